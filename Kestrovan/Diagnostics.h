@@ -1,0 +1,19 @@
+// Misuse diagnostics printed on standard output.
+//
+// Recoverable misuse of the line and ring types is not an error for the caller: the operation
+// clamps and goes on, and a fixed message is printed as one line on standard output so that a
+// developer notices. Tests capture these lines through a replaceable sink.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+namespace kestrovan {
+
+/// Prints one diagnostic line (a newline is added) on standard output, or hands it to the sink.
+void printDiagnostic(std::string_view line);
+
+/// Replaces where diagnostics go; an empty function restores standard output. Returns the old sink.
+std::function<void(std::string_view)> setDiagnosticSink(std::function<void(std::string_view)> sink);
+
+} // namespace kestrovan

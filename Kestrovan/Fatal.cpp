@@ -1,0 +1,15 @@
+#include "Kestrovan/Fatal.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kestrovan {
+
+void fatal(std::string_view message)
+{
+    std::fprintf(stderr, "Fatal error: %.*s\n", static_cast<int>(message.size()), message.data());
+    std::fflush(stderr);
+    std::abort();
+}
+
+} // namespace kestrovan

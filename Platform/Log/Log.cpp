@@ -1,0 +1,114 @@
+#include "Platform/Log/Log.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::mutex& sinkMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<void(const LogRecord&)>& sinkStorage()
+{
+    static std::function<void(const LogRecord&)> sink;
+    return sink;
+}
+
+bool debugEnabledFromEnvironment()
+{
+    static const bool enabled = [] {
+        const char* value = std::getenv("VESK_LOG_DEBUG");
+        return value && std::strcmp(value, "1") == 0;
+    }();
+    return enabled;
+}
+
+const char* levelName(LogLevel level)
+{
+    switch (level) {
+    case LogLevel::debug: return "debug";
+    case LogLevel::info: return "info";
+    case LogLevel::error: return "error";
+    }
+    return "info";
+}
+
+} // namespace
+
+Logger::Logger(std::string subsystem, std::string category)
+    : subsystem_(std::move(subsystem)), category_(std::move(category))
+{
+}
+
+bool Logger::isDebugEnabled() const
+{
+    return debugEnabledFromEnvironment();
+}
+
+void Logger::write(LogLevel level, std::string_view message) const
+{
+    std::function<void(const LogRecord&)> sink;
+    {
+        std::lock_guard guard(sinkMutex());
+        sink = sinkStorage();
+    }
+    if (sink) {
+        sink(LogRecord{subsystem_, category_, level, message});
+        return;
+    }
+    if (level == LogLevel::debug && !isDebugEnabled())
+        return;
+    std::fprintf(stderr, "%s[%s] %s: %.*s\n", subsystem_.c_str(), category_.c_str(), levelName(level),
+                 static_cast<int>(message.size()), message.data());
+}
+
+void Logger::debug(std::string_view message) const { write(LogLevel::debug, message); }
+void Logger::info(std::string_view message) const { write(LogLevel::info, message); }
+void Logger::error(std::string_view message) const { write(LogLevel::error, message); }
+
+void Logger::logf(LogLevel level, const char* format, ...) const
+{
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (length < 0)
+        return;
+    write(level, std::string_view(buffer, std::min<size_t>(static_cast<size_t>(length), sizeof buffer - 1)));
+}
+
+SignpostID Logger::makeSignpostID() const
+{
+    static std::atomic<SignpostID> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Logger::signpostBegin(std::string_view name, SignpostID id, std::string_view message) const
+{
+    logf(LogLevel::debug, "signpost begin %.*s id=%llu %.*s", static_cast<int>(name.size()), name.data(),
+         static_cast<unsigned long long>(id), static_cast<int>(message.size()), message.data());
+}
+
+void Logger::signpostEnd(std::string_view name, SignpostID id) const
+{
+    logf(LogLevel::debug, "signpost end %.*s id=%llu", static_cast<int>(name.size()), name.data(),
+         static_cast<unsigned long long>(id));
+}
+
+void setLogSink(std::function<void(const LogRecord&)> sink)
+{
+    std::lock_guard guard(sinkMutex());
+    sinkStorage() = std::move(sink);
+}
+
+} // namespace platform
