@@ -10,7 +10,8 @@
 
 namespace kestrovan {
 
-struct Character {
+struct Character
+{
     std::u32string scalars;
 
     Character() = default;

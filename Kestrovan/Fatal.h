@@ -14,8 +14,8 @@ namespace kestrovan {
 
 } // namespace kestrovan
 
-#define KESTROVAN_ASSERT(condition, message)                                                             \
-    do {                                                                                                 \
-        if (!(condition)) [[unlikely]]                                                                   \
-            ::kestrovan::fatal(message);                                                                 \
+#define KESTROVAN_ASSERT(condition, message)                                                                 \
+    do {                                                                                                     \
+        if (!(condition)) [[unlikely]]                                                                       \
+            ::kestrovan::fatal(message);                                                                     \
     } while (0)

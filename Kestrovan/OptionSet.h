@@ -10,8 +10,8 @@
 
 namespace kestrovan {
 
-template <typename Tag, std::unsigned_integral Raw>
-struct OptionSet {
+template <typename Tag, std::unsigned_integral Raw> struct OptionSet
+{
     using RawValue = Raw;
     Raw rawValue = 0;
 
@@ -42,15 +42,19 @@ struct OptionSet {
 
     constexpr OptionSet operator|(OptionSet other) const { return unionWith(other); }
     constexpr OptionSet operator&(OptionSet other) const { return intersection(other); }
-    constexpr OptionSet& operator|=(OptionSet other) { insert(other); return *this; }
+    constexpr OptionSet& operator|=(OptionSet other)
+    {
+        insert(other);
+        return *this;
+    }
 
     friend constexpr bool operator==(OptionSet, OptionSet) = default;
 };
 
 } // namespace kestrovan
 
-template <typename Tag, typename Raw>
-struct std::hash<kestrovan::OptionSet<Tag, Raw>> {
+template <typename Tag, typename Raw> struct std::hash<kestrovan::OptionSet<Tag, Raw>>
+{
     std::size_t operator()(kestrovan::OptionSet<Tag, Raw> set) const noexcept
     {
         return std::hash<Raw>()(set.rawValue);

@@ -1,10 +1,9 @@
 #include "Platform/Dispatch/ThreadRegistry.h"
 
+#include <optional>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <optional>
 
 namespace platform {
 

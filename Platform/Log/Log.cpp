@@ -35,9 +35,12 @@ bool debugEnabledFromEnvironment()
 const char* levelName(LogLevel level)
 {
     switch (level) {
-    case LogLevel::debug: return "debug";
-    case LogLevel::info: return "info";
-    case LogLevel::error: return "error";
+    case LogLevel::debug:
+        return "debug";
+    case LogLevel::info:
+        return "info";
+    case LogLevel::error:
+        return "error";
     }
     return "info";
 }
@@ -46,8 +49,7 @@ const char* levelName(LogLevel level)
 
 Logger::Logger(std::string subsystem, std::string category)
     : subsystem_(std::move(subsystem)), category_(std::move(category))
-{
-}
+{}
 
 bool Logger::isDebugEnabled() const
 {
@@ -71,9 +73,18 @@ void Logger::write(LogLevel level, std::string_view message) const
                  static_cast<int>(message.size()), message.data());
 }
 
-void Logger::debug(std::string_view message) const { write(LogLevel::debug, message); }
-void Logger::info(std::string_view message) const { write(LogLevel::info, message); }
-void Logger::error(std::string_view message) const { write(LogLevel::error, message); }
+void Logger::debug(std::string_view message) const
+{
+    write(LogLevel::debug, message);
+}
+void Logger::info(std::string_view message) const
+{
+    write(LogLevel::info, message);
+}
+void Logger::error(std::string_view message) const
+{
+    write(LogLevel::error, message);
+}
 
 void Logger::logf(LogLevel level, const char* format, ...) const
 {

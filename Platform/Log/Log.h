@@ -13,10 +13,16 @@
 
 namespace platform {
 
-enum class LogLevel : uint8_t { debug, info, error };
+enum class LogLevel : uint8_t
+{
+    debug,
+    info,
+    error
+};
 
 /// One line handed to a log sink.
-struct LogRecord {
+struct LogRecord
+{
     std::string_view subsystem;
     std::string_view category;
     LogLevel level;
@@ -27,7 +33,8 @@ struct LogRecord {
 using SignpostID = uint64_t;
 inline constexpr SignpostID invalidSignpostID = 0;
 
-class Logger {
+class Logger
+{
 public:
     Logger(std::string subsystem, std::string category);
 

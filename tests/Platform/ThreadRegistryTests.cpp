@@ -1,7 +1,6 @@
 #include "Platform/Dispatch/ThreadRegistry.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 TEST(ThreadRegistry, KeepsFullNamesAndKnowsTheMainThread)
