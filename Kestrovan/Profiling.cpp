@@ -181,10 +181,8 @@ ProfilingInterval ProfilingInterval::begin(ProfilingEvent event, std::optional<P
     return interval;
 }
 
-void ProfilingInterval::end() const
+void ProfilingInterval::finish() const
 {
-    if (!isActive)
-        return;
     if (ProfilingStats::enabled()) {
         // A clock read on another core can never run backwards on CLOCK_MONOTONIC, but an interval
         // built by hand might carry a later start; record zero rather than a wrapped huge value.

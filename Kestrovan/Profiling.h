@@ -120,7 +120,14 @@ struct ProfilingInterval
 
     /// Records the elapsed time when statistics are on (with the owner only for owner-tagged
     /// events), then emits the end signpost when signposts are on. Nothing for an inactive interval.
-    void end() const;
+    void end() const
+    {
+        if (isActive)
+            finish();
+    }
+
+private:
+    void finish() const;
 };
 
 } // namespace kestrovan

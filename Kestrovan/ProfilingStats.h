@@ -43,13 +43,6 @@ public:
     static constexpr size_t maximumSamplesPerSlot = 500'000;
     static constexpr size_t slotCount = 64;
 
-    struct State
-    {
-        /// Durations in nanoseconds; slot = event raw value × 4 + owner raw value.
-        std::array<std::vector<uint64_t>, slotCount> samples;
-        std::array<int64_t, slotCount> dropped{};
-    };
-
     /// The process-wide instance, made on first use.
     static ProfilingStats& shared();
 
@@ -72,6 +65,13 @@ public:
     ProfilingStats& operator=(const ProfilingStats&) = delete;
 
 private:
+    struct State
+    {
+        /// Durations in nanoseconds; slot = event raw value × 4 + owner raw value.
+        std::array<std::vector<uint64_t>, slotCount> samples;
+        std::array<int64_t, slotCount> dropped{};
+    };
+
     ProfilingStats() = default;
 
     Locked<State> state;
@@ -94,7 +94,7 @@ public:
     ProfilingCallSiteCounter& operator=(const ProfilingCallSiteCounter&) = delete;
 
 protected:
-    ProfilingCallSiteCounter(const char* header) : header(header) {}
+    explicit ProfilingCallSiteCounter(const char* header) : header(header) {}
 
 private:
     /// The table's header line and separator line, each with its line break.
