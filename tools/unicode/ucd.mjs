@@ -9,7 +9,7 @@
 
 import fs from 'node:fs';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const modules = path.join(here, 'node_modules');
@@ -32,7 +32,7 @@ export async function unicodeRanges(property) {
     if (!fs.existsSync(file)) {
         throw new Error(`${UNICODE_PACKAGE} has no property ${property}`);
     }
-    const ranges = (await import(file)).default;
+    const ranges = (await import(pathToFileURL(file).href)).default;
     return ranges.map((range) => [range.begin, range.end - 1]);
 }
 
