@@ -61,7 +61,12 @@ TEST(UnicodeTablesTest, EmojiModifierBaseTableIsTheFortyRanges)
     };
     EXPECT_EQ(rows(emojiModifierBaseRanges, 0, 100), expected);
     expectMergedTable(emojiModifierBaseRanges, "emoji modifier base");
-    EXPECT_TRUE(contains(emojiModifierBaseRanges, 0x1F44B)) << "waving hand takes a skin tone";
+    for (const char32_t inside : {0x261D, 0x1FAF8, 0x1F44B}) {
+        EXPECT_TRUE(contains(emojiModifierBaseRanges, inside)) << hex(inside);
+    }
+    for (const char32_t outside : {0x261C, 0x261E, 0x1FAF9}) {
+        EXPECT_FALSE(contains(emojiModifierBaseRanges, outside)) << hex(outside);
+    }
     EXPECT_FALSE(contains(emojiModifierBaseRanges, 0x1F600)) << "grinning face takes none";
 }
 
