@@ -575,11 +575,12 @@ void BufferLine::adoptArena(const std::shared_ptr<CellArena>& newArena)
 {
     if (arena() == newArena)
         return;
-    const CellArena& oldArena = *arena();
+    // The old page may hold the last reference to its arena; keep it until the tail is done.
+    const std::shared_ptr<CellArena> oldArena = arena();
     auto page = std::make_shared<CellStoragePage>(count(), PackedCell(), newArena);
     page->copyCells(*storage_, 0, 0, count());
     storage_ = std::move(page);
-    tailBlankCell_ = reencode(tailBlankCell_, oldArena);
+    tailBlankCell_ = reencode(tailBlankCell_, *oldArena);
 }
 
 bool BufferLine::recycle(PackedCell blank, bool isWrapped, const BidiPresentationState& bidiState)
