@@ -19,9 +19,7 @@ uint32_t FreeAtomCodes::take()
     return code;
 }
 
-namespace {
-
-struct AtomTable
+struct TinyAtom::State
 {
     std::mutex mutex;
     // Entry 0 exists from the start and stays empty, so `map[code]` needs no offset. An entry
@@ -39,9 +37,11 @@ struct AtomTable
     }
 };
 
-AtomTable& table()
+namespace {
+
+TinyAtom::State& table()
 {
-    static AtomTable state;
+    static TinyAtom::State state;
     return state;
 }
 
@@ -49,7 +49,7 @@ AtomTable& table()
 
 std::optional<TinyAtom> TinyAtom::lookup(std::any value)
 {
-    AtomTable& state = table();
+    State& state = table();
     std::lock_guard guard(state.mutex);
     const uint32_t reused = state.free.take();
     if (reused != FreeAtomCodes::noCode) {
@@ -67,7 +67,7 @@ std::optional<std::any> TinyAtom::target() const
 {
     if (code == 0)
         return std::nullopt;
-    AtomTable& state = table();
+    State& state = table();
     std::lock_guard guard(state.mutex);
     if (code >= state.map.size())
         return std::nullopt;
@@ -76,14 +76,14 @@ std::optional<std::any> TinyAtom::target() const
 
 void TinyAtom::release(uint16_t code)
 {
-    AtomTable& state = table();
+    State& state = table();
     std::lock_guard guard(state.mutex);
     state.releaseLocked(code);
 }
 
 void TinyAtom::release(std::span<const uint16_t> codes)
 {
-    AtomTable& state = table();
+    State& state = table();
     std::lock_guard guard(state.mutex);
     for (uint16_t code : codes)
         state.releaseLocked(code);
@@ -91,7 +91,7 @@ void TinyAtom::release(std::span<const uint16_t> codes)
 
 void TinyAtom::resetForTesting()
 {
-    AtomTable& state = table();
+    State& state = table();
     std::lock_guard guard(state.mutex);
     state.map.assign(1, std::nullopt);
     state.lastUsed = 0;

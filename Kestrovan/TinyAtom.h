@@ -50,6 +50,10 @@ struct TinyAtom
     /// Releases many codes under one acquisition of the table's lock.
     static void release(std::span<const uint16_t> codes);
 
+    /// The process-wide table: values by code, the highest code handed out, the free codes and
+    /// the mutex guarding them. Made on first use.
+    struct State;
+
     /// Returns the table to its first-use state. Tests only: atoms other code still holds
     /// would name other values afterwards.
     static void resetForTesting();
