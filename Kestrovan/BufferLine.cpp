@@ -91,6 +91,7 @@ bool BufferLine::holdsCharacter(PackedCell cell) const
 
 CharData BufferLine::operator[](int index) const
 {
+    // Reads never fail: out-of-range indexes read the nearest column, as writes do.
     const int columns = count();
     if (columns == 0)
         return CharData::Null();
@@ -99,6 +100,9 @@ CharData BufferLine::operator[](int index) const
 
 bool BufferLine::hasContent(int index) const
 {
+    // Inline blanks exist only to show a background, so they always count. Attribute id 0 is
+    // the default look by construction; any other id is compared, since a snapshot arena may
+    // map an unknown id to the default attribute.
     const PackedCell cell = packed(index);
     if (cell.isBlankKind() || holdsCharacter(cell))
         return true;
@@ -208,6 +212,7 @@ std::string BufferLine::debugDescription() const
 
 void BufferLine::set(int index, const CharData& data)
 {
+    // Packing first means a bad cell stops the program before anything was changed.
     const PackedCell cell = packOrStop(data);
     const int columns = count();
     if (index < 0 || index >= columns) {
@@ -305,6 +310,8 @@ void BufferLine::replacePackedCells(int start, int end, PackedCell fill)
     markContentChanged();
 }
 
+// Clears the character and width state of one cell in place, keeping its look, protection,
+// payload and semantic code.
 void BufferLine::blankCell(int index)
 {
     (*storage_)[index] = packed(index).blanked();
@@ -312,6 +319,8 @@ void BufferLine::blankCell(int index)
 
 void BufferLine::repairWideSeam(int col)
 {
+    // Column `col` is where an edit is about to cut the line. The two halves are checked on
+    // their own, so a stray continuation whose lead is already gone is cleaned up too.
     const int columns = count();
     if (col < 1 || col > columns)
         return;
@@ -413,6 +422,9 @@ void BufferLine::resize(int cols, const CharData& fillData)
 
 void BufferLine::resize(int cols, PackedCell fill)
 {
+    // Whether a resize counts as a content change depends on whether visible cells appeared or
+    // disappeared; a resize that only moves empty cells is a decoration change, so render caches
+    // keyed on the generation still notice it without treating the row as rewritten.
     cols = std::max(cols, 0);
     const int oldCount = count();
     if (cols == oldCount) {
@@ -441,6 +453,8 @@ void BufferLine::resize(int cols, PackedCell fill)
 
 void BufferLine::copyFrom(const BufferLine& line)
 {
+    // Used where a row takes over another row's content (reflow, region scrolls); this line
+    // keeps its identity so render caches see a changed row rather than a new one.
     if (&line != this) {
         const bool sameArena = line.arena() == arena();
         if (sameArena) {
@@ -551,6 +565,8 @@ void BufferLine::copyFrom(BufferLine& source, int srcCol, int dstCol, int len)
 
 void BufferLine::copyForSnapshot(const BufferLine& from, const std::shared_ptr<CellArena>& snapshotArena)
 {
+    // The snapshot arena is a synchronised copy of the live one, so the packed values can be
+    // copied raw; reusing the page avoids an allocation per row and frame.
     if (&from != this) {
         if (arena() == snapshotArena && count() == from.count()) {
             KESTROVAN_ASSERT(snapshotArena->preservesEncoding(*from.arena()),
@@ -613,6 +629,7 @@ void BufferLine::sortMarks()
 
 void BufferLine::setSemanticMark(SemanticPromptKind kind, int column, uint64_t group)
 {
+    // One mark per kind: a newer prompt of the same kind on this row replaces the older one.
     const auto removed = std::remove_if(semanticMarksValue_.begin(), semanticMarksValue_.end(),
                                         [kind](const SemanticMark& mark) { return mark.kind == kind; });
     if (removed != semanticMarksValue_.end()) {
@@ -629,6 +646,8 @@ void BufferLine::setSemanticMark(SemanticPromptKind kind, int column, uint64_t g
 
 void BufferLine::marksShift(int from, int by, int rightMargin)
 {
+    // Marks follow their cells through ICH and DCH but never leave the shifted span: a mark
+    // pushed past either end sticks to it, so a prompt start is not lost to an edit.
     if (by == 0 || semanticMarksValue_.empty())
         return;
     bool changed = false;

@@ -70,6 +70,8 @@ CellArena::CellArena(SnapshotTag, const CellArena& source)
         graphemeBlocks_.push_back(block ? std::make_unique<GraphemeBlock>(*block) : nullptr);
 }
 
+// The cache missed: consult the map, and give a new id when the attribute is new. Both roads
+// refresh the cache slot, so the next lookup of this attribute is a hit.
 std::optional<uint16_t> CellArena::internSlow(const Attribute& attribute, InternedAttributeKey key)
 {
     if (const auto found = attributeIdentifiers_.find(key); found != attributeIdentifiers_.end()) {
@@ -138,6 +140,8 @@ PackedCell CellArena::packScalarOrFallback(std::u32string_view scalars, uint16_t
 
 std::optional<PackedCell> CellArena::pack(const CharData& data)
 {
+    // Out-of-range semantic codes are stored as none rather than refused: the code is advisory,
+    // while a refused cell would stop the caller.
     if (data.widthStateCode > 3 || data.code < 0)
         return std::nullopt;
     const auto widthState = static_cast<WidthState>(data.widthStateCode);
@@ -190,6 +194,8 @@ std::optional<PackedCell> CellArena::pack(const Attribute& attribute, const Char
                                 semanticContentCode, isProtected);
 }
 
+// The print path's form: the attribute id was resolved once per SGR change, so no attribute
+// lookup happens here; only a cluster of several scalars touches the arena.
 std::optional<PackedCell> CellArena::pack(uint16_t styleID, std::u32string_view scalars,
                                           WidthState widthState, uint16_t payloadCode,
                                           uint8_t semanticContentCode, bool isProtected)
@@ -204,6 +210,8 @@ std::optional<PackedCell> CellArena::pack(uint16_t styleID, std::u32string_view 
 
 CharData CellArena::unpack(PackedCell cell) const
 {
+    // Unpacking is total: unknown ids decode to the default attribute or to no cluster, so a
+    // reader holding a stale snapshot arena still gets a drawable cell.
     CharData data;
     switch (cell.kind()) {
     case PackedCell::Kind::paletteBlank:
@@ -281,6 +289,8 @@ std::string CellArena::text(PackedCell cell) const
     return std::string(1, '\0');
 }
 
+// Used when a combining mark joins a cell or a selective erase clears one: the content changes,
+// everything that is not content stays.
 std::optional<PackedCell> CellArena::replacingContent(PackedCell cell, std::u32string_view scalars,
                                                       WidthState widthState)
 {
@@ -311,6 +321,8 @@ bool CellArena::preservesEncoding(const CellArena& source) const
 
 bool CellArena::synchronizeSnapshotPrefix(const CellArena& source)
 {
+    // Ids are never reused or renumbered, so the source's tables are this copy's tables plus a
+    // suffix; appending that suffix makes the copy decode every source cell exactly.
     if (!isSnapshotCopy_ || snapshotSourceIdentity_ != source.identity_)
         return false;
     // A copy ahead of its source means the source is older than the copy: nothing to merge.

@@ -14,6 +14,7 @@ const CharData& CharData::Null()
 
 void CharData::setValue(int32_t newCode, int size)
 {
+    // The width is stored in 8 bits; a larger value is a caller's bug, not input to clamp.
     KESTROVAN_ASSERT(size >= -128 && size <= 127, "CharData: width out of range");
     code = newCode;
     graphemeScalarValues.reset();

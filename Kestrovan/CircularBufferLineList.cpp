@@ -54,6 +54,8 @@ void CircularBufferLineList::relay(int newSlotCount)
     startIndex_ = 0;
 }
 
+// Grows the slot array to hold `needed` lines, doubling so that a ring filled line by line
+// re-lays its slots only log(n) times.
 void CircularBufferLineList::ensureSlots(int needed)
 {
     if (needed <= slotCount())
@@ -118,6 +120,8 @@ void CircularBufferLineList::setMaxLength(int newMaxLength)
 
 void CircularBufferLineList::push(LinePointer line)
 {
+    // A line from elsewhere (a reflow, a copy) may still be packed against another arena; the
+    // buffer's lines must all share its arena for raw cell copies between them to be valid.
     if (isLive_)
         adopt(*line);
     const bool hasImages = line->hasImages();
@@ -150,6 +154,7 @@ CircularBufferLineList::recycle(PackedCell clearCell, bool isWrapped, const Bidi
 
 void CircularBufferLineList::trimStart(int n)
 {
+    // Trimming more than the ring holds would leave a negative count; the ring just empties.
     n = std::clamp(n, 0, count_);
     if (n == 0)
         return;
@@ -193,6 +198,8 @@ bool CircularBufferLineList::shiftElements(int start, int count, int offset)
     return true;
 }
 
+// Scrolling a region that does not reach the ring's end: the line leaving the region at its
+// top is reused as the region's new bottom line, so no line is allocated per scrolled row.
 bool CircularBufferLineList::shiftUpAndRecycle(int top, int bottom, PackedCell clearCell, bool isWrapped,
                                                const BidiPresentationState& bidiState)
 {
@@ -270,6 +277,8 @@ void CircularBufferLineList::splice(int start, int deleteCount, const std::vecto
 
 void CircularBufferLineList::reset(int newMaxLength)
 {
+    // The slot array shrinks back to its first allocation, so clearing a buffer that once held
+    // a long scrollback gives the memory back.
     if (isLive_) {
         for (int i = 0; i < count_; ++i) {
             const LinePointer& line = array_[physical(i)];

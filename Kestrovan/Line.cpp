@@ -31,6 +31,7 @@ std::string Line::toString() const
 
 std::string Line::debugDescription() const
 {
+    // Newlines are escaped so that a line's description stays on one line of a log.
     if (fragments.empty())
         return "[]";
     std::string out = std::to_string(fragments.size()) + "/" + std::to_string(length) + ": [";

@@ -51,6 +51,8 @@ std::optional<TinyAtom> TinyAtom::lookup(std::any value)
 {
     State& state = table();
     std::lock_guard guard(state.mutex);
+    // Released codes go out again before new ones, so a long session that keeps opening and
+    // collecting hyperlinks does not run through the 16-bit space.
     const uint32_t reused = state.free.take();
     if (reused != FreeAtomCodes::noCode) {
         state.map[reused] = std::move(value);
