@@ -48,9 +48,7 @@ uint8_t storedSemanticCode(uint8_t code)
 
 CellArena::CellArena(int styleCapacity, int graphemeCapacity)
     : identity_(nextArenaIdentity()), attributeCapacity_(std::clamp(styleCapacity, 0, 65535)),
-      graphemeCapacity_(std::clamp(graphemeCapacity, 0, maximumGraphemeCapacity)),
-      graphemeBlockCapacity_(
-          graphemeCapacity < 1 ? 1 : (graphemeCapacity_ + graphemeBlockSize - 1) / graphemeBlockSize)
+      graphemeCapacity_(std::clamp(graphemeCapacity, 0, maximumGraphemeCapacity))
 {
     attributes_.emplace_back();
     attributeIdentifiers_.emplace(InternedAttributeKey{}, uint16_t(0));
@@ -59,8 +57,7 @@ CellArena::CellArena(int styleCapacity, int graphemeCapacity)
 CellArena::CellArena(SnapshotTag, const CellArena& source)
     : identity_(nextArenaIdentity()), attributeCapacity_(source.attributeCapacity_),
       attributes_(source.attributes_), graphemeCapacity_(source.graphemeCapacity_),
-      graphemeBlockCapacity_(source.graphemeBlockCapacity_), graphemeCount_(source.graphemeCount_),
-      snapshotSourceIdentity_(source.identity_), isSnapshotCopy_(true)
+      graphemeCount_(source.graphemeCount_), snapshotSourceIdentity_(source.identity_), isSnapshotCopy_(true)
 {
     // A copy gives no new ids, so it needs neither the source's key map nor its cluster map;
     // the default key stays so that interning the default attribute still answers 0.

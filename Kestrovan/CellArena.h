@@ -230,9 +230,10 @@ private:
     // full capacity, so a stand-alone line's arena stays small.
     std::vector<Attribute> attributes_;
     std::unordered_map<InternedAttributeKey, uint16_t> attributeIdentifiers_;
+    // Blocks of 256 clusters, allocated as ids reach them; the table grows with the blocks
+    // instead of being sized for the whole capacity up front.
     std::vector<std::unique_ptr<GraphemeBlock>> graphemeBlocks_;
     int graphemeCapacity_;
-    int graphemeBlockCapacity_;
     uint32_t graphemeCount_ = 0;
     // Transparent hashing lets a lookup by view find a cluster without building a string.
     struct ScalarListHash
