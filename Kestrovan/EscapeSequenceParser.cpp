@@ -43,6 +43,12 @@ bool isDigit(uint8_t byte)
     return static_cast<unsigned>(byte - '0') < 10u;
 }
 
+/// A digit or one of the separators ";" and ":".
+bool isParameterByte(uint8_t byte)
+{
+    return static_cast<unsigned>(byte - '0') <= static_cast<unsigned>(';' - '0');
+}
+
 /// A non-negative decimal made only of digits, or nothing when it is empty, has another byte or
 /// does not fit an `int`.
 std::optional<int> parseDecimal(std::span<const uint8_t> digits)
@@ -198,15 +204,23 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
             continue;
         }
 
-        // Parameter digits are folded straight into the last parameter.
-        if (s.state == ParserState::csiParam && isDigit(byte)) {
-            int64_t& value = s.pars.storage[static_cast<size_t>(s.pars.count - 1)];
-            const bool keep = !s.parameterLimitExceeded;
+        // CSI parameters: digits are folded straight into the last parameter and separators open
+        // the next one, without a table lookup per byte (the table's "parameter" action, inlined).
+        // A colon cannot open a CSI, so in csiEntry it is left to the table (a parsing error).
+        if ((s.state == ParserState::csiParam && isParameterByte(byte)) ||
+            (s.state == ParserState::csiEntry && (isDigit(byte) || byte == ';'))) {
+            s.state = ParserState::csiParam;
             do {
-                if (keep)
-                    value = CsiParameterStorage::foldDigit(value, data[i] - '0');
+                const uint8_t b = data[i];
+                if (isDigit(b)) {
+                    if (!s.parameterLimitExceeded)
+                        s.pars.appendDigit(b - '0');
+                } else if (!s.parameterLimitExceeded && !s.pars.openParameter(b == ':', s.colonMask)) {
+                    // A 25th parameter: the whole sequence will be dropped.
+                    s.parameterLimitExceeded = true;
+                }
                 ++i;
-            } while (i < length && isDigit(data[i]));
+            } while (i < length && isParameterByte(data[i]));
             continue;
         }
 
