@@ -169,6 +169,9 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
 
     const uint8_t* data = bytes.data();
     const size_t length = bytes.size();
+    // The sequence state lives in locals for the chunk: the compiler can keep it out of memory
+    // across the listener's virtual calls, and a nested parse started from inside a call works on
+    // the stored copy. It is written back at the end of the chunk.
     Scratch s = loadScratch();
     uint64_t seenResetSerial = resetSerial;
     // Start of DCS payload not yet handed to the handler, or -1.
@@ -265,6 +268,8 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
                 ++i;
                 break;
             }
+            // 0x19, a high byte inside a sequence, DEL in ground: report, forget the sequence and
+            // parse what follows from ground.
             reportParsingError(listener, s, i, byte, dcsStart);
             s.state = ParserState::ground;
             ++i;
@@ -278,6 +283,8 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
             break;
 
         case ParserAction::execute:
+            // C0 controls (also inside ESC and CSI sequences, which they do not cancel), SUB, and
+            // the C1 controls that do not introduce a sequence.
             listener.dispatchExecute(byte);
             s.state = next;
             ++i;
@@ -293,6 +300,7 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
             break;
 
         case ParserAction::stringPut:
+            // The whole run of payload bytes is taken at once; the loop resumes at its end.
             if (s.state == ParserState::oscString)
                 i = consumeOscRun(bytes, i, s, listener);
             else
@@ -331,12 +339,15 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
             break;
 
         case ParserAction::collect:
+            // Intermediates (0x20-0x2F) and private markers (< = > ?).
             s.collect.append(byte);
             s.state = next;
             ++i;
             break;
 
         case ParserAction::escDispatch:
+            // The byte after ESC inside a program-status OSC: either its ST or a new sequence,
+            // in which case the byte is parsed again in `escape` (no ++i).
             if (s.state == ParserState::programStatusEscape) {
                 if (finishProgramStatusSt(byte, s, listener))
                     ++i;
@@ -349,6 +360,8 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
             break;
 
         case ParserAction::clear:
+            // ESC, CSI and DCS introducers start a sequence with empty intermediates and one
+            // parameter 0.
             clearSequence(s);
             s.state = next;
             ++i;
@@ -362,6 +375,8 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
             break;
 
         case ParserAction::dcsPut:
+            // Payload is handed over in slices of the chunk, not byte by byte: remember where the
+            // pending slice starts.
             if (dcsStart < 0)
                 dcsStart = static_cast<ptrdiff_t>(i);
             ++i;
@@ -392,6 +407,8 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
     }
     storeScratch(s);
 
+    // A reset during a nested parse must still be seen by the parse that called it, so the flag
+    // only goes down with the outermost parse.
     if (--parseDepth == 0)
         didResetDuringParse = false;
     if (profiling_) [[unlikely]]
@@ -403,6 +420,8 @@ void EscapeSequenceParser::reportParsingError(ParserListener& listener, const Sc
 {
     if (listener.silentLog())
         return;
+    // The record only exists for this report; its printed form is fixed, so it is not made at all
+    // when the report is silenced.
     ParsingState record;
     record.position = position;
     record.code = code;
