@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "Kestrovan/BufferLine.h"
 #include "Kestrovan/Diagnostics.h"
 
@@ -22,37 +24,12 @@ using kestrovan::TerminalImage;
 using Color = kestrovan::Attribute::Color;
 using WidthState = kestrovan::PackedCell::WidthState;
 
+using kestrovan::testing::DiagnosticCapture;
+using kestrovan::testing::TestImage;
+
 namespace {
 
 constexpr uint64_t decoration = BufferLine::decorationChange;
-
-// Collects diagnostics for the lifetime of the object.
-class DiagnosticCapture
-{
-public:
-    DiagnosticCapture()
-    {
-        previous_ = kestrovan::setDiagnosticSink([this](std::string_view line) { lines.emplace_back(line); });
-    }
-    ~DiagnosticCapture() { kestrovan::setDiagnosticSink(std::move(previous_)); }
-
-    std::vector<std::string> lines;
-
-private:
-    std::function<void(std::string_view)> previous_;
-};
-
-class TestImage : public TerminalImage
-{
-public:
-    int pixelWidth() const override { return 10; }
-    int pixelHeight() const override { return 20; }
-    int col() const override { return col_; }
-    void setCol(int column) override { col_ = column; }
-
-private:
-    int col_ = 0;
-};
 
 PackedCell narrow(char32_t scalar)
 {

@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+
 #include "Kestrovan/CircularBufferLineList.h"
 #include "Kestrovan/CircularList.h"
 #include "Kestrovan/Diagnostics.h"
@@ -22,31 +24,10 @@ using kestrovan::TerminalImage;
 using Color = kestrovan::Attribute::Color;
 using LinePointer = std::shared_ptr<BufferLine>;
 
+using kestrovan::testing::DiagnosticCapture;
+using kestrovan::testing::TestImage;
+
 namespace {
-
-class DiagnosticCapture
-{
-public:
-    DiagnosticCapture()
-    {
-        previous_ = kestrovan::setDiagnosticSink([this](std::string_view line) { lines.emplace_back(line); });
-    }
-    ~DiagnosticCapture() { kestrovan::setDiagnosticSink(std::move(previous_)); }
-
-    std::vector<std::string> lines;
-
-private:
-    std::function<void(std::string_view)> previous_;
-};
-
-class TestImage : public TerminalImage
-{
-public:
-    int pixelWidth() const override { return 1; }
-    int pixelHeight() const override { return 1; }
-    int col() const override { return 0; }
-    void setCol(int) override {}
-};
 
 // Stands in for the buffer: makes blank lines of its width and counts lines with images.
 class FakeOwner : public LineRingOwner
