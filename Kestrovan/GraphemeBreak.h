@@ -1,5 +1,6 @@
 // Extended grapheme cluster segmentation (Unicode text segmentation rules, including emoji ZWJ
 // sequences, regional-indicator pairs and Indic conjuncts), on the generated Unicode tables.
+// Segmenting reads the text forwards only and never allocates; only `firstCharacter` builds a value.
 #pragma once
 
 #include "Kestrovan/Character.h"

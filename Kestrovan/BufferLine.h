@@ -1,0 +1,236 @@
+// One row of a screen or of its scrollback: packed cells plus the row's own state (soft wrap,
+// bidi state, line size, prompt marks, images) and the change counters render caches use.
+//
+// Lines are shared by reference: the line ring holds them, the buffer and the terminal edit them
+// in place, and a recycled line object is reused for a new row instead of being reallocated.
+// Two fields make reuse cheap: every cell at or beyond `usedLength()` is known to equal
+// `tailBlankCell()`, so recycling rewrites only the used prefix.
+//
+// `generation()` counts changes: +1 for cells, the wrap flag or the bidi state; +2^40 for the
+// render mode, the prompt marks, the hard-continuation group or the images. Readers compare it
+// for equality only. Recoverable misuse (an index out of range through `set`) prints a
+// diagnostic and clamps; a cell that cannot be packed stops the program.
+#pragma once
+
+#include "Kestrovan/BidiPresentationState.h"
+#include "Kestrovan/BufferRef.h"
+#include "Kestrovan/CellArena.h"
+#include "Kestrovan/CellStoragePage.h"
+#include "Kestrovan/CharData.h"
+#include "Kestrovan/PackedCell.h"
+#include "Kestrovan/SemanticContent.h"
+#include "Kestrovan/TerminalImage.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrovan {
+
+/// A shell-integration prompt mark on a row; a row holds at most one per kind.
+struct SemanticMark
+{
+    SemanticPromptKind kind = SemanticPromptKind::initial;
+    int column = 0;
+    /// The prompt-group id the mark belongs to; 0 is no group.
+    uint64_t group = 0;
+
+    friend bool operator==(const SemanticMark&, const SemanticMark&) = default;
+};
+
+class BufferLine final : public std::enable_shared_from_this<BufferLine>
+{
+public:
+    /// An empty object whose identity names a line for render caches; every new line, copies
+    /// included, gets a fresh one.
+    class RenderIdentity
+    {};
+
+    /// The line size set by DECSWL, DECDWL and DECDHL.
+    enum class RenderLineMode : uint8_t
+    {
+        single = 0,
+        doubleWidth = 1,
+        doubledTop = 2,
+        doubledDown = 3
+    };
+
+    using Images = std::vector<std::shared_ptr<TerminalImage>>;
+    using CharacterProvider = std::function<std::optional<Character>(const CharData&)>;
+    using TextProvider = std::function<std::optional<std::string>(const CharData&)>;
+
+    /// The generation step of a change to the row's decoration (render mode, marks, group,
+    /// images); content changes step by 1.
+    static constexpr uint64_t decorationChange = uint64_t(1) << 40;
+
+    /// A buffer line: `cols` cells of `packedFill` against the buffer's `arena`. `blankTailCell`
+    /// names the blank of the unused tail; when the fill is that blank nothing counts as used.
+    BufferLine(int cols, PackedCell packedFill, std::optional<PackedCell> blankTailCell, bool isWrapped,
+               BidiPresentationState bidiState, std::shared_ptr<CellArena> arena);
+    /// A stand-alone line with an arena of its own; the fill (absent: `CharData::Null()`) must
+    /// pack, or the program stops.
+    explicit BufferLine(int cols, const std::optional<CharData>& fillData = std::nullopt,
+                        bool isWrapped = false, BidiPresentationState bidiState = BidiPresentationState());
+    /// A copy of another line with a new identity, no owner and generations at 0; its cells
+    /// share the source's arena.
+    explicit BufferLine(const BufferLine& from);
+    BufferLine& operator=(const BufferLine&) = delete;
+
+    // Reading.
+
+    /// The number of columns.
+    int count() const { return storage_->count(); }
+    /// The cell of a column; an index past the end reads the last column.
+    CharData operator[](int index) const;
+    /// The packed cell of a column; the index must lie within the line.
+    PackedCell packed(int index) const { return (*storage_)[index]; }
+    /// 1, 2 or 0 by the cell's width state.
+    int getWidth(int index) const { return packed(index).width(); }
+    /// Whether a column shows anything: a character, an inline background, or a look other than
+    /// the default attribute.
+    bool hasContent(int index) const;
+    bool hasAnyContent() const;
+    /// One past the last column covered by a character (blanks never count), or 0.
+    int getTrimmedLength() const;
+    std::vector<CharData> getData() const;
+    /// The text of columns `startCol` ..< `endCol` (-1: the column count). Each cell gives the
+    /// provider's text, else the provider's character, else `CellArena::text` (U+0000 for an
+    /// empty cell). With `skipNullCellsFollowingWide` the empty right halves of wide characters
+    /// are left out.
+    std::string translateToString(bool trimRight = false, int startCol = 0, int endCol = -1,
+                                  bool skipNullCellsFollowingWide = false,
+                                  const CharacterProvider& characterProvider = {},
+                                  const TextProvider& textProvider = {}) const;
+    /// The texts of all columns joined.
+    std::string debugDescription() const;
+
+    bool isWrapped() const { return isWrappedValue_; }
+    const BidiPresentationState& bidiState() const { return bidiStateValue_; }
+    RenderLineMode renderMode() const { return renderModeValue_; }
+    const std::vector<SemanticMark>& semanticMarks() const { return semanticMarksValue_; }
+    std::optional<uint64_t> semanticHardContinuationGroup() const
+    {
+        return semanticHardContinuationGroupValue_;
+    }
+    const std::optional<Images>& images() const { return imagesValue_; }
+    bool hasImages() const { return imagesValue_.has_value(); }
+    uint64_t generation() const { return generation_; }
+    uint64_t recycleGeneration() const { return recycleGeneration_; }
+    const std::shared_ptr<const RenderIdentity>& renderIdentity() const { return renderIdentity_; }
+    const std::shared_ptr<BufferRef>& owningBufferRef() const { return owningBufferRef_; }
+    const std::shared_ptr<CellStoragePage>& storage() const { return storage_; }
+    const std::shared_ptr<CellArena>& arena() const { return storage_->arena(); }
+    /// Cells at this index and beyond equal `tailBlankCell()`.
+    int usedLength() const { return usedLength_; }
+    PackedCell tailBlankCell() const { return tailBlankCell_; }
+
+    // Writing. Each write steps the generation as described above.
+
+    /// Packs `data` into a column. An index out of range prints a diagnostic and writes the
+    /// nearest column instead; a cell that cannot be packed stops the program.
+    void set(int index, const CharData& data);
+    void setWrapped(bool value);
+    void setBidiState(const BidiPresentationState& value);
+    void setRenderMode(RenderLineMode mode);
+    void setSemanticHardContinuationGroup(std::optional<uint64_t> group);
+    void setOwningBufferRef(std::shared_ptr<BufferRef> ref) { owningBufferRef_ = std::move(ref); }
+
+    void fill(const CharData& data);
+    void fill(PackedCell cell);
+    /// Fills columns `atCol` ..< `atCol + len`, which must lie within the line.
+    void fill(const CharData& data, int atCol, int len);
+    void fill(PackedCell cell, int atCol, int len);
+    /// Fills columns `start` ..< min(`end`, count).
+    void replaceCells(int start, int end, const CharData& fillData);
+    void replacePackedCells(int start, int end, PackedCell fill);
+
+    /// ICH: inserts `n` cells of `fill` at `pos`, shifting the cells up to `rightMargin` right;
+    /// cells beyond the margin never move and wide characters cut at a seam are blanked whole.
+    void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
+    void insertPackedCells(int pos, int n, int rightMargin, PackedCell fill);
+    /// DCH: deletes `n` cells at `pos`, shifting the cells up to `rightMargin` left and filling
+    /// the freed columns before the margin with `fill`.
+    void deleteCells(int pos, int n, int rightMargin, const CharData& fillData);
+    void deletePackedCells(int pos, int n, int rightMargin, PackedCell fill);
+
+    /// Changes the column count; new columns get `fill`, and marks are clamped when shrinking.
+    void resize(int cols, const CharData& fillData);
+    void resize(int cols, PackedCell fill);
+
+    /// Makes this line a copy of `line` (cells, used length, wrap flag, marks, group, bidi
+    /// state), keeping its own identity, render mode and images.
+    void copyFrom(const BufferLine& line);
+    /// Copies `len` cells and the prompt marks on them from `source` (this line or another) at
+    /// `srcCol` to `dstCol`. Wide-character seams are not repaired here.
+    void copyFrom(BufferLine& source, int srcCol, int dstCol, int len);
+    /// Refreshes a render-snapshot line from a live line, with its cells bound to the snapshot
+    /// `arena` (which must preserve the source arena's encoding).
+    void copyForSnapshot(const BufferLine& from, const std::shared_ptr<CellArena>& arena);
+    /// Re-encodes the cells against another arena; nothing when they already use it.
+    void adoptArena(const std::shared_ptr<CellArena>& arena);
+    /// Reuses the object for a new blank row; answers whether the line had images.
+    bool recycle(PackedCell blank, bool isWrapped, const BidiPresentationState& bidiState);
+
+    /// Stores a mark, replacing any mark of the same kind; marks stay sorted by column.
+    void setSemanticMark(SemanticPromptKind kind, int column, uint64_t group);
+    /// Moves the marks in `from` ... `rightMargin` by `by` columns, clamped into that range.
+    void marksShift(int from, int by, int rightMargin);
+    /// Clamps mark columns into 0 ..< `width`; a width below 1 removes all marks.
+    void marksClampTo(int width);
+    /// Removes every mark; answers whether there were any.
+    bool clearSemanticMarks();
+
+    /// Appends an image; answers whether the line had no image list before.
+    bool attachImage(std::shared_ptr<TerminalImage> image);
+    /// Removes the image list; answers whether there was one.
+    bool clearImages();
+    /// Replaces the image list as it is (used when lines are re-laid).
+    void setImages(std::optional<Images> images);
+
+    /// Blanks both halves of a wide character split by column `col` (before an edit there).
+    void repairWideSeam(int col);
+    /// The print path's seam repair before writing `at` ... `lastIndex`: `first` and `last` are
+    /// the cells now at `at` and `lastIndex`. A continuation about to be overwritten loses its
+    /// lead; a lead about to be overwritten loses its continuation.
+    void repairSeamsForWriteSlow(int at, PackedCell first, int lastIndex, PackedCell last, int cellCount);
+
+    // Direct cell access for the buffer's fast paths: write the cells, then raise the used
+    // length over them and count one content change.
+
+    PackedCell* mutableCells() { return storage_->data(); }
+    const PackedCell* cells() const { return storage_->data(); }
+    void raiseUsedLength(int length)
+    {
+        if (length > usedLength_)
+            usedLength_ = length < count() ? length : count();
+    }
+    void markContentChanged() { generation_ += 1; }
+    void markDecorationChanged() { generation_ += decorationChange; }
+
+private:
+    bool holdsCharacter(PackedCell cell) const;
+    PackedCell packOrStop(const CharData& data) const;
+    PackedCell reencode(PackedCell cell, const CellArena& from) const;
+    void fillRange(int start, int end, PackedCell cell);
+    void sortMarks();
+    void blankCell(int index);
+
+    std::shared_ptr<const RenderIdentity> renderIdentity_;
+    bool isWrappedValue_ = false;
+    BidiPresentationState bidiStateValue_;
+    RenderLineMode renderModeValue_ = RenderLineMode::single;
+    std::vector<SemanticMark> semanticMarksValue_;
+    std::optional<uint64_t> semanticHardContinuationGroupValue_;
+    std::shared_ptr<BufferRef> owningBufferRef_;
+    uint64_t recycleGeneration_ = 0;
+    std::shared_ptr<CellStoragePage> storage_;
+    int usedLength_ = 0;
+    PackedCell tailBlankCell_;
+    std::optional<Images> imagesValue_;
+    uint64_t generation_ = 0;
+};
+
+} // namespace kestrovan

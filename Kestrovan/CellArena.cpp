@@ -1,0 +1,346 @@
+#include "Kestrovan/CellArena.h"
+
+#include "Kestrovan/Fatal.h"
+#include "Kestrovan/Utf8.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace kestrovan {
+
+namespace {
+
+uint64_t nextArenaIdentity()
+{
+    // Addresses are reused once an arena goes, so identity is a process-wide counter.
+    static std::atomic<uint64_t> counter{0};
+    return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+constexpr char32_t replacementCharacter = 0xFFFD;
+
+bool isValidCodeValue(uint32_t value)
+{
+    return isValidScalar(static_cast<char32_t>(value));
+}
+
+bool allValid(std::u32string_view scalars)
+{
+    return std::all_of(scalars.begin(), scalars.end(), [](char32_t s) { return isValidScalar(s); });
+}
+
+// The scalar a cluster falls back to when it cannot be interned: its first valid scalar.
+char32_t firstValidScalar(std::u32string_view scalars)
+{
+    for (char32_t scalar : scalars) {
+        if (isValidScalar(scalar))
+            return scalar;
+    }
+    return replacementCharacter;
+}
+
+uint8_t storedSemanticCode(uint8_t code)
+{
+    return code >= 1 && code <= 6 ? code : 0;
+}
+
+} // namespace
+
+CellArena::CellArena(int styleCapacity, int graphemeCapacity)
+    : identity_(nextArenaIdentity()), attributeCapacity_(std::clamp(styleCapacity, 0, 65535)),
+      graphemeCapacity_(std::clamp(graphemeCapacity, 0, maximumGraphemeCapacity))
+{
+    attributes_.emplace_back();
+    attributeIdentifiers_.emplace(InternedAttributeKey{}, uint16_t(0));
+}
+
+CellArena::CellArena(SnapshotTag, const CellArena& source)
+    : identity_(nextArenaIdentity()), attributeCapacity_(source.attributeCapacity_),
+      attributes_(source.attributes_), graphemeCapacity_(source.graphemeCapacity_),
+      graphemeCount_(source.graphemeCount_), snapshotSourceIdentity_(source.identity_), isSnapshotCopy_(true)
+{
+    // A copy gives no new ids, so it needs neither the source's key map nor its cluster map;
+    // the default key stays so that interning the default attribute still answers 0.
+    attributeIdentifiers_.emplace(InternedAttributeKey{}, uint16_t(0));
+    graphemeBlocks_.reserve(source.graphemeBlocks_.size());
+    for (const auto& block : source.graphemeBlocks_)
+        graphemeBlocks_.push_back(block ? std::make_unique<GraphemeBlock>(*block) : nullptr);
+}
+
+// The cache missed: consult the map, and give a new id when the attribute is new. Both roads
+// refresh the cache slot, so the next lookup of this attribute is a hit.
+std::optional<uint16_t> CellArena::internSlow(const Attribute& attribute, InternedAttributeKey key)
+{
+    if (const auto found = attributeIdentifiers_.find(key); found != attributeIdentifiers_.end()) {
+        storeInCache(key, found->second);
+        return found->second;
+    }
+    if (isSnapshotCopy_ || attributeCount() > attributeCapacity_)
+        return std::nullopt;
+    const auto id = static_cast<uint16_t>(attributes_.size());
+    attributes_.push_back(attribute);
+    attributeIdentifiers_.emplace(key, id);
+    storeInCache(key, id);
+    return id;
+}
+
+void CellArena::storeInCache(InternedAttributeKey key, uint16_t id)
+{
+    if (!attributeCache_)
+        attributeCache_ = std::make_unique<AttributeCacheEntry[]>(attributeCacheSize);
+    attributeCache_[cacheSlot(key)] = AttributeCacheEntry{key.word0, key.word1, uint32_t(id) + 1};
+}
+
+std::optional<uint32_t> CellArena::intern(std::u32string_view grapheme)
+{
+    if (const auto found = graphemeIdentifiers_.find(grapheme); found != graphemeIdentifiers_.end())
+        return found->second;
+    if (isSnapshotCopy_ || grapheme.empty() || graphemeCount_ >= static_cast<uint32_t>(graphemeCapacity_))
+        return std::nullopt;
+    const std::u32string list(grapheme);
+    const uint32_t index = graphemeCount_;
+    const uint32_t id = index + 1;
+    const size_t block = index / graphemeBlockSize;
+    if (graphemeBlocks_.size() <= block)
+        graphemeBlocks_.resize(block + 1);
+    if (!graphemeBlocks_[block])
+        graphemeBlocks_[block] = std::make_unique<GraphemeBlock>();
+    (*graphemeBlocks_[block])[index % graphemeBlockSize] = list;
+    graphemeCount_ = id;
+    graphemeIdentifiers_.emplace(list, id);
+    return id;
+}
+
+const std::u32string* CellArena::grapheme(uint32_t id) const
+{
+    if (id == 0 || id > graphemeCount_)
+        return nullptr;
+    const uint32_t index = id - 1;
+    const size_t block = index / graphemeBlockSize;
+    // Every id handed out has its block; a missing one means the tables were corrupted.
+    KESTROVAN_ASSERT(block < graphemeBlocks_.size() && graphemeBlocks_[block],
+                     "CellArena: grapheme id without an allocated block");
+    return &(*graphemeBlocks_[block])[index % graphemeBlockSize];
+}
+
+PackedCell CellArena::packScalarOrFallback(std::u32string_view scalars, uint16_t styleID,
+                                           WidthState widthState, uint16_t payloadCode, uint8_t semanticCode,
+                                           bool isProtected)
+{
+    if (const auto id = intern(scalars)) {
+        // Ids stay within 24 bits because the capacity is clamped to 0xFFFFFF.
+        return PackedCell::makeGrapheme(*id, styleID, widthState, isProtected, payloadCode, semanticCode);
+    }
+    return PackedCell::makeScalar(firstValidScalar(scalars), styleID, widthState, isProtected, payloadCode,
+                                  semanticCode);
+}
+
+std::optional<PackedCell> CellArena::pack(const CharData& data)
+{
+    // Out-of-range semantic codes are stored as none rather than refused: the code is advisory,
+    // while a refused cell would stop the caller.
+    if (data.widthStateCode > 3 || data.code < 0)
+        return std::nullopt;
+    const auto widthState = static_cast<WidthState>(data.widthStateCode);
+    const uint8_t semantic = storedSemanticCode(data.semanticContentCode);
+    if (!data.graphemeScalarValues) {
+        if (!isValidCodeValue(static_cast<uint32_t>(data.code)))
+            return std::nullopt;
+        if (data.code == 0 && data.attribute.hasPlainForeground()) {
+            const Attribute::Color background = data.attribute.bg;
+            if (background.isAnsi256())
+                return PackedCell::makePaletteBlank(background.code(), widthState, data.isProtected,
+                                                    data.payload.code, semantic);
+            if (background.isTrueColor())
+                return PackedCell::makeTrueColorBlank(background.red(), background.green(), background.blue(),
+                                                      widthState, data.isProtected, data.payload.code,
+                                                      semantic);
+        }
+        // A full attribute table keeps the character and falls back to the default look.
+        const uint16_t styleID = intern(data.attribute).value_or(0);
+        return PackedCell::makeScalar(static_cast<uint32_t>(data.code), styleID, widthState, data.isProtected,
+                                      data.payload.code, semantic);
+    }
+    const uint16_t styleID = intern(data.attribute).value_or(0);
+    return packScalarOrFallback(*data.graphemeScalarValues, styleID, widthState, data.payload.code, semantic,
+                                data.isProtected);
+}
+
+std::optional<PackedCell> CellArena::pack(const Attribute& attribute, const Character& character,
+                                          WidthState widthState, uint16_t payloadCode,
+                                          uint8_t semanticContentCode, bool isProtected)
+{
+    const std::u32string& scalars = character.scalars;
+    if (semanticContentCode > 6 || scalars.empty() || !allValid(scalars))
+        return std::nullopt;
+    if (scalars.size() == 1) {
+        const char32_t scalar = scalars.front();
+        if (scalar == 0 && attribute.hasPlainForeground()) {
+            if (attribute.bg.isAnsi256())
+                return PackedCell::makePaletteBlank(attribute.bg.code(), widthState, isProtected, payloadCode,
+                                                    semanticContentCode);
+            if (attribute.bg.isTrueColor())
+                return PackedCell::makeTrueColorBlank(attribute.bg.red(), attribute.bg.green(),
+                                                      attribute.bg.blue(), widthState, isProtected,
+                                                      payloadCode, semanticContentCode);
+        }
+        return PackedCell::makeScalar(scalar, intern(attribute).value_or(0), widthState, isProtected,
+                                      payloadCode, semanticContentCode);
+    }
+    return packScalarOrFallback(scalars, intern(attribute).value_or(0), widthState, payloadCode,
+                                semanticContentCode, isProtected);
+}
+
+// The print path's form: the attribute id was resolved once per SGR change, so no attribute
+// lookup happens here; only a cluster of several scalars touches the arena.
+std::optional<PackedCell> CellArena::pack(uint16_t styleID, std::u32string_view scalars,
+                                          WidthState widthState, uint16_t payloadCode,
+                                          uint8_t semanticContentCode, bool isProtected)
+{
+    if (semanticContentCode > 6 || scalars.empty() || !allValid(scalars))
+        return std::nullopt;
+    if (scalars.size() == 1)
+        return PackedCell::makeScalar(scalars.front(), styleID, widthState, isProtected, payloadCode,
+                                      semanticContentCode);
+    return packScalarOrFallback(scalars, styleID, widthState, payloadCode, semanticContentCode, isProtected);
+}
+
+CharData CellArena::unpack(PackedCell cell) const
+{
+    // Unpacking is total: unknown ids decode to the default attribute or to no cluster, so a
+    // reader holding a stale snapshot arena still gets a drawable cell.
+    CharData data;
+    switch (cell.kind()) {
+    case PackedCell::Kind::paletteBlank:
+        KESTROVAN_ASSERT((cell.rawValue & PackedCell::paletteHighMask) == 0,
+                         "CellArena: palette blank with stray content bits");
+        data.attribute = attribute(cell);
+        break;
+    case PackedCell::Kind::trueColorBlank:
+        data.attribute = attribute(cell);
+        break;
+    case PackedCell::Kind::grapheme:
+        if (const std::u32string* scalars = grapheme(cell.content())) {
+            data.code = scalars->empty() ? 0 : static_cast<int32_t>(scalars->front());
+            data.graphemeScalarValues = *scalars;
+        }
+        data.attribute = attribute(cell.attributeID());
+        break;
+    case PackedCell::Kind::scalar:
+        data.code = static_cast<int32_t>(cell.content());
+        data.attribute = attribute(cell.attributeID());
+        break;
+    }
+    data.width = static_cast<int8_t>(cell.width());
+    data.widthStateCode = cell.widthStateCode();
+    data.payload = TinyAtom{cell.payloadCode()};
+    data.semanticContentCode = storedSemanticCode(cell.semanticCode());
+    data.isProtected = cell.isProtected();
+    return data;
+}
+
+std::u32string CellArena::scalarValues(PackedCell cell) const
+{
+    switch (cell.kind()) {
+    case PackedCell::Kind::scalar:
+        return std::u32string(1, static_cast<char32_t>(cell.content()));
+    case PackedCell::Kind::grapheme:
+        if (const std::u32string* scalars = grapheme(cell.content()))
+            return *scalars;
+        return {};
+    case PackedCell::Kind::paletteBlank:
+    case PackedCell::Kind::trueColorBlank:
+        break;
+    }
+    return {};
+}
+
+std::u32string CellArena::scalarValues(PackedCell cell, char32_t appending) const
+{
+    std::u32string scalars = scalarValues(cell);
+    scalars.push_back(appending);
+    return scalars;
+}
+
+std::string CellArena::text(PackedCell cell) const
+{
+    switch (cell.kind()) {
+    case PackedCell::Kind::scalar: {
+        const uint32_t value = cell.content();
+        if (!isValidCodeValue(value))
+            return " ";
+        std::string out;
+        appendUtf8(out, static_cast<char32_t>(value));
+        return out;
+    }
+    case PackedCell::Kind::grapheme: {
+        const std::u32string* scalars = grapheme(cell.content());
+        if (!scalars || scalars->empty() || !allValid(*scalars))
+            return " ";
+        return utf8String(*scalars);
+    }
+    case PackedCell::Kind::paletteBlank:
+    case PackedCell::Kind::trueColorBlank:
+        break;
+    }
+    return std::string(1, '\0');
+}
+
+// Used when a combining mark joins a cell or a selective erase clears one: the content changes,
+// everything that is not content stays.
+std::optional<PackedCell> CellArena::replacingContent(PackedCell cell, std::u32string_view scalars,
+                                                      WidthState widthState)
+{
+    if (cell.semanticCode() > 6 || scalars.empty() || !allValid(scalars))
+        return std::nullopt;
+    // An inline blank has no attribute id; its implied attribute has to be interned first.
+    const uint16_t styleID = cell.isBlankKind() ? intern(attribute(cell)).value_or(0) : cell.attributeID();
+    return pack(styleID, scalars, widthState, cell.payloadCode(), cell.semanticCode(), cell.isProtected());
+}
+
+PackedCell CellArena::canonicalBlank(const Attribute& attribute)
+{
+    if (attribute.hasPlainForeground()) {
+        if (attribute.bg.isAnsi256())
+            return PackedCell::makePaletteBlank(attribute.bg.code(), WidthState::single, false, 0, 0);
+        if (attribute.bg.isTrueColor())
+            return PackedCell::makeTrueColorBlank(attribute.bg.red(), attribute.bg.green(),
+                                                  attribute.bg.blue(), WidthState::single, false, 0, 0);
+    }
+    return PackedCell::makeScalar(0, intern(attribute).value_or(0), WidthState::single, false, 0, 0);
+}
+
+bool CellArena::preservesEncoding(const CellArena& source) const
+{
+    return isSnapshotCopy_ && snapshotSourceIdentity_ == source.identity_ &&
+           attributeCount() >= source.attributeCount() && graphemeCount_ >= source.graphemeCount_;
+}
+
+bool CellArena::synchronizeSnapshotPrefix(const CellArena& source)
+{
+    // Ids are never reused or renumbered, so the source's tables are this copy's tables plus a
+    // suffix; appending that suffix makes the copy decode every source cell exactly.
+    if (!isSnapshotCopy_ || snapshotSourceIdentity_ != source.identity_)
+        return false;
+    // A copy ahead of its source means the source is older than the copy: nothing to merge.
+    if (attributeCount() > source.attributeCount() || graphemeCount_ > source.graphemeCount_)
+        return false;
+    if (source.attributeCount() > attributeCapacity_ + 1 ||
+        source.graphemeCount_ > static_cast<uint32_t>(graphemeCapacity_))
+        return false;
+    attributes_.insert(attributes_.end(), source.attributes_.begin() + attributeCount(),
+                       source.attributes_.end());
+    for (uint32_t index = graphemeCount_; index < source.graphemeCount_; ++index) {
+        const size_t block = index / graphemeBlockSize;
+        if (graphemeBlocks_.size() <= block)
+            graphemeBlocks_.resize(block + 1);
+        if (!graphemeBlocks_[block])
+            graphemeBlocks_[block] = std::make_unique<GraphemeBlock>();
+        (*graphemeBlocks_[block])[index % graphemeBlockSize] =
+            (*source.graphemeBlocks_[block])[index % graphemeBlockSize];
+    }
+    graphemeCount_ = source.graphemeCount_;
+    return true;
+}
+
+} // namespace kestrovan

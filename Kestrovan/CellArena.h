@@ -1,0 +1,264 @@
+// Per-buffer interning of what does not fit in a packed cell: attributes to 16-bit ids and
+// grapheme clusters of several scalars to 24-bit ids; and the packing of cells against it.
+//
+// An arena's tables only ever grow: an id, once given, keeps its meaning for the arena's whole
+// life. That is what lets the render model keep snapshot copies of an arena and refresh them by
+// appending what the source gained since (`synchronizeSnapshotPrefix`). Interning an attribute
+// seen recently costs one multiply-xor hash and one compare against a direct-mapped cache; the
+// hash map is only consulted on a miss. Blank cells whose only property is a palette or
+// true-colour background are packed inline and never touch the arena.
+//
+// An arena does no locking: the live arena of a buffer is used under the terminal lock, and
+// snapshot copies belong to the render model.
+#pragma once
+
+#include "Kestrovan/Attribute.h"
+#include "Kestrovan/CharData.h"
+#include "Kestrovan/Character.h"
+#include "Kestrovan/PackedCell.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kestrovan {
+
+/// The canonical two-word key of an attribute; only the default attribute has the key (0, 0).
+struct InternedAttributeKey
+{
+    uint64_t word0 = 0;
+    uint64_t word1 = 0;
+
+    /// The 26-bit tag of a colour: defaults 0 and 0x1000000, then 0x2000000 | index and
+    /// 0x3000000 | rgb, so that every colour has its own tag and the default colour is 0.
+    static constexpr uint64_t colorTag(Attribute::Color color)
+    {
+        switch (color.kind()) {
+        case Attribute::Color::Kind::defaultColor:
+            return 0;
+        case Attribute::Color::Kind::defaultInvertedColor:
+            return 0x1000000;
+        case Attribute::Color::Kind::ansi256:
+            return 0x2000000 | uint64_t(color.code());
+        case Attribute::Color::Kind::trueColor:
+            return 0x3000000 | (uint64_t(color.red()) << 16) | (uint64_t(color.green()) << 8) | color.blue();
+        }
+        return 0;
+    }
+
+    static constexpr InternedAttributeKey of(const Attribute& attribute)
+    {
+        InternedAttributeKey key;
+        key.word0 = colorTag(attribute.fg) | (colorTag(attribute.bg) << 26) |
+                    (uint64_t(attribute.style.rawValue) << 52) | (uint64_t(attribute.underlineStyle) << 60);
+        // An underline colour's tag is moved up by 0x4000000 so that a present default colour
+        // (0x4000000) differs from an absent one (0).
+        key.word1 = attribute.underlineColor ? colorTag(*attribute.underlineColor) + 0x4000000 : 0;
+        return key;
+    }
+
+    friend constexpr bool operator==(InternedAttributeKey, InternedAttributeKey) = default;
+};
+
+/// One slot of the direct-mapped cache in front of the attribute map.
+struct AttributeCacheEntry
+{
+    uint64_t word0 = 0;
+    uint64_t word1 = 0;
+    /// The id plus one; 0 marks an empty slot.
+    uint32_t identifierPlusOne = 0;
+};
+
+} // namespace kestrovan
+
+template <> struct std::hash<kestrovan::InternedAttributeKey>
+{
+    size_t operator()(kestrovan::InternedAttributeKey key) const noexcept
+    {
+        return static_cast<size_t>((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull;
+    }
+};
+
+namespace kestrovan {
+
+class CellArena
+{
+public:
+    using WidthState = PackedCell::WidthState;
+
+    /// Attribute ids run 0...65535 and grapheme ids 1...65535 in the arenas buffers make.
+    static constexpr int defaultStyleCapacity = 65535;
+    static constexpr int defaultGraphemeCapacity = 65535;
+    static constexpr int maximumGraphemeCapacity = 0xFFFFFF;
+    static constexpr int graphemeBlockSize = 256;
+    static constexpr int attributeCacheSize = 1024;
+
+    /// A fresh arena; `styleCapacity` is the highest attribute id it may give (clamped to
+    /// 0...65535), `graphemeCapacity` the most grapheme ids (clamped to 0...16,777,215).
+    explicit CellArena(int styleCapacity = defaultStyleCapacity,
+                       int graphemeCapacity = defaultGraphemeCapacity);
+
+    struct SnapshotTag
+    {};
+    /// A snapshot copy of `source`: it decodes every cell of the source and gives no new ids.
+    CellArena(SnapshotTag, const CellArena& source);
+    static std::shared_ptr<CellArena> makeSnapshot(const CellArena& source)
+    {
+        return std::make_shared<CellArena>(SnapshotTag{}, source);
+    }
+
+    CellArena(const CellArena&) = delete;
+    CellArena& operator=(const CellArena&) = delete;
+
+    /// Names this arena; snapshot copies remember their source by it.
+    uint64_t identity() const { return identity_; }
+    bool isSnapshotCopy() const { return isSnapshotCopy_; }
+    std::optional<uint64_t> snapshotSourceIdentity() const { return snapshotSourceIdentity_; }
+
+    int attributeCapacity() const { return attributeCapacity_; }
+    /// Ids given so far, id 0 included.
+    int attributeCount() const { return static_cast<int>(attributes_.size()); }
+    int graphemeCapacity() const { return graphemeCapacity_; }
+    /// Grapheme ids given so far; the ids are 1...count.
+    uint32_t graphemeCount() const { return graphemeCount_; }
+
+    /// The id of an attribute, giving a new one when needed; nothing when the table is full or
+    /// this is a snapshot copy.
+    std::optional<uint16_t> intern(const Attribute& attribute)
+    {
+        const InternedAttributeKey key = InternedAttributeKey::of(attribute);
+        if (key.word0 == 0 && key.word1 == 0)
+            return uint16_t(0);
+        if (attributeCache_) {
+            const AttributeCacheEntry& entry = attributeCache_[cacheSlot(key)];
+            if (entry.identifierPlusOne != 0 && entry.word0 == key.word0 && entry.word1 == key.word1)
+                return uint16_t(entry.identifierPlusOne - 1);
+        }
+        return internSlow(attribute, key);
+    }
+
+    /// The id of a scalar list, giving a new one when needed; nothing for an empty list, a full
+    /// table or a snapshot copy.
+    std::optional<uint32_t> intern(std::u32string_view grapheme);
+
+    /// The attribute of an id; ids not given yet read as the default attribute.
+    const Attribute& attribute(uint16_t id) const
+    {
+        return id < attributes_.size() ? attributes_[id] : attributes_[0];
+    }
+    /// The attribute a packed cell stands for (the implied attribute of an inline blank).
+    Attribute attribute(PackedCell cell) const
+    {
+        if (cell.kind() == PackedCell::Kind::paletteBlank)
+            return Attribute(Attribute::Color(), Attribute::Color::ansi256(cell.paletteIndex()));
+        if (cell.kind() == PackedCell::Kind::trueColorBlank)
+            return Attribute(Attribute::Color(),
+                             Attribute::Color::trueColor(cell.red(), cell.green(), cell.blue()));
+        return attribute(cell.attributeID());
+    }
+    /// The scalars of grapheme id `id`, or null for 0 or an id not given yet.
+    const std::u32string* grapheme(uint32_t id) const;
+
+    /// Packs a cell; nothing when it cannot be encoded (negative, out-of-range or surrogate code,
+    /// width state above 3). A full attribute table packs with id 0; a cluster that cannot be
+    /// interned is stored as its first valid scalar (or U+FFFD).
+    std::optional<PackedCell> pack(const CharData& data);
+    /// Packs a cell from its parts, the content given as a character.
+    std::optional<PackedCell> pack(const Attribute& attribute, const Character& character,
+                                   WidthState widthState, uint16_t payloadCode, uint8_t semanticContentCode,
+                                   bool isProtected);
+    /// Packs a cell whose attribute id `styleID` the caller has interned already.
+    std::optional<PackedCell> pack(uint16_t styleID, const Character& character, WidthState widthState,
+                                   uint16_t payloadCode, uint8_t semanticContentCode, bool isProtected)
+    {
+        return pack(styleID, std::u32string_view(character.scalars), widthState, payloadCode,
+                    semanticContentCode, isProtected);
+    }
+    /// The same from a scalar list; every scalar must be below 0x110000 and not a surrogate.
+    std::optional<PackedCell> pack(uint16_t styleID, std::u32string_view scalars, WidthState widthState,
+                                   uint16_t payloadCode, uint8_t semanticContentCode, bool isProtected);
+
+    /// Decodes a packed cell. A kind-2 cell with bits 10-25 set stops the program.
+    CharData unpack(PackedCell cell) const;
+
+    /// The scalars of a cell: its one scalar for kind 0 (0 included), the cluster for kind 1
+    /// (empty for an unknown id), nothing for the inline blanks.
+    std::u32string scalarValues(PackedCell cell) const;
+    /// The same with `scalar` appended; the print path uses it to add a combining mark.
+    std::u32string scalarValues(PackedCell cell, char32_t appending) const;
+    /// The cell's text as UTF-8: U+0000 for empty cells and inline blanks, a space for content
+    /// that is not valid.
+    std::string text(PackedCell cell) const;
+
+    /// `cell` with new content and width state, keeping its attribute, payload, protection and
+    /// semantic code. Nothing on a semantic code above 6, an empty list or an invalid scalar.
+    std::optional<PackedCell> replacingContent(PackedCell cell, std::u32string_view scalars,
+                                               WidthState widthState);
+
+    /// The blank an erase with `attribute` leaves: inline for a plain palette or true-colour
+    /// background, otherwise scalar 0 with the interned id (0 when the table is full).
+    PackedCell canonicalBlank(const Attribute& attribute);
+
+    /// Whether this snapshot copy reads cells packed against `source` unchanged.
+    bool preservesEncoding(const CellArena& source) const;
+    /// Appends to this snapshot copy what `source` gained since; false when it cannot.
+    bool synchronizeSnapshotPrefix(const CellArena& source);
+
+private:
+    using GraphemeBlock = std::array<std::u32string, graphemeBlockSize>;
+
+    static size_t cacheSlot(InternedAttributeKey key)
+    {
+        // The top 10 bits of a multiply-xor-multiply mix; products wrap modulo 2^64.
+        return static_cast<size_t>(
+            (((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull) >> 54);
+    }
+
+    std::optional<uint16_t> internSlow(const Attribute& attribute, InternedAttributeKey key);
+    void storeInCache(InternedAttributeKey key, uint16_t id);
+    PackedCell packScalarOrFallback(std::u32string_view scalars, uint16_t styleID, WidthState widthState,
+                                    uint16_t payloadCode, uint8_t semanticCode, bool isProtected);
+
+    uint64_t identity_;
+    int attributeCapacity_;
+    // Entry i is the attribute of id i; it grows as ids are given instead of being allocated at
+    // full capacity, so a stand-alone line's arena stays small.
+    std::vector<Attribute> attributes_;
+    std::unordered_map<InternedAttributeKey, uint16_t> attributeIdentifiers_;
+    // Blocks of 256 clusters, allocated as ids reach them; the table grows with the blocks
+    // instead of being sized for the whole capacity up front.
+    std::vector<std::unique_ptr<GraphemeBlock>> graphemeBlocks_;
+    int graphemeCapacity_;
+    uint32_t graphemeCount_ = 0;
+    // Transparent hashing lets a lookup by view find a cluster without building a string.
+    struct ScalarListHash
+    {
+        using is_transparent = void;
+        size_t operator()(std::u32string_view scalars) const noexcept
+        {
+            return std::hash<std::u32string_view>()(scalars);
+        }
+    };
+    std::unordered_map<std::u32string, uint32_t, ScalarListHash, std::equal_to<>> graphemeIdentifiers_;
+    // Made on the first miss, so arenas that only ever see the default attribute stay small.
+    std::unique_ptr<AttributeCacheEntry[]> attributeCache_;
+    std::optional<uint64_t> snapshotSourceIdentity_;
+    bool isSnapshotCopy_ = false;
+};
+
+/// One packed cell together with the arena it was packed against, for reading its scalars
+/// without unpacking the whole cell.
+struct PackedCellView
+{
+    PackedCell cell;
+    const CellArena* arena = nullptr;
+
+    std::u32string getScalarValues(char32_t appending) const { return arena->scalarValues(cell, appending); }
+};
+
+} // namespace kestrovan

@@ -1,0 +1,295 @@
+#include "Kestrovan/CircularBufferLineList.h"
+
+#include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/Fatal.h"
+
+#include <algorithm>
+#include <string>
+
+namespace kestrovan {
+
+namespace {
+
+// Slots allocated up front; rows plus the usual scrollback fit without any growth.
+constexpr int initialSlotCount = 1024;
+
+int initialSlotsFor(int maxLength)
+{
+    return std::clamp(maxLength, 0, initialSlotCount);
+}
+
+void printShiftAssertion(int start, int count, int offset, const char* reason)
+{
+    printDiagnostic("Assertion at start=" + std::to_string(start) + " count=" + std::to_string(count) +
+                    " offset=" + std::to_string(offset) + ": " + reason);
+}
+
+} // namespace
+
+CircularBufferLineList::CircularBufferLineList(int maxLength, LineRingOwner* owner, bool isLive)
+    : array_(static_cast<size_t>(initialSlotsFor(maxLength))), maxLength_(std::max(maxLength, 0)),
+      owner_(owner), isLive_(isLive)
+{
+    KESTROVAN_ASSERT(!isLive || owner != nullptr, "CircularBufferLineList: a live ring needs an owner");
+}
+
+size_t CircularBufferLineList::physical(int logical) const
+{
+    const auto slots = static_cast<int64_t>(array_.size());
+    KESTROVAN_ASSERT(slots > 0, "CircularBufferLineList: the ring has no slots");
+    int64_t index = (static_cast<int64_t>(startIndex_) + logical) % slots;
+    if (index < 0)
+        index += slots;
+    return static_cast<size_t>(index);
+}
+
+void CircularBufferLineList::relay(int newSlotCount)
+{
+    // Every slot moves, stale ones too, so lines beyond the count keep their logical places.
+    std::vector<LinePointer> slots(static_cast<size_t>(newSlotCount));
+    const int moved = std::min(slotCount(), newSlotCount);
+    for (int i = 0; i < moved; ++i)
+        slots[static_cast<size_t>(i)] = std::move(array_[physical(i)]);
+    array_ = std::move(slots);
+    startIndex_ = 0;
+}
+
+// Grows the slot array to hold `needed` lines, doubling so that a ring filled line by line
+// re-lays its slots only log(n) times.
+void CircularBufferLineList::ensureSlots(int needed)
+{
+    if (needed <= slotCount())
+        return;
+    const int grown = std::max(needed, slotCount() > maxLength_ / 2 ? maxLength_ : slotCount() * 2);
+    relay(std::min(grown, maxLength_));
+}
+
+void CircularBufferLineList::adopt(BufferLine& line) const
+{
+    line.adoptArena(owner_->arena());
+    line.setOwningBufferRef(owner_->bufferRef());
+}
+
+const CircularBufferLineList::LinePointer& CircularBufferLineList::operator[](int index)
+{
+    LinePointer& slot = array_[physical(index)];
+    if (!slot) {
+        KESTROVAN_ASSERT(owner_ != nullptr, "CircularBufferLineList: empty slot and no owner to fill it");
+        slot = owner_->makeBlankLine(PackedCell(), false);
+    }
+    return slot;
+}
+
+const CircularBufferLineList::LinePointer& CircularBufferLineList::lineIfPresent(int index) const
+{
+    return array_[physical(index)];
+}
+
+void CircularBufferLineList::set(int index, LinePointer line)
+{
+    if (isLive_ && line)
+        adopt(*line);
+    array_[physical(index)] = std::move(line);
+}
+
+void CircularBufferLineList::setCount(int newCount)
+{
+    KESTROVAN_ASSERT(newCount <= maxLength_, "CircularBufferLineList: count above maxLength");
+    ensureSlots(newCount);
+    count_ = std::max(newCount, 0);
+}
+
+void CircularBufferLineList::setMaxLength(int newMaxLength)
+{
+    newMaxLength = std::max(newMaxLength, 0);
+    if (newMaxLength == maxLength_)
+        return;
+    // The buffer trims before it shrinks the ring; should it not, the oldest lines drop out as
+    // they do everywhere else in the ring.
+    const int dropped = std::max(count_ - newMaxLength, 0);
+    const int kept = count_ - dropped;
+    std::vector<LinePointer> slots(
+        static_cast<size_t>(std::min(newMaxLength, std::max(kept, initialSlotsFor(newMaxLength)))));
+    for (int i = 0; i < kept; ++i)
+        slots[static_cast<size_t>(i)] = std::move(array_[physical(dropped + i)]);
+    array_ = std::move(slots);
+    startIndex_ = 0;
+    count_ = kept;
+    maxLength_ = newMaxLength;
+}
+
+void CircularBufferLineList::push(LinePointer line)
+{
+    // A line from elsewhere (a reflow, a copy) may still be packed against another arena; the
+    // buffer's lines must all share its arena for raw cell copies between them to be valid.
+    if (isLive_)
+        adopt(*line);
+    const bool hasImages = line->hasImages();
+    if (count_ < maxLength_)
+        ensureSlots(count_ + 1);
+    array_[physical(count_)] = std::move(line);
+    if (count_ < maxLength_) {
+        count_ += 1;
+    } else {
+        startIndex_ = (startIndex_ + 1) % slotCount();
+    }
+    if (isLive_ && hasImages)
+        owner_->adjustLinesWithImagesCount(1);
+}
+
+const CircularBufferLineList::LinePointer&
+CircularBufferLineList::recycle(PackedCell clearCell, bool isWrapped, const BidiPresentationState& bidiState)
+{
+    KESTROVAN_ASSERT(count_ == maxLength_ && count_ > 0, "CircularBufferLineList: recycle needs a full ring");
+    // Reading through the subscript fills an empty oldest slot before it is reused.
+    const LinePointer& oldest = (*this)[0];
+    BufferLine& line = *oldest;
+    const size_t slot = physical(0);
+    startIndex_ = (startIndex_ + 1) % slotCount();
+    const bool hadImages = line.recycle(clearCell, isWrapped, bidiState);
+    if (isLive_ && hadImages)
+        owner_->adjustLinesWithImagesCount(-1);
+    return array_[slot];
+}
+
+void CircularBufferLineList::trimStart(int n)
+{
+    // Trimming more than the ring holds would leave a negative count; the ring just empties.
+    n = std::clamp(n, 0, count_);
+    if (n == 0)
+        return;
+    startIndex_ = static_cast<int>(physical(n));
+    count_ -= n;
+}
+
+bool CircularBufferLineList::shiftElements(int start, int count, int offset)
+{
+    if (count < 0) {
+        printShiftAssertion(start, count, offset, "count < 0");
+        return false;
+    }
+    if (start < 0) {
+        printShiftAssertion(start, count, offset, "start < 0");
+        return false;
+    }
+    if (start >= count_) {
+        printShiftAssertion(start, count, offset, "start >= self.count");
+        return false;
+    }
+    if (start + offset <= 0) {
+        printShiftAssertion(start, count, offset, "start+offset <= 0");
+        return false;
+    }
+    if (offset > 0) {
+        const int newEnd = start + count + offset;
+        ensureSlots(std::min(newEnd, maxLength_));
+        // Back to front, so that no line is overwritten before it has moved.
+        for (int i = count - 1; i >= 0; --i)
+            array_[physical(start + i + offset)] = array_[physical(start + i)];
+        if (newEnd > count_) {
+            const int excess = std::max(newEnd - maxLength_, 0);
+            count_ = newEnd - excess;
+            startIndex_ = static_cast<int>(physical(excess));
+        }
+    } else {
+        for (int i = 0; i < count; ++i)
+            array_[physical(start + i + offset)] = array_[physical(start + i)];
+    }
+    return true;
+}
+
+// Scrolling a region that does not reach the ring's end: the line leaving the region at its
+// top is reused as the region's new bottom line, so no line is allocated per scrolled row.
+bool CircularBufferLineList::shiftUpAndRecycle(int top, int bottom, PackedCell clearCell, bool isWrapped,
+                                               const BidiPresentationState& bidiState)
+{
+    const char* reason = nullptr;
+    if (top < 0)
+        reason = "top < 0";
+    else if (bottom < top)
+        reason = "bottom < top";
+    else if (bottom >= count_)
+        reason = "bottom >= self.count";
+    if (reason) {
+        printDiagnostic("Assertion at top=" + std::to_string(top) + " bottom=" + std::to_string(bottom) +
+                        " count=" + std::to_string(count_) + ": " + reason);
+        return false;
+    }
+    LinePointer leaving = (*this)[top];
+    for (int row = top; row < bottom; ++row)
+        array_[physical(row)] = std::move(array_[physical(row + 1)]);
+    const bool hadImages = leaving->recycle(clearCell, isWrapped, bidiState);
+    array_[physical(bottom)] = std::move(leaving);
+    if (isLive_ && hadImages)
+        owner_->adjustLinesWithImagesCount(-1);
+    return true;
+}
+
+void CircularBufferLineList::splice(int start, int deleteCount, const std::vector<LinePointer>& items,
+                                    const std::function<void(int)>& change)
+{
+    start = std::clamp(start, 0, count_);
+    deleteCount = std::clamp(deleteCount, 0, count_ - start);
+    if (deleteCount >= 1) {
+        for (int i = start; i < count_ - deleteCount; ++i) {
+            array_[physical(i)] = std::move(array_[physical(i + deleteCount)]);
+            if (change)
+                change(i);
+        }
+        count_ -= deleteCount;
+    }
+    if (items.empty())
+        return;
+
+    // The lines after `start` move up by the number of items. They are taken out first so that
+    // a ring that overflows, whose highest indexes wrap onto its lowest slots, cannot overwrite
+    // a line before it has moved.
+    const int itemCount = static_cast<int>(items.size());
+    std::vector<LinePointer> moving;
+    moving.reserve(items.size() + static_cast<size_t>(count_ - start));
+    for (const LinePointer& item : items) {
+        if (isLive_ && item)
+            adopt(*item);
+        moving.push_back(item);
+    }
+    for (int i = start; i < count_; ++i)
+        moving.push_back(std::move(array_[physical(i)]));
+
+    const int grownCount = count_ + itemCount;
+    ensureSlots(std::min(grownCount, maxLength_));
+    const int excess = std::max(grownCount - slotCount(), 0);
+    // Indexes below `excess` fall off the front of the ring once it advances.
+    for (int j = static_cast<int>(moving.size()) - 1; j >= 0; --j) {
+        const int index = start + j;
+        if (index < excess)
+            break;
+        array_[physical(index)] = std::move(moving[static_cast<size_t>(j)]);
+        if (change)
+            change(index);
+    }
+    if (excess > 0) {
+        startIndex_ = static_cast<int>(physical(excess));
+        count_ = slotCount();
+    } else {
+        count_ = grownCount;
+    }
+}
+
+void CircularBufferLineList::reset(int newMaxLength)
+{
+    // The slot array shrinks back to its first allocation, so clearing a buffer that once held
+    // a long scrollback gives the memory back.
+    if (isLive_) {
+        for (int i = 0; i < count_; ++i) {
+            const LinePointer& line = array_[physical(i)];
+            if (line && line->hasImages())
+                owner_->adjustLinesWithImagesCount(-1);
+        }
+    }
+    maxLength_ = std::max(newMaxLength, 0);
+    startIndex_ = 0;
+    count_ = 0;
+    array_.assign(static_cast<size_t>(initialSlotsFor(maxLength_)), nullptr);
+}
+
+} // namespace kestrovan

@@ -1,0 +1,114 @@
+// The ring of lines of one buffer: its screen rows plus its scrollback, oldest first.
+//
+// Appending to a full ring drops the oldest line, and scrolling a full ring reuses the oldest
+// line object (`recycle`) instead of allocating one. Logical index 0 is the oldest line kept;
+// logical index i lives in slot (startIndex + i) mod the number of slots.
+//
+// The slot array grows on demand, doubling up to `maxLength`, and is re-laid from slot 0 when it
+// grows; a buffer with a huge scrollback limit therefore pays only for the lines it holds.
+//
+// A ring bound to a live buffer (`isLive`) makes every line it takes in (push, store, splice)
+// adopt the buffer's arena and owning reference. It tells the buffer about lines with images in
+// three places only: a pushed line that carries images, a recycled line that carried some, and
+// the lines a reset drops. Lines moved by the other operations are not counted; the buffer
+// recounts after it moves lines wholesale. The ring is used only under the terminal lock.
+#pragma once
+
+#include "Kestrovan/BidiPresentationState.h"
+#include "Kestrovan/BufferLine.h"
+#include "Kestrovan/BufferRef.h"
+#include "Kestrovan/CellArena.h"
+#include "Kestrovan/PackedCell.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kestrovan {
+
+/// What a ring needs from the buffer that owns it. The buffer implements it.
+class LineRingOwner
+{
+public:
+    virtual ~LineRingOwner() = default;
+
+    /// A new blank line of the buffer's width: every cell `packedBlank`, used length 0, the
+    /// buffer's default bidi state, owned by the buffer (`Buffer::getBlankLine`).
+    virtual std::shared_ptr<BufferLine> makeBlankLine(PackedCell packedBlank, bool isWrapped) = 0;
+    /// The arena every line of the buffer is packed against.
+    virtual const std::shared_ptr<CellArena>& arena() const = 0;
+    /// The reference the buffer's lines hold as their owner.
+    virtual const std::shared_ptr<BufferRef>& bufferRef() const = 0;
+    /// Adds `delta` to the buffer's count of lines that carry images.
+    virtual void adjustLinesWithImagesCount(int delta) = 0;
+};
+
+class CircularBufferLineList
+{
+public:
+    using LinePointer = std::shared_ptr<BufferLine>;
+
+    /// An empty ring of `maxLength` lines. With an owner the ring fills empty slots from it;
+    /// `isLive` (which needs an owner) also keeps arenas and image counts in step with it.
+    explicit CircularBufferLineList(int maxLength, LineRingOwner* owner = nullptr, bool isLive = false);
+
+    /// The line at a logical index; an empty slot first receives a blank line from the owner
+    /// (without an owner, or with no slots, the program stops). Valid until the ring changes.
+    const LinePointer& operator[](int index);
+    /// The line at a logical index, or null when its slot is empty; never fills.
+    const LinePointer& lineIfPresent(int index) const;
+    /// Stores a line at a logical index; on a live ring it adopts the owner's arena and owner.
+    void set(int index, LinePointer line);
+
+    int count() const { return count_; }
+    /// Sets the number of logical lines; above `maxLength` stops the program.
+    void setCount(int newCount);
+    int maxLength() const { return maxLength_; }
+    /// Changes the capacity, re-laying the lines from slot 0 in logical order. When the ring
+    /// holds more lines than the new capacity, the oldest ones drop out.
+    void setMaxLength(int newMaxLength);
+    int startIndex() const { return startIndex_; }
+    bool isFull() const { return count_ == maxLength_; }
+    bool isLive() const { return isLive_; }
+    LineRingOwner* owner() const { return owner_; }
+
+    /// Appends a line; on a full ring the oldest line drops out.
+    void push(LinePointer line);
+    /// Reuses the oldest line of a full ring (otherwise the program stops) as the new last
+    /// line, blanked with `clearCell`; returns it.
+    const LinePointer& recycle(PackedCell clearCell, bool isWrapped, const BidiPresentationState& bidiState);
+    /// Drops `n` lines from the front (at most the count).
+    void trimStart(int n);
+    /// Moves `count` lines starting at logical `start` by `offset`. Bad arguments print
+    /// "Assertion at start=... count=... offset=...: <reason>" and change nothing. The vacated
+    /// slots keep their old lines until the caller replaces them.
+    bool shiftElements(int start, int count, int offset);
+    /// Rotates lines `top` ... `bottom` up by one: the line leaving at `top` is recycled with
+    /// the given blank and becomes the line at `bottom`. Bad rows print a diagnostic and fail.
+    bool shiftUpAndRecycle(int top, int bottom, PackedCell clearCell, bool isWrapped,
+                           const BidiPresentationState& bidiState);
+    /// Deletes `deleteCount` lines at `start` and inserts `items` there; `change` is told each
+    /// logical index written. Lines pushed past a full ring's capacity drop out at the front.
+    void splice(int start, int deleteCount, const std::vector<LinePointer>& items,
+                const std::function<void(int)>& change = {});
+    /// Empties the ring, possibly with a new capacity.
+    void reset(int newMaxLength);
+
+    /// The number of slots the ring has allocated (at most `maxLength`).
+    int slotCount() const { return static_cast<int>(array_.size()); }
+
+private:
+    size_t physical(int logical) const;
+    void ensureSlots(int needed);
+    void relay(int newSlotCount);
+    void adopt(BufferLine& line) const;
+
+    std::vector<LinePointer> array_;
+    int startIndex_ = 0;
+    int count_ = 0;
+    int maxLength_ = 0;
+    LineRingOwner* owner_ = nullptr;
+    bool isLive_ = false;
+};
+
+} // namespace kestrovan

@@ -1,0 +1,103 @@
+#include "Kestrovan/TinyAtom.h"
+
+#include <mutex>
+
+namespace kestrovan {
+
+uint32_t FreeAtomCodes::take()
+{
+    if (head >= codes.size())
+        return noCode;
+    const uint16_t code = codes[head];
+    head += 1;
+    // Erasing the taken prefix on every take would make each take O(n); cutting it off only
+    // once it outweighs the live part keeps takes cheap and the array bounded.
+    if (head > 64 && head * 2 > codes.size()) {
+        codes.erase(codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(head));
+        head = 0;
+    }
+    return code;
+}
+
+struct TinyAtom::State
+{
+    std::mutex mutex;
+    // Entry 0 exists from the start and stays empty, so `map[code]` needs no offset. An entry
+    // holds a value even when that value is an empty `std::any`; only release empties it.
+    std::vector<std::optional<std::any>> map = std::vector<std::optional<std::any>>(1);
+    uint16_t lastUsed = 0;
+    FreeAtomCodes free;
+
+    void releaseLocked(uint16_t code)
+    {
+        if (code >= map.size() || !map[code])
+            return;
+        map[code].reset();
+        free.codes.push_back(code);
+    }
+};
+
+namespace {
+
+TinyAtom::State& table()
+{
+    static TinyAtom::State state;
+    return state;
+}
+
+} // namespace
+
+std::optional<TinyAtom> TinyAtom::lookup(std::any value)
+{
+    State& state = table();
+    std::lock_guard guard(state.mutex);
+    // Released codes go out again before new ones, so a long session that keeps opening and
+    // collecting hyperlinks does not run through the 16-bit space.
+    const uint32_t reused = state.free.take();
+    if (reused != FreeAtomCodes::noCode) {
+        state.map[reused] = std::move(value);
+        return TinyAtom{static_cast<uint16_t>(reused)};
+    }
+    if (state.lastUsed >= maximumCode)
+        return std::nullopt;
+    state.lastUsed += 1;
+    state.map.emplace_back(std::move(value));
+    return TinyAtom{state.lastUsed};
+}
+
+std::optional<std::any> TinyAtom::target() const
+{
+    if (code == 0)
+        return std::nullopt;
+    State& state = table();
+    std::lock_guard guard(state.mutex);
+    if (code >= state.map.size())
+        return std::nullopt;
+    return state.map[code];
+}
+
+void TinyAtom::release(uint16_t code)
+{
+    State& state = table();
+    std::lock_guard guard(state.mutex);
+    state.releaseLocked(code);
+}
+
+void TinyAtom::release(std::span<const uint16_t> codes)
+{
+    State& state = table();
+    std::lock_guard guard(state.mutex);
+    for (uint16_t code : codes)
+        state.releaseLocked(code);
+}
+
+void TinyAtom::resetForTesting()
+{
+    State& state = table();
+    std::lock_guard guard(state.mutex);
+    state.map.assign(1, std::nullopt);
+    state.lastUsed = 0;
+    state.free = FreeAtomCodes();
+}
+
+} // namespace kestrovan
