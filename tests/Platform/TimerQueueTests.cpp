@@ -152,10 +152,10 @@ TEST(TimerQueue, CancelledItemsDoNotRunAndStartedOnesFinish)
     }
 
     // Cancelled by an earlier item on the queue's own thread.
+    TimerQueue::Handle victim;
     {
         Gate gate(queue);
         const auto now = TimerQueue::Clock::now();
-        TimerQueue::Handle victim;
         queue.schedule(now, [&] {
             victim.cancel();
             journal.add("canceller");
