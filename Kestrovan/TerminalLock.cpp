@@ -90,6 +90,12 @@ void TerminalLock::preconditionLocked(std::source_location where) const
     fatal(message);
 }
 
+bool TerminalLock::isHeldByCurrentThread() const
+{
+    std::lock_guard guard(conditionMutex);
+    return owner == std::this_thread::get_id();
+}
+
 int TerminalLock::waiterCount() const
 {
     std::lock_guard guard(conditionMutex);

@@ -53,6 +53,10 @@ public:
     /// message.
     void preconditionLocked(std::source_location where = std::source_location::current()) const;
 
+    /// True when the calling thread holds the lock. Entry points that may be called with or without
+    /// the lock (the terminal's selection registry) ask this before taking it.
+    bool isHeldByCurrentThread() const;
+
     /// The number of threads sleeping in `lock()`, for tests and diagnostics.
     int waiterCount() const;
 

@@ -1,0 +1,928 @@
+// The emulator: one `Terminal` per terminal, shared by reference.
+//
+// It owns the normal and the alternate screen buffers and the cell arena they share, the
+// escape-sequence parser, the modes, colours, titles, payload table and protocol states, and a weak
+// reference to its host (`TerminalDelegate`). Bytes from the child enter through `feed`; the parser
+// calls back into this class (it is the parser's `ParserListener`), which routes each control
+// function to its handler. Replies leave through `sendResponse` and the delegate's `send`.
+//
+// Everything here runs on the thread that holds `terminalLock`, normally the parse thread inside a
+// feed. Only `register`/`unregister` of selections take the lock themselves, and the pointer-press
+// calls stop the program when the caller does not hold it. Delegate calls are synchronous, with the
+// lock held; a feed may re-enter from a delegate callback on the same thread.
+//
+// The class is large, so its members live in one file per family. Where to find what:
+//   Terminal.cpp               state, construction, setup and teardown, buffer switching, palette
+//                              and colour setters, insert/protection mirrors, focus and visibility
+//                              reports, pointer press, the selection registry, cell accessors
+//   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
+//                              update range and the whole-screen refresh
+//   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
+//   TerminalCharSets.cpp       G0-G3 designation and invocation
+//   TerminalPrint.cpp          the print path (`handlePrintBorrowed`)
+//   TerminalLineFeed.cpp       LF, CR, BS, `resetBufferLine`
+//   TerminalScroll.cpp         the core scroll and its three paths, IND and RI at the top; then SU,
+//                              SD, IL, DL, ICH, DCH, DECIC, DECDC, column scroll, REP
+//   TerminalCursor.cpp         cursor movement, tab clearing, save and restore, DECBI/DECFI
+//   TerminalMargins.cpp        DECSLRM, DECSTBM, DECSCUSR
+//   TerminalBidi.cpp           the bidi paragraph controls
+//   TerminalErase.cpp          EL, ED, ECH, DECALN, line render modes
+//   TerminalSgr.cpp            SGR
+//   TerminalModes.cpp          SM/RM, DEC private modes, DECRQM, DECSTR, DECCOLM, synchronized
+//                              output and cursor visibility
+//   TerminalResize.cpp         resize, pixel geometry, in-band size reports, RIS, DECSCL,
+//                              scrollback size
+//   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, kitty
+//                              keyboard, OSC handlers other than titles, hyperlinks, OSC 1337,
+//                              semantic prompts and program status: accepted and ignored until
+//                              their families are built
+//   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
+#pragma once
+
+#include "Kestrovan/Attribute.h"
+#include "Kestrovan/BidiPresentationState.h"
+#include "Kestrovan/Buffer.h"
+#include "Kestrovan/BufferLine.h"
+#include "Kestrovan/BufferTerminal.h"
+#include "Kestrovan/CellArena.h"
+#include "Kestrovan/CharData.h"
+#include "Kestrovan/CharSets.h"
+#include "Kestrovan/Character.h"
+#include "Kestrovan/Color.h"
+#include "Kestrovan/CsiParameters.h"
+#include "Kestrovan/CursorStyle.h"
+#include "Kestrovan/DcsHandler.h"
+#include "Kestrovan/EscapeSequenceParser.h"
+#include "Kestrovan/KittyClipboardTypes.h"
+#include "Kestrovan/KittyGraphicsState.h"
+#include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/OptionSet.h"
+#include "Kestrovan/PackedCell.h"
+#include "Kestrovan/ParserListener.h"
+#include "Kestrovan/PayloadState.h"
+#include "Kestrovan/Position.h"
+#include "Kestrovan/ProgressReport.h"
+#include "Kestrovan/SemanticPromptClickBehavior.h"
+#include "Kestrovan/TerminalLock.h"
+#include "Kestrovan/TerminalOptions.h"
+#include "Kestrovan/TerminalOscEventDispatcher.h"
+#include "Kestrovan/TerminalProgramStatus.h"
+#include "Kestrovan/TerminalVisibility.h"
+#include "Kestrovan/WindowManipulationCommand.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <typeinfo>
+#include <vector>
+
+namespace platform {
+class TimerQueue;
+}
+
+namespace kestrovan {
+
+class KittyClipboardProtocol;
+class SelectionService;
+class TerminalDelegate;
+struct PortableRenderMetadata;
+struct RenderSnapshotCursor;
+struct PortableRenderCellCache;
+
+/// A cell size in pixels, as hosts report it.
+struct CellPixelSize
+{
+    int width = 0;
+    int height = 0;
+
+    friend constexpr bool operator==(CellPixelSize, CellPixelSize) = default;
+};
+
+class Terminal : public ParserListener, public BufferTerminal, public std::enable_shared_from_this<Terminal>
+{
+public:
+    using Collect = std::span<const uint8_t>;
+    using Bytes = std::span<const uint8_t>;
+
+    // --- Value types ---------------------------------------------------------------------------
+
+    /// The conformance level set by DECSCL, in rising order.
+    enum class TerminalConformance : uint8_t
+    {
+        vt100,
+        vt200,
+        vt300,
+        vt400,
+        vt500,
+    };
+
+    /// Who protects printed cells: nobody, DECSCA, or SPA/EPA.
+    enum class CharacterProtectionMode : uint8_t
+    {
+        off,
+        dec,
+        iso,
+    };
+
+    enum class TerminalColorScheme : uint8_t
+    {
+        dark,
+        light,
+    };
+
+    /// Mouse tracking requested by the program.
+    enum class MouseMode : uint8_t
+    {
+        off = 0,
+        x10 = 1,
+        vt200 = 2,
+        buttonEventTracking = 3,
+        anyEvent = 4,
+    };
+    static constexpr bool sendButtonPress(MouseMode mode) { return mode != MouseMode::off; }
+    static constexpr bool sendButtonRelease(MouseMode mode)
+    {
+        return mode != MouseMode::off && mode != MouseMode::x10;
+    }
+    static constexpr bool sendButtonTracking(MouseMode mode)
+    {
+        return mode == MouseMode::buttonEventTracking || mode == MouseMode::anyEvent;
+    }
+    static constexpr bool sendMotionEvent(MouseMode mode) { return mode == MouseMode::anyEvent; }
+    static constexpr bool sendsModifiers(MouseMode mode) { return sendButtonRelease(mode); }
+
+    /// How mouse reports are encoded on the wire.
+    enum class MouseProtocolEncoding : uint8_t
+    {
+        x10 = 0,
+        utf8 = 1,
+        sgr = 2,
+        urxvt = 3,
+        sgrPixel = 4,
+    };
+
+    /// The answer of a mode report (DECRQM).
+    enum class DECModeReportState : uint8_t
+    {
+        notRecognized = 0,
+        set = 1,
+        reset = 2,
+        permanentlySet = 3,
+        permanentlyReset = 4,
+    };
+
+    /// The four fields of a `BidiPresentationState`, as a set the bidi controls apply.
+    struct BidiStateProperty : OptionSet<BidiStateProperty, uint8_t>
+    {
+        constexpr BidiStateProperty() = default;
+        constexpr explicit BidiStateProperty(uint8_t raw) : OptionSet(raw) {}
+        constexpr BidiStateProperty(OptionSet set) : OptionSet(set) {}
+
+        static const BidiStateProperty supportMode;
+        static const BidiStateProperty autodetectDirection;
+        static const BidiStateProperty fallbackDirection;
+        static const BidiStateProperty boxMirroring;
+        static const BidiStateProperty allBidiStateProperties;
+    };
+
+    /// Whether replies use 7-bit or 8-bit C1 introducers, and the bytes of each.
+    struct CC
+    {
+        bool send8bit = false;
+
+        static constexpr std::array<uint8_t, 2> csi7{0x1B, '['};
+        static constexpr std::array<uint8_t, 1> csi8{0x9B};
+        static constexpr std::array<uint8_t, 2> dcs7{0x1B, 'P'};
+        static constexpr std::array<uint8_t, 1> dcs8{0x90};
+        static constexpr std::array<uint8_t, 2> osc7{0x1B, ']'};
+        static constexpr std::array<uint8_t, 1> osc8{0x9D};
+        static constexpr std::array<uint8_t, 2> st7{0x1B, '\\'};
+        static constexpr std::array<uint8_t, 1> st8{0x9C};
+
+        /// ESC [ or 0x9B.
+        Bytes CSI() const { return send8bit ? Bytes(csi8) : Bytes(csi7); }
+        /// ESC P or 0x90.
+        Bytes DCS() const { return send8bit ? Bytes(dcs8) : Bytes(dcs7); }
+        /// ESC ] or 0x9D.
+        Bytes OSC() const { return send8bit ? Bytes(osc8) : Bytes(osc7); }
+        /// ESC \ or 0x9C.
+        Bytes ST() const { return send8bit ? Bytes(st8) : Bytes(st7); }
+    };
+
+    /// Bytes of an incomplete UTF-8 sequence carried from one printed run to the next.
+    struct ReadingBuffer
+    {
+        std::vector<uint8_t> putbackBuffer;
+    };
+
+    /// Modes that are only remembered for DECRQM, and the DECSACE extent.
+    struct ReportedOnlyState
+    {
+        std::set<int> decModes;
+        int attributeChangeExtent = 0;
+    };
+
+    /// The kitty keyboard state of one screen: the current flags and the stack of earlier ones.
+    struct KeyboardModeState
+    {
+        KittyKeyboardFlags flags;
+        std::vector<KittyKeyboardFlags> stack;
+    };
+
+    /// The input scanner state of semantic prompt tracking.
+    enum class SemanticScanState : uint8_t
+    {
+        ground,
+        escape,
+        csi,
+        ss3,
+    };
+
+    struct SynchronizedOutputWatchdogCounters
+    {
+        int armed = 0;
+        int rearmed = 0;
+        int cancelled = 0;
+        int fired = 0;
+    };
+
+    struct Colors
+    {
+        Color foreground;
+        Color background;
+    };
+
+    using WindowManipulationCommand = kestrovan::WindowManipulationCommand;
+    using ProgressReport = kestrovan::ProgressReport;
+
+    static constexpr int MINIMUM_COLS = 2;
+    static constexpr int MINIMUM_ROWS = 1;
+
+    // --- Construction ----------------------------------------------------------------------------
+
+    /// Builds a terminal; `delegate` is held weakly.
+    Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const TerminalOptions& options);
+    /// The usual way to make one: the terminal is shared by reference.
+    static std::shared_ptr<Terminal> create(const std::shared_ptr<TerminalDelegate>& delegate,
+                                            const TerminalOptions& options = TerminalOptions::defaults());
+    /// Tells the clipboard protocol its terminal is gone and gives every payload atom back.
+    ~Terminal() override;
+
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    /// Puts modes, charsets, margins, attributes and mouse state back to their initial values;
+    /// with `isReset` (RIS) also rebuilds the normal buffer and clears the alternate one.
+    void setup(bool isReset);
+
+    // --- Buffers -----------------------------------------------------------------------------------
+
+    Buffer& buffer() const { return *_buffer; }
+    const std::shared_ptr<Buffer>& bufferPointer() const { return _buffer; }
+    bool isCurrentBufferAlternate() const { return _buffer == altBuffer; }
+
+    /// A new normal buffer at the current size; the active-buffer pointer is left alone.
+    void resetNormalBuffer();
+    /// Switches to the normal buffer, optionally clearing the alternate one.
+    void activateNormalBuffer(bool clearAlt);
+    /// Switches to the alternate buffer, filling it with blanks of `fillAttr` (default absent).
+    void activateAltBuffer(const std::optional<Attribute>& fillAttr = std::nullopt);
+    /// Resizes the normal buffer to the grid when a resize happened while it was inactive.
+    void resizeNormalBufferToCurrentGridIfNeeded();
+    /// Resizes the active buffer (and, when the normal one is active, the alternate one too).
+    void resizeBuffers(int newColumns, int newRows);
+
+    // --- Cells and lines ---------------------------------------------------------------------------
+
+    /// The cell at a screen column and row (counted from `yDisp`), absent outside the grid.
+    std::optional<CharData> getCharData(int col, int row);
+    /// The line of screen row `row`, null outside 0 ..< rows.
+    std::shared_ptr<BufferLine> getLine(int row);
+    /// The line at absolute row `row` counted from the buffer's `linesTop`; null when outside.
+    std::shared_ptr<BufferLine> getScrollInvariantLine(int64_t row);
+    /// The first character of a cell, a space when it is empty; absent outside the grid.
+    std::optional<Character> getCharacter(int col, int row);
+    /// All scalars of a cell as UTF-8; absent outside the grid.
+    std::optional<std::string> getText(int col, int row);
+    Character getCharacter(const CharData& data) const;
+    std::string getText(const CharData& data) const;
+
+    // --- Colours -----------------------------------------------------------------------------------
+
+    /// Installs 16 base colours and rebuilds the palette; any other count is ignored.
+    void installPalette(const std::vector<Color>& colors);
+    /// Rebuilds the 256-colour palette from `installedColors`, dropping OSC 4 changes.
+    void rebuildAnsiPalette(bool notifyDelegate);
+
+    const Color& foregroundColor() const { return foregroundColor_; }
+    void setForegroundColor(const Color& color);
+    const Color& backgroundColor() const { return backgroundColor_; }
+    void setBackgroundColor(const Color& color);
+    const std::optional<Color>& cursorColor() const { return cursorColor_; }
+    void setCursorColor(const std::optional<Color>& color);
+    /// The palette entry, absent past the palette's end.
+    std::optional<Color> paletteColor(int index) const;
+
+    // --- Options and small accessors --------------------------------------------------------------
+
+    int cols() const { return _cols; }
+    int rows() const { return _rows; }
+    /// (cols, rows).
+    std::pair<int, int> getDims() const { return {_cols, _rows}; }
+    const TerminalOptions& options() const { return _options; }
+    /// Replaces the options without side effects.
+    void setOptions(const TerminalOptions& options) { _options = options; }
+    bool enableOsc8Hyperlinks() const { return _options.enableOsc8Hyperlinks; }
+    void setEnableOsc8Hyperlinks(bool value);
+    Ansi256PaletteStrategy ansi256PaletteStrategy() const { return _options.ansi256PaletteStrategy; }
+    void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
+
+    MouseMode mouseMode() const { return mouseMode_; }
+    /// Stores the mode and tells the delegate.
+    void setMouseMode(MouseMode mode);
+
+    bool silentLog() const override { return silentLog_; }
+    void setSilentLog(bool value) { silentLog_ = value; }
+
+    const BidiPresentationState& currentBidiState() const { return _currentBidiState; }
+    bool bidiSupportEnabled() const { return _currentBidiState.supportMode == BidiSupportMode::implicit; }
+    bool bidiAutodetectDirection() const { return _currentBidiState.autodetectDirection; }
+    bool bidiRTLPreference() const
+    {
+        return _currentBidiState.fallbackDirection == BidiDirection::rightToLeft;
+    }
+    bool bidiBoxMirroring() const { return _currentBidiState.boxMirroring; }
+    const Attribute& currentAttribute() const { return curAttr; }
+    /// The kitty keyboard flags of the active screen.
+    KittyKeyboardFlags keyboardEnhancementFlags() const
+    {
+        return isCurrentBufferAlternate() ? keyboardModeAlt.flags : keyboardModeNormal.flags;
+    }
+    SemanticPromptClickMode semanticPromptClickMode() const { return _buffer->semanticClickMode; }
+
+    /// The host, or null when it has gone.
+    std::shared_ptr<TerminalDelegate> delegate() const { return tdel.lock(); }
+
+    // --- Modes mirrored into the buffers --------------------------------------------------------
+
+    /// IRM in the terminal and both buffers.
+    void setInsertMode(bool value);
+    /// DECSCA / SPA protection in the terminal and both buffers.
+    void setCharacterProtection(bool value);
+
+    // --- Focus, visibility, pointer -------------------------------------------------------------
+
+    void setTerminalFocus(bool focused);
+    /// CSI I or CSI O.
+    void sendFocusReport();
+    void setTerminalVisibility(TerminalVisibility visibility);
+    /// CSI ? 999 ; 1|2 n.
+    void reportTerminalVisibility();
+    /// The caller must hold the lock (else the program stops).
+    void beginPrimaryPointerPress(Position at);
+    void endPrimaryPointerPress();
+    /// Stores the force-touch stage and pressure; answers the press position at stage 2.
+    std::optional<Position> updatePressure(int stage, float pressureValue);
+
+    // --- Selections -------------------------------------------------------------------------------
+
+    /// Adds a selection to the registry (held weakly); takes the lock unless the caller holds it.
+    void registerSelection(const std::shared_ptr<SelectionService>& selection);
+    void unregisterSelection(const std::shared_ptr<SelectionService>& selection);
+    /// Called by a registered selection when its `active` flag changes, to keep the count.
+    void selectionActivityChanged(const SelectionService& selection, bool active);
+    /// Deactivates the active selections a margin-limited scroll over these rows touches.
+    void selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right);
+    /// Repairs the wide-character seams at the margins of an absolute row before a column shift.
+    void repairWideCellsForColumnRestrictedShift(int row);
+    /// Adjusts every active registered selection for content moved by `lines` within top...bottom.
+    void adjustSelectionsForInPlaceScroll(int64_t top, int64_t bottom, int64_t lines);
+
+    // --- Feed and replies (TerminalFeed.cpp) ----------------------------------------------------
+
+    /// Parses child output; deferred notifications are delivered when the outermost feed ends.
+    void feed(std::span<const uint8_t> bytes);
+    void feed(std::string_view text);
+
+    void sendResponse(std::string_view text);
+    void sendResponse(std::span<const uint8_t> bytes);
+    void sendResponse(std::span<const uint8_t> bytes, std::string_view text);
+    void sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second);
+    void sendResponse(std::span<const uint8_t> introducer, std::string_view body,
+                      std::span<const uint8_t> end);
+    /// The variable-list form: appends each item (byte arrays, texts, single bytes) and sends the
+    /// whole once; any other item is skipped with an "Info: Do not know how to handle type ..."
+    /// line unless `silentLog`. The fixed forms above are its common cases.
+    template <typename... Items>
+    requires(sizeof...(Items) >= 1) void sendResponse(const Items&... items)
+    {
+        std::vector<uint8_t> out;
+        (appendResponseItem(out, items), ...);
+        sendBytes(out);
+    }
+
+    /// Marks screen row `y` changed (and, unless `scrolling`, its absolute row).
+    void updateRange(int y, bool scrolling = false);
+    /// Marks two screen rows changed.
+    void refresh(int startRow, int endRow);
+    /// Marks the whole screen changed.
+    void updateFullScreen();
+    /// Empties both update ranges.
+    void clearUpdateRange();
+    /// (start, end) of the screen rows changed, absent when none.
+    std::optional<std::pair<int, int>> getUpdateRange() const;
+    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const;
+
+    /// Called when the outermost feed ends after a scroll (or at once outside a feed). Empty here.
+    virtual void scrollPositionChanged() {}
+
+    // --- Parser listener and dispatch (TerminalDispatch.cpp) ------------------------------------
+
+    void handlePrintBorrowed(std::span<const uint8_t> bytes) override;
+    void dispatchExecute(uint8_t code) override;
+    void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
+    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) override;
+    void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
+    void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
+    std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
+                                               const CsiParameters& parameters, uint8_t finalByte) override;
+
+    /// A host closure for an OSC number, consulted before the built-in handler.
+    void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);
+    /// Observes every OSC the terminal receives; events arrive later on the OSC event queue.
+    std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
+    /// OSC 0/2 and OSC 1: store the title and tell the delegate.
+    void setTitle(const std::string& text);
+    void setIconTitle(const std::string& text);
+
+    // --- Character sets (TerminalCharSets.cpp) --------------------------------------------------
+
+    /// SI, SO, LS2, LS3 and friends: invoke slot `level`.
+    void setgLevel(uint8_t level);
+    /// Designates `set` into slot `slot`; the active set follows when that slot is invoked.
+    void setgCharset(uint8_t slot, const CharacterMap* set);
+    /// ESC ( x and its relatives: the intermediate and the final byte.
+    void selectCharset(std::span<const uint8_t> collect);
+
+    // --- Print path (TerminalPrint.cpp) ---------------------------------------------------------
+
+    void handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer);
+    /// Prints `bytes` (after any put-back bytes) scalar by scalar; `previousScalar` precedes them.
+    void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar);
+    /// The absolute row and column of the cell a combining scalar must join, if any.
+    std::optional<Position> combiningTarget(Buffer& buffer);
+    /// The cell's cluster with `appending` added, when that is still one grapheme cluster.
+    std::optional<std::u32string> combinedGraphemeScalars(PackedCell cell, char32_t appending);
+    static CharData makeCharData(const Attribute& attribute, int32_t code, int size);
+    static CharData makeCharData(const Attribute& attribute, const Character& character, int size);
+    static CharData makeCharData(const Attribute& attribute, char32_t scalar, int size);
+    static void updateCharData(CharData& data, int32_t code, int size);
+    static void updateCharData(CharData& data, const Character& character, int size);
+
+    // --- Line feed and backspace (TerminalLineFeed.cpp) -----------------------------------------
+
+    void cmdLineFeedBasic(Buffer& buffer);
+    void cmdCarriageReturn();
+    void cmdBackspace();
+    void clearEchoedEnterContinuationBeforeOutput();
+    /// Blanks screen row `y` of the active buffer with the erase cell.
+    void resetBufferLine(int y, bool clearImages, const std::optional<BidiPresentationState>& bidiState);
+
+    // --- Scrolling (TerminalScroll.cpp) ---------------------------------------------------------
+
+    /// Scrolls the scroll region of `buffer` (the active one) up one line.
+    void scroll(Buffer& buffer, int lines, bool isWrapped) override;
+    void scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop, int scrollBottom, int topRow,
+                                 int bottomRow, bool isWrapped);
+    void scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
+                       int bottomRow);
+    /// IND.
+    void cmdIndex();
+    /// RI.
+    void reverseIndex();
+    /// Sets `hasPendingScrollNotification`, delivering it at once outside a feed.
+    void notifyScrollPositionChanged();
+    void cmdScrollUp(const CsiParameters& pars, Collect collect);
+    void cmdScrollDown(const CsiParameters& pars, Collect collect);
+    void cmdInsertLines(const CsiParameters& pars, Collect collect);
+    void cmdDeleteLines(const CsiParameters& pars, Collect collect);
+    void cmdInsertChars(const CsiParameters& pars, Collect collect);
+    void cmdDeleteChars(const CsiParameters& pars, Collect collect);
+    void cmdDeleteColumns(const CsiParameters& pars, Collect collect);
+    void columnScroll(bool back, int at);
+    void cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect collect);
+    void hardenBidiScrollBoundaries(bool insertedAtTop, int count);
+    void hardenBidiLineShiftBoundaries(int firstChangedRow, std::optional<int> firstMovedRow, int lastRow);
+
+    // --- Cursor movement, tab stops, saved cursor (TerminalCursor.cpp) --------------------------
+
+    /// Clamps the cursor into the grid (column at most cols - 1 with `limitCols`) and marks its row.
+    void restrictCursor(bool limitCols = true);
+    /// Absolute move relative to the origin (the region and margins in origin mode).
+    void setCursor(int col, int row);
+    void cursorForward(int count);
+    void cursorBackward(int count);
+    void reverseWrapBackward(int count);
+    void cmdCursorUp(const CsiParameters& pars, Collect collect);
+    void cmdCursorDown(const CsiParameters& pars, Collect collect);
+    void cmdCursorCharAbsolute(const CsiParameters& pars, Collect collect);
+    void cmdCharPosAbsolute(const CsiParameters& pars, Collect collect);
+    void cmdHPositionRelative(const CsiParameters& pars, Collect collect);
+    void cmdLinePosAbsolute(const CsiParameters& pars, Collect collect);
+    void cmdVPositionRelative(const CsiParameters& pars, Collect collect);
+    void cmdCursorPosition(const CsiParameters& pars, Collect collect);
+    void cmdHVPosition(const CsiParameters& pars, Collect collect);
+    void cmdTabClear(const CsiParameters& pars, Collect collect);
+    void cmdSaveCursor(const CsiParameters& pars, Collect collect);
+    void cmdRestoreCursor(const CsiParameters& pars, Collect collect);
+    void cmdSelectCharacterPath(const CsiParameters& pars, Collect collect);
+    void cmdSelectPresentationDirection(const CsiParameters& pars, Collect collect);
+    /// DECBI (`back`) and DECFI.
+    void columnIndex(bool back);
+    /// (x, y) of the active buffer.
+    std::pair<int, int> getCursorLocation() const;
+    int getTopVisibleRow() const;
+
+    // --- Erasing and line render modes (TerminalErase.cpp) --------------------------------------
+
+    void cmdEraseInLine(const CsiParameters& pars, Collect collect);
+    void cmdEraseInDisplay(const CsiParameters& pars, Collect collect);
+    void eraseUnprotectedInBufferLine(int y, int start, int end);
+    void cmdEraseChars(const CsiParameters& pars, Collect collect);
+    void cmdScreenAlignmentPattern();
+    void setLineRenderMode(BufferLine::RenderLineMode mode);
+
+    // --- Margins and cursor style (TerminalMargins.cpp) -----------------------------------------
+
+    void cmdSetMargins(const CsiParameters& pars, Collect collect);
+    void cmdSetScrollRegion(const CsiParameters& pars, Collect collect);
+    void cmdSetCursorStyle(const CsiParameters& pars, Collect collect);
+    void setCursorStyle(CursorStyle style);
+
+    // --- Bidi paragraph controls (TerminalBidi.cpp) ---------------------------------------------
+
+    void applyCurrentBidiStateAtParagraphStart(BidiStateProperty properties);
+
+    // --- SGR (TerminalSgr.cpp) ------------------------------------------------------------------
+
+    void cmdCsiM(const CsiParameters& pars, Collect collect);
+
+    // --- Modes (TerminalModes.cpp) --------------------------------------------------------------
+
+    void cmdSetMode(const CsiParameters& pars, Collect collect);
+    void cmdResetMode(const CsiParameters& pars, Collect collect);
+    void setMode(int mode, Collect collect);
+    void resetMode(int mode, Collect collect);
+    /// Handles the DEC private modes it owns and answers true; false for any other mode.
+    bool applyDECPrivateMode(int mode, bool value);
+    std::optional<bool> readDECPrivateMode(int mode) const;
+    std::optional<DECModeReportState> decPrivateModeReportState(int mode);
+    void cmdSavePrivateModes(const CsiParameters& pars);
+    void cmdRestorePrivateModes(const CsiParameters& pars);
+    /// Final p: DECSTR, DECSCL, DECRQM.
+    void csiPHandler(const CsiParameters& pars, Collect collect);
+    void cmdDecRqm(const CsiParameters& pars, bool decMode);
+    void cmdSoftReset();
+    void softReset() { cmdSoftReset(); }
+    void changeColumnMode(int columns);
+
+    // --- Synchronized output and cursor visibility (TerminalModes.cpp) --------------------------
+
+    void beginSynchronizedOutput();
+    void endSynchronizedOutput();
+    void expireSynchronizedOutput() { endSynchronizedOutput(); }
+    /// Arms or cancels the watchdog; `ViewTerminal` forwards it to its host.
+    virtual void applySynchronizedOutputWatchdog(bool active, uint64_t generation);
+    void synchronizedOutputWatchdogFired(uint64_t generation);
+    void showCursor();
+    void hideCursor();
+
+    // --- Resize, reset, conformance, scrollback (TerminalResize.cpp) ----------------------------
+
+    void resize(int cols, int rows);
+    void resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize);
+    void updatePixelGeometry(int cellWidth, int cellHeight);
+    void reportInBandSizeIfAvailable();
+    /// RIS.
+    void resetToInitialState();
+    void cmdSetConformanceLevel(const CsiParameters& pars, Collect collect);
+    void clearScrollback();
+    void changeScrollback(std::optional<int> limit);
+    void changeHistorySize(std::optional<int> limit) { changeScrollback(limit); }
+
+    // --- Device reports and queries (TerminalPendingHandlers.cpp) -------------------------------
+
+    void cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect);
+    void cmdDeviceStatus(const CsiParameters& pars, Collect collect);
+    void cmdXTVERSION(const CsiParameters& pars, Collect collect);
+    static std::string xtVersionIdentity(const std::optional<std::string>& tag,
+                                         const std::optional<std::string>& branch,
+                                         const std::optional<std::string>& version);
+    /// The DCS handlers for DECRQSS ($ q) and XTGETTCAP (+ q); null discards the payload.
+    std::shared_ptr<DcsHandler> makeDecrqssHandler();
+    std::shared_ptr<DcsHandler> makeXtgettcapHandler();
+
+    // --- Window operations and rectangular areas (TerminalPendingHandlers.cpp) ------------------
+
+    void cmdWindowOptions(const CsiParameters& pars);
+    void csiCopyRectangularArea(const CsiParameters& pars, Collect collect);
+    void csiX(const CsiParameters& pars, Collect collect);
+    void csiZ(const CsiParameters& pars, Collect collect);
+    void csiOpenBrace(const CsiParameters& pars, Collect collect);
+    void csiCloseBrace(const CsiParameters& pars, Collect collect);
+    void cmdDECRQCRA(const CsiParameters& pars, Collect collect);
+    void csit(const CsiParameters& pars, Collect collect);
+    void cmdXtermTitleModeSet(const CsiParameters& pars);
+    void cmdXtermTitleModeReset(const CsiParameters& pars, Collect collect);
+    void cmdDECERA(const CsiParameters& pars);
+    void cmdSelectiveEraseRectangularArea(const CsiParameters& pars);
+
+    // --- Kitty keyboard (TerminalPendingHandlers.cpp) -------------------------------------------
+
+    /// CSI u with a private marker; false when the sequence is not the protocol's.
+    bool handleKittyKeyboardProtocol(const CsiParameters& pars, Collect collect);
+
+    // --- OSC handlers (TerminalPendingHandlers.cpp) ---------------------------------------------
+
+    void oscChangeOrQueryColorIndex(Bytes data);
+    void oscSetCurrentDocument(Bytes data);
+    void oscSetCurrentDirectory(Bytes data);
+    void oscSetColors(Bytes data, int startAt);
+    void oscClipboard(Bytes data);
+    void oscResetColor(Bytes data);
+    void oscNotification(Bytes data);
+    std::optional<ProgressReport> parseProgressReport(Bytes data);
+    void resetColor(int index);
+    void resetAllColors();
+    void reportColorScheme();
+    void updateColorScheme(TerminalColorScheme scheme, bool notify);
+    void notifyColorScheme();
+    /// Pastes through the clipboard protocol object (made on first use).
+    TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
+    void refreshKittyClipboardCapabilities();
+    /// The clipboard protocol object, made on first use.
+    KittyClipboardProtocol& kittyClipboard();
+
+    // --- Hyperlinks and OSC 1337 (TerminalPendingHandlers.cpp) ----------------------------------
+
+    void oscHyperlink(Bytes data);
+    /// The payload code for the next printed cell; absent when no link is active.
+    std::optional<uint16_t> resolveActiveHyperlink();
+    void garbageCollectPayload();
+    void osciTerm2(Bytes data);
+
+    // --- Semantic prompts and program status (TerminalPendingHandlers.cpp) ----------------------
+
+    void oscSemanticPrompt(Bytes data);
+    void finishSemanticLineAdvance(Buffer& buffer, bool movedToNextLine);
+    void semanticNoteAlternateScreenSwitch();
+    void resetSemanticPromptState(bool clearingScreenMarks);
+    void resetUserInputScanner();
+    void sendUserInput(Bytes data);
+    bool scanUserInputForSubmission(Bytes data);
+    void oscProgramStatus(Bytes data, uint8_t terminator);
+    std::vector<TerminalProgramStatus> programStatusRecords() const { return programStatusStore.snapshots(); }
+    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
+    {
+        return programStatusStore.snapshot(id);
+    }
+    void clearProgramStatus(const std::string& id);
+    void programStatusProcessExited();
+
+    // --- Kitty graphics (KittyGraphicsStubs.cpp) ------------------------------------------------
+
+    void handleKittyGraphics(Bytes content);
+    /// Removes the placement records of the current screen state (of a row range, inclusive).
+    void removePlacementRecords();
+    void removePlacementRecords(int topRow, int bottomRow);
+    void removeOrphanedKittyPlacements();
+    void cleanupUnusedKittyImages();
+    void clearAllKittyImages();
+    void trimKittyPlacementRows();
+    void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta);
+    void scheduleKittyAnimationTimer();
+
+    // --- Fields ---------------------------------------------------------------------------------
+    // The state of the terminal with the design's names. Fields whose setters run effects are
+    // private below and reached through the accessors above.
+
+    // Size and geometry.
+    const int tabStopWidth = 8;
+    std::optional<TerminalPixelGeometry> pixelGeometry;
+
+    // Options and configuration.
+    CursorStyle defaultCursorStyle = CursorStyle::blinkBlock;
+    TerminalConformance conformance = TerminalConformance::vt500;
+    CC cc;
+
+    // Buffers and cells.
+    std::shared_ptr<CellArena> cellArena;
+    std::shared_ptr<Buffer> normalBuffer;
+    std::shared_ptr<Buffer> altBuffer;
+    Attribute curAttr;
+    uint16_t curStyleID = 0;
+    Attribute currentEraseAttribute;
+    PackedCell currentEraseBlankCell;
+    PackedCell currentEraseSpaceCell =
+        PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
+    /// The set in effect for printing; null prints bytes unchanged.
+    const CharacterMap* charset = nullptr;
+    std::array<const CharacterMap*, 4> gCharsets{};
+    int gcharset = 0;
+    uint8_t gLevel = 0;
+    ReadingBuffer readingBuffer;
+    int refreshStart = std::numeric_limits<int>::max();
+    int refreshEnd = -1;
+    int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
+    int scrollInvariantRefreshEnd = -1;
+    /// The user has scrolled the view away from the bottom; kept up to date by the view.
+    bool userScrolling = false;
+    bool hasPendingScrollNotification = false;
+    std::unique_ptr<EscapeSequenceParser> parser;
+    int parseDepth = 0;
+    // Caches of the portable render snapshot; the render model defines the records.
+    std::shared_ptr<PortableRenderMetadata> portableRenderMetadata;
+    std::shared_ptr<RenderSnapshotCursor> portableRenderCursor;
+    std::vector<std::shared_ptr<PortableRenderCellCache>> portableRenderCells;
+
+    // Modes.
+    bool applicationKeypad = false;
+    bool applicationCursor = false;
+    bool reverseColors = false;
+    bool cursorHidden = false;
+    bool originMode = false;
+    bool marginMode = false;
+    bool insertMode = false;
+    bool keyboardActionMode = false;
+    bool sendReceiveMode = true;
+    bool backarrowKeyMode = false;
+    CharacterProtectionMode characterProtectionMode = CharacterProtectionMode::off;
+    bool characterProtection = false;
+    bool wraparound = false;
+    bool reverseWraparound = false;
+    bool reverseWraparoundExtended = false;
+    bool bracketedPasteMode = false;
+    bool alternateScrollMode = true;
+    bool colorSchemeUpdatesEnabled = false;
+    TerminalColorScheme colorScheme = TerminalColorScheme::dark;
+    bool sendFocus = false;
+    bool cursorBlink = false;
+    bool allow80To132 = false;
+    bool noClearOnColumnChange = false;
+    bool lineFeedMode = false;
+    bool smoothScroll = false;
+    bool xtermTitleSetUtf = false;
+    bool xtermTitleSetHex = false;
+    bool xtermTitleQueryUtf = false;
+    bool xtermTitleQueryHex = false;
+    std::map<int, bool> savedPrivateModes;
+    ReportedOnlyState reportedOnly;
+    KeyboardModeState keyboardModeNormal;
+    KeyboardModeState keyboardModeAlt;
+    MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
+    bool mouseShiftCapture = false;
+    BidiPresentationState _currentBidiState;
+    bool bidiArrowKeySwap = false;
+    SemanticPromptClickBehavior semanticPromptClickBehavior;
+    bool visibilityReportsEnabled = false;
+    bool inBandSizeReportsEnabled = false;
+    bool kittyPasteEventsEnabled = false;
+
+    // Synchronized output.
+    double synchronizedOutputTimeoutSeconds = 1.0;
+    bool synchronizedOutputActive = false;
+    uint64_t synchronizedOutputGeneration = 0;
+    bool synchronizedOutputWatchdogDirty = false;
+    /// The armed watchdog's cancellation, when one is armed.
+    std::function<void()> synchronizedOutputTimeoutItem;
+    SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters;
+
+    // Colours.
+    std::vector<Color> installedColors;
+    std::vector<Color> defaultAnsiColors;
+    std::vector<Color> ansiColors;
+    bool settingFgColor = false;
+    bool settingBgColor = false;
+    bool settingCursorColor = false;
+
+    // Titles, host state and events.
+    std::string terminalTitle;
+    std::string iconTitle;
+    std::vector<std::string> terminalTitleStack;
+    std::vector<std::string> terminalIconStack;
+    std::optional<std::string> hostCurrentDirectory;
+    std::optional<std::string> hostCurrentDocument;
+    bool reportedFocusState = true;
+    TerminalVisibility reportedVisibility = TerminalVisibility::potentiallyVisible;
+    int pressureStage = 0;
+    float pressure = 0;
+    std::optional<Position> primaryPointerPressLocation;
+    std::weak_ptr<TerminalDelegate> tdel;
+    TerminalOscEventDispatcher oscEventDispatcher;
+    TerminalProgramStatusStore programStatusStore;
+    std::vector<std::weak_ptr<SelectionService>> selections;
+    int activeSelectionCount = 0;
+
+    // Payloads and protocols.
+    std::optional<ActiveHyperlink> activeHyperlink;
+    PayloadState payloads;
+    SemanticScanState semanticScanState = SemanticScanState::ground;
+    bool semanticScanInPaste = false;
+    std::vector<uint8_t> semanticScanParams;
+    KittyGraphicsState kittyGraphicsState;
+    KittyGraphicsPending kittyGraphicsPending;
+    bool hasKittyPlacements = false;
+    uint64_t kittyAnimationTimerSerial = 0;
+    std::shared_ptr<KittyClipboardProtocol> kittyClipboardProtocol;
+    std::function<std::optional<std::string>()> kittyClipboardTokenGenerator;
+    std::function<uint64_t()> kittyClipboardClock;
+    TerminalLock terminalLock;
+
+    /// The longest list of bytes kept by the semantic input scanner.
+    static constexpr size_t maximumSemanticScanParams = 32;
+
+protected:
+    /// Builds the palette of the options' strategy from `installedColors`.
+    std::vector<Color> buildAnsiPalette() const;
+    /// Sends the bytes through the delegate, when there is one.
+    void sendBytes(std::span<const uint8_t> bytes);
+    /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
+    void logInfo(std::string_view message) const;
+
+private:
+    static void appendResponseItem(std::vector<uint8_t>& out, std::span<const uint8_t> bytes)
+    {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    static void appendResponseItem(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes)
+    {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    template <size_t N>
+    static void appendResponseItem(std::vector<uint8_t>& out, const std::array<uint8_t, N>& bytes)
+    {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    static void appendResponseItem(std::vector<uint8_t>& out, std::string_view text)
+    {
+        out.insert(out.end(), text.begin(), text.end());
+    }
+    static void appendResponseItem(std::vector<uint8_t>& out, const std::string& text)
+    {
+        appendResponseItem(out, std::string_view(text));
+    }
+    static void appendResponseItem(std::vector<uint8_t>& out, const char* text)
+    {
+        appendResponseItem(out, std::string_view(text));
+    }
+    static void appendResponseItem(std::vector<uint8_t>& out, uint8_t byte) { out.push_back(byte); }
+    /// Anything else: skipped and reported.
+    template <typename T> void appendResponseItem(std::vector<uint8_t>&, const T& item) const
+    {
+        std::string printed;
+        if constexpr (requires(std::ostringstream & stream) { stream << item; }) {
+            std::ostringstream stream;
+            stream << item;
+            printed = stream.str();
+        } else {
+            printed = typeid(T).name();
+        }
+        logInfo("Do not know how to handle type " + printed);
+    }
+
+    /// Fills `currentEraseBlankCell` and `currentEraseSpaceCell` from the erase style id.
+    void rebuildEraseCells(uint16_t eraseStyleID);
+    /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
+    std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
+    void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
+    bool isRegistered(const SelectionService& selection) const;
+
+    // Fields with effectful accessors.
+    int _cols = 80;
+    int _rows = 25;
+    TerminalOptions _options;
+    bool silentLog_ = true;
+    std::shared_ptr<Buffer> _buffer;
+    MouseMode mouseMode_ = MouseMode::off;
+    Color foregroundColor_{0x8A3D, 0x8A3D, 0x8A3D};
+    Color backgroundColor_{0, 0, 0};
+    std::optional<Color> cursorColor_;
+};
+
+inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::supportMode{1};
+inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::autodetectDirection{2};
+inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::fallbackDirection{4};
+inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::boxMirroring{8};
+inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::allBidiStateProperties{15};
+
+} // namespace kestrovan

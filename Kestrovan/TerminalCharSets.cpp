@@ -1,0 +1,56 @@
+// ISO 2022 style character sets: designation into the slots G0-G3 and invocation of one slot as
+// the set the print path translates printable ASCII through.
+#include "Kestrovan/Terminal.h"
+
+namespace kestrovan {
+
+void Terminal::setgLevel(uint8_t level)
+{
+    gLevel = level;
+    charset = level < gCharsets.size() ? gCharsets[level] : nullptr;
+}
+
+void Terminal::setgCharset(uint8_t slot, const CharacterMap* set)
+{
+    if (slot >= gCharsets.size())
+        return;
+    gCharsets[slot] = set;
+    // Designating into the invoked slot changes what prints from now on.
+    if (slot == gLevel)
+        charset = set;
+}
+
+void Terminal::selectCharset(std::span<const uint8_t> collect)
+{
+    if (collect.size() != 2) {
+        setgLevel(0);
+        setgCharset(0, nullptr);
+        return;
+    }
+    const CharacterMap* set = CharSets::find(collect[1]);
+    // United States ASCII replaces nothing: store it as no translation, so ASCII keeps its fast road.
+    if (set && set->isEmpty())
+        set = nullptr;
+    // The 96-character designators select the same maps as their 94-character partners.
+    switch (collect[0]) {
+    case '(':
+        setgCharset(0, set);
+        return;
+    case ')':
+    case '-':
+        setgCharset(1, set);
+        return;
+    case '*':
+    case '.':
+        setgCharset(2, set);
+        return;
+    case '+':
+    case '/':
+        setgCharset(3, set);
+        return;
+    default:
+        return;
+    }
+}
+
+} // namespace kestrovan

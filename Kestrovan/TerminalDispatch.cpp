@@ -1,0 +1,662 @@
+// Routing of complete control functions to the terminal's handlers.
+//
+// The parser hands over C0/C1 controls, ESC, CSI, OSC and APC sequences and asks for DCS handlers;
+// each is a direct switch on the final byte, the control code, the OSC number or the command byte.
+// Unknown sequences are reported as one "Info: ..." line on standard output unless `silentLog` is
+// set, and otherwise ignored. The handlers live in the family files named in Terminal.h; the OSC
+// titles, being two lines each, are here.
+#include "Kestrovan/KittyClipboardProtocol.h"
+#include "Kestrovan/SixelDcsHandler.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace kestrovan {
+
+namespace {
+
+bool collectIs(std::span<const uint8_t> collect, std::string_view expected)
+{
+    return collect.size() == expected.size() && std::equal(collect.begin(), collect.end(), expected.begin(),
+                                                           [](uint8_t a, char b) { return a == uint8_t(b); });
+}
+
+/// The first parameter, or `fallback` when the sequence carries none.
+int64_t firstParameter(const CsiParameters& pars, int64_t fallback)
+{
+    return pars.count > 0 ? pars[0] : fallback;
+}
+
+/// "[27, 40]": a byte list in decimal, as the unknown-sequence reports print it.
+std::string describeBytes(std::span<const uint8_t> bytes)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0)
+            out += ", ";
+        out += std::to_string(bytes[i]);
+    }
+    return out + "]";
+}
+
+std::string describeParameters(const CsiParameters& pars)
+{
+    std::string out = "[";
+    for (int i = 0; i < pars.count; ++i) {
+        if (i > 0)
+            out += ", ";
+        out += std::to_string(pars[i]);
+    }
+    return out + "]";
+}
+
+std::string printableCharacter(uint8_t byte)
+{
+    if (byte >= 0x20 && byte < 0x7F)
+        return std::string(1, static_cast<char>(byte));
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+    return hex;
+}
+
+/// True when `bytes` are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isValidUtf8(std::span<const uint8_t> bytes)
+{
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const uint8_t lead = bytes[i];
+        size_t length;
+        char32_t value;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            value = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            value = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            value = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            const uint8_t next = bytes[i + k];
+            if ((next & 0xC0) != 0x80)
+                return false;
+            value = (value << 6) | (next & 0x3F);
+        }
+        const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string titleText(std::span<const uint8_t> data)
+{
+    if (!isValidUtf8(data))
+        return std::string();
+    return std::string(data.begin(), data.end());
+}
+
+} // namespace
+
+// --- Print ---------------------------------------------------------------------------------------
+
+void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
+{
+    handlePrintBorrowed(bytes, *_buffer);
+}
+
+// --- Execute -------------------------------------------------------------------------------------
+
+void Terminal::dispatchExecute(uint8_t code)
+{
+    Buffer& active = *_buffer;
+    switch (code) {
+    case 0x07: // BEL
+        if (auto host = delegate())
+            host->bell(*this);
+        return;
+    case 0x08: // BS
+        cmdBackspace();
+        return;
+    case 0x09: { // HT
+        const int stop = active.nextTabStop(marginMode);
+        if (stop >= 0)
+            active.setX(stop);
+        return;
+    }
+    case 0x0A: // LF
+    case 0x0B: // VT
+    case 0x0C: // FF
+        cmdLineFeedBasic(active);
+        return;
+    case 0x0D: // CR
+        cmdCarriageReturn();
+        return;
+    case 0x0E: // SO: invoke G1
+        setgLevel(1);
+        return;
+    case 0x0F: // SI: invoke G0
+        setgLevel(0);
+        return;
+    case 0x84: // IND
+        cmdIndex();
+        return;
+    case 0x85: // NEL
+        cmdIndex();
+        cmdCarriageReturn();
+        return;
+    case 0x88: // HTS
+        active.tabSet(active.x());
+        return;
+    default:
+        logInfo("Kestrovan: Unknown EXECUTE code " + std::to_string(code));
+        return;
+    }
+}
+
+// --- ESC -----------------------------------------------------------------------------------------
+
+void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
+{
+    const auto unknown = [&] {
+        logInfo("Kestrovan: Unknown ESC Code: ESC + " + printableCharacter(code) +
+                " txt=" + describeBytes(collect));
+    };
+
+    if (collect.empty()) {
+        Buffer& active = *_buffer;
+        switch (code) {
+        case '6': // DECBI
+            columnIndex(true);
+            return;
+        case '7': // DECSC
+            cmdSaveCursor(CsiParameters::empty, {});
+            return;
+        case '8': // DECRC
+            cmdRestoreCursor(CsiParameters::empty, {});
+            return;
+        case '9': // DECFI
+            columnIndex(false);
+            return;
+        case '=': // DECKPAM
+            applicationKeypad = true;
+            return;
+        case '>': // DECKPNM
+            applicationKeypad = false;
+            return;
+        case 'D': // IND
+            cmdIndex();
+            return;
+        case 'E': // NEL
+            cmdIndex();
+            cmdCarriageReturn();
+            return;
+        case 'H': // HTS
+            active.tabSet(active.x());
+            return;
+        case 'M': // RI
+            reverseIndex();
+            return;
+        case 'V': // SPA: start of protected area
+            characterProtectionMode = CharacterProtectionMode::iso;
+            setCharacterProtection(true);
+            return;
+        case 'W': // EPA: end of protected area
+            characterProtectionMode = CharacterProtectionMode::iso;
+            setCharacterProtection(false);
+            return;
+        case 'Z': // DECID
+            cmdSendDeviceAttributes(CsiParameters::empty, {});
+            return;
+        case '\\': // ST on its own
+            return;
+        case 'c': // RIS
+            parser->reset();
+            if (allow80To132 && _cols == 132)
+                resize(80, _rows);
+            resetToInitialState();
+            return;
+        case 'n': // LS2
+        case '}': // LS2R
+            setgLevel(2);
+            return;
+        case 'o': // LS3
+        case '|': // LS3R
+            setgLevel(3);
+            return;
+        case '~': // LS1R
+            setgLevel(1);
+            return;
+        default:
+            unknown();
+            return;
+        }
+    }
+
+    if (collect.size() != 1) {
+        unknown();
+        return;
+    }
+    switch (collect[0]) {
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case '-':
+    case '.':
+    case '/': {
+        // SCS: designate a character set. "," is no designator.
+        if (!CharSets::find(code)) {
+            unknown();
+            return;
+        }
+        const uint8_t sequence[2] = {collect[0], code};
+        selectCharset(sequence);
+        return;
+    }
+    case '#':
+        switch (code) {
+        case '3': // DECDHL top half
+            setLineRenderMode(BufferLine::RenderLineMode::doubledTop);
+            return;
+        case '4': // DECDHL bottom half
+            setLineRenderMode(BufferLine::RenderLineMode::doubledDown);
+            return;
+        case '5': // DECSWL
+            setLineRenderMode(BufferLine::RenderLineMode::single);
+            return;
+        case '6': // DECDWL
+            setLineRenderMode(BufferLine::RenderLineMode::doubleWidth);
+            return;
+        case '8': // DECALN
+            cmdScreenAlignmentPattern();
+            return;
+        default:
+            unknown();
+            return;
+        }
+    case '%':
+        // Select the default (UTF-8) coding: back to G0 with no translation.
+        if (code == 'G' || code == '@') {
+            setgLevel(0);
+            setgCharset(0, nullptr);
+            return;
+        }
+        unknown();
+        return;
+    case ' ':
+        if (code == 'F') { // S7C1T
+            cc.send8bit = false;
+            return;
+        }
+        if (code == 'G') { // S8C1T
+            cc.send8bit = true;
+            return;
+        }
+        unknown();
+        return;
+    default:
+        unknown();
+        return;
+    }
+}
+
+// --- CSI -----------------------------------------------------------------------------------------
+
+void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
+{
+    Buffer& active = *_buffer;
+    switch (code) {
+    case '@': // ICH
+        cmdInsertChars(pars, collect);
+        return;
+    case 'A': // CUU
+        cmdCursorUp(pars, collect);
+        return;
+    case 'B': // CUD
+        cmdCursorDown(pars, collect);
+        return;
+    case 'C': // CUF
+        cursorForward(static_cast<int>(firstParameter(pars, 1)));
+        return;
+    case 'D': // CUB
+        if (wraparound && (reverseWraparound || reverseWraparoundExtended))
+            reverseWrapBackward(static_cast<int>(std::max<int64_t>(firstParameter(pars, 1), 1)));
+        else
+            cursorBackward(static_cast<int>(firstParameter(pars, 1)));
+        return;
+    case 'E': // CNL
+        cmdCursorDown(pars, collect);
+        active.setX(active.marginLeft());
+        return;
+    case 'F': // CPL
+        cmdCursorUp(pars, collect);
+        active.setX(active.marginLeft());
+        return;
+    case 'G': // CHA
+        cmdCursorCharAbsolute(pars, collect);
+        return;
+    case 'H': // CUP
+        cmdCursorPosition(pars, collect);
+        return;
+    case 'I': { // CHT
+        const int64_t count = std::clamp<int64_t>(firstParameter(pars, 1), 1, std::max(_cols - 1, 1));
+        for (int64_t i = 0; i < count; ++i)
+            active.setX(active.nextTabStop(marginMode));
+        return;
+    }
+    case 'J': // ED, DECSED
+        cmdEraseInDisplay(pars, collect);
+        return;
+    case 'K': // EL, DECSEL
+        cmdEraseInLine(pars, collect);
+        return;
+    case 'L': // IL
+        cmdInsertLines(pars, collect);
+        return;
+    case 'M': // DL
+        cmdDeleteLines(pars, collect);
+        return;
+    case 'P': // DCH
+        cmdDeleteChars(pars, collect);
+        return;
+    case 'S':
+        if (collectIs(collect, " ")) // SPD
+            cmdSelectPresentationDirection(pars, collect);
+        else // SU; the collect is not examined, so CSI ? Ps S scrolls too.
+            cmdScrollUp(pars, collect);
+        return;
+    case 'T':
+        if (collect.empty()) // SD
+            cmdScrollDown(pars, collect);
+        else if (collectIs(collect, ">")) // XTRMTITLE: reset title modes
+            cmdXtermTitleModeReset(pars, collect);
+        return;
+    case 'X': // ECH
+        cmdEraseChars(pars, collect);
+        return;
+    case 'Z': { // CBT
+        if (active.x() >= _cols)
+            return;
+        const int64_t count = std::clamp<int64_t>(firstParameter(pars, 1), 1, _cols);
+        for (int64_t i = 0; i < count; ++i)
+            active.setX(active.previousTabStop());
+        return;
+    }
+    case '`': // HPA
+        cmdCharPosAbsolute(pars, collect);
+        return;
+    case 'a': // HPR
+        cmdHPositionRelative(pars, collect);
+        return;
+    case 'b': // REP
+        cmdRepeatPrecedingCharacter(pars, collect);
+        return;
+    case 'c': // DA
+        cmdSendDeviceAttributes(pars, collect);
+        return;
+    case 'd': // VPA
+        cmdLinePosAbsolute(pars, collect);
+        return;
+    case 'e': // VPR
+        cmdVPositionRelative(pars, collect);
+        return;
+    case 'f': // HVP
+        cmdHVPosition(pars, collect);
+        return;
+    case 'g': // TBC
+        cmdTabClear(pars, collect);
+        return;
+    case 'h': // SM, DECSET
+        cmdSetMode(pars, collect);
+        return;
+    case 'l': // RM, DECRST
+        cmdResetMode(pars, collect);
+        return;
+    case 'k':
+        if (collectIs(collect, " ")) // SCP
+            cmdSelectCharacterPath(pars, collect);
+        return;
+    case 'm': // SGR; the parser has published the colon mask
+        cmdCsiM(pars, collect);
+        return;
+    case 'n': // DSR
+        cmdDeviceStatus(pars, collect);
+        return;
+    case 'p':
+        csiPHandler(pars, collect);
+        return;
+    case 'q':
+        if (collectIs(collect, ">")) {
+            cmdXTVERSION(pars, collect);
+        } else if (collectIs(collect, "\"")) {
+            // DECSCA: 1 protects what is printed next, 0 and 2 do not; larger values are ignored.
+            const int64_t protection = firstParameter(pars, 0);
+            if (protection > 2)
+                return;
+            characterProtectionMode = CharacterProtectionMode::dec;
+            setCharacterProtection(protection == 1);
+        } else { // DECSCUSR
+            cmdSetCursorStyle(pars, collect);
+        }
+        return;
+    case 'r':
+        if (collectIs(collect, "?"))
+            cmdRestorePrivateModes(pars);
+        else // DECSTBM
+            cmdSetScrollRegion(pars, collect);
+        return;
+    case 's':
+        if (collectIs(collect, ">")) {
+            // XTSHIFTESCAPE: whether Shift reaches the program in mouse reports.
+            const int64_t value = firstParameter(pars, 0);
+            if (value == 1)
+                mouseShiftCapture = true;
+            else if (value == 0)
+                mouseShiftCapture = false;
+        } else if (collectIs(collect, "?")) {
+            cmdSavePrivateModes(pars);
+        } else if (collect.empty()) {
+            // DECSLRM while left/right margin mode is on, SCOSC otherwise.
+            if (marginMode)
+                cmdSetMargins(pars, collect);
+            else
+                cmdSaveCursor(pars, collect);
+        }
+        return;
+    case 't':
+        csit(pars, collect);
+        return;
+    case 'u':
+        if (!handleKittyKeyboardProtocol(pars, collect) && collect.empty()) // SCORC
+            cmdRestoreCursor(pars, collect);
+        return;
+    case 'v': // DECCRA
+        csiCopyRectangularArea(pars, collect);
+        return;
+    case 'x':
+        csiX(pars, collect);
+        return;
+    case 'y': // DECRQCRA
+        cmdDECRQCRA(pars, collect);
+        return;
+    case 'z':
+        csiZ(pars, collect);
+        return;
+    case '{':
+        csiOpenBrace(pars, collect);
+        return;
+    case '}':
+        csiCloseBrace(pars, collect);
+        return;
+    case '|':
+        if (collectIs(collect, "*")) {
+            // DECSNLS: set the number of lines; the host decides whether the window follows.
+            const int64_t lines = firstParameter(pars, 0);
+            if (lines < 1)
+                return;
+            if (auto host = delegate()) {
+                const auto reply = host->windowCommand(
+                    *this, WindowManipulationCommand::resizeTerminal(_cols, static_cast<int>(lines)));
+                if (reply)
+                    sendResponse(std::span<const uint8_t>(*reply));
+            }
+        }
+        return;
+    case '~':
+        if (collectIs(collect, "'")) // DECDC
+            cmdDeleteColumns(pars, collect);
+        return;
+    default:
+        logInfo("Kestrovan: Unknown CSI Code (collect=" + describeBytes(collect) +
+                " code=" + printableCharacter(code) + " pars=" + describeParameters(pars) + ")");
+        return;
+    }
+}
+
+// --- OSC -----------------------------------------------------------------------------------------
+
+void Terminal::dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator)
+{
+    // Observers see every OSC first, whoever handles it.
+    oscEventDispatcher.publish(code, data, Position(_buffer->x(), _buffer->y()));
+
+    if (const auto registered = parser->oscHandlers.find(code); registered != parser->oscHandlers.end()) {
+        registered->second(data);
+        return;
+    }
+
+    switch (code) {
+    case 0: // icon name and window title; the title only
+    case 2:
+        setTitle(titleText(data));
+        return;
+    case 1:
+        setIconTitle(titleText(data));
+        return;
+    case 4:
+        oscChangeOrQueryColorIndex(data);
+        return;
+    case 6:
+        oscSetCurrentDocument(data);
+        return;
+    case 7:
+        oscSetCurrentDirectory(data);
+        return;
+    case 8:
+        oscHyperlink(data);
+        return;
+    case 9:
+        if (const std::optional<ProgressReport> report = parseProgressReport(data)) {
+            if (auto host = delegate())
+                host->progressReport(*this, *report);
+            return;
+        }
+        break;
+    case 10:
+    case 11:
+    case 12:
+        oscSetColors(data, code - 10);
+        return;
+    case 52:
+        oscClipboard(data);
+        return;
+    case 104:
+        oscResetColor(data);
+        return;
+    case 112:
+        if (auto host = delegate())
+            host->setCursorColor(*this, std::nullopt);
+        return;
+    case 133:
+        oscSemanticPrompt(data);
+        return;
+    case 777:
+        oscNotification(data);
+        return;
+    case 1337:
+        osciTerm2(data);
+        return;
+    case 5522:
+        kittyClipboard().handle(data);
+        return;
+    case 7501:
+        oscProgramStatus(data, terminator);
+        return;
+    default:
+        break;
+    }
+    logInfo("Kestrovan: Unknown OSC code: " + std::to_string(code));
+}
+
+void Terminal::registerOscHandler(int code, EscapeSequenceParser::OscHandler handler)
+{
+    parser->oscHandlers[code] = std::move(handler);
+}
+
+std::unique_ptr<TerminalOscObservation>
+Terminal::observeOscEvents(TerminalOscEventDispatcher::Handler handler)
+{
+    return oscEventDispatcher.observe(std::move(handler));
+}
+
+void Terminal::setTitle(const std::string& text)
+{
+    terminalTitle = text;
+    if (auto host = delegate())
+        host->setTerminalTitle(*this, text);
+}
+
+void Terminal::setIconTitle(const std::string& text)
+{
+    iconTitle = text;
+    if (auto host = delegate())
+        host->setTerminalIconTitle(*this, text);
+}
+
+KittyClipboardProtocol& Terminal::kittyClipboard()
+{
+    if (!kittyClipboardProtocol)
+        kittyClipboardProtocol = std::make_shared<KittyClipboardProtocol>(weak_from_this());
+    return *kittyClipboardProtocol;
+}
+
+// --- DCS and APC ---------------------------------------------------------------------------------
+
+std::shared_ptr<DcsHandler> Terminal::makeDcsHandler(std::span<const uint8_t> collect, const CsiParameters&,
+                                                     uint8_t finalByte)
+{
+    // The parser has asked its factory already; these are the built-ins.
+    if (finalByte != 'q')
+        return nullptr;
+    if (collectIs(collect, "$")) // DECRQSS
+        return makeDecrqssHandler();
+    if (collectIs(collect, "+")) // XTGETTCAP
+        return makeXtgettcapHandler();
+    if (collect.empty()) // Sixel
+        return std::make_shared<SixelDcsHandler>(weak_from_this(), SixelDcsHandler::Limits{});
+    return nullptr;
+}
+
+void Terminal::dispatchApc(uint8_t command, std::span<const uint8_t> content)
+{
+    if (command == 'G') {
+        handleKittyGraphics(content);
+        return;
+    }
+    logInfo("Kestrovan: Unknown APC code: " + printableCharacter(command));
+}
+
+} // namespace kestrovan

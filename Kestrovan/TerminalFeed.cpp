@@ -1,0 +1,140 @@
+// The emulator's byte streams in and out: `feed` hands the child's output to the parser and
+// delivers the notifications deferred while parsing; the `sendResponse` family sends replies to
+// the child through the delegate. The update range, the rows a renderer must redraw, is kept here.
+#include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+
+#include <algorithm>
+
+namespace kestrovan {
+
+void Terminal::feed(std::span<const uint8_t> bytes)
+{
+    ++parseDepth;
+    parser->parseBorrowed(bytes, *this);
+    --parseDepth;
+    // A feed started from inside a handler or a delegate callback leaves the notifications to the
+    // outermost feed, which delivers each of them once however often it was raised.
+    if (parseDepth != 0)
+        return;
+    if (hasPendingScrollNotification) {
+        hasPendingScrollNotification = false;
+        scrollPositionChanged();
+    }
+    if (synchronizedOutputWatchdogDirty) {
+        synchronizedOutputWatchdogDirty = false;
+        applySynchronizedOutputWatchdog(synchronizedOutputActive, synchronizedOutputGeneration);
+    }
+}
+
+void Terminal::feed(std::string_view text)
+{
+    feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+// --- Replies -------------------------------------------------------------------------------------
+
+void Terminal::sendBytes(std::span<const uint8_t> bytes)
+{
+    // No queueing, splitting or size limit here: the host's writer queue does that.
+    if (auto host = delegate())
+        host->send(*this, bytes);
+}
+
+void Terminal::sendResponse(std::string_view text)
+{
+    sendBytes(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+void Terminal::sendResponse(std::span<const uint8_t> bytes)
+{
+    sendBytes(bytes);
+}
+
+void Terminal::sendResponse(std::span<const uint8_t> bytes, std::string_view text)
+{
+    std::vector<uint8_t> out(bytes.begin(), bytes.end());
+    out.insert(out.end(), text.begin(), text.end());
+    sendBytes(out);
+}
+
+void Terminal::sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second)
+{
+    std::vector<uint8_t> out(first.begin(), first.end());
+    out.insert(out.end(), second.begin(), second.end());
+    sendBytes(out);
+}
+
+void Terminal::sendResponse(std::span<const uint8_t> introducer, std::string_view body,
+                            std::span<const uint8_t> end)
+{
+    std::vector<uint8_t> out(introducer.begin(), introducer.end());
+    out.insert(out.end(), body.begin(), body.end());
+    out.insert(out.end(), end.begin(), end.end());
+    sendBytes(out);
+}
+
+void Terminal::logInfo(std::string_view message) const
+{
+    if (silentLog_)
+        return;
+    std::string line = "Info: ";
+    line += message;
+    printDiagnostic(line);
+}
+
+// --- Update range --------------------------------------------------------------------------------
+
+void Terminal::updateRange(int y, bool scrolling)
+{
+    if (!scrolling) {
+        const int absolute = _buffer->yDisp() + y;
+        if (absolute >= 0) {
+            scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, absolute);
+            scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, absolute);
+        }
+    }
+    if (y >= 0) {
+        refreshStart = std::min(refreshStart, y);
+        refreshEnd = std::max(refreshEnd, y);
+    }
+}
+
+void Terminal::refresh(int startRow, int endRow)
+{
+    updateRange(startRow);
+    updateRange(endRow);
+}
+
+void Terminal::updateFullScreen()
+{
+    refreshStart = 0;
+    refreshEnd = _rows;
+    scrollInvariantRefreshStart = _buffer->yDisp();
+    scrollInvariantRefreshEnd = _buffer->yDisp() + _rows;
+}
+
+void Terminal::clearUpdateRange()
+{
+    refreshStart = std::numeric_limits<int>::max();
+    refreshEnd = -1;
+    scrollInvariantRefreshStart = std::numeric_limits<int>::max();
+    scrollInvariantRefreshEnd = -1;
+}
+
+std::optional<std::pair<int, int>> Terminal::getUpdateRange() const
+{
+    if (refreshStart == std::numeric_limits<int>::max() && refreshEnd == -1)
+        return std::nullopt;
+    return std::pair{refreshStart, refreshEnd};
+}
+
+std::optional<std::pair<int, int>> Terminal::getScrollInvariantUpdateRange() const
+{
+    if (scrollInvariantRefreshStart == std::numeric_limits<int>::max() && scrollInvariantRefreshEnd == -1)
+        return std::nullopt;
+    return std::pair{scrollInvariantRefreshStart, scrollInvariantRefreshEnd};
+}
+
+} // namespace kestrovan

@@ -1,0 +1,111 @@
+// The basic C0 motions: line feed (also VT and FF), carriage return and backspace, and the routine
+// that blanks one screen line for the erase and scroll handlers.
+//
+// A line feed at the bottom of the scroll region scrolls it (with left and right margins, only
+// when the cursor stands inside them); below the region it only moves down until the last screen
+// row. Moving onto a line marked as a soft-wrap continuation clears the mark: the line feed is a
+// hard break between the two lines.
+#include "Kestrovan/Terminal.h"
+
+#include <algorithm>
+
+namespace kestrovan {
+
+void Terminal::cmdLineFeedBasic(Buffer& buffer)
+{
+    const int oldY = buffer.y();
+    const int x = buffer.x();
+    bool moved = false;
+    bool handled = false;
+
+    if (oldY == buffer.scrollBottom()) {
+        handled = true;
+        const bool insideMargins = !marginMode || (x >= buffer.marginLeft() && x <= buffer.marginRight());
+        if (insideMargins) {
+            scroll(buffer, 1, false);
+            moved = true;
+        }
+    }
+
+    // Below the region the cursor stops on the last screen row.
+    if (!handled && oldY < _rows - 1) {
+        const int newY = oldY + 1;
+        buffer.setY(newY);
+        const int row = buffer.yBase() + newY;
+        if (row >= 0 && row < buffer.lines().count()) {
+            BufferLine& line = *buffer.lines()[row];
+            if (line.isWrapped()) {
+                line.setWrapped(false);
+                updateRange(oldY);
+                updateRange(newY);
+            }
+            line.setBidiState(_currentBidiState);
+        }
+        moved = true;
+    }
+
+    // A pending wrap ends with the line feed.
+    if (buffer.x() >= _cols)
+        buffer.setX(_cols - 1);
+
+    finishSemanticLineAdvance(buffer, moved);
+
+    if (lineFeedMode)
+        buffer.setX(originMode && marginMode ? buffer.marginLeft() : 0);
+}
+
+void Terminal::cmdCarriageReturn()
+{
+    Buffer& active = *_buffer;
+    if (marginMode && active.x() >= active.marginLeft())
+        active.setX(active.marginLeft());
+    else
+        active.setX(0);
+}
+
+void Terminal::cmdBackspace()
+{
+    if (wraparound && (reverseWraparound || reverseWraparoundExtended)) {
+        reverseWrapBackward(1);
+        return;
+    }
+    restrictCursor(true);
+    Buffer& active = *_buffer;
+    const int left = marginMode ? active.marginLeft() : 0;
+    const int x = active.x();
+    // At the left margin BS stops; left of it (outside the margins) it moves on to column 0.
+    if (x > left || (x < left && x > 0))
+        active.setX(x - 1);
+}
+
+void Terminal::clearEchoedEnterContinuationBeforeOutput()
+{
+    Buffer& active = *_buffer;
+    const int row = active.yBase() + active.y();
+    if (row < 0 || row >= active.lines().count())
+        return;
+    BufferLine& line = *active.lines()[row];
+    if (line.semanticHardContinuationGroup())
+        line.setSemanticHardContinuationGroup(std::nullopt);
+}
+
+void Terminal::resetBufferLine(int y, bool clearImages, const std::optional<BidiPresentationState>& bidiState)
+{
+    Buffer& active = *_buffer;
+    const int row = active.yBase() + y;
+    if (row < 0 || row >= active.lines().count())
+        return;
+    if (clearImages)
+        active.clearImagesFromLine(row);
+    BufferLine& line = *active.lines()[row];
+    // A wide character cut by the screen edge goes whole.
+    line.repairWideSeam(_cols);
+    line.fill(currentEraseBlankCell, 0, std::min(_cols, line.count()));
+    line.setWrapped(false);
+    line.setRenderMode(BufferLine::RenderLineMode::single);
+    if (bidiState)
+        line.setBidiState(*bidiState);
+    updateRange(y);
+}
+
+} // namespace kestrovan
