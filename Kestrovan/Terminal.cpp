@@ -324,6 +324,9 @@ std::optional<std::string> Terminal::getText(int col, int row)
 
 Character Terminal::getCharacter(const CharData& data) const
 {
+    // An empty cell (code 0, no cluster) has no text: it reads as a space.
+    if (data.code == 0 && !data.graphemeScalarValues)
+        return Character(U' ');
     return data.getCharacter();
 }
 

@@ -69,6 +69,7 @@
 #include "Kestrovan/TerminalProgramStatus.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/WindowManipulationCommand.h"
+#include "Platform/Dispatch/TimerQueue.h"
 
 #include <array>
 #include <cstdint>
@@ -85,10 +86,6 @@
 #include <type_traits>
 #include <typeinfo>
 #include <vector>
-
-namespace platform {
-class TimerQueue;
-}
 
 namespace kestrovan {
 
@@ -803,8 +800,8 @@ public:
     bool synchronizedOutputActive = false;
     uint64_t synchronizedOutputGeneration = 0;
     bool synchronizedOutputWatchdogDirty = false;
-    /// The armed watchdog's cancellation, when one is armed.
-    std::function<void()> synchronizedOutputTimeoutItem;
+    /// The armed watchdog on the shared timer queue, when one is armed.
+    std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem;
     SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters;
 
     // Colours.

@@ -1,0 +1,171 @@
+// A terminal delegate that records what the terminal tells its host, and helpers to build a
+// terminal around it and read its screen, for the terminal's tests.
+//
+// Sends are kept as bytes, one entry per call, and as one joined string; the colour setters are
+// recorded and then run the default (which writes the colour back into the terminal), so the
+// terminal behaves as with a host that does not override them.
+#pragma once
+
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrovan::testing {
+
+class RecordingTerminalDelegate : public TerminalDelegate
+{
+public:
+    std::vector<std::vector<uint8_t>> sends;
+    int bells = 0;
+    std::vector<std::string> titles;
+    std::vector<std::string> iconTitles;
+    int mouseModeChanges = 0;
+    int selectionChanges = 0;
+    int bufferActivations = 0;
+    std::vector<std::optional<int>> colorChanges;
+    std::vector<Color> foregroundColors;
+    std::vector<Color> backgroundColors;
+    std::vector<std::optional<Color>> cursorColors;
+    std::vector<ProgressReport> progressReports;
+    std::vector<WindowManipulationCommand> windowCommands;
+    std::vector<std::vector<TerminalProgramStatus>> programStatusChanges;
+    /// Run inside `send`, for tests that re-enter the terminal from a callback.
+    std::function<void(Terminal&)> onSend;
+    /// Run inside `bell`.
+    std::function<void(Terminal&)> onBell;
+
+    /// Every byte sent so far, joined.
+    std::string sent() const
+    {
+        std::string out;
+        for (const auto& bytes : sends)
+            out.append(bytes.begin(), bytes.end());
+        return out;
+    }
+
+    void send(Terminal& source, Bytes data) override
+    {
+        sends.emplace_back(data.begin(), data.end());
+        if (onSend)
+            onSend(source);
+    }
+    void bell(Terminal& source) override
+    {
+        ++bells;
+        if (onBell)
+            onBell(source);
+    }
+    void setTerminalTitle(Terminal&, const std::string& title) override { titles.push_back(title); }
+    void setTerminalIconTitle(Terminal&, const std::string& title) override { iconTitles.push_back(title); }
+    void mouseModeChanged(Terminal&) override { ++mouseModeChanges; }
+    void selectionChanged(Terminal&) override { ++selectionChanges; }
+    void bufferActivated(Terminal&) override { ++bufferActivations; }
+    void colorChanged(Terminal&, std::optional<int> idx) override { colorChanges.push_back(idx); }
+    void setForegroundColor(Terminal& source, const Color& color) override
+    {
+        foregroundColors.push_back(color);
+        TerminalDelegate::setForegroundColor(source, color);
+    }
+    void setBackgroundColor(Terminal& source, const Color& color) override
+    {
+        backgroundColors.push_back(color);
+        TerminalDelegate::setBackgroundColor(source, color);
+    }
+    void setCursorColor(Terminal& source, const std::optional<Color>& color) override
+    {
+        cursorColors.push_back(color);
+        TerminalDelegate::setCursorColor(source, color);
+    }
+    void progressReport(Terminal&, const ProgressReport& report) override
+    {
+        progressReports.push_back(report);
+    }
+    std::optional<std::vector<uint8_t>> windowCommand(Terminal&,
+                                                      const WindowManipulationCommand& command) override
+    {
+        windowCommands.push_back(command);
+        return std::nullopt;
+    }
+    void programStatusChanged(Terminal&, const std::vector<TerminalProgramStatus>& records) override
+    {
+        programStatusChanges.push_back(records);
+    }
+};
+
+/// A terminal of `cols` x `rows` with the given scrollback, and its recording delegate.
+struct TerminalFixture
+{
+    std::shared_ptr<RecordingTerminalDelegate> delegate = std::make_shared<RecordingTerminalDelegate>();
+    std::shared_ptr<Terminal> terminal;
+
+    explicit TerminalFixture(int cols = 10, int rows = 3, int scrollback = 100)
+    {
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = cols;
+        options.rows = rows;
+        options.scrollback = scrollback;
+        terminal = Terminal::create(delegate, options);
+    }
+    explicit TerminalFixture(const TerminalOptions& options)
+    {
+        terminal = Terminal::create(delegate, options);
+    }
+
+    Terminal& t() { return *terminal; }
+    Buffer& buffer() { return terminal->buffer(); }
+};
+
+/// The text of a cell line, empty cells read as spaces, trailing spaces removed.
+inline std::string lineText(const BufferLine& line, int cols)
+{
+    std::string out;
+    for (int col = 0; col < std::min(cols, line.count()); ++col) {
+        const CharData cell = line[col];
+        if (cell.width == 0)
+            continue;
+        out += cell.code == 0 ? std::string(" ") : cell.getText();
+    }
+    out.erase(out.find_last_not_of(' ') + 1);
+    return out;
+}
+
+/// The text of screen row `row` as the view shows it (counted from `yDisp`).
+inline std::string rowText(Terminal& terminal, int row)
+{
+    const std::shared_ptr<BufferLine> line = terminal.getLine(row);
+    return line ? lineText(*line, terminal.cols()) : std::string();
+}
+
+/// The text of the line at absolute row `row` of the active buffer.
+inline std::string absoluteRowText(Terminal& terminal, int row)
+{
+    Buffer& buffer = terminal.buffer();
+    if (row < 0 || row >= buffer.lines().count())
+        return std::string();
+    return lineText(*buffer.lines()[row], terminal.cols());
+}
+
+/// The screen rows joined with "|", for comparing whole screens.
+inline std::string screenText(Terminal& terminal)
+{
+    std::string out;
+    for (int row = 0; row < terminal.rows(); ++row) {
+        if (row > 0)
+            out += "|";
+        out += rowText(terminal, row);
+    }
+    return out;
+}
+
+/// Puts the cursor at a screen position of the active buffer.
+inline void moveCursor(Terminal& terminal, int col, int row)
+{
+    terminal.buffer().setX(col);
+    terminal.buffer().setY(row);
+}
+
+} // namespace kestrovan::testing

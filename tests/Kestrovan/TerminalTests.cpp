@@ -1,0 +1,594 @@
+// The terminal's state: construction and setup, buffer switching, the palette and colour setters,
+// the mode mirrors, focus and visibility reports, pointer press, the selection registry, the cell
+// accessors, the view terminal and teardown.
+#include "RecordingTerminalDelegate.h"
+
+#include "Kestrovan/KittyClipboardProtocol.h"
+#include "Kestrovan/SelectionService.h"
+#include "Kestrovan/TinyAtom.h"
+#include "Kestrovan/ViewTerminal.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace kestrovan::testing {
+namespace {
+
+/// A host that implements only what it must, so every other call takes its default.
+class MinimalDelegate : public TerminalDelegate
+{
+public:
+    std::vector<std::vector<uint8_t>> sends;
+    void send(Terminal&, Bytes data) override { sends.emplace_back(data.begin(), data.end()); }
+};
+
+TEST(TerminalTests, ConstructionWithDefaultOptions)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = Terminal::create(delegate);
+    Terminal& t = *terminal;
+
+    EXPECT_EQ(t.cols(), 80);
+    EXPECT_EQ(t.rows(), 25);
+    EXPECT_FALSE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(&t.buffer(), t.normalBuffer.get());
+    EXPECT_EQ(t.buffer().cols(), 80);
+    EXPECT_EQ(t.buffer().rows(), 25);
+    EXPECT_EQ(t.buffer().lines().count(), 25) << "the normal viewport is filled";
+    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is filled only when activated";
+    EXPECT_FALSE(t.altBuffer->hasScrollback());
+    EXPECT_TRUE(t.normalBuffer->hasScrollback());
+    EXPECT_EQ(t.normalBuffer->lines().maxLength(), 25 + 500);
+
+    EXPECT_TRUE(t.wraparound);
+    EXPECT_TRUE(t.normalBuffer->wraparound && t.altBuffer->wraparound) << "auto-wrap is mirrored";
+    EXPECT_TRUE(t.sendReceiveMode);
+    EXPECT_TRUE(t.alternateScrollMode);
+    EXPECT_FALSE(t.cc.send8bit);
+    EXPECT_EQ(t.conformance, Terminal::TerminalConformance::vt500);
+    EXPECT_TRUE(t.silentLog());
+    EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
+    EXPECT_EQ(delegate->mouseModeChanges, 1) << "setup reports the mouse mode";
+
+    const std::vector<bool>& stops = t.buffer().tabStops();
+    for (int col = 0; col < 80; ++col)
+        EXPECT_EQ(stops[static_cast<size_t>(col)], col % 8 == 0) << "tab stop at column " << col;
+
+    EXPECT_EQ(t.refreshStart, std::numeric_limits<int>::max());
+    EXPECT_EQ(t.refreshEnd, -1);
+    EXPECT_FALSE(t.getUpdateRange());
+    EXPECT_FALSE(t.getScrollInvariantUpdateRange());
+
+    EXPECT_EQ(t.foregroundColor(), Color(0x8A3D, 0x8A3D, 0x8A3D));
+    EXPECT_EQ(t.backgroundColor(), Color(0, 0, 0));
+    EXPECT_FALSE(t.cursorColor());
+    EXPECT_EQ(t.ansiColors.size(), 256u);
+    EXPECT_EQ(t.ansiColors, t.defaultAnsiColors);
+    EXPECT_EQ(t.currentAttribute(), Attribute());
+    EXPECT_EQ(t.currentEraseBlankCell, PackedCell());
+    EXPECT_EQ(t.currentEraseSpaceCell.scalar(), uint32_t(' '));
+    EXPECT_EQ(t.charset, nullptr);
+    EXPECT_EQ(t.getDims(), std::make_pair(80, 25));
+}
+
+TEST(TerminalTests, SizeIsClampedToTheMinimum)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 0;
+    options.rows = 0;
+    TerminalFixture fixture(options);
+    EXPECT_EQ(fixture.t().cols(), 2);
+    EXPECT_EQ(fixture.t().rows(), 1);
+    EXPECT_EQ(fixture.buffer().cols(), 2);
+    EXPECT_EQ(fixture.buffer().rows(), 1);
+    fixture.t().feed("abcdef");
+    EXPECT_EQ(rowText(fixture.t(), 0), "ef") << "a 2 x 1 terminal still prints and scrolls";
+}
+
+TEST(TerminalTests, SetupFollowsTheOptions)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 40;
+    options.rows = 10;
+    options.convertEol = true;
+    options.cursorStyle = CursorStyle::steadyBar;
+    options.initialBidiArrowKeySwap = true;
+    TerminalFixture fixture(options);
+    Terminal& t = fixture.t();
+    EXPECT_EQ(t.cols(), 40);
+    EXPECT_EQ(t.normalBuffer->cols(), 40);
+    EXPECT_EQ(t.altBuffer->rows(), 10);
+    EXPECT_TRUE(t.lineFeedMode) << "convertEol gives the initial line-feed mode";
+    EXPECT_EQ(t.defaultCursorStyle, CursorStyle::steadyBar);
+    EXPECT_TRUE(t.bidiArrowKeySwap);
+    EXPECT_EQ(t.buffer().scrollBottom(), 9);
+    EXPECT_EQ(t.buffer().marginRight(), 39);
+}
+
+TEST(TerminalTests, FullResetClearsSavedPrivateModesButConstructionDoesNot)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    t.savedPrivateModes[2004] = true;
+    t.setup(false);
+    EXPECT_EQ(t.savedPrivateModes.size(), 1u) << "a construction-time setup keeps saved modes";
+    t.setup(true);
+    EXPECT_TRUE(t.savedPrivateModes.empty()) << "a full reset empties saved modes";
+}
+
+TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
+{
+    TerminalFixture fixture(10, 3, 5);
+    Terminal& t = fixture.t();
+    t.feed("one\r\ntwo\r\nthree\r\nfour");
+    t.activateAltBuffer();
+    moveCursor(t, 4, 2);
+    t.originMode = true;
+    t.setInsertMode(true);
+    t.characterProtectionMode = Terminal::CharacterProtectionMode::dec;
+    t.setCharacterProtection(true);
+    t.setgCharset(0, CharSets::find('0'));
+    t.setgLevel(0);
+    t.cc.send8bit = true;
+    t.curAttr = Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4));
+    t.curStyleID = *t.cellArena->intern(t.curAttr);
+    t.currentEraseAttribute = Attribute(Attribute::Color(), Attribute::Color::ansi256(4));
+    t.currentEraseBlankCell = PackedCell::makePaletteBlank(4, PackedCell::WidthState::single, false, 0, 0);
+    t.reverseColors = true;
+    t.setMouseMode(Terminal::MouseMode::anyEvent);
+    t.keyboardModeAlt.flags = KittyKeyboardFlags::reportText;
+    t.hostCurrentDirectory = "/tmp";
+    t.terminalTitle = "kept";
+    TerminalProgramStatus status;
+    status.id = "job";
+    t.programStatusStore.records["job"] = status;
+    t.programStatusStore.updateOrder.push_back("job");
+    fixture.delegate->colorChanges.clear();
+    fixture.delegate->mouseModeChanges = 0;
+
+    t.setup(true);
+
+    EXPECT_FALSE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(screenText(t), "||") << "the normal buffer is rebuilt";
+    EXPECT_EQ(t.buffer().lines().count(), 3) << "and its scrollback is gone";
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0)) << "a full reset homes the cursor";
+    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is cleared";
+    EXPECT_FALSE(t.originMode);
+    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
+    EXPECT_FALSE(t.characterProtection || t.normalBuffer->bulkInsertBlocked ||
+                 t.altBuffer->bulkInsertBlocked);
+    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
+    EXPECT_EQ(t.charset, nullptr);
+    EXPECT_EQ(t.gCharsets[0], nullptr);
+    EXPECT_FALSE(t.cc.send8bit);
+    EXPECT_EQ(t.curAttr, Attribute());
+    EXPECT_EQ(t.curStyleID, 0);
+    EXPECT_EQ(t.currentEraseBlankCell, PackedCell()) << "the erase cell follows the default background again";
+    EXPECT_FALSE(t.reverseColors);
+    EXPECT_EQ(fixture.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
+    EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
+    EXPECT_EQ(fixture.delegate->mouseModeChanges, 1);
+    EXPECT_TRUE(t.keyboardModeAlt.flags.isEmpty());
+    EXPECT_FALSE(t.hostCurrentDirectory);
+    EXPECT_EQ(t.terminalTitle, "kept") << "titles survive a reset";
+    EXPECT_TRUE(t.programStatusStore.records.empty());
+    ASSERT_EQ(fixture.delegate->programStatusChanges.size(), 1u);
+    EXPECT_TRUE(fixture.delegate->programStatusChanges[0].empty());
+}
+
+TEST(TerminalTests, InstallPaletteNeedsExactlySixteenColours)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    t.ansiColors[1] = Color(1, 2, 3); // as OSC 4 would
+    const std::vector<Color> before = t.ansiColors;
+    std::vector<Color> colors(15, Color(0x1000, 0x2000, 0x3000));
+    t.installPalette(colors);
+    EXPECT_EQ(t.ansiColors, before) << "15 colours are ignored";
+    colors.resize(17, Color(0, 0, 0));
+    t.installPalette(colors);
+    EXPECT_EQ(t.ansiColors, before) << "17 colours are ignored";
+
+    colors.erase(colors.begin() + 16, colors.end());
+    t.installPalette(colors);
+    EXPECT_EQ(t.installedColors, colors);
+    EXPECT_EQ(t.ansiColors[1], Color(0x1000, 0x2000, 0x3000)) << "the OSC 4 change is replaced";
+    EXPECT_EQ(t.ansiColors, t.defaultAnsiColors);
+    EXPECT_TRUE(fixture.delegate->colorChanges.empty()) << "installing does not notify";
+    EXPECT_EQ(t.paletteColor(255), t.ansiColors[255]);
+    EXPECT_FALSE(t.paletteColor(256));
+    EXPECT_FALSE(t.paletteColor(-1));
+}
+
+TEST(TerminalTests, ForegroundColourRebuildsOnlyLabPalettes)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
+    TerminalFixture xterm(options);
+    const std::vector<Color> xtermPalette = xterm.t().ansiColors;
+    xterm.t().ansiColors[20] = Color(9, 9, 9);
+    xterm.t().setForegroundColor(Color(0xFFFF, 0, 0));
+    EXPECT_EQ(xterm.t().foregroundColor(), Color(0xFFFF, 0, 0));
+    EXPECT_EQ(xterm.t().ansiColors[20], Color(9, 9, 9)) << "the xterm palette is not rebuilt";
+    EXPECT_TRUE(xterm.delegate->colorChanges.empty());
+    EXPECT_EQ(xterm.delegate->foregroundColors.size(), 1u) << "the delegate hears the change once";
+
+    TerminalFixture lab; // base16Lab by default
+    lab.t().ansiColors[20] = Color(9, 9, 9);
+    lab.t().setForegroundColor(Color(0xFFFF, 0, 0));
+    EXPECT_NE(lab.t().ansiColors[20], Color(9, 9, 9)) << "a Lab palette is rebuilt";
+    EXPECT_EQ(lab.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
+    EXPECT_EQ(lab.delegate->foregroundColors.size(), 1u);
+    lab.t().setBackgroundColor(Color(0xFFFF, 0xFFFF, 0xFFFF));
+    EXPECT_EQ(lab.t().backgroundColor(), Color(0xFFFF, 0xFFFF, 0xFFFF));
+    EXPECT_EQ(lab.delegate->colorChanges.size(), 2u);
+
+    // Switching the strategy rebuilds once; setting the same one again does nothing.
+    lab.delegate->colorChanges.clear();
+    lab.t().setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
+    lab.t().setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
+    EXPECT_EQ(lab.delegate->colorChanges.size(), 1u);
+    EXPECT_EQ(lab.t().ansiColors, xtermPalette);
+}
+
+TEST(TerminalTests, DefaultDelegateColoursAndClipboard)
+{
+    auto delegate = std::make_shared<MinimalDelegate>();
+    auto terminal = Terminal::create(delegate);
+    Terminal& t = *terminal;
+
+    const auto [foreground, background] = delegate->getColors(t);
+    EXPECT_EQ(foreground, Color(0x8A3D, 0x8A3D, 0x8A3D));
+    EXPECT_EQ(background, Color(0, 0, 0));
+    EXPECT_FALSE(delegate->clipboardRead(t));
+    EXPECT_FALSE(delegate->clipboardReadRequest(t, "c"));
+    EXPECT_TRUE(delegate->isProcessTrusted(t));
+    EXPECT_FALSE(delegate->cellSizeInPixels(t));
+    EXPECT_TRUE(delegate->kittyClipboardCapabilities(t).isEmpty());
+    EXPECT_EQ(delegate->terminalControlBytesForPaste(t),
+              TerminalPasteControls::approximateTerminalControlBytes());
+    EXPECT_FALSE(delegate->windowCommand(t, WindowManipulationCommand::resizeTerminal(80, 24)));
+
+    // The setter ends after one nested call: a loop would overflow the stack.
+    t.setForegroundColor(Color(1, 2, 3));
+    EXPECT_EQ(t.foregroundColor(), Color(1, 2, 3));
+    EXPECT_FALSE(t.settingFgColor);
+    delegate->setForegroundColor(t, Color(4, 5, 6));
+    EXPECT_EQ(t.foregroundColor(), Color(4, 5, 6));
+    delegate->setBackgroundColor(t, Color(7, 8, 9));
+    EXPECT_EQ(t.backgroundColor(), Color(7, 8, 9));
+    delegate->setCursorColor(t, Color(10, 11, 12));
+    EXPECT_EQ(t.cursorColor(), Color(10, 11, 12));
+    t.setCursorColor(std::nullopt);
+    EXPECT_FALSE(t.cursorColor());
+
+    const uint8_t event[] = {0x1B, '[', '5', '5', '2', '2'};
+    EXPECT_TRUE(delegate->kittyClipboardSendPasteEvent(t, event));
+    ASSERT_EQ(delegate->sends.size(), 1u);
+    EXPECT_EQ(delegate->sends[0], std::vector<uint8_t>(std::begin(event), std::end(event)))
+        << "the default paste event goes to the child through send";
+    EXPECT_FALSE(
+        delegate->kittyClipboardRead(t, KittyClipboardLocation::standard, "text/plain",
+                                     [](KittyClipboardReadResult) { FAIL() << "no completion expected"; }));
+}
+
+TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
+{
+    TerminalFixture fixture(10, 4);
+    Terminal& t = fixture.t();
+    t.feed("normal");
+    moveCursor(t, 3, 2);
+    t.activateAltBuffer();
+    EXPECT_TRUE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2)) << "the cursor follows to the alternate buffer";
+    EXPECT_EQ(t.altBuffer->lines().count(), 4) << "activation fills the alternate viewport";
+    EXPECT_EQ(screenText(t), "|||");
+    EXPECT_TRUE(t.kittyGraphicsState.isAlternateScreen);
+    t.activateAltBuffer(); // already active: nothing happens
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2));
+
+    t.feed("alt");
+    moveCursor(t, 7, 1);
+    t.activateNormalBuffer(false);
+    EXPECT_FALSE(t.isCurrentBufferAlternate());
+    EXPECT_FALSE(t.kittyGraphicsState.isAlternateScreen);
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(7, 1)) << "and back to the normal buffer";
+    EXPECT_EQ(rowText(t, 0), "normal");
+    EXPECT_EQ(absoluteRowText(*fixture.terminal, 0), "normal");
+    EXPECT_EQ(t.altBuffer->lines().count(), 4) << "without clearAlt the alternate screen keeps its text";
+
+    t.activateAltBuffer();
+    EXPECT_EQ(rowText(t, 2), "   alt");
+    t.activateNormalBuffer(true);
+    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "clearAlt empties the alternate buffer";
+    t.activateAltBuffer(Attribute(Attribute::Color(), Attribute::Color::ansi256(2)));
+    EXPECT_EQ(t.buffer().lines()[0]->packed(0),
+              PackedCell::makePaletteBlank(2, PackedCell::WidthState::single, false, 0, 0))
+        << "the fill attribute colours the new blank cells";
+}
+
+TEST(TerminalTests, ResizeWhileAlternateLeavesTheNormalBufferUntilItReturns)
+{
+    TerminalFixture fixture(10, 5);
+    Terminal& t = fixture.t();
+    t.activateAltBuffer();
+    t.resizeBuffers(20, 4);
+    EXPECT_EQ(t.altBuffer->cols(), 20);
+    EXPECT_EQ(t.altBuffer->rows(), 4);
+    EXPECT_EQ(t.normalBuffer->cols(), 10) << "the inactive normal buffer waits";
+    EXPECT_EQ(t.normalBuffer->rows(), 5);
+}
+
+TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
+{
+    TerminalFixture fixture(20, 4);
+    Terminal& t = fixture.t();
+    t.activateAltBuffer();
+    // The normal buffer was left at an older size while the alternate screen was in use.
+    t.normalBuffer->resize(10, 5);
+    t.normalBuffer->setY(4);
+    t.normalBuffer->savedY = 2; // two rows above the cursor
+    t.activateNormalBuffer(false);
+    EXPECT_EQ(t.normalBuffer->cols(), 20);
+    EXPECT_EQ(t.normalBuffer->rows(), 4);
+    EXPECT_EQ(t.normalBuffer->savedY, 1) << "the cursor row moved to 3; the saved row keeps its distance";
+    EXPECT_TRUE(t.normalBuffer->tabStops()[16]) << "tab stops are laid out over the new columns";
+}
+
+TEST(TerminalTests, CellAccessors)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    t.feed("ab");
+    EXPECT_EQ(t.getCharacter(0, 0), Character(U'a'));
+    EXPECT_EQ(t.getText(1, 0), "b");
+    EXPECT_EQ(t.getCharacter(5, 0), Character(U' ')) << "an empty cell reads as a space";
+    EXPECT_FALSE(t.getCharacter(-1, 0));
+    EXPECT_FALSE(t.getCharacter(10, 0));
+    EXPECT_FALSE(t.getCharacter(0, 3));
+    EXPECT_FALSE(t.getCharData(0, -1));
+    EXPECT_EQ(t.getCharData(0, 0)->code, 'a');
+    EXPECT_FALSE(t.getLine(3));
+    ASSERT_TRUE(t.getLine(0));
+    EXPECT_EQ(t.getScrollInvariantLine(0), t.getLine(0));
+    EXPECT_FALSE(t.getScrollInvariantLine(3));
+    EXPECT_FALSE(t.getScrollInvariantLine(-1));
+
+    // Scroll a full ring so that lines are trimmed: absolute rows count from linesTop.
+    TerminalFixture small(10, 2, 1);
+    small.t().feed("1\r\n2\r\n3\r\n4");
+    EXPECT_EQ(small.buffer().linesTop, 1);
+    EXPECT_FALSE(small.t().getScrollInvariantLine(0)) << "row 0 has been trimmed";
+    ASSERT_TRUE(small.t().getScrollInvariantLine(1));
+    EXPECT_EQ(lineText(*small.t().getScrollInvariantLine(1), 10), "2");
+}
+
+TEST(TerminalTests, InsertModeAndProtectionAreMirrored)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    t.setInsertMode(true);
+    EXPECT_TRUE(t.normalBuffer->insertMode && t.altBuffer->insertMode);
+    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked && t.altBuffer->bulkInsertBlocked);
+    t.setCharacterProtection(true);
+    t.setInsertMode(false);
+    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked) << "protection alone still blocks the fast paths";
+    t.setCharacterProtection(false);
+    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked || t.altBuffer->bulkInsertBlocked);
+    EXPECT_FALSE(t.normalBuffer->characterProtection);
+}
+
+TEST(TerminalTests, FocusAndVisibilityReports)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    t.setTerminalFocus(false);
+    EXPECT_TRUE(fixture.delegate->sends.empty()) << "no report unless focus reporting is on";
+    EXPECT_FALSE(t.reportedFocusState);
+
+    t.sendFocus = true;
+    t.setTerminalFocus(true);
+    t.setTerminalFocus(false);
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[I\x1b[O");
+
+    fixture.delegate->sends.clear();
+    t.cc.send8bit = true;
+    t.setTerminalFocus(true);
+    ASSERT_EQ(fixture.delegate->sends.size(), 1u);
+    EXPECT_EQ(fixture.delegate->sends[0], (std::vector<uint8_t>{0x9B, 'I'}));
+
+    fixture.delegate->sends.clear();
+    t.cc.send8bit = false;
+    t.setTerminalVisibility(TerminalVisibility::notVisible);
+    EXPECT_TRUE(fixture.delegate->sends.empty()) << "visibility reports are off";
+    t.visibilityReportsEnabled = true;
+    t.setTerminalVisibility(TerminalVisibility::notVisible);
+    EXPECT_TRUE(fixture.delegate->sends.empty()) << "no report without a change";
+    t.setTerminalVisibility(TerminalVisibility::potentiallyVisible);
+    t.setTerminalVisibility(TerminalVisibility::notVisible);
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[?999;1n\x1b[?999;2n");
+}
+
+TEST(TerminalTests, PointerPressAndPressure)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    t.terminalLock.withLock([&] {
+        t.beginPrimaryPointerPress(Position(3, 4));
+        EXPECT_FALSE(t.updatePressure(1, 0.5f));
+        EXPECT_EQ(t.updatePressure(2, 0.9f), Position(3, 4)) << "a force click acts where the press began";
+        EXPECT_EQ(t.pressureStage, 2);
+        EXPECT_FLOAT_EQ(t.pressure, 0.9f);
+        t.endPrimaryPointerPress();
+        EXPECT_FALSE(t.updatePressure(2, 1.0f));
+    });
+}
+
+TEST(TerminalDeathTest, PointerPressWithoutTheLockStops)
+{
+    TerminalFixture fixture;
+    EXPECT_DEATH(fixture.t().beginPrimaryPointerPress(Position(0, 0)), "must hold the terminal lock");
+    EXPECT_DEATH(fixture.t().updatePressure(2, 1), "must hold the terminal lock");
+}
+
+TEST(TerminalTests, SelectionRegistryCountsActiveSelections)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    auto first = std::make_shared<SelectionService>(fixture.terminal);
+    auto second = std::make_shared<SelectionService>(fixture.terminal);
+    first->setActive(true);
+    EXPECT_EQ(t.activeSelectionCount, 0) << "an unregistered selection does not count";
+
+    t.registerSelection(first);                                   // without the lock: takes it itself
+    t.terminalLock.withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
+    EXPECT_EQ(t.selections.size(), 1u) << "registering twice keeps one entry";
+    EXPECT_EQ(t.activeSelectionCount, 1);
+
+    t.registerSelection(second);
+    second->setActive(true);
+    EXPECT_EQ(t.activeSelectionCount, 2) << "becoming active counts";
+    second->setActive(false);
+    EXPECT_EQ(t.activeSelectionCount, 1);
+
+    t.unregisterSelection(first);
+    EXPECT_EQ(t.activeSelectionCount, 0);
+    EXPECT_EQ(t.selections.size(), 1u);
+    t.unregisterSelection(first); // not registered any more: nothing happens
+    EXPECT_EQ(t.activeSelectionCount, 0);
+
+    // The registry holds selections weakly.
+    second.reset();
+    auto third = std::make_shared<SelectionService>(fixture.terminal);
+    t.registerSelection(third);
+    EXPECT_EQ(t.selections.size(), 1u) << "a selection that has gone is dropped";
+
+    // From another thread while nobody holds the lock.
+    std::thread other([&] { t.unregisterSelection(third); });
+    other.join();
+    EXPECT_TRUE(t.selections.empty());
+}
+
+TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
+{
+    TerminalFixture fixture(20, 10);
+    Terminal& t = fixture.t();
+    const auto makeSelection = [&](Position start, Position end) {
+        auto selection = std::make_shared<SelectionService>(fixture.terminal);
+        selection->start = start;
+        selection->end = end;
+        selection->setActive(true);
+        t.registerSelection(selection);
+        return selection;
+    };
+    auto inside = makeSelection(Position(8, 4), Position(2, 3)); // ends given in reverse order
+    auto leftOfMargin = makeSelection(Position(0, 3), Position(2, 3));
+    auto rightOfMargin = makeSelection(Position(15, 4), Position(19, 4));
+    auto belowRows = makeSelection(Position(5, 8), Position(6, 9));
+    auto spanningRows = makeSelection(Position(0, 1), Position(1, 3));
+
+    t.selectionsInvalidateForColumnRestrictedScroll(2, 5, 4, 12);
+    EXPECT_FALSE(inside->active());
+    EXPECT_EQ(inside->start, Position());
+    EXPECT_EQ(inside->end, Position());
+    EXPECT_TRUE(leftOfMargin->active()) << "one row, wholly left of the margin";
+    EXPECT_TRUE(rightOfMargin->active()) << "one row, wholly right of the margin";
+    EXPECT_TRUE(belowRows->active()) << "rows outside the range";
+    EXPECT_FALSE(spanningRows->active()) << "several rows reaching into the range";
+    EXPECT_EQ(t.activeSelectionCount, 3);
+    EXPECT_EQ(fixture.delegate->selectionChanges, 2);
+}
+
+TEST(TerminalTests, RepairWideCellsAtTheMargins)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    BufferLine& line = *t.buffer().lines()[1];
+    const auto wide = [&](int col) {
+        line.set(col, Terminal::makeCharData(Attribute(), U'好', 2));
+        line.set(col + 1, Terminal::makeCharData(Attribute(), 0, 0));
+    };
+    wide(1); // straddles the left margin at column 2
+    wide(6); // straddles the seam after the right margin at column 6
+    t.buffer().setMarginLeft(2);
+    t.buffer().setMarginRight(6);
+    t.repairWideCellsForColumnRestrictedShift(1);
+    EXPECT_EQ(line[1].code, 0) << "the lead left of the margin is blanked";
+    EXPECT_EQ(line[2].widthStateCode, 0) << "its continuation is blanked too";
+    EXPECT_EQ(line[6].code, 0);
+    EXPECT_EQ(line[7].widthStateCode, 0);
+    t.repairWideCellsForColumnRestrictedShift(99); // outside the ring: ignored
+}
+
+TEST(TerminalTests, EnableOsc8HyperlinksRefreshesOnChange)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    t.activeHyperlink = ActiveHyperlink::pending("id=1;https://example.invalid");
+    t.setEnableOsc8Hyperlinks(true);
+    EXPECT_FALSE(t.getUpdateRange()) << "no change, no refresh";
+    t.setEnableOsc8Hyperlinks(false);
+    EXPECT_FALSE(t.options().enableOsc8Hyperlinks);
+    EXPECT_FALSE(t.activeHyperlink);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 3));
+    EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(0, 3));
+}
+
+TEST(TerminalTests, TeardownReleasesHeldPayloadAtoms)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = Terminal::create(delegate);
+    const std::optional<TinyAtom> atom = TinyAtom::lookup(std::string("https://example.invalid"));
+    ASSERT_TRUE(atom);
+    terminal->payloads.insert(*atom);
+    terminal->payloads.insert(*atom);
+    EXPECT_EQ(terminal->payloads.count, 1);
+    KittyClipboardProtocol& clipboard = terminal->kittyClipboard();
+    std::shared_ptr<KittyClipboardProtocol> keep = terminal->kittyClipboardProtocol;
+    ASSERT_EQ(&clipboard, keep.get());
+    terminal.reset();
+    EXPECT_FALSE(atom->target()) << "the atom went back to the table";
+    keep->refreshCapabilities(); // its terminal is gone: nothing happens
+    EXPECT_TRUE(keep->capabilities().isEmpty());
+}
+
+TEST(TerminalTests, DelegateMayGoFirst)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = Terminal::create(delegate);
+    delegate.reset();
+    terminal->feed("text\x07\x1b]0;title\x07");
+    terminal->sendFocus = true;
+    terminal->setTerminalFocus(true);
+    terminal->setForegroundColor(Color(1, 1, 1));
+    EXPECT_EQ(rowText(*terminal, 0), "text") << "parsing goes on without a host";
+    EXPECT_EQ(terminal->terminalTitle, "title");
+}
+
+TEST(TerminalTests, ViewTerminalForwardsItsNotifications)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    int scrolls = 0;
+    std::vector<std::pair<bool, uint64_t>> watchdog;
+    auto terminal = ViewTerminal::create(
+        delegate, TerminalOptions::defaults(),
+        [&](bool active, uint64_t generation) { watchdog.emplace_back(active, generation); },
+        [&](Terminal&) { ++scrolls; });
+    terminal->scrollPositionChanged();
+    EXPECT_EQ(scrolls, 1);
+    terminal->synchronizedOutputActive = true;
+    terminal->synchronizedOutputGeneration = 7;
+    terminal->synchronizedOutputWatchdogDirty = true;
+    terminal->feed("");
+    EXPECT_EQ(watchdog, (std::vector<std::pair<bool, uint64_t>>{{true, 7}}));
+}
+
+TEST(TerminalDeathTest, ViewTerminalWithoutHandlersStops)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    EXPECT_DEATH(ViewTerminal(delegate, TerminalOptions::defaults()),
+                 "init\\(delegate:options:\\) has not been");
+}
+
+} // namespace
+} // namespace kestrovan::testing
