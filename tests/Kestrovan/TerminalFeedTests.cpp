@@ -1,0 +1,159 @@
+// Feeding bytes, the notifications deferred until the outermost feed ends, replies and the update
+// range.
+#include "RecordingTerminalDelegate.h"
+#include "TestSupport.h"
+
+#include "Kestrovan/ViewTerminal.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrovan::testing {
+namespace {
+
+/// A terminal that counts its deferred notifications.
+class CountingTerminal : public Terminal
+{
+public:
+    using Terminal::Terminal;
+    int scrollNotifications = 0;
+    std::vector<std::pair<bool, uint64_t>> watchdogCalls;
+    void scrollPositionChanged() override { ++scrollNotifications; }
+    void applySynchronizedOutputWatchdog(bool active, uint64_t generation) override
+    {
+        watchdogCalls.emplace_back(active, generation);
+    }
+};
+
+std::shared_ptr<CountingTerminal> makeCounting(const std::shared_ptr<RecordingTerminalDelegate>& delegate,
+                                               int cols = 10, int rows = 3)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = cols;
+    options.rows = rows;
+    return std::make_shared<CountingTerminal>(delegate, options);
+}
+
+TEST(TerminalFeedTests, EmptyFeedDeliversPendingNotifications)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = makeCounting(delegate);
+    terminal->hasPendingScrollNotification = true;
+    terminal->synchronizedOutputWatchdogDirty = true;
+    terminal->synchronizedOutputActive = true;
+    terminal->synchronizedOutputGeneration = 3;
+    terminal->feed(std::span<const uint8_t>());
+    EXPECT_EQ(terminal->scrollNotifications, 1);
+    EXPECT_EQ(terminal->watchdogCalls, (std::vector<std::pair<bool, uint64_t>>{{true, 3}}));
+    EXPECT_FALSE(terminal->hasPendingScrollNotification);
+    EXPECT_FALSE(terminal->synchronizedOutputWatchdogDirty);
+    terminal->feed("");
+    EXPECT_EQ(terminal->scrollNotifications, 1) << "each notification is delivered once";
+    EXPECT_EQ(terminal->watchdogCalls.size(), 1u);
+}
+
+TEST(TerminalFeedTests, ScrollingOutputNotifiesOncePerFeed)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = makeCounting(delegate);
+    terminal->feed("1\n2\n3\n4\n5\n6\n");
+    EXPECT_EQ(terminal->scrollNotifications, 1) << "four scrolls, one notification when the feed ends";
+    // Outside a feed a scroll notifies at once.
+    terminal->scroll(terminal->buffer(), 1, false);
+    EXPECT_EQ(terminal->scrollNotifications, 2);
+}
+
+TEST(TerminalFeedTests, NestedFeedFromACallbackLeavesNotificationsToTheOuterFeed)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = makeCounting(delegate);
+    int notificationsSeenInside = -1;
+    delegate->onBell = [&](Terminal& source) {
+        // The host answers the bell by feeding more output that scrolls.
+        source.feed("a\nb\nc\nd\n");
+        notificationsSeenInside = terminal->scrollNotifications;
+    };
+    terminal->feed("x\x07y");
+    EXPECT_EQ(notificationsSeenInside, 0) << "the inner feed does not deliver";
+    EXPECT_EQ(terminal->scrollNotifications, 1) << "the outer feed delivers once";
+    EXPECT_EQ(terminal->parseDepth, 0);
+    EXPECT_EQ(rowText(*terminal, 2), "     y");
+}
+
+TEST(TerminalFeedTests, ReleasedDelegateDropsReplies)
+{
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = makeCounting(delegate);
+    delegate.reset();
+    terminal->sendResponse("text");
+    terminal->feed("still parsed");
+    EXPECT_EQ(rowText(*terminal, 0), "still pars");
+}
+
+TEST(TerminalFeedTests, ReplyForms)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    const std::vector<uint8_t> csi{0x1B, '['};
+    const std::vector<uint8_t> st{0x1B, '\\'};
+    t.sendResponse("plain");
+    t.sendResponse(std::span<const uint8_t>(csi));
+    t.sendResponse(std::span<const uint8_t>(csi), "0n");
+    t.sendResponse(std::span<const uint8_t>(csi), std::span<const uint8_t>(st));
+    t.sendResponse(t.cc.OSC(), "l", t.cc.ST());
+    ASSERT_EQ(fixture.delegate->sends.size(), 5u) << "each form sends once";
+    EXPECT_EQ(fixture.delegate->sent(), "plain\x1b[\x1b[0n\x1b[\x1b\\\x1b]l\x1b\\");
+
+    fixture.delegate->sends.clear();
+    t.cc.send8bit = true;
+    t.sendResponse(t.cc.CSI(), "c");
+    t.sendResponse(t.cc.DCS(), "x", t.cc.ST());
+    EXPECT_EQ(fixture.delegate->sends[0], (std::vector<uint8_t>{0x9B, 'c'}));
+    EXPECT_EQ(fixture.delegate->sends[1], (std::vector<uint8_t>{0x90, 'x', 0x9C}));
+}
+
+TEST(TerminalFeedTests, VariableListSkipsItemsItCannotSend)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    DiagnosticCapture capture;
+    t.setSilentLog(false);
+    t.sendResponse(t.cc.CSI(), std::string("?"), uint8_t('6'), 3.5, "n");
+    ASSERT_EQ(fixture.delegate->sends.size(), 1u) << "the whole list is sent once";
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[?6n") << "the other items still go";
+    ASSERT_EQ(capture.lines.size(), 1u);
+    EXPECT_EQ(capture.lines[0], "Info: Do not know how to handle type 3.5");
+
+    t.setSilentLog(true);
+    t.sendResponse(uint8_t('a'), 1.0, std::string("b"));
+    EXPECT_EQ(capture.lines.size(), 1u) << "silentLog hides the report";
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[?6nab");
+}
+
+TEST(TerminalFeedTests, UpdateRange)
+{
+    TerminalFixture fixture(10, 5, 10);
+    Terminal& t = fixture.t();
+    t.updateRange(-1);
+    EXPECT_FALSE(t.getUpdateRange()) << "a negative row changes nothing";
+    EXPECT_FALSE(t.getScrollInvariantUpdateRange());
+
+    t.updateRange(3, true);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(3, 3));
+    EXPECT_FALSE(t.getScrollInvariantUpdateRange()) << "a scrolling mark leaves the absolute range alone";
+
+    t.feed("\n\n\n\n\n\n\n"); // three lines into the scrollback
+    t.clearUpdateRange();
+    t.updateRange(1);
+    t.updateRange(4);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 4));
+    EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(4, 7)) << "absolute rows count from yDisp";
+
+    t.clearUpdateRange();
+    EXPECT_FALSE(t.getUpdateRange());
+    t.updateFullScreen();
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 5));
+    EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(3, 8));
+}
+
+} // namespace
+} // namespace kestrovan::testing
