@@ -1,0 +1,176 @@
+// Line feed, carriage return, backspace and blanking a screen line.
+#include "RecordingTerminalDelegate.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrovan::testing {
+namespace {
+
+TEST(TerminalLineFeedTests, LineFeedBelowTheScrollRegion)
+{
+    TerminalFixture fixture(10, 5);
+    Terminal& t = fixture.t();
+    t.feed("top");
+    t.buffer().setScrollBottom(2);
+    moveCursor(t, 1, 4);
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(1, 4)) << "the last screen row below the region: no move";
+    EXPECT_EQ(rowText(t, 0), "top") << "and no scroll";
+
+    moveCursor(t, 1, 3);
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(1, 4)) << "below the region the cursor moves down";
+    EXPECT_EQ(t.buffer().yBase(), 0);
+}
+
+TEST(TerminalLineFeedTests, LineFeedWithMarginsOnlyScrollsInsideThem)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    t.feed("0123456789\r\nabcdefghij\r\nABCDEFGHIJ");
+    t.marginMode = true;
+    t.buffer().marginMode = true;
+    t.buffer().setMarginLeft(2);
+    t.buffer().setMarginRight(5);
+
+    moveCursor(t, 1, 2);
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(1, 2)) << "left of the margin at the bottom: nothing";
+    EXPECT_EQ(screenText(t), "0123456789|abcdefghij|ABCDEFGHIJ");
+
+    moveCursor(t, 3, 2);
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2));
+    EXPECT_EQ(screenText(t), "01cdef6789|abCDEFghij|AB    GHIJ") << "only the margin columns scroll";
+    EXPECT_EQ(t.buffer().yBase(), 0) << "nothing enters the scrollback";
+}
+
+TEST(TerminalLineFeedTests, LineFeedOntoAWrappedLineEndsTheWrap)
+{
+    TerminalFixture fixture(5, 3);
+    Terminal& t = fixture.t();
+    t.feed("abcdefg"); // wraps onto row 1
+    ASSERT_TRUE(t.buffer().lines()[1]->isWrapped());
+    moveCursor(t, 0, 0);
+    t.clearUpdateRange();
+    const uint64_t generation = t.buffer().lines()[1]->generation();
+    t.feed("\n");
+    EXPECT_FALSE(t.buffer().lines()[1]->isWrapped());
+    EXPECT_GT(t.buffer().lines()[1]->generation(), generation);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 1)) << "both rows are redrawn";
+    EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(0, 1));
+}
+
+TEST(TerminalLineFeedTests, LineFeedEndsAPendingWrapAndHonoursNewLineMode)
+{
+    TerminalFixture fixture(5, 4);
+    Terminal& t = fixture.t();
+    t.feed("abcde");
+    ASSERT_EQ(t.buffer().x(), 5) << "the cursor waits past the last column";
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(4, 1));
+
+    t.lineFeedMode = true;
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 2)) << "new-line mode returns the carriage";
+
+    t.originMode = true;
+    t.marginMode = true;
+    t.buffer().setMarginLeft(2);
+    moveCursor(t, 4, 1);
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(2, 2))
+        << "to the left margin in origin mode with margins";
+    t.marginMode = false;
+    moveCursor(t, 4, 1);
+    t.feed("\n");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 2)) << "to column 0 without margins";
+}
+
+TEST(TerminalLineFeedTests, LineFeedGivesTheLineTheCurrentBidiState)
+{
+    TerminalFixture fixture(5, 3);
+    Terminal& t = fixture.t();
+    t._currentBidiState.fallbackDirection = BidiDirection::rightToLeft;
+    t.feed("\n");
+    EXPECT_EQ(t.buffer().lines()[1]->bidiState().fallbackDirection, BidiDirection::rightToLeft);
+}
+
+TEST(TerminalLineFeedTests, CarriageReturn)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    moveCursor(t, 7, 1);
+    t.feed("\r");
+    EXPECT_EQ(t.buffer().x(), 0);
+    t.marginMode = true;
+    t.buffer().setMarginLeft(3);
+    moveCursor(t, 7, 1);
+    t.feed("\r");
+    EXPECT_EQ(t.buffer().x(), 3) << "inside the margins CR goes to the left margin";
+    moveCursor(t, 2, 1);
+    t.feed("\r");
+    EXPECT_EQ(t.buffer().x(), 0) << "left of the margin CR goes to column 0";
+}
+
+TEST(TerminalLineFeedTests, Backspace)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    t.feed("\b");
+    EXPECT_EQ(t.buffer().x(), 0) << "BS at column 0 does nothing";
+    t.feed("abc\b\b");
+    EXPECT_EQ(t.buffer().x(), 1);
+    moveCursor(t, 10, 0); // pending wrap
+    t.feed("\b");
+    EXPECT_EQ(t.buffer().x(), 8) << "the pending wrap ends, then BS moves left";
+
+    t.marginMode = true;
+    t.buffer().setMarginLeft(4);
+    moveCursor(t, 4, 0);
+    t.feed("\b");
+    EXPECT_EQ(t.buffer().x(), 4) << "BS at the left margin does nothing";
+    moveCursor(t, 2, 0);
+    t.feed("\b");
+    EXPECT_EQ(t.buffer().x(), 1) << "left of the margin BS moves left";
+}
+
+TEST(TerminalLineFeedTests, ResetBufferLine)
+{
+    TerminalFixture fixture(6, 3);
+    Terminal& t = fixture.t();
+    t.feed("abcdefgh");
+    BufferLine& line = *t.buffer().lines()[1];
+    ASSERT_TRUE(line.isWrapped());
+    line.setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+    t.currentEraseBlankCell = PackedCell::makePaletteBlank(3, PackedCell::WidthState::single, false, 0, 0);
+    t.clearUpdateRange();
+    BidiPresentationState rightToLeft;
+    rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
+
+    t.resetBufferLine(1, false, rightToLeft);
+    EXPECT_EQ(rowText(t, 1), "");
+    EXPECT_FALSE(line.isWrapped());
+    EXPECT_EQ(line.renderMode(), BufferLine::RenderLineMode::single) << "a double-width line is single again";
+    EXPECT_EQ(line.bidiState(), rightToLeft);
+    EXPECT_EQ(line.packed(5), t.currentEraseBlankCell) << "blanked with the erase cell";
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 1));
+    EXPECT_EQ(rowText(t, 0), "abcdef");
+}
+
+TEST(TerminalLineFeedTests, EchoedEnterContinuationIsCleared)
+{
+    TerminalFixture fixture(6, 3);
+    Terminal& t = fixture.t();
+    BufferLine& line = *t.buffer().lines()[0];
+    line.setSemanticHardContinuationGroup(4);
+    const uint64_t generation = line.generation();
+    t.clearEchoedEnterContinuationBeforeOutput();
+    EXPECT_FALSE(line.semanticHardContinuationGroup());
+    EXPECT_EQ(line.generation() - generation, BufferLine::decorationChange);
+    t.clearEchoedEnterContinuationBeforeOutput();
+    EXPECT_EQ(line.generation() - generation, BufferLine::decorationChange) << "nothing left to clear";
+}
+
+} // namespace
+} // namespace kestrovan::testing
