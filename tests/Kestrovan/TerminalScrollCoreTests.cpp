@@ -1,0 +1,303 @@
+// The core scroll and its three paths (recycling a full ring, rotating a region in place, the
+// general path with margins, selections and a scrolled-back view), and IND and RI.
+#include "RecordingTerminalDelegate.h"
+#include "TestSupport.h"
+
+#include "Kestrovan/SelectionService.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrovan::testing {
+namespace {
+
+std::shared_ptr<SelectionService> selectRows(TerminalFixture& fixture, Position start, Position end)
+{
+    auto selection = std::make_shared<SelectionService>(fixture.terminal);
+    selection->start = start;
+    selection->end = end;
+    selection->setActive(true);
+    fixture.t().registerSelection(selection);
+    return selection;
+}
+
+/// Fills a 10 x 3 terminal with two lines of scrollback until its ring of 5 lines is full.
+void fillRing(TerminalFixture& fixture)
+{
+    fixture.t().feed("1\r\n2\r\n3\r\n4\r\n5");
+    ASSERT_TRUE(fixture.buffer().lines().isFull());
+    ASSERT_EQ(fixture.buffer().yBase(), 2);
+}
+
+TEST(TerminalScrollCoreTests, FullScreenScrollRecyclesTheOldestLineOfAFullRing)
+{
+    TerminalFixture fixture(10, 3, 2);
+    Terminal& t = fixture.t();
+    fillRing(fixture);
+    CircularBufferLineList& ring = fixture.buffer().lines();
+    const BufferLine* oldest = ring[0].get();
+    t.clearUpdateRange();
+
+    t.feed("\n");
+    EXPECT_EQ(ring.count(), 5);
+    EXPECT_EQ(ring[4].get(), oldest) << "the oldest line object is reused as the new last line";
+    EXPECT_EQ(absoluteRowText(t, 4), "") << "and it is blank";
+    EXPECT_EQ(fixture.buffer().linesTop, 1);
+    EXPECT_EQ(fixture.buffer().yBase(), 2) << "yBase stays when the ring is full";
+    EXPECT_EQ(fixture.buffer().yDisp(), 2) << "the view stays at the bottom";
+    EXPECT_EQ(absoluteRowText(t, 0), "2");
+    EXPECT_EQ(screenText(t), "4|5|");
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 2));
+    EXPECT_FALSE(t.getScrollInvariantUpdateRange()) << "absolute rows did not change";
+}
+
+TEST(TerminalScrollCoreTests, WrappedScrollTakesTheBidiStateOfTheLineAbove)
+{
+    TerminalFixture fixture(10, 3, 2);
+    Terminal& t = fixture.t();
+    fillRing(fixture);
+    CircularBufferLineList& ring = fixture.buffer().lines();
+    BidiPresentationState rightToLeft;
+    rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
+    ring[4]->setBidiState(rightToLeft);
+    t.scroll(fixture.buffer(), 1, true);
+    EXPECT_TRUE(ring[4]->isWrapped());
+    EXPECT_EQ(ring[4]->bidiState(), rightToLeft);
+    t.scroll(fixture.buffer(), 1, false);
+    EXPECT_FALSE(ring[4]->isWrapped());
+    EXPECT_EQ(ring[4]->bidiState(), t.currentBidiState()) << "an unwrapped line takes the current state";
+}
+
+TEST(TerminalScrollCoreTests, GrowingRingMovesTheScreenDown)
+{
+    TerminalFixture fixture(10, 3, 10);
+    Terminal& t = fixture.t();
+    t.feed("1\r\n2\r\n3\r\n4");
+    EXPECT_EQ(fixture.buffer().yBase(), 1);
+    EXPECT_EQ(fixture.buffer().yDisp(), 1);
+    EXPECT_EQ(fixture.buffer().lines().count(), 4);
+    EXPECT_EQ(screenText(t), "2|3|4");
+
+    // A user scrolled back keeps looking at the same rows while the ring grows.
+    t.userScrolling = true;
+    fixture.buffer().setYDisp(0);
+    t.feed("\r\n5");
+    EXPECT_EQ(fixture.buffer().yBase(), 2);
+    EXPECT_EQ(fixture.buffer().yDisp(), 0);
+    EXPECT_EQ(screenText(t), "1|2|3");
+}
+
+TEST(TerminalScrollCoreTests, ScrolledBackViewKeepsItsTextWhenTheFullRingScrolls)
+{
+    TerminalFixture fixture(10, 3, 2);
+    Terminal& t = fixture.t();
+    fillRing(fixture);
+    t.userScrolling = true;
+    fixture.buffer().setYDisp(1);
+    ASSERT_EQ(screenText(t), "2|3|4");
+    t.feed("\r\n6");
+    EXPECT_EQ(fixture.buffer().yDisp(), 0) << "the view follows its text up";
+    EXPECT_EQ(screenText(t), "2|3|4");
+    EXPECT_EQ(fixture.buffer().linesTop, 1);
+    t.feed("\r\n7");
+    EXPECT_EQ(fixture.buffer().yDisp(), 0) << "and stops at the top";
+    EXPECT_EQ(screenText(t), "3|4|5");
+}
+
+TEST(TerminalScrollCoreTests, RegionBelowTheTopNeverFeedsTheScrollback)
+{
+    TerminalFixture fixture(10, 4, 10);
+    Terminal& t = fixture.t();
+    t.feed("a\r\nb\r\nc\r\nd");
+    t.buffer().setScrollTop(1);
+    t.buffer().setScrollBottom(2);
+    moveCursor(t, 0, 2);
+    CircularBufferLineList& ring = fixture.buffer().lines();
+    const BufferLine* leaving = ring[1].get();
+    t.clearUpdateRange();
+    t.feed("\n\n");
+    EXPECT_EQ(screenText(t), "a|||d");
+    EXPECT_EQ(fixture.buffer().yBase(), 0) << "nothing entered the scrollback";
+    EXPECT_EQ(ring.count(), 4);
+    EXPECT_EQ(ring[1].get() == leaving || ring[2].get() == leaving, true)
+        << "region lines are rotated, not made";
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 2));
+    EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(1, 2));
+}
+
+TEST(TerminalScrollCoreTests, RegionFromTheTopAboveTheBottomScrollsIntoTheScrollback)
+{
+    TerminalFixture fixture(10, 4, 10);
+    Terminal& t = fixture.t();
+    t.feed("a\r\nb\r\nc\r\nd");
+    t.buffer().setScrollBottom(1);
+    moveCursor(t, 0, 1);
+    t.feed("\n");
+    EXPECT_EQ(fixture.buffer().yBase(), 1);
+    EXPECT_EQ(absoluteRowText(t, 0), "a") << "the top line went into the scrollback";
+    EXPECT_EQ(screenText(t), "b||c|d") << "the rows below the region keep their place";
+}
+
+TEST(TerminalScrollCoreTests, AlternateScreenScrollsInPlace)
+{
+    TerminalFixture fixture(10, 3, 10);
+    Terminal& t = fixture.t();
+    t.activateAltBuffer();
+    moveCursor(t, 0, 0);
+    t.feed("1\r\n2\r\n3\r\n4");
+    EXPECT_EQ(screenText(t), "2|3|4");
+    EXPECT_EQ(t.buffer().lines().count(), 3);
+    EXPECT_EQ(t.buffer().linesTop, 0) << "a buffer without scrollback trims nothing";
+    EXPECT_EQ(t.buffer().yBase(), 0);
+}
+
+TEST(TerminalScrollCoreTests, SelectionsFollowAFullRingScroll)
+{
+    TerminalFixture fixture(10, 3, 2);
+    Terminal& t = fixture.t();
+    fillRing(fixture);
+    auto selection = selectRows(fixture, Position(0, 3), Position(5, 4));
+    auto atTop = selectRows(fixture, Position(0, 0), Position(3, 1));
+    fixture.delegate->selectionChanges = 0;
+
+    t.feed("\n");
+    EXPECT_EQ(fixture.buffer().linesTop, 1);
+    EXPECT_TRUE(selection->active());
+    EXPECT_EQ(selection->start, Position(0, 2)) << "the selection moves up with its text";
+    EXPECT_EQ(selection->end, Position(5, 3));
+    EXPECT_FALSE(atTop->active()) << "its first row fell off the ring";
+    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(fixture.delegate->selectionChanges, 2);
+}
+
+TEST(TerminalScrollCoreTests, SelectionsFollowARegionScroll)
+{
+    TerminalFixture fixture(10, 5, 10);
+    Terminal& t = fixture.t();
+    t.feed("a\r\nb\r\nc\r\nd\r\ne");
+    t.buffer().setScrollTop(1);
+    t.buffer().setScrollBottom(3);
+    auto inside = selectRows(fixture, Position(0, 2), Position(4, 3));
+    auto leaving = selectRows(fixture, Position(0, 1), Position(4, 2));
+    auto outside = selectRows(fixture, Position(0, 4), Position(4, 4));
+    moveCursor(t, 0, 3);
+    t.feed("\n");
+    EXPECT_EQ(screenText(t), "a|c|d||e");
+    EXPECT_EQ(inside->start, Position(0, 1));
+    EXPECT_EQ(inside->end, Position(4, 2));
+    EXPECT_FALSE(leaving->active()) << "its first row scrolled out of the region";
+    EXPECT_TRUE(outside->active());
+    EXPECT_EQ(outside->start, Position(0, 4)) << "rows below the region do not move";
+}
+
+TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
+{
+    TerminalFixture fixture(10, 4, 10);
+    Terminal& t = fixture.t();
+    t.feed("0123456789\r\nabcdefghij\r\nABCDEFGHIJ\r\nklmnopqrst");
+    t.marginMode = true;
+    t.buffer().marginMode = true;
+    t.buffer().setMarginLeft(2);
+    t.buffer().setMarginRight(5);
+    t.buffer().setScrollTop(1);
+    t.buffer().setScrollBottom(3);
+    t.buffer().lines()[2]->setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+    auto touched = selectRows(fixture, Position(3, 2), Position(4, 2));
+    auto leftOfMargin = selectRows(fixture, Position(0, 2), Position(1, 2));
+    auto aboveRegion = selectRows(fixture, Position(0, 0), Position(9, 0));
+
+    moveCursor(t, 4, 3);
+    t.feed("\n");
+    EXPECT_EQ(screenText(t), "0123456789|abCDEFghij|ABmnopGHIJ|kl    qrst");
+    EXPECT_EQ(fixture.buffer().yBase(), 0);
+    EXPECT_EQ(t.buffer().lines()[2]->renderMode(), BufferLine::RenderLineMode::single)
+        << "a line whose cells moved is single width again";
+    EXPECT_FALSE(touched->active()) << "a selection the copied cells cross is dropped";
+    EXPECT_EQ(touched->start, Position());
+    EXPECT_TRUE(leftOfMargin->active()) << "cells left of the margin did not move";
+    EXPECT_TRUE(aboveRegion->active());
+    EXPECT_EQ(t.activeSelectionCount, 2);
+    EXPECT_EQ(fixture.delegate->selectionChanges, 1);
+}
+
+TEST(TerminalScrollCoreTests, LeftRightMarginScrollDoesNotSplitWideCharacters)
+{
+    TerminalFixture fixture(10, 3, 10);
+    Terminal& t = fixture.t();
+    BufferLine& line = *t.buffer().lines()[2];
+    line.set(1, Terminal::makeCharData(Attribute(), U'\u597d', 2));
+    line.set(2, Terminal::makeCharData(Attribute(), 0, 0));
+    t.marginMode = true;
+    t.buffer().setMarginLeft(2);
+    t.buffer().setMarginRight(5);
+    moveCursor(t, 3, 2);
+    t.feed("\n");
+    for (int col = 0; col < 10; ++col) {
+        const CharData cell = (*t.buffer().lines()[1])[col];
+        const CharData below = (*t.buffer().lines()[2])[col];
+        EXPECT_NE(cell.widthStateCode, 2) << "no stray continuation on row 1 at column " << col;
+        EXPECT_NE(below.widthStateCode, 1) << "no lead without its continuation on row 2 at column " << col;
+    }
+}
+
+TEST(TerminalScrollCoreTests, IndexAndReverseIndex)
+{
+    TerminalFixture fixture(10, 4, 10);
+    Terminal& t = fixture.t();
+    t.feed("a\r\nb\r\nc\r\nd");
+    t.marginMode = true;
+    t.buffer().setMarginLeft(3);
+    t.buffer().setMarginRight(6);
+    moveCursor(t, 1, 3);
+    t.feed("\x1b"
+           "D");
+    EXPECT_EQ(screenText(t), "a|b|c|d") << "IND at the bottom outside the margins does nothing";
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(1, 3));
+    t.feed("\x1bM");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(1, 2)) << "RI above the top only moves";
+    moveCursor(t, 1, 0);
+    t.feed("\x1bM");
+    EXPECT_EQ(screenText(t), "a|b|c|d") << "RI at the top outside the margins does nothing";
+    t.marginMode = false;
+
+    moveCursor(t, 12, 1); // past the right edge: IND clamps first
+    t.feed("\x1b"
+           "D");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(9, 2));
+}
+
+TEST(TerminalScrollCoreTests, ReverseIndexAtTheTopInsertsAnUnwrappedBlankLine)
+{
+    TerminalFixture fixture(5, 4, 10);
+    Terminal& t = fixture.t();
+    t.feed("abcdefghijklmn"); // rows 1 and 2 continue row 0
+    t.buffer().setScrollBottom(1);
+    auto selection = selectRows(fixture, Position(0, 0), Position(2, 0));
+    auto below = selectRows(fixture, Position(0, 1), Position(2, 1));
+    moveCursor(t, 0, 0);
+    t.clearUpdateRange();
+    t.feed("\x1bM");
+    EXPECT_EQ(screenText(t), "|abcde|klmn|");
+    CircularBufferLineList& ring = t.buffer().lines();
+    EXPECT_FALSE(ring[0]->isWrapped()) << "the new top line continues nothing";
+    EXPECT_FALSE(ring[2]->isWrapped()) << "the line below the region stops continuing the dropped line";
+    EXPECT_EQ(selection->start, Position(0, 1)) << "the selection moves down with its text";
+    EXPECT_FALSE(below->active()) << "its row was pushed out of the region";
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 1));
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0));
+}
+
+TEST(TerminalScrollCoreTests, InPlaceScrollReportsImpossibleRows)
+{
+    TerminalFixture fixture(10, 3, 10);
+    Terminal& t = fixture.t();
+    DiagnosticCapture capture;
+    t.scrollInPlaceRegionFast(t.buffer(), 1, 0, 2, 2, 7, false);
+    ASSERT_EQ(capture.lines.size(), 2u);
+    EXPECT_EQ(capture.lines[0], "Assertion at top=2 bottom=7: bottom >= count");
+    EXPECT_EQ(capture.lines[1],
+              "Assertion on scroll, state was: bottomRow=7 topRow=2 yDisp=0 linesTop=0 isAlternate=false");
+    EXPECT_EQ(screenText(t), "||") << "no line moved";
+}
+
+} // namespace
+} // namespace kestrovan::testing
