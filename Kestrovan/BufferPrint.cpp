@@ -225,6 +225,11 @@ void Buffer::insertCharacter(PackedCell cell)
                 return;
             x_ = right;
         } else {
+            // A wide character that cannot fit on any row of a one-column region is dropped
+            // too: written at the left edge it would put its right half outside the margins,
+            // or leave its lead without one at the last column.
+            if (right - printLeftEdge() + 1 < w)
+                return;
             wrapForPrint();
         }
     }

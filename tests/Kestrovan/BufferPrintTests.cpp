@@ -252,6 +252,29 @@ TEST(BufferPrint, MarginsBoundRunsAndWrapping)
     EXPECT_EQ(narrowRegion.ascii("abc"), 0u);
 }
 
+TEST(BufferPrint, WideCharactersThatFitNoRowOfTheRegionAreDropped)
+{
+    // Regression: with a one-column region at the last column, a wrapped wide character was
+    // written there as a lead with no continuation (and, further left, with its right half
+    // outside the margins). It now fits no row of the region and is dropped, as without
+    // auto-wrap.
+    for (int column : {9, 4}) {
+        Screen screen(10, 3);
+        screen.buffer->marginMode = true;
+        screen.buffer->setMarginLeft(column);
+        screen.buffer->setMarginRight(column);
+        screen.buffer->setX(column);
+        screen.buffer->insertCharacter(narrow('a'));
+        screen.buffer->insertCharacter(wide(0x4e00));
+        EXPECT_EQ(screen.cell(0, column).scalar(), uint32_t('a')) << "column " << column;
+        EXPECT_EQ(screen.cell(1, column), PackedCell()) << "column " << column;
+        EXPECT_EQ(screen.buffer->x(), column + 1) << "the cursor does not move";
+        EXPECT_EQ(screen.buffer->y(), 0);
+        screen.buffer->insertCharacter(narrow('b'));
+        EXPECT_EQ(screen.cell(1, column).scalar(), uint32_t('b')) << "narrow characters still wrap";
+    }
+}
+
 TEST(BufferPrint, EveryWrittenCellCarriesTheSemanticCode)
 {
     Screen screen(20, 2);
