@@ -177,10 +177,23 @@ void Buffer::clearScrollback()
     if (yBase_ < 1)
         return;
     const int dropped = yBase_;
-    lines_.trimStart(dropped);
+    dropOldestLines(dropped);
     yBase_ = 0;
     yDisp_ = 0;
     savedY = std::max(savedY - dropped, 0);
+}
+
+// Trimming does not tell the buffer which lines left, so the lines with images among them are
+// taken off the count here; otherwise `hasAnyImages` would stay true for images long gone.
+void Buffer::dropOldestLines(int count)
+{
+    count = std::min(count, lines_.count());
+    for (int row = 0; row < count; ++row) {
+        const std::shared_ptr<BufferLine>& line = lines_.lineIfPresent(row);
+        if (line && line->hasImages())
+            linesWithImagesCount_ -= 1;
+    }
+    lines_.trimStart(count);
 }
 
 void Buffer::changeHistorySize(std::optional<int> newSize)
@@ -194,7 +207,7 @@ void Buffer::changeHistorySize(std::optional<int> newSize)
     // with them, so the screen keeps its place at the bottom of the ring.
     const int amount = lines_.count() - newLength;
     if (amount >= 1) {
-        lines_.trimStart(amount);
+        dropOldestLines(amount);
         yBase_ = std::max(yBase_ - amount, 0);
         yDisp_ = std::max(yDisp_ - amount, 0);
         savedY = std::max(savedY - amount, 0);

@@ -280,7 +280,7 @@ public:
 
 private:
     bool isRowInRing(int row) const { return row >= 0 && row < lines_.count(); }
-    uint64_t openingMarkGroup(const BufferLine& line) const;
+    void dropOldestLines(int count);
     void dropImages(BufferLine& line);
 
     // The print paths' shared steps.

@@ -6,8 +6,9 @@
 // the cursor and scroll position stay in bounds, wide characters keep their lead and
 // continuation halves together, every cell past a line's used length is its tail blank, no
 // cell carries an invalid semantic code, and the image-line count matches the lines.
-#include "Kestrovan/Buffer.h"
 #include "tests/Kestrovan/ScrollingTerminalDouble.h"
+
+#include "Kestrovan/Buffer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -123,8 +124,8 @@ void runOperation(Buffer& buffer, Input& input)
     case 5: { // one cell: a scalar or a cluster, narrow or wide
         const uint8_t flags = input.byte();
         const auto widthState = (flags & 1) ? PackedCell::WidthState::lead : PackedCell::WidthState::single;
-        PackedCell cell =
-            PackedCell::makeScalar(input.scalar(), styleID, widthState, (flags & 2) != 0, payload, flags >> 5);
+        PackedCell cell = PackedCell::makeScalar(input.scalar(), styleID, widthState, (flags & 2) != 0,
+                                                 payload, flags >> 5);
         if (flags & 4) {
             std::u32string cluster(2 + input.upTo(3), U'a');
             for (char32_t& scalar : cluster)

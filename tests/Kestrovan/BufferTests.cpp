@@ -366,6 +366,30 @@ TEST(Buffer, ChangeHistorySizeTrimsAndMovesRowsUp)
     EXPECT_EQ(buffer->lines().maxLength(), 3) << "same length: only the flags change";
 }
 
+TEST(Buffer, DroppingHistoryTakesItsImagesOffTheCount)
+{
+    // Regression: trimming the scrollback left lines with images in the count, so the buffer
+    // claimed images it no longer had.
+    class Image : public kestrovan::TerminalImage
+    {
+    public:
+        int pixelWidth() const override { return 1; }
+        int pixelHeight() const override { return 1; }
+        int col() const override { return 0; }
+        void setCol(int) override {}
+    };
+    auto buffer = makeBuffer(10, 2, 10);
+    scrollIntoHistory(*buffer, 5);
+    for (int row : {0, 3, 6})
+        buffer->attachImage(std::make_shared<Image>(), row);
+    ASSERT_EQ(buffer->linesWithImagesCount(), 3);
+    buffer->changeHistorySize(3);
+    EXPECT_EQ(buffer->linesWithImagesCount(), 2) << "row 0 was dropped";
+    buffer->clearScrollback();
+    EXPECT_EQ(buffer->linesWithImagesCount(), 1) << "only the screen line keeps its image";
+    EXPECT_TRUE(buffer->hasAnyImages());
+}
+
 TEST(Buffer, TabStopsFollowTheLayoutRules)
 {
     auto buffer = makeBuffer(80, 3);
