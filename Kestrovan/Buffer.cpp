@@ -122,6 +122,7 @@ CharData Buffer::getCharAt(Position position)
 
 CharData Buffer::getCharAtBufferRelative(Position position)
 {
+    // Reading through the ring's subscript gives an empty slot a blank line, as every read does.
     const BufferLine& line = *lines_[static_cast<int>(position.row)];
     if (position.col < 0 || position.col >= line.count())
         return CharData::Null();
@@ -130,6 +131,9 @@ CharData Buffer::getCharAtBufferRelative(Position position)
 
 void Buffer::clear()
 {
+    // Everything that names a row goes back to the top of an empty ring. Tab stops, the saved
+    // cursor and the mode mirrors belong to the terminal's state rather than to the content, so
+    // they survive; the prompt-row hint and scan counter are only hints and counters.
     yDisp_ = 0;
     linesTop = 0;
     xBase = 0;
@@ -165,6 +169,7 @@ void Buffer::softReset()
 
 void Buffer::fillViewportRows(const std::optional<Attribute>& attribute)
 {
+    // A ring that holds lines already shows a screen: adding rows would push it off the top.
     if (lines_.count() != 0)
         return;
     const PackedCell blank = getPackedBlankCell(attribute.value_or(Attribute()));
