@@ -114,7 +114,8 @@ TEST(BufferPrint, WithoutAutoWrapRunsStopAtTheEdge)
     // wide one that does not fit.
     screen.buffer->insertCharacter(narrow('q'));
     EXPECT_EQ(screen.cell(0, 79).scalar(), uint32_t('q'));
-    EXPECT_TRUE(screen.cell(0, 78).isLead() == false) << "the wide character at 78 lost its right half";
+    EXPECT_FALSE(screen.cell(0, 78).isLead()) << "the wide character at 78 lost its right half";
+    EXPECT_EQ(screen.cell(0, 78).scalar(), 0u);
     EXPECT_EQ(screen.buffer->x(), 80);
     screen.buffer->setX(79);
     screen.buffer->insertCharacter(wide(0x4e03));
