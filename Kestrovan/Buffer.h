@@ -1,0 +1,312 @@
+// One screen of the terminal together with its scrollback: the ring of lines, the cursor, the
+// scroll region, the left and right margins, the tab stops, the saved cursor, the mode flags the
+// print fast paths read, and the shell-integration (prompt mark) state.
+//
+// A terminal owns two buffers: the normal one, with scrollback that reflows on resize, and the
+// alternate one, with neither. Rows are addressed two ways: an absolute row indexes the line
+// ring (0 is the oldest scrollback line); a screen row counts from `yBase()`, the absolute row of
+// the first screen row. The cursor row `y()` is a screen row; `yDisp()` is the absolute row at
+// the top of the view, equal to `yBase()` unless the user scrolled back.
+//
+// The members live in three files: this class's state, construction, cells, clearing,
+// scrollback and tab stops in Buffer.cpp; the prompt-mark queries and image bookkeeping in
+// BufferPromptMarks.cpp; the print fast paths in BufferPrint.cpp. The buffer does no locking:
+// every member runs under the owning terminal's lock.
+#pragma once
+
+#include "Kestrovan/Attribute.h"
+#include "Kestrovan/BidiPresentationState.h"
+#include "Kestrovan/BufferLine.h"
+#include "Kestrovan/BufferRef.h"
+#include "Kestrovan/CellArena.h"
+#include "Kestrovan/CharData.h"
+#include "Kestrovan/CircularBufferLineList.h"
+#include "Kestrovan/PackedCell.h"
+#include "Kestrovan/Position.h"
+#include "Kestrovan/SemanticContent.h"
+#include "Kestrovan/TerminalImage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace kestrovan {
+
+class BufferTerminal;
+struct CharacterMap;
+
+/// A prompt mark of a row given as a cell position (column, absolute row) and its kind.
+struct SemanticPromptAnchor
+{
+    Position position;
+    SemanticPromptKind kind = SemanticPromptKind::initial;
+
+    SemanticPromptAnchor() = default;
+    SemanticPromptAnchor(Position at, SemanticPromptKind markKind) : position(at), kind(markKind) {}
+
+    friend bool operator==(const SemanticPromptAnchor&, const SemanticPromptAnchor&) = default;
+};
+
+class Buffer final : public LineRingOwner, public PromptOriginProvider
+{
+public:
+    /// The longest ring a buffer keeps, whatever the scrollback limit.
+    static constexpr int maximumBufferLength = 0x7fffffff;
+
+    /// A buffer of `cols` x `rows` with `scrollback` lines of history (absent: none, and no
+    /// reflow), whose lines are packed against `arena`. The viewport is left empty: callers call
+    /// `fillViewportRows`. Sizes below 1, or a ring length that overflows, stop the program.
+    Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback,
+           BidiPresentationState bidiState, std::shared_ptr<CellArena> arena);
+    /// The same with an arena of its own.
+    Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback,
+           BidiPresentationState bidiState);
+    /// Clears the back reference first, so lines that outlive the buffer see no owner.
+    ~Buffer() override;
+
+    // The ring and every line in it refer back to this object.
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    // --- State -------------------------------------------------------------------------------
+
+    /// The screen and scrollback lines, oldest first.
+    CircularBufferLineList& lines() { return lines_; }
+    const CircularBufferLineList& lines() const { return lines_; }
+    const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
+    /// The back reference every line of this buffer holds as its owner.
+    const std::shared_ptr<BufferRef>& selfRef() const { return selfRef_; }
+
+    int cols() const { return cols_; }
+    int rows() const { return rows_; }
+    std::optional<int> scrollback() const { return scrollback_; }
+    /// Whether the buffer keeps scrollback; only such a buffer reflows.
+    bool hasScrollback() const { return hasScrollback_; }
+    bool isReflowEnabled() const { return hasScrollback_; }
+
+    /// Cursor column: 0 ... cols, where cols is the pending-wrap state after printing into the
+    /// last column. Negative assignments are ignored here and below.
+    int x() const { return x_; }
+    void setX(int value);
+    /// Cursor row, a screen row.
+    int y() const { return y_; }
+    void setY(int value);
+    /// Absolute row of screen row 0.
+    int yBase() const { return yBase_; }
+    void setYBase(int value) { yBase_ = value; }
+    /// Absolute row at the top of the view; callers keep it within 0 ... `yBase()`.
+    int yDisp() const { return yDisp_; }
+    void setYDisp(int value) { yDisp_ = value; }
+    int scrollTop() const { return scrollTop_; }
+    void setScrollTop(int value);
+    int scrollBottom() const { return scrollBottom_; }
+    void setScrollBottom(int value);
+    int marginLeft() const { return marginLeft_; }
+    void setMarginLeft(int value) { marginLeft_ = value; }
+    int marginRight() const { return marginRight_; }
+    void setMarginRight(int value) { marginRight_ = value; }
+
+    /// Lines that fell off the top of a full ring since the last `clear()`.
+    int64_t totalLinesTrimmed() const { return linesTop; }
+    bool hasAnyImages() const { return linesWithImagesCount_ > 0; }
+    int linesWithImagesCount() const { return linesWithImagesCount_; }
+
+    /// True at each column that is a tab stop; `cols()` entries.
+    const std::vector<bool>& tabStops() const { return tabStops_; }
+
+    /// Never changed by any operation; kept for hosts that read it.
+    int xDisp = 0;
+    /// Set to 0 by `clear()`; nothing sets anything else.
+    int xBase = 0;
+    /// Counts lines dropped from the top of the full ring; the terminal's scrolling adds 1 each
+    /// time it recycles the oldest line.
+    int64_t linesTop = 0;
+
+    // The cursor state saved by DECSC and restored by DECRC.
+    int savedX = 0;
+    int savedY = 0;
+    bool savedOriginMode = false;
+    bool savedMarginMode = false;
+    bool savedCharacterProtection = false;
+    Attribute savedAttr;
+    /// The saved character set; the maps are static tables owned by the character-set code.
+    const CharacterMap* savedCharset = nullptr;
+
+    // Mirrors of the terminal's modes, read by the print fast paths. The terminal's setters keep
+    // `bulkInsertBlocked` equal to `insertMode || characterProtection`.
+    bool insertMode = false;
+    bool characterProtection = false;
+    bool bulkInsertBlocked = false;
+    bool marginMode = false;
+    bool wraparound = false;
+
+    // Shell-integration state (OSC 133). `semanticContent` is stamped into every printed cell.
+    SemanticContent semanticContent;
+    SemanticInputState semanticInput = SemanticInputState::idle;
+    SemanticPromptClickMode semanticClickMode;
+    bool semanticUsesSpecialCursorKeys = false;
+    /// The line object on which the active prompt group began. Held as the object, not as a
+    /// row, because rows move as the scrollback scrolls and the buffer reflows; holding it
+    /// strongly keeps at most one stray line alive once it leaves the ring, and lines do not
+    /// own their buffer, so no cycle forms.
+    std::shared_ptr<BufferLine> semanticPromptStartLine;
+    /// The row where the start line was last found: only a hint.
+    int semanticPromptStartRowCache = 0;
+    /// How often the start row had to be searched for; a diagnostic counter.
+    int64_t semanticPromptRowScanCount = 0;
+    uint64_t semanticGroupCounter = 0;
+    /// The id of the active prompt group; 0 is none.
+    uint64_t activeSemanticGroupID = 0;
+
+    /// The bidi state every new blank line gets.
+    BidiPresentationState defaultBidiState;
+    /// The terminal that owns this buffer, set by the terminal after building it; the print
+    /// paths ask it to scroll. Not owned.
+    BufferTerminal* terminal = nullptr;
+
+    // --- Lines and cells ---------------------------------------------------------------------
+
+    /// The ring length for a screen of `rows`: rows plus the scrollback limit (capped at
+    /// `maximumBufferLength`) with scrollback, else rows.
+    int getCorrectBufferLength(int rows) const;
+
+    /// A space (code 32, width 1) with `attribute`, or the default attribute.
+    CharData getNullCell(const std::optional<Attribute>& attribute = std::nullopt) const;
+    /// The cell an erase with `attribute` leaves: an inline blank for a plain palette or
+    /// true-colour background, otherwise scalar 0 with the interned attribute (id 0 when the
+    /// arena is full).
+    PackedCell getPackedBlankCell(const Attribute& attribute);
+    /// A new line of `cols()` cells of `packedBlank`, used length 0, owned by this buffer.
+    std::shared_ptr<BufferLine> getBlankLine(PackedCell packedBlank, bool isWrapped);
+    std::shared_ptr<BufferLine> getBlankLine(PackedCell packedBlank, bool isWrapped,
+                                             const BidiPresentationState& bidiState);
+    std::shared_ptr<BufferLine> getBlankLine(const Attribute& attribute, bool isWrapped);
+
+    /// The cell at a column of a screen row counted from `yDisp()`; `CharData::Null()` for a
+    /// column outside the line.
+    CharData getCharAt(Position position);
+    /// The same with the row taken as an absolute row.
+    CharData getCharAtBufferRelative(Position position);
+
+    // --- State changes -----------------------------------------------------------------------
+
+    /// Empties the ring and resets the cursor, viewport, region, margins and prompt state; tab
+    /// stops, the saved cursor and the mode mirrors are kept. The caller refills the viewport.
+    void clear();
+    /// DECSTR's part in the buffer: the saved cursor state and the margins.
+    void softReset();
+    /// Pushes `rows()` blank lines, only when the ring is empty.
+    void fillViewportRows(const std::optional<Attribute>& attribute = std::nullopt);
+    /// Drops every line above the screen.
+    void clearScrollback();
+    /// Changes the scrollback limit (absent: none, which also turns reflow off), dropping the
+    /// oldest lines when the ring shrinks below its content.
+    void changeHistorySize(std::optional<int> newSize);
+
+    // --- Tab stops ---------------------------------------------------------------------------
+
+    /// Lays stops every `tabStopWidth` columns: from column 0 with `index` -1, else (after a
+    /// resize, `index` the old column count) from the last stop at or before it. A width of 0
+    /// stops the program; a negative width sets none.
+    void setupTabStops(int index, int tabStopWidth);
+    /// The nearest stop left of `index` (-1: the cursor column), or 0.
+    int previousTabStop(int index = -1) const;
+    /// The next stop right of `index` (-1: the cursor column), or the right margin (with
+    /// `marginMode`) or last column when there is none.
+    int nextTabStop(bool marginMode, int index = -1) const;
+    /// Sets or clears the stop at `pos`; a position past the end is ignored.
+    void tabSet(int pos);
+    void tabClear(int pos);
+
+    // --- Prompt marks and images (BufferPromptMarks.cpp) -------------------------------------
+
+    /// Opens a new prompt group at an absolute row: a fresh group id (never 0), and that row's
+    /// line becomes the start line. A row outside the ring changes nothing.
+    void beginSemanticPromptGroup(int originRow);
+    /// Stores a mark of the active group at a row, the column clamped into the line.
+    void setSemanticMark(SemanticPromptKind kind, int row, int column);
+    /// The row of the start line, found through the cached row, a search from it, or a rebind
+    /// to a row holding an opening mark of the active group; absent when none is left.
+    std::optional<int> semanticPromptStartRow();
+    /// Whether a prompt starting at `row` may join the active group instead of opening one.
+    bool canReuseSemanticGroup(int atRow);
+    /// The marks of a row as positions, in the line's order.
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at);
+    /// Where the active prompt starts: its start row and the column of its opening mark.
+    std::optional<Position> activeSemanticPromptOrigin();
+    /// `initial` for a row that opens a prompt, `continuation` for a row that continues one
+    /// (by its marks, or by soft wraps and hard-continuation groups up to a prompt row).
+    std::optional<SemanticPromptKind> semanticRowKind(int at);
+    /// Whether a row belongs to the active group through its hard-continuation group or a
+    /// joining mark.
+    bool rowContinuesActiveGroupHard(int row);
+    /// Drops the prompt and input content codes from a line's cells; output stays tagged.
+    void clearStaleSemanticCells(BufferLine& line);
+    /// The first row, searching outwards from `near`, whose line satisfies `where`.
+    std::optional<int> findRow(int near, const std::function<bool(const BufferLine&)>& where);
+
+    /// Anchors an image on the line at an absolute row.
+    void attachImage(std::shared_ptr<TerminalImage> image, int row);
+    /// Removes every image from the line at an absolute row.
+    void clearImagesFromLine(int row);
+    /// Recounts the lines that carry images (after lines were moved wholesale).
+    void recalculateLinesWithImagesCount();
+
+    // --- Print fast paths (BufferPrint.cpp) ---------------------------------------------------
+
+    /// Writes printable ASCII bytes as single-width cells at the cursor, wrapping and scrolling
+    /// as needed; returns how many were written (0 while insert mode or protection is on).
+    size_t insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode);
+    /// Writes valid scalars that all have display width `width` (1 or 2; anything else stops
+    /// the program); returns how many were written.
+    size_t insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
+                           uint16_t payloadCode);
+    /// Writes one fully formed cell at the cursor, honouring insert mode, protection, margins
+    /// and auto-wrap; a wide lead also gets its continuation cell.
+    void insertCharacter(PackedCell cell);
+
+    // --- LineRingOwner and PromptOriginProvider ----------------------------------------------
+
+    std::shared_ptr<BufferLine> makeBlankLine(PackedCell packedBlank, bool isWrapped) override;
+    const std::shared_ptr<CellArena>& arena() const override { return cellArena_; }
+    const std::shared_ptr<BufferRef>& bufferRef() const override { return selfRef_; }
+    void adjustLinesWithImagesCount(int delta) override { linesWithImagesCount_ += delta; }
+    bool isActivePromptOrigin(const BufferLine& line, SemanticPromptKind kind, int column) const override;
+    void promptStartLineMoved(BufferLine& to) override;
+
+private:
+    bool isRowInRing(int row) const { return row >= 0 && row < lines_.count(); }
+    void dropOldestLines(int count);
+    void dropImages(BufferLine& line);
+
+    // The print paths' shared steps.
+    int printRightLimit() const { return marginMode ? marginRight_ : cols_ - 1; }
+    int printLeftEdge() const { return marginMode ? marginLeft_ : 0; }
+    BufferLine& cursorLine() { return *lines_[yBase_ + y_]; }
+    void wrapForPrint();
+    static void repairRunSeams(BufferLine& line, int start, int end);
+
+    CircularBufferLineList lines_;
+    std::shared_ptr<CellArena> cellArena_;
+    std::shared_ptr<BufferRef> selfRef_;
+    int yDisp_ = 0;
+    int x_ = 0;
+    int y_ = 0;
+    int yBase_ = 0;
+    int linesWithImagesCount_ = 0;
+    int scrollBottom_ = 0;
+    int scrollTop_ = 0;
+    std::vector<bool> tabStops_;
+    int marginLeft_ = 0;
+    int marginRight_ = 0;
+    bool hasScrollback_ = false;
+    int cols_ = 0;
+    int rows_ = 0;
+    std::optional<int> scrollback_;
+};
+
+} // namespace kestrovan

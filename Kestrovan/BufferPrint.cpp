@@ -1,0 +1,273 @@
+// The buffer's print fast paths: whole runs of printable ASCII, or of scalars of one display
+// width, written straight into the packed cells of the cursor line; and the one-cell write that
+// handles every mode.
+//
+// The run paths write a segment (up to the right limit) at a time: they repair the wide-character
+// seams at its two ends once, store the cells, raise the used length and count one change for the
+// whole segment, instead of doing all of that per cell. No arena lookup happens inside a run:
+// the caller resolved the attribute id once. While insert mode or character protection is on the
+// run paths refuse (return 0) and the caller falls back to `insertCharacter`.
+#include "Kestrovan/Buffer.h"
+#include "Kestrovan/BufferTerminal.h"
+#include "Kestrovan/Fatal.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kestrovan {
+
+namespace {
+
+using WidthState = PackedCell::WidthState;
+
+// The fields a continuation cell shares with its lead: look, payload and semantic code.
+constexpr uint64_t continuationSharedMask =
+    PackedCell::attributeMask | PackedCell::payloadMask | PackedCell::semanticMask;
+
+// Stores `count` ASCII bytes as cells: each byte b becomes `cellTemplate | b << 2` (a kind-0
+// cell whose scalar is the byte). The vector path widens 16 bytes to 16 cells with SSE2, which
+// every x86-64 processor has, then 4 at a time; it only runs when the bytes and the cells do not
+// overlap, since it reads ahead of what it has stored.
+inline void storeAsciiCells(PackedCell* out, const uint8_t* in, size_t count, uint64_t cellTemplate)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const auto cellsBegin = reinterpret_cast<uintptr_t>(out);
+    const auto cellsEnd = cellsBegin + count * sizeof(PackedCell);
+    const auto bytesBegin = reinterpret_cast<uintptr_t>(in);
+    const bool overlaps = bytesBegin < cellsEnd && cellsBegin < bytesBegin + count;
+    if (!overlaps) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i fields = _mm_set1_epi64x(static_cast<long long>(cellTemplate));
+        auto* target = reinterpret_cast<__m128i*>(out);
+        // Four 16-bit lanes (bytes already shifted into the content field) become four cells.
+        const auto storeFour = [&](__m128i words, size_t at) {
+            const __m128i low = _mm_unpacklo_epi16(words, zero);
+            _mm_storeu_si128(target + at / 2, _mm_or_si128(_mm_unpacklo_epi32(low, zero), fields));
+            _mm_storeu_si128(target + at / 2 + 1, _mm_or_si128(_mm_unpackhi_epi32(low, zero), fields));
+        };
+        for (; i + 16 <= count; i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            // Bytes fit in 8 bits, so shifting the 16-bit lanes by 2 cannot carry across lanes.
+            const __m128i low = _mm_slli_epi16(_mm_unpacklo_epi8(bytes, zero), PackedCell::contentShift);
+            const __m128i high = _mm_slli_epi16(_mm_unpackhi_epi8(bytes, zero), PackedCell::contentShift);
+            storeFour(low, i);
+            storeFour(_mm_unpackhi_epi64(low, zero), i + 4);
+            storeFour(high, i + 8);
+            storeFour(_mm_unpackhi_epi64(high, zero), i + 12);
+        }
+        for (; i + 4 <= count; i += 4) {
+            int32_t four;
+            std::memcpy(&four, in + i, sizeof four);
+            const __m128i bytes = _mm_cvtsi32_si128(four);
+            storeFour(_mm_slli_epi16(_mm_unpacklo_epi8(bytes, zero), PackedCell::contentShift), i);
+        }
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = PackedCell(cellTemplate | (uint64_t(in[i]) << PackedCell::contentShift));
+}
+
+} // namespace
+
+// Moves the cursor to the start of the next row after a print reached the right limit: at the
+// bottom of the scroll region the terminal scrolls the region (the new bottom line marked as
+// wrapped); elsewhere the cursor moves down and the row it reaches continues the one above.
+void Buffer::wrapForPrint()
+{
+    x_ = printLeftEdge();
+    if (y_ == scrollBottom_) {
+        KESTROVAN_ASSERT(terminal != nullptr,
+                         "Buffer: printing needs the terminal to scroll, but none is set");
+        terminal->scroll(*this, 1, true);
+        return;
+    }
+    // Below the scroll region the cursor moves down until the last row, where it stays and the
+    // text goes on at the start of the same row: the region above must not scroll for text
+    // printed outside it. This matches what a line feed does there.
+    if (y_ >= rows_ - 1 && y_ > scrollBottom_)
+        return;
+    y_ += 1;
+    BufferLine& line = cursorLine();
+    line.setWrapped(true);
+    line.setBidiState(lines_[yBase_ + y_ - 1]->bidiState());
+}
+
+// Before a run overwrites columns start ..< end: a wide character cut at either end loses its
+// surviving half (character and width state cleared, look kept), so no half-character remains.
+void Buffer::repairRunSeams(BufferLine& line, int start, int end)
+{
+    PackedCell* cells = line.mutableCells();
+    const int width = line.count();
+    if (start >= 1 && start < width && cells[start].isContinuation() && cells[start - 1].isLead())
+        cells[start - 1] = cells[start - 1].blanked();
+    if (end >= 0 && end < width && cells[end].isContinuation()) {
+        cells[end] = cells[end].blanked();
+        line.raiseUsedLength(end + 1);
+    }
+}
+
+size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode)
+{
+    if (bulkInsertBlocked || bytes.empty())
+        return 0;
+    const int right = printRightLimit();
+    // Margins that leave no column would make every wrap land past the limit again.
+    if (right < printLeftEdge())
+        return 0;
+    const uint64_t cellTemplate =
+        PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticContent.code())
+            .rawValue;
+
+    size_t written = 0;
+    while (written < bytes.size()) {
+        if (x_ > right) {
+            if (!wraparound)
+                break;
+            wrapForPrint();
+        }
+        const int start = x_;
+        const size_t n = std::min(bytes.size() - written, static_cast<size_t>(right - start + 1));
+        const int end = start + static_cast<int>(n);
+        BufferLine& line = cursorLine();
+        if (line.hasImages())
+            dropImages(line);
+        // Lines are at least `cols` wide; the clamp only keeps a malformed line safe.
+        const int stored = std::min(end, line.count()) - start;
+        if (stored > 0) {
+            repairRunSeams(line, start, end);
+            storeAsciiCells(line.mutableCells() + start, bytes.data() + written, static_cast<size_t>(stored),
+                            cellTemplate);
+            line.raiseUsedLength(end);
+            line.markContentChanged();
+        }
+        x_ = end;
+        written += n;
+    }
+    return written;
+}
+
+size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
+                               uint16_t payloadCode)
+{
+    KESTROVAN_ASSERT(width == 1 || width == 2, "Buffer: a scalar run must be 1 or 2 columns wide");
+    if (bulkInsertBlocked)
+        return 0;
+    const int right = printRightLimit();
+    if (right - printLeftEdge() + 1 < width || scalars.empty())
+        return 0;
+    const uint8_t semanticCode = semanticContent.code();
+    const uint64_t leadTemplate =
+        PackedCell::makeScalar(0, styleID, width == 2 ? WidthState::lead : WidthState::single, false,
+                               payloadCode, semanticCode)
+            .rawValue;
+    const PackedCell continuation =
+        PackedCell::makeScalar(0, styleID, WidthState::continuation, false, payloadCode, semanticCode);
+
+    size_t written = 0;
+    while (written < scalars.size()) {
+        if (x_ + width - 1 > right) {
+            if (!wraparound)
+                break;
+            wrapForPrint();
+        }
+        const int room = (right - x_ + 1) / width;
+        if (room < 1)
+            break;
+        const size_t n = std::min(scalars.size() - written, static_cast<size_t>(room));
+        const int start = x_;
+        const int end = start + static_cast<int>(n) * width;
+        BufferLine& line = cursorLine();
+        if (line.hasImages())
+            dropImages(line);
+        // Whole characters only, should a malformed line be narrower than the screen.
+        const int stored = std::min(static_cast<int>(n), std::max(line.count() - start, 0) / width);
+        if (stored > 0) {
+            repairRunSeams(line, start, end);
+            PackedCell* cells = line.mutableCells() + start;
+            const char32_t* source = scalars.data() + written;
+            if (width == 1) {
+                for (int i = 0; i < stored; ++i)
+                    cells[i] = PackedCell(leadTemplate | (uint64_t(source[i]) << PackedCell::contentShift));
+            } else {
+                for (int i = 0; i < stored; ++i) {
+                    cells[2 * i] =
+                        PackedCell(leadTemplate | (uint64_t(source[i]) << PackedCell::contentShift));
+                    cells[2 * i + 1] = continuation;
+                }
+            }
+            line.raiseUsedLength(end);
+            line.markContentChanged();
+        }
+        x_ = end;
+        written += n;
+    }
+    return written;
+}
+
+void Buffer::insertCharacter(PackedCell cell)
+{
+    cell = cell.withSemanticCode(semanticContent.code());
+    if (characterProtection)
+        cell = cell.withProtected(true);
+    const int w = cell.width();
+    const int right = printRightLimit();
+    if (x_ + w - 1 > right) {
+        if (!wraparound) {
+            // A wide character that does not fit is dropped; a narrow one overwrites the last
+            // column again and again.
+            if (w == 2)
+                return;
+            x_ = right;
+        } else {
+            // A wide character that cannot fit on any row of a one-column region is dropped
+            // too: written at the left edge it would put its right half outside the margins,
+            // or leave its lead without one at the last column.
+            if (right - printLeftEdge() + 1 < w)
+                return;
+            wrapForPrint();
+        }
+    }
+
+    BufferLine& line = cursorLine();
+    if (insertMode && w > 0)
+        line.insertPackedCells(x_, w, right, PackedCell(cell.rawValue & PackedCell::attributeMask));
+    if (x_ >= cols_)
+        x_ = cols_ - 1;
+    if (line.hasImages())
+        dropImages(line);
+
+    const int lineWidth = line.count();
+    if (lineWidth < 1)
+        return;
+    const int at = std::min(lineWidth - 1, x_);
+    const int last = std::min(lineWidth - 1, x_ + std::max(w, 1) - 1);
+    const PackedCell first = line.packed(at);
+    const PackedCell lastCell = line.packed(last);
+    if (first.widthState() != WidthState::single || lastCell.widthState() != WidthState::single)
+        line.repairSeamsForWriteSlow(at, first, last, lastCell, lineWidth);
+
+    PackedCell* cells = line.mutableCells();
+    cells[at] = cell;
+    line.raiseUsedLength(at + 1);
+    line.markContentChanged();
+    x_ += 1;
+
+    if (cell.isLead() && x_ < cols_ && x_ < lineWidth) {
+        const PackedCell continuation =
+            PackedCell((cell.rawValue & continuationSharedMask) |
+                       (uint64_t(WidthState::continuation) << PackedCell::widthStateShift))
+                .withProtected(characterProtection);
+        cells[x_] = continuation;
+        line.raiseUsedLength(x_ + 1);
+        line.markContentChanged();
+        x_ += 1;
+    }
+}
+
+} // namespace kestrovan

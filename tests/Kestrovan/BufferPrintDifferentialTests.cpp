@@ -1,0 +1,276 @@
+// The run fast paths must write exactly what writing the same input one cell at a time writes.
+// Each scenario builds two identical buffers on seeded random input (wide characters and images
+// already on the lines, random margins, scroll regions, auto-wrap and semantic content), prints
+// the same runs into both, through `insertAsciiRun` / `insertScalarRun` in one and
+// `insertCharacter` in the other, and compares every packed cell, wrap flag, bidi state, used
+// length, the cursor and the scroll position after each run. Where a run path stops early
+// (auto-wrap off), the rest goes cell by cell, as the terminal's print path does.
+#include "tests/Kestrovan/ScrollingTerminalDouble.h"
+
+#include "Kestrovan/Buffer.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using kestrovan::BidiDirection;
+using kestrovan::BidiPresentationState;
+using kestrovan::BidiSupportMode;
+using kestrovan::Buffer;
+using kestrovan::BufferLine;
+using kestrovan::PackedCell;
+using kestrovan::ScrollingTerminalDouble;
+using kestrovan::SemanticContent;
+using kestrovan::SemanticPromptKind;
+using kestrovan::TerminalImage;
+using WidthState = kestrovan::PackedCell::WidthState;
+
+namespace {
+
+class TestImage : public TerminalImage
+{
+public:
+    int pixelWidth() const override { return 1; }
+    int pixelHeight() const override { return 1; }
+    int col() const override { return 0; }
+    void setCol(int) override {}
+};
+
+class Random
+{
+public:
+    explicit Random(uint32_t seed) : engine_(seed) {}
+    int between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(engine_); }
+    bool chance(int percent) { return between(0, 99) < percent; }
+
+private:
+    std::mt19937 engine_;
+};
+
+SemanticContent randomContent(Random& random)
+{
+    const int code = random.between(0, 6);
+    return SemanticContent::fromCode(uint8_t(code));
+}
+
+char32_t narrowScalar(Random& random)
+{
+    // Latin-1 letters, Latin Extended and Greek: one column each.
+    return char32_t(random.chance(50) ? random.between(0xC0, 0x24F) : random.between(0x391, 0x3C9));
+}
+
+char32_t wideScalar(Random& random)
+{
+    return char32_t(random.chance(80) ? random.between(0x4E00, 0x9FFF) : random.between(0xAC00, 0xD7A3));
+}
+
+PackedCell cellFor(char32_t scalar, int width, uint16_t styleID, uint16_t payload)
+{
+    return PackedCell::makeScalar(scalar, styleID, width == 2 ? WidthState::lead : WidthState::single, false,
+                                  payload, 0);
+}
+
+// Two buffers that receive the same calls, except for the run under test.
+struct Twin
+{
+    ScrollingTerminalDouble fastTerminal;
+    ScrollingTerminalDouble slowTerminal;
+    std::unique_ptr<Buffer> fast;
+    std::unique_ptr<Buffer> slow;
+
+    Twin(int cols, int rows, std::optional<int> scrollback)
+    {
+        const BidiPresentationState rtl(BidiSupportMode::implicit, false, BidiDirection::rightToLeft, false);
+        for (auto* buffer : {&fast, &slow}) {
+            *buffer = std::make_unique<Buffer>(cols, rows, 8, scrollback, BidiPresentationState());
+            (*buffer)->fillViewportRows();
+            // One line with another bidi state, so that wrapping has a state to carry.
+            (*buffer)->lines()[rows / 2]->setBidiState(rtl);
+        }
+        fast->terminal = &fastTerminal;
+        slow->terminal = &slowTerminal;
+    }
+
+    template <typename F> void both(F&& f)
+    {
+        f(*fast);
+        f(*slow);
+    }
+};
+
+::testing::AssertionResult sameState(Buffer& a, Buffer& b)
+{
+    std::ostringstream why;
+    const auto fail = [&]() { return ::testing::AssertionFailure() << why.str(); };
+    if (a.x() != b.x() || a.y() != b.y())
+        return ::testing::AssertionFailure()
+               << "cursor (" << a.x() << "," << a.y() << ") vs (" << b.x() << "," << b.y() << ")";
+    if (a.yBase() != b.yBase() || a.yDisp() != b.yDisp() || a.totalLinesTrimmed() != b.totalLinesTrimmed())
+        return ::testing::AssertionFailure() << "scroll position yBase " << a.yBase() << " vs " << b.yBase();
+    if (a.lines().count() != b.lines().count())
+        return ::testing::AssertionFailure()
+               << "line count " << a.lines().count() << " vs " << b.lines().count();
+    if (a.linesWithImagesCount() != b.linesWithImagesCount())
+        return ::testing::AssertionFailure()
+               << "image lines " << a.linesWithImagesCount() << " vs " << b.linesWithImagesCount();
+    for (int row = 0; row < a.lines().count(); ++row) {
+        const BufferLine& left = *a.lines()[row];
+        const BufferLine& right = *b.lines()[row];
+        if (left.count() != right.count() || left.isWrapped() != right.isWrapped() ||
+            left.usedLength() != right.usedLength() || left.bidiState() != right.bidiState() ||
+            left.hasImages() != right.hasImages()) {
+            why << "row " << row << ": width " << left.count() << "/" << right.count() << " wrapped "
+                << left.isWrapped() << "/" << right.isWrapped() << " used " << left.usedLength() << "/"
+                << right.usedLength() << " images " << left.hasImages() << "/" << right.hasImages();
+            return fail();
+        }
+        for (int col = 0; col < left.count(); ++col) {
+            if (left.packed(col) != right.packed(col)) {
+                why << "row " << row << " col " << col << ": 0x" << std::hex << left.packed(col).rawValue
+                    << " vs 0x" << right.packed(col).rawValue;
+                return fail();
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Puts characters, some wide, at random places of both buffers, and images on some lines.
+void prefill(Twin& twin, Random& random)
+{
+    const int cols = twin.fast->cols();
+    const int rows = twin.fast->rows();
+    const int writes = random.between(0, rows * 3);
+    for (int i = 0; i < writes; ++i) {
+        const int x = random.between(0, cols - 1);
+        const int y = random.between(0, rows - 1);
+        const int length = random.between(1, cols);
+        const SemanticContent content = randomContent(random);
+        std::vector<PackedCell> cells;
+        for (int j = 0; j < length; ++j) {
+            const bool isWide = random.chance(40);
+            cells.push_back(cellFor(isWide ? wideScalar(random) : char32_t(random.between(0x21, 0x7E)),
+                                    isWide ? 2 : 1, uint16_t(random.between(0, 3)), 0));
+        }
+        twin.both([&](Buffer& buffer) {
+            buffer.wraparound = true;
+            buffer.semanticContent = content;
+            buffer.setX(x);
+            buffer.setY(y);
+            for (PackedCell cell : cells)
+                buffer.insertCharacter(cell);
+        });
+    }
+    auto image = std::make_shared<TestImage>();
+    for (int i = random.between(0, 3); i > 0; --i) {
+        const int row = random.between(0, twin.fast->lines().count() - 1);
+        twin.both([&](Buffer& buffer) { buffer.attachImage(image, row); });
+    }
+}
+
+void randomizeModes(Twin& twin, Random& random)
+{
+    const int cols = twin.fast->cols();
+    const int rows = twin.fast->rows();
+    const bool marginMode = random.chance(35);
+    const int left = random.between(0, cols - 1);
+    const int right = random.between(left, cols - 1);
+    const bool wraparound = random.chance(75);
+    const int top = random.chance(60) ? 0 : random.between(0, rows - 1);
+    const int bottom = random.chance(60) ? rows - 1 : random.between(top, rows - 1);
+    const SemanticContent content = randomContent(random);
+    twin.both([&](Buffer& buffer) {
+        buffer.marginMode = marginMode;
+        buffer.setMarginLeft(marginMode ? left : 0);
+        buffer.setMarginRight(marginMode ? right : cols - 1);
+        buffer.wraparound = wraparound;
+        buffer.setScrollTop(top);
+        buffer.setScrollBottom(bottom);
+        buffer.semanticContent = content;
+    });
+}
+
+// Prints one run into both buffers: through the run path into `fast` (the rest, if it stopped
+// early, cell by cell) and cell by cell into `slow`.
+void printRun(Twin& twin, Random& random, std::ostringstream& trace)
+{
+    const int cols = twin.fast->cols();
+    const int kind = random.between(0, 2);
+    const int length = random.between(0, cols * 3 + 5);
+    const uint16_t styleID = uint16_t(random.between(0, 5));
+    const uint16_t payload = uint16_t(random.chance(20) ? random.between(1, 0xFFFF) : 0);
+
+    if (kind == 0) {
+        std::vector<uint8_t> bytes;
+        for (int i = 0; i < length; ++i)
+            bytes.push_back(uint8_t(random.between(0x20, 0x7E)));
+        trace << " ascii(" << length << ")";
+        const size_t written = twin.fast->insertAsciiRun(bytes, styleID, payload);
+        ASSERT_LE(written, bytes.size());
+        for (size_t i = written; i < bytes.size(); ++i)
+            twin.fast->insertCharacter(cellFor(bytes[i], 1, styleID, payload));
+        for (uint8_t byte : bytes)
+            twin.slow->insertCharacter(cellFor(byte, 1, styleID, payload));
+        return;
+    }
+    const int width = kind;
+    std::vector<char32_t> scalars;
+    for (int i = 0; i < length; ++i)
+        scalars.push_back(width == 2 ? wideScalar(random) : narrowScalar(random));
+    trace << " scalars(" << length << "x" << width << ")";
+    const size_t written = twin.fast->insertScalarRun(scalars, width, styleID, payload);
+    ASSERT_LE(written, scalars.size());
+    for (size_t i = written; i < scalars.size(); ++i)
+        twin.fast->insertCharacter(cellFor(scalars[i], width, styleID, payload));
+    for (char32_t scalar : scalars)
+        twin.slow->insertCharacter(cellFor(scalar, width, styleID, payload));
+}
+
+} // namespace
+
+TEST(BufferPrintDifferential, RunPathsWriteTheSameCellsAsSingleCells)
+{
+    constexpr int scenarios = 3000;
+    int runs = 0;
+    int scrolls = 0;
+    for (int scenario = 0; scenario < scenarios; ++scenario) {
+        Random random(0x5eed0000u + uint32_t(scenario));
+        const int cols = random.between(2, 40);
+        const int rows = random.between(1, 8);
+        const int history = random.between(0, 3);
+        const std::optional<int> scrollback =
+            history == 0 ? std::nullopt : std::optional<int>(history == 1 ? 0 : random.between(1, 20));
+        Twin twin(cols, rows, scrollback);
+        prefill(twin, random);
+        ASSERT_TRUE(sameState(*twin.fast, *twin.slow)) << "scenario " << scenario << " after the prefill";
+
+        std::ostringstream trace;
+        randomizeModes(twin, random);
+        for (int step = random.between(1, 8); step > 0; --step) {
+            if (random.chance(30))
+                randomizeModes(twin, random);
+            const int x = random.between(0, cols);
+            const int y = random.between(0, rows - 1);
+            twin.both([&](Buffer& buffer) {
+                buffer.setX(x);
+                buffer.setY(y);
+            });
+            trace << " at(" << x << "," << y << ")";
+            printRun(twin, random, trace);
+            runs += 1;
+            ASSERT_TRUE(sameState(*twin.fast, *twin.slow))
+                << "scenario " << scenario << " (" << cols << "x" << rows << ", margins "
+                << twin.fast->marginMode << " " << twin.fast->marginLeft() << "-" << twin.fast->marginRight()
+                << ", wrap " << twin.fast->wraparound << ", region " << twin.fast->scrollTop() << "-"
+                << twin.fast->scrollBottom() << "):" << trace.str();
+        }
+        scrolls += twin.fastTerminal.scrolledLines;
+    }
+    // The scenarios must actually reach the interesting places.
+    EXPECT_GT(runs, scenarios * 3);
+    EXPECT_GT(scrolls, scenarios);
+}
