@@ -8,10 +8,11 @@
 // the first screen row. The cursor row `y()` is a screen row; `yDisp()` is the absolute row at
 // the top of the view, equal to `yBase()` unless the user scrolled back.
 //
-// The members live in three files: this class's state, construction, cells, clearing,
+// The members live in four files: this class's state, construction, cells, clearing,
 // scrollback and tab stops in Buffer.cpp; the prompt-mark queries and image bookkeeping in
-// BufferPromptMarks.cpp; the print fast paths in BufferPrint.cpp. The buffer does no locking:
-// every member runs under the owning terminal's lock.
+// BufferPromptMarks.cpp; the print fast paths in BufferPrint.cpp; resize and reflow in
+// BufferResize.cpp. The buffer does no locking: every member runs under the owning terminal's
+// lock.
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -206,6 +207,12 @@ public:
     /// Changes the scrollback limit (absent: none, which also turns reflow off), dropping the
     /// oldest lines when the ring shrinks below its content.
     void changeHistorySize(std::optional<int> newSize);
+
+    // --- Resize (BufferResize.cpp) -----------------------------------------------------------
+
+    /// Resizes to `newCols` x `newRows` (both at least 1), keeping the cursor line in place; a
+    /// buffer with scrollback also reflows its wrapped lines.
+    void resize(int newCols, int newRows);
 
     // --- Tab stops ---------------------------------------------------------------------------
 
