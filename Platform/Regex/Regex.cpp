@@ -205,9 +205,9 @@ RegexOutcome Regex::enumerateMatches(std::u16string_view text, RegexRange range,
 
     if (!outcome.completed() || outcome.inputCut) {
         if (logger().isDebugEnabled())
-            logger().logf(LogLevel::debug, "match stopped early: %s; searched %d of %d units%s",
-                          u_errorName(error), static_cast<int>(searched.range.length()),
-                          static_cast<int>(text.size()), outcome.inputCut ? ", input cut" : "");
+            logger().logf(LogLevel::debug, "search ended with %s after %d of %d units%s", u_errorName(error),
+                          static_cast<int>(searched.range.length()), static_cast<int>(text.size()),
+                          outcome.inputCut ? ", input cut" : "");
     }
     return outcome;
 }

@@ -243,6 +243,12 @@ TEST(Regex, HostileInputTimesOutInsteadOfHanging)
     EXPECT_EQ(partial.outcome.status, RegexStatus::timedOut);
     EXPECT_EQ(partial.matches, ranges({{0, 1}, {2, 3}}));
 
+    // The limit covers the whole enumeration, not each match alone.
+    const auto cheapButMany = compiled("a").allMatches(std::u16string(60000, u'a'), {.timeLimit = 1});
+    EXPECT_EQ(cheapButMany.outcome.status, RegexStatus::timedOut);
+    EXPECT_GT(cheapButMany.matches.size(), 0u);
+    EXPECT_LT(cheapButMany.matches.size(), 60000u);
+
     // The link rule does quadratic work on a long run of word characters; the limit ends it.
     const std::u16string word = std::u16string(4000, u'a') + u"/";
     EXPECT_EQ(linkRule().firstMatch(word).outcome.status, RegexStatus::timedOut);
