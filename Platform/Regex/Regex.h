@@ -35,7 +35,7 @@ struct RegexLimits
     /// About 2-3 ms of matching on a current desktop core (a step costs 0.12-0.15 ms there for
     /// backtracking-heavy patterns); a typical 200-column line needs well under one step.
     static constexpr int32_t defaultTimeLimit = 20;
-    /// 64 Ki units: far more than any logical line a link or a search is looked for in.
+    /// 64 Ki units: longer than almost any logical line a link or a search is looked for in.
     static constexpr int32_t defaultMaxInputLength = 1 << 16;
     /// 8 MiB: enough for a single match that spans `defaultMaxInputLength` units of an alternation.
     static constexpr int32_t defaultStackLimit = 8 << 20;
