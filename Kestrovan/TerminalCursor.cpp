@@ -1,11 +1,33 @@
 // Cursor movement of the active buffer: the clamping primitive, absolute and relative moves, the
 // CSI cursor commands, tab clearing, save and restore, the paragraph-direction controls and
 // DECBI/DECFI.
+//
+// The cursor column may stand at `cols` (a pending wrap left by printing into the last column).
+// Each command decides whether it keeps that state or ends it; most end it by clamping the column
+// to `cols` - 1. None of these commands replies to the host.
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
 
 namespace kestrovan {
+
+namespace {
+
+/// Parameter `index`, or `fallback` when the sequence does not carry it. The parser always passes
+/// at least one parameter (0 for an empty sequence), but handlers called without a sequence get
+/// none.
+int parameter(const CsiParameters& pars, int index, int fallback)
+{
+    return index < pars.count ? static_cast<int>(pars[index]) : fallback;
+}
+
+/// The usual count of a cursor command: the first parameter, at least 1.
+int countParameter(const CsiParameters& pars)
+{
+    return std::max(1, parameter(pars, 0, 1));
+}
+
+} // namespace
 
 void Terminal::restrictCursor(bool limitCols)
 {
@@ -43,42 +65,317 @@ int Terminal::getTopVisibleRow() const
     return _buffer->yDisp();
 }
 
-// The handlers below are filled in with the cursor family.
+// --- Relative moves ------------------------------------------------------------------------------
 
-void Terminal::cursorForward(int) {}
+void Terminal::cursorForward(int count)
+{
+    Buffer& active = *_buffer;
+    // A cursor already right of the right margin is not pulled back to it: it may go on to the edge.
+    int limit = marginMode ? active.marginRight() : _cols - 1;
+    if (active.x() > limit)
+        limit = _cols - 1;
+    active.setX(std::min(limit, active.x() + std::max(1, count)));
+}
 
-void Terminal::cursorBackward(int) {}
+void Terminal::cursorBackward(int count)
+{
+    Buffer& active = *_buffer;
+    // Likewise a cursor left of the left margin may go on to column 0.
+    int limit = marginMode ? active.marginLeft() : 0;
+    if (active.x() < limit)
+        limit = 0;
+    active.setX(std::max(limit, active.x() - std::max(1, count)));
+}
 
-void Terminal::reverseWrapBackward(int) {}
+void Terminal::reverseWrapBackward(int count)
+{
+    Buffer& active = *_buffer;
+    // A pending wrap survives the clamp: it counts as one step below.
+    restrictCursor(false);
+    int remaining = count;
+    int x = active.x();
+    int y = active.y();
+    const int right = marginMode ? active.marginRight() : _cols - 1;
+    const int left = marginMode ? active.marginLeft() : 0;
+    if (x > right) {
+        x = right;
+        remaining -= 1;
+    }
+    const int leftBound = x < left ? 0 : left;
 
-void Terminal::cmdCursorUp(const CsiParameters&, Collect) {}
+    // Each pass either ends inside the current line or uses up the rest of it plus the step onto
+    // the line above, so `remaining` shrinks by at least one per pass.
+    while (remaining >= 1) {
+        if (x - remaining >= leftBound) {
+            x -= remaining;
+            break;
+        }
+        remaining -= x - leftBound + 1;
+        if (reverseWraparoundExtended) {
+            // The extended mode wraps round the scroll region and ignores the wrap marks.
+            if (y == active.scrollTop()) {
+                y = active.scrollBottom();
+                x = right;
+            } else if (y < 1) {
+                x = leftBound;
+                break;
+            } else {
+                y -= 1;
+                x = right;
+            }
+        } else {
+            // The plain mode only goes back over soft wraps, and never above the region's top.
+            const bool continuesLineAbove = active.lines()[active.yBase() + y]->isWrapped();
+            if (y < 1 || y == active.scrollTop() || !continuesLineAbove) {
+                x = leftBound;
+                break;
+            }
+            y -= 1;
+            x = right;
+        }
+    }
+    active.setX(x);
+    active.setY(y);
+    updateRange(y);
+}
 
-void Terminal::cmdCursorDown(const CsiParameters&, Collect) {}
+// --- CSI cursor commands -------------------------------------------------------------------------
 
-void Terminal::cmdCursorCharAbsolute(const CsiParameters&, Collect) {}
+void Terminal::cmdCursorUp(const CsiParameters& pars, Collect)
+{
+    // CUU stops at the region's top only when it starts inside or below the region; origin mode
+    // plays no part.
+    Buffer& active = *_buffer;
+    const int top = active.y() < active.scrollTop() ? 0 : active.scrollTop();
+    active.setY(std::max(top, active.y() - countParameter(pars)));
+}
 
-void Terminal::cmdCharPosAbsolute(const CsiParameters&, Collect) {}
+void Terminal::cmdCursorDown(const CsiParameters& pars, Collect)
+{
+    // CUD: the mirror of CUU, stopping at the region's bottom unless it starts below it.
+    Buffer& active = *_buffer;
+    const int bottom = active.y() > active.scrollBottom() ? _rows - 1 : active.scrollBottom();
+    active.setY(std::min(bottom, active.y() + countParameter(pars)));
+    // Moving down ends a pending wrap.
+    if (active.x() >= _cols)
+        active.setX(active.x() - 1);
+}
 
-void Terminal::cmdHPositionRelative(const CsiParameters&, Collect) {}
+void Terminal::cmdCursorCharAbsolute(const CsiParameters& pars, Collect)
+{
+    // CHA: to a column of the cursor line.
+    Buffer& active = *_buffer;
+    const int col = std::max(1, parameter(pars, 0, 1)) - 1;
+    // In origin mode the column counts from the left margin. The sum is kept inside the grid: a
+    // column past the edge would leave the cursor where no cell exists.
+    if (originMode && marginMode)
+        active.setX(std::min(_cols - 1, active.marginLeft() + col));
+    else
+        active.setX(std::min(_cols - 1, col));
+}
 
-void Terminal::cmdLinePosAbsolute(const CsiParameters&, Collect) {}
+void Terminal::cmdCharPosAbsolute(const CsiParameters& pars, Collect)
+{
+    // HPA: like CHA, but in origin mode it also stops at the right margin.
+    Buffer& active = *_buffer;
+    const int col = std::max(1, parameter(pars, 0, 1));
+    if (originMode && marginMode)
+        active.setX(std::min(active.marginRight(), active.marginLeft() + col - 1));
+    else
+        active.setX(std::min(_cols - 1, col - 1));
+}
 
-void Terminal::cmdVPositionRelative(const CsiParameters&, Collect) {}
+void Terminal::cmdHPositionRelative(const CsiParameters& pars, Collect)
+{
+    // HPR: margins play no part; only the screen's edge stops it.
+    Buffer& active = *_buffer;
+    active.setX(std::min(_cols - 1, active.x() + countParameter(pars)));
+}
 
-void Terminal::cmdCursorPosition(const CsiParameters&, Collect) {}
+void Terminal::cmdLinePosAbsolute(const CsiParameters& pars, Collect)
+{
+    // VPA: the row counts from the region's top in origin mode, and stays inside the region.
+    Buffer& active = *_buffer;
+    const int row = std::max(1, parameter(pars, 0, 1));
+    if (originMode)
+        active.setY(std::min(active.scrollBottom(), active.scrollTop() + row - 1));
+    else
+        active.setY(std::min(_rows - 1, row - 1));
+}
 
-void Terminal::cmdHVPosition(const CsiParameters&, Collect) {}
+void Terminal::cmdVPositionRelative(const CsiParameters& pars, Collect)
+{
+    // VPR: down to the last screen row whatever the region; like CUD it ends a pending wrap.
+    Buffer& active = *_buffer;
+    active.setY(std::min(_rows - 1, active.y() + countParameter(pars)));
+    if (active.x() >= _cols)
+        active.setX(active.x() - 1);
+}
 
-void Terminal::cmdTabClear(const CsiParameters&, Collect) {}
+void Terminal::cmdCursorPosition(const CsiParameters& pars, Collect)
+{
+    // CUP: through `setCursor`, so origin mode keeps the cursor inside the region.
+    const int row = std::max(1, parameter(pars, 0, 1)) - 1;
+    const int col = std::max(1, parameter(pars, 1, 1)) - 1;
+    setCursor(col, row);
+}
 
-void Terminal::cmdSaveCursor(const CsiParameters&, Collect) {}
+void Terminal::cmdHVPosition(const CsiParameters& pars, Collect)
+{
+    // Unlike CUP, HVP clamps only to the screen, not to the scroll region, and marks no row.
+    Buffer& active = *_buffer;
+    const int row = std::max(1, parameter(pars, 0, 1));
+    const int col = std::max(1, parameter(pars, 1, 1));
+    active.setY(std::min(_rows - 1, row - 1 + (originMode ? active.scrollTop() : 0)));
+    active.setX(std::min(_cols - 1, col - 1 + (originMode && marginMode ? active.marginLeft() : 0)));
+}
 
-void Terminal::cmdRestoreCursor(const CsiParameters&, Collect) {}
+// --- Tab stops -----------------------------------------------------------------------------------
 
-void Terminal::cmdSelectCharacterPath(const CsiParameters&, Collect) {}
+void Terminal::cmdTabClear(const CsiParameters& pars, Collect)
+{
+    Buffer& active = *_buffer;
+    switch (parameter(pars, 0, 0)) {
+    case 0: // the stop at the cursor column
+        active.tabClear(active.x());
+        return;
+    case 3: // every stop
+        for (int col = 0; col < static_cast<int>(active.tabStops().size()); ++col)
+            active.tabClear(col);
+        return;
+    default:
+        return;
+    }
+}
 
-void Terminal::cmdSelectPresentationDirection(const CsiParameters&, Collect) {}
+// --- Save and restore ----------------------------------------------------------------------------
 
-void Terminal::columnIndex(bool) {}
+void Terminal::cmdSaveCursor(const CsiParameters&, Collect collect)
+{
+    if (!collect.empty())
+        return;
+    // Each buffer keeps its own slot, so the alternate screen's save does not clobber the normal one.
+    Buffer& active = *_buffer;
+    active.savedX = active.x();
+    active.savedY = active.y();
+    active.savedAttr = curAttr;
+    active.savedCharset = charset;
+    active.savedOriginMode = originMode;
+    active.savedMarginMode = marginMode;
+    active.savedCharacterProtection = characterProtection;
+}
+
+void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
+{
+    if (!collect.empty())
+        return;
+    Buffer& active = *_buffer;
+    // A saved pending wrap comes back as the last column; a slot saved before a shrink is clamped.
+    active.setX(std::min(_cols - 1, std::max(0, active.savedX)));
+    active.setY(std::min(_rows - 1, std::max(0, active.savedY)));
+
+    if (active.savedAttr != curAttr) {
+        curAttr = active.savedAttr;
+        const std::shared_ptr<CellArena>& arena = active.cellArena();
+        curStyleID = arena->intern(curAttr).value_or(0);
+        // Erased cells take only the background of the attribute, as after SGR.
+        Attribute erase;
+        if (!curAttr.bg.isDefaultInverted())
+            erase.bg = curAttr.bg;
+        currentEraseAttribute = erase;
+        rebuildEraseCells(erase == curAttr ? curStyleID : arena->intern(erase).value_or(0));
+    }
+
+    // The invoked slot and the designations are not part of the saved state: only the set in
+    // effect is.
+    charset = active.savedCharset;
+    originMode = active.savedOriginMode;
+    marginMode = active.savedMarginMode;
+    normalBuffer->marginMode = marginMode;
+    altBuffer->marginMode = marginMode;
+    setCharacterProtection(active.savedCharacterProtection);
+}
+
+// --- Paragraph direction -------------------------------------------------------------------------
+
+namespace {
+
+/// The direction SCP selects, absent for values it ignores.
+std::optional<BidiDirection> characterPathDirection(int value, BidiDirection initial)
+{
+    switch (value) {
+    case 0: // the configured direction
+        return initial;
+    case 1:
+        return BidiDirection::leftToRight;
+    case 2:
+        return BidiDirection::rightToLeft;
+    default:
+        return std::nullopt;
+    }
+}
+
+/// The direction SPD selects, absent for values it ignores.
+std::optional<BidiDirection> presentationDirection(int value)
+{
+    switch (value) {
+    case 0: // horizontal, left to right
+        return BidiDirection::leftToRight;
+    case 3: // horizontal, right to left
+        return BidiDirection::rightToLeft;
+    default:
+        return std::nullopt;
+    }
+}
+
+/// SCP and SPD: the new fallback direction becomes the current state and both buffers' default.
+/// Existing text is only re-laid out when the cursor stands at the start of a paragraph.
+void setParagraphDirection(Terminal& terminal, BidiDirection direction)
+{
+    terminal._currentBidiState.fallbackDirection = direction;
+    terminal.normalBuffer->defaultBidiState = terminal._currentBidiState;
+    terminal.altBuffer->defaultBidiState = terminal._currentBidiState;
+    terminal.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::fallbackDirection);
+    terminal.updateFullScreen();
+}
+
+} // namespace
+
+void Terminal::cmdSelectCharacterPath(const CsiParameters& pars, Collect)
+{
+    const std::optional<BidiDirection> direction =
+        characterPathDirection(parameter(pars, 0, 0), _options.initialBidiState.fallbackDirection);
+    if (!direction)
+        return;
+    setParagraphDirection(*this, *direction);
+}
+
+void Terminal::cmdSelectPresentationDirection(const CsiParameters& pars, Collect)
+{
+    const std::optional<BidiDirection> direction = presentationDirection(parameter(pars, 0, 0));
+    if (!direction)
+        return;
+    setParagraphDirection(*this, *direction);
+}
+
+// --- DECBI and DECFI -----------------------------------------------------------------------------
+
+void Terminal::columnIndex(bool back)
+{
+    // The margins are read whether or not margin mode is on: without margins they are the edges,
+    // so at the edge the columns scroll instead of the cursor moving.
+    Buffer& active = *_buffer;
+    if (back) {
+        if (active.x() != active.marginLeft())
+            cursorBackward(1);
+        else
+            columnScroll(true, active.x());
+        return;
+    }
+    if (active.x() == active.marginRight())
+        columnScroll(false, active.marginLeft());
+    else if (active.x() != active.cols())
+        cursorForward(1);
+}
 
 } // namespace kestrovan

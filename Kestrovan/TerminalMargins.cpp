@@ -1,19 +1,96 @@
 // The left and right margins (DECSLRM), the scroll region (DECSTBM) and the cursor style
 // (DECSCUSR).
+//
+// Margins and region belong to the active buffer; the cursor style lives in the terminal's copy of
+// its options, where the host reads it. A region that is not at least two rows high is refused,
+// but DECSTBM homes the cursor whether or not it took the new region.
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+
+#include <algorithm>
 
 namespace kestrovan {
 
-// Filled in with the margins family.
-void Terminal::cmdSetMargins(const CsiParameters&, Collect) {}
+namespace {
 
-// Filled in with the margins family.
-void Terminal::cmdSetScrollRegion(const CsiParameters&, Collect) {}
+/// The cursor style a DECSCUSR parameter selects; absent for values that are ignored.
+std::optional<CursorStyle> cursorStyleForParameter(int64_t value, CursorStyle defaultStyle)
+{
+    switch (value) {
+    case 0:
+        return defaultStyle;
+    case 1:
+        return CursorStyle::blinkBlock;
+    case 2:
+        return CursorStyle::steadyBlock;
+    case 3:
+        return CursorStyle::blinkUnderline;
+    case 4:
+        return CursorStyle::steadyUnderline;
+    case 5:
+        return CursorStyle::blinkBar;
+    case 6:
+        return CursorStyle::steadyBar;
+    default:
+        return std::nullopt;
+    }
+}
 
-// Filled in with the margins family.
-void Terminal::cmdSetCursorStyle(const CsiParameters&, Collect) {}
+} // namespace
 
-// Filled in with the margins family.
-void Terminal::setCursorStyle(CursorStyle) {}
+void Terminal::cmdSetMargins(const CsiParameters& pars, Collect collect)
+{
+    if (!collect.empty())
+        return;
+    Buffer& active = *_buffer;
+    const int64_t left = std::max<int64_t>(pars.count > 0 ? pars[0] - 1 : 0, 0);
+    // A right margin of 0 (also what "CSI Pl ; s" carries, since an empty parameter reads as 0)
+    // means the last column, as a bottom of 0 does for DECSTBM: otherwise it would squeeze the
+    // margins into column 0.
+    int64_t right = _cols - 1;
+    if (pars.count >= 2 && pars[1] > 0)
+        right = std::min<int64_t>(pars[1] - 1, _cols - 1);
+    active.setMarginLeft(static_cast<int>(std::min(left, right)));
+    active.setMarginRight(static_cast<int>(right));
+}
+
+void Terminal::cmdSetScrollRegion(const CsiParameters& pars, Collect collect)
+{
+    if (!collect.empty())
+        return;
+    Buffer& active = *_buffer;
+    const int64_t top = std::max<int64_t>(pars.count > 0 ? pars[0] - 1 : 0, 0);
+    int64_t bottom = _rows;
+    if (pars.count >= 2 && pars[1] != 0 && pars[1] <= _rows)
+        bottom = pars[1];
+    bottom -= 1;
+    // A region must span at least two rows; anything else leaves the old one in place.
+    if (top < bottom) {
+        active.setScrollTop(static_cast<int>(top));
+        active.setScrollBottom(static_cast<int>(bottom));
+    }
+    // Home, relative to the region when origin mode is on.
+    setCursor(0, 0);
+}
+
+void Terminal::cmdSetCursorStyle(const CsiParameters& pars, Collect collect)
+{
+    // DECSCUSR is CSI Ps SP q; other intermediates are not ours.
+    if (collect.size() != 1 || collect[0] != ' ')
+        return;
+    const int64_t value = pars.count > 0 ? pars[0] : 0;
+    if (const std::optional<CursorStyle> style = cursorStyleForParameter(value, defaultCursorStyle))
+        setCursorStyle(*style);
+}
+
+void Terminal::setCursorStyle(CursorStyle style)
+{
+    // The host hears of real changes only, so repeated requests do not restart its cursor blink.
+    if (_options.cursorStyle == style)
+        return;
+    _options.cursorStyle = style;
+    if (auto host = delegate())
+        host->cursorStyleChanged(*this, style);
+}
 
 } // namespace kestrovan

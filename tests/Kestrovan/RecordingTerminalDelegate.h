@@ -33,6 +33,7 @@ public:
     std::vector<ProgressReport> progressReports;
     std::vector<WindowManipulationCommand> windowCommands;
     std::vector<std::vector<TerminalProgramStatus>> programStatusChanges;
+    std::vector<CursorStyle> cursorStyles;
     /// Run inside `send`, for tests that re-enter the terminal from a callback.
     std::function<void(Terminal&)> onSend;
     /// Run inside `bell`.
@@ -90,6 +91,7 @@ public:
         windowCommands.push_back(command);
         return std::nullopt;
     }
+    void cursorStyleChanged(Terminal&, CursorStyle newStyle) override { cursorStyles.push_back(newStyle); }
     void programStatusChanged(Terminal&, const std::vector<TerminalProgramStatus>& records) override
     {
         programStatusChanges.push_back(records);

@@ -1,0 +1,522 @@
+// Cursor movement: absolute and relative moves with their clamping at the edges, the scroll region
+// and the margins, origin mode, the pending-wrap column, reverse wraparound, tab stops, save and
+// restore of the cursor, and DECBI/DECFI.
+#include "RecordingTerminalDelegate.h"
+
+#include "Kestrovan/CharSets.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrovan::testing {
+namespace {
+
+using Cursor = std::pair<int, int>;
+
+/// Left/right margins at `left`...`right` with margin mode on, as DECLRMM and DECSLRM leave them.
+void setMargins(Terminal& t, int left, int right)
+{
+    t.marginMode = true;
+    t.normalBuffer->marginMode = true;
+    t.altBuffer->marginMode = true;
+    t.buffer().setMarginLeft(left);
+    t.buffer().setMarginRight(right);
+}
+
+void clearMarginMode(Terminal& t)
+{
+    t.marginMode = false;
+    t.normalBuffer->marginMode = false;
+    t.altBuffer->marginMode = false;
+}
+
+TEST(TerminalCursorTests, CupGoesToTheOriginAndClampsToTheScreen)
+{
+    TerminalFixture fixture(10, 5);
+    Terminal& t = fixture.t();
+    moveCursor(t, 4, 3);
+    t.feed("\x1b[H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 0)) << "CUP without parameters homes";
+    t.feed("\x1b[3;4H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 2)) << "positions are 1-based";
+    t.feed("\x1b[0;0H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 0)) << "0 counts as 1";
+    t.feed("\x1b[;5H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "an empty row parameter is row 1";
+    t.feed("\x1b[99;99H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(9, 4)) << "clamped to the last column and row";
+
+    t.feed("\x1b[5;1Habcdefghij");
+    ASSERT_EQ(t.buffer().x(), 10);
+    t.feed("\x1b[5;10H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(9, 4)) << "CUP ends a pending wrap";
+    t.feed("Z");
+    EXPECT_EQ(rowText(t, 4), "abcdefghiZ") << "the next print overwrites the last column";
+}
+
+TEST(TerminalCursorTests, OriginModeMakesCupRelativeToTheRegionWhileHvpClampsOnlyToTheScreen)
+{
+    TerminalFixture fixture(10, 6);
+    Terminal& t = fixture.t();
+    t.feed("\x1b[2;4r"); // region rows 1...3
+    t.originMode = true;
+
+    t.feed("\x1b[H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "home is the top of the region";
+    t.feed("\x1b[9;2H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(1, 3)) << "CUP stops at the region's bottom";
+    t.feed("\x1b[5;2f");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(1, 5))
+        << "HVP counts from the region's top but passes its bottom";
+    t.feed("\x1b[9;99f");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(9, 5)) << "HVP clamps to the screen only";
+    t.feed("\x1b[f");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "HVP without parameters homes to the region too";
+
+    setMargins(t, 2, 6);
+    t.feed("\x1b[H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(2, 1)) << "with margins, home is the top-left of both";
+    t.feed("\x1b[1;3H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 1));
+    t.feed("\x1b[1;3f");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 1)) << "HVP also counts from the left margin";
+
+    t.originMode = false;
+    t.feed("\x1b[H");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 0)) << "without origin mode the margins play no part";
+}
+
+TEST(TerminalCursorTests, CupMarksTheRowsItLeavesAndReachesButHvpMarksNone)
+{
+    TerminalFixture fixture(10, 6);
+    Terminal& t = fixture.t();
+    moveCursor(t, 0, 1);
+    t.clearUpdateRange();
+    t.feed("\x1b[5;1H");
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 4));
+    EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(1, 4));
+
+    t.clearUpdateRange();
+    t.feed("\x1b[2;3f");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(2, 1));
+    EXPECT_FALSE(t.getUpdateRange()) << "HVP marks no rows";
+}
+
+TEST(TerminalCursorTests, UpAndDownStopAtTheRegionOnlyFromInsideIt)
+{
+    TerminalFixture fixture(10, 6);
+    Terminal& t = fixture.t();
+    t.feed("\x1b[3;5r"); // region rows 2...4
+
+    moveCursor(t, 3, 1);
+    t.feed("\x1b[5A");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "from above the region CUU reaches row 0";
+    moveCursor(t, 3, 3);
+    t.feed("\x1b[5A");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 2)) << "from inside it stops at the region's top";
+    moveCursor(t, 3, 3);
+    t.feed("\x1b[0A");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 2)) << "a count of 0 moves one row";
+
+    moveCursor(t, 3, 1);
+    t.feed("\x1b[9B");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 4)) << "CUD stops at the region's bottom";
+    moveCursor(t, 3, 5);
+    t.feed("\x1b[B");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 5)) << "below the region: the last row";
+
+    t.originMode = true;
+    moveCursor(t, 3, 1);
+    t.feed("\x1b[5A");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "origin mode plays no part in CUU";
+
+    // CNL and CPL move like CUD and CUU, then go to the left margin.
+    t.originMode = false;
+    moveCursor(t, 7, 2);
+    t.feed("\x1b[2E");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 4));
+    setMargins(t, 3, 8);
+    t.feed("\x1b[F");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 3));
+}
+
+TEST(TerminalCursorTests, MovesFromThePendingWrapColumn)
+{
+    TerminalFixture fixture(5, 5);
+    Terminal& t = fixture.t();
+    t.feed("\x1b[2;1Habcde");
+    ASSERT_EQ(t.getCursorLocation(), Cursor(5, 1));
+    t.feed("\x1b[A");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(5, 0)) << "CUU keeps the pending wrap";
+    t.feed("\x1b[B");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 1)) << "CUD ends it";
+    t.feed("\x1b[3;1Habcde\x1b[e");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 3)) << "VPR ends it";
+    t.feed("X");
+    EXPECT_EQ(rowText(t, 3), "    X") << "printing goes on in the last column, with no wrap";
+
+    t.feed("\x1b[1;1Habcde\x1b[C");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "CUF pulls the cursor back to the last column";
+    t.feed("\x1b[1;1Habcde\x1b[D");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "so does CUB";
+    t.feed("\x1b[1;1Habcde\x1b[a");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "and HPR";
+}
+
+TEST(TerminalCursorTests, VerticalAbsoluteAndRelativeMoves)
+{
+    TerminalFixture fixture(10, 6);
+    Terminal& t = fixture.t();
+    moveCursor(t, 4, 0);
+    t.feed("\x1b[3d");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 2)) << "VPA keeps the column";
+    t.feed("\x1b[d");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0));
+    t.feed("\x1b[99d");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 5));
+
+    t.feed("\x1b[2;4r"); // region rows 1...3; homes
+    t.feed("\x1b[9e");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 5)) << "VPR ignores the region";
+    t.originMode = true;
+    t.feed("\x1b[2d");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 2)) << "in origin mode VPA counts from the region's top";
+    t.feed("\x1b[9d");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 3)) << "and stops at its bottom";
+}
+
+TEST(TerminalCursorTests, HorizontalMovesClampAtTheEdgesAndMargins)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    t.feed("\x1b[5G");
+    EXPECT_EQ(t.buffer().x(), 4) << "CHA";
+    t.feed("\x1b[99G");
+    EXPECT_EQ(t.buffer().x(), 9);
+    t.feed("\x1b[5`");
+    EXPECT_EQ(t.buffer().x(), 4) << "HPA";
+    t.feed("\x1b[99`");
+    EXPECT_EQ(t.buffer().x(), 9);
+    t.feed("\x1b[5G\x1b[3a");
+    EXPECT_EQ(t.buffer().x(), 7) << "HPR";
+
+    t.feed("\x1b[G\x1b[C");
+    EXPECT_EQ(t.buffer().x(), 1) << "CUF without a count moves one";
+    t.feed("\x1b[0C");
+    EXPECT_EQ(t.buffer().x(), 2) << "a count of 0 moves one";
+    t.feed("\x1b[99C");
+    EXPECT_EQ(t.buffer().x(), 9);
+    t.feed("\x1b[3D");
+    EXPECT_EQ(t.buffer().x(), 6) << "CUB";
+    t.feed("\x1b[99D");
+    EXPECT_EQ(t.buffer().x(), 0);
+
+    setMargins(t, 2, 6);
+    moveCursor(t, 3, 0);
+    t.feed("\x1b[9C");
+    EXPECT_EQ(t.buffer().x(), 6) << "CUF stops at the right margin";
+    moveCursor(t, 7, 0);
+    t.feed("\x1b[9C");
+    EXPECT_EQ(t.buffer().x(), 9) << "right of the margin it goes on to the edge";
+    moveCursor(t, 5, 0);
+    t.feed("\x1b[9D");
+    EXPECT_EQ(t.buffer().x(), 2) << "CUB stops at the left margin";
+    moveCursor(t, 1, 0);
+    t.feed("\x1b[9D");
+    EXPECT_EQ(t.buffer().x(), 0) << "left of the margin it goes on to column 0";
+
+    t.feed("\x1b[3G");
+    EXPECT_EQ(t.buffer().x(), 2) << "CHA ignores the margins without origin mode";
+    t.originMode = true;
+    t.feed("\x1b[3G");
+    EXPECT_EQ(t.buffer().x(), 4) << "in origin mode CHA counts from the left margin";
+    t.feed("\x1b[3`");
+    EXPECT_EQ(t.buffer().x(), 4) << "so does HPA";
+    t.feed("\x1b[99`");
+    EXPECT_EQ(t.buffer().x(), 6) << "HPA stops at the right margin";
+}
+
+// Input: CSI ? 6 h with the left margin at column 5 of 10, then CSI 9 G.
+// Old result: the cursor column was 5 + 8 = 13, past the last column of the screen.
+// A column outside the grid has no cell: the cursor must stay within it.
+TEST(TerminalCursorTests, ChaInOriginModeStaysOnTheScreen)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    setMargins(t, 5, 8);
+    t.originMode = true;
+    t.feed("\x1b[9G");
+    EXPECT_EQ(t.buffer().x(), 9);
+}
+
+TEST(TerminalCursorTests, BackspaceAndCubWithReverseWraparound)
+{
+    TerminalFixture fixture(5, 4);
+    Terminal& t = fixture.t();
+    t.reverseWraparound = true;
+    t.feed("abcdefg"); // "fg" continues row 0 on row 1
+    ASSERT_EQ(t.getCursorLocation(), Cursor(2, 1));
+    t.feed("\b\b\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "BS goes back over the soft wrap";
+    t.feed("\x1b[9D");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 0)) << "and stops at column 0 of the first row";
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 0));
+
+    t.feed("\x1b[2;3H\x1b[4D");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "CUB wraps as BS does";
+
+    t.feed("\x1b[3;1Hxy\r\n\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 3)) << "a line that is not marked wrapped stops it";
+
+    t.feed("\x1b[3;1Habcde");
+    ASSERT_EQ(t.getCursorLocation(), Cursor(5, 2));
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 2)) << "the pending wrap absorbs one step";
+
+    t.feed("\x1b[2;4r");                     // region rows 1...3
+    t.buffer().lines()[1]->setWrapped(true); // row 1 continues row 0
+    moveCursor(t, 0, 1);
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "plain reverse wrap never leaves the region's top";
+
+    t.wraparound = false;
+    moveCursor(t, 0, 2);
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 2)) << "without auto-wrap BS is plain";
+}
+
+TEST(TerminalCursorTests, ExtendedReverseWraparoundWrapsRoundTheRegion)
+{
+    TerminalFixture fixture(5, 5);
+    Terminal& t = fixture.t();
+    t.reverseWraparoundExtended = true;
+    t.feed("\x1b[2;4r"); // region rows 1...3
+
+    moveCursor(t, 0, 3);
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 2)) << "the extended mode ignores the wrap marks";
+    moveCursor(t, 0, 1);
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 3)) << "from the region's top it jumps to its bottom";
+    moveCursor(t, 1, 1);
+    t.feed("\x1b[7D");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 2)) << "a long CUB goes round more than once";
+
+    t.feed("\x1b[r"); // the whole screen again
+    moveCursor(t, 0, 0);
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 4)) << "row 0 is the region's top: to the last row";
+
+    setMargins(t, 1, 3);
+    moveCursor(t, 1, 2);
+    t.feed("\b");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 1)) << "within the margins it wraps from margin to margin";
+}
+
+TEST(TerminalCursorTests, TabStopsSetClearAndWalk)
+{
+    TerminalFixture fixture(20, 3);
+    Terminal& t = fixture.t();
+    t.feed("\t");
+    EXPECT_EQ(t.buffer().x(), 8) << "stops every 8 columns";
+    t.feed("\t\t");
+    EXPECT_EQ(t.buffer().x(), 19) << "no stop left: the last column";
+
+    t.feed("\x1b[4G\x1bH\r\t");
+    EXPECT_EQ(t.buffer().x(), 3) << "ESC H sets a stop at the cursor";
+    t.feed("\x1b[9G\x1b[g\r\t\t");
+    EXPECT_EQ(t.buffer().x(), 16) << "TBC 0 clears the stop at the cursor column only";
+    t.feed("\x1b[2g\r\t");
+    EXPECT_EQ(t.buffer().x(), 3) << "TBC 2 does nothing";
+
+    t.feed("\x1b[2I");
+    EXPECT_EQ(t.buffer().x(), 19) << "CHT walks the remaining stops";
+    t.feed("\x1b[Z");
+    EXPECT_EQ(t.buffer().x(), 16) << "CBT";
+    t.feed("\x1b[9Z");
+    EXPECT_EQ(t.buffer().x(), 0);
+
+    t.feed("\x1b[3g\r\t");
+    EXPECT_EQ(t.buffer().x(), 19) << "TBC 3 clears every stop: a tab goes to the last column";
+    t.feed("\x1b[Z");
+    EXPECT_EQ(t.buffer().x(), 0) << "and a back tab to the first";
+
+    t.feed("\r\nabcdefghijklmnopqrst\x1b[Z");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(20, 1)) << "CBT is ignored in the pending-wrap column";
+    t.feed("\x1b[g");
+    EXPECT_EQ(t.buffer().tabStops().size(), 20u) << "TBC in the pending-wrap column changes nothing";
+}
+
+TEST(TerminalCursorTests, TabStopsBelongToEachBuffer)
+{
+    TerminalFixture fixture(20, 3);
+    Terminal& t = fixture.t();
+    t.activateAltBuffer();
+    t.feed("\x1b[3g\r\t");
+    EXPECT_EQ(t.buffer().x(), 19);
+    t.activateNormalBuffer(false);
+    t.feed("\r\t");
+    EXPECT_EQ(t.buffer().x(), 8) << "clearing the alternate screen's stops leaves the normal screen's";
+}
+
+TEST(TerminalCursorTests, SaveAndRestoreTheCursorState)
+{
+    TerminalFixture fixture(10, 4);
+    Terminal& t = fixture.t();
+    const Attribute red(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), CharacterStyle::bold);
+    t.curAttr = red;
+    t.curStyleID = *t.cellArena->intern(red);
+    t.feed("\x1b(0");    // DEC special graphics in G0
+    t.feed("\x1b[1\"q"); // DECSCA on
+    t.originMode = true;
+    moveCursor(t, 3, 1);
+    t.feed("\x1b"
+           "7");
+
+    t.curAttr = Attribute();
+    t.curStyleID = 0;
+    t.feed("\x1b(B\x1b[0\"q");
+    t.originMode = false;
+    moveCursor(t, 0, 3);
+    t.feed("\x1b"
+           "8");
+
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 1));
+    EXPECT_EQ(t.curAttr, red);
+    EXPECT_EQ(t.cellArena->attribute(t.curStyleID), red) << "the style id follows the attribute";
+    const Attribute erase = t.cellArena->attribute(t.currentEraseBlankCell);
+    EXPECT_EQ(erase, Attribute(Attribute::Color(), Attribute::Color::ansi256(4)))
+        << "erased cells take only the background";
+    EXPECT_EQ(t.currentEraseAttribute, erase);
+    EXPECT_EQ(t.cellArena->attribute(t.currentEraseSpaceCell), erase);
+    EXPECT_EQ(t.currentEraseSpaceCell.scalar(), uint32_t(' '));
+    EXPECT_TRUE(t.originMode);
+    EXPECT_TRUE(t.characterProtection);
+    for (Buffer* b : {t.normalBuffer.get(), t.altBuffer.get()}) {
+        EXPECT_TRUE(b->characterProtection) << "protection is mirrored into both buffers";
+        EXPECT_TRUE(b->bulkInsertBlocked);
+    }
+    EXPECT_EQ(t.gCharsets[0], nullptr) << "the designations are not part of the saved state";
+    t.feed("q");
+    EXPECT_EQ(t.getText(3, 1), "\u2500") << "but the set in effect is: q prints a horizontal line";
+    EXPECT_EQ(t.getCharData(3, 1)->attribute, red);
+}
+
+TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
+{
+    TerminalFixture fixture(10, 4);
+    Terminal& t = fixture.t();
+    setMargins(t, 2, 6);
+    t.feed("\x1b"
+           "7");
+    clearMarginMode(t);
+    t.feed("\x1b"
+           "8");
+    EXPECT_TRUE(t.marginMode);
+    EXPECT_TRUE(t.normalBuffer->marginMode);
+    EXPECT_TRUE(t.altBuffer->marginMode) << "margin mode is copied into both buffers";
+
+    clearMarginMode(t);
+    t.feed("\x1b[4;1Habcdefghij\x1b[s\x1b[H\x1b[u");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(9, 3)) << "a saved pending wrap comes back as the last column";
+    EXPECT_FALSE(t.marginMode) << "SCOSC saved margin mode off";
+
+    t.buffer().savedX = 50;
+    t.buffer().savedY = 50;
+    t.feed("\x1b"
+           "8");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(9, 3)) << "a slot beyond the screen is clamped into it";
+
+    const Attribute inverted(Attribute::Color::ansi256(2), Attribute::Color::defaultInvertedColor());
+    t.buffer().savedAttr = inverted;
+    t.feed("\x1b"
+           "8");
+    EXPECT_EQ(t.curAttr, inverted);
+    EXPECT_EQ(t.currentEraseAttribute, Attribute())
+        << "a default-inverted background erases as plain default";
+    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
+}
+
+TEST(TerminalCursorTests, CsiSSavesOnlyWithoutMarginMode)
+{
+    TerminalFixture fixture(10, 4);
+    Terminal& t = fixture.t();
+    moveCursor(t, 3, 2);
+    t.feed("\x1b[s");
+    EXPECT_EQ(t.buffer().savedX, 3);
+    EXPECT_EQ(t.buffer().savedY, 2);
+
+    setMargins(t, 0, 9);
+    moveCursor(t, 5, 1);
+    t.feed("\x1b[2;5s");
+    EXPECT_EQ(t.buffer().savedX, 3) << "with margin mode on CSI s sets the margins instead";
+    EXPECT_EQ(t.buffer().marginLeft(), 1);
+    EXPECT_EQ(t.buffer().marginRight(), 4);
+}
+
+TEST(TerminalCursorTests, EachBufferHasItsOwnSavedCursor)
+{
+    TerminalFixture fixture(10, 4);
+    Terminal& t = fixture.t();
+    moveCursor(t, 2, 1);
+    t.feed("\x1b"
+           "7");
+    t.activateAltBuffer();
+    moveCursor(t, 5, 2);
+    t.feed("\x1b"
+           "7");
+
+    t.activateNormalBuffer(false);
+    t.feed("\x1b"
+           "8");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(2, 1)) << "the normal buffer restores its own slot";
+    t.activateAltBuffer();
+    moveCursor(t, 0, 0);
+    t.feed("\x1b"
+           "8");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(5, 2)) << "and the alternate buffer its own";
+}
+
+TEST(TerminalCursorTests, BackAndForwardIndexMoveInsideTheMargins)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    t.feed("abcdefghij\x1b[1;4H");
+    t.feed("\x1b"
+           "6");
+    EXPECT_EQ(t.buffer().x(), 2) << "DECBI moves left";
+    t.feed("\x1b"
+           "9");
+    EXPECT_EQ(t.buffer().x(), 3) << "DECFI moves right";
+    t.feed("\x1b[G\x1b"
+           "6");
+    EXPECT_EQ(t.buffer().x(), 0) << "at the left edge DECBI scrolls the columns instead";
+    t.feed("\x1b[99G\x1b"
+           "9");
+    EXPECT_EQ(t.buffer().x(), 9) << "at the right edge DECFI scrolls instead";
+
+    t.feed("\r\nabcdefghij");
+    ASSERT_EQ(t.buffer().x(), 10);
+    t.feed("\x1b"
+           "9");
+    EXPECT_EQ(t.buffer().x(), 10) << "DECFI leaves a pending wrap alone";
+
+    setMargins(t, 2, 6);
+    moveCursor(t, 2, 0);
+    t.feed("\x1b"
+           "6");
+    EXPECT_EQ(t.buffer().x(), 2) << "at the left margin DECBI scrolls";
+    moveCursor(t, 6, 0);
+    t.feed("\x1b"
+           "9");
+    EXPECT_EQ(t.buffer().x(), 6) << "at the right margin DECFI scrolls";
+    moveCursor(t, 4, 0);
+    t.feed("\x1b"
+           "9\x1b"
+           "9\x1b"
+           "9");
+    EXPECT_EQ(t.buffer().x(), 6) << "DECFI does not pass the right margin";
+}
+
+} // namespace
+} // namespace kestrovan::testing
