@@ -340,9 +340,18 @@ private:
     void printScalar(char32_t scalar);
     GraphemeJoin joinWithPrevious(char32_t scalar, uint8_t properties, int width);
     std::optional<char32_t> resolvePreviousScalar();
-    bool joinTarget(char32_t scalar, GraphemeJoin answer, int width);
+    /// What became of a scalar offered to the cell before the cursor.
+    enum class JoinOutcome : uint8_t
+    {
+        joined,
+        /// A presentation selector that means nothing after that cell: nothing is stored.
+        dropped,
+        /// It must start a new cell instead.
+        refused,
+    };
+    JoinOutcome joinTarget(char32_t scalar, GraphemeJoin answer, int width);
     bool widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars);
-    void writeNewCell(char32_t scalar, int width);
+    bool writeNewCell(char32_t scalar, int width);
     void remember(char32_t scalar)
     {
         previous_ = scalar;
@@ -451,9 +460,12 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available)
             // A batch only starts where its first scalar begins a new cell.
             if (joinWithPrevious(next->scalar, next->properties, next->width) != GraphemeJoin::newCell)
                 return 0;
-        } else if (graphemeJoin(last, lastProperties, next->scalar, next->properties, next->width) !=
-                   GraphemeJoin::newCell) {
-            break;
+        } else if ((lastProperties | next->properties) != 0) {
+            // Two scalars without grapheme properties never join (regional indicators and
+            // modifiers, the exceptions, do not batch), which spares the full test for most text.
+            if (graphemeJoin(last, lastProperties, next->scalar, next->properties, next->width) !=
+                GraphemeJoin::newCell)
+                break;
         }
         scalars[count] = next->scalar;
         lengths[count] = next->length;
@@ -505,21 +517,21 @@ void SlowPrint::printSingleByte(char32_t value)
 {
     if (value < 0x7F && terminal_.charset) {
         if (const char32_t mapped = terminal_.charset->lookup(value)) {
-            writeNewCell(mapped, 1);
-            remember(mapped);
+            if (writeNewCell(mapped, 1))
+                remember(mapped);
             return;
         }
     }
     if (value >= 0x20 && value < 0x7F) {
-        writeNewCell(value, 1);
-        remember(value);
+        if (writeNewCell(value, 1))
+            remember(value);
         return;
     }
     const uint8_t code = unicode::widthCode(value);
     if (code < 2)
         return;
-    writeNewCell(value, code - 1);
-    remember(value);
+    if (writeNewCell(value, code - 1))
+        remember(value);
 }
 
 // A decoded multi-byte scalar: measured, then joined to the cell before the cursor or written
@@ -534,12 +546,23 @@ void SlowPrint::printScalar(char32_t scalar)
         width = 1;
     const uint8_t properties = unicode::graphemeProperties(scalar);
     const GraphemeJoin answer = joinWithPrevious(scalar, properties, width);
-    if (answer == GraphemeJoin::newCell || !joinTarget(scalar, answer, width)) {
-        // A combining mark with nothing to join prints nothing.
-        if (width > 0)
-            writeNewCell(scalar, width);
+    if (answer != GraphemeJoin::newCell) {
+        switch (joinTarget(scalar, answer, width)) {
+        case JoinOutcome::joined:
+            remember(scalar);
+            return;
+        case JoinOutcome::dropped:
+            return;
+        case JoinOutcome::refused:
+            break;
+        }
     }
-    remember(scalar);
+    // A combining mark with nothing to join prints nothing, and is not remembered either: what
+    // follows must be tested against what the screen shows, as it would be after a feed boundary.
+    if (width == 0)
+        return;
+    if (writeNewCell(scalar, width))
+        remember(scalar);
 }
 
 GraphemeJoin SlowPrint::joinWithPrevious(char32_t scalar, uint8_t properties, int width)
@@ -562,14 +585,13 @@ std::optional<char32_t> SlowPrint::resolvePreviousScalar()
                       arena_);
 }
 
-// Adds `scalar` to the cell before the cursor. Answers false when it must start a new cell
-// instead (no target, or the result would not be one cluster).
-bool SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answer, int width)
+// Adds `scalar` to the cell before the cursor, which may widen or narrow it.
+SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answer, int width)
 {
     const std::optional<Position> target = terminal_.combiningTarget(buffer_);
     if (!target) {
         previous_.reset();
-        return false;
+        return JoinOutcome::refused;
     }
     const int lineIndex = static_cast<int>(target->row);
     const int x = static_cast<int>(target->col);
@@ -580,7 +602,7 @@ bool SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answer, int width)
     appendCellScalars(joined, cell, arena_);
     joined.push_back(scalar);
     if (answer == GraphemeJoin::appendIfOneCluster && !staysOneCell(joined))
-        return false;
+        return JoinOutcome::refused;
 
     const bool wasWide = cell.isLead();
     // Marked before anything moves: widening at the right edge may wrap and scroll.
@@ -604,8 +626,12 @@ bool SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answer, int width)
         // A presentation selector only means something after a character that has both
         // presentations; after anything else it is dropped and the cell stays as it was.
         const char32_t base = joined[joined.size() - 2];
-        if (!inRanges(base, unicode::emojiVariationRanges))
-            return true;
+        if (!inRanges(base, unicode::emojiVariationRanges)) {
+            // The cell is unchanged, so its last scalar stays the previous one, as a later
+            // run would read it from the buffer.
+            remember(base);
+            return JoinOutcome::dropped;
+        }
         if (scalar == emojiPresentationSelector) {
             stored = wasWide ? store(WidthState::lead) : widenOrKeep();
         } else {
@@ -635,7 +661,7 @@ bool SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answer, int width)
     } else {
         stored = store(WidthState::lead);
     }
-    return stored;
+    return stored ? JoinOutcome::joined : JoinOutcome::refused;
 }
 
 // Makes the one-column cell at (`lineIndex`, `x`) a wide cell holding `scalars`. Where the next
@@ -677,12 +703,22 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     return false;
 }
 
-void SlowPrint::writeNewCell(char32_t scalar, int width)
+// Writes a new cell at the cursor; answers false when the buffer drops it, which it does to a wide
+// character that fits nowhere: at the right limit without auto-wrap, or in a region narrower than
+// two columns. A dropped character is not remembered as the previous scalar.
+bool SlowPrint::writeNewCell(char32_t scalar, int width)
 {
+    if (width == 2) {
+        const int right = buffer_.marginMode ? buffer_.marginRight() : buffer_.cols() - 1;
+        const int left = buffer_.marginMode ? buffer_.marginLeft() : 0;
+        if (buffer_.x() + 1 > right && (!buffer_.wraparound || right - left + 1 < 2))
+            return false;
+    }
     const PackedCell cell =
         PackedCell::makeScalar(scalar, terminal_.curStyleID,
                                width == 2 ? WidthState::lead : WidthState::single, false, payloadCode_, 0);
     buffer_.insertCharacter(cell);
+    return true;
 }
 
 } // namespace
