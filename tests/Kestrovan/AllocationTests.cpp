@@ -56,7 +56,8 @@ long stopCounting()
 
 } // namespace
 
-// The nothrow forms of the standard library call these, so they are counted too.
+// Every form is replaced, the nothrow ones included: a sanitizer runtime supplies its own
+// versions of any form left out, and memory from those must not reach the `free` below.
 void* operator new(std::size_t size)
 {
     return allocate(size);
@@ -72,6 +73,38 @@ void* operator new(std::size_t size, std::align_val_t alignment)
 void* operator new[](std::size_t size, std::align_val_t alignment)
 {
     return allocateAligned(size, alignment);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocateAligned(size, alignment);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocateAligned(size, alignment);
+    } catch (...) {
+        return nullptr;
+    }
 }
 void operator delete(void* pointer) noexcept
 {
@@ -102,6 +135,22 @@ void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept
     std::free(pointer);
 }
 void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept
+{
+    std::free(pointer);
+}
+void operator delete(void* pointer, const std::nothrow_t&) noexcept
+{
+    std::free(pointer);
+}
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept
+{
+    std::free(pointer);
+}
+void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    std::free(pointer);
+}
+void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
 {
     std::free(pointer);
 }

@@ -525,5 +525,68 @@ TEST(TerminalPrintTests, SplitFeedsPrintLikeOneFeed)
     }
 }
 
+// Random bytes of every value (controls and escape sequences aside) in every mode: printing never
+// leaves half of a wide character, and the cursor stays on the screen.
+TEST(TerminalPrintTests, RandomBytesKeepWideCharactersWhole)
+{
+    const std::vector<std::string> pieces = {"\u4e2d", "\u2764",     "\uFE0F",     "\uFE0E",
+                                             "\u3030", "\U0001F1FA", "\u0301",     "\u093E",
+                                             "\u0915", "\u200D",     "\U0001F468", "\r\n"};
+    for (uint32_t seed = 1; seed <= 60; ++seed) {
+        std::mt19937 random(seed);
+        std::string text;
+        while (text.size() < 3000) {
+            if (random() % 3 == 0) {
+                text += pieces[random() % pieces.size()];
+            } else {
+                const auto byte = static_cast<char>(random() % 256);
+                if (static_cast<uint8_t>(byte) >= 0x20)
+                    text.push_back(byte);
+            }
+        }
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = 7 + static_cast<int>(seed % 5);
+        options.rows = 4;
+        options.scrollback = 10;
+        if (seed % 2)
+            options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
+        TerminalFixture fixture(options);
+        Terminal& t = fixture.t();
+        switch (seed % 4) {
+        case 1:
+            t.setInsertMode(true);
+            break;
+        case 2:
+            setAutoWrap(t, false);
+            break;
+        case 3:
+            setLeftRightMargins(t, 1, options.cols - 2);
+            break;
+        default:
+            break;
+        }
+        t.feed(text);
+
+        for (int row = 0; row < t.buffer().lines().count(); ++row) {
+            const BufferLine& line = *t.buffer().lines()[row];
+            for (int col = 0; col < line.count(); ++col) {
+                const PackedCell cell = line.packed(col);
+                if (cell.isLead()) {
+                    ASSERT_TRUE(col + 1 < line.count() && line.packed(col + 1).isContinuation())
+                        << "seed " << seed << " row " << row << " col " << col
+                        << ": a lead without its right half";
+                }
+                if (cell.isContinuation()) {
+                    ASSERT_TRUE(col > 0 && line.packed(col - 1).isLead())
+                        << "seed " << seed << " row " << row << " col " << col
+                        << ": a right half without its lead";
+                }
+            }
+        }
+        ASSERT_LE(t.buffer().x(), t.cols()) << "seed " << seed;
+        ASSERT_LT(t.buffer().y(), t.rows()) << "seed " << seed;
+    }
+}
+
 } // namespace
 } // namespace kestrovan::testing
