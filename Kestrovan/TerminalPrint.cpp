@@ -677,6 +677,8 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     BufferLine& line = *buffer_.lines()[lineIndex];
 
     if (x + 1 <= right && x + 1 < buffer_.cols() && x + 1 < line.count()) {
+        // The right half takes column x + 1. Insert mode pushes what stood there to the right;
+        // otherwise it is overwritten, and a wide character it began loses its other half too.
         if (buffer_.insertMode)
             line.insertPackedCells(x + 1, 1, right, PackedCell(cell.rawValue & PackedCell::attributeMask));
         else
@@ -686,10 +688,13 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
         cells[x + 1] = continuationOf(*wide);
         line.raiseUsedLength(x + 2);
         line.markContentChanged();
+        // The cursor stood right after the one-column cell; it moves past the new right half.
         buffer_.setX(buffer_.x() + 1);
         return true;
     }
 
+    // No room on this line: print the wide character again from the last column, which wraps it
+    // (and scrolls when needed) exactly as if it had arrived wide.
     if (buffer_.wraparound && x == right && lineIndex == buffer_.yBase() + buffer_.y()) {
         line.mutableCells()[x] = cell.blanked();
         line.markContentChanged();
@@ -737,9 +742,13 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffe
         handlePrintSlow(bytes, std::nullopt);
         return;
     }
+    // The row before and after: the run may wrap onto later rows (a scroll marks its own rows).
     updateRange(buffer.y());
     const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID, activePayloadCode(*this));
     updateRange(buffer.y());
+    // The rest, and whatever the run path refused (insert mode, protection, the edge without
+    // auto-wrap), goes the slow way. Any placed ASCII character joins nothing, so a stand-in
+    // letter is as good as the real one as the previous scalar.
     if (placed < bytes.size())
         handlePrintSlow(bytes.subspan(placed),
                         placed > 0 ? std::optional<char32_t>(placedAsciiStandIn) : std::nullopt);
@@ -752,6 +761,8 @@ void Terminal::handlePrintSlow(std::span<const uint8_t> bytes, std::optional<cha
     updateRange(_buffer->y());
 }
 
+// Empty cells, inline blanks and clusters the arena no longer has are no target: a mark after
+// them has nothing to combine with.
 std::optional<Position> Terminal::combiningTarget(Buffer& buffer)
 {
     const int x = buffer.x();
@@ -801,6 +812,8 @@ std::optional<std::u32string> Terminal::combinedGraphemeScalars(PackedCell cell,
 
 // --- Conveniences for hosts ----------------------------------------------------------------------
 
+// Built through the setters, so the width state follows the width and a width that does not fit
+// a cell stops the program as it does there.
 CharData Terminal::makeCharData(const Attribute& attribute, int32_t code, int size)
 {
     CharData data(attribute, 0, 1);
