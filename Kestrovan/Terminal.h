@@ -32,10 +32,12 @@
 //                              output and cursor visibility
 //   TerminalResize.cpp         resize, pixel geometry, in-band size reports, RIS, DECSCL,
 //                              scrollback size
-//   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, kitty
-//                              keyboard, OSC handlers other than titles, hyperlinks, OSC 1337,
-//                              semantic prompts and program status: accepted and ignored until
-//                              their families are built
+//   TerminalWindowOps.cpp      window operations (CSI t), the title stacks and title modes
+//   TerminalRectangles.cpp     rectangular areas (DECCRA, DECFRA, DECERA, DECSERA, DECCARA,
+//                              DECRARA), the checksum report, DECSACE and their routers
+//   TerminalPendingHandlers.cpp  device reports, kitty keyboard, OSC handlers other than titles,
+//                              hyperlinks, OSC 1337, semantic prompts and program status:
+//                              accepted and ignored until their families are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 #pragma once
 
@@ -68,6 +70,7 @@
 #include "Kestrovan/TerminalOscEventDispatcher.h"
 #include "Kestrovan/TerminalProgramStatus.h"
 #include "Kestrovan/TerminalVisibility.h"
+#include "Kestrovan/TitleStack.h"
 #include "Kestrovan/WindowManipulationCommand.h"
 #include "Platform/Dispatch/TimerQueue.h"
 
@@ -516,6 +519,8 @@ public:
     void cmdInsertChars(const CsiParameters& pars, Collect collect);
     void cmdDeleteChars(const CsiParameters& pars, Collect collect);
     void cmdDeleteColumns(const CsiParameters& pars, Collect collect);
+    /// DECIC, reached through the "}" router.
+    void cmdInsertColumns(const CsiParameters& pars, Collect collect);
     void columnScroll(bool back, int at);
     void cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect collect);
     void hardenBidiScrollBoundaries(bool insertedAtTop, int count);
@@ -629,20 +634,30 @@ public:
     std::shared_ptr<DcsHandler> makeDecrqssHandler();
     std::shared_ptr<DcsHandler> makeXtgettcapHandler();
 
-    // --- Window operations and rectangular areas (TerminalPendingHandlers.cpp) ------------------
+    // --- Window operations (TerminalWindowOps.cpp) ----------------------------------------------
 
+    /// CSI Ps ; Ps ; Ps t: hands window requests to the host, answers size reports and keeps the
+    /// title stacks.
     void cmdWindowOptions(const CsiParameters& pars);
+    /// Final t: window operations without intermediates, title modes with ">".
+    void csit(const CsiParameters& pars, Collect collect);
+    void cmdXtermTitleModeSet(const CsiParameters& pars);
+    void cmdXtermTitleModeReset(const CsiParameters& pars, Collect collect);
+
+    // --- Rectangular areas (TerminalRectangles.cpp) ---------------------------------------------
+
     void csiCopyRectangularArea(const CsiParameters& pars, Collect collect);
     void csiX(const CsiParameters& pars, Collect collect);
     void csiZ(const CsiParameters& pars, Collect collect);
     void csiOpenBrace(const CsiParameters& pars, Collect collect);
     void csiCloseBrace(const CsiParameters& pars, Collect collect);
     void cmdDECRQCRA(const CsiParameters& pars, Collect collect);
-    void csit(const CsiParameters& pars, Collect collect);
-    void cmdXtermTitleModeSet(const CsiParameters& pars);
-    void cmdXtermTitleModeReset(const CsiParameters& pars, Collect collect);
     void cmdDECERA(const CsiParameters& pars);
     void cmdSelectiveEraseRectangularArea(const CsiParameters& pars);
+    /// DECCARA (CSI ... $ r) and DECRARA (CSI ... $ t): set or reverse visual attributes over the
+    /// area DECSACE selects (`reportedOnly.attributeChangeExtent`: 2 a rectangle, else a stream).
+    void cmdDECCARA(const CsiParameters& pars);
+    void cmdDECRARA(const CsiParameters& pars);
 
     // --- Kitty keyboard (TerminalPendingHandlers.cpp) -------------------------------------------
 
@@ -812,11 +827,13 @@ public:
     bool settingBgColor = false;
     bool settingCursorColor = false;
 
-    // Titles, host state and events.
-    std::string terminalTitle;
-    std::string iconTitle;
-    std::vector<std::string> terminalTitleStack;
-    std::vector<std::string> terminalIconStack;
+    // Titles, host state and events. Titles are shared immutably, so pushing one onto a stack
+    // copies a pointer; the stacks are capped (see TitleStack.h). Set titles through `setTitle`
+    // and `setIconTitle`, which also tell the host.
+    TitleText terminalTitle;
+    TitleText iconTitle;
+    TitleStack terminalTitleStack;
+    TitleStack terminalIconStack;
     std::optional<std::string> hostCurrentDirectory;
     std::optional<std::string> hostCurrentDocument;
     bool reportedFocusState = true;

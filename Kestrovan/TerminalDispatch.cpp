@@ -455,6 +455,8 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
     case 'r':
         if (collectIs(collect, "?"))
             cmdRestorePrivateModes(pars);
+        else if (collectIs(collect, "$")) // DECCARA
+            cmdDECCARA(pars);
         else // DECSTBM
             cmdSetScrollRegion(pars, collect);
         return;

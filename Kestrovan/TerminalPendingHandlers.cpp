@@ -1,6 +1,6 @@
-// Handlers of sequence families that are not built yet: device reports and queries, window
-// operations, rectangular areas, the kitty keyboard protocol, the OSC handlers other than titles,
-// hyperlinks, OSC 1337, semantic prompts and program status.
+// Handlers of sequence families that are not built yet: device reports and queries, DECIC, the
+// kitty keyboard protocol, the OSC handlers other than titles, hyperlinks, OSC 1337, semantic
+// prompts and program status.
 //
 // Until their families are built these sequences are accepted and ignored: no reply, no change of
 // state, no diagnostic. Each body is replaced when its family lands. The clipboard forwarders at
@@ -35,31 +35,9 @@ std::shared_ptr<DcsHandler> Terminal::makeXtgettcapHandler()
     return nullptr;
 }
 
-// Window operations and rectangular areas: filled in with their families.
+// DECIC, which the "}" router calls: filled in with the scroll family.
 
-void Terminal::cmdWindowOptions(const CsiParameters&) {}
-
-void Terminal::csiCopyRectangularArea(const CsiParameters&, Collect) {}
-
-void Terminal::csiX(const CsiParameters&, Collect) {}
-
-void Terminal::csiZ(const CsiParameters&, Collect) {}
-
-void Terminal::csiOpenBrace(const CsiParameters&, Collect) {}
-
-void Terminal::csiCloseBrace(const CsiParameters&, Collect) {}
-
-void Terminal::cmdDECRQCRA(const CsiParameters&, Collect) {}
-
-void Terminal::csit(const CsiParameters&, Collect) {}
-
-void Terminal::cmdXtermTitleModeSet(const CsiParameters&) {}
-
-void Terminal::cmdXtermTitleModeReset(const CsiParameters&, Collect) {}
-
-void Terminal::cmdDECERA(const CsiParameters&) {}
-
-void Terminal::cmdSelectiveEraseRectangularArea(const CsiParameters&) {}
+void Terminal::cmdInsertColumns(const CsiParameters&, Collect) {}
 
 // Kitty keyboard: filled in with the keyboard family. Declining keeps CSI u as restore-cursor.
 

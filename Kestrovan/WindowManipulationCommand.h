@@ -4,10 +4,14 @@
 // The terminal owns no window: the window-operations handler turns each recognised request into
 // one of these values and passes it to the delegate's `windowCommand`, which carries it out and may
 // answer with bytes to send back. Every payload is an integer, so the value is a kind plus at most
-// two integers rather than a variant of 28 alternatives.
+// two integers rather than a variant of 28 alternatives. Every kind can be made with `make`; the
+// kinds with payloads also have a factory named after the request.
 #pragma once
 
 #include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
 
 namespace kestrovan {
 
@@ -81,8 +85,84 @@ struct WindowManipulationCommand
         return make(Kind::resizeToLines, lines);
     }
 
+    /// The name of a kind, as the requests are called above.
+    static constexpr std::string_view kindName(Kind kind)
+    {
+        constexpr std::string_view names[] = {
+            "moveWindowTo",
+            "resizeWindowTo",
+            "resizeTo",
+            "resizeTerminal",
+            "resizeToLines",
+            "deiconifyWindow",
+            "iconifyWindow",
+            "bringToFront",
+            "sendToBack",
+            "refreshWindow",
+            "restoreMaximizedWindow",
+            "maximizeWindow",
+            "maximizeWindowVertically",
+            "maximizeWindowHorizontally",
+            "undoFullScreen",
+            "switchToFullScreen",
+            "toggleFullScreen",
+            "reportTerminalState",
+            "reportTerminalPosition",
+            "reportTextAreaPosition",
+            "reportTextAreaPixelDimension",
+            "reportTerminalWindowPixelDimension",
+            "reportSizeOfScreenInPixels",
+            "reportCellSizeInPixels",
+            "reportTextAreaCharacters",
+            "reportScreenSizeCharacters",
+            "reportIconLabel",
+            "reportWindowTitle",
+        };
+        const auto index = static_cast<size_t>(kind);
+        return index < std::size(names) ? names[index] : std::string_view("unknown");
+    }
+
+    /// The command as a host would log it: "resizeTerminal(cols: 80, rows: 30)", "iconifyWindow".
+    std::string description() const
+    {
+        std::string out(kindName(kind));
+        const auto labelled = [&](const char* first, const char* second) {
+            out += "(";
+            out += first;
+            out += ": " + std::to_string(this->first);
+            if (second) {
+                out += ", ";
+                out += second;
+                out += ": " + std::to_string(this->second);
+            }
+            out += ")";
+        };
+        switch (kind) {
+        case Kind::moveWindowTo:
+            labelled("x", "y");
+            break;
+        case Kind::resizeWindowTo:
+            labelled("width", "height");
+            break;
+        case Kind::resizeTo:
+        case Kind::resizeTerminal:
+            labelled("cols", "rows");
+            break;
+        case Kind::resizeToLines:
+            labelled("lines", nullptr);
+            break;
+        default:
+            break;
+        }
+        return out;
+    }
+
     friend constexpr bool operator==(const WindowManipulationCommand&,
                                      const WindowManipulationCommand&) = default;
+    friend std::ostream& operator<<(std::ostream& stream, const WindowManipulationCommand& command)
+    {
+        return stream << command.description();
+    }
 };
 
 } // namespace kestrovan
