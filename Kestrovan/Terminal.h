@@ -32,10 +32,14 @@
 //                              output and cursor visibility
 //   TerminalResize.cpp         resize, pixel geometry, in-band size reports, RIS, DECSCL,
 //                              scrollback size
+//   TerminalSemanticPrompts.cpp  OSC 133 prompt marks, the semantic reactions to line feeds,
+//                              screen switches and resets, and the view queries on prompt marks
+//   TerminalSubmissionScan.cpp  the scan of user input for a submitted command line
+//   TerminalPromptClick.cpp    click-to-move inside a command line
 //   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, kitty
-//                              keyboard, OSC handlers other than titles, hyperlinks, OSC 1337,
-//                              semantic prompts and program status: accepted and ignored until
-//                              their families are built
+//                              keyboard, OSC handlers other than titles, hyperlinks, OSC 1337
+//                              and program status: accepted and ignored until their families
+//                              are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 #pragma once
 
@@ -678,15 +682,52 @@ public:
     void garbageCollectPayload();
     void osciTerm2(Bytes data);
 
-    // --- Semantic prompts and program status (TerminalPendingHandlers.cpp) ----------------------
+    // --- Semantic prompts (TerminalSemanticPrompts.cpp, TerminalSubmissionScan.cpp) ------------
 
+    /// OSC 133: the payload after "133;". Malformed payloads are ignored without a report.
     void oscSemanticPrompt(Bytes data);
+    /// After every line feed and index: rows a line feed reaches while a command line is being
+    /// edited join the active prompt group.
     void finishSemanticLineAdvance(Buffer& buffer, bool movedToNextLine);
+    /// Both buffers leave the command line: input becomes `submitted`, prompt and input content
+    /// becomes `output`.
     void semanticNoteAlternateScreenSwitch();
+    /// Full and soft reset: both buffers forget their prompt state; with `clearingScreenMarks`
+    /// the screen rows also lose their marks and hard-continuation groups.
     void resetSemanticPromptState(bool clearingScreenMarks);
     void resetUserInputScanner();
+    /// Bytes the user types: scanned for a submission (which moves an `armed` command line to
+    /// `submitted`), then handed to the delegate unchanged.
     void sendUserInput(Bytes data);
+    /// True when a byte of `data` completes a submission (Enter in any of its encodings, outside
+    /// a bracketed paste). The scanner keeps its state across calls.
     bool scanUserInputForSubmission(Bytes data);
+    /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
+    std::optional<SemanticContent> semanticContent(Position at);
+    /// The prompt marks of an absolute row of the active buffer.
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) { return _buffer->semanticPromptMarks(at); }
+    std::optional<SemanticPromptKind> semanticRowKind(int at) { return _buffer->semanticRowKind(at); }
+    std::optional<Position> activeSemanticPromptOrigin() { return _buffer->activeSemanticPromptOrigin(); }
+    /// Where a line object now is in the active buffer; absent when it was recycled since
+    /// `recycleGeneration` was read, or is no longer in the ring.
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration);
+    /// The line at an absolute row of the active buffer, null outside the ring.
+    std::shared_ptr<BufferLine> bufferLine(int atRow);
+
+    // --- Prompt click-to-move (TerminalPromptClick.cpp) -----------------------------------------
+
+    /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
+    bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
+                                       const SemanticPromptPointerSnapshot& snapshot);
+    /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
+    /// absolute row); true when the click was consumed.
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
+    /// The same behind the snapshot gate: single clicks only, no drag, no selection.
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
+                                   const SemanticPromptPointerSnapshot& snapshot);
+
+    // --- Program status (TerminalPendingHandlers.cpp) -------------------------------------------
+
     void oscProgramStatus(Bytes data, uint8_t terminator);
     std::vector<TerminalProgramStatus> programStatusRecords() const { return programStatusStore.snapshots(); }
     std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
