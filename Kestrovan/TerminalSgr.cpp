@@ -142,16 +142,16 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         const int64_t value = pars[i];
         int step = 1;
         switch (value) {
-        case 0:
+        case 0: // reset everything
             working = Attribute();
             break;
-        case 1:
+        case 1: // bold
             working.style.insert(CharacterStyle::bold);
             break;
-        case 2:
+        case 2: // dim (faint)
             working.style.insert(CharacterStyle::dim);
             break;
-        case 3:
+        case 3: // italic
             working.style.insert(CharacterStyle::italic);
             break;
         case 4: {
@@ -172,7 +172,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
                 case 4:
                     style = UnderlineStyle::dotted;
                     break;
-                case 5:
+                case 5: // slow blink
                     style = UnderlineStyle::dashed;
                     break;
                 default:
@@ -189,13 +189,13 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         case 5:
             working.style.insert(CharacterStyle::blink);
             break;
-        case 7:
+        case 7: // inverse
             working.style.insert(CharacterStyle::inverse);
             break;
-        case 8:
+        case 8: // invisible (concealed)
             working.style.insert(CharacterStyle::invisible);
             break;
-        case 9:
+        case 9: // crossed out
             working.style.insert(CharacterStyle::crossedOut);
             break;
         case 21: // doubly underlined, not "bold off"
@@ -206,26 +206,26 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
             working.style.remove(CharacterStyle::bold);
             working.style.remove(CharacterStyle::dim);
             break;
-        case 23:
+        case 23: // not italic
             working.style.remove(CharacterStyle::italic);
             break;
-        case 24:
+        case 24: // not underlined
             working.style.remove(CharacterStyle::underline);
             working.underlineStyle = UnderlineStyle::none;
             break;
-        case 25:
+        case 25: // not blinking
             working.style.remove(CharacterStyle::blink);
             break;
-        case 27:
+        case 27: // not inverse
             working.style.remove(CharacterStyle::inverse);
             break;
-        case 28:
+        case 28: // visible
             working.style.remove(CharacterStyle::invisible);
             break;
-        case 29:
+        case 29: // not crossed out
             working.style.remove(CharacterStyle::crossedOut);
             break;
-        case 38:
+        case 38: // foreground, background and underline colour from the palette or 24-bit
         case 48:
         case 58: {
             const ExtendedColor read =
@@ -242,16 +242,17 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
             step = 1 + std::max(read.consumed, 1);
             break;
         }
-        case 39:
+        case 39: // default foreground
             working.fg = CellColor::defaultColor();
             break;
-        case 49:
+        case 49: // default background
             working.bg = CellColor::defaultColor();
             break;
-        case 59:
+        case 59: // default underline colour
             working.underlineColor.reset();
             break;
         default:
+            // The eight base colours and their bright forms.
             if (value >= 30 && value <= 37)
                 working.fg = CellColor::ansi256(static_cast<uint8_t>(value - 30));
             else if (value >= 40 && value <= 47)
