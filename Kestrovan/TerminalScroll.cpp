@@ -159,6 +159,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
     } else if (scrollTop == 0 && (bottomRow == ring.count() - 1 || buffer.hasScrollback())) {
         // The top line goes into the scrollback.
         const bool wasFull = ring.isFull();
+        bool insertedBelowRegion = false;
         if (bottomRow == ring.count() - 1 && !wasFull) {
             ring.push(buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState));
             outcome = Outcome::grew;
@@ -169,17 +170,23 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
             // The region ends above the screen's bottom: the new line goes in after it and the
             // rows below the region keep their screen rows.
             ring.splice(bottomRow + 1, 0, {buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState)});
+            insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;
         }
         if (outcome == Outcome::grew) {
             buffer.setYBase(buffer.yBase() + 1);
             if (!userScrolling)
                 buffer.setYDisp(buffer.yDisp() + 1);
+            // A line inserted below the region pushed the lines under it one absolute row down.
+            if (insertedBelowRegion)
+                adjustSelectionsForInPlaceScroll(bottomRow + 1, ring.count() - 1, -1);
         } else {
-            // The oldest line fell off the ring: every absolute row moved up by one.
+            // The oldest line fell off the ring: the lines down to the region's bottom moved up
+            // one absolute row. Lines below a region that ends above the screen's bottom also
+            // moved down for the inserted line, so they kept their rows.
             if (buffer.hasScrollback())
                 buffer.linesTop += 1;
-            adjustSelectionsForInPlaceScroll(0, ring.count() - 1, 1);
+            adjustSelectionsForInPlaceScroll(0, bottomRow, 1);
             // A user looking at the scrollback keeps seeing the same text.
             if (userScrolling)
                 buffer.setYDisp(std::max(0, buffer.yDisp() - 1));
@@ -302,7 +309,7 @@ void Terminal::reverseIndex()
                             " linesTop=" + std::to_string(active.linesTop) +
                             " isAlternate=" + boolText(isAlternate));
         }
-        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false));
+        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false, _currentBidiState));
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
             ring[bottomRow + 1]->setWrapped(false);

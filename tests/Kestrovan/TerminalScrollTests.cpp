@@ -561,5 +561,50 @@ TEST(TerminalScrollTests, ImageAndKittyHooksStayConsistent)
     }
 }
 
+TEST(TerminalScrollTests, RegionFromTheTopAboveTheBottomKeepsSelectionsBelowItInPlace)
+{
+    // Input: LF at the bottom of a region 0..1 of a 4-row normal screen, with a selection on row 3.
+    // Old result: with a full ring the selection moved up a row; while the ring grew it stayed.
+    // Either way it named a line other than the one selected, which kept its place on screen.
+    for (int scrollback : {10, 0}) {
+        TerminalFixture fixture(10, 4, scrollback);
+        Terminal& t = fixture.t();
+        t.feed("a\r\nb\r\nc\r\nd");
+        setRegion(t, 0, 1);
+        const int below = t.buffer().yBase() + 3;
+        auto selection = selectRows(fixture, Position(0, below), Position(1, below));
+        auto inRegion =
+            selectRows(fixture, Position(0, t.buffer().yBase() + 1), Position(1, t.buffer().yBase() + 1));
+        moveCursor(t, 0, 1);
+        t.feed("\n");
+        EXPECT_EQ(screenText(t), "b||c|d");
+        ASSERT_TRUE(selection->active()) << "scrollback " << scrollback;
+        EXPECT_EQ(absoluteRowText(t, static_cast<int>(selection->start.row)), "d")
+            << "the selection below the region still names its line, scrollback " << scrollback;
+        ASSERT_TRUE(inRegion->active()) << "scrollback " << scrollback;
+        EXPECT_EQ(absoluteRowText(t, static_cast<int>(inRegion->start.row)), "b")
+            << "the selection inside the region follows its line, scrollback " << scrollback;
+    }
+}
+
+TEST(TerminalScrollTests, ReverseIndexGivesTheNewLineTheCurrentBidiState)
+{
+    // Input: a bidi state set after the buffer was made, then RI at the top of the screen.
+    // Old result: the inserted line took the state the buffer was built with.
+    // Every other new line takes the current state, so the blank row laid out differently.
+    TerminalFixture fixture(10, 3, 10);
+    Terminal& t = fixture.t();
+    t.feed("a\r\nb\r\nc");
+    BidiPresentationState rightToLeft;
+    rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
+    t._currentBidiState = rightToLeft;
+    moveCursor(t, 0, 0);
+    t.feed("\x1bM");
+    EXPECT_EQ(screenText(t), "|a|b");
+    EXPECT_EQ(screenLine(t, 0).bidiState(), rightToLeft);
+    t.feed("\x1b[L");
+    EXPECT_EQ(screenLine(t, 0).bidiState(), rightToLeft) << "as the line IL inserts";
+}
+
 } // namespace
 } // namespace kestrovan::testing
