@@ -16,11 +16,13 @@ namespace kestrovan {
 
 namespace {
 
+/// DECSEL and DECSED carry the "?" private marker; any other intermediate leaves EL and ED plain.
 bool hasQuestionMark(std::span<const uint8_t> collect)
 {
     return collect.size() == 1 && collect[0] == '?';
 }
 
+/// Ps of EL, ED and ECH: 0 when the sequence has none.
 int eraseMode(const CsiParameters& pars)
 {
     return pars.count > 0 ? static_cast<int>(pars[0]) : 0;
@@ -38,13 +40,13 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
     if (characterProtectionMode == CharacterProtectionMode::iso || hasQuestionMark(collect)) {
         // DECSEL, or EL under ISO protection: protected cells stay.
         switch (mode) {
-        case 0:
+        case 0: // from the cursor to the end of the line
             eraseUnprotectedInBufferLine(y, x, _cols);
             break;
-        case 1:
+        case 1: // from the start of the line through the cursor cell
             eraseUnprotectedInBufferLine(y, 0, x + 1);
             break;
-        case 2:
+        case 2: // the whole line
             eraseUnprotectedInBufferLine(y, 0, _cols);
             break;
         default:
@@ -53,6 +55,8 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
         return;
     }
 
+    // Each plain form first blanks a wide character cut by an edge of the erased span, so no
+    // half of one is left behind; the fills stop at the line's stored cells.
     const int row = active.yBase() + y;
     if (row < 0 || row >= active.lines().count())
         return;
@@ -105,17 +109,17 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         // DECSED, or ED under ISO protection: cells are erased one run of unprotected cells at a
         // time; no line is reset, no wrap flag cleared and no image touched.
         switch (mode) {
-        case 0:
+        case 0: // the cursor to the end of the screen
             eraseUnprotectedInBufferLine(y, x, _cols);
             for (int row = y + 1; row < _rows; ++row)
                 eraseUnprotectedInBufferLine(row, 0, _cols);
             break;
-        case 1:
+        case 1: // the start of the screen through the cursor cell
             for (int row = 0; row < y; ++row)
                 eraseUnprotectedInBufferLine(row, 0, _cols);
             eraseUnprotectedInBufferLine(y, 0, x + 1);
             break;
-        case 2:
+        case 2: // the whole screen
             for (int row = 0; row < _rows; ++row)
                 eraseUnprotectedInBufferLine(row, 0, _cols);
             break;
@@ -139,6 +143,8 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
             if (x == 0)
                 line.setWrapped(false);
         }
+        // Whole rows below are reset: blank, unwrapped, single size, in the current bidi state;
+        // their images stay, as only ED 2 removes images.
         for (int row = y + 1; row < _rows; ++row)
             resetBufferLine(row, false, _currentBidiState);
         updateRange(_rows - 1);
@@ -186,6 +192,8 @@ void Terminal::eraseUnprotectedInBufferLine(int y, int start, int end)
     // A column past the stored cells reads as the blank cell, which is never protected.
     const auto isProtected = [&](int col) { return col < stored && line.packed(col).isProtected(); };
 
+    // Protected cells split the span into runs; each run is erased as one piece, so its edges
+    // are the only places a wide character can be cut.
     int col = start;
     while (col < end) {
         if (isProtected(col)) {
@@ -211,6 +219,7 @@ void Terminal::cmdEraseChars(const CsiParameters& pars, Collect)
     // Parameters saturate at 65535, so the sums below cannot overflow.
     const int count = std::max(1, eraseMode(pars));
 
+    // ECH has no DEC selective form: only ISO protection keeps cells.
     if (characterProtectionMode == CharacterProtectionMode::iso) {
         eraseUnprotectedInBufferLine(y, x, x + std::min(_cols, count));
         return;
@@ -239,6 +248,8 @@ void Terminal::cmdScreenAlignmentPattern()
     active.setMarginRight(_cols - 1);
     setCursor(0, 0);
 
+    // Every row becomes a full row of the pattern: used to its end and no longer continuing the
+    // row above, so a reflow cannot join the rows.
     CircularBufferLineList& ring = active.lines();
     for (int y = 0; y < _rows; ++y) {
         const int row = active.yBase() + y;

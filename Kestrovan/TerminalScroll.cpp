@@ -356,28 +356,25 @@ void shiftWholeLines(Buffer& buffer, int top, int bottom, int count, Shift direc
                      const BidiPresentationState& bidiState)
 {
     CircularBufferLineList& ring = buffer.lines();
-    const int height = bottom - top + 1;
-    const int moved = std::min(count, height);
+    const int moved = std::min(count, bottom - top + 1);
     if (moved < 1)
         return;
-    std::vector<std::shared_ptr<BufferLine>> region;
-    region.reserve(static_cast<size_t>(height));
-    for (int row = top; row <= bottom; ++row)
-        region.push_back(ring[row]);
-
-    for (int i = 0; i < height; ++i) {
-        const int from = direction == Shift::up ? i + moved : i - moved;
-        if (from >= 0 && from < height)
-            ring.set(top + i, region[static_cast<size_t>(from)]);
-        else
-            ring.set(top + i, buffer.getBlankLine(blank, false, bidiState));
-    }
-    // The ring does not count the images of lines that leave it this way.
-    const int firstDropped = direction == Shift::up ? 0 : height - moved;
-    for (int i = firstDropped; i < firstDropped + moved; ++i) {
-        if (region[static_cast<size_t>(i)]->hasImages())
+    // The lines pushed out: at the top of the range when moving up, at its bottom when moving
+    // down. The ring does not count the images of lines that leave it this way.
+    const int firstDropped = direction == Shift::up ? top : bottom - moved + 1;
+    for (int row = firstDropped; row < firstDropped + moved; ++row) {
+        const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(row);
+        if (line && line->hasImages())
             buffer.adjustLinesWithImagesCount(-1);
     }
+    std::vector<std::shared_ptr<BufferLine>> blanks;
+    blanks.reserve(static_cast<size_t>(moved));
+    for (int i = 0; i < moved; ++i)
+        blanks.push_back(buffer.getBlankLine(blank, false, bidiState));
+    // Two splices move the line references of the range (and of the few screen rows below it)
+    // once each way; only the new lines are taken in by the ring.
+    ring.splice(firstDropped, moved, {});
+    ring.splice(direction == Shift::up ? bottom - moved + 1 : top, 0, blanks);
 }
 
 /// Moves the cells in columns `left` ... `right` of absolute rows `top` ... `bottom` by `count`
@@ -553,6 +550,8 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
     const int right = std::min(editColumns(*this, active).right, line.count() - 1);
     if (right < 0)
         return;
+    // The line primitive blanks wide characters cut at the cursor, at the margin and where cells
+    // fall off past the margin; the cells beyond the right margin never move.
     line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell);
     updateRange(active.y());
 }
@@ -577,6 +576,8 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
     const int right = std::min(editColumns(*this, active).right, line.count() - 1);
     if (right < x)
         return;
+    // The freed columns before the margin take the erase style; the line's prompt marks follow
+    // their cells.
     line.deletePackedCells(x, count, right, currentEraseBlankCell);
     updateRange(active.y());
 }
@@ -644,6 +645,8 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
     editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (x > right)
             return;
+        // The columns freed at the right edge get erase-style spaces; prompt marks move with
+        // their cells, and the row stops continuing the one above.
         line.deletePackedCells(x, count, right, currentEraseSpaceCell);
         line.setWrapped(false);
     });
@@ -700,6 +703,8 @@ void Terminal::cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect)
         }
     }
 
+    // Through the buffer's character insertion, so the repeats honour insert mode, protection,
+    // margins and auto-wrap exactly as printed text does.
     updateRange(active.y());
     for (int i = 0; i < count; ++i) {
         active.insertCharacter(cell);

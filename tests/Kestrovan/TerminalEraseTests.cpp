@@ -2,6 +2,7 @@
 // and SPA/EPA protection, the erase style, wide characters at erase edges, the alignment pattern
 // and the line render modes.
 #include "RecordingTerminalDelegate.h"
+#include "ScreenEditTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,45 +11,6 @@ namespace kestrovan::testing {
 namespace {
 
 using RenderLineMode = BufferLine::RenderLineMode;
-
-/// Gives the terminal an erase style with background `background`, as SGR would.
-void setEraseBackground(Terminal& t, Attribute::Color background)
-{
-    const Attribute erase(Attribute::Color::defaultColor(), background);
-    const uint16_t id = t.cellArena->intern(erase).value_or(0);
-    t.currentEraseAttribute = erase;
-    t.currentEraseBlankCell = PackedCell::makeScalar(0, id, PackedCell::WidthState::single, false, 0, 0);
-    t.currentEraseSpaceCell = PackedCell::makeScalar(' ', id, PackedCell::WidthState::single, false, 0, 0);
-}
-
-/// The line of screen row `row` of the active buffer.
-BufferLine& screenLine(Terminal& t, int row)
-{
-    return *t.buffer().lines()[t.buffer().yBase() + row];
-}
-
-/// Writes a wide character whose left half is at `col` of screen row `row`.
-void putWide(Terminal& t, int row, int col, char32_t scalar = U'\u597d')
-{
-    BufferLine& line = screenLine(t, row);
-    line.set(col, Terminal::makeCharData(Attribute(), scalar, 2));
-    line.set(col + 1, Terminal::makeCharData(Attribute(), 0, 0));
-}
-
-/// "" when no half of a wide character is left without its other half on the row, else where.
-std::string strayHalves(Terminal& t, int row)
-{
-    BufferLine& line = screenLine(t, row);
-    for (int col = 0; col < line.count(); ++col) {
-        const PackedCell cell = line.packed(col);
-        const bool leadAlone =
-            cell.isLead() && (col + 1 >= line.count() || !line.packed(col + 1).isContinuation());
-        const bool continuationAlone = cell.isContinuation() && (col == 0 || !line.packed(col - 1).isLead());
-        if (leadAlone || continuationAlone)
-            return "stray half at column " + std::to_string(col);
-    }
-    return "";
-}
 
 TEST(TerminalEraseTests, ProtectionMatrixOfDecscaAndSpaAgainstEveryErase)
 {

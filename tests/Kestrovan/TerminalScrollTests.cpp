@@ -2,6 +2,7 @@
 // selections, ICH and DCH at wide-character seams, DECIC, DECDC, the column scroll, REP, the bidi
 // hardening of wrap flags, and the image and kitty hooks.
 #include "RecordingTerminalDelegate.h"
+#include "ScreenEditTestSupport.h"
 #include "TestSupport.h"
 
 #include "Kestrovan/SelectionService.h"
@@ -19,57 +20,6 @@ std::shared_ptr<SelectionService> selectRows(TerminalFixture& fixture, Position 
     selection->setActive(true);
     fixture.t().registerSelection(selection);
     return selection;
-}
-
-/// Gives the terminal an erase style with background `background`, as SGR would.
-void setEraseBackground(Terminal& t, Attribute::Color background)
-{
-    const Attribute erase(Attribute::Color::defaultColor(), background);
-    const uint16_t id = t.cellArena->intern(erase).value_or(0);
-    t.currentEraseAttribute = erase;
-    t.currentEraseBlankCell = PackedCell::makeScalar(0, id, PackedCell::WidthState::single, false, 0, 0);
-    t.currentEraseSpaceCell = PackedCell::makeScalar(' ', id, PackedCell::WidthState::single, false, 0, 0);
-}
-
-BufferLine& screenLine(Terminal& t, int row)
-{
-    return *t.buffer().lines()[t.buffer().yBase() + row];
-}
-
-void putWide(Terminal& t, int row, int col, char32_t scalar = U'\u597d')
-{
-    BufferLine& line = screenLine(t, row);
-    line.set(col, Terminal::makeCharData(Attribute(), scalar, 2));
-    line.set(col + 1, Terminal::makeCharData(Attribute(), 0, 0));
-}
-
-/// "" when every half of a wide character on the row has its other half, else where one is alone.
-std::string strayHalves(Terminal& t, int row)
-{
-    BufferLine& line = screenLine(t, row);
-    for (int col = 0; col < line.count(); ++col) {
-        const PackedCell cell = line.packed(col);
-        const bool leadAlone =
-            cell.isLead() && (col + 1 >= line.count() || !line.packed(col + 1).isContinuation());
-        const bool continuationAlone = cell.isContinuation() && (col == 0 || !line.packed(col - 1).isLead());
-        if (leadAlone || continuationAlone)
-            return "stray half at column " + std::to_string(col);
-    }
-    return "";
-}
-
-void setRegion(Terminal& t, int top, int bottom)
-{
-    t.buffer().setScrollTop(top);
-    t.buffer().setScrollBottom(bottom);
-}
-
-void setMargins(Terminal& t, int left, int right)
-{
-    t.marginMode = true;
-    t.buffer().marginMode = true;
-    t.buffer().setMarginLeft(left);
-    t.buffer().setMarginRight(right);
 }
 
 /// Four rows of ten distinct characters.
