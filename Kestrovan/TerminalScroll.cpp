@@ -168,7 +168,13 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
             outcome = Outcome::full;
         } else {
             // The region ends above the screen's bottom: the new line goes in after it and the
-            // rows below the region keep their screen rows.
+            // rows below the region keep their screen rows. A full ring drops its oldest line,
+            // whose images the ring does not count off itself.
+            if (wasFull) {
+                const std::shared_ptr<BufferLine>& oldest = ring.lineIfPresent(0);
+                if (oldest && oldest->hasImages())
+                    buffer.adjustLinesWithImagesCount(-1);
+            }
             ring.splice(bottomRow + 1, 0, {buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState)});
             insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;

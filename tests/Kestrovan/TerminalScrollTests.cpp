@@ -537,6 +537,25 @@ TEST(TerminalScrollTests, RegionFromTheTopAboveTheBottomKeepsSelectionsBelowItIn
     }
 }
 
+TEST(TerminalScrollTests, RegionScrollOfAFullRingStopsCountingTheImagesOfTheLineItDrops)
+{
+    // Input: LF at the bottom of a region 0..1 of a 3-row screen whose full ring holds an image on
+    // its oldest line. Old result: the buffer went on counting a line with images after that line
+    // had left the ring, so it believed it held images for good.
+    TerminalFixture fixture(10, 3, 0);
+    Terminal& t = fixture.t();
+    Buffer& buffer = t.buffer();
+    t.feed("a\r\nb\r\nc");
+    ASSERT_TRUE(buffer.lines().isFull());
+    buffer.attachImage(std::make_shared<TestImage>(), 0);
+    setRegion(t, 0, 1);
+    moveCursor(t, 0, 1);
+    t.feed("\n");
+    EXPECT_EQ(screenText(t), "b||c");
+    EXPECT_EQ(buffer.linesWithImagesCount(), 0);
+    EXPECT_FALSE(buffer.hasAnyImages());
+}
+
 TEST(TerminalScrollTests, ReverseIndexGivesTheNewLineTheCurrentBidiState)
 {
     // Input: a bidi state set after the buffer was made, then RI at the top of the screen.
