@@ -5,7 +5,6 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
-
 #include <map>
 #include <string>
 #include <vector>
