@@ -316,7 +316,9 @@ void Buffer::reflowWider(int oldCols, int newCols, int newRows)
 
 void Buffer::reflowNarrower(int oldCols, int newCols, int newRows)
 {
-    if (lines_.count() == 0)
+    // One column holds no wide character whole, so no split could keep them intact; such a
+    // narrow buffer (the terminal never makes one) only cuts its lines.
+    if (lines_.count() == 0 || newCols < 2)
         return;
     const int cursorRow = std::clamp(yBase_ + y_, 0, lines_.count() - 1);
     const int savedRow = std::clamp(yBase_ + savedY, 0, lines_.count() - 1);
