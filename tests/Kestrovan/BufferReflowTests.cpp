@@ -353,35 +353,6 @@ TEST(BufferReflow, RandomResizesKeepTheScreenConsistent)
     }
 }
 
-TEST(BufferReflow, TextBelowTheCursorStaysOnScreenAndTheCursorOnItsLine)
-{
-    // The cursor on row 1 with a wrapped group below it, as a program's status area might be.
-    Screen screen(10, 6);
-    screen.ascii("top");
-    screen.newline();
-    screen.ascii("cur");
-    screen.newline();
-    screen.ascii(letters.substr(0, 25));
-    screen.buffer->setY(1);
-    screen.buffer->setX(1);
-    const auto cursor = screen.cursorLine();
-
-    screen.buffer->resize(30, 6);
-    EXPECT_EQ(screen.cursorLine(), cursor) << "lines joined below the cursor do not move it";
-    EXPECT_EQ(screen.buffer->y(), 1);
-    EXPECT_EQ(screen.row(2), letters.substr(0, 25));
-    expectConsistent(*screen.buffer, "wider");
-
-    // Narrowing needs more rows than the screen has below the cursor: the top scrolls away.
-    screen.buffer->resize(5, 6);
-    EXPECT_EQ(screen.cursorLine(), cursor);
-    EXPECT_EQ(screen.buffer->y(), 0);
-    EXPECT_EQ(screen.buffer->yBase(), 1);
-    EXPECT_EQ(screen.absolute(0), "top");
-    EXPECT_EQ(screen.row(5), letters.substr(20, 5)) << "the last piece is still on the screen";
-    expectConsistent(*screen.buffer, "narrower");
-}
-
 TEST(BufferReflow, ScrollbackIsTrimmedWhenTheRingOverflows)
 {
     Screen screen(20, 3, 2);
@@ -525,25 +496,6 @@ TEST(BufferResize, WithoutScrollbackNothingReflowsAndWideLinesAreKept)
     EXPECT_EQ(alternate.line(0).count(), 12);
     EXPECT_EQ(alternate.row(0), letters.substr(0, 10)) << "and it is not joined either";
     EXPECT_EQ(alternate.row(1), letters.substr(10, 3));
-}
-
-// Regression: an empty, cleared alternate buffer resized from 5 rows to 3 kept a ring of 5. Once
-// shown, its screen scrolled by pushing lines instead of recycling them, so it grew two lines of
-// history that the alternate screen must not have.
-TEST(BufferResize, AnEmptyRingTakesTheNewLength)
-{
-    Screen screen(10, 5, std::nullopt);
-    screen.buffer->clear();
-    screen.buffer->resize(10, 3);
-    EXPECT_EQ(screen.buffer->lines().maxLength(), 3);
-    EXPECT_EQ(screen.buffer->scrollBottom(), 2);
-
-    screen.buffer->fillViewportRows();
-    screen.buffer->setY(2);
-    for (int i = 0; i < 4; ++i)
-        screen.newline();
-    EXPECT_EQ(screen.buffer->yBase(), 0) << "no history appeared";
-    EXPECT_EQ(screen.buffer->lines().count(), 3);
 }
 
 TEST(BufferResizeDeathTest, ALineShorterThanTheNewWidthStopsTheProgram)

@@ -140,8 +140,9 @@ TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
     EXPECT_TRUE(t.buffer().tabStops()[8]);
 }
 
-// Regression: the alternate screen, cleared on leaving it and then made shorter, kept its taller
-// ring, and the next time it was shown its line feeds grew a history it must not have.
+// Regression. Input: leave the alternate screen (clearing it), resize from 5 rows to 3, show it
+// again and feed ten line feeds. Old result: yBase 2 and a ring of 5 lines. Resizing the empty
+// ring kept its 5-line capacity, so its line feeds pushed a history the alternate screen must not have.
 TEST(TerminalResize, AClearedAlternateScreenMadeShorterGrowsNoHistory)
 {
     TerminalFixture fixture(10, 5);
@@ -149,6 +150,7 @@ TEST(TerminalResize, AClearedAlternateScreenMadeShorterGrowsNoHistory)
     t.activateAltBuffer();
     t.activateNormalBuffer(true);
     t.resize(10, 3);
+    EXPECT_EQ(t.altBuffer->lines().maxLength(), 3);
     t.activateAltBuffer();
     t.feed(std::string(10, '\n'));
     EXPECT_EQ(t.buffer().yBase(), 0);
