@@ -52,6 +52,7 @@ void Terminal::resize(int cols, int rows, std::optional<CellPixelSize> committed
         refresh(0, newRows - 1);
     }
 
+    // The pixel size follows the grid; the cell size changes only when the host commits one.
     if (committedCellSize) {
         pixelGeometry =
             TerminalPixelGeometry{newRows, newCols, committedCellSize->width, committedCellSize->height};
@@ -81,6 +82,8 @@ void Terminal::updatePixelGeometry(int cellWidth, int cellHeight)
 
 void Terminal::reportInBandSizeIfAvailable()
 {
+    // A size the host reported earlier wins; otherwise the host is asked now, and its answer
+    // is kept so that later reports need not ask again.
     if (!pixelGeometry) {
         const std::shared_ptr<TerminalDelegate> host = delegate();
         if (!host)
@@ -123,6 +126,8 @@ void Terminal::resetToInitialState()
         host->bufferActivated(*this);
 }
 
+// DECSCL changes only the level reported and the reply encoding; it does not reset the
+// terminal.
 void Terminal::cmdSetConformanceLevel(const CsiParameters& pars, Collect)
 {
     if (pars.count == 0)
@@ -160,6 +165,8 @@ void Terminal::clearScrollback()
 
 void Terminal::changeScrollback(std::optional<int> limit)
 {
+    // Only the normal screen keeps history; the options remember the limit for the buffer a
+    // full reset builds.
     normalBuffer->changeHistorySize(limit);
     _options.scrollback = limit.value_or(0);
     refresh(0, _rows - 1);
