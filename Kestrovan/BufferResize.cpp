@@ -57,7 +57,10 @@ void Buffer::resize(int newCols, int newRows)
                     ++yBase_;
                     ++yDisp_;
                 } else {
-                    // A line below the cursor goes.
+                    // A line below the cursor goes, and with it any image it carried.
+                    const std::shared_ptr<BufferLine>& last = lines_.lineIfPresent(lines_.count() - 1);
+                    if (last && last->hasImages())
+                        linesWithImagesCount_ -= 1;
                     lines_.setCount(lines_.count() - 1);
                 }
             }

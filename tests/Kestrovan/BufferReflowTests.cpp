@@ -443,10 +443,12 @@ TEST(BufferResize, RowsComeFromAndGoToTheScrollback)
     // With blank rows below the cursor, those go instead.
     Screen top(10, 4);
     top.ascii("a");
+    top.buffer->attachImage(std::make_shared<TestImage>(), 3);
     top.buffer->resize(10, 2);
     EXPECT_EQ(top.buffer->yBase(), 0);
     EXPECT_EQ(top.buffer->lines().count(), 2);
     EXPECT_EQ(top.row(0), "a");
+    EXPECT_FALSE(top.buffer->hasAnyImages()) << "the image went with its row";
 }
 
 TEST(BufferResize, TheRingLengthFollowsTheRows)
