@@ -520,6 +520,8 @@ public:
     void cmdInsertChars(const CsiParameters& pars, Collect collect);
     void cmdDeleteChars(const CsiParameters& pars, Collect collect);
     void cmdDeleteColumns(const CsiParameters& pars, Collect collect);
+    /// DECIC, reached through the "}" router.
+    void cmdInsertColumns(const CsiParameters& pars, Collect collect);
     void columnScroll(bool back, int at);
     void cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect collect);
     void hardenBidiScrollBoundaries(bool insertedAtTop, int count);

@@ -47,7 +47,12 @@ void Terminal::csiZ(const CsiParameters&, Collect) {}
 
 void Terminal::csiOpenBrace(const CsiParameters&, Collect) {}
 
-void Terminal::csiCloseBrace(const CsiParameters&, Collect) {}
+void Terminal::csiCloseBrace(const CsiParameters& pars, Collect collect)
+{
+    // DECIC is built; the other forms are filled in with the rectangular-area family.
+    if (collect.size() == 1 && collect[0] == '\'')
+        cmdInsertColumns(pars, collect);
+}
 
 void Terminal::cmdDECRQCRA(const CsiParameters&, Collect) {}
 

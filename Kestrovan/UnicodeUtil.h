@@ -6,6 +6,7 @@
 #include "Kestrovan/Fatal.h"
 #include "Kestrovan/Generated/UnicodeTables.h"
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,6 +17,17 @@ struct UnicodeUtil
 {
     /// An inclusive range of scalars; a range table is sorted by `lo` and has no overlaps.
     using LH = unicode::Range;
+
+    /// The print path's answer to "does this scalar join the cell before it?".
+    enum class GraphemeJoin : uint8_t
+    {
+        /// Start a new cell.
+        newCell = 0,
+        /// Append to the previous cell.
+        append = 1,
+        /// Append only when the cell's scalars and this one still form one grapheme cluster.
+        appendIfOneCluster = 2,
+    };
 
     /// Whether `rune` falls in one of the ranges of `table`; `max` is the index of the last
     /// entry searched (the table must be non-empty and `max` below its length).
