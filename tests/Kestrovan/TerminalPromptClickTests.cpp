@@ -66,12 +66,6 @@ struct TwoLineFixture : ClickFixture
     }
 };
 
-/// Prints wide characters with the current content code through the buffer's print path.
-void printWide(Terminal& t, std::u32string_view scalars)
-{
-    t.buffer().insertScalarRun(std::span(scalars.data(), scalars.size()), 2, t.curStyleID, 0);
-}
-
 TEST(TerminalPromptClickTests, ModifierAndPointerGates)
 {
     PromptFixture fixture(";cl=m");
@@ -145,7 +139,7 @@ TEST(TerminalPromptClickTests, OnlyAnArmedCommandLineWithAClickModeTakesClicks)
     {
         PromptFixture fixture(";cl=m");
         Terminal& t = fixture.t();
-        t.activateAltBuffer();
+        t.feed("\x1b[?1049h");
         t.altBuffer->semanticInput = SemanticInputState::armed;
         t.altBuffer->semanticClickMode =
             SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
@@ -179,13 +173,12 @@ TEST(TerminalPromptClickTests, CursorKeysOnOneLine)
     EXPECT_EQ(fixture.click(3, 0), repeat(left, 4)) << "from after \"hello\" to its \"e\"";
     EXPECT_EQ(fixture.click(2, 0), repeat(left, 5));
 
-    t.applicationCursor = true;
+    t.feed("\x1b[?1h");
     EXPECT_EQ(fixture.click(3, 0), repeat("\x1bOD", 4)) << "application cursor keys";
 
-    t.feed("\x1b[4D");
-    t.applicationCursor = false;
+    t.feed("\x1b[4D\x1b[?1l");
     EXPECT_EQ(fixture.click(6, 0), repeat(right, 3)) << "after the shell moved its cursor left";
-    t.applicationCursor = true;
+    t.feed("\x1b[?1h");
     EXPECT_EQ(fixture.click(6, 0), repeat("\x1bOC", 3));
 
     // Without a host the bytes go nowhere, but the click is still taken.
@@ -197,9 +190,7 @@ TEST(TerminalPromptClickTests, WideCharactersCountOnceAndTheirRightHalfMeansTheC
 {
     TerminalFixture fixture(20, 5);
     Terminal& t = fixture.t();
-    t.feed(osc133("A;cl=m") + "$ " + osc133("B") + "a");
-    printWide(t, U"\u4e2d\u6587");
-    t.feed("b");
+    t.feed(osc133("A;cl=m") + "$ " + osc133("B") + "a\u4e2d\u6587b");
     // Columns: "$ " 0-1, a 2, 中 3-4, 文 5-6, b 7; the cursor at 8 is 4 input cells in.
     ASSERT_EQ(t.getCursorLocation(), std::make_pair(8, 0));
     EXPECT_EQ(fixture.delegate->sends.size(), 0u);
@@ -263,7 +254,7 @@ TEST(TerminalPromptClickTests, MultiLineCommandsInEachMode)
         EXPECT_EQ(fixture.click(3, 1), repeat(left, 2)) << options << ": same line, plain moves";
         fixture.t().feed("\x1b[1;4H");
         EXPECT_EQ(fixture.click(4, 1), repeat(left, 1) + down + repeat(right, 2)) << options;
-        fixture.t().applicationCursor = true;
+        fixture.t().feed("\x1b[?1h");
         EXPECT_EQ(fixture.click(4, 1), "\x1bOD\x1bOB\x1bOC\x1bOC") << options;
     }
     {
@@ -277,7 +268,7 @@ TEST(TerminalPromptClickTests, MultiLineCommandsInEachMode)
 TEST(TerminalPromptClickTests, SpecialKeysReplaceTheArrows)
 {
     PromptFixture fixture(";cl=line;special_key=1");
-    fixture.t().applicationCursor = true;
+    fixture.t().feed("\x1b[?1h");
     EXPECT_EQ(fixture.click(4, 0), repeat("\x1b[1;1u", 3)) << "special keys ignore application cursor mode";
     fixture.t().feed("\x1b[1;3H");
     EXPECT_EQ(fixture.click(5, 0), repeat("\x1b[1u", 3));

@@ -328,8 +328,7 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     t.feed(osc133("A;cl=m") + "$ " + osc133("B"));
     t.altBuffer->semanticContent = SemanticContent::prompt(SemanticPromptKind::right);
 
-    // Switched directly: the mode sequences belong to the modes family.
-    t.activateAltBuffer();
+    t.feed("\x1b[?1049h");
     for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()}) {
         EXPECT_EQ(buffer->semanticInput, SemanticInputState::submitted);
         EXPECT_EQ(buffer->semanticContent, SemanticContent::output());
@@ -341,9 +340,9 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     EXPECT_TRUE(marks(t, t.buffer().yBase()).empty());
     EXPECT_EQ(codes(t, 0), "006") << "full-screen programs print output";
 
-    t.activateNormalBuffer(false);
+    t.feed("\x1b[?1049l");
     t.normalBuffer->semanticContent = SemanticContent::none();
-    t.activateAltBuffer();
+    t.feed("\x1b[?1049h");
     EXPECT_EQ(t.normalBuffer->semanticContent, SemanticContent::none()) << "none stays none";
 }
 
@@ -358,7 +357,7 @@ TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
     ASSERT_TRUE(t.bufferLine(1)->semanticHardContinuationGroup());
     const uint64_t row2Generation = t.bufferLine(2)->generation();
 
-    t.resetSemanticPromptState(true);
+    t.feed("\x1b[!p"); // DECSTR
     Buffer& buffer = t.buffer();
     EXPECT_EQ(buffer.semanticContent, SemanticContent::none());
     EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle);
@@ -372,8 +371,9 @@ TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
     EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf("\r"))) << "the scanner left the paste";
 
     // A full reset goes through the same path.
-    t.feed(osc133("A") + osc133("B"));
-    t.setup(true);
+    t.feed(osc133("A") + osc133("B") +
+           "\x1b"
+           "c");
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::idle);
     EXPECT_EQ(t.buffer().semanticContent, SemanticContent::none());
 
