@@ -71,6 +71,7 @@ int Terminal::encodeButton(int button, bool release, bool shift, bool meta, bool
         case 0:
         case 1:
         case 2:
+            // Left, middle, right: the button number is its code.
             value = button;
             break;
         case 4:
@@ -81,6 +82,7 @@ int Terminal::encodeButton(int button, bool release, bool shift, bool meta, bool
             value = wheelUpCode + (button - 4);
             break;
         default:
+            // 3 is the release code, not a button; anything unknown reads as the left button.
             value = 0;
             break;
         }
@@ -104,6 +106,8 @@ void Terminal::sendEvent(int buttonFlags, int x, int y)
 
 void Terminal::sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY)
 {
+    // The release is read back from the code so that a view passing `encodeButton`'s flags
+    // needs no separate flag; bits 8-9 carry the button that went up.
     const int code = buttonFlags & 0xFF;
     const bool release = (code & releaseMask) == releaseCode;
     const int originalButton = (buttonFlags >> 8) & 3;
@@ -121,6 +125,7 @@ std::vector<uint8_t> Terminal::mousePacketBytes(int buttonFlags, bool release, i
                                                 int y, int pixelX, int pixelY) const
 {
     const int code = buttonFlags & 0xFF;
+    // The introducer follows the terminal's reply controls: ESC [ or, under 8-bit controls, 0x9B.
     const Bytes csi = cc.CSI();
     std::vector<uint8_t> out(csi.begin(), csi.end());
 
@@ -218,11 +223,14 @@ bool Terminal::sendHostMouse(TerminalMouseAction action, TerminalMouseButton but
     int originalButton = 0;
     switch (action) {
     case TerminalMouseAction::press:
+        // Every tracking mode reports presses, X10 compatibility mode included.
         if (!isClickButton(button) || !sendButtonPress(mouseMode_))
             return false;
         code = buttonValue;
         break;
     case TerminalMouseAction::release:
+        // X10 compatibility mode has no releases. The legacy encodings send code 3; the button
+        // rides along for the SGR encodings.
         if (!isClickButton(button) || !sendButtonRelease(mouseMode_))
             return false;
         code = releaseCode;
@@ -245,6 +253,7 @@ bool Terminal::sendHostMouse(TerminalMouseAction action, TerminalMouseButton but
         code += motionFlag;
         break;
     case TerminalMouseAction::wheel:
+        // Wheel steps are reported as presses of buttons 4 to 7 (codes 64 to 67).
         if (!isWheelButton(button) || !sendButtonPress(mouseMode_))
             return false;
         code = wheelUpCode + (buttonValue - static_cast<int>(TerminalMouseButton::wheelUp));

@@ -112,6 +112,8 @@ std::vector<Line> Terminal::getSelectedLines(Position start, Position end, Buffe
     // blank rows at the end of the range are left out.
     std::vector<LineFragment> pending;
 
+    // The first row: from the start column to the row's end, or to the end column when the
+    // range is one row. A blank first row adds nothing, not even a line break.
     const std::shared_ptr<BufferLine> first = buffer.lines()[static_cast<int>(firstRow)];
     if (first->hasAnyContent()) {
         const int to = firstRow == lastRow ? lastColumn : -1;
@@ -120,6 +122,7 @@ std::vector<Line> Terminal::getSelectedLines(Position start, Position end, Buffe
                          firstRow, start.col));
     }
 
+    // The rows between: whole rows.
     for (int64_t row = firstRow + 1; row < lastRow; ++row) {
         const std::shared_ptr<BufferLine> line = buffer.lines()[static_cast<int>(row)];
         std::string text = translateBufferLineToString(buffer, static_cast<int>(row), 0, -1);
@@ -133,6 +136,7 @@ std::vector<Line> Terminal::getSelectedLines(Position start, Position end, Buffe
         appendRow(lines, *line, row, std::move(text));
     }
 
+    // The last row: from column 0 to the end column; when blank, the held-back rows go with it.
     if (lastRow != firstRow) {
         const std::shared_ptr<BufferLine> last = buffer.lines()[static_cast<int>(lastRow)];
         if (!last->hasAnyContent())
@@ -165,6 +169,7 @@ std::string Terminal::getText(Position start, Position end)
 
 std::vector<uint8_t> Terminal::getBufferAsData(BufferKind kind, TextEncoding encoding)
 {
+    // The alternate buffer has no lines until it is first used; its dump is then empty.
     Buffer* source = _buffer.get();
     if (kind == BufferKind::normal)
         source = normalBuffer.get();
