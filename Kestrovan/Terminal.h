@@ -41,6 +41,9 @@
 //                              and program status: accepted and ignored until their families
 //                              are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
+//   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
+//   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
+//   TerminalEnvironment.cpp    the default environment of a child process
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -60,6 +63,7 @@
 #include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyGraphicsState.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/Line.h"
 #include "Kestrovan/OptionSet.h"
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
@@ -68,6 +72,7 @@
 #include "Kestrovan/ProgressReport.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
 #include "Kestrovan/TerminalLock.h"
+#include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
 #include "Kestrovan/TerminalOscEventDispatcher.h"
 #include "Kestrovan/TerminalProgramStatus.h"
@@ -170,6 +175,24 @@ public:
         sgr = 2,
         urxvt = 3,
         sgrPixel = 4,
+    };
+
+    /// Which buffer a text extraction reads: the one in use, the normal or the alternate one.
+    enum class BufferKind : uint8_t
+    {
+        active,
+        normal,
+        alt,
+    };
+
+    /// The text encodings a whole-buffer dump can be asked for.
+    enum class TextEncoding : uint8_t
+    {
+        utf8,
+        /// 7-bit ASCII.
+        ascii,
+        /// ISO-8859-1: the scalars U+0000 to U+00FF, one byte each.
+        isoLatin1,
     };
 
     /// The answer of a mode report (DECRQM).
@@ -738,6 +761,51 @@ public:
     }
     void clearProgramStatus(const std::string& id);
     void programStatusProcessExited();
+
+    // --- Mouse reporting (TerminalMouse.cpp) -----------------------------------------------------
+
+    /// Button flags for a classic view event: the report's code in bits 0-7 and, for a release,
+    /// the original button (0 left, 1 middle, 2 right) in bits 8-9.
+    int encodeButton(int button, bool release, bool shift, bool meta, bool control) const;
+    /// Sends one press or release report, the cell position standing in for the pixel position.
+    void sendEvent(int buttonFlags, int x, int y);
+    void sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY);
+    /// Sends one motion report (the flags plus 32).
+    void sendMotion(int buttonFlags, int x, int y, int pixelX, int pixelY);
+    /// The bytes of one report in `mouseProtocol`; positions are 0-based cells and pixels.
+    std::vector<uint8_t> mousePacketBytes(int buttonFlags, bool release, int originalButton, int x, int y,
+                                          int pixelX, int pixelY) const;
+    /// Appends one value in the UTF-8 encoding (mode 1005): one byte, two bytes, or 0 for 2047.
+    static void encodeMouseUtf(std::vector<uint8_t>& data, int ch);
+    /// The tracking state for a host: mode in bits 0-2, encoding in bits 3-5, 64 shift capture,
+    /// 128 alternate scroll, 256 while the alternate screen is active.
+    uint32_t hostPointerModes() const;
+    /// Validates one host event and sends its report; false when nothing was sent. `modifiers`:
+    /// bit 0 shift, bit 1 meta, bit 2 control, bit 3 accepted and ignored.
+    bool sendHostMouse(TerminalMouseAction action, TerminalMouseButton button, uint32_t modifiers, int col,
+                       int row, int pixelX, int pixelY);
+
+    // --- Text extraction (TerminalTextExtraction.cpp) -------------------------------------------
+
+    /// The text of columns `start` ..< `end` (-1: the whole row) of absolute row `line`:
+    /// right-trimmed, wide characters' right halves skipped, NUL read as a space.
+    std::string translateBufferLineToString(Buffer& buffer, int line, int start, int end);
+    /// The logical lines from `start` to `end` (start first, end row within the buffer): soft-
+    /// wrapped rows join, a line-break fragment ends each hard line, trailing blank rows are
+    /// dropped.
+    std::vector<Line> getSelectedLines(Position start, Position end, Buffer& buffer);
+    /// The text between two positions of the active buffer, in either order.
+    std::string getText(Position start, Position end);
+    /// Every line of a buffer, scrollback included, one line feed after each; rows the encoding
+    /// cannot represent are left out.
+    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding);
+
+    // --- Default child environment (TerminalEnvironment.cpp) ------------------------------------
+
+    /// The environment of a child started without one: TERM, COLORTERM, LANG and a few
+    /// variables of the host process, each "NAME=value".
+    static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName,
+                                                            bool trueColor);
 
     // --- Kitty graphics (KittyGraphicsStubs.cpp) ------------------------------------------------
 
