@@ -10,9 +10,9 @@
 //
 // The members live in four files: this class's state, construction, cells, clearing,
 // scrollback and tab stops in Buffer.cpp; the prompt-mark queries and image bookkeeping in
-// BufferPromptMarks.cpp; the print fast paths in BufferPrint.cpp; resize and reflow in
-// BufferResize.cpp. The buffer does no locking: every member runs under the owning terminal's
-// lock.
+// BufferPromptMarks.cpp; the print fast paths in BufferPrint.cpp; resize in BufferResize.cpp and
+// the reflow of wrapped lines in BufferReflow.cpp. The buffer does no locking: every member runs
+// under the owning terminal's lock.
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -287,6 +287,11 @@ public:
 
 private:
     bool isRowInRing(int row) const { return row >= 0 && row < lines_.count(); }
+
+    // Reflow of wrapped lines during `resize` (BufferReflow.cpp): joins them when the width
+    // grows, splits them when it shrinks. Called before `cols()` takes the new width.
+    void reflowWider(int oldCols, int newCols, int newRows);
+    void reflowNarrower(int oldCols, int newCols, int newRows);
     void dropOldestLines(int count);
     void dropImages(BufferLine& line);
 

@@ -1,11 +1,13 @@
-// Resizing a buffer. STUB: this changes the size without reflowing wrapped text. It adds and
-// removes rows the way the full resize does (keeping the cursor line in place), widens lines,
-// and keeps the cursor, region, margins and tab stops valid, so the terminal can be resized
-// safely. Reflow (joining and splitting wrapped lines of the normal buffer) is filled in with the
-// resize family.
+// Resizing a buffer: rows are added or removed at the bottom, or taken from and given back to the
+// scrollback, so that the cursor line keeps its place; lines are widened or cut; the cursor,
+// region, margins and tab stop array follow. A buffer with scrollback also reflows its wrapped
+// lines (BufferReflow.cpp) before its lines are cut to a narrower width.
 #include "Kestrovan/Buffer.h"
+#include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/Fatal.h"
 
 #include <algorithm>
+#include <string>
 
 namespace kestrovan {
 
@@ -13,21 +15,39 @@ void Buffer::resize(int newCols, int newRows)
 {
     newCols = std::max(newCols, 1);
     newRows = std::max(newRows, 1);
+    // Reflow and widening blank cells with packed cell 0: empty, default attribute.
+    const PackedCell nullCell;
 
     if (marginRight_ > newCols - 1)
         marginRight_ = newCols - 1;
     marginLeft_ = std::min(marginLeft_, marginRight_);
 
+    // A longer ring is made at once, so the rows taken below never push lines off its top.
     const int length = getCorrectBufferLength(newRows);
     if (lines_.maxLength() < length)
         lines_.setMaxLength(length);
 
-    int added = 0;
-    if (lines_.count() > 0) {
+    if (lines_.count() == 0) {
+        // An empty ring (an alternate screen not in use) still takes the new capacity: left at
+        // the old, taller one, the screen filled later would keep the extra lines as a history
+        // the alternate screen must not have.
+        if (lines_.maxLength() != length)
+            lines_.setMaxLength(length);
+        x_ = std::min(x_, newCols - 1);
+        y_ = std::min(y_, newRows - 1);
+        scrollBottom_ = newRows - 1;
+    } else {
         if (newCols > cols_) {
-            for (int row = 0; row < lines_.count(); ++row)
-                lines_[row]->resize(newCols, PackedCell());
+            for (int row = 0; row < lines_.count(); ++row) {
+                BufferLine& line = *lines_[row];
+                // A buffer that does not reflow may hold lines wider than the screen from an
+                // earlier, wider size; they keep their cells until the screen is that wide again.
+                if (hasScrollback_ || line.count() < newCols)
+                    line.resize(newCols, nullCell);
+            }
         }
+
+        int added = 0;
         if (newRows < rows_) {
             for (int step = 0; step < rows_ - newRows; ++step) {
                 if (yBase_ + newRows >= lines_.count())
@@ -37,7 +57,10 @@ void Buffer::resize(int newCols, int newRows)
                     ++yBase_;
                     ++yDisp_;
                 } else {
-                    // A blank line below the cursor goes.
+                    // A line below the cursor goes, and with it any image it carried.
+                    const std::shared_ptr<BufferLine>& last = lines_.lineIfPresent(lines_.count() - 1);
+                    if (last && last->hasImages())
+                        linesWithImagesCount_ -= 1;
                     lines_.setCount(lines_.count() - 1);
                 }
             }
@@ -46,40 +69,65 @@ void Buffer::resize(int newCols, int newRows)
                 if (lines_.count() >= yBase_ + newRows)
                     continue;
                 if (yBase_ >= 1 && lines_.count() <= yBase_ + y_ + added + 1) {
-                    // A line comes back from the scrollback.
+                    // Nothing below the cursor: a line comes back from the scrollback, and the
+                    // cursor moves down with its text.
                     --yBase_;
                     ++added;
                     if (yDisp_ >= 1)
                         --yDisp_;
                 } else {
-                    lines_.push(std::make_shared<BufferLine>(newCols, PackedCell(), PackedCell(), false,
+                    lines_.push(std::make_shared<BufferLine>(newCols, nullCell, nullCell, false,
                                                              defaultBidiState, cellArena_));
                 }
             }
         }
+
         if (length < lines_.maxLength()) {
             const int amount = lines_.count() - length;
             if (amount > 0) {
-                lines_.trimStart(amount);
+                dropOldestLines(amount);
+                // These lines fell off the top of a full ring, as scrolling drops them.
+                linesTop += amount;
                 yBase_ = std::max(yBase_ - amount, 0);
                 yDisp_ = std::max(yDisp_ - amount, 0);
                 savedY = std::max(savedY - amount, 0);
             }
             lines_.setMaxLength(length);
         }
+
         x_ = std::min(x_, newCols - 1);
         y_ = std::min(y_, newRows - 1) + added;
         savedX = std::min(savedX, newCols - 1);
+        scrollTop_ = 0;
+        scrollBottom_ = newRows - 1;
     }
 
-    scrollTop_ = 0;
-    scrollBottom_ = newRows - 1;
+    // New columns get no stops here; the terminal lays them out after the resize.
     tabStops_.resize(static_cast<size_t>(newCols), false);
-    // Without reflow a narrower normal buffer cuts its lines; the alternate one keeps them wide.
-    if (hasScrollback_ && newCols < cols_) {
-        for (int row = 0; row < lines_.count(); ++row)
-            lines_[row]->resize(newCols, PackedCell());
+
+    if (hasScrollback_ && newCols != cols_) {
+        if (newCols > cols_)
+            reflowWider(cols_, newCols, newRows);
+        else
+            reflowNarrower(cols_, newCols, newRows);
+        recalculateLinesWithImagesCount();
+        if (newCols < cols_) {
+            for (int row = 0; row < lines_.count(); ++row)
+                lines_[row]->resize(newCols, nullCell);
+        }
     }
+
+    // Every cell of the screen must exist; a shorter line would be read past its end. Empty
+    // slots are skipped: they are filled at the new width when first read.
+    for (int row = 0; row < lines_.count(); ++row) {
+        const std::shared_ptr<BufferLine>& line = lines_.lineIfPresent(row);
+        if (line && line->count() < newCols) {
+            printDiagnostic("stop here newCols=" + std::to_string(newCols) +
+                            " but the element has: " + std::to_string(line->count()));
+            fatal("A resized line is shorter than the buffer width");
+        }
+    }
+
     cols_ = newCols;
     rows_ = newRows;
 }

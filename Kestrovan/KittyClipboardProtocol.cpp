@@ -2,6 +2,7 @@
 
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/TerminalPaste.h"
 
 namespace kestrovan {
 
@@ -22,11 +23,34 @@ void KittyClipboardProtocol::refreshCapabilities()
         capabilities_ = KittyClipboardCapabilities();
 }
 
-TerminalPasteResult KittyClipboardProtocol::paste(const TerminalPasteRequest&, bool)
+TerminalPasteResult KittyClipboardProtocol::paste(const TerminalPasteRequest& request, bool allowUnsafe)
 {
-    // Without the paste encoder nothing can be sent safely, so the paste is reported as failed
-    // rather than as sent.
-    return TerminalPasteResult::failed;
+    const std::shared_ptr<Terminal> terminal = terminal_.lock();
+    if (!terminal)
+        return TerminalPasteResult::failed;
+    // A request with a clipboard snapshot goes out as a paste event when the program asked for
+    // them; that path arrives with the protocol's transactions. Until then such a request falls
+    // through to its text, and one without text fails so that the caller can offer text instead.
+    if (!request.text)
+        return TerminalPasteResult::failed;
+
+    const std::shared_ptr<TerminalDelegate> delegate = terminal->delegate();
+    const ByteSet controlBytes = delegate ? delegate->terminalControlBytesForPaste(*terminal)
+                                          : TerminalPasteControls::approximateTerminalControlBytes();
+    const auto* text = reinterpret_cast<const uint8_t*>(request.text->data());
+    const TerminalPaste::Result result =
+        TerminalPaste::encode(std::span<const uint8_t>(text, request.text->size()),
+                              terminal->bracketedPasteMode, controlBytes, allowUnsafe);
+    const auto* encoded = std::get_if<TerminalPaste::Encoded>(&result);
+    if (!encoded)
+        return TerminalPasteResult::rejected;
+    // Without a host the text reaches no program: reporting it as sent would be a lie.
+    if (!delegate)
+        return TerminalPasteResult::failed;
+    // Semantic prompt tracking watches typed input for the command being submitted.
+    terminal->scanUserInputForSubmission(encoded->bytes);
+    delegate->send(*terminal, encoded->bytes);
+    return TerminalPasteResult::textSent;
 }
 
 void KittyClipboardProtocol::clear() {}

@@ -26,8 +26,9 @@ public:
     /// Asks the delegate what its clipboards can do and stores the answer; without a terminal
     /// it does nothing.
     void refreshCapabilities();
-    /// Pastes text or a paste event. Answers `failed` when the terminal is gone, and for now also
-    /// otherwise: the paste encoder it would use does not exist yet.
+    /// Pastes text as typed input through the paste encoder: `rejected` when the encoder refuses
+    /// it, `textSent` once sent, `failed` when the terminal, its host or the text is missing.
+    /// Paste events for a clipboard snapshot are not sent yet.
     TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
     /// Drops grants, paste tokens and transactions (a full reset).
     void clear();

@@ -1,11 +1,13 @@
 // Whether a click inside a shell's command line moves the shell's cursor there (click-to-move
-// inside an OSC 133 prompt group), and which modifiers such a click needs. The terminal keeps one
-// `SemanticPromptClickBehavior`; the click handling reads it.
+// inside an OSC 133 prompt group), which modifiers such a click needs, and what the view saw of
+// the press. The terminal keeps one `SemanticPromptClickBehavior`; the click handling reads it
+// together with a `SemanticPromptPointerSnapshot` the view takes at mouse-up.
 #pragma once
 
 #include "Kestrovan/OptionSet.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace kestrovan {
 
@@ -49,6 +51,30 @@ struct SemanticPromptClickBehavior
 
     friend constexpr bool operator==(const SemanticPromptClickBehavior&,
                                      const SemanticPromptClickBehavior&) = default;
+};
+
+/// What the view observed about one press and release of the pointer.
+struct SemanticPromptPointerSnapshot
+{
+    bool selectionWasActive = false;
+    bool selectionIsActiveAtRelease = false;
+    bool didDrag = false;
+    int clickCount = 0;
+    /// Decided by the view: whether the press landed where click-to-move may apply.
+    bool pressWasSemanticEligible = false;
+
+    SemanticPromptPointerSnapshot() = default;
+    /// Without `selectionIsActiveAtRelease` the selection is taken to be as it was at the press.
+    SemanticPromptPointerSnapshot(bool selectionWasActive, bool didDrag, int clickCount,
+                                  bool pressWasSemanticEligible,
+                                  std::optional<bool> selectionIsActiveAtRelease = std::nullopt)
+        : selectionWasActive(selectionWasActive),
+          selectionIsActiveAtRelease(selectionIsActiveAtRelease.value_or(selectionWasActive)),
+          didDrag(didDrag), clickCount(clickCount), pressWasSemanticEligible(pressWasSemanticEligible)
+    {}
+
+    friend bool operator==(const SemanticPromptPointerSnapshot&,
+                           const SemanticPromptPointerSnapshot&) = default;
 };
 
 } // namespace kestrovan

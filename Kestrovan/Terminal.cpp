@@ -46,9 +46,8 @@ Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const Term
     parser = std::make_unique<EscapeSequenceParser>(
         static_cast<size_t>(std::max<int64_t>(_options.maximumOscBytes, 0)));
 
-    // The buffers are built at the options' size rather than at 80 x 25 and then resized: resizing
-    // an empty ring leaves its capacity alone, so an alternate buffer made for 25 rows and shrunk
-    // would go on growing a hidden history until it reached 25 lines.
+    // The buffers are built at the options' size rather than at 80 x 25 and then resized, which
+    // saves building and reflowing rows that would be thrown away at once.
     _cols = std::max(_options.cols, MINIMUM_COLS);
     _rows = std::max(_options.rows, MINIMUM_ROWS);
     normalBuffer = makeBuffer(std::max(_options.scrollback, 0));

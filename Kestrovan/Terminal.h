@@ -32,13 +32,20 @@
 //                              output and cursor visibility
 //   TerminalResize.cpp         resize, pixel geometry, in-band size reports, RIS, DECSCL,
 //                              scrollback size
+//   TerminalSemanticPrompts.cpp  OSC 133 prompt marks, the semantic reactions to line feeds,
+//                              screen switches and resets, and the view queries on prompt marks
+//   TerminalSubmissionScan.cpp  the scan of user input for a submitted command line
+//   TerminalPromptClick.cpp    click-to-move inside a command line
 //   TerminalWindowOps.cpp      window operations (CSI t), the title stacks and title modes
 //   TerminalRectangles.cpp     rectangular areas (DECCRA, DECFRA, DECERA, DECSERA, DECCARA,
 //                              DECRARA), the checksum report, DECSACE and their routers
 //   TerminalPendingHandlers.cpp  device reports, kitty keyboard, OSC handlers other than titles,
-//                              hyperlinks, OSC 1337, semantic prompts and program status:
-//                              accepted and ignored until their families are built
+//                              hyperlinks, OSC 1337 and program status: accepted and ignored
+//                              until their families are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
+//   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
+//   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
+//   TerminalEnvironment.cpp    the default environment of a child process
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -58,6 +65,7 @@
 #include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyGraphicsState.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/Line.h"
 #include "Kestrovan/OptionSet.h"
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
@@ -66,6 +74,7 @@
 #include "Kestrovan/ProgressReport.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
 #include "Kestrovan/TerminalLock.h"
+#include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
 #include "Kestrovan/TerminalOscEventDispatcher.h"
 #include "Kestrovan/TerminalProgramStatus.h"
@@ -169,6 +178,24 @@ public:
         sgr = 2,
         urxvt = 3,
         sgrPixel = 4,
+    };
+
+    /// Which buffer a text extraction reads: the one in use, the normal or the alternate one.
+    enum class BufferKind : uint8_t
+    {
+        active,
+        normal,
+        alt,
+    };
+
+    /// The text encodings a whole-buffer dump can be asked for.
+    enum class TextEncoding : uint8_t
+    {
+        utf8,
+        /// 7-bit ASCII.
+        ascii,
+        /// ISO-8859-1: the scalars U+0000 to U+00FF, one byte each.
+        isoLatin1,
     };
 
     /// The answer of a mode report (DECRQM).
@@ -693,15 +720,52 @@ public:
     void garbageCollectPayload();
     void osciTerm2(Bytes data);
 
-    // --- Semantic prompts and program status (TerminalPendingHandlers.cpp) ----------------------
+    // --- Semantic prompts (TerminalSemanticPrompts.cpp, TerminalSubmissionScan.cpp) ------------
 
+    /// OSC 133: the payload after "133;". Malformed payloads are ignored without a report.
     void oscSemanticPrompt(Bytes data);
+    /// After every line feed and index: rows a line feed reaches while a command line is being
+    /// edited join the active prompt group.
     void finishSemanticLineAdvance(Buffer& buffer, bool movedToNextLine);
+    /// Both buffers leave the command line: input becomes `submitted`, prompt and input content
+    /// becomes `output`.
     void semanticNoteAlternateScreenSwitch();
+    /// Full and soft reset: both buffers forget their prompt state; with `clearingScreenMarks`
+    /// the screen rows also lose their marks and hard-continuation groups.
     void resetSemanticPromptState(bool clearingScreenMarks);
     void resetUserInputScanner();
+    /// Bytes the user types: scanned for a submission (which moves an `armed` command line to
+    /// `submitted`), then handed to the delegate unchanged.
     void sendUserInput(Bytes data);
+    /// True when a byte of `data` completes a submission (Enter in any of its encodings, outside
+    /// a bracketed paste). The scanner keeps its state across calls.
     bool scanUserInputForSubmission(Bytes data);
+    /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
+    std::optional<SemanticContent> semanticContent(Position at);
+    /// The prompt marks of an absolute row of the active buffer.
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) { return _buffer->semanticPromptMarks(at); }
+    std::optional<SemanticPromptKind> semanticRowKind(int at) { return _buffer->semanticRowKind(at); }
+    std::optional<Position> activeSemanticPromptOrigin() { return _buffer->activeSemanticPromptOrigin(); }
+    /// Where a line object now is in the active buffer; absent when it was recycled since
+    /// `recycleGeneration` was read, or is no longer in the ring.
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration);
+    /// The line at an absolute row of the active buffer, null outside the ring.
+    std::shared_ptr<BufferLine> bufferLine(int atRow);
+
+    // --- Prompt click-to-move (TerminalPromptClick.cpp) -----------------------------------------
+
+    /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
+    bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
+                                       const SemanticPromptPointerSnapshot& snapshot);
+    /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
+    /// absolute row); true when the click was consumed.
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
+    /// The same behind the snapshot gate: single clicks only, no drag, no selection.
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
+                                   const SemanticPromptPointerSnapshot& snapshot);
+
+    // --- Program status (TerminalPendingHandlers.cpp) -------------------------------------------
+
     void oscProgramStatus(Bytes data, uint8_t terminator);
     std::vector<TerminalProgramStatus> programStatusRecords() const { return programStatusStore.snapshots(); }
     std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
@@ -710,6 +774,51 @@ public:
     }
     void clearProgramStatus(const std::string& id);
     void programStatusProcessExited();
+
+    // --- Mouse reporting (TerminalMouse.cpp) -----------------------------------------------------
+
+    /// Button flags for a classic view event: the report's code in bits 0-7 and, for a release,
+    /// the original button (0 left, 1 middle, 2 right) in bits 8-9.
+    int encodeButton(int button, bool release, bool shift, bool meta, bool control) const;
+    /// Sends one press or release report, the cell position standing in for the pixel position.
+    void sendEvent(int buttonFlags, int x, int y);
+    void sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY);
+    /// Sends one motion report (the flags plus 32).
+    void sendMotion(int buttonFlags, int x, int y, int pixelX, int pixelY);
+    /// The bytes of one report in `mouseProtocol`; positions are 0-based cells and pixels.
+    std::vector<uint8_t> mousePacketBytes(int buttonFlags, bool release, int originalButton, int x, int y,
+                                          int pixelX, int pixelY) const;
+    /// Appends one value in the UTF-8 encoding (mode 1005): one byte, two bytes, or 0 for 2047.
+    static void encodeMouseUtf(std::vector<uint8_t>& data, int ch);
+    /// The tracking state for a host: mode in bits 0-2, encoding in bits 3-5, 64 shift capture,
+    /// 128 alternate scroll, 256 while the alternate screen is active.
+    uint32_t hostPointerModes() const;
+    /// Validates one host event and sends its report; false when nothing was sent. `modifiers`:
+    /// bit 0 shift, bit 1 meta, bit 2 control, bit 3 accepted and ignored.
+    bool sendHostMouse(TerminalMouseAction action, TerminalMouseButton button, uint32_t modifiers, int col,
+                       int row, int pixelX, int pixelY);
+
+    // --- Text extraction (TerminalTextExtraction.cpp) -------------------------------------------
+
+    /// The text of columns `start` ..< `end` (-1: the whole row) of absolute row `line`:
+    /// right-trimmed, wide characters' right halves skipped, NUL read as a space.
+    std::string translateBufferLineToString(Buffer& buffer, int line, int start, int end);
+    /// The logical lines from `start` to `end` (start first, end row within the buffer): soft-
+    /// wrapped rows join, a line-break fragment ends each hard line, trailing blank rows are
+    /// dropped.
+    std::vector<Line> getSelectedLines(Position start, Position end, Buffer& buffer);
+    /// The text between two positions of the active buffer, in either order.
+    std::string getText(Position start, Position end);
+    /// Every line of a buffer, scrollback included, one line feed after each; rows the encoding
+    /// cannot represent are left out.
+    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding);
+
+    // --- Default child environment (TerminalEnvironment.cpp) ------------------------------------
+
+    /// The environment of a child started without one: TERM, COLORTERM, LANG and a few
+    /// variables of the host process, each "NAME=value".
+    static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName,
+                                                            bool trueColor);
 
     // --- Kitty graphics (KittyGraphicsStubs.cpp) ------------------------------------------------
 

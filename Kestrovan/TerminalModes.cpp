@@ -1,58 +1,859 @@
 // The terminal's modes: SM/RM, the DEC private modes, their save and restore, DECRQM, soft reset
 // and the column-mode switch; and synchronized output (mode 2026) with cursor visibility.
+//
+// The DEC private modes come in two groups. The newer ones (`applyDECPrivateMode`) each have a
+// readable value, so they can be saved with CSI ? s, restored with CSI ? r and reported from that
+// value. The classic ones are switched in `setMode` / `resetMode` only; their reports come from a
+// table of their own, and CSI ? s skips them. Modes that several places read (insert, wraparound,
+// margin mode, the bidi defaults) are written into both screen buffers as well, so a buffer switch
+// never sees stale flags.
+#include "Kestrovan/IOTimerQueue.h"
+#include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <string>
 
 namespace kestrovan {
 
-// The handlers below are filled in with the modes family.
+namespace {
 
-void Terminal::cmdSetMode(const CsiParameters&, Collect) {}
+using ReportState = Terminal::DECModeReportState;
 
-void Terminal::cmdResetMode(const CsiParameters&, Collect) {}
-
-void Terminal::setMode(int, Collect) {}
-
-void Terminal::resetMode(int, Collect) {}
-
-bool Terminal::applyDECPrivateMode(int, bool)
+std::string describeBytes(std::span<const uint8_t> bytes)
 {
-    return false;
+    std::string out = "[";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0)
+            out += ", ";
+        out += std::to_string(bytes[i]);
+    }
+    return out + "]";
 }
 
-std::optional<bool> Terminal::readDECPrivateMode(int) const
+std::string describeParameters(const CsiParameters& pars)
 {
-    return std::nullopt;
+    std::string out = "[";
+    for (int i = 0; i < pars.count; ++i) {
+        if (i > 0)
+            out += ", ";
+        out += std::to_string(pars[i]);
+    }
+    return out + "]";
 }
 
-std::optional<Terminal::DECModeReportState> Terminal::decPrivateModeReportState(int)
+bool collectIs(std::span<const uint8_t> collect, std::string_view text)
 {
-    return std::nullopt;
+    return collect.size() == text.size() &&
+           std::equal(collect.begin(), collect.end(), text.begin(),
+                      [](uint8_t byte, char c) { return byte == uint8_t(c); });
 }
 
-void Terminal::cmdSavePrivateModes(const CsiParameters&) {}
+ReportState setOrReset(bool value)
+{
+    return value ? ReportState::set : ReportState::reset;
+}
 
-void Terminal::cmdRestorePrivateModes(const CsiParameters&) {}
+/// The modes that only remember whether they are set, for DECRQM; they change nothing else.
+constexpr std::array<int, 4> reportedOnlyDECModes{18, 19, 35, 42};
 
-void Terminal::csiPHandler(const CsiParameters&, Collect) {}
+bool isReportedOnly(int mode)
+{
+    return std::find(reportedOnlyDECModes.begin(), reportedOnlyDECModes.end(), mode) !=
+           reportedOnlyDECModes.end();
+}
 
-void Terminal::cmdDecRqm(const CsiParameters&, bool) {}
+/// The modes CSI ? r restores: those of `applyDECPrivateMode` that carry a value.
+constexpr std::array<int, 15> restorableDECModes{7,    67,   18,   19,   35,   42,   1243, 2004,
+                                                 2026, 2031, 2033, 2048, 2500, 2501, 5522};
 
-void Terminal::cmdSoftReset() {}
+bool isRestorable(int mode)
+{
+    return std::find(restorableDECModes.begin(), restorableDECModes.end(), mode) != restorableDECModes.end();
+}
 
-void Terminal::changeColumnMode(int) {}
+/// After either screen became active (modes 47, 1047, 1049): redraw it all, show the cursor, and
+/// tell the host.
+void finishBufferActivation(Terminal& t)
+{
+    t.updateFullScreen();
+    // A program that hid the cursor on one screen must not leave it hidden on the other.
+    t.showCursor();
+    if (auto host = t.delegate())
+        host->bufferActivated(t);
+}
 
-// Synchronized output and cursor visibility are filled in with the modes family.
+/// DECLRMM in the terminal and both buffers, whose print paths read it.
+void setMarginModeEverywhere(Terminal& t, bool value)
+{
+    t.marginMode = value;
+    t.normalBuffer->marginMode = value;
+    t.altBuffer->marginMode = value;
+}
 
-void Terminal::beginSynchronizedOutput() {}
+/// DECSCNM: the whole screen changes colour, so only a real change is announced.
+void setReverseColors(Terminal& t, bool value)
+{
+    if (t.reverseColors == value)
+        return;
+    t.reverseColors = value;
+    t.updateFullScreen();
+    if (auto host = t.delegate())
+        host->colorChanged(t, std::nullopt);
+}
 
-void Terminal::endSynchronizedOutput() {}
+/// BDSM (ANSI mode 8): whether the terminal runs the implicit bidi algorithm.
+void setBidiSupportMode(Terminal& t, BidiSupportMode mode)
+{
+    t._currentBidiState.supportMode = mode;
+    t.normalBuffer->defaultBidiState.supportMode = mode;
+    t.altBuffer->defaultBidiState.supportMode = mode;
+    t.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::supportMode);
+    t.updateFullScreen();
+}
 
-void Terminal::applySynchronizedOutputWatchdog(bool, uint64_t) {}
+/// What SM and RM share for one ANSI mode; false when the mode is not one of ours.
+bool applyAnsiMode(Terminal& t, int mode, bool value)
+{
+    switch (mode) {
+    case 2: // KAM
+        t.keyboardActionMode = value;
+        return true;
+    case 4: // IRM
+        t.setInsertMode(value);
+        return true;
+    case 8: // BDSM: implicit bidi when set; reset leaves the ordering to the program
+        setBidiSupportMode(t, value ? BidiSupportMode::implicit : BidiSupportMode::explicit_);
+        return true;
+    case 12: // SRM
+        t.sendReceiveMode = value;
+        return true;
+    case 20: // LNM
+        t.lineFeedMode = value;
+        return true;
+    default:
+        return false;
+    }
+}
 
-void Terminal::synchronizedOutputWatchdogFired(uint64_t) {}
+/// What DECSET and DECRST do for the classic DEC modes; false when the mode is to be reported as
+/// unhandled (some modes are handled one way only).
+bool applyClassicDECMode(Terminal& t, int mode, bool value)
+{
+    using MouseMode = Terminal::MouseMode;
+    using Encoding = Terminal::MouseProtocolEncoding;
+    const auto mouse = [&](MouseMode on) { t.setMouseMode(value ? on : MouseMode::off); };
+    const auto encoding = [&](Encoding on) { t.mouseProtocol = value ? on : Encoding::x10; };
 
-void Terminal::showCursor() {}
+    switch (mode) {
+    case 1: // DECCKM
+        t.applicationCursor = value;
+        return true;
+    case 2: // DECANM: set puts the default sets back in every slot; VT52 mode is not offered
+        if (!value)
+            return false;
+        for (uint8_t slot = 0; slot < 4; ++slot)
+            t.setgCharset(slot, nullptr);
+        return true;
+    case 3: // DECCOLM
+        t.changeColumnMode(value ? 132 : 80);
+        return true;
+    case 4: // DECSCLM
+        t.smoothScroll = value;
+        return true;
+    case 5: // DECSCNM
+        setReverseColors(t, value);
+        return true;
+    case 6: // DECOM
+        t.originMode = value;
+        return true;
+    case 9: // X10 mouse
+        mouse(MouseMode::x10);
+        return true;
+    case 12: // cursor blink
+        t.cursorBlink = value;
+        return true;
+    case 25: // DECTCEM
+        if (value)
+            t.showCursor();
+        else
+            t.hideCursor();
+        return true;
+    case 40: // allow DECCOLM
+        t.allow80To132 = value;
+        return true;
+    case 41: // more(1) fix: not offered, but turning it off is no news
+        return !value;
+    case 45: // reverse wraparound
+        t.reverseWraparound = value;
+        return true;
+    case 47: // alternate screen; leaving it keeps what was drawn there
+        if (value)
+            t.activateAltBuffer(std::nullopt);
+        else
+            t.activateNormalBuffer(false);
+        finishBufferActivation(t);
+        return true;
+    case 63: // DECRLM: ignored on, reported when turned off
+        return value;
+    case 66: // DECNKM
+        t.applicationKeypad = value;
+        return true;
+    case 69: // DECLRMM, a VT400 feature
+        if (!value) {
+            setMarginModeEverywhere(t, false);
+            t.buffer().setMarginLeft(0);
+            t.buffer().setMarginRight(t.cols() - 1);
+        } else if (t.conformance >= Terminal::TerminalConformance::vt400) {
+            setMarginModeEverywhere(t, true);
+        }
+        return true;
+    case 95: // DECNCSM
+        t.noClearOnColumnChange = value;
+        return true;
+    case 1000:
+        mouse(MouseMode::vt200);
+        return true;
+    case 1002:
+        mouse(MouseMode::buttonEventTracking);
+        return true;
+    case 1003:
+        mouse(MouseMode::anyEvent);
+        return true;
+    case 1004: // focus events; the program learns the current focus at once
+        t.sendFocus = value;
+        if (value)
+            t.sendFocusReport();
+        return true;
+    case 1005:
+        encoding(Encoding::utf8);
+        return true;
+    case 1006:
+        encoding(Encoding::sgr);
+        return true;
+    case 1007: // alternate scroll
+        t.alternateScrollMode = value;
+        return true;
+    case 1015:
+        encoding(Encoding::urxvt);
+        return true;
+    case 1016:
+        encoding(Encoding::sgrPixel);
+        return true;
+    case 1034: // eight-bit input: ignored both ways
+        return true;
+    case 1045: // extended reverse wraparound
+        t.reverseWraparoundExtended = value;
+        return true;
+    case 1047: // alternate screen, cleared on leaving
+        if (value)
+            t.activateAltBuffer(std::nullopt);
+        else
+            t.activateNormalBuffer(true);
+        finishBufferActivation(t);
+        return true;
+    case 1048: // save or restore the cursor
+        if (value)
+            t.cmdSaveCursor(CsiParameters::empty, {});
+        else
+            t.cmdRestoreCursor(CsiParameters::empty, {});
+        return true;
+    case 1049:
+        // The cursor is saved in the normal buffer's slot and restored from it after the switch
+        // back; the alternate screen is cleared on leaving.
+        if (value) {
+            t.cmdSaveCursor(CsiParameters::empty, {});
+            t.activateAltBuffer(std::nullopt);
+            finishBufferActivation(t);
+        } else {
+            t.activateNormalBuffer(true);
+            finishBufferActivation(t);
+            t.cmdRestoreCursor(CsiParameters::empty, {});
+        }
+        return true;
+    default:
+        return false;
+    }
+}
 
-void Terminal::hideCursor() {}
+} // namespace
+
+// --- Set and reset ---------------------------------------------------------------------------------
+
+void Terminal::cmdSetMode(const CsiParameters& pars, Collect collect)
+{
+    for (int64_t mode : pars)
+        setMode(static_cast<int>(mode), collect);
+}
+
+void Terminal::cmdResetMode(const CsiParameters& pars, Collect collect)
+{
+    for (int64_t mode : pars)
+        resetMode(static_cast<int>(mode), collect);
+}
+
+void Terminal::setMode(int mode, Collect collect)
+{
+    if (collect.empty()) {
+        if (!applyAnsiMode(*this, mode, true))
+            logInfo("Unhandled verbatim setMode with " + std::to_string(mode) + " and " +
+                    describeBytes(collect));
+        return;
+    }
+    if (!collectIs(collect, "?")) {
+        logInfo("Unhandled setMode (SM) with " + std::to_string(mode) + " and " + describeBytes(collect));
+        return;
+    }
+    if (!applyDECPrivateMode(mode, true) && !applyClassicDECMode(*this, mode, true))
+        logInfo("Unhandled DEC Private Mode Set (DECSET) with " + std::to_string(mode));
+}
+
+void Terminal::resetMode(int mode, Collect collect)
+{
+    // Unlike SM, RM passes over what it does not know in silence.
+    if (collect.empty()) {
+        applyAnsiMode(*this, mode, false);
+        return;
+    }
+    if (!collectIs(collect, "?"))
+        return;
+    if (!applyDECPrivateMode(mode, false) && !applyClassicDECMode(*this, mode, false))
+        logInfo("Unhandled DEC Private Mode Reset (DECRST) with " + std::to_string(mode));
+}
+
+// --- The DEC private modes with a value ---------------------------------------------------------
+
+bool Terminal::applyDECPrivateMode(int mode, bool value)
+{
+    if (isReportedOnly(mode)) {
+        if (value)
+            reportedOnly.decModes.insert(mode);
+        else
+            reportedOnly.decModes.erase(mode);
+        return true;
+    }
+    switch (mode) {
+    case 7: // DECAWM
+        wraparound = value;
+        normalBuffer->wraparound = value;
+        altBuffer->wraparound = value;
+        return true;
+    case 60:   // DECHCCM, horizontal cursor coupling: always off here
+    case 117:  // DECECM, erase colour: always off here
+    case 2027: // grapheme clustering: always on here
+        // Accepted so that programs probing them get no "unhandled" noise; they hold nothing.
+        return true;
+    case 67: // DECBKM
+        backarrowKeyMode = value;
+        return true;
+    case 1243: // arrow keys follow the visual order in right-to-left paragraphs
+        bidiArrowKeySwap = value;
+        return true;
+    case 2004: // bracketed paste
+        bracketedPasteMode = value;
+        return true;
+    case 2026: // synchronized output
+        if (value)
+            beginSynchronizedOutput();
+        else
+            endSynchronizedOutput();
+        return true;
+    case 2031: // colour-scheme change notifications
+        colorSchemeUpdatesEnabled = value;
+        return true;
+    case 2033: // visibility reports; the program starts from the current state
+        visibilityReportsEnabled = value;
+        if (value)
+            reportTerminalVisibility();
+        return true;
+    case 2048: // in-band size reports; the first one goes out at once
+        inBandSizeReportsEnabled = value;
+        if (value)
+            reportInBandSizeIfAvailable();
+        return true;
+    case 2500:   // bidi box mirroring
+    case 2501: { // bidi direction autodetection
+        // New lines take the buffers' defaults; the paragraph under the cursor takes the state
+        // only if nothing has been written into it yet.
+        const BidiStateProperty property =
+            mode == 2500 ? BidiStateProperty::boxMirroring : BidiStateProperty::autodetectDirection;
+        for (BidiPresentationState* state :
+             {&_currentBidiState, &normalBuffer->defaultBidiState, &altBuffer->defaultBidiState}) {
+            if (mode == 2500)
+                state->boxMirroring = value;
+            else
+                state->autodetectDirection = value;
+        }
+        applyCurrentBidiStateAtParagraphStart(property);
+        updateFullScreen();
+        return true;
+    }
+    case 5522: // kitty clipboard paste events; the host's clipboards may have changed meanwhile
+        kittyPasteEventsEnabled = value;
+        if (value)
+            kittyClipboard().refreshCapabilities();
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<bool> Terminal::readDECPrivateMode(int mode) const
+{
+    if (isReportedOnly(mode))
+        return reportedOnly.decModes.count(mode) != 0;
+    switch (mode) {
+    case 7:
+        return wraparound;
+    case 67:
+        return backarrowKeyMode;
+    case 1243:
+        return bidiArrowKeySwap;
+    case 2004:
+        return bracketedPasteMode;
+    case 2026:
+        return synchronizedOutputActive;
+    case 2031:
+        return colorSchemeUpdatesEnabled;
+    case 2033:
+        return visibilityReportsEnabled;
+    case 2048:
+        return inBandSizeReportsEnabled;
+    case 2500:
+        return _currentBidiState.boxMirroring;
+    case 2501:
+        return _currentBidiState.autodetectDirection;
+    case 5522:
+        return kittyPasteEventsEnabled;
+    default:
+        // 60, 117 and 2027 are accepted but hold nothing.
+        return std::nullopt;
+    }
+}
+
+std::optional<Terminal::DECModeReportState> Terminal::decPrivateModeReportState(int mode)
+{
+    switch (mode) {
+    case 2027:
+        return ReportState::permanentlySet;
+    case 60:
+    case 117:
+        return ReportState::permanentlyReset;
+    case 5522: {
+        // The paste events are only offered when both the policy and the host allow the clipboard.
+        if (!_options.kittyClipboardPolicy.contains(KittyClipboardPolicy::read | KittyClipboardPolicy::write))
+            return ReportState::notRecognized;
+        refreshKittyClipboardCapabilities();
+        if (!kittyClipboard().capabilities().contains(KittyClipboardCapabilities::standard))
+            return ReportState::notRecognized;
+        return setOrReset(kittyPasteEventsEnabled);
+    }
+    default:
+        if (const std::optional<bool> value = readDECPrivateMode(mode))
+            return setOrReset(*value);
+        return std::nullopt;
+    }
+}
+
+// --- Save and restore (XTSAVE, XTRESTORE) ------------------------------------------------------
+
+void Terminal::cmdSavePrivateModes(const CsiParameters& pars)
+{
+    for (int64_t mode : pars) {
+        if (const std::optional<bool> value = readDECPrivateMode(static_cast<int>(mode)))
+            savedPrivateModes[static_cast<int>(mode)] = *value;
+    }
+}
+
+void Terminal::cmdRestorePrivateModes(const CsiParameters& pars)
+{
+    for (int64_t raw : pars) {
+        const int mode = static_cast<int>(raw);
+        if (!isRestorable(mode))
+            continue;
+        // A saved entry is not consumed: a program may restore the same state again.
+        bool value = false;
+        if (const auto saved = savedPrivateModes.find(mode); saved != savedPrivateModes.end()) {
+            value = saved->second;
+        } else {
+            // Nothing saved: the mode goes back to its power-on value.
+            switch (mode) {
+            case 7:
+                value = true;
+                break;
+            case 1243:
+                value = _options.initialBidiArrowKeySwap;
+                break;
+            case 2500:
+                value = _options.initialBidiState.boxMirroring;
+                break;
+            case 2501:
+                value = _options.initialBidiState.autodetectDirection;
+                break;
+            default:
+                value = false;
+                break;
+            }
+        }
+        applyDECPrivateMode(mode, value);
+    }
+}
+
+// --- Final p: DECSTR, DECSCL, DECRQM -------------------------------------------------------------
+
+void Terminal::csiPHandler(const CsiParameters& pars, Collect collect)
+{
+    if (collectIs(collect, "!"))
+        cmdSoftReset();
+    else if (collectIs(collect, "\""))
+        cmdSetConformanceLevel(pars, collect);
+    else if (collectIs(collect, "?$"))
+        cmdDecRqm(pars, true);
+    else if (collectIs(collect, "$"))
+        cmdDecRqm(pars, false);
+    else
+        logInfo("Unhandled CSI " + describeBytes(collect) + " with pars=" + describeParameters(pars));
+}
+
+namespace {
+
+/// The DECRQM answer for an ANSI mode. The modes this terminal cannot change (guarded area
+/// transfer, vertical editing and the like) answer "permanently reset".
+ReportState ansiModeReport(const Terminal& t, int mode)
+{
+    switch (mode) {
+    case 2:
+        return setOrReset(t.keyboardActionMode);
+    case 3: // CRM: control characters are acted on, never shown
+        return ReportState::reset;
+    case 4:
+        return setOrReset(t.insertMode);
+    case 8:
+        return setOrReset(t.currentBidiState().supportMode == BidiSupportMode::implicit);
+    case 12:
+        return setOrReset(t.sendReceiveMode);
+    case 20:
+        return setOrReset(t.lineFeedMode);
+    case 1:
+    case 5:
+    case 7:
+    case 10:
+    case 11:
+        return ReportState::permanentlyReset;
+    default:
+        if (mode >= 13 && mode <= 19)
+            return ReportState::permanentlyReset;
+        return ReportState::notRecognized;
+    }
+}
+
+/// The report of a classic DEC mode, or nothing when the mode is not one of them.
+std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
+{
+    using MouseMode = Terminal::MouseMode;
+    using Encoding = Terminal::MouseProtocolEncoding;
+    switch (mode) {
+    case 1:
+        return setOrReset(t.applicationCursor);
+    case 2: // ANSI mode, never VT52
+    case 8: // auto-repeat belongs to the host's keyboard
+        return ReportState::set;
+    case 3: // the grid's width tells, whoever resized it last
+        return setOrReset(t.buffer().cols() == 132);
+    case 4:
+        return setOrReset(t.smoothScroll);
+    case 5:
+        return setOrReset(t.reverseColors);
+    case 6:
+        return setOrReset(t.originMode);
+    case 9:
+        return setOrReset(t.mouseMode() == MouseMode::x10);
+    case 10:   // rxvt toolbar
+    case 44:   // margin bell
+    case 46:   // logging
+    case 80:   // sixel scrolling
+    case 1034: // eight-bit meta
+        return ReportState::permanentlyReset;
+    case 12:
+        return setOrReset(t.cursorBlink);
+    case 13:   // blinking cursor (the att610 form)
+    case 14:   // XOR of the blink modes
+    case 30:   // scroll bar
+    case 41:   // more(1) fix
+    case 1001: // highlight mouse tracking
+        return ReportState::reset;
+    case 25:
+        return setOrReset(!t.cursorHidden);
+    case 40:
+        return setOrReset(t.allow80To132);
+    case 45:
+        return setOrReset(t.reverseWraparound);
+    case 47:
+        return setOrReset(t.isCurrentBufferAlternate());
+    case 63: // DECRLM
+    case 1047:
+    case 1048:
+    case 1049:
+        // The screen switches and the cursor save are actions rather than states to report.
+        return ReportState::notRecognized;
+    case 66:
+        return setOrReset(t.applicationKeypad);
+    case 69:
+        return setOrReset(t.marginMode);
+    case 95:
+        return setOrReset(t.noClearOnColumnChange);
+    case 1000:
+        return setOrReset(t.mouseMode() == MouseMode::vt200);
+    case 1002:
+        return setOrReset(t.mouseMode() == MouseMode::buttonEventTracking);
+    case 1003:
+        return setOrReset(t.mouseMode() == MouseMode::anyEvent);
+    case 1004:
+        return setOrReset(t.sendFocus);
+    case 1005:
+        return setOrReset(t.mouseProtocol == Encoding::utf8);
+    case 1006:
+        return setOrReset(t.mouseProtocol == Encoding::sgr);
+    case 1007:
+        return setOrReset(t.alternateScrollMode);
+    case 1015:
+        return setOrReset(t.mouseProtocol == Encoding::urxvt);
+    case 1016:
+        return setOrReset(t.mouseProtocol == Encoding::sgrPixel);
+    case 1045:
+        return setOrReset(t.reverseWraparoundExtended);
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+void Terminal::cmdDecRqm(const CsiParameters& pars, bool decMode)
+{
+    // DECRQM arrived with the VT300 series.
+    if (conformance < TerminalConformance::vt300)
+        return;
+    if (pars.count == 0) {
+        sendResponse(cc.CSI(), ";0$y");
+        return;
+    }
+    const int mode = static_cast<int>(pars[0]);
+    ReportState answer;
+    if (decMode) {
+        // The classic modes have their own table; the rest answer from their values.
+        std::optional<ReportState> known = classicDECModeReport(*this, mode);
+        if (!known)
+            known = decPrivateModeReportState(mode);
+        answer = known.value_or(ReportState::notRecognized);
+    } else {
+        answer = ansiModeReport(*this, mode);
+    }
+    const std::string body = std::string(decMode ? "?" : "") + std::to_string(mode) + ";" +
+                             std::to_string(static_cast<int>(answer)) + "$y";
+    sendResponse(cc.CSI(), body);
+}
+
+// --- Soft reset (DECSTR) -------------------------------------------------------------------------
+
+void Terminal::cmdSoftReset()
+{
+    // DECSTR puts back the modes a program may have left behind, but keeps the screen, the
+    // scrollback, the tab stops and the size: unlike RIS it is safe to send at any time.
+    _currentBidiState = _options.initialBidiState;
+    normalBuffer->defaultBidiState = _currentBidiState;
+    altBuffer->defaultBidiState = _currentBidiState;
+    applyCurrentBidiStateAtParagraphStart(BidiStateProperty::allBidiStateProperties);
+    updateFullScreen();
+
+    bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
+    // Saved bidi modes would undo the reset on the next CSI ? r.
+    for (int mode : {1243, 2500, 2501})
+        savedPrivateModes.erase(mode);
+
+    // The cursor is shown again below, with one delegate call whatever its state was.
+    cursorHidden = false;
+    setInsertMode(false);
+    keyboardActionMode = false;
+    sendReceiveMode = true;
+    backarrowKeyMode = false;
+    originMode = false;
+    reverseWraparound = false;
+    reverseWraparoundExtended = false;
+    setMarginModeEverywhere(*this, false);
+    wraparound = true;
+    normalBuffer->wraparound = true;
+    altBuffer->wraparound = true;
+    applicationKeypad = false;
+    applicationCursor = false;
+
+    _buffer->setScrollTop(0);
+    _buffer->setScrollBottom(_rows - 1);
+
+    // Exactly SGR 0, erase attribute included, so the two can never disagree.
+    static constexpr int64_t sgrReset = 0;
+    cmdCsiM(CsiParameters(&sgrReset, 1), {});
+
+    // With insert mode already off, this also unblocks the buffers' fast print paths.
+    characterProtectionMode = CharacterProtectionMode::off;
+    setCharacterProtection(false);
+
+    _buffer->softReset();
+    resetSemanticPromptState(true);
+
+    // GL prints untranslated again; the designations stay for a later shift.
+    charset = nullptr;
+    gLevel = 0;
+    conformance = TerminalConformance::vt500;
+    activeHyperlink.reset();
+    lineFeedMode = _options.convertEol;
+    // Palette entries and default colours the program changed through OSC go back too.
+    resetAllColors();
+
+    if (auto host = delegate())
+        host->showCursor(*this);
+}
+
+// --- Column mode (DECCOLM) -----------------------------------------------------------------------
+
+void Terminal::changeColumnMode(int columns)
+{
+    // Programs switch to 132 columns freely; only a host that allowed it (mode 40) follows.
+    if (!allow80To132)
+        return;
+    resize(columns, _rows);
+
+    // The grid's own width from here on: the resize may have clamped or refused the request.
+    const int width = _cols;
+    setMarginModeEverywhere(*this, false);
+    for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
+        target->setScrollTop(0);
+        target->setScrollBottom(_rows - 1);
+        target->setMarginLeft(0);
+        target->setMarginRight(width - 1);
+    }
+    _buffer->setX(0);
+    _buffer->setY(0);
+
+    // DECNCSM keeps the screen, but only on a terminal that claims to know it.
+    if (!(noClearOnColumnChange && conformance == TerminalConformance::vt500)) {
+        Buffer& active = *_buffer;
+        for (int row = 0; row < _rows; ++row) {
+            const int index = active.yBase() + row;
+            if (index >= active.lines().count())
+                break;
+            // Indexing the ring creates a missing line.
+            active.lines()[index]->resize(width, currentEraseBlankCell);
+            resetBufferLine(row, true, _currentBidiState);
+        }
+        removePlacementRecords(0, _rows - 1);
+        cleanupUnusedKittyImages();
+    }
+
+    updateFullScreen();
+    if (auto host = delegate())
+        host->sizeChanged(*this);
+}
+
+// --- Synchronized output -------------------------------------------------------------------------
+
+void Terminal::beginSynchronizedOutput()
+{
+    const bool wasActive = synchronizedOutputActive;
+    synchronizedOutputActive = true;
+    // A begin while active starts a new update: the watchdog is re-armed for a full time-out.
+    ++synchronizedOutputGeneration;
+    synchronizedOutputWatchdogDirty = true;
+    if (!wasActive) {
+        if (auto host = delegate())
+            host->synchronizedOutputChanged(*this, true);
+    }
+    // Inside a feed the watchdog is armed once, when the outermost feed ends.
+    if (parseDepth == 0 && synchronizedOutputWatchdogDirty) {
+        synchronizedOutputWatchdogDirty = false;
+        applySynchronizedOutputWatchdog(synchronizedOutputActive, synchronizedOutputGeneration);
+    }
+}
+
+void Terminal::endSynchronizedOutput()
+{
+    if (!synchronizedOutputActive)
+        return;
+    synchronizedOutputActive = false;
+    synchronizedOutputWatchdogDirty = true;
+    // The frame held back is repainted whole.
+    refresh(0, _rows - 1);
+    if (auto host = delegate())
+        host->synchronizedOutputChanged(*this, false);
+    if (parseDepth == 0 && synchronizedOutputWatchdogDirty) {
+        synchronizedOutputWatchdogDirty = false;
+        applySynchronizedOutputWatchdog(false, synchronizedOutputGeneration);
+    }
+}
+
+void Terminal::applySynchronizedOutputWatchdog(bool active, uint64_t generation)
+{
+    if (!active) {
+        if (synchronizedOutputTimeoutItem) {
+            synchronizedOutputTimeoutItem->cancel();
+            synchronizedOutputTimeoutItem.reset();
+            ++synchronizedOutputWatchdogCounters.cancelled;
+        }
+        return;
+    }
+    if (synchronizedOutputTimeoutItem) {
+        synchronizedOutputTimeoutItem->cancel();
+        ++synchronizedOutputWatchdogCounters.rearmed;
+    } else {
+        ++synchronizedOutputWatchdogCounters.armed;
+    }
+    // A time-out that is not positive (or not a number) fires at once; a huge one waits a day.
+    const double seconds =
+        synchronizedOutputTimeoutSeconds > 0 ? std::min(synchronizedOutputTimeoutSeconds, 86400.0) : 0.0;
+    const auto delay = std::chrono::duration_cast<platform::TimerQueue::Clock::duration>(
+        std::chrono::duration<double>(seconds));
+    // The item holds the terminal weakly: a terminal that has gone is not woken.
+    std::weak_ptr<Terminal> weakSelf = weak_from_this();
+    synchronizedOutputTimeoutItem =
+        IOTimerQueue::shared().schedule(platform::TimerQueue::Clock::now() + delay, [weakSelf, generation] {
+            const std::shared_ptr<Terminal> self = weakSelf.lock();
+            if (!self)
+                return;
+            self->terminalLock.withLock([&] { self->synchronizedOutputWatchdogFired(generation); });
+        });
+}
+
+void Terminal::synchronizedOutputWatchdogFired(uint64_t generation)
+{
+    // A late firing for an update that ended, or that a later begin re-armed, is harmless.
+    if (!synchronizedOutputActive || generation != synchronizedOutputGeneration)
+        return;
+    ++synchronizedOutputWatchdogCounters.fired;
+    synchronizedOutputTimeoutItem.reset();
+    endSynchronizedOutput();
+}
+
+// --- Cursor visibility ---------------------------------------------------------------------------
+
+void Terminal::showCursor()
+{
+    if (!cursorHidden)
+        return;
+    cursorHidden = false;
+    if (auto host = delegate())
+        host->showCursor(*this);
+}
+
+void Terminal::hideCursor()
+{
+    if (cursorHidden)
+        return;
+    cursorHidden = true;
+    if (auto host = delegate())
+        host->hideCursor(*this);
+}
 
 } // namespace kestrovan

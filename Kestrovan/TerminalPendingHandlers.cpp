@@ -1,6 +1,5 @@
-// Handlers of sequence families that are not built yet: device reports and queries, DECIC, the
-// kitty keyboard protocol, the OSC handlers other than titles, hyperlinks, OSC 1337, semantic
-// prompts and program status.
+// Handlers of sequence families that are not built yet: device reports and queries, the kitty
+// keyboard protocol, the OSC handlers other than titles, hyperlinks, OSC 1337 and program status.
 //
 // Until their families are built these sequences are accepted and ignored: no reply, no change of
 // state, no diagnostic. Each body is replaced when its family lands. The clipboard forwarders at
@@ -34,10 +33,6 @@ std::shared_ptr<DcsHandler> Terminal::makeXtgettcapHandler()
 {
     return nullptr;
 }
-
-// DECIC, which the "}" router calls: filled in with the scroll family.
-
-void Terminal::cmdInsertColumns(const CsiParameters&, Collect) {}
 
 // Kitty keyboard: filled in with the keyboard family. Declining keeps CSI u as restore-cursor.
 
@@ -90,27 +85,7 @@ void Terminal::garbageCollectPayload() {}
 
 void Terminal::osciTerm2(Bytes) {}
 
-// Semantic prompts and program status: filled in with their families.
-
-void Terminal::oscSemanticPrompt(Bytes) {}
-
-void Terminal::finishSemanticLineAdvance(Buffer&, bool) {}
-
-void Terminal::semanticNoteAlternateScreenSwitch() {}
-
-void Terminal::resetSemanticPromptState(bool) {}
-
-void Terminal::resetUserInputScanner() {}
-
-void Terminal::sendUserInput(Bytes data)
-{
-    sendBytes(data);
-}
-
-bool Terminal::scanUserInputForSubmission(Bytes)
-{
-    return false;
-}
+// Program status: filled in with its family.
 
 void Terminal::oscProgramStatus(Bytes, uint8_t) {}
 

@@ -1,28 +1,175 @@
-// Resizing the grid, the pixel geometry and in-band size reports, full reset (RIS), the
-// conformance level (DECSCL) and the scrollback size.
+// Resizing the grid, the pixel geometry and in-band size reports (mode 2048), full reset (RIS),
+// the conformance level (DECSCL) and the scrollback size.
+//
+// The grid is resized by the host (the view or a headless driver), never by the byte stream.
+// Every geometry change ends synchronized output first, so the new size is always painted.
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
 
 namespace kestrovan {
 
-// The handlers below are filled in with the resize and reset family.
+namespace {
+
+// Pixel sizes of absurd grids or cells are reported as the largest value rather than wrapped.
+int64_t saturatingProduct(int64_t a, int64_t b)
+{
+    int64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product))
+        return (a < 0) != (b < 0) ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+    return product;
+}
+
+} // namespace
 
 void Terminal::resize(int cols, int rows)
 {
     resize(cols, rows, std::nullopt);
 }
 
-void Terminal::resize(int, int, std::optional<CellPixelSize>) {}
+void Terminal::resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize)
+{
+    endSynchronizedOutput();
+    const int newCols = std::max(cols, MINIMUM_COLS);
+    const int newRows = std::max(rows, MINIMUM_ROWS);
 
-void Terminal::updatePixelGeometry(int, int) {}
+    if (newCols != _cols || newRows != _rows) {
+        const int oldCols = _cols;
+        resizeBuffers(newCols, newRows);
+        _cols = newCols;
+        _rows = newRows;
+        _options.cols = newCols;
+        _options.rows = newRows;
+        // The new columns continue the old rhythm of stops. A normal buffer that waits behind
+        // the alternate screen is laid out when it is resized on its return.
+        altBuffer->setupTabStops(oldCols, tabStopWidth);
+        if (normalBuffer->cols() == newCols)
+            normalBuffer->setupTabStops(oldCols, tabStopWidth);
+        refresh(0, newRows - 1);
+    }
 
-void Terminal::reportInBandSizeIfAvailable() {}
+    // The pixel size follows the grid; the cell size changes only when the host commits one.
+    if (committedCellSize) {
+        pixelGeometry =
+            TerminalPixelGeometry{newRows, newCols, committedCellSize->width, committedCellSize->height};
+    } else if (pixelGeometry) {
+        pixelGeometry->rows = newRows;
+        pixelGeometry->columns = newCols;
+    }
 
-void Terminal::resetToInitialState() {}
+    // Programs that asked for in-band reports hear of every resize request, even one that
+    // changes nothing: they may have missed the last one.
+    if (inBandSizeReportsEnabled)
+        reportInBandSizeIfAvailable();
+}
 
-void Terminal::cmdSetConformanceLevel(const CsiParameters&, Collect) {}
+void Terminal::updatePixelGeometry(int cellWidth, int cellHeight)
+{
+    if (cellWidth < 1 || cellHeight < 1)
+        return;
+    const TerminalPixelGeometry geometry{_rows, _cols, cellWidth, cellHeight};
+    if (pixelGeometry == geometry)
+        return;
+    endSynchronizedOutput();
+    pixelGeometry = geometry;
+    if (inBandSizeReportsEnabled)
+        reportInBandSizeIfAvailable();
+}
 
-void Terminal::clearScrollback() {}
+void Terminal::reportInBandSizeIfAvailable()
+{
+    // A size the host reported earlier wins; otherwise the host is asked now, and its answer
+    // is kept so that later reports need not ask again.
+    if (!pixelGeometry) {
+        const std::shared_ptr<TerminalDelegate> host = delegate();
+        if (!host)
+            return;
+        const std::optional<CellPixelSize> cell = host->cellSizeInPixels(*this);
+        if (!cell || cell->width < 1 || cell->height < 1)
+            return;
+        pixelGeometry = TerminalPixelGeometry{_rows, _cols, cell->width, cell->height};
+    }
+    const TerminalPixelGeometry& geometry = *pixelGeometry;
+    const int64_t heightPx = saturatingProduct(geometry.rows, geometry.cellHeight);
+    const int64_t widthPx = saturatingProduct(geometry.columns, geometry.cellWidth);
+    // CSI 48 ; rows ; columns ; height ; width t
+    const std::string body = "48;" + std::to_string(geometry.rows) + ";" + std::to_string(geometry.columns) +
+                             ";" + std::to_string(heightPx) + ";" + std::to_string(widthPx) + "t";
+    sendResponse(cc.CSI(), body);
+}
 
-void Terminal::changeScrollback(std::optional<int>) {}
+void Terminal::resetToInitialState()
+{
+    _currentBidiState = _options.initialBidiState;
+    normalBuffer->defaultBidiState = _currentBidiState;
+    altBuffer->defaultBidiState = _currentBidiState;
+    applyCurrentBidiStateAtParagraphStart(BidiStateProperty::allBidiStateProperties);
+    updateFullScreen();
+    bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
+
+    // `setup` rebuilds the grid from the options: the reset keeps the current size.
+    _options.rows = _rows;
+    _options.cols = _cols;
+
+    // Cursor visibility is the host's as much as the program's: it survives a full reset.
+    const bool wasHidden = cursorHidden;
+    setup(true);
+    clearAllKittyImages();
+    cursorHidden = wasHidden;
+
+    refresh(0, _rows - 1);
+    if (auto host = delegate())
+        host->bufferActivated(*this);
+}
+
+// DECSCL changes only the level reported and the reply encoding; it does not reset the
+// terminal.
+void Terminal::cmdSetConformanceLevel(const CsiParameters& pars, Collect)
+{
+    if (pars.count == 0)
+        return;
+    switch (pars[0]) {
+    case 61:
+        conformance = TerminalConformance::vt100;
+        // A VT100 knows no 8-bit controls.
+        cc.send8bit = false;
+        break;
+    case 62:
+        conformance = TerminalConformance::vt200;
+        break;
+    case 63:
+        conformance = TerminalConformance::vt300;
+        break;
+    case 64:
+        conformance = TerminalConformance::vt400;
+        break;
+    default:
+        conformance = TerminalConformance::vt500;
+        break;
+    }
+    // The second parameter picks the reply encoding: 0 and 2 are 8-bit, anything else 7-bit.
+    if (pars.count > 1 && conformance != TerminalConformance::vt100)
+        cc.send8bit = pars[1] == 0 || pars[1] == 2;
+}
+
+void Terminal::clearScrollback()
+{
+    // The history belongs to the normal screen, whichever screen is shown.
+    normalBuffer->clearScrollback();
+    refresh(0, _rows - 1);
+}
+
+void Terminal::changeScrollback(std::optional<int> limit)
+{
+    // Only the normal screen keeps history; the options remember the limit for the buffer a
+    // full reset builds.
+    normalBuffer->changeHistorySize(limit);
+    _options.scrollback = limit.value_or(0);
+    refresh(0, _rows - 1);
+}
 
 } // namespace kestrovan

@@ -10,7 +10,9 @@
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrovan {
 
@@ -157,6 +159,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
     } else if (scrollTop == 0 && (bottomRow == ring.count() - 1 || buffer.hasScrollback())) {
         // The top line goes into the scrollback.
         const bool wasFull = ring.isFull();
+        bool insertedBelowRegion = false;
         if (bottomRow == ring.count() - 1 && !wasFull) {
             ring.push(buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState));
             outcome = Outcome::grew;
@@ -165,19 +168,31 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
             outcome = Outcome::full;
         } else {
             // The region ends above the screen's bottom: the new line goes in after it and the
-            // rows below the region keep their screen rows.
+            // rows below the region keep their screen rows. A full ring drops its oldest line,
+            // whose images the ring does not count off itself.
+            if (wasFull) {
+                const std::shared_ptr<BufferLine>& oldest = ring.lineIfPresent(0);
+                if (oldest && oldest->hasImages())
+                    buffer.adjustLinesWithImagesCount(-1);
+            }
             ring.splice(bottomRow + 1, 0, {buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState)});
+            insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;
         }
         if (outcome == Outcome::grew) {
             buffer.setYBase(buffer.yBase() + 1);
             if (!userScrolling)
                 buffer.setYDisp(buffer.yDisp() + 1);
+            // A line inserted below the region pushed the lines under it one absolute row down.
+            if (insertedBelowRegion)
+                adjustSelectionsForInPlaceScroll(bottomRow + 1, ring.count() - 1, -1);
         } else {
-            // The oldest line fell off the ring: every absolute row moved up by one.
+            // The oldest line fell off the ring: the lines down to the region's bottom moved up
+            // one absolute row. Lines below a region that ends above the screen's bottom also
+            // moved down for the inserted line, so they kept their rows.
             if (buffer.hasScrollback())
                 buffer.linesTop += 1;
-            adjustSelectionsForInPlaceScroll(0, ring.count() - 1, 1);
+            adjustSelectionsForInPlaceScroll(0, bottomRow, 1);
             // A user looking at the scrollback keeps seeing the same text.
             if (userScrolling)
                 buffer.setYDisp(std::max(0, buffer.yDisp() - 1));
@@ -300,7 +315,7 @@ void Terminal::reverseIndex()
                             " linesTop=" + std::to_string(active.linesTop) +
                             " isAlternate=" + boolText(isAlternate));
         }
-        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false));
+        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false, _currentBidiState));
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
             ring[bottomRow + 1]->setWrapped(false);
@@ -317,29 +332,424 @@ void Terminal::reverseIndex()
 }
 
 // ---------------------------------------------------------------------------------------------------
-// SU, SD, IL, DL, ICH, DCH, DECDC, the column scroll behind DECBI/DECFI, REP and the bidi hardening
-// steps are filled in with the scroll-region editing family below this line.
+// The commands that edit the scroll region in place: SU, SD, IL, DL, ICH, DCH, DECIC, DECDC, the
+// column scroll behind DECBI/DECFI, REP, and the bidi hardening steps that keep a wrapped paragraph
+// from running across the edge of what moved. None of them feeds the scrollback.
+//
+// Whole-width line moves rotate line references; only left and right margins force cell copies.
+// SU and SD fill with plain empty cells (style 0) whatever the background, while IL, DL, ICH and
+// DCH fill with the erase style.
 
-void Terminal::cmdScrollUp(const CsiParameters&, Collect) {}
+namespace {
 
-void Terminal::cmdScrollDown(const CsiParameters&, Collect) {}
+/// Which way content moves: `up` towards the top of the region (SU, DL), `down` away from it.
+enum class Shift
+{
+    up,
+    down,
+};
 
-void Terminal::cmdInsertLines(const CsiParameters&, Collect) {}
+/// `max(1, Ps)`, 1 when the sequence has no parameter.
+int countParameter(const CsiParameters& pars)
+{
+    return pars.count > 0 ? static_cast<int>(std::max<int64_t>(1, pars[0])) : 1;
+}
 
-void Terminal::cmdDeleteLines(const CsiParameters&, Collect) {}
+/// Moves the lines of absolute rows `top` ... `bottom` by `count` rows, whole. Lines pushed out of
+/// the range are dropped; the rows left behind get new blank lines of `blank`. Moving by the height
+/// or more blanks the range, so any larger count gives the same result as the height.
+void shiftWholeLines(Buffer& buffer, int top, int bottom, int count, Shift direction, PackedCell blank,
+                     const BidiPresentationState& bidiState)
+{
+    CircularBufferLineList& ring = buffer.lines();
+    const int moved = std::min(count, bottom - top + 1);
+    if (moved < 1)
+        return;
+    // The lines pushed out: at the top of the range when moving up, at its bottom when moving
+    // down. The ring does not count the images of lines that leave it this way.
+    const int firstDropped = direction == Shift::up ? top : bottom - moved + 1;
+    for (int row = firstDropped; row < firstDropped + moved; ++row) {
+        const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(row);
+        if (line && line->hasImages())
+            buffer.adjustLinesWithImagesCount(-1);
+    }
+    std::vector<std::shared_ptr<BufferLine>> blanks;
+    blanks.reserve(static_cast<size_t>(moved));
+    for (int i = 0; i < moved; ++i)
+        blanks.push_back(buffer.getBlankLine(blank, false, bidiState));
+    // Two splices move the line references of the range (and of the few screen rows below it)
+    // once each way; only the new lines are taken in by the ring.
+    ring.splice(firstDropped, moved, {});
+    ring.splice(direction == Shift::up ? bottom - moved + 1 : top, 0, blanks);
+}
 
-void Terminal::cmdInsertChars(const CsiParameters&, Collect) {}
+/// Moves the cells in columns `left` ... `right` of absolute rows `top` ... `bottom` by `count`
+/// rows, the rest of each row staying in place; the rows left behind get `fill` in those columns.
+/// A line whose cells moved is single size again: a double-width row cannot be half shifted.
+void shiftMarginColumns(CircularBufferLineList& ring, int top, int bottom, int count, Shift direction,
+                        int left, int right, PackedCell fill)
+{
+    const int width = right - left + 1;
+    if (width < 1 || count < 1)
+        return;
+    // Each row reads a row that has not been written yet: top down when moving up, bottom up when
+    // moving down.
+    const auto shiftRow = [&](int row) {
+        BufferLine& target = *ring[row];
+        const int from = direction == Shift::up ? row + count : row - count;
+        if (from >= top && from <= bottom)
+            target.copyFrom(*ring[from], left, left, width);
+        else
+            target.fill(fill, left, width);
+        target.setRenderMode(BufferLine::RenderLineMode::single);
+    };
+    if (direction == Shift::up) {
+        for (int row = top; row <= bottom; ++row)
+            shiftRow(row);
+    } else {
+        for (int row = bottom; row >= top; --row)
+            shiftRow(row);
+    }
+}
 
-void Terminal::cmdDeleteChars(const CsiParameters&, Collect) {}
+/// The columns a margin-restricted edit touches: the margins with `marginMode`, else the whole
+/// width; clamped into the buffer. `right` < `left` when nothing is left.
+struct ColumnSpan
+{
+    int left;
+    int right;
+};
 
-void Terminal::cmdDeleteColumns(const CsiParameters&, Collect) {}
+ColumnSpan editColumns(const Terminal& terminal, const Buffer& buffer)
+{
+    if (!terminal.marginMode)
+        return {0, terminal.cols() - 1};
+    return {std::max(buffer.marginLeft(), 0), std::min(buffer.marginRight(), terminal.cols() - 1)};
+}
 
-void Terminal::columnScroll(bool, int) {}
+/// Whether absolute rows `top` ... `bottom` form a range inside the ring.
+bool rowsInRing(const Buffer& buffer, int top, int bottom)
+{
+    return top >= 0 && bottom >= top && bottom < buffer.lines().count();
+}
 
-void Terminal::cmdRepeatPrecedingCharacter(const CsiParameters&, Collect) {}
+/// SU and SD: the scroll region moves by `count` lines without touching the scrollback.
+void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
+{
+    Buffer& active = terminal.buffer();
+    const int top = active.yBase() + active.scrollTop();
+    const int bottom = active.yBase() + active.scrollBottom();
+    if (!rowsInRing(active, top, bottom))
+        return;
+    const ColumnSpan span = editColumns(terminal, active);
+    // SU and SD fill with the zero cell, not the erase style.
+    const PackedCell blank;
 
-void Terminal::hardenBidiScrollBoundaries(bool, int) {}
+    if (terminal.marginMode) {
+        // With left and right margins only their columns move, whatever the cursor column.
+        for (int row = top; row <= bottom; ++row)
+            terminal.repairWideCellsForColumnRestrictedShift(row);
+        shiftMarginColumns(active.lines(), top, bottom, count, direction, span.left, span.right, blank);
+        terminal.selectionsInvalidateForColumnRestrictedScroll(top, bottom, span.left, span.right);
+    } else {
+        shiftWholeLines(active, top, bottom, count, direction, blank, terminal.currentBidiState());
+        terminal.adjustSelectionsForInPlaceScroll(top, bottom, direction == Shift::up ? count : -count);
+    }
 
-void Terminal::hardenBidiLineShiftBoundaries(int, std::optional<int>, int) {}
+    if (terminal.hasKittyPlacements)
+        terminal.scrollKittyPlacementsInMargins(top, bottom, span.left, span.right,
+                                                direction == Shift::up ? -count : count);
+    terminal.hardenBidiScrollBoundaries(direction == Shift::down, count);
+    terminal.updateRange(active.scrollTop());
+    terminal.updateRange(active.scrollBottom());
+}
+
+} // namespace
+
+void Terminal::cmdScrollUp(const CsiParameters& pars, Collect)
+{
+    // More than two screens' worth cannot change anything further.
+    scrollRegionInPlace(*this, std::min(countParameter(pars), 2 * _rows), Shift::up);
+}
+
+void Terminal::cmdScrollDown(const CsiParameters& pars, Collect)
+{
+    scrollRegionInPlace(*this, std::min(countParameter(pars), _rows), Shift::down);
+}
+
+namespace {
+
+/// IL and DL: the lines from the cursor row to the bottom of the region move by `count`.
+void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
+{
+    Buffer& active = terminal.buffer();
+    const int y = active.y();
+    const int row = active.yBase() + y;
+    const int last = active.yBase() + active.scrollBottom();
+    if (!rowsInRing(active, row, last))
+        return;
+
+    if (terminal.marginMode) {
+        const int x = active.x();
+        if (x < active.marginLeft() || x > active.marginRight())
+            return;
+        const ColumnSpan span = editColumns(terminal, active);
+        for (int at = row; at <= last; ++at)
+            terminal.repairWideCellsForColumnRestrictedShift(at);
+        shiftMarginColumns(active.lines(), row, last, count, direction, span.left, span.right,
+                           terminal.currentEraseBlankCell);
+        terminal.selectionsInvalidateForColumnRestrictedScroll(row, last, span.left, span.right);
+    } else {
+        shiftWholeLines(active, row, last, count, direction, terminal.currentEraseBlankCell,
+                        terminal.currentBidiState());
+        if (direction == Shift::down) {
+            terminal.adjustSelectionsForInPlaceScroll(row, last, -count);
+            // The line that was at the cursor row continued the line above, which it no longer
+            // follows.
+            const std::optional<int> firstMoved =
+                row + count <= last ? std::optional<int>(row + count) : std::nullopt;
+            terminal.hardenBidiLineShiftBoundaries(row, firstMoved, last);
+        } else {
+            terminal.adjustSelectionsForInPlaceScroll(row, last, count);
+            terminal.hardenBidiLineShiftBoundaries(row, std::nullopt, last);
+        }
+    }
+
+    terminal.updateRange(y);
+    terminal.updateRange(active.scrollBottom());
+    if (active.scrollTop() > 0 || active.scrollBottom() < terminal.rows() - 1)
+        terminal.updateRange(active.scrollTop());
+}
+
+} // namespace
+
+void Terminal::cmdInsertLines(const CsiParameters& pars, Collect)
+{
+    Buffer& active = *_buffer;
+    const int y = active.y();
+    if (y < active.scrollTop() || y > active.scrollBottom())
+        return;
+    // The cursor does not move.
+    shiftLinesFromCursor(*this, std::min(countParameter(pars), active.scrollBottom() - y + 1), Shift::down);
+}
+
+void Terminal::cmdDeleteLines(const CsiParameters& pars, Collect)
+{
+    restrictCursor(true);
+    Buffer& active = *_buffer;
+    const int y = active.y();
+    if (y < active.scrollTop() || y > active.scrollBottom())
+        return;
+    shiftLinesFromCursor(*this, std::min(countParameter(pars), _rows + 1), Shift::up);
+}
+
+void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
+{
+    Buffer& active = *_buffer;
+    const int x = active.x();
+    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+        return;
+    const int row = active.yBase() + active.y();
+    if (!rowsInRing(active, row, row))
+        return;
+    BufferLine& line = *active.lines()[row];
+    const int right = std::min(editColumns(*this, active).right, line.count() - 1);
+    if (right < 0)
+        return;
+    // The line primitive blanks wide characters cut at the cursor, at the margin and where cells
+    // fall off past the margin; the cells beyond the right margin never move.
+    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell);
+    updateRange(active.y());
+}
+
+void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
+{
+    Buffer& active = *_buffer;
+    const int x = active.x();
+    int count = countParameter(pars);
+    if (marginMode) {
+        if (x < active.marginLeft() || x > active.marginRight())
+            return;
+        count = std::min(count, active.marginRight() - x + 1);
+    }
+    // A pending wrap has no cell under the cursor to delete.
+    if (x >= _cols)
+        return;
+    const int row = active.yBase() + active.y();
+    if (!rowsInRing(active, row, row))
+        return;
+    BufferLine& line = *active.lines()[row];
+    const int right = std::min(editColumns(*this, active).right, line.count() - 1);
+    if (right < x)
+        return;
+    // The freed columns before the margin take the erase style; the line's prompt marks follow
+    // their cells.
+    line.deletePackedCells(x, count, right, currentEraseBlankCell);
+    updateRange(active.y());
+}
+
+namespace {
+
+/// Applies `edit` to the line of every row of the scroll region, with the right edge the edit may
+/// reach on that line; used by the column operations.
+template <typename Edit> void editRegionRows(Terminal& terminal, int right, Edit&& edit)
+{
+    Buffer& active = terminal.buffer();
+    const int top = active.yBase() + active.scrollTop();
+    const int bottom = active.yBase() + active.scrollBottom();
+    if (!rowsInRing(active, top, bottom))
+        return;
+    for (int row = top; row <= bottom; ++row) {
+        BufferLine& line = *active.lines()[row];
+        const int lineRight = std::min(right, line.count() - 1);
+        if (lineRight >= 0)
+            edit(line, lineRight);
+    }
+    terminal.updateRange(active.scrollTop());
+    terminal.updateRange(active.scrollBottom());
+}
+
+/// The space DECIC and DECBI insert: it carries `Attribute::empty`, not the erase style.
+PackedCell emptyAttributeSpace(Buffer& buffer)
+{
+    const uint16_t styleID = buffer.cellArena()->intern(Attribute::empty).value_or(0);
+    return PackedCell::makeScalar(' ', styleID, PackedCell::WidthState::single, false, 0, 0);
+}
+
+} // namespace
+
+void Terminal::cmdInsertColumns(const CsiParameters& pars, Collect)
+{
+    Buffer& active = *_buffer;
+    const int x = active.x();
+    const ColumnSpan span = editColumns(*this, active);
+    // Only the column matters: DECIC acts on the region whichever row the cursor is on.
+    if (x < span.left || x > span.right)
+        return;
+    const int count = countParameter(pars);
+    const PackedCell space = emptyAttributeSpace(active);
+    editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
+        if (x > right)
+            return;
+        // Cells pushed past the right edge are lost; the line gets its marks moved with it.
+        line.insertPackedCells(x, count, right, space);
+        line.setWrapped(false);
+    });
+}
+
+void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
+{
+    Buffer& active = *_buffer;
+    const int x = active.x();
+    const int y = active.y();
+    if (y < active.scrollTop() || y > active.scrollBottom() || x >= _cols)
+        return;
+    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+        return;
+    const int count = countParameter(pars);
+    const ColumnSpan span = editColumns(*this, active);
+    editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
+        if (x > right)
+            return;
+        // The columns freed at the right edge get erase-style spaces; prompt marks move with
+        // their cells, and the row stops continuing the one above.
+        line.deletePackedCells(x, count, right, currentEraseSpaceCell);
+        line.setWrapped(false);
+    });
+}
+
+void Terminal::columnScroll(bool back, int at)
+{
+    Buffer& active = *_buffer;
+    const int x = active.x();
+    const int y = active.y();
+    if (y < active.scrollTop() || y > active.scrollBottom())
+        return;
+    if (x < active.marginLeft() || x > active.marginRight())
+        return;
+    const ColumnSpan span = editColumns(*this, active);
+    if (at < 0 || at > span.right)
+        return;
+    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell;
+    editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
+        if (at > right)
+            return;
+        // DECBI at the left margin pushes the columns right; DECFI at the right margin pulls them
+        // left. Both are a one-cell insert or delete at `at` bounded by the right edge.
+        if (back)
+            line.insertPackedCells(at, 1, right, space);
+        else
+            line.deletePackedCells(at, 1, right, space);
+    });
+}
+
+void Terminal::cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect)
+{
+    Buffer& active = *_buffer;
+    const int row = active.yBase() + active.y();
+    if (!rowsInRing(active, row, row))
+        return;
+    // More repeats than two screens of cells cannot show anything more.
+    const int count = std::min(countParameter(pars), 2 * _cols * _rows);
+    const int x = active.x();
+
+    PackedCell cell;
+    if (x > 0) {
+        const BufferLine& line = *active.lines()[row];
+        if (x - 1 < line.count())
+            cell = line.packed(x - 1);
+        // After a wide character the cell left of the cursor is its right half. Repeating that
+        // half alone would fill the row with continuations that belong to no character; the
+        // character is its lead, and a half whose lead is gone repeats as an empty cell.
+        if (cell.isContinuation()) {
+            if (x >= 2 && x - 2 < line.count() && line.packed(x - 2).isLead())
+                cell = line.packed(x - 2);
+            else
+                cell = cell.blanked();
+        }
+    }
+
+    // Through the buffer's character insertion, so the repeats honour insert mode, protection,
+    // margins and auto-wrap exactly as printed text does.
+    updateRange(active.y());
+    for (int i = 0; i < count; ++i) {
+        active.insertCharacter(cell);
+        // Wrapping moves the cursor through rows that the scroll does not mark.
+        updateRange(active.y());
+    }
+}
+
+void Terminal::hardenBidiScrollBoundaries(bool insertedAtTop, int count)
+{
+    Buffer& active = *_buffer;
+    CircularBufferLineList& ring = active.lines();
+    const auto unwrap = [&](int row) {
+        if (row >= 0 && row < ring.count())
+            ring[row]->setWrapped(false);
+    };
+    const int top = active.yBase() + active.scrollTop();
+    const int height = active.scrollBottom() - active.scrollTop() + 1;
+    // The top line of the region now follows a line it was never part of.
+    unwrap(top);
+    // After SD the first line that moved down follows the inserted blanks.
+    if (insertedAtTop && count < height)
+        unwrap(top + count);
+    // The line below the region followed the region's old last line.
+    unwrap(active.yBase() + active.scrollBottom() + 1);
+}
+
+void Terminal::hardenBidiLineShiftBoundaries(int firstChangedRow, std::optional<int> firstMovedRow,
+                                             int lastRow)
+{
+    CircularBufferLineList& ring = _buffer->lines();
+    const auto unwrap = [&](int row) {
+        if (row >= 0 && row < ring.count())
+            ring[row]->setWrapped(false);
+    };
+    unwrap(firstChangedRow);
+    if (firstMovedRow)
+        unwrap(*firstMovedRow);
+    unwrap(lastRow + 1);
+}
 
 } // namespace kestrovan

@@ -3,6 +3,8 @@
 // The terminal lock is taken for every parsed batch, every frame and nearly every view operation,
 // so its uncontended round trip matters; std::mutex is the peer it is compared with. With the
 // profiling switches off (the default), an interval must cost no more than a flag test.
+#include "BenchRatio.h"
+
 #include "Kestrovan/Locked.h"
 #include "Kestrovan/Profiling.h"
 #include "Kestrovan/TerminalLock.h"
@@ -58,31 +60,14 @@ void profilingIntervalSwitchedOff(benchmark::State& state)
 }
 BENCHMARK(profilingIntervalSwitchedOff);
 
-// Keeps each run's time per iteration (all in the default unit, nanoseconds) so that main can
-// print the ratio to the peer.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    std::map<std::string, double> nanosecondsPerIteration;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.iterations > 0)
-                nanosecondsPerIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto& times = reporter.nanosecondsPerIteration;
+    auto& times = reporter.timePerIteration;
     if (times.count("terminalLockUncontended") && times.count("stdMutexUncontended"))
         std::printf("TerminalLock / std::mutex, uncontended: %.2fx\n",
                     times["terminalLockUncontended"] / times["stdMutexUncontended"]);

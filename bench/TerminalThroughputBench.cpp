@@ -7,17 +7,24 @@
 // 64 KiB chunks, the size of one read from the pseudo-terminal. Results are bytes per second.
 //
 // Every workload is a function taking a `Sink`, whatever consumes the bytes, so a peer emulator
-// can be fed exactly the same chunks in the same binary: see "Peers" at the end of the file.
+// can be fed exactly the same chunks in the same binary: libvterm is measured beside us and the
+// ratios are printed at the end.
+#include "BenchRatio.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <random>
 #include <span>
 #include <string>
+#include <vector>
+#include <vterm.h>
 
 namespace {
 
@@ -263,11 +270,90 @@ void BM_CjkEmoji_Kestrovan(benchmark::State& state)
 }
 BENCHMARK(BM_CjkEmoji_Kestrovan)->Unit(benchmark::kMillisecond);
 
-// --- Peers ---------------------------------------------------------------------------------------
+// --- Peer: libvterm ------------------------------------------------------------------------------
 //
-// A peer emulator is measured here on the same inputs: build an 80x24 instance of it with 10,000
-// lines of scrollback in a struct like `KestrovanTarget` whose `sink` feeds it one chunk, then
-// register BM_AsciiLines_<Peer>, BM_SgrColoured_<Peer> and BM_CjkEmoji_<Peer> calling the three
-// `run...` functions above with that sink, and report the ratio to ours as a counter.
+// libvterm with its screen layer, UTF-8 input, the alternate screen enabled and 10,000 lines of
+// scrollback kept by copying every line it pushes off the top into a preallocated ring, as a
+// terminal that keeps history must.
+
+struct LibvtermTarget
+{
+    static constexpr int columns = 80;
+    static constexpr int rows = 24;
+    static constexpr size_t scrollbackLines = 10000;
+
+    VTerm* vt = nullptr;
+    VTermScreen* screen = nullptr;
+    std::vector<VTermScreenCell> scrollback;
+    size_t nextScrollbackLine = 0;
+    VTermScreenCallbacks callbacks{};
+    Sink sink;
+
+    static int pushLine(int cols, const VTermScreenCell* cells, void* user)
+    {
+        auto* self = static_cast<LibvtermTarget*>(user);
+        VTermScreenCell* slot = &self->scrollback[self->nextScrollbackLine * columns];
+        std::copy(cells, cells + std::min(cols, columns), slot);
+        self->nextScrollbackLine = (self->nextScrollbackLine + 1) % scrollbackLines;
+        return 1;
+    }
+
+    LibvtermTarget() : scrollback(scrollbackLines * columns)
+    {
+        vt = vterm_new(rows, columns);
+        vterm_set_utf8(vt, 1);
+        screen = vterm_obtain_screen(vt);
+        callbacks.sb_pushline = &LibvtermTarget::pushLine;
+        vterm_screen_set_callbacks(screen, &callbacks, this);
+        vterm_screen_enable_altscreen(screen, 1);
+        vterm_screen_reset(screen, 1);
+        sink = [vt = vt](std::span<const uint8_t> bytes) {
+            vterm_input_write(vt, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        };
+    }
+    ~LibvtermTarget() { vterm_free(vt); }
+    LibvtermTarget(const LibvtermTarget&) = delete;
+    LibvtermTarget& operator=(const LibvtermTarget&) = delete;
+};
+
+void BM_AsciiLines_Libvterm(benchmark::State& state)
+{
+    LibvtermTarget target;
+    runAsciiLines(state, target.sink);
+}
+BENCHMARK(BM_AsciiLines_Libvterm)->Unit(benchmark::kMillisecond);
+
+void BM_SgrColoured_Libvterm(benchmark::State& state)
+{
+    LibvtermTarget target;
+    runSgrColoured(state, target.sink);
+}
+BENCHMARK(BM_SgrColoured_Libvterm)->Unit(benchmark::kMillisecond);
+
+void BM_CjkEmoji_Libvterm(benchmark::State& state)
+{
+    LibvtermTarget target;
+    runCjkEmoji(state, target.sink);
+}
+BENCHMARK(BM_CjkEmoji_Libvterm)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\n%-12s %14s %14s %8s\n", "workload", "Kestrovan MB/s", "libvterm MB/s", "ratio");
+    for (const char* workload : {"AsciiLines", "SgrColoured", "CjkEmoji"}) {
+        const std::string ours = std::string("BM_") + workload + "_Kestrovan";
+        const std::string peer = std::string("BM_") + workload + "_Libvterm";
+        if (!reporter.bytesPerSecond.count(ours) || !reporter.bytesPerSecond.count(peer))
+            continue;
+        const double oursMB = reporter.bytesPerSecond[ours] / 1e6;
+        const double peerMB = reporter.bytesPerSecond[peer] / 1e6;
+        std::printf("%-12s %14.1f %14.1f %7.1fx\n", workload, oursMB, peerMB, oursMB / peerMB);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -34,6 +34,13 @@ public:
     std::vector<WindowManipulationCommand> windowCommands;
     std::vector<std::vector<TerminalProgramStatus>> programStatusChanges;
     std::vector<CursorStyle> cursorStyles;
+    int showCursorCalls = 0;
+    int hideCursorCalls = 0;
+    int sizeChanges = 0;
+    /// The `active` value of each synchronized-output change, in order.
+    std::vector<bool> synchronizedOutputChanges;
+    /// What `kittyClipboardCapabilities` answers.
+    KittyClipboardCapabilities clipboardCapabilities;
     /// Run inside `send`, for tests that re-enter the terminal from a callback.
     std::function<void(Terminal&)> onSend;
     /// Run inside `bell`.
@@ -95,6 +102,17 @@ public:
     void programStatusChanged(Terminal&, const std::vector<TerminalProgramStatus>& records) override
     {
         programStatusChanges.push_back(records);
+    }
+    void showCursor(Terminal&) override { ++showCursorCalls; }
+    void hideCursor(Terminal&) override { ++hideCursorCalls; }
+    void sizeChanged(Terminal&) override { ++sizeChanges; }
+    void synchronizedOutputChanged(Terminal&, bool active) override
+    {
+        synchronizedOutputChanges.push_back(active);
+    }
+    KittyClipboardCapabilities kittyClipboardCapabilities(Terminal&) override
+    {
+        return clipboardCapabilities;
     }
 };
 

@@ -1,0 +1,30 @@
+// The default environment of a child process started without one: enough for a program to know
+// which terminal it runs in, a UTF-8 locale, and who and where the user is. Nothing else of the
+// host process is passed on; the application builds a fuller environment of its own.
+#include "Kestrovan/Terminal.h"
+
+#include <cstdlib>
+
+namespace kestrovan {
+
+std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<std::string>& termName,
+                                                           bool trueColor)
+{
+    std::vector<std::string> environment;
+    environment.push_back("TERM=" + termName.value_or("xterm-256color"));
+    if (trueColor)
+        environment.push_back("COLORTERM=truecolor");
+    // The terminal speaks UTF-8 whatever the host's locale, so the child is told so.
+    environment.push_back("LANG=en_US.UTF-8");
+
+    // LC_TYPE is copied under that name; LC_CTYPE is not copied, so the host's character locale
+    // cannot override the UTF-8 LANG above. A variable the host lacks is left out, not passed
+    // on empty.
+    for (const char* name : {"LOGNAME", "USER", "DISPLAY", "LC_TYPE", "HOME"}) {
+        if (const char* value = std::getenv(name))
+            environment.push_back(std::string(name) + "=" + value);
+    }
+    return environment;
+}
+
+} // namespace kestrovan

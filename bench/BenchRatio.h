@@ -1,0 +1,35 @@
+// Benchmark reporting with ratios to a peer measured in the same run.
+//
+// `RatioReporter` keeps each run's time per iteration and bytes per second beside the console
+// output, so that a benchmark's own `main` can print how our code compares with its peer.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    /// Time per iteration (in the benchmark's unit) and bytes per second, by benchmark name.
+    std::map<std::string, double> timePerIteration;
+    std::map<std::string, double> bytesPerSecond;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.iterations <= 0 || run.run_type != Run::RT_Iteration)
+                continue;
+            timePerIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
+            auto counter = run.counters.find("bytes_per_second");
+            if (counter != run.counters.end())
+                bytesPerSecond[run.benchmark_name()] = counter->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+} // namespace bench

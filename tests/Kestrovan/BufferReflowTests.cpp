@@ -1,0 +1,508 @@
+#include "tests/Kestrovan/ScrollingTerminalDouble.h"
+#include "tests/Kestrovan/TestSupport.h"
+
+#include "Kestrovan/Buffer.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using kestrovan::BidiPresentationState;
+using kestrovan::Buffer;
+using kestrovan::BufferLine;
+using kestrovan::PackedCell;
+using kestrovan::ScrollingTerminalDouble;
+using kestrovan::SemanticPromptKind;
+using kestrovan::testing::TestImage;
+
+namespace {
+
+// A buffer with a terminal that scrolls it, written to the way the print paths write.
+struct Screen
+{
+    ScrollingTerminalDouble terminal;
+    std::unique_ptr<Buffer> buffer;
+
+    Screen(int cols, int rows, std::optional<int> scrollback = 100)
+        : buffer(std::make_unique<Buffer>(cols, rows, 8, scrollback, BidiPresentationState()))
+    {
+        buffer->fillViewportRows();
+        buffer->wraparound = true;
+        buffer->terminal = &terminal;
+    }
+
+    void ascii(const std::string& text)
+    {
+        buffer->insertAsciiRun(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), 0, 0);
+    }
+    void wide(const std::u32string& text)
+    {
+        buffer->insertScalarRun(std::span(text.data(), text.size()), 2, 0, 0);
+    }
+    void newline()
+    {
+        buffer->setX(0);
+        terminal.lineFeed(*buffer);
+    }
+    BufferLine& line(int screenRow) { return *buffer->lines()[buffer->yBase() + screenRow]; }
+    std::shared_ptr<BufferLine> cursorLine() { return buffer->lines()[buffer->yBase() + buffer->y()]; }
+    std::string row(int screenRow) { return text(line(screenRow)); }
+    std::string absolute(int row) { return text(*buffer->lines()[row]); }
+
+    // The cells of a line: a wide character as its scalar (UTF-8), an empty cell as '.',
+    // continuation cells left out, trailing empty cells trimmed.
+    static std::string text(const BufferLine& line)
+    {
+        std::string out;
+        for (int col = 0; col < line.count(); ++col) {
+            const PackedCell cell = line.packed(col);
+            if (cell.isContinuation())
+                continue;
+            out += cell.rawValue == 0 ? std::string(".") : line[col].getText();
+        }
+        out.erase(out.find_last_not_of('.') + 1);
+        return out;
+    }
+};
+
+// Every line of the ring as (wrap flag, raw cells), for exact comparisons.
+std::vector<std::pair<bool, std::vector<uint64_t>>> cellsOf(Buffer& buffer)
+{
+    std::vector<std::pair<bool, std::vector<uint64_t>>> out;
+    for (int row = 0; row < buffer.lines().count(); ++row) {
+        const BufferLine& line = *buffer.lines()[row];
+        std::vector<uint64_t> cells;
+        for (int col = 0; col < line.count(); ++col)
+            cells.push_back(line.packed(col).rawValue);
+        out.emplace_back(line.isWrapped(), std::move(cells));
+    }
+    return out;
+}
+
+// The text of each wrapped group (its lines' characters joined, gaps and empty cells left
+// out), with empty groups at the end dropped: what reflow must preserve.
+std::vector<std::u32string> paragraphsOf(Buffer& buffer)
+{
+    std::vector<std::u32string> out;
+    for (int row = 0; row < buffer.lines().count(); ++row) {
+        const BufferLine& line = *buffer.lines()[row];
+        if (!line.isWrapped() || out.empty())
+            out.emplace_back();
+        for (int col = 0; col < line.count(); ++col) {
+            const PackedCell cell = line.packed(col);
+            if (!cell.isContinuation() && cell.scalar() != 0)
+                out.back() += char32_t(cell.scalar());
+        }
+    }
+    while (!out.empty() && out.back().empty())
+        out.pop_back();
+    return out;
+}
+
+// The screen invariants every resize keeps.
+void expectConsistent(Buffer& buffer, const std::string& context)
+{
+    EXPECT_EQ(buffer.yBase() + buffer.rows(), buffer.lines().count())
+        << context << ": the screen ends the ring";
+    EXPECT_LE(buffer.lines().count(), buffer.lines().maxLength()) << context;
+    EXPECT_GE(buffer.y(), 0) << context;
+    EXPECT_LT(buffer.y(), buffer.rows()) << context;
+    EXPECT_LT(buffer.x(), buffer.cols()) << context;
+    EXPECT_GE(buffer.yDisp(), 0) << context;
+    EXPECT_LE(buffer.yDisp(), buffer.yBase()) << context;
+    // The saved row may lie below a shrunken screen: restoring the cursor clamps it.
+    EXPECT_GE(buffer.savedY, 0) << context;
+    for (int row = 0; row < buffer.lines().count(); ++row)
+        EXPECT_GE(buffer.lines()[row]->count(), buffer.cols()) << context << ": row " << row;
+}
+
+const std::string letters = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+} // namespace
+
+TEST(BufferReflow, WideningJoinsWrappedLinesAndRemovesTheEmptiedOnes)
+{
+    // No scrollback in use: the cursor row moves up by the lines removed.
+    Screen screen(40, 5);
+    const std::string text = letters + letters.substr(0, 38);
+    screen.ascii(text);
+    screen.newline();
+    screen.ascii("$ ");
+    const auto prompt = screen.cursorLine();
+    ASSERT_EQ(screen.buffer->y(), 3);
+
+    screen.buffer->resize(80, 5);
+    EXPECT_EQ(screen.row(0), text.substr(0, 80));
+    EXPECT_EQ(screen.row(1), text.substr(80));
+    EXPECT_TRUE(screen.line(1).isWrapped());
+    EXPECT_EQ(screen.row(2), "$ ");
+    EXPECT_EQ(screen.buffer->y(), 2);
+    EXPECT_EQ(screen.buffer->x(), 2);
+    EXPECT_EQ(screen.cursorLine(), prompt) << "the cursor stays on its line";
+    expectConsistent(*screen.buffer, "no scrollback in use");
+
+    // With scrollback in use the screen keeps its rows and the scrollback gives up a line.
+    Screen scrolled(40, 3);
+    scrolled.ascii("old");
+    scrolled.newline();
+    scrolled.ascii(text);
+    scrolled.newline();
+    scrolled.ascii("$ ");
+    const int yBase = scrolled.buffer->yBase();
+    ASSERT_EQ(yBase, 2);
+    scrolled.buffer->resize(80, 3);
+    EXPECT_EQ(scrolled.buffer->yBase(), yBase - 1);
+    EXPECT_EQ(scrolled.buffer->yDisp(), yBase - 1) << "the view follows the screen";
+    EXPECT_EQ(scrolled.buffer->y(), 2);
+    EXPECT_EQ(scrolled.row(0), text.substr(0, 80));
+    EXPECT_EQ(scrolled.row(2), "$ ");
+    EXPECT_EQ(scrolled.absolute(0), "old");
+    expectConsistent(*scrolled.buffer, "scrollback in use");
+}
+
+TEST(BufferReflow, NarrowingSplitsLinesAndMovesTheCursorOrTheTop)
+{
+    const std::string text = letters + letters.substr(0, 18);
+    Screen screen(80, 5);
+    screen.ascii(text);
+    screen.newline();
+    screen.ascii("$ ");
+    screen.buffer->resize(40, 5);
+    EXPECT_EQ(screen.row(0), text.substr(0, 40));
+    EXPECT_EQ(screen.row(1), text.substr(40));
+    EXPECT_TRUE(screen.line(1).isWrapped()) << "the second half continues the first";
+    EXPECT_EQ(screen.row(2), "$ ");
+    EXPECT_EQ(screen.buffer->y(), 2) << "with room below, the cursor row moves down";
+    EXPECT_EQ(screen.buffer->yBase(), 0);
+    expectConsistent(*screen.buffer, "room below");
+
+    // On the last row the top scrolls into the scrollback instead.
+    Screen bottom(80, 3);
+    bottom.ascii(text);
+    bottom.newline();
+    bottom.newline();
+    bottom.ascii("$ ");
+    bottom.buffer->resize(40, 3);
+    EXPECT_EQ(bottom.buffer->yBase(), 1);
+    EXPECT_EQ(bottom.buffer->yDisp(), 1);
+    EXPECT_EQ(bottom.buffer->y(), 2);
+    EXPECT_EQ(bottom.absolute(0), text.substr(0, 40));
+    EXPECT_EQ(bottom.row(0), text.substr(40));
+    EXPECT_EQ(bottom.row(2), "$ ");
+    expectConsistent(*bottom.buffer, "cursor on the last row");
+}
+
+TEST(BufferReflow, TheCursorGroupIsNeverReflowed)
+{
+    Screen screen(20, 3);
+    screen.ascii(letters.substr(0, 30));
+    const auto second = screen.cursorLine();
+    screen.buffer->resize(40, 3);
+    EXPECT_EQ(screen.row(0), letters.substr(0, 20)) << "not joined while the cursor is in the group";
+    EXPECT_EQ(screen.row(1), letters.substr(20, 10));
+    EXPECT_TRUE(screen.line(1).isWrapped());
+    EXPECT_EQ(screen.cursorLine(), second);
+
+    screen.buffer->resize(10, 3);
+    EXPECT_EQ(screen.row(0), letters.substr(0, 10)) << "not split either: the lines are cut";
+    EXPECT_EQ(screen.row(1), letters.substr(20, 10));
+    EXPECT_EQ(screen.row(2), "");
+    EXPECT_EQ(screen.buffer->x(), 9);
+}
+
+TEST(BufferReflow, WideCharactersNeverStraddleTheEdge)
+{
+    Screen screen(10, 4);
+    screen.ascii("abcd");
+    screen.wide(U"\u6c49\u5b57\u8bcd");
+    screen.newline();
+    screen.ascii("$");
+
+    // At 5 columns each wide character that would cross the edge starts the next line, and
+    // the line it left ends one column early with an empty cell.
+    screen.buffer->resize(5, 4);
+    ASSERT_EQ(screen.buffer->yBase(), 0);
+    EXPECT_EQ(screen.absolute(0), "abcd");
+    EXPECT_EQ(screen.line(0).packed(4).rawValue, 0u);
+    EXPECT_EQ(screen.absolute(1), "\u6c49\u5b57");
+    EXPECT_TRUE(screen.line(1).packed(0).isLead());
+    EXPECT_TRUE(screen.line(1).packed(3).isContinuation());
+    EXPECT_EQ(screen.line(1).packed(4).rawValue, 0u);
+    EXPECT_EQ(screen.absolute(2), "\u8bcd");
+    EXPECT_EQ(screen.row(3), "$");
+
+    // Widening to 7 joins without the gaps but leaves a new one where a character would cross.
+    screen.buffer->resize(7, 4);
+    EXPECT_EQ(screen.absolute(0), "abcd\u6c49");
+    EXPECT_EQ(screen.line(0).packed(6).rawValue, 0u);
+    EXPECT_EQ(screen.absolute(1), "\u5b57\u8bcd");
+    EXPECT_TRUE(screen.line(1).packed(0).isLead()) << "the character moved whole";
+    EXPECT_TRUE(screen.line(1).packed(1).isContinuation());
+    EXPECT_EQ(screen.absolute(2), "$");
+
+    // Back at 10 the text is a single line again, as it was printed.
+    screen.buffer->resize(10, 4);
+    EXPECT_EQ(screen.absolute(0), "abcd\u6c49\u5b57\u8bcd");
+    EXPECT_TRUE(screen.line(0).packed(8).isLead());
+    EXPECT_EQ(screen.absolute(1), "$");
+    expectConsistent(*screen.buffer, "back at 10");
+}
+
+TEST(BufferReflow, NarrowingThenWideningGivesBackTheTextOnSeededRandomScreens)
+{
+    for (uint32_t seed = 1; seed <= 60; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        const int cols = pick(8, 50);
+        const int rows = pick(5, 12);
+        Screen screen(cols, rows, 1000);
+        const auto paragraph = [&](int maxLength) {
+            const int length = pick(0, maxLength);
+            for (int written = 0; written < length;) {
+                if (pick(0, 3) == 0) {
+                    screen.wide(std::u32string(1, char32_t(0x4e00 + pick(0, 500))));
+                    written += 2;
+                } else {
+                    screen.ascii(std::string(1, letters[size_t(pick(0, int(letters.size()) - 1))]));
+                    written += 1;
+                }
+            }
+            screen.newline();
+        };
+        for (int count = pick(3, 25); count > 0; --count)
+            paragraph(cols * 3);
+        screen.ascii("$ ");
+        // Half the screens keep some short text below the cursor, as a status line would be.
+        const bool textBelow = seed % 2 == 0;
+        const auto prompt = screen.cursorLine();
+        if (textBelow) {
+            screen.newline();
+            paragraph(cols / 2);
+            // Back up to the prompt, which may have scrolled up meanwhile.
+            while (screen.cursorLine() != prompt)
+                screen.buffer->setY(screen.buffer->y() - 1);
+        }
+        const int cursorY = screen.buffer->y();
+        screen.buffer->setX(2);
+        screen.buffer->savedY = cursorY;
+        const auto cursorLine = screen.cursorLine();
+        const auto savedLine = cursorLine;
+        const auto cells = cellsOf(*screen.buffer);
+        const auto paragraphs = paragraphsOf(*screen.buffer);
+
+        const int narrower = pick(2, cols - 1);
+        const std::string context = "seed " + std::to_string(seed) + ": " + std::to_string(cols) + " -> " +
+                                    std::to_string(narrower) + " columns, " + std::to_string(rows) + " rows";
+        screen.buffer->resize(narrower, rows);
+        expectConsistent(*screen.buffer, context);
+        EXPECT_EQ(screen.cursorLine(), cursorLine) << context << ": the cursor stays on its line";
+        EXPECT_EQ(screen.buffer->x(), std::min(2, narrower - 1)) << context;
+        EXPECT_EQ(screen.buffer->lines()[screen.buffer->yBase() + screen.buffer->savedY], savedLine)
+            << context << ": the saved cursor stays on its line";
+        EXPECT_TRUE(paragraphsOf(*screen.buffer) == paragraphs) << context << ": the text changed";
+
+        screen.buffer->setX(2);
+        screen.buffer->resize(cols, rows);
+        expectConsistent(*screen.buffer, context + " and back");
+        EXPECT_EQ(screen.cursorLine(), cursorLine) << context << " and back";
+        if (textBelow) {
+            // Joining text below the cursor leaves blank lines at the bottom; nothing is lost.
+            EXPECT_TRUE(paragraphsOf(*screen.buffer) == paragraphs) << context << " and back";
+        } else {
+            EXPECT_TRUE(cellsOf(*screen.buffer) == cells) << context << " and back: not as printed";
+        }
+    }
+}
+
+TEST(BufferReflow, RandomResizesKeepTheScreenConsistent)
+{
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        Screen screen(pick(2, 40), pick(1, 10), pick(0, 30));
+        for (int count = pick(0, 40); count > 0; --count) {
+            if (pick(0, 3) == 0)
+                screen.wide(std::u32string(size_t(pick(1, 30)), U'\u4e00'));
+            else
+                screen.ascii(std::string(size_t(pick(0, 60)), 'a'));
+            if (pick(0, 1) == 0)
+                screen.newline();
+        }
+        screen.buffer->setY(pick(0, screen.buffer->rows() - 1));
+        screen.buffer->setX(pick(0, screen.buffer->cols() - 1));
+        screen.buffer->savedY = pick(0, screen.buffer->rows() - 1);
+        if (screen.buffer->yBase() > 0 && pick(0, 1) == 0)
+            screen.buffer->setYDisp(pick(0, screen.buffer->yBase()));
+        const auto cursor = screen.cursorLine();
+        for (int step = 0; step < 6; ++step) {
+            const int cols = pick(2, 60);
+            const int rows = pick(1, 15);
+            const int x = screen.buffer->x();
+            screen.buffer->resize(cols, rows);
+            const std::string context = "seed " + std::to_string(seed) + " step " + std::to_string(step);
+            expectConsistent(*screen.buffer, context);
+            EXPECT_EQ(screen.cursorLine(), cursor) << context;
+            EXPECT_EQ(screen.buffer->x(), std::min(x, cols - 1)) << context;
+        }
+    }
+}
+
+TEST(BufferReflow, ScrollbackIsTrimmedWhenTheRingOverflows)
+{
+    Screen screen(20, 3, 2);
+    for (char c : std::string("xyz")) {
+        screen.ascii(std::string(20, c));
+        screen.newline();
+    }
+    screen.ascii("$ ");
+    ASSERT_EQ(screen.buffer->lines().count(), 4);
+
+    // Each full line becomes two: seven lines for a ring of five; the two oldest fall away.
+    screen.buffer->resize(10, 3);
+    EXPECT_EQ(screen.buffer->lines().count(), 5);
+    EXPECT_EQ(screen.buffer->totalLinesTrimmed(), 2);
+    EXPECT_EQ(screen.absolute(0), std::string(10, 'y'));
+    EXPECT_EQ(screen.buffer->yBase(), 2);
+    EXPECT_EQ(screen.row(0), std::string(10, 'z'));
+    EXPECT_EQ(screen.row(2), "$ ");
+    expectConsistent(*screen.buffer, "overflow");
+}
+
+TEST(BufferReflow, MarksAndImagesFollowTheirLines)
+{
+    Screen screen(20, 4);
+    screen.ascii(letters.substr(0, 30));
+    screen.newline();
+    screen.ascii("$ ");
+    // A prompt that began at 'z' (row 1, column 5), and an image on that row.
+    screen.buffer->beginSemanticPromptGroup(1);
+    screen.buffer->setSemanticMark(SemanticPromptKind::initial, 1, 5);
+    auto image = std::make_shared<TestImage>();
+    screen.buffer->attachImage(image, 1);
+    const auto first = screen.buffer->lines()[0];
+    const auto second = screen.buffer->lines()[1];
+
+    // At 12 columns the text is "abcdefghijkl", "mnopqrstuvwx", "yzABCD": 'z' is on row 2.
+    screen.buffer->resize(12, 4);
+    ASSERT_EQ(screen.absolute(2), "yz0123");
+    ASSERT_EQ(screen.buffer->semanticPromptMarks(2).size(), 1u);
+    EXPECT_EQ(screen.buffer->semanticPromptMarks(2)[0].position, kestrovan::Position(1, 2))
+        << "the mark moved with its cell";
+    EXPECT_TRUE(screen.buffer->semanticPromptMarks(1).empty());
+    EXPECT_EQ(screen.buffer->semanticPromptStartRow(), 2) << "the prompt now starts on the new line";
+    EXPECT_EQ(screen.buffer->lines()[1], second);
+    EXPECT_TRUE(second->hasImages()) << "the image stays on its line";
+    EXPECT_EQ(screen.buffer->linesWithImagesCount(), 1);
+
+    // An image on the line that widening empties moves to the line that takes its text.
+    screen.buffer->attachImage(std::make_shared<TestImage>(), 2);
+    EXPECT_EQ(screen.buffer->linesWithImagesCount(), 2);
+    screen.buffer->resize(20, 4);
+    EXPECT_EQ(screen.absolute(1), letters.substr(20, 10));
+    EXPECT_EQ(screen.buffer->lines()[0], first);
+    EXPECT_EQ(screen.buffer->lines()[1], second);
+    ASSERT_TRUE(second->images().has_value());
+    EXPECT_EQ(second->images()->size(), 2u);
+    EXPECT_EQ((*second->images())[0], image);
+    EXPECT_EQ(screen.buffer->linesWithImagesCount(), 1);
+    ASSERT_EQ(screen.buffer->semanticPromptMarks(1).size(), 1u);
+    EXPECT_EQ(screen.buffer->semanticPromptMarks(1)[0].position, kestrovan::Position(5, 1))
+        << "the mark is back at 'z'";
+    EXPECT_EQ(screen.buffer->semanticPromptStartRow(), 1);
+}
+
+TEST(BufferResize, RowsComeFromAndGoToTheScrollback)
+{
+    // Cursor on the last row: the top rows go into the scrollback.
+    Screen screen(10, 4);
+    for (char c : std::string("abcd")) {
+        screen.ascii(std::string(1, c));
+        if (c != 'd')
+            screen.newline();
+    }
+    screen.buffer->resize(10, 2);
+    EXPECT_EQ(screen.buffer->yBase(), 2);
+    EXPECT_EQ(screen.buffer->y(), 1);
+    EXPECT_EQ(screen.row(0), "c");
+    EXPECT_EQ(screen.row(1), "d");
+
+    // Growing takes them back and the cursor moves down with its text.
+    screen.buffer->resize(10, 5);
+    EXPECT_EQ(screen.buffer->yBase(), 0);
+    EXPECT_EQ(screen.buffer->y(), 3);
+    EXPECT_EQ(screen.row(0), "a");
+    EXPECT_EQ(screen.row(4), "") << "a new blank row once the scrollback is used up";
+    expectConsistent(*screen.buffer, "grown");
+
+    // With blank rows below the cursor, those go instead.
+    Screen top(10, 4);
+    top.ascii("a");
+    top.buffer->attachImage(std::make_shared<TestImage>(), 3);
+    top.buffer->resize(10, 2);
+    EXPECT_EQ(top.buffer->yBase(), 0);
+    EXPECT_EQ(top.buffer->lines().count(), 2);
+    EXPECT_EQ(top.row(0), "a");
+    EXPECT_FALSE(top.buffer->hasAnyImages()) << "the image went with its row";
+}
+
+TEST(BufferResize, TheRingLengthFollowsTheRows)
+{
+    Screen screen(10, 3, 2);
+    for (char c : std::string("abcd")) {
+        screen.ascii(std::string(1, c));
+        screen.newline();
+    }
+    screen.ascii("e");
+    ASSERT_EQ(screen.buffer->lines().count(), 5);
+    screen.buffer->savedY = 2;
+
+    // Two rows and two lines of history: the oldest line falls away.
+    screen.buffer->resize(10, 2);
+    EXPECT_EQ(screen.buffer->lines().maxLength(), 4);
+    EXPECT_EQ(screen.buffer->lines().count(), 4);
+    EXPECT_EQ(screen.absolute(0), "b");
+    EXPECT_EQ(screen.buffer->yBase(), 2);
+    EXPECT_EQ(screen.buffer->yDisp(), 2);
+    EXPECT_EQ(screen.buffer->savedY, 1);
+    EXPECT_EQ(screen.buffer->totalLinesTrimmed(), 1);
+
+    // A longer ring loses nothing.
+    screen.buffer->resize(10, 6);
+    EXPECT_EQ(screen.buffer->lines().maxLength(), 8);
+    EXPECT_EQ(screen.absolute(0), "b");
+    EXPECT_EQ(screen.row(0), "b");
+    EXPECT_EQ(screen.row(3), "e");
+    EXPECT_EQ(screen.buffer->y(), 3);
+}
+
+TEST(BufferResize, WithoutScrollbackNothingReflowsAndWideLinesAreKept)
+{
+    Screen alternate(10, 3, std::nullopt);
+    alternate.ascii(letters.substr(0, 13));
+    alternate.newline();
+    alternate.buffer->resize(5, 3);
+    EXPECT_EQ(alternate.line(0).count(), 10) << "the cut-off cells are kept";
+    EXPECT_EQ(alternate.row(0), letters.substr(0, 10));
+    EXPECT_EQ(alternate.row(1), letters.substr(10, 3));
+    EXPECT_TRUE(alternate.line(1).isWrapped());
+
+    alternate.buffer->resize(7, 3);
+    EXPECT_EQ(alternate.row(0), letters.substr(0, 10)) << "widening short of the old width cuts nothing";
+    alternate.buffer->resize(12, 3);
+    EXPECT_EQ(alternate.line(0).count(), 12);
+    EXPECT_EQ(alternate.row(0), letters.substr(0, 10)) << "and it is not joined either";
+    EXPECT_EQ(alternate.row(1), letters.substr(10, 3));
+}
+
+TEST(BufferResizeDeathTest, ALineShorterThanTheNewWidthStopsTheProgram)
+{
+    Screen screen(10, 3, std::nullopt);
+    screen.buffer->lines().set(1, std::make_shared<BufferLine>(3));
+    EXPECT_DEATH(screen.buffer->resize(8, 3), "A resized line is shorter than the buffer width");
+}

@@ -1,0 +1,342 @@
+#include "tests/Kestrovan/RecordingTerminalDelegate.h"
+
+#include "Kestrovan/Terminal.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+using kestrovan::BidiDirection;
+using kestrovan::BidiPresentationState;
+using kestrovan::BidiSupportMode;
+using kestrovan::CellPixelSize;
+using kestrovan::CsiParameters;
+using kestrovan::Terminal;
+using kestrovan::TerminalOptions;
+using kestrovan::TerminalPixelGeometry;
+using kestrovan::testing::RecordingTerminalDelegate;
+using kestrovan::testing::rowText;
+using kestrovan::testing::screenText;
+using kestrovan::testing::TerminalFixture;
+
+namespace {
+
+// A host that knows its cell size in pixels (or not).
+class SizingDelegate : public RecordingTerminalDelegate
+{
+public:
+    std::optional<CellPixelSize> cellSize;
+    int cellSizeQueries = 0;
+
+    std::optional<CellPixelSize> cellSizeInPixels(Terminal&) override
+    {
+        ++cellSizeQueries;
+        return cellSize;
+    }
+};
+
+struct SizingFixture
+{
+    std::shared_ptr<SizingDelegate> delegate = std::make_shared<SizingDelegate>();
+    std::shared_ptr<Terminal> terminal;
+
+    SizingFixture(int cols, int rows)
+    {
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = cols;
+        options.rows = rows;
+        terminal = Terminal::create(delegate, options);
+    }
+};
+
+void setConformance(Terminal& t, std::initializer_list<int64_t> values)
+{
+    const std::vector<int64_t> stored(values);
+    t.cmdSetConformanceLevel(CsiParameters(stored.data(), static_cast<int>(stored.size())), {});
+}
+
+} // namespace
+
+TEST(TerminalResize, SizesAreClampedAndEveryStateFollows)
+{
+    TerminalFixture fixture(10, 3);
+    Terminal& t = fixture.t();
+    t.feed("ab");
+    t.clearUpdateRange();
+    t.resize(1, 0);
+    EXPECT_EQ(t.cols(), 2);
+    EXPECT_EQ(t.rows(), 1);
+    EXPECT_EQ(t.options().cols, 2) << "the options follow, so a reset keeps the size";
+    EXPECT_EQ(t.options().rows, 1);
+    EXPECT_EQ(t.normalBuffer->cols(), 2);
+    EXPECT_EQ(t.altBuffer->rows(), 1);
+    EXPECT_EQ(rowText(t, 0), "ab");
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 0));
+
+    // New columns get the usual stops, in both buffers.
+    t.resize(30, 3);
+    for (int column : {8, 16, 24}) {
+        EXPECT_TRUE(t.normalBuffer->tabStops()[size_t(column)]) << "normal, column " << column;
+        EXPECT_TRUE(t.altBuffer->tabStops()[size_t(column)]) << "alternate, column " << column;
+    }
+    EXPECT_FALSE(t.normalBuffer->tabStops()[20]);
+
+    // The same size again changes nothing.
+    t.clearUpdateRange();
+    const auto line = t.getLine(0);
+    t.resize(30, 3);
+    EXPECT_FALSE(t.getUpdateRange().has_value());
+    EXPECT_EQ(t.getLine(0), line);
+}
+
+TEST(TerminalResize, TheNormalScreenReflowsAndTheCursorStaysOnItsText)
+{
+    TerminalFixture fixture(20, 4);
+    Terminal& t = fixture.t();
+    const std::string text = "the quick brown fox jumps over the lazy dog";
+    t.feed(text + "\r\n$ ");
+    ASSERT_EQ(screenText(t), "the quick brown fox|jumps over the lazy|dog|$");
+
+    t.resize(10, 4);
+    EXPECT_EQ(t.buffer().yBase(), 2) << "the top went into the scrollback";
+    EXPECT_EQ(screenText(t), "jumps over| the lazy|dog|$");
+    EXPECT_EQ(t.buffer().y(), 3);
+    EXPECT_EQ(t.buffer().x(), 2);
+
+    t.resize(50, 4);
+    EXPECT_EQ(t.buffer().yBase(), 0);
+    EXPECT_EQ(screenText(t), text + "|$||");
+    EXPECT_EQ(t.buffer().y(), 1);
+    EXPECT_EQ(t.buffer().x(), 2);
+    t.feed("ls");
+    EXPECT_EQ(rowText(t, 1), "$ ls") << "printing goes on where the cursor was";
+}
+
+TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
+{
+    TerminalFixture fixture(20, 4);
+    Terminal& t = fixture.t();
+    t.feed("the quick brown fox jumps\r\n$ ");
+    t.normalBuffer->savedY = 0;
+    t.activateAltBuffer();
+    kestrovan::testing::moveCursor(t, 0, 0);
+    t.feed("alternate text here");
+
+    t.resize(10, 3);
+    EXPECT_EQ(t.altBuffer->cols(), 10);
+    EXPECT_EQ(t.altBuffer->rows(), 3);
+    EXPECT_EQ(t.buffer().lines()[0]->count(), 20) << "the alternate screen keeps its cells and never reflows";
+    EXPECT_EQ(rowText(t, 0), "alternate");
+    EXPECT_EQ(t.normalBuffer->cols(), 20) << "the normal screen is resized when it returns";
+    EXPECT_EQ(t.normalBuffer->rows(), 4);
+
+    t.activateNormalBuffer(true);
+    EXPECT_EQ(t.normalBuffer->cols(), 10);
+    EXPECT_EQ(t.normalBuffer->rows(), 3);
+    EXPECT_EQ(screenText(t), "brown fox|jumps|$");
+    // The saved row kept its distance from the cursor (two rows above it) through the resize;
+    // the cursor itself then comes over from the alternate screen.
+    EXPECT_EQ(t.buffer().savedY, 0);
+    EXPECT_EQ(t.buffer().y(), 0);
+    EXPECT_TRUE(t.buffer().tabStops()[8]);
+}
+
+// Regression. Input: leave the alternate screen (clearing it), resize from 5 rows to 3, show it
+// again and feed ten line feeds. Old result: yBase 2 and a ring of 5 lines. Resizing the empty
+// ring kept its 5-line capacity, so its line feeds pushed a history the alternate screen must not have.
+TEST(TerminalResize, AClearedAlternateScreenMadeShorterGrowsNoHistory)
+{
+    TerminalFixture fixture(10, 5);
+    Terminal& t = fixture.t();
+    t.activateAltBuffer();
+    t.activateNormalBuffer(true);
+    t.resize(10, 3);
+    EXPECT_EQ(t.altBuffer->lines().maxLength(), 3);
+    t.activateAltBuffer();
+    t.feed(std::string(10, '\n'));
+    EXPECT_EQ(t.buffer().yBase(), 0);
+    EXPECT_EQ(t.buffer().lines().count(), 3);
+}
+
+TEST(TerminalResize, InBandSizeReports)
+{
+    SizingFixture fixture(80, 24);
+    Terminal& t = *fixture.terminal;
+    SizingDelegate& host = *fixture.delegate;
+
+    // Off: nothing is sent, but the geometry is still recorded.
+    t.updatePixelGeometry(9, 18);
+    EXPECT_TRUE(host.sends.empty());
+    EXPECT_EQ(t.pixelGeometry, (TerminalPixelGeometry{24, 80, 9, 18}));
+
+    t.inBandSizeReportsEnabled = true;
+    const auto line = t.getLine(0);
+    t.resize(80, 24);
+    ASSERT_EQ(host.sends.size(), 1u) << "every resize call reports, even to the same size";
+    EXPECT_EQ(host.sent(), "\x1b[48;24;80;432;720t");
+    EXPECT_EQ(t.getLine(0), line) << "and nothing moved";
+
+    t.resize(100, 30);
+    EXPECT_EQ(host.sends.size(), 2u);
+    EXPECT_EQ(std::string(host.sends[1].begin(), host.sends[1].end()), "\x1b[48;30;100;540;900t");
+
+    // A new cell size reports once; the same size, or a size below 1, says nothing.
+    t.updatePixelGeometry(10, 20);
+    t.updatePixelGeometry(10, 20);
+    t.updatePixelGeometry(0, 20);
+    t.updatePixelGeometry(10, -1);
+    ASSERT_EQ(host.sends.size(), 3u);
+    EXPECT_EQ(std::string(host.sends[2].begin(), host.sends[2].end()), "\x1b[48;30;100;600;1000t");
+
+    // A size committed with the resize, reported with the 8-bit introducer when that is on.
+    t.cc.send8bit = true;
+    t.resize(40, 10, CellPixelSize{7, 14});
+    ASSERT_EQ(host.sends.size(), 4u);
+    EXPECT_EQ(std::string(host.sends[3].begin(), host.sends[3].end()), "\x9b"
+                                                                       "48;10;40;140;280t");
+    EXPECT_EQ(host.cellSizeQueries, 0) << "the host is asked only when no size is known";
+}
+
+TEST(TerminalResize, InBandSizeReportsAskTheHostWhenNoSizeIsKnown)
+{
+    SizingFixture fixture(80, 24);
+    Terminal& t = *fixture.terminal;
+    SizingDelegate& host = *fixture.delegate;
+    t.inBandSizeReportsEnabled = true;
+
+    t.resize(80, 24);
+    t.reportInBandSizeIfAvailable();
+    EXPECT_TRUE(host.sends.empty()) << "no size known and none from the host: no report";
+    EXPECT_EQ(host.cellSizeQueries, 2);
+    host.cellSize = CellPixelSize{0, 18};
+    t.reportInBandSizeIfAvailable();
+    EXPECT_TRUE(host.sends.empty()) << "an empty cell is no size";
+    EXPECT_FALSE(t.pixelGeometry.has_value());
+
+    host.cellSize = CellPixelSize{8, 16};
+    t.reportInBandSizeIfAvailable();
+    EXPECT_EQ(host.sent(), "\x1b[48;24;80;384;640t");
+    EXPECT_EQ(t.pixelGeometry, (TerminalPixelGeometry{24, 80, 8, 16})) << "the host's answer is kept";
+    t.resize(20, 5);
+    EXPECT_EQ(host.cellSizeQueries, 4);
+    EXPECT_EQ(t.pixelGeometry, (TerminalPixelGeometry{5, 20, 8, 16}));
+}
+
+TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibility)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 10;
+    options.rows = 3;
+    options.initialBidiArrowKeySwap = true;
+    options.initialBidiState =
+        BidiPresentationState(BidiSupportMode::implicit, false, BidiDirection::rightToLeft, true);
+    TerminalFixture fixture(options);
+    Terminal& t = fixture.t();
+    t.feed("one\r\ntwo\r\nthree\r\nfour");
+    t.resize(12, 4);
+    t.cursorHidden = true;
+    t.originMode = true;
+    t.conformance = Terminal::TerminalConformance::vt100;
+    t.cc.send8bit = true;
+    t.bidiArrowKeySwap = false;
+    t._currentBidiState = BidiPresentationState();
+    t.terminalTitle = "kept";
+    t.hasKittyPlacements = true;
+    t.activateAltBuffer();
+    const int activations = fixture.delegate->bufferActivations;
+
+    t.feed("\x1b"
+           "c");
+    EXPECT_EQ(t.cols(), 12) << "the reset keeps the size";
+    EXPECT_EQ(t.rows(), 4);
+    EXPECT_FALSE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(screenText(t), "|||");
+    EXPECT_EQ(t.buffer().yBase(), 0) << "the scrollback is gone";
+    EXPECT_EQ(t.buffer().x(), 0);
+    EXPECT_EQ(t.buffer().y(), 0);
+    EXPECT_TRUE(t.cursorHidden) << "cursor visibility survives a full reset";
+    EXPECT_FALSE(t.originMode);
+    EXPECT_EQ(t.conformance, Terminal::TerminalConformance::vt500);
+    EXPECT_FALSE(t.cc.send8bit);
+    EXPECT_TRUE(t.bidiArrowKeySwap);
+    EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
+    EXPECT_EQ(t.normalBuffer->defaultBidiState, options.initialBidiState);
+    EXPECT_EQ(t.altBuffer->defaultBidiState, options.initialBidiState);
+    EXPECT_FALSE(t.hasKittyPlacements) << "images are gone";
+    EXPECT_EQ(t.terminalTitle, "kept");
+    EXPECT_EQ(fixture.delegate->bufferActivations, activations + 1);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4)) << "the whole screen is repainted";
+
+    // A visible cursor stays visible too.
+    t.cursorHidden = false;
+    t.resetToInitialState();
+    EXPECT_FALSE(t.cursorHidden);
+}
+
+TEST(TerminalResize, ConformanceLevelAndReplyEncoding)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    using Level = Terminal::TerminalConformance;
+
+    t.cc.send8bit = true;
+    setConformance(t, {61});
+    EXPECT_EQ(t.conformance, Level::vt100);
+    EXPECT_FALSE(t.cc.send8bit) << "DECSCL 61 turns 8-bit replies off";
+    setConformance(t, {61, 0});
+    EXPECT_FALSE(t.cc.send8bit) << "a VT100 stays 7-bit";
+
+    setConformance(t, {62, 1});
+    EXPECT_EQ(t.conformance, Level::vt200);
+    EXPECT_FALSE(t.cc.send8bit);
+    setConformance(t, {63, 0});
+    EXPECT_EQ(t.conformance, Level::vt300);
+    EXPECT_TRUE(t.cc.send8bit);
+    setConformance(t, {64});
+    EXPECT_EQ(t.conformance, Level::vt400);
+    EXPECT_TRUE(t.cc.send8bit) << "without a second parameter the encoding is kept";
+    setConformance(t, {65, 1});
+    EXPECT_EQ(t.conformance, Level::vt500);
+    EXPECT_FALSE(t.cc.send8bit);
+    setConformance(t, {60, 2});
+    EXPECT_EQ(t.conformance, Level::vt500) << "any other level is the highest";
+    EXPECT_TRUE(t.cc.send8bit);
+
+    t.cmdSetConformanceLevel(CsiParameters::empty, {});
+    EXPECT_EQ(t.conformance, Level::vt500) << "no parameters, no change";
+    EXPECT_TRUE(t.cc.send8bit);
+    EXPECT_EQ(screenText(t), "||") << "DECSCL does not reset the terminal";
+}
+
+TEST(TerminalResize, ScrollbackIsClearedAndResized)
+{
+    TerminalFixture fixture(10, 2, 10);
+    Terminal& t = fixture.t();
+    t.feed("a\r\nb\r\nc\r\nd\r\ne");
+    ASSERT_EQ(t.normalBuffer->yBase(), 3);
+
+    // The normal screen's history goes even while the alternate screen is shown.
+    t.activateAltBuffer();
+    t.clearUpdateRange();
+    t.clearScrollback();
+    EXPECT_EQ(t.normalBuffer->yBase(), 0);
+    EXPECT_EQ(t.normalBuffer->lines().count(), 2);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 1));
+    t.activateNormalBuffer(false);
+    EXPECT_EQ(screenText(t), "d|e");
+
+    t.feed("\r\nf\r\ng\r\nh");
+    t.changeScrollback(1);
+    EXPECT_EQ(t.options().scrollback, 1);
+    EXPECT_EQ(t.buffer().lines().maxLength(), 3);
+    EXPECT_EQ(t.buffer().yBase(), 1);
+    EXPECT_EQ(kestrovan::testing::absoluteRowText(t, 0), "f") << "the oldest lines went";
+    EXPECT_EQ(screenText(t), "g|h");
+
+    // Without a limit there is no history, and no reflow either: narrowing cuts.
+    t.changeHistorySize(std::nullopt);
+    EXPECT_EQ(t.options().scrollback, 0);
+    EXPECT_FALSE(t.buffer().hasScrollback());
+    t.feed("\r\n0123456789");
+    t.resize(5, 2);
+    EXPECT_EQ(screenText(t), "h|01234");
+}
