@@ -32,10 +32,11 @@
 //                              output and cursor visibility
 //   TerminalResize.cpp         resize, pixel geometry, in-band size reports, RIS, DECSCL,
 //                              scrollback size
-//   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, kitty
-//                              keyboard, OSC handlers other than titles, hyperlinks, OSC 1337,
-//                              semantic prompts and program status: accepted and ignored until
-//                              their families are built
+//   TerminalKittyKeyboard.cpp  the kitty keyboard protocol's flags: push, pop, set and query
+//   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, OSC
+//                              handlers other than titles, hyperlinks, OSC 1337, semantic
+//                              prompts and program status: accepted and ignored until their
+//                              families are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 #pragma once
 
@@ -644,7 +645,7 @@ public:
     void cmdDECERA(const CsiParameters& pars);
     void cmdSelectiveEraseRectangularArea(const CsiParameters& pars);
 
-    // --- Kitty keyboard (TerminalPendingHandlers.cpp) -------------------------------------------
+    // --- Kitty keyboard (TerminalKittyKeyboard.cpp) ---------------------------------------------
 
     /// CSI u with a private marker; false when the sequence is not the protocol's.
     bool handleKittyKeyboardProtocol(const CsiParameters& pars, Collect collect);
