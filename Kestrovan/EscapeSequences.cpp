@@ -16,8 +16,8 @@ Sequence bytes(std::string_view text)
 
 } // namespace
 
-// Each accessor keeps its sequence in a function-local static: built on first use, thread-safe
-// to initialise, never freed.
+// Each accessor keeps its sequence in a function-local static: built on first use (the language
+// makes that thread-safe) and shared afterwards.
 #define KESTROVAN_SEQUENCE(name, text)                                                                       \
     const Sequence& EscapeSequences::name()                                                                  \
     {                                                                                                        \

@@ -1,3 +1,10 @@
+// The kitty protocol's forms of the key encoder, and the order in which `encode` decides.
+//
+// The decisions run from the general to the specific: which events are reported at all under the
+// flags; the input-method states (composing, text without a key, Enter carrying committed text);
+// then the form: every key as CSI when all keys are reported, plain text where the flags leave text
+// keys as text, and otherwise a sequence from `encodeNonText`, which falls back on the legacy
+// builders (KittyKeyboardLegacy.cpp) wherever the protocol keeps the old bytes.
 #include "Kestrovan/KittyKeyboardEncoder.h"
 
 #include "Kestrovan/Utf8.h"
@@ -15,6 +22,7 @@ constexpr const char* csi = "\x1b[";
 /// Modifiers a host might set beyond the protocol's eight bits are not modifiers.
 constexpr uint32_t knownModifierMask = 0xFF;
 
+/// The encoder builds sequences as text (they are ASCII apart from supplied text) and hands out bytes.
 std::optional<std::vector<uint8_t>> toBytes(const std::string& text)
 {
     return std::vector<uint8_t>(text.begin(), text.end());
@@ -131,6 +139,8 @@ bool KittyKeyboardEncoder::isKeypadKey(KittyFunctionalKey key)
 
 uint32_t KittyKeyboardEncoder::modifierValue(KittyKeyboardModifiers modifiers, bool includeLocks)
 {
+    // Caps Lock and Num Lock are states, not chords: they are reported only to a program that has
+    // set flags, and never change a legacy sequence.
     uint32_t value = modifiers.rawValue & knownModifierMask;
     if (!includeLocks)
         value &= ~(Mods::capsLock.rawValue | Mods::numLock.rawValue);
@@ -294,6 +304,8 @@ std::optional<std::vector<uint8_t>> KittyKeyboardEncoder::encode(const KittyKeyE
         return toBytes(utf8String(*event.text));
     }
 
+    // All keys as escape codes: every key is one sequence, with the lock keys and, when asked for,
+    // its alternates, event type and text.
     if (allKeys) {
         const EventType eventType = reportEvents && event.eventType != KittyKeyboardEventType::press
                                         ? EventType(event.eventType)
@@ -310,6 +322,8 @@ std::optional<std::vector<uint8_t>> KittyKeyboardEncoder::encode(const KittyKeyE
         return toBytes(encodeCsiU(event, std::nullopt, embedText, alternates, reportEvents, true));
     }
 
+    // A text key with text: it stays text unless the flags ask for chords (alt, ctrl) or events to
+    // be told apart, since text is what a program that only disambiguates wants for plain typing.
     if (event.key.unicodeScalar() && hasText) {
         const bool alt = event.modifiers.contains(Mods::alt);
         const bool ctrl = event.modifiers.contains(Mods::ctrl);
@@ -336,6 +350,7 @@ std::string KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& event, bool
                                                 bool includeEventType, bool includeAlternates,
                                                 bool includeLocks) const
 {
+    // Text without a key was handled by `encode`; there is nothing to name here.
     if (event.key.isNone())
         return std::string();
     const EventType eventType = includeEventType && event.eventType != KittyKeyboardEventType::press
@@ -368,6 +383,8 @@ std::string KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& event, bool
             break;
         }
 
+        // Keys new to the protocol (F13 and up, keypad, media, locks) have only the CSI u form; the
+        // tilde and letter keys keep their xterm shapes with the protocol's modifiers and events.
         const FunctionalEncoding encoding = functionalEncoding(key);
         if (encoding.terminator == 'u')
             return encodeCsiU(event, std::nullopt, false, includeAlternates, includeEventType, includeLocks);

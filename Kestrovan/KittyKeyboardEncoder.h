@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -27,6 +28,7 @@ enum class KittyFunctionalKey : uint8_t
     tab,
     backspace,
     insert,
+    /// Forward delete (the name `delete` is taken by the language).
     delete_,
     up,
     down,

@@ -139,6 +139,7 @@ std::optional<char> applicationKeypadLetter(Key key)
 
 std::string KittyKeyboardEncoder::navigationSequence(char letter, uint32_t m, bool applicationMode)
 {
+    // A modifier needs parameters, which SS3 cannot carry: modified cursor keys are always CSI.
     if (m != 1)
         return "\x1b[1;" + std::to_string(m) + letter;
     return std::string(applicationMode ? "\x1bO" : "\x1b[") + letter;
@@ -154,6 +155,7 @@ std::string KittyKeyboardEncoder::tildeSequence(uint32_t number, uint32_t m)
 
 std::string KittyKeyboardEncoder::functionKeySequence(int n, uint32_t q)
 {
+    // F1-F4 are the VT100 PF1-PF4 (SS3 P-S), which become CSI 1 ; q P-S when modified.
     if (n <= 4) {
         const char letter = static_cast<char>('P' + (n - 1));
         if (q == 1)
@@ -168,6 +170,7 @@ std::string KittyKeyboardEncoder::legacyControlKey(KittyFunctionalKey key, const
 {
     if (legacyCannotEncode(event))
         return std::string();
+    // These keys are single C0 bytes, so alt can only be said the meta way: an ESC before them.
     std::string out;
     if (event.modifiers.contains(Mods::alt))
         out += esc;
@@ -193,6 +196,7 @@ std::string KittyKeyboardEncoder::legacyControlKey(KittyFunctionalKey key, const
 std::string KittyKeyboardEncoder::legacyKeypadKey(KittyFunctionalKey key, const KittyKeyEvent& event,
                                                   uint32_t m) const
 {
+    // DECKPAM is only for the unmodified keypad; a modified key sends what it would send normally.
     if (switches_.applicationKeypad && m == 1) {
         if (auto letter = applicationKeypadLetter(key))
             return std::string("\x1bO") + *letter;
@@ -293,6 +297,8 @@ std::string KittyKeyboardEncoder::legacyText(const KittyKeyEvent& event) const
     if (ctrl && event.modifiers.contains(Mods::shift))
         return std::string();
 
+    // Alt is the meta prefix; ctrl then picks the control byte, else the text or the key itself
+    // is sent (shifted by the layout when shift is held).
     std::string out;
     if (event.modifiers.contains(Mods::alt))
         out += esc;
