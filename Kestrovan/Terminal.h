@@ -36,10 +36,10 @@
 //                              screen switches and resets, and the view queries on prompt marks
 //   TerminalSubmissionScan.cpp  the scan of user input for a submitted command line
 //   TerminalPromptClick.cpp    click-to-move inside a command line
-//   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, kitty
-//                              keyboard, OSC handlers other than titles, hyperlinks, OSC 1337
-//                              and program status: accepted and ignored until their families
-//                              are built
+//   TerminalKittyKeyboard.cpp  the kitty keyboard protocol's flags: push, pop, set and query
+//   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, OSC
+//                              handlers other than titles, hyperlinks, OSC 1337 and program
+//                              status: accepted and ignored until their families are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
@@ -673,7 +673,7 @@ public:
     void cmdDECERA(const CsiParameters& pars);
     void cmdSelectiveEraseRectangularArea(const CsiParameters& pars);
 
-    // --- Kitty keyboard (TerminalPendingHandlers.cpp) -------------------------------------------
+    // --- Kitty keyboard (TerminalKittyKeyboard.cpp) ---------------------------------------------
 
     /// CSI u with a private marker; false when the sequence is not the protocol's.
     bool handleKittyKeyboardProtocol(const CsiParameters& pars, Collect collect);

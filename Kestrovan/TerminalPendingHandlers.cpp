@@ -1,6 +1,6 @@
 // Handlers of sequence families that are not built yet: device reports and queries, window
-// operations, rectangular areas, the kitty keyboard protocol, the OSC handlers other than titles,
-// hyperlinks, OSC 1337 and program status.
+// operations, rectangular areas, the OSC handlers other than titles, hyperlinks, OSC 1337 and
+// program status.
 //
 // Until their families are built these sequences are accepted and ignored: no reply, no change of
 // state, no diagnostic. Each body is replaced when its family lands. The clipboard forwarders at
@@ -65,13 +65,6 @@ void Terminal::cmdXtermTitleModeReset(const CsiParameters&, Collect) {}
 void Terminal::cmdDECERA(const CsiParameters&) {}
 
 void Terminal::cmdSelectiveEraseRectangularArea(const CsiParameters&) {}
-
-// Kitty keyboard: filled in with the keyboard family. Declining keeps CSI u as restore-cursor.
-
-bool Terminal::handleKittyKeyboardProtocol(const CsiParameters&, Collect)
-{
-    return false;
-}
 
 // OSC handlers: filled in with the OSC family.
 
