@@ -374,8 +374,9 @@ std::string KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& event, bool
         case Key::tab:
         case Key::backspace:
             // Plain Enter, Tab and Backspace keep their bytes so that a shell stays usable after
-            // a program that set the flags died without resetting them.
-            if (disambiguate && !plain)
+            // a program that set the flags died without resetting them. Caps Lock and Num Lock do
+            // not make them less plain: with Caps Lock on, Enter must still submit a command line.
+            if (disambiguate && !(modifierValue(event.modifiers, false) == 0 && !eventType))
                 return encodeCsiU(event, std::nullopt, false, includeAlternates, includeEventType,
                                   includeLocks);
             return legacyControlKey(key, event);

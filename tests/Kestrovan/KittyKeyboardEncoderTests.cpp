@@ -291,6 +291,11 @@ TEST(KittyKeyboardEncoderTests, Disambiguate)
         {"alt+Escape", 1, fn(Key::escape, alt), "^[[27;3u"},
         {"caps lock is reported", 1, fn(Key::escape, caps), "^[[27;65u"},
         {"Enter", 1, fn(Key::enter), "<0D>"},
+        // With Caps Lock on, Enter, Tab and Backspace must keep their plain bytes: a shell whose
+        // last program left the flags set would otherwise stop taking commands.
+        {"caps lock+Enter", 1, fn(Key::enter, caps), "<0D>"},
+        {"caps lock+Tab", 1, fn(Key::tab, caps), "<09>"},
+        {"caps lock+shift+Enter", 1, fn(Key::enter, caps | shift), "^[[13;66u"},
         {"Enter with its control text", 1, fn(Key::enter, none, Type::press, U"\r"), "<0D>"},
         {"shift+Enter", 1, fn(Key::enter, shift), "^[[13;2u"},
         {"Tab", 1, fn(Key::tab), "<09>"},
