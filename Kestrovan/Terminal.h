@@ -36,12 +36,13 @@
 //                              screen switches and resets, and the view queries on prompt marks
 //   TerminalSubmissionScan.cpp  the scan of user input for a submitted command line
 //   TerminalPromptClick.cpp    click-to-move inside a command line
+//   TerminalKittyKeyboard.cpp  the kitty keyboard protocol's flags: push, pop, set and query
 //   TerminalWindowOps.cpp      window operations (CSI t), the title stacks and title modes
 //   TerminalRectangles.cpp     rectangular areas (DECCRA, DECFRA, DECERA, DECSERA, DECCARA,
 //                              DECRARA), the checksum report, DECSACE and their routers
-//   TerminalPendingHandlers.cpp  device reports, kitty keyboard, OSC handlers other than titles,
-//                              hyperlinks, OSC 1337 and program status: accepted and ignored
-//                              until their families are built
+//   TerminalPendingHandlers.cpp  device reports, OSC handlers other than titles, hyperlinks,
+//                              OSC 1337 and program status: accepted and ignored until their
+//                              families are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
@@ -686,7 +687,7 @@ public:
     void cmdDECCARA(const CsiParameters& pars);
     void cmdDECRARA(const CsiParameters& pars);
 
-    // --- Kitty keyboard (TerminalPendingHandlers.cpp) -------------------------------------------
+    // --- Kitty keyboard (TerminalKittyKeyboard.cpp) ---------------------------------------------
 
     /// CSI u with a private marker; false when the sequence is not the protocol's.
     bool handleKittyKeyboardProtocol(const CsiParameters& pars, Collect collect);

@@ -1,5 +1,5 @@
-// Handlers of sequence families that are not built yet: device reports and queries, the kitty
-// keyboard protocol, the OSC handlers other than titles, hyperlinks, OSC 1337 and program status.
+// Handlers of sequence families that are not built yet: device reports and queries, the OSC
+// handlers other than titles, hyperlinks, OSC 1337 and program status.
 //
 // Until their families are built these sequences are accepted and ignored: no reply, no change of
 // state, no diagnostic. Each body is replaced when its family lands. The clipboard forwarders at
@@ -32,13 +32,6 @@ std::shared_ptr<DcsHandler> Terminal::makeDecrqssHandler()
 std::shared_ptr<DcsHandler> Terminal::makeXtgettcapHandler()
 {
     return nullptr;
-}
-
-// Kitty keyboard: filled in with the keyboard family. Declining keeps CSI u as restore-cursor.
-
-bool Terminal::handleKittyKeyboardProtocol(const CsiParameters&, Collect)
-{
-    return false;
 }
 
 // OSC handlers: filled in with the OSC family.
