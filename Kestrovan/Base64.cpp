@@ -27,6 +27,7 @@ std::string base64Encode(std::span<const uint8_t> bytes)
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
     size_t index = 0;
+    // Three bytes make four characters; a short last group is padded.
     for (; index + 3 <= bytes.size(); index += 3) {
         const uint32_t group =
             (uint32_t{bytes[index]} << 16) | (uint32_t{bytes[index + 1]} << 8) | bytes[index + 2];
@@ -60,9 +61,12 @@ std::optional<std::vector<uint8_t>> base64DecodeStrict(std::span<const uint8_t> 
 
     std::vector<uint8_t> out;
     out.reserve(text.size() / 4 * 3);
+    // Sextets are collected and a byte is emitted whenever eight bits are ready. The bits a short
+    // last group leaves over are not checked: encoders differ there and the bytes are unaffected.
     uint32_t bits = 0;
     int bitCount = 0;
     for (size_t index = 0; index < dataLength; ++index) {
+        // A "=" before the padding lands here too: it is not in the alphabet.
         const uint8_t value = decodeTable[text[index]];
         if (value == 0xFF)
             return std::nullopt;

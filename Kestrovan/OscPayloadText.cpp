@@ -15,6 +15,7 @@ std::vector<std::string_view> splitPayload(std::string_view text, char separator
 {
     std::vector<std::string_view> pieces;
     size_t start = 0;
+    // Each separator ends one piece; the text after the last one is a piece too.
     while (true) {
         const size_t end = text.find(separator, start);
         const std::string_view piece = text.substr(start, end == std::string_view::npos ? end : end - start);
@@ -28,6 +29,7 @@ std::vector<std::string_view> splitPayload(std::string_view text, char separator
 
 std::optional<int> parseDecimalDigits(std::string_view text)
 {
+    // The parser's own reading of numbers: a sign or a space makes the text no number at all.
     if (text.empty())
         return std::nullopt;
     int value = 0;

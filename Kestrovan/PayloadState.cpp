@@ -14,6 +14,8 @@ void PayloadState::insert(TinyAtom atom)
 
 std::vector<uint16_t> PayloadState::release(const CodeBits& inUse)
 {
+    // Word by word: held and not in use. Walking the bits of each word low to high keeps the
+    // codes in ascending order.
     std::vector<uint16_t> freed;
     for (size_t word = 0; word < held.size(); ++word) {
         const uint64_t unused = held[word] & ~inUse[word];
@@ -50,6 +52,7 @@ size_t PayloadState::slot(std::string_view payload)
 
 std::optional<uint16_t> PayloadState::linkCode(std::string_view payload, size_t slot) const
 {
+    // Slots are shared by colliding payloads, so the stored text must match, not only the slot.
     if (slot >= linkCodes.size() || linkCodes[slot] == 0)
         return std::nullopt;
     const std::optional<std::string>& stored = linkPayloads[slot];

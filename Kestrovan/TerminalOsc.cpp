@@ -94,6 +94,7 @@ void Terminal::oscResetColor(Bytes data)
     }
     if (!isAsciiPayload(data))
         return;
+    // Pieces that are not numbers are skipped, not fatal: "1;x;2" still resets 1 and 2.
     for (std::string_view piece : splitPayload(payloadText(data), ';', EmptyPieces::drop)) {
         const std::optional<int64_t> index = parseSignedInteger(piece);
         // Indexes beyond an int are far outside the palette; resetColor ignores the rest.
@@ -132,6 +133,7 @@ void Terminal::oscSetColors(Bytes data, int startAt)
         current = Colors{foreground, background};
     }
 
+    // Empty pieces are dropped before numbering, so "10;;?" asks for the foreground.
     const std::vector<std::string_view> pieces = splitPayload(payloadText(data), ';', EmptyPieces::drop);
     for (size_t i = 0; i < pieces.size(); ++i) {
         // Piece i addresses target startAt + i: 0 foreground, 1 background, 2 cursor.
@@ -223,6 +225,8 @@ void Terminal::oscSetCurrentDocument(Bytes data)
 
 void Terminal::oscClipboard(Bytes data)
 {
+    // selection;data. The selection letters are passed on but not interpreted: the host decides
+    // which clipboard they mean.
     const size_t semicolon = findByte(data, ';', 0);
     if (semicolon == data.size())
         return;
@@ -266,6 +270,8 @@ void Terminal::oscNotification(Bytes data)
 
 std::optional<Terminal::ProgressReport> Terminal::parseProgressReport(Bytes data)
 {
+    // Anything that is not a valid progress report is left to the dispatcher, which logs the
+    // OSC 9 as unknown.
     if (!isAsciiPayload(data))
         return std::nullopt;
     const std::vector<std::string_view> pieces = splitPayload(payloadText(data), ';', EmptyPieces::keep);
@@ -279,6 +285,7 @@ std::optional<Terminal::ProgressReport> Terminal::parseProgressReport(Bytes data
     if (!state)
         return std::nullopt;
 
+    // A bad percentage spoils the report; a large or negative one is clamped.
     ProgressReport report;
     report.state = *state;
     if (pieces.size() >= 3 && !pieces[2].empty()) {

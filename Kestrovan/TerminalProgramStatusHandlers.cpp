@@ -162,6 +162,7 @@ std::optional<int> parseProgress(std::string_view text)
         if (c < '0' || c > '9')
             return std::nullopt;
     }
+    // Digits only, so no sign; a number too long for 64 bits fails the parse and is none too.
     const std::optional<int64_t> value = parseSignedInteger(text);
     if (!value || *value > 100)
         return std::nullopt;
@@ -173,16 +174,20 @@ std::optional<ProgramStatusReport> parseReport(std::string_view payload)
 {
     std::map<std::string_view, std::string, std::less<>> values;
     for (std::string_view piece : splitPayload(payload, ':', EmptyPieces::keep)) {
+        // The first "=" splits key from value; later ones belong to the value (base64 padding).
         const size_t equals = piece.find('=');
         if (equals == std::string_view::npos)
             continue;
         const std::string_view key = trim(piece.substr(0, equals));
         const std::string_view value = trim(piece.substr(equals + 1));
+        // An over-long key is taken as a malformed payload; a merely unknown spelling is skipped
+        // so that later versions of the format can add keys.
         if (key.size() > maximumKeyBytes)
             return std::nullopt;
         if (key.empty() || !std::all_of(key.begin(), key.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
             continue;
 
+        // Length limits apply to the raw, still encoded value and make the whole payload invalid.
         const bool isTitle = key == "title";
         const bool isMessage = key == "msg";
         if ((isMessage && value.size() > maximumRawMessageBytes) ||
@@ -195,6 +200,8 @@ std::optional<ProgramStatusReport> parseReport(std::string_view payload)
         if (!std::all_of(value.begin(), value.end(), isValueCharacter))
             continue;
 
+        // Free text is decoded now so that a bad title or message rejects the payload; the other
+        // known keys are interpreted once the whole payload is read. Unknown keys are dropped.
         if (isTitle || isMessage) {
             std::optional<std::string> text =
                 decodeText(value, isTitle ? maximumTitleBytes : maximumMessageBytes);
@@ -211,6 +218,7 @@ std::optional<ProgramStatusReport> parseReport(std::string_view payload)
         return found == values.end() ? nullptr : &found->second;
     };
 
+    // A report without an id speaks for the empty id: a clear then clears every record.
     ProgramStatusReport report;
     if (const std::string* id = valueOf("id"))
         report.id = *id;
@@ -224,6 +232,8 @@ std::optional<ProgramStatusReport> parseReport(std::string_view payload)
     if (!state)
         return std::nullopt;
 
+    // Fields that do not fit the state are dropped rather than rejected: a kind only for blocked
+    // jobs, progress only for working and blocked ones.
     TerminalProgramStatus record;
     record.id = report.id;
     record.state = *state;
@@ -251,6 +261,8 @@ void Terminal::oscProgramStatus(Bytes data, uint8_t terminator)
 {
     if (data.size() >= maximumPayloadBytes)
         return;
+    // The parser caps program-status OSCs a little above this; the handler's own bound is what
+    // the format promises.
     const std::string_view payload = payloadText(data);
     auto host = delegate();
 
