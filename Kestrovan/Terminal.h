@@ -670,7 +670,7 @@ public:
     void updateColorScheme(TerminalColorScheme scheme, bool notify);
     void notifyColorScheme();
 
-    // --- Clipboard protocol forwarders (TerminalPendingHandlers.cpp) ----------------------------
+    // --- Clipboard protocol (TerminalPendingHandlers.cpp, TerminalDispatch.cpp) -----------------
 
     /// Pastes through the clipboard protocol object (made on first use).
     TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
