@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrovan {
@@ -57,11 +58,25 @@ public:
     int collectAtCount = 1024;
     int linksUntilCollectRetry = 0;
 
+    /// A bit per atom code, laid out like `held`: code c is bit c % 64 of word c / 64.
+    using CodeBits = std::array<uint64_t, heldWordCount>;
+
     bool isHeld(uint16_t code) const { return (held[code / 64] >> (code % 64)) & 1; }
     /// Records a code as held; code 0 (no payload) is never recorded.
     void insert(TinyAtom atom);
+    /// Forgets every held code that `inUse` does not mark and empties the cache slots that named
+    /// one. Answers the forgotten codes in ascending order; the caller gives them back to the
+    /// atom table.
+    std::vector<uint16_t> release(const CodeBits& inUse);
     /// Gives every held code back to the atom table in one locked step and forgets them.
     void releaseAll();
+
+    /// The cache slot of a payload text: its 32-bit FNV-1a hash folded to 0 ..< 1024.
+    static size_t slot(std::string_view payload);
+    /// The code cached in `slot` for exactly this payload text, if any.
+    std::optional<uint16_t> linkCode(std::string_view payload, size_t slot) const;
+    /// Caches `code` for the payload text in `slot`, replacing whatever the slot held.
+    void setLinkCode(uint16_t code, std::string_view payload, size_t slot);
 };
 
 } // namespace kestrovan

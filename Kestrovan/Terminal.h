@@ -40,9 +40,13 @@
 //   TerminalWindowOps.cpp      window operations (CSI t), the title stacks and title modes
 //   TerminalRectangles.cpp     rectangular areas (DECCRA, DECFRA, DECERA, DECSERA, DECCARA,
 //                              DECRARA), the checksum report, DECSACE and their routers
-//   TerminalPendingHandlers.cpp  device reports, OSC handlers other than titles, hyperlinks,
-//                              OSC 1337 and program status: accepted and ignored until their
-//                              families are built
+//   TerminalOsc.cpp            OSC palette, default colours, directory and document, clipboard,
+//                              notifications, progress; the colour-scheme report
+//   TerminalHyperlinks.cpp     OSC 8 and the payload codes printed cells carry
+//   TerminalITerm2.cpp         OSC 1337
+//   TerminalProgramStatusHandlers.cpp  OSC 7501 and the program-status records
+//   TerminalPendingHandlers.cpp  device reports and payload collection: accepted and ignored
+//                              until their families are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
@@ -84,6 +88,7 @@
 #include "Kestrovan/WindowManipulationCommand.h"
 #include "Platform/Dispatch/TimerQueue.h"
 
+#include <any>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -692,7 +697,7 @@ public:
     /// CSI u with a private marker; false when the sequence is not the protocol's.
     bool handleKittyKeyboardProtocol(const CsiParameters& pars, Collect collect);
 
-    // --- OSC handlers (TerminalPendingHandlers.cpp) ---------------------------------------------
+    // --- OSC handlers (TerminalOsc.cpp) ---------------------------------------------------------
 
     void oscChangeOrQueryColorIndex(Bytes data);
     void oscSetCurrentDocument(Bytes data);
@@ -707,18 +712,41 @@ public:
     void reportColorScheme();
     void updateColorScheme(TerminalColorScheme scheme, bool notify);
     void notifyColorScheme();
+
+    // --- Clipboard protocol (TerminalPendingHandlers.cpp, TerminalDispatch.cpp) -----------------
+
     /// Pastes through the clipboard protocol object (made on first use).
     TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
     void refreshKittyClipboardCapabilities();
     /// The clipboard protocol object, made on first use.
     KittyClipboardProtocol& kittyClipboard();
 
-    // --- Hyperlinks and OSC 1337 (TerminalPendingHandlers.cpp) ----------------------------------
+    // --- Hyperlinks and payload slots (TerminalHyperlinks.cpp) ----------------------------------
 
+    /// OSC 8: opens (pending), replaces or closes the active hyperlink.
     void oscHyperlink(Bytes data);
-    /// The payload code for the next printed cell; absent when no link is active.
+    /// The URI of an OSC 8 payload ("params;URI"): everything after the first ";". Absent when
+    /// there is no ";". An empty URI ("id=1;") is the empty text, not absent: such a link exists
+    /// on the cells but names nothing to open, so link lookup must not offer it as a target.
+    static std::optional<std::string> parseHyperlinkPayload(std::string_view payload);
+    /// The payload code for the next printed cells: the active hyperlink's, registered on first
+    /// use; absent when no link is active or the atom table is full. The print path calls it
+    /// once per printed run while `activeHyperlink` is set and stamps `value_or(0)` on the cells.
     std::optional<uint16_t> resolveActiveHyperlink();
+    /// Registers a payload value in the atom table and holds its code; absent when the table is
+    /// full.
+    std::optional<TinyAtom> makePayload(std::any value);
+    /// The payload text of a cell: the text its payload code names, when it names one.
+    static std::optional<std::string> stringPayload(PackedCell cell);
+
+    // --- Payload collection (TerminalPendingHandlers.cpp) ---------------------------------------
+
+    /// Gives back the payload codes no cell and no active hyperlink uses any more.
     void garbageCollectPayload();
+
+    // --- OSC 1337 (TerminalITerm2.cpp) ----------------------------------------------------------
+
+    /// OSC 1337: the capability report and inline files; any other form goes to the host.
     void osciTerm2(Bytes data);
 
     // --- Semantic prompts (TerminalSemanticPrompts.cpp, TerminalSubmissionScan.cpp) ------------
@@ -765,15 +793,20 @@ public:
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
                                    const SemanticPromptPointerSnapshot& snapshot);
 
-    // --- Program status (TerminalPendingHandlers.cpp) -------------------------------------------
+    // --- Program status (TerminalProgramStatusHandlers.cpp) -------------------------------------
 
+    /// OSC 7501; `terminator` is the byte that ended the OSC (0x07 BEL, else ESC \).
     void oscProgramStatus(Bytes data, uint8_t terminator);
+    /// The records in update order, each with `effectiveApp` resolved.
     std::vector<TerminalProgramStatus> programStatusRecords() const { return programStatusStore.snapshots(); }
     std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
     {
         return programStatusStore.snapshot(id);
     }
+    /// Clears a record and its descendants (every record for the empty id); tells the host when
+    /// anything went.
     void clearProgramStatus(const std::string& id);
+    /// The child has ended or a new prompt opened: working and blocked records go.
     void programStatusProcessExited();
 
     // --- Mouse reporting (TerminalMouse.cpp) -----------------------------------------------------

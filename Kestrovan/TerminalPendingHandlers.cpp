@@ -1,5 +1,5 @@
-// Handlers of sequence families that are not built yet: device reports and queries, the OSC
-// handlers other than titles, hyperlinks, OSC 1337 and program status.
+// Handlers of sequence families that are not built yet: device reports and queries, and payload
+// collection.
 //
 // Until their families are built these sequences are accepted and ignored: no reply, no change of
 // state, no diagnostic. Each body is replaced when its family lands. The clipboard forwarders at
@@ -34,57 +34,10 @@ std::shared_ptr<DcsHandler> Terminal::makeXtgettcapHandler()
     return nullptr;
 }
 
-// OSC handlers: filled in with the OSC family.
-
-void Terminal::oscChangeOrQueryColorIndex(Bytes) {}
-
-void Terminal::oscSetCurrentDocument(Bytes) {}
-
-void Terminal::oscSetCurrentDirectory(Bytes) {}
-
-void Terminal::oscSetColors(Bytes, int) {}
-
-void Terminal::oscClipboard(Bytes) {}
-
-void Terminal::oscResetColor(Bytes) {}
-
-void Terminal::oscNotification(Bytes) {}
-
-std::optional<Terminal::ProgressReport> Terminal::parseProgressReport(Bytes)
-{
-    return std::nullopt;
-}
-
-void Terminal::resetColor(int) {}
-
-void Terminal::resetAllColors() {}
-
-void Terminal::reportColorScheme() {}
-
-void Terminal::updateColorScheme(TerminalColorScheme, bool) {}
-
-void Terminal::notifyColorScheme() {}
-
-// Hyperlinks and OSC 1337: filled in with their families.
-
-void Terminal::oscHyperlink(Bytes) {}
-
-std::optional<uint16_t> Terminal::resolveActiveHyperlink()
-{
-    return std::nullopt;
-}
+// Payload collection: filled in with the render snapshot family. Until then no payload code is
+// given back before the terminal goes away.
 
 void Terminal::garbageCollectPayload() {}
-
-void Terminal::osciTerm2(Bytes) {}
-
-// Program status: filled in with its family.
-
-void Terminal::oscProgramStatus(Bytes, uint8_t) {}
-
-void Terminal::clearProgramStatus(const std::string&) {}
-
-void Terminal::programStatusProcessExited() {}
 
 // The clipboard protocol object is made on first use and does the work.
 

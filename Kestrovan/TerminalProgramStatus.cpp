@@ -48,16 +48,48 @@ std::string_view rawValue(TerminalProgramStatusKind kind)
     return kindNames[static_cast<size_t>(kind)];
 }
 
-bool TerminalProgramStatusStore::clear(std::string_view id)
+void TerminalProgramStatusStore::replace(const TerminalProgramStatus& record)
+{
+    const auto existing = std::find(updateOrder.begin(), updateOrder.end(), record.id);
+    if (existing != updateOrder.end()) {
+        updateOrder.erase(existing);
+    } else if (records.size() >= maximumRecords && !updateOrder.empty()) {
+        records.erase(updateOrder.front());
+        updateOrder.erase(updateOrder.begin());
+    }
+    records.insert_or_assign(record.id, record);
+    updateOrder.push_back(record.id);
+}
+
+bool TerminalProgramStatusStore::remove(const Predicate& where)
 {
     const size_t before = updateOrder.size();
-    std::erase_if(updateOrder, [&](const std::string& candidate) {
-        if (!id.empty() && !isSameOrDescendant(candidate, id))
+    std::erase_if(updateOrder, [&](const std::string& id) {
+        const auto found = records.find(id);
+        if (found == records.end() || !where(found->second))
             return false;
-        records.erase(candidate);
+        records.erase(found);
         return true;
     });
     return updateOrder.size() != before;
+}
+
+TerminalProgramStatusStore::Predicate TerminalProgramStatusStore::clearIdPredicate(std::string id)
+{
+    return [id = std::move(id)](const TerminalProgramStatus& record) {
+        return id.empty() || isSameOrDescendant(record.id, id);
+    };
+}
+
+bool TerminalProgramStatusStore::isActiveRecord(const TerminalProgramStatus& record)
+{
+    return record.state == TerminalProgramStatusState::working ||
+           record.state == TerminalProgramStatusState::blocked;
+}
+
+bool TerminalProgramStatusStore::clear(std::string_view id)
+{
+    return remove(clearIdPredicate(std::string(id)));
 }
 
 std::optional<TerminalProgramStatus> TerminalProgramStatusStore::snapshot(const std::string& id) const
@@ -70,9 +102,9 @@ std::optional<TerminalProgramStatus> TerminalProgramStatusStore::snapshot(const 
         record.effectiveApp = record.app;
         return record;
     }
-    // Walk up the hierarchy, nearest ancestor first.
+    // Walk up the hierarchy, nearest ancestor first. With no app anywhere, the stored value
+    // stands.
     std::string_view ancestor = record.id;
-    record.effectiveApp.reset();
     for (size_t slash = ancestor.rfind('/'); slash != std::string_view::npos; slash = ancestor.rfind('/')) {
         ancestor = ancestor.substr(0, slash);
         const auto parent = records.find(std::string(ancestor));

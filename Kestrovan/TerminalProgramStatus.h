@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,8 +69,18 @@ struct TerminalProgramStatusStore
     /// Every id once, least recently updated first.
     std::vector<std::string> updateOrder;
 
-    /// Removes the record `id` and every record below it ("id/..."); an empty id removes every
-    /// record. Answers whether anything was removed.
+    using Predicate = std::function<bool(const TerminalProgramStatus&)>;
+
+    /// Stores the record under its id as the most recently updated one. A new id arriving when
+    /// the store is full evicts the least recently updated record first.
+    void replace(const TerminalProgramStatus& record);
+    /// Removes every record the predicate matches; answers whether anything was removed.
+    bool remove(const Predicate& where);
+    /// Matches the record `id` and every record below it ("id/..."); the empty id matches all.
+    static Predicate clearIdPredicate(std::string id);
+    /// Matches the records of jobs still running: `working` and `blocked`.
+    static bool isActiveRecord(const TerminalProgramStatus& record);
+    /// `remove(where: clearIdPredicate(id))`.
     bool clear(std::string_view id);
     /// The records in update order, each with `effectiveApp` resolved.
     std::vector<TerminalProgramStatus> snapshots() const;

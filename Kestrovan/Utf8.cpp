@@ -77,4 +77,43 @@ std::u32string decodeUtf8(std::string_view bytes)
     return out;
 }
 
+bool isValidUtf8(std::span<const uint8_t> bytes)
+{
+    size_t index = 0;
+    while (index < bytes.size()) {
+        const uint8_t lead = bytes[index];
+        if (lead < 0x80) {
+            ++index;
+            continue;
+        }
+        size_t length;
+        char32_t value;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            value = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            value = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            value = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (bytes.size() - index < length)
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            const uint8_t next = bytes[index + k];
+            if ((next & 0xC0) != 0x80)
+                return false;
+            value = (value << 6) | (next & 0x3F);
+        }
+        const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (value < minimum || !isValidScalar(value))
+            return false;
+        index += length;
+    }
+    return true;
+}
+
 } // namespace kestrovan

@@ -5,6 +5,8 @@
 // decodes to U+FFFD, and a byte that does not continue a sequence starts a new one.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,5 +26,9 @@ std::string utf8String(std::u32string_view scalars);
 
 /// The scalars of UTF-8 text; ill-formed sequences become U+FFFD.
 std::u32string decodeUtf8(std::string_view bytes);
+
+/// True when the bytes are well-formed UTF-8: no overlong forms, surrogates or values above
+/// U+10FFFF, and no sequence cut short at the end.
+bool isValidUtf8(std::span<const uint8_t> bytes);
 
 } // namespace kestrovan

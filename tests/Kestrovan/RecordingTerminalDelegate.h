@@ -46,6 +46,36 @@ public:
     /// Run inside `bell`.
     std::function<void(Terminal&)> onBell;
 
+    // Host services of the OSC handlers: what the host answers, and what it was told.
+    struct Notification
+    {
+        std::string title;
+        std::string body;
+    };
+    struct ImageRequest
+    {
+        std::vector<uint8_t> data;
+        ImageSizeRequest width;
+        ImageSizeRequest height;
+        bool preserveAspectRatio = false;
+    };
+    /// What `isProcessTrusted` answers.
+    bool trusted = true;
+    /// What `getColors` answers; absent: the default (the terminal's own colours).
+    std::optional<std::pair<Color, Color>> colorsAnswer;
+    /// What `clipboardRead` answers.
+    std::optional<std::vector<uint8_t>> clipboardContent;
+    /// What `clipboardReadRequest` answers.
+    bool takesClipboardReadRequests = false;
+    std::vector<std::string> clipboardReadRequests;
+    int clipboardReads = 0;
+    std::vector<std::vector<uint8_t>> clipboardCopies;
+    std::vector<Notification> notifications;
+    int directoryUpdates = 0;
+    int documentUpdates = 0;
+    std::vector<std::vector<uint8_t>> iTermContents;
+    std::vector<ImageRequest> images;
+
     /// Every byte sent so far, joined.
     std::string sent() const
     {
@@ -87,6 +117,41 @@ public:
     {
         cursorColors.push_back(color);
         TerminalDelegate::setCursorColor(source, color);
+    }
+    bool isProcessTrusted(Terminal&) override { return trusted; }
+    std::pair<Color, Color> getColors(Terminal& source) override
+    {
+        return colorsAnswer ? *colorsAnswer : TerminalDelegate::getColors(source);
+    }
+    std::optional<std::vector<uint8_t>> clipboardRead(Terminal&) override
+    {
+        ++clipboardReads;
+        return clipboardContent;
+    }
+    bool clipboardReadRequest(Terminal&, const std::string& selection) override
+    {
+        clipboardReadRequests.push_back(selection);
+        return takesClipboardReadRequests;
+    }
+    void clipboardCopy(Terminal&, Bytes content) override
+    {
+        clipboardCopies.emplace_back(content.begin(), content.end());
+    }
+    void notify(Terminal&, const std::string& title, const std::string& body) override
+    {
+        notifications.push_back({title, body});
+    }
+    void hostCurrentDirectoryUpdated(Terminal&) override { ++directoryUpdates; }
+    void hostCurrentDocumentUpdated(Terminal&) override { ++documentUpdates; }
+    void iTermContent(Terminal&, Bytes content) override
+    {
+        iTermContents.emplace_back(content.begin(), content.end());
+    }
+    void createImage(Terminal&, Bytes data, ImageSizeRequest width, ImageSizeRequest height,
+                     bool preserveAspectRatio) override
+    {
+        images.push_back(
+            {std::vector<uint8_t>(data.begin(), data.end()), width, height, preserveAspectRatio});
     }
     void progressReport(Terminal&, const ProgressReport& report) override
     {

@@ -1,0 +1,115 @@
+// OSC 8 hyperlinks and the payload codes printed cells carry.
+//
+// OSC 8 only notes the link's payload text (`ActiveHyperlink::pending`); the text is registered
+// in the process-wide atom table when the first character is printed under it, so a link that
+// is opened and closed without output costs nothing. Registration goes through a 1024-slot cache
+// keyed by the payload text, so a program redrawing the same link reuses its code instead of
+// taking a new one each time. When the atom table is full the link prints without a code, and
+// collection is retried only every 256 failed links so a full table does not make every link
+// walk both screens.
+#include "Kestrovan/OscPayloadText.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/Utf8.h"
+
+namespace kestrovan {
+
+namespace {
+
+/// Failed registrations that skip collection after a collection did not free a code.
+constexpr int collectRetryInterval = 256;
+
+} // namespace
+
+void Terminal::oscHyperlink(Bytes data)
+{
+    if (!_options.enableOsc8Hyperlinks) {
+        activeHyperlink.reset();
+        return;
+    }
+    // OSC 8;; closes the link. Any other payload, an empty URI included, opens one.
+    if (data.size() == 1 && data[0] == ';') {
+        activeHyperlink.reset();
+        return;
+    }
+    // UTF-8, or ASCII (a subset of it); anything else is kept as the empty text.
+    std::string payload = isValidUtf8(data) ? std::string(payloadText(data)) : std::string();
+    activeHyperlink = ActiveHyperlink::pending(std::move(payload));
+}
+
+std::optional<std::string> Terminal::parseHyperlinkPayload(std::string_view payload)
+{
+    // The parameters before the first ";" are not interpreted; later ";" belong to the URI.
+    const size_t semicolon = payload.find(';');
+    if (semicolon == std::string_view::npos)
+        return std::nullopt;
+    return std::string(payload.substr(semicolon + 1));
+}
+
+std::optional<uint16_t> Terminal::resolveActiveHyperlink()
+{
+    if (!activeHyperlink)
+        return std::nullopt;
+    switch (activeHyperlink->kind) {
+    case ActiveHyperlink::Case::unavailable:
+        return std::nullopt;
+    case ActiveHyperlink::Case::resolved:
+        return activeHyperlink->atom.code;
+    case ActiveHyperlink::Case::pending:
+        break;
+    }
+
+    // Moved out: the state is replaced below whatever happens.
+    const std::string payload = std::move(activeHyperlink->payload);
+    const size_t slot = PayloadState::slot(payload);
+    if (const std::optional<uint16_t> cached = payloads.linkCode(payload, slot)) {
+        activeHyperlink = ActiveHyperlink::resolved(TinyAtom{*cached});
+        return *cached;
+    }
+
+    // Collection is amortised: it runs once the held codes reach a threshold it then doubles.
+    if (payloads.count >= payloads.collectAtCount)
+        garbageCollectPayload();
+
+    std::optional<TinyAtom> atom = makePayload(payload);
+    if (!atom) {
+        if (payloads.linksUntilCollectRetry > 0) {
+            --payloads.linksUntilCollectRetry;
+        } else {
+            garbageCollectPayload();
+            atom = makePayload(payload);
+            if (!atom)
+                payloads.linksUntilCollectRetry = collectRetryInterval;
+        }
+    }
+    if (!atom) {
+        // The rest of this link's text prints without a link.
+        activeHyperlink = ActiveHyperlink::unavailable();
+        return std::nullopt;
+    }
+    payloads.setLinkCode(atom->code, payload, slot);
+    activeHyperlink = ActiveHyperlink::resolved(*atom);
+    return atom->code;
+}
+
+std::optional<TinyAtom> Terminal::makePayload(std::any value)
+{
+    const std::optional<TinyAtom> atom = TinyAtom::lookup(std::move(value));
+    if (atom)
+        payloads.insert(*atom);
+    return atom;
+}
+
+std::optional<std::string> Terminal::stringPayload(PackedCell cell)
+{
+    const uint16_t code = cell.payloadCode();
+    if (code == 0)
+        return std::nullopt;
+    const std::optional<std::any> target = TinyAtom{code}.target();
+    if (!target)
+        return std::nullopt;
+    if (const std::string* text = std::any_cast<std::string>(&*target))
+        return *text;
+    return std::nullopt;
+}
+
+} // namespace kestrovan

@@ -1,0 +1,243 @@
+// OSC 8 hyperlinks and the payload codes they put on cells: the active link's states, the
+// sharing of one code by the cells of a link and by links with the same payload, the payload
+// slots, and what happens when the atom table is full.
+//
+// Cells are written here the way the print path writes them: one run with the current style and
+// the code `resolveActiveHyperlink` gives while a link is active. Giving a code back once every
+// cell that carried it is overwritten is the job of payload collection and is tested with it;
+// `PayloadState::release` below checks the bookkeeping collection relies on.
+#include "RecordingTerminalDelegate.h"
+
+#include "Kestrovan/OscPayloadText.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrovan::testing {
+namespace {
+
+std::string osc8(std::string_view payload)
+{
+    return "\x1b]8;" + std::string(payload) + "\x1b\\";
+}
+
+/// Writes ASCII text at the cursor as the print path does.
+void printText(Terminal& t, std::string_view text)
+{
+    const uint16_t code = t.activeHyperlink ? t.resolveActiveHyperlink().value_or(0) : 0;
+    t.buffer().insertAsciiRun(payloadBytes(text), t.curStyleID, code);
+}
+
+uint16_t codeAt(Terminal& t, int col, int row)
+{
+    return t.getLine(row)->packed(col).payloadCode();
+}
+
+TEST(TerminalHyperlinkTests, CellsOfALinkShareOnePayloadCode)
+{
+    TerminalFixture fixture(20, 3);
+    Terminal& t = fixture.t();
+
+    t.feed(osc8(";https://example.invalid/a;b"));
+    ASSERT_TRUE(t.activeHyperlink);
+    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending(";https://example.invalid/a;b"))
+        << "nothing is registered before something is printed";
+    EXPECT_EQ(t.payloads.count, 0);
+
+    printText(t, "ab");
+    printText(t, "cd");
+    t.feed(osc8(";"));
+    EXPECT_FALSE(t.activeHyperlink) << "OSC 8;; closes the link";
+    printText(t, "ef");
+
+    const uint16_t code = codeAt(t, 0, 0);
+    EXPECT_NE(code, 0);
+    for (int col = 1; col < 4; ++col)
+        EXPECT_EQ(codeAt(t, col, 0), code) << "column " << col << " shares the link's code";
+    EXPECT_EQ(codeAt(t, 4, 0), 0) << "text after the close carries no link";
+    EXPECT_EQ(codeAt(t, 5, 0), 0);
+    EXPECT_EQ(t.payloads.count, 1) << "one registration for the whole link";
+    EXPECT_TRUE(t.payloads.isHeld(code));
+
+    const std::optional<std::string> payload = Terminal::stringPayload(t.getLine(0)->packed(2));
+    EXPECT_EQ(payload, ";https://example.invalid/a;b") << "the cell's text is the whole payload";
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(Terminal::parseHyperlinkPayload(*payload), "https://example.invalid/a;b")
+        << "the URI is everything after the first \";\"";
+    EXPECT_FALSE(Terminal::stringPayload(t.getLine(0)->packed(4))) << "no code, no payload";
+}
+
+TEST(TerminalHyperlinkTests, IdenticalPayloadsShareACodeAndOthersDoNot)
+{
+    TerminalFixture fixture(30, 3);
+    Terminal& t = fixture.t();
+
+    t.feed(osc8("id=1;https://example.invalid"));
+    printText(t, "a");
+    t.feed(osc8("id=2;https://example.invalid"));
+    printText(t, "b");
+    t.feed(osc8("id=1;https://example.invalid"));
+    printText(t, "c");
+    t.feed(osc8(";"));
+
+    EXPECT_NE(codeAt(t, 0, 0), codeAt(t, 1, 0)) << "a different id is a different payload";
+    EXPECT_EQ(codeAt(t, 0, 0), codeAt(t, 2, 0)) << "the same payload again finds its code in the slot cache";
+    EXPECT_EQ(t.payloads.count, 2);
+
+    // An OSC 8 with a new payload replaces the open link without closing it first.
+    t.feed(osc8(";u1") + osc8(";u2"));
+    printText(t, "d");
+    EXPECT_EQ(Terminal::stringPayload(t.getLine(0)->packed(3)), ";u2");
+}
+
+TEST(TerminalHyperlinkTests, EmptyUrisOpenLinksThatNameNoTarget)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+
+    t.feed(osc8("id=1;"));
+    ASSERT_TRUE(t.activeHyperlink) << "an empty URI is not a close";
+    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending("id=1;"));
+    printText(t, "x");
+    EXPECT_NE(codeAt(t, 0, 0), 0) << "the text carries the link";
+
+    const std::optional<std::string> uri = Terminal::parseHyperlinkPayload("id=1;");
+    ASSERT_TRUE(uri) << "an empty URI is told apart from a payload without one";
+    EXPECT_EQ(*uri, "");
+    EXPECT_FALSE(Terminal::parseHyperlinkPayload("no-separator"));
+    EXPECT_FALSE(Terminal::parseHyperlinkPayload(""));
+    EXPECT_EQ(Terminal::parseHyperlinkPayload(";"), "");
+
+    t.feed("\x1b]8\x1b\\");
+    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending(""))
+        << "OSC 8 without a payload opens an empty one";
+    t.feed(osc8(";bad\xc3\x28"));
+    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending("")) << "text that is not UTF-8 becomes empty";
+}
+
+TEST(TerminalHyperlinkTests, DisabledHyperlinksNeverReachCells)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+
+    t.feed(osc8(";https://example.invalid"));
+    printText(t, "a");
+    t.clearUpdateRange();
+    t.setEnableOsc8Hyperlinks(false);
+    EXPECT_FALSE(t.activeHyperlink) << "turning the option off closes the open link";
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, t.rows())) << "and redraws the screen";
+    EXPECT_NE(codeAt(t, 0, 0), 0) << "cells keep the codes they have";
+
+    t.feed(osc8(";https://example.invalid/2"));
+    EXPECT_FALSE(t.activeHyperlink);
+    printText(t, "b");
+    EXPECT_EQ(codeAt(t, 1, 0), 0);
+
+    t.setEnableOsc8Hyperlinks(true);
+    t.feed(osc8(";https://example.invalid/3"));
+    EXPECT_TRUE(t.activeHyperlink);
+    t.setup(true);
+    EXPECT_FALSE(t.activeHyperlink) << "a full reset closes the link";
+}
+
+TEST(TerminalHyperlinkTests, PayloadSlots)
+{
+    PayloadState state;
+    EXPECT_EQ(PayloadState::slot(""), 217u);
+    EXPECT_LT(PayloadState::slot(";https://example.invalid"), 1024u);
+    EXPECT_TRUE(state.linkCodes.empty()) << "the slot lists are made on first use";
+    EXPECT_FALSE(state.linkCode("a", 5));
+
+    state.setLinkCode(7, "a", 5);
+    EXPECT_EQ(state.linkCodes.size(), 1024u);
+    EXPECT_EQ(state.linkCode("a", 5), 7);
+    EXPECT_FALSE(state.linkCode("b", 5)) << "a slot answers only for its own text";
+    state.setLinkCode(9, "b", 5);
+    EXPECT_FALSE(state.linkCode("a", 5)) << "a colliding payload overwrites the slot";
+    EXPECT_EQ(state.linkCode("b", 5), 9);
+}
+
+TEST(TerminalHyperlinkTests, ReleasingUnusedCodesEmptiesTheirSlots)
+{
+    PayloadState state;
+    for (uint16_t code : {3, 64, 65, 700})
+        state.insert(TinyAtom{code});
+    state.insert(TinyAtom{64});
+    state.insert(TinyAtom{0});
+    EXPECT_EQ(state.count, 4) << "held once each; code 0 never";
+    state.setLinkCode(64, "kept", 1);
+    state.setLinkCode(700, "gone", 2);
+
+    PayloadState::CodeBits inUse{};
+    inUse[1] |= uint64_t{1} << 0; // code 64
+    const std::vector<uint16_t> freed = state.release(inUse);
+    EXPECT_EQ(freed, (std::vector<uint16_t>{3, 65, 700})) << "in ascending order";
+    EXPECT_EQ(state.count, 1);
+    EXPECT_TRUE(state.isHeld(64));
+    EXPECT_FALSE(state.isHeld(700));
+    EXPECT_EQ(state.linkCode("kept", 1), 64);
+    EXPECT_FALSE(state.linkCode("gone", 2)) << "a released code is no longer offered by its slot";
+    EXPECT_FALSE(state.linkPayloads[2]);
+
+    EXPECT_TRUE(state.release(inUse).empty()) << "nothing more to free";
+}
+
+TEST(TerminalHyperlinkTests, FullAtomTableLeavesLinksWithoutCodes)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    t.feed(osc8(";first"));
+    printText(t, "a");
+    const uint16_t first = codeAt(t, 0, 0);
+    ASSERT_NE(first, 0);
+
+    // Take every code that is left.
+    std::vector<uint16_t> filler;
+    while (const std::optional<TinyAtom> atom = TinyAtom::lookup(std::string("filler")))
+        filler.push_back(atom->code);
+
+    t.feed(osc8(";second"));
+    printText(t, "b");
+    EXPECT_EQ(codeAt(t, 1, 0), 0) << "the text prints without a link";
+    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::unavailable());
+    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 256) << "after a collection that did not help";
+    printText(t, "c");
+    EXPECT_EQ(codeAt(t, 2, 0), 0) << "the rest of that link too";
+    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 256) << "one attempt per link, not per run";
+
+    for (int link = 0; link < 256; ++link) {
+        t.feed(osc8(";link" + std::to_string(link)));
+        t.resolveActiveHyperlink();
+    }
+    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 0) << "256 failing links counted down without collecting";
+    t.feed(osc8(";one more"));
+    t.resolveActiveHyperlink();
+    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 256) << "the next one collected again";
+
+    t.feed(osc8(";first"));
+    printText(t, "d");
+    EXPECT_EQ(codeAt(t, 3, 0), first) << "a payload already registered needs no new code";
+
+    TinyAtom::release(filler.back());
+    filler.pop_back();
+    t.feed(osc8(";third"));
+    printText(t, "e");
+    EXPECT_NE(codeAt(t, 4, 0), 0) << "a freed code is used at once, retry count or not";
+    EXPECT_EQ(Terminal::stringPayload(t.getLine(0)->packed(4)), ";third");
+
+    TinyAtom::release(filler);
+}
+
+TEST(TerminalHyperlinkTests, PayloadsOtherThanTextAreHeldButNotLinks)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    const std::optional<TinyAtom> atom = t.makePayload(42);
+    ASSERT_TRUE(atom);
+    EXPECT_TRUE(t.payloads.isHeld(atom->code));
+    const PackedCell cell =
+        PackedCell::makeScalar('x', 0, PackedCell::WidthState::single, false, atom->code, 0);
+    EXPECT_FALSE(Terminal::stringPayload(cell)) << "only text payloads are link payloads";
+}
+
+} // namespace
+} // namespace kestrovan::testing
