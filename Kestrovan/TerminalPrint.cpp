@@ -301,10 +301,12 @@ PackedCell continuationOf(PackedCell lead)
 }
 
 // The payload code printed cells carry: the resolved active hyperlink's, else none.
-uint16_t activePayloadCode(const Terminal& terminal)
+// The payload code of the active hyperlink for the cells about to be printed. A link that OSC 8
+// only announced is registered here, the first time text is printed under it; 0 without a link
+// or when no code could be had.
+uint16_t activePayloadCode(Terminal& terminal)
 {
-    const std::optional<ActiveHyperlink>& link = terminal.activeHyperlink;
-    return link && link->kind == ActiveHyperlink::Case::resolved ? link->atom.code : 0;
+    return terminal.activeHyperlink ? terminal.resolveActiveHyperlink().value_or(0) : 0;
 }
 
 // --- The slow road -------------------------------------------------------------------------------

@@ -66,6 +66,23 @@ TEST(TerminalHyperlinkTests, CellsOfALinkShareOnePayloadCode)
     EXPECT_FALSE(Terminal::stringPayload(t.getLine(0)->packed(4))) << "no code, no payload";
 }
 
+TEST(TerminalHyperlinkTests, PrintedTextCarriesTheLinkOnBothRoads)
+{
+    // Input: OSC 8 then "ab" and a wide character, printed through feed.
+    // Old result: every cell had payload code 0, because the print path only read links already
+    // registered and nothing registered the one OSC 8 had just announced.
+    TerminalFixture fixture(20, 3);
+    Terminal& t = fixture.t();
+
+    t.feed(osc8(";https://example.invalid/x") + "ab\xe4\xb8\x80" + osc8(";") + "c");
+    const uint16_t code = codeAt(t, 0, 0);
+    EXPECT_NE(code, 0) << "ASCII printed under the link carries its code";
+    EXPECT_EQ(codeAt(t, 1, 0), code);
+    EXPECT_EQ(codeAt(t, 2, 0), code) << "the wide character from the slow road too";
+    EXPECT_EQ(codeAt(t, 3, 0), code) << "and its right half";
+    EXPECT_EQ(codeAt(t, 4, 0), 0) << "text after the link is closed carries none";
+}
+
 TEST(TerminalHyperlinkTests, IdenticalPayloadsShareACodeAndOthersDoNot)
 {
     TerminalFixture fixture(30, 3);
