@@ -45,8 +45,10 @@
 //   TerminalHyperlinks.cpp     OSC 8 and the payload codes printed cells carry
 //   TerminalITerm2.cpp         OSC 1337
 //   TerminalProgramStatusHandlers.cpp  OSC 7501 and the program-status records
-//   TerminalPendingHandlers.cpp  device reports and payload collection: accepted and ignored
-//                              until their families are built
+//   TerminalPendingHandlers.cpp  device reports: accepted and ignored until their family is
+//                              built
+//   TerminalRenderSnapshot.cpp the portable render snapshot and its caches
+//   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
@@ -75,6 +77,7 @@
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/PayloadState.h"
+#include "Kestrovan/Portable/RenderSnapshot.h"
 #include "Kestrovan/Position.h"
 #include "Kestrovan/ProgressReport.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
@@ -110,9 +113,6 @@ namespace kestrovan {
 class KittyClipboardProtocol;
 class SelectionService;
 class TerminalDelegate;
-struct PortableRenderMetadata;
-struct RenderSnapshotCursor;
-struct PortableRenderCellCache;
 
 /// A cell size in pixels, as hosts report it.
 struct CellPixelSize
@@ -739,10 +739,19 @@ public:
     /// The payload text of a cell: the text its payload code names, when it names one.
     static std::optional<std::string> stringPayload(PackedCell cell);
 
-    // --- Payload collection (TerminalPendingHandlers.cpp) ---------------------------------------
+    // --- Payload collection (TerminalPayloadCollection.cpp) -------------------------------------
 
-    /// Gives back the payload codes no cell and no active hyperlink uses any more.
+    /// Gives back the payload codes no cell of either buffer (scrollback included) and no active
+    /// hyperlink uses any more, then waits for the held codes to double before the next run.
     void garbageCollectPayload();
+
+    // --- Portable render snapshot (TerminalRenderSnapshot.cpp) ----------------------------------
+
+    /// A value picture of the screen for hosts that draw it themselves: the changed rows
+    /// (`dirty`) or every row (`full`), decoded. Takes the terminal lock itself, so the caller
+    /// must not hold it. It widens the changed rows by screen-wide and cursor changes and does
+    /// not clear them; the host does that with `clearUpdateRange()`.
+    TerminalRenderSnapshot makeRenderSnapshot(RenderSnapshotScope scope);
 
     // --- OSC 1337 (TerminalITerm2.cpp) ----------------------------------------------------------
 
@@ -905,10 +914,11 @@ public:
     bool hasPendingScrollNotification = false;
     std::unique_ptr<EscapeSequenceParser> parser;
     int parseDepth = 0;
-    // Caches of the portable render snapshot; the render model defines the records.
-    std::shared_ptr<PortableRenderMetadata> portableRenderMetadata;
-    std::shared_ptr<RenderSnapshotCursor> portableRenderCursor;
-    std::vector<std::shared_ptr<PortableRenderCellCache>> portableRenderCells;
+    // Caches of the portable render snapshot (TerminalRenderSnapshot.cpp): the screen-wide
+    // state and the cursor of the last snapshot, and the decoded cells of each screen row.
+    std::optional<PortableRenderMetadata> portableRenderMetadata;
+    std::optional<RenderSnapshotCursor> portableRenderCursor;
+    std::vector<std::optional<PortableRenderCellCache>> portableRenderCells;
 
     // Modes.
     bool applicationKeypad = false;

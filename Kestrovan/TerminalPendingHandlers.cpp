@@ -1,5 +1,4 @@
-// Handlers of sequence families that are not built yet: device reports and queries, and payload
-// collection.
+// Handlers of a sequence family that is not built yet: device reports and queries.
 //
 // Until their families are built these sequences are accepted and ignored: no reply, no change of
 // state, no diagnostic. Each body is replaced when its family lands. The clipboard forwarders at
@@ -33,11 +32,6 @@ std::shared_ptr<DcsHandler> Terminal::makeXtgettcapHandler()
 {
     return nullptr;
 }
-
-// Payload collection: filled in with the render snapshot family. Until then no payload code is
-// given back before the terminal goes away.
-
-void Terminal::garbageCollectPayload() {}
 
 // The clipboard protocol object is made on first use and does the work.
 

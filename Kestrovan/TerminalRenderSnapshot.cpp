@@ -1,0 +1,147 @@
+// The portable render snapshot: the terminal's side of `TerminalRenderSnapshot`.
+//
+// A snapshot is built in one hold of the terminal lock. Screen-wide state (size, screen, scroll
+// position, colours, line sizes) is compared as a whole with what the last snapshot saw, and any
+// difference marks the whole screen changed; a moved or restyled cursor marks its old and new
+// rows. Only then are the changed rows read, so the host never has to reason about why a row
+// changed. Rows are decoded through a per-row cache keyed by the line's render identity and
+// generation, so a frame after a one-row change decodes one row. The changed-row ranges are left
+// as they are: the host clears them when it has drawn.
+#include "Kestrovan/Terminal.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace kestrovan {
+
+namespace {
+
+/// The line at a ring index, or null when the index lies outside the ring or its slot is empty.
+/// Reading through `lineIfPresent` never creates a line, so a snapshot changes nothing.
+const BufferLine* lineAtIndex(const Buffer& buffer, int index)
+{
+    if (index < 0 || index >= buffer.lines().count())
+        return nullptr;
+    return buffer.lines().lineIfPresent(index).get();
+}
+
+constexpr bool isBlinkingStyle(CursorStyle style)
+{
+    return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
+           style == CursorStyle::blinkBar;
+}
+
+} // namespace
+
+TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
+{
+    return terminalLock.withLock([&] {
+        const Buffer& active = *_buffer;
+        const int yDisp = active.yDisp();
+
+        // Screen-wide state: any change repaints everything, before the changed rows are read.
+        PortableRenderMetadata metadata;
+        metadata.cols = _cols;
+        metadata.rows = _rows;
+        metadata.alternate = isCurrentBufferAlternate();
+        metadata.yDisp = yDisp;
+        metadata.linesTop = active.linesTop;
+        metadata.foreground = foregroundColor_;
+        metadata.background = backgroundColor_;
+        metadata.cursorColor = cursorColor_;
+        metadata.palette = ansiColors;
+        metadata.reverse = reverseColors;
+        metadata.modes.reserve(static_cast<size_t>(_rows));
+        for (int row = 0; row < _rows; ++row) {
+            const BufferLine* line = lineAtIndex(active, yDisp + row);
+            metadata.modes.push_back(line ? line->renderMode() : BufferLine::RenderLineMode::single);
+        }
+        if (!portableRenderMetadata || *portableRenderMetadata != metadata)
+            updateFullScreen();
+        portableRenderMetadata = std::move(metadata);
+
+        // The cursor. The pending-wrap column `cols` is kept so a host can draw the cursor past
+        // the last cell; a row outside the view is clamped onto it and reported hidden.
+        const int cursorRow = active.yBase() + active.y() - yDisp;
+        RenderSnapshotCursor cursor;
+        cursor.x = std::clamp(active.x(), 0, _cols);
+        cursor.y = std::clamp(cursorRow, 0, _rows - 1);
+        cursor.hidden = cursorHidden || cursorRow < 0 || cursorRow >= _rows;
+        cursor.style = _options.cursorStyle;
+        cursor.blink = isBlinkingStyle(cursor.style) || cursorBlink;
+        if (portableRenderCursor != cursor) {
+            if (portableRenderCursor && portableRenderCursor->y >= 0 && portableRenderCursor->y < _rows)
+                updateRange(portableRenderCursor->y);
+            updateRange(cursor.y);
+        }
+        portableRenderCursor = cursor;
+
+        TerminalRenderSnapshot snapshot;
+        snapshot.cols = _cols;
+        snapshot.rows = _rows;
+        snapshot.isAlternateScreen = portableRenderMetadata->alternate;
+        snapshot.foregroundColor = foregroundColor_;
+        snapshot.backgroundColor = backgroundColor_;
+        snapshot.cursorColor = cursorColor_;
+        snapshot.palette = ansiColors;
+        snapshot.reverseVideo = reverseColors;
+        snapshot.synchronizedOutputActive = synchronizedOutputActive;
+        snapshot.cursor = cursor;
+
+        // The rows to deliver. A whole-screen mark ends at `rows`, one past the last row.
+        if (scope == RenderSnapshotScope::full) {
+            snapshot.dirtyKind = RenderSnapshotDirtyKind::full;
+            snapshot.dirtyRange = RenderSnapshotRange{0, _rows - 1};
+        } else if (refreshEnd >= 0 && refreshStart < _rows) {
+            const int end = std::min(refreshEnd, _rows - 1);
+            const int start = std::max(refreshStart, 0);
+            snapshot.dirtyKind = start == 0 && end == _rows - 1 ? RenderSnapshotDirtyKind::full
+                                                                : RenderSnapshotDirtyKind::partial;
+            snapshot.dirtyRange = RenderSnapshotRange{start, end};
+        }
+
+        if (const auto range = getScrollInvariantUpdateRange()) {
+            int end = range->second;
+            // A whole-screen mark covers yDisp ... yDisp + rows; the last of those is not a row.
+            if (range->first == yDisp && end == yDisp + _rows)
+                end -= 1;
+            snapshot.scrollDirtyRange = RenderSnapshotRange{range->first, end};
+        }
+
+        if (portableRenderCells.size() != static_cast<size_t>(_rows))
+            portableRenderCells.assign(static_cast<size_t>(_rows), std::nullopt);
+
+        if (snapshot.dirtyRange) {
+            const int lineCount = active.lines().count();
+            snapshot.lines.reserve(static_cast<size_t>(snapshot.dirtyRange->endY - snapshot.dirtyRange->startY + 1));
+            for (int row = snapshot.dirtyRange->startY; row <= snapshot.dirtyRange->endY; ++row) {
+                const int index = yDisp + row;
+                const BufferLine* line = lineAtIndex(active, index);
+                std::optional<PortableRenderCellCache>& cached = portableRenderCells[static_cast<size_t>(row)];
+
+                RenderSnapshotRow out;
+                out.y = row;
+                if (line) {
+                    if (!cached || !cached->matches(*line, _cols))
+                        cached = PortableRenderCellCache{line->renderIdentity(), line->generation(),
+                                                         decodeRenderSnapshotCells(line, _cols)};
+                    out.cells = cached->cells;
+                    out.isWrapped = line->isWrapped();
+                    out.renderMode = line->renderMode();
+                    // The last line of the ring has nothing below it to continue into.
+                    if (index + 1 < lineCount) {
+                        const BufferLine* below = lineAtIndex(active, index + 1);
+                        out.wrapsToNext = below && below->isWrapped();
+                    }
+                } else {
+                    cached.reset();
+                    out.cells = decodeRenderSnapshotCells(nullptr, _cols);
+                }
+                snapshot.lines.push_back(std::move(out));
+            }
+        }
+        return snapshot;
+    });
+}
+
+} // namespace kestrovan
