@@ -113,11 +113,13 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
 
         if (snapshot.dirtyRange) {
             const int lineCount = active.lines().count();
-            snapshot.lines.reserve(static_cast<size_t>(snapshot.dirtyRange->endY - snapshot.dirtyRange->startY + 1));
+            snapshot.lines.reserve(
+                static_cast<size_t>(snapshot.dirtyRange->endY - snapshot.dirtyRange->startY + 1));
             for (int row = snapshot.dirtyRange->startY; row <= snapshot.dirtyRange->endY; ++row) {
                 const int index = yDisp + row;
                 const BufferLine* line = lineAtIndex(active, index);
-                std::optional<PortableRenderCellCache>& cached = portableRenderCells[static_cast<size_t>(row)];
+                std::optional<PortableRenderCellCache>& cached =
+                    portableRenderCells[static_cast<size_t>(row)];
 
                 RenderSnapshotRow out;
                 out.y = row;

@@ -103,7 +103,8 @@ TEST(PayloadCollectionTests, CodesStillInUseAnywhereAreKept)
     EXPECT_EQ(t.payloads.count, 3);
 
     // A full reset leaves no line of either screen behind.
-    t.feed("\x1b" "c");
+    t.feed("\x1b"
+           "c");
     t.garbageCollectPayload();
     EXPECT_EQ(t.payloads.count, 0);
     for (uint16_t code : {scrolled, onNormal, onAlternate})

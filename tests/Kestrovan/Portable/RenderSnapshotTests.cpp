@@ -85,8 +85,7 @@ TEST(RenderSnapshotTests, CleanPartialAndFull)
         << "a whole-screen mark ends at the last row, not one past it";
 
     const TerminalRenderSnapshot again = t.makeRenderSnapshot(RenderSnapshotScope::dirty);
-    EXPECT_EQ(again.dirtyKind, RenderSnapshotDirtyKind::full)
-        << "without clearing, the same rows come again";
+    EXPECT_EQ(again.dirtyKind, RenderSnapshotDirtyKind::full) << "without clearing, the same rows come again";
     EXPECT_EQ(again.lines, first.lines);
 
     t.clearUpdateRange();
@@ -171,8 +170,9 @@ TEST(RenderSnapshotTests, Cells)
     SnapshotFixture fixture(10, 4);
     Terminal& t = fixture.t();
     // A wide character, a combining sequence, bold text, a protected character and a link.
-    t.feed("\xe4\xb8\x80" "e\xcc\x81\x1b[1mB\x1b[0m\x1b[1\"qP\x1b[0\"q" + osc("8;;https://example.invalid") + "L" +
-           osc("8;;"));
+    t.feed("\xe4\xb8\x80"
+           "e\xcc\x81\x1b[1mB\x1b[0m\x1b[1\"qP\x1b[0\"q" +
+           osc("8;;https://example.invalid") + "L" + osc("8;;"));
     // An erase with a palette background leaves inline blanks.
     t.feed("\r\n\x1b[41m\x1b[K\x1b[0m");
     // A soft-wrapped line on rows 2 and 3.
