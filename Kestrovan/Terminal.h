@@ -7,9 +7,10 @@
 // function to its handler. Replies leave through `sendResponse` and the delegate's `send`.
 //
 // Everything here runs on the thread that holds `terminalLock`, normally the parse thread inside a
-// feed. Only `register`/`unregister` of selections take the lock themselves, and the pointer-press
-// calls stop the program when the caller does not hold it. Delegate calls are synchronous, with the
-// lock held; a feed may re-enter from a delegate callback on the same thread.
+// feed. Only `register`/`unregister` of selections and `makeRenderSnapshot` take the lock
+// themselves, and the pointer-press calls stop the program when the caller does not hold it.
+// Delegate calls are synchronous, with the lock held; a feed may re-enter from a delegate callback
+// on the same thread.
 //
 // The class is large, so its members live in one file per family. Where to find what:
 //   Terminal.cpp               state, construction, setup and teardown, buffer switching, palette
