@@ -432,10 +432,13 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
             continue;
         // Every row below the group's start continues the line: soft-wrapped rows by their flag,
         // the heuristic's rows because the walk joined each one to the row above. Knowing that
-        // here saves repeating the walk's seam checks. A continuation's indent is not part of
-        // the text, so an indented path continues without it.
+        // here saves repeating the walk's seam checks. The indent of a row a program broke off is
+        // not part of the text, so an indented path continues without it. A soft-wrapped row
+        // keeps its leading spaces: they are text of the line, and dropping them would glue a
+        // link at the end of the row above to the word after the spaces.
         const bool continuation = current > start || (current == start && map.cutBefore);
-        const int begin = continuation ? Terminal::firstNonWhitespaceColumn(line, contentEnd) : 0;
+        const bool skipsIndent = continuation && !line.isWrapped();
+        const int begin = skipsIndent ? Terminal::firstNonWhitespaceColumn(line, contentEnd) : 0;
         if (begin >= contentEnd)
             continue;
         forEachSegmentCharacter(line, begin, contentEnd,
