@@ -13,11 +13,11 @@
 //     (it reads at most about that many cells of soft-wrapped rows each way), and a match that
 //     reaches a cut edge of it is not reported, since the link may go on past the cut;
 //   - the rule runs over that line with `lineTimeLimit` matcher steps;
-//   - the heuristic runs at most `maxSeamChecksEachSide` seam checks up and as many down, each
-//     over at most `seamReach` columns on each side of a row break with `seamTimeLimit` steps.
-// So one lookup spends at most 20 + 2 x 8 x 1 = 36 matcher steps (a few milliseconds on a hostile
-// screen; an ordinary screen needs a small fraction of one step). A search that runs out of time
-// finds no link; nothing is reported.
+//   - the heuristic runs the rule over at most `maxSeamChecksEachSide` seams up and as many down,
+//     each over at most `seamReach` columns on each side of a row break with `seamTimeLimit` steps.
+// So one lookup spends at most 20 + 2 x 3 x 5 = 50 matcher steps, about 6 ms on a screen built to
+// make the rule backtrack; an ordinary screen needs a small fraction of one step. A search that
+// runs out of time finds no link; nothing is reported.
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 #include "Platform/Regex/Regex.h"
@@ -34,11 +34,13 @@ namespace {
 constexpr int searchRadius = 2048;
 /// Columns the seam check reads on each side of a hard line break.
 constexpr int seamReach = 96;
-/// Matcher steps of one seam check: the seam text is under 200 characters, which ordinary text
-/// matches in a small fraction of one step.
-constexpr int32_t seamTimeLimit = 1;
-/// Seam checks the heuristic may run upwards, and as many downwards, in one lookup.
-constexpr int maxSeamChecksEachSide = 8;
+/// Matcher steps of one seam check. Ordinary seam text needs a small fraction of one step; the
+/// costliest 192 characters we know of, one unbroken word the rule retries from every position,
+/// need 5, and a check that runs out of time keeps the rows apart, so this lets every seam finish.
+constexpr int32_t seamTimeLimit = 5;
+/// Seams the heuristic may run the rule over upwards, and as many downwards, in one lookup: a link
+/// a program broke over up to seven rows is still joined whole.
+constexpr int maxSeamChecksEachSide = 3;
 /// Matcher steps of the search over the logical line.
 constexpr int32_t lineTimeLimit = platform::RegexLimits::defaultTimeLimit;
 
@@ -243,11 +245,19 @@ std::optional<LinkRowEdgeInfo> edgeInfo(LinkSearch& search, int64_t row)
     return info;
 }
 
-bool seamCheck(LinkSearch& search, int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol)
+enum class JoinResult : uint8_t
+{
+    joined,
+    apart,
+    /// The rows might join, but the lookup may not run the rule over another seam.
+    budgetSpent,
+};
+
+JoinResult seamCheck(LinkSearch& search, int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol)
 {
     const platform::Regex* rule = Terminal::implicitLinkRegex();
     if (!rule || !search.contains(upper) || !search.contains(lower))
-        return false;
+        return JoinResult::apart;
 
     // Only the text near the break matters: a link across it must touch both sides.
     CharacterText joined;
@@ -265,7 +275,14 @@ bool seamCheck(LinkSearch& search, int64_t upper, int64_t lower, int upperLastCo
         [&](int, PackedCell, std::u32string_view character) { joined.append(character); });
     joined.finish();
     if (seam == 0 || static_cast<int32_t>(joined.units.size()) == seam)
-        return false;
+        return JoinResult::apart;
+    // Every match of the rule holds a "/" (the paths) or a ":" (the schemes). Prose that fills a
+    // row holds neither, and is settled here without spending a seam check.
+    if (joined.units.find_first_of(u"/:") == std::u16string::npos)
+        return JoinResult::apart;
+    if (search.seamChecksLeft <= 0)
+        return JoinResult::budgetSpent;
+    --search.seamChecksLeft;
 
     bool crosses = false;
     platform::RegexLimits limits;
@@ -285,16 +302,8 @@ bool seamCheck(LinkSearch& search, int64_t upper, int64_t lower, int upperLastCo
         },
         limits);
     // A check that ran out of time found nothing it could vouch for: the rows stay apart.
-    return crosses;
+    return crosses ? JoinResult::joined : JoinResult::apart;
 }
-
-enum class JoinResult : uint8_t
-{
-    joined,
-    apart,
-    /// The rows might join, but the lookup may not run another seam check.
-    budgetSpent,
-};
 
 JoinResult canJoin(LinkSearch& search, int64_t upper, int64_t lower)
 {
@@ -316,11 +325,7 @@ JoinResult canJoin(LinkSearch& search, int64_t upper, int64_t lower)
         return JoinResult::apart;
 
     // The cheap tests passed; only now is a regular-expression run worth its cost.
-    if (search.seamChecksLeft <= 0)
-        return JoinResult::budgetSpent;
-    --search.seamChecksLeft;
-    return seamCheck(search, upper, lower, upperEdge->lastColumn, lowerEdge->firstColumn) ? JoinResult::joined
-                                                                                          : JoinResult::apart;
+    return seamCheck(search, upper, lower, upperEdge->lastColumn, lowerEdge->firstColumn);
 }
 
 struct HeuristicGroup
@@ -684,7 +689,7 @@ bool Terminal::seamContainsImplicitLink(int64_t upper, int64_t lower, int upperL
                                         Buffer& buffer)
 {
     LinkSearch search{buffer, cols()};
-    return seamCheck(search, upper, lower, upperLastCol, lowerFirstCol);
+    return seamCheck(search, upper, lower, upperLastCol, lowerFirstCol) == JoinResult::joined;
 }
 
 std::optional<std::u32string> Terminal::linkCharacterAt(const BufferLine& line, int col)
