@@ -212,6 +212,8 @@ struct LinkSearch
     int width(const BufferLine& line) const { return std::min(line.count(), columns); }
 };
 
+/// The first and last characters of a row that are not white space; the joining heuristic looks
+/// at nothing else of a row before it runs the rule over a seam.
 std::optional<LinkRowEdgeInfo> edgeInfo(LinkSearch& search, int64_t row)
 {
     if (!search.contains(row))
@@ -337,6 +339,9 @@ struct HeuristicGroup
     bool cutBelow = false;
 };
 
+/// Walks up and down from a row that is not soft-wrapped while neighbouring rows join; each
+/// direction has its own seam budget, so a long run of joinable rows above cannot leave the rows
+/// below unexamined.
 std::optional<HeuristicGroup> heuristicGroup(LinkSearch& search, int64_t row)
 {
     HeuristicGroup group{row, row, false, false};
@@ -395,6 +400,8 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
     ImplicitLineMap map;
     map.row = row;
     map.col = col;
+    // A row marked wrapped continues the row above, so the line starts at the nearest row at or
+    // above the asked one that is not marked, and ends before the next such row below.
     int64_t start = row;
     while (start > 0 && search.line(start).isWrapped()) {
         if (row - start >= rowsEachSide) {
@@ -411,6 +418,8 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
         }
         ++end;
     }
+    // Only a row that is a line of its own may have been broken by a program; the heuristic's
+    // seam checks are spent on nothing else.
     if (start == row && end == row) {
         if (const std::optional<HeuristicGroup> group = heuristicGroup(search, row)) {
             start = group->top;
@@ -420,6 +429,8 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
         }
     }
 
+    // Each row contributes its cells up to its last character: empty cells past it are not text
+    // (they would put spaces between a link's rows), empty cells before it read as spaces.
     CharacterText text;
     bool askedInside = false;
     for (int64_t current = start; current <= end; ++current) {
@@ -458,7 +469,8 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
     if (text.units.empty() || !askedInside)
         return std::nullopt;
 
-    // Keep the search radius around the asked cell, and note which ends were cut.
+    // Keep the search radius around the asked cell, and note which ends were cut. The rows were
+    // already bounded; this bounds the characters when rows are wider than the radius.
     const std::optional<std::pair<size_t, size_t>> asked = askedCharacterRange(map);
     if (!asked)
         return std::nullopt;
@@ -485,6 +497,8 @@ std::optional<std::string> Terminal::link(const LinkLookupLocation& at, LinkLook
     const std::optional<Position> position = resolveLinkLocation(at, active);
     if (!position)
         return std::nullopt;
+    // An OSC 8 link is what the program said the text links to, so it wins over whatever the
+    // text itself looks like.
     if (std::optional<LinkMatch> match = explicitLinkMatch(*position, active))
         return std::move(match->text);
     if (mode == LinkLookupMode::explicitAndImplicit) {
@@ -551,9 +565,12 @@ std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, Buffer& buffer
     while (end < width && line.packed(end).payloadCode() == *code)
         ++end;
 
-    std::optional<std::string> payload = stringPayload(line.packed(col));
-    if (!payload && col > 0)
-        payload = stringPayload(line.packed(col - 1));
+    // The text comes from the cell that carries the code: the asked cell, or the wide lead cell to
+    // its left when the asked cell is the lead's empty right half. Reading the left cell in any
+    // other case could name the neighbouring link.
+    const PackedCell carrier =
+        line.packed(col).payloadCode() == *code ? line.packed(col) : line.packed(col - 1);
+    const std::optional<std::string> payload = stringPayload(carrier);
     if (!payload)
         return std::nullopt;
     // An OSC 8 with an empty URI marks its text as a link that names nothing: never a target.
@@ -579,6 +596,8 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& buffer
     const std::optional<ImplicitLineMap> map = lineMap(search, at);
     if (!map)
         return std::nullopt;
+    // Usually one entry; the lead and the stray character of a malformed wide cell may both
+    // cover the asked column.
     const std::optional<std::pair<size_t, size_t>> asked = askedCharacterRange(*map);
     if (!asked)
         return std::nullopt;
@@ -592,16 +611,17 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& buffer
         [&](platform::RegexRange match) {
             if (match.length() <= 0)
                 return true;
+            // Every character of the text has its map entry, so a match that converts to character
+            // indexes lies within the map.
             const std::optional<size_t> first = characterIndex(map->characterOffsets, match.start);
-            std::optional<size_t> last = characterIndex(map->characterOffsets, match.end);
+            const std::optional<size_t> last = characterIndex(map->characterOffsets, match.end);
             if (!first || !last)
                 return true;
             // Matches come in text order: once one starts past the asked cell, none can cover it.
             if (*first > asked->second)
                 return false;
-            if (*last <= asked->first || suppressImplicitLikeMatch(map->text, match.start) || *first >= count)
+            if (*last <= asked->first || suppressImplicitLikeMatch(map->text, match.start))
                 return true;
-            *last = std::min(*last, count);
             const bool coversAsked = std::any_of(map->cells.begin() + static_cast<std::ptrdiff_t>(*first),
                                                  map->cells.begin() + static_cast<std::ptrdiff_t>(*last),
                                                  [&](const ImplicitCellRef& cell) {
@@ -620,6 +640,7 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& buffer
     if (!accepted)
         return std::nullopt;
 
+    // The target is the matched text itself: cells' characters, with a space for each empty cell.
     LinkMatch result;
     const int32_t unitStart = map->characterOffsets[accepted->first];
     const int32_t unitEnd = map->characterOffsets[accepted->second];
