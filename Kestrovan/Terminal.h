@@ -44,6 +44,7 @@
 //   TerminalOsc.cpp            OSC palette, default colours, directory and document, clipboard,
 //                              notifications, progress; the colour-scheme report
 //   TerminalHyperlinks.cpp     OSC 8 and the payload codes printed cells carry
+//   TerminalLinks.cpp          the link under a cell: OSC 8 runs and implicit URLs and paths
 //   TerminalITerm2.cpp         OSC 1337
 //   TerminalProgramStatusHandlers.cpp  OSC 7501 and the program-status records
 //   TerminalPendingHandlers.cpp  device reports: accepted and ignored until their family is
@@ -74,6 +75,7 @@
 #include "Kestrovan/KittyGraphicsState.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Kestrovan/Line.h"
+#include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/OptionSet.h"
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
@@ -108,6 +110,10 @@
 #include <type_traits>
 #include <typeinfo>
 #include <vector>
+
+namespace platform {
+class Regex;
+}
 
 namespace kestrovan {
 
@@ -739,6 +745,49 @@ public:
     std::optional<TinyAtom> makePayload(std::any value);
     /// The payload text of a cell: the text its payload code names, when it names one.
     static std::optional<std::string> stringPayload(PackedCell cell);
+
+    // --- Link detection under a cell (TerminalLinks.cpp) ----------------------------------------
+    // Rows are absolute rows of the given buffer; the width of a row is the smaller of its cell
+    // count and `cols()`. Everything reads the buffer under the terminal lock the caller holds.
+
+    /// The link target under a cell: the OSC 8 URI when the cell carries one, else (in
+    /// `explicitAndImplicit`) the URL or path the implicit-link rule finds around it. Never empty.
+    std::optional<std::string> link(const LinkLookupLocation& at, LinkLookupMode mode);
+    /// The location as a position of `buffer`, row and column clamped into it; absent when the
+    /// buffer has no lines.
+    std::optional<Position> resolveLinkLocation(const LinkLookupLocation& location, Buffer& buffer) const;
+    /// The OSC 8 link whose run of cells holds the cell; absent with the option off, and for a
+    /// link whose URI is empty (there is nothing to open).
+    std::optional<LinkMatch> explicitLinkMatch(Position at, Buffer& buffer);
+    /// The URL or path around the cell, across soft-wrapped and heuristically joined rows.
+    std::optional<LinkMatch> implicitLinkMatch(Position at, Buffer& buffer);
+    /// The cell's payload code, or its wide lead cell's for an empty right half; absent for 0.
+    std::optional<uint16_t> payloadCode(Position at, Buffer& buffer);
+    /// The logical line around the cell with the cell each character came from.
+    std::optional<ImplicitLineMap> buildImplicitLineMap(Position at, Buffer& buffer);
+    /// The first and last rows of the hard-broken rows joined around `row`; absent when no
+    /// neighbour joins.
+    std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(int64_t around, Buffer& buffer);
+    /// Whether `row` continues the logical line begun at `startRow`: soft-wrapped, or joined.
+    bool isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& buffer);
+    /// Whether a hard line end between two rows most likely broke a link in two.
+    bool canJoinImplicitRows(int64_t upper, int64_t lower, Buffer& buffer);
+    std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, Buffer& buffer);
+    /// Whether the implicit-link rule finds a link across the seam of the two rows.
+    bool seamContainsImplicitLink(int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol,
+                                  Buffer& buffer);
+    /// The character a column shows (a wide character's right half shows its lead's); absent for
+    /// an empty cell and outside the line.
+    static std::optional<std::u32string> linkCharacterAt(const BufferLine& line, int col);
+    /// The characters of columns `startCol` ..< `endCol`, a space for each empty cell.
+    static std::u32string implicitLineSegmentText(const BufferLine& line, int startCol, int endCol);
+    /// The first column below `lineLimit` showing a character that is not white space, else
+    /// `lineLimit`.
+    static int firstNonWhitespaceColumn(const BufferLine& line, int lineLimit);
+    /// True for a match that must not be a link: one right after a "$" (the tail of "$/x").
+    static bool suppressImplicitLikeMatch(std::u16string_view text, int32_t matchStart);
+    /// The implicit-link rule, compiled on first use; null when it does not compile.
+    static const platform::Regex* implicitLinkRegex();
 
     // --- Payload collection (TerminalPayloadCollection.cpp) -------------------------------------
 
