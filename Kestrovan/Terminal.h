@@ -37,9 +37,11 @@
 //   TerminalSubmissionScan.cpp  the scan of user input for a submitted command line
 //   TerminalPromptClick.cpp    click-to-move inside a command line
 //   TerminalKittyKeyboard.cpp  the kitty keyboard protocol's flags: push, pop, set and query
-//   TerminalPendingHandlers.cpp  device reports, window operations, rectangular areas, OSC
-//                              handlers other than titles, hyperlinks, OSC 1337 and program
-//                              status: accepted and ignored until their families are built
+//   TerminalDeviceReports.cpp  DA1, DA2, DSR, XTVERSION and the DECRQSS and XTGETTCAP handlers
+//                              (DecrqssHandler, XtgettcapHandler, with KestrovanTerminfo)
+//   TerminalPendingHandlers.cpp  window operations, rectangular areas, OSC handlers other than
+//                              titles, hyperlinks, OSC 1337 and program status: accepted and
+//                              ignored until their families are built
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
@@ -646,7 +648,7 @@ public:
     void changeScrollback(std::optional<int> limit);
     void changeHistorySize(std::optional<int> limit) { changeScrollback(limit); }
 
-    // --- Device reports and queries (TerminalPendingHandlers.cpp) -------------------------------
+    // --- Device reports and queries (TerminalDeviceReports.cpp) ---------------------------------
 
     void cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect);
     void cmdDeviceStatus(const CsiParameters& pars, Collect collect);

@@ -1,6 +1,5 @@
-// Handlers of sequence families that are not built yet: device reports and queries, window
-// operations, rectangular areas, the OSC handlers other than titles, hyperlinks, OSC 1337 and
-// program status.
+// Handlers of sequence families that are not built yet: window operations, rectangular areas,
+// the OSC handlers other than titles, hyperlinks, OSC 1337 and program status.
 //
 // Until their families are built these sequences are accepted and ignored: no reply, no change of
 // state, no diagnostic. Each body is replaced when its family lands. The clipboard forwarders at
@@ -10,30 +9,6 @@
 #include "Kestrovan/TerminalDelegate.h"
 
 namespace kestrovan {
-
-// Device reports and queries: filled in with the device-report family.
-
-void Terminal::cmdSendDeviceAttributes(const CsiParameters&, Collect) {}
-
-void Terminal::cmdDeviceStatus(const CsiParameters&, Collect) {}
-
-void Terminal::cmdXTVERSION(const CsiParameters&, Collect) {}
-
-std::string Terminal::xtVersionIdentity(const std::optional<std::string>&, const std::optional<std::string>&,
-                                        const std::optional<std::string>&)
-{
-    return std::string();
-}
-
-std::shared_ptr<DcsHandler> Terminal::makeDecrqssHandler()
-{
-    return nullptr;
-}
-
-std::shared_ptr<DcsHandler> Terminal::makeXtgettcapHandler()
-{
-    return nullptr;
-}
 
 // Window operations and rectangular areas: filled in with their families.
 
