@@ -73,7 +73,8 @@ void DECRQSS::put(std::span<const uint8_t> data)
     const size_t room = maximumRequestBytes - buffer_.size();
     if (data.size() > room)
         truncated_ = true;
-    buffer_.insert(buffer_.end(), data.begin(), data.begin() + static_cast<ptrdiff_t>(std::min(room, data.size())));
+    buffer_.insert(buffer_.end(), data.begin(),
+                   data.begin() + static_cast<ptrdiff_t>(std::min(room, data.size())));
 }
 
 void DECRQSS::unhook()
@@ -90,7 +91,8 @@ void DECRQSS::unhook()
     const bool ascii = std::all_of(request.begin(), request.end(), [](uint8_t byte) { return byte < 0x80; });
     std::optional<std::string> text;
     if (ascii && !truncated)
-        text = settingText(*terminal, std::string_view(reinterpret_cast<const char*>(request.data()), request.size()));
+        text = settingText(*terminal,
+                           std::string_view(reinterpret_cast<const char*>(request.data()), request.size()));
 
     if (text) {
         terminal->sendResponse(terminal->cc.DCS(), "1$r" + *text, terminal->cc.ST());

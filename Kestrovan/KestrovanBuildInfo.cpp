@@ -26,15 +26,17 @@ const std::optional<std::string>& KestrovanBuildInfo::commit()
     // The generated values are constant-initialised, so reading them here is safe at any time,
     // even from another translation unit's static initialisation.
     static const std::optional<std::string> value =
-        detail::kestrovanBuildCommit ? std::optional<std::string>(detail::kestrovanBuildCommit) : std::nullopt;
+        detail::kestrovanBuildCommit ? std::optional<std::string>(detail::kestrovanBuildCommit)
+                                     : std::nullopt;
     return value;
 }
 
 const std::optional<bool>& KestrovanBuildInfo::hasUncommittedChanges()
 {
-    static const std::optional<bool> value = detail::kestrovanBuildUncommittedChanges < 0
-                                                 ? std::nullopt
-                                                 : std::optional<bool>(detail::kestrovanBuildUncommittedChanges > 0);
+    static const std::optional<bool> value =
+        detail::kestrovanBuildUncommittedChanges < 0
+            ? std::nullopt
+            : std::optional<bool>(detail::kestrovanBuildUncommittedChanges > 0);
     return value;
 }
 

@@ -190,7 +190,8 @@ std::string Terminal::xtVersionIdentity(const std::optional<std::string>& tag,
     }
     if (const std::optional<std::string> cleanBranch = printableAscii(branch))
         identity += "-" + *cleanBranch;
-    if (const std::optional<std::string> cleanVersion = printableAscii(version); cleanVersion && *cleanVersion != "unknown")
+    if (const std::optional<std::string> cleanVersion = printableAscii(version);
+        cleanVersion && *cleanVersion != "unknown")
         identity += "+" + *cleanVersion;
     identity += ":";
     // Programs read the reply into small buffers: keep it at 256 bytes, still ending in ":".

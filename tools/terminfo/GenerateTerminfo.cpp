@@ -112,7 +112,8 @@ std::string decodeTerminfoString(std::string_view text, const std::string& where
         default:
             if (i + 2 < text.size() && isOctalDigit(escaped) && isOctalDigit(text[i + 1]) &&
                 isOctalDigit(text[i + 2])) {
-                out += static_cast<char>((escaped - '0') * 64 + (text[i + 1] - '0') * 8 + (text[i + 2] - '0'));
+                out +=
+                    static_cast<char>((escaped - '0') * 64 + (text[i + 1] - '0') * 8 + (text[i + 2] - '0'));
                 i += 2;
                 break;
             }
@@ -198,8 +199,8 @@ Mods suffixModifiers(int suffix)
 /// shift, ctrl, shift+ctrl, alt and shift+alt to F1-F12 in turn (kf63 is shift+alt+F3).
 Mods functionKeyGroupModifiers(int group)
 {
-    static const Mods groups[] = {Mods(), Mods::shift, Mods::ctrl, Mods::shift | Mods::ctrl, Mods::alt,
-                                  Mods::shift | Mods::alt};
+    static const Mods groups[] = {
+        Mods(), Mods::shift, Mods::ctrl, Mods::shift | Mods::ctrl, Mods::alt, Mods::shift | Mods::alt};
     return groups[group];
 }
 
@@ -230,8 +231,8 @@ std::vector<Capability> keyCapabilities()
 
     // The shifted and otherwise modified editing and cursor keys.
     const std::pair<const char*, Key> modified[] = {
-        {"kDC", Key::delete_}, {"kDN", Key::down},   {"kEND", Key::end},      {"kHOM", Key::home},
-        {"kIC", Key::insert},  {"kLFT", Key::left},  {"kNXT", Key::pageDown}, {"kPRV", Key::pageUp},
+        {"kDC", Key::delete_}, {"kDN", Key::down},  {"kEND", Key::end},      {"kHOM", Key::home},
+        {"kIC", Key::insert},  {"kLFT", Key::left}, {"kNXT", Key::pageDown}, {"kPRV", Key::pageUp},
         {"kRIT", Key::right},  {"kUP", Key::up},
     };
     for (const auto& [base, key] : modified) {
@@ -329,20 +330,20 @@ int main(int argc, char** argv)
         fail("the table has " + std::to_string(capabilities.size()) + " capabilities, not " +
              std::to_string(expectedCapabilityCount));
 
-    std::string source =
-        "// Generated at build time by tools/terminfo/GenerateTerminfo.cpp from tools/terminfo/capabilities.txt\n"
-        "// and the key encoder; do not edit.\n"
-        "#include \"Kestrovan/KestrovanTerminfo.h\"\n"
-        "\n"
-        "namespace kestrovan::detail {\n"
-        "\n"
-        "namespace {\n"
-        "\n"
-        "const XtgettcapTableEntry entries[] = {\n";
+    std::string source = "// Generated at build time by tools/terminfo/GenerateTerminfo.cpp from "
+                         "tools/terminfo/capabilities.txt\n"
+                         "// and the key encoder; do not edit.\n"
+                         "#include \"Kestrovan/KestrovanTerminfo.h\"\n"
+                         "\n"
+                         "namespace kestrovan::detail {\n"
+                         "\n"
+                         "namespace {\n"
+                         "\n"
+                         "const XtgettcapTableEntry entries[] = {\n";
     for (const Capability& capability : capabilities) {
         if (capability.name.empty() ||
-            capability.name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789") !=
-                std::string::npos)
+            capability.name.find_first_not_of(
+                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789") != std::string::npos)
             fail("'" + capability.name + "' is not a capability name");
         const std::string key = hex(capability.name);
         std::string reply = "\x1bP1+r" + key;
