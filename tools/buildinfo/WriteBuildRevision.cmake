@@ -9,7 +9,25 @@
 set(commit_literal "nullptr")
 set(uncommitted "-1")
 
+# The revision is only this source tree's: a tarball unpacked inside some other checkout must not
+# take that checkout's revision.
+set(own_checkout FALSE)
 if(GIT_EXECUTABLE)
+    execute_process(
+        COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" rev-parse --show-toplevel
+        RESULT_VARIABLE toplevel_result
+        OUTPUT_VARIABLE toplevel_output
+        ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(toplevel_result EQUAL 0)
+        file(REAL_PATH "${toplevel_output}" toplevel_real)
+        file(REAL_PATH "${SOURCE_DIR}" source_real)
+        if(toplevel_real STREQUAL source_real)
+            set(own_checkout TRUE)
+        endif()
+    endif()
+endif()
+
+if(own_checkout)
     execute_process(
         COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" rev-parse HEAD
         RESULT_VARIABLE rev_parse_result
