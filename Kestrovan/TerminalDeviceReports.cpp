@@ -155,10 +155,10 @@ void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
     case 85: // multiple-session configuration: not configured
         sendResponse(cc.CSI(), "?83n");
         return;
-    case 996:
+    case 996: // the dark or light colour scheme, answered as CSI ? 997 ; 1|2 n
         reportColorScheme();
         return;
-    case 998:
+    case 998: // whether the terminal can be seen, answered as CSI ? 999 ; 1|2 n
         reportTerminalVisibility();
         return;
     default:
