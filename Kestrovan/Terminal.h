@@ -47,8 +47,10 @@
 //   TerminalLinks.cpp          the link under a cell: OSC 8 runs and implicit URLs and paths
 //   TerminalITerm2.cpp         OSC 1337
 //   TerminalProgramStatusHandlers.cpp  OSC 7501 and the program-status records
-//   TerminalPendingHandlers.cpp  device reports: accepted and ignored until their family is
-//                              built
+//   TerminalDeviceReports.cpp  DA1, DA2, DSR, XTVERSION and the DECRQSS and XTGETTCAP handlers
+//                              (DecrqssHandler, XtgettcapHandler, with KestrovanTerminfo)
+//   TerminalClipboard.cpp      paste and the clipboard capabilities, forwarded to the kitty
+//                              clipboard protocol object
 //   TerminalRenderSnapshot.cpp the portable render snapshot and its caches
 //   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
@@ -662,7 +664,7 @@ public:
     void changeScrollback(std::optional<int> limit);
     void changeHistorySize(std::optional<int> limit) { changeScrollback(limit); }
 
-    // --- Device reports and queries (TerminalPendingHandlers.cpp) -------------------------------
+    // --- Device reports and queries (TerminalDeviceReports.cpp) ---------------------------------
 
     void cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect);
     void cmdDeviceStatus(const CsiParameters& pars, Collect collect);
@@ -720,7 +722,7 @@ public:
     void updateColorScheme(TerminalColorScheme scheme, bool notify);
     void notifyColorScheme();
 
-    // --- Clipboard protocol (TerminalPendingHandlers.cpp, TerminalDispatch.cpp) -----------------
+    // --- Clipboard protocol (TerminalClipboard.cpp, TerminalDispatch.cpp) -----------------------
 
     /// Pastes through the clipboard protocol object (made on first use).
     TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrovan::testing {
@@ -242,6 +243,30 @@ inline std::string screenText(Terminal& terminal)
         if (row > 0)
             out += "|";
         out += rowText(terminal, row);
+    }
+    return out;
+}
+
+/// A 7-bit reply in the form a terminal sends after ESC SP G: ESC [ becomes 0x9B, ESC P 0x90,
+/// ESC ] 0x9D and ESC \ 0x9C.
+inline std::string eightBitReply(std::string_view sevenBit)
+{
+    std::string out;
+    for (size_t i = 0; i < sevenBit.size(); ++i) {
+        if (sevenBit[i] == '\x1b' && i + 1 < sevenBit.size()) {
+            const char next = sevenBit[i + 1];
+            const char c1 = next == '['    ? '\x9b'
+                            : next == 'P'  ? '\x90'
+                            : next == ']'  ? '\x9d'
+                            : next == '\\' ? '\x9c'
+                                           : 0;
+            if (c1 != 0) {
+                out += c1;
+                ++i;
+                continue;
+            }
+        }
+        out += sevenBit[i];
     }
     return out;
 }

@@ -1,0 +1,215 @@
+// Device reports and queries: device attributes (DA1, DA2, DECID), device status reports (DSR in
+// its ANSI and DEC forms), the version query (XTVERSION) and the DCS handlers of DECRQSS and
+// XTGETTCAP.
+//
+// Every reply is built from the terminal's own state and fixed texts; the only numbers taken from
+// a request are echoed as decimal. Replies use the 7-bit or 8-bit introducers of `cc`, except the
+// XTVERSION and XTGETTCAP replies, which are always 7-bit.
+#include "Kestrovan/DecrqssHandler.h"
+#include "Kestrovan/KestrovanBuildInfo.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/XtgettcapHandler.h"
+
+#include <algorithm>
+
+namespace kestrovan {
+
+namespace {
+
+bool collectIs(std::span<const uint8_t> collect, std::string_view expected)
+{
+    return collect.size() == expected.size() &&
+           std::equal(collect.begin(), collect.end(), expected.begin(),
+                      [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); });
+}
+
+/// "[1, 2]": a list in decimal, as the unanswered-request line prints it.
+template <typename Values> std::string describeList(const Values& values)
+{
+    std::string out = "[";
+    bool first = true;
+    for (const auto value : values) {
+        if (!first)
+            out += ", ";
+        first = false;
+        out += std::to_string(value);
+    }
+    return out + "]";
+}
+
+/// The printable ASCII bytes of `text`, or nothing when none are left.
+std::optional<std::string> printableAscii(const std::optional<std::string>& text)
+{
+    if (!text)
+        return std::nullopt;
+    std::string out;
+    std::copy_if(text->begin(), text->end(), std::back_inserter(out),
+                 [](char c) { return c >= 0x20 && c <= 0x7E; });
+    if (out.empty())
+        return std::nullopt;
+    return out;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+} // namespace
+
+void Terminal::cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect)
+{
+    if (pars.count > 0 && pars[0] > 0) {
+        logInfo("SendDeviceAttributes got " + describeList(pars) + " and " + describeList(collect));
+        return;
+    }
+    if (collectIs(collect, ">")) {
+        // DA2: a VT500-class terminal (65), firmware version 20, option 1, whatever the name.
+        sendResponse(cc.CSI(), ">65;20;1c");
+        return;
+    }
+    if (!collect.empty()) // DA3 ("=") and anything else have no answer
+        return;
+
+    // DA1, also reached by DECID (ESC Z). The answer follows the terminal the program was told it
+    // is (TERM), so that a program's idea of the terminal and its answer agree.
+    const std::string& name = _options.termName;
+    if (startsWith(name, "xterm")) {
+        // VT500 class with 132 columns (1), printer (2), selective erase (6), horizontal scrolling
+        // (21), ANSI colour (22), terminal state interrogation (17), rectangular editing (28) and,
+        // when reported, Sixel graphics (4).
+        std::string reply = "?65";
+        if (_options.enableSixelReported)
+            reply += ";4";
+        reply += ";1;2;6;21;22;17;28c";
+        sendResponse(cc.CSI(), reply);
+    } else if (startsWith(name, "screen") || startsWith(name, "rxvt-unicode")) {
+        sendResponse(cc.CSI(), "?1;2c");
+    } else if (startsWith(name, "linux")) {
+        sendResponse(cc.CSI(), "?6c");
+    }
+}
+
+void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
+{
+    const int64_t request = pars.count > 0 ? pars[0] : 0;
+    const Buffer& active = *_buffer;
+
+    // The cursor position relative to the origin: the scroll region and margins in origin mode. A
+    // cursor waiting to wrap past the last column is reported on the last column.
+    auto cursorReport = [&] {
+        int row = active.y() + 1;
+        int column = std::min(active.x(), _cols - 1) + 1;
+        if (originMode) {
+            row -= active.scrollTop();
+            column -= active.marginLeft();
+        }
+        return std::to_string(row) + ";" + std::to_string(column);
+    };
+
+    if (collect.empty()) {
+        switch (request) {
+        case 5: // operating status: no malfunction
+            sendResponse(cc.CSI(), "0n");
+            return;
+        case 6: // CPR
+            sendResponse(cc.CSI(), cursorReport() + "R");
+            return;
+        default:
+            return;
+        }
+    }
+    if (!collectIs(collect, "?"))
+        return;
+
+    switch (request) {
+    case 6: // DECXCPR: the position and page 1
+        sendResponse(cc.CSI(), "?" + cursorReport() + ";1R");
+        return;
+    case 15: // printer: ready
+        sendResponse(cc.CSI(), "?10n");
+        return;
+    case 25: // user-defined keys: locked
+        sendResponse(cc.CSI(), "?21n");
+        return;
+    case 26: // keyboard: North American, ready, LK201
+        sendResponse(cc.CSI(), "?27;1;0;0n");
+        return;
+    case 55: // locator: ready
+        sendResponse(cc.CSI(), "?53n");
+        return;
+    case 56: // locator type: mouse
+        sendResponse(cc.CSI(), "?57;1n");
+        return;
+    case 62: // DECMSR: no macro space
+        sendResponse(cc.CSI(), "0*{");
+        return;
+    case 63: { // DECCKSR: the checksum of macro memory, echoing the request id (0 when absent)
+        const int64_t id = pars.count > 1 ? pars[1] : 0;
+        sendResponse(cc.DCS(), std::to_string(id) + "!~0000", cc.ST());
+        return;
+    }
+    case 75: // data integrity: no errors
+        sendResponse(cc.CSI(), "?70n");
+        return;
+    case 85: // multiple-session configuration: not configured
+        sendResponse(cc.CSI(), "?83n");
+        return;
+    case 996: // the dark or light colour scheme, answered as CSI ? 997 ; 1|2 n
+        reportColorScheme();
+        return;
+    case 998: // whether the terminal can be seen, answered as CSI ? 999 ; 1|2 n
+        reportTerminalVisibility();
+        return;
+    default:
+        return;
+    }
+}
+
+void Terminal::cmdXTVERSION(const CsiParameters& pars, Collect collect)
+{
+    if (!collectIs(collect, ">") || pars.count != 1 || pars[0] != 0)
+        return;
+    const std::string identity = xtVersionIdentity(KestrovanBuildInfo::tag(), KestrovanBuildInfo::branch(),
+                                                   KestrovanBuildInfo::version());
+    // Always 7-bit, whatever `cc` says.
+    sendResponse(CC::dcs7, ">|" + identity, CC::st7);
+}
+
+std::string Terminal::xtVersionIdentity(const std::optional<std::string>& tag,
+                                        const std::optional<std::string>& branch,
+                                        const std::optional<std::string>& version)
+{
+    // Only printable ASCII ever reaches the reply, so build data cannot smuggle a control into it.
+    std::string identity = "Kestrovan";
+    if (std::optional<std::string> cleanTag = printableAscii(tag)) {
+        if (cleanTag->front() == 'v')
+            cleanTag->erase(0, 1);
+        if (!cleanTag->empty())
+            identity += " " + *cleanTag;
+    }
+    if (const std::optional<std::string> cleanBranch = printableAscii(branch))
+        identity += "-" + *cleanBranch;
+    if (const std::optional<std::string> cleanVersion = printableAscii(version);
+        cleanVersion && *cleanVersion != "unknown")
+        identity += "+" + *cleanVersion;
+    identity += ":";
+    // Programs read the reply into small buffers: keep it at 256 bytes, still ending in ":".
+    if (identity.size() >= 257) {
+        identity.resize(255);
+        identity += ":";
+    }
+    return identity;
+}
+
+std::shared_ptr<DcsHandler> Terminal::makeDecrqssHandler()
+{
+    return std::make_shared<DECRQSS>(weak_from_this());
+}
+
+std::shared_ptr<DcsHandler> Terminal::makeXtgettcapHandler()
+{
+    return std::make_shared<XTGETTCAP>(weak_from_this());
+}
+
+} // namespace kestrovan
