@@ -520,6 +520,68 @@ TEST(EscapeSequenceParser, SplittingAnywhereGivesTheSameCalls)
     }
 }
 
+// Whole chunks take the parser's inlined roads (printable runs, C0 controls in ground, ESC [ with
+// parameters and a final byte); one byte at a time mostly takes the table's. Random sequences
+// built from the bytes those roads test for must give the same calls either way.
+TEST(EscapeSequenceParser, InlinedRoadsAgreeWithTheTable)
+{
+    static const char* const pieces[] = {
+        "\x1b[",
+        "\x1b",
+        "[",
+        "0",
+        "1",
+        "38",
+        "5",
+        "2",
+        "255",
+        "99999",
+        ";",
+        ":",
+        "m",
+        "H",
+        "A",
+        "?",
+        " ",
+        "$",
+        "<",
+        "\x18",
+        "\x19",
+        "\x1a",
+        "\r",
+        "\n",
+        "\x07",
+        "\x7f",
+        "\x9b",
+        "\xc3\xa9",
+        "word",
+        "x",
+        "\x1b]0;t\x07",
+        "\x1bPq",
+        "\x1b\\",
+        "\x1b(B",
+        "\x1b"
+        "c",
+    };
+    std::mt19937 random(2024);
+    for (int round = 0; round < 400; ++round) {
+        std::string input;
+        const int count = 1 + static_cast<int>(random() % 60);
+        for (int k = 0; k < count; ++k)
+            input += pieces[random() % std::size(pieces)];
+        // Now and then a sequence with more parameters than a sequence may carry.
+        if (round % 10 == 0)
+            input += "\x1b[" + std::string(random() % 30, ';') + "1m";
+        Harness whole;
+        whole.feed(input);
+        Harness bytewise;
+        for (char byte : input)
+            bytewise.feed(std::string_view(&byte, 1));
+        ASSERT_EQ(bytewise.recorder.normalizedText(), whole.recorder.normalizedText())
+            << "input " << testing::escapedBytes(asBytes(input));
+    }
+}
+
 TEST(TransitionTable, RowsOfEveryState)
 {
     using S = ParserState;
