@@ -92,17 +92,30 @@ void restoreStringBuffer(std::vector<uint8_t>& buffer, std::vector<uint8_t>& tak
     buffer.swap(taken);
 }
 
-/// The end of a printable run starting at `start` (a byte at or above 0x20): short runs, the common
-/// case between escape sequences, are tested byte by byte; longer ones are scanned in blocks.
+/// The end of a printable run starting at `start` (a byte at or above 0x20). With at least a
+/// block left in the chunk the scan goes 16 bytes at a time from the start, so the short runs
+/// between escape sequences cost one compare; the last partial block is read as the chunk's final
+/// 16 bytes, its bytes already scanned masked off. Only a chunk shorter than a block is walked
+/// byte by byte.
 size_t scanPrintableRun(std::span<const uint8_t> bytes, size_t start)
 {
     const size_t length = bytes.size();
-    const size_t shortEnd = std::min(length, start + 8);
     size_t end = start + 1;
-    while (end < shortEnd && bytes[end] >= 0x20)
-        ++end;
-    if (end == shortEnd && length - end >= ByteRunScanner::blockSize)
+#if defined(__SSE2__)
+    if (length >= ByteRunScanner::blockSize) {
         end = ByteRunScanner::vectorScanC0(bytes, end);
+        if (end == length || bytes[end] < 0x20)
+            return end;
+        // Fewer than 16 bytes left: the final block overlaps what was scanned.
+        const size_t last = length - ByteRunScanner::blockSize;
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + last));
+        const __m128i highestC0 = _mm_set1_epi8(0x1F);
+        unsigned bits =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, highestC0), block)));
+        bits &= ~0u << (end - last);
+        return bits != 0 ? last + static_cast<size_t>(__builtin_ctz(bits)) : length;
+    }
+#endif
     while (end < length && bytes[end] >= 0x20)
         ++end;
     return end;
