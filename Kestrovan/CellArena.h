@@ -15,6 +15,7 @@
 #include "Kestrovan/Attribute.h"
 #include "Kestrovan/CharData.h"
 #include "Kestrovan/Character.h"
+#include "Kestrovan/InternTable.h"
 #include "Kestrovan/PackedCell.h"
 
 #include <array>
@@ -23,7 +24,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kestrovan {
@@ -51,6 +51,22 @@ struct InternedAttributeKey
         return 0;
     }
 
+    /// The colour whose tag is `tag`, the inverse of `colorTag`.
+    static constexpr Attribute::Color colorOfTag(uint64_t tag)
+    {
+        switch ((tag >> 24) & 0x3) {
+        case 0:
+            return Attribute::Color::defaultColor();
+        case 1:
+            return Attribute::Color::defaultInvertedColor();
+        case 2:
+            return Attribute::Color::ansi256(static_cast<uint8_t>(tag));
+        default:
+            return Attribute::Color::trueColor(static_cast<uint8_t>(tag >> 16),
+                                               static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag));
+        }
+    }
+
     static constexpr InternedAttributeKey of(const Attribute& attribute)
     {
         InternedAttributeKey key;
@@ -60,6 +76,17 @@ struct InternedAttributeKey
         // (0x4000000) differs from an absent one (0).
         key.word1 = attribute.underlineColor ? colorTag(*attribute.underlineColor) + 0x4000000 : 0;
         return key;
+    }
+
+    /// The attribute this key was made from: every attribute has its own key.
+    constexpr Attribute attribute() const
+    {
+        std::optional<Attribute::Color> underlineColor;
+        if (word1 != 0)
+            underlineColor = colorOfTag(word1 - 0x4000000);
+        return Attribute(colorOfTag(word0 & 0x3FFFFFF), colorOfTag((word0 >> 26) & 0x3FFFFFF),
+                         CharacterStyle(static_cast<uint8_t>(word0 >> 52)),
+                         static_cast<UnderlineStyle>(word0 >> 60), underlineColor);
     }
 
     friend constexpr bool operator==(InternedAttributeKey, InternedAttributeKey) = default;
@@ -73,18 +100,6 @@ struct AttributeCacheEntry
     /// The id plus one; 0 marks an empty slot.
     uint32_t identifierPlusOne = 0;
 };
-
-} // namespace kestrovan
-
-template <> struct std::hash<kestrovan::InternedAttributeKey>
-{
-    size_t operator()(kestrovan::InternedAttributeKey key) const noexcept
-    {
-        return static_cast<size_t>((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull;
-    }
-};
-
-namespace kestrovan {
 
 class CellArena
 {
@@ -131,7 +146,11 @@ public:
     /// this is a snapshot copy.
     std::optional<uint16_t> intern(const Attribute& attribute)
     {
-        const InternedAttributeKey key = InternedAttributeKey::of(attribute);
+        return intern(InternedAttributeKey::of(attribute));
+    }
+    /// The same for the attribute a key stands for; SGR builds keys directly.
+    std::optional<uint16_t> intern(InternedAttributeKey key)
+    {
         if (key.word0 == 0 && key.word1 == 0)
             return uint16_t(0);
         if (attributeCache_) {
@@ -139,7 +158,7 @@ public:
             if (entry.identifierPlusOne != 0 && entry.word0 == key.word0 && entry.word1 == key.word1)
                 return uint16_t(entry.identifierPlusOne - 1);
         }
-        return internSlow(attribute, key);
+        return internSlow(key);
     }
 
     /// The id of a scalar list, giving a new one when needed; nothing for an empty list, a full
@@ -212,14 +231,16 @@ public:
 private:
     using GraphemeBlock = std::array<std::u32string, graphemeBlockSize>;
 
-    static size_t cacheSlot(InternedAttributeKey key)
+    /// A multiply-xor-multiply mix of both words; products wrap modulo 2^64.
+    static uint64_t keyHash(InternedAttributeKey key)
     {
-        // The top 10 bits of a multiply-xor-multiply mix; products wrap modulo 2^64.
-        return static_cast<size_t>(
-            (((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull) >> 54);
+        return ((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull;
     }
+    /// The cache slot: the top 10 bits of the mix.
+    static size_t cacheSlot(InternedAttributeKey key) { return static_cast<size_t>(keyHash(key) >> 54); }
+    static uint64_t graphemeHash(std::u32string_view scalars);
 
-    std::optional<uint16_t> internSlow(const Attribute& attribute, InternedAttributeKey key);
+    std::optional<uint16_t> internSlow(InternedAttributeKey key);
     void storeInCache(InternedAttributeKey key, uint16_t id);
     PackedCell packScalarOrFallback(std::u32string_view scalars, uint16_t styleID, WidthState widthState,
                                     uint16_t payloadCode, uint8_t semanticCode, bool isProtected);
@@ -229,22 +250,17 @@ private:
     // Entry i is the attribute of id i; it grows as ids are given instead of being allocated at
     // full capacity, so a stand-alone line's arena stays small.
     std::vector<Attribute> attributes_;
-    std::unordered_map<InternedAttributeKey, uint16_t> attributeIdentifiers_;
+    // The key of each id, beside its attribute, for the index to compare against.
+    std::vector<InternedAttributeKey> attributeKeys_;
+    // The attribute map: key to id, as the id plus one.
+    InternTable attributeIdentifiers_{17};
     // Blocks of 256 clusters, allocated as ids reach them; the table grows with the blocks
     // instead of being sized for the whole capacity up front.
     std::vector<std::unique_ptr<GraphemeBlock>> graphemeBlocks_;
     int graphemeCapacity_;
     uint32_t graphemeCount_ = 0;
-    // Transparent hashing lets a lookup by view find a cluster without building a string.
-    struct ScalarListHash
-    {
-        using is_transparent = void;
-        size_t operator()(std::u32string_view scalars) const noexcept
-        {
-            return std::hash<std::u32string_view>()(scalars);
-        }
-    };
-    std::unordered_map<std::u32string, uint32_t, ScalarListHash, std::equal_to<>> graphemeIdentifiers_;
+    // The cluster map: scalar list to id, the lists being those of the blocks.
+    InternTable graphemeIdentifiers_{24};
     // Made on the first miss, so arenas that only ever see the default attribute stay small.
     std::unique_ptr<AttributeCacheEntry[]> attributeCache_;
     std::optional<uint64_t> snapshotSourceIdentity_;
