@@ -135,14 +135,17 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
         const size_t n = std::min(bytes.size() - written, static_cast<size_t>(right - start + 1));
         const int end = start + static_cast<int>(n);
         BufferLine& line = cursorLine();
-        if (line.hasImages())
+        if (line.hasImages()) [[unlikely]]
             dropImages(line);
         // Lines are at least `cols` wide; the clamp only keeps a malformed line safe.
-        const int stored = std::min(end, line.count()) - start;
-        if (stored > 0) {
-            repairRunSeams(line, start, end);
-            storeAsciiCells(line.mutableCells() + start, bytes.data() + written, static_cast<size_t>(stored),
-                            cellTemplate);
+        const int width = line.count();
+        const int stored = std::min(end, width) - start;
+        if (stored > 0) [[likely]] {
+            PackedCell* cells = line.mutableCells();
+            // Only a continuation cell at either end of the run means a wide character is cut.
+            if (cells[start].isContinuation() || (end < width && cells[end].isContinuation())) [[unlikely]]
+                repairRunSeams(line, start, end);
+            storeAsciiCells(cells + start, bytes.data() + written, static_cast<size_t>(stored), cellTemplate);
             line.raiseUsedLength(end);
             line.markContentChanged();
         }
