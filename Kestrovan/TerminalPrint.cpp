@@ -134,33 +134,38 @@ inline Decoded decodeAt(const uint8_t* bytes, size_t available)
     return {Decoded::Kind::scalar, value, length};
 }
 
-// The length of the leading printable-ASCII part (0x20-0x7E): the first eight bytes one by one,
-// then 16 at a time. DEL and C0 bytes end the part as non-ASCII bytes do, since the slow road
-// prints nothing for them while the run path would store them as cells.
+// The length of the leading printable-ASCII part (0x20-0x7E). A run of 16 bytes or more is
+// tested 16 at a time, its last partial block read as the run's final 16 bytes with the bytes
+// already tested masked off; a shorter one byte by byte. DEL and C0 bytes end the part as
+// non-ASCII bytes do, since the slow road prints nothing for them while the run path would
+// store them as cells.
 size_t printableAsciiPrefix(std::span<const uint8_t> bytes)
 {
-    const auto printable = [](uint8_t byte) { return byte >= 0x20 && byte < 0x7F; };
     const size_t length = bytes.size();
-    const size_t shortEnd = std::min<size_t>(length, 8);
-    size_t end = 0;
-    while (end < shortEnd && printable(bytes[end]))
-        ++end;
-    if (end < shortEnd)
-        return end;
 #if defined(__SSE2__)
-    // As signed bytes, printable ASCII is exactly 0x1F < b < 0x7F: 0x80-0xFF are negative.
-    const __m128i belowSpace = _mm_set1_epi8(0x1F);
-    const __m128i del = _mm_set1_epi8(0x7F);
-    while (length - end >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + end));
-        const __m128i good = _mm_and_si128(_mm_cmpgt_epi8(block, belowSpace), _mm_cmplt_epi8(block, del));
-        const unsigned bad = ~static_cast<unsigned>(_mm_movemask_epi8(good)) & 0xFFFFu;
-        if (bad != 0)
-            return end + static_cast<size_t>(__builtin_ctz(bad));
-        end += 16;
+    if (length >= 16) {
+        // As signed bytes, printable ASCII is exactly 0x1F < b < 0x7F: 0x80-0xFF are negative.
+        const __m128i belowSpace = _mm_set1_epi8(0x1F);
+        const __m128i del = _mm_set1_epi8(0x7F);
+        const auto badBytes = [&](size_t at) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at));
+            const __m128i good = _mm_and_si128(_mm_cmpgt_epi8(block, belowSpace), _mm_cmplt_epi8(block, del));
+            return ~static_cast<unsigned>(_mm_movemask_epi8(good)) & 0xFFFFu;
+        };
+        size_t end = 0;
+        for (; length - end >= 16; end += 16) {
+            if (const unsigned bad = badBytes(end))
+                return end + static_cast<size_t>(__builtin_ctz(bad));
+        }
+        if (end == length)
+            return end;
+        const size_t last = length - 16;
+        const unsigned bad = badBytes(last) & (~0u << (end - last));
+        return bad != 0 ? last + static_cast<size_t>(__builtin_ctz(bad)) : length;
     }
 #endif
-    while (end < length && printable(bytes[end]))
+    size_t end = 0;
+    while (end < length && static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F)
         ++end;
     return end;
 }
