@@ -126,7 +126,8 @@ size_t scanPrintableRun(std::span<const uint8_t> bytes, size_t start)
 /// per separator. A 25th parameter marks the sequence too long; the rest of its parameter bytes
 /// are then only skipped.
 template <typename Scratch>
-size_t foldParameterBytes(const uint8_t* data, size_t index, size_t length, Scratch& s)
+[[gnu::always_inline]] inline size_t foldParameterBytes(const uint8_t* data, size_t index, size_t length,
+                                                        Scratch& s)
 {
     if (!s.parameterLimitExceeded) {
         CsiParameterStorage& pars = s.pars;
