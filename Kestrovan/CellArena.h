@@ -38,17 +38,13 @@ struct InternedAttributeKey
     /// 0x3000000 | rgb, so that every colour has its own tag and the default colour is 0.
     static constexpr uint64_t colorTag(Attribute::Color color)
     {
-        switch (color.kind()) {
-        case Attribute::Color::Kind::defaultColor:
-            return 0;
-        case Attribute::Color::Kind::defaultInvertedColor:
-            return 0x1000000;
-        case Attribute::Color::Kind::ansi256:
-            return 0x2000000 | uint64_t(color.code());
-        case Attribute::Color::Kind::trueColor:
-            return 0x3000000 | (uint64_t(color.red()) << 16) | (uint64_t(color.green()) << 8) | color.blue();
-        }
-        return 0;
+        // Without a branch, since colours in real output vary unpredictably: `hashValue()` is the
+        // kind (palette 0, true colour 1, default 2, inverted 3) over the three payload bytes,
+        // which are zero where the kind has none; the tag's kind field is (kind + 2) mod 4, and a
+        // palette index, the first payload byte, moves down to the bottom.
+        const uint64_t raw = color.hashValue();
+        const uint64_t kind = raw >> 24;
+        return ((kind + 2) & 3) << 24 | (raw & 0xFFFFFF) >> ((kind == 0) << 4);
     }
 
     /// The colour whose tag is `tag`, the inverse of `colorTag`.

@@ -148,11 +148,6 @@ uint64_t eraseBackgroundTag(uint64_t tag)
     return tag == invertedTag ? 0 : tag;
 }
 
-bool sameEraseBackground(Attribute::Color a, Attribute::Color b)
-{
-    return eraseBackgroundTag(Key::colorTag(a)) == eraseBackgroundTag(Key::colorTag(b));
-}
-
 std::string describeParameters(const CsiParameters& pars)
 {
     std::string out = "[";
@@ -174,16 +169,17 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
 
     CellArena& arena = *_buffer->cellArena();
 
-    // Fast road for the most common sequence, CSI m / CSI 0 m.
+    // Fast road for the most common sequence, CSI m / CSI 0 m. The default attribute is always
+    // id 0, and it erases to the plain default background.
     if (pars.count == 1 && pars[0] == 0) {
-        const Attribute previous = curAttr;
-        if (previous == Attribute())
+        if (curAttr == Attribute())
             return;
+        const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr.bg)) != 0;
         curAttr = Attribute();
-        curStyleID = arena.intern(curAttr).value_or(0);
-        if (!sameEraseBackground(previous.bg, curAttr.bg)) {
+        curStyleID = 0;
+        if (eraseBackgroundChanges) {
             currentEraseAttribute = Attribute();
-            rebuildEraseCells(curStyleID);
+            rebuildEraseCells(0);
         }
         return;
     }
