@@ -19,6 +19,7 @@
 #include "Kestrovan/PackedCell.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -47,20 +48,18 @@ struct InternedAttributeKey
         return ((kind + 2) & 3) << 24 | (raw & 0xFFFFFF) >> ((kind == 0) << 4);
     }
 
-    /// The colour whose tag is `tag`, the inverse of `colorTag`.
+    /// The colour whose tag is `tag`, the inverse of `colorTag`. Also without a branch: the
+    /// colour's four bytes (kind, then the payload bytes, as the assertions below pin down) are
+    /// put together directly; a true colour's red, green and blue are the tag's low three bytes
+    /// in reverse order.
     static constexpr Attribute::Color colorOfTag(uint64_t tag)
     {
-        switch ((tag >> 24) & 0x3) {
-        case 0:
-            return Attribute::Color::defaultColor();
-        case 1:
-            return Attribute::Color::defaultInvertedColor();
-        case 2:
-            return Attribute::Color::ansi256(static_cast<uint8_t>(tag));
-        default:
-            return Attribute::Color::trueColor(static_cast<uint8_t>(tag >> 16),
-                                               static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag));
-        }
+        const uint32_t tagKind = static_cast<uint32_t>(tag >> 24) & 3;
+        const uint32_t low = static_cast<uint32_t>(tag);
+        const uint32_t payload = tagKind == 3   ? __builtin_bswap32(low & 0xFFFFFF)
+                                 : tagKind == 2 ? (low & 0xFF) << 8
+                                                : 0;
+        return std::bit_cast<Attribute::Color>(((tagKind + 2) & 3) | payload);
     }
 
     static constexpr InternedAttributeKey of(const Attribute& attribute)
@@ -87,6 +86,12 @@ struct InternedAttributeKey
 
     friend constexpr bool operator==(InternedAttributeKey, InternedAttributeKey) = default;
 };
+
+// `colorOfTag` builds colours from their bytes: kind first, then the payload in order.
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::trueColor(0x11, 0x22, 0x33)) == 0x33221101);
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::ansi256(0x44)) == 0x4400);
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::defaultColor()) == 2);
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::defaultInvertedColor()) == 3);
 
 /// One slot of the direct-mapped cache in front of the attribute map.
 struct AttributeCacheEntry
