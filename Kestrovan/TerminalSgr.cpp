@@ -148,6 +148,21 @@ uint64_t eraseBackgroundTag(uint64_t tag)
     return tag == invertedTag ? 0 : tag;
 }
 
+/// Stores the attribute `key` stands for into `target` field by field. Assigning a whole
+/// attribute built as a temporary made the compiler write its bytes one by one to the stack and
+/// copy them on in wider words, which stalls on store forwarding.
+void assign(Attribute& target, const Key& key)
+{
+    target.fg = Key::colorOfTag(key.word0 & tagMask);
+    target.bg = Key::colorOfTag(backgroundTag(key));
+    target.style = CharacterStyle(static_cast<uint8_t>(key.word0 >> styleShift));
+    target.underlineStyle = static_cast<UnderlineStyle>(key.word0 >> underlineStyleShift);
+    if (key.word1 != 0)
+        target.underlineColor = Key::colorOfTag(key.word1 - underlineColorOffset);
+    else
+        target.underlineColor.reset();
+}
+
 std::string describeParameters(const CsiParameters& pars)
 {
     std::string out = "[";
@@ -175,10 +190,10 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         if (curAttr == Attribute())
             return;
         const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr.bg)) != 0;
-        curAttr = Attribute();
+        assign(curAttr, Key());
         curStyleID = 0;
         if (eraseBackgroundChanges) {
-            currentEraseAttribute = Attribute();
+            assign(currentEraseAttribute, Key());
             rebuildEraseCells(0);
         }
         return;
@@ -328,7 +343,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         working = Key();
         id = 0;
     }
-    curAttr = working.attribute();
+    assign(curAttr, working);
     curStyleID = *id;
 
     const uint64_t eraseTag = eraseBackgroundTag(backgroundTag(working));
@@ -336,7 +351,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         return;
     const Key erase{eraseTag << backgroundShift, 0};
     const uint16_t eraseID = erase == working ? curStyleID : arena.intern(erase).value_or(0);
-    currentEraseAttribute = erase.attribute();
+    assign(currentEraseAttribute, erase);
     rebuildEraseCells(eraseID);
 }
 
