@@ -65,6 +65,10 @@ bool inRanges(char32_t scalar, std::span<const UnicodeUtil::LH> table)
 // regional indicators (the second of a pair makes a flag) and skin-tone modifiers.
 constexpr bool joinsDespiteWidth(char32_t scalar)
 {
+    // Ideographs, kana, Hangul and most letters lie between the joiner and the variation
+    // selectors, where none of these is: one test answers for them.
+    if (scalar > zeroWidthJoiner && scalar < 0xFE00)
+        return false;
     return (scalar >= 0xFE00 && scalar <= 0xFE0F) || scalar == zeroWidthJoiner ||
            isRegionalIndicator(scalar) || (scalar >= 0x180B && scalar <= 0x180D) || scalar == 0x180F ||
            (scalar >= 0xE0100 && scalar <= 0xE01EF) || isEmojiModifier(scalar);
@@ -110,6 +114,14 @@ struct Decoded
 inline Decoded decodeAt(const uint8_t* bytes, size_t available)
 {
     const uint8_t lead = bytes[0];
+    // Three-byte sequences (CJK, kana, Hangul, most symbols) decoded in one step when whole and
+    // well formed; anything else takes the general loop below.
+    if ((lead & 0xF0) == 0xE0 && available >= 3 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80) {
+        const char32_t value =
+            char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
+        if (value >= 0x800 && (value < 0xD800 || value > 0xDFFF))
+            return {Decoded::Kind::scalar, value, 3};
+    }
     const uint32_t length = sequenceLengths[lead];
     if (length == 1)
         return {Decoded::Kind::scalar, lead, 1};
