@@ -33,7 +33,8 @@ constexpr uint64_t continuationSharedMask =
 // cell whose scalar is the byte). The vector path widens 16 bytes to 16 cells with SSE2, which
 // every x86-64 processor has, then 4 at a time; it only runs when the bytes and the cells do not
 // overlap, since it reads ahead of what it has stored.
-inline void storeAsciiCells(PackedCell* out, const uint8_t* in, size_t count, uint64_t cellTemplate)
+[[gnu::always_inline]] inline void storeAsciiCells(PackedCell* out, const uint8_t* in, size_t count,
+                                                   uint64_t cellTemplate)
 {
     size_t i = 0;
 #if defined(__SSE2__)

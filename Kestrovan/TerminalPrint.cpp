@@ -110,18 +110,10 @@ struct Decoded
     uint32_t length = 1;
 };
 
-// Decodes the sequence at `bytes` (at least one byte available).
-inline Decoded decodeAt(const uint8_t* bytes, size_t available)
+// Decodes the sequence at `bytes` (at least one byte available), any sequence.
+Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
 {
     const uint8_t lead = bytes[0];
-    // Three-byte sequences (CJK, kana, Hangul, most symbols) decoded in one step when whole and
-    // well formed; anything else takes the general loop below.
-    if ((lead & 0xF0) == 0xE0 && available >= 3 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80) {
-        const char32_t value =
-            char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
-        if (value >= 0x800 && (value < 0xD800 || value > 0xDFFF))
-            return {Decoded::Kind::scalar, value, 3};
-    }
     const uint32_t length = sequenceLengths[lead];
     if (length == 1)
         return {Decoded::Kind::scalar, lead, 1};
@@ -144,6 +136,23 @@ inline Decoded decodeAt(const uint8_t* bytes, size_t available)
     if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
         return {Decoded::Kind::strayByte, lead, length};
     return {Decoded::Kind::scalar, value, length};
+}
+
+// Decodes the sequence at `bytes` (at least one byte available). ASCII and three-byte sequences
+// (CJK, kana, Hangul, most symbols) that are whole and well formed are decoded here, inline;
+// everything else, with its error handling, by the general decoder.
+[[gnu::always_inline]] inline Decoded decodeAt(const uint8_t* bytes, size_t available)
+{
+    const uint8_t lead = bytes[0];
+    if (lead < 0x80)
+        return {Decoded::Kind::scalar, lead, 1};
+    if ((lead & 0xF0) == 0xE0 && available >= 3 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80) {
+        const char32_t value =
+            char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
+        if (value >= 0x800 && (value < 0xD800 || value > 0xDFFF))
+            return {Decoded::Kind::scalar, value, 3};
+    }
+    return decodeSequenceAt(bytes, available);
 }
 
 // The length of the leading printable-ASCII part (0x20-0x7E). A run of 16 bytes or more is

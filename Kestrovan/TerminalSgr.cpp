@@ -151,7 +151,7 @@ uint64_t eraseBackgroundTag(uint64_t tag)
 /// Stores the attribute `key` stands for into `target` field by field. Assigning a whole
 /// attribute built as a temporary made the compiler write its bytes one by one to the stack and
 /// copy them on in wider words, which stalls on store forwarding.
-void assign(Attribute& target, const Key& key)
+[[gnu::always_inline]] inline void assign(Attribute& target, const Key& key)
 {
     target.fg = Key::colorOfTag(key.word0 & tagMask);
     target.bg = Key::colorOfTag(backgroundTag(key));
