@@ -769,9 +769,13 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffe
         return;
     }
     // The row before and after: the run may wrap onto later rows (a scroll marks its own rows).
-    updateRange(buffer.y());
+    // Most runs stay on their row with the view unmoved, where marking it again changes nothing.
+    const int rowBefore = buffer.y();
+    const int displayBefore = _buffer->yDisp();
+    updateRange(rowBefore);
     const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID, activePayloadCode(*this));
-    updateRange(buffer.y());
+    if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
+        updateRange(buffer.y());
     // The rest, and whatever the run path refused (insert mode, protection, the edge without
     // auto-wrap), goes the slow way. Any placed ASCII character joins nothing, so a stand-in
     // letter is as good as the real one as the previous scalar.
