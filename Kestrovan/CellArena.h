@@ -39,11 +39,12 @@ struct InternedAttributeKey
     /// 0x3000000 | rgb, so that every colour has its own tag and the default colour is 0.
     static constexpr uint64_t colorTag(Attribute::Color color)
     {
-        // Without a branch, since colours in real output vary unpredictably: `hashValue()` is the
-        // kind (palette 0, true colour 1, default 2, inverted 3) over the three payload bytes,
-        // which are zero where the kind has none; the tag's kind field is (kind + 2) mod 4, and a
-        // palette index, the first payload byte, moves down to the bottom.
-        const uint64_t raw = color.hashValue();
+        // Without a branch, since colours in real output vary unpredictably: the colour's four
+        // bytes (see the assertions below), byte-swapped, are its kind (palette 0, true colour 1,
+        // default 2, inverted 3) over the three payload bytes, which are zero where the kind has
+        // none; the tag's kind field is (kind + 2) mod 4, and a palette index, the first payload
+        // byte, moves down to the bottom.
+        const uint64_t raw = __builtin_bswap32(std::bit_cast<uint32_t>(color));
         const uint64_t kind = raw >> 24;
         return ((kind + 2) & 3) << 24 | (raw & 0xFFFFFF) >> ((kind == 0) << 4);
     }
