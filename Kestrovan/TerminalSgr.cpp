@@ -199,6 +199,12 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         return;
     }
 
+    // Kept out of line: building the message would otherwise weigh on every SGR.
+    const auto reportUnknown = [&](int64_t value) __attribute__((noinline, cold))
+    {
+        logInfo("Unknown SGR attribute: " + std::to_string(value) + " " + describeParameters(pars));
+    };
+
     const uint64_t colonMask = parser->parsColonMask();
     const Key previous = Key::of(curAttr);
     Key working = previous;
@@ -327,7 +333,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
             else if (value >= 100 && value <= 107)
                 setBackground(working, paletteTag(value - 100 + 8));
             else
-                logInfo("Unknown SGR attribute: " + std::to_string(value) + " " + describeParameters(pars));
+                reportUnknown(value);
             break;
         }
         i += step;
