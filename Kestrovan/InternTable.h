@@ -5,9 +5,10 @@
 // a value naming the id (never 0, which marks an empty slot) and a few bits of the key's hash, so
 // a probe compares keys only when those bits agree. Slots are 32-bit and probed linearly in a
 // table at most half full, so a lookup, found or not, nearly always reads one cache line of the
-// table: the arena's full attribute table (65,536 ids) is indexed in 512 KiB. A node-based map
-// spent several dependent cache misses on every lookup, and every new attribute once the table
-// is full is such a lookup.
+// table: the arena's full attribute table (65,536 ids) is indexed in 512 KiB, where a node-based
+// map would spend several dependent cache misses on each lookup. That matters because once the
+// attribute table is full every attribute not seen before (random true colours) is a lookup
+// that misses the arena's cache and finds nothing.
 //
 // Entries are never removed, as arena ids are never given back.
 #pragma once
