@@ -82,11 +82,11 @@ public:
     // Reading.
 
     /// The number of columns.
-    int count() const { return storage_->count(); }
+    int count() const { return count_; }
     /// The cell of a column; an index past the end reads the last column.
     CharData operator[](int index) const;
     /// The packed cell of a column; the index must lie within the line.
-    PackedCell packed(int index) const { return (*storage_)[index]; }
+    PackedCell packed(int index) const { return cells_[index]; }
     /// 1, 2 or 0 by the cell's width state.
     int getWidth(int index) const { return packed(index).width(); }
     /// Whether a column shows anything: a character, an inline background, or a look other than
@@ -200,12 +200,12 @@ public:
     // Direct cell access for the buffer's fast paths: write the cells, then raise the used
     // length over them and count one content change.
 
-    PackedCell* mutableCells() { return storage_->data(); }
-    const PackedCell* cells() const { return storage_->data(); }
+    PackedCell* mutableCells() { return cells_; }
+    const PackedCell* cells() const { return cells_; }
     void raiseUsedLength(int length)
     {
         if (length > usedLength_)
-            usedLength_ = length < count() ? length : count();
+            usedLength_ = length < count_ ? length : count_;
     }
     void markContentChanged() { generation_ += 1; }
     void markDecorationChanged() { generation_ += decorationChange; }
@@ -218,19 +218,27 @@ private:
     void sortMarks();
     void blankCell(int index);
 
-    std::shared_ptr<const RenderIdentity> renderIdentity_;
-    bool isWrappedValue_ = false;
-    BidiPresentationState bidiStateValue_;
-    RenderLineMode renderModeValue_ = RenderLineMode::single;
-    std::vector<SemanticMark> semanticMarksValue_;
-    std::optional<uint64_t> semanticHardContinuationGroupValue_;
-    std::shared_ptr<BufferRef> owningBufferRef_;
-    uint64_t recycleGeneration_ = 0;
-    std::shared_ptr<CellStoragePage> storage_;
+    /// Makes `page` the line's storage and caches its cells and count.
+    void setStorage(std::shared_ptr<CellStoragePage> page);
+
+    // What printing, scrolling and recycling touch comes first, so that it shares the object's
+    // first cache line: the cells (cached from the page, which never changes its length, so
+    // reaching a cell is one load instead of three), the count, the tail state and the counters.
+    PackedCell* cells_ = nullptr;
+    int count_ = 0;
     int usedLength_ = 0;
     PackedCell tailBlankCell_;
-    std::optional<Images> imagesValue_;
     uint64_t generation_ = 0;
+    uint64_t recycleGeneration_ = 0;
+    bool isWrappedValue_ = false;
+    RenderLineMode renderModeValue_ = RenderLineMode::single;
+    BidiPresentationState bidiStateValue_;
+    std::optional<Images> imagesValue_;
+    std::vector<SemanticMark> semanticMarksValue_;
+    std::optional<uint64_t> semanticHardContinuationGroupValue_;
+    std::shared_ptr<CellStoragePage> storage_;
+    std::shared_ptr<BufferRef> owningBufferRef_;
+    std::shared_ptr<const RenderIdentity> renderIdentity_;
 };
 
 } // namespace kestrovan

@@ -33,7 +33,8 @@ constexpr uint64_t continuationSharedMask =
 // cell whose scalar is the byte). The vector path widens 16 bytes to 16 cells with SSE2, which
 // every x86-64 processor has, then 4 at a time; it only runs when the bytes and the cells do not
 // overlap, since it reads ahead of what it has stored.
-inline void storeAsciiCells(PackedCell* out, const uint8_t* in, size_t count, uint64_t cellTemplate)
+[[gnu::always_inline]] inline void storeAsciiCells(PackedCell* out, const uint8_t* in, size_t count,
+                                                   uint64_t cellTemplate)
 {
     size_t i = 0;
 #if defined(__SSE2__)
@@ -114,42 +115,65 @@ void Buffer::repairRunSeams(BufferLine& line, int start, int end)
 
 size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode)
 {
-    if (bulkInsertBlocked || bytes.empty())
-        return 0;
+    const size_t count = bytes.size();
     const int right = printRightLimit();
     // Margins that leave no column would make every wrap land past the limit again.
-    if (right < printLeftEdge())
+    if (bulkInsertBlocked || count == 0 || right < printLeftEdge())
         return 0;
     const uint64_t cellTemplate =
         PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticContent.code())
             .rawValue;
 
-    size_t written = 0;
-    while (written < bytes.size()) {
-        if (x_ > right) {
-            if (!wraparound)
-                break;
-            wrapForPrint();
-        }
-        const int start = x_;
-        const size_t n = std::min(bytes.size() - written, static_cast<size_t>(right - start + 1));
-        const int end = start + static_cast<int>(n);
+    // The common case, a run that fits on the cursor line from the cursor on, in one segment.
+    // Everything unusual (a wrap, images on the line, a wide character cut at either end, a line
+    // narrower than the screen) goes the general way below, which handles it segment by segment.
+    const int start = x_;
+    if (start <= right && count <= static_cast<size_t>(right - start) + 1) [[likely]] {
         BufferLine& line = cursorLine();
-        if (line.hasImages())
-            dropImages(line);
-        // Lines are at least `cols` wide; the clamp only keeps a malformed line safe.
-        const int stored = std::min(end, line.count()) - start;
-        if (stored > 0) {
-            repairRunSeams(line, start, end);
-            storeAsciiCells(line.mutableCells() + start, bytes.data() + written, static_cast<size_t>(stored),
-                            cellTemplate);
+        const int end = start + static_cast<int>(count);
+        const int width = line.count();
+        PackedCell* cells = line.mutableCells();
+        if (!line.hasImages() && end <= width && !cells[start].isContinuation() &&
+            (end == width || !cells[end].isContinuation())) [[likely]] {
+            storeAsciiCells(cells + start, bytes.data(), count, cellTemplate);
             line.raiseUsedLength(end);
             line.markContentChanged();
+            x_ = end;
+            return count;
         }
-        x_ = end;
-        written += n;
     }
-    return written;
+
+    // Kept out of line so that the common case above needs few registers.
+    const auto segments = [&]() __attribute__((noinline))
+    {
+        size_t written = 0;
+        while (written < count) {
+            if (x_ > right) {
+                if (!wraparound)
+                    break;
+                wrapForPrint();
+            }
+            const int segmentStart = x_;
+            const size_t n = std::min(count - written, static_cast<size_t>(right - segmentStart + 1));
+            const int end = segmentStart + static_cast<int>(n);
+            BufferLine& line = cursorLine();
+            if (line.hasImages())
+                dropImages(line);
+            // Lines are at least `cols` wide; the clamp only keeps a malformed line safe.
+            const int stored = std::min(end, line.count()) - segmentStart;
+            if (stored > 0) {
+                repairRunSeams(line, segmentStart, end);
+                storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
+                                static_cast<size_t>(stored), cellTemplate);
+                line.raiseUsedLength(end);
+                line.markContentChanged();
+            }
+            x_ = end;
+            written += n;
+        }
+        return written;
+    };
+    return segments();
 }
 
 size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,

@@ -51,7 +51,8 @@ CellArena::CellArena(int styleCapacity, int graphemeCapacity)
       graphemeCapacity_(std::clamp(graphemeCapacity, 0, maximumGraphemeCapacity))
 {
     attributes_.emplace_back();
-    attributeIdentifiers_.emplace(InternedAttributeKey{}, uint16_t(0));
+    attributeKeys_.emplace_back();
+    attributeIdentifiers_.insert(keyHash(InternedAttributeKey{}), 1, [](uint32_t) { return uint64_t(0); });
 }
 
 CellArena::CellArena(SnapshotTag, const CellArena& source)
@@ -61,7 +62,8 @@ CellArena::CellArena(SnapshotTag, const CellArena& source)
 {
     // A copy gives no new ids, so it needs neither the source's key map nor its cluster map;
     // the default key stays so that interning the default attribute still answers 0.
-    attributeIdentifiers_.emplace(InternedAttributeKey{}, uint16_t(0));
+    attributeKeys_.emplace_back();
+    attributeIdentifiers_.insert(keyHash(InternedAttributeKey{}), 1, [](uint32_t) { return uint64_t(0); });
     graphemeBlocks_.reserve(source.graphemeBlocks_.size());
     for (const auto& block : source.graphemeBlocks_)
         graphemeBlocks_.push_back(block ? std::make_unique<GraphemeBlock>(*block) : nullptr);
@@ -69,17 +71,24 @@ CellArena::CellArena(SnapshotTag, const CellArena& source)
 
 // The cache missed: consult the map, and give a new id when the attribute is new. Both roads
 // refresh the cache slot, so the next lookup of this attribute is a hit.
-std::optional<uint16_t> CellArena::internSlow(const Attribute& attribute, InternedAttributeKey key)
+std::optional<uint16_t> CellArena::internSlow(InternedAttributeKey key)
 {
-    if (const auto found = attributeIdentifiers_.find(key); found != attributeIdentifiers_.end()) {
-        storeInCache(key, found->second);
-        return found->second;
+    const uint64_t hash = keyHash(key);
+    const uint32_t found = attributeIdentifiers_.find(
+        hash, [&](uint32_t idPlusOne) { return attributeKeys_[idPlusOne - 1] == key; });
+    if (found != 0) {
+        const auto id = static_cast<uint16_t>(found - 1);
+        storeInCache(key, id);
+        return id;
     }
     if (isSnapshotCopy_ || attributeCount() > attributeCapacity_)
         return std::nullopt;
     const auto id = static_cast<uint16_t>(attributes_.size());
-    attributes_.push_back(attribute);
-    attributeIdentifiers_.emplace(key, id);
+    attributes_.push_back(key.attribute());
+    attributeKeys_.push_back(key);
+    attributeIdentifiers_.insert(hash, uint32_t(id) + 1, [this](uint32_t idPlusOne) {
+        return keyHash(attributeKeys_[idPlusOne - 1]);
+    });
     storeInCache(key, id);
     return id;
 }
@@ -91,13 +100,26 @@ void CellArena::storeInCache(InternedAttributeKey key, uint16_t id)
     attributeCache_[cacheSlot(key)] = AttributeCacheEntry{key.word0, key.word1, uint32_t(id) + 1};
 }
 
+uint64_t CellArena::graphemeHash(std::u32string_view scalars)
+{
+    // Clusters are a few scalars long: fold each in with a multiply, then mix the high bits,
+    // which pick the slot, with the rest.
+    uint64_t hash = 0x9E3779B97F4A7C15ull ^ scalars.size();
+    for (const char32_t scalar : scalars)
+        hash = (hash ^ scalar) * 0xBF58476D1CE4E5B9ull;
+    hash ^= hash >> 31;
+    return hash * 0x94D049BB133111EBull;
+}
+
 std::optional<uint32_t> CellArena::intern(std::u32string_view grapheme)
 {
-    if (const auto found = graphemeIdentifiers_.find(grapheme); found != graphemeIdentifiers_.end())
-        return found->second;
+    const uint64_t hash = graphemeHash(grapheme);
+    const uint32_t found =
+        graphemeIdentifiers_.find(hash, [&](uint32_t id) { return *this->grapheme(id) == grapheme; });
+    if (found != 0)
+        return found;
     if (isSnapshotCopy_ || grapheme.empty() || graphemeCount_ >= static_cast<uint32_t>(graphemeCapacity_))
         return std::nullopt;
-    const std::u32string list(grapheme);
     const uint32_t index = graphemeCount_;
     const uint32_t id = index + 1;
     const size_t block = index / graphemeBlockSize;
@@ -105,9 +127,10 @@ std::optional<uint32_t> CellArena::intern(std::u32string_view grapheme)
         graphemeBlocks_.resize(block + 1);
     if (!graphemeBlocks_[block])
         graphemeBlocks_[block] = std::make_unique<GraphemeBlock>();
-    (*graphemeBlocks_[block])[index % graphemeBlockSize] = list;
+    (*graphemeBlocks_[block])[index % graphemeBlockSize] = grapheme;
     graphemeCount_ = id;
-    graphemeIdentifiers_.emplace(list, id);
+    graphemeIdentifiers_.insert(hash, id,
+                                [this](uint32_t known) { return graphemeHash(*this->grapheme(known)); });
     return id;
 }
 

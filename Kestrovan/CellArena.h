@@ -15,15 +15,16 @@
 #include "Kestrovan/Attribute.h"
 #include "Kestrovan/CharData.h"
 #include "Kestrovan/Character.h"
+#include "Kestrovan/InternTable.h"
 #include "Kestrovan/PackedCell.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kestrovan {
@@ -38,17 +39,28 @@ struct InternedAttributeKey
     /// 0x3000000 | rgb, so that every colour has its own tag and the default colour is 0.
     static constexpr uint64_t colorTag(Attribute::Color color)
     {
-        switch (color.kind()) {
-        case Attribute::Color::Kind::defaultColor:
-            return 0;
-        case Attribute::Color::Kind::defaultInvertedColor:
-            return 0x1000000;
-        case Attribute::Color::Kind::ansi256:
-            return 0x2000000 | uint64_t(color.code());
-        case Attribute::Color::Kind::trueColor:
-            return 0x3000000 | (uint64_t(color.red()) << 16) | (uint64_t(color.green()) << 8) | color.blue();
-        }
-        return 0;
+        // Without a branch, since colours in real output vary unpredictably: the colour's four
+        // bytes (see the assertions below), byte-swapped, are its kind (palette 0, true colour 1,
+        // default 2, inverted 3) over the three payload bytes, which are zero where the kind has
+        // none; the tag's kind field is (kind + 2) mod 4, and a palette index, the first payload
+        // byte, moves down to the bottom.
+        const uint64_t raw = __builtin_bswap32(std::bit_cast<uint32_t>(color));
+        const uint64_t kind = raw >> 24;
+        return ((kind + 2) & 3) << 24 | (raw & 0xFFFFFF) >> ((kind == 0) << 4);
+    }
+
+    /// The colour whose tag is `tag`, the inverse of `colorTag`. Also without a branch: the
+    /// colour's four bytes (kind, then the payload bytes, as the assertions below pin down) are
+    /// put together directly; a true colour's red, green and blue are the tag's low three bytes
+    /// in reverse order.
+    static constexpr Attribute::Color colorOfTag(uint64_t tag)
+    {
+        const uint32_t tagKind = static_cast<uint32_t>(tag >> 24) & 3;
+        const uint32_t low = static_cast<uint32_t>(tag);
+        const uint32_t payload = tagKind == 3   ? __builtin_bswap32(low & 0xFFFFFF)
+                                 : tagKind == 2 ? (low & 0xFF) << 8
+                                                : 0;
+        return std::bit_cast<Attribute::Color>(((tagKind + 2) & 3) | payload);
     }
 
     static constexpr InternedAttributeKey of(const Attribute& attribute)
@@ -62,8 +74,25 @@ struct InternedAttributeKey
         return key;
     }
 
+    /// The attribute this key was made from: every attribute has its own key.
+    constexpr Attribute attribute() const
+    {
+        std::optional<Attribute::Color> underlineColor;
+        if (word1 != 0)
+            underlineColor = colorOfTag(word1 - 0x4000000);
+        return Attribute(colorOfTag(word0 & 0x3FFFFFF), colorOfTag((word0 >> 26) & 0x3FFFFFF),
+                         CharacterStyle(static_cast<uint8_t>(word0 >> 52)),
+                         static_cast<UnderlineStyle>(word0 >> 60), underlineColor);
+    }
+
     friend constexpr bool operator==(InternedAttributeKey, InternedAttributeKey) = default;
 };
+
+// `colorOfTag` builds colours from their bytes: kind first, then the payload in order.
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::trueColor(0x11, 0x22, 0x33)) == 0x33221101);
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::ansi256(0x44)) == 0x4400);
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::defaultColor()) == 2);
+static_assert(std::bit_cast<uint32_t>(Attribute::Color::defaultInvertedColor()) == 3);
 
 /// One slot of the direct-mapped cache in front of the attribute map.
 struct AttributeCacheEntry
@@ -73,18 +102,6 @@ struct AttributeCacheEntry
     /// The id plus one; 0 marks an empty slot.
     uint32_t identifierPlusOne = 0;
 };
-
-} // namespace kestrovan
-
-template <> struct std::hash<kestrovan::InternedAttributeKey>
-{
-    size_t operator()(kestrovan::InternedAttributeKey key) const noexcept
-    {
-        return static_cast<size_t>((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull;
-    }
-};
-
-namespace kestrovan {
 
 class CellArena
 {
@@ -131,7 +148,11 @@ public:
     /// this is a snapshot copy.
     std::optional<uint16_t> intern(const Attribute& attribute)
     {
-        const InternedAttributeKey key = InternedAttributeKey::of(attribute);
+        return intern(InternedAttributeKey::of(attribute));
+    }
+    /// The same for the attribute a key stands for; SGR builds keys directly.
+    std::optional<uint16_t> intern(InternedAttributeKey key)
+    {
         if (key.word0 == 0 && key.word1 == 0)
             return uint16_t(0);
         if (attributeCache_) {
@@ -139,7 +160,7 @@ public:
             if (entry.identifierPlusOne != 0 && entry.word0 == key.word0 && entry.word1 == key.word1)
                 return uint16_t(entry.identifierPlusOne - 1);
         }
-        return internSlow(attribute, key);
+        return internSlow(key);
     }
 
     /// The id of a scalar list, giving a new one when needed; nothing for an empty list, a full
@@ -212,14 +233,16 @@ public:
 private:
     using GraphemeBlock = std::array<std::u32string, graphemeBlockSize>;
 
-    static size_t cacheSlot(InternedAttributeKey key)
+    /// A multiply-xor-multiply mix of both words; products wrap modulo 2^64.
+    static uint64_t keyHash(InternedAttributeKey key)
     {
-        // The top 10 bits of a multiply-xor-multiply mix; products wrap modulo 2^64.
-        return static_cast<size_t>(
-            (((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull) >> 54);
+        return ((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull;
     }
+    /// The cache slot: the top 10 bits of the mix.
+    static size_t cacheSlot(InternedAttributeKey key) { return static_cast<size_t>(keyHash(key) >> 54); }
+    static uint64_t graphemeHash(std::u32string_view scalars);
 
-    std::optional<uint16_t> internSlow(const Attribute& attribute, InternedAttributeKey key);
+    std::optional<uint16_t> internSlow(InternedAttributeKey key);
     void storeInCache(InternedAttributeKey key, uint16_t id);
     PackedCell packScalarOrFallback(std::u32string_view scalars, uint16_t styleID, WidthState widthState,
                                     uint16_t payloadCode, uint8_t semanticCode, bool isProtected);
@@ -229,22 +252,17 @@ private:
     // Entry i is the attribute of id i; it grows as ids are given instead of being allocated at
     // full capacity, so a stand-alone line's arena stays small.
     std::vector<Attribute> attributes_;
-    std::unordered_map<InternedAttributeKey, uint16_t> attributeIdentifiers_;
+    // The key of each id, beside its attribute, for the index to compare against.
+    std::vector<InternedAttributeKey> attributeKeys_;
+    // The attribute map: key to id, as the id plus one.
+    InternTable attributeIdentifiers_{17};
     // Blocks of 256 clusters, allocated as ids reach them; the table grows with the blocks
     // instead of being sized for the whole capacity up front.
     std::vector<std::unique_ptr<GraphemeBlock>> graphemeBlocks_;
     int graphemeCapacity_;
     uint32_t graphemeCount_ = 0;
-    // Transparent hashing lets a lookup by view find a cluster without building a string.
-    struct ScalarListHash
-    {
-        using is_transparent = void;
-        size_t operator()(std::u32string_view scalars) const noexcept
-        {
-            return std::hash<std::u32string_view>()(scalars);
-        }
-    };
-    std::unordered_map<std::u32string, uint32_t, ScalarListHash, std::equal_to<>> graphemeIdentifiers_;
+    // The cluster map: scalar list to id, the lists being those of the blocks.
+    InternTable graphemeIdentifiers_{24};
     // Made on the first miss, so arenas that only ever see the default attribute stay small.
     std::unique_ptr<AttributeCacheEntry[]> attributeCache_;
     std::optional<uint64_t> snapshotSourceIdentity_;

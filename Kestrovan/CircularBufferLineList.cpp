@@ -33,7 +33,7 @@ CircularBufferLineList::CircularBufferLineList(int maxLength, LineRingOwner* own
     KESTROVAN_ASSERT(!isLive || owner != nullptr, "CircularBufferLineList: a live ring needs an owner");
 }
 
-size_t CircularBufferLineList::physical(int logical) const
+size_t CircularBufferLineList::physicalWrapping(int logical) const
 {
     const auto slots = static_cast<int64_t>(array_.size());
     KESTROVAN_ASSERT(slots > 0, "CircularBufferLineList: the ring has no slots");
@@ -70,19 +70,10 @@ void CircularBufferLineList::adopt(BufferLine& line) const
     line.setOwningBufferRef(owner_->bufferRef());
 }
 
-const CircularBufferLineList::LinePointer& CircularBufferLineList::operator[](int index)
+void CircularBufferLineList::fillEmptySlot(LinePointer& slot)
 {
-    LinePointer& slot = array_[physical(index)];
-    if (!slot) {
-        KESTROVAN_ASSERT(owner_ != nullptr, "CircularBufferLineList: empty slot and no owner to fill it");
-        slot = owner_->makeBlankLine(PackedCell(), false);
-    }
-    return slot;
-}
-
-const CircularBufferLineList::LinePointer& CircularBufferLineList::lineIfPresent(int index) const
-{
-    return array_[physical(index)];
+    KESTROVAN_ASSERT(owner_ != nullptr, "CircularBufferLineList: empty slot and no owner to fill it");
+    slot = owner_->makeBlankLine(PackedCell(), false);
 }
 
 void CircularBufferLineList::set(int index, LinePointer line)
@@ -131,7 +122,7 @@ void CircularBufferLineList::push(LinePointer line)
     if (count_ < maxLength_) {
         count_ += 1;
     } else {
-        startIndex_ = (startIndex_ + 1) % slotCount();
+        startIndex_ = startIndex_ + 1 == slotCount() ? 0 : startIndex_ + 1;
     }
     if (isLive_ && hasImages)
         owner_->adjustLinesWithImagesCount(1);
@@ -142,10 +133,10 @@ CircularBufferLineList::recycle(PackedCell clearCell, bool isWrapped, const Bidi
 {
     KESTROVAN_ASSERT(count_ == maxLength_ && count_ > 0, "CircularBufferLineList: recycle needs a full ring");
     // Reading through the subscript fills an empty oldest slot before it is reused.
+    const size_t slot = physical(0);
     const LinePointer& oldest = (*this)[0];
     BufferLine& line = *oldest;
-    const size_t slot = physical(0);
-    startIndex_ = (startIndex_ + 1) % slotCount();
+    startIndex_ = startIndex_ + 1 == slotCount() ? 0 : startIndex_ + 1;
     const bool hadImages = line.recycle(clearCell, isWrapped, bidiState);
     if (isLive_ && hadImages)
         owner_->adjustLinesWithImagesCount(-1);

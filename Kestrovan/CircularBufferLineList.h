@@ -54,9 +54,15 @@ public:
 
     /// The line at a logical index; an empty slot first receives a blank line from the owner
     /// (without an owner, or with no slots, the program stops). Valid until the ring changes.
-    const LinePointer& operator[](int index);
+    const LinePointer& operator[](int index)
+    {
+        LinePointer& slot = array_[physical(index)];
+        if (!slot) [[unlikely]]
+            fillEmptySlot(slot);
+        return slot;
+    }
     /// The line at a logical index, or null when its slot is empty; never fills.
-    const LinePointer& lineIfPresent(int index) const;
+    const LinePointer& lineIfPresent(int index) const { return array_[physical(index)]; }
     /// Stores a line at a logical index; on a live ring it adopts the owner's arena and owner.
     void set(int index, LinePointer line);
 
@@ -98,7 +104,21 @@ public:
     int slotCount() const { return static_cast<int>(array_.size()); }
 
 private:
-    size_t physical(int logical) const;
+    /// The slot of a logical index. Every caller but a few passes an index inside the slot
+    /// array, where one conditional subtraction replaces the division; anything else wraps
+    /// modulo the slot count (and a ring without slots stops the program).
+    size_t physical(int logical) const
+    {
+        const size_t slots = array_.size();
+        if (static_cast<size_t>(static_cast<unsigned>(logical)) < slots) [[likely]] {
+            // `startIndex_` is always below the slot count, so one subtraction is enough.
+            const size_t index = static_cast<size_t>(startIndex_) + static_cast<size_t>(logical);
+            return index >= slots ? index - slots : index;
+        }
+        return physicalWrapping(logical);
+    }
+    size_t physicalWrapping(int logical) const;
+    void fillEmptySlot(LinePointer& slot);
     void ensureSlots(int needed);
     void relay(int newSlotCount);
     void adopt(BufferLine& line) const;

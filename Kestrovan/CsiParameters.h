@@ -55,10 +55,12 @@ struct CsiParameterStorage
         return true;
     }
 
-    /// `value` × 10 + `digit`, or `maximumValue` when that would pass it.
+    /// `value` × 10 + `digit`, or `maximumValue` when that would pass it. Values never exceed
+    /// `maximumValue`, so the product cannot overflow and a minimum is enough.
     static constexpr int64_t foldDigit(int64_t value, int digit)
     {
-        return value <= (maximumValue - digit) / 10 ? value * 10 + digit : maximumValue;
+        const int64_t folded = value * 10 + digit;
+        return folded < maximumValue ? folded : maximumValue;
     }
 };
 

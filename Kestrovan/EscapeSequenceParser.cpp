@@ -92,20 +92,73 @@ void restoreStringBuffer(std::vector<uint8_t>& buffer, std::vector<uint8_t>& tak
     buffer.swap(taken);
 }
 
-/// The end of a printable run starting at `start` (a byte at or above 0x20): short runs, the common
-/// case between escape sequences, are tested byte by byte; longer ones are scanned in blocks.
+/// The end of a printable run starting at `start` (a byte at or above 0x20). With at least a
+/// block left in the chunk the scan goes 16 bytes at a time from the start, so the short runs
+/// between escape sequences cost one compare; the last partial block is read as the chunk's final
+/// 16 bytes, its bytes already scanned masked off. Only a chunk shorter than a block is walked
+/// byte by byte.
 size_t scanPrintableRun(std::span<const uint8_t> bytes, size_t start)
 {
     const size_t length = bytes.size();
-    const size_t shortEnd = std::min(length, start + 8);
     size_t end = start + 1;
-    while (end < shortEnd && bytes[end] >= 0x20)
-        ++end;
-    if (end == shortEnd && length - end >= ByteRunScanner::blockSize)
+#if defined(__SSE2__)
+    if (length >= ByteRunScanner::blockSize) {
         end = ByteRunScanner::vectorScanC0(bytes, end);
+        if (end == length || bytes[end] < 0x20)
+            return end;
+        // Fewer than 16 bytes left: the final block overlaps what was scanned.
+        const size_t last = length - ByteRunScanner::blockSize;
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + last));
+        const __m128i highestC0 = _mm_set1_epi8(0x1F);
+        unsigned bits =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, highestC0), block)));
+        bits &= ~0u << (end - last);
+        return bits != 0 ? last + static_cast<size_t>(__builtin_ctz(bits)) : length;
+    }
+#endif
     while (end < length && bytes[end] >= 0x20)
         ++end;
     return end;
+}
+
+/// Folds the parameter bytes (digits, ";" and ":") from `index` into the sequence's parameters
+/// and answers where they end. The open parameter is accumulated in a register and stored once
+/// per separator. A 25th parameter marks the sequence too long; the rest of its parameter bytes
+/// are then only skipped.
+template <typename Scratch>
+[[gnu::always_inline]] inline size_t foldParameterBytes(const uint8_t* data, size_t index, size_t length,
+                                                        Scratch& s)
+{
+    if (!s.parameterLimitExceeded) {
+        CsiParameterStorage& pars = s.pars;
+        int64_t* open = &pars.storage[static_cast<size_t>(pars.count - 1)];
+        int64_t value = *open;
+        for (; index < length; ++index) {
+            const unsigned digit = static_cast<unsigned>(data[index] - '0');
+            if (digit < 10) {
+                value = CsiParameterStorage::foldDigit(value, static_cast<int>(digit));
+                continue;
+            }
+            if (digit > static_cast<unsigned>(';' - '0'))
+                break;
+            *open = value;
+            if (!pars.openParameter(data[index] == ':', s.colonMask)) {
+                // A 25th parameter: the whole sequence will be dropped.
+                s.parameterLimitExceeded = true;
+                ++index;
+                break;
+            }
+            open = &pars.storage[static_cast<size_t>(pars.count - 1)];
+            value = 0;
+        }
+        if (!s.parameterLimitExceeded) {
+            *open = value;
+            return index;
+        }
+    }
+    while (index < length && isParameterByte(data[index]))
+        ++index;
+    return index;
 }
 
 } // namespace
@@ -197,14 +250,50 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
     while (i < length) {
         const uint8_t byte = data[i];
 
-        // Text: everything at or above 0x20 in ground is printed, DEL and 8-bit C1 included, so C1
-        // controls are never recognised here (they would break UTF-8).
-        if (s.state == ParserState::ground && byte >= 0x20) {
-            const size_t end = scanPrintableRun(bytes, i);
-            listener.handlePrintBorrowed(bytes.subspan(i, end - i));
-            i = end;
-            adoptReset();
-            continue;
+        if (s.state == ParserState::ground) {
+            // Text: everything at or above 0x20 in ground is printed, DEL and 8-bit C1 included, so
+            // C1 controls are never recognised here (they would break UTF-8).
+            if (byte >= 0x20) {
+                const size_t end = scanPrintableRun(bytes, i);
+                listener.handlePrintBorrowed(bytes.subspan(i, end - i));
+                i = end;
+                adoptReset();
+                continue;
+            }
+            // ESC [ with parameters and a final byte: the table's clear, clear, parameter and
+            // dispatch actions, inlined. Anything else after the parameters (an intermediate, a
+            // private marker, a control, the end of the chunk) leaves the sequence in the state the
+            // table would have reached, and the loop goes on from there.
+            if (byte == ESC) {
+                if (i + 1 < length && data[i + 1] == '[') {
+                    clearSequence(s);
+                    s.state = ParserState::csiEntry;
+                    i += 2;
+                    if (i < length && (isDigit(data[i]) || data[i] == ';')) {
+                        s.state = ParserState::csiParam;
+                        i = foldParameterBytes(data, i, length, s);
+                    }
+                    if (i < length && data[i] >= 0x40 && data[i] <= 0x7E) {
+                        const uint8_t finalByte = data[i];
+                        s.state = ParserState::ground;
+                        ++i;
+                        if (!s.parameterLimitExceeded) {
+                            if (finalByte == 'm')
+                                _parsColonMask = s.colonMask;
+                            listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+                        }
+                        adoptReset();
+                    }
+                    continue;
+                }
+            } else if (byte != 0x19) {
+                // Every other C0 control in ground executes and stays in ground; 0x19 is the
+                // table's parsing error.
+                listener.dispatchExecute(byte);
+                ++i;
+                adoptReset();
+                continue;
+            }
         }
 
         // CSI parameters: digits are folded straight into the last parameter and separators open
@@ -213,17 +302,7 @@ void EscapeSequenceParser::parseBorrowed(std::span<const uint8_t> bytes, ParserL
         if ((s.state == ParserState::csiParam && isParameterByte(byte)) ||
             (s.state == ParserState::csiEntry && (isDigit(byte) || byte == ';'))) {
             s.state = ParserState::csiParam;
-            do {
-                const uint8_t b = data[i];
-                if (isDigit(b)) {
-                    if (!s.parameterLimitExceeded)
-                        s.pars.appendDigit(b - '0');
-                } else if (!s.parameterLimitExceeded && !s.pars.openParameter(b == ':', s.colonMask)) {
-                    // A 25th parameter: the whole sequence will be dropped.
-                    s.parameterLimitExceeded = true;
-                }
-                ++i;
-            } while (i < length && isParameterByte(data[i]));
+            i = foldParameterBytes(data, i, length, s);
             continue;
         }
 

@@ -96,6 +96,7 @@
 #include "Kestrovan/WindowManipulationCommand.h"
 #include "Platform/Dispatch/TimerQueue.h"
 
+#include <algorithm>
 #include <any>
 #include <array>
 #include <cstdint>
@@ -473,8 +474,22 @@ public:
         sendBytes(out);
     }
 
-    /// Marks screen row `y` changed (and, unless `scrolling`, its absolute row).
-    void updateRange(int y, bool scrolling = false);
+    /// Marks screen row `y` changed (and, unless `scrolling`, its absolute row). Inline: the
+    /// print path marks rows around every run.
+    void updateRange(int y, bool scrolling = false)
+    {
+        if (!scrolling) {
+            const int absolute = _buffer->yDisp() + y;
+            if (absolute >= 0) {
+                scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, absolute);
+                scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, absolute);
+            }
+        }
+        if (y >= 0) {
+            refreshStart = std::min(refreshStart, y);
+            refreshEnd = std::max(refreshEnd, y);
+        }
+    }
     /// Marks two screen rows changed.
     void refresh(int startRow, int endRow);
     /// Marks the whole screen changed.

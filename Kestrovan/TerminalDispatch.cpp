@@ -317,6 +317,12 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 
 void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
+    // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
+    // without the routing below.
+    if (code == 'm') {
+        cmdCsiM(pars, collect);
+        return;
+    }
     Buffer& active = *_buffer;
     switch (code) {
     case '@': // ICH
@@ -428,9 +434,6 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
     case 'k':
         if (collectIs(collect, " ")) // SCP
             cmdSelectCharacterPath(pars, collect);
-        return;
-    case 'm': // SGR; the parser has published the colon mask
-        cmdCsiM(pars, collect);
         return;
     case 'n': // DSR
         cmdDeviceStatus(pars, collect);

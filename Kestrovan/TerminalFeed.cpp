@@ -1,6 +1,7 @@
 // The emulator's byte streams in and out: `feed` hands the child's output to the parser and
 // delivers the notifications deferred while parsing; the `sendResponse` family sends replies to
-// the child through the delegate. The update range, the rows a renderer must redraw, is kept here.
+// the child through the delegate. The update range, the rows a renderer must redraw, is kept here
+// (marking one row, `updateRange`, is inline in Terminal.h: the print path does it on every run).
 #include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -85,21 +86,6 @@ void Terminal::logInfo(std::string_view message) const
 }
 
 // --- Update range --------------------------------------------------------------------------------
-
-void Terminal::updateRange(int y, bool scrolling)
-{
-    if (!scrolling) {
-        const int absolute = _buffer->yDisp() + y;
-        if (absolute >= 0) {
-            scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, absolute);
-            scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, absolute);
-        }
-    }
-    if (y >= 0) {
-        refreshStart = std::min(refreshStart, y);
-        refreshEnd = std::max(refreshEnd, y);
-    }
-}
 
 void Terminal::refresh(int startRow, int endRow)
 {

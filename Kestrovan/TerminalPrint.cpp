@@ -65,6 +65,10 @@ bool inRanges(char32_t scalar, std::span<const UnicodeUtil::LH> table)
 // regional indicators (the second of a pair makes a flag) and skin-tone modifiers.
 constexpr bool joinsDespiteWidth(char32_t scalar)
 {
+    // Ideographs, kana, Hangul and most letters lie between the joiner and the variation
+    // selectors, where none of these is: one test answers for them.
+    if (scalar > zeroWidthJoiner && scalar < 0xFE00)
+        return false;
     return (scalar >= 0xFE00 && scalar <= 0xFE0F) || scalar == zeroWidthJoiner ||
            isRegionalIndicator(scalar) || (scalar >= 0x180B && scalar <= 0x180D) || scalar == 0x180F ||
            (scalar >= 0xE0100 && scalar <= 0xE01EF) || isEmojiModifier(scalar);
@@ -106,8 +110,8 @@ struct Decoded
     uint32_t length = 1;
 };
 
-// Decodes the sequence at `bytes` (at least one byte available).
-inline Decoded decodeAt(const uint8_t* bytes, size_t available)
+// Decodes the sequence at `bytes` (at least one byte available), any sequence.
+Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
 {
     const uint8_t lead = bytes[0];
     const uint32_t length = sequenceLengths[lead];
@@ -134,33 +138,55 @@ inline Decoded decodeAt(const uint8_t* bytes, size_t available)
     return {Decoded::Kind::scalar, value, length};
 }
 
-// The length of the leading printable-ASCII part (0x20-0x7E): the first eight bytes one by one,
-// then 16 at a time. DEL and C0 bytes end the part as non-ASCII bytes do, since the slow road
-// prints nothing for them while the run path would store them as cells.
+// Decodes the sequence at `bytes` (at least one byte available). ASCII and three-byte sequences
+// (CJK, kana, Hangul, most symbols) that are whole and well formed are decoded here, inline;
+// everything else, with its error handling, by the general decoder.
+[[gnu::always_inline]] inline Decoded decodeAt(const uint8_t* bytes, size_t available)
+{
+    const uint8_t lead = bytes[0];
+    if (lead < 0x80)
+        return {Decoded::Kind::scalar, lead, 1};
+    if ((lead & 0xF0) == 0xE0 && available >= 3 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80) {
+        const char32_t value =
+            char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
+        if (value >= 0x800 && (value < 0xD800 || value > 0xDFFF))
+            return {Decoded::Kind::scalar, value, 3};
+    }
+    return decodeSequenceAt(bytes, available);
+}
+
+// The length of the leading printable-ASCII part (0x20-0x7E). A run of 16 bytes or more is
+// tested 16 at a time, its last partial block read as the run's final 16 bytes with the bytes
+// already tested masked off; a shorter one byte by byte. DEL and C0 bytes end the part as
+// non-ASCII bytes do, since the slow road prints nothing for them while the run path would
+// store them as cells.
 size_t printableAsciiPrefix(std::span<const uint8_t> bytes)
 {
-    const auto printable = [](uint8_t byte) { return byte >= 0x20 && byte < 0x7F; };
     const size_t length = bytes.size();
-    const size_t shortEnd = std::min<size_t>(length, 8);
-    size_t end = 0;
-    while (end < shortEnd && printable(bytes[end]))
-        ++end;
-    if (end < shortEnd)
-        return end;
 #if defined(__SSE2__)
-    // As signed bytes, printable ASCII is exactly 0x1F < b < 0x7F: 0x80-0xFF are negative.
-    const __m128i belowSpace = _mm_set1_epi8(0x1F);
-    const __m128i del = _mm_set1_epi8(0x7F);
-    while (length - end >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + end));
-        const __m128i good = _mm_and_si128(_mm_cmpgt_epi8(block, belowSpace), _mm_cmplt_epi8(block, del));
-        const unsigned bad = ~static_cast<unsigned>(_mm_movemask_epi8(good)) & 0xFFFFu;
-        if (bad != 0)
-            return end + static_cast<size_t>(__builtin_ctz(bad));
-        end += 16;
+    if (length >= 16) {
+        // As signed bytes, printable ASCII is exactly 0x1F < b < 0x7F: 0x80-0xFF are negative.
+        const __m128i belowSpace = _mm_set1_epi8(0x1F);
+        const __m128i del = _mm_set1_epi8(0x7F);
+        const auto badBytes = [&](size_t at) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at));
+            const __m128i good = _mm_and_si128(_mm_cmpgt_epi8(block, belowSpace), _mm_cmplt_epi8(block, del));
+            return ~static_cast<unsigned>(_mm_movemask_epi8(good)) & 0xFFFFu;
+        };
+        size_t end = 0;
+        for (; length - end >= 16; end += 16) {
+            if (const unsigned bad = badBytes(end))
+                return end + static_cast<size_t>(__builtin_ctz(bad));
+        }
+        if (end == length)
+            return end;
+        const size_t last = length - 16;
+        const unsigned bad = badBytes(last) & (~0u << (end - last));
+        return bad != 0 ? last + static_cast<size_t>(__builtin_ctz(bad)) : length;
     }
 #endif
-    while (end < length && printable(bytes[end]))
+    size_t end = 0;
+    while (end < length && static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F)
         ++end;
     return end;
 }
@@ -745,9 +771,13 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffe
         return;
     }
     // The row before and after: the run may wrap onto later rows (a scroll marks its own rows).
-    updateRange(buffer.y());
+    // Most runs stay on their row with the view unmoved, where marking it again changes nothing.
+    const int rowBefore = buffer.y();
+    const int displayBefore = _buffer->yDisp();
+    updateRange(rowBefore);
     const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID, activePayloadCode(*this));
-    updateRange(buffer.y());
+    if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
+        updateRange(buffer.y());
     // The rest, and whatever the run path refused (insert mode, protection, the edge without
     // auto-wrap), goes the slow way. Any placed ASCII character joins nothing, so a stand-in
     // letter is as good as the real one as the previous scalar.

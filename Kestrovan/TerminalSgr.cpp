@@ -1,10 +1,14 @@
 // Select graphic rendition: folding SGR parameters into the current attribute and its style id.
 //
-// `cmdCsiM` walks CSI ... m into a working copy of `curAttr`, then interns the result once in the
-// cell arena so that printed cells carry a 16-bit style id. Erasing, scrolling and insertion fill
-// new cells with the background of the current attribute only; that background-only attribute and
-// its two packed cells are rebuilt here, and only when the background really changed, because most
-// SGR sequences (bold, colours of text) leave it alone and interning is not free.
+// `cmdCsiM` walks CSI ... m over the canonical key of `curAttr` (`InternedAttributeKey`: the
+// colours' tags, the style bits and the underline style packed in two words), so that each
+// parameter is a mask and an or on a register and the result is interned in the cell arena by
+// its key, once per sequence, without building an attribute first; `curAttr` is rebuilt from the
+// key only when it changed. Printed cells carry the 16-bit style id. Erasing, scrolling and
+// insertion fill new cells with the background of the current attribute only; that
+// background-only attribute and its two packed cells are rebuilt here, and only when the
+// background really changed, because most SGR sequences (bold, colours of text) leave it alone
+// and interning is not free.
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
@@ -14,13 +18,61 @@ namespace kestrovan {
 
 namespace {
 
-using CellColor = Attribute::Color;
+using Key = InternedAttributeKey;
 
-/// The result of reading an extended colour: the colour, if the form was complete, and how many
-/// parameters after the 38, 48 or 58 it used.
+// The fields of a key's first word: foreground tag, background tag, style bits, underline style.
+constexpr uint64_t tagMask = 0x3FFFFFF;
+constexpr int backgroundShift = 26;
+constexpr int styleShift = 52;
+constexpr int underlineStyleShift = 60;
+constexpr uint64_t underlineStyleField = uint64_t(0xF) << underlineStyleShift;
+// The tag of `defaultInvertedColor`; `defaultColor`'s is 0.
+constexpr uint64_t invertedTag = 0x1000000;
+// Added to an underline colour's tag in the second word, so that a present default colour is not 0.
+constexpr uint64_t underlineColorOffset = 0x4000000;
+// What an extended colour form gives when it is incomplete: no tag.
+constexpr uint64_t noColor = ~uint64_t(0);
+
+constexpr uint64_t paletteTag(int64_t index)
+{
+    return 0x2000000 | static_cast<uint64_t>(index);
+}
+
+void insertStyle(Key& key, CharacterStyle style)
+{
+    key.word0 |= uint64_t(style.rawValue) << styleShift;
+}
+
+void removeStyle(Key& key, CharacterStyle style)
+{
+    key.word0 &= ~(uint64_t(style.rawValue) << styleShift);
+}
+
+void setUnderlineStyle(Key& key, UnderlineStyle style)
+{
+    key.word0 = (key.word0 & ~underlineStyleField) | uint64_t(style) << underlineStyleShift;
+}
+
+void setForeground(Key& key, uint64_t tag)
+{
+    key.word0 = (key.word0 & ~tagMask) | tag;
+}
+
+void setBackground(Key& key, uint64_t tag)
+{
+    key.word0 = (key.word0 & ~(tagMask << backgroundShift)) | tag << backgroundShift;
+}
+
+uint64_t backgroundTag(const Key& key)
+{
+    return (key.word0 >> backgroundShift) & tagMask;
+}
+
+/// The result of reading an extended colour: its tag (`noColor` when the form was incomplete),
+/// and how many parameters after the 38, 48 or 58 it used.
 struct ExtendedColor
 {
-    std::optional<CellColor> color;
+    uint64_t tag = noColor;
     int consumed = 0;
 };
 
@@ -31,9 +83,14 @@ bool followedByColon(uint64_t colonMask, int index)
     return index < 64 && ((colonMask >> index) & 1) != 0;
 }
 
-uint8_t clampComponent(int64_t value)
+uint64_t clampComponent(int64_t value)
 {
-    return static_cast<uint8_t>(std::clamp<int64_t>(value, 0, 255));
+    return static_cast<uint64_t>(std::clamp<int64_t>(value, 0, 255));
+}
+
+uint64_t trueColorTag(int64_t red, int64_t green, int64_t blue)
+{
+    return 0x3000000 | clampComponent(red) << 16 | clampComponent(green) << 8 | clampComponent(blue);
 }
 
 /// Reads the colour after 38, 48 or 58, starting at `startIndex`. The semicolon form (38;5;n and
@@ -46,58 +103,64 @@ ExtendedColor parseExtendedColor(const CsiParameters& pars, uint64_t colonMask, 
     const int s = startIndex;
     if (!usesColon) {
         if (s >= count)
-            return {std::nullopt, 0};
+            return {noColor, 0};
         switch (pars[s]) {
         case 5:
             if (s + 1 >= count)
-                return {std::nullopt, 1};
-            return {CellColor::ansi256(clampComponent(pars[s + 1])), 2};
+                return {noColor, 1};
+            return {paletteTag(static_cast<int64_t>(clampComponent(pars[s + 1]))), 2};
         case 2:
             if (s + 3 >= count)
-                return {std::nullopt, 1};
-            return {CellColor::trueColor(clampComponent(pars[s + 1]), clampComponent(pars[s + 2]),
-                                         clampComponent(pars[s + 3])),
-                    4};
+                return {noColor, 1};
+            return {trueColorTag(pars[s + 1], pars[s + 2], pars[s + 3]), 4};
         default:
-            return {std::nullopt, 1};
+            return {noColor, 1};
         }
     }
 
     if (s >= count)
-        return {std::nullopt, 0};
+        return {noColor, 0};
     // The group runs on while each element is ended by ':'.
     int length = 1;
     while (s + length < count && followedByColon(colonMask, s + length - 1))
         ++length;
-    std::optional<CellColor> color;
+    uint64_t tag = noColor;
     switch (pars[s]) {
     case 5:
         if (length >= 2)
-            color = CellColor::ansi256(clampComponent(pars[s + 1]));
+            tag = paletteTag(static_cast<int64_t>(clampComponent(pars[s + 1])));
         break;
     case 2:
         if (length == 4)
-            color = CellColor::trueColor(clampComponent(pars[s + 1]), clampComponent(pars[s + 2]),
-                                         clampComponent(pars[s + 3]));
+            tag = trueColorTag(pars[s + 1], pars[s + 2], pars[s + 3]);
         else if (length >= 5) // s + 1 is the colour space, which we do not use
-            color = CellColor::trueColor(clampComponent(pars[s + 2]), clampComponent(pars[s + 3]),
-                                         clampComponent(pars[s + 4]));
+            tag = trueColorTag(pars[s + 2], pars[s + 3], pars[s + 4]);
         break;
     default:
         break;
     }
-    return {color, length};
+    return {tag, length};
 }
 
 /// Erased cells know only a background, and both default forms erase to the plain default.
-CellColor eraseBackground(CellColor background)
+uint64_t eraseBackgroundTag(uint64_t tag)
 {
-    return background.isDefaultInverted() ? CellColor::defaultColor() : background;
+    return tag == invertedTag ? 0 : tag;
 }
 
-bool sameEraseBackground(CellColor a, CellColor b)
+/// Stores the attribute `key` stands for into `target` field by field. Assigning a whole
+/// attribute built as a temporary made the compiler write its bytes one by one to the stack and
+/// copy them on in wider words, which stalls on store forwarding.
+[[gnu::always_inline]] inline void assign(Attribute& target, const Key& key)
 {
-    return eraseBackground(a) == eraseBackground(b);
+    target.fg = Key::colorOfTag(key.word0 & tagMask);
+    target.bg = Key::colorOfTag(backgroundTag(key));
+    target.style = CharacterStyle(static_cast<uint8_t>(key.word0 >> styleShift));
+    target.underlineStyle = static_cast<UnderlineStyle>(key.word0 >> underlineStyleShift);
+    if (key.word1 != 0)
+        target.underlineColor = Key::colorOfTag(key.word1 - underlineColorOffset);
+    else
+        target.underlineColor.reset();
 }
 
 std::string describeParameters(const CsiParameters& pars)
@@ -119,40 +182,48 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
     if (!collect.empty() || pars.count == 0)
         return;
 
-    const Attribute previous = curAttr;
     CellArena& arena = *_buffer->cellArena();
 
-    // Fast road for the most common sequence, CSI m / CSI 0 m.
+    // Fast road for the most common sequence, CSI m / CSI 0 m. The default attribute is always
+    // id 0, and it erases to the plain default background.
     if (pars.count == 1 && pars[0] == 0) {
-        if (previous == Attribute())
+        if (curAttr == Attribute())
             return;
-        curAttr = Attribute();
-        curStyleID = arena.intern(curAttr).value_or(0);
-        if (!sameEraseBackground(previous.bg, curAttr.bg)) {
-            currentEraseAttribute = Attribute();
-            rebuildEraseCells(curStyleID);
+        const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr.bg)) != 0;
+        assign(curAttr, Key());
+        curStyleID = 0;
+        if (eraseBackgroundChanges) {
+            assign(currentEraseAttribute, Key());
+            rebuildEraseCells(0);
         }
         return;
     }
 
+    // Kept out of line: building the message would otherwise weigh on every SGR.
+    const auto reportUnknown = [&](int64_t value) __attribute__((noinline, cold))
+    {
+        logInfo("Unknown SGR attribute: " + std::to_string(value) + " " + describeParameters(pars));
+    };
+
     const uint64_t colonMask = parser->parsColonMask();
-    Attribute working = previous;
+    const Key previous = Key::of(curAttr);
+    Key working = previous;
     int i = 0;
     while (i < pars.count) {
         const int64_t value = pars[i];
         int step = 1;
         switch (value) {
         case 0: // reset everything
-            working = Attribute();
+            working = Key();
             break;
         case 1: // bold
-            working.style.insert(CharacterStyle::bold);
+            insertStyle(working, CharacterStyle::bold);
             break;
         case 2: // dim (faint)
-            working.style.insert(CharacterStyle::dim);
+            insertStyle(working, CharacterStyle::dim);
             break;
         case 3: // italic
-            working.style.insert(CharacterStyle::italic);
+            insertStyle(working, CharacterStyle::italic);
             break;
         case 4: {
             // 4:n picks the underline style; plain 4 (or an unknown n) is a single underline.
@@ -180,50 +251,50 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
                 }
             }
             if (style == UnderlineStyle::none)
-                working.style.remove(CharacterStyle::underline);
+                removeStyle(working, CharacterStyle::underline);
             else
-                working.style.insert(CharacterStyle::underline);
-            working.underlineStyle = style;
+                insertStyle(working, CharacterStyle::underline);
+            setUnderlineStyle(working, style);
             break;
         }
         case 5:
-            working.style.insert(CharacterStyle::blink);
+            insertStyle(working, CharacterStyle::blink);
             break;
         case 7: // inverse
-            working.style.insert(CharacterStyle::inverse);
+            insertStyle(working, CharacterStyle::inverse);
             break;
         case 8: // invisible (concealed)
-            working.style.insert(CharacterStyle::invisible);
+            insertStyle(working, CharacterStyle::invisible);
             break;
         case 9: // crossed out
-            working.style.insert(CharacterStyle::crossedOut);
+            insertStyle(working, CharacterStyle::crossedOut);
             break;
         case 21: // doubly underlined, not "bold off"
-            working.style.insert(CharacterStyle::underline);
-            working.underlineStyle = UnderlineStyle::double_;
+            insertStyle(working, CharacterStyle::underline);
+            setUnderlineStyle(working, UnderlineStyle::double_);
             break;
         case 22: // normal intensity: neither bold nor dim
-            working.style.remove(CharacterStyle::bold);
-            working.style.remove(CharacterStyle::dim);
+            removeStyle(working, CharacterStyle::bold);
+            removeStyle(working, CharacterStyle::dim);
             break;
         case 23: // not italic
-            working.style.remove(CharacterStyle::italic);
+            removeStyle(working, CharacterStyle::italic);
             break;
         case 24: // not underlined
-            working.style.remove(CharacterStyle::underline);
-            working.underlineStyle = UnderlineStyle::none;
+            removeStyle(working, CharacterStyle::underline);
+            setUnderlineStyle(working, UnderlineStyle::none);
             break;
         case 25: // not blinking
-            working.style.remove(CharacterStyle::blink);
+            removeStyle(working, CharacterStyle::blink);
             break;
         case 27: // not inverse
-            working.style.remove(CharacterStyle::inverse);
+            removeStyle(working, CharacterStyle::inverse);
             break;
         case 28: // visible
-            working.style.remove(CharacterStyle::invisible);
+            removeStyle(working, CharacterStyle::invisible);
             break;
         case 29: // not crossed out
-            working.style.remove(CharacterStyle::crossedOut);
+            removeStyle(working, CharacterStyle::crossedOut);
             break;
         case 38: // foreground, background and underline colour from the palette or 24-bit
         case 48:
@@ -231,38 +302,38 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
             const ExtendedColor read =
                 parseExtendedColor(pars, colonMask, i + 1, followedByColon(colonMask, i));
             // A truncated form leaves the colour as it was.
-            if (read.color) {
+            if (read.tag != noColor) {
                 if (value == 38)
-                    working.fg = *read.color;
+                    setForeground(working, read.tag);
                 else if (value == 48)
-                    working.bg = *read.color;
+                    setBackground(working, read.tag);
                 else
-                    working.underlineColor = *read.color;
+                    working.word1 = read.tag + underlineColorOffset;
             }
             step = 1 + std::max(read.consumed, 1);
             break;
         }
         case 39: // default foreground
-            working.fg = CellColor::defaultColor();
+            setForeground(working, 0);
             break;
         case 49: // default background
-            working.bg = CellColor::defaultColor();
+            setBackground(working, 0);
             break;
         case 59: // default underline colour
-            working.underlineColor.reset();
+            working.word1 = 0;
             break;
         default:
             // The eight base colours and their bright forms.
             if (value >= 30 && value <= 37)
-                working.fg = CellColor::ansi256(static_cast<uint8_t>(value - 30));
+                setForeground(working, paletteTag(value - 30));
             else if (value >= 40 && value <= 47)
-                working.bg = CellColor::ansi256(static_cast<uint8_t>(value - 40));
+                setBackground(working, paletteTag(value - 40));
             else if (value >= 90 && value <= 97)
-                working.fg = CellColor::ansi256(static_cast<uint8_t>(value - 90 + 8));
+                setForeground(working, paletteTag(value - 90 + 8));
             else if (value >= 100 && value <= 107)
-                working.bg = CellColor::ansi256(static_cast<uint8_t>(value - 100 + 8));
+                setBackground(working, paletteTag(value - 100 + 8));
             else
-                logInfo("Unknown SGR attribute: " + std::to_string(value) + " " + describeParameters(pars));
+                reportUnknown(value);
             break;
         }
         i += step;
@@ -275,17 +346,18 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
     std::optional<uint16_t> id = arena.intern(working);
     if (!id) {
         // A full arena cannot name the new look: printing goes on in the default one.
-        working = Attribute();
+        working = Key();
         id = 0;
     }
-    curAttr = working;
+    assign(curAttr, working);
     curStyleID = *id;
 
-    if (sameEraseBackground(previous.bg, curAttr.bg))
+    const uint64_t eraseTag = eraseBackgroundTag(backgroundTag(working));
+    if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
         return;
-    const Attribute erase(CellColor::defaultColor(), eraseBackground(curAttr.bg));
-    const uint16_t eraseID = erase == curAttr ? curStyleID : arena.intern(erase).value_or(0);
-    currentEraseAttribute = erase;
+    const Key erase{eraseTag << backgroundShift, 0};
+    const uint16_t eraseID = erase == working ? curStyleID : arena.intern(erase).value_or(0);
+    assign(currentEraseAttribute, erase);
     rebuildEraseCells(eraseID);
 }
 

@@ -224,6 +224,48 @@ TEST(CellArena, The65536thDistinctAttributeFallsBackToIdZero)
     EXPECT_EQ(arena.intern(Attribute()), 0);
 }
 
+// SGR interns the key it builds instead of an attribute: every attribute must come back from its
+// key, and both roads must give the same ids, in the order attributes first appear, whether the
+// answer comes from the cache or from the map behind it.
+TEST(CellArena, KeysNameTheirAttributesAndInternAlike)
+{
+    std::mt19937 random(58);
+    CellArena byAttribute;
+    CellArena byKey;
+    std::vector<Attribute> seen;
+    for (int i = 0; i < 20000; ++i) {
+        Attribute attribute(randomColor(random), randomColor(random), CharacterStyle(uint8_t(random())),
+                            *kestrovan::underlineStyleFromRaw(uint8_t(random() % 6)));
+        if (random() % 2)
+            attribute.underlineColor = randomColor(random);
+        // Now and then one seen before, long enough ago to have left the cache.
+        if (!seen.empty() && random() % 4 == 0)
+            attribute = seen[random() % seen.size()];
+        seen.push_back(attribute);
+        const auto key = kestrovan::InternedAttributeKey::of(attribute);
+        ASSERT_EQ(key.attribute(), attribute) << "attribute " << i;
+        const auto id = byAttribute.intern(attribute);
+        ASSERT_TRUE(id);
+        ASSERT_EQ(byKey.intern(key), id) << "attribute " << i;
+        ASSERT_EQ(byAttribute.attribute(*id), attribute);
+        ASSERT_EQ(byKey.attribute(*id), attribute);
+    }
+    EXPECT_EQ(byAttribute.attributeCount(), byKey.attributeCount());
+    EXPECT_EQ(byKey.intern(kestrovan::InternedAttributeKey{}), 0);
+
+    // Clusters too are found again once the map has grown well past its first size.
+    CellArena clusters;
+    for (char32_t base = U'a'; base <= U'z'; ++base) {
+        for (char32_t mark = 0x300; mark < 0x300 + 200; ++mark)
+            ASSERT_TRUE(clusters.intern(std::u32string{base, mark}));
+    }
+    EXPECT_EQ(clusters.graphemeCount(), 26u * 200u);
+    EXPECT_EQ(clusters.intern(std::u32string{U'a', char32_t(0x300)}), 1u);
+    EXPECT_EQ(clusters.intern(std::u32string{U'z', char32_t(0x300 + 199)}), 26u * 200u);
+    EXPECT_EQ(clusters.intern(std::u32string{U'm', char32_t(0x300 + 7)}), 12u * 200u + 8u);
+    EXPECT_EQ(clusters.graphemeCount(), 26u * 200u) << "nothing found again is given a new id";
+}
+
 TEST(CellArena, CapacitiesAreClampedAndFullTablesFallBack)
 {
     CellArena none(-5, -5);

@@ -520,6 +520,77 @@ TEST(EscapeSequenceParser, SplittingAnywhereGivesTheSameCalls)
     }
 }
 
+// Whole chunks take the parser's inlined roads (printable runs, C0 controls in ground, ESC [ with
+// parameters and a final byte, parameters read a block at a time); one byte at a time mostly takes
+// the table's. Random input made of sequences like real ones, of bytes those roads test for and of
+// near misses must give the same calls either way.
+TEST(EscapeSequenceParser, InlinedRoadsAgreeWithTheTable)
+{
+    static const char* const pieces[] = {
+        "\x1b[",
+        "\x1b",
+        "[",
+        "0",
+        "1",
+        "38",
+        "99999",
+        ";",
+        ":",
+        "m",
+        "H",
+        "?",
+        " ",
+        "$",
+        "<",
+        "\x18",
+        "\x19",
+        "\x1a",
+        "\r",
+        "\n",
+        "\x07",
+        "\x7f",
+        "\x9b",
+        "\xc3\xa9",
+        "word",
+        "x",
+        "\x1b]0;t\x07",
+        "\x1bPq",
+        "\x1b\\",
+        "\x1b(B",
+        "\x1b"
+        "c",
+    };
+    static const char finals[] = "mmmmHJK?$ <\x18\x1b\x7f\r";
+    std::mt19937 random(2024);
+    // A CSI with 0-20 parameters of 0-6 digits, ';' or ':' between them, and mostly a final byte.
+    const auto csi = [&] {
+        std::string out = random() % 8 == 0 ? "\x1b[:" : "\x1b[";
+        const int count = static_cast<int>(random() % (random() % 4 == 0 ? 21 : 6));
+        for (int k = 0; k < count; ++k) {
+            if (k > 0)
+                out += random() % 3 == 0 ? ':' : ';';
+            const int digits = static_cast<int>(random() % 7);
+            for (int d = 0; d < digits; ++d)
+                out += static_cast<char>('0' + random() % 10);
+        }
+        out += finals[random() % (sizeof(finals) - 1)];
+        return out;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        std::string input;
+        const int count = 1 + static_cast<int>(random() % 40);
+        for (int k = 0; k < count; ++k)
+            input += random() % 2 ? csi() : pieces[random() % std::size(pieces)];
+        Harness whole;
+        whole.feed(input);
+        Harness bytewise;
+        for (char byte : input)
+            bytewise.feed(std::string_view(&byte, 1));
+        ASSERT_EQ(bytewise.recorder.normalizedText(), whole.recorder.normalizedText())
+            << "input " << testing::escapedBytes(asBytes(input));
+    }
+}
+
 TEST(TransitionTable, RowsOfEveryState)
 {
     using S = ParserState;
