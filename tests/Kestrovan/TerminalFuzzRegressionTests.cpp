@@ -51,4 +51,35 @@ TEST(TerminalFuzzRegressionTests, NarrowingCutsNoWideCharacterInHalf)
         EXPECT_EQ(brokenWideHalves(g.t(), row), "") << "row " << row;
 }
 
+TEST(TerminalFuzzRegressionTests, SpacingMarkAtTheMarginOfAOneColumnRegionKeepsItsCharacter)
+{
+    // Input: left and right margins both at column 6 (CSI ? 69 h CSI 6;6 s), then at column 6
+    //   "क" followed by the spacing vowel sign "ा" (U+093E).
+    // Old result: column 6 was blank: the sign widens its cell, the wide cell could go nowhere
+    //   but the next line, and a region one column wide cannot hold it there either, so the
+    //   character was blanked and then dropped.
+    // Why wrong: text the program wrote vanished; a joined cell that cannot widen keeps its one
+    //   column, as it does at the right edge with auto-wrap off.
+    TerminalFixture f(10, 3, 10);
+    f.t().feed("\x1b[?69h\x1b[6;6s\x1b[1;6Hक\u093E");
+    EXPECT_EQ(f.t().getText(5, 0), "क\u093E");
+    EXPECT_EQ(f.t().getCharData(5, 0)->width, 1);
+
+    // The same bytes after a soft hyphen (a control for grapheme breaking) in the column before:
+    // the cell before the cursor must be what the next scalar is tested against, fed whole or
+    // byte by byte. The blanked cell used to leave the soft hyphen there, and the second sign
+    // joined it in one feed but not across feeds.
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 2;
+    options.rows = 3;
+    const std::string bytes = "\u00AD\x1b[?69h\x1b[2;2sà\u0940\u0940";
+    DumpedTerminal whole(options);
+    whole.feed(bytes);
+    DumpedTerminal bytewise(options);
+    for (char byte : bytes)
+        bytewise.feed(std::string_view(&byte, 1));
+    EXPECT_EQ(describeDumpDifference(whole.dump(), bytewise.dump()), "");
+    EXPECT_EQ(whole.terminal().getText(1, 0), "à\u0940\u0940");
+}
+
 } // namespace
