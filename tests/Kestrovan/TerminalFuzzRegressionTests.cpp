@@ -82,4 +82,32 @@ TEST(TerminalFuzzRegressionTests, SpacingMarkAtTheMarginOfAOneColumnRegionKeepsI
     EXPECT_EQ(whole.terminal().getText(1, 0), "à\u0940\u0940");
 }
 
+TEST(TerminalFuzzRegressionTests, ColumnModeBehindTheAlternateScreenLeavesTheNormalBufferItsOwnSize)
+{
+    // Input: on 14x6, CSI ? 40 h CSI ? 1049 h; the host resizes to 10x3; CSI ? 3 h (132 columns);
+    //   the host resizes back to 14x6; CSI ? 1049 l.
+    // Old result: the normal screen, 14x6 again, had the scroll region 0-2 and the right margin
+    //   131, and text printed with left/right margins on ran the cursor to column 36.
+    // Why wrong: DECCOLM gave the normal buffer, which waits at its old size behind the alternate
+    //   screen, the region and margins of the 132x3 grid; it is only resized (and its region and
+    //   margins with it) on return when its size differs, so nothing put them right.
+    TerminalFixture f(14, 6, 10);
+    f.t().feed("\x1b[?40h\x1b[?1049h");
+    f.t().resize(10, 3);
+    f.t().feed("\x1b[?3h");
+    ASSERT_EQ(f.t().cols(), 132);
+    f.t().resize(14, 6);
+    f.t().feed("\x1b[?1049l");
+    ASSERT_FALSE(f.t().isCurrentBufferAlternate());
+    EXPECT_EQ(f.buffer().scrollTop(), 0);
+    EXPECT_EQ(f.buffer().scrollBottom(), 5);
+    EXPECT_EQ(f.buffer().marginLeft(), 0);
+    EXPECT_EQ(f.buffer().marginRight(), 13);
+
+    f.t().feed("\x1b[?69h\x1b[1;1Habcdefghijklmnopqrstuvwxyz");
+    EXPECT_LE(f.buffer().x(), 14);
+    EXPECT_EQ(rowText(f.t(), 0), "abcdefghijklmn");
+    EXPECT_EQ(rowText(f.t(), 1), "opqrstuvwxyz");
+}
+
 } // namespace
