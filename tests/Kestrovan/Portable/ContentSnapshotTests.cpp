@@ -6,7 +6,6 @@
 #include "Kestrovan/Portable/ContentSnapshot.h"
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 namespace kestrovan::testing {
@@ -65,7 +64,8 @@ TEST(ContentSnapshotTests, InputStateFollowsTheProgramsModes)
     t.feed("\x1b[?1049h");
     state = t.inputStateSnapshot();
     EXPECT_TRUE(state.isAlternateBuffer);
-    EXPECT_EQ(state.keyboardEnhancementFlags, KittyKeyboardFlags()) << "the alternate screen keeps its own flags";
+    EXPECT_EQ(state.keyboardEnhancementFlags, KittyKeyboardFlags())
+        << "the alternate screen keeps its own flags";
     t.feed("\x1b[>2u");
     EXPECT_EQ(t.inputStateSnapshot().keyboardEnhancementFlags, KittyKeyboardFlags(2));
 
@@ -106,7 +106,8 @@ TEST(ContentSnapshotTests, HistoryCapturesScrollbackAboveTheLiveScreen)
     EXPECT_EQ(texts(t.contentSnapshot(Region::history(50), Kind::active)),
               (std::vector<std::string>{"hi", "0", "1", "2", "3", "end"}))
         << "asking for more scrollback than there is gives all of it";
-    EXPECT_EQ(t.contentSnapshot(Region::history(-4), Kind::active), t.contentSnapshot(Region::history(0), Kind::active))
+    EXPECT_EQ(t.contentSnapshot(Region::history(-4), Kind::active),
+              t.contentSnapshot(Region::history(0), Kind::active))
         << "a negative count is 0";
 }
 
@@ -122,7 +123,8 @@ TEST(ContentSnapshotTests, ViewportIsWhatTheViewShowsWhileScrolledBack)
 
     t.buffer().setYDisp(2);
     const TerminalContentSnapshot snapshot = t.contentSnapshot(Region::viewport(), Kind::active);
-    EXPECT_EQ(texts(snapshot), (std::vector<std::string>{"2", "3", "4"})) << "the rows on screen, not the live rows";
+    EXPECT_EQ(texts(snapshot), (std::vector<std::string>{"2", "3", "4"}))
+        << "the rows on screen, not the live rows";
     EXPECT_EQ(snapshot.capturedRange, (TerminalAbsoluteRowRange{2, 5}));
     EXPECT_EQ(snapshot.liveTopRow, 6);
     EXPECT_EQ(snapshot.cursorRow, 8) << "the cursor stays on the live screen";
@@ -169,29 +171,35 @@ TEST(ContentSnapshotTests, EachBufferKindReadsItsOwnBuffer)
     TerminalFixture f(10, 3, 100);
     Terminal& t = f.t();
     const TerminalContentSnapshot unused = t.contentSnapshot(Region::history(10), Kind::alt);
-    EXPECT_TRUE(unused.rows.empty()) << "an alternate buffer never shown holds no lines, and none are made up";
+    EXPECT_TRUE(unused.rows.empty())
+        << "an alternate buffer never shown holds no lines, and none are made up";
     EXPECT_EQ(unused.capturedRange, (TerminalAbsoluteRowRange{0, 0}));
     t.feed("normal");
     t.feed("\x1b[?47h\x1b[2;3Halt");
-    EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::active)), (std::vector<std::string>{"", "  alt", ""}));
-    EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::alt)), (std::vector<std::string>{"", "  alt", ""}));
+    EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::active)),
+              (std::vector<std::string>{"", "  alt", ""}));
+    EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::alt)),
+              (std::vector<std::string>{"", "  alt", ""}));
     const TerminalContentSnapshot normal = t.contentSnapshot(Region::history(10), Kind::normal);
     EXPECT_EQ(texts(normal), (std::vector<std::string>{"normal", "", ""}));
-    EXPECT_TRUE(normal.inputState.isAlternateBuffer) << "the input state is the terminal's, whichever buffer is read";
+    EXPECT_TRUE(normal.inputState.isAlternateBuffer)
+        << "the input state is the terminal's, whichever buffer is read";
     EXPECT_EQ(normal.cursorColumn, 6) << "the normal buffer's own cursor";
 
     t.feed("\x1b[?47l");
     const TerminalContentSnapshot alt = t.contentSnapshot(Region::history(10), Kind::alt);
     EXPECT_EQ(alt.rows.size(), 3u) << "the alternate buffer is still read while the normal one is active";
     EXPECT_EQ(alt.cursorRow, 1);
-    EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::active)), (std::vector<std::string>{"normal", "", ""}));
+    EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::active)),
+              (std::vector<std::string>{"normal", "", ""}));
 }
 
 TEST(ContentSnapshotTests, CellsCarryTextWidthAndAttribute)
 {
     TerminalFixture f(8, 2, 10);
     Terminal& t = f.t();
-    t.feed("\x1b[1;31ma\x1b[m\xe4\xb8\x96" "e\xcc\x81");
+    t.feed("\x1b[1;31ma\x1b[m\xe4\xb8\x96"
+           "e\xcc\x81");
     const TerminalContentSnapshot snapshot = t.contentSnapshot(Region::viewport(), Kind::active);
     const std::vector<TerminalCellSnapshot>& cells = snapshot.rows[0].cells;
     ASSERT_EQ(cells.size(), 8u) << "one cell per column";
@@ -203,7 +211,8 @@ TEST(ContentSnapshotTests, CellsCarryTextWidthAndAttribute)
     EXPECT_EQ(cells[2], cell("", 0)) << "its continuation cell, included";
     EXPECT_EQ(cells[3], cell("e\xcc\x81")) << "a grapheme cluster in one cell";
     EXPECT_EQ(cells[4], cell("")) << "an empty cell has no text";
-    EXPECT_EQ(snapshot.rows[0].text(), "a\xe4\xb8\x96" "e\xcc\x81");
+    EXPECT_EQ(snapshot.rows[0].text(), "a\xe4\xb8\x96"
+                                       "e\xcc\x81");
 
     t.feed("\r\n0123456789");
     const TerminalContentSnapshot wrapped = t.contentSnapshot(Region::history(5), Kind::active);
@@ -224,7 +233,8 @@ TEST(ContentSnapshotTests, RowTextEndsAtTheLastCharacterAndKeepsInnerBlanks)
     EXPECT_EQ(Row(0, {cell("\xe4\xb8\x96", 2), cell("", 0), cell("x")}, false).text(), "\xe4\xb8\x96x");
     EXPECT_EQ(Row(0, {cell("a"), cell("\xe4\xb8\x96", 2)}, false).text(), "a\xe4\xb8\x96")
         << "a wide character cut by the row's end";
-    EXPECT_EQ(Row(0, {cell(std::string(1, '\0')), cell("b")}, false).text(), " b") << "U+0000 reads as a space";
+    EXPECT_EQ(Row(0, {cell(std::string(1, '\0')), cell("b")}, false).text(), " b")
+        << "U+0000 reads as a space";
     EXPECT_EQ(Row(0, {cell("a"), cell(std::string("\0", 1))}, false).text(), "a")
         << "a cell of U+0000 is empty";
     EXPECT_EQ(Row(0, {}, false).text(), "");
