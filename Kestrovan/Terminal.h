@@ -50,6 +50,10 @@
 //   TerminalPendingHandlers.cpp  device reports: accepted and ignored until their family is
 //                              built
 //   TerminalRenderSnapshot.cpp the portable render snapshot and its caches
+//   TerminalContentSnapshot.cpp  the content and input-state snapshots, and a live line's
+//                              display text
+//   TerminalHostInput.cpp      input from hosts without a view: keys by web key names, text,
+//                              pastes and clipboard-read answers
 //   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
