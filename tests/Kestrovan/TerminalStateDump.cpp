@@ -415,13 +415,13 @@ std::string dumpTerminalState(Terminal& t)
     out << "defaultPalette " << describeColors(t.defaultAnsiColors) << "\n";
     out << "palette " << describeColors(t.ansiColors) << "\n";
 
-    out << "title \"" << escapeBytes(t.terminalTitle) << "\" icon \"" << escapeBytes(t.iconTitle) << "\"\n";
+    out << "title \"" << escapeBytes(t.terminalTitle.str()) << "\" icon \"" << escapeBytes(t.iconTitle.str()) << "\"\n";
     out << "titleStack";
-    for (const std::string& title : t.terminalTitleStack)
-        out << " \"" << escapeBytes(title) << "\"";
+    for (size_t i = 0; i < t.terminalTitleStack.size(); ++i)
+        out << " \"" << escapeBytes(t.terminalTitleStack[i].str()) << "\"";
     out << "\niconStack";
-    for (const std::string& title : t.terminalIconStack)
-        out << " \"" << escapeBytes(title) << "\"";
+    for (size_t i = 0; i < t.terminalIconStack.size(); ++i)
+        out << " \"" << escapeBytes(t.terminalIconStack[i].str()) << "\"";
     out << "\n";
     out << "directory=" << (t.hostCurrentDirectory ? "\"" + escapeBytes(*t.hostCurrentDirectory) + "\"" : "-")
         << " document=" << (t.hostCurrentDocument ? "\"" + escapeBytes(*t.hostCurrentDocument) + "\"" : "-")
