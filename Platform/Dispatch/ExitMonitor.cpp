@@ -152,6 +152,8 @@ pid_t ExitMonitor::pid() const
 
 void ExitMonitor::notifyOnExit(std::shared_ptr<DispatchQueue> queue, ExitHandler handler)
 {
+    if (!queue)
+        dispatchFatal("ExitMonitor::notifyOnExit needs a queue to run its handler on");
     {
         std::lock_guard lock(child_->mutex);
         if (child_->notificationRequested)

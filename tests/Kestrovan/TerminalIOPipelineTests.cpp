@@ -325,28 +325,32 @@ TEST(TerminalIOPipeline, AFullRingStopsReading)
     ResumeOnExit resume(*delegate);
     pipeline->start();
 
+    // Bytes of the stream go out as the pipe takes them. Each attempt writes what fits and
+    // returns, so the test never waits on a pipe that a full ring has stopped emptying.
     TestStream stream(seed);
+    std::vector<uint8_t> pending;
+    size_t offset = 0;
     size_t written = 0;
-    auto writeSome = [&](size_t count) {
-        std::vector<uint8_t> chunk(count);
-        for (auto& byte : chunk)
-            byte = stream.next();
-        size_t done = 0;
-        while (done < chunk.size()) {
-            const ssize_t result = write(ends[1], chunk.data() + done, chunk.size() - done);
-            if (result > 0)
-                done += size_t(result);
-            else
-                std::this_thread::sleep_for(1ms); // the pipe is full for now
+    auto writeWhatFits = [&] {
+        if (offset == pending.size()) {
+            pending.resize(1000);
+            for (auto& byte : pending)
+                byte = stream.next();
+            offset = 0;
         }
-        written += count;
+        const ssize_t result = write(ends[1], pending.data() + offset, pending.size() - offset);
+        if (result <= 0)
+            return false;
+        offset += size_t(result);
+        written += size_t(result);
+        return true;
     };
-    // Small writes, each of which fits the pipe, until the ring is full.
-    writeSome(1000);
+    writeWhatFits();
     ASSERT_TRUE(delegate->waitUntilStalled());
     for (size_t round = 0; pipeline->worker()->filledSlots() < 4; ++round) {
-        ASSERT_LT(round, 10000u) << "the ring never filled";
-        writeSome(1000);
+        ASSERT_LT(round, 100000u) << "the ring never filled";
+        if (!writeWhatFits())
+            std::this_thread::sleep_for(1ms);
     }
     const int waiting = PseudoTerminalHelpers::availableBytes(ends[0]).size;
     std::this_thread::sleep_for(50ms);
@@ -354,7 +358,10 @@ TEST(TerminalIOPipeline, AFullRingStopsReading)
     EXPECT_EQ(pipeline->worker()->filledSlots(), 4u);
 
     delegate->resume();
-    writeSome(300000);
+    while (written < 300000) {
+        if (!writeWhatFits())
+            std::this_thread::sleep_for(1ms);
+    }
     close(ends[1]);
     ASSERT_TRUE(delegate->waitForEOF());
     const auto summary = delegate->summary();
