@@ -415,7 +415,8 @@ std::string dumpTerminalState(Terminal& t)
     out << "defaultPalette " << describeColors(t.defaultAnsiColors) << "\n";
     out << "palette " << describeColors(t.ansiColors) << "\n";
 
-    out << "title \"" << escapeBytes(t.terminalTitle.str()) << "\" icon \"" << escapeBytes(t.iconTitle.str()) << "\"\n";
+    out << "title \"" << escapeBytes(t.terminalTitle.str()) << "\" icon \"" << escapeBytes(t.iconTitle.str())
+        << "\"\n";
     out << "titleStack";
     for (size_t i = 0; i < t.terminalTitleStack.size(); ++i)
         out << " \"" << escapeBytes(t.terminalTitleStack[i].str()) << "\"";
