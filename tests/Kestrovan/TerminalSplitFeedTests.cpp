@@ -79,6 +79,8 @@ std::vector<CorpusEntry> corpus()
                             "+");
 
     // clang-format off: it does not settle on lines holding emoji sequences
+    // The formatter does not settle on lines holding emoji sequences.
+    // clang-format off
     add("wide and emoji", "漢字テスト、混合text中文字符串が右端で折り返す\r\n"
                           "👨‍👩‍👧‍👦 family ❤️ heart ❤ plain 🇯🇵🇺🇸 flags 🇩 lone 👋🏽 "
                           "wave "
@@ -89,6 +91,7 @@ std::vector<CorpusEntry> corpus()
                           "4;30H❤️" CSI "?7l" CSI "5;30H漢" CSI "5;29H👋🏽" CSI "?7h" CSI "6;1H"
                           "x👍🏼y" ESC "[6;2H"
                           "z");
+    // clang-format on
     // clang-format on
 
     addWithOptions("regional indicators narrow", "🇩🇪🇫🇷 🇦 🇧🇨 x🇿\r\n🇺🇸🇺", [](TerminalOptions& options) {
