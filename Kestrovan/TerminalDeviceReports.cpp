@@ -7,6 +7,7 @@
 // XTVERSION and XTGETTCAP replies, which are always 7-bit.
 #include "Kestrovan/DecrqssHandler.h"
 #include "Kestrovan/KestrovanBuildInfo.h"
+#include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/XtgettcapHandler.h"
 
@@ -15,27 +16,6 @@
 namespace kestrovan {
 
 namespace {
-
-bool collectIs(std::span<const uint8_t> collect, std::string_view expected)
-{
-    return collect.size() == expected.size() &&
-           std::equal(collect.begin(), collect.end(), expected.begin(),
-                      [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); });
-}
-
-/// "[1, 2]": a list in decimal, as the unanswered-request line prints it.
-template <typename Values> std::string describeList(const Values& values)
-{
-    std::string out = "[";
-    bool first = true;
-    for (const auto value : values) {
-        if (!first)
-            out += ", ";
-        first = false;
-        out += std::to_string(value);
-    }
-    return out + "]";
-}
 
 /// The printable ASCII bytes of `text`, or nothing when none are left.
 std::optional<std::string> printableAscii(const std::optional<std::string>& text)
@@ -60,7 +40,7 @@ bool startsWith(std::string_view text, std::string_view prefix)
 void Terminal::cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect)
 {
     if (pars.count > 0 && pars[0] > 0) {
-        logInfo("SendDeviceAttributes got " + describeList(pars) + " and " + describeList(collect));
+        logInfo("SendDeviceAttributes got " + describeParameters(pars) + " and " + describeBytes(collect));
         return;
     }
     if (collectIs(collect, ">")) {

@@ -6,9 +6,11 @@
 // set, and otherwise ignored. The handlers live in the family files named in Terminal.h; the OSC
 // titles, being two lines each, are here.
 #include "Kestrovan/KittyClipboardProtocol.h"
+#include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/SixelDcsHandler.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/Utf8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,39 +20,10 @@ namespace kestrovan {
 
 namespace {
 
-bool collectIs(std::span<const uint8_t> collect, std::string_view expected)
-{
-    return collect.size() == expected.size() && std::equal(collect.begin(), collect.end(), expected.begin(),
-                                                           [](uint8_t a, char b) { return a == uint8_t(b); });
-}
-
 /// The first parameter, or `fallback` when the sequence carries none.
 int64_t firstParameter(const CsiParameters& pars, int64_t fallback)
 {
     return pars.count > 0 ? pars[0] : fallback;
-}
-
-/// "[27, 40]": a byte list in decimal, as the unknown-sequence reports print it.
-std::string describeBytes(std::span<const uint8_t> bytes)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(bytes[i]);
-    }
-    return out + "]";
-}
-
-std::string describeParameters(const CsiParameters& pars)
-{
-    std::string out = "[";
-    for (int i = 0; i < pars.count; ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(pars[i]);
-    }
-    return out + "]";
 }
 
 std::string printableCharacter(uint8_t byte)
@@ -60,45 +33,6 @@ std::string printableCharacter(uint8_t byte)
     char hex[8];
     std::snprintf(hex, sizeof hex, "\\x%02x", byte);
     return hex;
-}
-
-/// True when `bytes` are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isValidUtf8(std::span<const uint8_t> bytes)
-{
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const uint8_t lead = bytes[i];
-        size_t length;
-        char32_t value;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > bytes.size())
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            const uint8_t next = bytes[i + k];
-            if ((next & 0xC0) != 0x80)
-                return false;
-            value = (value << 6) | (next & 0x3F);
-        }
-        const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
 }
 
 std::string titleText(std::span<const uint8_t> data)

@@ -9,6 +9,7 @@
 // never sees stale flags.
 #include "Kestrovan/IOTimerQueue.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
+#include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -22,35 +23,6 @@ namespace kestrovan {
 namespace {
 
 using ReportState = Terminal::DECModeReportState;
-
-std::string describeBytes(std::span<const uint8_t> bytes)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(bytes[i]);
-    }
-    return out + "]";
-}
-
-std::string describeParameters(const CsiParameters& pars)
-{
-    std::string out = "[";
-    for (int i = 0; i < pars.count; ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(pars[i]);
-    }
-    return out + "]";
-}
-
-bool collectIs(std::span<const uint8_t> collect, std::string_view text)
-{
-    return collect.size() == text.size() &&
-           std::equal(collect.begin(), collect.end(), text.begin(),
-                      [](uint8_t byte, char c) { return byte == uint8_t(c); });
-}
 
 ReportState setOrReset(bool value)
 {

@@ -9,6 +9,7 @@
 // edge of a rectangle that is written is blanked on both halves, so no half of one is ever left
 // standing alone.
 #include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -57,28 +58,6 @@ int64_t parameterOrDefault(const CsiParameters& pars, int index, int64_t fallbac
 {
     const int64_t value = parameterOr(pars, index, 0);
     return value == 0 ? fallback : value;
-}
-
-std::string describeBytes(std::span<const uint8_t> bytes)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(bytes[i]);
-    }
-    return out + "]";
-}
-
-std::string describeParameters(const CsiParameters& pars)
-{
-    std::string out = "[";
-    for (int i = 0; i < pars.count; ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(pars[i]);
-    }
-    return out + "]";
 }
 
 /// The rectangle of four 1-based corners (top, left, bottom, right), already defaulted, or

@@ -46,13 +46,6 @@ std::vector<std::string_view> splitPieces(std::string_view text)
     }
 }
 
-/// Well-formed UTF-8 is exactly what survives the lenient decoder unchanged: it turns every
-/// ill-formed sequence (overlong, surrogate, truncated) into U+FFFD, which re-encodes differently.
-bool isValidUtf8(std::string_view text)
-{
-    return utf8String(decodeUtf8(text)) == text;
-}
-
 /// Parses the pieces after the command; absent when a known key has a value it does not know,
 /// which makes the whole sequence a no-op. Unknown keys (such as "aid") are skipped.
 std::optional<SemanticPromptOptions> parseSemanticPromptOptions(std::span<const std::string_view> pieces)
@@ -221,7 +214,7 @@ void Terminal::oscSemanticPrompt(Bytes data)
     if (isCurrentBufferAlternate())
         return;
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-    if (text.empty() || !isValidUtf8(text))
+    if (text.empty() || !isValidUtf8(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())))
         return;
     const std::vector<std::string_view> pieces = splitPieces(text);
     if (pieces[0].size() != 1)

@@ -7,6 +7,7 @@
 // CSI 21 t) answer with an empty label on purpose: a title is text some other program chose (or a
 // file shown with `cat`), and echoing it would let that text, control bytes and all, arrive at
 // the shell as if typed.
+#include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -30,30 +31,6 @@ bool parametersAre(const CsiParameters& pars, std::initializer_list<int64_t> exp
             return false;
     }
     return true;
-}
-
-/// "[22, 0]": a parameter list in decimal, for the unhandled-request report.
-std::string describeParameters(const CsiParameters& pars)
-{
-    std::string out = "[";
-    for (int i = 0; i < pars.count; ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(pars[i]);
-    }
-    return out + "]";
-}
-
-/// "[36]": intermediate bytes in decimal.
-std::string describeBytes(std::span<const uint8_t> bytes)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(bytes[i]);
-    }
-    return out + "]";
 }
 
 /// The cell size the default reports assume when nobody knows better.
