@@ -422,3 +422,30 @@ TEST(LocalProcess, TracesAndDumpsItsTrafficWhenAsked)
     EXPECT_NE(delegate->outputNow().find("still"), std::string::npos);
     EXPECT_TRUE(diagnostics.contains("Got error while logging data dump to /nonexistent/folder/log-0: "));
 }
+
+TEST(LocalProcess, AWriteTheChildNeverReadsEndsWhenTheProcessGoes)
+{
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto process = LocalProcess::create(delegate);
+    ASSERT_EQ(process->startProcessChecked("/bin/sleep", {"30"}), std::nullopt);
+
+    // Far more than the terminal's input buffer holds: the writer ends up waiting for room.
+    const std::vector<uint8_t> flood(1 << 20, 'x');
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<LocalProcessSendResult> result;
+    process->send(flood, [&](LocalProcessSendResult outcome) {
+        std::lock_guard guard(mutex);
+        result = outcome;
+        done.notify_all();
+    });
+    process.reset();
+
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(done.wait_for(lock, childDeadline, [&] { return result.has_value(); }))
+        << "the blocked write was never ended";
+    const auto* error = std::get_if<LocalProcessError>(&*result);
+    ASSERT_NE(error, nullptr) << "a write that could not finish reported success";
+    EXPECT_EQ(error->kind(), LocalProcessError::Case::writeFailed);
+    EXPECT_LT(error->bytesWritten(), static_cast<int64_t>(flood.size()));
+}
