@@ -26,11 +26,14 @@ namespace {
 
 using Phase = LocalProcessPhase;
 
+// The writer's own descriptor: a duplicate, so that the reader closing the master never pulls it
+// from under a write in progress; close-on-exec, so no later child inherits it.
 int32_t duplicateWithCloseOnExec(int32_t descriptor)
 {
     return fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
 }
 
+// "[104, 105, 10]": the byte values of a trace line.
 std::string byteList(std::span<const uint8_t> bytes)
 {
     std::string text = "[";
@@ -42,6 +45,7 @@ std::string byteList(std::span<const uint8_t> bytes)
     return text + "]";
 }
 
+// Writes one dump file; false with the errno that stopped it.
 bool writeWholeFile(const std::string& path, std::span<const uint8_t> bytes, int& error)
 {
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -91,6 +95,9 @@ LocalProcess::~LocalProcess()
         state.childMonitor->cancel();
 
     if (state.reaper) {
+        // The child is asked first and forced later. Nothing here waits for it: a reaper thread
+        // does, so the child never stays a zombie, and only then lets the writer go, abandoning
+        // writes it will never read.
         auto reaper = state.reaper;
         reaper->signal(SIGTERM);
         const auto delay = std::chrono::duration_cast<platform::TimerQueue::Clock::duration>(
@@ -108,6 +115,8 @@ LocalProcess::~LocalProcess()
     } else if (state.writeChannel) {
         state.writeChannel->close(platform::ProcessWriter::CloseMode::stop);
     }
+    // The writer's queue and an own delivery queue go with the last members: each runs what it
+    // still holds (write completions, deliveries that now find no process) before its thread ends.
 }
 
 void LocalProcess::releasePipeline(std::shared_ptr<TerminalIOPipeline> pipeline)
@@ -222,6 +231,7 @@ void LocalProcess::send(std::span<const uint8_t> data, SendCompletion completion
         const bool live = value.phase == Phase::running || value.phase == Phase::terminating;
         return live ? Channel{value.writeChannel, value.debugIO} : Channel{};
     });
+    // Without a live child, and for nothing to write, the completion runs at once on this thread.
     if (!channel.writer) {
         completion(LocalProcessError::notRunning());
         return;
@@ -236,6 +246,8 @@ void LocalProcess::send(std::span<const uint8_t> data, SendCompletion completion
         printDiagnostic("[SEND-" + std::to_string(index) + "] Queuing data to client: " + byteList(bytes) +
                         " ");
 
+    // The completion reaches the counters, not the process: it may run after the process is gone,
+    // when the writer gives up the writes that were still queued.
     const int64_t length = static_cast<int64_t>(bytes.size());
     channel.writer->write(std::move(bytes), [counters = counters, index, length, debugIO = channel.debugIO,
                                              completion = std::move(completion)](
@@ -280,6 +292,8 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
                     const std::optional<std::string>& execName,
                     const std::optional<std::string>& currentDirectory, bool notify)
 {
+    // Only an idle process starts: a child still running, or one whose end has not been delivered
+    // yet, keeps the phase elsewhere, and that child is left untouched.
     const bool accepted = session.withLock([](LocalProcessSessionState& value) {
         if (value.phase != Phase::idle)
             return false;
@@ -314,6 +328,7 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
 
     const int duplicate = duplicateDescriptor(master);
     if (duplicate < 0) {
+        // The child exists but could never be written to: it is killed and reaped at once.
         const int error = errno;
         close(master);
         auto reaper = std::make_shared<LocalProcessChildReaper>(pid);
@@ -329,6 +344,7 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
         uint64_t generation;
         bool terminateNow;
     };
+    // The child's generation: everything deferred on its behalf carries it from now on.
     const Started current = session.withLock([&](LocalProcessSessionState& value) {
         const uint64_t generation = ++value.generation;
         const bool terminateNow = value.terminateRequestedDuringStart;
@@ -346,6 +362,7 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
     session.withLock([&](LocalProcessSessionState& value) { value.pipeline = pipeline; });
     pipeline->start();
 
+    // A child that has ended already is noticed at once: it stays a zombie until reaped.
     auto monitor = std::make_shared<platform::ExitMonitor>(pid);
     session.withLock([&](LocalProcessSessionState& value) { value.childMonitor = monitor; });
     std::weak_ptr<LocalProcess> weakSelf = weak_from_this();
@@ -367,11 +384,14 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
         });
     });
 
+    // A `terminate()` that came while the child was being made is carried out now, once.
     if (current.terminateNow)
         reaper->signal(SIGTERM);
     return std::nullopt;
 }
 
+// A start that failed. When the delegate is to hear of it, the process stays `windingDown` until
+// the news is delivered, so that no new start can overtake the report of the old one.
 LocalProcessError LocalProcess::launchFailure(LocalProcessError error, bool notify)
 {
     const uint64_t generation = session.withLock([&](LocalProcessSessionState& value) {
@@ -401,6 +421,7 @@ LocalProcessError LocalProcess::launchFailure(LocalProcessError error, bool noti
 
 // --- The child's end -----------------------------------------------------------------------------
 
+// On a reaper thread, once the child of `generation` has been reaped.
 void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
 {
     struct Exited
@@ -431,6 +452,7 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
         exited.pipeline->sink()->clear();
     }
 
+    // No code when the status is unknown or a signal ended the child.
     std::optional<int32_t> exitCode;
     if (status && WIFEXITED(*status))
         exitCode = WEXITSTATUS(*status);
@@ -442,6 +464,7 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
         std::shared_ptr<LocalProcessChildReaper> reaper;
         std::shared_ptr<platform::ProcessWriter> writer;
     };
+    // A teardown while the drain ran has taken the state already; then nothing is reported.
     WoundDown woundDown = session.withLock([&](LocalProcessSessionState& value) {
         if (value.generation != generation || value.phase != Phase::exited)
             return WoundDown{};
@@ -456,6 +479,7 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
     if (woundDown.writer)
         woundDown.writer->close(platform::ProcessWriter::CloseMode::stop);
 
+    // The end is told on the delivery queue, after every delivery queued there before it.
     dispatchQueue->async([weakSelf = weak_from_this(), generation, exitCode] {
         auto self = weakSelf.lock();
         if (!self)
@@ -485,6 +509,7 @@ void LocalProcess::terminate()
                 value.phase = Phase::terminating;
                 return value.reaper;
             case Phase::terminating:
+                // Asked again: SIGTERM again.
                 return value.reaper;
             default:
                 return nullptr;
@@ -546,6 +571,7 @@ void LocalProcess::pipeline(TerminalIOPipeline& source, std::span<const uint8_t>
                             std::strerror(error));
     }
 
+    // Direct delivery stays on this thread; a borrowing client even reads the ring's slot itself.
     if (directDelivery) {
         auto client = delegate();
         if (!client)
