@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -96,7 +98,7 @@ PseudoTerminalHelpers::ChildExec::make(const std::string& path, const std::vecto
     return exec;
 }
 
-void PseudoTerminalHelpers::ChildExec::runInChild() const
+void PseudoTerminalHelpers::ChildExec::runInChild(int execErrorFd) const
 {
     // Only async-signal-safe calls from here on: the parent may have had other threads, whose
     // locks (the allocator's among them) the child inherits in whatever state they were.
@@ -116,6 +118,10 @@ void PseudoTerminalHelpers::ChildExec::runInChild() const
         [[maybe_unused]] int ignored = chdir(directory_.get());
     }
     execve(path_.get(), args_.data(), env_.data());
+    if (execErrorFd >= 0) {
+        const int error = errno;
+        [[maybe_unused]] ssize_t ignored = write(execErrorFd, &error, sizeof error);
+    }
     _exit(127);
 }
 
@@ -127,13 +133,40 @@ PseudoTerminalHelpers::fork(const std::string& andExec, const std::vector<std::s
     auto exec = ChildExec::make(andExec, args, env, currentDirectory);
     if (!exec)
         return std::nullopt;
+    // The child reports a failed `execve` through this pipe; a successful one closes the child's
+    // end (close-on-exec), so the parent reads end-of-file. Without it a missing program would
+    // look like a program that ran and exited 127, and the user would see nothing at all.
+    int execError[2];
+    if (pipe2(execError, O_CLOEXEC) != 0)
+        return std::nullopt;
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, &desiredWindowSize);
-    if (pid < 0)
-        return std::nullopt; // `exec` frees what it holds and keeps errno
+    if (pid < 0) {
+        const int error = errno;
+        close(execError[0]);
+        close(execError[1]);
+        errno = error;
+        return std::nullopt; // `exec` frees what it holds
+    }
     if (pid == 0)
-        exec->runInChild();
-    return StartedProcess{pid, master};
+        exec->runInChild(execError[1]);
+    close(execError[1]);
+
+    int childError = 0;
+    ssize_t got;
+    do
+        got = read(execError[0], &childError, sizeof childError);
+    while (got < 0 && errno == EINTR);
+    close(execError[0]);
+    if (got != static_cast<ssize_t>(sizeof childError))
+        return StartedProcess{pid, master};
+
+    // The program never started: the child is ours alone and has exited, so it is reaped here.
+    close(master);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    errno = childError;
+    return std::nullopt;
 }
 
 int PseudoTerminalHelpers::setWinSize(int masterPtyDescriptor, winsize& windowSize)

@@ -59,8 +59,9 @@ public:
 
         /// In the child: default action for every signal that can be caught, an empty signal
         /// mask, the directory (its failure is ignored), then the program. Never returns; a
-        /// program that cannot be started ends the child with status 127.
-        [[noreturn]] void runInChild() const;
+        /// program that cannot be started ends the child with status 127, after writing the
+        /// errno of the failed `execve` to `execErrorFd` when that is not negative.
+        [[noreturn]] void runInChild(int execErrorFd = -1) const;
 
     private:
         struct FreeString
@@ -88,7 +89,9 @@ public:
 
     /// Starts `andExec` with `args` (the full argument vector, program name first) and `env` on a
     /// new pseudo-terminal of `desiredWindowSize`, in `currentDirectory` when given. Absent on
-    /// failure, with errno set and nothing left allocated or open.
+    /// failure, with errno set and nothing left allocated or open. A program that cannot be
+    /// executed (missing, not executable, not a program) is such a failure, with the errno of its
+    /// `execve`: the child that tried is reaped before this returns.
     static std::optional<StartedProcess> fork(const std::string& andExec,
                                               const std::vector<std::string>& args,
                                               const std::vector<std::string>& env,

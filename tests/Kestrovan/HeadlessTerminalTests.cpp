@@ -213,10 +213,10 @@ TEST(HeadlessTerminal, ShowsOrHandsOverALaunchFailure)
     EXPECT_EQ(handled.waitForFailure(), LocalProcessError::forkFailed(EMFILE));
     EXPECT_FALSE(handled.screen().find("Process launch failed") != std::string::npos) << handled.screen();
 
-    // A program that does not exist starts, and ends with the shells' code for it.
+    // A program that does not exist is a failed launch the user can read, not a silent end.
     Session missing(false);
     missing.headless->process()->startProcess("/nonexistent/program");
-    EXPECT_EQ(missing.waitForEnd(), 127);
+    EXPECT_TRUE(missing.waitForRow("Process launch failed: forkFailed(2)")) << missing.screen();
 }
 
 TEST(HeadlessTerminal, NotesASubmittedCommandLineInTheInputItSends)

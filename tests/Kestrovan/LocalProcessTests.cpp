@@ -201,11 +201,11 @@ TEST(LocalProcess, ReportsEachChildsEndAfterItsOutputAndCanStartAgain)
     EXPECT_EQ(process->shellPid(), 0);
     EXPECT_EQ(process->childfd(), -1);
 
-    // A program that cannot be started is an ordinary end with the shells' code for it.
-    ASSERT_EQ(process->startProcessChecked("/nonexistent/program"), std::nullopt);
-    ASSERT_TRUE(delegate->waitForEnds(cases.size() + 1));
-    std::lock_guard guard(delegate->mutex);
-    EXPECT_EQ(delegate->ends.back(), 127);
+    // A program that cannot be executed fails the start with the errno of its exec, and the
+    // process is idle again at once.
+    EXPECT_EQ(process->startProcessChecked("/nonexistent/program"), LocalProcessError::forkFailed(ENOENT));
+    EXPECT_EQ(process->startProcessChecked("/dev/null"), LocalProcessError::forkFailed(EACCES));
+    EXPECT_FALSE(process->running());
 }
 
 TEST(LocalProcess, StartsTheChildWithItsNameEnvironmentDirectoryAndSize)
