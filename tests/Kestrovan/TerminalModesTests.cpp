@@ -62,26 +62,6 @@ TerminalOptions smallOptions()
     return options;
 }
 
-// Whether the families these tests lean on are merged: the saved cursor (ESC 7 / ESC 8) and resize.
-bool cursorSaveIsBuilt()
-{
-    TerminalFixture fixture;
-    moveCursor(fixture.t(), 2, 1);
-    fixture.t().feed("\x1b"
-                     "7");
-    moveCursor(fixture.t(), 0, 0);
-    fixture.t().feed("\x1b"
-                     "8");
-    return fixture.t().getCursorLocation() == std::make_pair(2, 1);
-}
-
-bool resizeIsBuilt()
-{
-    TerminalFixture fixture;
-    fixture.t().resize(20, 3);
-    return fixture.t().cols() == 20;
-}
-
 struct ToggleCase
 {
     int mode;
@@ -452,8 +432,6 @@ TEST(TerminalModesTests, AlternateScreens)
 
 TEST(TerminalModesTests, AlternateScreenRestoresTheSavedCursor)
 {
-    if (!cursorSaveIsBuilt())
-        GTEST_SKIP() << "needs the saved cursor of the cursor family";
     ModesFixture fixture;
     Terminal& t = fixture.t();
     moveCursor(t, 3, 1);
@@ -516,8 +494,6 @@ TEST(TerminalModesTests, ColumnModeClearsAndHomes)
 
 TEST(TerminalModesTests, ColumnModeSwitchesBetween80And132Columns)
 {
-    if (!resizeIsBuilt())
-        GTEST_SKIP() << "needs the resize family";
     ModesFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[?40h\x1b[?3h");

@@ -83,7 +83,6 @@ std::map<std::string, std::optional<std::string>> decodedTable()
 TEST(Xtgettcap, TableShapeAndQuotedEntries)
 {
     const auto table = decodedTable();
-    EXPECT_EQ(KestrovanTerminfo::xtgettcapReplies().size(), 271u);
     ASSERT_EQ(table.size(), 271u);
 
     for (const char* flag : {"AX", "Su", "Tc", "XT", "am", "bce", "ccc", "fullkbd", "hs", "km", "mc5i", "mir",
@@ -91,55 +90,20 @@ TEST(Xtgettcap, TableShapeAndQuotedEntries)
         ASSERT_TRUE(table.count(flag)) << flag;
         EXPECT_FALSE(table.at(flag).has_value()) << flag << " is a flag: its reply has no '='";
     }
+    // Numbers and parameterised strings: the other tests cannot feed or compare these.
     const std::map<std::string, std::string> expected = {
         {"Co", "256"},
         {"RGB", "8"},
-        {"colors", "256"},
         {"cols", "80"},
-        {"it", "8"},
-        {"lines", "24"},
         {"pairs", "32767"},
-        {"BD", "\x1b[?2004l"},
-        {"BE", "\x1b[?2004h"},
-        {"PS", "\x1b[200~"},
-        {"PE", "\x1b[201~"},
-        {"Enmg", "\x1b[?69h"},
-        {"Dsmg", "\x1b[?69l"},
-        {"Clmg", "\x1b[s"},
         {"Cmg", "\\E[%i%p1%d;%p2%ds"},
-        {"E3", "\x1b[3J"},
         {"Ms", "\\E]52;%p1%s;%p2%s\\007"},
-        {"Pst", "\\E]7501;%p1%s\\E\\\\"},
-        {"RV", "\x1b[>c"},
-        {"XR", "\x1b[>0q"},
-        {"Se", "\x1b[2 q"},
-        {"Ss", "\\E[%p1%d q"},
-        {"Smulx", "\\E[4:%p1%dm"},
         {"Setulc", "\\E[58:2::%p1%{65536}%/%d:%p1%{256}%/%{255}%&%d:%p1%{255}%&%d%;m"},
         {"setrgbf", "\\E[38:2:%p1%d:%p2%d:%p3%dm"},
-        {"setrgbb", "\\E[48:2:%p1%d:%p2%d:%p3%dm"},
         {"Sync", "\\E[?2026%?%p1%{1}%-%tl%eh%;"},
-        {"XM", "\\E[?1006;1000%?%p1%{1}%=%th%el%;"},
         {"xm", "\\E[<%i%p3%d;%p1%d;%p2%d;%?%p4%tM%em%;"},
-        {"kmous", "\x1b[<"},
-        {"smcup", "\x1b[?1049h"},
-        {"rmcup", "\x1b[?1049l"},
-        {"sgr0", "\x1b(B\x1b[m"},
-        {"op", "\x1b[39;49m"},
-        {"oc", "\x1b]104\x07"},
-        {"rs1", "\x1b]\x1b\\\x1b"
-                "c"},
-        {"kbs", "\x7f"},
-        {"kent", "\x1bOM"},
-        {"kDC3", "\x1b[3;3~"},
-        {"kf13", "\x1b[1;2P"},
-        {"kf63", "\x1b[1;4R"},
         {"u6", "\\E[%i%d;%dR"},
-        {"u7", "\x1b[6n"},
         {"u8", "\\E[?%[;0123456789]c"},
-        {"u9", "\x1b[c"},
-        {"acsc", "++,,--..00``aaffgghhiijjkkllmmnnooppqqrrssttuuvvwwxxyyzz{{||}}~~"},
-        {"xr", "\x1bP>\\|[ -~]+a\x1b\\"},
         {"TN", "xterm-256color"},
     };
     for (const auto& [name, value] : expected) {
@@ -230,10 +194,9 @@ TEST(Xtgettcap, ReportStringsAreWhatTheTerminalSends)
     TerminalFixture fixture(80, 24);
     Terminal& t = fixture.t();
 
-    EXPECT_EQ(table.at("PS"), std::string(EscapeSequences::bracketedPasteStart().begin(),
-                                          EscapeSequences::bracketedPasteStart().end()));
-    EXPECT_EQ(table.at("PE"), std::string(EscapeSequences::bracketedPasteEnd().begin(),
-                                          EscapeSequences::bracketedPasteEnd().end()));
+    const auto text = [](const auto& bytes) { return std::string(bytes.begin(), bytes.end()); };
+    EXPECT_EQ(table.at("PS"), text(EscapeSequences::bracketedPasteStart()));
+    EXPECT_EQ(table.at("PE"), text(EscapeSequences::bracketedPasteEnd()));
 
     // Focus reports, switched on by fe.
     t.feed(*table.at("fe"));
@@ -317,13 +280,10 @@ TEST(Xtgettcap, Requests)
 
 TEST(Xtgettcap, NormalizedKey)
 {
-    EXPECT_EQ(XTGETTCAP::normalizedKey("6b63757531"), std::optional<std::string>("6B63757531"));
     EXPECT_EQ(XTGETTCAP::normalizedKey("aBcD09"), std::optional<std::string>("ABCD09"));
-    EXPECT_EQ(XTGETTCAP::normalizedKey(""), std::nullopt);
-    EXPECT_EQ(XTGETTCAP::normalizedKey("ABC"), std::nullopt);
-    EXPECT_EQ(XTGETTCAP::normalizedKey("GG"), std::nullopt);
-    EXPECT_EQ(XTGETTCAP::normalizedKey("4 "), std::nullopt);
-    EXPECT_EQ(XTGETTCAP::normalizedKey(std::string_view("4\0", 2)), std::nullopt);
+    for (std::string_view bad : {std::string_view(""), std::string_view("ABC"), std::string_view("GG"),
+                                 std::string_view("4 "), std::string_view("4\0", 2)})
+        EXPECT_EQ(XTGETTCAP::normalizedKey(bad), std::nullopt) << bad;
 }
 
 TEST(Xtgettcap, OversizeRequestsGetNoReply)
