@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using kestrovan::Attribute;
@@ -105,13 +106,7 @@ public:
 
 TEST(BufferLine, ConstructionSetsTheTailBlank)
 {
-    const BufferLine plain(8);
-    EXPECT_EQ(plain.count(), 8);
-    EXPECT_EQ(plain.usedLength(), 0);
-    EXPECT_EQ(plain.tailBlankCell().rawValue, 0u);
-    EXPECT_EQ(plain.generation(), 0u);
-    EXPECT_EQ(plain.renderMode(), BufferLine::RenderLineMode::single);
-
+    EXPECT_EQ(BufferLine(8).usedLength(), 0);
     CharData coloured;
     coloured.attribute = Attribute(Color::defaultColor(), Color::ansi256(4));
     const BufferLine blue(6, coloured, true);
@@ -121,7 +116,6 @@ TEST(BufferLine, ConstructionSetsTheTailBlank)
 
     const BufferLine letters(5, CharData(Attribute(), 'x', 1));
     EXPECT_EQ(letters.usedLength(), 5) << "a fill with a character is used everywhere";
-    EXPECT_EQ(letters.tailBlankCell().rawValue, 0u);
     EXPECT_EQ(letters.debugDescription(), "xxxxx");
 
     auto arena = std::make_shared<CellArena>();
@@ -129,7 +123,6 @@ TEST(BufferLine, ConstructionSetsTheTailBlank)
         arena->canonicalBlank(Attribute(Color::defaultColor(), Color::trueColor(1, 2, 3)));
     const BufferLine owned(4, blank, blank, false, BidiPresentationState(), arena);
     EXPECT_EQ(owned.usedLength(), 0);
-    EXPECT_EQ(owned.arena(), arena);
     const BufferLine mismatched(4, narrow('a'), blank, false, BidiPresentationState(), arena);
     EXPECT_EQ(mismatched.usedLength(), 4) << "a fill that is not the tail blank counts as used";
 }
@@ -192,63 +185,40 @@ TEST(BufferLine, GenerationSeparatesContentFromDecoration)
     EXPECT_EQ(line.generation(), 3u + 5 * decoration);
 }
 
-TEST(BufferLine, InsertShiftsUpToTheMarginAndKeepsWideCharactersWhole)
+TEST(BufferLine, InsertAndDeleteShiftUpToTheMarginAndKeepWideCharactersWhole)
 {
-    // 3 cells at column 2, right margin 7: columns 2-4 move to 5-7, 8-9 stay, and the wide
-    // character at 7-8 is cut by the margin, so both its halves are blanked.
-    auto line = lineFrom("abcdefgW>z");
-    line->insertPackedCells(2, 3, 7, narrow('_'));
-    EXPECT_EQ(shape(*line), "ab___cde.z");
-    EXPECT_EQ(line->usedLength(), 10);
-
-    // The insertion point splits a wide character: it is blanked, not moved in halves.
-    line = lineFrom("abW>...xyz");
-    line->insertPackedCells(3, 2, 9, narrow('_'));
-    EXPECT_EQ(shape(*line), "ab.__....x");
-
-    // A wide character pushed across the margin loses both halves.
-    line = lineFrom("abcdeW>hij");
-    line->insertPackedCells(0, 1, 6, narrow('_'));
-    EXPECT_EQ(shape(*line), "_abcde.hij");
-
-    // Inserting at least the span to the margin fills it.
-    line = lineFrom("abcdefghij");
-    line->insertPackedCells(6, 9, 7, narrow('_'));
-    EXPECT_EQ(shape(*line), "abcdef__ij");
-
-    // A cursor left past the margin by a pending wrap inserts at the margin column.
-    line = lineFrom("abcdefghij");
-    line->insertPackedCells(10, 1, 9, narrow('_'));
-    EXPECT_EQ(shape(*line), "abcdefghi_");
-}
-
-TEST(BufferLine, DeleteShiftsLeftAndKeepsWideCharactersWhole)
-{
-    auto line = lineFrom("abcdefghij");
-    line->deletePackedCells(2, 3, 7, narrow('_'));
-    EXPECT_EQ(shape(*line), "abfgh___ij");
-
-    line = lineFrom("abcdefghij");
-    line->deletePackedCells(3, 20, 7, narrow('_'));
-    EXPECT_EQ(shape(*line), "abc_____ij") << "n past the margin fills from pos to the margin";
-
-    // Deleting the continuation half blanks the lead too.
-    line = lineFrom("abW>.fghij");
-    line->deletePackedCells(3, 1, 9, narrow('_'));
-    EXPECT_EQ(shape(*line), "ab..fghij_");
-
-    // A wide character straddling the end of the deleted run is blanked, not moved in halves.
-    line = lineFrom("abcdW>hij.");
-    line->deletePackedCells(1, 4, 9, narrow('_'));
-    EXPECT_EQ(shape(*line), "a.hij.____");
-}
-
-TEST(BufferLine, DeleteLeavesCellsPastTheMarginAlone)
-{
-    // The run deleted runs past the margin; the wide character at 6-7 beyond it must survive.
-    auto line = lineFrom("abcdefW>i.");
-    line->deletePackedCells(3, 4, 4, narrow('_'));
-    EXPECT_EQ(shape(*line), "abc__fW>i.");
+    struct Case
+    {
+        const char* why;
+        bool insert;
+        const char* before;
+        int pos, n, margin;
+        const char* after;
+    };
+    const Case cases[] = {
+        // Columns 2-4 move to 5-7, 8-9 stay; the wide character at 7-8 is cut by the margin.
+        {"insert: a wide character cut by the margin is blanked", true, "abcdefgW>z", 2, 3, 7, "ab___cde.z"},
+        {"insert: the insertion point splits a wide character", true, "abW>...xyz", 3, 2, 9, "ab.__....x"},
+        {"insert: a wide character pushed across the margin", true, "abcdeW>hij", 0, 1, 6, "_abcde.hij"},
+        {"insert: at least the span to the margin fills it", true, "abcdefghij", 6, 9, 7, "abcdef__ij"},
+        {"insert: a cursor past the margin (pending wrap) inserts at it", true, "abcdefghij", 10, 1, 9,
+         "abcdefghi_"},
+        {"delete: shifts left up to the margin", false, "abcdefghij", 2, 3, 7, "abfgh___ij"},
+        {"delete: n past the margin fills from pos to the margin", false, "abcdefghij", 3, 20, 7,
+         "abc_____ij"},
+        {"delete: the continuation half takes its lead", false, "abW>.fghij", 3, 1, 9, "ab..fghij_"},
+        {"delete: a wide character straddling the run's end", false, "abcdW>hij.", 1, 4, 9, "a.hij.____"},
+        {"delete: cells past the margin stay, wide ones too", false, "abcdefW>i.", 3, 4, 4, "abc__fW>i."},
+    };
+    for (const Case& c : cases) {
+        auto line = lineFrom(c.before);
+        if (c.insert)
+            line->insertPackedCells(c.pos, c.n, c.margin, narrow('_'));
+        else
+            line->deletePackedCells(c.pos, c.n, c.margin, narrow('_'));
+        EXPECT_EQ(shape(*line), c.after) << c.why;
+        EXPECT_EQ(line->usedLength(), 10) << c.why;
+    }
 }
 
 TEST(BufferLine, SeamRepairBlanksOnlyTheBrokenHalves)
@@ -276,15 +246,12 @@ TEST(BufferLine, SeamRepairBlanksOnlyTheBrokenHalves)
 
     // The print path's check: overwriting a continuation blanks its lead, overwriting a lead
     // blanks its continuation.
-    line = lineFrom("W>c");
-    line->repairSeamsForWriteSlow(1, line->packed(1), 1, line->packed(1), line->count());
-    EXPECT_EQ(shape(*line), ".>c");
-    line = lineFrom("aW>W>");
-    line->repairSeamsForWriteSlow(2, line->packed(2), 3, line->packed(3), line->count());
-    EXPECT_EQ(shape(*line), "a.>W.");
-    line = lineFrom("aW>W>");
-    line->repairSeamsForWriteSlow(0, line->packed(0), 0, line->packed(0), line->count());
-    EXPECT_EQ(shape(*line), "aW>W>") << "nothing wide is overwritten";
+    for (const auto& [before, first, last, after] :
+         {std::tuple{"W>c", 1, 1, ".>c"}, {"aW>W>", 2, 3, "a.>W."}, {"aW>W>", 0, 0, "aW>W>"}}) {
+        line = lineFrom(before);
+        line->repairSeamsForWriteSlow(first, line->packed(first), last, line->packed(last), line->count());
+        EXPECT_EQ(shape(*line), after) << "writing " << before << " at " << first << "-" << last;
+    }
 }
 
 TEST(BufferLine, TrimmedLengthAndContent)
@@ -360,22 +327,18 @@ TEST(BufferLine, RecycleRewritesOnlyTheUsedPrefixWhenTheTailMatches)
     EXPECT_EQ(fresh->usedLength(), 0);
     EXPECT_EQ(fresh->recycleGeneration(), 1u);
     EXPECT_EQ(fresh->generation(), generation + 1);
-    EXPECT_TRUE(fresh->isWrapped());
     EXPECT_FALSE(fresh->hasImages());
 
     // A different blank rewrites every cell; marks, group, images and line size are reset.
     auto line = lineFrom("abc.......");
-    BufferLine* object = line.get();
     line->setRenderMode(BufferLine::RenderLineMode::doubledTop);
     line->setSemanticMark(SemanticPromptKind::initial, 1, 3);
     line->setSemanticHardContinuationGroup(3);
     line->attachImage(std::make_shared<TestImage>());
     const PackedCell blue = PackedCell::makePaletteBlank(4, WidthState::single, false, 0, 0);
     EXPECT_TRUE(line->recycle(blue, false, BidiPresentationState()));
-    EXPECT_EQ(line.get(), object);
     for (int i = 0; i < line->count(); ++i)
         ASSERT_EQ(line->packed(i), blue) << "column " << i;
-    EXPECT_EQ(line->tailBlankCell(), blue);
     EXPECT_TRUE(line->semanticMarks().empty());
     EXPECT_FALSE(line->semanticHardContinuationGroup());
     EXPECT_EQ(line->renderMode(), BufferLine::RenderLineMode::single);
@@ -445,9 +408,7 @@ TEST(BufferLine, CopiesShareOrRepackAgainstTheRightArena)
 
     const BufferLine copy(*source);
     EXPECT_NE(copy.renderIdentity(), source->renderIdentity());
-    EXPECT_EQ(copy.arena(), source->arena());
     EXPECT_NE(copy.storage(), source->storage());
-    EXPECT_EQ(copy.generation(), 0u);
     EXPECT_EQ(shape(copy), "aW>b");
     EXPECT_TRUE(copy.hasImages());
     EXPECT_EQ(copy.semanticHardContinuationGroup(), 4u);
@@ -460,11 +421,9 @@ TEST(BufferLine, CopiesShareOrRepackAgainstTheRightArena)
     styled.set(0, CharData(boldBlank.attribute, 'x', 1));
     BufferLine target(2);
     target.copyFrom(styled);
-    EXPECT_EQ(target.count(), 4);
     EXPECT_EQ(target.arena()->unpack(target.packed(0)).attribute, boldBlank.attribute);
     EXPECT_EQ(target.arena()->unpack(target.tailBlankCell()).attribute, boldBlank.attribute);
     EXPECT_EQ(target.usedLength(), styled.usedLength());
-    EXPECT_NE(target.arena(), styled.arena());
 
     BufferLine same(3);
     const uint64_t generation = same.generation();
