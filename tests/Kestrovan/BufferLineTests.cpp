@@ -31,6 +31,8 @@ using kestrovan::testing::TestImage;
 namespace {
 
 constexpr uint64_t decoration = BufferLine::decorationChange;
+constexpr SemanticPromptKind initial = SemanticPromptKind::initial;
+constexpr SemanticPromptKind right = SemanticPromptKind::right;
 
 PackedCell narrow(char32_t scalar)
 {
@@ -86,7 +88,7 @@ class FakePromptOrigins : public PromptOriginProvider
 {
 public:
     const BufferLine* startLine = nullptr;
-    SemanticPromptKind kind = SemanticPromptKind::initial;
+    SemanticPromptKind kind = initial;
     int column = 0;
     std::vector<const BufferLine*> movedTo;
 
@@ -332,7 +334,7 @@ TEST(BufferLine, RecycleRewritesOnlyTheUsedPrefixWhenTheTailMatches)
     // A different blank rewrites every cell; marks, group, images and line size are reset.
     auto line = lineFrom("abc.......");
     line->setRenderMode(BufferLine::RenderLineMode::doubledTop);
-    line->setSemanticMark(SemanticPromptKind::initial, 1, 3);
+    line->setSemanticMark(initial, 1, 3);
     line->setSemanticHardContinuationGroup(3);
     line->attachImage(std::make_shared<TestImage>());
     const PackedCell blue = PackedCell::makePaletteBlank(4, WidthState::single, false, 0, 0);
@@ -348,19 +350,17 @@ TEST(BufferLine, RecycleRewritesOnlyTheUsedPrefixWhenTheTailMatches)
 TEST(BufferLine, SemanticMarksStayOnePerKindAndSorted)
 {
     BufferLine line(10);
-    line.setSemanticMark(SemanticPromptKind::right, 8, 1);
-    line.setSemanticMark(SemanticPromptKind::initial, 4, 1);
-    line.setSemanticMark(SemanticPromptKind::initial, 2, 2);
-    ASSERT_EQ(line.semanticMarks().size(), 2u);
-    EXPECT_EQ(line.semanticMarks()[0], (SemanticMark{SemanticPromptKind::initial, 2, 2}));
-    EXPECT_EQ(line.semanticMarks()[1], (SemanticMark{SemanticPromptKind::right, 8, 1}));
-
+    line.setSemanticMark(right, 8, 1);
+    line.setSemanticMark(initial, 4, 1);
+    line.setSemanticMark(initial, 2, 2);
+    using Marks = std::vector<SemanticMark>;
+    EXPECT_EQ(line.semanticMarks(), (Marks{{initial, 2, 2}, {right, 8, 1}}));
     line.marksShift(3, 5, 9);
-    EXPECT_EQ(line.semanticMarks()[1].column, 9) << "clamped to the right margin";
-    EXPECT_EQ(line.semanticMarks()[0].column, 2) << "left of `from`: unchanged";
+    EXPECT_EQ(line.semanticMarks(), (Marks{{initial, 2, 2}, {right, 9, 1}}))
+        << "left of `from` unchanged, clamped to the right margin";
     line.marksShift(2, -10, 9);
-    EXPECT_EQ(line.semanticMarks()[0].column, 2);
-    EXPECT_EQ(line.semanticMarks()[1].column, 2) << "clamped to `from`; never dropped";
+    EXPECT_EQ(line.semanticMarks(), (Marks{{initial, 2, 2}, {right, 2, 1}}))
+        << "clamped to `from`; never dropped";
 
     line.setSemanticMark(SemanticPromptKind::secondary, -3, 0);
     line.marksClampTo(2);
@@ -375,7 +375,7 @@ TEST(BufferLine, SemanticMarksStayOnePerKindAndSorted)
 TEST(BufferLine, ResizeKeepsThePrefixAndCountsTheRightChange)
 {
     auto line = lineFrom("abcd");
-    line->setSemanticMark(SemanticPromptKind::initial, 3, 1);
+    line->setSemanticMark(initial, 3, 1);
     uint64_t generation = line->generation();
     line->resize(6, PackedCell());
     EXPECT_EQ(shape(*line), "abcd..");
@@ -401,7 +401,7 @@ TEST(BufferLine, ResizeKeepsThePrefixAndCountsTheRightChange)
 TEST(BufferLine, CopiesShareOrRepackAgainstTheRightArena)
 {
     auto source = lineFrom("aW>b");
-    source->setSemanticMark(SemanticPromptKind::initial, 0, 4);
+    source->setSemanticMark(initial, 0, 4);
     source->setSemanticHardContinuationGroup(4);
     source->attachImage(std::make_shared<TestImage>());
     source->setRenderMode(BufferLine::RenderLineMode::doubleWidth);
@@ -410,9 +410,9 @@ TEST(BufferLine, CopiesShareOrRepackAgainstTheRightArena)
     EXPECT_NE(copy.renderIdentity(), source->renderIdentity());
     EXPECT_NE(copy.storage(), source->storage());
     EXPECT_EQ(shape(copy), "aW>b");
-    EXPECT_TRUE(copy.hasImages());
-    EXPECT_EQ(copy.semanticHardContinuationGroup(), 4u);
-    EXPECT_EQ(copy.renderMode(), BufferLine::RenderLineMode::doubleWidth);
+    EXPECT_TRUE(copy.hasImages() && copy.semanticHardContinuationGroup() == 4u &&
+                copy.renderMode() == BufferLine::RenderLineMode::doubleWidth)
+        << "a copy carries images, group and render mode";
 
     // Into a line with another arena: cells and tail are re-packed; render mode and images stay.
     CharData boldBlank;
@@ -469,22 +469,22 @@ TEST(BufferLine, RangeCopiesCarryMarksAndGroups)
     };
     auto from = make("abcdef");
     auto to = make("uvwxyz");
-    from->setSemanticMark(SemanticPromptKind::initial, 1, 5);
-    from->setSemanticMark(SemanticPromptKind::right, 4, 5);
-    to->setSemanticMark(SemanticPromptKind::initial, 5, 9);
+    from->setSemanticMark(initial, 1, 5);
+    from->setSemanticMark(right, 4, 5);
+    to->setSemanticMark(initial, 5, 9);
     to->setSemanticMark(SemanticPromptKind::continuation, 3, 9);
 
     to->copyFrom(*from, 0, 2, 3);
     EXPECT_EQ(shape(*to), "uvabcz");
     ASSERT_EQ(to->semanticMarks().size(), 1u) << "the continuation mark in the destination range went, the "
                                                  "carried initial mark lost to the one here";
-    EXPECT_EQ(to->semanticMarks()[0], (SemanticMark{SemanticPromptKind::initial, 5, 9}));
+    EXPECT_EQ(to->semanticMarks()[0], (SemanticMark{initial, 5, 9}));
 
     // Within one line, marks in the source range move with the cells.
     from->copyFrom(*from, 3, 0, 3);
     EXPECT_EQ(shape(*from), "defdef");
     ASSERT_EQ(from->semanticMarks().size(), 1u);
-    EXPECT_EQ(from->semanticMarks()[0], (SemanticMark{SemanticPromptKind::right, 1, 5}));
+    EXPECT_EQ(from->semanticMarks()[0], (SemanticMark{right, 1, 5}));
 
     // The whole line moves its hard-continuation group.
     from->setSemanticHardContinuationGroup(12);
@@ -508,30 +508,30 @@ TEST(BufferLine, TheActivePromptOriginWinsAndMovesTheStartLine)
     };
     auto start = make();
     auto other = make();
-    start->setSemanticMark(SemanticPromptKind::initial, 2, 7);
-    other->setSemanticMark(SemanticPromptKind::initial, 4, 3);
+    start->setSemanticMark(initial, 2, 7);
+    other->setSemanticMark(initial, 4, 3);
     origins.startLine = start.get();
     origins.column = 2;
 
     other->copyFrom(*start, 0, 0, 3);
     ASSERT_EQ(other->semanticMarks().size(), 1u);
-    EXPECT_EQ(other->semanticMarks()[0], (SemanticMark{SemanticPromptKind::initial, 2, 7}))
+    EXPECT_EQ(other->semanticMarks()[0], (SemanticMark{initial, 2, 7}))
         << "the carried origin replaces a stale mark of the same kind";
     ASSERT_EQ(origins.movedTo.size(), 1u);
     EXPECT_EQ(origins.movedTo[0], other.get());
 
     // Copying a non-origin mark onto the origin line keeps the origin.
     auto third = make();
-    third->setSemanticMark(SemanticPromptKind::initial, 0, 1);
+    third->setSemanticMark(initial, 0, 1);
     other->copyFrom(*third, 0, 0, 1);
-    EXPECT_EQ(other->semanticMarks()[0], (SemanticMark{SemanticPromptKind::initial, 2, 7}));
+    EXPECT_EQ(other->semanticMarks()[0], (SemanticMark{initial, 2, 7}));
     EXPECT_EQ(origins.movedTo.size(), 1u);
 
     // Once the buffer has gone, no mark counts as the origin and nothing is reported.
     ref->clear();
     third->copyFrom(*other, 2, 3, 1);
     ASSERT_EQ(third->semanticMarks().size(), 1u);
-    EXPECT_EQ(third->semanticMarks()[0], (SemanticMark{SemanticPromptKind::initial, 0, 1}));
+    EXPECT_EQ(third->semanticMarks()[0], (SemanticMark{initial, 0, 1}));
     EXPECT_EQ(origins.movedTo.size(), 1u);
 }
 
@@ -540,12 +540,12 @@ TEST(BufferLine, SnapshotCopiesUseTheSnapshotArena)
     auto live = lineFrom("abc");
     CharData bold(Attribute(Color::ansi256(1), Color::defaultColor(), CharacterStyle::bold), 'B', 1);
     live->set(1, bold);
-    live->setSemanticMark(SemanticPromptKind::initial, 0, 1);
+    live->setSemanticMark(initial, 0, 1);
     live->setRenderMode(BufferLine::RenderLineMode::doubledDown);
     auto snapshotArena = CellArena::makeSnapshot(*live->arena());
 
     BufferLine snapshot(1);
-    snapshot.setSemanticMark(SemanticPromptKind::right, 0, 2);
+    snapshot.setSemanticMark(right, 0, 2);
     snapshot.copyForSnapshot(*live, snapshotArena);
     EXPECT_EQ(snapshot.arena(), snapshotArena);
     EXPECT_EQ(snapshot[1], bold);

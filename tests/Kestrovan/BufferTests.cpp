@@ -78,6 +78,7 @@ TEST(Buffer, ConstructionGivesTheDocumentedState)
     EXPECT_EQ(buffer.cellArena(), arena) << "the given arena is shared, not copied";
     EXPECT_EQ(buffer.lines().count(), 0) << "the viewport is only filled on request";
     EXPECT_EQ(buffer.lines().maxLength(), 1024);
+    EXPECT_TRUE(buffer.lines().isLive()) << "the buffer's ring adopts the lines it takes in";
     EXPECT_FALSE(buffer.wraparound) << "the terminal turns auto-wrap on itself";
 
     buffer.fillViewportRows();

@@ -380,6 +380,8 @@ TEST(CellArena, SnapshotCopiesDecodeTheSourceAndFollowItsGrowth)
     const PackedCell clusterCell = packOrFail(source, cluster);
 
     const auto snapshot = CellArena::makeSnapshot(source);
+    EXPECT_TRUE(snapshot->isSnapshotCopy());
+    EXPECT_EQ(snapshot->snapshotSourceIdentity(), source.identity()) << "the copy names its source";
     EXPECT_TRUE(snapshot->preservesEncoding(source));
     EXPECT_EQ(snapshot->unpack(boldCell), bold);
     EXPECT_EQ(snapshot->unpack(clusterCell), cluster);

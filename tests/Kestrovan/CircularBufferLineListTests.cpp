@@ -341,4 +341,5 @@ TEST(CircularList, PushesFillsAndTrims)
     EXPECT_EQ(ring[0], 4);
     ring.reset(2);
     EXPECT_EQ(ring.count(), 0);
+    EXPECT_EQ(ring.maxLength(), 2);
 }

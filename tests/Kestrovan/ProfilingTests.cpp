@@ -171,9 +171,10 @@ TEST_F(ProfilingTest, StatisticsReportIsTheMarkdownTableByteForByte)
 
     TerminalProfiling::reset();
     EXPECT_EQ(TerminalProfiling::report(), "") << "reset empties every slot and drop counter";
-    stats.record(ProfilingEvent::lockWait, ProfilingOwner::other, 1'000);
-    ASSERT_EQ(TerminalProfiling::summaries().size(), 1u);
-    EXPECT_EQ(TerminalProfiling::summaries()[0].dropped, 0) << "the drop counter starts again from zero";
+    stats.record(ProfilingEvent::lockWait, ProfilingOwner::other, 2'500'000);
+    EXPECT_EQ(TerminalProfiling::summaries(),
+              (std::vector<IntervalSummary>{{"Lock.Wait", "other", 1, 2.5, 2.5, 2.5, 2.5, 2.5, 0}}))
+        << "one sample is every percentile, and the drop counter starts again from zero";
 }
 
 TEST_F(ProfilingTest, EndedIntervalsKeepTheOwnerOnlyForLockEvents)
