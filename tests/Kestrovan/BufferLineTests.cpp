@@ -329,6 +329,7 @@ TEST(BufferLine, RecycleRewritesOnlyTheUsedPrefixWhenTheTailMatches)
     EXPECT_EQ(fresh->usedLength(), 0);
     EXPECT_EQ(fresh->recycleGeneration(), 1u);
     EXPECT_EQ(fresh->generation(), generation + 1);
+    EXPECT_TRUE(fresh->isWrapped());
     EXPECT_FALSE(fresh->hasImages());
 
     // A different blank rewrites every cell; marks, group, images and line size are reset.
@@ -341,6 +342,7 @@ TEST(BufferLine, RecycleRewritesOnlyTheUsedPrefixWhenTheTailMatches)
     EXPECT_TRUE(line->recycle(blue, false, BidiPresentationState()));
     for (int i = 0; i < line->count(); ++i)
         ASSERT_EQ(line->packed(i), blue) << "column " << i;
+    EXPECT_EQ(line->tailBlankCell(), blue);
     EXPECT_TRUE(line->semanticMarks().empty());
     EXPECT_FALSE(line->semanticHardContinuationGroup());
     EXPECT_EQ(line->renderMode(), BufferLine::RenderLineMode::single);
@@ -421,6 +423,8 @@ TEST(BufferLine, CopiesShareOrRepackAgainstTheRightArena)
     styled.set(0, CharData(boldBlank.attribute, 'x', 1));
     BufferLine target(2);
     target.copyFrom(styled);
+    EXPECT_EQ(target.count(), 4) << "the line takes the source's width";
+    EXPECT_NE(target.arena(), styled.arena()) << "and keeps its own arena";
     EXPECT_EQ(target.arena()->unpack(target.packed(0)).attribute, boldBlank.attribute);
     EXPECT_EQ(target.arena()->unpack(target.tailBlankCell()).attribute, boldBlank.attribute);
     EXPECT_EQ(target.usedLength(), styled.usedLength());

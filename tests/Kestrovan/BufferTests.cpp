@@ -195,26 +195,30 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
     buffer->setMarginLeft(3);
     buffer->setMarginRight(9);
     buffer->linesTop = 7;
+    buffer->xBase = 4;
     buffer->savedX = 6;
     buffer->insertMode = true;
     buffer->tabClear(8);
     buffer->semanticContent = SemanticContent::input();
     buffer->semanticInput = SemanticInputState::armed;
+    buffer->semanticUsesSpecialCursorKeys = true;
     buffer->beginSemanticPromptGroup(3);
     buffer->semanticPromptStartRowCache = 3;
 
     buffer->clear();
     EXPECT_EQ(buffer->lines().count(), 0);
     EXPECT_EQ(buffer->lines().maxLength(), 104);
-    EXPECT_EQ((std::vector<int>{buffer->x(), buffer->y(), buffer->yBase(), buffer->yDisp()}),
-              (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_EQ((std::vector<int>{buffer->x(), buffer->y(), buffer->yBase(), buffer->yDisp(), buffer->xBase}),
+              (std::vector<int>{0, 0, 0, 0, 0}));
     EXPECT_EQ((std::vector<int>{buffer->scrollTop(), buffer->scrollBottom(), buffer->marginLeft(),
                                 buffer->marginRight()}),
               (std::vector<int>{0, 3, 0, 19}));
     EXPECT_EQ(buffer->semanticContent, SemanticContent::none());
     EXPECT_EQ(buffer->semanticInput, SemanticInputState::idle);
+    EXPECT_FALSE(buffer->semanticUsesSpecialCursorKeys);
     EXPECT_EQ(buffer->semanticPromptStartLine, nullptr);
-    EXPECT_EQ(buffer->semanticGroupCounter, 0u);
+    EXPECT_EQ(std::pair(buffer->semanticGroupCounter, buffer->activeSemanticGroupID),
+              (std::pair<uint64_t, uint64_t>(0, 0)));
     EXPECT_EQ(buffer->semanticPromptStartRowCache, 3) << "the row hint survives a clear";
     EXPECT_EQ(buffer->savedX, 6) << "the saved cursor survives a clear";
     EXPECT_TRUE(buffer->insertMode) << "mode mirrors survive a clear";
@@ -238,11 +242,11 @@ TEST(Buffer, SoftResetClearsTheSavedStateAndMargins)
     buffer->setX(7);
 
     buffer->softReset();
-    EXPECT_EQ(buffer->savedX + buffer->savedY, 0);
+    EXPECT_EQ(std::pair(buffer->savedX, buffer->savedY), std::pair(0, 0));
     EXPECT_FALSE(buffer->savedOriginMode || buffer->savedMarginMode || buffer->savedCharacterProtection);
     EXPECT_EQ(buffer->savedAttr, Attribute());
     EXPECT_EQ(buffer->savedCharset, nullptr);
-    EXPECT_EQ(buffer->marginLeft() + buffer->marginRight(), 19);
+    EXPECT_EQ(std::pair(buffer->marginLeft(), buffer->marginRight()), std::pair(0, 19));
     EXPECT_EQ(buffer->x(), 7) << "the cursor itself is not part of a soft reset here";
 }
 

@@ -138,6 +138,8 @@ TEST(CircularBufferLineList, EmptySlotsAreFilledByTheOwner)
     const LinePointer& line = ring[1];
     ASSERT_TRUE(line);
     EXPECT_EQ(line->count(), 5);
+    EXPECT_TRUE(line->tailBlankCell() == PackedCell() && !line->isWrapped())
+        << "a default blank, not wrapped";
     EXPECT_EQ(ring[1].get(), line.get()) << "the blank line stays in its slot";
     EXPECT_EQ(owner.blankLinesMade, 1);
 }
@@ -186,6 +188,7 @@ TEST(CircularBufferLineList, ResetDropsEveryLineAndItsImageCount)
     ring.reset(9);
     EXPECT_EQ(owner.linesWithImages, 0);
     EXPECT_EQ(ring.count(), 0);
+    EXPECT_EQ(ring.maxLength(), 9) << "a reset takes the new length";
     ring.setCount(3);
     EXPECT_FALSE(ring.lineIfPresent(2)) << "every slot is empty after a reset";
 }
