@@ -1,6 +1,7 @@
 #include "Kestrovan/Attribute.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 #include <unordered_set>
 
 using kestrovan::Attribute;
@@ -22,27 +23,25 @@ Attribute withBg(Color bg)
 
 } // namespace
 
-TEST(Attribute, ToSgrWritesTheDesignExamples)
+TEST(Attribute, ToSgrWritesEachColourInItsShortestForm)
 {
     EXPECT_EQ(Attribute::empty.toSgr(), "0m");
     EXPECT_EQ(Attribute(Color::ansi256(1), Color::defaultColor(), CharacterStyle::bold).toSgr(), "0;1;31m");
     EXPECT_EQ(Attribute(Color::ansi256(12), Color::ansi256(200)).toSgr(), "0;94;48;5;200m");
     EXPECT_EQ(withFg(Color::trueColor(255, 128, 0)).toSgr(), "0;38;2;255;128;0m");
     EXPECT_EQ(withBg(Color::trueColor(1, 2, 3)).toSgr(), "0;48;2;1;2;3m");
-}
 
-TEST(Attribute, ToSgrPicksThePaletteFormByIndex)
-{
-    EXPECT_EQ(withFg(Color::ansi256(0)).toSgr(), "0;30m");
-    EXPECT_EQ(withFg(Color::ansi256(7)).toSgr(), "0;37m");
-    EXPECT_EQ(withFg(Color::ansi256(8)).toSgr(), "0;90m");
-    EXPECT_EQ(withFg(Color::ansi256(15)).toSgr(), "0;97m");
-    EXPECT_EQ(withFg(Color::ansi256(16)).toSgr(), "0;38;5;16m");
-    EXPECT_EQ(withFg(Color::ansi256(255)).toSgr(), "0;38;5;255m");
-    EXPECT_EQ(withBg(Color::ansi256(7)).toSgr(), "0;47m");
-    EXPECT_EQ(withBg(Color::ansi256(8)).toSgr(), "0;100m");
-    EXPECT_EQ(withBg(Color::ansi256(15)).toSgr(), "0;107m");
-    EXPECT_EQ(withBg(Color::ansi256(16)).toSgr(), "0;48;5;16m");
+    // Each side of the boundaries between the 8 colours, the bright 8 and the rest.
+    const std::tuple<uint8_t, const char*, const char*> cases[] = {{0, "0;30m", "0;40m"},
+                                                                   {7, "0;37m", "0;47m"},
+                                                                   {8, "0;90m", "0;100m"},
+                                                                   {15, "0;97m", "0;107m"},
+                                                                   {16, "0;38;5;16m", "0;48;5;16m"},
+                                                                   {255, "0;38;5;255m", "0;48;5;255m"}};
+    for (const auto& [index, foreground, background] : cases) {
+        EXPECT_EQ(withFg(Color::ansi256(index)).toSgr(), foreground);
+        EXPECT_EQ(withBg(Color::ansi256(index)).toSgr(), background);
+    }
 }
 
 TEST(Attribute, ToSgrWritesOnlyTheStylesItHasAFormFor)
@@ -60,12 +59,9 @@ TEST(Attribute, ToSgrWritesOnlyTheStylesItHasAFormFor)
 
 TEST(Attribute, UnderlineStyleRawValues)
 {
-    const UnderlineStyle expected[] = {UnderlineStyle::none,  UnderlineStyle::single, UnderlineStyle::double_,
-                                       UnderlineStyle::curly, UnderlineStyle::dotted, UnderlineStyle::dashed};
     for (uint8_t raw = 0; raw <= 5; ++raw)
-        EXPECT_EQ(kestrovan::underlineStyleFromRaw(raw), expected[raw]) << "raw " << int(raw);
+        EXPECT_EQ(static_cast<uint8_t>(*kestrovan::underlineStyleFromRaw(raw)), raw) << "raw " << int(raw);
     EXPECT_FALSE(kestrovan::underlineStyleFromRaw(6).has_value());
-    EXPECT_FALSE(kestrovan::underlineStyleFromRaw(255).has_value());
 }
 
 TEST(Attribute, EqualityAndHashingAreMemberwise)

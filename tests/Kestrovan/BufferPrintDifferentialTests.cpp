@@ -6,6 +6,7 @@
 // length, the cursor and the scroll position after each run. Where a run path stops early
 // (auto-wrap off), the rest goes cell by cell, as the terminal's print path does.
 #include "tests/Kestrovan/ScrollingTerminalDouble.h"
+#include "tests/Kestrovan/TestSupport.h"
 
 #include "Kestrovan/Buffer.h"
 
@@ -26,19 +27,10 @@ using kestrovan::PackedCell;
 using kestrovan::ScrollingTerminalDouble;
 using kestrovan::SemanticContent;
 using kestrovan::SemanticPromptKind;
-using kestrovan::TerminalImage;
+using kestrovan::testing::TestImage;
 using WidthState = kestrovan::PackedCell::WidthState;
 
 namespace {
-
-class TestImage : public TerminalImage
-{
-public:
-    int pixelWidth() const override { return 1; }
-    int pixelHeight() const override { return 1; }
-    int col() const override { return 0; }
-    void setCol(int) override {}
-};
 
 class Random
 {
@@ -102,38 +94,40 @@ struct Twin
     }
 };
 
+// The buffer's cursor, scroll position, line count and image line count, and each line's width,
+// wrap flag, used length and images, in a form that prints.
+std::string summary(Buffer& buffer)
+{
+    std::ostringstream out;
+    out << "cursor " << buffer.x() << "," << buffer.y() << " yBase " << buffer.yBase() << " yDisp "
+        << buffer.yDisp() << " trimmed " << buffer.totalLinesTrimmed() << " lines " << buffer.lines().count()
+        << " image lines " << buffer.linesWithImagesCount();
+    return out.str();
+}
+
+std::string summary(const BufferLine& line)
+{
+    std::ostringstream out;
+    out << "width " << line.count() << " wrapped " << line.isWrapped() << " used " << line.usedLength()
+        << " images " << line.hasImages();
+    return out.str();
+}
+
 ::testing::AssertionResult sameState(Buffer& a, Buffer& b)
 {
-    std::ostringstream why;
-    const auto fail = [&]() { return ::testing::AssertionFailure() << why.str(); };
-    if (a.x() != b.x() || a.y() != b.y())
-        return ::testing::AssertionFailure()
-               << "cursor (" << a.x() << "," << a.y() << ") vs (" << b.x() << "," << b.y() << ")";
-    if (a.yBase() != b.yBase() || a.yDisp() != b.yDisp() || a.totalLinesTrimmed() != b.totalLinesTrimmed())
-        return ::testing::AssertionFailure() << "scroll position yBase " << a.yBase() << " vs " << b.yBase();
-    if (a.lines().count() != b.lines().count())
-        return ::testing::AssertionFailure()
-               << "line count " << a.lines().count() << " vs " << b.lines().count();
-    if (a.linesWithImagesCount() != b.linesWithImagesCount())
-        return ::testing::AssertionFailure()
-               << "image lines " << a.linesWithImagesCount() << " vs " << b.linesWithImagesCount();
+    if (summary(a) != summary(b))
+        return ::testing::AssertionFailure() << summary(a) << " vs " << summary(b);
     for (int row = 0; row < a.lines().count(); ++row) {
         const BufferLine& left = *a.lines()[row];
         const BufferLine& right = *b.lines()[row];
-        if (left.count() != right.count() || left.isWrapped() != right.isWrapped() ||
-            left.usedLength() != right.usedLength() || left.bidiState() != right.bidiState() ||
-            left.hasImages() != right.hasImages()) {
-            why << "row " << row << ": width " << left.count() << "/" << right.count() << " wrapped "
-                << left.isWrapped() << "/" << right.isWrapped() << " used " << left.usedLength() << "/"
-                << right.usedLength() << " images " << left.hasImages() << "/" << right.hasImages();
-            return fail();
-        }
+        if (summary(left) != summary(right) || left.bidiState() != right.bidiState())
+            return ::testing::AssertionFailure()
+                   << "row " << row << ": " << summary(left) << " vs " << summary(right);
         for (int col = 0; col < left.count(); ++col) {
-            if (left.packed(col) != right.packed(col)) {
-                why << "row " << row << " col " << col << ": 0x" << std::hex << left.packed(col).rawValue
-                    << " vs 0x" << right.packed(col).rawValue;
-                return fail();
-            }
+            if (left.packed(col) != right.packed(col))
+                return ::testing::AssertionFailure()
+                       << "row " << row << " col " << col << ": 0x" << std::hex << left.packed(col).rawValue
+                       << " vs 0x" << right.packed(col).rawValue;
         }
     }
     return ::testing::AssertionSuccess();

@@ -1,4 +1,5 @@
 #include "tests/Kestrovan/ScrollingTerminalDouble.h"
+#include "tests/Kestrovan/TestSupport.h"
 
 #include "Kestrovan/Buffer.h"
 
@@ -13,22 +14,16 @@ using kestrovan::BidiSupportMode;
 using kestrovan::Buffer;
 using kestrovan::BufferLine;
 using kestrovan::PackedCell;
+using kestrovan::Position;
 using kestrovan::ScrollingTerminalDouble;
 using kestrovan::SemanticContent;
 using kestrovan::SemanticPromptKind;
-using kestrovan::TerminalImage;
+using kestrovan::testing::TestImage;
 using WidthState = kestrovan::PackedCell::WidthState;
 
 namespace {
 
-class TestImage : public TerminalImage
-{
-public:
-    int pixelWidth() const override { return 1; }
-    int pixelHeight() const override { return 1; }
-    int col() const override { return 0; }
-    void setCol(int) override {}
-};
+using Lines = std::vector<std::string>;
 
 // A screen of `cols` x `rows` with scrollback, auto-wrap on and a terminal that scrolls it.
 struct Screen
@@ -58,6 +53,14 @@ struct Screen
     {
         return buffer->lines()[buffer->yBase() + screenRow]->translateToString(true, 0, -1, true);
     }
+    Lines rows()
+    {
+        Lines out;
+        for (int screenRow = 0; screenRow < buffer->rows(); ++screenRow)
+            out.push_back(row(screenRow));
+        return out;
+    }
+    Position cursor() const { return Position(buffer->x(), buffer->y()); }
     BufferLine& line(int screenRow) { return *buffer->lines()[buffer->yBase() + screenRow]; }
     PackedCell cell(int screenRow, int col) { return line(screenRow).packed(col); }
 };
@@ -79,21 +82,12 @@ TEST(BufferPrint, AsciiRunsWrapOntoAWrappedLine)
     Screen screen(80, 4);
     const std::string text(85, 'x');
     EXPECT_EQ(screen.ascii(text, 7, 3), 85u);
-    EXPECT_EQ(screen.row(0), std::string(80, 'x'));
-    EXPECT_EQ(screen.row(1), "xxxxx");
+    EXPECT_EQ(screen.rows(), (Lines{std::string(80, 'x'), "xxxxx", "", ""}));
     EXPECT_FALSE(screen.line(0).isWrapped());
     EXPECT_TRUE(screen.line(1).isWrapped()) << "the row reached by wrapping continues the one above";
-    EXPECT_EQ(screen.buffer->x(), 5);
-    EXPECT_EQ(screen.buffer->y(), 1);
+    EXPECT_EQ(screen.cursor(), Position(5, 1));
     EXPECT_EQ(screen.line(1).usedLength(), 5);
-
-    const PackedCell cell = screen.cell(1, 4);
-    EXPECT_EQ(cell.kind(), PackedCell::Kind::scalar);
-    EXPECT_EQ(cell.scalar(), uint32_t('x'));
-    EXPECT_EQ(cell.attributeID(), 7);
-    EXPECT_EQ(cell.payloadCode(), 3);
-    EXPECT_EQ(cell.widthState(), WidthState::single);
-    EXPECT_FALSE(cell.isProtected());
+    EXPECT_EQ(screen.cell(1, 4), PackedCell::makeScalar('x', 7, WidthState::single, false, 3, 0));
 }
 
 TEST(BufferPrint, WithoutAutoWrapRunsStopAtTheEdge)
@@ -101,8 +95,7 @@ TEST(BufferPrint, WithoutAutoWrapRunsStopAtTheEdge)
     Screen screen(80, 4);
     screen.buffer->wraparound = false;
     EXPECT_EQ(screen.ascii(std::string(85, 'y')), 80u);
-    EXPECT_EQ(screen.buffer->x(), 80) << "the cursor waits one past the last column";
-    EXPECT_EQ(screen.buffer->y(), 0);
+    EXPECT_EQ(screen.cursor(), Position(80, 0)) << "the cursor waits one past the last column";
     EXPECT_EQ(screen.ascii("z"), 0u) << "nothing more fits";
 
     screen.buffer->setX(78);
@@ -114,8 +107,7 @@ TEST(BufferPrint, WithoutAutoWrapRunsStopAtTheEdge)
     // wide one that does not fit.
     screen.buffer->insertCharacter(narrow('q'));
     EXPECT_EQ(screen.cell(0, 79).scalar(), uint32_t('q'));
-    EXPECT_FALSE(screen.cell(0, 78).isLead()) << "the wide character at 78 lost its right half";
-    EXPECT_EQ(screen.cell(0, 78).scalar(), 0u);
+    EXPECT_EQ(screen.cell(0, 78), PackedCell()) << "the wide character at 78 lost its right half";
     EXPECT_EQ(screen.buffer->x(), 80);
     screen.buffer->setX(79);
     screen.buffer->insertCharacter(wide(0x4e03));
@@ -149,8 +141,7 @@ TEST(BufferPrint, PrintingAtTheBottomScrollsTheRegion)
     EXPECT_EQ(screen.terminal.wrappedScrolls, 1) << "the new bottom line is marked wrapped";
     EXPECT_EQ(screen.buffer->yBase(), 1);
     EXPECT_EQ(screen.buffer->y(), 2);
-    EXPECT_EQ(screen.row(1), "0123456789");
-    EXPECT_EQ(screen.row(2), "ABC");
+    EXPECT_EQ(screen.rows(), (Lines{"", "0123456789", "ABC"}));
     EXPECT_TRUE(screen.line(2).isWrapped());
 
     // Inside a region that ends above the bottom, only the region scrolls.
@@ -161,9 +152,7 @@ TEST(BufferPrint, PrintingAtTheBottomScrollsTheRegion)
     region.buffer->setY(2);
     region.ascii("abcdefghijKL");
     EXPECT_EQ(region.buffer->yBase(), 0);
-    EXPECT_EQ(region.row(1), "abcdefghij");
-    EXPECT_EQ(region.row(2), "KL");
-    EXPECT_EQ(region.row(3), "S") << "the row below the region stays";
+    EXPECT_EQ(region.rows(), (Lines{"", "abcdefghij", "KL", "S"})) << "the row below the region stays";
 }
 
 TEST(BufferPrint, BelowTheRegionTheCursorMovesDownButNeverScrollsTheRegion)
@@ -173,17 +162,14 @@ TEST(BufferPrint, BelowTheRegionTheCursorMovesDownButNeverScrollsTheRegion)
     screen.buffer->lines()[0]->set(0, kestrovan::CharData(kestrovan::Attribute(), 'T', 1));
     screen.buffer->setY(2);
     screen.ascii("abcdefg");
-    EXPECT_EQ(screen.buffer->y(), 3);
-    EXPECT_EQ(screen.row(3), "fg");
+    EXPECT_EQ(screen.rows(), (Lines{"T", "", "abcde", "fg"}));
     EXPECT_TRUE(screen.line(3).isWrapped());
 
     // On the last row, text goes on at the start of the same row.
     screen.ascii("hijkl");
     EXPECT_EQ(screen.terminal.scrolledLines, 0);
-    EXPECT_EQ(screen.row(0), "T") << "the region above was not scrolled";
-    EXPECT_EQ(screen.row(3), "klhij");
-    EXPECT_EQ(screen.buffer->y(), 3);
-    EXPECT_EQ(screen.buffer->x(), 2);
+    EXPECT_EQ(screen.rows(), (Lines{"T", "", "abcde", "klhij"})) << "the region above was not scrolled";
+    EXPECT_EQ(screen.cursor(), Position(2, 3));
 }
 
 TEST(BufferPrint, WideRunsNeverSplitACharacterAcrossLines)
@@ -191,15 +177,12 @@ TEST(BufferPrint, WideRunsNeverSplitACharacterAcrossLines)
     Screen screen(9, 3);
     screen.buffer->setX(8);
     EXPECT_EQ(screen.scalars(U"\u4e00\u4e01\u4e02\u4e03\u4e04", 2), 5u);
-    EXPECT_EQ(screen.row(0), "") << "the last column is left as it was";
-    EXPECT_EQ(screen.buffer->y(), 2);
-    EXPECT_EQ(screen.row(1), "\u4e00\u4e01\u4e02\u4e03");
-    EXPECT_EQ(screen.row(2), "\u4e04");
+    EXPECT_EQ(screen.rows(), (Lines{"", "\u4e00\u4e01\u4e02\u4e03", "\u4e04"}))
+        << "the last column is left as it was";
     EXPECT_TRUE(screen.cell(1, 6).isLead());
     EXPECT_TRUE(screen.cell(1, 7).isContinuation());
-    EXPECT_EQ(screen.cell(1, 7).scalar(), 0u);
     EXPECT_FALSE(screen.cell(1, 8).isLead()) << "a wide character never starts in the last column";
-    EXPECT_EQ(screen.buffer->x(), 2);
+    EXPECT_EQ(screen.cursor(), Position(2, 2));
 }
 
 TEST(BufferPrint, RunsRepairTheWideCharactersTheyCut)
@@ -209,9 +192,8 @@ TEST(BufferPrint, RunsRepairTheWideCharactersTheyCut)
     // Overwriting the right half of the first and the left half of the third.
     screen.buffer->setX(1);
     screen.ascii("abcd");
-    EXPECT_EQ(screen.cell(0, 0).widthState(), WidthState::single) << "the lead lost its right half";
-    EXPECT_EQ(screen.cell(0, 0).scalar(), 0u);
-    EXPECT_EQ(screen.cell(0, 5).widthState(), WidthState::single) << "the right half lost its lead";
+    EXPECT_EQ(screen.cell(0, 0), PackedCell()) << "the lead lost its right half";
+    EXPECT_EQ(screen.cell(0, 5), PackedCell()) << "the right half lost its lead";
     EXPECT_EQ(screen.row(0), std::string("\0abcd", 5));
 
     // The same through the wide path and through single cells.
@@ -219,12 +201,11 @@ TEST(BufferPrint, RunsRepairTheWideCharactersTheyCut)
     cells.scalars(U"\u4e00\u4e01", 2);
     cells.buffer->setX(1);
     cells.scalars(U"\u4e10", 2);
-    EXPECT_EQ(cells.cell(0, 0).widthState(), WidthState::single);
-    EXPECT_EQ(cells.cell(0, 3).widthState(), WidthState::single);
+    EXPECT_EQ(cells.cell(0, 0), PackedCell());
+    EXPECT_EQ(cells.cell(0, 3), PackedCell());
     cells.buffer->setX(2);
     cells.buffer->insertCharacter(narrow('z'));
-    EXPECT_EQ(cells.cell(0, 1).widthState(), WidthState::single) << "insertCharacter repairs too";
-    EXPECT_EQ(cells.cell(0, 1).scalar(), 0u);
+    EXPECT_EQ(cells.cell(0, 1), PackedCell()) << "insertCharacter repairs too";
 }
 
 TEST(BufferPrint, MarginsBoundRunsAndWrapping)
@@ -235,8 +216,8 @@ TEST(BufferPrint, MarginsBoundRunsAndWrapping)
     screen.buffer->setMarginRight(6);
     screen.buffer->setX(3);
     screen.ascii("abcdefgh");
-    EXPECT_EQ(screen.row(0), std::string(3, '\0') + "abcd");
-    EXPECT_EQ(screen.row(1), std::string(3, '\0') + "efgh") << "wrapping returns to the left margin";
+    EXPECT_EQ(screen.rows(), (Lines{std::string(3, '\0') + "abcd", std::string(3, '\0') + "efgh", ""}))
+        << "wrapping returns to the left margin";
     EXPECT_EQ(screen.buffer->x(), 7);
 
     Screen narrowRegion(12, 3);
@@ -269,8 +250,7 @@ TEST(BufferPrint, WideCharactersThatFitNoRowOfTheRegionAreDropped)
         screen.buffer->insertCharacter(wide(0x4e00));
         EXPECT_EQ(screen.cell(0, column).scalar(), uint32_t('a')) << "column " << column;
         EXPECT_EQ(screen.cell(1, column), PackedCell()) << "column " << column;
-        EXPECT_EQ(screen.buffer->x(), column + 1) << "the cursor does not move";
-        EXPECT_EQ(screen.buffer->y(), 0);
+        EXPECT_EQ(screen.cursor(), Position(column + 1, 0)) << "the cursor does not move";
         screen.buffer->insertCharacter(narrow('b'));
         EXPECT_EQ(screen.cell(1, column).scalar(), uint32_t('b')) << "narrow characters still wrap";
     }
@@ -318,19 +298,16 @@ TEST(BufferPrint, InsertCharacterInTheLastColumnWaitsForTheNextPrint)
     Screen screen(4, 2);
     screen.buffer->setX(3);
     screen.buffer->insertCharacter(narrow('a'));
-    EXPECT_EQ(screen.buffer->x(), 4);
-    EXPECT_EQ(screen.buffer->y(), 0);
+    EXPECT_EQ(screen.cursor(), Position(4, 0));
     screen.buffer->insertCharacter(narrow('b'));
-    EXPECT_EQ(screen.buffer->y(), 1);
-    EXPECT_EQ(screen.row(1), "b");
+    EXPECT_EQ(screen.rows(), (Lines{std::string("\0\0\0a", 4), "b"}));
     EXPECT_TRUE(screen.line(1).isWrapped());
 
     // A wide character one column before the edge wraps whole, here by scrolling.
     screen.buffer->setX(3);
     screen.buffer->insertCharacter(wide(0x4e00));
     EXPECT_EQ(screen.terminal.scrolledLines, 1);
-    EXPECT_EQ(screen.row(0), "b");
-    EXPECT_EQ(screen.row(1), "\u4e00");
+    EXPECT_EQ(screen.rows(), (Lines{"b", "\u4e00"}));
     EXPECT_EQ(screen.buffer->x(), 2);
 }
 

@@ -1,3 +1,5 @@
+#include "tests/Kestrovan/TestSupport.h"
+
 #include "Kestrovan/Buffer.h"
 
 #include <cstdint>
@@ -15,7 +17,7 @@ using kestrovan::SemanticInputState;
 using kestrovan::SemanticMark;
 using kestrovan::SemanticPromptAnchor;
 using kestrovan::SemanticPromptKind;
-using kestrovan::TerminalImage;
+using kestrovan::testing::TestImage;
 using WidthState = kestrovan::PackedCell::WidthState;
 
 namespace {
@@ -24,15 +26,6 @@ constexpr SemanticPromptKind initial = SemanticPromptKind::initial;
 constexpr SemanticPromptKind right = SemanticPromptKind::right;
 constexpr SemanticPromptKind continuation = SemanticPromptKind::continuation;
 constexpr SemanticPromptKind secondary = SemanticPromptKind::secondary;
-
-class TestImage : public TerminalImage
-{
-public:
-    int pixelWidth() const override { return 1; }
-    int pixelHeight() const override { return 1; }
-    int col() const override { return 0; }
-    void setCol(int) override {}
-};
 
 // A 10-column buffer of `rows` screen rows whose ring holds `rows + scrollback` lines, all present.
 std::unique_ptr<Buffer> makeBuffer(int rows, int scrollback, int linesInRing)
@@ -62,7 +55,6 @@ TEST(BufferPromptMarks, GroupsGetFreshNonZeroIds)
     buffer->beginSemanticPromptGroup(2);
     EXPECT_EQ(buffer->activeSemanticGroupID, 1u);
     EXPECT_EQ(buffer->semanticPromptStartLine, buffer->lines()[2]);
-    EXPECT_EQ(buffer->semanticPromptStartRowCache, 2);
     buffer->beginSemanticPromptGroup(3);
     EXPECT_EQ(buffer->activeSemanticGroupID, 2u);
 
@@ -152,14 +144,13 @@ TEST(BufferPromptMarks, GroupReuseNeedsAnOpenPromptOnTheStartRow)
     auto buffer = makeBuffer(5, 0, 5);
     buffer->beginSemanticPromptGroup(2);
     buffer->setSemanticMark(initial, 2, 0);
-    for (SemanticInputState state : {SemanticInputState::idle, SemanticInputState::submitted}) {
+    for (SemanticInputState state : {SemanticInputState::idle, SemanticInputState::submitted,
+                                     SemanticInputState::prompt, SemanticInputState::armed}) {
         buffer->semanticInput = state;
-        EXPECT_FALSE(buffer->canReuseSemanticGroup(2)) << "input state " << int(state);
+        EXPECT_EQ(buffer->canReuseSemanticGroup(2),
+                  state == SemanticInputState::prompt || state == SemanticInputState::armed)
+            << "input state " << int(state);
     }
-    buffer->semanticInput = SemanticInputState::prompt;
-    EXPECT_TRUE(buffer->canReuseSemanticGroup(2));
-    buffer->semanticInput = SemanticInputState::armed;
-    EXPECT_TRUE(buffer->canReuseSemanticGroup(2));
     EXPECT_FALSE(buffer->canReuseSemanticGroup(3)) << "another row";
     EXPECT_FALSE(buffer->canReuseSemanticGroup(9)) << "outside the ring";
 
@@ -180,15 +171,13 @@ TEST(BufferPromptMarks, RowKindsFollowMarksWrapsAndHardContinuations)
     buffer->lines()[5]->setSemanticHardContinuationGroup(group + 1);
     buffer->setSemanticMark(right, 6, 3);
 
-    EXPECT_EQ(buffer->semanticRowKind(1), initial);
-    EXPECT_EQ(buffer->semanticRowKind(2), continuation);
-    EXPECT_EQ(buffer->semanticRowKind(3), continuation);
-    EXPECT_EQ(buffer->semanticRowKind(4), continuation) << "a wrap under a hard continuation";
-    EXPECT_EQ(buffer->semanticRowKind(5), std::nullopt) << "hard continuation of another group";
-    EXPECT_EQ(buffer->semanticRowKind(6), continuation) << "a joining mark";
-    EXPECT_EQ(buffer->semanticRowKind(7), std::nullopt) << "neither wrapped nor continued";
-    EXPECT_EQ(buffer->semanticRowKind(0), std::nullopt);
-    EXPECT_EQ(buffer->semanticRowKind(8), std::nullopt);
+    // Row 4 is a wrap under a hard continuation, row 5 a hard continuation of another group,
+    // row 6 has a joining mark, row 7 is neither wrapped nor continued.
+    const std::optional<SemanticPromptKind> kinds[] = {std::nullopt, initial,      continuation,
+                                                       continuation, continuation, std::nullopt,
+                                                       continuation, std::nullopt, std::nullopt};
+    for (int row = 0; row <= 8; ++row)
+        EXPECT_EQ(buffer->semanticRowKind(row), kinds[row]) << "row " << row;
 
     // A secondary mark opens only the start row; elsewhere it joins.
     buffer->beginSemanticPromptGroup(7);
@@ -208,11 +197,8 @@ TEST(BufferPromptMarks, RowsContinueTheActiveGroupThroughGroupsOrJoiningMarks)
     buffer->lines()[1]->setSemanticHardContinuationGroup(group);
     buffer->setSemanticMark(continuation, 2, 0);
     buffer->lines()[3]->setSemanticMark(continuation, 0, group + 5);
-    EXPECT_TRUE(buffer->rowContinuesActiveGroupHard(1));
-    EXPECT_TRUE(buffer->rowContinuesActiveGroupHard(2));
-    EXPECT_FALSE(buffer->rowContinuesActiveGroupHard(3));
-    EXPECT_FALSE(buffer->rowContinuesActiveGroupHard(4));
-    EXPECT_FALSE(buffer->rowContinuesActiveGroupHard(5));
+    for (int row = 1; row <= 5; ++row)
+        EXPECT_EQ(buffer->rowContinuesActiveGroupHard(row), row <= 2) << "row " << row;
 }
 
 TEST(BufferPromptMarks, StaleCellsLoseTheirPromptAndInputCodes)

@@ -46,10 +46,28 @@ struct Screen
         buffer->setX(0);
         terminal.lineFeed(*buffer);
     }
+    // Prints each text on a line of its own, with a new line between them.
+    void print(std::initializer_list<std::string> texts)
+    {
+        for (auto text = texts.begin(); text != texts.end(); ++text) {
+            if (text != texts.begin())
+                newline();
+            ascii(*text);
+        }
+    }
+    kestrovan::Position cursor() const { return kestrovan::Position(buffer->x(), buffer->y()); }
     BufferLine& line(int screenRow) { return *buffer->lines()[buffer->yBase() + screenRow]; }
     std::shared_ptr<BufferLine> cursorLine() { return buffer->lines()[buffer->yBase() + buffer->y()]; }
     std::string row(int screenRow) { return text(line(screenRow)); }
     std::string absolute(int row) { return text(*buffer->lines()[row]); }
+    // The text of every line of the ring, scrollback first.
+    std::vector<std::string> all()
+    {
+        std::vector<std::string> out;
+        for (int row = 0; row < buffer->lines().count(); ++row)
+            out.push_back(absolute(row));
+        return out;
+    }
 
     // The cells of a line: a wide character as its scalar (UTF-8), an empty cell as '.',
     // continuation cells left out, trailing empty cells trimmed.
@@ -118,6 +136,9 @@ void expectConsistent(Buffer& buffer, const std::string& context)
         EXPECT_GE(buffer.lines()[row]->count(), buffer.cols()) << context << ": row " << row;
 }
 
+using Lines = std::vector<std::string>;
+using kestrovan::Position;
+
 const std::string letters = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 
 } // namespace
@@ -127,38 +148,24 @@ TEST(BufferReflow, WideningJoinsWrappedLinesAndRemovesTheEmptiedOnes)
     // No scrollback in use: the cursor row moves up by the lines removed.
     Screen screen(40, 5);
     const std::string text = letters + letters.substr(0, 38);
-    screen.ascii(text);
-    screen.newline();
-    screen.ascii("$ ");
+    screen.print({text, "$ "});
     const auto prompt = screen.cursorLine();
     ASSERT_EQ(screen.buffer->y(), 3);
-
     screen.buffer->resize(80, 5);
-    EXPECT_EQ(screen.row(0), text.substr(0, 80));
-    EXPECT_EQ(screen.row(1), text.substr(80));
+    EXPECT_EQ(screen.all(), (Lines{text.substr(0, 80), text.substr(80), "$ ", "", ""}));
     EXPECT_TRUE(screen.line(1).isWrapped());
-    EXPECT_EQ(screen.row(2), "$ ");
-    EXPECT_EQ(screen.buffer->y(), 2);
-    EXPECT_EQ(screen.buffer->x(), 2);
+    EXPECT_EQ(screen.cursor(), Position(2, 2));
     EXPECT_EQ(screen.cursorLine(), prompt) << "the cursor stays on its line";
     expectConsistent(*screen.buffer, "no scrollback in use");
 
     // With scrollback in use the screen keeps its rows and the scrollback gives up a line.
     Screen scrolled(40, 3);
-    scrolled.ascii("old");
-    scrolled.newline();
-    scrolled.ascii(text);
-    scrolled.newline();
-    scrolled.ascii("$ ");
-    const int yBase = scrolled.buffer->yBase();
-    ASSERT_EQ(yBase, 2);
+    scrolled.print({"old", text, "$ "});
+    ASSERT_EQ(scrolled.buffer->yBase(), 2);
     scrolled.buffer->resize(80, 3);
-    EXPECT_EQ(scrolled.buffer->yBase(), yBase - 1);
-    EXPECT_EQ(scrolled.buffer->yDisp(), yBase - 1) << "the view follows the screen";
+    EXPECT_EQ(scrolled.all(), (Lines{"old", text.substr(0, 80), text.substr(80), "$ "}));
+    EXPECT_EQ(scrolled.buffer->yDisp(), 1) << "the view follows the screen";
     EXPECT_EQ(scrolled.buffer->y(), 2);
-    EXPECT_EQ(scrolled.row(0), text.substr(0, 80));
-    EXPECT_EQ(scrolled.row(2), "$ ");
-    EXPECT_EQ(scrolled.absolute(0), "old");
     expectConsistent(*scrolled.buffer, "scrollback in use");
 }
 
@@ -166,31 +173,20 @@ TEST(BufferReflow, NarrowingSplitsLinesAndMovesTheCursorOrTheTop)
 {
     const std::string text = letters + letters.substr(0, 18);
     Screen screen(80, 5);
-    screen.ascii(text);
-    screen.newline();
-    screen.ascii("$ ");
+    screen.print({text, "$ "});
     screen.buffer->resize(40, 5);
-    EXPECT_EQ(screen.row(0), text.substr(0, 40));
-    EXPECT_EQ(screen.row(1), text.substr(40));
+    EXPECT_EQ(screen.all(), (Lines{text.substr(0, 40), text.substr(40), "$ ", "", ""}));
     EXPECT_TRUE(screen.line(1).isWrapped()) << "the second half continues the first";
-    EXPECT_EQ(screen.row(2), "$ ");
     EXPECT_EQ(screen.buffer->y(), 2) << "with room below, the cursor row moves down";
-    EXPECT_EQ(screen.buffer->yBase(), 0);
     expectConsistent(*screen.buffer, "room below");
 
     // On the last row the top scrolls into the scrollback instead.
     Screen bottom(80, 3);
-    bottom.ascii(text);
-    bottom.newline();
-    bottom.newline();
-    bottom.ascii("$ ");
+    bottom.print({text, "", "$ "});
     bottom.buffer->resize(40, 3);
-    EXPECT_EQ(bottom.buffer->yBase(), 1);
+    EXPECT_EQ(bottom.all(), (Lines{text.substr(0, 40), text.substr(40), "", "$ "}));
     EXPECT_EQ(bottom.buffer->yDisp(), 1);
     EXPECT_EQ(bottom.buffer->y(), 2);
-    EXPECT_EQ(bottom.absolute(0), text.substr(0, 40));
-    EXPECT_EQ(bottom.row(0), text.substr(40));
-    EXPECT_EQ(bottom.row(2), "$ ");
     expectConsistent(*bottom.buffer, "cursor on the last row");
 }
 
@@ -200,15 +196,14 @@ TEST(BufferReflow, TheCursorGroupIsNeverReflowed)
     screen.ascii(letters.substr(0, 30));
     const auto second = screen.cursorLine();
     screen.buffer->resize(40, 3);
-    EXPECT_EQ(screen.row(0), letters.substr(0, 20)) << "not joined while the cursor is in the group";
-    EXPECT_EQ(screen.row(1), letters.substr(20, 10));
+    EXPECT_EQ(screen.all(), (Lines{letters.substr(0, 20), letters.substr(20, 10), ""}))
+        << "not joined while the cursor is in the group";
     EXPECT_TRUE(screen.line(1).isWrapped());
     EXPECT_EQ(screen.cursorLine(), second);
 
     screen.buffer->resize(10, 3);
-    EXPECT_EQ(screen.row(0), letters.substr(0, 10)) << "not split either: the lines are cut";
-    EXPECT_EQ(screen.row(1), letters.substr(20, 10));
-    EXPECT_EQ(screen.row(2), "");
+    EXPECT_EQ(screen.all(), (Lines{letters.substr(0, 10), letters.substr(20, 10), ""}))
+        << "not split either: the lines are cut";
     EXPECT_EQ(screen.buffer->x(), 9);
 }
 
@@ -223,30 +218,23 @@ TEST(BufferReflow, WideCharactersNeverStraddleTheEdge)
     // At 5 columns each wide character that would cross the edge starts the next line, and
     // the line it left ends one column early with an empty cell.
     screen.buffer->resize(5, 4);
-    ASSERT_EQ(screen.buffer->yBase(), 0);
-    EXPECT_EQ(screen.absolute(0), "abcd");
+    EXPECT_EQ(screen.all(), (Lines{"abcd", "\u6c49\u5b57", "\u8bcd", "$"}));
     EXPECT_EQ(screen.line(0).packed(4).rawValue, 0u);
-    EXPECT_EQ(screen.absolute(1), "\u6c49\u5b57");
     EXPECT_TRUE(screen.line(1).packed(0).isLead());
     EXPECT_TRUE(screen.line(1).packed(3).isContinuation());
     EXPECT_EQ(screen.line(1).packed(4).rawValue, 0u);
-    EXPECT_EQ(screen.absolute(2), "\u8bcd");
-    EXPECT_EQ(screen.row(3), "$");
 
     // Widening to 7 joins without the gaps but leaves a new one where a character would cross.
     screen.buffer->resize(7, 4);
-    EXPECT_EQ(screen.absolute(0), "abcd\u6c49");
+    EXPECT_EQ(screen.all(), (Lines{"abcd\u6c49", "\u5b57\u8bcd", "$", ""}));
     EXPECT_EQ(screen.line(0).packed(6).rawValue, 0u);
-    EXPECT_EQ(screen.absolute(1), "\u5b57\u8bcd");
     EXPECT_TRUE(screen.line(1).packed(0).isLead()) << "the character moved whole";
     EXPECT_TRUE(screen.line(1).packed(1).isContinuation());
-    EXPECT_EQ(screen.absolute(2), "$");
 
     // Back at 10 the text is a single line again, as it was printed.
     screen.buffer->resize(10, 4);
-    EXPECT_EQ(screen.absolute(0), "abcd\u6c49\u5b57\u8bcd");
+    EXPECT_EQ(screen.all(), (Lines{"abcd\u6c49\u5b57\u8bcd", "$", "", ""}));
     EXPECT_TRUE(screen.line(0).packed(8).isLead());
-    EXPECT_EQ(screen.absolute(1), "$");
     expectConsistent(*screen.buffer, "back at 10");
 }
 
@@ -356,30 +344,22 @@ TEST(BufferReflow, RandomResizesKeepTheScreenConsistent)
 TEST(BufferReflow, ScrollbackIsTrimmedWhenTheRingOverflows)
 {
     Screen screen(20, 3, 2);
-    for (char c : std::string("xyz")) {
-        screen.ascii(std::string(20, c));
-        screen.newline();
-    }
-    screen.ascii("$ ");
+    screen.print({std::string(20, 'x'), std::string(20, 'y'), std::string(20, 'z'), "$ "});
     ASSERT_EQ(screen.buffer->lines().count(), 4);
 
     // Each full line becomes two: seven lines for a ring of five; the two oldest fall away.
     screen.buffer->resize(10, 3);
-    EXPECT_EQ(screen.buffer->lines().count(), 5);
+    EXPECT_EQ(screen.all(), (Lines{std::string(10, 'y'), std::string(10, 'y'), std::string(10, 'z'),
+                                   std::string(10, 'z'), "$ "}));
     EXPECT_EQ(screen.buffer->totalLinesTrimmed(), 2);
-    EXPECT_EQ(screen.absolute(0), std::string(10, 'y'));
     EXPECT_EQ(screen.buffer->yBase(), 2);
-    EXPECT_EQ(screen.row(0), std::string(10, 'z'));
-    EXPECT_EQ(screen.row(2), "$ ");
     expectConsistent(*screen.buffer, "overflow");
 }
 
 TEST(BufferReflow, MarksAndImagesFollowTheirLines)
 {
     Screen screen(20, 4);
-    screen.ascii(letters.substr(0, 30));
-    screen.newline();
-    screen.ascii("$ ");
+    screen.print({letters.substr(0, 30), "$ "});
     // A prompt that began at 'z' (row 1, column 5), and an image on that row.
     screen.buffer->beginSemanticPromptGroup(1);
     screen.buffer->setSemanticMark(SemanticPromptKind::initial, 1, 5);
@@ -398,7 +378,6 @@ TEST(BufferReflow, MarksAndImagesFollowTheirLines)
     EXPECT_EQ(screen.buffer->semanticPromptStartRow(), 2) << "the prompt now starts on the new line";
     EXPECT_EQ(screen.buffer->lines()[1], second);
     EXPECT_TRUE(second->hasImages()) << "the image stays on its line";
-    EXPECT_EQ(screen.buffer->linesWithImagesCount(), 1);
 
     // An image on the line that widening empties moves to the line that takes its text.
     screen.buffer->attachImage(std::make_shared<TestImage>(), 2);
@@ -421,23 +400,18 @@ TEST(BufferResize, RowsComeFromAndGoToTheScrollback)
 {
     // Cursor on the last row: the top rows go into the scrollback.
     Screen screen(10, 4);
-    for (char c : std::string("abcd")) {
-        screen.ascii(std::string(1, c));
-        if (c != 'd')
-            screen.newline();
-    }
+    screen.print({"a", "b", "c", "d"});
     screen.buffer->resize(10, 2);
+    EXPECT_EQ(screen.all(), (Lines{"a", "b", "c", "d"}));
     EXPECT_EQ(screen.buffer->yBase(), 2);
     EXPECT_EQ(screen.buffer->y(), 1);
-    EXPECT_EQ(screen.row(0), "c");
-    EXPECT_EQ(screen.row(1), "d");
 
     // Growing takes them back and the cursor moves down with its text.
     screen.buffer->resize(10, 5);
+    EXPECT_EQ(screen.all(), (Lines{"a", "b", "c", "d", ""}))
+        << "a new blank row once the scrollback is used up";
     EXPECT_EQ(screen.buffer->yBase(), 0);
     EXPECT_EQ(screen.buffer->y(), 3);
-    EXPECT_EQ(screen.row(0), "a");
-    EXPECT_EQ(screen.row(4), "") << "a new blank row once the scrollback is used up";
     expectConsistent(*screen.buffer, "grown");
 
     // With blank rows below the cursor, those go instead.
@@ -445,28 +419,21 @@ TEST(BufferResize, RowsComeFromAndGoToTheScrollback)
     top.ascii("a");
     top.buffer->attachImage(std::make_shared<TestImage>(), 3);
     top.buffer->resize(10, 2);
-    EXPECT_EQ(top.buffer->yBase(), 0);
-    EXPECT_EQ(top.buffer->lines().count(), 2);
-    EXPECT_EQ(top.row(0), "a");
+    EXPECT_EQ(top.all(), (Lines{"a", ""}));
     EXPECT_FALSE(top.buffer->hasAnyImages()) << "the image went with its row";
 }
 
 TEST(BufferResize, TheRingLengthFollowsTheRows)
 {
     Screen screen(10, 3, 2);
-    for (char c : std::string("abcd")) {
-        screen.ascii(std::string(1, c));
-        screen.newline();
-    }
-    screen.ascii("e");
+    screen.print({"a", "b", "c", "d", "e"});
     ASSERT_EQ(screen.buffer->lines().count(), 5);
     screen.buffer->savedY = 2;
 
     // Two rows and two lines of history: the oldest line falls away.
     screen.buffer->resize(10, 2);
     EXPECT_EQ(screen.buffer->lines().maxLength(), 4);
-    EXPECT_EQ(screen.buffer->lines().count(), 4);
-    EXPECT_EQ(screen.absolute(0), "b");
+    EXPECT_EQ(screen.all(), (Lines{"b", "c", "d", "e"}));
     EXPECT_EQ(screen.buffer->yBase(), 2);
     EXPECT_EQ(screen.buffer->yDisp(), 2);
     EXPECT_EQ(screen.buffer->savedY, 1);
@@ -475,29 +442,25 @@ TEST(BufferResize, TheRingLengthFollowsTheRows)
     // A longer ring loses nothing.
     screen.buffer->resize(10, 6);
     EXPECT_EQ(screen.buffer->lines().maxLength(), 8);
-    EXPECT_EQ(screen.absolute(0), "b");
-    EXPECT_EQ(screen.row(0), "b");
-    EXPECT_EQ(screen.row(3), "e");
+    EXPECT_EQ(screen.all(), (Lines{"b", "c", "d", "e", "", ""}));
     EXPECT_EQ(screen.buffer->y(), 3);
 }
 
 TEST(BufferResize, WithoutScrollbackNothingReflowsAndWideLinesAreKept)
 {
     Screen alternate(10, 3, std::nullopt);
-    alternate.ascii(letters.substr(0, 13));
-    alternate.newline();
+    alternate.print({letters.substr(0, 13), ""});
     alternate.buffer->resize(5, 3);
     EXPECT_EQ(alternate.line(0).count(), 10) << "the cut-off cells are kept";
-    EXPECT_EQ(alternate.row(0), letters.substr(0, 10));
-    EXPECT_EQ(alternate.row(1), letters.substr(10, 3));
+    EXPECT_EQ(alternate.all(), (Lines{letters.substr(0, 10), letters.substr(10, 3), ""}));
     EXPECT_TRUE(alternate.line(1).isWrapped());
 
     alternate.buffer->resize(7, 3);
     EXPECT_EQ(alternate.row(0), letters.substr(0, 10)) << "widening short of the old width cuts nothing";
     alternate.buffer->resize(12, 3);
     EXPECT_EQ(alternate.line(0).count(), 12);
-    EXPECT_EQ(alternate.row(0), letters.substr(0, 10)) << "and it is not joined either";
-    EXPECT_EQ(alternate.row(1), letters.substr(10, 3));
+    EXPECT_EQ(alternate.all(), (Lines{letters.substr(0, 10), letters.substr(10, 3), ""}))
+        << "and it is not joined either";
 }
 
 TEST(BufferResizeDeathTest, ALineShorterThanTheNewWidthStopsTheProgram)

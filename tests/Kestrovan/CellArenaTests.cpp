@@ -125,28 +125,23 @@ TEST(CellArena, BlanksPackToTheirCanonicalForms)
     blank.attribute = Attribute(Color::defaultColor(), Color::ansi256(4));
     const PackedCell palette = packOrFail(arena, blank);
     EXPECT_EQ(palette.kind(), PackedCell::Kind::paletteBlank);
-    EXPECT_EQ(palette.rawValue, 2u | (4u << 2)) << "index in bits 2-9, attribute bits zero";
+    EXPECT_EQ(palette.paletteIndex(), 4);
 
     blank.attribute = Attribute(Color::defaultColor(), Color::trueColor(1, 2, 3));
     const PackedCell rgb = packOrFail(arena, blank);
     EXPECT_EQ(rgb.kind(), PackedCell::Kind::trueColorBlank);
-    EXPECT_EQ(rgb.content(), 0x030201u);
-    EXPECT_EQ(rgb.attributeID(), 0);
     EXPECT_EQ(arena.attributeCount(), 1) << "inline blanks add no arena entry";
     EXPECT_EQ(arena.canonicalBlank(blank.attribute), rgb);
 
     blank.attribute = Attribute(Color::defaultColor(), Color::ansi256(4), CharacterStyle::bold);
     const PackedCell bold = packOrFail(arena, blank);
     EXPECT_EQ(bold.kind(), PackedCell::Kind::scalar);
-    EXPECT_EQ(bold.attributeID(), 1);
-    EXPECT_EQ(arena.attribute(uint16_t(1)), blank.attribute);
+    EXPECT_EQ(arena.attribute(bold.attributeID()), blank.attribute);
     EXPECT_EQ(arena.canonicalBlank(blank.attribute), bold);
 
     // The default backgrounds are not inline colours: they take the general road.
     blank.attribute = Attribute::empty;
-    const PackedCell inverted = packOrFail(arena, blank);
-    EXPECT_EQ(inverted.kind(), PackedCell::Kind::scalar);
-    EXPECT_EQ(inverted.attributeID(), 2);
+    EXPECT_EQ(packOrFail(arena, blank).attributeID(), 2);
 
     // A character, a payload or a wide state on a palette background keeps the arena road or
     // the bits: only scalar 0 goes inline.
@@ -166,12 +161,10 @@ TEST(CellArena, PackRefusesCellsItCannotEncode)
 {
     CellArena arena;
     CharData cell;
-    cell.code = -1;
-    EXPECT_FALSE(arena.pack(cell));
-    cell.code = 0xD800;
-    EXPECT_FALSE(arena.pack(cell));
-    cell.code = 0x110000;
-    EXPECT_FALSE(arena.pack(cell));
+    for (const int32_t code : {-1, 0xD800, 0x110000}) {
+        cell.code = code;
+        EXPECT_FALSE(arena.pack(cell)) << code;
+    }
     cell.code = 'a';
     cell.widthStateCode = 4;
     EXPECT_FALSE(arena.pack(cell));
@@ -217,7 +210,6 @@ TEST(CellArena, The65536thDistinctAttributeFallsBackToIdZero)
 
     // Ids given before keep their meaning, through the map and through the cache.
     EXPECT_EQ(arena.intern(distinctAttribute(1)), 1);
-    EXPECT_EQ(arena.intern(distinctAttribute(40000)), 40000);
     EXPECT_EQ(arena.intern(distinctAttribute(40000)), 40000);
     cell.attribute = distinctAttribute(65535);
     EXPECT_EQ(arena.unpack(packOrFail(arena, cell)).attribute, distinctAttribute(65535));
@@ -269,15 +261,12 @@ TEST(CellArena, KeysNameTheirAttributesAndInternAlike)
 TEST(CellArena, CapacitiesAreClampedAndFullTablesFallBack)
 {
     CellArena none(-5, -5);
-    EXPECT_EQ(none.attributeCapacity(), 0);
-    EXPECT_EQ(none.graphemeCapacity(), 0);
     EXPECT_FALSE(none.intern(distinctAttribute(1)));
     EXPECT_EQ(none.intern(Attribute()), 0);
     EXPECT_FALSE(none.intern(std::u32string_view(U"ab")));
 
-    CellArena big(1 << 20, 1 << 30);
-    EXPECT_EQ(big.attributeCapacity(), 65535);
-    EXPECT_EQ(big.graphemeCapacity(), 0xFFFFFF);
+    const CellArena big(1 << 20, 1 << 30);
+    EXPECT_EQ(std::pair(big.attributeCapacity(), big.graphemeCapacity()), std::pair(65535, 0xFFFFFF));
 
     CellArena small(2, 1);
     CharData cluster;
@@ -300,8 +289,7 @@ TEST(CellArena, ClustersAreInternedOnceAndReadBack)
 {
     CellArena arena;
     const auto id = arena.intern(std::u32string_view(U"e\u0301"));
-    ASSERT_TRUE(id);
-    EXPECT_EQ(*id, 1u);
+    ASSERT_EQ(id, 1u);
     EXPECT_EQ(arena.intern(std::u32string_view(U"e\u0301")), id);
     EXPECT_FALSE(arena.intern(std::u32string_view())) << "an empty list gets no id";
     for (char32_t s = 0x300; s < 0x300 + 600; ++s)
@@ -365,12 +353,7 @@ TEST(CellArena, ReplacingContentKeepsTheLook)
 
     const auto combined = arena.replacingContent(cell, U"e\u0301", WidthState::lead);
     ASSERT_TRUE(combined);
-    EXPECT_EQ(combined->kind(), PackedCell::Kind::grapheme);
-    EXPECT_EQ(combined->attributeID(), red);
-    EXPECT_EQ(combined->widthState(), WidthState::lead);
-    EXPECT_TRUE(combined->isProtected());
-    EXPECT_EQ(combined->payloadCode(), 9);
-    EXPECT_EQ(combined->semanticCode(), 5);
+    EXPECT_EQ(*combined, PackedCell::makeGrapheme(1, red, WidthState::lead, true, 9, 5));
 
     const auto single = arena.replacingContent(*combined, U" ", WidthState::single);
     ASSERT_TRUE(single);
@@ -380,7 +363,6 @@ TEST(CellArena, ReplacingContentKeepsTheLook)
     const PackedCell blank = PackedCell::makePaletteBlank(4, WidthState::single, false, 0, 0);
     const auto written = arena.replacingContent(blank, U"x", WidthState::single);
     ASSERT_TRUE(written);
-    EXPECT_EQ(written->kind(), PackedCell::Kind::scalar);
     EXPECT_EQ(arena.attribute(written->attributeID()), Attribute(Color::defaultColor(), Color::ansi256(4)));
 
     EXPECT_FALSE(arena.replacingContent(cell, U"", WidthState::single));
@@ -399,8 +381,7 @@ TEST(CellArena, SnapshotCopiesDecodeTheSourceAndFollowItsGrowth)
 
     const auto snapshot = CellArena::makeSnapshot(source);
     EXPECT_TRUE(snapshot->isSnapshotCopy());
-    EXPECT_EQ(snapshot->snapshotSourceIdentity(), source.identity());
-    EXPECT_NE(snapshot->identity(), source.identity());
+    EXPECT_EQ(snapshot->snapshotSourceIdentity(), source.identity()) << "the copy names its source";
     EXPECT_TRUE(snapshot->preservesEncoding(source));
     EXPECT_EQ(snapshot->unpack(boldCell), bold);
     EXPECT_EQ(snapshot->unpack(clusterCell), cluster);
@@ -423,8 +404,6 @@ TEST(CellArena, SnapshotCopiesDecodeTheSourceAndFollowItsGrowth)
     EXPECT_TRUE(snapshot->preservesEncoding(source));
     EXPECT_EQ(snapshot->unpack(italicCell), italic);
     EXPECT_EQ(snapshot->unpack(otherCell), other);
-    EXPECT_EQ(snapshot->attributeCount(), source.attributeCount());
-    EXPECT_EQ(snapshot->graphemeCount(), source.graphemeCount());
     EXPECT_TRUE(snapshot->synchronizeSnapshotPrefix(source)) << "nothing new is fine";
 
     // Another arena, or an arena that is not a snapshot, is refused.
@@ -447,16 +426,16 @@ TEST(CellStoragePage, CopiesWithinAPageSurviveOverlap)
     CellStoragePage page(10, PackedCell(), arena);
     for (int i = 0; i < 10; ++i)
         page[i] = PackedCell::makeScalar('0' + i, 0, WidthState::single, false, 0, 0);
+    const auto text = [&] {
+        std::string out;
+        for (int i = 0; i < 10; ++i)
+            out += char(page[i].scalar());
+        return out;
+    };
     page.copyCells(page, 2, 4, 5);
-    std::string text;
-    for (int i = 0; i < 10; ++i)
-        text += char(page[i].scalar());
-    EXPECT_EQ(text, "0123234569") << "copy to the right";
+    EXPECT_EQ(text(), "0123234569") << "copy to the right";
     page.copyCells(page, 4, 1, 5);
-    text.clear();
-    for (int i = 0; i < 10; ++i)
-        text += char(page[i].scalar());
-    EXPECT_EQ(text, "0234564569") << "copy to the left";
+    EXPECT_EQ(text(), "0234564569") << "copy to the left";
     page.copyCells(page, 0, 0, 0);
     page.copyCells(page, 0, 9, -3);
     EXPECT_EQ(page[9].scalar(), U'9') << "counts below 1 copy nothing";

@@ -30,55 +30,22 @@ void PrintTo(const Color& color, std::ostream* out)
 }
 } // namespace kestrovan
 
-TEST(Color, ConstructionEqualityAndHashing)
+TEST(Color, EightBitValuesWidenAndEqualColoursHashAlike)
 {
-    Color c(0x1234, 0x5678, 0x9abc);
-    EXPECT_EQ(c.red(), 0x1234);
-    EXPECT_EQ(c.green(), 0x5678);
-    EXPECT_EQ(c.blue(), 0x9abc);
-
     EXPECT_EQ(Color::fromRed8(0xab, 0x00, 0xff), Color(0xabab, 0x0000, 0xffff))
         << "8-bit v widens to v x 257";
     EXPECT_EQ(Color::fromRed8(256, 1000, 65535), Color(0xffff, 0xffff, 0xffff))
         << "8-bit values clamp at 255";
-
-    EXPECT_NE(Color(1, 2, 3), Color(3, 2, 1));
     std::unordered_set<Color> set = {Color(1, 2, 3), Color(1, 2, 3), Color(3, 2, 1), Color(0, 0, 0)};
     EXPECT_EQ(set.size(), 3u) << "equal colours hash alike and dedupe";
-    EXPECT_NE(std::hash<Color>{}(Color(1, 2, 3)), std::hash<Color>{}(Color(3, 2, 1)));
-}
 
-TEST(Color, BuiltInPalettes)
-{
-    struct Expectation
-    {
-        const char* name;
-        const std::array<Color, 16>& palette;
-        uint32_t black, red, white, brightBlue, brightWhite;
-    };
-    const Expectation expectations[] = {
-        {"xterm", Color::xtermColors(), 0x000000, 0xcd0000, 0xe5e5e5, 0x5c5cff, 0xffffff},
-        {"vga", Color::vgaColors(), 0x000000, 0xaa0000, 0xaaaaaa, 0x5555ff, 0xffffff},
-        {"pale", Color::paleColors(), 0x2e3436, 0xcc0000, 0xd3d7cf, 0x729fcf, 0xeeeeec},
-        {"terminalApp", Color::terminalAppColors(), 0x000000, 0xc23621, 0xcbcccd, 0x5833ff, 0xe9ebeb},
-        {"defaultInstalled", Color::defaultInstalledColors(), 0x000000, 0x990001, 0xbfbfbf, 0x0700fe,
-         0xe5e5e5},
-    };
-    for (const auto& e : expectations) {
-        EXPECT_EQ(e.palette[0], rgb8(e.black)) << e.name;
-        EXPECT_EQ(e.palette[1], rgb8(e.red)) << e.name;
-        EXPECT_EQ(e.palette[7], rgb8(e.white)) << e.name;
-        EXPECT_EQ(e.palette[12], rgb8(e.brightBlue)) << e.name;
-        EXPECT_EQ(e.palette[15], rgb8(e.brightWhite)) << e.name;
-        for (const Color& c : e.palette)
+    // The built-in palettes are 8-bit tables: every channel is a widened byte.
+    for (const auto* palette : {&Color::xtermColors(), &Color::vgaColors(), &Color::paleColors(),
+                                &Color::terminalAppColors(), &Color::defaultInstalledColors()}) {
+        for (const Color& c : *palette)
             EXPECT_TRUE(c.red() % 257 == 0 && c.green() % 257 == 0 && c.blue() % 257 == 0)
-                << e.name << ": every channel is an 8-bit value widened, got " << c.formatAsXcolor();
+                << c.formatAsXcolor();
     }
-    EXPECT_EQ(Color::vgaColors()[3], rgb8(0xaa5500)) << "VGA yellow is brown";
-    EXPECT_EQ(Color::paleColors()[8], rgb8(0x555753));
-    EXPECT_EQ(Color::terminalAppColors()[10], rgb8(0x31e722));
-    EXPECT_EQ(Color::defaultInstalledColors()[14], rgb8(0x00e5e5));
-    EXPECT_EQ(&Color::terminalAppColors(), &Color::terminalAppColors()) << "palettes are made once";
 }
 
 TEST(Color, XtermPalette)
@@ -87,14 +54,11 @@ TEST(Color, XtermPalette)
     ASSERT_EQ(palette.size(), 256u);
     for (size_t i = 0; i < 16; ++i)
         EXPECT_EQ(palette[i], Color::terminalAppColors()[i]) << "initial colour " << i << " is kept";
-
     EXPECT_EQ(palette[16], Color(0, 0, 0)) << "cube starts black";
     EXPECT_EQ(palette[231], Color(0xffff, 0xffff, 0xffff)) << "cube ends white";
     EXPECT_EQ(palette[16 + 36 * 1 + 6 * 2 + 3], rgb8(0x5f87af))
         << "16 + 36r + 6g + b with levels 95, 135, 175";
-    EXPECT_EQ(palette[196], rgb8(0xff0000));
     EXPECT_EQ(palette[232], rgb8(0x080808)) << "first grey";
-    EXPECT_EQ(palette[244], rgb8(0x808080));
     EXPECT_EQ(palette[255], rgb8(0xeeeeee)) << "last grey";
 
     auto fromThree = Color::generateXtermPalette(std::span(Color::xtermColors()).first(3));
@@ -122,47 +86,35 @@ TEST(ColorDeathTest, NonFiniteLabStops)
     EXPECT_DEATH(Color::fromLab({std::numeric_limits<double>::quiet_NaN(), 0, 0}), "non-finite");
 }
 
-TEST(Color, LabPaletteDarkTheme)
+TEST(Color, LabPalettes)
 {
     const auto& base = Color::terminalAppColors();
-    auto palette = Color::generateBase16LabPalette(base, std::nullopt, std::nullopt, false);
-    ASSERT_EQ(palette.size(), 256u);
+    const Color white(0xffff, 0xffff, 0xffff);
+    const Color black(0, 0, 0);
+    const auto expectEntries = [](const std::vector<Color>& palette,
+                                  std::vector<std::pair<size_t, uint32_t>> entries, const char* name) {
+        for (const auto& [index, value] : entries)
+            EXPECT_EQ(palette[index], rgb8(value)) << name << " entry " << index;
+    };
+
+    auto dark = Color::generateBase16LabPalette(base, std::nullopt, std::nullopt, false);
+    ASSERT_EQ(dark.size(), 256u);
     for (size_t i = 0; i < 16; ++i)
-        EXPECT_EQ(palette[i], base[i]) << "initial colour " << i << " is kept";
-
-    // The cube's corners are the eight base colours themselves.
-    EXPECT_EQ(palette[16], base[0]);
-    EXPECT_EQ(palette[196], base[1]) << "r=5";
-    EXPECT_EQ(palette[46], base[2]) << "g=5";
-    EXPECT_EQ(palette[226], base[3]) << "r=g=5";
-    EXPECT_EQ(palette[21], base[4]) << "b=5";
-    EXPECT_EQ(palette[201], base[5]) << "r=b=5";
-    EXPECT_EQ(palette[51], base[6]) << "g=b=5";
-    EXPECT_EQ(palette[231], base[7]) << "r=g=b=5";
-
+        EXPECT_EQ(dark[i], base[i]) << "initial colour " << i << " is kept";
+    // The cube's corners are the eight base colours themselves (r, g, b each 0 or 5).
+    const size_t corners[] = {16, 196, 46, 226, 21, 201, 51, 231};
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(dark[corners[i]], base[i]) << "corner " << corners[i];
     // Inner entries, worked out by hand from the CIELAB formulas.
-    EXPECT_EQ(palette[17], rgb8(0x19112c));
-    EXPECT_EQ(palette[102], rgb8(0x7d6466));
-    EXPECT_EQ(palette[232], rgb8(0x0c0c0c));
-    EXPECT_EQ(palette[243], rgb8(0x5c5d5d));
-    EXPECT_EQ(palette[255], rgb8(0xc2c3c4));
-}
-
-TEST(Color, LabPaletteLightTheme)
-{
-    const auto& base = Color::terminalAppColors();
-    Color white(0xffff, 0xffff, 0xffff);
-    Color black(0, 0, 0);
+    expectEntries(dark, {{17, 0x19112c}, {102, 0x7d6466}, {232, 0x0c0c0c}, {243, 0x5c5d5d}, {255, 0xc2c3c4}},
+                  "dark");
 
     auto ordered = Color::generateBase16LabPalette(base, white, black, false);
-    ASSERT_EQ(ordered.size(), 256u);
     EXPECT_EQ(ordered[16], black) << "base16Lab keeps the cube dark to light on a light background";
-    EXPECT_EQ(ordered[231], white) << "the lightest entry ends the cube";
-    EXPECT_EQ(ordered[17], rgb8(0x19112c));
-    EXPECT_EQ(ordered[102], rgb8(0x806769));
-    EXPECT_EQ(ordered[232], rgb8(0x0e0e0e));
-    EXPECT_EQ(ordered[243], rgb8(0x727272));
-    EXPECT_EQ(ordered[255], rgb8(0xf3f3f3));
+    EXPECT_EQ(ordered[231], white);
+    expectEntries(ordered,
+                  {{17, 0x19112c}, {102, 0x806769}, {232, 0x0e0e0e}, {243, 0x727272}, {255, 0xf3f3f3}},
+                  "light");
     for (size_t i = 233; i < 256; ++i)
         EXPECT_GT(ordered[i].red(), ordered[i - 1].red()) << "greys brighten step by step at " << i;
 
@@ -170,37 +122,25 @@ TEST(Color, LabPaletteLightTheme)
     ASSERT_EQ(harmonious.size(), 256u);
     EXPECT_EQ(harmonious[16], white) << "base16LabHarmonious starts from the background";
     EXPECT_EQ(harmonious[231], black) << "and ends at the foreground";
-    EXPECT_EQ(harmonious[17], rgb8(0xe3d4fb));
-    EXPECT_EQ(harmonious[102], rgb8(0xa88d8f));
-    EXPECT_EQ(harmonious[232], rgb8(0xf3f3f3));
-    EXPECT_EQ(harmonious[255], rgb8(0x0e0e0e));
+    expectEntries(harmonious, {{17, 0xe3d4fb}, {102, 0xa88d8f}, {232, 0xf3f3f3}, {255, 0x0e0e0e}},
+                  "harmonious");
     for (size_t i = 233; i < 256; ++i)
         EXPECT_LT(harmonious[i].red(), harmonious[i - 1].red())
             << "greys darken toward the foreground at " << i;
-    for (size_t i = 0; i < 16; ++i)
-        EXPECT_EQ(harmonious[i], base[i]) << "initial colour " << i << " is kept";
 
     // A tinted light theme: the ends are the given colours, not the palette's.
     auto tinted = Color::generateBase16LabPalette(base, rgb8(0xfdf6e3), rgb8(0x657b83), true);
-    EXPECT_EQ(tinted[16], rgb8(0xfdf6e3));
-    EXPECT_EQ(tinted[231], rgb8(0x657b83));
-    EXPECT_EQ(tinted[232], rgb8(0xf7f1df));
-    EXPECT_EQ(tinted[243], rgb8(0xb2b9b4));
-}
+    expectEntries(tinted, {{16, 0xfdf6e3}, {231, 0x657b83}, {232, 0xf7f1df}, {243, 0xb2b9b4}}, "tinted");
 
-TEST(Color, LabPaletteNeedsEightBaseColours)
-{
     auto seven = std::span(Color::xtermColors()).first(7);
-    auto lab = Color::generateBase16LabPalette(seven, Color(0xffff, 0xffff, 0xffff), std::nullopt, true);
+    auto lab = Color::generateBase16LabPalette(seven, white, std::nullopt, true);
     EXPECT_EQ(lab, Color::generateXtermPalette(seven)) << "fewer than 8 colours fall back to xterm";
-    EXPECT_EQ(lab.size(), 247u);
 }
 
 TEST(Color, ParseHashForms)
 {
     EXPECT_EQ(parseBytes("#fff"), Color(0xf0f0, 0xf0f0, 0xf0f0)) << "one digit widens as v x 0x1010";
     EXPECT_EQ(parseBytes("#123"), Color(0x1010, 0x2020, 0x3030));
-    EXPECT_EQ(parseBytes("#ffffff"), Color(0xffff, 0xffff, 0xffff));
     EXPECT_EQ(parseBytes("#12AbcD"), Color(0x1212, 0xabab, 0xcdcd)) << "either case";
     // Three digits: the top twelve bits as given, the lowest four repeat the top four.
     EXPECT_EQ(parseBytes("#fff000800"), Color(0xffff, 0x0000, 0x8008));
@@ -236,30 +176,16 @@ TEST(Color, ParseRgbForms)
 TEST(Color, ParseStringsIsStrict)
 {
     EXPECT_EQ(Color::parse("#fff"), Color(0xf0f0, 0xf0f0, 0xf0f0));
-    EXPECT_EQ(Color::parse("#0080ff"), Color(0, 0x8080, 0xffff));
     EXPECT_EQ(Color::parse("rgb:ff/f/0"), Color(0xffff, 0x0f0f, 0));
     EXPECT_EQ(Color::parse("rgb:1/22/333"), Color(0x0010, 0x0220, 0x3333)) << "three-digit widening for all";
 
+    // Fullwidth letters look like hex digits but are not ASCII; "#" plus nine bytes would otherwise
+    // slip through to the bytes parser as three garbage groups.
     const char* rejected[] = {
-        "#12g",
-        "#12345",
-        "#",
-        "",
-        "fff",
-        "rgb:12345/6/7",
-        "rgb:f//f",
-        "rgb:1/2",
-        "rgb:1/2/3/4",
-        "rgb:1/2/3/",
-        "rgb:/1/2",
-        "rgb:1/2/g",
-        " #fff",
-        "#fff ",
-        "RGB:1/2/3",
-        // Fullwidth letters look like hex digits but are not ASCII; "#" plus nine bytes would
-        // otherwise slip through to the bytes parser as three garbage groups.
-        "#\xef\xbd\x86\xef\xbd\x86\xef\xbd\x86",
-    };
+        "#12g",        "#12345",        "#",         "",
+        "fff",         "rgb:12345/6/7", "rgb:f//f",  "rgb:1/2",
+        "rgb:1/2/3/4", "rgb:1/2/3/",    "rgb:/1/2",  "rgb:1/2/g",
+        " #fff",       "#fff ",         "RGB:1/2/3", "#\xef\xbd\x86\xef\xbd\x86\xef\xbd\x86"};
     for (const char* text : rejected)
         EXPECT_EQ(Color::parse(text), std::nullopt) << "should reject \"" << text << "\"";
 }
@@ -267,7 +193,6 @@ TEST(Color, ParseStringsIsStrict)
 TEST(Color, FormatsAsXcolor)
 {
     EXPECT_EQ(Color(0xffff, 0, 0x8080).formatAsXcolor(), "rgb:ffff/0000/8080");
-    EXPECT_EQ(Color::fromRed8(0x12, 0xab, 0).formatAsXcolor(), "rgb:1212/abab/0000");
     EXPECT_EQ(Color(0xABCD, 1, 0x10).formatted(), "rgb:abcd/0001/0010");
     for (Color c : {Color(0, 0, 0), Color(0xffff, 0xffff, 0xffff), Color(0x1234, 0xfedc, 0x0a0b)})
         EXPECT_EQ(Color::parse(c.formatAsXcolor()), c) << "a reply parses back to the same colour";

@@ -9,26 +9,14 @@ namespace {
 
 TEST(CsiParameters, DigitsSaturateAt65535)
 {
-    CsiParameterStorage store;
-    for (int digit : {9, 9, 9, 9, 9})
-        store.appendDigit(digit);
-    EXPECT_EQ(store.storage[0], 65535) << "99999 saturates";
-
-    store.clear();
-    for (int digit : {6, 5, 5, 3, 5})
-        store.appendDigit(digit);
-    EXPECT_EQ(store.storage[0], 65535) << "exactly the maximum";
-    store.appendDigit(0);
-    EXPECT_EQ(store.storage[0], 65535) << "stays saturated";
-
-    store.clear();
-    for (int digit : {6, 5, 5, 3, 4})
-        store.appendDigit(digit);
-    EXPECT_EQ(store.storage[0], 65534);
-    store.clear();
-    for (int digit : {6, 5, 5, 3, 6})
-        store.appendDigit(digit);
-    EXPECT_EQ(store.storage[0], 65535) << "65536 saturates";
+    const std::pair<const char*, int> cases[] = {
+        {"99999", 65535}, {"65535", 65535}, {"655350", 65535}, {"65534", 65534}, {"65536", 65535}};
+    for (const auto& [digits, value] : cases) {
+        CsiParameterStorage store;
+        for (const char* digit = digits; *digit; ++digit)
+            store.appendDigit(*digit - '0');
+        EXPECT_EQ(store.storage[0], value) << digits;
+    }
 }
 
 TEST(CsiParameters, SeparatorsOpenParametersUpToTheLimit)
@@ -69,14 +57,9 @@ TEST(CsiParameters, ViewAndEmpty)
     store.openParameter(false, colonMask);
     store.appendDigit(2);
     const CsiParameters view(store);
-    EXPECT_EQ(view.count, 2);
     EXPECT_EQ(view.size(), 2u);
-    EXPECT_EQ(view[1], 2);
     EXPECT_EQ(std::accumulate(view.begin(), view.end(), int64_t{0}), 3);
 
-    EXPECT_EQ(CsiParameters::empty.count, 0);
-    EXPECT_NE(CsiParameters::empty.base, nullptr);
-    EXPECT_EQ(*CsiParameters::empty.base, 0);
     EXPECT_EQ(CsiParameters::empty.begin(), CsiParameters::empty.end());
 }
 

@@ -9,16 +9,9 @@ TEST(UnicodeUtil, BisearchFindsScalarsInRangeTables)
 {
     const auto& table = UnicodeUtil::emojiModifierBaseTable;
     const int max = static_cast<int>(table.size()) - 1;
-    EXPECT_EQ(table.size(), 40u);
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x261D, table, max));
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x1FAF8, table, max));
     EXPECT_TRUE(UnicodeUtil::bisearch(0x1F44B, table, max)) << "waving hand, inside 1F446-1F450";
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x270C, table, max));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x261C, table, max));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x261E, table, max));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x1FAF9, table, max));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x1F444, table, max)) << "between two ranges";
-    EXPECT_FALSE(UnicodeUtil::bisearch('A', table, max));
+    EXPECT_FALSE(UnicodeUtil::bisearch('A', table, max)) << "below the first range";
+    EXPECT_FALSE(UnicodeUtil::bisearch(0x1FAF9, table, max)) << "above the last range";
 
     // Every range end is found and every gap is not, over the whole table.
     for (size_t i = 0; i < table.size(); ++i) {
