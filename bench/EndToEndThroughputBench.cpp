@@ -3,10 +3,12 @@
 //
 // Three consumers read the same file in the same run:
 // - the headless terminal: a `HeadlessTerminal` whose `LocalProcess` runs `cat`; done when its end
-//   handler fires, which the process does only after delivering the last of the output;
+//   handler fires, which the process does only after delivering the last of the output. It runs
+//   twice: parsing on the pipeline's parse thread (direct delivery) and on the delivery queue;
 // - tmux, as the peer: a detached session of the same size and scrollback on a private socket; each
 //   run opens a window running `cat file; tmux wait-for -S done` and waits for that signal, so the
-//   time covers tmux reading and parsing the whole output (nothing is subtracted);
+//   time covers tmux reading and parsing the output (nothing is subtracted). The signal can only
+//   overtake what the kernel still buffers when `cat` exits, a few KiB of the 64 MiB;
 // - a bare read loop: `forkpty` running `cat`, the master read in 64 KiB reads until EIO with the
 //   bytes thrown away, the ceiling any pseudo-terminal consumer can reach on this machine.
 //
@@ -407,9 +409,8 @@ public:
 
     bool started() const { return started_; }
 
-    /// Runs `cat path` in a new window and returns once tmux has read all of its output: the
-    /// window's shell signals a channel after `cat` exits, and tmux handles that signal only after
-    /// the output that came before it.
+    /// Runs `cat path` in a new window and returns once the window's shell, after `cat` exits,
+    /// has signalled a channel; by then tmux has read all but what the kernel still buffers.
     bool catFile(const std::string& path)
     {
         const std::string command = "cat '" + path + "'; tmux -L " + socket_ + " wait-for -S done";
