@@ -1,0 +1,504 @@
+// End-to-end throughput: `cat` of a 64 MiB file through a real pseudo-terminal into an 80x24
+// terminal with 10,000 lines of scrollback, from starting `cat` until every byte has been consumed.
+//
+// Three consumers read the same file in the same run:
+// - the headless terminal: a `HeadlessTerminal` whose `LocalProcess` runs `cat`; done when its end
+//   handler fires, which the process does only after delivering the last of the output. It runs
+//   twice: parsing on the pipeline's parse thread (direct delivery) and on the delivery queue;
+// - tmux, as the peer: a detached session of the same size and scrollback on a private socket; each
+//   run opens a window running `cat file; tmux wait-for -S done` and waits for that signal, so the
+//   time covers tmux reading and parsing the output (nothing is subtracted). The signal can only
+//   overtake what the kernel still buffers when `cat` exits, a few KiB of the 64 MiB;
+// - a bare read loop: `forkpty` running `cat`, the master read in 64 KiB reads until EIO with the
+//   bytes thrown away, the ceiling any pseudo-terminal consumer can reach on this machine.
+//
+// Two files are generated, deterministically, in a temporary directory at start: plain text lines
+// and lines of SGR-coloured words. Lines end in "\n" as in any text file; the terminal's line
+// discipline makes them "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the
+// file per second; the ratios headless/tmux and headless/bare are printed at the end.
+#include "BenchRatio.h"
+
+#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/Portable/HeadlessTerminal.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalOptions.h"
+
+#include <benchmark/benchmark.h>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <pty.h>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace kestrovan;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t fileSize = 64u << 20;
+constexpr uint32_t seed = 20240611;
+constexpr int columns = 80;
+constexpr int rows = 24;
+constexpr int scrollback = 10000;
+// Each run moves 64 MiB; two runs per consumer and file keep the whole binary under a minute.
+constexpr int runsPerBenchmark = 2;
+
+// --- Input files ---------------------------------------------------------------------------------
+
+std::string randomWord(std::mt19937& random)
+{
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./:=";
+    std::string word;
+    const int length = 1 + static_cast<int>(random() % 10);
+    for (int i = 0; i < length; ++i)
+        word.push_back(letters[random() % (sizeof(letters) - 1)]);
+    return word;
+}
+
+/// Lines of 10-79 columns of words, like a build log or a directory listing.
+std::string plainText()
+{
+    std::mt19937 random(seed);
+    std::string out;
+    out.reserve(fileSize + 128);
+    while (out.size() < fileSize) {
+        const size_t width = 10 + random() % 70;
+        std::string line;
+        while (line.size() < width)
+            line += randomWord(random) + ' ';
+        line.resize(width);
+        out += line;
+        out += '\n';
+    }
+    // Cut at a line end, so that the file ends as a text file does.
+    out.resize(out.rfind('\n', fileSize - 1) + 1);
+    return out;
+}
+
+/// Lines where every word has its own colour (16-colour, 256-colour or true colour, some bold,
+/// underlined or inverse), reset after each word, as coloured compiler or `ls` output looks.
+std::string sgrColoured()
+{
+    std::mt19937 random(seed + 1);
+    std::string out;
+    out.reserve(fileSize + 256);
+    while (out.size() < fileSize) {
+        int column = 0;
+        const int width = 20 + static_cast<int>(random() % 60);
+        while (column < width) {
+            switch (random() % 5) {
+            case 0:
+                out += "\x1b[" + std::to_string(30 + random() % 8) + "m";
+                break;
+            case 1:
+                out += "\x1b[1;" + std::to_string(90 + random() % 8) + ";" +
+                       std::to_string(40 + random() % 8) + "m";
+                break;
+            case 2:
+                out += "\x1b[38;5;" + std::to_string(random() % 256) + "m";
+                break;
+            case 3:
+                out += "\x1b[38;2;" + std::to_string(random() % 256) + ";" + std::to_string(random() % 256) +
+                       ";" + std::to_string(random() % 256) + "m";
+                break;
+            default:
+                out += random() % 2 ? "\x1b[4m" : "\x1b[7m";
+                break;
+            }
+            const std::string word = randomWord(random);
+            out += word;
+            out += "\x1b[0m ";
+            column += static_cast<int>(word.size()) + 1;
+        }
+        out += '\n';
+    }
+    // Cut at a line end so no escape sequence is left open at the end of the file.
+    out.resize(out.rfind('\n', fileSize - 1) + 1);
+    return out;
+}
+
+/// The temporary directory with both files; removed at exit.
+struct InputFiles
+{
+    std::string directory;
+    std::string plainPath;
+    std::string sgrPath;
+    size_t plainSize = 0;
+    size_t sgrSize = 0;
+
+    bool make()
+    {
+        char pattern[] = "/tmp/kestrovan-e2e-XXXXXX";
+        if (!mkdtemp(pattern))
+            return false;
+        directory = pattern;
+        plainPath = directory + "/plain.txt";
+        sgrPath = directory + "/sgr.txt";
+        const std::string plain = plainText();
+        const std::string sgr = sgrColoured();
+        plainSize = plain.size();
+        sgrSize = sgr.size();
+        return write(plainPath, plain) && write(sgrPath, sgr);
+    }
+
+    void remove() const
+    {
+        unlink(plainPath.c_str());
+        unlink(sgrPath.c_str());
+        rmdir(directory.c_str());
+    }
+
+    static bool write(const std::string& path, const std::string& contents)
+    {
+        FILE* file = std::fopen(path.c_str(), "wb");
+        if (!file)
+            return false;
+        const bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+        return std::fclose(file) == 0 && written;
+    }
+};
+
+InputFiles inputs;
+
+struct Workload
+{
+    const char* name;
+    const std::string* path;
+    const size_t* size;
+};
+
+const Workload plainWorkload{"PlainText", &inputs.plainPath, &inputs.plainSize};
+const Workload sgrWorkload{"SgrColoured", &inputs.sgrPath, &inputs.sgrSize};
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// --- Our headless terminal -----------------------------------------------------------------------
+
+/// Waits for the end handler, which may run on any thread.
+class EndSignal
+{
+public:
+    void notify()
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        condition_.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock lock(mutex_);
+        condition_.wait(lock, [&] { return ended_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable condition_;
+    bool ended_ = false;
+};
+
+/// The visible text of the file's last line: SGR sequences left out, trailing blanks trimmed.
+std::string expectedLastLine(const std::string& path)
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return {};
+    std::string tail(4096, '\0');
+    std::fseek(file, -static_cast<long>(tail.size()), SEEK_END);
+    tail.resize(std::fread(tail.data(), 1, tail.size(), file));
+    std::fclose(file);
+    tail.pop_back(); // the final "\n"
+    std::string line = tail.substr(tail.rfind('\n') + 1);
+    std::string text;
+    for (size_t at = 0; at < line.size(); ++at) {
+        if (line[at] == '\x1b') {
+            at = line.find('m', at);
+            continue;
+        }
+        text.push_back(line[at]);
+    }
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+/// The text of the logical line just above the cursor, joined across soft wraps, trailing blanks
+/// trimmed: after `cat`, the file's last line.
+std::string lastLineOnScreen(HeadlessTerminal& headless)
+{
+    const TerminalContentSnapshot snapshot =
+        headless.terminalContentSnapshot(TerminalContentRegion::viewport(), Terminal::BufferKind::normal);
+    int64_t index = snapshot.cursorRow - 1 - snapshot.capturedRange.lowerBound;
+    if (index < 0 || index >= static_cast<int64_t>(snapshot.rows.size()))
+        return {};
+    std::string text;
+    for (;;) {
+        const TerminalContentRowSnapshot& row = snapshot.rows[size_t(index)];
+        std::string rowText = row.text();
+        rowText.resize(size_t(columns), ' ');
+        text.insert(0, rowText);
+        if (!row.isWrapped || index == 0)
+            break;
+        --index;
+    }
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+enum class Delivery
+{
+    /// Output is parsed on the pipeline's parse thread.
+    direct,
+    /// Output is handed to the process's delivery queue and parsed there.
+    queued,
+};
+
+void BM_Headless(benchmark::State& state, const Workload& workload, Delivery delivery)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = columns;
+    options.rows = rows;
+    options.scrollback = scrollback;
+    const std::string expected = expectedLastLine(*workload.path);
+    for (auto _ : state) {
+        // A fresh terminal for each run, as tmux gets a fresh window; made before the clock starts.
+        EndSignal ended;
+        auto headless = HeadlessTerminal::create(nullptr, options, delivery == Delivery::direct, nullptr,
+                                                 [&ended](std::optional<int32_t>) { ended.notify(); });
+        const auto start = Clock::now();
+        headless->process()->startProcess("/bin/cat", {*workload.path});
+        ended.wait();
+        state.SetIterationTime(secondsSince(start));
+
+        // A run that lost output would look fast: check that the file's end reached the screen.
+        const std::string shown = lastLineOnScreen(*headless);
+        if (shown != expected) {
+            state.SkipWithError(
+                ("the last line on screen is \"" + shown + "\", not \"" + expected + "\"").c_str());
+            return;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(*workload.size));
+}
+
+void BM_HeadlessDirect(benchmark::State& state, const Workload& workload)
+{
+    BM_Headless(state, workload, Delivery::direct);
+}
+
+void BM_HeadlessQueued(benchmark::State& state, const Workload& workload)
+{
+    BM_Headless(state, workload, Delivery::queued);
+}
+
+// --- Bare read loop ------------------------------------------------------------------------------
+
+void BM_Bare(benchmark::State& state, const Workload& workload)
+{
+    std::vector<uint8_t> buffer(64u << 10);
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+        if (pid < 0) {
+            state.SkipWithError("forkpty failed");
+            return;
+        }
+        if (pid == 0) {
+            execl("/bin/cat", "cat", workload.path->c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // The master reads EIO once the child side is closed and drained.
+        for (;;) {
+            const ssize_t count = read(master, buffer.data(), buffer.size());
+            if (count > 0 || (count < 0 && errno == EINTR))
+                continue;
+            break;
+        }
+        close(master);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        state.SetIterationTime(secondsSince(start));
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(*workload.size));
+}
+
+// --- Peer: tmux ----------------------------------------------------------------------------------
+
+/// Runs a program to its end, its output discarded; its exit status, or -1 when it did not run.
+int run(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+/// A tmux server on its own socket with one detached 80x24 session; killed when it goes.
+class TmuxServer
+{
+public:
+    TmuxServer() : socket_("kestrovan-bench-" + std::to_string(getpid()))
+    {
+        // Options are set before the session exists so its windows are made with them: the same
+        // size and scrollback as our terminal, and a plain shell to run each window's command.
+        const std::string size = std::to_string(columns) + "x" + std::to_string(rows);
+        started_ = run({"tmux",
+                        "-L",
+                        socket_,
+                        "-f",
+                        "/dev/null",
+                        "start-server",
+                        ";",
+                        "set-option",
+                        "-g",
+                        "history-limit",
+                        std::to_string(scrollback),
+                        ";",
+                        "set-option",
+                        "-g",
+                        "default-size",
+                        size,
+                        ";",
+                        "set-option",
+                        "-g",
+                        "default-shell",
+                        "/bin/sh",
+                        ";",
+                        "new-session",
+                        "-d",
+                        "-s",
+                        "bench",
+                        "-x",
+                        std::to_string(columns),
+                        "-y",
+                        std::to_string(rows),
+                        "/bin/sh"}) == 0;
+    }
+    ~TmuxServer() { run({"tmux", "-L", socket_, "kill-server"}); }
+
+    TmuxServer(const TmuxServer&) = delete;
+    TmuxServer& operator=(const TmuxServer&) = delete;
+
+    bool started() const { return started_; }
+
+    /// Runs `cat path` in a new window and returns once the window's shell, after `cat` exits,
+    /// has signalled a channel; by then tmux has read all but what the kernel still buffers.
+    bool catFile(const std::string& path)
+    {
+        const std::string command = "cat '" + path + "'; tmux -L " + socket_ + " wait-for -S done";
+        if (run({"tmux", "-L", socket_, "new-window", "-d", "-t", "bench:", command}) != 0)
+            return false;
+        return run({"tmux", "-L", socket_, "wait-for", "done"}) == 0;
+    }
+
+private:
+    std::string socket_;
+    bool started_ = false;
+};
+
+void BM_Tmux(benchmark::State& state, const Workload& workload)
+{
+    TmuxServer server;
+    if (!server.started()) {
+        state.SkipWithError("tmux could not be started (is it installed?)");
+        return;
+    }
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        if (!server.catFile(*workload.path)) {
+            state.SkipWithError("tmux did not run the window");
+            return;
+        }
+        state.SetIterationTime(secondsSince(start));
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(*workload.size));
+}
+
+// --- Report --------------------------------------------------------------------------------------
+
+/// The bytes per second of the run whose name starts with `prefix`, if it ran.
+std::optional<double> rateOf(const bench::RatioReporter& reporter, const std::string& prefix)
+{
+    for (const auto& [name, rate] : reporter.bytesPerSecond) {
+        if (name.rfind(prefix + "/", 0) == 0)
+            return rate;
+    }
+    return std::nullopt;
+}
+
+void printSummary(const bench::RatioReporter& reporter)
+{
+    std::printf("\n%-22s %11s %11s %11s %14s %14s\n", "workload (delivery)", "ours MB/s", "tmux MB/s",
+                "bare MB/s", "ours/tmux", "ours/bare");
+    for (const Workload* workload : {&plainWorkload, &sgrWorkload}) {
+        const std::string name = workload->name;
+        const auto tmux = rateOf(reporter, "BM_Tmux_" + name);
+        const auto bare = rateOf(reporter, "BM_Bare_" + name);
+        for (const char* delivery : {"Direct", "Queued"}) {
+            const auto ours = rateOf(reporter, "BM_Headless" + std::string(delivery) + "_" + name);
+            if (!ours)
+                continue;
+            auto megabytes = [](std::optional<double> rate) { return rate ? *rate / 1e6 : 0.0; };
+            auto ratio = [&](std::optional<double> peer) { return peer && *peer > 0 ? *ours / *peer : 0.0; };
+            const std::string label = name + " (" + delivery + ")";
+            std::printf("%-22s %11.1f %11.1f %11.1f %13.2fx %13.0f%%\n", label.c_str(), megabytes(ours),
+                        megabytes(tmux), megabytes(bare), ratio(tmux), 100 * ratio(bare));
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (!inputs.make()) {
+        std::fprintf(stderr, "could not write the input files to a temporary directory\n");
+        return 1;
+    }
+    for (const Workload* workload : {&plainWorkload, &sgrWorkload}) {
+        const std::string name = workload->name;
+        for (auto [kind, function] : {std::pair{"BM_HeadlessDirect_", &BM_HeadlessDirect},
+                                      std::pair{"BM_HeadlessQueued_", &BM_HeadlessQueued},
+                                      std::pair{"BM_Tmux_", &BM_Tmux}, std::pair{"BM_Bare_", &BM_Bare}}) {
+            benchmark::RegisterBenchmark((kind + name).c_str(), function, *workload)
+                ->Iterations(runsPerBenchmark)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    printSummary(reporter);
+    inputs.remove();
+    benchmark::Shutdown();
+    return 0;
+}
