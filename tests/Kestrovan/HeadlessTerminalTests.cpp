@@ -1,5 +1,5 @@
 #include "Kestrovan/ChildProcessTestSupport.h"
-#include "Kestrovan/Portable/HeadlessTerminal.h"
+#include "Kestrovan/Kestrovan.h"
 #include "Kestrovan/SemanticContent.h"
 #include "Platform/Dispatch/SerialQueue.h"
 

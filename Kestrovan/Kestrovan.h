@@ -1,0 +1,49 @@
+// The whole public engine API in one include, for programs that embed the terminal engine.
+//
+// Embedders with a view of their own use the terminal, its delegate and options, the local
+// process that runs the child, and the portable snapshots and host input; embedders without one
+// use the headless terminal. The headers for the engine's inner workings (parser, arena, ring,
+// pipeline worker) are left out: they are included where they are used.
+#pragma once
+
+// The screen model
+#include "Kestrovan/Attribute.h"
+#include "Kestrovan/Buffer.h"
+#include "Kestrovan/BufferLine.h"
+#include "Kestrovan/CharData.h"
+#include "Kestrovan/Color.h"
+#include "Kestrovan/CursorStyle.h"
+#include "Kestrovan/Line.h"
+#include "Kestrovan/Position.h"
+
+// The emulator
+#include "Kestrovan/KittyKeyboardEncoder.h"
+#include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/LinkMatch.h"
+#include "Kestrovan/Locked.h"
+#include "Kestrovan/SelectionService.h"
+#include "Kestrovan/SemanticContent.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/TerminalLock.h"
+#include "Kestrovan/TerminalMouse.h"
+#include "Kestrovan/TerminalOptions.h"
+#include "Kestrovan/TerminalPaste.h"
+#include "Kestrovan/TerminalProgramStatus.h"
+#include "Kestrovan/TerminalVisibility.h"
+#include "Kestrovan/ViewTerminal.h"
+
+// The child process and the roads to and from it
+#include "Kestrovan/IOTimerQueue.h"
+#include "Kestrovan/LocalProcess.h"
+#include "Kestrovan/LocalProcessDelegate.h"
+#include "Kestrovan/LocalProcessError.h"
+#include "Kestrovan/PseudoTerminalHelpers.h"
+#include "Kestrovan/TerminalEventQueue.h"
+
+// Hosts that draw for themselves, or have no view
+#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/Portable/HeadlessTerminal.h"
+#include "Kestrovan/Portable/HostKeyNames.h"
+#include "Kestrovan/Portable/RenderSnapshot.h"
+#include "Kestrovan/Portable/WasmHostEventQueue.h"
