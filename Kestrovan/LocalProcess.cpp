@@ -1,0 +1,580 @@
+#include "Kestrovan/LocalProcess.h"
+
+#include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/IOTimerQueue.h"
+#include "Kestrovan/PseudoTerminalHelpers.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalIOPipelineWorker.h"
+#include "Platform/Dispatch/ExitMonitor.h"
+#include "Platform/Dispatch/ProcessWriter.h"
+#include "Platform/Dispatch/SerialQueue.h"
+#include "Platform/Dispatch/UtilityPool.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kestrovan {
+
+namespace {
+
+using Phase = LocalProcessPhase;
+
+int32_t duplicateWithCloseOnExec(int32_t descriptor)
+{
+    return fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+}
+
+std::string byteList(std::span<const uint8_t> bytes)
+{
+    std::string text = "[";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0)
+            text += ", ";
+        text += std::to_string(bytes[i]);
+    }
+    return text + "]";
+}
+
+bool writeWholeFile(const std::string& path, std::span<const uint8_t> bytes, int& error)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        error = errno;
+        return false;
+    }
+    const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
+    error = written == bytes.size() ? 0 : errno;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno;
+    return error == 0;
+}
+
+} // namespace
+
+std::shared_ptr<LocalProcess> LocalProcess::create(const std::shared_ptr<LocalProcessDelegate>& delegate,
+                                                   std::shared_ptr<platform::DispatchQueue> dispatchQueue,
+                                                   bool directDelivery,
+                                                   DuplicateDescriptor duplicateDescriptor)
+{
+    return std::make_shared<LocalProcess>(Passkey{}, delegate, std::move(dispatchQueue), directDelivery,
+                                          std::move(duplicateDescriptor));
+}
+
+LocalProcess::LocalProcess(Passkey, const std::shared_ptr<LocalProcessDelegate>& delegate,
+                           std::shared_ptr<platform::DispatchQueue> dispatchQueue, bool directDelivery,
+                           DuplicateDescriptor duplicateDescriptor)
+    : duplicateDescriptor(duplicateDescriptor ? std::move(duplicateDescriptor) : duplicateWithCloseOnExec),
+      counters(std::make_shared<Locked<LocalProcessCounters>>()), delegateReference(delegate),
+      dispatchQueue(dispatchQueue ? std::move(dispatchQueue)
+                                  : std::make_shared<platform::SerialQueue>(defaultDeliveryQueueLabel)),
+      directDelivery(directDelivery), writeQueue(std::make_shared<platform::SerialQueue>(writeQueueLabel))
+{}
+
+LocalProcess::~LocalProcess()
+{
+    // Take the whole state, leaving a fresh one behind: whatever deferred work still finds this
+    // object (none should, it reaches it weakly) sees an idle process.
+    LocalProcessSessionState state =
+        session.withLock([](LocalProcessSessionState& value) { return std::exchange(value, {}); });
+
+    // The pipeline's threads may be busy delivering (even waiting for the delivery queue, which
+    // may be the thread running this), so they are ended and waited for elsewhere.
+    releasePipeline(std::move(state.pipeline));
+    if (state.childMonitor)
+        state.childMonitor->cancel();
+
+    if (state.reaper) {
+        auto reaper = state.reaper;
+        reaper->signal(SIGTERM);
+        const auto delay = std::chrono::duration_cast<platform::TimerQueue::Clock::duration>(
+            std::chrono::duration<double>(std::max(0.0, state.killEscalationDelay)));
+        auto kill = IOTimerQueue::shared().schedule(platform::TimerQueue::Clock::now() + delay,
+                                                    [reaper] { reaper->signal(SIGKILL); });
+        LocalProcessChildReaper::startThread(
+            [reaper, kill, writer = std::move(state.writeChannel)]() mutable {
+                reaper->wait();
+                // Reaped: the escalation has nothing left to do (and would be refused anyway).
+                kill.cancel();
+                if (writer)
+                    writer->close(platform::ProcessWriter::CloseMode::stop);
+            });
+    } else if (state.writeChannel) {
+        state.writeChannel->close(platform::ProcessWriter::CloseMode::stop);
+    }
+}
+
+void LocalProcess::releasePipeline(std::shared_ptr<TerminalIOPipeline> pipeline)
+{
+    if (!pipeline)
+        return;
+    // Dropping the pipeline shuts its worker down, waits for both threads and clears the sink.
+    platform::UtilityPool::shared().async([pipeline = std::move(pipeline)]() mutable { pipeline.reset(); });
+}
+
+// --- Properties ----------------------------------------------------------------------------------
+
+int32_t LocalProcess::childfd() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) { return value.childfd; });
+}
+
+int32_t LocalProcess::shellPid() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) { return value.shellPid; });
+}
+
+double LocalProcess::drainTimeout() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) { return value.drainTimeout; });
+}
+
+void LocalProcess::setDrainTimeout(double seconds)
+{
+    session.withLock([&](LocalProcessSessionState& value) { value.drainTimeout = seconds; });
+}
+
+double LocalProcess::killEscalationDelay() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) { return value.killEscalationDelay; });
+}
+
+void LocalProcess::setKillEscalationDelay(double seconds)
+{
+    session.withLock([&](LocalProcessSessionState& value) { value.killEscalationDelay = seconds; });
+}
+
+std::optional<ByteSet> LocalProcess::terminalControlBytesForPaste() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) -> std::optional<ByteSet> {
+        const bool live = value.phase == Phase::running || value.phase == Phase::terminating;
+        if (!live || value.childfd < 0)
+            return std::nullopt;
+        return PseudoTerminalHelpers::terminalControlBytesForPaste(value.childfd);
+    });
+}
+
+bool LocalProcess::debugIO() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) { return value.debugIO; });
+}
+
+void LocalProcess::setDebugIO(bool on)
+{
+    session.withLock([&](LocalProcessSessionState& value) { value.debugIO = on; });
+}
+
+int64_t LocalProcess::sendCount() const
+{
+    return counters->withLock([](const LocalProcessCounters& value) { return value.sendCount; });
+}
+
+int64_t LocalProcess::total() const
+{
+    return counters->withLock([](const LocalProcessCounters& value) { return value.totalWritten; });
+}
+
+bool LocalProcess::running() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) {
+        return value.phase == Phase::running || value.phase == Phase::terminating ||
+               value.phase == Phase::exited;
+    });
+}
+
+bool LocalProcess::windingDown() const
+{
+    return session.withLock(
+        [](const LocalProcessSessionState& value) { return value.phase == Phase::windingDown; });
+}
+
+std::shared_ptr<LocalProcessDelegate> LocalProcess::delegate() const
+{
+    return delegateReference.withLock(
+        [](const std::weak_ptr<LocalProcessDelegate>& value) { return value.lock(); });
+}
+
+// --- Sending -------------------------------------------------------------------------------------
+
+void LocalProcess::send(std::span<const uint8_t> data)
+{
+    send(data, [](LocalProcessSendResult result) {
+        if (const auto* error = std::get_if<LocalProcessError>(&result);
+            error && error->kind() == LocalProcessError::Case::writeFailed)
+            printDiagnostic("Error writing data to the child, errno=" + std::to_string(error->code()));
+    });
+}
+
+void LocalProcess::send(std::span<const uint8_t> data, SendCompletion completion)
+{
+    struct Channel
+    {
+        std::shared_ptr<platform::ProcessWriter> writer;
+        bool debugIO = false;
+    };
+    const Channel channel = session.withLock([](const LocalProcessSessionState& value) {
+        const bool live = value.phase == Phase::running || value.phase == Phase::terminating;
+        return live ? Channel{value.writeChannel, value.debugIO} : Channel{};
+    });
+    if (!channel.writer) {
+        completion(LocalProcessError::notRunning());
+        return;
+    }
+    if (data.empty()) {
+        completion(int64_t{0});
+        return;
+    }
+    const int64_t index = counters->withLock([](LocalProcessCounters& value) { return value.sendCount++; });
+    std::vector<uint8_t> bytes(data.begin(), data.end());
+    if (channel.debugIO)
+        printDiagnostic("[SEND-" + std::to_string(index) + "] Queuing data to client: " + byteList(bytes) +
+                        " ");
+
+    const int64_t length = static_cast<int64_t>(bytes.size());
+    channel.writer->write(std::move(bytes), [counters = counters, index, length, debugIO = channel.debugIO,
+                                             completion = std::move(completion)](
+                                                platform::ProcessWriter::WriteResult result) {
+        const int64_t written =
+            result.error == 0 ? length : std::max<int64_t>(0, static_cast<int64_t>(result.bytesWritten));
+        const int64_t total = counters->withLock([&](LocalProcessCounters& value) {
+            value.totalWritten += written;
+            return value.totalWritten;
+        });
+        if (debugIO)
+            printDiagnostic("[SEND-" + std::to_string(index) + "] completed bytes=" + std::to_string(total));
+        if (result.error == 0)
+            completion(written);
+        else
+            completion(LocalProcessError::writeFailed(result.error, written));
+    });
+}
+
+// --- Starting ------------------------------------------------------------------------------------
+
+void LocalProcess::startProcess(const std::string& executable, const std::vector<std::string>& args,
+                                const std::optional<std::vector<std::string>>& environment,
+                                const std::optional<std::string>& execName,
+                                const std::optional<std::string>& currentDirectory)
+{
+    start(executable, args, environment, execName, currentDirectory, true);
+}
+
+std::optional<LocalProcessError>
+LocalProcess::startProcessChecked(const std::string& executable, const std::vector<std::string>& args,
+                                  const std::optional<std::vector<std::string>>& environment,
+                                  const std::optional<std::string>& execName,
+                                  const std::optional<std::string>& currentDirectory)
+{
+    return start(executable, args, environment, execName, currentDirectory, false);
+}
+
+std::optional<LocalProcessError>
+LocalProcess::start(const std::string& executable, const std::vector<std::string>& args,
+                    const std::optional<std::vector<std::string>>& environment,
+                    const std::optional<std::string>& execName,
+                    const std::optional<std::string>& currentDirectory, bool notify)
+{
+    const bool accepted = session.withLock([](LocalProcessSessionState& value) {
+        if (value.phase != Phase::idle)
+            return false;
+        value.phase = Phase::starting;
+        return true;
+    });
+    if (!accepted)
+        return LocalProcessError::alreadyRunning();
+
+    // Asked without any lock held: the delegate may well look at this process meanwhile.
+    winsize size{};
+    if (auto client = delegate())
+        size = client->getWindowSize();
+
+    std::vector<std::string> argv;
+    argv.reserve(args.size() + 1);
+    argv.push_back(execName.value_or(executable));
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::vector<std::string> env =
+        environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true);
+
+    // Builds everything the child needs before the fork, so that the child only makes
+    // async-signal-safe calls before `execve`.
+    auto started = PseudoTerminalHelpers::fork(executable, argv, env, currentDirectory, size);
+    if (!started)
+        return launchFailure(LocalProcessError::forkFailed(errno), notify);
+    const int master = started->masterFd;
+    const pid_t pid = started->pid;
+    // Later children of this program must not inherit this terminal: a master kept open by an
+    // unrelated child would keep the terminal alive after it was closed here.
+    fcntl(master, F_SETFD, fcntl(master, F_GETFD) | FD_CLOEXEC);
+
+    const int duplicate = duplicateDescriptor(master);
+    if (duplicate < 0) {
+        const int error = errno;
+        close(master);
+        auto reaper = std::make_shared<LocalProcessChildReaper>(pid);
+        reaper->signal(SIGKILL);
+        LocalProcessChildReaper::startThread([reaper] { reaper->wait(); });
+        return launchFailure(LocalProcessError::writeChannelFailed(error), notify);
+    }
+
+    auto writer = std::make_shared<platform::ProcessWriter>(duplicate, writeQueue);
+    auto reaper = std::make_shared<LocalProcessChildReaper>(pid);
+    struct Started
+    {
+        uint64_t generation;
+        bool terminateNow;
+    };
+    const Started current = session.withLock([&](LocalProcessSessionState& value) {
+        const uint64_t generation = ++value.generation;
+        const bool terminateNow = value.terminateRequestedDuringStart;
+        value.phase = terminateNow ? Phase::terminating : Phase::running;
+        value.terminateRequestedDuringStart = false;
+        value.childfd = master;
+        value.shellPid = pid;
+        value.writeChannel = writer;
+        value.reaper = reaper;
+        return Started{generation, terminateNow};
+    });
+
+    // From here the pipeline owns the master and closes it.
+    auto pipeline = TerminalIOPipeline::create(master, weak_from_this());
+    session.withLock([&](LocalProcessSessionState& value) { value.pipeline = pipeline; });
+    pipeline->start();
+
+    auto monitor = std::make_shared<platform::ExitMonitor>(pid);
+    session.withLock([&](LocalProcessSessionState& value) { value.childMonitor = monitor; });
+    std::weak_ptr<LocalProcess> weakSelf = weak_from_this();
+    const uint64_t generation = current.generation;
+    monitor->notifyOnExit(dispatchQueue, [weakSelf, generation, reaper](std::optional<int>) {
+        // Reaping, and then draining for up to `drainTimeout`, must not hold up the delivery
+        // queue: the parse thread may be waiting on it with the last output.
+        LocalProcessChildReaper::startThread([weakSelf, generation, reaper] {
+            const std::optional<int> status = reaper->wait();
+            auto self = weakSelf.lock();
+            if (!self)
+                return;
+            auto finished = self->session.withLock([&](LocalProcessSessionState& value) {
+                return value.generation == generation ? std::exchange(value.childMonitor, nullptr) : nullptr;
+            });
+            if (finished)
+                finished->cancel();
+            self->childDidExit(generation, status);
+        });
+    });
+
+    if (current.terminateNow)
+        reaper->signal(SIGTERM);
+    return std::nullopt;
+}
+
+LocalProcessError LocalProcess::launchFailure(LocalProcessError error, bool notify)
+{
+    const uint64_t generation = session.withLock([&](LocalProcessSessionState& value) {
+        value.terminateRequestedDuringStart = false;
+        value.phase = notify ? Phase::windingDown : Phase::idle;
+        return ++value.generation;
+    });
+    if (notify) {
+        dispatchQueue->async([weakSelf = weak_from_this(), generation, error] {
+            auto self = weakSelf.lock();
+            if (!self)
+                return;
+            const bool current = self->session.withLock([&](LocalProcessSessionState& value) {
+                if (value.generation != generation || value.phase != Phase::windingDown)
+                    return false;
+                value.phase = Phase::idle;
+                return true;
+            });
+            if (!current)
+                return;
+            if (auto client = self->delegate())
+                client->processFailedToStart(*self, error);
+        });
+    }
+    return error;
+}
+
+// --- The child's end -----------------------------------------------------------------------------
+
+void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
+{
+    struct Exited
+    {
+        bool current = false;
+        std::shared_ptr<TerminalIOPipeline> pipeline;
+        double drainTimeout = 0;
+    };
+    const Exited exited = session.withLock([&](LocalProcessSessionState& value) {
+        const bool live = value.phase == Phase::running || value.phase == Phase::terminating;
+        if (value.generation != generation || !live)
+            return Exited{};
+        value.phase = Phase::exited;
+        value.childfd = -1;
+        value.shellPid = 0;
+        return Exited{true, value.pipeline, value.drainTimeout};
+    });
+    if (!exited.current)
+        return;
+
+    if (exited.pipeline) {
+        // What the child wrote before it ended may still sit in the terminal or in the ring:
+        // deliver it, for a bounded time, before the end is reported.
+        const uint64_t deadline = TerminalIOPipelineWorker::uptimeDeadline(exited.drainTimeout);
+        const auto& worker = exited.pipeline->worker();
+        if (worker->requestDrain(deadline))
+            worker->waitUntilThreadsEnd(deadline);
+        exited.pipeline->sink()->clear();
+    }
+
+    std::optional<int32_t> exitCode;
+    if (status && WIFEXITED(*status))
+        exitCode = WEXITSTATUS(*status);
+
+    struct WoundDown
+    {
+        bool current = false;
+        std::shared_ptr<TerminalIOPipeline> pipeline;
+        std::shared_ptr<LocalProcessChildReaper> reaper;
+        std::shared_ptr<platform::ProcessWriter> writer;
+    };
+    WoundDown woundDown = session.withLock([&](LocalProcessSessionState& value) {
+        if (value.generation != generation || value.phase != Phase::exited)
+            return WoundDown{};
+        value.phase = Phase::windingDown;
+        return WoundDown{true, std::exchange(value.pipeline, nullptr), std::exchange(value.reaper, nullptr),
+                         std::exchange(value.writeChannel, nullptr)};
+    });
+    if (!woundDown.current)
+        return;
+    releasePipeline(std::move(woundDown.pipeline));
+    // Writes the child will never read are abandoned, a blocked one too.
+    if (woundDown.writer)
+        woundDown.writer->close(platform::ProcessWriter::CloseMode::stop);
+
+    dispatchQueue->async([weakSelf = weak_from_this(), generation, exitCode] {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        const bool current = self->session.withLock([&](LocalProcessSessionState& value) {
+            if (value.generation != generation || value.phase != Phase::windingDown)
+                return false;
+            value.phase = Phase::idle;
+            return true;
+        });
+        if (!current)
+            return;
+        if (auto client = self->delegate())
+            client->processTerminated(*self, exitCode);
+    });
+}
+
+void LocalProcess::terminate()
+{
+    auto reaper =
+        session.withLock([](LocalProcessSessionState& value) -> std::shared_ptr<LocalProcessChildReaper> {
+            switch (value.phase) {
+            case Phase::starting:
+                value.terminateRequestedDuringStart = true;
+                return nullptr;
+            case Phase::running:
+                value.phase = Phase::terminating;
+                return value.reaper;
+            case Phase::terminating:
+                return value.reaper;
+            default:
+                return nullptr;
+            }
+        });
+    if (reaper)
+        reaper->signal(SIGTERM);
+}
+
+void LocalProcess::setHostLogging(const std::optional<std::string>& directory)
+{
+    session.withLock([&](LocalProcessSessionState& value) {
+        value.loggingDirectory = directory;
+        value.logFileCounter = 0;
+    });
+}
+
+bool LocalProcess::updateWindowSize(winsize& size)
+{
+    return session.withLock([&](const LocalProcessSessionState& value) {
+        const bool live = value.phase == Phase::running || value.phase == Phase::terminating;
+        return live && value.childfd >= 0 && PseudoTerminalHelpers::setWinSize(value.childfd, size) == 0;
+    });
+}
+
+// --- Output --------------------------------------------------------------------------------------
+
+void LocalProcess::pipeline(TerminalIOPipeline& source, std::span<const uint8_t> bytes)
+{
+    struct Trace
+    {
+        bool current = false;
+        bool debugIO = false;
+        int64_t totalRead = 0;
+        std::optional<std::string> dumpPath;
+    };
+    const Trace trace = session.withLock([&](LocalProcessSessionState& value) {
+        if (value.pipeline.get() != &source)
+            return Trace{};
+        Trace result{true, value.debugIO, 0, std::nullopt};
+        if (value.debugIO) {
+            value.totalRead += static_cast<int64_t>(bytes.size());
+            result.totalRead = value.totalRead;
+        }
+        if (value.loggingDirectory)
+            result.dumpPath = *value.loggingDirectory + "/log-" + std::to_string(value.logFileCounter++);
+        return result;
+    });
+    // Output of a pipeline that is no longer this process's own belongs to an earlier child.
+    if (!trace.current)
+        return;
+    if (trace.debugIO)
+        printDiagnostic("[READ] count=" + std::to_string(bytes.size()) +
+                        " received from host total=" + std::to_string(trace.totalRead));
+    if (trace.dumpPath) {
+        int error = 0;
+        if (!writeWholeFile(*trace.dumpPath, bytes, error))
+            printDiagnostic("Got error while logging data dump to " + *trace.dumpPath + ": " +
+                            std::strerror(error));
+    }
+
+    if (directDelivery) {
+        auto client = delegate();
+        if (!client)
+            return;
+        if (auto* borrowing = dynamic_cast<LocalProcessBorrowedDataDelegate*>(client.get())) {
+            borrowing->dataReceivedBorrowed(bytes);
+            return;
+        }
+        const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+        client->dataReceived(copy);
+        return;
+    }
+    // The parse thread waits for the delivery, so a slow consumer holds back reading (and, once
+    // the ring is full, the child).
+    const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+    dispatchQueue->sync([&] {
+        if (auto client = delegate())
+            client->dataReceived(copy);
+    });
+}
+
+void LocalProcess::pipelineReachedEOF(TerminalIOPipeline& source)
+{
+    // The end itself is reported by the exit monitor; this only forgets the descriptor, which the
+    // pipeline is about to close.
+    session.withLock([&](LocalProcessSessionState& value) {
+        if (value.pipeline.get() == &source)
+            value.childfd = -1;
+    });
+}
+
+} // namespace kestrovan
