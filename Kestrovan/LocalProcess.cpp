@@ -400,23 +400,33 @@ LocalProcessError LocalProcess::launchFailure(LocalProcessError error, bool noti
         return ++value.generation;
     });
     if (notify) {
-        dispatchQueue->async([weakSelf = weak_from_this(), generation, error] {
-            auto self = weakSelf.lock();
-            if (!self)
-                return;
-            const bool current = self->session.withLock([&](LocalProcessSessionState& value) {
-                if (value.generation != generation || value.phase != Phase::windingDown)
-                    return false;
-                value.phase = Phase::idle;
-                return true;
-            });
-            if (!current)
-                return;
-            if (auto client = self->delegate())
-                client->processFailedToStart(*self, error);
+        reportEndOfGeneration(generation, [error](LocalProcessDelegate& client, LocalProcess& self) {
+            client.processFailedToStart(self, error);
         });
     }
     return error;
+}
+
+// The last word on a generation, on the delivery queue after every delivery queued there before
+// it: the process becomes idle (so it may start again) and only then is the delegate told. A
+// report that finds a newer generation, or a process no longer winding down, is dropped.
+void LocalProcess::reportEndOfGeneration(uint64_t generation, EndReport report)
+{
+    dispatchQueue->async([weakSelf = weak_from_this(), generation, report = std::move(report)] {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        const bool current = self->session.withLock([&](LocalProcessSessionState& value) {
+            if (value.generation != generation || value.phase != Phase::windingDown)
+                return false;
+            value.phase = Phase::idle;
+            return true;
+        });
+        if (!current)
+            return;
+        if (auto client = self->delegate())
+            report(*client, *self);
+    });
 }
 
 // --- The child's end -----------------------------------------------------------------------------
@@ -479,21 +489,8 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
     if (woundDown.writer)
         woundDown.writer->close(platform::ProcessWriter::CloseMode::stop);
 
-    // The end is told on the delivery queue, after every delivery queued there before it.
-    dispatchQueue->async([weakSelf = weak_from_this(), generation, exitCode] {
-        auto self = weakSelf.lock();
-        if (!self)
-            return;
-        const bool current = self->session.withLock([&](LocalProcessSessionState& value) {
-            if (value.generation != generation || value.phase != Phase::windingDown)
-                return false;
-            value.phase = Phase::idle;
-            return true;
-        });
-        if (!current)
-            return;
-        if (auto client = self->delegate())
-            client->processTerminated(*self, exitCode);
+    reportEndOfGeneration(generation, [exitCode](LocalProcessDelegate& client, LocalProcess& self) {
+        client.processTerminated(self, exitCode);
     });
 }
 

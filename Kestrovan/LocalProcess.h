@@ -171,6 +171,8 @@ private:
                                            const std::optional<std::string>& currentDirectory, bool notify);
     LocalProcessError launchFailure(LocalProcessError error, bool notify);
     void childDidExit(uint64_t generation, std::optional<int> status);
+    using EndReport = std::function<void(LocalProcessDelegate&, LocalProcess&)>;
+    void reportEndOfGeneration(uint64_t generation, EndReport report);
     std::shared_ptr<LocalProcessDelegate> delegate() const;
     static void releasePipeline(std::shared_ptr<TerminalIOPipeline> pipeline);
 
