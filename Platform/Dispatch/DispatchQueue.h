@@ -25,6 +25,11 @@ public:
 
     /// True when the calling thread is the one this queue runs its work on.
     virtual bool isCurrent() const = 0;
+
+protected:
+    /// `sync` for queues built on `async`: queues `work` and blocks until it has run. The caller
+    /// has made sure it is not on the queue's own thread.
+    void runAndWait(std::function<void()> work);
 };
 
 } // namespace platform

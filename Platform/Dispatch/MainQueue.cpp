@@ -56,17 +56,7 @@ void MainQueue::sync(std::function<void()> work)
 {
     if (isCurrent())
         dispatchFatal("MainQueue::sync called on the main thread, which would wait for itself");
-    std::mutex doneMutex;
-    std::condition_variable doneSignal;
-    bool done = false;
-    async([&] {
-        work();
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneSignal.notify_one();
-    });
-    std::unique_lock lock(doneMutex);
-    doneSignal.wait(lock, [&] { return done; });
+    runAndWait(std::move(work));
 }
 
 bool MainQueue::isCurrent() const

@@ -2,10 +2,7 @@
 
 #include "Platform/Dispatch/DispatchFatal.h"
 #include "Platform/Dispatch/ThreadRegistry.h"
-
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include "Platform/Dispatch/WorkList.h"
 
 namespace platform {
 
@@ -20,10 +17,7 @@ thread_local const void* runningQueue = nullptr;
 struct SerialQueue::Shared
 {
     std::string label;
-    std::mutex mutex;
-    std::condition_variable wakeUp;
-    std::deque<std::function<void()>> items;
-    bool stopping = false;
+    WorkList items;
 };
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), shared_(std::make_shared<Shared>())
@@ -34,11 +28,7 @@ SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), shared_(
 
 SerialQueue::~SerialQueue()
 {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stopping = true;
-    }
-    shared_->wakeUp.notify_one();
+    shared_->items.stop();
     // An item may drop the last reference to its own queue; the thread cannot join itself, so it
     // finishes the items left and leaves on its own, keeping the shared state alive until then.
     if (isCurrent())
@@ -49,11 +39,7 @@ SerialQueue::~SerialQueue()
 
 void SerialQueue::async(std::function<void()> work)
 {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->items.push_back(std::move(work));
-    }
-    shared_->wakeUp.notify_one();
+    shared_->items.push(std::move(work));
 }
 
 void SerialQueue::sync(std::function<void()> work)
@@ -61,18 +47,7 @@ void SerialQueue::sync(std::function<void()> work)
     if (isCurrent())
         dispatchFatal("SerialQueue::sync called on the thread of queue \"" + label_ +
                       "\", which would wait for itself");
-    std::mutex doneMutex;
-    std::condition_variable doneSignal;
-    bool done = false;
-    async([&] {
-        work();
-        // Notified under the lock: once `done` is seen the waiter returns and these locals go.
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneSignal.notify_one();
-    });
-    std::unique_lock lock(doneMutex);
-    doneSignal.wait(lock, [&] { return done; });
+    runAndWait(std::move(work));
 }
 
 bool SerialQueue::isCurrent() const
@@ -84,21 +59,7 @@ void SerialQueue::run(std::shared_ptr<Shared> shared)
 {
     setCurrentThreadName(shared->label);
     runningQueue = shared.get();
-    std::unique_lock lock(shared->mutex);
-    for (;;) {
-        shared->wakeUp.wait(lock, [&] { return shared->stopping || !shared->items.empty(); });
-        if (shared->items.empty())
-            break;
-        {
-            std::function<void()> item = std::move(shared->items.front());
-            shared->items.pop_front();
-            lock.unlock();
-            // The item and the release of its captures run without the lock, so they may queue
-            // more work here or elsewhere.
-            item();
-        }
-        lock.lock();
-    }
+    shared->items.runUntilStopped();
     runningQueue = nullptr;
 }
 

@@ -1,20 +1,15 @@
 #include "Platform/Dispatch/UtilityPool.h"
 
 #include "Platform/Dispatch/ThreadRegistry.h"
+#include "Platform/Dispatch/WorkList.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 
 namespace platform {
 
 struct UtilityPool::Shared
 {
-    std::mutex mutex;
-    std::condition_variable wakeUp;
-    std::deque<std::function<void()>> items;
-    bool stopping = false;
+    WorkList items;
 };
 
 UtilityPool& UtilityPool::shared()
@@ -36,11 +31,7 @@ UtilityPool::UtilityPool(size_t threadCount, std::string labelPrefix) : shared_(
 
 UtilityPool::~UtilityPool()
 {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stopping = true;
-    }
-    shared_->wakeUp.notify_all();
+    shared_->items.stop();
     for (auto& thread : threads_) {
         // An item that destroys its own pool leaves its thread to end on its own.
         if (thread.get_id() == std::this_thread::get_id())
@@ -52,29 +43,13 @@ UtilityPool::~UtilityPool()
 
 void UtilityPool::async(std::function<void()> work)
 {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->items.push_back(std::move(work));
-    }
-    shared_->wakeUp.notify_one();
+    shared_->items.push(std::move(work));
 }
 
 void UtilityPool::run(std::shared_ptr<Shared> shared, std::string label)
 {
     setCurrentThreadName(label);
-    std::unique_lock lock(shared->mutex);
-    for (;;) {
-        shared->wakeUp.wait(lock, [&] { return shared->stopping || !shared->items.empty(); });
-        if (shared->items.empty())
-            break;
-        {
-            std::function<void()> item = std::move(shared->items.front());
-            shared->items.pop_front();
-            lock.unlock();
-            item();
-        }
-        lock.lock();
-    }
+    shared->items.runUntilStopped();
 }
 
 } // namespace platform
