@@ -505,14 +505,18 @@ public:
 
     // --- Parser listener and dispatch (TerminalDispatch.cpp) ------------------------------------
 
-    void handlePrintBorrowed(std::span<const uint8_t> bytes) override;
-    void dispatchExecute(uint8_t code) override;
-    void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
-    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) override;
+    // Final, so that the parse loop the terminal instantiates for itself calls them directly.
+    void handlePrintBorrowed(std::span<const uint8_t> bytes) final;
+    void dispatchExecute(uint8_t code) final;
+    void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final;
+    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final;
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
                                                const CsiParameters& parameters, uint8_t finalByte) override;
+    /// Every CSI final but "m": kept out of `dispatchCsi` so that the SGR test inlines into the
+    /// terminal's parse loop without the large frame of the routing switch.
+    void dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect);
 
     /// A host closure for an OSC number, consulted before the built-in handler.
     void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);

@@ -5,6 +5,7 @@
 // Unknown sequences are reported as one "Info: ..." line on standard output unless `silentLog` is
 // set, and otherwise ignored. The handlers live in the family files named in Terminal.h; the OSC
 // titles, being two lines each, are here.
+#include "Kestrovan/EscapeSequenceParserLoop.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SixelDcsHandler.h"
 #include "Kestrovan/Terminal.h"
@@ -109,6 +110,9 @@ std::string titleText(std::span<const uint8_t> data)
 }
 
 } // namespace
+
+// The terminal's own parse loop: the handlers below are called from it directly.
+template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::span<const uint8_t>, Terminal&);
 
 // --- Print ---------------------------------------------------------------------------------------
 
@@ -323,6 +327,12 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
         cmdCsiM(pars, collect);
         return;
     }
+    dispatchCsiOtherThanSgr(code, pars, collect);
+}
+
+void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
+                                       std::span<const uint8_t> collect)
+{
     Buffer& active = *_buffer;
     switch (code) {
     case '@': // ICH
