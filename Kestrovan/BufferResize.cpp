@@ -112,8 +112,12 @@ void Buffer::resize(int newCols, int newRows)
             reflowNarrower(cols_, newCols, newRows);
         recalculateLinesWithImagesCount();
         if (newCols < cols_) {
-            for (int row = 0; row < lines_.count(); ++row)
+            // The cut must not leave half a wide character: the lines of the cursor's group were
+            // not reflowed and may hold one across the new edge.
+            for (int row = 0; row < lines_.count(); ++row) {
+                lines_[row]->repairWideSeam(newCols);
                 lines_[row]->resize(newCols, nullCell);
+            }
         }
     }
 

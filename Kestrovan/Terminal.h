@@ -52,6 +52,10 @@
 //   TerminalClipboard.cpp      paste and the clipboard capabilities, forwarded to the kitty
 //                              clipboard protocol object
 //   TerminalRenderSnapshot.cpp the portable render snapshot and its caches
+//   TerminalContentSnapshot.cpp  the content and input-state snapshots, and a live line's
+//                              display text
+//   TerminalHostInput.cpp      input from hosts without a view: keys by web key names, text,
+//                              pastes and clipboard-read answers
 //   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
 //   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
@@ -122,7 +126,10 @@ namespace kestrovan {
 
 class KittyClipboardProtocol;
 class SelectionService;
+class TerminalContentRegion;
 class TerminalDelegate;
+struct TerminalContentSnapshot;
+struct TerminalInputStateSnapshot;
 
 /// A cell size in pixels, as hosts report it.
 struct CellPixelSize
@@ -823,6 +830,45 @@ public:
     /// must not hold it. It widens the changed rows by screen-wide and cursor changes and does
     /// not clear them; the host does that with `clearUpdateRange()`.
     TerminalRenderSnapshot makeRenderSnapshot(RenderSnapshotScope scope);
+
+    // --- Content snapshot (TerminalContentSnapshot.cpp) -----------------------------------------
+    // The value types live in Kestrovan/Portable/ContentSnapshot.h, which callers include.
+
+    /// The input modes a host encodes keys and pastes with. Takes the terminal lock itself.
+    TerminalInputStateSnapshot inputStateSnapshot();
+    /// The same for a caller that holds the lock (else the program stops).
+    TerminalInputStateSnapshot inputStateSnapshotLocked();
+    /// The lines of a region of one buffer as text cells, with absolute row numbers and the
+    /// cursor. Takes the terminal lock itself.
+    TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind);
+    /// The same for a caller that holds the lock (else the program stops).
+    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind);
+    /// The display text of ring line `line` of `buffer` over its first `columns` columns, by the
+    /// rule of a content snapshot row; empty outside the ring. The caller holds the lock.
+    std::string displayText(const Buffer& buffer, int line, int columns) const;
+
+    // --- Host input (TerminalHostInput.cpp) ----------------------------------------------------
+    // For hosts without a view. Like the rest of the terminal these run with the lock held by the
+    // caller; every key or text they encode is scanned for a submitted command line before it is
+    // sent through the delegate.
+
+    /// Bit 0 application cursor, 1 application keypad, 2 bracketed paste, 3 kitty paste events;
+    /// bits 8-31 the kitty keyboard flags of the active screen.
+    uint32_t hostInputModes() const;
+    /// Sends text as typed (a key-less press carrying it); false when it encodes to nothing.
+    bool sendHostText(std::string_view text);
+    /// Pastes text through the paste path; true only when it went out as text.
+    bool sendHostTextPaste(const std::string& text, bool allowUnsafe);
+    /// Sends one key event named by web `key` and `code` values. `eventType` 1 press, 2 repeat,
+    /// 3 release; `modifiers` are the kitty protocol's bits; `shiftedKey` and `baseLayoutKey` are
+    /// scalars, 0 for none. Returns 1 when bytes were sent; 2 for a bad event type or a key that
+    /// encodes to nothing; for a key the tables do not name that is not one character, or a plain
+    /// character the host should send as text, 0 (2 for a release).
+    int sendHostKey(std::string_view key, std::string_view code, uint32_t modifiers, uint32_t eventType,
+                    const std::optional<std::string>& text, uint32_t shiftedKey, uint32_t baseLayoutKey);
+    /// Answers an OSC 52 read the host took on (`clipboardReadRequest`) with the clipboard's
+    /// content for `selection`.
+    void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content);
 
     // --- OSC 1337 (TerminalITerm2.cpp) ----------------------------------------------------------
 

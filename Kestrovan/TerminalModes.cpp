@@ -729,11 +729,13 @@ void Terminal::changeColumnMode(int columns)
     // The grid's own width from here on: the resize may have clamped or refused the request.
     const int width = _cols;
     setMarginModeEverywhere(*this, false);
+    // Each buffer by its own size: a normal buffer waiting behind the alternate screen keeps its
+    // old size until it returns, and is resized (region and margins included) only if that differs.
     for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
         target->setScrollTop(0);
-        target->setScrollBottom(_rows - 1);
+        target->setScrollBottom(target->rows() - 1);
         target->setMarginLeft(0);
-        target->setMarginRight(width - 1);
+        target->setMarginRight(target->cols() - 1);
     }
     _buffer->setX(0);
     _buffer->setY(0);

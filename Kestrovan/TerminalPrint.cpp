@@ -722,8 +722,11 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     }
 
     // No room on this line: print the wide character again from the last column, which wraps it
-    // (and scrolls when needed) exactly as if it had arrived wide.
-    if (buffer_.wraparound && x == right && lineIndex == buffer_.yBase() + buffer_.y()) {
+    // (and scrolls when needed) exactly as if it had arrived wide. A region narrower than two
+    // columns holds it on no line, and the buffer would drop it: the cell stays one column then.
+    const int left = buffer_.marginMode ? buffer_.marginLeft() : 0;
+    if (buffer_.wraparound && x == right && right - left + 1 >= 2 &&
+        lineIndex == buffer_.yBase() + buffer_.y()) {
         line.mutableCells()[x] = cell.blanked();
         line.markContentChanged();
         const int oldRow = buffer_.y();

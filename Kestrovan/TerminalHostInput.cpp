@@ -1,0 +1,158 @@
+// Input from hosts that have no view: the modes such a host must know, text and pastes, key events
+// named by their web `key` and `code` values, and answers to clipboard reads the host took on.
+//
+// Keys and text go through the same kitty keyboard encoder as a view's keys, with the flags of the
+// active screen and the terminal's application cursor, application keypad and backarrow-key modes,
+// so a program sees the same bytes whichever host it runs under. Everything encoded here is typed
+// input: it passes the submission scanner (so shell integration sees Enter) before the delegate
+// sends it. Pastes take the paste path of the clipboard protocol, which brackets and filters them.
+#include "Kestrovan/Base64.h"
+#include "Kestrovan/KittyKeyboardEncoder.h"
+#include "Kestrovan/Portable/HostKeyNames.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/Utf8.h"
+
+namespace kestrovan {
+
+namespace {
+
+// The bits of `hostInputModes`.
+constexpr uint32_t applicationCursorBit = 1;
+constexpr uint32_t applicationKeypadBit = 2;
+constexpr uint32_t bracketedPasteBit = 4;
+constexpr uint32_t kittyPasteEventsBit = 8;
+constexpr int keyboardFlagsShift = 8;
+
+/// Alt, Ctrl and Super: with none of them held and no keyboard flags, a character is plain typing
+/// that the host sends as text (Shift only picks the character).
+constexpr uint32_t chordModifierMask = 2 | 4 | 8;
+
+/// The result for a key the host should have sent as text: nothing done, except that a release
+/// has no text to send and so is reported as producing nothing.
+int textFallback(KittyKeyboardEventType eventType)
+{
+    return eventType == KittyKeyboardEventType::release ? 2 : 0;
+}
+
+/// The one scalar `key` encodes, when it is exactly one well-formed scalar.
+std::optional<char32_t> singleScalar(std::string_view key)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
+    if (key.empty() || !isValidUtf8(std::span<const uint8_t>(bytes, key.size())))
+        return std::nullopt;
+    const std::u32string scalars = decodeUtf8(key);
+    if (scalars.size() != 1)
+        return std::nullopt;
+    return scalars.front();
+}
+
+/// A scalar a host passed as a number; 0 and values that are not scalars mean none.
+std::optional<char32_t> optionalScalar(uint32_t value)
+{
+    if (value == 0 || !isValidScalar(static_cast<char32_t>(value)))
+        return std::nullopt;
+    return static_cast<char32_t>(value);
+}
+
+/// The selection name an answer may echo: letters and digits only, else "c". The name travels
+/// inside the answer's OSC, so anything else could end it early or smuggle in a sequence.
+std::string answerSelection(std::string_view selection)
+{
+    if (selection.empty())
+        return "c";
+    for (const char c : selection) {
+        const bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit)
+            return "c";
+    }
+    return std::string(selection);
+}
+
+} // namespace
+
+uint32_t Terminal::hostInputModes() const
+{
+    uint32_t modes = 0;
+    if (applicationCursor)
+        modes |= applicationCursorBit;
+    if (applicationKeypad)
+        modes |= applicationKeypadBit;
+    if (bracketedPasteMode)
+        modes |= bracketedPasteBit;
+    if (kittyPasteEventsEnabled)
+        modes |= kittyPasteEventsBit;
+    // The flags fill the upper 24 bits; anything wider would be shifted out, not misread.
+    modes |= (keyboardEnhancementFlags().rawValue & 0xFFFFFF) << keyboardFlagsShift;
+    return modes;
+}
+
+bool Terminal::sendHostText(std::string_view text)
+{
+    KittyKeyEvent event;
+    event.text = decodeUtf8(text);
+    // Text carries no backarrow meaning, so only the two cursor and keypad modes go in.
+    KittyKeyboardEncoder::Switches switches;
+    switches.applicationCursor = applicationCursor;
+    switches.applicationKeypad = applicationKeypad;
+    const std::optional<std::vector<uint8_t>> bytes =
+        KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
+    if (!bytes || bytes->empty())
+        return false;
+    sendUserInput(*bytes);
+    return true;
+}
+
+bool Terminal::sendHostTextPaste(const std::string& text, bool allowUnsafe)
+{
+    TerminalPasteRequest request;
+    request.text = text;
+    // A paste event or a refusal is not the text having been typed.
+    return paste(request, allowUnsafe) == TerminalPasteResult::textSent;
+}
+
+int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t modifiers, uint32_t eventType,
+                          const std::optional<std::string>& text, uint32_t shiftedKey, uint32_t baseLayoutKey)
+{
+    const std::optional<KittyKeyboardEventType> kind =
+        eventType <= 3 ? kittyKeyboardEventTypeFromRaw(static_cast<int>(eventType)) : std::nullopt;
+    if (!kind)
+        return 2;
+
+    KittyKeyEvent event;
+    if (const std::optional<KittyFunctionalKey> functional = hostFunctionalKey(key, code)) {
+        event.key = KittyKey::functional(*functional);
+    } else {
+        const std::optional<char32_t> scalar = singleScalar(key);
+        if (!scalar)
+            return textFallback(*kind);
+        // Without flags a character with no chord is ordinary typing: the host sends it as text.
+        if (keyboardEnhancementFlags().isEmpty() && (modifiers & chordModifierMask) == 0)
+            return textFallback(*kind);
+        event.key = KittyKey::unicode(*scalar);
+    }
+    event.modifiers = KittyKeyboardModifiers(modifiers);
+    event.eventType = *kind;
+    if (text)
+        event.text = decodeUtf8(*text);
+    event.shiftedKey = optionalScalar(shiftedKey);
+    event.baseLayoutKey = optionalScalar(baseLayoutKey);
+
+    KittyKeyboardEncoder::Switches switches;
+    switches.applicationCursor = applicationCursor;
+    switches.applicationKeypad = applicationKeypad;
+    switches.backspaceSendsControlH = backarrowKeyMode;
+    const std::optional<std::vector<uint8_t>> bytes =
+        KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
+    if (!bytes || bytes->empty())
+        return 2;
+    sendUserInput(*bytes);
+    return 1;
+}
+
+void Terminal::completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
+{
+    // The same answer an OSC 52 read gets when the host answers at once.
+    sendResponse(cc.OSC(), "52;" + answerSelection(selection) + ";" + base64Encode(content), cc.ST());
+}
+
+} // namespace kestrovan

@@ -1,0 +1,171 @@
+// The two threads of a pipeline and the ring they share.
+//
+// The gather thread reads the pseudo-terminal master into the slot being filled and decides, with
+// `TerminalIOGatherPacing`, when the slot is complete (published); the parse thread hands each
+// published slot, in order, to the sink and frees it. Four slots of 64 KiB make the ring: when all
+// four are full the gather thread stops reading, the kernel's buffer fills and the child blocks in
+// its writes, which is the back-pressure that keeps a fast child from outrunning the parser. Two
+// pipes wake the gather thread out of its polls: the control pipe for a drain or a shutdown, the
+// idle pipe when the parser ran dry while the gather thread was holding a slot back for it.
+//
+// Every shared field is guarded by one mutex; the sink is always called without
+// them. The threads hold the worker, so it lives until both have ended; the last one to end closes
+// the descriptors before anyone waiting can see that the threads are gone.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace kestrovan {
+
+class TerminalIOPipelineSink;
+struct TerminalIOGatherPacing;
+
+class TerminalIOPipelineWorker : public std::enable_shared_from_this<TerminalIOPipelineWorker>
+{
+    struct Passkey
+    {};
+
+public:
+    static constexpr size_t slotCount = 4;
+    static constexpr size_t slotSize = 65536;
+
+    /// The full names of the two threads (Linux shows their first 15 bytes).
+    static constexpr const char* gatherThreadName = "kestrovan-io-gather";
+    static constexpr const char* parseThreadName = "kestrovan-parse";
+
+    /// `streaming` until a drain or a shutdown is asked for; `draining` carries its deadline.
+    struct RunPhase
+    {
+        enum class Kind
+        {
+            streaming,
+            draining,
+            quitting,
+        };
+        Kind kind = Kind::streaming;
+        /// Monotonic uptime in nanoseconds; meaningful in `draining` only.
+        uint64_t deadline = 0;
+
+        bool operator==(const RunPhase&) const = default;
+    };
+
+    /// A worker for `fd` (owned from now on) delivering to `sink`; creates its wake pipes.
+    static std::shared_ptr<TerminalIOPipelineWorker> create(int fd,
+                                                            std::shared_ptr<TerminalIOPipelineSink> sink);
+    TerminalIOPipelineWorker(Passkey, int fd, std::shared_ptr<TerminalIOPipelineSink> sink);
+    /// Closes whatever descriptors are still open.
+    ~TerminalIOPipelineWorker();
+
+    TerminalIOPipelineWorker(const TerminalIOPipelineWorker&) = delete;
+    TerminalIOPipelineWorker& operator=(const TerminalIOPipelineWorker&) = delete;
+
+    /// Makes the descriptor non-blocking and starts both threads; only the first call counts.
+    /// Without wake pipes, with a closed descriptor or one that cannot be made non-blocking, no
+    /// thread starts: the descriptors are closed and the sink hears the end of file at once.
+    void start();
+
+    /// Ends both threads as soon as they can: the gather thread reads no more, the parse thread
+    /// still hands on what is filled. Never waits; true when the caller is not one of this
+    /// worker's threads, and may therefore wait for them (`waitUntilThreadsEnd`).
+    bool requestShutdown();
+    /// From `streaming` only: reads what the descriptor has ready at once and hands it on, until
+    /// `deadline` (monotonic nanoseconds) at the latest; then both threads end without an end of
+    /// file. Never waits; returns as `requestShutdown` does.
+    bool requestDrain(uint64_t deadline);
+
+    /// Waits until both threads have ended.
+    void waitUntilThreadsEnd();
+    /// Waits until both threads have ended or the monotonic clock reaches `deadline`; true when
+    /// they have ended.
+    bool waitUntilThreadsEnd(uint64_t deadline);
+
+    /// Monotonic uptime in nanoseconds plus `seconds`; now for a non-positive or NaN `seconds`;
+    /// the largest value when the sum would pass it.
+    static uint64_t uptimeDeadline(double seconds);
+    /// Monotonic uptime in nanoseconds.
+    static uint64_t uptimeNanoseconds();
+
+    /// True on this worker's gather or parse thread.
+    bool isCurrentWorker() const;
+
+    RunPhase runPhase() const;
+    /// The number of threads still running: 2 after `start`, counting down as they end.
+    int remainingThreads() const;
+    /// The number of published slots not yet released by the parse thread, 0 to 4.
+    size_t filledSlots() const;
+
+private:
+    enum class SlotEnd
+    {
+        publish,
+        publishAndStop,
+        idleWait,
+    };
+    enum class BridgeOutcome
+    {
+        readAgain,
+        publish,
+        publishAndStop,
+    };
+    struct GatherDescriptors
+    {
+        int fd;
+        int controlRead;
+        int idleRead;
+    };
+
+    static bool makePipe(int& readFd, int& writeFd);
+    void closeDescriptorsIfNeeded();
+    void closeDescriptorsLocked();
+    void notifyLocked();
+    void waitLocked(std::unique_lock<std::mutex>& lock);
+    bool deadlinePassedLocked() const;
+
+    void gatherThread();
+    std::optional<size_t> waitForFreeSlot();
+    SlotEnd fillSlot(const GatherDescriptors& descriptors, uint8_t* slot, size_t& filled,
+                     TerminalIOGatherPacing& pacing);
+    BridgeOutcome bridgingPoll(const GatherDescriptors& descriptors, TerminalIOGatherPacing& pacing);
+    bool idleWait(const GatherDescriptors& descriptors, TerminalIOGatherPacing& pacing);
+    void publish(size_t slot, size_t length);
+
+    void parseThread();
+    void release(size_t slot);
+
+    void threadEnded();
+
+    const std::shared_ptr<TerminalIOPipelineSink> sink_;
+    const std::unique_ptr<uint8_t[]> storage_;
+    const uint64_t workerMarker_;
+
+    mutable std::mutex mutex_;
+    // The ring's condition: the two threads wait on it for each other.
+    std::condition_variable condition_;
+    // Owners waiting for the threads to end wait on this one, so that a signal meant for one of
+    // the threads can never be taken by them.
+    std::condition_variable threadsEnded_;
+    int fd_ = -1;
+    int controlReadFd_ = -1;
+    int controlWriteFd_ = -1;
+    int idleReadFd_ = -1;
+    int idleWriteFd_ = -1;
+    std::array<size_t, slotCount> lens_{};
+    size_t head_ = 0;
+    size_t tail_ = 0;
+    size_t count_ = 0;
+    bool bridging_ = false;
+    bool done_ = false;
+    RunPhase runPhase_;
+    int remainingThreads_ = 0;
+    bool descriptorsClosed_ = false;
+    bool started_ = false;
+    bool wakePipesReady_ = false;
+};
+
+} // namespace kestrovan

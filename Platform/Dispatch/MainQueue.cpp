@@ -1,0 +1,77 @@
+#include "Platform/Dispatch/MainQueue.h"
+
+#include "Platform/Dispatch/DispatchFatal.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+struct Installation
+{
+    std::mutex mutex;
+    std::shared_ptr<MainQueue> queue;
+};
+
+Installation& installation()
+{
+    // Never destroyed: work may be posted while static destructors run at exit.
+    static Installation* const value = new Installation;
+    return *value;
+}
+
+} // namespace
+
+MainQueue::MainQueue() : mainThread_(std::this_thread::get_id()) {}
+
+void MainQueue::install(std::shared_ptr<MainQueue> queue)
+{
+    std::shared_ptr<MainQueue> previous;
+    {
+        std::lock_guard lock(installation().mutex);
+        previous = std::exchange(installation().queue, std::move(queue));
+    }
+    // `previous` is released here, outside the lock: its pending work may capture anything.
+}
+
+std::shared_ptr<MainQueue> MainQueue::shared()
+{
+    auto queue = installed();
+    if (!queue)
+        dispatchFatal(
+            "no main queue is installed; the host must install one with platform::MainQueue::install");
+    return queue;
+}
+
+std::shared_ptr<MainQueue> MainQueue::installed()
+{
+    std::lock_guard lock(installation().mutex);
+    return installation().queue;
+}
+
+void MainQueue::sync(std::function<void()> work)
+{
+    if (isCurrent())
+        dispatchFatal("MainQueue::sync called on the main thread, which would wait for itself");
+    std::mutex doneMutex;
+    std::condition_variable doneSignal;
+    bool done = false;
+    async([&] {
+        work();
+        std::lock_guard lock(doneMutex);
+        done = true;
+        doneSignal.notify_one();
+    });
+    std::unique_lock lock(doneMutex);
+    doneSignal.wait(lock, [&] { return done; });
+}
+
+bool MainQueue::isCurrent() const
+{
+    return std::this_thread::get_id() == mainThread_;
+}
+
+} // namespace platform

@@ -1,0 +1,134 @@
+#include "Platform/Dispatch/ProcessWriter.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace platform {
+
+struct ProcessWriter::State
+{
+    // Used only by items on the queue, which run one at a time; -1 once the closing item ran.
+    int descriptor = -1;
+    // Written by `close` from any thread to wake a blocked write; closed only when the last
+    // holder of the state goes, so it can never be a recycled descriptor when written.
+    int wakeDescriptor = -1;
+    std::atomic<bool> stopped{false};
+
+    std::mutex mutex;
+    bool closed = false;
+
+    ~State()
+    {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        if (wakeDescriptor >= 0)
+            ::close(wakeDescriptor);
+    }
+};
+
+ProcessWriter::ProcessWriter(int descriptor, std::shared_ptr<SerialQueue> queue)
+    : state_(std::make_shared<State>()), queue_(std::move(queue))
+{
+    state_->descriptor = descriptor;
+    const int flags = fcntl(descriptor, F_GETFL);
+    if (flags >= 0)
+        fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
+    // Without an event descriptor a blocked write still notices a stop, by polling in short slices.
+    state_->wakeDescriptor = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+ProcessWriter::~ProcessWriter()
+{
+    close(CloseMode::stop);
+}
+
+void ProcessWriter::write(std::vector<uint8_t> bytes, Completion completion)
+{
+    // Queued under the state's lock so that a write accepted before `close` is queued before the
+    // closing item, and one refused after it cannot slip in ahead.
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed) {
+        queue_->async([completion = std::move(completion)] { completion({ECANCELED, 0}); });
+        return;
+    }
+    queue_->async([state = state_, bytes = std::move(bytes), completion = std::move(completion)] {
+        perform(*state, bytes, completion);
+    });
+}
+
+void ProcessWriter::close(CloseMode mode)
+{
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed)
+        return;
+    state_->closed = true;
+    if (mode == CloseMode::stop) {
+        state_->stopped.store(true);
+        if (state_->wakeDescriptor >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] ssize_t ignored = ::write(state_->wakeDescriptor, &one, sizeof one);
+        }
+    }
+    queue_->async([state = state_] {
+        if (state->descriptor >= 0) {
+            ::close(state->descriptor);
+            state->descriptor = -1;
+        }
+    });
+}
+
+void ProcessWriter::perform(State& state, const std::vector<uint8_t>& bytes, const Completion& completion)
+{
+    size_t written = 0;
+    int error = 0;
+    if (state.descriptor < 0 || state.stopped.load())
+        error = ECANCELED;
+    while (error == 0 && written < bytes.size()) {
+        const ssize_t count = ::write(state.descriptor, bytes.data() + written, bytes.size() - written);
+        if (count > 0) {
+            written += static_cast<size_t>(count);
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The child is not reading and the kernel's buffer is full: wait for room or a stop.
+            error = waitUntilWritable(state);
+        } else {
+            error = count < 0 ? errno : EIO;
+        }
+    }
+    if (completion)
+        completion({error, written});
+}
+
+int ProcessWriter::waitUntilWritable(State& state)
+{
+    for (;;) {
+        if (state.stopped.load())
+            return ECANCELED;
+        pollfd entries[2] = {{state.descriptor, POLLOUT, 0}, {state.wakeDescriptor, POLLIN, 0}};
+        const bool canBeWoken = state.wakeDescriptor >= 0;
+        const int ready = poll(entries, canBeWoken ? 2 : 1, canBeWoken ? -1 : 50);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (state.stopped.load())
+            return ECANCELED;
+        const short results = entries[0].revents;
+        if (results & POLLOUT)
+            return 0;
+        // Hang-up or error without room: another write would only answer EAGAIN again.
+        if (results & POLLNVAL)
+            return EBADF;
+        if (results & (POLLERR | POLLHUP))
+            return EIO;
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,48 @@
+// A labelled serial queue with a thread of its own.
+//
+// Work items run one at a time on the queue's thread, in the order they were queued. `sync` runs an
+// item there and waits for it; asking for that on the queue's own thread would wait forever, so it
+// stops the program with a message naming the queue. Destroying the queue drains it: the items
+// already queued still run (a write still queued keeps its promise to call its completion), then
+// the thread ends. The state the thread works on lives apart from the object, so the last owner of
+// a queue may even be one of its own items.
+#pragma once
+
+#include "Platform/Dispatch/DispatchQueue.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace platform {
+
+class SerialQueue final : public DispatchQueue
+{
+public:
+    /// Starts the queue's thread, named `label` (see `platform::setCurrentThreadName`).
+    explicit SerialQueue(std::string label);
+    /// Runs the items still queued, then ends the thread; waits for that unless called on the
+    /// queue's own thread, which is left to finish on its own.
+    ~SerialQueue() override;
+
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    void async(std::function<void()> work) override;
+    void sync(std::function<void()> work) override;
+    bool isCurrent() const override;
+
+    /// The name of the queue and of its thread.
+    const std::string& label() const { return label_; }
+
+private:
+    struct Shared;
+    static void run(std::shared_ptr<Shared> shared);
+
+    std::string label_;
+    std::shared_ptr<Shared> shared_;
+    std::thread thread_;
+};
+
+} // namespace platform

@@ -1,0 +1,591 @@
+#include "TestChild/TestStream.h"
+
+#include "Kestrovan/Profiling.h"
+#include "Kestrovan/PseudoTerminalHelpers.h"
+#include "Kestrovan/TerminalIOPipeline.h"
+#include "Kestrovan/TerminalIOPipelineWorker.h"
+#include "Platform/Dispatch/ThreadRegistry.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using kestrovan::PseudoTerminalHelpers;
+using kestrovan::TerminalIOPipeline;
+using kestrovan::TerminalIOPipelineWorker;
+using testchild::Checksum;
+using testchild::TestStream;
+
+namespace {
+
+// Generous: only a broken pipeline ever waits this long.
+constexpr auto patience = 20s;
+constexpr size_t slotSize = TerminalIOPipelineWorker::slotSize;
+
+// A delegate that checks every byte against the test stream and can hold the parse thread.
+class StreamDelegate : public kestrovan::TerminalIOPipelineDelegate
+{
+public:
+    explicit StreamDelegate(uint64_t seed) : expected_(seed) {}
+
+    void pipeline(TerminalIOPipeline& pipeline, std::span<const uint8_t> bytes) override
+    {
+        std::function<void(TerminalIOPipeline&)> hook;
+        {
+            std::unique_lock lock(mutex_);
+            ++batches_;
+            largestBatch_ = std::max(largestBatch_, bytes.size());
+            for (uint8_t byte : bytes) {
+                checksum_.add(byte);
+                if (byte != expected_.next() && !mismatchAt_)
+                    mismatchAt_ = received_;
+                ++received_;
+            }
+            if (eof_)
+                deliveredAfterEOF_ = true;
+            hook = hook_;
+            changed_.notify_all();
+            // A stalled consumer: the parse thread stays here until the test lets it go.
+            if (stallNext_) {
+                stallNext_ = false;
+                stalled_ = true;
+                changed_.notify_all();
+                changed_.wait(lock, [&] { return !stalled_; });
+            }
+        }
+        if (hook)
+            hook(pipeline);
+    }
+
+    void pipelineReachedEOF(TerminalIOPipeline&) override
+    {
+        std::lock_guard lock(mutex_);
+        eof_ = true;
+        receivedAtEOF_ = received_;
+        changed_.notify_all();
+    }
+
+    void stallNextBatch()
+    {
+        std::lock_guard lock(mutex_);
+        stallNext_ = true;
+    }
+    bool waitUntilStalled()
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, patience, [&] { return stalled_; });
+    }
+    void resume()
+    {
+        std::lock_guard lock(mutex_);
+        stalled_ = false;
+        changed_.notify_all();
+    }
+    void setHook(std::function<void(TerminalIOPipeline&)> hook)
+    {
+        std::lock_guard lock(mutex_);
+        hook_ = std::move(hook);
+    }
+
+    bool waitForEOF()
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, patience, [&] { return eof_; });
+    }
+    bool waitForBytes(size_t count)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, patience, [&] { return received_ >= count; });
+    }
+
+    struct Summary
+    {
+        size_t received;
+        size_t batches;
+        size_t largestBatch;
+        uint64_t checksum;
+        std::optional<size_t> mismatchAt;
+        bool eof;
+        size_t receivedAtEOF;
+        bool deliveredAfterEOF;
+    };
+    Summary summary()
+    {
+        std::lock_guard lock(mutex_);
+        return {received_,   batches_, largestBatch_,  checksum_.value(),
+                mismatchAt_, eof_,     receivedAtEOF_, deliveredAfterEOF_};
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    TestStream expected_;
+    Checksum checksum_;
+    size_t received_ = 0;
+    size_t batches_ = 0;
+    size_t largestBatch_ = 0;
+    std::optional<size_t> mismatchAt_;
+    bool eof_ = false;
+    size_t receivedAtEOF_ = 0;
+    bool deliveredAfterEOF_ = false;
+    bool stallNext_ = false;
+    bool stalled_ = false;
+    std::function<void(TerminalIOPipeline&)> hook_;
+};
+
+// Lets a stalled parse thread go when a test ends early, so that nothing waits for it forever.
+class ResumeOnExit
+{
+public:
+    explicit ResumeOnExit(StreamDelegate& delegate) : delegate_(delegate) {}
+    ~ResumeOnExit() { delegate_.resume(); }
+
+private:
+    StreamDelegate& delegate_;
+};
+
+uint64_t streamChecksum(uint64_t seed, size_t count)
+{
+    TestStream stream(seed);
+    Checksum checksum;
+    for (size_t i = 0; i < count; ++i)
+        checksum.add(stream.next());
+    return checksum.value();
+}
+
+// Writes `count` bytes of the test stream, blocking, from a thread of its own.
+class StreamWriter
+{
+public:
+    StreamWriter(int fd, uint64_t seed, size_t count)
+        : thread_([fd, seed, count] {
+              TestStream stream(seed);
+              std::vector<uint8_t> chunk;
+              size_t left = count;
+              while (left > 0) {
+                  chunk.resize(std::min<size_t>(left, 20000));
+                  for (auto& byte : chunk)
+                      byte = stream.next();
+                  size_t done = 0;
+                  while (done < chunk.size()) {
+                      const ssize_t written = write(fd, chunk.data() + done, chunk.size() - done);
+                      if (written <= 0)
+                          return;
+                      done += size_t(written);
+                  }
+                  left -= chunk.size();
+              }
+          })
+    {}
+    ~StreamWriter() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+// The test child on a pseudo-terminal.
+PseudoTerminalHelpers::StartedProcess startChild(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "testchild");
+    winsize size{24, 80, 0, 0};
+    auto started = PseudoTerminalHelpers::fork(KESTROVAN_TEST_CHILD, args, {}, std::nullopt, size);
+    EXPECT_TRUE(started);
+    return started.value_or(PseudoTerminalHelpers::StartedProcess{});
+}
+
+bool childHasExited(pid_t pid)
+{
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | WNOHANG) == 0 &&
+           info.si_pid == pid;
+}
+
+int reap(pid_t pid)
+{
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+// Waits, without a timing assertion, until `condition` holds; false only when it never does.
+template <typename Condition> bool eventually(Condition condition)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// The kernel names of this process's threads.
+std::vector<std::string> threadNames()
+{
+    std::vector<std::string> names;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return names;
+    while (dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        names.push_back(name);
+    }
+    closedir(tasks);
+    return names;
+}
+
+} // namespace
+
+TEST(TerminalIOPipeline, DeliversSixtyFourMebibytesFromAChildInOrderBeforeTheEndOfFile)
+{
+    constexpr size_t total = 64u << 20;
+    constexpr uint64_t seed = 64;
+    auto child = startChild({"write", std::to_string(total), std::to_string(seed)});
+    ASSERT_GT(child.pid, 0);
+    auto delegate = std::make_shared<StreamDelegate>(seed);
+    auto pipeline = TerminalIOPipeline::create(child.masterFd, delegate);
+    pipeline->start();
+
+    ASSERT_TRUE(delegate->waitForEOF()) << "no end of file; received " << delegate->summary().received;
+    const auto summary = delegate->summary();
+    EXPECT_EQ(summary.received, total);
+    EXPECT_FALSE(summary.mismatchAt) << "first wrong byte at offset " << summary.mismatchAt.value_or(0);
+    EXPECT_EQ(summary.checksum, streamChecksum(seed, total));
+    EXPECT_EQ(summary.receivedAtEOF, total) << "the end of file overtook the output";
+    EXPECT_LE(summary.largestBatch, slotSize);
+    EXPECT_GE(summary.batches, total / slotSize);
+
+    const int status = reap(child.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    pipeline.reset();
+    EXPECT_FALSE(delegate->summary().deliveredAfterEOF);
+}
+
+TEST(TerminalIOPipeline, AStalledConsumerFillsTheRingAndHoldsTheChildBack)
+{
+    constexpr size_t total = 8u << 20;
+    constexpr uint64_t seed = 8;
+    auto child = startChild({"write", std::to_string(total), std::to_string(seed)});
+    ASSERT_GT(child.pid, 0);
+    auto delegate = std::make_shared<StreamDelegate>(seed);
+    delegate->stallNextBatch();
+    auto pipeline = TerminalIOPipeline::create(child.masterFd, delegate);
+    ResumeOnExit resume(*delegate);
+    pipeline->start();
+    ASSERT_TRUE(delegate->waitUntilStalled());
+
+    // The batch being parsed still holds its slot: the gather thread fills the other three, then
+    // stops reading, the terminal's buffer fills and the child blocks in its writes.
+    ASSERT_TRUE(eventually([&] { return pipeline->worker()->filledSlots() == 4; }))
+        << "the ring never filled";
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(pipeline->worker()->filledSlots(), 4u);
+    EXPECT_FALSE(childHasExited(child.pid)) << "the child wrote everything while the consumer was stalled";
+    EXPECT_LE(delegate->summary().received, slotSize);
+
+    delegate->resume();
+    ASSERT_TRUE(delegate->waitForEOF());
+    const auto summary = delegate->summary();
+    EXPECT_EQ(summary.received, total);
+    EXPECT_FALSE(summary.mismatchAt) << "first wrong byte at offset " << summary.mismatchAt.value_or(0);
+    EXPECT_LE(summary.largestBatch, slotSize);
+    EXPECT_EQ(WEXITSTATUS(reap(child.pid)), 0);
+}
+
+TEST(TerminalIOPipeline, AFullRingStopsReading)
+{
+    // With a pipe the kernel's buffer is exact: once the ring is full and the writer stops, what
+    // waits in the pipe stays there until a slot is released.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    constexpr uint64_t seed = 3;
+    auto delegate = std::make_shared<StreamDelegate>(seed);
+    delegate->stallNextBatch();
+    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    ResumeOnExit resume(*delegate);
+    pipeline->start();
+
+    // Bytes of the stream go out as the pipe takes them. Each attempt writes what fits and
+    // returns, so the test never waits on a pipe that a full ring has stopped emptying.
+    TestStream stream(seed);
+    std::vector<uint8_t> pending;
+    size_t offset = 0;
+    size_t written = 0;
+    auto writeWhatFits = [&] {
+        if (offset == pending.size()) {
+            pending.resize(1000);
+            for (auto& byte : pending)
+                byte = stream.next();
+            offset = 0;
+        }
+        const ssize_t result = write(ends[1], pending.data() + offset, pending.size() - offset);
+        if (result <= 0)
+            return false;
+        offset += size_t(result);
+        written += size_t(result);
+        return true;
+    };
+    writeWhatFits();
+    ASSERT_TRUE(delegate->waitUntilStalled());
+    for (size_t round = 0; pipeline->worker()->filledSlots() < 4; ++round) {
+        ASSERT_LT(round, 100000u) << "the ring never filled";
+        if (!writeWhatFits())
+            std::this_thread::sleep_for(1ms);
+    }
+    const int waiting = PseudoTerminalHelpers::availableBytes(ends[0]).size;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(PseudoTerminalHelpers::availableBytes(ends[0]).size, waiting) << "read from a full ring";
+    EXPECT_EQ(pipeline->worker()->filledSlots(), 4u);
+
+    delegate->resume();
+    while (written < 300000) {
+        if (!writeWhatFits())
+            std::this_thread::sleep_for(1ms);
+    }
+    close(ends[1]);
+    ASSERT_TRUE(delegate->waitForEOF());
+    const auto summary = delegate->summary();
+    EXPECT_EQ(summary.received, written);
+    EXPECT_FALSE(summary.mismatchAt);
+    EXPECT_EQ(summary.receivedAtEOF, written);
+}
+
+TEST(TerminalIOPipeline, OutputLeftByAChildThatHasExitedIsDeliveredBeforeTheEndOfFile)
+{
+    // The child writes and exits before anything reads: Linux keeps its output for the master,
+    // hands it out, and only then answers EIO. (The terminal holds about 20 KiB before it makes a
+    // writer wait; this stays well below.)
+    constexpr size_t total = 8000;
+    constexpr uint64_t seed = 11;
+    auto child = startChild({"write", std::to_string(total), std::to_string(seed)});
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(eventually([&] { return childHasExited(child.pid); }))
+        << "the child could not write everything";
+    EXPECT_EQ(WEXITSTATUS(reap(child.pid)), 0);
+
+    auto delegate = std::make_shared<StreamDelegate>(seed);
+    auto pipeline = TerminalIOPipeline::create(child.masterFd, delegate);
+    pipeline->start();
+    ASSERT_TRUE(delegate->waitForEOF());
+    const auto summary = delegate->summary();
+    EXPECT_EQ(summary.received, total);
+    EXPECT_EQ(summary.receivedAtEOF, total);
+    EXPECT_FALSE(summary.mismatchAt);
+}
+
+TEST(TerminalIOPipeline, RunsOnNamedThreadsThatKnowTheirWorker)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    auto delegate = std::make_shared<StreamDelegate>(1);
+    std::string parseName;
+    kestrovan::ProfilingOwner owner = kestrovan::ProfilingOwner::other;
+    bool knowsWorker = false;
+    delegate->setHook([&](TerminalIOPipeline& pipeline) {
+        parseName = platform::currentThreadName();
+        owner = kestrovan::currentProfilingOwner();
+        knowsWorker = pipeline.worker()->isCurrentWorker();
+    });
+    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    EXPECT_FALSE(pipeline->worker()->isCurrentWorker());
+    pipeline->start();
+    StreamWriter(ends[1], 1, 1);
+    ASSERT_TRUE(delegate->waitForBytes(1));
+    // Linux keeps 15 bytes of a thread's name.
+    const auto names = threadNames();
+    EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-io-ga"), names.end()) << "no gather thread";
+    EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-parse"), names.end()) << "no parse thread";
+    close(ends[1]);
+    ASSERT_TRUE(delegate->waitForEOF());
+    EXPECT_EQ(parseName, "kestrovan-parse");
+    EXPECT_EQ(owner, kestrovan::ProfilingOwner::parse);
+    EXPECT_TRUE(knowsWorker);
+}
+
+TEST(TerminalIOPipeline, ADrainDeliversWhatIsThereWithoutAnEndOfFile)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    constexpr uint64_t seed = 5;
+    auto delegate = std::make_shared<StreamDelegate>(seed);
+    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    pipeline->start();
+    StreamWriter(ends[1], seed, 40000);
+
+    // The write end stays open: only the drain ends reading, once the pipe has nothing more.
+    auto& worker = *pipeline->worker();
+    EXPECT_TRUE(worker.requestDrain(TerminalIOPipelineWorker::uptimeDeadline(60)));
+    EXPECT_EQ(worker.runPhase().kind, TerminalIOPipelineWorker::RunPhase::Kind::draining);
+    EXPECT_TRUE(worker.waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)))
+        << "the drain never ended";
+    const auto summary = delegate->summary();
+    EXPECT_EQ(summary.received, 40000u);
+    EXPECT_FALSE(summary.mismatchAt);
+    EXPECT_FALSE(summary.eof) << "a drain reported an end of file";
+
+    // The last thread to end closed the descriptor: the pipe has no reader any more.
+    pollfd entry{ends[1], POLLOUT, 0};
+    ASSERT_EQ(poll(&entry, 1, 0), 1);
+    EXPECT_TRUE(entry.revents & POLLERR);
+    close(ends[1]);
+}
+
+TEST(TerminalIOPipeline, ADrainPastItsDeadlineAbandonsFilledSlots)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    constexpr uint64_t seed = 6;
+    auto delegate = std::make_shared<StreamDelegate>(seed);
+    delegate->stallNextBatch();
+    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    pipeline->start();
+    auto& worker = *pipeline->worker();
+    // The writer is left writing into a pipe whose reader goes away: it must see EPIPE, not die.
+    auto previousSigpipe = signal(SIGPIPE, SIG_IGN);
+    {
+        StreamWriter writer(ends[1], seed, 1u << 20);
+        ResumeOnExit resume(*delegate);
+        ASSERT_TRUE(delegate->waitUntilStalled());
+        ASSERT_TRUE(eventually([&] { return worker.filledSlots() == 4; }));
+        // A deadline already passed: the threads end without handing on the three waiting slots.
+        EXPECT_TRUE(worker.requestDrain(TerminalIOPipelineWorker::uptimeDeadline(0)));
+        const size_t stalledBatch = delegate->summary().received;
+        delegate->resume();
+        EXPECT_TRUE(worker.waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)));
+        const auto summary = delegate->summary();
+        EXPECT_EQ(summary.received, stalledBatch) << "slots were delivered after the deadline";
+        EXPECT_EQ(summary.batches, 1u);
+        EXPECT_FALSE(summary.eof);
+    }
+    signal(SIGPIPE, previousSigpipe);
+    close(ends[1]);
+}
+
+TEST(TerminalIOPipeline, ShutdownFromAnyThreadAndFromTheDelegate)
+{
+    // From the delegate: the parse thread must not wait for itself.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    auto delegate = std::make_shared<StreamDelegate>(2);
+    std::optional<bool> mayWait;
+    delegate->setHook([&](TerminalIOPipeline& pipeline) {
+        if (!mayWait)
+            mayWait = pipeline.worker()->requestShutdown();
+    });
+    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    pipeline->start();
+    StreamWriter(ends[1], 2, 10);
+    ASSERT_TRUE(delegate->waitForBytes(10));
+    EXPECT_TRUE(pipeline->worker()->waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)));
+    EXPECT_EQ(mayWait, false) << "requestShutdown on the parse thread said the caller may wait";
+    EXPECT_FALSE(delegate->summary().eof) << "a shutdown reported an end of file";
+    // A drain asked for after a shutdown does not undo it.
+    pipeline->worker()->requestDrain(TerminalIOPipelineWorker::uptimeDeadline(10));
+    EXPECT_EQ(pipeline->worker()->runPhase().kind, TerminalIOPipelineWorker::RunPhase::Kind::quitting);
+    close(ends[1]);
+
+    // Releasing the pipeline from another thread waits for both threads, which close the pipe.
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    delegate = std::make_shared<StreamDelegate>(2);
+    pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    pipeline->start();
+    auto worker = pipeline->worker();
+    pipeline.reset();
+    EXPECT_EQ(worker->remainingThreads(), 0);
+    pollfd entry{ends[1], POLLOUT, 0};
+    ASSERT_EQ(poll(&entry, 1, 0), 1);
+    EXPECT_TRUE(entry.revents & POLLERR) << "the pipe's read end is still open";
+    close(ends[1]);
+
+    // The delegate may release the last reference to the pipeline during a callback.
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    delegate = std::make_shared<StreamDelegate>(2);
+    pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    worker = pipeline->worker();
+    auto held = std::make_shared<std::shared_ptr<TerminalIOPipeline>>(pipeline);
+    delegate->setHook([held](TerminalIOPipeline&) { held->reset(); });
+    pipeline->start();
+    pipeline.reset();
+    StreamWriter(ends[1], 2, 10);
+    EXPECT_TRUE(worker->waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)));
+    delegate->setHook(nullptr);
+    close(ends[1]);
+}
+
+TEST(TerminalIOPipeline, AClearedSinkOrAMissingDelegateSilencesThePipeline)
+{
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    auto delegate = std::make_shared<StreamDelegate>(4);
+    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    pipeline->start();
+    StreamWriter(ends[1], 4, 100);
+    ASSERT_TRUE(delegate->waitForBytes(100));
+    pipeline->sink()->clear();
+    StreamWriter(ends[1], 4, 100);
+    close(ends[1]);
+    // The end of file still ends both threads, but nobody hears of it or of the last bytes.
+    EXPECT_TRUE(pipeline->worker()->waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)));
+    EXPECT_EQ(delegate->summary().received, 100u);
+    EXPECT_FALSE(delegate->summary().eof);
+
+    // A delegate that is gone is simply not called.
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    pipeline = TerminalIOPipeline::create(ends[0], std::make_shared<StreamDelegate>(4));
+    pipeline->start();
+    StreamWriter(ends[1], 4, 100);
+    close(ends[1]);
+    EXPECT_TRUE(pipeline->worker()->waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)));
+}
+
+TEST(TerminalIOPipeline, ADescriptorThatCannotBeReadEndsAtOnce)
+{
+    auto delegate = std::make_shared<StreamDelegate>(0);
+    auto pipeline = TerminalIOPipeline::create(-1, delegate);
+    pipeline->start();
+    EXPECT_TRUE(delegate->summary().eof) << "no end of file for a closed descriptor";
+    EXPECT_EQ(pipeline->worker()->remainingThreads(), 0);
+    pipeline->start(); // a second start does nothing
+    EXPECT_EQ(pipeline->worker()->remainingThreads(), 0);
+
+    // Never started, then shut down: the descriptor is closed all the same.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    pipeline = TerminalIOPipeline::create(ends[0], delegate);
+    EXPECT_TRUE(pipeline->worker()->requestShutdown());
+    pollfd entry{ends[1], POLLOUT, 0};
+    ASSERT_EQ(poll(&entry, 1, 0), 1);
+    EXPECT_TRUE(entry.revents & POLLERR);
+    close(ends[1]);
+}
+
+TEST(TerminalIOPipeline, UptimeDeadlinesClampAtBothEnds)
+{
+    const uint64_t before = TerminalIOPipelineWorker::uptimeNanoseconds();
+    EXPECT_GE(TerminalIOPipelineWorker::uptimeDeadline(0), before);
+    EXPECT_LT(TerminalIOPipelineWorker::uptimeDeadline(-5), before + 1'000'000'000u);
+    EXPECT_LT(TerminalIOPipelineWorker::uptimeDeadline(std::nan("")), before + 1'000'000'000u);
+    const uint64_t inOneSecond = TerminalIOPipelineWorker::uptimeDeadline(1);
+    EXPECT_GE(inOneSecond, before + 1'000'000'000u);
+    EXPECT_EQ(TerminalIOPipelineWorker::uptimeDeadline(1e30), std::numeric_limits<uint64_t>::max());
+}

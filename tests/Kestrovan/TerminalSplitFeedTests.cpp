@@ -1,0 +1,451 @@
+// Feeding the same bytes cut into chunks anywhere must leave the same terminal as feeding them
+// whole: a program's output reaches the terminal in reads of whatever size the pseudo-terminal
+// gives, so any byte boundary may fall inside a character, a cluster or a sequence.
+//
+// Each corpus entry is a short, realistic piece of program output. A reference terminal is fed it
+// in one chunk; others are fed it split in two at every byte boundary, one byte at a time, and in
+// 50 seeded random chunkings. Their dumps (tests/Kestrovan/TerminalStateDump.h: both buffers cell
+// by cell, every mode, colour and title, every delegate call and reply in order) must be equal.
+#include "tests/Kestrovan/TerminalStateDump.h"
+
+#include <cstdint>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace kestrovan;
+using namespace kestrovan::testing;
+
+namespace {
+
+#define ESC "\x1b"
+#define CSI "\x1b["
+#define OSC "\x1b]"
+#define DCS "\x1bP"
+#define ST "\x1b\\"
+
+struct CorpusEntry
+{
+    std::string name;
+    std::string bytes;
+    int cols = 30;
+    int rows = 8;
+    int scrollback = 20;
+    std::function<void(TerminalOptions&)> adjust;
+};
+
+std::vector<CorpusEntry> corpus()
+{
+    std::vector<CorpusEntry> entries;
+    const auto add = [&](std::string name, std::string bytes) {
+        CorpusEntry entry;
+        entry.name = std::move(name);
+        entry.bytes = std::move(bytes);
+        entries.push_back(std::move(entry));
+    };
+    const auto addWithOptions = [&](std::string name, std::string bytes,
+                                    std::function<void(TerminalOptions&)> adjust) {
+        CorpusEntry entry;
+        entry.name = std::move(name);
+        entry.bytes = std::move(bytes);
+        entry.adjust = std::move(adjust);
+        entries.push_back(std::move(entry));
+    };
+
+    add("coloured ls",
+        CSI "0m" CSI "01;34mbin" CSI "0m  " CSI "01;32mbuild.sh" CSI "0m  " CSI "01;34mdocs" CSI
+            "0m  README.md\r\n" CSI "01;36mlink" CSI "0m -> " CSI "01;34mtarget" CSI "0m  " CSI
+            "40;31;01mbroken" CSI "0m  " CSI "37;41msetuid" CSI "0m  " CSI "30;42msticky-other-writable" CSI
+            "0m  a-file-name-long-enough-to-wrap.txt\r\n"
+            "total 48\r\ndrwxr-xr-x 2 user user 4096 " CSI "01;34m.\r\n" CSI "0m"
+            "-rw-r--r-- 1 user user  12 x\r\n"
+            "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n$ ");
+
+    add("full-screen editor redraw", CSI
+        "?1049h" CSI "22;0;0t" CSI "?1h" ESC "=" CSI "H" CSI "2J" CSI "?25l" CSI "1;7r" CSI "1;1H"
+        "#include <stdio.h>\r\n" CSI "38;5;130mint" CSI "m main(void)\r\n{\r\n    " CSI "1mreturn" CSI
+        "22m 0;\r\n}" CSI "7;1H\n\n" CSI "7;1Hnew last line" CSI "1;1H" ESC "M"
+        "top again" CSI "3;1H" CSI "2L" CSI "5;1H" CSI "1M" CSI "r" CSI "8;1H" CSI "7m\"main.c\" 5L, 60B" CSI
+        "27m" CSI "K" CSI "4;5H" CSI "?12l" CSI "?25h" CSI "?1049l" CSI "23;0;0t" CSI "?1l" ESC ">"
+        "after\r\n");
+
+    add("status lines", CSI "1;7r" CSI "8;1H" CSI "42m" CSI "30m[0] 0:bash* 1:vim-" CSI "K" CSI "39;49m" CSI
+                            "1;1H" ESC "7" CSI "8;24H" CSI "44m12:34" CSI "K" CSI "m" ESC "8"
+                            "prompt$ ls\r\n"
+                            "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\r\nseven\r\n"
+                            "eight" CSI "3X" CSI "1K" CSI "0K" CSI "2K"
+                            "nine" CSI "5G" CSI "2P" CSI "3@"
+                            "+");
+
+    // clang-format off: it does not settle on lines holding emoji sequences
+    // The formatter does not settle on lines holding emoji sequences.
+    // clang-format off
+    add("wide and emoji", "漢字テスト、混合text中文字符串が右端で折り返す\r\n"
+                          "👨‍👩‍👧‍👦 family ❤️ heart ❤ plain 🇯🇵🇺🇸 flags 🇩 lone 👋🏽 "
+                          "wave "
+                          "1️⃣ "
+                          "keycap\r\n"
+                          "☺︎ text ☺️ emoji A️ letter 🏳️‍🌈 rainbow 👩🏿‍💻 coder "
+                          "🧑‍🤝‍🧑 pair\r\n" CSI "1;29H中" CSI "2;30H字" CSI "3;29H❤️" CSI
+                          "4;30H❤️" CSI "?7l" CSI "5;30H漢" CSI "5;29H👋🏽" CSI "?7h" CSI "6;1H"
+                          "x👍🏼y" ESC "[6;2H"
+                          "z");
+    // clang-format on
+    // clang-format on
+
+    addWithOptions("regional indicators narrow", "🇩🇪🇫🇷 🇦 🇧🇨 x🇿\r\n🇺🇸🇺", [](TerminalOptions& options) {
+        options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
+    });
+
+    add("Indic conjuncts and Hangul",
+        "क्षत्रिय हिन्दी का कि क्‍ष\r\nதமிழ் ক্ষ "
+        "ಕನ್ನಡ "
+        "ශ්‍රී\r\n"
+        "\xe1\x84\x80\xe1\x85\xa1\xe1\x86\xa8 한국어 \xe1\x84\x8e\xe1\x85\xb3\r\n" CSI "3;29Hका" CSI
+        "4;30Hका");
+
+    add("combining marks",
+        "e\xcc\x81 a\xcc\x88\xcc\xa3 Z\xcd\x91\xcd\x8b\xcd\x83\xcc\xb3\xcc\xbb\xcd\x87 n\xcc\x83\r\n"
+        "\xcc\x81 lead mark\r\n" CSI "3;30He\xcc\x81x\xcc\x80" CSI "4;5H" CSI "4h"
+        "o\xcc\x88" CSI "4l"
+        "q" CSI "5;1H"
+        "\xe2\x80\x8d\xef\xb8\x8f"
+        "start" CSI "6;1H"
+        "x\xe2\x80\x8dy");
+
+    add("invalid UTF-8", "A\xff\xfe"
+                         "B\xc3\x41"
+                         "C\xe2\x82"
+                         "D\xc0\xaf"
+                         "E\xed\xa0\x80"
+                         "F\xf4\x90\x80\x80"
+                         "G\x80\xbf"
+                         "H\xf0\x9f\x98"
+                         "I\xe2\x82\xac"
+                         "J\xc2\x85"
+                         "K\xc2\xa0"
+                         "L\r\n"
+                         "\x9b"
+                         "31m not csi \x9d"
+                         "0;no osc \x90 no dcs\r\n"
+                         "\xe2\x82");
+
+    add("charsets", ESC "(0"
+                        "lqqqk\r\nx   x\r\nmqqqj\r\n" ESC "(B" ESC ")0"
+                        "a\x0e"
+                        "aqa\x0f"
+                        "a\r\n" ESC "(A#" ESC "(B#" ESC "*0" ESC "n"
+                        "qqq" ESC "+>" ESC "o"
+                        "`a" ESC "}"
+                        "x" ESC "|"
+                        "y" ESC "~"
+                        "z" ESC "%G"
+                        "q" ESC "(0" ESC "7" ESC "(B"
+                        "s" ESC "8"
+                        "q" ESC "(K"
+                        "[\\]{|}" ESC "(B" ESC ",A"
+                        "q");
+
+    add("alignment and double-size lines",
+        ESC "#8" CSI "2;3H" ESC "#3"
+            "Big" CSI "3;1H" ESC "#4"
+            "Big" CSI "4;1H" ESC "#6"
+            "wide line text running past half" CSI "5;1H" ESC "#5" CSI "6;1H" ESC "#6" ESC "#5"
+            "x" CSI "7;1H" ESC "#6" CSI "2K" ESC "#9");
+
+    add("insert mode", "abcdefghijklmnopqrstuvwxyz0123" CSI "1;5H" CSI "4h"
+                       "INS"
+                       "中" CSI "1;29H"
+                       "XY" CSI "4l" CSI "2;1H"
+                       "中文字" CSI "2;2H" CSI "4h"
+                       "a" CSI "4l" CSI "3;1H" CSI "4h"
+                       "e\xcc\x81"
+                       "❤️" CSI "4l");
+
+    add("left and right margins", CSI "?69h" CSI "5;20s" CSI "2;6r" CSI "2;5H"
+                                      "inside the margins text wraps here and scrolls"
+                                      "\r\nnext line" CSI "3;1H"
+                                      "outside" CSI "4;18H"
+                                      "中文字" CSI "?6h" CSI "1;1H"
+                                      "origin" CSI "6;16H"
+                                      "\n\n" CSI "5;1H" ESC "6" ESC "6" ESC "9" CSI "2'}" CSI "1'~" CSI
+                                      "?6l" CSI "s" CSI "r" CSI "?69l" CSI "s"
+                                      "plain" CSI "u");
+
+    add("alternate screens and saved cursors",
+        "primary text" CSI "2;4H" ESC "7" CSI "31m" CSI "?1049h"
+        "alt one" CSI "5;5H" ESC "7" CSI "?1049l"
+        "back" ESC "8"
+        "r" CSI "?47h"
+        "alt two" CSI "?47l" CSI "?1047h"
+        "alt three" CSI "?1047l" CSI "?1048h" CSI "7;7H" CSI "?1048l"
+        "s" CSI "?1049h" CSI "?1049h" CSI "?1049l" CSI "?1049l" CSI "s" CSI "3;3H" CSI "u"
+        "t");
+
+    add("SGR forms",
+        CSI "1;2;3;4;5;7;8;9mA" CSI "22;23;24;25;27;28;29mB" CSI "38;5;196;48;5;21mC" CSI
+            "38;2;10;20;30mD" CSI "38:2::10:20:30mE" CSI "38:2:0:1:2:3mF" CSI "48:5:100mG" CSI "4:3mH" CSI
+            "4:0mI" CSI "58:2::1:2:3mJ" CSI "58;5;9mK" CSI "59mL" CSI "21mM" CSI "53mN" CSI "55mO" CSI
+            "90;101mP" CSI "39;49mQ" CSI "mR" CSI "38;5mS" CSI "38;2;1mT" CSI "38:5:300mU" CSI "0;;1mV" CSI
+            "7m" CSI "K" CSI "27m" CSI "44m" CSI "2K" CSI "48;2;1;2;3m" CSI "J" CSI "m\r\nend");
+
+    add("OSC titles, links and clipboard",
+        OSC "0;shell title\x07" OSC "2;\xc3\x9cn\xc4\xab\xc4\x9c"
+            "c\xc3\xb6"
+            "de" ST OSC "1;icon\x07" OSC "2;bad \xff utf8\x07" OSC "8;;https://example.com/\x07"
+            "link" OSC "8;;\x07"
+            " " OSC "8;id=7;http://x.test/a" ST "text" OSC "8;;" ST OSC "52;c;aGVsbG8=\x07" OSC
+            "52;c;?" ST OSC "2;eight bit end\x9c"
+            "x" OSC "9;4;1;50\x07" OSC "7;file:///tmp\x07" OSC "10;?\x07" OSC "4;1;rgb:ff/00/00\x07" OSC
+            "104\x07" OSC "112\x07" OSC "99999;x\x07" OSC ";empty\x07" OSC "12;#00ff00" ST OSC "133;A\x07"
+            "$ " OSC "133;B\x07"
+            "ls" OSC "133;C\x07");
+
+    add("DCS, APC and strings",
+        DCS "$qm" ST DCS "$q\"p" ST DCS "$qr" ST DCS "$q q" ST DCS "+q544e;636f6c6f7273" ST DCS
+            "q#0;2;0;0;0#1;2;100;0;0#1~~@@-#0??" ST "after sixel" ESC "_Gf=100,a=T;AAAA" ST ESC
+            "_Xunknown" ST ESC "Xsos string" ST ESC "^privacy message" ST DCS "1;2|ignored" ST "text" DCS "$q"
+            "\x7f"
+            "m" ST);
+
+    add("CAN and SUB inside sequences", CSI "31\x18mX" CSI "1\x1a;32mY" OSC "2;abc\x18"
+                                            "def" OSC "2;kept\x07" ESC "_Gabc\x1a"
+                                            "G" ESC "\x18"
+                                            "c"
+                                            "Z" CSI "?1049\x1a"
+                                            "h" DCS "$qm\x18"
+                                            "m" ST "W" ESC "(\x18"
+                                            "0q" CSI "3\x19"
+                                            "A"
+                                            "V");
+
+    add("C0 inside CSI", "line one\r\nline two" CSI "2\r;5H"
+                         "a" CSI "\n3A"
+                         "b" CSI "1\x08m"
+                         "c" CSI "\x07"
+                         "31m"
+                         "d" CSI "?25\x0bl"
+                         "e" CSI "4\x0e"
+                         "h"
+                         "q"
+                         "\x0f" CSI "2\t"
+                         "J"
+                         "f" ESC "\r"
+                         "7"
+                         "g");
+
+    add("resets mid-stream",
+        "abc" CSI "31m" CSI "?1049h"
+        "def" CSI "2;4r" CSI "4h" ESC "(0" ESC "c"
+        "ghi" CSI "1;34m" CSI "?6h" CSI "?7l" CSI "3;5r" CSI "?69h" CSI "2;10s" OSC "2;t\x07" CSI "!p"
+        "jkl" CSI "?5h" CSI "?2026h" CSI "?1000h" CSI "?1006h" CSI "!p"
+        "mno" ESC "c" CSI "?1049h"
+        "x" CSI "!p"
+        "y" ESC "c");
+
+    add("mode queries",
+        CSI "?1049$p" CSI "4$p" CSI "?2026$p" CSI "?9999$p" CSI "20$p" CSI "?7$p" CSI "?25$p" CSI "?1$p" CSI
+            "?69$p" CSI "?2027$p" CSI "?1004h" CSI "?1004$p" CSI "?2048h" CSI "?2033h" CSI "$p" CSI "?$p" ESC
+            " G" CSI "?6$p" CSI "2$p" ESC " F" CSI "c" CSI ">c" CSI "5n" CSI "6n" CSI ">q" CSI "14t" CSI
+            "18t" CSI "?u" CSI "=1;1u" CSI ">1u" CSI "?u" CSI "<u");
+
+    add("tabs, editing and scrolling",
+        "\ta\tb\tc" CSI "3g" ESC "H"
+        "\r\td" CSI "0g"
+        "\r\t\te" CSI "2Z"
+        "f" CSI "3I"
+        "g\r\n" CSI "1;3r"
+        "one\r\ntwo\r\nthree\r\nfour" CSI "2S" CSI "1T" CSI "r"
+        "x" CSI "3b"
+        "中" CSI "2b" CSI "5;1H"
+        "0123456789" CSI "5;3H" CSI "2X" CSI "3P" CSI "2@" CSI "?5W" CSI "1;1H" CSI "?2J" CSI "1\"q"
+        "prot" CSI "0\"q" CSI "?1K" CSI "?2K" ESC "V"
+        "spa" ESC "W" CSI "J" CSI "3J");
+
+    add("cursor motion and wrap", CSI
+        "?45h"
+        "abcdefghijklmnopqrstuvwxyz0123456789"
+        "\x08\x08\x08" CSI "5D"
+        "x" CSI "?45l" CSI "10C" CSI "99B" CSI "99A" CSI "5G" CSI "3d" CSI "2e" CSI "4a" CSI "7`" CSI "2;3f"
+        "y" CSI "2E"
+        "z" CSI "F"
+        "w" CSI "?1045h" CSI "1;1H"
+        "\x08\x08"
+        "v" CSI "?1045l" CSI "?7l" CSI "8;25H"
+        "past the right edge" CSI "?7h" ESC "D" ESC "E" ESC "M" CSI "2 q" CSI "0 q" CSI "5 q" CSI "1 S" CSI
+        "0 S" CSI "1 k" CSI "0 k");
+
+    add("bidi controls", CSI "8l"
+                             "שלום" CSI "8h" CSI "?2500h" CSI "?2501l"
+                             "\r\nabc" CSI "?2501h" CSI "?2500l" CSI "?1243h" CSI "?1243l" CSI "?2500$p");
+
+    add("synchronized output and modes",
+        CSI "?2026h"
+            "frame one" CSI "H" CSI "2J"
+            "frame two" CSI "?2026l" CSI "?2026h" CSI "?2026h" CSI "?2026l" CSI "?2004h" CSI "?1000h" CSI
+            "?1002h" CSI "?1003h" CSI "?1006h" CSI "?1015h" CSI "?1003l" CSI "?s" CSI "?2004l" CSI "?r" CSI
+            "?5h" CSI "?5l" CSI "?12h" CSI "?25l" CSI "20h"
+            "lnm\n" CSI "20l" CSI "2h" CSI "2l" CSI ">1s" CSI "?40h" CSI "?3h" CSI "?40l");
+
+    addWithOptions("line feed mode from the options",
+                   "one\ntwo\nthree\x0b"
+                   "four\x0c"
+                   "five",
+                   [](TerminalOptions& options) { options.convertEol = true; });
+
+    return entries;
+}
+
+/// The dump of a fresh terminal for `entry` fed its bytes in chunks ending at `cuts` (sorted
+/// positions strictly between 0 and the length; the last chunk runs to the end).
+std::string dumpAfterFeeding(const CorpusEntry& entry, const std::vector<size_t>& cuts)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = entry.cols;
+    options.rows = entry.rows;
+    options.scrollback = entry.scrollback;
+    if (entry.adjust)
+        entry.adjust(options);
+    DumpedTerminal session(options);
+    const auto* data = reinterpret_cast<const uint8_t*>(entry.bytes.data());
+    size_t start = 0;
+    for (size_t cut : cuts) {
+        session.feed(std::span<const uint8_t>(data + start, cut - start));
+        start = cut;
+    }
+    session.feed(std::span<const uint8_t>(data + start, entry.bytes.size() - start));
+    return session.dump();
+}
+
+std::string describeCuts(const std::vector<size_t>& cuts)
+{
+    std::string out;
+    for (size_t cut : cuts)
+        out += (out.empty() ? "" : ",") + std::to_string(cut);
+    return out.empty() ? "none" : out;
+}
+
+/// A small deterministic generator, so that a failing chunking can be reproduced by its seed on
+/// any standard library.
+class SplitMix
+{
+public:
+    explicit SplitMix(uint64_t seed) : state_(seed) {}
+    uint64_t next()
+    {
+        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+
+private:
+    uint64_t state_;
+};
+
+/// Random cuts: chunk lengths mostly short (1-8 bytes), sometimes long, as reads of a busy
+/// pseudo-terminal come.
+std::vector<size_t> randomCuts(size_t length, uint64_t seed)
+{
+    SplitMix random(seed);
+    std::vector<size_t> cuts;
+    size_t position = 0;
+    while (true) {
+        const uint64_t pick = random.next();
+        const size_t step = (pick & 3) == 0 ? 1 + (pick >> 8) % 64 : 1 + (pick >> 8) % 8;
+        position += step;
+        if (position >= length)
+            break;
+        cuts.push_back(position);
+    }
+    return cuts;
+}
+
+TEST(TerminalSplitFeedTests, CorpusEntriesChangeTheTerminal)
+{
+    // A corpus entry that left the dump as a fresh terminal has it would test nothing.
+    for (const CorpusEntry& entry : corpus()) {
+        CorpusEntry empty = entry;
+        empty.bytes.clear();
+        EXPECT_NE(dumpAfterFeeding(entry, {}), dumpAfterFeeding(empty, {})) << entry.name;
+    }
+}
+
+TEST(TerminalSplitFeedTests, EveryTwoChunkSplitMatchesOneChunk)
+{
+    for (const CorpusEntry& entry : corpus()) {
+        const std::string reference = dumpAfterFeeding(entry, {});
+        for (size_t cut = 1; cut < entry.bytes.size(); ++cut) {
+            const std::string split = dumpAfterFeeding(entry, {cut});
+            if (split != reference) {
+                ADD_FAILURE() << entry.name << ": split at byte " << cut << " of " << entry.bytes.size()
+                              << " (before \"" << escapeBytes(std::string_view(entry.bytes).substr(cut, 12))
+                              << "\")\n"
+                              << describeDumpDifference(reference, split);
+                break;
+            }
+        }
+    }
+}
+
+TEST(TerminalSplitFeedTests, OneByteAtATimeMatchesOneChunk)
+{
+    for (const CorpusEntry& entry : corpus()) {
+        std::vector<size_t> cuts;
+        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
+            cuts.push_back(cut);
+        const std::string reference = dumpAfterFeeding(entry, {});
+        const std::string bytewise = dumpAfterFeeding(entry, cuts);
+        EXPECT_EQ(describeDumpDifference(reference, bytewise), "") << entry.name << ": one byte per feed";
+    }
+}
+
+TEST(TerminalSplitFeedTests, SeededRandomChunkingsMatchOneChunk)
+{
+    for (const CorpusEntry& entry : corpus()) {
+        const std::string reference = dumpAfterFeeding(entry, {});
+        for (uint64_t seed = 1; seed <= 50; ++seed) {
+            const std::vector<size_t> cuts = randomCuts(entry.bytes.size(), seed);
+            const std::string chunked = dumpAfterFeeding(entry, cuts);
+            if (chunked != reference) {
+                ADD_FAILURE() << entry.name << ": seed " << seed << ", cuts " << describeCuts(cuts) << "\n"
+                              << describeDumpDifference(reference, chunked);
+                break;
+            }
+        }
+    }
+}
+
+TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 10;
+    options.rows = 3;
+
+    // Attribute ids depend on the order the arena met the attributes; the dump decodes them.
+    DumpedTerminal first(options);
+    DumpedTerminal second(options);
+    second.terminal().cellArena->intern(Attribute(Attribute::Color::ansi256(2), Attribute::Color()));
+    first.feed(CSI "31ma" CSI "32mb");
+    second.feed(CSI "31ma" CSI "32mb");
+    EXPECT_EQ(describeDumpDifference(first.dump(), second.dump()), "");
+
+    // A different colour, a reply, a wrap flag, a saved cursor or a mode is seen.
+    const std::string base = [&] {
+        DumpedTerminal plain(options);
+        plain.feed("ab");
+        return plain.dump();
+    }();
+    for (const char* change : {CSI "33mab", "ab" CSI "6n" CSI "?25$p", "abcdefghijk", "ab" ESC "7",
+                               "ab" CSI "?1h", "ab" OSC "2;t\x07",
+                               "a\xcc\x81"
+                               "b",
+                               "ab\x07", "ab" ESC "(0"}) {
+        DumpedTerminal changed(options);
+        changed.feed(change);
+        EXPECT_NE(changed.dump(), base) << escapeBytes(std::string_view(change));
+    }
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+#include "Platform/Dispatch/SerialQueue.h"
+#include "Platform/Dispatch/ThreadRegistry.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using platform::SerialQueue;
+
+namespace {
+
+// Generous: only a broken queue ever waits this long.
+constexpr auto patience = 10s;
+
+} // namespace
+
+TEST(SerialQueue, RunsItemsOneAtATimeInOrderOnItsOwnNamedThread)
+{
+    SerialQueue queue("kestrovan-test-serial-queue");
+    EXPECT_FALSE(queue.isCurrent()) << "the creating thread is not the queue's";
+
+    // Items from several posters: each poster's items keep their order, and no two items overlap.
+    std::vector<std::pair<int, int>> ran;
+    std::atomic<int> running{0};
+    bool overlapped = false;
+    std::vector<std::thread> posters;
+    for (int poster = 0; poster < 4; ++poster) {
+        posters.emplace_back([&, poster] {
+            for (int i = 0; i < 200; ++i) {
+                queue.async([&, poster, i] {
+                    if (running.fetch_add(1) != 0)
+                        overlapped = true;
+                    ran.emplace_back(poster, i);
+                    running.fetch_sub(1);
+                });
+            }
+        });
+    }
+    for (auto& poster : posters)
+        poster.join();
+
+    std::string threadName;
+    bool currentInside = false;
+    queue.sync([&] {
+        threadName = platform::currentThreadName();
+        currentInside = queue.isCurrent();
+    });
+    EXPECT_EQ(threadName, "kestrovan-test-serial-queue");
+    EXPECT_TRUE(currentInside);
+    EXPECT_FALSE(overlapped) << "two items ran at once";
+
+    // `sync` ran after everything queued before it.
+    ASSERT_EQ(ran.size(), 800u);
+    std::vector<int> next(4, 0);
+    for (auto [poster, i] : ran) {
+        EXPECT_EQ(i, next[poster]) << "poster " << poster << "'s items ran out of order";
+        next[poster] = i + 1;
+    }
+}
+
+TEST(SerialQueue, DestructionRunsTheItemsStillQueued)
+{
+    std::atomic<int> ran{0};
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    std::thread opener;
+    {
+        SerialQueue queue("kestrovan-test-drain");
+        std::promise<void> entered;
+        queue.async([&, released] {
+            entered.set_value();
+            released.wait();
+        });
+        entered.get_future().wait();
+        for (int i = 0; i < 50; ++i)
+            queue.async([&] { ran.fetch_add(1); });
+        // The queue's thread is still stuck in the first item when the destructor begins.
+        opener = std::thread([&] { release.set_value(); });
+    }
+    opener.join();
+    EXPECT_EQ(ran.load(), 50) << "items queued before destruction were dropped";
+}
+
+TEST(SerialQueue, AnItemMayReleaseTheLastReferenceToItsQueue)
+{
+    auto queue = std::make_shared<SerialQueue>("kestrovan-test-self");
+    std::promise<void> gate;
+    std::promise<void> later;
+    auto laterRan = later.get_future();
+    // Everything is queued while the first item holds the thread, so no call races the release.
+    queue->async([opened = gate.get_future().share()] { opened.wait(); });
+    queue->async([held = queue]() mutable { held.reset(); });
+    queue->async([&] { later.set_value(); });
+    queue.reset();
+    gate.set_value();
+    // The item that ran the destructor was followed by one more, which still runs.
+    EXPECT_EQ(laterRan.wait_for(patience), std::future_status::ready);
+}
+
+TEST(SerialQueueDeathTest, SyncOnItsOwnThreadStopsTheProgram)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            SerialQueue queue("kestrovan-test-self-sync");
+            queue.sync([&] { queue.sync([] {}); });
+        },
+        "SerialQueue::sync called on the thread of queue \"kestrovan-test-self-sync\"");
+}
