@@ -104,14 +104,6 @@ void EscapeSequenceParser::storeScratch(const Scratch& scratch)
     _parameterLimitExceeded = scratch.parameterLimitExceeded;
 }
 
-void EscapeSequenceParser::clearSequence(Scratch& scratch)
-{
-    scratch.collect.clear();
-    scratch.pars.clear();
-    scratch.colonMask = 0;
-    scratch.parameterLimitExceeded = false;
-}
-
 void EscapeSequenceParser::reset()
 {
     currentState = initialState;

@@ -144,7 +144,15 @@ private:
     platform::SignpostID beginParseSignpost() const;
     void endParseSignpost(platform::SignpostID signpost) const;
     void storeScratch(const Scratch& scratch);
-    static void clearSequence(Scratch& scratch);
+    /// Forgets the sequence so far: no intermediates, one parameter 0. Inline, since every
+    /// sequence starts with it.
+    static void clearSequence(Scratch& scratch)
+    {
+        scratch.collect.clear();
+        scratch.pars.clear();
+        scratch.colonMask = 0;
+        scratch.parameterLimitExceeded = false;
+    }
 
     void reportParsingError(ParserListener& listener, const Scratch& scratch, size_t position, uint8_t code,
                             ptrdiff_t dcsStart) const;

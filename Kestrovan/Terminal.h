@@ -104,6 +104,7 @@
 #include <any>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
@@ -646,6 +647,15 @@ public:
     // --- SGR (TerminalSgr.cpp) ------------------------------------------------------------------
 
     void cmdCsiM(const CsiParameters& pars, Collect collect);
+    /// SGR with parameters other than a lone 0: folds them into the key of `curAttr`.
+    void applySgrParameters(const CsiParameters& pars);
+    /// The key of `curAttr`, taken from the one SGR last stored while `curAttr` is unchanged since.
+    InternedAttributeKey currentAttributeKey() const
+    {
+        return std::memcmp(&curAttr, &sgrKeyAttribute, sizeof(Attribute)) == 0
+                   ? sgrKey
+                   : InternedAttributeKey::of(curAttr);
+    }
 
     // --- Modes (TerminalModes.cpp) --------------------------------------------------------------
 
@@ -1012,6 +1022,13 @@ public:
     std::shared_ptr<Buffer> altBuffer;
     Attribute curAttr;
     uint16_t curStyleID = 0;
+    // The key SGR last gave `curAttr`, and the bytes `curAttr` held then. Nearly every SGR starts
+    // from the look the previous one left, so it reuses the key instead of deriving it again.
+    // Anything else that writes `curAttr` (restore cursor, reset) leaves bytes that differ, and
+    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
+    // never be used.
+    InternedAttributeKey sgrKey;
+    Attribute sgrKeyAttribute;
     Attribute currentEraseAttribute;
     PackedCell currentEraseBlankCell;
     PackedCell currentEraseSpaceCell =

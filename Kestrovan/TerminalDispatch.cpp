@@ -324,6 +324,10 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
     // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
     // without the routing below.
     if (code == 'm') {
+        // CSI m / CSI 0 m with the default look already in effect, frequent in coloured output
+        // ("reset, then set"), changes nothing and stays inline in the parse loop.
+        if (pars.count == 1 && pars.base[0] == 0 && collect.empty() && curAttr == Attribute())
+            return;
         cmdCsiM(pars, collect);
         return;
     }
