@@ -32,33 +32,68 @@ inline bool isParameterByte(uint8_t byte)
     return static_cast<unsigned>(byte - '0') <= static_cast<unsigned>(';' - '0');
 }
 
+/// Where a printable run ends, and whether all of it is printable ASCII (0x20-0x7E).
+struct PrintableRun
+{
+    size_t end;
+    bool ascii;
+};
+
 /// The end of a printable run starting at `start` (a byte at or above 0x20). With at least a
 /// block left in the chunk the scan goes 16 bytes at a time from the start, so the short runs
-/// between escape sequences cost one compare; the last partial block is read as the chunk's final
+/// between escape sequences cost one block; the last partial block is read as the chunk's final
 /// 16 bytes, its bytes already scanned masked off. Only a chunk shorter than a block is walked
-/// byte by byte.
-inline size_t scanPrintableRun(std::span<const uint8_t> bytes, size_t start)
+/// byte by byte. The same blocks tell whether the run is all printable ASCII, which spares the
+/// terminal's print path a second pass over it to choose its road.
+inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t start)
 {
+    const uint8_t* data = bytes.data();
     const size_t length = bytes.size();
-    size_t end = start + 1;
 #if defined(__SSE2__)
     if (length >= ByteRunScanner::blockSize) {
-        end = ByteRunScanner::vectorScanC0(bytes, end);
-        if (end == length || bytes[end] < 0x20)
-            return end;
+        const __m128i highestC0 = _mm_set1_epi8(0x1F);
+        const __m128i del = _mm_set1_epi8(0x7F);
+        // Bits of the bytes at or above 0x7F seen so far, before the end.
+        unsigned beyondAscii = 0;
+        // The run ends in this block at the first bit of `c0`; `high` marks DEL and 8-bit bytes.
+        const auto endIn = [&](size_t base, unsigned c0, unsigned high) {
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(c0));
+            return PrintableRun{base + at, (beyondAscii | (high & ((1u << at) - 1))) == 0};
+        };
+        const auto load = [&](size_t at, unsigned& c0, unsigned& high) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+            c0 = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, highestC0), block)));
+            // The sign bit is "at or above 0x80"; DEL is added to it.
+            high = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(block, _mm_cmpeq_epi8(block, del))));
+        };
+        size_t index = start;
+        unsigned c0 = 0;
+        unsigned high = 0;
+        for (; length - index >= ByteRunScanner::blockSize; index += ByteRunScanner::blockSize) {
+            load(index, c0, high);
+            if (c0 != 0)
+                return endIn(index, c0, high);
+            beyondAscii |= high;
+        }
+        if (index == length)
+            return {length, beyondAscii == 0};
         // Fewer than 16 bytes left: the final block overlaps what was scanned.
         const size_t last = length - ByteRunScanner::blockSize;
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + last));
-        const __m128i highestC0 = _mm_set1_epi8(0x1F);
-        unsigned bits =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, highestC0), block)));
-        bits &= ~0u << (end - last);
-        return bits != 0 ? last + static_cast<size_t>(__builtin_ctz(bits)) : length;
+        load(last, c0, high);
+        const unsigned unseen = ~0u << (index - last);
+        c0 &= unseen;
+        high &= unseen;
+        if (c0 != 0)
+            return endIn(last, c0, high);
+        return {length, (beyondAscii | high) == 0};
     }
 #endif
-    while (end < length && bytes[end] >= 0x20)
-        ++end;
-    return end;
+    size_t end = start;
+    bool ascii = true;
+    for (; end < length && data[end] >= 0x20; ++end)
+        ascii = ascii && data[end] < 0x7F;
+    return {end, ascii};
 }
 
 /// Folds the parameter bytes (digits, ";" and ":") from `index` into the sequence's parameters
@@ -146,9 +181,18 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
             // Text: everything at or above 0x20 in ground is printed, DEL and 8-bit C1 included, so
             // C1 controls are never recognised here (they would break UTF-8).
             if (byte >= 0x20) {
-                const size_t end = scanPrintableRun(bytes, i);
-                listener.handlePrintBorrowed(bytes.subspan(i, end - i));
-                i = end;
+                const PrintableRun run = scanPrintableRun(bytes, i);
+                const std::span<const uint8_t> text = bytes.subspan(i, run.end - i);
+                // A listener that has a road for printable ASCII alone is told when it may take it.
+                if constexpr (requires { listener.handlePrintableAsciiBorrowed(text); }) {
+                    if (run.ascii)
+                        listener.handlePrintableAsciiBorrowed(text);
+                    else
+                        listener.handlePrintBorrowed(text);
+                } else {
+                    listener.handlePrintBorrowed(text);
+                }
+                i = run.end;
                 adoptReset();
                 continue;
             }

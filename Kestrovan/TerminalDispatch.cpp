@@ -121,6 +121,16 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
     handlePrintBorrowed(bytes, *_buffer);
 }
 
+void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
+{
+    // A translating set or a pending sequence needs every byte looked at all the same.
+    if (charset || !readingBuffer.putbackBuffer.empty()) [[unlikely]] {
+        handlePrintBorrowed(bytes, *_buffer);
+        return;
+    }
+    printAsciiRun(bytes, bytes.size(), *_buffer);
+}
+
 // --- Execute -------------------------------------------------------------------------------------
 
 void Terminal::dispatchExecute(uint8_t code)

@@ -190,10 +190,12 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         if (curAttr == Attribute())
             return;
         const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr.bg)) != 0;
-        assign(curAttr, Key());
+        // Id 0 of the arena holds the default attribute.
+        const Attribute& reset = _buffer->cellArena()->attribute(0);
+        AttributeBytes::copy(curAttr, reset);
+        AttributeBytes::copy(sgrKeyAttribute, reset);
         curStyleID = 0;
         sgrKey = Key();
-        std::memcpy(&sgrKeyAttribute, &curAttr, sizeof(Attribute));
         if (eraseBackgroundChanges) {
             assign(currentEraseAttribute, Key());
             rebuildEraseCells(0);
@@ -358,10 +360,12 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
         id = 0;
     }
     // The arena keeps the attribute of each id: copying it is cheaper than decoding the key.
-    curAttr = arena.attribute(*id);
+    // Both copies read the arena's entry, not the other copy, which was only just stored.
+    const Attribute& entry = arena.attribute(*id);
+    AttributeBytes::copy(curAttr, entry);
+    AttributeBytes::copy(sgrKeyAttribute, entry);
     curStyleID = *id;
     sgrKey = working;
-    std::memcpy(&sgrKeyAttribute, &curAttr, sizeof(Attribute));
 
     const uint64_t eraseTag = eraseBackgroundTag(backgroundTag(working));
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
