@@ -335,10 +335,15 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
     // without the routing below.
     if (code == 'm') {
         // CSI m / CSI 0 m with the default look already in effect, frequent in coloured output
-        // ("reset, then set"), changes nothing and stays inline in the parse loop.
-        if (pars.count == 1 && pars.base[0] == 0 && collect.empty() && curAttr == Attribute())
+        // ("reset, then set"), changes nothing and stays inline in the parse loop; any other
+        // plain SGR goes straight to the parameter fold.
+        if (!collect.empty() || (pars.count == 1 && pars.base[0] == 0)) {
+            if (collect.empty() && curAttr == Attribute())
+                return;
+            cmdCsiM(pars, collect);
             return;
-        cmdCsiM(pars, collect);
+        }
+        applySgrParameters(pars);
         return;
     }
     dispatchCsiOtherThanSgr(code, pars, collect);
