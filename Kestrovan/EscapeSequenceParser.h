@@ -14,6 +14,7 @@
 #include "Kestrovan/DcsHandler.h"
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/TransitionTable.h"
+#include "Platform/Log/Log.h"
 
 #include <array>
 #include <cstddef>
@@ -97,6 +98,10 @@ public:
     /// Parses one chunk, calling `listener` for every printable run and complete control function.
     /// The chunk is borrowed: the listener's spans point into it and are valid only during a call.
     void parseBorrowed(std::span<const uint8_t> bytes, ParserListener& listener);
+    /// `parseBorrowed` for a listener whose type is known where the loop is instantiated
+    /// (EscapeSequenceParserLoop.h): its handlers are called directly, not through the interface,
+    /// and can be inlined. The terminal parses its output this way.
+    template <typename Listener> void parseBorrowedDirect(std::span<const uint8_t> bytes, Listener& listener);
 
     /// Returns to `initialState` and forgets every partial sequence and the active DCS handler.
     /// Called from inside a parse (ESC c), the rest of the chunk is parsed from the reset state.
@@ -135,8 +140,19 @@ private:
     };
 
     Scratch loadScratch() const;
+    /// The "Parser.Parse" signpost interval of one chunk, when profiling.
+    platform::SignpostID beginParseSignpost() const;
+    void endParseSignpost(platform::SignpostID signpost) const;
     void storeScratch(const Scratch& scratch);
-    static void clearSequence(Scratch& scratch);
+    /// Forgets the sequence so far: no intermediates, one parameter 0. Inline, since every
+    /// sequence starts with it.
+    static void clearSequence(Scratch& scratch)
+    {
+        scratch.collect.clear();
+        scratch.pars.clear();
+        scratch.colonMask = 0;
+        scratch.parameterLimitExceeded = false;
+    }
 
     void reportParsingError(ParserListener& listener, const Scratch& scratch, size_t position, uint8_t code,
                             ptrdiff_t dcsStart) const;

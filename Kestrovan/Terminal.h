@@ -104,6 +104,7 @@
 #include <any>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
@@ -512,14 +513,20 @@ public:
 
     // --- Parser listener and dispatch (TerminalDispatch.cpp) ------------------------------------
 
-    void handlePrintBorrowed(std::span<const uint8_t> bytes) override;
-    void dispatchExecute(uint8_t code) override;
-    void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
-    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) override;
+    // Final, so that the parse loop the terminal instantiates for itself calls them directly.
+    void handlePrintBorrowed(std::span<const uint8_t> bytes) final;
+    /// A run the parser found to be printable ASCII only (0x20-0x7E), which skips that test.
+    void handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes);
+    void dispatchExecute(uint8_t code) final;
+    void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final;
+    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final;
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
                                                const CsiParameters& parameters, uint8_t finalByte) override;
+    /// Every CSI final but "m": kept out of `dispatchCsi` so that the SGR test inlines into the
+    /// terminal's parse loop without the large frame of the routing switch.
+    void dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect);
 
     /// A host closure for an OSC number, consulted before the built-in handler.
     void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);
@@ -541,6 +548,9 @@ public:
     // --- Print path (TerminalPrint.cpp) ---------------------------------------------------------
 
     void handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer);
+    /// The run road: the first `ascii` bytes (at least one) are printable ASCII, written as one
+    /// run; the rest goes the slow road.
+    void printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer);
     /// Prints `bytes` (after any put-back bytes) scalar by scalar; `previousScalar` precedes them.
     void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar);
     /// The absolute row and column of the cell a combining scalar must join, if any.
@@ -642,6 +652,48 @@ public:
     // --- SGR (TerminalSgr.cpp) ------------------------------------------------------------------
 
     void cmdCsiM(const CsiParameters& pars, Collect collect);
+    /// SGR with parameters other than a lone 0: folds them into the key of `curAttr`.
+    void applySgrParameters(const CsiParameters& pars);
+    /// The key of `curAttr`, taken from the one SGR last stored while `curAttr` is unchanged since.
+    InternedAttributeKey currentAttributeKey() const
+    {
+        return AttributeBytes::same(curAttr, sgrKeyAttribute) ? sgrKey : InternedAttributeKey::of(curAttr);
+    }
+    /// Attributes copied and compared as raw bytes, always in the same 8-, 4-, 2- and 1-byte
+    /// pieces: a load that spans two earlier stores cannot take its bytes from them and waits
+    /// until both reach the cache, which overlapping 8-byte copies made happen on every SGR.
+    struct AttributeBytes
+    {
+        static_assert(sizeof(Attribute) == 15 && std::is_trivially_copyable_v<Attribute>);
+        template <typename Piece> static Piece piece(const Attribute& attribute, size_t offset)
+        {
+            Piece value;
+            std::memcpy(&value, reinterpret_cast<const unsigned char*>(&attribute) + offset, sizeof value);
+            return value;
+        }
+        template <typename Piece>
+        static void copyPiece(Attribute& target, const Attribute& source, size_t offset)
+        {
+            const Piece value = piece<Piece>(source, offset);
+            std::memcpy(reinterpret_cast<unsigned char*>(&target) + offset, &value, sizeof value);
+        }
+        static void copy(Attribute& target, const Attribute& source)
+        {
+            copyPiece<uint64_t>(target, source, 0);
+            copyPiece<uint32_t>(target, source, 8);
+            copyPiece<uint16_t>(target, source, 12);
+            copyPiece<uint8_t>(target, source, 14);
+        }
+        /// Equal bytes always mean equal attributes; unequal bytes may still be equal attributes
+        /// (an absent underline colour leaves its payload bytes unspecified).
+        static bool same(const Attribute& a, const Attribute& b)
+        {
+            return ((piece<uint64_t>(a, 0) ^ piece<uint64_t>(b, 0)) |
+                    (piece<uint32_t>(a, 8) ^ piece<uint32_t>(b, 8)) |
+                    (piece<uint16_t>(a, 12) ^ piece<uint16_t>(b, 12)) |
+                    (piece<uint8_t>(a, 14) ^ piece<uint8_t>(b, 14))) == 0;
+        }
+    };
 
     // --- Modes (TerminalModes.cpp) --------------------------------------------------------------
 
@@ -1008,6 +1060,13 @@ public:
     std::shared_ptr<Buffer> altBuffer;
     Attribute curAttr;
     uint16_t curStyleID = 0;
+    // The key SGR last gave `curAttr`, and the bytes `curAttr` held then. Nearly every SGR starts
+    // from the look the previous one left, so it reuses the key instead of deriving it again.
+    // Anything else that writes `curAttr` (restore cursor, reset) leaves bytes that differ, and
+    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
+    // never be used.
+    InternedAttributeKey sgrKey;
+    Attribute sgrKeyAttribute;
     Attribute currentEraseAttribute;
     PackedCell currentEraseBlankCell;
     PackedCell currentEraseSpaceCell =

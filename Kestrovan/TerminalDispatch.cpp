@@ -5,6 +5,7 @@
 // Unknown sequences are reported as one "Info: ..." line on standard output unless `silentLog` is
 // set, and otherwise ignored. The handlers live in the family files named in Terminal.h; the OSC
 // titles, being two lines each, are here.
+#include "Kestrovan/EscapeSequenceParserLoop.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/SixelDcsHandler.h"
@@ -44,11 +45,24 @@ std::string titleText(std::span<const uint8_t> data)
 
 } // namespace
 
+// The terminal's own parse loop: the handlers below are called from it directly.
+template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::span<const uint8_t>, Terminal&);
+
 // --- Print ---------------------------------------------------------------------------------------
 
 void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 {
     handlePrintBorrowed(bytes, *_buffer);
+}
+
+void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
+{
+    // A translating set or a pending sequence needs every byte looked at all the same.
+    if (charset || !readingBuffer.putbackBuffer.empty()) [[unlikely]] {
+        handlePrintBorrowed(bytes, *_buffer);
+        return;
+    }
+    printAsciiRun(bytes, bytes.size(), *_buffer);
 }
 
 // --- Execute -------------------------------------------------------------------------------------
@@ -254,9 +268,24 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
     // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
     // without the routing below.
     if (code == 'm') {
-        cmdCsiM(pars, collect);
+        // CSI m / CSI 0 m with the default look already in effect, frequent in coloured output
+        // ("reset, then set"), changes nothing and stays inline in the parse loop; any other
+        // plain SGR goes straight to the parameter fold.
+        if (!collect.empty() || (pars.count == 1 && pars.base[0] == 0)) {
+            if (collect.empty() && curAttr == Attribute())
+                return;
+            cmdCsiM(pars, collect);
+            return;
+        }
+        applySgrParameters(pars);
         return;
     }
+    dispatchCsiOtherThanSgr(code, pars, collect);
+}
+
+void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
+                                       std::span<const uint8_t> collect)
+{
     Buffer& active = *_buffer;
     switch (code) {
     case '@': // ICH

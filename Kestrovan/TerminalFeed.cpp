@@ -10,10 +10,14 @@
 
 namespace kestrovan {
 
+// The parse loop for the terminal is instantiated with the handlers it calls, in
+// TerminalDispatch.cpp.
+extern template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::span<const uint8_t>, Terminal&);
+
 void Terminal::feed(std::span<const uint8_t> bytes)
 {
     ++parseDepth;
-    parser->parseBorrowed(bytes, *this);
+    parser->parseBorrowedDirect(bytes, *this);
     --parseDepth;
     // A feed started from inside a handler or a delegate callback leaves the notifications to the
     // outermost feed, which delivers each of them once however often it was raised.

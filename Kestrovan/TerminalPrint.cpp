@@ -773,6 +773,11 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffe
         handlePrintSlow(bytes, std::nullopt);
         return;
     }
+    printAsciiRun(bytes, ascii, buffer);
+}
+
+void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer)
+{
     // The row before and after: the run may wrap onto later rows (a scroll marks its own rows).
     // Most runs stay on their row with the view unmoved, where marking it again changes nothing.
     const int rowBefore = buffer.y();

@@ -3,15 +3,17 @@
 // `cmdCsiM` walks CSI ... m over the canonical key of `curAttr` (`InternedAttributeKey`: the
 // colours' tags, the style bits and the underline style packed in two words), so that each
 // parameter is a mask and an or on a register and the result is interned in the cell arena by
-// its key, once per sequence, without building an attribute first; `curAttr` is rebuilt from the
-// key only when it changed. Printed cells carry the 16-bit style id. Erasing, scrolling and
-// insertion fill new cells with the background of the current attribute only; that
-// background-only attribute and its two packed cells are rebuilt here, and only when the
+// its key, once per sequence, without building an attribute first. When the look changed,
+// `curAttr` is copied from the arena's entry for the new id, and the key is kept beside it
+// (`sgrKey`) so that the next SGR starts from it instead of deriving it again. Printed cells carry the 16-bit
+// style id. Erasing, scrolling and insertion fill new cells with the background of the current attribute
+// only; that background-only attribute and its two packed cells are rebuilt here, and only when the
 // background really changed, because most SGR sequences (bold, colours of text) leave it alone
 // and interning is not free.
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace kestrovan {
@@ -182,22 +184,30 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
     if (!collect.empty() || pars.count == 0)
         return;
 
-    CellArena& arena = *_buffer->cellArena();
-
     // Fast road for the most common sequence, CSI m / CSI 0 m. The default attribute is always
     // id 0, and it erases to the plain default background.
     if (pars.count == 1 && pars[0] == 0) {
         if (curAttr == Attribute())
             return;
         const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr.bg)) != 0;
-        assign(curAttr, Key());
+        // Id 0 of the arena holds the default attribute.
+        const Attribute& reset = _buffer->cellArena()->attribute(0);
+        AttributeBytes::copy(curAttr, reset);
+        AttributeBytes::copy(sgrKeyAttribute, reset);
         curStyleID = 0;
+        sgrKey = Key();
         if (eraseBackgroundChanges) {
             assign(currentEraseAttribute, Key());
             rebuildEraseCells(0);
         }
         return;
     }
+    applySgrParameters(pars);
+}
+
+void Terminal::applySgrParameters(const CsiParameters& pars)
+{
+    CellArena& arena = *_buffer->cellArena();
 
     // Kept out of line: building the message would otherwise weigh on every SGR.
     const auto reportUnknown = [&](int64_t value) __attribute__((noinline, cold))
@@ -206,7 +216,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
     };
 
     const uint64_t colonMask = parser->parsColonMask();
-    const Key previous = Key::of(curAttr);
+    const Key previous = currentAttributeKey();
     Key working = previous;
     int i = 0;
     while (i < pars.count) {
@@ -349,8 +359,13 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         working = Key();
         id = 0;
     }
-    assign(curAttr, working);
+    // The arena keeps the attribute of each id: copying it is cheaper than decoding the key.
+    // Both copies read the arena's entry, not the other copy, which was only just stored.
+    const Attribute& entry = arena.attribute(*id);
+    AttributeBytes::copy(curAttr, entry);
+    AttributeBytes::copy(sgrKeyAttribute, entry);
     curStyleID = *id;
+    sgrKey = working;
 
     const uint64_t eraseTag = eraseBackgroundTag(backgroundTag(working));
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))

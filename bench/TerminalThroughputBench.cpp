@@ -1,10 +1,20 @@
 // Parse-and-print throughput: bytes fed through the parser into an 80x24 terminal with 10,000
 // lines of scrollback, as a program's output reaches it.
 //
-// Workloads: plain ASCII lines (the fast road), SGR-heavy coloured output (the parser and style
-// changes between short runs), and CJK and emoji text (the slow road's batches and grapheme
-// joining). Each input is about 4 MiB made from a fixed seed before the timed loop and is fed in
-// 64 KiB chunks, the size of one read from the pseudo-terminal. Results are bytes per second.
+// Workloads, each about 4 MiB made from a fixed seed before the timed loop:
+// - AsciiLines: plain lines of words, like a build log without colour (the fast road).
+// - SgrColoured: coloured output as real programs write it: a mix of syntax-highlighted source
+//   (every token coloured, from 16 colours, a handful of 256-colour indexes and a theme of 16
+//   true colours, keywords bold or italic), `ls --color` listings, `git log`/`git diff` output and
+//   compiler diagnostics (bold, red, green, magenta, underline, inverse). Nearly every word
+//   changes the style, so the parser's CSI path, SGR and style interning dominate; the set of
+//   distinct styles stays small, as it does in practice.
+// - SgrRandomTrueColour: the pathological case for the style table: nearly every word gets its
+//   own style and one word in five a random 24-bit foreground (16.7 million possible colours), so
+//   the 65,536 attribute ids run out early and most new colours then miss every cache.
+// - CjkEmoji: CJK, kana, Hangul and emoji text (the slow road's batches and grapheme joining).
+// Inputs are fed in 64 KiB chunks, the size of one read from the pseudo-terminal. Results are
+// bytes per second.
 //
 // Every workload is a function taking a `Sink`, whatever consumes the bytes, so a peer emulator
 // can be fed exactly the same chunks in the same binary: libvterm is measured beside us and the
@@ -86,9 +96,9 @@ std::string asciiLinesInput()
     return out;
 }
 
-/// Lines where nearly every word has its own style: 16-colour, 256-colour and true-colour
-/// foregrounds and backgrounds, bold, underline and inverse, reset at the end of each line.
-std::string sgrColouredInput()
+/// Lines where nearly every word has its own style: 16-colour, 256-colour and random true-colour
+/// foregrounds and backgrounds, bold, underline and inverse, each word reset after it.
+std::string sgrRandomTrueColourInput()
 {
     std::mt19937 random(seed + 1);
     std::string out;
@@ -122,6 +132,140 @@ std::string sgrColouredInput()
             column += static_cast<int>(word.size()) + 1;
         }
         out += "\r\n";
+    }
+    return out;
+}
+
+/// One line of syntax-highlighted source: every token in its theme colour, from the 16 colours,
+/// a few 256-colour indexes or the theme's true colours; keywords bold or italic; comments dim.
+void appendHighlightedLine(std::string& out, std::mt19937& random)
+{
+    // A theme's own colours, as an editor or a pager with a true-colour theme writes them.
+    static constexpr const char* theme[] = {
+        "38;2;248;248;242", "38;2;249;38;114",  "38;2;166;226;46",  "38;2;253;151;31",
+        "38;2;174;129;255", "38;2;230;219;116", "38;2;102;217;239", "38;2;117;113;94",
+        "38;2;204;204;204", "38;2;255;121;198", "38;2;80;250;123",  "38;2;139;233;253",
+        "38;2;241;250;140", "38;2;189;147;249", "38;2;255;184;108", "38;2;98;114;164"};
+    static constexpr const char* indexed[] = {"38;5;81",  "38;5;148", "38;5;186", "38;5;208",
+                                              "38;5;197", "38;5;141", "38;5;59",  "38;5;231"};
+    const int indent = 4 * static_cast<int>(random() % 4);
+    out.append(static_cast<size_t>(indent), ' ');
+    int column = indent;
+    const int width = 20 + static_cast<int>(random() % 56);
+    const uint32_t palette = random() % 3;
+    while (column < width) {
+        const uint32_t pick = random() % 8;
+        out += "\x1b[";
+        if (pick == 0)
+            out += random() % 2 ? "1;" : "3;";
+        if (palette == 0)
+            out += std::to_string(30 + random() % 8);
+        else if (palette == 1)
+            out += indexed[random() % 8];
+        else
+            out += theme[random() % 16];
+        out += 'm';
+        const std::string word = randomWord(random);
+        out += word;
+        // Punctuation between tokens goes back to the default colour.
+        out += random() % 2 ? "\x1b[39m" : "\x1b[0m";
+        out += random() % 3 ? " " : "(";
+        column += static_cast<int>(word.size()) + 1;
+    }
+}
+
+/// One `ls --color` row of four names: directories bold blue, executables bold green, links
+/// cyan, archives red, plain files uncoloured.
+void appendListingLine(std::string& out, std::mt19937& random)
+{
+    static constexpr const char* kinds[] = {"01;34", "01;32", "01;36", "01;31", "00"};
+    for (int name = 0; name < 4; ++name) {
+        const char* kind = kinds[random() % 5];
+        std::string word = randomWord(random);
+        word.resize(std::min<size_t>(word.size(), 16));
+        out += "\x1b[0m\x1b[";
+        out += kind;
+        out += 'm';
+        out += word;
+        out += "\x1b[0m";
+        out.append(18 - word.size(), ' ');
+    }
+}
+
+/// One line of `git log --oneline --decorate` or `git diff`: a yellow hash and decorated refs,
+/// or a coloured hunk header, addition or removal, with trailing whitespace shown inverse.
+void appendGitLine(std::string& out, std::mt19937& random)
+{
+    switch (random() % 4) {
+    case 0:
+        out += "\x1b[33m" + randomWord(random) + randomWord(random) +
+               "\x1b[m \x1b[33m(\x1b[m\x1b[1;36mHEAD -> "
+               "\x1b[m\x1b[1;32m" +
+               randomWord(random) + "\x1b[m\x1b[33m, \x1b[m\x1b[1;31morigin/" + randomWord(random) +
+               "\x1b[m\x1b[33m)\x1b[m ";
+        break;
+    case 1:
+        out += "\x1b[36m@@ -" + std::to_string(random() % 900) + ",7 +" + std::to_string(random() % 900) +
+               ",8 @@\x1b[m \x1b[1m" + randomWord(random) + "\x1b[m";
+        break;
+    default:
+        out += random() % 2 ? "\x1b[32m+" : "\x1b[31m-";
+        break;
+    }
+    for (int word = static_cast<int>(random() % 8); word > 0; --word)
+        out += randomWord(random) + ' ';
+    out += "\x1b[m";
+    if (random() % 8 == 0)
+        out += "\x1b[7m  \x1b[m";
+}
+
+/// One compiler diagnostic: a bold location, a bold red error or bold magenta warning, a bold
+/// message with quoted names, or a source line with a green caret and underlined range.
+void appendDiagnosticLine(std::string& out, std::mt19937& random)
+{
+    switch (random() % 3) {
+    case 0:
+        out += "\x1b[1m" + randomWord(random) + ".cpp:" + std::to_string(random() % 2000) + ":" +
+               std::to_string(random() % 80) + ":\x1b[0m ";
+        out += random() % 2 ? "\x1b[1;31merror:\x1b[0m " : "\x1b[1;35mwarning:\x1b[0m ";
+        out += "\x1b[1m" + randomWord(random) + " \x1b[0m\x1b[1m'" + randomWord(random) + "'\x1b[0m\x1b[1m " +
+               randomWord(random) + "\x1b[0m";
+        break;
+    case 1:
+        out += "  " + randomWord(random) + " \x1b[4m" + randomWord(random) + "\x1b[24m " + randomWord(random);
+        break;
+    default:
+        out += "      \x1b[1;32m^~~~~~\x1b[0m \x1b[32m" + randomWord(random) + "\x1b[0m";
+        break;
+    }
+}
+
+/// Coloured output as programs write it: highlighted source, listings, git and diagnostics, in
+/// runs of a few lines of each.
+std::string sgrColouredInput()
+{
+    std::mt19937 random(seed + 3);
+    std::string out;
+    out.reserve(inputSize + 512);
+    while (out.size() < inputSize) {
+        const uint32_t kind = random() % 4;
+        for (int lines = 1 + static_cast<int>(random() % 6); lines > 0; --lines) {
+            switch (kind) {
+            case 0:
+                appendHighlightedLine(out, random);
+                break;
+            case 1:
+                appendListingLine(out, random);
+                break;
+            case 2:
+                appendGitLine(out, random);
+                break;
+            default:
+                appendDiagnosticLine(out, random);
+                break;
+            }
+            out += "\r\n";
+        }
     }
     return out;
 }
@@ -189,6 +333,12 @@ const std::string& sgrColoured()
     return input;
 }
 
+const std::string& sgrRandomTrueColour()
+{
+    static const std::string input = sgrRandomTrueColourInput();
+    return input;
+}
+
 const std::string& cjkEmoji()
 {
     static const std::string input = cjkEmojiInput();
@@ -216,6 +366,11 @@ void runAsciiLines(benchmark::State& state, const Sink& sink)
 void runSgrColoured(benchmark::State& state, const Sink& sink)
 {
     feedInput(state, sgrColoured(), sink);
+}
+
+void runSgrRandomTrueColour(benchmark::State& state, const Sink& sink)
+{
+    feedInput(state, sgrRandomTrueColour(), sink);
 }
 
 void runCjkEmoji(benchmark::State& state, const Sink& sink)
@@ -262,6 +417,13 @@ void BM_SgrColoured_Kestrovan(benchmark::State& state)
     runSgrColoured(state, target.sink);
 }
 BENCHMARK(BM_SgrColoured_Kestrovan)->Unit(benchmark::kMillisecond);
+
+void BM_SgrRandomTrueColour_Kestrovan(benchmark::State& state)
+{
+    KestrovanTarget target;
+    runSgrRandomTrueColour(state, target.sink);
+}
+BENCHMARK(BM_SgrRandomTrueColour_Kestrovan)->Unit(benchmark::kMillisecond);
 
 void BM_CjkEmoji_Kestrovan(benchmark::State& state)
 {
@@ -330,6 +492,13 @@ void BM_SgrColoured_Libvterm(benchmark::State& state)
 }
 BENCHMARK(BM_SgrColoured_Libvterm)->Unit(benchmark::kMillisecond);
 
+void BM_SgrRandomTrueColour_Libvterm(benchmark::State& state)
+{
+    LibvtermTarget target;
+    runSgrRandomTrueColour(state, target.sink);
+}
+BENCHMARK(BM_SgrRandomTrueColour_Libvterm)->Unit(benchmark::kMillisecond);
+
 void BM_CjkEmoji_Libvterm(benchmark::State& state)
 {
     LibvtermTarget target;
@@ -344,15 +513,15 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\n%-12s %14s %14s %8s\n", "workload", "Kestrovan MB/s", "libvterm MB/s", "ratio");
-    for (const char* workload : {"AsciiLines", "SgrColoured", "CjkEmoji"}) {
+    std::printf("\n%-20s %14s %14s %8s\n", "workload", "Kestrovan MB/s", "libvterm MB/s", "ratio");
+    for (const char* workload : {"AsciiLines", "SgrColoured", "SgrRandomTrueColour", "CjkEmoji"}) {
         const std::string ours = std::string("BM_") + workload + "_Kestrovan";
         const std::string peer = std::string("BM_") + workload + "_Libvterm";
         if (!reporter.bytesPerSecond.count(ours) || !reporter.bytesPerSecond.count(peer))
             continue;
         const double oursMB = reporter.bytesPerSecond[ours] / 1e6;
         const double peerMB = reporter.bytesPerSecond[peer] / 1e6;
-        std::printf("%-12s %14.1f %14.1f %7.1fx\n", workload, oursMB, peerMB, oursMB / peerMB);
+        std::printf("%-20s %14.1f %14.1f %7.1fx\n", workload, oursMB, peerMB, oursMB / peerMB);
     }
     benchmark::Shutdown();
     return 0;

@@ -285,6 +285,23 @@ TEST(CellArena, CapacitiesAreClampedAndFullTablesFallBack)
     EXPECT_EQ(packOrFail(small, cluster).scalar(), 0xFFFDu);
 }
 
+// A full table answers lookups that miss the cache through a filter of the keys it holds: every
+// attribute given an id must still be found with it, and no new one is given.
+TEST(CellArena, AFullTableStillFindsEveryAttributeItHolds)
+{
+    CellArena arena;
+    for (uint32_t i = 1; i <= 65535; ++i)
+        ASSERT_EQ(arena.intern(distinctAttribute(i)), uint16_t(i)) << "attribute " << i;
+    EXPECT_FALSE(arena.intern(distinctAttribute(65536))) << "the table is full";
+    // In order, far more keys than the cache holds, so nearly all of these miss it.
+    for (uint32_t i = 1; i <= 65535; ++i)
+        ASSERT_EQ(arena.intern(distinctAttribute(i)), uint16_t(i)) << "attribute " << i << " once full";
+    for (uint32_t i = 65536; i < 65536 + 5000; ++i)
+        ASSERT_FALSE(arena.intern(distinctAttribute(i))) << "attribute " << i << " is new";
+    EXPECT_EQ(arena.intern(Attribute()), 0);
+    EXPECT_EQ(arena.attributeCount(), 65536);
+}
+
 TEST(CellArena, ClustersAreInternedOnceAndReadBack)
 {
     CellArena arena;

@@ -3,6 +3,7 @@
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
@@ -138,6 +139,60 @@ TEST(TerminalSgrTests, AttributesApplyToWhatIsPrintedAfterThem)
               Attribute(CellColor::ansi256(1), CellColor::defaultColor(), CharacterStyle::bold));
     EXPECT_EQ(t.getCharData(2, 0)->attribute, withForeground(CellColor::ansi256(1)));
     EXPECT_EQ(t.getCharData(3, 0)->attribute, Attribute());
+}
+
+// SGR starts from the attribute in effect, whoever set it last: restoring the cursor, a soft
+// reset or a direct assignment between two SGRs must not let the second one build on the first.
+TEST(TerminalSgrTests, SgrBuildsOnTheAttributeOtherPathsLeft)
+{
+    const Attribute red = withForeground(CellColor::ansi256(1));
+    const Attribute redUnderlined(CellColor::ansi256(1), CellColor::defaultColor(), CharacterStyle::underline,
+                                  UnderlineStyle::single);
+    struct Case
+    {
+        const char* label;
+        std::function<void(Terminal&)> between;
+        Attribute expected;
+    };
+    const std::vector<Case> cases = {
+        {"restore cursor",
+         [](Terminal& t) {
+             t.feed("\x1b[31m\x1b"
+                    "7\x1b[1;44m\x1b"
+                    "8");
+         },
+         redUnderlined},
+        {"soft reset", [](Terminal& t) { t.feed("\x1b[1;44m\x1b[!p"); },
+         withStyle(CharacterStyle::underline, UnderlineStyle::single)},
+        {"full reset",
+         [](Terminal& t) {
+             t.feed("\x1b[1;44;58;5;3m\x1b"
+                    "c");
+         },
+         withStyle(CharacterStyle::underline, UnderlineStyle::single)},
+        {"assignment",
+         [&](Terminal& t) {
+             t.feed("\x1b[1;44m");
+             t.curAttr = red;
+             t.curStyleID = *t.cellArena->intern(red);
+         },
+         redUnderlined},
+    };
+    for (const Case& sgrCase : cases) {
+        TerminalFixture fixture;
+        Terminal& t = fixture.t();
+        sgrCase.between(t);
+        t.feed("\x1b[4mX");
+        EXPECT_EQ(t.curAttr, sgrCase.expected) << sgrCase.label;
+        EXPECT_EQ(t.cellArena->attribute(t.curStyleID), sgrCase.expected)
+            << sgrCase.label << ": the style id";
+        EXPECT_EQ(t.getCharData(t.buffer().x() - 1, t.buffer().y())->attribute, sgrCase.expected)
+            << sgrCase.label << ": the printed cell";
+        // And back to the default, which must also undo what the other path set.
+        t.feed("\x1b[0mY");
+        EXPECT_EQ(t.curAttr, Attribute()) << sgrCase.label << " then SGR 0";
+        EXPECT_EQ(t.curStyleID, 0) << sgrCase.label << " then SGR 0";
+    }
 }
 
 TEST(TerminalSgrTests, EraseAttributeFollowsTheBackgroundOnly)

@@ -1,0 +1,433 @@
+// The parse loop of `EscapeSequenceParser`, as a template over the listener type.
+//
+// `parseBorrowed` instantiates it for the `ParserListener` interface (tests, fuzzers, any
+// listener); the terminal instantiates it for itself, so that the calls for printed runs, controls
+// and CSI sequences, the bulk of real output, go straight to its handlers and can be inlined
+// instead of passing through the interface's virtual calls. Both instantiations are the same
+// state machine; only the call of the listener differs. Include this header only where the loop
+// is instantiated.
+#pragma once
+
+#include "Kestrovan/ByteRunScanner.h"
+#include "Kestrovan/EscapeSequenceParser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace kestrovan {
+
+namespace parserLoop {
+
+constexpr uint8_t ESC = 0x1B;
+
+inline bool isDigit(uint8_t byte)
+{
+    return static_cast<unsigned>(byte - '0') < 10u;
+}
+
+/// A digit or one of the separators ";" and ":".
+inline bool isParameterByte(uint8_t byte)
+{
+    return static_cast<unsigned>(byte - '0') <= static_cast<unsigned>(';' - '0');
+}
+
+/// Where a printable run ends, and whether all of it is printable ASCII (0x20-0x7E).
+struct PrintableRun
+{
+    size_t end;
+    bool ascii;
+};
+
+/// The end of a printable run starting at `start` (a byte at or above 0x20). With at least a
+/// block left in the chunk the scan goes 16 bytes at a time from the start, so the short runs
+/// between escape sequences cost one block; the last partial block is read as the chunk's final
+/// 16 bytes, its bytes already scanned masked off. Only a chunk shorter than a block is walked
+/// byte by byte. The same blocks tell whether the run is all printable ASCII, which spares the
+/// terminal's print path a second pass over it to choose its road.
+inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t start)
+{
+    const uint8_t* data = bytes.data();
+    const size_t length = bytes.size();
+#if defined(__SSE2__)
+    if (length >= ByteRunScanner::blockSize) {
+        const __m128i highestC0 = _mm_set1_epi8(0x1F);
+        const __m128i del = _mm_set1_epi8(0x7F);
+        // Bits of the bytes at or above 0x7F seen so far, before the end.
+        unsigned beyondAscii = 0;
+        // The run ends in this block at the first bit of `c0`; `high` marks DEL and 8-bit bytes.
+        const auto endIn = [&](size_t base, unsigned c0, unsigned high) {
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(c0));
+            return PrintableRun{base + at, (beyondAscii | (high & ((1u << at) - 1))) == 0};
+        };
+        const auto load = [&](size_t at, unsigned& c0, unsigned& high) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+            c0 = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, highestC0), block)));
+            // The sign bit is "at or above 0x80"; DEL is added to it.
+            high = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(block, _mm_cmpeq_epi8(block, del))));
+        };
+        size_t index = start;
+        unsigned c0 = 0;
+        unsigned high = 0;
+        for (; length - index >= ByteRunScanner::blockSize; index += ByteRunScanner::blockSize) {
+            load(index, c0, high);
+            if (c0 != 0)
+                return endIn(index, c0, high);
+            beyondAscii |= high;
+        }
+        if (index == length)
+            return {length, beyondAscii == 0};
+        // Fewer than 16 bytes left: the final block overlaps what was scanned.
+        const size_t last = length - ByteRunScanner::blockSize;
+        load(last, c0, high);
+        const unsigned unseen = ~0u << (index - last);
+        c0 &= unseen;
+        high &= unseen;
+        if (c0 != 0)
+            return endIn(last, c0, high);
+        return {length, (beyondAscii | high) == 0};
+    }
+#endif
+    size_t end = start;
+    bool ascii = true;
+    for (; end < length && data[end] >= 0x20; ++end)
+        ascii = ascii && data[end] < 0x7F;
+    return {end, ascii};
+}
+
+/// Folds the parameter bytes (digits, ";" and ":") from `index` into the sequence's parameters
+/// and answers where they end. The open parameter is accumulated in a register and stored once
+/// per separator. A 25th parameter marks the sequence too long; the rest of its parameter bytes
+/// are then only skipped.
+template <typename Scratch>
+[[gnu::always_inline]] inline size_t foldParameterBytes(const uint8_t* data, size_t index, size_t length,
+                                                        Scratch& s)
+{
+    if (!s.parameterLimitExceeded) {
+        CsiParameterStorage& pars = s.pars;
+        int64_t* open = &pars.storage[static_cast<size_t>(pars.count - 1)];
+        int64_t value = *open;
+        for (; index < length; ++index) {
+            const unsigned digit = static_cast<unsigned>(data[index] - '0');
+            if (digit < 10) {
+                value = CsiParameterStorage::foldDigit(value, static_cast<int>(digit));
+                continue;
+            }
+            if (digit > static_cast<unsigned>(';' - '0'))
+                break;
+            *open = value;
+            if (!pars.openParameter(data[index] == ':', s.colonMask)) {
+                // A 25th parameter: the whole sequence will be dropped.
+                s.parameterLimitExceeded = true;
+                ++index;
+                break;
+            }
+            open = &pars.storage[static_cast<size_t>(pars.count - 1)];
+            value = 0;
+        }
+        if (!s.parameterLimitExceeded) {
+            *open = value;
+            return index;
+        }
+    }
+    while (index < length && isParameterByte(data[index]))
+        ++index;
+    return index;
+}
+
+} // namespace parserLoop
+
+template <typename Listener>
+void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, Listener& listener)
+{
+    using namespace parserLoop;
+    ++parseDepth;
+    platform::SignpostID signpost = platform::invalidSignpostID;
+    if (profiling_) [[unlikely]]
+        signpost = beginParseSignpost();
+
+    const uint8_t* data = bytes.data();
+    const size_t length = bytes.size();
+    // The sequence state lives in locals for the chunk: the compiler can keep it out of memory
+    // across the listener's virtual calls, and a nested parse started from inside a call works on
+    // the stored copy. It is written back at the end of the chunk.
+    Scratch s = loadScratch();
+    uint64_t seenResetSerial = resetSerial;
+    // Start of DCS payload not yet handed to the handler, or -1.
+    ptrdiff_t dcsStart = -1;
+    size_t i = 0;
+
+    // A listener call may reset the parser (ESC c). The reset state then replaces the loop's own,
+    // so that the rest of the chunk, and any sequence it leaves unfinished, continue from it.
+    auto adoptReset = [&] {
+        if (didResetDuringParse && resetSerial != seenResetSerial) [[unlikely]] {
+            seenResetSerial = resetSerial;
+            s = loadScratch();
+            dcsStart = -1;
+        }
+    };
+
+    if (stringRunOpen_ && (s.state == ParserState::oscString || s.state == ParserState::apcString)) {
+        i = s.state == ParserState::oscString ? consumeOscRun(bytes, 0, s, listener)
+                                              : consumeApcRun(bytes, 0);
+        adoptReset();
+    }
+
+    while (i < length) {
+        const uint8_t byte = data[i];
+
+        if (s.state == ParserState::ground) {
+            // Text: everything at or above 0x20 in ground is printed, DEL and 8-bit C1 included, so
+            // C1 controls are never recognised here (they would break UTF-8).
+            if (byte >= 0x20) {
+                const PrintableRun run = scanPrintableRun(bytes, i);
+                const std::span<const uint8_t> text = bytes.subspan(i, run.end - i);
+                // A listener that has a road for printable ASCII alone is told when it may take it.
+                if constexpr (requires { listener.handlePrintableAsciiBorrowed(text); }) {
+                    if (run.ascii)
+                        listener.handlePrintableAsciiBorrowed(text);
+                    else
+                        listener.handlePrintBorrowed(text);
+                } else {
+                    listener.handlePrintBorrowed(text);
+                }
+                i = run.end;
+                adoptReset();
+                continue;
+            }
+            // ESC [ with parameters and a final byte: the table's clear, clear, parameter and
+            // dispatch actions, inlined. Anything else after the parameters (an intermediate, a
+            // private marker, a control, the end of the chunk) leaves the sequence in the state the
+            // table would have reached, and the loop goes on from there.
+            if (byte == ESC) {
+                if (i + 1 < length && data[i + 1] == '[') {
+                    clearSequence(s);
+                    s.state = ParserState::csiEntry;
+                    i += 2;
+                    if (i < length && (isDigit(data[i]) || data[i] == ';')) {
+                        s.state = ParserState::csiParam;
+                        i = foldParameterBytes(data, i, length, s);
+                    }
+                    if (i < length && data[i] >= 0x40 && data[i] <= 0x7E) {
+                        const uint8_t finalByte = data[i];
+                        s.state = ParserState::ground;
+                        ++i;
+                        if (!s.parameterLimitExceeded) {
+                            if (finalByte == 'm')
+                                _parsColonMask = s.colonMask;
+                            listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+                        }
+                        adoptReset();
+                    }
+                    continue;
+                }
+            } else if (byte != 0x19) {
+                // Every other C0 control in ground executes and stays in ground; 0x19 is the
+                // table's parsing error.
+                listener.dispatchExecute(byte);
+                ++i;
+                adoptReset();
+                continue;
+            }
+        }
+
+        // CSI parameters: digits are folded straight into the last parameter and separators open
+        // the next one, without a table lookup per byte (the table's "parameter" action, inlined).
+        // A colon cannot open a CSI, so in csiEntry it is left to the table (a parsing error).
+        if ((s.state == ParserState::csiParam && isParameterByte(byte)) ||
+            (s.state == ParserState::csiEntry && (isDigit(byte) || byte == ';'))) {
+            s.state = ParserState::csiParam;
+            i = foldParameterBytes(data, i, length, s);
+            continue;
+        }
+
+        const uint8_t entry = table.entry(s.state, byte);
+        const auto action = static_cast<ParserAction>(entry >> 4);
+        const auto next = static_cast<ParserState>(entry & 0x0F);
+
+        // Leaving a DCS payload other than through its terminator (SUB, a C1 control, a parsing
+        // error) cancels it: the handler gets what arrived so far, as it would have at the end of a
+        // chunk, and is then dropped without unhook.
+        if (s.state == ParserState::dcsPassthrough && next != ParserState::dcsPassthrough &&
+            action != ParserAction::dcsUnhook && !(action == ParserAction::error && byte >= 0xA0))
+            [[unlikely]] {
+            if (dcsStart >= 0)
+                putDcs(bytes.subspan(static_cast<size_t>(dcsStart), i - static_cast<size_t>(dcsStart)));
+            dcsStart = -1;
+            activeDcsHandler.reset();
+        }
+
+        switch (action) {
+        case ParserAction::ignore:
+            if (s.state == ParserState::oscString) {
+                appendIgnoredOscByte(byte);
+            } else if (dcsStart >= 0) {
+                // DEL inside a DCS payload: hand over what came before it; it splits the payload.
+                putDcs(bytes.subspan(static_cast<size_t>(dcsStart), i - static_cast<size_t>(dcsStart)));
+                dcsStart = -1;
+            }
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::error:
+            if (byte >= 0xA0 && (s.state == ParserState::csiIgnore || s.state == ParserState::dcsIgnore)) {
+                ++i;
+                break;
+            }
+            if (byte >= 0xA0 && s.state == ParserState::dcsPassthrough) {
+                // Payload bytes of a DCS string (for example UTF-8 in a DECRQSS reply).
+                if (dcsStart < 0)
+                    dcsStart = static_cast<ptrdiff_t>(i);
+                ++i;
+                break;
+            }
+            // 0x19, a high byte inside a sequence, DEL in ground: report, forget the sequence and
+            // parse what follows from ground.
+            reportParsingError(listener, s, i, byte, dcsStart);
+            s.state = ParserState::ground;
+            ++i;
+            break;
+
+        case ParserAction::print:
+            // Only ground prints, and the fast path above takes those bytes.
+            listener.handlePrintBorrowed(bytes.subspan(i, 1));
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::execute:
+            // C0 controls (also inside ESC and CSI sequences, which they do not cancel), SUB, and
+            // the C1 controls that do not introduce a sequence.
+            listener.dispatchExecute(byte);
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::stringStart:
+            if (next == ParserState::apcString)
+                startApc();
+            else
+                startOsc();
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::stringPut:
+            // The whole run of payload bytes is taken at once; the loop resumes at its end.
+            if (s.state == ParserState::oscString)
+                i = consumeOscRun(bytes, i, s, listener);
+            else
+                i = consumeApcRun(bytes, i);
+            break;
+
+        case ParserAction::stringEnd:
+            if (s.state == ParserState::oscString)
+                endOsc(byte, s, listener);
+            else
+                endApc(byte, s, listener);
+            ++i;
+            break;
+
+        case ParserAction::csiDispatch:
+            if (!s.parameterLimitExceeded && !s.collect.overflowed) {
+                // SGR needs to tell sub-parameters (4:3, 38:2:r:g:b) from parameters.
+                if (byte == 'm')
+                    _parsColonMask = s.colonMask;
+                listener.dispatchCsi(byte, CsiParameters(s.pars), s.collect.span());
+            }
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::parameter:
+            if (isDigit(byte)) {
+                if (!s.parameterLimitExceeded)
+                    s.pars.appendDigit(byte - '0');
+            } else if (!s.parameterLimitExceeded && !s.pars.openParameter(byte == ':', s.colonMask)) {
+                // A 25th parameter: the whole sequence will be dropped.
+                s.parameterLimitExceeded = true;
+            }
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::collect:
+            // Intermediates (0x20-0x2F) and private markers (< = > ?).
+            s.collect.append(byte);
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::escDispatch:
+            // The byte after ESC inside a program-status OSC: either its ST or a new sequence,
+            // in which case the byte is parsed again in `escape` (no ++i).
+            if (s.state == ParserState::programStatusEscape) {
+                if (finishProgramStatusSt(byte, s, listener))
+                    ++i;
+                break;
+            }
+            if (!s.collect.overflowed)
+                listener.dispatchEsc(s.collect.span(), byte);
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::clear:
+            // ESC, CSI and DCS introducers start a sequence with empty intermediates and one
+            // parameter 0.
+            clearSequence(s);
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::dcsHook:
+            hookDcs(s, byte, listener);
+            dcsStart = -1;
+            s.state = next;
+            ++i;
+            break;
+
+        case ParserAction::dcsPut:
+            // Payload is handed over in slices of the chunk, not byte by byte: remember where the
+            // pending slice starts.
+            if (dcsStart < 0)
+                dcsStart = static_cast<ptrdiff_t>(i);
+            ++i;
+            break;
+
+        case ParserAction::dcsUnhook:
+            if (dcsStart >= 0)
+                putDcs(bytes.subspan(static_cast<size_t>(dcsStart), i - static_cast<size_t>(dcsStart)));
+            dcsStart = -1;
+            unhookDcs();
+            if (byte == ESC) {
+                // ESC \ then completes as an ESC dispatch of "\", which does nothing.
+                clearSequence(s);
+                s.state = ParserState::escape;
+            } else {
+                s.state = ParserState::ground;
+            }
+            ++i;
+            break;
+        }
+        adoptReset();
+    }
+
+    // DCS payload received so far goes to the handler now: the chunk it points into is only borrowed.
+    if (s.state == ParserState::dcsPassthrough && dcsStart >= 0) {
+        putDcs(bytes.subspan(static_cast<size_t>(dcsStart)));
+        adoptReset();
+    }
+    storeScratch(s);
+
+    // A reset during a nested parse must still be seen by the parse that called it, so the flag
+    // only goes down with the outermost parse.
+    if (--parseDepth == 0)
+        didResetDuringParse = false;
+    if (profiling_) [[unlikely]]
+        endParseSignpost(signpost);
+}
+
+} // namespace kestrovan
