@@ -10,6 +10,7 @@
 // only; that background-only attribute and its two packed cells are rebuilt here, and only when the
 // background really changed, because most SGR sequences (bold, colours of text) leave it alone
 // and interning is not free.
+#include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
@@ -163,17 +164,6 @@ uint64_t eraseBackgroundTag(uint64_t tag)
         target.underlineColor = Key::colorOfTag(key.word1 - underlineColorOffset);
     else
         target.underlineColor.reset();
-}
-
-std::string describeParameters(const CsiParameters& pars)
-{
-    std::string out = "[";
-    for (int i = 0; i < pars.count; ++i) {
-        if (i > 0)
-            out += ", ";
-        out += std::to_string(pars[i]);
-    }
-    return out + "]";
 }
 
 } // namespace
