@@ -13,9 +13,11 @@
 //   bytes thrown away, the ceiling any pseudo-terminal consumer can reach on this machine.
 //
 // Two files are generated, deterministically, in a temporary directory at start: plain text lines
-// and lines of SGR-coloured words. Lines end in "\n" as in any text file; the terminal's line
-// discipline makes them "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the
-// file per second; the ratios headless/tmux and headless/bare are printed at the end.
+// and coloured output as programs write it (the parse-and-print benchmark's inputs, from
+// BenchInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
+// "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the file per second; the
+// ratios headless/tmux and headless/bare are printed at the end.
+#include "BenchInputs.h"
 #include "BenchRatio.h"
 
 #include "Kestrovan/Portable/ContentSnapshot.h"
@@ -34,7 +36,6 @@
 #include <mutex>
 #include <optional>
 #include <pty.h>
-#include <random>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -59,74 +60,10 @@ constexpr int runsPerBenchmark = 2;
 
 // --- Input files ---------------------------------------------------------------------------------
 
-std::string randomWord(std::mt19937& random)
+/// At least `fileSize` bytes of an input, cut after its last whole line below that size.
+std::string inputFile(std::string (*make)(size_t, std::string_view, uint32_t))
 {
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./:=";
-    std::string word;
-    const int length = 1 + static_cast<int>(random() % 10);
-    for (int i = 0; i < length; ++i)
-        word.push_back(letters[random() % (sizeof(letters) - 1)]);
-    return word;
-}
-
-/// Lines of 10-79 columns of words, like a build log or a directory listing.
-std::string plainText()
-{
-    std::mt19937 random(seed);
-    std::string out;
-    out.reserve(fileSize + 128);
-    while (out.size() < fileSize) {
-        const size_t width = 10 + random() % 70;
-        std::string line;
-        while (line.size() < width)
-            line += randomWord(random) + ' ';
-        line.resize(width);
-        out += line;
-        out += '\n';
-    }
-    // Cut at a line end, so that the file ends as a text file does.
-    out.resize(out.rfind('\n', fileSize - 1) + 1);
-    return out;
-}
-
-/// Lines where every word has its own colour (16-colour, 256-colour or true colour, some bold,
-/// underlined or inverse), reset after each word, as coloured compiler or `ls` output looks.
-std::string sgrColoured()
-{
-    std::mt19937 random(seed + 1);
-    std::string out;
-    out.reserve(fileSize + 256);
-    while (out.size() < fileSize) {
-        int column = 0;
-        const int width = 20 + static_cast<int>(random() % 60);
-        while (column < width) {
-            switch (random() % 5) {
-            case 0:
-                out += "\x1b[" + std::to_string(30 + random() % 8) + "m";
-                break;
-            case 1:
-                out += "\x1b[1;" + std::to_string(90 + random() % 8) + ";" +
-                       std::to_string(40 + random() % 8) + "m";
-                break;
-            case 2:
-                out += "\x1b[38;5;" + std::to_string(random() % 256) + "m";
-                break;
-            case 3:
-                out += "\x1b[38;2;" + std::to_string(random() % 256) + ";" + std::to_string(random() % 256) +
-                       ";" + std::to_string(random() % 256) + "m";
-                break;
-            default:
-                out += random() % 2 ? "\x1b[4m" : "\x1b[7m";
-                break;
-            }
-            const std::string word = randomWord(random);
-            out += word;
-            out += "\x1b[0m ";
-            column += static_cast<int>(word.size()) + 1;
-        }
-        out += '\n';
-    }
-    // Cut at a line end so no escape sequence is left open at the end of the file.
+    std::string out = make(fileSize, "\n", seed);
     out.resize(out.rfind('\n', fileSize - 1) + 1);
     return out;
 }
@@ -148,8 +85,8 @@ struct InputFiles
         directory = pattern;
         plainPath = directory + "/plain.txt";
         sgrPath = directory + "/sgr.txt";
-        const std::string plain = plainText();
-        const std::string sgr = sgrColoured();
+        const std::string plain = inputFile(bench::asciiLines);
+        const std::string sgr = inputFile(bench::sgrColoured);
         plainSize = plain.size();
         sgrSize = sgr.size();
         return write(plainPath, plain) && write(sgrPath, sgr);
