@@ -219,6 +219,31 @@ TEST(HeadlessTerminal, ShowsOrHandsOverALaunchFailure)
     EXPECT_TRUE(missing.waitForRow("Process launch failed: forkFailed(2)")) << missing.screen();
 }
 
+TEST(HeadlessTerminal, HostInputReachesTheChildAsTheBytesOfItsForm)
+{
+    // The child puts its terminal in raw mode, asks for application cursor keys and bracketed
+    // paste, then prints in hex the next 32 bytes it reads.
+    Session session(true);
+    session.start("stty raw -echo opost; printf '\\033[?1h\\033[?2004h'; od -An -tx1 -N 32");
+    auto& terminal = *session.headless->terminal();
+    constexpr uint32_t applicationCursor = 1u << 0;
+    constexpr uint32_t bracketedPaste = 1u << 2;
+    ASSERT_TRUE(eventually([&] {
+        const uint32_t modes = terminal.terminalLock.withLock([&] { return terminal.hostInputModes(); });
+        return (modes & (applicationCursor | bracketedPaste)) == (applicationCursor | bracketedPaste);
+    })) << session.screen();
+
+    terminal.terminalLock.withLock([&] {
+        EXPECT_TRUE(terminal.sendHostText("\u00e9"));                                       // c3 a9
+        EXPECT_EQ(terminal.sendHostKey("ArrowUp", "ArrowUp", 0, 1, std::nullopt, 0, 0), 1); // ESC O A
+        EXPECT_TRUE(terminal.sendHostTextPaste("hi", false)); // ESC [200~ h i ESC [201~
+        const uint8_t content[] = {'o', 'k'};
+        terminal.completeClipboardRead("c", content); // ESC ] 52;c;b2s= ESC \\ (Base64 of "ok")
+    });
+    EXPECT_TRUE(session.waitForRow(" c3 a9 1b 4f 41 1b 5b 32 30 30 7e 68 69 1b 5b 32")) << session.screen();
+    EXPECT_TRUE(session.waitForRow(" 30 31 7e 1b 5d 35 32 3b 63 3b 62 32 73 3d 1b 5c")) << session.screen();
+}
+
 TEST(HeadlessTerminal, NotesASubmittedCommandLineInTheInputItSends)
 {
     for (const bool direct : {false, true}) {
