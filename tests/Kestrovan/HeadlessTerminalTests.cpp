@@ -242,6 +242,8 @@ TEST(HeadlessTerminal, HostInputReachesTheChildAsTheBytesOfItsForm)
     });
     EXPECT_TRUE(session.waitForRow(" c3 a9 1b 4f 41 1b 5b 32 30 30 7e 68 69 1b 5b 32")) << session.screen();
     EXPECT_TRUE(session.waitForRow(" 30 31 7e 1b 5d 35 32 3b 63 3b 62 32 73 3d 1b 5c")) << session.screen();
+    // The session's end handler must have run before the session goes.
+    EXPECT_EQ(session.waitForEnd(), 0);
 }
 
 TEST(HeadlessTerminal, NotesASubmittedCommandLineInTheInputItSends)
