@@ -39,6 +39,13 @@ public:
                                             });
     }
 
+    ~Session()
+    {
+        // Waits for an end handler that is running (it runs under the same lock) and keeps any
+        // later one from reaching this object.
+        headless->setOnEnd(nullptr);
+    }
+
     void start(const std::string& script) { headless->process()->startProcess("/bin/sh", {"-c", script}); }
 
     /// The exit code of the child's end; fails the test when none comes.
