@@ -1042,8 +1042,8 @@ public:
     void scheduleKittyAnimationTimer();
 
     // --- Fields ---------------------------------------------------------------------------------
-    // The state of the terminal with the design's names. Fields whose setters run effects are
-    // private below and reached through the accessors above.
+    // The state of the terminal. Fields whose setters run effects are private below and reached
+    // through the accessors above.
 
     // Size and geometry.
     const int tabStopWidth = 8;

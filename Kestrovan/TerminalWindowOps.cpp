@@ -40,7 +40,7 @@ constexpr CellPixelSize fallbackCellSize{10, 16};
 
 void Terminal::cmdWindowOptions(const CsiParameters& pars)
 {
-    // Without a host there is no window, and by design no title stack either.
+    // Without a host there is no window, and so no title stack either.
     const std::shared_ptr<TerminalDelegate> host = delegate();
     if (!host)
         return;
