@@ -3,9 +3,30 @@
 // host process is passed on; the application builds a fuller environment of its own.
 #include "Kestrovan/Terminal.h"
 
+#include <clocale>
 #include <cstdlib>
+#include <locale.h>
 
 namespace kestrovan {
+
+namespace {
+
+/// "en_US.UTF-8" where that locale is installed, else "C.UTF-8", which the C library always has.
+/// Many Linux systems carry no en_US locale at all; a child told to use one would fall back to
+/// plain ASCII, and every program in the terminal would then mangle UTF-8.
+const char* utf8LocaleName()
+{
+    static const char* const name = [] {
+        if (locale_t probe = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", nullptr)) {
+            freelocale(probe);
+            return "en_US.UTF-8";
+        }
+        return "C.UTF-8";
+    }();
+    return name;
+}
+
+} // namespace
 
 std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<std::string>& termName,
                                                            bool trueColor)
@@ -15,7 +36,7 @@ std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<s
     if (trueColor)
         environment.push_back("COLORTERM=truecolor");
     // The terminal speaks UTF-8 whatever the host's locale, so the child is told so.
-    environment.push_back("LANG=en_US.UTF-8");
+    environment.push_back(std::string("LANG=") + utf8LocaleName());
 
     // LC_TYPE is copied under that name; LC_CTYPE is not copied, so the host's character locale
     // cannot override the UTF-8 LANG above. A variable the host lacks is left out, not passed

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,6 +53,26 @@ private:
 
 const char* const passedOn[] = {"LOGNAME", "USER", "DISPLAY", "LC_TYPE", "HOME"};
 
+/// The LANG entry the child gets: en_US.UTF-8 where this machine has it, else C.UTF-8.
+const std::string lang = [] {
+    locale_t probe = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", nullptr);
+    if (probe)
+        freelocale(probe);
+    return std::string(probe ? lang : "LANG=C.UTF-8");
+}();
+
+TEST(TerminalEnvironmentTests, TheLocaleGivenToTheChildExistsAndIsUtf8)
+{
+    const auto environment = Terminal::getEnvironmentVariables(std::nullopt, false);
+    ASSERT_GE(environment.size(), 2u);
+    ASSERT_EQ(environment[1].rfind("LANG=", 0), 0u);
+    const std::string name = environment[1].substr(5);
+    locale_t locale = newlocale(LC_CTYPE_MASK, name.c_str(), nullptr);
+    ASSERT_NE(locale, nullptr) << name << " is not a locale this machine has";
+    EXPECT_STREQ(nl_langinfo_l(CODESET, locale), "UTF-8") << name;
+    freelocale(locale);
+}
+
 TEST(TerminalEnvironmentTests, AllPassedVariablesInOrder)
 {
     HostEnvironment host;
@@ -66,14 +88,13 @@ TEST(TerminalEnvironmentTests, AllPassedVariablesInOrder)
     host.set("COLORTERM", "24bit");
 
     EXPECT_EQ(Terminal::getEnvironmentVariables(std::string("xterm-256color"), true),
-              (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", "LANG=en_US.UTF-8",
-                                        "LOGNAME=ada", "USER=ada.l", "DISPLAY=:1", "LC_TYPE=fr_FR.UTF-8",
-                                        "HOME=/home/ada"}))
+              (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", lang, "LOGNAME=ada",
+                                        "USER=ada.l", "DISPLAY=:1", "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada"}))
         << "the host's LANG, LC_CTYPE, PATH, SHELL and COLORTERM are not passed on";
 
     EXPECT_EQ(Terminal::getEnvironmentVariables(std::string("vt220"), false),
-              (std::vector<std::string>{"TERM=vt220", "LANG=en_US.UTF-8", "LOGNAME=ada", "USER=ada.l",
-                                        "DISPLAY=:1", "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada"}))
+              (std::vector<std::string>{"TERM=vt220", lang, "LOGNAME=ada", "USER=ada.l", "DISPLAY=:1",
+                                        "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada"}))
         << "a given terminal name, and no COLORTERM without true colour";
 }
 
@@ -83,13 +104,13 @@ TEST(TerminalEnvironmentTests, MissingHostVariablesAreLeftOut)
     for (const char* name : passedOn)
         host.unset(name);
     EXPECT_EQ(Terminal::getEnvironmentVariables(std::nullopt, false),
-              (std::vector<std::string>{"TERM=xterm-256color", "LANG=en_US.UTF-8"}))
+              (std::vector<std::string>{"TERM=xterm-256color", lang}))
         << "no terminal name gives xterm-256color";
 
     host.set("HOME", "/root");
     host.set("DISPLAY", "");
     EXPECT_EQ(Terminal::getEnvironmentVariables(std::nullopt, true),
-              (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", "LANG=en_US.UTF-8",
+              (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", lang,
                                         "DISPLAY=", "HOME=/root"}))
         << "a variable set empty is passed on empty; one that is missing is left out";
 }
