@@ -48,7 +48,7 @@ std::string clipboardSelection(std::span<const uint8_t> text)
 
 void Terminal::oscChangeOrQueryColorIndex(Bytes data)
 {
-    // Pairs index;spec from left to right. A malformed index stops the walk, keeping what the
+    // Pairs index;colour from left to right. A malformed index stops the walk, keeping what the
     // earlier pairs changed.
     size_t at = 0;
     while (at < data.size()) {

@@ -12,6 +12,8 @@
 // - cjkEmoji: CJK, kana, Hangul and emoji text with Latin words between them.
 #pragma once
 
+#include "Kestrovan/Utf8.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <random>
@@ -19,25 +21,6 @@
 #include <string_view>
 
 namespace bench {
-
-inline void appendUtf8(std::string& out, char32_t scalar)
-{
-    if (scalar < 0x80) {
-        out.push_back(static_cast<char>(scalar));
-    } else if (scalar < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (scalar >> 6)));
-        out.push_back(static_cast<char>(0x80 | (scalar & 0x3F)));
-    } else if (scalar < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (scalar >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((scalar >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (scalar & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (scalar >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((scalar >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((scalar >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (scalar & 0x3F)));
-    }
-}
 
 inline std::string randomWord(std::mt19937& random)
 {
@@ -254,32 +237,32 @@ inline std::string cjkEmoji(size_t inputSize, std::string_view lineEnd, uint32_t
         while (column < width) {
             const uint32_t pick = random() % 100;
             if (pick < 45) {
-                appendUtf8(out, 0x4E00 + random() % 0x5200);
+                kestrovan::appendUtf8(out, 0x4E00 + random() % 0x5200);
                 column += 2;
             } else if (pick < 60) {
-                appendUtf8(out, 0x3041 + random() % 0x56);
+                kestrovan::appendUtf8(out, 0x3041 + random() % 0x56);
                 column += 2;
             } else if (pick < 70) {
-                appendUtf8(out, 0xAC00 + random() % 11172);
+                kestrovan::appendUtf8(out, 0xAC00 + random() % 11172);
                 column += 2;
             } else if (pick < 78) {
-                appendUtf8(out, 0x1F600 + random() % 0x50);
+                kestrovan::appendUtf8(out, 0x1F600 + random() % 0x50);
                 column += 2;
             } else if (pick < 81) {
-                appendUtf8(out, 0x1F44B);
-                appendUtf8(out, 0x1F3FB + random() % 5);
+                kestrovan::appendUtf8(out, 0x1F44B);
+                kestrovan::appendUtf8(out, 0x1F3FB + random() % 5);
                 column += 2;
             } else if (pick < 83) {
-                appendUtf8(out, 0x2764);
-                appendUtf8(out, 0xFE0F);
+                kestrovan::appendUtf8(out, 0x2764);
+                kestrovan::appendUtf8(out, 0xFE0F);
                 column += 2;
             } else if (pick < 85) {
                 for (char32_t scalar : {0x1F468, 0x200D, 0x1F469, 0x200D, 0x1F467})
-                    appendUtf8(out, scalar);
+                    kestrovan::appendUtf8(out, scalar);
                 column += 2;
             } else if (pick < 87) {
-                appendUtf8(out, 0x1F1E6 + random() % 26);
-                appendUtf8(out, 0x1F1E6 + random() % 26);
+                kestrovan::appendUtf8(out, 0x1F1E6 + random() % 26);
+                kestrovan::appendUtf8(out, 0x1F1E6 + random() % 26);
                 column += 2;
             } else {
                 const std::string word = randomWord(random);

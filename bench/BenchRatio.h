@@ -2,14 +2,24 @@
 //
 // `RatioReporter` keeps each run's time per iteration and bytes per second beside the console
 // output, so that a benchmark's own `main` can print how our code compares with its peer.
+// `secondsPerIteration` serves benchmarks that compare two of their own runs in a counter.
 #pragma once
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace bench {
+
+/// Wall-clock seconds per iteration of `state` since `start`, taken after its timed loop.
+inline double secondsPerIteration(std::chrono::steady_clock::time_point start, const benchmark::State& state)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+           double(std::max<int64_t>(state.iterations(), 1));
+}
 
 class RatioReporter : public benchmark::ConsoleReporter
 {

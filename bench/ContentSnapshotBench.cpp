@@ -5,6 +5,8 @@
 // one host key (a named key and a ctrl chord) encoded, scanned and sent. The snapshots print their
 // time as a ratio to a full render snapshot that decodes every row, the engine's other way of
 // reading the whole screen as values.
+#include "BenchRatio.h"
+
 #include "Kestrovan/Portable/ContentSnapshot.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -64,12 +66,6 @@ std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& dele
 
 double renderSeconds = 0;
 
-double secondsPerIteration(std::chrono::steady_clock::time_point start, const benchmark::State& state)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-           double(std::max<int64_t>(state.iterations(), 1));
-}
-
 void BM_RenderSnapshotDecodingEveryRow(benchmark::State& state)
 {
     auto delegate = std::make_shared<NullDelegate>();
@@ -79,7 +75,7 @@ void BM_RenderSnapshotDecodingEveryRow(benchmark::State& state)
         terminal->portableRenderCells.clear();
         benchmark::DoNotOptimize(terminal->makeRenderSnapshot(RenderSnapshotScope::full));
     }
-    renderSeconds = secondsPerIteration(start, state);
+    renderSeconds = bench::secondsPerIteration(start, state);
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_RenderSnapshotDecodingEveryRow);
@@ -93,7 +89,7 @@ void BM_ContentSnapshotViewport(benchmark::State& state)
         benchmark::DoNotOptimize(
             terminal->contentSnapshot(TerminalContentRegion::viewport(), Terminal::BufferKind::active));
     if (renderSeconds > 0)
-        state.counters["vs_render"] = secondsPerIteration(start, state) / renderSeconds;
+        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_ContentSnapshotViewport);
@@ -107,7 +103,7 @@ void BM_ContentSnapshotHistory(benchmark::State& state)
         benchmark::DoNotOptimize(terminal->contentSnapshot(TerminalContentRegion::history(scrollbackLines),
                                                            Terminal::BufferKind::active));
     if (renderSeconds > 0)
-        state.counters["vs_render"] = secondsPerIteration(start, state) / renderSeconds;
+        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * (screenRows + scrollbackLines));
 }
 BENCHMARK(BM_ContentSnapshotHistory);
@@ -123,7 +119,7 @@ void BM_DisplayTextOfEveryScreenRow(benchmark::State& state)
             benchmark::DoNotOptimize(terminal->displayText(buffer, buffer.yBase() + row, columns));
     }
     if (renderSeconds > 0)
-        state.counters["vs_render"] = secondsPerIteration(start, state) / renderSeconds;
+        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_DisplayTextOfEveryScreenRow);

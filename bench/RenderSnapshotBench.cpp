@@ -4,6 +4,8 @@
 // types), a full snapshot whose rows all come from the per-row cache, and a full snapshot that
 // decodes every row (the cache emptied before each one). The dirty and the cached full snapshot
 // print their time as a ratio to the decoding one.
+#include "BenchRatio.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -62,12 +64,6 @@ std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& dele
 
 double decodingSeconds = 0;
 
-double secondsPerIteration(std::chrono::steady_clock::time_point start, const benchmark::State& state)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-           double(std::max<int64_t>(state.iterations(), 1));
-}
-
 void BM_FullSnapshotDecodingEveryRow(benchmark::State& state)
 {
     auto delegate = std::make_shared<NullDelegate>();
@@ -78,7 +74,7 @@ void BM_FullSnapshotDecodingEveryRow(benchmark::State& state)
         terminal->portableRenderCells.clear();
         benchmark::DoNotOptimize(terminal->makeRenderSnapshot(RenderSnapshotScope::full));
     }
-    decodingSeconds = secondsPerIteration(start, state);
+    decodingSeconds = bench::secondsPerIteration(start, state);
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_FullSnapshotDecodingEveryRow);
@@ -91,7 +87,7 @@ void BM_FullSnapshotFromCache(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(terminal->makeRenderSnapshot(RenderSnapshotScope::full));
     if (decodingSeconds > 0)
-        state.counters["vs_decoding"] = secondsPerIteration(start, state) / decodingSeconds;
+        state.counters["vs_decoding"] = bench::secondsPerIteration(start, state) / decodingSeconds;
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_FullSnapshotFromCache);
@@ -114,7 +110,7 @@ void BM_DirtySnapshotAfterOneRowChange(benchmark::State& state)
         terminal->clearUpdateRange();
     }
     if (decodingSeconds > 0)
-        state.counters["vs_decoding"] = secondsPerIteration(start, state) / decodingSeconds;
+        state.counters["vs_decoding"] = bench::secondsPerIteration(start, state) / decodingSeconds;
 }
 BENCHMARK(BM_DirtySnapshotAfterOneRowChange);
 

@@ -72,7 +72,7 @@ TEST(TerminalOscTests, PaletteEntriesAreSetAndReported)
     EXPECT_EQ(t.ansiColors[6], initial[6]);
 
     t.feed(osc("4;8;nonsense;9;rgb:12/34/56;10;#0000ff;x;#ffffff"));
-    EXPECT_EQ(t.ansiColors[8], initial[8]) << "an invalid spec changes nothing";
+    EXPECT_EQ(t.ansiColors[8], initial[8]) << "an invalid colour changes nothing";
     EXPECT_EQ(t.ansiColors[9], Color(0x1212, 0x3434, 0x5656)) << "and the walk goes on";
     EXPECT_EQ(t.ansiColors[10], Color(0, 0, 0xFFFF))
         << "earlier pairs keep their change when a later one stops";
