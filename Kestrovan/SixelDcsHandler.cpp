@@ -15,6 +15,7 @@
 #include "Kestrovan/TerminalDelegate.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -30,15 +31,50 @@ constexpr int64_t pixelCeiling = std::numeric_limits<int32_t>::max();
 // Largest write count: adding one sixel's writes (at most 6 x pixelCeiling) cannot overflow.
 constexpr int64_t pixelWriteCeiling = int64_t(1) << 62;
 
+/// What one sixel's six bits do: how many pixels they paint, and how far down they reach (one
+/// past the lowest set bit, 0 for none). Indexed by byte - 0x3F.
+struct SixelBits
+{
+    uint8_t writes;
+    uint8_t reach;
+};
+constexpr std::array<SixelBits, 64> sixelBits = [] {
+    std::array<SixelBits, 64> table{};
+    for (unsigned bits = 0; bits < 64; ++bits)
+        table[bits] = {uint8_t(std::popcount(bits)), uint8_t(std::bit_width(bits))};
+    return table;
+}();
+
 bool isDigit(uint8_t byte)
 {
     return byte >= '0' && byte <= '9';
 }
 
+/// The decimal number at `at`, absent when no digit stands there; `at` moves past the digits. A
+/// number past the largest integer invalidates the image and moves `at` to the end, so nothing
+/// after it is read.
+inline std::optional<int64_t> nextInt(const uint8_t*& at, const uint8_t* end, bool& invalid)
+{
+    if (at == end || !isDigit(*at))
+        return std::nullopt;
+    int64_t value = *at++ - '0';
+    while (at != end && isDigit(*at)) {
+        if (__builtin_mul_overflow(value, 10, &value) || __builtin_add_overflow(value, *at - '0', &value))
+            [[unlikely]] {
+            invalid = true;
+            at = end;
+            return std::nullopt;
+        }
+        ++at;
+    }
+    return value;
+}
+
 /// 0xRRGGBBAA as the four bytes red, green, blue, alpha in memory.
 uint32_t memoryOrder(uint32_t packed)
 {
-    const uint8_t bytes[4] = {uint8_t(packed >> 24), uint8_t(packed >> 16), uint8_t(packed >> 8), uint8_t(packed)};
+    const uint8_t bytes[4] = {uint8_t(packed >> 24), uint8_t(packed >> 16), uint8_t(packed >> 8),
+                              uint8_t(packed)};
     uint32_t out;
     std::memcpy(&out, bytes, 4);
     return out;
@@ -50,21 +86,38 @@ uint32_t percentToByte(int64_t percent)
     return uint32_t(std::clamp<int64_t>(percent, 0, 100) * 255 / 100);
 }
 
-/// Writes `count` copies of one pixel. Long runs double what is written with each copy, so a
-/// repeat over a whole row costs a few block copies instead of a store per pixel.
+/// Writes `count` copies of one pixel. Runs of four or more go in 16- or 64-byte blocks, the last
+/// block overlapping the one before it, so that a repeat is a few wide stores however long it is.
 inline void fillPixels(uint8_t* at, int64_t count, uint32_t pixel)
 {
-    if (count <= 8) {
+    if (count < 4) {
         for (int64_t i = 0; i < count; ++i)
             std::memcpy(at + 4 * i, &pixel, 4);
         return;
     }
-    std::memcpy(at, &pixel, 4);
-    int64_t done = 1;
-    while (done < count) {
-        const int64_t step = std::min(done, count - done);
-        std::memcpy(at + 4 * done, at, size_t(4 * step));
-        done += step;
+    uint32_t block[16];
+    for (uint32_t& entry : block)
+        entry = pixel;
+    if (count < 16) {
+        for (int64_t i = 0; i + 4 <= count; i += 4)
+            std::memcpy(at + 4 * i, block, 16);
+        std::memcpy(at + 4 * (count - 4), block, 16);
+        return;
+    }
+    for (int64_t i = 0; i + 16 <= count; i += 16)
+        std::memcpy(at + 4 * i, block, sizeof block);
+    std::memcpy(at + 4 * (count - 16), block, sizeof block);
+}
+
+/// Paints one sixel `repeat` columns wide: its set bits are rows down from `column`.
+inline void paintSixel(uint8_t* column, size_t rowBytes, unsigned bits, int64_t repeat, uint32_t pixel)
+{
+    if (repeat == 1) {
+        for (unsigned rest = bits; rest != 0; rest &= rest - 1)
+            std::memcpy(column + size_t(std::countr_zero(rest)) * rowBytes, &pixel, 4);
+    } else {
+        for (unsigned rest = bits; rest != 0; rest &= rest - 1)
+            fillPixels(column + size_t(std::countr_zero(rest)) * rowBytes, repeat, pixel);
     }
 }
 
@@ -84,7 +137,9 @@ void SixelDcsHandler::hook(std::span<const uint8_t>, const CsiParameters&, uint8
     // starts transparent and each sixel is one pixel wide and one high.
     std::vector<uint8_t>().swap(data_);
     std::vector<uint8_t>().swap(pixels_);
-    palette_.clear();
+    directPalette_.clear();
+    otherPalette_.clear();
+    paletteCount_ = 0;
     invalid_ = false;
     pixelWrites_ = 0;
 }
@@ -103,12 +158,16 @@ void SixelDcsHandler::put(std::span<const uint8_t> data)
 void SixelDcsHandler::unhook()
 {
     if (!invalid_ && !data_.empty()) {
-        if (const std::shared_ptr<Terminal> terminal = terminal_.lock())
-            decodeAndDeliver(*terminal);
+        // Nothing would receive the image without a host, so it is not decoded.
+        const std::shared_ptr<Terminal> terminal = terminal_.lock();
+        if (const std::shared_ptr<TerminalDelegate> host = terminal ? terminal->delegate() : nullptr)
+            decodeAndDeliver(*terminal, *host);
     }
     // The payload and the palette go now; the bitmap stays with the handler for the host.
     std::vector<uint8_t>().swap(data_);
-    palette_.clear();
+    directPalette_.clear();
+    otherPalette_.clear();
+    paletteCount_ = 0;
     if (invalid_)
         std::vector<uint8_t>().swap(pixels_);
 }
@@ -122,25 +181,122 @@ void SixelDcsHandler::invalidate()
         std::vector<uint8_t>().swap(data_);
 }
 
-void SixelDcsHandler::decodeAndDeliver(Terminal& terminal)
+void SixelDcsHandler::decodeAndDeliver(Terminal& terminal, TerminalDelegate& host)
 {
-    // Nothing would receive the image, so it is not decoded.
-    const std::shared_ptr<TerminalDelegate> host = terminal.delegate();
-    if (!host)
+    // Most encoders announce the size first. Painting into a bitmap of that size while sizing
+    // saves the second pass over the payload; a payload that paints outside it is decoded again
+    // in two passes, so the result never depends on the announcement.
+    const std::optional<std::pair<int64_t, int64_t>> announced = announcedSize();
+    if (!announced || !decodeInOnePass(announced->first, announced->second, terminal))
+        decodeInTwoPasses(terminal);
+    if (invalid_ || pixels_.empty())
         return;
-    const size_t size = data_.size();
+    host.createImageFromBitmap(terminal, pixels_, int(maxX_), int(maxY_));
+}
 
-    // Sizing pass: where pixels would go, and how many writes they take.
+std::optional<std::pair<int64_t, int64_t>> SixelDcsHandler::announcedSize()
+{
+    if (data_.size() < 2 || data_[0] != '"')
+        return std::nullopt;
+    const uint8_t* at = data_.data() + 1;
+    nextIntArray(at, data_.data() + data_.size());
+    if (invalid_) {
+        // The passes read the same list and come to the same verdict.
+        invalid_ = false;
+        return std::nullopt;
+    }
+    if (list_.size() < 4 || !validDimensions(list_[2], list_[3]))
+        return std::nullopt;
+    // Clearing the bitmap costs its size, while the second pass costs the payload's. Trust the
+    // announcement only where it saves time: a short payload claiming a large image would
+    // otherwise make the terminal clear megabytes for a few bytes of input.
+    constexpr int64_t pixelsPerPayloadByte = 64;
+    if (list_[2] * list_[3] > pixelsPerPayloadByte * int64_t(data_.size()))
+        return std::nullopt;
+    return std::pair(list_[2], list_[3]);
+}
+
+void SixelDcsHandler::startPass()
+{
     x_ = y_ = maxX_ = maxY_ = 0;
     pixelWrites_ = 0;
-    size_t position = 0;
-    while (position < size && !invalid_) {
-        if (data_[position] == '#') {
-            ++position;
-            nextIntArray(position);
+    directPalette_.clear();
+    otherPalette_.clear();
+    paletteCount_ = 0;
+}
+
+bool SixelDcsHandler::decodeInOnePass(int64_t width, int64_t height, const Terminal& terminal)
+{
+    pixels_.clear();
+    pixels_.reserve(size_t(width * height * 4));
+    Canvas canvas{pixels_.data(), width, height, 0, 0};
+    startPass();
+    leftCanvas_ = false;
+    const uint8_t* const end = data_.data() + data_.size();
+    const uint8_t* at = data_.data();
+    int64_t color = 15;
+    while (at != end && !invalid_) {
+        if (*at == '#') {
+            ++at;
+            nextIntArray(at, end);
             if (list_.empty())
                 break;
-        } else if (!sizePixels(position)) {
+            color = list_[0];
+            if (list_.size() > 1)
+                updatePaletteEntry();
+            continue;
+        }
+        canvas.pixel = colorBytes(color, terminal);
+        const bool moved = sizePixels<true>(at, end, canvas);
+        if (leftCanvas_) {
+            startPass();
+            return false;
+        }
+        if (!moved)
+            break;
+    }
+    maxX_ = std::max(x_, maxX_);
+    if (invalid_ || maxX_ < 1 || maxY_ < 1) {
+        std::vector<uint8_t>().swap(pixels_);
+        return true;
+    }
+    // Every sixel fitted, so the image lies within the canvas; cut off what it did not reach.
+    if (maxY_ > canvas.readyRows)
+        growCanvas(canvas, maxY_);
+    if (maxX_ < width) {
+        for (int64_t row = 1; row < maxY_; ++row)
+            std::memmove(&pixels_[size_t(row * maxX_ * 4)], &pixels_[size_t(row * width * 4)],
+                         size_t(maxX_ * 4));
+    }
+    pixels_.resize(size_t(maxX_ * maxY_ * 4));
+    return true;
+}
+
+void SixelDcsHandler::growCanvas(Canvas& canvas, int64_t bottom)
+{
+    const int64_t rows = std::min(std::max(bottom, (bottom + 5) / 6 * 6), canvas.height);
+    pixels_.resize(size_t(rows * canvas.width * 4));
+    canvas.readyRows = rows;
+}
+
+void SixelDcsHandler::decodeInTwoPasses(const Terminal& terminal)
+{
+    const uint8_t* const begin = data_.data();
+    const uint8_t* const end = begin + data_.size();
+    // No bitmap until the sizing pass allows one (a canvas left over keeps only its memory).
+    pixels_.clear();
+
+    // Sizing pass: where pixels would go, and how many writes they take.
+    startPass();
+    Canvas noCanvas;
+    const uint8_t* at = begin;
+    while (at != end && !invalid_) {
+        if (*at == '#') {
+            ++at;
+            nextIntArray(at, end);
+            if (list_.empty())
+                break;
+        } else if (!sizePixels<false>(at, end, noCanvas)) {
             break;
         }
     }
@@ -158,57 +314,31 @@ void SixelDcsHandler::decodeAndDeliver(Terminal& terminal)
     pixels_.assign(size_t(width * height * 4), 0);
     width_ = width;
     x_ = y_ = 0;
-    position = 0;
+    at = begin;
     int64_t color = 15;
-    while (position < size && !invalid_) {
-        if (data_[position] == '#') {
-            ++position;
-            nextIntArray(position);
+    while (at != end && !invalid_) {
+        if (*at == '#') {
+            ++at;
+            nextIntArray(at, end);
             if (list_.empty())
                 break;
             color = list_[0];
             if (list_.size() > 1)
                 updatePaletteEntry();
-        } else if (!readPixels(position, color, terminal)) {
+        } else if (!readPixels(at, end, color, terminal)) {
             break;
         }
     }
-    if (invalid_)
-        return;
-    host->createImageFromBitmap(terminal, pixels_, int(width), int(height));
 }
 
-// --- Numbers -------------------------------------------------------------------------------------
-
-SixelDcsHandler::Number SixelDcsHandler::nextInt(size_t& position)
-{
-    const size_t size = data_.size();
-    if (position >= size || !isDigit(data_[position]))
-        return std::nullopt;
-    int64_t value = 0;
-    while (position < size && isDigit(data_[position])) {
-        const int digit = data_[position] - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10) {
-            // A number past the largest integer ends the image; nothing after it is read.
-            invalid_ = true;
-            position = size;
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-        ++position;
-    }
-    return value;
-}
-
-void SixelDcsHandler::nextIntArray(size_t& position)
+void SixelDcsHandler::nextIntArray(const uint8_t*& at, const uint8_t* end)
 {
     list_.clear();
-    const size_t size = data_.size();
     for (;;) {
         // A ";" is stepped over unless it is the last byte, where it stays for the caller.
-        if (position + 1 < size && data_[position] == ';')
-            ++position;
-        const Number number = nextInt(position);
+        if (end - at > 1 && *at == ';')
+            ++at;
+        const std::optional<int64_t> number = nextInt(at, end, invalid_);
         if (!number)
             return;
         if (list_.size() == maximumListNumbers) {
@@ -227,114 +357,120 @@ bool SixelDcsHandler::validDimensions(int64_t width, int64_t height) const
 
 // --- Sizing pass ---------------------------------------------------------------------------------
 
-bool SixelDcsHandler::sizePixels(size_t& position)
+template <bool withCanvas>
+bool SixelDcsHandler::sizePixels(const uint8_t*& position, const uint8_t* end, Canvas& canvas)
 {
-    const size_t start = position;
-    const size_t size = data_.size();
-    const uint8_t* data = data_.data();
-    int64_t repeat = 1;
+    const uint8_t* const start = position;
     // The working state lives in locals so that the compiler keeps it in registers.
+    const uint8_t* at = position;
     int64_t x = x_;
+    int64_t y = y_;
     int64_t maxX = maxX_;
     int64_t maxY = maxY_;
     int64_t writes = pixelWrites_;
-    const int64_t y = y_;
+    int64_t repeat = 1;
     const int64_t maximumPixels = maximumPixels_;
-    int64_t bandY = y;
-    while (position < size) {
-        const uint8_t byte = data[position];
+    const int64_t maximumPixelWrites = maximumPixelWrites_;
+    bool invalid = false;
+    while (at != end) {
+        const uint8_t byte = *at;
         if (byte >= 0x3F && byte <= 0x7E) [[likely]] {
             // A sixel: `repeat` columns, each with the set bits painted.
-            const unsigned bits = byte - 0x3F;
+            const SixelBits bits = sixelBits[byte - 0x3F];
             if (x + repeat > maximumPixels) {
-                invalid_ = true;
+                invalid = true;
                 break;
             }
-            if (bits != 0) {
-                const int64_t added = repeat * std::popcount(bits);
-                if (writes + added > maximumPixelWrites_) {
-                    invalid_ = true;
+            if (bits.writes != 0) {
+                writes += repeat * bits.writes;
+                if (writes > maximumPixelWrites || y + bits.reach > maximumPixels) {
+                    invalid = true;
                     break;
                 }
-                writes += added;
-                // The lowest set bit reaches row bandY + (index of the top bit) + 1.
-                const int64_t bottom = bandY + std::bit_width(bits);
-                if (bottom > maximumPixels) {
-                    invalid_ = true;
+                maxY = std::max(maxY, y + bits.reach);
+            }
+            // Both sides are at most maximumPixels here, so the product fits.
+            if (std::max(x + repeat, maxX) * maxY > maximumPixels) {
+                invalid = true;
+                break;
+            }
+            if constexpr (withCanvas) {
+                if (x + repeat > canvas.width || (bits.writes != 0 && y + bits.reach > canvas.height)) {
+                    leftCanvas_ = true;
                     break;
                 }
-                maxY = std::max(maxY, bottom);
+                if (bits.writes != 0 && y + bits.reach > canvas.readyRows)
+                    growCanvas(canvas, y + bits.reach);
+                if (bits.writes != 0)
+                    paintSixel(canvas.bitmap + (size_t(y) * size_t(canvas.width) + size_t(x)) * 4,
+                               size_t(canvas.width) * 4, byte - 0x3F, repeat, canvas.pixel);
             }
             x += repeat;
-            // Both sides are at most maximumPixels here, so the product fits.
-            if (std::max(x, maxX) * maxY > maximumPixels) {
-                invalid_ = true;
-                break;
-            }
             repeat = 1;
-            ++position;
+            ++at;
             continue;
         }
         if (byte == '#')
             break;
-        ++position;
+        ++at;
         switch (byte) {
         case '$': // DECGCR: graphics carriage return
             maxX = std::max(maxX, x);
             x = 0;
             break;
         case '-': // DECGNL: graphics new line, six rows down
-            if (bandY + 6 > maximumPixels) {
-                invalid_ = true;
-                break;
-            }
-            bandY += 6;
+            if (y + 6 > maximumPixels)
+                invalid = true;
+            y += 6;
             maxX = std::max(maxX, x);
             x = 0;
             break;
-        case '!': { // DECGRI: repeat introducer
-            const Number count = nextInt(position);
-            if (count) {
+        case '!': // DECGRI: repeat introducer
+            if (const std::optional<int64_t> count = nextInt(at, end, invalid)) {
                 if (*count > maximumPixels)
-                    invalid_ = true;
-                else
-                    repeat = std::max<int64_t>(*count, 1);
+                    invalid = true;
+                repeat = std::max<int64_t>(*count, 1);
             }
             break;
-        }
-        case '"': { // DECGRA: raster attributes; only their extent is checked
-            nextIntArray(position);
-            if (!invalid_ && list_.size() >= 4) {
+        case '"': // DECGRA: raster attributes; only their extent is checked
+            nextIntArray(at, end);
+            invalid = invalid_;
+            if (list_.size() >= 4) {
                 const int64_t horizontal = list_[2];
                 const int64_t vertical = list_[3];
                 if (horizontal > maximumPixels || vertical > maximumPixels ||
                     horizontal * vertical > maximumPixels)
-                    invalid_ = true;
+                    invalid = true;
             }
             break;
-        }
         default: // anything else, line breaks included, is skipped and keeps the repeat count
             break;
         }
-        if (invalid_)
+        if (invalid)
             break;
     }
+    invalid_ = invalid_ || invalid;
+    position = at;
     x_ = x;
-    y_ = bandY;
+    y_ = y;
     maxX_ = maxX;
     maxY_ = maxY;
     pixelWrites_ = writes;
-    return position != start;
+    return at != start;
 }
 
 // --- Painting pass -------------------------------------------------------------------------------
 
 uint32_t SixelDcsHandler::colorBytes(int64_t color, const Terminal& terminal) const
 {
-    if (const auto found = palette_.find(color); found != palette_.end())
+    if (color < directRegisters) {
+        if (size_t(color) < directPalette_.size() && directPalette_[size_t(color)])
+            return memoryOrder(*directPalette_[size_t(color)]);
+    } else if (const auto found = otherPalette_.find(color); found != otherPalette_.end()) {
         return memoryOrder(found->second);
+    }
     const std::vector<Color>& defaults = terminal.defaultAnsiColors;
-    if (color >= 0 && color < int64_t(defaults.size())) {
+    if (color < int64_t(defaults.size())) {
         const Color& c = defaults[size_t(color)];
         return memoryOrder(uint32_t(c.red() >> 8) << 24 | uint32_t(c.green() >> 8) << 16 |
                            uint32_t(c.blue() >> 8) << 8 | 0xFF);
@@ -343,12 +479,13 @@ uint32_t SixelDcsHandler::colorBytes(int64_t color, const Terminal& terminal) co
     return 0;
 }
 
-bool SixelDcsHandler::readPixels(size_t& position, int64_t color, const Terminal& terminal)
+bool SixelDcsHandler::readPixels(const uint8_t*& position, const uint8_t* end, int64_t color,
+                                 const Terminal& terminal)
 {
     const uint32_t pixel = colorBytes(color, terminal);
-    const size_t start = position;
-    const size_t size = data_.size();
-    const uint8_t* data = data_.data();
+    const uint8_t* const start = position;
+    // Locals again: the pixel stores may alias any member, which would otherwise be reloaded.
+    const uint8_t* at = position;
     uint8_t* const bitmap = pixels_.data();
     const int64_t width = width_;
     const int64_t height = int64_t(pixels_.size() / 4) / width;
@@ -356,28 +493,22 @@ bool SixelDcsHandler::readPixels(size_t& position, int64_t color, const Terminal
     int64_t x = x_;
     int64_t y = y_;
     int64_t repeat = 1;
-    while (position < size) {
-        const uint8_t byte = data[position];
+    bool invalid = false;
+    while (at != end) {
+        const uint8_t byte = *at;
         if (byte >= 0x40 && byte <= 0x7E) [[likely]] {
             const unsigned bits = byte - 0x3F;
-            KESTROVAN_ASSERT(x + repeat <= width && y + std::bit_width(bits) <= height,
+            KESTROVAN_ASSERT(x + repeat <= width && y + sixelBits[bits].reach <= height,
                              "SixelDcsHandler: a sixel lies outside the sized bitmap");
-            uint8_t* column = bitmap + size_t(y) * rowBytes + size_t(x) * 4;
-            if (repeat == 1) {
-                for (unsigned rest = bits; rest != 0; rest &= rest - 1)
-                    std::memcpy(column + size_t(std::countr_zero(rest)) * rowBytes, &pixel, 4);
-            } else {
-                for (unsigned rest = bits; rest != 0; rest &= rest - 1)
-                    fillPixels(column + size_t(std::countr_zero(rest)) * rowBytes, repeat, pixel);
-            }
+            paintSixel(bitmap + size_t(y) * rowBytes + size_t(x) * 4, rowBytes, bits, repeat, pixel);
             x += repeat;
             repeat = 1;
-            ++position;
+            ++at;
             continue;
         }
         if (byte == '#')
             break;
-        ++position;
+        ++at;
         switch (byte) {
         case '?': // a sixel with no bits: the columns are passed over
             x += repeat;
@@ -390,24 +521,25 @@ bool SixelDcsHandler::readPixels(size_t& position, int64_t color, const Terminal
             x = 0;
             y += 6;
             break;
-        case '!': {
-            const Number count = nextInt(position);
-            if (count)
+        case '!':
+            if (const std::optional<int64_t> count = nextInt(at, end, invalid))
                 repeat = std::max<int64_t>(*count, 1);
             break;
-        }
         case '"':
-            nextIntArray(position);
+            nextIntArray(at, end);
+            invalid = invalid_;
             break;
         default:
             break;
         }
-        if (invalid_)
+        if (invalid)
             break;
     }
+    invalid_ = invalid_ || invalid;
+    position = at;
     x_ = x;
     y_ = y;
-    return position != start;
+    return at != start;
 }
 
 // --- Colours -------------------------------------------------------------------------------------
@@ -421,7 +553,8 @@ void SixelDcsHandler::updatePaletteEntry()
     uint32_t packed = 0;
     switch (list_[1]) {
     case 2: // RGB, each channel in percent
-        packed = percentToByte(list_[2]) << 24 | percentToByte(list_[3]) << 16 | percentToByte(list_[4]) << 8 | 0xFF;
+        packed = percentToByte(list_[2]) << 24 | percentToByte(list_[3]) << 16 |
+                 percentToByte(list_[4]) << 8 | 0xFF;
         break;
     case 1: { // HLS: hue in degrees, lightness and saturation in percent
         const int hue = int(std::clamp<int64_t>(list_[2], 0, 360));
@@ -433,11 +566,29 @@ void SixelDcsHandler::updatePaletteEntry()
     default: // no other colour coordinate system
         return;
     }
-    if (palette_.size() >= maximumColorRegisters && !palette_.contains(index)) {
+    std::optional<PackedColor>* slot = nullptr;
+    if (index < directRegisters) {
+        if (directPalette_.empty())
+            directPalette_.resize(size_t(directRegisters));
+        slot = &directPalette_[size_t(index)];
+    } else if (auto found = otherPalette_.find(index); found != otherPalette_.end()) {
+        found->second = packed;
+        return;
+    }
+    if (slot && slot->has_value()) {
+        *slot = packed;
+        return;
+    }
+    // A new register.
+    if (paletteCount_ >= maximumColorRegisters) {
         invalid_ = true;
         return;
     }
-    palette_[index] = packed;
+    ++paletteCount_;
+    if (slot)
+        *slot = packed;
+    else
+        otherPalette_.emplace(index, packed);
 }
 
 uint32_t SixelDcsHandler::hls_to_rgb(int hue, int lum, int sat)

@@ -17,12 +17,15 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kestrovan {
 
 class Terminal;
+class TerminalDelegate;
 
 class SixelDcsHandler final : public DcsHandler
 {
@@ -54,25 +57,51 @@ public:
     bool invalid() const { return invalid_; }
 
 private:
-    // A parse step's number: absent when no digits stood at the position.
-    using Number = std::optional<int64_t>;
     // A colour register's value, packed red, green, blue, alpha from the most significant byte.
     using PackedColor = uint32_t;
     // The longest parameter list a "#" or '"' command may carry.
     static constexpr size_t maximumListNumbers = 32;
+    // Registers below this are kept in an array, the rest in a map: programs use 0-255.
+    static constexpr int64_t directRegisters = 1024;
+
+    // The bitmap the sizing pass paints as well when the image announced its size. Its memory
+    // is reserved whole, but rows join the bitmap (zeroed) only as the bands reach them, so each
+    // band is cleared just before it is painted, while it is in the cache.
+    struct Canvas
+    {
+        uint8_t* bitmap = nullptr;
+        int64_t width = 0;
+        int64_t height = 0;
+        // Rows already part of `pixels_`.
+        int64_t readyRows = 0;
+        // The current colour as RGBA bytes in memory order.
+        uint32_t pixel = 0;
+    };
 
     void invalidate();
-    /// Runs both passes over `data_` and delivers the bitmap.
-    void decodeAndDeliver(Terminal& terminal);
+    /// Decodes `data_` and delivers the bitmap.
+    void decodeAndDeliver(Terminal& terminal, TerminalDelegate& host);
+    /// The width and height the raster attributes at the start announce, when one pass may
+    /// paint into a bitmap of that size.
+    std::optional<std::pair<int64_t, int64_t>> announcedSize();
+    /// Sizes and paints in one pass into a bitmap of the announced size. Answers false, with
+    /// the state reset, when a sixel falls outside it and the two passes must run instead.
+    bool decodeInOnePass(int64_t width, int64_t height, const Terminal& terminal);
+    /// Sizes, then paints: the two passes.
+    void decodeInTwoPasses(const Terminal& terminal);
+    /// Resets the position, size and palette state before a pass over the whole payload.
+    void startPass();
 
-    Number nextInt(size_t& position);
     /// Reads numbers separated by ";" into `list_`, which it clears first.
-    void nextIntArray(size_t& position);
-    /// Sizing pass from `position` up to the next "#": tracks `x_`, `y_`, `maxX_`, `maxY_` and
-    /// `pixelWrites_`. Answers whether the position moved.
-    bool sizePixels(size_t& position);
-    /// Painting pass from `position` up to the next "#" with colour register `color`.
-    bool readPixels(size_t& position, int64_t color, const Terminal& terminal);
+    void nextIntArray(const uint8_t*& at, const uint8_t* end);
+    /// Sizing pass from `at` up to the next "#": tracks `x_`, `y_`, `maxX_`, `maxY_` and
+    /// `pixelWrites_`, and with a canvas paints the sixels too (or sets `leftCanvas_` and stops
+    /// at one that does not fit). Answers whether it moved.
+    template <bool withCanvas> bool sizePixels(const uint8_t*& at, const uint8_t* end, Canvas& canvas);
+    /// Makes the canvas rows above `bottom` and the rest of their band part of the bitmap.
+    void growCanvas(Canvas& canvas, int64_t bottom);
+    /// Painting pass from `at` up to the next "#" with colour register `color`.
+    bool readPixels(const uint8_t*& at, const uint8_t* end, int64_t color, const Terminal& terminal);
     /// A colour definition "#Pc;Pu;Px;Py;Pz" in `list_`.
     void updatePaletteEntry();
     bool validDimensions(int64_t width, int64_t height) const;
@@ -91,7 +120,10 @@ private:
     std::vector<uint8_t> data_;
     bool invalid_ = false;
     int64_t pixelWrites_ = 0;
-    std::unordered_map<int64_t, PackedColor> palette_;
+    // The palette: registers below `directRegisters` by index, the others by number.
+    std::vector<std::optional<PackedColor>> directPalette_;
+    std::unordered_map<int64_t, PackedColor> otherPalette_;
+    size_t paletteCount_ = 0;
     std::vector<uint8_t> pixels_;
     int64_t x_ = 0;
     int64_t y_ = 0;
@@ -99,6 +131,8 @@ private:
     int64_t maxY_ = 0;
     // The bitmap's width while painting.
     int64_t width_ = 0;
+    // A sixel of the one-pass decoding fell outside the announced size.
+    bool leftCanvas_ = false;
     // The last parameter list read, reused to avoid an allocation per command.
     std::vector<int64_t> list_;
 };

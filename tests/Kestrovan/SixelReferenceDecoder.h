@@ -215,7 +215,8 @@ private:
             value = pct(l[2]) << 24 | pct(l[3]) << 16 | pct(l[4]) << 8 | 255;
         } else if (l[1] == 1) {
             value = hls(std::clamp<int64_t>(l[2], 0, 360), std::clamp<int64_t>(l[3], 0, 100),
-                        std::clamp<int64_t>(l[4], 0, 100)) << 8 |
+                        std::clamp<int64_t>(l[4], 0, 100))
+                        << 8 |
                     255;
         } else {
             return;
@@ -229,19 +230,18 @@ private:
 
     static uint32_t hls(int64_t hue, int64_t lum, int64_t sat)
     {
-        const auto byte = [](double v) { return uint32_t(std::clamp<int64_t>(int64_t(v), 0, 100) * 255 / 100); };
+        const auto byte = [](double v) {
+            return uint32_t(std::clamp<int64_t>(int64_t(v), 0, 100) * 255 / 100);
+        };
         if (sat == 0)
             return byte(double(lum)) * 0x010101u;
         const int64_t h = (hue + 240) % 360;
         const double half = (1 - std::fabs(2.0 * double(lum) / 100 - 1)) * double(sat) / 2;
         const double mx = double(lum) + half, mn = double(lum) - half, dd = mx - mn;
         const double hd = double(h);
-        double rgb[6][3] = {{mx, mn + hd / 60 * dd, mn},
-                            {mn + (120 - hd) / 60 * dd, mx, mn},
-                            {mn, mx, mn + (hd - 120) / 60 * dd},
-                            {mn, mn + (240 - hd) / 60 * dd, mx},
-                            {mn + (hd - 240) / 60 * dd, mn, mx},
-                            {mx, mn, mn + (360 - hd) / 60 * dd}};
+        double rgb[6][3] = {{mx, mn + hd / 60 * dd, mn},         {mn + (120 - hd) / 60 * dd, mx, mn},
+                            {mn, mx, mn + (hd - 120) / 60 * dd}, {mn, mn + (240 - hd) / 60 * dd, mx},
+                            {mn + (hd - 240) / 60 * dd, mn, mx}, {mx, mn, mn + (360 - hd) / 60 * dd}};
         const double* c = rgb[h / 60];
         return byte(c[0]) << 16 | byte(c[1]) << 8 | byte(c[2]);
     }
