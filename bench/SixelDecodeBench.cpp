@@ -48,7 +48,8 @@ SixelImage load(const char* name)
     image.dcs.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     const size_t q = image.dcs.find('q');
     const size_t st = image.dcs.rfind("\x1b\\");
-    if (image.dcs.compare(0, 2, "\x1bP") != 0 || q == std::string::npos || st == std::string::npos || st < q) {
+    if (image.dcs.compare(0, 2, "\x1bP") != 0 || q == std::string::npos || st == std::string::npos ||
+        st < q) {
         std::fprintf(stderr, "%s is not a 7-bit Sixel string\n", path.c_str());
         std::exit(1);
     }
@@ -166,7 +167,8 @@ int main(int argc, char** argv)
     // With --benchmark_repetitions the medians are compared, else the single runs.
     const auto timeOf = [&](const std::string& name) {
         for (const std::string& key : {name + "_median", name}) {
-            if (const auto found = reporter.timePerIteration.find(key); found != reporter.timePerIteration.end())
+            if (const auto found = reporter.timePerIteration.find(key);
+                found != reporter.timePerIteration.end())
                 return found->second;
         }
         return 0.0;

@@ -121,8 +121,8 @@ Picture screenshot()
     Picture picture(1920, 1080);
     std::mt19937 random(13);
     const auto pick = [&](int n) { return int(random() % uint32_t(n)); };
-    picture.fill(0, 0, 1920, 1080, 38, 50, 72);  // desktop
-    picture.fill(0, 0, 1920, 32, 28, 28, 30);    // top bar
+    picture.fill(0, 0, 1920, 1080, 38, 50, 72); // desktop
+    picture.fill(0, 0, 1920, 32, 28, 28, 30);   // top bar
     const int palette[][3] = {{30, 30, 30}, {200, 60, 60}, {60, 140, 60}, {40, 90, 200}, {150, 90, 20}};
     const struct
     {
@@ -131,11 +131,12 @@ Picture screenshot()
     } windows[] = {{60, 80, 1000, 700, false}, {900, 300, 960, 720, true}, {200, 600, 640, 420, false}};
     for (const auto& window : windows) {
         const int bg = window.dark ? 24 : 250;
-        picture.fill(window.x + 8, window.y + 8, window.w, window.h, 20, 24, 32);   // shadow
+        picture.fill(window.x + 8, window.y + 8, window.w, window.h, 20, 24, 32); // shadow
         picture.fill(window.x, window.y, window.w, window.h, bg, bg, bg);
-        picture.fill(window.x, window.y, window.w, 36, 215, 215, 220);               // title bar
+        picture.fill(window.x, window.y, window.w, 36, 215, 215, 220); // title bar
         for (int button = 0; button < 3; ++button)
-            picture.fill(window.x + window.w - 30 - button * 28, window.y + 10, 16, 16, 180 + button * 20, 80, 70);
+            picture.fill(window.x + window.w - 30 - button * 28, window.y + 10, 16, 16, 180 + button * 20, 80,
+                         70);
         // Lines of "text": glyph-sized strokes in a few colours, words separated by spaces.
         for (int line = window.y + 50; line + 14 < window.y + window.h; line += 20) {
             int x = window.x + 12 + pick(3) * 32;
