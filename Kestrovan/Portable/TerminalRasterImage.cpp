@@ -48,15 +48,15 @@ private:
 
 /// The size one request asks for in points: `cell` per cell, `screen` for 100 percent, `natural`
 /// when automatic.
-double requestedSize(ImageSizeRequest request, int cell, int screen, int natural)
+double requestedSize(ImageSizeRequest request, double cell, double screen, double natural)
 {
     switch (request.kind) {
     case ImageSizeRequest::Kind::cells:
-        return double(cell) * request.value;
+        return cell * request.value;
     case ImageSizeRequest::Kind::pixels:
         return request.value;
     case ImageSizeRequest::Kind::percent:
-        return double(request.value) * screen / 100.0;
+        return request.value * screen / 100.0;
     case ImageSizeRequest::Kind::auto_:
         break;
     }
@@ -106,8 +106,9 @@ void insertRasterImage(Terminal& terminal, const std::shared_ptr<TerminalRasterI
         return;
     const double imageWidth = image->width();
     const double imageHeight = image->height();
-    double w = requestedSize(width, cellWidth, terminal.cols() * cellWidth, image->width());
-    double h = requestedSize(height, cellHeight, terminal.rows() * cellHeight, image->height());
+    // In floating point: a host's cell size times the screen size may not fit an int.
+    double w = requestedSize(width, cellWidth, double(terminal.cols()) * cellWidth, imageWidth);
+    double h = requestedSize(height, cellHeight, double(terminal.rows()) * cellHeight, imageHeight);
     if (preserveAspectRatio) {
         const bool widthGiven = width.kind != ImageSizeRequest::Kind::auto_;
         const bool heightGiven = height.kind != ImageSizeRequest::Kind::auto_;

@@ -114,6 +114,7 @@ TEST(TerminalRasterImageTests, RequestsThatInsertNothing)
         {"no cell width", 0, 20, Size::automatic(), Size::automatic(), false},
         {"no cell height", 10, 0, Size::automatic(), Size::automatic(), false},
         {"an image without pixels", 10, 20, Size::automatic(), Size::automatic(), true},
+        {"a screen wider than an int", INT32_MAX, 20, Size::percent(1), Size::automatic(), false},
     };
     for (const auto& c : cases) {
         TerminalFixture fixture(80, 24);
