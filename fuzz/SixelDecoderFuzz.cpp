@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fail(expected ? "an image the reference keeps was dropped" : "an image the reference drops was kept");
     if (expected) {
         const auto& got = bitmaps[0];
-        if (got.width < 1 || got.height < 1 || uint64_t(got.width) * uint64_t(got.height) > limits.maximumPixels)
+        if (got.width < 1 || got.height < 1 ||
+            uint64_t(got.width) * uint64_t(got.height) > limits.maximumPixels)
             fail("a bitmap outside the limits");
         if (got.rgba.size() != size_t(got.width) * size_t(got.height) * 4)
             fail("a bitmap whose size is not width x height x 4");

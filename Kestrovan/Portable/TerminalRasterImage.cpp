@@ -100,7 +100,8 @@ void TerminalRasterImage::discardPixels()
 // --- Inserting and querying ------------------------------------------------------------------------
 
 void insertRasterImage(Terminal& terminal, const std::shared_ptr<TerminalRasterImage>& image, int cellWidth,
-                       int cellHeight, ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio)
+                       int cellHeight, ImageSizeRequest width, ImageSizeRequest height,
+                       bool preserveAspectRatio)
 {
     if (cellWidth < 1 || cellHeight < 1 || !image || !image->hasPixels())
         return;
@@ -163,8 +164,8 @@ std::vector<TerminalRasterPlacement> rasterImagePlacements(Terminal& terminal)
             const auto* slice = dynamic_cast<const RasterLineImage*>(attached.get());
             if (!slice || !slice->image->hasPixels())
                 continue;
-            placements.push_back({slice->image, slice->col(), row, slice->width, slice->height, slice->sourceY,
-                                  slice->sourceHeight});
+            placements.push_back({slice->image, slice->col(), row, slice->width, slice->height,
+                                  slice->sourceY, slice->sourceHeight});
         }
     }
     return placements;

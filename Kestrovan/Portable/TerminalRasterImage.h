@@ -28,7 +28,8 @@ public:
     /// An image of `width` x `height` pixels, `rgba` holding red, green, blue and alpha per pixel,
     /// rows top first. Null unless each side is 1 to 16384, the area is at most 16,777,216 pixels
     /// and `rgba` holds exactly width x height x 4 bytes.
-    static std::shared_ptr<TerminalRasterImage> create(uint32_t id, int width, int height, std::vector<uint8_t> rgba);
+    static std::shared_ptr<TerminalRasterImage> create(uint32_t id, int width, int height,
+                                                       std::vector<uint8_t> rgba);
 
     TerminalRasterImage(const TerminalRasterImage&) = delete;
     TerminalRasterImage& operator=(const TerminalRasterImage&) = delete;
@@ -76,7 +77,8 @@ struct TerminalRasterPlacement
 /// below the image in the column where the image started. Requests that come to nothing, to more
 /// than 65535 points or to more than 4096 rows are ignored.
 void insertRasterImage(Terminal& terminal, const std::shared_ptr<TerminalRasterImage>& image, int cellWidth,
-                       int cellHeight, ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio);
+                       int cellHeight, ImageSizeRequest width, ImageSizeRequest height,
+                       bool preserveAspectRatio);
 
 /// The raster slices on the visible rows, top row first, each row's in the order they were attached.
 std::vector<TerminalRasterPlacement> rasterImagePlacements(Terminal& terminal);

@@ -13,7 +13,8 @@ using Size = ImageSizeRequest;
 
 std::shared_ptr<TerminalRasterImage> image(int width, int height, uint32_t id = 1)
 {
-    return TerminalRasterImage::create(id, width, height, std::vector<uint8_t>(size_t(width * height * 4), 0x80));
+    return TerminalRasterImage::create(id, width, height,
+                                       std::vector<uint8_t>(size_t(width * height * 4), 0x80));
 }
 
 /// A line image of another kind, as a view attaches its own.
@@ -30,7 +31,8 @@ TEST(TerminalRasterImageTests, CreationChecksSizeAndBytes)
 {
     EXPECT_TRUE(image(2, 2));
     EXPECT_TRUE(TerminalRasterImage::create(1, 16384, 1, std::vector<uint8_t>(16384 * 4)));
-    EXPECT_FALSE(TerminalRasterImage::create(1, 16385, 1, std::vector<uint8_t>(16385 * 4))) << "a side over 16384";
+    EXPECT_FALSE(TerminalRasterImage::create(1, 16385, 1, std::vector<uint8_t>(16385 * 4)))
+        << "a side over 16384";
     EXPECT_FALSE(TerminalRasterImage::create(1, 2, 2, std::vector<uint8_t>(15))) << "one byte too few";
     EXPECT_FALSE(TerminalRasterImage::create(1, 2, 2, std::vector<uint8_t>(17))) << "one byte too many";
     EXPECT_FALSE(TerminalRasterImage::create(1, 0, 2, {}));
@@ -70,12 +72,12 @@ TEST(TerminalRasterImageTests, RequestedSizes)
         double placedWidth;
         double placedHeight; // of the whole image: the slices' heights added up
     } cases[] = {
-        {Size::percent(50), Size::automatic(), false, 400, 50},   // 80 columns of 10 points
+        {Size::percent(50), Size::automatic(), false, 400, 50}, // 80 columns of 10 points
         {Size::cells(3), Size::cells(2), false, 30, 40},
-        {Size::pixels(200), Size::pixels(200), true, 200, 100},   // fits the box
+        {Size::pixels(200), Size::pixels(200), true, 200, 100}, // fits the box
         {Size::pixels(50), Size::pixels(400), true, 50, 25},
-        {Size::pixels(300), Size::automatic(), true, 300, 150},   // height follows the width
-        {Size::automatic(), Size::cells(1), true, 40, 20},        // width follows the height
+        {Size::pixels(300), Size::automatic(), true, 300, 150}, // height follows the width
+        {Size::automatic(), Size::cells(1), true, 40, 20},      // width follows the height
         {Size::automatic(), Size::automatic(), true, 100, 50},
         {Size::percent(100), Size::percent(50), false, 800, 240},
     };
