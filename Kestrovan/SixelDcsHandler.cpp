@@ -7,7 +7,9 @@
 //
 // Both passes parse the payload the same way, so the sizing pass's bounds hold for every pixel the
 // painting pass writes; the painting pass still checks each sixel against the bitmap, which costs
-// two comparisons and turns a parsing mismatch into a stop instead of a stray write.
+// two comparisons and turns a parsing mismatch into a stop instead of a stray write. When the
+// payload opens with raster attributes, the sizing pass also paints into a bitmap of the announced
+// size and the painting pass is skipped; every limit is checked exactly as in two passes.
 #include "Kestrovan/SixelDcsHandler.h"
 
 #include "Kestrovan/Fatal.h"

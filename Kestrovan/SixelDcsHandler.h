@@ -3,7 +3,9 @@
 //
 // Decoding takes two passes over the collected bytes. The sizing pass finds the image's width and
 // height and counts the pixel writes without touching memory; only when the size and the work are
-// within `Limits` is the bitmap allocated and the painting pass run. Every limit is checked before
+// within `Limits` is the bitmap allocated and the painting pass run. (When the payload announces
+// its size up front, one pass sizes and paints into a bitmap of that size, falling back to two
+// passes if a sixel lands outside it; the result is the same either way.) Every limit is checked before
 // the memory it guards is taken, so a hostile payload costs at most the input cap (64 MiB by
 // default) plus one bitmap of `maximumPixels` pixels. Anything that breaks a limit, and an image in
 // which no pixel was drawn, is dropped silently: Sixel has no error reply.
