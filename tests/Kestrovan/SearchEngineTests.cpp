@@ -86,6 +86,17 @@ TEST(SearchEngineTests, EmptyRegularExpressionMatchesAreNeverResults)
     EXPECT_EQ(f.step("x*", regex, false), std::make_pair(int64_t(4), int64_t(0)));
 }
 
+TEST(SearchEngineTests, AHostilePatternStopsTheSearchInsteadOfHoldingTheLock)
+{
+    SearchFixture f(40, 5, 500);
+    for (int i = 0; i < 400; ++i)
+        f.t().feed(std::string(30, 'a') + "b\r\n");
+    EXPECT_EQ(f.all("(a+)+$", regex), Matches{});
+    EXPECT_TRUE(f.search.engine.lastSearchStopped()) << "the step budget ran out long before the last line";
+    EXPECT_EQ(f.all("b$", regex, 1000).size(), 400u);
+    EXPECT_FALSE(f.search.engine.lastSearchStopped());
+}
+
 TEST(SearchEngineTests, NextAndPreviousWrapAndTheSummaryFollows)
 {
     SearchFixture f(20, 3);
