@@ -16,8 +16,8 @@ namespace {
 /// The space and every ASCII punctuation character but "_": what may stand beside a whole word.
 bool isNonWordUnit(char16_t unit)
 {
-    return unit < 0x80 && std::u16string_view(u" ~!@#$%^&*()+`-=[]{}|\\;:\"',./<>?").find(unit) !=
-                              std::u16string_view::npos;
+    return unit < 0x80 &&
+           std::u16string_view(u" ~!@#$%^&*()+`-=[]{}|\\;:\"',./<>?").find(unit) != std::u16string_view::npos;
 }
 
 std::u16string utf16(std::string_view text)
@@ -60,8 +60,7 @@ struct SearchEngine::Query
 
 SearchEngine::SearchEngine(std::weak_ptr<Terminal> terminal, SearchLineCache& lineCache)
     : terminal_(std::move(terminal)), lineCache_(lineCache)
-{
-}
+{}
 
 int SearchEngine::terminalCols() const
 {
@@ -97,7 +96,8 @@ SearchEngine::Query SearchEngine::prepare(std::string_view term, const SearchOpt
     }
     // The compiled expression is kept for the next search with the same pattern and case rule,
     // also when it failed to compile, so a bad pattern is not compiled again on every keystroke.
-    if (!compiledRegex_ || compiledRegex_->pattern != term || compiledRegex_->caseSensitive != options.caseSensitive) {
+    if (!compiledRegex_ || compiledRegex_->pattern != term ||
+        compiledRegex_->caseSensitive != options.caseSensitive) {
         platform::RegexOptions regexOptions;
         regexOptions.caseInsensitive = !options.caseSensitive;
         compiledRegex_ = CompiledRegex{std::string(term), options.caseSensitive,
@@ -132,7 +132,8 @@ void SearchEngine::forEachRegexMatch(const SearchLineEntry& entry, Query& query,
         [&](platform::RegexRange match) {
             // A match is widened to the characters it touches; one that covers no whole
             // character (an empty match, or one inside a cluster's gap) is no result.
-            const CharacterRange range{entry.characterAtOrBefore(match.start), entry.characterAtOrAfter(match.end)};
+            const CharacterRange range{entry.characterAtOrBefore(match.start),
+                                       entry.characterAtOrAfter(match.end)};
             if (range.to <= range.from)
                 return true;
             if (query.options.wholeWord && !isWholeWord(entry, range.from, range.to))
@@ -146,8 +147,8 @@ void SearchEngine::forEachRegexMatch(const SearchLineEntry& entry, Query& query,
         query.stopped = true;
 }
 
-std::optional<SearchEngine::CharacterRange> SearchEngine::matchForward(const SearchLineEntry& entry, int32_t from,
-                                                                       Query& query) const
+std::optional<SearchEngine::CharacterRange> SearchEngine::matchForward(const SearchLineEntry& entry,
+                                                                       int32_t from, Query& query) const
 {
     if (query.options.regex) {
         std::optional<CharacterRange> found;
@@ -163,16 +164,19 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchForward(const Sea
         return std::nullopt;
     if (query.folded())
         entry.buildFolded();
-    const std::u16string_view hay = query.folded() ? std::u16string_view(*entry.folded) : std::u16string_view(entry.text);
+    const std::u16string_view hay =
+        query.folded() ? std::u16string_view(entry.folded->text) : std::u16string_view(entry.text);
     const auto startOf = [&](size_t unit) -> std::optional<int32_t> {
         if (!query.folded())
             return entry.characterStartingAt(static_cast<int32_t>(unit));
-        const auto found = std::lower_bound(entry.foldedStarts.begin(), entry.foldedStarts.end(), static_cast<int32_t>(unit));
-        if (found == entry.foldedStarts.end() || *found != static_cast<int32_t>(unit))
+        const auto found = std::lower_bound(entry.folded->starts.begin(), entry.folded->starts.end(),
+                                            static_cast<int32_t>(unit));
+        if (found == entry.folded->starts.end() || *found != static_cast<int32_t>(unit))
             return std::nullopt;
-        return static_cast<int32_t>(found - entry.foldedStarts.begin());
+        return static_cast<int32_t>(found - entry.folded->starts.begin());
     };
-    size_t position = static_cast<size_t>(query.folded() ? entry.foldedStarts[static_cast<size_t>(from)] : entry.unitOffset(from));
+    size_t position = static_cast<size_t>(query.folded() ? entry.folded->starts[static_cast<size_t>(from)]
+                                                         : entry.unitOffset(from));
     while (true) {
         const size_t found = hay.find(query.needle, position);
         if (found == std::u16string_view::npos)
@@ -186,8 +190,8 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchForward(const Sea
     }
 }
 
-std::optional<SearchEngine::CharacterRange> SearchEngine::matchBackward(const SearchLineEntry& entry, int32_t to,
-                                                                        Query& query) const
+std::optional<SearchEngine::CharacterRange> SearchEngine::matchBackward(const SearchLineEntry& entry,
+                                                                        int32_t to, Query& query) const
 {
     if (query.options.regex) {
         std::optional<CharacterRange> found;
@@ -204,16 +208,19 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchBackward(const Se
         return std::nullopt;
     if (query.folded())
         entry.buildFolded();
-    const std::u16string_view hay = query.folded() ? std::u16string_view(*entry.folded) : std::u16string_view(entry.text);
+    const std::u16string_view hay =
+        query.folded() ? std::u16string_view(entry.folded->text) : std::u16string_view(entry.text);
     const auto startOf = [&](size_t unit) -> std::optional<int32_t> {
         if (!query.folded())
             return entry.characterStartingAt(static_cast<int32_t>(unit));
-        const auto found = std::lower_bound(entry.foldedStarts.begin(), entry.foldedStarts.end(), static_cast<int32_t>(unit));
-        if (found == entry.foldedStarts.end() || *found != static_cast<int32_t>(unit))
+        const auto found = std::lower_bound(entry.folded->starts.begin(), entry.folded->starts.end(),
+                                            static_cast<int32_t>(unit));
+        if (found == entry.folded->starts.end() || *found != static_cast<int32_t>(unit))
             return std::nullopt;
-        return static_cast<int32_t>(found - entry.foldedStarts.begin());
+        return static_cast<int32_t>(found - entry.folded->starts.begin());
     };
-    const size_t limit = static_cast<size_t>(query.folded() ? entry.foldedStarts[static_cast<size_t>(to)] : entry.unitOffset(to));
+    const size_t limit = static_cast<size_t>(query.folded() ? entry.folded->starts[static_cast<size_t>(to)]
+                                                            : entry.unitOffset(to));
     if (limit < query.needle.size())
         return std::nullopt;
     size_t position = limit - query.needle.size();
@@ -235,22 +242,22 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchBackward(const Se
 
 int32_t SearchEngine::bufferColsToStringOffset(const SearchLineEntry& entry, int64_t cols, int terminalCols)
 {
-    const size_t rowCount = entry.rowStarts.size();
+    const size_t rowCount = entry.rowCount();
     size_t row = 0;
     // Columns past a row's width continue in its wrapped rows.
     while (terminalCols > 0 && cols > terminalCols && row + 1 < rowCount) {
         cols -= terminalCols;
         ++row;
     }
-    const int32_t rowStart = entry.rowStarts[row];
-    const int32_t rowEnd = row + 1 < rowCount ? entry.rowStarts[row + 1] : entry.characterCount();
+    const int32_t rowStart = entry.rowStart(row);
+    const int32_t rowEnd = entry.rowEnd(row);
     if (cols <= 0)
         return rowStart;
-    if (entry.columns.empty())
+    if (!entry.details)
         return static_cast<int32_t>(std::min<int64_t>(rowStart + cols, rowEnd));
     // The characters that start before the column.
     int32_t offset = rowStart;
-    while (offset < rowEnd && entry.columns[static_cast<size_t>(offset)] < cols)
+    while (offset < rowEnd && entry.details->columns[static_cast<size_t>(offset)] < cols)
         ++offset;
     return offset;
 }
@@ -261,12 +268,13 @@ SearchResult SearchEngine::resultFor(const SearchLineEntry& entry, int64_t row, 
     const size_t first = entry.rowIndexOf(range.from);
     const size_t last = entry.rowIndexOf(range.to);
     const int64_t col = entry.columnOf(range.from, first);
-    const int64_t endCol = range.to == entry.rowStarts[last] ? 0 : entry.columnAfter(range.to - 1, last);
+    const int64_t endCol = range.to == entry.rowStart(last) ? 0 : entry.columnAfter(range.to - 1, last);
     SearchResult result;
     if (query.options.regex) {
         const int32_t from = entry.unitOffset(range.from);
-        result.term = utf8(std::u16string_view(entry.text).substr(static_cast<size_t>(from),
-                                                                  static_cast<size_t>(entry.unitOffset(range.to) - from)));
+        result.term = utf8(
+            std::u16string_view(entry.text)
+                .substr(static_cast<size_t>(from), static_cast<size_t>(entry.unitOffset(range.to) - from)));
     } else {
         result.term = query.term;
     }
@@ -290,7 +298,8 @@ std::optional<SearchResult> SearchEngine::findInLine(std::string_view term, Sear
     return result;
 }
 
-std::optional<SearchResult> SearchEngine::findInLine(SearchPosition& position, Query& query, bool isReverseSearch)
+std::optional<SearchResult> SearchEngine::findInLine(SearchPosition& position, Query& query,
+                                                     bool isReverseSearch)
 {
     if (query.stopped || position.row < 0 || position.row >= lineCount())
         return std::nullopt;
@@ -313,7 +322,8 @@ std::optional<SearchResult> SearchEngine::findInLine(SearchPosition& position, Q
     const SearchLineEntry* entry = lineCache_.entry(position.row);
     if (!entry)
         return std::nullopt;
-    const int32_t offset = std::min(bufferColsToStringOffset(*entry, position.col, cols), entry->characterCount());
+    const int32_t offset =
+        std::min(bufferColsToStringOffset(*entry, position.col, cols), entry->characterCount());
     const std::optional<CharacterRange> range =
         isReverseSearch ? matchBackward(*entry, offset, query) : matchForward(*entry, offset, query);
     if (!range)
@@ -339,7 +349,8 @@ SearchEngine::findNextWithSelection(std::string_view term, const SearchOptions& 
     // growing term keeps its match while it still matches there.
     Position from;
     if (previousSelection)
-        from = cachedSearchTerm && *cachedSearchTerm == term ? previousSelection->end : previousSelection->start;
+        from =
+            cachedSearchTerm && *cachedSearchTerm == term ? previousSelection->end : previousSelection->start;
     SearchPosition position{from.col, from.row};
     if (auto result = findInLine(position, query, false))
         return finish(result);
@@ -413,7 +424,8 @@ SearchEngine::findPreviousWithSelection(std::string_view term, const SearchOptio
     return finish(std::nullopt);
 }
 
-std::vector<SearchResult> SearchEngine::findAll(std::string_view term, const SearchOptions& options, int limit)
+std::vector<SearchResult> SearchEngine::findAll(std::string_view term, const SearchOptions& options,
+                                                int limit)
 {
     std::vector<SearchResult> results;
     if (term.empty() || limit < 1)
@@ -422,7 +434,17 @@ std::vector<SearchResult> SearchEngine::findAll(std::string_view term, const Sea
     Query query = prepare(term, options);
     const int64_t count = lineCount();
     const size_t wanted = static_cast<size_t>(limit);
+    const std::shared_ptr<Terminal> owner = terminal_.lock();
+    // Rows ahead are asked for early: each is a few scattered blocks of memory.
+    constexpr int64_t objectDistance = 16;
+    constexpr int64_t contentDistance = 8;
     for (int64_t row = 0; row < count && results.size() < wanted && !query.stopped; ++row) {
+        if (owner) {
+            lineCache_.prefetch(owner->buffer(), row + objectDistance,
+                                SearchLineCache::PrefetchStage::objects);
+            lineCache_.prefetch(owner->buffer(), row + contentDistance,
+                                SearchLineCache::PrefetchStage::contents);
+        }
         if (isContinuation(row))
             continue;
         const SearchLineEntry* entry = lineCache_.entry(row);

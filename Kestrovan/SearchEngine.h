@@ -53,14 +53,16 @@ public:
                                            const SearchOptions& options, bool isReverseSearch);
     /// The next match after the previous selection (from its end when the term is unchanged,
     /// else from its start), wrapping from the end of the buffer to its start.
-    std::optional<SearchResult> findNextWithSelection(std::string_view term, const SearchOptions& options,
-                                                      const std::optional<std::string>& cachedSearchTerm,
-                                                      const std::optional<SearchSelection>& previousSelection);
+    std::optional<SearchResult>
+    findNextWithSelection(std::string_view term, const SearchOptions& options,
+                          const std::optional<std::string>& cachedSearchTerm,
+                          const std::optional<SearchSelection>& previousSelection);
     /// The match before the previous selection, wrapping from the start to the end; a changed
     /// term first tries to keep the current match.
-    std::optional<SearchResult> findPreviousWithSelection(std::string_view term, const SearchOptions& options,
-                                                          const std::optional<std::string>& cachedSearchTerm,
-                                                          const std::optional<SearchSelection>& previousSelection);
+    std::optional<SearchResult>
+    findPreviousWithSelection(std::string_view term, const SearchOptions& options,
+                              const std::optional<std::string>& cachedSearchTerm,
+                              const std::optional<SearchSelection>& previousSelection);
     /// Up to `limit` matches in buffer order, none overlapping.
     std::vector<SearchResult> findAll(std::string_view term, const SearchOptions& options, int limit);
 
@@ -89,12 +91,15 @@ private:
     };
 
     Query prepare(std::string_view term, const SearchOptions& options);
-    std::optional<CharacterRange> matchForward(const SearchLineEntry& entry, int32_t from, Query& query) const;
+    std::optional<CharacterRange> matchForward(const SearchLineEntry& entry, int32_t from,
+                                               Query& query) const;
     std::optional<CharacterRange> matchBackward(const SearchLineEntry& entry, int32_t to, Query& query) const;
     /// Every non-empty regular-expression match of a line in order, to `handler` until it returns false.
-    template <typename Handler> void forEachRegexMatch(const SearchLineEntry& entry, Query& query, Handler&& handler) const;
+    template <typename Handler>
+    void forEachRegexMatch(const SearchLineEntry& entry, Query& query, Handler&& handler) const;
     std::optional<SearchResult> findInLine(SearchPosition& position, Query& query, bool isReverseSearch);
-    SearchResult resultFor(const SearchLineEntry& entry, int64_t row, CharacterRange range, const Query& query) const;
+    SearchResult resultFor(const SearchLineEntry& entry, int64_t row, CharacterRange range,
+                           const Query& query) const;
     bool isContinuation(int64_t row) const;
     int terminalCols() const;
     int64_t lineCount() const;

@@ -81,7 +81,7 @@ public:
     void beginRow()
     {
         if (rows_++ > 0)
-            entry_.rowStarts.push_back(static_cast<int32_t>(count_));
+            entry_.wrapStarts.push_back(static_cast<int32_t>(count_));
         rowStart_ = count_;
     }
 
@@ -93,9 +93,10 @@ public:
         if (!simple && !detailed_)
             becomeDetailed();
         if (detailed_) {
-            entry_.unitStarts.push_back(static_cast<int32_t>(before));
-            entry_.columns.push_back(col);
-            entry_.widths.push_back(static_cast<uint8_t>(width));
+            SearchLineEntry::Details& details = *entry_.details;
+            details.unitStarts.push_back(static_cast<int32_t>(before));
+            details.columns.push_back(col);
+            details.widths.push_back(static_cast<uint8_t>(width));
         }
         ++count_;
     }
@@ -107,10 +108,11 @@ public:
             return;
         --count_;
         if (detailed_) {
-            entry_.text.resize(static_cast<size_t>(entry_.unitStarts.back()));
-            entry_.unitStarts.pop_back();
-            entry_.columns.pop_back();
-            entry_.widths.pop_back();
+            SearchLineEntry::Details& details = *entry_.details;
+            entry_.text.resize(static_cast<size_t>(details.unitStarts.back()));
+            details.unitStarts.pop_back();
+            details.columns.pop_back();
+            details.widths.pop_back();
         } else {
             entry_.text.pop_back();
         }
@@ -121,23 +123,25 @@ public:
     void finish()
     {
         if (detailed_)
-            entry_.unitStarts.push_back(static_cast<int32_t>(entry_.text.size()));
+            entry_.details->unitStarts.push_back(static_cast<int32_t>(entry_.text.size()));
     }
 
 private:
     void becomeDetailed()
     {
         detailed_ = true;
+        entry_.details = std::make_unique<SearchLineEntry::Details>();
+        SearchLineEntry::Details& details = *entry_.details;
         // Every character so far was one unit on its own column.
-        entry_.unitStarts.resize(static_cast<size_t>(count_));
-        entry_.columns.resize(static_cast<size_t>(count_));
-        entry_.widths.assign(static_cast<size_t>(count_), 1);
+        details.unitStarts.resize(static_cast<size_t>(count_));
+        details.columns.resize(static_cast<size_t>(count_));
+        details.widths.assign(static_cast<size_t>(count_), 1);
         size_t row = 0;
         for (int64_t k = 0; k < count_; ++k) {
-            while (row + 1 < entry_.rowStarts.size() && entry_.rowStarts[row + 1] <= k)
+            while (row + 1 < entry_.rowCount() && entry_.rowStart(row + 1) <= k)
                 ++row;
-            entry_.unitStarts[static_cast<size_t>(k)] = static_cast<int32_t>(k);
-            entry_.columns[static_cast<size_t>(k)] = static_cast<int32_t>(k - entry_.rowStarts[row]);
+            details.unitStarts[static_cast<size_t>(k)] = static_cast<int32_t>(k);
+            details.columns[static_cast<size_t>(k)] = static_cast<int32_t>(k - entry_.rowStart(row));
         }
     }
 
@@ -154,24 +158,28 @@ private:
 
 int32_t SearchLineEntry::characterAtOrBefore(int32_t unit) const
 {
-    if (unitStarts.empty())
+    if (!details)
         return std::clamp<int32_t>(unit, 0, static_cast<int32_t>(text.size()));
+    const std::vector<int32_t>& unitStarts = details->unitStarts;
     const auto found = std::upper_bound(unitStarts.begin(), unitStarts.end(), unit);
     return std::max<int32_t>(static_cast<int32_t>(found - unitStarts.begin()) - 1, 0);
 }
 
 int32_t SearchLineEntry::characterAtOrAfter(int32_t unit) const
 {
-    if (unitStarts.empty())
+    if (!details)
         return std::clamp<int32_t>(unit, 0, static_cast<int32_t>(text.size()));
+    const std::vector<int32_t>& unitStarts = details->unitStarts;
     const auto found = std::lower_bound(unitStarts.begin(), unitStarts.end(), unit);
     return std::min(static_cast<int32_t>(found - unitStarts.begin()), characterCount());
 }
 
 std::optional<int32_t> SearchLineEntry::characterStartingAt(int32_t unit) const
 {
-    if (unitStarts.empty())
-        return unit >= 0 && unit <= static_cast<int32_t>(text.size()) ? std::optional<int32_t>(unit) : std::nullopt;
+    if (!details)
+        return unit >= 0 && unit <= static_cast<int32_t>(text.size()) ? std::optional<int32_t>(unit)
+                                                                      : std::nullopt;
+    const std::vector<int32_t>& unitStarts = details->unitStarts;
     const auto found = std::lower_bound(unitStarts.begin(), unitStarts.end(), unit);
     if (found == unitStarts.end() || *found != unit)
         return std::nullopt;
@@ -180,27 +188,27 @@ std::optional<int32_t> SearchLineEntry::characterStartingAt(int32_t unit) const
 
 int32_t SearchLineEntry::columnOf(int32_t character, size_t rowIndex) const
 {
-    const int32_t rowStart = rowStarts[rowIndex];
-    if (columns.empty())
+    const int32_t rowStart = this->rowStart(rowIndex);
+    if (!details)
         return character - rowStart;
     // The end of the row: the column after its last character (0 for an empty row).
-    const int32_t rowEnd = rowIndex + 1 < rowStarts.size() ? rowStarts[rowIndex + 1] : characterCount();
-    if (character >= rowEnd || character >= characterCount())
+    if (character >= rowEnd(rowIndex) || character >= characterCount())
         return character > rowStart ? columnAfter(character - 1, rowIndex) : 0;
-    return columns[static_cast<size_t>(character)];
+    return details->columns[static_cast<size_t>(character)];
 }
 
 int32_t SearchLineEntry::columnAfter(int32_t character, size_t rowIndex) const
 {
-    if (columns.empty())
-        return character - rowStarts[rowIndex] + 1;
-    return columns[static_cast<size_t>(character)] + widths[static_cast<size_t>(character)];
+    if (!details)
+        return character - rowStart(rowIndex) + 1;
+    return details->columns[static_cast<size_t>(character)] + details->widths[static_cast<size_t>(character)];
 }
 
 size_t SearchLineEntry::rowIndexOf(int32_t offset) const
 {
-    const auto found = std::upper_bound(rowStarts.begin(), rowStarts.end(), offset);
-    return found == rowStarts.begin() ? 0 : static_cast<size_t>(found - rowStarts.begin()) - 1;
+    // Row 0 starts at 0; the rows after it at `wrapStarts`.
+    const auto found = std::upper_bound(wrapStarts.begin(), wrapStarts.end(), offset);
+    return static_cast<size_t>(found - wrapStarts.begin());
 }
 
 std::u16string_view SearchLineEntry::characterUnits(int32_t character) const
@@ -214,10 +222,11 @@ void SearchLineEntry::buildFolded() const
 {
     if (folded)
         return;
-    std::u16string out;
+    auto made = std::make_unique<Folded>();
+    std::u16string& out = made->text;
+    std::vector<int32_t>& foldedStarts = made->starts;
     out.reserve(text.size());
     const int32_t count = characterCount();
-    foldedStarts.clear();
     foldedStarts.reserve(static_cast<size_t>(count) + 1);
     std::u32string scalars;
     for (int32_t k = 0; k < count; ++k) {
@@ -232,7 +241,8 @@ void SearchLineEntry::buildFolded() const
         for (size_t i = 0; i < units.size(); ++i) {
             const char16_t unit = units[i];
             if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size()) {
-                scalars.push_back(0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00));
+                scalars.push_back(0x10000 + ((char32_t(unit) - 0xD800) << 10) +
+                                  (char32_t(units[i + 1]) - 0xDC00));
                 ++i;
             } else {
                 scalars.push_back(unit);
@@ -241,7 +251,7 @@ void SearchLineEntry::buildFolded() const
         platform::appendCaseFolded(out, scalars);
     }
     foldedStarts.push_back(static_cast<int32_t>(out.size()));
-    folded = std::move(out);
+    folded = std::move(made);
 }
 
 // --- Cache ---------------------------------------------------------------------------------------
@@ -282,19 +292,41 @@ void SearchLineCache::initLinesCache()
     entries_.resize(static_cast<size_t>(count));
 }
 
+void SearchLineCache::prefetch(Buffer& buffer, int64_t row, PrefetchStage stage) const
+{
+    auto& lines = buffer.lines();
+    if (row < 0 || row >= lines.count())
+        return;
+    const BufferLine* line = lines[static_cast<int>(row)].get();
+    const bool kept = static_cast<size_t>(row) < entries_.size();
+    if (stage == PrefetchStage::objects) {
+        // The line and the entry themselves; reading them here would wait for them.
+        __builtin_prefetch(line);
+        if (kept)
+            __builtin_prefetch(&entries_[static_cast<size_t>(row)]);
+        return;
+    }
+    // Asked for earlier, the line and the entry are at hand now: ask for what they point to.
+    __builtin_prefetch(line->cells());
+    if (kept && entries_[static_cast<size_t>(row)].present)
+        __builtin_prefetch(entries_[static_cast<size_t>(row)].text.data());
+}
+
 bool SearchLineCache::isCurrent(const SearchLineEntry& entry, Buffer& buffer, int64_t row) const
 {
     auto& lines = buffer.lines();
     const int64_t count = lines.count();
-    if (row + static_cast<int64_t>(entry.stamps.size()) > count)
+    const size_t rows = entry.rowCount();
+    if (row + static_cast<int64_t>(rows) > count)
         return false;
-    for (size_t j = 0; j < entry.stamps.size(); ++j) {
+    for (size_t j = 0; j < rows; ++j) {
         const std::shared_ptr<BufferLine>& line = lines[static_cast<int>(row + static_cast<int64_t>(j))];
-        if (line != entry.stamps[j].line || line->generation() != entry.stamps[j].generation)
+        const SearchLineEntry::RowStamp& stamp = entry.stamp(j);
+        if (line != stamp.line || line->generation() != stamp.generation)
             return false;
     }
     // A row that now continues the line makes it longer.
-    const int64_t next = row + static_cast<int64_t>(entry.stamps.size());
+    const int64_t next = row + static_cast<int64_t>(rows);
     return next >= count || !lines[static_cast<int>(next)]->isWrapped();
 }
 
@@ -308,31 +340,37 @@ const SearchLineEntry* SearchLineCache::entry(int64_t row)
         return nullptr;
     if (buffer_.lock() != owner->bufferPointer() || static_cast<size_t>(row) >= entries_.size())
         initLinesCache();
-    std::unique_ptr<SearchLineEntry>& slot = entries_[static_cast<size_t>(row)];
-    if (slot) {
-        if (isCurrent(*slot, buffer, row)) {
+    SearchLineEntry& slot = entries_[static_cast<size_t>(row)];
+    if (slot.present) {
+        if (isCurrent(slot, buffer, row)) {
             ++counters_.entriesReused;
-            return slot.get();
+            return &slot;
         }
         ++counters_.entriesStale;
     }
-    slot = std::make_unique<SearchLineEntry>(translateBufferLineToStringWithWrap(buffer, row, true));
+    slot = translateBufferLineToStringWithWrap(buffer, row, true);
     ++counters_.entriesBuilt;
-    counters_.rowsExtracted += slot->stamps.size();
-    return slot.get();
+    counters_.rowsExtracted += slot.rowCount();
+    return &slot;
 }
 
-SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(Buffer& buffer, int64_t row, bool trimRight)
+SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(Buffer& buffer, int64_t row,
+                                                                     bool trimRight)
 {
     SearchLineEntry entry;
+    entry.present = true;
     auto& lines = buffer.lines();
     const int64_t count = lines.count();
     if (row < 0 || row >= count)
         return entry;
     EntryBuilder builder(entry);
+    entry.text.reserve(static_cast<size_t>(lines[static_cast<int>(row)]->count()));
     for (int64_t r = row; r < count; ++r) {
         const std::shared_ptr<BufferLine>& line = lines[static_cast<int>(r)];
-        entry.stamps.push_back({line, line->generation()});
+        if (r == row)
+            entry.firstStamp = {line, line->generation()};
+        else
+            entry.wrapStamps.push_back({line, line->generation()});
         builder.beginRow();
         const bool nextWrapped = r + 1 < count && lines[static_cast<int>(r + 1)]->isWrapped();
         const CellArena& arena = *line->arena();
@@ -343,7 +381,12 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(Buffer& buf
         int end = cells;
         if (trimRight && !nextWrapped) {
             end = 0;
-            for (int col = cells - 1; col >= 0; --col) {
+            // Cells from the used length on all equal the tail blank; when it is empty, the scan
+            // for the last character starts before them.
+            const int scanFrom = line->usedLength() < cells && !holdsCharacter(arena, line->tailBlankCell())
+                                     ? line->usedLength()
+                                     : cells;
+            for (int col = scanFrom - 1; col >= 0; --col) {
                 if (holdsCharacter(arena, packed[col])) {
                     end = std::min(cells, col + (packed[col].isLead() ? 2 : packed[col].width()));
                     break;

@@ -36,28 +36,58 @@ struct SearchLineEntry
         uint64_t generation = 0;
     };
 
+    // The fields a search reads for every line come first, so a kept line costs few cache lines.
+    /// False for a slot that holds no line yet.
+    bool present = false;
+    /// The first row's line and content generation when the entry was built; the rows after it
+    /// are in `wrapStamps`. Kept apart, as are the rows' starts, so a one-row line allocates no
+    /// tables.
+    RowStamp firstStamp;
     /// The characters as UTF-16.
     std::u16string text;
-    /// The UTF-16 offset of each character and, last, of the end; empty when every character is
-    /// one unit (offset = character index).
-    std::vector<int32_t> unitStarts;
-    /// The column of each character in its row; empty when each row's characters sit one per
-    /// column from column 0.
-    std::vector<int32_t> columns;
-    /// The columns each character covers (2 for a wide one); empty when all cover one.
-    std::vector<uint8_t> widths;
-    /// The character offset at which each row of the line begins; the first is 0.
-    std::vector<int32_t> rowStarts{0};
-    /// The lines it was built from, to tell whether it is still true.
-    std::vector<RowStamp> stamps;
+    /// The character offset at which each row after the first begins (the first begins at 0).
+    std::vector<int32_t> wrapStarts;
+    std::vector<RowStamp> wrapStamps;
 
-    /// The text after full case folding and the folded offset of each character (and the end),
-    /// built on the first case-insensitive search of this line.
-    mutable std::optional<std::u16string> folded;
-    mutable std::vector<int32_t> foldedStarts;
+    /// The tables of a line whose characters are not all one unit on one column of their own.
+    struct Details
+    {
+        /// The UTF-16 offset of each character and, last, of the end.
+        std::vector<int32_t> unitStarts;
+        /// The column of each character in its row, and the columns it covers (2 for a wide one).
+        std::vector<int32_t> columns;
+        std::vector<uint8_t> widths;
+    };
+    /// Absent for a simple line, where a character's index is its UTF-16 offset and, counted
+    /// from its row's start, its column.
+    std::unique_ptr<Details> details;
 
-    int32_t characterCount() const { return static_cast<int32_t>(unitStarts.empty() ? text.size() : unitStarts.size() - 1); }
-    int32_t unitOffset(int32_t character) const { return unitStarts.empty() ? character : unitStarts[static_cast<size_t>(character)]; }
+    /// The text after full case folding and the folded offset of each character (and the end).
+    struct Folded
+    {
+        std::u16string text;
+        std::vector<int32_t> starts;
+    };
+    /// Built on the first case-insensitive search of this line.
+    mutable std::unique_ptr<Folded> folded;
+
+    size_t rowCount() const { return 1 + wrapStarts.size(); }
+    /// The character offset at which row `index` of the line begins.
+    int32_t rowStart(size_t index) const { return index == 0 ? 0 : wrapStarts[index - 1]; }
+    /// The offset after row `index`'s last character.
+    int32_t rowEnd(size_t index) const
+    {
+        return index + 1 < rowCount() ? wrapStarts[index] : characterCount();
+    }
+    const RowStamp& stamp(size_t index) const { return index == 0 ? firstStamp : wrapStamps[index - 1]; }
+    int32_t characterCount() const
+    {
+        return static_cast<int32_t>(details ? details->unitStarts.size() - 1 : text.size());
+    }
+    int32_t unitOffset(int32_t character) const
+    {
+        return details ? details->unitStarts[static_cast<size_t>(character)] : character;
+    }
     /// The character holding UTF-16 offset `unit`; the count for the end.
     int32_t characterAtOrBefore(int32_t unit) const;
     /// The first character that starts at or after `unit`.
@@ -72,7 +102,7 @@ struct SearchLineEntry
     size_t rowIndexOf(int32_t offset) const;
     /// The UTF-16 units of one character.
     std::u16string_view characterUnits(int32_t character) const;
-    /// Builds `folded` and `foldedStarts` when they are not yet built.
+    /// Builds `folded` when it is not yet built.
     void buildFolded() const;
 };
 
@@ -107,6 +137,15 @@ public:
     static SearchLineEntry translateBufferLineToStringWithWrap(Buffer& buffer, int64_t row, bool trimRight);
     /// Forgets every entry.
     void invalidate();
+    /// Asks the processor for the memory of ring row `row` and its kept entry ahead of a search
+    /// that reads rows in order (a scrollback's lines lie scattered in memory): first the line and
+    /// entry objects, then, some rows later, the cells and text they point to.
+    enum class PrefetchStage : uint8_t
+    {
+        objects,
+        contents,
+    };
+    void prefetch(Buffer& buffer, int64_t row, PrefetchStage stage) const;
 
     const SearchLineCacheCounters& counters() const { return counters_; }
 
@@ -118,7 +157,7 @@ private:
     int cols_ = -1;
     /// The absolute row of `entries_[0]`.
     int64_t firstAbsoluteRow_ = 0;
-    std::deque<std::unique_ptr<SearchLineEntry>> entries_;
+    std::deque<SearchLineEntry> entries_;
     SearchLineCacheCounters counters_;
 };
 

@@ -10,8 +10,7 @@ namespace kestrovan {
 
 SearchService::SearchService(std::weak_ptr<Terminal> terminal)
     : lineCache(terminal), engine(terminal, lineCache), terminal_(std::move(terminal))
-{
-}
+{}
 
 SearchSelection SearchService::selectionFor(const SearchResult& result, int cols)
 {
@@ -29,10 +28,12 @@ std::optional<SearchSelection> SearchService::currentSearchSelection(const Selec
 {
     if (!selection.active())
         return std::nullopt;
-    return SearchSelection{std::min(selection.start, selection.end), std::max(selection.start, selection.end)};
+    return SearchSelection{std::min(selection.start, selection.end),
+                           std::max(selection.start, selection.end)};
 }
 
-std::optional<SearchResult> SearchService::find(std::string_view term, const SearchOptions& options, bool forward)
+std::optional<SearchResult> SearchService::find(std::string_view term, const SearchOptions& options,
+                                                bool forward)
 {
     if (term.empty()) {
         lastResult.reset();
@@ -93,7 +94,8 @@ void SearchService::reset()
     state = SearchState();
 }
 
-std::pair<int, int> SearchService::matchSummary(std::string_view term, const SearchOptions& options, int limit)
+std::pair<int, int> SearchService::matchSummary(std::string_view term, const SearchOptions& options,
+                                                int limit)
 {
     const std::vector<SearchResult> matches =
         term.empty() ? std::vector<SearchResult>() : engine.findAll(term, options, limit);
@@ -118,7 +120,8 @@ std::optional<int64_t> SearchService::revealTopRow(int64_t row) const
     const int64_t top = buffer.yDisp();
     if (height < 1 || (row >= top && row <= top + height - 1))
         return std::nullopt;
-    return std::min(std::max<int64_t>(buffer.lines().count() - height, 0), std::max<int64_t>(row - height / 2, 0));
+    return std::min(std::max<int64_t>(buffer.lines().count() - height, 0),
+                    std::max<int64_t>(row - height / 2, 0));
 }
 
 } // namespace kestrovan

@@ -37,8 +37,8 @@ public:
     /// A find-bar step on a selection: starts from the live selection (so a selection the user made
     /// between steps is the starting point), selects the match found, or clears the selection when
     /// there is none.
-    std::optional<SearchResult> step(SelectionService& selection, std::string_view term, const SearchOptions& options,
-                                     bool forward);
+    std::optional<SearchResult> step(SelectionService& selection, std::string_view term,
+                                     const SearchOptions& options, bool forward);
     /// Drops the line cache and the current match; the term and options stay.
     void invalidate();
     /// Forgets the search entirely.

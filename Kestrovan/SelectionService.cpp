@@ -34,8 +34,7 @@ int cellWidth(Buffer& buffer, Position at)
 
 SelectionService::SelectionService(std::weak_ptr<Terminal> terminal, bool exclusiveEnd)
     : terminal_(std::move(terminal)), exclusiveEnd_(exclusiveEnd)
-{
-}
+{}
 
 std::shared_ptr<SelectionService> SelectionService::create(const std::shared_ptr<Terminal>& terminal,
                                                            bool exclusiveEnd)
@@ -599,9 +598,11 @@ std::optional<SelectionService::SelectedContentSnapshot> SelectionService::captu
         record.bidiState = line->bidiState();
         // A whole scrollback row can only change by being recycled into a new line object, which
         // the identity check sees; it needs no copy of its cells.
-        const bool wholeScrollbackRow = row < buffer.yBase() && range->lower == 0 && range->upper == line->count();
+        const bool wholeScrollbackRow =
+            row < buffer.yBase() && range->lower == 0 && range->upper == line->count();
         if (!wholeScrollbackRow)
-            record.cells = std::vector<PackedCell>(line->cells() + range->lower, line->cells() + range->upper);
+            record.cells =
+                std::vector<PackedCell>(line->cells() + range->lower, line->cells() + range->upper);
         snapshot.rows.push_back(std::move(record));
     }
     return snapshot;
@@ -628,7 +629,8 @@ bool SelectionService::selectedContentIsUnchanged(const std::vector<SelectedCont
             return false;
         if (recorded.line == line && recorded.contentGeneration == line->generation())
             continue;
-        if (!recorded.cells || recorded.isWrapped != line->isWrapped() || !(recorded.bidiState == line->bidiState()))
+        if (!recorded.cells || recorded.isWrapped != line->isWrapped() ||
+            !(recorded.bidiState == line->bidiState()))
             return false;
         const std::vector<PackedCell>& cells = *recorded.cells;
         const int length = range->upper - range->lower;

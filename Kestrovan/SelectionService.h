@@ -190,7 +190,8 @@ public:
     /// The selected cells before a feed; absent when nothing is selected.
     std::optional<SelectedContentSnapshot> captureSelectedContent() const;
     /// Whether the selected cells of `buffer` still hold what `rows` recorded.
-    bool selectedContentIsUnchanged(const std::vector<SelectedContentSnapshot::Row>& rows, Buffer& buffer) const;
+    bool selectedContentIsUnchanged(const std::vector<SelectedContentSnapshot::Row>& rows,
+                                    Buffer& buffer) const;
     /// Drops the selection when the feed changed its cells or switched buffers.
     void clearIfSelectedContentChanged(const SelectedContentSnapshot& snapshot);
 

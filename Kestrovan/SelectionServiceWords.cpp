@@ -82,12 +82,14 @@ bool isPathCharacter(const Character& c)
 {
     if (isLetterOrNumber(c))
         return true;
-    return c.scalars.size() == 1 && std::u32string_view(U"/._-~+@:").find(c.scalars.front()) != std::u32string_view::npos;
+    return c.scalars.size() == 1 &&
+           std::u32string_view(U"/._-~+@:").find(c.scalars.front()) != std::u32string_view::npos;
 }
 
 bool isTrailingUrlPunctuation(const Character& c)
 {
-    return c.scalars.size() == 1 && std::u32string_view(U".,;:!?").find(c.scalars.front()) != std::u32string_view::npos;
+    return c.scalars.size() == 1 &&
+           std::u32string_view(U".,;:!?").find(c.scalars.front()) != std::u32string_view::npos;
 }
 
 bool isQuote(const Character& c)
@@ -178,8 +180,8 @@ std::vector<SelectionService::LineCell> SelectionService::logicalLineCells(int64
     if (row < 0 || row >= lines.count())
         return cells;
     int64_t first = row;
-    for (int step = 0; step < maximumLogicalLineSteps && first > 0 && lines[static_cast<int>(first)]->isWrapped();
-         ++step)
+    for (int step = 0;
+         step < maximumLogicalLineSteps && first > 0 && lines[static_cast<int>(first)]->isWrapped(); ++step)
         --first;
     int64_t last = row;
     for (int step = 0; step < maximumLogicalLineSteps && last + 1 < lines.count() &&
@@ -205,7 +207,8 @@ std::vector<SelectionService::LineCell> SelectionService::logicalLineCells(int64
     return cells;
 }
 
-std::optional<std::pair<Position, Position>> SelectionService::smartWordRange(Position at, Buffer& buffer) const
+std::optional<std::pair<Position, Position>> SelectionService::smartWordRange(Position at,
+                                                                              Buffer& buffer) const
 {
     const std::vector<LineCell> cells = logicalLineCells(at.row, buffer);
     const auto found = std::find_if(cells.begin(), cells.end(), [&](const LineCell& cell) {
@@ -233,7 +236,7 @@ std::optional<std::pair<Position, Position>> SelectionService::smartWordRange(Po
 // --- URLs, paths and quotes ----------------------------------------------------------------------
 
 std::optional<SelectionService::IndexRange> SelectionService::urlRange(std::span<const Character> chars,
-                                                                        size_t containing)
+                                                                       size_t containing)
 {
     if (containing >= chars.size() || !isUrlCharacter(chars[containing]))
         return std::nullopt;
@@ -318,7 +321,7 @@ size_t SelectionService::trimURLEnd(std::span<const Character> chars, size_t fro
 }
 
 std::optional<SelectionService::IndexRange> SelectionService::pathRange(std::span<const Character> chars,
-                                                                         size_t containing)
+                                                                        size_t containing)
 {
     if (containing >= chars.size() || !isPathCharacter(chars[containing]))
         return std::nullopt;
@@ -387,13 +390,14 @@ bool SelectionService::isDelimitingQuote(std::span<const Character> chars, size_
     if (backslashes % 2 == 1)
         return false;
     // An apostrophe between two letters belongs to a word ("don't").
-    if (quote == '\'' && at > 0 && at + 1 < chars.size() && isLetter(chars[at - 1]) && isLetter(chars[at + 1]))
+    if (quote == '\'' && at > 0 && at + 1 < chars.size() && isLetter(chars[at - 1]) &&
+        isLetter(chars[at + 1]))
         return false;
     return true;
 }
 
 std::optional<SelectionService::IndexRange> SelectionService::quotedRange(std::span<const Character> chars,
-                                                                           size_t at)
+                                                                          size_t at)
 {
     if (at >= chars.size() || !isQuote(chars[at]))
         return std::nullopt;
@@ -439,7 +443,8 @@ void SelectionService::selectPlainWordOrExpression(Position at, Buffer& buffer)
     }
 }
 
-template <typename Include> void SelectionService::simpleScanSelection(Position from, Buffer& buffer, Include include)
+template <typename Include>
+void SelectionService::simpleScanSelection(Position from, Buffer& buffer, Include include)
 {
     const int64_t cols = columnCount();
     int64_t left = from.col;
@@ -484,7 +489,8 @@ void SelectionService::balancedSearchBackward(Position from, Buffer& buffer)
     std::vector<char32_t> expected;
     for (int64_t row = std::min<int64_t>(from.row, buffer.lines().count() - 1); row >= 0; --row) {
         const BufferLine& line = *buffer.lines()[static_cast<int>(row)];
-        const int64_t startCol = row == from.row ? std::min<int64_t>(from.col, line.count() - 1) : line.count() - 1;
+        const int64_t startCol =
+            row == from.row ? std::min<int64_t>(from.col, line.count() - 1) : line.count() - 1;
         for (int64_t col = startCol; col >= 0; --col) {
             const char32_t scalar = singleScalarAt(line, static_cast<int>(col));
             if (!expected.empty() && scalar == expected.back()) {

@@ -86,7 +86,8 @@ void checkMatches(Terminal& terminal, const std::vector<SearchResult>& matches)
             broken("match column outside the row", match.col, terminal.cols());
         if (match.size < 1)
             broken("empty match reported", match.row, match.col);
-        if (previous && (match.row < previous->row || (match.row == previous->row && match.col < previous->col)))
+        if (previous &&
+            (match.row < previous->row || (match.row == previous->row && match.col < previous->col)))
             broken("matches out of buffer order", match.row, match.col);
         previous = &match;
     }
@@ -129,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 0: {
             const std::string bytes = input.bytes(input.byte());
             feedPreservingSelection(
-                t, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), *selection);
+                t, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                *selection);
             break;
         }
         case 1: {
@@ -137,7 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const uint8_t column = input.byte();
             const uint8_t row = input.byte();
             const uint8_t mode = input.byte();
-            updateSelection(t, *selection, action % 6, static_cast<int8_t>(column), static_cast<int8_t>(row), mode % 6);
+            updateSelection(t, *selection, action % 6, static_cast<int8_t>(column), static_cast<int8_t>(row),
+                            mode % 6);
             break;
         }
         case 2:
@@ -158,7 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 SearchService fresh(terminal);
                 const std::vector<SearchResult> uncached = fresh.engine.findAll(lastTerm, lastOptions, 64);
                 // A search whose expression ran out of steps may stop at another line.
-                if (!search.engine.lastSearchStopped() && !fresh.engine.lastSearchStopped() && cached != uncached)
+                if (!search.engine.lastSearchStopped() && !fresh.engine.lastSearchStopped() &&
+                    cached != uncached)
                     broken("the cached search differs from a fresh one", static_cast<long>(cached.size()),
                            static_cast<long>(uncached.size()));
             });

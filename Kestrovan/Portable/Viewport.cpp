@@ -60,8 +60,8 @@ void feedPreservingSelection(Terminal& terminal, std::span<const uint8_t> bytes,
     });
 }
 
-bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t action, int64_t column, int64_t row,
-                     uint32_t mode)
+bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t action, int64_t column,
+                     int64_t row, uint32_t mode)
 {
     return terminal.terminalLock.withLock([&] {
         if (selection.terminal().get() != &terminal || action > 3 || mode > 3)
@@ -82,7 +82,8 @@ bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t a
             buffer.yDisp() + row >= buffer.lines().count())
             return false;
         selection.updatePointerSelection(Position(column, buffer.yDisp() + row),
-                                         action == static_cast<uint32_t>(TerminalSelectionAction::beginAtCell),
+                                         action ==
+                                             static_cast<uint32_t>(TerminalSelectionAction::beginAtCell),
                                          static_cast<SelectionService::PointerMode>(mode));
         return true;
     });

@@ -74,8 +74,8 @@ void feedPreservingSelection(Terminal& terminal, std::span<const uint8_t> bytes,
 /// Applies a host's selection request: `action` (0 begin at a cell, 1 extend to it, 2 clear,
 /// 3 select all) with `mode` (0 character, 1 word, 2 row, 3 extend) at a screen cell. False, with
 /// nothing changed, for a service of another terminal, an unknown code or a cell off the screen.
-bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t action, int64_t column, int64_t row,
-                     uint32_t mode);
+bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t action, int64_t column,
+                     int64_t row, uint32_t mode);
 TerminalSelectionState selectionState(Terminal& terminal, SelectionService& selection);
 /// The selected text, or the empty string when nothing is selected.
 std::string selectionText(Terminal& terminal, SelectionService& selection);

@@ -31,7 +31,8 @@ struct SearchFixture : TerminalFixture
             out.emplace_back(r.col, r.row, r.size);
         return out;
     }
-    std::optional<std::pair<int64_t, int64_t>> step(std::string_view term, SearchOptions options, bool forward)
+    std::optional<std::pair<int64_t, int64_t>> step(std::string_view term, SearchOptions options,
+                                                    bool forward)
     {
         const auto result = search.step(*selection, term, options, forward);
         if (!result)
@@ -46,10 +47,14 @@ TEST(SearchEngineTests, MatchesMapToTheCellsTheyCover)
 {
     SearchFixture f(10, 4);
     // "hello" starts on column 7 and wraps into the next row.
-    f.t().feed("xxxxxxxhello world\r\n\xe4\xb8\xad\xe6\x96\x87" "abc\r\nxx stra\xc3\x9f" "e yy");
+    f.t().feed("xxxxxxxhello world\r\n\xe4\xb8\xad\xe6\x96\x87"
+               "abc\r\nxx stra\xc3\x9f"
+               "e yy");
     EXPECT_EQ(f.all("hello", plain), (Matches{{7, 0, 5}})) << "a term split by a soft wrap";
     EXPECT_EQ(f.all("abc", plain), (Matches{{4, 2, 3}})) << "wide characters shift the column by two";
-    EXPECT_EQ(f.all("STRASSE", plain), (Matches{{3, 3, 6}})) << "full case folding: six cells for \"stra\xc3\x9f" "e\"";
+    EXPECT_EQ(f.all("STRASSE", plain), (Matches{{3, 3, 6}}))
+        << "full case folding: six cells for \"stra\xc3\x9f"
+           "e\"";
     EXPECT_EQ(f.all("STRASSE", exact), Matches{});
     EXPECT_EQ(f.all("\xc3\x9f", plain), (Matches{{7, 3, 1}}));
     EXPECT_EQ(f.all("s", plain).size(), 1u) << "half of a folded \xc3\x9f is no match";

@@ -43,7 +43,8 @@ TEST(SelectionServiceTests, DoubleClickSelectsTheThingUnderThePointer)
     const Case cases[] = {
         {"URL with balanced parentheses, without the full stop", 40, "see https://ex.com/a_(b). end", 10, 0,
          "https://ex.com/a_(b)"},
-        {"URL inside parentheses, without the unopened closer", 40, "(https://ex.com/x) y", 5, 0, "https://ex.com/x"},
+        {"URL inside parentheses, without the unopened closer", 40, "(https://ex.com/x) y", 5, 0,
+         "https://ex.com/x"},
         {"scheme without two slashes is no URL", 40, "mailto:someone here", 2, 0, "mailto"},
         {"three-w after a blank", 40, "go www.ex.com now", 5, 0, "www.ex.com"},
         {"path with line and column", 40, "at src/x.c:12:5 here", 5, 0, "src/x.c:12:5"},
@@ -57,8 +58,12 @@ TEST(SelectionServiceTests, DoubleClickSelectsTheThingUnderThePointer)
         {"punctuation alone selects nothing", 40, "foo,bar", 3, 0, ""},
         {"run of blanks", 40, "a    b", 2, 0, "    "},
         {"URL wrapped over two rows", 12, "x https://example.com/long", 4, 1, "https://example.com/long"},
-        {"URL wrapped where a wide character did not fit", 10, "https://e\xe4\xb8\xad" "x y", 1, 1,
-         "https://e\xe4\xb8\xad" "x"},
+        {"URL wrapped where a wide character did not fit", 10,
+         "https://e\xe4\xb8\xad"
+         "x y",
+         1, 1,
+         "https://e\xe4\xb8\xad"
+         "x"},
         {"wide letters are one word", 20, "\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97 z", 3, 0,
          "\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97"},
     };
@@ -74,7 +79,8 @@ TEST(SelectionServiceTests, DoubleClickSelectsTheThingUnderThePointer)
 TEST(SelectionServiceTests, PointerGesturesCoverWholeCellsAndExtendFromTheirAnchors)
 {
     SelectionFixture fixture(20, 3);
-    fixture.t().feed("a\xe4\xb8\xad" "bcdefg");
+    fixture.t().feed("a\xe4\xb8\xad"
+                     "bcdefg");
 
     // A press on the right half of a wide character starts at its first half and covers both.
     fixture.pointer(2, 0, true, Mode::character);
@@ -172,7 +178,8 @@ TEST(SelectionServiceTests, FeedsDropTheSelectionOnlyWhenItsCellsChange)
     Terminal& t = fixture.t();
     SelectionService& s = *fixture.selection;
     const auto feed = [&](std::string_view bytes) {
-        feedPreservingSelection(t, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), s);
+        feedPreservingSelection(t, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                                s);
     };
     feed("hello\r\nworld");
     s.setSelection(Position(0, 0), Position(3, 0));
@@ -193,7 +200,8 @@ TEST(SelectionServiceTests, SelectedTextOfStreamsRowsAndRectangles)
     SelectionFixture fixture(6, 4);
     Terminal& t = fixture.t();
     SelectionService& s = *fixture.selection;
-    t.feed("abcdefgh\r\n\xe4\xb8\xad\xe6\x96\x87" "ab\r\nx\xe4\xb8\xad\xe6\x96\x87y");
+    t.feed("abcdefgh\r\n\xe4\xb8\xad\xe6\x96\x87"
+           "ab\r\nx\xe4\xb8\xad\xe6\x96\x87y");
 
     s.setSelection(Position(1, 0), Position(2, 2));
     EXPECT_EQ(s.getSelectedText(), "bcdefgh\n\xe4\xb8\xad") << "wrapped rows join, a hard break stays";

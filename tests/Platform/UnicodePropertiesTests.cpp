@@ -20,7 +20,8 @@ TEST(UnicodeProperties, LettersNumbersAndFullCaseFolding)
     EXPECT_EQ(platform::caseFolded(u"STRASSE"), u"strasse");
     EXPECT_EQ(platform::caseFolded(u"Stra\u00DFe"), u"strasse") << "\u00DF folds to two letters";
     EXPECT_EQ(platform::caseFolded(u"\u0130"), u"i\u0307") << "capital I with dot above";
-    EXPECT_EQ(platform::caseFolded(u"\u03A3\u03C3\u03C2"), u"\u03C3\u03C3\u03C3") << "every sigma folds alike";
+    EXPECT_EQ(platform::caseFolded(u"\u03A3\u03C3\u03C2"), u"\u03C3\u03C3\u03C3")
+        << "every sigma folds alike";
     EXPECT_EQ(platform::caseFolded(u"\U00010400"), u"\U00010428") << "Deseret, outside the BMP";
     EXPECT_EQ(platform::caseFolded(std::u16string(1, char16_t(0xDC00))), u"\uFFFD") << "a lone surrogate";
 }

@@ -1,8 +1,7 @@
 // The viewport API as a host drives it: scrolling clamped to the scrollback, feeding that keeps an
 // untouched selection, and driving and reading the selection by screen cells.
-#include "Kestrovan/RecordingTerminalDelegate.h"
-
 #include "Kestrovan/Portable/Viewport.h"
+#include "Kestrovan/RecordingTerminalDelegate.h"
 #include "Kestrovan/SelectionService.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +12,8 @@ namespace {
 
 void feed(Terminal& t, std::string_view bytes, SelectionService& selection)
 {
-    feedPreservingSelection(t, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), selection);
+    feedPreservingSelection(t, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                            selection);
 }
 
 TEST(ViewportTests, ScrollingClampsToTheScrollback)
