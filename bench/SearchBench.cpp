@@ -5,9 +5,9 @@
 // about 1% of them holding "needle" once. Our search runs plain, case-insensitive ("NEEDLE") and as
 // a regular expression ("ne+dle"); grep runs `-c -F`, `-c -i -F` and `-c -E` over a file of the same
 // rows, process start included. "cold" drops the line cache first (untimed, as a resize does), so
-// the rows are read out of the buffer again; "warm" reuses it, as repeated next/previous steps and count updates do. Every
-// benchmark reports rows per second; main prints the ratios and the cache counters of a find-next
-// after one new line of output.
+// the rows are read out of the buffer again; "warm" reuses it, as repeated next/previous steps and count
+// updates do. Every benchmark reports rows per second; main prints the ratios and the cache counters of a
+// find-next after one new line of output.
 #include "BenchRatio.h"
 
 #include "Kestrovan/SearchService.h"
@@ -49,9 +49,9 @@ struct Corpus
 const Corpus& corpus()
 {
     static const Corpus made = [] {
-        static const char* const words[] = {"alpha", "beta",  "gamma", "delta", "build", "error", "warning",
-                                            "src",   "main",  "value", "index", "thread", "render", "frame",
-                                            "cache", "line",  "token", "parse", "queue", "scroll"};
+        static const char* const words[] = {"alpha", "beta", "gamma", "delta", "build",  "error",  "warning",
+                                            "src",   "main", "value", "index", "thread", "render", "frame",
+                                            "cache", "line", "token", "parse", "queue",  "scroll"};
         std::mt19937 random(11);
         Corpus corpus;
         for (int row = 0; row < rowCount; ++row) {
@@ -129,8 +129,8 @@ void findAll(benchmark::State& state, const char* term, SearchOptions options, b
     }
     if (found != static_cast<size_t>(corpus().hits))
         state.SkipWithError("the search did not find every needle");
-    state.counters["rows/s"] = benchmark::Counter(double(rowCount) * double(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+    state.counters["rows/s"] =
+        benchmark::Counter(double(rowCount) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void grep(benchmark::State& state, std::vector<const char*> flags)
@@ -170,23 +170,50 @@ void grep(benchmark::State& state, std::vector<const char*> flags)
     }
     if (count != text.hits)
         state.SkipWithError("grep counted another number of rows");
-    state.counters["rows/s"] = benchmark::Counter(double(rowCount) * double(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+    state.counters["rows/s"] =
+        benchmark::Counter(double(rowCount) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 constexpr SearchOptions plain{true, false, false};
 constexpr SearchOptions caseless{false, false, false};
 constexpr SearchOptions regex{true, true, false};
 
-void plainCold(benchmark::State& state) { findAll(state, "needle", plain, true); }
-void plainWarm(benchmark::State& state) { findAll(state, "needle", plain, false); }
-void caselessCold(benchmark::State& state) { findAll(state, "NEEDLE", caseless, true); }
-void caselessWarm(benchmark::State& state) { findAll(state, "NEEDLE", caseless, false); }
-void regexCold(benchmark::State& state) { findAll(state, "ne+dle", regex, true); }
-void regexWarm(benchmark::State& state) { findAll(state, "ne+dle", regex, false); }
-void grepPlain(benchmark::State& state) { grep(state, {"-c", "-F", "needle"}); }
-void grepCaseless(benchmark::State& state) { grep(state, {"-c", "-i", "-F", "NEEDLE"}); }
-void grepRegex(benchmark::State& state) { grep(state, {"-c", "-E", "ne+dle"}); }
+void plainCold(benchmark::State& state)
+{
+    findAll(state, "needle", plain, true);
+}
+void plainWarm(benchmark::State& state)
+{
+    findAll(state, "needle", plain, false);
+}
+void caselessCold(benchmark::State& state)
+{
+    findAll(state, "NEEDLE", caseless, true);
+}
+void caselessWarm(benchmark::State& state)
+{
+    findAll(state, "NEEDLE", caseless, false);
+}
+void regexCold(benchmark::State& state)
+{
+    findAll(state, "ne+dle", regex, true);
+}
+void regexWarm(benchmark::State& state)
+{
+    findAll(state, "ne+dle", regex, false);
+}
+void grepPlain(benchmark::State& state)
+{
+    grep(state, {"-c", "-F", "needle"});
+}
+void grepCaseless(benchmark::State& state)
+{
+    grep(state, {"-c", "-i", "-F", "NEEDLE"});
+}
+void grepRegex(benchmark::State& state)
+{
+    grep(state, {"-c", "-E", "ne+dle"});
+}
 
 BENCHMARK(plainCold)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(plainWarm)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -235,7 +262,8 @@ int main(int argc, char** argv)
         if (!times.count(ours) || !times.count(peer) || times[peer] <= 0)
             return;
         std::printf("%-13s %10.0f rows/s   grep %10.0f rows/s   %.2fx grep's time\n", name.c_str(),
-                    rowCount / (times[ours] / 1000.0), rowCount / (times[peer] / 1000.0), times[ours] / times[peer]);
+                    rowCount / (times[ours] / 1000.0), rowCount / (times[peer] / 1000.0),
+                    times[ours] / times[peer]);
     };
     ratio("plainCold", "grepPlain");
     ratio("plainWarm", "grepPlain");
