@@ -82,6 +82,8 @@ bool SearchEngine::isContinuation(int64_t row) const
     return owner->buffer().lines()[static_cast<int>(row)]->isWrapped();
 }
 
+// Everything that depends only on the term is done once per operation, not once per line: the
+// needle's conversion to UTF-16 and its case folding, or the expression's compilation.
 SearchEngine::Query SearchEngine::prepare(std::string_view term, const SearchOptions& options)
 {
     Query query;
@@ -147,6 +149,9 @@ void SearchEngine::forEachRegexMatch(const SearchLineEntry& entry, Query& query,
         query.stopped = true;
 }
 
+// The first match starting at or after character `from`. A regular expression is run over the
+// whole line, not from `from`, so that anchors and look-behinds see the line as it is; matches
+// that start earlier are passed over.
 std::optional<SearchEngine::CharacterRange> SearchEngine::matchForward(const SearchLineEntry& entry,
                                                                        int32_t from, Query& query) const
 {
@@ -190,6 +195,7 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchForward(const Sea
     }
 }
 
+// The last match ending at or before character `to`.
 std::optional<SearchEngine::CharacterRange> SearchEngine::matchBackward(const SearchLineEntry& entry,
                                                                         int32_t to, Query& query) const
 {
@@ -262,6 +268,9 @@ int32_t SearchEngine::bufferColsToStringOffset(const SearchLineEntry& entry, int
     return offset;
 }
 
+// A match's cells: its first character's column and row, and its length counted across rows in
+// steps of the terminal's width. A match that ends exactly at a row's end ends at column 0 of the
+// next row, which gives the same length as the row's last column plus one.
 SearchResult SearchEngine::resultFor(const SearchLineEntry& entry, int64_t row, CharacterRange range,
                                      const Query& query) const
 {
@@ -304,6 +313,8 @@ std::optional<SearchResult> SearchEngine::findInLine(SearchPosition& position, Q
     if (query.stopped || position.row < 0 || position.row >= lineCount())
         return std::nullopt;
     const int cols = terminalCols();
+    // The line's text starts at its first row; a position on a continuation row is that many
+    // widths into it.
     if (isContinuation(position.row)) {
         if (isReverseSearch) {
             // The row above holds the start of this line; it searches this part too.
@@ -392,6 +403,8 @@ SearchEngine::findPreviousWithSelection(std::string_view term, const SearchOptio
     };
     const int cols = terminalCols();
     const int64_t last = lineCount() - 1;
+    // Reverse searches carry the column from row to row: a continuation row adds a width and
+    // leaves its part to the row above, and a column past a line's end means the whole line.
 
     SearchPosition position{cols, last};
     if (previousSelection) {

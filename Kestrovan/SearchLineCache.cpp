@@ -218,6 +218,9 @@ std::u16string_view SearchLineEntry::characterUnits(int32_t character) const
     return std::u16string_view(text).substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
 }
 
+// Folding goes character by character so that each character's folded text starts at a known
+// offset: a folded match counts only when it begins and ends on those offsets, so "ss" finds
+// "\u00DF" whole but "s" never finds half of it.
 void SearchLineEntry::buildFolded() const
 {
     if (folded)
@@ -265,6 +268,8 @@ void SearchLineCache::invalidate()
     cols_ = -1;
 }
 
+// Called at the start of every search. Keeping entries across searches is what makes find-next
+// and the match count cheap; dropping them is only needed when rows stop meaning the same lines.
 void SearchLineCache::initLinesCache()
 {
     const std::shared_ptr<Terminal> owner = terminal_.lock();
@@ -312,6 +317,9 @@ void SearchLineCache::prefetch(Buffer& buffer, int64_t row, PrefetchStage stage)
         __builtin_prefetch(entries_[static_cast<size_t>(row)].text.data());
 }
 
+// An entry is true while each of its rows is still the same line object with the same content
+// generation (every change of a line's cells or wrap flag moves it, and the entry holds the line,
+// so its address cannot be reused) and no row has since been wrapped onto its end.
 bool SearchLineCache::isCurrent(const SearchLineEntry& entry, Buffer& buffer, int64_t row) const
 {
     auto& lines = buffer.lines();
@@ -354,6 +362,8 @@ const SearchLineEntry* SearchLineCache::entry(int64_t row)
     return &slot;
 }
 
+// The same text rule as copying a selection: empty cells read as spaces, the empty right half of
+// a wide character adds nothing, trailing empty cells are trimmed from the line's last row only.
 SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(Buffer& buffer, int64_t row,
                                                                      bool trimRight)
 {

@@ -32,6 +32,8 @@ std::optional<SearchSelection> SearchService::currentSearchSelection(const Selec
                            std::max(selection.start, selection.end)};
 }
 
+// One step: the engine continues from `lastSelection` (after it for the same term, at it for a
+// changed one), and the match found becomes the next step's starting point.
 std::optional<SearchResult> SearchService::find(std::string_view term, const SearchOptions& options,
                                                 bool forward)
 {
@@ -66,6 +68,8 @@ std::optional<SearchResult> SearchService::findPrevious(std::string_view term, c
     return find(term, options, false);
 }
 
+// The find bar's step. Starting from the live selection rather than the remembered match lets a
+// selection the user made between steps be where the next step starts.
 std::optional<SearchResult> SearchService::step(SelectionService& selection, std::string_view term,
                                                 const SearchOptions& options, bool forward)
 {
@@ -94,6 +98,8 @@ void SearchService::reset()
     state = SearchState();
 }
 
+// The count is bounded by `limit` so that a term matching on every row of a long scrollback does
+// not make every keystroke in the find bar count them all.
 std::pair<int, int> SearchService::matchSummary(std::string_view term, const SearchOptions& options,
                                                 int limit)
 {
@@ -110,6 +116,7 @@ std::pair<int, int> SearchService::matchSummary(std::string_view term, const Sea
     return {index, static_cast<int>(matches.size())};
 }
 
+// The alternate screen has no scrollback to move through, so a match there is always on screen.
 std::optional<int64_t> SearchService::revealTopRow(int64_t row) const
 {
     const std::shared_ptr<Terminal> owner = terminal_.lock();

@@ -127,6 +127,9 @@ int64_t SelectionService::lineCount() const
 
 // --- Starting and extending ----------------------------------------------------------------------
 
+// Positions are clamped only where a gesture could carry a pointer off the grid into state that
+// lasts (block corners, explicit selections, the double-click entry); character-mode extension
+// and soft starts keep what they are given, as the pointer reported it.
 Position SelectionService::clamp(const Buffer& buffer, Position position) const
 {
     const int64_t maxCol = exclusiveEnd_ ? buffer.cols() : buffer.cols() - 1;
@@ -135,6 +138,8 @@ Position SelectionService::clamp(const Buffer& buffer, Position position) const
                     std::clamp<int64_t>(position.row, 0, maxRow));
 }
 
+// The start of a fresh character selection at a screen cell. The delegate hears of it twice, as
+// the flag and then the modes change, so a host that redraws on each call sees both states.
 void SelectionService::startSelection(int64_t row, int64_t col)
 {
     const Buffer* buffer = currentBuffer();
@@ -209,6 +214,8 @@ void SelectionService::dragExtend(int64_t row, int64_t col)
     dragExtend(Position(col, row + (buffer ? buffer->yDisp() : 0)));
 }
 
+// Rows selected whole always cover whole logical lines: a triple click on a wrapped row takes
+// every row of its line, and extending by rows grows by lines.
 void SelectionService::setRowSelection(int64_t from, int64_t through)
 {
     const int64_t lo = logicalLineRows(std::min(from, through)).first;
@@ -217,6 +224,8 @@ void SelectionService::setRowSelection(int64_t from, int64_t through)
     end = Position(exclusiveEnd_ ? columnCount() : columnCount() - 1, hi);
 }
 
+// Shift-click: the selection grows or shrinks to the pointer, the end farther from it staying put.
+// In word mode the pointer snaps outwards to a word edge; in row mode to whole logical lines.
 void SelectionService::shiftExtend(Position p)
 {
     Buffer* buffer = currentBuffer();
@@ -251,6 +260,8 @@ void SelectionService::shiftExtend(Position p)
     notify();
 }
 
+// Extension about the pivot, the cell where the gesture began: the selection always runs between
+// the pivot and the pointer, on whichever side of the pivot the pointer is.
 void SelectionService::pivotExtend(Position p)
 {
     if (!pivot)
@@ -279,6 +290,8 @@ void SelectionService::pivotExtend(Position p)
     notify();
 }
 
+// A drag after a press. A word drag keeps the double-clicked word selected and grows by whole
+// words on the side the pointer moved to; a block drag moves the rectangle's free corner.
 void SelectionService::dragExtend(Position p)
 {
     Buffer* buffer = currentBuffer();
@@ -351,6 +364,8 @@ std::pair<int64_t, int64_t> SelectionService::logicalLineRows(int64_t row) const
 
 // --- Pointer gestures ----------------------------------------------------------------------------
 
+// The cell the pointer is over as a start and an end column, so that a wide character is always
+// selected as the two columns it covers, whichever half the pointer hit.
 std::pair<Position, Position> SelectionService::pointerCell(Position position) const
 {
     Buffer* buffer = currentBuffer();
@@ -380,6 +395,9 @@ void SelectionService::normalizePointerEndpoints()
         ++end.col;
 }
 
+// Character-mode extension keeps the anchor cell selected on both sides of it: dragging left of
+// the press selects from the pointer's cell through the anchor cell, right of it from the anchor
+// through the pointer's cell.
 void SelectionService::characterExtension(Position cellStart, Position cellEnd)
 {
     const Position anchor = pivot.value_or(start);
@@ -402,6 +420,9 @@ void SelectionService::wordEndFixUp(Position cellStart, Position cellEnd)
         end = cellEnd;
 }
 
+// One entry for every pointer gesture of a host or the view: presses start a selection by
+// character, word or row, shift-presses extend it, and drags extend it in its own mode. Shift with
+// nothing selected is a plain press.
 void SelectionService::updatePointerSelection(Position position, bool begin, PointerMode mode)
 {
     Buffer* buffer = currentBuffer();
@@ -464,6 +485,9 @@ void SelectionService::updatePointerSelection(Position position, bool begin, Poi
 
 // --- Geometry ------------------------------------------------------------------------------------
 
+// What renderers and copies read: the columns of one row that the selection covers. A stream
+// covers the rest of its first row, whole middle rows and the start of its last row; a block the
+// same columns on every row.
 std::optional<ColumnRange> SelectionService::selectedColumnsRange(int64_t row, int cols) const
 {
     if (row < std::min(start.row, end.row) || row > std::max(start.row, end.row))
@@ -505,6 +529,8 @@ std::optional<ColumnRange> SelectionService::selectedColumnsRange(int64_t row, i
 
 // --- Scrolling -----------------------------------------------------------------------------------
 
+// The terminal calls this for every scroll that moves rows in place (inside margins, insert and
+// delete lines, a full ring's scroll), while any selection is active.
 void SelectionService::adjustForInPlaceScroll(int64_t top, int64_t bottom, int64_t lines)
 {
     if (!active_ || lines == 0)
@@ -528,6 +554,8 @@ void SelectionService::adjustForInPlaceScroll(int64_t top, int64_t bottom, int64
             leftRange = true;
         return shifted;
     };
+    // Everything is computed before anything is stored, so a selection that turns out to leave
+    // the region is cleared whole rather than half moved.
     Position newStart(start.col, moved(start.row));
     Position newEnd(end.col, moved(end.row));
     std::optional<Position> newPivot = pivot;
@@ -572,6 +600,9 @@ void SelectionService::invalidateForColumnRestrictedScroll(int64_t top, int64_t 
 
 // --- The feed check ------------------------------------------------------------------------------
 
+// The feed check runs on every output batch while something is selected, so it records only
+// what it needs to tell "unchanged" cheaply: each selected row's line object and generation, and
+// a copy of the selected cells for the rows a feed may rewrite in place.
 std::optional<SelectionService::SelectedContentSnapshot> SelectionService::captureSelectedContent() const
 {
     const std::shared_ptr<Terminal> owner = terminal_.lock();
@@ -627,8 +658,12 @@ bool SelectionService::selectedContentIsUnchanged(const std::vector<SelectedCont
         const SelectedContentSnapshot::Row& recorded = rows[index++];
         if (recorded.columns != *range)
             return false;
+        // The same line untouched since: nothing to compare.
         if (recorded.line == line && recorded.contentGeneration == line->generation())
             continue;
+        // Otherwise the cells decide: output that wrote the same characters with the same look
+        // (a redraw) keeps the selection. A recycled scrollback row kept no cells and counts as
+        // changed.
         if (!recorded.cells || recorded.isWrapped != line->isWrapped() ||
             !(recorded.bidiState == line->bidiState()))
             return false;

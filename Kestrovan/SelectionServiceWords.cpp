@@ -173,6 +173,8 @@ void SelectionService::selectWordOrExpression(Position at, Buffer& buffer)
     notify();
 }
 
+// The cells of a logical line, limited to 100 rows each way so a double click in a huge wrapped
+// line (a minified file, a long base64 blob) stays quick.
 std::vector<SelectionService::LineCell> SelectionService::logicalLineCells(int64_t row, Buffer& buffer) const
 {
     std::vector<LineCell> cells;
@@ -207,6 +209,8 @@ std::vector<SelectionService::LineCell> SelectionService::logicalLineCells(int64
     return cells;
 }
 
+// URLs first, then paths, then quoted strings: a URL may hold a path and quotes may hold either,
+// and the click means the most specific thing under it.
 std::optional<std::pair<Position, Position>> SelectionService::smartWordRange(Position at,
                                                                               Buffer& buffer) const
 {
@@ -247,6 +251,8 @@ std::optional<SelectionService::IndexRange> SelectionService::urlRange(std::span
     while (hi < chars.size() && isUrlCharacter(chars[hi]))
         ++hi;
 
+    // The run of URL characters around the click bounds every candidate; a URL starts at a scheme
+    // ("https://") or at "www." that does not continue a word, host or path.
     // Candidate starts, each with the least end a URL from it must reach: past "://" for a
     // scheme, past "www." for the three-w form.
     std::vector<std::pair<size_t, size_t>> candidates;
@@ -283,6 +289,7 @@ std::optional<SelectionService::IndexRange> SelectionService::urlRange(std::span
         }
         ++k;
     }
+    // The first candidate whose trimmed URL reaches past its marker and covers the click wins.
     for (const auto& [s, minimumEnd] : candidates) {
         const size_t e = trimURLEnd(chars, s, hi);
         if (s <= containing && containing < e && minimumEnd < e)
@@ -335,6 +342,8 @@ std::optional<SelectionService::IndexRange> SelectionService::pathRange(std::spa
     while (hi - lo >= 2 && is(chars[hi - 1], '.') && isLetterOrNumber(chars[hi - 2]))
         --hi;
 
+    // "src/x.c:12:5" and "/usr/lib:/opt/lib" both have colons: the segments between them are
+    // paths of their own, and only number-only segments join the path before them.
     // Segments between colons; a path segment takes in up to two numeric segments after it (a
     // line number, then a column).
     std::vector<IndexRange> segments;
@@ -380,6 +389,8 @@ std::optional<SelectionService::IndexRange> SelectionService::pathRange(std::spa
     return std::nullopt;
 }
 
+// Whether a quote character opens or closes a string: not when escaped by an odd number of
+// backslashes, and an apostrophe not when it sits inside a word.
 bool SelectionService::isDelimitingQuote(std::span<const Character> chars, size_t at, char32_t quote)
 {
     if (at >= chars.size() || !is(chars[at], quote))
@@ -404,6 +415,7 @@ std::optional<SelectionService::IndexRange> SelectionService::quotedRange(std::s
     const char32_t quote = chars[at].scalars.front();
     if (!isDelimitingQuote(chars, at, quote))
         return std::nullopt;
+    // Quotes pair up from the start of the line: an odd count before this one means it closes.
     size_t before = 0;
     for (size_t k = 0; k < at; ++k)
         before += isDelimitingQuote(chars, k, quote) ? 1 : 0;
@@ -457,6 +469,8 @@ void SelectionService::simpleScanSelection(Position from, Buffer& buffer, Includ
     end = Position(right, from.row);
 }
 
+// From an opening bracket to its own closer, nested pairs skipped, as far as the bottom of the
+// screen. Only single-scalar cells can be brackets, so the scan reads scalars without unpacking.
 void SelectionService::balancedSearchForward(Position from, Buffer& buffer)
 {
     start = from;
@@ -483,6 +497,7 @@ void SelectionService::balancedSearchForward(Position from, Buffer& buffer)
     end = from;
 }
 
+// From a closing bracket back to its own opener, up through the scrollback if need be.
 void SelectionService::balancedSearchBackward(Position from, Buffer& buffer)
 {
     end = from;
@@ -535,6 +550,8 @@ Position SelectionService::extendToWordBoundary(Position position, Buffer& buffe
     return Position(col, position.row);
 }
 
+// The word the view looks up in a dictionary: word characters only, on the row under the pointer,
+// with its text as copying it would give.
 std::optional<std::pair<std::string, Position>> SelectionService::word(Position at, Buffer& buffer) const
 {
     const std::shared_ptr<Terminal> owner = terminal();

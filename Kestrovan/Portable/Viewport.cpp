@@ -49,6 +49,9 @@ void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
     });
 }
 
+// The feed transaction a view runs, for hosts without one: the selected cells are noted before
+// the parse and compared after it, all under one hold of the lock so nothing else can change them
+// in between.
 void feedPreservingSelection(Terminal& terminal, std::span<const uint8_t> bytes, SelectionService& selection)
 {
     terminal.terminalLock.withLock([&] {
@@ -60,6 +63,8 @@ void feedPreservingSelection(Terminal& terminal, std::span<const uint8_t> bytes,
     });
 }
 
+// Host input is checked before anything changes: codes and cells come from another process or
+// language runtime and may be anything.
 bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t action, int64_t column,
                      int64_t row, uint32_t mode)
 {
@@ -89,6 +94,8 @@ bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t a
     });
 }
 
+// Spans are reported for the rows on screen only; a selection wholly in scrollback above the view
+// is active with no spans, which tells the host to draw nothing but keep its copy command on.
 TerminalSelectionState selectionState(Terminal& terminal, SelectionService& selection)
 {
     return terminal.terminalLock.withLock([&] {

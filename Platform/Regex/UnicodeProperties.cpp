@@ -15,6 +15,8 @@ bool isScalar(char32_t value)
 
 } // namespace
 
+// Alphabetic rather than the letter categories: it also takes in the marks and letter-like
+// numbers that belong inside words of scripts with combining vowels.
 bool isLetter(char32_t scalar)
 {
     return isScalar(scalar) && u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_ALPHABETIC);
