@@ -124,7 +124,7 @@ void findAll(benchmark::State& state, const char* term, SearchOptions options, b
             s.search->invalidate();
             state.ResumeTiming();
         }
-        s.terminal->terminalLock.withLock(
+        s.terminal->terminalLock().withLock(
             [&] { found = s.search->engine.findAll(term, options, 1 << 30).size(); });
     }
     if (found != static_cast<size_t>(corpus().hits))
@@ -230,10 +230,10 @@ void printFindNextAfterOneLine()
 {
     Scrollback& s = scrollback();
     Terminal& t = *s.terminal;
-    t.terminalLock.withLock([&] { s.search->engine.findAll("needle", plain, 1 << 30); });
+    t.terminalLock().withLock([&] { s.search->engine.findAll("needle", plain, 1 << 30); });
     const SearchLineCacheCounters before = s.search->lineCache.counters();
     t.feed("one more line with a needle\r\n");
-    t.terminalLock.withLock([&] {
+    t.terminalLock().withLock([&] {
         s.search->findNext("needle", plain);
         s.search->matchSummary("needle", plain, 1 << 30);
     });

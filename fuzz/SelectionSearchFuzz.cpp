@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const uint8_t bits = input.byte();
             lastOptions = optionsFrom(bits);
             lastTerm = input.bytes(input.byte() % 12);
-            t.terminalLock.withLock([&] {
+            t.terminalLock().withLock([&] {
                 if ((operation & 0x0F) == 3) {
                     search.step(*selection, lastTerm, lastOptions, (bits & 8) == 0);
                     return;
@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 5: {
             const uint8_t kind = input.byte();
             const Position at(static_cast<int8_t>(input.byte()), input.byte() % 80);
-            t.terminalLock.withLock([&] {
+            t.terminalLock().withLock([&] {
                 switch (kind % 4) {
                 case 0:
                     selection->shiftExtend(at);
@@ -192,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 6: {
             const int cols = 2 + input.byte() % 39;
             const int rows = 1 + input.byte() % 10;
-            t.terminalLock.withLock([&] {
+            t.terminalLock().withLock([&] {
                 t.resize(cols, rows);
                 // The owner of a search invalidates it and drops the selection on every resize.
                 search.invalidate();
@@ -202,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         default: {
             std::string text = selectionText(t, *selection);
-            t.terminalLock.withLock([&] {
+            t.terminalLock().withLock([&] {
                 const auto [index, total] = search.matchSummary(lastTerm, lastOptions, 16);
                 if (index < 0 || index > total || total > 16)
                     broken("summary out of range", index, total);

@@ -25,12 +25,12 @@ TerminalViewportState viewportStateLocked(Terminal& terminal)
 
 TerminalViewportState viewportState(Terminal& terminal)
 {
-    return terminal.terminalLock.withLock([&] { return viewportStateLocked(terminal); });
+    return terminal.terminalLock().withLock([&] { return viewportStateLocked(terminal); });
 }
 
 void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
 {
-    terminal.terminalLock.withLock([&] {
+    terminal.terminalLock().withLock([&] {
         Buffer& buffer = terminal.buffer();
         const int64_t maximum = std::max<int64_t>(buffer.lines().count() - terminal.rows(), 0);
         const int64_t current = buffer.yDisp();
@@ -54,7 +54,7 @@ void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
 // in between.
 void feedPreservingSelection(Terminal& terminal, std::span<const uint8_t> bytes, SelectionService& selection)
 {
-    terminal.terminalLock.withLock([&] {
+    terminal.terminalLock().withLock([&] {
         const bool ours = selection.terminal().get() == &terminal;
         const auto captured = ours ? selection.captureSelectedContent() : std::nullopt;
         terminal.feed(bytes);
@@ -68,7 +68,7 @@ void feedPreservingSelection(Terminal& terminal, std::span<const uint8_t> bytes,
 bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t action, int64_t column,
                      int64_t row, uint32_t mode)
 {
-    return terminal.terminalLock.withLock([&] {
+    return terminal.terminalLock().withLock([&] {
         if (selection.terminal().get() != &terminal || action > 3 || mode > 3)
             return false;
         switch (static_cast<TerminalSelectionAction>(action)) {
@@ -98,7 +98,7 @@ bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t a
 // is active with no spans, which tells the host to draw nothing but keep its copy command on.
 TerminalSelectionState selectionState(Terminal& terminal, SelectionService& selection)
 {
-    return terminal.terminalLock.withLock([&] {
+    return terminal.terminalLock().withLock([&] {
         TerminalSelectionState state;
         state.viewport = viewportStateLocked(terminal);
         state.active = selection.active() && selection.hasSelectionRange();
@@ -117,7 +117,7 @@ TerminalSelectionState selectionState(Terminal& terminal, SelectionService& sele
 
 std::string selectionText(Terminal& terminal, SelectionService& selection)
 {
-    return terminal.terminalLock.withLock(
+    return terminal.terminalLock().withLock(
         [&] { return selection.active() ? selection.getSelectedText() : std::string(); });
 }
 
