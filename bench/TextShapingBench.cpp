@@ -2,10 +2,11 @@
 // fallback cascade's answer for one character, cached and not. The peer is HarfBuzz alone, shaping
 // the same ASCII row in the same font with a reused buffer and no fallback or cluster analysis;
 // main prints what the layer costs on top of it.
+#include "BenchRatio.h"
+
 #include "Platform/Text/FontFallback.h"
 #include "Platform/Text/FontRegistry.h"
 #include "Platform/Text/ShapedLine.h"
-#include "BenchRatio.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

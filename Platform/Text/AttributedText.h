@@ -16,8 +16,7 @@
 
 namespace platform {
 
-template <typename Attributes>
-class AttributedText
+template <typename Attributes> class AttributedText
 {
 public:
     /// `length` UTF-16 units, following the previous run, drawn with `attributes`.

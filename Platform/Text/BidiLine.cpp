@@ -14,8 +14,9 @@ BidiLine::BidiLine(std::vector<BidiRun> runs, std::vector<uint8_t> levels)
             break;
         // A right-to-left run shows its logical units from last to first.
         for (int32_t i = 0; i < run.length; ++i)
-            visualToLogical_.push_back(run.direction == BidiDirection::rightToLeft ? run.logicalStart + run.length - 1 - i
-                                                                                   : run.logicalStart + i);
+            visualToLogical_.push_back(run.direction == BidiDirection::rightToLeft
+                                           ? run.logicalStart + run.length - 1 - i
+                                           : run.logicalStart + i);
     }
     logicalToVisual_.assign(count, -1);
     bool complete = int32_t(visualToLogical_.size()) == count;

@@ -52,8 +52,7 @@ public:
 
 private:
     struct Token
-    {
-    };
+    {};
 
 public:
     BidiParagraph(Token, std::u16string text, BidiBase base);

@@ -150,8 +150,7 @@ public:
 
 private:
     struct Token
-    {
-    };
+    {};
 
 public:
     Font(Token, std::shared_ptr<FontFace> face, double pointSize);

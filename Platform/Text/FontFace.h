@@ -41,8 +41,7 @@ public:
 
     /// Runs `body` with the FreeType face, holding the face's lock for the call: FreeType faces may
     /// be used by one thread at a time only.
-    template <typename Body>
-    auto withFreeTypeFace(Body&& body) const EXCLUDES(freeTypeMutex_)
+    template <typename Body> auto withFreeTypeFace(Body&& body) const EXCLUDES(freeTypeMutex_)
     {
         MutexLock lock(freeTypeMutex_);
         return body(freeTypeFace_);
@@ -50,8 +49,7 @@ public:
 
 private:
     struct Token
-    {
-    };
+    {};
 
 public:
     FontFace(Token, FaceLocation location, hb_blob_t* blob, FT_FaceRec_* freeTypeFace);

@@ -57,7 +57,8 @@ bool FontFallback::prefersColor(std::u32string_view scalars)
     for (char32_t scalar : scalars) {
         if (scalar == textPresentationSelector)
             return false;
-        if (scalar == emojiPresentationSelector || u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI_PRESENTATION) ||
+        if (scalar == emojiPresentationSelector ||
+            u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI_PRESENTATION) ||
             u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI_MODIFIER))
             color = true;
     }
@@ -131,8 +132,8 @@ FontRef FontFallback::search(const FontRef& base, std::u32string_view scalars, b
 std::shared_ptr<const FallbackList> FontFallback::list(const Font& base, bool color)
 {
     const FontTraits traits = base.traits();
-    const std::string key = base.familyName() + '\n' + char('0' + traits.bold) + char('0' + traits.italic) +
-                            char('0' + color);
+    const std::string key =
+        base.familyName() + '\n' + char('0' + traits.bold) + char('0' + traits.italic) + char('0' + color);
     {
         MutexLock lock(mutex_);
         if (auto found = lists_.find(key); found != lists_.end())

@@ -37,11 +37,25 @@ Catalogue& catalogue()
     return *shared;
 }
 
+// At exit the configuration is released, so that leak checkers see every font set it holds
+// freed; a lookup made later still (from another exit handler) finds no fonts instead of crashing.
+void releaseConfig()
+{
+    Catalogue& cat = catalogue();
+    MutexLock lock(cat.mutex);
+    if (cat.config)
+        FcConfigDestroy(cat.config);
+    cat.config = nullptr;
+    cat.loadFailed = true;
+}
+
 FcConfig* configLocked(Catalogue& cat) REQUIRES(cat.mutex)
 {
     if (!cat.config && !cat.loadFailed) {
         cat.config = FcInitLoadConfigAndFonts();
         cat.loadFailed = cat.config == nullptr;
+        if (cat.config)
+            std::atexit(releaseConfig);
     }
     return cat.config;
 }
@@ -71,7 +85,8 @@ double numberOf(FcPattern* pattern, const char* object, double fallback)
         return real;
     FcRange* range = nullptr;
     double begin = 0, end = 0;
-    if (FcPatternGetRange(pattern, object, 0, &range) == FcResultMatch && FcRangeGetDouble(range, &begin, &end))
+    if (FcPatternGetRange(pattern, object, 0, &range) == FcResultMatch &&
+        FcRangeGetDouble(range, &begin, &end))
         return (begin + end) / 2;
     return fallback;
 }
@@ -112,8 +127,7 @@ bool isVariableWhole(FcPattern* pattern)
 }
 
 // The application's fonts first, then the system's: on equal merit the bundled face wins.
-template <typename Visit>
-void forEachFace(FcConfig* config, Visit&& visit)
+template <typename Visit> void forEachFace(FcConfig* config, Visit&& visit)
 {
     for (FcSetName which : {FcSetApplication, FcSetSystem}) {
         FcFontSet* set = FcConfigGetFonts(config, which);
@@ -263,7 +277,8 @@ std::optional<FaceLocation> FontRegistry::findMonospace()
     return found;
 }
 
-std::optional<FaceLocation> FontRegistry::findStyle(std::string_view family, FontTraits traits, int regularWeight)
+std::optional<FaceLocation> FontRegistry::findStyle(std::string_view family, FontTraits traits,
+                                                    int regularWeight)
 {
     const std::string wanted(family);
     const double weight = traits.bold ? FC_WEIGHT_BOLD : regularWeight;
@@ -295,7 +310,8 @@ std::optional<FaceLocation> FontRegistry::findStyle(std::string_view family, Fon
     return found;
 }
 
-std::shared_ptr<const FallbackList> FontRegistry::fallbackList(std::string_view family, FontTraits traits, bool color)
+std::shared_ptr<const FallbackList> FontRegistry::fallbackList(std::string_view family, FontTraits traits,
+                                                               bool color)
 {
     auto impl = std::make_unique<FallbackList::Impl>();
     Catalogue& cat = catalogue();
@@ -322,7 +338,8 @@ std::shared_ptr<const FallbackList> FontRegistry::fallbackList(std::string_view 
             for (int i = 0; i < sorted->nfont; ++i) {
                 FcCharSet* charset = nullptr;
                 auto location = locationOf(sorted->fonts[i]);
-                if (!location || FcPatternGetCharSet(sorted->fonts[i], FC_CHARSET, 0, &charset) != FcResultMatch)
+                if (!location ||
+                    FcPatternGetCharSet(sorted->fonts[i], FC_CHARSET, 0, &charset) != FcResultMatch)
                     continue;
                 impl->entries.push_back({std::move(*location), FcCharSetCopy(charset)});
             }

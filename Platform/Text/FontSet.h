@@ -17,7 +17,8 @@ struct FontSet
     FontRef italic;
     FontRef boldItalic;
 
-    /// The set whose regular face is `normal`, the others found in its family. `normal` A null `normal` gives an empty set.
+    /// The set whose regular face is `normal`, the others found in its family. `normal` A null `normal` gives
+    /// an empty set.
     static FontSet fromNormal(const FontRef& normal);
 
     /// The font for a bold and italic choice.

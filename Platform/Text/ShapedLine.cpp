@@ -121,16 +121,15 @@ class Shaper
 public:
     Shaper(std::u16string_view text, std::vector<ShapedRun>& runs, std::vector<ShapedGlyph>& glyphs)
         : text_(text), runs_(runs), glyphs_(glyphs)
-    {
-    }
+    {}
 
     // Adds one cluster, continuing the open segment when font, input run and script allow.
     void add(const FontRef& font, uint32_t sourceRun, bool isFallback, uint32_t start, uint32_t end)
     {
         const hb_script_t script = scriptOf(text_.substr(start, end - start));
-        const bool scriptFits =
-            isNeutral(script) || isNeutral(open_.script) || script == open_.script;
-        if (open_.font && open_.font == font && open_.sourceRun == sourceRun && open_.end == start && scriptFits) {
+        const bool scriptFits = isNeutral(script) || isNeutral(open_.script) || script == open_.script;
+        if (open_.font && open_.font == font && open_.sourceRun == sourceRun && open_.end == start &&
+            scriptFits) {
             open_.end = end;
             if (isNeutral(open_.script))
                 open_.script = script;

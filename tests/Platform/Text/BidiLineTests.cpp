@@ -35,7 +35,10 @@ TEST(BidiLineTests, VisualOrderOfMixedText)
         {u"  ", BidiBase::rightToLeft, {1, 0}, {{0, 2, rtl}}},
         {u"אב", BidiBase::leftToRight, {1, 0}, {{0, 2, rtl}}},
         // Hebrew inside Latin: the Hebrew run alone is reversed.
-        {u"ab אבג cd", BidiBase::leftToRight, {0, 1, 2, 5, 4, 3, 6, 7, 8}, {{0, 3, ltr}, {3, 3, rtl}, {6, 3, ltr}}},
+        {u"ab אבג cd",
+         BidiBase::leftToRight,
+         {0, 1, 2, 5, 4, 3, 6, 7, 8},
+         {{0, 3, ltr}, {3, 3, rtl}, {6, 3, ltr}}},
         // Latin inside Hebrew: the paragraph runs right to left, the Latin word keeps its order.
         {u"אב cd", BidiBase::rightToLeft, {3, 4, 2, 1, 0}, {{3, 2, ltr}, {0, 3, rtl}}},
         // Digits after Hebrew stay in their own order.

@@ -1,5 +1,6 @@
-#include "Platform/Text/FontFallback.h"
 #include "TextTestFonts.h"
+
+#include "Platform/Text/FontFallback.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -33,8 +34,8 @@ TEST(FontFallbackTests, CharactersTheTerminalFontLacksGetAFaceThatHasThem)
     } cases[] = {
         {u"中", "CJK", false},
         {u"😀", "Emoji", true},
-        {u"∯", "", false},                // a contour integral, in DejaVu but not in JetBrains Mono
-        {u"क्षि", "Devanagari", false},   // one cluster: KA, VIRAMA, SSA, VOWEL SIGN I
+        {u"∯", "", false},                 // a contour integral, in DejaVu but not in JetBrains Mono
+        {u"क्षि", "Devanagari", false},     // one cluster: KA, VIRAMA, SSA, VOWEL SIGN I
         {u"#\uFE0F\u20E3", "Emoji", true}, // a keycap sequence asks for colour
         {u"☺\uFE0F", "Emoji", true},       // U+FE0F turns a text-default smiley into emoji
         {u"↔\uFE0F", "Emoji", true},       // even where the terminal font has a plain arrow
@@ -100,18 +101,17 @@ TEST(FontFallbackTests, PresentationRules)
         std::u32string scalars;
         bool color;
     } cases[] = {
-        {U"😀", true},            // emoji by default
-        {U"😀\uFE0E", false},     // asked for text
-        {U"☺", false},            // text by default
-        {U"☺\uFE0F", true},       // asked for emoji
-        {U"✌\U0001F3FD", true},   // a skin-tone modifier makes an emoji
-        {U"🇩🇪", true},           // regional indicators
-        {U"a", false},
-        {U"e\u0301", false},
-        {U"", false},
+        {U"😀", true},           // emoji by default
+        {U"😀\uFE0E", false},    // asked for text
+        {U"☺", false},          // text by default
+        {U"☺\uFE0F", true},     // asked for emoji
+        {U"✌\U0001F3FD", true}, // a skin-tone modifier makes an emoji
+        {U"🇩🇪", true},          // regional indicators
+        {U"a", false},          {U"e\u0301", false}, {U"", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(FontFallback::prefersColor(c.scalars), c.color) << int(c.scalars.empty() ? 0 : c.scalars[0]);
+        EXPECT_EQ(FontFallback::prefersColor(c.scalars), c.color)
+            << int(c.scalars.empty() ? 0 : c.scalars[0]);
 
     // Joiners and selectors need no glyph of their own.
     FontRef emoji = Font::named("Noto Color Emoji", 16);

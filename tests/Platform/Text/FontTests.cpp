@@ -1,7 +1,8 @@
+#include "TextTestFonts.h"
+
 #include "Platform/Text/Font.h"
 #include "Platform/Text/FontRegistry.h"
 #include "Platform/Text/FontSet.h"
-#include "TextTestFonts.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -56,7 +57,8 @@ TEST(FontTests, MissingFontsFallBackToTheSystemMonospacedFont)
 {
     EXPECT_FALSE(FontRegistry::registerFile("/nonexistent/Vesk_Vesk.bundle/Fonts/JetBrainsMono-Regular.ttf"));
     // A file that is not a font is refused too.
-    EXPECT_FALSE(FontRegistry::registerFile(std::string(KESTROVAN_TEST_DATA_DIR) + "/unicode/GraphemeBreakTest.txt"));
+    EXPECT_FALSE(
+        FontRegistry::registerFile(std::string(KESTROVAN_TEST_DATA_DIR) + "/unicode/GraphemeBreakTest.txt"));
     EXPECT_FALSE(Font::named("VeskMissingFont-Regular", 16));
     EXPECT_FALSE(Font::named("", 16));
 

@@ -1,8 +1,9 @@
+#include "TextTestFonts.h"
+
 #include "Platform/Text/AttributedText.h"
 #include "Platform/Text/FontFallback.h"
 #include "Platform/Text/FontSet.h"
 #include "Platform/Text/ShapedLine.h"
-#include "TextTestFonts.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -179,7 +180,8 @@ TEST(ShapedLineTests, FontsAndTheFallbackCacheServeSeveralThreadsAtOnce)
 {
     FontRef font = textfonts::terminalFont(16);
     FontFallback fallback;
-    const std::u16string lines[] = {u"plain ascii -> => !=", u"中文 😀 ∯ क्षि e\u0301", u"👍🏽🇩🇪 ☺\uFE0E"};
+    const std::u16string lines[] = {u"plain ascii -> => !=", u"中文 😀 ∯ क्षि e\u0301",
+                                    u"👍🏽🇩🇪 ☺\uFE0E"};
     std::vector<std::vector<ShapedGlyph>> expected;
     for (const auto& text : lines) {
         const FontRun run{uint32_t(text.size()), font};
