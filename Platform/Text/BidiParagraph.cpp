@@ -68,6 +68,8 @@ std::optional<BidiLine> BidiParagraph::line(int32_t start, int32_t limit) const
     if (start < 0 || limit > length() || start >= limit)
         return std::nullopt;
     MutexLock lock(mutex_);
+    // Everything the caller needs is copied out of ICU before the line object closes, so the
+    // result is a plain value that needs neither ICU nor this paragraph afterwards.
     UErrorCode status = U_ZERO_ERROR;
     UBiDi* row = ubidi_openSized(limit - start, 0, &status);
     if (U_FAILURE(status))
@@ -79,6 +81,7 @@ std::optional<BidiLine> BidiParagraph::line(int32_t start, int32_t limit) const
     if (U_SUCCESS(status) && levels) {
         std::vector<BidiRun> runs;
         runs.reserve(runCount);
+        // Visual runs come left to right; a right-to-left run names its lowest logical index.
         for (int32_t i = 0; i < runCount; ++i) {
             BidiRun run;
             const UBiDiDirection direction = ubidi_getVisualRun(row, i, &run.logicalStart, &run.length);

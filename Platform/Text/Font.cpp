@@ -45,6 +45,8 @@ FontRef Font::fromFile(const std::string& path, uint32_t faceIndex, double point
     return atLocation(FaceLocation{path, faceIndex}, pointSize);
 }
 
+// The constructors check the size before anything is looked up or opened: a bad size must
+// cost nothing and leave no face open.
 FontRef Font::named(std::string_view name, double pointSize)
 {
     if (!isUsableSize(pointSize))
@@ -64,6 +66,9 @@ FontRef Font::monospace(double pointSize)
 Font::Font(Token, std::shared_ptr<FontFace> face, double pointSize)
     : id_(nextFontId.fetch_add(1, std::memory_order_relaxed)), face_(std::move(face)), pointSize_(pointSize)
 {
+    const FaceLocation& location = face_->location();
+    valueHash_ = std::hash<std::string>()(location.path) ^ (std::hash<uint32_t>()(location.index) * 31) ^
+                 (std::hash<double>()(pointSize_) * 131);
     hbFont_ = hb_font_create(face_->harfBuzzFace());
     const int scale = static_cast<int>(std::max(1L, std::lround(pointSize_ * unitsPerPoint)));
     hb_font_set_scale(hbFont_, scale, scale);
@@ -72,13 +77,18 @@ Font::Font(Token, std::shared_ptr<FontFace> face, double pointSize)
     // Immutable from here on: HarfBuzz then allows shaping and measuring from any thread at once.
     hb_font_make_immutable(hbFont_);
 
+    // Metrics are read once, here, from the font's own tables (hhea or OS/2 as the font asks);
+    // where a font lacks one (no cap height in an old font), HarfBuzz's estimate stands in, so
+    // every field is usable without a check at the caller.
     const auto position = [this](hb_ot_metrics_tag_t tag) {
         hb_position_t value = 0;
         hb_ot_metrics_get_position_with_fallback(hbFont_, tag, &value);
         return double(value) / unitsPerPoint;
     };
     metrics_.ascent = position(HB_OT_METRICS_TAG_HORIZONTAL_ASCENDER);
+    // HarfBuzz's descender is a y-up offset (negative); the metrics give it as a distance.
     metrics_.descent = -position(HB_OT_METRICS_TAG_HORIZONTAL_DESCENDER);
+    // A negative line gap is a font error; no line should be drawn closer for it.
     metrics_.leading = std::max(0.0, position(HB_OT_METRICS_TAG_HORIZONTAL_LINE_GAP));
     metrics_.underlinePosition = position(HB_OT_METRICS_TAG_UNDERLINE_OFFSET);
     metrics_.underlineThickness = position(HB_OT_METRICS_TAG_UNDERLINE_SIZE);
@@ -93,6 +103,7 @@ Font::~Font()
 
 FontRef Font::withSize(double pointSize) const
 {
+    // The face is shared; only the HarfBuzz font and the metrics are made again.
     if (pointSize == pointSize_)
         return shared_from_this();
     return make(face_, pointSize);
@@ -115,6 +126,8 @@ FontRef Font::withTraits(FontTraits traits) const
 
 std::optional<GlyphId> Font::glyph(char32_t scalar) const
 {
+    // Glyph 0 is the missing-glyph box: a character map that points there has no glyph for the
+    // character, and the fallback cascade must look elsewhere.
     hb_codepoint_t glyph = 0;
     if (!hb_font_get_nominal_glyph(hbFont_, scalar, &glyph) || glyph == 0)
         return std::nullopt;
@@ -217,6 +230,7 @@ uint32_t Font::faceIndex() const
 
 bool Font::hasTable(uint32_t tag) const
 {
+    // HarfBuzz gives an empty blob for a missing table; a present table is never empty.
     hb_blob_t* blob = hb_face_reference_table(face_->harfBuzzFace(), tag);
     const bool present = hb_blob_get_length(blob) > 0;
     hb_blob_destroy(blob);

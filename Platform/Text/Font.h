@@ -111,6 +111,8 @@ public:
     bool isMonospace() const;
     /// True when both fonts are the same face at the same size, whatever their ids.
     bool isSameFont(const Font& other) const;
+    /// A hash of face and size that agrees with `isSameFont`, for maps keyed by font value.
+    size_t valueHash() const { return valueHash_; }
 
     const std::string& familyName() const;
     const std::string& styleName() const;
@@ -163,6 +165,7 @@ private:
     double pointSize_;
     hb_font_t* hbFont_ = nullptr;
     FontMetrics metrics_;
+    size_t valueHash_ = 0;
 };
 
 } // namespace platform

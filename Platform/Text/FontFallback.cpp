@@ -95,6 +95,9 @@ FontRef FontFallback::fontFor(const FontRef& base, std::u16string_view cluster)
         ++statistics_.misses;
     }
 
+    // The search outside the lock may call into fontconfig and open font files. A colour request
+    // that no colour face meets takes the font's own plain glyph, then any plain face; a
+    // character nothing has stays with the font, which draws its missing-glyph box.
     FontRef answer = search(base, scalars, color);
     if (!answer && color && baseCovers)
         answer = base;
@@ -129,6 +132,8 @@ FontRef FontFallback::search(const FontRef& base, std::u32string_view scalars, b
     return font && covers(*font, scalars) ? font : nullptr;
 }
 
+// Sorting every installed face costs milliseconds, so the sorted list for a family, style and
+// colour preference is made once and kept; a miss then only walks it.
 std::shared_ptr<const FallbackList> FontFallback::list(const Font& base, bool color)
 {
     const FontTraits traits = base.traits();

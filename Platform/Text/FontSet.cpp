@@ -2,6 +2,8 @@
 
 namespace platform {
 
+// Each style is looked up in the regular font's own family, as a font manager converts a font to
+// a trait, so a set is never a mix of families.
 FontSet FontSet::fromNormal(const FontRef& normal)
 {
     FontSet set;

@@ -172,6 +172,7 @@ public:
         run.glyphStart = uint32_t(glyphs_.size());
         run.isFallback = open_.isFallback;
         constexpr double unit = 1.0 / Font::unitsPerPoint;
+        // The pen runs on across segments, so the whole line is one row of positions.
         for (unsigned i = 0; i < count; ++i) {
             ShapedGlyph glyph;
             glyph.glyph = infos[i].codepoint;
@@ -216,6 +217,9 @@ ShapedLine ShapedLine::shape(std::u16string_view text, std::span<const FontRun> 
     const std::vector<uint32_t>& boundaries = work.boundaries;
     line.glyphs_.reserve(text.size());
 
+    // Walk the runs in order and, inside each, the grapheme clusters: each cluster is given a font
+    // (the run's or a fallback), and the shaper joins neighbours that share font, run and script
+    // into one HarfBuzz call.
     Shaper shaper(text, line.runs_, line.glyphs_);
     const uint32_t size = uint32_t(text.size());
     uint32_t runStart = 0;

@@ -129,6 +129,8 @@ TEST(FontTests, IdentityEqualityAndTables)
     ASSERT_TRUE(b);
     EXPECT_NE(a->id(), b->id()) << "each object has its own id";
     EXPECT_TRUE(a->isSameFont(*b));
+    EXPECT_EQ(a->valueHash(), b->valueHash());
+    EXPECT_NE(a->valueHash(), a->withSize(17)->valueHash());
     EXPECT_EQ(a->withSize(16), a) << "the same size gives the font itself";
     EXPECT_FALSE(a->isSameFont(*a->withSize(16.5)));
     EXPECT_NE(a->withSize(16.5)->id(), a->id());
