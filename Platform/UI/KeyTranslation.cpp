@@ -393,8 +393,9 @@ KeyEvent translateKey(const ToolkitKey& key, KeyEventType type)
     event.characters = text;
     if (flags.has(ModifierFlags::control) && text.size() == 1 && !function)
         event.characters[0] = applyingControl(text[0]);
-    if (function) {
-        // A function key's character does not change with modifiers.
+    if (function || isKeypadKeysym(key.keyval)) {
+        // A function key's character does not change with modifiers, nor does a keypad key's
+        // (the other renderings would drop Num Lock, which no modifier mask carries).
         event.charactersIgnoringModifiers = text;
         event.charactersWithoutModifiers = text;
         event.charactersWithShift = text;
