@@ -563,6 +563,7 @@ gboolean CoreViewWidget::onPointerEvent(GtkEventControllerLegacy*, GdkEvent* eve
     double y = 0;
     if (!self->widgetPoint(event, &x, &y))
         return false;
+    self->lastPointer_ = UIPoint{x, y};
     const GdkModifierType state = gdk_event_get_modifier_state(event);
 
     MouseEvent mouse;
@@ -601,6 +602,7 @@ void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double
     auto* self = static_cast<CoreViewWidget*>(data);
     if (!self->core_)
         return;
+    self->lastPointer_ = UIPoint{x, y};
     MouseEvent mouse;
     mouse.type = MouseEventType::entered;
     mouse.location = self->viewPoint(x, y);
@@ -632,11 +634,12 @@ gboolean CoreViewWidget::onScroll(GtkEventControllerScroll* controller, double d
     double x = 0;
     double y = 0;
     GdkEvent* event = gtk_event_controller_get_current_event(base);
-    if (!event || !self->widgetPoint(event, &x, &y))
-        x = y = 0;
+    // X11 scroll events carry no position; the pointer is where it was last seen then.
+    if (event && self->widgetPoint(event, &x, &y))
+        self->lastPointer_ = UIPoint{x, y};
     const bool precise = gtk_event_controller_scroll_get_unit(controller) == GDK_SCROLL_UNIT_SURFACE;
     const ScrollEvent scroll =
-        scrollEventFromToolkit(dx, dy, precise, self->viewPoint(x, y),
+        scrollEventFromToolkit(dx, dy, precise, self->viewPoint(self->lastPointer_.x, self->lastPointer_.y),
                                modifierFlagsOfState(gtk_event_controller_get_current_event_state(base)),
                                gtk_event_controller_get_current_event_time(base));
     const std::shared_ptr<ViewCore> core = self->core_;

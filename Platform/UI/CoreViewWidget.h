@@ -132,6 +132,8 @@ private:
     GdkEvent* currentKeyEvent_ = nullptr;
     /// Keys whose press the input method saw: their releases go to it too.
     std::set<uint32_t> keysWithInputMethod_;
+    /// Where the pointer was last seen, y-down in the widget.
+    UIPoint lastPointer_;
     int pressedButton_ = -1;
     int pressClickCount_ = 0;
 };
