@@ -118,23 +118,22 @@ CoreViewWidget::CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core
 {
     // Children never draw outside the view, as the terminal's subviews expect.
     gtk_widget_set_overflow(widget_, GTK_OVERFLOW_HIDDEN);
-    g_signal_connect_swapped(widget_, "notify::scale-factor", G_CALLBACK(+[](CoreViewWidget* self) {
-                                 self->updateScale();
-                             }),
-                             this);
+    g_signal_connect_swapped(widget_, "notify::scale-factor",
+                             G_CALLBACK(+[](CoreViewWidget* self) { self->updateScale(); }), this);
     if (role_ == Role::topLevel) {
         gtk_widget_set_focusable(widget_, true);
         gtk_widget_set_cursor_from_name(widget_, cursorName(CursorShape::iBeam));
         inputMethod_ = std::make_unique<InputMethodBridge>(widget_, core_.get());
         installInputControllers();
-        g_signal_connect_swapped(widget_, "map", G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }),
-                                 this);
+        g_signal_connect_swapped(widget_, "map",
+                                 G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
         g_signal_connect_swapped(widget_, "unmap",
                                  G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
         GtkSettings* settings = gtk_widget_get_settings(widget_);
         for (const char* property : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"})
             g_signal_connect_swapped(settings, property,
-                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateAppearance(); }), this);
+                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateAppearance(); }),
+                                     this);
     } else {
         // A subview lets clicks through to the view under it.
         gtk_widget_set_can_target(widget_, false);
@@ -253,7 +252,8 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
         if (backing_.surface())
             presentSurface(snapshot, backing_.surface());
     }
-    for (GtkWidget* child = gtk_widget_get_first_child(widget_); child; child = gtk_widget_get_next_sibling(child))
+    for (GtkWidget* child = gtk_widget_get_first_child(widget_); child;
+         child = gtk_widget_get_next_sibling(child))
         gtk_widget_snapshot_child(widget_, child, snapshot);
 }
 
@@ -295,7 +295,8 @@ void CoreViewWidget::rooted()
     if (window_ && role_ == Role::topLevel) {
         for (const char* property : {"notify::is-active", "notify::focus-widget"})
             g_signal_connect_swapped(window_, property,
-                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateWindowState(); }), this);
+                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateWindowState(); }),
+                                     this);
     }
     updateScale();
     if (core_)
@@ -326,7 +327,8 @@ void CoreViewWidget::realized()
         if (surface && GDK_IS_TOPLEVEL(surface)) {
             toplevelSurface_ = surface;
             g_signal_connect_swapped(surface, "notify::state",
-                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
+                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }),
+                                     this);
         }
     }
     updateScale();
@@ -382,7 +384,8 @@ void CoreViewWidget::updateVisibility()
 {
     bool visible = gtk_widget_get_mapped(widget_);
     if (toplevelSurface_)
-        visible = visible && !(gdk_toplevel_get_state(GDK_TOPLEVEL(toplevelSurface_)) & GDK_TOPLEVEL_STATE_MINIMIZED);
+        visible = visible &&
+                  !(gdk_toplevel_get_state(GDK_TOPLEVEL(toplevelSurface_)) & GDK_TOPLEVEL_STATE_MINIMIZED);
     if (visible == windowVisible_)
         return;
     windowVisible_ = visible;
@@ -415,7 +418,8 @@ void CoreViewWidget::setCursor(CursorShape shape)
 void CoreViewWidget::interpretKeyEvent(const KeyEvent& event)
 {
     // The input method sees the toolkit's own event; it must be the one being delivered now.
-    if (inputMethod_ && currentKeyEvent_ && gdk_key_event_get_keycode(currentKeyEvent_) == event.hardwareKeycode &&
+    if (inputMethod_ && currentKeyEvent_ &&
+        gdk_key_event_get_keycode(currentKeyEvent_) == event.hardwareKeycode &&
         inputMethod_->filterKey(currentKeyEvent_)) {
         keysWithInputMethod_.insert(event.hardwareKeycode);
         return;
@@ -467,7 +471,8 @@ void CoreViewWidget::beep()
     gtk_widget_error_bell(widget_);
 }
 
-ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keycode, GdkModifierType state) const
+ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keycode,
+                                      GdkModifierType state) const
 {
     ToolkitKey key;
     key.keyval = keyval;
@@ -483,8 +488,8 @@ ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keyco
         int effectiveLayout = 0;
         int level = 0;
         GdkModifierType consumed{};
-        if (gdk_display_translate_key(display, keycode, modifiers, int(layout), &result, &effectiveLayout, &level,
-                                      &consumed))
+        if (gdk_display_translate_key(display, keycode, modifiers, int(layout), &result, &effectiveLayout,
+                                      &level, &consumed))
             return result;
         return 0;
     };
@@ -548,8 +553,8 @@ bool CoreViewWidget::widgetPoint(GdkEvent* event, double* x, double* y) const
     double offsetY = 0;
     gtk_native_get_surface_transform(native, &offsetX, &offsetY);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    return gtk_widget_translate_coordinates(GTK_WIDGET(native), widget_, surfaceX - offsetX, surfaceY - offsetY, x,
-                                            y);
+    return gtk_widget_translate_coordinates(GTK_WIDGET(native), widget_, surfaceX - offsetX,
+                                            surfaceY - offsetY, x, y);
     G_GNUC_END_IGNORE_DEPRECATIONS
 }
 

@@ -97,8 +97,8 @@ private:
 
     static gboolean onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
                                  GdkModifierType state, gpointer self);
-    static void onKeyReleased(GtkEventControllerKey* controller, guint keyval, guint keycode, GdkModifierType state,
-                              gpointer self);
+    static void onKeyReleased(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                              GdkModifierType state, gpointer self);
     static gboolean onPointerEvent(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer self);
     static void onPointerEnter(GtkEventControllerMotion* controller, double x, double y, gpointer self);
     static void onPointerLeave(GtkEventControllerMotion* controller, gpointer self);

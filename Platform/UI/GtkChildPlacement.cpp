@@ -42,7 +42,8 @@ UIRect childFrame(GtkWidget* child)
 
 void allocateChildren(GtkWidget* parent, int height)
 {
-    for (GtkWidget* child = gtk_widget_get_first_child(parent); child; child = gtk_widget_get_next_sibling(child)) {
+    for (GtkWidget* child = gtk_widget_get_first_child(parent); child;
+         child = gtk_widget_get_next_sibling(child)) {
         if (!gtk_widget_get_visible(child))
             continue;
         const UIRect frame = flippedRect(childFrame(child), height);
@@ -68,9 +69,11 @@ void orderChild(GtkWidget* child, GtkWidget* sibling, bool above)
     // insert_after with no sibling puts the child first (bottom); insert_before with none puts it
     // last (top).
     if (above)
-        sibling ? gtk_widget_insert_after(child, parent, sibling) : gtk_widget_insert_before(child, parent, nullptr);
+        sibling ? gtk_widget_insert_after(child, parent, sibling)
+                : gtk_widget_insert_before(child, parent, nullptr);
     else
-        sibling ? gtk_widget_insert_before(child, parent, sibling) : gtk_widget_insert_after(child, parent, nullptr);
+        sibling ? gtk_widget_insert_before(child, parent, sibling)
+                : gtk_widget_insert_after(child, parent, nullptr);
     gtk_widget_queue_draw(parent);
 }
 

@@ -3,7 +3,8 @@
 namespace platform::gtk {
 
 GtkScroller::GtkScroller()
-    : view_(gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, nullptr)), adjustment_(gtk_adjustment_new(0, 0, 1, 0, 0, 1))
+    : view_(gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, nullptr)),
+      adjustment_(gtk_adjustment_new(0, 0, 1, 0, 0, 1))
 {
     g_object_ref_sink(adjustment_);
     gtk_scrollbar_set_adjustment(GTK_SCROLLBAR(widget()), adjustment_);

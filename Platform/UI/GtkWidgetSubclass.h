@@ -13,8 +13,7 @@
 
 namespace platform::gtk {
 
-template <class Impl>
-class GtkWidgetSubclass
+template <class Impl> class GtkWidgetSubclass
 {
 public:
     struct Instance
@@ -44,8 +43,7 @@ public:
 
     /// A new widget whose C++ object is `Impl(widget, args...)`. The widget is floating, as new
     /// GTK widgets are.
-    template <class... Args>
-    static GtkWidget* create(Args&&... args)
+    template <class... Args> static GtkWidget* create(Args&&... args)
     {
         GtkWidget* widget = GTK_WIDGET(g_object_new(type(), nullptr));
         reinterpret_cast<Instance*>(widget)->impl = new Impl(widget, std::forward<Args>(args)...);
@@ -103,8 +101,8 @@ private:
         G_OBJECT_CLASS(parentClass_)->finalize(object);
     }
 
-    static void measure(GtkWidget* widget, GtkOrientation orientation, int forSize, int* minimum, int* natural,
-                        int* minimumBaseline, int* naturalBaseline)
+    static void measure(GtkWidget* widget, GtkOrientation orientation, int forSize, int* minimum,
+                        int* natural, int* minimumBaseline, int* naturalBaseline)
     {
         *minimum = *natural = 0;
         *minimumBaseline = *naturalBaseline = -1;

@@ -59,7 +59,8 @@ MarkedText markedTextFromPreedit(const char* text, PangoAttrList* attributes, in
         segment.start = characterOffset(begin, length, guint(start));
         segment.end = characterOffset(begin, length, guint(end));
         bool marking = false;
-        if (auto* underline = reinterpret_cast<PangoAttrInt*>(pango_attr_iterator_get(iterator, PANGO_ATTR_UNDERLINE))) {
+        if (auto* underline =
+                reinterpret_cast<PangoAttrInt*>(pango_attr_iterator_get(iterator, PANGO_ATTR_UNDERLINE))) {
             segment.underline = underlineOf(underline->value);
             marking = true;
         }

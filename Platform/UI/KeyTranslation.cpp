@@ -14,91 +14,121 @@ namespace {
 // key at the same place on the desktop keyboard the tables number. Insert sits where Help does;
 // the PC-only keys (Num Lock, Print, Scroll Lock, Pause, Menu) have no code there and stay unmapped.
 constexpr std::pair<uint16_t, uint16_t> physicalKeys[] = {
-    {1, keycode::escape},            // KEY_ESC
-    {2, keycode::ansi1},             // KEY_1
-    {3, keycode::ansi2},             {4, keycode::ansi3},
-    {5, keycode::ansi4},             {6, keycode::ansi5},
-    {7, keycode::ansi6},             {8, keycode::ansi7},
-    {9, keycode::ansi8},             {10, keycode::ansi9},
-    {11, keycode::ansi0},            // KEY_0
-    {12, keycode::ansiMinus},        // KEY_MINUS
-    {13, keycode::ansiEqual},        // KEY_EQUAL
-    {14, keycode::deleteKey},        // KEY_BACKSPACE
-    {15, keycode::tab},              // KEY_TAB
-    {16, keycode::ansiQ},            {17, keycode::ansiW},
-    {18, keycode::ansiE},            {19, keycode::ansiR},
-    {20, keycode::ansiT},            {21, keycode::ansiY},
-    {22, keycode::ansiU},            {23, keycode::ansiI},
-    {24, keycode::ansiO},            {25, keycode::ansiP},
+    {1, keycode::escape}, // KEY_ESC
+    {2, keycode::ansi1},  // KEY_1
+    {3, keycode::ansi2},
+    {4, keycode::ansi3},
+    {5, keycode::ansi4},
+    {6, keycode::ansi5},
+    {7, keycode::ansi6},
+    {8, keycode::ansi7},
+    {9, keycode::ansi8},
+    {10, keycode::ansi9},
+    {11, keycode::ansi0},     // KEY_0
+    {12, keycode::ansiMinus}, // KEY_MINUS
+    {13, keycode::ansiEqual}, // KEY_EQUAL
+    {14, keycode::deleteKey}, // KEY_BACKSPACE
+    {15, keycode::tab},       // KEY_TAB
+    {16, keycode::ansiQ},
+    {17, keycode::ansiW},
+    {18, keycode::ansiE},
+    {19, keycode::ansiR},
+    {20, keycode::ansiT},
+    {21, keycode::ansiY},
+    {22, keycode::ansiU},
+    {23, keycode::ansiI},
+    {24, keycode::ansiO},
+    {25, keycode::ansiP},
     {26, keycode::ansiLeftBracket},  // KEY_LEFTBRACE
     {27, keycode::ansiRightBracket}, // KEY_RIGHTBRACE
     {28, keycode::returnKey},        // KEY_ENTER
     {29, keycode::control},          // KEY_LEFTCTRL
-    {30, keycode::ansiA},            {31, keycode::ansiS},
-    {32, keycode::ansiD},            {33, keycode::ansiF},
-    {34, keycode::ansiG},            {35, keycode::ansiH},
-    {36, keycode::ansiJ},            {37, keycode::ansiK},
-    {38, keycode::ansiL},            // KEY_L
-    {39, keycode::ansiSemicolon},    // KEY_SEMICOLON
-    {40, keycode::ansiQuote},        // KEY_APOSTROPHE
-    {41, keycode::ansiGrave},        // KEY_GRAVE
-    {42, keycode::shift},            // KEY_LEFTSHIFT
-    {43, keycode::ansiBackslash},    // KEY_BACKSLASH
-    {44, keycode::ansiZ},            {45, keycode::ansiX},
-    {46, keycode::ansiC},            {47, keycode::ansiV},
-    {48, keycode::ansiB},            {49, keycode::ansiN},
-    {50, keycode::ansiM},            // KEY_M
-    {51, keycode::ansiComma},        // KEY_COMMA
-    {52, keycode::ansiPeriod},       // KEY_DOT
-    {53, keycode::ansiSlash},        // KEY_SLASH
-    {54, keycode::rightShift},       // KEY_RIGHTSHIFT
-    {55, keycode::keypadMultiply},   // KEY_KPASTERISK
-    {56, keycode::option},           // KEY_LEFTALT
-    {57, keycode::space},            // KEY_SPACE
-    {58, keycode::capsLock},         // KEY_CAPSLOCK
-    {59, keycode::f1},               {60, keycode::f2},
-    {61, keycode::f3},               {62, keycode::f4},
-    {63, keycode::f5},               {64, keycode::f6},
-    {65, keycode::f7},               {66, keycode::f8},
-    {67, keycode::f9},               {68, keycode::f10},
-    {71, keycode::keypad7},          // KEY_KP7
-    {72, keycode::keypad8},          {73, keycode::keypad9},
-    {74, keycode::keypadMinus},      // KEY_KPMINUS
-    {75, keycode::keypad4},          {76, keycode::keypad5},
-    {77, keycode::keypad6},          // KEY_KP6
-    {78, keycode::keypadPlus},       // KEY_KPPLUS
-    {79, keycode::keypad1},          {80, keycode::keypad2},
-    {81, keycode::keypad3},          {82, keycode::keypad0},
-    {83, keycode::keypadDecimal},    // KEY_KPDOT
-    {86, keycode::isoSection},       // KEY_102ND
-    {87, keycode::f11},              {88, keycode::f12},
-    {89, keycode::jisUnderscore},    // KEY_RO
-    {96, keycode::keypadEnter},      // KEY_KPENTER
-    {97, keycode::rightControl},     // KEY_RIGHTCTRL
-    {98, keycode::keypadDivide},     // KEY_KPSLASH
-    {100, keycode::rightOption},     // KEY_RIGHTALT
-    {102, keycode::home},            // KEY_HOME
-    {103, keycode::upArrow},         // KEY_UP
-    {104, keycode::pageUp},          // KEY_PAGEUP
-    {105, keycode::leftArrow},       // KEY_LEFT
-    {106, keycode::rightArrow},      // KEY_RIGHT
-    {107, keycode::end},             // KEY_END
-    {108, keycode::downArrow},       // KEY_DOWN
-    {109, keycode::pageDown},        // KEY_PAGEDOWN
-    {110, keycode::help},            // KEY_INSERT
-    {111, keycode::forwardDelete},   // KEY_DELETE
-    {113, keycode::mute},            // KEY_MUTE
-    {114, keycode::volumeDown},      // KEY_VOLUMEDOWN
-    {115, keycode::volumeUp},        // KEY_VOLUMEUP
-    {117, keycode::keypadEquals},    // KEY_KPEQUAL
-    {121, keycode::jisKeypadComma},  // KEY_KPCOMMA
-    {124, keycode::jisYen},          // KEY_YEN
-    {125, keycode::command},         // KEY_LEFTMETA
-    {126, keycode::rightCommand},    // KEY_RIGHTMETA
-    {183, keycode::f13},             {184, keycode::f14},
-    {185, keycode::f15},             {186, keycode::f16},
-    {187, keycode::f17},             {188, keycode::f18},
-    {189, keycode::f19},             {190, keycode::f20},
+    {30, keycode::ansiA},
+    {31, keycode::ansiS},
+    {32, keycode::ansiD},
+    {33, keycode::ansiF},
+    {34, keycode::ansiG},
+    {35, keycode::ansiH},
+    {36, keycode::ansiJ},
+    {37, keycode::ansiK},
+    {38, keycode::ansiL},         // KEY_L
+    {39, keycode::ansiSemicolon}, // KEY_SEMICOLON
+    {40, keycode::ansiQuote},     // KEY_APOSTROPHE
+    {41, keycode::ansiGrave},     // KEY_GRAVE
+    {42, keycode::shift},         // KEY_LEFTSHIFT
+    {43, keycode::ansiBackslash}, // KEY_BACKSLASH
+    {44, keycode::ansiZ},
+    {45, keycode::ansiX},
+    {46, keycode::ansiC},
+    {47, keycode::ansiV},
+    {48, keycode::ansiB},
+    {49, keycode::ansiN},
+    {50, keycode::ansiM},          // KEY_M
+    {51, keycode::ansiComma},      // KEY_COMMA
+    {52, keycode::ansiPeriod},     // KEY_DOT
+    {53, keycode::ansiSlash},      // KEY_SLASH
+    {54, keycode::rightShift},     // KEY_RIGHTSHIFT
+    {55, keycode::keypadMultiply}, // KEY_KPASTERISK
+    {56, keycode::option},         // KEY_LEFTALT
+    {57, keycode::space},          // KEY_SPACE
+    {58, keycode::capsLock},       // KEY_CAPSLOCK
+    {59, keycode::f1},
+    {60, keycode::f2},
+    {61, keycode::f3},
+    {62, keycode::f4},
+    {63, keycode::f5},
+    {64, keycode::f6},
+    {65, keycode::f7},
+    {66, keycode::f8},
+    {67, keycode::f9},
+    {68, keycode::f10},
+    {71, keycode::keypad7}, // KEY_KP7
+    {72, keycode::keypad8},
+    {73, keycode::keypad9},
+    {74, keycode::keypadMinus}, // KEY_KPMINUS
+    {75, keycode::keypad4},
+    {76, keycode::keypad5},
+    {77, keycode::keypad6},    // KEY_KP6
+    {78, keycode::keypadPlus}, // KEY_KPPLUS
+    {79, keycode::keypad1},
+    {80, keycode::keypad2},
+    {81, keycode::keypad3},
+    {82, keycode::keypad0},
+    {83, keycode::keypadDecimal}, // KEY_KPDOT
+    {86, keycode::isoSection},    // KEY_102ND
+    {87, keycode::f11},
+    {88, keycode::f12},
+    {89, keycode::jisUnderscore},   // KEY_RO
+    {96, keycode::keypadEnter},     // KEY_KPENTER
+    {97, keycode::rightControl},    // KEY_RIGHTCTRL
+    {98, keycode::keypadDivide},    // KEY_KPSLASH
+    {100, keycode::rightOption},    // KEY_RIGHTALT
+    {102, keycode::home},           // KEY_HOME
+    {103, keycode::upArrow},        // KEY_UP
+    {104, keycode::pageUp},         // KEY_PAGEUP
+    {105, keycode::leftArrow},      // KEY_LEFT
+    {106, keycode::rightArrow},     // KEY_RIGHT
+    {107, keycode::end},            // KEY_END
+    {108, keycode::downArrow},      // KEY_DOWN
+    {109, keycode::pageDown},       // KEY_PAGEDOWN
+    {110, keycode::help},           // KEY_INSERT
+    {111, keycode::forwardDelete},  // KEY_DELETE
+    {113, keycode::mute},           // KEY_MUTE
+    {114, keycode::volumeDown},     // KEY_VOLUMEDOWN
+    {115, keycode::volumeUp},       // KEY_VOLUMEUP
+    {117, keycode::keypadEquals},   // KEY_KPEQUAL
+    {121, keycode::jisKeypadComma}, // KEY_KPCOMMA
+    {124, keycode::jisYen},         // KEY_YEN
+    {125, keycode::command},        // KEY_LEFTMETA
+    {126, keycode::rightCommand},   // KEY_RIGHTMETA
+    {183, keycode::f13},
+    {184, keycode::f14},
+    {185, keycode::f15},
+    {186, keycode::f16},
+    {187, keycode::f17},
+    {188, keycode::f18},
+    {189, keycode::f19},
+    {190, keycode::f20},
 };
 
 constexpr size_t evdevLimit = 256;
@@ -150,11 +180,12 @@ bool isKeypadNavigationKeysym(uint32_t keyval)
     }
 }
 
-// Keypad keysyms run from KP_Space (0xff80) to KP_9 (0xffb9); the navigation ones among them are
-// handled above, the rest are the keypad's digits, operators and Enter.
+// Keypad keysyms run from KP_Space (0xff80) to KP_9 (0xffb9), with KP_Equal beyond; the
+// navigation ones among them are handled above, the rest are the keypad's digits, operators and
+// Enter.
 bool isKeypadKeysym(uint32_t keyval)
 {
-    return keyval >= GDK_KEY_KP_Space && keyval <= GDK_KEY_KP_9;
+    return (keyval >= GDK_KEY_KP_Space && keyval <= GDK_KEY_KP_9) || keyval == GDK_KEY_KP_Equal;
 }
 
 bool isDeadKeysym(uint32_t keyval)
@@ -364,9 +395,16 @@ KeyEvent translateKey(const ToolkitKey& key, KeyEventType type)
 
     // Num Lock off turns the keypad's digit keys into navigation keys (the keysym says which);
     // they keep the numeric-pad flag but leave the keypad's key codes, which mean digits.
-    if (isKeypadNavigationKeysym(key.keyval)) {
+    const bool levelShift = key.keyval == GDK_KEY_ISO_Level3_Shift ||
+                            key.keyval == GDK_KEY_ISO_Level5_Shift || key.keyval == GDK_KEY_Mode_switch;
+    if (levelShift) {
+        // AltGr usually sits where the right Option key is, but it is no Option key: its code
+        // must not read as one.
+        event.keyCode = unmappedKeyCode(key.hardwareKeycode);
+    } else if (isKeypadNavigationKeysym(key.keyval)) {
         flags = flags.with(ModifierFlags::numericPad);
-        event.keyCode = key.keyval == GDK_KEY_KP_Begin ? keycode::keypadClear : unmappedKeyCode(key.hardwareKeycode);
+        event.keyCode =
+            key.keyval == GDK_KEY_KP_Begin ? keycode::keypadClear : unmappedKeyCode(key.hardwareKeycode);
     } else {
         event.keyCode = keyCodeForHardwareKeycode(key.hardwareKeycode);
         if (isKeypadKeysym(key.keyval))
@@ -400,7 +438,8 @@ KeyEvent translateKey(const ToolkitKey& key, KeyEventType type)
         event.charactersWithoutModifiers = text;
         event.charactersWithShift = text;
     } else {
-        event.charactersIgnoringModifiers = textOfKeysym(key.keyvalIgnoringModifiers ? key.keyvalIgnoringModifiers : key.keyval);
+        event.charactersIgnoringModifiers =
+            textOfKeysym(key.keyvalIgnoringModifiers ? key.keyvalIgnoringModifiers : key.keyval);
         event.charactersWithoutModifiers = textOfKeysym(key.keyvalWithoutModifiers);
         event.charactersWithShift = textOfKeysym(key.keyvalWithShift);
     }

@@ -45,7 +45,10 @@ struct ModifierFlags
     constexpr ModifierFlags with(uint32_t bits) const { return ModifierFlags{raw | bits}; }
     constexpr ModifierFlags without(uint32_t bits) const { return ModifierFlags{raw & ~bits}; }
     /// Only the four modifiers a shortcut is made of: Shift, Control, Option and Command.
-    constexpr ModifierFlags shortcutModifiers() const { return ModifierFlags{raw & (shift | control | option | command)}; }
+    constexpr ModifierFlags shortcutModifiers() const
+    {
+        return ModifierFlags{raw & (shift | control | option | command)};
+    }
 
     friend constexpr bool operator==(const ModifierFlags&, const ModifierFlags&) = default;
 };

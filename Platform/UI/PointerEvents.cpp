@@ -21,8 +21,8 @@ int buttonNumberOfToolkitButton(unsigned toolkitButton)
     }
 }
 
-ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, UIPoint location, ModifierFlags flags,
-                                   uint32_t timestamp)
+ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, UIPoint location,
+                                   ModifierFlags flags, uint32_t timestamp)
 {
     ScrollEvent event;
     event.location = location;

@@ -64,8 +64,8 @@ int buttonNumberOfToolkitButton(unsigned toolkitButton);
 
 /// A scroll event from the toolkit's deltas (positive dy scrolls towards the end of the content),
 /// in `unitIsSurface` (touchpad points) or wheel steps.
-ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, UIPoint location, ModifierFlags flags,
-                                   uint32_t timestamp);
+ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, UIPoint location,
+                                   ModifierFlags flags, uint32_t timestamp);
 
 /// Counts clicks: a press of the same button soon after the last and near it continues the
 /// series, anything else starts a new one.
@@ -73,7 +73,9 @@ class ClickCounter
 {
 public:
     /// `intervalMs` and `distance` are the toolkit's double-click time and distance.
-    ClickCounter(uint32_t intervalMs = 400, double distance = 5) : intervalMs_(intervalMs), distance_(distance) {}
+    ClickCounter(uint32_t intervalMs = 400, double distance = 5)
+        : intervalMs_(intervalMs), distance_(distance)
+    {}
 
     void setLimits(uint32_t intervalMs, double distance)
     {

@@ -97,7 +97,8 @@ KeyBinding standardKeyBinding(const KeyEvent& event)
         break;
     }
 
-    const char32_t first = event.charactersIgnoringModifiers.empty() ? 0 : event.charactersIgnoringModifiers[0];
+    const char32_t first =
+        event.charactersIgnoringModifiers.empty() ? 0 : event.charactersIgnoringModifiers[0];
     switch (first) {
     case functionkey::upArrow:
         return bound(shift ? TextInputCommand::moveUpAndModifySelection : TextInputCommand::moveUp);

@@ -66,7 +66,8 @@ struct UIRect
             return *this;
         const double left = std::min(x, other.x);
         const double bottom = std::min(y, other.y);
-        return UIRect{left, bottom, std::max(maxX(), other.maxX()) - left, std::max(maxY(), other.maxY()) - bottom};
+        return UIRect{left, bottom, std::max(maxX(), other.maxX()) - left,
+                      std::max(maxY(), other.maxY()) - bottom};
     }
 
     friend bool operator==(const UIRect&, const UIRect&) = default;

@@ -2,6 +2,7 @@
 // screen, the keys xdotool types reach the core as the view's key events, and size, scale, focus,
 // pointer and scrolling reach it as the view expects.
 #include "GuiHarness.h"
+
 #include "Platform/UI/KeyCodes.h"
 
 #include <algorithm>
@@ -56,7 +57,8 @@ TEST_F(CoreViewWidgetGui, ShowsTheFrameTheCoreDrewWithTheOriginAtTheBottomLeft)
     TestWindow window(core, 320, 200);
     ASSERT_EQ(core->sizes.size(), 1u);
     EXPECT_EQ(core->sizes.back(), (platform::UISize{320, 200}));
-    EXPECT_EQ(core->draws.front(), (platform::UIRect{0, 0, 320, 200})) << "the first frame draws the whole view";
+    EXPECT_EQ(core->draws.front(), (platform::UIRect{0, 0, 320, 200}))
+        << "the first frame draws the whole view";
 
     const Screenshot shot = screenshot(window.xid());
     ASSERT_EQ(shot.width, 320);
@@ -175,8 +177,9 @@ TEST_F(CoreViewWidgetGui, AResizeReachesTheCoreOnceWithTheNewSize)
     spinFor(200ms);
     ASSERT_EQ(core->sizes.size(), before + 1) << "one size change";
     EXPECT_EQ(core->sizes.back(), (platform::UISize{500, 300}));
-    ASSERT_TRUE(spinUntil([&] { return core->draws.back() == platform::UIRect{0, 0, 500, 300}; }))
-        << "the new size is drawn whole";
+    ASSERT_TRUE(spinUntil([&] {
+        return core->draws.back() == platform::UIRect{0, 0, 500, 300};
+    })) << "the new size is drawn whole";
 }
 
 TEST_F(CoreViewWidgetGui, FocusFollowsTheWindow)
@@ -190,7 +193,8 @@ TEST_F(CoreViewWidgetGui, FocusFollowsTheWindow)
     auto otherCore = std::make_shared<RecordingCore>();
     TestWindow other(otherCore, 200, 100);
     ASSERT_TRUE(other.focus());
-    ASSERT_TRUE(spinUntil([&] { return core->activity.back() == false; })) << "the first window is no longer active";
+    ASSERT_TRUE(spinUntil([&] { return core->activity.back() == false; }))
+        << "the first window is no longer active";
     EXPECT_EQ(core->focus.back(), true) << "the view is still its window's focus";
     EXPECT_FALSE(window.view().isWindowActive());
 
@@ -246,20 +250,24 @@ TEST_F(CoreViewWidgetGui, SubviewsSitAtYUpFramesAndTheScrollerReportsClicks)
     scroller->setHidden(false);
     std::vector<std::pair<platform::ScrollerPart, double>> actions;
     std::vector<bool> tracking;
-    scroller->onAction = [&](platform::ScrollerPart part, double value) { actions.emplace_back(part, value); };
+    scroller->onAction = [&](platform::ScrollerPart part, double value) {
+        actions.emplace_back(part, value);
+    };
     scroller->onTrackingChanged = [&](bool on) { tracking.push_back(on); };
     ASSERT_TRUE(spinUntil([&] { return !childCore->draws.empty(); }));
     spinFor(100ms);
 
     const Screenshot shot = screenshot(window.xid());
-    EXPECT_EQ(shot.pixel(70, 200 - 35), 0x2020C0u) << "inside the subview's frame, 20 points above the bottom";
+    EXPECT_EQ(shot.pixel(70, 200 - 35), 0x2020C0u)
+        << "inside the subview's frame, 20 points above the bottom";
     EXPECT_EQ(shot.pixel(70, 200 - 55), 0xC02020u) << "above it";
     EXPECT_EQ(shot.pixel(52, 200 - 22), 0x20C020u) << "the subview's own origin is its bottom left";
 
     // A click on the subview passes through to the view under it.
     const std::string id = std::to_string(window.xid());
     ASSERT_TRUE(xdotool("mousemove --window " + id + " 70 165 click 1"));
-    ASSERT_TRUE(spinUntil([&] { return !core->mice.empty() && core->mice.back().type == platform::MouseEventType::up; }));
+    ASSERT_TRUE(spinUntil(
+        [&] { return !core->mice.empty() && core->mice.back().type == platform::MouseEventType::up; }));
     EXPECT_TRUE(childCore->mice.empty());
 
     // A click in the track below the knob moves the knob there.

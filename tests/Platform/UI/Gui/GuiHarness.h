@@ -25,7 +25,10 @@ public:
     void scaleChanged(double scale) override { scales.push_back(scale); }
     void windowChanged(bool hasWindow) override { windows.push_back(hasWindow); }
     void visibilityChanged(bool visible) override { visibilities.push_back(visible); }
-    void appearanceChanged(const platform::Appearance& appearance) override { appearances.push_back(appearance); }
+    void appearanceChanged(const platform::Appearance& appearance) override
+    {
+        appearances.push_back(appearance);
+    }
     void focusChanged(bool focused) override { focus.push_back(focused); }
     void windowActiveChanged(bool active) override { activity.push_back(active); }
     void draw(const platform::DrawRequest& request) override;
@@ -67,7 +70,8 @@ public:
 bool startGtk();
 
 /// Runs the main loop until `done` answers true or `timeout` passes; returns `done()`.
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+bool spinUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
 /// Runs the main loop for `duration`.
 void spinFor(std::chrono::milliseconds duration);
 
