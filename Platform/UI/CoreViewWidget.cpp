@@ -483,7 +483,7 @@ ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keyco
     const guint layout = event ? gdk_key_event_get_layout(event) : 0;
     // The same key in the same layout with other modifiers, for the characters the key gives
     // with Shift alone, with none, and with Shift forced on.
-    auto translated = [&](GdkModifierType modifiers) -> uint32_t {
+    auto translated = [&](GdkModifierType modifiers, guint inLayout) -> uint32_t {
         guint result = 0;
         int effectiveLayout = 0;
         int level = 0;
@@ -493,9 +493,10 @@ ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keyco
             return result;
         return 0;
     };
-    key.keyvalIgnoringModifiers = translated(GdkModifierType(state & GDK_SHIFT_MASK));
-    key.keyvalWithoutModifiers = translated(GdkModifierType(0));
-    key.keyvalWithShift = translated(GDK_SHIFT_MASK);
+    key.keyvalIgnoringModifiers = translated(GdkModifierType(state & GDK_SHIFT_MASK), layout);
+    key.keyvalWithoutModifiers = translated(GdkModifierType(0), layout);
+    key.keyvalWithShift = translated(GDK_SHIFT_MASK, layout);
+    key.keyvalInBaseLayout = translated(GdkModifierType(0), 0);
     if (GdkDevice* keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display)))
         key.numLock = gdk_device_get_num_lock_state(keyboard);
     return key;

@@ -5,7 +5,8 @@
 // (Control turns letters into control characters); `charactersIgnoringModifiers` keeps only
 // Shift. Two more renderings help the kitty keyboard protocol: the key with no modifiers at all,
 // and with Shift alone. Function keys carry their private-use character (KeyCodes.h) in all four.
-// A dead key gives no characters: its accent arrives from the input method as marked text.
+// A dead key gives no characters: its accent arrives from the input method as marked text. The
+// key in the keymap's first layout is given as well, for the kitty keyboard protocol.
 #pragma once
 
 #include "Platform/UI/ModifierFlags.h"
@@ -34,6 +35,10 @@ struct KeyEvent
     std::u32string charactersWithoutModifiers;
     /// The key with Shift alone applied, on the current layout.
     std::u32string charactersWithShift;
+    /// The key with no modifier applied in the keymap's first layout (the one a user with several
+    /// layouts switches back to; for "us,ru" the US layout). The standard PC-101 key at the
+    /// key's position is the key code's business instead: key codes name positions.
+    std::u32string charactersInBaseLayout;
     ModifierFlags modifierFlags;
     /// A press that came while the same key was already down (auto-repeat).
     bool isARepeat = false;

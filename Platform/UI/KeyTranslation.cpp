@@ -437,11 +437,13 @@ KeyEvent translateKey(const ToolkitKey& key, KeyEventType type)
         event.charactersIgnoringModifiers = text;
         event.charactersWithoutModifiers = text;
         event.charactersWithShift = text;
+        event.charactersInBaseLayout = text;
     } else {
         event.charactersIgnoringModifiers =
             textOfKeysym(key.keyvalIgnoringModifiers ? key.keyvalIgnoringModifiers : key.keyval);
         event.charactersWithoutModifiers = textOfKeysym(key.keyvalWithoutModifiers);
         event.charactersWithShift = textOfKeysym(key.keyvalWithShift);
+        event.charactersInBaseLayout = textOfKeysym(key.keyvalInBaseLayout);
     }
     return event;
 }

@@ -27,6 +27,8 @@ struct ToolkitKey
     uint32_t keyvalIgnoringModifiers = 0;
     uint32_t keyvalWithoutModifiers = 0;
     uint32_t keyvalWithShift = 0;
+    /// The key translated with no modifiers in the keymap's first layout.
+    uint32_t keyvalInBaseLayout = 0;
     /// The hardware key code: the evdev code plus 8.
     uint32_t hardwareKeycode = 0;
     /// The toolkit's modifier mask (GdkModifierType bits) as the event carries it: the state

@@ -15,7 +15,8 @@ namespace {
 uint32_t pixelAt(const BackingStore& store, int x, int y)
 {
     cairo_surface_t* surface = store.surface();
-    const auto* row = cairo_image_surface_get_data(surface) + size_t(y) * cairo_image_surface_get_stride(surface);
+    const auto* row =
+        cairo_image_surface_get_data(surface) + size_t(y) * cairo_image_surface_get_stride(surface);
     return reinterpret_cast<const uint32_t*>(row)[x];
 }
 
@@ -93,7 +94,8 @@ TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsNotText)
     const std::u32string text = U"a\u00e9\u20ac\U0001F600";
     EXPECT_EQ(utf8FromScalars(text), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(scalarsFromUtf8(utf8FromScalars(text)), text);
-    EXPECT_EQ(utf8FromScalars(std::u32string{char32_t(0xD800), char32_t(0x110000)}), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(utf8FromScalars(std::u32string{char32_t(0xD800), char32_t(0x110000)}),
+              "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(scalarsFromUtf8("\xC3"), U"\uFFFD") << "cut short";
     EXPECT_EQ(scalarsFromUtf8("\xC0\xAF"), U"\uFFFD\uFFFD") << "overlong";
     EXPECT_EQ(scalarsFromUtf8("\xED\xA0\x80z"), U"\uFFFD\uFFFD\uFFFDz") << "a surrogate";

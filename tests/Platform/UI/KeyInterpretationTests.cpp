@@ -29,12 +29,14 @@ TEST(MenuKeyEquivalent, OffersCommandAsItIsAndCtrlShiftAsCommand)
 {
     const uint32_t ctrlShift = ModifierFlags::control | ModifierFlags::shift;
     // Super-T goes as it is.
-    const KeyEvent superT = press(keycode::ansiT, U"t", U"t", ModifierFlags::command | ModifierFlags::leftCommandSide);
+    const KeyEvent superT =
+        press(keycode::ansiT, U"t", U"t", ModifierFlags::command | ModifierFlags::leftCommandSide);
     EXPECT_EQ(menuKeyEquivalent(superT), superT);
 
     // Ctrl+Shift+T is Command+T: lower case, Control and Shift (and their sides) gone.
-    KeyEvent ctrlShiftT = press(keycode::ansiT, U"\x14", U"t", ctrlShift | ModifierFlags::leftControlSide |
-                                                                   ModifierFlags::leftShiftSide | ModifierFlags::capsLock);
+    KeyEvent ctrlShiftT = press(keycode::ansiT, U"\x14", U"t",
+                                ctrlShift | ModifierFlags::leftControlSide | ModifierFlags::leftShiftSide |
+                                    ModifierFlags::capsLock);
     ctrlShiftT.charactersIgnoringModifiers = U"T";
     const auto offered = menuKeyEquivalent(ctrlShiftT);
     ASSERT_TRUE(offered);
@@ -69,7 +71,8 @@ TEST(MenuKeyRouter, DeliversTheMenuFormToTheInstalledHandler)
         return event.charactersIgnoringModifiers == U"t";
     });
     const uint32_t ctrlShift = ModifierFlags::control | ModifierFlags::shift;
-    EXPECT_TRUE(MenuKeyRouter::offer(press(keycode::ansiT, U"\x14", U"t", ctrlShift))) << "a menu item took it";
+    EXPECT_TRUE(MenuKeyRouter::offer(press(keycode::ansiT, U"\x14", U"t", ctrlShift)))
+        << "a menu item took it";
     EXPECT_FALSE(MenuKeyRouter::offer(press(keycode::ansiC, U"\x03", U"c", ctrlShift))) << "no item for C";
     EXPECT_FALSE(MenuKeyRouter::offer(press(keycode::ansiT, U"t", U"t", 0))) << "not offered";
     ASSERT_EQ(seen.size(), 2u);
@@ -88,7 +91,9 @@ TEST(StandardKeyBinding, EditingKeysGiveCommandsAndPrintableKeysText)
         KeyBinding expected;
     };
     auto command = [](C c) { return KeyBinding{KeyBinding::Kind::command, c, {}}; };
-    auto text = [](std::u32string t) { return KeyBinding{KeyBinding::Kind::insertText, C::insertNewline, t}; };
+    auto text = [](std::u32string t) {
+        return KeyBinding{KeyBinding::Kind::insertText, C::insertNewline, t};
+    };
     const uint32_t shift = ModifierFlags::shift;
     const Case cases[] = {
         {press(keycode::returnKey, U"\r", U"\r", 0), command(C::insertNewline)},

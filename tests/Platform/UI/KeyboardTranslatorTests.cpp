@@ -70,7 +70,8 @@ TEST(KeyboardTranslator, CapsLockTurnsOverOnItsPressAndStaleSidesAreDropped)
 {
     KeyboardTranslator keyboard;
     EXPECT_EQ(keyboard.press(key(GDK_KEY_Caps_Lock, 58)).modifierFlags.raw, ModifierFlags::capsLock);
-    EXPECT_EQ(keyboard.release(key(GDK_KEY_Caps_Lock, 58, GDK_LOCK_MASK)).modifierFlags.raw, ModifierFlags::capsLock);
+    EXPECT_EQ(keyboard.release(key(GDK_KEY_Caps_Lock, 58, GDK_LOCK_MASK)).modifierFlags.raw,
+              ModifierFlags::capsLock);
     EXPECT_EQ(keyboard.press(key(GDK_KEY_Caps_Lock, 58, GDK_LOCK_MASK)).modifierFlags.raw, 0u) << "unlocked";
 
     // Alt went down here, its release went elsewhere: once the mask says Alt is off, its side bit

@@ -18,7 +18,8 @@ TEST(PointerEvents, ButtonsAndScrollDirectionsAreTheViews)
     EXPECT_EQ(buttonNumberOfToolkitButton(0), -1);
 
     // The wheel rolled away from the user: the toolkit says dy -1, the view scrolls towards the start.
-    const ScrollEvent up = scrollEventFromToolkit(0, -1, false, UIPoint{3, 4}, ModifierFlags{ModifierFlags::shift}, 9);
+    const ScrollEvent up =
+        scrollEventFromToolkit(0, -1, false, UIPoint{3, 4}, ModifierFlags{ModifierFlags::shift}, 9);
     EXPECT_EQ(up.scrollingDeltaY, 1);
     EXPECT_FALSE(up.hasPreciseScrollingDeltas);
     EXPECT_EQ(up.location, (UIPoint{3, 4}));

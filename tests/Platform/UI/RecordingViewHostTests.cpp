@@ -18,11 +18,17 @@ class LoggingCore : public ViewCore
 {
 public:
     void attachHost(ViewHost* newHost) override { log.push_back(newHost ? "attach" : "detach"); }
-    void sizeChanged(UISize s) override { log.push_back("size " + std::to_string(int(s.width)) + "x" + std::to_string(int(s.height))); }
+    void sizeChanged(UISize s) override
+    {
+        log.push_back("size " + std::to_string(int(s.width)) + "x" + std::to_string(int(s.height)));
+    }
     void scaleChanged(double s) override { log.push_back("scale " + std::to_string(int(s))); }
     void windowChanged(bool w) override { log.push_back(w ? "window" : "no window"); }
     void focusChanged(bool f) override { log.push_back(f ? "focus" : "no focus"); }
-    void draw(const DrawRequest& r) override { log.push_back("draw " + std::to_string(int(r.dirtyRect.width))); }
+    void draw(const DrawRequest& r) override
+    {
+        log.push_back("draw " + std::to_string(int(r.dirtyRect.width)));
+    }
     void keyDown(const KeyEvent& e) override { log.push_back("down " + std::to_string(e.keyCode)); }
     void insertText(const std::string& t) override { log.push_back("insert " + t); }
     void setMarkedText(const MarkedText& t) override { log.push_back("marked " + t.text); }
@@ -72,8 +78,8 @@ TEST(RecordingViewHost, TellsTheCoreOfEachChangeOnceAndInterpretsKeysAsTheWidget
         EXPECT_EQ(host.interpretedKeys.size(), 4u);
     }
     const std::vector<std::string> expected = {
-        "attach", "scale 1", "size 640x480", "window", "size 300x200", "scale 2", "focus", "draw 300", "draw 50",
-        "marked \u00b4", "insert a", "command insertNewline:", "detach"};
+        "attach",   "scale 1", "size 640x480",  "window",   "size 300x200",           "scale 2", "focus",
+        "draw 300", "draw 50", "marked \u00b4", "insert a", "command insertNewline:", "detach"};
     EXPECT_EQ(core->log, expected);
 }
 
@@ -131,7 +137,9 @@ TEST(MarkedTextFromPreedit, KeepsTheTextCursorAndClausesInCharacters)
     EXPECT_EQ(marked.segments[1], (MarkedText::Segment{2, 4, MarkedText::Underline::none, true}));
 
     // An input method's broken text and cursor are made safe.
-    const MarkedText broken = markedTextFromPreedit("a\xFF" "b", nullptr, 99);
+    const MarkedText broken = markedTextFromPreedit("a\xFF"
+                                                    "b",
+                                                    nullptr, 99);
     EXPECT_EQ(broken.text, "a\uFFFDb");
     EXPECT_EQ(broken.cursor, 3u);
     EXPECT_TRUE(markedTextFromPreedit(nullptr, nullptr, 0).text.empty());
