@@ -150,11 +150,16 @@ CoreViewWidget::~CoreViewWidget()
 
 void CoreViewWidget::installInputControllers()
 {
+    // Keys come from a key controller; the input method is fed by hand (interpretKeyEvent), not
+    // attached to the controller, because the core decides first whether a key is the terminal's
+    // (an encoded key) or text (the input method's).
     GtkEventController* keys = gtk_event_controller_key_new();
     g_signal_connect(keys, "key-pressed", G_CALLBACK(onKeyPressed), this);
     g_signal_connect(keys, "key-released", G_CALLBACK(onKeyReleased), this);
     gtk_widget_add_controller(widget_, keys);
 
+    // Buttons and motion come raw: the click gesture stops reporting a press that moves beyond its
+    // threshold, while the view needs every release of every drag.
     GtkEventController* pointer = gtk_event_controller_legacy_new();
     g_signal_connect(pointer, "event", G_CALLBACK(onPointerEvent), this);
     gtk_widget_add_controller(widget_, pointer);
@@ -171,6 +176,8 @@ void CoreViewWidget::installInputControllers()
 
 void CoreViewWidget::dispose()
 {
+    // GObject may dispose more than once; the core is told of its host's end exactly once, after
+    // the link, the window's signals and the children are gone, so nothing calls it afterwards.
     if (disposed_)
         return;
     disposed_ = true;
@@ -205,6 +212,9 @@ void CoreViewWidget::measure(GtkOrientation, int, int* minimum, int* natural)
 
 void CoreViewWidget::sizeAllocate(int width, int height)
 {
+    // GTK allocates again for many reasons (a child's frame, a style change); the core hears of
+    // a size only when it differs, and before its subviews are laid out, so that it can move
+    // them for the new size in the same pass.
     allocating_ = true;
     const UISize size{double(width), double(height)};
     if (!sizeKnown_ || size != size_) {
@@ -231,6 +241,9 @@ void CoreViewWidget::updateScale()
 
 void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
 {
+    // GTK asks for a snapshot in the paint phase of a frame, after the frame clock's tick (where a
+    // display link prepared the frame and asked for redraws), so the core draws exactly the
+    // frames that get shown. The texture is remade only when pixels changed.
     if (!core_)
         return;
     if (backing_.update(size_, scaleFactor()) && texture_) {
@@ -290,6 +303,8 @@ bool CoreViewWidget::presentSurface(GtkSnapshot* snapshot, cairo_surface_t* surf
 
 void CoreViewWidget::rooted()
 {
+    // Entering a window: the core learns of it, of the window's scale and theme, and (for a
+    // top-level view) of its focus and activity, which it then follows through the window.
     GtkRoot* root = gtk_widget_get_root(widget_);
     window_ = GTK_IS_WINDOW(root) ? GTK_WINDOW(root) : nullptr;
     if (window_ && role_ == Role::topLevel) {
@@ -344,6 +359,9 @@ void CoreViewWidget::unrealized()
 
 void CoreViewWidget::updateWindowState()
 {
+    // Two facts, as the view tells them apart: whether it is its window's focus widget (kept while
+    // the window is in the background) and whether its window is the active one. The input
+    // method follows both together: it composes only for a focused view in an active window.
     if (role_ != Role::topLevel)
         return;
     const bool active = window_ && gtk_window_is_active(window_);
@@ -382,6 +400,7 @@ void CoreViewWidget::updateAppearance()
 
 void CoreViewWidget::updateVisibility()
 {
+    // Mapped and not minimised; GTK 4.8 cannot tell a covered window, which counts as visible.
     bool visible = gtk_widget_get_mapped(widget_);
     if (toplevelSurface_)
         visible = visible &&
@@ -400,6 +419,8 @@ void CoreViewWidget::grabFocus()
 
 void CoreViewWidget::setNeedsDisplay()
 {
+    // Only marks and schedules: the drawing happens in the next snapshot, once per frame however
+    // many requests came.
     backing_.invalidate();
     gtk_widget_queue_draw(widget_);
 }
@@ -453,6 +474,7 @@ void CoreViewWidget::resetInputMethod()
 
 std::shared_ptr<View> CoreViewWidget::addSubview(std::shared_ptr<ViewCore> core)
 {
+    // Appended as the last child: drawn above every earlier subview and hit first.
     GtkWidget* child = Subclass::create(std::move(core), Role::subview);
     auto view = std::make_shared<GtkChildView>(child);
     gtk_widget_set_parent(child, widget_);
@@ -505,6 +527,8 @@ ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keyco
 gboolean CoreViewWidget::onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
                                       GdkModifierType state, gpointer data)
 {
+    // The translator notes the key as held (so a second press is a repeat) before the core sees
+    // it; the GDK event stays at hand while the core runs, for interpretKeyEvent.
     auto* self = static_cast<CoreViewWidget*>(data);
     if (!self->core_)
         return false;
@@ -543,6 +567,8 @@ void CoreViewWidget::onKeyReleased(GtkEventControllerKey* controller, guint keyv
 
 bool CoreViewWidget::widgetPoint(GdkEvent* event, double* x, double* y) const
 {
+    // Raw events are positioned in their surface; the surface's transform gives the native
+    // widget's coordinates, from which GTK translates into this widget's.
     double surfaceX = 0;
     double surfaceY = 0;
     if (!gdk_event_get_position(event, &surfaceX, &surfaceY))
@@ -633,6 +659,8 @@ void CoreViewWidget::onPointerLeave(GtkEventControllerMotion* controller, gpoint
 
 gboolean CoreViewWidget::onScroll(GtkEventControllerScroll* controller, double dx, double dy, gpointer data)
 {
+    // Wheels report whole steps, touchpads surface points: the unit says which, and the view
+    // accumulates the points into lines itself.
     auto* self = static_cast<CoreViewWidget*>(data);
     if (!self->core_)
         return false;

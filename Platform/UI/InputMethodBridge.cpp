@@ -82,6 +82,9 @@ namespace gtk {
 InputMethodBridge::InputMethodBridge(GtkWidget* widget, ViewCore* core)
     : context_(gtk_im_multicontext_new()), core_(core)
 {
+    // The multicontext follows the user's choice of input method (GTK_IM_MODULE, the desktop's
+    // setting) and falls back to GTK's own, which composes dead keys and Compose sequences.
+    // Pre-edit is shown by the view at its caret, so the input method must not draw its own.
     gtk_im_context_set_client_widget(context_, widget);
     gtk_im_context_set_use_preedit(context_, true);
     g_signal_connect(context_, "commit", G_CALLBACK(onCommit), this);
@@ -97,6 +100,9 @@ InputMethodBridge::~InputMethodBridge()
 
 bool InputMethodBridge::filterKey(GdkEvent* event)
 {
+    // A key the input method takes may commit or change the pre-edit before this returns; the
+    // callbacks below then reach the core from inside its own key handling, where the core still
+    // knows which key brought the text.
     return event && gtk_im_context_filter_keypress(context_, event);
 }
 

@@ -379,6 +379,10 @@ char32_t applyingControl(char32_t c)
     return c;
 }
 
+// The key code names the position, the characters come from the keysym, and the flags from the
+// mask plus what the key itself is (a function key, a keypad key). Control is applied to the
+// characters here, as the view's tables expect of `characters`; `charactersIgnoringModifiers`
+// keeps only Shift, so a layout's own letters survive Control and Alt.
 KeyEvent translateKey(const ToolkitKey& key, KeyEventType type)
 {
     KeyEvent event;

@@ -44,6 +44,8 @@ RecordingViewHost::~RecordingViewHost()
 
 void RecordingViewHost::attach(std::shared_ptr<ViewCore> core)
 {
+    // The order the widget keeps: the host first, then the scale it shows at, the size of its
+    // first allocation, and its window.
     core_ = std::move(core);
     core_->attachHost(this);
     core_->scaleChanged(scale_);
@@ -135,6 +137,8 @@ void RecordingViewHost::deliverKey(const KeyEvent& event)
 
 bool RecordingViewHost::drawIfNeeded()
 {
+    // As a frame of the widget: one draw of everything marked since the last, clipped to the view.
+    // There is no surface here; a core that draws gets no context and should draw nothing then.
     const UIRect dirty = dirty_.intersection(UIRect{0, 0, size_.width, size_.height});
     dirty_ = UIRect{};
     if (!core_ || dirty.isEmpty())
@@ -168,6 +172,7 @@ void RecordingViewHost::setNeedsDisplayInRect(const UIRect& rect)
 
 void RecordingViewHost::interpretKeyEvent(const KeyEvent& event)
 {
+    // The widget's order: the input method first, then the standard bindings for what it left.
     interpretedKeys.push_back(event);
     if (inputMethod && inputMethod(event))
         return;
@@ -208,6 +213,7 @@ std::shared_ptr<Scroller> RecordingViewHost::addScroller()
 
 void RecordingViewHost::reorder(RecordingView* view, const View* sibling, bool above)
 {
+    // The same rule as the widget's: a sibling that is not one of ours means the top or bottom.
     auto self = std::find(order.begin(), order.end(), view);
     if (self == order.end())
         return;

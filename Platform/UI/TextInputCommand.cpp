@@ -4,6 +4,8 @@
 
 namespace platform {
 
+// The names are the view's vocabulary for these commands; they appear in its tables and in the
+// line it prints for a command it does not handle.
 const char* selectorName(TextInputCommand command)
 {
     switch (command) {

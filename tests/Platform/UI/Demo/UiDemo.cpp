@@ -23,7 +23,9 @@ std::string describe(const KeyEvent& key)
     for (char32_t c : key.charactersIgnoringModifiers)
         text += c >= 0x20 && c < 0x7F ? std::string(1, char(c)) : "U+" + std::to_string(unsigned(c));
     std::snprintf(line, sizeof line, "%s code %u chars '%s' flags %06x%s",
-                  key.type == KeyEventType::keyDown ? "down" : key.type == KeyEventType::keyUp ? "up" : "flags",
+                  key.type == KeyEventType::keyDown ? "down"
+                  : key.type == KeyEventType::keyUp ? "up"
+                                                    : "flags",
                   key.keyCode, text.c_str(), key.modifierFlags.raw, key.isARepeat ? " repeat" : "");
     return line;
 }
@@ -50,7 +52,9 @@ public:
         scroller_ = host_->addScroller();
         scroller_->setState(ScrollerState{true, 0.3, 0.2});
         scroller_->setHidden(false);
-        scroller_->onAction = [this](ScrollerPart, double value) { note("scroller at " + std::to_string(value)); };
+        scroller_->onAction = [this](ScrollerPart, double value) {
+            note("scroller at " + std::to_string(value));
+        };
     }
 
     void sizeChanged(UISize size) override
@@ -73,14 +77,20 @@ public:
     void flagsChanged(const KeyEvent& key) override { note(describe(key)); }
     void insertText(const std::string& text) override { note("insert '" + text + "'"); }
     void setMarkedText(const MarkedText& text) override { note("marked '" + text.text + "'"); }
-    void doCommand(TextInputCommand command) override { note(std::string("command ") + selectorName(command)); }
+    void doCommand(TextInputCommand command) override
+    {
+        note(std::string("command ") + selectorName(command));
+    }
     void mouseEvent(const MouseEvent& event) override
     {
         if (event.type == MouseEventType::down)
-            note("click " + std::to_string(event.clickCount) + " at " + std::to_string(int(event.location.x)) + "," +
-                 std::to_string(int(event.location.y)));
+            note("click " + std::to_string(event.clickCount) + " at " +
+                 std::to_string(int(event.location.x)) + "," + std::to_string(int(event.location.y)));
     }
-    void scrollWheel(const ScrollEvent& event) override { note("scroll " + std::to_string(event.scrollingDeltaY)); }
+    void scrollWheel(const ScrollEvent& event) override
+    {
+        note("scroll " + std::to_string(event.scrollingDeltaY));
+    }
 
     void draw(const DrawRequest& request) override
     {
@@ -89,7 +99,8 @@ public:
         cairo_set_source_rgb(cr, appearance.textBackgroundColor.red, appearance.textBackgroundColor.green,
                              appearance.textBackgroundColor.blue);
         cairo_paint(cr);
-        cairo_set_source_rgb(cr, appearance.textColor.red, appearance.textColor.green, appearance.textColor.blue);
+        cairo_set_source_rgb(cr, appearance.textColor.red, appearance.textColor.green,
+                             appearance.textColor.blue);
         cairo_select_font_face(cr, "monospace", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
         cairo_set_font_size(cr, 12);
         double y = 18;
@@ -133,7 +144,8 @@ int main(int argc, char** argv)
     GtkWidget* view = gtk::CoreViewWidget::create(core);
     gtk_window_set_child(window, view);
     auto* widget = gtk::CoreViewWidget::from(view);
-    widget->displayLink()->setHandler([core, widget] { core->tick(widget->displayLink()->lastFrameTimeUs()); });
+    widget->displayLink()->setHandler(
+        [core, widget] { core->tick(widget->displayLink()->lastFrameTimeUs()); });
     widget->displayLink()->start();
     gtk_window_present(window);
     gtk_widget_grab_focus(view);
@@ -141,10 +153,13 @@ int main(int argc, char** argv)
     GMainLoop* loop = g_main_loop_new(nullptr, false);
     g_signal_connect_swapped(window, "destroy", G_CALLBACK(g_main_loop_quit), loop);
     if (argc > 1)
-        g_timeout_add_seconds(guint(std::atoi(argv[1])), [](gpointer l) {
-            g_main_loop_quit(static_cast<GMainLoop*>(l));
-            return G_SOURCE_REMOVE;
-        }, loop);
+        g_timeout_add_seconds(
+            guint(std::atoi(argv[1])),
+            [](gpointer l) {
+                g_main_loop_quit(static_cast<GMainLoop*>(l));
+                return G_SOURCE_REMOVE;
+            },
+            loop);
     g_main_loop_run(loop);
     g_main_loop_unref(loop);
     return 0;
