@@ -1,6 +1,7 @@
 // Canvas: the y-up graphics state over cairo, shapes, clips and images.
 #include "Platform/Graphics/Canvas.h"
 
+#include "Platform/Graphics/CairoFontFaces.h"
 #include "Platform/Graphics/DevicePixels.h"
 #include "Platform/Log/Log.h"
 
@@ -39,16 +40,46 @@ cairo_filter_t cairoFilter(ImageInterpolation interpolation)
     return CAIRO_FILTER_BILINEAR;
 }
 
+void applyTextAntialias(cairo_t* cr, TextAntialias antialias)
+{
+    cairo_font_options_t* options = cairo_font_options_create();
+    switch (antialias) {
+    case TextAntialias::none:
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_NONE);
+        break;
+    case TextAntialias::gray:
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+        break;
+    case TextAntialias::subpixel:
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_SUBPIXEL);
+        cairo_font_options_set_subpixel_order(options, CAIRO_SUBPIXEL_ORDER_RGB);
+        break;
+    }
+    // Outlines stay where the font puts them and advances stay unrounded, so glyphs land where the
+    // shaper measured them and scale smoothly with the cell.
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_set_font_options(cr, options);
+    cairo_font_options_destroy(options);
+}
+
 } // namespace
+
+struct Canvas::GlyphBuffer
+{
+    std::vector<cairo_glyph_t> glyphs;
+};
 
 Canvas::Canvas(Bitmap& bitmap, double scaleFactor, ImageBitmapCache& images)
     : bitmap_(&bitmap), images_(&images), cr_(cairo_create(bitmap.cairoSurface())),
-      scale_(isUsableScale(scaleFactor) ? scaleFactor : 1.0), states_(1)
+      scale_(isUsableScale(scaleFactor) ? scaleFactor : 1.0), states_(1),
+      glyphs_(std::make_unique<GlyphBuffer>())
 {
     // Points up from the bottom-left corner become pixels down from the top-left corner.
     cairo_matrix_t base;
     cairo_matrix_init(&base, scale_, 0, 0, -scale_, 0, bitmap.height());
     cairo_set_matrix(cr_, &base);
+    applyTextAntialias(cr_, TextAntialias::gray);
 }
 
 Canvas::~Canvas()
@@ -59,7 +90,8 @@ Canvas::~Canvas()
 
 Canvas::Canvas(Canvas&& other) noexcept
     : bitmap_(other.bitmap_), images_(other.images_), cr_(std::exchange(other.cr_, nullptr)),
-      scale_(other.scale_), states_(std::move(other.states_))
+      scale_(other.scale_), states_(std::move(other.states_)), lastFontId_(other.lastFontId_),
+      lastFace_(other.lastFace_), glyphs_(std::move(other.glyphs_))
 {}
 
 Size Canvas::size() const
@@ -376,6 +408,49 @@ void Canvas::clearRect(const Rect& rect)
     appendRect(rect);
     cairo_fill(cr_);
     cairo_restore(cr_);
+}
+
+void Canvas::setTextAntialias(TextAntialias antialias)
+{
+    applyTextAntialias(cr_, antialias);
+}
+
+void Canvas::drawGlyphs(const Font& font, std::span<const GlyphId> glyphs, std::span<const Point> positions)
+{
+    drawGlyphs(font, font.pointSize(), glyphs, positions);
+}
+
+void Canvas::drawGlyphs(const Font& font, double pointSize, std::span<const GlyphId> glyphs,
+                        std::span<const Point> positions)
+{
+    const size_t count = std::min(glyphs.size(), positions.size());
+    if (count == 0 || !std::isfinite(pointSize) || pointSize <= 0 || !useColor(Source::fill))
+        return;
+    State& current = state();
+    if (current.fontId != font.id() || current.fontSize != pointSize) {
+        if (font.id() != lastFontId_) {
+            lastFace_ = CairoFontFaces::shared().face(font);
+            lastFontId_ = font.id();
+        }
+        if (!lastFace_)
+            return;
+        cairo_set_font_face(cr_, lastFace_);
+        // Font space is y-down like cairo's own; user space here is y-up, so the font matrix
+        // flips it back and glyphs stand upright.
+        cairo_matrix_t fontMatrix;
+        cairo_matrix_init(&fontMatrix, pointSize, 0, 0, -pointSize, 0, 0);
+        cairo_set_font_matrix(cr_, &fontMatrix);
+        current.fontId = font.id();
+        current.fontSize = pointSize;
+    }
+    std::vector<cairo_glyph_t>& run = glyphs_->glyphs;
+    run.clear();
+    for (size_t i = 0; i < count; ++i) {
+        if (std::isfinite(positions[i].x) && std::isfinite(positions[i].y))
+            run.push_back(cairo_glyph_t{glyphs[i], positions[i].x, positions[i].y});
+    }
+    if (!run.empty())
+        cairo_show_glyphs(cr_, run.data(), int(run.size()));
 }
 
 void Canvas::drawImage(const std::shared_ptr<const NativeImage>& image, const Rect& destination,

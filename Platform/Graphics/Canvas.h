@@ -22,6 +22,7 @@
 #include "Platform/Graphics/NativeColor.h"
 #include "Platform/Graphics/NativeImage.h"
 #include "Platform/Graphics/Path.h"
+#include "Platform/Text/Font.h"
 
 #include <memory>
 #include <optional>
@@ -29,6 +30,7 @@
 #include <vector>
 
 typedef struct _cairo cairo_t;
+typedef struct _cairo_font_face cairo_font_face_t;
 
 namespace platform {
 
@@ -74,6 +76,17 @@ enum class ImageInterpolation
     low,
     /// Filtered properly when shrinking; the best quality and the slowest.
     high,
+};
+
+/// How glyph edges are smoothed.
+enum class TextAntialias
+{
+    /// Hard edges: each pixel is in or out.
+    none,
+    /// Coverage in shades of the colour.
+    gray,
+    /// Coverage per colour channel, for screens with horizontal RGB stripes.
+    subpixel,
 };
 
 class Canvas
@@ -143,6 +156,19 @@ public:
     /// Makes the rectangle transparent, whatever the blend mode.
     void clearRect(const Rect& rect);
 
+    /// How glyphs are smoothed; gray by default. Glyphs are drawn unhinted, with their outlines
+    /// where the font puts them; cairo 1.16 places each glyph origin on a whole device pixel.
+    void setTextAntialias(TextAntialias antialias);
+
+    /// Draws `font`'s glyphs in the fill colour with their origins (on the baseline) at
+    /// `positions`; colour glyphs (emoji) keep their own colours. Pairs beyond the shorter span
+    /// and positions that are not finite are skipped.
+    void drawGlyphs(const Font& font, std::span<const GlyphId> glyphs, std::span<const Point> positions);
+    /// The same with the font at `pointSize` instead of its own size: glyphs scaled about their
+    /// origins without making another font.
+    void drawGlyphs(const Font& font, double pointSize, std::span<const GlyphId> glyphs,
+                    std::span<const Point> positions);
+
     /// Draws the image scaled into `destination`, upright (its top row along the top edge).
     void drawImage(const std::shared_ptr<const NativeImage>& image, const Rect& destination,
                    ImageInterpolation interpolation = ImageInterpolation::low);
@@ -172,6 +198,9 @@ private:
         Source source = Source::unset;
         /// A transform collapsed space: nothing drawn can show until the state is restored.
         bool collapsed = false;
+        /// The font (by id) and size cairo's font face and matrix are set for; 0 for none.
+        uint64_t fontId = 0;
+        double fontSize = 0;
     };
 
     State& state() { return states_.back(); }
@@ -188,6 +217,12 @@ private:
     cairo_t* cr_;
     double scale_;
     std::vector<State> states_;
+    /// The cairo face of the font drawn last, so a run of one font looks its face up once.
+    uint64_t lastFontId_ = 0;
+    cairo_font_face_t* lastFace_ = nullptr;
+    /// Reused for every glyph run, so drawing text does not allocate once it has warmed up.
+    struct GlyphBuffer;
+    std::unique_ptr<GlyphBuffer> glyphs_;
 };
 
 } // namespace platform
