@@ -1,6 +1,6 @@
-#include "Platform/Graphics/Canvas.h"
-
 #include "GoldenImage.h"
+
+#include "Platform/Graphics/Canvas.h"
 #include "Platform/Text/ShapedLine.h"
 #include "Platform/Text/TextTestFonts.h"
 
@@ -83,7 +83,8 @@ TEST(GlyphDrawingTests, GlyphsDrawUprightInsideTheirBounds)
         return count;
     };
     EXPECT_GT(rowWidth(tInk.maxY - 2), 3 * rowWidth(tInk.minY + 1));
-    EXPECT_LT(inkOf(drawScalar(*font, U'g', Point{3, 6}, 2, 40, 48)).minY, 12) << "descender below y 6 points";
+    EXPECT_LT(inkOf(drawScalar(*font, U'g', Point{3, 6}, 2, 40, 48)).minY, 12)
+        << "descender below y 6 points";
 
     // The fill colour is the glyph's colour; without antialiasing every pixel is in or out.
     const Bitmap hard = drawScalar(*font, U'H', Point{3, 6}, 2, 40, 48, TextAntialias::none);
