@@ -7,6 +7,7 @@
 // same cairo calls made directly (the same y-up matrix, face, options and glyph positions, glyphs
 // prepared once), and main prints the ratio: the layer's overhead.
 #include "BenchRatio.h"
+
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/Text/Font.h"
 #include "Platform/Text/FontRegistry.h"

@@ -6,6 +6,7 @@
 // the last frame left it. The one trade-off: the dirty region is a single bounding rectangle, not
 // a list, so two far-apart changes redraw what lies between them too; terminal frames change
 // whole rows, mostly neighbouring ones, where a list would buy little.
+// A frame's canvas draws into the store's bitmap: let it go before the store is resized.
 #pragma once
 
 #include "Platform/Graphics/Bitmap.h"
