@@ -1,12 +1,13 @@
 #include "Platform/UI/CoreViewWidget.h"
 
+#include "Platform/Graphics/Canvas.h"
+
 #include "Platform/UI/GtkChildPlacement.h"
 #include "Platform/UI/GtkScroller.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
 #include "Platform/UI/TextInputCommand.h"
 #include "Platform/UI/Utf8.h"
 
-#include <cairo.h>
 #include <cctype>
 #include <string>
 
@@ -193,9 +194,7 @@ void CoreViewWidget::dispose()
     if (core_)
         core_->attachHost(nullptr);
     core_.reset();
-    if (texture_)
-        g_object_unref(texture_);
-    texture_ = nullptr;
+    dropTexture();
 }
 
 double CoreViewWidget::scaleFactor() const
@@ -216,7 +215,7 @@ void CoreViewWidget::sizeAllocate(int width, int height)
     // a size only when it differs, and before its subviews are laid out, so that it can move
     // them for the new size in the same pass.
     allocating_ = true;
-    const UISize size{double(width), double(height)};
+    const Size size{double(width), double(height)};
     if (!sizeKnown_ || size != size_) {
         size_ = size;
         sizeKnown_ = true;
@@ -246,59 +245,49 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
     // frames that get shown. The texture is remade only when pixels changed.
     if (!core_)
         return;
-    if (backing_.update(size_, scaleFactor()) && texture_) {
-        g_object_unref(texture_);
-        texture_ = nullptr;
-    }
-    if (cairo_surface_t* own = core_->frameSurface()) {
-        // A core that keeps its own surface draws on its own schedule; it is shown as it is.
-        if (texture_)
-            g_object_unref(texture_);
-        texture_ = nullptr;
-        core_->draw(DrawRequest{nullptr, own, backing_.dirtyRect(), size_, scaleFactor()});
-        presentSurface(snapshot, own);
-    } else {
-        if (backing_.drawDirty([this](const DrawRequest& request) { core_->draw(request); }) && texture_) {
-            g_object_unref(texture_);
-            texture_ = nullptr;
+    if (!backing_.resize(size_, scaleFactor()))
+        dropTexture();
+    if (!backing_.dirtyRect().isEmpty()) {
+        DrawRequest request;
+        request.dirtyRect = backing_.dirtyRect();
+        request.size = size_;
+        request.scale = backing_.scaleFactor();
+        if (std::optional<Canvas> canvas = backing_.beginFrame()) {
+            request.canvas = &*canvas;
+            core_->draw(request);
+            dropTexture();
         }
-        if (backing_.surface())
-            presentSurface(snapshot, backing_.surface());
     }
-    for (GtkWidget* child = gtk_widget_get_first_child(widget_); child;
-         child = gtk_widget_get_next_sibling(child))
+    if (const Bitmap* bitmap = backing_.bitmap())
+        present(snapshot, *bitmap);
+    for (GtkWidget* child = gtk_widget_get_first_child(widget_); child; child = gtk_widget_get_next_sibling(child))
         gtk_widget_snapshot_child(widget_, child, snapshot);
 }
 
-bool CoreViewWidget::presentSurface(GtkSnapshot* snapshot, cairo_surface_t* surface)
+void CoreViewWidget::dropTexture()
+{
+    if (texture_)
+        g_object_unref(texture_);
+    texture_ = nullptr;
+}
+
+void CoreViewWidget::present(GtkSnapshot* snapshot, const Bitmap& bitmap)
 {
     if (!texture_) {
-        if (cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE ||
-            cairo_image_surface_get_format(surface) != CAIRO_FORMAT_ARGB32)
-            return false;
-        cairo_surface_flush(surface);
-        const int width = cairo_image_surface_get_width(surface);
-        const int height = cairo_image_surface_get_height(surface);
-        const int stride = cairo_image_surface_get_stride(surface);
-        const unsigned char* data = cairo_image_surface_get_data(surface);
-        if (!data || width < 1 || height < 1)
-            return false;
-        // The texture gets a copy: the surface keeps changing in place while GTK may still hold
-        // the texture of the previous frame. cairo's ARGB32 is GDK's default memory format.
-        GBytes* bytes = g_bytes_new(data, size_t(stride) * size_t(height));
-        texture_ = gdk_memory_texture_new(width, height, GDK_MEMORY_DEFAULT, bytes, size_t(stride));
+        // The texture gets a copy: the bitmap keeps changing in place while GTK may still hold the
+        // texture of the previous frame. The bitmap's premultiplied ARGB32 words, rows from the
+        // top, are GDK's default memory format.
+        const size_t stride = size_t(bitmap.stride());
+        GBytes* bytes = g_bytes_new(bitmap.data(), stride * size_t(bitmap.height()));
+        texture_ = gdk_memory_texture_new(bitmap.width(), bitmap.height(), GDK_MEMORY_DEFAULT, bytes, stride);
         g_bytes_unref(bytes);
     }
-    // The surface covers the view at its device scale; drawn over the view's points it is shown
-    // pixel for pixel.
-    double scaleX = 1;
-    double scaleY = 1;
-    cairo_surface_get_device_scale(surface, &scaleX, &scaleY);
-    const graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(gdk_texture_get_width(texture_) / scaleX),
-                                                      float(gdk_texture_get_height(texture_) / scaleY));
+    // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
+    const double scale = backing_.scaleFactor();
+    const graphene_rect_t bounds =
+        GRAPHENE_RECT_INIT(0, 0, float(bitmap.width() / scale), float(bitmap.height() / scale));
     gtk_snapshot_append_texture(snapshot, texture_, &bounds);
     ++presentedFrames_;
-    return true;
 }
 
 void CoreViewWidget::rooted()
@@ -421,11 +410,11 @@ void CoreViewWidget::setNeedsDisplay()
 {
     // Only marks and schedules: the drawing happens in the next snapshot, once per frame however
     // many requests came.
-    backing_.invalidate();
+    backing_.invalidateAll();
     gtk_widget_queue_draw(widget_);
 }
 
-void CoreViewWidget::setNeedsDisplayInRect(const UIRect& rect)
+void CoreViewWidget::setNeedsDisplayInRect(const Rect& rect)
 {
     backing_.invalidate(rect);
     gtk_widget_queue_draw(widget_);
@@ -460,7 +449,7 @@ void CoreViewWidget::interpretKeyEvent(const KeyEvent& event)
     }
 }
 
-void CoreViewWidget::setInputMethodCursorRect(const UIRect& rect)
+void CoreViewWidget::setInputMethodCursorRect(const Rect& rect)
 {
     if (inputMethod_)
         inputMethod_->setCursorRect(rect, size_.height);
@@ -595,7 +584,7 @@ gboolean CoreViewWidget::onPointerEvent(GtkEventControllerLegacy*, GdkEvent* eve
     double y = 0;
     if (!self->widgetPoint(event, &x, &y))
         return false;
-    self->lastPointer_ = UIPoint{x, y};
+    self->lastPointer_ = Point{x, y};
     const GdkModifierType state = gdk_event_get_modifier_state(event);
 
     MouseEvent mouse;
@@ -634,7 +623,7 @@ void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double
     auto* self = static_cast<CoreViewWidget*>(data);
     if (!self->core_)
         return;
-    self->lastPointer_ = UIPoint{x, y};
+    self->lastPointer_ = Point{x, y};
     MouseEvent mouse;
     mouse.type = MouseEventType::entered;
     mouse.location = self->viewPoint(x, y);
@@ -670,7 +659,7 @@ gboolean CoreViewWidget::onScroll(GtkEventControllerScroll* controller, double d
     GdkEvent* event = gtk_event_controller_get_current_event(base);
     // X11 scroll events carry no position; the pointer is where it was last seen then.
     if (event && self->widgetPoint(event, &x, &y))
-        self->lastPointer_ = UIPoint{x, y};
+        self->lastPointer_ = Point{x, y};
     const bool precise = gtk_event_controller_scroll_get_unit(controller) == GDK_SCROLL_UNIT_SURFACE;
     const ScrollEvent scroll =
         scrollEventFromToolkit(dx, dy, precise, self->viewPoint(self->lastPointer_.x, self->lastPointer_.y),

@@ -10,7 +10,7 @@
 // The widget holds no decisions: the core decides, the layer's plain functions translate.
 #pragma once
 
-#include "Platform/UI/BackingStore.h"
+#include "Platform/Graphics/BackingStore.h"
 #include "Platform/UI/FrameClockDisplayLink.h"
 #include "Platform/UI/InputMethodBridge.h"
 #include "Platform/UI/KeyboardTranslator.h"
@@ -50,10 +50,10 @@ public:
     bool isAllocating() const { return allocating_; }
     /// How many frames have been shown, and the backing surface's pixel size (for tests).
     uint64_t presentedFrames() const { return presentedFrames_; }
-    int backingPixelWidth() const { return backing_.pixelWidth(); }
-    int backingPixelHeight() const { return backing_.pixelHeight(); }
+    int backingPixelWidth() const { return backing_.bitmap() ? backing_.bitmap()->width() : 0; }
+    int backingPixelHeight() const { return backing_.bitmap() ? backing_.bitmap()->height() : 0; }
 
-    UISize size() const override { return size_; }
+    Size size() const override { return size_; }
     double scaleFactor() const override;
     bool hasWindow() const override { return window_ != nullptr; }
     bool isWindowActive() const override { return windowActive_; }
@@ -62,10 +62,10 @@ public:
     void grabFocus() override;
     Appearance appearance() const override { return appearance_; }
     void setNeedsDisplay() override;
-    void setNeedsDisplayInRect(const UIRect& rect) override;
+    void setNeedsDisplayInRect(const Rect& rect) override;
     void setCursor(CursorShape shape) override;
     void interpretKeyEvent(const KeyEvent& event) override;
-    void setInputMethodCursorRect(const UIRect& rect) override;
+    void setInputMethodCursorRect(const Rect& rect) override;
     void resetInputMethod() override;
     std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
     std::shared_ptr<Scroller> addScroller() override;
@@ -90,9 +90,10 @@ private:
     void updateWindowState();
     void updateAppearance();
     void updateVisibility();
-    bool presentSurface(GtkSnapshot* snapshot, cairo_surface_t* surface);
+    void present(GtkSnapshot* snapshot, const Bitmap& bitmap);
+    void dropTexture();
     bool widgetPoint(GdkEvent* event, double* x, double* y) const;
-    UIPoint viewPoint(double x, double y) const { return flippedPoint(UIPoint{x, y}, size_.height); }
+    Point viewPoint(double x, double y) const { return flippedPoint(Point{x, y}, size_.height); }
     ToolkitKey toolkitKey(GdkEvent* event, guint keyval, guint keycode, GdkModifierType state) const;
 
     static gboolean onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
@@ -117,7 +118,7 @@ private:
 
     GtkWindow* window_ = nullptr;
     GdkSurface* toplevelSurface_ = nullptr;
-    UISize size_;
+    Size size_;
     bool sizeKnown_ = false;
     double scale_ = 0;
     bool windowActive_ = false;
@@ -133,7 +134,7 @@ private:
     /// Keys whose press the input method saw: their releases go to it too.
     std::set<uint32_t> keysWithInputMethod_;
     /// Where the pointer was last seen, y-down in the widget.
-    UIPoint lastPointer_;
+    Point lastPointer_;
     int pressedButton_ = -1;
     int pressClickCount_ = 0;
 };

@@ -22,10 +22,10 @@ int wholePoints(double value)
 
 } // namespace
 
-void setChildFrame(GtkWidget* child, const UIRect& frame)
+void setChildFrame(GtkWidget* child, const Rect& frame)
 {
-    g_object_set_data_full(G_OBJECT(child), frameKey, new UIRect(frame),
-                           [](gpointer data) { delete static_cast<UIRect*>(data); });
+    g_object_set_data_full(G_OBJECT(child), frameKey, new Rect(frame),
+                           [](gpointer data) { delete static_cast<Rect*>(data); });
     // A frame set while the parent lays out its children (its core moving subviews in answer to
     // a size change) is taken up by that same layout.
     GtkWidget* parent = gtk_widget_get_parent(child);
@@ -34,10 +34,10 @@ void setChildFrame(GtkWidget* child, const UIRect& frame)
         gtk_widget_queue_allocate(parent);
 }
 
-UIRect childFrame(GtkWidget* child)
+Rect childFrame(GtkWidget* child)
 {
-    const auto* frame = static_cast<const UIRect*>(g_object_get_data(G_OBJECT(child), frameKey));
-    return frame ? *frame : UIRect{};
+    const auto* frame = static_cast<const Rect*>(g_object_get_data(G_OBJECT(child), frameKey));
+    return frame ? *frame : Rect{};
 }
 
 void allocateChildren(GtkWidget* parent, int height)
@@ -46,7 +46,7 @@ void allocateChildren(GtkWidget* parent, int height)
          child = gtk_widget_get_next_sibling(child)) {
         if (!gtk_widget_get_visible(child))
             continue;
-        const UIRect frame = flippedRect(childFrame(child), height);
+        const Rect frame = flippedRect(childFrame(child), height);
         // GTK wants every allocated widget measured first.
         int minimum = 0;
         int natural = 0;
@@ -84,12 +84,12 @@ GtkChildView::~GtkChildView()
     g_object_unref(widget_);
 }
 
-void GtkChildView::setFrame(const UIRect& frame)
+void GtkChildView::setFrame(const Rect& frame)
 {
     setChildFrame(widget_, frame);
 }
 
-UIRect GtkChildView::frame() const
+Rect GtkChildView::frame() const
 {
     return childFrame(widget_);
 }

@@ -14,9 +14,9 @@ typedef struct _GtkWidget GtkWidget;
 namespace platform::gtk {
 
 /// Sets the frame of `child` and has its parent lay it out again.
-void setChildFrame(GtkWidget* child, const UIRect& frame);
+void setChildFrame(GtkWidget* child, const Rect& frame);
 /// The frame of `child`; an empty rectangle when none was set.
-UIRect childFrame(GtkWidget* child);
+Rect childFrame(GtkWidget* child);
 /// Allocates every visible child of `parent` at its frame, for a parent `height` points high.
 void allocateChildren(GtkWidget* parent, int height);
 /// Moves `child` just above (or below) `sibling` among its parent's children; to the top (or the
@@ -32,8 +32,8 @@ public:
     GtkChildView(const GtkChildView&) = delete;
     GtkChildView& operator=(const GtkChildView&) = delete;
 
-    void setFrame(const UIRect& frame) override;
-    UIRect frame() const override;
+    void setFrame(const Rect& frame) override;
+    Rect frame() const override;
     void setHidden(bool hidden) override;
     bool isHidden() const override;
     void setOpacity(double opacity) override;

@@ -22,8 +22,8 @@ public:
     GtkScroller(const GtkScroller&) = delete;
     GtkScroller& operator=(const GtkScroller&) = delete;
 
-    void setFrame(const UIRect& frame) override { view_.setFrame(frame); }
-    UIRect frame() const override { return view_.frame(); }
+    void setFrame(const Rect& frame) override { view_.setFrame(frame); }
+    Rect frame() const override { return view_.frame(); }
     void setHidden(bool hidden) override { view_.setHidden(hidden); }
     bool isHidden() const override { return view_.isHidden(); }
     void setOpacity(double opacity) override { view_.setOpacity(opacity); }

@@ -121,9 +121,9 @@ void InputMethodBridge::reset()
     gtk_im_context_reset(context_);
 }
 
-void InputMethodBridge::setCursorRect(const UIRect& rect, double viewHeight)
+void InputMethodBridge::setCursorRect(const Rect& rect, double viewHeight)
 {
-    const UIRect flipped = flippedRect(rect, viewHeight);
+    const Rect flipped = flippedRect(rect, viewHeight);
     auto whole = [](double v) { return std::isfinite(v) ? int(std::lround(v)) : 0; };
     GdkRectangle area{whole(flipped.x), whole(flipped.y), whole(flipped.width), whole(flipped.height)};
     gtk_im_context_set_cursor_location(context_, &area);

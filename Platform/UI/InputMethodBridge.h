@@ -42,7 +42,7 @@ public:
     /// Drops the composition in progress.
     void reset();
     /// The caret's rectangle, y-up in a view `viewHeight` points high.
-    void setCursorRect(const UIRect& rect, double viewHeight);
+    void setCursorRect(const Rect& rect, double viewHeight);
     bool hasMarkedText() const { return marked_; }
 
 private:

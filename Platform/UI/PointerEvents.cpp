@@ -21,7 +21,7 @@ int buttonNumberOfToolkitButton(unsigned toolkitButton)
     }
 }
 
-ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, UIPoint location,
+ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, Point location,
                                    ModifierFlags flags, uint32_t timestamp)
 {
     ScrollEvent event;
@@ -37,7 +37,7 @@ ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, UIP
     return event;
 }
 
-int ClickCounter::press(int buttonNumber, UIPoint location, uint32_t timestamp)
+int ClickCounter::press(int buttonNumber, Point location, uint32_t timestamp)
 {
     // Unsigned subtraction copes with the toolkit's 32-bit millisecond clock wrapping around.
     const bool continues = count_ > 0 && buttonNumber == button_ && timestamp - timestamp_ <= intervalMs_ &&

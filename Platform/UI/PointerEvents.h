@@ -30,7 +30,7 @@ struct MouseEvent
 {
     MouseEventType type = MouseEventType::down;
     int buttonNumber = 0;
-    UIPoint location;
+    Point location;
     ModifierFlags modifierFlags;
     /// 1 for a single click, 2 for a double click and so on; 0 for motion.
     int clickCount = 0;
@@ -41,7 +41,7 @@ struct MouseEvent
 
 struct ScrollEvent
 {
-    UIPoint location;
+    Point location;
     double scrollingDeltaX = 0;
     double scrollingDeltaY = 0;
     /// True for a touchpad's distances in points; false for a wheel's lines.
@@ -64,7 +64,7 @@ int buttonNumberOfToolkitButton(unsigned toolkitButton);
 
 /// A scroll event from the toolkit's deltas (positive dy scrolls towards the end of the content),
 /// in `unitIsSurface` (touchpad points) or wheel steps.
-ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, UIPoint location,
+ScrollEvent scrollEventFromToolkit(double dx, double dy, bool unitIsSurface, Point location,
                                    ModifierFlags flags, uint32_t timestamp);
 
 /// Counts clicks: a press of the same button soon after the last and near it continues the
@@ -84,7 +84,7 @@ public:
     }
 
     /// The click count of a press of `buttonNumber` at `location` and `timestamp` (ms).
-    int press(int buttonNumber, UIPoint location, uint32_t timestamp);
+    int press(int buttonNumber, Point location, uint32_t timestamp);
     /// Starts over: the next press is a single click.
     void reset() { count_ = 0; }
 
@@ -93,7 +93,7 @@ private:
     double distance_;
     int count_ = 0;
     int button_ = -1;
-    UIPoint location_;
+    Point location_;
     uint32_t timestamp_ = 0;
 };
 

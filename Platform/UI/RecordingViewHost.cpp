@@ -1,5 +1,7 @@
 #include "Platform/UI/RecordingViewHost.h"
 
+#include "Platform/Graphics/Canvas.h"
+
 #include "Platform/UI/TextInputCommand.h"
 #include "Platform/UI/Utf8.h"
 
@@ -53,7 +55,7 @@ void RecordingViewHost::attach(std::shared_ptr<ViewCore> core)
     core_->windowChanged(hasWindow_);
 }
 
-void RecordingViewHost::resize(UISize size)
+void RecordingViewHost::resize(Size size)
 {
     if (size == size_)
         return;
@@ -138,9 +140,8 @@ void RecordingViewHost::deliverKey(const KeyEvent& event)
 bool RecordingViewHost::drawIfNeeded()
 {
     // As a frame of the widget: one draw of everything marked since the last, clipped to the view.
-    // There is no surface here; a core that draws gets no context and should draw nothing then.
-    const UIRect dirty = dirty_.intersection(UIRect{0, 0, size_.width, size_.height});
-    dirty_ = UIRect{};
+    backing_.resize(size_, scale_);
+    const Rect dirty = backing_.dirtyRect();
     if (!core_ || dirty.isEmpty())
         return false;
     DrawRequest request;
@@ -148,6 +149,8 @@ bool RecordingViewHost::drawIfNeeded()
     request.size = size_;
     request.scale = scale_;
     drawnRects.push_back(dirty);
+    std::optional<Canvas> canvas = backing_.beginFrame();
+    request.canvas = canvas ? &*canvas : nullptr;
     core_->draw(request);
     return true;
 }
@@ -161,13 +164,15 @@ void RecordingViewHost::grabFocus()
 void RecordingViewHost::setNeedsDisplay()
 {
     ++fullRedraws;
-    dirty_ = UIRect{0, 0, size_.width, size_.height};
+    backing_.resize(size_, scale_);
+    backing_.invalidateAll();
 }
 
-void RecordingViewHost::setNeedsDisplayInRect(const UIRect& rect)
+void RecordingViewHost::setNeedsDisplayInRect(const Rect& rect)
 {
     redrawRects.push_back(rect);
-    dirty_ = dirty_.united(rect);
+    backing_.resize(size_, scale_);
+    backing_.invalidate(rect);
 }
 
 void RecordingViewHost::interpretKeyEvent(const KeyEvent& event)

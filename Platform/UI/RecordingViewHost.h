@@ -4,9 +4,11 @@
 // scroller states, beeps) where a test can read it, and lets the test play the toolkit's part:
 // resize the view, change its scale, window, focus and appearance, and hand it keys, which go
 // through the same interpretation as in the widget (a stand-in input method, then the standard key
-// bindings). Changes reach the core only when they change something, as in the widget.
+// bindings). Changes reach the core only when they change something, as in the widget. Draws go
+// into a real backing store, so a test can read the pixels a core drew.
 #pragma once
 
+#include "Platform/Graphics/BackingStore.h"
 #include "Platform/UI/ViewCore.h"
 #include "Platform/UI/ViewHost.h"
 
@@ -20,8 +22,8 @@ namespace platform {
 class RecordingView : public View
 {
 public:
-    void setFrame(const UIRect& frame) override { frame_ = frame; }
-    UIRect frame() const override { return frame_; }
+    void setFrame(const Rect& frame) override { frame_ = frame; }
+    Rect frame() const override { return frame_; }
     void setHidden(bool hidden) override { hidden_ = hidden; }
     bool isHidden() const override { return hidden_; }
     void setOpacity(double opacity) override { opacity_ = opacity; }
@@ -39,7 +41,7 @@ public:
 private:
     friend class RecordingViewHost;
     class RecordingViewHost* host_ = nullptr;
-    UIRect frame_;
+    Rect frame_;
     bool hidden_ = false;
     double opacity_ = 1;
 };
@@ -47,8 +49,8 @@ private:
 class RecordingScroller final : public Scroller
 {
 public:
-    void setFrame(const UIRect& frame) override { view.setFrame(frame); }
-    UIRect frame() const override { return view.frame(); }
+    void setFrame(const Rect& frame) override { view.setFrame(frame); }
+    Rect frame() const override { return view.frame(); }
     void setHidden(bool hidden) override { view.setHidden(hidden); }
     bool isHidden() const override { return view.isHidden(); }
     void setOpacity(double opacity) override { view.setOpacity(opacity); }
@@ -83,7 +85,7 @@ public:
     void attach(std::shared_ptr<ViewCore> core);
 
     // The toolkit's part.
-    void resize(UISize size);
+    void resize(Size size);
     void setScale(double scale);
     void setWindow(bool hasWindow);
     void setWindowVisible(bool visible);
@@ -92,8 +94,11 @@ public:
     void setAppearance(const Appearance& appearance);
     /// Delivers a key event as the widget does (keyDown, keyUp or flagsChanged by its type).
     void deliverKey(const KeyEvent& event);
-    /// Asks the core to draw the dirty part, as a frame of the widget would; true when it drew.
+    /// Asks the core to draw the dirty part into the host's backing store, as a frame of the
+    /// widget would; true when it drew.
     bool drawIfNeeded();
+    /// The pixels the core drew, as the widget would show them.
+    const Bitmap* bitmap() const { return backing_.bitmap(); }
 
     /// The stand-in input method: it sees each key the core hands to `interpretKeyEvent` and
     /// answers true when it took the key (it may call the core's text members meanwhile).
@@ -101,10 +106,10 @@ public:
 
     // What the core asked for.
     int fullRedraws = 0;
-    std::vector<UIRect> redrawRects;
+    std::vector<Rect> redrawRects;
     std::vector<CursorShape> cursors;
     std::vector<KeyEvent> interpretedKeys;
-    std::vector<UIRect> inputMethodCursorRects;
+    std::vector<Rect> inputMethodCursorRects;
     int inputMethodResets = 0;
     int focusRequests = 0;
     int beeps = 0;
@@ -113,9 +118,9 @@ public:
     /// Every subview and scroller view, bottom first, as the widget would stack them.
     std::vector<RecordingView*> order;
     /// The draws the core made, with the dirty rectangles.
-    std::vector<UIRect> drawnRects;
+    std::vector<Rect> drawnRects;
 
-    UISize size() const override { return size_; }
+    Size size() const override { return size_; }
     double scaleFactor() const override { return scale_; }
     bool hasWindow() const override { return hasWindow_; }
     bool isWindowActive() const override { return windowActive_; }
@@ -124,10 +129,10 @@ public:
     void grabFocus() override;
     Appearance appearance() const override { return appearance_; }
     void setNeedsDisplay() override;
-    void setNeedsDisplayInRect(const UIRect& rect) override;
+    void setNeedsDisplayInRect(const Rect& rect) override;
     void setCursor(CursorShape shape) override { cursors.push_back(shape); }
     void interpretKeyEvent(const KeyEvent& event) override;
-    void setInputMethodCursorRect(const UIRect& rect) override { inputMethodCursorRects.push_back(rect); }
+    void setInputMethodCursorRect(const Rect& rect) override { inputMethodCursorRects.push_back(rect); }
     void resetInputMethod() override { ++inputMethodResets; }
     std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
     std::shared_ptr<Scroller> addScroller() override;
@@ -139,14 +144,14 @@ private:
     void remove(RecordingView* view);
 
     std::shared_ptr<ViewCore> core_;
-    UISize size_{640, 480};
+    Size size_{640, 480};
     double scale_ = 1;
     bool hasWindow_ = true;
     bool windowVisible_ = true;
     bool windowActive_ = true;
     bool focused_ = false;
     Appearance appearance_;
-    UIRect dirty_;
+    BackingStore backing_;
 };
 
 } // namespace platform

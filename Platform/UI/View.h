@@ -19,8 +19,8 @@ class View
 public:
     virtual ~View() = default;
 
-    virtual void setFrame(const UIRect& frame) = 0;
-    virtual UIRect frame() const = 0;
+    virtual void setFrame(const Rect& frame) = 0;
+    virtual Rect frame() const = 0;
     virtual void setHidden(bool hidden) = 0;
     virtual bool isHidden() const = 0;
     /// 0 (invisible) to 1 (opaque); a hidden view stays hidden whatever its opacity.

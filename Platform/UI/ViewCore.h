@@ -16,26 +16,21 @@
 
 #include <string>
 
-typedef struct _cairo cairo_t;
-typedef struct _cairo_surface cairo_surface_t;
-
 namespace platform {
 
+class Canvas;
 class ViewHost;
 
-/// One request to draw. The context draws into the view's backing surface, which keeps its pixels
-/// from frame to frame, so only the dirty rectangle needs drawing; it is clipped to that rectangle
-/// and its user space is the view's points with the toolkit's orientation (origin top left, y
-/// down) and the device scale already applied. The drawing layer's canvas makes it y-up.
+/// One request to draw. The canvas draws into the view's backing store, which keeps its pixels
+/// from frame to frame, so only the dirty rectangle needs drawing; the canvas is clipped to it.
+/// The canvas is y-up in the view's points at the view's device scale.
 struct DrawRequest
 {
-    cairo_t* context = nullptr;
-    /// The backing surface itself (a cairo image surface, premultiplied ARGB32) with its device
-    /// scale set, for a canvas that wraps a surface rather than a context.
-    cairo_surface_t* surface = nullptr;
-    /// The part to draw, in the view's y-up frame.
-    UIRect dirtyRect;
-    UISize size;
+    /// Null where the host has no pixels (the recording host before its first size).
+    Canvas* canvas = nullptr;
+    /// The part to draw, in the view's y-up frame, grown to whole device pixels.
+    Rect dirtyRect;
+    Size size;
     double scale = 1;
 };
 
@@ -49,7 +44,7 @@ public:
     virtual void attachHost(ViewHost* host) {}
 
     /// The view's size in points changed (called once per distinct size).
-    virtual void sizeChanged(UISize newSize) {}
+    virtual void sizeChanged(Size newSize) {}
     /// Device pixels per point changed (the window moved to another monitor, or GDK_SCALE).
     virtual void scaleChanged(double newScale) {}
     /// The view entered a window (true) or left it (false).
@@ -64,11 +59,8 @@ public:
     /// The view's window became or stopped being the active window.
     virtual void windowActiveChanged(bool windowIsActive) {}
 
-    /// Draws the dirty part of the frame into the backing surface.
+    /// Draws the dirty part of the frame into the backing store.
     virtual void draw(const DrawRequest& request) {}
-    /// A surface the core draws into itself and wants shown instead of the host's backing surface
-    /// (an image surface whose device scale matches the view's); null to use the host's.
-    virtual cairo_surface_t* frameSurface() { return nullptr; }
 
     virtual void keyDown(const KeyEvent& event) {}
     virtual void keyUp(const KeyEvent& event) {}

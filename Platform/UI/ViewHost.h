@@ -22,7 +22,7 @@ class ViewHost
 public:
     virtual ~ViewHost() = default;
 
-    virtual UISize size() const = 0;
+    virtual Size size() const = 0;
     /// Device pixels per point.
     virtual double scaleFactor() const = 0;
     virtual bool hasWindow() const = 0;
@@ -39,7 +39,7 @@ public:
     /// Draws the whole view before the next frame is shown.
     virtual void setNeedsDisplay() = 0;
     /// Draws at least `rect` (y-up) before the next frame is shown.
-    virtual void setNeedsDisplayInRect(const UIRect& rect) = 0;
+    virtual void setNeedsDisplayInRect(const Rect& rect) = 0;
 
     virtual void setCursor(CursorShape shape) = 0;
 
@@ -49,7 +49,7 @@ public:
     /// gives no call. The event must be the one being delivered to the core right now.
     virtual void interpretKeyEvent(const KeyEvent& event) = 0;
     /// Where the caret is (y-up), so that candidate windows open beside it.
-    virtual void setInputMethodCursorRect(const UIRect& rect) = 0;
+    virtual void setInputMethodCursorRect(const Rect& rect) = 0;
     /// Drops any composition in progress (for example when the program switches screens).
     virtual void resetInputMethod() = 0;
 

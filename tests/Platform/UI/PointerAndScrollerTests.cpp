@@ -19,17 +19,17 @@ TEST(PointerEvents, ButtonsAndScrollDirectionsAreTheViews)
 
     // The wheel rolled away from the user: the toolkit says dy -1, the view scrolls towards the start.
     const ScrollEvent up =
-        scrollEventFromToolkit(0, -1, false, UIPoint{3, 4}, ModifierFlags{ModifierFlags::shift}, 9);
+        scrollEventFromToolkit(0, -1, false, Point{3, 4}, ModifierFlags{ModifierFlags::shift}, 9);
     EXPECT_EQ(up.scrollingDeltaY, 1);
     EXPECT_FALSE(up.hasPreciseScrollingDeltas);
-    EXPECT_EQ(up.location, (UIPoint{3, 4}));
+    EXPECT_EQ(up.location, (Point{3, 4}));
     EXPECT_EQ(up.modifierFlags.raw, ModifierFlags::shift);
-    const ScrollEvent touchpad = scrollEventFromToolkit(2.5, 7.25, true, UIPoint{}, ModifierFlags{}, 0);
+    const ScrollEvent touchpad = scrollEventFromToolkit(2.5, 7.25, true, Point{}, ModifierFlags{}, 0);
     EXPECT_EQ(touchpad.scrollingDeltaY, -7.25);
     EXPECT_EQ(touchpad.scrollingDeltaX, -2.5);
     EXPECT_TRUE(touchpad.hasPreciseScrollingDeltas);
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const ScrollEvent broken = scrollEventFromToolkit(nan, INFINITY, true, UIPoint{}, ModifierFlags{}, 0);
+    const ScrollEvent broken = scrollEventFromToolkit(nan, INFINITY, true, Point{}, ModifierFlags{}, 0);
     EXPECT_EQ(broken.scrollingDeltaX, 0);
     EXPECT_EQ(broken.scrollingDeltaY, 0);
 }
@@ -37,18 +37,18 @@ TEST(PointerEvents, ButtonsAndScrollDirectionsAreTheViews)
 TEST(ClickCounter, ASeriesNeedsTheSameButtonSoonAndNear)
 {
     ClickCounter clicks(400, 5);
-    EXPECT_EQ(clicks.press(0, UIPoint{10, 10}, 1000), 1);
-    EXPECT_EQ(clicks.press(0, UIPoint{12, 11}, 1300), 2);
-    EXPECT_EQ(clicks.press(0, UIPoint{12, 11}, 1700), 3) << "400 ms after the last press still counts";
-    EXPECT_EQ(clicks.press(0, UIPoint{12, 11}, 2101), 1) << "too late";
-    EXPECT_EQ(clicks.press(0, UIPoint{20, 11}, 2200), 1) << "too far";
-    EXPECT_EQ(clicks.press(1, UIPoint{20, 11}, 2300), 1) << "another button";
-    EXPECT_EQ(clicks.press(1, UIPoint{20, 11}, 2400), 2);
+    EXPECT_EQ(clicks.press(0, Point{10, 10}, 1000), 1);
+    EXPECT_EQ(clicks.press(0, Point{12, 11}, 1300), 2);
+    EXPECT_EQ(clicks.press(0, Point{12, 11}, 1700), 3) << "400 ms after the last press still counts";
+    EXPECT_EQ(clicks.press(0, Point{12, 11}, 2101), 1) << "too late";
+    EXPECT_EQ(clicks.press(0, Point{20, 11}, 2200), 1) << "too far";
+    EXPECT_EQ(clicks.press(1, Point{20, 11}, 2300), 1) << "another button";
+    EXPECT_EQ(clicks.press(1, Point{20, 11}, 2400), 2);
     clicks.reset();
-    EXPECT_EQ(clicks.press(1, UIPoint{20, 11}, 2500), 1);
+    EXPECT_EQ(clicks.press(1, Point{20, 11}, 2500), 1);
     // The toolkit's millisecond clock wraps after 49 days; a series may straddle it.
-    EXPECT_EQ(clicks.press(0, UIPoint{}, 0xFFFFFF00u), 1);
-    EXPECT_EQ(clicks.press(0, UIPoint{}, 0x40u), 2);
+    EXPECT_EQ(clicks.press(0, Point{}, 0xFFFFFF00u), 1);
+    EXPECT_EQ(clicks.press(0, Point{}, 0x40u), 2);
 }
 
 TEST(ScrollerModel, ShowsTheKnobAndReadsBackWhatTheUserDid)

@@ -1,6 +1,7 @@
 // The display-free host: a core sees size, scale, window and focus changes once each, keys go
 // through the stand-in input method and then the standard key bindings, subviews stack in the
 // order asked; and the input method's pre-edit becomes marked text.
+#include "Platform/Graphics/Canvas.h"
 #include "Platform/UI/InputMethodBridge.h"
 #include "Platform/UI/KeyCodes.h"
 #include "Platform/UI/RecordingViewHost.h"
@@ -18,7 +19,7 @@ class LoggingCore : public ViewCore
 {
 public:
     void attachHost(ViewHost* newHost) override { log.push_back(newHost ? "attach" : "detach"); }
-    void sizeChanged(UISize s) override
+    void sizeChanged(Size s) override
     {
         log.push_back("size " + std::to_string(int(s.width)) + "x" + std::to_string(int(s.height)));
     }
@@ -53,16 +54,21 @@ TEST(RecordingViewHost, TellsTheCoreOfEachChangeOnceAndInterpretsKeysAsTheWidget
     {
         RecordingViewHost host;
         host.attach(core);
-        host.resize(UISize{640, 480});
-        host.resize(UISize{300, 200});
+        host.resize(Size{640, 480});
+        host.resize(Size{300, 200});
         host.setScale(2);
         host.setScale(2);
         host.setFocus(true);
         host.setFocus(true);
         EXPECT_TRUE(host.drawIfNeeded());
         EXPECT_FALSE(host.drawIfNeeded()) << "nothing dirty";
-        host.setNeedsDisplayInRect(UIRect{0, 0, 50, 10});
+        host.setNeedsDisplayInRect(Rect{0, 0, 50, 10});
         EXPECT_TRUE(host.drawIfNeeded());
+        // The core drew a 10-point square at the y-up origin: 20x20 pixels at scale 2, at the bottom.
+        ASSERT_NE(host.bitmap(), nullptr);
+        EXPECT_EQ(host.bitmap()->width(), 600);
+        EXPECT_EQ(host.bitmap()->pixel(19, 19), (PremultipliedPixel{255, 0, 0, 255}));
+        EXPECT_EQ(host.bitmap()->pixel(20, 0).alpha, 0);
 
         // A stand-in input method that composes an accent for the dead key at the = position.
         host.inputMethod = [&](const KeyEvent& e) {

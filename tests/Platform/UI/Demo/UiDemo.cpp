@@ -2,6 +2,7 @@
 // pointer events drawn into the frame, a blinking caret subview at a y-up frame driven by the
 // display link, and a scroller. Run it on a display (or under tools/gui/with-xvfb with a
 // screenshot taken meanwhile): platform_ui_demo [seconds-to-run]
+#include "Platform/Graphics/Canvas.h"
 #include "Platform/UI/CoreViewWidget.h"
 #include "Platform/UI/Utf8.h"
 
@@ -35,8 +36,8 @@ class CaretCore : public ViewCore
 public:
     void draw(const DrawRequest& request) override
     {
-        cairo_set_source_rgb(request.context, 0.2, 0.5, 1.0);
-        cairo_paint(request.context);
+        request.canvas->setFillColor(NativeColor::sRGB(0.2, 0.5, 1.0));
+        request.canvas->fillRect(Rect{0, 0, request.size.width, request.size.height});
     }
 };
 
@@ -57,12 +58,12 @@ public:
         };
     }
 
-    void sizeChanged(UISize size) override
+    void sizeChanged(Size size) override
     {
         size_ = size;
         // The caret sits one line above the bottom-left corner; the scroller along the right edge.
-        caret_->setFrame(UIRect{10, 10, 9, 18});
-        scroller_->setFrame(UIRect{size.width - 14, 0, 14, size.height});
+        caret_->setFrame(Rect{10, 10, 9, 18});
+        scroller_->setFrame(Rect{size.width - 14, 0, 14, size.height});
         note("size " + std::to_string(int(size.width)) + "x" + std::to_string(int(size.height)));
     }
     void scaleChanged(double scale) override { note("scale " + std::to_string(scale)); }
@@ -94,7 +95,12 @@ public:
 
     void draw(const DrawRequest& request) override
     {
-        cairo_t* cr = request.context;
+        // The demo writes its lines with cairo's own text, straight into the store's pixels (y-down,
+        // in pixels); the canvas's glyph drawing needs the text layer's fonts.
+        cairo_surface_t* surface = request.canvas->bitmap().cairoSurface();
+        cairo_surface_flush(surface);
+        cairo_t* cr = cairo_create(surface);
+        cairo_scale(cr, request.scale, request.scale);
         const Appearance appearance = host_->appearance();
         cairo_set_source_rgb(cr, appearance.textBackgroundColor.red, appearance.textBackgroundColor.green,
                              appearance.textBackgroundColor.blue);
@@ -109,6 +115,8 @@ public:
             cairo_show_text(cr, line.c_str());
             y += 16;
         }
+        cairo_destroy(cr);
+        cairo_surface_mark_dirty(surface);
     }
 
     /// Blinks the caret from the display link: half a second on, half off.
@@ -126,7 +134,7 @@ private:
     }
 
     ViewHost* host_ = nullptr;
-    UISize size_;
+    Size size_;
     std::shared_ptr<View> caret_;
     std::shared_ptr<Scroller> scroller_;
     std::deque<std::string> lines_;

@@ -56,8 +56,8 @@ TEST_F(CoreViewWidgetGui, ShowsTheFrameTheCoreDrewWithTheOriginAtTheBottomLeft)
     auto core = std::make_shared<RecordingCore>();
     TestWindow window(core, 320, 200);
     ASSERT_EQ(core->sizes.size(), 1u);
-    EXPECT_EQ(core->sizes.back(), (platform::UISize{320, 200}));
-    EXPECT_EQ(core->draws.front(), (platform::UIRect{0, 0, 320, 200}))
+    EXPECT_EQ(core->sizes.back(), (platform::Size{320, 200}));
+    EXPECT_EQ(core->draws.front(), (platform::Rect{0, 0, 320, 200}))
         << "the first frame draws the whole view";
 
     const Screenshot shot = screenshot(window.xid());
@@ -69,9 +69,9 @@ TEST_F(CoreViewWidgetGui, ShowsTheFrameTheCoreDrewWithTheOriginAtTheBottomLeft)
 
     // A redraw of part of the view reaches the core as that part, y-up.
     core->fill = 0x2020C0;
-    window.view().setNeedsDisplayInRect(platform::UIRect{100, 50, 40, 30});
+    window.view().setNeedsDisplayInRect(platform::Rect{100, 50, 40, 30});
     ASSERT_TRUE(spinUntil([&] { return core->draws.size() >= 2; }));
-    EXPECT_EQ(core->draws.back(), (platform::UIRect{100, 50, 40, 30}));
+    EXPECT_EQ(core->draws.back(), (platform::Rect{100, 50, 40, 30}));
     spinFor(100ms);
     const Screenshot after = screenshot(window.xid());
     EXPECT_EQ(after.pixel(120, 200 - 65), 0x2020C0u) << "inside the redrawn part";
@@ -176,9 +176,9 @@ TEST_F(CoreViewWidgetGui, AResizeReachesTheCoreOnceWithTheNewSize)
     ASSERT_TRUE(spinUntil([&] { return core->sizes.size() > before; }));
     spinFor(200ms);
     ASSERT_EQ(core->sizes.size(), before + 1) << "one size change";
-    EXPECT_EQ(core->sizes.back(), (platform::UISize{500, 300}));
+    EXPECT_EQ(core->sizes.back(), (platform::Size{500, 300}));
     ASSERT_TRUE(spinUntil([&] {
-        return core->draws.back() == platform::UIRect{0, 0, 500, 300};
+        return core->draws.back() == platform::Rect{0, 0, 500, 300};
     })) << "the new size is drawn whole";
 }
 
@@ -219,13 +219,13 @@ TEST_F(CoreViewWidgetGui, PointerAndScrollEventsArriveInYUpViewCoordinates)
         if (m.type == platform::MouseEventType::down || m.type == platform::MouseEventType::up)
             clicks.push_back(m);
     ASSERT_EQ(clicks.size(), 6u);
-    EXPECT_EQ(clicks[0].location, (platform::UIPoint{30, 160})) << "y counts up from the bottom";
+    EXPECT_EQ(clicks[0].location, (platform::Point{30, 160})) << "y counts up from the bottom";
     EXPECT_EQ(clicks[0].buttonNumber, 0);
     EXPECT_EQ(clicks[0].clickCount, 1);
     EXPECT_EQ(clicks[2].clickCount, 2) << "the second click is a double click";
     EXPECT_EQ(clicks[3].clickCount, 2) << "and so is its release";
     EXPECT_EQ(clicks[4].buttonNumber, 1) << "the right button";
-    EXPECT_EQ(clicks[4].location, (platform::UIPoint{60, 150}));
+    EXPECT_EQ(clicks[4].location, (platform::Point{60, 150}));
 
     ASSERT_TRUE(xdotool("click 4"));
     ASSERT_TRUE(xdotool("click 5"));
@@ -233,7 +233,7 @@ TEST_F(CoreViewWidgetGui, PointerAndScrollEventsArriveInYUpViewCoordinates)
     EXPECT_GT(core->scrolls.front().scrollingDeltaY, 0) << "the wheel rolled away scrolls towards the start";
     EXPECT_LT(core->scrolls.back().scrollingDeltaY, 0);
     EXPECT_FALSE(core->scrolls.front().hasPreciseScrollingDeltas);
-    EXPECT_EQ(core->scrolls.front().location, (platform::UIPoint{60, 150}));
+    EXPECT_EQ(core->scrolls.front().location, (platform::Point{60, 150}));
 }
 
 TEST_F(CoreViewWidgetGui, SubviewsSitAtYUpFramesAndTheScrollerReportsClicks)
@@ -243,9 +243,9 @@ TEST_F(CoreViewWidgetGui, SubviewsSitAtYUpFramesAndTheScrollerReportsClicks)
     auto childCore = std::make_shared<RecordingCore>();
     childCore->fill = 0x2020C0;
     auto child = window.view().addSubview(childCore);
-    child->setFrame(platform::UIRect{50, 20, 40, 30});
+    child->setFrame(platform::Rect{50, 20, 40, 30});
     auto scroller = window.view().addScroller();
-    scroller->setFrame(platform::UIRect{300 - 14, 0, 14, 200});
+    scroller->setFrame(platform::Rect{300 - 14, 0, 14, 200});
     scroller->setState(platform::ScrollerState{true, 0.0, 0.25});
     scroller->setHidden(false);
     std::vector<std::pair<platform::ScrollerPart, double>> actions;
@@ -308,7 +308,7 @@ TEST_F(CoreViewWidgetGui, Scale2DoublesTheBackingPixels)
     TestWindow window(core, 160, 100);
     ASSERT_FALSE(core->scales.empty());
     EXPECT_EQ(core->scales.back(), 2.0);
-    EXPECT_EQ(core->sizes.back(), (platform::UISize{160, 100})) << "sizes stay in points";
+    EXPECT_EQ(core->sizes.back(), (platform::Size{160, 100})) << "sizes stay in points";
     EXPECT_EQ(window.view().backingPixelWidth(), 320);
     EXPECT_EQ(window.view().backingPixelHeight(), 200);
     const Screenshot shot = screenshot(window.xid());

@@ -1,7 +1,8 @@
 #include "GuiHarness.h"
 
+#include "Platform/Graphics/Canvas.h"
+
 #include <atomic>
-#include <cairo.h>
 #include <cstdio>
 #include <cstdlib>
 #include <gdk/x11/gdkx.h>
@@ -13,9 +14,9 @@ namespace guitest {
 
 namespace {
 
-void setSourceRGB(cairo_t* cr, uint32_t rgb)
+platform::NativeColor colorOf(uint32_t rgb)
 {
-    cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
+    return platform::NativeColor::sRGB(((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
 }
 
 } // namespace
@@ -23,14 +24,13 @@ void setSourceRGB(cairo_t* cr, uint32_t rgb)
 void RecordingCore::draw(const platform::DrawRequest& request)
 {
     draws.push_back(request.dirtyRect);
-    if (!request.context)
+    if (!request.canvas)
         return;
-    setSourceRGB(request.context, fill);
-    cairo_paint(request.context);
+    request.canvas->setFillColor(colorOf(fill));
+    request.canvas->fillRect(platform::Rect{0, 0, request.size.width, request.size.height});
     // The marker sits at the y-up origin: the bottom-left corner of the view.
-    setSourceRGB(request.context, marker);
-    cairo_rectangle(request.context, 0, request.size.height - 10, 20, 10);
-    cairo_fill(request.context);
+    request.canvas->setFillColor(colorOf(marker));
+    request.canvas->fillRect(platform::Rect{0, 0, 20, 10});
 }
 
 void RecordingCore::keyDown(const platform::KeyEvent& event)

@@ -21,7 +21,7 @@ class RecordingCore : public platform::ViewCore
 {
 public:
     void attachHost(platform::ViewHost* newHost) override { host = newHost; }
-    void sizeChanged(platform::UISize size) override { sizes.push_back(size); }
+    void sizeChanged(platform::Size size) override { sizes.push_back(size); }
     void scaleChanged(double scale) override { scales.push_back(scale); }
     void windowChanged(bool hasWindow) override { windows.push_back(hasWindow); }
     void visibilityChanged(bool visible) override { visibilities.push_back(visible); }
@@ -49,14 +49,14 @@ public:
     uint32_t marker = 0x20C020;
 
     platform::ViewHost* host = nullptr;
-    std::vector<platform::UISize> sizes;
+    std::vector<platform::Size> sizes;
     std::vector<double> scales;
     std::vector<bool> windows;
     std::vector<bool> visibilities;
     std::vector<platform::Appearance> appearances;
     std::vector<bool> focus;
     std::vector<bool> activity;
-    std::vector<platform::UIRect> draws;
+    std::vector<platform::Rect> draws;
     std::vector<platform::KeyEvent> keys;
     std::vector<std::string> inserted;
     std::vector<platform::MarkedText> marked;
