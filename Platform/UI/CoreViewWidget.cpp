@@ -1,7 +1,6 @@
 #include "Platform/UI/CoreViewWidget.h"
 
 #include "Platform/Graphics/Canvas.h"
-
 #include "Platform/UI/GtkChildPlacement.h"
 #include "Platform/UI/GtkScroller.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
@@ -260,7 +259,8 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
     }
     if (const Bitmap* bitmap = backing_.bitmap())
         present(snapshot, *bitmap);
-    for (GtkWidget* child = gtk_widget_get_first_child(widget_); child; child = gtk_widget_get_next_sibling(child))
+    for (GtkWidget* child = gtk_widget_get_first_child(widget_); child;
+         child = gtk_widget_get_next_sibling(child))
         gtk_widget_snapshot_child(widget_, child, snapshot);
 }
 

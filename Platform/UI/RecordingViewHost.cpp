@@ -1,7 +1,6 @@
 #include "Platform/UI/RecordingViewHost.h"
 
 #include "Platform/Graphics/Canvas.h"
-
 #include "Platform/UI/TextInputCommand.h"
 #include "Platform/UI/Utf8.h"
 

@@ -29,6 +29,10 @@ public:
     void draw(const DrawRequest& r) override
     {
         log.push_back("draw " + std::to_string(int(r.dirtyRect.width)));
+        if (r.canvas) {
+            r.canvas->setFillColor(NativeColor::sRGB(1, 0, 0));
+            r.canvas->fillRect(Rect{0, 0, 10, 10});
+        }
     }
     void keyDown(const KeyEvent& e) override { log.push_back("down " + std::to_string(e.keyCode)); }
     void insertText(const std::string& t) override { log.push_back("insert " + t); }

@@ -16,7 +16,8 @@ namespace {
 
 platform::NativeColor colorOf(uint32_t rgb)
 {
-    return platform::NativeColor::sRGB(((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
+    return platform::NativeColor::sRGB(((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                                       (rgb & 0xFF) / 255.0);
 }
 
 } // namespace
