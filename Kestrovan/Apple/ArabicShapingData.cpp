@@ -8,10 +8,9 @@ std::optional<BidiJoining> ArabicShapingData::listedJoining(char32_t scalar)
 {
     const auto ranges = unicode::joiningRanges;
     // The first range whose end is at or after the scalar is the only one that can hold it.
-    const auto found = std::lower_bound(ranges.begin(), ranges.end(), uint32_t(scalar),
-                                        [](const unicode::JoiningRange& range, uint32_t value) {
-                                            return range.hi < value;
-                                        });
+    const auto found =
+        std::lower_bound(ranges.begin(), ranges.end(), uint32_t(scalar),
+                         [](const unicode::JoiningRange& range, uint32_t value) { return range.hi < value; });
     if (found == ranges.end() || found->lo > scalar)
         return std::nullopt;
     return static_cast<BidiJoining>(found->type);

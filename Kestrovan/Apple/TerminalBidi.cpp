@@ -68,8 +68,8 @@ struct CacheState
     platform::Mutex mutex;
     std::unordered_map<TerminalBidi::ParagraphKey, TerminalBidi::ResultPointer, ParagraphKeyHash>
         paragraphCache GUARDED_BY(mutex);
-    std::unordered_map<TerminalBidi::ParagraphContentKey, std::shared_ptr<const TerminalBidi::CachedParagraph>,
-                       ContentKeyHash>
+    std::unordered_map<TerminalBidi::ParagraphContentKey,
+                       std::shared_ptr<const TerminalBidi::CachedParagraph>, ContentKeyHash>
         contentCache GUARDED_BY(mutex);
     uint64_t contentCacheHits GUARDED_BY(mutex) = 0;
     uint64_t contentCacheMisses GUARDED_BY(mutex) = 0;
@@ -122,7 +122,8 @@ bool cellNeedsBidi(PackedCell cell, const CellArena& arena)
 } // namespace
 
 TerminalBidi::DeferredParagraph::DeferredParagraph(ParagraphJob paragraphJob)
-    : job(std::move(paragraphJob)), firstRow(job.bounds.first), lastRow(job.bounds.last), revision(job.revision)
+    : job(std::move(paragraphJob)), firstRow(job.bounds.first), lastRow(job.bounds.last),
+      revision(job.revision)
 {}
 
 bool TerminalBidi::CachedParagraph::matches(const std::vector<Cell>& others, int64_t firstRow) const
@@ -141,7 +142,8 @@ bool TerminalBidi::CachedParagraph::matches(const std::vector<Cell>& others, int
 
 // --- Paragraphs ------------------------------------------------------------------------------------
 
-std::optional<TerminalBidi::RowRange> TerminalBidi::paragraphBounds(int64_t row, Buffer& buffer, int maximumRows)
+std::optional<TerminalBidi::RowRange> TerminalBidi::paragraphBounds(int64_t row, Buffer& buffer,
+                                                                    int maximumRows)
 {
     if (!rowExists(row, buffer))
         return std::nullopt;
@@ -328,7 +330,8 @@ std::optional<BidiRowLayout> TerminalBidi::explicitRightToLeftLayout(int64_t row
     visual.reserve(cells.size());
     for (auto cell = cells.rbegin(); cell != cells.rend(); ++cell)
         visual.push_back(BidiCell{cell->logicalCol, cell->width, mirroredText(cell->text, boxMirroring)});
-    return assembleRow(visual, used, cols, BidiDirection::rightToLeft, static_cast<int64_t>(line.generation()));
+    return assembleRow(visual, used, cols, BidiDirection::rightToLeft,
+                       static_cast<int64_t>(line.generation()));
 }
 
 BidiRowLayout TerminalBidi::assembleRow(const std::vector<BidiCell>& cells, int used, int cols,
@@ -404,7 +407,8 @@ TerminalBidi::lookUpContent(const ParagraphContentKey& key, const std::vector<Ce
     return nullptr;
 }
 
-void TerminalBidi::storeContent(const ParagraphContentKey& key, std::shared_ptr<const CachedParagraph> paragraph)
+void TerminalBidi::storeContent(const ParagraphContentKey& key,
+                                std::shared_ptr<const CachedParagraph> paragraph)
 {
     CacheState& state = cacheState();
     platform::MutexLock guard(state.mutex);

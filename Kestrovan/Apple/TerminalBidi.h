@@ -262,9 +262,10 @@ private:
     static ResultPointer lookUpIdentity(const ParagraphKey& key);
     static void storeIdentity(const ParagraphKey& key, ResultPointer result);
     /// The cached paragraph of equal content and cells, counting a hit or a miss.
-    static std::shared_ptr<const CachedParagraph> lookUpContent(const ParagraphContentKey& key,
-                                                                const std::vector<Cell>& cells, int64_t firstRow);
-    static void storeContent(const ParagraphContentKey& key, std::shared_ptr<const CachedParagraph> paragraph);
+    static std::shared_ptr<const CachedParagraph>
+    lookUpContent(const ParagraphContentKey& key, const std::vector<Cell>& cells, int64_t firstRow);
+    static void storeContent(const ParagraphContentKey& key,
+                             std::shared_ptr<const CachedParagraph> paragraph);
     /// A row's layout from its cells in visual order: with a right-to-left base the blank tail
     /// columns `used` ..< `cols` come first (at the left edge), else last.
     static BidiRowLayout assembleRow(const std::vector<BidiCell>& cells, int used, int cols,

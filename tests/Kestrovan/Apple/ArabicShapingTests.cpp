@@ -93,10 +93,10 @@ TEST(ArabicShapingTests, TablesHoldTheUnicode17Data)
     }
     EXPECT_EQ(ranges.size(), 157u);
     EXPECT_EQ(byType, (std::map<BidiJoining, int>{{BidiJoining::dual, 78},
-                                                   {BidiJoining::right, 66},
-                                                   {BidiJoining::causing, 5},
-                                                   {BidiJoining::left, 5},
-                                                   {BidiJoining::transparent, 3}}));
+                                                  {BidiJoining::right, 66},
+                                                  {BidiJoining::causing, 5},
+                                                  {BidiJoining::left, 5},
+                                                  {BidiJoining::transparent, 3}}));
     EXPECT_EQ(ranges.front().lo, 0x0620u);
     EXPECT_EQ(ranges.back().hi, 0x1E94Bu);
     EXPECT_EQ(TerminalBidi::joiningType(0x0640), BidiJoining::causing);
@@ -130,9 +130,20 @@ TEST(ArabicShapingTests, TablesHoldTheUnicode17Data)
         EXPECT_EQ(BidiMirroringData::unicode17Mirror(pair.mirror), char32_t(pair.scalar));
         EXPECT_FALSE(pair.scalar >= 0x2500 && pair.scalar <= 0x257F);
     }
-    EXPECT_EQ(byBlock, (std::map<uint32_t, int>{{0x00, 10}, {0x0F, 4},   {0x16, 2},   {0x20, 8},  {0x22, 122},
-                                                 {0x23, 6},  {0x27, 41},  {0x29, 57},  {0x2A, 111}, {0x2B, 1},
-                                                 {0x2E, 28}, {0x30, 18},  {0xFE, 8},   {0xFF, 12}}));
+    EXPECT_EQ(byBlock, (std::map<uint32_t, int>{{0x00, 10},
+                                                {0x0F, 4},
+                                                {0x16, 2},
+                                                {0x20, 8},
+                                                {0x22, 122},
+                                                {0x23, 6},
+                                                {0x27, 41},
+                                                {0x29, 57},
+                                                {0x2A, 111},
+                                                {0x2B, 1},
+                                                {0x2E, 28},
+                                                {0x30, 18},
+                                                {0xFE, 8},
+                                                {0xFF, 12}}));
     EXPECT_EQ(pairs.front().scalar, 0x28u);
     EXPECT_EQ(pairs.back().scalar, 0xFF63u);
 
