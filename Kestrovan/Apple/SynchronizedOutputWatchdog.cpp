@@ -108,7 +108,8 @@ void SynchronizedOutputWatchdog::Target::fire()
     condition.notify_all();
 }
 
-SynchronizedOutputWatchdog::SynchronizedOutputWatchdog() : SynchronizedOutputWatchdog(std::make_shared<IOTimerSource>())
+SynchronizedOutputWatchdog::SynchronizedOutputWatchdog()
+    : SynchronizedOutputWatchdog(std::make_shared<IOTimerSource>())
 {}
 
 SynchronizedOutputWatchdog::SynchronizedOutputWatchdog(std::shared_ptr<TimerSource> source)

@@ -12,7 +12,8 @@ namespace kestrovan {
 
 TerminalRenderOwner::TerminalRenderOwner() = default;
 
-TerminalRenderOwner::TerminalRenderOwner(std::shared_ptr<SynchronizedOutputWatchdog::TimerSource> watchdogTimer)
+TerminalRenderOwner::TerminalRenderOwner(
+    std::shared_ptr<SynchronizedOutputWatchdog::TimerSource> watchdogTimer)
     : watchdog_(std::move(watchdogTimer))
 {}
 
@@ -36,7 +37,8 @@ std::optional<bool> TerminalRenderOwner::feed(std::span<const uint8_t> borrowedB
 
 std::optional<bool> TerminalRenderOwner::feed(std::string_view text)
 {
-    return feedTransaction(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    return feedTransaction(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 std::optional<bool> TerminalRenderOwner::feedTransaction(std::span<const uint8_t> bytes)
@@ -62,8 +64,10 @@ std::optional<bool> TerminalRenderOwner::feedTransaction(std::span<const uint8_t
             session->selection->clearIfSelectedContentChanged(*selected);
         active = terminal.synchronizedOutputActive;
         timeoutSeconds = terminal.synchronizedOutputTimeoutSeconds;
-        update = pendingUpdate_->withLock(
-            [](std::optional<PendingSynchronizedOutputWatchdogUpdate>& pending) { return std::exchange(pending, {}); });
+        update =
+            pendingUpdate_->withLock([](std::optional<PendingSynchronizedOutputWatchdogUpdate>& pending) {
+                return std::exchange(pending, {});
+            });
     }
     // The watchdog's timer takes the terminal lock; arming it only now keeps its lock out of ours.
     if (update)
@@ -84,15 +88,18 @@ ViewTerminal::SynchronizedOutputWatchdogHandler TerminalRenderOwner::synchronize
 
 // --- Session ---------------------------------------------------------------------------------------
 
-void TerminalRenderOwner::attach(std::shared_ptr<Terminal> terminal, std::shared_ptr<SelectionService> selection,
+void TerminalRenderOwner::attach(std::shared_ptr<Terminal> terminal,
+                                 std::shared_ptr<SelectionService> selection,
                                  std::shared_ptr<SearchService> search)
 {
-    auto next = std::make_shared<const Session>(Session{std::move(terminal), std::move(selection), std::move(search)});
+    auto next = std::make_shared<const Session>(
+        Session{std::move(terminal), std::move(selection), std::move(search)});
     const std::shared_ptr<const Session> previous = session_.withLock(
         [&](std::shared_ptr<const Session>& session) { return std::exchange(session, next); });
     // A request another terminal raised must not arm this one's watchdog.
     if (!previous || previous->terminal != next->terminal)
-        pendingUpdate_->withLock([](std::optional<PendingSynchronizedOutputWatchdogUpdate>& pending) { pending.reset(); });
+        pendingUpdate_->withLock(
+            [](std::optional<PendingSynchronizedOutputWatchdogUpdate>& pending) { pending.reset(); });
     watchdog_.attach(next->terminal);
     publishVisibility(*next);
 }
@@ -117,7 +124,8 @@ TerminalVisibility TerminalRenderOwner::publishedVisibility() const
     return publishedVisibility_.withLock([](const TerminalVisibility& published) { return published; });
 }
 
-std::optional<PendingSynchronizedOutputWatchdogUpdate> TerminalRenderOwner::pendingSynchronizedOutputWatchdogUpdate() const
+std::optional<PendingSynchronizedOutputWatchdogUpdate>
+TerminalRenderOwner::pendingSynchronizedOutputWatchdogUpdate() const
 {
     return pendingUpdate_->withLock(
         [](const std::optional<PendingSynchronizedOutputWatchdogUpdate>& pending) { return pending; });
@@ -133,7 +141,8 @@ void TerminalRenderOwner::registerUserInput(std::span<const uint8_t> bytes)
     if (terminal.terminalLock().isHeldByCurrentThread())
         fatal("TerminalRenderOwner.registerUserInput: called with the terminal lock held");
     TerminalLockGuard guard(terminal.terminalLock());
-    if (terminal.scanUserInputForSubmission(bytes) && terminal.buffer().semanticInput == SemanticInputState::armed)
+    if (terminal.scanUserInputForSubmission(bytes) &&
+        terminal.buffer().semanticInput == SemanticInputState::armed)
         terminal.buffer().semanticInput = SemanticInputState::submitted;
 }
 

@@ -2,8 +2,8 @@
 #include "Kestrovan/Apple/SynchronizedOutputWatchdog.h"
 
 #include <atomic>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -95,7 +95,8 @@ TEST(SynchronizedOutputWatchdogTests, GenerationsDecideWhichUpdatesCount)
 
     // A timeout that is not a positive number fires at once rather than never; a huge one waits a
     // day.
-    EXPECT_EQ(SynchronizedOutputWatchdog::timeoutDelay(std::nan("")), SynchronizedOutputWatchdog::Clock::duration{});
+    EXPECT_EQ(SynchronizedOutputWatchdog::timeoutDelay(std::nan("")),
+              SynchronizedOutputWatchdog::Clock::duration{});
     EXPECT_EQ(SynchronizedOutputWatchdog::timeoutDelay(-1), SynchronizedOutputWatchdog::Clock::duration{});
     EXPECT_EQ(SynchronizedOutputWatchdog::timeoutDelay(1e300), std::chrono::hours(24));
 }

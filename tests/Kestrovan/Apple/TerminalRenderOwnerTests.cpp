@@ -121,7 +121,8 @@ TEST(TerminalRenderOwnerTests, AttachPublishesVisibilityAndKeepsPendingUpdatesOf
     // A pending watchdog update survives re-attaching the same terminal, not another one.
     f.owner->synchronizedOutputWatchdogHandler()(true, 7);
     f.owner->attach(f.terminal, f.selection, f.search);
-    EXPECT_EQ(f.owner->pendingSynchronizedOutputWatchdogUpdate(), (PendingSynchronizedOutputWatchdogUpdate{true, 7}));
+    EXPECT_EQ(f.owner->pendingSynchronizedOutputWatchdogUpdate(),
+              (PendingSynchronizedOutputWatchdogUpdate{true, 7}));
     RenderOwnerFixture other;
     f.owner->attach(other.terminal, other.selection, other.search);
     EXPECT_FALSE(f.owner->pendingSynchronizedOutputWatchdogUpdate());
