@@ -8,15 +8,16 @@ namespace {
 
 uint64_t monotonicNanoseconds()
 {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 } // namespace
 
 FrameDriver::FrameDriver(std::shared_ptr<FrameDriverSignal> signal, UptimeClock nowUptimeNs)
-    : signal_(std::move(signal)), nowUptimeNs_(nowUptimeNs ? std::move(nowUptimeNs) : UptimeClock(monotonicNanoseconds))
+    : signal_(std::move(signal)),
+      nowUptimeNs_(nowUptimeNs ? std::move(nowUptimeNs) : UptimeClock(monotonicNanoseconds))
 {}
 
 std::shared_ptr<FrameDriver> FrameDriver::create(std::shared_ptr<FrameDriverSignal> signal,

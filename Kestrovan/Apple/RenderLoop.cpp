@@ -21,7 +21,9 @@ void RenderLoop::Semaphore::acquire()
     --count_;
 }
 
-RenderLoop::RenderLoop(std::function<void()> onRender) : shared_(std::make_shared<Shared>(std::move(onRender))) {}
+RenderLoop::RenderLoop(std::function<void()> onRender)
+    : shared_(std::make_shared<Shared>(std::move(onRender)))
+{}
 
 RenderLoop::~RenderLoop()
 {

@@ -81,7 +81,8 @@ std::chrono::steady_clock::duration intervalOf(double refreshRate)
     // A rate that is not a number would make the division meaningless; out-of-range rates are
     // clamped so the thread neither spins nor stalls.
     const double rate = std::isnan(refreshRate) ? 60.0 : std::clamp(refreshRate, 1.0, 1000.0);
-    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(1.0 / rate));
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(1.0 / rate));
 }
 
 } // namespace
