@@ -133,8 +133,9 @@ void TimerDisplayLink::start()
         // this lock before it looks at anything.
         if (!shared_->thread.joinable())
             shared_->thread = std::thread(run, shared_);
+        // Notified under the lock: once it is released a tick may release this object.
+        shared_->changed.notify_all();
     }
-    shared_->changed.notify_all();
 }
 
 void TimerDisplayLink::pause()

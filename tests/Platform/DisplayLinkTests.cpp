@@ -85,15 +85,21 @@ TEST(DisplayLinkTests, ATimerLinkTicksOnItsOwnThreadAndSleepsWhenPaused)
 TEST(DisplayLinkTests, AHandlerMayReleaseItsOwnTimerLink)
 {
     auto link = std::make_shared<TimerDisplayLink>(1000.0);
+    std::atomic<bool> started{false};
     std::atomic<bool> released{false};
+    bool done = false;
     auto* raw = link.get();
-    std::shared_ptr<TimerDisplayLink> holder = link;
-    link.reset();
+    std::shared_ptr<TimerDisplayLink> holder = std::move(link);
     raw->setHandler([&] {
-        if (!released.exchange(true))
+        // The link is destroyed on its own thread, which must then leave without touching it.
+        if (started && !done) {
+            done = true;
             holder.reset();
+            released = true;
+        }
     });
     raw->start();
+    started = true;
     EXPECT_TRUE(waitFor([&] { return released.load(); }));
 }
 
