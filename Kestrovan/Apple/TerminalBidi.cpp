@@ -3,6 +3,7 @@
 // explicit right-to-left rows, which need no typesetting; and the process-wide caches.
 #include "Kestrovan/Apple/TerminalBidi.h"
 
+#include "Kestrovan/Apple/TerminalBidiHash.h"
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/GraphemeBreak.h"
 #include "Kestrovan/Terminal.h"
@@ -16,21 +17,8 @@ namespace {
 
 constexpr char32_t rightToLeftMark = 0x200F;
 
-/// A 64-bit finalizer (splitmix64's): every input bit affects every output bit.
-uint64_t mix(uint64_t value)
-{
-    value ^= value >> 30;
-    value *= 0xBF58476D1CE4E5B9ull;
-    value ^= value >> 27;
-    value *= 0x94D049BB133111EBull;
-    value ^= value >> 31;
-    return value;
-}
-
-uint64_t combine(uint64_t seed, uint64_t value)
-{
-    return mix(seed ^ (value + 0x9E3779B97F4A7C15ull + (seed << 6) + (seed >> 2)));
-}
+using bidihash::combine;
+using bidihash::mix;
 
 uint64_t stateBits(const BidiPresentationState& state)
 {
