@@ -111,10 +111,12 @@ void TerminalBidi::finish(const std::vector<std::shared_ptr<DeferredParagraph>>&
 TerminalBidi::ResultPointer TerminalBidi::finishParagraph(const ParagraphJob& job)
 {
     const int rowCount = int(job.bounds.last - job.bounds.first + 1);
-    const ParagraphContentKey contentKey{contentHash(job.cells, job.bounds.first), rowCount, job.cols, job.state};
+    const ParagraphContentKey contentKey{contentHash(job.cells, job.bounds.first), rowCount, job.cols,
+                                         job.state};
     // The same text elsewhere (scrolled, or drawn again after a buffer switch) is re-based, not
     // typeset again.
-    if (const std::shared_ptr<const CachedParagraph> cached = lookUpContent(contentKey, job.cells, job.bounds.first)) {
+    if (const std::shared_ptr<const CachedParagraph> cached =
+            lookUpContent(contentKey, job.cells, job.bounds.first)) {
         ResultPointer result = rebase(*cached, job.bounds, job.revision);
         storeIdentity(job.key, result);
         return result;
@@ -154,9 +156,9 @@ TerminalBidi::ParagraphResult TerminalBidi::buildParagraph(const ParagraphJob& j
         probe.reserve(job.cells.size());
         for (const Cell& cell : job.cells)
             probe.push_back(probeScalar(cell.text));
-        paragraph = platform::BidiParagraph::make(
-            probe, direction == BidiDirection::rightToLeft ? platform::BidiBase::rightToLeft
-                                                           : platform::BidiBase::leftToRight);
+        paragraph = platform::BidiParagraph::make(probe, direction == BidiDirection::rightToLeft
+                                                             ? platform::BidiBase::rightToLeft
+                                                             : platform::BidiBase::leftToRight);
     }
     // Shaped over the whole paragraph, so letters join across soft-wrapped row ends.
     std::vector<std::optional<Character>> display = shapeArabic(job.cells);

@@ -101,8 +101,8 @@ TEST(TerminalBidiLayoutTests, RowsAreReversedOrLeftAlone)
     f.write("\xd7\x90\xd7\x91", explicitRTL);
     {
         TerminalLockGuard guard(f.t().terminalLock());
-        EXPECT_FALSE(std::get<std::optional<BidiRowLayout>>(TerminalBidi::collectLayout(
-            0, f.buffer(), 5, f.t(), BidiHostPolicy::legacyLeftToRight)))
+        EXPECT_FALSE(std::get<std::optional<BidiRowLayout>>(
+            TerminalBidi::collectLayout(0, f.buffer(), 5, f.t(), BidiHostPolicy::legacyLeftToRight)))
             << "the legacy host policy lays nothing out";
         EXPECT_FALSE(std::get<std::optional<BidiRowLayout>>(
             TerminalBidi::collectLayout(99, f.buffer(), 5, f.t(), BidiHostPolicy::respectTerminal)));
@@ -114,7 +114,9 @@ TEST(TerminalBidiLayoutTests, AWideCharacterTakesTwoAdjacentVisualColumns)
     BidiFixture f(8, 2);
     for (const BidiPresentationState& state : {explicitRTL, implicitRTL}) {
         // Hebrew alef and bet, then a wide ideograph at columns 2-3, then "c".
-        f.write("\xd7\x90\xd7\x91\xe4\xb8\x80" "c", state);
+        f.write("\xd7\x90\xd7\x91\xe4\xb8\x80"
+                "c",
+                state);
         const auto row = f.layout(0);
         ASSERT_TRUE(row);
         const int lead = row->logicalToVisualCol[2];
@@ -146,8 +148,10 @@ TEST(TerminalBidiLayoutTests, AWrappedParagraphSharesDirectionAndRevision)
     {
         TerminalLockGuard guard(f.t().terminalLock());
         EXPECT_EQ(TerminalBidi::layoutRevision(1, f.buffer(), 500), first->paragraphRevision);
-        EXPECT_EQ(TerminalBidi::renderingDependencyRange({1, 1}, f.buffer(), 500), (TerminalBidi::RowRange{0, 1}));
-        EXPECT_EQ(TerminalBidi::renderingDependencyRange({0, 2}, f.buffer(), 500), (TerminalBidi::RowRange{0, 2}));
+        EXPECT_EQ(TerminalBidi::renderingDependencyRange({1, 1}, f.buffer(), 500),
+                  (TerminalBidi::RowRange{0, 1}));
+        EXPECT_EQ(TerminalBidi::renderingDependencyRange({0, 2}, f.buffer(), 500),
+                  (TerminalBidi::RowRange{0, 2}));
     }
 
     // Arabic letters join across the soft wrap: five behs over two rows of three.
@@ -212,7 +216,8 @@ TEST(TerminalBidiLayoutTests, MirroringOnlyInsideRightToLeftRuns)
     auto box = f.layout(0);
     ASSERT_TRUE(box);
     EXPECT_EQ(displays(*box).substr(9), U"...");
-    f.write("\xd7\x90\xe2\x94\x8c\xd7\x91", BidiPresentationState(BidiSupportMode::implicit, false, rtl, true));
+    f.write("\xd7\x90\xe2\x94\x8c\xd7\x91",
+            BidiPresentationState(BidiSupportMode::implicit, false, rtl, true));
     box = f.layout(0);
     ASSERT_TRUE(box);
     EXPECT_EQ(displays(*box).substr(9), U".\u2510.");
