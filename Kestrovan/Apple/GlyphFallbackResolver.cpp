@@ -6,8 +6,8 @@ namespace kestrovan {
 
 bool GlyphFallbackResolver::isVariationSelector(char32_t scalar)
 {
-    return (scalar >= 0xFE00 && scalar <= 0xFE0F) || (scalar >= 0x180B && scalar <= 0x180D) || scalar == 0x180F ||
-           (scalar >= 0xE0100 && scalar <= 0xE01EF);
+    return (scalar >= 0xFE00 && scalar <= 0xFE0F) || (scalar >= 0x180B && scalar <= 0x180D) ||
+           scalar == 0x180F || (scalar >= 0xE0100 && scalar <= 0xE01EF);
 }
 
 std::optional<char32_t> GlyphFallbackResolver::baseScalar(const Character& character)
@@ -27,10 +27,9 @@ bool GlyphFallbackResolver::fontHasGlyph(const GlyphFallbackFont& font, char32_t
     return isValidScalar(scalar) && font.hasGlyph(scalar);
 }
 
-std::optional<GlyphFallbackSelection> GlyphFallbackResolver::selection(const Character& character,
-                                                                       const GlyphFallbackFont& styleFont,
-                                                                       const TerminalGlyphFallbackProvider* provider,
-                                                                       double normalFontPointSize)
+std::optional<GlyphFallbackSelection>
+GlyphFallbackResolver::selection(const Character& character, const GlyphFallbackFont& styleFont,
+                                 const TerminalGlyphFallbackProvider* provider, double normalFontPointSize)
 {
     if (!provider)
         return std::nullopt;

@@ -77,5 +77,8 @@ struct TerminalGlyphPlacementPolicy
 
 template <> struct std::hash<kestrovan::TerminalGlyphPlacementPolicy>
 {
-    size_t operator()(const kestrovan::TerminalGlyphPlacementPolicy& policy) const noexcept { return policy.hash(); }
+    size_t operator()(const kestrovan::TerminalGlyphPlacementPolicy& policy) const noexcept
+    {
+        return policy.hash();
+    }
 };

@@ -56,7 +56,9 @@ public:
 
 TEST(GlyphFallbackTests, TheBaseScalarIsOneScalarOrOneWithAVariationSelector)
 {
-    const auto base = [](std::u32string scalars) { return GlyphFallbackResolver::baseScalar(Character(scalars)); };
+    const auto base = [](std::u32string scalars) {
+        return GlyphFallbackResolver::baseScalar(Character(scalars));
+    };
     EXPECT_EQ(base(U""), std::nullopt);
     EXPECT_EQ(base(U"\uE0B0"), U'\uE0B0');
     EXPECT_EQ(base(U"\u2764\uFE0F"), U'\u2764');
@@ -102,7 +104,8 @@ TEST(GlyphFallbackTests, TheProviderIsAskedFirstAndItsFontOnlyWhenTheStyleFontLa
 
 TEST(GlyphFallbackTests, PoliciesCompareAndHashByValue)
 {
-    const auto policy = [](double padding, std::optional<TerminalGlyphRect> bounds, std::optional<int> width) {
+    const auto policy = [](double padding, std::optional<TerminalGlyphRect> bounds,
+                           std::optional<int> width) {
         return TerminalGlyphPlacementPolicy{Placement::grouped, width, bounds, {padding, 0.1, padding, 0}};
     };
     const TerminalGlyphRect rect{0.5, 0, 0.5, 1};
@@ -120,7 +123,8 @@ TEST(GlyphFallbackTests, PoliciesCompareAndHashByValue)
     EXPECT_NE(cover, policy(0, rect, 2));
     std::set<size_t> hashes;
     for (double padding : {0.0, 0.1, 0.2})
-        for (const auto& bounds : {std::optional<TerminalGlyphRect>(), std::optional<TerminalGlyphRect>(rect)})
+        for (const auto& bounds :
+             {std::optional<TerminalGlyphRect>(), std::optional<TerminalGlyphRect>(rect)})
             hashes.insert(policy(padding, bounds, 2).hash());
     EXPECT_EQ(hashes.size(), 6u);
 
