@@ -42,8 +42,8 @@ TerminalSnapshotRow::TerminalSnapshotRow(const std::shared_ptr<BufferLine>& sour
         snapshotArena = CellArena::makeSnapshot(*source->arena());
     // Blank cells (raw 0 is the empty cell with the default attribute) and a new render identity:
     // the first refresh always copies.
-    line = std::make_shared<BufferLine>(source->count(), PackedCell(), PackedCell(), false, BidiPresentationState(),
-                                        std::move(snapshotArena));
+    line = std::make_shared<BufferLine>(source->count(), PackedCell(), PackedCell(), false,
+                                        BidiPresentationState(), std::move(snapshotArena));
 }
 
 bool TerminalSnapshotRow::isCopyOf(const BufferLine& source) const
@@ -78,13 +78,13 @@ void TerminalSnapshotRow::copy(const BufferLine& source, const std::shared_ptr<C
     }
 }
 
-std::shared_ptr<TerminalBidi::DeferredParagraph> TerminalSnapshotRow::layOut(int64_t row, Buffer& buffer, int cols,
-                                                                             const Terminal& terminal,
-                                                                             BidiHostPolicy hostPolicy,
-                                                                             int64_t revision)
+std::shared_ptr<TerminalBidi::DeferredParagraph>
+TerminalSnapshotRow::layOut(int64_t row, Buffer& buffer, int cols, const Terminal& terminal,
+                            BidiHostPolicy hostPolicy, int64_t revision)
 {
     bidiParagraphRevision = revision;
-    TerminalBidi::LayoutOutcome outcome = TerminalBidi::collectLayout(row, buffer, cols, terminal, hostPolicy);
+    TerminalBidi::LayoutOutcome outcome =
+        TerminalBidi::collectLayout(row, buffer, cols, terminal, hostPolicy);
     if (auto* pending = std::get_if<std::shared_ptr<TerminalBidi::DeferredParagraph>>(&outcome))
         return *pending;
     bidiLayout = std::move(std::get<std::optional<BidiRowLayout>>(outcome));

@@ -46,7 +46,8 @@ public:
 class SnapshotImage final : public TerminalImage
 {
 public:
-    SnapshotImage(std::shared_ptr<const platform::NativeImage> image, int pixelWidth, int pixelHeight, int col)
+    SnapshotImage(std::shared_ptr<const platform::NativeImage> image, int pixelWidth, int pixelHeight,
+                  int col)
         : image_(std::move(image)), pixelWidth_(pixelWidth), pixelHeight_(pixelHeight), col_(col)
     {}
 
@@ -59,8 +60,8 @@ public:
     /// The same picture object, size and column.
     bool isSameAs(const SnapshotImage& other) const
     {
-        return image_ == other.image_ && pixelWidth_ == other.pixelWidth_ && pixelHeight_ == other.pixelHeight_ &&
-               col_ == other.col_;
+        return image_ == other.image_ && pixelWidth_ == other.pixelWidth_ &&
+               pixelHeight_ == other.pixelHeight_ && col_ == other.col_;
     }
 
 private:
@@ -109,8 +110,8 @@ public:
     /// lock). A paragraph that must be typeset first is returned, and the row keeps its current
     /// layout until `completeLayout`.
     std::shared_ptr<TerminalBidi::DeferredParagraph> layOut(int64_t row, Buffer& buffer, int cols,
-                                                            const Terminal& terminal, BidiHostPolicy hostPolicy,
-                                                            int64_t revision);
+                                                            const Terminal& terminal,
+                                                            BidiHostPolicy hostPolicy, int64_t revision);
     /// Takes the layout for absolute row `row` from a finished paragraph (none when it has none).
     void completeLayout(int64_t row, const TerminalBidi::DeferredParagraph& paragraph);
     /// Copies the source's drawable images; a changed list (count, picture, size or column) is
