@@ -7,6 +7,9 @@ namespace kestrovan {
 std::optional<BidiJoining> ArabicShapingData::listedJoining(char32_t scalar)
 {
     const auto ranges = unicode::joiningRanges;
+    // Everything before the first range (Latin, Greek, Cyrillic, Hebrew...) is answered at once.
+    if (ranges.empty() || scalar < ranges.front().lo || scalar > ranges.back().hi)
+        return std::nullopt;
     // The first range whose end is at or after the scalar is the only one that can hold it.
     const auto found =
         std::lower_bound(ranges.begin(), ranges.end(), uint32_t(scalar),
@@ -19,6 +22,8 @@ std::optional<BidiJoining> ArabicShapingData::listedJoining(char32_t scalar)
 std::optional<ArabicPresentationForms> ArabicShapingData::unicode17Forms(char32_t letter)
 {
     const auto forms = unicode::arabicLetterForms;
+    if (forms.empty() || letter < forms.front().letter || letter > forms.back().letter)
+        return std::nullopt;
     const auto found = std::lower_bound(
         forms.begin(), forms.end(), uint32_t(letter),
         [](const unicode::ArabicLetterForms& entry, uint32_t value) { return entry.letter < value; });

@@ -263,7 +263,7 @@ TerminalBidi::ParagraphOutcome TerminalBidi::collectParagraph(int64_t row, Buffe
 
     ParagraphJob job;
     const size_t rowCount = static_cast<size_t>(bounds->last - bounds->first + 1);
-    job.cells.reserve(rowCount * static_cast<size_t>(std::clamp(cols, 0, 80)));
+    job.cells.reserve(rowCount * static_cast<size_t>(std::max(cols, 0)));
     job.ranges.reserve(rowCount);
     job.usedColumns.reserve(rowCount);
     for (int64_t r = bounds->first; r <= bounds->last; ++r) {
@@ -318,11 +318,11 @@ std::optional<BidiRowLayout> TerminalBidi::explicitRightToLeftLayout(int64_t row
     visual.reserve(cells.size());
     for (auto cell = cells.rbegin(); cell != cells.rend(); ++cell)
         visual.push_back(BidiCell{cell->logicalCol, cell->width, mirroredText(cell->text, boxMirroring)});
-    return assembleRow(visual, used, cols, BidiDirection::rightToLeft,
+    return assembleRow(std::move(visual), used, cols, BidiDirection::rightToLeft,
                        static_cast<int64_t>(line.generation()));
 }
 
-BidiRowLayout TerminalBidi::assembleRow(const std::vector<BidiCell>& cells, int used, int cols,
+BidiRowLayout TerminalBidi::assembleRow(std::vector<BidiCell> cells, int used, int cols,
                                         BidiDirection direction, int64_t revision)
 {
     BidiRowLayout layout;
@@ -333,8 +333,7 @@ BidiRowLayout TerminalBidi::assembleRow(const std::vector<BidiCell>& cells, int 
     layout.visualToLogicalCol.assign(width, 0);
     layout.visualCells.reserve(cells.size() + width - std::min<size_t>(width, size_t(std::max(used, 0))));
     int visual = 0;
-    const auto place = [&](const BidiCell& cell) {
-        layout.visualCells.push_back(cell);
+    const auto place = [&](BidiCell&& cell) {
         for (int j = 0; j < cell.width; ++j) {
             const int logical = cell.logicalCol + j;
             if (logical >= 0 && logical < cols)
@@ -343,6 +342,7 @@ BidiRowLayout TerminalBidi::assembleRow(const std::vector<BidiCell>& cells, int 
                 layout.visualToLogicalCol[static_cast<size_t>(visual + j)] = cell.logicalCol;
         }
         visual += cell.width;
+        layout.visualCells.push_back(std::move(cell));
     };
     const int tailStart = std::clamp(used, 0, cols);
     // A right-to-left row draws its blank tail at the left edge, a left-to-right row at the right.
@@ -350,8 +350,8 @@ BidiRowLayout TerminalBidi::assembleRow(const std::vector<BidiCell>& cells, int 
         for (int column = cols - 1; column >= tailStart; --column)
             place(BidiCell{column, 1, std::nullopt});
     }
-    for (const BidiCell& cell : cells)
-        place(cell);
+    for (BidiCell& cell : cells)
+        place(std::move(cell));
     if (direction == BidiDirection::leftToRight) {
         for (int column = tailStart; column < cols; ++column)
             place(BidiCell{column, 1, std::nullopt});

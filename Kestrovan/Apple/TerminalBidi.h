@@ -170,12 +170,13 @@ public:
     };
 
     /// A typeset paragraph kept by content: its cells with rows made relative to its first row,
-    /// and its row layouts by offset from the first row.
+    /// and the result it was typeset into, whose rows count from `firstRow` (shared with the
+    /// identity cache rather than copied).
     struct CachedParagraph
     {
         std::vector<Cell> cells;
-        std::vector<std::optional<BidiRowLayout>> rowsByOffset;
-        BidiDirection baseDirection = BidiDirection::leftToRight;
+        ResultPointer result;
+        int64_t firstRow = 0;
 
         /// Whether `cells`, their rows made relative to `firstRow`, are exactly these cells.
         bool matches(const std::vector<Cell>& cells, int64_t firstRow) const;
@@ -268,8 +269,8 @@ private:
                              std::shared_ptr<const CachedParagraph> paragraph);
     /// A row's layout from its cells in visual order: with a right-to-left base the blank tail
     /// columns `used` ..< `cols` come first (at the left edge), else last.
-    static BidiRowLayout assembleRow(const std::vector<BidiCell>& cells, int used, int cols,
-                                     BidiDirection direction, int64_t revision);
+    static BidiRowLayout assembleRow(std::vector<BidiCell> cells, int used, int cols, BidiDirection direction,
+                                     int64_t revision);
 };
 
 } // namespace kestrovan

@@ -25,17 +25,20 @@ struct KeyHash
     }
 };
 
-/// A hash of the cells as they would stand at any rows: their rows counted from `firstRow`.
+/// A hash of the cells as they would stand at any rows: their rows counted from `firstRow`. Only a
+/// key to narrow the content cache's search (a hit compares the cells themselves), so each value is
+/// folded in with one multiply and the result is mixed once at the end.
 uint64_t contentHash(const std::vector<TerminalBidi::Cell>& cells, int64_t firstRow)
 {
-    uint64_t hash = mix(cells.size());
+    uint64_t hash = cells.size();
+    const auto fold = [&hash](uint64_t value) { hash = (hash ^ value) * 0x100000001B3ull; };
     for (const TerminalBidi::Cell& cell : cells) {
-        hash = combine(hash, uint64_t(cell.row - firstRow));
-        hash = combine(hash, uint64_t(uint32_t(cell.logicalCol)) << 8 | uint64_t(cell.width));
+        fold(uint64_t(cell.row - firstRow) << 40 | uint64_t(uint32_t(cell.logicalCol)) << 8 |
+             uint64_t(cell.width));
         for (char32_t scalar : cell.text.scalars)
-            hash = combine(hash, scalar);
+            fold(scalar);
     }
-    return hash;
+    return mix(hash);
 }
 
 /// The layouts of a cached paragraph moved to the job's rows and revision.
@@ -43,13 +46,11 @@ TerminalBidi::ResultPointer rebase(const TerminalBidi::CachedParagraph& cached, 
                                    int64_t revision)
 {
     auto result = std::make_shared<TerminalBidi::ParagraphResult>();
-    result->baseDirection = cached.baseDirection;
-    for (size_t offset = 0; offset < cached.rowsByOffset.size(); ++offset) {
-        if (!cached.rowsByOffset[offset])
-            continue;
-        BidiRowLayout layout = *cached.rowsByOffset[offset];
+    result->baseDirection = cached.result->baseDirection;
+    for (const auto& [row, cachedLayout] : cached.result->rows) {
+        BidiRowLayout layout = cachedLayout;
         layout.paragraphRevision = revision;
-        result->rows.emplace(bounds.first + int64_t(offset), std::move(layout));
+        result->rows.emplace(bounds.first + (row - cached.firstRow), std::move(layout));
     }
     return result;
 }
@@ -123,13 +124,8 @@ TerminalBidi::ResultPointer TerminalBidi::finishParagraph(const ParagraphJob& jo
     }
     auto result = std::make_shared<const ParagraphResult>(buildParagraph(job));
     auto cached = std::make_shared<CachedParagraph>();
-    cached->baseDirection = result->baseDirection;
-    cached->rowsByOffset.resize(size_t(std::max(rowCount, 0)));
-    for (const auto& [row, layout] : result->rows) {
-        const int64_t offset = row - job.bounds.first;
-        if (offset >= 0 && offset < rowCount)
-            cached->rowsByOffset[size_t(offset)] = layout;
-    }
+    cached->result = result;
+    cached->firstRow = job.bounds.first;
     cached->cells = job.cells;
     for (Cell& cell : cached->cells)
         cell.row -= job.bounds.first;
@@ -182,11 +178,12 @@ TerminalBidi::ParagraphResult TerminalBidi::buildParagraph(const ParagraphJob& j
             // Only cells of right-to-left runs mirror, and only when shaping left them alone.
             if (!shown && order->rtl[size_t(position)])
                 shown = mirroredText(cell.text, state.boxMirroring);
-            visual.push_back(BidiCell{cell.logicalCol, cell.width, shown});
+            visual.push_back(BidiCell{cell.logicalCol, cell.width, std::move(shown)});
         }
         const int used = std::min(index < job.usedColumns.size() ? job.usedColumns[index] : 0, job.cols);
         result.rows.emplace(job.bounds.first + int64_t(index),
-                            assembleRow(visual, used, job.cols, direction, job.revision));
+                            assembleRow(std::move(visual), used, job.cols, direction, job.revision));
+        visual = {};
     }
     return result;
 }

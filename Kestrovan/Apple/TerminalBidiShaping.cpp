@@ -49,33 +49,37 @@ bool joinsBackward(TerminalBidi::Joining joining)
            joining == TerminalBidi::Joining::causing;
 }
 
+/// The key scalar and joining type of every cell, worked out once: the neighbour searches below
+/// look at each cell several times.
+struct JoiningCell
+{
+    char32_t key = 0;
+    TerminalBidi::Joining joining = TerminalBidi::Joining::none;
+};
+
 /// Whether cell `index`, of type `joining`, joins the letter before it. ZWNJ breaks the join;
 /// transparent cells (marks on their own) are looked through.
-bool joinsPrevious(const std::vector<TerminalBidi::Cell>& cells, size_t index, TerminalBidi::Joining joining)
+bool joinsPrevious(const std::vector<JoiningCell>& cells, size_t index, TerminalBidi::Joining joining)
 {
     for (size_t j = index; j-- > 0;) {
-        const char32_t key = keyScalar(cells[j]);
-        if (key == zeroWidthNonJoiner)
+        if (cells[j].key == zeroWidthNonJoiner)
             return false;
-        const TerminalBidi::Joining previous = TerminalBidi::joiningType(key);
-        if (isTransparent(previous))
+        if (isTransparent(cells[j].joining))
             continue;
-        return joinsForward(previous) && joinsBackward(joining);
+        return joinsForward(cells[j].joining) && joinsBackward(joining);
     }
     return false;
 }
 
 /// The joining type of the first cell after `index` that is not transparent; `none` at a ZWNJ or
 /// the paragraph's end.
-TerminalBidi::Joining nextJoining(const std::vector<TerminalBidi::Cell>& cells, size_t index)
+TerminalBidi::Joining nextJoining(const std::vector<JoiningCell>& cells, size_t index)
 {
     for (size_t j = index + 1; j < cells.size(); ++j) {
-        const char32_t key = keyScalar(cells[j]);
-        if (key == zeroWidthNonJoiner)
+        if (cells[j].key == zeroWidthNonJoiner)
             return TerminalBidi::Joining::none;
-        const TerminalBidi::Joining next = TerminalBidi::joiningType(key);
-        if (!isTransparent(next))
-            return next;
+        if (!isTransparent(cells[j].joining))
+            return cells[j].joining;
     }
     return TerminalBidi::Joining::none;
 }
@@ -136,32 +140,37 @@ std::optional<std::pair<char32_t, char32_t>> TerminalBidi::lamAlef(char32_t alef
 std::vector<std::optional<Character>> TerminalBidi::shapeArabic(const std::vector<Cell>& cells)
 {
     std::vector<std::optional<Character>> display(cells.size());
+    std::vector<JoiningCell> joining(cells.size());
+    for (size_t index = 0; index < cells.size(); ++index) {
+        joining[index].key = keyScalar(cells[index]);
+        joining[index].joining = joiningType(joining[index].key);
+    }
     size_t i = 0;
     while (i < cells.size()) {
         const Cell& cell = cells[i];
-        const char32_t key = keyScalar(cell);
-        const Joining joining = joiningType(key);
+        const char32_t key = joining[i].key;
+        const Joining type = joining[i].joining;
         if (key == zeroWidthNonJoiner) {
             ++i;
             continue;
         }
-        if (joining == Joining::none) {
+        if (type == Joining::none) {
             // A letter that never joins (HAMZA) still shows its isolated form.
             if (const auto forms = ArabicShapingData::unicode17Forms(key))
                 display[i] = withMarks(forms->iso, {&cell});
             ++i;
             continue;
         }
-        if (joining != Joining::right && joining != Joining::dual) {
+        if (type != Joining::right && type != Joining::dual) {
             // Transparent, join-causing (TATWEEL, ZWJ) and left-joining cells keep their glyph.
             ++i;
             continue;
         }
-        const bool previous = joinsPrevious(cells, i, joining);
+        const bool previous = joinsPrevious(joining, i, type);
         if (key == arabicLam && i + 1 < cells.size()) {
             // Only the very next cell is examined: a mark-only cell between lam and alef keeps
             // them apart.
-            if (const auto ligature = lamAlef(keyScalar(cells[i + 1]))) {
+            if (const auto ligature = lamAlef(joining[i + 1].key)) {
                 display[i] = withMarks(previous ? ligature->second : ligature->first, {&cell, &cells[i + 1]});
                 // The ligature covers both letters; the alef's column shows blank.
                 display[i + 1] = Character(U' ');
@@ -171,10 +180,10 @@ std::vector<std::optional<Character>> TerminalBidi::shapeArabic(const std::vecto
         }
         if (const auto forms = ArabicShapingData::unicode17Forms(key)) {
             char32_t form = forms->iso;
-            if (joining == Joining::right) {
+            if (type == Joining::right) {
                 form = previous ? forms->fin : forms->iso;
             } else {
-                const bool next = joinsBackward(nextJoining(cells, i));
+                const bool next = joinsBackward(nextJoining(joining, i));
                 if (previous && next)
                     form = forms->med.value_or(forms->fin);
                 else if (previous)

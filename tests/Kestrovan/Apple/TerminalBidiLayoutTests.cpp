@@ -2,8 +2,11 @@
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/RecordingTerminalDelegate.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kestrovan {
@@ -281,6 +284,30 @@ TEST(TerminalBidiLayoutTests, CachesAreEmptiedWholeAtTheirLimit)
     ASSERT_TRUE(f.layout(rows - 1));
     EXPECT_EQ(TerminalBidi::cacheStatistics().paragraphEntries, 1u) << "emptied, then the new entry";
     EXPECT_EQ(TerminalBidi::cacheStatistics().contentEntries, 1u);
+}
+
+TEST(TerminalBidiLayoutTests, TerminalsOnSeveralThreadsShareTheCaches)
+{
+    // Every view's render thread uses the one process-wide cache; typesetting runs outside its
+    // lock while other threads look up and store.
+    std::vector<std::thread> threads;
+    std::atomic<int> laidOut{0};
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&laidOut, t] {
+            BidiFixture f(6, 4);
+            for (int round = 0; round < 40; ++round) {
+                f.write("\xd7\x90" + std::to_string(round % 7 + t) + " \xd8\xa8\xd8\xa8 (x)", implicitAuto);
+                for (int row = 0; row < 3; ++row)
+                    laidOut += f.layout(row).has_value();
+                if (round % 10 == 0)
+                    TerminalBidi::clearCaches();
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_GE(laidOut.load(), 3 * 40);
+    EXPECT_LE(TerminalBidi::cacheStatistics().paragraphEntries, TerminalBidi::cacheLimit);
 }
 
 } // namespace
