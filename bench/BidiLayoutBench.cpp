@@ -45,11 +45,21 @@ struct Screen
 const Screen& screen()
 {
     static const Screen made = [] {
-        static const char32_t* const words[] = {
-            U"\u05E9\u05DC\u05D5\u05DD", U"\u05E2\u05D5\u05DC\u05DD", U"\u05D8\u05E8\u05DE\u05D9\u05E0\u05DC",
-            U"\u0645\u0631\u062D\u0628\u0627", U"\u0628\u0627\u0644\u0639\u0627\u0644\u0645",
-            U"\u0644\u0627\u0645", U"hello", U"terminal", U"build", U"(main)", U"[src]", U"2024", U"3.14",
-            U"\u05D0(\u05D1)", U"\u0634\u0627\u0634\u0629"};
+        static const char32_t* const words[] = {U"\u05E9\u05DC\u05D5\u05DD",
+                                                U"\u05E2\u05D5\u05DC\u05DD",
+                                                U"\u05D8\u05E8\u05DE\u05D9\u05E0\u05DC",
+                                                U"\u0645\u0631\u062D\u0628\u0627",
+                                                U"\u0628\u0627\u0644\u0639\u0627\u0644\u0645",
+                                                U"\u0644\u0627\u0645",
+                                                U"hello",
+                                                U"terminal",
+                                                U"build",
+                                                U"(main)",
+                                                U"[src]",
+                                                U"2024",
+                                                U"3.14",
+                                                U"\u05D0(\u05D1)",
+                                                U"\u0634\u0627\u0634\u0629"};
         std::mt19937 random(7);
         Screen screen;
         int row = 0;
@@ -106,7 +116,8 @@ struct Fixture
             const int top = buffer.yDisp();
             for (int row = 0; row < rows; ++row) {
                 const int64_t absolute = top + row;
-                if (!pending.empty() && pending.back()->firstRow <= absolute && absolute <= pending.back()->lastRow)
+                if (!pending.empty() && pending.back()->firstRow <= absolute &&
+                    absolute <= pending.back()->lastRow)
                     continue;
                 TerminalBidi::LayoutOutcome outcome = TerminalBidi::collectLayout(
                     absolute, buffer, columns, *terminal, BidiHostPolicy::respectTerminal);
@@ -151,7 +162,8 @@ void cached(benchmark::State& state)
         benchmark::DoNotOptimize(laidOut);
     }
     state.counters["rowsLaidOut"] = laidOut;
-    state.counters["typesetInLoop"] = double(TerminalBidi::cacheStatistics().contentCacheMisses - missesBefore);
+    state.counters["typesetInLoop"] =
+        double(TerminalBidi::cacheStatistics().contentCacheMisses - missesBefore);
     state.SetItemsProcessed(state.iterations() * rows);
 }
 
