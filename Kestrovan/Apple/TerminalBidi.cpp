@@ -229,6 +229,8 @@ int TerminalBidi::appendCells(const BufferLine& line, int64_t row, int cols, std
 TerminalBidi::ParagraphOutcome TerminalBidi::collectParagraph(int64_t row, Buffer& buffer, int cols,
                                                               const Terminal& terminal)
 {
+    // The buffer is the terminal's: reading it without the lock could see a half-made edit.
+    terminal.terminalLock().preconditionLocked();
     if (!rowExists(row, buffer) || lineAt(row, buffer).bidiState().supportMode != BidiSupportMode::implicit)
         return ResultPointer();
     const std::optional<RowRange> bounds =
@@ -283,6 +285,7 @@ TerminalBidi::ParagraphOutcome TerminalBidi::collectParagraph(int64_t row, Buffe
 TerminalBidi::LayoutOutcome TerminalBidi::collectLayout(int64_t row, Buffer& buffer, int cols,
                                                         const Terminal& terminal, BidiHostPolicy hostPolicy)
 {
+    terminal.terminalLock().preconditionLocked();
     if (hostPolicy == BidiHostPolicy::legacyLeftToRight || !rowExists(row, buffer))
         return std::optional<BidiRowLayout>();
     const BidiPresentationState& state = lineAt(row, buffer).bidiState();

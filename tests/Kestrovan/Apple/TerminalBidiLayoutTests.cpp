@@ -310,5 +310,16 @@ TEST(TerminalBidiLayoutTests, TerminalsOnSeveralThreadsShareTheCaches)
     EXPECT_LE(TerminalBidi::cacheStatistics().paragraphEntries, TerminalBidi::cacheLimit);
 }
 
+TEST(TerminalBidiLayoutDeathTest, CollectingReadsTheBufferOnlyUnderTheTerminalLock)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            BidiFixture f(4, 2);
+            TerminalBidi::collectLayout(0, f.buffer(), 4, f.t(), BidiHostPolicy::respectTerminal);
+        },
+        "the calling thread must hold the terminal lock");
+}
+
 } // namespace
 } // namespace kestrovan
