@@ -62,13 +62,14 @@ int FrameClockDisplayLink::onTick(GtkWidget*, GdkFrameClock* clock, void* data)
 {
     auto* self = static_cast<FrameClockDisplayLink*>(data);
     self->lastFrameTimeUs_ = gdk_frame_clock_get_frame_time(clock);
-    ++self->counters_.ticks;
     // The handler runs from a copy, so it may replace the handler, pause or invalidate the link,
     // or even destroy it: this frame touches nothing of the link after the call. Pausing removes
     // the tick callback through GTK, so the callback itself always asks to continue.
     Handler handler = self->handler_;
-    if (handler)
+    if (handler) {
+        ++self->counters_.ticks;
         handler();
+    }
     return G_SOURCE_CONTINUE;
 }
 

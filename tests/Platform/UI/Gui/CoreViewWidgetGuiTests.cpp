@@ -282,14 +282,16 @@ TEST_F(CoreViewWidgetGui, TheDisplayLinkTicksFromTheFrameClockOnlyWhileRunning)
 {
     auto core = std::make_shared<RecordingCore>();
     TestWindow window(core, 200, 100);
-    auto link = window.view().displayLink();
+    // The view's link is a display link like any other: a frame driver binds to it as one.
+    std::shared_ptr<platform::DisplayLink> link = window.view().displayLink();
     int ticks = 0;
     link->setHandler([&] { ++ticks; });
     spinFor(100ms);
     EXPECT_EQ(ticks, 0) << "a new link is paused";
     link->start();
     ASSERT_TRUE(spinUntil([&] { return ticks >= 3; }));
-    EXPECT_GT(link->lastFrameTimeUs(), 0);
+    EXPECT_GT(window.view().displayLink()->lastFrameTimeUs(), 0);
+    EXPECT_TRUE(link->ticksOnMainThread());
     link->pause();
     const int paused = ticks;
     spinFor(150ms);
