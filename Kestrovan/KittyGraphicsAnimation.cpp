@@ -5,9 +5,8 @@
 // A still image counts as a one-frame animation whose frame is its payload, with gap 0; an action
 // that leaves one frame stores a still image again. Frames are replaced, never written in place,
 // because render snapshots may still hold the old bytes.
-#include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/IOTimerQueue.h"
+#include "Kestrovan/KittyGraphicsEngine.h"
 #include "Kestrovan/Terminal.h"
 
 #include <chrono>
@@ -73,8 +72,8 @@ void composePixel(const uint8_t* source, uint8_t* target, bool overwrite)
 
 /// Combines a width x height rectangle of one RGBA image into another.
 void composeRect(const std::vector<uint8_t>& source, int64_t sourceStride, int64_t sourceX, int64_t sourceY,
-                 std::vector<uint8_t>& target, int64_t targetStride, int64_t targetX, int64_t targetY, int64_t width,
-                 int64_t height, bool overwrite)
+                 std::vector<uint8_t>& target, int64_t targetStride, int64_t targetX, int64_t targetY,
+                 int64_t width, int64_t height, bool overwrite)
 {
     for (int64_t row = 0; row < height; ++row) {
         const uint8_t* from = source.data() + ((sourceY + row) * sourceStride + sourceX) * 4;
@@ -105,7 +104,8 @@ KittyAnimationClock KittyAnimationClock::system()
     };
     clock.schedule = [](uint64_t deadline, std::function<void()> work) {
         const platform::TimerQueue::Clock::time_point at{
-            std::chrono::duration_cast<platform::TimerQueue::Clock::duration>(std::chrono::nanoseconds(deadline))};
+            std::chrono::duration_cast<platform::TimerQueue::Clock::duration>(
+                std::chrono::nanoseconds(deadline))};
         IOTimerQueue::shared().schedule(at, std::move(work));
     };
     return clock;
@@ -116,13 +116,15 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
 {
     const auto found = resolveExistingKittyImage(control);
     if (!found) {
-        sendKittyError(control, !control.imageId && !control.imageNumber ? "EINVAL: image ID or number required"
-                                                                          : "ENOENT: image not found");
+        sendKittyError(control, !control.imageId && !control.imageNumber
+                                    ? "EINVAL: image ID or number required"
+                                    : "ENOENT: image not found");
         return;
     }
     const uint32_t imageId = found->first;
     KittyGraphicsImage image = found->second;
-    const KittyPayloadResult loaded = loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics);
+    const KittyPayloadResult loaded =
+        loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics);
     if (!loaded.payload) {
         sendKittyError(control, loaded.error.value_or("EINVAL: invalid data"));
         return;
@@ -162,8 +164,8 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
     if (control.cropX < width && control.cropY < height) {
         const int64_t copyWidth = std::min(data.width, width - control.cropX);
         const int64_t copyHeight = std::min(data.height, height - control.cropY);
-        composeRect(data.rgba(), data.width, 0, 0, canvas, width, control.cropX, control.cropY, copyWidth, copyHeight,
-                    control.pixelOffsetX == 1);
+        composeRect(data.rgba(), data.width, 0, 0, canvas, width, control.cropX, control.cropY, copyWidth,
+                    copyHeight, control.pixelOffsetX == 1);
     }
 
     uint32_t frameNumber = 0;
@@ -202,8 +204,9 @@ void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl
 {
     const auto found = resolveExistingKittyImage(control);
     if (!found) {
-        sendKittyError(control, !control.imageId && !control.imageNumber ? "EINVAL: image ID or number required"
-                                                                          : "ENOENT: image not found");
+        sendKittyError(control, !control.imageId && !control.imageNumber
+                                    ? "EINVAL: image ID or number required"
+                                    : "ENOENT: image not found");
         return;
     }
     const uint32_t imageId = found->first;
@@ -242,8 +245,9 @@ void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsCon
 {
     const auto found = resolveExistingKittyImage(control);
     if (!found) {
-        sendKittyError(control, !control.imageId && !control.imageNumber ? "EINVAL: image ID or number required"
-                                                                          : "ENOENT: image not found");
+        sendKittyError(control, !control.imageId && !control.imageNumber
+                                    ? "EINVAL: image ID or number required"
+                                    : "ENOENT: image not found");
         return;
     }
     const uint32_t imageId = found->first;
@@ -276,14 +280,15 @@ void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsCon
     }
     const int64_t sourceIndex = control.rows - 1;
     const int64_t targetIndex = control.columns - 1;
-    if (sourceIndex == targetIndex && rectanglesIntersect(sourceX, sourceY, targetX, targetY, width, height)) {
+    if (sourceIndex == targetIndex &&
+        rectanglesIntersect(sourceX, sourceY, targetX, targetY, width, height)) {
         sendKittyError(control, "EINVAL: source and destination rectangles overlap");
         return;
     }
 
     std::vector<uint8_t> target = *animation.frames[targetIndex].rgba;
-    composeRect(*animation.frames[sourceIndex].rgba, imageWidth, sourceX, sourceY, target, imageWidth, targetX,
-                targetY, width, height, control.cursorPolicy != 0);
+    composeRect(*animation.frames[sourceIndex].rgba, imageWidth, sourceX, sourceY, target, imageWidth,
+                targetX, targetY, width, height, control.cursorPolicy != 0);
     animation.frames[targetIndex].rgba = std::make_shared<const std::vector<uint8_t>>(std::move(target));
     if (targetIndex == animation.currentIndex)
         image.contentGeneration = nextKittyGeneration();
@@ -334,7 +339,9 @@ std::optional<uint64_t> KittyGraphicsEngine::kittyGraphicsAdvanceAnimations(uint
         shown.insert(record.imageId);
 
     std::optional<uint64_t> deadline;
-    auto earliest = [&](uint64_t candidate) { deadline = deadline ? std::min(*deadline, candidate) : candidate; };
+    auto earliest = [&](uint64_t candidate) {
+        deadline = deadline ? std::min(*deadline, candidate) : candidate;
+    };
     bool stepped = false;
     for (auto& [id, image] : current.imagesById) {
         if (!image.animation || shown.count(id) == 0)
@@ -351,7 +358,8 @@ std::optional<uint64_t> KittyGraphicsEngine::kittyGraphicsAdvanceAnimations(uint
         if (animation.currentIndex < 0 || static_cast<size_t>(animation.currentIndex) >= count)
             animation.currentIndex = 0;
 
-        const uint64_t start = animation.frameShownAtNanoseconds ? std::min(*animation.frameShownAtNanoseconds, now) : now;
+        const uint64_t start =
+            animation.frameShownAtNanoseconds ? std::min(*animation.frameShownAtNanoseconds, now) : now;
         const uint64_t due = start + uint64_t{animation.frames[animation.currentIndex].gapMilliseconds} *
                                          nanosecondsPerMillisecond;
         if (now < due) {

@@ -27,25 +27,25 @@ struct KittyGraphicsControl
     int64_t format = 32;
     /// t: d direct, f file, t temporary file, s shared memory.
     uint8_t transmission = 'd';
-    int64_t width = 0;        // s
-    int64_t height = 0;       // v
-    int64_t cropX = 0;        // x
-    int64_t cropY = 0;        // y
-    int64_t cropWidth = 0;    // w
-    int64_t cropHeight = 0;   // h
-    int64_t dataSize = 0;     // S
-    int64_t dataOffset = 0;   // O
+    int64_t width = 0;                         // s
+    int64_t height = 0;                        // v
+    int64_t cropX = 0;                         // x
+    int64_t cropY = 0;                         // y
+    int64_t cropWidth = 0;                     // w
+    int64_t cropHeight = 0;                    // h
+    int64_t dataSize = 0;                      // S
+    int64_t dataOffset = 0;                    // O
     std::optional<uint32_t> imageId;           // i
     std::optional<uint32_t> imageNumber;       // I
     std::optional<uint32_t> placementId;       // p
     std::optional<uint32_t> parentImageId;     // P
     std::optional<uint32_t> parentPlacementId; // Q
-    int64_t offsetH = 0;            // H, signed
-    int64_t offsetV = 0;            // V, signed
-    int64_t pixelOffsetX = 0;       // X
-    int64_t pixelOffsetY = 0;       // Y
-    int64_t unicodePlaceholder = 0; // U
-    int64_t zIndex = 0;             // z, signed
+    int64_t offsetH = 0;                       // H, signed
+    int64_t offsetV = 0;                       // V, signed
+    int64_t pixelOffsetX = 0;                  // X
+    int64_t pixelOffsetY = 0;                  // Y
+    int64_t unicodePlaceholder = 0;            // U
+    int64_t zIndex = 0;                        // z, signed
     /// m: 1 when more chunks follow (direct medium only).
     int more = 0;
     std::optional<uint8_t> compression; // o

@@ -1,7 +1,6 @@
 // Kitty placement deletion: the delete action's selectors, the generic removal every other Part
 // removes placements through, and the removal of placements whose parent went away.
 #include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/Terminal.h"
 
 #include <cctype>
@@ -68,12 +67,14 @@ std::set<uint32_t> KittyGraphicsEngine::removeOrphanedKittyPlacements()
         }
         if (orphans.empty())
             return imageIds;
-        removePlacementRecords(
-            [&orphans](const KittyPlacementKey& key, const KittyPlacementRecord&) { return orphans.count(key) != 0; });
+        removePlacementRecords([&orphans](const KittyPlacementKey& key, const KittyPlacementRecord&) {
+            return orphans.count(key) != 0;
+        });
     }
 }
 
-std::set<uint32_t> KittyGraphicsEngine::imageIdsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex)
+std::set<uint32_t> KittyGraphicsEngine::imageIdsAtCell(int64_t col, int64_t row,
+                                                       std::optional<int64_t> zIndex)
 {
     return imageIdsForPlacements([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
         return !record.isVirtual && record.covers(col, row) && (!zIndex || record.zIndex == *zIndex);
@@ -86,8 +87,8 @@ void KittyGraphicsEngine::deletePlacementsVisibleOnScreen()
     const int64_t cols = terminal_.cols();
     const int64_t rows = terminal_.rows();
     removePlacementRecords([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
-        return !record.isVirtual && record.lastCol() >= 0 && record.col <= cols - 1 && record.lastRow() >= yBase &&
-               record.row <= yBase + rows - 1;
+        return !record.isVirtual && record.lastCol() >= 0 && record.col <= cols - 1 &&
+               record.lastRow() >= yBase && record.row <= yBase + rows - 1;
     });
 }
 

@@ -80,12 +80,13 @@ public:
     void handleKittyTransmitPayload(const KittyGraphicsControl& control, const KittyGraphicsPayload& payload,
                                     bool display);
     ResolvedImageId resolveKittyImageId(const KittyGraphicsControl& control);
-    bool storeKittyImage(const KittyGraphicsPayload& payload, uint32_t imageId, std::optional<uint32_t> imageNumber,
-                         bool transient);
+    bool storeKittyImage(const KittyGraphicsPayload& payload, uint32_t imageId,
+                         std::optional<uint32_t> imageNumber, bool transient);
     /// Makes room for `bytes` on the active screen, evicting other images; false when it cannot.
     bool reserveKittyStorageBytes(int64_t bytes, std::optional<uint32_t> excludingImageId);
     /// The image named by `i`, else by `I`; no side effects.
-    std::optional<std::pair<uint32_t, KittyGraphicsImage>> resolveExistingKittyImage(const KittyGraphicsControl& control);
+    std::optional<std::pair<uint32_t, KittyGraphicsImage>>
+    resolveExistingKittyImage(const KittyGraphicsControl& control);
     std::optional<DisplayedImage> resolveKittyImageForDisplay(const KittyGraphicsControl& control);
     /// Gives the image a new access tick; null when the active screen does not hold it.
     KittyGraphicsImage* updateKittyImageAccess(uint32_t imageId);
@@ -151,14 +152,16 @@ public:
 
     // --- Scrolling and trimming (KittyGraphicsScrolling.cpp) -----------------------------------
 
-    void scrollKittyPlacementsInMargins(int64_t top, int64_t bottom, int64_t left, int64_t right, int64_t delta);
+    void scrollKittyPlacementsInMargins(int64_t top, int64_t bottom, int64_t left, int64_t right,
+                                        int64_t delta);
     void trimKittyPlacementRows();
     void clearKittyImages(bool isAlternateBuffer);
     void clearKittyImagesOnScreen();
 
     // --- Animation (KittyGraphicsAnimation.cpp) ------------------------------------------------
 
-    void handleKittyAnimationFrame(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload);
+    void handleKittyAnimationFrame(const KittyGraphicsControl& control,
+                                   std::span<const uint8_t> base64Payload);
     void handleKittyAnimationControl(const KittyGraphicsControl& control);
     void handleKittyAnimationComposition(const KittyGraphicsControl& control);
     void deleteKittyAnimationFrame(const KittyGraphicsControl& control, bool freesData);

@@ -1,7 +1,6 @@
 // Kitty graphics command intake: the APC G body is parsed into its keys, chunks of a transfer are
 // joined, and each complete command is dispatched by its action letter.
 #include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/Terminal.h"
 
 namespace kestrovan {
@@ -12,7 +11,8 @@ constexpr const char* idAndNumber = "EINVAL: image ID and number are mutually ex
 
 /// Appends a continuation chunk to the pending transfer when the whole stays within the limit;
 /// a later chunk contributes only its payload and its quiet level.
-bool appendChunk(KittyGraphicsPending& pending, const KittyGraphicsControl& chunk, std::span<const uint8_t> payload)
+bool appendChunk(KittyGraphicsPending& pending, const KittyGraphicsControl& chunk,
+                 std::span<const uint8_t> payload)
 {
     if (pending.base64Payload.size() + payload.size() > kittyGraphicsMaximumBodyBytes)
         return false;
@@ -135,14 +135,16 @@ void KittyGraphicsEngine::processKittyGraphics(const KittyGraphicsControl& contr
     }
 }
 
-void KittyGraphicsEngine::handleKittyQuery(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload)
+void KittyGraphicsEngine::handleKittyQuery(const KittyGraphicsControl& control,
+                                           std::span<const uint8_t> base64Payload)
 {
     if (!control.imageId) {
         sendKittyError(control, "EINVAL: image ID required");
         return;
     }
     // Every medium, format, compression and size rule runs as for a transmission; nothing is kept.
-    const KittyPayloadResult loaded = loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics);
+    const KittyPayloadResult loaded =
+        loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics);
     if (!loaded.payload) {
         sendKittyError(control, loaded.error.value_or("EINVAL: invalid data"));
         return;

@@ -2,18 +2,17 @@
 
 #include "Kestrovan/Utf8.h"
 
-#include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <memory>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace kestrovan {
 
@@ -218,7 +217,8 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
             unlinkPath(path);
     });
 
-    struct stat info{};
+    struct stat info
+    {};
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     const int64_t fileSize = info.st_size;
@@ -236,8 +236,8 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
     int64_t done = 0;
     // A file that shrank meanwhile gives what it still holds.
     while (done < amount) {
-        const ssize_t got =
-            ::read(file.get(), out.data() + done, static_cast<size_t>(std::min<int64_t>(amount - done, 1 << 20)));
+        const ssize_t got = ::read(file.get(), out.data() + done,
+                                   static_cast<size_t>(std::min<int64_t>(amount - done, 1 << 20)));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -251,8 +251,9 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
     return out;
 }
 
-std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& name, std::optional<int64_t> expectedSize,
-                                                          int64_t offset, int64_t size)
+std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& name,
+                                                          std::optional<int64_t> expectedSize, int64_t offset,
+                                                          int64_t size)
 {
     if (offset < 0 || size < 0)
         return std::nullopt;
@@ -262,7 +263,8 @@ std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& nam
         return std::nullopt;
     const ScopeExit removeObject([&] { ::shm_unlink(name.c_str()); });
 
-    struct stat info{};
+    struct stat info
+    {};
     if (::fstat(object.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     const int64_t objectSize = info.st_size;
@@ -283,7 +285,8 @@ std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& nam
     return copyKittyFileRange(object.get(), offset, end - offset);
 }
 
-KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload,
+KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control,
+                                        std::span<const uint8_t> base64Payload,
                                         const KittyGraphicsConfiguration& configuration, bool temporary,
                                         std::optional<int64_t> maximumImageBytes)
 {
@@ -303,7 +306,8 @@ KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control, std
     if (temporary) {
         const size_t slash = canonical->rfind('/');
         const std::string name = canonical->substr(slash + 1);
-        if (!isKittyTrustedTemporaryPath(*canonical, configuration) || !startsWith(name, "tty-graphics-protocol"))
+        if (!isKittyTrustedTemporaryPath(*canonical, configuration) ||
+            !startsWith(name, "tty-graphics-protocol"))
             return KittyPayloadResult::failure("EINVAL: temporary file not in temp dir");
     }
     std::optional<std::vector<uint8_t>> data =

@@ -20,7 +20,8 @@
 namespace kestrovan {
 
 /// The regular-file ("f") and temporary-file ("t") media; the payload is the base64 of a path.
-KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload,
+KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control,
+                                        std::span<const uint8_t> base64Payload,
                                         const KittyGraphicsConfiguration& configuration, bool temporary,
                                         std::optional<int64_t> maximumImageBytes = std::nullopt);
 
@@ -38,8 +39,9 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
 
 /// Copies a range of a shared-memory object and unlinks it whatever the outcome once it was
 /// opened; `expectedSize` is the least the object must hold and the default length of the range.
-std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& name, std::optional<int64_t> expectedSize,
-                                                          int64_t offset, int64_t size);
+std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& name,
+                                                          std::optional<int64_t> expectedSize, int64_t offset,
+                                                          int64_t size);
 
 /// Copies exactly `length` bytes from `offset` of an open descriptor; absent on a read error or
 /// when the file ends before the range does (it may have shrunk since it was measured).

@@ -28,7 +28,8 @@ int64_t effectiveFormat(const KittyGraphicsControl& control)
 
 KittyGraphicsPayload makePayload(std::vector<uint8_t> bytes, int64_t width, int64_t height)
 {
-    return KittyGraphicsPayload{std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), width, height};
+    return KittyGraphicsPayload{std::make_shared<const std::vector<uint8_t>>(std::move(bytes)), width,
+                                height};
 }
 
 } // namespace
@@ -75,7 +76,8 @@ std::optional<int64_t> kittyExpectedImageBytes(const KittyGraphicsControl& contr
     return control.width * control.height * 4;
 }
 
-int64_t kittyDecompressionLimit(const KittyGraphicsControl& control, const KittyGraphicsConfiguration& configuration)
+int64_t kittyDecompressionLimit(const KittyGraphicsControl& control,
+                                const KittyGraphicsConfiguration& configuration)
 {
     const int64_t limit = std::min<int64_t>(configuration.storageLimitBytesPerScreen, kittyMaximumDataBytes);
     const std::optional<int64_t> expected = kittyExpectedDataSize(control);
@@ -85,7 +87,8 @@ int64_t kittyDecompressionLimit(const KittyGraphicsControl& control, const Kitty
     return control.action == 'f' ? std::max(*expected, limit) : std::min(*expected, limit);
 }
 
-std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> data, const KittyGraphicsControl& control,
+std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> data,
+                                                        const KittyGraphicsControl& control,
                                                         const KittyGraphicsConfiguration& configuration)
 {
     if (!control.compression)
@@ -206,7 +209,8 @@ KittyPayloadResult decodeKittyPayloadDetailed(const KittyGraphicsControl& contro
     return {std::move(image), std::nullopt};
 }
 
-KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload,
+KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control,
+                                    std::span<const uint8_t> base64Payload,
                                     const KittyGraphicsConfiguration& configuration,
                                     std::optional<int64_t> maximumImageBytes)
 {

@@ -55,7 +55,8 @@ inline constexpr int64_t kittyMaximumImageSide = 10'000;
 /// Loads the payload of a transmission, query or animation frame by its medium. A transmission
 /// passes the screen's quota as `maximumImageBytes`: an image whose RGBA size is known to exceed it
 /// is refused with "ENOMEM: out of memory" before its pixels are decoded.
-KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload,
+KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control,
+                                    std::span<const uint8_t> base64Payload,
                                     const KittyGraphicsConfiguration& configuration,
                                     std::optional<int64_t> maximumImageBytes = std::nullopt);
 
@@ -76,19 +77,20 @@ std::optional<int64_t> kittyExpectedDataSize(const KittyGraphicsControl& control
 std::optional<int64_t> kittyExpectedImageBytes(const KittyGraphicsControl& control);
 
 /// The output limit of decompression for this command under the configuration.
-int64_t kittyDecompressionLimit(const KittyGraphicsControl& control, const KittyGraphicsConfiguration& configuration);
+int64_t kittyDecompressionLimit(const KittyGraphicsControl& control,
+                                const KittyGraphicsConfiguration& configuration);
 
 /// Decompresses by the command's `compression` key (none or "z"); absent on any failure.
-std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> data, const KittyGraphicsControl& control,
+std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> data,
+                                                        const KittyGraphicsControl& control,
                                                         const KittyGraphicsConfiguration& configuration);
 
 /// Raw RGB or RGBA, or PNG, into an image; absent when the data does not make one. With
 /// `maximumImageBytes`, a PNG whose RGBA size would exceed it is refused before it is decoded and
 /// `overBudget` (when given) is set.
-std::optional<KittyGraphicsPayload> decodeKittyPayloadData(const KittyGraphicsControl& control,
-                                                           std::span<const uint8_t> rawData,
-                                                           std::optional<int64_t> maximumImageBytes = std::nullopt,
-                                                           bool* overBudget = nullptr);
+std::optional<KittyGraphicsPayload>
+decodeKittyPayloadData(const KittyGraphicsControl& control, std::span<const uint8_t> rawData,
+                       std::optional<int64_t> maximumImageBytes = std::nullopt, bool* overBudget = nullptr);
 
 /// The header facts of a PNG that passed `validateKittyPNGHeader`.
 struct KittyPngHeader

@@ -2,7 +2,6 @@
 // cell grid of the active screen, resolving parent chains of relative placements, moving the
 // cursor past the image, and the storage generation that tells renderers something changed.
 #include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -45,7 +44,8 @@ void KittyGraphicsEngine::updateHasKittyPlacements()
         !state_.primary.placementsByKey.empty() || !state_.alternate.placementsByKey.empty();
 }
 
-bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
+bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
+                                            const KittyGraphicsControl& control,
                                             std::optional<uint32_t> imageId, std::optional<uint32_t>)
 {
     if (!imageId)
@@ -92,8 +92,10 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
     int64_t pixelOffsetX = 0;
     int64_t pixelOffsetY = 0;
     if (cell) {
-        pixelOffsetX = std::min<int64_t>(std::max<int64_t>(0, control.pixelOffsetX), std::max(0, cell->width - 1));
-        pixelOffsetY = std::min<int64_t>(std::max<int64_t>(0, control.pixelOffsetY), std::max(0, cell->height - 1));
+        pixelOffsetX =
+            std::min<int64_t>(std::max<int64_t>(0, control.pixelOffsetX), std::max(0, cell->width - 1));
+        pixelOffsetY =
+            std::min<int64_t>(std::max<int64_t>(0, control.pixelOffsetY), std::max(0, cell->height - 1));
     }
 
     // The size in cells: given, or derived from the source size keeping its aspect ratio.
@@ -106,13 +108,17 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
         cols = std::max<int64_t>(control.columns, 1);
         rows = std::max<int64_t>(control.rows, 1);
     } else if (control.rows >= 1) {
-        const double drawnHeight = std::max<double>(1, double(control.rows) * cell->height - double(pixelOffsetY));
-        const int64_t scaledWidth = ceilingAtLeastOne(double(sourceWidth) * drawnHeight, double(sourceHeight));
+        const double drawnHeight =
+            std::max<double>(1, double(control.rows) * cell->height - double(pixelOffsetY));
+        const int64_t scaledWidth =
+            ceilingAtLeastOne(double(sourceWidth) * drawnHeight, double(sourceHeight));
         cols = ceilingAtLeastOne(double(scaledWidth + pixelOffsetX), cell->width);
         rows = control.rows;
     } else if (control.columns >= 1) {
-        const double drawnWidth = std::max<double>(1, double(control.columns) * cell->width - double(pixelOffsetX));
-        const int64_t scaledHeight = ceilingAtLeastOne(double(sourceHeight) * drawnWidth, double(sourceWidth));
+        const double drawnWidth =
+            std::max<double>(1, double(control.columns) * cell->width - double(pixelOffsetX));
+        const int64_t scaledHeight =
+            ceilingAtLeastOne(double(sourceHeight) * drawnWidth, double(sourceWidth));
         rows = ceilingAtLeastOne(double(scaledHeight + pixelOffsetY), cell->height);
         cols = control.columns;
     } else {
@@ -171,7 +177,8 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
         const int64_t end = record.col + cols;
         const int64_t lines = rows + (end >= terminal_.cols() ? 1 : 0);
         const int64_t moves = std::min<int64_t>(
-            lines - 1, int64_t{terminal_.rows()} + std::max(0, terminal_.buffer().scrollBottom() - terminal_.buffer().y()));
+            lines - 1, int64_t{terminal_.rows()} +
+                           std::max(0, terminal_.buffer().scrollBottom() - terminal_.buffer().y()));
         for (int64_t step = 0; step < moves; ++step)
             terminal_.cmdIndex();
         terminal_.buffer().setX(end < terminal_.cols() ? static_cast<int>(end) : 0);
@@ -181,7 +188,8 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
     return true;
 }
 
-KittyGraphicsEngine::PlacementOrigin KittyGraphicsEngine::resolveKittyPlacementOrigin(const KittyGraphicsControl& control)
+KittyGraphicsEngine::PlacementOrigin
+KittyGraphicsEngine::resolveKittyPlacementOrigin(const KittyGraphicsControl& control)
 {
     PlacementOrigin origin;
     if (!control.parentImageId)
@@ -255,7 +263,8 @@ KittyGraphicsEngine::PlacementOrigin KittyGraphicsEngine::resolveKittyPlacementO
 
     PositionTable resolved;
     std::set<KittyPlacementKey> visiting;
-    const std::optional<CellPosition> position = resolveKittyPlacementPosition(parentKey, {}, resolved, visiting);
+    const std::optional<CellPosition> position =
+        resolveKittyPlacementPosition(parentKey, {}, resolved, visiting);
     if (!position)
         return fail("ENOPARENT: parent placement not found");
     origin.row = position->first + control.offsetV;
@@ -267,8 +276,9 @@ KittyGraphicsEngine::PlacementOrigin KittyGraphicsEngine::resolveKittyPlacementO
 }
 
 std::optional<KittyGraphicsEngine::CellPosition>
-KittyGraphicsEngine::resolveKittyPlacementPosition(const KittyPlacementKey& key, const PositionTable& positions,
-                                                   PositionTable& resolved, std::set<KittyPlacementKey>& visiting)
+KittyGraphicsEngine::resolveKittyPlacementPosition(const KittyPlacementKey& key,
+                                                   const PositionTable& positions, PositionTable& resolved,
+                                                   std::set<KittyPlacementKey>& visiting)
 {
     // Walked as a loop rather than by recursion: a chain is at most 8 deep when it is made, but a
     // placement replaced later under its old key can hang a whole chain below another one, and the

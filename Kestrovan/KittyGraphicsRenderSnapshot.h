@@ -70,7 +70,8 @@ struct KittyGraphicsRenderPlacement
     bool isVirtual = false;
     uint64_t insertionOrder = 0;
 
-    friend bool operator==(const KittyGraphicsRenderPlacement&, const KittyGraphicsRenderPlacement&) = default;
+    friend bool operator==(const KittyGraphicsRenderPlacement&,
+                           const KittyGraphicsRenderPlacement&) = default;
 };
 
 /// Everything a renderer needs of the kitty graphics of one frame.

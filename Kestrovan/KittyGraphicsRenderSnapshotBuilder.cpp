@@ -1,7 +1,6 @@
 // The kitty graphics render snapshot: the active screen's images with the pixels on show, and the
 // drawable placements resolved to viewport cells and sorted into drawing order.
 #include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
@@ -17,8 +16,9 @@ const std::vector<uint8_t>& KittyGraphicsRenderImage::pixels() const
 
 bool operator==(const KittyGraphicsRenderImage& a, const KittyGraphicsRenderImage& b)
 {
-    return a.imageId == b.imageId && a.imageNumber == b.imageNumber && a.width == b.width && a.height == b.height &&
-           a.contentGeneration == b.contentGeneration && (a.rgba == b.rgba || a.pixels() == b.pixels());
+    return a.imageId == b.imageId && a.imageNumber == b.imageNumber && a.width == b.width &&
+           a.height == b.height && a.contentGeneration == b.contentGeneration &&
+           (a.rgba == b.rgba || a.pixels() == b.pixels());
 }
 
 KittyGraphicsRenderSnapshot KittyGraphicsEngine::kittyGraphicsRenderSnapshot()
@@ -59,7 +59,8 @@ KittyGraphicsRenderSnapshot KittyGraphicsEngine::kittyGraphicsRenderSnapshot()
                 continue;
         } else {
             std::set<KittyPlacementKey> visiting;
-            const std::optional<CellPosition> chained = resolveKittyPlacementPosition(key, {}, resolved, visiting);
+            const std::optional<CellPosition> chained =
+                resolveKittyPlacementPosition(key, {}, resolved, visiting);
             if (!chained)
                 continue;
             position = *chained;
@@ -70,7 +71,8 @@ KittyGraphicsRenderSnapshot KittyGraphicsEngine::kittyGraphicsRenderSnapshot()
         const int64_t imageHeight = image->second.height;
         const int64_t x = std::max<int64_t>(0, std::min(record.sourceX, imageWidth));
         const int64_t y = std::max<int64_t>(0, std::min(record.sourceY, imageHeight));
-        const int64_t width = record.sourceWidth > 0 ? std::min(record.sourceWidth, imageWidth - x) : imageWidth - x;
+        const int64_t width =
+            record.sourceWidth > 0 ? std::min(record.sourceWidth, imageWidth - x) : imageWidth - x;
         const int64_t height =
             record.sourceHeight > 0 ? std::min(record.sourceHeight, imageHeight - y) : imageHeight - y;
         if (width <= 0 || height <= 0)
@@ -85,8 +87,8 @@ KittyGraphicsRenderSnapshot KittyGraphicsEngine::kittyGraphicsRenderSnapshot()
                               std::max<int64_t>(record.rows, 1)};
         placement.pixelOffsetX = record.pixelOffsetX;
         placement.pixelOffsetY = record.pixelOffsetY;
-        placement.zIndex = static_cast<int32_t>(std::clamp<int64_t>(record.zIndex, std::numeric_limits<int32_t>::min(),
-                                                                    std::numeric_limits<int32_t>::max()));
+        placement.zIndex = static_cast<int32_t>(std::clamp<int64_t>(
+            record.zIndex, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
         placement.isVirtual = record.isVirtual;
         placement.insertionOrder = record.insertionOrder;
         snapshot.placements.push_back(placement);

@@ -1,7 +1,6 @@
 // Kitty graphics replies: one APC string, "G", the keys, ";" and "OK" or the error text, framed
 // with 7-bit or 8-bit controls as the terminal's replies are.
 #include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/Terminal.h"
 
 #include <array>
@@ -39,8 +38,8 @@ void sendReply(Terminal& terminal, const std::string& keys, std::string_view mes
 } // namespace
 
 void KittyGraphicsEngine::sendKittyOk(const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
-                                      std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId,
-                                      std::optional<uint32_t> frame)
+                                      std::optional<uint32_t> imageNumber,
+                                      std::optional<uint32_t> placementId, std::optional<uint32_t> frame)
 {
     // Quiet levels 1 and 2 both silence success; without an id or number there is nobody to tell.
     if (control.suppressResponses != 0 || (!imageId && !imageNumber))

@@ -6,7 +6,6 @@
 // needs nothing here. Virtual placements (drawn where their placeholder cells are) and relative
 // ones (drawn where their parent is) are never moved or cropped themselves.
 #include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/Terminal.h"
 
 #include <vector>
@@ -22,8 +21,8 @@ bool movesWithContent(const KittyPlacementRecord& record)
 
 } // namespace
 
-void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bottom, int64_t left, int64_t right,
-                                                         int64_t delta)
+void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bottom, int64_t left,
+                                                         int64_t right, int64_t delta)
 {
     syncActiveScreen();
     KittyGraphicsScreenState& current = screen();
@@ -67,8 +66,9 @@ void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bo
         record.row = newRow;
     }
     if (!outside.empty()) {
-        removePlacementRecords(
-            [&outside](const KittyPlacementKey& key, const KittyPlacementRecord&) { return outside.count(key) != 0; });
+        removePlacementRecords([&outside](const KittyPlacementKey& key, const KittyPlacementRecord&) {
+            return outside.count(key) != 0;
+        });
         removeOrphanedKittyPlacements();
     } else if (changed) {
         nextKittyGeneration();
@@ -94,8 +94,9 @@ void KittyGraphicsEngine::trimKittyPlacementRows()
         changed = true;
     }
     if (!gone.empty()) {
-        removePlacementRecords(
-            [&gone](const KittyPlacementKey& key, const KittyPlacementRecord&) { return gone.count(key) != 0; });
+        removePlacementRecords([&gone](const KittyPlacementKey& key, const KittyPlacementRecord&) {
+            return gone.count(key) != 0;
+        });
         removeOrphanedKittyPlacements();
     } else if (changed) {
         nextKittyGeneration();

@@ -1,7 +1,6 @@
 // The kitty image store: which id a transmission stores under, storing under the per-screen byte
 // quota with eviction, finding and touching images for display, and removal, clean-up and resets.
 #include "Kestrovan/KittyGraphicsEngine.h"
-
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
@@ -20,7 +19,8 @@ bool KittyGraphicsEngine::placementReferencesImage(uint32_t imageId) const
     return false;
 }
 
-KittyGraphicsEngine::ResolvedImageId KittyGraphicsEngine::resolveKittyImageId(const KittyGraphicsControl& control)
+KittyGraphicsEngine::ResolvedImageId
+KittyGraphicsEngine::resolveKittyImageId(const KittyGraphicsControl& control)
 {
     KittyGraphicsScreenState& current = screen();
     if (control.imageId)

@@ -2,10 +2,9 @@
 
 #include "Kestrovan/KittyGraphicsPayload.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <limits>
+#include <zlib.h>
 
 namespace kestrovan {
 
@@ -59,9 +58,10 @@ std::optional<std::vector<uint8_t>> decompressZlib(std::span<const uint8_t> data
         return std::nullopt;
 
     // The first buffer fits a small image at once; a longer stream starts at twice its length.
-    size_t capacity = deflate.size() < 32'768
-                          ? static_cast<size_t>(std::min<int64_t>(limit, 65'536))
-                          : static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(deflate.size()) * 2, limit));
+    size_t capacity =
+        deflate.size() < 32'768
+            ? static_cast<size_t>(std::min<int64_t>(limit, 65'536))
+            : static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(deflate.size()) * 2, limit));
 
     RawInflater inflater;
     if (!inflater.ready())

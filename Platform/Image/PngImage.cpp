@@ -1,10 +1,9 @@
 #include "Platform/Image/PngImage.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <png.h>
 
 namespace platform {
 
