@@ -107,7 +107,8 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
         const auto image = snapshot.imagesById.find(placement.imageId);
         if (image == snapshot.imagesById.end())
             fail("a placement of an image the snapshot does not hold");
-        if (image->second.pixels().size() != static_cast<size_t>(image->second.width * image->second.height * 4))
+        if (image->second.pixels().size() !=
+            static_cast<size_t>(image->second.width * image->second.height * 4))
             fail("an image whose bytes do not match its size");
         if (index > 0) {
             const KittyGraphicsRenderPlacement& before = snapshot.placements[index - 1];
@@ -148,13 +149,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return 0;
         KittyGraphicsConfiguration configuration;
         configuration.storageLimitBytesPerScreen = 1'000'000;
-        const KittyPayloadResult result = loadKittyPayload(parsed->first, parsed->second, configuration,
-                                                           (selector & 0x08) ? std::optional<int64_t>(250'000)
-                                                                             : std::nullopt);
+        const KittyPayloadResult result =
+            loadKittyPayload(parsed->first, parsed->second, configuration,
+                             (selector & 0x08) ? std::optional<int64_t>(250'000) : std::nullopt);
         if (result.payload.has_value() == result.error.has_value())
             fail("the loader gave both an image and an error, or neither");
-        if (result.payload &&
-            result.payload->rgba().size() != static_cast<size_t>(result.payload->width * result.payload->height * 4))
+        if (result.payload && result.payload->rgba().size() !=
+                                  static_cast<size_t>(result.payload->width * result.payload->height * 4))
             fail("a decoded image whose bytes do not match its size");
         return 0;
     }

@@ -63,7 +63,8 @@ void runDecoder(std::span<const uint8_t> input)
     int64_t col = 0;
     for (size_t at = 0; at + 4 <= input.size(); at += 4, ++col) {
         const uint8_t count = input[at];
-        std::vector<uint32_t> scalars{count & 0x80 ? uint32_t{'x'} : uint32_t{KittyPlaceholder::placeholderScalar}};
+        std::vector<uint32_t> scalars{count & 0x80 ? uint32_t{'x'}
+                                                   : uint32_t{KittyPlaceholder::placeholderScalar}};
         for (int mark = 0; mark < (count & 3); ++mark)
             scalars.push_back(markFor(input[at + 1 + mark]));
         Attribute attribute;
@@ -72,7 +73,8 @@ void runDecoder(std::span<const uint8_t> input)
             attribute.underlineColor = colorFor(input[at + 2]);
         // Now and then a row break, which must stop inheritance.
         const int64_t row = (count & 0x40) ? 1 : 0;
-        const auto cell = KittyPlaceholderDecoder::decode(scalars, attribute, row, col, previous, previousAttribute);
+        const auto cell =
+            KittyPlaceholderDecoder::decode(scalars, attribute, row, col, previous, previousAttribute);
         if (cell && (cell->row != row || cell->col != col || cell->msb < 0 || cell->msb > 255 ||
                      cell->placeholderRow < 0 || cell->placeholderCol < 0))
             fail("a decoded cell out of range");
@@ -112,8 +114,10 @@ void runTerminal(std::span<const uint8_t> input)
             appendUtf8(text, markFor(byte & 0x1F));
             break;
         case 3: // the foreground names image 1, 2 or 300, or something else
-            text += (byte & 3) == 0 ? "\x1b[38;5;1m" : (byte & 3) == 1 ? "\x1b[38;5;2m"
-                                    : (byte & 3) == 2 ? "\x1b[38;2;0;1;44m" : "\x1b[38;5;9m";
+            text += (byte & 3) == 0   ? "\x1b[38;5;1m"
+                    : (byte & 3) == 1 ? "\x1b[38;5;2m"
+                    : (byte & 3) == 2 ? "\x1b[38;2;0;1;44m"
+                                      : "\x1b[38;5;9m";
             break;
         case 4: // the underline colour names placement 5, or none
             text += (byte & 1) ? "\x1b[58;5;5m" : "\x1b[59m";

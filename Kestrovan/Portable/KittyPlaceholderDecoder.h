@@ -52,8 +52,8 @@ class KittyPlaceholderDecoder
 public:
     /// Decodes a cell's scalars (its character and combining marks); absent when it is no
     /// placeholder. `previous` is the cell decoded just before on the same line, if any.
-    static std::optional<KittyPlaceholderCell> decode(std::span<const uint32_t> scalars, const Attribute& attribute,
-                                                      int64_t row, int64_t col,
+    static std::optional<KittyPlaceholderCell> decode(std::span<const uint32_t> scalars,
+                                                      const Attribute& attribute, int64_t row, int64_t col,
                                                       const std::optional<KittyPlaceholderCell>& previous,
                                                       const std::optional<Attribute>& previousAttribute);
     /// The same for a character.

@@ -12,8 +12,9 @@ namespace kestrovan {
 namespace {
 
 /// The pieces one decoded cell shows of one virtual placement.
-void emitPieces(const KittyPlaceholderCell& cell, const KittyGraphicsRenderPlacement& placement, int64_t viewRow,
-                double cellWidth, double cellHeight, std::vector<TerminalKittyPlaceholderPlacement>& out)
+void emitPieces(const KittyPlaceholderCell& cell, const KittyGraphicsRenderPlacement& placement,
+                int64_t viewRow, double cellWidth, double cellHeight,
+                std::vector<TerminalKittyPlaceholderPlacement>& out)
 {
     const KittyGraphicsPixelRect& source = placement.visibleSource;
     const double boxWidth = cellWidth * double(placement.geometry.columns);
@@ -24,10 +25,10 @@ void emitPieces(const KittyPlaceholderCell& cell, const KittyGraphicsRenderPlace
     // The image fitted into the box keeping its aspect ratio, centred.
     const double drawnWidth = scale * double(source.width);
     const double drawnHeight = scale * double(source.height);
-    const double originX = cellWidth * double(cell.col - cell.placeholderCol) + double(placement.pixelOffsetX) +
-                           (boxWidth - drawnWidth) / 2;
-    const double originY = cellHeight * double(viewRow - cell.placeholderRow) + double(placement.pixelOffsetY) +
-                           (boxHeight - drawnHeight) / 2;
+    const double originX = cellWidth * double(cell.col - cell.placeholderCol) +
+                           double(placement.pixelOffsetX) + (boxWidth - drawnWidth) / 2;
+    const double originY = cellHeight * double(viewRow - cell.placeholderRow) +
+                           double(placement.pixelOffsetY) + (boxHeight - drawnHeight) / 2;
     // Clipped to this cell.
     const double left = std::max(originX, cellWidth * double(cell.col));
     const double right = std::min(originX + drawnWidth, cellWidth * double(cell.col + 1));
@@ -47,9 +48,9 @@ void emitPieces(const KittyPlaceholderCell& cell, const KittyGraphicsRenderPlace
 
 } // namespace
 
-std::vector<TerminalKittyPlaceholderPlacement> visibleKittyPlaceholderPlacements(Terminal& terminal,
-                                                                                 const KittyGraphicsRenderSnapshot& snapshot,
-                                                                                 double cellWidth, double cellHeight)
+std::vector<TerminalKittyPlaceholderPlacement>
+visibleKittyPlaceholderPlacements(Terminal& terminal, const KittyGraphicsRenderSnapshot& snapshot,
+                                  double cellWidth, double cellHeight)
 {
     std::vector<TerminalKittyPlaceholderPlacement> out;
     if (!(cellWidth >= 1) || !(cellHeight >= 1))
@@ -80,7 +81,8 @@ std::vector<TerminalKittyPlaceholderPlacement> visibleKittyPlaceholderPlacements
                     scalars.assign(data.graphemeScalarValues->begin(), data.graphemeScalarValues->end());
                 else
                     scalars.push_back(static_cast<uint32_t>(data.code));
-                cell = KittyPlaceholderDecoder::decode(scalars, data.attribute, row, col, previous, previousAttribute);
+                cell = KittyPlaceholderDecoder::decode(scalars, data.attribute, row, col, previous,
+                                                       previousAttribute);
             }
             if (!cell) {
                 previous.reset();
@@ -96,10 +98,11 @@ std::vector<TerminalKittyPlaceholderPlacement> visibleKittyPlaceholderPlacements
             for (const KittyGraphicsRenderPlacement* placement : placements->second) {
                 if (cell->placementId != 0 && placement->placementId != cell->placementId)
                     continue;
-                if (cell->placeholderCol >= placement->geometry.columns || cell->placeholderRow >= placement->geometry.rows)
+                if (cell->placeholderCol >= placement->geometry.columns ||
+                    cell->placeholderRow >= placement->geometry.rows)
                     continue;
-                if (snapshot.imagesById.count(placement->imageId) == 0 || placement->visibleSource.width <= 0 ||
-                    placement->visibleSource.height <= 0)
+                if (snapshot.imagesById.count(placement->imageId) == 0 ||
+                    placement->visibleSource.width <= 0 || placement->visibleSource.height <= 0)
                     continue;
                 emitPieces(*cell, *placement, row, cellWidth, cellHeight, out);
             }

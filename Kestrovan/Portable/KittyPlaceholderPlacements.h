@@ -23,7 +23,8 @@ struct TerminalKittyPlaceholderRect
     double width = 0;
     double height = 0;
 
-    friend bool operator==(const TerminalKittyPlaceholderRect&, const TerminalKittyPlaceholderRect&) = default;
+    friend bool operator==(const TerminalKittyPlaceholderRect&,
+                           const TerminalKittyPlaceholderRect&) = default;
 };
 
 /// One piece to draw: a source rectangle of an image into a destination rectangle of the view.
@@ -37,13 +38,14 @@ struct TerminalKittyPlaceholderPlacement
     /// In view pixels, from the top-left of the viewport.
     TerminalKittyPlaceholderRect destination;
 
-    friend bool operator==(const TerminalKittyPlaceholderPlacement&, const TerminalKittyPlaceholderPlacement&) = default;
+    friend bool operator==(const TerminalKittyPlaceholderPlacement&,
+                           const TerminalKittyPlaceholderPlacement&) = default;
 };
 
 /// The pieces the viewport's placeholder cells show, row by row, cell by cell, placement by
 /// placement. Needs the terminal lock: it reads the buffer's lines.
-std::vector<TerminalKittyPlaceholderPlacement> visibleKittyPlaceholderPlacements(Terminal& terminal,
-                                                                                 const KittyGraphicsRenderSnapshot& snapshot,
-                                                                                 double cellWidth, double cellHeight);
+std::vector<TerminalKittyPlaceholderPlacement>
+visibleKittyPlaceholderPlacements(Terminal& terminal, const KittyGraphicsRenderSnapshot& snapshot,
+                                  double cellWidth, double cellHeight);
 
 } // namespace kestrovan
