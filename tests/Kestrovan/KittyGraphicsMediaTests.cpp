@@ -4,20 +4,18 @@
 
 #include "Kestrovan/KittyGraphicsMedia.h"
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace kestrovan {
 namespace {
@@ -192,7 +190,8 @@ TEST(KittyGraphicsMedia, TemporaryFilesMustBeTrustedAndAreAlwaysRemoved)
     TemporaryDirectory dir;
     TemporaryDirectory elsewhere;
     // The trusted directory is named through a detour that standardising takes out.
-    KittyFixture fixture(80, 24, 100, media(Policy::temporaryFiles, (dir.path / "." / "sub" / "..").string()));
+    KittyFixture fixture(80, 24, 100,
+                         media(Policy::temporaryFiles, (dir.path / "." / "sub" / "..").string()));
     const fs::path good = dir.file("tty-graphics-protocol-1", std::vector<uint8_t>{1, 2, 3, 4});
     fixture.command("a=t,i=1,f=32,s=1,v=1,t=t", base64(good.string()));
     EXPECT_EQ(fixture.reply(), "Gi=1;OK");
@@ -238,7 +237,8 @@ TEST(KittyGraphicsMedia, SharedMemoryIsCopiedAndUnlinked)
     const std::string name = makeSharedMemory({1, 2, 3, 4, 5, 6, 7, 8});
     fixture.command("a=t,i=1,f=32,s=2,v=1,t=s", base64(name));
     EXPECT_EQ(fixture.reply(), "Gi=1;OK");
-    EXPECT_EQ(fixture.screen().imagesById.at(1).payload.rgba(), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(fixture.screen().imagesById.at(1).payload.rgba(),
+              (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_FALSE(sharedMemoryExists(name));
 
     // Too small for the image: refused, and still unlinked.
@@ -247,7 +247,8 @@ TEST(KittyGraphicsMedia, SharedMemoryIsCopiedAndUnlinked)
     EXPECT_EQ(fixture.reply(), "Gi=1;EINVAL: bad payload");
     EXPECT_FALSE(sharedMemoryExists(small));
 
-    for (const std::string& bad : {std::string("/") + std::string(31, 'a'), std::string("/a/b"), std::string("a")}) {
+    for (const std::string& bad :
+         {std::string("/") + std::string(31, 'a'), std::string("/a/b"), std::string("a")}) {
         fixture.command("a=t,i=1,f=32,s=1,v=1,t=s", base64(bad));
         EXPECT_EQ(fixture.reply(), "Gi=1;EINVAL: bad payload") << bad;
     }

@@ -16,8 +16,8 @@ using testing::zlibCompress;
 
 std::optional<KittyGraphicsControl> keys(std::string_view text)
 {
-    const auto parsed =
-        parseKittyGraphicsControl(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    const auto parsed = parseKittyGraphicsControl(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     if (!parsed)
         return std::nullopt;
     return parsed->first;
@@ -34,7 +34,8 @@ TEST(KittyGraphicsControl, KeysParseAsTheProtocolSays)
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->first.action, 'T');
     EXPECT_EQ(parsed->first.format, 24);
-    EXPECT_EQ(std::string(parsed->second.begin(), parsed->second.end()), "AAAA;x") << "split at the first ';'";
+    EXPECT_EQ(std::string(parsed->second.begin(), parsed->second.end()), "AAAA;x")
+        << "split at the first ';'";
 
     const KittyGraphicsControl defaults = *keys("");
     EXPECT_EQ(defaults, KittyGraphicsControl());
@@ -65,7 +66,8 @@ TEST(KittyGraphicsControl, KeysParseAsTheProtocolSays)
     EXPECT_EQ(keys("s=12,")->width, 12) << "a trailing ',' is fine";
 
     // A malformed value drops the whole command.
-    for (const char* dropped : {"s=-1", "s=12x", "x=-5", "z=2147483648", "s=4294967296", "s=1-", "s=--1", "i=\xff\xff"})
+    for (const char* dropped :
+         {"s=-1", "s=12x", "x=-5", "z=2147483648", "s=4294967296", "s=1-", "s=--1", "i=\xff\xff"})
         EXPECT_EQ(keys(dropped), std::nullopt) << dropped;
 }
 
@@ -120,7 +122,8 @@ TEST(KittyGraphicsPayload, ZlibFramingLimitsAndChecksum)
     const std::vector<uint8_t> stream = zlibCompress(pixels);
     EXPECT_EQ(decompressZlib(stream, 1 << 20), pixels);
     EXPECT_EQ(decompressZlib(stream, static_cast<int64_t>(pixels.size())), pixels) << "exactly at the limit";
-    EXPECT_EQ(decompressZlib(stream, static_cast<int64_t>(pixels.size()) - 1), std::nullopt) << "past the limit";
+    EXPECT_EQ(decompressZlib(stream, static_cast<int64_t>(pixels.size()) - 1), std::nullopt)
+        << "past the limit";
     EXPECT_EQ(decompressZlib(stream, 0), std::nullopt);
 
     std::vector<uint8_t> badChecksum = stream;
@@ -128,7 +131,8 @@ TEST(KittyGraphicsPayload, ZlibFramingLimitsAndChecksum)
     std::vector<uint8_t> dictionary = stream;
     // FDICT set, and the check bits (the low five) made valid again.
     dictionary[1] = static_cast<uint8_t>((dictionary[1] | 0x20) & 0xE0);
-    dictionary[1] = static_cast<uint8_t>(dictionary[1] + (31 - (dictionary[0] * 256 + dictionary[1]) % 31) % 31);
+    dictionary[1] =
+        static_cast<uint8_t>(dictionary[1] + (31 - (dictionary[0] * 256 + dictionary[1]) % 31) % 31);
     std::vector<uint8_t> wrongMethod = stream;
     wrongMethod[0] = 0x79;
     const std::vector<uint8_t> truncated(stream.begin(), stream.end() - 6);
@@ -187,8 +191,8 @@ TEST(KittyGraphicsPayload, PngDecodesToStraightAlphaAndBadHeadersAreRefusedBefor
     EXPECT_FALSE(decodePngToRgba(std::vector<uint8_t>(png.begin(), png.end() - 20))) << "cut short";
 
     // Against a quota, a PNG whose header is too big is refused as out of memory without decoding.
-    const auto big = loadKittyPayload(*keys("f=100"), bytesOf(base64(withHeader(5000, 5000, 8, 6))), configuration,
-                                      10'000'000);
+    const auto big = loadKittyPayload(*keys("f=100"), bytesOf(base64(withHeader(5000, 5000, 8, 6))),
+                                      configuration, 10'000'000);
     EXPECT_EQ(big.error, std::string("ENOMEM: out of memory"));
 }
 
@@ -227,8 +231,11 @@ TEST(KittyGraphicsPayload, EveryPngLayoutBecomesRgba)
         {"grey", build(8, 0, {0, 200}, {}), {0, 0, 0, 255, 200, 200, 200, 255}},
         {"grey 1-bit", build(1, 0, {0x40}, {}), {0, 0, 0, 255, 255, 255, 255, 255}},
         {"grey and alpha", build(8, 4, {9, 10, 11, 12}, {}), {9, 9, 9, 10, 11, 11, 11, 12}},
-        {"palette", build(8, 3, {1, 0}, {{"PLTE", {1, 2, 3, 4, 5, 6}}, {"tRNS", {7}}}), {4, 5, 6, 255, 1, 2, 3, 7}},
-        {"16-bit RGB", build(16, 2, {0xFF, 0xFF, 0, 0, 0x80, 0x80, 0, 0, 0, 0, 0, 0}, {}),
+        {"palette",
+         build(8, 3, {1, 0}, {{"PLTE", {1, 2, 3, 4, 5, 6}}, {"tRNS", {7}}}),
+         {4, 5, 6, 255, 1, 2, 3, 7}},
+        {"16-bit RGB",
+         build(16, 2, {0xFF, 0xFF, 0, 0, 0x80, 0x80, 0, 0, 0, 0, 0, 0}, {}),
          {255, 0, 128, 255, 0, 0, 0, 255}},
     };
     for (const auto& item : cases) {

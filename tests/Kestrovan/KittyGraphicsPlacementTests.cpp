@@ -22,7 +22,8 @@ KittyFixture cells(int cols = 80, int rows = 24, int scrollback = 100)
 /// Stores a width x height image under `id` quietly.
 void store(KittyFixture& fixture, int id, int width, int height)
 {
-    fixture.transmitRgba("a=t,q=2,i=" + std::to_string(id), width, height, solidRgba(width * height, 1, 2, 3));
+    fixture.transmitRgba("a=t,q=2,i=" + std::to_string(id), width, height,
+                         solidRgba(width * height, 1, 2, 3));
 }
 
 const KittyPlacementRecord& only(KittyFixture& fixture)
@@ -34,7 +35,7 @@ const KittyPlacementRecord& only(KittyFixture& fixture)
 TEST(KittyPlacements, CursorMovesPastTheImageUnlessTold)
 {
     KittyFixture fixture = cells();
-    store(fixture, 1, 100, 40); // 10 x 2 cells
+    store(fixture, 1, 100, 40);     // 10 x 2 cells
     fixture.t().feed("\x1b[5;71H"); // row 4, column 70
     fixture.command("a=p,i=1,q=2");
     EXPECT_EQ(only(fixture).col, 70);
@@ -73,12 +74,12 @@ TEST(KittyPlacements, SizesInCellsFollowTheKeysAndTheCellSize)
         int64_t rows;
         bool cellSize;
     } cases[] = {
-        {"c=10", 200, 100, 10, 3, true},   // scaled height 50 -> 3 rows of 20
-        {"r=2", 200, 100, 8, 2, true},     // drawn height 40, scaled width 80 -> 8 columns
-        {"", 25, 41, 3, 3, true},          // ceil(25/10), ceil(41/20)
-        {"X=7,Y=30", 25, 41, 4, 3, true},  // offsets clamp into the cell: 7 and 19
+        {"c=10", 200, 100, 10, 3, true},  // scaled height 50 -> 3 rows of 20
+        {"r=2", 200, 100, 8, 2, true},    // drawn height 40, scaled width 80 -> 8 columns
+        {"", 25, 41, 3, 3, true},         // ceil(25/10), ceil(41/20)
+        {"X=7,Y=30", 25, 41, 4, 3, true}, // offsets clamp into the cell: 7 and 19
         {"c=3,r=4", 25, 41, 3, 4, true},
-        {"", 25, 41, 1, 1, false},         // no cell size
+        {"", 25, 41, 1, 1, false}, // no cell size
         {"c=5", 25, 41, 5, 1, false},
         {"x=20,w=100", 25, 41, 1, 3, true}, // the source is cropped to what is left: 5 wide
     };
@@ -251,13 +252,13 @@ TEST(KittyPlacements, TrimmingTheOldestLineShiftsEveryRow)
     // 3 rows and 2 lines of scrollback: the ring holds 5 lines.
     KittyFixture fixture = cells(20, 3, 2);
     store(fixture, 1, 10, 20);
-    fixture.command("a=p,i=1,p=1,C=1,q=2");       // line 0, one row
-    fixture.command("a=p,i=1,p=2,r=4,C=1,q=2");   // line 0, four rows
+    fixture.command("a=p,i=1,p=1,C=1,q=2");     // line 0, one row
+    fixture.command("a=p,i=1,p=2,r=4,C=1,q=2"); // line 0, four rows
     fixture.t().feed("\r\n");
-    fixture.command("a=p,i=1,p=3,C=1,q=2");       // line 1
-    fixture.t().feed("\r\n\r\n\r\n");               // the ring is full at 5 lines
+    fixture.command("a=p,i=1,p=3,C=1,q=2"); // line 1
+    fixture.t().feed("\r\n\r\n\r\n");       // the ring is full at 5 lines
     EXPECT_EQ(fixture.screen().placementsByKey.at({1, 3, false}).row, 1) << "scrollback needs no move";
-    fixture.t().feed("\r\n");                        // drops line 0
+    fixture.t().feed("\r\n"); // drops line 0
     EXPECT_EQ(fixture.screen().placementsByKey.count({1, 1, false}), 0u);
     EXPECT_EQ(fixture.screen().placementsByKey.at({1, 2, false}).row, -1);
     EXPECT_EQ(fixture.screen().placementsByKey.at({1, 3, false}).row, 0);
@@ -332,8 +333,8 @@ TEST(KittyPlacements, RenderSnapshotResolvesSortsAndClips)
     store(clipped, 1, 40, 40);
     clipped.command("a=p,i=1,x=30,q=2");
     KittyGraphicsEngine engine = clipped.engine();
-    clipped.screen().imagesById.at(1).payload = {std::make_shared<const std::vector<uint8_t>>(solidRgba(100, 0, 0, 0)),
-                                                  10, 10};
+    clipped.screen().imagesById.at(1).payload = {
+        std::make_shared<const std::vector<uint8_t>>(solidRgba(100, 0, 0, 0)), 10, 10};
     EXPECT_TRUE(clipped.t().kittyGraphicsRenderSnapshot().placements.empty());
     EXPECT_EQ(clipped.screen().placementsByKey.size(), 1u) << "the record stays";
 

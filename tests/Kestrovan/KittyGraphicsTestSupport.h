@@ -10,12 +10,11 @@
 #include "Kestrovan/Terminal.h"
 #include "Platform/Image/PngImage.h"
 
-#include <zlib.h>
-
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 namespace kestrovan::testing {
 
