@@ -2,9 +2,8 @@
 // counts, composition and blending, frame deletion, and the timer with its serials.
 #include "tests/Kestrovan/KittyGraphicsTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace kestrovan {
@@ -211,12 +210,15 @@ TEST(KittyAnimation, TheSharedTimerQueueDrivesPlayback)
     // The real clock and the shared I/O timer queue: the item takes the terminal lock itself.
     auto delegate = std::make_shared<testing::KittyDelegate>();
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, TerminalOptions::defaults());
-    auto feed = [&](const std::string& text) { terminal->terminalLock.withLock([&] { terminal->feed(text); }); };
+    auto feed = [&](const std::string& text) {
+        terminal->terminalLock.withLock([&] { terminal->feed(text); });
+    };
     feed("\x1b_Ga=T,q=2,i=1,f=32,s=1,v=1;" + base64(solidRgba(1, 255, 0, 0)) + "\x1b\\");
     feed("\x1b_Ga=f,q=2,i=1,f=32,s=1,v=1,z=5;" + base64(solidRgba(1, 0, 255, 0)) + "\x1b\\");
     feed("\x1b_Ga=a,i=1,r=1,z=5,s=3\x1b\\");
     auto generation = [&] {
-        return terminal->terminalLock.withLock([&] { return terminal->kittyGraphicsState.primary.generation; });
+        return terminal->terminalLock.withLock(
+            [&] { return terminal->kittyGraphicsState.primary.generation; });
     };
     const uint64_t start = generation();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -35,9 +35,8 @@ std::vector<std::optional<KittyPlaceholderCell>> decodeLine(const std::vector<st
     std::optional<KittyPlaceholderCell> previous;
     std::optional<Attribute> previousAttribute;
     for (size_t col = 0; col < cells.size(); ++col) {
-        const auto cell =
-            KittyPlaceholderDecoder::decode(cells[col], attributes[col], 0, static_cast<int64_t>(col), previous,
-                                            previousAttribute);
+        const auto cell = KittyPlaceholderDecoder::decode(
+            cells[col], attributes[col], 0, static_cast<int64_t>(col), previous, previousAttribute);
         out.push_back(cell);
         previous = cell;
         previousAttribute = attributes[col];
@@ -49,7 +48,8 @@ std::string grid(const std::vector<std::optional<KittyPlaceholderCell>>& cells)
 {
     std::string out;
     for (const auto& cell : cells)
-        out += cell ? std::to_string(cell->placeholderRow) + ":" + std::to_string(cell->placeholderCol) + " " : "- ";
+        out += cell ? std::to_string(cell->placeholderRow) + ":" + std::to_string(cell->placeholderCol) + " "
+                    : "- ";
     return out;
 }
 
@@ -126,11 +126,14 @@ TEST(KittyPlaceholders, VisiblePiecesFitCentreAndClip)
 
     // Lines scrolled off the view show nothing; scrolled back into view they do again.
     fixture.t().feed("\x1b[0m\r\n\r\n\r\n\r\n\r\n");
-    EXPECT_TRUE(visibleKittyPlaceholderPlacements(fixture.t(), fixture.t().kittyGraphicsRenderSnapshot(), 10, 10)
-                    .empty());
+    EXPECT_TRUE(
+        visibleKittyPlaceholderPlacements(fixture.t(), fixture.t().kittyGraphicsRenderSnapshot(), 10, 10)
+            .empty());
     fixture.t().buffer().setYDisp(0);
-    EXPECT_EQ(visibleKittyPlaceholderPlacements(fixture.t(), fixture.t().kittyGraphicsRenderSnapshot(), 10, 10).size(),
-              pieces.size());
+    EXPECT_EQ(
+        visibleKittyPlaceholderPlacements(fixture.t(), fixture.t().kittyGraphicsRenderSnapshot(), 10, 10)
+            .size(),
+        pieces.size());
 }
 
 } // namespace
