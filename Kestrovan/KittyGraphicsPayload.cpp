@@ -203,6 +203,9 @@ KittyPayloadResult decodeKittyPayloadDetailed(const KittyGraphicsControl& contro
     // Extra bytes are tolerated only in an animation frame, which ignores them.
     if (have > needed && control.action != 'f')
         return KittyPayloadResult::failure("EINVAL: invalid data");
+    // RGBA of exactly the right length is the image already: it is kept rather than copied.
+    if (format == 32 && have == needed)
+        return {makePayload(std::move(data), control.width, control.height), std::nullopt};
     std::optional<KittyGraphicsPayload> image = decodeKittyPayloadData(control, data);
     if (!image)
         return KittyPayloadResult::failure("EINVAL: invalid data");

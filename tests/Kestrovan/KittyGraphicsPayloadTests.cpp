@@ -30,7 +30,8 @@ std::span<const uint8_t> bytesOf(const std::string& text)
 
 TEST(KittyGraphicsControl, KeysParseAsTheProtocolSays)
 {
-    const auto parsed = parseKittyGraphicsControl(bytesOf("a=T,f=24,s=1,v=1;AAAA;x"));
+    const std::string body = "a=T,f=24,s=1,v=1;AAAA;x";
+    const auto parsed = parseKittyGraphicsControl(bytesOf(body));
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->first.action, 'T');
     EXPECT_EQ(parsed->first.format, 24);
