@@ -418,7 +418,7 @@ void KittyGraphicsEngine::scheduleKittyAnimationTimer()
         const std::shared_ptr<Terminal> terminal = weakTerminal.lock();
         if (!terminal)
             return;
-        terminal->terminalLock.withLock([&] {
+        terminal->terminalLock().withLock([&] {
             KittyGraphicsState& state = terminal->kittyGraphicsState;
             if (state.armedAnimationTimer && state.armedAnimationTimer->ticket == ticket)
                 state.armedAnimationTimer.reset();

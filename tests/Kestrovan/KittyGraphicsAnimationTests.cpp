@@ -211,13 +211,13 @@ TEST(KittyAnimation, TheSharedTimerQueueDrivesPlayback)
     auto delegate = std::make_shared<testing::KittyDelegate>();
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, TerminalOptions::defaults());
     auto feed = [&](const std::string& text) {
-        terminal->terminalLock.withLock([&] { terminal->feed(text); });
+        terminal->terminalLock().withLock([&] { terminal->feed(text); });
     };
     feed("\x1b_Ga=T,q=2,i=1,f=32,s=1,v=1;" + base64(solidRgba(1, 255, 0, 0)) + "\x1b\\");
     feed("\x1b_Ga=f,q=2,i=1,f=32,s=1,v=1,z=5;" + base64(solidRgba(1, 0, 255, 0)) + "\x1b\\");
     feed("\x1b_Ga=a,i=1,r=1,z=5,s=3\x1b\\");
     auto generation = [&] {
-        return terminal->terminalLock.withLock(
+        return terminal->terminalLock().withLock(
             [&] { return terminal->kittyGraphicsState.primary.generation; });
     };
     const uint64_t start = generation();
@@ -225,7 +225,7 @@ TEST(KittyAnimation, TheSharedTimerQueueDrivesPlayback)
     while (generation() < start + 5 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_GE(generation(), start + 5) << "the animation did not advance by itself";
-    terminal->terminalLock.withLock([&] { terminal->feed("\x1b_Ga=a,i=1,s=1\x1b\\"); });
+    terminal->terminalLock().withLock([&] { terminal->feed("\x1b_Ga=a,i=1,s=1\x1b\\"); });
 }
 
 } // namespace
