@@ -19,6 +19,7 @@
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/Portable/ContentSnapshot.h"
 #include "Kestrovan/Position.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalVisibility.h"
@@ -37,14 +38,6 @@ namespace kestrovan {
 
 class SearchService;
 class SelectionService;
-
-struct TerminalDimensions
-{
-    int cols = 0;
-    int rows = 0;
-
-    friend bool operator==(const TerminalDimensions&, const TerminalDimensions&) = default;
-};
 
 /// One screen row as a host sees it.
 struct TerminalVisibleRowSnapshot
