@@ -42,6 +42,8 @@ void BlockElementRenderer::paint(platform::Canvas& canvas, std::span<const Block
         }
         if (!(fill.width > 0 && fill.height > 0))
             continue;
+        // A shade is the same colour at a share of its alpha, so it blends with the background
+        // as the font's dithered glyph appears to from a distance.
         platform::NativeColor shaded = color;
         shaded.alpha = fillAlpha(color.alpha, rect.alpha);
         canvas.setFillColor(shaded);

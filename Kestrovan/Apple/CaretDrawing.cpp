@@ -121,6 +121,8 @@ void drawCursor(Canvas& canvas, const CaretDrawState& state, const GlyphSlotFitt
         return;
     }
 
+    // Underline along the bottom edge, bar along the left: 2 points, enough to see at any scale
+    // without covering the character's strokes.
     canvas.setFillColor(state.renderCursorColor);
     if (isBlock(state.style))
         canvas.fillRect(bounds);
@@ -143,6 +145,8 @@ void drawCursor(Canvas& canvas, const CaretDrawState& state, const GlyphSlotFitt
     const double cellHeight = view.cellDimension() ? view.cellDimension()->height : bounds.height;
     const double baseline = bounds.y + GlyphSlotFitter::baselineOffset(font.metrics(), cellHeight);
 
+    // The character's own colours are not used: inside the block it takes the caret's text colour,
+    // so it stays readable whatever colour the caret is.
     canvas.setFillColor(state.renderTextColor);
     if (state.powerlineCodePoint && state.renderCustomBlockGlyphs) {
         if (const std::optional<PowerlineGlyph> glyph = PowerlineRenderer::glyph(*state.powerlineCodePoint)) {

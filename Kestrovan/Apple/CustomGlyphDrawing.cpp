@@ -60,6 +60,8 @@ BoxDrawingRowPainter::BoxDrawingRowPainter(platform::Canvas& canvas, Point lineO
                                            const CustomGlyphMetrics& metrics)
     : canvas_(canvas), scale_(usableScale(metrics.scale))
 {
+    // Everything is worked out once per row in whole device pixels: the cells are then the same
+    // number of pixels wide all along the row, so a line crossing many cells has no stepped joins.
     lineWidthPx_ = BoxDrawingRenderer::baseThicknessPx(scale_, metrics.underlineThickness);
     cellWidthPx_ = platform::devicePixelCount(metrics.cellSize.width, scale_);
     cellHeightPx_ = platform::devicePixelCount(metrics.cellSize.height, scale_);
@@ -81,6 +83,7 @@ void BoxDrawingRowPainter::paint(int column, int columnWidth, uint32_t codePoint
     // Positions in whole pixels: the column's offset is a multiple of the rounded cell width.
     const double x = (originXPx_ + double(column) * cellWidthPx_) / scale_;
     const Size size{double(columnWidth) * cellWidthPx_ / scale_, double(cellHeightPx_) / scale_};
+    // Extended-range alphas from colour arithmetic would otherwise reach the renderer as is.
     NativeColor clamped = color;
     clamped.alpha = std::clamp(color.alpha, 0.0, 1.0);
     BoxDrawingRenderer::draw(codePoint, canvas_, Point{x, originY_}, size, scale_, clamped, lineWidthPx_);
@@ -108,6 +111,7 @@ void PowerlineRowPainter::paint(int column, int columnWidth, uint32_t codePoint,
         return;
     const Rect cell{origin_.x + cellSize_.width * column, origin_.y, cellSize_.width * columnWidth,
                     cellSize_.height};
+    // Code points the table leaves to the font (and anything else) draw nothing here.
     const std::optional<PowerlineGlyph> glyph = PowerlineRenderer::glyph(codePoint);
     const std::optional<platform::Path> path = PowerlineShapes::path(codePoint, cell, scaleX_, scaleY_);
     if (!glyph || !path)
@@ -126,6 +130,7 @@ void PowerlineRowPainter::paint(int column, int columnWidth, uint32_t codePoint,
         canvas_.fillRect(
             Rect{strip->x / scaleX_, strip->y / scaleY_, strip->width / scaleX_, strip->height / scaleY_});
     }
+    // The shape itself is smooth; the clip keeps strokes and the flame inside the cell.
     canvas_.setAntialias(true);
     canvas_.clip(snapped);
     PowerlineShapes::paint(canvas_, *glyph, *path, lineWidth_);

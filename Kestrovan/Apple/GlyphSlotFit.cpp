@@ -12,6 +12,7 @@ using platform::GlyphId;
 
 namespace {
 
+/// Fits never enlarge, and never shrink past the point where a glyph stops being legible.
 double clampScale(double scale)
 {
     return std::clamp(scale, GlyphSlotFitter::minimumScale, 1.0);
@@ -32,6 +33,8 @@ GlyphSlotFitter::GlyphSlotFitter(platform::FontSet fonts, std::optional<platform
 
 double GlyphSlotFitter::baselineOffset(const platform::FontMetrics& metrics, double cellHeight)
 {
+    // Whole points below the baseline, so descenders are never cut by the row below; the spare
+    // height is split with the odd point going above, where capitals and accents need it.
     const double spare =
         std::max(0.0, cellHeight - std::ceil(metrics.ascent + metrics.descent + metrics.leading));
     return std::ceil(metrics.descent + metrics.leading) + std::floor(spare * 0.5);
@@ -56,7 +59,8 @@ GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int 
     const GlyphBounds bounds = font.bounds(glyph);
 
     if (bounds.width <= slotWidth && bounds.height <= cellHeight) {
-        // Fits as it is: centred in the slot by its advance.
+        // Fits as it is: centred in the slot by its advance, which keeps a CJK glyph's designed
+        // side bearings rather than centring its ink.
         return GlyphSlotFit{(slotWidth - advance) * 0.5, 0, 1, 1};
     }
     if (bounds.width > 0 && bounds.height > 0) {
@@ -68,6 +72,7 @@ GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int 
         const double dy = cellHeight * 0.5 - baselineOffset() - scale * (bounds.y + bounds.height * 0.5);
         return GlyphSlotFit{dx, dy, scale, scale};
     }
+    // No ink (a wide space): only the advance to centre.
     return GlyphSlotFit{(slotWidth - advance) * 0.5, 0, 1, 1};
 }
 
@@ -125,6 +130,8 @@ GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int 
         break;
     }
     }
+    // Centre the (scaled) box in the padded area: across from the left padding, and down so the
+    // box's middle lands on the middle of the area above the bottom padding.
     const double dx = left + (availableWidth - scaleX * boxWidth) * 0.5 - scaleX * boxX;
     const double dy = bottom + availableHeight * 0.5 - baselineOffset() - scaleY * (boxY + boxHeight * 0.5);
     return GlyphSlotFit{dx, dy, scaleX, scaleY};
@@ -135,6 +142,8 @@ GlyphSlotFit GlyphSlotFitter::fallbackGlyphFit(const Font& font, GlyphId glyph) 
     if (!isUsableCell(cellDimension_))
         return GlyphSlotFit::identity();
     const double advance = font.advance(glyph);
+    // Only a glyph that would spill into the next cell is touched; its shape is kept, so it
+    // shrinks uniformly rather than being squeezed across.
     if (cellDimension_->width < advance) {
         const double scale = cellDimension_->width / advance;
         return GlyphSlotFit{0, 0, scale, scale};

@@ -138,6 +138,8 @@ void appendFlame(Path& path, const std::vector<FlameSegment>& segments, bool bas
 
 } // namespace
 
+// Shape numbers: 0 triangle, 1 chevron, 2 half disc, 3 half-circle outline, 4 lower triangle,
+// 5 upper triangle, 6 and 7 the two diagonals, 8 filled flame, 9 open flame, 10 cut-out arrow.
 bool PowerlineShapes::isOutline(uint8_t shape)
 {
     return shape == 1 || shape == 3 || shape == 6 || shape == 7 || shape == 9;
@@ -239,6 +241,7 @@ std::optional<Rect> PowerlineShapes::devicePixelJoinRect(uint32_t codePoint, con
     const std::optional<PowerlineGlyph> glyph = PowerlineRenderer::glyph(codePoint);
     if (!glyph || !joinsNeighbour(glyph->shape))
         return std::nullopt;
+    // One unit outside the flat base edge: for side 1 the base is the cell's left edge.
     const Rect cell = transformedCellRect.standardized();
     const double x = glyph->side == 1 ? cell.minX() - 1 : cell.maxX();
     return Rect{x, cell.minY(), 1, cell.height};
@@ -247,6 +250,7 @@ std::optional<Rect> PowerlineShapes::devicePixelJoinRect(uint32_t codePoint, con
 void PowerlineShapes::paint(platform::Canvas& canvas, PowerlineGlyph glyph, const Path& path,
                             double lineWidth)
 {
+    // Round joins keep the chevron's tip from growing a long mitre spike past the cell.
     if (isOutline(glyph.shape)) {
         canvas.setLineWidth(lineWidth);
         canvas.setLineJoin(platform::LineJoin::round);

@@ -118,8 +118,8 @@ double decorationThickness(double underlineThickness, double scale)
     return std::max(platform::roundToDevicePixels(thickness, scale), 0.5);
 }
 
-void drawRunDecorations(Canvas& canvas, const RunDecorationStyle& style, std::span<const Point> cellOrigins,
-                        double cellWidth, const DecorationContext& context)
+void drawRunAttributes(Canvas& canvas, const RunDecorationStyle& style, std::span<const Point> cellOrigins,
+                       double cellWidth, const DecorationContext& context)
 {
     if (cellOrigins.empty() || !(cellWidth > 0) || !std::isfinite(cellWidth) ||
         (style.underlineStyle == 0 && style.strikethroughStyle == 0))
@@ -132,6 +132,8 @@ void drawRunDecorations(Canvas& canvas, const RunDecorationStyle& style, std::sp
     // Hard edges: a decoration one device pixel thick stays one crisp pixel row.
     canvas.setAntialias(false);
     if (style.underlineStyle != 0) {
+        // The normal font places every underline, whatever font the run is in, so underlines
+        // stay one straight line across runs of bold, italic and fallback text.
         const UnderlineStyle kind = resolveUnderlineStyle(style.terminalUnderlineStyle, style.underlineStyle);
         canvas.setStrokeColor(style.underlineColor.value_or(context.defaultForeground));
         canvas.save();

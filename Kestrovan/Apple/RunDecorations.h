@@ -4,7 +4,7 @@
 //
 // The view draws these itself instead of leaving them to the text layer, so that every style
 // exists, lines run exactly from cell edge to cell edge, and a curly line stays one wave across
-// the cells of a run. The row drawing calls `drawRunDecorations` with one point per cell (its
+// the cells of a run. The row drawing calls `drawRunAttributes` with one point per cell (its
 // left edge on the baseline) and the width of one cell of the run.
 #pragma once
 
@@ -71,8 +71,8 @@ double decorationThickness(double underlineThickness, double scale);
 /// Draws the underline and strikethrough of one run: one segment per point of `cellOrigins`
 /// (each a cell's left edge on the baseline), `cellWidth` points long. Line thicknesses are
 /// snapped at the canvas's scale. Antialiasing is off for the lines; the canvas state is restored.
-void drawRunDecorations(platform::Canvas& canvas, const RunDecorationStyle& style,
-                        std::span<const platform::Point> cellOrigins, double cellWidth,
-                        const DecorationContext& context);
+void drawRunAttributes(platform::Canvas& canvas, const RunDecorationStyle& style,
+                       std::span<const platform::Point> cellOrigins, double cellWidth,
+                       const DecorationContext& context);
 
 } // namespace kestrovan

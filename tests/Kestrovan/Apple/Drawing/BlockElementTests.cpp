@@ -115,14 +115,6 @@ TEST(BlockElements, HardEdgesTileWithoutSeamsAtFractionalCellSizes)
     EXPECT_EQ(gaps, 0) << "the lower half of U+2599 is one band";
 }
 
-TEST(BlockElements, NoTableEntryOutsideTheBlock)
-{
-    EXPECT_FALSE(BlockElementMapping::rects(0x25A0));
-    EXPECT_FALSE(BlockElementMapping::rects(0x257F));
-    ASSERT_TRUE(BlockElementMapping::rects(0x2580));
-    EXPECT_EQ(BlockElementMapping::rects(0x2580)->size(), 1u);
-}
-
 TEST(BlockElements, GoldenSheet)
 {
     // Each element tiled over 2 x 2 cells, hard-edged, at a whole and at a fractional cell size;

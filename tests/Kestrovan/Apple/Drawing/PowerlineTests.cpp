@@ -150,28 +150,21 @@ TEST(Powerline, GoldenStatusLine)
     surface.fillWhite();
     const CustomGlyphMetrics metrics{Size{8, 17}, 0.7, scale, false};
 
-    // Line 1: a status line, each separator painted in the colour of the segment on its base side
-    // over the background of the segment on its tip side.
+    // Line 1: a status line. Each solid separator sits between two segments of different
+    // colours and takes the colour of the segment on its base side.
     std::vector<Item> separators;
     int column = 0;
     for (size_t i = 0; i < drawn.size(); ++i) {
-        const std::optional<PowerlineGlyph> glyph = PowerlineRenderer::glyph(drawn[i]);
-        if (PowerlineShapes::isOutline(glyph->shape))
+        const PowerlineGlyph glyph = *PowerlineRenderer::glyph(drawn[i]);
+        if (PowerlineShapes::isOutline(glyph.shape))
             continue;
-        const NativeColor& segment = colours[i % 2];
-        const NativeColor& next = colours[(i + 1) % 2];
-        // Base on the left: the segment then the separator; base on the right: the other way.
-        const NativeColor& baseSide = glyph->side == 1 ? segment : next;
-        surface.canvas->setFillColor(segment);
+        const NativeColor& left = colours[i % 2];
+        const NativeColor& right = colours[(i + 1) % 2];
+        surface.canvas->setFillColor(left);
         surface.canvas->fillRect(Rect{column * 8.0, 34, 16, 17});
-        surface.canvas->setFillColor(next);
+        surface.canvas->setFillColor(glyph.side == 1 ? right : left);
         surface.canvas->fillRect(Rect{(column + 2) * 8.0, 34, 8, 17});
-        separators.push_back(Item{column + 2, 1, drawn[i], baseSide});
-        if (glyph->side == 0) {
-            surface.canvas->setFillColor(segment);
-            surface.canvas->fillRect(Rect{(column + 2) * 8.0, 34, 8, 17});
-            separators.back().foregroundColor = next;
-        }
+        separators.push_back(Item{column + 2, 1, drawn[i], glyph.side == 1 ? left : right});
         column += 3;
     }
     drawPowerlineGlyphs(separators, Point{0, 34}, BufferLine::RenderLineMode::single, metrics,

@@ -79,8 +79,8 @@ TEST(RunDecorations, ThicknessIsSnappedAndNeverBelowHalfAPoint)
     ASSERT_LT(tiny->metrics().underlineThickness * 2, 0.5);
     Surface surface(40, 40, 2);
     const Point cell{2, 10};
-    drawRunDecorations(*surface.canvas, underline(UnderlineStyle::single), std::span(&cell, 1), 8,
-                       contextFor(tiny));
+    drawRunAttributes(*surface.canvas, underline(UnderlineStyle::single), std::span(&cell, 1), 8,
+                      contextFor(tiny));
     int rows = 0;
     for (int y = 0; y < 40; ++y)
         rows += surface.alphaAt(8, y) == 255;
@@ -95,8 +95,8 @@ TEST(RunDecorations, ADoubleUnderlinesSecondLineIsOnePointAndOneThicknessBelow)
     const double thickness = decorationThickness(font->metrics().underlineThickness, scale);
     Surface surface(40, 60, scale);
     const Point cell{2, 20};
-    drawRunDecorations(*surface.canvas, underline(UnderlineStyle::double_), std::span(&cell, 1), 8,
-                       contextFor(font));
+    drawRunAttributes(*surface.canvas, underline(UnderlineStyle::double_), std::span(&cell, 1), 8,
+                      contextFor(font));
     const std::vector<double> centres = bandCentres(surface, 10);
     ASSERT_EQ(centres.size(), 2u);
     EXPECT_NEAR(centres[1] - centres[0], (thickness + 1) * scale, 1.0);
@@ -113,10 +113,10 @@ TEST(RunDecorations, ACurlyUnderlineRunsAsOneWaveAcrossCellsAndWideCells)
     ASSERT_TRUE(font);
     Surface wide(60, 30, 2), narrow(60, 30, 2);
     const Point wideCell{3.3, 10};
-    drawRunDecorations(*wide.canvas, underline(UnderlineStyle::curly), std::span(&wideCell, 1), 15.6,
-                       contextFor(font));
+    drawRunAttributes(*wide.canvas, underline(UnderlineStyle::curly), std::span(&wideCell, 1), 15.6,
+                      contextFor(font));
     const Point narrowCells[] = {{3.3, 10}, {11.1, 10}};
-    drawRunDecorations(*narrow.canvas, underline(UnderlineStyle::curly), narrowCells, 7.8, contextFor(font));
+    drawRunAttributes(*narrow.canvas, underline(UnderlineStyle::curly), narrowCells, 7.8, contextFor(font));
     int inked = 0, differing = 0;
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 60; ++x) {
@@ -144,7 +144,7 @@ TEST(RunDecorations, StrikethroughsAreSolidDashedOrDouble)
         RunDecorationStyle decoration;
         decoration.strikethroughStyle = style;
         const Point cell{2, 10};
-        drawRunDecorations(*surface.canvas, decoration, std::span(&cell, 1), 20, contextFor(font));
+        drawRunAttributes(*surface.canvas, decoration, std::span(&cell, 1), 20, contextFor(font));
         return surface;
     };
     const Surface solid = strike(0x1);
@@ -209,8 +209,8 @@ TEST(RunDecorations, GoldenSheet)
             (wide ? wideCells : narrowCells).push_back(origin);
             x += wide ? 2 * cellWidth : cellWidth;
         }
-        drawRunDecorations(*surface.canvas, lines[row].style, narrowCells, cellWidth, contextFor(font));
-        drawRunDecorations(*surface.canvas, lines[row].style, wideCells, 2 * cellWidth, contextFor(font));
+        drawRunAttributes(*surface.canvas, lines[row].style, narrowCells, cellWidth, contextFor(font));
+        drawRunAttributes(*surface.canvas, lines[row].style, wideCells, 2 * cellWidth, contextFor(font));
     }
     drawing_test::expectMatchesGolden(surface.bitmap, "run-decorations");
 }
