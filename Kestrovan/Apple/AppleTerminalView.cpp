@@ -111,6 +111,15 @@ void TerminalView::recordLockCaller(const char* caller)
         ProfilingLockCallers::shared().record(caller);
 }
 
+void TerminalView::withTerminalLockHeld(const std::function<void()>& body, const char* caller)
+{
+    if (!terminal_ || terminal_->terminalLock().isHeldByCurrentThread()) {
+        body();
+        return;
+    }
+    withTerminal([&body](Terminal&) { body(); }, caller);
+}
+
 void TerminalView::requireMainThread(const char* operation) const
 {
     const std::shared_ptr<platform::MainQueue> main = platform::MainQueue::installed();

@@ -38,6 +38,7 @@
 #include "Kestrovan/Apple/TerminalViewDelegate.h"
 #include "Kestrovan/Apple/TerminalViewDiagnostics.h"
 #include "Kestrovan/Apple/TerminalViewPendingTypes.h"
+#include "Kestrovan/Apple/ViewColorMapper.h"
 #include "Kestrovan/Apple/WheelReportBudget.h"
 #include "Kestrovan/Locked.h"
 #include "Kestrovan/Portable/ContentSnapshot.h"
@@ -287,9 +288,10 @@ public:
     void colorsChangedLocked();
     /// Installs 16 base colours (another count keeps the terminal's) and redraws.
     void installColors(const std::vector<Color>& colors);
-    /// The platform colour of palette entry `index`, cached until the palette changes.
-    platform::NativeColor nativePaletteColor(int index);
-    bool paletteColorCached(int index) const;
+    /// A cell colour as the view shows it (bold as bright, reverse video, cached palette); the
+    /// caller holds the terminal lock.
+    platform::NativeColor mapColor(Attribute::Color color, bool isFg, bool isBold, bool useBrightColors);
+    ViewColorMapper& colorMapper() { return colorMapper_; }
 
     platform::NativeColor nativeForegroundColor() const { return nativeFg_; }
     platform::NativeColor nativeBackgroundColor() const { return nativeBg_; }
@@ -517,6 +519,9 @@ private:
     static void recordLockCaller(const char* caller);
     void requireMainThread(const char* operation) const;
     void countFeed(int64_t bytes);
+    /// Runs `body` under the terminal lock, taking it unless this thread holds it already (or
+    /// there is no terminal yet, when nothing else can reach the view's caches).
+    void withTerminalLockHeld(const std::function<void()>& body, const char* caller);
     /// The mailbox flags and pending size, written under their own lock.
     void setMailboxUpdateScroller();
     void setMailboxSuppressAccessibility(bool suppress);
@@ -581,7 +586,7 @@ private:
     bool cursorColorIsDefault_ = true;
     bool cursorTextColorIsDefault_ = true;
     platform::NativeColor backingLayerColor_;
-    std::vector<std::optional<platform::NativeColor>> colors_ = std::vector<std::optional<platform::NativeColor>>(256);
+    ViewColorMapper colorMapper_;
 
     // Focus, links, scrolling.
     bool hasFocus_ = false;

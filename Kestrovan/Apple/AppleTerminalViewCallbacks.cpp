@@ -280,11 +280,18 @@ void TerminalView::colorChanged(Terminal& source, std::optional<int> idx)
             const std::shared_ptr<TerminalView> view = weak.lock();
             if (!view)
                 return;
-            if (idx && *idx >= 0 && static_cast<size_t>(*idx) < view->colors_.size())
-                view->colors_[static_cast<size_t>(*idx)].reset();
-            else if (!idx)
-                view->colors_.assign(256, std::nullopt);
-            view->colorsChangedOnMain();
+            if (!view->terminal_)
+                return;
+            view->withTerminal(
+                [&view, idx](Terminal&) {
+                    // One entry changed (OSC 4), or all of them (a reset or a new palette).
+                    if (idx && *idx >= 0 && *idx <= 255)
+                        view->colorMapper_.resetPaletteColor(static_cast<uint8_t>(*idx));
+                    else if (!idx)
+                        view->colorMapper_.resetCaches();
+                    view->colorsChangedLocked();
+                },
+                "colorsChangedOnMain()");
         },
         "colorChanged(source:idx:)");
 }

@@ -31,6 +31,8 @@ void TerminalView::colorsChangedLocked()
     terminal.terminalLock().preconditionLocked();
     const bool reverse = terminal.reverseColors;
     crossThreadState_.withLock([reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
+    colorMapper_.setReverseColorsActive(reverse);
+    colorMapper_.setCollapseBrightColorsToBase(collapseBrightColorsToBase);
     updateBackingLayerBackground();
     markWholeScreenLocked(terminal);
     KESTROVAN_ASSERT(frameDriver_ != nullptr, "TerminalView.colorsChangedLocked: no frame driver");
@@ -46,28 +48,16 @@ void TerminalView::installColors(const std::vector<Color>& colors)
                 terminal.installedColors = colors;
                 terminal.rebuildAnsiPalette(false);
             }
-            colors_.assign(256, std::nullopt);
+            colorMapper_.resetCaches();
             colorsChangedLocked();
         },
         "installColors(_:)");
 }
 
-platform::NativeColor TerminalView::nativePaletteColor(int index)
+platform::NativeColor TerminalView::mapColor(Attribute::Color color, bool isFg, bool isBold, bool useBright)
 {
-    if (index < 0 || static_cast<size_t>(index) >= colors_.size())
-        return nativeFg_;
-    std::optional<platform::NativeColor>& slot = colors_[static_cast<size_t>(index)];
-    if (!slot) {
-        const std::optional<Color> color =
-            withTerminal([index](Terminal& terminal) { return terminal.paletteColor(index); }, "mapColor");
-        slot = color ? makeNativeColor(*color) : nativeFg_;
-    }
-    return *slot;
-}
-
-bool TerminalView::paletteColorCached(int index) const
-{
-    return index >= 0 && static_cast<size_t>(index) < colors_.size() && colors_[static_cast<size_t>(index)];
+    return colorMapper_.mapColor(requireTerminal("mapColor(color:isFg:isBold:useBrightColors:)"), color, isFg, isBold,
+                                 useBright);
 }
 
 // --- Native colours ------------------------------------------------------------------------------

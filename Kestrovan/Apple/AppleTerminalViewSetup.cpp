@@ -90,7 +90,8 @@ double TerminalView::getEffectiveWidth(platform::Size size) const
 
 void TerminalView::resetCaches()
 {
-    colors_.assign(256, std::nullopt);
+    // The colour caches are filled under the terminal lock; they are emptied under it too.
+    withTerminalLockHeld([this] { colorMapper_.resetCaches(); }, "resetCaches()");
 }
 
 void TerminalView::refreshCachedViewState()
@@ -101,6 +102,7 @@ void TerminalView::refreshCachedViewState()
         pixels = cellPixelSize();
     const std::pair<Color, Color> native{getTerminalColor(nativeFg_), getTerminalColor(nativeBg_)};
     const std::optional<platform::Size> cell = cellDimension_;
+    withTerminalLockHeld([this] { colorMapper_.setNativeColors(nativeFg_, nativeBg_); }, "refreshCachedViewState()");
     crossThreadState_.withLock([&](TerminalViewCrossThreadState& state) {
         state.cachedNativeColors = native;
         state.cachedCellPointSize = cell;
@@ -167,7 +169,7 @@ void TerminalView::setupOptions(double width, double height)
 
     const platform::Rect caretFrame{0, 0, cellDimension_->width, cellDimension_->height};
     if (!caretView_) {
-        caretView_ = std::make_shared<CaretView>(caretFrame, style, appearance_.selectedControlColor);
+        caretView_ = std::make_shared<CaretView>(weak_from_this(), caretFrame, style, appearance_.selectedControlColor);
         if (host_)
             caretView_->setPresentation(host_->addSubview(caretView_));
     } else {

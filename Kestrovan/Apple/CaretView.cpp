@@ -1,11 +1,32 @@
 #include "Kestrovan/Apple/CaretView.h"
 
+#include "Kestrovan/Apple/AppleTerminalView.h"
+#include "Kestrovan/Apple/GlyphSlotFit.h"
+
 namespace kestrovan {
 
-CaretView::CaretView(platform::Rect frame, CursorStyle style, platform::NativeColor defaultColor)
-    : frame_(frame), style_(style), defaultCaretColor_(defaultColor), caretColor_(defaultColor),
-      bgColor_(defaultColor)
-{}
+CaretView::CaretView(std::weak_ptr<TerminalView> terminal, platform::Rect frame, CursorStyle style,
+                     platform::NativeColor defaultColor)
+    : terminal_(std::move(terminal)), frame_(frame), style_(style), defaultCaretColor_(defaultColor),
+      caretColor_(defaultColor), bgColor_(defaultColor)
+{
+    drawState_.renderCursorColor = defaultColor;
+    drawState_.renderTextColor = platform::NativeColor::sRGB(0, 0, 0);
+}
+
+void CaretView::draw(const platform::DrawRequest& request)
+{
+    const std::shared_ptr<TerminalView> terminal = terminal_.lock();
+    if (!request.canvas || !terminal)
+        return;
+    CaretDrawState state = drawState_;
+    state.bounds = platform::Rect{0, 0, frame_.width, frame_.height};
+    state.style = style_;
+    state.powerlineRenderMode = powerlineRenderMode_;
+    // A caret that follows the view's focus draws the hollow box while the view is not focused.
+    const bool focus = !tracksFocus_ || terminal->hasFocus();
+    drawCursor(*request.canvas, state, GlyphSlotFitter(terminal->fontSet(), terminal->cellDimension()), focus);
+}
 
 void CaretView::setPresentation(std::shared_ptr<platform::View> view)
 {

@@ -4,10 +4,11 @@
 // The caret is a subview one cell high over the cursor cell. This object is its state and the
 // core the host's subview shows (`platform::ViewCore`); the terminal view places it after every
 // frame and sets its colours when programs change them. Hiding the caret hides the subview (a
-// subview of the view layer cannot be taken out and put back). What the caret looks like, its
-// drawing and its blink animation, belong to the caret's drawing, which reads this state.
+// subview of the view layer cannot be taken out and put back). Its drawing is `drawCursor`
+// (CaretDrawing.h), with the owning view's fonts, cell size and focus.
 #pragma once
 
+#include "Kestrovan/Apple/CaretDrawing.h"
 #include "Kestrovan/BufferLine.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Platform/Graphics/Geometry.h"
@@ -21,10 +22,21 @@
 
 namespace kestrovan {
 
+class TerminalView;
+
 class CaretView : public platform::ViewCore
 {
 public:
-    CaretView(platform::Rect frame, CursorStyle style, platform::NativeColor defaultColor);
+    /// A caret of `terminal` (held weakly) at `frame`, in the caret colour `defaultColor`.
+    CaretView(std::weak_ptr<TerminalView> terminal, platform::Rect frame, CursorStyle style,
+              platform::NativeColor defaultColor);
+
+    /// Draws the caret over its own bounds.
+    void draw(const platform::DrawRequest& request) override;
+    /// What the next draw shows (the character under a block caret, its colours and font); the
+    /// bounds and the style are the caret's own.
+    const CaretDrawState& drawState() const { return drawState_; }
+    CaretDrawState& mutableDrawState() { return drawState_; }
 
     /// The host's subview showing this caret; the caret's frame and visibility go to it from now on.
     void setPresentation(std::shared_ptr<platform::View> view);
@@ -71,6 +83,8 @@ public:
     uint64_t displayRequests() const { return displayRequests_; }
 
 private:
+    std::weak_ptr<TerminalView> terminal_;
+    CaretDrawState drawState_;
     std::shared_ptr<platform::View> view_;
     platform::Rect frame_;
     bool inSuperview_ = true;

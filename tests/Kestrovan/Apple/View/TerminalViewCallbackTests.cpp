@@ -76,22 +76,28 @@ TEST(TerminalViewCallbackTests, CursorColourFromTheParseThreadSetsTheCaretAndRes
 TEST(TerminalViewCallbackTests, PaletteChangesDropOnlyTheirCacheEntries)
 {
     ViewFixture f;
-    for (int index : {1, 2, 3})
-        f.view->nativePaletteColor(index);
+    const auto map = [&](uint8_t index) {
+        return f.locked([&](Terminal&) {
+            return f.view->mapColor(Attribute::Color::ansi256(index), true, false, false);
+        });
+    };
+    const auto cached = [&](uint8_t index) { return f.view->colorMapper().hasCachedPaletteColor(index); };
+    for (uint8_t index : {1, 2, 3})
+        map(index);
     f.feed("\x1b]4;2;rgb:12/34/56\x07");
-    EXPECT_TRUE(f.view->paletteColorCached(1));
-    EXPECT_FALSE(f.view->paletteColorCached(2));
-    EXPECT_EQ(getTerminalColor(f.view->nativePaletteColor(2)), Color(0x1212, 0x3434, 0x5656));
+    EXPECT_TRUE(cached(1));
+    EXPECT_FALSE(cached(2));
+    EXPECT_EQ(getTerminalColor(map(2)), Color(0x1212, 0x3434, 0x5656));
     f.feed("\x1b]104\x07");
-    EXPECT_FALSE(f.view->paletteColorCached(1));
-    EXPECT_FALSE(f.view->paletteColorCached(3));
+    EXPECT_FALSE(cached(1));
+    EXPECT_FALSE(cached(3));
 
     // Only 16 colours replace the installed ones; any count drops the cache and redraws.
-    f.view->nativePaletteColor(1);
+    map(1);
     const std::vector<Color> installed = f.locked([](Terminal& t) { return t.installedColors; });
     f.view->installColors(std::vector<Color>(15, Color(1, 2, 3)));
     EXPECT_EQ(f.locked([](Terminal& t) { return t.installedColors; }), installed);
-    EXPECT_FALSE(f.view->paletteColorCached(1));
+    EXPECT_FALSE(cached(1));
     EXPECT_EQ(f.locked([](Terminal& t) { return t.getUpdateRange(); }), (std::pair<int, int>{0, f.terminal().rows()}));
     f.view->installColors(std::vector<Color>(16, Color(1, 2, 3)));
     EXPECT_EQ(f.locked([](Terminal& t) { return t.installedColors[5]; }), Color(1, 2, 3));
