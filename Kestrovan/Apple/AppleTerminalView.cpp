@@ -134,7 +134,8 @@ void TerminalView::onMain(std::function<void()> body, const char* caller)
     std::weak_ptr<TerminalView> weak = weak_from_this();
     platform::MainQueue::shared()->async([weak, body = std::move(body)] {
         if (const std::shared_ptr<TerminalView> view = weak.lock())
-            view->diagnosticsState_->withLock([](Diagnostics& counters) { Diagnostics::add(counters.mainHops, 1); });
+            view->diagnosticsState_->withLock(
+                [](Diagnostics& counters) { Diagnostics::add(counters.mainHops, 1); });
         // The body runs also when the view is gone; bodies that need the view hold it weakly.
         body();
     });

@@ -173,7 +173,8 @@ public:
     /// One mouse report, straight to the host delegate (not through the input sender). Buttons 0,
     /// 1, 2 and 4 to 7; positions are 0-based cells, pixels default to the cell.
     void sendMouseEvent(int button, bool release, bool motion, bool shift, bool meta, bool control, int col,
-                        int row, std::optional<int> pixelX = std::nullopt, std::optional<int> pixelY = std::nullopt);
+                        int row, std::optional<int> pixelX = std::nullopt,
+                        std::optional<int> pixelY = std::nullopt);
     /// The control byte of a one-character ASCII string (Ctrl+A is 0x01); empty for anything else.
     static std::vector<uint8_t> applyControlToEventCharacters(std::string_view characters);
 
@@ -385,7 +386,8 @@ public:
     std::optional<TerminalInputStateSnapshot> terminalInputStateSnapshot();
     std::optional<TerminalContentSnapshot> terminalContentSnapshot(const TerminalContentRegion& region,
                                                                    Terminal::BufferKind buffer);
-    std::optional<std::vector<uint8_t>> getBufferAsData(Terminal::BufferKind kind, Terminal::TextEncoding encoding);
+    std::optional<std::vector<uint8_t>> getBufferAsData(Terminal::BufferKind kind,
+                                                        Terminal::TextEncoding encoding);
     TerminalViewStateSnapshot terminalStateSnapshot();
     std::vector<std::string> visibleRowsText(int firstRow, int endRow);
     void updateColorScheme(Terminal::TerminalColorScheme scheme, bool notify);
@@ -423,14 +425,19 @@ public:
 
     LinkHighlightMode linkHighlightMode() const { return linkHighlightMode_; }
     void setLinkHighlightMode(LinkHighlightMode mode);
-    const std::optional<std::vector<LinkMatch::RowRange>>& linkHighlightRange() const { return linkHighlightRange_; }
+    const std::optional<std::vector<LinkMatch::RowRange>>& linkHighlightRange() const
+    {
+        return linkHighlightRange_;
+    }
     void setLinkHighlightRange(std::optional<std::vector<LinkMatch::RowRange>> range);
     bool commandActive() const { return commandActive_; }
     void setCommandActive(bool active) { commandActive_ = active; }
     /// The subview previewing a hovered link's target, when one is shown.
     std::shared_ptr<platform::View> urlPreview;
     /// Opens a link the delegate approved; the link-safety policy is the application's.
-    virtual void openLinkFromDelegate(const std::string& link, const std::map<std::string, std::string>& params) {}
+    virtual void openLinkFromDelegate(const std::string& link,
+                                      const std::map<std::string, std::string>& params)
+    {}
 
     // --- Scrolling and scrollback (AppleTerminalViewScrolling.cpp) --------------------------------
 
@@ -503,7 +510,8 @@ public:
     BidiHostPolicy bidiHostPolicy = BidiHostPolicy::respectTerminal;
     bool customBlockGlyphs = true;
     bool antiAliasCustomBlockGlyphs = false;
-    platform::NativeColor selectedTextBackgroundColor = platform::NativeColor::sRGB(0, 166.0 / 255, 178.0 / 255);
+    platform::NativeColor selectedTextBackgroundColor =
+        platform::NativeColor::sRGB(0, 166.0 / 255, 178.0 / 255);
     platform::NativeColor selectedTextForegroundColor = platform::NativeColor::sRGB(0, 0, 0);
     std::optional<platform::NativeColor> linkColor;
     std::optional<platform::NativeColor> linkUnderlineColor;

@@ -6,7 +6,6 @@
 // The blinking rows are buffer rows (ring indexes, the basis of the display offset `yDisp`), as
 // the last prepared frame left them in the mailbox or as found here on the viewport.
 #include "Kestrovan/Apple/AppleTerminalView.h"
-
 #include "Kestrovan/Attribute.h"
 #include "Kestrovan/CellArena.h"
 
@@ -56,13 +55,13 @@ void TerminalView::updateTextBlinkLifecycle(std::optional<std::vector<int64_t>> 
         if (!textBlinkTimer_) {
             textBlinkVisible_ = true;
             std::weak_ptr<TerminalView> weak = weak_from_this();
-            textBlinkTimer_ = timers_->schedule(
-                std::chrono::duration_cast<platform::MainThreadTimers::Clock::duration>(
-                    std::chrono::duration<double>(textBlinkInterval)),
-                true, [weak] {
-                    if (const std::shared_ptr<TerminalView> view = weak.lock())
-                        view->applyTextBlinkTick();
-                });
+            textBlinkTimer_ =
+                timers_->schedule(std::chrono::duration_cast<platform::MainThreadTimers::Clock::duration>(
+                                      std::chrono::duration<double>(textBlinkInterval)),
+                                  true, [weak] {
+                                      if (const std::shared_ptr<TerminalView> view = weak.lock())
+                                          view->applyTextBlinkTick();
+                                  });
         }
         return;
     }
@@ -102,7 +101,8 @@ void TerminalView::invalidateTextBlinkRows(const std::vector<int64_t>& rows)
                 if (row >= 0 && row < lineCount) {
                     terminal.scrollInvariantRefreshStart =
                         std::min(terminal.scrollInvariantRefreshStart, static_cast<int>(row));
-                    terminal.scrollInvariantRefreshEnd = std::max(terminal.scrollInvariantRefreshEnd, static_cast<int>(row));
+                    terminal.scrollInvariantRefreshEnd =
+                        std::max(terminal.scrollInvariantRefreshEnd, static_cast<int>(row));
                 }
                 const int64_t screenRow = row - top;
                 if (screenRow >= 0 && screenRow < terminal.rows()) {

@@ -5,7 +5,6 @@
 // sets a locked value, posts an event to the event queue (bells, buffer switches, mouse modes and
 // program status merge there), or hops to the main thread with `onMain`, holding the view weakly.
 #include "Kestrovan/Apple/AppleTerminalView.h"
-
 #include "Kestrovan/Apple/ColorBridge.h"
 #include "Kestrovan/Base64.h"
 #include "Kestrovan/Fatal.h"
@@ -245,7 +244,8 @@ void TerminalView::applyCursorStyleOnMain(CursorStyle style)
     if (caretView_) {
         caretView_->setStyle(style);
         caretView_->updateCursorStyle();
-        KESTROVAN_ASSERT(cellDimension_.has_value(), "TerminalView.cursorStyleChanged: the cell is not measured");
+        KESTROVAN_ASSERT(cellDimension_.has_value(),
+                         "TerminalView.cursorStyleChanged: the cell is not measured");
         const platform::Rect frame = caretView_->frame();
         caretView_->setFrame(platform::Rect{frame.x, frame.y, cellDimension_->width, cellDimension_->height});
         caretView_->updateCursorStyle();
@@ -273,7 +273,8 @@ void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)
 void TerminalView::colorChanged(Terminal& source, std::optional<int> idx)
 {
     const bool reverse = source.reverseColors;
-    crossThreadState_.withLock([reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
+    crossThreadState_.withLock(
+        [reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
     std::weak_ptr<TerminalView> weak = weak_from_this();
     onMain(
         [weak, idx] {
@@ -307,7 +308,8 @@ void TerminalView::setForegroundColor(Terminal&, const Color& color)
                 return;
             view->setNativeForegroundColorFromTerminal(native);
             if (view->terminal_)
-                view->withTerminal([&view](Terminal&) { view->colorsChangedLocked(); }, "colorsChangedOnMain()");
+                view->withTerminal([&view](Terminal&) { view->colorsChangedLocked(); },
+                                   "colorsChangedOnMain()");
         },
         "setForegroundColor(source:color:)");
 }
@@ -323,7 +325,8 @@ void TerminalView::setBackgroundColor(Terminal&, const Color& color)
                 return;
             view->setNativeBackgroundColorFromTerminal(native);
             if (view->terminal_)
-                view->withTerminal([&view](Terminal&) { view->colorsChangedLocked(); }, "colorsChangedOnMain()");
+                view->withTerminal([&view](Terminal&) { view->colorsChangedLocked(); },
+                                   "colorsChangedOnMain()");
         },
         "setBackgroundColor(source:color:)");
 }
@@ -441,7 +444,8 @@ void TerminalView::refreshKittyClipboardCapabilities()
     const std::shared_ptr<TerminalViewDelegate> delegate = terminalDelegate();
     const KittyClipboardCapabilities capabilities =
         delegate ? delegate->kittyClipboardCapabilities(*this) : KittyClipboardCapabilities();
-    kittyClipboardCapabilities_.withLock([capabilities](KittyClipboardCapabilities& set) { set = capabilities; });
+    kittyClipboardCapabilities_.withLock(
+        [capabilities](KittyClipboardCapabilities& set) { set = capabilities; });
     if (!terminal_)
         return;
     if (terminal_->terminalLock().isHeldByCurrentThread()) {
@@ -453,7 +457,8 @@ void TerminalView::refreshKittyClipboardCapabilities()
                  "refreshKittyClipboardCapabilities()");
 }
 
-std::unique_ptr<TerminalOscObservation> TerminalView::observeOscEvents(TerminalOscEventDispatcher::Handler handler)
+std::unique_ptr<TerminalOscObservation>
+TerminalView::observeOscEvents(TerminalOscEventDispatcher::Handler handler)
 {
     return requireTerminal("observeOscEvents(_:)").observeOscEvents(std::move(handler));
 }

@@ -5,7 +5,6 @@
 // view's main-thread caches, and the cross-thread state the parsing thread reads (reverse video and
 // the native colours that OSC 10 and 11 queries report).
 #include "Kestrovan/Apple/AppleTerminalView.h"
-
 #include "Kestrovan/Apple/ColorBridge.h"
 #include "Kestrovan/Fatal.h"
 
@@ -30,7 +29,8 @@ void TerminalView::colorsChangedLocked()
     Terminal& terminal = requireTerminal("colorsChangedLocked()");
     terminal.terminalLock().preconditionLocked();
     const bool reverse = terminal.reverseColors;
-    crossThreadState_.withLock([reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
+    crossThreadState_.withLock(
+        [reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
     colorMapper_.setReverseColorsActive(reverse);
     colorMapper_.setCollapseBrightColorsToBase(collapseBrightColorsToBase);
     updateBackingLayerBackground();
@@ -56,8 +56,8 @@ void TerminalView::installColors(const std::vector<Color>& colors)
 
 platform::NativeColor TerminalView::mapColor(Attribute::Color color, bool isFg, bool isBold, bool useBright)
 {
-    return colorMapper_.mapColor(requireTerminal("mapColor(color:isFg:isBold:useBrightColors:)"), color, isFg, isBold,
-                                 useBright);
+    return colorMapper_.mapColor(requireTerminal("mapColor(color:isFg:isBold:useBrightColors:)"), color, isFg,
+                                 isBold, useBright);
 }
 
 // --- Native colours ------------------------------------------------------------------------------
@@ -68,7 +68,8 @@ void TerminalView::setNativeForegroundColor(platform::NativeColor color)
         setNativeForegroundColorFromTerminal(color);
         return;
     }
-    withTerminal([this, color](Terminal&) { setNativeForegroundColorLocked(color); }, "nativeForegroundColor");
+    withTerminal([this, color](Terminal&) { setNativeForegroundColorLocked(color); },
+                 "nativeForegroundColor");
 }
 
 void TerminalView::setNativeBackgroundColor(platform::NativeColor color)
@@ -77,7 +78,8 @@ void TerminalView::setNativeBackgroundColor(platform::NativeColor color)
         setNativeBackgroundColorFromTerminal(color);
         return;
     }
-    withTerminal([this, color](Terminal&) { setNativeBackgroundColorLocked(color); }, "nativeBackgroundColor");
+    withTerminal([this, color](Terminal&) { setNativeBackgroundColorLocked(color); },
+                 "nativeBackgroundColor");
 }
 
 void TerminalView::setNativeForegroundColorLocked(platform::NativeColor color)

@@ -2,7 +2,6 @@
 // wiring, the bytes of cursor keys, control keys and mouse reports, and the small conveniences on
 // the selection, the program-status records and OSC 8 payloads.
 #include "Kestrovan/Apple/AppleTerminalView.h"
-
 #include "Kestrovan/Apple/TerminalBidi.h"
 #include "Kestrovan/Fatal.h"
 #include "Kestrovan/Profiling.h"
@@ -21,7 +20,8 @@ std::vector<std::string_view> splitKeepingEmpty(std::string_view text, char sepa
     size_t start = 0;
     for (;;) {
         const size_t end = text.find(separator, start);
-        pieces.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        pieces.push_back(
+            text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
         if (end == std::string_view::npos)
             return pieces;
         start = end + 1;
@@ -57,9 +57,9 @@ void TerminalView::configureFeedSender()
         // decision) and after it (so the tick sees the parsed state).
         signal->publish(FrameDriverSignal::Events::needsFrame);
         const ProfilingInterval interval =
-            Profiling::enabled()
-                ? ProfilingInterval::begin(ProfilingEvent::ioParse, std::nullopt, "bytes=" + std::to_string(bytes.size()))
-                : ProfilingInterval{};
+            Profiling::enabled() ? ProfilingInterval::begin(ProfilingEvent::ioParse, std::nullopt,
+                                                            "bytes=" + std::to_string(bytes.size()))
+                                 : ProfilingInterval{};
         owner->feed(bytes);
         interval.end();
         count(static_cast<int64_t>(bytes.size()));
@@ -92,7 +92,8 @@ void TerminalView::requestRedraw()
 void TerminalView::setupFrameDriver()
 {
     std::shared_ptr<platform::MainThreadTimers> timers = timers_;
-    frameDriver_ = FrameDriver::create(frameSignal_, nullptr, [timers] { return timers->uptimeNanoseconds(); });
+    frameDriver_ =
+        FrameDriver::create(frameSignal_, nullptr, [timers] { return timers->uptimeNanoseconds(); });
     std::weak_ptr<TerminalView> weak = weak_from_this();
     frameDriver_->onTick = [weak] {
         if (const std::shared_ptr<TerminalView> view = weak.lock())
@@ -151,7 +152,8 @@ void TerminalView::sendCursorKey(char normal)
                          : normal == 'B' ? "sendKeyDown()"
                          : normal == 'H' ? "sendKeyHome()"
                                          : "sendKeyEnd()";
-    const bool application = withTerminal([](Terminal& terminal) { return terminal.applicationCursor; }, caller);
+    const bool application =
+        withTerminal([](Terminal& terminal) { return terminal.applicationCursor; }, caller);
     // ESC [ x normally, ESC O x in application cursor mode (DECCKM).
     const uint8_t bytes[3] = {0x1B, uint8_t(application ? 'O' : '['), uint8_t(normal)};
     send(std::span<const uint8_t>(bytes));
@@ -263,8 +265,8 @@ void TerminalView::sendMouseEvent(int button, bool release, bool motion, bool sh
             if (motion && !release)
                 code += 32;
             const bool isRelease = (code & 0x63) == 3;
-            return terminal.mousePacketBytes(code & 0xFF, isRelease, originalButton, col, row, pixelX.value_or(col),
-                                             pixelY.value_or(row));
+            return terminal.mousePacketBytes(code & 0xFF, isRelease, originalButton, col, row,
+                                             pixelX.value_or(col), pixelY.value_or(row));
         },
         "sendMouseEvent");
     // Reports go straight to the host: they are not typing, so they neither scroll to the caret
@@ -315,7 +317,8 @@ std::vector<uint8_t> TerminalView::applyControlToEventCharacters(std::string_vie
 
 std::vector<TerminalProgramStatus> TerminalView::programStatusRecords() const
 {
-    return programStatusState_.withLock([](const std::vector<TerminalProgramStatus>& records) { return records; });
+    return programStatusState_.withLock(
+        [](const std::vector<TerminalProgramStatus>& records) { return records; });
 }
 
 void TerminalView::clearProgramStatus(const std::string& id)
@@ -326,7 +329,8 @@ void TerminalView::clearProgramStatus(const std::string& id)
 
 void TerminalView::programStatusProcessExited()
 {
-    withTerminal([](Terminal& terminal) { terminal.programStatusProcessExited(); }, "programStatusProcessExited()");
+    withTerminal([](Terminal& terminal) { terminal.programStatusProcessExited(); },
+                 "programStatusProcessExited()");
 }
 
 bool TerminalView::selectionActive()

@@ -73,9 +73,9 @@ std::optional<TerminalView::LinkClick> TerminalView::linkForClickLocked(Position
     const LinkHighlightMode mode = linkHighlightMode_;
     const bool hoverMode = mode == LinkHighlightMode::hover || mode == LinkHighlightMode::hoverWithModifier;
     // Plain-text links are only clickable in the hover modes, and only once hovered.
-    const bool implicitEligible =
-        (mode == LinkHighlightMode::hover || (mode == LinkHighlightMode::hoverWithModifier && hasCommandModifier)) &&
-        linkHighlightRange_.has_value();
+    const bool implicitEligible = (mode == LinkHighlightMode::hover ||
+                                   (mode == LinkHighlightMode::hoverWithModifier && hasCommandModifier)) &&
+                                  linkHighlightRange_.has_value();
 
     std::optional<LinkMatch> match = terminal.explicitLinkMatch(position, buffer);
     if (!match && implicitEligible)
@@ -115,7 +115,8 @@ void TerminalView::invalidateLinkHighlight(const std::optional<std::vector<LinkM
             rows.insert(part.row);
     }
     for (const int64_t row : rows)
-        withTerminal([this, row](Terminal&) { invalidateLinkHighlightRowLocked(row); }, "invalidateLinkHighlightRow(_:)");
+        withTerminal([this, row](Terminal&) { invalidateLinkHighlightRowLocked(row); },
+                     "invalidateLinkHighlightRow(_:)");
 }
 
 void TerminalView::invalidateLinkHighlightRowLocked(int64_t row)
@@ -127,8 +128,10 @@ void TerminalView::invalidateLinkHighlightRowLocked(int64_t row)
     if (screenRow < 0 || screenRow >= terminal.rows())
         return;
     if (row >= 0) {
-        terminal.scrollInvariantRefreshStart = std::min(terminal.scrollInvariantRefreshStart, static_cast<int>(row));
-        terminal.scrollInvariantRefreshEnd = std::max(terminal.scrollInvariantRefreshEnd, static_cast<int>(row));
+        terminal.scrollInvariantRefreshStart =
+            std::min(terminal.scrollInvariantRefreshStart, static_cast<int>(row));
+        terminal.scrollInvariantRefreshEnd =
+            std::max(terminal.scrollInvariantRefreshEnd, static_cast<int>(row));
     }
     terminal.refreshStart = std::min(terminal.refreshStart, static_cast<int>(screenRow));
     terminal.refreshEnd = std::max(terminal.refreshEnd, static_cast<int>(screenRow));

@@ -6,7 +6,6 @@
 // Each operation takes the terminal lock for its work and answers a neutral value before the view
 // has a terminal.
 #include "Kestrovan/Apple/AppleTerminalView.h"
-
 #include "Kestrovan/SearchService.h"
 #include "Kestrovan/SelectionService.h"
 
@@ -87,7 +86,8 @@ void TerminalView::softReset()
 
 void TerminalView::resetToInitialState()
 {
-    feedSender_->feed(std::string_view("\x1b" "c"));
+    feedSender_->feed(std::string_view("\x1b"
+                                       "c"));
 }
 
 void TerminalView::setCursorStyle(CursorStyle style)
@@ -141,8 +141,8 @@ std::optional<TerminalInputStateSnapshot> TerminalView::terminalInputStateSnapsh
     return terminal_->inputStateSnapshotLocked();
 }
 
-std::optional<TerminalContentSnapshot> TerminalView::terminalContentSnapshot(const TerminalContentRegion& region,
-                                                                             Terminal::BufferKind buffer)
+std::optional<TerminalContentSnapshot>
+TerminalView::terminalContentSnapshot(const TerminalContentRegion& region, Terminal::BufferKind buffer)
 {
     if (!terminal_)
         return std::nullopt;
@@ -156,8 +156,9 @@ std::optional<std::vector<uint8_t>> TerminalView::getBufferAsData(Terminal::Buff
 {
     if (!terminal_)
         return std::nullopt;
-    return withTerminal([kind, encoding](Terminal& terminal) { return terminal.getBufferAsData(kind, encoding); },
-                        "getBufferAsData(kind:encoding:)");
+    return withTerminal(
+        [kind, encoding](Terminal& terminal) { return terminal.getBufferAsData(kind, encoding); },
+        "getBufferAsData(kind:encoding:)");
 }
 
 TerminalViewStateSnapshot TerminalView::terminalStateSnapshot()
@@ -182,8 +183,8 @@ void TerminalView::notifyColorScheme()
 
 // --- Search --------------------------------------------------------------------------------------
 
-bool TerminalView::findStep(std::string_view term, const SearchOptions& options, bool scrollToResult, bool forward,
-                            const char* caller)
+bool TerminalView::findStep(std::string_view term, const SearchOptions& options, bool scrollToResult,
+                            bool forward, const char* caller)
 {
     if (!terminal_)
         return false;
@@ -200,7 +201,8 @@ bool TerminalView::findStep(std::string_view term, const SearchOptions& options,
         return false;
     if (scrollToResult) {
         const std::optional<int64_t> top =
-            withTerminal([this, &result](Terminal&) { return search_->revealTopRow(result->row); }, "scrollToReveal(row:)");
+            withTerminal([this, &result](Terminal&) { return search_->revealTopRow(result->row); },
+                         "scrollToReveal(row:)");
         if (top)
             scrollTo(static_cast<int>(*top), true);
     }
@@ -231,7 +233,8 @@ void TerminalView::clearSearch()
         "clearSearch()");
 }
 
-std::pair<int, int> TerminalView::searchMatchSummary(std::string_view term, const SearchOptions& options, int limit)
+std::pair<int, int> TerminalView::searchMatchSummary(std::string_view term, const SearchOptions& options,
+                                                     int limit)
 {
     requireMainThread("TerminalView.searchMatchSummary");
     if (!terminal_)

@@ -80,7 +80,8 @@ bool TerminalView::canScroll()
 void TerminalView::applyScrollerState(const ScrollerState& state)
 {
     if (scroller_)
-        scroller_->setState(platform::ScrollerState{state.isEnabled, state.doubleValue, state.knobProportion});
+        scroller_->setState(
+            platform::ScrollerState{state.isEnabled, state.doubleValue, state.knobProportion});
 }
 
 // --- Moving the viewport -------------------------------------------------------------------------
@@ -146,8 +147,9 @@ void TerminalView::scroll(double toPosition)
         scrollTo(target.row, true);
         return;
     }
-    withTerminal([this, &target](Terminal& terminal) { updateUserScrollingStateLocked(terminal, target.row); },
-                 "scroll(toPosition:)");
+    withTerminal(
+        [this, &target](Terminal& terminal) { updateUserScrollingStateLocked(terminal, target.row); },
+        "scroll(toPosition:)");
 }
 
 void TerminalView::pageUp()
@@ -197,7 +199,8 @@ void TerminalView::scrollDown(int lines)
 {
     const int row = withTerminal(
         [lines](Terminal& terminal) {
-            const int64_t target = std::min<int64_t>(int64_t(terminal.buffer().yDisp()) + lines, maxScrollOf(terminal));
+            const int64_t target =
+                std::min<int64_t>(int64_t(terminal.buffer().yDisp()) + lines, maxScrollOf(terminal));
             return static_cast<int>(std::max<int64_t>(target, 0));
         },
         "scrollDown(lines:)");

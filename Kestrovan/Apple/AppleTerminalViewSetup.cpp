@@ -2,7 +2,6 @@
 // options, measuring the cell from the font, and turning view sizes into terminal sizes, at once
 // (`resize`, `processSizeChange`) or at the next frame (`queueSizeChange`).
 #include "Kestrovan/Apple/AppleTerminalView.h"
-
 #include "Kestrovan/Apple/ColorBridge.h"
 #include "Kestrovan/Fatal.h"
 #include "Kestrovan/SearchService.h"
@@ -102,7 +101,8 @@ void TerminalView::refreshCachedViewState()
         pixels = cellPixelSize();
     const std::pair<Color, Color> native{getTerminalColor(nativeFg_), getTerminalColor(nativeBg_)};
     const std::optional<platform::Size> cell = cellDimension_;
-    withTerminalLockHeld([this] { colorMapper_.setNativeColors(nativeFg_, nativeBg_); }, "refreshCachedViewState()");
+    withTerminalLockHeld([this] { colorMapper_.setNativeColors(nativeFg_, nativeBg_); },
+                         "refreshCachedViewState()");
     crossThreadState_.withLock([&](TerminalViewCrossThreadState& state) {
         state.cachedNativeColors = native;
         state.cachedCellPointSize = cell;
@@ -123,8 +123,10 @@ void TerminalView::setupOptions(double width, double height)
     const bool sized = !(width == 0 && height == 0);
     if (sized) {
         // The width given is already the width left to cells.
-        options.cols = std::max(cellsThatFit(std::max(width, 0.0), cellDimension_->width), Terminal::MINIMUM_COLS);
-        options.rows = std::max(cellsThatFit(std::max(height, 0.0), cellDimension_->height), Terminal::MINIMUM_ROWS);
+        options.cols =
+            std::max(cellsThatFit(std::max(width, 0.0), cellDimension_->width), Terminal::MINIMUM_COLS);
+        options.rows =
+            std::max(cellsThatFit(std::max(height, 0.0), cellDimension_->height), Terminal::MINIMUM_ROWS);
     }
 
     if (!terminal_) {
@@ -134,11 +136,12 @@ void TerminalView::setupOptions(double width, double height)
         // the signal are touched there; the scroller follows at the next frame.
         auto scrollHandler = [weak, signal](Terminal&) {
             if (const std::shared_ptr<TerminalView> view = weak.lock())
-                view->crossThreadState_.withLock([](TerminalViewCrossThreadState& state) { state.scrolledDirty = true; });
+                view->crossThreadState_.withLock(
+                    [](TerminalViewCrossThreadState& state) { state.scrolledDirty = true; });
             signal->publish(FrameDriverSignal::Events::needsFrame);
         };
-        terminal_ = ViewTerminal::create(shared_from_this(), options, renderOwner_->synchronizedOutputWatchdogHandler(),
-                                         scrollHandler);
+        terminal_ = ViewTerminal::create(shared_from_this(), options,
+                                         renderOwner_->synchronizedOutputWatchdogHandler(), scrollHandler);
     } else if (sized) {
         // Re-applying the options also returns the running program's modes to their power-on values.
         withTerminal(
@@ -169,7 +172,8 @@ void TerminalView::setupOptions(double width, double height)
 
     const platform::Rect caretFrame{0, 0, cellDimension_->width, cellDimension_->height};
     if (!caretView_) {
-        caretView_ = std::make_shared<CaretView>(weak_from_this(), caretFrame, style, appearance_.selectedControlColor);
+        caretView_ = std::make_shared<CaretView>(weak_from_this(), caretFrame, style,
+                                                 appearance_.selectedControlColor);
         if (host_)
             caretView_->setPresentation(host_->addSubview(caretView_));
     } else {
@@ -200,8 +204,8 @@ void TerminalView::resetFont()
         resize(cols, rows);
     }
     if (caretView_) {
-        caretView_->setFrame(platform::Rect{caretView_->frame().x, caretView_->frame().y, cellDimension_->width,
-                                            cellDimension_->height});
+        caretView_->setFrame(platform::Rect{caretView_->frame().x, caretView_->frame().y,
+                                            cellDimension_->width, cellDimension_->height});
         caretView_->updateCursorStyle();
     }
     if (host_)
@@ -307,8 +311,8 @@ bool TerminalView::remeasureCellDimensionIfBackingScaleChanged()
                  "remeasureCellDimensionIfBackingScaleChanged()");
     queueSizeChange(size);
     if (caretView_) {
-        caretView_->setFrame(platform::Rect{caretView_->frame().x, caretView_->frame().y, cellDimension_->width,
-                                            cellDimension_->height});
+        caretView_->setFrame(platform::Rect{caretView_->frame().x, caretView_->frame().y,
+                                            cellDimension_->width, cellDimension_->height});
         caretView_->updateCursorStyle();
     }
     if (host_)

@@ -92,13 +92,13 @@ void TerminalView::resetProgressReportTimer()
     if (!progressReportTimeout_)
         return;
     std::weak_ptr<TerminalView> weak = weak_from_this();
-    progressReportTimer_ = timers_->schedule(
-        std::chrono::duration_cast<platform::MainThreadTimers::Clock::duration>(
-            std::chrono::duration<double>(std::max(*progressReportTimeout_, 0.0))),
-        false, [weak] {
-            if (const std::shared_ptr<TerminalView> view = weak.lock())
-                view->clearProgressReport();
-        });
+    progressReportTimer_ =
+        timers_->schedule(std::chrono::duration_cast<platform::MainThreadTimers::Clock::duration>(
+                              std::chrono::duration<double>(std::max(*progressReportTimeout_, 0.0))),
+                          false, [weak] {
+                              if (const std::shared_ptr<TerminalView> view = weak.lock())
+                                  view->clearProgressReport();
+                          });
 }
 
 void TerminalView::clearProgressReport()

@@ -7,7 +7,8 @@ bool BellPolicy::shouldDeliver(uint64_t now)
     return state_.withLock([now](State& state) {
         // A clock that went backwards (now before the last delivery) counts as no time passed.
         const bool quietLongEnough =
-            state.lastDeliveryNs == 0 || (now > state.lastDeliveryNs && now - state.lastDeliveryNs > quietNanoseconds);
+            state.lastDeliveryNs == 0 ||
+            (now > state.lastDeliveryNs && now - state.lastDeliveryNs > quietNanoseconds);
         if (state.style != BellStyle::none && quietLongEnough) {
             state.lastDeliveryNs = now;
             return true;

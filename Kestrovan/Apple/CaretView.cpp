@@ -25,7 +25,8 @@ void CaretView::draw(const platform::DrawRequest& request)
     state.powerlineRenderMode = powerlineRenderMode_;
     // A caret that follows the view's focus draws the hollow box while the view is not focused.
     const bool focus = !tracksFocus_ || terminal->hasFocus();
-    drawCursor(*request.canvas, state, GlyphSlotFitter(terminal->fontSet(), terminal->cellDimension()), focus);
+    drawCursor(*request.canvas, state, GlyphSlotFitter(terminal->fontSet(), terminal->cellDimension()),
+               focus);
 }
 
 void CaretView::setPresentation(std::shared_ptr<platform::View> view)

@@ -67,7 +67,10 @@ public:
     const std::optional<platform::NativeColor>& caretTextColor() const { return caretTextColor_; }
     void setCaretTextColor(std::optional<platform::NativeColor> color);
     platform::NativeColor defaultCaretColor() const { return defaultCaretColor_; }
-    const std::optional<platform::NativeColor>& defaultCaretTextColor() const { return defaultCaretTextColor_; }
+    const std::optional<platform::NativeColor>& defaultCaretTextColor() const
+    {
+        return defaultCaretTextColor_;
+    }
     platform::NativeColor bgColor() const { return bgColor_; }
     void setBgColor(platform::NativeColor color) { bgColor_ = color; }
 

@@ -92,8 +92,9 @@ void TerminalProgressBarView::updateDeterminate(double percentage, bool animated
     stopSweep();
     const double target = size_.width * percentage / 100.0;
     barWidth_ = target;
-    std::erase_if(widthAnimations_,
-                  [now](const WidthAnimation& animation) { return now - animation.start >= determinateDuration; });
+    std::erase_if(widthAnimations_, [now](const WidthAnimation& animation) {
+        return now - animation.start >= determinateDuration;
+    });
     // Each change is additive and eases its own difference to zero, so quick reports blend. A
     // layout pass moves the bar without an animation of its own.
     if (animated && oldWidth != target)
@@ -136,8 +137,8 @@ TerminalProgressBarView::Presentation TerminalProgressBarView::presentation(doub
         // Autoreversing: out in one duration, back in the next, for ever.
         const double travel = size_.width - barWidth_;
         const double cycle = std::fmod(std::max(now - sweepStart_, 0.0), 2 * indeterminateDuration);
-        const double phase = cycle < indeterminateDuration ? cycle / indeterminateDuration
-                                                           : 2 - cycle / indeterminateDuration;
+        const double phase =
+            cycle < indeterminateDuration ? cycle / indeterminateDuration : 2 - cycle / indeterminateDuration;
         x = travel * easeInEaseOut(phase);
     } else {
         for (const WidthAnimation& animation : widthAnimations_) {

@@ -47,7 +47,8 @@ public:
 
     /// A hidden bar of the given size; `accentColor` colours bars without a tint.
     explicit TerminalProgressBarView(platform::Size size = {},
-                                     platform::NativeColor accentColor = platform::NativeColor::sRGB(0, 0.48, 1));
+                                     platform::NativeColor accentColor = platform::NativeColor::sRGB(0, 0.48,
+                                                                                                     1));
 
     /// Shows a report (hides the bar for `remove`), animating a change of width from `now`.
     void apply(ProgressReportState state, std::optional<uint8_t> progress, double now);

@@ -29,7 +29,8 @@ public:
     /// The terminal's grid changed size.
     virtual void sizeChanged(TerminalView& source, int newCols, int newRows) = 0;
     virtual void setTerminalTitle(TerminalView& source, const std::string& title) = 0;
-    virtual void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) = 0;
+    virtual void hostCurrentDirectoryUpdate(TerminalView& source,
+                                            const std::optional<std::string>& directory) = 0;
     /// Bytes for the program: typed input, mouse reports, replies. The host writes them.
     virtual void send(TerminalView& source, std::span<const uint8_t> data) = 0;
     /// The viewport moved; `position` is 0 at the top of the scrollback, 1 at the live screen.
@@ -48,7 +49,8 @@ public:
     virtual void iTermContent(TerminalView& source, std::span<const uint8_t> content) {}
     /// The first and last screen rows a frame changed, when the view reports changes.
     virtual void rangeChanged(TerminalView& source, int startY, int endY) = 0;
-    virtual void programStatusChanged(TerminalView& source, const std::vector<TerminalProgramStatus>& records) {}
+    virtual void programStatusChanged(TerminalView& source, const std::vector<TerminalProgramStatus>& records)
+    {}
 };
 
 } // namespace kestrovan

@@ -105,7 +105,8 @@ class SystemTimers final : public MainThreadTimers
 public:
     Clock::time_point now() const override { return Clock::now(); }
 
-    std::shared_ptr<Timer> schedule(Clock::duration interval, bool repeats, std::function<void()> fire) override
+    std::shared_ptr<Timer> schedule(Clock::duration interval, bool repeats,
+                                    std::function<void()> fire) override
     {
         const Clock::duration usable = usableInterval(interval);
         auto timer = std::make_shared<SystemTimer>(usable, repeats, std::move(fire));

@@ -40,7 +40,8 @@ public:
     /// Runs `fire` on the main thread `interval` from now and, when `repeats`, every `interval`
     /// after that (an interval below 1 ms counts as 1 ms). A repeating timer skips the firings it
     /// missed while the main thread was busy.
-    virtual std::shared_ptr<Timer> schedule(Clock::duration interval, bool repeats, std::function<void()> fire) = 0;
+    virtual std::shared_ptr<Timer> schedule(Clock::duration interval, bool repeats,
+                                            std::function<void()> fire) = 0;
 
     /// Nanoseconds on the timers' clock, for the decisions that are given times rather than
     /// reading a clock (bell rate, wheel budget).
@@ -56,7 +57,8 @@ public:
     ManualMainThreadTimers();
 
     Clock::time_point now() const override { return now_; }
-    std::shared_ptr<Timer> schedule(Clock::duration interval, bool repeats, std::function<void()> fire) override;
+    std::shared_ptr<Timer> schedule(Clock::duration interval, bool repeats,
+                                    std::function<void()> fire) override;
 
     /// Moves the clock on by `by`, running every firing that falls due on the way, in order of
     /// deadline (and of scheduling, for equal deadlines), on the calling thread.

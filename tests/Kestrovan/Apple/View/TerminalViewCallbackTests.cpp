@@ -46,8 +46,9 @@ TEST(TerminalViewCallbackTests, DefaultColourChangesReachTheMainThreadAndQueries
     f.settle();
     f.delegate->clearSent();
     f.feed("\x1b]11;?\x1b\\");
-    EXPECT_EQ(f.delegate->sentText(), "\x1b]11;" + getTerminalColor(f.host->appearance().textBackgroundColor).formatAsXcolor() +
-                                          "\x1b\\");
+    EXPECT_EQ(f.delegate->sentText(),
+              "\x1b]11;" + getTerminalColor(f.host->appearance().textBackgroundColor).formatAsXcolor() +
+                  "\x1b\\");
 }
 
 TEST(TerminalViewCallbackTests, CursorColourFromTheParseThreadSetsTheCaretAndResetsIt)
@@ -98,7 +99,8 @@ TEST(TerminalViewCallbackTests, PaletteChangesDropOnlyTheirCacheEntries)
     f.view->installColors(std::vector<Color>(15, Color(1, 2, 3)));
     EXPECT_EQ(f.locked([](Terminal& t) { return t.installedColors; }), installed);
     EXPECT_FALSE(cached(1));
-    EXPECT_EQ(f.locked([](Terminal& t) { return t.getUpdateRange(); }), (std::pair<int, int>{0, f.terminal().rows()}));
+    EXPECT_EQ(f.locked([](Terminal& t) { return t.getUpdateRange(); }),
+              (std::pair<int, int>{0, f.terminal().rows()}));
     f.view->installColors(std::vector<Color>(16, Color(1, 2, 3)));
     EXPECT_EQ(f.locked([](Terminal& t) { return t.installedColors[5]; }), Color(1, 2, 3));
 

@@ -54,7 +54,8 @@ TEST(TerminalViewIntakeTests, FeedingCountsBytesAndBatchesAndAnEmptyFeedStillAsk
 
     const std::string hundred(100, 'x');
     for (int i = 0; i < 3; ++i)
-        f.view->feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(hundred.data()), hundred.size()));
+        f.view->feed(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(hundred.data()), hundred.size()));
     TerminalView::Diagnostics counters = f.view->diagnostics();
     EXPECT_EQ(counters.bytesFed, 300);
     EXPECT_EQ(counters.batches, 3);
@@ -140,7 +141,8 @@ TEST(TerminalViewIntakeTests, TheInputSenderDeliversThroughItsReplacementOnTheSe
     std::vector<std::pair<std::string, bool>> delivered;
     f.view->inputSender().replaceDelivery([&](std::span<const uint8_t> bytes) {
         std::lock_guard<std::mutex> guard(mutex);
-        delivered.emplace_back(std::string(bytes.begin(), bytes.end()), platform::MainQueue::shared()->isCurrent());
+        delivered.emplace_back(std::string(bytes.begin(), bytes.end()),
+                               platform::MainQueue::shared()->isCurrent());
     });
     f.view->send(std::string_view("on main"));
     std::thread([&] { f.view->send(std::string_view("off main")); }).join();
@@ -196,8 +198,8 @@ TEST(TerminalViewIntakeTests, CursorKeysFollowApplicationModeAndRightToLeftLines
 TEST(TerminalViewIntakeTests, MouseReportsAreEncodedAndGoStraightToTheHost)
 {
     ViewFixture f;
-    const auto report = [&](int button, bool release, bool motion, bool shift, bool meta, bool control, int col,
-                            int row) {
+    const auto report = [&](int button, bool release, bool motion, bool shift, bool meta, bool control,
+                            int col, int row) {
         f.delegate->clearSent();
         f.view->sendMouseEvent(button, release, motion, shift, meta, control, col, row);
         return f.delegate->sentText();
@@ -205,9 +207,12 @@ TEST(TerminalViewIntakeTests, MouseReportsAreEncodedAndGoStraightToTheHost)
     // SGR encoding, so that the codes read plainly.
     f.feed("\x1b[?1000h\x1b[?1006h");
     EXPECT_EQ(report(0, false, false, false, false, false, 2, 3), "\x1b[<0;3;4M");
-    EXPECT_EQ(report(0, false, false, true, true, true, 2, 3), "\x1b[<28;3;4M") << "shift 4, meta 8, control 16";
-    EXPECT_EQ(report(2, true, false, false, false, false, 0, 0), "\x1b[<2;1;1m") << "a release names its button";
-    EXPECT_EQ(report(2, true, true, false, false, false, 0, 0), "\x1b[<2;1;1m") << "no motion bit on a release";
+    EXPECT_EQ(report(0, false, false, true, true, true, 2, 3), "\x1b[<28;3;4M")
+        << "shift 4, meta 8, control 16";
+    EXPECT_EQ(report(2, true, false, false, false, false, 0, 0), "\x1b[<2;1;1m")
+        << "a release names its button";
+    EXPECT_EQ(report(2, true, true, false, false, false, 0, 0), "\x1b[<2;1;1m")
+        << "no motion bit on a release";
     EXPECT_EQ(report(0, false, true, false, false, false, 0, 0), "\x1b[<32;1;1M");
     EXPECT_EQ(report(4, false, false, false, false, false, 0, 0), "\x1b[<64;1;1M") << "wheel up";
     EXPECT_EQ(report(7, false, false, false, false, false, 0, 0), "\x1b[<67;1;1M");
@@ -226,11 +231,11 @@ TEST(TerminalViewIntakeTests, MouseReportsAreEncodedAndGoStraightToTheHost)
 TEST(TerminalViewIntakeTests, ControlKeyTable)
 {
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> table = {
-        {"A", {0x01}}, {"z", {0x1A}}, {"a", {0x01}}, {"Z", {0x1A}},  {"\\", {0x1C}}, {"4", {0x1C}},
-        {"_", {0x1F}}, {"/", {0x1F}}, {"7", {0x1F}}, {"]", {0x1D}},  {"5", {0x1D}},  {"[", {0x1B}},
-        {"3", {0x1B}}, {"^", {0x1E}}, {"6", {0x1E}}, {" ", {0x00}},  {"@", {0x00}},  {"2", {0x00}},
-        {"?", {0x7F}}, {"8", {0x7F}}, {"1", {}},     {"ab", {}},     {"", {}},       {"\xc3\xa9", {}},
-        {"!", {}},
+        {"A", {0x01}}, {"z", {0x1A}}, {"a", {0x01}}, {"Z", {0x1A}},    {"\\", {0x1C}},
+        {"4", {0x1C}}, {"_", {0x1F}}, {"/", {0x1F}}, {"7", {0x1F}},    {"]", {0x1D}},
+        {"5", {0x1D}}, {"[", {0x1B}}, {"3", {0x1B}}, {"^", {0x1E}},    {"6", {0x1E}},
+        {" ", {0x00}}, {"@", {0x00}}, {"2", {0x00}}, {"?", {0x7F}},    {"8", {0x7F}},
+        {"1", {}},     {"ab", {}},    {"", {}},      {"\xc3\xa9", {}}, {"!", {}},
     };
     for (const auto& [characters, bytes] : table)
         EXPECT_EQ(TerminalView::applyControlToEventCharacters(characters), bytes) << "'" << characters << "'";

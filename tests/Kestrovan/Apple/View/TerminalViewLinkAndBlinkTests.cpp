@@ -20,8 +20,10 @@ TEST(TerminalViewLinkTests, PayloadsAndParametersUnderACell)
     f.locked([&](Terminal&) {
         EXPECT_EQ(f.view->payloadStringLocked(Position(1, top)), "id=x:foo=bar;https://example.com/a;b");
         EXPECT_EQ(f.view->payloadStringLocked(Position(5, top)), std::nullopt);
-        EXPECT_EQ(f.view->payloadStringLocked(Position(1, top + 1)), ";https://wide.example") << "the right half";
-        EXPECT_EQ(f.view->payloadStringLocked(Position(-4, top + 1)), ";https://wide.example") << "column clamped";
+        EXPECT_EQ(f.view->payloadStringLocked(Position(1, top + 1)), ";https://wide.example")
+            << "the right half";
+        EXPECT_EQ(f.view->payloadStringLocked(Position(-4, top + 1)), ";https://wide.example")
+            << "column clamped";
         EXPECT_EQ(f.view->payloadStringLocked(Position(0, -1)), std::nullopt);
         EXPECT_EQ(f.view->payloadStringLocked(Position(0, 100000)), std::nullopt);
         EXPECT_EQ(f.view->payloadStringLocked(Position(3, top + 2)), std::nullopt);
@@ -30,9 +32,11 @@ TEST(TerminalViewLinkTests, PayloadsAndParametersUnderACell)
         EXPECT_EQ(f.view->payloadStringLocked(Position(3, top + 2)), std::nullopt);
     });
 
-    const std::vector<std::pair<std::string, std::optional<std::pair<std::string, std::map<std::string, std::string>>>>>
+    const std::vector<
+        std::pair<std::string, std::optional<std::pair<std::string, std::map<std::string, std::string>>>>>
         payloads = {
-            {"id=x:foo;https://a.example", std::make_pair("https://a.example", std::map<std::string, std::string>{{"id", "x"}})},
+            {"id=x:foo;https://a.example",
+             std::make_pair("https://a.example", std::map<std::string, std::string>{{"id", "x"}})},
             {"a=b=c:k=v;u;rest", std::make_pair("u", std::map<std::string, std::string>{{"k", "v"}})},
             {"id=1;", std::make_pair("", std::map<std::string, std::string>{{"id", "1"}})},
             {"no separator", std::nullopt},

@@ -100,8 +100,9 @@ TEST(TerminalViewResizeTests, FontResizesSoftResetAndFrameResizesDoNot)
     EXPECT_EQ(programState(), std::make_tuple(true, 2, 4));
     f.view->resize(30, 10);
     EXPECT_EQ(f.view->terminalDimensions(), TerminalDimensions(30, 10));
-    EXPECT_EQ(f.locked([](Terminal& t) { return std::make_tuple(t.applicationCursor, t.buffer().scrollTop(),
-                                                                t.buffer().scrollBottom()); }),
+    EXPECT_EQ(f.locked([](Terminal& t) {
+        return std::make_tuple(t.applicationCursor, t.buffer().scrollTop(), t.buffer().scrollBottom());
+    }),
               std::make_tuple(false, 0, 9))
         << "resize(cols:rows:) soft-resets";
     EXPECT_EQ(f.delegate->events.back(), "size 30x10");

@@ -32,8 +32,14 @@ struct GridFixture : ViewFixture
             text += prefix + std::to_string(i) + "\r\n";
         feed(text);
     }
-    int lineCount() { return locked([](Terminal& t) { return t.buffer().lines().count(); }); }
-    int yDisp() { return locked([](Terminal& t) { return t.buffer().yDisp(); }); }
+    int lineCount()
+    {
+        return locked([](Terminal& t) { return t.buffer().lines().count(); });
+    }
+    int yDisp()
+    {
+        return locked([](Terminal& t) { return t.buffer().yDisp(); });
+    }
 };
 
 TEST(TerminalViewScrollTests, ThumbSizePositionAndTheAlternateScreen)
@@ -127,7 +133,9 @@ TEST(TerminalViewScrollTests, PromptNavigationFindsTheMarksAroundTheViewport)
     prompt(9);
     prompt(29);
     prompt(30);
-    const auto promptRows = [&] { return std::make_pair(f.view->previousSemanticPromptRow(), f.view->nextSemanticPromptRow()); };
+    const auto promptRows = [&] {
+        return std::make_pair(f.view->previousSemanticPromptRow(), f.view->nextSemanticPromptRow());
+    };
 
     f.view->scrollTo(11, true);
     EXPECT_EQ(promptRows(), std::make_pair(std::optional<int>(10), std::optional<int>(40)));

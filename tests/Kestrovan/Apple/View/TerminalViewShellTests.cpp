@@ -63,7 +63,8 @@ bool runUntil(ViewFixture& f, const std::function<bool()>& condition)
 bool screenHasRow(ViewFixture& f, const std::string& wanted)
 {
     for (const std::string& row : f.view->visibleRowsText(0, f.view->terminalDimensions().rows)) {
-        if (row.find_last_not_of(' ') != std::string::npos && row.substr(0, row.find_last_not_of(' ') + 1) == wanted)
+        if (row.find_last_not_of(' ') != std::string::npos &&
+            row.substr(0, row.find_last_not_of(' ') + 1) == wanted)
             return true;
     }
     return false;
@@ -83,15 +84,19 @@ TEST(TerminalViewShellTests, ARealShellEchoesTypedInputAndFollowsTheFrameSize)
     auto adapter = std::make_shared<ShellAdapter>(f.view);
     std::shared_ptr<LocalProcess> process = LocalProcess::create(adapter, f.loop, true);
     // Typed bytes go straight to the process, on whichever thread sent them.
-    f.view->inputSender().replaceDelivery([process](std::span<const uint8_t> bytes) { process->send(bytes); });
-    ASSERT_EQ(process->startProcessChecked("/bin/sh", {}, std::vector<std::string>{"TERM=xterm-256color", "PS1=$ ",
-                                                                                     "PATH=/usr/bin:/bin", "HOME=/tmp"}),
+    f.view->inputSender().replaceDelivery(
+        [process](std::span<const uint8_t> bytes) { process->send(bytes); });
+    ASSERT_EQ(process->startProcessChecked("/bin/sh", {},
+                                           std::vector<std::string>{"TERM=xterm-256color", "PS1=$ ",
+                                                                    "PATH=/usr/bin:/bin", "HOME=/tmp"}),
               std::nullopt);
 
     // Typing waits for the prompt, as a user would: the terminal would echo earlier input before it.
     ASSERT_TRUE(runUntil(f, [&] { return screenHasRow(f, "$"); })) << screen(f);
     f.view->send(std::string_view("echo hi\r"));
-    EXPECT_TRUE(runUntil(f, [&] { return screenHasRow(f, "hi"); })) << "the shell's answer is on the screen:\n" << screen(f);
+    EXPECT_TRUE(runUntil(f, [&] { return screenHasRow(f, "hi"); }))
+        << "the shell's answer is on the screen:\n"
+        << screen(f);
 
     const TerminalDimensions initial = f.view->terminalDimensions();
     f.view->send(std::string_view("stty size\r"));

@@ -86,14 +86,16 @@ public:
 struct ViewFixture
 {
     std::shared_ptr<platform::ManualMainLoop> loop = std::make_shared<platform::ManualMainLoop>();
-    std::shared_ptr<platform::ManualMainThreadTimers> timers = std::make_shared<platform::ManualMainThreadTimers>();
+    std::shared_ptr<platform::ManualMainThreadTimers> timers =
+        std::make_shared<platform::ManualMainThreadTimers>();
     /// Every tick source the view asked for; the last is the live one.
     std::vector<std::shared_ptr<platform::ManualDisplayLink>> links;
     std::shared_ptr<RecordingViewDelegate> delegate = std::make_shared<RecordingViewDelegate>();
     std::shared_ptr<TerminalView> view;
     std::unique_ptr<platform::RecordingViewHost> host;
 
-    explicit ViewFixture(TerminalOptions options = TerminalOptions::defaults(), platform::Size size = {640, 480})
+    explicit ViewFixture(TerminalOptions options = TerminalOptions::defaults(),
+                         platform::Size size = {640, 480})
     {
         platform::MainQueue::install(loop);
         TerminalView::Configuration configuration;
