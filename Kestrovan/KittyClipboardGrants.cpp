@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cerrno>
-
 #include <sys/random.h>
 
 namespace kestrovan {
@@ -67,7 +66,8 @@ void KittyClipboardGrants::add(std::string_view password, KittyClipboardPermissi
 }
 
 bool KittyClipboardGrants::covers(std::string_view password, std::string_view name,
-                                  KittyClipboardPermissionDirection direction, KittyClipboardLocation location) const
+                                  KittyClipboardPermissionDirection direction,
+                                  KittyClipboardLocation location) const
 {
     if (password.empty() || name.empty())
         return false;
@@ -85,7 +85,8 @@ std::optional<std::string> KittyClipboardTokenGenerator::generate()
     return generate(fillFromKernel);
 }
 
-std::optional<std::string> KittyClipboardTokenGenerator::generate(const std::function<bool(std::span<uint8_t>)>& fill)
+std::optional<std::string>
+KittyClipboardTokenGenerator::generate(const std::function<bool(std::span<uint8_t>)>& fill)
 {
     constexpr size_t n = alphabet.size();
     static_assert(n >= 1 && n <= 255);

@@ -51,15 +51,16 @@ std::string_view wireWord(KittyClipboardOperation operation)
 
 std::string_view wireWord(KittyClipboardStatus status)
 {
-    static constexpr std::string_view words[] = {"OK",     "DATA",   "DONE", "EPERM", "ENOSYS",
-                                                 "EBUSY",  "EINVAL", "EIO",  "EFBIG"};
+    static constexpr std::string_view words[] = {"OK",    "DATA",   "DONE", "EPERM", "ENOSYS",
+                                                 "EBUSY", "EINVAL", "EIO",  "EFBIG"};
     return words[static_cast<size_t>(status)];
 }
 
 KittyClipboardStatus statusFor(KittyClipboardWriteResult result)
 {
     // The results are listed in the order of the statuses from DONE on.
-    return static_cast<KittyClipboardStatus>(static_cast<int>(result) + static_cast<int>(KittyClipboardStatus::done));
+    return static_cast<KittyClipboardStatus>(static_cast<int>(result) +
+                                             static_cast<int>(KittyClipboardStatus::done));
 }
 
 KittyClipboardMetadata::ParseResult KittyClipboardMetadata::parse(Bytes bytes)

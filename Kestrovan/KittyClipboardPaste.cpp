@@ -44,7 +44,8 @@ bool KittyClipboardProtocol::sendPasteEvent(const TerminalClipboardSnapshot& sna
     // Without a token the event still lists the types; the program then reads under a prompt.
     const std::optional<std::string> token =
         terminal.kittyClipboardTokenGenerator ? terminal.kittyClipboardTokenGenerator() : std::nullopt;
-    const std::vector<uint8_t> packet = encodeMimeList(snapshot.mimeTypes, snapshot.location, std::string(), token);
+    const std::vector<uint8_t> packet =
+        encodeMimeList(snapshot.mimeTypes, snapshot.location, std::string(), token);
     const std::shared_ptr<TerminalDelegate> delegate = terminal.delegate();
     if (!delegate || !delegate->kittyClipboardSendPasteEvent(terminal, packet))
         return false;

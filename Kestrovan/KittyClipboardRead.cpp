@@ -42,8 +42,8 @@ std::string repairedText(std::span<const uint8_t> word)
 
 } // namespace
 
-void KittyClipboardProtocol::handleRead(const KittyClipboardMetadata& metadata, std::span<const uint8_t> payload,
-                                        bool hasPayload)
+void KittyClipboardProtocol::handleRead(const KittyClipboardMetadata& metadata,
+                                        std::span<const uint8_t> payload, bool hasPayload)
 {
     // A request that names nothing is not answered.
     if (!hasPayload || payload.empty())
@@ -80,7 +80,8 @@ void KittyClipboardProtocol::handleRead(const KittyClipboardMetadata& metadata, 
     if (!terminal || !terminal->delegate())
         return;
     if (!isAvailable(KittyClipboardPermissionDirection::read, metadata.location)) {
-        send(*terminal, encodePacket(KittyClipboardOperation::read, KittyClipboardStatus::enosys, metadata.id));
+        send(*terminal,
+             encodePacket(KittyClipboardOperation::read, KittyClipboardStatus::enosys, metadata.id));
         return;
     }
 
@@ -93,13 +94,13 @@ void KittyClipboardProtocol::handleRead(const KittyClipboardMetadata& metadata, 
     // A paste token answers for the types of its paste event, without a prompt; failing that a
     // remembered grant does. A listing needs no permission at all, so it spends no token.
     if (!listing) {
-        work->snapshot =
-            consumeToken(metadata.password, metadata.name, KittyClipboardPermissionDirection::read, metadata.location);
+        work->snapshot = consumeToken(metadata.password, metadata.name,
+                                      KittyClipboardPermissionDirection::read, metadata.location);
         work->preauthorized = work->snapshot.has_value();
     }
     if (!work->preauthorized)
-        work->preauthorized = grants.covers(metadata.password, metadata.name, KittyClipboardPermissionDirection::read,
-                                            metadata.location);
+        work->preauthorized = grants.covers(metadata.password, metadata.name,
+                                            KittyClipboardPermissionDirection::read, metadata.location);
     work->generation = sessionGeneration;
     work->ticket = ++nextReadTicket;
     pendingReads.emplace(work->ticket, work->id);
@@ -181,20 +182,21 @@ void KittyClipboardProtocol::selectForRead(Terminal& terminal, const ReadWork& w
         delegate &&
         delegate->kittyClipboardRequestPermission(
             terminal, request,
-            completion<KittyClipboardPermissionResult>([work, selected, results](KittyClipboardProtocol& protocol,
-                                                                                 Terminal& terminal,
-                                                                                 KittyClipboardPermissionResult answer) {
-                if (!protocol.isLive(*work))
-                    return;
-                if (!answer.allowed) {
-                    protocol.finishRead(terminal, *work, KittyClipboardStatus::eperm);
-                    return;
-                }
-                // "Remember" only means something for a request that can be recognised again.
-                if (answer.rememberPassword && !work->password.empty() && !work->name.empty())
-                    protocol.grants.add(work->password, KittyClipboardPermissionDirection::read, work->location);
-                protocol.readRepresentation(terminal, 0, work, selected, results);
-            }));
+            completion<KittyClipboardPermissionResult>(
+                [work, selected, results](KittyClipboardProtocol& protocol, Terminal& terminal,
+                                          KittyClipboardPermissionResult answer) {
+                    if (!protocol.isLive(*work))
+                        return;
+                    if (!answer.allowed) {
+                        protocol.finishRead(terminal, *work, KittyClipboardStatus::eperm);
+                        return;
+                    }
+                    // "Remember" only means something for a request that can be recognised again.
+                    if (answer.rememberPassword && !work->password.empty() && !work->name.empty())
+                        protocol.grants.add(work->password, KittyClipboardPermissionDirection::read,
+                                            work->location);
+                    protocol.readRepresentation(terminal, 0, work, selected, results);
+                }));
     if (!started)
         finishRead(terminal, *work, KittyClipboardStatus::eperm);
 }

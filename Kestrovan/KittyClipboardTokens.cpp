@@ -50,12 +50,14 @@ void KittyClipboardProtocol::storeToken(const std::string& token, KittyClipboard
     uint64_t deadline;
     if (__builtin_add_overflow(now, lifetime, &deadline))
         deadline = UINT64_MAX;
-    tokens.push_back({std::vector<uint8_t>(token.begin(), token.end()), location, std::move(snapshot), deadline});
+    tokens.push_back(
+        {std::vector<uint8_t>(token.begin(), token.end()), location, std::move(snapshot), deadline});
 }
 
 std::optional<TerminalClipboardSnapshot>
 KittyClipboardProtocol::consumeToken(const std::string& password, const std::string& name,
-                                     KittyClipboardPermissionDirection direction, KittyClipboardLocation location)
+                                     KittyClipboardPermissionDirection direction,
+                                     KittyClipboardLocation location)
 {
     const std::shared_ptr<Terminal> terminal = lockTerminal();
     if (!terminal || direction != KittyClipboardPermissionDirection::read || password.empty() || name.empty())
@@ -64,7 +66,8 @@ KittyClipboardProtocol::consumeToken(const std::string& password, const std::str
     std::erase_if(tokens, [now](const KittyClipboardPasteToken& live) { return live.deadline <= now; });
 
     // Every token is compared, without stopping at a match.
-    const std::span<const uint8_t> presented(reinterpret_cast<const uint8_t*>(password.data()), password.size());
+    const std::span<const uint8_t> presented(reinterpret_cast<const uint8_t*>(password.data()),
+                                             password.size());
     std::optional<size_t> match;
     for (size_t i = 0; i < tokens.size(); ++i) {
         const bool equal = equalBytes(tokens[i].token, presented);

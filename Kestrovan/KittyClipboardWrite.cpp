@@ -53,11 +53,13 @@ void KittyClipboardProtocol::beginWrite(const KittyClipboardMetadata& metadata, 
         return;
     // The write packet only opens the transaction; data comes in wdata packets.
     if (hasPayload || !metadata.mime.empty()) {
-        send(*terminal, encodePacket(KittyClipboardOperation::write, KittyClipboardStatus::einval, metadata.id));
+        send(*terminal,
+             encodePacket(KittyClipboardOperation::write, KittyClipboardStatus::einval, metadata.id));
         return;
     }
     if (!isAvailable(KittyClipboardPermissionDirection::write, metadata.location)) {
-        send(*terminal, encodePacket(KittyClipboardOperation::write, KittyClipboardStatus::enosys, metadata.id));
+        send(*terminal,
+             encodePacket(KittyClipboardOperation::write, KittyClipboardStatus::enosys, metadata.id));
         return;
     }
 
@@ -178,7 +180,8 @@ void KittyClipboardProtocol::commitWrite(Terminal& terminal, KittyClipboardWrite
     });
 }
 
-void KittyClipboardProtocol::requestWritePermission(Terminal& terminal, const std::shared_ptr<CommittedWrite>& write)
+void KittyClipboardProtocol::requestWritePermission(Terminal& terminal,
+                                                    const std::shared_ptr<CommittedWrite>& write)
 {
     KittyClipboardPermissionRequest request;
     request.direction = KittyClipboardPermissionDirection::write;
@@ -196,25 +199,27 @@ void KittyClipboardProtocol::requestWritePermission(Terminal& terminal, const st
         delegate &&
         delegate->kittyClipboardRequestPermission(
             terminal, request,
-            completion<KittyClipboardPermissionResult>(
-                [weakWrite](KittyClipboardProtocol& protocol, Terminal& terminal, KittyClipboardPermissionResult answer) {
-                    const std::shared_ptr<CommittedWrite> waiting = weakWrite.lock();
-                    if (!waiting || waiting->serial != protocol.serial)
-                        return;
-                    if (!answer.allowed) {
-                        protocol.finishWrite(terminal, *waiting, KittyClipboardStatus::eperm);
-                        return;
-                    }
-                    if (answer.rememberPassword && !waiting->password.empty() && !waiting->name.empty())
-                        protocol.grants.add(waiting->password, KittyClipboardPermissionDirection::write,
-                                            waiting->location);
-                    protocol.performHostWrite(terminal, waiting);
-                }));
+            completion<KittyClipboardPermissionResult>([weakWrite](KittyClipboardProtocol& protocol,
+                                                                   Terminal& terminal,
+                                                                   KittyClipboardPermissionResult answer) {
+                const std::shared_ptr<CommittedWrite> waiting = weakWrite.lock();
+                if (!waiting || waiting->serial != protocol.serial)
+                    return;
+                if (!answer.allowed) {
+                    protocol.finishWrite(terminal, *waiting, KittyClipboardStatus::eperm);
+                    return;
+                }
+                if (answer.rememberPassword && !waiting->password.empty() && !waiting->name.empty())
+                    protocol.grants.add(waiting->password, KittyClipboardPermissionDirection::write,
+                                        waiting->location);
+                protocol.performHostWrite(terminal, waiting);
+            }));
     if (!started)
         finishWrite(terminal, *write, KittyClipboardStatus::eperm);
 }
 
-void KittyClipboardProtocol::performHostWrite(Terminal& terminal, const std::shared_ptr<CommittedWrite>& write)
+void KittyClipboardProtocol::performHostWrite(Terminal& terminal,
+                                              const std::shared_ptr<CommittedWrite>& write)
 {
     if (write->serial != serial)
         return;
@@ -223,12 +228,12 @@ void KittyClipboardProtocol::performHostWrite(Terminal& terminal, const std::sha
     const bool started =
         delegate && delegate->kittyClipboardWrite(
                         terminal, write->location, write->content,
-                        completion<KittyClipboardWriteResult>(
-                            [weakWrite](KittyClipboardProtocol& protocol, Terminal& terminal,
-                                        KittyClipboardWriteResult result) {
-                                if (const std::shared_ptr<CommittedWrite> waiting = weakWrite.lock())
-                                    protocol.finishWrite(terminal, *waiting, statusFor(result));
-                            }));
+                        completion<KittyClipboardWriteResult>([weakWrite](KittyClipboardProtocol& protocol,
+                                                                          Terminal& terminal,
+                                                                          KittyClipboardWriteResult result) {
+                            if (const std::shared_ptr<CommittedWrite> waiting = weakWrite.lock())
+                                protocol.finishWrite(terminal, *waiting, statusFor(result));
+                        }));
     if (!started) {
         finishWrite(terminal, *write, KittyClipboardStatus::enosys);
         return;
@@ -237,7 +242,8 @@ void KittyClipboardProtocol::performHostWrite(Terminal& terminal, const std::sha
     write->content = KittyClipboardWriteContent();
 }
 
-void KittyClipboardProtocol::finishWrite(Terminal& terminal, const CommittedWrite& write, KittyClipboardStatus status)
+void KittyClipboardProtocol::finishWrite(Terminal& terminal, const CommittedWrite& write,
+                                         KittyClipboardStatus status)
 {
     if (write.serial != serial)
         return;

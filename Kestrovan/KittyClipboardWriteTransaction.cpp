@@ -38,7 +38,7 @@ std::optional<KittyClipboardStatus> KittyClipboardWriteTransaction::append(const
     if (!failure)
         return std::nullopt;
     return *failure == KittyClipboardBase64Decoder::Failure::tooLarge ? KittyClipboardStatus::efbig
-                                                                       : KittyClipboardStatus::einval;
+                                                                      : KittyClipboardStatus::einval;
 }
 
 std::optional<KittyClipboardStatus> KittyClipboardWriteTransaction::addAliases(const std::string& target,
