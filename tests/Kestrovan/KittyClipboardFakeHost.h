@@ -97,7 +97,8 @@ public:
         readTypes.push_back(mimeType);
         return answer(reading, [completion, result = readResult(location, mimeType)] { completion(result); });
     }
-    bool kittyClipboardWrite(Terminal&, KittyClipboardLocation location, const KittyClipboardWriteContent& content,
+    bool kittyClipboardWrite(Terminal&, KittyClipboardLocation location,
+                             const KittyClipboardWriteContent& content,
                              std::function<void(KittyClipboardWriteResult)> completion) override
     {
         writes.push_back(content);
@@ -105,8 +106,9 @@ public:
             contents[location] = content.flattened();
         return answer(writing, [completion, result = writeResult] { completion(result); });
     }
-    bool kittyClipboardRequestPermission(Terminal&, const KittyClipboardPermissionRequest& request,
-                                         std::function<void(KittyClipboardPermissionResult)> completion) override
+    bool
+    kittyClipboardRequestPermission(Terminal&, const KittyClipboardPermissionRequest& request,
+                                    std::function<void(KittyClipboardPermissionResult)> completion) override
     {
         permissionRequests.push_back(request);
         return answer(asking, [completion, result = permission] { completion(result); });
@@ -151,8 +153,11 @@ struct ClipboardFixture
     bool tokensFail = false;
 
     explicit ClipboardFixture(KittyClipboardPolicy policy = KittyClipboardPolicy::all,
-                              TerminalOptions options = TerminalOptions::defaults())
+                              TerminalOptions options = TerminalOptions::defaults(),
+                              std::shared_ptr<FakeClipboardHost> existingHost = nullptr)
     {
+        if (existingHost)
+            host = std::move(existingHost);
         options.kittyClipboardPolicy = policy;
         terminal = Terminal::create(host, options);
         terminal->kittyClipboardClock = [this] { return now; };
@@ -204,7 +209,8 @@ inline std::string packet(const std::string& type, const std::string& status, co
 }
 
 /// The OK, DATA..., DONE answer of a read with id `id` (":id=..." fields) for (type, data) pairs.
-inline std::string readAnswer(const std::string& id, const std::vector<std::pair<std::string, std::string>>& items)
+inline std::string readAnswer(const std::string& id,
+                              const std::vector<std::pair<std::string, std::string>>& items)
 {
     const std::string idField = id.empty() ? "" : ":id=" + id;
     std::string out = packet("read", "OK", idField);

@@ -25,8 +25,9 @@ std::string parsed(std::string_view metadata)
     if (const auto* invalid = std::get_if<KittyClipboardMetadata::InvalidValue>(&result))
         return "value(" + std::string(wireWord(invalid->operation)) + "," + invalid->id + ")";
     const auto& m = std::get<KittyClipboardMetadata>(result);
-    return std::string(wireWord(m.operation)) + (m.location == KittyClipboardLocation::primary ? " primary" : " std") +
-           " [" + m.id + "] [" + m.mime + "] [" + m.name + "] [" + m.password + "]";
+    return std::string(wireWord(m.operation)) +
+           (m.location == KittyClipboardLocation::primary ? " primary" : " std") + " [" + m.id + "] [" +
+           m.mime + "] [" + m.name + "] [" + m.password + "]";
 }
 
 TEST(KittyClipboardPacketTests, MetadataParsing)
@@ -135,8 +136,8 @@ TEST(KittyClipboardPacketTests, MimeNamesAndWords)
 {
     for (const char* valid : {"text/plain", "image/svg+xml", "a/b", "application/x.y-z_1^!#$&"})
         EXPECT_TRUE(KittyClipboardMime::isValid(valid)) << valid;
-    for (const char* invalid : {"textplain", "/plain", "text/", "text/plain/x", "text/plain;charset=utf-8", "ab",
-                                "text/pl ain", "te\xc3\xa9xt/plain", ""})
+    for (const char* invalid : {"textplain", "/plain", "text/", "text/plain/x", "text/plain;charset=utf-8",
+                                "ab", "text/pl ain", "te\xc3\xa9xt/plain", ""})
         EXPECT_FALSE(KittyClipboardMime::isValid(invalid)) << invalid;
     EXPECT_FALSE(KittyClipboardMime::isValid("a/" + std::string(254, 'b')));
     EXPECT_TRUE(KittyClipboardMime::isValid("a/" + std::string(253, 'b')));
@@ -153,16 +154,17 @@ TEST(KittyClipboardPacketTests, MimeNamesAndWords)
 TEST(KittyClipboardPacketTests, ReplyPackets)
 {
     auto text = [](const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); };
-    EXPECT_EQ(text(KittyClipboardProtocol::encodePacket(KittyClipboardOperation::write, KittyClipboardStatus::eperm,
-                                                        "7")),
+    EXPECT_EQ(text(KittyClipboardProtocol::encodePacket(KittyClipboardOperation::write,
+                                                        KittyClipboardStatus::eperm, "7")),
               "\x1b]5522;type=write:status=EPERM:id=7\x1b\\");
-    EXPECT_EQ(text(KittyClipboardProtocol::encodePacket(KittyClipboardOperation::read, KittyClipboardStatus::efbig, "")),
+    EXPECT_EQ(text(KittyClipboardProtocol::encodePacket(KittyClipboardOperation::read,
+                                                        KittyClipboardStatus::efbig, "")),
               "\x1b]5522;type=read:status=EFBIG\x1b\\");
     EXPECT_EQ(text(KittyClipboardProtocol::encodeMimeList({}, std::nullopt, "", std::nullopt)),
               packet("read", "OK") + packet("read", "DATA", ":mime=Lg==;") + packet("read", "DONE"))
         << "an empty list still sends its DATA packet";
-    EXPECT_EQ(text(KittyClipboardProtocol::encodeMimeList({"text/plain", "image/png"}, KittyClipboardLocation::primary,
-                                                          "q", std::string("pw"))),
+    EXPECT_EQ(text(KittyClipboardProtocol::encodeMimeList(
+                  {"text/plain", "image/png"}, KittyClipboardLocation::primary, "q", std::string("pw"))),
               packet("read", "OK", ":loc=primary:id=q:pw=" + b64("pw")) +
                   packet("read", "DATA", ":id=q:mime=Lg==;" + b64("text/plain image/png\n")) +
                   packet("read", "DONE", ":id=q"));

@@ -36,7 +36,8 @@ TEST(KittyClipboardProtocolTests, PolicyDecidesBeforeTheHostIsAsked)
         EXPECT_EQ(f.exchange(readBody(".", ":id=1")), packet("read", "ENOSYS", ":id=1"));
         EXPECT_EQ(f.exchange(readBody("text/plain", ":loc=primary")), packet("read", "ENOSYS"));
         EXPECT_EQ(f.exchange("type=write:id=2"), packet("write", "ENOSYS", ":id=2"));
-        EXPECT_EQ(f.exchange("type=wdata:mime=" + b64("text/plain") + ";eA=="), "") << "no transaction was opened";
+        EXPECT_EQ(f.exchange("type=wdata:mime=" + b64("text/plain") + ";eA=="), "")
+            << "no transaction was opened";
         EXPECT_EQ(f.exchange("type=wdata"), "");
         EXPECT_EQ(f.host->listings, 0);
         EXPECT_TRUE(f.host->permissionRequests.empty() && f.host->writes.empty());
@@ -45,7 +46,8 @@ TEST(KittyClipboardProtocolTests, PolicyDecidesBeforeTheHostIsAsked)
     ClipboardFixture readOnly(KittyClipboardPolicy::read);
     EXPECT_EQ(readOnly.exchange("type=write:id=w"), packet("write", "ENOSYS", ":id=w"));
     readOnly.host->capabilities = Caps::standardWrite;
-    EXPECT_EQ(readOnly.exchange(readBody(".", ":id=r")), packet("read", "ENOSYS", ":id=r")) << "the host cannot read";
+    EXPECT_EQ(readOnly.exchange(readBody(".", ":id=r")), packet("read", "ENOSYS", ":id=r"))
+        << "the host cannot read";
 }
 
 TEST(KittyClipboardProtocolTests, LosingTheStandardPairAnswersOpenRequests)
@@ -62,8 +64,8 @@ TEST(KittyClipboardProtocolTests, LosingTheStandardPairAnswersOpenRequests)
     f.host->capabilities = Caps::all.subtracting(Caps::standardWrite);
     f.host->sends.clear();
     f.terminal->refreshKittyClipboardCapabilities();
-    EXPECT_EQ(f.host->sent(),
-              packet("write", "ENOSYS", ":id=w") + packet("read", "ENOSYS", ":id=r1") + packet("read", "ENOSYS", ":id=r2"));
+    EXPECT_EQ(f.host->sent(), packet("write", "ENOSYS", ":id=w") + packet("read", "ENOSYS", ":id=r1") +
+                                  packet("read", "ENOSYS", ":id=r2"));
     EXPECT_FALSE(pasteEventsOn(*f.terminal)) << "paste events are switched off";
     f.terminal->feed("\x1b[?5522r");
     EXPECT_FALSE(pasteEventsOn(*f.terminal)) << "and the saved value is forgotten";
@@ -102,7 +104,8 @@ TEST(KittyClipboardProtocolTests, ResetAndTeardownDropLateCompletions)
     f.host->permission = KittyClipboardPermissionResult::allow(true);
     EXPECT_EQ(f.exchange(readBody("text/plain", ":id=1")) + f.exchange(readBody(".", ":id=2")), "");
     EXPECT_EQ(f.exchange("type=write:id=3") + f.exchange("type=wdata"), "");
-    f.terminal->feed("\x1b" "c"); // RIS
+    f.terminal->feed("\x1b"
+                     "c"); // RIS
     EXPECT_EQ(f.release(), "") << "no answer reaches the program after a full reset";
     EXPECT_EQ(f.release(), "") << "nor from the prompts the late listings started";
     EXPECT_EQ(f.protocol().pendingReadCount(), 0u);
@@ -146,7 +149,8 @@ TEST(KittyClipboardProtocolTests, GrantsAndTokensStayWithinTheirLimits)
     auto snapshot = [](std::optional<double> expiresAfter) {
         return TerminalClipboardSnapshot(Location::standard, {"text/plain"}, 1, expiresAfter, nullptr);
     };
-    auto redeem = [&](const std::string& token, Location location = Location::standard, std::string name = "n") {
+    auto redeem = [&](const std::string& token, Location location = Location::standard,
+                      std::string name = "n") {
         return p.consumeToken(token, name, KittyClipboardPermissionDirection::read, location).has_value();
     };
     const uint64_t second = 1'000'000'000;
@@ -155,9 +159,14 @@ TEST(KittyClipboardProtocolTests, GrantsAndTokensStayWithinTheirLimits)
         std::optional<double> expiresAfter;
         uint64_t after;
         bool alive;
-    } lifetimes[] = {{5, 4 * second, true},   {5, 6 * second, false},          {300, 29 * second, true},
-                     {300, 31 * second, false}, {std::nullopt, 30 * second - 1, true}, {0, 0, false},
-                     {-1, 0, false},           {std::nan(""), 29 * second, true}};
+    } lifetimes[] = {{5, 4 * second, true},
+                     {5, 6 * second, false},
+                     {300, 29 * second, true},
+                     {300, 31 * second, false},
+                     {std::nullopt, 30 * second - 1, true},
+                     {0, 0, false},
+                     {-1, 0, false},
+                     {std::nan(""), 29 * second, true}};
     for (const auto& l : lifetimes) {
         p.storeToken("tok", Location::standard, snapshot(l.expiresAfter));
         f.now += l.after;
@@ -181,7 +190,8 @@ TEST(KittyClipboardProtocolTests, GrantsAndTokensStayWithinTheirLimits)
         const std::optional<std::string> token = KittyClipboardTokenGenerator::generate();
         ASSERT_TRUE(token);
         EXPECT_EQ(token->size(), 22u);
-        EXPECT_EQ(token->find_first_not_of(KittyClipboardTokenGenerator::alphabet), std::string::npos) << *token;
+        EXPECT_EQ(token->find_first_not_of(KittyClipboardTokenGenerator::alphabet), std::string::npos)
+            << *token;
     }
     int batches = 0;
     EXPECT_EQ(KittyClipboardTokenGenerator::generate([&](std::span<uint8_t> batch) {
@@ -208,13 +218,14 @@ TEST(KittyClipboardProtocolTests, PasteEventsAndTheirTokens)
     Terminal& t = *f.terminal;
     int snapshotReads = 0;
     std::string clipboard = "pasted";
-    TerminalClipboardSnapshot snapshot(Location::standard, {"text/plain"}, 7, std::nullopt,
-                                       [&](const std::string& type, std::function<void(KittyClipboardReadResult)> done) {
-                                           ++snapshotReads;
-                                           done(clipboard.empty() ? KittyClipboardReadResult::unavailable()
-                                                                  : KittyClipboardReadResult::data(bytes(clipboard)));
-                                           return true;
-                                       });
+    TerminalClipboardSnapshot snapshot(
+        Location::standard, {"text/plain"}, 7, std::nullopt,
+        [&](const std::string& type, std::function<void(KittyClipboardReadResult)> done) {
+            ++snapshotReads;
+            done(clipboard.empty() ? KittyClipboardReadResult::unavailable()
+                                   : KittyClipboardReadResult::data(bytes(clipboard)));
+            return true;
+        });
 
     // Without paste events the text is pasted, bracketed as the mode says; a snapshot alone fails.
     t.feed("\x1b[?2004h");
@@ -227,7 +238,8 @@ TEST(KittyClipboardProtocolTests, PasteEventsAndTheirTokens)
     f.host->sends.clear();
     EXPECT_EQ(t.paste(TerminalPasteRequest(snapshot, "hi"), false), TerminalPasteResult::eventSent);
     EXPECT_EQ(f.host->sent(), packet("read", "OK", ":pw=" + b64("token1")) +
-                                  packet("read", "DATA", ":mime=Lg==;" + b64("text/plain\n")) + packet("read", "DONE"));
+                                  packet("read", "DATA", ":mime=Lg==;" + b64("text/plain\n")) +
+                                  packet("read", "DONE"));
 
     // The token reads the snapshot once, without a prompt, under any name.
     const std::string withToken = ":id=p:name=" + b64("any") + ":pw=" + b64("token1");
@@ -251,7 +263,8 @@ TEST(KittyClipboardProtocolTests, PasteEventsAndTheirTokens)
     f.tokensFail = true;
     f.host->sends.clear();
     EXPECT_EQ(t.paste(TerminalPasteRequest(primary, std::nullopt), false), TerminalPasteResult::eventSent);
-    EXPECT_EQ(f.host->sent().substr(0, packet("read", "OK", ":loc=primary").size()), packet("read", "OK", ":loc=primary"));
+    EXPECT_EQ(f.host->sent().substr(0, packet("read", "OK", ":loc=primary").size()),
+              packet("read", "OK", ":loc=primary"));
     EXPECT_EQ(f.protocol().tokenCount(), 0u);
     f.host->capabilities = Caps::primaryRead | Caps::primaryWrite | Caps::standardRead;
     t.feed("\x1b[?5522h");

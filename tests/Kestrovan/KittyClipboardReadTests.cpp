@@ -24,7 +24,8 @@ struct ReadFixture : ClipboardFixture
 {
     ReadFixture()
     {
-        host->contents[Location::standard] = {{"text/plain", bytes("hello")}, {"Image/PNG", bytes("\x89PNG")}};
+        host->contents[Location::standard] = {{"text/plain", bytes("hello")},
+                                              {"Image/PNG", bytes("\x89PNG")}};
         host->contents[Location::primary] = {{"text/plain", bytes("selected")}};
     }
 };
@@ -32,9 +33,10 @@ struct ReadFixture : ClipboardFixture
 TEST(KittyClipboardReadTests, ListingAndTypeSelection)
 {
     ReadFixture f;
-    EXPECT_EQ(f.exchange(readRequest(".")), packet("read", "OK", ":id=r") +
-                                                packet("read", "DATA", ":id=r:mime=Lg==;" + b64("text/plain Image/PNG\n")) +
-                                                packet("read", "DONE", ":id=r"));
+    EXPECT_EQ(f.exchange(readRequest(".")),
+              packet("read", "OK", ":id=r") +
+                  packet("read", "DATA", ":id=r:mime=Lg==;" + b64("text/plain Image/PNG\n")) +
+                  packet("read", "DONE", ":id=r"));
     EXPECT_TRUE(f.host->permissionRequests.empty()) << "a listing needs no permission";
 
     const struct
@@ -42,7 +44,8 @@ TEST(KittyClipboardReadTests, ListingAndTypeSelection)
         std::string request, expected;
     } cases[] = {
         {"text/plain", readAnswer("r", {{"text/plain", "hello"}})},
-        {"TEXT/PLAIN text/plain image/png", readAnswer("r", {{"text/plain", "hello"}, {"Image/PNG", "\x89PNG"}})},
+        {"TEXT/PLAIN text/plain image/png",
+         readAnswer("r", {{"text/plain", "hello"}, {"Image/PNG", "\x89PNG"}})},
         {"image/gif text/plain", readAnswer("r", {{"text/plain", "hello"}})},
         {"image/gif", packet("read", "ENOSYS", ":id=r")},
         {". text/plain", ""},
@@ -52,18 +55,20 @@ TEST(KittyClipboardReadTests, ListingAndTypeSelection)
     };
     for (const auto& c : cases)
         EXPECT_EQ(f.exchange(readRequest(c.request)), c.expected) << c.request;
-    EXPECT_EQ(f.exchange(readRequest(". .", "")), packet("read", "OK") +
-                                                     packet("read", "DATA", ":mime=Lg==;" + b64("text/plain Image/PNG\n")) +
-                                                     packet("read", "DONE"))
+    EXPECT_EQ(f.exchange(readRequest(". .", "")),
+              packet("read", "OK") + packet("read", "DATA", ":mime=Lg==;" + b64("text/plain Image/PNG\n")) +
+                  packet("read", "DONE"))
         << "a repeated dot, and no id";
     EXPECT_EQ(f.exchange("type=read:id=r;"), "") << "an empty payload";
     EXPECT_EQ(f.exchange("type=read:id=r;!!!!"), "") << "bad base64";
     EXPECT_EQ(f.exchange("type=read:id=r;" + b64("text/plain").substr(0, 6)), "") << "unfinished base64";
-    EXPECT_EQ(f.exchange("type=read:id=r:loc=primary;" + b64("text/plain")), readAnswer("r", {{"text/plain", "selected"}}));
+    EXPECT_EQ(f.exchange("type=read:id=r:loc=primary;" + b64("text/plain")),
+              readAnswer("r", {{"text/plain", "selected"}}));
     EXPECT_EQ(f.protocol().pendingReadCount(), 0u);
 
     f.host->contents.erase(Location::primary);
-    EXPECT_EQ(f.exchange(readRequest(".", ":loc=primary")), packet("read", "ENOSYS")) << "the host lists nothing";
+    EXPECT_EQ(f.exchange(readRequest(".", ":loc=primary")), packet("read", "ENOSYS"))
+        << "the host lists nothing";
     f.host->listing = FakeClipboardHost::Answer::refuse;
     EXPECT_EQ(f.exchange(readRequest(".")), packet("read", "ENOSYS", ":id=r")) << "the host refuses to list";
 }
@@ -72,11 +77,15 @@ TEST(KittyClipboardReadTests, PermissionGrantsAndHostAnswers)
 {
     ReadFixture f;
     f.host->permission = KittyClipboardPermissionResult::deny();
-    EXPECT_EQ(f.exchange(readRequest("text/plain image/png", ":id=r:name=" + b64("vim"))), packet("read", "EPERM", ":id=r"));
+    EXPECT_EQ(f.exchange(readRequest("text/plain image/png", ":id=r:name=" + b64("vim"))),
+              packet("read", "EPERM", ":id=r"));
     ASSERT_EQ(f.host->permissionRequests.size(), 1u);
     EXPECT_EQ(f.host->permissionRequests[0],
-              (KittyClipboardPermissionRequest{KittyClipboardPermissionDirection::read, Location::standard, "vim",
-                                               {"text/plain", "Image/PNG"}, false}))
+              (KittyClipboardPermissionRequest{KittyClipboardPermissionDirection::read,
+                                               Location::standard,
+                                               "vim",
+                                               {"text/plain", "Image/PNG"},
+                                               false}))
         << "the prompt names the types as the host spells them; no password, nothing to remember";
     EXPECT_TRUE(f.host->readTypes.empty()) << "nothing is read before permission";
     f.host->asking = FakeClipboardHost::Answer::refuse;
@@ -87,15 +96,19 @@ TEST(KittyClipboardReadTests, PermissionGrantsAndHostAnswers)
     f.host->permission = KittyClipboardPermissionResult::allow(true);
     const std::string who = ":name=" + b64("vim") + ":pw=" + b64("s3");
     f.host->permissionRequests.clear();
-    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r" + who)), readAnswer("r", {{"text/plain", "hello"}}));
+    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r" + who)),
+              readAnswer("r", {{"text/plain", "hello"}}));
     EXPECT_TRUE(f.host->permissionRequests.back().canRememberPassword);
     f.host->permission = KittyClipboardPermissionResult::deny();
-    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r" + who)), readAnswer("r", {{"text/plain", "hello"}}));
+    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r" + who)),
+              readAnswer("r", {{"text/plain", "hello"}}));
     EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r:name=" + b64("other") + ":pw=" + b64("s3"))),
               readAnswer("r", {{"text/plain", "hello"}}))
         << "the name is required, but not part of the grant";
-    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r:pw=" + b64("s3"))), packet("read", "EPERM", ":id=r"));
-    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r:loc=primary" + who)), packet("read", "EPERM", ":id=r"));
+    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r:pw=" + b64("s3"))),
+              packet("read", "EPERM", ":id=r"));
+    EXPECT_EQ(f.exchange(readRequest("text/plain", ":id=r:loc=primary" + who)),
+              packet("read", "EPERM", ":id=r"));
     EXPECT_EQ(f.host->permissionRequests.size(), 3u);
     EXPECT_EQ(f.protocol().rememberedGrants().size(), 1u);
 
@@ -105,7 +118,8 @@ TEST(KittyClipboardReadTests, PermissionGrantsAndHostAnswers)
     EXPECT_EQ(f.exchange(readRequest("image/png text/plain")), packet("read", "EBUSY", ":id=r"));
     f.host->readTypes.clear();
     EXPECT_EQ(f.exchange(readRequest("text/plain image/png")), packet("read", "EBUSY", ":id=r"));
-    EXPECT_EQ(f.host->readTypes, (std::vector<std::string>{"text/plain", "Image/PNG"})) << "read one after the other";
+    EXPECT_EQ(f.host->readTypes, (std::vector<std::string>{"text/plain", "Image/PNG"}))
+        << "read one after the other";
     f.host->readAnswers["Image/PNG"] = KittyClipboardReadResult::denied();
     EXPECT_EQ(f.exchange(readRequest("image/png")), packet("read", "EPERM", ":id=r"));
     f.host->readAnswers["Image/PNG"] = KittyClipboardReadResult::unavailable();

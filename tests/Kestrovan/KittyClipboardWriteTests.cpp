@@ -9,7 +9,10 @@ namespace {
 
 using Location = KittyClipboardLocation;
 
-std::string data(const std::string& mime, const std::string& base64) { return "type=wdata:mime=" + b64(mime) + ";" + base64; }
+std::string data(const std::string& mime, const std::string& base64)
+{
+    return "type=wdata:mime=" + b64(mime) + ";" + base64;
+}
 std::string alias(const std::string& target, const std::string& names)
 {
     return "type=walias:mime=" + b64(target) + ";" + b64(names);
@@ -46,10 +49,16 @@ TEST(KittyClipboardWriteTests, TransactionsAndTheirReplies)
         std::string replies, content;
     } cases[] = {
         {{"type=write:id=w", data("text/plain", b64("hello")), commit}, done, "text/plain=hello "},
-        {{"type=write:id=w", data("text/plain", "aGVs"), data("text/plain", "bG8="), commit}, done, "text/plain=hello "},
-        {{"type=write:id=w", data("text/plain", "aGVs"), data("TEXT/PLAIN", "bG8="), commit}, done, "text/plain=hello "},
-        {{"type=write:id=w", data("text/plain", "aGVs"), data("image/png", "AA=="), data("text/plain", "bG8=")},
-         einval, ""},
+        {{"type=write:id=w", data("text/plain", "aGVs"), data("text/plain", "bG8="), commit},
+         done,
+         "text/plain=hello "},
+        {{"type=write:id=w", data("text/plain", "aGVs"), data("TEXT/PLAIN", "bG8="), commit},
+         done,
+         "text/plain=hello "},
+        {{"type=write:id=w", data("text/plain", "aGVs"), data("image/png", "AA=="),
+          data("text/plain", "bG8=")},
+         einval,
+         ""},
         {{"type=write:id=w", data("text/plain", "aGVsbG"), commit}, einval, ""},
         {{"type=write:id=w", data("text/plain", "aG=s")}, einval, ""},
         {{"type=write:id=w", data("text/plain;x=y", "aGVs")}, einval, ""},
@@ -58,24 +67,28 @@ TEST(KittyClipboardWriteTests, TransactionsAndTheirReplies)
         {{"type=write:id=w", "type=wdata:loc=bogus:id=other;aGVs"}, einval, ""},
         {{"type=write:id=w", "type=walias:mime=" + b64("a/b")}, einval, ""},
         {{"type=write:id=w", "type=walias;" + b64("a/b")}, einval, ""},
-        {{"type=write:id=w", data("text/plain", "aGk="), alias("text/plain", "text/plain TEXT/plain"), commit},
+        {{"type=write:id=w", data("text/plain", "aGk="), alias("text/plain", "text/plain TEXT/plain"),
+          commit},
          done,
          "text/plain=hi "},
         {{"type=write:id=w", data("text/plain", "aGk="), alias("text/html", "text/plain")}, einval, ""},
-        {{"type=write:id=w", alias("text/plain", "text/x a/b"), alias("image/png", "A/B"), data("text/plain", "aGk="),
-          commit},
+        {{"type=write:id=w", alias("text/plain", "text/x a/b"), alias("image/png", "A/B"),
+          data("text/plain", "aGk="), commit},
          done,
          "text/plain=hi text/x->text/plain "},
         {{"type=write:id=w", alias("text/plain", "text/x"), data("TEXT/X", "aGk=")}, einval, ""},
         {{"type=write:id=w", alias("text/plain", "bad")}, einval, ""},
-        {{"type=write:id=w", "type=walias:mime=" + b64("text/plain") + ";" + b64(std::string(70'000, ' '))}, efbig, ""},
+        {{"type=write:id=w", "type=walias:mime=" + b64("text/plain") + ";" + b64(std::string(70'000, ' '))},
+         efbig,
+         ""},
         {{"type=write:id=w", commit}, done, ""},
         {{"type=write:id=w;aGk="}, einval, ""},
         {{"type=write:id=w:mime=" + b64("text/plain")}, einval, ""},
         {{"type=write:id=w:pw=!!"}, einval, ""},
         {{"type=wdata:id=w", data("text/plain", "aGk="), commit, "type=walias:id=w"}, "", ""},
         // A second write drops the first without a word; interleaved data goes to the second.
-        {{"type=write:id=a", data("text/plain", "aGk="), "type=write:id=w:loc=primary", data("text/x", "eW8="), commit},
+        {{"type=write:id=a", data("text/plain", "aGk="), "type=write:id=w:loc=primary",
+          data("text/x", "eW8="), commit},
          done,
          "text/x=yo "},
     };
@@ -87,7 +100,8 @@ TEST(KittyClipboardWriteTests, TransactionsAndTheirReplies)
         EXPECT_EQ(run(f, c.bodies), c.replies) << joined;
         EXPECT_EQ(f.host->writes.empty() ? "" : contentText(f.host->writes.back()), c.content) << joined;
         if (!c.replies.empty()) {
-            EXPECT_FALSE(f.protocol().hasOpenWriteTransaction()) << "a reply ends the transaction: " << joined;
+            EXPECT_FALSE(f.protocol().hasOpenWriteTransaction())
+                << "a reply ends the transaction: " << joined;
         }
         EXPECT_FALSE(f.protocol().hasCommittedWrite()) << joined;
     }
@@ -113,16 +127,21 @@ TEST(KittyClipboardWriteTests, LimitsPermissionAndHostResults)
     ClipboardFixture f;
     const std::string who = ":name=" + b64("vim") + ":pw=" + b64("pw");
     f.host->permission = KittyClipboardPermissionResult::deny();
-    EXPECT_EQ(run(f, {"type=write:id=w" + who, data("text/plain", "aGk="), alias("text/plain", "text/x"), commit}),
-              packet("write", "EPERM", ":id=w"));
+    EXPECT_EQ(
+        run(f, {"type=write:id=w" + who, data("text/plain", "aGk="), alias("text/plain", "text/x"), commit}),
+        packet("write", "EPERM", ":id=w"));
     EXPECT_EQ(f.host->permissionRequests.back(),
-              (KittyClipboardPermissionRequest{KittyClipboardPermissionDirection::write, Location::standard, "vim",
-                                               {"text/plain", "text/x"}, true}));
+              (KittyClipboardPermissionRequest{KittyClipboardPermissionDirection::write,
+                                               Location::standard,
+                                               "vim",
+                                               {"text/plain", "text/x"},
+                                               true}));
     EXPECT_TRUE(f.host->writes.empty());
     f.host->permission = KittyClipboardPermissionResult::allow(true);
     EXPECT_EQ(run(f, {"type=write:id=w" + who, commit}), packet("write", "DONE", ":id=w"));
     f.host->permission = KittyClipboardPermissionResult::deny();
-    EXPECT_EQ(run(f, {"type=write:id=w" + who, commit}), packet("write", "DONE", ":id=w")) << "the grant covers it";
+    EXPECT_EQ(run(f, {"type=write:id=w" + who, commit}), packet("write", "DONE", ":id=w"))
+        << "the grant covers it";
     EXPECT_EQ(run(f, {"type=write:id=w:loc=primary" + who, commit}), packet("write", "EPERM", ":id=w"));
     f.host->asking = FakeClipboardHost::Answer::refuse;
     EXPECT_EQ(run(f, {"type=write:id=w", commit}), packet("write", "EPERM", ":id=w"));
