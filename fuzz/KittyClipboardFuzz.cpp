@@ -68,7 +68,8 @@ struct Session
     /// held host call.
     void checkBounds()
     {
-        KittyClipboardProtocol* protocol = fixture->terminal ? fixture->terminal->kittyClipboardProtocol.get() : nullptr;
+        KittyClipboardProtocol* protocol =
+            fixture->terminal ? fixture->terminal->kittyClipboardProtocol.get() : nullptr;
         if (!protocol)
             return;
         const size_t live = protocol->pendingReadCount() + (protocol->hasCommittedWrite() ? 1 : 0);
@@ -117,7 +118,8 @@ struct Session
             fail("a packet of an unknown type", reply);
         const size_t statusAt = body.find("status=") + 7;
         const std::string status = body.substr(statusAt, body.find_first_of(":;", statusAt) - statusAt);
-        static const std::set<std::string> known = {"OK", "DATA", "DONE", "EPERM", "ENOSYS", "EBUSY", "EINVAL", "EIO", "EFBIG"};
+        static const std::set<std::string> known = {"OK",    "DATA",   "DONE", "EPERM", "ENOSYS",
+                                                    "EBUSY", "EINVAL", "EIO",  "EFBIG"};
         if (!known.count(status))
             fail("an unknown status", reply);
         const size_t idAt = body.find(":id=Q");
@@ -172,7 +174,8 @@ std::string payload(FuzzedDataProvider& input)
 
 TerminalClipboardSnapshot makeSnapshot(FuzzedDataProvider& input, FakeClipboardHost& host)
 {
-    const auto location = input.ConsumeBool() ? KittyClipboardLocation::primary : KittyClipboardLocation::standard;
+    const auto location =
+        input.ConsumeBool() ? KittyClipboardLocation::primary : KittyClipboardLocation::standard;
     std::vector<std::string> types;
     for (int i = input.ConsumeIntegralInRange(0, 3); i > 0; --i)
         types.push_back(pick(input, mimePool, std::size(mimePool) - 2));
@@ -184,7 +187,8 @@ TerminalClipboardSnapshot makeSnapshot(FuzzedDataProvider& input, FakeClipboardH
     FakeClipboardHost* reader = &host;
     return TerminalClipboardSnapshot(
         location, types, 1, expires,
-        [reader, later, location](const std::string& type, std::function<void(KittyClipboardReadResult)> done) {
+        [reader, later, location](const std::string& type,
+                                  std::function<void(KittyClipboardReadResult)> done) {
             const KittyClipboardReadResult result = reader->readResult(location, type);
             if (later)
                 reader->held.push_back([done, result] { done(result); });
@@ -209,18 +213,21 @@ void step(Session& session, FuzzedDataProvider& input)
         break;
     }
     case 2: // a write opens
-        session.feedBody("type=write:id=" + session.freshID() + whoFields(input) + (input.ConsumeBool() ? "" : ";"));
+        session.feedBody("type=write:id=" + session.freshID() + whoFields(input) +
+                         (input.ConsumeBool() ? "" : ";"));
         break;
     case 3:
     case 4: // data for a type
-        session.feedBody("type=wdata:mime=" + b64(pick(input, mimePool, std::size(mimePool))) + ";" + payload(input));
+        session.feedBody("type=wdata:mime=" + b64(pick(input, mimePool, std::size(mimePool))) + ";" +
+                         payload(input));
         break;
     case 5: // the commit
         session.feedBody("type=wdata");
         break;
     case 6: // aliases
         session.feedBody("type=walias:mime=" + b64(pick(input, mimePool, std::size(mimePool))) + ";" +
-                         b64(pick(input, mimePool, std::size(mimePool)) + " " + pick(input, mimePool, std::size(mimePool))));
+                         b64(pick(input, mimePool, std::size(mimePool)) + " " +
+                             pick(input, mimePool, std::size(mimePool))));
         break;
     case 7: { // any body at all; "Q" is kept for the ids the script hands out
         std::string body = input.ConsumeRandomLengthString(256);
@@ -260,16 +267,19 @@ void step(Session& session, FuzzedDataProvider& input)
         break;
     }
     case 11: { // the clipboards change
-        const auto location = input.ConsumeBool() ? KittyClipboardLocation::primary : KittyClipboardLocation::standard;
+        const auto location =
+            input.ConsumeBool() ? KittyClipboardLocation::primary : KittyClipboardLocation::standard;
         if (input.ConsumeBool()) {
             host.contents.erase(location);
         } else {
             const std::string data = input.ConsumeRandomLengthString(64);
-            host.contents[location].push_back({pick(input, mimePool, std::size(mimePool) - 2), {data.begin(), data.end()}});
+            host.contents[location].push_back(
+                {pick(input, mimePool, std::size(mimePool) - 2), {data.begin(), data.end()}});
             if (host.contents[location].size() > 4)
                 host.contents[location].erase(host.contents[location].begin());
         }
-        const KittyClipboardReadResult special[] = {KittyClipboardReadResult::busy(), KittyClipboardReadResult::denied(),
+        const KittyClipboardReadResult special[] = {KittyClipboardReadResult::busy(),
+                                                    KittyClipboardReadResult::denied(),
                                                     KittyClipboardReadResult::unavailable()};
         if (input.ConsumeBool())
             host.readAnswers[pick(input, mimePool, 4)] = special[input.ConsumeIntegralInRange(0, 2)];
@@ -294,7 +304,7 @@ void step(Session& session, FuzzedDataProvider& input)
     }
     case 14: { // the terminal's own state: modes, reset, 8-bit replies, policy
         const char* const sequences[] = {"\x1b[?5522h", "\x1b[?5522l", "\x1b[?5522$p", "\x1b[?5522s",
-                                         "\x1b[?5522r", "\x1b\x63",      "\x1b G",       "\x1b F"};
+                                         "\x1b[?5522r", "\x1b\x63",    "\x1b G",       "\x1b F"};
         terminal.feed(sequences[input.ConsumeIntegralInRange(0, 7)]);
         if (input.ConsumeBool()) {
             TerminalOptions options = terminal.options();
@@ -310,8 +320,8 @@ void step(Session& session, FuzzedDataProvider& input)
         if (session.terminals < 3) {
             ++session.terminals;
             // The old terminal's clean-up runs as its fixture goes; the host stays for the next.
-            session.fixture = std::make_unique<ClipboardFixture>(KittyClipboardPolicy::all, TerminalOptions::defaults(),
-                                                                 session.fixture->host);
+            session.fixture = std::make_unique<ClipboardFixture>(
+                KittyClipboardPolicy::all, TerminalOptions::defaults(), session.fixture->host);
         }
         break;
     case 17: // long data, streamed in pieces of any size

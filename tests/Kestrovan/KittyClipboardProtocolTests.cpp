@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace kestrovan::testing {
 namespace {
@@ -274,6 +275,58 @@ TEST(KittyClipboardProtocolTests, PasteEventsAndTheirTokens)
     f.host->takesPasteEvents = false;
     EXPECT_EQ(t.paste(TerminalPasteRequest(primary, "x"), false), TerminalPasteResult::textSent)
         << "a host that cannot send the event gets the text";
+}
+
+TEST(KittyClipboardProtocolTests, StateStaysBoundedWhilePacketsArriveWithoutEnd)
+{
+    // A program that never stops reading, writing and pasting, and a host that answers its calls
+    // at random times (but never holds more than 64): the protocol keeps only what is still owed.
+    ClipboardFixture f;
+    f.host->contents[Location::standard] = {{"text/plain", bytes("x")}};
+    f.host->listing = f.host->asking = f.host->reading = f.host->writing = FakeClipboardHost::Answer::later;
+    f.terminal->feed("\x1b[?5522h");
+    TerminalClipboardSnapshot snapshot(Location::standard, {"text/plain"}, 1, std::nullopt, nullptr);
+    std::mt19937 random(5522);
+    size_t mostLive = 0;
+    for (int i = 0; i < 20'000; ++i) {
+        const std::string id =
+            ":id=" + std::to_string(i) + ":name=" + b64("n") + ":pw=" + b64("token" + std::to_string(i % 7));
+        switch (random() % 6) {
+        case 0:
+            f.terminal->feed("\x1b]5522;" + readBody(random() % 2 ? "." : "text/plain", id) + "\x1b\\");
+            break;
+        case 1:
+            f.terminal->feed("\x1b]5522;type=write" + id + "\x1b\\\x1b]5522;type=wdata:mime=" + b64("a/b") +
+                             ";" + std::string(4096, 'A') + "\x1b\\");
+            break;
+        case 2:
+            f.terminal->feed("\x1b]5522;type=wdata\x1b\\");
+            break;
+        case 3:
+            f.terminal->paste(TerminalPasteRequest(snapshot, std::nullopt), false);
+            break;
+        default:
+            while (!f.host->held.empty() && (f.host->held.size() > 64 || random() % 3 == 0)) {
+                std::function<void()> oldest = std::move(f.host->held.front());
+                f.host->held.pop_front();
+                oldest();
+            }
+            f.settle();
+            break;
+        }
+        f.host->sends.clear();
+        const KittyClipboardProtocol& p = f.protocol();
+        const size_t live = p.pendingReadCount() + (p.hasCommittedWrite() ? 1 : 0);
+        ASSERT_LE(live, f.host->held.size() + f.queue->pendingCount()) << "at packet " << i;
+        ASSERT_LE(p.tokenCount(), 32u);
+        mostLive = std::max(mostLive, live);
+    }
+    EXPECT_LE(mostLive, 66u + 20) << "no more is owed than the host holds plus a few queued steps";
+    f.host->listing = f.host->asking = f.host->reading = f.host->writing = FakeClipboardHost::Answer::now;
+    f.release();
+    f.release();
+    EXPECT_EQ(f.protocol().pendingReadCount(), 0u);
+    EXPECT_FALSE(f.protocol().hasCommittedWrite());
 }
 
 } // namespace

@@ -30,14 +30,19 @@ public:
     bool waitFor(const std::string& expected)
     {
         std::unique_lock guard(mutex);
-        const bool seen = arrived.wait_for(guard, std::chrono::seconds(10), [&] { return received == expected; });
+        const bool seen =
+            arrived.wait_for(guard, std::chrono::seconds(10), [&] { return received == expected; });
         received.clear();
         return seen;
     }
 
-    KittyClipboardCapabilities kittyClipboardCapabilities(Terminal&) override { return KittyClipboardCapabilities::all; }
-    bool kittyClipboardAvailableMimeTypes(Terminal&, KittyClipboardLocation,
-                                          std::function<void(std::optional<std::vector<std::string>>)> done) override
+    KittyClipboardCapabilities kittyClipboardCapabilities(Terminal&) override
+    {
+        return KittyClipboardCapabilities::all;
+    }
+    bool kittyClipboardAvailableMimeTypes(
+        Terminal&, KittyClipboardLocation,
+        std::function<void(std::optional<std::vector<std::string>>)> done) override
     {
         answers.async([done] { done(std::vector<std::string>{"text/plain"}); });
         return true;
@@ -89,7 +94,10 @@ TEST(KittyClipboardThreadTests, CompletionsFromAnotherThread)
     for (int i = 0; i < 40; ++i) {
         feed("type=read:id=" + std::to_string(i) + ";" + b64(i % 2 ? "text/plain" : "."));
         if (i == 20)
-            terminal->terminalLock.withLock([&] { terminal->feed("\x1b" "c"); });
+            terminal->terminalLock.withLock([&] {
+                terminal->feed("\x1b"
+                               "c");
+            });
     }
     terminal.reset();
     host->answers.sync([] {});
