@@ -1,3 +1,4 @@
+// The remembered grants, and paste tokens drawn from the kernel's random source.
 #include "Kestrovan/KittyClipboardGrants.h"
 
 #include <array>
@@ -54,6 +55,7 @@ void KittyClipboardGrants::add(std::string_view password, KittyClipboardPermissi
 {
     if (password.empty())
         return;
+    // Remembering a key again does not make it younger: the user's first answer sets its age.
     Key key = makeKey(password, direction, location);
     if (entries.count(key))
         return;
@@ -69,6 +71,8 @@ bool KittyClipboardGrants::covers(std::string_view password, std::string_view na
                                   KittyClipboardPermissionDirection direction,
                                   KittyClipboardLocation location) const
 {
+    // The name is part of what the user saw when they said "remember", so a request without one
+    // is never covered; the grant itself is for the password alone.
     if (password.empty() || name.empty())
         return false;
     return entries.count(makeKey(password, direction, location)) != 0;

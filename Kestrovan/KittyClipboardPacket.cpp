@@ -1,3 +1,4 @@
+// Parsing and validating the metadata of OSC 5522 packets, and the names on the wire.
 #include "Kestrovan/KittyClipboardPacket.h"
 
 #include "Kestrovan/KittyClipboardBase64Decoder.h"
@@ -11,6 +12,7 @@ namespace {
 
 using Bytes = std::span<const uint8_t>;
 
+/// Byte-for-byte comparison: keys and words are case-sensitive.
 bool equals(Bytes bytes, std::string_view text)
 {
     return bytes.size() == text.size() && std::equal(bytes.begin(), bytes.end(), text.begin());
@@ -65,6 +67,8 @@ KittyClipboardStatus statusFor(KittyClipboardWriteResult result)
 
 KittyClipboardMetadata::ParseResult KittyClipboardMetadata::parse(Bytes bytes)
 {
+    // A spoiled field does not stop the scan: the type may come later, and a recognised request
+    // is answered with an error rather than dropped.
     bool malformed = false;
     // The value of each known key, the last occurrence winning; absent when the key never came.
     std::optional<Bytes> type, loc, id, mime, name, pw;
@@ -74,6 +78,7 @@ KittyClipboardMetadata::ParseResult KittyClipboardMetadata::parse(Bytes bytes)
         const auto colon = std::find(bytes.begin() + static_cast<ptrdiff_t>(start), bytes.end(), ':');
         const size_t end = static_cast<size_t>(colon - bytes.begin());
         const Bytes field = bytes.subspan(start, end - start);
+        // Cut at the first "=": a base64 value may itself end in "=".
         const auto equalsSign = std::find(field.begin(), field.end(), '=');
         if (field.empty() || equalsSign == field.end()) {
             // An empty field (":" first, last or doubled) or one without "=" spoils the packet, but
@@ -94,12 +99,14 @@ KittyClipboardMetadata::ParseResult KittyClipboardMetadata::parse(Bytes bytes)
                 name = value;
             else if (equals(key, "pw"))
                 pw = value;
+            // Other keys, the empty one included, are left for later versions of the protocol.
         }
         if (colon == bytes.end())
             break;
         start = end + 1;
     }
 
+    // Without a known type there is no request to answer.
     const std::optional<KittyClipboardOperation> operation = type ? operationFromWord(*type) : std::nullopt;
     if (!operation)
         return InvalidSyntax{};
@@ -110,11 +117,14 @@ KittyClipboardMetadata::ParseResult KittyClipboardMetadata::parse(Bytes bytes)
     KittyClipboardMetadata metadata;
     metadata.operation = *operation;
     metadata.id = std::move(cleanID);
+    // An empty location is the standard clipboard; any word but "primary" is an error, so that a
+    // program asking for a clipboard the terminal does not have is not served another one.
     if (loc && !loc->empty()) {
         if (!equals(*loc, "primary"))
             return InvalidValue{*operation, std::move(metadata.id)};
         metadata.location = KittyClipboardLocation::primary;
     }
+    // The texts are base64 so that they can hold ":" and ";"; the first bad one spoils the packet.
     std::optional<std::string> mimeText = decodeText(mime);
     if (!mimeText)
         return InvalidValue{*operation, std::move(metadata.id)};
@@ -135,6 +145,8 @@ std::string KittyClipboardMetadata::sanitizedID(std::optional<Bytes> value)
     std::string id;
     if (!value)
         return id;
+    // The id is echoed in replies: only bytes that cannot end or confuse a packet are kept, and
+    // only so many that a reply stays small.
     for (const uint8_t byte : *value) {
         if (id.size() == maximumIDBytes)
             break;
@@ -151,6 +163,7 @@ std::optional<std::string> KittyClipboardMetadata::decodeText(std::optional<Byte
     KittyClipboardBase64Decoder decoder;
     if (decoder.append(*value, maximumTextBytes) || !decoder.isComplete())
         return std::nullopt;
+    // Names and passwords are shown to the user and compared byte for byte: no repair.
     if (!isValidUtf8(decoder.decoded))
         return std::nullopt;
     return std::string(decoder.decoded.begin(), decoder.decoded.end());

@@ -1,3 +1,4 @@
+// The streaming state of one clipboard write: types, their decoders, aliases and the limits.
 #include "Kestrovan/KittyClipboardWriteTransaction.h"
 
 #include <unordered_set>
@@ -56,6 +57,8 @@ std::optional<KittyClipboardStatus> KittyClipboardWriteTransaction::addAliases(c
         aliases[found->second] = {std::string(word), target};
         return std::nullopt;
     }
+    // A program could otherwise grow the list without bound with one long alias packet after
+    // another.
     if (static_cast<int64_t>(aliases.size()) >= aliasLimit)
         return KittyClipboardStatus::efbig;
     aliasIndexByName.emplace(key, aliases.size());
@@ -69,6 +72,7 @@ std::optional<KittyClipboardWriteContent> KittyClipboardWriteTransaction::commit
         if (!decoder.isComplete())
             return std::nullopt;
     }
+    // The decoded buffers move into the content: a 64 MiB write is never held twice.
     KittyClipboardWriteContent content;
     content.representations.reserve(mimes.size());
     for (size_t i = 0; i < mimes.size(); ++i)
@@ -86,6 +90,8 @@ std::optional<KittyClipboardWriteContent> KittyClipboardWriteTransaction::commit
 
 std::vector<KittyClipboardRepresentation> KittyClipboardWriteContent::flattened() const
 {
+    // Names are compared by match key: a host that stores "TEXT/PLAIN" and "text/plain" apart
+    // would otherwise hold one type twice.
     std::vector<KittyClipboardRepresentation> result = representations;
     std::unordered_set<std::string> collected;
     for (const KittyClipboardRepresentation& representation : representations)
