@@ -1,7 +1,7 @@
 // A clipboard host for the clipboard protocol's tests and fuzzer: clipboard contents per location,
 // a permission answerer, host calls that complete at once, later (held until the test releases
 // them) or are refused, and a terminal around it with an injected clock, a fixed token generator
-// and a manual completion queue that runs when the test settles it.
+// and a completion queue that runs when the test settles it, or at once (inline).
 #pragma once
 
 #include "Kestrovan/Base64.h"
@@ -141,6 +141,22 @@ private:
     }
 };
 
+/// A completion queue that runs each item at once, on the thread that queues it.
+class InlineQueue : public platform::DispatchQueue
+{
+public:
+    void async(std::function<void()> work) override { work(); }
+    void sync(std::function<void()> work) override { work(); }
+    bool isCurrent() const override { return true; }
+};
+
+/// How the fixture's completions run: when the test settles the queue, or inline.
+enum class Completions
+{
+    queued,
+    inlined,
+};
+
 /// A terminal with the fake host, its clipboard protocol on a manual queue, a clock the test sets
 /// and tokens "token1", "token2", ... Everything runs on the test's thread.
 struct ClipboardFixture
@@ -154,7 +170,8 @@ struct ClipboardFixture
 
     explicit ClipboardFixture(KittyClipboardPolicy policy = KittyClipboardPolicy::all,
                               TerminalOptions options = TerminalOptions::defaults(),
-                              std::shared_ptr<FakeClipboardHost> existingHost = nullptr)
+                              std::shared_ptr<FakeClipboardHost> existingHost = nullptr,
+                              Completions completions = Completions::queued)
     {
         if (existingHost)
             host = std::move(existingHost);
@@ -166,7 +183,11 @@ struct ClipboardFixture
                 return std::nullopt;
             return "token" + std::to_string(++tokens);
         };
-        terminal->kittyClipboardProtocol = std::make_shared<KittyClipboardProtocol>(terminal, queue);
+        std::shared_ptr<platform::DispatchQueue> completionQueue = queue;
+        if (completions == Completions::inlined)
+            completionQueue = std::make_shared<InlineQueue>();
+        terminal->kittyClipboardProtocol =
+            std::make_shared<KittyClipboardProtocol>(terminal, completionQueue);
     }
     ClipboardFixture(const ClipboardFixture&) = delete;
     /// The terminal goes first and its clean-up runs, so no queued work outlives the fixture.

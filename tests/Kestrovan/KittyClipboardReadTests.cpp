@@ -22,7 +22,8 @@ std::string readRequest(const std::string& types, const std::string& fields = ":
 
 struct ReadFixture : ClipboardFixture
 {
-    ReadFixture()
+    explicit ReadFixture(Completions completions = Completions::queued)
+        : ClipboardFixture(KittyClipboardPolicy::all, TerminalOptions::defaults(), nullptr, completions)
     {
         host->contents[Location::standard] = {{"text/plain", bytes("hello")},
                                               {"Image/PNG", bytes("\x89PNG")}};
@@ -30,9 +31,22 @@ struct ReadFixture : ClipboardFixture
     }
 };
 
+void checkListingAndTypeSelection(ReadFixture& f);
+
 TEST(KittyClipboardReadTests, ListingAndTypeSelection)
 {
-    ReadFixture f;
+    // With completions queued and inline, and with 7-bit and 8-bit replies.
+    for (int variant = 0; variant < 4; ++variant) {
+        SCOPED_TRACE("variant " + std::to_string(variant));
+        ReadFixture f(variant % 2 ? Completions::inlined : Completions::queued);
+        if (variant >= 2)
+            f.terminal->feed("\x1b G");
+        checkListingAndTypeSelection(f);
+    }
+}
+
+void checkListingAndTypeSelection(ReadFixture& f)
+{
     EXPECT_EQ(f.exchange(readRequest(".")),
               packet("read", "OK", ":id=r") +
                   packet("read", "DATA", ":id=r:mime=Lg==;" + b64("text/plain Image/PNG\n")) +

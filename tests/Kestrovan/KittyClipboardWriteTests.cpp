@@ -92,18 +92,25 @@ TEST(KittyClipboardWriteTests, TransactionsAndTheirReplies)
          done,
          "text/x=yo "},
     };
-    for (const auto& c : cases) {
-        ClipboardFixture f;
-        std::string joined;
-        for (const std::string& body : c.bodies)
-            joined += body + " | ";
-        EXPECT_EQ(run(f, c.bodies), c.replies) << joined;
-        EXPECT_EQ(f.host->writes.empty() ? "" : contentText(f.host->writes.back()), c.content) << joined;
-        if (!c.replies.empty()) {
-            EXPECT_FALSE(f.protocol().hasOpenWriteTransaction())
-                << "a reply ends the transaction: " << joined;
+    // Each case with completions queued and inline, and with 7-bit and 8-bit replies (the packets
+    // keep their 7-bit frame).
+    for (int variant = 0; variant < 4; ++variant) {
+        for (const auto& c : cases) {
+            ClipboardFixture f(KittyClipboardPolicy::all, TerminalOptions::defaults(), nullptr,
+                               variant % 2 ? Completions::inlined : Completions::queued);
+            if (variant >= 2)
+                f.terminal->feed("\x1b G");
+            std::string joined = "variant " + std::to_string(variant) + ": ";
+            for (const std::string& body : c.bodies)
+                joined += body + " | ";
+            EXPECT_EQ(run(f, c.bodies), c.replies) << joined;
+            EXPECT_EQ(f.host->writes.empty() ? "" : contentText(f.host->writes.back()), c.content) << joined;
+            if (!c.replies.empty()) {
+                EXPECT_FALSE(f.protocol().hasOpenWriteTransaction())
+                    << "a reply ends the transaction: " << joined;
+            }
+            EXPECT_FALSE(f.protocol().hasCommittedWrite()) << joined;
         }
-        EXPECT_FALSE(f.protocol().hasCommittedWrite()) << joined;
     }
 }
 
