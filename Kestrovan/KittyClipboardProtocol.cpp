@@ -33,7 +33,7 @@ KittyClipboardCapabilities askCapabilities(Terminal& terminal)
 /// that already holds it (the lock is not re-entrant), and then the body simply runs.
 template <typename F> void withTerminalLock(Terminal& terminal, F&& body)
 {
-    TerminalLock& lock = terminal.terminalLock;
+    TerminalLock& lock = terminal.terminalLock();
     if (lock.isHeldByCurrentThread())
         body();
     else

@@ -80,7 +80,7 @@ TEST(KittyClipboardThreadTests, CompletionsFromAnotherThread)
     std::shared_ptr<Terminal> terminal = Terminal::create(host, options);
     // Output is parsed under the terminal lock, as the parse thread does.
     auto feed = [&](const std::string& body) {
-        terminal->terminalLock.withLock([&] { terminal->feed("\x1b]5522;" + body + "\x1b\\"); });
+        terminal->terminalLock().withLock([&] { terminal->feed("\x1b]5522;" + body + "\x1b\\"); });
     };
 
     feed("type=read:id=1;" + b64("text/plain"));
@@ -94,7 +94,7 @@ TEST(KittyClipboardThreadTests, CompletionsFromAnotherThread)
     for (int i = 0; i < 40; ++i) {
         feed("type=read:id=" + std::to_string(i) + ";" + b64(i % 2 ? "text/plain" : "."));
         if (i == 20)
-            terminal->terminalLock.withLock([&] {
+            terminal->terminalLock().withLock([&] {
                 terminal->feed("\x1b"
                                "c");
             });
