@@ -33,15 +33,6 @@ std::shared_ptr<TerminalView> TerminalView::create(platform::Size frameSize)
     return create(frameSize, Configuration{});
 }
 
-std::shared_ptr<TerminalView> TerminalView::create(platform::Size frameSize, Configuration configuration)
-{
-    auto view = std::make_shared<TerminalView>(Passkey{}, frameSize, std::move(configuration));
-    // The terminal holds the view weakly as its delegate, so it can only be made once the view is
-    // shared: the rest of the set-up runs here.
-    view->setup(frameSize);
-    return view;
-}
-
 TerminalView::TerminalView(Passkey, platform::Size frameSize, Configuration configuration)
     : initialFrameSize_(frameSize), appearance_(configuration.appearance),
       timers_(configuration.timers ? std::move(configuration.timers) : platform::MainThreadTimers::system()),

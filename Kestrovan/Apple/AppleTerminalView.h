@@ -78,6 +78,9 @@ class TerminalView : public platform::ViewCore,
                      public TerminalDelegate,
                      public std::enable_shared_from_this<TerminalView>
 {
+protected:
+    /// Views are made by `create`, which finishes their set-up once they are shared; a toolkit's
+    /// subclass takes the key in its constructor and is made with `create<Subclass>`.
     struct Passkey
     {};
 
@@ -110,8 +113,16 @@ public:
         std::shared_ptr<SynchronizedOutputWatchdog::TimerSource> watchdogTimer;
     };
 
-    /// A set-up view of `frameSize` points: its terminal fits the size. Main thread.
-    static std::shared_ptr<TerminalView> create(platform::Size frameSize, Configuration configuration);
+    /// A set-up view (or subclass) of `frameSize` points: its terminal fits the size. Main thread.
+    template <typename View = TerminalView>
+    static std::shared_ptr<View> create(platform::Size frameSize, Configuration configuration)
+    {
+        auto view = std::make_shared<View>(Passkey{}, frameSize, std::move(configuration));
+        // The terminal holds the view weakly as its delegate, so it can only be made once the
+        // view is shared: the rest of the set-up runs here.
+        static_cast<TerminalView&>(*view).setup(frameSize);
+        return view;
+    }
     static std::shared_ptr<TerminalView> create(platform::Size frameSize);
     TerminalView(Passkey, platform::Size frameSize, Configuration configuration);
     ~TerminalView() override;
@@ -267,6 +278,17 @@ public:
     void clipboardCopy(Terminal& source, Bytes content) override;
     std::optional<std::vector<uint8_t>> clipboardRead(Terminal& source) override;
     KittyClipboardCapabilities kittyClipboardCapabilities(Terminal& source) override;
+    bool kittyClipboardAvailableMimeTypes(
+        Terminal& source, KittyClipboardLocation location,
+        std::function<void(std::optional<std::vector<std::string>>)> completion) override;
+    bool kittyClipboardRead(Terminal& source, KittyClipboardLocation location, const std::string& mimeType,
+                            std::function<void(KittyClipboardReadResult)> completion) override;
+    bool kittyClipboardWrite(Terminal& source, KittyClipboardLocation location,
+                             const KittyClipboardWriteContent& content,
+                             std::function<void(KittyClipboardWriteResult)> completion) override;
+    bool
+    kittyClipboardRequestPermission(Terminal& source, const KittyClipboardPermissionRequest& request,
+                                    std::function<void(KittyClipboardPermissionResult)> completion) override;
     void notify(Terminal& source, const std::string& title, const std::string& body) override;
     void progressReport(Terminal& source, const ProgressReport& report) override;
     void programStatusChanged(Terminal& source, const std::vector<TerminalProgramStatus>& records) override;
@@ -275,6 +297,33 @@ public:
     void applyTerminalEvent(TerminalEvent event);
     /// The mouse mode the terminal last reported; any thread.
     Terminal::MouseMode mouseMode() const;
+
+    // The system clipboards, as the kitty clipboard protocol falls back on them when the host does
+    // not answer. The toolkit's widget provides them; a view without one has no clipboard.
+
+    /// The formats a clipboard offers, in its order; none when it offers nothing.
+    virtual std::optional<std::vector<std::string>>
+    kittyPlatformTypeIdentifiers(KittyClipboardLocation location)
+    {
+        return std::nullopt;
+    }
+    /// Reads one format; clipboard reads finish later, on the main thread, with none for no data.
+    virtual void kittyPlatformData(KittyClipboardLocation location, const std::string& identifier,
+                                   std::function<void(std::optional<std::vector<uint8_t>>)> completion)
+    {
+        completion(std::nullopt);
+    }
+    /// Replaces the clipboard's contents with one item of the given (format, data) pairs.
+    virtual KittyClipboardWriteResult
+    kittyPlatformPublish(KittyClipboardLocation location,
+                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& items)
+    {
+        return KittyClipboardWriteResult::ioError;
+    }
+    /// A program's write to the system clipboard: every representation (and usable alias) under
+    /// its MIME name; an invalid name refuses the whole write.
+    KittyClipboardWriteResult kittyPlatformWrite(KittyClipboardLocation location,
+                                                 const KittyClipboardWriteContent& content);
 
     /// Registers an observer of every OSC the terminal receives.
     std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);

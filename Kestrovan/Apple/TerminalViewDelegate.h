@@ -45,6 +45,30 @@ public:
     /// OSC 52: the program asked for the clipboard; none refuses.
     virtual std::optional<std::vector<uint8_t>> clipboardRead(TerminalView& source) { return std::nullopt; }
     virtual KittyClipboardCapabilities kittyClipboardCapabilities(TerminalView& source) { return {}; }
+    /// The MIME types a clipboard offers; none lets the view read the system clipboard itself.
+    virtual std::optional<std::vector<std::string>>
+    kittyClipboardAvailableMimeTypes(TerminalView& source, KittyClipboardLocation location)
+    {
+        return std::nullopt;
+    }
+    /// One type of a clipboard; none lets the view read the system clipboard itself.
+    virtual std::optional<KittyClipboardReadResult>
+    kittyClipboardRead(TerminalView& source, KittyClipboardLocation location, const std::string& mimeType)
+    {
+        return std::nullopt;
+    }
+    /// A program's write; `unsupported` lets the view write the system clipboard itself.
+    virtual KittyClipboardWriteResult kittyClipboardWrite(TerminalView& source,
+                                                          KittyClipboardLocation location,
+                                                          const KittyClipboardWriteContent& content)
+    {
+        return KittyClipboardWriteResult::unsupported;
+    }
+    virtual KittyClipboardPermissionResult
+    kittyClipboardRequestPermission(TerminalView& source, const KittyClipboardPermissionRequest& request)
+    {
+        return KittyClipboardPermissionResult::deny();
+    }
     /// An OSC 1337 payload the view does not handle itself.
     virtual void iTermContent(TerminalView& source, std::span<const uint8_t> content) {}
     /// The first and last screen rows a frame changed, when the view reports changes.

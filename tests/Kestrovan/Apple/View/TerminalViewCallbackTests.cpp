@@ -230,5 +230,104 @@ TEST(TerminalViewCallbackTests, CursorStyleAndWindowReports)
               std::nullopt);
 }
 
+/// A view whose system clipboard is a list of formats in memory.
+class ClipboardView final : public TerminalView
+{
+public:
+    ClipboardView(Passkey key, platform::Size size, Configuration configuration)
+        : TerminalView(key, size, std::move(configuration))
+    {}
+
+    std::optional<std::vector<std::string>> kittyPlatformTypeIdentifiers(KittyClipboardLocation) override
+    {
+        if (formats.empty())
+            return std::nullopt;
+        std::vector<std::string> names;
+        for (const auto& [name, data] : formats)
+            names.push_back(name);
+        return names;
+    }
+    void kittyPlatformData(KittyClipboardLocation, const std::string& identifier,
+                           std::function<void(std::optional<std::vector<uint8_t>>)> completion) override
+    {
+        for (const auto& [name, data] : formats) {
+            if (name == identifier)
+                return completion(data);
+        }
+        completion(std::nullopt);
+    }
+    KittyClipboardWriteResult
+    kittyPlatformPublish(KittyClipboardLocation,
+                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& items) override
+    {
+        formats = items;
+        return KittyClipboardWriteResult::success;
+    }
+
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> formats;
+};
+
+TEST(TerminalViewCallbackTests, KittyClipboardRequestsGoToTheHostThenToTheSystemClipboard)
+{
+    ViewFixture f(TerminalOptions::defaults(), {640, 480},
+                  [](platform::Size size, TerminalView::Configuration c) {
+                      return TerminalView::create<ClipboardView>(size, std::move(c));
+                  });
+    auto& view = static_cast<ClipboardView&>(*f.view);
+    const std::vector<uint8_t> hello{'h', 'e', 'l', 'l', 'o'};
+    view.formats = {
+        {"text/plain;charset=utf-8", hello}, {"UTF8_STRING", hello}, {"TEXT/PLAIN", {}}, {"image/png", {1}}};
+
+    std::optional<std::optional<std::vector<std::string>>> types;
+    std::optional<KittyClipboardReadResult> read;
+    std::optional<KittyClipboardWriteResult> written;
+    std::optional<KittyClipboardPermissionResult> permission;
+    const auto ask = [&] {
+        types.reset();
+        read.reset();
+        written.reset();
+        permission.reset();
+        const bool a = view.kittyClipboardAvailableMimeTypes(f.terminal(), KittyClipboardLocation::primary,
+                                                             [&](auto answer) { types = answer; });
+        const bool b = view.kittyClipboardRead(f.terminal(), KittyClipboardLocation::standard, "Text/Plain",
+                                               [&](auto answer) { read = answer; });
+        KittyClipboardWriteContent content;
+        content.representations = {{"Text/HTML", {'<', 'b', '>'}}};
+        const bool c = view.kittyClipboardWrite(f.terminal(), KittyClipboardLocation::standard, content,
+                                                [&](auto answer) { written = answer; });
+        const bool d = view.kittyClipboardRequestPermission(
+            f.terminal(), KittyClipboardPermissionRequest{KittyClipboardPermissionDirection::write},
+            [&](auto answer) { permission = answer; });
+        f.settle();
+        return std::vector<bool>{a, b, c, d};
+    };
+
+    // Nothing granted: every request is refused at once and nothing is asked.
+    EXPECT_EQ(ask(), std::vector<bool>(4, false));
+    EXPECT_FALSE(types || read || written || permission);
+
+    f.delegate->capabilities = KittyClipboardCapabilities::all;
+    f.view->refreshKittyClipboardCapabilities();
+    EXPECT_EQ(ask(), std::vector<bool>(4, true));
+    EXPECT_EQ(*types, (std::vector<std::string>{"text/plain", "image/png"}))
+        << "one name per type, no X11 targets";
+    EXPECT_EQ(*read, KittyClipboardReadResult::data(hello)) << "the format the type came from";
+    EXPECT_EQ(*written, KittyClipboardWriteResult::success) << "the host left it to the system clipboard";
+    EXPECT_EQ(view.formats,
+              (std::vector<std::pair<std::string, std::vector<uint8_t>>>{{"text/html", {'<', 'b', '>'}}}));
+    EXPECT_EQ(*permission, KittyClipboardPermissionResult::deny());
+
+    f.delegate->permission = KittyClipboardPermissionResult::allow(true);
+    view.formats.clear();
+    ask();
+    EXPECT_EQ(*types, std::nullopt) << "an empty clipboard offers nothing";
+    EXPECT_EQ(*read, KittyClipboardReadResult::unavailable());
+    EXPECT_EQ(*permission, KittyClipboardPermissionResult::allow(true));
+    KittyClipboardWriteContent invalid;
+    invalid.representations = {{"not a type", {1}}};
+    EXPECT_EQ(view.kittyPlatformWrite(KittyClipboardLocation::standard, invalid),
+              KittyClipboardWriteResult::invalidData);
+}
+
 } // namespace
 } // namespace kestrovan

@@ -44,6 +44,12 @@ public:
         log("copy " + std::string(content.begin(), content.end()));
     }
     std::optional<std::vector<uint8_t>> clipboardRead(TerminalView&) override { return clipboard; }
+    KittyClipboardCapabilities kittyClipboardCapabilities(TerminalView&) override { return capabilities; }
+    KittyClipboardPermissionResult
+    kittyClipboardRequestPermission(TerminalView&, const KittyClipboardPermissionRequest&) override
+    {
+        return permission;
+    }
     void rangeChanged(TerminalView&, int startY, int endY) override
     {
         log("range " + std::to_string(startY) + "-" + std::to_string(endY));
@@ -80,6 +86,8 @@ public:
     std::vector<std::vector<uint8_t>> sent;
     int bells = 0;
     std::optional<std::vector<uint8_t>> clipboard;
+    KittyClipboardCapabilities capabilities;
+    KittyClipboardPermissionResult permission = KittyClipboardPermissionResult::deny();
 };
 
 /// A view of 640 x 480 points shown by a recording host in an active window.
@@ -94,8 +102,10 @@ struct ViewFixture
     std::shared_ptr<TerminalView> view;
     std::unique_ptr<platform::RecordingViewHost> host;
 
+    using Factory = std::function<std::shared_ptr<TerminalView>(platform::Size, TerminalView::Configuration)>;
+
     explicit ViewFixture(TerminalOptions options = TerminalOptions::defaults(),
-                         platform::Size size = {640, 480})
+                         platform::Size size = {640, 480}, Factory make = nullptr)
     {
         platform::MainQueue::install(loop);
         TerminalView::Configuration configuration;
@@ -105,7 +115,7 @@ struct ViewFixture
             links.push_back(std::make_shared<platform::ManualDisplayLink>());
             return links.back();
         };
-        view = TerminalView::create(size, configuration);
+        view = make ? make(size, configuration) : TerminalView::create(size, configuration);
         view->setTerminalDelegate(delegate);
         host = std::make_unique<platform::RecordingViewHost>();
         host->resize(size);
