@@ -32,7 +32,8 @@ AppleKittyClipboardCatalog::AppleKittyClipboardCatalog(const std::vector<std::st
         const std::optional<std::string> mimeType = mimeTypeOf(identifier);
         if (!mimeType)
             continue;
-        const auto [slot, inserted] = identifiersByKey.emplace(KittyClipboardMime::matchKey(*mimeType), identifier);
+        const auto [slot, inserted] =
+            identifiersByKey.emplace(KittyClipboardMime::matchKey(*mimeType), identifier);
         if (inserted)
             mimeTypes.push_back(*mimeType);
     }

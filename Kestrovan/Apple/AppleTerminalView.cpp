@@ -145,6 +145,10 @@ TerminalViewCrossThreadState TerminalView::crossThreadState() const
 
 // --- The mailbox's requests ------------------------------------------------------------------------
 
+// The next frame reads these requests: a pending grid size it applies under the terminal lock,
+// whether to announce its change to accessibility, and whether to recompute the scroller. Each
+// is written alone under the mailbox's leaf lock, never while the terminal lock is held here.
+
 void TerminalView::setMailboxUpdateScroller()
 {
     mailbox_.withLock([](PendingMailboxState& state) { state.updateScroller = true; });
@@ -172,6 +176,7 @@ PendingMailboxState TerminalView::pendingFrameRequests() const
 
 void TerminalView::requestScrollerUpdate()
 {
+    // One more frame in which the scroller's values are worked out afresh.
     if (!terminal_)
         return;
     setMailboxUpdateScroller();
@@ -197,6 +202,8 @@ void TerminalView::attachHost(platform::ViewHost* host)
     }
     appearance_ = host->appearance();
     progressBar_.setAccentColor(appearance_.selectedControlColor);
+    // The caret and the scroller are subviews of the host; the core keeps their handles and
+    // places them itself.
     if (caretView_)
         caretView_->setPresentation(host->addSubview(caretView_));
     scroller_ = host->addScroller();
@@ -220,6 +227,8 @@ double TerminalView::backingScale() const
 
 void TerminalView::sizeChanged(platform::Size newSize)
 {
+    // A new frame size resizes the grid at once, without the soft reset of a font change: a
+    // window resize must not disturb the running program's modes.
     if (!host_)
         initialFrameSize_ = newSize;
     progressBar_.layout(platform::Size{newSize.width, 3}, nowSeconds());
@@ -233,6 +242,7 @@ void TerminalView::sizeChanged(platform::Size newSize)
 
 void TerminalView::scaleChanged(double)
 {
+    // Cells are measured in whole device pixels, so a new scale may change the cell and the grid.
     if (!remeasureCellDimensionIfBackingScaleChanged())
         refreshCachedViewState();
     requestRedraw();
@@ -248,9 +258,11 @@ void TerminalView::windowChanged(bool hasWindow)
     }
     hasFocus_ = hasWindow && host_ && host_->hasFocus();
     updateTerminalFocus();
+    // The window's monitor may have another scale than the one the cell was measured at.
     remeasureCellDimensionIfBackingScaleChanged();
     refreshCachedViewState();
     requestRedraw();
+    // Blinking text blinks only in a window; out of one it stays shown and nothing wakes.
     if (hasWindow) {
         setupTextBlinking();
         updateTextBlinkLifecycle(std::nullopt);
@@ -261,6 +273,7 @@ void TerminalView::windowChanged(bool hasWindow)
 
 void TerminalView::visibilityChanged(bool windowVisible)
 {
+    // A hidden or minimised window suspends ticking; the frame owed meanwhile is drawn on return.
     if (frameDriver_)
         frameDriver_->updateVisibility(host_ && host_->hasWindow(), windowVisible);
 }
@@ -283,6 +296,8 @@ void TerminalView::focusChanged(bool viewHasFocus)
 
 void TerminalView::windowActiveChanged(bool windowIsActive)
 {
+    // The window's activity stands for the application's: text blinks only in the active one, and
+    // the terminal's focus follows it.
     textBlinkApplicationActive_ = windowIsActive;
     updateTextBlinkLifecycle(std::nullopt);
     updateTerminalFocus();
@@ -311,6 +326,7 @@ void TerminalView::updateTerminalFocus()
 {
     if (!terminal_)
         return;
+    // The program hears only changes (CSI I, CSI O), and only when it asked for focus reports.
     const bool focused = hasFocus();
     withTerminal(
         [focused](Terminal& terminal) {

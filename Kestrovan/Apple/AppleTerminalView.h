@@ -236,6 +236,8 @@ public:
     /// A new font: its family's four faces replace the font set, the cell is re-measured, the
     /// grid resized and the selection dropped.
     void setFont(const platform::FontRef& font);
+    /// Back to the system's monospaced font at the system font size.
+    void resetFontSize();
     std::optional<platform::Size> cellDimension() const { return cellDimension_; }
     double cellDimensionBackingScale() const { return cellDimensionBackingScale_; }
     bool fontSmoothing() const { return fontSmoothing_; }

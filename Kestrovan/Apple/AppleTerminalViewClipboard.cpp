@@ -44,7 +44,8 @@ bool TerminalView::kittyClipboardAvailableMimeTypes(
                     return;
                 }
             }
-            const std::optional<std::vector<std::string>> identifiers = view->kittyPlatformTypeIdentifiers(location);
+            const std::optional<std::vector<std::string>> identifiers =
+                view->kittyPlatformTypeIdentifiers(location);
             if (!identifiers) {
                 completion(std::nullopt);
                 return;
@@ -55,7 +56,8 @@ bool TerminalView::kittyClipboardAvailableMimeTypes(
     return true;
 }
 
-bool TerminalView::kittyClipboardRead(Terminal& source, KittyClipboardLocation location, const std::string& mimeType,
+bool TerminalView::kittyClipboardRead(Terminal& source, KittyClipboardLocation location,
+                                      const std::string& mimeType,
                                       std::function<void(KittyClipboardReadResult)> completion)
 {
     if (!kittyClipboardCapabilities(source).contains(readCapability(location)))
@@ -69,23 +71,26 @@ bool TerminalView::kittyClipboardRead(Terminal& source, KittyClipboardLocation l
                 return;
             }
             if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate()) {
-                if (std::optional<KittyClipboardReadResult> answer = delegate->kittyClipboardRead(*view, location, mimeType)) {
+                if (std::optional<KittyClipboardReadResult> answer =
+                        delegate->kittyClipboardRead(*view, location, mimeType)) {
                     completion(std::move(*answer));
                     return;
                 }
             }
             // The system clipboard: the format the type came from, read as the toolkit reads, later.
-            const std::optional<std::vector<std::string>> identifiers = view->kittyPlatformTypeIdentifiers(location);
+            const std::optional<std::vector<std::string>> identifiers =
+                view->kittyPlatformTypeIdentifiers(location);
             const std::optional<std::string> identifier =
                 identifiers ? AppleKittyClipboardCatalog(*identifiers).identifier(mimeType) : std::nullopt;
             if (!identifier) {
                 completion(KittyClipboardReadResult::unavailable());
                 return;
             }
-            view->kittyPlatformData(location, *identifier, [completion](std::optional<std::vector<uint8_t>> data) {
-                completion(data ? KittyClipboardReadResult::data(std::move(*data))
-                                : KittyClipboardReadResult::unavailable());
-            });
+            view->kittyPlatformData(location, *identifier,
+                                    [completion](std::optional<std::vector<uint8_t>> data) {
+                                        completion(data ? KittyClipboardReadResult::data(std::move(*data))
+                                                        : KittyClipboardReadResult::unavailable());
+                                    });
         },
         "kittyClipboardRead(source:location:mimeType:completion:)");
     return true;
@@ -116,8 +121,9 @@ bool TerminalView::kittyClipboardWrite(Terminal& source, KittyClipboardLocation 
     return true;
 }
 
-bool TerminalView::kittyClipboardRequestPermission(Terminal& source, const KittyClipboardPermissionRequest& request,
-                                                   std::function<void(KittyClipboardPermissionResult)> completion)
+bool TerminalView::kittyClipboardRequestPermission(
+    Terminal& source, const KittyClipboardPermissionRequest& request,
+    std::function<void(KittyClipboardPermissionResult)> completion)
 {
     const KittyClipboardCapabilities needed = request.direction == KittyClipboardPermissionDirection::read
                                                   ? readCapability(request.location)

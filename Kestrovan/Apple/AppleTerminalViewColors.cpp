@@ -62,6 +62,9 @@ platform::NativeColor TerminalView::mapColor(Attribute::Color color, bool isFg, 
 
 // --- Native colours ------------------------------------------------------------------------------
 
+// A native colour set by the host goes through the terminal (whose default colour changes with
+// it) under the lock; without a terminal there is nothing to keep in step.
+
 void TerminalView::setNativeForegroundColor(platform::NativeColor color)
 {
     if (!terminal_) {
@@ -147,6 +150,7 @@ void TerminalView::setNativeBackgroundColorFromTerminal(platform::NativeColor co
 
 void TerminalView::configureNativeColors()
 {
+    // The theme's text colours, as the host's appearance gives them now.
     setNativeForegroundColor(appearance_.textColor);
     setNativeBackgroundColor(appearance_.textBackgroundColor);
 }
@@ -191,6 +195,7 @@ void TerminalView::setCaretTextColor(std::optional<platform::NativeColor> color)
 
 platform::NativeColor TerminalView::effectiveCaretColor() const
 {
+    // A caret without a colour of its own takes the text colour, which reverse video swaps.
     const bool reverse = crossThreadState().reverseColorsActive;
     if (!cursorColorIsDefault_) {
         KESTROVAN_ASSERT(caretView_ != nullptr, "TerminalView.effectiveCaretColor: no caret view");

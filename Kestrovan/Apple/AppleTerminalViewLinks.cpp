@@ -139,6 +139,7 @@ void TerminalView::invalidateLinkHighlightRowLocked(int64_t row)
 
 void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)
 {
+    // The "always" modes underline every link, so every row may look different now.
     linkHighlightMode_ = mode;
     linkHighlightRange_.reset();
     withTerminal([](Terminal& terminal) { terminal.updateFullScreen(); }, "linkHighlightMode");
@@ -147,6 +148,7 @@ void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)
 
 void TerminalView::setLinkHighlightRange(std::optional<std::vector<LinkMatch::RowRange>> range)
 {
+    // The rows losing the highlight and the rows gaining it are redrawn; nothing else is.
     if (range == linkHighlightRange_)
         return;
     invalidateLinkHighlight(linkHighlightRange_, range);

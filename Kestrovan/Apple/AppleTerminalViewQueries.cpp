@@ -92,6 +92,7 @@ void TerminalView::resetToInitialState()
 
 void TerminalView::setCursorStyle(CursorStyle style)
 {
+    // The terminal tells the view of the new style (`cursorStyleChanged`), which restyles the caret.
     if (terminal_)
         withTerminal([style](Terminal& terminal) { terminal.setCursorStyle(style); }, "setCursorStyle(_:)");
     requestRedraw();
@@ -131,6 +132,9 @@ KittyKeyboardFlags TerminalView::keyboardEnhancementFlags()
 }
 
 // --- Snapshots -----------------------------------------------------------------------------------
+
+// The snapshots are plain values taken in one go under the lock, for hosts that read the
+// terminal without touching it.
 
 std::optional<TerminalInputStateSnapshot> TerminalView::terminalInputStateSnapshot()
 {
@@ -221,6 +225,7 @@ bool TerminalView::findPrevious(std::string_view term, const SearchOptions& opti
 
 void TerminalView::clearSearch()
 {
+    // Forgets the term as well, so the next step starts from the selection (or the top) again.
     if (!terminal_)
         return;
     withTerminal(

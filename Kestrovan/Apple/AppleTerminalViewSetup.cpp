@@ -221,6 +221,14 @@ void TerminalView::setFont(const platform::FontRef& font)
     selectNone();
 }
 
+void TerminalView::resetFontSize()
+{
+    if (const platform::FontRef font = platform::Font::monospace(systemFontSize)) {
+        fontSet_ = platform::FontSet::fromNormal(font);
+        resetFont();
+    }
+}
+
 void TerminalView::setLineSpacing(double value)
 {
     lineSpacing_ = value;

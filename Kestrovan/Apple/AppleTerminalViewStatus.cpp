@@ -43,6 +43,8 @@ void TerminalView::setBellStyle(BellStyle style)
 
 void TerminalView::deliverBell()
 {
+    // Bells come merged from the event queue, one delivery per drain; the policy then keeps a
+    // burst spread over several drains down to one bell per 100 ms.
     if (!bellPolicy_.shouldDeliver(timers_->uptimeNanoseconds()))
         return;
     const std::shared_ptr<TerminalViewDelegate> delegate = terminalDelegate();
@@ -54,6 +56,7 @@ void TerminalView::deliverBell()
 
 void TerminalView::flashVisualBell()
 {
+    // The widget draws the flash over the view; the core only asks it to and counts.
     ++visualBellFlashes_;
     if (host_)
         host_->setNeedsDisplay();
@@ -68,6 +71,7 @@ double TerminalView::nowSeconds() const
 
 void TerminalView::setProgressReportTimeout(std::optional<double> seconds)
 {
+    // A bar already shown gets the new time-out from now; with no bar there is nothing to time.
     progressReportTimeout_ = seconds;
     if (!progressBar_.isHidden())
         resetProgressReportTimer();
@@ -103,6 +107,7 @@ void TerminalView::resetProgressReportTimer()
 
 void TerminalView::clearProgressReport()
 {
+    // A stale report (the program died or forgot) must not leave a bar on screen for ever.
     if (progressReportTimer_) {
         progressReportTimer_->invalidate();
         progressReportTimer_.reset();

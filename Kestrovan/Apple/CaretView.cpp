@@ -31,6 +31,7 @@ void CaretView::draw(const platform::DrawRequest& request)
 
 void CaretView::setPresentation(std::shared_ptr<platform::View> view)
 {
+    // A new host's subview starts from the caret's current state.
     view_ = std::move(view);
     if (!view_)
         return;
@@ -59,6 +60,7 @@ void CaretView::addToSuperview()
 
 void CaretView::removeFromSuperview()
 {
+    // Taken away means hidden: the same subview shows the caret again when the cursor returns.
     if (!inSuperview_)
         return;
     inSuperview_ = false;
@@ -68,17 +70,20 @@ void CaretView::removeFromSuperview()
 
 void CaretView::updateCursorStyle()
 {
+    // The drawing reads the style, focus and colours at each draw, so a redraw applies them.
     ++styleUpdates_;
     setNeedsDisplay();
 }
 
 void CaretView::resetBlinkAfterInput()
 {
+    // The blink phase is the caret drawing's; restarting it is counted here for the widget.
     ++blinkResets_;
 }
 
 void CaretView::setCaretColor(platform::NativeColor color)
 {
+    // The background the caret paints follows its colour, as the two are one setting.
     caretColor_ = color;
     bgColor_ = color;
     setNeedsDisplay();

@@ -50,6 +50,7 @@ void TerminalProgressBarView::setTint(std::optional<platform::NativeColor> tint)
 
 void TerminalProgressBarView::apply(ProgressReportState state, std::optional<uint8_t> progress, double now)
 {
+    // A removed bar forgets its motion, so the next report starts from a still bar.
     state_ = state;
     progress_ = progress;
     hidden_ = state == ProgressReportState::remove;

@@ -108,6 +108,7 @@ public:
     std::shared_ptr<Timer> schedule(Clock::duration interval, bool repeats,
                                     std::function<void()> fire) override
     {
+        // The timer thread only notices deadlines; every firing runs on the main thread.
         const Clock::duration usable = usableInterval(interval);
         auto timer = std::make_shared<SystemTimer>(usable, repeats, std::move(fire));
         timer->start(systemTimerQueue(), Clock::now() + usable);
@@ -177,6 +178,8 @@ ManualMainThreadTimers::schedule(Clock::duration interval, bool repeats, std::fu
 
 void ManualMainThreadTimers::advance(Clock::duration by)
 {
+    // Firings run one at a time with the clock set to their deadline, so a firing that reads the
+    // clock or schedules another timer sees the time it would have seen for real.
     const Clock::time_point target = now_ + by;
     for (;;) {
         std::erase_if(entries_, [](const std::shared_ptr<Entry>& entry) { return !entry->valid; });
