@@ -4,7 +4,7 @@
 
 namespace kestrovan {
 
-std::optional<ColumnRange> SnapshotSelectionResolver::columns(int64_t row) const
+std::optional<SelectedColumns> SnapshotSelectionResolver::columns(int64_t row) const
 {
     if (!style.selectionActive)
         return std::nullopt;
@@ -52,7 +52,7 @@ std::optional<ColumnRange> SnapshotSelectionResolver::columns(int64_t row) const
     upper = std::min<int64_t>(cols, upper);
     if (upper <= lower)
         return std::nullopt;
-    return ColumnRange{static_cast<int>(lower), static_cast<int>(upper)};
+    return SelectedColumns{static_cast<int>(lower), static_cast<int>(upper)};
 }
 
 } // namespace kestrovan

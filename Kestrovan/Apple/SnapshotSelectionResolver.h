@@ -14,7 +14,7 @@
 namespace kestrovan {
 
 /// A half-open range of columns.
-struct ColumnRange
+struct SelectedColumns
 {
     int lower = 0;
     int upper = 0;
@@ -23,7 +23,7 @@ struct ColumnRange
     /// True when the cells `column` ..< `column + width` meet the range.
     bool overlaps(int column, int width) const { return lower < column + width && column < upper; }
 
-    friend bool operator==(ColumnRange, ColumnRange) = default;
+    friend bool operator==(SelectedColumns, SelectedColumns) = default;
 };
 
 struct SnapshotSelectionResolver
@@ -32,7 +32,7 @@ struct SnapshotSelectionResolver
     int cols = 0;
 
     /// The selected columns of buffer row `row`; absent when none.
-    std::optional<ColumnRange> columns(int64_t row) const;
+    std::optional<SelectedColumns> columns(int64_t row) const;
 };
 
 } // namespace kestrovan

@@ -138,7 +138,7 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
                                                         const SnapshotRenderContext& context)
 {
     ViewLineInfo info;
-    const std::optional<ColumnRange> selectedColumns = context.selection.columns(absoluteRow);
+    const std::optional<SelectedColumns> selectedColumns = context.selection.columns(absoluteRow);
     const BufferLine& line = *row.line;
     const CellArena& arena = *line.arena();
     const int stored = line.count();

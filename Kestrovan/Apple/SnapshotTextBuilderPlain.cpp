@@ -67,7 +67,7 @@ std::optional<PlainRow> SnapshotTextBuilder::plainRow(const TerminalSnapshotRow&
     const BufferLine& line = *row.line;
     const CellArena& arena = *line.arena();
     const int stored = line.count();
-    const std::optional<ColumnRange> selectedColumns = context.selection.columns(absoluteRow);
+    const std::optional<SelectedColumns> selectedColumns = context.selection.columns(absoluteRow);
 
     PlainRow result;
     result.bytes.reserve(size_t(columns));
