@@ -24,10 +24,12 @@ FrameAppearance FrameCaptureCache::appearance(const FrameCaptureColors& colors)
         colors.reverseColorsActive ? colors.nativeBackgroundColor : colors.nativeForegroundColor;
     const platform::NativeColor& background =
         colors.reverseColorsActive ? colors.nativeForegroundColor : colors.nativeBackgroundColor;
-    const platform::NativeColor sources[] = {foreground,         background,
+    const platform::NativeColor sources[] = {foreground,
+                                             background,
                                              colors.selectedTextBackgroundColor,
                                              colors.selectedTextForegroundColor,
-                                             colors.caretColor, colors.caretTextColor};
+                                             colors.caretColor,
+                                             colors.caretTextColor};
     const size_t signature = std::hash<std::string>()(colors.appearanceName);
 
     bool same = cachedAppearance_.has_value() && signature == appearanceSignature_ &&

@@ -6,8 +6,8 @@ namespace kestrovan {
 
 bool RecordingFrameRenderer::acquireFrameSlot(std::chrono::duration<double> timeout)
 {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
     platform::MutexLock guard(mutex_);
     while (slotTaken_) {
         if (mutex_.waitUntil(slotFreed_, deadline) == std::cv_status::timeout && slotTaken_)

@@ -26,7 +26,8 @@ FrameColor FrameColor::from(const platform::NativeColor& color)
     } else {
         // A paint without one sRGB value is captured from its terminal colour, opaque.
         const Color terminal = getTerminalColor(color);
-        result = FrameColor{terminal.red() / 65535.0, terminal.green() / 65535.0, terminal.blue() / 65535.0, 1.0};
+        result =
+            FrameColor{terminal.red() / 65535.0, terminal.green() / 65535.0, terminal.blue() / 65535.0, 1.0};
     }
     result.red = clampedComponent(result.red);
     result.green = clampedComponent(result.green);

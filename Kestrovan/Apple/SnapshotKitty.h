@@ -48,7 +48,8 @@ struct SnapshotKittyHooks
     /// Decodes a cell's scalars as a placeholder, given the previous decoded cell of the row.
     using DecodePlaceholder = std::optional<SnapshotKittyPlaceholder> (*)(
         std::span<const uint32_t> scalars, const Attribute& attribute, int64_t row, int64_t col,
-        const std::optional<SnapshotKittyPlaceholder>& previous, const std::optional<Attribute>& previousAttribute);
+        const std::optional<SnapshotKittyPlaceholder>& previous,
+        const std::optional<Attribute>& previousAttribute);
 
     /// Installed by the inline-image subsystem before the first frame; null until then.
     static RenderSnapshot renderSnapshot;

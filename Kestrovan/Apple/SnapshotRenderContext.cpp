@@ -6,7 +6,8 @@
 
 namespace kestrovan {
 
-SnapshotNativeColors SnapshotNativeColors::make(const FrameAppearance& appearance, const std::vector<Color>& palette)
+SnapshotNativeColors SnapshotNativeColors::make(const FrameAppearance& appearance,
+                                                const std::vector<Color>& palette)
 {
     SnapshotNativeColors colors;
     colors.effectiveForegroundColor = appearance.effectiveForegroundColor.nativeColor();
@@ -32,17 +33,19 @@ SnapshotRenderContext::SnapshotRenderContext(const FrameViewState& viewState, co
     : fonts(viewState.fonts), cellDimension(viewState.cellDimension), viewBounds(viewState.viewBounds),
       renderingScale(viewState.renderingScale), imageScale(viewState.imageScale),
       metalBufferingMode(viewState.metalBufferingMode), fontSmoothing(viewState.fontSmoothing),
-      antiAliasCustomBlockGlyphs(viewState.antiAliasCustomBlockGlyphs), cursorHasFocus(viewState.cursorHasFocus),
+      antiAliasCustomBlockGlyphs(viewState.antiAliasCustomBlockGlyphs),
+      cursorHasFocus(viewState.cursorHasFocus),
       effectiveForegroundColor(nativeColors.effectiveForegroundColor),
       effectiveBackgroundColor(nativeColors.effectiveBackgroundColor),
       selectedTextBackgroundColor(nativeColors.selectedTextBackgroundColor),
-      selectedTextForegroundColor(nativeColors.selectedTextForegroundColor), caretColor(nativeColors.caretColor),
-      caretTextColor(nativeColors.caretTextColor), linkColor(nativeColors.linkColor),
-      linkUnderlineColor(nativeColors.linkUnderlineColor), ansiColors(nativeColors.ansiColors),
-      selection{style, columns}, textBlinkVisible(style.textBlinkVisible),
-      linkHighlightRange(style.linkHighlightRange), linkHighlightMode(style.linkHighlightMode),
-      commandActive(style.commandActive), customBlockGlyphs(viewState.customBlockGlyphs),
-      enableOsc8Hyperlinks(style.enableOsc8Hyperlinks), useBrightColors(viewState.useBrightColors),
+      selectedTextForegroundColor(nativeColors.selectedTextForegroundColor),
+      caretColor(nativeColors.caretColor), caretTextColor(nativeColors.caretTextColor),
+      linkColor(nativeColors.linkColor), linkUnderlineColor(nativeColors.linkUnderlineColor),
+      ansiColors(nativeColors.ansiColors), selection{style, columns},
+      textBlinkVisible(style.textBlinkVisible), linkHighlightRange(style.linkHighlightRange),
+      linkHighlightMode(style.linkHighlightMode), commandActive(style.commandActive),
+      customBlockGlyphs(viewState.customBlockGlyphs), enableOsc8Hyperlinks(style.enableOsc8Hyperlinks),
+      useBrightColors(viewState.useBrightColors),
       collapseBrightColorsToBase(viewState.collapseBrightColorsToBase),
       minimumContrastRatio(viewState.minimumContrastRatio), bidiHostPolicy(viewState.bidiHostPolicy),
       glyphFallbackProvider(viewState.glyphFallbackProvider), cols(columns)
@@ -60,12 +63,13 @@ SnapshotRenderContext::SnapshotRenderContext(const FrameViewState& viewState, co
 
     FrameHasher hasher;
     // Fonts by value: a font made again from the same face and size keeps the identity.
-    for (const platform::FontRef* font : {&fonts.normal(), &fonts.bold(), &fonts.italic(), &fonts.boldItalic()})
+    for (const platform::FontRef* font :
+         {&fonts.normal(), &fonts.bold(), &fonts.italic(), &fonts.boldItalic()})
         hasher.feed(uint64_t(*font ? (*font)->valueHash() : 0));
     hasher.feed(glyphFallbackProvider ? glyphFallbackProvider->cacheIdentity() : uint64_t(0));
-    for (const platform::NativeColor* color : {&effectiveForegroundColor, &effectiveBackgroundColor,
-                                               &selectedTextBackgroundColor, &selectedTextForegroundColor,
-                                               &caretColor, &caretTextColor})
+    for (const platform::NativeColor* color :
+         {&effectiveForegroundColor, &effectiveBackgroundColor, &selectedTextBackgroundColor,
+          &selectedTextForegroundColor, &caretColor, &caretTextColor})
         hasher.feed(*color);
     hasher.feed(linkColor);
     hasher.feed(linkUnderlineColor);

@@ -87,7 +87,7 @@ struct SnapshotRenderContext
     const platform::NativeColor* paletteColor(int index) const
     {
         return ansiColors && index >= 0 && size_t(index) < ansiColors->size() ? &(*ansiColors)[size_t(index)]
-                                                                                : nullptr;
+                                                                              : nullptr;
     }
 };
 

@@ -86,7 +86,8 @@ Attribute decodeAttribute(PackedCell cell, const CellArena& arena)
 
 /// Whether the cell spanning `column` ..< `column + width` carries the link the context asks to
 /// show.
-bool linkState(const SnapshotRenderContext& context, PackedCell cell, int64_t absoluteRow, int column, int width)
+bool linkState(const SnapshotRenderContext& context, PackedCell cell, int64_t absoluteRow, int column,
+               int width)
 {
     switch (context.linkHighlightMode) {
     case LinkHighlightMode::hoverWithModifier:
@@ -205,7 +206,8 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
         const bool displayed = display && display->has_value();
         const Character character =
             displayed ? **display : row.character(logical, PackedCellView{cell, &arena});
-        const std::string text = displayed ? character.utf8() : row.text(logical, PackedCellView{cell, &arena});
+        const std::string text =
+            displayed ? character.utf8() : row.text(logical, PackedCellView{cell, &arena});
         const char32_t scalar = character.firstScalar();
         const bool powerline = PowerlineRenderer::glyph(scalar).has_value();
         const bool shapeGlyph = !context.customBlockGlyphs && context.minimumContrastRatio > 1.0 &&
@@ -213,15 +215,15 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
         std::optional<GlyphFallbackSelection> fallback;
         if (context.glyphFallbackProvider && !hidden &&
             (!context.customBlockGlyphs || !(powerline || isBlockOrBoxScalar(scalar))))
-            fallback = resolveGlyphFallback(character, cellAttrs->font ? cellAttrs->font : context.fonts.normal(),
-                                            context);
+            fallback = resolveGlyphFallback(
+                character, cellAttrs->font ? cellAttrs->font : context.fonts.normal(), context);
 
-        const bool sameFallback =
-            previous && (previous->fallback.has_value() == fallback.has_value()) &&
-            (!fallback || (previous->fallback->font == fallback->font && previous->fallback->policy == fallback->policy));
-        const bool joins = pendingAttributes && !first && previous->key == key && previous->withUrl == withUrl &&
-                           previous->selected == selected && previous->hidden == hidden &&
-                           previous->shapeGlyph == shapeGlyph && sameFallback;
+        const bool sameFallback = previous && (previous->fallback.has_value() == fallback.has_value()) &&
+                                  (!fallback || (previous->fallback->font == fallback->font &&
+                                                 previous->fallback->policy == fallback->policy));
+        const bool joins = pendingAttributes && !first && previous->key == key &&
+                           previous->withUrl == withUrl && previous->selected == selected &&
+                           previous->hidden == hidden && previous->shapeGlyph == shapeGlyph && sameFallback;
         if (!joins) {
             flush();
             if (!shapeGlyph && !selected && !hidden && !fallback) {
@@ -276,7 +278,8 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
                 info.boxDrawings.push_back(BoxDrawingRenderItem{visual, width, uint32_t(scalar), shape});
                 item = true;
             } else if (const auto rects = BlockElementMapping::rects(uint32_t(scalar))) {
-                info.blockElements.push_back(BlockElementRenderItem{visual, width, uint32_t(scalar), *rects, shape});
+                info.blockElements.push_back(
+                    BlockElementRenderItem{visual, width, uint32_t(scalar), *rects, shape});
                 item = true;
             }
         }

@@ -36,7 +36,8 @@ namespace kestrovan {
 /// (indexes 0-6 become 8-14 when bold and bright colours are on) or collapse (indexes 8-15 become
 /// 0-7 when bright colours are off and collapse is on; 16-255 never change), true colours as sRGB,
 /// and the two default colours by role.
-platform::NativeColor mapColor(Attribute::Color color, bool isFg, bool isBold, const SnapshotRenderContext& context);
+platform::NativeColor mapColor(Attribute::Color color, bool isFg, bool isBold,
+                               const SnapshotRenderContext& context);
 
 /// The caret's text attributes for a cell: `foreground` and `background` (swapped for inverse),
 /// the style's font, underline and strikethrough; no dim, contrast, link or explicit background.
@@ -82,7 +83,8 @@ public:
     PlainRunStyle plainStyle(const Attribute& attribute, bool withUrl, const SnapshotRenderContext& context);
 
     /// Whether two plain styles draw alike (fonts compared by face, colours by value).
-    bool sameAttributes(const PlainRunStyle& a, const PlainRunStyle& b, const SnapshotRenderContext& context) const;
+    bool sameAttributes(const PlainRunStyle& a, const PlainRunStyle& b,
+                        const SnapshotRenderContext& context) const;
     bool sameColor(const PlainColor& a, const PlainColor& b, const SnapshotRenderContext& context) const;
     /// A plain colour as a platform colour.
     platform::NativeColor platformColor(const PlainColor& color, const SnapshotRenderContext& context) const;
@@ -156,7 +158,8 @@ private:
     /// The default-inverted pair of the plain path for the context.
     void preparePlainInvertedColors(const SnapshotRenderContext& context);
     /// A terminal colour of a cell as a plain colour.
-    PlainColor plainColor(Attribute::Color color, bool isFg, bool isBold, const SnapshotRenderContext& context) const;
+    PlainColor plainColor(Attribute::Color color, bool isFg, bool isBold,
+                          const SnapshotRenderContext& context) const;
 
     uint64_t plainInvertedColorsContextID_ = UINT64_MAX;
     platform::NativeColor plainInvertedForeground_;
@@ -164,7 +167,8 @@ private:
     std::unordered_map<ColorPairKey, platform::NativeColor, ColorPairKeyHash> dimmedColors_;
     std::unordered_map<ColorPairKey, PlainColor, ColorPairKeyHash> contrastedColors_;
     double contrastRatio_ = 1.0;
-    std::unordered_map<AttributeCacheKey, SnapshotTextAttributesRef, AttributeCacheKeyHash> packedAttributeCache_;
+    std::unordered_map<AttributeCacheKey, SnapshotTextAttributesRef, AttributeCacheKeyHash>
+        packedAttributeCache_;
     uint64_t attributeCacheContextID_ = UINT64_MAX;
     std::unordered_map<CoverageKey, bool, CoverageKeyHash> glyphCoverageCache_;
     /// The provider's fallback font: not asked yet, or asked with its answer (possibly none).

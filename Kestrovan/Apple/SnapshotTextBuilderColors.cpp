@@ -26,7 +26,8 @@ bool isPaletteOrTrueColor(Attribute::Color color)
 
 // --- Colour mapping ------------------------------------------------------------------------------
 
-platform::NativeColor mapColor(Attribute::Color color, bool isFg, bool isBold, const SnapshotRenderContext& context)
+platform::NativeColor mapColor(Attribute::Color color, bool isFg, bool isBold,
+                               const SnapshotRenderContext& context)
 {
     switch (color.kind()) {
     case Attribute::Color::Kind::ansi256: {
@@ -45,7 +46,8 @@ platform::NativeColor mapColor(Attribute::Color color, bool isFg, bool isBold, c
         return isFg ? context.effectiveForegroundColor : context.effectiveBackgroundColor;
     }
     case Attribute::Color::Kind::trueColor:
-        return platform::NativeColor::sRGB(color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0, 1.0);
+        return platform::NativeColor::sRGB(color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0,
+                                           1.0);
     case Attribute::Color::Kind::defaultColor:
         return isFg ? context.effectiveForegroundColor : context.effectiveBackgroundColor;
     case Attribute::Color::Kind::defaultInvertedColor:
@@ -70,8 +72,10 @@ ResolvedStyle resolveStyle(const Attribute& attribute, const SnapshotRenderConte
 {
     ResolvedStyle resolved{attribute.fg, attribute.bg};
     if (attribute.style.contains(CharacterStyle::inverse)) {
-        resolved.bg = isPaletteOrTrueColor(attribute.fg) ? attribute.fg : Attribute::Color::defaultInvertedColor();
-        resolved.fg = isPaletteOrTrueColor(attribute.bg) ? attribute.bg : Attribute::Color::defaultInvertedColor();
+        resolved.bg =
+            isPaletteOrTrueColor(attribute.fg) ? attribute.fg : Attribute::Color::defaultInvertedColor();
+        resolved.fg =
+            isPaletteOrTrueColor(attribute.bg) ? attribute.bg : Attribute::Color::defaultInvertedColor();
     }
     resolved.isBold = attribute.style.contains(CharacterStyle::bold);
     bool boldFont = resolved.isBold;
@@ -100,7 +104,8 @@ SnapshotTextAttributes SnapshotTextBuilder::buildAttributes(const Attribute& att
     // After dimming, so that a dim link shows the plain link colour.
     if (withUrl && context.linkColor)
         foreground = *context.linkColor;
-    const platform::NativeColor contrasted = withContrast(foreground, context.minimumContrastRatio, background);
+    const platform::NativeColor contrasted =
+        withContrast(foreground, context.minimumContrastRatio, background);
 
     SnapshotTextAttributes attributes;
     attributes.font = context.fonts.font(resolved.fontIndex);
@@ -116,8 +121,9 @@ SnapshotTextAttributes SnapshotTextBuilder::buildAttributes(const Attribute& att
                                         ? mapColor(*attribute.underlineColor, true, resolved.isBold, context)
                                         : contrasted;
         attributes.underlineStyle = underlineStyleNumber(attribute.underlineStyle);
-        attributes.kestrovanUnderlineStyle =
-            attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
+        attributes.kestrovanUnderlineStyle = attribute.underlineStyle == UnderlineStyle::none
+                                                 ? UnderlineStyle::single
+                                                 : attribute.underlineStyle;
     }
     if (attribute.style.contains(CharacterStyle::crossedOut)) {
         attributes.strikethroughColor = contrasted;
@@ -149,8 +155,9 @@ SnapshotTextAttributes attributedValue(const Attribute& attribute, const platfor
                                         ? mapColor(*attribute.underlineColor, true, bold, context)
                                         : attributes.foregroundColor;
         attributes.underlineStyle = underlineStyleNumber(attribute.underlineStyle);
-        attributes.kestrovanUnderlineStyle =
-            attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
+        attributes.kestrovanUnderlineStyle = attribute.underlineStyle == UnderlineStyle::none
+                                                 ? UnderlineStyle::single
+                                                 : attribute.underlineStyle;
     }
     if (attribute.style.contains(CharacterStyle::crossedOut)) {
         attributes.strikethroughColor = attributes.foregroundColor;
@@ -206,8 +213,9 @@ PlainRunStyle SnapshotTextBuilder::plainStyle(const Attribute& attribute, bool w
     }
     style.explicitBackground = !resolved.bg.isDefault();
     if (attribute.style.contains(CharacterStyle::underline)) {
-        const UnderlineStyle kind =
-            attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
+        const UnderlineStyle kind = attribute.underlineStyle == UnderlineStyle::none
+                                        ? UnderlineStyle::single
+                                        : attribute.underlineStyle;
         style.underline = PlainUnderline{
             attribute.underlineColor ? plainColor(*attribute.underlineColor, true, resolved.isBold, context)
                                      : contrasted,
@@ -312,8 +320,9 @@ bool SnapshotTextBuilder::sameAttributes(const PlainRunStyle& a, const PlainRunS
         return false;
     if (a.selectionBackground && *a.selectionBackground != *b.selectionBackground)
         return false;
-    if (a.underline && (a.underline->nsStyle != b.underline->nsStyle || a.underline->style != b.underline->style ||
-                        !sameColor(a.underline->color, b.underline->color, context)))
+    if (a.underline &&
+        (a.underline->nsStyle != b.underline->nsStyle || a.underline->style != b.underline->style ||
+         !sameColor(a.underline->color, b.underline->color, context)))
         return false;
     if (a.strikethrough && !sameColor(*a.strikethrough, *b.strikethrough, context))
         return false;

@@ -5,7 +5,6 @@
 // changes from the previous column; everywhere else the column extends the current run. Adjacent
 // runs whose styles draw alike merge even when their attributes differ.
 #include "Kestrovan/Apple/SnapshotTextBuilder.h"
-
 #include "Kestrovan/Fatal.h"
 
 #include <algorithm>
@@ -100,8 +99,8 @@ std::optional<PlainRow> SnapshotTextBuilder::plainRow(const TerminalSnapshotRow&
         const bool hidden = isHiddenText(attribute.style, context.textBlinkVisible);
         result.bytes.push_back(hidden || scalar == 0 ? uint8_t(0x20) : uint8_t(scalar));
 
-        const bool changed = result.runs.empty() || column == 0 || key != previousKey || link != previousLink ||
-                             selected != previousSelected || hidden != previousHidden;
+        const bool changed = result.runs.empty() || column == 0 || key != previousKey ||
+                             link != previousLink || selected != previousSelected || hidden != previousHidden;
         previousKey = key;
         previousLink = link;
         previousSelected = selected;

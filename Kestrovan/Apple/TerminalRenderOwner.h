@@ -171,7 +171,8 @@ public:
     std::optional<MainFrameEffects> renderPublishedFrame() EXCLUDES(renderStateMutex_);
     /// Prepares one frame; absent without a session, and for a frame inside a synchronized-output
     /// block that applied no resize.
-    std::optional<PreparedFrame> prepareFrame(const FramePreparationRequest& request) EXCLUDES(renderStateMutex_);
+    std::optional<PreparedFrame> prepareFrame(const FramePreparationRequest& request)
+        EXCLUDES(renderStateMutex_);
     /// Refreshes the snapshot for an immediate GPU draw, without consuming the changed rows or a
     /// pending size; whether the renderer got a frame to draw.
     bool refreshMetalSnapshot(const FrameViewState& viewState) EXCLUDES(renderStateMutex_);
@@ -216,7 +217,8 @@ private:
     /// Gives the published visibility to the session's terminal.
     void publishVisibility(const Session& session);
     /// The renderer change shared by replace and remove.
-    bool changeRenderer(std::shared_ptr<FrameRenderer> renderer, bool needsExternalDraw) EXCLUDES(renderStateMutex_);
+    bool changeRenderer(std::shared_ptr<FrameRenderer> renderer, bool needsExternalDraw)
+        EXCLUDES(renderStateMutex_);
 
     SynchronizedOutputWatchdog watchdog_;
     Locked<std::shared_ptr<const Session>> session_;

@@ -3,9 +3,8 @@
 // Preparing holds the render-state lock throughout, takes the terminal lock only for the resize,
 // the snapshot refresh and the changed-row bookkeeping, and finishes the deferred bidi typesetting
 // and the hand-over to the renderer after releasing it.
-#include "Kestrovan/Apple/TerminalRenderOwner.h"
-
 #include "Kestrovan/Apple/TerminalBidi.h"
+#include "Kestrovan/Apple/TerminalRenderOwner.h"
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/Fatal.h"
 #include "Kestrovan/Profiling.h"
@@ -154,7 +153,8 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
                 if (lineCount > 0 && 0 <= start && start <= end && end < rows) {
                     // A change inside a bidi paragraph can move every row of it.
                     const int64_t lastLine = lineCount - 1;
-                    const int64_t lo = std::max<int64_t>(std::min<int64_t>(int64_t(yDisp) + start, lastLine), 0);
+                    const int64_t lo =
+                        std::max<int64_t>(std::min<int64_t>(int64_t(yDisp) + start, lastLine), 0);
                     const int64_t hi = std::max(std::min<int64_t>(int64_t(yDisp) + end, lastLine), lo);
                     const TerminalBidi::RowRange widened = TerminalBidi::renderingDependencyRange(
                         TerminalBidi::RowRange{lo, hi}, buffer, terminal.options().maximumBidiParagraphRows);
@@ -181,7 +181,8 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
                 snapshot.rangeChanged = reported;
             }
             if (snapshot.rangeChanged)
-                effects.rangeChanged = FrameChangedRange{snapshot.rangeChanged->start, snapshot.rangeChanged->end};
+                effects.rangeChanged =
+                    FrameChangedRange{snapshot.rangeChanged->start, snapshot.rangeChanged->end};
             frame = PreparedFrame{std::move(effects), snapshot.cgRegion, renderer != nullptr, snapshot.cursor,
                                   snapshot.rowCount};
         }
@@ -257,7 +258,8 @@ int TerminalRenderOwner::completedMetalRenders()
     return renderState_.renderer ? renderState_.renderer->completedRenderCount() : 0;
 }
 
-bool TerminalRenderOwner::replaceMetalRenderer(std::shared_ptr<FrameRenderer> renderer, bool needsExternalDraw)
+bool TerminalRenderOwner::replaceMetalRenderer(std::shared_ptr<FrameRenderer> renderer,
+                                               bool needsExternalDraw)
 {
     return changeRenderer(std::move(renderer), needsExternalDraw);
 }

@@ -39,11 +39,14 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
     newStyle.enableOsc8Hyperlinks = terminal.options().enableOsc8Hyperlinks;
 
     const std::vector<Color>& palette = terminal.ansiColors;
-    appearanceChanged = !previousStyle_ || !newStyle.hasSameValue(*previousStyle_) || palette != previousAnsiColors_;
+    appearanceChanged =
+        !previousStyle_ || !newStyle.hasSameValue(*previousStyle_) || palette != previousAnsiColors_;
     const platform::FontRef& normalFont = viewState.fonts.normal();
-    const std::optional<uint64_t> fontIdentity = normalFont ? std::optional<uint64_t>(normalFont->id()) : std::nullopt;
-    const bool bidiSettingsChanged = !(previousBidiHostPolicy_ && *previousBidiHostPolicy_ == viewState.bidiHostPolicy &&
-                                       previousBidiFont_ && previousBidiFont_ == fontIdentity);
+    const std::optional<uint64_t> fontIdentity =
+        normalFont ? std::optional<uint64_t>(normalFont->id()) : std::nullopt;
+    const bool bidiSettingsChanged =
+        !(previousBidiHostPolicy_ && *previousBidiHostPolicy_ == viewState.bidiHostPolicy &&
+          previousBidiFont_ && previousBidiFont_ == fontIdentity);
 
     firstRow = buffer.yDisp();
     yDisp = buffer.yDisp();
@@ -68,7 +71,8 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
     for (size_t index = 0; index < rows.size(); ++index)
         refreshRow(index, terminal, buffer, viewState, bidiSettingsChanged);
 
-    kitty = SnapshotKittyHooks::renderSnapshot ? SnapshotKittyHooks::renderSnapshot(terminal) : SnapshotKitty{};
+    kitty =
+        SnapshotKittyHooks::renderSnapshot ? SnapshotKittyHooks::renderSnapshot(terminal) : SnapshotKitty{};
     renderContext.emplace(viewState, style, nativeColors(viewState.appearance), cols);
     buildCursor(terminal, buffer, viewState);
     if (!deferBidiTypesetting)
@@ -92,8 +96,8 @@ void TerminalSnapshot::synchronizeArena(const CellArena& source)
     ++counters_.arenaRebuilds;
 }
 
-std::optional<std::vector<LinkMatch::RowRange>> TerminalSnapshot::settleLinkHighlight(Terminal& terminal,
-                                                                                      const FrameViewState& viewState)
+std::optional<std::vector<LinkMatch::RowRange>>
+TerminalSnapshot::settleLinkHighlight(Terminal& terminal, const FrameViewState& viewState)
 {
     const std::optional<std::vector<LinkMatch::RowRange>>& highlight = viewState.linkHighlightRange;
     // With OSC 8 links on, the view's highlight stands as it is.
@@ -111,8 +115,8 @@ std::optional<std::vector<LinkMatch::RowRange>> TerminalSnapshot::settleLinkHigh
     const int width = std::min(line ? line->count() : buffer.cols(), terminal.cols());
     if (first.range.start < 0 || first.range.start >= width)
         return std::nullopt;
-    const std::optional<Position> at =
-        terminal.resolveLinkLocation(LinkLookupLocation::buffer(Position(first.range.start, first.row)), buffer);
+    const std::optional<Position> at = terminal.resolveLinkLocation(
+        LinkLookupLocation::buffer(Position(first.range.start, first.row)), buffer);
     if (!at)
         return std::nullopt;
     std::optional<LinkMatch> match = terminal.explicitLinkMatch(*at, buffer);
@@ -125,14 +129,16 @@ std::optional<std::vector<LinkMatch::RowRange>> TerminalSnapshot::settleLinkHigh
 
 void TerminalSnapshot::sizeRows(Buffer& buffer)
 {
-    const size_t visible = size_t(std::max(std::min(int64_t(linesCount) - firstRow, int64_t(rowCount)), int64_t(0)));
+    const size_t visible =
+        size_t(std::max(std::min(int64_t(linesCount) - firstRow, int64_t(rowCount)), int64_t(0)));
     while (rows.size() > visible) {
         rowPool_.push_back(std::move(rows.back()));
         rows.pop_back();
     }
     while (rows.size() < visible) {
         // The ring fills a slot that holds no line yet with a blank line of the buffer.
-        const std::shared_ptr<BufferLine>& source = buffer.lines()[static_cast<int>(firstRow + int64_t(rows.size()))];
+        const std::shared_ptr<BufferLine>& source =
+            buffer.lines()[static_cast<int>(firstRow + int64_t(rows.size()))];
         if (!rowPool_.empty()) {
             rows.push_back(std::move(rowPool_.back()));
             rowPool_.pop_back();
@@ -159,9 +165,10 @@ void TerminalSnapshot::refreshRow(size_t index, Terminal& terminal, Buffer& buff
     if (layOut) {
         ++counters_.rowsLaidOut;
         // Rows of one paragraph share one deferred job.
-        const auto shared = std::find_if(pendingBidi_.begin(), pendingBidi_.end(), [&](const PendingBidi& entry) {
-            return entry.deferred->firstRow <= absolute && absolute <= entry.deferred->lastRow;
-        });
+        const auto shared =
+            std::find_if(pendingBidi_.begin(), pendingBidi_.end(), [&](const PendingBidi& entry) {
+                return entry.deferred->firstRow <= absolute && absolute <= entry.deferred->lastRow;
+            });
         if (shared != pendingBidi_.end()) {
             row.bidiParagraphRevision = revision;
             std::shared_ptr<TerminalBidi::DeferredParagraph> deferred = shared->deferred;
@@ -197,7 +204,8 @@ void TerminalSnapshot::completePendingBidi()
 
 SnapshotNativeColors TerminalSnapshot::nativeColors(const FrameAppearance& appearance)
 {
-    if (nativeColorCache_ && nativeColorCache_->appearance == appearance && nativeColorCache_->ansiColors == ansiColors)
+    if (nativeColorCache_ && nativeColorCache_->appearance == appearance &&
+        nativeColorCache_->ansiColors == ansiColors)
         return nativeColorCache_->nativeColors;
     SnapshotNativeColors made = SnapshotNativeColors::make(appearance, ansiColors);
     nativeColorCache_ = NativeColorCache{appearance, ansiColors, made};

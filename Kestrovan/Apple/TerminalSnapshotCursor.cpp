@@ -73,7 +73,8 @@ void TerminalSnapshot::buildCursor(Terminal& terminal, Buffer& buffer, const Fra
     data.character = concealed ? Character(U' ') : caretCharacter(cell, arena);
     data.code = concealed ? 0 : caretCode(cell, arena);
     data.width = static_cast<uint8_t>(cell.width());
-    data.attributes = attributedValue(data.cellAttribute, context.caretColor, context.caretTextColor, context);
+    data.attributes =
+        attributedValue(data.cellAttribute, context.caretColor, context.caretTextColor, context);
     if (!data.attributes.font)
         data.attributes.font = context.fonts.normal();
     if (data.attributes.font && context.glyphFallbackProvider) {
