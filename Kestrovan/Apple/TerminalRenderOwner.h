@@ -37,6 +37,7 @@
 #include "Kestrovan/ViewTerminal.h"
 #include "Platform/Sync/Mutex.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -197,8 +198,8 @@ public:
         return body();
     }
 
-    /// How long a renderer change waits for the frame in flight.
-    static constexpr double rendererWaitSeconds = 5.0;
+    /// How long a renderer change waits for the frame in flight: 5 seconds, shorter in tests.
+    void setRendererWait(std::chrono::duration<double> wait) { rendererWait_ = wait; }
 
 private:
     /// The session objects; strong references that never change after the session is made.
@@ -228,6 +229,7 @@ private:
     // Outermost of the owner's locks: frame preparation and GPU renders hold it throughout.
     platform::Mutex renderStateMutex_;
     TerminalRenderState renderState_ GUARDED_BY(renderStateMutex_);
+    std::chrono::duration<double> rendererWait_{5.0};
 };
 
 } // namespace kestrovan

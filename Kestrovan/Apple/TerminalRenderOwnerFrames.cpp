@@ -279,7 +279,7 @@ bool TerminalRenderOwner::changeRenderer(std::shared_ptr<FrameRenderer> renderer
     platform::MutexLock stateGuard(renderStateMutex_);
     if (renderState_.renderer) {
         // The old renderer's frame in flight must complete first; its slot is given back at once.
-        if (!renderState_.renderer->acquireFrameSlot(std::chrono::duration<double>(rendererWaitSeconds)))
+        if (!renderState_.renderer->acquireFrameSlot(rendererWait_))
             return false;
         renderState_.renderer->releaseFrameSlot();
     }

@@ -21,9 +21,10 @@ inline const FrameFontSet& terminalFonts()
 {
     static const FrameFontSet fonts = [] {
         for (const char* style : {"Regular", "Bold", "Italic", "BoldItalic"})
-            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" + style +
-                                                 ".ttf");
-        return FrameFontSet(platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 12)));
+            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" +
+                                                 style + ".ttf");
+        return FrameFontSet(
+            platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 12)));
     }();
     return fonts;
 }

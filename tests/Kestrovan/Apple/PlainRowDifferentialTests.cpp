@@ -99,30 +99,38 @@ TEST(PlainRowDifferentialTests, ThePlainPathResolvesEveryColumnLikeTheAttributed
                     ++runIndex;
                     runEnd += segment.attributedString.runs()[runIndex].length;
                 }
-                const SnapshotTextAttributes& attributed = *segment.attributedString.runs()[runIndex].attributes;
-                const PlainRun& run = *std::find_if(plain->runs.begin(), plain->runs.end(),
-                                                    [&](const PlainRun& r) { return r.start <= column && column < r.end; });
+                const SnapshotTextAttributes& attributed =
+                    *segment.attributedString.runs()[runIndex].attributes;
+                const PlainRun& run =
+                    *std::find_if(plain->runs.begin(), plain->runs.end(),
+                                  [&](const PlainRun& r) { return r.start <= column && column < r.end; });
                 const PlainRunStyle& style = run.style;
                 const std::string where = "round " + std::to_string(round) + " row " + std::to_string(row) +
                                           " column " + std::to_string(column);
-                EXPECT_EQ(char16_t(plain->bytes[size_t(column)]), segment.attributedString.text()[size_t(column)])
+                EXPECT_EQ(char16_t(plain->bytes[size_t(column)]),
+                          segment.attributedString.text()[size_t(column)])
                     << where;
                 EXPECT_EQ(context.fonts.font(style.fontIndex), attributed.font) << where;
-                EXPECT_EQ(builder.platformColor(style.foreground, context), attributed.foregroundColor) << where;
+                EXPECT_EQ(builder.platformColor(style.foreground, context), attributed.foregroundColor)
+                    << where;
                 EXPECT_EQ(builder.platformColor(style.shapeColor, context), attributed.shapeColor) << where;
-                EXPECT_EQ(builder.platformColor(style.background, context), attributed.backgroundColor) << where;
+                EXPECT_EQ(builder.platformColor(style.background, context), attributed.backgroundColor)
+                    << where;
                 EXPECT_EQ(style.explicitBackground, attributed.explicitBackground) << where;
                 EXPECT_EQ(style.selectionBackground, attributed.selectionBackgroundColor) << where;
                 ASSERT_EQ(style.underline.has_value(), attributed.underlineColor.has_value()) << where;
                 if (style.underline) {
-                    EXPECT_EQ(builder.platformColor(style.underline->color, context), *attributed.underlineColor)
+                    EXPECT_EQ(builder.platformColor(style.underline->color, context),
+                              *attributed.underlineColor)
                         << where;
                     EXPECT_EQ(style.underline->nsStyle, attributed.underlineStyle) << where;
                     EXPECT_EQ(style.underline->style, attributed.kestrovanUnderlineStyle) << where;
                 }
-                ASSERT_EQ(style.strikethrough.has_value(), attributed.strikethroughColor.has_value()) << where;
+                ASSERT_EQ(style.strikethrough.has_value(), attributed.strikethroughColor.has_value())
+                    << where;
                 if (style.strikethrough) {
-                    EXPECT_EQ(builder.platformColor(*style.strikethrough, context), *attributed.strikethroughColor)
+                    EXPECT_EQ(builder.platformColor(*style.strikethrough, context),
+                              *attributed.strikethroughColor)
                         << where;
                 }
             }

@@ -18,7 +18,8 @@ struct BuilderFixture
     SnapshotTextBuilder builder;
     FrameViewState state;
 
-    explicit BuilderFixture(int cols = 10, int rows = 3) : terminal(cols, rows), state(testing::viewState(cols, rows))
+    explicit BuilderFixture(int cols = 10, int rows = 3)
+        : terminal(cols, rows), state(testing::viewState(cols, rows))
     {}
 
     void feed(std::string_view bytes) { terminal.t().feed(bytes); }
@@ -76,7 +77,8 @@ const NativeColor clear = NativeColor::sRGB(0, 0, 0, 0);
 TEST(SnapshotTextBuilderTests, SegmentsHoldCellsOfOneWidthAndMapTextBackToCells)
 {
     BuilderFixture f(8, 2);
-    f.feed("ab\xe4\xb8\xad" "cd");
+    f.feed("ab\xe4\xb8\xad"
+           "cd");
     const ViewLineInfo info = f.row();
     ASSERT_EQ(info.segments.size(), 3u);
     const int widths[] = {1, 2, 1};
@@ -90,7 +92,8 @@ TEST(SnapshotTextBuilderTests, SegmentsHoldCellsOfOneWidthAndMapTextBackToCells)
     EXPECT_EQ(info.segments[2].attributedString.text(), u"cd  ") << "the blank tail joins the last run";
     EXPECT_EQ(info.segments[0].utf16ToCellOrdinal, (std::vector<int>{0, 1}));
     EXPECT_EQ(info.segments[0].cellOrdinals(1, 1), (std::pair<int, int>{1, 2}));
-    EXPECT_EQ(info.segments[0].cellOrdinals(5, 1), (std::pair<int, int>{1, 2})) << "past the end: the last cell";
+    EXPECT_EQ(info.segments[0].cellOrdinals(5, 1), (std::pair<int, int>{1, 2}))
+        << "past the end: the last cell";
 
     // A row of default blanks is one run of spaces with nothing of its own.
     const ViewLineInfo blank = f.row(1);
@@ -117,7 +120,8 @@ TEST(SnapshotTextBuilderTests, ColoursFollowInverseBoldBrighteningAndCollapse)
     EXPECT_EQ(cellAt(info, 1).attributes.foregroundColor, f.palette(11)) << "bold 3 brightens to 11";
     EXPECT_EQ(cellAt(info, 1).attributes.font, testing::terminalFonts().bold());
     EXPECT_EQ(cellAt(info, 2).attributes.foregroundColor, f.palette(7)) << "bold 7 stays 7";
-    EXPECT_EQ(cellAt(info, 3).attributes.foregroundColor, f.palette(9)) << "bright colours stay without collapse";
+    EXPECT_EQ(cellAt(info, 3).attributes.foregroundColor, f.palette(9))
+        << "bright colours stay without collapse";
 
     // Collapse: only the bright colours 8-15 fall onto their base and take the bold font.
     f.state.useBrightColors = false;
@@ -165,7 +169,8 @@ TEST(SnapshotTextBuilderTests, ConcealedAndBlinkHiddenTextKeepsOnlyItsBackground
         p.state.textBlinkVisible = blinkVisible;
         const std::optional<PlainRow> plain = p.plain();
         ASSERT_TRUE(plain);
-        EXPECT_EQ(std::string(plain->bytes.begin(), plain->bytes.begin() + 6), blinkVisible ? "  blok" : "    ok");
+        EXPECT_EQ(std::string(plain->bytes.begin(), plain->bytes.begin() + 6),
+                  blinkVisible ? "  blok" : "    ok");
         const PlainRunStyle& concealed = plain->runs[0].style;
         EXPECT_EQ(plain->runs[0].end, 2) << "the concealed run ends with the concealed cells";
         EXPECT_EQ(concealed.foreground, PlainColor::native(clear));
@@ -192,7 +197,8 @@ TEST(SnapshotTextBuilderTests, SelectionLinksAndTextPresentation)
     EXPECT_EQ(link.attributes.underlineStyle, UnderlineStyleNumber::single);
     EXPECT_EQ(link.attributes.kestrovanUnderlineStyle, UnderlineStyle::dashed);
     EXPECT_EQ(link.attributes.underlineColor, testing::native(*f.state.appearance.linkUnderlineColor));
-    EXPECT_EQ(link.attributes.foregroundColor, testing::native(*f.state.appearance.linkColor)) << "a dim link: the link colour";
+    EXPECT_EQ(link.attributes.foregroundColor, testing::native(*f.state.appearance.linkColor))
+        << "a dim link: the link colour";
     EXPECT_EQ(cellAt(info, 2).attributes.kestrovanUnderlineStyle, UnderlineStyle::single) << "past the link";
 
     const DrawnCell selected = cellAt(info, 4);
@@ -278,8 +284,8 @@ TEST(SnapshotTextBuilderTests, ThePlainPathRefusesRowsItCannotDraw)
     }
     BuilderFixture bidi(6, 1);
     bidi.feed("ab");
-    bidi.terminal.buffer().lines()[0]->setBidiState(BidiPresentationState{
-        BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, false});
+    bidi.terminal.buffer().lines()[0]->setBidiState(
+        BidiPresentationState{BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, false});
     testing::refresh(bidi.snapshot, bidi.terminal.t(), bidi.state);
     ASSERT_TRUE(bidi.snapshot.rows[0]->bidiLayout);
     EXPECT_FALSE(bidi.builder.plainRow(*bidi.snapshot.rows[0], 0, *bidi.snapshot.renderContext));
