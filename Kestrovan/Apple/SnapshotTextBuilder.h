@@ -111,6 +111,7 @@ public:
     struct CacheSizes
     {
         size_t attributes = 0;
+        size_t plainStyles = 0;
         size_t glyphCoverage = 0;
         size_t dimmed = 0;
         size_t contrasted = 0;
@@ -169,6 +170,9 @@ private:
     double contrastRatio_ = 1.0;
     std::unordered_map<AttributeCacheKey, SnapshotTextAttributesRef, AttributeCacheKeyHash>
         packedAttributeCache_;
+    // The plain path's styles by the same key: a style depends only on the attribute, the link
+    // state and the context, so within one context identity it is worked out once.
+    std::unordered_map<AttributeCacheKey, PlainRunStyle, AttributeCacheKeyHash> plainStyleCache_;
     uint64_t attributeCacheContextID_ = UINT64_MAX;
     std::unordered_map<CoverageKey, bool, CoverageKeyHash> glyphCoverageCache_;
     /// The provider's fallback font: not asked yet, or asked with its answer (possibly none).

@@ -337,6 +337,7 @@ void SnapshotTextBuilder::prepareAttributeCache(const SnapshotRenderContext& con
         return;
     // Every cached colour and font belongs to the old context: a new identity resolves afresh.
     packedAttributeCache_.clear();
+    plainStyleCache_.clear();
     glyphCoverageCache_.clear();
     dimmedColors_.clear();
     cachedGlyphFallbackFont_.reset();
@@ -400,8 +401,8 @@ platform::FontRef SnapshotTextBuilder::resolvedFont(const Character& character, 
 
 SnapshotTextBuilder::CacheSizes SnapshotTextBuilder::cacheSizes() const
 {
-    return CacheSizes{packedAttributeCache_.size(), glyphCoverageCache_.size(), dimmedColors_.size(),
-                      contrastedColors_.size()};
+    return CacheSizes{packedAttributeCache_.size(), plainStyleCache_.size(), glyphCoverageCache_.size(),
+                      dimmedColors_.size(), contrastedColors_.size()};
 }
 
 } // namespace kestrovan

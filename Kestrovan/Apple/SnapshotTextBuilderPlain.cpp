@@ -68,14 +68,19 @@ std::optional<PlainRow> SnapshotTextBuilder::plainRow(const TerminalSnapshotRow&
     const int stored = line.count();
     const std::optional<SelectedColumns> selectedColumns = context.selection.columns(absoluteRow);
 
+    prepareAttributeCache(context);
     PlainRow result;
     result.bytes.reserve(size_t(columns));
+    // Most rows change style a few times; one reservation covers them.
+    result.runs.reserve(32);
     std::optional<PackedAttributeKey> decodedKey;
     Attribute attribute;
     PackedAttributeKey previousKey;
     bool previousLink = false;
     bool previousSelected = false;
     bool previousHidden = false;
+    // The cached style the last run was made from when it took one unchanged; null otherwise.
+    const PlainRunStyle* lastBase = nullptr;
 
     for (int column = 0; column < columns; ++column) {
         const PackedCell cell = stored > 0 ? line.packed(std::min(column, stored - 1)) : PackedCell();
@@ -109,7 +114,26 @@ std::optional<PlainRow> SnapshotTextBuilder::plainRow(const TerminalSnapshotRow&
             result.runs.back().end = column + 1;
             continue;
         }
-        PlainRunStyle style = plainStyle(attribute, link, context);
+        auto cached = plainStyleCache_.find(AttributeCacheKey{key, link});
+        if (cached == plainStyleCache_.end())
+            cached =
+                plainStyleCache_.emplace(AttributeCacheKey{key, link}, plainStyle(attribute, link, context))
+                    .first;
+        const PlainRunStyle& base = cached->second;
+        if (!selected && !hidden) {
+            // The common case needs no copy: the cached style is compared, and copied only into
+            // a new run. The same cached style as the last run's merges without a comparison.
+            if (!result.runs.empty() &&
+                (lastBase == &base || sameAttributes(result.runs.back().style, base, context))) {
+                result.runs.back().end = column + 1;
+            } else {
+                result.runs.push_back(PlainRun{column, column + 1, base});
+            }
+            lastBase = &base;
+            continue;
+        }
+        lastBase = nullptr;
+        PlainRunStyle style = base;
         if (selected) {
             const PlainColor text = PlainColor::native(context.selectedTextForegroundColor);
             style.selectionBackground = context.selectionFillColor;

@@ -114,7 +114,8 @@ TEST(TerminalSnapshotTests, SynchronizedOutputLeavesTheSnapshotUntouched)
     f.t().feed(std::string_view("before"));
     testing::refresh(snapshot, f.t());
     f.t().feed(std::string_view("\x1b[?2026h\rafter!"));
-    EXPECT_EQ(testing::refresh(snapshot, f.t()), TerminalSnapshot::RefreshResult::skippedForSynchronizedOutput);
+    EXPECT_EQ(testing::refresh(snapshot, f.t()),
+              TerminalSnapshot::RefreshResult::skippedForSynchronizedOutput);
     const TerminalSnapshotRow& row = *snapshot.rows[0];
     EXPECT_EQ(row.text(0, PackedCellView{row.line->packed(0), row.line->arena().get()}), "b");
     f.t().feed(std::string_view("\x1b[?2026l"));
