@@ -5,6 +5,7 @@
 // ratios are printed at the end. Allocations per refresh are counted with a replaced allocator.
 #include "../tests/CountingAllocator.h"
 #include "BenchRatio.h"
+
 #include "Kestrovan/Apple/SnapshotTextBuilder.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/Terminal.h"
@@ -34,9 +35,10 @@ FrameViewState benchViewState()
 {
     static const FrameFontSet fonts = [] {
         for (const char* style : {"Regular", "Bold", "Italic", "BoldItalic"})
-            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" + style +
-                                                 ".ttf");
-        return FrameFontSet(platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 12)));
+            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" +
+                                                 style + ".ttf");
+        return FrameFontSet(
+            platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 12)));
     }();
     FrameViewState state;
     state.fonts = fonts;

@@ -3,6 +3,7 @@
 // render context and cursor). This file replaces the binary's global allocation functions (see
 // CountingAllocator.h); they count only between `startCounting()` and `stopCounting()`.
 #include "CountingAllocator.h"
+
 #include "Kestrovan/Apple/FrameTestSupport.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/RecordingTerminalDelegate.h"
