@@ -164,7 +164,7 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
     Attribute attribute;
     std::optional<PackedAttributeKey> decodedKey;
     SnapshotTextAttributesRef cellAttrs;
-    std::optional<SnapshotKittyPlaceholder> previousPlaceholder;
+    std::optional<KittyPlaceholderCell> previousPlaceholder;
     std::optional<Attribute> previousPlaceholderAttribute;
 
     const auto flush = [&] {
@@ -289,11 +289,11 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
             visual += width;
             return;
         }
-        if (SnapshotKittyHooks::decodePlaceholder && scalar == 0x10EEEE) {
-            std::u32string_view scalars(character.scalars);
-            std::optional<SnapshotKittyPlaceholder> placeholder = SnapshotKittyHooks::decodePlaceholder(
-                std::span<const uint32_t>(reinterpret_cast<const uint32_t*>(scalars.data()), scalars.size()),
-                attribute, absoluteRow, visual, previousPlaceholder, previousPlaceholderAttribute);
+        if (scalar == KittyPlaceholder::placeholderScalar) {
+            // The placeholder's diacritics are the rest of its cluster.
+            std::optional<KittyPlaceholderCell> placeholder =
+                KittyPlaceholderDecoder::decode(Character(decodeUtf8(text)), attribute, absoluteRow, visual,
+                                                previousPlaceholder, previousPlaceholderAttribute);
             if (placeholder) {
                 info.kittyPlaceholders.push_back(*placeholder);
                 previousPlaceholder = std::move(placeholder);

@@ -71,8 +71,7 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
     for (size_t index = 0; index < rows.size(); ++index)
         refreshRow(index, terminal, buffer, viewState, bidiSettingsChanged);
 
-    kitty =
-        SnapshotKittyHooks::renderSnapshot ? SnapshotKittyHooks::renderSnapshot(terminal) : SnapshotKitty{};
+    kitty.renderSnapshot = terminal.kittyGraphicsRenderSnapshot();
     renderContext.emplace(viewState, style, nativeColors(viewState.appearance), cols);
     buildCursor(terminal, buffer, viewState);
     if (!deferBidiTypesetting)

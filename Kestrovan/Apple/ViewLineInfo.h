@@ -8,9 +8,9 @@
 #pragma once
 
 #include "Kestrovan/Apple/CustomGlyphTables.h"
-#include "Kestrovan/Apple/SnapshotKitty.h"
 #include "Kestrovan/Apple/SnapshotTextAttributes.h"
 #include "Kestrovan/Apple/TerminalSnapshotRow.h"
+#include "Kestrovan/Portable/KittyPlaceholderDecoder.h"
 #include "Platform/Text/AttributedText.h"
 
 #include <cstdint>
@@ -99,7 +99,7 @@ struct ViewLineInfo
 {
     std::vector<ViewLineSegment> segments;
     std::vector<std::shared_ptr<SnapshotImage>> images;
-    std::vector<SnapshotKittyPlaceholder> kittyPlaceholders;
+    std::vector<KittyPlaceholderCell> kittyPlaceholders;
     std::vector<BlockElementRenderItem> blockElements;
     std::vector<BoxDrawingRenderItem> boxDrawings;
     std::vector<PowerlineRenderItem> powerlineGlyphs;

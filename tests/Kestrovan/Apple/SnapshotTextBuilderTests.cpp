@@ -230,6 +230,15 @@ TEST(SnapshotTextBuilderTests, CustomDrawnCellsAndShapeColours)
     EXPECT_EQ(info.powerlineGlyphs[0].foregroundColor, f.palette(1));
     EXPECT_EQ(cellAt(info, 0).text, u" ") << "an item leaves a space in the text";
 
+    // Kitty placeholder cells (image 42 in the foreground colour, row and column diacritics)
+    // become placeholders, concealed or not: they stand for pieces of an image.
+    BuilderFixture kitty(6, 1);
+    kitty.feed("\x1b[38;5;42m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\x1b[8m\xf4\x8e\xbb\xae");
+    const ViewLineInfo pieces = kitty.row();
+    ASSERT_EQ(pieces.kittyPlaceholders.size(), 2u);
+    EXPECT_EQ(pieces.kittyPlaceholders[0].imageId, 42u);
+    EXPECT_EQ(pieces.kittyPlaceholders[1].placeholderCol, 1) << "the second cell continues the first";
+
     // Without custom glyphs and with a contrast floor, shapes keep their hue while text adjusts.
     f.state.customBlockGlyphs = false;
     f.state.minimumContrastRatio = 7;

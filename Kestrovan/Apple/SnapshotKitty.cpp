@@ -1,8 +1,0 @@
-#include "Kestrovan/Apple/SnapshotKitty.h"
-
-namespace kestrovan {
-
-SnapshotKittyHooks::RenderSnapshot SnapshotKittyHooks::renderSnapshot = nullptr;
-SnapshotKittyHooks::DecodePlaceholder SnapshotKittyHooks::decodePlaceholder = nullptr;
-
-} // namespace kestrovan
