@@ -1,8 +1,10 @@
 #include "Kestrovan/Apple/FrameTestSupport.h"
 #include "Kestrovan/Apple/RenderTestSupport.h"
+#include "Kestrovan/Apple/SnapshotTextBuilder.h"
 #include "Kestrovan/Apple/TerminalRenderOwner.h"
 #include "Kestrovan/Buffer.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -172,6 +174,42 @@ TEST(FramePreparationTests, TheImmediateSnapshotConsumesNoChanges)
     EXPECT_FALSE(f.owner->metalHasPreparedSnapshot());
     // The changed rows are still there for the next prepared frame.
     EXPECT_EQ(f.owner->prepareFrame(request())->mainEffects.rangeChanged, (FrameChangedRange{0, 0}));
+}
+
+TEST(FramePreparationTests, FramesArePreparedAndDrawnWhileOutputArrives)
+{
+    RenderOwnerFixture f(40, 10);
+    auto renderer = std::make_shared<RecordingFrameRenderer>();
+    f.owner->replaceMetalRenderer(renderer, true);
+    f.owner->mailbox().state.withLock(
+        [](TerminalRenderMailbox::State& box) { box.latestViewState = testing::viewState(40, 10); });
+    std::atomic<bool> done{false};
+    std::thread parser([&] {
+        for (int i = 0; i < 400; ++i)
+            f.feed("\x1b[3" + std::to_string(i % 8) + "mline " + std::to_string(i) + " \xe4\xb8\xad\r\n");
+        done = true;
+    });
+    // The render thread's loop: prepare, draw, and read the snapshot as a renderer would.
+    SnapshotTextBuilder builder;
+    int frames = 0;
+    while (!done || frames < 3) {
+        if (f.owner->renderPublishedFrame())
+            ++frames;
+        f.owner->withRenderState([&] {
+            const std::shared_ptr<TerminalSnapshot> snapshot = f.owner->snapshot();
+            if (snapshot->renderContext) {
+                for (size_t row = 0; row < snapshot->rows.size(); ++row)
+                    builder.buildAttributedString(*snapshot->rows[row], snapshot->firstRow + int64_t(row),
+                                                  *snapshot->renderContext);
+            }
+        });
+    }
+    parser.join();
+    f.owner->renderPublishedFrame();
+    EXPECT_EQ(renderer->completedRenderCount(), frames + 1);
+    const std::vector<std::string> text = f.owner->visibleRowsText(8, 9);
+    ASSERT_EQ(text.size(), 1u);
+    EXPECT_EQ(text[0].substr(0, 8), "line 399");
 }
 
 TEST(FramePreparationDeathTests, ChangingTheRendererUnderTheTerminalLockStops)
