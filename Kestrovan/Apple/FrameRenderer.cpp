@@ -52,6 +52,13 @@ bool RecordingFrameRenderer::hasPreparedSnapshot() const
 
 void RecordingFrameRenderer::render()
 {
+    recordRender();
+    // A presented frame is announced to the process-wide hook, as a GPU renderer does.
+    terminalFramePresentedHandler().call();
+}
+
+void RecordingFrameRenderer::recordRender()
+{
     platform::MutexLock guard(mutex_);
     RenderRecord record;
     if (prepared_ && prepared_->snapshot) {

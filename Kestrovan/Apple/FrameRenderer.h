@@ -7,6 +7,7 @@
 // given, so the frame road can be driven and checked end to end.
 #pragma once
 
+#include "Kestrovan/Apple/FrameValues.h"
 #include "Kestrovan/Apple/SnapshotRenderContext.h"
 #include "Platform/Sync/Mutex.h"
 
@@ -48,7 +49,8 @@ public:
 };
 
 /// A renderer that draws nothing: it records each render with the rows and cursor row it was
-/// given, and lets a test hold its frame in flight to see a replacement wait or time out.
+/// given and calls the frame-presented hook, and lets a test hold its frame in flight to see a
+/// replacement wait or time out.
 class RecordingFrameRenderer final : public FrameRenderer
 {
 public:
@@ -75,6 +77,8 @@ public:
     int preparedSnapshotStores() const;
 
 private:
+    void recordRender();
+
     mutable platform::Mutex mutex_;
     std::condition_variable slotFreed_;
     bool slotTaken_ GUARDED_BY(mutex_) = false;

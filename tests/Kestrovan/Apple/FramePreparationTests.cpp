@@ -138,8 +138,12 @@ TEST(FramePreparationTests, TheMailboxAndTheRendererSlot)
     });
 
     ASSERT_TRUE(f.owner->replaceMetalRenderer(renderer, true));
+    int presented = 0;
+    terminalFramePresentedHandler().replace([&] { ++presented; });
     f.feed("\r\nmore");
     effects = f.owner->renderPublishedFrame();
+    terminalFramePresentedHandler().replace(nullptr);
+    EXPECT_EQ(presented, 1);
     EXPECT_TRUE(effects->notifyAccessibility);
     ASSERT_EQ(renderer->renders().size(), 1u);
     EXPECT_EQ(renderer->renders()[0].rowCount, 3u);

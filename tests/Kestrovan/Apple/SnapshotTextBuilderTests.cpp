@@ -95,6 +95,16 @@ TEST(SnapshotTextBuilderTests, SegmentsHoldCellsOfOneWidthAndMapTextBackToCells)
     EXPECT_EQ(info.segments[0].cellOrdinals(5, 1), (std::pair<int, int>{1, 2}))
         << "past the end: the last cell";
 
+    // A surrogate pair and a text-presentation selector map to the cell they draw.
+    BuilderFixture emoji(6, 1);
+    emoji.feed("\xf0\x9f\x98\x80\xe2\x9d\xa4x");
+    const ViewLineInfo emojiRow = emoji.row();
+    ASSERT_EQ(emojiRow.segments.size(), 2u);
+    EXPECT_EQ(emojiRow.segments[0].utf16ToCellOrdinal, (std::vector<int>{0, 0}));
+    EXPECT_EQ(emojiRow.segments[1].attributedString.text().substr(0, 3), u"\u2764\uFE0Ex");
+    EXPECT_EQ(emojiRow.segments[1].cellOrdinals(0, 2), (std::pair<int, int>{0, 1}));
+    EXPECT_EQ(emojiRow.segments[1].cellOrdinals(2, 1), (std::pair<int, int>{1, 2}));
+
     // A row of default blanks is one run of spaces with nothing of its own.
     const ViewLineInfo blank = f.row(1);
     ASSERT_EQ(blank.segments.size(), 1u);
