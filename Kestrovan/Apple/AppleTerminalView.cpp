@@ -151,27 +151,32 @@ TerminalViewCrossThreadState TerminalView::crossThreadState() const
 
 void TerminalView::setMailboxUpdateScroller()
 {
-    mailbox_.withLock([](PendingMailboxState& state) { state.updateScroller = true; });
+    renderOwner_->mailbox().state.withLock(
+        [](TerminalRenderMailbox::State& state) { state.updateScroller = true; });
 }
 
 void TerminalView::setMailboxSuppressAccessibility(bool suppress)
 {
-    mailbox_.withLock([suppress](PendingMailboxState& state) { state.suppressAccessibility = suppress; });
+    renderOwner_->mailbox().state.withLock(
+        [suppress](TerminalRenderMailbox::State& state) { state.suppressAccessibility = suppress; });
 }
 
 void TerminalView::storePendingSize(FrameTerminalSize size)
 {
-    mailbox_.withLock([size](PendingMailboxState& state) { state.pendingSize = size; });
+    renderOwner_->mailbox().state.withLock(
+        [size](TerminalRenderMailbox::State& state) { state.pendingSize = size; });
 }
 
 std::vector<int64_t> TerminalView::mailboxBlinkRows() const
 {
-    return mailbox_.withLock([](const PendingMailboxState& state) { return state.blinkRows; });
+    return renderOwner_->mailbox().state.withLock(
+        [](const TerminalRenderMailbox::State& state) { return state.blinkRows; });
 }
 
-PendingMailboxState TerminalView::pendingFrameRequests() const
+TerminalRenderMailbox::State TerminalView::pendingFrameRequests() const
 {
-    return mailbox_.withLock([](const PendingMailboxState& state) { return state; });
+    return renderOwner_->mailbox().state.withLock(
+        [](const TerminalRenderMailbox::State& state) { return state; });
 }
 
 void TerminalView::requestScrollerUpdate()

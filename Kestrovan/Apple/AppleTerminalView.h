@@ -28,16 +28,20 @@
 
 #include "Kestrovan/Apple/BellPolicy.h"
 #include "Kestrovan/Apple/CaretView.h"
+#include "Kestrovan/Apple/FrameCaptureCache.h"
 #include "Kestrovan/Apple/FrameDriver.h"
 #include "Kestrovan/Apple/FrameDriverSignal.h"
+#include "Kestrovan/Apple/FrameValues.h"
+#include "Kestrovan/Apple/RenderLoop.h"
 #include "Kestrovan/Apple/SnapshotStyle.h"
 #include "Kestrovan/Apple/TerminalFeedSender.h"
 #include "Kestrovan/Apple/TerminalInputSender.h"
 #include "Kestrovan/Apple/TerminalProgressBarView.h"
+#include "Kestrovan/Apple/TerminalRenderMailbox.h"
 #include "Kestrovan/Apple/TerminalRenderOwner.h"
+#include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/Apple/TerminalViewDelegate.h"
 #include "Kestrovan/Apple/TerminalViewDiagnostics.h"
-#include "Kestrovan/Apple/TerminalViewPendingTypes.h"
 #include "Kestrovan/Apple/ViewColorMapper.h"
 #include "Kestrovan/Apple/WheelReportBudget.h"
 #include "Kestrovan/Locked.h"
@@ -73,6 +77,17 @@ namespace kestrovan {
 
 class SearchService;
 class SelectionService;
+
+/// The surface a GPU renderer draws into, as the view's frame submission sees it.
+class FrameRenderTarget
+{
+public:
+    virtual ~FrameRenderTarget() = default;
+    /// True when the view must call the renderer itself to draw now; false when the surface draws
+    /// on its own schedule after `requestDisplay`.
+    virtual bool needsExternalDrawCall() const = 0;
+    virtual void requestDisplay() = 0;
+};
 
 class TerminalView : public platform::ViewCore,
                      public TerminalDelegate,
@@ -520,8 +535,40 @@ public:
 
     // --- Frames (AppleTerminalViewFrame.cpp) -------------------------------------------------------
 
-    /// One tick of the frame driver.
+    /// One tick of the frame driver: captures the view's settings and hands them to the render
+    /// loop, or prepares the frame here and applies it.
     void frameTick();
+    /// The view's render settings for a frame; absent before the view has a terminal.
+    std::optional<FrameViewState> captureFrameViewState();
+    /// What a prepared frame asks of the main thread, in order: size report, scroller, text blink,
+    /// changed rows, accessibility, selection, scroll report, debug view.
+    void applyFrameSideEffects(const MainFrameEffects& effects);
+    /// Places the caret over the frame's cursor and gives it the character under it.
+    void updateCursorPosition(const std::optional<SnapshotCursor>& cursor, int rowCount);
+    /// Starts drawing a prepared frame: a GPU draw, or the CPU path's dirty rectangle.
+    void submitFrameDraw(const PreparedFrame& frame);
+    /// Moves the caret to the terminal's cursor outside a tick.
+    void updateCursorPosition();
+    /// Prepares a GPU snapshot outside a tick; false without a terminal or renderer.
+    bool refreshSnapshotForMetal();
+
+    /// The render loop that prepares and draws frames off the main thread (GPU path); none draws
+    /// on the main thread.
+    std::shared_ptr<RenderLoop> renderLoop() const;
+    void setRenderLoop(std::shared_ptr<RenderLoop> loop);
+    /// The GPU surface, when frames are drawn on the GPU.
+    std::shared_ptr<FrameRenderTarget> renderTarget;
+    std::optional<double> metalScaleFactorOverride;
+    MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
+    std::shared_ptr<const TerminalGlyphFallbackProvider> glyphFallbackProvider;
+
+    /// Accessibility announcements; the widget speaks them. Counted here.
+    virtual void postAccessibilityValueChanged() { ++accessibilityValueChanges_; }
+    virtual void postAccessibilitySelectedTextChanged() { ++accessibilitySelectionChanges_; }
+    uint64_t accessibilityValueChanges() const { return accessibilityValueChanges_; }
+    uint64_t accessibilitySelectionChanges() const { return accessibilitySelectionChanges_; }
+    /// Refreshes an attached debug overlay after each frame.
+    virtual void updateDebugView() {}
 
     // --- The toolkit's side (platform::ViewCore) ---------------------------------------------------
 
@@ -547,7 +594,7 @@ public:
     platform::MainThreadTimers& timers() { return *timers_; }
     TerminalViewCrossThreadState crossThreadState() const;
     /// The requests waiting for the next frame (pending size, scroller and accessibility flags).
-    PendingMailboxState pendingFrameRequests() const;
+    TerminalRenderMailbox::State pendingFrameRequests() const;
     const TerminalOptions& startupOptions() const { return startupOptions_; }
 
     // --- Settings the frame capture reads ----------------------------------------------------------
@@ -600,6 +647,10 @@ private:
     void applyCursorStyleOnMain(CursorStyle style);
     void applyTextBlinkTick();
     void applyCursorColorOnMain(const std::optional<platform::NativeColor>& color);
+    /// The frame capture itself, once the link preview check is done.
+    FrameViewState makeFrameViewState();
+    /// Drops the link preview when OSC 8 links were switched off.
+    void removeUrlPreviewIfLinksOff();
 
     // Host and delegate.
     platform::ViewHost* host_ = nullptr;
@@ -628,7 +679,14 @@ private:
     Locked<std::vector<TerminalProgramStatus>> programStatusState_;
     Locked<Terminal::MouseMode> mouseModeState_{Terminal::MouseMode::off};
     Locked<KittyClipboardCapabilities> kittyClipboardCapabilities_;
-    Locked<PendingMailboxState> mailbox_;
+    // Frames.
+    FrameCaptureCache frameCaptureCache_;
+    /// Guards the render loop's slot, which the render thread's teardown may clear.
+    mutable platform::Mutex viewStateLock_;
+    std::shared_ptr<RenderLoop> renderLoop_ GUARDED_BY(viewStateLock_);
+    SnapshotSelectionState accessibilitySelection_;
+    uint64_t accessibilityValueChanges_ = 0;
+    uint64_t accessibilitySelectionChanges_ = 0;
 
     // Fonts and cell.
     platform::FontSet fontSet_;

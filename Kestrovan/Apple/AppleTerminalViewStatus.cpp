@@ -21,7 +21,14 @@ TerminalView::Diagnostics TerminalView::diagnostics()
     } else {
         counters.ticks = counters.frames = counters.idleTicks = counters.pauses = counters.immediateTicks = 0;
     }
-    // Without a GPU renderer or a render loop the stored values of their counters stand.
+    counters.renders = diagnosticsState_->withLock([](const Diagnostics& stored) { return stored.renders; }) +
+                       renderOwner_->completedMetalRenders();
+    // Without a render loop (or a GPU renderer) the stored values of its counters stand.
+    if (const std::shared_ptr<RenderLoop> loop = renderLoop()) {
+        const RenderLoopCounters loopCounters = loop->counters();
+        counters.renderLoopFrames = loopCounters.frames;
+        counters.renderLoopCoalesced = loopCounters.coalesced;
+    }
     return counters;
 }
 
@@ -30,6 +37,8 @@ void TerminalView::resetDiagnostics()
     diagnosticsState_->withLock([](Diagnostics& stored) { stored = Diagnostics{}; });
     if (frameDriver_)
         frameDriver_->resetCounters();
+    if (const std::shared_ptr<RenderLoop> loop = renderLoop())
+        loop->resetCounters();
 }
 
 // --- Bell ------------------------------------------------------------------------------------------

@@ -1,7 +1,11 @@
 #include "Kestrovan/Apple/CaretView.h"
 
 #include "Kestrovan/Apple/AppleTerminalView.h"
+#include "Kestrovan/Apple/CustomGlyphTables.h"
 #include "Kestrovan/Apple/GlyphSlotFit.h"
+#include "Kestrovan/UnicodeUtil.h"
+
+#include <string>
 
 namespace kestrovan {
 
@@ -12,6 +16,56 @@ CaretView::CaretView(std::weak_ptr<TerminalView> terminal, platform::Rect frame,
 {
     drawState_.renderCursorColor = defaultColor;
     drawState_.renderTextColor = platform::NativeColor::sRGB(0, 0, 0);
+}
+
+namespace {
+
+std::u16string utf16(const std::u32string& scalars)
+{
+    std::u16string text;
+    for (char32_t scalar : scalars) {
+        if (scalar < 0x10000) {
+            text.push_back(char16_t(scalar));
+        } else {
+            scalar -= 0x10000;
+            text.push_back(char16_t(0xD800 + (scalar >> 10)));
+            text.push_back(char16_t(0xDC00 + (scalar & 0x3FF)));
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+void CaretView::setText(const CaretRenderData& data)
+{
+    drawState_.glyphColumnWidth = data.width >= 2 ? data.width : 1;
+    drawState_.renderCursorColor = data.cursorColor;
+    drawState_.renderTextColor = data.textColor;
+    drawState_.renderCustomBlockGlyphs = data.customBlockGlyphs;
+    drawState_.renderNormalFont = data.normalFont;
+    // Blinking text in its hidden phase hides under the caret too.
+    std::u32string scalars = U" ";
+    drawState_.powerlineCodePoint.reset();
+    if (data.textBlinkVisible || !data.cellAttribute.style.contains(CharacterStyle::blink)) {
+        scalars = data.character.scalars.empty() ? std::u32string(U" ") : data.character.scalars;
+        if (PowerlineRenderer::glyph(data.code))
+            drawState_.powerlineCodePoint = data.code;
+    }
+    // Without a placement policy, a character that prefers text presentation is asked for it, as
+    // the row's text does.
+    if (!data.attributes.glyphPolicy && UnicodeUtil::prefersTextPresentation(Character(scalars).utf8()))
+        scalars.push_back(U'\uFE0E');
+    const platform::FontRef font = data.attributes.font ? data.attributes.font : data.normalFont;
+    if (font) {
+        const std::u16string text = utf16(scalars);
+        const platform::FontRun run{uint32_t(text.size()), font};
+        drawState_.character = CaretCharacter{platform::ShapedLine::shape(text, std::span(&run, 1)),
+                                              {data.attributes.glyphPolicy}};
+    } else {
+        drawState_.character.reset();
+    }
+    setNeedsDisplay();
 }
 
 void CaretView::draw(const platform::DrawRequest& request)

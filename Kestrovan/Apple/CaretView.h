@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Kestrovan/Apple/CaretDrawing.h"
+#include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/BufferLine.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Platform/Graphics/Geometry.h"
@@ -36,7 +37,8 @@ public:
     /// What the next draw shows (the character under a block caret, its colours and font); the
     /// bounds and the style are the caret's own.
     const CaretDrawState& drawState() const { return drawState_; }
-    CaretDrawState& mutableDrawState() { return drawState_; }
+    /// Takes the cursor's character, colours and font from a frame, and redraws.
+    void setText(const CaretRenderData& data);
 
     /// The host's subview showing this caret; the caret's frame and visibility go to it from now on.
     void setPresentation(std::shared_ptr<platform::View> view);

@@ -91,8 +91,8 @@ TEST(TerminalViewScrollTests, MovesClampTrackUserScrollingAndReportOnlyChanges)
     EXPECT_EQ(f.delegate->events, std::vector<std::string>{"scrolled 1.000000"});
     EXPECT_EQ(f.view->overlayScrollerShows(), 2u);
 
-    f.delegate->events.clear();
     f.tickUntilPaused();
+    f.delegate->events.clear();
     f.view->scrollTo(7, true);
     f.settle();
     EXPECT_TRUE(f.delegate->events.empty()) << "no move, no report";

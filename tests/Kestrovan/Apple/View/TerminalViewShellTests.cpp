@@ -60,11 +60,17 @@ bool runUntil(ViewFixture& f, const std::function<bool()>& condition)
     return false;
 }
 
+/// True when a row of the last frame's snapshot reads `wanted` (trailing blanks aside).
 bool screenHasRow(ViewFixture& f, const std::string& wanted)
 {
-    for (const std::string& row : f.view->visibleRowsText(0, f.view->terminalDimensions().rows)) {
-        if (row.find_last_not_of(' ') != std::string::npos &&
-            row.substr(0, row.find_last_not_of(' ') + 1) == wanted)
+    const std::shared_ptr<TerminalSnapshot> snapshot = f.view->renderOwner().snapshot();
+    if (!snapshot)
+        return false;
+    for (const auto& snapshotRow : snapshot->rows) {
+        std::string row = snapshotRow->line->translateToString(true);
+        while (!row.empty() && (row.back() == ' ' || row.back() == '\0'))
+            row.pop_back();
+        if (row == wanted)
             return true;
     }
     return false;
