@@ -580,6 +580,11 @@ public:
     void appearanceChanged(const platform::Appearance& appearance) override;
     void focusChanged(bool viewHasFocus) override;
     void windowActiveChanged(bool windowIsActive) override;
+    /// Paints the dirty part: the background, then the terminal's contents; counts the draw and
+    /// calls the process's frame-presented hook.
+    void draw(const platform::DrawRequest& request) override;
+    /// The CPU path's drawing of the snapshot's rows into the dirty rectangle.
+    virtual void drawTerminalContents(const platform::DrawRequest& request) {}
 
     // --- Parts, for hosts and tests ----------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include "Kestrovan/Fatal.h"
 #include "Kestrovan/Profiling.h"
 #include "Kestrovan/SelectionService.h"
+#include "Platform/Graphics/Canvas.h"
 
 #include <algorithm>
 
@@ -222,6 +223,18 @@ void TerminalView::submitFrameDraw(const PreparedFrame& frame)
     // The CPU path redraws only the rows the frame changed.
     if (frame.region && host_)
         host_->setNeedsDisplayInRect(*frame.region);
+}
+
+void TerminalView::draw(const platform::DrawRequest& request)
+{
+    diagnosticsState_->withLock([](Diagnostics& counters) { Diagnostics::add(counters.renders, 1); });
+    if (!request.canvas)
+        return;
+    // The background the cells stand on, as a backing layer would paint it.
+    request.canvas->setFillColor(backingLayerColor_);
+    request.canvas->fillRect(request.dirtyRect);
+    drawTerminalContents(request);
+    terminalFramePresentedHandler().call();
 }
 
 // --- Outside a tick ------------------------------------------------------------------------------

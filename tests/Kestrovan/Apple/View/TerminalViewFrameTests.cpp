@@ -110,7 +110,8 @@ TEST(TerminalViewFrameTests, TheCaretFollowsTheCursorAndDrawsInItsColour)
     // A double-width row draws the caret twice as wide, at twice the offset.
     f.feed("\x1b#6");
     f.tickUntilPaused();
-    EXPECT_EQ(caret.frame(), (platform::Rect{cell.width * 6, height - cell.height, cell.width * 2, cell.height}));
+    EXPECT_EQ(caret.frame(),
+              (platform::Rect{cell.width * 6, height - cell.height, cell.width * 2, cell.height}));
 
     // A hidden cursor, or one off the rows, takes the caret away.
     f.feed("\x1b[?25l");
@@ -130,9 +131,11 @@ TEST(TerminalViewFrameTests, TheCaretFollowsTheCursorAndDrawsInItsColour)
     f.feed("\x1b]12;#ff0000\x07");
     f.tickUntilPaused();
     EXPECT_EQ(caret.drawState().renderCursorColor, platform::NativeColor::sRGB(1, 0, 0));
-    platform::Bitmap bitmap = std::move(*platform::Bitmap::create(int(caret.frame().width), int(cell.height)));
+    platform::Bitmap bitmap =
+        std::move(*platform::Bitmap::create(int(caret.frame().width), int(cell.height)));
     platform::Canvas canvas(bitmap, 1.0);
-    caret.draw(platform::DrawRequest{&canvas, {0, 0, caret.frame().width, cell.height}, {caret.frame().width, cell.height}, 1});
+    caret.draw(platform::DrawRequest{
+        &canvas, {0, 0, caret.frame().width, cell.height}, {caret.frame().width, cell.height}, 1});
     const platform::PremultipliedPixel edge = bitmap.pixel(0, bitmap.height() / 2);
     EXPECT_EQ(edge.alpha, 255) << "the unfocused caret's hollow box";
     EXPECT_EQ(edge.red, 255);
@@ -152,6 +155,19 @@ TEST(TerminalViewFrameTests, LinkPreviewsGoWhenLinksAreSwitchedOffAndEmptyFrames
     f.host->redrawRects.clear();
     f.view->submitFrameDraw(PreparedFrame{});
     EXPECT_TRUE(f.host->redrawRects.empty());
+
+    // A draw paints the background the view's colours give and counts itself.
+    const int64_t renders = f.view->diagnostics().renders;
+    int presented = 0;
+    terminalFramePresentedHandler().replace([&presented] { ++presented; });
+    f.host->setNeedsDisplay();
+    EXPECT_TRUE(f.host->drawIfNeeded());
+    terminalFramePresentedHandler().replace(nullptr);
+    EXPECT_EQ(f.view->diagnostics().renders, renders + 1);
+    EXPECT_EQ(presented, 1);
+    const platform::PremultipliedPixel pixel = f.host->bitmap()->pixel(1, 1);
+    EXPECT_EQ(std::make_tuple(pixel.red, pixel.green, pixel.blue, pixel.alpha), std::make_tuple(0, 0, 0, 255))
+        << "black, the terminal's default background";
 }
 
 TEST(TerminalViewFrameTests, FramesStartAndStopTheBlinkTimer)
