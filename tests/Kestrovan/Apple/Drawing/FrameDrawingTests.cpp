@@ -288,3 +288,62 @@ TEST(FrameDrawing, PartialRedrawsPaintOnlyTheRowsThatMeetTheDirtyRectangle)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FrameDrawing, PlaceholderCellsShowTheirPieceOfTheVirtualPlacement)
+{
+    // Image 7 in the foreground colour; the first cell of each line names its row and column with
+    // diacritics (U+0305 is 0, U+030D is 1), the second continues the row one column on.
+    FrameScene scene(6, 3, 1);
+    scene.feed("\x1b[38;5;7m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\xf4\x8e\xbb\xae\r\n"
+               "\xf4\x8e\xbb\xae\xcc\x8d\xcc\x85\xf4\x8e\xbb\xae\x1b[0m");
+    scene.refresh();
+    KittyGraphicsRenderSnapshot& kitty = scene.snapshot.kitty.renderSnapshot;
+    // Four quarters, one per cell of a 2 x 2 placement: red, green / blue, white.
+    std::vector<uint8_t> quarters;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const bool right = x >= 4, lower = y >= 4;
+            const uint8_t r = !lower ? (right ? 0 : 255) : (right ? 255 : 0);
+            const uint8_t g = !lower ? (right ? 255 : 0) : (right ? 255 : 0);
+            const uint8_t b = lower ? 255 : 0;
+            quarters.insert(quarters.end(), {r, g, b, 255});
+        }
+    KittyGraphicsRenderImage image;
+    image.imageId = 7;
+    image.width = 8;
+    image.height = 8;
+    image.rgba = std::make_shared<const std::vector<uint8_t>>(std::move(quarters));
+    kitty.imagesById[7] = image;
+    KittyGraphicsRenderPlacement virtualPlacement = placement(9, 7, {0, 0, 2, 2}, 0, {0, 0, 8, 8});
+    virtualPlacement.isVirtual = true;
+    kitty.placements = {virtualPlacement};
+
+    Surface frame = scene.draw();
+    const auto at = [&](int x, int yFromTop) {
+        return frame.bitmap.pixel(x, frame.bitmap.height() - 1 - yFromTop);
+    };
+    // A square picture fitted into the 16 x 32 points of the area keeps its aspect: 16 x 16,
+    // centred, so each cell shows its quarter in the middle of the area's height.
+    EXPECT_EQ(at(4, 12), (platform::PremultipliedPixel{255, 0, 0, 255})) << "row 0, column 0";
+    EXPECT_EQ(at(12, 12), (platform::PremultipliedPixel{0, 255, 0, 255})) << "row 0, column 1";
+    EXPECT_EQ(at(4, 20), (platform::PremultipliedPixel{0, 0, 255, 255})) << "row 1, column 0";
+    EXPECT_EQ(at(12, 20), (platform::PremultipliedPixel{255, 255, 255, 255})) << "row 1, column 1";
+    EXPECT_EQ(at(4, 2).alpha, 0) << "above the fitted picture";
+    EXPECT_EQ(at(20, 12).alpha, 0) << "no placeholder in column 2";
+
+    // A virtual placement is never drawn by the layers themselves: without placeholder cells the
+    // frame shows nothing of it.
+    scene.feed("\x1b[2J");
+    scene.refresh();
+    scene.snapshot.kitty.renderSnapshot = kitty;
+    Surface empty = scene.draw();
+    int painted = 0;
+    for (int y = 0; y < empty.bitmap.height(); ++y)
+        for (int x = 0; x < empty.bitmap.width(); ++x)
+            painted += empty.bitmap.pixel(x, y).alpha != 0;
+    EXPECT_EQ(painted, 0);
+}
+
+} // namespace
