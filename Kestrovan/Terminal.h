@@ -420,6 +420,16 @@ public:
         return isCurrentBufferAlternate() ? keyboardModeAlt.flags : keyboardModeNormal.flags;
     }
     SemanticPromptClickMode semanticPromptClickMode() const { return _buffer->semanticClickMode; }
+    /// Which clicks may move the shell's cursor; a host setting.
+    void setSemanticPromptClickBehavior(const SemanticPromptClickBehavior& behavior)
+    {
+        semanticPromptClickBehavior = behavior;
+    }
+    /// The view tells whether the user has scrolled it away from the bottom.
+    void setUserScrolling(bool value) { userScrolling = value; }
+    /// How long synchronized output may hold the screen before the watchdog ends it; a host
+    /// setting, read when the watchdog is next armed.
+    void setSynchronizedOutputTimeoutSeconds(double seconds) { synchronizedOutputTimeoutSeconds = seconds; }
 
     /// The host, or null when it has gone.
     std::shared_ptr<TerminalDelegate> delegate() const { return tdel.lock(); }
@@ -530,6 +540,9 @@ public:
 
     /// A host closure for an OSC number, consulted before the built-in handler.
     void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);
+    /// A host factory asked for the handler of every DCS sequence before the built-in ones; a
+    /// handler it returns wins, null leaves the sequence to the terminal. An empty one removes it.
+    void setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory);
     /// Observes every OSC the terminal receives; events arrive later on the OSC event queue.
     std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
     /// OSC 0/2 and OSC 1: store the title and tell the delegate.

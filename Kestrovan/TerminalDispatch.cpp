@@ -574,6 +574,11 @@ void Terminal::registerOscHandler(int code, EscapeSequenceParser::OscHandler han
     parser->oscHandlers[code] = std::move(handler);
 }
 
+void Terminal::setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory)
+{
+    parser->dcsHandlerFactory = std::move(factory);
+}
+
 std::unique_ptr<TerminalOscObservation>
 Terminal::observeOscEvents(TerminalOscEventDispatcher::Handler handler)
 {

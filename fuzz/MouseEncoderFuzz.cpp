@@ -240,8 +240,11 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
 {
     t.setMouseMode(static_cast<Terminal::MouseMode>(input.byte() % 5));
     const auto encoding = static_cast<Encoding>(input.byte() % 5);
-    t.mouseProtocol = encoding;
-    t.cc.send8bit = input.byte() & 1;
+    // Mode 1006 reset selects X10; each other encoding has a mode of its own.
+    static const char* const encodingModes[] = {"\x1b[?1006l", "\x1b[?1005h", "\x1b[?1006h", "\x1b[?1015h",
+                                                "\x1b[?1016h"};
+    t.feed(encodingModes[static_cast<int>(encoding)]);
+    t.feed(input.byte() & 1 ? "\x1b G" : "\x1b F"); // S8C1T or S7C1T
     delegate.sends.clear();
 
     const uint32_t modes = t.hostPointerModes();

@@ -120,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     host->clipboardContent = std::vector<uint8_t>{'c', 'l', 'i', 'p', 0x1B, '[', 'A', 0xFF};
     auto terminal = Terminal::create(host, options);
     Terminal& t = *terminal;
-    t.cc.send8bit = send8bit;
+    if (send8bit)
+        t.feed("\x1b G"); // S8C1T
 
     t.feed(input);
     // Print under whatever link the sequence opened, as the print path does.

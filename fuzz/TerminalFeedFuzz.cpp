@@ -214,13 +214,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     DumpedTerminal chunked(options);
     if (flags & 16)
-        chunked.terminal().cc.send8bit = true;
+        chunked.terminal().feed("\x1b G"); // S8C1T
     run(chunked, parts, chunking, true);
 
     if (differential) {
         DumpedTerminal whole(options);
         if (flags & 16)
-            whole.terminal().cc.send8bit = true;
+            whole.terminal().feed("\x1b G");
         run(whole, parts, 0, false);
         const std::string expected = whole.dump();
         const std::string actual = chunked.dump();

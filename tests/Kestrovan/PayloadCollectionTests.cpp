@@ -116,9 +116,9 @@ TEST(PayloadCollectionTests, CollectionRunsAsHeldCodesReachTheThreshold)
     TerminalFixture fixture(40, 20);
     Terminal& t = fixture.t();
 
-    t.payloads.collectAtCount = 7;
+    const int initialThreshold = t.payloads.collectAtCount;
     t.garbageCollectPayload();
-    EXPECT_EQ(t.payloads.collectAtCount, 7) << "nothing held: nothing to do";
+    EXPECT_EQ(t.payloads.collectAtCount, initialThreshold) << "nothing held: nothing to do";
 
     // 600 links, each on a cell that stays: a collection frees nothing and doubles the wait.
     std::string links;
@@ -130,10 +130,15 @@ TEST(PayloadCollectionTests, CollectionRunsAsHeldCodesReachTheThreshold)
     EXPECT_EQ(t.payloads.count, 600);
     EXPECT_EQ(t.payloads.collectAtCount, 1200) << "twice what is still held";
 
-    // Erase the links and lower the threshold: the next new link collects before it registers.
+    // Erase the links, then print and erase 600 more, which brings the held codes up to the
+    // threshold: the next new link collects before it registers.
     const uint16_t first = codeAt(t, 0, 0);
-    t.feed("\x1b[2J");
-    t.payloads.collectAtCount = 600;
+    std::string more;
+    for (int link = 0; link < 600; ++link)
+        more += "\x1b[H" + osc8(";gone" + std::to_string(link)) + "g";
+    t.feed("\x1b[2J" + more + osc8(";") + "\x1b[2J");
+    ASSERT_EQ(t.payloads.count, 1200);
+    ASSERT_EQ(t.payloads.collectAtCount, 1200);
     t.feed("\x1b[H" + osc8(";new") + "n" + osc8(";"));
     EXPECT_FALSE(namesPayload(first, ";kept0")) << "the erased links were collected";
     EXPECT_EQ(t.payloads.count, 1) << "only the new link is held";

@@ -85,7 +85,11 @@ TEST(TerminalBidiTests, OnlyTheNamedPropertiesAreApplied)
 {
     ParagraphFixture fixture;
     Terminal& t = fixture.t();
-    t._currentBidiState = BidiPresentationState(BidiSupportMode::explicit_, false, rtl, true);
+    // BDSM reset, no direction autodetection, SCP right to left, box mirroring: sent from the
+    // middle of a line, so no paragraph takes them yet.
+    moveCursor(t, 3, 1);
+    t.feed("\x1b[8l\x1b[?2501l\x1b[2 k\x1b[?2500h");
+    ASSERT_EQ(t.currentBidiState(), BidiPresentationState(BidiSupportMode::explicit_, false, rtl, true));
     moveCursor(t, 0, 1);
     t.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::supportMode);
     EXPECT_EQ(line(t, 3).bidiState(), BidiPresentationState(BidiSupportMode::explicit_, true, ltr, false));

@@ -264,10 +264,10 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     Terminal& t = fixture.t();
     // A factory that declines: DCS q falls back to Sixel.
     int asked = 0;
-    t.parser->dcsHandlerFactory = [&](std::span<const uint8_t>, const CsiParameters&) {
+    t.setDcsHandlerFactory([&](std::span<const uint8_t>, const CsiParameters&) {
         ++asked;
         return std::shared_ptr<DcsHandler>();
-    };
+    });
     t.feed("\x1bPq#0;2;0;0;0");
     EXPECT_EQ(asked, 1);
     auto sixel = std::dynamic_pointer_cast<SixelDcsHandler>(t.parser->dcsHandler());
@@ -285,7 +285,7 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     // A factory that supplies a handler wins.
     auto mine =
         std::make_shared<SixelDcsHandler>(std::weak_ptr<Terminal>(), SixelDcsHandler::Limits{4, 1, 1});
-    t.parser->dcsHandlerFactory = [&](std::span<const uint8_t>, const CsiParameters&) { return mine; };
+    t.setDcsHandlerFactory([&](std::span<const uint8_t>, const CsiParameters&) { return mine; });
     t.feed("\x1bPq123456\x1b\\");
     EXPECT_TRUE(mine->overflowed()) << "the handler stops taking input past its limit";
     EXPECT_EQ(mine->inputBytes(), 4u);

@@ -33,19 +33,17 @@ std::shared_ptr<CountingTerminal> makeCounting(const std::shared_ptr<RecordingTe
     return std::make_shared<CountingTerminal>(delegate, options);
 }
 
-TEST(TerminalFeedTests, EmptyFeedDeliversPendingNotifications)
+TEST(TerminalFeedTests, PendingNotificationsAreDeliveredOnceWhenTheFeedEnds)
 {
     auto delegate = std::make_shared<RecordingTerminalDelegate>();
     auto terminal = makeCounting(delegate);
-    terminal->hasPendingScrollNotification = true;
-    terminal->synchronizedOutputWatchdogDirty = true;
-    terminal->synchronizedOutputActive = true;
-    terminal->synchronizedOutputGeneration = 3;
-    terminal->feed(std::span<const uint8_t>());
+    // Output that scrolls and then begins synchronized output raises both notifications.
+    terminal->feed("1\n2\n3\n4\x1b[?2026h");
     EXPECT_EQ(terminal->scrollNotifications, 1);
-    EXPECT_EQ(terminal->watchdogCalls, (std::vector<std::pair<bool, uint64_t>>{{true, 3}}));
+    EXPECT_EQ(terminal->watchdogCalls, (std::vector<std::pair<bool, uint64_t>>{{true, 1}}));
     EXPECT_FALSE(terminal->hasPendingScrollNotification);
     EXPECT_FALSE(terminal->synchronizedOutputWatchdogDirty);
+    terminal->feed(std::span<const uint8_t>());
     terminal->feed("");
     EXPECT_EQ(terminal->scrollNotifications, 1) << "each notification is delivered once";
     EXPECT_EQ(terminal->watchdogCalls.size(), 1u);
@@ -104,7 +102,7 @@ TEST(TerminalFeedTests, ReplyForms)
     EXPECT_EQ(fixture.delegate->sent(), "plain\x1b[\x1b[0n\x1b[\x1b\\\x1b]l\x1b\\");
 
     fixture.delegate->sends.clear();
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.sendResponse(t.cc.CSI(), "c");
     t.sendResponse(t.cc.DCS(), "x", t.cc.ST());
     EXPECT_EQ(fixture.delegate->sends[0], (std::vector<uint8_t>{0x9B, 'c'}));

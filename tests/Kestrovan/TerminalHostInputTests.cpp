@@ -196,12 +196,11 @@ TEST(TerminalHostInputTests, HostInputModesReportTheProgramsModes)
     EXPECT_EQ(t.hostInputModes(), 3u);
     t.feed("\x1b[?2004h");
     EXPECT_EQ(t.hostInputModes(), 7u);
-    t.kittyPasteEventsEnabled = true;
+    t.feed("\x1b[?5522h");
     EXPECT_EQ(t.hostInputModes(), 15u);
     t.feed("\x1b[>31u");
     EXPECT_EQ(t.hostInputModes(), 15u | (31u << 8));
-    t.feed("\x1b[?1l\x1b>\x1b[?2004l\x1b[<u");
-    t.kittyPasteEventsEnabled = false;
+    t.feed("\x1b[?1l\x1b>\x1b[?2004l\x1b[<u\x1b[?5522l");
     EXPECT_EQ(t.hostInputModes(), 0u);
 }
 

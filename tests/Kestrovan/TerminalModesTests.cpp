@@ -47,10 +47,10 @@ std::string modeReply(int mode, bool dec, int answer)
 /// A fixture whose synchronized-output watchdog cannot fire while a test runs without the lock.
 struct ModesFixture : TerminalFixture
 {
-    ModesFixture() : TerminalFixture(10, 3) { terminal->synchronizedOutputTimeoutSeconds = 3600; }
+    ModesFixture() : TerminalFixture(10, 3) { terminal->setSynchronizedOutputTimeoutSeconds(3600); }
     explicit ModesFixture(const TerminalOptions& options) : TerminalFixture(options)
     {
-        terminal->synchronizedOutputTimeoutSeconds = 3600;
+        terminal->setSynchronizedOutputTimeoutSeconds(3600);
     }
 };
 
@@ -201,10 +201,10 @@ TEST(TerminalModesTests, ReportsFollowConformanceAndTheReplyEncoding)
     t.feed("\x1b F"); // S7C1T
     EXPECT_EQ(requestMode(fixture, 2027, true), "\x1b[?2027;3$y");
 
-    t.conformance = Terminal::TerminalConformance::vt200;
+    t.feed("\x1b[62\"p"); // DECSCL: a VT200
     EXPECT_EQ(requestMode(fixture, 2004, true), "") << "DECRQM needs a VT300";
     EXPECT_EQ(requestMode(fixture, 20, false), "");
-    t.conformance = Terminal::TerminalConformance::vt300;
+    t.feed("\x1b[63\"p");
     EXPECT_EQ(requestMode(fixture, 2004, true), modeReply(2004, true, 2));
 }
 
@@ -276,11 +276,11 @@ TEST(TerminalModesTests, MarginModeNeedsAVt400AndResetsTheMargins)
 {
     ModesFixture fixture;
     Terminal& t = fixture.t();
-    t.conformance = Terminal::TerminalConformance::vt300;
+    t.feed("\x1b[63\"p"); // DECSCL: a VT300
     t.feed("\x1b[?69h");
     EXPECT_FALSE(t.marginMode) << "a VT300 has no left and right margins";
 
-    t.conformance = Terminal::TerminalConformance::vt400;
+    t.feed("\x1b[64\"p");
     t.feed("\x1b[?69h");
     EXPECT_TRUE(t.marginMode && t.normalBuffer->marginMode && t.altBuffer->marginMode);
     t.buffer().setMarginLeft(2);
@@ -487,7 +487,7 @@ TEST(TerminalModesTests, ColumnModeClearsAndHomes)
     t.feed("\x1b[mkeep\x1b[?95h\x1b[?3l");
     EXPECT_EQ(rowText(t, 0), "keep");
     EXPECT_EQ(host.sizeChanges, 2);
-    t.conformance = Terminal::TerminalConformance::vt400;
+    t.feed("\x1b[64\"p"); // DECSCL: a VT400
     t.feed("\x1b[?3h");
     EXPECT_EQ(screenText(t), "||");
 }
@@ -517,11 +517,14 @@ TEST(TerminalModesTests, SoftReset)
     t.feed("\x1b[4h\x1b[2h\x1b[12l\x1b[20h\x1b[?6h\x1b[?7l\x1b[?1h\x1b[?66h\x1b[?45h\x1b[?1045h");
     t.feed("\x1b[?69h\x1b[?67h\x1b[?25l\x1b[1\"q\x1b[1;31;44m\x1b(0\x1b[?1243h\x1b[?2500h\x1b[8l");
     t.feed("\x1b[?1243;2500;2004s");
-    t.conformance = Terminal::TerminalConformance::vt400;
+    t.feed("\x1b[1;6H\x1b"
+           "7");          // DECSC with the cursor in column 5
+    t.feed("\x1b[64\"p"); // DECSCL: a VT400
+    t.feed("\x1b[4;10s"); // DECSLRM: left margin at column 3
     t.buffer().setScrollTop(1);
     t.buffer().setScrollBottom(1);
-    t.buffer().savedX = 5;
-    t.buffer().setMarginLeft(3);
+    ASSERT_EQ(t.buffer().savedX, 5);
+    ASSERT_EQ(t.buffer().marginLeft(), 3);
     host.showCursorCalls = 0;
 
     t.feed("\x1b[!p");
@@ -631,7 +634,7 @@ TEST(TerminalModesTests, SynchronizedOutputLeftOpenIsEndedByTheTimer)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.synchronizedOutputTimeoutSeconds = 0.01;
+    t.setSynchronizedOutputTimeoutSeconds(0.01);
     t.terminalLock.withLock([&] { t.feed("\x1b[?2026h"); });
     // The watchdog takes the lock; poll under it until the update has ended.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -652,7 +655,7 @@ TEST(TerminalModesTests, WatchdogOfADestroyedTerminalDoesNothing)
 {
     {
         TerminalFixture fixture;
-        fixture.t().synchronizedOutputTimeoutSeconds = 0.01;
+        fixture.t().setSynchronizedOutputTimeoutSeconds(0.01);
         fixture.t().feed("\x1b[?2026h");
     }
     // The timer queue is serial and ordered by deadline: this item runs after the watchdog.

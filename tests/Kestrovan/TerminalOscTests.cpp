@@ -201,14 +201,14 @@ TEST(TerminalOscTests, ColourSchemeReports)
     EXPECT_TRUE(host.sends.empty()) << "no unasked reports while updates are off";
     EXPECT_EQ(t.colorScheme, Terminal::TerminalColorScheme::light);
 
-    t.colorSchemeUpdatesEnabled = true;
+    t.feed("\x1b[?2031h");
     t.updateColorScheme(Terminal::TerminalColorScheme::light, false);
     EXPECT_TRUE(host.sends.empty()) << "an update without notify reports nothing";
     t.notifyColorScheme();
     EXPECT_EQ(host.sent(), "\x1b[?997;2n") << "light";
 
     host.sends.clear();
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.updateColorScheme(Terminal::TerminalColorScheme::dark, true);
     EXPECT_EQ(host.sent(), "\x9b?997;1n");
 }

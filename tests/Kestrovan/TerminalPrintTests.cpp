@@ -30,19 +30,16 @@ int cellWidth(Terminal& t, int col, int row)
     return packedAt(t, col, row).width();
 }
 
+/// DECAWM.
 void setAutoWrap(Terminal& t, bool on)
 {
-    t.wraparound = on;
-    t.normalBuffer->wraparound = on;
-    t.altBuffer->wraparound = on;
+    t.feed(on ? "\x1b[?7h" : "\x1b[?7l");
 }
 
+/// DECLRMM, then DECSLRM with the margins at columns `left`...`right`.
 void setLeftRightMargins(Terminal& t, int left, int right)
 {
-    t.marginMode = true;
-    t.buffer().marginMode = true;
-    t.buffer().setMarginLeft(left);
-    t.buffer().setMarginRight(right);
+    t.feed("\x1b[?69h\x1b[" + std::to_string(left + 1) + ";" + std::to_string(right + 1) + "s");
 }
 
 std::string bytes(std::initializer_list<int> values)
@@ -386,20 +383,25 @@ TEST(TerminalPrintTests, PrintedCellsCarryStyleAndHyperlinkPayload)
 {
     TerminalFixture fixture(20, 3);
     Terminal& t = fixture.t();
-    t.curStyleID = 3;
-    t.activeHyperlink = ActiveHyperlink::resolved(TinyAtom{7});
+    // Bold red text under an OSC 8 link.
+    t.feed("\x1b[1;31m\x1b]8;;https://example.com/first\x1b\\");
     t.feed("ab\u4e2d\u00e9e\u0301");
+    const uint16_t style = t.curStyleID;
+    ASSERT_NE(style, 0);
+    const uint16_t first = packedAt(t, 0, 0).payloadCode();
+    ASSERT_NE(first, 0) << "the link is registered by the first text printed under it";
+    EXPECT_EQ(Terminal::stringPayload(packedAt(t, 0, 0)), ";https://example.com/first");
     for (int col : {0, 1, 2, 3, 4, 5}) {
-        EXPECT_EQ(packedAt(t, col, 0).payloadCode(), 7) << "column " << col;
-        EXPECT_EQ(packedAt(t, col, 0).attributeID(), 3) << "column " << col;
+        EXPECT_EQ(packedAt(t, col, 0).payloadCode(), first) << "column " << col;
+        EXPECT_EQ(packedAt(t, col, 0).attributeID(), style) << "column " << col;
     }
 
-    // A link OSC 8 only announced is registered by the first text printed under it.
-    t.activeHyperlink = ActiveHyperlink::pending(";https://example.com");
+    // A second link announced by OSC 8 gets a code of its own on the text printed under it.
+    t.feed("\x1b]8;;https://example.com\x1b\\");
     t.feed("\r\nx\u4e2d");
     const uint16_t code = packedAt(t, 0, 1).payloadCode();
     EXPECT_NE(code, 0) << "a pending link is resolved when text is printed under it";
-    EXPECT_NE(code, 7);
+    EXPECT_NE(code, first);
     EXPECT_EQ(packedAt(t, 1, 1).payloadCode(), code);
 }
 

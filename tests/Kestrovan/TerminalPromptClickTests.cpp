@@ -77,17 +77,17 @@ TEST(TerminalPromptClickTests, ModifierAndPointerGates)
     EXPECT_FALSE(t.mightRouteSemanticPromptClick(Modifiers::shift, plainClick));
     EXPECT_TRUE(t.mightRouteSemanticPromptClick({}, plainClick));
 
-    t.semanticPromptClickBehavior = SemanticPromptClickBehavior::requireModifier(Modifiers::command);
+    t.setSemanticPromptClickBehavior(SemanticPromptClickBehavior::requireModifier(Modifiers::command));
     EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "the behaviour asks for Command";
     EXPECT_EQ(fixture.click(3, 0, Modifiers::command), fourLeft);
     EXPECT_EQ(fixture.click(3, 0, Modifiers::command | Modifiers::shift), "(not handled)")
         << "more modifiers than asked for";
     EXPECT_TRUE(t.mightRouteSemanticPromptClick(Modifiers::command, plainClick));
 
-    t.semanticPromptClickBehavior = SemanticPromptClickBehavior::disabled();
+    t.setSemanticPromptClickBehavior(SemanticPromptClickBehavior::disabled());
     EXPECT_EQ(fixture.click(3, 0), "(not handled)");
     EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, plainClick));
-    t.semanticPromptClickBehavior = SemanticPromptClickBehavior::enabled();
+    t.setSemanticPromptClickBehavior(SemanticPromptClickBehavior::enabled());
 
     struct Case
     {

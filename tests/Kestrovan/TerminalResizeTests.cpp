@@ -116,7 +116,7 @@ TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
     TerminalFixture fixture(20, 4);
     Terminal& t = fixture.t();
     t.feed("the quick brown fox jumps\r\n$ ");
-    t.normalBuffer->savedY = 0;
+    ASSERT_EQ(t.normalBuffer->savedY, 0) << "nothing saved: the slot is the top row";
     t.activateAltBuffer();
     kestrovan::testing::moveCursor(t, 0, 0);
     t.feed("alternate text here");
@@ -168,7 +168,9 @@ TEST(TerminalResize, InBandSizeReports)
     EXPECT_TRUE(host.sends.empty());
     EXPECT_EQ(t.pixelGeometry, (TerminalPixelGeometry{24, 80, 9, 18}));
 
-    t.inBandSizeReportsEnabled = true;
+    t.feed("\x1b[?2048h");
+    EXPECT_EQ(host.sent(), "\x1b[48;24;80;432;720t") << "switching reports on reports at once";
+    host.sends.clear();
     const auto line = t.getLine(0);
     t.resize(80, 24);
     ASSERT_EQ(host.sends.size(), 1u) << "every resize call reports, even to the same size";
@@ -188,7 +190,7 @@ TEST(TerminalResize, InBandSizeReports)
     EXPECT_EQ(std::string(host.sends[2].begin(), host.sends[2].end()), "\x1b[48;30;100;600;1000t");
 
     // A size committed with the resize, reported with the 8-bit introducer when that is on.
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.resize(40, 10, CellPixelSize{7, 14});
     ASSERT_EQ(host.sends.size(), 4u);
     EXPECT_EQ(std::string(host.sends[3].begin(), host.sends[3].end()), "\x9b"
@@ -201,7 +203,10 @@ TEST(TerminalResize, InBandSizeReportsAskTheHostWhenNoSizeIsKnown)
     SizingFixture fixture(80, 24);
     Terminal& t = *fixture.terminal;
     SizingDelegate& host = *fixture.delegate;
-    t.inBandSizeReportsEnabled = true;
+    t.feed("\x1b[?2048h");
+    EXPECT_TRUE(host.sends.empty());
+    EXPECT_EQ(host.cellSizeQueries, 1) << "switching reports on asks the host at once";
+    host.cellSizeQueries = 0;
 
     t.resize(80, 24);
     t.reportInBandSizeIfAvailable();
@@ -233,13 +238,13 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     Terminal& t = fixture.t();
     t.feed("one\r\ntwo\r\nthree\r\nfour");
     t.resize(12, 4);
-    t.cursorHidden = true;
-    t.originMode = true;
-    t.conformance = Terminal::TerminalConformance::vt100;
-    t.cc.send8bit = true;
-    t.bidiArrowKeySwap = false;
-    t._currentBidiState = BidiPresentationState();
-    t.terminalTitle = "kept";
+    t.feed("\x1b[?25l\x1b[?6h");              // cursor hidden, DECOM
+    t.feed("\x1b[61\"p\x1b G");               // DECSCL: a VT100; then S8C1T
+    t.feed("\x1b[?1243l");                    // no arrow-key swap
+    t.feed("\x1b[?2501h\x1b[1 k\x1b[?2500l"); // autodetect, left to right, no mirroring
+    t.feed("\x1b]2;kept\x1b\\");
+    ASSERT_EQ(t.currentBidiState(), BidiPresentationState());
+    ASSERT_TRUE(t.cc.send8bit);
     t.hasKittyPlacements = true;
     t.activateAltBuffer();
     const int activations = fixture.delegate->bufferActivations;
@@ -267,7 +272,7 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4)) << "the whole screen is repainted";
 
     // A visible cursor stays visible too.
-    t.cursorHidden = false;
+    t.feed("\x1b[?25h");
     t.resetToInitialState();
     EXPECT_FALSE(t.cursorHidden);
 }
@@ -278,7 +283,7 @@ TEST(TerminalResize, ConformanceLevelAndReplyEncoding)
     Terminal& t = fixture.t();
     using Level = Terminal::TerminalConformance;
 
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     setConformance(t, {61});
     EXPECT_EQ(t.conformance, Level::vt100);
     EXPECT_FALSE(t.cc.send8bit) << "DECSCL 61 turns 8-bit replies off";

@@ -78,7 +78,7 @@ TEST(TerminalScrollCoreTests, GrowingRingMovesTheScreenDown)
     EXPECT_EQ(screenText(t), "2|3|4");
 
     // A user scrolled back keeps looking at the same rows while the ring grows.
-    t.userScrolling = true;
+    t.setUserScrolling(true);
     fixture.buffer().setYDisp(0);
     t.feed("\r\n5");
     EXPECT_EQ(fixture.buffer().yBase(), 2);
@@ -91,7 +91,7 @@ TEST(TerminalScrollCoreTests, ScrolledBackViewKeepsItsTextWhenTheFullRingScrolls
     TerminalFixture fixture(10, 3, 2);
     Terminal& t = fixture.t();
     fillRing(fixture);
-    t.userScrolling = true;
+    t.setUserScrolling(true);
     fixture.buffer().setYDisp(1);
     ASSERT_EQ(screenText(t), "2|3|4");
     t.feed("\r\n6");
@@ -194,10 +194,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
     TerminalFixture fixture(10, 4, 10);
     Terminal& t = fixture.t();
     t.feed("0123456789\r\nabcdefghij\r\nABCDEFGHIJ\r\nklmnopqrst");
-    t.marginMode = true;
-    t.buffer().marginMode = true;
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(5);
+    t.feed("\x1b[?69h\x1b[3;6s"); // DECLRMM, margins at columns 2...5
     t.buffer().setScrollTop(1);
     t.buffer().setScrollBottom(3);
     t.buffer().lines()[2]->setRenderMode(BufferLine::RenderLineMode::doubleWidth);
@@ -226,9 +223,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollDoesNotSplitWideCharacters)
     BufferLine& line = *t.buffer().lines()[2];
     line.set(1, Terminal::makeCharData(Attribute(), U'\u597d', 2));
     line.set(2, Terminal::makeCharData(Attribute(), 0, 0));
-    t.marginMode = true;
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(5);
+    t.feed("\x1b[?69h\x1b[3;6s"); // DECLRMM, margins at columns 2...5
     moveCursor(t, 3, 2);
     t.feed("\n");
     for (int col = 0; col < 10; ++col) {
@@ -244,9 +239,7 @@ TEST(TerminalScrollCoreTests, IndexAndReverseIndex)
     TerminalFixture fixture(10, 4, 10);
     Terminal& t = fixture.t();
     t.feed("a\r\nb\r\nc\r\nd");
-    t.marginMode = true;
-    t.buffer().setMarginLeft(3);
-    t.buffer().setMarginRight(6);
+    t.feed("\x1b[?69h\x1b[4;7s"); // DECLRMM, margins at columns 3...6
     moveCursor(t, 1, 3);
     t.feed("\x1b"
            "D");
@@ -257,7 +250,7 @@ TEST(TerminalScrollCoreTests, IndexAndReverseIndex)
     moveCursor(t, 1, 0);
     t.feed("\x1bM");
     EXPECT_EQ(screenText(t), "a|b|c|d") << "RI at the top outside the margins does nothing";
-    t.marginMode = false;
+    t.feed("\x1b[?69l");
 
     moveCursor(t, 12, 1); // past the right edge: IND clamps first
     t.feed("\x1b"

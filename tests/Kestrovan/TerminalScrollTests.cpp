@@ -566,7 +566,10 @@ TEST(TerminalScrollTests, ReverseIndexGivesTheNewLineTheCurrentBidiState)
     t.feed("a\r\nb\r\nc");
     BidiPresentationState rightToLeft;
     rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
-    t._currentBidiState = rightToLeft;
+    moveCursor(t, 1, 0);
+    t.feed("\x1b[2 k"); // SCP right to left, away from a paragraph start: no line takes it
+    ASSERT_EQ(t.currentBidiState(), rightToLeft);
+    ASSERT_NE(screenLine(t, 0).bidiState(), rightToLeft);
     moveCursor(t, 0, 0);
     t.feed("\x1bM");
     EXPECT_EQ(screenText(t), "|a|b");

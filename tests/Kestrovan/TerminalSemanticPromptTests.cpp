@@ -89,10 +89,7 @@ TEST(TerminalSemanticPromptTests, PromptStartTakesAFreshLineOpensAGroupAndMarksI
     EXPECT_EQ(buffer.activeSemanticGroupID, 4u) << "after the command ran the prompt is a new one";
 
     // With left and right margins the fresh line starts at the left margin.
-    t.marginMode = true;
-    buffer.marginMode = true;
-    buffer.setMarginLeft(2);
-    buffer.setMarginRight(7);
+    t.feed("\x1b[?69h\x1b[3;8s"); // DECLRMM, margins at columns 2...7
     t.feed("\x1b[1;4Hxy" + osc133("L"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(2, 1)) << "L returns to the left margin on the next row";
     moveCursor(t, 1, 1);
@@ -341,7 +338,8 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     EXPECT_EQ(codes(t, 0), "006") << "full-screen programs print output";
 
     t.feed("\x1b[?1049l");
-    t.normalBuffer->semanticContent = SemanticContent::none();
+    t.feed("\x1b[!p"); // DECSTR: the prompt state is forgotten
+    ASSERT_EQ(t.normalBuffer->semanticContent, SemanticContent::none());
     t.feed("\x1b[?1049h");
     EXPECT_EQ(t.normalBuffer->semanticContent, SemanticContent::none()) << "none stays none";
 }

@@ -141,11 +141,11 @@ TEST(TerminalSgrTests, AttributesApplyToWhatIsPrintedAfterThem)
     EXPECT_EQ(t.getCharData(3, 0)->attribute, Attribute());
 }
 
-// SGR starts from the attribute in effect, whoever set it last: restoring the cursor, a soft
-// reset or a direct assignment between two SGRs must not let the second one build on the first.
+// SGR starts from the attribute in effect, whoever set it last: restoring the cursor (by DECRC or
+// by leaving the alternate screen) or a reset between two SGRs must not let the second one build
+// on the first.
 TEST(TerminalSgrTests, SgrBuildsOnTheAttributeOtherPathsLeft)
 {
-    const Attribute red = withForeground(CellColor::ansi256(1));
     const Attribute redUnderlined(CellColor::ansi256(1), CellColor::defaultColor(), CharacterStyle::underline,
                                   UnderlineStyle::single);
     struct Case
@@ -170,13 +170,8 @@ TEST(TerminalSgrTests, SgrBuildsOnTheAttributeOtherPathsLeft)
                     "c");
          },
          withStyle(CharacterStyle::underline, UnderlineStyle::single)},
-        {"assignment",
-         [&](Terminal& t) {
-             t.feed("\x1b[1;44m");
-             t.curAttr = red;
-             t.curStyleID = *t.cellArena->intern(red);
-         },
-         redUnderlined},
+        {"leaving the alternate screen",
+         [](Terminal& t) { t.feed("\x1b[31m\x1b[?1049h\x1b[1;44m\x1b[?1049l"); }, redUnderlined},
     };
     for (const Case& sgrCase : cases) {
         TerminalFixture fixture;

@@ -82,7 +82,8 @@ TEST(TerminalTests, FullResetClearsSavedPrivateModesButConstructionDoesNot)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.savedPrivateModes[2004] = true;
+    t.feed("\x1b[?2004h\x1b[?2004s"); // bracketed paste on, then saved
+    ASSERT_EQ(t.savedPrivateModes.size(), 1u);
     t.setup(false);
     EXPECT_EQ(t.savedPrivateModes.size(), 1u) << "a construction-time setup keeps saved modes";
     t.setup(true);
@@ -96,28 +97,24 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     t.feed("one\r\ntwo\r\nthree\r\nfour");
     t.activateAltBuffer();
     moveCursor(t, 4, 2);
-    t.originMode = true;
-    t.setInsertMode(true);
-    t.characterProtectionMode = Terminal::CharacterProtectionMode::dec;
-    t.setCharacterProtection(true);
-    t.setgCharset(0, CharSets::find('0'));
-    t.setgLevel(0);
-    t.cc.send8bit = true;
-    t.curAttr = Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4));
-    t.curStyleID = *t.cellArena->intern(t.curAttr);
-    t.currentEraseAttribute = Attribute(Attribute::Color(), Attribute::Color::ansi256(4));
-    t.currentEraseBlankCell = PackedCell::makePaletteBlank(4, PackedCell::WidthState::single, false, 0, 0);
-    t.reverseColors = true;
+    t.feed("\x1b[?6h\x1b[4h"); // DECOM, IRM
+    t.feed("\x1b[1\"q");       // DECSCA: protected
+    t.feed("\x1b(0\x0f");      // DEC special graphics in G0, invoked
+    t.feed("\x1b G");          // S8C1T
+    t.feed("\x1b[31;44m");     // red on blue, erasing to blue
+    t.feed("\x1b[?5h");        // DECSCNM
     t.setMouseMode(Terminal::MouseMode::anyEvent);
-    t.keyboardModeAlt.flags = KittyKeyboardFlags::reportText;
-    t.hostCurrentDirectory = "/tmp";
-    t.terminalTitle = "kept";
-    TerminalProgramStatus status;
-    status.id = "job";
-    t.programStatusStore.records["job"] = status;
-    t.programStatusStore.updateOrder.push_back("job");
+    t.feed("\x1b[=16;1u");       // kitty keyboard: report text, on the alternate screen
+    t.feed("\x1b]7;/tmp\x1b\\"); // the directory
+    t.feed("\x1b]2;kept\x1b\\"); // the title
+    t.feed("\x1b]7501;id=job:state=working\x1b\\");
+    ASSERT_EQ(t.currentEraseAttribute, Attribute(Attribute::Color(), Attribute::Color::ansi256(4)));
+    ASSERT_EQ(t.keyboardModeAlt.flags, KittyKeyboardFlags::reportText);
+    ASSERT_EQ(t.hostCurrentDirectory, "/tmp");
+    ASSERT_EQ(t.programStatusRecords().size(), 1u);
     fixture.delegate->colorChanges.clear();
     fixture.delegate->mouseModeChanges = 0;
+    fixture.delegate->programStatusChanges.clear();
 
     t.setup(true);
 
@@ -153,7 +150,9 @@ TEST(TerminalTests, InstallPaletteNeedsExactlySixteenColours)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.ansiColors[1] = Color(1, 2, 3); // as OSC 4 would
+    t.feed("\x1b]4;1;rgb:0001/0002/0003\x1b\\");
+    ASSERT_EQ(t.ansiColors[1], Color(1, 2, 3));
+    fixture.delegate->colorChanges.clear();
     const std::vector<Color> before = t.ansiColors;
     std::vector<Color> colors(15, Color(0x1000, 0x2000, 0x3000));
     t.installPalette(colors);
@@ -179,7 +178,9 @@ TEST(TerminalTests, ForegroundColourRebuildsOnlyLabPalettes)
     options.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
     TerminalFixture xterm(options);
     const std::vector<Color> xtermPalette = xterm.t().ansiColors;
-    xterm.t().ansiColors[20] = Color(9, 9, 9);
+    xterm.t().feed("\x1b]4;20;rgb:0009/0009/0009\x1b\\");
+    ASSERT_EQ(xterm.t().ansiColors[20], Color(9, 9, 9));
+    xterm.delegate->colorChanges.clear();
     xterm.t().setForegroundColor(Color(0xFFFF, 0, 0));
     EXPECT_EQ(xterm.t().foregroundColor(), Color(0xFFFF, 0, 0));
     EXPECT_EQ(xterm.t().ansiColors[20], Color(9, 9, 9)) << "the xterm palette is not rebuilt";
@@ -187,7 +188,9 @@ TEST(TerminalTests, ForegroundColourRebuildsOnlyLabPalettes)
     EXPECT_EQ(xterm.delegate->foregroundColors.size(), 1u) << "the delegate hears the change once";
 
     TerminalFixture lab; // base16Lab by default
-    lab.t().ansiColors[20] = Color(9, 9, 9);
+    lab.t().feed("\x1b]4;20;rgb:0009/0009/0009\x1b\\");
+    ASSERT_EQ(lab.t().ansiColors[20], Color(9, 9, 9));
+    lab.delegate->colorChanges.clear();
     lab.t().setForegroundColor(Color(0xFFFF, 0, 0));
     EXPECT_NE(lab.t().ansiColors[20], Color(9, 9, 9)) << "a Lab palette is rebuilt";
     EXPECT_EQ(lab.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
@@ -294,13 +297,15 @@ TEST(TerminalTests, ResizeWhileAlternateLeavesTheNormalBufferUntilItReturns)
 
 TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
 {
-    TerminalFixture fixture(20, 4);
+    TerminalFixture fixture(10, 5);
     Terminal& t = fixture.t();
+    t.feed("\x1b[3;1H\x1b"
+           "7\x1b[5;1H"); // DECSC two rows above the cursor, on row 4
     t.activateAltBuffer();
-    // The normal buffer was left at an older size while the alternate screen was in use.
-    t.normalBuffer->resize(10, 5);
-    t.normalBuffer->setY(4);
-    t.normalBuffer->savedY = 2; // two rows above the cursor
+    // The normal buffer keeps its older size while the alternate screen is in use.
+    t.resize(20, 4);
+    ASSERT_EQ(t.normalBuffer->cols(), 10);
+    ASSERT_EQ(t.normalBuffer->savedY, 2);
     t.activateNormalBuffer(false);
     EXPECT_EQ(t.normalBuffer->cols(), 20);
     EXPECT_EQ(t.normalBuffer->rows(), 4);
@@ -359,22 +364,26 @@ TEST(TerminalTests, FocusAndVisibilityReports)
     EXPECT_TRUE(fixture.delegate->sends.empty()) << "no report unless focus reporting is on";
     EXPECT_FALSE(t.reportedFocusState);
 
-    t.sendFocus = true;
+    t.feed("\x1b[?1004h");
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[O") << "switching focus reports on reports the focus at once";
+    fixture.delegate->sends.clear();
     t.setTerminalFocus(true);
     t.setTerminalFocus(false);
     EXPECT_EQ(fixture.delegate->sent(), "\x1b[I\x1b[O");
 
     fixture.delegate->sends.clear();
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.setTerminalFocus(true);
     ASSERT_EQ(fixture.delegate->sends.size(), 1u);
     EXPECT_EQ(fixture.delegate->sends[0], (std::vector<uint8_t>{0x9B, 'I'}));
 
     fixture.delegate->sends.clear();
-    t.cc.send8bit = false;
+    t.feed("\x1b F"); // S7C1T
     t.setTerminalVisibility(TerminalVisibility::notVisible);
     EXPECT_TRUE(fixture.delegate->sends.empty()) << "visibility reports are off";
-    t.visibilityReportsEnabled = true;
+    t.feed("\x1b[?2033h");
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[?999;2n") << "switching them on reports at once";
+    fixture.delegate->sends.clear();
     t.setTerminalVisibility(TerminalVisibility::notVisible);
     EXPECT_TRUE(fixture.delegate->sends.empty()) << "no report without a change";
     t.setTerminalVisibility(TerminalVisibility::potentiallyVisible);
@@ -497,7 +506,9 @@ TEST(TerminalTests, EnableOsc8HyperlinksRefreshesOnChange)
 {
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    t.activeHyperlink = ActiveHyperlink::pending("id=1;https://example.invalid");
+    t.feed("\x1b]8;id=1;https://example.invalid\x1b\\");
+    ASSERT_TRUE(t.activeHyperlink);
+    t.clearUpdateRange();
     t.setEnableOsc8Hyperlinks(true);
     EXPECT_FALSE(t.getUpdateRange()) << "no change, no refresh";
     t.setEnableOsc8Hyperlinks(false);
@@ -511,16 +522,18 @@ TEST(TerminalTests, TeardownReleasesHeldPayloadAtoms)
 {
     auto delegate = std::make_shared<RecordingTerminalDelegate>();
     auto terminal = Terminal::create(delegate);
-    const std::optional<TinyAtom> atom = TinyAtom::lookup(std::string("https://example.invalid"));
-    ASSERT_TRUE(atom);
-    terminal->payloads.insert(*atom);
-    terminal->payloads.insert(*atom);
+    // The same link printed twice: the terminal holds its atom once.
+    terminal->feed("\x1b]8;;https://example.invalid\x1b\\a\x1b]8;;\x1b\\");
+    terminal->feed("\x1b]8;;https://example.invalid\x1b\\b\x1b]8;;\x1b\\");
+    const TinyAtom atom = terminal->buffer().getCharAt(Position(1, 0)).payload;
+    ASSERT_NE(atom.code, 0);
+    ASSERT_TRUE(atom.target());
     EXPECT_EQ(terminal->payloads.count, 1);
     KittyClipboardProtocol& clipboard = terminal->kittyClipboard();
     std::shared_ptr<KittyClipboardProtocol> keep = terminal->kittyClipboardProtocol;
     ASSERT_EQ(&clipboard, keep.get());
     terminal.reset();
-    EXPECT_FALSE(atom->target()) << "the atom went back to the table";
+    EXPECT_FALSE(atom.target()) << "the atom went back to the table";
     keep->refreshCapabilities(); // its terminal is gone: nothing happens
     EXPECT_TRUE(keep->capabilities().isEmpty());
 }
@@ -531,7 +544,7 @@ TEST(TerminalTests, DelegateMayGoFirst)
     auto terminal = Terminal::create(delegate);
     delegate.reset();
     terminal->feed("text\x07\x1b]0;title\x07");
-    terminal->sendFocus = true;
+    terminal->feed("\x1b[?1004h");
     terminal->setTerminalFocus(true);
     terminal->setForegroundColor(Color(1, 1, 1));
     EXPECT_EQ(rowText(*terminal, 0), "text") << "parsing goes on without a host";
@@ -549,11 +562,8 @@ TEST(TerminalTests, ViewTerminalForwardsItsNotifications)
         [&](Terminal&) { ++scrolls; });
     terminal->scrollPositionChanged();
     EXPECT_EQ(scrolls, 1);
-    terminal->synchronizedOutputActive = true;
-    terminal->synchronizedOutputGeneration = 7;
-    terminal->synchronizedOutputWatchdogDirty = true;
-    terminal->feed("");
-    EXPECT_EQ(watchdog, (std::vector<std::pair<bool, uint64_t>>{{true, 7}}));
+    terminal->feed("\x1b[?2026h");
+    EXPECT_EQ(watchdog, (std::vector<std::pair<bool, uint64_t>>{{true, 1}}));
 }
 
 TEST(TerminalDeathTest, ViewTerminalWithoutHandlersStops)

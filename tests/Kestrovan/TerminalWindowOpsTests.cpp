@@ -82,7 +82,7 @@ TEST(TerminalWindowOpsTests, SizeReportsAnswerWithDefaultsWhenTheHostDoesNot)
     };
     EXPECT_EQ(fixture.delegate->windowCommands, expected) << "the host is asked first every time";
 
-    fixture.t().cc.send8bit = true;
+    fixture.t().feed("\x1b G"); // S8C1T
     EXPECT_EQ(fixture.reply("\x1b[18t"), "\x9b"
                                          "8;24;80t")
         << "8-bit CSI when switched on";
@@ -96,7 +96,8 @@ TEST(TerminalWindowOpsTests, PixelReportsUseTheGeometryThenTheHostsCellSize)
     EXPECT_EQ(fixture.reply("\x1b[16t"), "\x1b[6;14;7t") << "without geometry the host's cell size";
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;420;700t");
 
-    t.pixelGeometry = TerminalPixelGeometry{30, 100, 9, 18};
+    t.updatePixelGeometry(9, 18);
+    ASSERT_EQ(t.pixelGeometry, (TerminalPixelGeometry{30, 100, 9, 18}));
     EXPECT_EQ(fixture.reply("\x1b[16t"), "\x1b[6;18;9t") << "the committed geometry wins";
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;540;900t");
     EXPECT_EQ(fixture.reply("\x1b[14;2t"), "\x1b[4;540;900t");
@@ -105,10 +106,11 @@ TEST(TerminalWindowOpsTests, PixelReportsUseTheGeometryThenTheHostsCellSize)
     fixture.delegate->cellSize.reset();
     EXPECT_EQ(fixture.reply("\x1b[15t"), "\x1b[5;480;1000t") << "and falls back to 10 x 16";
 
-    // A host cell size large enough to overflow 32 bits when multiplied out.
-    t.pixelGeometry.reset();
-    fixture.delegate->cellSize = CellPixelSize{100000000, 100000000};
-    EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;3000000000;10000000000t");
+    // A host cell size large enough to overflow 32 bits when multiplied out, on a terminal the
+    // host never gave a geometry.
+    WindowFixture fresh(100, 30);
+    fresh.delegate->cellSize = CellPixelSize{100000000, 100000000};
+    EXPECT_EQ(fresh.reply("\x1b[14t"), "\x1b[4;3000000000;10000000000t");
 }
 
 TEST(TerminalWindowOpsTests, TheHostsAnswerReplacesTheDefaultAndIsSentForAnyCommand)
@@ -134,7 +136,7 @@ TEST(TerminalWindowOpsTests, TitleReportsAreEmptySoATitleCannotBecomeInput)
     EXPECT_EQ(fixture.reply("\x1b[21t"), "\x1b]l\x1b\\");
     EXPECT_EQ(fixture.reply("\x1b[20t"), "\x1b]L\x1b\\");
     EXPECT_TRUE(fixture.delegate->windowCommands.empty()) << "the title reports never reach the host";
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     EXPECT_EQ(fixture.reply("\x1b[21t"), "\x9dl\x9c");
     EXPECT_EQ(fixture.reply("\x1b[20t"), "\x9dL\x9c");
 }

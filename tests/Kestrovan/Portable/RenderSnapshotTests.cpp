@@ -340,7 +340,7 @@ TEST(RenderSnapshotTests, ResizeAndSynchronizedOutput)
 {
     SnapshotFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    t.synchronizedOutputTimeoutSeconds = 3600;
+    t.setSynchronizedOutputTimeoutSeconds(3600);
     t.feed("abc\x1b[?2026h");
     TerminalRenderSnapshot s = fixture.dirty();
     EXPECT_TRUE(s.synchronizedOutputActive);
