@@ -24,7 +24,7 @@ int constructedRingLength(int cols, int rows, std::optional<int> scrollback)
 
 Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback,
                BidiPresentationState bidiState, std::shared_ptr<CellArena> arena)
-    : defaultBidiState(bidiState), lines_(constructedRingLength(cols, rows, scrollback), this, true),
+    : defaultBidiState_(bidiState), lines_(constructedRingLength(cols, rows, scrollback), this, true),
       cellArena_(std::move(arena)), selfRef_(std::make_shared<BufferRef>(this, this)),
       scrollBottom_(rows - 1), marginRight_(cols - 1), hasScrollback_(scrollback.has_value()), cols_(cols),
       rows_(rows), scrollback_(scrollback)
@@ -91,7 +91,7 @@ PackedCell Buffer::getPackedBlankCell(const Attribute& attribute)
 
 std::shared_ptr<BufferLine> Buffer::getBlankLine(PackedCell packedBlank, bool isWrapped)
 {
-    return getBlankLine(packedBlank, isWrapped, defaultBidiState);
+    return getBlankLine(packedBlank, isWrapped, defaultBidiState_);
 }
 
 std::shared_ptr<BufferLine> Buffer::getBlankLine(PackedCell packedBlank, bool isWrapped,

@@ -40,6 +40,22 @@ namespace kestrovan {
 class BufferTerminal;
 struct CharacterMap;
 
+/// The terminal modes a buffer's print paths read, copied in by the terminal's mode set
+/// (`TerminalModeSet`) whenever one of them changes. A buffer used on its own sets them itself.
+struct BufferModeMirror
+{
+    /// IRM: printed characters push the rest of the line right.
+    bool insertMode = false;
+    /// DECSCA or SPA: printed cells are marked protected.
+    bool characterProtection = false;
+    /// DECLRMM: the left and right margins bound printing.
+    bool marginMode = false;
+    /// DECAWM: printing past the right edge wraps to the next line.
+    bool wraparound = false;
+
+    friend constexpr bool operator==(const BufferModeMirror&, const BufferModeMirror&) = default;
+};
+
 /// A prompt mark of a row given as a cell position (column, absolute row) and its kind.
 struct SemanticPromptAnchor
 {
@@ -137,13 +153,20 @@ public:
     /// The saved character set; the maps are static tables owned by the character-set code.
     const CharacterMap* savedCharset = nullptr;
 
-    // Mirrors of the terminal's modes, read by the print fast paths. The terminal's setters keep
-    // `bulkInsertBlocked` equal to `insertMode || characterProtection`.
-    bool insertMode = false;
-    bool characterProtection = false;
-    bool bulkInsertBlocked = false;
-    bool marginMode = false;
-    bool wraparound = false;
+    // The terminal's modes the print paths read (see `BufferModeMirror`). Inside a terminal only
+    // its mode set writes them, so they always equal the terminal's own values.
+    bool insertMode() const { return modeMirror_.insertMode; }
+    bool characterProtection() const { return modeMirror_.characterProtection; }
+    bool marginMode() const { return modeMirror_.marginMode; }
+    bool wraparound() const { return modeMirror_.wraparound; }
+    /// `insertMode() || characterProtection()`: the bulk print paths step aside while either is on.
+    bool bulkInsertBlocked() const { return bulkInsertBlocked_; }
+    const BufferModeMirror& modeMirror() const { return modeMirror_; }
+    void setModeMirror(const BufferModeMirror& mirror)
+    {
+        modeMirror_ = mirror;
+        bulkInsertBlocked_ = mirror.insertMode || mirror.characterProtection;
+    }
 
     // Shell-integration state (OSC 133). `semanticContent` is stamped into every printed cell.
     SemanticContent semanticContent;
@@ -163,8 +186,9 @@ public:
     /// The id of the active prompt group; 0 is none.
     uint64_t activeSemanticGroupID = 0;
 
-    /// The bidi state every new blank line gets.
-    BidiPresentationState defaultBidiState;
+    /// The bidi state every new blank line gets; inside a terminal, the terminal's current state.
+    const BidiPresentationState& defaultBidiState() const { return defaultBidiState_; }
+    void setDefaultBidiState(const BidiPresentationState& state) { defaultBidiState_ = state; }
     /// The terminal that owns this buffer, set by the terminal after building it; the print
     /// paths ask it to scroll. Not owned.
     BufferTerminal* terminal = nullptr;
@@ -296,12 +320,15 @@ private:
     void dropImages(BufferLine& line);
 
     // The print paths' shared steps.
-    int printRightLimit() const { return marginMode ? marginRight_ : cols_ - 1; }
-    int printLeftEdge() const { return marginMode ? marginLeft_ : 0; }
+    int printRightLimit() const { return modeMirror_.marginMode ? marginRight_ : cols_ - 1; }
+    int printLeftEdge() const { return modeMirror_.marginMode ? marginLeft_ : 0; }
     BufferLine& cursorLine() { return *lines_[yBase_ + y_]; }
     void wrapForPrint();
     static void repairRunSeams(BufferLine& line, int start, int end);
 
+    BidiPresentationState defaultBidiState_;
+    BufferModeMirror modeMirror_;
+    bool bulkInsertBlocked_ = false;
     CircularBufferLineList lines_;
     std::shared_ptr<CellArena> cellArena_;
     std::shared_ptr<BufferRef> selfRef_;

@@ -25,7 +25,7 @@ std::optional<std::string> settingText(const Terminal& terminal, std::string_vie
     if (request == " q") // DECSCUSR: the styles are numbered from 1 in their declared order
         return std::to_string(static_cast<int>(terminal.options().cursorStyle) + 1) + " q";
     if (request == "\"q") // DECSCA
-        return std::string(terminal.characterProtection ? "1" : "0") + "\"q";
+        return std::string(terminal.mode(TerminalMode::characterProtection) ? "1" : "0") + "\"q";
     if (request == "\"p") // DECSCL: a VT500-class terminal with 7-bit controls
         return "65;1\"p";
     if (request == "t") // DECSLPP

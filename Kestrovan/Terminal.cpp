@@ -38,8 +38,8 @@ Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const Term
     ansiColors = defaultAnsiColors;
 
     defaultCursorStyle = _options.cursorStyle;
-    _currentBidiState = _options.initialBidiState;
-    bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
+    modes_.setBidiState(_options.initialBidiState);
+    modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
     kittyClipboardTokenGenerator = [] { return std::optional<std::string>(); };
     kittyClipboardClock = monotonicNanoseconds;
 
@@ -53,6 +53,7 @@ Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const Term
     normalBuffer = makeBuffer(std::max(_options.scrollback, 0));
     normalBuffer->fillViewportRows();
     altBuffer = makeBuffer(std::nullopt);
+    modes_.attachBuffers(*normalBuffer, *altBuffer);
 
     _buffer = normalBuffer;
     cc.send8bit = false;
@@ -83,7 +84,7 @@ Terminal::~Terminal()
 std::shared_ptr<Buffer> Terminal::makeBuffer(std::optional<int> scrollback)
 {
     auto made =
-        std::make_shared<Buffer>(_cols, _rows, tabStopWidth, scrollback, _currentBidiState, cellArena);
+        std::make_shared<Buffer>(_cols, _rows, tabStopWidth, scrollback, modes_.bidiState(), cellArena);
     made->terminal = this;
     return made;
 }
@@ -115,30 +116,26 @@ void Terminal::setup(bool isReset)
         altBuffer->resize(_cols, _rows);
     }
 
-    cursorHidden = false;
-    applicationKeypad = false;
-    applicationCursor = false;
-    keyboardActionMode = false;
-    sendReceiveMode = true;
-    backarrowKeyMode = false;
+    modes_.set(TerminalMode::cursorHidden, false);
+    modes_.set(TerminalMode::applicationKeypad, false);
+    modes_.set(TerminalMode::applicationCursor, false);
+    modes_.set(TerminalMode::keyboardActionMode, false);
+    modes_.set(TerminalMode::sendReceiveMode, true);
+    modes_.set(TerminalMode::backarrowKeyMode, false);
 
-    if (reverseColors) {
-        reverseColors = false;
+    if (modes_[TerminalMode::reverseColors]) {
+        modes_.set(TerminalMode::reverseColors, false);
         updateFullScreen();
         if (auto host = delegate())
             host->colorChanged(*this, std::nullopt);
     }
 
-    originMode = false;
-    marginMode = false;
-    normalBuffer->marginMode = false;
-    altBuffer->marginMode = false;
-    setInsertMode(false);
+    modes_.set(TerminalMode::originMode, false);
+    modes_.set(TerminalMode::marginMode, false);
+    modes_.set(TerminalMode::insertMode, false);
     characterProtectionMode = CharacterProtectionMode::off;
-    setCharacterProtection(false);
-    wraparound = true;
-    normalBuffer->wraparound = true;
-    altBuffer->wraparound = true;
+    modes_.set(TerminalMode::characterProtection, false);
+    modes_.set(TerminalMode::wraparound, true);
 
     // Each mode is switched off through its own handler so that its switching-off effects run.
     applyDECPrivateMode(2004, false);
@@ -182,16 +179,16 @@ void Terminal::setup(bool isReset)
 
     cc.send8bit = false;
     conformance = TerminalConformance::vt500;
-    allow80To132 = false;
-    noClearOnColumnChange = false;
+    modes_.set(TerminalMode::allow80To132, false);
+    modes_.set(TerminalMode::noClearOnColumnChange, false);
     xtermTitleSetUtf = false;
     xtermTitleSetHex = false;
     xtermTitleQueryUtf = false;
     xtermTitleQueryHex = false;
     activeHyperlink.reset();
-    cursorBlink = false;
+    modes_.set(TerminalMode::cursorBlink, false);
     hostCurrentDirectory.reset();
-    lineFeedMode = _options.convertEol;
+    modes_.set(TerminalMode::lineFeedMode, _options.convertEol);
 }
 
 void Terminal::rebuildEraseCells(uint16_t eraseStyleID)
@@ -209,6 +206,8 @@ void Terminal::resetNormalBuffer()
     normalBuffer = makeBuffer(std::max(_options.scrollback, 0));
     normalBuffer->fillViewportRows();
     normalBuffer->setupTabStops(-1, tabStopWidth);
+    // The new buffer takes the modes it mirrors; the old one is no longer written.
+    modes_.attachBuffers(*normalBuffer, *altBuffer);
 }
 
 void Terminal::activateNormalBuffer(bool clearAlt)
@@ -446,34 +445,12 @@ void Terminal::setMouseMode(MouseMode mode)
         host->mouseModeChanged(*this);
 }
 
-// --- Mode mirrors --------------------------------------------------------------------------------
-
-// The buffers' fast print paths step aside while either insert mode or protection is on.
-
-void Terminal::setInsertMode(bool value)
-{
-    insertMode = value;
-    for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
-        target->insertMode = value;
-        target->bulkInsertBlocked = value || target->characterProtection;
-    }
-}
-
-void Terminal::setCharacterProtection(bool value)
-{
-    characterProtection = value;
-    for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
-        target->characterProtection = value;
-        target->bulkInsertBlocked = target->insertMode || value;
-    }
-}
-
 // --- Focus, visibility, pointer ----------------------------------------------------------------
 
 void Terminal::setTerminalFocus(bool focused)
 {
     reportedFocusState = focused;
-    if (sendFocus)
+    if (modes_[TerminalMode::sendFocus])
         sendFocusReport();
 }
 
@@ -486,7 +463,7 @@ void Terminal::setTerminalVisibility(TerminalVisibility visibility)
 {
     const bool changed = reportedVisibility != visibility;
     reportedVisibility = visibility;
-    if (changed && visibilityReportsEnabled)
+    if (changed && modes_[TerminalMode::visibilityReportsEnabled])
         reportTerminalVisibility();
 }
 

@@ -14,8 +14,11 @@
 //
 // The class is large, so its members live in one file per family. Where to find what:
 //   Terminal.cpp               state, construction, setup and teardown, buffer switching, palette
-//                              and colour setters, insert/protection mirrors, focus and visibility
-//                              reports, pointer press, the selection registry, cell accessors
+//                              and colour setters, focus and visibility reports, pointer press,
+//                              the selection registry, cell accessors
+//
+// State with rules of its own lives in small types the terminal holds:
+//   TerminalModeSet.h          the on/off modes, and the buffers' copies of those they read
 //   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
 //                              update range and the whole-screen refresh
 //   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
@@ -91,6 +94,7 @@
 #include "Kestrovan/ProgressReport.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
 #include "Kestrovan/TerminalLock.h"
+#include "Kestrovan/TerminalModeSet.h"
 #include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
 #include "Kestrovan/TerminalOscEventDispatcher.h"
@@ -405,14 +409,15 @@ public:
     bool silentLog() const override { return silentLog_; }
     void setSilentLog(bool value) { silentLog_ = value; }
 
-    const BidiPresentationState& currentBidiState() const { return _currentBidiState; }
-    bool bidiSupportEnabled() const { return _currentBidiState.supportMode == BidiSupportMode::implicit; }
-    bool bidiAutodetectDirection() const { return _currentBidiState.autodetectDirection; }
+    /// The bidi state in effect, kept with the modes; new lines of either buffer take it.
+    const BidiPresentationState& currentBidiState() const { return modes_.bidiState(); }
+    bool bidiSupportEnabled() const { return currentBidiState().supportMode == BidiSupportMode::implicit; }
+    bool bidiAutodetectDirection() const { return currentBidiState().autodetectDirection; }
     bool bidiRTLPreference() const
     {
-        return _currentBidiState.fallbackDirection == BidiDirection::rightToLeft;
+        return currentBidiState().fallbackDirection == BidiDirection::rightToLeft;
     }
-    bool bidiBoxMirroring() const { return _currentBidiState.boxMirroring; }
+    bool bidiBoxMirroring() const { return currentBidiState().boxMirroring; }
     const Attribute& currentAttribute() const { return curAttr; }
     /// The kitty keyboard flags of the active screen.
     KittyKeyboardFlags keyboardEnhancementFlags() const
@@ -434,12 +439,13 @@ public:
     /// The host, or null when it has gone.
     std::shared_ptr<TerminalDelegate> delegate() const { return tdel.lock(); }
 
-    // --- Modes mirrored into the buffers --------------------------------------------------------
+    // --- Modes -----------------------------------------------------------------------------------
 
-    /// IRM in the terminal and both buffers.
-    void setInsertMode(bool value);
-    /// DECSCA / SPA protection in the terminal and both buffers.
-    void setCharacterProtection(bool value);
+    /// The on/off modes (DEC private and ANSI modes, keypad and protection states); programs
+    /// change them with sequences.
+    const TerminalModeSet& modes() const { return modes_; }
+    /// One on/off mode, e.g. `mode(TerminalMode::applicationCursor)`.
+    bool mode(TerminalMode which) const { return modes_[which]; }
 
     // --- Focus, visibility, pointer -------------------------------------------------------------
 
@@ -1106,31 +1112,9 @@ public:
     std::vector<std::optional<PortableRenderCellCache>> portableRenderCells;
 
     // Modes.
-    bool applicationKeypad = false;
-    bool applicationCursor = false;
-    bool reverseColors = false;
-    bool cursorHidden = false;
-    bool originMode = false;
-    bool marginMode = false;
-    bool insertMode = false;
-    bool keyboardActionMode = false;
-    bool sendReceiveMode = true;
-    bool backarrowKeyMode = false;
     CharacterProtectionMode characterProtectionMode = CharacterProtectionMode::off;
-    bool characterProtection = false;
-    bool wraparound = false;
-    bool reverseWraparound = false;
-    bool reverseWraparoundExtended = false;
-    bool bracketedPasteMode = false;
     bool alternateScrollMode = true;
-    bool colorSchemeUpdatesEnabled = false;
     TerminalColorScheme colorScheme = TerminalColorScheme::dark;
-    bool sendFocus = false;
-    bool cursorBlink = false;
-    bool allow80To132 = false;
-    bool noClearOnColumnChange = false;
-    bool lineFeedMode = false;
-    bool smoothScroll = false;
     bool xtermTitleSetUtf = false;
     bool xtermTitleSetHex = false;
     bool xtermTitleQueryUtf = false;
@@ -1141,12 +1125,7 @@ public:
     KeyboardModeState keyboardModeAlt;
     MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
     bool mouseShiftCapture = false;
-    BidiPresentationState _currentBidiState;
-    bool bidiArrowKeySwap = false;
     SemanticPromptClickBehavior semanticPromptClickBehavior;
-    bool visibilityReportsEnabled = false;
-    bool inBandSizeReportsEnabled = false;
-    bool kittyPasteEventsEnabled = false;
 
     // Synchronized output.
     double synchronizedOutputTimeoutSeconds = 1.0;
@@ -1259,12 +1238,25 @@ private:
     void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
     bool isRegistered(const SelectionService& selection) const;
 
+    // Mode switches with effects beyond storing the mode (TerminalModes.cpp, TerminalCursor.cpp).
+    /// SM/RM for one ANSI mode; false when the mode is not one of ours.
+    bool applyAnsiMode(int mode, bool value);
+    /// DECSET/DECRST for the classic DEC modes; false when the mode is to be reported unhandled.
+    bool applyClassicDECMode(int mode, bool value);
+    /// DECSCNM: the whole screen changes colour, so only a real change is announced.
+    void setReverseColors(bool value);
+    /// BDSM (ANSI mode 8): whether the terminal runs the implicit bidi algorithm.
+    void setBidiSupportMode(BidiSupportMode mode);
+    /// SCP and SPD: the fallback direction of the current bidi state.
+    void setParagraphDirection(BidiDirection direction);
+
     // Fields with effectful accessors.
     int _cols = 80;
     int _rows = 25;
     TerminalOptions _options;
     bool silentLog_ = true;
     std::shared_ptr<Buffer> _buffer;
+    TerminalModeSet modes_;
     MouseMode mouseMode_ = MouseMode::off;
     Color foregroundColor_{0x8A3D, 0x8A3D, 0x8A3D};
     Color backgroundColor_{0, 0, 0};

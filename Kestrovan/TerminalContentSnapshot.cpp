@@ -46,12 +46,12 @@ TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked()
     TerminalInputStateSnapshot state;
     state.dimensions = TerminalDimensions(_cols, _rows);
     state.isAlternateBuffer = isCurrentBufferAlternate();
-    state.applicationCursor = applicationCursor;
-    state.applicationKeypad = applicationKeypad;
-    state.bracketedPasteMode = bracketedPasteMode;
+    state.applicationCursor = modes_[TerminalMode::applicationCursor];
+    state.applicationKeypad = modes_[TerminalMode::applicationKeypad];
+    state.bracketedPasteMode = modes_[TerminalMode::bracketedPasteMode];
     state.mouseMode = mouseMode_;
     state.keyboardEnhancementFlags = keyboardEnhancementFlags();
-    state.focusReportingEnabled = sendFocus;
+    state.focusReportingEnabled = modes_[TerminalMode::sendFocus];
     return state;
 }
 

@@ -80,7 +80,7 @@ void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
     auto cursorReport = [&] {
         int row = active.y() + 1;
         int column = std::min(active.x(), _cols - 1) + 1;
-        if (originMode) {
+        if (modes_[TerminalMode::originMode]) {
             row -= active.scrollTop();
             column -= active.marginLeft();
         }

@@ -79,7 +79,7 @@ void Terminal::dispatchExecute(uint8_t code)
         cmdBackspace();
         return;
     case 0x09: { // HT
-        const int stop = active.nextTabStop(marginMode);
+        const int stop = active.nextTabStop(modes_[TerminalMode::marginMode]);
         if (stop >= 0)
             active.setX(stop);
         return;
@@ -139,10 +139,10 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
             columnIndex(false);
             return;
         case '=': // DECKPAM
-            applicationKeypad = true;
+            modes_.set(TerminalMode::applicationKeypad, true);
             return;
         case '>': // DECKPNM
-            applicationKeypad = false;
+            modes_.set(TerminalMode::applicationKeypad, false);
             return;
         case 'D': // IND
             cmdIndex();
@@ -159,11 +159,11 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
             return;
         case 'V': // SPA: start of protected area
             characterProtectionMode = CharacterProtectionMode::iso;
-            setCharacterProtection(true);
+            modes_.set(TerminalMode::characterProtection, true);
             return;
         case 'W': // EPA: end of protected area
             characterProtectionMode = CharacterProtectionMode::iso;
-            setCharacterProtection(false);
+            modes_.set(TerminalMode::characterProtection, false);
             return;
         case 'Z': // DECID
             cmdSendDeviceAttributes(CsiParameters::empty, {});
@@ -172,7 +172,7 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
             return;
         case 'c': // RIS
             parser->reset();
-            if (allow80To132 && _cols == 132)
+            if (modes_[TerminalMode::allow80To132] && _cols == 132)
                 resize(80, _rows);
             resetToInitialState();
             return;
@@ -301,7 +301,8 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
         cursorForward(static_cast<int>(firstParameter(pars, 1)));
         return;
     case 'D': // CUB
-        if (wraparound && (reverseWraparound || reverseWraparoundExtended))
+        if (modes_[TerminalMode::wraparound] &&
+            (modes_[TerminalMode::reverseWraparound] || modes_[TerminalMode::reverseWraparoundExtended]))
             reverseWrapBackward(static_cast<int>(std::max<int64_t>(firstParameter(pars, 1), 1)));
         else
             cursorBackward(static_cast<int>(firstParameter(pars, 1)));
@@ -323,7 +324,7 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
     case 'I': { // CHT
         const int64_t count = std::clamp<int64_t>(firstParameter(pars, 1), 1, std::max(_cols - 1, 1));
         for (int64_t i = 0; i < count; ++i)
-            active.setX(active.nextTabStop(marginMode));
+            active.setX(active.nextTabStop(modes_[TerminalMode::marginMode]));
         return;
     }
     case 'J': // ED, DECSED
@@ -413,7 +414,7 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
             if (protection > 2)
                 return;
             characterProtectionMode = CharacterProtectionMode::dec;
-            setCharacterProtection(protection == 1);
+            modes_.set(TerminalMode::characterProtection, protection == 1);
         } else { // DECSCUSR
             cmdSetCursorStyle(pars, collect);
         }
@@ -438,7 +439,7 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
             cmdSavePrivateModes(pars);
         } else if (collect.empty()) {
             // DECSLRM while left/right margin mode is on, SCOSC otherwise.
-            if (marginMode)
+            if (modes_[TerminalMode::marginMode])
                 cmdSetMargins(pars, collect);
             else
                 cmdSaveCursor(pars, collect);

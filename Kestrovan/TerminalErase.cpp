@@ -146,7 +146,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         // Whole rows below are reset: blank, unwrapped, single size, in the current bidi state;
         // their images stay, as only ED 2 removes images.
         for (int row = y + 1; row < _rows; ++row)
-            resetBufferLine(row, false, _currentBidiState);
+            resetBufferLine(row, false, modes_.bidiState());
         updateRange(_rows - 1);
         break;
     }
@@ -163,7 +163,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
                 ring[cursorRow + 1]->setWrapped(false);
         }
         for (int row = y - 1; row >= 0; --row)
-            resetBufferLine(row, false, _currentBidiState);
+            resetBufferLine(row, false, modes_.bidiState());
         updateRange(0);
         break;
     }

@@ -73,13 +73,13 @@ std::string answerSelection(std::string_view selection)
 uint32_t Terminal::hostInputModes() const
 {
     uint32_t modes = 0;
-    if (applicationCursor)
+    if (modes_[TerminalMode::applicationCursor])
         modes |= applicationCursorBit;
-    if (applicationKeypad)
+    if (modes_[TerminalMode::applicationKeypad])
         modes |= applicationKeypadBit;
-    if (bracketedPasteMode)
+    if (modes_[TerminalMode::bracketedPasteMode])
         modes |= bracketedPasteBit;
-    if (kittyPasteEventsEnabled)
+    if (modes_[TerminalMode::kittyPasteEventsEnabled])
         modes |= kittyPasteEventsBit;
     // The flags fill the upper 24 bits; anything wider would be shifted out, not misread.
     modes |= (keyboardEnhancementFlags().rawValue & 0xFFFFFF) << keyboardFlagsShift;
@@ -92,8 +92,8 @@ bool Terminal::sendHostText(std::string_view text)
     event.text = decodeUtf8(text);
     // Text carries no backarrow meaning, so only the two cursor and keypad modes go in.
     KittyKeyboardEncoder::Switches switches;
-    switches.applicationCursor = applicationCursor;
-    switches.applicationKeypad = applicationKeypad;
+    switches.applicationCursor = modes_[TerminalMode::applicationCursor];
+    switches.applicationKeypad = modes_[TerminalMode::applicationKeypad];
     const std::optional<std::vector<uint8_t>> bytes =
         KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
     if (!bytes || bytes->empty())
@@ -138,9 +138,9 @@ int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t 
     event.baseLayoutKey = optionalScalar(baseLayoutKey);
 
     KittyKeyboardEncoder::Switches switches;
-    switches.applicationCursor = applicationCursor;
-    switches.applicationKeypad = applicationKeypad;
-    switches.backspaceSendsControlH = backarrowKeyMode;
+    switches.applicationCursor = modes_[TerminalMode::applicationCursor];
+    switches.applicationKeypad = modes_[TerminalMode::applicationKeypad];
+    switches.backspaceSendsControlH = modes_[TerminalMode::backarrowKeyMode];
     const std::optional<std::vector<uint8_t>> bytes =
         KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
     if (!bytes || bytes->empty())

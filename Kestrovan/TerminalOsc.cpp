@@ -185,13 +185,13 @@ void Terminal::reportColorScheme()
 void Terminal::updateColorScheme(TerminalColorScheme scheme, bool notify)
 {
     colorScheme = scheme;
-    if (notify && colorSchemeUpdatesEnabled)
+    if (notify && modes_[TerminalMode::colorSchemeUpdatesEnabled])
         reportColorScheme();
 }
 
 void Terminal::notifyColorScheme()
 {
-    if (colorSchemeUpdatesEnabled)
+    if (modes_[TerminalMode::colorSchemeUpdatesEnabled])
         reportColorScheme();
 }
 

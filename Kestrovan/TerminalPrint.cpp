@@ -428,7 +428,7 @@ void SlowPrint::run(std::span<const uint8_t> bytes)
     const uint8_t* data = bytes.data();
     const size_t length = bytes.size();
     // The run paths refuse in insert mode and under protection; every scalar then goes alone.
-    const bool batching = !buffer_.bulkInsertBlocked;
+    const bool batching = !buffer_.bulkInsertBlocked();
     while (index < length) {
         if (batching) {
             if (const size_t consumed = insertScalarBatch(data + index, length - index)) {
@@ -698,7 +698,7 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
 // line as a wide character printed anew would. Otherwise nothing changes and the answer is false.
 bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars)
 {
-    const int right = buffer_.marginMode ? buffer_.marginRight() : buffer_.cols() - 1;
+    const int right = buffer_.marginMode() ? buffer_.marginRight() : buffer_.cols() - 1;
     const std::optional<PackedCell> wide = arena_.replacingContent(cell, scalars, WidthState::lead);
     if (!wide)
         return false;
@@ -707,7 +707,7 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     if (x + 1 <= right && x + 1 < buffer_.cols() && x + 1 < line.count()) {
         // The right half takes column x + 1. Insert mode pushes what stood there to the right;
         // otherwise it is overwritten, and a wide character it began loses its other half too.
-        if (buffer_.insertMode)
+        if (buffer_.insertMode())
             line.insertPackedCells(x + 1, 1, right, PackedCell(cell.rawValue & PackedCell::attributeMask));
         else
             line.repairWideSeam(x + 2);
@@ -724,8 +724,8 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     // No room on this line: print the wide character again from the last column, which wraps it
     // (and scrolls when needed) exactly as if it had arrived wide. A region narrower than two
     // columns holds it on no line, and the buffer would drop it: the cell stays one column then.
-    const int left = buffer_.marginMode ? buffer_.marginLeft() : 0;
-    if (buffer_.wraparound && x == right && right - left + 1 >= 2 &&
+    const int left = buffer_.marginMode() ? buffer_.marginLeft() : 0;
+    if (buffer_.wraparound() && x == right && right - left + 1 >= 2 &&
         lineIndex == buffer_.yBase() + buffer_.y()) {
         line.mutableCells()[x] = cell.blanked();
         line.markContentChanged();
@@ -745,9 +745,9 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
 bool SlowPrint::writeNewCell(char32_t scalar, int width)
 {
     if (width == 2) {
-        const int right = buffer_.marginMode ? buffer_.marginRight() : buffer_.cols() - 1;
-        const int left = buffer_.marginMode ? buffer_.marginLeft() : 0;
-        if (buffer_.x() + 1 > right && (!buffer_.wraparound || right - left + 1 < 2))
+        const int right = buffer_.marginMode() ? buffer_.marginRight() : buffer_.cols() - 1;
+        const int left = buffer_.marginMode() ? buffer_.marginLeft() : 0;
+        if (buffer_.x() + 1 > right && (!buffer_.wraparound() || right - left + 1 < 2))
             return false;
     }
     const PackedCell cell =

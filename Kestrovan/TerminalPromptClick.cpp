@@ -274,8 +274,12 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
             return false;
 
         const bool special = active.semanticUsesSpecialCursorKeys;
-        const std::string_view right = special ? rightSpecial : applicationCursor ? rightApp : rightNormal;
-        const std::string_view left = special ? leftSpecial : applicationCursor ? leftApp : leftNormal;
+        const std::string_view right = special                                   ? rightSpecial
+                                       : modes_[TerminalMode::applicationCursor] ? rightApp
+                                                                                 : rightNormal;
+        const std::string_view left = special                                   ? leftSpecial
+                                      : modes_[TerminalMode::applicationCursor] ? leftApp
+                                                                                : leftNormal;
         const bool vertical = cursorMode == SemanticPromptCursorClickMode::conservativeVertical ||
                               cursorMode == SemanticPromptCursorClickMode::smartVertical;
         if (from->line != to->line && vertical && !special) {
@@ -284,8 +288,8 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
             const bool down = to->line > from->line;
             appendRepeated(bytes, left, from->offsetInLine);
             appendRepeated(bytes,
-                           down ? (applicationCursor ? downApp : downNormal)
-                                : (applicationCursor ? upApp : upNormal),
+                           down ? (modes_[TerminalMode::applicationCursor] ? downApp : downNormal)
+                                : (modes_[TerminalMode::applicationCursor] ? upApp : upNormal),
                            std::abs(to->line - from->line));
             appendRepeated(bytes, right, to->offsetInLine);
         } else {

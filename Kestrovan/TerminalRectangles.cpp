@@ -72,11 +72,11 @@ std::optional<CellRectangle> rectangleFromCorners(const Terminal& t, int64_t top
     const int cols = t.cols();
     bottom = std::min<int64_t>(rows, bottom);
     right = std::min<int64_t>(cols, right);
-    if (t.originMode) {
+    if (t.mode(TerminalMode::originMode)) {
         const Buffer& active = t.buffer();
         top += active.scrollTop();
         bottom = std::min<int64_t>(bottom + active.scrollTop(), active.scrollBottom() + 1);
-        if (t.marginMode) {
+        if (t.mode(TerminalMode::marginMode)) {
             left += active.marginLeft();
             right = std::min<int64_t>(right + active.marginLeft(), active.marginRight() + 1);
         }

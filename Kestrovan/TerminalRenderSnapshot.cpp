@@ -50,7 +50,7 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
         metadata.background = backgroundColor_;
         metadata.cursorColor = cursorColor_;
         metadata.palette = ansiColors;
-        metadata.reverse = reverseColors;
+        metadata.reverse = modes_[TerminalMode::reverseColors];
         metadata.modes.reserve(static_cast<size_t>(_rows));
         for (int row = 0; row < _rows; ++row) {
             const BufferLine* line = lineAtIndex(active, yDisp + row);
@@ -66,9 +66,9 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
         RenderSnapshotCursor cursor;
         cursor.x = std::clamp(active.x(), 0, _cols);
         cursor.y = std::clamp(cursorRow, 0, _rows - 1);
-        cursor.hidden = cursorHidden || cursorRow < 0 || cursorRow >= _rows;
+        cursor.hidden = modes_[TerminalMode::cursorHidden] || cursorRow < 0 || cursorRow >= _rows;
         cursor.style = _options.cursorStyle;
-        cursor.blink = isBlinkingStyle(cursor.style) || cursorBlink;
+        cursor.blink = isBlinkingStyle(cursor.style) || modes_[TerminalMode::cursorBlink];
         if (portableRenderCursor != cursor) {
             if (portableRenderCursor && portableRenderCursor->y >= 0 && portableRenderCursor->y < _rows)
                 updateRange(portableRenderCursor->y);
@@ -84,7 +84,7 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
         snapshot.backgroundColor = backgroundColor_;
         snapshot.cursorColor = cursorColor_;
         snapshot.palette = ansiColors;
-        snapshot.reverseVideo = reverseColors;
+        snapshot.reverseVideo = modes_[TerminalMode::reverseColors];
         snapshot.synchronizedOutputActive = synchronizedOutputActive;
         snapshot.cursor = cursor;
 

@@ -63,7 +63,7 @@ void Terminal::resize(int cols, int rows, std::optional<CellPixelSize> committed
 
     // Programs that asked for in-band reports hear of every resize request, even one that
     // changes nothing: they may have missed the last one.
-    if (inBandSizeReportsEnabled)
+    if (modes_[TerminalMode::inBandSizeReportsEnabled])
         reportInBandSizeIfAvailable();
 }
 
@@ -76,7 +76,7 @@ void Terminal::updatePixelGeometry(int cellWidth, int cellHeight)
         return;
     endSynchronizedOutput();
     pixelGeometry = geometry;
-    if (inBandSizeReportsEnabled)
+    if (modes_[TerminalMode::inBandSizeReportsEnabled])
         reportInBandSizeIfAvailable();
 }
 
@@ -104,22 +104,20 @@ void Terminal::reportInBandSizeIfAvailable()
 
 void Terminal::resetToInitialState()
 {
-    _currentBidiState = _options.initialBidiState;
-    normalBuffer->defaultBidiState = _currentBidiState;
-    altBuffer->defaultBidiState = _currentBidiState;
+    modes_.setBidiState(_options.initialBidiState);
     applyCurrentBidiStateAtParagraphStart(BidiStateProperty::allBidiStateProperties);
     updateFullScreen();
-    bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
+    modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
 
     // `setup` rebuilds the grid from the options: the reset keeps the current size.
     _options.rows = _rows;
     _options.cols = _cols;
 
     // Cursor visibility is the host's as much as the program's: it survives a full reset.
-    const bool wasHidden = cursorHidden;
+    const bool wasHidden = modes_[TerminalMode::cursorHidden];
     setup(true);
     clearAllKittyImages();
-    cursorHidden = wasHidden;
+    modes_.set(TerminalMode::cursorHidden, wasHidden);
 
     refresh(0, _rows - 1);
     if (auto host = delegate())

@@ -65,9 +65,9 @@ void Terminal::scroll(Buffer& buffer, int lines, bool isWrapped)
     const bool bottomIsLastLine = bottomRow == ring.count() - 1;
 
     // Recycle fast path: the whole screen scrolls into the scrollback of a full ring.
-    if (!marginMode && buffer.hasScrollback() && scrollTop == 0 && scrollBottom == _rows - 1 &&
-        ring.isFull() && bottomIsLastLine && unobserved) {
-        const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : _currentBidiState;
+    if (!modes_[TerminalMode::marginMode] && buffer.hasScrollback() && scrollTop == 0 &&
+        scrollBottom == _rows - 1 && ring.isFull() && bottomIsLastLine && unobserved) {
+        const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : modes_.bidiState();
         ring.recycle(currentEraseBlankCell, isWrapped, bidiState);
         buffer.linesTop += 1;
         buffer.setYDisp(buffer.yBase());
@@ -79,7 +79,7 @@ void Terminal::scroll(Buffer& buffer, int lines, bool isWrapped)
     }
 
     // In-place fast path: a region that never feeds the scrollback.
-    if (!marginMode && unobserved && bottomRow < ring.count() &&
+    if (!modes_[TerminalMode::marginMode] && unobserved && bottomRow < ring.count() &&
         (scrollTop > 0 || (!bottomIsLastLine && !buffer.hasScrollback()))) {
         scrollInPlaceRegionFast(buffer, lines, scrollTop, scrollBottom, topRow, bottomRow, isWrapped);
         return;
@@ -94,7 +94,7 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop,
     CircularBufferLineList& ring = buffer.lines();
     const bool bottomInRing = bottomRow >= 0 && bottomRow < ring.count();
     const BidiPresentationState bidiState =
-        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : _currentBidiState;
+        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : modes_.bidiState();
 
     if (validRegionRows(topRow, bottomRow, ring.count())) {
         // The line leaving the top is reused, blanked, as the new bottom line.
@@ -119,8 +119,9 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
     const bool isAlternate = &buffer == altBuffer.get();
     const bool bottomInRing = bottomRow >= 0 && bottomRow < ring.count();
     const BidiPresentationState bidiState =
-        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : _currentBidiState;
-    const bool fullWidth = !marginMode || (buffer.marginLeft() < 1 && buffer.marginRight() >= _cols - 1);
+        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : modes_.bidiState();
+    const bool fullWidth =
+        !modes_[TerminalMode::marginMode] || (buffer.marginLeft() < 1 && buffer.marginRight() >= _cols - 1);
 
     enum class Outcome
     {
@@ -151,7 +152,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
         BufferLine& bottom = *ring[bottomRow];
         bottom.fill(currentEraseBlankCell, left, width);
         bottom.setWrapped(false);
-        bottom.setBidiState(_currentBidiState);
+        bottom.setBidiState(modes_.bidiState());
         buffer.clearImagesFromLine(bottomRow);
         bottom.setRenderMode(BufferLine::RenderLineMode::single);
         selectionsInvalidateForColumnRestrictedScroll(topRow, bottomRow, left, buffer.marginRight());
@@ -225,8 +226,8 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
         if (outcome == Outcome::full) {
             trimKittyPlacementRows();
         } else if (outcome == Outcome::inPlace) {
-            const int left = marginMode ? buffer.marginLeft() : 0;
-            const int right = marginMode ? buffer.marginRight() : _cols - 1;
+            const int left = modes_[TerminalMode::marginMode] ? buffer.marginLeft() : 0;
+            const int right = modes_[TerminalMode::marginMode] ? buffer.marginRight() : _cols - 1;
             scrollKittyPlacementsInMargins(topRow, bottomRow, left, right, -1);
         }
     }
@@ -247,7 +248,8 @@ void Terminal::cmdIndex()
     Buffer& active = *_buffer;
     const int x = active.x();
     const int y = active.y();
-    const bool inside = !marginMode || (x >= active.marginLeft() && x <= active.marginRight());
+    const bool inside =
+        !modes_[TerminalMode::marginMode] || (x >= active.marginLeft() && x <= active.marginRight());
     bool advanced = false;
     if (y == active.scrollBottom() && inside) {
         scroll(active, 1, false);
@@ -271,7 +273,7 @@ void Terminal::reverseIndex()
             active.setY(y - 1);
         return;
     }
-    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+    if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
 
     const int topRow = active.yBase() + y;
@@ -286,7 +288,8 @@ void Terminal::reverseIndex()
         return;
     }
 
-    const bool fullWidth = !marginMode || (active.marginLeft() < 1 && active.marginRight() >= _cols - 1);
+    const bool fullWidth =
+        !modes_[TerminalMode::marginMode] || (active.marginLeft() < 1 && active.marginRight() >= _cols - 1);
     if (!fullWidth) {
         const int left = active.marginLeft();
         const int width = active.marginRight() - left + 1;
@@ -315,7 +318,7 @@ void Terminal::reverseIndex()
                             " linesTop=" + std::to_string(active.linesTop) +
                             " isAlternate=" + boolText(isAlternate));
         }
-        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false, _currentBidiState));
+        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false, modes_.bidiState()));
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
             ring[bottomRow + 1]->setWrapped(false);
@@ -323,8 +326,8 @@ void Terminal::reverseIndex()
     }
 
     if (hasKittyPlacements) {
-        const int left = marginMode ? active.marginLeft() : 0;
-        const int right = marginMode ? active.marginRight() : _cols - 1;
+        const int left = modes_[TerminalMode::marginMode] ? active.marginLeft() : 0;
+        const int right = modes_[TerminalMode::marginMode] ? active.marginRight() : _cols - 1;
         scrollKittyPlacementsInMargins(topRow, bottomRow, left, right, 1);
     }
     updateRange(active.scrollTop());
@@ -422,7 +425,7 @@ struct ColumnSpan
 
 ColumnSpan editColumns(const Terminal& terminal, const Buffer& buffer)
 {
-    if (!terminal.marginMode)
+    if (!terminal.mode(TerminalMode::marginMode))
         return {0, terminal.cols() - 1};
     return {std::max(buffer.marginLeft(), 0), std::min(buffer.marginRight(), terminal.cols() - 1)};
 }
@@ -445,7 +448,7 @@ void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
     // SU and SD fill with the zero cell, not the erase style.
     const PackedCell blank;
 
-    if (terminal.marginMode) {
+    if (terminal.mode(TerminalMode::marginMode)) {
         // With left and right margins only their columns move, whatever the cursor column.
         for (int row = top; row <= bottom; ++row)
             terminal.repairWideCellsForColumnRestrictedShift(row);
@@ -489,7 +492,7 @@ void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
     if (!rowsInRing(active, row, last))
         return;
 
-    if (terminal.marginMode) {
+    if (terminal.mode(TerminalMode::marginMode)) {
         const int x = active.x();
         if (x < active.marginLeft() || x > active.marginRight())
             return;
@@ -547,7 +550,7 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
 {
     Buffer& active = *_buffer;
     const int x = active.x();
-    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+    if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
     const int row = active.yBase() + active.y();
     if (!rowsInRing(active, row, row))
@@ -567,7 +570,7 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
     Buffer& active = *_buffer;
     const int x = active.x();
     int count = countParameter(pars);
-    if (marginMode) {
+    if (modes_[TerminalMode::marginMode]) {
         if (x < active.marginLeft() || x > active.marginRight())
             return;
         count = std::min(count, active.marginRight() - x + 1);
@@ -644,7 +647,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
     const int y = active.y();
     if (y < active.scrollTop() || y > active.scrollBottom() || x >= _cols)
         return;
-    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+    if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
     const int count = countParameter(pars);
     const ColumnSpan span = editColumns(*this, active);

@@ -117,11 +117,11 @@ void applySemanticClickSettings(Buffer& buffer, const SemanticPromptOptions& opt
 /// prompt never begins in the middle of the previous command's last line of output.
 void freshSemanticPromptLine(Terminal& terminal, Buffer& buffer)
 {
-    const int lineStart = terminal.marginMode ? buffer.marginLeft() : 0;
+    const int lineStart = terminal.mode(TerminalMode::marginMode) ? buffer.marginLeft() : 0;
     if (buffer.x() == lineStart)
         return;
     // Left of the left margin the margin is not the line start; the screen edge is.
-    buffer.setX(terminal.marginMode && buffer.x() < buffer.marginLeft() ? 0 : lineStart);
+    buffer.setX(terminal.mode(TerminalMode::marginMode) && buffer.x() < buffer.marginLeft() ? 0 : lineStart);
     terminal.cmdLineFeedBasic(buffer);
 }
 

@@ -333,14 +333,16 @@ void checkInputState(Terminal& t, const TerminalInputStateSnapshot& state)
 {
     if (state.dimensions != TerminalDimensions(t.cols(), t.rows()) ||
         state.isAlternateBuffer != t.isCurrentBufferAlternate() ||
-        state.applicationCursor != t.applicationCursor || state.applicationKeypad != t.applicationKeypad ||
-        state.bracketedPasteMode != t.bracketedPasteMode || state.mouseMode != t.mouseMode() ||
-        state.keyboardEnhancementFlags != t.keyboardEnhancementFlags() ||
-        state.focusReportingEnabled != t.sendFocus)
+        state.applicationCursor != t.mode(TerminalMode::applicationCursor) ||
+        state.applicationKeypad != t.mode(TerminalMode::applicationKeypad) ||
+        state.bracketedPasteMode != t.mode(TerminalMode::bracketedPasteMode) ||
+        state.mouseMode != t.mouseMode() || state.keyboardEnhancementFlags != t.keyboardEnhancementFlags() ||
+        state.focusReportingEnabled != t.mode(TerminalMode::sendFocus))
         broken("the input state differs from the terminal's modes");
     const uint32_t modes = t.hostInputModes();
     if (bool(modes & 1) != state.applicationCursor || bool(modes & 2) != state.applicationKeypad ||
-        bool(modes & 4) != state.bracketedPasteMode || bool(modes & 8) != t.kittyPasteEventsEnabled ||
+        bool(modes & 4) != state.bracketedPasteMode ||
+        bool(modes & 8) != t.mode(TerminalMode::kittyPasteEventsEnabled) ||
         (modes >> 8) != state.keyboardEnhancementFlags.rawValue || (modes & 0xF0) != 0)
         broken("hostInputModes differs from the input state");
 }
@@ -517,7 +519,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         case 9: {
             const std::string text = input.bytes(24);
-            const bool bracketed = t.bracketedPasteMode;
+            const bool bracketed = t.mode(TerminalMode::bracketedPasteMode);
             const bool sent = t.sendHostTextPaste(text, input.byte() % 2);
             if (host->sends.size() - sendsBefore != (sent ? 1u : 0u))
                 broken("sendHostTextPaste's answer does not match what was sent");

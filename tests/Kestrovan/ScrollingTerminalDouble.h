@@ -52,7 +52,7 @@ private:
         const int bottom = buffer.yBase() + buffer.scrollBottom();
         // A wrapped continuation keeps the paragraph's bidi state; a fresh line gets the default.
         const BidiPresentationState bidiState =
-            isWrapped ? ring[bottom]->bidiState() : buffer.defaultBidiState;
+            isWrapped ? ring[bottom]->bidiState() : buffer.defaultBidiState();
         const PackedCell blank;
         if (buffer.scrollTop() == 0 && bottom == ring.count() - 1) {
             if (!ring.isFull()) {

@@ -383,11 +383,11 @@ TEST(TerminalCursorTests, SaveAndRestoreTheCursorState)
     EXPECT_EQ(t.currentEraseAttribute, erase);
     EXPECT_EQ(t.cellArena->attribute(t.currentEraseSpaceCell), erase);
     EXPECT_EQ(t.currentEraseSpaceCell.scalar(), uint32_t(' '));
-    EXPECT_TRUE(t.originMode);
-    EXPECT_TRUE(t.characterProtection);
+    EXPECT_TRUE(t.mode(TerminalMode::originMode));
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
     for (Buffer* b : {t.normalBuffer.get(), t.altBuffer.get()}) {
-        EXPECT_TRUE(b->characterProtection) << "protection is mirrored into both buffers";
-        EXPECT_TRUE(b->bulkInsertBlocked);
+        EXPECT_TRUE(b->characterProtection()) << "protection is mirrored into both buffers";
+        EXPECT_TRUE(b->bulkInsertBlocked());
     }
     EXPECT_EQ(t.gCharsets[0], nullptr) << "the designations are not part of the saved state";
     t.feed("q");
@@ -405,14 +405,14 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
     clearMarginMode(t);
     t.feed("\x1b"
            "8");
-    EXPECT_TRUE(t.marginMode);
-    EXPECT_TRUE(t.normalBuffer->marginMode);
-    EXPECT_TRUE(t.altBuffer->marginMode) << "margin mode is copied into both buffers";
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode));
+    EXPECT_TRUE(t.normalBuffer->marginMode());
+    EXPECT_TRUE(t.altBuffer->marginMode()) << "margin mode is copied into both buffers";
 
     clearMarginMode(t);
     t.feed("\x1b[4;1Habcdefghij\x1b[s\x1b[H\x1b[u");
     EXPECT_EQ(t.getCursorLocation(), Cursor(9, 3)) << "a saved pending wrap comes back as the last column";
-    EXPECT_FALSE(t.marginMode) << "SCOSC saved margin mode off";
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode)) << "SCOSC saved margin mode off";
 
     // A slot saved on the last row, below the cursor: it keeps its distance from the cursor row
     // while the screen shrinks, which takes it past the new last row.

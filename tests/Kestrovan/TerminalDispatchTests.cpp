@@ -66,17 +66,17 @@ TEST(TerminalDispatchTests, EscSequences)
     LoudFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b=");
-    EXPECT_TRUE(t.applicationKeypad);
+    EXPECT_TRUE(t.mode(TerminalMode::applicationKeypad));
     t.feed("\x1b>");
-    EXPECT_FALSE(t.applicationKeypad);
+    EXPECT_FALSE(t.mode(TerminalMode::applicationKeypad));
 
     t.feed("\x1bV");
     EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::iso);
-    EXPECT_TRUE(t.characterProtection);
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked);
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
+    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked());
     t.feed("\x1bW");
     EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::iso);
-    EXPECT_FALSE(t.characterProtection);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection));
 
     t.feed("\x1b G");
     EXPECT_TRUE(t.cc.send8bit);
@@ -121,11 +121,11 @@ TEST(TerminalDispatchTests, CsiRoutingThatNeedsNoHandlerFamily)
 
     t.feed("\x1b[1\"q");
     EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::dec);
-    EXPECT_TRUE(t.characterProtection);
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
     t.feed("\x1b[3\"q");
-    EXPECT_TRUE(t.characterProtection) << "DECSCA above 2 is ignored";
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection)) << "DECSCA above 2 is ignored";
     t.feed("\x1b[2\"q");
-    EXPECT_FALSE(t.characterProtection);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection));
 
     // CHT and CBT walk the tab stops, clamped to the columns.
     t.feed("\x1b[2I");

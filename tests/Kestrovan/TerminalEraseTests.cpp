@@ -303,8 +303,8 @@ TEST(TerminalEraseTests, AlignmentPatternFillsWithTheCurrentAttributeAndHomes)
     EXPECT_EQ(buffer.scrollBottom(), 3);
     EXPECT_EQ(buffer.marginLeft(), 0);
     EXPECT_EQ(buffer.marginRight(), 5);
-    EXPECT_TRUE(t.originMode) << "DECALN leaves origin mode";
-    EXPECT_TRUE(t.marginMode) << "and margin mode";
+    EXPECT_TRUE(t.mode(TerminalMode::originMode)) << "DECALN leaves origin mode";
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode)) << "and margin mode";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4));
 }
 

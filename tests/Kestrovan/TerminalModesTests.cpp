@@ -73,41 +73,41 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
     using MouseMode = Terminal::MouseMode;
     using Encoding = Terminal::MouseProtocolEncoding;
     const std::vector<ToggleCase> cases = {
-        {1, [](Terminal& t) { return t.applicationCursor; }},
-        {4, [](Terminal& t) { return t.smoothScroll; }},
-        {5, [](Terminal& t) { return t.reverseColors; }},
-        {6, [](Terminal& t) { return t.originMode; }},
-        {7, [](Terminal& t) { return t.wraparound; }},
+        {1, [](Terminal& t) { return t.mode(TerminalMode::applicationCursor); }},
+        {4, [](Terminal& t) { return t.mode(TerminalMode::smoothScroll); }},
+        {5, [](Terminal& t) { return t.mode(TerminalMode::reverseColors); }},
+        {6, [](Terminal& t) { return t.mode(TerminalMode::originMode); }},
+        {7, [](Terminal& t) { return t.mode(TerminalMode::wraparound); }},
         {9, [](Terminal& t) { return t.mouseMode() == MouseMode::x10; }},
-        {12, [](Terminal& t) { return t.cursorBlink; }},
+        {12, [](Terminal& t) { return t.mode(TerminalMode::cursorBlink); }},
         {18, [](Terminal& t) { return t.reportedOnly.decModes.count(18) == 1; }},
         {19, [](Terminal& t) { return t.reportedOnly.decModes.count(19) == 1; }},
-        {25, [](Terminal& t) { return !t.cursorHidden; }},
+        {25, [](Terminal& t) { return !t.mode(TerminalMode::cursorHidden); }},
         {35, [](Terminal& t) { return t.reportedOnly.decModes.count(35) == 1; }},
-        {40, [](Terminal& t) { return t.allow80To132; }},
+        {40, [](Terminal& t) { return t.mode(TerminalMode::allow80To132); }},
         {42, [](Terminal& t) { return t.reportedOnly.decModes.count(42) == 1; }},
-        {45, [](Terminal& t) { return t.reverseWraparound; }},
+        {45, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparound); }},
         {47, [](Terminal& t) { return t.isCurrentBufferAlternate(); }},
-        {66, [](Terminal& t) { return t.applicationKeypad; }},
-        {67, [](Terminal& t) { return t.backarrowKeyMode; }},
-        {69, [](Terminal& t) { return t.marginMode; }},
-        {95, [](Terminal& t) { return t.noClearOnColumnChange; }},
+        {66, [](Terminal& t) { return t.mode(TerminalMode::applicationKeypad); }},
+        {67, [](Terminal& t) { return t.mode(TerminalMode::backarrowKeyMode); }},
+        {69, [](Terminal& t) { return t.mode(TerminalMode::marginMode); }},
+        {95, [](Terminal& t) { return t.mode(TerminalMode::noClearOnColumnChange); }},
         {1000, [](Terminal& t) { return t.mouseMode() == MouseMode::vt200; }},
         {1002, [](Terminal& t) { return t.mouseMode() == MouseMode::buttonEventTracking; }},
         {1003, [](Terminal& t) { return t.mouseMode() == MouseMode::anyEvent; }},
-        {1004, [](Terminal& t) { return t.sendFocus; }},
+        {1004, [](Terminal& t) { return t.mode(TerminalMode::sendFocus); }},
         {1005, [](Terminal& t) { return t.mouseProtocol == Encoding::utf8; }},
         {1006, [](Terminal& t) { return t.mouseProtocol == Encoding::sgr; }},
         {1007, [](Terminal& t) { return t.alternateScrollMode; }},
         {1015, [](Terminal& t) { return t.mouseProtocol == Encoding::urxvt; }},
         {1016, [](Terminal& t) { return t.mouseProtocol == Encoding::sgrPixel; }},
-        {1045, [](Terminal& t) { return t.reverseWraparoundExtended; }},
-        {1243, [](Terminal& t) { return t.bidiArrowKeySwap; }},
-        {2004, [](Terminal& t) { return t.bracketedPasteMode; }},
+        {1045, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparoundExtended); }},
+        {1243, [](Terminal& t) { return t.mode(TerminalMode::bidiArrowKeySwap); }},
+        {2004, [](Terminal& t) { return t.mode(TerminalMode::bracketedPasteMode); }},
         {2026, [](Terminal& t) { return t.synchronizedOutputActive; }},
-        {2031, [](Terminal& t) { return t.colorSchemeUpdatesEnabled; }},
-        {2033, [](Terminal& t) { return t.visibilityReportsEnabled; }},
-        {2048, [](Terminal& t) { return t.inBandSizeReportsEnabled; }},
+        {2031, [](Terminal& t) { return t.mode(TerminalMode::colorSchemeUpdatesEnabled); }},
+        {2033, [](Terminal& t) { return t.mode(TerminalMode::visibilityReportsEnabled); }},
+        {2048, [](Terminal& t) { return t.mode(TerminalMode::inBandSizeReportsEnabled); }},
         {2500, [](Terminal& t) { return t.bidiBoxMirroring(); }},
         {2501, [](Terminal& t) { return t.bidiAutodetectDirection(); }},
     };
@@ -126,11 +126,11 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
 TEST(TerminalModesTests, AnsiModesSetResetAndReport)
 {
     const std::vector<ToggleCase> cases = {
-        {2, [](Terminal& t) { return t.keyboardActionMode; }},
-        {4, [](Terminal& t) { return t.insertMode; }},
+        {2, [](Terminal& t) { return t.mode(TerminalMode::keyboardActionMode); }},
+        {4, [](Terminal& t) { return t.mode(TerminalMode::insertMode); }},
         {8, [](Terminal& t) { return t.bidiSupportEnabled(); }},
-        {12, [](Terminal& t) { return t.sendReceiveMode; }},
-        {20, [](Terminal& t) { return t.lineFeedMode; }},
+        {12, [](Terminal& t) { return t.mode(TerminalMode::sendReceiveMode); }},
+        {20, [](Terminal& t) { return t.mode(TerminalMode::lineFeedMode); }},
     };
     for (const ToggleCase& toggle : cases) {
         ModesFixture fixture;
@@ -146,9 +146,10 @@ TEST(TerminalModesTests, AnsiModesSetResetAndReport)
     ModesFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[4;20h");
-    EXPECT_TRUE(t.insertMode && t.lineFeedMode) << "each parameter is a mode";
+    EXPECT_TRUE(t.mode(TerminalMode::insertMode) && t.mode(TerminalMode::lineFeedMode))
+        << "each parameter is a mode";
     t.feed("\x1b[4;20l");
-    EXPECT_FALSE(t.insertMode || t.lineFeedMode);
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.mode(TerminalMode::lineFeedMode));
 }
 
 TEST(TerminalModesTests, FixedReports)
@@ -244,29 +245,29 @@ TEST(TerminalModesTests, SideEffectsOfSwitchingModes)
 
     t.feed("\x1b[4h");
     for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()})
-        EXPECT_TRUE(buffer->insertMode && buffer->bulkInsertBlocked) << "insert mode is in both buffers";
+        EXPECT_TRUE(buffer->insertMode() && buffer->bulkInsertBlocked()) << "insert mode is in both buffers";
     moveCursor(t, 0, 2);
     t.feed("abc\rX");
     EXPECT_EQ(rowText(t, 2), "Xabc") << "printing inserts";
     t.feed("\x1b[4l");
     for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()})
-        EXPECT_FALSE(buffer->insertMode || buffer->bulkInsertBlocked);
+        EXPECT_FALSE(buffer->insertMode() || buffer->bulkInsertBlocked());
 
     t.feed("\x1b[?7l");
-    EXPECT_FALSE(t.normalBuffer->wraparound || t.altBuffer->wraparound);
+    EXPECT_FALSE(t.normalBuffer->wraparound() || t.altBuffer->wraparound());
     moveCursor(t, 0, 1);
     t.feed("0123456789AB");
     EXPECT_EQ(rowText(t, 1), "012345678B") << "without auto-wrap the last column is overwritten";
     t.feed("\x1b[?7h");
-    EXPECT_TRUE(t.normalBuffer->wraparound && t.altBuffer->wraparound);
+    EXPECT_TRUE(t.normalBuffer->wraparound() && t.altBuffer->wraparound());
 
     t.feed("\x1b[8l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer->defaultBidiState, t.altBuffer->defaultBidiState})
+         {t.currentBidiState(), t.normalBuffer->defaultBidiState(), t.altBuffer->defaultBidiState()})
         EXPECT_EQ(state.supportMode, BidiSupportMode::explicit_);
     t.feed("\x1b[?2500h\x1b[?2501l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer->defaultBidiState, t.altBuffer->defaultBidiState}) {
+         {t.currentBidiState(), t.normalBuffer->defaultBidiState(), t.altBuffer->defaultBidiState()}) {
         EXPECT_TRUE(state.boxMirroring);
         EXPECT_FALSE(state.autodetectDirection);
     }
@@ -278,15 +279,17 @@ TEST(TerminalModesTests, MarginModeNeedsAVt400AndResetsTheMargins)
     Terminal& t = fixture.t();
     t.feed("\x1b[63\"p"); // DECSCL: a VT300
     t.feed("\x1b[?69h");
-    EXPECT_FALSE(t.marginMode) << "a VT300 has no left and right margins";
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode)) << "a VT300 has no left and right margins";
 
     t.feed("\x1b[64\"p");
     t.feed("\x1b[?69h");
-    EXPECT_TRUE(t.marginMode && t.normalBuffer->marginMode && t.altBuffer->marginMode);
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode) && t.normalBuffer->marginMode() &&
+                t.altBuffer->marginMode());
     t.buffer().setMarginLeft(2);
     t.buffer().setMarginRight(5);
     t.feed("\x1b[?69l");
-    EXPECT_FALSE(t.marginMode || t.normalBuffer->marginMode || t.altBuffer->marginMode);
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer->marginMode() ||
+                 t.altBuffer->marginMode());
     EXPECT_EQ(t.buffer().marginLeft(), 0);
     EXPECT_EQ(t.buffer().marginRight(), t.cols() - 1);
 }
@@ -324,20 +327,20 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
     ModesFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[?2004h\x1b[?2004s\x1b[?2004l");
-    EXPECT_FALSE(t.bracketedPasteMode);
+    EXPECT_FALSE(t.mode(TerminalMode::bracketedPasteMode));
     t.feed("\x1b[?2004r");
-    EXPECT_TRUE(t.bracketedPasteMode) << "restored from the saved value";
+    EXPECT_TRUE(t.mode(TerminalMode::bracketedPasteMode)) << "restored from the saved value";
     t.feed("\x1b[?2004l\x1b[?2004r");
-    EXPECT_TRUE(t.bracketedPasteMode) << "the saved value stays after a restore";
+    EXPECT_TRUE(t.mode(TerminalMode::bracketedPasteMode)) << "the saved value stays after a restore";
 
     t.feed("\x1b[?25l\x1b[?25s\x1b[?1s\x1b[?60s\x1b[?2027s");
     EXPECT_EQ(t.savedPrivateModes.size(), 1u) << "classic and valueless modes are not saved";
 
     // Several modes in one sequence, including a reported-only one.
     t.feed("\x1b[?7l\x1b[?42h\x1b[?67h\x1b[?7;42;67s\x1b[?7h\x1b[?42l\x1b[?67l\x1b[?7;42;67r");
-    EXPECT_FALSE(t.wraparound);
+    EXPECT_FALSE(t.mode(TerminalMode::wraparound));
     EXPECT_TRUE(t.reportedOnly.decModes.count(42));
-    EXPECT_TRUE(t.backarrowKeyMode);
+    EXPECT_TRUE(t.mode(TerminalMode::backarrowKeyMode));
 
     // Without a saved value each mode returns to its power-on value.
     TerminalOptions options = smallOptions();
@@ -348,13 +351,13 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
     Terminal& u = fresh.t();
     u.feed("\x1b[?2004h\x1b[?7l\x1b[?1243l\x1b[?2500l\x1b[?2501h\x1b[?2031h\x1b[?67h");
     u.feed("\x1b[?2004;7;1243;2500;2501;2031;67r");
-    EXPECT_FALSE(u.bracketedPasteMode) << "nothing saved: bracketed paste off";
-    EXPECT_TRUE(u.wraparound);
-    EXPECT_TRUE(u.bidiArrowKeySwap) << "from the options";
+    EXPECT_FALSE(u.mode(TerminalMode::bracketedPasteMode)) << "nothing saved: bracketed paste off";
+    EXPECT_TRUE(u.mode(TerminalMode::wraparound));
+    EXPECT_TRUE(u.mode(TerminalMode::bidiArrowKeySwap)) << "from the options";
     EXPECT_TRUE(u.bidiBoxMirroring()) << "from the options";
     EXPECT_FALSE(u.bidiAutodetectDirection()) << "from the options";
-    EXPECT_FALSE(u.colorSchemeUpdatesEnabled);
-    EXPECT_FALSE(u.backarrowKeyMode);
+    EXPECT_FALSE(u.mode(TerminalMode::colorSchemeUpdatesEnabled));
+    EXPECT_FALSE(u.mode(TerminalMode::backarrowKeyMode));
 
     // Synchronized output is saved and restored through its begin and end.
     u.feed("\x1b[?2026h\x1b[?2026s\x1b[?2026l\x1b[?2026r");
@@ -368,7 +371,7 @@ TEST(TerminalModesTests, KittyPasteEventsReportNeedsPolicyAndHost)
     {
         ModesFixture fixture;
         fixture.t().feed("\x1b[?5522h");
-        EXPECT_TRUE(fixture.t().kittyPasteEventsEnabled);
+        EXPECT_TRUE(fixture.t().mode(TerminalMode::kittyPasteEventsEnabled));
         EXPECT_EQ(requestMode(fixture, 5522, true), modeReply(5522, true, 0)) << "the policy allows nothing";
     }
     TerminalOptions options = smallOptions();
@@ -420,7 +423,7 @@ TEST(TerminalModesTests, AlternateScreens)
     // A cursor hidden on one screen is shown on the other.
     host.showCursorCalls = 0;
     t.feed("\x1b[?25l\x1b[?1049h");
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
     t.feed("\x1b[?1049l");
     EXPECT_EQ(host.showCursorCalls, 1) << "a visible cursor is not shown again";
@@ -472,7 +475,8 @@ TEST(TerminalModesTests, ColumnModeClearsAndHomes)
     EXPECT_EQ(screenText(t), "||") << "the screen is cleared";
     EXPECT_EQ(t.getCharData(0, 1)->attribute.bg, CellColor::ansi256(4)) << "with the erase attribute";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0));
-    EXPECT_FALSE(t.marginMode || t.normalBuffer->marginMode || t.altBuffer->marginMode);
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer->marginMode() ||
+                 t.altBuffer->marginMode());
     for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()}) {
         EXPECT_EQ(buffer->scrollTop(), 0);
         EXPECT_EQ(buffer->scrollBottom(), t.rows() - 1);
@@ -529,32 +533,36 @@ TEST(TerminalModesTests, SoftReset)
 
     t.feed("\x1b[!p");
 
-    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
-    EXPECT_FALSE(t.keyboardActionMode);
-    EXPECT_TRUE(t.sendReceiveMode);
-    EXPECT_FALSE(t.lineFeedMode) << "back to the options' convertEol";
-    EXPECT_FALSE(t.originMode);
-    EXPECT_TRUE(t.wraparound && t.normalBuffer->wraparound && t.altBuffer->wraparound);
-    EXPECT_FALSE(t.applicationCursor || t.applicationKeypad || t.backarrowKeyMode);
-    EXPECT_FALSE(t.reverseWraparound || t.reverseWraparoundExtended);
-    EXPECT_FALSE(t.marginMode || t.normalBuffer->marginMode || t.altBuffer->marginMode);
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer->insertMode() ||
+                 t.altBuffer->insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::keyboardActionMode));
+    EXPECT_TRUE(t.mode(TerminalMode::sendReceiveMode));
+    EXPECT_FALSE(t.mode(TerminalMode::lineFeedMode)) << "back to the options' convertEol";
+    EXPECT_FALSE(t.mode(TerminalMode::originMode));
+    EXPECT_TRUE(t.mode(TerminalMode::wraparound) && t.normalBuffer->wraparound() &&
+                t.altBuffer->wraparound());
+    EXPECT_FALSE(t.mode(TerminalMode::applicationCursor) || t.mode(TerminalMode::applicationKeypad) ||
+                 t.mode(TerminalMode::backarrowKeyMode));
+    EXPECT_FALSE(t.mode(TerminalMode::reverseWraparound) || t.mode(TerminalMode::reverseWraparoundExtended));
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer->marginMode() ||
+                 t.altBuffer->marginMode());
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
     EXPECT_EQ(t.curAttr, Attribute());
     EXPECT_EQ(t.curStyleID, 0);
     EXPECT_EQ(t.currentEraseAttribute, Attribute()) << "the erase attribute returns with SGR 0";
     EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
     EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
-    EXPECT_FALSE(t.characterProtection || t.normalBuffer->characterProtection);
-    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked || t.altBuffer->bulkInsertBlocked);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer->characterProtection());
+    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked() || t.altBuffer->bulkInsertBlocked());
     EXPECT_EQ(t.buffer().scrollTop(), 0);
     EXPECT_EQ(t.buffer().scrollBottom(), t.rows() - 1);
     EXPECT_EQ(t.buffer().savedX, 0) << "the buffer's saved cursor is reset";
     EXPECT_EQ(t.buffer().marginLeft(), 0);
     EXPECT_EQ(t.conformance, Terminal::TerminalConformance::vt500);
-    EXPECT_FALSE(t.bidiArrowKeySwap);
+    EXPECT_FALSE(t.mode(TerminalMode::bidiArrowKeySwap));
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.normalBuffer->defaultBidiState, options.initialBidiState);
+    EXPECT_EQ(t.normalBuffer->defaultBidiState(), options.initialBidiState);
     EXPECT_EQ(t.savedPrivateModes.count(1243) + t.savedPrivateModes.count(2500), 0u)
         << "saved bidi modes are dropped";
     EXPECT_EQ(t.savedPrivateModes.count(2004), 1u) << "other saved modes stay";
@@ -567,7 +575,7 @@ TEST(TerminalModesTests, SoftReset)
     ModesFixture converting(options);
     converting.t().feed("\x1b[20l");
     converting.t().softReset();
-    EXPECT_TRUE(converting.t().lineFeedMode);
+    EXPECT_TRUE(converting.t().mode(TerminalMode::lineFeedMode));
 }
 
 TEST(TerminalModesTests, SynchronizedOutputBeginAndEnd)
@@ -671,10 +679,10 @@ TEST(TerminalModesTests, CursorVisibility)
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
     t.feed("\x1b[?25l\x1b[?25l");
-    EXPECT_TRUE(t.cursorHidden);
+    EXPECT_TRUE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.hideCursorCalls, 1) << "hiding a hidden cursor does not notify";
     t.feed("\x1b[?25h\x1b[?25h");
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
     t.hideCursor();
     t.showCursor();

@@ -349,7 +349,7 @@ TEST(TerminalPrintTests, InsertModeShiftsTheLine)
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
     t.feed("abc\r");
-    t.setInsertMode(true);
+    t.feed("\x1b[4h"); // IRM
     t.feed("\u4e2d\u00e9");
     EXPECT_EQ(rowText(t, 0), "\u4e2d\u00e9abc") << "wide and narrow characters are inserted";
     t.feed("e\u0301");
@@ -492,7 +492,7 @@ TEST(TerminalPrintTests, SplitFeedsPrintLikeOneFeed)
         TerminalFixture split(options);
         for (Terminal* terminal : {&whole.t(), &split.t()}) {
             if (mode == 2)
-                terminal->setInsertMode(true);
+                terminal->feed("\x1b[4h"); // IRM
             if (mode == 3)
                 setAutoWrap(*terminal, false);
             if (mode == 4) {
@@ -559,7 +559,7 @@ TEST(TerminalPrintTests, RandomBytesKeepWideCharactersWhole)
         Terminal& t = fixture.t();
         switch (seed % 4) {
         case 1:
-            t.setInsertMode(true);
+            t.feed("\x1b[4h"); // IRM
             break;
         case 2:
             setAutoWrap(t, false);

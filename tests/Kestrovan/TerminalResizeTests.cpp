@@ -11,6 +11,7 @@ using kestrovan::BidiSupportMode;
 using kestrovan::CellPixelSize;
 using kestrovan::CsiParameters;
 using kestrovan::Terminal;
+using kestrovan::TerminalMode;
 using kestrovan::TerminalOptions;
 using kestrovan::TerminalPixelGeometry;
 using kestrovan::testing::RecordingTerminalDelegate;
@@ -258,14 +259,14 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     EXPECT_EQ(t.buffer().yBase(), 0) << "the scrollback is gone";
     EXPECT_EQ(t.buffer().x(), 0);
     EXPECT_EQ(t.buffer().y(), 0);
-    EXPECT_TRUE(t.cursorHidden) << "cursor visibility survives a full reset";
-    EXPECT_FALSE(t.originMode);
+    EXPECT_TRUE(t.mode(TerminalMode::cursorHidden)) << "cursor visibility survives a full reset";
+    EXPECT_FALSE(t.mode(TerminalMode::originMode));
     EXPECT_EQ(t.conformance, Terminal::TerminalConformance::vt500);
     EXPECT_FALSE(t.cc.send8bit);
-    EXPECT_TRUE(t.bidiArrowKeySwap);
+    EXPECT_TRUE(t.mode(TerminalMode::bidiArrowKeySwap));
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.normalBuffer->defaultBidiState, options.initialBidiState);
-    EXPECT_EQ(t.altBuffer->defaultBidiState, options.initialBidiState);
+    EXPECT_EQ(t.normalBuffer->defaultBidiState(), options.initialBidiState);
+    EXPECT_EQ(t.altBuffer->defaultBidiState(), options.initialBidiState);
     EXPECT_FALSE(t.hasKittyPlacements) << "images are gone";
     EXPECT_EQ(t.terminalTitle, "kept");
     EXPECT_EQ(fixture.delegate->bufferActivations, activations + 1);
@@ -274,7 +275,7 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     // A visible cursor stays visible too.
     t.feed("\x1b[?25h");
     t.resetToInitialState();
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
 }
 
 TEST(TerminalResize, ConformanceLevelAndReplyEncoding)

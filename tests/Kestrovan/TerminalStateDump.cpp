@@ -328,14 +328,14 @@ std::string dumpBufferState(Buffer& buffer)
         << " margin=" << buffer.savedMarginMode << " prot=" << buffer.savedCharacterProtection << " attr={"
         << describeAttribute(buffer.savedAttr) << "} charset=" << describeCharset(buffer.savedCharset)
         << "\n";
-    out << "mirrors insert=" << buffer.insertMode << " prot=" << buffer.characterProtection
-        << " bulkBlocked=" << buffer.bulkInsertBlocked << " margin=" << buffer.marginMode
-        << " wrap=" << buffer.wraparound << "\n";
+    out << "mirrors insert=" << buffer.insertMode() << " prot=" << buffer.characterProtection()
+        << " bulkBlocked=" << buffer.bulkInsertBlocked() << " margin=" << buffer.marginMode()
+        << " wrap=" << buffer.wraparound() << "\n";
     out << "semantic content=" << int(buffer.semanticContent.code()) << " input=" << int(buffer.semanticInput)
         << " click=" << describeClickMode(buffer.semanticClickMode)
         << " specialKeys=" << buffer.semanticUsesSpecialCursorKeys
         << " groups=" << buffer.semanticGroupCounter << " active=" << buffer.activeSemanticGroupID << "\n";
-    out << "defaultBidi=" << describeBidi(buffer.defaultBidiState) << "\n";
+    out << "defaultBidi=" << describeBidi(buffer.defaultBidiState()) << "\n";
     for (int row = 0; row < buffer.lines().count(); ++row)
         out << "L" << row << " " << dumpLine(*buffer.lines()[row]) << "\n";
     return out.str();
@@ -378,20 +378,30 @@ std::string dumpTerminalState(Terminal& t)
     out << "updates screen=" << describeRows(t.getUpdateRange())
         << " absolute=" << describeRows(t.getScrollInvariantUpdateRange()) << "\n";
 
-    out << "modes keypad=" << t.applicationKeypad << " cursorKeys=" << t.applicationCursor
-        << " reverse=" << t.reverseColors << " hidden=" << t.cursorHidden << " origin=" << t.originMode
-        << " margin=" << t.marginMode << " insert=" << t.insertMode << " kam=" << t.keyboardActionMode
-        << " srm=" << t.sendReceiveMode << " backarrow=" << t.backarrowKeyMode
-        << " protMode=" << int(t.characterProtectionMode) << " prot=" << t.characterProtection
-        << " wrap=" << t.wraparound << " reverseWrap=" << t.reverseWraparound
-        << " reverseWrapExt=" << t.reverseWraparoundExtended << " paste=" << t.bracketedPasteMode
-        << " altScroll=" << t.alternateScrollMode << " schemeUpdates=" << t.colorSchemeUpdatesEnabled
-        << " scheme=" << int(t.colorScheme) << " focus=" << t.sendFocus << " blink=" << t.cursorBlink
-        << " allow132=" << t.allow80To132 << " noClear=" << t.noClearOnColumnChange
-        << " lnm=" << t.lineFeedMode << " smooth=" << t.smoothScroll << " titleModes=" << t.xtermTitleSetUtf
-        << t.xtermTitleSetHex << t.xtermTitleQueryUtf << t.xtermTitleQueryHex
-        << " visibility=" << t.visibilityReportsEnabled << " inBand=" << t.inBandSizeReportsEnabled
-        << " kittyPaste=" << t.kittyPasteEventsEnabled << "\n";
+    out << "modes keypad=" << t.mode(TerminalMode::applicationKeypad)
+        << " cursorKeys=" << t.mode(TerminalMode::applicationCursor)
+        << " reverse=" << t.mode(TerminalMode::reverseColors)
+        << " hidden=" << t.mode(TerminalMode::cursorHidden) << " origin=" << t.mode(TerminalMode::originMode)
+        << " margin=" << t.mode(TerminalMode::marginMode) << " insert=" << t.mode(TerminalMode::insertMode)
+        << " kam=" << t.mode(TerminalMode::keyboardActionMode)
+        << " srm=" << t.mode(TerminalMode::sendReceiveMode)
+        << " backarrow=" << t.mode(TerminalMode::backarrowKeyMode)
+        << " protMode=" << int(t.characterProtectionMode)
+        << " prot=" << t.mode(TerminalMode::characterProtection)
+        << " wrap=" << t.mode(TerminalMode::wraparound)
+        << " reverseWrap=" << t.mode(TerminalMode::reverseWraparound)
+        << " reverseWrapExt=" << t.mode(TerminalMode::reverseWraparoundExtended)
+        << " paste=" << t.mode(TerminalMode::bracketedPasteMode) << " altScroll=" << t.alternateScrollMode
+        << " schemeUpdates=" << t.mode(TerminalMode::colorSchemeUpdatesEnabled)
+        << " scheme=" << int(t.colorScheme) << " focus=" << t.mode(TerminalMode::sendFocus)
+        << " blink=" << t.mode(TerminalMode::cursorBlink)
+        << " allow132=" << t.mode(TerminalMode::allow80To132)
+        << " noClear=" << t.mode(TerminalMode::noClearOnColumnChange)
+        << " lnm=" << t.mode(TerminalMode::lineFeedMode) << " smooth=" << t.mode(TerminalMode::smoothScroll)
+        << " titleModes=" << t.xtermTitleSetUtf << t.xtermTitleSetHex << t.xtermTitleQueryUtf
+        << t.xtermTitleQueryHex << " visibility=" << t.mode(TerminalMode::visibilityReportsEnabled)
+        << " inBand=" << t.mode(TerminalMode::inBandSizeReportsEnabled)
+        << " kittyPaste=" << t.mode(TerminalMode::kittyPasteEventsEnabled) << "\n";
     out << "savedModes";
     for (const auto& [mode, value] : t.savedPrivateModes)
         out << " " << mode << "=" << value;
@@ -403,7 +413,8 @@ std::string dumpTerminalState(Terminal& t)
         << " alt=" << describeKeyboard(t.keyboardModeAlt) << "\n";
     out << "mouse mode=" << int(t.mouseMode()) << " protocol=" << int(t.mouseProtocol)
         << " shift=" << t.mouseShiftCapture << "\n";
-    out << "bidi=" << describeBidi(t.currentBidiState()) << " arrowSwap=" << t.bidiArrowKeySwap
+    out << "bidi=" << describeBidi(t.currentBidiState())
+        << " arrowSwap=" << t.mode(TerminalMode::bidiArrowKeySwap)
         << " click=" << int(t.semanticPromptClickBehavior.kind) << "/"
         << int(t.semanticPromptClickBehavior.modifiers.rawValue) << "\n";
     out << "sync active=" << t.synchronizedOutputActive << " generation=" << t.synchronizedOutputGeneration

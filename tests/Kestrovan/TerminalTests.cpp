@@ -34,7 +34,7 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
     EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is filled only when activated";
     EXPECT_FALSE(t.altBuffer->hasScrollback());
     EXPECT_EQ(t.normalBuffer->lines().maxLength(), 25 + 500);
-    EXPECT_TRUE(t.normalBuffer->wraparound && t.altBuffer->wraparound) << "auto-wrap is mirrored";
+    EXPECT_TRUE(t.normalBuffer->wraparound() && t.altBuffer->wraparound()) << "auto-wrap is mirrored";
     EXPECT_EQ(delegate->mouseModeChanges, 1) << "setup reports the mouse mode";
 
     const std::vector<bool>& stops = t.buffer().tabStops();
@@ -72,7 +72,7 @@ TEST(TerminalTests, SetupFollowsTheOptions)
     Terminal& t = fixture.t();
     EXPECT_EQ(t.altBuffer->cols(), 40) << "both buffers take the size";
     EXPECT_EQ(t.altBuffer->rows(), 10);
-    EXPECT_TRUE(t.lineFeedMode) << "convertEol gives the initial line-feed mode";
+    EXPECT_TRUE(t.mode(TerminalMode::lineFeedMode)) << "convertEol gives the initial line-feed mode";
     EXPECT_EQ(t.defaultCursorStyle, CursorStyle::steadyBar);
     EXPECT_EQ(t.buffer().scrollBottom(), 9);
     EXPECT_EQ(t.buffer().marginRight(), 39);
@@ -123,10 +123,11 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     EXPECT_EQ(t.buffer().lines().count(), 3) << "and its scrollback is gone";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0)) << "a full reset homes the cursor";
     EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is cleared";
-    EXPECT_FALSE(t.originMode);
-    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
-    EXPECT_FALSE(t.characterProtection || t.normalBuffer->bulkInsertBlocked ||
-                 t.altBuffer->bulkInsertBlocked);
+    EXPECT_FALSE(t.mode(TerminalMode::originMode));
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer->insertMode() ||
+                 t.altBuffer->insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer->bulkInsertBlocked() ||
+                 t.altBuffer->bulkInsertBlocked());
     EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
     EXPECT_EQ(t.charset, nullptr);
     EXPECT_EQ(t.gCharsets[0], nullptr);
@@ -134,7 +135,7 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     EXPECT_EQ(t.curAttr, Attribute());
     EXPECT_EQ(t.curStyleID, 0);
     EXPECT_EQ(t.currentEraseBlankCell, PackedCell()) << "the erase cell follows the default background again";
-    EXPECT_FALSE(t.reverseColors);
+    EXPECT_FALSE(t.mode(TerminalMode::reverseColors));
     EXPECT_EQ(fixture.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
     EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
     EXPECT_EQ(fixture.delegate->mouseModeChanges, 1);
@@ -345,15 +346,14 @@ TEST(TerminalTests, InsertModeAndProtectionAreMirrored)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.setInsertMode(true);
-    EXPECT_TRUE(t.normalBuffer->insertMode && t.altBuffer->insertMode);
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked && t.altBuffer->bulkInsertBlocked);
-    t.setCharacterProtection(true);
-    t.setInsertMode(false);
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked) << "protection alone still blocks the fast paths";
-    t.setCharacterProtection(false);
-    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked || t.altBuffer->bulkInsertBlocked);
-    EXPECT_FALSE(t.normalBuffer->characterProtection);
+    t.feed("\x1b[4h"); // IRM
+    EXPECT_TRUE(t.normalBuffer->insertMode() && t.altBuffer->insertMode());
+    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked() && t.altBuffer->bulkInsertBlocked());
+    t.feed("\x1b[1\"q\x1b[4l"); // DECSCA on, IRM off
+    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked()) << "protection alone still blocks the fast paths";
+    t.feed("\x1b[0\"q");
+    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked() || t.altBuffer->bulkInsertBlocked());
+    EXPECT_FALSE(t.normalBuffer->characterProtection());
 }
 
 TEST(TerminalTests, FocusAndVisibilityReports)

@@ -83,7 +83,7 @@ public:
     bool reverseColors()
     {
         const auto& terminal = headless_->terminal();
-        return terminal->terminalLock.withLock([&] { return terminal->reverseColors; });
+        return terminal->terminalLock.withLock([&] { return terminal->mode(TerminalMode::reverseColors); });
     }
 
     pid_t pid() const { return headless_->process()->shellPid(); }
