@@ -154,10 +154,7 @@ void Terminal::setup(bool isReset)
     keyboardModeNormal = KeyboardModeState();
     keyboardModeAlt = KeyboardModeState();
 
-    gCharsets.fill(nullptr);
-    charset = gCharsets[0];
-    gcharset = 0;
-    gLevel = 0;
+    charsets_.reset();
 
     if (curAttr != Attribute()) {
         const Attribute old = curAttr;

@@ -19,6 +19,7 @@
 //
 // State with rules of its own lives in small types the terminal holds:
 //   TerminalModeSet.h          the on/off modes, and the buffers' copies of those they read
+//   CharsetSlots.h             G0-G3, the invoked slot and the set in effect
 //   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
 //                              update range and the whole-screen refresh
 //   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
@@ -75,6 +76,7 @@
 #include "Kestrovan/CharData.h"
 #include "Kestrovan/CharSets.h"
 #include "Kestrovan/Character.h"
+#include "Kestrovan/CharsetSlots.h"
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CsiParameters.h"
 #include "Kestrovan/CursorStyle.h"
@@ -556,6 +558,12 @@ public:
     void setIconTitle(const std::string& text);
 
     // --- Character sets (TerminalCharSets.cpp) --------------------------------------------------
+
+    /// G0-G3 and the invoked slot.
+    const CharsetSlots& charsetSlots() const { return charsets_; }
+    /// The set in effect for printing; null prints bytes unchanged. Inline: the print path reads
+    /// it for every run.
+    const CharacterMap* charset() const { return charsets_.charset(); }
 
     /// SI, SO, LS2, LS3 and friends: invoke slot `level`.
     void setgLevel(uint8_t level);
@@ -1090,11 +1098,6 @@ public:
     PackedCell currentEraseBlankCell;
     PackedCell currentEraseSpaceCell =
         PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
-    /// The set in effect for printing; null prints bytes unchanged.
-    const CharacterMap* charset = nullptr;
-    std::array<const CharacterMap*, 4> gCharsets{};
-    int gcharset = 0;
-    uint8_t gLevel = 0;
     ReadingBuffer readingBuffer;
     int refreshStart = std::numeric_limits<int>::max();
     int refreshEnd = -1;
@@ -1257,6 +1260,7 @@ private:
     bool silentLog_ = true;
     std::shared_ptr<Buffer> _buffer;
     TerminalModeSet modes_;
+    CharsetSlots charsets_;
     MouseMode mouseMode_ = MouseMode::off;
     Color foregroundColor_{0x8A3D, 0x8A3D, 0x8A3D};
     Color backgroundColor_{0, 0, 0};

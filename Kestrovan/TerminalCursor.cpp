@@ -262,7 +262,7 @@ void Terminal::cmdSaveCursor(const CsiParameters&, Collect collect)
     active.savedX = active.x();
     active.savedY = active.y();
     active.savedAttr = curAttr;
-    active.savedCharset = charset;
+    active.savedCharset = charsets_.charset();
     active.savedOriginMode = modes_[TerminalMode::originMode];
     active.savedMarginMode = modes_[TerminalMode::marginMode];
     active.savedCharacterProtection = modes_[TerminalMode::characterProtection];
@@ -291,7 +291,7 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
 
     // The invoked slot and the designations are not part of the saved state: only the set in
     // effect is.
-    charset = active.savedCharset;
+    charsets_.restoreInEffect(active.savedCharset);
     modes_.set(TerminalMode::originMode, active.savedOriginMode);
     modes_.set(TerminalMode::marginMode, active.savedMarginMode);
     modes_.set(TerminalMode::characterProtection, active.savedCharacterProtection);

@@ -58,7 +58,7 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 {
     // A translating set or a pending sequence needs every byte looked at all the same.
-    if (charset || !readingBuffer.putbackBuffer.empty()) [[unlikely]] {
+    if (charsets_.charset() || !readingBuffer.putbackBuffer.empty()) [[unlikely]] {
         handlePrintBorrowed(bytes, *_buffer);
         return;
     }

@@ -663,8 +663,7 @@ void Terminal::cmdSoftReset()
     resetSemanticPromptState(true);
 
     // GL prints untranslated again; the designations stay for a later shift.
-    charset = nullptr;
-    gLevel = 0;
+    charsets_.resetInvocation();
     conformance = TerminalConformance::vt500;
     activeHyperlink.reset();
     modes_.set(TerminalMode::lineFeedMode, _options.convertEol);

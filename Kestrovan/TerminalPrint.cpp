@@ -454,7 +454,7 @@ std::optional<SlowPrint::BatchScalar> SlowPrint::batchableScalar(const uint8_t* 
     const uint8_t lead = bytes[0];
     if (lead < 0x80) {
         // Printable ASCII batches only while no character set translates it.
-        if (lead >= 0x20 && lead < 0x7F && !terminal_.charset)
+        if (lead >= 0x20 && lead < 0x7F && !terminal_.charset())
             return BatchScalar{lead, 0, 1, 1};
         return std::nullopt;
     }
@@ -543,8 +543,8 @@ void SlowPrint::printDecoded(const Decoded& decoded)
 // below 0x7F, written as one new cell when printable, skipped otherwise (controls, DEL, C1).
 void SlowPrint::printSingleByte(char32_t value)
 {
-    if (value < 0x7F && terminal_.charset) {
-        if (const char32_t mapped = terminal_.charset->lookup(value)) {
+    if (value < 0x7F && terminal_.charset()) {
+        if (const char32_t mapped = terminal_.charset()->lookup(value)) {
             if (writeNewCell(mapped, 1))
                 remember(mapped);
             return;
@@ -764,7 +764,7 @@ bool SlowPrint::writeNewCell(char32_t scalar, int width)
 void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer)
 {
     // A translating set or a pending sequence needs every byte looked at.
-    if (charset || !readingBuffer.putbackBuffer.empty() || bytes.empty()) {
+    if (charsets_.charset() || !readingBuffer.putbackBuffer.empty() || bytes.empty()) {
         handlePrintSlow(bytes, std::nullopt);
         return;
     }

@@ -389,7 +389,7 @@ TEST(TerminalCursorTests, SaveAndRestoreTheCursorState)
         EXPECT_TRUE(b->characterProtection()) << "protection is mirrored into both buffers";
         EXPECT_TRUE(b->bulkInsertBlocked());
     }
-    EXPECT_EQ(t.gCharsets[0], nullptr) << "the designations are not part of the saved state";
+    EXPECT_EQ(t.charsetSlots().gCharsets()[0], nullptr) << "the designations are not part of the saved state";
     t.feed("q");
     EXPECT_EQ(t.getText(3, 1), "\u2500") << "but the set in effect is: q prints a horizontal line";
     EXPECT_EQ(t.getCharData(3, 1)->attribute, red);

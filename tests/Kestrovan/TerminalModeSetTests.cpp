@@ -16,9 +16,9 @@ namespace {
 
 std::string describeMirror(const BufferModeMirror& mirror)
 {
-    return "insert=" + std::to_string(mirror.insertMode) + " protection=" +
-           std::to_string(mirror.characterProtection) + " margin=" + std::to_string(mirror.marginMode) +
-           " wrap=" + std::to_string(mirror.wraparound);
+    return "insert=" + std::to_string(mirror.insertMode) +
+           " protection=" + std::to_string(mirror.characterProtection) +
+           " margin=" + std::to_string(mirror.marginMode) + " wrap=" + std::to_string(mirror.wraparound);
 }
 
 /// "" when both buffers' copies equal the terminal's values, else what differs.
@@ -60,7 +60,8 @@ TEST(TerminalModeSetTests, PowerOnValuesAndMirroringIntoAttachedBuffers)
         ASSERT_TRUE(TerminalModeSet::isMirrored(mode));
         for (const bool value : {true, false, true}) {
             modes.set(mode, value);
-            EXPECT_EQ(normal.modeMirror(), modes.bufferModeMirror()) << "mode " << int(mode) << " = " << value;
+            EXPECT_EQ(normal.modeMirror(), modes.bufferModeMirror())
+                << "mode " << int(mode) << " = " << value;
             EXPECT_EQ(alternate.modeMirror(), modes.bufferModeMirror());
         }
     }
@@ -74,7 +75,8 @@ TEST(TerminalModeSetTests, PowerOnValuesAndMirroringIntoAttachedBuffers)
     EXPECT_FALSE(TerminalModeSet::isMirrored(TerminalMode::originMode));
     EXPECT_EQ(normal.modeMirror(), before) << "a mode the buffers do not read stays in the table";
 
-    const BidiPresentationState rightToLeft(BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, true);
+    const BidiPresentationState rightToLeft(BidiSupportMode::explicit_, false, BidiDirection::rightToLeft,
+                                            true);
     modes.setBidiState(rightToLeft);
     EXPECT_EQ(normal.defaultBidiState(), rightToLeft);
     EXPECT_EQ(alternate.defaultBidiState(), rightToLeft);
@@ -129,7 +131,8 @@ std::vector<Change> changes()
         {"RIS", feed("\x1b"
                      "c")},
         {"host resize", [](Terminal& t) { t.resize(t.cols() == 12 ? 9 : 12, t.rows() == 5 ? 4 : 5); }},
-        {"host switches screens", [](Terminal& t) {
+        {"host switches screens",
+         [](Terminal& t) {
              if (t.isCurrentBufferAlternate())
                  t.activateNormalBuffer(true);
              else

@@ -368,10 +368,12 @@ std::string dumpTerminalState(Terminal& t)
         << describeCharData(arena.unpack(t.currentEraseBlankCell)) << " space={"
         << describeLook(arena.unpack(t.currentEraseSpaceCell)) << "}"
         << describeCharData(arena.unpack(t.currentEraseSpaceCell)) << "\n";
-    out << "charsets active=" << describeCharset(t.charset) << " g=" << describeCharset(t.gCharsets[0])
-        << describeCharset(t.gCharsets[1]) << describeCharset(t.gCharsets[2])
-        << describeCharset(t.gCharsets[3]) << " gcharset=" << t.gcharset << " gLevel=" << int(t.gLevel)
-        << "\n";
+    out << "charsets active=" << describeCharset(t.charset())
+        << " g=" << describeCharset(t.charsetSlots().gCharsets()[0])
+        << describeCharset(t.charsetSlots().gCharsets()[1])
+        << describeCharset(t.charsetSlots().gCharsets()[2])
+        << describeCharset(t.charsetSlots().gCharsets()[3]) << " gcharset=" << t.charsetSlots().gcharset()
+        << " gLevel=" << int(t.charsetSlots().gLevel()) << "\n";
     out << "putback=" << escapeBytes(t.readingBuffer.putbackBuffer) << "\n";
     out << "parser state=" << int(t.parser->currentState) << " dcs=" << (t.parser->dcsHandler() != nullptr)
         << " depth=" << t.parseDepth << "\n";

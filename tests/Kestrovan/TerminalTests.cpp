@@ -129,8 +129,8 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer->bulkInsertBlocked() ||
                  t.altBuffer->bulkInsertBlocked());
     EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
-    EXPECT_EQ(t.charset, nullptr);
-    EXPECT_EQ(t.gCharsets[0], nullptr);
+    EXPECT_EQ(t.charset(), nullptr);
+    EXPECT_EQ(t.charsetSlots().gCharsets()[0], nullptr);
     EXPECT_FALSE(t.cc.send8bit);
     EXPECT_EQ(t.curAttr, Attribute());
     EXPECT_EQ(t.curStyleID, 0);
