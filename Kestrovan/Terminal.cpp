@@ -29,14 +29,8 @@ uint64_t monotonicNanoseconds()
 Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const TerminalOptions& options)
     : cellArena(
           std::make_shared<CellArena>(CellArena::defaultStyleCapacity, CellArena::defaultGraphemeCapacity)),
-      tdel(delegate), _options(options)
+      tdel(delegate), _options(options), palette_(options.ansi256PaletteStrategy)
 {
-    // The palette depends on the strategy in the options, so they are stored first.
-    const auto& appColors = Color::terminalAppColors();
-    installedColors.assign(appColors.begin(), appColors.end());
-    defaultAnsiColors = buildAnsiPalette();
-    ansiColors = defaultAnsiColors;
-
     defaultCursorStyle = _options.cursorStyle;
     modes_.setBidiState(_options.initialBidiState);
     modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
@@ -336,42 +330,18 @@ std::string Terminal::getText(const CharData& data) const
 
 // --- Colours -----------------------------------------------------------------------------------
 
-std::vector<Color> Terminal::buildAnsiPalette() const
-{
-    switch (_options.ansi256PaletteStrategy) {
-    case Ansi256PaletteStrategy::xterm:
-        return Color::generateXtermPalette(installedColors);
-    case Ansi256PaletteStrategy::base16Lab:
-        return Color::generateBase16LabPalette(installedColors, backgroundColor_, foregroundColor_, false);
-    case Ansi256PaletteStrategy::base16LabHarmonious:
-        return Color::generateBase16LabPalette(installedColors, backgroundColor_, foregroundColor_, true);
-    }
-    return Color::generateXtermPalette(installedColors);
-}
-
 void Terminal::installPalette(const std::vector<Color>& colors)
 {
-    if (colors.size() != 16)
-        return;
-    installedColors = colors;
-    rebuildAnsiPalette(false);
+    palette_.install(colors, _options.ansi256PaletteStrategy);
 }
 
 void Terminal::rebuildAnsiPalette(bool notifyDelegate)
 {
-    defaultAnsiColors = buildAnsiPalette();
-    ansiColors = defaultAnsiColors;
+    palette_.rebuild(_options.ansi256PaletteStrategy);
     if (notifyDelegate) {
         if (auto host = delegate())
             host->colorChanged(*this, std::nullopt);
     }
-}
-
-std::optional<Color> Terminal::paletteColor(int index) const
-{
-    if (index < 0 || static_cast<size_t>(index) >= ansiColors.size())
-        return std::nullopt;
-    return ansiColors[static_cast<size_t>(index)];
 }
 
 // Each colour setter tells the delegate once. The delegate's default implementation writes the
@@ -379,13 +349,13 @@ std::optional<Color> Terminal::paletteColor(int index) const
 
 void Terminal::setForegroundColor(const Color& color)
 {
-    foregroundColor_ = color;
-    if (settingFgColor)
+    palette_.setForegroundColor(color);
+    if (settingFgColor_)
         return;
-    settingFgColor = true;
+    settingFgColor_ = true;
     if (auto host = delegate())
         host->setForegroundColor(*this, color);
-    settingFgColor = false;
+    settingFgColor_ = false;
     // The Lab palettes are built between the background and the foreground.
     if (_options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
@@ -393,26 +363,26 @@ void Terminal::setForegroundColor(const Color& color)
 
 void Terminal::setBackgroundColor(const Color& color)
 {
-    backgroundColor_ = color;
-    if (settingBgColor)
+    palette_.setBackgroundColor(color);
+    if (settingBgColor_)
         return;
-    settingBgColor = true;
+    settingBgColor_ = true;
     if (auto host = delegate())
         host->setBackgroundColor(*this, color);
-    settingBgColor = false;
+    settingBgColor_ = false;
     if (_options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
 }
 
 void Terminal::setCursorColor(const std::optional<Color>& color)
 {
-    cursorColor_ = color;
-    if (settingCursorColor)
+    palette_.setCursorColor(color);
+    if (settingCursorColor_)
         return;
-    settingCursorColor = true;
+    settingCursorColor_ = true;
     if (auto host = delegate())
         host->setCursorColor(*this, color);
-    settingCursorColor = false;
+    settingCursorColor_ = false;
 }
 
 // --- Options -----------------------------------------------------------------------------------

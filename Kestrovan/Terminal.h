@@ -20,6 +20,7 @@
 // State with rules of its own lives in small types the terminal holds:
 //   TerminalModeSet.h          the on/off modes, and the buffers' copies of those they read
 //   CharsetSlots.h             G0-G3, the invoked slot and the set in effect
+//   TerminalPalette.h          the base colours, the 256-colour palette and the default colours
 //   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
 //                              update range and the whole-screen refresh
 //   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
@@ -100,6 +101,7 @@
 #include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
 #include "Kestrovan/TerminalOscEventDispatcher.h"
+#include "Kestrovan/TerminalPalette.h"
 #include "Kestrovan/TerminalProgramStatus.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/TitleStack.h"
@@ -376,19 +378,29 @@ public:
 
     // --- Colours -----------------------------------------------------------------------------------
 
+    /// The base colours, the palette in effect and its defaults, and the default colours.
+    const TerminalPalette& palette() const { return palette_; }
+    /// The 16 base colours the palette is built from.
+    const std::vector<Color>& installedColors() const { return palette_.installedColors(); }
+    /// The 256-entry palette in effect, with the program's OSC 4 changes.
+    const std::vector<Color>& ansiColors() const { return palette_.ansiColors(); }
+    /// The palette OSC 104 restores.
+    const std::vector<Color>& defaultAnsiColors() const { return palette_.defaultAnsiColors(); }
     /// Installs 16 base colours and rebuilds the palette; any other count is ignored.
     void installPalette(const std::vector<Color>& colors);
     /// Rebuilds the 256-colour palette from `installedColors`, dropping OSC 4 changes.
     void rebuildAnsiPalette(bool notifyDelegate);
 
-    const Color& foregroundColor() const { return foregroundColor_; }
+    // The default colours. Each setter tells the delegate once; the delegate's default
+    // implementation writes the colour back through the setter, which then only stores it.
+    const Color& foregroundColor() const { return palette_.foregroundColor(); }
     void setForegroundColor(const Color& color);
-    const Color& backgroundColor() const { return backgroundColor_; }
+    const Color& backgroundColor() const { return palette_.backgroundColor(); }
     void setBackgroundColor(const Color& color);
-    const std::optional<Color>& cursorColor() const { return cursorColor_; }
+    const std::optional<Color>& cursorColor() const { return palette_.cursorColor(); }
     void setCursorColor(const std::optional<Color>& color);
     /// The palette entry, absent past the palette's end.
-    std::optional<Color> paletteColor(int index) const;
+    std::optional<Color> paletteColor(int index) const { return palette_.color(index); }
 
     // --- Options and small accessors --------------------------------------------------------------
 
@@ -1139,14 +1151,6 @@ public:
     std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem;
     SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters;
 
-    // Colours.
-    std::vector<Color> installedColors;
-    std::vector<Color> defaultAnsiColors;
-    std::vector<Color> ansiColors;
-    bool settingFgColor = false;
-    bool settingBgColor = false;
-    bool settingCursorColor = false;
-
     // Titles, host state and events. Titles are shared immutably, so pushing one onto a stack
     // copies a pointer; the stacks are capped (see TitleStack.h). Set titles through `setTitle`
     // and `setIconTitle`, which also tell the host.
@@ -1186,8 +1190,6 @@ public:
     static constexpr size_t maximumSemanticScanParams = 32;
 
 protected:
-    /// Builds the palette of the options' strategy from `installedColors`.
-    std::vector<Color> buildAnsiPalette() const;
     /// Sends the bytes through the delegate, when there is one.
     void sendBytes(std::span<const uint8_t> bytes);
     /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
@@ -1262,9 +1264,11 @@ private:
     TerminalModeSet modes_;
     CharsetSlots charsets_;
     MouseMode mouseMode_ = MouseMode::off;
-    Color foregroundColor_{0x8A3D, 0x8A3D, 0x8A3D};
-    Color backgroundColor_{0, 0, 0};
-    std::optional<Color> cursorColor_;
+    TerminalPalette palette_;
+    // Re-entrancy guards of the three colour setters.
+    bool settingFgColor_ = false;
+    bool settingBgColor_ = false;
+    bool settingCursorColor_ = false;
 };
 
 inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::supportMode{1};

@@ -46,10 +46,10 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
         metadata.alternate = isCurrentBufferAlternate();
         metadata.yDisp = yDisp;
         metadata.linesTop = active.linesTop;
-        metadata.foreground = foregroundColor_;
-        metadata.background = backgroundColor_;
-        metadata.cursorColor = cursorColor_;
-        metadata.palette = ansiColors;
+        metadata.foreground = foregroundColor();
+        metadata.background = backgroundColor();
+        metadata.cursorColor = cursorColor();
+        metadata.palette = ansiColors();
         metadata.reverse = modes_[TerminalMode::reverseColors];
         metadata.modes.reserve(static_cast<size_t>(_rows));
         for (int row = 0; row < _rows; ++row) {
@@ -80,10 +80,10 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
         snapshot.cols = _cols;
         snapshot.rows = _rows;
         snapshot.isAlternateScreen = portableRenderMetadata->alternate;
-        snapshot.foregroundColor = foregroundColor_;
-        snapshot.backgroundColor = backgroundColor_;
-        snapshot.cursorColor = cursorColor_;
-        snapshot.palette = ansiColors;
+        snapshot.foregroundColor = foregroundColor();
+        snapshot.backgroundColor = backgroundColor();
+        snapshot.cursorColor = cursorColor();
+        snapshot.palette = ansiColors();
         snapshot.reverseVideo = modes_[TerminalMode::reverseColors];
         snapshot.synchronizedOutputActive = synchronizedOutputActive;
         snapshot.cursor = cursor;

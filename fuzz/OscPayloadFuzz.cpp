@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (t.programStatusRecords().size() > TerminalProgramStatusStore::maximumRecords)
         fail("too many program-status records", {});
-    if (t.ansiColors.size() != 256)
+    if (t.ansiColors().size() != 256)
         fail("the palette lost entries", {});
     int held = 0;
     for (uint64_t word : t.payloads.held)

@@ -37,7 +37,7 @@ TEST(TerminalOscTests, PaletteEntriesAreSetAndReported)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const std::vector<Color> initial = t.ansiColors;
+    const std::vector<Color> initial = t.ansiColors();
 
     t.feed(osc("4;1;?"));
     EXPECT_EQ(host.sent(), reply("4;1;" + xcolor(initial[1])));
@@ -50,7 +50,7 @@ TEST(TerminalOscTests, PaletteEntriesAreSetAndReported)
 
     host.sends.clear();
     t.feed(osc("4;1;#ff0000;2;?"));
-    EXPECT_EQ(t.ansiColors[1], Color(0xFFFF, 0, 0));
+    EXPECT_EQ(t.ansiColors()[1], Color(0xFFFF, 0, 0));
     EXPECT_EQ(host.colorChanges, std::vector<std::optional<int>>{1});
     EXPECT_EQ(host.sent(), reply("4;2;" + xcolor(initial[2]))) << "a set followed by a query";
 
@@ -68,13 +68,13 @@ TEST(TerminalOscTests, PaletteEntriesAreSetAndReported)
     t.feed(osc("4;+5;#00ff00"));
     t.feed(osc("4;x;#00ff00;6;#00ff00"));
     EXPECT_TRUE(host.colorChanges.empty()) << "an index over 255, signed or not a number stops the walk";
-    EXPECT_EQ(t.ansiColors[5], initial[5]);
-    EXPECT_EQ(t.ansiColors[6], initial[6]);
+    EXPECT_EQ(t.ansiColors()[5], initial[5]);
+    EXPECT_EQ(t.ansiColors()[6], initial[6]);
 
     t.feed(osc("4;8;nonsense;9;rgb:12/34/56;10;#0000ff;x;#ffffff"));
-    EXPECT_EQ(t.ansiColors[8], initial[8]) << "an invalid colour changes nothing";
-    EXPECT_EQ(t.ansiColors[9], Color(0x1212, 0x3434, 0x5656)) << "and the walk goes on";
-    EXPECT_EQ(t.ansiColors[10], Color(0, 0, 0xFFFF))
+    EXPECT_EQ(t.ansiColors()[8], initial[8]) << "an invalid colour changes nothing";
+    EXPECT_EQ(t.ansiColors()[9], Color(0x1212, 0x3434, 0x5656)) << "and the walk goes on";
+    EXPECT_EQ(t.ansiColors()[10], Color(0, 0, 0xFFFF))
         << "earlier pairs keep their change when a later one stops";
     EXPECT_EQ(host.colorChanges, (std::vector<std::optional<int>>{9, 10}));
 
@@ -88,14 +88,14 @@ TEST(TerminalOscTests, PaletteResetRestoresTheDefaults)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const std::vector<Color> defaults = t.defaultAnsiColors;
+    const std::vector<Color> defaults = t.defaultAnsiColors();
     t.feed(osc("4;1;#010101;2;#020202;3;#030303;200;#040404"));
     host.colorChanges.clear();
 
     t.feed(osc("104;1;x;2"));
-    EXPECT_EQ(t.ansiColors[1], defaults[1]);
-    EXPECT_EQ(t.ansiColors[2], defaults[2]);
-    EXPECT_EQ(t.ansiColors[3], Color::fromRed8(3, 3, 3)) << "only the named entries are reset";
+    EXPECT_EQ(t.ansiColors()[1], defaults[1]);
+    EXPECT_EQ(t.ansiColors()[2], defaults[2]);
+    EXPECT_EQ(t.ansiColors()[3], Color::fromRed8(3, 3, 3)) << "only the named entries are reset";
     EXPECT_EQ(host.colorChanges, (std::vector<std::optional<int>>{1, 2}));
 
     host.colorChanges.clear();
@@ -103,14 +103,14 @@ TEST(TerminalOscTests, PaletteResetRestoresTheDefaults)
     t.feed(osc("104;3\xc3\xa9"));
     EXPECT_TRUE(host.colorChanges.empty())
         << "out-of-range, overflowing and non-ASCII payloads reset nothing";
-    EXPECT_EQ(t.ansiColors[3], Color::fromRed8(3, 3, 3));
+    EXPECT_EQ(t.ansiColors()[3], Color::fromRed8(3, 3, 3));
 
     t.feed(osc("104;+3"));
-    EXPECT_EQ(t.ansiColors[3], defaults[3]) << "a signed index is a number";
+    EXPECT_EQ(t.ansiColors()[3], defaults[3]) << "a signed index is a number";
 
     host.colorChanges.clear();
     t.feed(osc("104"));
-    EXPECT_EQ(t.ansiColors, defaults) << "an empty payload restores all 256 entries";
+    EXPECT_EQ(t.ansiColors(), defaults) << "an empty payload restores all 256 entries";
     EXPECT_EQ(host.colorChanges, std::vector<std::optional<int>>{std::nullopt})
         << "with one change without index";
 }
@@ -369,7 +369,7 @@ TEST(TerminalOscTests, HandlersWithoutAHostChangeOnlyTheTerminal)
     host.reset();
     t->feed(osc("10;#00ff00;?") + osc("4;1;#ff0000;1;?") + osc("52;c;aGk=") + osc("52;c;?") + osc("7;/tmp") +
             osc("777;notify;a;b") + osc("9;4;1") + osc("104;2"));
-    EXPECT_EQ(t->ansiColors[1], Color(0xFFFF, 0, 0)) << "the palette is the terminal's own";
+    EXPECT_EQ(t->ansiColors()[1], Color(0xFFFF, 0, 0)) << "the palette is the terminal's own";
     EXPECT_EQ(t->foregroundColor(), Color(0, 0xFFFF, 0));
     EXPECT_FALSE(t->hostCurrentDirectory) << "the directory needs a trusting host";
 }

@@ -424,9 +424,9 @@ std::string dumpTerminalState(Terminal& t)
 
     out << "colors fg=" << describeRgb(t.foregroundColor()) << " bg=" << describeRgb(t.backgroundColor())
         << " cursor=" << (t.cursorColor() ? describeRgb(*t.cursorColor()) : std::string("-")) << "\n";
-    out << "installed " << describeColors(t.installedColors) << "\n";
-    out << "defaultPalette " << describeColors(t.defaultAnsiColors) << "\n";
-    out << "palette " << describeColors(t.ansiColors) << "\n";
+    out << "installed " << describeColors(t.installedColors()) << "\n";
+    out << "defaultPalette " << describeColors(t.defaultAnsiColors()) << "\n";
+    out << "palette " << describeColors(t.ansiColors()) << "\n";
 
     out << "title \"" << escapeBytes(t.terminalTitle.str()) << "\" icon \"" << escapeBytes(t.iconTitle.str())
         << "\"\n";

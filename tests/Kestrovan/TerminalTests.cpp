@@ -43,7 +43,7 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
 
     EXPECT_FALSE(t.getUpdateRange());
     EXPECT_FALSE(t.getScrollInvariantUpdateRange());
-    EXPECT_EQ(t.ansiColors, t.defaultAnsiColors);
+    EXPECT_EQ(t.ansiColors(), t.defaultAnsiColors());
     EXPECT_EQ(t.currentEraseBlankCell, PackedCell());
 }
 
@@ -152,23 +152,23 @@ TEST(TerminalTests, InstallPaletteNeedsExactlySixteenColours)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b]4;1;rgb:0001/0002/0003\x1b\\");
-    ASSERT_EQ(t.ansiColors[1], Color(1, 2, 3));
+    ASSERT_EQ(t.ansiColors()[1], Color(1, 2, 3));
     fixture.delegate->colorChanges.clear();
-    const std::vector<Color> before = t.ansiColors;
+    const std::vector<Color> before = t.ansiColors();
     std::vector<Color> colors(15, Color(0x1000, 0x2000, 0x3000));
     t.installPalette(colors);
-    EXPECT_EQ(t.ansiColors, before) << "15 colours are ignored";
+    EXPECT_EQ(t.ansiColors(), before) << "15 colours are ignored";
     colors.resize(17, Color(0, 0, 0));
     t.installPalette(colors);
-    EXPECT_EQ(t.ansiColors, before) << "17 colours are ignored";
+    EXPECT_EQ(t.ansiColors(), before) << "17 colours are ignored";
 
     colors.erase(colors.begin() + 16, colors.end());
     t.installPalette(colors);
-    EXPECT_EQ(t.installedColors, colors);
-    EXPECT_EQ(t.ansiColors[1], Color(0x1000, 0x2000, 0x3000)) << "the OSC 4 change is replaced";
-    EXPECT_EQ(t.ansiColors, t.defaultAnsiColors);
+    EXPECT_EQ(t.installedColors(), colors);
+    EXPECT_EQ(t.ansiColors()[1], Color(0x1000, 0x2000, 0x3000)) << "the OSC 4 change is replaced";
+    EXPECT_EQ(t.ansiColors(), t.defaultAnsiColors());
     EXPECT_TRUE(fixture.delegate->colorChanges.empty()) << "installing does not notify";
-    EXPECT_EQ(t.paletteColor(255), t.ansiColors[255]);
+    EXPECT_EQ(t.paletteColor(255), t.ansiColors()[255]);
     EXPECT_FALSE(t.paletteColor(256));
     EXPECT_FALSE(t.paletteColor(-1));
 }
@@ -178,22 +178,22 @@ TEST(TerminalTests, ForegroundColourRebuildsOnlyLabPalettes)
     TerminalOptions options = TerminalOptions::defaults();
     options.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
     TerminalFixture xterm(options);
-    const std::vector<Color> xtermPalette = xterm.t().ansiColors;
+    const std::vector<Color> xtermPalette = xterm.t().ansiColors();
     xterm.t().feed("\x1b]4;20;rgb:0009/0009/0009\x1b\\");
-    ASSERT_EQ(xterm.t().ansiColors[20], Color(9, 9, 9));
+    ASSERT_EQ(xterm.t().ansiColors()[20], Color(9, 9, 9));
     xterm.delegate->colorChanges.clear();
     xterm.t().setForegroundColor(Color(0xFFFF, 0, 0));
     EXPECT_EQ(xterm.t().foregroundColor(), Color(0xFFFF, 0, 0));
-    EXPECT_EQ(xterm.t().ansiColors[20], Color(9, 9, 9)) << "the xterm palette is not rebuilt";
+    EXPECT_EQ(xterm.t().ansiColors()[20], Color(9, 9, 9)) << "the xterm palette is not rebuilt";
     EXPECT_TRUE(xterm.delegate->colorChanges.empty());
     EXPECT_EQ(xterm.delegate->foregroundColors.size(), 1u) << "the delegate hears the change once";
 
     TerminalFixture lab; // base16Lab by default
     lab.t().feed("\x1b]4;20;rgb:0009/0009/0009\x1b\\");
-    ASSERT_EQ(lab.t().ansiColors[20], Color(9, 9, 9));
+    ASSERT_EQ(lab.t().ansiColors()[20], Color(9, 9, 9));
     lab.delegate->colorChanges.clear();
     lab.t().setForegroundColor(Color(0xFFFF, 0, 0));
-    EXPECT_NE(lab.t().ansiColors[20], Color(9, 9, 9)) << "a Lab palette is rebuilt";
+    EXPECT_NE(lab.t().ansiColors()[20], Color(9, 9, 9)) << "a Lab palette is rebuilt";
     EXPECT_EQ(lab.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
     EXPECT_EQ(lab.delegate->foregroundColors.size(), 1u);
     lab.t().setBackgroundColor(Color(0xFFFF, 0xFFFF, 0xFFFF));
@@ -205,7 +205,7 @@ TEST(TerminalTests, ForegroundColourRebuildsOnlyLabPalettes)
     lab.t().setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
     lab.t().setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
     EXPECT_EQ(lab.delegate->colorChanges.size(), 1u);
-    EXPECT_EQ(lab.t().ansiColors, xtermPalette);
+    EXPECT_EQ(lab.t().ansiColors(), xtermPalette);
 }
 
 TEST(TerminalTests, DefaultDelegateColoursAndClipboard)
@@ -229,7 +229,10 @@ TEST(TerminalTests, DefaultDelegateColoursAndClipboard)
     // The setter ends after one nested call: a loop would overflow the stack.
     t.setForegroundColor(Color(1, 2, 3));
     EXPECT_EQ(t.foregroundColor(), Color(1, 2, 3));
-    EXPECT_FALSE(t.settingFgColor);
+    // And it is over: the next change goes all the way again, rebuilding the Lab palette.
+    const std::vector<Color> palette = t.ansiColors();
+    t.setForegroundColor(Color(0xFFFF, 0, 0));
+    EXPECT_NE(t.ansiColors(), palette) << "the re-entrancy guard was left set";
     delegate->setForegroundColor(t, Color(4, 5, 6));
     EXPECT_EQ(t.foregroundColor(), Color(4, 5, 6));
     delegate->setBackgroundColor(t, Color(7, 8, 9));

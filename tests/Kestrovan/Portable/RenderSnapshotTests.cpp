@@ -284,7 +284,7 @@ TEST(RenderSnapshotTests, ScreenWideChangesRepaintEverything)
 
     TerminalRenderSnapshot s = fixture.dirty();
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::clean);
-    EXPECT_EQ(s.palette, t.ansiColors);
+    EXPECT_EQ(s.palette, t.ansiColors());
     ASSERT_EQ(s.palette.size(), 256u);
 
     t.feed(osc("4;1;rgb:12/34/56"));
