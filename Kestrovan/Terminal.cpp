@@ -172,10 +172,7 @@ void Terminal::setup(bool isReset)
     conformance = TerminalConformance::vt500;
     modes_.set(TerminalMode::allow80To132, false);
     modes_.set(TerminalMode::noClearOnColumnChange, false);
-    xtermTitleSetUtf = false;
-    xtermTitleSetHex = false;
-    xtermTitleQueryUtf = false;
-    xtermTitleQueryHex = false;
+    titles_.resetXtermTitleModes();
     activeHyperlink.reset();
     modes_.set(TerminalMode::cursorBlink, false);
     hostCurrentDirectory.reset();

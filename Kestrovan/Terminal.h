@@ -21,6 +21,7 @@
 //   TerminalModeSet.h          the on/off modes, and the buffers' copies of those they read
 //   CharsetSlots.h             G0-G3, the invoked slot and the set in effect
 //   TerminalPalette.h          the base colours, the 256-colour palette and the default colours
+//   TerminalTitles.h           the window and icon titles, their stacks and the title modes
 //   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
 //                              update range and the whole-screen refresh
 //   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
@@ -103,6 +104,7 @@
 #include "Kestrovan/TerminalOscEventDispatcher.h"
 #include "Kestrovan/TerminalPalette.h"
 #include "Kestrovan/TerminalProgramStatus.h"
+#include "Kestrovan/TerminalTitles.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/TitleStack.h"
 #include "Kestrovan/WindowManipulationCommand.h"
@@ -568,6 +570,12 @@ public:
     /// OSC 0/2 and OSC 1: store the title and tell the delegate.
     void setTitle(const std::string& text);
     void setIconTitle(const std::string& text);
+    /// The titles, their stacks and the title modes.
+    const TerminalTitles& titles() const { return titles_; }
+    /// The window title a program set; empty until one does.
+    const TitleText& terminalTitle() const { return titles_.terminalTitle(); }
+    /// The icon title a program set; empty until one does.
+    const TitleText& iconTitle() const { return titles_.iconTitle(); }
 
     // --- Character sets (TerminalCharSets.cpp) --------------------------------------------------
 
@@ -1130,10 +1138,6 @@ public:
     CharacterProtectionMode characterProtectionMode = CharacterProtectionMode::off;
     bool alternateScrollMode = true;
     TerminalColorScheme colorScheme = TerminalColorScheme::dark;
-    bool xtermTitleSetUtf = false;
-    bool xtermTitleSetHex = false;
-    bool xtermTitleQueryUtf = false;
-    bool xtermTitleQueryHex = false;
     std::map<int, bool> savedPrivateModes;
     ReportedOnlyState reportedOnly;
     KeyboardModeState keyboardModeNormal;
@@ -1151,13 +1155,7 @@ public:
     std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem;
     SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters;
 
-    // Titles, host state and events. Titles are shared immutably, so pushing one onto a stack
-    // copies a pointer; the stacks are capped (see TitleStack.h). Set titles through `setTitle`
-    // and `setIconTitle`, which also tell the host.
-    TitleText terminalTitle;
-    TitleText iconTitle;
-    TitleStack terminalTitleStack;
-    TitleStack terminalIconStack;
+    // Host state and events.
     std::optional<std::string> hostCurrentDirectory;
     std::optional<std::string> hostCurrentDocument;
     bool reportedFocusState = true;
@@ -1263,6 +1261,7 @@ private:
     std::shared_ptr<Buffer> _buffer;
     TerminalModeSet modes_;
     CharsetSlots charsets_;
+    TerminalTitles titles_;
     MouseMode mouseMode_ = MouseMode::off;
     TerminalPalette palette_;
     // Re-entrancy guards of the three colour setters.

@@ -588,14 +588,14 @@ Terminal::observeOscEvents(TerminalOscEventDispatcher::Handler handler)
 
 void Terminal::setTitle(const std::string& text)
 {
-    terminalTitle = text;
+    titles_.setTerminalTitle(text);
     if (auto host = delegate())
         host->setTerminalTitle(*this, text);
 }
 
 void Terminal::setIconTitle(const std::string& text)
 {
-    iconTitle = text;
+    titles_.setIconTitle(text);
     if (auto host = delegate())
         host->setTerminalIconTitle(*this, text);
 }

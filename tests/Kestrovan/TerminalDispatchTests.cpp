@@ -170,18 +170,18 @@ TEST(TerminalDispatchTests, OscTitles)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b]0;zero\x07\x1b]2;two\x1b\\\x1b]1;icon\x07");
-    EXPECT_EQ(t.terminalTitle, "two");
-    EXPECT_EQ(t.iconTitle, "icon");
+    EXPECT_EQ(t.terminalTitle(), "two");
+    EXPECT_EQ(t.iconTitle(), "icon");
     EXPECT_EQ(fixture.delegate->titles, (std::vector<std::string>{"zero", "two"}))
         << "OSC 0 sets only the window title";
     EXPECT_EQ(fixture.delegate->iconTitles, std::vector<std::string>{"icon"});
 
     t.feed("\x1b]2;caf\xc3\xa9\x07");
-    EXPECT_EQ(t.terminalTitle, "caf\xc3\xa9");
+    EXPECT_EQ(t.terminalTitle(), "caf\xc3\xa9");
     t.feed("\x1b]2;bad\xc3\x28\x07");
-    EXPECT_EQ(t.terminalTitle, "") << "invalid UTF-8 gives the empty title";
+    EXPECT_EQ(t.terminalTitle(), "") << "invalid UTF-8 gives the empty title";
     t.feed("\x1b]2;\xed\xa0\x80\x07");
-    EXPECT_EQ(t.terminalTitle, "") << "an encoded surrogate is not valid UTF-8";
+    EXPECT_EQ(t.terminalTitle(), "") << "an encoded surrogate is not valid UTF-8";
     t.feed("\x1b]2;\x07");
     EXPECT_EQ(fixture.delegate->titles.back(), "");
 }

@@ -43,8 +43,8 @@ TEST(TerminalPaletteTests, EditsResetsAndRebuilds)
     palette.setForegroundColor(Color(0, 0xFFFF, 0));
     palette.rebuild(Ansi256PaletteStrategy::base16Lab);
     EXPECT_NE(palette.ansiColors(), lab) << "another foreground, another Lab palette";
-    EXPECT_EQ(palette.installedColors(), std::vector<Color>(Color::terminalAppColors().begin(),
-                                                            Color::terminalAppColors().end()));
+    EXPECT_EQ(palette.installedColors(),
+              std::vector<Color>(Color::terminalAppColors().begin(), Color::terminalAppColors().end()));
 
     // Only a full set of 16 base colours is taken.
     const std::vector<Color> sixteen(16, grey);

@@ -268,7 +268,7 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     EXPECT_EQ(t.normalBuffer->defaultBidiState(), options.initialBidiState);
     EXPECT_EQ(t.altBuffer->defaultBidiState(), options.initialBidiState);
     EXPECT_FALSE(t.hasKittyPlacements) << "images are gone";
-    EXPECT_EQ(t.terminalTitle, "kept");
+    EXPECT_EQ(t.terminalTitle(), "kept");
     EXPECT_EQ(fixture.delegate->bufferActivations, activations + 1);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4)) << "the whole screen is repainted";
 

@@ -400,8 +400,9 @@ std::string dumpTerminalState(Terminal& t)
         << " allow132=" << t.mode(TerminalMode::allow80To132)
         << " noClear=" << t.mode(TerminalMode::noClearOnColumnChange)
         << " lnm=" << t.mode(TerminalMode::lineFeedMode) << " smooth=" << t.mode(TerminalMode::smoothScroll)
-        << " titleModes=" << t.xtermTitleSetUtf << t.xtermTitleSetHex << t.xtermTitleQueryUtf
-        << t.xtermTitleQueryHex << " visibility=" << t.mode(TerminalMode::visibilityReportsEnabled)
+        << " titleModes=" << t.titles().xtermTitleSetUtf() << t.titles().xtermTitleSetHex()
+        << t.titles().xtermTitleQueryUtf() << t.titles().xtermTitleQueryHex()
+        << " visibility=" << t.mode(TerminalMode::visibilityReportsEnabled)
         << " inBand=" << t.mode(TerminalMode::inBandSizeReportsEnabled)
         << " kittyPaste=" << t.mode(TerminalMode::kittyPasteEventsEnabled) << "\n";
     out << "savedModes";
@@ -428,14 +429,14 @@ std::string dumpTerminalState(Terminal& t)
     out << "defaultPalette " << describeColors(t.defaultAnsiColors()) << "\n";
     out << "palette " << describeColors(t.ansiColors()) << "\n";
 
-    out << "title \"" << escapeBytes(t.terminalTitle.str()) << "\" icon \"" << escapeBytes(t.iconTitle.str())
-        << "\"\n";
+    out << "title \"" << escapeBytes(t.terminalTitle().str()) << "\" icon \""
+        << escapeBytes(t.iconTitle().str()) << "\"\n";
     out << "titleStack";
-    for (size_t i = 0; i < t.terminalTitleStack.size(); ++i)
-        out << " \"" << escapeBytes(t.terminalTitleStack[i].str()) << "\"";
+    for (size_t i = 0; i < t.titles().terminalTitleStack().size(); ++i)
+        out << " \"" << escapeBytes(t.titles().terminalTitleStack()[i].str()) << "\"";
     out << "\niconStack";
-    for (size_t i = 0; i < t.terminalIconStack.size(); ++i)
-        out << " \"" << escapeBytes(t.terminalIconStack[i].str()) << "\"";
+    for (size_t i = 0; i < t.titles().terminalIconStack().size(); ++i)
+        out << " \"" << escapeBytes(t.titles().terminalIconStack()[i].str()) << "\"";
     out << "\n";
     out << "directory=" << (t.hostCurrentDirectory ? "\"" + escapeBytes(*t.hostCurrentDirectory) + "\"" : "-")
         << " document=" << (t.hostCurrentDocument ? "\"" + escapeBytes(*t.hostCurrentDocument) + "\"" : "-")

@@ -141,7 +141,7 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     EXPECT_EQ(fixture.delegate->mouseModeChanges, 1);
     EXPECT_TRUE(t.keyboardModeAlt.flags.isEmpty());
     EXPECT_FALSE(t.hostCurrentDirectory);
-    EXPECT_EQ(t.terminalTitle, "kept") << "titles survive a reset";
+    EXPECT_EQ(t.terminalTitle(), "kept") << "titles survive a reset";
     EXPECT_TRUE(t.programStatusStore.records.empty());
     ASSERT_EQ(fixture.delegate->programStatusChanges.size(), 1u);
     EXPECT_TRUE(fixture.delegate->programStatusChanges[0].empty());
@@ -551,7 +551,7 @@ TEST(TerminalTests, DelegateMayGoFirst)
     terminal->setTerminalFocus(true);
     terminal->setForegroundColor(Color(1, 1, 1));
     EXPECT_EQ(rowText(*terminal, 0), "text") << "parsing goes on without a host";
-    EXPECT_EQ(terminal->terminalTitle, "title");
+    EXPECT_EQ(terminal->terminalTitle(), "title");
 }
 
 TEST(TerminalTests, ViewTerminalForwardsItsNotifications)
