@@ -133,7 +133,7 @@ void Terminal::setup(bool isReset)
 
     // Each mode is switched off through its own handler so that its switching-off effects run.
     applyDECPrivateMode(2004, false);
-    alternateScrollMode = true;
+    mouse_.setAlternateScrollMode(true);
     for (int mode : {2026, 2031, 2033, 2048, 5522})
         applyDECPrivateMode(mode, false);
 
@@ -161,7 +161,7 @@ void Terminal::setup(bool isReset)
     }
 
     setMouseMode(MouseMode::off);
-    mouseShiftCapture = false;
+    mouse_.setMouseShiftCapture(false);
 
     _buffer->setScrollTop(0);
     _buffer->setScrollBottom(_rows - 1);
@@ -404,7 +404,7 @@ void Terminal::setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy)
 
 void Terminal::setMouseMode(MouseMode mode)
 {
-    mouseMode_ = mode;
+    mouse_.setMouseMode(mode);
     if (auto host = delegate())
         host->mouseModeChanged(*this);
 }

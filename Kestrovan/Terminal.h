@@ -22,6 +22,8 @@
 //   CharsetSlots.h             G0-G3, the invoked slot and the set in effect
 //   TerminalPalette.h          the base colours, the 256-colour palette and the default colours
 //   TerminalTitles.h           the window and icon titles, their stacks and the title modes
+//   MouseReportingState.h      the mouse tracking mode, report encoding, shift capture and
+//                              alternate scroll
 //   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
 //                              update range and the whole-screen refresh
 //   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
@@ -89,6 +91,7 @@
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Kestrovan/Line.h"
 #include "Kestrovan/LinkMatch.h"
+#include "Kestrovan/MouseReportingState.h"
 #include "Kestrovan/OptionSet.h"
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
@@ -183,36 +186,10 @@ public:
         light,
     };
 
-    /// Mouse tracking requested by the program.
-    enum class MouseMode : uint8_t
-    {
-        off = 0,
-        x10 = 1,
-        vt200 = 2,
-        buttonEventTracking = 3,
-        anyEvent = 4,
-    };
-    static constexpr bool sendButtonPress(MouseMode mode) { return mode != MouseMode::off; }
-    static constexpr bool sendButtonRelease(MouseMode mode)
-    {
-        return mode != MouseMode::off && mode != MouseMode::x10;
-    }
-    static constexpr bool sendButtonTracking(MouseMode mode)
-    {
-        return mode == MouseMode::buttonEventTracking || mode == MouseMode::anyEvent;
-    }
-    static constexpr bool sendMotionEvent(MouseMode mode) { return mode == MouseMode::anyEvent; }
-    static constexpr bool sendsModifiers(MouseMode mode) { return sendButtonRelease(mode); }
-
+    /// Mouse tracking requested by the program (MouseReportingState.h).
+    using MouseMode = kestrovan::MouseMode;
     /// How mouse reports are encoded on the wire.
-    enum class MouseProtocolEncoding : uint8_t
-    {
-        x10 = 0,
-        utf8 = 1,
-        sgr = 2,
-        urxvt = 3,
-        sgrPixel = 4,
-    };
+    using MouseProtocolEncoding = kestrovan::MouseProtocolEncoding;
 
     /// Which buffer a text extraction reads: the one in use, the normal or the alternate one.
     enum class BufferKind : uint8_t
@@ -418,9 +395,16 @@ public:
     Ansi256PaletteStrategy ansi256PaletteStrategy() const { return _options.ansi256PaletteStrategy; }
     void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
 
-    MouseMode mouseMode() const { return mouseMode_; }
+    /// The mouse tracking, the report encoding, shift capture and alternate scroll.
+    const MouseReportingState& mouseReporting() const { return mouse_; }
+    MouseMode mouseMode() const { return mouse_.mouseMode(); }
     /// Stores the mode and tells the delegate.
     void setMouseMode(MouseMode mode);
+    MouseProtocolEncoding mouseProtocol() const { return mouse_.mouseProtocol(); }
+    /// XTSHIFTESCAPE: Shift reaches the program in mouse reports.
+    bool mouseShiftCapture() const { return mouse_.mouseShiftCapture(); }
+    /// Mode 1007: the wheel sends cursor keys while the alternate screen is shown.
+    bool alternateScrollMode() const { return mouse_.alternateScrollMode(); }
 
     bool silentLog() const override { return silentLog_; }
     void setSilentLog(bool value) { silentLog_ = value; }
@@ -1136,14 +1120,11 @@ public:
 
     // Modes.
     CharacterProtectionMode characterProtectionMode = CharacterProtectionMode::off;
-    bool alternateScrollMode = true;
     TerminalColorScheme colorScheme = TerminalColorScheme::dark;
     std::map<int, bool> savedPrivateModes;
     ReportedOnlyState reportedOnly;
     KeyboardModeState keyboardModeNormal;
     KeyboardModeState keyboardModeAlt;
-    MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
-    bool mouseShiftCapture = false;
     SemanticPromptClickBehavior semanticPromptClickBehavior;
 
     // Synchronized output.
@@ -1262,7 +1243,7 @@ private:
     TerminalModeSet modes_;
     CharsetSlots charsets_;
     TerminalTitles titles_;
-    MouseMode mouseMode_ = MouseMode::off;
+    MouseReportingState mouse_;
     TerminalPalette palette_;
     // Re-entrancy guards of the three colour setters.
     bool settingFgColor_ = false;

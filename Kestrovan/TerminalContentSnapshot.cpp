@@ -49,7 +49,7 @@ TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked()
     state.applicationCursor = modes_[TerminalMode::applicationCursor];
     state.applicationKeypad = modes_[TerminalMode::applicationKeypad];
     state.bracketedPasteMode = modes_[TerminalMode::bracketedPasteMode];
-    state.mouseMode = mouseMode_;
+    state.mouseMode = mouse_.mouseMode();
     state.keyboardEnhancementFlags = keyboardEnhancementFlags();
     state.focusReportingEnabled = modes_[TerminalMode::sendFocus];
     return state;

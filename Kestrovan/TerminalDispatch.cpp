@@ -432,9 +432,9 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
             // XTSHIFTESCAPE: whether Shift reaches the program in mouse reports.
             const int64_t value = firstParameter(pars, 0);
             if (value == 1)
-                mouseShiftCapture = true;
+                mouse_.setMouseShiftCapture(true);
             else if (value == 0)
-                mouseShiftCapture = false;
+                mouse_.setMouseShiftCapture(false);
         } else if (collectIs(collect, "?")) {
             cmdSavePrivateModes(pars);
         } else if (collect.empty()) {

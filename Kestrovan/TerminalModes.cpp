@@ -113,7 +113,7 @@ bool Terminal::applyClassicDECMode(int mode, bool value)
     using MouseMode = Terminal::MouseMode;
     using Encoding = Terminal::MouseProtocolEncoding;
     const auto mouse = [&](MouseMode on) { setMouseMode(value ? on : MouseMode::off); };
-    const auto encoding = [&](Encoding on) { mouseProtocol = value ? on : Encoding::x10; };
+    const auto encoding = [&](Encoding on) { mouse_.setMouseProtocol(value ? on : Encoding::x10); };
 
     switch (mode) {
     case 1: // DECCKM
@@ -202,7 +202,7 @@ bool Terminal::applyClassicDECMode(int mode, bool value)
         encoding(Encoding::sgr);
         return true;
     case 1007: // alternate scroll
-        alternateScrollMode = value;
+        mouse_.setAlternateScrollMode(value);
         return true;
     case 1015:
         encoding(Encoding::urxvt);
@@ -576,15 +576,15 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
     case 1004:
         return setOrReset(t.mode(TerminalMode::sendFocus));
     case 1005:
-        return setOrReset(t.mouseProtocol == Encoding::utf8);
+        return setOrReset(t.mouseProtocol() == Encoding::utf8);
     case 1006:
-        return setOrReset(t.mouseProtocol == Encoding::sgr);
+        return setOrReset(t.mouseProtocol() == Encoding::sgr);
     case 1007:
-        return setOrReset(t.alternateScrollMode);
+        return setOrReset(t.alternateScrollMode());
     case 1015:
-        return setOrReset(t.mouseProtocol == Encoding::urxvt);
+        return setOrReset(t.mouseProtocol() == Encoding::urxvt);
     case 1016:
-        return setOrReset(t.mouseProtocol == Encoding::sgrPixel);
+        return setOrReset(t.mouseProtocol() == Encoding::sgrPixel);
     case 1045:
         return setOrReset(t.mode(TerminalMode::reverseWraparoundExtended));
     default:

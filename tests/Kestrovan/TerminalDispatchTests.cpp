@@ -113,11 +113,11 @@ TEST(TerminalDispatchTests, CsiRoutingThatNeedsNoHandlerFamily)
     Terminal& t = fixture.t();
 
     t.feed("\x1b[>1s");
-    EXPECT_TRUE(t.mouseShiftCapture);
+    EXPECT_TRUE(t.mouseShiftCapture());
     t.feed("\x1b[>5s");
-    EXPECT_TRUE(t.mouseShiftCapture) << "values other than 0 and 1 are ignored";
+    EXPECT_TRUE(t.mouseShiftCapture()) << "values other than 0 and 1 are ignored";
     t.feed("\x1b[>s");
-    EXPECT_FALSE(t.mouseShiftCapture);
+    EXPECT_FALSE(t.mouseShiftCapture());
 
     t.feed("\x1b[1\"q");
     EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::dec);

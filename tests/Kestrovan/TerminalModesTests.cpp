@@ -96,11 +96,11 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
         {1002, [](Terminal& t) { return t.mouseMode() == MouseMode::buttonEventTracking; }},
         {1003, [](Terminal& t) { return t.mouseMode() == MouseMode::anyEvent; }},
         {1004, [](Terminal& t) { return t.mode(TerminalMode::sendFocus); }},
-        {1005, [](Terminal& t) { return t.mouseProtocol == Encoding::utf8; }},
-        {1006, [](Terminal& t) { return t.mouseProtocol == Encoding::sgr; }},
-        {1007, [](Terminal& t) { return t.alternateScrollMode; }},
-        {1015, [](Terminal& t) { return t.mouseProtocol == Encoding::urxvt; }},
-        {1016, [](Terminal& t) { return t.mouseProtocol == Encoding::sgrPixel; }},
+        {1005, [](Terminal& t) { return t.mouseProtocol() == Encoding::utf8; }},
+        {1006, [](Terminal& t) { return t.mouseProtocol() == Encoding::sgr; }},
+        {1007, [](Terminal& t) { return t.alternateScrollMode(); }},
+        {1015, [](Terminal& t) { return t.mouseProtocol() == Encoding::urxvt; }},
+        {1016, [](Terminal& t) { return t.mouseProtocol() == Encoding::sgrPixel; }},
         {1045, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparoundExtended); }},
         {1243, [](Terminal& t) { return t.mode(TerminalMode::bidiArrowKeySwap); }},
         {2004, [](Terminal& t) { return t.mode(TerminalMode::bracketedPasteMode); }},
@@ -227,7 +227,8 @@ TEST(TerminalModesTests, SideEffectsOfSwitchingModes)
     EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
     EXPECT_EQ(host.mouseModeChanges, mouseChanges + 3);
     t.feed("\x1b[?1006h\x1b[?1015l");
-    EXPECT_EQ(t.mouseProtocol, Terminal::MouseProtocolEncoding::x10) << "any encoding reset goes back to X10";
+    EXPECT_EQ(t.mouseProtocol(), Terminal::MouseProtocolEncoding::x10)
+        << "any encoding reset goes back to X10";
 
     host.sends.clear();
     t.feed("\x1b[?1004h");

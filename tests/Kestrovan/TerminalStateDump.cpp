@@ -393,7 +393,7 @@ std::string dumpTerminalState(Terminal& t)
         << " wrap=" << t.mode(TerminalMode::wraparound)
         << " reverseWrap=" << t.mode(TerminalMode::reverseWraparound)
         << " reverseWrapExt=" << t.mode(TerminalMode::reverseWraparoundExtended)
-        << " paste=" << t.mode(TerminalMode::bracketedPasteMode) << " altScroll=" << t.alternateScrollMode
+        << " paste=" << t.mode(TerminalMode::bracketedPasteMode) << " altScroll=" << t.alternateScrollMode()
         << " schemeUpdates=" << t.mode(TerminalMode::colorSchemeUpdatesEnabled)
         << " scheme=" << int(t.colorScheme) << " focus=" << t.mode(TerminalMode::sendFocus)
         << " blink=" << t.mode(TerminalMode::cursorBlink)
@@ -414,8 +414,8 @@ std::string dumpTerminalState(Terminal& t)
     out << " extent=" << t.reportedOnly.attributeChangeExtent << "\n";
     out << "keyboard normal=" << describeKeyboard(t.keyboardModeNormal)
         << " alt=" << describeKeyboard(t.keyboardModeAlt) << "\n";
-    out << "mouse mode=" << int(t.mouseMode()) << " protocol=" << int(t.mouseProtocol)
-        << " shift=" << t.mouseShiftCapture << "\n";
+    out << "mouse mode=" << int(t.mouseMode()) << " protocol=" << int(t.mouseProtocol())
+        << " shift=" << t.mouseShiftCapture() << "\n";
     out << "bidi=" << describeBidi(t.currentBidiState())
         << " arrowSwap=" << t.mode(TerminalMode::bidiArrowKeySwap)
         << " click=" << int(t.semanticPromptClickBehavior.kind) << "/"
