@@ -33,7 +33,7 @@ std::optional<std::string> settingText(const Terminal& terminal, std::string_vie
     if (request == "*|") // DECSNLS
         return std::to_string(terminal.rows()) + "*|";
     if (request == "*x") // DECSACE
-        return std::to_string(terminal.reportedOnly.attributeChangeExtent) + "*x";
+        return std::to_string(terminal.reportedOnly().attributeChangeExtent) + "*x";
     if (request == "$~") // DECSSDT: no status line
         return "0$~";
     if (request == "$}") // DECSASD: the main display
@@ -95,12 +95,12 @@ void DECRQSS::unhook()
                            std::string_view(reinterpret_cast<const char*>(request.data()), request.size()));
 
     if (text) {
-        terminal->sendResponse(terminal->cc.DCS(), "1$r" + *text, terminal->cc.ST());
+        terminal->sendResponse(terminal->cc().DCS(), "1$r" + *text, terminal->cc().ST());
         return;
     }
     if (!terminal->silentLog())
         printDiagnostic("Info: Unknown DCS + " + printableRequest(request) + (truncated ? "..." : ""));
-    terminal->sendResponse(terminal->cc.DCS(), "0$r", terminal->cc.ST());
+    terminal->sendResponse(terminal->cc().DCS(), "0$r", terminal->cc().ST());
 }
 
 } // namespace kestrovan

@@ -16,20 +16,25 @@
 #include "Kestrovan/Line.h"
 #include "Kestrovan/Position.h"
 
-// The emulator
+// The emulator, and the state it keeps in types of their own
+#include "Kestrovan/CharsetSlots.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/MouseReportingState.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/SemanticContent.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 #include "Kestrovan/TerminalLock.h"
+#include "Kestrovan/TerminalModeSet.h"
 #include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
+#include "Kestrovan/TerminalPalette.h"
 #include "Kestrovan/TerminalPaste.h"
 #include "Kestrovan/TerminalProgramStatus.h"
+#include "Kestrovan/TerminalTitles.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/ViewTerminal.h"
 

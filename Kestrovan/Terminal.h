@@ -327,7 +327,7 @@ public:
 
     Buffer& buffer() const { return *_buffer; }
     const std::shared_ptr<Buffer>& bufferPointer() const { return _buffer; }
-    bool isCurrentBufferAlternate() const { return _buffer == altBuffer; }
+    bool isCurrentBufferAlternate() const { return _buffer == altBuffer_; }
 
     /// A new normal buffer at the current size; the active-buffer pointer is left alone.
     void resetNormalBuffer();
@@ -418,26 +418,26 @@ public:
         return currentBidiState().fallbackDirection == BidiDirection::rightToLeft;
     }
     bool bidiBoxMirroring() const { return currentBidiState().boxMirroring; }
-    const Attribute& currentAttribute() const { return curAttr; }
+    const Attribute& currentAttribute() const { return curAttr_; }
     /// The kitty keyboard flags of the active screen.
     KittyKeyboardFlags keyboardEnhancementFlags() const
     {
-        return isCurrentBufferAlternate() ? keyboardModeAlt.flags : keyboardModeNormal.flags;
+        return isCurrentBufferAlternate() ? keyboardModeAlt_.flags : keyboardModeNormal_.flags;
     }
     SemanticPromptClickMode semanticPromptClickMode() const { return _buffer->semanticClickMode; }
     /// Which clicks may move the shell's cursor; a host setting.
     void setSemanticPromptClickBehavior(const SemanticPromptClickBehavior& behavior)
     {
-        semanticPromptClickBehavior = behavior;
+        semanticPromptClickBehavior_ = behavior;
     }
     /// The view tells whether the user has scrolled it away from the bottom.
-    void setUserScrolling(bool value) { userScrolling = value; }
+    void setUserScrolling(bool value) { userScrolling_ = value; }
     /// How long synchronized output may hold the screen before the watchdog ends it; a host
     /// setting, read when the watchdog is next armed.
-    void setSynchronizedOutputTimeoutSeconds(double seconds) { synchronizedOutputTimeoutSeconds = seconds; }
+    void setSynchronizedOutputTimeoutSeconds(double seconds) { synchronizedOutputTimeoutSeconds_ = seconds; }
 
     /// The host, or null when it has gone.
-    std::shared_ptr<TerminalDelegate> delegate() const { return tdel.lock(); }
+    std::shared_ptr<TerminalDelegate> delegate() const { return tdel_.lock(); }
 
     // --- Modes -----------------------------------------------------------------------------------
 
@@ -505,13 +505,13 @@ public:
         if (!scrolling) {
             const int absolute = _buffer->yDisp() + y;
             if (absolute >= 0) {
-                scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, absolute);
-                scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, absolute);
+                scrollInvariantRefreshStart_ = std::min(scrollInvariantRefreshStart_, absolute);
+                scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, absolute);
             }
         }
         if (y >= 0) {
-            refreshStart = std::min(refreshStart, y);
-            refreshEnd = std::max(refreshEnd, y);
+            refreshStart_ = std::min(refreshStart_, y);
+            refreshEnd_ = std::max(refreshEnd_, y);
         }
     }
     /// Marks two screen rows changed.
@@ -688,7 +688,8 @@ public:
     /// The key of `curAttr`, taken from the one SGR last stored while `curAttr` is unchanged since.
     InternedAttributeKey currentAttributeKey() const
     {
-        return AttributeBytes::same(curAttr, sgrKeyAttribute) ? sgrKey : InternedAttributeKey::of(curAttr);
+        return AttributeBytes::same(curAttr_, sgrKeyAttribute_) ? sgrKey_
+                                                                : InternedAttributeKey::of(curAttr_);
     }
     /// Attributes copied and compared as raw bytes, always in the same 8-, 4-, 2- and 1-byte
     /// pieces: a load that spans two earlier stores cannot take its bytes from them and waits
@@ -1003,10 +1004,13 @@ public:
     /// OSC 7501; `terminator` is the byte that ended the OSC (0x07 BEL, else ESC \).
     void oscProgramStatus(Bytes data, uint8_t terminator);
     /// The records in update order, each with `effectiveApp` resolved.
-    std::vector<TerminalProgramStatus> programStatusRecords() const { return programStatusStore.snapshots(); }
+    std::vector<TerminalProgramStatus> programStatusRecords() const
+    {
+        return programStatusStore_.snapshots();
+    }
     std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
     {
-        return programStatusStore.snapshot(id);
+        return programStatusStore_.snapshot(id);
     }
     /// Clears a record and its descendants (every record for the empty id); tells the host when
     /// anything went.
@@ -1072,90 +1076,118 @@ public:
     void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta);
     void scheduleKittyAnimationTimer();
 
+    // --- State read by hosts and by other parts of the engine ----------------------------------
+    // Each is changed by the control functions and host calls above; these only read it.
+
+    /// The distance between default tab stops.
+    static constexpr int tabStopWidth = 8;
+    /// The pixel size the host last gave (or answered), for in-band size reports.
+    const std::optional<TerminalPixelGeometry>& pixelGeometry() const { return pixelGeometry_; }
+    /// The style DECSCUSR 0 restores: the options' cursor style at construction.
+    CursorStyle defaultCursorStyle() const { return defaultCursorStyle_; }
+    /// The conformance level DECSCL set.
+    TerminalConformance conformance() const { return conformance_; }
+    /// Whether replies use 8-bit C1 introducers (S8C1T, DECSCL), and their bytes.
+    const CC& cc() const { return cc_; }
+
+    /// The interning of attributes and grapheme clusters both buffers share.
+    const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
+    /// The main screen, with scrollback; a full reset replaces it.
+    const std::shared_ptr<Buffer>& normalBuffer() const { return normalBuffer_; }
+    /// The alternate screen, without scrollback.
+    const std::shared_ptr<Buffer>& altBuffer() const { return altBuffer_; }
+    /// The arena id of `currentAttribute()`, given to printed cells. Inline: read for every run.
+    uint16_t curStyleID() const { return curStyleID_; }
+    /// The attribute erased cells get: the current attribute's background only.
+    const Attribute& currentEraseAttribute() const { return currentEraseAttribute_; }
+    /// The packed empty cell and space cell of the erase attribute.
+    PackedCell currentEraseBlankCell() const { return currentEraseBlankCell_; }
+    PackedCell currentEraseSpaceCell() const { return currentEraseSpaceCell_; }
+    /// Bytes of an incomplete UTF-8 sequence carried to the next printed run.
+    const ReadingBuffer& readingBuffer() const { return readingBuffer_; }
+    /// Whether the view says the user has scrolled it away from the bottom.
+    bool userScrolling() const { return userScrolling_; }
+    /// A scroll-position change waits for the outermost feed to end.
+    bool hasPendingScrollNotification() const { return hasPendingScrollNotification_; }
+    /// The escape-sequence parser, for inspection; hosts install handlers through
+    /// `registerOscHandler` and `setDcsHandlerFactory`.
+    const EscapeSequenceParser& parser() const { return *parser_; }
+    /// How deeply `feed` calls are nested (0 outside a feed).
+    int parseDepth() const { return parseDepth_; }
+
+    /// Who protects printed cells: nobody, DECSCA or SPA/EPA.
+    CharacterProtectionMode characterProtectionMode() const { return characterProtectionMode_; }
+    /// The colour scheme the host last reported, for CSI ? 996 n and mode 2031.
+    TerminalColorScheme colorScheme() const { return colorScheme_; }
+    /// The DEC private modes CSI ? s saved, by number.
+    const std::map<int, bool>& savedPrivateModes() const { return savedPrivateModes_; }
+    /// The modes only remembered for DECRQM, and the DECSACE extent.
+    const ReportedOnlyState& reportedOnly() const { return reportedOnly_; }
+    /// The kitty keyboard state of each screen.
+    const KeyboardModeState& keyboardModeNormal() const { return keyboardModeNormal_; }
+    const KeyboardModeState& keyboardModeAlt() const { return keyboardModeAlt_; }
+    /// Which clicks may move the shell's cursor.
+    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const
+    {
+        return semanticPromptClickBehavior_;
+    }
+
+    // Synchronized output (mode 2026) and its watchdog.
+    double synchronizedOutputTimeoutSeconds() const { return synchronizedOutputTimeoutSeconds_; }
+    bool synchronizedOutputActive() const { return synchronizedOutputActive_; }
+    /// Rises each time synchronized output begins, so a late watchdog never ends a newer update.
+    uint64_t synchronizedOutputGeneration() const { return synchronizedOutputGeneration_; }
+    /// The watchdog must be re-armed or cancelled when the outermost feed ends.
+    bool synchronizedOutputWatchdogDirty() const { return synchronizedOutputWatchdogDirty_; }
+    /// The armed watchdog on the shared timer queue, when one is armed.
+    const std::optional<platform::TimerQueue::Handle>& synchronizedOutputTimeoutItem() const
+    {
+        return synchronizedOutputTimeoutItem_;
+    }
+    const SynchronizedOutputWatchdogCounters& synchronizedOutputWatchdogCounters() const
+    {
+        return synchronizedOutputWatchdogCounters_;
+    }
+
+    /// OSC 7 and OSC 6 as the program wrote them; absent until a trusted program sends one.
+    const std::optional<std::string>& hostCurrentDirectory() const { return hostCurrentDirectory_; }
+    const std::optional<std::string>& hostCurrentDocument() const { return hostCurrentDocument_; }
+    /// The focus and visibility the host last gave.
+    bool reportedFocusState() const { return reportedFocusState_; }
+    TerminalVisibility reportedVisibility() const { return reportedVisibility_; }
+    /// The force-touch stage and pressure of the current press, and where the press began.
+    int pressureStage() const { return pressureStage_; }
+    float pressure() const { return pressure_; }
+    const std::optional<Position>& primaryPointerPressLocation() const
+    {
+        return primaryPointerPressLocation_;
+    }
+    /// The selections that watch this terminal (held weakly), and how many of them are active.
+    const std::vector<std::weak_ptr<SelectionService>>& selections() const { return selections_; }
+    int activeSelectionCount() const { return activeSelectionCount_; }
+
+    /// The OSC 8 link being printed, if any.
+    const std::optional<ActiveHyperlink>& activeHyperlink() const { return activeHyperlink_; }
+    /// The payload atoms the cells of this terminal hold.
+    const PayloadState& payloads() const { return payloads_; }
+    /// The state of the scan of user input for a submitted command line.
+    SemanticScanState semanticScanState() const { return semanticScanState_; }
+    bool semanticScanInPaste() const { return semanticScanInPaste_; }
+    const std::vector<uint8_t>& semanticScanParams() const { return semanticScanParams_; }
+
+    /// The longest list of bytes kept by the semantic input scanner.
+    static constexpr size_t maximumSemanticScanParams = 32;
+
     // --- Fields ---------------------------------------------------------------------------------
-    // The state of the terminal. Fields whose setters run effects are private below and reached
-    // through the accessors above.
+    // Still public: the render snapshot caches and the kitty graphics and clipboard state, which
+    // are being reworked elsewhere, and the terminal lock.
 
-    // Size and geometry.
-    const int tabStopWidth = 8;
-    std::optional<TerminalPixelGeometry> pixelGeometry;
-
-    // Options and configuration.
-    CursorStyle defaultCursorStyle = CursorStyle::blinkBlock;
-    TerminalConformance conformance = TerminalConformance::vt500;
-    CC cc;
-
-    // Buffers and cells.
-    std::shared_ptr<CellArena> cellArena;
-    std::shared_ptr<Buffer> normalBuffer;
-    std::shared_ptr<Buffer> altBuffer;
-    Attribute curAttr;
-    uint16_t curStyleID = 0;
-    // The key SGR last gave `curAttr`, and the bytes `curAttr` held then. Nearly every SGR starts
-    // from the look the previous one left, so it reuses the key instead of deriving it again.
-    // Anything else that writes `curAttr` (restore cursor, reset) leaves bytes that differ, and
-    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
-    // never be used.
-    InternedAttributeKey sgrKey;
-    Attribute sgrKeyAttribute;
-    Attribute currentEraseAttribute;
-    PackedCell currentEraseBlankCell;
-    PackedCell currentEraseSpaceCell =
-        PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
-    ReadingBuffer readingBuffer;
-    int refreshStart = std::numeric_limits<int>::max();
-    int refreshEnd = -1;
-    int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
-    int scrollInvariantRefreshEnd = -1;
-    /// The user has scrolled the view away from the bottom; kept up to date by the view.
-    bool userScrolling = false;
-    bool hasPendingScrollNotification = false;
-    std::unique_ptr<EscapeSequenceParser> parser;
-    int parseDepth = 0;
     // Caches of the portable render snapshot (TerminalRenderSnapshot.cpp): the screen-wide
     // state and the cursor of the last snapshot, and the decoded cells of each screen row.
     std::optional<PortableRenderMetadata> portableRenderMetadata;
     std::optional<RenderSnapshotCursor> portableRenderCursor;
     std::vector<std::optional<PortableRenderCellCache>> portableRenderCells;
 
-    // Modes.
-    CharacterProtectionMode characterProtectionMode = CharacterProtectionMode::off;
-    TerminalColorScheme colorScheme = TerminalColorScheme::dark;
-    std::map<int, bool> savedPrivateModes;
-    ReportedOnlyState reportedOnly;
-    KeyboardModeState keyboardModeNormal;
-    KeyboardModeState keyboardModeAlt;
-    SemanticPromptClickBehavior semanticPromptClickBehavior;
-
-    // Synchronized output.
-    double synchronizedOutputTimeoutSeconds = 1.0;
-    bool synchronizedOutputActive = false;
-    uint64_t synchronizedOutputGeneration = 0;
-    bool synchronizedOutputWatchdogDirty = false;
-    /// The armed watchdog on the shared timer queue, when one is armed.
-    std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem;
-    SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters;
-
-    // Host state and events.
-    std::optional<std::string> hostCurrentDirectory;
-    std::optional<std::string> hostCurrentDocument;
-    bool reportedFocusState = true;
-    TerminalVisibility reportedVisibility = TerminalVisibility::potentiallyVisible;
-    int pressureStage = 0;
-    float pressure = 0;
-    std::optional<Position> primaryPointerPressLocation;
-    std::weak_ptr<TerminalDelegate> tdel;
-    TerminalOscEventDispatcher oscEventDispatcher;
-    TerminalProgramStatusStore programStatusStore;
-    std::vector<std::weak_ptr<SelectionService>> selections;
-    int activeSelectionCount = 0;
-
-    // Payloads and protocols.
-    std::optional<ActiveHyperlink> activeHyperlink;
-    PayloadState payloads;
-    SemanticScanState semanticScanState = SemanticScanState::ground;
-    bool semanticScanInPaste = false;
-    std::vector<uint8_t> semanticScanParams;
     KittyGraphicsState kittyGraphicsState;
     KittyGraphicsPending kittyGraphicsPending;
     bool hasKittyPlacements = false;
@@ -1164,9 +1196,6 @@ public:
     std::function<std::optional<std::string>()> kittyClipboardTokenGenerator;
     std::function<uint64_t()> kittyClipboardClock;
     TerminalLock terminalLock;
-
-    /// The longest list of bytes kept by the semantic input scanner.
-    static constexpr size_t maximumSemanticScanParams = 32;
 
 protected:
     /// Sends the bytes through the delegate, when there is one.
@@ -1234,12 +1263,53 @@ private:
     /// SCP and SPD: the fallback direction of the current bidi state.
     void setParagraphDirection(BidiDirection direction);
 
-    // Fields with effectful accessors.
+    // --- State ------------------------------------------------------------------------------------
+    // Read through the accessors above; written by the terminal's own members only.
+
+    // Size and geometry.
     int _cols = 80;
     int _rows = 25;
+    std::optional<TerminalPixelGeometry> pixelGeometry_;
+
+    // Buffers and cells. The arena comes first: the buffers are built on it.
+    std::shared_ptr<CellArena> cellArena_;
+    std::shared_ptr<Buffer> normalBuffer_;
+    std::shared_ptr<Buffer> altBuffer_;
+    /// The active buffer; always one of the two.
+    std::shared_ptr<Buffer> _buffer;
+    Attribute curAttr_;
+    uint16_t curStyleID_ = 0;
+    // The key SGR last gave `curAttr_`, and the bytes `curAttr_` held then. Nearly every SGR starts
+    // from the look the previous one left, so it reuses the key instead of deriving it again.
+    // Anything else that writes `curAttr_` (restore cursor, reset) leaves bytes that differ, and
+    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
+    // never be used.
+    InternedAttributeKey sgrKey_;
+    Attribute sgrKeyAttribute_;
+    Attribute currentEraseAttribute_;
+    PackedCell currentEraseBlankCell_;
+    PackedCell currentEraseSpaceCell_ =
+        PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
+    ReadingBuffer readingBuffer_;
+    // The changed screen rows and the same in absolute rows; empty while start > end.
+    int refreshStart_ = std::numeric_limits<int>::max();
+    int refreshEnd_ = -1;
+    int scrollInvariantRefreshStart_ = std::numeric_limits<int>::max();
+    int scrollInvariantRefreshEnd_ = -1;
+    bool userScrolling_ = false;
+    bool hasPendingScrollNotification_ = false;
+    std::unique_ptr<EscapeSequenceParser> parser_;
+    int parseDepth_ = 0;
+
+    // The host, options and configuration.
+    std::weak_ptr<TerminalDelegate> tdel_;
     TerminalOptions _options;
     bool silentLog_ = true;
-    std::shared_ptr<Buffer> _buffer;
+    CursorStyle defaultCursorStyle_ = CursorStyle::blinkBlock;
+    TerminalConformance conformance_ = TerminalConformance::vt500;
+    CC cc_;
+
+    // Modes and the state types with rules of their own.
     TerminalModeSet modes_;
     CharsetSlots charsets_;
     TerminalTitles titles_;
@@ -1249,6 +1319,41 @@ private:
     bool settingFgColor_ = false;
     bool settingBgColor_ = false;
     bool settingCursorColor_ = false;
+    CharacterProtectionMode characterProtectionMode_ = CharacterProtectionMode::off;
+    TerminalColorScheme colorScheme_ = TerminalColorScheme::dark;
+    std::map<int, bool> savedPrivateModes_;
+    ReportedOnlyState reportedOnly_;
+    KeyboardModeState keyboardModeNormal_;
+    KeyboardModeState keyboardModeAlt_;
+    SemanticPromptClickBehavior semanticPromptClickBehavior_;
+
+    // Synchronized output.
+    double synchronizedOutputTimeoutSeconds_ = 1.0;
+    bool synchronizedOutputActive_ = false;
+    uint64_t synchronizedOutputGeneration_ = 0;
+    bool synchronizedOutputWatchdogDirty_ = false;
+    std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem_;
+    SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters_;
+
+    // Host state and events.
+    std::optional<std::string> hostCurrentDirectory_;
+    std::optional<std::string> hostCurrentDocument_;
+    bool reportedFocusState_ = true;
+    TerminalVisibility reportedVisibility_ = TerminalVisibility::potentiallyVisible;
+    int pressureStage_ = 0;
+    float pressure_ = 0;
+    std::optional<Position> primaryPointerPressLocation_;
+    TerminalOscEventDispatcher oscEventDispatcher_;
+    TerminalProgramStatusStore programStatusStore_;
+    std::vector<std::weak_ptr<SelectionService>> selections_;
+    int activeSelectionCount_ = 0;
+
+    // Payloads.
+    std::optional<ActiveHyperlink> activeHyperlink_;
+    PayloadState payloads_;
+    SemanticScanState semanticScanState_ = SemanticScanState::ground;
+    bool semanticScanInPaste_ = false;
+    std::vector<uint8_t> semanticScanParams_;
 };
 
 inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::supportMode{1};

@@ -63,8 +63,8 @@ TerminalContentSnapshot Terminal::contentSnapshot(const TerminalContentRegion& r
 TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind)
 {
     terminalLock.preconditionLocked();
-    Buffer& source = kind == BufferKind::normal ? *normalBuffer
-                     : kind == BufferKind::alt  ? *altBuffer
+    Buffer& source = kind == BufferKind::normal ? *normalBuffer_
+                     : kind == BufferKind::alt  ? *altBuffer_
                                                 : *_buffer;
     CircularBufferLineList& lines = source.lines();
 

@@ -261,7 +261,7 @@ void Terminal::cmdSaveCursor(const CsiParameters&, Collect collect)
     Buffer& active = *_buffer;
     active.savedX = active.x();
     active.savedY = active.y();
-    active.savedAttr = curAttr;
+    active.savedAttr = curAttr_;
     active.savedCharset = charsets_.charset();
     active.savedOriginMode = modes_[TerminalMode::originMode];
     active.savedMarginMode = modes_[TerminalMode::marginMode];
@@ -277,16 +277,16 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
     active.setX(std::min(_cols - 1, std::max(0, active.savedX)));
     active.setY(std::min(_rows - 1, std::max(0, active.savedY)));
 
-    if (active.savedAttr != curAttr) {
-        curAttr = active.savedAttr;
+    if (active.savedAttr != curAttr_) {
+        curAttr_ = active.savedAttr;
         const std::shared_ptr<CellArena>& arena = active.cellArena();
-        curStyleID = arena->intern(curAttr).value_or(0);
+        curStyleID_ = arena->intern(curAttr_).value_or(0);
         // Erased cells take only the background of the attribute, as after SGR.
         Attribute erase;
-        if (!curAttr.bg.isDefaultInverted())
-            erase.bg = curAttr.bg;
-        currentEraseAttribute = erase;
-        rebuildEraseCells(erase == curAttr ? curStyleID : arena->intern(erase).value_or(0));
+        if (!curAttr_.bg.isDefaultInverted())
+            erase.bg = curAttr_.bg;
+        currentEraseAttribute_ = erase;
+        rebuildEraseCells(erase == curAttr_ ? curStyleID_ : arena->intern(erase).value_or(0));
     }
 
     // The invoked slot and the designations are not part of the saved state: only the set in

@@ -58,7 +58,7 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 {
     // A translating set or a pending sequence needs every byte looked at all the same.
-    if (charsets_.charset() || !readingBuffer.putbackBuffer.empty()) [[unlikely]] {
+    if (charsets_.charset() || !readingBuffer_.putbackBuffer.empty()) [[unlikely]] {
         handlePrintBorrowed(bytes, *_buffer);
         return;
     }
@@ -158,11 +158,11 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
             reverseIndex();
             return;
         case 'V': // SPA: start of protected area
-            characterProtectionMode = CharacterProtectionMode::iso;
+            characterProtectionMode_ = CharacterProtectionMode::iso;
             modes_.set(TerminalMode::characterProtection, true);
             return;
         case 'W': // EPA: end of protected area
-            characterProtectionMode = CharacterProtectionMode::iso;
+            characterProtectionMode_ = CharacterProtectionMode::iso;
             modes_.set(TerminalMode::characterProtection, false);
             return;
         case 'Z': // DECID
@@ -171,7 +171,7 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
         case '\\': // ST on its own
             return;
         case 'c': // RIS
-            parser->reset();
+            parser_->reset();
             if (modes_[TerminalMode::allow80To132] && _cols == 132)
                 resize(80, _rows);
             resetToInitialState();
@@ -246,11 +246,11 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
         return;
     case ' ':
         if (code == 'F') { // S7C1T
-            cc.send8bit = false;
+            cc_.send8bit = false;
             return;
         }
         if (code == 'G') { // S8C1T
-            cc.send8bit = true;
+            cc_.send8bit = true;
             return;
         }
         unknown();
@@ -272,7 +272,7 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
         // ("reset, then set"), changes nothing and stays inline in the parse loop; any other
         // plain SGR goes straight to the parameter fold.
         if (!collect.empty() || (pars.count == 1 && pars.base[0] == 0)) {
-            if (collect.empty() && curAttr == Attribute())
+            if (collect.empty() && curAttr_ == Attribute())
                 return;
             cmdCsiM(pars, collect);
             return;
@@ -413,7 +413,7 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
             const int64_t protection = firstParameter(pars, 0);
             if (protection > 2)
                 return;
-            characterProtectionMode = CharacterProtectionMode::dec;
+            characterProtectionMode_ = CharacterProtectionMode::dec;
             modes_.set(TerminalMode::characterProtection, protection == 1);
         } else { // DECSCUSR
             cmdSetCursorStyle(pars, collect);
@@ -500,9 +500,9 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
 void Terminal::dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator)
 {
     // Observers see every OSC first, whoever handles it.
-    oscEventDispatcher.publish(code, data, Position(_buffer->x(), _buffer->y()));
+    oscEventDispatcher_.publish(code, data, Position(_buffer->x(), _buffer->y()));
 
-    if (const auto registered = parser->oscHandlers.find(code); registered != parser->oscHandlers.end()) {
+    if (const auto registered = parser_->oscHandlers.find(code); registered != parser_->oscHandlers.end()) {
         registered->second(data);
         return;
     }
@@ -572,18 +572,18 @@ void Terminal::dispatchOsc(int code, std::span<const uint8_t> data, uint8_t term
 
 void Terminal::registerOscHandler(int code, EscapeSequenceParser::OscHandler handler)
 {
-    parser->oscHandlers[code] = std::move(handler);
+    parser_->oscHandlers[code] = std::move(handler);
 }
 
 void Terminal::setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory)
 {
-    parser->dcsHandlerFactory = std::move(factory);
+    parser_->dcsHandlerFactory = std::move(factory);
 }
 
 std::unique_ptr<TerminalOscObservation>
 Terminal::observeOscEvents(TerminalOscEventDispatcher::Handler handler)
 {
-    return oscEventDispatcher.observe(std::move(handler));
+    return oscEventDispatcher_.observe(std::move(handler));
 }
 
 void Terminal::setTitle(const std::string& text)

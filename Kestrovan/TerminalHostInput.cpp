@@ -152,7 +152,7 @@ int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t 
 void Terminal::completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
 {
     // The same answer an OSC 52 read gets when the host answers at once.
-    sendResponse(cc.OSC(), "52;" + answerSelection(selection) + ";" + base64Encode(content), cc.ST());
+    sendResponse(cc_.OSC(), "52;" + answerSelection(selection) + ";" + base64Encode(content), cc_.ST());
 }
 
 } // namespace kestrovan

@@ -174,7 +174,7 @@ bool Terminal::applyClassicDECMode(int mode, bool value)
             modes_.set(TerminalMode::marginMode, false);
             buffer().setMarginLeft(0);
             buffer().setMarginRight(cols() - 1);
-        } else if (conformance >= Terminal::TerminalConformance::vt400) {
+        } else if (conformance_ >= Terminal::TerminalConformance::vt400) {
             modes_.set(TerminalMode::marginMode, true);
         }
         return true;
@@ -295,9 +295,9 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
 {
     if (isReportedOnly(mode)) {
         if (value)
-            reportedOnly.decModes.insert(mode);
+            reportedOnly_.decModes.insert(mode);
         else
-            reportedOnly.decModes.erase(mode);
+            reportedOnly_.decModes.erase(mode);
         return true;
     }
     switch (mode) {
@@ -366,7 +366,7 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
 std::optional<bool> Terminal::readDECPrivateMode(int mode) const
 {
     if (isReportedOnly(mode))
-        return reportedOnly.decModes.count(mode) != 0;
+        return reportedOnly_.decModes.count(mode) != 0;
     switch (mode) {
     case 7:
         return modes_[TerminalMode::wraparound];
@@ -377,7 +377,7 @@ std::optional<bool> Terminal::readDECPrivateMode(int mode) const
     case 2004:
         return modes_[TerminalMode::bracketedPasteMode];
     case 2026:
-        return synchronizedOutputActive;
+        return synchronizedOutputActive_;
     case 2031:
         return modes_[TerminalMode::colorSchemeUpdatesEnabled];
     case 2033:
@@ -426,7 +426,7 @@ void Terminal::cmdSavePrivateModes(const CsiParameters& pars)
 {
     for (int64_t mode : pars) {
         if (const std::optional<bool> value = readDECPrivateMode(static_cast<int>(mode)))
-            savedPrivateModes[static_cast<int>(mode)] = *value;
+            savedPrivateModes_[static_cast<int>(mode)] = *value;
     }
 }
 
@@ -438,7 +438,7 @@ void Terminal::cmdRestorePrivateModes(const CsiParameters& pars)
             continue;
         // A saved entry is not consumed: a program may restore the same state again.
         bool value = false;
-        if (const auto saved = savedPrivateModes.find(mode); saved != savedPrivateModes.end()) {
+        if (const auto saved = savedPrivateModes_.find(mode); saved != savedPrivateModes_.end()) {
             value = saved->second;
         } else {
             // Nothing saved: the mode goes back to its power-on value.
@@ -597,10 +597,10 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
 void Terminal::cmdDecRqm(const CsiParameters& pars, bool decMode)
 {
     // DECRQM arrived with the VT300 series.
-    if (conformance < TerminalConformance::vt300)
+    if (conformance_ < TerminalConformance::vt300)
         return;
     if (pars.count == 0) {
-        sendResponse(cc.CSI(), ";0$y");
+        sendResponse(cc_.CSI(), ";0$y");
         return;
     }
     const int mode = static_cast<int>(pars[0]);
@@ -616,7 +616,7 @@ void Terminal::cmdDecRqm(const CsiParameters& pars, bool decMode)
     }
     const std::string body = std::string(decMode ? "?" : "") + std::to_string(mode) + ";" +
                              std::to_string(static_cast<int>(answer)) + "$y";
-    sendResponse(cc.CSI(), body);
+    sendResponse(cc_.CSI(), body);
 }
 
 // --- Soft reset (DECSTR) -------------------------------------------------------------------------
@@ -632,7 +632,7 @@ void Terminal::cmdSoftReset()
     modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
     // Saved bidi modes would undo the reset on the next CSI ? r.
     for (int mode : {1243, 2500, 2501})
-        savedPrivateModes.erase(mode);
+        savedPrivateModes_.erase(mode);
 
     // The cursor is shown again below, with one delegate call whatever its state was.
     modes_.set(TerminalMode::cursorHidden, false);
@@ -656,7 +656,7 @@ void Terminal::cmdSoftReset()
     cmdCsiM(CsiParameters(&sgrReset, 1), {});
 
     // With insert mode already off, this also unblocks the buffers' fast print paths.
-    characterProtectionMode = CharacterProtectionMode::off;
+    characterProtectionMode_ = CharacterProtectionMode::off;
     modes_.set(TerminalMode::characterProtection, false);
 
     _buffer->softReset();
@@ -664,8 +664,8 @@ void Terminal::cmdSoftReset()
 
     // GL prints untranslated again; the designations stay for a later shift.
     charsets_.resetInvocation();
-    conformance = TerminalConformance::vt500;
-    activeHyperlink.reset();
+    conformance_ = TerminalConformance::vt500;
+    activeHyperlink_.reset();
     modes_.set(TerminalMode::lineFeedMode, _options.convertEol);
     // Palette entries and default colours the program changed through OSC go back too.
     resetAllColors();
@@ -688,7 +688,7 @@ void Terminal::changeColumnMode(int columns)
     modes_.set(TerminalMode::marginMode, false);
     // Each buffer by its own size: a normal buffer waiting behind the alternate screen keeps its
     // old size until it returns, and is resized (region and margins included) only if that differs.
-    for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* target : {normalBuffer_.get(), altBuffer_.get()}) {
         target->setScrollTop(0);
         target->setScrollBottom(target->rows() - 1);
         target->setMarginLeft(0);
@@ -698,14 +698,14 @@ void Terminal::changeColumnMode(int columns)
     _buffer->setY(0);
 
     // DECNCSM keeps the screen, but only on a terminal that claims to know it.
-    if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance == TerminalConformance::vt500)) {
+    if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500)) {
         Buffer& active = *_buffer;
         for (int row = 0; row < _rows; ++row) {
             const int index = active.yBase() + row;
             if (index >= active.lines().count())
                 break;
             // Indexing the ring creates a missing line.
-            active.lines()[index]->resize(width, currentEraseBlankCell);
+            active.lines()[index]->resize(width, currentEraseBlankCell_);
             resetBufferLine(row, true, modes_.bidiState());
         }
         removePlacementRecords(0, _rows - 1);
@@ -721,62 +721,62 @@ void Terminal::changeColumnMode(int columns)
 
 void Terminal::beginSynchronizedOutput()
 {
-    const bool wasActive = synchronizedOutputActive;
-    synchronizedOutputActive = true;
+    const bool wasActive = synchronizedOutputActive_;
+    synchronizedOutputActive_ = true;
     // A begin while active starts a new update: the watchdog is re-armed for a full time-out.
-    ++synchronizedOutputGeneration;
-    synchronizedOutputWatchdogDirty = true;
+    ++synchronizedOutputGeneration_;
+    synchronizedOutputWatchdogDirty_ = true;
     if (!wasActive) {
         if (auto host = delegate())
             host->synchronizedOutputChanged(*this, true);
     }
     // Inside a feed the watchdog is armed once, when the outermost feed ends.
-    if (parseDepth == 0 && synchronizedOutputWatchdogDirty) {
-        synchronizedOutputWatchdogDirty = false;
-        applySynchronizedOutputWatchdog(synchronizedOutputActive, synchronizedOutputGeneration);
+    if (parseDepth_ == 0 && synchronizedOutputWatchdogDirty_) {
+        synchronizedOutputWatchdogDirty_ = false;
+        applySynchronizedOutputWatchdog(synchronizedOutputActive_, synchronizedOutputGeneration_);
     }
 }
 
 void Terminal::endSynchronizedOutput()
 {
-    if (!synchronizedOutputActive)
+    if (!synchronizedOutputActive_)
         return;
-    synchronizedOutputActive = false;
-    synchronizedOutputWatchdogDirty = true;
+    synchronizedOutputActive_ = false;
+    synchronizedOutputWatchdogDirty_ = true;
     // The frame held back is repainted whole.
     refresh(0, _rows - 1);
     if (auto host = delegate())
         host->synchronizedOutputChanged(*this, false);
-    if (parseDepth == 0 && synchronizedOutputWatchdogDirty) {
-        synchronizedOutputWatchdogDirty = false;
-        applySynchronizedOutputWatchdog(false, synchronizedOutputGeneration);
+    if (parseDepth_ == 0 && synchronizedOutputWatchdogDirty_) {
+        synchronizedOutputWatchdogDirty_ = false;
+        applySynchronizedOutputWatchdog(false, synchronizedOutputGeneration_);
     }
 }
 
 void Terminal::applySynchronizedOutputWatchdog(bool active, uint64_t generation)
 {
     if (!active) {
-        if (synchronizedOutputTimeoutItem) {
-            synchronizedOutputTimeoutItem->cancel();
-            synchronizedOutputTimeoutItem.reset();
-            ++synchronizedOutputWatchdogCounters.cancelled;
+        if (synchronizedOutputTimeoutItem_) {
+            synchronizedOutputTimeoutItem_->cancel();
+            synchronizedOutputTimeoutItem_.reset();
+            ++synchronizedOutputWatchdogCounters_.cancelled;
         }
         return;
     }
-    if (synchronizedOutputTimeoutItem) {
-        synchronizedOutputTimeoutItem->cancel();
-        ++synchronizedOutputWatchdogCounters.rearmed;
+    if (synchronizedOutputTimeoutItem_) {
+        synchronizedOutputTimeoutItem_->cancel();
+        ++synchronizedOutputWatchdogCounters_.rearmed;
     } else {
-        ++synchronizedOutputWatchdogCounters.armed;
+        ++synchronizedOutputWatchdogCounters_.armed;
     }
     // A time-out that is not positive (or not a number) fires at once; a huge one waits a day.
     const double seconds =
-        synchronizedOutputTimeoutSeconds > 0 ? std::min(synchronizedOutputTimeoutSeconds, 86400.0) : 0.0;
+        synchronizedOutputTimeoutSeconds_ > 0 ? std::min(synchronizedOutputTimeoutSeconds_, 86400.0) : 0.0;
     const auto delay = std::chrono::duration_cast<platform::TimerQueue::Clock::duration>(
         std::chrono::duration<double>(seconds));
     // The item holds the terminal weakly: a terminal that has gone is not woken.
     std::weak_ptr<Terminal> weakSelf = weak_from_this();
-    synchronizedOutputTimeoutItem =
+    synchronizedOutputTimeoutItem_ =
         IOTimerQueue::shared().schedule(platform::TimerQueue::Clock::now() + delay, [weakSelf, generation] {
             const std::shared_ptr<Terminal> self = weakSelf.lock();
             if (!self)
@@ -788,10 +788,10 @@ void Terminal::applySynchronizedOutputWatchdog(bool active, uint64_t generation)
 void Terminal::synchronizedOutputWatchdogFired(uint64_t generation)
 {
     // A late firing for an update that ended, or that a later begin re-armed, is harmless.
-    if (!synchronizedOutputActive || generation != synchronizedOutputGeneration)
+    if (!synchronizedOutputActive_ || generation != synchronizedOutputGeneration_)
         return;
-    ++synchronizedOutputWatchdogCounters.fired;
-    synchronizedOutputTimeoutItem.reset();
+    ++synchronizedOutputWatchdogCounters_.fired;
+    synchronizedOutputTimeoutItem_.reset();
     endSynchronizedOutput();
 }
 

@@ -127,7 +127,7 @@ std::vector<uint8_t> Terminal::mousePacketBytes(int buttonFlags, bool release, i
 {
     const int code = buttonFlags & 0xFF;
     // The introducer follows the terminal's reply controls: ESC [ or, under 8-bit controls, 0x9B.
-    const Bytes csi = cc.CSI();
+    const Bytes csi = cc_.CSI();
     std::vector<uint8_t> out(csi.begin(), csi.end());
 
     switch (mouse_.mouseProtocol()) {

@@ -63,8 +63,8 @@ void Terminal::oscChangeOrQueryColorIndex(Bytes data)
         if (specStart < data.size() && data[specStart] == '?') {
             // The reply carries the parsed index, not the bytes the program wrote for it.
             if (const std::optional<Color> color = palette_.color(*index))
-                sendResponse(cc.OSC(), "4;" + std::to_string(*index) + ";" + color->formatAsXcolor(),
-                             cc.ST());
+                sendResponse(cc_.OSC(), "4;" + std::to_string(*index) + ";" + color->formatAsXcolor(),
+                             cc_.ST());
             at = specStart + 1;
             if (at < data.size() && data[at] == ';')
                 ++at;
@@ -141,7 +141,7 @@ void Terminal::oscSetColors(Bytes data, int startAt)
             const Color& reported = target == 0   ? current.foreground
                                     : target == 1 ? current.background
                                                   : palette_.cursorColor().value_or(current.foreground);
-            sendResponse(cc.OSC(), std::to_string(10 + target) + ";" + reported.formatAsXcolor(), cc.ST());
+            sendResponse(cc_.OSC(), std::to_string(10 + target) + ";" + reported.formatAsXcolor(), cc_.ST());
             continue;
         }
 
@@ -174,12 +174,12 @@ void Terminal::oscSetColors(Bytes data, int startAt)
 void Terminal::reportColorScheme()
 {
     // CSI ? 997 ; 1 n for dark, ; 2 n for light.
-    sendResponse(cc.CSI(), colorScheme == TerminalColorScheme::dark ? "?997;1n" : "?997;2n");
+    sendResponse(cc_.CSI(), colorScheme_ == TerminalColorScheme::dark ? "?997;1n" : "?997;2n");
 }
 
 void Terminal::updateColorScheme(TerminalColorScheme scheme, bool notify)
 {
-    colorScheme = scheme;
+    colorScheme_ = scheme;
     if (notify && modes_[TerminalMode::colorSchemeUpdatesEnabled])
         reportColorScheme();
 }
@@ -201,7 +201,7 @@ void Terminal::oscSetCurrentDirectory(Bytes data)
     // written; the host parses it.
     if (!isValidUtf8(data))
         return;
-    hostCurrentDirectory = std::string(payloadText(data));
+    hostCurrentDirectory_ = std::string(payloadText(data));
     host->hostCurrentDirectoryUpdated(*this);
 }
 
@@ -212,7 +212,7 @@ void Terminal::oscSetCurrentDocument(Bytes data)
         return;
     if (!isValidUtf8(data))
         return;
-    hostCurrentDocument = std::string(payloadText(data));
+    hostCurrentDocument_ = std::string(payloadText(data));
     host->hostCurrentDocumentUpdated(*this);
 }
 
@@ -236,7 +236,7 @@ void Terminal::oscClipboard(Bytes data)
         if (host->clipboardReadRequest(*this, selection))
             return;
         if (const std::optional<std::vector<uint8_t>> clipboard = host->clipboardRead(*this))
-            sendResponse(cc.OSC(), "52;" + selection + ";" + base64Encode(*clipboard), cc.ST());
+            sendResponse(cc_.OSC(), "52;" + selection + ";" + base64Encode(*clipboard), cc_.ST());
         return;
     }
 

@@ -332,7 +332,7 @@ PackedCell continuationOf(PackedCell lead)
 // or when no code could be had.
 uint16_t activePayloadCode(Terminal& terminal)
 {
-    return terminal.activeHyperlink ? terminal.resolveActiveHyperlink().value_or(0) : 0;
+    return terminal.activeHyperlink() ? terminal.resolveActiveHyperlink().value_or(0) : 0;
 }
 
 // --- The slow road -------------------------------------------------------------------------------
@@ -342,8 +342,9 @@ uint16_t activePayloadCode(Terminal& terminal)
 class SlowPrint
 {
 public:
-    SlowPrint(Terminal& terminal, std::optional<char32_t> previousScalar)
-        : terminal_(terminal), buffer_(terminal.buffer()), arena_(*buffer_.cellArena()),
+    /// `putback` is the terminal's carry of an incomplete UTF-8 sequence between runs.
+    SlowPrint(Terminal& terminal, std::vector<uint8_t>& putback, std::optional<char32_t> previousScalar)
+        : terminal_(terminal), putback_(putback), buffer_(terminal.buffer()), arena_(*buffer_.cellArena()),
           payloadCode_(activePayloadCode(terminal)), previous_(previousScalar),
           previousIsStale_(!previousScalar),
           narrowRegionalIndicators_(terminal.options().regionalIndicatorWidth ==
@@ -391,6 +392,7 @@ private:
     }
 
     Terminal& terminal_;
+    std::vector<uint8_t>& putback_;
     Buffer& buffer_;
     CellArena& arena_;
     const uint16_t payloadCode_;
@@ -402,7 +404,7 @@ private:
 
 void SlowPrint::run(std::span<const uint8_t> bytes)
 {
-    std::vector<uint8_t>& putback = terminal_.readingBuffer.putbackBuffer;
+    std::vector<uint8_t>& putback = putback_;
     size_t index = 0;
 
     // Bytes put back by the previous run start a sequence that this run completes: decode that
@@ -506,7 +508,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available)
     if (count == 0)
         return 0;
 
-    const uint16_t styleID = terminal_.curStyleID;
+    const uint16_t styleID = terminal_.curStyleID();
     size_t written = 0;
     while (written < count) {
         size_t end = written + 1;
@@ -751,7 +753,7 @@ bool SlowPrint::writeNewCell(char32_t scalar, int width)
             return false;
     }
     const PackedCell cell =
-        PackedCell::makeScalar(scalar, terminal_.curStyleID,
+        PackedCell::makeScalar(scalar, terminal_.curStyleID(),
                                width == 2 ? WidthState::lead : WidthState::single, false, payloadCode_, 0);
     buffer_.insertCharacter(cell);
     return true;
@@ -764,7 +766,7 @@ bool SlowPrint::writeNewCell(char32_t scalar, int width)
 void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer)
 {
     // A translating set or a pending sequence needs every byte looked at.
-    if (charsets_.charset() || !readingBuffer.putbackBuffer.empty() || bytes.empty()) {
+    if (charsets_.charset() || !readingBuffer_.putbackBuffer.empty() || bytes.empty()) {
         handlePrintSlow(bytes, std::nullopt);
         return;
     }
@@ -783,7 +785,7 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID, activePayloadCode(*this));
+    const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID_, activePayloadCode(*this));
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());
     // The rest, and whatever the run path refused (insert mode, protection, the edge without
@@ -797,7 +799,7 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
 void Terminal::handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar)
 {
     updateRange(_buffer->y());
-    SlowPrint(*this, previousScalar).run(bytes);
+    SlowPrint(*this, readingBuffer_.putbackBuffer, previousScalar).run(bytes);
     updateRange(_buffer->y());
 }
 
@@ -843,7 +845,7 @@ std::optional<Position> Terminal::combiningTarget(Buffer& buffer)
 std::optional<std::u32string> Terminal::combinedGraphemeScalars(PackedCell cell, char32_t appending)
 {
     std::u32string joined;
-    appendCellScalars(joined, cell, *cellArena);
+    appendCellScalars(joined, cell, *cellArena_);
     joined.push_back(appending);
     if (!staysOneCell(joined))
         return std::nullopt;

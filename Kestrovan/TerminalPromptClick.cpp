@@ -189,7 +189,7 @@ bool passesModifierGate(const SemanticPromptClickBehavior& behavior, SemanticPro
 bool Terminal::mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
                                              const SemanticPromptPointerSnapshot& snapshot)
 {
-    if (!passesSnapshotGate(snapshot) || !passesModifierGate(semanticPromptClickBehavior, modifiers))
+    if (!passesSnapshotGate(snapshot) || !passesModifierGate(semanticPromptClickBehavior_, modifiers))
         return false;
     if (isCurrentBufferAlternate() || _buffer->semanticInput != SemanticInputState::armed)
         return false;
@@ -206,7 +206,7 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
 
 bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers)
 {
-    if (!passesModifierGate(semanticPromptClickBehavior, modifiers))
+    if (!passesModifierGate(semanticPromptClickBehavior_, modifiers))
         return false;
     // Only while the user edits a command line of the shell on the normal screen.
     if (isCurrentBufferAlternate() || _buffer->semanticInput != SemanticInputState::armed)

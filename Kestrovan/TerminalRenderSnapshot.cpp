@@ -85,16 +85,16 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
         snapshot.cursorColor = cursorColor();
         snapshot.palette = ansiColors();
         snapshot.reverseVideo = modes_[TerminalMode::reverseColors];
-        snapshot.synchronizedOutputActive = synchronizedOutputActive;
+        snapshot.synchronizedOutputActive = synchronizedOutputActive_;
         snapshot.cursor = cursor;
 
         // The rows to deliver. A whole-screen mark ends at `rows`, one past the last row.
         if (scope == RenderSnapshotScope::full) {
             snapshot.dirtyKind = RenderSnapshotDirtyKind::full;
             snapshot.dirtyRange = RenderSnapshotRange{0, _rows - 1};
-        } else if (refreshEnd >= 0 && refreshStart < _rows) {
-            const int end = std::min(refreshEnd, _rows - 1);
-            const int start = std::max(refreshStart, 0);
+        } else if (refreshEnd_ >= 0 && refreshStart_ < _rows) {
+            const int end = std::min(refreshEnd_, _rows - 1);
+            const int start = std::max(refreshStart_, 0);
             snapshot.dirtyKind = start == 0 && end == _rows - 1 ? RenderSnapshotDirtyKind::full
                                                                 : RenderSnapshotDirtyKind::partial;
             snapshot.dirtyRange = RenderSnapshotRange{start, end};

@@ -44,10 +44,10 @@ bool validRegionRows(int topRow, int bottomRow, int count)
 
 void Terminal::notifyScrollPositionChanged()
 {
-    hasPendingScrollNotification = true;
+    hasPendingScrollNotification_ = true;
     // Inside a feed the outermost feed delivers it once, when parsing ends.
-    if (parseDepth == 0) {
-        hasPendingScrollNotification = false;
+    if (parseDepth_ == 0) {
+        hasPendingScrollNotification_ = false;
         scrollPositionChanged();
     }
 }
@@ -61,19 +61,19 @@ void Terminal::scroll(Buffer& buffer, int lines, bool isWrapped)
     const int bottomRow = buffer.yBase() + scrollBottom;
     // Selections and placements name absolute rows, and a scrolled-back view names the row it
     // shows: any of them rules out the fast paths, which do not keep them in step.
-    const bool unobserved = activeSelectionCount == 0 && !hasKittyPlacements && !userScrolling;
+    const bool unobserved = activeSelectionCount_ == 0 && !hasKittyPlacements && !userScrolling_;
     const bool bottomIsLastLine = bottomRow == ring.count() - 1;
 
     // Recycle fast path: the whole screen scrolls into the scrollback of a full ring.
     if (!modes_[TerminalMode::marginMode] && buffer.hasScrollback() && scrollTop == 0 &&
         scrollBottom == _rows - 1 && ring.isFull() && bottomIsLastLine && unobserved) {
         const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : modes_.bidiState();
-        ring.recycle(currentEraseBlankCell, isWrapped, bidiState);
+        ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
         buffer.linesTop += 1;
         buffer.setYDisp(buffer.yBase());
         // Every screen row shows another line now; absolute rows did not change.
-        refreshStart = std::min(refreshStart, 0);
-        refreshEnd = std::max(refreshEnd, _rows - 1);
+        refreshStart_ = std::min(refreshStart_, 0);
+        refreshEnd_ = std::max(refreshEnd_, _rows - 1);
         notifyScrollPositionChanged();
         return;
     }
@@ -98,12 +98,12 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop,
 
     if (validRegionRows(topRow, bottomRow, ring.count())) {
         // The line leaving the top is reused, blanked, as the new bottom line.
-        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell, isWrapped, bidiState);
+        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
     } else {
         printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                         " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
                         " linesTop=" + std::to_string(buffer.linesTop) +
-                        " isAlternate=" + boolText(&buffer == altBuffer.get()));
+                        " isAlternate=" + boolText(&buffer == altBuffer_.get()));
     }
 
     buffer.setYDisp(buffer.yBase());
@@ -116,7 +116,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
                              int topRow, int bottomRow)
 {
     CircularBufferLineList& ring = buffer.lines();
-    const bool isAlternate = &buffer == altBuffer.get();
+    const bool isAlternate = &buffer == altBuffer_.get();
     const bool bottomInRing = bottomRow >= 0 && bottomRow < ring.count();
     const BidiPresentationState bidiState =
         isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : modes_.bidiState();
@@ -150,7 +150,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& bottom = *ring[bottomRow];
-        bottom.fill(currentEraseBlankCell, left, width);
+        bottom.fill(currentEraseBlankCell_, left, width);
         bottom.setWrapped(false);
         bottom.setBidiState(modes_.bidiState());
         buffer.clearImagesFromLine(bottomRow);
@@ -162,10 +162,10 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
         const bool wasFull = ring.isFull();
         bool insertedBelowRegion = false;
         if (bottomRow == ring.count() - 1 && !wasFull) {
-            ring.push(buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState));
+            ring.push(buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState));
             outcome = Outcome::grew;
         } else if (bottomRow == ring.count() - 1) {
-            ring.recycle(currentEraseBlankCell, isWrapped, bidiState);
+            ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
             outcome = Outcome::full;
         } else {
             // The region ends above the screen's bottom: the new line goes in after it and the
@@ -176,13 +176,14 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
                 if (oldest && oldest->hasImages())
                     buffer.adjustLinesWithImagesCount(-1);
             }
-            ring.splice(bottomRow + 1, 0, {buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState)});
+            ring.splice(bottomRow + 1, 0,
+                        {buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState)});
             insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;
         }
         if (outcome == Outcome::grew) {
             buffer.setYBase(buffer.yBase() + 1);
-            if (!userScrolling)
+            if (!userScrolling_)
                 buffer.setYDisp(buffer.yDisp() + 1);
             // A line inserted below the region pushed the lines under it one absolute row down.
             if (insertedBelowRegion)
@@ -195,7 +196,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
                 buffer.linesTop += 1;
             adjustSelectionsForInPlaceScroll(0, bottomRow, 1);
             // A user looking at the scrollback keeps seeing the same text.
-            if (userScrolling)
+            if (userScrolling_)
                 buffer.setYDisp(std::max(0, buffer.yDisp() - 1));
         }
     } else {
@@ -208,7 +209,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
             return;
         }
         if (validRegionRows(topRow, bottomRow, ring.count())) {
-            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell, isWrapped, bidiState);
+            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
         } else {
             printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                             " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
@@ -219,7 +220,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
         outcome = Outcome::inPlace;
     }
 
-    if (!userScrolling || buffer.yDisp() < 0)
+    if (!userScrolling_ || buffer.yDisp() < 0)
         buffer.setYDisp(buffer.yBase());
 
     if (hasKittyPlacements) {
@@ -233,8 +234,8 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
     }
 
     if (scrollTop == 0 && scrollBottom == _rows - 1 && buffer.hasScrollback()) {
-        refreshStart = std::min(refreshStart, 0);
-        refreshEnd = std::max(refreshEnd, scrollBottom);
+        refreshStart_ = std::min(refreshStart_, 0);
+        refreshEnd_ = std::max(refreshEnd_, scrollBottom);
     } else {
         updateRange(scrollTop);
         updateRange(scrollBottom);
@@ -278,7 +279,7 @@ void Terminal::reverseIndex()
 
     const int topRow = active.yBase() + y;
     const int bottomRow = active.yBase() + active.scrollBottom();
-    const bool isAlternate = &active == altBuffer.get();
+    const bool isAlternate = &active == altBuffer_.get();
     if (topRow >= ring.count() || bottomRow >= ring.count()) {
         printDiagnostic("reverseIndex: start index " + std::to_string(topRow) + " >= lines.count " +
                         std::to_string(ring.count()) + ", state:" + " y=" + std::to_string(y) + " yBase=" +
@@ -303,7 +304,7 @@ void Terminal::reverseIndex()
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& top = *ring[topRow];
-        top.fill(currentEraseBlankCell, left, width);
+        top.fill(currentEraseBlankCell_, left, width);
         top.setWrapped(false);
         active.clearImagesFromLine(topRow);
         top.setRenderMode(BufferLine::RenderLineMode::single);
@@ -318,7 +319,7 @@ void Terminal::reverseIndex()
                             " linesTop=" + std::to_string(active.linesTop) +
                             " isAlternate=" + boolText(isAlternate));
         }
-        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false, modes_.bidiState()));
+        ring.set(topRow, active.getBlankLine(currentEraseBlankCell_, false, modes_.bidiState()));
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
             ring[bottomRow + 1]->setWrapped(false);
@@ -500,10 +501,10 @@ void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
         for (int at = row; at <= last; ++at)
             terminal.repairWideCellsForColumnRestrictedShift(at);
         shiftMarginColumns(active.lines(), row, last, count, direction, span.left, span.right,
-                           terminal.currentEraseBlankCell);
+                           terminal.currentEraseBlankCell());
         terminal.selectionsInvalidateForColumnRestrictedScroll(row, last, span.left, span.right);
     } else {
-        shiftWholeLines(active, row, last, count, direction, terminal.currentEraseBlankCell,
+        shiftWholeLines(active, row, last, count, direction, terminal.currentEraseBlankCell(),
                         terminal.currentBidiState());
         if (direction == Shift::down) {
             terminal.adjustSelectionsForInPlaceScroll(row, last, -count);
@@ -561,7 +562,7 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
         return;
     // The line primitive blanks wide characters cut at the cursor, at the margin and where cells
     // fall off past the margin; the cells beyond the right margin never move.
-    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell);
+    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell_);
     updateRange(active.y());
 }
 
@@ -587,7 +588,7 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
         return;
     // The freed columns before the margin take the erase style; the line's prompt marks follow
     // their cells.
-    line.deletePackedCells(x, count, right, currentEraseBlankCell);
+    line.deletePackedCells(x, count, right, currentEraseBlankCell_);
     updateRange(active.y());
 }
 
@@ -656,7 +657,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
             return;
         // The columns freed at the right edge get erase-style spaces; prompt marks move with
         // their cells, and the row stops continuing the one above.
-        line.deletePackedCells(x, count, right, currentEraseSpaceCell);
+        line.deletePackedCells(x, count, right, currentEraseSpaceCell_);
         line.setWrapped(false);
     });
 }
@@ -673,7 +674,7 @@ void Terminal::columnScroll(bool back, int at)
     const ColumnSpan span = editColumns(*this, active);
     if (at < 0 || at > span.right)
         return;
-    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell;
+    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell_;
     editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (at > right)
             return;

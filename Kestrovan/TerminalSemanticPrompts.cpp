@@ -283,7 +283,7 @@ void Terminal::semanticNoteAlternateScreenSwitch()
 {
     // A full-screen program took over (or gave back) the screen, so whatever command line was
     // being edited has been submitted; cells printed from now on are its output.
-    for (Buffer* buffer : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* buffer : {normalBuffer_.get(), altBuffer_.get()}) {
         if (!buffer)
             continue;
         buffer->semanticInput = SemanticInputState::submitted;
@@ -295,7 +295,7 @@ void Terminal::semanticNoteAlternateScreenSwitch()
 
 void Terminal::resetSemanticPromptState(bool clearingScreenMarks)
 {
-    for (Buffer* buffer : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* buffer : {normalBuffer_.get(), altBuffer_.get()}) {
         if (!buffer)
             continue;
         buffer->semanticContent = SemanticContent::none();

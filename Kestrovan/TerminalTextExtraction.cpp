@@ -172,9 +172,9 @@ std::vector<uint8_t> Terminal::getBufferAsData(BufferKind kind, TextEncoding enc
     // The alternate buffer has no lines until it is first used; its dump is then empty.
     Buffer* source = _buffer.get();
     if (kind == BufferKind::normal)
-        source = normalBuffer.get();
+        source = normalBuffer_.get();
     else if (kind == BufferKind::alt)
-        source = altBuffer.get();
+        source = altBuffer_.get();
 
     std::vector<uint8_t> data;
     if (!source)

@@ -60,14 +60,14 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
         if (request(command))
             return;
         const auto [first, second] = computeDefault();
-        sendResponse(cc.CSI(),
+        sendResponse(cc_.CSI(),
                      std::to_string(code) + ";" + std::to_string(first) + ";" + std::to_string(second) + "t");
     };
     // The cell size in pixels: the committed pixel geometry first (when `useGeometry`), then the
     // host, then the fallback.
     const auto cellSize = [&](bool useGeometry) -> CellPixelSize {
-        if (useGeometry && pixelGeometry)
-            return CellPixelSize{pixelGeometry->cellWidth, pixelGeometry->cellHeight};
+        if (useGeometry && pixelGeometry_)
+            return CellPixelSize{pixelGeometry_->cellWidth, pixelGeometry_->cellHeight};
         if (const std::optional<CellPixelSize> reported = host->cellSizeInPixels(*this))
             return *reported;
         return fallbackCellSize;
@@ -125,11 +125,11 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
             return;
         case 20:
             // Icon label report: always empty, never the label itself (see the top of the file).
-            sendResponse(cc.OSC(), "L", cc.ST());
+            sendResponse(cc_.OSC(), "L", cc_.ST());
             return;
         case 21:
             // Window title report: likewise empty.
-            sendResponse(cc.OSC(), "l", cc.ST());
+            sendResponse(cc_.OSC(), "l", cc_.ST());
             return;
         default:
             if (op >= 24) {

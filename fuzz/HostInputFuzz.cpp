@@ -320,9 +320,9 @@ Buffer& bufferOf(Terminal& t, Terminal::BufferKind kind)
 {
     switch (kind) {
     case Terminal::BufferKind::normal:
-        return *t.normalBuffer;
+        return *t.normalBuffer();
     case Terminal::BufferKind::alt:
-        return *t.altBuffer;
+        return *t.altBuffer();
     case Terminal::BufferKind::active:
         break;
     }
@@ -539,8 +539,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 broken("a clipboard answer that is not one send");
             const std::vector<uint8_t>& bytes = host->sends.back();
             const std::string out(bytes.begin(), bytes.end());
-            const std::string introducer = t.cc.send8bit ? "\x9d" : "\x1b]";
-            const std::string terminator = t.cc.send8bit ? "\x9c" : "\x1b\\";
+            const std::string introducer = t.cc().send8bit ? "\x9d" : "\x1b]";
+            const std::string terminator = t.cc().send8bit ? "\x9c" : "\x1b\\";
             if (!out.starts_with(introducer + "52;") || !out.ends_with(terminator))
                 broken("a clipboard answer without its OSC frame", out);
             const std::string body =

@@ -272,7 +272,7 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         if (sent) {
             if (col < 0 || col >= 80 || row < 0 || row >= 24 || modifiers > 15)
                 malformed("host entry point sent an event it should refuse", delegate.sends[0]);
-            checkReport(delegate.sends[0], encoding, t.cc.send8bit, col, row, pixelX, pixelY,
+            checkReport(delegate.sends[0], encoding, t.cc().send8bit, col, row, pixelX, pixelY,
                         *action == TerminalMouseAction::release);
         }
         break;
@@ -289,13 +289,14 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         const int pixelY = input.position();
         if (flags & 16) {
             t.sendMotion(buttonFlags, x, y, pixelX, pixelY);
-            checkReport(delegate.sends.at(0), encoding, t.cc.send8bit, x, y, pixelX, pixelY, false);
+            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, pixelX, pixelY, false);
         } else if (flags & 32) {
             t.sendEvent(buttonFlags, x, y);
-            checkReport(delegate.sends.at(0), encoding, t.cc.send8bit, x, y, x, y, bool(flags & 1));
+            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, x, y, bool(flags & 1));
         } else {
             t.sendEvent(buttonFlags, x, y, pixelX, pixelY);
-            checkReport(delegate.sends.at(0), encoding, t.cc.send8bit, x, y, pixelX, pixelY, bool(flags & 1));
+            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, pixelX, pixelY,
+                        bool(flags & 1));
         }
         break;
     }
@@ -310,7 +311,7 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         const int pixelY = input.position();
         const std::vector<uint8_t> report =
             t.mousePacketBytes(buttonFlags, release, originalButton, x, y, pixelX, pixelY);
-        checkReport(report, encoding, t.cc.send8bit, x, y, pixelX, pixelY, release);
+        checkReport(report, encoding, t.cc().send8bit, x, y, pixelX, pixelY, release);
         break;
     }
     default: {

@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     t.feed(input);
     // Print under whatever link the sequence opened, as the print path does.
-    if (t.activeHyperlink) {
+    if (t.activeHyperlink()) {
         const std::optional<uint16_t> linkCode = t.resolveActiveHyperlink();
         if (linkCode && !Terminal::stringPayload(PackedCell::makeScalar(
                             'x', 0, PackedCell::WidthState::single, false, *linkCode, 0)))
@@ -143,9 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (t.ansiColors().size() != 256)
         fail("the palette lost entries", {});
     int held = 0;
-    for (uint64_t word : t.payloads.held)
+    for (uint64_t word : t.payloads().held)
         held += std::popcount(word);
-    if (held != t.payloads.count)
+    if (held != t.payloads().count)
         fail("the held payload count disagrees with the held codes", {});
     return 0;
 }

@@ -202,7 +202,7 @@ void HeadlessTerminal::send(Terminal& source, Bytes data)
 
 void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source)
 {
-    setDir(source.hostCurrentDirectory);
+    setDir(source.hostCurrentDirectory());
 }
 
 void HeadlessTerminal::createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width,

@@ -283,7 +283,7 @@ TEST(HeadlessTerminal, KeepsWhatTheTerminalReportsToItsHost)
     auto& terminal = *session.headless->terminal();
     feed(*session.headless, "\x1b]7;file://localhost/tmp/place\x07");
     EXPECT_EQ(session.headless->dir(),
-              terminal.terminalLock.withLock([&] { return terminal.hostCurrentDirectory; }));
+              terminal.terminalLock.withLock([&] { return terminal.hostCurrentDirectory(); }));
     EXPECT_TRUE(session.headless->dir().has_value());
 
     const auto input = session.headless->terminalInputStateSnapshot();

@@ -375,17 +375,17 @@ TEST(TerminalCursorTests, SaveAndRestoreTheCursorState)
            "8");
 
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 1));
-    EXPECT_EQ(t.curAttr, red);
-    EXPECT_EQ(t.cellArena->attribute(t.curStyleID), red) << "the style id follows the attribute";
-    const Attribute erase = t.cellArena->attribute(t.currentEraseBlankCell);
+    EXPECT_EQ(t.currentAttribute(), red);
+    EXPECT_EQ(t.cellArena()->attribute(t.curStyleID()), red) << "the style id follows the attribute";
+    const Attribute erase = t.cellArena()->attribute(t.currentEraseBlankCell());
     EXPECT_EQ(erase, Attribute(Attribute::Color(), Attribute::Color::ansi256(4)))
         << "erased cells take only the background";
-    EXPECT_EQ(t.currentEraseAttribute, erase);
-    EXPECT_EQ(t.cellArena->attribute(t.currentEraseSpaceCell), erase);
-    EXPECT_EQ(t.currentEraseSpaceCell.scalar(), uint32_t(' '));
+    EXPECT_EQ(t.currentEraseAttribute(), erase);
+    EXPECT_EQ(t.cellArena()->attribute(t.currentEraseSpaceCell()), erase);
+    EXPECT_EQ(t.currentEraseSpaceCell().scalar(), uint32_t(' '));
     EXPECT_TRUE(t.mode(TerminalMode::originMode));
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
-    for (Buffer* b : {t.normalBuffer.get(), t.altBuffer.get()}) {
+    for (Buffer* b : {t.normalBuffer().get(), t.altBuffer().get()}) {
         EXPECT_TRUE(b->characterProtection()) << "protection is mirrored into both buffers";
         EXPECT_TRUE(b->bulkInsertBlocked());
     }
@@ -406,8 +406,8 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
     t.feed("\x1b"
            "8");
     EXPECT_TRUE(t.mode(TerminalMode::marginMode));
-    EXPECT_TRUE(t.normalBuffer->marginMode());
-    EXPECT_TRUE(t.altBuffer->marginMode()) << "margin mode is copied into both buffers";
+    EXPECT_TRUE(t.normalBuffer()->marginMode());
+    EXPECT_TRUE(t.altBuffer()->marginMode()) << "margin mode is copied into both buffers";
 
     clearMarginMode(t);
     t.feed("\x1b[4;1Habcdefghij\x1b[s\x1b[H\x1b[u");
@@ -430,10 +430,10 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
     t.buffer().savedAttr = inverted;
     t.feed("\x1b"
            "8");
-    EXPECT_EQ(t.curAttr, inverted);
-    EXPECT_EQ(t.currentEraseAttribute, Attribute())
+    EXPECT_EQ(t.currentAttribute(), inverted);
+    EXPECT_EQ(t.currentEraseAttribute(), Attribute())
         << "a default-inverted background erases as plain default";
-    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
+    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
 }
 
 TEST(TerminalCursorTests, CsiSSavesOnlyWithoutMarginMode)

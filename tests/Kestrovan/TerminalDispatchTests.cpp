@@ -71,19 +71,19 @@ TEST(TerminalDispatchTests, EscSequences)
     EXPECT_FALSE(t.mode(TerminalMode::applicationKeypad));
 
     t.feed("\x1bV");
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::iso);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::iso);
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked());
+    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked());
     t.feed("\x1bW");
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::iso);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::iso);
     EXPECT_FALSE(t.mode(TerminalMode::characterProtection));
 
     t.feed("\x1b G");
-    EXPECT_TRUE(t.cc.send8bit);
+    EXPECT_TRUE(t.cc().send8bit);
     t.sendFocusReport();
     EXPECT_EQ(fixture.delegate->sends.back(), (std::vector<uint8_t>{0x9B, 'I'}));
     t.feed("\x1b F");
-    EXPECT_FALSE(t.cc.send8bit);
+    EXPECT_FALSE(t.cc().send8bit);
 
     moveCursor(t, 3, 2);
     t.feed("\x1b"
@@ -120,7 +120,7 @@ TEST(TerminalDispatchTests, CsiRoutingThatNeedsNoHandlerFamily)
     EXPECT_FALSE(t.mouseShiftCapture());
 
     t.feed("\x1b[1\"q");
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::dec);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::dec);
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
     t.feed("\x1b[3\"q");
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection)) << "DECSCA above 2 is ignored";
@@ -270,7 +270,7 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     });
     t.feed("\x1bPq#0;2;0;0;0");
     EXPECT_EQ(asked, 1);
-    auto sixel = std::dynamic_pointer_cast<SixelDcsHandler>(t.parser->dcsHandler());
+    auto sixel = std::dynamic_pointer_cast<SixelDcsHandler>(t.parser().dcsHandler());
     ASSERT_TRUE(sixel) << "Sixel is the handler of DCS q";
     EXPECT_EQ(sixel->limits().maximumInputBytes, 67'108'864u);
     EXPECT_EQ(sixel->limits().maximumPixels, 16'777'216u);
@@ -279,7 +279,7 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     EXPECT_EQ(sixel->inputBytes(), 14u) << "the payload was taken and dropped";
 
     t.feed("\x1bP1zabc");
-    EXPECT_FALSE(t.parser->dcsHandler()) << "other finals have no handler";
+    EXPECT_FALSE(t.parser().dcsHandler()) << "other finals have no handler";
     t.feed("\x1b\\");
 
     // A factory that supplies a handler wins.

@@ -41,8 +41,8 @@ TEST(TerminalFeedTests, PendingNotificationsAreDeliveredOnceWhenTheFeedEnds)
     terminal->feed("1\n2\n3\n4\x1b[?2026h");
     EXPECT_EQ(terminal->scrollNotifications, 1);
     EXPECT_EQ(terminal->watchdogCalls, (std::vector<std::pair<bool, uint64_t>>{{true, 1}}));
-    EXPECT_FALSE(terminal->hasPendingScrollNotification);
-    EXPECT_FALSE(terminal->synchronizedOutputWatchdogDirty);
+    EXPECT_FALSE(terminal->hasPendingScrollNotification());
+    EXPECT_FALSE(terminal->synchronizedOutputWatchdogDirty());
     terminal->feed(std::span<const uint8_t>());
     terminal->feed("");
     EXPECT_EQ(terminal->scrollNotifications, 1) << "each notification is delivered once";
@@ -73,7 +73,7 @@ TEST(TerminalFeedTests, NestedFeedFromACallbackLeavesNotificationsToTheOuterFeed
     terminal->feed("x\x07y");
     EXPECT_EQ(notificationsSeenInside, 0) << "the inner feed does not deliver";
     EXPECT_EQ(terminal->scrollNotifications, 1) << "the outer feed delivers once";
-    EXPECT_EQ(terminal->parseDepth, 0);
+    EXPECT_EQ(terminal->parseDepth(), 0);
     EXPECT_EQ(rowText(*terminal, 2), "     y");
 }
 
@@ -97,14 +97,14 @@ TEST(TerminalFeedTests, ReplyForms)
     t.sendResponse(std::span<const uint8_t>(csi));
     t.sendResponse(std::span<const uint8_t>(csi), "0n");
     t.sendResponse(std::span<const uint8_t>(csi), std::span<const uint8_t>(st));
-    t.sendResponse(t.cc.OSC(), "l", t.cc.ST());
+    t.sendResponse(t.cc().OSC(), "l", t.cc().ST());
     ASSERT_EQ(fixture.delegate->sends.size(), 5u) << "each form sends once";
     EXPECT_EQ(fixture.delegate->sent(), "plain\x1b[\x1b[0n\x1b[\x1b\\\x1b]l\x1b\\");
 
     fixture.delegate->sends.clear();
     t.feed("\x1b G"); // S8C1T
-    t.sendResponse(t.cc.CSI(), "c");
-    t.sendResponse(t.cc.DCS(), "x", t.cc.ST());
+    t.sendResponse(t.cc().CSI(), "c");
+    t.sendResponse(t.cc().DCS(), "x", t.cc().ST());
     EXPECT_EQ(fixture.delegate->sends[0], (std::vector<uint8_t>{0x9B, 'c'}));
     EXPECT_EQ(fixture.delegate->sends[1], (std::vector<uint8_t>{0x90, 'x', 0x9C}));
 }
@@ -115,7 +115,7 @@ TEST(TerminalFeedTests, VariableListSkipsItemsItCannotSend)
     Terminal& t = fixture.t();
     DiagnosticCapture capture;
     t.setSilentLog(false);
-    t.sendResponse(t.cc.CSI(), std::string("?"), uint8_t('6'), 3.5, "n");
+    t.sendResponse(t.cc().CSI(), std::string("?"), uint8_t('6'), 3.5, "n");
     ASSERT_EQ(fixture.delegate->sends.size(), 1u) << "the whole list is sent once";
     EXPECT_EQ(fixture.delegate->sent(), "\x1b[?6n") << "the other items still go";
     ASSERT_EQ(capture.lines.size(), 1u);

@@ -137,7 +137,7 @@ TEST(TerminalLineFeedTests, ResetBufferLine)
     ASSERT_TRUE(line.isWrapped());
     line.setRenderMode(BufferLine::RenderLineMode::doubleWidth);
     t.feed("\x1b[43m"); // an erase colour of its own
-    ASSERT_NE(t.currentEraseBlankCell, PackedCell());
+    ASSERT_NE(t.currentEraseBlankCell(), PackedCell());
     t.clearUpdateRange();
     BidiPresentationState rightToLeft;
     rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
@@ -147,7 +147,7 @@ TEST(TerminalLineFeedTests, ResetBufferLine)
     EXPECT_FALSE(line.isWrapped());
     EXPECT_EQ(line.renderMode(), BufferLine::RenderLineMode::single) << "a double-width line is single again";
     EXPECT_EQ(line.bidiState(), rightToLeft);
-    EXPECT_EQ(line.packed(5), t.currentEraseBlankCell) << "blanked with the erase cell";
+    EXPECT_EQ(line.packed(5), t.currentEraseBlankCell()) << "blanked with the erase cell";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 1));
     EXPECT_EQ(rowText(t, 0), "abcdef");
 }

@@ -26,8 +26,8 @@ std::string mirrorDisagreement(Terminal& t)
 {
     const BufferModeMirror expected = t.modes().bufferModeMirror();
     std::string out;
-    const std::pair<const char*, Buffer*> buffers[] = {{"normal", t.normalBuffer.get()},
-                                                       {"alternate", t.altBuffer.get()}};
+    const std::pair<const char*, Buffer*> buffers[] = {{"normal", t.normalBuffer().get()},
+                                                       {"alternate", t.altBuffer().get()}};
     for (const auto& [name, buffer] : buffers) {
         if (buffer->modeMirror() != expected)
             out += std::string(name) + " has " + describeMirror(buffer->modeMirror()) + ", the terminal " +

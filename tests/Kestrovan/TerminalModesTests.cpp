@@ -80,12 +80,12 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
         {7, [](Terminal& t) { return t.mode(TerminalMode::wraparound); }},
         {9, [](Terminal& t) { return t.mouseMode() == MouseMode::x10; }},
         {12, [](Terminal& t) { return t.mode(TerminalMode::cursorBlink); }},
-        {18, [](Terminal& t) { return t.reportedOnly.decModes.count(18) == 1; }},
-        {19, [](Terminal& t) { return t.reportedOnly.decModes.count(19) == 1; }},
+        {18, [](Terminal& t) { return t.reportedOnly().decModes.count(18) == 1; }},
+        {19, [](Terminal& t) { return t.reportedOnly().decModes.count(19) == 1; }},
         {25, [](Terminal& t) { return !t.mode(TerminalMode::cursorHidden); }},
-        {35, [](Terminal& t) { return t.reportedOnly.decModes.count(35) == 1; }},
+        {35, [](Terminal& t) { return t.reportedOnly().decModes.count(35) == 1; }},
         {40, [](Terminal& t) { return t.mode(TerminalMode::allow80To132); }},
-        {42, [](Terminal& t) { return t.reportedOnly.decModes.count(42) == 1; }},
+        {42, [](Terminal& t) { return t.reportedOnly().decModes.count(42) == 1; }},
         {45, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparound); }},
         {47, [](Terminal& t) { return t.isCurrentBufferAlternate(); }},
         {66, [](Terminal& t) { return t.mode(TerminalMode::applicationKeypad); }},
@@ -104,7 +104,7 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
         {1045, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparoundExtended); }},
         {1243, [](Terminal& t) { return t.mode(TerminalMode::bidiArrowKeySwap); }},
         {2004, [](Terminal& t) { return t.mode(TerminalMode::bracketedPasteMode); }},
-        {2026, [](Terminal& t) { return t.synchronizedOutputActive; }},
+        {2026, [](Terminal& t) { return t.synchronizedOutputActive(); }},
         {2031, [](Terminal& t) { return t.mode(TerminalMode::colorSchemeUpdatesEnabled); }},
         {2033, [](Terminal& t) { return t.mode(TerminalMode::visibilityReportsEnabled); }},
         {2048, [](Terminal& t) { return t.mode(TerminalMode::inBandSizeReportsEnabled); }},
@@ -245,30 +245,30 @@ TEST(TerminalModesTests, SideEffectsOfSwitchingModes)
     EXPECT_EQ(rowText(t, 0), "\xe2\x94\x80q") << "DECANM puts the default sets back";
 
     t.feed("\x1b[4h");
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()})
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()})
         EXPECT_TRUE(buffer->insertMode() && buffer->bulkInsertBlocked()) << "insert mode is in both buffers";
     moveCursor(t, 0, 2);
     t.feed("abc\rX");
     EXPECT_EQ(rowText(t, 2), "Xabc") << "printing inserts";
     t.feed("\x1b[4l");
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()})
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()})
         EXPECT_FALSE(buffer->insertMode() || buffer->bulkInsertBlocked());
 
     t.feed("\x1b[?7l");
-    EXPECT_FALSE(t.normalBuffer->wraparound() || t.altBuffer->wraparound());
+    EXPECT_FALSE(t.normalBuffer()->wraparound() || t.altBuffer()->wraparound());
     moveCursor(t, 0, 1);
     t.feed("0123456789AB");
     EXPECT_EQ(rowText(t, 1), "012345678B") << "without auto-wrap the last column is overwritten";
     t.feed("\x1b[?7h");
-    EXPECT_TRUE(t.normalBuffer->wraparound() && t.altBuffer->wraparound());
+    EXPECT_TRUE(t.normalBuffer()->wraparound() && t.altBuffer()->wraparound());
 
     t.feed("\x1b[8l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer->defaultBidiState(), t.altBuffer->defaultBidiState()})
+         {t.currentBidiState(), t.normalBuffer()->defaultBidiState(), t.altBuffer()->defaultBidiState()})
         EXPECT_EQ(state.supportMode, BidiSupportMode::explicit_);
     t.feed("\x1b[?2500h\x1b[?2501l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer->defaultBidiState(), t.altBuffer->defaultBidiState()}) {
+         {t.currentBidiState(), t.normalBuffer()->defaultBidiState(), t.altBuffer()->defaultBidiState()}) {
         EXPECT_TRUE(state.boxMirroring);
         EXPECT_FALSE(state.autodetectDirection);
     }
@@ -284,13 +284,13 @@ TEST(TerminalModesTests, MarginModeNeedsAVt400AndResetsTheMargins)
 
     t.feed("\x1b[64\"p");
     t.feed("\x1b[?69h");
-    EXPECT_TRUE(t.mode(TerminalMode::marginMode) && t.normalBuffer->marginMode() &&
-                t.altBuffer->marginMode());
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode) && t.normalBuffer()->marginMode() &&
+                t.altBuffer()->marginMode());
     t.buffer().setMarginLeft(2);
     t.buffer().setMarginRight(5);
     t.feed("\x1b[?69l");
-    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer->marginMode() ||
-                 t.altBuffer->marginMode());
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
+                 t.altBuffer()->marginMode());
     EXPECT_EQ(t.buffer().marginLeft(), 0);
     EXPECT_EQ(t.buffer().marginRight(), t.cols() - 1);
 }
@@ -335,12 +335,12 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
     EXPECT_TRUE(t.mode(TerminalMode::bracketedPasteMode)) << "the saved value stays after a restore";
 
     t.feed("\x1b[?25l\x1b[?25s\x1b[?1s\x1b[?60s\x1b[?2027s");
-    EXPECT_EQ(t.savedPrivateModes.size(), 1u) << "classic and valueless modes are not saved";
+    EXPECT_EQ(t.savedPrivateModes().size(), 1u) << "classic and valueless modes are not saved";
 
     // Several modes in one sequence, including a reported-only one.
     t.feed("\x1b[?7l\x1b[?42h\x1b[?67h\x1b[?7;42;67s\x1b[?7h\x1b[?42l\x1b[?67l\x1b[?7;42;67r");
     EXPECT_FALSE(t.mode(TerminalMode::wraparound));
-    EXPECT_TRUE(t.reportedOnly.decModes.count(42));
+    EXPECT_TRUE(t.reportedOnly().decModes.count(42));
     EXPECT_TRUE(t.mode(TerminalMode::backarrowKeyMode));
 
     // Without a saved value each mode returns to its power-on value.
@@ -362,7 +362,7 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
 
     // Synchronized output is saved and restored through its begin and end.
     u.feed("\x1b[?2026h\x1b[?2026s\x1b[?2026l\x1b[?2026r");
-    EXPECT_TRUE(u.synchronizedOutputActive);
+    EXPECT_TRUE(u.synchronizedOutputActive());
     EXPECT_EQ(fresh.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false, true}));
     u.feed("\x1b[?2026l");
 }
@@ -443,7 +443,7 @@ TEST(TerminalModesTests, AlternateScreenRestoresTheSavedCursor)
     moveCursor(t, 7, 2);
     t.feed("\x1b[0m\x1b[?1049l");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 1)) << "1049 restores the cursor saved on entry";
-    EXPECT_EQ(t.curAttr.style, CharacterStyle::bold) << "and the attribute with it";
+    EXPECT_EQ(t.currentAttribute().style, CharacterStyle::bold) << "and the attribute with it";
 
     moveCursor(t, 4, 0);
     t.feed("\x1b[?1048h");
@@ -470,15 +470,15 @@ TEST(TerminalModesTests, ColumnModeClearsAndHomes)
 
     t.feed("\x1b[?40h\x1b[?69h\x1b[44m");
     t.buffer().setScrollTop(1);
-    t.altBuffer->setScrollBottom(1);
+    t.altBuffer()->setScrollBottom(1);
     t.buffer().setMarginLeft(2);
     t.feed("\x1b[?3h");
     EXPECT_EQ(screenText(t), "||") << "the screen is cleared";
     EXPECT_EQ(t.getCharData(0, 1)->attribute.bg, CellColor::ansi256(4)) << "with the erase attribute";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0));
-    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer->marginMode() ||
-                 t.altBuffer->marginMode());
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()}) {
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
+                 t.altBuffer()->marginMode());
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()}) {
         EXPECT_EQ(buffer->scrollTop(), 0);
         EXPECT_EQ(buffer->scrollBottom(), t.rows() - 1);
         EXPECT_EQ(buffer->marginLeft(), 0);
@@ -534,39 +534,39 @@ TEST(TerminalModesTests, SoftReset)
 
     t.feed("\x1b[!p");
 
-    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer->insertMode() ||
-                 t.altBuffer->insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer()->insertMode() ||
+                 t.altBuffer()->insertMode());
     EXPECT_FALSE(t.mode(TerminalMode::keyboardActionMode));
     EXPECT_TRUE(t.mode(TerminalMode::sendReceiveMode));
     EXPECT_FALSE(t.mode(TerminalMode::lineFeedMode)) << "back to the options' convertEol";
     EXPECT_FALSE(t.mode(TerminalMode::originMode));
-    EXPECT_TRUE(t.mode(TerminalMode::wraparound) && t.normalBuffer->wraparound() &&
-                t.altBuffer->wraparound());
+    EXPECT_TRUE(t.mode(TerminalMode::wraparound) && t.normalBuffer()->wraparound() &&
+                t.altBuffer()->wraparound());
     EXPECT_FALSE(t.mode(TerminalMode::applicationCursor) || t.mode(TerminalMode::applicationKeypad) ||
                  t.mode(TerminalMode::backarrowKeyMode));
     EXPECT_FALSE(t.mode(TerminalMode::reverseWraparound) || t.mode(TerminalMode::reverseWraparoundExtended));
-    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer->marginMode() ||
-                 t.altBuffer->marginMode());
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
+                 t.altBuffer()->marginMode());
     EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
-    EXPECT_EQ(t.curAttr, Attribute());
-    EXPECT_EQ(t.curStyleID, 0);
-    EXPECT_EQ(t.currentEraseAttribute, Attribute()) << "the erase attribute returns with SGR 0";
-    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
-    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer->characterProtection());
-    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked() || t.altBuffer->bulkInsertBlocked());
+    EXPECT_EQ(t.currentAttribute(), Attribute());
+    EXPECT_EQ(t.curStyleID(), 0);
+    EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "the erase attribute returns with SGR 0";
+    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::off);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer()->characterProtection());
+    EXPECT_FALSE(t.normalBuffer()->bulkInsertBlocked() || t.altBuffer()->bulkInsertBlocked());
     EXPECT_EQ(t.buffer().scrollTop(), 0);
     EXPECT_EQ(t.buffer().scrollBottom(), t.rows() - 1);
     EXPECT_EQ(t.buffer().savedX, 0) << "the buffer's saved cursor is reset";
     EXPECT_EQ(t.buffer().marginLeft(), 0);
-    EXPECT_EQ(t.conformance, Terminal::TerminalConformance::vt500);
+    EXPECT_EQ(t.conformance(), Terminal::TerminalConformance::vt500);
     EXPECT_FALSE(t.mode(TerminalMode::bidiArrowKeySwap));
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.normalBuffer->defaultBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.savedPrivateModes.count(1243) + t.savedPrivateModes.count(2500), 0u)
+    EXPECT_EQ(t.normalBuffer()->defaultBidiState(), options.initialBidiState);
+    EXPECT_EQ(t.savedPrivateModes().count(1243) + t.savedPrivateModes().count(2500), 0u)
         << "saved bidi modes are dropped";
-    EXPECT_EQ(t.savedPrivateModes.count(2004), 1u) << "other saved modes stay";
+    EXPECT_EQ(t.savedPrivateModes().count(2004), 1u) << "other saved modes stay";
 
     moveCursor(t, 0, 2);
     t.feed("q");
@@ -584,27 +584,27 @@ TEST(TerminalModesTests, SynchronizedOutputBeginAndEnd)
     ModesFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const auto& counters = t.synchronizedOutputWatchdogCounters;
+    const auto& counters = t.synchronizedOutputWatchdogCounters();
 
     t.feed("\x1b[?2026h");
-    EXPECT_TRUE(t.synchronizedOutputActive);
-    EXPECT_EQ(t.synchronizedOutputGeneration, 1u);
+    EXPECT_TRUE(t.synchronizedOutputActive());
+    EXPECT_EQ(t.synchronizedOutputGeneration(), 1u);
     EXPECT_EQ(counters.armed, 1) << "armed when the feed ends";
-    EXPECT_TRUE(t.synchronizedOutputTimeoutItem.has_value());
+    EXPECT_TRUE(t.synchronizedOutputTimeoutItem().has_value());
     EXPECT_EQ(requestMode(fixture, 2026, true), modeReply(2026, true, 1));
 
     t.feed("\x1b[?2026h");
     EXPECT_EQ(host.synchronizedOutputChanges, std::vector<bool>{true}) << "a second begin does not notify";
-    EXPECT_EQ(t.synchronizedOutputGeneration, 2u);
+    EXPECT_EQ(t.synchronizedOutputGeneration(), 2u);
     EXPECT_EQ(counters.rearmed, 1);
 
     t.clearUpdateRange();
     t.feed("\x1b[?2026l");
-    EXPECT_FALSE(t.synchronizedOutputActive);
+    EXPECT_FALSE(t.synchronizedOutputActive());
     EXPECT_EQ(host.synchronizedOutputChanges, (std::vector<bool>{true, false}));
     EXPECT_EQ(counters.cancelled, 1);
     EXPECT_EQ(counters.fired, 0);
-    EXPECT_FALSE(t.synchronizedOutputTimeoutItem.has_value());
+    EXPECT_FALSE(t.synchronizedOutputTimeoutItem().has_value());
     EXPECT_EQ(t.getUpdateRange(), std::make_optional(std::make_pair(0, t.rows() - 1)))
         << "the held frame is repainted whole";
 
@@ -630,13 +630,13 @@ TEST(TerminalModesTests, SynchronizedOutputWatchdogFiresOnlyForTheCurrentUpdate)
     t.feed("\x1b[?2026h");
     t.feed("\x1b[?2026h");
     t.synchronizedOutputWatchdogFired(1);
-    EXPECT_TRUE(t.synchronizedOutputActive) << "a firing for an update a later begin replaced";
+    EXPECT_TRUE(t.synchronizedOutputActive()) << "a firing for an update a later begin replaced";
     t.synchronizedOutputWatchdogFired(2);
-    EXPECT_FALSE(t.synchronizedOutputActive);
-    EXPECT_EQ(t.synchronizedOutputWatchdogCounters.fired, 1);
+    EXPECT_FALSE(t.synchronizedOutputActive());
+    EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1);
     EXPECT_EQ(fixture.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     t.synchronizedOutputWatchdogFired(2);
-    EXPECT_EQ(t.synchronizedOutputWatchdogCounters.fired, 1) << "a firing after the end";
+    EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1) << "a firing after the end";
 }
 
 TEST(TerminalModesTests, SynchronizedOutputLeftOpenIsEndedByTheTimer)
@@ -650,12 +650,12 @@ TEST(TerminalModesTests, SynchronizedOutputLeftOpenIsEndedByTheTimer)
     bool active = true;
     while (active && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        active = t.terminalLock.withLock([&] { return t.synchronizedOutputActive; });
+        active = t.terminalLock.withLock([&] { return t.synchronizedOutputActive(); });
     }
     t.terminalLock.withLock([&] {
-        EXPECT_FALSE(t.synchronizedOutputActive);
-        EXPECT_EQ(t.synchronizedOutputWatchdogCounters.fired, 1);
-        EXPECT_FALSE(t.synchronizedOutputTimeoutItem.has_value());
+        EXPECT_FALSE(t.synchronizedOutputActive());
+        EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1);
+        EXPECT_FALSE(t.synchronizedOutputTimeoutItem().has_value());
         EXPECT_EQ(fixture.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     });
 }

@@ -199,7 +199,7 @@ TEST(TerminalOscTests, ColourSchemeReports)
     t.updateColorScheme(Terminal::TerminalColorScheme::light, true);
     t.notifyColorScheme();
     EXPECT_TRUE(host.sends.empty()) << "no unasked reports while updates are off";
-    EXPECT_EQ(t.colorScheme, Terminal::TerminalColorScheme::light);
+    EXPECT_EQ(t.colorScheme(), Terminal::TerminalColorScheme::light);
 
     t.feed("\x1b[?2031h");
     t.updateColorScheme(Terminal::TerminalColorScheme::light, false);
@@ -220,32 +220,32 @@ TEST(TerminalOscTests, DirectoryAndDocumentOnlyForTrustedPrograms)
     RecordingTerminalDelegate& host = *fixture.delegate;
 
     t.feed(osc("7;file://host/tmp/caf\xc3\xa9"));
-    EXPECT_EQ(t.hostCurrentDirectory, "file://host/tmp/caf\xc3\xa9") << "stored as written";
+    EXPECT_EQ(t.hostCurrentDirectory(), "file://host/tmp/caf\xc3\xa9") << "stored as written";
     EXPECT_EQ(host.directoryUpdates, 1);
     t.feed(osc("6;file://host/doc.txt"));
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt");
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt");
     EXPECT_EQ(host.documentUpdates, 1);
 
     t.feed(osc("7;/bad\xc3\x28"));
     t.feed(osc("6;/bad\xff"));
-    EXPECT_EQ(t.hostCurrentDirectory, "file://host/tmp/caf\xc3\xa9") << "invalid text changes nothing";
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt");
+    EXPECT_EQ(t.hostCurrentDirectory(), "file://host/tmp/caf\xc3\xa9") << "invalid text changes nothing";
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt");
     EXPECT_EQ(host.directoryUpdates + host.documentUpdates, 2);
 
     host.trusted = false;
     t.feed(osc("7;/elsewhere") + osc("6;/other"));
-    EXPECT_EQ(t.hostCurrentDirectory, "file://host/tmp/caf\xc3\xa9")
+    EXPECT_EQ(t.hostCurrentDirectory(), "file://host/tmp/caf\xc3\xa9")
         << "an untrusted program changes nothing";
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt");
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt");
     EXPECT_EQ(host.directoryUpdates + host.documentUpdates, 2);
 
     host.trusted = true;
     t.feed(osc("7;"));
-    EXPECT_EQ(t.hostCurrentDirectory, "") << "the empty payload is a directory too";
+    EXPECT_EQ(t.hostCurrentDirectory(), "") << "the empty payload is a directory too";
 
     t.setup(true);
-    EXPECT_FALSE(t.hostCurrentDirectory) << "a full reset forgets the directory";
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt") << "but not the document";
+    EXPECT_FALSE(t.hostCurrentDirectory()) << "a full reset forgets the directory";
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt") << "but not the document";
 }
 
 TEST(TerminalOscTests, ClipboardWritesAndReadsGoThroughTheHost)
@@ -371,7 +371,7 @@ TEST(TerminalOscTests, HandlersWithoutAHostChangeOnlyTheTerminal)
             osc("777;notify;a;b") + osc("9;4;1") + osc("104;2"));
     EXPECT_EQ(t->ansiColors()[1], Color(0xFFFF, 0, 0)) << "the palette is the terminal's own";
     EXPECT_EQ(t->foregroundColor(), Color(0, 0xFFFF, 0));
-    EXPECT_FALSE(t->hostCurrentDirectory) << "the directory needs a trusting host";
+    EXPECT_FALSE(t->hostCurrentDirectory()) << "the directory needs a trusting host";
 }
 
 } // namespace

@@ -270,12 +270,12 @@ TEST(TerminalPrintTests, SequencesSplitAcrossFeedsAreCarriedOver)
 
     t.feed("a\xE9");
     EXPECT_EQ(rowText(t, 0), "a") << "a run ending in a lead byte prints nothing for it yet";
-    EXPECT_EQ(t.readingBuffer.putbackBuffer, std::vector<uint8_t>{0xE9});
+    EXPECT_EQ(t.readingBuffer().putbackBuffer, std::vector<uint8_t>{0xE9});
     t.feed("\x80");
     EXPECT_EQ(rowText(t, 0), "a");
     t.feed("\x80z");
     EXPECT_EQ(rowText(t, 0), "a\u9000z") << "three feeds complete one character";
-    EXPECT_TRUE(t.readingBuffer.putbackBuffer.empty());
+    EXPECT_TRUE(t.readingBuffer().putbackBuffer.empty());
 
     t.feed("\r\n");
     for (char byte : std::string("\U0001F600"))
@@ -293,7 +293,7 @@ TEST(TerminalPrintTests, SequencesSplitAcrossFeedsAreCarriedOver)
     EXPECT_EQ(rowText(t, 2), "\u00E2A\u00E2B") << "a put-back run broken by the next feed keeps the letter";
 
     t.feed("\r\n\xE0\x80");
-    EXPECT_EQ(t.readingBuffer.putbackBuffer.size(), 2u)
+    EXPECT_EQ(t.readingBuffer().putbackBuffer.size(), 2u)
         << "continuation bytes are put back even if overlong so far";
     t.feed("\x80|");
     EXPECT_EQ(rowText(t, 3), "\u00E0|");
@@ -386,7 +386,7 @@ TEST(TerminalPrintTests, PrintedCellsCarryStyleAndHyperlinkPayload)
     // Bold red text under an OSC 8 link.
     t.feed("\x1b[1;31m\x1b]8;;https://example.com/first\x1b\\");
     t.feed("ab\u4e2d\u00e9e\u0301");
-    const uint16_t style = t.curStyleID;
+    const uint16_t style = t.curStyleID();
     ASSERT_NE(style, 0);
     const uint16_t first = packedAt(t, 0, 0).payloadCode();
     ASSERT_NE(first, 0) << "the link is registered by the first text printed under it";
@@ -426,7 +426,7 @@ TEST(TerminalPrintTests, JoinTestAndClusterCheck)
 {
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    CellArena& arena = *t.cellArena;
+    CellArena& arena = *t.cellArena();
     const PackedCell letter = PackedCell::makeScalar('a', 0, PackedCell::WidthState::single, false, 0, 0);
     EXPECT_EQ(t.combinedGraphemeScalars(letter, 0x0301), std::u32string(U"a\u0301"));
     EXPECT_EQ(t.combinedGraphemeScalars(letter, 'b'), std::nullopt);
@@ -518,7 +518,7 @@ TEST(TerminalPrintTests, SplitFeedsPrintLikeOneFeed)
             for (int col = 0; col < lineA.count(); ++col) {
                 const PackedCell cellA = lineA.packed(col);
                 const PackedCell cellB = lineB.packed(col);
-                ASSERT_EQ(a.cellArena->text(cellA), b.cellArena->text(cellB))
+                ASSERT_EQ(a.cellArena()->text(cellA), b.cellArena()->text(cellB))
                     << "seed " << seed << " row " << row << " col " << col;
                 ASSERT_EQ(cellA.widthState(), cellB.widthState())
                     << "seed " << seed << " row " << row << " col " << col;

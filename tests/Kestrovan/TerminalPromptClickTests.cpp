@@ -140,8 +140,8 @@ TEST(TerminalPromptClickTests, OnlyAnArmedCommandLineWithAClickModeTakesClicks)
         PromptFixture fixture(";cl=m");
         Terminal& t = fixture.t();
         t.feed("\x1b[?1049h");
-        t.altBuffer->semanticInput = SemanticInputState::armed;
-        t.altBuffer->semanticClickMode =
+        t.altBuffer()->semanticInput = SemanticInputState::armed;
+        t.altBuffer()->semanticClickMode =
             SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
         EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "the alternate screen never takes clicks";
         EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, plainClick));

@@ -309,13 +309,13 @@ TEST(TerminalRectanglesTests, AttributeChangeExtentIsSetByDecsace)
     TerminalFixture fixture(6, 3);
     Terminal& t = fixture.t();
     t.feed("\x1b[2*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 2);
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 2);
     t.feed("\x1b[5*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 2) << "values above 2 are ignored";
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 2) << "values above 2 are ignored";
     t.feed("\x1b[*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 0) << "no value stores 0";
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 0) << "no value stores 0";
     t.feed("\x1b[1*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 1);
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 1);
 }
 
 TEST(TerminalRectanglesTests, ChangeAttributesCoversAStreamOrARectangleAsDecsaceSays)

@@ -165,7 +165,7 @@ TEST(TerminalScrollCoreTests, SelectionsFollowAFullRingScroll)
     EXPECT_EQ(selection->start, Position(0, 2)) << "the selection moves up with its text";
     EXPECT_EQ(selection->end, Position(5, 3));
     EXPECT_FALSE(atTop->active()) << "its first row fell off the ring";
-    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(t.activeSelectionCount(), 1);
     EXPECT_EQ(fixture.delegate->selectionChanges, 2);
 }
 
@@ -212,7 +212,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
     EXPECT_EQ(touched->start, Position());
     EXPECT_TRUE(leftOfMargin->active()) << "cells left of the margin did not move";
     EXPECT_TRUE(aboveRegion->active());
-    EXPECT_EQ(t.activeSelectionCount, 2);
+    EXPECT_EQ(t.activeSelectionCount(), 2);
     EXPECT_EQ(fixture.delegate->selectionChanges, 1);
 }
 

@@ -323,25 +323,25 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     TerminalFixture fixture(10, 4);
     Terminal& t = fixture.t();
     t.feed(osc133("A;cl=m") + "$ " + osc133("B"));
-    t.altBuffer->semanticContent = SemanticContent::prompt(SemanticPromptKind::right);
+    t.altBuffer()->semanticContent = SemanticContent::prompt(SemanticPromptKind::right);
 
     t.feed("\x1b[?1049h");
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()}) {
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()}) {
         EXPECT_EQ(buffer->semanticInput, SemanticInputState::submitted);
         EXPECT_EQ(buffer->semanticContent, SemanticContent::output());
     }
 
     t.feed(osc133("A") + osc133("B") + "x");
-    EXPECT_EQ(t.altBuffer->semanticInput, SemanticInputState::submitted)
+    EXPECT_EQ(t.altBuffer()->semanticInput, SemanticInputState::submitted)
         << "OSC 133 is ignored on the alternate screen";
     EXPECT_TRUE(marks(t, t.buffer().yBase()).empty());
     EXPECT_EQ(codes(t, 0), "006") << "full-screen programs print output";
 
     t.feed("\x1b[?1049l");
     t.feed("\x1b[!p"); // DECSTR: the prompt state is forgotten
-    ASSERT_EQ(t.normalBuffer->semanticContent, SemanticContent::none());
+    ASSERT_EQ(t.normalBuffer()->semanticContent, SemanticContent::none());
     t.feed("\x1b[?1049h");
-    EXPECT_EQ(t.normalBuffer->semanticContent, SemanticContent::none()) << "none stays none";
+    EXPECT_EQ(t.normalBuffer()->semanticContent, SemanticContent::none()) << "none stays none";
 }
 
 TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
@@ -439,8 +439,8 @@ TEST(TerminalSemanticPromptTests, UserInputIsScannedForEnterInEachEncoding)
     const std::string longRelease = "\x1b[13:" + std::string(27, '1') + ";1:3u";
     t.resetUserInputScanner();
     EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf(longRelease)));
-    EXPECT_EQ(t.semanticScanParams.size(), Terminal::maximumSemanticScanParams);
-    EXPECT_EQ(t.semanticScanState, Terminal::SemanticScanState::ground);
+    EXPECT_EQ(t.semanticScanParams().size(), Terminal::maximumSemanticScanParams);
+    EXPECT_EQ(t.semanticScanState(), Terminal::SemanticScanState::ground);
 }
 
 TEST(TerminalSemanticPromptTests, SubmissionMovesOnlyAnArmedCommandLine)

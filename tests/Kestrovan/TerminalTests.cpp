@@ -29,12 +29,12 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
     Terminal& t = *terminal;
 
     EXPECT_EQ(t.getDims(), std::make_pair(80, 25));
-    EXPECT_EQ(&t.buffer(), t.normalBuffer.get());
+    EXPECT_EQ(&t.buffer(), t.normalBuffer().get());
     EXPECT_EQ(t.buffer().lines().count(), 25) << "the normal viewport is filled";
-    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is filled only when activated";
-    EXPECT_FALSE(t.altBuffer->hasScrollback());
-    EXPECT_EQ(t.normalBuffer->lines().maxLength(), 25 + 500);
-    EXPECT_TRUE(t.normalBuffer->wraparound() && t.altBuffer->wraparound()) << "auto-wrap is mirrored";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "the alternate buffer is filled only when activated";
+    EXPECT_FALSE(t.altBuffer()->hasScrollback());
+    EXPECT_EQ(t.normalBuffer()->lines().maxLength(), 25 + 500);
+    EXPECT_TRUE(t.normalBuffer()->wraparound() && t.altBuffer()->wraparound()) << "auto-wrap is mirrored";
     EXPECT_EQ(delegate->mouseModeChanges, 1) << "setup reports the mouse mode";
 
     const std::vector<bool>& stops = t.buffer().tabStops();
@@ -44,7 +44,7 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
     EXPECT_FALSE(t.getUpdateRange());
     EXPECT_FALSE(t.getScrollInvariantUpdateRange());
     EXPECT_EQ(t.ansiColors(), t.defaultAnsiColors());
-    EXPECT_EQ(t.currentEraseBlankCell, PackedCell());
+    EXPECT_EQ(t.currentEraseBlankCell(), PackedCell());
 }
 
 TEST(TerminalTests, SizeIsClampedToTheMinimum)
@@ -70,10 +70,10 @@ TEST(TerminalTests, SetupFollowsTheOptions)
     options.cursorStyle = CursorStyle::steadyBar;
     TerminalFixture fixture(options);
     Terminal& t = fixture.t();
-    EXPECT_EQ(t.altBuffer->cols(), 40) << "both buffers take the size";
-    EXPECT_EQ(t.altBuffer->rows(), 10);
+    EXPECT_EQ(t.altBuffer()->cols(), 40) << "both buffers take the size";
+    EXPECT_EQ(t.altBuffer()->rows(), 10);
     EXPECT_TRUE(t.mode(TerminalMode::lineFeedMode)) << "convertEol gives the initial line-feed mode";
-    EXPECT_EQ(t.defaultCursorStyle, CursorStyle::steadyBar);
+    EXPECT_EQ(t.defaultCursorStyle(), CursorStyle::steadyBar);
     EXPECT_EQ(t.buffer().scrollBottom(), 9);
     EXPECT_EQ(t.buffer().marginRight(), 39);
 }
@@ -83,11 +83,11 @@ TEST(TerminalTests, FullResetClearsSavedPrivateModesButConstructionDoesNot)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[?2004h\x1b[?2004s"); // bracketed paste on, then saved
-    ASSERT_EQ(t.savedPrivateModes.size(), 1u);
+    ASSERT_EQ(t.savedPrivateModes().size(), 1u);
     t.setup(false);
-    EXPECT_EQ(t.savedPrivateModes.size(), 1u) << "a construction-time setup keeps saved modes";
+    EXPECT_EQ(t.savedPrivateModes().size(), 1u) << "a construction-time setup keeps saved modes";
     t.setup(true);
-    EXPECT_TRUE(t.savedPrivateModes.empty()) << "a full reset empties saved modes";
+    EXPECT_TRUE(t.savedPrivateModes().empty()) << "a full reset empties saved modes";
 }
 
 TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
@@ -108,9 +108,9 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     t.feed("\x1b]7;/tmp\x1b\\"); // the directory
     t.feed("\x1b]2;kept\x1b\\"); // the title
     t.feed("\x1b]7501;id=job:state=working\x1b\\");
-    ASSERT_EQ(t.currentEraseAttribute, Attribute(Attribute::Color(), Attribute::Color::ansi256(4)));
-    ASSERT_EQ(t.keyboardModeAlt.flags, KittyKeyboardFlags::reportText);
-    ASSERT_EQ(t.hostCurrentDirectory, "/tmp");
+    ASSERT_EQ(t.currentEraseAttribute(), Attribute(Attribute::Color(), Attribute::Color::ansi256(4)));
+    ASSERT_EQ(t.keyboardModeAlt().flags, KittyKeyboardFlags::reportText);
+    ASSERT_EQ(t.hostCurrentDirectory(), "/tmp");
     ASSERT_EQ(t.programStatusRecords().size(), 1u);
     fixture.delegate->colorChanges.clear();
     fixture.delegate->mouseModeChanges = 0;
@@ -122,27 +122,28 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     EXPECT_EQ(screenText(t), "||") << "the normal buffer is rebuilt";
     EXPECT_EQ(t.buffer().lines().count(), 3) << "and its scrollback is gone";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0)) << "a full reset homes the cursor";
-    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is cleared";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "the alternate buffer is cleared";
     EXPECT_FALSE(t.mode(TerminalMode::originMode));
-    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer->insertMode() ||
-                 t.altBuffer->insertMode());
-    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer->bulkInsertBlocked() ||
-                 t.altBuffer->bulkInsertBlocked());
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer()->insertMode() ||
+                 t.altBuffer()->insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer()->bulkInsertBlocked() ||
+                 t.altBuffer()->bulkInsertBlocked());
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::off);
     EXPECT_EQ(t.charset(), nullptr);
     EXPECT_EQ(t.charsetSlots().gCharsets()[0], nullptr);
-    EXPECT_FALSE(t.cc.send8bit);
-    EXPECT_EQ(t.curAttr, Attribute());
-    EXPECT_EQ(t.curStyleID, 0);
-    EXPECT_EQ(t.currentEraseBlankCell, PackedCell()) << "the erase cell follows the default background again";
+    EXPECT_FALSE(t.cc().send8bit);
+    EXPECT_EQ(t.currentAttribute(), Attribute());
+    EXPECT_EQ(t.curStyleID(), 0);
+    EXPECT_EQ(t.currentEraseBlankCell(), PackedCell())
+        << "the erase cell follows the default background again";
     EXPECT_FALSE(t.mode(TerminalMode::reverseColors));
     EXPECT_EQ(fixture.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
     EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
     EXPECT_EQ(fixture.delegate->mouseModeChanges, 1);
-    EXPECT_TRUE(t.keyboardModeAlt.flags.isEmpty());
-    EXPECT_FALSE(t.hostCurrentDirectory);
+    EXPECT_TRUE(t.keyboardModeAlt().flags.isEmpty());
+    EXPECT_FALSE(t.hostCurrentDirectory());
     EXPECT_EQ(t.terminalTitle(), "kept") << "titles survive a reset";
-    EXPECT_TRUE(t.programStatusStore.records.empty());
+    EXPECT_TRUE(t.programStatusRecords().empty());
     ASSERT_EQ(fixture.delegate->programStatusChanges.size(), 1u);
     EXPECT_TRUE(fixture.delegate->programStatusChanges[0].empty());
 }
@@ -261,7 +262,7 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     t.activateAltBuffer();
     EXPECT_TRUE(t.isCurrentBufferAlternate());
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2)) << "the cursor follows to the alternate buffer";
-    EXPECT_EQ(t.altBuffer->lines().count(), 4) << "activation fills the alternate viewport";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 4) << "activation fills the alternate viewport";
     EXPECT_EQ(screenText(t), "|||");
     EXPECT_TRUE(t.kittyGraphicsState.isAlternateScreen);
     t.activateAltBuffer(); // already active: nothing happens
@@ -275,12 +276,12 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(7, 1)) << "and back to the normal buffer";
     EXPECT_EQ(rowText(t, 0), "normal");
     EXPECT_EQ(absoluteRowText(*fixture.terminal, 0), "normal");
-    EXPECT_EQ(t.altBuffer->lines().count(), 4) << "without clearAlt the alternate screen keeps its text";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 4) << "without clearAlt the alternate screen keeps its text";
 
     t.activateAltBuffer();
     EXPECT_EQ(rowText(t, 2), "   alt");
     t.activateNormalBuffer(true);
-    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "clearAlt empties the alternate buffer";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "clearAlt empties the alternate buffer";
     t.activateAltBuffer(Attribute(Attribute::Color(), Attribute::Color::ansi256(2)));
     EXPECT_EQ(t.buffer().lines()[0]->packed(0),
               PackedCell::makePaletteBlank(2, PackedCell::WidthState::single, false, 0, 0))
@@ -293,10 +294,10 @@ TEST(TerminalTests, ResizeWhileAlternateLeavesTheNormalBufferUntilItReturns)
     Terminal& t = fixture.t();
     t.activateAltBuffer();
     t.resizeBuffers(20, 4);
-    EXPECT_EQ(t.altBuffer->cols(), 20);
-    EXPECT_EQ(t.altBuffer->rows(), 4);
-    EXPECT_EQ(t.normalBuffer->cols(), 10) << "the inactive normal buffer waits";
-    EXPECT_EQ(t.normalBuffer->rows(), 5);
+    EXPECT_EQ(t.altBuffer()->cols(), 20);
+    EXPECT_EQ(t.altBuffer()->rows(), 4);
+    EXPECT_EQ(t.normalBuffer()->cols(), 10) << "the inactive normal buffer waits";
+    EXPECT_EQ(t.normalBuffer()->rows(), 5);
 }
 
 TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
@@ -308,13 +309,13 @@ TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
     t.activateAltBuffer();
     // The normal buffer keeps its older size while the alternate screen is in use.
     t.resize(20, 4);
-    ASSERT_EQ(t.normalBuffer->cols(), 10);
-    ASSERT_EQ(t.normalBuffer->savedY, 2);
+    ASSERT_EQ(t.normalBuffer()->cols(), 10);
+    ASSERT_EQ(t.normalBuffer()->savedY, 2);
     t.activateNormalBuffer(false);
-    EXPECT_EQ(t.normalBuffer->cols(), 20);
-    EXPECT_EQ(t.normalBuffer->rows(), 4);
-    EXPECT_EQ(t.normalBuffer->savedY, 1) << "the cursor row moved to 3; the saved row keeps its distance";
-    EXPECT_TRUE(t.normalBuffer->tabStops()[16]) << "tab stops are laid out over the new columns";
+    EXPECT_EQ(t.normalBuffer()->cols(), 20);
+    EXPECT_EQ(t.normalBuffer()->rows(), 4);
+    EXPECT_EQ(t.normalBuffer()->savedY, 1) << "the cursor row moved to 3; the saved row keeps its distance";
+    EXPECT_TRUE(t.normalBuffer()->tabStops()[16]) << "tab stops are laid out over the new columns";
 }
 
 TEST(TerminalTests, CellAccessors)
@@ -350,13 +351,13 @@ TEST(TerminalTests, InsertModeAndProtectionAreMirrored)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[4h"); // IRM
-    EXPECT_TRUE(t.normalBuffer->insertMode() && t.altBuffer->insertMode());
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked() && t.altBuffer->bulkInsertBlocked());
+    EXPECT_TRUE(t.normalBuffer()->insertMode() && t.altBuffer()->insertMode());
+    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked() && t.altBuffer()->bulkInsertBlocked());
     t.feed("\x1b[1\"q\x1b[4l"); // DECSCA on, IRM off
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked()) << "protection alone still blocks the fast paths";
+    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked()) << "protection alone still blocks the fast paths";
     t.feed("\x1b[0\"q");
-    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked() || t.altBuffer->bulkInsertBlocked());
-    EXPECT_FALSE(t.normalBuffer->characterProtection());
+    EXPECT_FALSE(t.normalBuffer()->bulkInsertBlocked() || t.altBuffer()->bulkInsertBlocked());
+    EXPECT_FALSE(t.normalBuffer()->characterProtection());
 }
 
 TEST(TerminalTests, FocusAndVisibilityReports)
@@ -365,7 +366,7 @@ TEST(TerminalTests, FocusAndVisibilityReports)
     Terminal& t = fixture.t();
     t.setTerminalFocus(false);
     EXPECT_TRUE(fixture.delegate->sends.empty()) << "no report unless focus reporting is on";
-    EXPECT_FALSE(t.reportedFocusState);
+    EXPECT_FALSE(t.reportedFocusState());
 
     t.feed("\x1b[?1004h");
     EXPECT_EQ(fixture.delegate->sent(), "\x1b[O") << "switching focus reports on reports the focus at once";
@@ -402,8 +403,8 @@ TEST(TerminalTests, PointerPressAndPressure)
         t.beginPrimaryPointerPress(Position(3, 4));
         EXPECT_FALSE(t.updatePressure(1, 0.5f));
         EXPECT_EQ(t.updatePressure(2, 0.9f), Position(3, 4)) << "a force click acts where the press began";
-        EXPECT_EQ(t.pressureStage, 2);
-        EXPECT_FLOAT_EQ(t.pressure, 0.9f);
+        EXPECT_EQ(t.pressureStage(), 2);
+        EXPECT_FLOAT_EQ(t.pressure(), 0.9f);
         t.endPrimaryPointerPress();
         EXPECT_FALSE(t.updatePressure(2, 1.0f));
     });
@@ -423,35 +424,35 @@ TEST(TerminalTests, SelectionRegistryCountsActiveSelections)
     auto first = std::make_shared<SelectionService>(fixture.terminal);
     auto second = std::make_shared<SelectionService>(fixture.terminal);
     first->setActive(true);
-    EXPECT_EQ(t.activeSelectionCount, 0) << "an unregistered selection does not count";
+    EXPECT_EQ(t.activeSelectionCount(), 0) << "an unregistered selection does not count";
 
     t.registerSelection(first);                                   // without the lock: takes it itself
     t.terminalLock.withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
-    EXPECT_EQ(t.selections.size(), 1u) << "registering twice keeps one entry";
-    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(t.selections().size(), 1u) << "registering twice keeps one entry";
+    EXPECT_EQ(t.activeSelectionCount(), 1);
 
     t.registerSelection(second);
     second->setActive(true);
-    EXPECT_EQ(t.activeSelectionCount, 2) << "becoming active counts";
+    EXPECT_EQ(t.activeSelectionCount(), 2) << "becoming active counts";
     second->setActive(false);
-    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(t.activeSelectionCount(), 1);
 
     t.unregisterSelection(first);
-    EXPECT_EQ(t.activeSelectionCount, 0);
-    EXPECT_EQ(t.selections.size(), 1u);
+    EXPECT_EQ(t.activeSelectionCount(), 0);
+    EXPECT_EQ(t.selections().size(), 1u);
     t.unregisterSelection(first); // not registered any more: nothing happens
-    EXPECT_EQ(t.activeSelectionCount, 0);
+    EXPECT_EQ(t.activeSelectionCount(), 0);
 
     // The registry holds selections weakly.
     second.reset();
     auto third = std::make_shared<SelectionService>(fixture.terminal);
     t.registerSelection(third);
-    EXPECT_EQ(t.selections.size(), 1u) << "a selection that has gone is dropped";
+    EXPECT_EQ(t.selections().size(), 1u) << "a selection that has gone is dropped";
 
     // From another thread while nobody holds the lock.
     std::thread other([&] { t.unregisterSelection(third); });
     other.join();
-    EXPECT_TRUE(t.selections.empty());
+    EXPECT_TRUE(t.selections().empty());
 }
 
 TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
@@ -480,7 +481,7 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     EXPECT_TRUE(rightOfMargin->active()) << "one row, wholly right of the margin";
     EXPECT_TRUE(belowRows->active()) << "rows outside the range";
     EXPECT_FALSE(spanningRows->active()) << "several rows reaching into the range";
-    EXPECT_EQ(t.activeSelectionCount, 3);
+    EXPECT_EQ(t.activeSelectionCount(), 3);
     EXPECT_EQ(fixture.delegate->selectionChanges, 2);
 }
 
@@ -510,13 +511,13 @@ TEST(TerminalTests, EnableOsc8HyperlinksRefreshesOnChange)
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
     t.feed("\x1b]8;id=1;https://example.invalid\x1b\\");
-    ASSERT_TRUE(t.activeHyperlink);
+    ASSERT_TRUE(t.activeHyperlink());
     t.clearUpdateRange();
     t.setEnableOsc8Hyperlinks(true);
     EXPECT_FALSE(t.getUpdateRange()) << "no change, no refresh";
     t.setEnableOsc8Hyperlinks(false);
     EXPECT_FALSE(t.options().enableOsc8Hyperlinks);
-    EXPECT_FALSE(t.activeHyperlink);
+    EXPECT_FALSE(t.activeHyperlink());
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 3));
     EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(0, 3));
 }
@@ -531,7 +532,7 @@ TEST(TerminalTests, TeardownReleasesHeldPayloadAtoms)
     const TinyAtom atom = terminal->buffer().getCharAt(Position(1, 0)).payload;
     ASSERT_NE(atom.code, 0);
     ASSERT_TRUE(atom.target());
-    EXPECT_EQ(terminal->payloads.count, 1);
+    EXPECT_EQ(terminal->payloads().count, 1);
     KittyClipboardProtocol& clipboard = terminal->kittyClipboard();
     std::shared_ptr<KittyClipboardProtocol> keep = terminal->kittyClipboardProtocol;
     ASSERT_EQ(&clipboard, keep.get());

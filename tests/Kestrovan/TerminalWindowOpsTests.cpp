@@ -97,7 +97,7 @@ TEST(TerminalWindowOpsTests, PixelReportsUseTheGeometryThenTheHostsCellSize)
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;420;700t");
 
     t.updatePixelGeometry(9, 18);
-    ASSERT_EQ(t.pixelGeometry, (TerminalPixelGeometry{30, 100, 9, 18}));
+    ASSERT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{30, 100, 9, 18}));
     EXPECT_EQ(fixture.reply("\x1b[16t"), "\x1b[6;18;9t") << "the committed geometry wins";
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;540;900t");
     EXPECT_EQ(fixture.reply("\x1b[14;2t"), "\x1b[4;540;900t");
