@@ -60,7 +60,7 @@ public:
             });
         const auto& terminal = headless_->terminal();
         // Mode 40, as a user who allows DECCOLM would set it: vttest's 132-column screens need it.
-        terminal->terminalLock.withLock([&] { terminal->feed("\x1b[?40h"); });
+        terminal->terminalLock().withLock([&] { terminal->feed("\x1b[?40h"); });
     }
 
     /// Starts vttest; the failure when it could not be started.
@@ -83,7 +83,7 @@ public:
     bool reverseColors()
     {
         const auto& terminal = headless_->terminal();
-        return terminal->terminalLock.withLock([&] { return terminal->mode(TerminalMode::reverseColors); });
+        return terminal->terminalLock().withLock([&] { return terminal->mode(TerminalMode::reverseColors); });
     }
 
     pid_t pid() const { return headless_->process()->shellPid(); }
