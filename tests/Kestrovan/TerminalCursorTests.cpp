@@ -426,6 +426,8 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
            "8");
     EXPECT_EQ(u.getCursorLocation(), Cursor(9, 3)) << "a slot beyond the screen is clamped into it";
 
+    // No SGR makes a default-inverted background, so the saved slot is written directly: the
+    // restore must still erase with the plain default.
     const Attribute inverted(Attribute::Color::ansi256(2), Attribute::Color::defaultInvertedColor());
     t.buffer().savedAttr = inverted;
     t.feed("\x1b"

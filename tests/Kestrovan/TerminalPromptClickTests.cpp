@@ -140,6 +140,8 @@ TEST(TerminalPromptClickTests, OnlyAnArmedCommandLineWithAClickModeTakesClicks)
         PromptFixture fixture(";cl=m");
         Terminal& t = fixture.t();
         t.feed("\x1b[?1049h");
+        // No program can arm a command line on the alternate screen (OSC 133 is ignored there);
+        // the state is written directly to check that such clicks are refused all the same.
         t.altBuffer()->semanticInput = SemanticInputState::armed;
         t.altBuffer()->semanticClickMode =
             SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);

@@ -323,6 +323,8 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     TerminalFixture fixture(10, 4);
     Terminal& t = fixture.t();
     t.feed(osc133("A;cl=m") + "$ " + osc133("B"));
+    // OSC 133 is ignored on the alternate screen, so no program gets prompt content there; it is
+    // written directly to check that a switch ends the command line in the other buffer too.
     t.altBuffer()->semanticContent = SemanticContent::prompt(SemanticPromptKind::right);
 
     t.feed("\x1b[?1049h");
