@@ -99,10 +99,10 @@ void Terminal::setup(bool isReset)
         // buffer's cursor, which is only meaningful when that buffer was the one in use.
         normalBuffer_->setX(0);
         normalBuffer_->setY(0);
-        kittyGraphicsState.isAlternateScreen = true;
+        kittyGraphicsState.activeIsAlternate = true;
         removePlacementRecords();
         cleanupUnusedKittyImages();
-        kittyGraphicsState.isAlternateScreen = isCurrentBufferAlternate();
+        kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
         altBuffer_->clear();
         resetSemanticPromptState(true);
     } else {
@@ -210,13 +210,14 @@ void Terminal::activateNormalBuffer(bool clearAlt)
     if (altBuffer_->y() >= 0)
         normalBuffer_->setY(std::min(altBuffer_->y(), normalBuffer_->rows() - 1));
     if (clearAlt) {
-        kittyGraphicsState.isAlternateScreen = true;
+        kittyGraphicsState.activeIsAlternate = true;
+        removePlacementRecords();
         cleanupUnusedKittyImages();
-        kittyGraphicsState.isAlternateScreen = isCurrentBufferAlternate();
+        kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
         altBuffer_->clear();
     }
     _buffer = normalBuffer_;
-    kittyGraphicsState.isAlternateScreen = false;
+    kittyGraphicsState.activeIsAlternate = false;
     scheduleKittyAnimationTimer();
 }
 
@@ -231,10 +232,10 @@ void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
         altBuffer_->setY(std::min(normalBuffer_->y(), altBuffer_->rows() - 1));
     altBuffer_->fillViewportRows(fillAttr);
     _buffer = altBuffer_;
-    kittyGraphicsState.isAlternateScreen = true;
+    kittyGraphicsState.activeIsAlternate = true;
     removePlacementRecords();
     cleanupUnusedKittyImages();
-    kittyGraphicsState.isAlternateScreen = isCurrentBufferAlternate();
+    kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
     scheduleKittyAnimationTimer();
 }
 

@@ -708,8 +708,7 @@ void Terminal::changeColumnMode(int columns)
             active.lines()[index]->resize(width, currentEraseBlankCell_);
             resetBufferLine(row, true, modes_.bidiState());
         }
-        removePlacementRecords(0, _rows - 1);
-        cleanupUnusedKittyImages();
+        clearKittyImagesOnScreen();
     }
 
     updateFullScreen();
