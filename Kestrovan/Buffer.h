@@ -168,6 +168,14 @@ public:
         bulkInsertBlocked_ = mirror.insertMode || mirror.characterProtection;
     }
 
+private:
+    // Declared here rather than with the other private state: beside the prompt state the print
+    // paths stamp into every cell, where the fields they replace were, which the cell-by-cell
+    // print benchmark showed to matter.
+    BufferModeMirror modeMirror_;
+    bool bulkInsertBlocked_ = false;
+
+public:
     // Shell-integration state (OSC 133). `semanticContent` is stamped into every printed cell.
     SemanticContent semanticContent;
     SemanticInputState semanticInput = SemanticInputState::idle;
@@ -189,6 +197,11 @@ public:
     /// The bidi state every new blank line gets; inside a terminal, the terminal's current state.
     const BidiPresentationState& defaultBidiState() const { return defaultBidiState_; }
     void setDefaultBidiState(const BidiPresentationState& state) { defaultBidiState_ = state; }
+
+private:
+    BidiPresentationState defaultBidiState_;
+
+public:
     /// The terminal that owns this buffer, set by the terminal after building it; the print
     /// paths ask it to scroll. Not owned.
     BufferTerminal* terminal = nullptr;
@@ -326,9 +339,6 @@ private:
     void wrapForPrint();
     static void repairRunSeams(BufferLine& line, int start, int end);
 
-    BidiPresentationState defaultBidiState_;
-    BufferModeMirror modeMirror_;
-    bool bulkInsertBlocked_ = false;
     CircularBufferLineList lines_;
     std::shared_ptr<CellArena> cellArena_;
     std::shared_ptr<BufferRef> selfRef_;
