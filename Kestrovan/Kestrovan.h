@@ -25,6 +25,7 @@
 #include "Kestrovan/SemanticContent.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/TerminalEnvironment.h"
 #include "Kestrovan/TerminalLock.h"
 #include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
