@@ -79,6 +79,10 @@ public:
     explicit BufferLine(const BufferLine& from);
     BufferLine& operator=(const BufferLine&) = delete;
 
+    /// A line of no cells, shared and never changed: what a reader takes for a ring slot that
+    /// holds no line yet, since giving the slot a blank line would change the ring.
+    static const BufferLine& empty();
+
     // Reading.
 
     /// The number of columns.

@@ -116,7 +116,7 @@ std::string Terminal::displayText(const Buffer& buffer, int line, int columns) c
     if (line < 0 || line >= lines.count())
         return std::string();
     // An empty slot would be filled with a blank line, whose text is empty.
-    const std::shared_ptr<BufferLine>& stored = lines.lineIfPresent(line);
+    const CircularBufferLineList::ConstLinePointer stored = lines.lineIfPresent(line);
     if (!stored)
         return std::string();
     const BufferLine& row = *stored;

@@ -22,7 +22,7 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
         handled = true;
         const bool insideMargins = !marginMode || (x >= buffer.marginLeft() && x <= buffer.marginRight());
         if (insideMargins) {
-            scroll(buffer, 1, false);
+            scroll(buffer, false);
             moved = true;
         }
     }

@@ -65,7 +65,7 @@ LinePointer tagged(char tag)
     return line;
 }
 
-char tagOf(const LinePointer& line)
+char tagOf(const std::shared_ptr<const BufferLine>& line)
 {
     return line ? static_cast<char>(line->packed(0).scalar()) : '-';
 }

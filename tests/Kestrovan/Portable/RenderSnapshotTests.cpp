@@ -149,7 +149,7 @@ TEST(RenderSnapshotTests, OnlyChangedRowsAreDecoded)
         else
             EXPECT_EQ(after[row], before[row]) << "row " << row << " is left alone";
     }
-    const std::shared_ptr<BufferLine> line = t.getLine(2);
+    const std::shared_ptr<const BufferLine> line = t.getLine(2);
     ASSERT_TRUE(t.portableRenderCells[2]);
     EXPECT_EQ(t.portableRenderCells[2]->generation, line->generation());
     EXPECT_EQ(t.portableRenderCells[2]->identity, line->renderIdentity());
