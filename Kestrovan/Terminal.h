@@ -69,34 +69,27 @@
 #include "Kestrovan/BufferTerminal.h"
 #include "Kestrovan/CellArena.h"
 #include "Kestrovan/CharData.h"
-#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Character.h"
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CsiParameters.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Kestrovan/DcsHandler.h"
 #include "Kestrovan/EscapeSequenceParser.h"
-#include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyGraphicsState.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
-#include "Kestrovan/Line.h"
-#include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/OptionSet.h"
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/PayloadState.h"
 #include "Kestrovan/Portable/RenderSnapshot.h"
 #include "Kestrovan/Position.h"
-#include "Kestrovan/ProgressReport.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
 #include "Kestrovan/TerminalLock.h"
-#include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
 #include "Kestrovan/TerminalOscEventDispatcher.h"
 #include "Kestrovan/TerminalProgramStatus.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/TitleStack.h"
-#include "Kestrovan/WindowManipulationCommand.h"
 #include "Platform/Dispatch/TimerQueue.h"
 
 #include <algorithm>
@@ -115,6 +108,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -124,11 +118,24 @@ class Regex;
 namespace kestrovan {
 
 class KittyClipboardProtocol;
+class Line;
 class SelectionService;
 class TerminalContentRegion;
 class TerminalDelegate;
+struct CharacterMap;
+struct ImplicitLineMap;
+struct LinkLookupLocation;
+struct LinkMatch;
+struct LinkRowEdgeInfo;
+struct ProgressReport;
 struct TerminalContentSnapshot;
 struct TerminalInputStateSnapshot;
+struct TerminalPasteRequest;
+struct WindowManipulationCommand;
+enum class LinkLookupMode : uint8_t;
+enum class TerminalMouseAction : uint32_t;
+enum class TerminalMouseButton : uint32_t;
+enum class TerminalPasteResult : uint8_t;
 
 /// An item the variable-list `Terminal::sendResponse` can append: a single byte, a text (a string,
 /// a string view or a C string), or bytes (a span, an array or a vector of `uint8_t`). Anything

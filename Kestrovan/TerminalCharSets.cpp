@@ -1,5 +1,6 @@
 // ISO 2022 style character sets: designation into the slots G0-G3 and invocation of one slot as
 // the set the print path translates printable ASCII through.
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Terminal.h"
 
 namespace kestrovan {

@@ -18,6 +18,7 @@
 // So one lookup spends at most 20 + 2 x 3 x 5 = 50 matcher steps, about 6 ms on a screen built to
 // make the rule backtrack; an ordinary screen needs a small fraction of one step. A search that
 // runs out of time finds no link; nothing is reported.
+#include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 #include "Platform/Regex/Regex.h"

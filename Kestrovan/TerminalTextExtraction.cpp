@@ -5,6 +5,7 @@
 // only where a line really ended; the whole-buffer dump writes every row on a line of its own.
 // All of them run under the terminal lock.
 #include "Kestrovan/GraphemeBreak.h"
+#include "Kestrovan/Line.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 
