@@ -125,7 +125,8 @@ public:
     uint64_t recycleGeneration() const { return recycleGeneration_; }
     const std::shared_ptr<const RenderIdentity>& renderIdentity() const { return renderIdentity_; }
     const std::shared_ptr<BufferRef>& owningBufferRef() const { return owningBufferRef_; }
-    const std::shared_ptr<CellStoragePage>& storage() const { return storage_; }
+    /// The page of cells; read-only, since writing cells goes through the line's writers.
+    std::shared_ptr<const CellStoragePage> storage() const { return storage_; }
     const std::shared_ptr<CellArena>& arena() const { return storage_->arena(); }
     /// Cells at this index and beyond equal `tailBlankCell()`.
     int usedLength() const { return usedLength_; }

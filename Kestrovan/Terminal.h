@@ -353,7 +353,8 @@ public:
 
     Buffer& buffer() { return *_buffer; }
     const Buffer& buffer() const { return *_buffer; }
-    const std::shared_ptr<Buffer>& bufferPointer() const { return _buffer; }
+    const std::shared_ptr<Buffer>& bufferPointer() { return _buffer; }
+    std::shared_ptr<const Buffer> bufferPointer() const { return _buffer; }
     bool isCurrentBufferAlternate() const { return _buffer == altBuffer; }
 
     /// A new normal buffer at the current size; the active-buffer pointer is left alone.
@@ -983,7 +984,7 @@ public:
 
     /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
     bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                       const SemanticPromptPointerSnapshot& snapshot);
+                                       const SemanticPromptPointerSnapshot& snapshot) const;
     /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
     /// absolute row); true when the click was consumed.
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
