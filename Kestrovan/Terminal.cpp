@@ -498,19 +498,19 @@ void Terminal::reportTerminalVisibility()
 
 void Terminal::beginPrimaryPointerPress(Position at)
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     primaryPointerPressLocation = at;
 }
 
 void Terminal::endPrimaryPointerPress()
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     primaryPointerPressLocation.reset();
 }
 
 std::optional<Position> Terminal::updatePressure(int stage, float pressureValue)
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     pressureStage = stage;
     pressure = pressureValue;
     // Stage 2 is a force click: the view acts where the press began, not where it is now.
@@ -535,10 +535,10 @@ void Terminal::registerSelection(const std::shared_ptr<SelectionService>& select
         if (selection->active())
             ++activeSelectionCount;
     };
-    if (terminalLock.isHeldByCurrentThread())
+    if (terminalLock_.isHeldByCurrentThread())
         body();
     else
-        terminalLock.withLock(body);
+        terminalLock_.withLock(body);
 }
 
 void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& selection)
@@ -555,10 +555,10 @@ void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& sele
         if (selection->active())
             activeSelectionCount = std::max(activeSelectionCount - 1, 0);
     };
-    if (terminalLock.isHeldByCurrentThread())
+    if (terminalLock_.isHeldByCurrentThread())
         body();
     else
-        terminalLock.withLock(body);
+        terminalLock_.withLock(body);
 }
 
 bool Terminal::isRegistered(const SelectionService& selection) const
@@ -595,21 +595,8 @@ void Terminal::selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_
         return;
     const std::vector<std::weak_ptr<SelectionService>> watching = selections;
     for (const std::weak_ptr<SelectionService>& entry : watching) {
-        const std::shared_ptr<SelectionService> selection = entry.lock();
-        if (!selection || !selection->active())
-            continue;
-        const Position first = std::min(selection->start, selection->end);
-        const Position last = std::max(selection->start, selection->end);
-        if (last.row < top || first.row > bottom)
-            continue;
-        // A selection on one row wholly outside the margins keeps its cells.
-        if (first.row == last.row && (last.col < left || first.col > right))
-            continue;
-        selection->setActive(false);
-        if (auto host = delegate())
-            host->selectionChanged(*this);
-        selection->start = Position();
-        selection->end = Position();
+        if (const std::shared_ptr<SelectionService> selection = entry.lock())
+            selection->invalidateForColumnRestrictedScroll(top, bottom, left, right);
     }
 }
 

@@ -37,12 +37,13 @@ bool isEmptyDisplayCell(PackedCell cell, const CellArena& arena)
 
 TerminalInputStateSnapshot Terminal::inputStateSnapshot()
 {
-    return terminalLock.withLock([&] { return inputStateSnapshotLocked(); });
+    TerminalLockGuard guard(terminalLock_);
+    return inputStateSnapshotLocked();
 }
 
 TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked()
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     TerminalInputStateSnapshot state;
     state.dimensions = TerminalDimensions(_cols, _rows);
     state.isAlternateBuffer = isCurrentBufferAlternate();
@@ -57,12 +58,13 @@ TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked()
 
 TerminalContentSnapshot Terminal::contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
 {
-    return terminalLock.withLock([&] { return contentSnapshotLocked(region, kind); });
+    TerminalLockGuard guard(terminalLock_);
+    return contentSnapshotLocked(region, kind);
 }
 
 TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind)
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     Buffer& source = kind == BufferKind::normal ? *normalBuffer
                      : kind == BufferKind::alt  ? *altBuffer
                                                 : *_buffer;

@@ -35,7 +35,7 @@ constexpr bool isBlinkingStyle(CursorStyle style)
 
 TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
 {
-    return terminalLock.withLock([&] {
+    return terminalLock_.withLock([&] {
         const Buffer& active = *_buffer;
         const int yDisp = active.yDisp();
 

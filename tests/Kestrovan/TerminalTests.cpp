@@ -387,7 +387,7 @@ TEST(TerminalTests, PointerPressAndPressure)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.terminalLock.withLock([&] {
+    t.terminalLock().withLock([&] {
         t.beginPrimaryPointerPress(Position(3, 4));
         EXPECT_FALSE(t.updatePressure(1, 0.5f));
         EXPECT_EQ(t.updatePressure(2, 0.9f), Position(3, 4)) << "a force click acts where the press began";
@@ -414,8 +414,8 @@ TEST(TerminalTests, SelectionRegistryCountsActiveSelections)
     first->setActive(true);
     EXPECT_EQ(t.activeSelectionCount, 0) << "an unregistered selection does not count";
 
-    t.registerSelection(first);                                   // without the lock: takes it itself
-    t.terminalLock.withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
+    t.registerSelection(first);                                     // without the lock: takes it itself
+    t.terminalLock().withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
     EXPECT_EQ(t.selections.size(), 1u) << "registering twice keeps one entry";
     EXPECT_EQ(t.activeSelectionCount, 1);
 
@@ -460,6 +460,7 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     auto rightOfMargin = makeSelection(Position(15, 4), Position(19, 4));
     auto belowRows = makeSelection(Position(5, 8), Position(6, 9));
     auto spanningRows = makeSelection(Position(0, 1), Position(1, 3));
+    fixture.delegate->selectionChanges = 0;
 
     t.selectionsInvalidateForColumnRestrictedScroll(2, 5, 4, 12);
     EXPECT_FALSE(inside->active());

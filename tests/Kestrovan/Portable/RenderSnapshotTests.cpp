@@ -412,10 +412,10 @@ TEST(RenderSnapshotTests, SnapshotsTakeTheLockThemselves)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    EXPECT_DEATH(t.terminalLock.withLock([&] { t.makeRenderSnapshot(RenderSnapshotScope::dirty); }),
+    EXPECT_DEATH(t.terminalLock().withLock([&] { t.makeRenderSnapshot(RenderSnapshotScope::dirty); }),
                  "already holds the terminal lock");
     t.makeRenderSnapshot(RenderSnapshotScope::dirty);
-    EXPECT_FALSE(t.terminalLock.isHeldByCurrentThread()) << "and give it back";
+    EXPECT_FALSE(t.terminalLock().isHeldByCurrentThread()) << "and give it back";
 }
 
 } // namespace
