@@ -144,6 +144,18 @@ TEST(CircularBufferLineList, EmptySlotsAreFilledByTheOwner)
     EXPECT_EQ(owner.blankLinesMade, 1);
 }
 
+TEST(CircularBufferLineList, AConstRingIsReadWithoutFillingItsSlots)
+{
+    FakeOwner owner(5);
+    CircularBufferLineList ring(4, &owner, true);
+    ring.setCount(2);
+    const CircularBufferLineList& reader = ring;
+    EXPECT_FALSE(reader.lineIfPresent(1)) << "an empty slot reads as no line";
+    EXPECT_EQ(owner.blankLinesMade, 0) << "reading made no line";
+    EXPECT_TRUE(ring[1]) << "the writer's subscript still fills it";
+    EXPECT_EQ(reader.lineIfPresent(1).get(), ring[1].get());
+}
+
 TEST(CircularBufferLineList, ALiveRingAdoptsTheLinesItTakesIn)
 {
     FakeOwner owner(3);
