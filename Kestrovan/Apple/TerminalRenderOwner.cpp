@@ -185,7 +185,7 @@ TerminalViewStateSnapshot TerminalRenderOwner::stateSnapshot()
         return {};
     const Terminal& terminal = *session->terminal;
     TerminalLockGuard guard(terminal.terminalLock());
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     TerminalViewStateSnapshot snapshot;
     snapshot.dimensions = TerminalDimensions{terminal.cols(), terminal.rows()};
     snapshot.cursor = Position(buffer.x(), buffer.y());

@@ -20,8 +20,8 @@ std::string osc133(std::string_view payload)
 }
 
 // Lines handed to readers cannot be changed through what they get.
-static_assert(std::is_same_v<decltype(std::declval<const Terminal&>().getLine(0)),
-                             std::shared_ptr<const BufferLine>>);
+static_assert(
+    std::is_same_v<decltype(std::declval<const Terminal&>().getLine(0)), std::shared_ptr<const BufferLine>>);
 static_assert(std::is_same_v<decltype(std::declval<const Terminal&>().bufferLine(0)),
                              std::shared_ptr<const BufferLine>>);
 static_assert(std::is_same_v<decltype(std::declval<const CircularBufferLineList&>().lineIfPresent(0)),
