@@ -1,4 +1,5 @@
-// The portable render snapshot: the terminal's side of `TerminalRenderSnapshot`.
+// The portable render snapshot: how `RenderSnapshotBuilder` reads a terminal into a
+// `TerminalRenderSnapshot`.
 //
 // A snapshot is built in one hold of the terminal lock. Screen-wide state (size, screen, scroll
 // position, colours, line sizes) is compared as a whole with what the last snapshot saw, and any
@@ -7,7 +8,7 @@
 // changed. Rows are decoded through a per-row cache keyed by the line's render identity and
 // generation, so a frame after a one-row change decodes one row. The changed-row ranges are left
 // as they are: the host clears them when it has drawn.
-#include "Kestrovan/Terminal.h"
+#include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 
 #include <algorithm>
 #include <limits>
@@ -33,83 +34,93 @@ constexpr bool isBlinkingStyle(CursorStyle style)
 
 } // namespace
 
-TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
+RenderSnapshotBuilder::RenderSnapshotBuilder(std::shared_ptr<Terminal> terminal)
+    : terminal_(std::move(terminal))
+{}
+
+TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotScope scope)
 {
-    return terminalLock.withLock([&] {
-        const Buffer& active = *_buffer;
+    Terminal& marks = *terminal_;
+    return marks.terminalLock.withLock([&] {
+        // Everything is read through the const view; `marks` only widens the changed rows.
+        const Terminal& terminal = marks;
+        const Buffer& active = terminal.buffer();
+        const int cols = terminal.cols();
+        const int rows = terminal.rows();
         const int yDisp = active.yDisp();
 
         // Screen-wide state: any change repaints everything, before the changed rows are read.
         PortableRenderMetadata metadata;
-        metadata.cols = _cols;
-        metadata.rows = _rows;
-        metadata.alternate = isCurrentBufferAlternate();
+        metadata.cols = cols;
+        metadata.rows = rows;
+        metadata.alternate = terminal.isCurrentBufferAlternate();
         metadata.yDisp = yDisp;
         metadata.linesTop = active.linesTop;
-        metadata.foreground = foregroundColor_;
-        metadata.background = backgroundColor_;
-        metadata.cursorColor = cursorColor_;
-        metadata.palette = ansiColors;
-        metadata.reverse = reverseColors;
-        metadata.modes.reserve(static_cast<size_t>(_rows));
-        for (int row = 0; row < _rows; ++row) {
+        metadata.foreground = terminal.foregroundColor();
+        metadata.background = terminal.backgroundColor();
+        metadata.cursorColor = terminal.cursorColor();
+        metadata.palette = terminal.ansiPalette();
+        metadata.reverse = terminal.reverseVideo();
+        metadata.modes.reserve(static_cast<size_t>(rows));
+        for (int row = 0; row < rows; ++row) {
             const BufferLine* line = lineAtIndex(active, yDisp + row);
             metadata.modes.push_back(line ? line->renderMode() : BufferLine::RenderLineMode::single);
         }
         if (!portableRenderMetadata || *portableRenderMetadata != metadata)
-            updateFullScreen();
+            marks.updateFullScreen();
         portableRenderMetadata = std::move(metadata);
 
         // The cursor. The pending-wrap column `cols` is kept so a host can draw the cursor past
         // the last cell; a row outside the view is clamped onto it and reported hidden.
         const int cursorRow = active.yBase() + active.y() - yDisp;
         RenderSnapshotCursor cursor;
-        cursor.x = std::clamp(active.x(), 0, _cols);
-        cursor.y = std::clamp(cursorRow, 0, _rows - 1);
-        cursor.hidden = cursorHidden || cursorRow < 0 || cursorRow >= _rows;
-        cursor.style = _options.cursorStyle;
-        cursor.blink = isBlinkingStyle(cursor.style) || cursorBlink;
+        cursor.x = std::clamp(active.x(), 0, cols);
+        cursor.y = std::clamp(cursorRow, 0, rows - 1);
+        cursor.hidden = terminal.isCursorHidden() || cursorRow < 0 || cursorRow >= rows;
+        cursor.style = terminal.options().cursorStyle;
+        cursor.blink = isBlinkingStyle(cursor.style) || terminal.cursorBlinkMode();
         if (portableRenderCursor != cursor) {
-            if (portableRenderCursor && portableRenderCursor->y >= 0 && portableRenderCursor->y < _rows)
-                updateRange(portableRenderCursor->y);
-            updateRange(cursor.y);
+            if (portableRenderCursor && portableRenderCursor->y >= 0 && portableRenderCursor->y < rows)
+                marks.updateRange(portableRenderCursor->y);
+            marks.updateRange(cursor.y);
         }
         portableRenderCursor = cursor;
 
         TerminalRenderSnapshot snapshot;
-        snapshot.cols = _cols;
-        snapshot.rows = _rows;
+        snapshot.cols = cols;
+        snapshot.rows = rows;
         snapshot.isAlternateScreen = portableRenderMetadata->alternate;
-        snapshot.foregroundColor = foregroundColor_;
-        snapshot.backgroundColor = backgroundColor_;
-        snapshot.cursorColor = cursorColor_;
-        snapshot.palette = ansiColors;
-        snapshot.reverseVideo = reverseColors;
-        snapshot.synchronizedOutputActive = synchronizedOutputActive;
+        snapshot.foregroundColor = terminal.foregroundColor();
+        snapshot.backgroundColor = terminal.backgroundColor();
+        snapshot.cursorColor = terminal.cursorColor();
+        snapshot.palette = terminal.ansiPalette();
+        snapshot.reverseVideo = terminal.reverseVideo();
+        snapshot.synchronizedOutputActive = terminal.isSynchronizedOutputActive();
         snapshot.cursor = cursor;
 
         // The rows to deliver. A whole-screen mark ends at `rows`, one past the last row.
         if (scope == RenderSnapshotScope::full) {
             snapshot.dirtyKind = RenderSnapshotDirtyKind::full;
-            snapshot.dirtyRange = RenderSnapshotRange{0, _rows - 1};
-        } else if (refreshEnd >= 0 && refreshStart < _rows) {
-            const int end = std::min(refreshEnd, _rows - 1);
-            const int start = std::max(refreshStart, 0);
-            snapshot.dirtyKind = start == 0 && end == _rows - 1 ? RenderSnapshotDirtyKind::full
-                                                                : RenderSnapshotDirtyKind::partial;
+            snapshot.dirtyRange = RenderSnapshotRange{0, rows - 1};
+        } else if (const auto changed = terminal.getUpdateRange();
+                   changed && changed->second >= 0 && changed->first < rows) {
+            const int end = std::min(changed->second, rows - 1);
+            const int start = std::max(changed->first, 0);
+            snapshot.dirtyKind = start == 0 && end == rows - 1 ? RenderSnapshotDirtyKind::full
+                                                               : RenderSnapshotDirtyKind::partial;
             snapshot.dirtyRange = RenderSnapshotRange{start, end};
         }
 
-        if (const auto range = getScrollInvariantUpdateRange()) {
+        if (const auto range = terminal.getScrollInvariantUpdateRange()) {
             int end = range->second;
             // A whole-screen mark covers yDisp ... yDisp + rows; the last of those is not a row.
-            if (range->first == yDisp && end == yDisp + _rows)
+            if (range->first == yDisp && end == yDisp + rows)
                 end -= 1;
             snapshot.scrollDirtyRange = RenderSnapshotRange{range->first, end};
         }
 
-        if (portableRenderCells.size() != static_cast<size_t>(_rows))
-            portableRenderCells.assign(static_cast<size_t>(_rows), std::nullopt);
+        if (portableRenderCells.size() != static_cast<size_t>(rows))
+            portableRenderCells.assign(static_cast<size_t>(rows), std::nullopt);
 
         if (snapshot.dirtyRange) {
             const int lineCount = active.lines().count();
@@ -124,9 +135,9 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
                 RenderSnapshotRow out;
                 out.y = row;
                 if (line) {
-                    if (!cached || !cached->matches(*line, _cols))
+                    if (!cached || !cached->matches(*line, cols))
                         cached = PortableRenderCellCache{line->renderIdentity(), line->generation(),
-                                                         decodeRenderSnapshotCells(line, _cols)};
+                                                         decodeRenderSnapshotCells(line, cols)};
                     out.cells = cached->cells;
                     out.isWrapped = line->isWrapped();
                     out.renderMode = line->renderMode();
@@ -137,7 +148,7 @@ TerminalRenderSnapshot Terminal::makeRenderSnapshot(RenderSnapshotScope scope)
                     }
                 } else {
                     cached.reset();
-                    out.cells = decodeRenderSnapshotCells(nullptr, _cols);
+                    out.cells = decodeRenderSnapshotCells(nullptr, cols);
                 }
                 snapshot.lines.push_back(std::move(out));
             }
