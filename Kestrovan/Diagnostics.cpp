@@ -1,32 +1,36 @@
 #include "Kestrovan/Diagnostics.h"
 
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
+
 #include <cstdio>
-#include <mutex>
 
 namespace kestrovan {
 
 namespace {
 
-std::mutex& sinkMutex()
+// The sink diagnostics go to instead of standard output, set from any thread.
+struct DiagnosticSink
 {
-    static std::mutex mutex;
-    return mutex;
-}
+    platform::Mutex mutex;
+    std::function<void(std::string_view)> sink GUARDED_BY(mutex);
+};
 
-std::function<void(std::string_view)>& sinkStorage()
+DiagnosticSink& diagnosticSink()
 {
-    static std::function<void(std::string_view)> sink;
-    return sink;
+    static DiagnosticSink state;
+    return state;
 }
 
 } // namespace
 
 void printDiagnostic(std::string_view line)
 {
+    DiagnosticSink& state = diagnosticSink();
     std::function<void(std::string_view)> sink;
     {
-        std::lock_guard guard(sinkMutex());
-        sink = sinkStorage();
+        platform::MutexLock guard(state.mutex);
+        sink = state.sink;
     }
     if (sink) {
         sink(line);
@@ -38,9 +42,10 @@ void printDiagnostic(std::string_view line)
 
 std::function<void(std::string_view)> setDiagnosticSink(std::function<void(std::string_view)> sink)
 {
-    std::lock_guard guard(sinkMutex());
-    auto old = std::move(sinkStorage());
-    sinkStorage() = std::move(sink);
+    DiagnosticSink& state = diagnosticSink();
+    platform::MutexLock guard(state.mutex);
+    auto old = std::move(state.sink);
+    state.sink = std::move(sink);
     return old;
 }
 

@@ -11,7 +11,7 @@ namespace kestrovan {
 
 bool LocalProcessChildReaper::signal(int signalNumber)
 {
-    std::lock_guard guard(lock);
+    platform::MutexLock guard(lock);
     if (!signalAllowed)
         return false;
     return kill(pid, signalNumber) == 0;
@@ -20,7 +20,7 @@ bool LocalProcessChildReaper::signal(int signalNumber)
 std::optional<int> LocalProcessChildReaper::wait()
 {
     {
-        std::lock_guard guard(lock);
+        platform::MutexLock guard(lock);
         if (!signalAllowed)
             return reapedStatus;
     }
@@ -30,11 +30,11 @@ std::optional<int> LocalProcessChildReaper::wait()
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
         if (errno == EINTR)
             continue;
-        std::lock_guard guard(lock);
+        platform::MutexLock guard(lock);
         signalAllowed = false;
         return reapedStatus;
     }
-    std::lock_guard guard(lock);
+    platform::MutexLock guard(lock);
     // Another waiter may have reaped the child while this one waited: reaping the pid again could
     // take a new child of this process that was given the same number.
     if (!signalAllowed)

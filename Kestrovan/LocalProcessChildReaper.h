@@ -7,8 +7,10 @@
 // the program own are never reaped by accident.
 #pragma once
 
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
+
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <sys/types.h>
 
@@ -26,11 +28,11 @@ public:
     LocalProcessChildReaper& operator=(const LocalProcessChildReaper&) = delete;
 
     /// Sends `signalNumber` while the child has not been reaped; true when it was sent.
-    bool signal(int signalNumber);
+    bool signal(int signalNumber) EXCLUDES(lock);
 
     /// Waits until the child has ended, reaps it and returns its raw wait status; absent when it
     /// could not be reaped. A second waiter gets the first one's answer and never reaps again.
-    std::optional<int> wait();
+    std::optional<int> wait() EXCLUDES(lock);
 
     /// Runs `body` on a new detached thread named `threadName`.
     static void startThread(std::function<void()> body);
@@ -38,9 +40,9 @@ public:
     const pid_t pid;
 
 private:
-    std::mutex lock;
-    bool signalAllowed = true;
-    std::optional<int> reapedStatus;
+    platform::Mutex lock;
+    bool signalAllowed GUARDED_BY(lock) = true;
+    std::optional<int> reapedStatus GUARDED_BY(lock);
 };
 
 } // namespace kestrovan

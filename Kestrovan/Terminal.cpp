@@ -498,19 +498,19 @@ void Terminal::reportTerminalVisibility()
 
 void Terminal::beginPrimaryPointerPress(Position at)
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     primaryPointerPressLocation = at;
 }
 
 void Terminal::endPrimaryPointerPress()
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     primaryPointerPressLocation.reset();
 }
 
 std::optional<Position> Terminal::updatePressure(int stage, float pressureValue)
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     pressureStage = stage;
     pressure = pressureValue;
     // Stage 2 is a force click: the view acts where the press began, not where it is now.
@@ -535,10 +535,10 @@ void Terminal::registerSelection(const std::shared_ptr<SelectionService>& select
         if (selection->active())
             ++activeSelectionCount;
     };
-    if (terminalLock.isHeldByCurrentThread())
+    if (terminalLock_.isHeldByCurrentThread())
         body();
     else
-        terminalLock.withLock(body);
+        terminalLock_.withLock(body);
 }
 
 void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& selection)
@@ -555,10 +555,10 @@ void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& sele
         if (selection->active())
             activeSelectionCount = std::max(activeSelectionCount - 1, 0);
     };
-    if (terminalLock.isHeldByCurrentThread())
+    if (terminalLock_.isHeldByCurrentThread())
         body();
     else
-        terminalLock.withLock(body);
+        terminalLock_.withLock(body);
 }
 
 bool Terminal::isRegistered(const SelectionService& selection) const

@@ -6,7 +6,7 @@
 // calls back into this class (it is the parser's `ParserListener`), which routes each control
 // function to its handler. Replies leave through `sendResponse` and the delegate's `send`.
 //
-// Everything here runs on the thread that holds `terminalLock`, normally the parse thread inside a
+// Everything here runs on the thread that holds `terminalLock()`, normally the parse thread inside a
 // feed. Only `register`/`unregister` of selections and the snapshot calls without `Locked` take
 // the lock themselves, and the pointer-press calls stop the program when the caller does not hold it.
 // Delegate calls are synchronous, with the lock held; a feed may re-enter from a delegate callback
@@ -97,6 +97,7 @@
 #include "Kestrovan/TitleStack.h"
 #include "Kestrovan/WindowManipulationCommand.h"
 #include "Platform/Dispatch/TimerQueue.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <algorithm>
 #include <any>
@@ -448,10 +449,10 @@ public:
     /// CSI ? 999 ; 1|2 n.
     void reportTerminalVisibility();
     /// The caller must hold the lock (else the program stops).
-    void beginPrimaryPointerPress(Position at);
-    void endPrimaryPointerPress();
+    void beginPrimaryPointerPress(Position at) REQUIRES(terminalLock_);
+    void endPrimaryPointerPress() REQUIRES(terminalLock_);
     /// Stores the force-touch stage and pressure; answers the press position at stage 2.
-    std::optional<Position> updatePressure(int stage, float pressureValue);
+    std::optional<Position> updatePressure(int stage, float pressureValue) REQUIRES(terminalLock_);
 
     // --- Selections -------------------------------------------------------------------------------
 
@@ -885,14 +886,16 @@ public:
     // (Kestrovan/Portable/RenderSnapshotBuilder.h), from the const accessors and the update range.
 
     /// The input modes a host encodes keys and pastes with. Takes the terminal lock itself.
-    TerminalInputStateSnapshot inputStateSnapshot();
+    TerminalInputStateSnapshot inputStateSnapshot() EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalInputStateSnapshot inputStateSnapshotLocked() const;
+    TerminalInputStateSnapshot inputStateSnapshotLocked() const REQUIRES(terminalLock_);
     /// The lines of a region of one buffer as text cells, with absolute row numbers and the
     /// cursor. Takes the terminal lock itself.
-    TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind);
+    TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
+        EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const;
+    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
+        REQUIRES(terminalLock_);
     /// The display text of ring line `line` of `buffer` over its first `columns` columns, by the
     /// rule of a content snapshot row; empty outside the ring. The caller holds the lock.
     std::string displayText(const Buffer& buffer, int line, int columns) const;
@@ -1182,7 +1185,10 @@ public:
     std::shared_ptr<KittyClipboardProtocol> kittyClipboardProtocol;
     std::function<std::optional<std::string>()> kittyClipboardTokenGenerator;
     std::function<uint64_t()> kittyClipboardClock;
-    TerminalLock terminalLock;
+
+    /// The lock that guards all of the terminal's state. Returned from a const method so readers
+    /// that only look can check it is held; locking the result locks the terminal.
+    TerminalLock& terminalLock() const RETURN_CAPABILITY(terminalLock_) { return terminalLock_; }
 
     /// The longest list of bytes kept by the semantic input scanner.
     static constexpr size_t maximumSemanticScanParams = 32;
@@ -1253,6 +1259,8 @@ private:
     Color foregroundColor_{0x8A3D, 0x8A3D, 0x8A3D};
     Color backgroundColor_{0, 0, 0};
     std::optional<Color> cursorColor_;
+    // Mutable so that `terminalLock()` can hand it out from const readers.
+    mutable TerminalLock terminalLock_;
 };
 
 inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::supportMode{1};

@@ -49,12 +49,13 @@ std::vector<TerminalCellSnapshot> blankSlotCells(const Buffer& buffer, int limit
 
 TerminalInputStateSnapshot Terminal::inputStateSnapshot()
 {
-    return terminalLock.withLock([&] { return inputStateSnapshotLocked(); });
+    TerminalLockGuard guard(terminalLock_);
+    return inputStateSnapshotLocked();
 }
 
 TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked() const
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     TerminalInputStateSnapshot state;
     state.dimensions = TerminalDimensions(_cols, _rows);
     state.isAlternateBuffer = isCurrentBufferAlternate();
@@ -69,13 +70,14 @@ TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked() const
 
 TerminalContentSnapshot Terminal::contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
 {
-    return terminalLock.withLock([&] { return contentSnapshotLocked(region, kind); });
+    TerminalLockGuard guard(terminalLock_);
+    return contentSnapshotLocked(region, kind);
 }
 
 TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentRegion& region,
                                                         BufferKind kind) const
 {
-    terminalLock.preconditionLocked();
+    terminalLock_.preconditionLocked();
     const Buffer& source = kind == BufferKind::normal ? *normalBuffer
                            : kind == BufferKind::alt  ? *altBuffer
                                                       : *_buffer;

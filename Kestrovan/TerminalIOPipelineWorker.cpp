@@ -101,7 +101,7 @@ void TerminalIOPipelineWorker::start()
 {
     bool canRun;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (started_)
             return;
         started_ = true;
@@ -127,7 +127,7 @@ void TerminalIOPipelineWorker::start()
         try {
             std::thread(&TerminalIOPipelineWorker::gatherThread, shared_from_this()).detach();
         } catch (const std::system_error&) {
-            std::lock_guard lock(mutex_);
+            platform::MutexLock lock(mutex_);
             done_ = true;
             --remainingThreads_;
             condition_.notify_all();
@@ -137,7 +137,7 @@ void TerminalIOPipelineWorker::start()
     }
     // Nothing will ever be read: tell the owner now, the same way a child's end is told.
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         done_ = true;
         remainingThreads_ = 0;
         closeDescriptorsLocked();
@@ -151,7 +151,7 @@ bool TerminalIOPipelineWorker::requestShutdown()
 {
     bool neverStarted;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         runPhase_ = RunPhase{RunPhase::Kind::quitting, 0};
         // The byte wakes a gather thread blocked in a poll; the broadcast, a thread on the ring.
         if (controlWriteFd_ >= 0)
@@ -168,7 +168,7 @@ bool TerminalIOPipelineWorker::requestDrain(uint64_t deadline)
 {
     bool neverStarted;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         // A drain never undoes a shutdown, nor moves an earlier drain's deadline.
         if (runPhase_.kind == RunPhase::Kind::streaming)
             runPhase_ = RunPhase{RunPhase::Kind::draining, deadline};
@@ -186,20 +186,21 @@ bool TerminalIOPipelineWorker::requestDrain(uint64_t deadline)
 
 void TerminalIOPipelineWorker::waitUntilThreadsEnd()
 {
-    std::unique_lock lock(mutex_);
-    threadsEnded_.wait(lock, [&] { return remainingThreads_ == 0; });
+    platform::MutexLock lock(mutex_);
+    while (remainingThreads_ > 0)
+        mutex_.wait(threadsEnded_);
 }
 
 bool TerminalIOPipelineWorker::waitUntilThreadsEnd(uint64_t deadline)
 {
-    std::unique_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     while (remainingThreads_ > 0) {
         const uint64_t now = uptimeNanoseconds();
         if (now >= deadline)
             return false;
         // Bounded steps keep the arithmetic in range for any deadline, "never" included.
         const uint64_t step = std::min<uint64_t>(deadline - now, 1'000'000'000);
-        threadsEnded_.wait_for(lock, std::chrono::nanoseconds(step));
+        mutex_.waitUntil(threadsEnded_, std::chrono::steady_clock::now() + std::chrono::nanoseconds(step));
     }
     return true;
 }
@@ -230,25 +231,25 @@ bool TerminalIOPipelineWorker::isCurrentWorker() const
 
 TerminalIOPipelineWorker::RunPhase TerminalIOPipelineWorker::runPhase() const
 {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return runPhase_;
 }
 
 int TerminalIOPipelineWorker::remainingThreads() const
 {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return remainingThreads_;
 }
 
 size_t TerminalIOPipelineWorker::filledSlots() const
 {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return count_;
 }
 
 void TerminalIOPipelineWorker::closeDescriptorsIfNeeded()
 {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     closeDescriptorsLocked();
 }
 
@@ -276,17 +277,17 @@ void TerminalIOPipelineWorker::notifyLocked()
         condition_.notify_all();
 }
 
-void TerminalIOPipelineWorker::waitLocked(std::unique_lock<std::mutex>& lock)
+void TerminalIOPipelineWorker::waitLocked()
 {
     // A deadline past what the clock's signed count can hold is no deadline at all.
     if (runPhase_.kind != RunPhase::Kind::draining ||
         runPhase_.deadline > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-        condition_.wait(lock);
+        mutex_.wait(condition_);
         return;
     }
     const auto deadline = std::chrono::steady_clock::time_point(
         std::chrono::nanoseconds(static_cast<int64_t>(runPhase_.deadline)));
-    condition_.wait_until(lock, deadline);
+    mutex_.waitUntil(condition_, deadline);
 }
 
 bool TerminalIOPipelineWorker::deadlinePassedLocked() const
@@ -296,7 +297,7 @@ bool TerminalIOPipelineWorker::deadlinePassedLocked() const
 
 void TerminalIOPipelineWorker::threadEnded()
 {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (--remainingThreads_ == 0)
         closeDescriptorsLocked();
     condition_.notify_all();
@@ -314,7 +315,7 @@ void TerminalIOPipelineWorker::gatherThread()
     GatherDescriptors descriptors{};
     {
         // Only the last thread to end closes these, so they stay valid for this thread's life.
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         descriptors = {fd_, controlReadFd_, idleReadFd_};
     }
     TerminalIOGatherPacing pacing;
@@ -349,7 +350,7 @@ void TerminalIOPipelineWorker::gatherThread()
     }
 
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         done_ = true;
         condition_.notify_all();
     }
@@ -358,14 +359,14 @@ void TerminalIOPipelineWorker::gatherThread()
 
 std::optional<size_t> TerminalIOPipelineWorker::waitForFreeSlot()
 {
-    std::unique_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (;;) {
         if (runPhase_.kind == RunPhase::Kind::quitting || deadlinePassedLocked())
             return std::nullopt;
         if (count_ < slotCount)
             return head_;
         // The ring is full: read nothing until the parser frees a slot. This is the back-pressure.
-        waitLocked(lock);
+        waitLocked();
     }
 }
 
@@ -381,7 +382,7 @@ TerminalIOPipelineWorker::SlotEnd TerminalIOPipelineWorker::fillSlot(const Gathe
             pacing.noteBytesRead();
             bool deadlinePassed;
             {
-                std::lock_guard lock(mutex_);
+                platform::MutexLock lock(mutex_);
                 deadlinePassed = deadlinePassedLocked();
             }
             if (deadlinePassed)
@@ -436,7 +437,7 @@ TerminalIOPipelineWorker::bridgingPoll(const GatherDescriptors& descriptors, Ter
     if (pacing.bridgeExpired(uptimeNanoseconds()))
         return BridgeOutcome::publish;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         // The parser has nothing queued: holding the slot back would only leave it idle.
         if (count_ == 0)
             return BridgeOutcome::publish;
@@ -449,7 +450,7 @@ TerminalIOPipelineWorker::bridgingPoll(const GatherDescriptors& descriptors, Ter
     const int ready = poll(entries, 3, TerminalIOGatherPacing::bridgePollMs);
     const int pollError = errno;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         bridging_ = false;
     }
     if (ready < 0) {
@@ -513,7 +514,7 @@ bool TerminalIOPipelineWorker::idleWait(const GatherDescriptors& descriptors, Te
 
 void TerminalIOPipelineWorker::publish(size_t slot, size_t length)
 {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     lens_[slot] = length;
     head_ = (head_ + 1) % slotCount;
     ++count_;
@@ -532,7 +533,7 @@ void TerminalIOPipelineWorker::parseThread()
         size_t slot;
         size_t length;
         {
-            std::unique_lock lock(mutex_);
+            platform::MutexLock lock(mutex_);
             bool exit = false;
             bool reportEOF = false;
             while (count_ == 0) {
@@ -547,7 +548,7 @@ void TerminalIOPipelineWorker::parseThread()
                     exit = true;
                     break;
                 }
-                waitLocked(lock);
+                waitLocked();
             }
             // A drain that ran out of time abandons the slots still filled.
             if (!exit && deadlinePassedLocked())
@@ -583,7 +584,7 @@ void TerminalIOPipelineWorker::release(size_t slot)
 {
     int wakeFd = -1;
     {
-        std::lock_guard lock(mutex_);
+        platform::MutexLock lock(mutex_);
         lens_[slot] = 0;
         tail_ = (tail_ + 1) % slotCount;
         --count_;

@@ -13,12 +13,14 @@
 // the descriptors before anyone waiting can see that the threads are gone.
 #pragma once
 
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
+
 #include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace kestrovan {
@@ -68,22 +70,22 @@ public:
     /// Makes the descriptor non-blocking and starts both threads; only the first call counts.
     /// Without wake pipes, with a closed descriptor or one that cannot be made non-blocking, no
     /// thread starts: the descriptors are closed and the sink hears the end of file at once.
-    void start();
+    void start() EXCLUDES(mutex_);
 
     /// Ends both threads as soon as they can: the gather thread reads no more, the parse thread
     /// still hands on what is filled. Never waits; true when the caller is not one of this
     /// worker's threads, and may therefore wait for them (`waitUntilThreadsEnd`).
-    bool requestShutdown();
+    bool requestShutdown() EXCLUDES(mutex_);
     /// From `streaming` only: reads what the descriptor has ready at once and hands it on, until
     /// `deadline` (monotonic nanoseconds) at the latest; then both threads end without an end of
     /// file. Never waits; returns as `requestShutdown` does.
-    bool requestDrain(uint64_t deadline);
+    bool requestDrain(uint64_t deadline) EXCLUDES(mutex_);
 
     /// Waits until both threads have ended.
-    void waitUntilThreadsEnd();
+    void waitUntilThreadsEnd() EXCLUDES(mutex_);
     /// Waits until both threads have ended or the monotonic clock reaches `deadline`; true when
     /// they have ended.
-    bool waitUntilThreadsEnd(uint64_t deadline);
+    bool waitUntilThreadsEnd(uint64_t deadline) EXCLUDES(mutex_);
 
     /// Monotonic uptime in nanoseconds plus `seconds`; now for a non-positive or NaN `seconds`;
     /// the largest value when the sum would pass it.
@@ -94,11 +96,11 @@ public:
     /// True on this worker's gather or parse thread.
     bool isCurrentWorker() const;
 
-    RunPhase runPhase() const;
+    RunPhase runPhase() const EXCLUDES(mutex_);
     /// The number of threads still running: 2 after `start`, counting down as they end.
-    int remainingThreads() const;
+    int remainingThreads() const EXCLUDES(mutex_);
     /// The number of published slots not yet released by the parse thread, 0 to 4.
-    size_t filledSlots() const;
+    size_t filledSlots() const EXCLUDES(mutex_);
 
 private:
     enum class SlotEnd
@@ -121,51 +123,52 @@ private:
     };
 
     static bool makePipe(int& readFd, int& writeFd);
-    void closeDescriptorsIfNeeded();
-    void closeDescriptorsLocked();
-    void notifyLocked();
-    void waitLocked(std::unique_lock<std::mutex>& lock);
-    bool deadlinePassedLocked() const;
+    void closeDescriptorsIfNeeded() EXCLUDES(mutex_);
+    void closeDescriptorsLocked() REQUIRES(mutex_);
+    void notifyLocked() REQUIRES(mutex_);
+    /// Sleeps on the ring's condition, no longer than a drain's deadline.
+    void waitLocked() REQUIRES(mutex_);
+    bool deadlinePassedLocked() const REQUIRES(mutex_);
 
     void gatherThread();
-    std::optional<size_t> waitForFreeSlot();
+    std::optional<size_t> waitForFreeSlot() EXCLUDES(mutex_);
     SlotEnd fillSlot(const GatherDescriptors& descriptors, uint8_t* slot, size_t& filled,
                      TerminalIOGatherPacing& pacing);
     BridgeOutcome bridgingPoll(const GatherDescriptors& descriptors, TerminalIOGatherPacing& pacing);
     bool idleWait(const GatherDescriptors& descriptors, TerminalIOGatherPacing& pacing);
-    void publish(size_t slot, size_t length);
+    void publish(size_t slot, size_t length) EXCLUDES(mutex_);
 
     void parseThread();
-    void release(size_t slot);
+    void release(size_t slot) EXCLUDES(mutex_);
 
-    void threadEnded();
+    void threadEnded() EXCLUDES(mutex_);
 
     const std::shared_ptr<TerminalIOPipelineSink> sink_;
     const std::unique_ptr<uint8_t[]> storage_;
     const uint64_t workerMarker_;
 
-    mutable std::mutex mutex_;
+    mutable platform::Mutex mutex_;
     // The ring's condition: the two threads wait on it for each other.
     std::condition_variable condition_;
     // Owners waiting for the threads to end wait on this one, so that a signal meant for one of
     // the threads can never be taken by them.
     std::condition_variable threadsEnded_;
-    int fd_ = -1;
-    int controlReadFd_ = -1;
-    int controlWriteFd_ = -1;
-    int idleReadFd_ = -1;
-    int idleWriteFd_ = -1;
-    std::array<size_t, slotCount> lens_{};
-    size_t head_ = 0;
-    size_t tail_ = 0;
-    size_t count_ = 0;
-    bool bridging_ = false;
-    bool done_ = false;
-    RunPhase runPhase_;
-    int remainingThreads_ = 0;
-    bool descriptorsClosed_ = false;
-    bool started_ = false;
-    bool wakePipesReady_ = false;
+    int fd_ GUARDED_BY(mutex_) = -1;
+    int controlReadFd_ GUARDED_BY(mutex_) = -1;
+    int controlWriteFd_ GUARDED_BY(mutex_) = -1;
+    int idleReadFd_ GUARDED_BY(mutex_) = -1;
+    int idleWriteFd_ GUARDED_BY(mutex_) = -1;
+    std::array<size_t, slotCount> lens_ GUARDED_BY(mutex_){};
+    size_t head_ GUARDED_BY(mutex_) = 0;
+    size_t tail_ GUARDED_BY(mutex_) = 0;
+    size_t count_ GUARDED_BY(mutex_) = 0;
+    bool bridging_ GUARDED_BY(mutex_) = false;
+    bool done_ GUARDED_BY(mutex_) = false;
+    RunPhase runPhase_ GUARDED_BY(mutex_);
+    int remainingThreads_ GUARDED_BY(mutex_) = 0;
+    bool descriptorsClosed_ GUARDED_BY(mutex_) = false;
+    bool started_ GUARDED_BY(mutex_) = false;
+    bool wakePipesReady_ GUARDED_BY(mutex_) = false;
 };
 
 } // namespace kestrovan

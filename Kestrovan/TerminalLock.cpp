@@ -27,14 +27,14 @@ std::string_view ownerMessage(ProfilingOwner owner)
 
 } // namespace
 
-void TerminalLock::lock()
+void TerminalLock::takeTurn()
 {
     const std::thread::id self = std::this_thread::get_id();
     // The role is only looked up while profiling: it may read the thread's name.
     const bool profiling = Profiling::enabled();
     const ProfilingOwner ownerTag = profiling ? currentProfilingOwner() : ProfilingOwner::other;
 
-    std::unique_lock guard(conditionMutex);
+    platform::MutexLock guard(conditionMutex);
     if (owner == self)
         fatal("TerminalLock: lock() called on the thread that already holds the terminal lock");
 
@@ -46,7 +46,8 @@ void TerminalLock::lock()
         ++waiters;
         // Every release wakes all waiters; only the holder of the next ticket goes on, the others
         // sleep again. That keeps the order strictly first come, first served.
-        condition.wait(guard, [&] { return nowServing == ticket; });
+        while (nowServing != ticket)
+            conditionMutex.wait(condition);
         --waiters;
         wait.end();
     }
@@ -56,11 +57,11 @@ void TerminalLock::lock()
         holdInterval = ProfilingInterval::begin(ProfilingEvent::lockHold, ownerTag, ownerMessage(ownerTag));
 }
 
-void TerminalLock::unlock()
+void TerminalLock::passTurn()
 {
     std::optional<ProfilingInterval> hold;
     {
-        std::lock_guard guard(conditionMutex);
+        platform::MutexLock guard(conditionMutex);
         if (owner != std::this_thread::get_id())
             fatal("TerminalLock: unlock() called on a thread that does not hold the terminal lock");
         owner.reset();
@@ -78,7 +79,7 @@ void TerminalLock::preconditionLocked(std::source_location where) const
 {
     bool held;
     {
-        std::lock_guard guard(conditionMutex);
+        platform::MutexLock guard(conditionMutex);
         held = owner == std::this_thread::get_id();
     }
     if (held)
@@ -92,13 +93,13 @@ void TerminalLock::preconditionLocked(std::source_location where) const
 
 bool TerminalLock::isHeldByCurrentThread() const
 {
-    std::lock_guard guard(conditionMutex);
+    platform::MutexLock guard(conditionMutex);
     return owner == std::this_thread::get_id();
 }
 
 int TerminalLock::waiterCount() const
 {
-    std::lock_guard guard(conditionMutex);
+    platform::MutexLock guard(conditionMutex);
     return waiters;
 }
 

@@ -6,13 +6,19 @@
 // does not, stops the program instead of deadlocking or corrupting the terminal. Methods whose names
 // end in `Locked` expect the caller to hold it and check that with `preconditionLocked`. When a
 // `Locked` wrapper is needed as well, this lock is taken first.
+//
+// The lock is a clang capability: methods that need it held say `REQUIRES(...)`, and
+// `preconditionLocked` counts as proof that it is held for the code after it. `TerminalLockGuard`
+// holds it for a scope; prefer it to `withLock` where the body calls such methods, since the
+// analysis does not follow a lock into a closure.
 #pragma once
 
 #include "Kestrovan/Profiling.h"
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <source_location>
 #include <thread>
@@ -21,7 +27,7 @@
 
 namespace kestrovan {
 
-class TerminalLock
+class CAPABILITY("terminal lock") TerminalLock
 {
 public:
     TerminalLock() = default;
@@ -30,28 +36,22 @@ public:
 
     /// Waits for this thread's turn and takes the lock. Stops the program when the calling thread
     /// already holds it.
-    void lock();
+    // The ownership lives in the ticket bookkeeping, which the analysis cannot relate to this
+    // capability; `takeTurn` and `passTurn` are checked against their own mutex instead.
+    void lock() ACQUIRE() NO_THREAD_SAFETY_ANALYSIS { takeTurn(); }
 
     /// Releases the lock and lets the next ticket in. Stops the program unless the calling thread
     /// holds it.
-    void unlock();
+    void unlock() RELEASE() NO_THREAD_SAFETY_ANALYSIS { passTurn(); }
 
     /// Takes the lock, runs `body` and returns its result; the lock is released also when the body
     /// throws, and the exception goes on to the caller.
-    template <typename F> decltype(auto) withLock(F&& body)
-    {
-        lock();
-        struct Release
-        {
-            TerminalLock& owner;
-            ~Release() { owner.unlock(); }
-        } release{*this};
-        return std::forward<F>(body)();
-    }
+    template <typename F> decltype(auto) withLock(F&& body) EXCLUDES(this);
 
     /// Stops the program unless the calling thread holds the lock; `where` names the caller in the
-    /// message.
-    void preconditionLocked(std::source_location where = std::source_location::current()) const;
+    /// message. The code after a call counts as holding the lock.
+    void preconditionLocked(std::source_location where = std::source_location::current()) const
+        ASSERT_CAPABILITY(this);
 
     /// True when the calling thread holds the lock. Entry points that may be called with or without
     /// the lock (the terminal's selection registry) ask this before taking it.
@@ -61,17 +61,39 @@ public:
     int waiterCount() const;
 
 private:
+    void takeTurn() EXCLUDES(conditionMutex);
+    void passTurn() EXCLUDES(conditionMutex);
+
     // The mutex of the condition guards every field below. It is held only for this bookkeeping,
     // never for the caller's critical section.
-    mutable std::mutex conditionMutex;
+    mutable platform::Mutex conditionMutex;
     std::condition_variable condition;
     // Tickets wrap on overflow; they are only compared for equality.
-    uint64_t nextTicket = 0;
-    uint64_t nowServing = 0;
-    int waiters = 0;
-    std::optional<std::thread::id> owner;
+    uint64_t nextTicket GUARDED_BY(conditionMutex) = 0;
+    uint64_t nowServing GUARDED_BY(conditionMutex) = 0;
+    int waiters GUARDED_BY(conditionMutex) = 0;
+    std::optional<std::thread::id> owner GUARDED_BY(conditionMutex);
     // The open hold measurement while profiling is on.
-    std::optional<ProfilingInterval> holdInterval;
+    std::optional<ProfilingInterval> holdInterval GUARDED_BY(conditionMutex);
 };
+
+/// Holds a terminal's lock for a scope, like `std::lock_guard`, in a form the analysis follows.
+class SCOPED_CAPABILITY TerminalLockGuard
+{
+public:
+    explicit TerminalLockGuard(TerminalLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
+    ~TerminalLockGuard() RELEASE() { lock_.unlock(); }
+    TerminalLockGuard(const TerminalLockGuard&) = delete;
+    TerminalLockGuard& operator=(const TerminalLockGuard&) = delete;
+
+private:
+    TerminalLock& lock_;
+};
+
+template <typename F> decltype(auto) TerminalLock::withLock(F&& body)
+{
+    TerminalLockGuard guard(*this);
+    return std::forward<F>(body)();
+}
 
 } // namespace kestrovan

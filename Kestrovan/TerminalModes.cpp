@@ -796,7 +796,7 @@ void Terminal::applySynchronizedOutputWatchdog(bool active, uint64_t generation)
             const std::shared_ptr<Terminal> self = weakSelf.lock();
             if (!self)
                 return;
-            self->terminalLock.withLock([&] { self->synchronizedOutputWatchdogFired(generation); });
+            self->terminalLock().withLock([&] { self->synchronizedOutputWatchdogFired(generation); });
         });
 }
 

@@ -1,6 +1,8 @@
 #include "Kestrovan/TerminalOscEventDispatcher.h"
 
 #include "Platform/Dispatch/TimerQueue.h"
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <string>
 
@@ -22,8 +24,8 @@ struct TerminalOscObservation::Shared
     Locked<Registry> registry;
     // Guards the lazy creation of the queue; publish is the only writer and runs under the
     // terminal lock, but the dispatcher may be destroyed on another thread.
-    std::mutex queueMutex;
-    std::unique_ptr<platform::TimerQueue> deliveryQueue;
+    platform::Mutex queueMutex;
+    std::unique_ptr<platform::TimerQueue> deliveryQueue GUARDED_BY(queueMutex);
 };
 
 void TerminalOscObservation::cancel()
@@ -45,7 +47,7 @@ TerminalOscEventDispatcher::~TerminalOscEventDispatcher()
     // Stops the delivery thread; events still queued are dropped with it.
     std::unique_ptr<platform::TimerQueue> queue;
     {
-        std::lock_guard guard(shared_->queueMutex);
+        platform::MutexLock guard(shared_->queueMutex);
         queue = std::move(shared_->deliveryQueue);
     }
 }
@@ -76,7 +78,7 @@ void TerminalOscEventDispatcher::publish(int code, std::span<const uint8_t> payl
 
     auto event = std::make_shared<const TerminalOscEvent>(
         TerminalOscEvent{code, std::vector<uint8_t>(payload.begin(), payload.end()), cursor});
-    std::lock_guard guard(shared_->queueMutex);
+    platform::MutexLock guard(shared_->queueMutex);
     if (!shared_->deliveryQueue)
         shared_->deliveryQueue = std::make_unique<platform::TimerQueue>(std::string(deliveryQueueLabel));
     // The closure owns copies of the handlers and the event and nothing of the terminal.

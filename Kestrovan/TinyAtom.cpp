@@ -1,6 +1,7 @@
 #include "Kestrovan/TinyAtom.h"
 
-#include <mutex>
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 namespace kestrovan {
 
@@ -21,14 +22,14 @@ uint32_t FreeAtomCodes::take()
 
 struct TinyAtom::State
 {
-    std::mutex mutex;
+    platform::Mutex mutex;
     // Entry 0 exists from the start and stays empty, so `map[code]` needs no offset. An entry
     // holds a value even when that value is an empty `std::any`; only release empties it.
-    std::vector<std::optional<std::any>> map = std::vector<std::optional<std::any>>(1);
-    uint16_t lastUsed = 0;
-    FreeAtomCodes free;
+    std::vector<std::optional<std::any>> map GUARDED_BY(mutex) = std::vector<std::optional<std::any>>(1);
+    uint16_t lastUsed GUARDED_BY(mutex) = 0;
+    FreeAtomCodes free GUARDED_BY(mutex);
 
-    void releaseLocked(uint16_t code)
+    void releaseLocked(uint16_t code) REQUIRES(mutex)
     {
         if (code >= map.size() || !map[code])
             return;
@@ -50,7 +51,7 @@ TinyAtom::State& table()
 std::optional<TinyAtom> TinyAtom::lookup(std::any value)
 {
     State& state = table();
-    std::lock_guard guard(state.mutex);
+    platform::MutexLock guard(state.mutex);
     // Released codes go out again before new ones, so a long session that keeps opening and
     // collecting hyperlinks does not run through the 16-bit space.
     const uint32_t reused = state.free.take();
@@ -70,7 +71,7 @@ std::optional<std::any> TinyAtom::target() const
     if (code == 0)
         return std::nullopt;
     State& state = table();
-    std::lock_guard guard(state.mutex);
+    platform::MutexLock guard(state.mutex);
     if (code >= state.map.size())
         return std::nullopt;
     return state.map[code];
@@ -79,14 +80,14 @@ std::optional<std::any> TinyAtom::target() const
 void TinyAtom::release(uint16_t code)
 {
     State& state = table();
-    std::lock_guard guard(state.mutex);
+    platform::MutexLock guard(state.mutex);
     state.releaseLocked(code);
 }
 
 void TinyAtom::release(std::span<const uint16_t> codes)
 {
     State& state = table();
-    std::lock_guard guard(state.mutex);
+    platform::MutexLock guard(state.mutex);
     for (uint16_t code : codes)
         state.releaseLocked(code);
 }
@@ -94,7 +95,7 @@ void TinyAtom::release(std::span<const uint16_t> codes)
 void TinyAtom::resetForTesting()
 {
     State& state = table();
-    std::lock_guard guard(state.mutex);
+    platform::MutexLock guard(state.mutex);
     state.map.assign(1, std::nullopt);
     state.lastUsed = 0;
     state.free = FreeAtomCodes();

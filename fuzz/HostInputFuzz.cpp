@@ -443,7 +443,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (!input.empty() && operations++ < 256) {
         const uint8_t op = input.byte() % 14;
         const size_t sendsBefore = host->sends.size();
-        t.terminalLock.lock();
+        t.terminalLock().lock();
         switch (op) {
         case 0:
             // Arbitrary output.
@@ -568,18 +568,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         }
-        t.terminalLock.unlock();
+        t.terminalLock().unlock();
         host->sends.clear();
     }
 
     // The unlocked form takes the lock itself and gives the same picture.
     const TerminalContentSnapshot last =
         t.contentSnapshot(TerminalContentRegion::history(1000), Terminal::BufferKind::active);
-    t.terminalLock.withLock([&] {
-        checkSnapshot(t, last, TerminalContentRegion::history(1000), Terminal::BufferKind::active);
-        if (last !=
-            t.contentSnapshotLocked(TerminalContentRegion::history(1000), Terminal::BufferKind::active))
-            broken("two snapshots of an unchanged terminal differ");
-    });
+    TerminalLockGuard guard(t.terminalLock());
+    checkSnapshot(t, last, TerminalContentRegion::history(1000), Terminal::BufferKind::active);
+    if (last != t.contentSnapshotLocked(TerminalContentRegion::history(1000), Terminal::BufferKind::active))
+        broken("two snapshots of an unchanged terminal differ");
     return 0;
 }

@@ -114,7 +114,7 @@ void HeadlessTerminal::scanForSubmission(const std::shared_ptr<Terminal>& termin
         return;
     // The registration's own lock is a leaf lock, so the terminal is taken out of it before the
     // terminal lock is taken.
-    terminal->terminalLock.withLock([&] {
+    terminal->terminalLock().withLock([&] {
         if (terminal->scanUserInputForSubmission(bytes) &&
             terminal->buffer().semanticInput == SemanticInputState::armed)
             terminal->buffer().semanticInput = SemanticInputState::submitted;
@@ -125,29 +125,31 @@ void HeadlessTerminal::scanForSubmission(const std::shared_ptr<Terminal>& termin
 
 TerminalInputStateSnapshot HeadlessTerminal::terminalInputStateSnapshot()
 {
-    return terminal_->terminalLock.withLock([&] { return terminal_->inputStateSnapshotLocked(); });
+    TerminalLockGuard guard(terminal_->terminalLock());
+    return terminal_->inputStateSnapshotLocked();
 }
 
 TerminalContentSnapshot HeadlessTerminal::terminalContentSnapshot(const TerminalContentRegion& region,
                                                                   Terminal::BufferKind buffer)
 {
-    return terminal_->terminalLock.withLock([&] { return terminal_->contentSnapshotLocked(region, buffer); });
+    TerminalLockGuard guard(terminal_->terminalLock());
+    return terminal_->contentSnapshotLocked(region, buffer);
 }
 
 void HeadlessTerminal::changeScrollback(std::optional<int> lines)
 {
-    terminal_->terminalLock.withLock([&] { terminal_->changeScrollback(lines); });
+    terminal_->terminalLock().withLock([&] { terminal_->changeScrollback(lines); });
 }
 
 void HeadlessTerminal::setTerminalVisibility(TerminalVisibility visibility)
 {
     // Records the visibility and reports a change when the program asked for such reports.
-    terminal_->terminalLock.withLock([&] { terminal_->setTerminalVisibility(visibility); });
+    terminal_->terminalLock().withLock([&] { terminal_->setTerminalVisibility(visibility); });
 }
 
 void HeadlessTerminal::updatePixelGeometry(int cellWidth, int cellHeight)
 {
-    terminal_->terminalLock.withLock([&] { terminal_->updatePixelGeometry(cellWidth, cellHeight); });
+    terminal_->terminalLock().withLock([&] { terminal_->updatePixelGeometry(cellWidth, cellHeight); });
 }
 
 // --- As the process's delegate -------------------------------------------------------------------
@@ -155,7 +157,7 @@ void HeadlessTerminal::updatePixelGeometry(int cellWidth, int cellHeight)
 void HeadlessTerminal::dataReceived(std::span<const uint8_t> slice)
 {
     std::lock_guard guard(callbackLock_);
-    terminal_->terminalLock.withLock([&] { terminal_->feed(slice); });
+    terminal_->terminalLock().withLock([&] { terminal_->feed(slice); });
 }
 
 void HeadlessTerminal::processFailedToStart(LocalProcess& source, const LocalProcessError& error)
@@ -172,14 +174,14 @@ void HeadlessTerminal::processFailedToStart(LocalProcess& source, const LocalPro
 void HeadlessTerminal::processTerminated(LocalProcess& source, std::optional<int32_t> exitCode)
 {
     std::lock_guard guard(callbackLock_);
-    terminal_->terminalLock.withLock([&] { terminal_->programStatusProcessExited(); });
+    terminal_->terminalLock().withLock([&] { terminal_->programStatusProcessExited(); });
     if (onEnd_)
         onEnd_(exitCode);
 }
 
 winsize HeadlessTerminal::getWindowSize()
 {
-    const auto [cols, rows] = terminal_->terminalLock.withLock([&] { return terminal_->getDims(); });
+    const auto [cols, rows] = terminal_->terminalLock().withLock([&] { return terminal_->getDims(); });
     KESTROVAN_ASSERT(cols < 65536 && rows < 65536,
                      "HeadlessTerminal::getWindowSize: the terminal is too large");
     winsize size{};

@@ -2,11 +2,12 @@
 
 #include "Platform/Dispatch/DispatchFatal.h"
 #include "Platform/Dispatch/ThreadRegistry.h"
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
@@ -24,14 +25,14 @@ struct ExitMonitor::Child
     // (the monitor or the monitor thread's current poll) lets go, so a poll never sees it reused.
     int pidfd = -1;
 
-    mutable std::mutex mutex;
-    bool reaped = false;
-    std::optional<int> reapedStatus;
-    bool notificationRequested = false;
-    bool notified = false;
-    bool cancelled = false;
-    std::shared_ptr<DispatchQueue> queue;
-    ExitHandler handler;
+    mutable Mutex mutex;
+    bool reaped GUARDED_BY(mutex) = false;
+    std::optional<int> reapedStatus GUARDED_BY(mutex);
+    bool notificationRequested GUARDED_BY(mutex) = false;
+    bool notified GUARDED_BY(mutex) = false;
+    bool cancelled GUARDED_BY(mutex) = false;
+    std::shared_ptr<DispatchQueue> queue GUARDED_BY(mutex);
+    ExitHandler handler GUARDED_BY(mutex);
 
     ~Child()
     {
@@ -40,7 +41,7 @@ struct ExitMonitor::Child
     }
 
     /// The child's wait status without reaping it, when it has ended; called under `mutex`.
-    std::optional<int> peekStatusLocked() const
+    std::optional<int> peekStatusLocked() const REQUIRES(mutex)
     {
         if (reaped)
             return reapedStatus;
@@ -63,19 +64,19 @@ public:
         return *watcher;
     }
 
-    void add(std::shared_ptr<Child> child)
+    void add(std::shared_ptr<Child> child) EXCLUDES(mutex_)
     {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             children_.push_back(std::move(child));
         }
         wake();
     }
 
-    void remove(const Child* child)
+    void remove(const Child* child) EXCLUDES(mutex_)
     {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             std::erase_if(children_, [&](const auto& entry) { return entry.get() == child; });
         }
         wake();
@@ -95,14 +96,14 @@ private:
         [[maybe_unused]] ssize_t ignored = write(wakeDescriptor_, &one, sizeof one);
     }
 
-    void run()
+    void run() EXCLUDES(mutex_)
     {
         setCurrentThreadName("exit-monitor");
         std::vector<pollfd> entries;
         std::vector<std::shared_ptr<Child>> polled;
         for (;;) {
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 polled = children_;
             }
             entries.assign(1, pollfd{wakeDescriptor_, POLLIN, 0});
@@ -119,7 +120,7 @@ private:
                 if (entries[i + 1].revents == 0)
                     continue;
                 {
-                    std::lock_guard lock(mutex_);
+                    MutexLock lock(mutex_);
                     std::erase(children_, polled[i]);
                 }
                 fire(polled[i], std::nullopt);
@@ -129,8 +130,8 @@ private:
     }
 
     int wakeDescriptor_;
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<Child>> children_;
+    Mutex mutex_;
+    std::vector<std::shared_ptr<Child>> children_ GUARDED_BY(mutex_);
 };
 
 ExitMonitor::ExitMonitor(pid_t pid, Watcher watcher) : child_(std::make_shared<Child>())
@@ -155,7 +156,7 @@ void ExitMonitor::notifyOnExit(std::shared_ptr<DispatchQueue> queue, ExitHandler
     if (!queue)
         dispatchFatal("ExitMonitor::notifyOnExit needs a queue to run its handler on");
     {
-        std::lock_guard lock(child_->mutex);
+        MutexLock lock(child_->mutex);
         if (child_->notificationRequested)
             dispatchFatal("ExitMonitor::notifyOnExit called twice for one child");
         child_->notificationRequested = true;
@@ -173,7 +174,7 @@ void ExitMonitor::cancel()
     ExitHandler dropped;
     bool watchedByPidfd;
     {
-        std::lock_guard lock(child_->mutex);
+        MutexLock lock(child_->mutex);
         child_->cancelled = true;
         dropped = std::move(child_->handler);
         watchedByPidfd = child_->notificationRequested && child_->pidfd >= 0;
@@ -185,7 +186,7 @@ void ExitMonitor::cancel()
 
 bool ExitMonitor::sendSignal(int signalNumber)
 {
-    std::lock_guard lock(child_->mutex);
+    MutexLock lock(child_->mutex);
     if (child_->reaped)
         return false;
     return kill(child_->pid, signalNumber) == 0;
@@ -194,7 +195,7 @@ bool ExitMonitor::sendSignal(int signalNumber)
 std::optional<int> ExitMonitor::waitAndReap()
 {
     {
-        std::lock_guard lock(child_->mutex);
+        MutexLock lock(child_->mutex);
         if (child_->reaped)
             return child_->reapedStatus;
     }
@@ -204,14 +205,14 @@ std::optional<int> ExitMonitor::waitAndReap()
     while (waitid(P_PID, static_cast<id_t>(child_->pid), &info, WEXITED | WNOWAIT) != 0) {
         if (errno == EINTR)
             continue;
-        std::lock_guard lock(child_->mutex);
+        MutexLock lock(child_->mutex);
         if (!child_->reaped) {
             child_->reaped = true;
             child_->reapedStatus = std::nullopt;
         }
         return child_->reapedStatus;
     }
-    std::lock_guard lock(child_->mutex);
+    MutexLock lock(child_->mutex);
     if (child_->reaped)
         return child_->reapedStatus;
     int status = 0;
@@ -226,7 +227,7 @@ std::optional<int> ExitMonitor::waitAndReap()
 
 bool ExitMonitor::hasReaped() const
 {
-    std::lock_guard lock(child_->mutex);
+    MutexLock lock(child_->mutex);
     return child_->reaped;
 }
 
@@ -249,7 +250,7 @@ void ExitMonitor::fire(const std::shared_ptr<Child>& child, std::optional<int> w
     std::shared_ptr<DispatchQueue> queue;
     ExitHandler handler;
     {
-        std::lock_guard lock(child->mutex);
+        MutexLock lock(child->mutex);
         if (child->cancelled || child->notified)
             return;
         child->notified = true;
@@ -263,7 +264,7 @@ void ExitMonitor::fire(const std::shared_ptr<Child>& child, std::optional<int> w
     queue->async([child, handler = std::move(handler), waitStatus] {
         bool cancelled;
         {
-            std::lock_guard lock(child->mutex);
+            MutexLock lock(child->mutex);
             cancelled = child->cancelled;
         }
         if (!cancelled)

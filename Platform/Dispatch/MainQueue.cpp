@@ -1,6 +1,8 @@
 #include "Platform/Dispatch/MainQueue.h"
 
 #include "Platform/Dispatch/DispatchFatal.h"
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -12,8 +14,8 @@ namespace {
 
 struct Installation
 {
-    std::mutex mutex;
-    std::shared_ptr<MainQueue> queue;
+    Mutex mutex;
+    std::shared_ptr<MainQueue> queue GUARDED_BY(mutex);
 };
 
 Installation& installation()
@@ -29,10 +31,11 @@ MainQueue::MainQueue() : mainThread_(std::this_thread::get_id()) {}
 
 void MainQueue::install(std::shared_ptr<MainQueue> queue)
 {
+    Installation& state = installation();
     std::shared_ptr<MainQueue> previous;
     {
-        std::lock_guard lock(installation().mutex);
-        previous = std::exchange(installation().queue, std::move(queue));
+        MutexLock lock(state.mutex);
+        previous = std::exchange(state.queue, std::move(queue));
     }
     // `previous` is released here, outside the lock: its pending work may capture anything.
 }
@@ -48,8 +51,9 @@ std::shared_ptr<MainQueue> MainQueue::shared()
 
 std::shared_ptr<MainQueue> MainQueue::installed()
 {
-    std::lock_guard lock(installation().mutex);
-    return installation().queue;
+    Installation& state = installation();
+    MutexLock lock(state.mutex);
+    return state.queue;
 }
 
 void MainQueue::sync(std::function<void()> work)

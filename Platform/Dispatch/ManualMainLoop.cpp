@@ -10,7 +10,7 @@ ManualMainLoop::~ManualMainLoop()
 {
     std::deque<std::function<void()>> dropped;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         dropped.swap(items_);
     }
 }
@@ -18,7 +18,7 @@ ManualMainLoop::~ManualMainLoop()
 void ManualMainLoop::async(std::function<void()> work)
 {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         items_.push_back(std::move(work));
     }
     posted_.notify_all();
@@ -29,7 +29,7 @@ bool ManualMainLoop::runOnce()
     requireLoopThread("runOnce");
     std::function<void()> item;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (items_.empty())
             return false;
         item = std::move(items_.front());
@@ -51,13 +51,18 @@ size_t ManualMainLoop::runUntilIdle()
 
 bool ManualMainLoop::waitForWork(std::chrono::steady_clock::duration timeout)
 {
-    std::unique_lock lock(mutex_);
-    return posted_.wait_for(lock, timeout, [&] { return !items_.empty(); });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MutexLock lock(mutex_);
+    while (items_.empty()) {
+        if (mutex_.waitUntil(posted_, deadline) == std::cv_status::timeout)
+            return !items_.empty();
+    }
+    return true;
 }
 
 size_t ManualMainLoop::pendingCount() const
 {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return items_.size();
 }
 

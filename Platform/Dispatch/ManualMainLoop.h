@@ -7,12 +7,13 @@
 #pragma once
 
 #include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <mutex>
 
 namespace platform {
 
@@ -23,23 +24,23 @@ public:
     /// Drops the items never run, releasing their captures.
     ~ManualMainLoop() override;
 
-    void async(std::function<void()> work) override;
+    void async(std::function<void()> work) override EXCLUDES(mutex_);
 
     /// Runs the oldest waiting item, if any; true when one ran. Only on the loop's own thread.
-    bool runOnce();
+    bool runOnce() EXCLUDES(mutex_);
     /// Runs items until none is waiting, including items posted meanwhile; returns how many ran.
     size_t runUntilIdle();
     /// Blocks until an item is waiting or `timeout` has passed; true when one is waiting.
-    bool waitForWork(std::chrono::steady_clock::duration timeout);
+    bool waitForWork(std::chrono::steady_clock::duration timeout) EXCLUDES(mutex_);
     /// The number of items waiting.
-    size_t pendingCount() const;
+    size_t pendingCount() const EXCLUDES(mutex_);
 
 private:
     void requireLoopThread(const char* operation) const;
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable posted_;
-    std::deque<std::function<void()>> items_;
+    std::deque<std::function<void()>> items_ GUARDED_BY(mutex_);
 };
 
 } // namespace platform

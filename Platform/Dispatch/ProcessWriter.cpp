@@ -1,9 +1,11 @@
 #include "Platform/Dispatch/ProcessWriter.h"
 
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
+
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -19,8 +21,8 @@ struct ProcessWriter::State
     int wakeDescriptor = -1;
     std::atomic<bool> stopped{false};
 
-    std::mutex mutex;
-    bool closed = false;
+    Mutex mutex;
+    bool closed GUARDED_BY(mutex) = false;
 
     ~State()
     {
@@ -51,7 +53,7 @@ void ProcessWriter::write(std::vector<uint8_t> bytes, Completion completion)
 {
     // Queued under the state's lock so that a write accepted before `close` is queued before the
     // closing item, and one refused after it cannot slip in ahead.
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (state_->closed) {
         queue_->async([completion = std::move(completion)] { completion({ECANCELED, 0}); });
         return;
@@ -63,7 +65,7 @@ void ProcessWriter::write(std::vector<uint8_t> bytes, Completion completion)
 
 void ProcessWriter::close(CloseMode mode)
 {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (state_->closed)
         return;
     state_->closed = true;

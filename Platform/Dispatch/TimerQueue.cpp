@@ -1,12 +1,13 @@
 #include "Platform/Dispatch/TimerQueue.h"
 
 #include "Platform/Dispatch/ThreadRegistry.h"
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -63,11 +64,11 @@ struct TimerQueue::Shared
         return a.sequence > b.sequence;
     }
 
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable wakeUp;
-    std::vector<Entry> heap;
-    uint64_t nextSequence = 0;
-    bool stopping = false;
+    std::vector<Entry> heap GUARDED_BY(mutex);
+    uint64_t nextSequence GUARDED_BY(mutex) = 0;
+    bool stopping GUARDED_BY(mutex) = false;
 };
 
 TimerQueue::TimerQueue(std::string label) : label_(std::move(label)), shared_(std::make_shared<Shared>())
@@ -79,7 +80,7 @@ TimerQueue::~TimerQueue()
 {
     std::vector<Shared::Entry> dropped;
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         shared_->stopping = true;
         dropped.swap(shared_->heap);
     }
@@ -98,7 +99,7 @@ TimerQueue::Handle TimerQueue::schedule(Clock::time_point deadline, std::functio
     auto state = std::make_shared<Handle::ItemState>();
     Shared::Entry entry{deadline, 0, state, std::move(work)};
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->stopping)
             return Handle(std::move(state));
         entry.sequence = shared_->nextSequence++;
@@ -116,7 +117,7 @@ void TimerQueue::async(std::function<void()> work)
 {
     Shared::Entry entry{Clock::now(), 0, nullptr, std::move(work)};
     {
-        std::lock_guard lock(shared_->mutex);
+        MutexLock lock(shared_->mutex);
         if (shared_->stopping)
             return;
         entry.sequence = shared_->nextSequence++;
@@ -129,16 +130,16 @@ void TimerQueue::async(std::function<void()> work)
 void TimerQueue::run(std::shared_ptr<Shared> shared, std::string label)
 {
     setCurrentThreadName(label);
-    std::unique_lock lock(shared->mutex);
+    MutexLock lock(shared->mutex);
     while (!shared->stopping) {
         if (shared->heap.empty()) {
-            shared->wakeUp.wait(lock);
+            shared->mutex.wait(shared->wakeUp);
             continue;
         }
         const Clock::time_point deadline = shared->heap.front().deadline;
         if (Clock::now() < deadline) {
             // Woken early by a new item or by the destructor, the loop looks again.
-            shared->wakeUp.wait_until(lock, deadline);
+            shared->mutex.waitUntil(shared->wakeUp, deadline);
             continue;
         }
         std::pop_heap(shared->heap.begin(), shared->heap.end(), Shared::later);

@@ -5,7 +5,7 @@ namespace platform {
 void WorkList::push(std::function<void()> work)
 {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         items_.push_back(std::move(work));
     }
     wakeUp_.notify_one();
@@ -14,7 +14,7 @@ void WorkList::push(std::function<void()> work)
 void WorkList::stop()
 {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
     wakeUp_.notify_all();
@@ -22,9 +22,10 @@ void WorkList::stop()
 
 void WorkList::runUntilStopped()
 {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
-        wakeUp_.wait(lock, [&] { return stopping_ || !items_.empty(); });
+        while (!stopping_ && items_.empty())
+            mutex_.wait(wakeUp_);
         if (items_.empty())
             break;
         {

@@ -1,26 +1,29 @@
 #include "Platform/Log/Log.h"
 
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace platform {
 
 namespace {
 
-std::mutex& sinkMutex()
+// The sink log records go to instead of standard error, set from any thread.
+struct LogSink
 {
-    static std::mutex mutex;
-    return mutex;
-}
+    Mutex mutex;
+    std::function<void(const LogRecord&)> sink GUARDED_BY(mutex);
+};
 
-std::function<void(const LogRecord&)>& sinkStorage()
+LogSink& logSink()
 {
-    static std::function<void(const LogRecord&)> sink;
-    return sink;
+    static LogSink state;
+    return state;
 }
 
 bool debugEnabledFromEnvironment()
@@ -58,10 +61,11 @@ bool Logger::isDebugEnabled() const
 
 void Logger::write(LogLevel level, std::string_view message) const
 {
+    LogSink& state = logSink();
     std::function<void(const LogRecord&)> sink;
     {
-        std::lock_guard guard(sinkMutex());
-        sink = sinkStorage();
+        MutexLock guard(state.mutex);
+        sink = state.sink;
     }
     if (sink) {
         sink(LogRecord{subsystem_, category_, level, message});
@@ -118,8 +122,9 @@ void Logger::signpostEnd(std::string_view name, SignpostID id) const
 
 void setLogSink(std::function<void(const LogRecord&)> sink)
 {
-    std::lock_guard guard(sinkMutex());
-    sinkStorage() = std::move(sink);
+    LogSink& state = logSink();
+    MutexLock guard(state.mutex);
+    state.sink = std::move(sink);
 }
 
 } // namespace platform

@@ -71,7 +71,8 @@ TEST(ContentSnapshotTests, InputStateFollowsTheProgramsModes)
 
     t.resize(30, 7);
     EXPECT_EQ(t.inputStateSnapshot().dimensions, TerminalDimensions(30, 7));
-    EXPECT_EQ(t.terminalLock.withLock([&] { return t.inputStateSnapshotLocked(); }), t.inputStateSnapshot());
+    EXPECT_EQ(t.terminalLock().withLock([&] { return t.inputStateSnapshotLocked(); }),
+              t.inputStateSnapshot());
 }
 
 TEST(ContentSnapshotTests, HistoryCapturesScrollbackAboveTheLiveScreen)
@@ -303,7 +304,7 @@ TEST(ContentSnapshotDeathTest, LockedSnapshotsNeedTheTerminalLock)
     Terminal& t = f.t();
     EXPECT_DEATH(t.inputStateSnapshotLocked(), "inputStateSnapshotLocked");
     EXPECT_DEATH(t.contentSnapshotLocked(Region::viewport(), Kind::active), "contentSnapshotLocked");
-    t.terminalLock.withLock([&] {
+    t.terminalLock().withLock([&] {
         EXPECT_DEATH(t.contentSnapshot(Region::viewport(), Kind::active), "already holds the terminal lock")
             << "the unlocked form takes the lock itself";
     });

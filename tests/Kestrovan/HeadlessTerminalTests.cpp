@@ -194,7 +194,7 @@ TEST(HeadlessTerminal, TellsTheChildItsSizeAndItsChanges)
     session.start("stty size; read -r line; stty size");
     ASSERT_TRUE(session.waitForRow("30 100")) << session.screen();
     auto& terminal = *session.headless->terminal();
-    terminal.terminalLock.withLock([&] { terminal.resize(120, 40); });
+    terminal.terminalLock().withLock([&] { terminal.resize(120, 40); });
     winsize resized = session.headless->getWindowSize();
     EXPECT_TRUE(session.headless->process()->updateWindowSize(resized));
     session.headless->send("\r");
@@ -239,11 +239,11 @@ TEST(HeadlessTerminal, HostInputReachesTheChildAsTheBytesOfItsForm)
     constexpr uint32_t applicationCursor = 1u << 0;
     constexpr uint32_t bracketedPaste = 1u << 2;
     ASSERT_TRUE(eventually([&] {
-        const uint32_t modes = terminal.terminalLock.withLock([&] { return terminal.hostInputModes(); });
+        const uint32_t modes = terminal.terminalLock().withLock([&] { return terminal.hostInputModes(); });
         return (modes & (applicationCursor | bracketedPaste)) == (applicationCursor | bracketedPaste);
     })) << session.screen();
 
-    terminal.terminalLock.withLock([&] {
+    terminal.terminalLock().withLock([&] {
         EXPECT_TRUE(terminal.sendHostText("\u00e9"));                                       // c3 a9
         EXPECT_EQ(terminal.sendHostKey("ArrowUp", "ArrowUp", 0, 1, std::nullopt, 0, 0), 1); // ESC O A
         EXPECT_TRUE(terminal.sendHostTextPaste("hi", false)); // ESC [200~ h i ESC [201~
@@ -267,7 +267,7 @@ TEST(HeadlessTerminal, NotesASubmittedCommandLineInTheInputItSends)
         // A shell with shell integration: prompt start, then the command line begins.
         feed(*headless, "\x1b]133;A\x07$ \x1b]133;B\x07");
         auto state = [&] {
-            return terminal.terminalLock.withLock([&] { return terminal.buffer().semanticInput; });
+            return terminal.terminalLock().withLock([&] { return terminal.buffer().semanticInput; });
         };
         ASSERT_EQ(state(), SemanticInputState::armed);
 
@@ -286,7 +286,7 @@ TEST(HeadlessTerminal, KeepsWhatTheTerminalReportsToItsHost)
     auto& terminal = *session.headless->terminal();
     feed(*session.headless, "\x1b]7;file://localhost/tmp/place\x07");
     EXPECT_EQ(session.headless->dir(),
-              terminal.terminalLock.withLock([&] { return terminal.hostCurrentDirectory; }));
+              terminal.terminalLock().withLock([&] { return terminal.hostCurrentDirectory; }));
     EXPECT_TRUE(session.headless->dir().has_value());
 
     const auto input = session.headless->terminalInputStateSnapshot();

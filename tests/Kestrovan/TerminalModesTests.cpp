@@ -632,15 +632,15 @@ TEST(TerminalModesTests, SynchronizedOutputLeftOpenIsEndedByTheTimer)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.synchronizedOutputTimeoutSeconds = 0.01;
-    t.terminalLock.withLock([&] { t.feed("\x1b[?2026h"); });
+    t.terminalLock().withLock([&] { t.feed("\x1b[?2026h"); });
     // The watchdog takes the lock; poll under it until the update has ended.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     bool active = true;
     while (active && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        active = t.terminalLock.withLock([&] { return t.synchronizedOutputActive; });
+        active = t.terminalLock().withLock([&] { return t.synchronizedOutputActive; });
     }
-    t.terminalLock.withLock([&] {
+    t.terminalLock().withLock([&] {
         EXPECT_FALSE(t.synchronizedOutputActive);
         EXPECT_EQ(t.synchronizedOutputWatchdogCounters.fired, 1);
         EXPECT_FALSE(t.synchronizedOutputTimeoutItem.has_value());

@@ -386,7 +386,7 @@ TEST(TerminalTests, PointerPressAndPressure)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.terminalLock.withLock([&] {
+    t.terminalLock().withLock([&] {
         t.beginPrimaryPointerPress(Position(3, 4));
         EXPECT_FALSE(t.updatePressure(1, 0.5f));
         EXPECT_EQ(t.updatePressure(2, 0.9f), Position(3, 4)) << "a force click acts where the press began";
@@ -413,8 +413,8 @@ TEST(TerminalTests, SelectionRegistryCountsActiveSelections)
     first->setActive(true);
     EXPECT_EQ(t.activeSelectionCount, 0) << "an unregistered selection does not count";
 
-    t.registerSelection(first);                                   // without the lock: takes it itself
-    t.terminalLock.withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
+    t.registerSelection(first);                                     // without the lock: takes it itself
+    t.terminalLock().withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
     EXPECT_EQ(t.selections.size(), 1u) << "registering twice keeps one entry";
     EXPECT_EQ(t.activeSelectionCount, 1);
 

@@ -59,7 +59,7 @@ public:
                 changed_.notify_all();
             });
         const auto& terminal = headless_->terminal();
-        terminal->terminalLock.withLock([&] { terminal->allow80To132 = true; });
+        terminal->terminalLock().withLock([&] { terminal->allow80To132 = true; });
     }
 
     /// Starts vttest; the failure when it could not be started.
@@ -82,7 +82,7 @@ public:
     bool reverseColors()
     {
         const auto& terminal = headless_->terminal();
-        return terminal->terminalLock.withLock([&] { return terminal->reverseColors; });
+        return terminal->terminalLock().withLock([&] { return terminal->reverseColors; });
     }
 
     pid_t pid() const { return headless_->process()->shellPid(); }

@@ -1,17 +1,19 @@
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
 
+#include "Platform/Sync/Mutex.h"
+#include "Platform/Sync/ThreadSafety.h"
+
 #include <deque>
 #include <glib.h>
-#include <mutex>
 #include <utility>
 
 namespace platform {
 
 struct GLibMainQueue::State
 {
-    std::mutex mutex;
-    std::deque<std::function<void()>> items;
-    GSource* source = nullptr;
+    Mutex mutex;
+    std::deque<std::function<void()>> items GUARDED_BY(mutex);
+    GSource* source GUARDED_BY(mutex) = nullptr;
 };
 
 namespace {
@@ -34,7 +36,7 @@ static gboolean dispatchQueueSource(GSource* source, GSourceFunc, gpointer)
     g_source_set_ready_time(source, -1);
     std::deque<std::function<void()>> batch;
     {
-        std::lock_guard lock(state->mutex);
+        MutexLock lock(state->mutex);
         batch.swap(state->items);
     }
     for (auto& item : batch) {
@@ -68,7 +70,7 @@ GLibMainQueue::~GLibMainQueue()
     std::deque<std::function<void()>> dropped;
     GSource* source;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         source = std::exchange(state_->source, nullptr);
         dropped.swap(state_->items);
     }
@@ -78,7 +80,7 @@ GLibMainQueue::~GLibMainQueue()
 
 void GLibMainQueue::async(std::function<void()> work)
 {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->items.push_back(std::move(work));
     // Under the lock, so the destructor cannot release the source in between.
     if (state_->source)

@@ -420,10 +420,10 @@ TEST(RenderSnapshotTests, SnapshotsTakeTheLockThemselves)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     RenderSnapshotBuilder builder(fixture.terminal);
-    EXPECT_DEATH(t.terminalLock.withLock([&] { builder.makeRenderSnapshot(RenderSnapshotScope::dirty); }),
+    EXPECT_DEATH(t.terminalLock().withLock([&] { builder.makeRenderSnapshot(RenderSnapshotScope::dirty); }),
                  "already holds the terminal lock");
     builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
-    EXPECT_FALSE(t.terminalLock.isHeldByCurrentThread()) << "and give it back";
+    EXPECT_FALSE(t.terminalLock().isHeldByCurrentThread()) << "and give it back";
 }
 
 } // namespace
