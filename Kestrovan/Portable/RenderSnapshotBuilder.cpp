@@ -106,8 +106,8 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
                changed && changed->second >= 0 && changed->first < rows) {
         const int end = std::min(changed->second, rows - 1);
         const int start = std::max(changed->first, 0);
-        snapshot.dirtyKind = start == 0 && end == rows - 1 ? RenderSnapshotDirtyKind::full
-                                                           : RenderSnapshotDirtyKind::partial;
+        snapshot.dirtyKind =
+            start == 0 && end == rows - 1 ? RenderSnapshotDirtyKind::full : RenderSnapshotDirtyKind::partial;
         snapshot.dirtyRange = RenderSnapshotRange{start, end};
     }
 
@@ -129,8 +129,7 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
         for (int row = snapshot.dirtyRange->startY; row <= snapshot.dirtyRange->endY; ++row) {
             const int index = yDisp + row;
             const BufferLine* line = lineAtIndex(active, index);
-            std::optional<PortableRenderCellCache>& cached =
-                portableRenderCells[static_cast<size_t>(row)];
+            std::optional<PortableRenderCellCache>& cached = portableRenderCells[static_cast<size_t>(row)];
 
             RenderSnapshotRow out;
             out.y = row;
