@@ -242,6 +242,17 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
             continue;
         }
 
+        // DCS payload: a run of printable bytes joins the pending slice without a table lookup per
+        // byte (the table's "put" action, inlined). Sixel images are megabytes of such bytes.
+        if (s.state == ParserState::dcsPassthrough && byte >= 0x20 && byte <= 0x7E) {
+            if (dcsStart < 0)
+                dcsStart = static_cast<ptrdiff_t>(i);
+            do {
+                ++i;
+            } while (i < length && data[i] >= 0x20 && data[i] <= 0x7E);
+            continue;
+        }
+
         const uint8_t entry = table.entry(s.state, byte);
         const auto action = static_cast<ParserAction>(entry >> 4);
         const auto next = static_cast<ParserState>(entry & 0x0F);

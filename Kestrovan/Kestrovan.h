@@ -16,6 +16,7 @@
 #include "Kestrovan/CharData.h"
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CursorStyle.h"
+#include "Kestrovan/ImageCell.h"
 #include "Kestrovan/Line.h"
 #include "Kestrovan/Position.h"
 
@@ -50,4 +51,5 @@
 #include "Kestrovan/Portable/HeadlessTerminal.h"
 #include "Kestrovan/Portable/RenderSnapshot.h"
 #include "Kestrovan/Portable/RenderSnapshotBuilder.h"
+#include "Kestrovan/Portable/TerminalRasterImage.h"
 #include "Kestrovan/Portable/WasmHostEventQueue.h"

@@ -595,21 +595,8 @@ void Terminal::selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_
         return;
     const std::vector<std::weak_ptr<SelectionService>> watching = selections;
     for (const std::weak_ptr<SelectionService>& entry : watching) {
-        const std::shared_ptr<SelectionService> selection = entry.lock();
-        if (!selection || !selection->active())
-            continue;
-        const Position first = std::min(selection->start, selection->end);
-        const Position last = std::max(selection->start, selection->end);
-        if (last.row < top || first.row > bottom)
-            continue;
-        // A selection on one row wholly outside the margins keeps its cells.
-        if (first.row == last.row && (last.col < left || first.col > right))
-            continue;
-        selection->setActive(false);
-        if (auto host = delegate())
-            host->selectionChanged(*this);
-        selection->start = Position();
-        selection->end = Position();
+        if (const std::shared_ptr<SelectionService> selection = entry.lock())
+            selection->invalidateForColumnRestrictedScroll(top, bottom, left, right);
     }
 }
 

@@ -31,7 +31,9 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs) {
-            if (run.iterations <= 0 || run.run_type != Run::RT_Iteration)
+            // Repeated runs also report aggregates, under names such as "name_median".
+            if (run.iterations <= 0 ||
+                (run.run_type != Run::RT_Iteration && run.run_type != Run::RT_Aggregate))
                 continue;
             timePerIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
             auto counter = run.counters.find("bytes_per_second");

@@ -29,6 +29,7 @@ RegexStatus statusOf(UErrorCode error)
 {
     switch (error) {
     case U_REGEX_TIME_OUT:
+    case U_REGEX_STOPPED_BY_CALLER:
         return RegexStatus::timedOut;
     case U_REGEX_STACK_OVERFLOW:
         return RegexStatus::stackLimitReached;
@@ -174,6 +175,20 @@ RegexOutcome Regex::enumerateMatches(std::u16string_view text, RegexRange range,
     const SearchedRange searched = searchedRange(text, range, limits.maxInputLength);
     RegexOutcome outcome;
     outcome.inputCut = searched.cut;
+    if (limits.budget && limits.budget->exhausted()) {
+        outcome.status = RegexStatus::timedOut;
+        return outcome;
+    }
+    int32_t timeLimit = std::max(limits.timeLimit, 1);
+    if (limits.budget)
+        timeLimit = static_cast<int32_t>(std::min<int64_t>(timeLimit, limits.budget->remaining));
+    // The matcher reports each step it counts to this callback; the last count is what the call
+    // cost, charged to the budget at the end.
+    int32_t stepsTaken = 0;
+    URegexMatchCallback* countSteps = [](const void* context, int32_t steps) -> UBool {
+        *static_cast<int32_t*>(const_cast<void*>(context)) = steps;
+        return true;
+    };
 
     // The matcher gets only the searched part of the text, so look-arounds and anchors see its ends
     // as the ends of the text. (An ICU region would not do: its look-behinds see before its start.)
@@ -192,7 +207,9 @@ RegexOutcome Regex::enumerateMatches(std::u16string_view text, RegexRange range,
         // The stack limit resets the matcher, so it comes before the input. The time limit counts
         // steps from here over every find below: one budget for the whole call.
         matcher->setStackLimit(std::max(limits.stackLimit, 1), error);
-        matcher->setTimeLimit(std::max(limits.timeLimit, 1), error);
+        matcher->setTimeLimit(timeLimit, error);
+        if (limits.budget)
+            matcher->setMatchCallback(countSteps, &stepsTaken, error);
         matcher->reset(&input.text);
     }
     while (U_SUCCESS(error) && matcher->find(error)) {
@@ -202,6 +219,8 @@ RegexOutcome Regex::enumerateMatches(std::u16string_view text, RegexRange range,
             break;
     }
     outcome.status = statusOf(error);
+    if (limits.budget)
+        limits.budget->remaining -= stepsTaken;
 
     if (!outcome.completed() || outcome.inputCut) {
         if (logger().isDebugEnabled())

@@ -29,6 +29,16 @@ struct RegexOptions
     bool literal = false;
 };
 
+/// Matcher steps shared by many match calls, so that work spread over many short texts (a search
+/// over every line of a scrollback) is bounded as a whole, not only call by call.
+struct RegexStepBudget
+{
+    /// Steps left; a call made with none left ends at once as `timedOut`.
+    int64_t remaining = 0;
+
+    bool exhausted() const { return remaining <= 0; }
+};
+
 /// Bounds on one match call. Every field is clamped to a sensible minimum, so no call runs unbounded.
 struct RegexLimits
 {
@@ -47,6 +57,9 @@ struct RegexLimits
     int32_t maxInputLength = defaultMaxInputLength;
     /// The most bytes the backtracking stack may take, at least 1.
     int32_t stackLimit = defaultStackLimit;
+    /// When set, the call may take no more steps than the budget has left, and the steps it takes
+    /// are charged to it. The caller keeps the budget alive and unshared for the call.
+    RegexStepBudget* budget = nullptr;
 };
 
 /// A half-open range of UTF-16 code units.

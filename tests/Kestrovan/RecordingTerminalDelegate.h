@@ -76,6 +76,14 @@ public:
     int documentUpdates = 0;
     std::vector<std::vector<uint8_t>> iTermContents;
     std::vector<ImageRequest> images;
+    /// An RGBA bitmap handed over by `createImageFromBitmap` (Sixel images).
+    struct Bitmap
+    {
+        std::vector<uint8_t> rgba;
+        int width = 0;
+        int height = 0;
+    };
+    std::vector<Bitmap> bitmaps;
 
     /// Every byte sent so far, joined.
     std::string sent() const
@@ -153,6 +161,10 @@ public:
     {
         images.push_back(
             {std::vector<uint8_t>(data.begin(), data.end()), width, height, preserveAspectRatio});
+    }
+    void createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width, int height) override
+    {
+        bitmaps.push_back({bytes, width, height});
     }
     void progressReport(Terminal&, const ProgressReport& report) override
     {

@@ -276,7 +276,8 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     EXPECT_EQ(sixel->limits().maximumPixels, 16'777'216u);
     EXPECT_EQ(sixel->limits().maximumPixelWrites, 67'108'864u);
     t.feed("~~~~\x1b\\");
-    EXPECT_EQ(sixel->inputBytes(), 14u) << "the payload was taken and dropped";
+    ASSERT_EQ(fixture.delegate->bitmaps.size(), 1u) << "the payload was taken and decoded";
+    EXPECT_EQ(fixture.delegate->bitmaps[0].width, 4);
 
     t.feed("\x1bP1zabc");
     EXPECT_FALSE(t.parser->dcsHandler()) << "other finals have no handler";
@@ -287,8 +288,8 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
         std::make_shared<SixelDcsHandler>(std::weak_ptr<Terminal>(), SixelDcsHandler::Limits{4, 1, 1});
     t.parser->dcsHandlerFactory = [&](std::span<const uint8_t>, const CsiParameters&) { return mine; };
     t.feed("\x1bPq123456\x1b\\");
-    EXPECT_TRUE(mine->overflowed()) << "the handler stops taking input past its limit";
-    EXPECT_EQ(mine->inputBytes(), 4u);
+    EXPECT_TRUE(mine->invalid()) << "the handler stops taking input past its limit";
+    EXPECT_EQ(fixture.delegate->bitmaps.size(), 1u);
 }
 
 TEST(TerminalDispatchTests, ApcRouting)

@@ -204,6 +204,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
     auto touched = selectRows(fixture, Position(3, 2), Position(4, 2));
     auto leftOfMargin = selectRows(fixture, Position(0, 2), Position(1, 2));
     auto aboveRegion = selectRows(fixture, Position(0, 0), Position(9, 0));
+    fixture.delegate->selectionChanges = 0;
 
     moveCursor(t, 4, 3);
     t.feed("\n");

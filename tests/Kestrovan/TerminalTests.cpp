@@ -459,6 +459,7 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     auto rightOfMargin = makeSelection(Position(15, 4), Position(19, 4));
     auto belowRows = makeSelection(Position(5, 8), Position(6, 9));
     auto spanningRows = makeSelection(Position(0, 1), Position(1, 3));
+    fixture.delegate->selectionChanges = 0;
 
     t.selectionsInvalidateForColumnRestrictedScroll(2, 5, 4, 12);
     EXPECT_FALSE(inside->active());

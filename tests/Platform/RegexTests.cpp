@@ -251,6 +251,32 @@ TEST(Regex, HostileInputTimesOutInsteadOfHanging)
     }
 }
 
+TEST(Regex, AStepBudgetBoundsManyCallsTogether)
+{
+    // Each call alone stays within its own limit; the shared budget ends the series.
+    const Regex nested = compiled("(a+)+$");
+    const std::u16string hostile = std::u16string(40, u'a') + u"b";
+    platform::RegexStepBudget budget{50};
+    int calls = 0;
+    while (calls < 1000) {
+        const auto result = nested.firstMatch(hostile, {.budget = &budget});
+        ++calls;
+        if (budget.exhausted()) {
+            EXPECT_EQ(result.outcome.status, RegexStatus::timedOut);
+            break;
+        }
+    }
+    EXPECT_LE(calls, 3) << "a 20-step limit per call spends 50 steps in three calls";
+    EXPECT_EQ(nested.firstMatch(u"ab", {.budget = &budget}).outcome.status, RegexStatus::timedOut)
+        << "a spent budget stops even a cheap call";
+
+    // Cheap calls charge nothing measurable and leave the budget alone.
+    platform::RegexStepBudget plenty{5};
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(compiled("b").firstMatch(u"ab", {.budget = &plenty}).match);
+    EXPECT_EQ(plenty.remaining, 5);
+}
+
 TEST(Regex, StackLimitStopsDeepBacktracking)
 {
     const Regex alternation = compiled("(a|b)*");

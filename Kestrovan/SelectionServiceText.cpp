@@ -1,0 +1,75 @@
+// The selected text, as copy, the find bar and hosts receive it.
+//
+// A stream selection goes through the terminal's selected-lines reader, which joins soft-wrapped
+// rows and breaks lines only where the program ended them. A rectangle is read row by row here,
+// widened so that a wide character cut by either edge is taken whole.
+#include "Kestrovan/Buffer.h"
+#include "Kestrovan/SelectionService.h"
+#include "Kestrovan/Terminal.h"
+
+#include <algorithm>
+
+namespace kestrovan {
+
+std::string SelectionService::getSelectedText() const
+{
+    if (isBlock)
+        return blockText();
+    const std::shared_ptr<Terminal> owner = terminal();
+    if (!owner)
+        return std::string();
+    Buffer& buffer = owner->buffer();
+    Position first = std::min(start, end);
+    Position last = std::max(start, end);
+    // A row selection takes its last row whole, whatever column the gesture ended in.
+    if (selectionMode == SelectionMode::row)
+        last.col = owner->cols();
+    if (first == last)
+        return std::string();
+    const int64_t count = buffer.lines().count();
+    if (first.row < 0 || first.row >= count || last.row < 0)
+        return std::string();
+    last.row = std::min(last.row, count - 1);
+    std::string text;
+    for (const Line& line : owner->getSelectedLines(first, last, buffer))
+        text += line.toString();
+    return text;
+}
+
+std::string SelectionService::blockText() const
+{
+    const std::shared_ptr<Terminal> owner = terminal();
+    if (!owner)
+        return std::string();
+    Buffer& buffer = owner->buffer();
+    auto& lines = buffer.lines();
+    std::string text;
+    const int64_t top = std::min(start.row, end.row);
+    const int64_t bottom = std::max(start.row, end.row);
+    for (int64_t row = top; row <= bottom; ++row) {
+        if (row > top)
+            text += '\n';
+        if (row < 0 || row >= lines.count())
+            continue;
+        const BufferLine& line = *lines[static_cast<int>(row)];
+        const std::optional<ColumnRange> range = selectedColumnsRange(row, line.count());
+        if (!range)
+            continue;
+        int lo = range->lower;
+        int hi = range->upper;
+        // A wide character cut by the left edge, or by the right edge after its first half, is
+        // taken whole.
+        if (lo >= 1 && lo < line.count() && line.packed(lo).width() == 0 && line.packed(lo - 1).width() == 2)
+            --lo;
+        if (hi >= 1 && hi < line.count() && line.packed(hi - 1).width() == 2)
+            ++hi;
+        if (lo >= hi)
+            continue;
+        std::string rowText = owner->translateBufferLineToString(buffer, static_cast<int>(row), lo, hi);
+        rowText.erase(rowText.find_last_not_of(' ') + 1);
+        text += rowText;
+    }
+    return text;
+}
+
+} // namespace kestrovan

@@ -1,0 +1,119 @@
+#include "FontFace.h"
+
+#include <ft2build.h>
+#include <hb.h>
+#include <map>
+#include <utility>
+#include FT_FREETYPE_H
+
+namespace platform {
+
+namespace {
+
+// FreeType's library object may be shared between threads only if opening and closing faces is
+// serialised; that is all this lock guards.
+struct FreeTypeLibrary
+{
+    Mutex mutex;
+    FT_Library library GUARDED_BY(mutex) = nullptr;
+    bool initFailed GUARDED_BY(mutex) = false;
+};
+
+FreeTypeLibrary& freeType()
+{
+    // Never destroyed: fonts held by other process-wide objects may close after static
+    // destruction has begun, and must still find this alive.
+    static FreeTypeLibrary* shared = new FreeTypeLibrary;
+    return *shared;
+}
+
+// Open faces by file and index. Entries are weak: a face closes when its last font goes, and
+// the dead entry is dropped the next time its key is looked up.
+struct FaceCache
+{
+    Mutex mutex;
+    std::map<std::pair<std::string, uint32_t>, std::weak_ptr<FontFace>> faces GUARDED_BY(mutex);
+};
+
+FaceCache& faceCache()
+{
+    // Never destroyed: fonts held by other process-wide objects may close after static
+    // destruction has begun, and must still find this alive.
+    static FaceCache* shared = new FaceCache;
+    return *shared;
+}
+
+FT_Face openFreeTypeFace(hb_blob_t* blob, uint32_t index)
+{
+    unsigned length = 0;
+    const char* data = hb_blob_get_data(blob, &length);
+    if (!data || length == 0)
+        return nullptr;
+    FreeTypeLibrary& ft = freeType();
+    MutexLock lock(ft.mutex);
+    if (!ft.library && !ft.initFailed)
+        ft.initFailed = FT_Init_FreeType(&ft.library) != 0;
+    if (!ft.library)
+        return nullptr;
+    FT_Face face = nullptr;
+    if (FT_New_Memory_Face(ft.library, reinterpret_cast<const FT_Byte*>(data), static_cast<FT_Long>(length),
+                           static_cast<FT_Long>(index), &face) != 0)
+        return nullptr;
+    return face;
+}
+
+void closeFreeTypeFace(FT_Face face)
+{
+    if (!face)
+        return;
+    FreeTypeLibrary& ft = freeType();
+    MutexLock lock(ft.mutex);
+    FT_Done_Face(face);
+}
+
+} // namespace
+
+std::shared_ptr<FontFace> FontFace::open(const FaceLocation& location)
+{
+    FaceCache& cache = faceCache();
+    MutexLock lock(cache.mutex);
+    const auto key = std::make_pair(location.path, location.index);
+    if (auto found = cache.faces.find(key); found != cache.faces.end()) {
+        if (auto face = found->second.lock())
+            return face;
+        cache.faces.erase(found);
+    }
+
+    // The file is mapped once; HarfBuzz and FreeType both read that one mapping.
+    hb_blob_t* blob = hb_blob_create_from_file_or_fail(location.path.c_str());
+    if (!blob)
+        return nullptr;
+    FT_Face freeTypeFace = openFreeTypeFace(blob, location.index);
+    if (!freeTypeFace) {
+        hb_blob_destroy(blob);
+        return nullptr;
+    }
+    auto face = std::make_shared<FontFace>(Token{}, location, blob, freeTypeFace);
+    cache.faces[key] = face;
+    return face;
+}
+
+FontFace::FontFace(Token, FaceLocation location, hb_blob_t* blob, FT_FaceRec_* freeTypeFace)
+    : location_(std::move(location)), blob_(blob), freeTypeFace_(freeTypeFace)
+{
+    description_ = FontRegistry::describe(freeTypeFace_, location_);
+    // The low half of a face index picks the face in a collection; the high half is a variable
+    // font's named instance, which HarfBuzz takes on the font instead.
+    hbFace_ = hb_face_create(blob_, location_.index & 0xFFFF);
+    hb_face_make_immutable(hbFace_);
+    unitsPerEm_ = std::max(hb_face_get_upem(hbFace_), 1u);
+}
+
+FontFace::~FontFace()
+{
+    hb_face_destroy(hbFace_);
+    closeFreeTypeFace(freeTypeFace_);
+    hb_blob_destroy(blob_);
+}
+
+} // namespace platform
