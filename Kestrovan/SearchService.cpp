@@ -92,6 +92,12 @@ void SearchService::invalidate()
     lastSelection.reset();
 }
 
+void SearchService::invalidateForOutput()
+{
+    lastResult.reset();
+    lastSelection.reset();
+}
+
 void SearchService::reset()
 {
     invalidate();

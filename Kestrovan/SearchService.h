@@ -5,7 +5,8 @@
 // operations (find next or previous with scrolling, clear, the find bar's match summary) are thin
 // wrappers: they take the lock, call `step` or `matchSummary`, and scroll to `revealTopRow`.
 // `invalidate` keeps the term, so the next step restarts from the live selection; the owner calls
-// it whenever the terminal is resized. `reset` forgets everything.
+// it whenever the terminal is resized. Each feed of output calls `invalidateForOutput`, which
+// keeps the line cache. `reset` forgets everything.
 #pragma once
 
 #include "Kestrovan/SearchEngine.h"
@@ -41,6 +42,11 @@ public:
                                      const SearchOptions& options, bool forward);
     /// Drops the line cache and the current match; the term and options stay.
     void invalidate();
+    /// Output changed the buffer: drops the current match and the selection a step continues
+    /// from, whose rows may now hold other text, but keeps the line cache, whose entries check
+    /// their lines' identity and content generation when read. So a search after one new line of
+    /// output re-reads that line, not the whole scrollback.
+    void invalidateForOutput();
     /// Forgets the search entirely.
     void reset();
 

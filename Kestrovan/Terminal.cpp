@@ -104,10 +104,10 @@ void Terminal::setup(bool isReset)
         // buffer's cursor, which is only meaningful when that buffer was the one in use.
         normalBuffer->setX(0);
         normalBuffer->setY(0);
-        kittyGraphicsState.isAlternateScreen = true;
+        kittyGraphicsState.activeIsAlternate = true;
         removePlacementRecords();
         cleanupUnusedKittyImages();
-        kittyGraphicsState.isAlternateScreen = isCurrentBufferAlternate();
+        kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
         altBuffer->clear();
         resetSemanticPromptState(true);
     } else {
@@ -223,13 +223,14 @@ void Terminal::activateNormalBuffer(bool clearAlt)
     if (altBuffer->y() >= 0)
         normalBuffer->setY(std::min(altBuffer->y(), normalBuffer->rows() - 1));
     if (clearAlt) {
-        kittyGraphicsState.isAlternateScreen = true;
+        kittyGraphicsState.activeIsAlternate = true;
+        removePlacementRecords();
         cleanupUnusedKittyImages();
-        kittyGraphicsState.isAlternateScreen = isCurrentBufferAlternate();
+        kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
         altBuffer->clear();
     }
     _buffer = normalBuffer;
-    kittyGraphicsState.isAlternateScreen = false;
+    kittyGraphicsState.activeIsAlternate = false;
     scheduleKittyAnimationTimer();
 }
 
@@ -244,10 +245,10 @@ void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
         altBuffer->setY(std::min(normalBuffer->y(), altBuffer->rows() - 1));
     altBuffer->fillViewportRows(fillAttr);
     _buffer = altBuffer;
-    kittyGraphicsState.isAlternateScreen = true;
+    kittyGraphicsState.activeIsAlternate = true;
     removePlacementRecords();
     cleanupUnusedKittyImages();
-    kittyGraphicsState.isAlternateScreen = isCurrentBufferAlternate();
+    kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
     scheduleKittyAnimationTimer();
 }
 

@@ -56,7 +56,7 @@
 //   TerminalHostInput.cpp      input from hosts without a view: keys by web key names, text,
 //                              pastes and clipboard-read answers
 //   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
-//   KittyGraphicsStubs.cpp     the kitty graphics operations the core calls (no-ops for now)
+//   TerminalKittyGraphics.cpp  the kitty graphics entry points, forwarded to KittyGraphicsEngine
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
 //   TerminalEnvironment.cpp    the default environment of a child process
@@ -77,6 +77,7 @@
 #include "Kestrovan/DcsHandler.h"
 #include "Kestrovan/EscapeSequenceParser.h"
 #include "Kestrovan/KittyClipboardTypes.h"
+#include "Kestrovan/KittyGraphicsRenderSnapshot.h"
 #include "Kestrovan/KittyGraphicsState.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Kestrovan/Line.h"
@@ -1033,18 +1034,29 @@ public:
     static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName,
                                                             bool trueColor);
 
-    // --- Kitty graphics (KittyGraphicsStubs.cpp) ------------------------------------------------
+    // --- Kitty graphics (TerminalKittyGraphics.cpp) ---------------------------------------------
 
+    /// One APC G command: the bytes after "G".
     void handleKittyGraphics(Bytes content);
-    /// Removes the placement records of the current screen state (of a row range, inclusive).
+    /// Removes every placement record of the current screen state.
     void removePlacementRecords();
-    void removePlacementRecords(int topRow, int bottomRow);
     void removeOrphanedKittyPlacements();
+    /// Frees the images of the current screen state that no placement shows.
     void cleanupUnusedKittyImages();
+    /// Drops every image, placement and pending transfer of both screens.
     void clearAllKittyImages();
+    /// The column-mode change: the placements on the screen rows go, with their orphans and unused
+    /// images.
+    void clearKittyImagesOnScreen();
+    /// The oldest line of a full ring was dropped.
     void trimKittyPlacementRows();
+    /// Content moved `delta` rows inside the region (absolute rows `top`...`bottom`, columns
+    /// `left`...`right`).
     void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta);
+    /// Advances the animations and arms the timer for the next frame.
     void scheduleKittyAnimationTimer();
+    /// The images and placements renderers draw this frame; needs the lock.
+    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot();
 
     // --- Fields ---------------------------------------------------------------------------------
     // The state of the terminal. Fields whose setters run effects are private below and reached
@@ -1179,7 +1191,6 @@ public:
     bool semanticScanInPaste = false;
     std::vector<uint8_t> semanticScanParams;
     KittyGraphicsState kittyGraphicsState;
-    KittyGraphicsPending kittyGraphicsPending;
     bool hasKittyPlacements = false;
     uint64_t kittyAnimationTimerSerial = 0;
     std::shared_ptr<KittyClipboardProtocol> kittyClipboardProtocol;

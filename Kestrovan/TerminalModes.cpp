@@ -723,8 +723,7 @@ void Terminal::changeColumnMode(int columns)
             active.lines()[index]->resize(width, currentEraseBlankCell);
             resetBufferLine(row, true, _currentBidiState);
         }
-        removePlacementRecords(0, _rows - 1);
-        cleanupUnusedKittyImages();
+        clearKittyImagesOnScreen();
     }
 
     updateFullScreen();

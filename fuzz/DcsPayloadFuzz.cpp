@@ -71,7 +71,7 @@ void checkReply(const std::vector<uint8_t>& reply, Target target, bool eightBit)
         reply.back() == '\\') {
         introducer = terminator = 2;
         sevenBit = true;
-    } else if (reply.size() >= 2 && target != Target::kittyGraphics && reply[0] == 0x90 &&
+    } else if (reply.size() >= 2 && reply[0] == (target == Target::kittyGraphics ? 0x9F : 0x90) &&
                reply.back() == 0x9C) {
         introducer = terminator = 1;
     } else {

@@ -256,7 +256,7 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2)) << "the cursor follows to the alternate buffer";
     EXPECT_EQ(t.altBuffer->lines().count(), 4) << "activation fills the alternate viewport";
     EXPECT_EQ(screenText(t), "|||");
-    EXPECT_TRUE(t.kittyGraphicsState.isAlternateScreen);
+    EXPECT_TRUE(t.kittyGraphicsState.activeIsAlternate);
     t.activateAltBuffer(); // already active: nothing happens
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2));
 
@@ -264,7 +264,7 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     moveCursor(t, 7, 1);
     t.activateNormalBuffer(false);
     EXPECT_FALSE(t.isCurrentBufferAlternate());
-    EXPECT_FALSE(t.kittyGraphicsState.isAlternateScreen);
+    EXPECT_FALSE(t.kittyGraphicsState.activeIsAlternate);
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(7, 1)) << "and back to the normal buffer";
     EXPECT_EQ(rowText(t, 0), "normal");
     EXPECT_EQ(absoluteRowText(*fixture.terminal, 0), "normal");

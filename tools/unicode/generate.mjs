@@ -1,9 +1,10 @@
-// Generates the engine's Unicode tables and the grapheme break test data.
+// Generates the engine's Unicode tables, the bidi layout's tables and the grapheme break test data.
 //
 //   node tools/unicode/generate.mjs OUTPUT_ROOT
 //
 // writes OUTPUT_ROOT/Kestrovan/Generated/UnicodeTables.h, OUTPUT_ROOT/Kestrovan/Generated/
-// UnicodeTables.cpp and OUTPUT_ROOT/tests/data/unicode/GraphemeBreakTest.txt. Use the wrapper
+// UnicodeTables.cpp, BidiTables.h and BidiTables.cpp beside them (see bidi.mjs) and
+// OUTPUT_ROOT/tests/data/unicode/GraphemeBreakTest.txt. Use the wrapper
 // `tools/unicode/generate`, which installs the pinned packages first and can check the committed
 // output.
 //
@@ -62,6 +63,7 @@ import {
     BLOCK_SCALARS, BLOCK_SHIFT, STAGE_ONE_SIZE, byteList, concatenatedBlocks, hex, lookup, rangeList,
     twoStageTable,
 } from './tables.mjs';
+import { writeBidiTables } from './bidi.mjs';
 
 // Where UCD 16.0 lists no East_Asian_Width, these ranges default to W: the CJK ideograph blocks and
 // planes 2 and 3 that UAX #11 names, plus the plane-1 blocks whose every character is wide
@@ -428,7 +430,8 @@ async function main() {
     fs.writeFileSync(path.join(generated, 'UnicodeTables.h'), header(sourceLine, counts));
     fs.writeFileSync(path.join(generated, 'UnicodeTables.cpp'), cppSource(sourceLine, tables, ranges));
     fs.writeFileSync(path.join(testData, 'GraphemeBreakTest.txt'), graphemeBreakTest(dataVersion));
-    console.log(Object.entries(counts).map(([name, count]) => `${name} ${count}`).join(', '));
+    const bidiCounts = await writeBidiTables(outputRoot);
+    console.log(Object.entries({ ...counts, ...bidiCounts }).map(([name, count]) => `${name} ${count}`).join(', '));
 }
 
 main().catch((error) => {

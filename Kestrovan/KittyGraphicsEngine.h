@@ -1,0 +1,185 @@
+// The kitty graphics protocol of one terminal: command intake and dispatch, replies, the image
+// store with its quota, placements, deletion, scrolling and trimming, animation and the render
+// snapshot.
+//
+// An engine is a short-lived view over a terminal and its `KittyGraphicsState`, made on the stack
+// for one call (the terminal's kitty entry points make one and forward to it). It holds no state of
+// its own, so two engines over one terminal see the same images. Every member needs the terminal
+// lock held by the caller and runs on the thread that parses output, except the animation timer's
+// work item, which takes the lock itself.
+//
+// The members live in one file per concern:
+//   KittyGraphicsIntake.cpp      APC G intake, chunked transfers, dispatch and the query
+//   KittyGraphicsReplies.cpp     success and error replies
+//   KittyGraphicsStore.cpp       image ids, storing under the quota with eviction, removal, resets
+//   KittyGraphicsPlacements.cpp  display, parent chains, the storage generation
+//   KittyGraphicsDeletion.cpp    the delete selectors, generic placement removal, orphans
+//   KittyGraphicsScrolling.cpp   scrolling inside margins, trimming, clearing a buffer's placements
+//   KittyGraphicsAnimation.cpp   frames, playback control, composition, advancing and the timer
+//   KittyGraphicsRenderSnapshotBuilder.cpp  the snapshot renderers draw from
+#pragma once
+
+#include "Kestrovan/KittyGraphicsControl.h"
+#include "Kestrovan/KittyGraphicsPayload.h"
+#include "Kestrovan/KittyGraphicsRenderSnapshot.h"
+#include "Kestrovan/KittyGraphicsState.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace kestrovan {
+
+class Terminal;
+
+class KittyGraphicsEngine
+{
+public:
+    explicit KittyGraphicsEngine(Terminal& terminal);
+
+    // --- Intake and dispatch (KittyGraphicsIntake.cpp) -----------------------------------------
+
+    /// One APC body after its "G": parsed, joined with earlier chunks, run.
+    void handleKittyGraphics(std::span<const uint8_t> body);
+    /// Runs one complete command; the payload is the still-encoded payload of all its chunks.
+    void processKittyGraphics(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload);
+    /// The "q" action: loads the payload as a transmission would, stores nothing.
+    void handleKittyQuery(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload);
+
+    // --- Replies (KittyGraphicsReplies.cpp) ----------------------------------------------------
+
+    void sendKittyOk(const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
+                     std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId,
+                     std::optional<uint32_t> frame = std::nullopt);
+    void sendKittyError(const KittyGraphicsControl& control, std::string_view message);
+
+    // --- Image store (KittyGraphicsStore.cpp) --------------------------------------------------
+
+    /// The id a transmission stores under, its number, and whether it answers.
+    struct ResolvedImageId
+    {
+        uint32_t imageId = 0;
+        std::optional<uint32_t> imageNumber;
+        bool reply = false;
+    };
+    /// An image found for the put action.
+    struct DisplayedImage
+    {
+        KittyGraphicsPayload payload;
+        uint32_t imageId = 0;
+        std::optional<uint32_t> imageNumber;
+        bool reply = false;
+    };
+
+    void handleKittyTransmitPayload(const KittyGraphicsControl& control, const KittyGraphicsPayload& payload,
+                                    bool display);
+    ResolvedImageId resolveKittyImageId(const KittyGraphicsControl& control);
+    bool storeKittyImage(const KittyGraphicsPayload& payload, uint32_t imageId,
+                         std::optional<uint32_t> imageNumber, bool transient);
+    /// Makes room for `bytes` on the active screen, evicting other images; false when it cannot.
+    bool reserveKittyStorageBytes(int64_t bytes, std::optional<uint32_t> excludingImageId);
+    /// The image named by `i`, else by `I`; no side effects.
+    std::optional<std::pair<uint32_t, KittyGraphicsImage>>
+    resolveExistingKittyImage(const KittyGraphicsControl& control);
+    std::optional<DisplayedImage> resolveKittyImageForDisplay(const KittyGraphicsControl& control);
+    /// Gives the image a new access tick; null when the active screen does not hold it.
+    KittyGraphicsImage* updateKittyImageAccess(uint32_t imageId);
+    void removeKittyImage(uint32_t imageId);
+    void removeKittyImageNumbers(uint32_t imageId);
+    void cleanupUnusedKittyImages(const std::set<uint32_t>& imageIds);
+    void cleanupUnusedKittyImages();
+    /// Drops every image and placement of both screens and the pending transfer.
+    void clearAllKittyImages();
+    /// Empties one screen's store; counters that keep tokens unique carry on.
+    void resetKittyGraphicsStore(KittyGraphicsScreenState& screen);
+
+    // --- Placements (KittyGraphicsPlacements.cpp) ----------------------------------------------
+
+    /// Where a placement's parent keys put it.
+    struct PlacementOrigin
+    {
+        std::optional<int64_t> col;
+        std::optional<int64_t> row;
+        bool isRelative = false;
+        std::optional<uint32_t> parentPlacementId;
+        bool parentPlacementIsAnonymous = false;
+        std::optional<std::string> errorMessage;
+    };
+    /// (row, col).
+    using CellPosition = std::pair<int64_t, int64_t>;
+    using PositionTable = std::map<KittyPlacementKey, CellPosition>;
+
+    /// Places an image; true when a placement was made (else an error reply was sent, or there
+    /// was no image id).
+    bool displayKittyImage(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
+                           std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber);
+    PlacementOrigin resolveKittyPlacementOrigin(const KittyGraphicsControl& control);
+    /// The position of a placement, following its parent chain; none for a missing, foreign-buffer
+    /// or cyclic chain.
+    std::optional<CellPosition> resolveKittyPlacementPosition(const KittyPlacementKey& key,
+                                                              const PositionTable& positions,
+                                                              PositionTable& resolved,
+                                                              std::set<KittyPlacementKey>& visiting);
+    /// Hands out the next storage generation and records it on the active screen.
+    uint64_t nextKittyGeneration();
+    void updateHasKittyPlacements();
+    /// Points the state at the screen of the terminal's current buffer.
+    void syncActiveScreen();
+
+    // --- Deletion (KittyGraphicsDeletion.cpp) --------------------------------------------------
+
+    using PlacementPredicate = std::function<bool(const KittyPlacementKey&, const KittyPlacementRecord&)>;
+
+    void handleKittyDelete(const KittyGraphicsControl& control);
+    std::set<KittyPlacementKey> removePlacementRecords(const PlacementPredicate& predicate);
+    std::set<uint32_t> imageIdsForPlacements(const PlacementPredicate& predicate);
+    std::set<uint32_t> removeOrphanedKittyPlacements();
+    std::set<uint32_t> imageIdsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex);
+    void deletePlacementsVisibleOnScreen();
+    void deletePlacementsByImageId(uint32_t imageId, std::optional<uint32_t> placementId);
+    void deletePlacementsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex);
+    void deletePlacementsInColumn(int64_t col);
+    void deletePlacementsInRow(int64_t row);
+    void deletePlacementsWithZIndex(int64_t zIndex);
+    void deletePlacementsByImageIdRange(int64_t min, int64_t max);
+    void removeKittyPlacement(uint32_t imageId, uint32_t placementId);
+
+    // --- Scrolling and trimming (KittyGraphicsScrolling.cpp) -----------------------------------
+
+    void scrollKittyPlacementsInMargins(int64_t top, int64_t bottom, int64_t left, int64_t right,
+                                        int64_t delta);
+    void trimKittyPlacementRows();
+    void clearKittyImages(bool isAlternateBuffer);
+    void clearKittyImagesOnScreen();
+
+    // --- Animation (KittyGraphicsAnimation.cpp) ------------------------------------------------
+
+    void handleKittyAnimationFrame(const KittyGraphicsControl& control,
+                                   std::span<const uint8_t> base64Payload);
+    void handleKittyAnimationControl(const KittyGraphicsControl& control);
+    void handleKittyAnimationComposition(const KittyGraphicsControl& control);
+    void deleteKittyAnimationFrame(const KittyGraphicsControl& control, bool freesData);
+    /// Steps the due animations of the active screen; the earliest next deadline, if any.
+    std::optional<uint64_t> kittyGraphicsAdvanceAnimations(uint64_t monotonicNanoseconds);
+    /// Advances once and arms the timer for the next deadline.
+    void scheduleKittyAnimationTimer();
+
+    // --- Render snapshot (KittyGraphicsRenderSnapshotBuilder.cpp) ------------------------------
+
+    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot();
+
+private:
+    KittyGraphicsScreenState& screen() { return state_.active(); }
+    bool placementReferencesImage(uint32_t imageId) const;
+
+    Terminal& terminal_;
+    KittyGraphicsState& state_;
+};
+
+} // namespace kestrovan

@@ -1,0 +1,19 @@
+// The zlib framing (RFC 1950) of compressed kitty graphics payloads around raw DEFLATE (RFC 1951).
+//
+// The header and the Adler-32 trailer are checked here; zlib inflates the raw stream. The output
+// buffer starts small and doubles up to the caller's limit, so a short stream that claims to hold
+// a huge image costs only what it really inflates to, and never more than the limit.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace kestrovan {
+
+/// Inflates a zlib stream into at most `limit` bytes (clamped to 400 MiB); absent when the header,
+/// the stream or the checksum is bad, when the output would pass the limit, or when it is empty.
+std::optional<std::vector<uint8_t>> decompressZlib(std::span<const uint8_t> data, int64_t limit);
+
+} // namespace kestrovan

@@ -1,0 +1,60 @@
+// The terminal's kitty graphics entry points: the APC G dispatcher and the emulator core call these
+// when they receive a command, scroll, erase, reset and switch screens. Each forwards to a
+// `KittyGraphicsEngine` over this terminal, which holds the rules.
+#include "Kestrovan/KittyGraphicsEngine.h"
+#include "Kestrovan/Terminal.h"
+
+namespace kestrovan {
+
+void Terminal::handleKittyGraphics(Bytes content)
+{
+    KittyGraphicsEngine(*this).handleKittyGraphics(content);
+}
+
+void Terminal::removePlacementRecords()
+{
+    KittyGraphicsEngine(*this).removePlacementRecords(
+        [](const KittyPlacementKey&, const KittyPlacementRecord&) { return true; });
+}
+
+void Terminal::removeOrphanedKittyPlacements()
+{
+    KittyGraphicsEngine(*this).removeOrphanedKittyPlacements();
+}
+
+void Terminal::cleanupUnusedKittyImages()
+{
+    KittyGraphicsEngine(*this).cleanupUnusedKittyImages();
+}
+
+void Terminal::clearAllKittyImages()
+{
+    KittyGraphicsEngine(*this).clearAllKittyImages();
+}
+
+void Terminal::clearKittyImagesOnScreen()
+{
+    KittyGraphicsEngine(*this).clearKittyImagesOnScreen();
+}
+
+void Terminal::trimKittyPlacementRows()
+{
+    KittyGraphicsEngine(*this).trimKittyPlacementRows();
+}
+
+void Terminal::scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta)
+{
+    KittyGraphicsEngine(*this).scrollKittyPlacementsInMargins(top, bottom, left, right, delta);
+}
+
+void Terminal::scheduleKittyAnimationTimer()
+{
+    KittyGraphicsEngine(*this).scheduleKittyAnimationTimer();
+}
+
+KittyGraphicsRenderSnapshot Terminal::kittyGraphicsRenderSnapshot()
+{
+    return KittyGraphicsEngine(*this).kittyGraphicsRenderSnapshot();
+}
+
+} // namespace kestrovan

@@ -1,0 +1,673 @@
+#include "Platform/UI/CoreViewWidget.h"
+
+#include "Platform/Graphics/Canvas.h"
+#include "Platform/UI/GtkChildPlacement.h"
+#include "Platform/UI/GtkScroller.h"
+#include "Platform/UI/GtkWidgetSubclass.h"
+#include "Platform/UI/TextInputCommand.h"
+#include "Platform/UI/Utf8.h"
+
+#include <cctype>
+#include <string>
+
+namespace platform::gtk {
+
+namespace {
+
+using Subclass = GtkWidgetSubclass<CoreViewWidget>;
+
+NativeColor nativeColor(const GdkRGBA& rgba)
+{
+    return NativeColor::sRGB(rgba.red, rgba.green, rgba.blue, rgba.alpha);
+}
+
+double luminance(const NativeColor& c)
+{
+    return 0.2126 * c.red + 0.7152 * c.green + 0.0722 * c.blue;
+}
+
+// The theme's text-view colours by their conventional names, each falling back to the fixed colour
+// of the appearance the theme's background suggests.
+Appearance readAppearance(GtkWidget* widget)
+{
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkStyleContext* style = gtk_widget_get_style_context(widget);
+    auto lookup = [&](const char* name) -> std::optional<NativeColor> {
+        GdkRGBA rgba;
+        if (gtk_style_context_lookup_color(style, name, &rgba))
+            return nativeColor(rgba);
+        return std::nullopt;
+    };
+    const auto background = lookup("theme_base_color");
+    bool dark = background ? luminance(*background) < 0.5 : false;
+    if (!background) {
+        gboolean preferDark = false;
+        gchar* themeName = nullptr;
+        g_object_get(gtk_widget_get_settings(widget), "gtk-application-prefer-dark-theme", &preferDark,
+                     "gtk-theme-name", &themeName, nullptr);
+        std::string name = themeName ? themeName : "";
+        g_free(themeName);
+        for (char& c : name)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        dark = preferDark || name.find("dark") != std::string::npos;
+    }
+    Appearance appearance = fallbackAppearance(dark);
+    if (background)
+        appearance.textBackgroundColor = *background;
+    if (auto text = lookup("theme_text_color"))
+        appearance.textColor = *text;
+    if (auto selected = lookup("theme_selected_bg_color"))
+        appearance.selectedControlColor = *selected;
+    if (auto label = lookup("theme_fg_color")) {
+        appearance.labelColor = *label;
+        appearance.labelColor.alpha *= 0.85;
+    }
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    return appearance;
+}
+
+const char* cursorName(CursorShape shape)
+{
+    switch (shape) {
+    case CursorShape::arrow:
+        return "default";
+    case CursorShape::iBeam:
+        return "text";
+    case CursorShape::pointingHand:
+        return "pointer";
+    }
+    return "default";
+}
+
+// The held button a motion event drags with (the views number left 0, right 1, middle 2).
+int draggedButton(GdkModifierType state)
+{
+    if (state & GDK_BUTTON1_MASK)
+        return 0;
+    if (state & GDK_BUTTON3_MASK)
+        return 1;
+    if (state & GDK_BUTTON2_MASK)
+        return 2;
+    if (state & GDK_BUTTON4_MASK)
+        return 3;
+    if (state & GDK_BUTTON5_MASK)
+        return 4;
+    return -1;
+}
+
+} // namespace
+
+GtkWidget* CoreViewWidget::create(std::shared_ptr<ViewCore> core)
+{
+    return Subclass::create(std::move(core), Role::topLevel);
+}
+
+CoreViewWidget* CoreViewWidget::from(GtkWidget* widget)
+{
+    return Subclass::from(widget);
+}
+
+void CoreViewWidget::classInit(GtkWidgetClass* widgetClass)
+{
+    gtk_widget_class_set_css_name(widgetClass, "vesk-view");
+}
+
+CoreViewWidget::CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core, Role role)
+    : widget_(widget), core_(std::move(core)), role_(role),
+      displayLink_(std::make_shared<FrameClockDisplayLink>(widget))
+{
+    // Children never draw outside the view, as the terminal's subviews expect.
+    gtk_widget_set_overflow(widget_, GTK_OVERFLOW_HIDDEN);
+    g_signal_connect_swapped(widget_, "notify::scale-factor",
+                             G_CALLBACK(+[](CoreViewWidget* self) { self->updateScale(); }), this);
+    if (role_ == Role::topLevel) {
+        gtk_widget_set_focusable(widget_, true);
+        gtk_widget_set_cursor_from_name(widget_, cursorName(CursorShape::iBeam));
+        inputMethod_ = std::make_unique<InputMethodBridge>(widget_, core_.get());
+        installInputControllers();
+        g_signal_connect_swapped(widget_, "map",
+                                 G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
+        g_signal_connect_swapped(widget_, "unmap",
+                                 G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
+        GtkSettings* settings = gtk_widget_get_settings(widget_);
+        for (const char* property : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"})
+            g_signal_connect_swapped(settings, property,
+                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateAppearance(); }),
+                                     this);
+    } else {
+        // A subview lets clicks through to the view under it.
+        gtk_widget_set_can_target(widget_, false);
+        gtk_widget_set_focusable(widget_, false);
+    }
+    if (core_)
+        core_->attachHost(this);
+}
+
+CoreViewWidget::~CoreViewWidget()
+{
+    dispose();
+}
+
+void CoreViewWidget::installInputControllers()
+{
+    // Keys come from a key controller; the input method is fed by hand (interpretKeyEvent), not
+    // attached to the controller, because the core decides first whether a key is the terminal's
+    // (an encoded key) or text (the input method's).
+    GtkEventController* keys = gtk_event_controller_key_new();
+    g_signal_connect(keys, "key-pressed", G_CALLBACK(onKeyPressed), this);
+    g_signal_connect(keys, "key-released", G_CALLBACK(onKeyReleased), this);
+    gtk_widget_add_controller(widget_, keys);
+
+    // Buttons and motion come raw: the click gesture stops reporting a press that moves beyond its
+    // threshold, while the view needs every release of every drag.
+    GtkEventController* pointer = gtk_event_controller_legacy_new();
+    g_signal_connect(pointer, "event", G_CALLBACK(onPointerEvent), this);
+    gtk_widget_add_controller(widget_, pointer);
+
+    GtkEventController* crossing = gtk_event_controller_motion_new();
+    g_signal_connect(crossing, "enter", G_CALLBACK(onPointerEnter), this);
+    g_signal_connect(crossing, "leave", G_CALLBACK(onPointerLeave), this);
+    gtk_widget_add_controller(widget_, crossing);
+
+    GtkEventController* scroll = gtk_event_controller_scroll_new(GTK_EVENT_CONTROLLER_SCROLL_BOTH_AXES);
+    g_signal_connect(scroll, "scroll", G_CALLBACK(onScroll), this);
+    gtk_widget_add_controller(widget_, scroll);
+}
+
+void CoreViewWidget::dispose()
+{
+    // GObject may dispose more than once; the core is told of its host's end exactly once, after
+    // the link, the window's signals and the children are gone, so nothing calls it afterwards.
+    if (disposed_)
+        return;
+    disposed_ = true;
+    displayLink_->invalidate();
+    if (role_ == Role::topLevel)
+        g_signal_handlers_disconnect_by_data(gtk_widget_get_settings(widget_), this);
+    unrooted();
+    while (GtkWidget* child = gtk_widget_get_first_child(widget_))
+        gtk_widget_unparent(child);
+    if (inputMethod_)
+        inputMethod_->setCore(nullptr);
+    inputMethod_.reset();
+    if (core_)
+        core_->attachHost(nullptr);
+    core_.reset();
+    dropTexture();
+}
+
+double CoreViewWidget::scaleFactor() const
+{
+    return scale_ > 0 ? scale_ : gtk_widget_get_scale_factor(widget_);
+}
+
+void CoreViewWidget::measure(GtkOrientation, int, int* minimum, int* natural)
+{
+    // The view fills what its window gives it; it asks for nothing.
+    *minimum = 0;
+    *natural = 0;
+}
+
+void CoreViewWidget::sizeAllocate(int width, int height)
+{
+    // GTK allocates again for many reasons (a child's frame, a style change); the core hears of
+    // a size only when it differs, and before its subviews are laid out, so that it can move
+    // them for the new size in the same pass.
+    allocating_ = true;
+    const Size size{double(width), double(height)};
+    if (!sizeKnown_ || size != size_) {
+        size_ = size;
+        sizeKnown_ = true;
+        updateScale();
+        if (core_)
+            core_->sizeChanged(size);
+    }
+    allocateChildren(widget_, height);
+    allocating_ = false;
+}
+
+void CoreViewWidget::updateScale()
+{
+    const double scale = gtk_widget_get_scale_factor(widget_);
+    if (scale == scale_)
+        return;
+    scale_ = scale;
+    if (core_ && !disposed_)
+        core_->scaleChanged(scale);
+    gtk_widget_queue_draw(widget_);
+}
+
+void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
+{
+    // GTK asks for a snapshot in the paint phase of a frame, after the frame clock's tick (where a
+    // display link prepared the frame and asked for redraws), so the core draws exactly the
+    // frames that get shown. The texture is remade only when pixels changed.
+    if (!core_)
+        return;
+    if (!backing_.resize(size_, scaleFactor()))
+        dropTexture();
+    if (!backing_.dirtyRect().isEmpty()) {
+        DrawRequest request;
+        request.dirtyRect = backing_.dirtyRect();
+        request.size = size_;
+        request.scale = backing_.scaleFactor();
+        if (std::optional<Canvas> canvas = backing_.beginFrame()) {
+            request.canvas = &*canvas;
+            core_->draw(request);
+            dropTexture();
+        }
+    }
+    if (const Bitmap* bitmap = backing_.bitmap())
+        present(snapshot, *bitmap);
+    for (GtkWidget* child = gtk_widget_get_first_child(widget_); child;
+         child = gtk_widget_get_next_sibling(child))
+        gtk_widget_snapshot_child(widget_, child, snapshot);
+}
+
+void CoreViewWidget::dropTexture()
+{
+    if (texture_)
+        g_object_unref(texture_);
+    texture_ = nullptr;
+}
+
+void CoreViewWidget::present(GtkSnapshot* snapshot, const Bitmap& bitmap)
+{
+    if (!texture_) {
+        // The texture gets a copy: the bitmap keeps changing in place while GTK may still hold the
+        // texture of the previous frame. The bitmap's premultiplied ARGB32 words, rows from the
+        // top, are GDK's default memory format.
+        const size_t stride = size_t(bitmap.stride());
+        GBytes* bytes = g_bytes_new(bitmap.data(), stride * size_t(bitmap.height()));
+        texture_ = gdk_memory_texture_new(bitmap.width(), bitmap.height(), GDK_MEMORY_DEFAULT, bytes, stride);
+        g_bytes_unref(bytes);
+    }
+    // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
+    const double scale = backing_.scaleFactor();
+    const graphene_rect_t bounds =
+        GRAPHENE_RECT_INIT(0, 0, float(bitmap.width() / scale), float(bitmap.height() / scale));
+    gtk_snapshot_append_texture(snapshot, texture_, &bounds);
+    ++presentedFrames_;
+}
+
+void CoreViewWidget::rooted()
+{
+    // Entering a window: the core learns of it, of the window's scale and theme, and (for a
+    // top-level view) of its focus and activity, which it then follows through the window.
+    GtkRoot* root = gtk_widget_get_root(widget_);
+    window_ = GTK_IS_WINDOW(root) ? GTK_WINDOW(root) : nullptr;
+    if (window_ && role_ == Role::topLevel) {
+        for (const char* property : {"notify::is-active", "notify::focus-widget"})
+            g_signal_connect_swapped(window_, property,
+                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateWindowState(); }),
+                                     this);
+    }
+    updateScale();
+    if (core_)
+        core_->windowChanged(window_ != nullptr);
+    updateAppearance();
+    updateWindowState();
+}
+
+void CoreViewWidget::unrooted()
+{
+    if (!window_)
+        return;
+    g_signal_handlers_disconnect_by_data(window_, this);
+    window_ = nullptr;
+    if (disposed_ && !core_)
+        return;
+    updateWindowState();
+    if (core_)
+        core_->windowChanged(false);
+}
+
+void CoreViewWidget::realized()
+{
+    // The toplevel's surface knows whether the window is minimised.
+    if (role_ == Role::topLevel) {
+        GtkNative* native = gtk_widget_get_native(widget_);
+        GdkSurface* surface = native ? gtk_native_get_surface(native) : nullptr;
+        if (surface && GDK_IS_TOPLEVEL(surface)) {
+            toplevelSurface_ = surface;
+            g_signal_connect_swapped(surface, "notify::state",
+                                     G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }),
+                                     this);
+        }
+    }
+    updateScale();
+    updateVisibility();
+}
+
+void CoreViewWidget::unrealized()
+{
+    if (toplevelSurface_)
+        g_signal_handlers_disconnect_by_data(toplevelSurface_, this);
+    toplevelSurface_ = nullptr;
+}
+
+void CoreViewWidget::updateWindowState()
+{
+    // Two facts, as the view tells them apart: whether it is its window's focus widget (kept while
+    // the window is in the background) and whether its window is the active one. The input
+    // method follows both together: it composes only for a focused view in an active window.
+    if (role_ != Role::topLevel)
+        return;
+    const bool active = window_ && gtk_window_is_active(window_);
+    const bool focused = window_ && gtk_window_get_focus(window_) == widget_;
+    const bool wasActive = windowActive_;
+    const bool wasFocused = focused_;
+    windowActive_ = active;
+    focused_ = focused;
+    // Keys held while focus goes elsewhere are released elsewhere; forget them.
+    if (!(active && focused)) {
+        keyboard_.reset();
+        keysWithInputMethod_.clear();
+    }
+    if (inputMethod_ && (active && focused) != (wasActive && wasFocused))
+        (active && focused) ? inputMethod_->focusIn() : inputMethod_->focusOut();
+    if (!core_ || disposed_)
+        return;
+    if (focused != wasFocused)
+        core_->focusChanged(focused);
+    if (active != wasActive)
+        core_->windowActiveChanged(active);
+}
+
+void CoreViewWidget::updateAppearance()
+{
+    if (disposed_)
+        return;
+    const Appearance appearance = readAppearance(widget_);
+    if (appearanceKnown_ && appearance == appearance_)
+        return;
+    appearance_ = appearance;
+    appearanceKnown_ = true;
+    if (core_)
+        core_->appearanceChanged(appearance);
+}
+
+void CoreViewWidget::updateVisibility()
+{
+    // Mapped and not minimised; GTK 4.8 cannot tell a covered window, which counts as visible.
+    bool visible = gtk_widget_get_mapped(widget_);
+    if (toplevelSurface_)
+        visible = visible &&
+                  !(gdk_toplevel_get_state(GDK_TOPLEVEL(toplevelSurface_)) & GDK_TOPLEVEL_STATE_MINIMIZED);
+    if (visible == windowVisible_)
+        return;
+    windowVisible_ = visible;
+    if (core_ && !disposed_)
+        core_->visibilityChanged(visible);
+}
+
+void CoreViewWidget::grabFocus()
+{
+    gtk_widget_grab_focus(widget_);
+}
+
+void CoreViewWidget::setNeedsDisplay()
+{
+    // Only marks and schedules: the drawing happens in the next snapshot, once per frame however
+    // many requests came.
+    backing_.invalidateAll();
+    gtk_widget_queue_draw(widget_);
+}
+
+void CoreViewWidget::setNeedsDisplayInRect(const Rect& rect)
+{
+    backing_.invalidate(rect);
+    gtk_widget_queue_draw(widget_);
+}
+
+void CoreViewWidget::setCursor(CursorShape shape)
+{
+    gtk_widget_set_cursor_from_name(widget_, cursorName(shape));
+}
+
+void CoreViewWidget::interpretKeyEvent(const KeyEvent& event)
+{
+    // The input method sees the toolkit's own event; it must be the one being delivered now.
+    if (inputMethod_ && currentKeyEvent_ &&
+        gdk_key_event_get_keycode(currentKeyEvent_) == event.hardwareKeycode &&
+        inputMethod_->filterKey(currentKeyEvent_)) {
+        keysWithInputMethod_.insert(event.hardwareKeycode);
+        return;
+    }
+    if (!core_)
+        return;
+    const KeyBinding binding = standardKeyBinding(event);
+    switch (binding.kind) {
+    case KeyBinding::Kind::none:
+        break;
+    case KeyBinding::Kind::command:
+        core_->doCommand(binding.command);
+        break;
+    case KeyBinding::Kind::insertText:
+        core_->insertText(utf8FromScalars(binding.text));
+        break;
+    }
+}
+
+void CoreViewWidget::setInputMethodCursorRect(const Rect& rect)
+{
+    if (inputMethod_)
+        inputMethod_->setCursorRect(rect, size_.height);
+}
+
+void CoreViewWidget::resetInputMethod()
+{
+    if (inputMethod_)
+        inputMethod_->reset();
+}
+
+std::shared_ptr<View> CoreViewWidget::addSubview(std::shared_ptr<ViewCore> core)
+{
+    // Appended as the last child: drawn above every earlier subview and hit first.
+    GtkWidget* child = Subclass::create(std::move(core), Role::subview);
+    auto view = std::make_shared<GtkChildView>(child);
+    gtk_widget_set_parent(child, widget_);
+    return view;
+}
+
+std::shared_ptr<Scroller> CoreViewWidget::addScroller()
+{
+    auto scroller = std::make_shared<GtkScroller>();
+    gtk_widget_set_parent(scroller->widget(), widget_);
+    return scroller;
+}
+
+void CoreViewWidget::beep()
+{
+    gtk_widget_error_bell(widget_);
+}
+
+ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keycode,
+                                      GdkModifierType state) const
+{
+    ToolkitKey key;
+    key.keyval = keyval;
+    key.hardwareKeycode = keycode;
+    key.state = state;
+    key.timestamp = event ? gdk_event_get_time(event) : 0;
+    GdkDisplay* display = gtk_widget_get_display(widget_);
+    const guint layout = event ? gdk_key_event_get_layout(event) : 0;
+    // The same key in the same layout with other modifiers, for the characters the key gives
+    // with Shift alone, with none, and with Shift forced on.
+    auto translated = [&](GdkModifierType modifiers, guint inLayout) -> uint32_t {
+        guint result = 0;
+        int effectiveLayout = 0;
+        int level = 0;
+        GdkModifierType consumed{};
+        if (gdk_display_translate_key(display, keycode, modifiers, int(layout), &result, &effectiveLayout,
+                                      &level, &consumed))
+            return result;
+        return 0;
+    };
+    key.keyvalIgnoringModifiers = translated(GdkModifierType(state & GDK_SHIFT_MASK), layout);
+    key.keyvalWithoutModifiers = translated(GdkModifierType(0), layout);
+    key.keyvalWithShift = translated(GDK_SHIFT_MASK, layout);
+    key.keyvalInBaseLayout = translated(GdkModifierType(0), 0);
+    if (GdkDevice* keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display)))
+        key.numLock = gdk_device_get_num_lock_state(keyboard);
+    return key;
+}
+
+gboolean CoreViewWidget::onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                                      GdkModifierType state, gpointer data)
+{
+    // The translator notes the key as held (so a second press is a repeat) before the core sees
+    // it; the GDK event stays at hand while the core runs, for interpretKeyEvent.
+    auto* self = static_cast<CoreViewWidget*>(data);
+    if (!self->core_)
+        return false;
+    GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
+    const KeyEvent key = self->keyboard_.press(self->toolkitKey(event, keyval, keycode, state));
+    // Keep the core alive through its own handling, which may close the view.
+    const std::shared_ptr<ViewCore> core = self->core_;
+    GdkEvent* outer = self->currentKeyEvent_;
+    self->currentKeyEvent_ = event;
+    if (key.type == KeyEventType::flagsChanged)
+        core->flagsChanged(key);
+    else
+        core->keyDown(key);
+    self->currentKeyEvent_ = outer;
+    // Every key belongs to the view: Tab must not move the focus, nor F10 open a menu bar.
+    return true;
+}
+
+void CoreViewWidget::onKeyReleased(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                                   GdkModifierType state, gpointer data)
+{
+    auto* self = static_cast<CoreViewWidget*>(data);
+    if (!self->core_)
+        return;
+    GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
+    const KeyEvent key = self->keyboard_.release(self->toolkitKey(event, keyval, keycode, state));
+    // An input method that saw a press expects its release.
+    if (self->keysWithInputMethod_.erase(keycode) && self->inputMethod_)
+        self->inputMethod_->filterKey(event);
+    const std::shared_ptr<ViewCore> core = self->core_;
+    if (key.type == KeyEventType::flagsChanged)
+        core->flagsChanged(key);
+    else
+        core->keyUp(key);
+}
+
+bool CoreViewWidget::widgetPoint(GdkEvent* event, double* x, double* y) const
+{
+    // Raw events are positioned in their surface; the surface's transform gives the native
+    // widget's coordinates, from which GTK translates into this widget's.
+    double surfaceX = 0;
+    double surfaceY = 0;
+    if (!gdk_event_get_position(event, &surfaceX, &surfaceY))
+        return false;
+    GtkNative* native = gtk_widget_get_native(widget_);
+    if (!native)
+        return false;
+    double offsetX = 0;
+    double offsetY = 0;
+    gtk_native_get_surface_transform(native, &offsetX, &offsetY);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    return gtk_widget_translate_coordinates(GTK_WIDGET(native), widget_, surfaceX - offsetX,
+                                            surfaceY - offsetY, x, y);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
+gboolean CoreViewWidget::onPointerEvent(GtkEventControllerLegacy*, GdkEvent* event, gpointer data)
+{
+    auto* self = static_cast<CoreViewWidget*>(data);
+    const GdkEventType type = gdk_event_get_event_type(event);
+    if (!self->core_ || (type != GDK_BUTTON_PRESS && type != GDK_BUTTON_RELEASE && type != GDK_MOTION_NOTIFY))
+        return false;
+    double x = 0;
+    double y = 0;
+    if (!self->widgetPoint(event, &x, &y))
+        return false;
+    self->lastPointer_ = Point{x, y};
+    const GdkModifierType state = gdk_event_get_modifier_state(event);
+
+    MouseEvent mouse;
+    mouse.location = self->viewPoint(x, y);
+    mouse.modifierFlags = modifierFlagsOfState(state);
+    mouse.timestamp = gdk_event_get_time(event);
+    if (type == GDK_MOTION_NOTIFY) {
+        const int button = draggedButton(state);
+        mouse.type = button >= 0 ? MouseEventType::dragged : MouseEventType::moved;
+        mouse.buttonNumber = button >= 0 ? button : 0;
+    } else {
+        mouse.buttonNumber = buttonNumberOfToolkitButton(gdk_button_event_get_button(event));
+        if (mouse.buttonNumber < 0)
+            return false;
+        if (type == GDK_BUTTON_PRESS) {
+            mouse.type = MouseEventType::down;
+            mouse.clickCount = self->clicks_.press(mouse.buttonNumber, mouse.location, mouse.timestamp);
+            self->pressedButton_ = mouse.buttonNumber;
+            self->pressClickCount_ = mouse.clickCount;
+            // A click makes the view the focus of its window.
+            if (!self->focused_)
+                gtk_widget_grab_focus(self->widget_);
+        } else {
+            mouse.type = MouseEventType::up;
+            // A release belongs to its press's series.
+            mouse.clickCount = mouse.buttonNumber == self->pressedButton_ ? self->pressClickCount_ : 1;
+        }
+    }
+    const std::shared_ptr<ViewCore> core = self->core_;
+    core->mouseEvent(mouse);
+    return true;
+}
+
+void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double x, double y, gpointer data)
+{
+    auto* self = static_cast<CoreViewWidget*>(data);
+    if (!self->core_)
+        return;
+    self->lastPointer_ = Point{x, y};
+    MouseEvent mouse;
+    mouse.type = MouseEventType::entered;
+    mouse.location = self->viewPoint(x, y);
+    mouse.modifierFlags =
+        modifierFlagsOfState(gtk_event_controller_get_current_event_state(GTK_EVENT_CONTROLLER(controller)));
+    mouse.timestamp = gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(controller));
+    self->core_->mouseEvent(mouse);
+}
+
+void CoreViewWidget::onPointerLeave(GtkEventControllerMotion* controller, gpointer data)
+{
+    auto* self = static_cast<CoreViewWidget*>(data);
+    if (!self->core_)
+        return;
+    MouseEvent mouse;
+    mouse.type = MouseEventType::exited;
+    mouse.modifierFlags =
+        modifierFlagsOfState(gtk_event_controller_get_current_event_state(GTK_EVENT_CONTROLLER(controller)));
+    mouse.timestamp = gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(controller));
+    self->core_->mouseEvent(mouse);
+}
+
+gboolean CoreViewWidget::onScroll(GtkEventControllerScroll* controller, double dx, double dy, gpointer data)
+{
+    // Wheels report whole steps, touchpads surface points: the unit says which, and the view
+    // accumulates the points into lines itself.
+    auto* self = static_cast<CoreViewWidget*>(data);
+    if (!self->core_)
+        return false;
+    GtkEventController* base = GTK_EVENT_CONTROLLER(controller);
+    double x = 0;
+    double y = 0;
+    GdkEvent* event = gtk_event_controller_get_current_event(base);
+    // X11 scroll events carry no position; the pointer is where it was last seen then.
+    if (event && self->widgetPoint(event, &x, &y))
+        self->lastPointer_ = Point{x, y};
+    const bool precise = gtk_event_controller_scroll_get_unit(controller) == GDK_SCROLL_UNIT_SURFACE;
+    const ScrollEvent scroll =
+        scrollEventFromToolkit(dx, dy, precise, self->viewPoint(self->lastPointer_.x, self->lastPointer_.y),
+                               modifierFlagsOfState(gtk_event_controller_get_current_event_state(base)),
+                               gtk_event_controller_get_current_event_time(base));
+    const std::shared_ptr<ViewCore> core = self->core_;
+    core->scrollWheel(scroll);
+    return true;
+}
+
+} // namespace platform::gtk

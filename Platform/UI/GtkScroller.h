@@ -1,0 +1,56 @@
+// The view's scroller on GTK: a vertical GtkScrollbar over an adjustment that shows the
+// scroller's values, reporting what the user does with it.
+//
+// The adjustment's translation and the reading of a change as a track click or a knob move are
+// `ScrollerModel`'s; this class only connects them to the widget. Setting a state never reports an
+// action; a press on the scrollbar reports tracking on until the button is released.
+#pragma once
+
+#include "Platform/UI/GtkChildPlacement.h"
+#include "Platform/UI/View.h"
+
+#include <gtk/gtk.h>
+
+namespace platform::gtk {
+
+class GtkScroller final : public Scroller
+{
+public:
+    /// A new scroller, hidden; its widget is not yet in any parent.
+    GtkScroller();
+    ~GtkScroller() override;
+    GtkScroller(const GtkScroller&) = delete;
+    GtkScroller& operator=(const GtkScroller&) = delete;
+
+    void setFrame(const Rect& frame) override { view_.setFrame(frame); }
+    Rect frame() const override { return view_.frame(); }
+    void setHidden(bool hidden) override { view_.setHidden(hidden); }
+    bool isHidden() const override { return view_.isHidden(); }
+    void setOpacity(double opacity) override { view_.setOpacity(opacity); }
+    double opacity() const override { return view_.opacity(); }
+    void setNeedsDisplay() override { view_.setNeedsDisplay(); }
+    void orderAbove(const View* sibling) override { view_.orderAbove(sibling); }
+    void orderBelow(const View* sibling) override { view_.orderBelow(sibling); }
+    void removeFromSuperview() override { view_.removeFromSuperview(); }
+
+    void setState(const ScrollerState& state) override;
+    ScrollerState state() const override { return state_; }
+    double preferredWidth() const override;
+
+    GtkWidget* widget() const { return view_.widget(); }
+
+private:
+    static void onValueChanged(GtkAdjustment* adjustment, gpointer self);
+    static gboolean onEvent(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer self);
+
+    GtkChildView view_;
+    GtkAdjustment* adjustment_;
+    GtkEventController* presses_ = nullptr;
+    ScrollerState state_;
+    /// The adjustment's value as last shown or reported, to read the next change against.
+    double lastValue_ = 0;
+    bool settingState_ = false;
+    bool tracking_ = false;
+};
+
+} // namespace platform::gtk

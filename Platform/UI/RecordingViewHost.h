@@ -1,0 +1,157 @@
+// A `ViewHost` without a display: the test twin of the GTK widget.
+//
+// It keeps what the core asked for (redraws, pointer shapes, input-method requests, subviews,
+// scroller states, beeps) where a test can read it, and lets the test play the toolkit's part:
+// resize the view, change its scale, window, focus and appearance, and hand it keys, which go
+// through the same interpretation as in the widget (a stand-in input method, then the standard key
+// bindings). Changes reach the core only when they change something, as in the widget. Draws go
+// into a real backing store, so a test can read the pixels a core drew.
+#pragma once
+
+#include "Platform/Graphics/BackingStore.h"
+#include "Platform/UI/ViewCore.h"
+#include "Platform/UI/ViewHost.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+/// A subview of the recording host: its placement, as the core last set it.
+class RecordingView : public View
+{
+public:
+    void setFrame(const Rect& frame) override { frame_ = frame; }
+    Rect frame() const override { return frame_; }
+    void setHidden(bool hidden) override { hidden_ = hidden; }
+    bool isHidden() const override { return hidden_; }
+    void setOpacity(double opacity) override { opacity_ = opacity; }
+    double opacity() const override { return opacity_; }
+    void setNeedsDisplay() override { ++displayRequests; }
+    void orderAbove(const View* sibling) override;
+    void orderBelow(const View* sibling) override;
+    void removeFromSuperview() override;
+
+    /// The core shown (null for a scroller).
+    std::shared_ptr<ViewCore> core;
+    int displayRequests = 0;
+    bool removed = false;
+
+private:
+    friend class RecordingViewHost;
+    class RecordingViewHost* host_ = nullptr;
+    Rect frame_;
+    bool hidden_ = false;
+    double opacity_ = 1;
+};
+
+class RecordingScroller final : public Scroller
+{
+public:
+    void setFrame(const Rect& frame) override { view.setFrame(frame); }
+    Rect frame() const override { return view.frame(); }
+    void setHidden(bool hidden) override { view.setHidden(hidden); }
+    bool isHidden() const override { return view.isHidden(); }
+    void setOpacity(double opacity) override { view.setOpacity(opacity); }
+    double opacity() const override { return view.opacity(); }
+    void setNeedsDisplay() override { view.setNeedsDisplay(); }
+    void orderAbove(const View* sibling) override { view.orderAbove(sibling); }
+    void orderBelow(const View* sibling) override { view.orderBelow(sibling); }
+    void removeFromSuperview() override { view.removeFromSuperview(); }
+
+    void setState(const ScrollerState& state) override { state_ = state; }
+    ScrollerState state() const override { return state_; }
+    double preferredWidth() const override { return 12; }
+
+    /// Plays a user's click or drag: calls `onAction` as the widget would.
+    void userActs(ScrollerPart part, double doubleValue);
+
+    /// The view standing for the scroller in its host's order of subviews.
+    RecordingView view;
+
+private:
+    ScrollerState state_;
+};
+
+class RecordingViewHost final : public ViewHost
+{
+public:
+    RecordingViewHost() = default;
+    /// Detaches the core.
+    ~RecordingViewHost() override;
+
+    /// Shows `core` in this host: attaches it and tells it the current size, scale and window.
+    void attach(std::shared_ptr<ViewCore> core);
+
+    // The toolkit's part.
+    void resize(Size size);
+    void setScale(double scale);
+    void setWindow(bool hasWindow);
+    void setWindowVisible(bool visible);
+    void setFocus(bool focused);
+    void setWindowActive(bool active);
+    void setAppearance(const Appearance& appearance);
+    /// Delivers a key event as the widget does (keyDown, keyUp or flagsChanged by its type).
+    void deliverKey(const KeyEvent& event);
+    /// Asks the core to draw the dirty part into the host's backing store, as a frame of the
+    /// widget would; true when it drew.
+    bool drawIfNeeded();
+    /// The pixels the core drew, as the widget would show them.
+    const Bitmap* bitmap() const { return backing_.bitmap(); }
+
+    /// The stand-in input method: it sees each key the core hands to `interpretKeyEvent` and
+    /// answers true when it took the key (it may call the core's text members meanwhile).
+    std::function<bool(const KeyEvent&)> inputMethod;
+
+    // What the core asked for.
+    int fullRedraws = 0;
+    std::vector<Rect> redrawRects;
+    std::vector<CursorShape> cursors;
+    std::vector<KeyEvent> interpretedKeys;
+    std::vector<Rect> inputMethodCursorRects;
+    int inputMethodResets = 0;
+    int focusRequests = 0;
+    int beeps = 0;
+    std::vector<std::shared_ptr<RecordingView>> subviews;
+    std::vector<std::shared_ptr<RecordingScroller>> scrollers;
+    /// Every subview and scroller view, bottom first, as the widget would stack them.
+    std::vector<RecordingView*> order;
+    /// The draws the core made, with the dirty rectangles.
+    std::vector<Rect> drawnRects;
+
+    Size size() const override { return size_; }
+    double scaleFactor() const override { return scale_; }
+    bool hasWindow() const override { return hasWindow_; }
+    bool isWindowActive() const override { return windowActive_; }
+    bool isWindowVisible() const override { return windowVisible_; }
+    bool hasFocus() const override { return focused_; }
+    void grabFocus() override;
+    Appearance appearance() const override { return appearance_; }
+    void setNeedsDisplay() override;
+    void setNeedsDisplayInRect(const Rect& rect) override;
+    void setCursor(CursorShape shape) override { cursors.push_back(shape); }
+    void interpretKeyEvent(const KeyEvent& event) override;
+    void setInputMethodCursorRect(const Rect& rect) override { inputMethodCursorRects.push_back(rect); }
+    void resetInputMethod() override { ++inputMethodResets; }
+    std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
+    std::shared_ptr<Scroller> addScroller() override;
+    void beep() override { ++beeps; }
+
+private:
+    friend class RecordingView;
+    void reorder(RecordingView* view, const View* sibling, bool above);
+    void remove(RecordingView* view);
+
+    std::shared_ptr<ViewCore> core_;
+    Size size_{640, 480};
+    double scale_ = 1;
+    bool hasWindow_ = true;
+    bool windowVisible_ = true;
+    bool windowActive_ = true;
+    bool focused_ = false;
+    Appearance appearance_;
+    BackingStore backing_;
+};
+
+} // namespace platform

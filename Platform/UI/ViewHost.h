@@ -1,0 +1,66 @@
+// What a view core may ask of the widget that shows it: its geometry and window, redraws, the
+// pointer shape, the input method and subviews.
+//
+// The GTK widget (`CoreViewWidget`) implements this for real; `RecordingViewHost` implements it
+// without a display for tests. All members are main-thread only.
+#pragma once
+
+#include "Platform/UI/Appearance.h"
+#include "Platform/UI/KeyEvent.h"
+#include "Platform/UI/PointerEvents.h"
+#include "Platform/UI/UIGeometry.h"
+#include "Platform/UI/View.h"
+
+#include <memory>
+
+namespace platform {
+
+class ViewCore;
+
+class ViewHost
+{
+public:
+    virtual ~ViewHost() = default;
+
+    virtual Size size() const = 0;
+    /// Device pixels per point.
+    virtual double scaleFactor() const = 0;
+    virtual bool hasWindow() const = 0;
+    /// The window is the active (key) window.
+    virtual bool isWindowActive() const = 0;
+    /// The window is mapped and not minimised.
+    virtual bool isWindowVisible() const = 0;
+    /// The view holds the keyboard focus of its window.
+    virtual bool hasFocus() const = 0;
+    /// Asks for the keyboard focus of the window.
+    virtual void grabFocus() = 0;
+    virtual Appearance appearance() const = 0;
+
+    /// Draws the whole view before the next frame is shown.
+    virtual void setNeedsDisplay() = 0;
+    /// Draws at least `rect` (y-up) before the next frame is shown.
+    virtual void setNeedsDisplayInRect(const Rect& rect) = 0;
+
+    virtual void setCursor(CursorShape shape) = 0;
+
+    /// Hands a key press (or release) to the input method and, when it does not take it, to the
+    /// standard key bindings. The answer comes back, possibly before this returns, through the
+    /// core's `insertText`, `setMarkedText`, `unmarkText` or `doCommand`; a key that means nothing
+    /// gives no call. The event must be the one being delivered to the core right now.
+    virtual void interpretKeyEvent(const KeyEvent& event) = 0;
+    /// Where the caret is (y-up), so that candidate windows open beside it.
+    virtual void setInputMethodCursorRect(const Rect& rect) = 0;
+    /// Drops any composition in progress (for example when the program switches screens).
+    virtual void resetInputMethod() = 0;
+
+    /// A subview showing `core`, placed at an empty frame above the existing subviews. The host
+    /// keeps the core alive while the subview exists.
+    virtual std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) = 0;
+    /// A vertical scroller, hidden, above the existing subviews.
+    virtual std::shared_ptr<Scroller> addScroller() = 0;
+
+    /// The system's alert sound.
+    virtual void beep() = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,193 @@
+// The drawing layer's cost over cairo itself, on the two loads the CPU draw path is made of: cell
+// background rectangles and rows of glyphs.
+//
+// A frame of 200 x 50 cells of 8 x 17 points at scale 2 (3200 x 1700 pixels): 10,000 background
+// rectangles in colours that change from cell to cell, and 50 rows of 200 ASCII glyphs each set
+// at their cell positions in alternating colours. Each is drawn through `Canvas` and with the
+// same cairo calls made directly (the same y-up matrix, face, options and glyph positions, glyphs
+// prepared once), and main prints the ratio: the layer's overhead.
+#include "BenchRatio.h"
+
+#include "Platform/Graphics/Canvas.h"
+#include "Platform/Text/Font.h"
+#include "Platform/Text/FontRegistry.h"
+
+#include <benchmark/benchmark.h>
+#include <cairo-ft.h>
+#include <cairo.h>
+#include <cstdio>
+#include <fontconfig/fontconfig.h>
+#include <random>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+constexpr int columns = 200;
+constexpr int rows = 50;
+constexpr double cellWidth = 8;
+constexpr double cellHeight = 17;
+constexpr double scale = 2;
+constexpr double fontSize = 13;
+
+const NativeColor palette[] = {NativeColor::sRGB(0.1, 0.1, 0.12), NativeColor::sRGB(0.8, 0.2, 0.2),
+                               NativeColor::sRGB(0.2, 0.6, 0.3), NativeColor::sRGB(0.25, 0.4, 0.85)};
+
+Bitmap frameBitmap()
+{
+    return std::move(*Bitmap::create(int(columns * cellWidth * scale), int(rows * cellHeight * scale)));
+}
+
+FontRef terminalFont()
+{
+    FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-Regular.ttf");
+    FontRef font = Font::named("JetBrainsMono-Regular", fontSize);
+    return font ? font : Font::monospace(fontSize);
+}
+
+/// One row of glyphs: ids and baseline positions in points.
+struct GlyphRow
+{
+    std::vector<GlyphId> glyphs;
+    std::vector<Point> positions;
+    std::vector<cairo_glyph_t> cairoGlyphs;
+};
+
+/// Printable ASCII from a fixed seed, one run per row.
+std::vector<GlyphRow> glyphRows(const Font& font)
+{
+    std::mt19937 random(16);
+    std::uniform_int_distribution<int> printable(0x21, 0x7e);
+    std::vector<GlyphRow> grid(rows);
+    for (int row = 0; row < rows; ++row) {
+        const double baseline = (rows - 1 - row) * cellHeight + 4;
+        for (int column = 0; column < columns; ++column) {
+            const GlyphId glyph = font.glyph(char32_t(printable(random))).value_or(0);
+            const Point position{column * cellWidth, baseline};
+            grid[row].glyphs.push_back(glyph);
+            grid[row].positions.push_back(position);
+            grid[row].cairoGlyphs.push_back(cairo_glyph_t{glyph, position.x, position.y});
+        }
+    }
+    return grid;
+}
+
+/// cairo set up as the canvas sets itself up: y-up points at scale 2, unhinted grey text.
+cairo_t* rawContext(const Bitmap& bitmap)
+{
+    cairo_t* cr = cairo_create(bitmap.cairoSurface());
+    cairo_matrix_t base;
+    cairo_matrix_init(&base, scale, 0, 0, -scale, 0, bitmap.height());
+    cairo_set_matrix(cr, &base);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_set_font_options(cr, options);
+    cairo_font_options_destroy(options);
+    return cr;
+}
+
+void canvasCellRects(benchmark::State& state)
+{
+    Bitmap bitmap = frameBitmap();
+    Canvas canvas(bitmap, scale);
+    canvas.setAntialias(false);
+    for (auto _ : state) {
+        for (int row = 0; row < rows; ++row)
+            for (int column = 0; column < columns; ++column) {
+                canvas.setFillColor(palette[(row + column) % 4]);
+                canvas.fillRect(Rect{column * cellWidth, row * cellHeight, cellWidth, cellHeight});
+            }
+        benchmark::DoNotOptimize(bitmap.data());
+    }
+    state.SetItemsProcessed(state.iterations() * rows * columns);
+}
+BENCHMARK(canvasCellRects)->Unit(benchmark::kMillisecond);
+
+void rawCairoCellRects(benchmark::State& state)
+{
+    Bitmap bitmap = frameBitmap();
+    cairo_t* cr = rawContext(bitmap);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    for (auto _ : state) {
+        for (int row = 0; row < rows; ++row)
+            for (int column = 0; column < columns; ++column) {
+                const NativeColor& color = palette[(row + column) % 4];
+                cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+                cairo_rectangle(cr, column * cellWidth, row * cellHeight, cellWidth, cellHeight);
+                cairo_fill(cr);
+            }
+        cairo_surface_flush(bitmap.cairoSurface());
+        benchmark::DoNotOptimize(bitmap.data());
+    }
+    cairo_destroy(cr);
+    state.SetItemsProcessed(state.iterations() * rows * columns);
+}
+BENCHMARK(rawCairoCellRects)->Unit(benchmark::kMillisecond);
+
+void canvasGlyphGrid(benchmark::State& state)
+{
+    FontRef font = terminalFont();
+    const std::vector<GlyphRow> grid = glyphRows(*font);
+    Bitmap bitmap = frameBitmap();
+    Canvas canvas(bitmap, scale);
+    for (auto _ : state) {
+        for (int row = 0; row < rows; ++row) {
+            canvas.setFillColor(palette[row % 4]);
+            canvas.drawGlyphs(*font, grid[row].glyphs, grid[row].positions);
+        }
+        benchmark::DoNotOptimize(bitmap.data());
+    }
+    state.SetItemsProcessed(state.iterations() * rows * columns);
+}
+BENCHMARK(canvasGlyphGrid)->Unit(benchmark::kMillisecond);
+
+void rawCairoGlyphGrid(benchmark::State& state)
+{
+    FontRef font = terminalFont();
+    const std::vector<GlyphRow> grid = glyphRows(*font);
+    Bitmap bitmap = frameBitmap();
+    cairo_t* cr = rawContext(bitmap);
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(font->filePath().c_str()));
+    FcPatternAddInteger(pattern, FC_INDEX, int(font->faceIndex()));
+    cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(pattern);
+    FcPatternDestroy(pattern);
+    cairo_set_font_face(cr, face);
+    cairo_matrix_t fontMatrix;
+    cairo_matrix_init(&fontMatrix, fontSize, 0, 0, -fontSize, 0, 0);
+    cairo_set_font_matrix(cr, &fontMatrix);
+    for (auto _ : state) {
+        for (int row = 0; row < rows; ++row) {
+            const NativeColor& color = palette[row % 4];
+            cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+            cairo_show_glyphs(cr, grid[row].cairoGlyphs.data(), columns);
+        }
+        cairo_surface_flush(bitmap.cairoSurface());
+        benchmark::DoNotOptimize(bitmap.data());
+    }
+    cairo_destroy(cr);
+    cairo_font_face_destroy(face);
+    state.SetItemsProcessed(state.iterations() * rows * columns);
+}
+BENCHMARK(rawCairoGlyphGrid)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto& times = reporter.timePerIteration;
+    auto ratio = [&](const char* ours, const char* peer, const char* what) {
+        if (times.count(ours) && times.count(peer) && times[peer] > 0)
+            std::printf("%s: %.2fx the time of raw cairo\n", what, times[ours] / times[peer]);
+    };
+    ratio("canvasCellRects", "rawCairoCellRects", "10,000 cell rectangles");
+    ratio("canvasGlyphGrid", "rawCairoGlyphGrid", "a 200 x 50 grid of glyph runs");
+    benchmark::Shutdown();
+    return 0;
+}

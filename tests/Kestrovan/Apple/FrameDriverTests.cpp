@@ -1,0 +1,221 @@
+#include "Kestrovan/Apple/FrameDriver.h"
+#include "Kestrovan/Apple/FrameDriverSignal.h"
+#include "Platform/Dispatch/DisplayLink.h"
+#include "Platform/Dispatch/ManualMainLoop.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace kestrovan {
+namespace {
+
+using Events = FrameDriverSignal::Events;
+using namespace std::chrono_literals;
+
+/// A driver on a manual link and a manual main loop, with a clock the test moves.
+struct DriverFixture
+{
+    std::shared_ptr<platform::ManualMainLoop> loop = std::make_shared<platform::ManualMainLoop>();
+    std::shared_ptr<FrameDriverSignal> signal = FrameDriverSignal::create();
+    std::shared_ptr<platform::ManualDisplayLink> link = std::make_shared<platform::ManualDisplayLink>();
+    uint64_t now = 5'000'000'000;
+    std::shared_ptr<FrameDriver> driver;
+    int frames = 0;
+    std::vector<bool> visibility;
+
+    DriverFixture()
+    {
+        platform::MainQueue::install(loop);
+        driver = FrameDriver::create(signal, link, [this] { return now; });
+        driver->onTick = [this] { ++frames; };
+        driver->onVisibilityChanged = [this](bool visible) { visibility.push_back(visible); };
+    }
+    ~DriverFixture()
+    {
+        driver.reset();
+        loop->runUntilIdle();
+        platform::MainQueue::install(nullptr);
+    }
+
+    /// Publishes a frame request and runs the main loop.
+    void request()
+    {
+        signal->publish(Events::needsFrame);
+        loop->runUntilIdle();
+    }
+    /// Ticks the link until it pauses; the number of ticks it took.
+    int tickUntilPaused()
+    {
+        int ticks = 0;
+        while (link->tick())
+            ++ticks;
+        return ticks;
+    }
+};
+
+TEST(FrameDriverTests, ABurstOfRequestsFromOtherThreadsGivesOneFrame)
+{
+    DriverFixture f;
+    std::vector<std::thread> publishers;
+    for (int t = 0; t < 4; ++t) {
+        publishers.emplace_back([&] {
+            for (int i = 0; i < 250; ++i)
+                f.signal->publish(Events::needsFrame);
+        });
+    }
+    for (std::thread& publisher : publishers)
+        publisher.join();
+    EXPECT_EQ(f.loop->pendingCount(), 1u) << "one delivery for 1,000 publishes";
+    f.loop->runUntilIdle();
+    EXPECT_EQ(f.driver->counters().deliveries, 1);
+    EXPECT_EQ(f.link->counters().starts, 1u) << "one resume";
+    EXPECT_EQ(f.frames, 1) << "one frame, drawn at once";
+    EXPECT_EQ(f.driver->counters().immediateTicks, 1);
+    EXPECT_TRUE(f.driver->isRunning());
+    EXPECT_TRUE(f.signal->state().linkRunning);
+
+    // Seven idle ticks keep the link running; the eighth pauses it.
+    for (int i = 0; i < 7; ++i)
+        EXPECT_TRUE(f.link->tick());
+    EXPECT_TRUE(f.link->isRunning());
+    EXPECT_TRUE(f.link->tick());
+    EXPECT_FALSE(f.link->isRunning());
+    EXPECT_FALSE(f.signal->state().linkRunning);
+    EXPECT_EQ(f.driver->counters(), (FrameDriverCounters{9, 1, 8, 1, 1, 1}));
+    EXPECT_FALSE(f.link->tick()) << "a paused link does not tick";
+}
+
+TEST(FrameDriverTests, ARunningLinkTakesPlainRequestsWithoutADelivery)
+{
+    DriverFixture f;
+    f.request();
+    ASSERT_TRUE(f.link->isRunning());
+    f.signal->publish(Events::needsFrame);
+    EXPECT_EQ(f.loop->pendingCount(), 0u) << "the link's next tick takes it";
+    EXPECT_TRUE(f.link->tick());
+    EXPECT_EQ(f.frames, 2);
+
+    f.signal->publish(Events::needsFrame | Events::immediateTick);
+    EXPECT_EQ(f.loop->pendingCount(), 1u) << "an immediate tick is delivered";
+    f.loop->runUntilIdle();
+    EXPECT_EQ(f.frames, 3);
+
+    // A request left for the link is delivered when the link stops before taking it.
+    f.signal->publish(Events::needsFrame);
+    f.driver->updateVisibility(true, false);
+    EXPECT_EQ(f.loop->pendingCount(), 1u);
+}
+
+TEST(FrameDriverTests, AnImmediateTickOnResumeAtMostEvery16Milliseconds)
+{
+    DriverFixture f;
+    f.request();
+    EXPECT_EQ(f.frames, 1);
+    EXPECT_EQ(f.tickUntilPaused(), 8);
+
+    f.now += 10'000'000;
+    f.request();
+    EXPECT_TRUE(f.link->isRunning()) << "resumed";
+    EXPECT_EQ(f.frames, 1) << "10 ms after the last immediate tick: left to the link";
+    EXPECT_TRUE(f.link->tick());
+    EXPECT_EQ(f.frames, 2);
+    EXPECT_EQ(f.tickUntilPaused(), 8);
+
+    f.now += 10'000'000;
+    f.request();
+    EXPECT_EQ(f.frames, 3) << "20 ms after it: drawn at once";
+    EXPECT_EQ(f.driver->counters().immediateTicks, 2);
+}
+
+TEST(FrameDriverTests, VisibilitySuspendsTicking)
+{
+    DriverFixture f;
+    f.request();
+    f.driver->updateVisibility(true, false);
+    EXPECT_EQ(f.visibility, std::vector<bool>{false});
+    EXPECT_FALSE(f.link->isRunning());
+    f.driver->updateVisibility(true, false);
+    EXPECT_EQ(f.visibility, std::vector<bool>{false}) << "reported once";
+
+    f.request();
+    EXPECT_FALSE(f.link->isRunning()) << "no ticking while hidden";
+    EXPECT_EQ(f.frames, 1);
+    f.now += 20'000'000;
+    f.driver->updateVisibility(true, true);
+    EXPECT_EQ(f.visibility, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(f.link->isRunning());
+    EXPECT_EQ(f.frames, 2) << "the frame owed while hidden is drawn on return";
+
+    f.driver->updateVisibility(false, true);
+    EXPECT_EQ(f.visibility, (std::vector<bool>{false, true, false})) << "no window, not visible";
+    f.driver->setVisibilitySuspensionEnabled(false);
+    f.request();
+    EXPECT_TRUE(f.link->isRunning()) << "suspension switched off";
+}
+
+TEST(FrameDriverTests, ShutdownIsFinal)
+{
+    DriverFixture f;
+    f.request();
+    f.signal->requestShutdown();
+    f.loop->runUntilIdle();
+    EXPECT_TRUE(f.driver->isInvalidated());
+    EXPECT_FALSE(f.link->isRunning());
+    EXPECT_FALSE(f.link->tick());
+    const FrameDriverCounters before = f.driver->counters();
+
+    f.signal->publish(Events::needsFrame | Events::immediateTick);
+    EXPECT_EQ(f.loop->pendingCount(), 0u);
+    EXPECT_TRUE(f.signal->state().pending.isEmpty()) << "publishes after shutdown are ignored";
+    f.driver->consumeSignalOnMain();
+    EXPECT_EQ(f.driver->counters(), before);
+    EXPECT_EQ(f.frames, 1);
+}
+
+TEST(FrameDriverDeathTest, ConfiguringTheSignalTwiceStops)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto signal = FrameDriverSignal::create();
+            signal->configure([] {});
+            signal->configure([] {});
+        },
+        "FrameDriverSignal.configure\\(sink:\\) called twice");
+}
+
+TEST(FrameDriverTests, ATimerLinkSleepsOncePaused)
+{
+    // A link on its own thread reaches the driver through the signal: ticks while there is work,
+    // then nothing at all.
+    auto loop = std::make_shared<platform::ManualMainLoop>();
+    platform::MainQueue::install(loop);
+    auto signal = FrameDriverSignal::create();
+    auto link = std::make_shared<platform::TimerDisplayLink>(1000.0);
+    int frames = 0;
+    auto driver = FrameDriver::create(signal, link);
+    driver->onTick = [&] { ++frames; };
+    signal->publish(Events::needsFrame);
+    const auto giveUp = std::chrono::steady_clock::now() + 20s;
+    while (driver->counters().pauses == 0 && std::chrono::steady_clock::now() < giveUp) {
+        loop->waitForWork(10ms);
+        loop->runUntilIdle();
+    }
+    EXPECT_EQ(driver->counters().pauses, 1);
+    EXPECT_EQ(frames, 1);
+    EXPECT_GE(driver->counters().idleTicks, 8);
+    EXPECT_FALSE(link->isRunning());
+    // Let the thread settle into its sleep (the pause itself wakes it once), then watch it.
+    std::this_thread::sleep_for(20ms);
+    const uint64_t wakeUps = link->wakeUps();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(link->wakeUps(), wakeUps) << "a paused link wakes nobody";
+    driver.reset();
+    loop->runUntilIdle();
+    platform::MainQueue::install(nullptr);
+}
+
+} // namespace
+} // namespace kestrovan

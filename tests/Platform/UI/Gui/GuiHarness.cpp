@@ -1,0 +1,165 @@
+#include "GuiHarness.h"
+
+#include "Platform/Graphics/Canvas.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <gdk/x11/gdkx.h>
+#include <gtk/gtk.h>
+#include <thread>
+#include <unistd.h>
+
+namespace guitest {
+
+namespace {
+
+platform::NativeColor colorOf(uint32_t rgb)
+{
+    return platform::NativeColor::sRGB(((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                                       (rgb & 0xFF) / 255.0);
+}
+
+} // namespace
+
+void RecordingCore::draw(const platform::DrawRequest& request)
+{
+    draws.push_back(request.dirtyRect);
+    if (!request.canvas)
+        return;
+    request.canvas->setFillColor(colorOf(fill));
+    request.canvas->fillRect(platform::Rect{0, 0, request.size.width, request.size.height});
+    // The marker sits at the y-up origin: the bottom-left corner of the view.
+    request.canvas->setFillColor(colorOf(marker));
+    request.canvas->fillRect(platform::Rect{0, 0, 20, 10});
+}
+
+void RecordingCore::keyDown(const platform::KeyEvent& event)
+{
+    keys.push_back(event);
+    if (interpretKeys && host)
+        host->interpretKeyEvent(event);
+}
+
+bool startGtk()
+{
+    static const bool started = gtk_init_check();
+    return started;
+}
+
+bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        if (!g_main_context_iteration(nullptr, false))
+            g_usleep(2000);
+    }
+    return true;
+}
+
+void spinFor(std::chrono::milliseconds duration)
+{
+    spinUntil([] { return false; }, duration);
+}
+
+TestWindow::TestWindow(std::shared_ptr<RecordingCore> core, int width, int height)
+    : window_(GTK_WINDOW(gtk_window_new())), widget_(platform::gtk::CoreViewWidget::create(core))
+{
+    g_object_ref_sink(window_);
+    gtk_window_set_default_size(window_, width, height);
+    gtk_window_set_decorated(window_, false);
+    gtk_window_set_child(window_, widget_);
+    gtk_window_present(window_);
+    spinUntil([&] { return gtk_widget_get_mapped(widget_) && !core->sizes.empty() && !core->draws.empty(); });
+    // Let the server finish showing the window before anyone looks at it.
+    spinFor(std::chrono::milliseconds(100));
+}
+
+TestWindow::~TestWindow()
+{
+    gtk_window_destroy(window_);
+    g_object_unref(window_);
+    spinFor(std::chrono::milliseconds(20));
+}
+
+unsigned long TestWindow::xid() const
+{
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window_));
+    return surface ? gdk_x11_surface_get_xid(surface) : 0;
+}
+
+bool TestWindow::focus()
+{
+    xdotool("windowfocus --sync " + std::to_string(xid()));
+    gtk_widget_grab_focus(widget_);
+    return spinUntil([&] { return view().hasFocus() && view().isWindowActive(); });
+}
+
+bool xdotool(const std::string& arguments)
+{
+    // xdotool runs on a thread of its own while the main loop goes on: GTK must keep handling
+    // events while xdotool waits for the server.
+    const std::string command = "xdotool " + arguments;
+    std::atomic<bool> finished{false};
+    int status = -1;
+    std::thread runner([&] {
+        status = std::system(command.c_str());
+        finished = true;
+    });
+    spinUntil([&] { return finished.load(); }, std::chrono::seconds(20));
+    runner.join();
+    // Give GTK the events the command caused.
+    spinFor(std::chrono::milliseconds(50));
+    return status == 0;
+}
+
+uint32_t Screenshot::pixel(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= width || y >= height)
+        return 0;
+    const size_t at = (size_t(y) * width + x) * 3;
+    return (uint32_t(rgb[at]) << 16) | (uint32_t(rgb[at + 1]) << 8) | rgb[at + 2];
+}
+
+Screenshot screenshot(unsigned long xid)
+{
+    Screenshot shot;
+    char path[] = "/tmp/vesk-gui-shot-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return shot;
+    close(fd);
+    // A PPM is trivial to read back: a header, then RGB bytes.
+    const std::string command = "import -silent -window " + std::to_string(xid) + " ppm:" + path;
+    const int status = std::system(command.c_str());
+    if (status != 0)
+        std::fprintf(stderr, "screenshot: '%s' failed with %d\n", command.c_str(), status);
+    if (status == 0) {
+        if (FILE* file = std::fopen(path, "rb")) {
+            // ImageMagick writes 8 or 16 bits a sample; 16-bit samples are big-endian.
+            int maxValue = 0;
+            if (std::fscanf(file, "P6 %d %d %d", &shot.width, &shot.height, &maxValue) == 3 &&
+                (maxValue == 255 || maxValue == 65535) && std::fgetc(file) != EOF) {
+                const size_t samples = size_t(shot.width) * shot.height * 3;
+                const size_t bytesPerSample = maxValue == 255 ? 1 : 2;
+                std::vector<uint8_t> raw(samples * bytesPerSample);
+                if (std::fread(raw.data(), 1, raw.size(), file) == raw.size()) {
+                    shot.rgb.resize(samples);
+                    for (size_t i = 0; i < samples; ++i)
+                        shot.rgb[i] = raw[i * bytesPerSample];
+                } else {
+                    shot = Screenshot{};
+                }
+            } else {
+                shot = Screenshot{};
+            }
+            std::fclose(file);
+        }
+    }
+    std::remove(path);
+    return shot;
+}
+
+} // namespace guitest
