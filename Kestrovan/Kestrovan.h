@@ -21,6 +21,7 @@
 #include "Kestrovan/Position.h"
 
 // The emulator
+#include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Kestrovan/LinkMatch.h"

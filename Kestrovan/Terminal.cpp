@@ -4,6 +4,7 @@
 #include "Kestrovan/Terminal.h"
 
 #include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/KittyClipboardGrants.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -40,7 +41,7 @@ Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const Term
     defaultCursorStyle = _options.cursorStyle;
     _currentBidiState = _options.initialBidiState;
     bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
-    kittyClipboardTokenGenerator = [] { return std::optional<std::string>(); };
+    kittyClipboardTokenGenerator = [] { return KittyClipboardTokenGenerator::generate(); };
     kittyClipboardClock = monotonicNanoseconds;
 
     parser = std::make_unique<EscapeSequenceParser>(
