@@ -7,8 +7,8 @@
 // function to its handler. Replies leave through `sendResponse` and the delegate's `send`.
 //
 // Everything here runs on the thread that holds `terminalLock()`, normally the parse thread inside a
-// feed. Only `register`/`unregister` of selections and `makeRenderSnapshot` take the lock
-// themselves, and the pointer-press calls stop the program when the caller does not hold it.
+// feed. Only `register`/`unregister` of selections and the snapshot calls without `Locked` take
+// the lock themselves, and the pointer-press calls stop the program when the caller does not hold it.
 // Delegate calls are synchronous, with the lock held; a feed may re-enter from a delegate callback
 // on the same thread.
 //
@@ -51,7 +51,6 @@
 //                              (DecrqssHandler, XtgettcapHandler, with KestrovanTerminfo)
 //   TerminalClipboard.cpp      paste and the clipboard capabilities, forwarded to the kitty
 //                              clipboard protocol object
-//   TerminalRenderSnapshot.cpp the portable render snapshot and its caches
 //   TerminalContentSnapshot.cpp  the content and input-state snapshots, and a live line's
 //                              display text
 //   TerminalHostInput.cpp      input from hosts without a view: keys by web key names, text,
@@ -82,7 +81,6 @@
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/PayloadState.h"
-#include "Kestrovan/Portable/RenderSnapshot.h"
 #include "Kestrovan/Position.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
 #include "Kestrovan/TerminalLock.h"
@@ -402,6 +400,8 @@ public:
     void setCursorColor(const std::optional<Color>& color);
     /// The palette entry, absent past the palette's end.
     std::optional<Color> paletteColor(int index) const;
+    /// The whole 256-colour palette in effect.
+    const std::vector<Color>& ansiPalette() const { return ansiColors; }
 
     // --- Options and small accessors --------------------------------------------------------------
 
@@ -418,6 +418,14 @@ public:
     void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
 
     MouseMode mouseMode() const { return mouseMode_; }
+    /// DECSCNM: the screen is drawn in reverse video.
+    bool reverseVideo() const { return reverseColors; }
+    /// DECTCEM reset: the program hid the cursor.
+    bool isCursorHidden() const { return cursorHidden; }
+    /// Mode 12: a cursor of a steady style blinks all the same.
+    bool cursorBlinkMode() const { return cursorBlink; }
+    /// The program is inside a synchronized-output block (mode 2026).
+    bool isSynchronizedOutputActive() const { return synchronizedOutputActive; }
     /// Stores the mode and tells the delegate.
     void setMouseMode(MouseMode mode);
 
@@ -892,27 +900,21 @@ public:
     /// hyperlink uses any more, then waits for the held codes to double before the next run.
     void garbageCollectPayload();
 
-    // --- Portable render snapshot (TerminalRenderSnapshot.cpp) ----------------------------------
-
-    /// A value picture of the screen for hosts that draw it themselves: the changed rows
-    /// (`dirty`) or every row (`full`), decoded. Takes the terminal lock itself, so the caller
-    /// must not hold it. It widens the changed rows by screen-wide and cursor changes and does
-    /// not clear them; the host does that with `clearUpdateRange()`.
-    TerminalRenderSnapshot makeRenderSnapshot(RenderSnapshotScope scope) EXCLUDES(terminalLock_);
-
     // --- Content snapshot (TerminalContentSnapshot.cpp) -----------------------------------------
-    // The value types live in Kestrovan/Portable/ContentSnapshot.h, which callers include.
+    // The value types live in Kestrovan/ContentSnapshot.h, which callers include. The portable
+    // render snapshot is built above the engine core, by `RenderSnapshotBuilder`
+    // (Kestrovan/Portable/RenderSnapshotBuilder.h), from the const accessors and the update range.
 
     /// The input modes a host encodes keys and pastes with. Takes the terminal lock itself.
     TerminalInputStateSnapshot inputStateSnapshot() EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalInputStateSnapshot inputStateSnapshotLocked() REQUIRES(terminalLock_);
+    TerminalInputStateSnapshot inputStateSnapshotLocked() const REQUIRES(terminalLock_);
     /// The lines of a region of one buffer as text cells, with absolute row numbers and the
     /// cursor. Takes the terminal lock itself.
     TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
         EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind)
+    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
         REQUIRES(terminalLock_);
     /// The display text of ring line `line` of `buffer` over its first `columns` columns, by the
     /// rule of a content snapshot row; empty outside the ring. The caller holds the lock.
@@ -1119,11 +1121,6 @@ public:
     bool hasPendingScrollNotification = false;
     std::unique_ptr<EscapeSequenceParser> parser;
     int parseDepth = 0;
-    // Caches of the portable render snapshot (TerminalRenderSnapshot.cpp): the screen-wide
-    // state and the cursor of the last snapshot, and the decoded cells of each screen row.
-    std::optional<PortableRenderMetadata> portableRenderMetadata;
-    std::optional<RenderSnapshotCursor> portableRenderCursor;
-    std::vector<std::optional<PortableRenderCellCache>> portableRenderCells;
 
     // Modes.
     bool applicationKeypad = false;
