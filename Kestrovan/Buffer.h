@@ -186,10 +186,12 @@ public:
     /// strongly keeps at most one stray line alive once it leaves the ring, and lines do not
     /// own their buffer, so no cycle forms.
     std::shared_ptr<BufferLine> semanticPromptStartLine;
-    /// The row where the start line was last found: only a hint.
-    int semanticPromptStartRowCache = 0;
-    /// How often the start row had to be searched for; a diagnostic counter.
-    int64_t semanticPromptRowScanCount = 0;
+    /// The row where the start line was last found: only a hint, so the read-only queries keep
+    /// it up to date too (mutable: it never changes an answer, only how fast one is found).
+    mutable int semanticPromptStartRowCache = 0;
+    /// How often the start row had to be searched for; a diagnostic counter, mutable for the
+    /// same reason.
+    mutable int64_t semanticPromptRowScanCount = 0;
     uint64_t semanticGroupCounter = 0;
     /// The id of the active prompt group; 0 is none.
     uint64_t activeSemanticGroupID = 0;
@@ -226,9 +228,9 @@ public:
 
     /// The cell at a column of a screen row counted from `yDisp()`; `CharData::Null()` for a
     /// column outside the line.
-    CharData getCharAt(Position position);
+    CharData getCharAt(Position position) const;
     /// The same with the row taken as an absolute row.
-    CharData getCharAtBufferRelative(Position position);
+    CharData getCharAtBufferRelative(Position position) const;
 
     // --- State changes -----------------------------------------------------------------------
 
@@ -274,24 +276,28 @@ public:
     /// Stores a mark of the active group at a row, the column clamped into the line.
     void setSemanticMark(SemanticPromptKind kind, int row, int column);
     /// The row of the start line, found through the cached row, a search from it, or a rebind
-    /// to a row holding an opening mark of the active group; absent when none is left.
+    /// to a row holding an opening mark of the active group; absent when none is left. A rebind
+    /// makes that row's line the start line, and finding none forgets the start line.
     std::optional<int> semanticPromptStartRow();
+    /// The row `semanticPromptStartRow` would answer now, for readers: it neither re-binds nor
+    /// forgets the start line.
+    std::optional<int> findSemanticPromptStartRow() const;
     /// Whether a prompt starting at `row` may join the active group instead of opening one.
     bool canReuseSemanticGroup(int atRow);
     /// The marks of a row as positions, in the line's order.
-    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at);
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) const;
     /// Where the active prompt starts: its start row and the column of its opening mark.
-    std::optional<Position> activeSemanticPromptOrigin();
+    std::optional<Position> activeSemanticPromptOrigin() const;
     /// `initial` for a row that opens a prompt, `continuation` for a row that continues one
     /// (by its marks, or by soft wraps and hard-continuation groups up to a prompt row).
-    std::optional<SemanticPromptKind> semanticRowKind(int at);
+    std::optional<SemanticPromptKind> semanticRowKind(int at) const;
     /// Whether a row belongs to the active group through its hard-continuation group or a
     /// joining mark.
-    bool rowContinuesActiveGroupHard(int row);
+    bool rowContinuesActiveGroupHard(int row) const;
     /// Drops the prompt and input content codes from a line's cells; output stays tagged.
     void clearStaleSemanticCells(BufferLine& line);
     /// The first row, searching outwards from `near`, whose line satisfies `where`.
-    std::optional<int> findRow(int near, const std::function<bool(const BufferLine&)>& where);
+    std::optional<int> findRow(int near, const std::function<bool(const BufferLine&)>& where) const;
 
     /// Anchors an image on the line at an absolute row.
     void attachImage(std::shared_ptr<TerminalImage> image, int row);
@@ -323,6 +329,22 @@ public:
     void promptStartLineMoved(BufferLine& to) override;
 
 private:
+    /// What the start-row lookup found: the start line's row, a row to re-bind to, or nothing
+    /// (the start line is then to be forgotten).
+    struct SemanticPromptStartLookup
+    {
+        enum class Outcome : uint8_t
+        {
+            found,
+            rebind,
+            forget,
+        };
+        std::optional<int> row;
+        Outcome outcome = Outcome::forget;
+    };
+    /// The start-row lookup without its consequences; `semanticPromptStartRow` applies them.
+    SemanticPromptStartLookup lookUpSemanticPromptStart() const;
+
     bool isRowInRing(int row) const { return row >= 0 && row < lines_.count(); }
 
     // Reflow of wrapped lines during `resize` (BufferReflow.cpp): joins them when the width

@@ -109,7 +109,7 @@ void Buffer::wrapForPrint()
     if (y_ == scrollBottom_) {
         KESTROVAN_ASSERT(terminal != nullptr,
                          "Buffer: printing needs the terminal to scroll, but none is set");
-        terminal->scroll(*this, 1, true);
+        terminal->scroll(*this, true);
         return;
     }
     // Below the scroll region the cursor moves down until the last row, where it stays and the

@@ -1,17 +1,18 @@
-// The value types of the kitty clipboard protocol (OSC 5522) that the emulator core stores or
-// passes through: the policy a host grants, what the host's clipboards can do, paste requests
-// and results, and the records its delegate callbacks carry.
+// The public value types of the kitty clipboard protocol (OSC 5522): the policy a host grants, what
+// the host's clipboards can do, the records the terminal's delegate callbacks carry, the clipboard
+// snapshot a paste event offers, and paste requests and results.
 //
-// The protocol object itself is not here. The terminal core reads none of the records' fields;
-// those that are still empty are completed by the clipboard protocol, which is what gives them
-// meaning.
+// The protocol object (KittyClipboardProtocol.h) and the wire format (KittyClipboardPacket.h) are
+// not here: this header is what a host needs to answer the delegate's clipboard calls.
 #pragma once
 
 #include "Kestrovan/OptionSet.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrovan {
 
@@ -56,53 +57,158 @@ inline constexpr KittyClipboardCapabilities KittyClipboardCapabilities::primaryW
 inline constexpr KittyClipboardCapabilities KittyClipboardCapabilities::standard{3};
 inline constexpr KittyClipboardCapabilities KittyClipboardCapabilities::all{15};
 
-/// Which clipboard a request is about.
+/// Which clipboard a request is about: the clipboard proper or the primary selection.
 enum class KittyClipboardLocation : uint8_t
 {
     standard,
     primary,
 };
 
-// The records below travel through the terminal's delegate untouched. They are empty until the
-// clipboard protocol gives them their content.
+/// Whether a permission question is about reading or writing.
+enum class KittyClipboardPermissionDirection : uint8_t
+{
+    read,
+    write,
+};
 
-/// The answer of a host to a clipboard read.
+/// The data of one MIME type.
+struct KittyClipboardRepresentation
+{
+    std::string mimeType;
+    std::vector<uint8_t> data;
+
+    friend bool operator==(const KittyClipboardRepresentation&,
+                           const KittyClipboardRepresentation&) = default;
+};
+
+/// The answer of a host to the read of one MIME type.
 struct KittyClipboardReadResult
 {
+    enum class Kind : uint8_t
+    {
+        /// The type's bytes are in `bytes`.
+        data,
+        /// The clipboard does not hold the type (any more).
+        unavailable,
+        /// The host or the user refused.
+        denied,
+        /// The clipboard cannot be read now.
+        busy,
+    };
+
+    Kind kind = Kind::unavailable;
+    /// The data; empty unless `kind` is `data`.
+    std::vector<uint8_t> bytes;
+
+    static KittyClipboardReadResult data(std::vector<uint8_t> bytes)
+    {
+        return {Kind::data, std::move(bytes)};
+    }
+    static KittyClipboardReadResult unavailable() { return {Kind::unavailable, {}}; }
+    static KittyClipboardReadResult denied() { return {Kind::denied, {}}; }
+    static KittyClipboardReadResult busy() { return {Kind::busy, {}}; }
+
     friend bool operator==(const KittyClipboardReadResult&, const KittyClipboardReadResult&) = default;
 };
 
-/// What a program asks to write to a clipboard.
+/// An extra MIME name that stands for a type written in the same transaction.
+struct KittyClipboardAlias
+{
+    std::string name;
+    std::string target;
+
+    friend bool operator==(const KittyClipboardAlias&, const KittyClipboardAlias&) = default;
+};
+
+/// What a program asks to write to a clipboard: its representations in the order they arrived, and
+/// the aliases whose target is one of them.
 struct KittyClipboardWriteContent
 {
+    std::vector<KittyClipboardRepresentation> representations;
+    std::vector<KittyClipboardAlias> aliases;
+
+    /// For hosts that store every name separately: the representations, then one more for each
+    /// alias whose name is new and whose target matches a representation (compared by match key),
+    /// holding the data of the first representation it matches.
+    std::vector<KittyClipboardRepresentation> flattened() const;
+
     friend bool operator==(const KittyClipboardWriteContent&, const KittyClipboardWriteContent&) = default;
 };
 
-/// The answer of a host to a clipboard write.
-struct KittyClipboardWriteResult
+/// The answer of a host to a clipboard write. The cases follow the reply statuses from DONE on, so
+/// the program sees DONE, EPERM, ENOSYS, EBUSY, EINVAL, EIO or EFBIG.
+enum class KittyClipboardWriteResult : uint8_t
 {
-    friend bool operator==(const KittyClipboardWriteResult&, const KittyClipboardWriteResult&) = default;
+    success,
+    denied,
+    unsupported,
+    busy,
+    invalidData,
+    ioError,
+    tooLarge,
 };
 
 /// A question to the host (and through it the user) whether a program may use a clipboard.
 struct KittyClipboardPermissionRequest
 {
+    KittyClipboardPermissionDirection direction = KittyClipboardPermissionDirection::read;
+    KittyClipboardLocation location = KittyClipboardLocation::standard;
+    /// The name the program gave itself; may be empty.
+    std::string name;
+    /// The types to be read, or the types and then the aliases to be written.
+    std::vector<std::string> mimeTypes;
+    /// True when the request carried both a password and a name, so that "remember" can work.
+    bool canRememberPassword = false;
+
     friend bool operator==(const KittyClipboardPermissionRequest&,
                            const KittyClipboardPermissionRequest&) = default;
 };
 
-/// The host's answer to a permission request.
+/// The host's answer to a permission request: allowed (perhaps to be remembered) or denied.
 struct KittyClipboardPermissionResult
 {
+    bool allowed = false;
+    /// Remember the request's password for its direction and location.
+    bool rememberPassword = false;
+
+    static KittyClipboardPermissionResult allow(bool rememberPassword) { return {true, rememberPassword}; }
+    static KittyClipboardPermissionResult deny() { return {false, false}; }
+
     friend bool operator==(const KittyClipboardPermissionResult&,
                            const KittyClipboardPermissionResult&) = default;
 };
 
-/// The contents of a clipboard taken at paste time, offered to a program that asked for paste
-/// events.
-struct ClipboardSnapshot
+/// The contents of a clipboard taken at paste time and offered to a program in a paste event. The
+/// program may read it once with the event's token; `read` fetches one type and may refuse (false)
+/// or complete later, on any thread, exactly once.
+struct TerminalClipboardSnapshot
 {
-    friend bool operator==(const ClipboardSnapshot&, const ClipboardSnapshot&) = default;
+    using ReadFunction = std::function<bool(const std::string& mimeType,
+                                            std::function<void(KittyClipboardReadResult)> completion)>;
+
+    KittyClipboardLocation location = KittyClipboardLocation::standard;
+    /// The MIME names on offer, in the clipboard's order.
+    std::vector<std::string> mimeTypes;
+    /// Names the clipboard state the snapshot was taken from (a change counter).
+    uint64_t identity = 0;
+    /// How long a token for this snapshot may live, in seconds; absent: as long as allowed.
+    std::optional<double> expiresAfter;
+    ReadFunction read;
+
+    TerminalClipboardSnapshot() = default;
+    TerminalClipboardSnapshot(KittyClipboardLocation location, std::vector<std::string> mimeTypes,
+                              uint64_t identity, std::optional<double> expiresAfter, ReadFunction read)
+        : location(location), mimeTypes(std::move(mimeTypes)), identity(identity), expiresAfter(expiresAfter),
+          read(std::move(read))
+    {}
+
+    /// Two snapshots are equal when they describe the same clipboard state; the read functions,
+    /// which cannot be compared, are left out.
+    friend bool operator==(const TerminalClipboardSnapshot& a, const TerminalClipboardSnapshot& b)
+    {
+        return a.location == b.location && a.mimeTypes == b.mimeTypes && a.identity == b.identity &&
+               a.expiresAfter == b.expiresAfter;
+    }
 };
 
 /// A paste handed to the terminal: text to type, a clipboard snapshot for paste events, or both.
@@ -110,7 +216,13 @@ struct TerminalPasteRequest
 {
     /// UTF-8 text; absent when the paste carries only a snapshot.
     std::optional<std::string> text;
-    std::optional<ClipboardSnapshot> snapshot;
+    std::optional<TerminalClipboardSnapshot> snapshot;
+
+    TerminalPasteRequest() = default;
+    explicit TerminalPasteRequest(std::optional<std::string> text) : text(std::move(text)) {}
+    TerminalPasteRequest(TerminalClipboardSnapshot snapshot, std::optional<std::string> text)
+        : text(std::move(text)), snapshot(std::move(snapshot))
+    {}
 
     friend bool operator==(const TerminalPasteRequest&, const TerminalPasteRequest&) = default;
 };
@@ -124,8 +236,15 @@ enum class TerminalPasteResult : uint8_t
     textSent,
     /// The encoder refused the text as unsafe.
     rejected,
-    /// The terminal was gone.
+    /// Nothing was sent: the terminal or its host was gone, or a snapshot-only paste could not go
+    /// out as an event. The caller may paste text instead.
     failed,
 };
+
+/// True when the caller should fall back to pasting text.
+constexpr bool needsTextFallback(TerminalPasteResult result)
+{
+    return result == TerminalPasteResult::failed;
+}
 
 } // namespace kestrovan

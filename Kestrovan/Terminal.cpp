@@ -4,6 +4,7 @@
 #include "Kestrovan/Terminal.h"
 
 #include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/KittyClipboardGrants.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -34,7 +35,7 @@ Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const Term
     defaultCursorStyle_ = _options.cursorStyle;
     modes_.setBidiState(_options.initialBidiState);
     modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
-    kittyClipboardTokenGenerator = [] { return std::optional<std::string>(); };
+    kittyClipboardTokenGenerator = [] { return KittyClipboardTokenGenerator::generate(); };
     kittyClipboardClock = monotonicNanoseconds;
 
     parser_ = std::make_unique<EscapeSequenceParser>(
@@ -267,37 +268,37 @@ void Terminal::resizeBuffers(int newColumns, int newRows)
 
 // --- Cells and lines ---------------------------------------------------------------------------
 
-std::shared_ptr<BufferLine> Terminal::getLine(int row)
+std::shared_ptr<const BufferLine> Terminal::getLine(int row) const
 {
     if (row < 0 || row >= _rows)
         return nullptr;
-    Buffer& active = *_buffer;
+    const Buffer& active = buffer();
     const int index = active.yDisp() + row;
     if (index < 0 || index >= active.lines().count())
         return nullptr;
-    return active.lines()[index];
+    return active.lines().lineIfPresent(index);
 }
 
-std::shared_ptr<BufferLine> Terminal::getScrollInvariantLine(int64_t row)
+std::shared_ptr<const BufferLine> Terminal::getScrollInvariantLine(int64_t row) const
 {
-    Buffer& active = *_buffer;
+    const Buffer& active = buffer();
     const int64_t index = row - active.linesTop;
     if (index < 0 || index >= active.lines().count())
         return nullptr;
-    return active.lines()[static_cast<int>(index)];
+    return active.lines().lineIfPresent(static_cast<int>(index));
 }
 
-std::optional<CharData> Terminal::getCharData(int col, int row)
+std::optional<CharData> Terminal::getCharData(int col, int row) const
 {
     if (col < 0 || col >= _cols)
         return std::nullopt;
-    const std::shared_ptr<BufferLine> line = getLine(row);
+    const std::shared_ptr<const BufferLine> line = getLine(row);
     if (!line)
         return std::nullopt;
     return (*line)[col];
 }
 
-std::optional<Character> Terminal::getCharacter(int col, int row)
+std::optional<Character> Terminal::getCharacter(int col, int row) const
 {
     const std::optional<CharData> data = getCharData(col, row);
     if (!data)
@@ -305,7 +306,7 @@ std::optional<Character> Terminal::getCharacter(int col, int row)
     return getCharacter(*data);
 }
 
-std::optional<std::string> Terminal::getText(int col, int row)
+std::optional<std::string> Terminal::getText(int col, int row) const
 {
     const std::optional<CharData> data = getCharData(col, row);
     if (!data)

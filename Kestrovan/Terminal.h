@@ -7,8 +7,8 @@
 // function to its handler. Replies leave through `sendResponse` and the delegate's `send`.
 //
 // Everything here runs on the thread that holds `terminalLock()`, normally the parse thread inside a
-// feed. Only `register`/`unregister` of selections and `makeRenderSnapshot` take the lock
-// themselves, and the pointer-press calls stop the program when the caller does not hold it.
+// feed. Only `register`/`unregister` of selections and the snapshot calls without `Locked` take
+// the lock themselves, and the pointer-press calls stop the program when the caller does not hold it.
 // Delegate calls are synchronous, with the lock held; a feed may re-enter from a delegate callback
 // on the same thread.
 //
@@ -59,7 +59,6 @@
 //                              (DecrqssHandler, XtgettcapHandler, with KestrovanTerminfo)
 //   TerminalClipboard.cpp      paste and the clipboard capabilities, forwarded to the kitty
 //                              clipboard protocol object
-//   TerminalRenderSnapshot.cpp the portable render snapshot and its caches
 //   TerminalContentSnapshot.cpp  the content and input-state snapshots, and a live line's
 //                              display text
 //   TerminalHostInput.cpp      input from hosts without a view: keys by web key names, text,
@@ -68,7 +67,6 @@
 //   TerminalKittyGraphics.cpp  the kitty graphics entry points, forwarded to KittyGraphicsEngine
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
-//   TerminalEnvironment.cpp    the default environment of a child process
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -78,7 +76,6 @@
 #include "Kestrovan/BufferTerminal.h"
 #include "Kestrovan/CellArena.h"
 #include "Kestrovan/CharData.h"
-#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Character.h"
 #include "Kestrovan/CharsetSlots.h"
 #include "Kestrovan/Color.h"
@@ -86,24 +83,18 @@
 #include "Kestrovan/CursorStyle.h"
 #include "Kestrovan/DcsHandler.h"
 #include "Kestrovan/EscapeSequenceParser.h"
-#include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyGraphicsRenderSnapshot.h"
 #include "Kestrovan/KittyGraphicsState.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
-#include "Kestrovan/Line.h"
-#include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/MouseReportingState.h"
 #include "Kestrovan/OptionSet.h"
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/PayloadState.h"
-#include "Kestrovan/Portable/RenderSnapshot.h"
 #include "Kestrovan/Position.h"
-#include "Kestrovan/ProgressReport.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
 #include "Kestrovan/TerminalLock.h"
 #include "Kestrovan/TerminalModeSet.h"
-#include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
 #include "Kestrovan/TerminalOscEventDispatcher.h"
 #include "Kestrovan/TerminalPalette.h"
@@ -111,13 +102,13 @@
 #include "Kestrovan/TerminalTitles.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/TitleStack.h"
-#include "Kestrovan/WindowManipulationCommand.h"
 #include "Platform/Dispatch/TimerQueue.h"
 #include "Platform/Sync/ThreadSafety.h"
 
 #include <algorithm>
 #include <any>
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -127,11 +118,10 @@
 #include <optional>
 #include <set>
 #include <span>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <typeinfo>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -141,11 +131,32 @@ class Regex;
 namespace kestrovan {
 
 class KittyClipboardProtocol;
+class Line;
 class SelectionService;
 class TerminalContentRegion;
 class TerminalDelegate;
+struct CharacterMap;
+struct ImplicitLineMap;
+struct LinkLookupLocation;
+struct LinkMatch;
+struct LinkRowEdgeInfo;
+struct ProgressReport;
 struct TerminalContentSnapshot;
 struct TerminalInputStateSnapshot;
+struct TerminalPasteRequest;
+struct WindowManipulationCommand;
+enum class LinkLookupMode : uint8_t;
+enum class TerminalMouseAction : uint32_t;
+enum class TerminalMouseButton : uint32_t;
+enum class TerminalPasteResult : uint8_t;
+
+/// An item the variable-list `Terminal::sendResponse` can append: a single byte, a text (a string,
+/// a string view or a C string), or bytes (a span, an array or a vector of `uint8_t`). Anything
+/// else, a number or a `char` included, is refused when the call is compiled, so no reply can
+/// silently lose a piece at run time.
+template <typename T>
+concept TerminalResponseItem = std::same_as<T, uint8_t> || std::convertible_to<const T&, std::string_view> ||
+    std::convertible_to<const T&, std::span<const uint8_t>>;
 
 /// A cell size in pixels, as hosts report it.
 struct CellPixelSize
@@ -327,8 +338,10 @@ public:
 
     // --- Buffers -----------------------------------------------------------------------------------
 
-    Buffer& buffer() const { return *_buffer; }
-    const std::shared_ptr<Buffer>& bufferPointer() const { return _buffer; }
+    Buffer& buffer() { return *_buffer; }
+    const Buffer& buffer() const { return *_buffer; }
+    const std::shared_ptr<Buffer>& bufferPointer() { return _buffer; }
+    std::shared_ptr<const Buffer> bufferPointer() const { return _buffer; }
     bool isCurrentBufferAlternate() const { return _buffer == altBuffer_; }
 
     /// A new normal buffer at the current size; the active-buffer pointer is left alone.
@@ -344,16 +357,18 @@ public:
 
     // --- Cells and lines ---------------------------------------------------------------------------
 
+    // Readers: none of them changes the terminal, and the lines they hand out are read-only.
+
     /// The cell at a screen column and row (counted from `yDisp`), absent outside the grid.
-    std::optional<CharData> getCharData(int col, int row);
+    std::optional<CharData> getCharData(int col, int row) const;
     /// The line of screen row `row`, null outside 0 ..< rows.
-    std::shared_ptr<BufferLine> getLine(int row);
+    std::shared_ptr<const BufferLine> getLine(int row) const;
     /// The line at absolute row `row` counted from the buffer's `linesTop`; null when outside.
-    std::shared_ptr<BufferLine> getScrollInvariantLine(int64_t row);
+    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const;
     /// The first character of a cell, a space when it is empty; absent outside the grid.
-    std::optional<Character> getCharacter(int col, int row);
+    std::optional<Character> getCharacter(int col, int row) const;
     /// All scalars of a cell as UTF-8; absent outside the grid.
-    std::optional<std::string> getText(int col, int row);
+    std::optional<std::string> getText(int col, int row) const;
     Character getCharacter(const CharData& data) const;
     std::string getText(const CharData& data) const;
 
@@ -490,9 +505,9 @@ public:
     void sendResponse(std::span<const uint8_t> introducer, std::string_view body,
                       std::span<const uint8_t> end);
     /// The variable-list form: appends each item (byte arrays, texts, single bytes) and sends the
-    /// whole once; any other item is skipped with an "Info: Do not know how to handle type ..."
-    /// line unless `silentLog`. The fixed forms above are its common cases.
-    template <typename... Items>
+    /// whole once. An item of any other type does not compile. The fixed forms above are its
+    /// common cases.
+    template <TerminalResponseItem... Items>
     requires(sizeof...(Items) >= 1) void sendResponse(const Items&... items)
     {
         std::vector<uint8_t> out;
@@ -608,10 +623,10 @@ public:
     // --- Scrolling (TerminalScroll.cpp) ---------------------------------------------------------
 
     /// Scrolls the scroll region of `buffer` (the active one) up one line.
-    void scroll(Buffer& buffer, int lines, bool isWrapped) override;
-    void scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop, int scrollBottom, int topRow,
-                                 int bottomRow, bool isWrapped);
-    void scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
+    void scroll(Buffer& buffer, bool isWrapped) override;
+    void scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow, int bottomRow,
+                                 bool isWrapped);
+    void scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
                        int bottomRow);
     /// IND.
     void cmdIndex();
@@ -837,6 +852,13 @@ public:
     void refreshKittyClipboardCapabilities();
     /// The clipboard protocol object, made on first use.
     KittyClipboardProtocol& kittyClipboard();
+    /// Turns the clipboard paste events (mode 5522) off, and forgets a saved value of the mode so
+    /// that a restore cannot turn them on again: the host's clipboards they were asked for changed.
+    void switchOffKittyPasteEvents()
+    {
+        modes_.set(TerminalMode::kittyPasteEventsEnabled, false);
+        savedPrivateModes_.erase(5522);
+    }
 
     // --- Hyperlinks and payload slots (TerminalHyperlinks.cpp) ----------------------------------
 
@@ -862,30 +884,32 @@ public:
 
     /// The link target under a cell: the OSC 8 URI when the cell carries one, else (in
     /// `explicitAndImplicit`) the URL or path the implicit-link rule finds around it. Never empty.
-    std::optional<std::string> link(const LinkLookupLocation& at, LinkLookupMode mode);
+    std::optional<std::string> link(const LinkLookupLocation& at, LinkLookupMode mode) const;
     /// The location as a position of `buffer`, row and column clamped into it; absent when the
     /// buffer has no lines.
-    std::optional<Position> resolveLinkLocation(const LinkLookupLocation& location, Buffer& buffer) const;
+    std::optional<Position> resolveLinkLocation(const LinkLookupLocation& location,
+                                                const Buffer& buffer) const;
     /// The OSC 8 link whose run of cells holds the cell; absent with the option off, and for a
     /// link whose URI is empty (there is nothing to open).
-    std::optional<LinkMatch> explicitLinkMatch(Position at, Buffer& buffer);
+    std::optional<LinkMatch> explicitLinkMatch(Position at, const Buffer& buffer) const;
     /// The URL or path around the cell, across soft-wrapped and heuristically joined rows.
-    std::optional<LinkMatch> implicitLinkMatch(Position at, Buffer& buffer);
+    std::optional<LinkMatch> implicitLinkMatch(Position at, const Buffer& buffer) const;
     /// The cell's payload code, or its wide lead cell's for an empty right half; absent for 0.
-    std::optional<uint16_t> payloadCode(Position at, Buffer& buffer);
+    std::optional<uint16_t> payloadCode(Position at, const Buffer& buffer) const;
     /// The logical line around the cell with the cell each character came from.
-    std::optional<ImplicitLineMap> buildImplicitLineMap(Position at, Buffer& buffer);
+    std::optional<ImplicitLineMap> buildImplicitLineMap(Position at, const Buffer& buffer) const;
     /// The first and last rows of the hard-broken rows joined around `row`; absent when no
     /// neighbour joins.
-    std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(int64_t around, Buffer& buffer);
+    std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(int64_t around,
+                                                                      const Buffer& buffer) const;
     /// Whether `row` continues the logical line begun at `startRow`: soft-wrapped, or joined.
-    bool isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& buffer);
+    bool isImplicitContinuationRow(int64_t row, int64_t startRow, const Buffer& buffer) const;
     /// Whether a hard line end between two rows most likely broke a link in two.
-    bool canJoinImplicitRows(int64_t upper, int64_t lower, Buffer& buffer);
-    std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, Buffer& buffer);
+    bool canJoinImplicitRows(int64_t upper, int64_t lower, const Buffer& buffer) const;
+    std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, const Buffer& buffer) const;
     /// Whether the implicit-link rule finds a link across the seam of the two rows.
     bool seamContainsImplicitLink(int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol,
-                                  Buffer& buffer);
+                                  const Buffer& buffer) const;
     /// The character a column shows (a wide character's right half shows its lead's); absent for
     /// an empty cell and outside the line.
     static std::optional<std::u32string> linkCharacterAt(const BufferLine& line, int col);
@@ -905,27 +929,21 @@ public:
     /// hyperlink uses any more, then waits for the held codes to double before the next run.
     void garbageCollectPayload();
 
-    // --- Portable render snapshot (TerminalRenderSnapshot.cpp) ----------------------------------
-
-    /// A value picture of the screen for hosts that draw it themselves: the changed rows
-    /// (`dirty`) or every row (`full`), decoded. Takes the terminal lock itself, so the caller
-    /// must not hold it. It widens the changed rows by screen-wide and cursor changes and does
-    /// not clear them; the host does that with `clearUpdateRange()`.
-    TerminalRenderSnapshot makeRenderSnapshot(RenderSnapshotScope scope) EXCLUDES(terminalLock_);
-
     // --- Content snapshot (TerminalContentSnapshot.cpp) -----------------------------------------
-    // The value types live in Kestrovan/Portable/ContentSnapshot.h, which callers include.
+    // The value types live in Kestrovan/ContentSnapshot.h, which callers include. The portable
+    // render snapshot is built above the engine core, by `RenderSnapshotBuilder`
+    // (Kestrovan/Portable/RenderSnapshotBuilder.h), from the const accessors and the update range.
 
     /// The input modes a host encodes keys and pastes with. Takes the terminal lock itself.
     TerminalInputStateSnapshot inputStateSnapshot() EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalInputStateSnapshot inputStateSnapshotLocked() REQUIRES(terminalLock_);
+    TerminalInputStateSnapshot inputStateSnapshotLocked() const REQUIRES(terminalLock_);
     /// The lines of a region of one buffer as text cells, with absolute row numbers and the
     /// cursor. Takes the terminal lock itself.
     TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
         EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind)
+    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
         REQUIRES(terminalLock_);
     /// The display text of ring line `line` of `buffer` over its first `columns` columns, by the
     /// rule of a content snapshot row; empty outside the ring. The caller holds the lock.
@@ -980,22 +998,28 @@ public:
     /// a bracketed paste). The scanner keeps its state across calls.
     bool scanUserInputForSubmission(Bytes data);
     /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
-    std::optional<SemanticContent> semanticContent(Position at);
+    std::optional<SemanticContent> semanticContent(Position at) const;
     /// The prompt marks of an absolute row of the active buffer.
-    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) { return _buffer->semanticPromptMarks(at); }
-    std::optional<SemanticPromptKind> semanticRowKind(int at) { return _buffer->semanticRowKind(at); }
-    std::optional<Position> activeSemanticPromptOrigin() { return _buffer->activeSemanticPromptOrigin(); }
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) const
+    {
+        return buffer().semanticPromptMarks(at);
+    }
+    std::optional<SemanticPromptKind> semanticRowKind(int at) const { return buffer().semanticRowKind(at); }
+    std::optional<Position> activeSemanticPromptOrigin() const
+    {
+        return buffer().activeSemanticPromptOrigin();
+    }
     /// Where a line object now is in the active buffer; absent when it was recycled since
     /// `recycleGeneration` was read, or is no longer in the ring.
-    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration);
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const;
     /// The line at an absolute row of the active buffer, null outside the ring.
-    std::shared_ptr<BufferLine> bufferLine(int atRow);
+    std::shared_ptr<const BufferLine> bufferLine(int atRow) const;
 
     // --- Prompt click-to-move (TerminalPromptClick.cpp) -----------------------------------------
 
     /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
     bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                       const SemanticPromptPointerSnapshot& snapshot);
+                                       const SemanticPromptPointerSnapshot& snapshot) const;
     /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
     /// absolute row); true when the click was consumed.
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
@@ -1049,23 +1073,16 @@ public:
 
     /// The text of columns `start` ..< `end` (-1: the whole row) of absolute row `line`:
     /// right-trimmed, wide characters' right halves skipped, NUL read as a space.
-    std::string translateBufferLineToString(Buffer& buffer, int line, int start, int end);
+    std::string translateBufferLineToString(const Buffer& buffer, int line, int start, int end) const;
     /// The logical lines from `start` to `end` (start first, end row within the buffer): soft-
     /// wrapped rows join, a line-break fragment ends each hard line, trailing blank rows are
     /// dropped.
-    std::vector<Line> getSelectedLines(Position start, Position end, Buffer& buffer);
+    std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer) const;
     /// The text between two positions of the active buffer, in either order.
-    std::string getText(Position start, Position end);
+    std::string getText(Position start, Position end) const;
     /// Every line of a buffer, scrollback included, one line feed after each; rows the encoding
     /// cannot represent are left out.
-    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding);
-
-    // --- Default child environment (TerminalEnvironment.cpp) ------------------------------------
-
-    /// The environment of a child started without one: TERM, COLORTERM, LANG and a few
-    /// variables of the host process, each "NAME=value".
-    static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName,
-                                                            bool trueColor);
+    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding) const;
 
     // --- Kitty graphics (TerminalKittyGraphics.cpp) ---------------------------------------------
 
@@ -1197,11 +1214,6 @@ public:
     // Still public: the render snapshot caches and the kitty graphics and clipboard state, which
     // are being reworked elsewhere, and the terminal lock.
 
-    // Caches of the portable render snapshot (TerminalRenderSnapshot.cpp): the screen-wide
-    // state and the cursor of the last snapshot, and the decoded cells of each screen row.
-    std::optional<PortableRenderMetadata> portableRenderMetadata;
-    std::optional<RenderSnapshotCursor> portableRenderCursor;
-    std::vector<std::optional<PortableRenderCellCache>> portableRenderCells;
 
     KittyGraphicsState kittyGraphicsState;
     bool hasKittyPlacements = false;
@@ -1221,44 +1233,19 @@ protected:
     void logInfo(std::string_view message) const;
 
 private:
-    static void appendResponseItem(std::vector<uint8_t>& out, std::span<const uint8_t> bytes)
+    /// Appends one item of the variable-list `sendResponse`; the concept has already checked that
+    /// it is one of the three kinds.
+    template <TerminalResponseItem T> static void appendResponseItem(std::vector<uint8_t>& out, const T& item)
     {
-        out.insert(out.end(), bytes.begin(), bytes.end());
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes)
-    {
-        out.insert(out.end(), bytes.begin(), bytes.end());
-    }
-    template <size_t N>
-    static void appendResponseItem(std::vector<uint8_t>& out, const std::array<uint8_t, N>& bytes)
-    {
-        out.insert(out.end(), bytes.begin(), bytes.end());
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, std::string_view text)
-    {
-        out.insert(out.end(), text.begin(), text.end());
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, const std::string& text)
-    {
-        appendResponseItem(out, std::string_view(text));
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, const char* text)
-    {
-        appendResponseItem(out, std::string_view(text));
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, uint8_t byte) { out.push_back(byte); }
-    /// Anything else: skipped and reported.
-    template <typename T> void appendResponseItem(std::vector<uint8_t>&, const T& item) const
-    {
-        std::string printed;
-        if constexpr (requires(std::ostringstream & stream) { stream << item; }) {
-            std::ostringstream stream;
-            stream << item;
-            printed = stream.str();
+        if constexpr (std::same_as<T, uint8_t>) {
+            out.push_back(item);
+        } else if constexpr (std::convertible_to<const T&, std::string_view>) {
+            const std::string_view text = item;
+            out.insert(out.end(), text.begin(), text.end());
         } else {
-            printed = typeid(T).name();
+            const std::span<const uint8_t> bytes = item;
+            out.insert(out.end(), bytes.begin(), bytes.end());
         }
-        logInfo("Do not know how to handle type " + printed);
     }
 
     /// Fills `currentEraseBlankCell` and `currentEraseSpaceCell` from the erase style id.

@@ -1,6 +1,7 @@
 // ISO 2022 style character sets: the control functions that designate sets into the slots G0-G3
 // and invoke one slot as the set the print path translates printable ASCII through. The slots
 // themselves are a `CharsetSlots`.
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Terminal.h"
 
 namespace kestrovan {

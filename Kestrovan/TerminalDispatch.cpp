@@ -5,6 +5,7 @@
 // Unknown sequences are reported as one "Info: ..." line on standard output unless `silentLog` is
 // set, and otherwise ignored. The handlers live in the family files named in Terminal.h; the OSC
 // titles, being two lines each, are here.
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/EscapeSequenceParserLoop.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SequenceDescription.h"

@@ -7,8 +7,8 @@
 // input: it passes the submission scanner (so shell integration sees Enter) before the delegate
 // sends it. Pastes take the paste path of the clipboard protocol, which brackets and filters them.
 #include "Kestrovan/Base64.h"
+#include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
-#include "Kestrovan/Portable/HostKeyNames.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 

@@ -23,7 +23,7 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
         const bool insideMargins =
             !modes_[TerminalMode::marginMode] || (x >= buffer.marginLeft() && x <= buffer.marginRight());
         if (insideMargins) {
-            scroll(buffer, 1, false);
+            scroll(buffer, false);
             moved = true;
         }
     }

@@ -354,9 +354,11 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
         return true;
     }
     case 5522: // kitty clipboard paste events; the host's clipboards may have changed meanwhile
-        modes_.set(TerminalMode::kittyPasteEventsEnabled, value);
+        // Refreshed first: a change of the host's clipboards switches the events off, and the
+        // program's request made now must outlast that.
         if (value)
             kittyClipboard().refreshCapabilities();
+        modes_.set(TerminalMode::kittyPasteEventsEnabled, value);
         return true;
     default:
         return false;

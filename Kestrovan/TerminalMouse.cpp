@@ -5,6 +5,8 @@
 // by DEC private modes 9 and 1000-1003); how they are written is its choice of `mouseProtocol`
 // (modes 1005, 1006, 1015, 1016). Both are kept in a `MouseReportingState`. Reports leave through
 // the delegate's `send` like any reply.
+#include "Kestrovan/TerminalMouse.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 

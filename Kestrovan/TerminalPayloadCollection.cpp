@@ -19,7 +19,7 @@ void markPayloadCodes(const Buffer& buffer, PayloadState::CodeBits& inUse)
 {
     const CircularBufferLineList& ring = buffer.lines();
     for (int slot = 0; slot < ring.slotCount(); ++slot) {
-        const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(slot);
+        const CircularBufferLineList::ConstLinePointer line = ring.lineIfPresent(slot);
         if (!line)
             continue;
         const PackedCell* cells = line->cells();

@@ -16,6 +16,7 @@
 //
 // Nothing here allocates per run: the batch arrays are on the stack, and the scalars of a cell
 // being joined are gathered in a scratch string that keeps its capacity.
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Generated/UnicodeTables.h"
 #include "Kestrovan/GraphemeBreak.h"
 #include "Kestrovan/Terminal.h"

@@ -187,7 +187,7 @@ bool passesModifierGate(const SemanticPromptClickBehavior& behavior, SemanticPro
 } // namespace
 
 bool Terminal::mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                             const SemanticPromptPointerSnapshot& snapshot)
+                                             const SemanticPromptPointerSnapshot& snapshot) const
 {
     if (!passesSnapshotGate(snapshot) || !passesModifierGate(semanticPromptClickBehavior_, modifiers))
         return false;

@@ -52,7 +52,7 @@ void Terminal::notifyScrollPositionChanged()
     }
 }
 
-void Terminal::scroll(Buffer& buffer, int lines, bool isWrapped)
+void Terminal::scroll(Buffer& buffer, bool isWrapped)
 {
     CircularBufferLineList& ring = buffer.lines();
     const int scrollTop = buffer.scrollTop();
@@ -81,14 +81,14 @@ void Terminal::scroll(Buffer& buffer, int lines, bool isWrapped)
     // In-place fast path: a region that never feeds the scrollback.
     if (!modes_[TerminalMode::marginMode] && unobserved && bottomRow < ring.count() &&
         (scrollTop > 0 || (!bottomIsLastLine && !buffer.hasScrollback()))) {
-        scrollInPlaceRegionFast(buffer, lines, scrollTop, scrollBottom, topRow, bottomRow, isWrapped);
+        scrollInPlaceRegionFast(buffer, scrollTop, scrollBottom, topRow, bottomRow, isWrapped);
         return;
     }
 
-    scrollGeneral(buffer, lines, isWrapped, scrollTop, scrollBottom, topRow, bottomRow);
+    scrollGeneral(buffer, isWrapped, scrollTop, scrollBottom, topRow, bottomRow);
 }
 
-void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop, int scrollBottom, int topRow,
+void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow,
                                        int bottomRow, bool isWrapped)
 {
     CircularBufferLineList& ring = buffer.lines();
@@ -112,8 +112,8 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop,
     notifyScrollPositionChanged();
 }
 
-void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scrollTop, int scrollBottom,
-                             int topRow, int bottomRow)
+void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
+                             int bottomRow)
 {
     CircularBufferLineList& ring = buffer.lines();
     const bool isAlternate = &buffer == altBuffer_.get();
@@ -253,7 +253,7 @@ void Terminal::cmdIndex()
         !modes_[TerminalMode::marginMode] || (x >= active.marginLeft() && x <= active.marginRight());
     bool advanced = false;
     if (y == active.scrollBottom() && inside) {
-        scroll(active, 1, false);
+        scroll(active, false);
         advanced = true;
     } else if (y < active.scrollBottom() || (y > active.scrollBottom() && y + 1 < _rows)) {
         active.setY(y + 1);

@@ -20,8 +20,8 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Base64.h"
-#include "Kestrovan/Portable/ContentSnapshot.h"
-#include "Kestrovan/Portable/HostKeyNames.h"
+#include "Kestrovan/ContentSnapshot.h"
+#include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/TerminalPasteControls.h"
 #include "Kestrovan/Utf8.h"
 #include "Kestrovan/ViewTerminal.h"

@@ -12,6 +12,7 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalMouse.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -6,10 +6,11 @@
 // and must never take the terminal lock itself. The system never makes a provider; hosts do.
 //
 // Fonts reach the resolver through `GlyphFallbackFont`, the little glyph fallback asks of a font:
-// the view adapts its text-layer fonts to it, and tests give fakes.
+// `TextGlyphFallbackFont` adapts the text layer's fonts to it, and tests give fakes.
 #pragma once
 
 #include "Kestrovan/Apple/TerminalGlyphPlacementPolicy.h"
+#include "Platform/Text/Font.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,23 @@ public:
     /// True when the font's character map has a glyph for the scalar.
     virtual bool hasGlyph(char32_t scalar) const = 0;
     virtual double pointSize() const = 0;
+    /// The text-layer font that draws the glyphs; null for a font that only answers questions
+    /// (a run given one keeps its style font for drawing).
+    virtual platform::FontRef drawingFont() const { return nullptr; }
+};
+
+/// A text-layer font seen as a glyph fallback font: what providers hand out and what the row
+/// builder tests style fonts through.
+class TextGlyphFallbackFont final : public GlyphFallbackFont
+{
+public:
+    explicit TextGlyphFallbackFont(platform::FontRef font) : font_(std::move(font)) {}
+    bool hasGlyph(char32_t scalar) const override { return font_ && font_->hasGlyph(scalar); }
+    double pointSize() const override { return font_ ? font_->pointSize() : 0; }
+    platform::FontRef drawingFont() const override { return font_; }
+
+private:
+    platform::FontRef font_;
 };
 
 using GlyphFallbackFontRef = std::shared_ptr<const GlyphFallbackFont>;

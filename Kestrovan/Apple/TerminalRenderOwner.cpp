@@ -92,8 +92,9 @@ void TerminalRenderOwner::attach(std::shared_ptr<Terminal> terminal,
                                  std::shared_ptr<SelectionService> selection,
                                  std::shared_ptr<SearchService> search)
 {
-    auto next = std::make_shared<const Session>(
-        Session{std::move(terminal), std::move(selection), std::move(search)});
+    // Every session starts with an empty snapshot: its first refresh copies every row.
+    auto next = std::make_shared<const Session>(Session{
+        std::move(terminal), std::move(selection), std::move(search), std::make_shared<TerminalSnapshot>()});
     const std::shared_ptr<const Session> previous = session_.withLock(
         [&](std::shared_ptr<const Session>& session) { return std::exchange(session, next); });
     // A request another terminal raised must not arm this one's watchdog.
@@ -185,7 +186,7 @@ TerminalViewStateSnapshot TerminalRenderOwner::stateSnapshot()
         return {};
     const Terminal& terminal = *session->terminal;
     TerminalLockGuard guard(terminal.terminalLock());
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     TerminalViewStateSnapshot snapshot;
     snapshot.dimensions = TerminalDimensions{terminal.cols(), terminal.rows()};
     snapshot.cursor = Position(buffer.x(), buffer.y());

@@ -8,13 +8,25 @@
 // is released. The rest is a set of small operations that read or change the terminal under its
 // lock for the view.
 //
-// Locks, outermost first: the session lock (held only to read or swap the session reference), the
-// terminal lock, then the pending-update lock (a leaf). A feed never holds the watchdog's lock
-// inside the terminal lock: the terminal's end-of-parse step only stores the last (active,
-// generation) pair it raised, and the feed hands it to the watchdog afterwards.
+// It also prepares every frame of its view (TerminalRenderOwnerFrames.cpp): a pending resize is
+// applied, the session's `TerminalSnapshot` is refreshed under the terminal lock, the changed rows
+// and the redraw rectangle are worked out, and the frame goes back to the main thread; on the
+// render thread the attached GPU renderer then draws it. The main thread's settings reach the
+// preparing thread through the owner's mailbox.
+//
+// Locks, outermost first: the render-state lock (held for a whole frame preparation and a whole
+// GPU render; renderer changes take it too), the session lock (held only to read or swap the
+// session reference), the terminal lock, then leaf locks (the mailbox, the pending update). A feed
+// never takes the render-state lock, so output keeps flowing while a frame is prepared up to the
+// moment preparation needs the terminal lock. A feed never holds the watchdog's lock inside the
+// terminal lock: the terminal's end-of-parse step only stores the last (active, generation) pair it
+// raised, and the feed hands it to the watchdog afterwards.
 #pragma once
 
+#include "Kestrovan/Apple/FrameRenderer.h"
 #include "Kestrovan/Apple/SynchronizedOutputWatchdog.h"
+#include "Kestrovan/Apple/TerminalRenderMailbox.h"
+#include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/BidiPresentationState.h"
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CursorStyle.h"
@@ -23,7 +35,9 @@
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/ViewTerminal.h"
+#include "Platform/Sync/Mutex.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,6 +98,13 @@ struct PendingSynchronizedOutputWatchdogUpdate
                            const PendingSynchronizedOutputWatchdogUpdate&) = default;
 };
 
+/// The GPU renderer attached to a view, and whether this owner's render-loop step draws it.
+struct TerminalRenderState
+{
+    std::shared_ptr<FrameRenderer> renderer;
+    bool needsExternalDraw = false;
+};
+
 class TerminalRenderOwner
 {
 public:
@@ -142,6 +163,44 @@ public:
     /// The pending watchdog update, for tests.
     std::optional<PendingSynchronizedOutputWatchdogUpdate> pendingSynchronizedOutputWatchdogUpdate() const;
 
+    // --- Frames (TerminalRenderOwnerFrames.cpp) --------------------------------------------------
+
+    /// The hand-over of view settings to the thread that prepares frames.
+    TerminalRenderMailbox& mailbox() { return mailbox_; }
+    /// The render-loop step: prepares a frame from the mailbox and, with an attached renderer this
+    /// owner draws, draws it; the effects for the main thread, or absent when there was no frame.
+    std::optional<MainFrameEffects> renderPublishedFrame() EXCLUDES(renderStateMutex_);
+    /// Prepares one frame; absent without a session, and for a frame inside a synchronized-output
+    /// block that applied no resize.
+    std::optional<PreparedFrame> prepareFrame(const FramePreparationRequest& request)
+        EXCLUDES(renderStateMutex_);
+    /// Refreshes the snapshot for an immediate GPU draw, without consuming the changed rows or a
+    /// pending size; whether the renderer got a frame to draw.
+    bool refreshMetalSnapshot(const FrameViewState& viewState) EXCLUDES(renderStateMutex_);
+    /// Drops the snapshot waiting in the renderer.
+    void discardPreparedMetalSnapshot() EXCLUDES(renderStateMutex_);
+    bool metalHasPreparedSnapshot() EXCLUDES(renderStateMutex_);
+    int completedMetalRenders() EXCLUDES(renderStateMutex_);
+    /// Attaches a renderer after its predecessor's frame in flight completed (up to 5 seconds;
+    /// false and no change on time-out). The caller must not hold the terminal lock (the program
+    /// stops), as preparation takes the terminal lock inside the render-state lock.
+    bool replaceMetalRenderer(std::shared_ptr<FrameRenderer> renderer, bool needsExternalDraw)
+        EXCLUDES(renderStateMutex_);
+    bool removeMetalRenderer() EXCLUDES(renderStateMutex_);
+    /// The session's snapshot, for tests and the CPU draw path (which reads it under the
+    /// render-state lock); null without a session.
+    std::shared_ptr<TerminalSnapshot> snapshot() const;
+    /// Runs `body` with the render-state lock held, as the CPU draw path does while it reads the
+    /// snapshot.
+    template <typename F> decltype(auto) withRenderState(F&& body) EXCLUDES(renderStateMutex_)
+    {
+        platform::MutexLock guard(renderStateMutex_);
+        return body();
+    }
+
+    /// How long a renderer change waits for the frame in flight: 5 seconds, shorter in tests.
+    void setRendererWait(std::chrono::duration<double> wait) { rendererWait_ = wait; }
+
 private:
     /// The session objects; strong references that never change after the session is made.
     struct Session
@@ -149,17 +208,28 @@ private:
         std::shared_ptr<Terminal> terminal;
         std::shared_ptr<SelectionService> selection;
         std::shared_ptr<SearchService> search;
+        /// The frame snapshot of this session; touched only under the terminal lock, or under the
+        /// render-state lock after preparation released the terminal lock.
+        std::shared_ptr<TerminalSnapshot> snapshot;
     };
 
     std::shared_ptr<const Session> currentSession() const;
     std::optional<bool> feedTransaction(std::span<const uint8_t> bytes);
     /// Gives the published visibility to the session's terminal.
     void publishVisibility(const Session& session);
+    /// The renderer change shared by replace and remove.
+    bool changeRenderer(std::shared_ptr<FrameRenderer> renderer, bool needsExternalDraw)
+        EXCLUDES(renderStateMutex_);
 
     SynchronizedOutputWatchdog watchdog_;
     Locked<std::shared_ptr<const Session>> session_;
     Locked<TerminalVisibility> publishedVisibility_{TerminalVisibility::potentiallyVisible};
     std::shared_ptr<PendingUpdateBox> pendingUpdate_ = std::make_shared<PendingUpdateBox>();
+    TerminalRenderMailbox mailbox_;
+    // Outermost of the owner's locks: frame preparation and GPU renders hold it throughout.
+    platform::Mutex renderStateMutex_;
+    TerminalRenderState renderState_ GUARDED_BY(renderStateMutex_);
+    std::chrono::duration<double> rendererWait_{5.0};
 };
 
 } // namespace kestrovan

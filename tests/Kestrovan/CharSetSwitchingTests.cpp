@@ -2,6 +2,8 @@
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
+#include "Kestrovan/CharSets.h"
+
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {

@@ -3,7 +3,7 @@
 // keyboard flags a program sets; what the calls answer; and the modes the host is told.
 #include "RecordingTerminalDelegate.h"
 
-#include "Kestrovan/Portable/HostKeyNames.h"
+#include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/Portable/WasmHostEventQueue.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,8 @@
 // entry point's validation.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/TerminalMouse.h"
+
 #include <climits>
 #include <cstdio>
 #include <gtest/gtest.h>

@@ -163,7 +163,7 @@ TEST(TerminalPasteTests, TerminalPastesTextThroughTheEncoder)
     // A request with a clipboard snapshot falls back to its text; without text it fails, so the
     // caller can offer the text instead.
     f.delegate->sends.clear();
-    request.snapshot = ClipboardSnapshot();
+    request.snapshot = TerminalClipboardSnapshot();
     request.text = "x";
     EXPECT_EQ(t.paste(request, false), TerminalPasteResult::textSent);
     request.text.reset();

@@ -59,10 +59,10 @@ TEST(TerminalScrollCoreTests, WrappedScrollTakesTheBidiStateOfTheLineAbove)
     BidiPresentationState rightToLeft;
     rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
     ring[4]->setBidiState(rightToLeft);
-    t.scroll(fixture.buffer(), 1, true);
+    t.scroll(fixture.buffer(), true);
     EXPECT_TRUE(ring[4]->isWrapped());
     EXPECT_EQ(ring[4]->bidiState(), rightToLeft);
-    t.scroll(fixture.buffer(), 1, false);
+    t.scroll(fixture.buffer(), false);
     EXPECT_FALSE(ring[4]->isWrapped());
     EXPECT_EQ(ring[4]->bidiState(), t.currentBidiState()) << "an unwrapped line takes the current state";
 }
@@ -122,6 +122,40 @@ TEST(TerminalScrollCoreTests, RegionBelowTheTopNeverFeedsTheScrollback)
         << "region lines are rotated, not made";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 2));
     EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(1, 2));
+}
+
+// The core scroll moves one line per call on every path. It used to take a line count that every
+// path ignored, so a caller asking for more got one; it now takes none, and the callers that move
+// several lines (SU, SD, IL, DL) move them in one step of their own.
+static_assert(std::is_same_v<decltype(&BufferTerminal::scroll), void (BufferTerminal::*)(Buffer&, bool)>);
+
+TEST(TerminalScrollCoreTests, EachScrollMovesOneLineOnEveryPath)
+{
+    // In place: a region below the top of the screen.
+    TerminalFixture region(10, 4, 10);
+    region.t().feed("a\r\nb\r\nc\r\nd");
+    region.buffer().setScrollTop(1);
+    region.buffer().setScrollBottom(2);
+    region.t().scroll(region.buffer(), false);
+    EXPECT_EQ(screenText(region.t()), "a|c||d");
+    region.t().scroll(region.buffer(), false);
+    EXPECT_EQ(screenText(region.t()), "a|||d");
+
+    // Into the scrollback, while the ring grows and once it is full.
+    TerminalFixture full(10, 3, 2);
+    full.t().feed("1\r\n2\r\n3");
+    for (const int expectedTop : {1, 2, 3}) {
+        full.t().scroll(full.buffer(), false);
+        EXPECT_EQ(full.buffer().linesTop + full.buffer().yBase(), expectedTop) << "one line per scroll";
+    }
+    EXPECT_EQ(screenText(full.t()), "||");
+    EXPECT_EQ(absoluteRowText(full.t(), 0), "2");
+
+    // With left and right margins: only the cells between them move, one row.
+    TerminalFixture margins(4, 3);
+    margins.t().feed("abcd\r\nefgh\r\nijkl\x1b[?69h\x1b[2;3s");
+    margins.t().scroll(margins.buffer(), false);
+    EXPECT_EQ(screenText(margins.t()), "afgd|ejkh|i  l");
 }
 
 TEST(TerminalScrollCoreTests, RegionFromTheTopAboveTheBottomScrollsIntoTheScrollback)
@@ -285,7 +319,7 @@ TEST(TerminalScrollCoreTests, InPlaceScrollReportsImpossibleRows)
     TerminalFixture fixture(10, 3, 10);
     Terminal& t = fixture.t();
     DiagnosticCapture capture;
-    t.scrollInPlaceRegionFast(t.buffer(), 1, 0, 2, 2, 7, false);
+    t.scrollInPlaceRegionFast(t.buffer(), 0, 2, 2, 7, false);
     ASSERT_EQ(capture.lines.size(), 2u);
     EXPECT_EQ(capture.lines[0], "Assertion at top=2 bottom=7: bottom >= count");
     EXPECT_EQ(capture.lines[1],

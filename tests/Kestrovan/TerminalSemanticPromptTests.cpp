@@ -298,7 +298,7 @@ TEST(TerminalSemanticPromptTests, MarksAndGroupsFollowWrapsAndScrolling)
     EXPECT_EQ(buffer.yBase(), 2);
     EXPECT_EQ(marks(t, 0), Strings{"initial@0"});
     EXPECT_EQ(t.activeSemanticPromptOrigin(), Position(0, 0));
-    const std::shared_ptr<BufferLine> start = t.bufferLine(0);
+    const std::shared_ptr<const BufferLine> start = t.bufferLine(0);
     const uint64_t recycleGeneration = start->recycleGeneration();
     EXPECT_EQ(t.semanticRow(*start, recycleGeneration), 0);
     EXPECT_EQ(t.semanticRow(*t.bufferLine(3), t.bufferLine(3)->recycleGeneration()), 3);

@@ -3,6 +3,7 @@
 // accessors, the view terminal and teardown.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/TinyAtom.h"

@@ -3,6 +3,8 @@
 // and leaves out rows its encoding cannot hold.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/Line.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
