@@ -45,7 +45,7 @@
 #include "Kestrovan/Apple/ViewColorMapper.h"
 #include "Kestrovan/Apple/WheelReportBudget.h"
 #include "Kestrovan/Locked.h"
-#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/ProfilingStats.h"
 #include "Kestrovan/SearchOptions.h"
 #include "Kestrovan/Terminal.h"

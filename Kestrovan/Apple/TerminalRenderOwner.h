@@ -31,7 +31,7 @@
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Kestrovan/Locked.h"
-#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Position.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalVisibility.h"

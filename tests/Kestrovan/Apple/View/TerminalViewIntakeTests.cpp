@@ -182,13 +182,13 @@ TEST(TerminalViewIntakeTests, CursorKeysFollowApplicationModeAndRightToLeftLines
     f.view->bidiHostPolicy = BidiHostPolicy::legacyLeftToRight;
     EXPECT_EQ(keys().substr(6, 6), "\x1b[C\x1b[D");
     f.view->bidiHostPolicy = BidiHostPolicy::respectTerminal;
-    f.locked([](Terminal& terminal) { terminal.bidiArrowKeySwap = false; });
+    f.feed("\x1b[?1243l");
     EXPECT_EQ(keys().substr(6, 6), "\x1b[C\x1b[D");
 
     // An explicit right-to-left line takes its fallback direction.
     f.feed("\r\nabc");
+    f.feed("\x1b[?1243h");
     f.locked([](Terminal& terminal) {
-        terminal.bidiArrowKeySwap = true;
         Buffer& buffer = terminal.buffer();
         buffer.lines()[buffer.yBase() + buffer.y()]->setBidiState(
             BidiPresentationState(BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, false));
