@@ -156,6 +156,8 @@ public:
     // --- Senders and thread hops (AppleTerminalViewInput.cpp, AppleTerminalView.cpp) --------------
 
     TerminalFeedSender& feedSender() { return *feedSender_; }
+    /// The feed sender for a reader that must not keep the view alive (a child's output thread).
+    std::shared_ptr<TerminalFeedSender> sharedFeedSender() const { return feedSender_; }
     TerminalInputSender& inputSender() { return *inputSender_; }
     /// Installs the feed closures: parse under the terminal lock, count, ask for a frame.
     void configureFeedSender();

@@ -10,6 +10,7 @@
 #include "Kestrovan/Fatal.h"
 
 #include <cstdio>
+#include <limits>
 
 namespace kestrovan {
 
@@ -20,12 +21,23 @@ std::vector<uint8_t> copyOf(std::span<const uint8_t> bytes)
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-int checkedProduct(int a, int b)
+/// a × b, or nothing when it does not fit an int: a program's size query must not stop the
+/// application, so a size too large to state gets no reply, as an unknown one.
+std::optional<int> checkedProduct(int a, int b)
 {
     int product = 0;
     if (__builtin_mul_overflow(a, b, &product))
-        fatal("TerminalView.windowCommand: the text area size in pixels overflows");
+        return std::nullopt;
     return product;
+}
+
+/// The cached cell in pixels, unless it is the saturated marker of a cell too large for an int.
+std::optional<std::pair<int, int>> reportableCell(const std::optional<std::pair<int, int>>& cell)
+{
+    constexpr int saturated = std::numeric_limits<int>::max();
+    if (!cell || cell->first >= saturated || cell->second >= saturated)
+        return std::nullopt;
+    return cell;
 }
 
 /// The scroll position as a frame reports it: 0 at the top of the scrollback (and on the
@@ -74,7 +86,7 @@ std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source
                                                                 const WindowManipulationCommand& command)
 {
     using Kind = WindowManipulationCommand::Kind;
-    const std::optional<std::pair<int, int>> cell = crossThreadState().cachedCellPixelSize;
+    const std::optional<std::pair<int, int>> cell = reportableCell(crossThreadState().cachedCellPixelSize);
     const std::span<const uint8_t> csi = source.cc().CSI();
     auto reply = [&csi](const std::string& body) {
         std::vector<uint8_t> bytes(csi.begin(), csi.end());
@@ -86,8 +98,13 @@ std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source
         // CSI 4 ; height ; width t, in pixels.
         if (!cell)
             return std::nullopt;
-        return reply("4;" + std::to_string(checkedProduct(cell->second, source.rows())) + ";" +
-                     std::to_string(checkedProduct(cell->first, source.cols())) + "t");
+        {
+            const std::optional<int> height = checkedProduct(cell->second, source.rows());
+            const std::optional<int> width = checkedProduct(cell->first, source.cols());
+            if (!height || !width)
+                return std::nullopt;
+            return reply("4;" + std::to_string(*height) + ";" + std::to_string(*width) + "t");
+        }
     case Kind::reportCellSizeInPixels:
         // CSI 6 ; height ; width t.
         if (!cell)
