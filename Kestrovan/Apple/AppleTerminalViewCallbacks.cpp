@@ -95,20 +95,21 @@ std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source
     };
     switch (command.kind) {
     case Kind::reportTextAreaPixelDimension:
-        // CSI 4 ; height ; width t, in pixels.
+        // CSI 4 ; height ; width t, in pixels. Without a cell size that can be stated, and when
+        // the products overflow, the empty answer keeps the terminal from reporting its own.
         if (!cell)
-            return std::nullopt;
+            return std::vector<uint8_t>();
         {
             const std::optional<int> height = checkedProduct(cell->second, source.rows());
             const std::optional<int> width = checkedProduct(cell->first, source.cols());
             if (!height || !width)
-                return std::nullopt;
+                return std::vector<uint8_t>();
             return reply("4;" + std::to_string(*height) + ";" + std::to_string(*width) + "t");
         }
     case Kind::reportCellSizeInPixels:
         // CSI 6 ; height ; width t.
         if (!cell)
-            return std::nullopt;
+            return std::vector<uint8_t>();
         return reply("6;" + std::to_string(cell->second) + ";" + std::to_string(cell->first) + "t");
     case Kind::resizeWindowTo:
         std::printf("Request to resize to %dx%d\n", command.first, command.second);

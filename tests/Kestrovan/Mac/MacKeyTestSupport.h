@@ -31,7 +31,7 @@ inline platform::ToolkitKey toolkitKey(const UsKey& key, uint32_t state, bool nu
     out.keyvalWithShift = key.upper;
     out.keyvalInBaseLayout = key.lower;
     out.hardwareKeycode = key.evdev + 8;
-    out.state = state | (numLock ? GDK_MOD2_MASK : 0);
+    out.state = state;
     out.numLock = numLock;
     return out;
 }
