@@ -10,6 +10,7 @@
 #include <gdk/gdk.h>
 #include <gdk/gdkkeysyms.h>
 #include <string>
+#include <vector>
 
 namespace kestrovan::testing {
 
@@ -76,5 +77,63 @@ inline constexpr uint32_t shiftMask = GDK_SHIFT_MASK;
 inline constexpr uint32_t controlMask = GDK_CONTROL_MASK;
 inline constexpr uint32_t altMask = GDK_ALT_MASK;
 inline constexpr uint32_t superMask = GDK_SUPER_MASK;
+
+/// A chord, its modifier state and the legacy bytes it sends.
+struct Chord
+{
+    std::string name;
+    UsKey key;
+    uint32_t state = 0;
+    std::string bytes;
+};
+
+/// Chords of every kind with their legacy bytes on the normal screen with the cursor keys and
+/// keypad in normal mode and no menu item taking any chord.
+inline std::vector<Chord> legacyChordTable()
+{
+    std::vector<Chord> chords = {
+        {"a", keyA, 0, "a"},
+        {"Shift-a", keyA, shiftMask, "A"},
+        {"Return", keyReturn, 0, "\r"},
+        {"Tab", keyTab, 0, "\t"},
+        {"Shift-Tab", keyTab, shiftMask, "\x1b[Z"},
+        {"BackSpace", keyBackSpace, 0, "\x7f"},
+        {"Escape", keyEscape, 0, "\x1b"},
+        {"Alt-b (meta)", keyB, altMask, "\x1b" "b"},
+        {"Alt-Shift-b", keyB, altMask | shiftMask, "\x1b" "B"},
+        {"Alt-Left", keyLeft, altMask, "\x1b" "b"},
+        {"Alt-Right", keyRight, altMask, "\x1b" "f"},
+        {"Alt-Up", keyUp, altMask, "\x1b[A"},
+        {"Alt-Down", keyDown, altMask, "\x1b[B"},
+        {"Alt-Return", keyReturn, altMask, "\x1b\r"},
+        {"Ctrl-Space", keySpace, controlMask, std::string(1, '\0')},
+        {"Ctrl-a", keyA, controlMask, "\x01"},
+        {"Ctrl-c", keyC, controlMask, "\x03"},
+        {"Ctrl-Shift-c (no menu item)", keyC, controlMask | shiftMask, "\x03"},
+        {"Ctrl-Left", keyLeft, controlMask, "\x1b[1;5D"},
+        {"Ctrl-Right", keyRight, controlMask, "\x1b[1;5C"},
+        {"Ctrl-Up", keyUp, controlMask, "\x1b[1;5A"},
+        {"Ctrl-Down", keyDown, controlMask, "\x1b[1;5B"},
+        {"Up", keyUp, 0, "\x1b[A"},
+        {"Down", keyDown, 0, "\x1b[B"},
+        {"Right", keyRight, 0, "\x1b[C"},
+        {"Left", keyLeft, 0, "\x1b[D"},
+        {"Home", keyHome, 0, "\x1b[H"},
+        {"End", keyEnd, 0, "\x1b[F"},
+        {"Insert", keyInsert, 0, "\x1b[2~"},
+        {"Delete", keyDelete, 0, "\x1b[3~"},
+        {"Shift-PageDown", keyPageDown, shiftMask, "\x1b[6;2~"},
+        {"Shift-F5", functionKey(5), shiftMask, "\x1b[15;2~"},
+        {"Super-k (no menu item)", keyK, superMask, ""},
+        {"Super-Left", keyLeft, superMask, ""},
+        {"1", key1, 0, "1"},
+        {"Shift-1", key1, shiftMask, "!"},
+    };
+    static const char* const fkeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",   "\x1b[15~", "\x1b[17~",
+                                          "\x1b[18~", "\x1b[19~", "\x1b[20~", "\x1b[21~", "\x1b[23~", "\x1b[24~"};
+    for (int n = 1; n <= 12; ++n)
+        chords.push_back({"F" + std::to_string(n), functionKey(n), 0, fkeys[n - 1]});
+    return chords;
+}
 
 } // namespace kestrovan::testing

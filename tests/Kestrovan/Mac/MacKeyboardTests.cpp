@@ -53,61 +53,12 @@ struct MacViewFixture : ViewFixture
     platform::KeyboardTranslator translator;
 };
 
-struct Chord
-{
-    const char* name;
-    UsKey key;
-    uint32_t state;
-    std::string bytes;
-};
-
 TEST(MacKeyboardTests, LegacyChordsSendTheirSequences)
 {
     MacViewFixture f;
-    const std::vector<Chord> chords = {
-        {"a", keyA, 0, "a"},
-        {"Shift-a", keyA, shiftMask, "A"},
-        {"Return", keyReturn, 0, "\r"},
-        {"Tab", keyTab, 0, "\t"},
-        {"Shift-Tab", keyTab, shiftMask, "\x1b[Z"},
-        {"BackSpace", keyBackSpace, 0, "\x7f"},
-        {"Escape", keyEscape, 0, "\x1b"},
-        {"Alt-b (meta)", keyB, altMask, "\x1b" "b"},
-        {"Alt-Shift-b", keyB, altMask | shiftMask, "\x1b" "B"},
-        {"Alt-Left", keyLeft, altMask, "\x1b" "b"},
-        {"Alt-Right", keyRight, altMask, "\x1b" "f"},
-        {"Alt-Up", keyUp, altMask, "\x1b[A"},
-        {"Alt-Down", keyDown, altMask, "\x1b[B"},
-        {"Alt-Return", keyReturn, altMask, "\x1b\r"},
-        {"Ctrl-Space", keySpace, controlMask, std::string(1, '\0')},
-        {"Ctrl-a", keyA, controlMask, "\x01"},
-        {"Ctrl-c", keyC, controlMask, "\x03"},
-        {"Ctrl-Shift-c (no menu item)", keyC, controlMask | shiftMask, "\x03"},
-        {"Ctrl-Left", keyLeft, controlMask, "\x1b[1;5D"},
-        {"Ctrl-Right", keyRight, controlMask, "\x1b[1;5C"},
-        {"Ctrl-Up", keyUp, controlMask, "\x1b[1;5A"},
-        {"Ctrl-Down", keyDown, controlMask, "\x1b[1;5B"},
-        {"Up", keyUp, 0, "\x1b[A"},
-        {"Down", keyDown, 0, "\x1b[B"},
-        {"Right", keyRight, 0, "\x1b[C"},
-        {"Left", keyLeft, 0, "\x1b[D"},
-        {"Home", keyHome, 0, "\x1b[H"},
-        {"End", keyEnd, 0, "\x1b[F"},
-        {"Insert", keyInsert, 0, "\x1b[2~"},
-        {"Delete", keyDelete, 0, "\x1b[3~"},
-        {"Shift-PageDown", keyPageDown, shiftMask, "\x1b[6;2~"},
-        {"Shift-F5", functionKey(5), shiftMask, "\x1b[15;2~"},
-        {"Super-k (no menu item)", keyK, superMask, ""},
-        {"Super-Left", keyLeft, superMask, ""},
-        {"1", key1, 0, "1"},
-        {"Shift-1", key1, shiftMask, "!"},
-    };
-    static const char* const fkeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",   "\x1b[15~", "\x1b[17~",
-                                          "\x1b[18~", "\x1b[19~", "\x1b[20~", "\x1b[21~", "\x1b[23~", "\x1b[24~"};
+    const std::vector<Chord> chords = legacyChordTable();
     for (const Chord& chord : chords)
         EXPECT_EQ(f.chord(chord.key, chord.state), chord.bytes) << chord.name;
-    for (int n = 1; n <= 12; ++n)
-        EXPECT_EQ(f.chord(functionKey(n)), fkeys[n - 1]) << "F" << n;
 
     // Page Down pages the scrollback on the normal screen; the alternate screen gets the key.
     EXPECT_EQ(f.chord(keyPageDown), "");
