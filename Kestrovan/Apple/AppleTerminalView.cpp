@@ -335,11 +335,9 @@ void TerminalView::updateTerminalFocus()
     const bool focused = hasFocus();
     withTerminal(
         [focused](Terminal& terminal) {
-            if (terminal.reportedFocusState == focused)
+            if (terminal.reportedFocusState() == focused)
                 return;
-            terminal.reportedFocusState = focused;
-            if (terminal.sendFocus)
-                terminal.sendFocusReport();
+            terminal.setTerminalFocus(focused);
         },
         "updateTerminalFocus()");
     if (caretView_)

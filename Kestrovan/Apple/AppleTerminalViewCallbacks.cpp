@@ -75,7 +75,7 @@ std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source
 {
     using Kind = WindowManipulationCommand::Kind;
     const std::optional<std::pair<int, int>> cell = crossThreadState().cachedCellPixelSize;
-    const std::span<const uint8_t> csi = source.cc.CSI();
+    const std::span<const uint8_t> csi = source.cc().CSI();
     auto reply = [&csi](const std::string& body) {
         std::vector<uint8_t> bytes(csi.begin(), csi.end());
         bytes.insert(bytes.end(), body.begin(), body.end());
@@ -255,7 +255,7 @@ void TerminalView::applyCursorStyleOnMain(CursorStyle style)
 
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)
 {
-    const std::optional<std::string> directory = source.hostCurrentDirectory;
+    const std::optional<std::string> directory = source.hostCurrentDirectory();
     std::weak_ptr<TerminalView> weak = weak_from_this();
     onMain(
         [weak, directory] {
@@ -272,7 +272,7 @@ void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)
 
 void TerminalView::colorChanged(Terminal& source, std::optional<int> idx)
 {
-    const bool reverse = source.reverseColors;
+    const bool reverse = source.mode(TerminalMode::reverseColors);
     crossThreadState_.withLock(
         [reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
     std::weak_ptr<TerminalView> weak = weak_from_this();

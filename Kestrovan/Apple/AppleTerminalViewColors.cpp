@@ -28,7 +28,7 @@ void TerminalView::colorsChangedLocked()
 {
     Terminal& terminal = requireTerminal("colorsChangedLocked()");
     terminal.terminalLock().preconditionLocked();
-    const bool reverse = terminal.reverseColors;
+    const bool reverse = terminal.mode(TerminalMode::reverseColors);
     crossThreadState_.withLock(
         [reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
     colorMapper_.setReverseColorsActive(reverse);
@@ -44,10 +44,8 @@ void TerminalView::installColors(const std::vector<Color>& colors)
     withTerminal(
         [&](Terminal& terminal) {
             // Only a full set of 16 base colours replaces the terminal's; the caches go either way.
-            if (colors.size() == 16) {
-                terminal.installedColors = colors;
-                terminal.rebuildAnsiPalette(false);
-            }
+            if (colors.size() == 16)
+                terminal.installPalette(colors);
             colorMapper_.resetCaches();
             colorsChangedLocked();
         },

@@ -152,8 +152,8 @@ void TerminalView::sendCursorKey(char normal)
                          : normal == 'B' ? "sendKeyDown()"
                          : normal == 'H' ? "sendKeyHome()"
                                          : "sendKeyEnd()";
-    const bool application =
-        withTerminal([](Terminal& terminal) { return terminal.applicationCursor; }, caller);
+    const bool application = withTerminal(
+        [](Terminal& terminal) { return terminal.mode(TerminalMode::applicationCursor); }, caller);
     // ESC [ x normally, ESC O x in application cursor mode (DECCKM).
     const uint8_t bytes[3] = {0x1B, uint8_t(application ? 'O' : '['), uint8_t(normal)};
     send(std::span<const uint8_t>(bytes));
@@ -220,8 +220,9 @@ void TerminalView::sendHorizontalKey(bool left)
                         direction = result->baseDirection;
                 }
             }
-            return Decision{direction == BidiDirection::rightToLeft && terminal.bidiArrowKeySwap,
-                            terminal.applicationCursor};
+            return Decision{direction == BidiDirection::rightToLeft &&
+                                terminal.mode(TerminalMode::bidiArrowKeySwap),
+                            terminal.mode(TerminalMode::applicationCursor)};
         },
         "sendHorizontalKey(left:)");
     const bool right = left == decision.swap;
@@ -371,13 +372,13 @@ void TerminalView::selectNone()
 
 SemanticPromptClickBehavior TerminalView::semanticPromptClickBehavior()
 {
-    return withTerminal([](Terminal& terminal) { return terminal.semanticPromptClickBehavior; },
+    return withTerminal([](Terminal& terminal) { return terminal.semanticPromptClickBehavior(); },
                         "semanticPromptClickBehavior");
 }
 
 void TerminalView::setSemanticPromptClickBehavior(SemanticPromptClickBehavior behavior)
 {
-    withTerminal([&behavior](Terminal& terminal) { terminal.semanticPromptClickBehavior = behavior; },
+    withTerminal([&behavior](Terminal& terminal) { terminal.setSemanticPromptClickBehavior(behavior); },
                  "semanticPromptClickBehavior");
 }
 

@@ -127,14 +127,7 @@ void TerminalView::invalidateLinkHighlightRowLocked(int64_t row)
     const int64_t screenRow = row - terminal.buffer().yDisp();
     if (screenRow < 0 || screenRow >= terminal.rows())
         return;
-    if (row >= 0) {
-        terminal.scrollInvariantRefreshStart =
-            std::min(terminal.scrollInvariantRefreshStart, static_cast<int>(row));
-        terminal.scrollInvariantRefreshEnd =
-            std::max(terminal.scrollInvariantRefreshEnd, static_cast<int>(row));
-    }
-    terminal.refreshStart = std::min(terminal.refreshStart, static_cast<int>(screenRow));
-    terminal.refreshEnd = std::max(terminal.refreshEnd, static_cast<int>(screenRow));
+    terminal.updateRange(static_cast<int>(screenRow));
 }
 
 void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)

@@ -91,7 +91,7 @@ void TerminalView::updateUserScrollingStateLocked(Terminal& terminal, int row)
     terminal.terminalLock().preconditionLocked();
     // Above the live screen the viewport stays on its lines as output scrolls; at it, it follows.
     userScrolling_ = row < std::max(maxScrollOf(terminal), 0);
-    terminal.userScrolling = userScrolling_;
+    terminal.setUserScrolling(userScrolling_);
 }
 
 bool TerminalView::moveViewportLocked(Terminal& terminal, int row)
@@ -212,7 +212,7 @@ void TerminalView::ensureCaretIsVisible()
     const std::optional<int> row = withTerminal(
         [](Terminal& terminal) -> std::optional<int> {
             // While a program holds synchronized output the screen must not move under it.
-            if (terminal.synchronizedOutputActive)
+            if (terminal.synchronizedOutputActive())
                 return std::nullopt;
             const Buffer& buffer = terminal.buffer();
             const int cursorRow = buffer.yBase() + buffer.y();
@@ -242,9 +242,7 @@ void TerminalView::clearScrollback()
     withTerminal(
         [](Terminal& terminal) {
             // The normal screen's history goes, whichever screen is shown.
-            terminal.normalBuffer->clearScrollback();
-            terminal.updateRange(0);
-            terminal.updateRange(terminal.rows() - 1);
+            terminal.clearScrollback();
         },
         "clearScrollback()");
     setMailboxUpdateScroller();

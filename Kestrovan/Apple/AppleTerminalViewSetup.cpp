@@ -331,15 +331,7 @@ bool TerminalView::remeasureCellDimensionIfBackingScaleChanged()
 void TerminalView::markWholeScreenLocked(Terminal& terminal)
 {
     terminal.terminalLock().preconditionLocked();
-    const int rows = terminal.rows();
-    const int top = terminal.buffer().yDisp();
-    int bottom = 0;
-    if (__builtin_add_overflow(top, rows, &bottom))
-        fatal("TerminalView: the redraw range overflows");
-    terminal.refreshStart = 0;
-    terminal.refreshEnd = rows;
-    terminal.scrollInvariantRefreshStart = top;
-    terminal.scrollInvariantRefreshEnd = bottom;
+    terminal.updateFullScreen();
 }
 
 } // namespace kestrovan

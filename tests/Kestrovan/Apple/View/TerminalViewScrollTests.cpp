@@ -82,7 +82,7 @@ TEST(TerminalViewScrollTests, MovesClampTrackUserScrollingAndReportOnlyChanges)
     f.view->scroll(0.5);
     EXPECT_EQ(f.yDisp(), 3);
     EXPECT_TRUE(f.view->userScrolling());
-    EXPECT_TRUE(f.locked([](Terminal& t) { return t.userScrolling; }));
+    EXPECT_TRUE(f.locked([](Terminal& t) { return t.userScrolling(); }));
 
     f.delegate->events.clear();
     f.view->scrollTo(1000, true);
