@@ -531,15 +531,6 @@ public:
             refreshEnd_ = std::max(refreshEnd_, y);
         }
     }
-    /// Marks buffer row `row` changed in the scroll-invariant range only (a row out of view whose
-    /// line must be drawn again when it scrolls back in).
-    void updateAbsoluteRange(int row)
-    {
-        if (row < 0)
-            return;
-        scrollInvariantRefreshStart_ = std::min(scrollInvariantRefreshStart_, row);
-        scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, row);
-    }
     /// Marks two screen rows changed.
     void refresh(int startRow, int endRow);
     /// Marks the whole screen changed.
@@ -1222,7 +1213,6 @@ public:
     // --- Fields ---------------------------------------------------------------------------------
     // Still public: the render snapshot caches and the kitty graphics and clipboard state, which
     // are being reworked elsewhere, and the terminal lock.
-
 
     KittyGraphicsState kittyGraphicsState;
     bool hasKittyPlacements = false;

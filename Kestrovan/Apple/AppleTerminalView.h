@@ -44,8 +44,8 @@
 #include "Kestrovan/Apple/TerminalViewDiagnostics.h"
 #include "Kestrovan/Apple/ViewColorMapper.h"
 #include "Kestrovan/Apple/WheelReportBudget.h"
-#include "Kestrovan/Locked.h"
 #include "Kestrovan/ContentSnapshot.h"
+#include "Kestrovan/Locked.h"
 #include "Kestrovan/ProfilingStats.h"
 #include "Kestrovan/SearchOptions.h"
 #include "Kestrovan/Terminal.h"
@@ -273,7 +273,7 @@ public:
     void showCursor(Terminal& source) override;
     void hideCursor(Terminal& source) override;
     void setTerminalTitle(Terminal& source, const std::string& title) override;
-    void setTerminalIconTitle(Terminal& source, const std::string& title) override {}
+    void setTerminalIconTitle(Terminal& /*source*/, const std::string& /*title*/) override {}
     std::optional<std::vector<uint8_t>> windowCommand(Terminal& source,
                                                       const WindowManipulationCommand& command) override;
     void sizeChanged(Terminal& source) override;
@@ -282,12 +282,12 @@ public:
     void synchronizedOutputChanged(Terminal& source, bool active) override;
     void bell(Terminal& source) override;
     void selectionChanged(Terminal& source) override;
-    bool isProcessTrusted(Terminal& source) override { return true; }
+    bool isProcessTrusted(Terminal& /*source*/) override { return true; }
     std::optional<CellPixelSize> cellSizeInPixels(Terminal& source) override;
     void mouseModeChanged(Terminal& source) override;
     void cursorStyleChanged(Terminal& source, CursorStyle newStyle) override;
     void hostCurrentDirectoryUpdated(Terminal& source) override;
-    void hostCurrentDocumentUpdated(Terminal& source) override {}
+    void hostCurrentDocumentUpdated(Terminal& /*source*/) override {}
     void colorChanged(Terminal& source, std::optional<int> idx) override;
     void setForegroundColor(Terminal& source, const Color& color) override;
     void setBackgroundColor(Terminal& source, const Color& color) override;
@@ -322,20 +322,20 @@ public:
 
     /// The formats a clipboard offers, in its order; none when it offers nothing.
     virtual std::optional<std::vector<std::string>>
-    kittyPlatformTypeIdentifiers(KittyClipboardLocation location)
+    kittyPlatformTypeIdentifiers(KittyClipboardLocation /*location*/)
     {
         return std::nullopt;
     }
     /// Reads one format; clipboard reads finish later, on the main thread, with none for no data.
-    virtual void kittyPlatformData(KittyClipboardLocation location, const std::string& identifier,
+    virtual void kittyPlatformData(KittyClipboardLocation /*location*/, const std::string& /*identifier*/,
                                    std::function<void(std::optional<std::vector<uint8_t>>)> completion)
     {
         completion(std::nullopt);
     }
     /// Replaces the clipboard's contents with one item of the given (format, data) pairs.
     virtual KittyClipboardWriteResult
-    kittyPlatformPublish(KittyClipboardLocation location,
-                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& items)
+    kittyPlatformPublish(KittyClipboardLocation /*location*/,
+                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& /*items*/)
     {
         return KittyClipboardWriteResult::ioError;
     }
@@ -503,8 +503,8 @@ public:
     /// The subview previewing a hovered link's target, when one is shown.
     std::shared_ptr<platform::View> urlPreview;
     /// Opens a link the delegate approved; the link-safety policy is the application's.
-    virtual void openLinkFromDelegate(const std::string& link,
-                                      const std::map<std::string, std::string>& params)
+    virtual void openLinkFromDelegate(const std::string& /*link*/,
+                                      const std::map<std::string, std::string>& /*params*/)
     {}
 
     // --- Scrolling and scrollback (AppleTerminalViewScrolling.cpp) --------------------------------
@@ -586,7 +586,7 @@ public:
     /// calls the process's frame-presented hook.
     void draw(const platform::DrawRequest& request) override;
     /// The CPU path's drawing of the snapshot's rows into the dirty rectangle.
-    virtual void drawTerminalContents(const platform::DrawRequest& request) {}
+    virtual void drawTerminalContents(const platform::DrawRequest& /*request*/) {}
 
     // --- Parts, for hosts and tests ----------------------------------------------------------------
 

@@ -95,14 +95,13 @@ void TerminalView::invalidateTextBlinkRows(const std::vector<int64_t>& rows)
             const int64_t lineCount = buffer.lines().count();
             for (const int64_t row : rows) {
                 // The rows were found at an earlier frame: the viewport or the buffer may have
-                // changed since. A row is marked only where it still exists, and on the screen
-                // only where it is still in view, so no range reaches past the buffer or the
-                // screen (a row above the viewport still marks its line for redraw).
-                if (row >= 0 && row < lineCount)
-                    terminal.updateAbsoluteRange(static_cast<int>(row));
+                // changed since. A row is marked only where it still exists and not below the
+                // viewport, so no range reaches past the buffer or the screen: a row above the
+                // viewport marks only its line, and a row below is marked by the scroll that
+                // brings it into view.
                 const int64_t screenRow = row - top;
-                if (screenRow >= 0 && screenRow < terminal.rows())
-                    terminal.updateRange(static_cast<int>(screenRow), true);
+                if (row >= 0 && row < lineCount && screenRow < terminal.rows())
+                    terminal.updateRange(static_cast<int>(screenRow));
             }
         },
         "invalidateTextBlinkRows(_:)");
@@ -119,7 +118,7 @@ std::vector<int64_t> TerminalView::visibleBlinkRowsLocked()
     const int end = std::min(buffer.yDisp() + terminal.rows(), buffer.lines().count());
     for (int row = first; row < end; ++row) {
         // A slot never written holds no blinking cell; reading it must not create a line.
-        const auto& line = buffer.lines().lineIfPresent(row);
+        const CircularBufferLineList::ConstLinePointer& line = buffer.lines().lineIfPresent(row);
         if (!line)
             continue;
         const CellArena& arena = *line->arena();

@@ -95,8 +95,9 @@ std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source
     };
     switch (command.kind) {
     case Kind::reportTextAreaPixelDimension:
-        // CSI 4 ; height ; width t, in pixels. Without a cell size that can be stated, and when
-        // the products overflow, the empty answer keeps the terminal from reporting its own.
+        // CSI 4 ; height ; width t, in pixels.
+        // Without a cell size that can be stated, and when the products overflow, the empty
+        // answer keeps the terminal from reporting a size of its own.
         if (!cell)
             return std::vector<uint8_t>();
         {

@@ -44,9 +44,8 @@ void TerminalView::installColors(const std::vector<Color>& colors)
     withTerminal(
         [&](Terminal& terminal) {
             // Only a full set of 16 base colours replaces the terminal's; the caches go either way.
-            if (colors.size() == 16) {
+            if (colors.size() == 16)
                 terminal.installPalette(colors);
-            }
             colorMapper_.resetCaches();
             colorsChangedLocked();
         },

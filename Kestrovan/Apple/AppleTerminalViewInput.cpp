@@ -152,8 +152,8 @@ void TerminalView::sendCursorKey(char normal)
                          : normal == 'B' ? "sendKeyDown()"
                          : normal == 'H' ? "sendKeyHome()"
                                          : "sendKeyEnd()";
-    const bool application =
-        withTerminal([](Terminal& terminal) { return terminal.mode(TerminalMode::applicationCursor); }, caller);
+    const bool application = withTerminal(
+        [](Terminal& terminal) { return terminal.mode(TerminalMode::applicationCursor); }, caller);
     // ESC [ x normally, ESC O x in application cursor mode (DECCKM).
     const uint8_t bytes[3] = {0x1B, uint8_t(application ? 'O' : '['), uint8_t(normal)};
     send(std::span<const uint8_t>(bytes));
@@ -220,7 +220,8 @@ void TerminalView::sendHorizontalKey(bool left)
                         direction = result->baseDirection;
                 }
             }
-            return Decision{direction == BidiDirection::rightToLeft && terminal.mode(TerminalMode::bidiArrowKeySwap),
+            return Decision{direction == BidiDirection::rightToLeft &&
+                                terminal.mode(TerminalMode::bidiArrowKeySwap),
                             terminal.mode(TerminalMode::applicationCursor)};
         },
         "sendHorizontalKey(left:)");

@@ -127,8 +127,7 @@ void TerminalView::invalidateLinkHighlightRowLocked(int64_t row)
     const int64_t screenRow = row - terminal.buffer().yDisp();
     if (screenRow < 0 || screenRow >= terminal.rows())
         return;
-    terminal.updateAbsoluteRange(static_cast<int>(row));
-    terminal.updateRange(static_cast<int>(screenRow), true);
+    terminal.updateRange(static_cast<int>(screenRow));
 }
 
 void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)

@@ -18,7 +18,7 @@ namespace {
 /// prompt (a secondary prompt of the same group) starts none.
 bool startsPromptGroup(const Buffer& buffer, int row, std::optional<int> activeStart)
 {
-    const auto& line = buffer.lines().lineIfPresent(row);
+    const CircularBufferLineList::ConstLinePointer& line = buffer.lines().lineIfPresent(row);
     if (!line)
         return false;
     for (const SemanticMark& mark : line->semanticMarks()) {

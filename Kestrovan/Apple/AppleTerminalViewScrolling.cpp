@@ -243,8 +243,6 @@ void TerminalView::clearScrollback()
         [](Terminal& terminal) {
             // The normal screen's history goes, whichever screen is shown.
             terminal.clearScrollback();
-            terminal.updateRange(0);
-            terminal.updateRange(terminal.rows() - 1);
         },
         "clearScrollback()");
     setMailboxUpdateScroller();

@@ -41,39 +41,45 @@ public:
     /// A bell to sound. By default the alert sound of the view's host.
     virtual void bell(TerminalView& source);
     /// OSC 52: the program wrote the clipboard.
-    virtual void clipboardCopy(TerminalView& source, std::span<const uint8_t> content) {}
+    virtual void clipboardCopy(TerminalView& /*source*/, std::span<const uint8_t> /*content*/) {}
     /// OSC 52: the program asked for the clipboard; none refuses.
-    virtual std::optional<std::vector<uint8_t>> clipboardRead(TerminalView& source) { return std::nullopt; }
-    virtual KittyClipboardCapabilities kittyClipboardCapabilities(TerminalView& source) { return {}; }
+    virtual std::optional<std::vector<uint8_t>> clipboardRead(TerminalView& /*source*/)
+    {
+        return std::nullopt;
+    }
+    virtual KittyClipboardCapabilities kittyClipboardCapabilities(TerminalView& /*source*/) { return {}; }
     /// The MIME types a clipboard offers; none lets the view read the system clipboard itself.
     virtual std::optional<std::vector<std::string>>
-    kittyClipboardAvailableMimeTypes(TerminalView& source, KittyClipboardLocation location)
+    kittyClipboardAvailableMimeTypes(TerminalView& /*source*/, KittyClipboardLocation /*location*/)
     {
         return std::nullopt;
     }
     /// One type of a clipboard; none lets the view read the system clipboard itself.
-    virtual std::optional<KittyClipboardReadResult>
-    kittyClipboardRead(TerminalView& source, KittyClipboardLocation location, const std::string& mimeType)
+    virtual std::optional<KittyClipboardReadResult> kittyClipboardRead(TerminalView& /*source*/,
+                                                                       KittyClipboardLocation /*location*/,
+                                                                       const std::string& /*mimeType*/)
     {
         return std::nullopt;
     }
     /// A program's write; `unsupported` lets the view write the system clipboard itself.
-    virtual KittyClipboardWriteResult kittyClipboardWrite(TerminalView& source,
-                                                          KittyClipboardLocation location,
-                                                          const KittyClipboardWriteContent& content)
+    virtual KittyClipboardWriteResult kittyClipboardWrite(TerminalView& /*source*/,
+                                                          KittyClipboardLocation /*location*/,
+                                                          const KittyClipboardWriteContent& /*content*/)
     {
         return KittyClipboardWriteResult::unsupported;
     }
     virtual KittyClipboardPermissionResult
-    kittyClipboardRequestPermission(TerminalView& source, const KittyClipboardPermissionRequest& request)
+    kittyClipboardRequestPermission(TerminalView& /*source*/,
+                                    const KittyClipboardPermissionRequest& /*request*/)
     {
         return KittyClipboardPermissionResult::deny();
     }
     /// An OSC 1337 payload the view does not handle itself.
-    virtual void iTermContent(TerminalView& source, std::span<const uint8_t> content) {}
+    virtual void iTermContent(TerminalView& /*source*/, std::span<const uint8_t> /*content*/) {}
     /// The first and last screen rows a frame changed, when the view reports changes.
     virtual void rangeChanged(TerminalView& source, int startY, int endY) = 0;
-    virtual void programStatusChanged(TerminalView& source, const std::vector<TerminalProgramStatus>& records)
+    virtual void programStatusChanged(TerminalView& /*source*/,
+                                      const std::vector<TerminalProgramStatus>& /*records*/)
     {}
 };
 

@@ -295,9 +295,10 @@ TEST(TerminalViewCallbackTests, KittyClipboardRequestsGoToTheHostThenToTheSystem
         content.representations = {{"Text/HTML", {'<', 'b', '>'}}};
         const bool c = view.kittyClipboardWrite(f.terminal(), KittyClipboardLocation::standard, content,
                                                 [&](auto answer) { written = answer; });
-        const bool d = view.kittyClipboardRequestPermission(
-            f.terminal(), KittyClipboardPermissionRequest{KittyClipboardPermissionDirection::write},
-            [&](auto answer) { permission = answer; });
+        KittyClipboardPermissionRequest request;
+        request.direction = KittyClipboardPermissionDirection::write;
+        const bool d = view.kittyClipboardRequestPermission(f.terminal(), request,
+                                                            [&](auto answer) { permission = answer; });
         f.settle();
         return std::vector<bool>{a, b, c, d};
     };

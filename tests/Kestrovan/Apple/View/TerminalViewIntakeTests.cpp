@@ -186,13 +186,9 @@ TEST(TerminalViewIntakeTests, CursorKeysFollowApplicationModeAndRightToLeftLines
     EXPECT_EQ(keys().substr(6, 6), "\x1b[C\x1b[D");
 
     // An explicit right-to-left line takes its fallback direction.
-    f.feed("\r\nabc");
-    f.feed("\x1b[?1243h");
-    f.locked([](Terminal& terminal) {
-        Buffer& buffer = terminal.buffer();
-        buffer.lines()[buffer.yBase() + buffer.y()]->setBidiState(
-            BidiPresentationState(BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, false));
-    });
+    // (BDSM reset: explicit ordering; SCP 2: right to left, both taken by the line the cursor
+    // starts.)
+    f.feed("\x1b[?1243h\r\n\x1b[8l\x1b[2 kabc");
     f.feed("\x1b[?1h");
     EXPECT_EQ(keys().substr(6, 6), "\x1bOD\x1bOC");
 }

@@ -93,15 +93,16 @@ TEST(TerminalViewResizeTests, FontResizesSoftResetAndFrameResizesDoNot)
     const auto programState = [&] {
         f.feed("\x1b[?1h\x1b[3;5r");
         return f.locked([](Terminal& terminal) {
-            return std::make_tuple(terminal.mode(TerminalMode::applicationCursor), terminal.buffer().scrollTop(),
-                                   terminal.buffer().scrollBottom());
+            return std::make_tuple(terminal.mode(TerminalMode::applicationCursor),
+                                   terminal.buffer().scrollTop(), terminal.buffer().scrollBottom());
         });
     };
     EXPECT_EQ(programState(), std::make_tuple(true, 2, 4));
     f.view->resize(30, 10);
     EXPECT_EQ(f.view->terminalDimensions(), TerminalDimensions(30, 10));
     EXPECT_EQ(f.locked([](Terminal& t) {
-        return std::make_tuple(t.mode(TerminalMode::applicationCursor), t.buffer().scrollTop(), t.buffer().scrollBottom());
+        return std::make_tuple(t.mode(TerminalMode::applicationCursor), t.buffer().scrollTop(),
+                               t.buffer().scrollBottom());
     }),
               std::make_tuple(false, 0, 9))
         << "resize(cols:rows:) soft-resets";
@@ -110,7 +111,8 @@ TEST(TerminalViewResizeTests, FontResizesSoftResetAndFrameResizesDoNot)
     EXPECT_EQ(programState(), std::make_tuple(true, 2, 4));
     const platform::Size cell = *f.view->cellDimension();
     EXPECT_TRUE(f.view->processSizeChange(platform::Size{cell.width * 31, cell.height * 11}));
-    EXPECT_TRUE(f.locked([](Terminal& t) { return t.mode(TerminalMode::applicationCursor); })) << "a window resize keeps modes";
+    EXPECT_TRUE(f.locked([](Terminal& t) { return t.mode(TerminalMode::applicationCursor); }))
+        << "a window resize keeps modes";
 }
 
 TEST(TerminalViewResizeTests, ScaleChangesRemeasureOnlyWhenTheScaleChanged)
