@@ -24,7 +24,7 @@ int constructedRingLength(int cols, int rows, std::optional<int> scrollback)
 
 Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback,
                BidiPresentationState bidiState, std::shared_ptr<CellArena> arena)
-    : defaultBidiState(bidiState), lines_(constructedRingLength(cols, rows, scrollback), this, true),
+    : defaultBidiState_(bidiState), lines_(constructedRingLength(cols, rows, scrollback), this, true),
       cellArena_(std::move(arena)), selfRef_(std::make_shared<BufferRef>(this, this)),
       scrollBottom_(rows - 1), marginRight_(cols - 1), hasScrollback_(scrollback.has_value()), cols_(cols),
       rows_(rows), scrollback_(scrollback)
@@ -91,7 +91,7 @@ PackedCell Buffer::getPackedBlankCell(const Attribute& attribute)
 
 std::shared_ptr<BufferLine> Buffer::getBlankLine(PackedCell packedBlank, bool isWrapped)
 {
-    return getBlankLine(packedBlank, isWrapped, defaultBidiState);
+    return getBlankLine(packedBlank, isWrapped, defaultBidiState_);
 }
 
 std::shared_ptr<BufferLine> Buffer::getBlankLine(PackedCell packedBlank, bool isWrapped,
@@ -115,18 +115,18 @@ std::shared_ptr<BufferLine> Buffer::makeBlankLine(PackedCell packedBlank, bool i
     return getBlankLine(packedBlank, isWrapped);
 }
 
-CharData Buffer::getCharAt(Position position)
+CharData Buffer::getCharAt(Position position) const
 {
     return getCharAtBufferRelative(Position(position.col, position.row + yDisp_));
 }
 
-CharData Buffer::getCharAtBufferRelative(Position position)
+CharData Buffer::getCharAtBufferRelative(Position position) const
 {
-    // Reading through the ring's subscript gives an empty slot a blank line, as every read does.
-    const BufferLine& line = *lines_[static_cast<int>(position.row)];
-    if (position.col < 0 || position.col >= line.count())
+    // A slot that holds no line reads as the blank line a writer would put there.
+    const BufferLine* line = lines_.lineIfPresent(static_cast<int>(position.row)).get();
+    if (!line || position.col < 0 || position.col >= line->count())
         return CharData::Null();
-    return line[static_cast<int>(position.col)];
+    return (*line)[static_cast<int>(position.col)];
 }
 
 void Buffer::clear()

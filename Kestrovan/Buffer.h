@@ -40,6 +40,22 @@ namespace kestrovan {
 class BufferTerminal;
 struct CharacterMap;
 
+/// The terminal modes a buffer's print paths read, copied in by the terminal's mode set
+/// (`TerminalModeSet`) whenever one of them changes. A buffer used on its own sets them itself.
+struct BufferModeMirror
+{
+    /// IRM: printed characters push the rest of the line right.
+    bool insertMode = false;
+    /// DECSCA or SPA: printed cells are marked protected.
+    bool characterProtection = false;
+    /// DECLRMM: the left and right margins bound printing.
+    bool marginMode = false;
+    /// DECAWM: printing past the right edge wraps to the next line.
+    bool wraparound = false;
+
+    friend constexpr bool operator==(const BufferModeMirror&, const BufferModeMirror&) = default;
+};
+
 /// A prompt mark of a row given as a cell position (column, absolute row) and its kind.
 struct SemanticPromptAnchor
 {
@@ -137,14 +153,29 @@ public:
     /// The saved character set; the maps are static tables owned by the character-set code.
     const CharacterMap* savedCharset = nullptr;
 
-    // Mirrors of the terminal's modes, read by the print fast paths. The terminal's setters keep
-    // `bulkInsertBlocked` equal to `insertMode || characterProtection`.
-    bool insertMode = false;
-    bool characterProtection = false;
-    bool bulkInsertBlocked = false;
-    bool marginMode = false;
-    bool wraparound = false;
+    // The terminal's modes the print paths read (see `BufferModeMirror`). Inside a terminal only
+    // its mode set writes them, so they always equal the terminal's own values.
+    bool insertMode() const { return modeMirror_.insertMode; }
+    bool characterProtection() const { return modeMirror_.characterProtection; }
+    bool marginMode() const { return modeMirror_.marginMode; }
+    bool wraparound() const { return modeMirror_.wraparound; }
+    /// `insertMode() || characterProtection()`: the bulk print paths step aside while either is on.
+    bool bulkInsertBlocked() const { return bulkInsertBlocked_; }
+    const BufferModeMirror& modeMirror() const { return modeMirror_; }
+    void setModeMirror(const BufferModeMirror& mirror)
+    {
+        modeMirror_ = mirror;
+        bulkInsertBlocked_ = mirror.insertMode || mirror.characterProtection;
+    }
 
+private:
+    // Declared here rather than with the other private state: beside the prompt state the print
+    // paths stamp into every cell, where the fields they replace were, which the cell-by-cell
+    // print benchmark showed to matter.
+    BufferModeMirror modeMirror_;
+    bool bulkInsertBlocked_ = false;
+
+public:
     // Shell-integration state (OSC 133). `semanticContent` is stamped into every printed cell.
     SemanticContent semanticContent;
     SemanticInputState semanticInput = SemanticInputState::idle;
@@ -155,16 +186,24 @@ public:
     /// strongly keeps at most one stray line alive once it leaves the ring, and lines do not
     /// own their buffer, so no cycle forms.
     std::shared_ptr<BufferLine> semanticPromptStartLine;
-    /// The row where the start line was last found: only a hint.
-    int semanticPromptStartRowCache = 0;
-    /// How often the start row had to be searched for; a diagnostic counter.
-    int64_t semanticPromptRowScanCount = 0;
+    /// The row where the start line was last found: only a hint, so the read-only queries keep
+    /// it up to date too (mutable: it never changes an answer, only how fast one is found).
+    mutable int semanticPromptStartRowCache = 0;
+    /// How often the start row had to be searched for; a diagnostic counter, mutable for the
+    /// same reason.
+    mutable int64_t semanticPromptRowScanCount = 0;
     uint64_t semanticGroupCounter = 0;
     /// The id of the active prompt group; 0 is none.
     uint64_t activeSemanticGroupID = 0;
 
-    /// The bidi state every new blank line gets.
-    BidiPresentationState defaultBidiState;
+    /// The bidi state every new blank line gets; inside a terminal, the terminal's current state.
+    const BidiPresentationState& defaultBidiState() const { return defaultBidiState_; }
+    void setDefaultBidiState(const BidiPresentationState& state) { defaultBidiState_ = state; }
+
+private:
+    BidiPresentationState defaultBidiState_;
+
+public:
     /// The terminal that owns this buffer, set by the terminal after building it; the print
     /// paths ask it to scroll. Not owned.
     BufferTerminal* terminal = nullptr;
@@ -189,9 +228,9 @@ public:
 
     /// The cell at a column of a screen row counted from `yDisp()`; `CharData::Null()` for a
     /// column outside the line.
-    CharData getCharAt(Position position);
+    CharData getCharAt(Position position) const;
     /// The same with the row taken as an absolute row.
-    CharData getCharAtBufferRelative(Position position);
+    CharData getCharAtBufferRelative(Position position) const;
 
     // --- State changes -----------------------------------------------------------------------
 
@@ -237,24 +276,28 @@ public:
     /// Stores a mark of the active group at a row, the column clamped into the line.
     void setSemanticMark(SemanticPromptKind kind, int row, int column);
     /// The row of the start line, found through the cached row, a search from it, or a rebind
-    /// to a row holding an opening mark of the active group; absent when none is left.
+    /// to a row holding an opening mark of the active group; absent when none is left. A rebind
+    /// makes that row's line the start line, and finding none forgets the start line.
     std::optional<int> semanticPromptStartRow();
+    /// The row `semanticPromptStartRow` would answer now, for readers: it neither re-binds nor
+    /// forgets the start line.
+    std::optional<int> findSemanticPromptStartRow() const;
     /// Whether a prompt starting at `row` may join the active group instead of opening one.
     bool canReuseSemanticGroup(int atRow);
     /// The marks of a row as positions, in the line's order.
-    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at);
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) const;
     /// Where the active prompt starts: its start row and the column of its opening mark.
-    std::optional<Position> activeSemanticPromptOrigin();
+    std::optional<Position> activeSemanticPromptOrigin() const;
     /// `initial` for a row that opens a prompt, `continuation` for a row that continues one
     /// (by its marks, or by soft wraps and hard-continuation groups up to a prompt row).
-    std::optional<SemanticPromptKind> semanticRowKind(int at);
+    std::optional<SemanticPromptKind> semanticRowKind(int at) const;
     /// Whether a row belongs to the active group through its hard-continuation group or a
     /// joining mark.
-    bool rowContinuesActiveGroupHard(int row);
+    bool rowContinuesActiveGroupHard(int row) const;
     /// Drops the prompt and input content codes from a line's cells; output stays tagged.
     void clearStaleSemanticCells(BufferLine& line);
     /// The first row, searching outwards from `near`, whose line satisfies `where`.
-    std::optional<int> findRow(int near, const std::function<bool(const BufferLine&)>& where);
+    std::optional<int> findRow(int near, const std::function<bool(const BufferLine&)>& where) const;
 
     /// Anchors an image on the line at an absolute row.
     void attachImage(std::shared_ptr<TerminalImage> image, int row);
@@ -286,6 +329,22 @@ public:
     void promptStartLineMoved(BufferLine& to) override;
 
 private:
+    /// What the start-row lookup found: the start line's row, a row to re-bind to, or nothing
+    /// (the start line is then to be forgotten).
+    struct SemanticPromptStartLookup
+    {
+        enum class Outcome : uint8_t
+        {
+            found,
+            rebind,
+            forget,
+        };
+        std::optional<int> row;
+        Outcome outcome = Outcome::forget;
+    };
+    /// The start-row lookup without its consequences; `semanticPromptStartRow` applies them.
+    SemanticPromptStartLookup lookUpSemanticPromptStart() const;
+
     bool isRowInRing(int row) const { return row >= 0 && row < lines_.count(); }
 
     // Reflow of wrapped lines during `resize` (BufferReflow.cpp): joins them when the width
@@ -296,8 +355,8 @@ private:
     void dropImages(BufferLine& line);
 
     // The print paths' shared steps.
-    int printRightLimit() const { return marginMode ? marginRight_ : cols_ - 1; }
-    int printLeftEdge() const { return marginMode ? marginLeft_ : 0; }
+    int printRightLimit() const { return modeMirror_.marginMode ? marginRight_ : cols_ - 1; }
+    int printLeftEdge() const { return modeMirror_.marginMode ? marginLeft_ : 0; }
     BufferLine& cursorLine() { return *lines_[yBase_ + y_]; }
     void wrapForPrint();
     static void repairRunSeams(BufferLine& line, int start, int end);

@@ -54,6 +54,13 @@ BufferLine::BufferLine(int cols, const std::optional<CharData>& fillData, bool i
     }
 }
 
+const BufferLine& BufferLine::empty()
+{
+    // Built on first use; its arena is its own, so no buffer's arena is touched by reading it.
+    static const BufferLine line(0);
+    return line;
+}
+
 BufferLine::BufferLine(const BufferLine& from)
     : std::enable_shared_from_this<BufferLine>(), usedLength_(from.usedLength_),
       tailBlankCell_(from.tailBlankCell_), isWrappedValue_(from.isWrappedValue_),

@@ -79,6 +79,10 @@ public:
     explicit BufferLine(const BufferLine& from);
     BufferLine& operator=(const BufferLine&) = delete;
 
+    /// A line of no cells, shared and never changed: what a reader takes for a ring slot that
+    /// holds no line yet, since giving the slot a blank line would change the ring.
+    static const BufferLine& empty();
+
     // Reading.
 
     /// The number of columns.
@@ -121,7 +125,8 @@ public:
     uint64_t recycleGeneration() const { return recycleGeneration_; }
     const std::shared_ptr<const RenderIdentity>& renderIdentity() const { return renderIdentity_; }
     const std::shared_ptr<BufferRef>& owningBufferRef() const { return owningBufferRef_; }
-    const std::shared_ptr<CellStoragePage>& storage() const { return storage_; }
+    /// The page of cells; read-only, since writing cells goes through the line's writers.
+    std::shared_ptr<const CellStoragePage> storage() const { return storage_; }
     const std::shared_ptr<CellArena>& arena() const { return storage_->arena(); }
     /// Cells at this index and beyond equal `tailBlankCell()`.
     int usedLength() const { return usedLength_; }

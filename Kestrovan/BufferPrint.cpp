@@ -109,7 +109,7 @@ void Buffer::wrapForPrint()
     if (y_ == scrollBottom_) {
         KESTROVAN_ASSERT(terminal != nullptr,
                          "Buffer: printing needs the terminal to scroll, but none is set");
-        terminal->scroll(*this, 1, true);
+        terminal->scroll(*this, true);
         return;
     }
     // Below the scroll region the cursor moves down until the last row, where it stays and the
@@ -142,7 +142,7 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
     const size_t count = bytes.size();
     const int right = printRightLimit();
     // Margins that leave no column would make every wrap land past the limit again.
-    if (bulkInsertBlocked || count == 0 || right < printLeftEdge())
+    if (bulkInsertBlocked_ || count == 0 || right < printLeftEdge())
         return 0;
     const uint64_t cellTemplate =
         PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticContent.code())
@@ -173,7 +173,7 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
         size_t written = 0;
         while (written < count) {
             if (x_ > right) {
-                if (!wraparound)
+                if (!modeMirror_.wraparound)
                     break;
                 wrapForPrint();
             }
@@ -204,7 +204,7 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
                                uint16_t payloadCode)
 {
     KESTROVAN_ASSERT(width == 1 || width == 2, "Buffer: a scalar run must be 1 or 2 columns wide");
-    if (bulkInsertBlocked)
+    if (bulkInsertBlocked_)
         return 0;
     const int right = printRightLimit();
     if (right - printLeftEdge() + 1 < width || scalars.empty())
@@ -220,7 +220,7 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
     size_t written = 0;
     while (written < scalars.size()) {
         if (x_ + width - 1 > right) {
-            if (!wraparound)
+            if (!modeMirror_.wraparound)
                 break;
             wrapForPrint();
         }
@@ -261,12 +261,12 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
 void Buffer::insertCharacter(PackedCell cell)
 {
     cell = cell.withSemanticCode(semanticContent.code());
-    if (characterProtection)
+    if (modeMirror_.characterProtection)
         cell = cell.withProtected(true);
     const int w = cell.width();
     const int right = printRightLimit();
     if (x_ + w - 1 > right) {
-        if (!wraparound) {
+        if (!modeMirror_.wraparound) {
             // A wide character that does not fit is dropped; a narrow one overwrites the last
             // column again and again.
             if (w == 2)
@@ -283,7 +283,7 @@ void Buffer::insertCharacter(PackedCell cell)
     }
 
     BufferLine& line = cursorLine();
-    if (insertMode && w > 0)
+    if (modeMirror_.insertMode && w > 0)
         line.insertPackedCells(x_, w, right, PackedCell(cell.rawValue & PackedCell::attributeMask));
     if (x_ >= cols_)
         x_ = cols_ - 1;
@@ -310,7 +310,7 @@ void Buffer::insertCharacter(PackedCell cell)
         const PackedCell continuation =
             PackedCell((cell.rawValue & continuationSharedMask) |
                        (uint64_t(WidthState::continuation) << PackedCell::widthStateShift))
-                .withProtected(characterProtection);
+                .withProtected(modeMirror_.characterProtection);
         cells[x_] = continuation;
         line.raiseUsedLength(x_ + 1);
         line.markContentChanged();

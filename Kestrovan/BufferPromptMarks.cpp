@@ -6,6 +6,11 @@
 // last found is only a hint. When the start line has left the ring (trimmed, or recycled and so
 // stripped of its marks), the start is re-bound to the row nearest the cursor that still holds
 // an opening mark of the active group, or forgotten.
+//
+// Re-binding changes the buffer, so only `semanticPromptStartRow`, which the terminal's writers
+// call, does it. The queries a view or a renderer makes (`findSemanticPromptStartRow`,
+// `activeSemanticPromptOrigin`, `semanticRowKind`) answer the same row without re-binding, so
+// looking at the screen never changes what a later prompt does.
 #include "Kestrovan/Buffer.h"
 
 #include <algorithm>
@@ -93,49 +98,69 @@ void Buffer::setSemanticMark(SemanticPromptKind kind, int row, int column)
     line.setSemanticMark(kind, clampColumn(column, line), activeSemanticGroupID);
 }
 
-std::optional<int> Buffer::semanticPromptStartRow()
+Buffer::SemanticPromptStartLookup Buffer::lookUpSemanticPromptStart() const
 {
     if (!semanticPromptStartLine)
-        return std::nullopt;
+        return {};
     const BufferLine* start = semanticPromptStartLine.get();
 
     // The common case: the start line has not moved since it was last found.
     const int cached = semanticPromptStartRowCache;
-    if (isRowInRing(cached) && lines_[cached].get() == start && hasOpeningMark(*start))
-        return cached;
+    if (isRowInRing(cached) && lines_.lineIfPresent(cached).get() == start && hasOpeningMark(*start))
+        return {cached, SemanticPromptStartLookup::Outcome::found};
 
     semanticPromptRowScanCount += 1;
     if (hasOpeningMark(*start)) {
         const std::optional<int> found =
             findRow(cached, [start](const BufferLine& line) { return &line == start; });
         if (found) {
+            // Only the hint moves: the start line is the same object.
             semanticPromptStartRowCache = *found;
-            return found;
+            return {found, SemanticPromptStartLookup::Outcome::found};
         }
     }
 
-    // The start line is gone or lost its marks: re-bind to the row nearest the cursor, looking
-    // up from it first, that still opens the active group.
+    // The start line is gone or lost its marks: the row nearest the cursor, looking up from it
+    // first, that still opens the active group.
     const int count = lines_.count();
     if (count > 0) {
+        const auto opensActiveGroup = [this](int row) {
+            const CircularBufferLineList::ConstLinePointer line = lines_.lineIfPresent(row);
+            return line && hasOpeningMarkOfGroup(*line, activeSemanticGroupID);
+        };
         const int cursorRow = std::clamp(yBase_ + y_, 0, count - 1);
-        std::optional<int> rebound;
-        for (int row = cursorRow; row >= 0 && !rebound; --row) {
-            if (hasOpeningMarkOfGroup(*lines_[row], activeSemanticGroupID))
-                rebound = row;
+        for (int row = cursorRow; row >= 0; --row) {
+            if (opensActiveGroup(row))
+                return {row, SemanticPromptStartLookup::Outcome::rebind};
         }
-        for (int row = cursorRow + 1; row < count && !rebound; ++row) {
-            if (hasOpeningMarkOfGroup(*lines_[row], activeSemanticGroupID))
-                rebound = row;
-        }
-        if (rebound) {
-            semanticPromptStartLine = lines_[*rebound];
-            semanticPromptStartRowCache = *rebound;
-            return rebound;
+        for (int row = cursorRow + 1; row < count; ++row) {
+            if (opensActiveGroup(row))
+                return {row, SemanticPromptStartLookup::Outcome::rebind};
         }
     }
-    semanticPromptStartLine.reset();
-    return std::nullopt;
+    return {std::nullopt, SemanticPromptStartLookup::Outcome::forget};
+}
+
+std::optional<int> Buffer::semanticPromptStartRow()
+{
+    const SemanticPromptStartLookup lookup = lookUpSemanticPromptStart();
+    switch (lookup.outcome) {
+    case SemanticPromptStartLookup::Outcome::found:
+        break;
+    case SemanticPromptStartLookup::Outcome::rebind:
+        semanticPromptStartLine = lines_[*lookup.row];
+        semanticPromptStartRowCache = *lookup.row;
+        break;
+    case SemanticPromptStartLookup::Outcome::forget:
+        semanticPromptStartLine.reset();
+        break;
+    }
+    return lookup.row;
+}
+
+std::optional<int> Buffer::findSemanticPromptStartRow() const
+{
+    return lookUpSemanticPromptStart().row;
 }
 
 bool Buffer::canReuseSemanticGroup(int atRow)
@@ -151,12 +176,14 @@ bool Buffer::canReuseSemanticGroup(int atRow)
     return lines_[*start].get() == &line && hasOpeningMarkOfGroup(line, activeSemanticGroupID);
 }
 
-std::vector<SemanticPromptAnchor> Buffer::semanticPromptMarks(int at)
+std::vector<SemanticPromptAnchor> Buffer::semanticPromptMarks(int at) const
 {
     std::vector<SemanticPromptAnchor> anchors;
-    if (!isRowInRing(at))
+    const CircularBufferLineList::ConstLinePointer stored =
+        isRowInRing(at) ? lines_.lineIfPresent(at) : nullptr;
+    if (!stored)
         return anchors;
-    const BufferLine& line = *lines_[at];
+    const BufferLine& line = *stored;
     if (line.count() < 1)
         return anchors;
     for (const SemanticMark& mark : line.semanticMarks())
@@ -164,12 +191,15 @@ std::vector<SemanticPromptAnchor> Buffer::semanticPromptMarks(int at)
     return anchors;
 }
 
-std::optional<Position> Buffer::activeSemanticPromptOrigin()
+std::optional<Position> Buffer::activeSemanticPromptOrigin() const
 {
-    const std::optional<int> start = semanticPromptStartRow();
+    const std::optional<int> start = findSemanticPromptStartRow();
     if (!start)
         return std::nullopt;
-    const BufferLine& line = *lines_[*start];
+    const CircularBufferLineList::ConstLinePointer stored = lines_.lineIfPresent(*start);
+    if (!stored)
+        return std::nullopt;
+    const BufferLine& line = *stored;
     if (line.count() < 1)
         return std::nullopt;
     const SemanticMark* mark = originMark(line);
@@ -178,28 +208,38 @@ std::optional<Position> Buffer::activeSemanticPromptOrigin()
     return Position(clampColumn(mark->column, line), *start);
 }
 
-std::optional<SemanticPromptKind> Buffer::semanticRowKind(int at)
+std::optional<SemanticPromptKind> Buffer::semanticRowKind(int at) const
 {
     if (!isRowInRing(at))
         return std::nullopt;
-    const std::optional<int> start = semanticPromptStartRow();
+    const std::optional<int> start = findSemanticPromptStartRow();
+
+    // Every row read below lies in the ring. A slot that holds no line reads as a blank line
+    // would: no marks, no hard-continuation group, no wrap flag.
+    const auto lineAt = [this](int row) { return lines_.lineIfPresent(row).get(); };
 
     // A row opens a group with an `initial` mark; a `secondary` mark opens one only on the
     // start row itself, elsewhere it joins.
     const auto originGroup = [&](int row) -> std::optional<uint64_t> {
-        const BufferLine& line = *lines_[row];
-        if (const SemanticMark* mark = firstMark(line, SemanticPromptKind::initial))
+        const BufferLine* line = lineAt(row);
+        if (!line)
+            return std::nullopt;
+        if (const SemanticMark* mark = firstMark(*line, SemanticPromptKind::initial))
             return mark->group;
         if (start && row == *start) {
-            if (const SemanticMark* mark = firstMark(line, SemanticPromptKind::secondary))
+            if (const SemanticMark* mark = firstMark(*line, SemanticPromptKind::secondary))
                 return mark->group;
         }
         return std::nullopt;
     };
+    const auto joiningGroupAt = [&](int row) -> std::optional<uint64_t> {
+        const BufferLine* line = lineAt(row);
+        return line ? joiningGroup(*line) : std::nullopt;
+    };
 
     if (originGroup(at))
         return SemanticPromptKind::initial;
-    if (joiningGroup(*lines_[at]))
+    if (joiningGroupAt(at))
         return SemanticPromptKind::continuation;
     if (at == 0)
         return std::nullopt;
@@ -213,9 +253,11 @@ std::optional<SemanticPromptKind> Buffer::semanticRowKind(int at)
         return std::nullopt;
     };
     for (int row = at; row > 0;) {
-        const BufferLine& line = *lines_[row];
-        if (!line.isWrapped()) {
-            const std::optional<uint64_t> group = line.semanticHardContinuationGroup();
+        const BufferLine* line = lineAt(row);
+        if (!line)
+            return std::nullopt;
+        if (!line->isWrapped()) {
+            const std::optional<uint64_t> group = line->semanticHardContinuationGroup();
             if (!group || (expected && *expected != *group))
                 return std::nullopt;
             expected = group;
@@ -223,17 +265,20 @@ std::optional<SemanticPromptKind> Buffer::semanticRowKind(int at)
         row -= 1;
         if (const std::optional<uint64_t> group = originGroup(row))
             return continues(*group);
-        if (const std::optional<uint64_t> group = joiningGroup(*lines_[row]))
+        if (const std::optional<uint64_t> group = joiningGroupAt(row))
             return continues(*group);
     }
     return std::nullopt;
 }
 
-bool Buffer::rowContinuesActiveGroupHard(int row)
+bool Buffer::rowContinuesActiveGroupHard(int row) const
 {
     if (!isRowInRing(row) || activeSemanticGroupID == 0)
         return false;
-    const BufferLine& line = *lines_[row];
+    const CircularBufferLineList::ConstLinePointer stored = lines_.lineIfPresent(row);
+    if (!stored)
+        return false;
+    const BufferLine& line = *stored;
     if (line.semanticHardContinuationGroup() == activeSemanticGroupID)
         return true;
     if (const std::optional<uint64_t> group = joiningGroup(line))
@@ -257,19 +302,24 @@ void Buffer::clearStaleSemanticCells(BufferLine& line)
     }
 }
 
-std::optional<int> Buffer::findRow(int near, const std::function<bool(const BufferLine&)>& where)
+std::optional<int> Buffer::findRow(int near, const std::function<bool(const BufferLine&)>& where) const
 {
     const int count = lines_.count();
     if (count == 0)
         return std::nullopt;
+    // A slot that holds no line has nothing to match.
+    const auto matches = [&](int row) {
+        const BufferLine* line = lines_.lineIfPresent(row).get();
+        return line && where(*line);
+    };
     const int hint = std::clamp(near, 0, count - 1);
-    if (where(*lines_[hint]))
+    if (matches(hint))
         return hint;
     // Alternate below and above the hint until both directions leave the ring.
     for (int distance = 1; hint + distance < count || hint - distance >= 0; ++distance) {
-        if (hint + distance < count && where(*lines_[hint + distance]))
+        if (hint + distance < count && matches(hint + distance))
             return hint + distance;
-        if (hint - distance >= 0 && where(*lines_[hint - distance]))
+        if (hint - distance >= 0 && matches(hint - distance))
             return hint - distance;
     }
     return std::nullopt;

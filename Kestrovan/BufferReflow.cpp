@@ -258,8 +258,8 @@ void placeReflowedLines(Buffer& buffer, std::vector<LinePointer> lines, ReflowAn
     if (lines.size() > end)
         lines.resize(end);
     while (lines.size() < end) {
-        auto blank = std::make_shared<BufferLine>(newCols, nullCell, nullCell, false, buffer.defaultBidiState,
-                                                  buffer.cellArena());
+        auto blank = std::make_shared<BufferLine>(newCols, nullCell, nullCell, false,
+                                                  buffer.defaultBidiState(), buffer.cellArena());
         lines.push_back(std::move(blank));
     }
 

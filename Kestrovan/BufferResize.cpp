@@ -77,7 +77,7 @@ void Buffer::resize(int newCols, int newRows)
                         --yDisp_;
                 } else {
                     lines_.push(std::make_shared<BufferLine>(newCols, nullCell, nullCell, false,
-                                                             defaultBidiState, cellArena_));
+                                                             defaultBidiState_, cellArena_));
                 }
             }
         }

@@ -15,9 +15,11 @@ class BufferTerminal
 public:
     virtual ~BufferTerminal() = default;
 
-    /// Scrolls the scroll region of `buffer` (the active one) up by `lines`; with `isWrapped` the
-    /// new bottom line is marked as continuing the line above it.
-    virtual void scroll(Buffer& buffer, int lines, bool isWrapped) = 0;
+    /// Scrolls the scroll region of `buffer` (the active one) up one line; with `isWrapped` the
+    /// new bottom line is marked as continuing the line above it. Always one line: every caller
+    /// (a wrap, a line feed, an index) moves one, and multi-line scrolls (SU, DL) move whole lines
+    /// in one step of their own instead of calling this repeatedly.
+    virtual void scroll(Buffer& buffer, bool isWrapped) = 0;
 };
 
 } // namespace kestrovan

@@ -47,13 +47,17 @@ class CircularBufferLineList
 {
 public:
     using LinePointer = std::shared_ptr<BufferLine>;
+    /// What a reader of a const ring gets: the line, which it cannot change through this pointer.
+    using ConstLinePointer = std::shared_ptr<const BufferLine>;
 
     /// An empty ring of `maxLength` lines. With an owner the ring fills empty slots from it;
     /// `isLive` (which needs an owner) also keeps arenas and image counts in step with it.
     explicit CircularBufferLineList(int maxLength, LineRingOwner* owner = nullptr, bool isLive = false);
 
-    /// The line at a logical index; an empty slot first receives a blank line from the owner
-    /// (without an owner, or with no slots, the program stops). Valid until the ring changes.
+    /// The line at a logical index, for a writer; an empty slot first receives a blank line from
+    /// the owner (without an owner, or with no slots, the program stops). Valid until the ring
+    /// changes. A const ring has no subscript: filling a slot is a change, so readers use
+    /// `lineIfPresent` and take an empty slot as no line.
     const LinePointer& operator[](int index)
     {
         LinePointer& slot = array_[physical(index)];
@@ -62,7 +66,9 @@ public:
         return slot;
     }
     /// The line at a logical index, or null when its slot is empty; never fills.
-    const LinePointer& lineIfPresent(int index) const { return array_[physical(index)]; }
+    const LinePointer& lineIfPresent(int index) { return array_[physical(index)]; }
+    /// The same for a reader, which may look at the line but not change it.
+    ConstLinePointer lineIfPresent(int index) const { return array_[physical(index)]; }
     /// Stores a line at a logical index; on a live ring it adopts the owner's arena and owner.
     void set(int index, LinePointer line);
 

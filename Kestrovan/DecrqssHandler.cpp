@@ -25,7 +25,7 @@ std::optional<std::string> settingText(const Terminal& terminal, std::string_vie
     if (request == " q") // DECSCUSR: the styles are numbered from 1 in their declared order
         return std::to_string(static_cast<int>(terminal.options().cursorStyle) + 1) + " q";
     if (request == "\"q") // DECSCA
-        return std::string(terminal.characterProtection ? "1" : "0") + "\"q";
+        return std::string(terminal.mode(TerminalMode::characterProtection) ? "1" : "0") + "\"q";
     if (request == "\"p") // DECSCL: a VT500-class terminal with 7-bit controls
         return "65;1\"p";
     if (request == "t") // DECSLPP
@@ -33,7 +33,7 @@ std::optional<std::string> settingText(const Terminal& terminal, std::string_vie
     if (request == "*|") // DECSNLS
         return std::to_string(terminal.rows()) + "*|";
     if (request == "*x") // DECSACE
-        return std::to_string(terminal.reportedOnly.attributeChangeExtent) + "*x";
+        return std::to_string(terminal.reportedOnly().attributeChangeExtent) + "*x";
     if (request == "$~") // DECSSDT: no status line
         return "0$~";
     if (request == "$}") // DECSASD: the main display
@@ -95,12 +95,12 @@ void DECRQSS::unhook()
                            std::string_view(reinterpret_cast<const char*>(request.data()), request.size()));
 
     if (text) {
-        terminal->sendResponse(terminal->cc.DCS(), "1$r" + *text, terminal->cc.ST());
+        terminal->sendResponse(terminal->cc().DCS(), "1$r" + *text, terminal->cc().ST());
         return;
     }
     if (!terminal->silentLog())
         printDiagnostic("Info: Unknown DCS + " + printableRequest(request) + (truncated ? "..." : ""));
-    terminal->sendResponse(terminal->cc.DCS(), "0$r", terminal->cc.ST());
+    terminal->sendResponse(terminal->cc().DCS(), "0$r", terminal->cc().ST());
 }
 
 } // namespace kestrovan

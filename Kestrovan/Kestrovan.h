@@ -4,6 +4,9 @@
 // process that runs the child, and the portable snapshots and host input; embedders without one
 // use the headless terminal. The headers for the engine's inner workings (parser, arena, ring,
 // pipeline worker) are left out: they are included where they are used.
+//
+// It gathers every layer of the engine, the portable one included, so no file of the engine core
+// includes it; the build gives it to the targets of the topmost engine layer and their users.
 #pragma once
 
 // The screen model
@@ -17,21 +20,27 @@
 #include "Kestrovan/Line.h"
 #include "Kestrovan/Position.h"
 
-// The emulator
+// The emulator, and the state it keeps in types of their own
+#include "Kestrovan/CharsetSlots.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/MouseReportingState.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/SemanticContent.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/TerminalEnvironment.h"
 #include "Kestrovan/TerminalLock.h"
+#include "Kestrovan/TerminalModeSet.h"
 #include "Kestrovan/TerminalMouse.h"
 #include "Kestrovan/TerminalOptions.h"
+#include "Kestrovan/TerminalPalette.h"
 #include "Kestrovan/TerminalPaste.h"
 #include "Kestrovan/TerminalProgramStatus.h"
+#include "Kestrovan/TerminalTitles.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/ViewTerminal.h"
 
@@ -44,9 +53,10 @@
 #include "Kestrovan/TerminalEventQueue.h"
 
 // Hosts that draw for themselves, or have no view
-#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/ContentSnapshot.h"
+#include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/Portable/HeadlessTerminal.h"
-#include "Kestrovan/Portable/HostKeyNames.h"
 #include "Kestrovan/Portable/RenderSnapshot.h"
+#include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 #include "Kestrovan/Portable/TerminalRasterImage.h"
 #include "Kestrovan/Portable/WasmHostEventQueue.h"

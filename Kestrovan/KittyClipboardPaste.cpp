@@ -27,7 +27,7 @@ TerminalPasteResult KittyClipboardProtocol::paste(const TerminalPasteRequest& re
     const auto* text = reinterpret_cast<const uint8_t*>(request.text->data());
     const TerminalPaste::Result result =
         TerminalPaste::encode(std::span<const uint8_t>(text, request.text->size()),
-                              terminal->bracketedPasteMode, controlBytes, allowUnsafe);
+                              terminal->mode(TerminalMode::bracketedPasteMode), controlBytes, allowUnsafe);
     const auto* encoded = std::get_if<TerminalPaste::Encoded>(&result);
     if (!encoded)
         return TerminalPasteResult::rejected;

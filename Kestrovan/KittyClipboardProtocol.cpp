@@ -164,7 +164,7 @@ bool KittyClipboardProtocol::isAvailable(KittyClipboardPermissionDirection direc
 bool KittyClipboardProtocol::canSendPasteEvent(KittyClipboardLocation location)
 {
     const std::shared_ptr<Terminal> terminal = lockTerminal();
-    if (!terminal || !terminal->kittyPasteEventsEnabled)
+    if (!terminal || !terminal->mode(TerminalMode::kittyPasteEventsEnabled))
         return false;
     // A program that receives paste events reads them back, so both directions must be allowed,
     // and the standard pair offered even for primary-selection events.
@@ -226,8 +226,7 @@ void KittyClipboardProtocol::refreshCapabilities()
 
 void KittyClipboardProtocol::switchOffPasteEvents(Terminal& terminal)
 {
-    terminal.kittyPasteEventsEnabled = false;
-    terminal.savedPrivateModes.erase(5522);
+    terminal.switchOffKittyPasteEvents();
 }
 
 // --- Reset and teardown --------------------------------------------------------------------------

@@ -30,7 +30,7 @@ void sendReply(Terminal& terminal, const std::string& keys, std::string_view mes
     body += keys;
     body += ';';
     body += message;
-    const bool eightBit = terminal.cc.send8bit;
+    const bool eightBit = terminal.cc().send8bit;
     terminal.sendResponse(eightBit ? std::span<const uint8_t>(apc8) : std::span<const uint8_t>(apc7), body,
                           eightBit ? std::span<const uint8_t>(st8) : std::span<const uint8_t>(st7));
 }

@@ -3,7 +3,7 @@
 #include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/IOTimerQueue.h"
 #include "Kestrovan/PseudoTerminalHelpers.h"
-#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalEnvironment.h"
 #include "Kestrovan/TerminalIOPipelineWorker.h"
 #include "Platform/Dispatch/ExitMonitor.h"
 #include "Platform/Dispatch/ProcessWriter.h"
@@ -313,7 +313,7 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
     argv.push_back(execName.value_or(executable));
     argv.insert(argv.end(), args.begin(), args.end());
     const std::vector<std::string> env =
-        environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true);
+        environment ? *environment : getEnvironmentVariables("xterm-256color", true);
 
     // Builds everything the child needs before the fork, so that the child only makes
     // async-signal-safe calls before `execve`.

@@ -2,7 +2,7 @@
 
 namespace kestrovan {
 
-void LocalProcessDelegate::processFailedToStart(LocalProcess& source, const LocalProcessError& error)
+void LocalProcessDelegate::processFailedToStart(LocalProcess& /*source*/, const LocalProcessError& error)
 {
     const std::string text = launchFailureText(error);
     dataReceived(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));

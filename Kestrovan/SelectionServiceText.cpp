@@ -4,6 +4,7 @@
 // rows and breaks lines only where the program ended them. A rectangle is read row by row here,
 // widened so that a wide character cut by either edge is taken whole.
 #include "Kestrovan/Buffer.h"
+#include "Kestrovan/Line.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/Terminal.h"
 

@@ -8,6 +8,7 @@
 // right half of a wide character reads as the character itself, so that a run of wide letters is
 // one word.
 #include "Kestrovan/Buffer.h"
+#include "Kestrovan/Line.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/Terminal.h"
 #include "Platform/Regex/UnicodeProperties.h"

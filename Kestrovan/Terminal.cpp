@@ -28,37 +28,32 @@ uint64_t monotonicNanoseconds()
 } // namespace
 
 Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const TerminalOptions& options)
-    : cellArena(
+    : cellArena_(
           std::make_shared<CellArena>(CellArena::defaultStyleCapacity, CellArena::defaultGraphemeCapacity)),
-      tdel(delegate), _options(options)
+      tdel_(delegate), _options(options), palette_(options.ansi256PaletteStrategy)
 {
-    // The palette depends on the strategy in the options, so they are stored first.
-    const auto& appColors = Color::terminalAppColors();
-    installedColors.assign(appColors.begin(), appColors.end());
-    defaultAnsiColors = buildAnsiPalette();
-    ansiColors = defaultAnsiColors;
-
-    defaultCursorStyle = _options.cursorStyle;
-    _currentBidiState = _options.initialBidiState;
-    bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
+    defaultCursorStyle_ = _options.cursorStyle;
+    modes_.setBidiState(_options.initialBidiState);
+    modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
     kittyClipboardTokenGenerator = [] { return KittyClipboardTokenGenerator::generate(); };
     kittyClipboardClock = monotonicNanoseconds;
 
-    parser = std::make_unique<EscapeSequenceParser>(
+    parser_ = std::make_unique<EscapeSequenceParser>(
         static_cast<size_t>(std::max<int64_t>(_options.maximumOscBytes, 0)));
 
     // The buffers are built at the options' size rather than at 80 x 25 and then resized, which
     // saves building and reflowing rows that would be thrown away at once.
     _cols = std::max(_options.cols, MINIMUM_COLS);
     _rows = std::max(_options.rows, MINIMUM_ROWS);
-    normalBuffer = makeBuffer(std::max(_options.scrollback, 0));
-    normalBuffer->fillViewportRows();
-    altBuffer = makeBuffer(std::nullopt);
+    normalBuffer_ = makeBuffer(std::max(_options.scrollback, 0));
+    normalBuffer_->fillViewportRows();
+    altBuffer_ = makeBuffer(std::nullopt);
+    modes_.attachBuffers(*normalBuffer_, *altBuffer_);
 
-    _buffer = normalBuffer;
-    cc.send8bit = false;
-    normalBuffer->setupTabStops(-1, tabStopWidth);
-    altBuffer->setupTabStops(-1, tabStopWidth);
+    _buffer = normalBuffer_;
+    cc_.send8bit = false;
+    normalBuffer_->setupTabStops(-1, tabStopWidth);
+    altBuffer_->setupTabStops(-1, tabStopWidth);
 
     setup(false);
 }
@@ -73,18 +68,18 @@ Terminal::~Terminal()
 {
     if (kittyClipboardProtocol)
         kittyClipboardProtocol->terminalDestroyed();
-    payloads.releaseAll();
+    payloads_.releaseAll();
     // Lines may outlive their buffers (render snapshots keep them); they must not call back here.
-    if (normalBuffer)
-        normalBuffer->terminal = nullptr;
-    if (altBuffer)
-        altBuffer->terminal = nullptr;
+    if (normalBuffer_)
+        normalBuffer_->terminal = nullptr;
+    if (altBuffer_)
+        altBuffer_->terminal = nullptr;
 }
 
 std::shared_ptr<Buffer> Terminal::makeBuffer(std::optional<int> scrollback)
 {
     auto made =
-        std::make_shared<Buffer>(_cols, _rows, tabStopWidth, scrollback, _currentBidiState, cellArena);
+        std::make_shared<Buffer>(_cols, _rows, tabStopWidth, scrollback, modes_.bidiState(), cellArena_);
     made->terminal = this;
     return made;
 }
@@ -95,7 +90,7 @@ void Terminal::setup(bool isReset)
     _rows = std::max(_options.rows, MINIMUM_ROWS);
 
     if (isReset) {
-        if (programStatusStore.clear("")) {
+        if (programStatusStore_.clear("")) {
             if (auto host = delegate())
                 host->programStatusChanged(*this, programStatusRecords());
         }
@@ -103,103 +98,93 @@ void Terminal::setup(bool isReset)
         activateNormalBuffer(false);
         // A full reset homes the cursor. Switching from the old buffer copies the alternate
         // buffer's cursor, which is only meaningful when that buffer was the one in use.
-        normalBuffer->setX(0);
-        normalBuffer->setY(0);
+        normalBuffer_->setX(0);
+        normalBuffer_->setY(0);
         kittyGraphicsState.activeIsAlternate = true;
         removePlacementRecords();
         cleanupUnusedKittyImages();
         kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
-        altBuffer->clear();
+        altBuffer_->clear();
         resetSemanticPromptState(true);
     } else {
-        normalBuffer->resize(_cols, _rows);
-        altBuffer->resize(_cols, _rows);
+        normalBuffer_->resize(_cols, _rows);
+        altBuffer_->resize(_cols, _rows);
     }
 
-    cursorHidden = false;
-    applicationKeypad = false;
-    applicationCursor = false;
-    keyboardActionMode = false;
-    sendReceiveMode = true;
-    backarrowKeyMode = false;
+    modes_.set(TerminalMode::cursorHidden, false);
+    modes_.set(TerminalMode::applicationKeypad, false);
+    modes_.set(TerminalMode::applicationCursor, false);
+    modes_.set(TerminalMode::keyboardActionMode, false);
+    modes_.set(TerminalMode::sendReceiveMode, true);
+    modes_.set(TerminalMode::backarrowKeyMode, false);
 
-    if (reverseColors) {
-        reverseColors = false;
+    if (modes_[TerminalMode::reverseColors]) {
+        modes_.set(TerminalMode::reverseColors, false);
         updateFullScreen();
         if (auto host = delegate())
             host->colorChanged(*this, std::nullopt);
     }
 
-    originMode = false;
-    marginMode = false;
-    normalBuffer->marginMode = false;
-    altBuffer->marginMode = false;
-    setInsertMode(false);
-    characterProtectionMode = CharacterProtectionMode::off;
-    setCharacterProtection(false);
-    wraparound = true;
-    normalBuffer->wraparound = true;
-    altBuffer->wraparound = true;
+    modes_.set(TerminalMode::originMode, false);
+    modes_.set(TerminalMode::marginMode, false);
+    modes_.set(TerminalMode::insertMode, false);
+    characterProtectionMode_ = CharacterProtectionMode::off;
+    modes_.set(TerminalMode::characterProtection, false);
+    modes_.set(TerminalMode::wraparound, true);
 
     // Each mode is switched off through its own handler so that its switching-off effects run.
     applyDECPrivateMode(2004, false);
-    alternateScrollMode = true;
+    mouse_.setAlternateScrollMode(true);
     for (int mode : {2026, 2031, 2033, 2048, 5522})
         applyDECPrivateMode(mode, false);
 
-    reportedOnly = ReportedOnlyState();
+    reportedOnly_ = ReportedOnlyState();
 
     if (isReset) {
-        savedPrivateModes.clear();
+        savedPrivateModes_.clear();
         if (kittyClipboardProtocol)
             kittyClipboardProtocol->clear();
     }
 
-    keyboardModeNormal = KeyboardModeState();
-    keyboardModeAlt = KeyboardModeState();
+    keyboardModeNormal_ = KeyboardModeState();
+    keyboardModeAlt_ = KeyboardModeState();
 
-    gCharsets.fill(nullptr);
-    charset = gCharsets[0];
-    gcharset = 0;
-    gLevel = 0;
+    charsets_.reset();
 
-    if (curAttr != Attribute()) {
-        const Attribute old = curAttr;
-        curAttr = Attribute();
-        curStyleID = _buffer->cellArena()->intern(curAttr).value_or(0);
+    if (curAttr_ != Attribute()) {
+        const Attribute old = curAttr_;
+        curAttr_ = Attribute();
+        curStyleID_ = _buffer->cellArena()->intern(curAttr_).value_or(0);
         if (!old.bg.isDefault()) {
-            currentEraseAttribute = Attribute();
-            rebuildEraseCells(curStyleID);
+            currentEraseAttribute_ = Attribute();
+            rebuildEraseCells(curStyleID_);
         }
     }
 
     setMouseMode(MouseMode::off);
-    mouseShiftCapture = false;
+    mouse_.setMouseShiftCapture(false);
 
     _buffer->setScrollTop(0);
     _buffer->setScrollBottom(_rows - 1);
     _buffer->setMarginLeft(0);
     _buffer->setMarginRight(_cols - 1);
 
-    cc.send8bit = false;
-    conformance = TerminalConformance::vt500;
-    allow80To132 = false;
-    noClearOnColumnChange = false;
-    xtermTitleSetUtf = false;
-    xtermTitleSetHex = false;
-    xtermTitleQueryUtf = false;
-    xtermTitleQueryHex = false;
-    activeHyperlink.reset();
-    cursorBlink = false;
-    hostCurrentDirectory.reset();
-    lineFeedMode = _options.convertEol;
+    cc_.send8bit = false;
+    conformance_ = TerminalConformance::vt500;
+    modes_.set(TerminalMode::allow80To132, false);
+    modes_.set(TerminalMode::noClearOnColumnChange, false);
+    titles_.resetXtermTitleModes();
+    activeHyperlink_.reset();
+    modes_.set(TerminalMode::cursorBlink, false);
+    hostCurrentDirectory_.reset();
+    modes_.set(TerminalMode::lineFeedMode, _options.convertEol);
 }
 
 void Terminal::rebuildEraseCells(uint16_t eraseStyleID)
 {
-    currentEraseBlankCell =
+    currentEraseBlankCell_ =
         PackedCell::makeScalar(0, eraseStyleID, PackedCell::WidthState::single, false, 0, 0);
-    currentEraseSpaceCell =
+    currentEraseSpaceCell_ =
         PackedCell::makeScalar(' ', eraseStyleID, PackedCell::WidthState::single, false, 0, 0);
 }
 
@@ -207,45 +192,47 @@ void Terminal::rebuildEraseCells(uint16_t eraseStyleID)
 
 void Terminal::resetNormalBuffer()
 {
-    normalBuffer = makeBuffer(std::max(_options.scrollback, 0));
-    normalBuffer->fillViewportRows();
-    normalBuffer->setupTabStops(-1, tabStopWidth);
+    normalBuffer_ = makeBuffer(std::max(_options.scrollback, 0));
+    normalBuffer_->fillViewportRows();
+    normalBuffer_->setupTabStops(-1, tabStopWidth);
+    // The new buffer takes the modes it mirrors; the old one is no longer written.
+    modes_.attachBuffers(*normalBuffer_, *altBuffer_);
 }
 
 void Terminal::activateNormalBuffer(bool clearAlt)
 {
-    if (_buffer == normalBuffer)
+    if (_buffer == normalBuffer_)
         return;
     semanticNoteAlternateScreenSwitch();
     resizeNormalBufferToCurrentGridIfNeeded();
     // The cursor carries over from the screen that was in use.
-    if (altBuffer->x() >= 0)
-        normalBuffer->setX(altBuffer->x());
-    if (altBuffer->y() >= 0)
-        normalBuffer->setY(std::min(altBuffer->y(), normalBuffer->rows() - 1));
+    if (altBuffer_->x() >= 0)
+        normalBuffer_->setX(altBuffer_->x());
+    if (altBuffer_->y() >= 0)
+        normalBuffer_->setY(std::min(altBuffer_->y(), normalBuffer_->rows() - 1));
     if (clearAlt) {
         kittyGraphicsState.activeIsAlternate = true;
         removePlacementRecords();
         cleanupUnusedKittyImages();
         kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
-        altBuffer->clear();
+        altBuffer_->clear();
     }
-    _buffer = normalBuffer;
+    _buffer = normalBuffer_;
     kittyGraphicsState.activeIsAlternate = false;
     scheduleKittyAnimationTimer();
 }
 
 void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
 {
-    if (_buffer == altBuffer)
+    if (_buffer == altBuffer_)
         return;
     semanticNoteAlternateScreenSwitch();
-    if (normalBuffer->x() >= 0)
-        altBuffer->setX(normalBuffer->x());
-    if (normalBuffer->y() >= 0)
-        altBuffer->setY(std::min(normalBuffer->y(), altBuffer->rows() - 1));
-    altBuffer->fillViewportRows(fillAttr);
-    _buffer = altBuffer;
+    if (normalBuffer_->x() >= 0)
+        altBuffer_->setX(normalBuffer_->x());
+    if (normalBuffer_->y() >= 0)
+        altBuffer_->setY(std::min(normalBuffer_->y(), altBuffer_->rows() - 1));
+    altBuffer_->fillViewportRows(fillAttr);
+    _buffer = altBuffer_;
     kittyGraphicsState.activeIsAlternate = true;
     removePlacementRecords();
     cleanupUnusedKittyImages();
@@ -255,7 +242,7 @@ void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
 
 void Terminal::resizeNormalBufferKeepingSavedRow(int newColumns, int newRows)
 {
-    Buffer& normal = *normalBuffer;
+    Buffer& normal = *normalBuffer_;
     const int oldCols = normal.cols();
     // The saved row keeps its distance from the cursor row, which the resize may move.
     const int distance = normal.savedY - normal.y();
@@ -266,52 +253,52 @@ void Terminal::resizeNormalBufferKeepingSavedRow(int newColumns, int newRows)
 
 void Terminal::resizeNormalBufferToCurrentGridIfNeeded()
 {
-    if (normalBuffer->cols() == _cols && normalBuffer->rows() == _rows)
+    if (normalBuffer_->cols() == _cols && normalBuffer_->rows() == _rows)
         return;
     resizeNormalBufferKeepingSavedRow(_cols, _rows);
 }
 
 void Terminal::resizeBuffers(int newColumns, int newRows)
 {
-    if (_buffer == normalBuffer)
+    if (_buffer == normalBuffer_)
         resizeNormalBufferKeepingSavedRow(newColumns, newRows);
     // The normal buffer waits while the alternate one is active; it is resized when it returns.
-    altBuffer->resize(newColumns, newRows);
+    altBuffer_->resize(newColumns, newRows);
 }
 
 // --- Cells and lines ---------------------------------------------------------------------------
 
-std::shared_ptr<BufferLine> Terminal::getLine(int row)
+std::shared_ptr<const BufferLine> Terminal::getLine(int row) const
 {
     if (row < 0 || row >= _rows)
         return nullptr;
-    Buffer& active = *_buffer;
+    const Buffer& active = buffer();
     const int index = active.yDisp() + row;
     if (index < 0 || index >= active.lines().count())
         return nullptr;
-    return active.lines()[index];
+    return active.lines().lineIfPresent(index);
 }
 
-std::shared_ptr<BufferLine> Terminal::getScrollInvariantLine(int64_t row)
+std::shared_ptr<const BufferLine> Terminal::getScrollInvariantLine(int64_t row) const
 {
-    Buffer& active = *_buffer;
+    const Buffer& active = buffer();
     const int64_t index = row - active.linesTop;
     if (index < 0 || index >= active.lines().count())
         return nullptr;
-    return active.lines()[static_cast<int>(index)];
+    return active.lines().lineIfPresent(static_cast<int>(index));
 }
 
-std::optional<CharData> Terminal::getCharData(int col, int row)
+std::optional<CharData> Terminal::getCharData(int col, int row) const
 {
     if (col < 0 || col >= _cols)
         return std::nullopt;
-    const std::shared_ptr<BufferLine> line = getLine(row);
+    const std::shared_ptr<const BufferLine> line = getLine(row);
     if (!line)
         return std::nullopt;
     return (*line)[col];
 }
 
-std::optional<Character> Terminal::getCharacter(int col, int row)
+std::optional<Character> Terminal::getCharacter(int col, int row) const
 {
     const std::optional<CharData> data = getCharData(col, row);
     if (!data)
@@ -319,7 +306,7 @@ std::optional<Character> Terminal::getCharacter(int col, int row)
     return getCharacter(*data);
 }
 
-std::optional<std::string> Terminal::getText(int col, int row)
+std::optional<std::string> Terminal::getText(int col, int row) const
 {
     const std::optional<CharData> data = getCharData(col, row);
     if (!data)
@@ -342,42 +329,18 @@ std::string Terminal::getText(const CharData& data) const
 
 // --- Colours -----------------------------------------------------------------------------------
 
-std::vector<Color> Terminal::buildAnsiPalette() const
-{
-    switch (_options.ansi256PaletteStrategy) {
-    case Ansi256PaletteStrategy::xterm:
-        return Color::generateXtermPalette(installedColors);
-    case Ansi256PaletteStrategy::base16Lab:
-        return Color::generateBase16LabPalette(installedColors, backgroundColor_, foregroundColor_, false);
-    case Ansi256PaletteStrategy::base16LabHarmonious:
-        return Color::generateBase16LabPalette(installedColors, backgroundColor_, foregroundColor_, true);
-    }
-    return Color::generateXtermPalette(installedColors);
-}
-
 void Terminal::installPalette(const std::vector<Color>& colors)
 {
-    if (colors.size() != 16)
-        return;
-    installedColors = colors;
-    rebuildAnsiPalette(false);
+    palette_.install(colors, _options.ansi256PaletteStrategy);
 }
 
 void Terminal::rebuildAnsiPalette(bool notifyDelegate)
 {
-    defaultAnsiColors = buildAnsiPalette();
-    ansiColors = defaultAnsiColors;
+    palette_.rebuild(_options.ansi256PaletteStrategy);
     if (notifyDelegate) {
         if (auto host = delegate())
             host->colorChanged(*this, std::nullopt);
     }
-}
-
-std::optional<Color> Terminal::paletteColor(int index) const
-{
-    if (index < 0 || static_cast<size_t>(index) >= ansiColors.size())
-        return std::nullopt;
-    return ansiColors[static_cast<size_t>(index)];
 }
 
 // Each colour setter tells the delegate once. The delegate's default implementation writes the
@@ -385,13 +348,13 @@ std::optional<Color> Terminal::paletteColor(int index) const
 
 void Terminal::setForegroundColor(const Color& color)
 {
-    foregroundColor_ = color;
-    if (settingFgColor)
+    palette_.setForegroundColor(color);
+    if (settingFgColor_)
         return;
-    settingFgColor = true;
+    settingFgColor_ = true;
     if (auto host = delegate())
         host->setForegroundColor(*this, color);
-    settingFgColor = false;
+    settingFgColor_ = false;
     // The Lab palettes are built between the background and the foreground.
     if (_options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
@@ -399,26 +362,26 @@ void Terminal::setForegroundColor(const Color& color)
 
 void Terminal::setBackgroundColor(const Color& color)
 {
-    backgroundColor_ = color;
-    if (settingBgColor)
+    palette_.setBackgroundColor(color);
+    if (settingBgColor_)
         return;
-    settingBgColor = true;
+    settingBgColor_ = true;
     if (auto host = delegate())
         host->setBackgroundColor(*this, color);
-    settingBgColor = false;
+    settingBgColor_ = false;
     if (_options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
 }
 
 void Terminal::setCursorColor(const std::optional<Color>& color)
 {
-    cursorColor_ = color;
-    if (settingCursorColor)
+    palette_.setCursorColor(color);
+    if (settingCursorColor_)
         return;
-    settingCursorColor = true;
+    settingCursorColor_ = true;
     if (auto host = delegate())
         host->setCursorColor(*this, color);
-    settingCursorColor = false;
+    settingCursorColor_ = false;
 }
 
 // --- Options -----------------------------------------------------------------------------------
@@ -429,7 +392,7 @@ void Terminal::setEnableOsc8Hyperlinks(bool value)
         return;
     _options.enableOsc8Hyperlinks = value;
     if (!value)
-        activeHyperlink.reset();
+        activeHyperlink_.reset();
     updateFullScreen();
 }
 
@@ -443,80 +406,58 @@ void Terminal::setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy)
 
 void Terminal::setMouseMode(MouseMode mode)
 {
-    mouseMode_ = mode;
+    mouse_.setMouseMode(mode);
     if (auto host = delegate())
         host->mouseModeChanged(*this);
-}
-
-// --- Mode mirrors --------------------------------------------------------------------------------
-
-// The buffers' fast print paths step aside while either insert mode or protection is on.
-
-void Terminal::setInsertMode(bool value)
-{
-    insertMode = value;
-    for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
-        target->insertMode = value;
-        target->bulkInsertBlocked = value || target->characterProtection;
-    }
-}
-
-void Terminal::setCharacterProtection(bool value)
-{
-    characterProtection = value;
-    for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
-        target->characterProtection = value;
-        target->bulkInsertBlocked = target->insertMode || value;
-    }
 }
 
 // --- Focus, visibility, pointer ----------------------------------------------------------------
 
 void Terminal::setTerminalFocus(bool focused)
 {
-    reportedFocusState = focused;
-    if (sendFocus)
+    reportedFocusState_ = focused;
+    if (modes_[TerminalMode::sendFocus])
         sendFocusReport();
 }
 
 void Terminal::sendFocusReport()
 {
-    sendResponse(cc.CSI(), reportedFocusState ? "I" : "O");
+    sendResponse(cc_.CSI(), reportedFocusState_ ? "I" : "O");
 }
 
 void Terminal::setTerminalVisibility(TerminalVisibility visibility)
 {
-    const bool changed = reportedVisibility != visibility;
-    reportedVisibility = visibility;
-    if (changed && visibilityReportsEnabled)
+    const bool changed = reportedVisibility_ != visibility;
+    reportedVisibility_ = visibility;
+    if (changed && modes_[TerminalMode::visibilityReportsEnabled])
         reportTerminalVisibility();
 }
 
 void Terminal::reportTerminalVisibility()
 {
-    sendResponse(cc.CSI(),
-                 reportedVisibility == TerminalVisibility::potentiallyVisible ? "?999;1n" : "?999;2n");
+    sendResponse(cc_.CSI(),
+                 reportedVisibility_ == TerminalVisibility::potentiallyVisible ? "?999;1n" : "?999;2n");
 }
 
 void Terminal::beginPrimaryPointerPress(Position at)
 {
     terminalLock_.preconditionLocked();
-    primaryPointerPressLocation = at;
+    primaryPointerPressLocation_ = at;
 }
 
 void Terminal::endPrimaryPointerPress()
 {
     terminalLock_.preconditionLocked();
-    primaryPointerPressLocation.reset();
+    primaryPointerPressLocation_.reset();
 }
 
 std::optional<Position> Terminal::updatePressure(int stage, float pressureValue)
 {
     terminalLock_.preconditionLocked();
-    pressureStage = stage;
-    pressure = pressureValue;
+    pressureStage_ = stage;
+    pressure_ = pressureValue;
     // Stage 2 is a force click: the view acts where the press began, not where it is now.
-    return stage == 2 ? primaryPointerPressLocation : std::nullopt;
+    return stage == 2 ? primaryPointerPressLocation_ : std::nullopt;
 }
 
 // --- Selections --------------------------------------------------------------------------------
@@ -526,16 +467,16 @@ void Terminal::registerSelection(const std::shared_ptr<SelectionService>& select
     if (!selection)
         return;
     const auto body = [&] {
-        for (const std::weak_ptr<SelectionService>& entry : selections) {
+        for (const std::weak_ptr<SelectionService>& entry : selections_) {
             if (entry.lock() == selection)
                 return;
         }
         // Entries whose selection has gone are dropped while we are here.
-        std::erase_if(selections,
+        std::erase_if(selections_,
                       [](const std::weak_ptr<SelectionService>& entry) { return entry.expired(); });
-        selections.push_back(selection);
+        selections_.push_back(selection);
         if (selection->active())
-            ++activeSelectionCount;
+            ++activeSelectionCount_;
     };
     if (terminalLock_.isHeldByCurrentThread())
         body();
@@ -549,13 +490,13 @@ void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& sele
         return;
     const auto body = [&] {
         const auto found = std::find_if(
-            selections.begin(), selections.end(),
+            selections_.begin(), selections_.end(),
             [&](const std::weak_ptr<SelectionService>& entry) { return entry.lock() == selection; });
-        if (found == selections.end())
+        if (found == selections_.end())
             return;
-        selections.erase(found);
+        selections_.erase(found);
         if (selection->active())
-            activeSelectionCount = std::max(activeSelectionCount - 1, 0);
+            activeSelectionCount_ = std::max(activeSelectionCount_ - 1, 0);
     };
     if (terminalLock_.isHeldByCurrentThread())
         body();
@@ -565,7 +506,7 @@ void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& sele
 
 bool Terminal::isRegistered(const SelectionService& selection) const
 {
-    return std::any_of(selections.begin(), selections.end(),
+    return std::any_of(selections_.begin(), selections_.end(),
                        [&](const std::weak_ptr<SelectionService>& entry) {
                            const std::shared_ptr<SelectionService> alive = entry.lock();
                            return alive.get() == &selection;
@@ -576,15 +517,15 @@ void Terminal::selectionActivityChanged(const SelectionService& selection, bool 
 {
     if (!isRegistered(selection))
         return;
-    activeSelectionCount = std::max(activeSelectionCount + (active ? 1 : -1), 0);
+    activeSelectionCount_ = std::max(activeSelectionCount_ + (active ? 1 : -1), 0);
 }
 
 void Terminal::adjustSelectionsForInPlaceScroll(int64_t top, int64_t bottom, int64_t lines)
 {
-    if (activeSelectionCount < 1)
+    if (activeSelectionCount_ < 1)
         return;
     // Copied first: a selection's change notification may reach code that registers another.
-    const std::vector<std::weak_ptr<SelectionService>> watching = selections;
+    const std::vector<std::weak_ptr<SelectionService>> watching = selections_;
     for (const std::weak_ptr<SelectionService>& entry : watching) {
         if (const std::shared_ptr<SelectionService> selection = entry.lock())
             selection->adjustForInPlaceScroll(top, bottom, lines);
@@ -593,9 +534,9 @@ void Terminal::adjustSelectionsForInPlaceScroll(int64_t top, int64_t bottom, int
 
 void Terminal::selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right)
 {
-    if (activeSelectionCount < 1)
+    if (activeSelectionCount_ < 1)
         return;
-    const std::vector<std::weak_ptr<SelectionService>> watching = selections;
+    const std::vector<std::weak_ptr<SelectionService>> watching = selections_;
     for (const std::weak_ptr<SelectionService>& entry : watching) {
         if (const std::shared_ptr<SelectionService> selection = entry.lock())
             selection->invalidateForColumnRestrictedScroll(top, bottom, left, right);

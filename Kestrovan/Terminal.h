@@ -7,15 +7,23 @@
 // function to its handler. Replies leave through `sendResponse` and the delegate's `send`.
 //
 // Everything here runs on the thread that holds `terminalLock()`, normally the parse thread inside a
-// feed. Only `register`/`unregister` of selections and `makeRenderSnapshot` take the lock
-// themselves, and the pointer-press calls stop the program when the caller does not hold it.
+// feed. Only `register`/`unregister` of selections and the snapshot calls without `Locked` take
+// the lock themselves, and the pointer-press calls stop the program when the caller does not hold it.
 // Delegate calls are synchronous, with the lock held; a feed may re-enter from a delegate callback
 // on the same thread.
 //
 // The class is large, so its members live in one file per family. Where to find what:
 //   Terminal.cpp               state, construction, setup and teardown, buffer switching, palette
-//                              and colour setters, insert/protection mirrors, focus and visibility
-//                              reports, pointer press, the selection registry, cell accessors
+//                              and colour setters, focus and visibility reports, pointer press,
+//                              the selection registry, cell accessors
+//
+// State with rules of its own lives in small types the terminal holds:
+//   TerminalModeSet.h          the on/off modes, and the buffers' copies of those they read
+//   CharsetSlots.h             G0-G3, the invoked slot and the set in effect
+//   TerminalPalette.h          the base colours, the 256-colour palette and the default colours
+//   TerminalTitles.h           the window and icon titles, their stacks and the title modes
+//   MouseReportingState.h      the mouse tracking mode, report encoding, shift capture and
+//                              alternate scroll
 //   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
 //                              update range and the whole-screen refresh
 //   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
@@ -51,7 +59,6 @@
 //                              (DecrqssHandler, XtgettcapHandler, with KestrovanTerminfo)
 //   TerminalClipboard.cpp      paste and the clipboard capabilities, forwarded to the kitty
 //                              clipboard protocol object
-//   TerminalRenderSnapshot.cpp the portable render snapshot and its caches
 //   TerminalContentSnapshot.cpp  the content and input-state snapshots, and a live line's
 //                              display text
 //   TerminalHostInput.cpp      input from hosts without a view: keys by web key names, text,
@@ -60,7 +67,6 @@
 //   TerminalKittyGraphics.cpp  the kitty graphics entry points, forwarded to KittyGraphicsEngine
 //   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
-//   TerminalEnvironment.cpp    the default environment of a child process
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -70,41 +76,39 @@
 #include "Kestrovan/BufferTerminal.h"
 #include "Kestrovan/CellArena.h"
 #include "Kestrovan/CharData.h"
-#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Character.h"
+#include "Kestrovan/CharsetSlots.h"
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CsiParameters.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Kestrovan/DcsHandler.h"
 #include "Kestrovan/EscapeSequenceParser.h"
-#include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyGraphicsRenderSnapshot.h"
 #include "Kestrovan/KittyGraphicsState.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
-#include "Kestrovan/Line.h"
-#include "Kestrovan/LinkMatch.h"
+#include "Kestrovan/MouseReportingState.h"
 #include "Kestrovan/OptionSet.h"
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/PayloadState.h"
-#include "Kestrovan/Portable/RenderSnapshot.h"
 #include "Kestrovan/Position.h"
-#include "Kestrovan/ProgressReport.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
 #include "Kestrovan/TerminalLock.h"
-#include "Kestrovan/TerminalMouse.h"
+#include "Kestrovan/TerminalModeSet.h"
 #include "Kestrovan/TerminalOptions.h"
 #include "Kestrovan/TerminalOscEventDispatcher.h"
+#include "Kestrovan/TerminalPalette.h"
 #include "Kestrovan/TerminalProgramStatus.h"
+#include "Kestrovan/TerminalTitles.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/TitleStack.h"
-#include "Kestrovan/WindowManipulationCommand.h"
 #include "Platform/Dispatch/TimerQueue.h"
 #include "Platform/Sync/ThreadSafety.h"
 
 #include <algorithm>
 #include <any>
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -114,11 +118,10 @@
 #include <optional>
 #include <set>
 #include <span>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <typeinfo>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -128,11 +131,32 @@ class Regex;
 namespace kestrovan {
 
 class KittyClipboardProtocol;
+class Line;
 class SelectionService;
 class TerminalContentRegion;
 class TerminalDelegate;
+struct CharacterMap;
+struct ImplicitLineMap;
+struct LinkLookupLocation;
+struct LinkMatch;
+struct LinkRowEdgeInfo;
+struct ProgressReport;
 struct TerminalContentSnapshot;
 struct TerminalInputStateSnapshot;
+struct TerminalPasteRequest;
+struct WindowManipulationCommand;
+enum class LinkLookupMode : uint8_t;
+enum class TerminalMouseAction : uint32_t;
+enum class TerminalMouseButton : uint32_t;
+enum class TerminalPasteResult : uint8_t;
+
+/// An item the variable-list `Terminal::sendResponse` can append: a single byte, a text (a string,
+/// a string view or a C string), or bytes (a span, an array or a vector of `uint8_t`). Anything
+/// else, a number or a `char` included, is refused when the call is compiled, so no reply can
+/// silently lose a piece at run time.
+template <typename T>
+concept TerminalResponseItem = std::same_as<T, uint8_t> || std::convertible_to<const T&, std::string_view> ||
+    std::convertible_to<const T&, std::span<const uint8_t>>;
 
 /// A cell size in pixels, as hosts report it.
 struct CellPixelSize
@@ -175,36 +199,10 @@ public:
         light,
     };
 
-    /// Mouse tracking requested by the program.
-    enum class MouseMode : uint8_t
-    {
-        off = 0,
-        x10 = 1,
-        vt200 = 2,
-        buttonEventTracking = 3,
-        anyEvent = 4,
-    };
-    static constexpr bool sendButtonPress(MouseMode mode) { return mode != MouseMode::off; }
-    static constexpr bool sendButtonRelease(MouseMode mode)
-    {
-        return mode != MouseMode::off && mode != MouseMode::x10;
-    }
-    static constexpr bool sendButtonTracking(MouseMode mode)
-    {
-        return mode == MouseMode::buttonEventTracking || mode == MouseMode::anyEvent;
-    }
-    static constexpr bool sendMotionEvent(MouseMode mode) { return mode == MouseMode::anyEvent; }
-    static constexpr bool sendsModifiers(MouseMode mode) { return sendButtonRelease(mode); }
-
+    /// Mouse tracking requested by the program (MouseReportingState.h).
+    using MouseMode = kestrovan::MouseMode;
     /// How mouse reports are encoded on the wire.
-    enum class MouseProtocolEncoding : uint8_t
-    {
-        x10 = 0,
-        utf8 = 1,
-        sgr = 2,
-        urxvt = 3,
-        sgrPixel = 4,
-    };
+    using MouseProtocolEncoding = kestrovan::MouseProtocolEncoding;
 
     /// Which buffer a text extraction reads: the one in use, the normal or the alternate one.
     enum class BufferKind : uint8_t
@@ -340,9 +338,11 @@ public:
 
     // --- Buffers -----------------------------------------------------------------------------------
 
-    Buffer& buffer() const { return *_buffer; }
-    const std::shared_ptr<Buffer>& bufferPointer() const { return _buffer; }
-    bool isCurrentBufferAlternate() const { return _buffer == altBuffer; }
+    Buffer& buffer() { return *_buffer; }
+    const Buffer& buffer() const { return *_buffer; }
+    const std::shared_ptr<Buffer>& bufferPointer() { return _buffer; }
+    std::shared_ptr<const Buffer> bufferPointer() const { return _buffer; }
+    bool isCurrentBufferAlternate() const { return _buffer == altBuffer_; }
 
     /// A new normal buffer at the current size; the active-buffer pointer is left alone.
     void resetNormalBuffer();
@@ -357,34 +357,46 @@ public:
 
     // --- Cells and lines ---------------------------------------------------------------------------
 
+    // Readers: none of them changes the terminal, and the lines they hand out are read-only.
+
     /// The cell at a screen column and row (counted from `yDisp`), absent outside the grid.
-    std::optional<CharData> getCharData(int col, int row);
+    std::optional<CharData> getCharData(int col, int row) const;
     /// The line of screen row `row`, null outside 0 ..< rows.
-    std::shared_ptr<BufferLine> getLine(int row);
+    std::shared_ptr<const BufferLine> getLine(int row) const;
     /// The line at absolute row `row` counted from the buffer's `linesTop`; null when outside.
-    std::shared_ptr<BufferLine> getScrollInvariantLine(int64_t row);
+    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const;
     /// The first character of a cell, a space when it is empty; absent outside the grid.
-    std::optional<Character> getCharacter(int col, int row);
+    std::optional<Character> getCharacter(int col, int row) const;
     /// All scalars of a cell as UTF-8; absent outside the grid.
-    std::optional<std::string> getText(int col, int row);
+    std::optional<std::string> getText(int col, int row) const;
     Character getCharacter(const CharData& data) const;
     std::string getText(const CharData& data) const;
 
     // --- Colours -----------------------------------------------------------------------------------
 
+    /// The base colours, the palette in effect and its defaults, and the default colours.
+    const TerminalPalette& palette() const { return palette_; }
+    /// The 16 base colours the palette is built from.
+    const std::vector<Color>& installedColors() const { return palette_.installedColors(); }
+    /// The 256-entry palette in effect, with the program's OSC 4 changes.
+    const std::vector<Color>& ansiColors() const { return palette_.ansiColors(); }
+    /// The palette OSC 104 restores.
+    const std::vector<Color>& defaultAnsiColors() const { return palette_.defaultAnsiColors(); }
     /// Installs 16 base colours and rebuilds the palette; any other count is ignored.
     void installPalette(const std::vector<Color>& colors);
     /// Rebuilds the 256-colour palette from `installedColors`, dropping OSC 4 changes.
     void rebuildAnsiPalette(bool notifyDelegate);
 
-    const Color& foregroundColor() const { return foregroundColor_; }
+    // The default colours. Each setter tells the delegate once; the delegate's default
+    // implementation writes the colour back through the setter, which then only stores it.
+    const Color& foregroundColor() const { return palette_.foregroundColor(); }
     void setForegroundColor(const Color& color);
-    const Color& backgroundColor() const { return backgroundColor_; }
+    const Color& backgroundColor() const { return palette_.backgroundColor(); }
     void setBackgroundColor(const Color& color);
-    const std::optional<Color>& cursorColor() const { return cursorColor_; }
+    const std::optional<Color>& cursorColor() const { return palette_.cursorColor(); }
     void setCursorColor(const std::optional<Color>& color);
     /// The palette entry, absent past the palette's end.
-    std::optional<Color> paletteColor(int index) const;
+    std::optional<Color> paletteColor(int index) const { return palette_.color(index); }
 
     // --- Options and small accessors --------------------------------------------------------------
 
@@ -400,38 +412,57 @@ public:
     Ansi256PaletteStrategy ansi256PaletteStrategy() const { return _options.ansi256PaletteStrategy; }
     void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
 
-    MouseMode mouseMode() const { return mouseMode_; }
+    /// The mouse tracking, the report encoding, shift capture and alternate scroll.
+    const MouseReportingState& mouseReporting() const { return mouse_; }
+    MouseMode mouseMode() const { return mouse_.mouseMode(); }
     /// Stores the mode and tells the delegate.
     void setMouseMode(MouseMode mode);
+    MouseProtocolEncoding mouseProtocol() const { return mouse_.mouseProtocol(); }
+    /// XTSHIFTESCAPE: Shift reaches the program in mouse reports.
+    bool mouseShiftCapture() const { return mouse_.mouseShiftCapture(); }
+    /// Mode 1007: the wheel sends cursor keys while the alternate screen is shown.
+    bool alternateScrollMode() const { return mouse_.alternateScrollMode(); }
 
     bool silentLog() const override { return silentLog_; }
     void setSilentLog(bool value) { silentLog_ = value; }
 
-    const BidiPresentationState& currentBidiState() const { return _currentBidiState; }
-    bool bidiSupportEnabled() const { return _currentBidiState.supportMode == BidiSupportMode::implicit; }
-    bool bidiAutodetectDirection() const { return _currentBidiState.autodetectDirection; }
+    /// The bidi state in effect, kept with the modes; new lines of either buffer take it.
+    const BidiPresentationState& currentBidiState() const { return modes_.bidiState(); }
+    bool bidiSupportEnabled() const { return currentBidiState().supportMode == BidiSupportMode::implicit; }
+    bool bidiAutodetectDirection() const { return currentBidiState().autodetectDirection; }
     bool bidiRTLPreference() const
     {
-        return _currentBidiState.fallbackDirection == BidiDirection::rightToLeft;
+        return currentBidiState().fallbackDirection == BidiDirection::rightToLeft;
     }
-    bool bidiBoxMirroring() const { return _currentBidiState.boxMirroring; }
-    const Attribute& currentAttribute() const { return curAttr; }
+    bool bidiBoxMirroring() const { return currentBidiState().boxMirroring; }
+    const Attribute& currentAttribute() const { return curAttr_; }
     /// The kitty keyboard flags of the active screen.
     KittyKeyboardFlags keyboardEnhancementFlags() const
     {
-        return isCurrentBufferAlternate() ? keyboardModeAlt.flags : keyboardModeNormal.flags;
+        return isCurrentBufferAlternate() ? keyboardModeAlt_.flags : keyboardModeNormal_.flags;
     }
     SemanticPromptClickMode semanticPromptClickMode() const { return _buffer->semanticClickMode; }
+    /// Which clicks may move the shell's cursor; a host setting.
+    void setSemanticPromptClickBehavior(const SemanticPromptClickBehavior& behavior)
+    {
+        semanticPromptClickBehavior_ = behavior;
+    }
+    /// The view tells whether the user has scrolled it away from the bottom.
+    void setUserScrolling(bool value) { userScrolling_ = value; }
+    /// How long synchronized output may hold the screen before the watchdog ends it; a host
+    /// setting, read when the watchdog is next armed.
+    void setSynchronizedOutputTimeoutSeconds(double seconds) { synchronizedOutputTimeoutSeconds_ = seconds; }
 
     /// The host, or null when it has gone.
-    std::shared_ptr<TerminalDelegate> delegate() const { return tdel.lock(); }
+    std::shared_ptr<TerminalDelegate> delegate() const { return tdel_.lock(); }
 
-    // --- Modes mirrored into the buffers --------------------------------------------------------
+    // --- Modes -----------------------------------------------------------------------------------
 
-    /// IRM in the terminal and both buffers.
-    void setInsertMode(bool value);
-    /// DECSCA / SPA protection in the terminal and both buffers.
-    void setCharacterProtection(bool value);
+    /// The on/off modes (DEC private and ANSI modes, keypad and protection states); programs
+    /// change them with sequences.
+    const TerminalModeSet& modes() const { return modes_; }
+    /// One on/off mode, e.g. `mode(TerminalMode::applicationCursor)`.
+    bool mode(TerminalMode which) const { return modes_[which]; }
 
     // --- Focus, visibility, pointer -------------------------------------------------------------
 
@@ -474,9 +505,9 @@ public:
     void sendResponse(std::span<const uint8_t> introducer, std::string_view body,
                       std::span<const uint8_t> end);
     /// The variable-list form: appends each item (byte arrays, texts, single bytes) and sends the
-    /// whole once; any other item is skipped with an "Info: Do not know how to handle type ..."
-    /// line unless `silentLog`. The fixed forms above are its common cases.
-    template <typename... Items>
+    /// whole once. An item of any other type does not compile. The fixed forms above are its
+    /// common cases.
+    template <TerminalResponseItem... Items>
     requires(sizeof...(Items) >= 1) void sendResponse(const Items&... items)
     {
         std::vector<uint8_t> out;
@@ -491,13 +522,13 @@ public:
         if (!scrolling) {
             const int absolute = _buffer->yDisp() + y;
             if (absolute >= 0) {
-                scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, absolute);
-                scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, absolute);
+                scrollInvariantRefreshStart_ = std::min(scrollInvariantRefreshStart_, absolute);
+                scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, absolute);
             }
         }
         if (y >= 0) {
-            refreshStart = std::min(refreshStart, y);
-            refreshEnd = std::max(refreshEnd, y);
+            refreshStart_ = std::min(refreshStart_, y);
+            refreshEnd_ = std::max(refreshEnd_, y);
         }
     }
     /// Marks two screen rows changed.
@@ -532,13 +563,28 @@ public:
 
     /// A host closure for an OSC number, consulted before the built-in handler.
     void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);
+    /// A host factory asked for the handler of every DCS sequence before the built-in ones; a
+    /// handler it returns wins, null leaves the sequence to the terminal. An empty one removes it.
+    void setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory);
     /// Observes every OSC the terminal receives; events arrive later on the OSC event queue.
     std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
     /// OSC 0/2 and OSC 1: store the title and tell the delegate.
     void setTitle(const std::string& text);
     void setIconTitle(const std::string& text);
+    /// The titles, their stacks and the title modes.
+    const TerminalTitles& titles() const { return titles_; }
+    /// The window title a program set; empty until one does.
+    const TitleText& terminalTitle() const { return titles_.terminalTitle(); }
+    /// The icon title a program set; empty until one does.
+    const TitleText& iconTitle() const { return titles_.iconTitle(); }
 
     // --- Character sets (TerminalCharSets.cpp) --------------------------------------------------
+
+    /// G0-G3 and the invoked slot.
+    const CharsetSlots& charsetSlots() const { return charsets_; }
+    /// The set in effect for printing; null prints bytes unchanged. Inline: the print path reads
+    /// it for every run.
+    const CharacterMap* charset() const { return charsets_.charset(); }
 
     /// SI, SO, LS2, LS3 and friends: invoke slot `level`.
     void setgLevel(uint8_t level);
@@ -577,10 +623,10 @@ public:
     // --- Scrolling (TerminalScroll.cpp) ---------------------------------------------------------
 
     /// Scrolls the scroll region of `buffer` (the active one) up one line.
-    void scroll(Buffer& buffer, int lines, bool isWrapped) override;
-    void scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop, int scrollBottom, int topRow,
-                                 int bottomRow, bool isWrapped);
-    void scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
+    void scroll(Buffer& buffer, bool isWrapped) override;
+    void scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow, int bottomRow,
+                                 bool isWrapped);
+    void scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
                        int bottomRow);
     /// IND.
     void cmdIndex();
@@ -659,7 +705,8 @@ public:
     /// The key of `curAttr`, taken from the one SGR last stored while `curAttr` is unchanged since.
     InternedAttributeKey currentAttributeKey() const
     {
-        return AttributeBytes::same(curAttr, sgrKeyAttribute) ? sgrKey : InternedAttributeKey::of(curAttr);
+        return AttributeBytes::same(curAttr_, sgrKeyAttribute_) ? sgrKey_
+                                                                : InternedAttributeKey::of(curAttr_);
     }
     /// Attributes copied and compared as raw bytes, always in the same 8-, 4-, 2- and 1-byte
     /// pieces: a load that spans two earlier stores cannot take its bytes from them and waits
@@ -805,6 +852,13 @@ public:
     void refreshKittyClipboardCapabilities();
     /// The clipboard protocol object, made on first use.
     KittyClipboardProtocol& kittyClipboard();
+    /// Turns the clipboard paste events (mode 5522) off, and forgets a saved value of the mode so
+    /// that a restore cannot turn them on again: the host's clipboards they were asked for changed.
+    void switchOffKittyPasteEvents()
+    {
+        modes_.set(TerminalMode::kittyPasteEventsEnabled, false);
+        savedPrivateModes_.erase(5522);
+    }
 
     // --- Hyperlinks and payload slots (TerminalHyperlinks.cpp) ----------------------------------
 
@@ -830,30 +884,32 @@ public:
 
     /// The link target under a cell: the OSC 8 URI when the cell carries one, else (in
     /// `explicitAndImplicit`) the URL or path the implicit-link rule finds around it. Never empty.
-    std::optional<std::string> link(const LinkLookupLocation& at, LinkLookupMode mode);
+    std::optional<std::string> link(const LinkLookupLocation& at, LinkLookupMode mode) const;
     /// The location as a position of `buffer`, row and column clamped into it; absent when the
     /// buffer has no lines.
-    std::optional<Position> resolveLinkLocation(const LinkLookupLocation& location, Buffer& buffer) const;
+    std::optional<Position> resolveLinkLocation(const LinkLookupLocation& location,
+                                                const Buffer& buffer) const;
     /// The OSC 8 link whose run of cells holds the cell; absent with the option off, and for a
     /// link whose URI is empty (there is nothing to open).
-    std::optional<LinkMatch> explicitLinkMatch(Position at, Buffer& buffer);
+    std::optional<LinkMatch> explicitLinkMatch(Position at, const Buffer& buffer) const;
     /// The URL or path around the cell, across soft-wrapped and heuristically joined rows.
-    std::optional<LinkMatch> implicitLinkMatch(Position at, Buffer& buffer);
+    std::optional<LinkMatch> implicitLinkMatch(Position at, const Buffer& buffer) const;
     /// The cell's payload code, or its wide lead cell's for an empty right half; absent for 0.
-    std::optional<uint16_t> payloadCode(Position at, Buffer& buffer);
+    std::optional<uint16_t> payloadCode(Position at, const Buffer& buffer) const;
     /// The logical line around the cell with the cell each character came from.
-    std::optional<ImplicitLineMap> buildImplicitLineMap(Position at, Buffer& buffer);
+    std::optional<ImplicitLineMap> buildImplicitLineMap(Position at, const Buffer& buffer) const;
     /// The first and last rows of the hard-broken rows joined around `row`; absent when no
     /// neighbour joins.
-    std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(int64_t around, Buffer& buffer);
+    std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(int64_t around,
+                                                                      const Buffer& buffer) const;
     /// Whether `row` continues the logical line begun at `startRow`: soft-wrapped, or joined.
-    bool isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& buffer);
+    bool isImplicitContinuationRow(int64_t row, int64_t startRow, const Buffer& buffer) const;
     /// Whether a hard line end between two rows most likely broke a link in two.
-    bool canJoinImplicitRows(int64_t upper, int64_t lower, Buffer& buffer);
-    std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, Buffer& buffer);
+    bool canJoinImplicitRows(int64_t upper, int64_t lower, const Buffer& buffer) const;
+    std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, const Buffer& buffer) const;
     /// Whether the implicit-link rule finds a link across the seam of the two rows.
     bool seamContainsImplicitLink(int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol,
-                                  Buffer& buffer);
+                                  const Buffer& buffer) const;
     /// The character a column shows (a wide character's right half shows its lead's); absent for
     /// an empty cell and outside the line.
     static std::optional<std::u32string> linkCharacterAt(const BufferLine& line, int col);
@@ -873,27 +929,21 @@ public:
     /// hyperlink uses any more, then waits for the held codes to double before the next run.
     void garbageCollectPayload();
 
-    // --- Portable render snapshot (TerminalRenderSnapshot.cpp) ----------------------------------
-
-    /// A value picture of the screen for hosts that draw it themselves: the changed rows
-    /// (`dirty`) or every row (`full`), decoded. Takes the terminal lock itself, so the caller
-    /// must not hold it. It widens the changed rows by screen-wide and cursor changes and does
-    /// not clear them; the host does that with `clearUpdateRange()`.
-    TerminalRenderSnapshot makeRenderSnapshot(RenderSnapshotScope scope) EXCLUDES(terminalLock_);
-
     // --- Content snapshot (TerminalContentSnapshot.cpp) -----------------------------------------
-    // The value types live in Kestrovan/Portable/ContentSnapshot.h, which callers include.
+    // The value types live in Kestrovan/ContentSnapshot.h, which callers include. The portable
+    // render snapshot is built above the engine core, by `RenderSnapshotBuilder`
+    // (Kestrovan/Portable/RenderSnapshotBuilder.h), from the const accessors and the update range.
 
     /// The input modes a host encodes keys and pastes with. Takes the terminal lock itself.
     TerminalInputStateSnapshot inputStateSnapshot() EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalInputStateSnapshot inputStateSnapshotLocked() REQUIRES(terminalLock_);
+    TerminalInputStateSnapshot inputStateSnapshotLocked() const REQUIRES(terminalLock_);
     /// The lines of a region of one buffer as text cells, with absolute row numbers and the
     /// cursor. Takes the terminal lock itself.
     TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
         EXCLUDES(terminalLock_);
     /// The same for a caller that holds the lock (else the program stops).
-    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind)
+    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
         REQUIRES(terminalLock_);
     /// The display text of ring line `line` of `buffer` over its first `columns` columns, by the
     /// rule of a content snapshot row; empty outside the ring. The caller holds the lock.
@@ -948,22 +998,28 @@ public:
     /// a bracketed paste). The scanner keeps its state across calls.
     bool scanUserInputForSubmission(Bytes data);
     /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
-    std::optional<SemanticContent> semanticContent(Position at);
+    std::optional<SemanticContent> semanticContent(Position at) const;
     /// The prompt marks of an absolute row of the active buffer.
-    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) { return _buffer->semanticPromptMarks(at); }
-    std::optional<SemanticPromptKind> semanticRowKind(int at) { return _buffer->semanticRowKind(at); }
-    std::optional<Position> activeSemanticPromptOrigin() { return _buffer->activeSemanticPromptOrigin(); }
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) const
+    {
+        return buffer().semanticPromptMarks(at);
+    }
+    std::optional<SemanticPromptKind> semanticRowKind(int at) const { return buffer().semanticRowKind(at); }
+    std::optional<Position> activeSemanticPromptOrigin() const
+    {
+        return buffer().activeSemanticPromptOrigin();
+    }
     /// Where a line object now is in the active buffer; absent when it was recycled since
     /// `recycleGeneration` was read, or is no longer in the ring.
-    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration);
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const;
     /// The line at an absolute row of the active buffer, null outside the ring.
-    std::shared_ptr<BufferLine> bufferLine(int atRow);
+    std::shared_ptr<const BufferLine> bufferLine(int atRow) const;
 
     // --- Prompt click-to-move (TerminalPromptClick.cpp) -----------------------------------------
 
     /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
     bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                       const SemanticPromptPointerSnapshot& snapshot);
+                                       const SemanticPromptPointerSnapshot& snapshot) const;
     /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
     /// absolute row); true when the click was consumed.
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
@@ -976,10 +1032,13 @@ public:
     /// OSC 7501; `terminator` is the byte that ended the OSC (0x07 BEL, else ESC \).
     void oscProgramStatus(Bytes data, uint8_t terminator);
     /// The records in update order, each with `effectiveApp` resolved.
-    std::vector<TerminalProgramStatus> programStatusRecords() const { return programStatusStore.snapshots(); }
+    std::vector<TerminalProgramStatus> programStatusRecords() const
+    {
+        return programStatusStore_.snapshots();
+    }
     std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
     {
-        return programStatusStore.snapshot(id);
+        return programStatusStore_.snapshot(id);
     }
     /// Clears a record and its descendants (every record for the empty id); tells the host when
     /// anything went.
@@ -1014,23 +1073,16 @@ public:
 
     /// The text of columns `start` ..< `end` (-1: the whole row) of absolute row `line`:
     /// right-trimmed, wide characters' right halves skipped, NUL read as a space.
-    std::string translateBufferLineToString(Buffer& buffer, int line, int start, int end);
+    std::string translateBufferLineToString(const Buffer& buffer, int line, int start, int end) const;
     /// The logical lines from `start` to `end` (start first, end row within the buffer): soft-
     /// wrapped rows join, a line-break fragment ends each hard line, trailing blank rows are
     /// dropped.
-    std::vector<Line> getSelectedLines(Position start, Position end, Buffer& buffer);
+    std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer) const;
     /// The text between two positions of the active buffer, in either order.
-    std::string getText(Position start, Position end);
+    std::string getText(Position start, Position end) const;
     /// Every line of a buffer, scrollback included, one line feed after each; rows the encoding
     /// cannot represent are left out.
-    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding);
-
-    // --- Default child environment (TerminalEnvironment.cpp) ------------------------------------
-
-    /// The environment of a child started without one: TERM, COLORTERM, LANG and a few
-    /// variables of the host process, each "NAME=value".
-    static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName,
-                                                            bool trueColor);
+    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding) const;
 
     // --- Kitty graphics (TerminalKittyGraphics.cpp) ---------------------------------------------
 
@@ -1056,143 +1108,113 @@ public:
     /// The images and placements renderers draw this frame; needs the lock.
     KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot();
 
-    // --- Fields ---------------------------------------------------------------------------------
-    // The state of the terminal. Fields whose setters run effects are private below and reached
-    // through the accessors above.
+    // --- State read by hosts and by other parts of the engine ----------------------------------
+    // Each is changed by the control functions and host calls above; these only read it.
 
-    // Size and geometry.
-    const int tabStopWidth = 8;
-    std::optional<TerminalPixelGeometry> pixelGeometry;
+    /// The distance between default tab stops.
+    static constexpr int tabStopWidth = 8;
+    /// The pixel size the host last gave (or answered), for in-band size reports.
+    const std::optional<TerminalPixelGeometry>& pixelGeometry() const { return pixelGeometry_; }
+    /// The style DECSCUSR 0 restores: the options' cursor style at construction.
+    CursorStyle defaultCursorStyle() const { return defaultCursorStyle_; }
+    /// The conformance level DECSCL set.
+    TerminalConformance conformance() const { return conformance_; }
+    /// Whether replies use 8-bit C1 introducers (S8C1T, DECSCL), and their bytes.
+    const CC& cc() const { return cc_; }
 
-    // Options and configuration.
-    CursorStyle defaultCursorStyle = CursorStyle::blinkBlock;
-    TerminalConformance conformance = TerminalConformance::vt500;
-    CC cc;
+    /// The interning of attributes and grapheme clusters both buffers share.
+    const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
+    /// The main screen, with scrollback; a full reset replaces it.
+    const std::shared_ptr<Buffer>& normalBuffer() const { return normalBuffer_; }
+    /// The alternate screen, without scrollback.
+    const std::shared_ptr<Buffer>& altBuffer() const { return altBuffer_; }
+    /// The arena id of `currentAttribute()`, given to printed cells. Inline: read for every run.
+    uint16_t curStyleID() const { return curStyleID_; }
+    /// The attribute erased cells get: the current attribute's background only.
+    const Attribute& currentEraseAttribute() const { return currentEraseAttribute_; }
+    /// The packed empty cell and space cell of the erase attribute.
+    PackedCell currentEraseBlankCell() const { return currentEraseBlankCell_; }
+    PackedCell currentEraseSpaceCell() const { return currentEraseSpaceCell_; }
+    /// Bytes of an incomplete UTF-8 sequence carried to the next printed run.
+    const ReadingBuffer& readingBuffer() const { return readingBuffer_; }
+    /// Whether the view says the user has scrolled it away from the bottom.
+    bool userScrolling() const { return userScrolling_; }
+    /// A scroll-position change waits for the outermost feed to end.
+    bool hasPendingScrollNotification() const { return hasPendingScrollNotification_; }
+    /// The escape-sequence parser, for inspection; hosts install handlers through
+    /// `registerOscHandler` and `setDcsHandlerFactory`.
+    const EscapeSequenceParser& parser() const { return *parser_; }
+    /// How deeply `feed` calls are nested (0 outside a feed).
+    int parseDepth() const { return parseDepth_; }
 
-    // Buffers and cells.
-    std::shared_ptr<CellArena> cellArena;
-    std::shared_ptr<Buffer> normalBuffer;
-    std::shared_ptr<Buffer> altBuffer;
-    Attribute curAttr;
-    uint16_t curStyleID = 0;
-    // The key SGR last gave `curAttr`, and the bytes `curAttr` held then. Nearly every SGR starts
-    // from the look the previous one left, so it reuses the key instead of deriving it again.
-    // Anything else that writes `curAttr` (restore cursor, reset) leaves bytes that differ, and
-    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
-    // never be used.
-    InternedAttributeKey sgrKey;
-    Attribute sgrKeyAttribute;
-    Attribute currentEraseAttribute;
-    PackedCell currentEraseBlankCell;
-    PackedCell currentEraseSpaceCell =
-        PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
-    /// The set in effect for printing; null prints bytes unchanged.
-    const CharacterMap* charset = nullptr;
-    std::array<const CharacterMap*, 4> gCharsets{};
-    int gcharset = 0;
-    uint8_t gLevel = 0;
-    ReadingBuffer readingBuffer;
-    int refreshStart = std::numeric_limits<int>::max();
-    int refreshEnd = -1;
-    int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
-    int scrollInvariantRefreshEnd = -1;
-    /// The user has scrolled the view away from the bottom; kept up to date by the view.
-    bool userScrolling = false;
-    bool hasPendingScrollNotification = false;
-    std::unique_ptr<EscapeSequenceParser> parser;
-    int parseDepth = 0;
-    // Caches of the portable render snapshot (TerminalRenderSnapshot.cpp): the screen-wide
-    // state and the cursor of the last snapshot, and the decoded cells of each screen row.
-    std::optional<PortableRenderMetadata> portableRenderMetadata;
-    std::optional<RenderSnapshotCursor> portableRenderCursor;
-    std::vector<std::optional<PortableRenderCellCache>> portableRenderCells;
+    /// Who protects printed cells: nobody, DECSCA or SPA/EPA.
+    CharacterProtectionMode characterProtectionMode() const { return characterProtectionMode_; }
+    /// The colour scheme the host last reported, for CSI ? 996 n and mode 2031.
+    TerminalColorScheme colorScheme() const { return colorScheme_; }
+    /// The DEC private modes CSI ? s saved, by number.
+    const std::map<int, bool>& savedPrivateModes() const { return savedPrivateModes_; }
+    /// The modes only remembered for DECRQM, and the DECSACE extent.
+    const ReportedOnlyState& reportedOnly() const { return reportedOnly_; }
+    /// The kitty keyboard state of each screen.
+    const KeyboardModeState& keyboardModeNormal() const { return keyboardModeNormal_; }
+    const KeyboardModeState& keyboardModeAlt() const { return keyboardModeAlt_; }
+    /// Which clicks may move the shell's cursor.
+    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const
+    {
+        return semanticPromptClickBehavior_;
+    }
 
-    // Modes.
-    bool applicationKeypad = false;
-    bool applicationCursor = false;
-    bool reverseColors = false;
-    bool cursorHidden = false;
-    bool originMode = false;
-    bool marginMode = false;
-    bool insertMode = false;
-    bool keyboardActionMode = false;
-    bool sendReceiveMode = true;
-    bool backarrowKeyMode = false;
-    CharacterProtectionMode characterProtectionMode = CharacterProtectionMode::off;
-    bool characterProtection = false;
-    bool wraparound = false;
-    bool reverseWraparound = false;
-    bool reverseWraparoundExtended = false;
-    bool bracketedPasteMode = false;
-    bool alternateScrollMode = true;
-    bool colorSchemeUpdatesEnabled = false;
-    TerminalColorScheme colorScheme = TerminalColorScheme::dark;
-    bool sendFocus = false;
-    bool cursorBlink = false;
-    bool allow80To132 = false;
-    bool noClearOnColumnChange = false;
-    bool lineFeedMode = false;
-    bool smoothScroll = false;
-    bool xtermTitleSetUtf = false;
-    bool xtermTitleSetHex = false;
-    bool xtermTitleQueryUtf = false;
-    bool xtermTitleQueryHex = false;
-    std::map<int, bool> savedPrivateModes;
-    ReportedOnlyState reportedOnly;
-    KeyboardModeState keyboardModeNormal;
-    KeyboardModeState keyboardModeAlt;
-    MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
-    bool mouseShiftCapture = false;
-    BidiPresentationState _currentBidiState;
-    bool bidiArrowKeySwap = false;
-    SemanticPromptClickBehavior semanticPromptClickBehavior;
-    bool visibilityReportsEnabled = false;
-    bool inBandSizeReportsEnabled = false;
-    bool kittyPasteEventsEnabled = false;
-
-    // Synchronized output.
-    double synchronizedOutputTimeoutSeconds = 1.0;
-    bool synchronizedOutputActive = false;
-    uint64_t synchronizedOutputGeneration = 0;
-    bool synchronizedOutputWatchdogDirty = false;
+    // Synchronized output (mode 2026) and its watchdog.
+    double synchronizedOutputTimeoutSeconds() const { return synchronizedOutputTimeoutSeconds_; }
+    bool synchronizedOutputActive() const { return synchronizedOutputActive_; }
+    /// Rises each time synchronized output begins, so a late watchdog never ends a newer update.
+    uint64_t synchronizedOutputGeneration() const { return synchronizedOutputGeneration_; }
+    /// The watchdog must be re-armed or cancelled when the outermost feed ends.
+    bool synchronizedOutputWatchdogDirty() const { return synchronizedOutputWatchdogDirty_; }
     /// The armed watchdog on the shared timer queue, when one is armed.
-    std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem;
-    SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters;
+    const std::optional<platform::TimerQueue::Handle>& synchronizedOutputTimeoutItem() const
+    {
+        return synchronizedOutputTimeoutItem_;
+    }
+    const SynchronizedOutputWatchdogCounters& synchronizedOutputWatchdogCounters() const
+    {
+        return synchronizedOutputWatchdogCounters_;
+    }
 
-    // Colours.
-    std::vector<Color> installedColors;
-    std::vector<Color> defaultAnsiColors;
-    std::vector<Color> ansiColors;
-    bool settingFgColor = false;
-    bool settingBgColor = false;
-    bool settingCursorColor = false;
+    /// OSC 7 and OSC 6 as the program wrote them; absent until a trusted program sends one.
+    const std::optional<std::string>& hostCurrentDirectory() const { return hostCurrentDirectory_; }
+    const std::optional<std::string>& hostCurrentDocument() const { return hostCurrentDocument_; }
+    /// The focus and visibility the host last gave.
+    bool reportedFocusState() const { return reportedFocusState_; }
+    TerminalVisibility reportedVisibility() const { return reportedVisibility_; }
+    /// The force-touch stage and pressure of the current press, and where the press began.
+    int pressureStage() const { return pressureStage_; }
+    float pressure() const { return pressure_; }
+    const std::optional<Position>& primaryPointerPressLocation() const
+    {
+        return primaryPointerPressLocation_;
+    }
+    /// The selections that watch this terminal (held weakly), and how many of them are active.
+    const std::vector<std::weak_ptr<SelectionService>>& selections() const { return selections_; }
+    int activeSelectionCount() const { return activeSelectionCount_; }
 
-    // Titles, host state and events. Titles are shared immutably, so pushing one onto a stack
-    // copies a pointer; the stacks are capped (see TitleStack.h). Set titles through `setTitle`
-    // and `setIconTitle`, which also tell the host.
-    TitleText terminalTitle;
-    TitleText iconTitle;
-    TitleStack terminalTitleStack;
-    TitleStack terminalIconStack;
-    std::optional<std::string> hostCurrentDirectory;
-    std::optional<std::string> hostCurrentDocument;
-    bool reportedFocusState = true;
-    TerminalVisibility reportedVisibility = TerminalVisibility::potentiallyVisible;
-    int pressureStage = 0;
-    float pressure = 0;
-    std::optional<Position> primaryPointerPressLocation;
-    std::weak_ptr<TerminalDelegate> tdel;
-    TerminalOscEventDispatcher oscEventDispatcher;
-    TerminalProgramStatusStore programStatusStore;
-    std::vector<std::weak_ptr<SelectionService>> selections;
-    int activeSelectionCount = 0;
+    /// The OSC 8 link being printed, if any.
+    const std::optional<ActiveHyperlink>& activeHyperlink() const { return activeHyperlink_; }
+    /// The payload atoms the cells of this terminal hold.
+    const PayloadState& payloads() const { return payloads_; }
+    /// The state of the scan of user input for a submitted command line.
+    SemanticScanState semanticScanState() const { return semanticScanState_; }
+    bool semanticScanInPaste() const { return semanticScanInPaste_; }
+    const std::vector<uint8_t>& semanticScanParams() const { return semanticScanParams_; }
 
-    // Payloads and protocols.
-    std::optional<ActiveHyperlink> activeHyperlink;
-    PayloadState payloads;
-    SemanticScanState semanticScanState = SemanticScanState::ground;
-    bool semanticScanInPaste = false;
-    std::vector<uint8_t> semanticScanParams;
+    /// The longest list of bytes kept by the semantic input scanner.
+    static constexpr size_t maximumSemanticScanParams = 32;
+
+    // --- Fields ---------------------------------------------------------------------------------
+    // Still public: the render snapshot caches and the kitty graphics and clipboard state, which
+    // are being reworked elsewhere, and the terminal lock.
+
+
     KittyGraphicsState kittyGraphicsState;
     bool hasKittyPlacements = false;
     uint64_t kittyAnimationTimerSerial = 0;
@@ -1204,56 +1226,26 @@ public:
     /// that only look can check it is held; locking the result locks the terminal.
     TerminalLock& terminalLock() const RETURN_CAPABILITY(terminalLock_) { return terminalLock_; }
 
-    /// The longest list of bytes kept by the semantic input scanner.
-    static constexpr size_t maximumSemanticScanParams = 32;
-
 protected:
-    /// Builds the palette of the options' strategy from `installedColors`.
-    std::vector<Color> buildAnsiPalette() const;
     /// Sends the bytes through the delegate, when there is one.
     void sendBytes(std::span<const uint8_t> bytes);
     /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
     void logInfo(std::string_view message) const;
 
 private:
-    static void appendResponseItem(std::vector<uint8_t>& out, std::span<const uint8_t> bytes)
+    /// Appends one item of the variable-list `sendResponse`; the concept has already checked that
+    /// it is one of the three kinds.
+    template <TerminalResponseItem T> static void appendResponseItem(std::vector<uint8_t>& out, const T& item)
     {
-        out.insert(out.end(), bytes.begin(), bytes.end());
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes)
-    {
-        out.insert(out.end(), bytes.begin(), bytes.end());
-    }
-    template <size_t N>
-    static void appendResponseItem(std::vector<uint8_t>& out, const std::array<uint8_t, N>& bytes)
-    {
-        out.insert(out.end(), bytes.begin(), bytes.end());
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, std::string_view text)
-    {
-        out.insert(out.end(), text.begin(), text.end());
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, const std::string& text)
-    {
-        appendResponseItem(out, std::string_view(text));
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, const char* text)
-    {
-        appendResponseItem(out, std::string_view(text));
-    }
-    static void appendResponseItem(std::vector<uint8_t>& out, uint8_t byte) { out.push_back(byte); }
-    /// Anything else: skipped and reported.
-    template <typename T> void appendResponseItem(std::vector<uint8_t>&, const T& item) const
-    {
-        std::string printed;
-        if constexpr (requires(std::ostringstream & stream) { stream << item; }) {
-            std::ostringstream stream;
-            stream << item;
-            printed = stream.str();
+        if constexpr (std::same_as<T, uint8_t>) {
+            out.push_back(item);
+        } else if constexpr (std::convertible_to<const T&, std::string_view>) {
+            const std::string_view text = item;
+            out.insert(out.end(), text.begin(), text.end());
         } else {
-            printed = typeid(T).name();
+            const std::span<const uint8_t> bytes = item;
+            out.insert(out.end(), bytes.begin(), bytes.end());
         }
-        logInfo("Do not know how to handle type " + printed);
     }
 
     /// Fills `currentEraseBlankCell` and `currentEraseSpaceCell` from the erase style id.
@@ -1263,16 +1255,112 @@ private:
     void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
     bool isRegistered(const SelectionService& selection) const;
 
-    // Fields with effectful accessors.
+    // Mode switches with effects beyond storing the mode (TerminalModes.cpp, TerminalCursor.cpp).
+    /// SM/RM for one ANSI mode; false when the mode is not one of ours.
+    bool applyAnsiMode(int mode, bool value);
+    /// DECSET/DECRST for the classic DEC modes; false when the mode is to be reported unhandled.
+    bool applyClassicDECMode(int mode, bool value);
+    /// DECSCNM: the whole screen changes colour, so only a real change is announced.
+    void setReverseColors(bool value);
+    /// BDSM (ANSI mode 8): whether the terminal runs the implicit bidi algorithm.
+    void setBidiSupportMode(BidiSupportMode mode);
+    /// SCP and SPD: the fallback direction of the current bidi state.
+    void setParagraphDirection(BidiDirection direction);
+
+    // --- State ------------------------------------------------------------------------------------
+    // Read through the accessors above; written by the terminal's own members only.
+
+    // Size and geometry.
     int _cols = 80;
     int _rows = 25;
+    std::optional<TerminalPixelGeometry> pixelGeometry_;
+
+    // Buffers and cells. The arena comes first: the buffers are built on it. What the print path
+    // reads for every run (the active buffer, the set in effect, the put-back bytes, the style and
+    // link of printed cells, the update range) and the modes sit together, as they did when they
+    // were neighbouring fields, so a run touches as few cache lines of the terminal as before.
+    std::shared_ptr<CellArena> cellArena_;
+    std::shared_ptr<Buffer> normalBuffer_;
+    std::shared_ptr<Buffer> altBuffer_;
+    /// The active buffer; always one of the two.
+    std::shared_ptr<Buffer> _buffer;
+    CharsetSlots charsets_;
+    TerminalModeSet modes_;
+    std::optional<ActiveHyperlink> activeHyperlink_;
+    Attribute curAttr_;
+    uint16_t curStyleID_ = 0;
+    // The key SGR last gave `curAttr_`, and the bytes `curAttr_` held then. Nearly every SGR starts
+    // from the look the previous one left, so it reuses the key instead of deriving it again.
+    // Anything else that writes `curAttr_` (restore cursor, reset) leaves bytes that differ, and
+    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
+    // never be used.
+    InternedAttributeKey sgrKey_;
+    Attribute sgrKeyAttribute_;
+    Attribute currentEraseAttribute_;
+    PackedCell currentEraseBlankCell_;
+    PackedCell currentEraseSpaceCell_ =
+        PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
+    ReadingBuffer readingBuffer_;
+    // The changed screen rows and the same in absolute rows; empty while start > end.
+    int refreshStart_ = std::numeric_limits<int>::max();
+    int refreshEnd_ = -1;
+    int scrollInvariantRefreshStart_ = std::numeric_limits<int>::max();
+    int scrollInvariantRefreshEnd_ = -1;
+    bool userScrolling_ = false;
+    bool hasPendingScrollNotification_ = false;
+    std::unique_ptr<EscapeSequenceParser> parser_;
+    int parseDepth_ = 0;
+
+    // The host, options and configuration.
+    std::weak_ptr<TerminalDelegate> tdel_;
     TerminalOptions _options;
     bool silentLog_ = true;
-    std::shared_ptr<Buffer> _buffer;
-    MouseMode mouseMode_ = MouseMode::off;
-    Color foregroundColor_{0x8A3D, 0x8A3D, 0x8A3D};
-    Color backgroundColor_{0, 0, 0};
-    std::optional<Color> cursorColor_;
+    CursorStyle defaultCursorStyle_ = CursorStyle::blinkBlock;
+    TerminalConformance conformance_ = TerminalConformance::vt500;
+    CC cc_;
+
+    // The state types with rules of their own.
+    TerminalTitles titles_;
+    MouseReportingState mouse_;
+    TerminalPalette palette_;
+    // Re-entrancy guards of the three colour setters.
+    bool settingFgColor_ = false;
+    bool settingBgColor_ = false;
+    bool settingCursorColor_ = false;
+    CharacterProtectionMode characterProtectionMode_ = CharacterProtectionMode::off;
+    TerminalColorScheme colorScheme_ = TerminalColorScheme::dark;
+    std::map<int, bool> savedPrivateModes_;
+    ReportedOnlyState reportedOnly_;
+    KeyboardModeState keyboardModeNormal_;
+    KeyboardModeState keyboardModeAlt_;
+    SemanticPromptClickBehavior semanticPromptClickBehavior_;
+
+    // Synchronized output.
+    double synchronizedOutputTimeoutSeconds_ = 1.0;
+    bool synchronizedOutputActive_ = false;
+    uint64_t synchronizedOutputGeneration_ = 0;
+    bool synchronizedOutputWatchdogDirty_ = false;
+    std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem_;
+    SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters_;
+
+    // Host state and events.
+    std::optional<std::string> hostCurrentDirectory_;
+    std::optional<std::string> hostCurrentDocument_;
+    bool reportedFocusState_ = true;
+    TerminalVisibility reportedVisibility_ = TerminalVisibility::potentiallyVisible;
+    int pressureStage_ = 0;
+    float pressure_ = 0;
+    std::optional<Position> primaryPointerPressLocation_;
+    TerminalOscEventDispatcher oscEventDispatcher_;
+    TerminalProgramStatusStore programStatusStore_;
+    std::vector<std::weak_ptr<SelectionService>> selections_;
+    int activeSelectionCount_ = 0;
+
+    // Payloads.
+    PayloadState payloads_;
+    SemanticScanState semanticScanState_ = SemanticScanState::ground;
+    bool semanticScanInPaste_ = false;
+    std::vector<uint8_t> semanticScanParams_;
     // Mutable so that `terminalLock()` can hand it out from const readers.
     mutable TerminalLock terminalLock_;
 };

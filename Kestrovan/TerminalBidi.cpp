@@ -41,7 +41,7 @@ void Terminal::applyCurrentBidiStateAtParagraphStart(BidiStateProperty propertie
     if (y > 0 && ring[y]->isWrapped())
         return;
 
-    const BidiPresentationState state = mergedBidiState(ring[y]->bidiState(), _currentBidiState, properties);
+    const BidiPresentationState state = mergedBidiState(ring[y]->bidiState(), modes_.bidiState(), properties);
     // `setBidiState` leaves an equal line alone, so its change counter only moves on a real change.
     ring[y]->setBidiState(state);
     for (int row = y + 1; row < ring.count() && ring[row]->isWrapped(); ++row)

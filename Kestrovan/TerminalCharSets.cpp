@@ -1,23 +1,19 @@
-// ISO 2022 style character sets: designation into the slots G0-G3 and invocation of one slot as
-// the set the print path translates printable ASCII through.
+// ISO 2022 style character sets: the control functions that designate sets into the slots G0-G3
+// and invoke one slot as the set the print path translates printable ASCII through. The slots
+// themselves are a `CharsetSlots`.
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Terminal.h"
 
 namespace kestrovan {
 
 void Terminal::setgLevel(uint8_t level)
 {
-    gLevel = level;
-    charset = level < gCharsets.size() ? gCharsets[level] : nullptr;
+    charsets_.invoke(level);
 }
 
 void Terminal::setgCharset(uint8_t slot, const CharacterMap* set)
 {
-    if (slot >= gCharsets.size())
-        return;
-    gCharsets[slot] = set;
-    // Designating into the invoked slot changes what prints from now on.
-    if (slot == gLevel)
-        charset = set;
+    charsets_.designate(slot, set);
 }
 
 void Terminal::selectCharset(std::span<const uint8_t> collect)

@@ -1,12 +1,13 @@
-// The content and input-state snapshots: the terminal's side of Portable/ContentSnapshot.h, and the
-// display text of one live line by the same text rule.
+// The content and input-state snapshots: the terminal's side of ContentSnapshot.h, and the display
+// text of one live line by the same text rule.
 //
 // A content snapshot reads one buffer (the active, the normal or the alternate one, whichever is
 // in use) in one hold of the terminal lock. It captures either the rows the view shows or the live
 // screen with some scrollback above it, and numbers every row absolutely: the buffer's count of
 // lines trimmed from its scrollback plus the ring index, so numbers never go backwards while the
-// scrollback is trimmed.
-#include "Kestrovan/Portable/ContentSnapshot.h"
+// scrollback is trimmed. Building a snapshot only reads: an empty ring slot is read as the blank
+// line that would fill it, and is left empty.
+#include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
@@ -33,6 +34,17 @@ bool isEmptyDisplayCell(PackedCell cell, const CellArena& arena)
     return true;
 }
 
+/// The cells of the blank line an empty ring slot of `buffer` would be filled with, up to `limit`
+/// columns: the buffer's width of default blanks.
+std::vector<TerminalCellSnapshot> blankSlotCells(const Buffer& buffer, int limit)
+{
+    const PackedCell blank;
+    const CharData data = buffer.cellArena()->unpack(blank);
+    const int width = std::max(std::min(buffer.cols(), limit), 0);
+    return std::vector<TerminalCellSnapshot>(
+        static_cast<size_t>(width), TerminalCellSnapshot(std::string(), blank.width(), data.attribute));
+}
+
 } // namespace
 
 TerminalInputStateSnapshot Terminal::inputStateSnapshot()
@@ -41,18 +53,18 @@ TerminalInputStateSnapshot Terminal::inputStateSnapshot()
     return inputStateSnapshotLocked();
 }
 
-TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked()
+TerminalInputStateSnapshot Terminal::inputStateSnapshotLocked() const
 {
     terminalLock_.preconditionLocked();
     TerminalInputStateSnapshot state;
     state.dimensions = TerminalDimensions(_cols, _rows);
     state.isAlternateBuffer = isCurrentBufferAlternate();
-    state.applicationCursor = applicationCursor;
-    state.applicationKeypad = applicationKeypad;
-    state.bracketedPasteMode = bracketedPasteMode;
-    state.mouseMode = mouseMode_;
+    state.applicationCursor = modes_[TerminalMode::applicationCursor];
+    state.applicationKeypad = modes_[TerminalMode::applicationKeypad];
+    state.bracketedPasteMode = modes_[TerminalMode::bracketedPasteMode];
+    state.mouseMode = mouse_.mouseMode();
     state.keyboardEnhancementFlags = keyboardEnhancementFlags();
-    state.focusReportingEnabled = sendFocus;
+    state.focusReportingEnabled = modes_[TerminalMode::sendFocus];
     return state;
 }
 
@@ -62,13 +74,14 @@ TerminalContentSnapshot Terminal::contentSnapshot(const TerminalContentRegion& r
     return contentSnapshotLocked(region, kind);
 }
 
-TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind)
+TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentRegion& region,
+                                                        BufferKind kind) const
 {
     terminalLock_.preconditionLocked();
-    Buffer& source = kind == BufferKind::normal ? *normalBuffer
-                     : kind == BufferKind::alt  ? *altBuffer
-                                                : *_buffer;
-    CircularBufferLineList& lines = source.lines();
+    const Buffer& source = kind == BufferKind::normal ? *normalBuffer_
+                           : kind == BufferKind::alt  ? *altBuffer_
+                                                      : *_buffer;
+    const CircularBufferLineList& lines = source.lines();
 
     // T lines in the ring, of which the last min(R, T) form the live screen and the S above it
     // are scrollback. A buffer that holds fewer lines than the screen has rows has no scrollback
@@ -91,8 +104,14 @@ TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentReg
     std::vector<TerminalContentRowSnapshot> rows;
     rows.reserve(static_cast<size_t>(end - start));
     for (int index = start; index < end; ++index) {
-        // Indexing fills an empty ring slot with a blank line, so every captured row is real.
-        const BufferLine& line = *lines[index];
+        // Every captured row is real: an empty slot reads as the unwrapped blank line that
+        // filling it would give.
+        const auto& stored = lines.lineIfPresent(index);
+        if (!stored) {
+            rows.emplace_back(trimmed + index, blankSlotCells(source, _cols), false);
+            continue;
+        }
+        const BufferLine& line = *stored;
         const CellArena& arena = *line.arena();
         const int width = std::min(line.count(), _cols);
         std::vector<TerminalCellSnapshot> cells;
@@ -118,7 +137,7 @@ std::string Terminal::displayText(const Buffer& buffer, int line, int columns) c
     if (line < 0 || line >= lines.count())
         return std::string();
     // An empty slot would be filled with a blank line, whose text is empty.
-    const std::shared_ptr<BufferLine>& stored = lines.lineIfPresent(line);
+    const CircularBufferLineList::ConstLinePointer stored = lines.lineIfPresent(line);
     if (!stored)
         return std::string();
     const BufferLine& row = *stored;

@@ -34,7 +34,7 @@ void Terminal::restrictCursor(bool limitCols)
     Buffer& active = *_buffer;
     // The column may stand one past the last column (a pending wrap) unless `limitCols` ends it.
     active.setX(std::min(std::max(active.x(), 0), limitCols ? _cols - 1 : _cols));
-    if (originMode)
+    if (modes_[TerminalMode::originMode])
         active.setY(std::min(std::max(active.y(), active.scrollTop()), active.scrollBottom()));
     else
         active.setY(std::min(std::max(active.y(), 0), _rows - 1));
@@ -45,8 +45,8 @@ void Terminal::setCursor(int col, int row)
 {
     Buffer& active = *_buffer;
     updateRange(active.y());
-    if (originMode) {
-        active.setX(col + (marginMode ? active.marginLeft() : 0));
+    if (modes_[TerminalMode::originMode]) {
+        active.setX(col + (modes_[TerminalMode::marginMode] ? active.marginLeft() : 0));
         active.setY(row + active.scrollTop());
     } else {
         active.setX(col);
@@ -71,7 +71,7 @@ void Terminal::cursorForward(int count)
 {
     Buffer& active = *_buffer;
     // A cursor already right of the right margin is not pulled back to it: it may go on to the edge.
-    int limit = marginMode ? active.marginRight() : _cols - 1;
+    int limit = modes_[TerminalMode::marginMode] ? active.marginRight() : _cols - 1;
     if (active.x() > limit)
         limit = _cols - 1;
     active.setX(std::min(limit, active.x() + std::max(1, count)));
@@ -81,7 +81,7 @@ void Terminal::cursorBackward(int count)
 {
     Buffer& active = *_buffer;
     // Likewise a cursor left of the left margin may go on to column 0.
-    int limit = marginMode ? active.marginLeft() : 0;
+    int limit = modes_[TerminalMode::marginMode] ? active.marginLeft() : 0;
     if (active.x() < limit)
         limit = 0;
     active.setX(std::max(limit, active.x() - std::max(1, count)));
@@ -95,8 +95,8 @@ void Terminal::reverseWrapBackward(int count)
     int remaining = count;
     int x = active.x();
     int y = active.y();
-    const int right = marginMode ? active.marginRight() : _cols - 1;
-    const int left = marginMode ? active.marginLeft() : 0;
+    const int right = modes_[TerminalMode::marginMode] ? active.marginRight() : _cols - 1;
+    const int left = modes_[TerminalMode::marginMode] ? active.marginLeft() : 0;
     if (x > right) {
         x = right;
         remaining -= 1;
@@ -111,7 +111,7 @@ void Terminal::reverseWrapBackward(int count)
             break;
         }
         remaining -= x - leftBound + 1;
-        if (reverseWraparoundExtended) {
+        if (modes_[TerminalMode::reverseWraparoundExtended]) {
             // The extended mode wraps round the scroll region and ignores the wrap marks.
             if (y == active.scrollTop()) {
                 y = active.scrollBottom();
@@ -168,7 +168,7 @@ void Terminal::cmdCursorCharAbsolute(const CsiParameters& pars, Collect)
     const int col = std::max(1, parameter(pars, 0, 1)) - 1;
     // In origin mode the column counts from the left margin. The sum is kept inside the grid: a
     // column past the edge would leave the cursor where no cell exists.
-    if (originMode && marginMode)
+    if (modes_[TerminalMode::originMode] && modes_[TerminalMode::marginMode])
         active.setX(std::min(_cols - 1, active.marginLeft() + col));
     else
         active.setX(std::min(_cols - 1, col));
@@ -179,7 +179,7 @@ void Terminal::cmdCharPosAbsolute(const CsiParameters& pars, Collect)
     // HPA: like CHA, but in origin mode it also stops at the right margin.
     Buffer& active = *_buffer;
     const int col = std::max(1, parameter(pars, 0, 1));
-    if (originMode && marginMode)
+    if (modes_[TerminalMode::originMode] && modes_[TerminalMode::marginMode])
         active.setX(std::min(active.marginRight(), active.marginLeft() + col - 1));
     else
         active.setX(std::min(_cols - 1, col - 1));
@@ -197,7 +197,7 @@ void Terminal::cmdLinePosAbsolute(const CsiParameters& pars, Collect)
     // VPA: the row counts from the region's top in origin mode, and stays inside the region.
     Buffer& active = *_buffer;
     const int row = std::max(1, parameter(pars, 0, 1));
-    if (originMode)
+    if (modes_[TerminalMode::originMode])
         active.setY(std::min(active.scrollBottom(), active.scrollTop() + row - 1));
     else
         active.setY(std::min(_rows - 1, row - 1));
@@ -226,8 +226,11 @@ void Terminal::cmdHVPosition(const CsiParameters& pars, Collect)
     Buffer& active = *_buffer;
     const int row = std::max(1, parameter(pars, 0, 1));
     const int col = std::max(1, parameter(pars, 1, 1));
-    active.setY(std::min(_rows - 1, row - 1 + (originMode ? active.scrollTop() : 0)));
-    active.setX(std::min(_cols - 1, col - 1 + (originMode && marginMode ? active.marginLeft() : 0)));
+    active.setY(std::min(_rows - 1, row - 1 + (modes_[TerminalMode::originMode] ? active.scrollTop() : 0)));
+    active.setX(std::min(_cols - 1, col - 1 +
+                                        (modes_[TerminalMode::originMode] && modes_[TerminalMode::marginMode]
+                                             ? active.marginLeft()
+                                             : 0)));
 }
 
 // --- Tab stops -----------------------------------------------------------------------------------
@@ -258,11 +261,11 @@ void Terminal::cmdSaveCursor(const CsiParameters&, Collect collect)
     Buffer& active = *_buffer;
     active.savedX = active.x();
     active.savedY = active.y();
-    active.savedAttr = curAttr;
-    active.savedCharset = charset;
-    active.savedOriginMode = originMode;
-    active.savedMarginMode = marginMode;
-    active.savedCharacterProtection = characterProtection;
+    active.savedAttr = curAttr_;
+    active.savedCharset = charsets_.charset();
+    active.savedOriginMode = modes_[TerminalMode::originMode];
+    active.savedMarginMode = modes_[TerminalMode::marginMode];
+    active.savedCharacterProtection = modes_[TerminalMode::characterProtection];
 }
 
 void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
@@ -274,26 +277,24 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
     active.setX(std::min(_cols - 1, std::max(0, active.savedX)));
     active.setY(std::min(_rows - 1, std::max(0, active.savedY)));
 
-    if (active.savedAttr != curAttr) {
-        curAttr = active.savedAttr;
+    if (active.savedAttr != curAttr_) {
+        curAttr_ = active.savedAttr;
         const std::shared_ptr<CellArena>& arena = active.cellArena();
-        curStyleID = arena->intern(curAttr).value_or(0);
+        curStyleID_ = arena->intern(curAttr_).value_or(0);
         // Erased cells take only the background of the attribute, as after SGR.
         Attribute erase;
-        if (!curAttr.bg.isDefaultInverted())
-            erase.bg = curAttr.bg;
-        currentEraseAttribute = erase;
-        rebuildEraseCells(erase == curAttr ? curStyleID : arena->intern(erase).value_or(0));
+        if (!curAttr_.bg.isDefaultInverted())
+            erase.bg = curAttr_.bg;
+        currentEraseAttribute_ = erase;
+        rebuildEraseCells(erase == curAttr_ ? curStyleID_ : arena->intern(erase).value_or(0));
     }
 
     // The invoked slot and the designations are not part of the saved state: only the set in
     // effect is.
-    charset = active.savedCharset;
-    originMode = active.savedOriginMode;
-    marginMode = active.savedMarginMode;
-    normalBuffer->marginMode = marginMode;
-    altBuffer->marginMode = marginMode;
-    setCharacterProtection(active.savedCharacterProtection);
+    charsets_.restoreInEffect(active.savedCharset);
+    modes_.set(TerminalMode::originMode, active.savedOriginMode);
+    modes_.set(TerminalMode::marginMode, active.savedMarginMode);
+    modes_.set(TerminalMode::characterProtection, active.savedCharacterProtection);
 }
 
 // --- Paragraph direction -------------------------------------------------------------------------
@@ -328,18 +329,18 @@ std::optional<BidiDirection> presentationDirection(int value)
     }
 }
 
-/// SCP and SPD: the new fallback direction becomes the current state and both buffers' default.
-/// Existing text is only re-laid out when the cursor stands at the start of a paragraph.
-void setParagraphDirection(Terminal& terminal, BidiDirection direction)
-{
-    terminal._currentBidiState.fallbackDirection = direction;
-    terminal.normalBuffer->defaultBidiState = terminal._currentBidiState;
-    terminal.altBuffer->defaultBidiState = terminal._currentBidiState;
-    terminal.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::fallbackDirection);
-    terminal.updateFullScreen();
-}
-
 } // namespace
+
+void Terminal::setParagraphDirection(BidiDirection direction)
+{
+    // The new fallback direction becomes the current state and both buffers' default. Existing
+    // text is only re-laid out when the cursor stands at the start of a paragraph.
+    BidiPresentationState state = modes_.bidiState();
+    state.fallbackDirection = direction;
+    modes_.setBidiState(state);
+    applyCurrentBidiStateAtParagraphStart(BidiStateProperty::fallbackDirection);
+    updateFullScreen();
+}
 
 void Terminal::cmdSelectCharacterPath(const CsiParameters& pars, Collect)
 {
@@ -347,7 +348,7 @@ void Terminal::cmdSelectCharacterPath(const CsiParameters& pars, Collect)
         characterPathDirection(parameter(pars, 0, 0), _options.initialBidiState.fallbackDirection);
     if (!direction)
         return;
-    setParagraphDirection(*this, *direction);
+    setParagraphDirection(*direction);
 }
 
 void Terminal::cmdSelectPresentationDirection(const CsiParameters& pars, Collect)
@@ -355,7 +356,7 @@ void Terminal::cmdSelectPresentationDirection(const CsiParameters& pars, Collect
     const std::optional<BidiDirection> direction = presentationDirection(parameter(pars, 0, 0));
     if (!direction)
         return;
-    setParagraphDirection(*this, *direction);
+    setParagraphDirection(*direction);
 }
 
 // --- DECBI and DECFI -----------------------------------------------------------------------------

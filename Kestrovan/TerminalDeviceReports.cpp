@@ -45,7 +45,7 @@ void Terminal::cmdSendDeviceAttributes(const CsiParameters& pars, Collect collec
     }
     if (collectIs(collect, ">")) {
         // DA2: a VT500-class terminal (65), firmware version 20, option 1, whatever the name.
-        sendResponse(cc.CSI(), ">65;20;1c");
+        sendResponse(cc_.CSI(), ">65;20;1c");
         return;
     }
     if (!collect.empty()) // DA3 ("=") and anything else have no answer
@@ -62,11 +62,11 @@ void Terminal::cmdSendDeviceAttributes(const CsiParameters& pars, Collect collec
         if (_options.enableSixelReported)
             reply += ";4";
         reply += ";1;2;6;21;22;17;28c";
-        sendResponse(cc.CSI(), reply);
+        sendResponse(cc_.CSI(), reply);
     } else if (startsWith(name, "screen") || startsWith(name, "rxvt-unicode")) {
-        sendResponse(cc.CSI(), "?1;2c");
+        sendResponse(cc_.CSI(), "?1;2c");
     } else if (startsWith(name, "linux")) {
-        sendResponse(cc.CSI(), "?6c");
+        sendResponse(cc_.CSI(), "?6c");
     }
 }
 
@@ -80,7 +80,7 @@ void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
     auto cursorReport = [&] {
         int row = active.y() + 1;
         int column = std::min(active.x(), _cols - 1) + 1;
-        if (originMode) {
+        if (modes_[TerminalMode::originMode]) {
             row -= active.scrollTop();
             column -= active.marginLeft();
         }
@@ -90,10 +90,10 @@ void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
     if (collect.empty()) {
         switch (request) {
         case 5: // operating status: no malfunction
-            sendResponse(cc.CSI(), "0n");
+            sendResponse(cc_.CSI(), "0n");
             return;
         case 6: // CPR
-            sendResponse(cc.CSI(), cursorReport() + "R");
+            sendResponse(cc_.CSI(), cursorReport() + "R");
             return;
         default:
             return;
@@ -104,36 +104,36 @@ void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
 
     switch (request) {
     case 6: // DECXCPR: the position and page 1
-        sendResponse(cc.CSI(), "?" + cursorReport() + ";1R");
+        sendResponse(cc_.CSI(), "?" + cursorReport() + ";1R");
         return;
     case 15: // printer: ready
-        sendResponse(cc.CSI(), "?10n");
+        sendResponse(cc_.CSI(), "?10n");
         return;
     case 25: // user-defined keys: locked
-        sendResponse(cc.CSI(), "?21n");
+        sendResponse(cc_.CSI(), "?21n");
         return;
     case 26: // keyboard: North American, ready, LK201
-        sendResponse(cc.CSI(), "?27;1;0;0n");
+        sendResponse(cc_.CSI(), "?27;1;0;0n");
         return;
     case 55: // locator: ready
-        sendResponse(cc.CSI(), "?53n");
+        sendResponse(cc_.CSI(), "?53n");
         return;
     case 56: // locator type: mouse
-        sendResponse(cc.CSI(), "?57;1n");
+        sendResponse(cc_.CSI(), "?57;1n");
         return;
     case 62: // DECMSR: no macro space
-        sendResponse(cc.CSI(), "0*{");
+        sendResponse(cc_.CSI(), "0*{");
         return;
     case 63: { // DECCKSR: the checksum of macro memory, echoing the request id (0 when absent)
         const int64_t id = pars.count > 1 ? pars[1] : 0;
-        sendResponse(cc.DCS(), std::to_string(id) + "!~0000", cc.ST());
+        sendResponse(cc_.DCS(), std::to_string(id) + "!~0000", cc_.ST());
         return;
     }
     case 75: // data integrity: no errors
-        sendResponse(cc.CSI(), "?70n");
+        sendResponse(cc_.CSI(), "?70n");
         return;
     case 85: // multiple-session configuration: not configured
-        sendResponse(cc.CSI(), "?83n");
+        sendResponse(cc_.CSI(), "?83n");
         return;
     case 996: // the dark or light colour scheme, answered as CSI ? 997 ; 1|2 n
         reportColorScheme();

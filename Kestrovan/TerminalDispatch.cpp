@@ -5,6 +5,7 @@
 // Unknown sequences are reported as one "Info: ..." line on standard output unless `silentLog` is
 // set, and otherwise ignored. The handlers live in the family files named in Terminal.h; the OSC
 // titles, being two lines each, are here.
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/EscapeSequenceParserLoop.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SequenceDescription.h"
@@ -58,7 +59,7 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 {
     // A translating set or a pending sequence needs every byte looked at all the same.
-    if (charset || !readingBuffer.putbackBuffer.empty()) [[unlikely]] {
+    if (charsets_.charset() || !readingBuffer_.putbackBuffer.empty()) [[unlikely]] {
         handlePrintBorrowed(bytes, *_buffer);
         return;
     }
@@ -79,7 +80,7 @@ void Terminal::dispatchExecute(uint8_t code)
         cmdBackspace();
         return;
     case 0x09: { // HT
-        const int stop = active.nextTabStop(marginMode);
+        const int stop = active.nextTabStop(modes_[TerminalMode::marginMode]);
         if (stop >= 0)
             active.setX(stop);
         return;
@@ -139,10 +140,10 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
             columnIndex(false);
             return;
         case '=': // DECKPAM
-            applicationKeypad = true;
+            modes_.set(TerminalMode::applicationKeypad, true);
             return;
         case '>': // DECKPNM
-            applicationKeypad = false;
+            modes_.set(TerminalMode::applicationKeypad, false);
             return;
         case 'D': // IND
             cmdIndex();
@@ -158,12 +159,12 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
             reverseIndex();
             return;
         case 'V': // SPA: start of protected area
-            characterProtectionMode = CharacterProtectionMode::iso;
-            setCharacterProtection(true);
+            characterProtectionMode_ = CharacterProtectionMode::iso;
+            modes_.set(TerminalMode::characterProtection, true);
             return;
         case 'W': // EPA: end of protected area
-            characterProtectionMode = CharacterProtectionMode::iso;
-            setCharacterProtection(false);
+            characterProtectionMode_ = CharacterProtectionMode::iso;
+            modes_.set(TerminalMode::characterProtection, false);
             return;
         case 'Z': // DECID
             cmdSendDeviceAttributes(CsiParameters::empty, {});
@@ -171,8 +172,8 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
         case '\\': // ST on its own
             return;
         case 'c': // RIS
-            parser->reset();
-            if (allow80To132 && _cols == 132)
+            parser_->reset();
+            if (modes_[TerminalMode::allow80To132] && _cols == 132)
                 resize(80, _rows);
             resetToInitialState();
             return;
@@ -246,11 +247,11 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
         return;
     case ' ':
         if (code == 'F') { // S7C1T
-            cc.send8bit = false;
+            cc_.send8bit = false;
             return;
         }
         if (code == 'G') { // S8C1T
-            cc.send8bit = true;
+            cc_.send8bit = true;
             return;
         }
         unknown();
@@ -272,7 +273,7 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
         // ("reset, then set"), changes nothing and stays inline in the parse loop; any other
         // plain SGR goes straight to the parameter fold.
         if (!collect.empty() || (pars.count == 1 && pars.base[0] == 0)) {
-            if (collect.empty() && curAttr == Attribute())
+            if (collect.empty() && curAttr_ == Attribute())
                 return;
             cmdCsiM(pars, collect);
             return;
@@ -301,7 +302,8 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
         cursorForward(static_cast<int>(firstParameter(pars, 1)));
         return;
     case 'D': // CUB
-        if (wraparound && (reverseWraparound || reverseWraparoundExtended))
+        if (modes_[TerminalMode::wraparound] &&
+            (modes_[TerminalMode::reverseWraparound] || modes_[TerminalMode::reverseWraparoundExtended]))
             reverseWrapBackward(static_cast<int>(std::max<int64_t>(firstParameter(pars, 1), 1)));
         else
             cursorBackward(static_cast<int>(firstParameter(pars, 1)));
@@ -323,7 +325,7 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
     case 'I': { // CHT
         const int64_t count = std::clamp<int64_t>(firstParameter(pars, 1), 1, std::max(_cols - 1, 1));
         for (int64_t i = 0; i < count; ++i)
-            active.setX(active.nextTabStop(marginMode));
+            active.setX(active.nextTabStop(modes_[TerminalMode::marginMode]));
         return;
     }
     case 'J': // ED, DECSED
@@ -412,8 +414,8 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
             const int64_t protection = firstParameter(pars, 0);
             if (protection > 2)
                 return;
-            characterProtectionMode = CharacterProtectionMode::dec;
-            setCharacterProtection(protection == 1);
+            characterProtectionMode_ = CharacterProtectionMode::dec;
+            modes_.set(TerminalMode::characterProtection, protection == 1);
         } else { // DECSCUSR
             cmdSetCursorStyle(pars, collect);
         }
@@ -431,14 +433,14 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
             // XTSHIFTESCAPE: whether Shift reaches the program in mouse reports.
             const int64_t value = firstParameter(pars, 0);
             if (value == 1)
-                mouseShiftCapture = true;
+                mouse_.setMouseShiftCapture(true);
             else if (value == 0)
-                mouseShiftCapture = false;
+                mouse_.setMouseShiftCapture(false);
         } else if (collectIs(collect, "?")) {
             cmdSavePrivateModes(pars);
         } else if (collect.empty()) {
             // DECSLRM while left/right margin mode is on, SCOSC otherwise.
-            if (marginMode)
+            if (modes_[TerminalMode::marginMode])
                 cmdSetMargins(pars, collect);
             else
                 cmdSaveCursor(pars, collect);
@@ -499,9 +501,9 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
 void Terminal::dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator)
 {
     // Observers see every OSC first, whoever handles it.
-    oscEventDispatcher.publish(code, data, Position(_buffer->x(), _buffer->y()));
+    oscEventDispatcher_.publish(code, data, Position(_buffer->x(), _buffer->y()));
 
-    if (const auto registered = parser->oscHandlers.find(code); registered != parser->oscHandlers.end()) {
+    if (const auto registered = parser_->oscHandlers.find(code); registered != parser_->oscHandlers.end()) {
         registered->second(data);
         return;
     }
@@ -571,25 +573,30 @@ void Terminal::dispatchOsc(int code, std::span<const uint8_t> data, uint8_t term
 
 void Terminal::registerOscHandler(int code, EscapeSequenceParser::OscHandler handler)
 {
-    parser->oscHandlers[code] = std::move(handler);
+    parser_->oscHandlers[code] = std::move(handler);
+}
+
+void Terminal::setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory)
+{
+    parser_->dcsHandlerFactory = std::move(factory);
 }
 
 std::unique_ptr<TerminalOscObservation>
 Terminal::observeOscEvents(TerminalOscEventDispatcher::Handler handler)
 {
-    return oscEventDispatcher.observe(std::move(handler));
+    return oscEventDispatcher_.observe(std::move(handler));
 }
 
 void Terminal::setTitle(const std::string& text)
 {
-    terminalTitle = text;
+    titles_.setTerminalTitle(text);
     if (auto host = delegate())
         host->setTerminalTitle(*this, text);
 }
 
 void Terminal::setIconTitle(const std::string& text)
 {
-    iconTitle = text;
+    titles_.setIconTitle(text);
     if (auto host = delegate())
         host->setTerminalIconTitle(*this, text);
 }

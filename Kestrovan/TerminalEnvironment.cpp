@@ -1,7 +1,7 @@
 // The default environment of a child process started without one: enough for a program to know
 // which terminal it runs in, a UTF-8 locale, and who and where the user is. Nothing else of the
 // host process is passed on; the application builds a fuller environment of its own.
-#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalEnvironment.h"
 
 #include <clocale>
 #include <cstdlib>
@@ -28,8 +28,7 @@ const char* utf8LocaleName()
 
 } // namespace
 
-std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<std::string>& termName,
-                                                           bool trueColor)
+std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor)
 {
     std::vector<std::string> environment;
     environment.push_back("TERM=" + termName.value_or("xterm-256color"));

@@ -37,7 +37,7 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
     const int y = active.y();
     const int mode = eraseMode(pars);
 
-    if (characterProtectionMode == CharacterProtectionMode::iso || hasQuestionMark(collect)) {
+    if (characterProtectionMode_ == CharacterProtectionMode::iso || hasQuestionMark(collect)) {
         // DECSEL, or EL under ISO protection: protected cells stay.
         switch (mode) {
         case 0: // from the cursor to the end of the line
@@ -66,15 +66,15 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
     case 0: // EL 0: from the cursor to the end of the line
         line.repairWideSeam(x);
         line.repairWideSeam(_cols);
-        line.replacePackedCells(x, _cols, currentEraseBlankCell);
+        line.replacePackedCells(x, _cols, currentEraseBlankCell_);
         break;
     case 1: // EL 1: from the start of the line through the cursor cell
         line.repairWideSeam(x + 1);
-        line.replacePackedCells(0, x + 1, currentEraseBlankCell);
+        line.replacePackedCells(0, x + 1, currentEraseBlankCell_);
         break;
     case 2: // EL 2: the whole line
         line.repairWideSeam(_cols);
-        line.replacePackedCells(0, _cols, currentEraseBlankCell);
+        line.replacePackedCells(0, _cols, currentEraseBlankCell_);
         break;
     default:
         break;
@@ -105,7 +105,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         return;
     }
 
-    if (characterProtectionMode == CharacterProtectionMode::iso || hasQuestionMark(collect)) {
+    if (characterProtectionMode_ == CharacterProtectionMode::iso || hasQuestionMark(collect)) {
         // DECSED, or ED under ISO protection: cells are erased one run of unprotected cells at a
         // time; no line is reset, no wrap flag cleared and no image touched.
         switch (mode) {
@@ -138,7 +138,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
             BufferLine& line = *ring[cursorRow];
             line.repairWideSeam(x);
             line.repairWideSeam(_cols);
-            line.replacePackedCells(x, _cols, currentEraseBlankCell);
+            line.replacePackedCells(x, _cols, currentEraseBlankCell_);
             // Erased from its first column, the line no longer continues the one above.
             if (x == 0)
                 line.setWrapped(false);
@@ -146,7 +146,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         // Whole rows below are reset: blank, unwrapped, single size, in the current bidi state;
         // their images stay, as only ED 2 removes images.
         for (int row = y + 1; row < _rows; ++row)
-            resetBufferLine(row, false, _currentBidiState);
+            resetBufferLine(row, false, modes_.bidiState());
         updateRange(_rows - 1);
         break;
     }
@@ -155,7 +155,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         if (cursorRowInRing) {
             BufferLine& line = *ring[cursorRow];
             line.repairWideSeam(x + 1);
-            line.replacePackedCells(0, x + 1, currentEraseBlankCell);
+            line.replacePackedCells(0, x + 1, currentEraseBlankCell_);
             line.setWrapped(false);
             // The erased line ends blank up to its last column: the next line no longer continues
             // it, so a reflow does not join text to the blanks.
@@ -163,7 +163,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
                 ring[cursorRow + 1]->setWrapped(false);
         }
         for (int row = y - 1; row >= 0; --row)
-            resetBufferLine(row, false, _currentBidiState);
+            resetBufferLine(row, false, modes_.bidiState());
         updateRange(0);
         break;
     }
@@ -205,7 +205,7 @@ void Terminal::eraseUnprotectedInBufferLine(int y, int start, int end)
             ++runEnd;
         line.repairWideSeam(col);
         line.repairWideSeam(runEnd);
-        line.replacePackedCells(col, runEnd, currentEraseBlankCell);
+        line.replacePackedCells(col, runEnd, currentEraseBlankCell_);
         col = runEnd;
     }
     updateRange(y);
@@ -220,7 +220,7 @@ void Terminal::cmdEraseChars(const CsiParameters& pars, Collect)
     const int count = std::max(1, eraseMode(pars));
 
     // ECH has no DEC selective form: only ISO protection keeps cells.
-    if (characterProtectionMode == CharacterProtectionMode::iso) {
+    if (characterProtectionMode_ == CharacterProtectionMode::iso) {
         eraseUnprotectedInBufferLine(y, x, x + std::min(_cols, count));
         return;
     }
@@ -231,7 +231,7 @@ void Terminal::cmdEraseChars(const CsiParameters& pars, Collect)
     BufferLine& line = *active.lines()[row];
     line.repairWideSeam(x);
     line.repairWideSeam(x + count);
-    line.replacePackedCells(x, x + count, currentEraseBlankCell);
+    line.replacePackedCells(x, x + count, currentEraseBlankCell_);
     updateRange(y);
 }
 
@@ -240,7 +240,7 @@ void Terminal::cmdScreenAlignmentPattern()
     Buffer& active = *_buffer;
     // DECALN fills with the current SGR attribute, not the erase style.
     const PackedCell fill =
-        PackedCell::makeScalar('E', curStyleID, PackedCell::WidthState::single, false, 0, 0);
+        PackedCell::makeScalar('E', curStyleID_, PackedCell::WidthState::single, false, 0, 0);
 
     active.setScrollTop(0);
     active.setScrollBottom(_rows - 1);

@@ -16,20 +16,20 @@ extern template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::sp
 
 void Terminal::feed(std::span<const uint8_t> bytes)
 {
-    ++parseDepth;
-    parser->parseBorrowedDirect(bytes, *this);
-    --parseDepth;
+    ++parseDepth_;
+    parser_->parseBorrowedDirect(bytes, *this);
+    --parseDepth_;
     // A feed started from inside a handler or a delegate callback leaves the notifications to the
     // outermost feed, which delivers each of them once however often it was raised.
-    if (parseDepth != 0)
+    if (parseDepth_ != 0)
         return;
-    if (hasPendingScrollNotification) {
-        hasPendingScrollNotification = false;
+    if (hasPendingScrollNotification_) {
+        hasPendingScrollNotification_ = false;
         scrollPositionChanged();
     }
-    if (synchronizedOutputWatchdogDirty) {
-        synchronizedOutputWatchdogDirty = false;
-        applySynchronizedOutputWatchdog(synchronizedOutputActive, synchronizedOutputGeneration);
+    if (synchronizedOutputWatchdogDirty_) {
+        synchronizedOutputWatchdogDirty_ = false;
+        applySynchronizedOutputWatchdog(synchronizedOutputActive_, synchronizedOutputGeneration_);
     }
 }
 
@@ -99,32 +99,32 @@ void Terminal::refresh(int startRow, int endRow)
 
 void Terminal::updateFullScreen()
 {
-    refreshStart = 0;
-    refreshEnd = _rows;
-    scrollInvariantRefreshStart = _buffer->yDisp();
-    scrollInvariantRefreshEnd = _buffer->yDisp() + _rows;
+    refreshStart_ = 0;
+    refreshEnd_ = _rows;
+    scrollInvariantRefreshStart_ = _buffer->yDisp();
+    scrollInvariantRefreshEnd_ = _buffer->yDisp() + _rows;
 }
 
 void Terminal::clearUpdateRange()
 {
-    refreshStart = std::numeric_limits<int>::max();
-    refreshEnd = -1;
-    scrollInvariantRefreshStart = std::numeric_limits<int>::max();
-    scrollInvariantRefreshEnd = -1;
+    refreshStart_ = std::numeric_limits<int>::max();
+    refreshEnd_ = -1;
+    scrollInvariantRefreshStart_ = std::numeric_limits<int>::max();
+    scrollInvariantRefreshEnd_ = -1;
 }
 
 std::optional<std::pair<int, int>> Terminal::getUpdateRange() const
 {
-    if (refreshStart == std::numeric_limits<int>::max() && refreshEnd == -1)
+    if (refreshStart_ == std::numeric_limits<int>::max() && refreshEnd_ == -1)
         return std::nullopt;
-    return std::pair{refreshStart, refreshEnd};
+    return std::pair{refreshStart_, refreshEnd_};
 }
 
 std::optional<std::pair<int, int>> Terminal::getScrollInvariantUpdateRange() const
 {
-    if (scrollInvariantRefreshStart == std::numeric_limits<int>::max() && scrollInvariantRefreshEnd == -1)
+    if (scrollInvariantRefreshStart_ == std::numeric_limits<int>::max() && scrollInvariantRefreshEnd_ == -1)
         return std::nullopt;
-    return std::pair{scrollInvariantRefreshStart, scrollInvariantRefreshEnd};
+    return std::pair{scrollInvariantRefreshStart_, scrollInvariantRefreshEnd_};
 }
 
 } // namespace kestrovan

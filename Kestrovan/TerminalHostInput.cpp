@@ -7,8 +7,8 @@
 // input: it passes the submission scanner (so shell integration sees Enter) before the delegate
 // sends it. Pastes take the paste path of the clipboard protocol, which brackets and filters them.
 #include "Kestrovan/Base64.h"
+#include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
-#include "Kestrovan/Portable/HostKeyNames.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 
@@ -73,13 +73,13 @@ std::string answerSelection(std::string_view selection)
 uint32_t Terminal::hostInputModes() const
 {
     uint32_t modes = 0;
-    if (applicationCursor)
+    if (modes_[TerminalMode::applicationCursor])
         modes |= applicationCursorBit;
-    if (applicationKeypad)
+    if (modes_[TerminalMode::applicationKeypad])
         modes |= applicationKeypadBit;
-    if (bracketedPasteMode)
+    if (modes_[TerminalMode::bracketedPasteMode])
         modes |= bracketedPasteBit;
-    if (kittyPasteEventsEnabled)
+    if (modes_[TerminalMode::kittyPasteEventsEnabled])
         modes |= kittyPasteEventsBit;
     // The flags fill the upper 24 bits; anything wider would be shifted out, not misread.
     modes |= (keyboardEnhancementFlags().rawValue & 0xFFFFFF) << keyboardFlagsShift;
@@ -92,8 +92,8 @@ bool Terminal::sendHostText(std::string_view text)
     event.text = decodeUtf8(text);
     // Text carries no backarrow meaning, so only the two cursor and keypad modes go in.
     KittyKeyboardEncoder::Switches switches;
-    switches.applicationCursor = applicationCursor;
-    switches.applicationKeypad = applicationKeypad;
+    switches.applicationCursor = modes_[TerminalMode::applicationCursor];
+    switches.applicationKeypad = modes_[TerminalMode::applicationKeypad];
     const std::optional<std::vector<uint8_t>> bytes =
         KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
     if (!bytes || bytes->empty())
@@ -138,9 +138,9 @@ int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t 
     event.baseLayoutKey = optionalScalar(baseLayoutKey);
 
     KittyKeyboardEncoder::Switches switches;
-    switches.applicationCursor = applicationCursor;
-    switches.applicationKeypad = applicationKeypad;
-    switches.backspaceSendsControlH = backarrowKeyMode;
+    switches.applicationCursor = modes_[TerminalMode::applicationCursor];
+    switches.applicationKeypad = modes_[TerminalMode::applicationKeypad];
+    switches.backspaceSendsControlH = modes_[TerminalMode::backarrowKeyMode];
     const std::optional<std::vector<uint8_t>> bytes =
         KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
     if (!bytes || bytes->empty())
@@ -152,7 +152,7 @@ int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t 
 void Terminal::completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
 {
     // The same answer an OSC 52 read gets when the host answers at once.
-    sendResponse(cc.OSC(), "52;" + answerSelection(selection) + ";" + base64Encode(content), cc.ST());
+    sendResponse(cc_.OSC(), "52;" + answerSelection(selection) + ";" + base64Encode(content), cc_.ST());
 }
 
 } // namespace kestrovan

@@ -23,17 +23,17 @@ constexpr int collectRetryInterval = 256;
 void Terminal::oscHyperlink(Bytes data)
 {
     if (!_options.enableOsc8Hyperlinks) {
-        activeHyperlink.reset();
+        activeHyperlink_.reset();
         return;
     }
     // OSC 8;; closes the link. Any other payload, an empty URI included, opens one.
     if (data.size() == 1 && data[0] == ';') {
-        activeHyperlink.reset();
+        activeHyperlink_.reset();
         return;
     }
     // UTF-8, or ASCII (a subset of it); anything else is kept as the empty text.
     std::string payload = isValidUtf8(data) ? std::string(payloadText(data)) : std::string();
-    activeHyperlink = ActiveHyperlink::pending(std::move(payload));
+    activeHyperlink_ = ActiveHyperlink::pending(std::move(payload));
 }
 
 std::optional<std::string> Terminal::parseHyperlinkPayload(std::string_view payload)
@@ -47,47 +47,47 @@ std::optional<std::string> Terminal::parseHyperlinkPayload(std::string_view payl
 
 std::optional<uint16_t> Terminal::resolveActiveHyperlink()
 {
-    if (!activeHyperlink)
+    if (!activeHyperlink_)
         return std::nullopt;
-    switch (activeHyperlink->kind) {
+    switch (activeHyperlink_->kind) {
     case ActiveHyperlink::Case::unavailable:
         return std::nullopt;
     case ActiveHyperlink::Case::resolved:
-        return activeHyperlink->atom.code;
+        return activeHyperlink_->atom.code;
     case ActiveHyperlink::Case::pending:
         break;
     }
 
     // Moved out: the state is replaced below whatever happens.
-    const std::string payload = std::move(activeHyperlink->payload);
+    const std::string payload = std::move(activeHyperlink_->payload);
     const size_t slot = PayloadState::slot(payload);
-    if (const std::optional<uint16_t> cached = payloads.linkCode(payload, slot)) {
-        activeHyperlink = ActiveHyperlink::resolved(TinyAtom{*cached});
+    if (const std::optional<uint16_t> cached = payloads_.linkCode(payload, slot)) {
+        activeHyperlink_ = ActiveHyperlink::resolved(TinyAtom{*cached});
         return *cached;
     }
 
     // Collection is amortised: it runs once the held codes reach a threshold it then doubles.
-    if (payloads.count >= payloads.collectAtCount)
+    if (payloads_.count >= payloads_.collectAtCount)
         garbageCollectPayload();
 
     std::optional<TinyAtom> atom = makePayload(payload);
     if (!atom) {
-        if (payloads.linksUntilCollectRetry > 0) {
-            --payloads.linksUntilCollectRetry;
+        if (payloads_.linksUntilCollectRetry > 0) {
+            --payloads_.linksUntilCollectRetry;
         } else {
             garbageCollectPayload();
             atom = makePayload(payload);
             if (!atom)
-                payloads.linksUntilCollectRetry = collectRetryInterval;
+                payloads_.linksUntilCollectRetry = collectRetryInterval;
         }
     }
     if (!atom) {
         // The rest of this link's text prints without a link.
-        activeHyperlink = ActiveHyperlink::unavailable();
+        activeHyperlink_ = ActiveHyperlink::unavailable();
         return std::nullopt;
     }
-    payloads.setLinkCode(atom->code, payload, slot);
-    activeHyperlink = ActiveHyperlink::resolved(*atom);
+    payloads_.setLinkCode(atom->code, payload, slot);
+    activeHyperlink_ = ActiveHyperlink::resolved(*atom);
     return atom->code;
 }
 
@@ -95,7 +95,7 @@ std::optional<TinyAtom> Terminal::makePayload(std::any value)
 {
     const std::optional<TinyAtom> atom = TinyAtom::lookup(std::move(value));
     if (atom)
-        payloads.insert(*atom);
+        payloads_.insert(*atom);
     return atom;
 }
 

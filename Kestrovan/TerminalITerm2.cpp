@@ -78,7 +78,7 @@ void Terminal::osciTerm2(Bytes data)
         const std::optional<std::string>& report = _options.featureReport;
         if (!report || !std::all_of(report->begin(), report->end(), isLetterOrDigit))
             return;
-        sendResponse(cc.OSC(), "1337;Capabilities=" + *report, cc.ST());
+        sendResponse(cc_.OSC(), "1337;Capabilities=" + *report, cc_.ST());
         return;
     }
 

@@ -29,7 +29,7 @@ bool Terminal::handleKittyKeyboardProtocol(const CsiParameters& pars, Collect co
     // restore-cursor, and anything else is not ours either.
     if (collect.size() != 1)
         return false;
-    KeyboardModeState& state = isCurrentBufferAlternate() ? keyboardModeAlt : keyboardModeNormal;
+    KeyboardModeState& state = isCurrentBufferAlternate() ? keyboardModeAlt_ : keyboardModeNormal_;
     const int64_t first = pars.count > 0 ? pars[0] : 0;
 
     switch (collect[0]) {
@@ -67,7 +67,7 @@ bool Terminal::handleKittyKeyboardProtocol(const CsiParameters& pars, Collect co
     }
     case '?':
         // Query: CSI ? flags u, in the reply form the terminal is set to.
-        sendResponse(cc.CSI(), "?" + std::to_string(state.flags.rawValue) + "u");
+        sendResponse(cc_.CSI(), "?" + std::to_string(state.flags.rawValue) + "u");
         return true;
     default:
         return false;

@@ -20,9 +20,10 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
 
     if (oldY == buffer.scrollBottom()) {
         handled = true;
-        const bool insideMargins = !marginMode || (x >= buffer.marginLeft() && x <= buffer.marginRight());
+        const bool insideMargins =
+            !modes_[TerminalMode::marginMode] || (x >= buffer.marginLeft() && x <= buffer.marginRight());
         if (insideMargins) {
-            scroll(buffer, 1, false);
+            scroll(buffer, false);
             moved = true;
         }
     }
@@ -39,7 +40,7 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
                 updateRange(oldY);
                 updateRange(newY);
             }
-            line.setBidiState(_currentBidiState);
+            line.setBidiState(modes_.bidiState());
         }
         moved = true;
     }
@@ -50,14 +51,15 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
 
     finishSemanticLineAdvance(buffer, moved);
 
-    if (lineFeedMode)
-        buffer.setX(originMode && marginMode ? buffer.marginLeft() : 0);
+    if (modes_[TerminalMode::lineFeedMode])
+        buffer.setX(modes_[TerminalMode::originMode] && modes_[TerminalMode::marginMode] ? buffer.marginLeft()
+                                                                                         : 0);
 }
 
 void Terminal::cmdCarriageReturn()
 {
     Buffer& active = *_buffer;
-    if (marginMode && active.x() >= active.marginLeft())
+    if (modes_[TerminalMode::marginMode] && active.x() >= active.marginLeft())
         active.setX(active.marginLeft());
     else
         active.setX(0);
@@ -65,13 +67,14 @@ void Terminal::cmdCarriageReturn()
 
 void Terminal::cmdBackspace()
 {
-    if (wraparound && (reverseWraparound || reverseWraparoundExtended)) {
+    if (modes_[TerminalMode::wraparound] &&
+        (modes_[TerminalMode::reverseWraparound] || modes_[TerminalMode::reverseWraparoundExtended])) {
         reverseWrapBackward(1);
         return;
     }
     restrictCursor(true);
     Buffer& active = *_buffer;
-    const int left = marginMode ? active.marginLeft() : 0;
+    const int left = modes_[TerminalMode::marginMode] ? active.marginLeft() : 0;
     const int x = active.x();
     // At the left margin BS stops; left of it (outside the margins) it moves on to column 0.
     if (x > left || (x < left && x > 0))
@@ -100,7 +103,7 @@ void Terminal::resetBufferLine(int y, bool clearImages, const std::optional<Bidi
     BufferLine& line = *active.lines()[row];
     // A wide character cut by the screen edge goes whole.
     line.repairWideSeam(_cols);
-    line.fill(currentEraseBlankCell, 0, std::min(_cols, line.count()));
+    line.fill(currentEraseBlankCell_, 0, std::min(_cols, line.count()));
     line.setWrapped(false);
     line.setRenderMode(BufferLine::RenderLineMode::single);
     if (bidiState)

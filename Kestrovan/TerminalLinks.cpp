@@ -18,6 +18,7 @@
 // So one lookup spends at most 20 + 2 x 3 x 5 = 50 matcher steps, about 6 ms on a screen built to
 // make the rule backtrack; an ordinary screen needs a small fraction of one step. A search that
 // runs out of time finds no link; nothing is reported.
+#include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 #include "Platform/Regex/Regex.h"
@@ -202,13 +203,19 @@ std::optional<size_t> characterIndex(const std::vector<int32_t>& offsets, int32_
 /// spend on seam checks.
 struct LinkSearch
 {
-    Buffer& buffer;
+    const Buffer& buffer;
     int columns = 0;
     int seamChecksLeft = 1;
 
     int lineCount() const { return buffer.lines().count(); }
     bool contains(int64_t row) const { return row >= 0 && row < lineCount(); }
-    const BufferLine& line(int64_t row) { return *buffer.lines()[static_cast<int>(row)]; }
+    /// The line of a row inside the ring. A slot that holds no line reads as a line of no cells,
+    /// which holds no text, as the blank line a writer would put there holds none.
+    const BufferLine& line(int64_t row) const
+    {
+        const BufferLine* stored = buffer.lines().lineIfPresent(static_cast<int>(row)).get();
+        return stored ? *stored : BufferLine::empty();
+    }
     int width(const BufferLine& line) const { return std::min(line.count(), columns); }
 };
 
@@ -491,9 +498,9 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
 
 } // namespace
 
-std::optional<std::string> Terminal::link(const LinkLookupLocation& at, LinkLookupMode mode)
+std::optional<std::string> Terminal::link(const LinkLookupLocation& at, LinkLookupMode mode) const
 {
-    Buffer& active = buffer();
+    const Buffer& active = buffer();
     const std::optional<Position> position = resolveLinkLocation(at, active);
     if (!position)
         return std::nullopt;
@@ -509,7 +516,7 @@ std::optional<std::string> Terminal::link(const LinkLookupLocation& at, LinkLook
 }
 
 std::optional<Position> Terminal::resolveLinkLocation(const LinkLookupLocation& location,
-                                                      Buffer& buffer) const
+                                                      const Buffer& buffer) const
 {
     const int count = buffer.lines().count();
     if (count == 0)
@@ -523,11 +530,12 @@ std::optional<Position> Terminal::resolveLinkLocation(const LinkLookupLocation& 
     return Position(col, row);
 }
 
-std::optional<uint16_t> Terminal::payloadCode(Position at, Buffer& buffer)
+std::optional<uint16_t> Terminal::payloadCode(Position at, const Buffer& buffer) const
 {
-    if (at.row < 0 || at.row >= buffer.lines().count())
+    const LinkSearch search{buffer, cols()};
+    if (!search.contains(at.row))
         return std::nullopt;
-    const BufferLine& line = *buffer.lines()[static_cast<int>(at.row)];
+    const BufferLine& line = search.line(at.row);
     const int width = std::min(line.count(), cols());
     if (width <= 0)
         return std::nullopt;
@@ -544,7 +552,7 @@ std::optional<uint16_t> Terminal::payloadCode(Position at, Buffer& buffer)
     return std::nullopt;
 }
 
-std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, Buffer& buffer)
+std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, const Buffer& buffer) const
 {
     // Cells keep their codes when the option goes off; they just stop being links.
     if (!enableOsc8Hyperlinks())
@@ -552,7 +560,7 @@ std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, Buffer& buffer
     const std::optional<uint16_t> code = payloadCode(at, buffer);
     if (!code)
         return std::nullopt;
-    const BufferLine& line = *buffer.lines()[static_cast<int>(at.row)];
+    const BufferLine& line = LinkSearch{buffer, cols()}.line(at.row);
     const int width = std::min(line.count(), cols());
     const int col = static_cast<int>(std::clamp<int64_t>(at.col, 0, width - 1));
 
@@ -587,7 +595,7 @@ std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, Buffer& buffer
     return match;
 }
 
-std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& buffer)
+std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, const Buffer& buffer) const
 {
     const platform::Regex* rule = implicitLinkRegex();
     if (!rule)
@@ -667,13 +675,14 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& buffer
     return result;
 }
 
-std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, Buffer& buffer)
+std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, const Buffer& buffer) const
 {
     LinkSearch search{buffer, cols()};
     return lineMap(search, at);
 }
 
-std::optional<std::pair<int64_t, int64_t>> Terminal::heuristicImplicitGroup(int64_t around, Buffer& buffer)
+std::optional<std::pair<int64_t, int64_t>> Terminal::heuristicImplicitGroup(int64_t around,
+                                                                            const Buffer& buffer) const
 {
     LinkSearch search{buffer, cols()};
     if (!search.contains(around))
@@ -684,7 +693,7 @@ std::optional<std::pair<int64_t, int64_t>> Terminal::heuristicImplicitGroup(int6
     return std::pair{group->top, group->bottom};
 }
 
-bool Terminal::isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& buffer)
+bool Terminal::isImplicitContinuationRow(int64_t row, int64_t startRow, const Buffer& buffer) const
 {
     LinkSearch search{buffer, cols()};
     if (row <= startRow || !search.contains(row))
@@ -694,20 +703,20 @@ bool Terminal::isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& 
     return canJoin(search, row - 1, row) == JoinResult::joined;
 }
 
-bool Terminal::canJoinImplicitRows(int64_t upper, int64_t lower, Buffer& buffer)
+bool Terminal::canJoinImplicitRows(int64_t upper, int64_t lower, const Buffer& buffer) const
 {
     LinkSearch search{buffer, cols()};
     return canJoin(search, upper, lower) == JoinResult::joined;
 }
 
-std::optional<LinkRowEdgeInfo> Terminal::linkRowEdgeInfo(int64_t row, Buffer& buffer)
+std::optional<LinkRowEdgeInfo> Terminal::linkRowEdgeInfo(int64_t row, const Buffer& buffer) const
 {
     LinkSearch search{buffer, cols()};
     return edgeInfo(search, row);
 }
 
 bool Terminal::seamContainsImplicitLink(int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol,
-                                        Buffer& buffer)
+                                        const Buffer& buffer) const
 {
     LinkSearch search{buffer, cols()};
     return seamCheck(search, upper, lower, upperLastCol, lowerFirstCol) == JoinResult::joined;

@@ -79,7 +79,7 @@ void Terminal::cmdSetCursorStyle(const CsiParameters& pars, Collect collect)
     if (collect.size() != 1 || collect[0] != ' ')
         return;
     const int64_t value = pars.count > 0 ? pars[0] : 0;
-    if (const std::optional<CursorStyle> style = cursorStyleForParameter(value, defaultCursorStyle))
+    if (const std::optional<CursorStyle> style = cursorStyleForParameter(value, defaultCursorStyle_))
         setCursorStyle(*style);
 }
 

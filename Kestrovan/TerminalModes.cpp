@@ -4,9 +4,8 @@
 // The DEC private modes come in two groups. The newer ones (`applyDECPrivateMode`) each have a
 // readable value, so they can be saved with CSI ? s, restored with CSI ? r and reported from that
 // value. The classic ones are switched in `setMode` / `resetMode` only; their reports come from a
-// table of their own, and CSI ? s skips them. Modes that several places read (insert, wraparound,
-// margin mode, the bidi defaults) are written into both screen buffers as well, so a buffer switch
-// never sees stale flags.
+// table of their own, and CSI ? s skips them. Every on/off mode is stored in the terminal's mode set
+// (TerminalModeSet.h), which also keeps the screen buffers' copies of the modes they read.
 #include "Kestrovan/IOTimerQueue.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SequenceDescription.h"
@@ -58,53 +57,49 @@ void finishBufferActivation(Terminal& t)
         host->bufferActivated(t);
 }
 
-/// DECLRMM in the terminal and both buffers, whose print paths read it.
-void setMarginModeEverywhere(Terminal& t, bool value)
-{
-    t.marginMode = value;
-    t.normalBuffer->marginMode = value;
-    t.altBuffer->marginMode = value;
-}
+} // namespace
+
+// --- Mode switches with effects beyond the table --------------------------------------------------
 
 /// DECSCNM: the whole screen changes colour, so only a real change is announced.
-void setReverseColors(Terminal& t, bool value)
+void Terminal::setReverseColors(bool value)
 {
-    if (t.reverseColors == value)
+    if (modes_[TerminalMode::reverseColors] == value)
         return;
-    t.reverseColors = value;
-    t.updateFullScreen();
-    if (auto host = t.delegate())
-        host->colorChanged(t, std::nullopt);
+    modes_.set(TerminalMode::reverseColors, value);
+    updateFullScreen();
+    if (auto host = delegate())
+        host->colorChanged(*this, std::nullopt);
 }
 
 /// BDSM (ANSI mode 8): whether the terminal runs the implicit bidi algorithm.
-void setBidiSupportMode(Terminal& t, BidiSupportMode mode)
+void Terminal::setBidiSupportMode(BidiSupportMode mode)
 {
-    t._currentBidiState.supportMode = mode;
-    t.normalBuffer->defaultBidiState.supportMode = mode;
-    t.altBuffer->defaultBidiState.supportMode = mode;
-    t.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::supportMode);
-    t.updateFullScreen();
+    BidiPresentationState state = modes_.bidiState();
+    state.supportMode = mode;
+    modes_.setBidiState(state);
+    applyCurrentBidiStateAtParagraphStart(BidiStateProperty::supportMode);
+    updateFullScreen();
 }
 
 /// What SM and RM share for one ANSI mode; false when the mode is not one of ours.
-bool applyAnsiMode(Terminal& t, int mode, bool value)
+bool Terminal::applyAnsiMode(int mode, bool value)
 {
     switch (mode) {
     case 2: // KAM
-        t.keyboardActionMode = value;
+        modes_.set(TerminalMode::keyboardActionMode, value);
         return true;
     case 4: // IRM
-        t.setInsertMode(value);
+        modes_.set(TerminalMode::insertMode, value);
         return true;
     case 8: // BDSM: implicit bidi when set; reset leaves the ordering to the program
-        setBidiSupportMode(t, value ? BidiSupportMode::implicit : BidiSupportMode::explicit_);
+        setBidiSupportMode(value ? BidiSupportMode::implicit : BidiSupportMode::explicit_);
         return true;
     case 12: // SRM
-        t.sendReceiveMode = value;
+        modes_.set(TerminalMode::sendReceiveMode, value);
         return true;
     case 20: // LNM
-        t.lineFeedMode = value;
+        modes_.set(TerminalMode::lineFeedMode, value);
         return true;
     default:
         return false;
@@ -113,78 +108,78 @@ bool applyAnsiMode(Terminal& t, int mode, bool value)
 
 /// What DECSET and DECRST do for the classic DEC modes; false when the mode is to be reported as
 /// unhandled (some modes are handled one way only).
-bool applyClassicDECMode(Terminal& t, int mode, bool value)
+bool Terminal::applyClassicDECMode(int mode, bool value)
 {
     using MouseMode = Terminal::MouseMode;
     using Encoding = Terminal::MouseProtocolEncoding;
-    const auto mouse = [&](MouseMode on) { t.setMouseMode(value ? on : MouseMode::off); };
-    const auto encoding = [&](Encoding on) { t.mouseProtocol = value ? on : Encoding::x10; };
+    const auto mouse = [&](MouseMode on) { setMouseMode(value ? on : MouseMode::off); };
+    const auto encoding = [&](Encoding on) { mouse_.setMouseProtocol(value ? on : Encoding::x10); };
 
     switch (mode) {
     case 1: // DECCKM
-        t.applicationCursor = value;
+        modes_.set(TerminalMode::applicationCursor, value);
         return true;
     case 2: // DECANM: set puts the default sets back in every slot; VT52 mode is not offered
         if (!value)
             return false;
         for (uint8_t slot = 0; slot < 4; ++slot)
-            t.setgCharset(slot, nullptr);
+            setgCharset(slot, nullptr);
         return true;
     case 3: // DECCOLM
-        t.changeColumnMode(value ? 132 : 80);
+        changeColumnMode(value ? 132 : 80);
         return true;
     case 4: // DECSCLM
-        t.smoothScroll = value;
+        modes_.set(TerminalMode::smoothScroll, value);
         return true;
     case 5: // DECSCNM
-        setReverseColors(t, value);
+        setReverseColors(value);
         return true;
     case 6: // DECOM
-        t.originMode = value;
+        modes_.set(TerminalMode::originMode, value);
         return true;
     case 9: // X10 mouse
         mouse(MouseMode::x10);
         return true;
     case 12: // cursor blink
-        t.cursorBlink = value;
+        modes_.set(TerminalMode::cursorBlink, value);
         return true;
     case 25: // DECTCEM
         if (value)
-            t.showCursor();
+            showCursor();
         else
-            t.hideCursor();
+            hideCursor();
         return true;
     case 40: // allow DECCOLM
-        t.allow80To132 = value;
+        modes_.set(TerminalMode::allow80To132, value);
         return true;
     case 41: // more(1) fix: not offered, but turning it off is no news
         return !value;
     case 45: // reverse wraparound
-        t.reverseWraparound = value;
+        modes_.set(TerminalMode::reverseWraparound, value);
         return true;
     case 47: // alternate screen; leaving it keeps what was drawn there
         if (value)
-            t.activateAltBuffer(std::nullopt);
+            activateAltBuffer(std::nullopt);
         else
-            t.activateNormalBuffer(false);
-        finishBufferActivation(t);
+            activateNormalBuffer(false);
+        finishBufferActivation(*this);
         return true;
     case 63: // DECRLM: ignored on, reported when turned off
         return value;
     case 66: // DECNKM
-        t.applicationKeypad = value;
+        modes_.set(TerminalMode::applicationKeypad, value);
         return true;
     case 69: // DECLRMM, a VT400 feature
         if (!value) {
-            setMarginModeEverywhere(t, false);
-            t.buffer().setMarginLeft(0);
-            t.buffer().setMarginRight(t.cols() - 1);
-        } else if (t.conformance >= Terminal::TerminalConformance::vt400) {
-            setMarginModeEverywhere(t, true);
+            modes_.set(TerminalMode::marginMode, false);
+            buffer().setMarginLeft(0);
+            buffer().setMarginRight(cols() - 1);
+        } else if (conformance_ >= Terminal::TerminalConformance::vt400) {
+            modes_.set(TerminalMode::marginMode, true);
         }
         return true;
     case 95: // DECNCSM
-        t.noClearOnColumnChange = value;
+        modes_.set(TerminalMode::noClearOnColumnChange, value);
         return true;
     case 1000:
         mouse(MouseMode::vt200);
@@ -196,9 +191,9 @@ bool applyClassicDECMode(Terminal& t, int mode, bool value)
         mouse(MouseMode::anyEvent);
         return true;
     case 1004: // focus events; the program learns the current focus at once
-        t.sendFocus = value;
+        modes_.set(TerminalMode::sendFocus, value);
         if (value)
-            t.sendFocusReport();
+            sendFocusReport();
         return true;
     case 1005:
         encoding(Encoding::utf8);
@@ -207,7 +202,7 @@ bool applyClassicDECMode(Terminal& t, int mode, bool value)
         encoding(Encoding::sgr);
         return true;
     case 1007: // alternate scroll
-        t.alternateScrollMode = value;
+        mouse_.setAlternateScrollMode(value);
         return true;
     case 1015:
         encoding(Encoding::urxvt);
@@ -218,40 +213,38 @@ bool applyClassicDECMode(Terminal& t, int mode, bool value)
     case 1034: // eight-bit input: ignored both ways
         return true;
     case 1045: // extended reverse wraparound
-        t.reverseWraparoundExtended = value;
+        modes_.set(TerminalMode::reverseWraparoundExtended, value);
         return true;
     case 1047: // alternate screen, cleared on leaving
         if (value)
-            t.activateAltBuffer(std::nullopt);
+            activateAltBuffer(std::nullopt);
         else
-            t.activateNormalBuffer(true);
-        finishBufferActivation(t);
+            activateNormalBuffer(true);
+        finishBufferActivation(*this);
         return true;
     case 1048: // save or restore the cursor
         if (value)
-            t.cmdSaveCursor(CsiParameters::empty, {});
+            cmdSaveCursor(CsiParameters::empty, {});
         else
-            t.cmdRestoreCursor(CsiParameters::empty, {});
+            cmdRestoreCursor(CsiParameters::empty, {});
         return true;
     case 1049:
         // The cursor is saved in the normal buffer's slot and restored from it after the switch
         // back; the alternate screen is cleared on leaving.
         if (value) {
-            t.cmdSaveCursor(CsiParameters::empty, {});
-            t.activateAltBuffer(std::nullopt);
-            finishBufferActivation(t);
+            cmdSaveCursor(CsiParameters::empty, {});
+            activateAltBuffer(std::nullopt);
+            finishBufferActivation(*this);
         } else {
-            t.activateNormalBuffer(true);
-            finishBufferActivation(t);
-            t.cmdRestoreCursor(CsiParameters::empty, {});
+            activateNormalBuffer(true);
+            finishBufferActivation(*this);
+            cmdRestoreCursor(CsiParameters::empty, {});
         }
         return true;
     default:
         return false;
     }
 }
-
-} // namespace
 
 // --- Set and reset ---------------------------------------------------------------------------------
 
@@ -270,7 +263,7 @@ void Terminal::cmdResetMode(const CsiParameters& pars, Collect collect)
 void Terminal::setMode(int mode, Collect collect)
 {
     if (collect.empty()) {
-        if (!applyAnsiMode(*this, mode, true))
+        if (!applyAnsiMode(mode, true))
             logInfo("Unhandled verbatim setMode with " + std::to_string(mode) + " and " +
                     describeBytes(collect));
         return;
@@ -279,7 +272,7 @@ void Terminal::setMode(int mode, Collect collect)
         logInfo("Unhandled setMode (SM) with " + std::to_string(mode) + " and " + describeBytes(collect));
         return;
     }
-    if (!applyDECPrivateMode(mode, true) && !applyClassicDECMode(*this, mode, true))
+    if (!applyDECPrivateMode(mode, true) && !applyClassicDECMode(mode, true))
         logInfo("Unhandled DEC Private Mode Set (DECSET) with " + std::to_string(mode));
 }
 
@@ -287,12 +280,12 @@ void Terminal::resetMode(int mode, Collect collect)
 {
     // Unlike SM, RM passes over what it does not know in silence.
     if (collect.empty()) {
-        applyAnsiMode(*this, mode, false);
+        applyAnsiMode(mode, false);
         return;
     }
     if (!collectIs(collect, "?"))
         return;
-    if (!applyDECPrivateMode(mode, false) && !applyClassicDECMode(*this, mode, false))
+    if (!applyDECPrivateMode(mode, false) && !applyClassicDECMode(mode, false))
         logInfo("Unhandled DEC Private Mode Reset (DECRST) with " + std::to_string(mode));
 }
 
@@ -302,16 +295,14 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
 {
     if (isReportedOnly(mode)) {
         if (value)
-            reportedOnly.decModes.insert(mode);
+            reportedOnly_.decModes.insert(mode);
         else
-            reportedOnly.decModes.erase(mode);
+            reportedOnly_.decModes.erase(mode);
         return true;
     }
     switch (mode) {
     case 7: // DECAWM
-        wraparound = value;
-        normalBuffer->wraparound = value;
-        altBuffer->wraparound = value;
+        modes_.set(TerminalMode::wraparound, value);
         return true;
     case 60:   // DECHCCM, horizontal cursor coupling: always off here
     case 117:  // DECECM, erase colour: always off here
@@ -319,13 +310,13 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
         // Accepted so that programs probing them get no "unhandled" noise; they hold nothing.
         return true;
     case 67: // DECBKM
-        backarrowKeyMode = value;
+        modes_.set(TerminalMode::backarrowKeyMode, value);
         return true;
     case 1243: // arrow keys follow the visual order in right-to-left paragraphs
-        bidiArrowKeySwap = value;
+        modes_.set(TerminalMode::bidiArrowKeySwap, value);
         return true;
     case 2004: // bracketed paste
-        bracketedPasteMode = value;
+        modes_.set(TerminalMode::bracketedPasteMode, value);
         return true;
     case 2026: // synchronized output
         if (value)
@@ -334,15 +325,15 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
             endSynchronizedOutput();
         return true;
     case 2031: // colour-scheme change notifications
-        colorSchemeUpdatesEnabled = value;
+        modes_.set(TerminalMode::colorSchemeUpdatesEnabled, value);
         return true;
     case 2033: // visibility reports; the program starts from the current state
-        visibilityReportsEnabled = value;
+        modes_.set(TerminalMode::visibilityReportsEnabled, value);
         if (value)
             reportTerminalVisibility();
         return true;
     case 2048: // in-band size reports; the first one goes out at once
-        inBandSizeReportsEnabled = value;
+        modes_.set(TerminalMode::inBandSizeReportsEnabled, value);
         if (value)
             reportInBandSizeIfAvailable();
         return true;
@@ -352,13 +343,12 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
         // only if nothing has been written into it yet.
         const BidiStateProperty property =
             mode == 2500 ? BidiStateProperty::boxMirroring : BidiStateProperty::autodetectDirection;
-        for (BidiPresentationState* state :
-             {&_currentBidiState, &normalBuffer->defaultBidiState, &altBuffer->defaultBidiState}) {
-            if (mode == 2500)
-                state->boxMirroring = value;
-            else
-                state->autodetectDirection = value;
-        }
+        BidiPresentationState state = modes_.bidiState();
+        if (mode == 2500)
+            state.boxMirroring = value;
+        else
+            state.autodetectDirection = value;
+        modes_.setBidiState(state);
         applyCurrentBidiStateAtParagraphStart(property);
         updateFullScreen();
         return true;
@@ -368,7 +358,7 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
         // program's request made now must outlast that.
         if (value)
             kittyClipboard().refreshCapabilities();
-        kittyPasteEventsEnabled = value;
+        modes_.set(TerminalMode::kittyPasteEventsEnabled, value);
         return true;
     default:
         return false;
@@ -378,30 +368,30 @@ bool Terminal::applyDECPrivateMode(int mode, bool value)
 std::optional<bool> Terminal::readDECPrivateMode(int mode) const
 {
     if (isReportedOnly(mode))
-        return reportedOnly.decModes.count(mode) != 0;
+        return reportedOnly_.decModes.count(mode) != 0;
     switch (mode) {
     case 7:
-        return wraparound;
+        return modes_[TerminalMode::wraparound];
     case 67:
-        return backarrowKeyMode;
+        return modes_[TerminalMode::backarrowKeyMode];
     case 1243:
-        return bidiArrowKeySwap;
+        return modes_[TerminalMode::bidiArrowKeySwap];
     case 2004:
-        return bracketedPasteMode;
+        return modes_[TerminalMode::bracketedPasteMode];
     case 2026:
-        return synchronizedOutputActive;
+        return synchronizedOutputActive_;
     case 2031:
-        return colorSchemeUpdatesEnabled;
+        return modes_[TerminalMode::colorSchemeUpdatesEnabled];
     case 2033:
-        return visibilityReportsEnabled;
+        return modes_[TerminalMode::visibilityReportsEnabled];
     case 2048:
-        return inBandSizeReportsEnabled;
+        return modes_[TerminalMode::inBandSizeReportsEnabled];
     case 2500:
-        return _currentBidiState.boxMirroring;
+        return modes_.bidiState().boxMirroring;
     case 2501:
-        return _currentBidiState.autodetectDirection;
+        return modes_.bidiState().autodetectDirection;
     case 5522:
-        return kittyPasteEventsEnabled;
+        return modes_[TerminalMode::kittyPasteEventsEnabled];
     default:
         // 60, 117 and 2027 are accepted but hold nothing.
         return std::nullopt;
@@ -423,7 +413,7 @@ std::optional<Terminal::DECModeReportState> Terminal::decPrivateModeReportState(
         refreshKittyClipboardCapabilities();
         if (!kittyClipboard().capabilities().contains(KittyClipboardCapabilities::standard))
             return ReportState::notRecognized;
-        return setOrReset(kittyPasteEventsEnabled);
+        return setOrReset(modes_[TerminalMode::kittyPasteEventsEnabled]);
     }
     default:
         if (const std::optional<bool> value = readDECPrivateMode(mode))
@@ -438,7 +428,7 @@ void Terminal::cmdSavePrivateModes(const CsiParameters& pars)
 {
     for (int64_t mode : pars) {
         if (const std::optional<bool> value = readDECPrivateMode(static_cast<int>(mode)))
-            savedPrivateModes[static_cast<int>(mode)] = *value;
+            savedPrivateModes_[static_cast<int>(mode)] = *value;
     }
 }
 
@@ -450,7 +440,7 @@ void Terminal::cmdRestorePrivateModes(const CsiParameters& pars)
             continue;
         // A saved entry is not consumed: a program may restore the same state again.
         bool value = false;
-        if (const auto saved = savedPrivateModes.find(mode); saved != savedPrivateModes.end()) {
+        if (const auto saved = savedPrivateModes_.find(mode); saved != savedPrivateModes_.end()) {
             value = saved->second;
         } else {
             // Nothing saved: the mode goes back to its power-on value.
@@ -500,17 +490,17 @@ ReportState ansiModeReport(const Terminal& t, int mode)
 {
     switch (mode) {
     case 2:
-        return setOrReset(t.keyboardActionMode);
+        return setOrReset(t.mode(TerminalMode::keyboardActionMode));
     case 3: // CRM: control characters are acted on, never shown
         return ReportState::reset;
     case 4:
-        return setOrReset(t.insertMode);
+        return setOrReset(t.mode(TerminalMode::insertMode));
     case 8:
         return setOrReset(t.currentBidiState().supportMode == BidiSupportMode::implicit);
     case 12:
-        return setOrReset(t.sendReceiveMode);
+        return setOrReset(t.mode(TerminalMode::sendReceiveMode));
     case 20:
-        return setOrReset(t.lineFeedMode);
+        return setOrReset(t.mode(TerminalMode::lineFeedMode));
     case 1:
     case 5:
     case 7:
@@ -531,18 +521,18 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
     using Encoding = Terminal::MouseProtocolEncoding;
     switch (mode) {
     case 1:
-        return setOrReset(t.applicationCursor);
+        return setOrReset(t.mode(TerminalMode::applicationCursor));
     case 2: // ANSI mode, never VT52
     case 8: // auto-repeat belongs to the host's keyboard
         return ReportState::set;
     case 3: // the grid's width tells, whoever resized it last
         return setOrReset(t.buffer().cols() == 132);
     case 4:
-        return setOrReset(t.smoothScroll);
+        return setOrReset(t.mode(TerminalMode::smoothScroll));
     case 5:
-        return setOrReset(t.reverseColors);
+        return setOrReset(t.mode(TerminalMode::reverseColors));
     case 6:
-        return setOrReset(t.originMode);
+        return setOrReset(t.mode(TerminalMode::originMode));
     case 9:
         return setOrReset(t.mouseMode() == MouseMode::x10);
     case 10:   // rxvt toolbar
@@ -552,7 +542,7 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
     case 1034: // eight-bit meta
         return ReportState::permanentlyReset;
     case 12:
-        return setOrReset(t.cursorBlink);
+        return setOrReset(t.mode(TerminalMode::cursorBlink));
     case 13:   // blinking cursor (the att610 form)
     case 14:   // XOR of the blink modes
     case 30:   // scroll bar
@@ -560,11 +550,11 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
     case 1001: // highlight mouse tracking
         return ReportState::reset;
     case 25:
-        return setOrReset(!t.cursorHidden);
+        return setOrReset(!t.mode(TerminalMode::cursorHidden));
     case 40:
-        return setOrReset(t.allow80To132);
+        return setOrReset(t.mode(TerminalMode::allow80To132));
     case 45:
-        return setOrReset(t.reverseWraparound);
+        return setOrReset(t.mode(TerminalMode::reverseWraparound));
     case 47:
         return setOrReset(t.isCurrentBufferAlternate());
     case 63: // DECRLM
@@ -574,11 +564,11 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
         // The screen switches and the cursor save are actions rather than states to report.
         return ReportState::notRecognized;
     case 66:
-        return setOrReset(t.applicationKeypad);
+        return setOrReset(t.mode(TerminalMode::applicationKeypad));
     case 69:
-        return setOrReset(t.marginMode);
+        return setOrReset(t.mode(TerminalMode::marginMode));
     case 95:
-        return setOrReset(t.noClearOnColumnChange);
+        return setOrReset(t.mode(TerminalMode::noClearOnColumnChange));
     case 1000:
         return setOrReset(t.mouseMode() == MouseMode::vt200);
     case 1002:
@@ -586,19 +576,19 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
     case 1003:
         return setOrReset(t.mouseMode() == MouseMode::anyEvent);
     case 1004:
-        return setOrReset(t.sendFocus);
+        return setOrReset(t.mode(TerminalMode::sendFocus));
     case 1005:
-        return setOrReset(t.mouseProtocol == Encoding::utf8);
+        return setOrReset(t.mouseProtocol() == Encoding::utf8);
     case 1006:
-        return setOrReset(t.mouseProtocol == Encoding::sgr);
+        return setOrReset(t.mouseProtocol() == Encoding::sgr);
     case 1007:
-        return setOrReset(t.alternateScrollMode);
+        return setOrReset(t.alternateScrollMode());
     case 1015:
-        return setOrReset(t.mouseProtocol == Encoding::urxvt);
+        return setOrReset(t.mouseProtocol() == Encoding::urxvt);
     case 1016:
-        return setOrReset(t.mouseProtocol == Encoding::sgrPixel);
+        return setOrReset(t.mouseProtocol() == Encoding::sgrPixel);
     case 1045:
-        return setOrReset(t.reverseWraparoundExtended);
+        return setOrReset(t.mode(TerminalMode::reverseWraparoundExtended));
     default:
         return std::nullopt;
     }
@@ -609,10 +599,10 @@ std::optional<ReportState> classicDECModeReport(Terminal& t, int mode)
 void Terminal::cmdDecRqm(const CsiParameters& pars, bool decMode)
 {
     // DECRQM arrived with the VT300 series.
-    if (conformance < TerminalConformance::vt300)
+    if (conformance_ < TerminalConformance::vt300)
         return;
     if (pars.count == 0) {
-        sendResponse(cc.CSI(), ";0$y");
+        sendResponse(cc_.CSI(), ";0$y");
         return;
     }
     const int mode = static_cast<int>(pars[0]);
@@ -628,7 +618,7 @@ void Terminal::cmdDecRqm(const CsiParameters& pars, bool decMode)
     }
     const std::string body = std::string(decMode ? "?" : "") + std::to_string(mode) + ";" +
                              std::to_string(static_cast<int>(answer)) + "$y";
-    sendResponse(cc.CSI(), body);
+    sendResponse(cc_.CSI(), body);
 }
 
 // --- Soft reset (DECSTR) -------------------------------------------------------------------------
@@ -637,32 +627,28 @@ void Terminal::cmdSoftReset()
 {
     // DECSTR puts back the modes a program may have left behind, but keeps the screen, the
     // scrollback, the tab stops and the size: unlike RIS it is safe to send at any time.
-    _currentBidiState = _options.initialBidiState;
-    normalBuffer->defaultBidiState = _currentBidiState;
-    altBuffer->defaultBidiState = _currentBidiState;
+    modes_.setBidiState(_options.initialBidiState);
     applyCurrentBidiStateAtParagraphStart(BidiStateProperty::allBidiStateProperties);
     updateFullScreen();
 
-    bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
+    modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
     // Saved bidi modes would undo the reset on the next CSI ? r.
     for (int mode : {1243, 2500, 2501})
-        savedPrivateModes.erase(mode);
+        savedPrivateModes_.erase(mode);
 
     // The cursor is shown again below, with one delegate call whatever its state was.
-    cursorHidden = false;
-    setInsertMode(false);
-    keyboardActionMode = false;
-    sendReceiveMode = true;
-    backarrowKeyMode = false;
-    originMode = false;
-    reverseWraparound = false;
-    reverseWraparoundExtended = false;
-    setMarginModeEverywhere(*this, false);
-    wraparound = true;
-    normalBuffer->wraparound = true;
-    altBuffer->wraparound = true;
-    applicationKeypad = false;
-    applicationCursor = false;
+    modes_.set(TerminalMode::cursorHidden, false);
+    modes_.set(TerminalMode::insertMode, false);
+    modes_.set(TerminalMode::keyboardActionMode, false);
+    modes_.set(TerminalMode::sendReceiveMode, true);
+    modes_.set(TerminalMode::backarrowKeyMode, false);
+    modes_.set(TerminalMode::originMode, false);
+    modes_.set(TerminalMode::reverseWraparound, false);
+    modes_.set(TerminalMode::reverseWraparoundExtended, false);
+    modes_.set(TerminalMode::marginMode, false);
+    modes_.set(TerminalMode::wraparound, true);
+    modes_.set(TerminalMode::applicationKeypad, false);
+    modes_.set(TerminalMode::applicationCursor, false);
 
     _buffer->setScrollTop(0);
     _buffer->setScrollBottom(_rows - 1);
@@ -672,18 +658,17 @@ void Terminal::cmdSoftReset()
     cmdCsiM(CsiParameters(&sgrReset, 1), {});
 
     // With insert mode already off, this also unblocks the buffers' fast print paths.
-    characterProtectionMode = CharacterProtectionMode::off;
-    setCharacterProtection(false);
+    characterProtectionMode_ = CharacterProtectionMode::off;
+    modes_.set(TerminalMode::characterProtection, false);
 
     _buffer->softReset();
     resetSemanticPromptState(true);
 
     // GL prints untranslated again; the designations stay for a later shift.
-    charset = nullptr;
-    gLevel = 0;
-    conformance = TerminalConformance::vt500;
-    activeHyperlink.reset();
-    lineFeedMode = _options.convertEol;
+    charsets_.resetInvocation();
+    conformance_ = TerminalConformance::vt500;
+    activeHyperlink_.reset();
+    modes_.set(TerminalMode::lineFeedMode, _options.convertEol);
     // Palette entries and default colours the program changed through OSC go back too.
     resetAllColors();
 
@@ -696,16 +681,16 @@ void Terminal::cmdSoftReset()
 void Terminal::changeColumnMode(int columns)
 {
     // Programs switch to 132 columns freely; only a host that allowed it (mode 40) follows.
-    if (!allow80To132)
+    if (!modes_[TerminalMode::allow80To132])
         return;
     resize(columns, _rows);
 
     // The grid's own width from here on: the resize may have clamped or refused the request.
     const int width = _cols;
-    setMarginModeEverywhere(*this, false);
+    modes_.set(TerminalMode::marginMode, false);
     // Each buffer by its own size: a normal buffer waiting behind the alternate screen keeps its
     // old size until it returns, and is resized (region and margins included) only if that differs.
-    for (Buffer* target : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* target : {normalBuffer_.get(), altBuffer_.get()}) {
         target->setScrollTop(0);
         target->setScrollBottom(target->rows() - 1);
         target->setMarginLeft(0);
@@ -715,15 +700,15 @@ void Terminal::changeColumnMode(int columns)
     _buffer->setY(0);
 
     // DECNCSM keeps the screen, but only on a terminal that claims to know it.
-    if (!(noClearOnColumnChange && conformance == TerminalConformance::vt500)) {
+    if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500)) {
         Buffer& active = *_buffer;
         for (int row = 0; row < _rows; ++row) {
             const int index = active.yBase() + row;
             if (index >= active.lines().count())
                 break;
             // Indexing the ring creates a missing line.
-            active.lines()[index]->resize(width, currentEraseBlankCell);
-            resetBufferLine(row, true, _currentBidiState);
+            active.lines()[index]->resize(width, currentEraseBlankCell_);
+            resetBufferLine(row, true, modes_.bidiState());
         }
         clearKittyImagesOnScreen();
     }
@@ -737,62 +722,62 @@ void Terminal::changeColumnMode(int columns)
 
 void Terminal::beginSynchronizedOutput()
 {
-    const bool wasActive = synchronizedOutputActive;
-    synchronizedOutputActive = true;
+    const bool wasActive = synchronizedOutputActive_;
+    synchronizedOutputActive_ = true;
     // A begin while active starts a new update: the watchdog is re-armed for a full time-out.
-    ++synchronizedOutputGeneration;
-    synchronizedOutputWatchdogDirty = true;
+    ++synchronizedOutputGeneration_;
+    synchronizedOutputWatchdogDirty_ = true;
     if (!wasActive) {
         if (auto host = delegate())
             host->synchronizedOutputChanged(*this, true);
     }
     // Inside a feed the watchdog is armed once, when the outermost feed ends.
-    if (parseDepth == 0 && synchronizedOutputWatchdogDirty) {
-        synchronizedOutputWatchdogDirty = false;
-        applySynchronizedOutputWatchdog(synchronizedOutputActive, synchronizedOutputGeneration);
+    if (parseDepth_ == 0 && synchronizedOutputWatchdogDirty_) {
+        synchronizedOutputWatchdogDirty_ = false;
+        applySynchronizedOutputWatchdog(synchronizedOutputActive_, synchronizedOutputGeneration_);
     }
 }
 
 void Terminal::endSynchronizedOutput()
 {
-    if (!synchronizedOutputActive)
+    if (!synchronizedOutputActive_)
         return;
-    synchronizedOutputActive = false;
-    synchronizedOutputWatchdogDirty = true;
+    synchronizedOutputActive_ = false;
+    synchronizedOutputWatchdogDirty_ = true;
     // The frame held back is repainted whole.
     refresh(0, _rows - 1);
     if (auto host = delegate())
         host->synchronizedOutputChanged(*this, false);
-    if (parseDepth == 0 && synchronizedOutputWatchdogDirty) {
-        synchronizedOutputWatchdogDirty = false;
-        applySynchronizedOutputWatchdog(false, synchronizedOutputGeneration);
+    if (parseDepth_ == 0 && synchronizedOutputWatchdogDirty_) {
+        synchronizedOutputWatchdogDirty_ = false;
+        applySynchronizedOutputWatchdog(false, synchronizedOutputGeneration_);
     }
 }
 
 void Terminal::applySynchronizedOutputWatchdog(bool active, uint64_t generation)
 {
     if (!active) {
-        if (synchronizedOutputTimeoutItem) {
-            synchronizedOutputTimeoutItem->cancel();
-            synchronizedOutputTimeoutItem.reset();
-            ++synchronizedOutputWatchdogCounters.cancelled;
+        if (synchronizedOutputTimeoutItem_) {
+            synchronizedOutputTimeoutItem_->cancel();
+            synchronizedOutputTimeoutItem_.reset();
+            ++synchronizedOutputWatchdogCounters_.cancelled;
         }
         return;
     }
-    if (synchronizedOutputTimeoutItem) {
-        synchronizedOutputTimeoutItem->cancel();
-        ++synchronizedOutputWatchdogCounters.rearmed;
+    if (synchronizedOutputTimeoutItem_) {
+        synchronizedOutputTimeoutItem_->cancel();
+        ++synchronizedOutputWatchdogCounters_.rearmed;
     } else {
-        ++synchronizedOutputWatchdogCounters.armed;
+        ++synchronizedOutputWatchdogCounters_.armed;
     }
     // A time-out that is not positive (or not a number) fires at once; a huge one waits a day.
     const double seconds =
-        synchronizedOutputTimeoutSeconds > 0 ? std::min(synchronizedOutputTimeoutSeconds, 86400.0) : 0.0;
+        synchronizedOutputTimeoutSeconds_ > 0 ? std::min(synchronizedOutputTimeoutSeconds_, 86400.0) : 0.0;
     const auto delay = std::chrono::duration_cast<platform::TimerQueue::Clock::duration>(
         std::chrono::duration<double>(seconds));
     // The item holds the terminal weakly: a terminal that has gone is not woken.
     std::weak_ptr<Terminal> weakSelf = weak_from_this();
-    synchronizedOutputTimeoutItem =
+    synchronizedOutputTimeoutItem_ =
         IOTimerQueue::shared().schedule(platform::TimerQueue::Clock::now() + delay, [weakSelf, generation] {
             const std::shared_ptr<Terminal> self = weakSelf.lock();
             if (!self)
@@ -804,10 +789,10 @@ void Terminal::applySynchronizedOutputWatchdog(bool active, uint64_t generation)
 void Terminal::synchronizedOutputWatchdogFired(uint64_t generation)
 {
     // A late firing for an update that ended, or that a later begin re-armed, is harmless.
-    if (!synchronizedOutputActive || generation != synchronizedOutputGeneration)
+    if (!synchronizedOutputActive_ || generation != synchronizedOutputGeneration_)
         return;
-    ++synchronizedOutputWatchdogCounters.fired;
-    synchronizedOutputTimeoutItem.reset();
+    ++synchronizedOutputWatchdogCounters_.fired;
+    synchronizedOutputTimeoutItem_.reset();
     endSynchronizedOutput();
 }
 
@@ -815,18 +800,18 @@ void Terminal::synchronizedOutputWatchdogFired(uint64_t generation)
 
 void Terminal::showCursor()
 {
-    if (!cursorHidden)
+    if (!modes_[TerminalMode::cursorHidden])
         return;
-    cursorHidden = false;
+    modes_.set(TerminalMode::cursorHidden, false);
     if (auto host = delegate())
         host->showCursor(*this);
 }
 
 void Terminal::hideCursor()
 {
-    if (cursorHidden)
+    if (modes_[TerminalMode::cursorHidden])
         return;
-    cursorHidden = true;
+    modes_.set(TerminalMode::cursorHidden, true);
     if (auto host = delegate())
         host->hideCursor(*this);
 }

@@ -3,7 +3,10 @@
 //
 // Which events are reported is the program's choice through the tracking modes (`mouseMode`, set
 // by DEC private modes 9 and 1000-1003); how they are written is its choice of `mouseProtocol`
-// (modes 1005, 1006, 1015, 1016). Reports leave through the delegate's `send` like any reply.
+// (modes 1005, 1006, 1015, 1016). Both are kept in a `MouseReportingState`. Reports leave through
+// the delegate's `send` like any reply.
+#include "Kestrovan/TerminalMouse.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -88,7 +91,7 @@ int Terminal::encodeButton(int button, bool release, bool shift, bool meta, bool
         }
     }
     // X10 compatibility mode reports the bare button only.
-    if (sendsModifiers(mouseMode_)) {
+    if (MouseReportingState::sendsModifiers(mouse_.mouseMode())) {
         if (shift)
             value += shiftFlag;
         if (meta)
@@ -126,10 +129,10 @@ std::vector<uint8_t> Terminal::mousePacketBytes(int buttonFlags, bool release, i
 {
     const int code = buttonFlags & 0xFF;
     // The introducer follows the terminal's reply controls: ESC [ or, under 8-bit controls, 0x9B.
-    const Bytes csi = cc.CSI();
+    const Bytes csi = cc_.CSI();
     std::vector<uint8_t> out(csi.begin(), csi.end());
 
-    switch (mouseProtocol) {
+    switch (mouse_.mouseProtocol()) {
     case MouseProtocolEncoding::x10: {
         // One byte per value, offset past the C0 controls; 255 is the largest a byte can carry,
         // so positions past column or row 223 all read as 223.
@@ -152,7 +155,7 @@ std::vector<uint8_t> Terminal::mousePacketBytes(int buttonFlags, bool release, i
         // SGR says which button went up: the original button replaces the release code's two
         // low bits, and the final byte tells a release from a press.
         const int button = release ? ((code & ~3) | (originalButton & 3)) : code;
-        const bool pixels = mouseProtocol == MouseProtocolEncoding::sgrPixel;
+        const bool pixels = mouse_.mouseProtocol() == MouseProtocolEncoding::sgrPixel;
         out.push_back('<');
         appendDecimal(out, button);
         out.push_back(';');
@@ -195,11 +198,7 @@ void Terminal::encodeMouseUtf(std::vector<uint8_t>& data, int ch)
 
 uint32_t Terminal::hostPointerModes() const
 {
-    uint32_t modes = static_cast<uint32_t>(mouseMode_) | static_cast<uint32_t>(mouseProtocol) << 3;
-    if (mouseShiftCapture)
-        modes |= 64;
-    if (alternateScrollMode)
-        modes |= 128;
+    uint32_t modes = mouse_.hostBits();
     if (isCurrentBufferAlternate())
         modes |= 256;
     return modes;
@@ -224,14 +223,14 @@ bool Terminal::sendHostMouse(TerminalMouseAction action, TerminalMouseButton but
     switch (action) {
     case TerminalMouseAction::press:
         // Every tracking mode reports presses, X10 compatibility mode included.
-        if (!isClickButton(button) || !sendButtonPress(mouseMode_))
+        if (!isClickButton(button) || !MouseReportingState::sendButtonPress(mouse_.mouseMode()))
             return false;
         code = buttonValue;
         break;
     case TerminalMouseAction::release:
         // X10 compatibility mode has no releases. The legacy encodings send code 3; the button
         // rides along for the SGR encodings.
-        if (!isClickButton(button) || !sendButtonRelease(mouseMode_))
+        if (!isClickButton(button) || !MouseReportingState::sendButtonRelease(mouse_.mouseMode()))
             return false;
         code = releaseCode;
         release = true;
@@ -240,11 +239,11 @@ bool Terminal::sendHostMouse(TerminalMouseAction action, TerminalMouseButton but
     case TerminalMouseAction::move:
         // A move without a button is any-event tracking only; a drag needs button tracking.
         if (button == TerminalMouseButton::none) {
-            if (!sendMotionEvent(mouseMode_))
+            if (!MouseReportingState::sendMotionEvent(mouse_.mouseMode()))
                 return false;
             code = releaseCode;
         } else if (isClickButton(button)) {
-            if (!sendButtonTracking(mouseMode_))
+            if (!MouseReportingState::sendButtonTracking(mouse_.mouseMode()))
                 return false;
             code = buttonValue;
         } else {
@@ -254,7 +253,7 @@ bool Terminal::sendHostMouse(TerminalMouseAction action, TerminalMouseButton but
         break;
     case TerminalMouseAction::wheel:
         // Wheel steps are reported as presses of buttons 4 to 7 (codes 64 to 67).
-        if (!isWheelButton(button) || !sendButtonPress(mouseMode_))
+        if (!isWheelButton(button) || !MouseReportingState::sendButtonPress(mouse_.mouseMode()))
             return false;
         code = wheelUpCode + (buttonValue - static_cast<int>(TerminalMouseButton::wheelUp));
         break;
@@ -263,7 +262,7 @@ bool Terminal::sendHostMouse(TerminalMouseAction action, TerminalMouseButton but
         return false;
     }
 
-    if (sendsModifiers(mouseMode_)) {
+    if (MouseReportingState::sendsModifiers(mouse_.mouseMode())) {
         if (modifiers & 1)
             code += shiftFlag;
         if (modifiers & 2)

@@ -70,15 +70,20 @@ TerminalOptions TerminalOptions::makeWithImageCacheLimit(
     std::optional<std::string> featureReport)
 {
     const TerminalOptions base = defaults();
-    KittyGraphicsConfiguration kittyGraphics;
-    kittyGraphics.storageLimitBytesPerScreen = clampToStorageLimit(kittyImageCacheLimitBytes);
     // The clipboard limits go through their readers, so this form stores them already clamped.
-    return make(cols, rows, convertEol, std::move(termName), cursorStyle, screenReaderMode, scrollback,
-                tabStopWidth, enableSixelReported, std::move(kittyGraphics), ansi256PaletteStrategy,
-                regionalIndicatorWidth, initialBidiState, maximumBidiParagraphRows, initialBidiArrowKeySwap,
-                std::move(featureReport), base.maximumOscBytes, base.kittyClipboardPolicy,
-                base.kittyClipboardWriteLimitBytes(), base.kittyClipboardMaximumRepresentations(),
-                base.kittyClipboardMaximumAliases(), base.enableOsc8Hyperlinks);
+    TerminalOptions options =
+        make(cols, rows, convertEol, std::move(termName), cursorStyle, screenReaderMode, scrollback,
+             tabStopWidth, enableSixelReported, base.kittyGraphics, ansi256PaletteStrategy,
+             regionalIndicatorWidth, initialBidiState, maximumBidiParagraphRows, initialBidiArrowKeySwap,
+             std::move(featureReport), base.maximumOscBytes, base.kittyClipboardPolicy,
+             base.kittyClipboardWriteLimitBytes(), base.kittyClipboardMaximumRepresentations(),
+             base.kittyClipboardMaximumAliases(), base.enableOsc8Hyperlinks);
+    // The defaults' kitty configuration has no local media and no trusted directory; only its
+    // limit changes. It is set afterwards rather than in a configuration built here, because
+    // moving a fresh configuration through `make` made GCC's thread-sanitizer build warn that the
+    // absent directory's string might be read uninitialized, which it never is.
+    options.setKittyImageCacheLimitBytes(kittyImageCacheLimitBytes);
+    return options;
 }
 
 void TerminalOptions::setKittyImageCacheLimitBytes(int64_t value)

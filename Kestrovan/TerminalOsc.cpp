@@ -58,15 +58,13 @@ void Terminal::oscChangeOrQueryColorIndex(Bytes data)
         const std::optional<int> index = parseDecimalDigits(payloadText(data.subspan(at, semicolon - at)));
         if (!index || *index > 255)
             return;
-        const auto entry = static_cast<size_t>(*index);
         const size_t specStart = semicolon + 1;
 
         if (specStart < data.size() && data[specStart] == '?') {
             // The reply carries the parsed index, not the bytes the program wrote for it.
-            if (entry < ansiColors.size())
-                sendResponse(cc.OSC(),
-                             "4;" + std::to_string(*index) + ";" + ansiColors[entry].formatAsXcolor(),
-                             cc.ST());
+            if (const std::optional<Color> color = palette_.color(*index))
+                sendResponse(cc_.OSC(), "4;" + std::to_string(*index) + ";" + color->formatAsXcolor(),
+                             cc_.ST());
             at = specStart + 1;
             if (at < data.size() && data[at] == ';')
                 ++at;
@@ -76,8 +74,7 @@ void Terminal::oscChangeOrQueryColorIndex(Bytes data)
         const size_t specEnd = findByte(data, ';', specStart);
         if (const std::optional<Color> color =
                 Color::parseColor(data.subspan(specStart, specEnd - specStart))) {
-            if (entry < ansiColors.size()) {
-                ansiColors[entry] = *color;
+            if (palette_.setAnsiColor(*index, *color)) {
                 if (auto host = delegate())
                     host->colorChanged(*this, *index);
             }
@@ -105,17 +102,15 @@ void Terminal::oscResetColor(Bytes data)
 
 void Terminal::resetColor(int index)
 {
-    if (index < 0 || static_cast<size_t>(index) >= ansiColors.size() ||
-        static_cast<size_t>(index) >= defaultAnsiColors.size())
+    if (!palette_.resetAnsiColor(index))
         return;
-    ansiColors[static_cast<size_t>(index)] = defaultAnsiColors[static_cast<size_t>(index)];
     if (auto host = delegate())
         host->colorChanged(*this, index);
 }
 
 void Terminal::resetAllColors()
 {
-    ansiColors = defaultAnsiColors;
+    palette_.resetAnsiColors();
     if (auto host = delegate())
         host->colorChanged(*this, std::nullopt);
 }
@@ -127,7 +122,7 @@ void Terminal::oscSetColors(Bytes data, int startAt)
     if (startAt < 0)
         return;
     // The colours a query reports are the host's, read once before any piece is applied.
-    Colors current{foregroundColor_, backgroundColor_};
+    Colors current{palette_.foregroundColor(), palette_.backgroundColor()};
     if (auto host = delegate()) {
         const auto [foreground, background] = host->getColors(*this);
         current = Colors{foreground, background};
@@ -145,8 +140,8 @@ void Terminal::oscSetColors(Bytes data, int startAt)
         if (piece.front() == '?') {
             const Color& reported = target == 0   ? current.foreground
                                     : target == 1 ? current.background
-                                                  : cursorColor_.value_or(current.foreground);
-            sendResponse(cc.OSC(), std::to_string(10 + target) + ";" + reported.formatAsXcolor(), cc.ST());
+                                                  : palette_.cursorColor().value_or(current.foreground);
+            sendResponse(cc_.OSC(), std::to_string(10 + target) + ";" + reported.formatAsXcolor(), cc_.ST());
             continue;
         }
 
@@ -179,19 +174,19 @@ void Terminal::oscSetColors(Bytes data, int startAt)
 void Terminal::reportColorScheme()
 {
     // CSI ? 997 ; 1 n for dark, ; 2 n for light.
-    sendResponse(cc.CSI(), colorScheme == TerminalColorScheme::dark ? "?997;1n" : "?997;2n");
+    sendResponse(cc_.CSI(), colorScheme_ == TerminalColorScheme::dark ? "?997;1n" : "?997;2n");
 }
 
 void Terminal::updateColorScheme(TerminalColorScheme scheme, bool notify)
 {
-    colorScheme = scheme;
-    if (notify && colorSchemeUpdatesEnabled)
+    colorScheme_ = scheme;
+    if (notify && modes_[TerminalMode::colorSchemeUpdatesEnabled])
         reportColorScheme();
 }
 
 void Terminal::notifyColorScheme()
 {
-    if (colorSchemeUpdatesEnabled)
+    if (modes_[TerminalMode::colorSchemeUpdatesEnabled])
         reportColorScheme();
 }
 
@@ -206,7 +201,7 @@ void Terminal::oscSetCurrentDirectory(Bytes data)
     // written; the host parses it.
     if (!isValidUtf8(data))
         return;
-    hostCurrentDirectory = std::string(payloadText(data));
+    hostCurrentDirectory_ = std::string(payloadText(data));
     host->hostCurrentDirectoryUpdated(*this);
 }
 
@@ -217,7 +212,7 @@ void Terminal::oscSetCurrentDocument(Bytes data)
         return;
     if (!isValidUtf8(data))
         return;
-    hostCurrentDocument = std::string(payloadText(data));
+    hostCurrentDocument_ = std::string(payloadText(data));
     host->hostCurrentDocumentUpdated(*this);
 }
 
@@ -241,7 +236,7 @@ void Terminal::oscClipboard(Bytes data)
         if (host->clipboardReadRequest(*this, selection))
             return;
         if (const std::optional<std::vector<uint8_t>> clipboard = host->clipboardRead(*this))
-            sendResponse(cc.OSC(), "52;" + selection + ";" + base64Encode(*clipboard), cc.ST());
+            sendResponse(cc_.OSC(), "52;" + selection + ";" + base64Encode(*clipboard), cc_.ST());
         return;
     }
 

@@ -19,7 +19,7 @@ void markPayloadCodes(const Buffer& buffer, PayloadState::CodeBits& inUse)
 {
     const CircularBufferLineList& ring = buffer.lines();
     for (int slot = 0; slot < ring.slotCount(); ++slot) {
-        const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(slot);
+        const CircularBufferLineList::ConstLinePointer line = ring.lineIfPresent(slot);
         if (!line)
             continue;
         const PackedCell* cells = line->cells();
@@ -38,24 +38,24 @@ void markPayloadCodes(const Buffer& buffer, PayloadState::CodeBits& inUse)
 
 void Terminal::garbageCollectPayload()
 {
-    if (payloads.count == 0)
+    if (payloads_.count == 0)
         return;
 
     PayloadState::CodeBits inUse{};
     // The open link's code is in use even before (or after) any cell carries it.
-    if (activeHyperlink && activeHyperlink->kind == ActiveHyperlink::Case::resolved) {
-        const uint16_t code = activeHyperlink->atom.code;
+    if (activeHyperlink_ && activeHyperlink_->kind == ActiveHyperlink::Case::resolved) {
+        const uint16_t code = activeHyperlink_->atom.code;
         inUse[code / 64] |= uint64_t{1} << (code % 64);
     }
-    markPayloadCodes(*normalBuffer, inUse);
-    markPayloadCodes(*altBuffer, inUse);
+    markPayloadCodes(*normalBuffer_, inUse);
+    markPayloadCodes(*altBuffer_, inUse);
 
-    const std::vector<uint16_t> freed = payloads.release(inUse);
+    const std::vector<uint16_t> freed = payloads_.release(inUse);
     // One acquisition of the atom table's lock for the whole batch.
     if (!freed.empty())
         TinyAtom::release(freed);
 
-    payloads.collectAtCount = std::max(2 * payloads.count, 1024);
+    payloads_.collectAtCount = std::max(2 * payloads_.count, 1024);
 }
 
 } // namespace kestrovan

@@ -16,6 +16,7 @@
 //
 // Nothing here allocates per run: the batch arrays are on the stack, and the scalars of a cell
 // being joined are gathered in a scratch string that keeps its capacity.
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/Generated/UnicodeTables.h"
 #include "Kestrovan/GraphemeBreak.h"
 #include "Kestrovan/Terminal.h"
@@ -332,7 +333,7 @@ PackedCell continuationOf(PackedCell lead)
 // or when no code could be had.
 uint16_t activePayloadCode(Terminal& terminal)
 {
-    return terminal.activeHyperlink ? terminal.resolveActiveHyperlink().value_or(0) : 0;
+    return terminal.activeHyperlink() ? terminal.resolveActiveHyperlink().value_or(0) : 0;
 }
 
 // --- The slow road -------------------------------------------------------------------------------
@@ -342,8 +343,9 @@ uint16_t activePayloadCode(Terminal& terminal)
 class SlowPrint
 {
 public:
-    SlowPrint(Terminal& terminal, std::optional<char32_t> previousScalar)
-        : terminal_(terminal), buffer_(terminal.buffer()), arena_(*buffer_.cellArena()),
+    /// `putback` is the terminal's carry of an incomplete UTF-8 sequence between runs.
+    SlowPrint(Terminal& terminal, std::vector<uint8_t>& putback, std::optional<char32_t> previousScalar)
+        : terminal_(terminal), putback_(putback), buffer_(terminal.buffer()), arena_(*buffer_.cellArena()),
           payloadCode_(activePayloadCode(terminal)), previous_(previousScalar),
           previousIsStale_(!previousScalar),
           narrowRegionalIndicators_(terminal.options().regionalIndicatorWidth ==
@@ -391,6 +393,7 @@ private:
     }
 
     Terminal& terminal_;
+    std::vector<uint8_t>& putback_;
     Buffer& buffer_;
     CellArena& arena_;
     const uint16_t payloadCode_;
@@ -402,7 +405,7 @@ private:
 
 void SlowPrint::run(std::span<const uint8_t> bytes)
 {
-    std::vector<uint8_t>& putback = terminal_.readingBuffer.putbackBuffer;
+    std::vector<uint8_t>& putback = putback_;
     size_t index = 0;
 
     // Bytes put back by the previous run start a sequence that this run completes: decode that
@@ -428,7 +431,7 @@ void SlowPrint::run(std::span<const uint8_t> bytes)
     const uint8_t* data = bytes.data();
     const size_t length = bytes.size();
     // The run paths refuse in insert mode and under protection; every scalar then goes alone.
-    const bool batching = !buffer_.bulkInsertBlocked;
+    const bool batching = !buffer_.bulkInsertBlocked();
     while (index < length) {
         if (batching) {
             if (const size_t consumed = insertScalarBatch(data + index, length - index)) {
@@ -454,7 +457,7 @@ std::optional<SlowPrint::BatchScalar> SlowPrint::batchableScalar(const uint8_t* 
     const uint8_t lead = bytes[0];
     if (lead < 0x80) {
         // Printable ASCII batches only while no character set translates it.
-        if (lead >= 0x20 && lead < 0x7F && !terminal_.charset)
+        if (lead >= 0x20 && lead < 0x7F && !terminal_.charset())
             return BatchScalar{lead, 0, 1, 1};
         return std::nullopt;
     }
@@ -506,7 +509,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available)
     if (count == 0)
         return 0;
 
-    const uint16_t styleID = terminal_.curStyleID;
+    const uint16_t styleID = terminal_.curStyleID();
     size_t written = 0;
     while (written < count) {
         size_t end = written + 1;
@@ -543,8 +546,8 @@ void SlowPrint::printDecoded(const Decoded& decoded)
 // below 0x7F, written as one new cell when printable, skipped otherwise (controls, DEL, C1).
 void SlowPrint::printSingleByte(char32_t value)
 {
-    if (value < 0x7F && terminal_.charset) {
-        if (const char32_t mapped = terminal_.charset->lookup(value)) {
+    if (value < 0x7F && terminal_.charset()) {
+        if (const char32_t mapped = terminal_.charset()->lookup(value)) {
             if (writeNewCell(mapped, 1))
                 remember(mapped);
             return;
@@ -698,7 +701,7 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
 // line as a wide character printed anew would. Otherwise nothing changes and the answer is false.
 bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars)
 {
-    const int right = buffer_.marginMode ? buffer_.marginRight() : buffer_.cols() - 1;
+    const int right = buffer_.marginMode() ? buffer_.marginRight() : buffer_.cols() - 1;
     const std::optional<PackedCell> wide = arena_.replacingContent(cell, scalars, WidthState::lead);
     if (!wide)
         return false;
@@ -707,7 +710,7 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     if (x + 1 <= right && x + 1 < buffer_.cols() && x + 1 < line.count()) {
         // The right half takes column x + 1. Insert mode pushes what stood there to the right;
         // otherwise it is overwritten, and a wide character it began loses its other half too.
-        if (buffer_.insertMode)
+        if (buffer_.insertMode())
             line.insertPackedCells(x + 1, 1, right, PackedCell(cell.rawValue & PackedCell::attributeMask));
         else
             line.repairWideSeam(x + 2);
@@ -724,8 +727,8 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     // No room on this line: print the wide character again from the last column, which wraps it
     // (and scrolls when needed) exactly as if it had arrived wide. A region narrower than two
     // columns holds it on no line, and the buffer would drop it: the cell stays one column then.
-    const int left = buffer_.marginMode ? buffer_.marginLeft() : 0;
-    if (buffer_.wraparound && x == right && right - left + 1 >= 2 &&
+    const int left = buffer_.marginMode() ? buffer_.marginLeft() : 0;
+    if (buffer_.wraparound() && x == right && right - left + 1 >= 2 &&
         lineIndex == buffer_.yBase() + buffer_.y()) {
         line.mutableCells()[x] = cell.blanked();
         line.markContentChanged();
@@ -745,13 +748,13 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
 bool SlowPrint::writeNewCell(char32_t scalar, int width)
 {
     if (width == 2) {
-        const int right = buffer_.marginMode ? buffer_.marginRight() : buffer_.cols() - 1;
-        const int left = buffer_.marginMode ? buffer_.marginLeft() : 0;
-        if (buffer_.x() + 1 > right && (!buffer_.wraparound || right - left + 1 < 2))
+        const int right = buffer_.marginMode() ? buffer_.marginRight() : buffer_.cols() - 1;
+        const int left = buffer_.marginMode() ? buffer_.marginLeft() : 0;
+        if (buffer_.x() + 1 > right && (!buffer_.wraparound() || right - left + 1 < 2))
             return false;
     }
     const PackedCell cell =
-        PackedCell::makeScalar(scalar, terminal_.curStyleID,
+        PackedCell::makeScalar(scalar, terminal_.curStyleID(),
                                width == 2 ? WidthState::lead : WidthState::single, false, payloadCode_, 0);
     buffer_.insertCharacter(cell);
     return true;
@@ -764,7 +767,7 @@ bool SlowPrint::writeNewCell(char32_t scalar, int width)
 void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer)
 {
     // A translating set or a pending sequence needs every byte looked at.
-    if (charset || !readingBuffer.putbackBuffer.empty() || bytes.empty()) {
+    if (charsets_.charset() || !readingBuffer_.putbackBuffer.empty() || bytes.empty()) {
         handlePrintSlow(bytes, std::nullopt);
         return;
     }
@@ -783,7 +786,7 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID, activePayloadCode(*this));
+    const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID_, activePayloadCode(*this));
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());
     // The rest, and whatever the run path refused (insert mode, protection, the edge without
@@ -797,7 +800,7 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
 void Terminal::handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar)
 {
     updateRange(_buffer->y());
-    SlowPrint(*this, previousScalar).run(bytes);
+    SlowPrint(*this, readingBuffer_.putbackBuffer, previousScalar).run(bytes);
     updateRange(_buffer->y());
 }
 
@@ -843,7 +846,7 @@ std::optional<Position> Terminal::combiningTarget(Buffer& buffer)
 std::optional<std::u32string> Terminal::combinedGraphemeScalars(PackedCell cell, char32_t appending)
 {
     std::u32string joined;
-    appendCellScalars(joined, cell, *cellArena);
+    appendCellScalars(joined, cell, *cellArena_);
     joined.push_back(appending);
     if (!staysOneCell(joined))
         return std::nullopt;

@@ -270,13 +270,13 @@ void Terminal::oscProgramStatus(Bytes data, uint8_t terminator)
         // The capability answer, ended the way the query was.
         if (!host)
             return;
-        std::vector<uint8_t> reply(cc.OSC().begin(), cc.OSC().end());
+        std::vector<uint8_t> reply(cc_.OSC().begin(), cc_.OSC().end());
         const std::string_view body = "7501;?";
         reply.insert(reply.end(), body.begin(), body.end());
         if (terminator == 0x07)
             reply.push_back(0x07);
         else
-            reply.insert(reply.end(), cc.ST().begin(), cc.ST().end());
+            reply.insert(reply.end(), cc_.ST().begin(), cc_.ST().end());
         host->send(*this, reply);
         return;
     }
@@ -285,11 +285,11 @@ void Terminal::oscProgramStatus(Bytes data, uint8_t terminator)
     if (!report)
         return;
     if (report->clear) {
-        if (programStatusStore.remove(TerminalProgramStatusStore::clearIdPredicate(report->id)) && host)
+        if (programStatusStore_.remove(TerminalProgramStatusStore::clearIdPredicate(report->id)) && host)
             host->programStatusChanged(*this, programStatusRecords());
         return;
     }
-    programStatusStore.replace(*report->record);
+    programStatusStore_.replace(*report->record);
     // Told after every stored report, whether or not the record changed.
     if (host)
         host->programStatusChanged(*this, programStatusRecords());
@@ -297,7 +297,7 @@ void Terminal::oscProgramStatus(Bytes data, uint8_t terminator)
 
 void Terminal::clearProgramStatus(const std::string& id)
 {
-    if (!programStatusStore.remove(TerminalProgramStatusStore::clearIdPredicate(id)))
+    if (!programStatusStore_.remove(TerminalProgramStatusStore::clearIdPredicate(id)))
         return;
     if (auto host = delegate())
         host->programStatusChanged(*this, programStatusRecords());
@@ -305,7 +305,7 @@ void Terminal::clearProgramStatus(const std::string& id)
 
 void Terminal::programStatusProcessExited()
 {
-    if (!programStatusStore.remove(&TerminalProgramStatusStore::isActiveRecord))
+    if (!programStatusStore_.remove(&TerminalProgramStatusStore::isActiveRecord))
         return;
     if (auto host = delegate())
         host->programStatusChanged(*this, programStatusRecords());

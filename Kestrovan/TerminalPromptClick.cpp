@@ -187,9 +187,9 @@ bool passesModifierGate(const SemanticPromptClickBehavior& behavior, SemanticPro
 } // namespace
 
 bool Terminal::mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                             const SemanticPromptPointerSnapshot& snapshot)
+                                             const SemanticPromptPointerSnapshot& snapshot) const
 {
-    if (!passesSnapshotGate(snapshot) || !passesModifierGate(semanticPromptClickBehavior, modifiers))
+    if (!passesSnapshotGate(snapshot) || !passesModifierGate(semanticPromptClickBehavior_, modifiers))
         return false;
     if (isCurrentBufferAlternate() || _buffer->semanticInput != SemanticInputState::armed)
         return false;
@@ -206,7 +206,7 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
 
 bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers)
 {
-    if (!passesModifierGate(semanticPromptClickBehavior, modifiers))
+    if (!passesModifierGate(semanticPromptClickBehavior_, modifiers))
         return false;
     // Only while the user edits a command line of the shell on the normal screen.
     if (isCurrentBufferAlternate() || _buffer->semanticInput != SemanticInputState::armed)
@@ -274,8 +274,12 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
             return false;
 
         const bool special = active.semanticUsesSpecialCursorKeys;
-        const std::string_view right = special ? rightSpecial : applicationCursor ? rightApp : rightNormal;
-        const std::string_view left = special ? leftSpecial : applicationCursor ? leftApp : leftNormal;
+        const std::string_view right = special                                   ? rightSpecial
+                                       : modes_[TerminalMode::applicationCursor] ? rightApp
+                                                                                 : rightNormal;
+        const std::string_view left = special                                   ? leftSpecial
+                                      : modes_[TerminalMode::applicationCursor] ? leftApp
+                                                                                : leftNormal;
         const bool vertical = cursorMode == SemanticPromptCursorClickMode::conservativeVertical ||
                               cursorMode == SemanticPromptCursorClickMode::smartVertical;
         if (from->line != to->line && vertical && !special) {
@@ -284,8 +288,8 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
             const bool down = to->line > from->line;
             appendRepeated(bytes, left, from->offsetInLine);
             appendRepeated(bytes,
-                           down ? (applicationCursor ? downApp : downNormal)
-                                : (applicationCursor ? upApp : upNormal),
+                           down ? (modes_[TerminalMode::applicationCursor] ? downApp : downNormal)
+                                : (modes_[TerminalMode::applicationCursor] ? upApp : upNormal),
                            std::abs(to->line - from->line));
             appendRepeated(bytes, right, to->offsetInLine);
         } else {

@@ -72,11 +72,11 @@ std::optional<CellRectangle> rectangleFromCorners(const Terminal& t, int64_t top
     const int cols = t.cols();
     bottom = std::min<int64_t>(rows, bottom);
     right = std::min<int64_t>(cols, right);
-    if (t.originMode) {
+    if (t.mode(TerminalMode::originMode)) {
         const Buffer& active = t.buffer();
         top += active.scrollTop();
         bottom = std::min<int64_t>(bottom + active.scrollTop(), active.scrollBottom() + 1);
-        if (t.marginMode) {
+        if (t.mode(TerminalMode::marginMode)) {
             left += active.marginLeft();
             right = std::min<int64_t>(right + active.marginLeft(), active.marginRight() + 1);
         }
@@ -307,7 +307,7 @@ AttributeEdit reverseEdit(const CsiParameters& pars)
 void editAttributes(Terminal& t, const CsiParameters& pars, const AttributeEdit& edit)
 {
     const AttributeExtent extent =
-        t.reportedOnly.attributeChangeExtent == 2 ? AttributeExtent::rectangle : AttributeExtent::stream;
+        t.reportedOnly().attributeChangeExtent == 2 ? AttributeExtent::rectangle : AttributeExtent::stream;
     const std::optional<CellRectangle> area = getRectangleFromRequest(t, pars, 0, extent);
     if (!area || edit.isEmpty())
         return;
@@ -372,14 +372,14 @@ void Terminal::csiX(const CsiParameters& pars, Collect collect)
             return;
         if (const std::optional<CellRectangle> area = getRectangleFromRequest(*this, pars, 1))
             fillRectangle(*this, *area,
-                          PackedCell::makeScalar(*character, curStyleID, WidthState::single, false, 0, 0));
+                          PackedCell::makeScalar(*character, curStyleID_, WidthState::single, false, 0, 0));
         return;
     }
     if (collectIs(collect, '*')) {
         // DECSACE: 0 and 1 (stream) and 2 (rectangle) are kept; larger values are ignored.
         const int64_t extent = parameterOr(pars, 0, 0);
         if (extent <= 2)
-            reportedOnly.attributeChangeExtent = static_cast<int>(extent);
+            reportedOnly_.attributeChangeExtent = static_cast<int>(extent);
         return;
     }
     logInfo("Not implemented CSI x with collect: collect=" + describeBytes(collect) +
@@ -418,7 +418,8 @@ void Terminal::cmdDECERA(const CsiParameters& pars)
 {
     // Spaces in the current SGR attribute, not the erase attribute, whatever the protection.
     if (const std::optional<CellRectangle> area = getRectangleFromRequest(*this, pars, 0))
-        fillRectangle(*this, *area, PackedCell::makeScalar(' ', curStyleID, WidthState::single, false, 0, 0));
+        fillRectangle(*this, *area,
+                      PackedCell::makeScalar(' ', curStyleID_, WidthState::single, false, 0, 0));
 }
 
 void Terminal::cmdSelectiveEraseRectangularArea(const CsiParameters& pars)
@@ -428,7 +429,7 @@ void Terminal::cmdSelectiveEraseRectangularArea(const CsiParameters& pars)
     const std::optional<CellRectangle> area = getRectangleFromRequest(*this, pars, 0);
     if (!area)
         return;
-    const bool ignoreProtection = characterProtectionMode == CharacterProtectionMode::iso;
+    const bool ignoreProtection = characterProtectionMode_ == CharacterProtectionMode::iso;
     const auto erasable = [&](PackedCell cell) { return ignoreProtection || !cell.isProtected(); };
     CellArena& arena = *_buffer->cellArena();
     for (int row = area->top; row <= area->bottom; ++row) {
@@ -554,7 +555,7 @@ void Terminal::cmdDECRQCRA(const CsiParameters& pars, Collect collect)
     }
     char checksum[16];
     std::snprintf(checksum, sizeof checksum, "%04X", unsigned(sum));
-    sendResponse(cc.DCS(), std::to_string(pid) + "!~" + checksum, cc.ST());
+    sendResponse(cc_.DCS(), std::to_string(pid) + "!~" + checksum, cc_.ST());
 }
 
 } // namespace kestrovan

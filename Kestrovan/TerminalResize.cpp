@@ -46,24 +46,24 @@ void Terminal::resize(int cols, int rows, std::optional<CellPixelSize> committed
         _options.rows = newRows;
         // The new columns continue the old rhythm of stops. A normal buffer that waits behind
         // the alternate screen is laid out when it is resized on its return.
-        altBuffer->setupTabStops(oldCols, tabStopWidth);
-        if (normalBuffer->cols() == newCols)
-            normalBuffer->setupTabStops(oldCols, tabStopWidth);
+        altBuffer_->setupTabStops(oldCols, tabStopWidth);
+        if (normalBuffer_->cols() == newCols)
+            normalBuffer_->setupTabStops(oldCols, tabStopWidth);
         refresh(0, newRows - 1);
     }
 
     // The pixel size follows the grid; the cell size changes only when the host commits one.
     if (committedCellSize) {
-        pixelGeometry =
+        pixelGeometry_ =
             TerminalPixelGeometry{newRows, newCols, committedCellSize->width, committedCellSize->height};
-    } else if (pixelGeometry) {
-        pixelGeometry->rows = newRows;
-        pixelGeometry->columns = newCols;
+    } else if (pixelGeometry_) {
+        pixelGeometry_->rows = newRows;
+        pixelGeometry_->columns = newCols;
     }
 
     // Programs that asked for in-band reports hear of every resize request, even one that
     // changes nothing: they may have missed the last one.
-    if (inBandSizeReportsEnabled)
+    if (modes_[TerminalMode::inBandSizeReportsEnabled])
         reportInBandSizeIfAvailable();
 }
 
@@ -72,11 +72,11 @@ void Terminal::updatePixelGeometry(int cellWidth, int cellHeight)
     if (cellWidth < 1 || cellHeight < 1)
         return;
     const TerminalPixelGeometry geometry{_rows, _cols, cellWidth, cellHeight};
-    if (pixelGeometry == geometry)
+    if (pixelGeometry_ == geometry)
         return;
     endSynchronizedOutput();
-    pixelGeometry = geometry;
-    if (inBandSizeReportsEnabled)
+    pixelGeometry_ = geometry;
+    if (modes_[TerminalMode::inBandSizeReportsEnabled])
         reportInBandSizeIfAvailable();
 }
 
@@ -84,42 +84,40 @@ void Terminal::reportInBandSizeIfAvailable()
 {
     // A size the host reported earlier wins; otherwise the host is asked now, and its answer
     // is kept so that later reports need not ask again.
-    if (!pixelGeometry) {
+    if (!pixelGeometry_) {
         const std::shared_ptr<TerminalDelegate> host = delegate();
         if (!host)
             return;
         const std::optional<CellPixelSize> cell = host->cellSizeInPixels(*this);
         if (!cell || cell->width < 1 || cell->height < 1)
             return;
-        pixelGeometry = TerminalPixelGeometry{_rows, _cols, cell->width, cell->height};
+        pixelGeometry_ = TerminalPixelGeometry{_rows, _cols, cell->width, cell->height};
     }
-    const TerminalPixelGeometry& geometry = *pixelGeometry;
+    const TerminalPixelGeometry& geometry = *pixelGeometry_;
     const int64_t heightPx = saturatingProduct(geometry.rows, geometry.cellHeight);
     const int64_t widthPx = saturatingProduct(geometry.columns, geometry.cellWidth);
     // CSI 48 ; rows ; columns ; height ; width t
     const std::string body = "48;" + std::to_string(geometry.rows) + ";" + std::to_string(geometry.columns) +
                              ";" + std::to_string(heightPx) + ";" + std::to_string(widthPx) + "t";
-    sendResponse(cc.CSI(), body);
+    sendResponse(cc_.CSI(), body);
 }
 
 void Terminal::resetToInitialState()
 {
-    _currentBidiState = _options.initialBidiState;
-    normalBuffer->defaultBidiState = _currentBidiState;
-    altBuffer->defaultBidiState = _currentBidiState;
+    modes_.setBidiState(_options.initialBidiState);
     applyCurrentBidiStateAtParagraphStart(BidiStateProperty::allBidiStateProperties);
     updateFullScreen();
-    bidiArrowKeySwap = _options.initialBidiArrowKeySwap;
+    modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
 
     // `setup` rebuilds the grid from the options: the reset keeps the current size.
     _options.rows = _rows;
     _options.cols = _cols;
 
     // Cursor visibility is the host's as much as the program's: it survives a full reset.
-    const bool wasHidden = cursorHidden;
+    const bool wasHidden = modes_[TerminalMode::cursorHidden];
     setup(true);
     clearAllKittyImages();
-    cursorHidden = wasHidden;
+    modes_.set(TerminalMode::cursorHidden, wasHidden);
 
     refresh(0, _rows - 1);
     if (auto host = delegate())
@@ -134,32 +132,32 @@ void Terminal::cmdSetConformanceLevel(const CsiParameters& pars, Collect)
         return;
     switch (pars[0]) {
     case 61:
-        conformance = TerminalConformance::vt100;
+        conformance_ = TerminalConformance::vt100;
         // A VT100 knows no 8-bit controls.
-        cc.send8bit = false;
+        cc_.send8bit = false;
         break;
     case 62:
-        conformance = TerminalConformance::vt200;
+        conformance_ = TerminalConformance::vt200;
         break;
     case 63:
-        conformance = TerminalConformance::vt300;
+        conformance_ = TerminalConformance::vt300;
         break;
     case 64:
-        conformance = TerminalConformance::vt400;
+        conformance_ = TerminalConformance::vt400;
         break;
     default:
-        conformance = TerminalConformance::vt500;
+        conformance_ = TerminalConformance::vt500;
         break;
     }
     // The second parameter picks the reply encoding: 0 and 2 are 8-bit, anything else 7-bit.
-    if (pars.count > 1 && conformance != TerminalConformance::vt100)
-        cc.send8bit = pars[1] == 0 || pars[1] == 2;
+    if (pars.count > 1 && conformance_ != TerminalConformance::vt100)
+        cc_.send8bit = pars[1] == 0 || pars[1] == 2;
 }
 
 void Terminal::clearScrollback()
 {
     // The history belongs to the normal screen, whichever screen is shown.
-    normalBuffer->clearScrollback();
+    normalBuffer_->clearScrollback();
     refresh(0, _rows - 1);
 }
 
@@ -167,7 +165,7 @@ void Terminal::changeScrollback(std::optional<int> limit)
 {
     // Only the normal screen keeps history; the options remember the limit for the buffer a
     // full reset builds.
-    normalBuffer->changeHistorySize(limit);
+    normalBuffer_->changeHistorySize(limit);
     _options.scrollback = limit.value_or(0);
     refresh(0, _rows - 1);
 }

@@ -44,15 +44,15 @@ bool validRegionRows(int topRow, int bottomRow, int count)
 
 void Terminal::notifyScrollPositionChanged()
 {
-    hasPendingScrollNotification = true;
+    hasPendingScrollNotification_ = true;
     // Inside a feed the outermost feed delivers it once, when parsing ends.
-    if (parseDepth == 0) {
-        hasPendingScrollNotification = false;
+    if (parseDepth_ == 0) {
+        hasPendingScrollNotification_ = false;
         scrollPositionChanged();
     }
 }
 
-void Terminal::scroll(Buffer& buffer, int lines, bool isWrapped)
+void Terminal::scroll(Buffer& buffer, bool isWrapped)
 {
     CircularBufferLineList& ring = buffer.lines();
     const int scrollTop = buffer.scrollTop();
@@ -61,49 +61,49 @@ void Terminal::scroll(Buffer& buffer, int lines, bool isWrapped)
     const int bottomRow = buffer.yBase() + scrollBottom;
     // Selections and placements name absolute rows, and a scrolled-back view names the row it
     // shows: any of them rules out the fast paths, which do not keep them in step.
-    const bool unobserved = activeSelectionCount == 0 && !hasKittyPlacements && !userScrolling;
+    const bool unobserved = activeSelectionCount_ == 0 && !hasKittyPlacements && !userScrolling_;
     const bool bottomIsLastLine = bottomRow == ring.count() - 1;
 
     // Recycle fast path: the whole screen scrolls into the scrollback of a full ring.
-    if (!marginMode && buffer.hasScrollback() && scrollTop == 0 && scrollBottom == _rows - 1 &&
-        ring.isFull() && bottomIsLastLine && unobserved) {
-        const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : _currentBidiState;
-        ring.recycle(currentEraseBlankCell, isWrapped, bidiState);
+    if (!modes_[TerminalMode::marginMode] && buffer.hasScrollback() && scrollTop == 0 &&
+        scrollBottom == _rows - 1 && ring.isFull() && bottomIsLastLine && unobserved) {
+        const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : modes_.bidiState();
+        ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
         buffer.linesTop += 1;
         buffer.setYDisp(buffer.yBase());
         // Every screen row shows another line now; absolute rows did not change.
-        refreshStart = std::min(refreshStart, 0);
-        refreshEnd = std::max(refreshEnd, _rows - 1);
+        refreshStart_ = std::min(refreshStart_, 0);
+        refreshEnd_ = std::max(refreshEnd_, _rows - 1);
         notifyScrollPositionChanged();
         return;
     }
 
     // In-place fast path: a region that never feeds the scrollback.
-    if (!marginMode && unobserved && bottomRow < ring.count() &&
+    if (!modes_[TerminalMode::marginMode] && unobserved && bottomRow < ring.count() &&
         (scrollTop > 0 || (!bottomIsLastLine && !buffer.hasScrollback()))) {
-        scrollInPlaceRegionFast(buffer, lines, scrollTop, scrollBottom, topRow, bottomRow, isWrapped);
+        scrollInPlaceRegionFast(buffer, scrollTop, scrollBottom, topRow, bottomRow, isWrapped);
         return;
     }
 
-    scrollGeneral(buffer, lines, isWrapped, scrollTop, scrollBottom, topRow, bottomRow);
+    scrollGeneral(buffer, isWrapped, scrollTop, scrollBottom, topRow, bottomRow);
 }
 
-void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop, int scrollBottom, int topRow,
+void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow,
                                        int bottomRow, bool isWrapped)
 {
     CircularBufferLineList& ring = buffer.lines();
     const bool bottomInRing = bottomRow >= 0 && bottomRow < ring.count();
     const BidiPresentationState bidiState =
-        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : _currentBidiState;
+        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : modes_.bidiState();
 
     if (validRegionRows(topRow, bottomRow, ring.count())) {
         // The line leaving the top is reused, blanked, as the new bottom line.
-        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell, isWrapped, bidiState);
+        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
     } else {
         printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                         " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
                         " linesTop=" + std::to_string(buffer.linesTop) +
-                        " isAlternate=" + boolText(&buffer == altBuffer.get()));
+                        " isAlternate=" + boolText(&buffer == altBuffer_.get()));
     }
 
     buffer.setYDisp(buffer.yBase());
@@ -112,15 +112,16 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int lines, int scrollTop,
     notifyScrollPositionChanged();
 }
 
-void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scrollTop, int scrollBottom,
-                             int topRow, int bottomRow)
+void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
+                             int bottomRow)
 {
     CircularBufferLineList& ring = buffer.lines();
-    const bool isAlternate = &buffer == altBuffer.get();
+    const bool isAlternate = &buffer == altBuffer_.get();
     const bool bottomInRing = bottomRow >= 0 && bottomRow < ring.count();
     const BidiPresentationState bidiState =
-        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : _currentBidiState;
-    const bool fullWidth = !marginMode || (buffer.marginLeft() < 1 && buffer.marginRight() >= _cols - 1);
+        isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : modes_.bidiState();
+    const bool fullWidth =
+        !modes_[TerminalMode::marginMode] || (buffer.marginLeft() < 1 && buffer.marginRight() >= _cols - 1);
 
     enum class Outcome
     {
@@ -149,9 +150,9 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& bottom = *ring[bottomRow];
-        bottom.fill(currentEraseBlankCell, left, width);
+        bottom.fill(currentEraseBlankCell_, left, width);
         bottom.setWrapped(false);
-        bottom.setBidiState(_currentBidiState);
+        bottom.setBidiState(modes_.bidiState());
         buffer.clearImagesFromLine(bottomRow);
         bottom.setRenderMode(BufferLine::RenderLineMode::single);
         selectionsInvalidateForColumnRestrictedScroll(topRow, bottomRow, left, buffer.marginRight());
@@ -161,10 +162,10 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
         const bool wasFull = ring.isFull();
         bool insertedBelowRegion = false;
         if (bottomRow == ring.count() - 1 && !wasFull) {
-            ring.push(buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState));
+            ring.push(buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState));
             outcome = Outcome::grew;
         } else if (bottomRow == ring.count() - 1) {
-            ring.recycle(currentEraseBlankCell, isWrapped, bidiState);
+            ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
             outcome = Outcome::full;
         } else {
             // The region ends above the screen's bottom: the new line goes in after it and the
@@ -175,13 +176,14 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
                 if (oldest && oldest->hasImages())
                     buffer.adjustLinesWithImagesCount(-1);
             }
-            ring.splice(bottomRow + 1, 0, {buffer.getBlankLine(currentEraseBlankCell, isWrapped, bidiState)});
+            ring.splice(bottomRow + 1, 0,
+                        {buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState)});
             insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;
         }
         if (outcome == Outcome::grew) {
             buffer.setYBase(buffer.yBase() + 1);
-            if (!userScrolling)
+            if (!userScrolling_)
                 buffer.setYDisp(buffer.yDisp() + 1);
             // A line inserted below the region pushed the lines under it one absolute row down.
             if (insertedBelowRegion)
@@ -194,7 +196,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
                 buffer.linesTop += 1;
             adjustSelectionsForInPlaceScroll(0, bottomRow, 1);
             // A user looking at the scrollback keeps seeing the same text.
-            if (userScrolling)
+            if (userScrolling_)
                 buffer.setYDisp(std::max(0, buffer.yDisp() - 1));
         }
     } else {
@@ -207,7 +209,7 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
             return;
         }
         if (validRegionRows(topRow, bottomRow, ring.count())) {
-            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell, isWrapped, bidiState);
+            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
         } else {
             printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                             " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
@@ -218,22 +220,22 @@ void Terminal::scrollGeneral(Buffer& buffer, int lines, bool isWrapped, int scro
         outcome = Outcome::inPlace;
     }
 
-    if (!userScrolling || buffer.yDisp() < 0)
+    if (!userScrolling_ || buffer.yDisp() < 0)
         buffer.setYDisp(buffer.yBase());
 
     if (hasKittyPlacements) {
         if (outcome == Outcome::full) {
             trimKittyPlacementRows();
         } else if (outcome == Outcome::inPlace) {
-            const int left = marginMode ? buffer.marginLeft() : 0;
-            const int right = marginMode ? buffer.marginRight() : _cols - 1;
+            const int left = modes_[TerminalMode::marginMode] ? buffer.marginLeft() : 0;
+            const int right = modes_[TerminalMode::marginMode] ? buffer.marginRight() : _cols - 1;
             scrollKittyPlacementsInMargins(topRow, bottomRow, left, right, -1);
         }
     }
 
     if (scrollTop == 0 && scrollBottom == _rows - 1 && buffer.hasScrollback()) {
-        refreshStart = std::min(refreshStart, 0);
-        refreshEnd = std::max(refreshEnd, scrollBottom);
+        refreshStart_ = std::min(refreshStart_, 0);
+        refreshEnd_ = std::max(refreshEnd_, scrollBottom);
     } else {
         updateRange(scrollTop);
         updateRange(scrollBottom);
@@ -247,10 +249,11 @@ void Terminal::cmdIndex()
     Buffer& active = *_buffer;
     const int x = active.x();
     const int y = active.y();
-    const bool inside = !marginMode || (x >= active.marginLeft() && x <= active.marginRight());
+    const bool inside =
+        !modes_[TerminalMode::marginMode] || (x >= active.marginLeft() && x <= active.marginRight());
     bool advanced = false;
     if (y == active.scrollBottom() && inside) {
-        scroll(active, 1, false);
+        scroll(active, false);
         advanced = true;
     } else if (y < active.scrollBottom() || (y > active.scrollBottom() && y + 1 < _rows)) {
         active.setY(y + 1);
@@ -271,12 +274,12 @@ void Terminal::reverseIndex()
             active.setY(y - 1);
         return;
     }
-    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+    if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
 
     const int topRow = active.yBase() + y;
     const int bottomRow = active.yBase() + active.scrollBottom();
-    const bool isAlternate = &active == altBuffer.get();
+    const bool isAlternate = &active == altBuffer_.get();
     if (topRow >= ring.count() || bottomRow >= ring.count()) {
         printDiagnostic("reverseIndex: start index " + std::to_string(topRow) + " >= lines.count " +
                         std::to_string(ring.count()) + ", state:" + " y=" + std::to_string(y) + " yBase=" +
@@ -286,7 +289,8 @@ void Terminal::reverseIndex()
         return;
     }
 
-    const bool fullWidth = !marginMode || (active.marginLeft() < 1 && active.marginRight() >= _cols - 1);
+    const bool fullWidth =
+        !modes_[TerminalMode::marginMode] || (active.marginLeft() < 1 && active.marginRight() >= _cols - 1);
     if (!fullWidth) {
         const int left = active.marginLeft();
         const int width = active.marginRight() - left + 1;
@@ -300,7 +304,7 @@ void Terminal::reverseIndex()
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& top = *ring[topRow];
-        top.fill(currentEraseBlankCell, left, width);
+        top.fill(currentEraseBlankCell_, left, width);
         top.setWrapped(false);
         active.clearImagesFromLine(topRow);
         top.setRenderMode(BufferLine::RenderLineMode::single);
@@ -315,7 +319,7 @@ void Terminal::reverseIndex()
                             " linesTop=" + std::to_string(active.linesTop) +
                             " isAlternate=" + boolText(isAlternate));
         }
-        ring.set(topRow, active.getBlankLine(currentEraseBlankCell, false, _currentBidiState));
+        ring.set(topRow, active.getBlankLine(currentEraseBlankCell_, false, modes_.bidiState()));
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
             ring[bottomRow + 1]->setWrapped(false);
@@ -323,8 +327,8 @@ void Terminal::reverseIndex()
     }
 
     if (hasKittyPlacements) {
-        const int left = marginMode ? active.marginLeft() : 0;
-        const int right = marginMode ? active.marginRight() : _cols - 1;
+        const int left = modes_[TerminalMode::marginMode] ? active.marginLeft() : 0;
+        const int right = modes_[TerminalMode::marginMode] ? active.marginRight() : _cols - 1;
         scrollKittyPlacementsInMargins(topRow, bottomRow, left, right, 1);
     }
     updateRange(active.scrollTop());
@@ -422,7 +426,7 @@ struct ColumnSpan
 
 ColumnSpan editColumns(const Terminal& terminal, const Buffer& buffer)
 {
-    if (!terminal.marginMode)
+    if (!terminal.mode(TerminalMode::marginMode))
         return {0, terminal.cols() - 1};
     return {std::max(buffer.marginLeft(), 0), std::min(buffer.marginRight(), terminal.cols() - 1)};
 }
@@ -445,7 +449,7 @@ void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
     // SU and SD fill with the zero cell, not the erase style.
     const PackedCell blank;
 
-    if (terminal.marginMode) {
+    if (terminal.mode(TerminalMode::marginMode)) {
         // With left and right margins only their columns move, whatever the cursor column.
         for (int row = top; row <= bottom; ++row)
             terminal.repairWideCellsForColumnRestrictedShift(row);
@@ -489,7 +493,7 @@ void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
     if (!rowsInRing(active, row, last))
         return;
 
-    if (terminal.marginMode) {
+    if (terminal.mode(TerminalMode::marginMode)) {
         const int x = active.x();
         if (x < active.marginLeft() || x > active.marginRight())
             return;
@@ -497,10 +501,10 @@ void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
         for (int at = row; at <= last; ++at)
             terminal.repairWideCellsForColumnRestrictedShift(at);
         shiftMarginColumns(active.lines(), row, last, count, direction, span.left, span.right,
-                           terminal.currentEraseBlankCell);
+                           terminal.currentEraseBlankCell());
         terminal.selectionsInvalidateForColumnRestrictedScroll(row, last, span.left, span.right);
     } else {
-        shiftWholeLines(active, row, last, count, direction, terminal.currentEraseBlankCell,
+        shiftWholeLines(active, row, last, count, direction, terminal.currentEraseBlankCell(),
                         terminal.currentBidiState());
         if (direction == Shift::down) {
             terminal.adjustSelectionsForInPlaceScroll(row, last, -count);
@@ -547,7 +551,7 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
 {
     Buffer& active = *_buffer;
     const int x = active.x();
-    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+    if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
     const int row = active.yBase() + active.y();
     if (!rowsInRing(active, row, row))
@@ -558,7 +562,7 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
         return;
     // The line primitive blanks wide characters cut at the cursor, at the margin and where cells
     // fall off past the margin; the cells beyond the right margin never move.
-    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell);
+    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell_);
     updateRange(active.y());
 }
 
@@ -567,7 +571,7 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
     Buffer& active = *_buffer;
     const int x = active.x();
     int count = countParameter(pars);
-    if (marginMode) {
+    if (modes_[TerminalMode::marginMode]) {
         if (x < active.marginLeft() || x > active.marginRight())
             return;
         count = std::min(count, active.marginRight() - x + 1);
@@ -584,7 +588,7 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
         return;
     // The freed columns before the margin take the erase style; the line's prompt marks follow
     // their cells.
-    line.deletePackedCells(x, count, right, currentEraseBlankCell);
+    line.deletePackedCells(x, count, right, currentEraseBlankCell_);
     updateRange(active.y());
 }
 
@@ -644,7 +648,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
     const int y = active.y();
     if (y < active.scrollTop() || y > active.scrollBottom() || x >= _cols)
         return;
-    if (marginMode && (x < active.marginLeft() || x > active.marginRight()))
+    if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
     const int count = countParameter(pars);
     const ColumnSpan span = editColumns(*this, active);
@@ -653,7 +657,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
             return;
         // The columns freed at the right edge get erase-style spaces; prompt marks move with
         // their cells, and the row stops continuing the one above.
-        line.deletePackedCells(x, count, right, currentEraseSpaceCell);
+        line.deletePackedCells(x, count, right, currentEraseSpaceCell_);
         line.setWrapped(false);
     });
 }
@@ -670,7 +674,7 @@ void Terminal::columnScroll(bool back, int at)
     const ColumnSpan span = editColumns(*this, active);
     if (at < 0 || at > span.right)
         return;
-    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell;
+    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell_;
     editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (at > right)
             return;

@@ -117,11 +117,11 @@ void applySemanticClickSettings(Buffer& buffer, const SemanticPromptOptions& opt
 /// prompt never begins in the middle of the previous command's last line of output.
 void freshSemanticPromptLine(Terminal& terminal, Buffer& buffer)
 {
-    const int lineStart = terminal.marginMode ? buffer.marginLeft() : 0;
+    const int lineStart = terminal.mode(TerminalMode::marginMode) ? buffer.marginLeft() : 0;
     if (buffer.x() == lineStart)
         return;
     // Left of the left margin the margin is not the line start; the screen edge is.
-    buffer.setX(terminal.marginMode && buffer.x() < buffer.marginLeft() ? 0 : lineStart);
+    buffer.setX(terminal.mode(TerminalMode::marginMode) && buffer.x() < buffer.marginLeft() ? 0 : lineStart);
     terminal.cmdLineFeedBasic(buffer);
 }
 
@@ -283,7 +283,7 @@ void Terminal::semanticNoteAlternateScreenSwitch()
 {
     // A full-screen program took over (or gave back) the screen, so whatever command line was
     // being edited has been submitted; cells printed from now on are its output.
-    for (Buffer* buffer : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* buffer : {normalBuffer_.get(), altBuffer_.get()}) {
         if (!buffer)
             continue;
         buffer->semanticInput = SemanticInputState::submitted;
@@ -295,7 +295,7 @@ void Terminal::semanticNoteAlternateScreenSwitch()
 
 void Terminal::resetSemanticPromptState(bool clearingScreenMarks)
 {
-    for (Buffer* buffer : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* buffer : {normalBuffer_.get(), altBuffer_.get()}) {
         if (!buffer)
             continue;
         buffer->semanticContent = SemanticContent::none();
@@ -328,36 +328,39 @@ void Terminal::sendUserInput(Bytes data)
     sendBytes(data);
 }
 
-std::optional<SemanticContent> Terminal::semanticContent(Position at)
+std::optional<SemanticContent> Terminal::semanticContent(Position at) const
 {
-    Buffer& active = *_buffer;
+    const Buffer& active = buffer();
     if (at.col < 0 || at.col >= _cols || at.row < 0 || at.row >= active.lines().count())
         return std::nullopt;
-    const BufferLine& line = *active.lines()[static_cast<int>(at.row)];
-    if (line.count() < 1)
+    const CircularBufferLineList::ConstLinePointer stored =
+        active.lines().lineIfPresent(static_cast<int>(at.row));
+    // A slot that holds no line reads as a blank line, whose cells carry no content code.
+    if (!stored || stored->count() < 1)
         return SemanticContent::none();
+    const BufferLine& line = *stored;
     // A column past a line that is narrower than the screen reads the line's last cell.
     const int column = std::min(static_cast<int>(at.col), line.count() - 1);
     return SemanticContent::fromCode(line.packed(column).semanticCode());
 }
 
-std::optional<int> Terminal::semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration)
+std::optional<int> Terminal::semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const
 {
     // A recycled line object now holds another row's content; it is not the line asked about.
     if (forLineIdentity.recycleGeneration() != recycleGeneration)
         return std::nullopt;
-    Buffer& active = *_buffer;
+    const Buffer& active = buffer();
     // Lines asked about are nearly always those of the active prompt group, so start there.
     return active.findRow(active.semanticPromptStartRowCache,
                           [&forLineIdentity](const BufferLine& line) { return &line == &forLineIdentity; });
 }
 
-std::shared_ptr<BufferLine> Terminal::bufferLine(int atRow)
+std::shared_ptr<const BufferLine> Terminal::bufferLine(int atRow) const
 {
-    Buffer& active = *_buffer;
+    const Buffer& active = buffer();
     if (atRow < 0 || atRow >= active.lines().count())
         return nullptr;
-    return active.lines()[atRow];
+    return active.lines().lineIfPresent(atRow);
 }
 
 } // namespace kestrovan

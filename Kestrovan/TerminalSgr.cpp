@@ -177,17 +177,17 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
     // Fast road for the most common sequence, CSI m / CSI 0 m. The default attribute is always
     // id 0, and it erases to the plain default background.
     if (pars.count == 1 && pars[0] == 0) {
-        if (curAttr == Attribute())
+        if (curAttr_ == Attribute())
             return;
-        const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr.bg)) != 0;
+        const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr_.bg)) != 0;
         // Id 0 of the arena holds the default attribute.
         const Attribute& reset = _buffer->cellArena()->attribute(0);
-        AttributeBytes::copy(curAttr, reset);
-        AttributeBytes::copy(sgrKeyAttribute, reset);
-        curStyleID = 0;
-        sgrKey = Key();
+        AttributeBytes::copy(curAttr_, reset);
+        AttributeBytes::copy(sgrKeyAttribute_, reset);
+        curStyleID_ = 0;
+        sgrKey_ = Key();
         if (eraseBackgroundChanges) {
-            assign(currentEraseAttribute, Key());
+            assign(currentEraseAttribute_, Key());
             rebuildEraseCells(0);
         }
         return;
@@ -205,7 +205,7 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
         logInfo("Unknown SGR attribute: " + std::to_string(value) + " " + describeParameters(pars));
     };
 
-    const uint64_t colonMask = parser->parsColonMask();
+    const uint64_t colonMask = parser_->parsColonMask();
     const Key previous = currentAttributeKey();
     Key working = previous;
     int i = 0;
@@ -352,17 +352,17 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     // The arena keeps the attribute of each id: copying it is cheaper than decoding the key.
     // Both copies read the arena's entry, not the other copy, which was only just stored.
     const Attribute& entry = arena.attribute(*id);
-    AttributeBytes::copy(curAttr, entry);
-    AttributeBytes::copy(sgrKeyAttribute, entry);
-    curStyleID = *id;
-    sgrKey = working;
+    AttributeBytes::copy(curAttr_, entry);
+    AttributeBytes::copy(sgrKeyAttribute_, entry);
+    curStyleID_ = *id;
+    sgrKey_ = working;
 
     const uint64_t eraseTag = eraseBackgroundTag(backgroundTag(working));
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
         return;
     const Key erase{eraseTag << backgroundShift, 0};
-    const uint16_t eraseID = erase == working ? curStyleID : arena.intern(erase).value_or(0);
-    assign(currentEraseAttribute, erase);
+    const uint16_t eraseID = erase == working ? curStyleID_ : arena.intern(erase).value_or(0);
+    assign(currentEraseAttribute_, erase);
     rebuildEraseCells(eraseID);
 }
 

@@ -73,46 +73,46 @@ bool Terminal::scanUserInputForSubmission(Bytes data)
         // Enter as CR or LF ends whatever sequence was under way. Inside a bracketed paste
         // line breaks are pasted text, not the user pressing Enter.
         if (byte == '\r' || byte == '\n') {
-            if (!semanticScanInPaste)
+            if (!semanticScanInPaste_)
                 submitted = true;
-            semanticScanState = SemanticScanState::ground;
+            semanticScanState_ = SemanticScanState::ground;
             continue;
         }
-        switch (semanticScanState) {
+        switch (semanticScanState_) {
         case SemanticScanState::ground:
             if (byte == escapeByte)
-                semanticScanState = SemanticScanState::escape;
+                semanticScanState_ = SemanticScanState::escape;
             break;
         case SemanticScanState::escape:
             if (byte == 'O')
-                semanticScanState = SemanticScanState::ss3;
+                semanticScanState_ = SemanticScanState::ss3;
             else if (byte == '[') {
-                semanticScanState = SemanticScanState::csi;
-                semanticScanParams.clear();
+                semanticScanState_ = SemanticScanState::csi;
+                semanticScanParams_.clear();
             } else if (byte != escapeByte)
-                semanticScanState = SemanticScanState::ground;
+                semanticScanState_ = SemanticScanState::ground;
             break;
         case SemanticScanState::csi:
             if (byte >= 0x20 && byte <= 0x3F) {
                 // Parameter and intermediate bytes; past the cap they are dropped, which can
                 // only make an overlong report unrecognisable, never grow memory.
-                if (semanticScanParams.size() < maximumSemanticScanParams)
-                    semanticScanParams.push_back(byte);
+                if (semanticScanParams_.size() < maximumSemanticScanParams)
+                    semanticScanParams_.push_back(byte);
             } else if (byte >= 0x40 && byte <= 0x7E) {
-                if (interpretSemanticCSI(semanticScanParams, byte, semanticScanInPaste))
+                if (interpretSemanticCSI(semanticScanParams_, byte, semanticScanInPaste_))
                     submitted = true;
-                semanticScanState = SemanticScanState::ground;
+                semanticScanState_ = SemanticScanState::ground;
             } else if (byte == escapeByte) {
-                semanticScanState = SemanticScanState::escape;
+                semanticScanState_ = SemanticScanState::escape;
             } else {
-                semanticScanState = SemanticScanState::ground;
+                semanticScanState_ = SemanticScanState::ground;
             }
             break;
         case SemanticScanState::ss3:
             // SS3 M: Enter on the keypad in application keypad mode.
-            if (byte == 'M' && !semanticScanInPaste)
+            if (byte == 'M' && !semanticScanInPaste_)
                 submitted = true;
-            semanticScanState = SemanticScanState::ground;
+            semanticScanState_ = SemanticScanState::ground;
             break;
         }
     }
@@ -121,9 +121,9 @@ bool Terminal::scanUserInputForSubmission(Bytes data)
 
 void Terminal::resetUserInputScanner()
 {
-    semanticScanState = SemanticScanState::ground;
-    semanticScanInPaste = false;
-    semanticScanParams.clear();
+    semanticScanState_ = SemanticScanState::ground;
+    semanticScanInPaste_ = false;
+    semanticScanParams_.clear();
 }
 
 } // namespace kestrovan

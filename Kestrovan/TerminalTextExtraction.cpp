@@ -5,6 +5,7 @@
 // only where a line really ended; the whole-buffer dump writes every row on a line of its own.
 // All of them run under the terminal lock.
 #include "Kestrovan/GraphemeBreak.h"
+#include "Kestrovan/Line.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 
@@ -83,14 +84,22 @@ bool appendEncoded(std::vector<uint8_t>& out, const std::string& text, Terminal:
     return false;
 }
 
+/// The line at a ring index inside the ring; a slot that holds no line reads as a line of no
+/// cells, which has no text, as the blank line a writer would put there has none.
+const BufferLine& lineAt(const Buffer& buffer, int64_t row)
+{
+    const BufferLine* line = buffer.lines().lineIfPresent(static_cast<int>(row)).get();
+    return line ? *line : BufferLine::empty();
+}
+
 } // namespace
 
-std::string Terminal::translateBufferLineToString(Buffer& buffer, int line, int start, int end)
+std::string Terminal::translateBufferLineToString(const Buffer& buffer, int line, int start, int end) const
 {
     if (line < 0 || line >= buffer.lines().count())
         return std::string();
-    const std::shared_ptr<BufferLine> row = buffer.lines()[line];
-    std::string text = row->translateToString(true, start, end, true, {}, [this](const CharData& data) {
+    const BufferLine& row = lineAt(buffer, line);
+    std::string text = row.translateToString(true, start, end, true, {}, [this](const CharData& data) {
         return std::optional<std::string>(getText(data));
     });
     // Empty cells between characters read as U+0000; in text they are the blanks they look like.
@@ -98,7 +107,7 @@ std::string Terminal::translateBufferLineToString(Buffer& buffer, int line, int 
     return text;
 }
 
-std::vector<Line> Terminal::getSelectedLines(Position start, Position end, Buffer& buffer)
+std::vector<Line> Terminal::getSelectedLines(Position start, Position end, const Buffer& buffer) const
 {
     std::vector<Line> lines(1);
     const int64_t firstRow = start.row;
@@ -114,8 +123,7 @@ std::vector<Line> Terminal::getSelectedLines(Position start, Position end, Buffe
 
     // The first row: from the start column to the row's end, or to the end column when the
     // range is one row. A blank first row adds nothing, not even a line break.
-    const std::shared_ptr<BufferLine> first = buffer.lines()[static_cast<int>(firstRow)];
-    if (first->hasAnyContent()) {
+    if (lineAt(buffer, firstRow).hasAnyContent()) {
         const int to = firstRow == lastRow ? lastColumn : -1;
         lines.back().add(
             textFragment(translateBufferLineToString(buffer, static_cast<int>(firstRow), firstColumn, to),
@@ -124,37 +132,37 @@ std::vector<Line> Terminal::getSelectedLines(Position start, Position end, Buffe
 
     // The rows between: whole rows.
     for (int64_t row = firstRow + 1; row < lastRow; ++row) {
-        const std::shared_ptr<BufferLine> line = buffer.lines()[static_cast<int>(row)];
+        const BufferLine& line = lineAt(buffer, row);
         std::string text = translateBufferLineToString(buffer, static_cast<int>(row), 0, -1);
-        if (!line->hasAnyContent()) {
-            if (!line->isWrapped())
+        if (!line.hasAnyContent()) {
+            if (!line.isWrapped())
                 pending.push_back(lineBreakFragment(row - 1));
             pending.push_back(textFragment(std::move(text), row, 0));
             continue;
         }
         flushPending(lines, pending);
-        appendRow(lines, *line, row, std::move(text));
+        appendRow(lines, line, row, std::move(text));
     }
 
     // The last row: from column 0 to the end column; when blank, the held-back rows go with it.
     if (lastRow != firstRow) {
-        const std::shared_ptr<BufferLine> last = buffer.lines()[static_cast<int>(lastRow)];
-        if (!last->hasAnyContent())
+        const BufferLine& last = lineAt(buffer, lastRow);
+        if (!last.hasAnyContent())
             return lines;
         flushPending(lines, pending);
-        appendRow(lines, *last, lastRow,
+        appendRow(lines, last, lastRow,
                   translateBufferLineToString(buffer, static_cast<int>(lastRow), 0, lastColumn));
     }
     return lines;
 }
 
-std::string Terminal::getText(Position start, Position end)
+std::string Terminal::getText(Position start, Position end) const
 {
     if (start == end)
         return std::string();
     if (end < start)
         std::swap(start, end);
-    Buffer& active = buffer();
+    const Buffer& active = buffer();
     const int count = active.lines().count();
     if (start.row < 0 || start.row >= count)
         return std::string();
@@ -167,14 +175,14 @@ std::string Terminal::getText(Position start, Position end)
     return text;
 }
 
-std::vector<uint8_t> Terminal::getBufferAsData(BufferKind kind, TextEncoding encoding)
+std::vector<uint8_t> Terminal::getBufferAsData(BufferKind kind, TextEncoding encoding) const
 {
     // The alternate buffer has no lines until it is first used; its dump is then empty.
-    Buffer* source = _buffer.get();
+    const Buffer* source = _buffer.get();
     if (kind == BufferKind::normal)
-        source = normalBuffer.get();
+        source = normalBuffer_.get();
     else if (kind == BufferKind::alt)
-        source = altBuffer.get();
+        source = altBuffer_.get();
 
     std::vector<uint8_t> data;
     if (!source)

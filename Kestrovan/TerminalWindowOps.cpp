@@ -60,14 +60,14 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
         if (request(command))
             return;
         const auto [first, second] = computeDefault();
-        sendResponse(cc.CSI(),
+        sendResponse(cc_.CSI(),
                      std::to_string(code) + ";" + std::to_string(first) + ";" + std::to_string(second) + "t");
     };
     // The cell size in pixels: the committed pixel geometry first (when `useGeometry`), then the
     // host, then the fallback.
     const auto cellSize = [&](bool useGeometry) -> CellPixelSize {
-        if (useGeometry && pixelGeometry)
-            return CellPixelSize{pixelGeometry->cellWidth, pixelGeometry->cellHeight};
+        if (useGeometry && pixelGeometry_)
+            return CellPixelSize{pixelGeometry_->cellWidth, pixelGeometry_->cellHeight};
         if (const std::optional<CellPixelSize> reported = host->cellSizeInPixels(*this))
             return *reported;
         return fallbackCellSize;
@@ -125,11 +125,11 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
             return;
         case 20:
             // Icon label report: always empty, never the label itself (see the top of the file).
-            sendResponse(cc.OSC(), "L", cc.ST());
+            sendResponse(cc_.OSC(), "L", cc_.ST());
             return;
         case 21:
             // Window title report: likewise empty.
-            sendResponse(cc.OSC(), "l", cc.ST());
+            sendResponse(cc_.OSC(), "l", cc_.ST());
             return;
         default:
             if (op >= 24) {
@@ -174,36 +174,33 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
 
     // The title stacks: 22 pushes and 23 pops; 0 is both titles, 1 the icon title, 2 the title.
     // A push copies a pointer to the shared title; a full stack drops its oldest entry.
-    const auto push = [&](TitleStack& stack, const TitleText& title) {
-        if (stack.push(title))
+    const auto warnIfDropping = [&](bool beganDropping) {
+        if (beganDropping)
             logInfo("Kestrovan: title stack holds " + std::to_string(TitleStack::maximumDepth) +
                     " titles; dropping the oldest");
     };
     const auto popTitle = [&] {
-        if (std::optional<TitleText> title = terminalTitleStack.pop()) {
-            // The host reads the popped copy, not the field: should it set another title from
-            // inside the call, the text it is reading stays alive.
-            terminalTitle = *title;
+        if (std::optional<TitleText> title = titles_.popTerminalTitle()) {
+            // The host reads the popped copy, not the current title: should it set another title
+            // from inside the call, the text it is reading stays alive.
             host->setTerminalTitle(*this, title->str());
         }
     };
     const auto popIconTitle = [&] {
-        if (std::optional<TitleText> title = terminalIconStack.pop()) {
-            iconTitle = *title;
+        if (std::optional<TitleText> title = titles_.popIconTitle())
             host->setTerminalIconTitle(*this, title->str());
-        }
     };
     if (parametersAre(pars, {22, 0}) || parametersAre(pars, {22, 0, 0})) {
-        push(terminalTitleStack, terminalTitle);
-        push(terminalIconStack, iconTitle);
+        warnIfDropping(titles_.pushTerminalTitle());
+        warnIfDropping(titles_.pushIconTitle());
         return;
     }
     if (parametersAre(pars, {22, 1})) {
-        push(terminalIconStack, iconTitle);
+        warnIfDropping(titles_.pushIconTitle());
         return;
     }
     if (parametersAre(pars, {22, 2})) {
-        push(terminalTitleStack, terminalTitle);
+        warnIfDropping(titles_.pushTerminalTitle());
         return;
     }
     if (parametersAre(pars, {23, 0}) || parametersAre(pars, {23, 0, 0})) {
@@ -236,51 +233,19 @@ void Terminal::csit(const CsiParameters& pars, Collect collect)
     }
 }
 
-// The title modes only say how titles would be set and reported in hexadecimal or UTF-8. Titles
-// are never reported here, so they are remembered for the settings report and nothing else.
+// The title modes only say how titles would be set and reported in hexadecimal or UTF-8 (see
+// TerminalTitles.h).
 
 void Terminal::cmdXtermTitleModeSet(const CsiParameters& pars)
 {
-    for (const int64_t mode : pars) {
-        switch (mode) {
-        case 0:
-            xtermTitleSetHex = true;
-            break;
-        case 1:
-            xtermTitleQueryHex = true;
-            break;
-        case 2:
-            xtermTitleSetUtf = true;
-            break;
-        case 3:
-            xtermTitleQueryUtf = true;
-            break;
-        default:
-            break;
-        }
-    }
+    for (const int64_t mode : pars)
+        titles_.setXtermTitleMode(mode, true);
 }
 
 void Terminal::cmdXtermTitleModeReset(const CsiParameters& pars, Collect)
 {
-    for (const int64_t mode : pars) {
-        switch (mode) {
-        case 0:
-            xtermTitleSetHex = false;
-            break;
-        case 1:
-            xtermTitleQueryHex = false;
-            break;
-        case 2:
-            xtermTitleSetUtf = false;
-            break;
-        case 3:
-            xtermTitleQueryUtf = false;
-            break;
-        default:
-            break;
-        }
-    }
+    for (const int64_t mode : pars)
+        titles_.setXtermTitleMode(mode, false);
 }
 
 } // namespace kestrovan

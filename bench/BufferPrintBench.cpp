@@ -92,7 +92,7 @@ struct Screen
     Screen()
     {
         buffer->fillViewportRows();
-        buffer->wraparound = true;
+        buffer->setModeMirror(BufferModeMirror{.wraparound = true}); // DECAWM, as a terminal sets it
         buffer->terminal = &terminal;
     }
 

@@ -33,7 +33,7 @@ std::unique_ptr<Session> makeSession(int scrollback)
     session->buffer = std::make_unique<Buffer>(wideCols, rows, 8, scrollback, BidiPresentationState());
     Buffer& buffer = *session->buffer;
     buffer.fillViewportRows();
-    buffer.wraparound = true;
+    buffer.setModeMirror(BufferModeMirror{.wraparound = true}); // DECAWM, as a terminal sets it
     buffer.terminal = &session->terminal;
     std::mt19937 random(7);
     const auto pick = [&](int low, int high) {

@@ -7,7 +7,8 @@
 // reading the whole screen as values.
 #include "BenchRatio.h"
 
-#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/ContentSnapshot.h"
+#include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -69,11 +70,11 @@ double renderSeconds = 0;
 void BM_RenderSnapshotDecodingEveryRow(benchmark::State& state)
 {
     auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    RenderSnapshotBuilder builder(makeTerminal(delegate));
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        terminal->portableRenderCells.clear();
-        benchmark::DoNotOptimize(terminal->makeRenderSnapshot(RenderSnapshotScope::full));
+        builder.portableRenderCells.clear();
+        benchmark::DoNotOptimize(builder.makeRenderSnapshot(RenderSnapshotScope::full));
     }
     renderSeconds = bench::secondsPerIteration(start, state);
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);

@@ -20,7 +20,7 @@
 #include "BenchInputs.h"
 #include "BenchRatio.h"
 
-#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Portable/HeadlessTerminal.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalOptions.h"

@@ -33,7 +33,7 @@ std::vector<uint8_t> photoLikeRgba()
     std::vector<uint8_t> rgba(size_t{width} * height * 4);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            uint8_t* pixel = rgba.data() + (size_t{y} * width + x) * 4;
+            uint8_t* pixel = rgba.data() + (static_cast<size_t>(y) * width + x) * 4;
             const int noise = int(random() % 9) - 4;
             pixel[0] = uint8_t(std::clamp(x * 255 / width + noise, 0, 255));
             pixel[1] = uint8_t(std::clamp(y * 255 / height + noise, 0, 255));

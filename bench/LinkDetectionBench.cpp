@@ -9,6 +9,7 @@
 // The reference is the bare rule run once over the hovered row; main prints how a lookup compares.
 #include "BenchRatio.h"
 
+#include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 #include "Platform/Regex/Regex.h"

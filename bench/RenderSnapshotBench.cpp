@@ -6,6 +6,7 @@
 // print their time as a ratio to the decoding one.
 #include "BenchRatio.h"
 
+#include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -50,16 +51,18 @@ std::string screenContent()
     return out + "\x1b[0m";
 }
 
-std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& delegate)
+/// A builder for a terminal showing the screen, whose first full snapshot has been taken.
+RenderSnapshotBuilder makeBuilder(const std::shared_ptr<NullDelegate>& delegate)
 {
     TerminalOptions options = TerminalOptions::defaults();
     options.cols = columns;
     options.rows = screenRows;
     auto terminal = Terminal::create(delegate, options);
     terminal->feed(screenContent());
-    terminal->makeRenderSnapshot(RenderSnapshotScope::full);
+    RenderSnapshotBuilder builder(terminal);
+    builder.makeRenderSnapshot(RenderSnapshotScope::full);
     terminal->clearUpdateRange();
-    return terminal;
+    return builder;
 }
 
 double decodingSeconds = 0;
@@ -67,12 +70,12 @@ double decodingSeconds = 0;
 void BM_FullSnapshotDecodingEveryRow(benchmark::State& state)
 {
     auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto builder = makeBuilder(delegate);
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         // Forgetting the cache makes every row be decoded again.
-        terminal->portableRenderCells.clear();
-        benchmark::DoNotOptimize(terminal->makeRenderSnapshot(RenderSnapshotScope::full));
+        builder.portableRenderCells.clear();
+        benchmark::DoNotOptimize(builder.makeRenderSnapshot(RenderSnapshotScope::full));
     }
     decodingSeconds = bench::secondsPerIteration(start, state);
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
@@ -82,10 +85,10 @@ BENCHMARK(BM_FullSnapshotDecodingEveryRow);
 void BM_FullSnapshotFromCache(benchmark::State& state)
 {
     auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto builder = makeBuilder(delegate);
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state)
-        benchmark::DoNotOptimize(terminal->makeRenderSnapshot(RenderSnapshotScope::full));
+        benchmark::DoNotOptimize(builder.makeRenderSnapshot(RenderSnapshotScope::full));
     if (decodingSeconds > 0)
         state.counters["vs_decoding"] = bench::secondsPerIteration(start, state) / decodingSeconds;
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
@@ -95,19 +98,20 @@ BENCHMARK(BM_FullSnapshotFromCache);
 void BM_DirtySnapshotAfterOneRowChange(benchmark::State& state)
 {
     auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto builder = makeBuilder(delegate);
+    Terminal& terminal = *builder.terminal();
     // The cursor goes back to the same cell each time, so only row 29 is ever marked.
     const std::string change = "\x1b[30;100Hx";
-    terminal->feed(change);
-    terminal->makeRenderSnapshot(RenderSnapshotScope::dirty);
-    terminal->clearUpdateRange();
+    terminal.feed(change);
+    builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
+    terminal.clearUpdateRange();
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        terminal->feed(change);
-        const TerminalRenderSnapshot snapshot = terminal->makeRenderSnapshot(RenderSnapshotScope::dirty);
+        terminal.feed(change);
+        const TerminalRenderSnapshot snapshot = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
         if (snapshot.lines.size() != 1)
             state.SkipWithError("the change did not mark exactly one row");
-        terminal->clearUpdateRange();
+        terminal.clearUpdateRange();
     }
     if (decodingSeconds > 0)
         state.counters["vs_decoding"] = bench::secondsPerIteration(start, state) / decodingSeconds;

@@ -79,10 +79,7 @@ void BM_RegionLineEditsWithMargins(benchmark::State& state)
 {
     auto delegate = std::make_shared<NullDelegate>();
     auto terminal = makeTerminal(delegate);
-    terminal->marginMode = true;
-    terminal->buffer().marginMode = true;
-    terminal->buffer().setMarginLeft(5);
-    terminal->buffer().setMarginRight(74);
+    terminal->feed("\x1b[?69h\x1b[6;75s"); // DECLRMM, margins at columns 5...74
     const double seconds = runFeed(state, *terminal, repeated(lineEdits));
     if (wholeWidthSeconds > 0)
         state.counters["vs_whole_width"] = seconds / wholeWidthSeconds;

@@ -69,7 +69,7 @@ void BM_FullScreenScrollScrolledBack(benchmark::State& state)
     auto delegate = std::make_shared<NullDelegate>();
     auto terminal = makeTerminal(delegate);
     // A user looking at the scrollback: every scroll takes the general path and moves the view.
-    terminal->userScrolling = true;
+    terminal->setUserScrolling(true);
     terminal->buffer().setYDisp(500);
     const std::string input = shortLines();
     const auto start = std::chrono::steady_clock::now();

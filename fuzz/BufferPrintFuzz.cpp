@@ -141,7 +141,9 @@ void runOperation(Buffer& buffer, Input& input)
         buffer.setY(input.upTo(rows - 1));
         break;
     case 7: { // left and right margins
-        buffer.marginMode = input.byte() & 1;
+        BufferModeMirror modes = buffer.modeMirror();
+        modes.marginMode = input.byte() & 1;
+        buffer.setModeMirror(modes);
         const int left = input.upTo(cols - 1);
         buffer.setMarginLeft(left);
         buffer.setMarginRight(left + input.upTo(cols - 1 - left));
@@ -155,10 +157,11 @@ void runOperation(Buffer& buffer, Input& input)
     }
     case 9: { // auto-wrap, insert mode, protection, semantic content
         const uint8_t flags = input.byte();
-        buffer.wraparound = flags & 1;
-        buffer.insertMode = flags & 2;
-        buffer.characterProtection = flags & 4;
-        buffer.bulkInsertBlocked = buffer.insertMode || buffer.characterProtection;
+        BufferModeMirror modes = buffer.modeMirror();
+        modes.wraparound = flags & 1;
+        modes.insertMode = flags & 2;
+        modes.characterProtection = flags & 4;
+        buffer.setModeMirror(modes);
         buffer.semanticContent = SemanticContent::fromCode(uint8_t(flags >> 4));
         break;
     }
@@ -192,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                   BidiPresentationState());
     buffer.fillViewportRows();
     buffer.terminal = &terminal;
-    buffer.wraparound = true;
+    buffer.setModeMirror(BufferModeMirror{.wraparound = true});
     for (int step = 0; step < 256 && !input.empty(); ++step) {
         runOperation(buffer, input);
         checkInvariants(buffer);

@@ -20,8 +20,8 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Base64.h"
-#include "Kestrovan/Portable/ContentSnapshot.h"
-#include "Kestrovan/Portable/HostKeyNames.h"
+#include "Kestrovan/ContentSnapshot.h"
+#include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/TerminalPasteControls.h"
 #include "Kestrovan/Utf8.h"
 #include "Kestrovan/ViewTerminal.h"
@@ -320,9 +320,9 @@ Buffer& bufferOf(Terminal& t, Terminal::BufferKind kind)
 {
     switch (kind) {
     case Terminal::BufferKind::normal:
-        return *t.normalBuffer;
+        return *t.normalBuffer();
     case Terminal::BufferKind::alt:
-        return *t.altBuffer;
+        return *t.altBuffer();
     case Terminal::BufferKind::active:
         break;
     }
@@ -333,14 +333,16 @@ void checkInputState(Terminal& t, const TerminalInputStateSnapshot& state)
 {
     if (state.dimensions != TerminalDimensions(t.cols(), t.rows()) ||
         state.isAlternateBuffer != t.isCurrentBufferAlternate() ||
-        state.applicationCursor != t.applicationCursor || state.applicationKeypad != t.applicationKeypad ||
-        state.bracketedPasteMode != t.bracketedPasteMode || state.mouseMode != t.mouseMode() ||
-        state.keyboardEnhancementFlags != t.keyboardEnhancementFlags() ||
-        state.focusReportingEnabled != t.sendFocus)
+        state.applicationCursor != t.mode(TerminalMode::applicationCursor) ||
+        state.applicationKeypad != t.mode(TerminalMode::applicationKeypad) ||
+        state.bracketedPasteMode != t.mode(TerminalMode::bracketedPasteMode) ||
+        state.mouseMode != t.mouseMode() || state.keyboardEnhancementFlags != t.keyboardEnhancementFlags() ||
+        state.focusReportingEnabled != t.mode(TerminalMode::sendFocus))
         broken("the input state differs from the terminal's modes");
     const uint32_t modes = t.hostInputModes();
     if (bool(modes & 1) != state.applicationCursor || bool(modes & 2) != state.applicationKeypad ||
-        bool(modes & 4) != state.bracketedPasteMode || bool(modes & 8) != t.kittyPasteEventsEnabled ||
+        bool(modes & 4) != state.bracketedPasteMode ||
+        bool(modes & 8) != t.mode(TerminalMode::kittyPasteEventsEnabled) ||
         (modes >> 8) != state.keyboardEnhancementFlags.rawValue || (modes & 0xF0) != 0)
         broken("hostInputModes differs from the input state");
 }
@@ -517,7 +519,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         case 9: {
             const std::string text = input.bytes(24);
-            const bool bracketed = t.bracketedPasteMode;
+            const bool bracketed = t.mode(TerminalMode::bracketedPasteMode);
             const bool sent = t.sendHostTextPaste(text, input.byte() % 2);
             if (host->sends.size() - sendsBefore != (sent ? 1u : 0u))
                 broken("sendHostTextPaste's answer does not match what was sent");
@@ -537,8 +539,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 broken("a clipboard answer that is not one send");
             const std::vector<uint8_t>& bytes = host->sends.back();
             const std::string out(bytes.begin(), bytes.end());
-            const std::string introducer = t.cc.send8bit ? "\x9d" : "\x1b]";
-            const std::string terminator = t.cc.send8bit ? "\x9c" : "\x1b\\";
+            const std::string introducer = t.cc().send8bit ? "\x9d" : "\x1b]";
+            const std::string terminator = t.cc().send8bit ? "\x9c" : "\x1b\\";
             if (!out.starts_with(introducer + "52;") || !out.ends_with(terminator))
                 broken("a clipboard answer without its OSC frame", out);
             const std::string body =

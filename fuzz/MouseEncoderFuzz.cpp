@@ -12,6 +12,7 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalMouse.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -240,8 +241,11 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
 {
     t.setMouseMode(static_cast<Terminal::MouseMode>(input.byte() % 5));
     const auto encoding = static_cast<Encoding>(input.byte() % 5);
-    t.mouseProtocol = encoding;
-    t.cc.send8bit = input.byte() & 1;
+    // Mode 1006 reset selects X10; each other encoding has a mode of its own.
+    static const char* const encodingModes[] = {"\x1b[?1006l", "\x1b[?1005h", "\x1b[?1006h", "\x1b[?1015h",
+                                                "\x1b[?1016h"};
+    t.feed(encodingModes[static_cast<int>(encoding)]);
+    t.feed(input.byte() & 1 ? "\x1b G" : "\x1b F"); // S8C1T or S7C1T
     delegate.sends.clear();
 
     const uint32_t modes = t.hostPointerModes();
@@ -269,7 +273,7 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         if (sent) {
             if (col < 0 || col >= 80 || row < 0 || row >= 24 || modifiers > 15)
                 malformed("host entry point sent an event it should refuse", delegate.sends[0]);
-            checkReport(delegate.sends[0], encoding, t.cc.send8bit, col, row, pixelX, pixelY,
+            checkReport(delegate.sends[0], encoding, t.cc().send8bit, col, row, pixelX, pixelY,
                         *action == TerminalMouseAction::release);
         }
         break;
@@ -286,13 +290,14 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         const int pixelY = input.position();
         if (flags & 16) {
             t.sendMotion(buttonFlags, x, y, pixelX, pixelY);
-            checkReport(delegate.sends.at(0), encoding, t.cc.send8bit, x, y, pixelX, pixelY, false);
+            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, pixelX, pixelY, false);
         } else if (flags & 32) {
             t.sendEvent(buttonFlags, x, y);
-            checkReport(delegate.sends.at(0), encoding, t.cc.send8bit, x, y, x, y, bool(flags & 1));
+            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, x, y, bool(flags & 1));
         } else {
             t.sendEvent(buttonFlags, x, y, pixelX, pixelY);
-            checkReport(delegate.sends.at(0), encoding, t.cc.send8bit, x, y, pixelX, pixelY, bool(flags & 1));
+            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, pixelX, pixelY,
+                        bool(flags & 1));
         }
         break;
     }
@@ -307,7 +312,7 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         const int pixelY = input.position();
         const std::vector<uint8_t> report =
             t.mousePacketBytes(buttonFlags, release, originalButton, x, y, pixelX, pixelY);
-        checkReport(report, encoding, t.cc.send8bit, x, y, pixelX, pixelY, release);
+        checkReport(report, encoding, t.cc().send8bit, x, y, pixelX, pixelY, release);
         break;
     }
     default: {

@@ -120,11 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     host->clipboardContent = std::vector<uint8_t>{'c', 'l', 'i', 'p', 0x1B, '[', 'A', 0xFF};
     auto terminal = Terminal::create(host, options);
     Terminal& t = *terminal;
-    t.cc.send8bit = send8bit;
+    if (send8bit)
+        t.feed("\x1b G"); // S8C1T
 
     t.feed(input);
     // Print under whatever link the sequence opened, as the print path does.
-    if (t.activeHyperlink) {
+    if (t.activeHyperlink()) {
         const std::optional<uint16_t> linkCode = t.resolveActiveHyperlink();
         if (linkCode && !Terminal::stringPayload(PackedCell::makeScalar(
                             'x', 0, PackedCell::WidthState::single, false, *linkCode, 0)))
@@ -139,12 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (t.programStatusRecords().size() > TerminalProgramStatusStore::maximumRecords)
         fail("too many program-status records", {});
-    if (t.ansiColors.size() != 256)
+    if (t.ansiColors().size() != 256)
         fail("the palette lost entries", {});
     int held = 0;
-    for (uint64_t word : t.payloads.held)
+    for (uint64_t word : t.payloads().held)
         held += std::popcount(word);
-    if (held != t.payloads.count)
+    if (held != t.payloads().count)
         fail("the held payload count disagrees with the held codes", {});
     return 0;
 }

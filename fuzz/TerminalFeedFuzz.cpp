@@ -106,13 +106,13 @@ void checkTerminal(Terminal& terminal)
     if (terminal.cols() != terminal.buffer().cols() || terminal.rows() != terminal.buffer().rows())
         broken("active", "active buffer not at the terminal's size", terminal.buffer().cols(),
                terminal.cols());
-    if (terminal.readingBuffer.putbackBuffer.size() > 3)
-        broken("active", "more than three bytes put back", long(terminal.readingBuffer.putbackBuffer.size()),
-               0);
-    if (terminal.parseDepth != 0)
-        broken("active", "parse depth left above 0", terminal.parseDepth, 0);
-    checkBuffer(*terminal.normalBuffer, "normal");
-    checkBuffer(*terminal.altBuffer, "alternate");
+    if (terminal.readingBuffer().putbackBuffer.size() > 3)
+        broken("active", "more than three bytes put back",
+               long(terminal.readingBuffer().putbackBuffer.size()), 0);
+    if (terminal.parseDepth() != 0)
+        broken("active", "parse depth left above 0", terminal.parseDepth(), 0);
+    checkBuffer(*terminal.normalBuffer(), "normal");
+    checkBuffer(*terminal.altBuffer(), "alternate");
 }
 
 /// A deterministic generator for the chunk lengths.
@@ -214,13 +214,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     DumpedTerminal chunked(options);
     if (flags & 16)
-        chunked.terminal().cc.send8bit = true;
+        chunked.terminal().feed("\x1b G"); // S8C1T
     run(chunked, parts, chunking, true);
 
     if (differential) {
         DumpedTerminal whole(options);
         if (flags & 16)
-            whole.terminal().cc.send8bit = true;
+            whole.terminal().feed("\x1b G");
         run(whole, parts, 0, false);
         const std::string expected = whole.dump();
         const std::string actual = chunked.dump();

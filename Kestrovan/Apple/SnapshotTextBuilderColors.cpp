@@ -235,7 +235,7 @@ PlainRunStyle SnapshotTextBuilder::plainStyle(const Attribute& attribute, bool w
 }
 
 platform::NativeColor SnapshotTextBuilder::platformColor(const PlainColor& color,
-                                                         const SnapshotRenderContext& context) const
+                                                         const SnapshotRenderContext& /*context*/) const
 {
     if (color.kind == PlainColor::Kind::color)
         return color.color;

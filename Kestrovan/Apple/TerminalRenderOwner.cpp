@@ -62,8 +62,8 @@ std::optional<bool> TerminalRenderOwner::feedTransaction(std::span<const uint8_t
         terminal.feed(bytes);
         if (selected)
             session->selection->clearIfSelectedContentChanged(*selected);
-        active = terminal.synchronizedOutputActive;
-        timeoutSeconds = terminal.synchronizedOutputTimeoutSeconds;
+        active = terminal.synchronizedOutputActive();
+        timeoutSeconds = terminal.synchronizedOutputTimeoutSeconds();
         update =
             pendingUpdate_->withLock([](std::optional<PendingSynchronizedOutputWatchdogUpdate>& pending) {
                 return std::exchange(pending, {});
@@ -186,14 +186,14 @@ TerminalViewStateSnapshot TerminalRenderOwner::stateSnapshot()
         return {};
     const Terminal& terminal = *session->terminal;
     TerminalLockGuard guard(terminal.terminalLock());
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     TerminalViewStateSnapshot snapshot;
     snapshot.dimensions = TerminalDimensions{terminal.cols(), terminal.rows()};
     snapshot.cursor = Position(buffer.x(), buffer.y());
     snapshot.viewportRow = buffer.yDisp();
-    snapshot.bracketedPasteMode = terminal.bracketedPasteMode;
+    snapshot.bracketedPasteMode = terminal.mode(TerminalMode::bracketedPasteMode);
     snapshot.currentBidiState = terminal.currentBidiState();
-    snapshot.bidiArrowKeySwap = terminal.bidiArrowKeySwap;
+    snapshot.bidiArrowKeySwap = terminal.mode(TerminalMode::bidiArrowKeySwap);
     snapshot.cursorStyle = terminal.options().cursorStyle;
     snapshot.ansi256PaletteStrategy = terminal.options().ansi256PaletteStrategy;
     for (int row = 0; row < terminal.rows(); ++row) {

@@ -120,9 +120,8 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
             }
         } else {
             Buffer& buffer = terminal.buffer();
-            const int start = terminal.refreshStart;
-            const int end = terminal.refreshEnd;
-            if (start == std::numeric_limits<int>::max() && end == -1) {
+            const std::optional<std::pair<int, int>> updated = terminal.getUpdateRange();
+            if (!updated) {
                 effects.notifyAccessibility = false;
                 if (snapshot.appearanceChanged) {
                     snapshot.cgRegion = viewState.viewBounds;
@@ -136,10 +135,8 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
                     }
                 }
             } else {
-                terminal.refreshStart = std::numeric_limits<int>::max();
-                terminal.refreshEnd = -1;
-                terminal.scrollInvariantRefreshStart = std::numeric_limits<int>::max();
-                terminal.scrollInvariantRefreshEnd = -1;
+                const auto [start, end] = *updated;
+                terminal.clearUpdateRange();
                 effects.notifyAccessibility = request.notifyAccessibility;
                 // The reported range is never widened; only the redrawn rows are.
                 std::optional<TerminalSnapshot::ChangedRange> reported;

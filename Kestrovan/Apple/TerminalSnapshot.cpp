@@ -16,7 +16,7 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
 {
     terminal.terminalLock().preconditionLocked();
     // Inside a synchronized-output block the program is still drawing: the previous frame stays.
-    if (terminal.synchronizedOutputActive) {
+    if (terminal.synchronizedOutputActive()) {
         ++counters_.skippedForSynchronizedOutput;
         return RefreshResult::skippedForSynchronizedOutput;
     }
@@ -38,7 +38,7 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
     newStyle.textBlinkVisible = viewState.textBlinkVisible;
     newStyle.enableOsc8Hyperlinks = terminal.options().enableOsc8Hyperlinks;
 
-    const std::vector<Color>& palette = terminal.ansiColors;
+    const std::vector<Color>& palette = terminal.ansiColors();
     appearanceChanged =
         !previousStyle_ || !newStyle.hasSameValue(*previousStyle_) || palette != previousAnsiColors_;
     const platform::FontRef& normalFont = viewState.fonts.normal();
@@ -60,7 +60,7 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
     totalLinesTrimmed = buffer.linesTop;
     hasAnyImages = buffer.hasAnyImages();
     isAltBuffer = terminal.isCurrentBufferAlternate();
-    cursorHidden = terminal.cursorHidden;
+    cursorHidden = terminal.mode(TerminalMode::cursorHidden);
     cursorStyle = terminal.options().cursorStyle;
     maximumBidiParagraphRows = std::max(terminal.options().maximumBidiParagraphRows, 1);
     style = std::move(newStyle);

@@ -95,7 +95,7 @@ void TerminalSnapshot::buildCursor(Terminal& terminal, Buffer& buffer, const Fra
     data.normalFont = viewState.fonts.normal();
     made.columnWidth = cell.isLead() ? 2 : 1;
     made.renderMode = line.renderMode();
-    made.hidden = terminal.cursorHidden;
+    made.hidden = terminal.mode(TerminalMode::cursorHidden);
     cursor = std::move(made);
     cursor->visualCol = visualColumn(absolute, cursor->logicalCol);
 }

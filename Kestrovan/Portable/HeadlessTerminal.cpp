@@ -160,7 +160,7 @@ void HeadlessTerminal::dataReceived(std::span<const uint8_t> slice)
     terminal_->terminalLock().withLock([&] { terminal_->feed(slice); });
 }
 
-void HeadlessTerminal::processFailedToStart(LocalProcess& source, const LocalProcessError& error)
+void HeadlessTerminal::processFailedToStart(LocalProcess& /*source*/, const LocalProcessError& error)
 {
     std::lock_guard guard(callbackLock_);
     if (onLaunchFailure_) {
@@ -171,7 +171,7 @@ void HeadlessTerminal::processFailedToStart(LocalProcess& source, const LocalPro
     dataReceived(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
-void HeadlessTerminal::processTerminated(LocalProcess& source, std::optional<int32_t> exitCode)
+void HeadlessTerminal::processTerminated(LocalProcess& /*source*/, std::optional<int32_t> exitCode)
 {
     std::lock_guard guard(callbackLock_);
     terminal_->terminalLock().withLock([&] { terminal_->programStatusProcessExited(); });
@@ -194,7 +194,7 @@ winsize HeadlessTerminal::getWindowSize()
 
 // --- As the terminal's delegate ------------------------------------------------------------------
 
-void HeadlessTerminal::send(Terminal& source, Bytes data)
+void HeadlessTerminal::send(Terminal& /*source*/, Bytes data)
 {
     // Replies of the terminal are not user input: they go out without a scan.
     auto child = process();
@@ -204,10 +204,10 @@ void HeadlessTerminal::send(Terminal& source, Bytes data)
 
 void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source)
 {
-    setDir(source.hostCurrentDirectory);
+    setDir(source.hostCurrentDirectory());
 }
 
-void HeadlessTerminal::createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width,
+void HeadlessTerminal::createImageFromBitmap(Terminal& /*source*/, std::vector<uint8_t>& bytes, int width,
                                              int height)
 {
     images_.withLock([&](std::vector<Image>& value) {

@@ -11,9 +11,9 @@
 // terminal lock: they take that lock themselves, and taking it twice stops the program.
 #pragma once
 
+#include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/LocalProcess.h"
 #include "Kestrovan/Locked.h"
-#include "Kestrovan/Portable/ContentSnapshot.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 #include "Kestrovan/TerminalOptions.h"

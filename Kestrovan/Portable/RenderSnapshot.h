@@ -1,12 +1,12 @@
 // The portable render snapshot: a self-contained picture of a terminal screen for hosts that draw
-// it themselves, and the two records the terminal keeps between snapshots to make them cheap.
+// it themselves, and the two records its builder keeps between snapshots to make them cheap.
 //
 // Everything here is a plain value. A `TerminalRenderSnapshot` holds no reference into the
-// terminal's buffers, so the host may read it on any thread once `Terminal::makeRenderSnapshot`
-// has returned. The terminal fills the records; this file only defines them and decodes one line
-// into snapshot cells. `PortableRenderMetadata` turns every screen-wide change (size, screen,
-// scroll position, colours, line sizes) into one "repaint everything" decision, and
-// `PortableRenderCellCache` lets a row whose line has not changed reuse its decoded cells.
+// terminal's buffers, so the host may read it on any thread once
+// `RenderSnapshotBuilder::makeRenderSnapshot` has returned. The builder fills the records; this
+// file only defines them and decodes one line into snapshot cells. `PortableRenderMetadata` turns every
+// screen-wide change (size, screen, scroll position, colours, line sizes) into one "repaint everything"
+// decision, and `PortableRenderCellCache` lets a row whose line has not changed reuse its decoded cells.
 #pragma once
 
 #include "Kestrovan/Attribute.h"

@@ -39,7 +39,7 @@ void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
         if (!absolute && __builtin_add_overflow(current, value, &target))
             target = value > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
         target = std::clamp<int64_t>(target, 0, maximum);
-        terminal.userScrolling = target < maximum;
+        terminal.setUserScrolling(target < maximum);
         if (target == current)
             return;
         buffer.setYDisp(static_cast<int>(target));

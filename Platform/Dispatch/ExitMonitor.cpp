@@ -1,7 +1,7 @@
 #include "Platform/Dispatch/ExitMonitor.h"
 
-#include "Platform/Dispatch/DispatchFatal.h"
 #include "Platform/Dispatch/ThreadRegistry.h"
+#include "Platform/Log/Fatal.h"
 #include "Platform/Sync/Mutex.h"
 #include "Platform/Sync/ThreadSafety.h"
 
@@ -86,7 +86,7 @@ private:
     PidfdWatcher() : wakeDescriptor_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
         if (wakeDescriptor_ < 0)
-            dispatchFatal("the exit monitor could not create its event descriptor");
+            fatal("the exit monitor could not create its event descriptor");
         std::thread(&PidfdWatcher::run, this).detach();
     }
 
@@ -154,11 +154,11 @@ pid_t ExitMonitor::pid() const
 void ExitMonitor::notifyOnExit(std::shared_ptr<DispatchQueue> queue, ExitHandler handler)
 {
     if (!queue)
-        dispatchFatal("ExitMonitor::notifyOnExit needs a queue to run its handler on");
+        fatal("ExitMonitor::notifyOnExit needs a queue to run its handler on");
     {
         MutexLock lock(child_->mutex);
         if (child_->notificationRequested)
-            dispatchFatal("ExitMonitor::notifyOnExit called twice for one child");
+            fatal("ExitMonitor::notifyOnExit called twice for one child");
         child_->notificationRequested = true;
         child_->queue = std::move(queue);
         child_->handler = std::move(handler);

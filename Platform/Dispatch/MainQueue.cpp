@@ -1,6 +1,6 @@
 #include "Platform/Dispatch/MainQueue.h"
 
-#include "Platform/Dispatch/DispatchFatal.h"
+#include "Platform/Log/Fatal.h"
 #include "Platform/Sync/Mutex.h"
 #include "Platform/Sync/ThreadSafety.h"
 
@@ -44,8 +44,7 @@ std::shared_ptr<MainQueue> MainQueue::shared()
 {
     auto queue = installed();
     if (!queue)
-        dispatchFatal(
-            "no main queue is installed; the host must install one with platform::MainQueue::install");
+        fatal("no main queue is installed; the host must install one with platform::MainQueue::install");
     return queue;
 }
 
@@ -59,7 +58,7 @@ std::shared_ptr<MainQueue> MainQueue::installed()
 void MainQueue::sync(std::function<void()> work)
 {
     if (isCurrent())
-        dispatchFatal("MainQueue::sync called on the main thread, which would wait for itself");
+        fatal("MainQueue::sync called on the main thread, which would wait for itself");
     runAndWait(std::move(work));
 }
 

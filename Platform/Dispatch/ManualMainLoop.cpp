@@ -1,6 +1,6 @@
 #include "Platform/Dispatch/ManualMainLoop.h"
 
-#include "Platform/Dispatch/DispatchFatal.h"
+#include "Platform/Log/Fatal.h"
 
 #include <string>
 
@@ -71,8 +71,7 @@ void ManualMainLoop::requireLoopThread(const char* operation) const
     // Running the loop elsewhere would break every "this runs on the main thread" the engine
     // relies on, so it is refused loudly rather than tolerated.
     if (!isCurrent())
-        dispatchFatal(std::string("ManualMainLoop::") + operation +
-                      " called off the thread that created the loop");
+        fatal(std::string("ManualMainLoop::") + operation + " called off the thread that created the loop");
 }
 
 } // namespace platform

@@ -1,8 +1,8 @@
 #include "Platform/Dispatch/SerialQueue.h"
 
-#include "Platform/Dispatch/DispatchFatal.h"
 #include "Platform/Dispatch/ThreadRegistry.h"
 #include "Platform/Dispatch/WorkList.h"
+#include "Platform/Log/Fatal.h"
 
 namespace platform {
 
@@ -45,8 +45,8 @@ void SerialQueue::async(std::function<void()> work)
 void SerialQueue::sync(std::function<void()> work)
 {
     if (isCurrent())
-        dispatchFatal("SerialQueue::sync called on the thread of queue \"" + label_ +
-                      "\", which would wait for itself");
+        fatal("SerialQueue::sync called on the thread of queue \"" + label_ +
+              "\", which would wait for itself");
     runAndWait(std::move(work));
 }
 

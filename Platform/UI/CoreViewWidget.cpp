@@ -493,13 +493,14 @@ ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keyco
     GdkDisplay* display = gtk_widget_get_display(widget_);
     const guint layout = event ? gdk_key_event_get_layout(event) : 0;
     // The same key in the same layout with other modifiers, for the characters the key gives
-    // with Shift alone, with none, and with Shift forced on.
+    // with Shift alone, with none, and with Shift forced on; and the key in the first layout,
+    // for shortcuts typed while another layout is active.
     auto translated = [&](GdkModifierType modifiers, guint inLayout) -> uint32_t {
         guint result = 0;
         int effectiveLayout = 0;
         int level = 0;
         GdkModifierType consumed{};
-        if (gdk_display_translate_key(display, keycode, modifiers, int(layout), &result, &effectiveLayout,
+        if (gdk_display_translate_key(display, keycode, modifiers, int(inLayout), &result, &effectiveLayout,
                                       &level, &consumed))
             return result;
         return 0;

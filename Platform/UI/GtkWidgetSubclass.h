@@ -110,7 +110,7 @@ private:
             self->measure(orientation, forSize, minimum, natural);
     }
 
-    static void sizeAllocate(GtkWidget* widget, int width, int height, int baseline)
+    static void sizeAllocate(GtkWidget* widget, int width, int height, int /*baseline*/)
     {
         if (Impl* self = impl(widget))
             self->sizeAllocate(width, height);

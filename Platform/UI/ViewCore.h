@@ -41,42 +41,42 @@ public:
 
     /// The host showing this core: called once before any other member, and with null when the
     /// host goes away (after which no member is called again).
-    virtual void attachHost(ViewHost* host) {}
+    virtual void attachHost(ViewHost* /*host*/) {}
 
     /// The view's size in points changed (called once per distinct size).
-    virtual void sizeChanged(Size newSize) {}
+    virtual void sizeChanged(Size /*newSize*/) {}
     /// Device pixels per point changed (the window moved to another monitor, or GDK_SCALE).
-    virtual void scaleChanged(double newScale) {}
+    virtual void scaleChanged(double /*newScale*/) {}
     /// The view entered a window (true) or left it (false).
-    virtual void windowChanged(bool hasWindow) {}
+    virtual void windowChanged(bool /*hasWindow*/) {}
     /// The window was shown or hidden (mapped, minimised).
-    virtual void visibilityChanged(bool windowVisible) {}
+    virtual void visibilityChanged(bool /*windowVisible*/) {}
     /// The theme switched between light and dark, or its colours changed.
-    virtual void appearanceChanged(const Appearance& appearance) {}
+    virtual void appearanceChanged(const Appearance& /*appearance*/) {}
 
     /// The view took or lost the keyboard focus inside its window.
-    virtual void focusChanged(bool viewHasFocus) {}
+    virtual void focusChanged(bool /*viewHasFocus*/) {}
     /// The view's window became or stopped being the active window.
-    virtual void windowActiveChanged(bool windowIsActive) {}
+    virtual void windowActiveChanged(bool /*windowIsActive*/) {}
 
     /// Draws the dirty part of the frame into the backing store.
-    virtual void draw(const DrawRequest& request) {}
+    virtual void draw(const DrawRequest& /*request*/) {}
 
-    virtual void keyDown(const KeyEvent& event) {}
-    virtual void keyUp(const KeyEvent& event) {}
-    virtual void flagsChanged(const KeyEvent& event) {}
+    virtual void keyDown(const KeyEvent& /*event*/) {}
+    virtual void keyUp(const KeyEvent& /*event*/) {}
+    virtual void flagsChanged(const KeyEvent& /*event*/) {}
 
     /// Text the input method (or the standard key bindings) committed, UTF-8.
-    virtual void insertText(const std::string& text) {}
+    virtual void insertText(const std::string& /*text*/) {}
     /// The input method's pre-edit changed; the text is never empty.
-    virtual void setMarkedText(const MarkedText& text) {}
+    virtual void setMarkedText(const MarkedText& /*text*/) {}
     /// The pre-edit ended without a commit, or was emptied.
     virtual void unmarkText() {}
     /// A key the input method did not take stood for an editing command.
-    virtual void doCommand(TextInputCommand command) {}
+    virtual void doCommand(TextInputCommand /*command*/) {}
 
-    virtual void mouseEvent(const MouseEvent& event) {}
-    virtual void scrollWheel(const ScrollEvent& event) {}
+    virtual void mouseEvent(const MouseEvent& /*event*/) {}
+    virtual void scrollWheel(const ScrollEvent& /*event*/) {}
 };
 
 } // namespace platform

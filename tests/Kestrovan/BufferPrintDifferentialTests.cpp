@@ -23,10 +23,12 @@ using kestrovan::BidiPresentationState;
 using kestrovan::BidiSupportMode;
 using kestrovan::Buffer;
 using kestrovan::BufferLine;
+using kestrovan::BufferModeMirror;
 using kestrovan::PackedCell;
 using kestrovan::ScrollingTerminalDouble;
 using kestrovan::SemanticContent;
 using kestrovan::SemanticPromptKind;
+using kestrovan::testing::setBufferMode;
 using kestrovan::testing::TestImage;
 using WidthState = kestrovan::PackedCell::WidthState;
 
@@ -151,7 +153,7 @@ void prefill(Twin& twin, Random& random)
                                     isWide ? 2 : 1, uint16_t(random.between(0, 3)), 0));
         }
         twin.both([&](Buffer& buffer) {
-            buffer.wraparound = true;
+            setBufferMode(buffer, &BufferModeMirror::wraparound, true);
             buffer.semanticContent = content;
             buffer.setX(x);
             buffer.setY(y);
@@ -178,10 +180,10 @@ void randomizeModes(Twin& twin, Random& random)
     const int bottom = random.chance(60) ? rows - 1 : random.between(top, rows - 1);
     const SemanticContent content = randomContent(random);
     twin.both([&](Buffer& buffer) {
-        buffer.marginMode = marginMode;
+        setBufferMode(buffer, &BufferModeMirror::marginMode, marginMode);
         buffer.setMarginLeft(marginMode ? left : 0);
         buffer.setMarginRight(marginMode ? right : cols - 1);
-        buffer.wraparound = wraparound;
+        setBufferMode(buffer, &BufferModeMirror::wraparound, wraparound);
         buffer.setScrollTop(top);
         buffer.setScrollBottom(bottom);
         buffer.semanticContent = content;
@@ -258,9 +260,9 @@ TEST(BufferPrintDifferential, RunPathsWriteTheSameCellsAsSingleCells)
             runs += 1;
             ASSERT_TRUE(sameState(*twin.fast, *twin.slow))
                 << "scenario " << scenario << " (" << cols << "x" << rows << ", margins "
-                << twin.fast->marginMode << " " << twin.fast->marginLeft() << "-" << twin.fast->marginRight()
-                << ", wrap " << twin.fast->wraparound << ", region " << twin.fast->scrollTop() << "-"
-                << twin.fast->scrollBottom() << "):" << trace.str();
+                << twin.fast->marginMode() << " " << twin.fast->marginLeft() << "-"
+                << twin.fast->marginRight() << ", wrap " << twin.fast->wraparound() << ", region "
+                << twin.fast->scrollTop() << "-" << twin.fast->scrollBottom() << "):" << trace.str();
         }
         scrolls += twin.fastTerminal.scrolledLines;
     }

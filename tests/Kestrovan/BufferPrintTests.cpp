@@ -13,11 +13,13 @@ using kestrovan::BidiPresentationState;
 using kestrovan::BidiSupportMode;
 using kestrovan::Buffer;
 using kestrovan::BufferLine;
+using kestrovan::BufferModeMirror;
 using kestrovan::PackedCell;
 using kestrovan::Position;
 using kestrovan::ScrollingTerminalDouble;
 using kestrovan::SemanticContent;
 using kestrovan::SemanticPromptKind;
+using kestrovan::testing::setBufferMode;
 using kestrovan::testing::TestImage;
 using WidthState = kestrovan::PackedCell::WidthState;
 
@@ -35,7 +37,7 @@ struct Screen
         : buffer(std::make_unique<Buffer>(cols, rows, 8, scrollback, BidiPresentationState()))
     {
         buffer->fillViewportRows();
-        buffer->wraparound = true;
+        setBufferMode(*buffer, &BufferModeMirror::wraparound, true);
         buffer->terminal = &terminal;
     }
 
@@ -93,7 +95,7 @@ TEST(BufferPrint, AsciiRunsWrapOntoAWrappedLine)
 TEST(BufferPrint, WithoutAutoWrapRunsStopAtTheEdge)
 {
     Screen screen(80, 4);
-    screen.buffer->wraparound = false;
+    setBufferMode(*screen.buffer, &BufferModeMirror::wraparound, false);
     EXPECT_EQ(screen.ascii(std::string(85, 'y')), 80u);
     EXPECT_EQ(screen.cursor(), Position(80, 0)) << "the cursor waits one past the last column";
     EXPECT_EQ(screen.ascii("z"), 0u) << "nothing more fits";
@@ -119,9 +121,8 @@ TEST(BufferPrint, BlockedRunsWriteNothing)
 {
     Screen screen(20, 3);
     for (int mode = 0; mode < 2; ++mode) {
-        screen.buffer->insertMode = mode == 0;
-        screen.buffer->characterProtection = mode == 1;
-        screen.buffer->bulkInsertBlocked = true;
+        setBufferMode(*screen.buffer, &BufferModeMirror::insertMode, mode == 0);
+        setBufferMode(*screen.buffer, &BufferModeMirror::characterProtection, mode == 1);
         const uint64_t generation = screen.line(0).generation();
         EXPECT_EQ(screen.ascii("abc"), 0u) << "mode " << mode;
         EXPECT_EQ(screen.scalars(U"\u4e00", 2), 0u) << "mode " << mode;
@@ -211,7 +212,7 @@ TEST(BufferPrint, RunsRepairTheWideCharactersTheyCut)
 TEST(BufferPrint, MarginsBoundRunsAndWrapping)
 {
     Screen screen(12, 3);
-    screen.buffer->marginMode = true;
+    setBufferMode(*screen.buffer, &BufferModeMirror::marginMode, true);
     screen.buffer->setMarginLeft(3);
     screen.buffer->setMarginRight(6);
     screen.buffer->setX(3);
@@ -221,7 +222,7 @@ TEST(BufferPrint, MarginsBoundRunsAndWrapping)
     EXPECT_EQ(screen.buffer->x(), 7);
 
     Screen narrowRegion(12, 3);
-    narrowRegion.buffer->marginMode = true;
+    setBufferMode(*narrowRegion.buffer, &BufferModeMirror::marginMode, true);
     narrowRegion.buffer->setMarginLeft(4);
     narrowRegion.buffer->setMarginRight(4);
     narrowRegion.buffer->setX(4);
@@ -242,7 +243,7 @@ TEST(BufferPrint, WideCharactersThatFitNoRowOfTheRegionAreDropped)
     // auto-wrap.
     for (int column : {9, 4}) {
         Screen screen(10, 3);
-        screen.buffer->marginMode = true;
+        setBufferMode(*screen.buffer, &BufferModeMirror::marginMode, true);
         screen.buffer->setMarginLeft(column);
         screen.buffer->setMarginRight(column);
         screen.buffer->setX(column);
@@ -277,15 +278,15 @@ TEST(BufferPrint, InsertCharacterHonoursInsertModeAndProtection)
     screen.ascii("abcdefgh");
     screen.buffer->setY(0);
     screen.buffer->setX(2);
-    screen.buffer->insertMode = true;
+    setBufferMode(*screen.buffer, &BufferModeMirror::insertMode, true);
     screen.buffer->insertCharacter(narrow('X', 5));
     EXPECT_EQ(screen.row(0), "abXcdefg") << "the rest shifts right, the last cell falls off";
     screen.buffer->insertCharacter(wide(0x4e00));
     EXPECT_EQ(screen.row(0), "abX\u4e00cde");
     EXPECT_EQ(screen.buffer->x(), 5);
 
-    screen.buffer->insertMode = false;
-    screen.buffer->characterProtection = true;
+    setBufferMode(*screen.buffer, &BufferModeMirror::insertMode, false);
+    setBufferMode(*screen.buffer, &BufferModeMirror::characterProtection, true);
     screen.buffer->insertCharacter(wide(0x4e01));
     EXPECT_TRUE(screen.cell(0, 5).isProtected());
     EXPECT_TRUE(screen.cell(0, 6).isProtected()) << "the right half is protected too";

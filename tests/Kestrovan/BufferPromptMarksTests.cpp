@@ -127,6 +127,26 @@ TEST(BufferPromptMarks, StartRowRebindsOrIsForgottenWhenTheLineLeaves)
     EXPECT_EQ(buffer->activeSemanticPromptOrigin(), std::nullopt);
 }
 
+TEST(BufferPromptMarks, ReadersAnswerARebindWithoutMakingIt)
+{
+    auto buffer = makeBuffer(3, 2, 5);
+    buffer->beginSemanticPromptGroup(0);
+    buffer->setSemanticMark(initial, 0, 0);
+    buffer->setSemanticMark(secondary, 2, 4);
+    buffer->setY(1);
+    const std::shared_ptr<BufferLine> start = buffer->semanticPromptStartLine;
+    scrollFullRing(*buffer);
+
+    const Buffer& reader = *buffer;
+    EXPECT_EQ(reader.findSemanticPromptStartRow(), 1) << "the row a writer would re-bind to";
+    EXPECT_EQ(reader.activeSemanticPromptOrigin(), Position(4, 1));
+    EXPECT_EQ(reader.semanticRowKind(1), initial) << "the secondary mark opens the group on its start row";
+    EXPECT_EQ(buffer->semanticPromptStartLine, start) << "reading re-binds nothing";
+
+    EXPECT_EQ(buffer->semanticPromptStartRow(), 1);
+    EXPECT_EQ(buffer->semanticPromptStartLine, buffer->lines()[1]) << "the writers' query does";
+}
+
 TEST(BufferPromptMarks, RecycledStartLineLosesItsMarksAndRebindsBelowTheCursorToo)
 {
     auto buffer = makeBuffer(3, 1, 4);

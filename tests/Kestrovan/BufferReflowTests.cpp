@@ -12,9 +12,11 @@
 using kestrovan::BidiPresentationState;
 using kestrovan::Buffer;
 using kestrovan::BufferLine;
+using kestrovan::BufferModeMirror;
 using kestrovan::PackedCell;
 using kestrovan::ScrollingTerminalDouble;
 using kestrovan::SemanticPromptKind;
+using kestrovan::testing::setBufferMode;
 using kestrovan::testing::TestImage;
 
 namespace {
@@ -29,7 +31,7 @@ struct Screen
         : buffer(std::make_unique<Buffer>(cols, rows, 8, scrollback, BidiPresentationState()))
     {
         buffer->fillViewportRows();
-        buffer->wraparound = true;
+        setBufferMode(*buffer, &BufferModeMirror::wraparound, true);
         buffer->terminal = &terminal;
     }
 

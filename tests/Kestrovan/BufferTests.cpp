@@ -15,6 +15,7 @@ using kestrovan::BidiPresentationState;
 using kestrovan::BidiSupportMode;
 using kestrovan::Buffer;
 using kestrovan::BufferLine;
+using kestrovan::BufferModeMirror;
 using kestrovan::CellArena;
 using kestrovan::CharacterStyle;
 using kestrovan::CharData;
@@ -23,6 +24,7 @@ using kestrovan::Position;
 using kestrovan::SemanticContent;
 using kestrovan::SemanticInputState;
 using kestrovan::SemanticPromptKind;
+using kestrovan::testing::setBufferMode;
 using Color = kestrovan::Attribute::Color;
 
 namespace {
@@ -79,7 +81,7 @@ TEST(Buffer, ConstructionGivesTheDocumentedState)
     EXPECT_EQ(buffer.lines().count(), 0) << "the viewport is only filled on request";
     EXPECT_EQ(buffer.lines().maxLength(), 1024);
     EXPECT_TRUE(buffer.lines().isLive()) << "the buffer's ring adopts the lines it takes in";
-    EXPECT_FALSE(buffer.wraparound) << "the terminal turns auto-wrap on itself";
+    EXPECT_FALSE(buffer.wraparound()) << "the terminal turns auto-wrap on itself";
 
     buffer.fillViewportRows();
     ASSERT_EQ(buffer.lines().count(), 24);
@@ -190,7 +192,7 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
     buffer->linesTop = 7;
     buffer->xBase = 4;
     buffer->savedX = 6;
-    buffer->insertMode = true;
+    setBufferMode(*buffer, &BufferModeMirror::insertMode, true);
     buffer->tabClear(8);
     buffer->semanticContent = SemanticContent::input();
     buffer->semanticInput = SemanticInputState::armed;
@@ -214,7 +216,7 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
               (std::pair<uint64_t, uint64_t>(0, 0)));
     EXPECT_EQ(buffer->semanticPromptStartRowCache, 3) << "the row hint survives a clear";
     EXPECT_EQ(buffer->savedX, 6) << "the saved cursor survives a clear";
-    EXPECT_TRUE(buffer->insertMode) << "mode mirrors survive a clear";
+    EXPECT_TRUE(buffer->insertMode()) << "mode mirrors survive a clear";
     EXPECT_FALSE(buffer->tabStops()[8]) << "tab stops survive a clear";
 
     buffer->fillViewportRows();

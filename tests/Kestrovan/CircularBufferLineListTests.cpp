@@ -65,7 +65,7 @@ LinePointer tagged(char tag)
     return line;
 }
 
-char tagOf(const LinePointer& line)
+char tagOf(const std::shared_ptr<const BufferLine>& line)
 {
     return line ? static_cast<char>(line->packed(0).scalar()) : '-';
 }
@@ -142,6 +142,18 @@ TEST(CircularBufferLineList, EmptySlotsAreFilledByTheOwner)
         << "a default blank, not wrapped";
     EXPECT_EQ(ring[1].get(), line.get()) << "the blank line stays in its slot";
     EXPECT_EQ(owner.blankLinesMade, 1);
+}
+
+TEST(CircularBufferLineList, AConstRingIsReadWithoutFillingItsSlots)
+{
+    FakeOwner owner(5);
+    CircularBufferLineList ring(4, &owner, true);
+    ring.setCount(2);
+    const CircularBufferLineList& reader = ring;
+    EXPECT_FALSE(reader.lineIfPresent(1)) << "an empty slot reads as no line";
+    EXPECT_EQ(owner.blankLinesMade, 0) << "reading made no line";
+    EXPECT_TRUE(ring[1]) << "the writer's subscript still fills it";
+    EXPECT_EQ(reader.lineIfPresent(1).get(), ring[1].get());
 }
 
 TEST(CircularBufferLineList, ALiveRingAdoptsTheLinesItTakesIn)

@@ -89,7 +89,7 @@ TEST(Decrqss, ReportsFollowTheTerminalsState)
     t.feed("\x1b[1;3;9;38;2;10;20;30m");
     EXPECT_EQ(replyTo(fixture, request("m")), known(t.currentAttribute().toSgr()));
     // DECSACE is remembered only for this report.
-    t.reportedOnly.attributeChangeExtent = 2;
+    t.feed("\x1b[2*x"); // DECSACE: rectangles
     EXPECT_EQ(replyTo(fixture, request("*x")), known("2*x"));
     // Page and line counts follow the size.
     t.resize(100, 40);

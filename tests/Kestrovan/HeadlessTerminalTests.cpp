@@ -204,6 +204,14 @@ TEST(HeadlessTerminal, TellsTheChildItsSizeAndItsChanges)
 
 TEST(HeadlessTerminal, ShowsOrHandsOverALaunchFailure)
 {
+    // A program that does not exist is a failed launch the user can read, not a silent end.
+    // Taking this path first also matters under the undefined-behaviour sanitizer: its check of a
+    // virtual call's target needs a free descriptor the first time it meets a type, which the
+    // cases below do not leave it.
+    Session missing(false);
+    missing.headless->process()->startProcess("/nonexistent/program");
+    EXPECT_TRUE(missing.waitForRow("Process launch failed: forkFailed(2)")) << missing.screen();
+
     // With every descriptor taken, no pseudo-terminal can be opened.
     Session shown(false);
     {
@@ -219,11 +227,6 @@ TEST(HeadlessTerminal, ShowsOrHandsOverALaunchFailure)
     }
     EXPECT_EQ(handled.waitForFailure(), LocalProcessError::forkFailed(EMFILE));
     EXPECT_FALSE(handled.screen().find("Process launch failed") != std::string::npos) << handled.screen();
-
-    // A program that does not exist is a failed launch the user can read, not a silent end.
-    Session missing(false);
-    missing.headless->process()->startProcess("/nonexistent/program");
-    EXPECT_TRUE(missing.waitForRow("Process launch failed: forkFailed(2)")) << missing.screen();
 }
 
 TEST(HeadlessTerminal, HostInputReachesTheChildAsTheBytesOfItsForm)
@@ -283,7 +286,7 @@ TEST(HeadlessTerminal, KeepsWhatTheTerminalReportsToItsHost)
     auto& terminal = *session.headless->terminal();
     feed(*session.headless, "\x1b]7;file://localhost/tmp/place\x07");
     EXPECT_EQ(session.headless->dir(),
-              terminal.terminalLock().withLock([&] { return terminal.hostCurrentDirectory; }));
+              terminal.terminalLock().withLock([&] { return terminal.hostCurrentDirectory(); }));
     EXPECT_TRUE(session.headless->dir().has_value());
 
     const auto input = session.headless->terminalInputStateSnapshot();

@@ -221,7 +221,7 @@ TEST(KittyClipboardProtocolTests, PasteEventsAndTheirTokens)
     std::string clipboard = "pasted";
     TerminalClipboardSnapshot snapshot(
         Location::standard, {"text/plain"}, 7, std::nullopt,
-        [&](const std::string& type, std::function<void(KittyClipboardReadResult)> done) {
+        [&](const std::string& /*type*/, std::function<void(KittyClipboardReadResult)> done) {
             ++snapshotReads;
             done(clipboard.empty() ? KittyClipboardReadResult::unavailable()
                                    : KittyClipboardReadResult::data(bytes(clipboard)));

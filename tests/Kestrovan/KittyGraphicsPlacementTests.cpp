@@ -332,7 +332,6 @@ TEST(KittyPlacements, RenderSnapshotResolvesSortsAndClips)
     KittyFixture clipped = cells(20, 5);
     store(clipped, 1, 40, 40);
     clipped.command("a=p,i=1,x=30,q=2");
-    KittyGraphicsEngine engine = clipped.engine();
     clipped.screen().imagesById.at(1).payload = {
         std::make_shared<const std::vector<uint8_t>>(solidRgba(100, 0, 0, 0)), 10, 10};
     EXPECT_TRUE(clipped.t().kittyGraphicsRenderSnapshot().placements.empty());

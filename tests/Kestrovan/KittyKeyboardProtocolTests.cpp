@@ -18,7 +18,7 @@ uint32_t stackDepth(TerminalFixture& f)
 {
     Terminal& t = f.t();
     return static_cast<uint32_t>(
-        (t.isCurrentBufferAlternate() ? t.keyboardModeAlt : t.keyboardModeNormal).stack.size());
+        (t.isCurrentBufferAlternate() ? t.keyboardModeAlt() : t.keyboardModeNormal()).stack.size());
 }
 
 TEST(KittyKeyboardProtocolTests, PushPopAndQuery)
@@ -112,7 +112,7 @@ TEST(KittyKeyboardProtocolTests, ScreensKeepTheirOwnFlags)
     EXPECT_EQ(queryFlags(f), "\x1b[?0u") << "the alternate screen starts without enhancements";
     f.t().feed("\x1b[>15u\x1b[>31u");
     EXPECT_EQ(f.t().keyboardEnhancementFlags().rawValue, 31u);
-    EXPECT_EQ(f.t().keyboardModeNormal.flags, KittyKeyboardFlags::disambiguate)
+    EXPECT_EQ(f.t().keyboardModeNormal().flags, KittyKeyboardFlags::disambiguate)
         << "pushing on the alternate screen leaves the normal screen alone";
 
     f.t().activateNormalBuffer(true);

@@ -234,7 +234,7 @@ inline std::string lineText(const BufferLine& line, int cols)
 /// The text of screen row `row` as the view shows it (counted from `yDisp`).
 inline std::string rowText(Terminal& terminal, int row)
 {
-    const std::shared_ptr<BufferLine> line = terminal.getLine(row);
+    const std::shared_ptr<const BufferLine> line = terminal.getLine(row);
     return line ? lineText(*line, terminal.cols()) : std::string();
 }
 

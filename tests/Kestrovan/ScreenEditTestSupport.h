@@ -1,6 +1,6 @@
 // Helpers for the tests of the commands that edit cells and lines in place (erasing, scrolling,
 // insertion and deletion): reaching screen lines, placing wide characters without the print path,
-// finding split wide characters, and setting the erase style, region and margins directly.
+// finding split wide characters, and setting the erase style (through SGR), region and margins.
 #pragma once
 
 #include "RecordingTerminalDelegate.h"
@@ -9,14 +9,15 @@
 
 namespace kestrovan::testing {
 
-/// Gives the terminal an erase style with background `background`, as SGR would.
+/// Gives the terminal an erase style with a palette or true-colour background through SGR 48, which
+/// gives the current attribute that background too.
 inline void setEraseBackground(Terminal& t, Attribute::Color background)
 {
-    const Attribute erase(Attribute::Color::defaultColor(), background);
-    const uint16_t id = t.cellArena->intern(erase).value_or(0);
-    t.currentEraseAttribute = erase;
-    t.currentEraseBlankCell = PackedCell::makeScalar(0, id, PackedCell::WidthState::single, false, 0, 0);
-    t.currentEraseSpaceCell = PackedCell::makeScalar(' ', id, PackedCell::WidthState::single, false, 0, 0);
+    const std::string colour = background.isTrueColor() ? "2;" + std::to_string(background.red()) + ";" +
+                                                              std::to_string(background.green()) + ";" +
+                                                              std::to_string(background.blue())
+                                                        : "5;" + std::to_string(background.code());
+    t.feed("\x1b[48;" + colour + "m");
 }
 
 /// The line of screen row `row` of the active buffer (counted from `yBase`).
@@ -55,13 +56,11 @@ inline void setRegion(Terminal& t, int top, int bottom)
     t.buffer().setScrollBottom(bottom);
 }
 
-/// Turns left/right margin mode on with the given margins (columns, inclusive).
+/// Turns left/right margin mode on (DECLRMM) with the given margins (columns, inclusive) through
+/// DECSLRM, which leaves the cursor where it is.
 inline void setMargins(Terminal& t, int left, int right)
 {
-    t.marginMode = true;
-    t.buffer().marginMode = true;
-    t.buffer().setMarginLeft(left);
-    t.buffer().setMarginRight(right);
+    t.feed("\x1b[?69h\x1b[" + std::to_string(left + 1) + ";" + std::to_string(right + 1) + "s");
 }
 
 } // namespace kestrovan::testing

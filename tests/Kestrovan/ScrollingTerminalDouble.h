@@ -22,18 +22,14 @@ public:
     int scrolledLines = 0;
     int wrappedScrolls = 0;
 
-    void scroll(Buffer& buffer, int lines, bool isWrapped) override
-    {
-        for (int i = 0; i < lines; ++i)
-            scrollOne(buffer, isWrapped);
-    }
+    void scroll(Buffer& buffer, bool isWrapped) override { scrollOne(buffer, isWrapped); }
 
     /// The terminal's basic line feed without margins: scroll at the region's bottom, move down
     /// elsewhere (not past the last row), and the row reached no longer continues the one above.
     void lineFeed(Buffer& buffer)
     {
         if (buffer.y() == buffer.scrollBottom()) {
-            scroll(buffer, 1, false);
+            scroll(buffer, false);
         } else if (buffer.y() < buffer.rows() - 1) {
             buffer.setY(buffer.y() + 1);
             buffer.lines()[buffer.yBase() + buffer.y()]->setWrapped(false);
@@ -52,7 +48,7 @@ private:
         const int bottom = buffer.yBase() + buffer.scrollBottom();
         // A wrapped continuation keeps the paragraph's bidi state; a fresh line gets the default.
         const BidiPresentationState bidiState =
-            isWrapped ? ring[bottom]->bidiState() : buffer.defaultBidiState;
+            isWrapped ? ring[bottom]->bidiState() : buffer.defaultBidiState();
         const PackedCell blank;
         if (buffer.scrollTop() == 0 && bottom == ring.count() - 1) {
             if (!ring.isFull()) {

@@ -22,7 +22,7 @@ std::string dcsSixel(std::string_view payload)
 /// g for mid grey, W for the terminal's default colour 15, "." for transparent, "?" otherwise.
 std::string picture(const RecordingTerminalDelegate::Bitmap& bitmap, const Terminal& terminal)
 {
-    const Color& white = terminal.defaultAnsiColors[15];
+    const Color& white = terminal.defaultAnsiColors()[15];
     const std::map<std::array<uint8_t, 4>, char> legend = {
         {{255, 0, 0, 255}, 'R'},
         {{0, 255, 0, 255}, 'G'},
@@ -249,7 +249,7 @@ TEST(SixelDcsHandlerTests, MatchesThePlainDecoderOnRandomPayloads)
         handler.unhook();
 
         const auto bytes = std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
-        const auto expected = SixelReferenceDecoder(bytes, limits, fixture.t().defaultAnsiColors).decode();
+        const auto expected = SixelReferenceDecoder(bytes, limits, fixture.t().defaultAnsiColors()).decode();
         const auto& got = fixture.delegate->bitmaps;
         ASSERT_EQ(got.size(), expected ? 1u : 0u) << "round " << round << ": " << payload;
         if (expected) {

@@ -42,8 +42,8 @@ TEST(TerminalBidiTests, CharacterPathAtAParagraphStartReachesItsWholeParagraph)
         EXPECT_EQ(direction(t, row), rtl) << "row " << row << " belongs to the paragraph";
     EXPECT_EQ(direction(t, 0), ltr) << "the paragraph above is left alone";
     EXPECT_EQ(direction(t, 4), ltr) << "the paragraph below is left alone";
-    EXPECT_EQ(t.normalBuffer->defaultBidiState.fallbackDirection, rtl);
-    EXPECT_EQ(t.altBuffer->defaultBidiState.fallbackDirection, rtl) << "both screens' new lines follow";
+    EXPECT_EQ(t.normalBuffer()->defaultBidiState().fallbackDirection, rtl);
+    EXPECT_EQ(t.altBuffer()->defaultBidiState().fallbackDirection, rtl) << "both screens' new lines follow";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, t.rows())) << "the whole screen is redrawn";
 }
 
@@ -60,7 +60,7 @@ TEST(TerminalBidiTests, ChangesInsideAParagraphLeaveTheLinesAlone)
     moveCursor(t, 0, 2);
     t.feed("\x1b[3 S");
     EXPECT_EQ(t.currentBidiState().fallbackDirection, rtl) << "the state itself changes";
-    EXPECT_EQ(t.normalBuffer->defaultBidiState.fallbackDirection, rtl);
+    EXPECT_EQ(t.normalBuffer()->defaultBidiState().fallbackDirection, rtl);
     for (int row = 0; row < 6; ++row) {
         EXPECT_EQ(direction(t, row), ltr) << "row " << row;
         EXPECT_EQ(line(t, row).generation(), generations[static_cast<size_t>(row)])
@@ -85,7 +85,11 @@ TEST(TerminalBidiTests, OnlyTheNamedPropertiesAreApplied)
 {
     ParagraphFixture fixture;
     Terminal& t = fixture.t();
-    t._currentBidiState = BidiPresentationState(BidiSupportMode::explicit_, false, rtl, true);
+    // BDSM reset, no direction autodetection, SCP right to left, box mirroring: sent from the
+    // middle of a line, so no paragraph takes them yet.
+    moveCursor(t, 3, 1);
+    t.feed("\x1b[8l\x1b[?2501l\x1b[2 k\x1b[?2500h");
+    ASSERT_EQ(t.currentBidiState(), BidiPresentationState(BidiSupportMode::explicit_, false, rtl, true));
     moveCursor(t, 0, 1);
     t.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::supportMode);
     EXPECT_EQ(line(t, 3).bidiState(), BidiPresentationState(BidiSupportMode::explicit_, true, ltr, false));

@@ -12,21 +12,16 @@ namespace {
 
 using Cursor = std::pair<int, int>;
 
-/// Left/right margins at `left`...`right` with margin mode on, as DECLRMM and DECSLRM leave them.
+/// Left/right margins at `left`...`right` with margin mode on: DECLRMM, then DECSLRM.
 void setMargins(Terminal& t, int left, int right)
 {
-    t.marginMode = true;
-    t.normalBuffer->marginMode = true;
-    t.altBuffer->marginMode = true;
-    t.buffer().setMarginLeft(left);
-    t.buffer().setMarginRight(right);
+    t.feed("\x1b[?69h\x1b[" + std::to_string(left + 1) + ";" + std::to_string(right + 1) + "s");
 }
 
+/// DECLRMM reset, which also puts the margins back at the screen's edges.
 void clearMarginMode(Terminal& t)
 {
-    t.marginMode = false;
-    t.normalBuffer->marginMode = false;
-    t.altBuffer->marginMode = false;
+    t.feed("\x1b[?69l");
 }
 
 TEST(TerminalCursorTests, CupGoesToTheOriginAndClampsToTheScreen)
@@ -58,7 +53,7 @@ TEST(TerminalCursorTests, OriginModeMakesCupRelativeToTheRegionWhileHvpClampsOnl
     TerminalFixture fixture(10, 6);
     Terminal& t = fixture.t();
     t.feed("\x1b[2;4r"); // region rows 1...3
-    t.originMode = true;
+    t.feed("\x1b[?6h");  // DECOM
 
     t.feed("\x1b[H");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "home is the top of the region";
@@ -80,7 +75,7 @@ TEST(TerminalCursorTests, OriginModeMakesCupRelativeToTheRegionWhileHvpClampsOnl
     t.feed("\x1b[1;3f");
     EXPECT_EQ(t.getCursorLocation(), Cursor(4, 1)) << "HVP also counts from the left margin";
 
-    t.originMode = false;
+    t.feed("\x1b[?6l");
     t.feed("\x1b[H");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 0)) << "without origin mode the margins play no part";
 }
@@ -124,13 +119,13 @@ TEST(TerminalCursorTests, UpAndDownStopAtTheRegionOnlyFromInsideIt)
     t.feed("\x1b[B");
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 5)) << "below the region: the last row";
 
-    t.originMode = true;
+    t.feed("\x1b[?6h"); // DECOM
     moveCursor(t, 3, 1);
     t.feed("\x1b[5A");
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "origin mode plays no part in CUU";
 
     // CNL and CPL move like CUD and CUU, then go to the left margin.
-    t.originMode = false;
+    t.feed("\x1b[?6l");
     moveCursor(t, 7, 2);
     t.feed("\x1b[2E");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 4));
@@ -177,7 +172,7 @@ TEST(TerminalCursorTests, VerticalAbsoluteAndRelativeMoves)
     t.feed("\x1b[2;4r"); // region rows 1...3; homes
     t.feed("\x1b[9e");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 5)) << "VPR ignores the region";
-    t.originMode = true;
+    t.feed("\x1b[?6h"); // DECOM
     t.feed("\x1b[2d");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 2)) << "in origin mode VPA counts from the region's top";
     t.feed("\x1b[9d");
@@ -226,7 +221,7 @@ TEST(TerminalCursorTests, HorizontalMovesClampAtTheEdgesAndMargins)
 
     t.feed("\x1b[3G");
     EXPECT_EQ(t.buffer().x(), 2) << "CHA ignores the margins without origin mode";
-    t.originMode = true;
+    t.feed("\x1b[?6h"); // DECOM
     t.feed("\x1b[3G");
     EXPECT_EQ(t.buffer().x(), 4) << "in origin mode CHA counts from the left margin";
     t.feed("\x1b[3`");
@@ -243,7 +238,7 @@ TEST(TerminalCursorTests, ChaInOriginModeStaysOnTheScreen)
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
     setMargins(t, 5, 8);
-    t.originMode = true;
+    t.feed("\x1b[?6h"); // DECOM
     t.feed("\x1b[9G");
     EXPECT_EQ(t.buffer().x(), 9);
 }
@@ -252,7 +247,7 @@ TEST(TerminalCursorTests, BackspaceAndCubWithReverseWraparound)
 {
     TerminalFixture fixture(5, 4);
     Terminal& t = fixture.t();
-    t.reverseWraparound = true;
+    t.feed("\x1b[?45h");
     t.feed("abcdefg"); // "fg" continues row 0 on row 1
     ASSERT_EQ(t.getCursorLocation(), Cursor(2, 1));
     t.feed("\b\b\b");
@@ -279,7 +274,7 @@ TEST(TerminalCursorTests, BackspaceAndCubWithReverseWraparound)
     t.feed("\b");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "plain reverse wrap never leaves the region's top";
 
-    t.wraparound = false;
+    t.feed("\x1b[?7l"); // DECAWM off
     moveCursor(t, 0, 2);
     t.feed("\b");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 2)) << "without auto-wrap BS is plain";
@@ -289,7 +284,7 @@ TEST(TerminalCursorTests, ExtendedReverseWraparoundWrapsRoundTheRegion)
 {
     TerminalFixture fixture(5, 5);
     Terminal& t = fixture.t();
-    t.reverseWraparoundExtended = true;
+    t.feed("\x1b[?1045h");
     t.feed("\x1b[2;4r"); // region rows 1...3
 
     moveCursor(t, 0, 3);
@@ -364,39 +359,37 @@ TEST(TerminalCursorTests, SaveAndRestoreTheCursorState)
     TerminalFixture fixture(10, 4);
     Terminal& t = fixture.t();
     const Attribute red(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), CharacterStyle::bold);
-    t.curAttr = red;
-    t.curStyleID = *t.cellArena->intern(red);
-    t.feed("\x1b(0");    // DEC special graphics in G0
-    t.feed("\x1b[1\"q"); // DECSCA on
-    t.originMode = true;
+    t.feed("\x1b[1;31;44m"); // red on blue, bold
+    t.feed("\x1b(0");        // DEC special graphics in G0
+    t.feed("\x1b[1\"q");     // DECSCA on
+    t.feed("\x1b[?6h");      // DECOM
     moveCursor(t, 3, 1);
     t.feed("\x1b"
            "7");
 
-    t.curAttr = Attribute();
-    t.curStyleID = 0;
+    t.feed("\x1b[m");
     t.feed("\x1b(B\x1b[0\"q");
-    t.originMode = false;
+    t.feed("\x1b[?6l");
     moveCursor(t, 0, 3);
     t.feed("\x1b"
            "8");
 
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 1));
-    EXPECT_EQ(t.curAttr, red);
-    EXPECT_EQ(t.cellArena->attribute(t.curStyleID), red) << "the style id follows the attribute";
-    const Attribute erase = t.cellArena->attribute(t.currentEraseBlankCell);
+    EXPECT_EQ(t.currentAttribute(), red);
+    EXPECT_EQ(t.cellArena()->attribute(t.curStyleID()), red) << "the style id follows the attribute";
+    const Attribute erase = t.cellArena()->attribute(t.currentEraseBlankCell());
     EXPECT_EQ(erase, Attribute(Attribute::Color(), Attribute::Color::ansi256(4)))
         << "erased cells take only the background";
-    EXPECT_EQ(t.currentEraseAttribute, erase);
-    EXPECT_EQ(t.cellArena->attribute(t.currentEraseSpaceCell), erase);
-    EXPECT_EQ(t.currentEraseSpaceCell.scalar(), uint32_t(' '));
-    EXPECT_TRUE(t.originMode);
-    EXPECT_TRUE(t.characterProtection);
-    for (Buffer* b : {t.normalBuffer.get(), t.altBuffer.get()}) {
-        EXPECT_TRUE(b->characterProtection) << "protection is mirrored into both buffers";
-        EXPECT_TRUE(b->bulkInsertBlocked);
+    EXPECT_EQ(t.currentEraseAttribute(), erase);
+    EXPECT_EQ(t.cellArena()->attribute(t.currentEraseSpaceCell()), erase);
+    EXPECT_EQ(t.currentEraseSpaceCell().scalar(), uint32_t(' '));
+    EXPECT_TRUE(t.mode(TerminalMode::originMode));
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
+    for (Buffer* b : {t.normalBuffer().get(), t.altBuffer().get()}) {
+        EXPECT_TRUE(b->characterProtection()) << "protection is mirrored into both buffers";
+        EXPECT_TRUE(b->bulkInsertBlocked());
     }
-    EXPECT_EQ(t.gCharsets[0], nullptr) << "the designations are not part of the saved state";
+    EXPECT_EQ(t.charsetSlots().gCharsets()[0], nullptr) << "the designations are not part of the saved state";
     t.feed("q");
     EXPECT_EQ(t.getText(3, 1), "\u2500") << "but the set in effect is: q prints a horizontal line";
     EXPECT_EQ(t.getCharData(3, 1)->attribute, red);
@@ -412,29 +405,37 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
     clearMarginMode(t);
     t.feed("\x1b"
            "8");
-    EXPECT_TRUE(t.marginMode);
-    EXPECT_TRUE(t.normalBuffer->marginMode);
-    EXPECT_TRUE(t.altBuffer->marginMode) << "margin mode is copied into both buffers";
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode));
+    EXPECT_TRUE(t.normalBuffer()->marginMode());
+    EXPECT_TRUE(t.altBuffer()->marginMode()) << "margin mode is copied into both buffers";
 
     clearMarginMode(t);
     t.feed("\x1b[4;1Habcdefghij\x1b[s\x1b[H\x1b[u");
     EXPECT_EQ(t.getCursorLocation(), Cursor(9, 3)) << "a saved pending wrap comes back as the last column";
-    EXPECT_FALSE(t.marginMode) << "SCOSC saved margin mode off";
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode)) << "SCOSC saved margin mode off";
 
-    t.buffer().savedX = 50;
-    t.buffer().savedY = 50;
-    t.feed("\x1b"
+    // A slot saved on the last row, below the cursor: it keeps its distance from the cursor row
+    // while the screen shrinks, which takes it past the new last row.
+    TerminalFixture tall(10, 8);
+    Terminal& u = tall.t();
+    u.feed("\x1b[8;10H\x1b"
+           "7\x1b[H");
+    u.resize(10, 4);
+    ASSERT_GT(u.buffer().savedY, 3);
+    u.feed("\x1b"
            "8");
-    EXPECT_EQ(t.getCursorLocation(), Cursor(9, 3)) << "a slot beyond the screen is clamped into it";
+    EXPECT_EQ(u.getCursorLocation(), Cursor(9, 3)) << "a slot beyond the screen is clamped into it";
 
+    // No SGR makes a default-inverted background, so the saved slot is written directly: the
+    // restore must still erase with the plain default.
     const Attribute inverted(Attribute::Color::ansi256(2), Attribute::Color::defaultInvertedColor());
     t.buffer().savedAttr = inverted;
     t.feed("\x1b"
            "8");
-    EXPECT_EQ(t.curAttr, inverted);
-    EXPECT_EQ(t.currentEraseAttribute, Attribute())
+    EXPECT_EQ(t.currentAttribute(), inverted);
+    EXPECT_EQ(t.currentEraseAttribute(), Attribute())
         << "a default-inverted background erases as plain default";
-    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
+    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
 }
 
 TEST(TerminalCursorTests, CsiSSavesOnlyWithoutMarginMode)

@@ -66,24 +66,24 @@ TEST(TerminalDispatchTests, EscSequences)
     LoudFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b=");
-    EXPECT_TRUE(t.applicationKeypad);
+    EXPECT_TRUE(t.mode(TerminalMode::applicationKeypad));
     t.feed("\x1b>");
-    EXPECT_FALSE(t.applicationKeypad);
+    EXPECT_FALSE(t.mode(TerminalMode::applicationKeypad));
 
     t.feed("\x1bV");
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::iso);
-    EXPECT_TRUE(t.characterProtection);
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::iso);
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
+    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked());
     t.feed("\x1bW");
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::iso);
-    EXPECT_FALSE(t.characterProtection);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::iso);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection));
 
     t.feed("\x1b G");
-    EXPECT_TRUE(t.cc.send8bit);
+    EXPECT_TRUE(t.cc().send8bit);
     t.sendFocusReport();
     EXPECT_EQ(fixture.delegate->sends.back(), (std::vector<uint8_t>{0x9B, 'I'}));
     t.feed("\x1b F");
-    EXPECT_FALSE(t.cc.send8bit);
+    EXPECT_FALSE(t.cc().send8bit);
 
     moveCursor(t, 3, 2);
     t.feed("\x1b"
@@ -113,19 +113,19 @@ TEST(TerminalDispatchTests, CsiRoutingThatNeedsNoHandlerFamily)
     Terminal& t = fixture.t();
 
     t.feed("\x1b[>1s");
-    EXPECT_TRUE(t.mouseShiftCapture);
+    EXPECT_TRUE(t.mouseShiftCapture());
     t.feed("\x1b[>5s");
-    EXPECT_TRUE(t.mouseShiftCapture) << "values other than 0 and 1 are ignored";
+    EXPECT_TRUE(t.mouseShiftCapture()) << "values other than 0 and 1 are ignored";
     t.feed("\x1b[>s");
-    EXPECT_FALSE(t.mouseShiftCapture);
+    EXPECT_FALSE(t.mouseShiftCapture());
 
     t.feed("\x1b[1\"q");
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::dec);
-    EXPECT_TRUE(t.characterProtection);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::dec);
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
     t.feed("\x1b[3\"q");
-    EXPECT_TRUE(t.characterProtection) << "DECSCA above 2 is ignored";
+    EXPECT_TRUE(t.mode(TerminalMode::characterProtection)) << "DECSCA above 2 is ignored";
     t.feed("\x1b[2\"q");
-    EXPECT_FALSE(t.characterProtection);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection));
 
     // CHT and CBT walk the tab stops, clamped to the columns.
     t.feed("\x1b[2I");
@@ -170,18 +170,18 @@ TEST(TerminalDispatchTests, OscTitles)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b]0;zero\x07\x1b]2;two\x1b\\\x1b]1;icon\x07");
-    EXPECT_EQ(t.terminalTitle, "two");
-    EXPECT_EQ(t.iconTitle, "icon");
+    EXPECT_EQ(t.terminalTitle(), "two");
+    EXPECT_EQ(t.iconTitle(), "icon");
     EXPECT_EQ(fixture.delegate->titles, (std::vector<std::string>{"zero", "two"}))
         << "OSC 0 sets only the window title";
     EXPECT_EQ(fixture.delegate->iconTitles, std::vector<std::string>{"icon"});
 
     t.feed("\x1b]2;caf\xc3\xa9\x07");
-    EXPECT_EQ(t.terminalTitle, "caf\xc3\xa9");
+    EXPECT_EQ(t.terminalTitle(), "caf\xc3\xa9");
     t.feed("\x1b]2;bad\xc3\x28\x07");
-    EXPECT_EQ(t.terminalTitle, "") << "invalid UTF-8 gives the empty title";
+    EXPECT_EQ(t.terminalTitle(), "") << "invalid UTF-8 gives the empty title";
     t.feed("\x1b]2;\xed\xa0\x80\x07");
-    EXPECT_EQ(t.terminalTitle, "") << "an encoded surrogate is not valid UTF-8";
+    EXPECT_EQ(t.terminalTitle(), "") << "an encoded surrogate is not valid UTF-8";
     t.feed("\x1b]2;\x07");
     EXPECT_EQ(fixture.delegate->titles.back(), "");
 }
@@ -264,13 +264,13 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     Terminal& t = fixture.t();
     // A factory that declines: DCS q falls back to Sixel.
     int asked = 0;
-    t.parser->dcsHandlerFactory = [&](std::span<const uint8_t>, const CsiParameters&) {
+    t.setDcsHandlerFactory([&](std::span<const uint8_t>, const CsiParameters&) {
         ++asked;
         return std::shared_ptr<DcsHandler>();
-    };
+    });
     t.feed("\x1bPq#0;2;0;0;0");
     EXPECT_EQ(asked, 1);
-    auto sixel = std::dynamic_pointer_cast<SixelDcsHandler>(t.parser->dcsHandler());
+    auto sixel = std::dynamic_pointer_cast<SixelDcsHandler>(t.parser().dcsHandler());
     ASSERT_TRUE(sixel) << "Sixel is the handler of DCS q";
     EXPECT_EQ(sixel->limits().maximumInputBytes, 67'108'864u);
     EXPECT_EQ(sixel->limits().maximumPixels, 16'777'216u);
@@ -280,13 +280,13 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     EXPECT_EQ(fixture.delegate->bitmaps[0].width, 4);
 
     t.feed("\x1bP1zabc");
-    EXPECT_FALSE(t.parser->dcsHandler()) << "other finals have no handler";
+    EXPECT_FALSE(t.parser().dcsHandler()) << "other finals have no handler";
     t.feed("\x1b\\");
 
     // A factory that supplies a handler wins.
     auto mine =
         std::make_shared<SixelDcsHandler>(std::weak_ptr<Terminal>(), SixelDcsHandler::Limits{4, 1, 1});
-    t.parser->dcsHandlerFactory = [&](std::span<const uint8_t>, const CsiParameters&) { return mine; };
+    t.setDcsHandlerFactory([&](std::span<const uint8_t>, const CsiParameters&) { return mine; });
     t.feed("\x1bPq123456\x1b\\");
     EXPECT_TRUE(mine->invalid()) << "the handler stops taking input past its limit";
     EXPECT_EQ(fixture.delegate->bitmaps.size(), 1u);

@@ -1,6 +1,6 @@
 // The default environment of a child process: TERM, COLORTERM, a UTF-8 LANG and the few host
 // variables passed on, in order. Host variables are changed for each case and put back after.
-#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalEnvironment.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -63,7 +63,7 @@ const std::string lang = [] {
 
 TEST(TerminalEnvironmentTests, TheLocaleGivenToTheChildExistsAndIsUtf8)
 {
-    const auto environment = Terminal::getEnvironmentVariables(std::nullopt, false);
+    const auto environment = getEnvironmentVariables(std::nullopt, false);
     ASSERT_GE(environment.size(), 2u);
     ASSERT_EQ(environment[1].rfind("LANG=", 0), 0u);
     const std::string name = environment[1].substr(5);
@@ -87,12 +87,12 @@ TEST(TerminalEnvironmentTests, AllPassedVariablesInOrder)
     host.set("SHELL", "/bin/zsh");
     host.set("COLORTERM", "24bit");
 
-    EXPECT_EQ(Terminal::getEnvironmentVariables(std::string("xterm-256color"), true),
+    EXPECT_EQ(getEnvironmentVariables(std::string("xterm-256color"), true),
               (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", lang, "LOGNAME=ada",
                                         "USER=ada.l", "DISPLAY=:1", "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada"}))
         << "the host's LANG, LC_CTYPE, PATH, SHELL and COLORTERM are not passed on";
 
-    EXPECT_EQ(Terminal::getEnvironmentVariables(std::string("vt220"), false),
+    EXPECT_EQ(getEnvironmentVariables(std::string("vt220"), false),
               (std::vector<std::string>{"TERM=vt220", lang, "LOGNAME=ada", "USER=ada.l", "DISPLAY=:1",
                                         "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada"}))
         << "a given terminal name, and no COLORTERM without true colour";
@@ -103,13 +103,13 @@ TEST(TerminalEnvironmentTests, MissingHostVariablesAreLeftOut)
     HostEnvironment host;
     for (const char* name : passedOn)
         host.unset(name);
-    EXPECT_EQ(Terminal::getEnvironmentVariables(std::nullopt, false),
+    EXPECT_EQ(getEnvironmentVariables(std::nullopt, false),
               (std::vector<std::string>{"TERM=xterm-256color", lang}))
         << "no terminal name gives xterm-256color";
 
     host.set("HOME", "/root");
     host.set("DISPLAY", "");
-    EXPECT_EQ(Terminal::getEnvironmentVariables(std::nullopt, true),
+    EXPECT_EQ(getEnvironmentVariables(std::nullopt, true),
               (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", lang,
                                         "DISPLAY=", "HOME=/root"}))
         << "a variable set empty is passed on empty; one that is missing is left out";

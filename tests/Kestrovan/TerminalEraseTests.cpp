@@ -109,12 +109,12 @@ TEST(TerminalEraseTests, ErasedCellsCarryTheEraseBackground)
     EXPECT_EQ(screenLine(t, 1)[5].attribute.bg, Attribute::Color::defaultColor())
         << "ECH stops after 3 cells";
 
-    t.characterProtectionMode = Terminal::CharacterProtectionMode::iso;
+    t.feed("\x1bW"); // EPA: ISO protection in force
     moveCursor(t, 1, 2);
     t.feed("\x1b[1K");
     EXPECT_EQ(rowText(t, 2), "  23456789");
     EXPECT_EQ(screenLine(t, 2)[1].attribute.bg, blue) << "the selective path uses the erase style too";
-    t.characterProtectionMode = Terminal::CharacterProtectionMode::off;
+    t.feed("\x1b[0\"q"); // DECSCA: DEC protection rules again
 
     moveCursor(t, 4, 1);
     t.feed("\x1b[2J");
@@ -154,7 +154,7 @@ TEST(TerminalEraseTests, EraseEdgesNeverSplitWideCharacters)
 
     // A selective erase ending inside a wide character does the same.
     putWide(t, 0, 6);
-    t.characterProtectionMode = Terminal::CharacterProtectionMode::iso;
+    t.feed("\x1bW"); // EPA: ISO protection in force
     moveCursor(t, 6, 0);
     t.feed("\x1b[1K");
     EXPECT_EQ(rowText(t, 0), "        ij");
@@ -261,10 +261,10 @@ TEST(TerminalEraseTests, EraseScrollbackKeepsTheScreen)
     Terminal& u = full.t();
     u.feed("1\r\n2\r\n3\r\n4\r\n5\r\n6");
     ASSERT_EQ(full.buffer().linesTop, 1);
-    u.userScrolling = true;
+    u.setUserScrolling(true);
     full.buffer().setYDisp(1);
     // ED 3 is never selective, whatever the protection.
-    u.characterProtectionMode = Terminal::CharacterProtectionMode::iso;
+    u.feed("\x1bW"); // EPA: ISO protection in force
     u.feed("\x1b[?3J");
     EXPECT_EQ(full.buffer().linesTop, 0);
     EXPECT_EQ(full.buffer().yBase(), 0);
@@ -283,16 +283,13 @@ TEST(TerminalEraseTests, AlignmentPatternFillsWithTheCurrentAttributeAndHomes)
     Terminal& t = fixture.t();
     Buffer& buffer = t.buffer();
     t.feed("abcdefghij"); // row 1 continues row 0
-    const Attribute red(Attribute::Color::ansi256(1), Attribute::Color::defaultColor());
-    t.curAttr = red;
-    t.curStyleID = t.cellArena->intern(red).value_or(0);
-    setEraseBackground(t, Attribute::Color::ansi256(4));
-    t.originMode = true;
-    t.marginMode = true;
+    // Red on blue: the erase style takes only the blue.
+    const Attribute red(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4));
+    t.feed("\x1b[31;44m");
+    ASSERT_EQ(t.currentAttribute(), red);
+    t.feed("\x1b[?6h\x1b[?69h\x1b[2;4s"); // DECOM, DECLRMM, margins at columns 1...3
     buffer.setScrollTop(1);
     buffer.setScrollBottom(2);
-    buffer.setMarginLeft(1);
-    buffer.setMarginRight(3);
     moveCursor(t, 3, 2);
     t.clearUpdateRange();
 
@@ -306,8 +303,8 @@ TEST(TerminalEraseTests, AlignmentPatternFillsWithTheCurrentAttributeAndHomes)
     EXPECT_EQ(buffer.scrollBottom(), 3);
     EXPECT_EQ(buffer.marginLeft(), 0);
     EXPECT_EQ(buffer.marginRight(), 5);
-    EXPECT_TRUE(t.originMode) << "DECALN leaves origin mode";
-    EXPECT_TRUE(t.marginMode) << "and margin mode";
+    EXPECT_TRUE(t.mode(TerminalMode::originMode)) << "DECALN leaves origin mode";
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode)) << "and margin mode";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4));
 }
 

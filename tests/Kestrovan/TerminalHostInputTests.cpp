@@ -3,7 +3,7 @@
 // keyboard flags a program sets; what the calls answer; and the modes the host is told.
 #include "RecordingTerminalDelegate.h"
 
-#include "Kestrovan/Portable/HostKeyNames.h"
+#include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/Portable/WasmHostEventQueue.h"
 
 #include <gtest/gtest.h>
@@ -196,12 +196,11 @@ TEST(TerminalHostInputTests, HostInputModesReportTheProgramsModes)
     EXPECT_EQ(t.hostInputModes(), 3u);
     t.feed("\x1b[?2004h");
     EXPECT_EQ(t.hostInputModes(), 7u);
-    t.kittyPasteEventsEnabled = true;
+    t.feed("\x1b[?5522h");
     EXPECT_EQ(t.hostInputModes(), 15u);
     t.feed("\x1b[>31u");
     EXPECT_EQ(t.hostInputModes(), 15u | (31u << 8));
-    t.feed("\x1b[?1l\x1b>\x1b[?2004l\x1b[<u");
-    t.kittyPasteEventsEnabled = false;
+    t.feed("\x1b[?1l\x1b>\x1b[?2004l\x1b[<u\x1b[?5522l");
     EXPECT_EQ(t.hostInputModes(), 0u);
 }
 

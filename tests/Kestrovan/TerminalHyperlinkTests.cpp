@@ -23,8 +23,8 @@ std::string osc8(std::string_view payload)
 /// Writes ASCII text at the cursor as the print path does.
 void printText(Terminal& t, std::string_view text)
 {
-    const uint16_t code = t.activeHyperlink ? t.resolveActiveHyperlink().value_or(0) : 0;
-    t.buffer().insertAsciiRun(payloadBytes(text), t.curStyleID, code);
+    const uint16_t code = t.activeHyperlink() ? t.resolveActiveHyperlink().value_or(0) : 0;
+    t.buffer().insertAsciiRun(payloadBytes(text), t.curStyleID(), code);
 }
 
 uint16_t codeAt(Terminal& t, int col, int row)
@@ -38,15 +38,15 @@ TEST(TerminalHyperlinkTests, CellsOfALinkShareOnePayloadCode)
     Terminal& t = fixture.t();
 
     t.feed(osc8(";https://example.invalid/a;b"));
-    ASSERT_TRUE(t.activeHyperlink);
-    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending(";https://example.invalid/a;b"))
+    ASSERT_TRUE(t.activeHyperlink());
+    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending(";https://example.invalid/a;b"))
         << "nothing is registered before something is printed";
-    EXPECT_EQ(t.payloads.count, 0);
+    EXPECT_EQ(t.payloads().count, 0);
 
     printText(t, "ab");
     printText(t, "cd");
     t.feed(osc8(";"));
-    EXPECT_FALSE(t.activeHyperlink) << "OSC 8;; closes the link";
+    EXPECT_FALSE(t.activeHyperlink()) << "OSC 8;; closes the link";
     printText(t, "ef");
 
     const uint16_t code = codeAt(t, 0, 0);
@@ -55,8 +55,8 @@ TEST(TerminalHyperlinkTests, CellsOfALinkShareOnePayloadCode)
         EXPECT_EQ(codeAt(t, col, 0), code) << "column " << col << " shares the link's code";
     EXPECT_EQ(codeAt(t, 4, 0), 0) << "text after the close carries no link";
     EXPECT_EQ(codeAt(t, 5, 0), 0);
-    EXPECT_EQ(t.payloads.count, 1) << "one registration for the whole link";
-    EXPECT_TRUE(t.payloads.isHeld(code));
+    EXPECT_EQ(t.payloads().count, 1) << "one registration for the whole link";
+    EXPECT_TRUE(t.payloads().isHeld(code));
 
     const std::optional<std::string> payload = Terminal::stringPayload(t.getLine(0)->packed(2));
     EXPECT_EQ(payload, ";https://example.invalid/a;b") << "the cell's text is the whole payload";
@@ -98,7 +98,7 @@ TEST(TerminalHyperlinkTests, IdenticalPayloadsShareACodeAndOthersDoNot)
 
     EXPECT_NE(codeAt(t, 0, 0), codeAt(t, 1, 0)) << "a different id is a different payload";
     EXPECT_EQ(codeAt(t, 0, 0), codeAt(t, 2, 0)) << "the same payload again finds its code in the slot cache";
-    EXPECT_EQ(t.payloads.count, 2);
+    EXPECT_EQ(t.payloads().count, 2);
 
     // An OSC 8 with a new payload replaces the open link without closing it first.
     t.feed(osc8(";u1") + osc8(";u2"));
@@ -112,8 +112,8 @@ TEST(TerminalHyperlinkTests, EmptyUrisOpenLinksThatNameNoTarget)
     Terminal& t = fixture.t();
 
     t.feed(osc8("id=1;"));
-    ASSERT_TRUE(t.activeHyperlink) << "an empty URI is not a close";
-    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending("id=1;"));
+    ASSERT_TRUE(t.activeHyperlink()) << "an empty URI is not a close";
+    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending("id=1;"));
     printText(t, "x");
     EXPECT_NE(codeAt(t, 0, 0), 0) << "the text carries the link";
 
@@ -125,10 +125,10 @@ TEST(TerminalHyperlinkTests, EmptyUrisOpenLinksThatNameNoTarget)
     EXPECT_EQ(Terminal::parseHyperlinkPayload(";"), "");
 
     t.feed("\x1b]8\x1b\\");
-    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending(""))
+    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending(""))
         << "OSC 8 without a payload opens an empty one";
     t.feed(osc8(";bad\xc3\x28"));
-    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::pending("")) << "text that is not UTF-8 becomes empty";
+    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending("")) << "text that is not UTF-8 becomes empty";
 }
 
 TEST(TerminalHyperlinkTests, DisabledHyperlinksNeverReachCells)
@@ -140,20 +140,20 @@ TEST(TerminalHyperlinkTests, DisabledHyperlinksNeverReachCells)
     printText(t, "a");
     t.clearUpdateRange();
     t.setEnableOsc8Hyperlinks(false);
-    EXPECT_FALSE(t.activeHyperlink) << "turning the option off closes the open link";
+    EXPECT_FALSE(t.activeHyperlink()) << "turning the option off closes the open link";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, t.rows())) << "and redraws the screen";
     EXPECT_NE(codeAt(t, 0, 0), 0) << "cells keep the codes they have";
 
     t.feed(osc8(";https://example.invalid/2"));
-    EXPECT_FALSE(t.activeHyperlink);
+    EXPECT_FALSE(t.activeHyperlink());
     printText(t, "b");
     EXPECT_EQ(codeAt(t, 1, 0), 0);
 
     t.setEnableOsc8Hyperlinks(true);
     t.feed(osc8(";https://example.invalid/3"));
-    EXPECT_TRUE(t.activeHyperlink);
+    EXPECT_TRUE(t.activeHyperlink());
     t.setup(true);
-    EXPECT_FALSE(t.activeHyperlink) << "a full reset closes the link";
+    EXPECT_FALSE(t.activeHyperlink()) << "a full reset closes the link";
 }
 
 TEST(TerminalHyperlinkTests, PayloadSlots)
@@ -215,20 +215,20 @@ TEST(TerminalHyperlinkTests, FullAtomTableLeavesLinksWithoutCodes)
     t.feed(osc8(";second"));
     printText(t, "b");
     EXPECT_EQ(codeAt(t, 1, 0), 0) << "the text prints without a link";
-    EXPECT_EQ(*t.activeHyperlink, ActiveHyperlink::unavailable());
-    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 256) << "after a collection that did not help";
+    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::unavailable());
+    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 256) << "after a collection that did not help";
     printText(t, "c");
     EXPECT_EQ(codeAt(t, 2, 0), 0) << "the rest of that link too";
-    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 256) << "one attempt per link, not per run";
+    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 256) << "one attempt per link, not per run";
 
     for (int link = 0; link < 256; ++link) {
         t.feed(osc8(";link" + std::to_string(link)));
         t.resolveActiveHyperlink();
     }
-    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 0) << "256 failing links counted down without collecting";
+    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 0) << "256 failing links counted down without collecting";
     t.feed(osc8(";one more"));
     t.resolveActiveHyperlink();
-    EXPECT_EQ(t.payloads.linksUntilCollectRetry, 256) << "the next one collected again";
+    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 256) << "the next one collected again";
 
     t.feed(osc8(";first"));
     printText(t, "d");
@@ -250,7 +250,7 @@ TEST(TerminalHyperlinkTests, PayloadsOtherThanTextAreHeldButNotLinks)
     Terminal& t = fixture.t();
     const std::optional<TinyAtom> atom = t.makePayload(42);
     ASSERT_TRUE(atom);
-    EXPECT_TRUE(t.payloads.isHeld(atom->code));
+    EXPECT_TRUE(t.payloads().isHeld(atom->code));
     const PackedCell cell =
         PackedCell::makeScalar('x', 0, PackedCell::WidthState::single, false, atom->code, 0);
     EXPECT_FALSE(Terminal::stringPayload(cell)) << "only text payloads are link payloads";

@@ -31,7 +31,7 @@ TEST(TerminalITerm2Tests, CapabilityReport)
         fixture.t().feed(osc1337("Capabilities"));
         EXPECT_EQ(fixture.delegate->sent(), "\x1b]1337;Capabilities=T\x1b\\");
         fixture.delegate->sends.clear();
-        fixture.t().cc.send8bit = true;
+        fixture.t().feed("\x1b G"); // S8C1T
         fixture.t().feed(osc1337("Capabilities"));
         EXPECT_EQ(fixture.delegate->sent(), "\x9d"
                                             "1337;Capabilities=T\x9c");

@@ -28,10 +28,7 @@ TEST(TerminalLineFeedTests, LineFeedWithMarginsOnlyScrollsInsideThem)
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
     t.feed("0123456789\r\nabcdefghij\r\nABCDEFGHIJ");
-    t.marginMode = true;
-    t.buffer().marginMode = true;
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(5);
+    t.feed("\x1b[?69h\x1b[3;6s"); // DECLRMM, margins at columns 2...5
 
     moveCursor(t, 1, 2);
     t.feed("\n");
@@ -70,18 +67,16 @@ TEST(TerminalLineFeedTests, LineFeedEndsAPendingWrapAndHonoursNewLineMode)
     t.feed("\n");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(4, 1));
 
-    t.lineFeedMode = true;
+    t.feed("\x1b[20h"); // LNM
     t.feed("\n");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 2)) << "new-line mode returns the carriage";
 
-    t.originMode = true;
-    t.marginMode = true;
-    t.buffer().setMarginLeft(2);
+    t.feed("\x1b[?6h\x1b[?69h\x1b[3s"); // DECOM, DECLRMM, left margin at column 2
     moveCursor(t, 4, 1);
     t.feed("\n");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(2, 2))
         << "to the left margin in origin mode with margins";
-    t.marginMode = false;
+    t.feed("\x1b[?69l");
     moveCursor(t, 4, 1);
     t.feed("\n");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 2)) << "to column 0 without margins";
@@ -91,7 +86,7 @@ TEST(TerminalLineFeedTests, LineFeedGivesTheLineTheCurrentBidiState)
 {
     TerminalFixture fixture(5, 3);
     Terminal& t = fixture.t();
-    t._currentBidiState.fallbackDirection = BidiDirection::rightToLeft;
+    t.feed("\x1b[2 k"); // SCP: right to left
     t.feed("\n");
     EXPECT_EQ(t.buffer().lines()[1]->bidiState().fallbackDirection, BidiDirection::rightToLeft);
 }
@@ -103,8 +98,7 @@ TEST(TerminalLineFeedTests, CarriageReturn)
     moveCursor(t, 7, 1);
     t.feed("\r");
     EXPECT_EQ(t.buffer().x(), 0);
-    t.marginMode = true;
-    t.buffer().setMarginLeft(3);
+    t.feed("\x1b[?69h\x1b[4s"); // DECLRMM, left margin at column 3
     moveCursor(t, 7, 1);
     t.feed("\r");
     EXPECT_EQ(t.buffer().x(), 3) << "inside the margins CR goes to the left margin";
@@ -125,8 +119,7 @@ TEST(TerminalLineFeedTests, Backspace)
     t.feed("\b");
     EXPECT_EQ(t.buffer().x(), 8) << "the pending wrap ends, then BS moves left";
 
-    t.marginMode = true;
-    t.buffer().setMarginLeft(4);
+    t.feed("\x1b[?69h\x1b[5s"); // DECLRMM, left margin at column 4
     moveCursor(t, 4, 0);
     t.feed("\b");
     EXPECT_EQ(t.buffer().x(), 4) << "BS at the left margin does nothing";
@@ -143,7 +136,8 @@ TEST(TerminalLineFeedTests, ResetBufferLine)
     BufferLine& line = *t.buffer().lines()[1];
     ASSERT_TRUE(line.isWrapped());
     line.setRenderMode(BufferLine::RenderLineMode::doubleWidth);
-    t.currentEraseBlankCell = PackedCell::makePaletteBlank(3, PackedCell::WidthState::single, false, 0, 0);
+    t.feed("\x1b[43m"); // an erase colour of its own
+    ASSERT_NE(t.currentEraseBlankCell(), PackedCell());
     t.clearUpdateRange();
     BidiPresentationState rightToLeft;
     rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
@@ -153,7 +147,7 @@ TEST(TerminalLineFeedTests, ResetBufferLine)
     EXPECT_FALSE(line.isWrapped());
     EXPECT_EQ(line.renderMode(), BufferLine::RenderLineMode::single) << "a double-width line is single again";
     EXPECT_EQ(line.bidiState(), rightToLeft);
-    EXPECT_EQ(line.packed(5), t.currentEraseBlankCell) << "blanked with the erase cell";
+    EXPECT_EQ(line.packed(5), t.currentEraseBlankCell()) << "blanked with the erase cell";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 1));
     EXPECT_EQ(rowText(t, 0), "abcdef");
 }

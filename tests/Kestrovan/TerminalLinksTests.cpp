@@ -5,6 +5,8 @@
 // target.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/LinkMatch.h"
+
 #include <gtest/gtest.h>
 #include <string>
 

@@ -55,7 +55,7 @@ TEST(TerminalMarginsTests, ScrollRegionHomesToTheRegionInOriginMode)
 {
     TerminalFixture fixture(10, 24);
     Terminal& t = fixture.t();
-    t.originMode = true;
+    t.feed("\x1b[?6h"); // DECOM
     t.feed("\x1b[5;10r");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 4));
     t.feed("\x1b[9A\x1b[99B");
@@ -66,7 +66,7 @@ TEST(TerminalMarginsTests, LeftRightMarginsAreValidatedAndKeepTheCursor)
 {
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    t.marginMode = true;
+    t.feed("\x1b[?69h"); // DECLRMM
     moveCursor(t, 7, 2);
     t.feed("\x1b[2;5s");
     EXPECT_EQ(margins(t), Region(1, 4));
@@ -87,9 +87,10 @@ TEST(TerminalMarginsTests, LeftRightMarginsAreValidatedAndKeepTheCursor)
     t.feed("\x1b[4;0s");
     EXPECT_EQ(margins(t), Region(3, 9));
 
-    t.marginMode = false;
+    t.feed("\x1b[?69l");
+    ASSERT_EQ(margins(t), Region(0, 9)) << "DECLRMM reset puts the margins back at the edges";
     t.feed("\x1b[2;5s");
-    EXPECT_EQ(margins(t), Region(3, 9)) << "without margin mode CSI s saves the cursor instead";
+    EXPECT_EQ(margins(t), Region(0, 9)) << "without margin mode CSI s saves the cursor instead";
 }
 
 TEST(TerminalMarginsTests, CursorStyleChangesAreStoredAndReportedOnce)

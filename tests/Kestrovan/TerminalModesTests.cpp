@@ -47,10 +47,10 @@ std::string modeReply(int mode, bool dec, int answer)
 /// A fixture whose synchronized-output watchdog cannot fire while a test runs without the lock.
 struct ModesFixture : TerminalFixture
 {
-    ModesFixture() : TerminalFixture(10, 3) { terminal->synchronizedOutputTimeoutSeconds = 3600; }
+    ModesFixture() : TerminalFixture(10, 3) { terminal->setSynchronizedOutputTimeoutSeconds(3600); }
     explicit ModesFixture(const TerminalOptions& options) : TerminalFixture(options)
     {
-        terminal->synchronizedOutputTimeoutSeconds = 3600;
+        terminal->setSynchronizedOutputTimeoutSeconds(3600);
     }
 };
 
@@ -73,41 +73,41 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
     using MouseMode = Terminal::MouseMode;
     using Encoding = Terminal::MouseProtocolEncoding;
     const std::vector<ToggleCase> cases = {
-        {1, [](Terminal& t) { return t.applicationCursor; }},
-        {4, [](Terminal& t) { return t.smoothScroll; }},
-        {5, [](Terminal& t) { return t.reverseColors; }},
-        {6, [](Terminal& t) { return t.originMode; }},
-        {7, [](Terminal& t) { return t.wraparound; }},
+        {1, [](Terminal& t) { return t.mode(TerminalMode::applicationCursor); }},
+        {4, [](Terminal& t) { return t.mode(TerminalMode::smoothScroll); }},
+        {5, [](Terminal& t) { return t.mode(TerminalMode::reverseColors); }},
+        {6, [](Terminal& t) { return t.mode(TerminalMode::originMode); }},
+        {7, [](Terminal& t) { return t.mode(TerminalMode::wraparound); }},
         {9, [](Terminal& t) { return t.mouseMode() == MouseMode::x10; }},
-        {12, [](Terminal& t) { return t.cursorBlink; }},
-        {18, [](Terminal& t) { return t.reportedOnly.decModes.count(18) == 1; }},
-        {19, [](Terminal& t) { return t.reportedOnly.decModes.count(19) == 1; }},
-        {25, [](Terminal& t) { return !t.cursorHidden; }},
-        {35, [](Terminal& t) { return t.reportedOnly.decModes.count(35) == 1; }},
-        {40, [](Terminal& t) { return t.allow80To132; }},
-        {42, [](Terminal& t) { return t.reportedOnly.decModes.count(42) == 1; }},
-        {45, [](Terminal& t) { return t.reverseWraparound; }},
+        {12, [](Terminal& t) { return t.mode(TerminalMode::cursorBlink); }},
+        {18, [](Terminal& t) { return t.reportedOnly().decModes.count(18) == 1; }},
+        {19, [](Terminal& t) { return t.reportedOnly().decModes.count(19) == 1; }},
+        {25, [](Terminal& t) { return !t.mode(TerminalMode::cursorHidden); }},
+        {35, [](Terminal& t) { return t.reportedOnly().decModes.count(35) == 1; }},
+        {40, [](Terminal& t) { return t.mode(TerminalMode::allow80To132); }},
+        {42, [](Terminal& t) { return t.reportedOnly().decModes.count(42) == 1; }},
+        {45, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparound); }},
         {47, [](Terminal& t) { return t.isCurrentBufferAlternate(); }},
-        {66, [](Terminal& t) { return t.applicationKeypad; }},
-        {67, [](Terminal& t) { return t.backarrowKeyMode; }},
-        {69, [](Terminal& t) { return t.marginMode; }},
-        {95, [](Terminal& t) { return t.noClearOnColumnChange; }},
+        {66, [](Terminal& t) { return t.mode(TerminalMode::applicationKeypad); }},
+        {67, [](Terminal& t) { return t.mode(TerminalMode::backarrowKeyMode); }},
+        {69, [](Terminal& t) { return t.mode(TerminalMode::marginMode); }},
+        {95, [](Terminal& t) { return t.mode(TerminalMode::noClearOnColumnChange); }},
         {1000, [](Terminal& t) { return t.mouseMode() == MouseMode::vt200; }},
         {1002, [](Terminal& t) { return t.mouseMode() == MouseMode::buttonEventTracking; }},
         {1003, [](Terminal& t) { return t.mouseMode() == MouseMode::anyEvent; }},
-        {1004, [](Terminal& t) { return t.sendFocus; }},
-        {1005, [](Terminal& t) { return t.mouseProtocol == Encoding::utf8; }},
-        {1006, [](Terminal& t) { return t.mouseProtocol == Encoding::sgr; }},
-        {1007, [](Terminal& t) { return t.alternateScrollMode; }},
-        {1015, [](Terminal& t) { return t.mouseProtocol == Encoding::urxvt; }},
-        {1016, [](Terminal& t) { return t.mouseProtocol == Encoding::sgrPixel; }},
-        {1045, [](Terminal& t) { return t.reverseWraparoundExtended; }},
-        {1243, [](Terminal& t) { return t.bidiArrowKeySwap; }},
-        {2004, [](Terminal& t) { return t.bracketedPasteMode; }},
-        {2026, [](Terminal& t) { return t.synchronizedOutputActive; }},
-        {2031, [](Terminal& t) { return t.colorSchemeUpdatesEnabled; }},
-        {2033, [](Terminal& t) { return t.visibilityReportsEnabled; }},
-        {2048, [](Terminal& t) { return t.inBandSizeReportsEnabled; }},
+        {1004, [](Terminal& t) { return t.mode(TerminalMode::sendFocus); }},
+        {1005, [](Terminal& t) { return t.mouseProtocol() == Encoding::utf8; }},
+        {1006, [](Terminal& t) { return t.mouseProtocol() == Encoding::sgr; }},
+        {1007, [](Terminal& t) { return t.alternateScrollMode(); }},
+        {1015, [](Terminal& t) { return t.mouseProtocol() == Encoding::urxvt; }},
+        {1016, [](Terminal& t) { return t.mouseProtocol() == Encoding::sgrPixel; }},
+        {1045, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparoundExtended); }},
+        {1243, [](Terminal& t) { return t.mode(TerminalMode::bidiArrowKeySwap); }},
+        {2004, [](Terminal& t) { return t.mode(TerminalMode::bracketedPasteMode); }},
+        {2026, [](Terminal& t) { return t.synchronizedOutputActive(); }},
+        {2031, [](Terminal& t) { return t.mode(TerminalMode::colorSchemeUpdatesEnabled); }},
+        {2033, [](Terminal& t) { return t.mode(TerminalMode::visibilityReportsEnabled); }},
+        {2048, [](Terminal& t) { return t.mode(TerminalMode::inBandSizeReportsEnabled); }},
         {2500, [](Terminal& t) { return t.bidiBoxMirroring(); }},
         {2501, [](Terminal& t) { return t.bidiAutodetectDirection(); }},
     };
@@ -126,11 +126,11 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
 TEST(TerminalModesTests, AnsiModesSetResetAndReport)
 {
     const std::vector<ToggleCase> cases = {
-        {2, [](Terminal& t) { return t.keyboardActionMode; }},
-        {4, [](Terminal& t) { return t.insertMode; }},
+        {2, [](Terminal& t) { return t.mode(TerminalMode::keyboardActionMode); }},
+        {4, [](Terminal& t) { return t.mode(TerminalMode::insertMode); }},
         {8, [](Terminal& t) { return t.bidiSupportEnabled(); }},
-        {12, [](Terminal& t) { return t.sendReceiveMode; }},
-        {20, [](Terminal& t) { return t.lineFeedMode; }},
+        {12, [](Terminal& t) { return t.mode(TerminalMode::sendReceiveMode); }},
+        {20, [](Terminal& t) { return t.mode(TerminalMode::lineFeedMode); }},
     };
     for (const ToggleCase& toggle : cases) {
         ModesFixture fixture;
@@ -146,9 +146,10 @@ TEST(TerminalModesTests, AnsiModesSetResetAndReport)
     ModesFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[4;20h");
-    EXPECT_TRUE(t.insertMode && t.lineFeedMode) << "each parameter is a mode";
+    EXPECT_TRUE(t.mode(TerminalMode::insertMode) && t.mode(TerminalMode::lineFeedMode))
+        << "each parameter is a mode";
     t.feed("\x1b[4;20l");
-    EXPECT_FALSE(t.insertMode || t.lineFeedMode);
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.mode(TerminalMode::lineFeedMode));
 }
 
 TEST(TerminalModesTests, FixedReports)
@@ -201,10 +202,10 @@ TEST(TerminalModesTests, ReportsFollowConformanceAndTheReplyEncoding)
     t.feed("\x1b F"); // S7C1T
     EXPECT_EQ(requestMode(fixture, 2027, true), "\x1b[?2027;3$y");
 
-    t.conformance = Terminal::TerminalConformance::vt200;
+    t.feed("\x1b[62\"p"); // DECSCL: a VT200
     EXPECT_EQ(requestMode(fixture, 2004, true), "") << "DECRQM needs a VT300";
     EXPECT_EQ(requestMode(fixture, 20, false), "");
-    t.conformance = Terminal::TerminalConformance::vt300;
+    t.feed("\x1b[63\"p");
     EXPECT_EQ(requestMode(fixture, 2004, true), modeReply(2004, true, 2));
 }
 
@@ -226,7 +227,8 @@ TEST(TerminalModesTests, SideEffectsOfSwitchingModes)
     EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
     EXPECT_EQ(host.mouseModeChanges, mouseChanges + 3);
     t.feed("\x1b[?1006h\x1b[?1015l");
-    EXPECT_EQ(t.mouseProtocol, Terminal::MouseProtocolEncoding::x10) << "any encoding reset goes back to X10";
+    EXPECT_EQ(t.mouseProtocol(), Terminal::MouseProtocolEncoding::x10)
+        << "any encoding reset goes back to X10";
 
     host.sends.clear();
     t.feed("\x1b[?1004h");
@@ -243,30 +245,30 @@ TEST(TerminalModesTests, SideEffectsOfSwitchingModes)
     EXPECT_EQ(rowText(t, 0), "\xe2\x94\x80q") << "DECANM puts the default sets back";
 
     t.feed("\x1b[4h");
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()})
-        EXPECT_TRUE(buffer->insertMode && buffer->bulkInsertBlocked) << "insert mode is in both buffers";
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()})
+        EXPECT_TRUE(buffer->insertMode() && buffer->bulkInsertBlocked()) << "insert mode is in both buffers";
     moveCursor(t, 0, 2);
     t.feed("abc\rX");
     EXPECT_EQ(rowText(t, 2), "Xabc") << "printing inserts";
     t.feed("\x1b[4l");
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()})
-        EXPECT_FALSE(buffer->insertMode || buffer->bulkInsertBlocked);
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()})
+        EXPECT_FALSE(buffer->insertMode() || buffer->bulkInsertBlocked());
 
     t.feed("\x1b[?7l");
-    EXPECT_FALSE(t.normalBuffer->wraparound || t.altBuffer->wraparound);
+    EXPECT_FALSE(t.normalBuffer()->wraparound() || t.altBuffer()->wraparound());
     moveCursor(t, 0, 1);
     t.feed("0123456789AB");
     EXPECT_EQ(rowText(t, 1), "012345678B") << "without auto-wrap the last column is overwritten";
     t.feed("\x1b[?7h");
-    EXPECT_TRUE(t.normalBuffer->wraparound && t.altBuffer->wraparound);
+    EXPECT_TRUE(t.normalBuffer()->wraparound() && t.altBuffer()->wraparound());
 
     t.feed("\x1b[8l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer->defaultBidiState, t.altBuffer->defaultBidiState})
+         {t.currentBidiState(), t.normalBuffer()->defaultBidiState(), t.altBuffer()->defaultBidiState()})
         EXPECT_EQ(state.supportMode, BidiSupportMode::explicit_);
     t.feed("\x1b[?2500h\x1b[?2501l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer->defaultBidiState, t.altBuffer->defaultBidiState}) {
+         {t.currentBidiState(), t.normalBuffer()->defaultBidiState(), t.altBuffer()->defaultBidiState()}) {
         EXPECT_TRUE(state.boxMirroring);
         EXPECT_FALSE(state.autodetectDirection);
     }
@@ -276,17 +278,19 @@ TEST(TerminalModesTests, MarginModeNeedsAVt400AndResetsTheMargins)
 {
     ModesFixture fixture;
     Terminal& t = fixture.t();
-    t.conformance = Terminal::TerminalConformance::vt300;
+    t.feed("\x1b[63\"p"); // DECSCL: a VT300
     t.feed("\x1b[?69h");
-    EXPECT_FALSE(t.marginMode) << "a VT300 has no left and right margins";
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode)) << "a VT300 has no left and right margins";
 
-    t.conformance = Terminal::TerminalConformance::vt400;
+    t.feed("\x1b[64\"p");
     t.feed("\x1b[?69h");
-    EXPECT_TRUE(t.marginMode && t.normalBuffer->marginMode && t.altBuffer->marginMode);
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode) && t.normalBuffer()->marginMode() &&
+                t.altBuffer()->marginMode());
     t.buffer().setMarginLeft(2);
     t.buffer().setMarginRight(5);
     t.feed("\x1b[?69l");
-    EXPECT_FALSE(t.marginMode || t.normalBuffer->marginMode || t.altBuffer->marginMode);
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
+                 t.altBuffer()->marginMode());
     EXPECT_EQ(t.buffer().marginLeft(), 0);
     EXPECT_EQ(t.buffer().marginRight(), t.cols() - 1);
 }
@@ -324,20 +328,20 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
     ModesFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[?2004h\x1b[?2004s\x1b[?2004l");
-    EXPECT_FALSE(t.bracketedPasteMode);
+    EXPECT_FALSE(t.mode(TerminalMode::bracketedPasteMode));
     t.feed("\x1b[?2004r");
-    EXPECT_TRUE(t.bracketedPasteMode) << "restored from the saved value";
+    EXPECT_TRUE(t.mode(TerminalMode::bracketedPasteMode)) << "restored from the saved value";
     t.feed("\x1b[?2004l\x1b[?2004r");
-    EXPECT_TRUE(t.bracketedPasteMode) << "the saved value stays after a restore";
+    EXPECT_TRUE(t.mode(TerminalMode::bracketedPasteMode)) << "the saved value stays after a restore";
 
     t.feed("\x1b[?25l\x1b[?25s\x1b[?1s\x1b[?60s\x1b[?2027s");
-    EXPECT_EQ(t.savedPrivateModes.size(), 1u) << "classic and valueless modes are not saved";
+    EXPECT_EQ(t.savedPrivateModes().size(), 1u) << "classic and valueless modes are not saved";
 
     // Several modes in one sequence, including a reported-only one.
     t.feed("\x1b[?7l\x1b[?42h\x1b[?67h\x1b[?7;42;67s\x1b[?7h\x1b[?42l\x1b[?67l\x1b[?7;42;67r");
-    EXPECT_FALSE(t.wraparound);
-    EXPECT_TRUE(t.reportedOnly.decModes.count(42));
-    EXPECT_TRUE(t.backarrowKeyMode);
+    EXPECT_FALSE(t.mode(TerminalMode::wraparound));
+    EXPECT_TRUE(t.reportedOnly().decModes.count(42));
+    EXPECT_TRUE(t.mode(TerminalMode::backarrowKeyMode));
 
     // Without a saved value each mode returns to its power-on value.
     TerminalOptions options = smallOptions();
@@ -348,17 +352,17 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
     Terminal& u = fresh.t();
     u.feed("\x1b[?2004h\x1b[?7l\x1b[?1243l\x1b[?2500l\x1b[?2501h\x1b[?2031h\x1b[?67h");
     u.feed("\x1b[?2004;7;1243;2500;2501;2031;67r");
-    EXPECT_FALSE(u.bracketedPasteMode) << "nothing saved: bracketed paste off";
-    EXPECT_TRUE(u.wraparound);
-    EXPECT_TRUE(u.bidiArrowKeySwap) << "from the options";
+    EXPECT_FALSE(u.mode(TerminalMode::bracketedPasteMode)) << "nothing saved: bracketed paste off";
+    EXPECT_TRUE(u.mode(TerminalMode::wraparound));
+    EXPECT_TRUE(u.mode(TerminalMode::bidiArrowKeySwap)) << "from the options";
     EXPECT_TRUE(u.bidiBoxMirroring()) << "from the options";
     EXPECT_FALSE(u.bidiAutodetectDirection()) << "from the options";
-    EXPECT_FALSE(u.colorSchemeUpdatesEnabled);
-    EXPECT_FALSE(u.backarrowKeyMode);
+    EXPECT_FALSE(u.mode(TerminalMode::colorSchemeUpdatesEnabled));
+    EXPECT_FALSE(u.mode(TerminalMode::backarrowKeyMode));
 
     // Synchronized output is saved and restored through its begin and end.
     u.feed("\x1b[?2026h\x1b[?2026s\x1b[?2026l\x1b[?2026r");
-    EXPECT_TRUE(u.synchronizedOutputActive);
+    EXPECT_TRUE(u.synchronizedOutputActive());
     EXPECT_EQ(fresh.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false, true}));
     u.feed("\x1b[?2026l");
 }
@@ -368,7 +372,7 @@ TEST(TerminalModesTests, KittyPasteEventsReportNeedsPolicyAndHost)
     {
         ModesFixture fixture;
         fixture.t().feed("\x1b[?5522h");
-        EXPECT_TRUE(fixture.t().kittyPasteEventsEnabled);
+        EXPECT_TRUE(fixture.t().mode(TerminalMode::kittyPasteEventsEnabled));
         EXPECT_EQ(requestMode(fixture, 5522, true), modeReply(5522, true, 0)) << "the policy allows nothing";
     }
     TerminalOptions options = smallOptions();
@@ -420,7 +424,7 @@ TEST(TerminalModesTests, AlternateScreens)
     // A cursor hidden on one screen is shown on the other.
     host.showCursorCalls = 0;
     t.feed("\x1b[?25l\x1b[?1049h");
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
     t.feed("\x1b[?1049l");
     EXPECT_EQ(host.showCursorCalls, 1) << "a visible cursor is not shown again";
@@ -439,7 +443,7 @@ TEST(TerminalModesTests, AlternateScreenRestoresTheSavedCursor)
     moveCursor(t, 7, 2);
     t.feed("\x1b[0m\x1b[?1049l");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 1)) << "1049 restores the cursor saved on entry";
-    EXPECT_EQ(t.curAttr.style, CharacterStyle::bold) << "and the attribute with it";
+    EXPECT_EQ(t.currentAttribute().style, CharacterStyle::bold) << "and the attribute with it";
 
     moveCursor(t, 4, 0);
     t.feed("\x1b[?1048h");
@@ -466,14 +470,15 @@ TEST(TerminalModesTests, ColumnModeClearsAndHomes)
 
     t.feed("\x1b[?40h\x1b[?69h\x1b[44m");
     t.buffer().setScrollTop(1);
-    t.altBuffer->setScrollBottom(1);
+    t.altBuffer()->setScrollBottom(1);
     t.buffer().setMarginLeft(2);
     t.feed("\x1b[?3h");
     EXPECT_EQ(screenText(t), "||") << "the screen is cleared";
     EXPECT_EQ(t.getCharData(0, 1)->attribute.bg, CellColor::ansi256(4)) << "with the erase attribute";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0));
-    EXPECT_FALSE(t.marginMode || t.normalBuffer->marginMode || t.altBuffer->marginMode);
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()}) {
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
+                 t.altBuffer()->marginMode());
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()}) {
         EXPECT_EQ(buffer->scrollTop(), 0);
         EXPECT_EQ(buffer->scrollBottom(), t.rows() - 1);
         EXPECT_EQ(buffer->marginLeft(), 0);
@@ -487,7 +492,7 @@ TEST(TerminalModesTests, ColumnModeClearsAndHomes)
     t.feed("\x1b[mkeep\x1b[?95h\x1b[?3l");
     EXPECT_EQ(rowText(t, 0), "keep");
     EXPECT_EQ(host.sizeChanges, 2);
-    t.conformance = Terminal::TerminalConformance::vt400;
+    t.feed("\x1b[64\"p"); // DECSCL: a VT400
     t.feed("\x1b[?3h");
     EXPECT_EQ(screenText(t), "||");
 }
@@ -517,44 +522,51 @@ TEST(TerminalModesTests, SoftReset)
     t.feed("\x1b[4h\x1b[2h\x1b[12l\x1b[20h\x1b[?6h\x1b[?7l\x1b[?1h\x1b[?66h\x1b[?45h\x1b[?1045h");
     t.feed("\x1b[?69h\x1b[?67h\x1b[?25l\x1b[1\"q\x1b[1;31;44m\x1b(0\x1b[?1243h\x1b[?2500h\x1b[8l");
     t.feed("\x1b[?1243;2500;2004s");
-    t.conformance = Terminal::TerminalConformance::vt400;
+    t.feed("\x1b[1;6H\x1b"
+           "7");          // DECSC with the cursor in column 5
+    t.feed("\x1b[64\"p"); // DECSCL: a VT400
+    t.feed("\x1b[4;10s"); // DECSLRM: left margin at column 3
     t.buffer().setScrollTop(1);
     t.buffer().setScrollBottom(1);
-    t.buffer().savedX = 5;
-    t.buffer().setMarginLeft(3);
+    ASSERT_EQ(t.buffer().savedX, 5);
+    ASSERT_EQ(t.buffer().marginLeft(), 3);
     host.showCursorCalls = 0;
 
     t.feed("\x1b[!p");
 
-    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
-    EXPECT_FALSE(t.keyboardActionMode);
-    EXPECT_TRUE(t.sendReceiveMode);
-    EXPECT_FALSE(t.lineFeedMode) << "back to the options' convertEol";
-    EXPECT_FALSE(t.originMode);
-    EXPECT_TRUE(t.wraparound && t.normalBuffer->wraparound && t.altBuffer->wraparound);
-    EXPECT_FALSE(t.applicationCursor || t.applicationKeypad || t.backarrowKeyMode);
-    EXPECT_FALSE(t.reverseWraparound || t.reverseWraparoundExtended);
-    EXPECT_FALSE(t.marginMode || t.normalBuffer->marginMode || t.altBuffer->marginMode);
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer()->insertMode() ||
+                 t.altBuffer()->insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::keyboardActionMode));
+    EXPECT_TRUE(t.mode(TerminalMode::sendReceiveMode));
+    EXPECT_FALSE(t.mode(TerminalMode::lineFeedMode)) << "back to the options' convertEol";
+    EXPECT_FALSE(t.mode(TerminalMode::originMode));
+    EXPECT_TRUE(t.mode(TerminalMode::wraparound) && t.normalBuffer()->wraparound() &&
+                t.altBuffer()->wraparound());
+    EXPECT_FALSE(t.mode(TerminalMode::applicationCursor) || t.mode(TerminalMode::applicationKeypad) ||
+                 t.mode(TerminalMode::backarrowKeyMode));
+    EXPECT_FALSE(t.mode(TerminalMode::reverseWraparound) || t.mode(TerminalMode::reverseWraparoundExtended));
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
+                 t.altBuffer()->marginMode());
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
-    EXPECT_EQ(t.curAttr, Attribute());
-    EXPECT_EQ(t.curStyleID, 0);
-    EXPECT_EQ(t.currentEraseAttribute, Attribute()) << "the erase attribute returns with SGR 0";
-    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
-    EXPECT_FALSE(t.characterProtection || t.normalBuffer->characterProtection);
-    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked || t.altBuffer->bulkInsertBlocked);
+    EXPECT_EQ(t.currentAttribute(), Attribute());
+    EXPECT_EQ(t.curStyleID(), 0);
+    EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "the erase attribute returns with SGR 0";
+    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::off);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer()->characterProtection());
+    EXPECT_FALSE(t.normalBuffer()->bulkInsertBlocked() || t.altBuffer()->bulkInsertBlocked());
     EXPECT_EQ(t.buffer().scrollTop(), 0);
     EXPECT_EQ(t.buffer().scrollBottom(), t.rows() - 1);
     EXPECT_EQ(t.buffer().savedX, 0) << "the buffer's saved cursor is reset";
     EXPECT_EQ(t.buffer().marginLeft(), 0);
-    EXPECT_EQ(t.conformance, Terminal::TerminalConformance::vt500);
-    EXPECT_FALSE(t.bidiArrowKeySwap);
+    EXPECT_EQ(t.conformance(), Terminal::TerminalConformance::vt500);
+    EXPECT_FALSE(t.mode(TerminalMode::bidiArrowKeySwap));
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.normalBuffer->defaultBidiState, options.initialBidiState);
-    EXPECT_EQ(t.savedPrivateModes.count(1243) + t.savedPrivateModes.count(2500), 0u)
+    EXPECT_EQ(t.normalBuffer()->defaultBidiState(), options.initialBidiState);
+    EXPECT_EQ(t.savedPrivateModes().count(1243) + t.savedPrivateModes().count(2500), 0u)
         << "saved bidi modes are dropped";
-    EXPECT_EQ(t.savedPrivateModes.count(2004), 1u) << "other saved modes stay";
+    EXPECT_EQ(t.savedPrivateModes().count(2004), 1u) << "other saved modes stay";
 
     moveCursor(t, 0, 2);
     t.feed("q");
@@ -564,7 +576,7 @@ TEST(TerminalModesTests, SoftReset)
     ModesFixture converting(options);
     converting.t().feed("\x1b[20l");
     converting.t().softReset();
-    EXPECT_TRUE(converting.t().lineFeedMode);
+    EXPECT_TRUE(converting.t().mode(TerminalMode::lineFeedMode));
 }
 
 TEST(TerminalModesTests, SynchronizedOutputBeginAndEnd)
@@ -572,27 +584,27 @@ TEST(TerminalModesTests, SynchronizedOutputBeginAndEnd)
     ModesFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const auto& counters = t.synchronizedOutputWatchdogCounters;
+    const auto& counters = t.synchronizedOutputWatchdogCounters();
 
     t.feed("\x1b[?2026h");
-    EXPECT_TRUE(t.synchronizedOutputActive);
-    EXPECT_EQ(t.synchronizedOutputGeneration, 1u);
+    EXPECT_TRUE(t.synchronizedOutputActive());
+    EXPECT_EQ(t.synchronizedOutputGeneration(), 1u);
     EXPECT_EQ(counters.armed, 1) << "armed when the feed ends";
-    EXPECT_TRUE(t.synchronizedOutputTimeoutItem.has_value());
+    EXPECT_TRUE(t.synchronizedOutputTimeoutItem().has_value());
     EXPECT_EQ(requestMode(fixture, 2026, true), modeReply(2026, true, 1));
 
     t.feed("\x1b[?2026h");
     EXPECT_EQ(host.synchronizedOutputChanges, std::vector<bool>{true}) << "a second begin does not notify";
-    EXPECT_EQ(t.synchronizedOutputGeneration, 2u);
+    EXPECT_EQ(t.synchronizedOutputGeneration(), 2u);
     EXPECT_EQ(counters.rearmed, 1);
 
     t.clearUpdateRange();
     t.feed("\x1b[?2026l");
-    EXPECT_FALSE(t.synchronizedOutputActive);
+    EXPECT_FALSE(t.synchronizedOutputActive());
     EXPECT_EQ(host.synchronizedOutputChanges, (std::vector<bool>{true, false}));
     EXPECT_EQ(counters.cancelled, 1);
     EXPECT_EQ(counters.fired, 0);
-    EXPECT_FALSE(t.synchronizedOutputTimeoutItem.has_value());
+    EXPECT_FALSE(t.synchronizedOutputTimeoutItem().has_value());
     EXPECT_EQ(t.getUpdateRange(), std::make_optional(std::make_pair(0, t.rows() - 1)))
         << "the held frame is repainted whole";
 
@@ -618,32 +630,32 @@ TEST(TerminalModesTests, SynchronizedOutputWatchdogFiresOnlyForTheCurrentUpdate)
     t.feed("\x1b[?2026h");
     t.feed("\x1b[?2026h");
     t.synchronizedOutputWatchdogFired(1);
-    EXPECT_TRUE(t.synchronizedOutputActive) << "a firing for an update a later begin replaced";
+    EXPECT_TRUE(t.synchronizedOutputActive()) << "a firing for an update a later begin replaced";
     t.synchronizedOutputWatchdogFired(2);
-    EXPECT_FALSE(t.synchronizedOutputActive);
-    EXPECT_EQ(t.synchronizedOutputWatchdogCounters.fired, 1);
+    EXPECT_FALSE(t.synchronizedOutputActive());
+    EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1);
     EXPECT_EQ(fixture.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     t.synchronizedOutputWatchdogFired(2);
-    EXPECT_EQ(t.synchronizedOutputWatchdogCounters.fired, 1) << "a firing after the end";
+    EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1) << "a firing after the end";
 }
 
 TEST(TerminalModesTests, SynchronizedOutputLeftOpenIsEndedByTheTimer)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.synchronizedOutputTimeoutSeconds = 0.01;
+    t.setSynchronizedOutputTimeoutSeconds(0.01);
     t.terminalLock().withLock([&] { t.feed("\x1b[?2026h"); });
     // The watchdog takes the lock; poll under it until the update has ended.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     bool active = true;
     while (active && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        active = t.terminalLock().withLock([&] { return t.synchronizedOutputActive; });
+        active = t.terminalLock().withLock([&] { return t.synchronizedOutputActive(); });
     }
     t.terminalLock().withLock([&] {
-        EXPECT_FALSE(t.synchronizedOutputActive);
-        EXPECT_EQ(t.synchronizedOutputWatchdogCounters.fired, 1);
-        EXPECT_FALSE(t.synchronizedOutputTimeoutItem.has_value());
+        EXPECT_FALSE(t.synchronizedOutputActive());
+        EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1);
+        EXPECT_FALSE(t.synchronizedOutputTimeoutItem().has_value());
         EXPECT_EQ(fixture.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     });
 }
@@ -652,7 +664,7 @@ TEST(TerminalModesTests, WatchdogOfADestroyedTerminalDoesNothing)
 {
     {
         TerminalFixture fixture;
-        fixture.t().synchronizedOutputTimeoutSeconds = 0.01;
+        fixture.t().setSynchronizedOutputTimeoutSeconds(0.01);
         fixture.t().feed("\x1b[?2026h");
     }
     // The timer queue is serial and ordered by deadline: this item runs after the watchdog.
@@ -668,10 +680,10 @@ TEST(TerminalModesTests, CursorVisibility)
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
     t.feed("\x1b[?25l\x1b[?25l");
-    EXPECT_TRUE(t.cursorHidden);
+    EXPECT_TRUE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.hideCursorCalls, 1) << "hiding a hidden cursor does not notify";
     t.feed("\x1b[?25h\x1b[?25h");
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
     t.hideCursor();
     t.showCursor();

@@ -3,6 +3,8 @@
 // entry point's validation.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/TerminalMouse.h"
+
 #include <climits>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -28,6 +30,14 @@ const char* encodingName(Encoding encoding)
 {
     static const char* const names[] = {"x10", "utf8", "sgr", "urxvt", "sgrPixel"};
     return names[static_cast<int>(encoding)];
+}
+
+/// The DEC private mode sequence that selects `encoding`; resetting any encoding mode selects X10.
+std::string encodingSequence(Encoding encoding)
+{
+    static const char* const sequences[] = {"\x1b[?1006l", "\x1b[?1005h", "\x1b[?1006h", "\x1b[?1015h",
+                                            "\x1b[?1016h"};
+    return sequences[static_cast<int>(encoding)];
 }
 
 /// Bytes as C-style escapes, so that a failed comparison shows control and high bytes.
@@ -56,8 +66,9 @@ struct MouseFixture : TerminalFixture
     MouseFixture(Mode mode, Encoding encoding, bool send8bit = false) : TerminalFixture(80, 24)
     {
         t().setMouseMode(mode);
-        t().mouseProtocol = encoding;
-        t().cc.send8bit = send8bit;
+        t().feed(encodingSequence(encoding));
+        if (send8bit)
+            t().feed("\x1b G"); // S8C1T
     }
 };
 
@@ -291,15 +302,14 @@ TEST(TerminalMouseTests, HostPointerModes)
 {
     TerminalFixture f(80, 24);
     Terminal& t = f.t();
-    t.alternateScrollMode = false;
+    t.feed("\x1b[?1007l"); // alternate scroll off
     EXPECT_EQ(t.hostPointerModes(), 0u);
 
     t.setMouseMode(Mode::anyEvent);
-    t.mouseProtocol = Encoding::sgrPixel;
+    t.feed(encodingSequence(Encoding::sgrPixel));
     EXPECT_EQ(t.hostPointerModes(), 4u | 4u << 3);
 
-    t.mouseShiftCapture = true;
-    t.alternateScrollMode = true;
+    t.feed("\x1b[>1s\x1b[?1007h"); // XTSHIFTESCAPE: Shift reaches the program; alternate scroll
     EXPECT_EQ(t.hostPointerModes(), 4u | 4u << 3 | 64u | 128u);
 
     t.activateAltBuffer();
@@ -307,8 +317,8 @@ TEST(TerminalMouseTests, HostPointerModes)
     t.activateNormalBuffer(false);
 
     t.setMouseMode(Mode::x10);
-    t.mouseProtocol = Encoding::utf8;
-    t.mouseShiftCapture = false;
+    t.feed(encodingSequence(Encoding::utf8));
+    t.feed("\x1b[>0s");
     EXPECT_EQ(t.hostPointerModes(), 1u | 1u << 3 | 128u);
 }
 

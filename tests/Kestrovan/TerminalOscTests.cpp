@@ -37,7 +37,7 @@ TEST(TerminalOscTests, PaletteEntriesAreSetAndReported)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const std::vector<Color> initial = t.ansiColors;
+    const std::vector<Color> initial = t.ansiColors();
 
     t.feed(osc("4;1;?"));
     EXPECT_EQ(host.sent(), reply("4;1;" + xcolor(initial[1])));
@@ -50,7 +50,7 @@ TEST(TerminalOscTests, PaletteEntriesAreSetAndReported)
 
     host.sends.clear();
     t.feed(osc("4;1;#ff0000;2;?"));
-    EXPECT_EQ(t.ansiColors[1], Color(0xFFFF, 0, 0));
+    EXPECT_EQ(t.ansiColors()[1], Color(0xFFFF, 0, 0));
     EXPECT_EQ(host.colorChanges, std::vector<std::optional<int>>{1});
     EXPECT_EQ(host.sent(), reply("4;2;" + xcolor(initial[2]))) << "a set followed by a query";
 
@@ -68,13 +68,13 @@ TEST(TerminalOscTests, PaletteEntriesAreSetAndReported)
     t.feed(osc("4;+5;#00ff00"));
     t.feed(osc("4;x;#00ff00;6;#00ff00"));
     EXPECT_TRUE(host.colorChanges.empty()) << "an index over 255, signed or not a number stops the walk";
-    EXPECT_EQ(t.ansiColors[5], initial[5]);
-    EXPECT_EQ(t.ansiColors[6], initial[6]);
+    EXPECT_EQ(t.ansiColors()[5], initial[5]);
+    EXPECT_EQ(t.ansiColors()[6], initial[6]);
 
     t.feed(osc("4;8;nonsense;9;rgb:12/34/56;10;#0000ff;x;#ffffff"));
-    EXPECT_EQ(t.ansiColors[8], initial[8]) << "an invalid colour changes nothing";
-    EXPECT_EQ(t.ansiColors[9], Color(0x1212, 0x3434, 0x5656)) << "and the walk goes on";
-    EXPECT_EQ(t.ansiColors[10], Color(0, 0, 0xFFFF))
+    EXPECT_EQ(t.ansiColors()[8], initial[8]) << "an invalid colour changes nothing";
+    EXPECT_EQ(t.ansiColors()[9], Color(0x1212, 0x3434, 0x5656)) << "and the walk goes on";
+    EXPECT_EQ(t.ansiColors()[10], Color(0, 0, 0xFFFF))
         << "earlier pairs keep their change when a later one stops";
     EXPECT_EQ(host.colorChanges, (std::vector<std::optional<int>>{9, 10}));
 
@@ -88,14 +88,14 @@ TEST(TerminalOscTests, PaletteResetRestoresTheDefaults)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const std::vector<Color> defaults = t.defaultAnsiColors;
+    const std::vector<Color> defaults = t.defaultAnsiColors();
     t.feed(osc("4;1;#010101;2;#020202;3;#030303;200;#040404"));
     host.colorChanges.clear();
 
     t.feed(osc("104;1;x;2"));
-    EXPECT_EQ(t.ansiColors[1], defaults[1]);
-    EXPECT_EQ(t.ansiColors[2], defaults[2]);
-    EXPECT_EQ(t.ansiColors[3], Color::fromRed8(3, 3, 3)) << "only the named entries are reset";
+    EXPECT_EQ(t.ansiColors()[1], defaults[1]);
+    EXPECT_EQ(t.ansiColors()[2], defaults[2]);
+    EXPECT_EQ(t.ansiColors()[3], Color::fromRed8(3, 3, 3)) << "only the named entries are reset";
     EXPECT_EQ(host.colorChanges, (std::vector<std::optional<int>>{1, 2}));
 
     host.colorChanges.clear();
@@ -103,14 +103,14 @@ TEST(TerminalOscTests, PaletteResetRestoresTheDefaults)
     t.feed(osc("104;3\xc3\xa9"));
     EXPECT_TRUE(host.colorChanges.empty())
         << "out-of-range, overflowing and non-ASCII payloads reset nothing";
-    EXPECT_EQ(t.ansiColors[3], Color::fromRed8(3, 3, 3));
+    EXPECT_EQ(t.ansiColors()[3], Color::fromRed8(3, 3, 3));
 
     t.feed(osc("104;+3"));
-    EXPECT_EQ(t.ansiColors[3], defaults[3]) << "a signed index is a number";
+    EXPECT_EQ(t.ansiColors()[3], defaults[3]) << "a signed index is a number";
 
     host.colorChanges.clear();
     t.feed(osc("104"));
-    EXPECT_EQ(t.ansiColors, defaults) << "an empty payload restores all 256 entries";
+    EXPECT_EQ(t.ansiColors(), defaults) << "an empty payload restores all 256 entries";
     EXPECT_EQ(host.colorChanges, std::vector<std::optional<int>>{std::nullopt})
         << "with one change without index";
 }
@@ -199,16 +199,16 @@ TEST(TerminalOscTests, ColourSchemeReports)
     t.updateColorScheme(Terminal::TerminalColorScheme::light, true);
     t.notifyColorScheme();
     EXPECT_TRUE(host.sends.empty()) << "no unasked reports while updates are off";
-    EXPECT_EQ(t.colorScheme, Terminal::TerminalColorScheme::light);
+    EXPECT_EQ(t.colorScheme(), Terminal::TerminalColorScheme::light);
 
-    t.colorSchemeUpdatesEnabled = true;
+    t.feed("\x1b[?2031h");
     t.updateColorScheme(Terminal::TerminalColorScheme::light, false);
     EXPECT_TRUE(host.sends.empty()) << "an update without notify reports nothing";
     t.notifyColorScheme();
     EXPECT_EQ(host.sent(), "\x1b[?997;2n") << "light";
 
     host.sends.clear();
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.updateColorScheme(Terminal::TerminalColorScheme::dark, true);
     EXPECT_EQ(host.sent(), "\x9b?997;1n");
 }
@@ -220,32 +220,32 @@ TEST(TerminalOscTests, DirectoryAndDocumentOnlyForTrustedPrograms)
     RecordingTerminalDelegate& host = *fixture.delegate;
 
     t.feed(osc("7;file://host/tmp/caf\xc3\xa9"));
-    EXPECT_EQ(t.hostCurrentDirectory, "file://host/tmp/caf\xc3\xa9") << "stored as written";
+    EXPECT_EQ(t.hostCurrentDirectory(), "file://host/tmp/caf\xc3\xa9") << "stored as written";
     EXPECT_EQ(host.directoryUpdates, 1);
     t.feed(osc("6;file://host/doc.txt"));
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt");
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt");
     EXPECT_EQ(host.documentUpdates, 1);
 
     t.feed(osc("7;/bad\xc3\x28"));
     t.feed(osc("6;/bad\xff"));
-    EXPECT_EQ(t.hostCurrentDirectory, "file://host/tmp/caf\xc3\xa9") << "invalid text changes nothing";
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt");
+    EXPECT_EQ(t.hostCurrentDirectory(), "file://host/tmp/caf\xc3\xa9") << "invalid text changes nothing";
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt");
     EXPECT_EQ(host.directoryUpdates + host.documentUpdates, 2);
 
     host.trusted = false;
     t.feed(osc("7;/elsewhere") + osc("6;/other"));
-    EXPECT_EQ(t.hostCurrentDirectory, "file://host/tmp/caf\xc3\xa9")
+    EXPECT_EQ(t.hostCurrentDirectory(), "file://host/tmp/caf\xc3\xa9")
         << "an untrusted program changes nothing";
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt");
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt");
     EXPECT_EQ(host.directoryUpdates + host.documentUpdates, 2);
 
     host.trusted = true;
     t.feed(osc("7;"));
-    EXPECT_EQ(t.hostCurrentDirectory, "") << "the empty payload is a directory too";
+    EXPECT_EQ(t.hostCurrentDirectory(), "") << "the empty payload is a directory too";
 
     t.setup(true);
-    EXPECT_FALSE(t.hostCurrentDirectory) << "a full reset forgets the directory";
-    EXPECT_EQ(t.hostCurrentDocument, "file://host/doc.txt") << "but not the document";
+    EXPECT_FALSE(t.hostCurrentDirectory()) << "a full reset forgets the directory";
+    EXPECT_EQ(t.hostCurrentDocument(), "file://host/doc.txt") << "but not the document";
 }
 
 TEST(TerminalOscTests, ClipboardWritesAndReadsGoThroughTheHost)
@@ -369,9 +369,9 @@ TEST(TerminalOscTests, HandlersWithoutAHostChangeOnlyTheTerminal)
     host.reset();
     t->feed(osc("10;#00ff00;?") + osc("4;1;#ff0000;1;?") + osc("52;c;aGk=") + osc("52;c;?") + osc("7;/tmp") +
             osc("777;notify;a;b") + osc("9;4;1") + osc("104;2"));
-    EXPECT_EQ(t->ansiColors[1], Color(0xFFFF, 0, 0)) << "the palette is the terminal's own";
+    EXPECT_EQ(t->ansiColors()[1], Color(0xFFFF, 0, 0)) << "the palette is the terminal's own";
     EXPECT_EQ(t->foregroundColor(), Color(0, 0xFFFF, 0));
-    EXPECT_FALSE(t->hostCurrentDirectory) << "the directory needs a trusting host";
+    EXPECT_FALSE(t->hostCurrentDirectory()) << "the directory needs a trusting host";
 }
 
 } // namespace

@@ -154,7 +154,7 @@ TEST(TerminalPasteTests, TerminalPastesTextThroughTheEncoder)
     EXPECT_EQ(f.delegate->sent(), "ls\r");
 
     f.delegate->sends.clear();
-    t.bracketedPasteMode = true;
+    t.feed("\x1b[?2004h");
     request.text = "ls\n\x03";
     EXPECT_EQ(t.paste(request, false), TerminalPasteResult::textSent);
     ASSERT_EQ(f.delegate->sends.size(), 1u) << "one paste, one write";

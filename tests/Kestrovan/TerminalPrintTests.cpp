@@ -30,19 +30,16 @@ int cellWidth(Terminal& t, int col, int row)
     return packedAt(t, col, row).width();
 }
 
+/// DECAWM.
 void setAutoWrap(Terminal& t, bool on)
 {
-    t.wraparound = on;
-    t.normalBuffer->wraparound = on;
-    t.altBuffer->wraparound = on;
+    t.feed(on ? "\x1b[?7h" : "\x1b[?7l");
 }
 
+/// DECLRMM, then DECSLRM with the margins at columns `left`...`right`.
 void setLeftRightMargins(Terminal& t, int left, int right)
 {
-    t.marginMode = true;
-    t.buffer().marginMode = true;
-    t.buffer().setMarginLeft(left);
-    t.buffer().setMarginRight(right);
+    t.feed("\x1b[?69h\x1b[" + std::to_string(left + 1) + ";" + std::to_string(right + 1) + "s");
 }
 
 std::string bytes(std::initializer_list<int> values)
@@ -273,12 +270,12 @@ TEST(TerminalPrintTests, SequencesSplitAcrossFeedsAreCarriedOver)
 
     t.feed("a\xE9");
     EXPECT_EQ(rowText(t, 0), "a") << "a run ending in a lead byte prints nothing for it yet";
-    EXPECT_EQ(t.readingBuffer.putbackBuffer, std::vector<uint8_t>{0xE9});
+    EXPECT_EQ(t.readingBuffer().putbackBuffer, std::vector<uint8_t>{0xE9});
     t.feed("\x80");
     EXPECT_EQ(rowText(t, 0), "a");
     t.feed("\x80z");
     EXPECT_EQ(rowText(t, 0), "a\u9000z") << "three feeds complete one character";
-    EXPECT_TRUE(t.readingBuffer.putbackBuffer.empty());
+    EXPECT_TRUE(t.readingBuffer().putbackBuffer.empty());
 
     t.feed("\r\n");
     for (char byte : std::string("\U0001F600"))
@@ -296,7 +293,7 @@ TEST(TerminalPrintTests, SequencesSplitAcrossFeedsAreCarriedOver)
     EXPECT_EQ(rowText(t, 2), "\u00E2A\u00E2B") << "a put-back run broken by the next feed keeps the letter";
 
     t.feed("\r\n\xE0\x80");
-    EXPECT_EQ(t.readingBuffer.putbackBuffer.size(), 2u)
+    EXPECT_EQ(t.readingBuffer().putbackBuffer.size(), 2u)
         << "continuation bytes are put back even if overlong so far";
     t.feed("\x80|");
     EXPECT_EQ(rowText(t, 3), "\u00E0|");
@@ -352,7 +349,7 @@ TEST(TerminalPrintTests, InsertModeShiftsTheLine)
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
     t.feed("abc\r");
-    t.setInsertMode(true);
+    t.feed("\x1b[4h"); // IRM
     t.feed("\u4e2d\u00e9");
     EXPECT_EQ(rowText(t, 0), "\u4e2d\u00e9abc") << "wide and narrow characters are inserted";
     t.feed("e\u0301");
@@ -386,20 +383,25 @@ TEST(TerminalPrintTests, PrintedCellsCarryStyleAndHyperlinkPayload)
 {
     TerminalFixture fixture(20, 3);
     Terminal& t = fixture.t();
-    t.curStyleID = 3;
-    t.activeHyperlink = ActiveHyperlink::resolved(TinyAtom{7});
+    // Bold red text under an OSC 8 link.
+    t.feed("\x1b[1;31m\x1b]8;;https://example.com/first\x1b\\");
     t.feed("ab\u4e2d\u00e9e\u0301");
+    const uint16_t style = t.curStyleID();
+    ASSERT_NE(style, 0);
+    const uint16_t first = packedAt(t, 0, 0).payloadCode();
+    ASSERT_NE(first, 0) << "the link is registered by the first text printed under it";
+    EXPECT_EQ(Terminal::stringPayload(packedAt(t, 0, 0)), ";https://example.com/first");
     for (int col : {0, 1, 2, 3, 4, 5}) {
-        EXPECT_EQ(packedAt(t, col, 0).payloadCode(), 7) << "column " << col;
-        EXPECT_EQ(packedAt(t, col, 0).attributeID(), 3) << "column " << col;
+        EXPECT_EQ(packedAt(t, col, 0).payloadCode(), first) << "column " << col;
+        EXPECT_EQ(packedAt(t, col, 0).attributeID(), style) << "column " << col;
     }
 
-    // A link OSC 8 only announced is registered by the first text printed under it.
-    t.activeHyperlink = ActiveHyperlink::pending(";https://example.com");
+    // A second link announced by OSC 8 gets a code of its own on the text printed under it.
+    t.feed("\x1b]8;;https://example.com\x1b\\");
     t.feed("\r\nx\u4e2d");
     const uint16_t code = packedAt(t, 0, 1).payloadCode();
     EXPECT_NE(code, 0) << "a pending link is resolved when text is printed under it";
-    EXPECT_NE(code, 7);
+    EXPECT_NE(code, first);
     EXPECT_EQ(packedAt(t, 1, 1).payloadCode(), code);
 }
 
@@ -424,7 +426,7 @@ TEST(TerminalPrintTests, JoinTestAndClusterCheck)
 {
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    CellArena& arena = *t.cellArena;
+    CellArena& arena = *t.cellArena();
     const PackedCell letter = PackedCell::makeScalar('a', 0, PackedCell::WidthState::single, false, 0, 0);
     EXPECT_EQ(t.combinedGraphemeScalars(letter, 0x0301), std::u32string(U"a\u0301"));
     EXPECT_EQ(t.combinedGraphemeScalars(letter, 'b'), std::nullopt);
@@ -490,7 +492,7 @@ TEST(TerminalPrintTests, SplitFeedsPrintLikeOneFeed)
         TerminalFixture split(options);
         for (Terminal* terminal : {&whole.t(), &split.t()}) {
             if (mode == 2)
-                terminal->setInsertMode(true);
+                terminal->feed("\x1b[4h"); // IRM
             if (mode == 3)
                 setAutoWrap(*terminal, false);
             if (mode == 4) {
@@ -516,7 +518,7 @@ TEST(TerminalPrintTests, SplitFeedsPrintLikeOneFeed)
             for (int col = 0; col < lineA.count(); ++col) {
                 const PackedCell cellA = lineA.packed(col);
                 const PackedCell cellB = lineB.packed(col);
-                ASSERT_EQ(a.cellArena->text(cellA), b.cellArena->text(cellB))
+                ASSERT_EQ(a.cellArena()->text(cellA), b.cellArena()->text(cellB))
                     << "seed " << seed << " row " << row << " col " << col;
                 ASSERT_EQ(cellA.widthState(), cellB.widthState())
                     << "seed " << seed << " row " << row << " col " << col;
@@ -557,7 +559,7 @@ TEST(TerminalPrintTests, RandomBytesKeepWideCharactersWhole)
         Terminal& t = fixture.t();
         switch (seed % 4) {
         case 1:
-            t.setInsertMode(true);
+            t.feed("\x1b[4h"); // IRM
             break;
         case 2:
             setAutoWrap(t, false);

@@ -77,17 +77,17 @@ TEST(TerminalPromptClickTests, ModifierAndPointerGates)
     EXPECT_FALSE(t.mightRouteSemanticPromptClick(Modifiers::shift, plainClick));
     EXPECT_TRUE(t.mightRouteSemanticPromptClick({}, plainClick));
 
-    t.semanticPromptClickBehavior = SemanticPromptClickBehavior::requireModifier(Modifiers::command);
+    t.setSemanticPromptClickBehavior(SemanticPromptClickBehavior::requireModifier(Modifiers::command));
     EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "the behaviour asks for Command";
     EXPECT_EQ(fixture.click(3, 0, Modifiers::command), fourLeft);
     EXPECT_EQ(fixture.click(3, 0, Modifiers::command | Modifiers::shift), "(not handled)")
         << "more modifiers than asked for";
     EXPECT_TRUE(t.mightRouteSemanticPromptClick(Modifiers::command, plainClick));
 
-    t.semanticPromptClickBehavior = SemanticPromptClickBehavior::disabled();
+    t.setSemanticPromptClickBehavior(SemanticPromptClickBehavior::disabled());
     EXPECT_EQ(fixture.click(3, 0), "(not handled)");
     EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, plainClick));
-    t.semanticPromptClickBehavior = SemanticPromptClickBehavior::enabled();
+    t.setSemanticPromptClickBehavior(SemanticPromptClickBehavior::enabled());
 
     struct Case
     {
@@ -140,8 +140,10 @@ TEST(TerminalPromptClickTests, OnlyAnArmedCommandLineWithAClickModeTakesClicks)
         PromptFixture fixture(";cl=m");
         Terminal& t = fixture.t();
         t.feed("\x1b[?1049h");
-        t.altBuffer->semanticInput = SemanticInputState::armed;
-        t.altBuffer->semanticClickMode =
+        // No program can arm a command line on the alternate screen (OSC 133 is ignored there);
+        // the state is written directly to check that such clicks are refused all the same.
+        t.altBuffer()->semanticInput = SemanticInputState::armed;
+        t.altBuffer()->semanticClickMode =
             SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
         EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "the alternate screen never takes clicks";
         EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, plainClick));

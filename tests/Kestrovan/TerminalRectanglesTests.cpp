@@ -62,18 +62,19 @@ void fillLetters(Terminal& t)
     moveCursor(t, 0, 0);
 }
 
-/// Puts the current SGR attribute in place the way SGR leaves it.
-void setCurrentAttribute(Terminal& t, const Attribute& attribute)
+/// Sends SGR 0 followed by `parameters` and checks that the current attribute came out as
+/// `expected`.
+void setCurrentAttribute(Terminal& t, const std::string& parameters, const Attribute& expected)
 {
-    t.curAttr = attribute;
-    t.curStyleID = *t.cellArena->intern(attribute);
+    t.feed("\x1b[0;" + parameters + "m");
+    ASSERT_EQ(t.currentAttribute(), expected) << "SGR " << parameters;
 }
 
 /// Region rows `top`...`bottom` (0-based) with origin mode on; the region is set through DECSTBM.
 void setOriginRegion(Terminal& t, int top, int bottom)
 {
     t.feed("\x1b[" + std::to_string(top + 1) + ";" + std::to_string(bottom + 1) + "r");
-    t.originMode = true;
+    t.feed("\x1b[?6h"); // DECOM
 }
 
 class UntrustedDelegate : public RecordingTerminalDelegate
@@ -183,13 +184,13 @@ TEST(TerminalRectanglesTests, FillWritesTheCharacterInTheCurrentAttributeOverExa
     TerminalFixture fixture(6, 4);
     Terminal& t = fixture.t();
     const Attribute red(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), CharacterStyle::bold);
-    setCurrentAttribute(t, red);
+    setCurrentAttribute(t, "1;31;44", red);
     t.feed("\x1b[65$x");
     EXPECT_EQ(screenText(t), "AAAAAA|AAAAAA|AAAAAA|AAAAAA") << "no rectangle fills the screen";
     EXPECT_EQ(attributeAt(t, 5, 3), red) << "in the current colours";
 
     fillLetters(t);
-    setCurrentAttribute(t, Attribute());
+    setCurrentAttribute(t, "", Attribute());
     t.clearUpdateRange();
     t.feed("\x1b[88;2;3;3;5$x");
     EXPECT_EQ(screenText(t), "abcdef|bcXXXg|cdXXXh|defghi");
@@ -226,9 +227,7 @@ TEST(TerminalRectanglesTests, FillAndEraseFollowOriginModeAndStayInTheRegion)
     EXPECT_EQ(screenText(t), "abcdef|......|.  ...|.  ...|efghij|fghijk")
         << "(2,2) counts from the region's top; the bottom is clipped to the region";
 
-    t.marginMode = true;
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(3);
+    t.feed("\x1b[?69h\x1b[3;4s"); // DECLRMM, margins at columns 2...3
     t.feed("\x1b[35;1;1;3;9$x");
     EXPECT_EQ(screenText(t), "abcdef|..##..|. ##..|. ##..|efghij|fghijk")
         << "with left and right margins the columns count from the left margin and stop at the right";
@@ -240,8 +239,7 @@ TEST(TerminalRectanglesTests, EraseWritesSpacesInTheCurrentAttributeIgnoringProt
     Terminal& t = fixture.t();
     t.feed("\x1b[1\"qabcdef\x1b[0\"q");
     const Attribute blue(Attribute::Color::ansi256(2), Attribute::Color::ansi256(4));
-    setCurrentAttribute(t, blue);
-    t.currentEraseAttribute = Attribute(Attribute::Color(), Attribute::Color::ansi256(3));
+    setCurrentAttribute(t, "32;44", blue);
     t.feed("\x1b[1;2;1;3$z");
     EXPECT_EQ(rowText(t, 0), "a  def") << "protected cells are erased too";
     EXPECT_EQ(packedAt(t, 1, 0).scalar(), uint32_t(' ')) << "with real spaces";
@@ -268,16 +266,16 @@ TEST(TerminalRectanglesTests, SelectiveEraseKeepsDecProtectedCellsAndTheLookOfEr
     Terminal& t = fixture.t();
     const Attribute green(Attribute::Color::ansi256(2), Attribute::Color::ansi256(0),
                           CharacterStyle::underline, UnderlineStyle::single);
-    setCurrentAttribute(t, green);
+    setCurrentAttribute(t, "4;32;40", green);
     t.feed("ab\x1b[1\"qCD\x1b[0\"qef");
-    setCurrentAttribute(t, Attribute());
+    setCurrentAttribute(t, "", Attribute());
     t.feed("\x1b[1;2;1;5${");
     EXPECT_EQ(rowText(t, 0), "a CD f") << "DECSCA-protected cells stay; b and e become spaces";
     EXPECT_EQ(packedAt(t, 1, 0).scalar(), uint32_t(' '));
     EXPECT_EQ(attributeAt(t, 1, 0), green) << "an erased cell keeps its look";
     EXPECT_EQ(rowText(t, 1), "") << "rows outside are untouched";
 
-    t.characterProtectionMode = Terminal::CharacterProtectionMode::iso;
+    t.feed("\x1bW"); // EPA: ISO protection in force, nothing protected from here on
     t.feed("\x1b[1;2;1;5${");
     EXPECT_EQ(rowText(t, 0), "a    f") << "with ISO protection in force the erase takes every cell";
 
@@ -311,13 +309,13 @@ TEST(TerminalRectanglesTests, AttributeChangeExtentIsSetByDecsace)
     TerminalFixture fixture(6, 3);
     Terminal& t = fixture.t();
     t.feed("\x1b[2*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 2);
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 2);
     t.feed("\x1b[5*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 2) << "values above 2 are ignored";
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 2) << "values above 2 are ignored";
     t.feed("\x1b[*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 0) << "no value stores 0";
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 0) << "no value stores 0";
     t.feed("\x1b[1*x");
-    EXPECT_EQ(t.reportedOnly.attributeChangeExtent, 1);
+    EXPECT_EQ(t.reportedOnly().attributeChangeExtent, 1);
 }
 
 TEST(TerminalRectanglesTests, ChangeAttributesCoversAStreamOrARectangleAsDecsaceSays)
@@ -361,7 +359,7 @@ TEST(TerminalRectanglesTests, ChangeAttributesKeepsColoursAndGivesBlanksTheNewLo
     TerminalFixture fixture(6, 3);
     Terminal& t = fixture.t();
     const Attribute red(Attribute::Color::ansi256(1), Attribute::Color::trueColor(1, 2, 3));
-    setCurrentAttribute(t, red);
+    setCurrentAttribute(t, "31;48;2;1;2;3", red);
     t.feed("ab");
     // An erase with a palette background leaves inline blanks, which carry no attribute id.
     t.feed("\x1b[2;1H");
@@ -382,9 +380,9 @@ TEST(TerminalRectanglesTests, ReverseAttributesTogglesEachNamedAttribute)
 {
     TerminalFixture fixture(6, 3);
     Terminal& t = fixture.t();
-    setCurrentAttribute(t, Attribute(Attribute::Color(), Attribute::Color(), CharacterStyle::bold));
+    setCurrentAttribute(t, "1", Attribute(Attribute::Color(), Attribute::Color(), CharacterStyle::bold));
     t.feed("ab");
-    setCurrentAttribute(t, Attribute());
+    setCurrentAttribute(t, "", Attribute());
     t.feed("cd");
     t.feed("\x1b[2*x\x1b[1;2;1;3;1;7$t");
     EXPECT_EQ(attributeAt(t, 0, 0).style, CharacterStyle::bold) << "outside the rectangle";
@@ -426,12 +424,12 @@ TEST(TerminalRectanglesTests, ChecksumSumsTheScalarsOfTheRectangle)
     EXPECT_EQ(fixture.delegate->sent(), "\x1bP1!~5186\x1b\\");
 
     fixture.delegate->sends.clear();
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.feed("\x1b[3;1;1;1;1;1*y");
     EXPECT_EQ(fixture.delegate->sent(), "\x90"
                                         "3!~0041\x9c")
         << "8-bit introducers when switched on";
-    t.cc.send8bit = false;
+    t.feed("\x1b F"); // S7C1T
 
     fixture.delegate->sends.clear();
     t.feed("\x1b[9;1;1;1;0;1*y\x1b[9;1*y");
@@ -501,8 +499,7 @@ TEST(TerminalRectanglesTests, RandomRectangleOperationsNeverLeaveHalfAWideCharac
         }
         t.feed("\x1b[0\"q");
         if (pick(2) == 0) {
-            t.feed("\x1b[2;4r");
-            t.originMode = true;
+            t.feed("\x1b[2;4r\x1b[?6h");
         }
         t.feed(pick(2) == 0 ? "\x1b[2*x" : "\x1b[0*x");
         for (int op = 0; op < 10; ++op) {

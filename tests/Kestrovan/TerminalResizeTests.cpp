@@ -11,6 +11,7 @@ using kestrovan::BidiSupportMode;
 using kestrovan::CellPixelSize;
 using kestrovan::CsiParameters;
 using kestrovan::Terminal;
+using kestrovan::TerminalMode;
 using kestrovan::TerminalOptions;
 using kestrovan::TerminalPixelGeometry;
 using kestrovan::testing::RecordingTerminalDelegate;
@@ -67,18 +68,18 @@ TEST(TerminalResize, SizesAreClampedAndEveryStateFollows)
     EXPECT_EQ(t.rows(), 1);
     EXPECT_EQ(t.options().cols, 2) << "the options follow, so a reset keeps the size";
     EXPECT_EQ(t.options().rows, 1);
-    EXPECT_EQ(t.normalBuffer->cols(), 2);
-    EXPECT_EQ(t.altBuffer->rows(), 1);
+    EXPECT_EQ(t.normalBuffer()->cols(), 2);
+    EXPECT_EQ(t.altBuffer()->rows(), 1);
     EXPECT_EQ(rowText(t, 0), "ab");
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 0));
 
     // New columns get the usual stops, in both buffers.
     t.resize(30, 3);
     for (int column : {8, 16, 24}) {
-        EXPECT_TRUE(t.normalBuffer->tabStops()[size_t(column)]) << "normal, column " << column;
-        EXPECT_TRUE(t.altBuffer->tabStops()[size_t(column)]) << "alternate, column " << column;
+        EXPECT_TRUE(t.normalBuffer()->tabStops()[size_t(column)]) << "normal, column " << column;
+        EXPECT_TRUE(t.altBuffer()->tabStops()[size_t(column)]) << "alternate, column " << column;
     }
-    EXPECT_FALSE(t.normalBuffer->tabStops()[20]);
+    EXPECT_FALSE(t.normalBuffer()->tabStops()[20]);
 
     // The same size again changes nothing.
     t.clearUpdateRange();
@@ -116,22 +117,22 @@ TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
     TerminalFixture fixture(20, 4);
     Terminal& t = fixture.t();
     t.feed("the quick brown fox jumps\r\n$ ");
-    t.normalBuffer->savedY = 0;
+    ASSERT_EQ(t.normalBuffer()->savedY, 0) << "nothing saved: the slot is the top row";
     t.activateAltBuffer();
     kestrovan::testing::moveCursor(t, 0, 0);
     t.feed("alternate text here");
 
     t.resize(10, 3);
-    EXPECT_EQ(t.altBuffer->cols(), 10);
-    EXPECT_EQ(t.altBuffer->rows(), 3);
+    EXPECT_EQ(t.altBuffer()->cols(), 10);
+    EXPECT_EQ(t.altBuffer()->rows(), 3);
     EXPECT_EQ(t.buffer().lines()[0]->count(), 20) << "the alternate screen keeps its cells and never reflows";
     EXPECT_EQ(rowText(t, 0), "alternate");
-    EXPECT_EQ(t.normalBuffer->cols(), 20) << "the normal screen is resized when it returns";
-    EXPECT_EQ(t.normalBuffer->rows(), 4);
+    EXPECT_EQ(t.normalBuffer()->cols(), 20) << "the normal screen is resized when it returns";
+    EXPECT_EQ(t.normalBuffer()->rows(), 4);
 
     t.activateNormalBuffer(true);
-    EXPECT_EQ(t.normalBuffer->cols(), 10);
-    EXPECT_EQ(t.normalBuffer->rows(), 3);
+    EXPECT_EQ(t.normalBuffer()->cols(), 10);
+    EXPECT_EQ(t.normalBuffer()->rows(), 3);
     EXPECT_EQ(screenText(t), "brown fox|jumps|$");
     // The saved row kept its distance from the cursor (two rows above it) through the resize;
     // the cursor itself then comes over from the alternate screen.
@@ -150,7 +151,7 @@ TEST(TerminalResize, AClearedAlternateScreenMadeShorterGrowsNoHistory)
     t.activateAltBuffer();
     t.activateNormalBuffer(true);
     t.resize(10, 3);
-    EXPECT_EQ(t.altBuffer->lines().maxLength(), 3);
+    EXPECT_EQ(t.altBuffer()->lines().maxLength(), 3);
     t.activateAltBuffer();
     t.feed(std::string(10, '\n'));
     EXPECT_EQ(t.buffer().yBase(), 0);
@@ -166,9 +167,11 @@ TEST(TerminalResize, InBandSizeReports)
     // Off: nothing is sent, but the geometry is still recorded.
     t.updatePixelGeometry(9, 18);
     EXPECT_TRUE(host.sends.empty());
-    EXPECT_EQ(t.pixelGeometry, (TerminalPixelGeometry{24, 80, 9, 18}));
+    EXPECT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{24, 80, 9, 18}));
 
-    t.inBandSizeReportsEnabled = true;
+    t.feed("\x1b[?2048h");
+    EXPECT_EQ(host.sent(), "\x1b[48;24;80;432;720t") << "switching reports on reports at once";
+    host.sends.clear();
     const auto line = t.getLine(0);
     t.resize(80, 24);
     ASSERT_EQ(host.sends.size(), 1u) << "every resize call reports, even to the same size";
@@ -188,7 +191,7 @@ TEST(TerminalResize, InBandSizeReports)
     EXPECT_EQ(std::string(host.sends[2].begin(), host.sends[2].end()), "\x1b[48;30;100;600;1000t");
 
     // A size committed with the resize, reported with the 8-bit introducer when that is on.
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.resize(40, 10, CellPixelSize{7, 14});
     ASSERT_EQ(host.sends.size(), 4u);
     EXPECT_EQ(std::string(host.sends[3].begin(), host.sends[3].end()), "\x9b"
@@ -201,7 +204,10 @@ TEST(TerminalResize, InBandSizeReportsAskTheHostWhenNoSizeIsKnown)
     SizingFixture fixture(80, 24);
     Terminal& t = *fixture.terminal;
     SizingDelegate& host = *fixture.delegate;
-    t.inBandSizeReportsEnabled = true;
+    t.feed("\x1b[?2048h");
+    EXPECT_TRUE(host.sends.empty());
+    EXPECT_EQ(host.cellSizeQueries, 1) << "switching reports on asks the host at once";
+    host.cellSizeQueries = 0;
 
     t.resize(80, 24);
     t.reportInBandSizeIfAvailable();
@@ -210,15 +216,15 @@ TEST(TerminalResize, InBandSizeReportsAskTheHostWhenNoSizeIsKnown)
     host.cellSize = CellPixelSize{0, 18};
     t.reportInBandSizeIfAvailable();
     EXPECT_TRUE(host.sends.empty()) << "an empty cell is no size";
-    EXPECT_FALSE(t.pixelGeometry.has_value());
+    EXPECT_FALSE(t.pixelGeometry().has_value());
 
     host.cellSize = CellPixelSize{8, 16};
     t.reportInBandSizeIfAvailable();
     EXPECT_EQ(host.sent(), "\x1b[48;24;80;384;640t");
-    EXPECT_EQ(t.pixelGeometry, (TerminalPixelGeometry{24, 80, 8, 16})) << "the host's answer is kept";
+    EXPECT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{24, 80, 8, 16})) << "the host's answer is kept";
     t.resize(20, 5);
     EXPECT_EQ(host.cellSizeQueries, 4);
-    EXPECT_EQ(t.pixelGeometry, (TerminalPixelGeometry{5, 20, 8, 16}));
+    EXPECT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{5, 20, 8, 16}));
 }
 
 TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibility)
@@ -233,13 +239,13 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     Terminal& t = fixture.t();
     t.feed("one\r\ntwo\r\nthree\r\nfour");
     t.resize(12, 4);
-    t.cursorHidden = true;
-    t.originMode = true;
-    t.conformance = Terminal::TerminalConformance::vt100;
-    t.cc.send8bit = true;
-    t.bidiArrowKeySwap = false;
-    t._currentBidiState = BidiPresentationState();
-    t.terminalTitle = "kept";
+    t.feed("\x1b[?25l\x1b[?6h");              // cursor hidden, DECOM
+    t.feed("\x1b[61\"p\x1b G");               // DECSCL: a VT100; then S8C1T
+    t.feed("\x1b[?1243l");                    // no arrow-key swap
+    t.feed("\x1b[?2501h\x1b[1 k\x1b[?2500l"); // autodetect, left to right, no mirroring
+    t.feed("\x1b]2;kept\x1b\\");
+    ASSERT_EQ(t.currentBidiState(), BidiPresentationState());
+    ASSERT_TRUE(t.cc().send8bit);
     t.hasKittyPlacements = true;
     t.activateAltBuffer();
     const int activations = fixture.delegate->bufferActivations;
@@ -253,23 +259,23 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     EXPECT_EQ(t.buffer().yBase(), 0) << "the scrollback is gone";
     EXPECT_EQ(t.buffer().x(), 0);
     EXPECT_EQ(t.buffer().y(), 0);
-    EXPECT_TRUE(t.cursorHidden) << "cursor visibility survives a full reset";
-    EXPECT_FALSE(t.originMode);
-    EXPECT_EQ(t.conformance, Terminal::TerminalConformance::vt500);
-    EXPECT_FALSE(t.cc.send8bit);
-    EXPECT_TRUE(t.bidiArrowKeySwap);
+    EXPECT_TRUE(t.mode(TerminalMode::cursorHidden)) << "cursor visibility survives a full reset";
+    EXPECT_FALSE(t.mode(TerminalMode::originMode));
+    EXPECT_EQ(t.conformance(), Terminal::TerminalConformance::vt500);
+    EXPECT_FALSE(t.cc().send8bit);
+    EXPECT_TRUE(t.mode(TerminalMode::bidiArrowKeySwap));
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.normalBuffer->defaultBidiState, options.initialBidiState);
-    EXPECT_EQ(t.altBuffer->defaultBidiState, options.initialBidiState);
+    EXPECT_EQ(t.normalBuffer()->defaultBidiState(), options.initialBidiState);
+    EXPECT_EQ(t.altBuffer()->defaultBidiState(), options.initialBidiState);
     EXPECT_FALSE(t.hasKittyPlacements) << "images are gone";
-    EXPECT_EQ(t.terminalTitle, "kept");
+    EXPECT_EQ(t.terminalTitle(), "kept");
     EXPECT_EQ(fixture.delegate->bufferActivations, activations + 1);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4)) << "the whole screen is repainted";
 
     // A visible cursor stays visible too.
-    t.cursorHidden = false;
+    t.feed("\x1b[?25h");
     t.resetToInitialState();
-    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
 }
 
 TEST(TerminalResize, ConformanceLevelAndReplyEncoding)
@@ -278,32 +284,32 @@ TEST(TerminalResize, ConformanceLevelAndReplyEncoding)
     Terminal& t = fixture.t();
     using Level = Terminal::TerminalConformance;
 
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     setConformance(t, {61});
-    EXPECT_EQ(t.conformance, Level::vt100);
-    EXPECT_FALSE(t.cc.send8bit) << "DECSCL 61 turns 8-bit replies off";
+    EXPECT_EQ(t.conformance(), Level::vt100);
+    EXPECT_FALSE(t.cc().send8bit) << "DECSCL 61 turns 8-bit replies off";
     setConformance(t, {61, 0});
-    EXPECT_FALSE(t.cc.send8bit) << "a VT100 stays 7-bit";
+    EXPECT_FALSE(t.cc().send8bit) << "a VT100 stays 7-bit";
 
     setConformance(t, {62, 1});
-    EXPECT_EQ(t.conformance, Level::vt200);
-    EXPECT_FALSE(t.cc.send8bit);
+    EXPECT_EQ(t.conformance(), Level::vt200);
+    EXPECT_FALSE(t.cc().send8bit);
     setConformance(t, {63, 0});
-    EXPECT_EQ(t.conformance, Level::vt300);
-    EXPECT_TRUE(t.cc.send8bit);
+    EXPECT_EQ(t.conformance(), Level::vt300);
+    EXPECT_TRUE(t.cc().send8bit);
     setConformance(t, {64});
-    EXPECT_EQ(t.conformance, Level::vt400);
-    EXPECT_TRUE(t.cc.send8bit) << "without a second parameter the encoding is kept";
+    EXPECT_EQ(t.conformance(), Level::vt400);
+    EXPECT_TRUE(t.cc().send8bit) << "without a second parameter the encoding is kept";
     setConformance(t, {65, 1});
-    EXPECT_EQ(t.conformance, Level::vt500);
-    EXPECT_FALSE(t.cc.send8bit);
+    EXPECT_EQ(t.conformance(), Level::vt500);
+    EXPECT_FALSE(t.cc().send8bit);
     setConformance(t, {60, 2});
-    EXPECT_EQ(t.conformance, Level::vt500) << "any other level is the highest";
-    EXPECT_TRUE(t.cc.send8bit);
+    EXPECT_EQ(t.conformance(), Level::vt500) << "any other level is the highest";
+    EXPECT_TRUE(t.cc().send8bit);
 
     t.cmdSetConformanceLevel(CsiParameters::empty, {});
-    EXPECT_EQ(t.conformance, Level::vt500) << "no parameters, no change";
-    EXPECT_TRUE(t.cc.send8bit);
+    EXPECT_EQ(t.conformance(), Level::vt500) << "no parameters, no change";
+    EXPECT_TRUE(t.cc().send8bit);
     EXPECT_EQ(screenText(t), "||") << "DECSCL does not reset the terminal";
 }
 
@@ -312,14 +318,14 @@ TEST(TerminalResize, ScrollbackIsClearedAndResized)
     TerminalFixture fixture(10, 2, 10);
     Terminal& t = fixture.t();
     t.feed("a\r\nb\r\nc\r\nd\r\ne");
-    ASSERT_EQ(t.normalBuffer->yBase(), 3);
+    ASSERT_EQ(t.normalBuffer()->yBase(), 3);
 
     // The normal screen's history goes even while the alternate screen is shown.
     t.activateAltBuffer();
     t.clearUpdateRange();
     t.clearScrollback();
-    EXPECT_EQ(t.normalBuffer->yBase(), 0);
-    EXPECT_EQ(t.normalBuffer->lines().count(), 2);
+    EXPECT_EQ(t.normalBuffer()->yBase(), 0);
+    EXPECT_EQ(t.normalBuffer()->lines().count(), 2);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 1));
     t.activateNormalBuffer(false);
     EXPECT_EQ(screenText(t), "d|e");

@@ -59,10 +59,10 @@ TEST(TerminalScrollCoreTests, WrappedScrollTakesTheBidiStateOfTheLineAbove)
     BidiPresentationState rightToLeft;
     rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
     ring[4]->setBidiState(rightToLeft);
-    t.scroll(fixture.buffer(), 1, true);
+    t.scroll(fixture.buffer(), true);
     EXPECT_TRUE(ring[4]->isWrapped());
     EXPECT_EQ(ring[4]->bidiState(), rightToLeft);
-    t.scroll(fixture.buffer(), 1, false);
+    t.scroll(fixture.buffer(), false);
     EXPECT_FALSE(ring[4]->isWrapped());
     EXPECT_EQ(ring[4]->bidiState(), t.currentBidiState()) << "an unwrapped line takes the current state";
 }
@@ -78,7 +78,7 @@ TEST(TerminalScrollCoreTests, GrowingRingMovesTheScreenDown)
     EXPECT_EQ(screenText(t), "2|3|4");
 
     // A user scrolled back keeps looking at the same rows while the ring grows.
-    t.userScrolling = true;
+    t.setUserScrolling(true);
     fixture.buffer().setYDisp(0);
     t.feed("\r\n5");
     EXPECT_EQ(fixture.buffer().yBase(), 2);
@@ -91,7 +91,7 @@ TEST(TerminalScrollCoreTests, ScrolledBackViewKeepsItsTextWhenTheFullRingScrolls
     TerminalFixture fixture(10, 3, 2);
     Terminal& t = fixture.t();
     fillRing(fixture);
-    t.userScrolling = true;
+    t.setUserScrolling(true);
     fixture.buffer().setYDisp(1);
     ASSERT_EQ(screenText(t), "2|3|4");
     t.feed("\r\n6");
@@ -122,6 +122,40 @@ TEST(TerminalScrollCoreTests, RegionBelowTheTopNeverFeedsTheScrollback)
         << "region lines are rotated, not made";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 2));
     EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(1, 2));
+}
+
+// The core scroll moves one line per call on every path. It used to take a line count that every
+// path ignored, so a caller asking for more got one; it now takes none, and the callers that move
+// several lines (SU, SD, IL, DL) move them in one step of their own.
+static_assert(std::is_same_v<decltype(&BufferTerminal::scroll), void (BufferTerminal::*)(Buffer&, bool)>);
+
+TEST(TerminalScrollCoreTests, EachScrollMovesOneLineOnEveryPath)
+{
+    // In place: a region below the top of the screen.
+    TerminalFixture region(10, 4, 10);
+    region.t().feed("a\r\nb\r\nc\r\nd");
+    region.buffer().setScrollTop(1);
+    region.buffer().setScrollBottom(2);
+    region.t().scroll(region.buffer(), false);
+    EXPECT_EQ(screenText(region.t()), "a|c||d");
+    region.t().scroll(region.buffer(), false);
+    EXPECT_EQ(screenText(region.t()), "a|||d");
+
+    // Into the scrollback, while the ring grows and once it is full.
+    TerminalFixture full(10, 3, 2);
+    full.t().feed("1\r\n2\r\n3");
+    for (const int expectedTop : {1, 2, 3}) {
+        full.t().scroll(full.buffer(), false);
+        EXPECT_EQ(full.buffer().linesTop + full.buffer().yBase(), expectedTop) << "one line per scroll";
+    }
+    EXPECT_EQ(screenText(full.t()), "||");
+    EXPECT_EQ(absoluteRowText(full.t(), 0), "2");
+
+    // With left and right margins: only the cells between them move, one row.
+    TerminalFixture margins(4, 3);
+    margins.t().feed("abcd\r\nefgh\r\nijkl\x1b[?69h\x1b[2;3s");
+    margins.t().scroll(margins.buffer(), false);
+    EXPECT_EQ(screenText(margins.t()), "afgd|ejkh|i  l");
 }
 
 TEST(TerminalScrollCoreTests, RegionFromTheTopAboveTheBottomScrollsIntoTheScrollback)
@@ -165,7 +199,7 @@ TEST(TerminalScrollCoreTests, SelectionsFollowAFullRingScroll)
     EXPECT_EQ(selection->start, Position(0, 2)) << "the selection moves up with its text";
     EXPECT_EQ(selection->end, Position(5, 3));
     EXPECT_FALSE(atTop->active()) << "its first row fell off the ring";
-    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(t.activeSelectionCount(), 1);
     EXPECT_EQ(fixture.delegate->selectionChanges, 2);
 }
 
@@ -194,10 +228,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
     TerminalFixture fixture(10, 4, 10);
     Terminal& t = fixture.t();
     t.feed("0123456789\r\nabcdefghij\r\nABCDEFGHIJ\r\nklmnopqrst");
-    t.marginMode = true;
-    t.buffer().marginMode = true;
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(5);
+    t.feed("\x1b[?69h\x1b[3;6s"); // DECLRMM, margins at columns 2...5
     t.buffer().setScrollTop(1);
     t.buffer().setScrollBottom(3);
     t.buffer().lines()[2]->setRenderMode(BufferLine::RenderLineMode::doubleWidth);
@@ -216,7 +247,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
     EXPECT_EQ(touched->start, Position());
     EXPECT_TRUE(leftOfMargin->active()) << "cells left of the margin did not move";
     EXPECT_TRUE(aboveRegion->active());
-    EXPECT_EQ(t.activeSelectionCount, 2);
+    EXPECT_EQ(t.activeSelectionCount(), 2);
     EXPECT_EQ(fixture.delegate->selectionChanges, 1);
 }
 
@@ -227,9 +258,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollDoesNotSplitWideCharacters)
     BufferLine& line = *t.buffer().lines()[2];
     line.set(1, Terminal::makeCharData(Attribute(), U'\u597d', 2));
     line.set(2, Terminal::makeCharData(Attribute(), 0, 0));
-    t.marginMode = true;
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(5);
+    t.feed("\x1b[?69h\x1b[3;6s"); // DECLRMM, margins at columns 2...5
     moveCursor(t, 3, 2);
     t.feed("\n");
     for (int col = 0; col < 10; ++col) {
@@ -245,9 +274,7 @@ TEST(TerminalScrollCoreTests, IndexAndReverseIndex)
     TerminalFixture fixture(10, 4, 10);
     Terminal& t = fixture.t();
     t.feed("a\r\nb\r\nc\r\nd");
-    t.marginMode = true;
-    t.buffer().setMarginLeft(3);
-    t.buffer().setMarginRight(6);
+    t.feed("\x1b[?69h\x1b[4;7s"); // DECLRMM, margins at columns 3...6
     moveCursor(t, 1, 3);
     t.feed("\x1b"
            "D");
@@ -258,7 +285,7 @@ TEST(TerminalScrollCoreTests, IndexAndReverseIndex)
     moveCursor(t, 1, 0);
     t.feed("\x1bM");
     EXPECT_EQ(screenText(t), "a|b|c|d") << "RI at the top outside the margins does nothing";
-    t.marginMode = false;
+    t.feed("\x1b[?69l");
 
     moveCursor(t, 12, 1); // past the right edge: IND clamps first
     t.feed("\x1b"
@@ -292,7 +319,7 @@ TEST(TerminalScrollCoreTests, InPlaceScrollReportsImpossibleRows)
     TerminalFixture fixture(10, 3, 10);
     Terminal& t = fixture.t();
     DiagnosticCapture capture;
-    t.scrollInPlaceRegionFast(t.buffer(), 1, 0, 2, 2, 7, false);
+    t.scrollInPlaceRegionFast(t.buffer(), 0, 2, 2, 7, false);
     ASSERT_EQ(capture.lines.size(), 2u);
     EXPECT_EQ(capture.lines[0], "Assertion at top=2 bottom=7: bottom >= count");
     EXPECT_EQ(capture.lines[1],

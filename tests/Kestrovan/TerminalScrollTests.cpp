@@ -129,7 +129,7 @@ TEST(TerminalScrollTests, ScrollUpAndDownAdjustRegisteredSelections)
     EXPECT_EQ(screenText(t), "a|||c|d|f");
     EXPECT_FALSE(inside->active()) << "SD pushed its last row out of the region";
     EXPECT_TRUE(outside->active());
-    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(t.activeSelectionCount(), 1);
 
     auto moved = selectRows(fixture, Position(1, 3), Position(1, 3));
     t.feed("\x1b[T");
@@ -450,7 +450,7 @@ TEST(TerminalScrollTests, RepeatPrecedingCharacter)
     t.feed("\x1b[2J");
     const char32_t cluster[] = {U'e', U'\u0301'};
     const std::optional<PackedCell> combined =
-        t.cellArena->pack(0, std::u32string_view(cluster, 2), PackedCell::WidthState::single, 0, 0, false);
+        t.cellArena()->pack(0, std::u32string_view(cluster, 2), PackedCell::WidthState::single, 0, 0, false);
     ASSERT_TRUE(combined);
     screenLine(t, 0).fill(*combined, 0, 1);
     moveCursor(t, 1, 0);
@@ -566,7 +566,10 @@ TEST(TerminalScrollTests, ReverseIndexGivesTheNewLineTheCurrentBidiState)
     t.feed("a\r\nb\r\nc");
     BidiPresentationState rightToLeft;
     rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
-    t._currentBidiState = rightToLeft;
+    moveCursor(t, 1, 0);
+    t.feed("\x1b[2 k"); // SCP right to left, away from a paragraph start: no line takes it
+    ASSERT_EQ(t.currentBidiState(), rightToLeft);
+    ASSERT_NE(screenLine(t, 0).bidiState(), rightToLeft);
     moveCursor(t, 0, 0);
     t.feed("\x1bM");
     EXPECT_EQ(screenText(t), "|a|b");

@@ -89,10 +89,7 @@ TEST(TerminalSemanticPromptTests, PromptStartTakesAFreshLineOpensAGroupAndMarksI
     EXPECT_EQ(buffer.activeSemanticGroupID, 4u) << "after the command ran the prompt is a new one";
 
     // With left and right margins the fresh line starts at the left margin.
-    t.marginMode = true;
-    buffer.marginMode = true;
-    buffer.setMarginLeft(2);
-    buffer.setMarginRight(7);
+    t.feed("\x1b[?69h\x1b[3;8s"); // DECLRMM, margins at columns 2...7
     t.feed("\x1b[1;4Hxy" + osc133("L"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(2, 1)) << "L returns to the left margin on the next row";
     moveCursor(t, 1, 1);
@@ -301,7 +298,7 @@ TEST(TerminalSemanticPromptTests, MarksAndGroupsFollowWrapsAndScrolling)
     EXPECT_EQ(buffer.yBase(), 2);
     EXPECT_EQ(marks(t, 0), Strings{"initial@0"});
     EXPECT_EQ(t.activeSemanticPromptOrigin(), Position(0, 0));
-    const std::shared_ptr<BufferLine> start = t.bufferLine(0);
+    const std::shared_ptr<const BufferLine> start = t.bufferLine(0);
     const uint64_t recycleGeneration = start->recycleGeneration();
     EXPECT_EQ(t.semanticRow(*start, recycleGeneration), 0);
     EXPECT_EQ(t.semanticRow(*t.bufferLine(3), t.bufferLine(3)->recycleGeneration()), 3);
@@ -326,24 +323,27 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     TerminalFixture fixture(10, 4);
     Terminal& t = fixture.t();
     t.feed(osc133("A;cl=m") + "$ " + osc133("B"));
-    t.altBuffer->semanticContent = SemanticContent::prompt(SemanticPromptKind::right);
+    // OSC 133 is ignored on the alternate screen, so no program gets prompt content there; it is
+    // written directly to check that a switch ends the command line in the other buffer too.
+    t.altBuffer()->semanticContent = SemanticContent::prompt(SemanticPromptKind::right);
 
     t.feed("\x1b[?1049h");
-    for (Buffer* buffer : {t.normalBuffer.get(), t.altBuffer.get()}) {
+    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()}) {
         EXPECT_EQ(buffer->semanticInput, SemanticInputState::submitted);
         EXPECT_EQ(buffer->semanticContent, SemanticContent::output());
     }
 
     t.feed(osc133("A") + osc133("B") + "x");
-    EXPECT_EQ(t.altBuffer->semanticInput, SemanticInputState::submitted)
+    EXPECT_EQ(t.altBuffer()->semanticInput, SemanticInputState::submitted)
         << "OSC 133 is ignored on the alternate screen";
     EXPECT_TRUE(marks(t, t.buffer().yBase()).empty());
     EXPECT_EQ(codes(t, 0), "006") << "full-screen programs print output";
 
     t.feed("\x1b[?1049l");
-    t.normalBuffer->semanticContent = SemanticContent::none();
+    t.feed("\x1b[!p"); // DECSTR: the prompt state is forgotten
+    ASSERT_EQ(t.normalBuffer()->semanticContent, SemanticContent::none());
     t.feed("\x1b[?1049h");
-    EXPECT_EQ(t.normalBuffer->semanticContent, SemanticContent::none()) << "none stays none";
+    EXPECT_EQ(t.normalBuffer()->semanticContent, SemanticContent::none()) << "none stays none";
 }
 
 TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
@@ -441,8 +441,8 @@ TEST(TerminalSemanticPromptTests, UserInputIsScannedForEnterInEachEncoding)
     const std::string longRelease = "\x1b[13:" + std::string(27, '1') + ";1:3u";
     t.resetUserInputScanner();
     EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf(longRelease)));
-    EXPECT_EQ(t.semanticScanParams.size(), Terminal::maximumSemanticScanParams);
-    EXPECT_EQ(t.semanticScanState, Terminal::SemanticScanState::ground);
+    EXPECT_EQ(t.semanticScanParams().size(), Terminal::maximumSemanticScanParams);
+    EXPECT_EQ(t.semanticScanState(), Terminal::SemanticScanState::ground);
 }
 
 TEST(TerminalSemanticPromptTests, SubmissionMovesOnlyAnArmedCommandLine)

@@ -120,11 +120,11 @@ TEST(TerminalSgrTests, EveryFormSetsTheAttributeOfPrintedCells)
         t.feed(sgr.input);
         t.feed("X");
         const std::string label = "after ESC" + std::string(sgr.input + 1);
-        EXPECT_EQ(t.curAttr, sgr.expected) << label;
+        EXPECT_EQ(t.currentAttribute(), sgr.expected) << label;
         const std::optional<CharData> cell = t.getCharData(0, 0);
         ASSERT_TRUE(cell.has_value());
         EXPECT_EQ(cell->attribute, sgr.expected) << label << ": the printed cell";
-        EXPECT_EQ(t.cellArena->attribute(t.curStyleID), sgr.expected) << label << ": the style id";
+        EXPECT_EQ(t.cellArena()->attribute(t.curStyleID()), sgr.expected) << label << ": the style id";
     }
 }
 
@@ -141,11 +141,11 @@ TEST(TerminalSgrTests, AttributesApplyToWhatIsPrintedAfterThem)
     EXPECT_EQ(t.getCharData(3, 0)->attribute, Attribute());
 }
 
-// SGR starts from the attribute in effect, whoever set it last: restoring the cursor, a soft
-// reset or a direct assignment between two SGRs must not let the second one build on the first.
+// SGR starts from the attribute in effect, whoever set it last: restoring the cursor (by DECRC or
+// by leaving the alternate screen) or a reset between two SGRs must not let the second one build
+// on the first.
 TEST(TerminalSgrTests, SgrBuildsOnTheAttributeOtherPathsLeft)
 {
-    const Attribute red = withForeground(CellColor::ansi256(1));
     const Attribute redUnderlined(CellColor::ansi256(1), CellColor::defaultColor(), CharacterStyle::underline,
                                   UnderlineStyle::single);
     struct Case
@@ -170,28 +170,23 @@ TEST(TerminalSgrTests, SgrBuildsOnTheAttributeOtherPathsLeft)
                     "c");
          },
          withStyle(CharacterStyle::underline, UnderlineStyle::single)},
-        {"assignment",
-         [&](Terminal& t) {
-             t.feed("\x1b[1;44m");
-             t.curAttr = red;
-             t.curStyleID = *t.cellArena->intern(red);
-         },
-         redUnderlined},
+        {"leaving the alternate screen",
+         [](Terminal& t) { t.feed("\x1b[31m\x1b[?1049h\x1b[1;44m\x1b[?1049l"); }, redUnderlined},
     };
     for (const Case& sgrCase : cases) {
         TerminalFixture fixture;
         Terminal& t = fixture.t();
         sgrCase.between(t);
         t.feed("\x1b[4mX");
-        EXPECT_EQ(t.curAttr, sgrCase.expected) << sgrCase.label;
-        EXPECT_EQ(t.cellArena->attribute(t.curStyleID), sgrCase.expected)
+        EXPECT_EQ(t.currentAttribute(), sgrCase.expected) << sgrCase.label;
+        EXPECT_EQ(t.cellArena()->attribute(t.curStyleID()), sgrCase.expected)
             << sgrCase.label << ": the style id";
         EXPECT_EQ(t.getCharData(t.buffer().x() - 1, t.buffer().y())->attribute, sgrCase.expected)
             << sgrCase.label << ": the printed cell";
         // And back to the default, which must also undo what the other path set.
         t.feed("\x1b[0mY");
-        EXPECT_EQ(t.curAttr, Attribute()) << sgrCase.label << " then SGR 0";
-        EXPECT_EQ(t.curStyleID, 0) << sgrCase.label << " then SGR 0";
+        EXPECT_EQ(t.currentAttribute(), Attribute()) << sgrCase.label << " then SGR 0";
+        EXPECT_EQ(t.curStyleID(), 0) << sgrCase.label << " then SGR 0";
     }
 }
 
@@ -199,15 +194,17 @@ TEST(TerminalSgrTests, EraseAttributeFollowsTheBackgroundOnly)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    const auto eraseAttribute = [&] { return t.cellArena->attribute(t.currentEraseBlankCell.attributeID()); };
+    const auto eraseAttribute = [&] {
+        return t.cellArena()->attribute(t.currentEraseBlankCell().attributeID());
+    };
 
     t.feed("\x1b[31;1;44m");
     const Attribute blueErase = withBackground(CellColor::ansi256(4));
-    EXPECT_EQ(t.currentEraseAttribute, blueErase) << "default foreground, no style, the new background";
+    EXPECT_EQ(t.currentEraseAttribute(), blueErase) << "default foreground, no style, the new background";
     EXPECT_EQ(eraseAttribute(), blueErase);
-    EXPECT_EQ(t.currentEraseBlankCell.scalar(), 0u);
-    EXPECT_EQ(t.currentEraseSpaceCell.scalar(), U' ');
-    EXPECT_EQ(t.currentEraseSpaceCell.attributeID(), t.currentEraseBlankCell.attributeID());
+    EXPECT_EQ(t.currentEraseBlankCell().scalar(), 0u);
+    EXPECT_EQ(t.currentEraseSpaceCell().scalar(), U' ');
+    EXPECT_EQ(t.currentEraseSpaceCell().attributeID(), t.currentEraseBlankCell().attributeID());
 
     // Lines scrolled in at the bottom are filled with the erase cell.
     t.feed("\n\n\n");
@@ -215,27 +212,27 @@ TEST(TerminalSgrTests, EraseAttributeFollowsTheBackgroundOnly)
     EXPECT_EQ(t.getCharData(5, 2)->attribute.fg, CellColor::defaultColor()) << "but not the foreground";
 
     // Changing anything but the background leaves the erase cells alone.
-    const uint64_t blank = t.currentEraseBlankCell.rawValue;
-    const int interned = t.cellArena->attributeCount();
+    const uint64_t blank = t.currentEraseBlankCell().rawValue;
+    const int interned = t.cellArena()->attributeCount();
     t.feed("\x1b[22;3;32m");
-    EXPECT_EQ(t.currentEraseBlankCell.rawValue, blank);
-    EXPECT_EQ(t.cellArena->attributeCount(), interned + 1) << "only the new current attribute is interned";
+    EXPECT_EQ(t.currentEraseBlankCell().rawValue, blank);
+    EXPECT_EQ(t.cellArena()->attributeCount(), interned + 1) << "only the new current attribute is interned";
     t.feed("\x1b[44m");
-    EXPECT_EQ(t.currentEraseBlankCell.rawValue, blank) << "the same background counts as unchanged";
+    EXPECT_EQ(t.currentEraseBlankCell().rawValue, blank) << "the same background counts as unchanged";
 
     // When the erase attribute equals the current one it shares its id.
     t.feed("\x1b[0;48;2;1;2;3m");
-    EXPECT_EQ(t.currentEraseAttribute, withBackground(CellColor::trueColor(1, 2, 3)));
-    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), t.curStyleID);
+    EXPECT_EQ(t.currentEraseAttribute(), withBackground(CellColor::trueColor(1, 2, 3)));
+    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), t.curStyleID());
 
     // Back to the default background: erase cells go back to style 0.
     t.feed("\x1b[m");
-    EXPECT_EQ(t.currentEraseAttribute, Attribute());
-    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
-    EXPECT_EQ(t.curStyleID, 0);
+    EXPECT_EQ(t.currentEraseAttribute(), Attribute());
+    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
+    EXPECT_EQ(t.curStyleID(), 0);
 
     t.feed("\x1b[45m\x1b[49m");
-    EXPECT_EQ(t.currentEraseAttribute, Attribute()) << "SGR 49 resets the erase background too";
+    EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "SGR 49 resets the erase background too";
 }
 
 TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
@@ -243,17 +240,17 @@ TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[1m");
-    const uint16_t id = t.curStyleID;
-    const int interned = t.cellArena->attributeCount();
-    const uint64_t erase = t.currentEraseBlankCell.rawValue;
+    const uint16_t id = t.curStyleID();
+    const int interned = t.cellArena()->attributeCount();
+    const uint64_t erase = t.currentEraseBlankCell().rawValue;
     t.feed("\x1b[1m\x1b[1;1m");
-    EXPECT_EQ(t.curStyleID, id);
-    EXPECT_EQ(t.cellArena->attributeCount(), interned);
-    EXPECT_EQ(t.currentEraseBlankCell.rawValue, erase);
+    EXPECT_EQ(t.curStyleID(), id);
+    EXPECT_EQ(t.cellArena()->attributeCount(), interned);
+    EXPECT_EQ(t.currentEraseBlankCell().rawValue, erase);
 
     t.feed("\x1b[0m\x1b[m\x1b[0m");
-    EXPECT_EQ(t.curStyleID, 0);
-    EXPECT_EQ(t.curAttr, Attribute());
+    EXPECT_EQ(t.curStyleID(), 0);
+    EXPECT_EQ(t.currentAttribute(), Attribute());
 }
 
 TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)
@@ -263,7 +260,7 @@ TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)
     DiagnosticCapture capture;
     t.feed("\x1b[6m");
     EXPECT_TRUE(capture.lines.empty()) << "silentLog is on by default";
-    EXPECT_EQ(t.curAttr, Attribute());
+    EXPECT_EQ(t.currentAttribute(), Attribute());
 
     t.setSilentLog(false);
     t.feed("\x1b[6m");
@@ -272,7 +269,8 @@ TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)
     EXPECT_EQ(capture.lines[0], "Info: Unknown SGR attribute: 6 [6]");
     EXPECT_EQ(capture.lines[1], "Info: Unknown SGR attribute: 6 [1, 6, 31, 200]");
     EXPECT_EQ(capture.lines[2], "Info: Unknown SGR attribute: 200 [1, 6, 31, 200]");
-    EXPECT_EQ(t.curAttr, Attribute(CellColor::ansi256(1), CellColor::defaultColor(), CharacterStyle::bold))
+    EXPECT_EQ(t.currentAttribute(),
+              Attribute(CellColor::ansi256(1), CellColor::defaultColor(), CharacterStyle::bold))
         << "the known values around an unknown one still apply";
 
     t.feed("\x1b[>6m");
@@ -292,15 +290,15 @@ TEST(TerminalSgrTests, AFullArenaFallsBackToTheDefaultAttribute)
             fill += "\x1b[38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";0m";
     }
     t.feed(fill);
-    EXPECT_EQ(t.cellArena->attributeCount(), t.cellArena->attributeCapacity() + 1);
+    EXPECT_EQ(t.cellArena()->attributeCount(), t.cellArena()->attributeCapacity() + 1);
 
     t.feed("\x1b[1;38;2;9;9;9mZ");
-    EXPECT_EQ(t.curAttr, Attribute()) << "the arena could not name the new look";
-    EXPECT_EQ(t.curStyleID, 0);
+    EXPECT_EQ(t.currentAttribute(), Attribute()) << "the arena could not name the new look";
+    EXPECT_EQ(t.curStyleID(), 0);
     EXPECT_EQ(rowText(t, 0), "Z") << "printing goes on";
     EXPECT_EQ(t.getCharData(0, 0)->attribute, Attribute());
-    EXPECT_EQ(t.currentEraseAttribute, Attribute()) << "the background fell back with it";
-    EXPECT_EQ(t.currentEraseBlankCell.attributeID(), 0);
+    EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "the background fell back with it";
+    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
 }
 
 } // namespace

@@ -426,7 +426,7 @@ TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
     // Attribute ids depend on the order the arena met the attributes; the dump decodes them.
     DumpedTerminal first(options);
     DumpedTerminal second(options);
-    second.terminal().cellArena->intern(Attribute(Attribute::Color::ansi256(2), Attribute::Color()));
+    second.terminal().cellArena()->intern(Attribute(Attribute::Color::ansi256(2), Attribute::Color()));
     first.feed(CSI "31ma" CSI "32mb");
     second.feed(CSI "31ma" CSI "32mb");
     EXPECT_EQ(describeDumpDifference(first.dump(), second.dump()), "");

@@ -328,14 +328,14 @@ std::string dumpBufferState(Buffer& buffer)
         << " margin=" << buffer.savedMarginMode << " prot=" << buffer.savedCharacterProtection << " attr={"
         << describeAttribute(buffer.savedAttr) << "} charset=" << describeCharset(buffer.savedCharset)
         << "\n";
-    out << "mirrors insert=" << buffer.insertMode << " prot=" << buffer.characterProtection
-        << " bulkBlocked=" << buffer.bulkInsertBlocked << " margin=" << buffer.marginMode
-        << " wrap=" << buffer.wraparound << "\n";
+    out << "mirrors insert=" << buffer.insertMode() << " prot=" << buffer.characterProtection()
+        << " bulkBlocked=" << buffer.bulkInsertBlocked() << " margin=" << buffer.marginMode()
+        << " wrap=" << buffer.wraparound() << "\n";
     out << "semantic content=" << int(buffer.semanticContent.code()) << " input=" << int(buffer.semanticInput)
         << " click=" << describeClickMode(buffer.semanticClickMode)
         << " specialKeys=" << buffer.semanticUsesSpecialCursorKeys
         << " groups=" << buffer.semanticGroupCounter << " active=" << buffer.activeSemanticGroupID << "\n";
-    out << "defaultBidi=" << describeBidi(buffer.defaultBidiState) << "\n";
+    out << "defaultBidi=" << describeBidi(buffer.defaultBidiState()) << "\n";
     for (int row = 0; row < buffer.lines().count(); ++row)
         out << "L" << row << " " << dumpLine(*buffer.lines()[row]) << "\n";
     return out.str();
@@ -346,99 +346,115 @@ std::string dumpBufferState(Buffer& buffer)
 std::string dumpTerminalState(Terminal& t)
 {
     std::ostringstream out;
-    const CellArena& arena = *t.cellArena;
+    const CellArena& arena = *t.cellArena();
     out << "terminal " << t.cols() << "x" << t.rows()
         << " active=" << (t.isCurrentBufferAlternate() ? "alt" : "normal") << "\n";
-    if (t.pixelGeometry)
-        out << "pixels rows=" << t.pixelGeometry->rows << " cols=" << t.pixelGeometry->columns
-            << " cell=" << t.pixelGeometry->cellWidth << "x" << t.pixelGeometry->cellHeight << "\n";
+    if (t.pixelGeometry())
+        out << "pixels rows=" << t.pixelGeometry()->rows << " cols=" << t.pixelGeometry()->columns
+            << " cell=" << t.pixelGeometry()->cellWidth << "x" << t.pixelGeometry()->cellHeight << "\n";
     const TerminalOptions& options = t.options();
     out << "options cursor=" << tagName(options.cursorStyle) << " scrollback=" << options.scrollback
         << " ri=" << int(options.regionalIndicatorWidth) << " osc8=" << options.enableOsc8Hyperlinks
         << " palette=" << int(options.ansi256PaletteStrategy) << "\n";
-    out << "config defaultCursor=" << tagName(t.defaultCursorStyle) << " conformance=" << int(t.conformance)
-        << " send8bit=" << t.cc.send8bit << "\n";
+    out << "config defaultCursor=" << tagName(t.defaultCursorStyle())
+        << " conformance=" << int(t.conformance()) << " send8bit=" << t.cc().send8bit << "\n";
 
     // The pen: the attribute of the style id is read back through the arena, which checks that
     // the id and the attribute agree.
-    out << "attr cur={" << describeAttribute(t.curAttr) << "} style={"
-        << describeAttribute(arena.attribute(t.curStyleID)) << "} erase={"
-        << describeAttribute(t.currentEraseAttribute) << "}\n";
-    out << "eraseCells blank={" << describeLook(arena.unpack(t.currentEraseBlankCell)) << "}"
-        << describeCharData(arena.unpack(t.currentEraseBlankCell)) << " space={"
-        << describeLook(arena.unpack(t.currentEraseSpaceCell)) << "}"
-        << describeCharData(arena.unpack(t.currentEraseSpaceCell)) << "\n";
-    out << "charsets active=" << describeCharset(t.charset) << " g=" << describeCharset(t.gCharsets[0])
-        << describeCharset(t.gCharsets[1]) << describeCharset(t.gCharsets[2])
-        << describeCharset(t.gCharsets[3]) << " gcharset=" << t.gcharset << " gLevel=" << int(t.gLevel)
-        << "\n";
-    out << "putback=" << escapeBytes(t.readingBuffer.putbackBuffer) << "\n";
-    out << "parser state=" << int(t.parser->currentState) << " dcs=" << (t.parser->dcsHandler() != nullptr)
-        << " depth=" << t.parseDepth << "\n";
+    out << "attr cur={" << describeAttribute(t.currentAttribute()) << "} style={"
+        << describeAttribute(arena.attribute(t.curStyleID())) << "} erase={"
+        << describeAttribute(t.currentEraseAttribute()) << "}\n";
+    out << "eraseCells blank={" << describeLook(arena.unpack(t.currentEraseBlankCell())) << "}"
+        << describeCharData(arena.unpack(t.currentEraseBlankCell())) << " space={"
+        << describeLook(arena.unpack(t.currentEraseSpaceCell())) << "}"
+        << describeCharData(arena.unpack(t.currentEraseSpaceCell())) << "\n";
+    out << "charsets active=" << describeCharset(t.charset())
+        << " g=" << describeCharset(t.charsetSlots().gCharsets()[0])
+        << describeCharset(t.charsetSlots().gCharsets()[1])
+        << describeCharset(t.charsetSlots().gCharsets()[2])
+        << describeCharset(t.charsetSlots().gCharsets()[3]) << " gcharset=" << t.charsetSlots().gcharset()
+        << " gLevel=" << int(t.charsetSlots().gLevel()) << "\n";
+    out << "putback=" << escapeBytes(t.readingBuffer().putbackBuffer) << "\n";
+    out << "parser state=" << int(t.parser().currentState) << " dcs=" << (t.parser().dcsHandler() != nullptr)
+        << " depth=" << t.parseDepth() << "\n";
     out << "updates screen=" << describeRows(t.getUpdateRange())
         << " absolute=" << describeRows(t.getScrollInvariantUpdateRange()) << "\n";
 
-    out << "modes keypad=" << t.applicationKeypad << " cursorKeys=" << t.applicationCursor
-        << " reverse=" << t.reverseColors << " hidden=" << t.cursorHidden << " origin=" << t.originMode
-        << " margin=" << t.marginMode << " insert=" << t.insertMode << " kam=" << t.keyboardActionMode
-        << " srm=" << t.sendReceiveMode << " backarrow=" << t.backarrowKeyMode
-        << " protMode=" << int(t.characterProtectionMode) << " prot=" << t.characterProtection
-        << " wrap=" << t.wraparound << " reverseWrap=" << t.reverseWraparound
-        << " reverseWrapExt=" << t.reverseWraparoundExtended << " paste=" << t.bracketedPasteMode
-        << " altScroll=" << t.alternateScrollMode << " schemeUpdates=" << t.colorSchemeUpdatesEnabled
-        << " scheme=" << int(t.colorScheme) << " focus=" << t.sendFocus << " blink=" << t.cursorBlink
-        << " allow132=" << t.allow80To132 << " noClear=" << t.noClearOnColumnChange
-        << " lnm=" << t.lineFeedMode << " smooth=" << t.smoothScroll << " titleModes=" << t.xtermTitleSetUtf
-        << t.xtermTitleSetHex << t.xtermTitleQueryUtf << t.xtermTitleQueryHex
-        << " visibility=" << t.visibilityReportsEnabled << " inBand=" << t.inBandSizeReportsEnabled
-        << " kittyPaste=" << t.kittyPasteEventsEnabled << "\n";
+    out << "modes keypad=" << t.mode(TerminalMode::applicationKeypad)
+        << " cursorKeys=" << t.mode(TerminalMode::applicationCursor)
+        << " reverse=" << t.mode(TerminalMode::reverseColors)
+        << " hidden=" << t.mode(TerminalMode::cursorHidden) << " origin=" << t.mode(TerminalMode::originMode)
+        << " margin=" << t.mode(TerminalMode::marginMode) << " insert=" << t.mode(TerminalMode::insertMode)
+        << " kam=" << t.mode(TerminalMode::keyboardActionMode)
+        << " srm=" << t.mode(TerminalMode::sendReceiveMode)
+        << " backarrow=" << t.mode(TerminalMode::backarrowKeyMode)
+        << " protMode=" << int(t.characterProtectionMode())
+        << " prot=" << t.mode(TerminalMode::characterProtection)
+        << " wrap=" << t.mode(TerminalMode::wraparound)
+        << " reverseWrap=" << t.mode(TerminalMode::reverseWraparound)
+        << " reverseWrapExt=" << t.mode(TerminalMode::reverseWraparoundExtended)
+        << " paste=" << t.mode(TerminalMode::bracketedPasteMode) << " altScroll=" << t.alternateScrollMode()
+        << " schemeUpdates=" << t.mode(TerminalMode::colorSchemeUpdatesEnabled)
+        << " scheme=" << int(t.colorScheme()) << " focus=" << t.mode(TerminalMode::sendFocus)
+        << " blink=" << t.mode(TerminalMode::cursorBlink)
+        << " allow132=" << t.mode(TerminalMode::allow80To132)
+        << " noClear=" << t.mode(TerminalMode::noClearOnColumnChange)
+        << " lnm=" << t.mode(TerminalMode::lineFeedMode) << " smooth=" << t.mode(TerminalMode::smoothScroll)
+        << " titleModes=" << t.titles().xtermTitleSetUtf() << t.titles().xtermTitleSetHex()
+        << t.titles().xtermTitleQueryUtf() << t.titles().xtermTitleQueryHex()
+        << " visibility=" << t.mode(TerminalMode::visibilityReportsEnabled)
+        << " inBand=" << t.mode(TerminalMode::inBandSizeReportsEnabled)
+        << " kittyPaste=" << t.mode(TerminalMode::kittyPasteEventsEnabled) << "\n";
     out << "savedModes";
-    for (const auto& [mode, value] : t.savedPrivateModes)
+    for (const auto& [mode, value] : t.savedPrivateModes())
         out << " " << mode << "=" << value;
     out << "\nreportedOnly";
-    for (int mode : t.reportedOnly.decModes)
+    for (int mode : t.reportedOnly().decModes)
         out << " " << mode;
-    out << " extent=" << t.reportedOnly.attributeChangeExtent << "\n";
-    out << "keyboard normal=" << describeKeyboard(t.keyboardModeNormal)
-        << " alt=" << describeKeyboard(t.keyboardModeAlt) << "\n";
-    out << "mouse mode=" << int(t.mouseMode()) << " protocol=" << int(t.mouseProtocol)
-        << " shift=" << t.mouseShiftCapture << "\n";
-    out << "bidi=" << describeBidi(t.currentBidiState()) << " arrowSwap=" << t.bidiArrowKeySwap
-        << " click=" << int(t.semanticPromptClickBehavior.kind) << "/"
-        << int(t.semanticPromptClickBehavior.modifiers.rawValue) << "\n";
-    out << "sync active=" << t.synchronizedOutputActive << " generation=" << t.synchronizedOutputGeneration
-        << " timeout=" << t.synchronizedOutputTimeoutSeconds << "\n";
+    out << " extent=" << t.reportedOnly().attributeChangeExtent << "\n";
+    out << "keyboard normal=" << describeKeyboard(t.keyboardModeNormal())
+        << " alt=" << describeKeyboard(t.keyboardModeAlt()) << "\n";
+    out << "mouse mode=" << int(t.mouseMode()) << " protocol=" << int(t.mouseProtocol())
+        << " shift=" << t.mouseShiftCapture() << "\n";
+    out << "bidi=" << describeBidi(t.currentBidiState())
+        << " arrowSwap=" << t.mode(TerminalMode::bidiArrowKeySwap)
+        << " click=" << int(t.semanticPromptClickBehavior().kind) << "/"
+        << int(t.semanticPromptClickBehavior().modifiers.rawValue) << "\n";
+    out << "sync active=" << t.synchronizedOutputActive()
+        << " generation=" << t.synchronizedOutputGeneration()
+        << " timeout=" << t.synchronizedOutputTimeoutSeconds() << "\n";
 
     out << "colors fg=" << describeRgb(t.foregroundColor()) << " bg=" << describeRgb(t.backgroundColor())
         << " cursor=" << (t.cursorColor() ? describeRgb(*t.cursorColor()) : std::string("-")) << "\n";
-    out << "installed " << describeColors(t.installedColors) << "\n";
-    out << "defaultPalette " << describeColors(t.defaultAnsiColors) << "\n";
-    out << "palette " << describeColors(t.ansiColors) << "\n";
+    out << "installed " << describeColors(t.installedColors()) << "\n";
+    out << "defaultPalette " << describeColors(t.defaultAnsiColors()) << "\n";
+    out << "palette " << describeColors(t.ansiColors()) << "\n";
 
-    out << "title \"" << escapeBytes(t.terminalTitle.str()) << "\" icon \"" << escapeBytes(t.iconTitle.str())
-        << "\"\n";
+    out << "title \"" << escapeBytes(t.terminalTitle().str()) << "\" icon \""
+        << escapeBytes(t.iconTitle().str()) << "\"\n";
     out << "titleStack";
-    for (size_t i = 0; i < t.terminalTitleStack.size(); ++i)
-        out << " \"" << escapeBytes(t.terminalTitleStack[i].str()) << "\"";
+    for (size_t i = 0; i < t.titles().terminalTitleStack().size(); ++i)
+        out << " \"" << escapeBytes(t.titles().terminalTitleStack()[i].str()) << "\"";
     out << "\niconStack";
-    for (size_t i = 0; i < t.terminalIconStack.size(); ++i)
-        out << " \"" << escapeBytes(t.terminalIconStack[i].str()) << "\"";
+    for (size_t i = 0; i < t.titles().terminalIconStack().size(); ++i)
+        out << " \"" << escapeBytes(t.titles().terminalIconStack()[i].str()) << "\"";
     out << "\n";
-    out << "directory=" << (t.hostCurrentDirectory ? "\"" + escapeBytes(*t.hostCurrentDirectory) + "\"" : "-")
-        << " document=" << (t.hostCurrentDocument ? "\"" + escapeBytes(*t.hostCurrentDocument) + "\"" : "-")
-        << "\n";
-    out << "host focus=" << t.reportedFocusState << " visibility=" << int(t.reportedVisibility)
-        << " userScrolling=" << t.userScrolling << "\n";
+    out << "directory="
+        << (t.hostCurrentDirectory() ? "\"" + escapeBytes(*t.hostCurrentDirectory()) + "\"" : "-")
+        << " document="
+        << (t.hostCurrentDocument() ? "\"" + escapeBytes(*t.hostCurrentDocument()) + "\"" : "-") << "\n";
+    out << "host focus=" << t.reportedFocusState() << " visibility=" << int(t.reportedVisibility())
+        << " userScrolling=" << t.userScrolling() << "\n";
 
     out << "hyperlink=";
-    if (!t.activeHyperlink)
+    if (!t.activeHyperlink())
         out << "-";
     else
-        out << int(t.activeHyperlink->kind) << " \"" << escapeBytes(t.activeHyperlink->payload) << "\" "
-            << describePayload(t.activeHyperlink->atom);
-    out << " heldPayloads=" << t.payloads.count << "\n";
-    out << "semanticScan state=" << int(t.semanticScanState) << " paste=" << t.semanticScanInPaste
-        << " params=" << escapeBytes(t.semanticScanParams) << "\n";
+        out << int(t.activeHyperlink()->kind) << " \"" << escapeBytes(t.activeHyperlink()->payload) << "\" "
+            << describePayload(t.activeHyperlink()->atom);
+    out << " heldPayloads=" << t.payloads().count << "\n";
+    out << "semanticScan state=" << int(t.semanticScanState()) << " paste=" << t.semanticScanInPaste()
+        << " params=" << escapeBytes(t.semanticScanParams()) << "\n";
     out << "kitty placements=" << t.kittyGraphicsState.primary.placementsByKey.size() << "/"
         << t.kittyGraphicsState.alternate.placementsByKey.size()
         << " alt=" << t.kittyGraphicsState.activeIsAlternate << " has=" << t.hasKittyPlacements
@@ -446,8 +462,8 @@ std::string dumpTerminalState(Terminal& t)
     for (const TerminalProgramStatus& record : t.programStatusRecords())
         out << "status " << describeProgramStatus(record) << "\n";
 
-    out << "== normal buffer\n" << dumpBufferState(*t.normalBuffer);
-    out << "== alternate buffer\n" << dumpBufferState(*t.altBuffer);
+    out << "== normal buffer\n" << dumpBufferState(*t.normalBuffer());
+    out << "== alternate buffer\n" << dumpBufferState(*t.altBuffer());
     return out.str();
 }
 

@@ -3,6 +3,7 @@
 // accessors, the view terminal and teardown.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/CharSets.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/TinyAtom.h"
@@ -29,12 +30,12 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
     Terminal& t = *terminal;
 
     EXPECT_EQ(t.getDims(), std::make_pair(80, 25));
-    EXPECT_EQ(&t.buffer(), t.normalBuffer.get());
+    EXPECT_EQ(&t.buffer(), t.normalBuffer().get());
     EXPECT_EQ(t.buffer().lines().count(), 25) << "the normal viewport is filled";
-    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is filled only when activated";
-    EXPECT_FALSE(t.altBuffer->hasScrollback());
-    EXPECT_EQ(t.normalBuffer->lines().maxLength(), 25 + 500);
-    EXPECT_TRUE(t.normalBuffer->wraparound && t.altBuffer->wraparound) << "auto-wrap is mirrored";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "the alternate buffer is filled only when activated";
+    EXPECT_FALSE(t.altBuffer()->hasScrollback());
+    EXPECT_EQ(t.normalBuffer()->lines().maxLength(), 25 + 500);
+    EXPECT_TRUE(t.normalBuffer()->wraparound() && t.altBuffer()->wraparound()) << "auto-wrap is mirrored";
     EXPECT_EQ(delegate->mouseModeChanges, 1) << "setup reports the mouse mode";
 
     const std::vector<bool>& stops = t.buffer().tabStops();
@@ -43,8 +44,8 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
 
     EXPECT_FALSE(t.getUpdateRange());
     EXPECT_FALSE(t.getScrollInvariantUpdateRange());
-    EXPECT_EQ(t.ansiColors, t.defaultAnsiColors);
-    EXPECT_EQ(t.currentEraseBlankCell, PackedCell());
+    EXPECT_EQ(t.ansiColors(), t.defaultAnsiColors());
+    EXPECT_EQ(t.currentEraseBlankCell(), PackedCell());
 }
 
 TEST(TerminalTests, SizeIsClampedToTheMinimum)
@@ -70,10 +71,10 @@ TEST(TerminalTests, SetupFollowsTheOptions)
     options.cursorStyle = CursorStyle::steadyBar;
     TerminalFixture fixture(options);
     Terminal& t = fixture.t();
-    EXPECT_EQ(t.altBuffer->cols(), 40) << "both buffers take the size";
-    EXPECT_EQ(t.altBuffer->rows(), 10);
-    EXPECT_TRUE(t.lineFeedMode) << "convertEol gives the initial line-feed mode";
-    EXPECT_EQ(t.defaultCursorStyle, CursorStyle::steadyBar);
+    EXPECT_EQ(t.altBuffer()->cols(), 40) << "both buffers take the size";
+    EXPECT_EQ(t.altBuffer()->rows(), 10);
+    EXPECT_TRUE(t.mode(TerminalMode::lineFeedMode)) << "convertEol gives the initial line-feed mode";
+    EXPECT_EQ(t.defaultCursorStyle(), CursorStyle::steadyBar);
     EXPECT_EQ(t.buffer().scrollBottom(), 9);
     EXPECT_EQ(t.buffer().marginRight(), 39);
 }
@@ -82,11 +83,12 @@ TEST(TerminalTests, FullResetClearsSavedPrivateModesButConstructionDoesNot)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.savedPrivateModes[2004] = true;
+    t.feed("\x1b[?2004h\x1b[?2004s"); // bracketed paste on, then saved
+    ASSERT_EQ(t.savedPrivateModes().size(), 1u);
     t.setup(false);
-    EXPECT_EQ(t.savedPrivateModes.size(), 1u) << "a construction-time setup keeps saved modes";
+    EXPECT_EQ(t.savedPrivateModes().size(), 1u) << "a construction-time setup keeps saved modes";
     t.setup(true);
-    EXPECT_TRUE(t.savedPrivateModes.empty()) << "a full reset empties saved modes";
+    EXPECT_TRUE(t.savedPrivateModes().empty()) << "a full reset empties saved modes";
 }
 
 TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
@@ -96,28 +98,24 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     t.feed("one\r\ntwo\r\nthree\r\nfour");
     t.activateAltBuffer();
     moveCursor(t, 4, 2);
-    t.originMode = true;
-    t.setInsertMode(true);
-    t.characterProtectionMode = Terminal::CharacterProtectionMode::dec;
-    t.setCharacterProtection(true);
-    t.setgCharset(0, CharSets::find('0'));
-    t.setgLevel(0);
-    t.cc.send8bit = true;
-    t.curAttr = Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4));
-    t.curStyleID = *t.cellArena->intern(t.curAttr);
-    t.currentEraseAttribute = Attribute(Attribute::Color(), Attribute::Color::ansi256(4));
-    t.currentEraseBlankCell = PackedCell::makePaletteBlank(4, PackedCell::WidthState::single, false, 0, 0);
-    t.reverseColors = true;
+    t.feed("\x1b[?6h\x1b[4h"); // DECOM, IRM
+    t.feed("\x1b[1\"q");       // DECSCA: protected
+    t.feed("\x1b(0\x0f");      // DEC special graphics in G0, invoked
+    t.feed("\x1b G");          // S8C1T
+    t.feed("\x1b[31;44m");     // red on blue, erasing to blue
+    t.feed("\x1b[?5h");        // DECSCNM
     t.setMouseMode(Terminal::MouseMode::anyEvent);
-    t.keyboardModeAlt.flags = KittyKeyboardFlags::reportText;
-    t.hostCurrentDirectory = "/tmp";
-    t.terminalTitle = "kept";
-    TerminalProgramStatus status;
-    status.id = "job";
-    t.programStatusStore.records["job"] = status;
-    t.programStatusStore.updateOrder.push_back("job");
+    t.feed("\x1b[=16;1u");       // kitty keyboard: report text, on the alternate screen
+    t.feed("\x1b]7;/tmp\x1b\\"); // the directory
+    t.feed("\x1b]2;kept\x1b\\"); // the title
+    t.feed("\x1b]7501;id=job:state=working\x1b\\");
+    ASSERT_EQ(t.currentEraseAttribute(), Attribute(Attribute::Color(), Attribute::Color::ansi256(4)));
+    ASSERT_EQ(t.keyboardModeAlt().flags, KittyKeyboardFlags::reportText);
+    ASSERT_EQ(t.hostCurrentDirectory(), "/tmp");
+    ASSERT_EQ(t.programStatusRecords().size(), 1u);
     fixture.delegate->colorChanges.clear();
     fixture.delegate->mouseModeChanges = 0;
+    fixture.delegate->programStatusChanges.clear();
 
     t.setup(true);
 
@@ -125,26 +123,28 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     EXPECT_EQ(screenText(t), "||") << "the normal buffer is rebuilt";
     EXPECT_EQ(t.buffer().lines().count(), 3) << "and its scrollback is gone";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0)) << "a full reset homes the cursor";
-    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "the alternate buffer is cleared";
-    EXPECT_FALSE(t.originMode);
-    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
-    EXPECT_FALSE(t.characterProtection || t.normalBuffer->bulkInsertBlocked ||
-                 t.altBuffer->bulkInsertBlocked);
-    EXPECT_EQ(t.characterProtectionMode, Terminal::CharacterProtectionMode::off);
-    EXPECT_EQ(t.charset, nullptr);
-    EXPECT_EQ(t.gCharsets[0], nullptr);
-    EXPECT_FALSE(t.cc.send8bit);
-    EXPECT_EQ(t.curAttr, Attribute());
-    EXPECT_EQ(t.curStyleID, 0);
-    EXPECT_EQ(t.currentEraseBlankCell, PackedCell()) << "the erase cell follows the default background again";
-    EXPECT_FALSE(t.reverseColors);
+    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "the alternate buffer is cleared";
+    EXPECT_FALSE(t.mode(TerminalMode::originMode));
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer()->insertMode() ||
+                 t.altBuffer()->insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer()->bulkInsertBlocked() ||
+                 t.altBuffer()->bulkInsertBlocked());
+    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::off);
+    EXPECT_EQ(t.charset(), nullptr);
+    EXPECT_EQ(t.charsetSlots().gCharsets()[0], nullptr);
+    EXPECT_FALSE(t.cc().send8bit);
+    EXPECT_EQ(t.currentAttribute(), Attribute());
+    EXPECT_EQ(t.curStyleID(), 0);
+    EXPECT_EQ(t.currentEraseBlankCell(), PackedCell())
+        << "the erase cell follows the default background again";
+    EXPECT_FALSE(t.mode(TerminalMode::reverseColors));
     EXPECT_EQ(fixture.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
     EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
     EXPECT_EQ(fixture.delegate->mouseModeChanges, 1);
-    EXPECT_TRUE(t.keyboardModeAlt.flags.isEmpty());
-    EXPECT_FALSE(t.hostCurrentDirectory);
-    EXPECT_EQ(t.terminalTitle, "kept") << "titles survive a reset";
-    EXPECT_TRUE(t.programStatusStore.records.empty());
+    EXPECT_TRUE(t.keyboardModeAlt().flags.isEmpty());
+    EXPECT_FALSE(t.hostCurrentDirectory());
+    EXPECT_EQ(t.terminalTitle(), "kept") << "titles survive a reset";
+    EXPECT_TRUE(t.programStatusRecords().empty());
     ASSERT_EQ(fixture.delegate->programStatusChanges.size(), 1u);
     EXPECT_TRUE(fixture.delegate->programStatusChanges[0].empty());
 }
@@ -153,22 +153,24 @@ TEST(TerminalTests, InstallPaletteNeedsExactlySixteenColours)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.ansiColors[1] = Color(1, 2, 3); // as OSC 4 would
-    const std::vector<Color> before = t.ansiColors;
+    t.feed("\x1b]4;1;rgb:0001/0002/0003\x1b\\");
+    ASSERT_EQ(t.ansiColors()[1], Color(1, 2, 3));
+    fixture.delegate->colorChanges.clear();
+    const std::vector<Color> before = t.ansiColors();
     std::vector<Color> colors(15, Color(0x1000, 0x2000, 0x3000));
     t.installPalette(colors);
-    EXPECT_EQ(t.ansiColors, before) << "15 colours are ignored";
+    EXPECT_EQ(t.ansiColors(), before) << "15 colours are ignored";
     colors.resize(17, Color(0, 0, 0));
     t.installPalette(colors);
-    EXPECT_EQ(t.ansiColors, before) << "17 colours are ignored";
+    EXPECT_EQ(t.ansiColors(), before) << "17 colours are ignored";
 
     colors.erase(colors.begin() + 16, colors.end());
     t.installPalette(colors);
-    EXPECT_EQ(t.installedColors, colors);
-    EXPECT_EQ(t.ansiColors[1], Color(0x1000, 0x2000, 0x3000)) << "the OSC 4 change is replaced";
-    EXPECT_EQ(t.ansiColors, t.defaultAnsiColors);
+    EXPECT_EQ(t.installedColors(), colors);
+    EXPECT_EQ(t.ansiColors()[1], Color(0x1000, 0x2000, 0x3000)) << "the OSC 4 change is replaced";
+    EXPECT_EQ(t.ansiColors(), t.defaultAnsiColors());
     EXPECT_TRUE(fixture.delegate->colorChanges.empty()) << "installing does not notify";
-    EXPECT_EQ(t.paletteColor(255), t.ansiColors[255]);
+    EXPECT_EQ(t.paletteColor(255), t.ansiColors()[255]);
     EXPECT_FALSE(t.paletteColor(256));
     EXPECT_FALSE(t.paletteColor(-1));
 }
@@ -178,18 +180,22 @@ TEST(TerminalTests, ForegroundColourRebuildsOnlyLabPalettes)
     TerminalOptions options = TerminalOptions::defaults();
     options.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
     TerminalFixture xterm(options);
-    const std::vector<Color> xtermPalette = xterm.t().ansiColors;
-    xterm.t().ansiColors[20] = Color(9, 9, 9);
+    const std::vector<Color> xtermPalette = xterm.t().ansiColors();
+    xterm.t().feed("\x1b]4;20;rgb:0009/0009/0009\x1b\\");
+    ASSERT_EQ(xterm.t().ansiColors()[20], Color(9, 9, 9));
+    xterm.delegate->colorChanges.clear();
     xterm.t().setForegroundColor(Color(0xFFFF, 0, 0));
     EXPECT_EQ(xterm.t().foregroundColor(), Color(0xFFFF, 0, 0));
-    EXPECT_EQ(xterm.t().ansiColors[20], Color(9, 9, 9)) << "the xterm palette is not rebuilt";
+    EXPECT_EQ(xterm.t().ansiColors()[20], Color(9, 9, 9)) << "the xterm palette is not rebuilt";
     EXPECT_TRUE(xterm.delegate->colorChanges.empty());
     EXPECT_EQ(xterm.delegate->foregroundColors.size(), 1u) << "the delegate hears the change once";
 
     TerminalFixture lab; // base16Lab by default
-    lab.t().ansiColors[20] = Color(9, 9, 9);
+    lab.t().feed("\x1b]4;20;rgb:0009/0009/0009\x1b\\");
+    ASSERT_EQ(lab.t().ansiColors()[20], Color(9, 9, 9));
+    lab.delegate->colorChanges.clear();
     lab.t().setForegroundColor(Color(0xFFFF, 0, 0));
-    EXPECT_NE(lab.t().ansiColors[20], Color(9, 9, 9)) << "a Lab palette is rebuilt";
+    EXPECT_NE(lab.t().ansiColors()[20], Color(9, 9, 9)) << "a Lab palette is rebuilt";
     EXPECT_EQ(lab.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
     EXPECT_EQ(lab.delegate->foregroundColors.size(), 1u);
     lab.t().setBackgroundColor(Color(0xFFFF, 0xFFFF, 0xFFFF));
@@ -201,7 +207,7 @@ TEST(TerminalTests, ForegroundColourRebuildsOnlyLabPalettes)
     lab.t().setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
     lab.t().setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
     EXPECT_EQ(lab.delegate->colorChanges.size(), 1u);
-    EXPECT_EQ(lab.t().ansiColors, xtermPalette);
+    EXPECT_EQ(lab.t().ansiColors(), xtermPalette);
 }
 
 TEST(TerminalTests, DefaultDelegateColoursAndClipboard)
@@ -225,7 +231,10 @@ TEST(TerminalTests, DefaultDelegateColoursAndClipboard)
     // The setter ends after one nested call: a loop would overflow the stack.
     t.setForegroundColor(Color(1, 2, 3));
     EXPECT_EQ(t.foregroundColor(), Color(1, 2, 3));
-    EXPECT_FALSE(t.settingFgColor);
+    // And it is over: the next change goes all the way again, rebuilding the Lab palette.
+    const std::vector<Color> palette = t.ansiColors();
+    t.setForegroundColor(Color(0xFFFF, 0, 0));
+    EXPECT_NE(t.ansiColors(), palette) << "the re-entrancy guard was left set";
     delegate->setForegroundColor(t, Color(4, 5, 6));
     EXPECT_EQ(t.foregroundColor(), Color(4, 5, 6));
     delegate->setBackgroundColor(t, Color(7, 8, 9));
@@ -254,7 +263,7 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     t.activateAltBuffer();
     EXPECT_TRUE(t.isCurrentBufferAlternate());
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2)) << "the cursor follows to the alternate buffer";
-    EXPECT_EQ(t.altBuffer->lines().count(), 4) << "activation fills the alternate viewport";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 4) << "activation fills the alternate viewport";
     EXPECT_EQ(screenText(t), "|||");
     EXPECT_TRUE(t.kittyGraphicsState.activeIsAlternate);
     t.activateAltBuffer(); // already active: nothing happens
@@ -268,12 +277,12 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(7, 1)) << "and back to the normal buffer";
     EXPECT_EQ(rowText(t, 0), "normal");
     EXPECT_EQ(absoluteRowText(*fixture.terminal, 0), "normal");
-    EXPECT_EQ(t.altBuffer->lines().count(), 4) << "without clearAlt the alternate screen keeps its text";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 4) << "without clearAlt the alternate screen keeps its text";
 
     t.activateAltBuffer();
     EXPECT_EQ(rowText(t, 2), "   alt");
     t.activateNormalBuffer(true);
-    EXPECT_EQ(t.altBuffer->lines().count(), 0) << "clearAlt empties the alternate buffer";
+    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "clearAlt empties the alternate buffer";
     t.activateAltBuffer(Attribute(Attribute::Color(), Attribute::Color::ansi256(2)));
     EXPECT_EQ(t.buffer().lines()[0]->packed(0),
               PackedCell::makePaletteBlank(2, PackedCell::WidthState::single, false, 0, 0))
@@ -286,26 +295,28 @@ TEST(TerminalTests, ResizeWhileAlternateLeavesTheNormalBufferUntilItReturns)
     Terminal& t = fixture.t();
     t.activateAltBuffer();
     t.resizeBuffers(20, 4);
-    EXPECT_EQ(t.altBuffer->cols(), 20);
-    EXPECT_EQ(t.altBuffer->rows(), 4);
-    EXPECT_EQ(t.normalBuffer->cols(), 10) << "the inactive normal buffer waits";
-    EXPECT_EQ(t.normalBuffer->rows(), 5);
+    EXPECT_EQ(t.altBuffer()->cols(), 20);
+    EXPECT_EQ(t.altBuffer()->rows(), 4);
+    EXPECT_EQ(t.normalBuffer()->cols(), 10) << "the inactive normal buffer waits";
+    EXPECT_EQ(t.normalBuffer()->rows(), 5);
 }
 
 TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
 {
-    TerminalFixture fixture(20, 4);
+    TerminalFixture fixture(10, 5);
     Terminal& t = fixture.t();
+    t.feed("\x1b[3;1H\x1b"
+           "7\x1b[5;1H"); // DECSC two rows above the cursor, on row 4
     t.activateAltBuffer();
-    // The normal buffer was left at an older size while the alternate screen was in use.
-    t.normalBuffer->resize(10, 5);
-    t.normalBuffer->setY(4);
-    t.normalBuffer->savedY = 2; // two rows above the cursor
+    // The normal buffer keeps its older size while the alternate screen is in use.
+    t.resize(20, 4);
+    ASSERT_EQ(t.normalBuffer()->cols(), 10);
+    ASSERT_EQ(t.normalBuffer()->savedY, 2);
     t.activateNormalBuffer(false);
-    EXPECT_EQ(t.normalBuffer->cols(), 20);
-    EXPECT_EQ(t.normalBuffer->rows(), 4);
-    EXPECT_EQ(t.normalBuffer->savedY, 1) << "the cursor row moved to 3; the saved row keeps its distance";
-    EXPECT_TRUE(t.normalBuffer->tabStops()[16]) << "tab stops are laid out over the new columns";
+    EXPECT_EQ(t.normalBuffer()->cols(), 20);
+    EXPECT_EQ(t.normalBuffer()->rows(), 4);
+    EXPECT_EQ(t.normalBuffer()->savedY, 1) << "the cursor row moved to 3; the saved row keeps its distance";
+    EXPECT_TRUE(t.normalBuffer()->tabStops()[16]) << "tab stops are laid out over the new columns";
 }
 
 TEST(TerminalTests, CellAccessors)
@@ -340,15 +351,14 @@ TEST(TerminalTests, InsertModeAndProtectionAreMirrored)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    t.setInsertMode(true);
-    EXPECT_TRUE(t.normalBuffer->insertMode && t.altBuffer->insertMode);
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked && t.altBuffer->bulkInsertBlocked);
-    t.setCharacterProtection(true);
-    t.setInsertMode(false);
-    EXPECT_TRUE(t.normalBuffer->bulkInsertBlocked) << "protection alone still blocks the fast paths";
-    t.setCharacterProtection(false);
-    EXPECT_FALSE(t.normalBuffer->bulkInsertBlocked || t.altBuffer->bulkInsertBlocked);
-    EXPECT_FALSE(t.normalBuffer->characterProtection);
+    t.feed("\x1b[4h"); // IRM
+    EXPECT_TRUE(t.normalBuffer()->insertMode() && t.altBuffer()->insertMode());
+    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked() && t.altBuffer()->bulkInsertBlocked());
+    t.feed("\x1b[1\"q\x1b[4l"); // DECSCA on, IRM off
+    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked()) << "protection alone still blocks the fast paths";
+    t.feed("\x1b[0\"q");
+    EXPECT_FALSE(t.normalBuffer()->bulkInsertBlocked() || t.altBuffer()->bulkInsertBlocked());
+    EXPECT_FALSE(t.normalBuffer()->characterProtection());
 }
 
 TEST(TerminalTests, FocusAndVisibilityReports)
@@ -357,24 +367,28 @@ TEST(TerminalTests, FocusAndVisibilityReports)
     Terminal& t = fixture.t();
     t.setTerminalFocus(false);
     EXPECT_TRUE(fixture.delegate->sends.empty()) << "no report unless focus reporting is on";
-    EXPECT_FALSE(t.reportedFocusState);
+    EXPECT_FALSE(t.reportedFocusState());
 
-    t.sendFocus = true;
+    t.feed("\x1b[?1004h");
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[O") << "switching focus reports on reports the focus at once";
+    fixture.delegate->sends.clear();
     t.setTerminalFocus(true);
     t.setTerminalFocus(false);
     EXPECT_EQ(fixture.delegate->sent(), "\x1b[I\x1b[O");
 
     fixture.delegate->sends.clear();
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     t.setTerminalFocus(true);
     ASSERT_EQ(fixture.delegate->sends.size(), 1u);
     EXPECT_EQ(fixture.delegate->sends[0], (std::vector<uint8_t>{0x9B, 'I'}));
 
     fixture.delegate->sends.clear();
-    t.cc.send8bit = false;
+    t.feed("\x1b F"); // S7C1T
     t.setTerminalVisibility(TerminalVisibility::notVisible);
     EXPECT_TRUE(fixture.delegate->sends.empty()) << "visibility reports are off";
-    t.visibilityReportsEnabled = true;
+    t.feed("\x1b[?2033h");
+    EXPECT_EQ(fixture.delegate->sent(), "\x1b[?999;2n") << "switching them on reports at once";
+    fixture.delegate->sends.clear();
     t.setTerminalVisibility(TerminalVisibility::notVisible);
     EXPECT_TRUE(fixture.delegate->sends.empty()) << "no report without a change";
     t.setTerminalVisibility(TerminalVisibility::potentiallyVisible);
@@ -390,8 +404,8 @@ TEST(TerminalTests, PointerPressAndPressure)
         t.beginPrimaryPointerPress(Position(3, 4));
         EXPECT_FALSE(t.updatePressure(1, 0.5f));
         EXPECT_EQ(t.updatePressure(2, 0.9f), Position(3, 4)) << "a force click acts where the press began";
-        EXPECT_EQ(t.pressureStage, 2);
-        EXPECT_FLOAT_EQ(t.pressure, 0.9f);
+        EXPECT_EQ(t.pressureStage(), 2);
+        EXPECT_FLOAT_EQ(t.pressure(), 0.9f);
         t.endPrimaryPointerPress();
         EXPECT_FALSE(t.updatePressure(2, 1.0f));
     });
@@ -411,35 +425,35 @@ TEST(TerminalTests, SelectionRegistryCountsActiveSelections)
     auto first = std::make_shared<SelectionService>(fixture.terminal);
     auto second = std::make_shared<SelectionService>(fixture.terminal);
     first->setActive(true);
-    EXPECT_EQ(t.activeSelectionCount, 0) << "an unregistered selection does not count";
+    EXPECT_EQ(t.activeSelectionCount(), 0) << "an unregistered selection does not count";
 
     t.registerSelection(first);                                     // without the lock: takes it itself
     t.terminalLock().withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
-    EXPECT_EQ(t.selections.size(), 1u) << "registering twice keeps one entry";
-    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(t.selections().size(), 1u) << "registering twice keeps one entry";
+    EXPECT_EQ(t.activeSelectionCount(), 1);
 
     t.registerSelection(second);
     second->setActive(true);
-    EXPECT_EQ(t.activeSelectionCount, 2) << "becoming active counts";
+    EXPECT_EQ(t.activeSelectionCount(), 2) << "becoming active counts";
     second->setActive(false);
-    EXPECT_EQ(t.activeSelectionCount, 1);
+    EXPECT_EQ(t.activeSelectionCount(), 1);
 
     t.unregisterSelection(first);
-    EXPECT_EQ(t.activeSelectionCount, 0);
-    EXPECT_EQ(t.selections.size(), 1u);
+    EXPECT_EQ(t.activeSelectionCount(), 0);
+    EXPECT_EQ(t.selections().size(), 1u);
     t.unregisterSelection(first); // not registered any more: nothing happens
-    EXPECT_EQ(t.activeSelectionCount, 0);
+    EXPECT_EQ(t.activeSelectionCount(), 0);
 
     // The registry holds selections weakly.
     second.reset();
     auto third = std::make_shared<SelectionService>(fixture.terminal);
     t.registerSelection(third);
-    EXPECT_EQ(t.selections.size(), 1u) << "a selection that has gone is dropped";
+    EXPECT_EQ(t.selections().size(), 1u) << "a selection that has gone is dropped";
 
     // From another thread while nobody holds the lock.
     std::thread other([&] { t.unregisterSelection(third); });
     other.join();
-    EXPECT_TRUE(t.selections.empty());
+    EXPECT_TRUE(t.selections().empty());
 }
 
 TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
@@ -469,7 +483,7 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     EXPECT_TRUE(rightOfMargin->active()) << "one row, wholly right of the margin";
     EXPECT_TRUE(belowRows->active()) << "rows outside the range";
     EXPECT_FALSE(spanningRows->active()) << "several rows reaching into the range";
-    EXPECT_EQ(t.activeSelectionCount, 3);
+    EXPECT_EQ(t.activeSelectionCount(), 3);
     EXPECT_EQ(fixture.delegate->selectionChanges, 2);
 }
 
@@ -498,12 +512,14 @@ TEST(TerminalTests, EnableOsc8HyperlinksRefreshesOnChange)
 {
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    t.activeHyperlink = ActiveHyperlink::pending("id=1;https://example.invalid");
+    t.feed("\x1b]8;id=1;https://example.invalid\x1b\\");
+    ASSERT_TRUE(t.activeHyperlink());
+    t.clearUpdateRange();
     t.setEnableOsc8Hyperlinks(true);
     EXPECT_FALSE(t.getUpdateRange()) << "no change, no refresh";
     t.setEnableOsc8Hyperlinks(false);
     EXPECT_FALSE(t.options().enableOsc8Hyperlinks);
-    EXPECT_FALSE(t.activeHyperlink);
+    EXPECT_FALSE(t.activeHyperlink());
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 3));
     EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(0, 3));
 }
@@ -512,16 +528,18 @@ TEST(TerminalTests, TeardownReleasesHeldPayloadAtoms)
 {
     auto delegate = std::make_shared<RecordingTerminalDelegate>();
     auto terminal = Terminal::create(delegate);
-    const std::optional<TinyAtom> atom = TinyAtom::lookup(std::string("https://example.invalid"));
-    ASSERT_TRUE(atom);
-    terminal->payloads.insert(*atom);
-    terminal->payloads.insert(*atom);
-    EXPECT_EQ(terminal->payloads.count, 1);
+    // The same link printed twice: the terminal holds its atom once.
+    terminal->feed("\x1b]8;;https://example.invalid\x1b\\a\x1b]8;;\x1b\\");
+    terminal->feed("\x1b]8;;https://example.invalid\x1b\\b\x1b]8;;\x1b\\");
+    const TinyAtom atom = terminal->buffer().getCharAt(Position(1, 0)).payload;
+    ASSERT_NE(atom.code, 0);
+    ASSERT_TRUE(atom.target());
+    EXPECT_EQ(terminal->payloads().count, 1);
     KittyClipboardProtocol& clipboard = terminal->kittyClipboard();
     std::shared_ptr<KittyClipboardProtocol> keep = terminal->kittyClipboardProtocol;
     ASSERT_EQ(&clipboard, keep.get());
     terminal.reset();
-    EXPECT_FALSE(atom->target()) << "the atom went back to the table";
+    EXPECT_FALSE(atom.target()) << "the atom went back to the table";
     keep->refreshCapabilities(); // its terminal is gone: nothing happens
     EXPECT_TRUE(keep->capabilities().isEmpty());
 }
@@ -532,11 +550,11 @@ TEST(TerminalTests, DelegateMayGoFirst)
     auto terminal = Terminal::create(delegate);
     delegate.reset();
     terminal->feed("text\x07\x1b]0;title\x07");
-    terminal->sendFocus = true;
+    terminal->feed("\x1b[?1004h");
     terminal->setTerminalFocus(true);
     terminal->setForegroundColor(Color(1, 1, 1));
     EXPECT_EQ(rowText(*terminal, 0), "text") << "parsing goes on without a host";
-    EXPECT_EQ(terminal->terminalTitle, "title");
+    EXPECT_EQ(terminal->terminalTitle(), "title");
 }
 
 TEST(TerminalTests, ViewTerminalForwardsItsNotifications)
@@ -550,11 +568,8 @@ TEST(TerminalTests, ViewTerminalForwardsItsNotifications)
         [&](Terminal&) { ++scrolls; });
     terminal->scrollPositionChanged();
     EXPECT_EQ(scrolls, 1);
-    terminal->synchronizedOutputActive = true;
-    terminal->synchronizedOutputGeneration = 7;
-    terminal->synchronizedOutputWatchdogDirty = true;
-    terminal->feed("");
-    EXPECT_EQ(watchdog, (std::vector<std::pair<bool, uint64_t>>{{true, 7}}));
+    terminal->feed("\x1b[?2026h");
+    EXPECT_EQ(watchdog, (std::vector<std::pair<bool, uint64_t>>{{true, 1}}));
 }
 
 TEST(TerminalDeathTest, ViewTerminalWithoutHandlersStops)

@@ -3,6 +3,8 @@
 // and leaves out rows its encoding cannot hold.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/Line.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -19,7 +21,8 @@ std::string dump(Terminal& t, Terminal::BufferKind kind, Terminal::TextEncoding 
 /// Writes wide (two-column) scalars at the cursor through the buffer's print path.
 void printWide(Terminal& t, std::u32string_view scalars)
 {
-    t.buffer().insertScalarRun(std::span<const char32_t>(scalars.data(), scalars.size()), 2, t.curStyleID, 0);
+    t.buffer().insertScalarRun(std::span<const char32_t>(scalars.data(), scalars.size()), 2, t.curStyleID(),
+                               0);
 }
 
 TEST(TerminalTextExtractionTests, SoftWrappedRowsJoinIntoOneLine)
@@ -109,7 +112,7 @@ TEST(TerminalTextExtractionTests, RowText)
     moveCursor(t, 0, 2);
     const std::u32string cluster = U"e\u0301";
     const std::optional<PackedCell> cell =
-        t.cellArena->pack(t.curStyleID, cluster, PackedCell::WidthState::single, 0, 0, false);
+        t.cellArena()->pack(t.curStyleID(), cluster, PackedCell::WidthState::single, 0, 0, false);
     ASSERT_TRUE(cell);
     t.buffer().insertCharacter(*cell);
     t.feed("!");

@@ -82,7 +82,7 @@ TEST(TerminalWindowOpsTests, SizeReportsAnswerWithDefaultsWhenTheHostDoesNot)
     };
     EXPECT_EQ(fixture.delegate->windowCommands, expected) << "the host is asked first every time";
 
-    fixture.t().cc.send8bit = true;
+    fixture.t().feed("\x1b G"); // S8C1T
     EXPECT_EQ(fixture.reply("\x1b[18t"), "\x9b"
                                          "8;24;80t")
         << "8-bit CSI when switched on";
@@ -96,7 +96,8 @@ TEST(TerminalWindowOpsTests, PixelReportsUseTheGeometryThenTheHostsCellSize)
     EXPECT_EQ(fixture.reply("\x1b[16t"), "\x1b[6;14;7t") << "without geometry the host's cell size";
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;420;700t");
 
-    t.pixelGeometry = TerminalPixelGeometry{30, 100, 9, 18};
+    t.updatePixelGeometry(9, 18);
+    ASSERT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{30, 100, 9, 18}));
     EXPECT_EQ(fixture.reply("\x1b[16t"), "\x1b[6;18;9t") << "the committed geometry wins";
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;540;900t");
     EXPECT_EQ(fixture.reply("\x1b[14;2t"), "\x1b[4;540;900t");
@@ -105,10 +106,11 @@ TEST(TerminalWindowOpsTests, PixelReportsUseTheGeometryThenTheHostsCellSize)
     fixture.delegate->cellSize.reset();
     EXPECT_EQ(fixture.reply("\x1b[15t"), "\x1b[5;480;1000t") << "and falls back to 10 x 16";
 
-    // A host cell size large enough to overflow 32 bits when multiplied out.
-    t.pixelGeometry.reset();
-    fixture.delegate->cellSize = CellPixelSize{100000000, 100000000};
-    EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;3000000000;10000000000t");
+    // A host cell size large enough to overflow 32 bits when multiplied out, on a terminal the
+    // host never gave a geometry.
+    WindowFixture fresh(100, 30);
+    fresh.delegate->cellSize = CellPixelSize{100000000, 100000000};
+    EXPECT_EQ(fresh.reply("\x1b[14t"), "\x1b[4;3000000000;10000000000t");
 }
 
 TEST(TerminalWindowOpsTests, TheHostsAnswerReplacesTheDefaultAndIsSentForAnyCommand)
@@ -134,7 +136,7 @@ TEST(TerminalWindowOpsTests, TitleReportsAreEmptySoATitleCannotBecomeInput)
     EXPECT_EQ(fixture.reply("\x1b[21t"), "\x1b]l\x1b\\");
     EXPECT_EQ(fixture.reply("\x1b[20t"), "\x1b]L\x1b\\");
     EXPECT_TRUE(fixture.delegate->windowCommands.empty()) << "the title reports never reach the host";
-    t.cc.send8bit = true;
+    t.feed("\x1b G"); // S8C1T
     EXPECT_EQ(fixture.reply("\x1b[21t"), "\x9dl\x9c");
     EXPECT_EQ(fixture.reply("\x1b[20t"), "\x9dL\x9c");
 }
@@ -206,27 +208,27 @@ TEST(TerminalWindowOpsTests, TitleStacksPushAndPopTitlesAndTellTheHost)
     host.titles.clear();
     host.iconTitles.clear();
     t.feed("\x1b[23;0t");
-    EXPECT_EQ(t.terminalTitle, "first");
-    EXPECT_EQ(t.iconTitle, "icon");
+    EXPECT_EQ(t.terminalTitle(), "first");
+    EXPECT_EQ(t.iconTitle(), "icon");
     EXPECT_EQ(host.titles, std::vector<std::string>{"first"}) << "the host hears of each title restored";
     EXPECT_EQ(host.iconTitles, std::vector<std::string>{"icon"});
 
     t.feed("\x1b[23;2t\x1b[23;1t\x1b[23;0;0t");
-    EXPECT_EQ(t.terminalTitle, "first") << "popping empty stacks changes nothing";
+    EXPECT_EQ(t.terminalTitle(), "first") << "popping empty stacks changes nothing";
     EXPECT_EQ(host.titles.size(), 1u);
     EXPECT_EQ(host.iconTitles.size(), 1u);
 
     // One stack at a time.
     t.feed("\x1b[22;2t\x1b]2;A\x07\x1b]1;B\x07\x1b[22;1t\x1b]1;C\x07");
-    EXPECT_EQ(t.terminalTitleStack.size(), 1u);
-    EXPECT_EQ(t.terminalIconStack.size(), 1u);
+    EXPECT_EQ(t.titles().terminalTitleStack().size(), 1u);
+    EXPECT_EQ(t.titles().terminalIconStack().size(), 1u);
     t.feed("\x1b[23;1t");
-    EXPECT_EQ(t.iconTitle, "B");
-    EXPECT_EQ(t.terminalTitle, "A") << "the icon pop leaves the title";
+    EXPECT_EQ(t.iconTitle(), "B");
+    EXPECT_EQ(t.terminalTitle(), "A") << "the icon pop leaves the title";
     t.feed("\x1b[22;0;0t\x1b]2;D\x07\x1b[23;2t");
-    EXPECT_EQ(t.terminalTitle, "A") << "22;0;0 pushes like 22;0";
+    EXPECT_EQ(t.terminalTitle(), "A") << "22;0;0 pushes like 22;0";
     t.feed("\x1b[23;2t");
-    EXPECT_EQ(t.terminalTitle, "first");
+    EXPECT_EQ(t.terminalTitle(), "first");
 
     // The host may set a title from inside the callback of a pop.
     t.feed("\x1b]2;popped\x07\x1b[22;2t\x1b]2;later\x07");
@@ -247,9 +249,11 @@ TEST(TerminalWindowOpsTests, TitleStacksShareTheirTextAndKeepOnlyTheNewestEntrie
     for (size_t i = 0; i < TitleStack::maximumDepth + 100; ++i)
         pushes += "\x1b[22;2t";
     t.feed(pushes);
-    ASSERT_EQ(t.terminalTitleStack.size(), TitleStack::maximumDepth) << "the stack stops at its limit";
-    EXPECT_TRUE(t.terminalTitleStack[0].sharesStorageWith(t.terminalTitle));
-    EXPECT_TRUE(t.terminalTitleStack[TitleStack::maximumDepth - 1].sharesStorageWith(t.terminalTitle));
+    ASSERT_EQ(t.titles().terminalTitleStack().size(), TitleStack::maximumDepth)
+        << "the stack stops at its limit";
+    EXPECT_TRUE(t.titles().terminalTitleStack()[0].sharesStorageWith(t.terminalTitle()));
+    EXPECT_TRUE(
+        t.titles().terminalTitleStack()[TitleStack::maximumDepth - 1].sharesStorageWith(t.terminalTitle()));
     EXPECT_EQ(fixture.capture.lines,
               std::vector<std::string>{"Info: Kestrovan: title stack holds 4096 titles; dropping the oldest"})
         << "one warning per overflow, not one per push";
@@ -260,13 +264,13 @@ TEST(TerminalWindowOpsTests, TitleStacksShareTheirTextAndKeepOnlyTheNewestEntrie
     for (size_t i = 0; i < TitleStack::maximumDepth + 3; ++i)
         n.feed("\x1b]2;" + std::to_string(i) + "\x07\x1b[22;2t");
     n.feed("\x1b[23;2t");
-    EXPECT_EQ(n.terminalTitle, std::to_string(TitleStack::maximumDepth + 2));
+    EXPECT_EQ(n.terminalTitle(), std::to_string(TitleStack::maximumDepth + 2));
     for (size_t i = 1; i < TitleStack::maximumDepth; ++i)
         n.feed("\x1b[23;2t");
-    EXPECT_EQ(n.terminalTitle, "3") << "titles 0, 1 and 2 were dropped";
-    EXPECT_TRUE(n.terminalTitleStack.empty());
+    EXPECT_EQ(n.terminalTitle(), "3") << "titles 0, 1 and 2 were dropped";
+    EXPECT_TRUE(n.titles().terminalTitleStack().empty());
     n.feed("\x1b[23;2t");
-    EXPECT_EQ(n.terminalTitle, "3");
+    EXPECT_EQ(n.terminalTitle(), "3");
 }
 
 TEST(TerminalWindowOpsTests, WithoutAHostNothingHappens)
@@ -276,7 +280,7 @@ TEST(TerminalWindowOpsTests, WithoutAHostNothingHappens)
     t.feed("\x1b]2;kept\x07");
     fixture.delegate.reset();
     t.feed("\x1b[22;0t\x1b[18t\x1b[99t");
-    EXPECT_TRUE(t.terminalTitleStack.empty()) << "no stack operation without a host";
+    EXPECT_TRUE(t.titles().terminalTitleStack().empty()) << "no stack operation without a host";
     EXPECT_TRUE(fixture.capture.lines.empty()) << "and no report either";
 }
 
@@ -285,13 +289,14 @@ TEST(TerminalWindowOpsTests, TitleModesAreSetAndResetPerParameter)
     WindowFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[>0;2t");
-    EXPECT_TRUE(t.xtermTitleSetHex && t.xtermTitleSetUtf);
-    EXPECT_FALSE(t.xtermTitleQueryHex || t.xtermTitleQueryUtf);
+    EXPECT_TRUE(t.titles().xtermTitleSetHex() && t.titles().xtermTitleSetUtf());
+    EXPECT_FALSE(t.titles().xtermTitleQueryHex() || t.titles().xtermTitleQueryUtf());
     t.feed("\x1b[>1;3;7t");
-    EXPECT_TRUE(t.xtermTitleQueryHex && t.xtermTitleQueryUtf) << "unknown modes are skipped";
+    EXPECT_TRUE(t.titles().xtermTitleQueryHex() && t.titles().xtermTitleQueryUtf())
+        << "unknown modes are skipped";
     t.feed("\x1b[>0;3T");
-    EXPECT_FALSE(t.xtermTitleSetHex || t.xtermTitleQueryUtf);
-    EXPECT_TRUE(t.xtermTitleSetUtf && t.xtermTitleQueryHex);
+    EXPECT_FALSE(t.titles().xtermTitleSetHex() || t.titles().xtermTitleQueryUtf());
+    EXPECT_TRUE(t.titles().xtermTitleSetUtf() && t.titles().xtermTitleQueryHex());
     EXPECT_TRUE(fixture.delegate->windowCommands.empty());
     EXPECT_TRUE(fixture.capture.lines.empty());
 }

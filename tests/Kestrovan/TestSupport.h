@@ -1,6 +1,7 @@
 // Small helpers shared by the engine's tests.
 #pragma once
 
+#include "Kestrovan/Buffer.h"
 #include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/TerminalImage.h"
 
@@ -26,6 +27,14 @@ public:
 private:
     std::function<void(std::string_view)> previous_;
 };
+
+/// Switches one mode a standalone buffer's print paths read, as a terminal's mode set would.
+inline void setBufferMode(Buffer& buffer, bool BufferModeMirror::*mode, bool value)
+{
+    BufferModeMirror mirror = buffer.modeMirror();
+    mirror.*mode = value;
+    buffer.setModeMirror(mirror);
+}
 
 /// An image that only remembers its column.
 class TestImage : public TerminalImage

@@ -30,8 +30,9 @@ void expectMergedTable(std::span<const Range> table, const char* name)
     for (size_t i = 0; i < table.size(); ++i) {
         EXPECT_LE(table[i].lo, table[i].hi) << name << " row " << i;
         EXPECT_LE(table[i].hi, 0x10FFFFu) << name << " row " << i;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GT(table[i].lo, table[i - 1].hi + 1) << name << " rows " << i - 1 << " and " << i;
+        }
     }
 }
 

@@ -59,7 +59,8 @@ public:
                 changed_.notify_all();
             });
         const auto& terminal = headless_->terminal();
-        terminal->terminalLock().withLock([&] { terminal->allow80To132 = true; });
+        // Mode 40, as a user who allows DECCOLM would set it: vttest's 132-column screens need it.
+        terminal->terminalLock().withLock([&] { terminal->feed("\x1b[?40h"); });
     }
 
     /// Starts vttest; the failure when it could not be started.
@@ -82,7 +83,7 @@ public:
     bool reverseColors()
     {
         const auto& terminal = headless_->terminal();
-        return terminal->terminalLock().withLock([&] { return terminal->reverseColors; });
+        return terminal->terminalLock().withLock([&] { return terminal->mode(TerminalMode::reverseColors); });
     }
 
     pid_t pid() const { return headless_->process()->shellPid(); }

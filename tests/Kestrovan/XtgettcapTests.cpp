@@ -153,12 +153,12 @@ TEST(Xtgettcap, KeyCapabilitiesAreWhatTheTerminalSendsAfterSmkx)
     Terminal& t = fixture.t();
     // A program that reads the table sends smkx first; from then on each key must send its string.
     t.feed(*table.at("smkx"));
-    ASSERT_TRUE(t.applicationCursor);
-    ASSERT_TRUE(t.applicationKeypad);
+    ASSERT_TRUE(t.mode(TerminalMode::applicationCursor));
+    ASSERT_TRUE(t.mode(TerminalMode::applicationKeypad));
     KittyKeyboardEncoder::Switches switches;
-    switches.applicationCursor = t.applicationCursor;
-    switches.applicationKeypad = t.applicationKeypad;
-    switches.backspaceSendsControlH = t.backarrowKeyMode;
+    switches.applicationCursor = t.mode(TerminalMode::applicationCursor);
+    switches.applicationKeypad = t.mode(TerminalMode::applicationKeypad);
+    switches.backspaceSendsControlH = t.mode(TerminalMode::backarrowKeyMode);
     const KittyKeyboardEncoder encoder(t.keyboardEnhancementFlags(), switches);
 
     const auto keys = keyCapabilities();
@@ -184,8 +184,8 @@ TEST(Xtgettcap, KeyCapabilitiesAreWhatTheTerminalSendsAfterSmkx)
     }
 
     t.feed(*table.at("rmkx"));
-    EXPECT_FALSE(t.applicationCursor);
-    EXPECT_FALSE(t.applicationKeypad);
+    EXPECT_FALSE(t.mode(TerminalMode::applicationCursor));
+    EXPECT_FALSE(t.mode(TerminalMode::applicationKeypad));
 }
 
 TEST(Xtgettcap, ReportStringsAreWhatTheTerminalSends)

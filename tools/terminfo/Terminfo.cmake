@@ -7,7 +7,7 @@ add_executable(kestrovan_terminfo_generator
     ${CMAKE_SOURCE_DIR}/Kestrovan/KittyKeyboardLegacy.cpp
     ${CMAKE_SOURCE_DIR}/Kestrovan/EscapeSequences.cpp
     ${CMAKE_SOURCE_DIR}/Kestrovan/Utf8.cpp)
-target_include_directories(kestrovan_terminfo_generator PRIVATE ${CMAKE_SOURCE_DIR})
+target_include_directories(kestrovan_terminfo_generator PRIVATE ${KESTROVAN_INCLUDE_ROOTS}/kestrovan)
 
 set(KESTROVAN_TERMINFO_TABLE_SOURCE ${CMAKE_BINARY_DIR}/generated/Kestrovan/KestrovanTerminfoTable.cpp)
 add_custom_command(

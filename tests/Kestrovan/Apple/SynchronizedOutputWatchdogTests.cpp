@@ -18,13 +18,13 @@ using Counters = SynchronizedOutputWatchdog::Counters;
 bool synchronizedOutputActive(Terminal& terminal)
 {
     TerminalLockGuard guard(terminal.terminalLock());
-    return terminal.synchronizedOutputActive;
+    return terminal.synchronizedOutputActive();
 }
 
 TEST(SynchronizedOutputWatchdogTests, AnUnclosedBlockEndsAtItsTimeout)
 {
     RenderOwnerFixture f;
-    f.terminal->synchronizedOutputTimeoutSeconds = 0.5;
+    f.terminal->setSynchronizedOutputTimeoutSeconds(0.5);
     EXPECT_EQ(f.feed("\x1b[?2026hheld"), true);
     const SynchronizedOutputWatchdog& watchdog = f.owner->synchronizedOutputWatchdog();
     EXPECT_EQ(watchdog.counters(), (Counters{1, 0, 0, 0}));
@@ -34,7 +34,7 @@ TEST(SynchronizedOutputWatchdogTests, AnUnclosedBlockEndsAtItsTimeout)
     f.timer->advance(2ms);
     EXPECT_FALSE(synchronizedOutputActive(*f.terminal)) << "ended within the timeout plus 1 ms";
     EXPECT_EQ(watchdog.counters(), (Counters{1, 0, 0, 1}));
-    EXPECT_EQ(f.terminal->synchronizedOutputWatchdogCounters.fired, 1) << "the terminal counts it too";
+    EXPECT_EQ(f.terminal->synchronizedOutputWatchdogCounters().fired, 1) << "the terminal counts it too";
     EXPECT_EQ(f.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     EXPECT_FALSE(watchdog.armedGeneration());
     f.timer->advance(10s);
@@ -49,7 +49,7 @@ TEST(SynchronizedOutputWatchdogTests, AnUnclosedBlockEndsAtItsTimeout)
     // Several changes in one parse arm once, for the last block.
     EXPECT_EQ(f.feed("\x1b[?2026h\x1b[?2026l\x1b[?2026h\x1b[?2026h"), true);
     EXPECT_EQ(watchdog.counters(), (Counters{3, 0, 1, 1}));
-    EXPECT_EQ(watchdog.armedGeneration(), f.terminal->synchronizedOutputGeneration);
+    EXPECT_EQ(watchdog.armedGeneration(), f.terminal->synchronizedOutputGeneration());
 }
 
 TEST(SynchronizedOutputWatchdogTests, GenerationsDecideWhichUpdatesCount)
@@ -116,8 +116,8 @@ TEST(SynchronizedOutputWatchdogTests, ALateFiringLeavesANewerBlockAlone)
     f.timer->advance(1s);
     EXPECT_EQ(f.owner->synchronizedOutputWatchdog().counters().fired, 1);
     EXPECT_TRUE(synchronizedOutputActive(*f.terminal)) << "the newer block stays";
-    EXPECT_NE(f.terminal->synchronizedOutputGeneration, armed);
-    EXPECT_EQ(f.terminal->synchronizedOutputWatchdogCounters.fired, 0);
+    EXPECT_NE(f.terminal->synchronizedOutputGeneration(), armed);
+    EXPECT_EQ(f.terminal->synchronizedOutputWatchdogCounters().fired, 0);
 
     // A stale event (the clock has not reached the deadline) does nothing at all.
     f.feed("x");
@@ -165,7 +165,7 @@ TEST(SynchronizedOutputWatchdogTests, RunsOnTheSharedTimerQueue)
     auto terminal = ViewTerminal::create(f.delegate, TerminalOptions::defaults(),
                                          owner.synchronizedOutputWatchdogHandler(), {});
     owner.attach(terminal, SelectionService::create(terminal), std::make_shared<SearchService>(terminal));
-    terminal->synchronizedOutputTimeoutSeconds = 0.02;
+    terminal->setSynchronizedOutputTimeoutSeconds(0.02);
     EXPECT_EQ(owner.feed("\x1b[?2026h"), true);
     const auto giveUp = std::chrono::steady_clock::now() + 10s;
     while (synchronizedOutputActive(*terminal) && std::chrono::steady_clock::now() < giveUp)

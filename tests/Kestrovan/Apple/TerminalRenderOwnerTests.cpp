@@ -126,7 +126,7 @@ TEST(TerminalRenderOwnerTests, AttachPublishesVisibilityAndKeepsPendingUpdatesOf
     RenderOwnerFixture other;
     f.owner->attach(other.terminal, other.selection, other.search);
     EXPECT_FALSE(f.owner->pendingSynchronizedOutputWatchdogUpdate());
-    EXPECT_EQ(other.terminal->reportedVisibility, TerminalVisibility::notVisible)
+    EXPECT_EQ(other.terminal->reportedVisibility(), TerminalVisibility::notVisible)
         << "attach gives the published visibility to the new terminal";
 }
 

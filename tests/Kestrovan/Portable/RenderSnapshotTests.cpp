@@ -1,10 +1,10 @@
 // The portable render snapshot as a host sees it: which rows a snapshot delivers and how it
 // calls them (clean, partial, full), the decoded cells, the cursor, and the screen-wide changes
-// that force a full repaint. Whether a row was decoded again is read from the terminal's per-row
+// that force a full repaint. Whether a row was decoded again is read from the builder's per-row
 // cache: a reused entry keeps its cell storage, a decoded one gets new storage.
 #include "../RecordingTerminalDelegate.h"
 
-#include "Kestrovan/Portable/RenderSnapshot.h"
+#include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -39,10 +39,10 @@ std::vector<int> deliveredRows(const TerminalRenderSnapshot& snapshot)
 }
 
 /// Where each row's cached cells are stored; a row decoded again gets new storage.
-std::vector<const RenderSnapshotCell*> cacheStorage(const Terminal& t)
+std::vector<const RenderSnapshotCell*> cacheStorage(const RenderSnapshotBuilder& builder)
 {
     std::vector<const RenderSnapshotCell*> out;
-    for (const auto& entry : t.portableRenderCells)
+    for (const auto& entry : builder.portableRenderCells)
         out.push_back(entry ? entry->cells.data() : nullptr);
     return out;
 }
@@ -52,25 +52,28 @@ std::vector<const RenderSnapshotCell*> cacheStorage(const Terminal& t)
 struct SnapshotFixture : TerminalFixture
 {
     explicit SnapshotFixture(int cols = 10, int rows = 3, int scrollback = 100)
-        : TerminalFixture(cols, rows, scrollback)
+        : TerminalFixture(cols, rows, scrollback), builder(terminal)
     {
         settle();
     }
     void settle()
     {
-        terminal->makeRenderSnapshot(RenderSnapshotScope::dirty);
+        builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
         terminal->clearUpdateRange();
     }
-    TerminalRenderSnapshot dirty() { return terminal->makeRenderSnapshot(RenderSnapshotScope::dirty); }
+    TerminalRenderSnapshot dirty() { return builder.makeRenderSnapshot(RenderSnapshotScope::dirty); }
+
+    RenderSnapshotBuilder builder;
 };
 
 TEST(RenderSnapshotTests, CleanPartialAndFull)
 {
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
+    RenderSnapshotBuilder builder(fixture.terminal);
     t.feed("ab\r\ncd");
 
-    const TerminalRenderSnapshot first = t.makeRenderSnapshot(RenderSnapshotScope::dirty);
+    const TerminalRenderSnapshot first = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     EXPECT_EQ(first.dirtyKind, RenderSnapshotDirtyKind::full) << "nothing was kept: everything is new";
     EXPECT_EQ(first.dirtyRange, (RenderSnapshotRange{0, 2}));
     ASSERT_EQ(first.lines.size(), 3u);
@@ -82,12 +85,12 @@ TEST(RenderSnapshotTests, CleanPartialAndFull)
     EXPECT_EQ(first.scrollDirtyRange, (RenderSnapshotRange{0, 2}))
         << "a whole-screen mark ends at the last row, not one past it";
 
-    const TerminalRenderSnapshot again = t.makeRenderSnapshot(RenderSnapshotScope::dirty);
+    const TerminalRenderSnapshot again = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     EXPECT_EQ(again.dirtyKind, RenderSnapshotDirtyKind::full) << "without clearing, the same rows come again";
     EXPECT_EQ(again.lines, first.lines);
 
     t.clearUpdateRange();
-    const TerminalRenderSnapshot clean = t.makeRenderSnapshot(RenderSnapshotScope::dirty);
+    const TerminalRenderSnapshot clean = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     EXPECT_EQ(clean.dirtyKind, RenderSnapshotDirtyKind::clean);
     EXPECT_FALSE(clean.dirtyRange);
     EXPECT_FALSE(clean.scrollDirtyRange);
@@ -96,7 +99,7 @@ TEST(RenderSnapshotTests, CleanPartialAndFull)
 
     // One printed character on the cursor's row.
     t.feed("e");
-    const TerminalRenderSnapshot partial = t.makeRenderSnapshot(RenderSnapshotScope::dirty);
+    const TerminalRenderSnapshot partial = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     EXPECT_EQ(partial.dirtyKind, RenderSnapshotDirtyKind::partial);
     EXPECT_EQ(partial.dirtyRange, (RenderSnapshotRange{1, 1}));
     ASSERT_EQ(partial.lines.size(), 1u);
@@ -106,14 +109,15 @@ TEST(RenderSnapshotTests, CleanPartialAndFull)
         << "taking a snapshot leaves the changed rows for the host to clear";
 
     t.clearUpdateRange();
-    const TerminalRenderSnapshot full = t.makeRenderSnapshot(RenderSnapshotScope::full);
+    const TerminalRenderSnapshot full = builder.makeRenderSnapshot(RenderSnapshotScope::full);
     EXPECT_EQ(full.dirtyKind, RenderSnapshotDirtyKind::full) << "scope full delivers every row";
     EXPECT_EQ(deliveredRows(full), (std::vector<int>{0, 1, 2}));
     EXPECT_FALSE(full.scrollDirtyRange) << "but reports the terminal's own changes as they are";
 
     // Changes touching the first and the last row make a dirty snapshot full.
     t.feed("\x1b[1;1Hx\x1b[3;1Hy");
-    EXPECT_EQ(t.makeRenderSnapshot(RenderSnapshotScope::dirty).dirtyKind, RenderSnapshotDirtyKind::full);
+    EXPECT_EQ(builder.makeRenderSnapshot(RenderSnapshotScope::dirty).dirtyKind,
+              RenderSnapshotDirtyKind::full);
 
     EXPECT_EQ(renderSnapshotDirtyKindFromRaw(2), RenderSnapshotDirtyKind::full);
     EXPECT_EQ(renderSnapshotDirtyKindFromRaw(3), std::nullopt);
@@ -124,39 +128,40 @@ TEST(RenderSnapshotTests, OnlyChangedRowsAreDecoded)
 {
     SnapshotFixture fixture(20, 6);
     Terminal& t = fixture.t();
+    RenderSnapshotBuilder& builder = fixture.builder;
     t.feed("one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix\x1b[3;6H");
-    t.makeRenderSnapshot(RenderSnapshotScope::full);
+    builder.makeRenderSnapshot(RenderSnapshotScope::full);
     t.clearUpdateRange();
-    const std::vector<const RenderSnapshotCell*> before = cacheStorage(t);
+    const std::vector<const RenderSnapshotCell*> before = cacheStorage(builder);
     ASSERT_EQ(before.size(), 6u);
     for (const RenderSnapshotCell* storage : before)
         EXPECT_NE(storage, nullptr) << "every row is cached after a full snapshot";
 
-    const TerminalRenderSnapshot unchanged = t.makeRenderSnapshot(RenderSnapshotScope::full);
+    const TerminalRenderSnapshot unchanged = builder.makeRenderSnapshot(RenderSnapshotScope::full);
     EXPECT_EQ(rowText(unchanged.lines[2]), "three");
-    EXPECT_EQ(cacheStorage(t), before) << "a full snapshot of unchanged lines decodes nothing";
+    EXPECT_EQ(cacheStorage(builder), before) << "a full snapshot of unchanged lines decodes nothing";
 
     // Change row 2 only; the cursor moves along that row, so nothing else is marked.
     t.feed("!");
-    const TerminalRenderSnapshot dirty = t.makeRenderSnapshot(RenderSnapshotScope::dirty);
+    const TerminalRenderSnapshot dirty = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     EXPECT_EQ(dirty.dirtyKind, RenderSnapshotDirtyKind::partial);
     EXPECT_EQ(deliveredRows(dirty), std::vector<int>{2});
     EXPECT_EQ(rowText(dirty.lines[0]), "three!");
-    std::vector<const RenderSnapshotCell*> after = cacheStorage(t);
+    std::vector<const RenderSnapshotCell*> after = cacheStorage(builder);
     for (int row = 0; row < 6; ++row) {
         if (row == 2)
             EXPECT_NE(after[row], before[row]) << "the changed row is decoded again";
         else
             EXPECT_EQ(after[row], before[row]) << "row " << row << " is left alone";
     }
-    const std::shared_ptr<BufferLine> line = t.getLine(2);
-    ASSERT_TRUE(t.portableRenderCells[2]);
-    EXPECT_EQ(t.portableRenderCells[2]->generation, line->generation());
-    EXPECT_EQ(t.portableRenderCells[2]->identity, line->renderIdentity());
+    const std::shared_ptr<const BufferLine> line = t.getLine(2);
+    ASSERT_TRUE(builder.portableRenderCells[2]);
+    EXPECT_EQ(builder.portableRenderCells[2]->generation, line->generation());
+    EXPECT_EQ(builder.portableRenderCells[2]->identity, line->renderIdentity());
 
     // A full snapshot now decodes nothing new either.
-    const TerminalRenderSnapshot full = t.makeRenderSnapshot(RenderSnapshotScope::full);
-    EXPECT_EQ(cacheStorage(t), after);
+    const TerminalRenderSnapshot full = builder.makeRenderSnapshot(RenderSnapshotScope::full);
+    EXPECT_EQ(cacheStorage(builder), after);
     EXPECT_EQ(rowText(full.lines[2]), "three!");
     EXPECT_EQ(rowText(full.lines[5]), "six");
 }
@@ -165,6 +170,7 @@ TEST(RenderSnapshotTests, Cells)
 {
     SnapshotFixture fixture(10, 4);
     Terminal& t = fixture.t();
+    RenderSnapshotBuilder& builder = fixture.builder;
     // A wide character, a combining sequence, bold text, a protected character and a link.
     t.feed("\xe4\xb8\x80"
            "e\xcc\x81\x1b[1mB\x1b[0m\x1b[1\"qP\x1b[0\"q" +
@@ -174,7 +180,7 @@ TEST(RenderSnapshotTests, Cells)
     // A soft-wrapped line on rows 2 and 3.
     t.feed("\r\n0123456789ab");
 
-    const TerminalRenderSnapshot s = t.makeRenderSnapshot(RenderSnapshotScope::full);
+    const TerminalRenderSnapshot s = builder.makeRenderSnapshot(RenderSnapshotScope::full);
     ASSERT_EQ(s.lines.size(), 4u);
     const std::vector<RenderSnapshotCell>& cells = s.lines[0].cells;
 
@@ -284,7 +290,7 @@ TEST(RenderSnapshotTests, ScreenWideChangesRepaintEverything)
 
     TerminalRenderSnapshot s = fixture.dirty();
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::clean);
-    EXPECT_EQ(s.palette, t.ansiColors);
+    EXPECT_EQ(s.palette, t.ansiColors());
     ASSERT_EQ(s.palette.size(), 256u);
 
     t.feed(osc("4;1;rgb:12/34/56"));
@@ -340,7 +346,8 @@ TEST(RenderSnapshotTests, ResizeAndSynchronizedOutput)
 {
     SnapshotFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    t.synchronizedOutputTimeoutSeconds = 3600;
+    RenderSnapshotBuilder& builder = fixture.builder;
+    t.setSynchronizedOutputTimeoutSeconds(3600);
     t.feed("abc\x1b[?2026h");
     TerminalRenderSnapshot s = fixture.dirty();
     EXPECT_TRUE(s.synchronizedOutputActive);
@@ -357,7 +364,7 @@ TEST(RenderSnapshotTests, ResizeAndSynchronizedOutput)
     for (const RenderSnapshotRow& row : s.lines)
         EXPECT_EQ(row.cells.size(), 12u) << "row " << row.y;
     EXPECT_EQ(rowText(s.lines[0]), "abc");
-    EXPECT_EQ(t.portableRenderCells.size(), 4u) << "the cache follows the row count";
+    EXPECT_EQ(builder.portableRenderCells.size(), 4u) << "the cache follows the row count";
     fixture.settle();
 
     // Ending synchronized output repaints the held frame whole.
@@ -412,9 +419,10 @@ TEST(RenderSnapshotTests, SnapshotsTakeTheLockThemselves)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    EXPECT_DEATH(t.terminalLock().withLock([&] { t.makeRenderSnapshot(RenderSnapshotScope::dirty); }),
+    RenderSnapshotBuilder builder(fixture.terminal);
+    EXPECT_DEATH(t.terminalLock().withLock([&] { builder.makeRenderSnapshot(RenderSnapshotScope::dirty); }),
                  "already holds the terminal lock");
-    t.makeRenderSnapshot(RenderSnapshotScope::dirty);
+    builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     EXPECT_FALSE(t.terminalLock().isHeldByCurrentThread()) << "and give it back";
 }
 

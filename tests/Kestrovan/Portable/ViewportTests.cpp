@@ -27,12 +27,12 @@ TEST(ViewportTests, ScrollingClampsToTheScrollback)
 
     scrollViewport(t, -3, false);
     EXPECT_EQ(viewportState(t).topRow, 5);
-    EXPECT_TRUE(t.userScrolling);
+    EXPECT_TRUE(t.userScrolling());
     scrollViewport(t, -100, false);
     EXPECT_EQ(viewportState(t).topRow, 0) << "stops at the top";
     scrollViewport(t, std::numeric_limits<int64_t>::max(), false);
     EXPECT_EQ(viewportState(t).topRow, 8) << "saturates instead of overflowing";
-    EXPECT_FALSE(t.userScrolling) << "back on the live screen";
+    EXPECT_FALSE(t.userScrolling()) << "back on the live screen";
     scrollViewport(t, std::numeric_limits<int64_t>::min(), false);
     EXPECT_EQ(viewportState(t).topRow, 0);
     scrollViewport(t, 4, true);

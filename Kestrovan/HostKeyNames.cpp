@@ -1,4 +1,4 @@
-#include "Kestrovan/Portable/HostKeyNames.h"
+#include "Kestrovan/HostKeyNames.h"
 
 namespace kestrovan {
 

@@ -1,4 +1,4 @@
-#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/ContentSnapshot.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 // The content and input-state snapshots as a host reads them: which lines a region captures, the
 // absolute row numbers while scrollback is trimmed, the cursor, each buffer kind, the cells and
 // the text rule of a row, and the display text of a live line by the same rule.
-#include "../RecordingTerminalDelegate.h"
+#include "RecordingTerminalDelegate.h"
 
-#include "Kestrovan/Portable/ContentSnapshot.h"
+#include "Kestrovan/ContentSnapshot.h"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -193,6 +193,22 @@ TEST(ContentSnapshotTests, EachBufferKindReadsItsOwnBuffer)
     EXPECT_EQ(alt.cursorRow, 1);
     EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::active)),
               (std::vector<std::string>{"normal", "", ""}));
+}
+
+TEST(ContentSnapshotTests, AnEmptyRingSlotReadsAsTheBlankLineThatFillsItAndStaysEmpty)
+{
+    TerminalFixture f(6, 3, 10);
+    Terminal& t = f.t();
+    t.feed("ab\r\ncd\r\nef");
+    CircularBufferLineList& lines = t.buffer().lines();
+    lines.set(1, nullptr);
+
+    const TerminalContentSnapshot unfilled = t.contentSnapshot(Region::history(10), Kind::active);
+    EXPECT_EQ(lines.lineIfPresent(1), nullptr) << "taking a snapshot changes nothing";
+    ASSERT_NE(lines[1], nullptr);
+    EXPECT_EQ(unfilled, t.contentSnapshot(Region::history(10), Kind::active));
+    EXPECT_EQ(texts(unfilled), (std::vector<std::string>{"ab", "", "ef"}));
+    EXPECT_EQ(unfilled.rows[1].cells.size(), 6u);
 }
 
 TEST(ContentSnapshotTests, CellsCarryTextWidthAndAttribute)
