@@ -1214,7 +1214,6 @@ public:
     // Still public: the render snapshot caches and the kitty graphics and clipboard state, which
     // are being reworked elsewhere, and the terminal lock.
 
-
     KittyGraphicsState kittyGraphicsState;
     bool hasKittyPlacements = false;
     uint64_t kittyAnimationTimerSerial = 0;

@@ -55,9 +55,10 @@ FrameViewState benchViewState()
 {
     static const FrameFontSet fonts = [] {
         for (const char* style : {"Regular", "Bold", "Italic", "BoldItalic"})
-            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" + style +
-                                                 ".ttf");
-        return FrameFontSet(platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 13)));
+            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" +
+                                                 style + ".ttf");
+        return FrameFontSet(
+            platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 13)));
     }();
     FrameViewState state;
     state.fonts = fonts;
@@ -159,10 +160,11 @@ struct ScreenFrame
 
 platform::Bitmap frameBitmap()
 {
-    return std::move(*platform::Bitmap::create(int(cols * cellWidth * scale), int(rows * cellHeight * scale)));
+    return std::move(
+        *platform::Bitmap::create(int(cols * cellWidth * scale), int(rows * cellHeight * scale)));
 }
 
-const platform::Rect wholeView{0, 0, cellWidth * cols, cellHeight * rows};
+const platform::Rect wholeView{0, 0, cellWidth* cols, cellHeight* rows};
 
 void drawFrames(benchmark::State& state, Screen kind, bool changed, bool oneRow)
 {
@@ -171,7 +173,8 @@ void drawFrames(benchmark::State& state, Screen kind, bool changed, bool oneRow)
     platform::Bitmap bitmap = frameBitmap();
     platform::Canvas canvas(bitmap, scale);
     TerminalFrameDrawer drawer;
-    const platform::Rect dirty = oneRow ? platform::Rect{0, cellHeight * 24, cellWidth * cols, cellHeight} : wholeView;
+    const platform::Rect dirty =
+        oneRow ? platform::Rect{0, cellHeight * 24, cellWidth * cols, cellHeight} : wholeView;
     bool flip = false;
     for (auto _ : state) {
         TerminalSnapshot& snapshot = changed && flip ? second.snapshot : first.snapshot;
@@ -245,7 +248,8 @@ ReferenceFrame referenceFrame(const TerminalSnapshot& snapshot, FaceCache& faces
             cache, drawing);
         for (const PreparedRun& run : row.runs) {
             if (run.hasExplicitBackground && run.backgroundColor)
-                frame.fills.push_back({{run.left, rowY, run.right - run.left, cellHeight}, *run.backgroundColor});
+                frame.fills.push_back(
+                    {{run.left, rowY, run.right - run.left, cellHeight}, *run.backgroundColor});
             ReferenceFrame::Run glyphs{faces.face(*run.font), run.font->pointSize(), run.foregroundColor, {}};
             for (size_t i = 0; i < run.glyphs.size(); ++i)
                 glyphs.glyphs.push_back({run.glyphs[i], run.positions[i].x, baseline + run.positions[i].y});
@@ -254,8 +258,8 @@ ReferenceFrame referenceFrame(const TerminalSnapshot& snapshot, FaceCache& faces
         // The cells the drawer paints itself are the font's own glyphs here.
         for (const BoxDrawingRenderItem& item : row.info.boxDrawings) {
             ReferenceFrame::Run glyph{faces.face(normal), normal.pointSize(), item.foregroundColor, {}};
-            glyph.glyphs.push_back({normal.glyph(char32_t(item.codePoint)).value_or(0), cellWidth * item.column,
-                                    baseline});
+            glyph.glyphs.push_back(
+                {normal.glyph(char32_t(item.codePoint)).value_or(0), cellWidth * item.column, baseline});
             frame.runs.push_back(std::move(glyph));
         }
     }
@@ -305,13 +309,17 @@ void rawCairo(benchmark::State& state, Screen kind)
     cairo_destroy(cr);
 }
 
-BENCHMARK_CAPTURE(drawFrames, colouredText_changed, Screen::colouredText, true, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(drawFrames, colouredText_changed, Screen::colouredText, true, false)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(drawFrames, colouredText_unchanged, Screen::colouredText, false, false)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(drawFrames, colouredText_oneRow, Screen::colouredText, true, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(drawFrames, colouredText_oneRow, Screen::colouredText, true, true)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(rawCairo, colouredText, Screen::colouredText)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(drawFrames, boxAndCJK_changed, Screen::boxAndCJK, true, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(drawFrames, boxAndCJK_unchanged, Screen::boxAndCJK, false, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(drawFrames, boxAndCJK_changed, Screen::boxAndCJK, true, false)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(drawFrames, boxAndCJK_unchanged, Screen::boxAndCJK, false, false)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(rawCairo, boxAndCJK, Screen::boxAndCJK)->Unit(benchmark::kMillisecond);
 
 } // namespace
@@ -327,10 +335,14 @@ int main(int argc, char** argv)
             std::printf("%s: %.2fx %s\n", what, times[ours] / times[peer], unit);
     };
     const char* reference = "the time of the same glyph runs drawn with raw cairo";
-    ratio("drawFrames/colouredText_changed", "rawCairo/colouredText", "coloured text, every row new", reference);
-    ratio("drawFrames/colouredText_unchanged", "rawCairo/colouredText", "coloured text, repainted", reference);
-    ratio("drawFrames/boxAndCJK_changed", "rawCairo/boxAndCJK", "box drawing and CJK, every row new", reference);
-    ratio("drawFrames/boxAndCJK_unchanged", "rawCairo/boxAndCJK", "box drawing and CJK, repainted", reference);
+    ratio("drawFrames/colouredText_changed", "rawCairo/colouredText", "coloured text, every row new",
+          reference);
+    ratio("drawFrames/colouredText_unchanged", "rawCairo/colouredText", "coloured text, repainted",
+          reference);
+    ratio("drawFrames/boxAndCJK_changed", "rawCairo/boxAndCJK", "box drawing and CJK, every row new",
+          reference);
+    ratio("drawFrames/boxAndCJK_unchanged", "rawCairo/boxAndCJK", "box drawing and CJK, repainted",
+          reference);
     ratio("drawFrames/colouredText_oneRow", "drawFrames/colouredText_changed", "one changed row",
           "the time of a full frame of new rows");
     benchmark::Shutdown();
