@@ -1,6 +1,5 @@
 // The rows on screen that hold blinking text, as the view's text blink timer asks for them.
 #include "Kestrovan/Apple/VisibleBlinkRows.h"
-
 #include "Kestrovan/RecordingTerminalDelegate.h"
 #include "Kestrovan/TerminalLock.h"
 
