@@ -35,6 +35,28 @@ TEST(FrameDrawing, GoldenTextDecorations)
 
 namespace {
 
+TEST(FrameDrawing, ConcealedTextShowsItsBackgroundAndDecorationsButNoInk)
+{
+    // Concealed cells keep their background; their glyphs and underline are not drawn. The same
+    // text shown plainly beside it proves the probe would see ink.
+    FrameScene scene(16, 2, 1);
+    scene.feed("\x1b[8;41mHIDDEN\x1b[0m  \x1b[41mSHOWN\x1b[0m\r\n\x1b[8;4mhidden\x1b[0m");
+    scene.refresh();
+    Surface frame = scene.draw();
+    const platform::PremultipliedPixel red = frame.bitmap.pixel(1, 31 - 1);
+    ASSERT_EQ(red.alpha, 255);
+    int inkHidden = 0, inkShown = 0, secondRow = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 48; ++x) {
+            inkHidden += frame.bitmap.pixel(x, 31 - y) != red;
+            inkShown += frame.bitmap.pixel(64 + x % 40, 31 - y) != red;
+            secondRow += frame.bitmap.pixel(x, 15 - y).alpha != 0;
+        }
+    EXPECT_EQ(inkHidden, 0) << "concealed glyphs drawn";
+    EXPECT_GT(inkShown, 20);
+    EXPECT_EQ(secondRow, 0) << "a concealed underlined word on the default background shows nothing";
+}
+
 TEST(FrameDrawing, GoldenDoubledLines)
 {
     // A single line, a double-width line and the two halves of a double-height line, each with
@@ -262,8 +284,7 @@ TEST(FrameDrawing, PartialRedrawsPaintOnlyTheRowsThatMeetTheDirtyRectangle)
     store.invalidate(Rect{0, 32, 160, 16});
     {
         std::optional<platform::Canvas> canvas = store.beginFrame();
-        scene.drawer.drawFrame(*canvas, store.size().width > 0 ? Rect{0, 32, 160, 16} : Rect{},
-                               scene.snapshot, *scene.snapshot.renderContext,
+        scene.drawer.drawFrame(*canvas, Rect{0, 32, 160, 16}, scene.snapshot, *scene.snapshot.renderContext,
                                FrameDrawGeometry::of(scene.view));
     }
     EXPECT_EQ(scene.drawer.counters().rowsDrawn, 6u);
