@@ -137,6 +137,20 @@ void MacTerminalView::drawTerminalContents(const platform::DrawRequest& request)
     if (!state)
         return;
     drawer_.drawTerminalContents(*request.canvas, request.dirtyRect, renderOwner(), *state);
+    // The drawer leaves the strips beyond the last whole row and column clear, where a layer's
+    // background would show; in a window nothing shows through, so they get that colour here.
+    const std::optional<platform::Size> cell = cellDimension();
+    if (!cell)
+        return;
+    const TerminalDimensions grid = terminalDimensions();
+    const platform::Size size = frameSize();
+    const double gridWidth = cell->width * grid.cols;
+    const double gridHeight = cell->height * grid.rows;
+    request.canvas->setFillColor(backingLayerColor());
+    if (size.height > gridHeight)
+        request.canvas->fillRect(platform::Rect{0, 0, size.width, size.height - gridHeight});
+    if (size.width > gridWidth)
+        request.canvas->fillRect(platform::Rect{gridWidth, 0, size.width - gridWidth, size.height});
 }
 
 void MacTerminalView::drawProgressBar(platform::Canvas& canvas)
@@ -189,6 +203,25 @@ void MacTerminalView::flashVisualBell()
     // Each flash starts over; a flash is redrawn frame by frame until it has faded.
     visualBellStart_ = nowSeconds();
     scheduleOverlayFrames();
+}
+
+void MacTerminalView::progressReport(Terminal& source, const ProgressReport& report)
+{
+    TerminalView::progressReport(source, report);
+    // The shared half applies the report in a main-thread turn; this one follows it and draws the
+    // strip the bar lives in.
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    onMain(
+        [weak] {
+            const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock());
+            if (!view || !view->host())
+                return;
+            const platform::Size size = view->frameSize();
+            view->host()->setNeedsDisplayInRect(
+                platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
+            view->scheduleOverlayFrames();
+        },
+        "progressReport(source:report:)");
 }
 
 void MacTerminalView::scheduleOverlayFrames()

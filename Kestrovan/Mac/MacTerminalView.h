@@ -174,6 +174,8 @@ public:
     // --- Bell, progress, scroller, caret (MacTerminalView.cpp) -------------------------------------
 
     void flashVisualBell() override;
+    /// Shows the report through the shared half, then draws the bar (and its motion).
+    void progressReport(Terminal& source, const ProgressReport& report) override;
     /// True while a visual bell's flash is on screen.
     bool visualBellFlashing() const;
     void showOverlayScroller() override;
