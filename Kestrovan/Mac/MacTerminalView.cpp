@@ -137,20 +137,15 @@ void MacTerminalView::drawTerminalContents(const platform::DrawRequest& request)
     if (!state)
         return;
     drawer_.drawTerminalContents(*request.canvas, request.dirtyRect, renderOwner(), *state);
-    // The drawer leaves the strips beyond the last whole row and column clear, where a layer's
-    // background would show; in a window nothing shows through, so they get that colour here.
-    const std::optional<platform::Size> cell = cellDimension();
-    if (!cell)
-        return;
-    const TerminalDimensions grid = terminalDimensions();
-    const platform::Size size = frameSize();
-    const double gridWidth = cell->width * grid.cols;
-    const double gridHeight = cell->height * grid.rows;
-    request.canvas->setFillColor(backingLayerColor());
-    if (size.height > gridHeight)
-        request.canvas->fillRect(platform::Rect{0, 0, size.width, size.height - gridHeight});
-    if (size.width > gridWidth)
-        request.canvas->fillRect(platform::Rect{gridWidth, 0, size.width - gridWidth, size.height});
+    // The drawer leaves cells of the default background clear, for the view's backing layer to
+    // show through; a window shows its own background there, so the layer's colour goes behind
+    // what was drawn.
+    platform::Canvas& canvas = *request.canvas;
+    canvas.save();
+    canvas.setBlendMode(platform::BlendMode::behind);
+    canvas.setFillColor(backingLayerColor());
+    canvas.fillRect(request.dirtyRect);
+    canvas.restore();
 }
 
 void MacTerminalView::drawProgressBar(platform::Canvas& canvas)

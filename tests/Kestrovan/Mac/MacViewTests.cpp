@@ -107,6 +107,32 @@ TEST(MacViewTests, GpuRendererFallsBackToTheCpuAndShutdownRunsOnce)
     EXPECT_EQ(f.mac().uiShutdownState(), MacTerminalView::UIShutdownState::stopped);
 }
 
+TEST(MacViewTests, FramesAreOpaqueInTheViewBackgroundBeyondTheGridToo)
+{
+    // A size that leaves strips beyond the last whole row and column.
+    ViewFixture f(TerminalOptions::defaults(), {645, 485}, [](platform::Size size, TerminalView::Configuration c) {
+        return MacTerminalView::create(size, std::move(c));
+    });
+    f.feed("hi\x1b[42m  \x1b[m");
+    f.tickUntilPaused();
+    f.host->setNeedsDisplay();
+    ASSERT_TRUE(f.host->drawIfNeeded());
+    const platform::Bitmap& bitmap = *f.host->bitmap();
+    const platform::NativeColor background = f.view->backingLayerColor();
+    const auto expected = uint8_t(std::lround(background.red * 255));
+    int clear = 0, other = 0;
+    for (int y = 0; y < bitmap.height(); ++y)
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const platform::PremultipliedPixel pixel = bitmap.pixel(x, y);
+            clear += pixel.alpha != 255;
+            other += pixel.red != expected;
+        }
+    EXPECT_EQ(clear, 0) << "nothing for the window's own background to show through";
+    EXPECT_GT(other, 0) << "the text and the green cells";
+    EXPECT_EQ(bitmap.pixel(2, 1).red, expected) << "the strip below the grid";
+    EXPECT_EQ(bitmap.pixel(bitmap.width() - 2, bitmap.height() / 2).red, expected) << "the strip beside it";
+}
+
 TEST(MacViewTests, VisualBellFlashesOnceForTwoBellsAndFades)
 {
     MacViewFixture f;
