@@ -162,6 +162,14 @@ TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAn
     EXPECT_GT(inkInRow(shot, helloRow, cellHeight, background), 10) << "hello";
     EXPECT_EQ(inkInRow(shot, helloRow + 4, cellHeight, background), 0) << "blank rows below";
 
+    // A dead key shows its accent at the caret, and the next letter commits "é" once.
+    guitest::xdotool("type --window " + std::to_string(xid()) + " 'echo x'");
+    guitest::xdotool("key --window " + std::to_string(xid()) + " dead_acute");
+    EXPECT_TRUE(spinUntil([&] { return view->hasMarkedText(); }));
+    guitest::xdotool("key --window " + std::to_string(xid()) + " e Return");
+    EXPECT_TRUE(spinUntil([&] { return rowWith("x\xc3\xa9", true) >= 0; }, 10s)) << "composed once";
+    EXPECT_FALSE(view->hasMarkedText());
+
     // A resize changes the terminal's size once, and the shell sees it.
     delegate->sizes.clear();
     const platform::Size cell = *view->cellDimension();
