@@ -24,7 +24,8 @@ unsigned short windowField(double value)
 
 bool sameSize(const winsize& a, const winsize& b)
 {
-    return a.ws_row == b.ws_row && a.ws_col == b.ws_col && a.ws_xpixel == b.ws_xpixel && a.ws_ypixel == b.ws_ypixel;
+    return a.ws_row == b.ws_row && a.ws_col == b.ws_col && a.ws_xpixel == b.ws_xpixel &&
+           a.ws_ypixel == b.ws_ypixel;
 }
 
 } // namespace
@@ -45,7 +46,8 @@ winsize windowSizeFor(int cols, int rows, double cellWidth, double cellHeight, d
 
 /// The process's delegate. It holds the view's feed sender and output callback strongly and the
 /// view weakly; the process holds only it.
-class LocalProcessTerminalViewAdapter final : public LocalProcessDelegate, public LocalProcessBorrowedDataDelegate
+class LocalProcessTerminalViewAdapter final : public LocalProcessDelegate,
+                                              public LocalProcessBorrowedDataDelegate
 {
 public:
     LocalProcessTerminalViewAdapter(std::weak_ptr<LocalProcessTerminalView> view,
@@ -113,7 +115,8 @@ void LocalProcessTerminalView::setupProcess()
 {
     const auto self = std::static_pointer_cast<LocalProcessTerminalView>(shared_from_this());
     setTerminalDelegate(std::static_pointer_cast<TerminalViewDelegate>(self));
-    adapter_ = std::make_shared<LocalProcessTerminalViewAdapter>(self, sharedFeedSender(), processOutputHandler_);
+    adapter_ =
+        std::make_shared<LocalProcessTerminalViewAdapter>(self, sharedFeedSender(), processOutputHandler_);
     process_ = LocalProcess::create(adapter_, platform::MainQueue::shared(), true);
     adapter_->inputProcess.withLock([this](std::weak_ptr<LocalProcess>& process) { process = process_; });
     // Typed bytes go straight to the child's writer; the closure holds the adapter, not the view.
@@ -128,7 +131,8 @@ void LocalProcessTerminalView::setupProcess()
     adapter_->windowSize.withLock([size](winsize& stored) { stored = size; });
 }
 
-void LocalProcessTerminalView::setProcessDelegate(const std::shared_ptr<LocalProcessTerminalViewDelegate>& delegate)
+void LocalProcessTerminalView::setProcessDelegate(
+    const std::shared_ptr<LocalProcessTerminalViewDelegate>& delegate)
 {
     processDelegate_ = delegate;
     refreshKittyClipboardCapabilities();
@@ -136,7 +140,8 @@ void LocalProcessTerminalView::setProcessDelegate(const std::shared_ptr<LocalPro
 
 // --- The process -----------------------------------------------------------------------------------
 
-void LocalProcessTerminalView::startProcess(const std::string& executable, const std::vector<std::string>& args,
+void LocalProcessTerminalView::startProcess(const std::string& executable,
+                                            const std::vector<std::string>& args,
                                             const std::optional<std::vector<std::string>>& environment,
                                             const std::optional<std::string>& execName,
                                             const std::optional<std::string>& currentDirectory)
@@ -273,26 +278,28 @@ KittyClipboardCapabilities LocalProcessTerminalView::kittyClipboardCapabilities(
 }
 
 std::optional<std::vector<std::string>>
-LocalProcessTerminalView::kittyClipboardAvailableMimeTypes(TerminalView& source, KittyClipboardLocation location)
+LocalProcessTerminalView::kittyClipboardAvailableMimeTypes(TerminalView& source,
+                                                           KittyClipboardLocation location)
 {
     const auto delegate = processDelegate();
     return delegate ? delegate->kittyClipboardAvailableMimeTypes(source, location) : std::nullopt;
 }
 
-std::optional<KittyClipboardReadResult> LocalProcessTerminalView::kittyClipboardRead(TerminalView& source,
-                                                                                     KittyClipboardLocation location,
-                                                                                     const std::string& mimeType)
+std::optional<KittyClipboardReadResult>
+LocalProcessTerminalView::kittyClipboardRead(TerminalView& source, KittyClipboardLocation location,
+                                             const std::string& mimeType)
 {
     const auto delegate = processDelegate();
     return delegate ? delegate->kittyClipboardRead(source, location, mimeType) : std::nullopt;
 }
 
-KittyClipboardWriteResult LocalProcessTerminalView::kittyClipboardWrite(TerminalView& source,
-                                                                        KittyClipboardLocation location,
-                                                                        const KittyClipboardWriteContent& content)
+KittyClipboardWriteResult
+LocalProcessTerminalView::kittyClipboardWrite(TerminalView& source, KittyClipboardLocation location,
+                                              const KittyClipboardWriteContent& content)
 {
     const auto delegate = processDelegate();
-    return delegate ? delegate->kittyClipboardWrite(source, location, content) : KittyClipboardWriteResult::unsupported;
+    return delegate ? delegate->kittyClipboardWrite(source, location, content)
+                    : KittyClipboardWriteResult::unsupported;
 }
 
 KittyClipboardPermissionResult

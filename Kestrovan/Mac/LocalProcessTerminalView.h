@@ -37,21 +37,22 @@ public:
 
     virtual void sizeChanged(LocalProcessTerminalView& source, int newCols, int newRows) = 0;
     virtual void setTerminalTitle(LocalProcessTerminalView& source, const std::string& title) = 0;
-    virtual void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) = 0;
+    virtual void hostCurrentDirectoryUpdate(TerminalView& source,
+                                            const std::optional<std::string>& directory) = 0;
     /// The child ended; the exit code is absent when a signal ended it.
     virtual void processTerminated(TerminalView& source, std::optional<int32_t> exitCode) = 0;
     virtual void processFailedToStart(TerminalView& /*source*/, const LocalProcessError& /*error*/) {}
-    virtual void programStatusChanged(TerminalView& /*source*/, const std::vector<TerminalProgramStatus>& /*records*/)
+    virtual void programStatusChanged(TerminalView& /*source*/,
+                                      const std::vector<TerminalProgramStatus>& /*records*/)
     {}
     virtual KittyClipboardCapabilities kittyClipboardCapabilities(TerminalView& /*source*/) { return {}; }
     virtual std::optional<std::vector<std::string>> kittyClipboardAvailableMimeTypes(TerminalView& /*source*/,
-                                                                                      KittyClipboardLocation)
+                                                                                     KittyClipboardLocation)
     {
         return std::nullopt;
     }
-    virtual std::optional<KittyClipboardReadResult> kittyClipboardRead(TerminalView& /*source*/,
-                                                                       KittyClipboardLocation,
-                                                                       const std::string& /*mimeType*/)
+    virtual std::optional<KittyClipboardReadResult>
+    kittyClipboardRead(TerminalView& /*source*/, KittyClipboardLocation, const std::string& /*mimeType*/)
     {
         return std::nullopt;
     }
@@ -61,7 +62,8 @@ public:
         return KittyClipboardWriteResult::unsupported;
     }
     virtual KittyClipboardPermissionResult
-    kittyClipboardRequestPermission(TerminalView& /*source*/, const KittyClipboardPermissionRequest& /*request*/)
+    kittyClipboardRequestPermission(TerminalView& /*source*/,
+                                    const KittyClipboardPermissionRequest& /*request*/)
     {
         return KittyClipboardPermissionResult::deny();
     }
@@ -78,7 +80,10 @@ public:
                                                             Configuration configuration = Configuration{});
 
     const std::shared_ptr<LocalProcess>& process() const { return process_; }
-    std::shared_ptr<LocalProcessTerminalViewDelegate> processDelegate() const { return processDelegate_.lock(); }
+    std::shared_ptr<LocalProcessTerminalViewDelegate> processDelegate() const
+    {
+        return processDelegate_.lock();
+    }
     /// Held weakly; the kitty clipboard capabilities are read again from the new delegate.
     void setProcessDelegate(const std::shared_ptr<LocalProcessTerminalViewDelegate>& delegate);
 
@@ -113,7 +118,8 @@ public:
     // TerminalViewDelegate: the view is its own.
     void sizeChanged(TerminalView& source, int newCols, int newRows) override;
     void setTerminalTitle(TerminalView& source, const std::string& title) override;
-    void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) override;
+    void hostCurrentDirectoryUpdate(TerminalView& source,
+                                    const std::optional<std::string>& directory) override;
     void send(TerminalView& source, std::span<const uint8_t> data) override;
     void scrolled(TerminalView&, double) override {}
     void rangeChanged(TerminalView&, int, int) override {}
@@ -122,15 +128,18 @@ public:
     void bell(TerminalView& source) override;
     void iTermContent(TerminalView&, std::span<const uint8_t>) override {}
     KittyClipboardCapabilities kittyClipboardCapabilities(TerminalView& source) override;
-    std::optional<std::vector<std::string>> kittyClipboardAvailableMimeTypes(TerminalView& source,
-                                                                              KittyClipboardLocation location) override;
-    std::optional<KittyClipboardReadResult> kittyClipboardRead(TerminalView& source, KittyClipboardLocation location,
+    std::optional<std::vector<std::string>>
+    kittyClipboardAvailableMimeTypes(TerminalView& source, KittyClipboardLocation location) override;
+    std::optional<KittyClipboardReadResult> kittyClipboardRead(TerminalView& source,
+                                                               KittyClipboardLocation location,
                                                                const std::string& mimeType) override;
     KittyClipboardWriteResult kittyClipboardWrite(TerminalView& source, KittyClipboardLocation location,
                                                   const KittyClipboardWriteContent& content) override;
-    KittyClipboardPermissionResult kittyClipboardRequestPermission(TerminalView& source,
-                                                                   const KittyClipboardPermissionRequest& request) override;
-    void programStatusChanged(TerminalView& source, const std::vector<TerminalProgramStatus>& records) override;
+    KittyClipboardPermissionResult
+    kittyClipboardRequestPermission(TerminalView& source,
+                                    const KittyClipboardPermissionRequest& request) override;
+    void programStatusChanged(TerminalView& source,
+                              const std::vector<TerminalProgramStatus>& records) override;
 
     using TerminalView::send;
     using TerminalView::sizeChanged;

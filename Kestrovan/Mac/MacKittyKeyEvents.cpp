@@ -6,7 +6,6 @@
 // sequence of a key, which is how the legacy road encodes its functional keys too.
 
 #include "Kestrovan/Mac/MacTerminalView.h"
-
 #include "Platform/UI/KeyCodes.h"
 
 #include <unicode/uchar.h>
@@ -115,10 +114,12 @@ std::optional<std::u32string> MacTerminalView::kittyTextForFunctionalKey(KittyFu
 {
     // Only the keypad's digits and operators type text; Enter is a key of its own.
     const bool typesText = (key >= KittyFunctionalKey::keypad0 && key <= KittyFunctionalKey::keypadAdd) ||
-                           key == KittyFunctionalKey::keypadEqual || key == KittyFunctionalKey::keypadSeparator;
+                           key == KittyFunctionalKey::keypadEqual ||
+                           key == KittyFunctionalKey::keypadSeparator;
     if (!typesText)
         return std::nullopt;
-    const std::u32string& text = event.characters.empty() ? event.charactersIgnoringModifiers : event.characters;
+    const std::u32string& text =
+        event.characters.empty() ? event.charactersIgnoringModifiers : event.characters;
     if (text.empty())
         return std::nullopt;
     return text;
@@ -191,10 +192,11 @@ std::optional<bool> MacTerminalView::kittyModifierIsPressed(KittyFunctionalKey k
 std::optional<char32_t> MacTerminalView::kittyBaseLayoutKey(uint16_t keyCode)
 {
     // The US ANSI layout by key position; 10 (ISO §), Return and Tab have no entry.
-    static constexpr char32_t table[51] = {
-        U'a', U's', U'd', U'f', U'h', U'g', U'z', U'x', U'c', U'v', 0,    U'b', U'q', U'w', U'e', U'r', U'y',
-        U't', U'1', U'2', U'3', U'4', U'6', U'5', U'=', U'9', U'7', U'-', U'8', U'0', U']', U'o', U'u', U'[',
-        U'i', U'p', 0,    U'l', U'j', U'\'', U'k', U';', U'\\', U',', U'/', U'n', U'm', U'.', 0, U' ', U'`'};
+    static constexpr char32_t table[51] = {U'a', U's', U'd', U'f', U'h', U'g', U'z',  U'x', U'c', U'v',  0,
+                                           U'b', U'q', U'w', U'e', U'r', U'y', U't',  U'1', U'2', U'3',  U'4',
+                                           U'6', U'5', U'=', U'9', U'7', U'-', U'8',  U'0', U']', U'o',  U'u',
+                                           U'[', U'i', U'p', 0,    U'l', U'j', U'\'', U'k', U';', U'\\', U',',
+                                           U'/', U'n', U'm', U'.', 0,    U' ', U'`'};
     if (keyCode >= std::size(table) || table[keyCode] == 0)
         return std::nullopt;
     return table[keyCode];
@@ -217,7 +219,8 @@ KittyKeyboardModifiers MacTerminalView::kittyModifiers(const KeyEvent& event, bo
     return modifiers;
 }
 
-std::optional<KittyKeyEvent> MacTerminalView::kittyTextEvent(const KeyEvent& event, KittyKeyboardEventType type,
+std::optional<KittyKeyEvent> MacTerminalView::kittyTextEvent(const KeyEvent& event,
+                                                             KittyKeyboardEventType type,
                                                              std::optional<std::u32string> text)
 {
     const bool control = event.modifierFlags.has(ModifierFlags::control);
@@ -260,7 +263,8 @@ std::optional<KittyKeyEvent> MacTerminalView::kittyTextEvent(const KeyEvent& eve
     return result;
 }
 
-std::optional<KittyKeyEvent> MacTerminalView::kittyKeyEvent(const KeyEvent& event, KittyKeyboardEventType type,
+std::optional<KittyKeyEvent> MacTerminalView::kittyKeyEvent(const KeyEvent& event,
+                                                            KittyKeyboardEventType type,
                                                             std::optional<std::u32string> text)
 {
     if (const std::optional<KittyFunctionalKey> functional = kittyFunctionalKey(event)) {
@@ -286,19 +290,20 @@ bool MacTerminalView::sendKittyEvent(const KittyKeyEvent& event)
     const Modes modes = withTerminal(
         [viewSendsControlH](Terminal& terminal) {
             return Modes{terminal.keyboardEnhancementFlags(),
-                         KittyKeyboardEncoder::Switches{
-                             terminal.mode(TerminalMode::applicationCursor),
-                             terminal.mode(TerminalMode::applicationKeypad),
-                             viewSendsControlH || terminal.mode(TerminalMode::backarrowKeyMode)}};
+                         KittyKeyboardEncoder::Switches{terminal.mode(TerminalMode::applicationCursor),
+                                                        terminal.mode(TerminalMode::applicationKeypad),
+                                                        viewSendsControlH ||
+                                                            terminal.mode(TerminalMode::backarrowKeyMode)}};
         },
         "kittyEncoder()");
-    const std::optional<std::vector<uint8_t>> bytes = KittyKeyboardEncoder(modes.flags, modes.switches).encode(event);
+    const std::optional<std::vector<uint8_t>> bytes =
+        KittyKeyboardEncoder(modes.flags, modes.switches).encode(event);
     if (!bytes || bytes->empty())
         return false;
     send(Bytes(*bytes));
     // The physical key of the running key press now has a press the program heard.
-    if (modes.flags.contains(KittyKeyboardFlags::reportEvents) && event.eventType != KittyKeyboardEventType::release &&
-        kittyKeyDownCode_ && !event.key.isNone())
+    if (modes.flags.contains(KittyKeyboardFlags::reportEvents) &&
+        event.eventType != KittyKeyboardEventType::release && kittyKeyDownCode_ && !event.key.isNone())
         kittyKeysWithReportedPress_.insert(*kittyKeyDownCode_);
     return true;
 }

@@ -113,7 +113,8 @@ public:
     /// The modifier key of a key code (left and right Shift, Control, Alt, Super, Caps Lock).
     static std::optional<KittyFunctionalKey> kittyModifierKey(uint16_t keyCode);
     /// Whether a modifier key is down after `event`; none for a key that is not a modifier.
-    static std::optional<bool> kittyModifierIsPressed(KittyFunctionalKey key, const platform::KeyEvent& event);
+    static std::optional<bool> kittyModifierIsPressed(KittyFunctionalKey key,
+                                                      const platform::KeyEvent& event);
     /// The character a key code carries on the US layout, for the base-layout key.
     static std::optional<char32_t> kittyBaseLayoutKey(uint16_t keyCode);
 

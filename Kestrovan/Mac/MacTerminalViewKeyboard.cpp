@@ -9,7 +9,6 @@
 // input method runs.
 
 #include "Kestrovan/Mac/MacTerminalView.h"
-
 #include "Kestrovan/SelectionService.h"
 #include "Platform/UI/KeyCodes.h"
 #include "Platform/UI/MenuKeyRouter.h"
@@ -27,8 +26,10 @@ namespace functionkey = platform::functionkey;
 
 namespace {
 
-constexpr std::string_view emacsBack = "\x1b" "b";
-constexpr std::string_view emacsForward = "\x1b" "f";
+constexpr std::string_view emacsBack = "\x1b"
+                                       "b";
+constexpr std::string_view emacsForward = "\x1b"
+                                          "f";
 constexpr std::string_view controlLeft = "\x1b[1;5D";
 constexpr std::string_view controlRight = "\x1b[1;5C";
 constexpr std::string_view functionKeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",
@@ -318,7 +319,8 @@ void MacTerminalView::legacyKeyDown(const KeyEvent& event, bool cursorKeysApplic
             // A key of a non-Latin layout controls the letter it carries on the US layout.
             if (bytes.empty() && characters.size() == 1 && characters[0] >= 0x80) {
                 if (const std::optional<char32_t> base = kittyBaseLayoutKey(event.keyCode))
-                    bytes = applyControlToEventCharacters(platform::utf8FromScalars(std::u32string(1, *base)));
+                    bytes =
+                        applyControlToEventCharacters(platform::utf8FromScalars(std::u32string(1, *base)));
             }
             if (!bytes.empty())
                 sendBytes(asView(bytes));
@@ -508,7 +510,8 @@ void MacTerminalView::keyUp(const KeyEvent& event)
     const KittyKeyboardFlags flags = activeKittyFlags("keyUp(with:)");
     if (!flags.contains(KittyKeyboardFlags::reportEvents))
         return;
-    const std::optional<KittyKeyEvent> key = kittyKeyEvent(event, KittyKeyboardEventType::release, std::nullopt);
+    const std::optional<KittyKeyEvent> key =
+        kittyKeyEvent(event, KittyKeyboardEventType::release, std::nullopt);
     if (!key)
         return;
     if (!flags.contains(KittyKeyboardFlags::reportAllKeys)) {

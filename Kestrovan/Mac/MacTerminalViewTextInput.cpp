@@ -3,9 +3,8 @@
 // paste); text still being composed is never sent but shown in an overlay at the caret, in the
 // terminal's font and cell grid and in the colours of the caret cell.
 
-#include "Kestrovan/Mac/MacTerminalView.h"
-
 #include "Kestrovan/Mac/MacOverlays.h"
+#include "Kestrovan/Mac/MacTerminalView.h"
 #include "Kestrovan/SelectionService.h"
 #include "Platform/UI/Utf8.h"
 
@@ -63,7 +62,8 @@ void MacTerminalView::insertText(const std::string& text, bool isPaste)
     // Alt-composed characters (Alt not as meta) reach the program as text, not as Alt chords.
     if (pending && !optionIsMeta(pending->event)) {
         const ModifierFlags modifiers = pending->event.modifierFlags;
-        if (modifiers.has(ModifierFlags::option) && !modifiers.hasAny(ModifierFlags::control | ModifierFlags::command) &&
+        if (modifiers.has(ModifierFlags::option) &&
+            !modifiers.hasAny(ModifierFlags::control | ModifierFlags::command) &&
             isPlainPrintableText(scalars)) {
             send(std::string_view(valid));
             return;
@@ -194,10 +194,12 @@ void MacTerminalView::updateMarkedTextOverlay()
                 style.background = mapColor(attribute.bg, false, false, useBrightColors);
             } else {
                 const bool bold = attribute.style.contains(CharacterStyle::bold);
-                style.foreground = mapColor(attribute.bg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.bg,
-                                            true, bold, useBrightColors);
-                style.background = mapColor(attribute.fg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.fg,
-                                            false, false, useBrightColors);
+                style.foreground = mapColor(
+                    attribute.bg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.bg, true,
+                    bold, useBrightColors);
+                style.background = mapColor(
+                    attribute.fg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.fg, false,
+                    false, useBrightColors);
             }
         },
         "markedTextColorsAtCaret()");

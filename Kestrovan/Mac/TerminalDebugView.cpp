@@ -68,8 +68,8 @@ TerminalDebugView::Snapshot TerminalDebugView::takeSnapshot()
                 // empty slot: an empty one shows as "<empty>".
                 if (index < slots) {
                     const int logical = ((index - ring.startIndex()) % slots + slots) % slots;
-                    row.physicalText = logical < ring.count() ? render(ring.lineIfPresent(logical).get(), cols)
-                                                              : "<empty>";
+                    row.physicalText =
+                        logical < ring.count() ? render(ring.lineIfPresent(logical).get(), cols) : "<empty>";
                 } else {
                     row.physicalText = "<empty>";
                 }
@@ -78,8 +78,8 @@ TerminalDebugView::Snapshot TerminalDebugView::takeSnapshot()
                 snapshot.rows.push_back(std::move(row));
             }
             snapshot.status = "x: " + std::to_string(buffer.x()) + " y: " + std::to_string(buffer.y()) +
-                              " yDisp: " + std::to_string(buffer.yDisp()) + " yBase: " +
-                              std::to_string(buffer.yBase()) + " clc: " + std::to_string(slots) +
+                              " yDisp: " + std::to_string(buffer.yDisp()) +
+                              " yBase: " + std::to_string(buffer.yBase()) + " clc: " + std::to_string(slots) +
                               " startIndex: " + std::to_string(ring.startIndex());
             return snapshot;
         },

@@ -99,10 +99,18 @@ inline std::vector<Chord> legacyChordTable()
         {"Shift-Tab", keyTab, shiftMask, "\x1b[Z"},
         {"BackSpace", keyBackSpace, 0, "\x7f"},
         {"Escape", keyEscape, 0, "\x1b"},
-        {"Alt-b (meta)", keyB, altMask, "\x1b" "b"},
-        {"Alt-Shift-b", keyB, altMask | shiftMask, "\x1b" "B"},
-        {"Alt-Left", keyLeft, altMask, "\x1b" "b"},
-        {"Alt-Right", keyRight, altMask, "\x1b" "f"},
+        {"Alt-b (meta)", keyB, altMask,
+         "\x1b"
+         "b"},
+        {"Alt-Shift-b", keyB, altMask | shiftMask,
+         "\x1b"
+         "B"},
+        {"Alt-Left", keyLeft, altMask,
+         "\x1b"
+         "b"},
+        {"Alt-Right", keyRight, altMask,
+         "\x1b"
+         "f"},
         {"Alt-Up", keyUp, altMask, "\x1b[A"},
         {"Alt-Down", keyDown, altMask, "\x1b[B"},
         {"Alt-Return", keyReturn, altMask, "\x1b\r"},
@@ -129,8 +137,9 @@ inline std::vector<Chord> legacyChordTable()
         {"1", key1, 0, "1"},
         {"Shift-1", key1, shiftMask, "!"},
     };
-    static const char* const fkeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",   "\x1b[15~", "\x1b[17~",
-                                          "\x1b[18~", "\x1b[19~", "\x1b[20~", "\x1b[21~", "\x1b[23~", "\x1b[24~"};
+    static const char* const fkeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",
+                                          "\x1b[15~", "\x1b[17~", "\x1b[18~", "\x1b[19~",
+                                          "\x1b[20~", "\x1b[21~", "\x1b[23~", "\x1b[24~"};
     for (int n = 1; n <= 12; ++n)
         chords.push_back({"F" + std::to_string(n), functionKey(n), 0, fkeys[n - 1]});
     return chords;

@@ -98,7 +98,8 @@ TEST(MacKeyboardTests, KittyProtocolReportsPressRepeatReleaseWithModifiersTextAn
     EXPECT_EQ(f.chord(keyReturn), "\x1b[13u\x1b[13;1:3u");
     EXPECT_EQ(f.chord(keyUp, altMask), "\x1b[1;3A\x1b[1;3:3A");
     // A Cyrillic layout: the key in the US c position reports c as its base-layout key.
-    EXPECT_EQ(f.chord(UsKey{GDK_KEY_Cyrillic_es, GDK_KEY_Cyrillic_ES, 46}), "\x1b[1089::99;;1089u\x1b[1089::99;1:3u");
+    EXPECT_EQ(f.chord(UsKey{GDK_KEY_Cyrillic_es, GDK_KEY_Cyrillic_ES, 46}),
+              "\x1b[1089::99;;1089u\x1b[1089::99;1:3u");
     // Modifier keys themselves are reported with all keys on.
     EXPECT_EQ(f.press(keyLeftShift), "\x1b[57441;2u");
     EXPECT_EQ(f.release(keyLeftShift, shiftMask), "\x1b[57441;1:3u");

@@ -22,7 +22,10 @@ using namespace std::chrono_literals;
 class RecordingProcessDelegate final : public LocalProcessTerminalViewDelegate
 {
 public:
-    void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
+    void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override
+    {
+        sizes.emplace_back(cols, rows);
+    }
     void setTerminalTitle(LocalProcessTerminalView&, const std::string&) override {}
     void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
     void processTerminated(TerminalView&, std::optional<int32_t> code) override { exitCodes.push_back(code); }
@@ -150,9 +153,8 @@ TEST(MacLocalProcessTests, WindowSizeFollowsTheGridAndTheEndIsReported)
     f.process().startProcess("/bin/sh", {"-c", "stty size; read line; stty size; exit 3"}, std::nullopt,
                              std::nullopt, std::nullopt);
     const TerminalDimensions grid = f.view->terminalDimensions();
-    ASSERT_TRUE(f.waitFor([&] {
-        return f.screenContains(std::to_string(grid.rows) + " " + std::to_string(grid.cols));
-    }));
+    ASSERT_TRUE(f.waitFor(
+        [&] { return f.screenContains(std::to_string(grid.rows) + " " + std::to_string(grid.cols)); }));
     const winsize before = f.process().storedWindowSize();
     EXPECT_EQ(before.ws_col, grid.cols);
     EXPECT_EQ(before.ws_xpixel, int(std::round(f.view->cellDimension()->width)) * grid.cols);
@@ -173,7 +175,8 @@ TEST(MacLocalProcessTests, AnUnlaunchableProgramShowsTheFailure)
     ProcessFixture f;
     f.process().startProcess("/nonexistent/vesk-shell", {}, std::nullopt, std::nullopt, std::nullopt);
     EXPECT_TRUE(f.waitFor([&] { return f.screenContains("Process launch failed: "); }));
-    EXPECT_TRUE(f.waitFor([&] { return f.processDelegate->failures == 1 || !f.processDelegate->exitCodes.empty(); }));
+    EXPECT_TRUE(
+        f.waitFor([&] { return f.processDelegate->failures == 1 || !f.processDelegate->exitCodes.empty(); }));
 }
 
 } // namespace

@@ -73,8 +73,8 @@ TEST(MacViewTests, PixelSizeReportsThatOverflowGetNoReply)
     const TerminalDimensions grid = f.view->terminalDimensions();
     EXPECT_EQ(f.reply("\x1b[16t"), "\x1b[6;" + std::to_string(int(std::round(cell.height))) + ";" +
                                        std::to_string(int(std::round(cell.width))) + "t");
-    EXPECT_EQ(f.reply("\x1b[14t"), "\x1b[4;" + std::to_string(int(std::round(cell.height)) * grid.rows) + ";" +
-                                       std::to_string(int(std::round(cell.width)) * grid.cols) + "t");
+    EXPECT_EQ(f.reply("\x1b[14t"), "\x1b[4;" + std::to_string(int(std::round(cell.height)) * grid.rows) +
+                                       ";" + std::to_string(int(std::round(cell.width)) * grid.cols) + "t");
     // A scale so large that the cell's pixels do not fit: no reply, and the program goes on.
     f.host->setScale(1e12);
     f.settle();
@@ -110,9 +110,10 @@ TEST(MacViewTests, GpuRendererFallsBackToTheCpuAndShutdownRunsOnce)
 TEST(MacViewTests, FramesAreOpaqueInTheViewBackgroundBeyondTheGridToo)
 {
     // A size that leaves strips beyond the last whole row and column.
-    ViewFixture f(TerminalOptions::defaults(), {645, 485}, [](platform::Size size, TerminalView::Configuration c) {
-        return MacTerminalView::create(size, std::move(c));
-    });
+    ViewFixture f(TerminalOptions::defaults(), {645, 485},
+                  [](platform::Size size, TerminalView::Configuration c) {
+                      return MacTerminalView::create(size, std::move(c));
+                  });
     f.feed("hi\x1b[42m  \x1b[m");
     f.tickUntilPaused();
     f.host->setNeedsDisplay();
@@ -155,7 +156,8 @@ TEST(MacViewTests, VisualBellFlashesOnceForTwoBellsAndFades)
         f.host->drawIfNeeded();
     }
     EXPECT_FALSE(f.mac().visualBellFlashing());
-    const platform::PremultipliedPixel after = f.host->bitmap()->pixel(bitmap->width() - 2, bitmap->height() / 2);
+    const platform::PremultipliedPixel after =
+        f.host->bitmap()->pixel(bitmap->width() - 2, bitmap->height() / 2);
     EXPECT_NE(flashed, after);
 }
 

@@ -55,8 +55,8 @@ public:
 
 std::string loginShell()
 {
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_shell && *entry->pw_shell &&
-                                                   access(entry->pw_shell, X_OK) == 0)
+    if (const passwd* entry = getpwuid(getuid());
+        entry && entry->pw_shell && *entry->pw_shell && access(entry->pw_shell, X_OK) == 0)
         return entry->pw_shell;
     return access("/bin/bash", X_OK) == 0 ? "/bin/bash" : "/bin/sh";
 }
@@ -92,7 +92,8 @@ int main(int argc, char** argv)
     kestrovan::TerminalView::Configuration configuration;
     if (fontSize > 0)
         configuration.font = platform::Font::monospace(fontSize);
-    auto view = LocalProcessTerminalView::create(platform::Size{double(width), double(height)}, configuration);
+    auto view =
+        LocalProcessTerminalView::create(platform::Size{double(width), double(height)}, configuration);
     auto delegate = std::make_shared<PrintingDelegate>();
     view->setProcessDelegate(delegate);
     if (visualBell)
@@ -108,8 +109,8 @@ int main(int argc, char** argv)
 
     if (program.empty())
         program.push_back(loginShell());
-    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()), std::nullopt,
-                       std::nullopt, std::nullopt);
+    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
+                       std::nullopt, std::nullopt, std::nullopt);
 
     GMainLoop* loop = g_main_loop_new(nullptr, false);
     g_signal_connect_swapped(window, "destroy", G_CALLBACK(g_main_loop_quit), loop);

@@ -27,10 +27,16 @@ using kestrovan::LocalProcessTerminalView;
 class RecordingProcessDelegate final : public kestrovan::LocalProcessTerminalViewDelegate
 {
 public:
-    void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
+    void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override
+    {
+        sizes.emplace_back(cols, rows);
+    }
     void setTerminalTitle(LocalProcessTerminalView&, const std::string&) override {}
     void hostCurrentDirectoryUpdate(kestrovan::TerminalView&, const std::optional<std::string>&) override {}
-    void processTerminated(kestrovan::TerminalView&, std::optional<int32_t> code) override { exits.push_back(code); }
+    void processTerminated(kestrovan::TerminalView&, std::optional<int32_t> code) override
+    {
+        exits.push_back(code);
+    }
 
     std::vector<std::pair<int, int>> sizes;
     std::vector<std::optional<int32_t>> exits;
@@ -43,8 +49,9 @@ protected:
     {
         if (!guitest::startGtk())
             GTEST_SKIP() << "no display";
-        const bool wantsScale2 = std::string(testing::UnitTest::GetInstance()->current_test_info()->name())
-                                     .find("Scale2") != std::string::npos;
+        const bool wantsScale2 =
+            std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
+            std::string::npos;
         const char* scale = std::getenv("GDK_SCALE");
         if (wantsScale2 != (scale && std::string(scale) == "2"))
             GTEST_SKIP() << "runs only with the matching GDK_SCALE";
@@ -89,8 +96,8 @@ protected:
     /// An interactive shell with a known prompt.
     void startShell()
     {
-        view->startProcess("/bin/sh", {"-c", "export PS1='vesk$ '; exec /bin/sh -i"}, std::nullopt, std::nullopt,
-                           std::nullopt);
+        view->startProcess("/bin/sh", {"-c", "export PS1='vesk$ '; exec /bin/sh -i"}, std::nullopt,
+                           std::nullopt, std::nullopt);
         ASSERT_TRUE(spinUntil([&] { return rowWith("vesk$") >= 0; }, 10s));
     }
     /// The first screen row holding `text`, or -1.
@@ -181,7 +188,8 @@ TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAn
     EXPECT_EQ(delegate->sizes.size(), 1u);
     const auto [cols, rows] = delegate->sizes.back();
     type("stty size");
-    EXPECT_TRUE(spinUntil([&] { return rowWith(std::to_string(rows) + " " + std::to_string(cols), true) >= 0; }, 10s));
+    EXPECT_TRUE(spinUntil(
+        [&] { return rowWith(std::to_string(rows) + " " + std::to_string(cols), true) >= 0; }, 10s));
 
     type("exit");
     EXPECT_TRUE(spinUntil([&] { return !delegate->exits.empty(); }, 10s));
@@ -197,7 +205,8 @@ TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
     const platform::Rect caret = view->caretFrame();
     const double viewHeight = view->frameSize().height;
     // The caret's cell in screenshot pixels (y-down).
-    const int left = int(std::floor(caret.x * scale)), right = int(std::ceil((caret.x + caret.width) * scale));
+    const int left = int(std::floor(caret.x * scale)),
+              right = int(std::ceil((caret.x + caret.width) * scale));
     const int top = int(std::floor((viewHeight - caret.y - caret.height) * scale));
     const int bottom = int(std::ceil((viewHeight - caret.y) * scale));
     const guitest::Screenshot first = guitest::screenshot(xid());
@@ -263,10 +272,11 @@ TEST_F(TerminalViewGuiTests, Scale2DoublesThePixelCellAndItsReport)
     EXPECT_EQ(view->crossThreadState().cachedCellPixelSize, pixels);
     // The terminal's answer to CSI 16 t, read back by a child that prints what it received.
     const std::string body = "[6;" + std::to_string(pixels.second) + ";" + std::to_string(pixels.first) + "t";
-    view->startProcess("/bin/sh",
-                       {"-c", "stty raw -echo; printf '\\033[16t'; r=$(dd bs=1 count=" + std::to_string(body.size() + 1) +
-                                  " 2>/dev/null | tr -d '\\033'); stty sane; echo \"got $r\"; sleep 5"},
-                       std::nullopt, std::nullopt, std::nullopt);
+    view->startProcess(
+        "/bin/sh",
+        {"-c", "stty raw -echo; printf '\\033[16t'; r=$(dd bs=1 count=" + std::to_string(body.size() + 1) +
+                   " 2>/dev/null | tr -d '\\033'); stty sane; echo \"got $r\"; sleep 5"},
+        std::nullopt, std::nullopt, std::nullopt);
     const std::string expected = "got " + body;
     EXPECT_TRUE(spinUntil([&] { return rowWith(expected) >= 0; }, 10s)) << expected;
     EXPECT_EQ(view->storedWindowSize().ws_xpixel, pixels.first * view->terminalDimensions().cols);
