@@ -39,8 +39,8 @@ TEST(FrameDrawingEntry, PreparedRegionsRedrawOnlyTheirRowsOntoTheKeptPixels)
         auto lonely = std::make_shared<TerminalRenderOwner>(std::make_shared<kt::ManualWatchdogTimer>());
         Surface surface(80, 64);
         TerminalFrameDrawer drawer;
-        EXPECT_FALSE(drawer.drawTerminalContents(*surface.canvas, Rect{0, 0, 80, 64}, *lonely,
-                                                 kt::viewState(10, 4)));
+        EXPECT_FALSE(
+            drawer.drawTerminalContents(*surface.canvas, Rect{0, 0, 80, 64}, *lonely, kt::viewState(10, 4)));
         EXPECT_EQ(drawer.counters().frames, 0u);
     }
 
