@@ -7,7 +7,6 @@
 // line capacity: 2 bytes each), and three 8-byte doubles taken bit for bit (cell width, cell height,
 // image scale), so NaN, infinities, denormals and negative numbers all come up.
 #include "Kestrovan/Apple/InlineImageInsertion.h"
-
 #include "Platform/Graphics/NativeImage.h"
 
 #include <cmath>
@@ -71,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     metrics.cellSize.height = in.take<double>();
     metrics.imageScale = in.take<double>();
 
-    const std::optional<InlineImagePlan> plan = planInlineImage(pixels, width, height, aspect, metrics, screen);
+    const std::optional<InlineImagePlan> plan =
+        planInlineImage(pixels, width, height, aspect, metrics, screen);
     if (!plan)
         return 0;
     const double cellHeight = metrics.cellSize.height;
@@ -94,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Cutting is a pixel copy per strip; only small plans are cut, to keep each run quick.
     if (stripPixels * plan->strips <= 65'536 && pixels.width * pixels.height <= 4096) {
         std::vector<uint8_t> rgba(size_t(pixels.width * pixels.height) * 4, 0x80);
-        const auto source = platform::NativeImage::fromRGBA(int(pixels.width), int(pixels.height), std::move(rgba));
+        const auto source =
+            platform::NativeImage::fromRGBA(int(pixels.width), int(pixels.height), std::move(rgba));
         const auto strips = cutInlineImageStrips(source, *plan, cellHeight);
         check(strips.size() == size_t(plan->strips));
         for (const auto& strip : strips)
