@@ -1308,8 +1308,8 @@ private:
     // Read through the accessors above; written by the terminal's own members only (and the kitty
     // state by the kitty graphics engine).
 
-    // Kitty graphics and clipboard. They come first, where they have always been, so the print
-    // path's state below keeps its place in the object.
+    // Kitty graphics and clipboard. They come first so that the print path's state below keeps
+    // its offsets, and so its cache lines, in the object.
     KittyGraphicsState kittyGraphicsState_;
     bool hasKittyPlacements_ = false;
     uint64_t kittyAnimationTimerSerial_ = 0;
