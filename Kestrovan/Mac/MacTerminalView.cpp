@@ -47,7 +47,7 @@ MacTerminalView::MacTerminalView(Passkey key, platform::Size frameSize, Configur
 MacTerminalView::~MacTerminalView()
 {
     // Timers hold the view weakly; stopping them here only lets their closures go sooner.
-    for (const auto* timer : {&caretBlinkTimer_, &overlayFrameTimer_, &overlayScrollerHideTimer_})
+    for (const auto* timer : {&caretBlinkTimer_, &overlayFrameTimer_})
         if (*timer)
             (*timer)->invalidate();
 }
@@ -248,11 +248,6 @@ void MacTerminalView::scheduleOverlayFrames()
     });
 }
 
-void MacTerminalView::showOverlayScroller()
-{
-    TerminalView::showOverlayScroller();
-}
-
 // --- Caret blink -----------------------------------------------------------------------------------
 
 void MacTerminalView::setCaretOpacity(double opacity)
@@ -328,9 +323,8 @@ bool MacTerminalView::updateUiClosed()
     stopCaretBlink();
     stopTextBlinking();
     clearProgressReport();
-    for (const auto* timer : {&overlayFrameTimer_, &overlayScrollerHideTimer_})
-        if (*timer)
-            (*timer)->invalidate();
+    if (overlayFrameTimer_)
+        overlayFrameTimer_->invalidate();
     visualBellStart_.reset();
     uiShutdownState_ = UIShutdownState::stopped;
     return true;

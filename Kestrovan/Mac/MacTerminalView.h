@@ -179,7 +179,6 @@ public:
     void progressReport(Terminal& source, const ProgressReport& report) override;
     /// True while a visual bell's flash is on screen.
     bool visualBellFlashing() const;
-    void showOverlayScroller() override;
     /// True while the caret is in the hidden half of its blink.
     bool caretBlinkHidden() const { return caretBlinkHidden_; }
     /// One step of the caret's blink (the blink timer's tick), for tests.
@@ -243,10 +242,9 @@ private:
     bool caretBlinkHidden_ = false;
     uint64_t caretBlinkResetsSeen_ = 0;
 
-    // Visual bell, progress bar and scroller motion.
+    // Visual bell and progress bar motion.
     std::optional<double> visualBellStart_;
     std::shared_ptr<platform::MainThreadTimers::Timer> overlayFrameTimer_;
-    std::shared_ptr<platform::MainThreadTimers::Timer> overlayScrollerHideTimer_;
 
     std::shared_ptr<TerminalDebugView> debugView_;
 };
