@@ -80,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(plan->width <= InlineImageLimits::widthFactor * metrics.cellSize.width * screen.cols);
     check(plan->strips >= 1 && plan->strips <= screen.lineCapacity);
     check(plan->strips == int(std::ceil(plan->height / cellHeight)));
+    check(cellHeight <= InlineImageLimits::maximumSide);
     const double stripPixels = std::max(std::ceil(plan->width), 1.0) * std::max(std::ceil(cellHeight), 1.0);
     check(stripPixels * plan->strips <= InlineImageLimits::maximumPixels);
     // The picture lies inside its box, to a millionth of a point (boxes of denormal size round by

@@ -89,8 +89,10 @@ std::optional<InlineImagePlan> planInlineImage(platform::Size pixelSize, ImageSi
     // A picture that is no size, or no finite one, makes no strips.
     if (!isPositive(w) || !isPositive(h) || !isPositive(picture.width) || !isPositive(picture.height))
         return std::nullopt;
+    // Each strip is a bitmap one cell high: a cell taller than the longest side makes strips no
+    // bitmap can hold, so the picture could only be cut in part.
     if (w > InlineImageLimits::maximumSide || h > InlineImageLimits::maximumSide ||
-        w > InlineImageLimits::widthFactor * textWidth)
+        cellHeight > InlineImageLimits::maximumSide || w > InlineImageLimits::widthFactor * textWidth)
         return std::nullopt;
     // Every strip is a line feed: more strips than lines would scroll the picture's own top away.
     const double strips = std::ceil(h / cellHeight);
