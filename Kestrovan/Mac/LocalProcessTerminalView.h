@@ -127,6 +127,8 @@ public:
                          const std::map<std::string, std::string>& params) override;
     void bell(TerminalView& source) override;
     void iTermContent(TerminalView&, std::span<const uint8_t>) override {}
+    /// OSC 52 copy: the text goes on the display's clipboard.
+    void clipboardCopy(TerminalView& source, std::span<const uint8_t> content) override;
     KittyClipboardCapabilities kittyClipboardCapabilities(TerminalView& source) override;
     std::optional<std::vector<std::string>>
     kittyClipboardAvailableMimeTypes(TerminalView& source, KittyClipboardLocation location) override;
@@ -141,6 +143,12 @@ public:
     void programStatusChanged(TerminalView& source,
                               const std::vector<TerminalProgramStatus>& records) override;
 
+    /// OSC 52 read (parse thread, terminal locked): taken, and answered once the display's
+    /// clipboard (the primary selection for "p") has been read on the main loop; an empty answer
+    /// when it holds no text, so the program is never left waiting.
+    bool clipboardReadRequest(Terminal& source, const std::string& selection) override;
+
+    using TerminalView::clipboardCopy;
     using TerminalView::send;
     using TerminalView::sizeChanged;
 

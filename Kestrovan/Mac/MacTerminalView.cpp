@@ -133,6 +133,8 @@ void MacTerminalView::drawTerminalContents(const platform::DrawRequest& request)
     // Until a GPU renderer exists every frame is drawn here, into the widget's backing store.
     if (!request.canvas || !terminal())
         return;
+    // Stamped before the frame-presented hook runs, so the hook can read this frame's time.
+    lastFrameDrawnTime_ = std::chrono::steady_clock::now();
     const std::optional<FrameViewState> state = captureFrameViewState();
     if (!state)
         return;

@@ -26,6 +26,7 @@
 #include "Platform/UI/MarkedText.h"
 #include "Platform/UI/TextInputCommand.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -202,6 +203,13 @@ public:
 
     const TerminalFrameDrawer& frameDrawer() const { return drawer_; }
 
+    // --- Timestamps, for latency measurements ------------------------------------------------------
+
+    /// When the last key press reached the view, and when the view last drew a frame (steady clock);
+    /// the difference from a press to the first frame showing its echo is the keystroke latency.
+    std::chrono::steady_clock::time_point lastKeyDownTime() const { return lastKeyDownTime_; }
+    std::chrono::steady_clock::time_point lastFrameDrawnTime() const { return lastFrameDrawnTime_; }
+
 private:
     // Keyboard roads (MacTerminalViewKeyboard.cpp).
     void kittyKeyDown(const platform::KeyEvent& event, KittyKeyboardFlags flags, bool commandClaimed);
@@ -247,6 +255,9 @@ private:
     std::shared_ptr<platform::MainThreadTimers::Timer> overlayFrameTimer_;
 
     std::shared_ptr<TerminalDebugView> debugView_;
+
+    std::chrono::steady_clock::time_point lastKeyDownTime_;
+    std::chrono::steady_clock::time_point lastFrameDrawnTime_;
 };
 
 } // namespace kestrovan

@@ -112,6 +112,7 @@ bool MacTerminalView::optionIsMeta(const KeyEvent& event)
 
 void MacTerminalView::keyDown(const KeyEvent& event)
 {
+    lastKeyDownTime_ = std::chrono::steady_clock::now();
     if (!terminal() || uiShutdownState_ != UIShutdownState::active)
         return;
     kittyComposingKeyCode_.reset();

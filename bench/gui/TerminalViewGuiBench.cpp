@@ -1,0 +1,307 @@
+// The GTK terminal view against the clock, in a real window (run it under tools/gui/with-xvfb with
+// GDK_BACKEND=x11 GSK_RENDERER=cairo). It is a program of its own rather than a Google Benchmark:
+// everything it measures happens on the GTK main loop, which the benchmark's loop cannot drive.
+//
+// Four views share one window, in a 2x2 grid:
+// - A runs `cat` on a raw, non-echoing line discipline, so each typed byte comes back from `cat`.
+//   Keystroke to screen is the time from the view's stamp of a key press reaching it to the view's
+//   stamp of the first drawn frame whose snapshot shows the echo (the cursor moved). 200 keys,
+//   each sent a few milliseconds after the previous echo was drawn, so presses fall at every phase
+//   of the frame clock. Measured idle, then while D draws `cat` of the large file in a loop.
+// - B and C each run `cat` of a 64 MiB text file once, visible, from `startProcess` to the view's
+//   end report; the headless terminal of the same size reads the same file in the same run.
+// - D is the busy neighbour.
+// Results are printed as text; the program exits 0 when every measurement completed.
+#include "../BenchInputs.h"
+
+#include "Kestrovan/Apple/FrameValues.h"
+#include "Kestrovan/Apple/TerminalSnapshot.h"
+#include "Kestrovan/Mac/LocalProcessTerminalView.h"
+#include "Kestrovan/Portable/HeadlessTerminal.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalOptions.h"
+#include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/UI/CoreViewWidget.h"
+#include "Platform/UI/KeyTranslation.h"
+#include "Platform/UI/KeyboardTranslator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <gdk/gdkkeysyms.h>
+#include <gtk/gtk.h>
+#include <mutex>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace kestrovan;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t fileSize = 64u << 20;
+constexpr int keysPerRun = 200;
+constexpr int viewWidth = 640;
+constexpr int viewHeight = 360;
+
+double milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+/// Calls `done` on the main loop when the view's process ends.
+class EndDelegate final : public LocalProcessTerminalViewDelegate
+{
+public:
+    std::function<void()> done;
+    void sizeChanged(LocalProcessTerminalView&, int, int) override {}
+    void setTerminalTitle(LocalProcessTerminalView&, const std::string&) override {}
+    void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
+    void processTerminated(TerminalView&, std::optional<int32_t>) override
+    {
+        if (done)
+            done();
+    }
+};
+
+struct BenchView
+{
+    std::shared_ptr<LocalProcessTerminalView> view;
+    std::shared_ptr<EndDelegate> delegate = std::make_shared<EndDelegate>();
+    GtkWidget* widget = nullptr;
+
+    BenchView()
+    {
+        view = LocalProcessTerminalView::create(platform::Size{double(viewWidth), double(viewHeight)});
+        view->setProcessDelegate(delegate);
+        widget = platform::gtk::CoreViewWidget::create(view);
+        gtk_widget_set_size_request(widget, viewWidth, viewHeight);
+    }
+
+    void start(const std::string& script)
+    {
+        view->startProcess("/bin/sh", {"-c", script}, std::nullopt, std::nullopt, std::nullopt);
+    }
+
+    std::pair<int, int> size()
+    {
+        return view->withTerminal([](Terminal& terminal) { return std::pair{terminal.cols(), terminal.rows()}; },
+                                  "bench");
+    }
+};
+
+/// Runs the main loop until `done` returns true or `limit` passes; false on the time limit.
+bool runUntil(const std::function<bool()>& done, double limit)
+{
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+    while (!done()) {
+        if (Clock::now() > end)
+            return false;
+        g_main_context_iteration(nullptr, true);
+    }
+    return true;
+}
+
+/// Key presses as the widget makes them on a US layout: `a`, and Return to go back to column 0.
+platform::KeyEvent keyPress(platform::KeyboardTranslator& translator, bool isReturn)
+{
+    platform::ToolkitKey key;
+    key.keyval = isReturn ? GDK_KEY_Return : GDK_KEY_a;
+    key.keyvalIgnoringModifiers = key.keyval;
+    key.keyvalWithoutModifiers = key.keyval;
+    key.keyvalWithShift = isReturn ? GDK_KEY_Return : GDK_KEY_A;
+    key.keyvalInBaseLayout = key.keyval;
+    key.hardwareKeycode = (isReturn ? 28 : 30) + 8;
+    platform::KeyEvent press = translator.press(key);
+    translator.release(key);
+    return press;
+}
+
+struct LatencyResult
+{
+    double median = 0;
+    double p99 = 0;
+    double max = 0;
+    bool complete = false;
+};
+
+/// Types `keysPerRun` keys into `target` and measures each to its echo's frame.
+LatencyResult measureLatency(BenchView& target)
+{
+    platform::KeyboardTranslator translator;
+    std::mt19937 random(7);
+    std::vector<double> samples;
+    const std::shared_ptr<LocalProcessTerminalView> view = target.view;
+    std::optional<std::pair<int, int>> before;
+    Clock::time_point pressed;
+    bool waiting = false;
+
+    auto cursorShown = [&view]() -> std::optional<std::pair<int, int>> {
+        const std::shared_ptr<TerminalSnapshot> snapshot = view->renderOwner().snapshot();
+        if (!snapshot)
+            return std::nullopt;
+        return std::pair{snapshot->x, snapshot->y};
+    };
+    // Every drawn frame of any view passes here, on the main thread, after the view stamped it.
+    terminalFramePresentedHandler().replace([&] {
+        if (!waiting || view->lastFrameDrawnTime() <= pressed)
+            return;
+        if (cursorShown() == before)
+            return;
+        samples.push_back(milliseconds(view->lastFrameDrawnTime() - pressed));
+        waiting = false;
+    });
+
+    for (int index = 0; index < keysPerRun; ++index) {
+        // A pause of 2-12 ms spreads the presses over the frame interval.
+        const auto pauseEnd = Clock::now() + std::chrono::microseconds(2000 + random() % 10000);
+        runUntil([&] { return Clock::now() >= pauseEnd; }, 1);
+        before = cursorShown();
+        waiting = true;
+        view->keyDown(keyPress(translator, index % 30 == 29));
+        pressed = view->lastKeyDownTime();
+        if (!runUntil([&] { return !waiting; }, 5)) {
+            std::fprintf(stderr, "no echo drawn for key %d\n", index);
+            break;
+        }
+    }
+    terminalFramePresentedHandler().replace(nullptr);
+
+    LatencyResult result;
+    result.complete = samples.size() == size_t(keysPerRun);
+    if (samples.empty())
+        return result;
+    std::sort(samples.begin(), samples.end());
+    result.median = samples[samples.size() / 2];
+    result.p99 = samples[std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1)];
+    result.max = samples.back();
+    return result;
+}
+
+/// Seconds for the headless terminal of `cols` x `rows` to take in `cat path`.
+double headlessCat(const std::string& path, int cols, int rows)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = cols;
+    options.rows = rows;
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool ended = false;
+    auto headless = HeadlessTerminal::create(nullptr, options, true, nullptr, [&](std::optional<int32_t>) {
+        std::lock_guard lock(mutex);
+        ended = true;
+        condition.notify_all();
+    });
+    const auto start = Clock::now();
+    headless->process()->startProcess("/bin/cat", {path});
+    std::unique_lock lock(mutex);
+    condition.wait(lock, [&] { return ended; });
+    return seconds(Clock::now() - start);
+}
+
+/// Seconds for a visible view to take in `cat path`, from `startProcess` to its end report.
+double viewCat(BenchView& target, const std::string& path)
+{
+    bool ended = false;
+    target.delegate->done = [&ended] { ended = true; };
+    const auto start = Clock::now();
+    target.view->startProcess("/bin/cat", {path}, std::nullopt, std::nullopt, std::nullopt);
+    if (!runUntil([&] { return ended; }, 300))
+        return -1;
+    return seconds(Clock::now() - start);
+}
+
+void printLatency(const char* name, const LatencyResult& result)
+{
+    std::printf("keystroke to screen, %s: median %.2f ms, p99 %.2f ms, max %.2f ms (%d keys)%s\n", name,
+                result.median, result.p99, result.max, keysPerRun, result.complete ? "" : " INCOMPLETE");
+}
+
+} // namespace
+
+int main()
+{
+    gtk_init();
+    platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
+
+    char directory[] = "/tmp/kestrovan-gui-bench-XXXXXX";
+    if (!mkdtemp(directory))
+        return 1;
+    const std::string path = std::string(directory) + "/plain.txt";
+    {
+        std::string contents = bench::asciiLines(fileSize, "\n", 20240611);
+        contents.resize(contents.rfind('\n', fileSize - 1) + 1);
+        FILE* file = std::fopen(path.c_str(), "wb");
+        if (!file || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size())
+            return 1;
+        std::fclose(file);
+    }
+
+    BenchView typing, throughputFirst, throughputSecond, busy;
+    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_attach(GTK_GRID(grid), typing.widget, 0, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), throughputFirst.widget, 1, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), throughputSecond.widget, 0, 1, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), busy.widget, 1, 1, 1, 1);
+    gtk_window_set_child(window, grid);
+    gtk_window_present(window);
+    gtk_widget_grab_focus(typing.widget);
+
+    // `cat` echoes each byte as it comes: raw mode, and no echo from the line discipline itself.
+    typing.start("stty raw -echo; printf ready; exec cat");
+    int status = 0;
+    if (!runUntil(
+            [&] {
+                return typing.view->withTerminal([](Terminal& terminal) { return terminal.buffer().x() >= 5; },
+                                                 "bench");
+            },
+            10)) {
+        std::fprintf(stderr, "the typing view never became ready\n");
+        return 1;
+    }
+    const auto [cols, rows] = throughputFirst.size();
+    std::printf("views %dx%d cells, frame interval %.1f ms at 60 Hz\n", cols, rows, 1000.0 / 60);
+
+    const LatencyResult idle = measureLatency(typing);
+    printLatency("idle", idle);
+
+    // The visible views against the headless terminal, alternating, in the same run.
+    const double headless1 = headlessCat(path, cols, rows);
+    const double view1 = viewCat(throughputFirst, path);
+    const double headless2 = headlessCat(path, cols, rows);
+    const double view2 = viewCat(throughputSecond, path);
+    const double megabytes = double(fileSize) / 1e6;
+    const double headlessBest = std::min(headless1, headless2);
+    const double viewBest = std::min(view1, view2);
+    std::printf("cat 64 MiB, headless: %.3f s, %.3f s (best %.0f MB/s)\n", headless1, headless2,
+                megabytes / headlessBest);
+    std::printf("cat 64 MiB, visible view: %.3f s, %.3f s (best %.0f MB/s)\n", view1, view2,
+                megabytes / viewBest);
+    std::printf("visible / headless speed: %.0f%% (target at least 80%%)\n", 100 * headlessBest / viewBest);
+    if (view1 < 0 || view2 < 0)
+        status = 1;
+
+    busy.start("while :; do cat '" + path + "'; done");
+    runUntil([] { return false; }, 0.5);
+    const LatencyResult loaded = measureLatency(typing);
+    printLatency("while a neighbour draws cat", loaded);
+    if (!idle.complete || !loaded.complete)
+        status = 1;
+
+    unlink(path.c_str());
+    rmdir(directory);
+    // The busy loop ends with the program: its terminal hangs up when the process exits.
+    std::fflush(stdout);
+    _exit(status);
+}
