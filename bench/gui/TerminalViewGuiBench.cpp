@@ -26,6 +26,7 @@
 #include "Platform/UI/KeyboardTranslator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -95,15 +96,19 @@ struct BenchView
 
     std::pair<int, int> size()
     {
-        return view->withTerminal([](Terminal& terminal) { return std::pair{terminal.cols(), terminal.rows()}; },
-                                  "bench");
+        return view->withTerminal(
+            [](Terminal& terminal) {
+                return std::pair{terminal.cols(), terminal.rows()};
+            },
+            "bench");
     }
 };
 
 /// Runs the main loop until `done` returns true or `limit` passes; false on the time limit.
 bool runUntil(const std::function<bool()>& done, double limit)
 {
-    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+    const auto end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
     while (!done()) {
         if (Clock::now() > end)
             return false;
@@ -112,16 +117,16 @@ bool runUntil(const std::function<bool()>& done, double limit)
     return true;
 }
 
-/// Key presses as the widget makes them on a US layout: `a`, and Return to go back to column 0.
-platform::KeyEvent keyPress(platform::KeyboardTranslator& translator, bool isReturn)
+/// A press of `a` as the widget makes it on a US layout.
+platform::KeyEvent keyPress(platform::KeyboardTranslator& translator)
 {
     platform::ToolkitKey key;
-    key.keyval = isReturn ? GDK_KEY_Return : GDK_KEY_a;
+    key.keyval = GDK_KEY_a;
     key.keyvalIgnoringModifiers = key.keyval;
     key.keyvalWithoutModifiers = key.keyval;
-    key.keyvalWithShift = isReturn ? GDK_KEY_Return : GDK_KEY_A;
+    key.keyvalWithShift = GDK_KEY_A;
     key.keyvalInBaseLayout = key.keyval;
-    key.hardwareKeycode = (isReturn ? 28 : 30) + 8;
+    key.hardwareKeycode = 30 + 8;
     platform::KeyEvent press = translator.press(key);
     translator.release(key);
     return press;
@@ -132,6 +137,9 @@ struct LatencyResult
     double median = 0;
     double p99 = 0;
     double max = 0;
+    /// Medians of the two legs: key to the echo parsed, and parsed to drawn.
+    double medianToParsed = 0;
+    double medianParsedToDrawn = 0;
     bool complete = false;
 };
 
@@ -140,8 +148,11 @@ LatencyResult measureLatency(BenchView& target)
 {
     platform::KeyboardTranslator translator;
     std::mt19937 random(7);
-    std::vector<double> samples;
+    std::vector<double> samples, toParsed, parsedToDrawn;
     const std::shared_ptr<LocalProcessTerminalView> view = target.view;
+    // The parse thread stamps each parsed batch, to split the latency into its two legs.
+    std::atomic<int64_t> lastParsed{0};
+    view->setProcessOutputHandler([&lastParsed] { lastParsed = Clock::now().time_since_epoch().count(); });
     std::optional<std::pair<int, int>> before;
     Clock::time_point pressed;
     bool waiting = false;
@@ -159,16 +170,29 @@ LatencyResult measureLatency(BenchView& target)
         if (cursorShown() == before)
             return;
         samples.push_back(milliseconds(view->lastFrameDrawnTime() - pressed));
+        const Clock::time_point parsed{Clock::duration(lastParsed.load())};
+        toParsed.push_back(milliseconds(parsed - pressed));
+        parsedToDrawn.push_back(milliseconds(view->lastFrameDrawnTime() - parsed));
         waiting = false;
     });
 
     for (int index = 0; index < keysPerRun; ++index) {
-        // A pause of 2-12 ms spreads the presses over the frame interval.
-        const auto pauseEnd = Clock::now() + std::chrono::microseconds(2000 + random() % 10000);
-        runUntil([&] { return Clock::now() >= pauseEnd; }, 1);
+        // A pause of 2-20 ms spreads the presses over the frame interval. It is a timer of its
+        // own: a press sent when the loop happens to wake would fall just after a frame tick.
+        bool paused = true;
+        g_timeout_add_once(
+            2 + random() % 19, [](gpointer flag) { *static_cast<bool*>(flag) = false; }, &paused);
+        runUntil([&] { return !paused; }, 1);
+        if (index % 30 == 29) {
+            // Back to the first column (not measured), drawn before the next key.
+            const std::optional<std::pair<int, int>> start = cursorShown();
+            const uint8_t carriageReturn = '\r';
+            view->dataReceived(std::span(&carriageReturn, 1));
+            runUntil([&] { return cursorShown() != start; }, 5);
+        }
         before = cursorShown();
         waiting = true;
-        view->keyDown(keyPress(translator, index % 30 == 29));
+        view->keyDown(keyPress(translator));
         pressed = view->lastKeyDownTime();
         if (!runUntil([&] { return !waiting; }, 5)) {
             std::fprintf(stderr, "no echo drawn for key %d\n", index);
@@ -176,6 +200,7 @@ LatencyResult measureLatency(BenchView& target)
         }
     }
     terminalFramePresentedHandler().replace(nullptr);
+    view->setProcessOutputHandler(nullptr);
 
     LatencyResult result;
     result.complete = samples.size() == size_t(keysPerRun);
@@ -185,6 +210,10 @@ LatencyResult measureLatency(BenchView& target)
     result.median = samples[samples.size() / 2];
     result.p99 = samples[std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1)];
     result.max = samples.back();
+    std::sort(toParsed.begin(), toParsed.end());
+    std::sort(parsedToDrawn.begin(), parsedToDrawn.end());
+    result.medianToParsed = toParsed[toParsed.size() / 2];
+    result.medianParsedToDrawn = parsedToDrawn[parsedToDrawn.size() / 2];
     return result;
 }
 
@@ -225,6 +254,8 @@ void printLatency(const char* name, const LatencyResult& result)
 {
     std::printf("keystroke to screen, %s: median %.2f ms, p99 %.2f ms, max %.2f ms (%d keys)%s\n", name,
                 result.median, result.p99, result.max, keysPerRun, result.complete ? "" : " INCOMPLETE");
+    std::printf("  medians of the legs: key to echo parsed %.2f ms, parsed to drawn %.2f ms\n",
+                result.medianToParsed, result.medianParsedToDrawn);
 }
 
 } // namespace
@@ -263,8 +294,8 @@ int main()
     int status = 0;
     if (!runUntil(
             [&] {
-                return typing.view->withTerminal([](Terminal& terminal) { return terminal.buffer().x() >= 5; },
-                                                 "bench");
+                return typing.view->withTerminal(
+                    [](Terminal& terminal) { return terminal.buffer().x() >= 5; }, "bench");
             },
             10)) {
         std::fprintf(stderr, "the typing view never became ready\n");
