@@ -22,6 +22,7 @@
 #include "Kestrovan/TerminalOptions.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
 #include "Platform/UI/CoreViewWidget.h"
+#include "Platform/UI/FrameClockDisplayLink.h"
 #include "Platform/UI/KeyTranslation.h"
 #include "Platform/UI/KeyboardTranslator.h"
 
@@ -81,9 +82,17 @@ struct BenchView
     std::shared_ptr<EndDelegate> delegate = std::make_shared<EndDelegate>();
     GtkWidget* widget = nullptr;
 
-    BenchView()
+    /// With `frameClockLink`, the view's frames are paced by the window's frame clock instead of
+    /// the view's default timer link.
+    explicit BenchView(bool frameClockLink)
     {
-        view = LocalProcessTerminalView::create(platform::Size{double(viewWidth), double(viewHeight)});
+        TerminalView::Configuration configuration;
+        if (frameClockLink)
+            configuration.makeDisplayLink = [this] {
+                return std::make_shared<platform::gtk::FrameClockDisplayLink>(widget);
+            };
+        view = LocalProcessTerminalView::create(platform::Size{double(viewWidth), double(viewHeight)},
+                                                std::move(configuration));
         view->setProcessDelegate(delegate);
         widget = platform::gtk::CoreViewWidget::create(view);
         gtk_widget_set_size_request(widget, viewWidth, viewHeight);
@@ -140,11 +149,16 @@ struct LatencyResult
     /// Medians of the two legs: key to the echo parsed, and parsed to drawn.
     double medianToParsed = 0;
     double medianParsedToDrawn = 0;
+    /// The window's frames meanwhile: median and longest interval between paints, and the median
+    /// time the neighbour's draw took (0 without one drawing).
+    double medianFrameInterval = 0;
+    double maxFrameInterval = 0;
+    double medianNeighbourDraw = 0;
     bool complete = false;
 };
 
 /// Types `keysPerRun` keys into `target` and measures each to its echo's frame.
-LatencyResult measureLatency(BenchView& target)
+LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget* window)
 {
     platform::KeyboardTranslator translator;
     std::mt19937 random(7);
@@ -154,6 +168,14 @@ LatencyResult measureLatency(BenchView& target)
     std::atomic<int64_t> lastParsed{0};
     view->setProcessOutputHandler([&lastParsed] { lastParsed = Clock::now().time_since_epoch().count(); });
     std::optional<std::pair<int, int>> before;
+    std::vector<double> paints, neighbourDraws;
+    Clock::time_point neighbourSeen = neighbour.view->lastFrameDrawnTime();
+    GdkFrameClock* frameClock = gtk_widget_get_frame_clock(window);
+    const gulong paintHandler =
+        g_signal_connect_swapped(frameClock, "after-paint", G_CALLBACK(+[](std::vector<double>* times) {
+                                     times->push_back(milliseconds(Clock::now().time_since_epoch()));
+                                 }),
+                                 &paints);
     Clock::time_point pressed;
     bool waiting = false;
 
@@ -165,6 +187,10 @@ LatencyResult measureLatency(BenchView& target)
     };
     // Every drawn frame of any view passes here, on the main thread, after the view stamped it.
     terminalFramePresentedHandler().replace([&] {
+        if (neighbour.view->lastFrameDrawnTime() != neighbourSeen) {
+            neighbourSeen = neighbour.view->lastFrameDrawnTime();
+            neighbourDraws.push_back(milliseconds(Clock::now() - neighbourSeen));
+        }
         if (!waiting || view->lastFrameDrawnTime() <= pressed)
             return;
         if (cursorShown() == before)
@@ -201,6 +227,7 @@ LatencyResult measureLatency(BenchView& target)
     }
     terminalFramePresentedHandler().replace(nullptr);
     view->setProcessOutputHandler(nullptr);
+    g_signal_handler_disconnect(frameClock, paintHandler);
 
     LatencyResult result;
     result.complete = samples.size() == size_t(keysPerRun);
@@ -214,6 +241,17 @@ LatencyResult measureLatency(BenchView& target)
     std::sort(parsedToDrawn.begin(), parsedToDrawn.end());
     result.medianToParsed = toParsed[toParsed.size() / 2];
     result.medianParsedToDrawn = parsedToDrawn[parsedToDrawn.size() / 2];
+    std::vector<double> intervals;
+    for (size_t index = 1; index < paints.size(); ++index)
+        intervals.push_back(paints[index] - paints[index - 1]);
+    std::sort(intervals.begin(), intervals.end());
+    if (!intervals.empty()) {
+        result.medianFrameInterval = intervals[intervals.size() / 2];
+        result.maxFrameInterval = intervals.back();
+    }
+    std::sort(neighbourDraws.begin(), neighbourDraws.end());
+    if (!neighbourDraws.empty())
+        result.medianNeighbourDraw = neighbourDraws[neighbourDraws.size() / 2];
     return result;
 }
 
@@ -256,12 +294,16 @@ void printLatency(const char* name, const LatencyResult& result)
                 result.median, result.p99, result.max, keysPerRun, result.complete ? "" : " INCOMPLETE");
     std::printf("  medians of the legs: key to echo parsed %.2f ms, parsed to drawn %.2f ms\n",
                 result.medianToParsed, result.medianParsedToDrawn);
+    std::printf("  paints: median interval %.2f ms, longest %.2f ms; neighbour's draw median %.2f ms\n",
+                result.medianFrameInterval, result.maxFrameInterval, result.medianNeighbourDraw);
 }
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    // --frame-clock-link paces every view by the window's frame clock.
+    const bool frameClockLink = argc > 1 && std::string(argv[1]) == "--frame-clock-link";
     gtk_init();
     platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
 
@@ -278,7 +320,10 @@ int main()
         std::fclose(file);
     }
 
-    BenchView typing, throughputFirst, throughputSecond, busy;
+    BenchView typing(frameClockLink), throughputFirst(frameClockLink), throughputSecond(frameClockLink),
+        busy(frameClockLink);
+    std::printf("frames paced by %s\n",
+                frameClockLink ? "the window's frame clock" : "the views' timer link");
     GtkWindow* window = GTK_WINDOW(gtk_window_new());
     GtkWidget* grid = gtk_grid_new();
     gtk_grid_attach(GTK_GRID(grid), typing.widget, 0, 0, 1, 1);
@@ -304,7 +349,7 @@ int main()
     const auto [cols, rows] = throughputFirst.size();
     std::printf("views %dx%d cells, frame interval %.1f ms at 60 Hz\n", cols, rows, 1000.0 / 60);
 
-    const LatencyResult idle = measureLatency(typing);
+    const LatencyResult idle = measureLatency(typing, busy, GTK_WIDGET(window));
     printLatency("idle", idle);
 
     // The visible views against the headless terminal, alternating, in the same run.
@@ -325,7 +370,7 @@ int main()
 
     busy.start("while :; do cat '" + path + "'; done");
     runUntil([] { return false; }, 0.5);
-    const LatencyResult loaded = measureLatency(typing);
+    const LatencyResult loaded = measureLatency(typing, busy, GTK_WIDGET(window));
     printLatency("while a neighbour draws cat", loaded);
     if (!idle.complete || !loaded.complete)
         status = 1;
