@@ -171,13 +171,18 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             // The region ends above the screen's bottom: the new line goes in after it and the
             // rows below the region keep their screen rows. A full ring drops its oldest line,
             // whose images the ring does not count off itself.
-            if (wasFull) {
-                const std::shared_ptr<BufferLine>& oldest = ring.lineIfPresent(0);
-                if (oldest && oldest->hasImages())
+            // A full ring reuses its oldest line when it has the screen's width, as a pager
+            // scrolling above a status line would otherwise allocate a line per line feed.
+            const std::shared_ptr<BufferLine>& oldest = ring.lineIfPresent(0);
+            if (wasFull && oldest && oldest->count() == buffer.cols()) {
+                // The ring counts off the recycled line's images itself.
+                ring.recycleInto(bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
+            } else {
+                if (wasFull && oldest && oldest->hasImages())
                     buffer.adjustLinesWithImagesCount(-1);
+                ring.splice(bottomRow + 1, 0,
+                            {buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState)});
             }
-            ring.splice(bottomRow + 1, 0,
-                        {buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState)});
             insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;
         }
@@ -310,16 +315,22 @@ void Terminal::reverseIndex()
         top.setRenderMode(BufferLine::RenderLineMode::single);
         selectionsInvalidateForColumnRestrictedScroll(topRow, bottomRow, left, active.marginRight());
     } else {
-        // The bottom line of the region is dropped; its images go with it.
-        if (ring[bottomRow]->hasImages())
-            active.adjustLinesWithImagesCount(-1);
-        if (!ring.shiftElements(topRow, bottomRow - topRow, 1)) {
-            printDiagnostic("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop=" +
-                            std::to_string(active.scrollTop()) + "  yDisp=" + std::to_string(active.yDisp()) +
-                            " linesTop=" + std::to_string(active.linesTop) +
-                            " isAlternate=" + boolText(isAlternate));
+        // The bottom line of the region is dropped. A line of the screen's width comes round to
+        // the top blanked (the ring counts off its images); another one is replaced by a new line.
+        const bool rotated =
+            ring[bottomRow]->count() == active.cols() &&
+            ring.rotateAndRecycle(topRow, bottomRow, 1, false, currentEraseBlankCell_, modes_.bidiState());
+        if (!rotated) {
+            if (ring[bottomRow]->hasImages())
+                active.adjustLinesWithImagesCount(-1);
+            if (!ring.shiftElements(topRow, bottomRow - topRow, 1)) {
+                printDiagnostic("Assertion on reverseIndex, state was: y=" + std::to_string(y) +
+                                " scrollTop=" + std::to_string(active.scrollTop()) +
+                                "  yDisp=" + std::to_string(active.yDisp()) + " linesTop=" +
+                                std::to_string(active.linesTop) + " isAlternate=" + boolText(isAlternate));
+            }
+            ring.set(topRow, active.getBlankLine(currentEraseBlankCell_, false, modes_.bidiState()));
         }
-        ring.set(topRow, active.getBlankLine(currentEraseBlankCell_, false, modes_.bidiState()));
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
             ring[bottomRow + 1]->setWrapped(false);
@@ -370,8 +381,18 @@ void shiftWholeLines(Buffer& buffer, int top, int bottom, int count, Shift direc
     if (moved < 1)
         return;
     // The lines pushed out: at the top of the range when moving up, at its bottom when moving
-    // down. The ring does not count the images of lines that leave it this way.
+    // down. Editors and pagers scroll this way line by line, so when those lines have the
+    // screen's width they are blanked and rotated round to the rows left behind (the ring counts
+    // off their images) instead of being dropped for new ones.
     const int firstDropped = direction == Shift::up ? top : bottom - moved + 1;
+    bool reusable = true;
+    for (int row = firstDropped; row < firstDropped + moved && reusable; ++row) {
+        const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(row);
+        reusable = line && line->count() == buffer.cols();
+    }
+    if (reusable && ring.rotateAndRecycle(top, bottom, moved, direction == Shift::up, blank, bidiState))
+        return;
+    // The ring does not count the images of lines that leave it by splicing.
     for (int row = firstDropped; row < firstDropped + moved; ++row) {
         const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(row);
         if (line && line->hasImages())
