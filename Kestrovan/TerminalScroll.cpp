@@ -68,7 +68,7 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
     if (!modes_[TerminalMode::marginMode] && buffer.hasScrollback() && scrollTop == 0 &&
         scrollBottom == _rows - 1 && ring.isFull() && bottomIsLastLine && unobserved) {
         const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : modes_.bidiState();
-        ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
+        ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
         buffer.linesTop += 1;
         buffer.setYDisp(buffer.yBase());
         // Every screen row shows another line now; absolute rows did not change.
@@ -98,7 +98,7 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scroll
 
     if (validRegionRows(topRow, bottomRow, ring.count())) {
         // The line leaving the top is reused, blanked, as the new bottom line.
-        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
+        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
     } else {
         printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                         " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
@@ -150,7 +150,7 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& bottom = *ring[bottomRow];
-        bottom.fill(currentEraseBlankCell_, left, width);
+        bottom.fill(currentEraseBlankCell(), left, width);
         bottom.setWrapped(false);
         bottom.setBidiState(modes_.bidiState());
         buffer.clearImagesFromLine(bottomRow);
@@ -162,10 +162,10 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
         const bool wasFull = ring.isFull();
         bool insertedBelowRegion = false;
         if (bottomRow == ring.count() - 1 && !wasFull) {
-            ring.push(buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState));
+            ring.push(buffer.getBlankLine(currentEraseBlankCell(), isWrapped, bidiState));
             outcome = Outcome::grew;
         } else if (bottomRow == ring.count() - 1) {
-            ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
+            ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
             outcome = Outcome::full;
         } else {
             // The region ends above the screen's bottom: the new line goes in after it and the
@@ -176,12 +176,12 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             const std::shared_ptr<BufferLine>& oldest = ring.lineIfPresent(0);
             if (wasFull && oldest && oldest->count() == buffer.cols()) {
                 // The ring counts off the recycled line's images itself.
-                ring.recycleInto(bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
+                ring.recycleInto(bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
             } else {
                 if (wasFull && oldest && oldest->hasImages())
                     buffer.adjustLinesWithImagesCount(-1);
                 ring.splice(bottomRow + 1, 0,
-                            {buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState)});
+                            {buffer.getBlankLine(currentEraseBlankCell(), isWrapped, bidiState)});
             }
             insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;
@@ -214,7 +214,7 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             return;
         }
         if (validRegionRows(topRow, bottomRow, ring.count())) {
-            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
+            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
         } else {
             printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                             " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
@@ -309,7 +309,7 @@ void Terminal::reverseIndex()
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& top = *ring[topRow];
-        top.fill(currentEraseBlankCell_, left, width);
+        top.fill(currentEraseBlankCell(), left, width);
         top.setWrapped(false);
         active.clearImagesFromLine(topRow);
         top.setRenderMode(BufferLine::RenderLineMode::single);
@@ -319,7 +319,7 @@ void Terminal::reverseIndex()
         // the top blanked (the ring counts off its images); another one is replaced by a new line.
         const bool rotated =
             ring[bottomRow]->count() == active.cols() &&
-            ring.rotateAndRecycle(topRow, bottomRow, 1, false, currentEraseBlankCell_, modes_.bidiState());
+            ring.rotateAndRecycle(topRow, bottomRow, 1, false, currentEraseBlankCell(), modes_.bidiState());
         if (!rotated) {
             if (ring[bottomRow]->hasImages())
                 active.adjustLinesWithImagesCount(-1);
@@ -329,7 +329,7 @@ void Terminal::reverseIndex()
                                 "  yDisp=" + std::to_string(active.yDisp()) + " linesTop=" +
                                 std::to_string(active.linesTop) + " isAlternate=" + boolText(isAlternate));
             }
-            ring.set(topRow, active.getBlankLine(currentEraseBlankCell_, false, modes_.bidiState()));
+            ring.set(topRow, active.getBlankLine(currentEraseBlankCell(), false, modes_.bidiState()));
         }
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
@@ -583,7 +583,7 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
         return;
     // The line primitive blanks wide characters cut at the cursor, at the margin and where cells
     // fall off past the margin; the cells beyond the right margin never move.
-    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell_);
+    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell());
     updateRange(active.y());
 }
 
@@ -609,7 +609,7 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
         return;
     // The freed columns before the margin take the erase style; the line's prompt marks follow
     // their cells.
-    line.deletePackedCells(x, count, right, currentEraseBlankCell_);
+    line.deletePackedCells(x, count, right, currentEraseBlankCell());
     updateRange(active.y());
 }
 
@@ -678,7 +678,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
             return;
         // The columns freed at the right edge get erase-style spaces; prompt marks move with
         // their cells, and the row stops continuing the one above.
-        line.deletePackedCells(x, count, right, currentEraseSpaceCell_);
+        line.deletePackedCells(x, count, right, currentEraseSpaceCell());
         line.setWrapped(false);
     });
 }
@@ -695,7 +695,7 @@ void Terminal::columnScroll(bool back, int at)
     const ColumnSpan span = editColumns(*this, active);
     if (at < 0 || at > span.right)
         return;
-    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell_;
+    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell();
     editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (at > right)
             return;

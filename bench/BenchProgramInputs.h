@@ -159,7 +159,7 @@ inline std::string dashboardRow(std::mt19937& random)
     row.resize(34, ' ');
     while (row.size() < 70)
         row += randomWord(random) + ' ';
-    row.resize(70 + random() % 10);
+    row.resize(70 + random() % 10, ' ');
     return row;
 }
 
