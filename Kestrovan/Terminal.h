@@ -512,7 +512,7 @@ public:
     {
         std::vector<uint8_t> out;
         (appendResponseItem(out, items), ...);
-        sendBytes(out);
+        sendReplyBytes(out);
     }
 
     /// Marks screen row `y` changed (and, unless `scrolling`, its absolute row). Inline: the
@@ -1227,8 +1227,12 @@ public:
     TerminalLock& terminalLock() const RETURN_CAPABILITY(terminalLock_) { return terminalLock_; }
 
 protected:
-    /// Sends the bytes through the delegate, when there is one.
+    /// Sends the bytes through the delegate, when there is one: input the user typed, pasted or
+    /// clicked, which a host never drops.
     void sendBytes(std::span<const uint8_t> bytes);
+    /// Sends a reply the terminal made by itself through the delegate's `sendReply`, which a host
+    /// may bound for a child that does not read.
+    void sendReplyBytes(std::span<const uint8_t> bytes);
     /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
     void logInfo(std::string_view message) const;
 

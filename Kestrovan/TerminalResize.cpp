@@ -3,6 +3,7 @@
 //
 // The grid is resized by the host (the view or a headless driver), never by the byte stream.
 // Every geometry change ends synchronized output first, so the new size is always painted.
+#include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -33,6 +34,7 @@ void Terminal::resize(int cols, int rows)
 
 void Terminal::resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize)
 {
+    const DiagnosticSilence silence(silentLog_);
     endSynchronizedOutput();
     const int newCols = std::max(cols, MINIMUM_COLS);
     const int newRows = std::max(rows, MINIMUM_ROWS);
