@@ -762,6 +762,19 @@ public:
     void cmdSoftReset();
     void softReset() { cmdSoftReset(); }
     void changeColumnMode(int columns);
+    /// Whether a CSI sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l).
+    static bool isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect);
+    /// Ends a run of column-mode switches (see `ColumnSwitchRun`): brings the normal buffer to the
+    /// grid if its switches were deferred. Called before anything else reaches the terminal.
+    void endColumnSwitchRun()
+    {
+        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]]
+            finishColumnSwitchRun();
+    }
+    void finishColumnSwitchRun();
+    /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
+    /// and (unless DECNCSM applies) its blanked screen.
+    void switchNormalBufferColumns();
 
     // --- Synchronized output and cursor visibility (TerminalModes.cpp) --------------------------
 
@@ -1314,6 +1327,25 @@ private:
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;
     int parseDepth_ = 0;
+    /// Column-mode switches (DECCOLM) that follow one another with nothing in between. Each one
+    /// clears the screen and homes the cursor, so after the first the normal buffer holds only its
+    /// scrollback, which every switch would reflow whole. Once a switch has been made in full, the
+    /// normal buffer's part of the switches right after it is deferred: reflowing a scrollback to
+    /// one width and back gives what it held, so at the end of the run (anything else reaching
+    /// the terminal, or the end of the feed) the buffer needs one switch at most, when the run
+    /// ends at the other width. The grid, the alternate buffer and every report still follow
+    /// each switch as it comes.
+    enum class ColumnSwitchRun : uint8_t
+    {
+        none,
+        /// The last thing done was a full column-mode switch.
+        afterFullSwitch,
+        /// Switches after it were deferred; the normal buffer may be at another width than the grid.
+        deferred,
+    };
+    ColumnSwitchRun columnSwitchRun_ = ColumnSwitchRun::none;
+    /// Set while a deferred switch resizes the grid: the normal buffer is then left as it is.
+    bool keepNormalBufferInResize_ = false;
 
     // The host, options and configuration.
     std::weak_ptr<TerminalDelegate> tdel_;

@@ -25,6 +25,8 @@ void Terminal::feed(std::span<const uint8_t> bytes)
     // outermost feed, which delivers each of them once however often it was raised.
     if (parseDepth_ != 0)
         return;
+    // Between feeds the buffers are always at the grid's size: hosts read them then.
+    endColumnSwitchRun();
     if (hasPendingScrollNotification_) {
         hasPendingScrollNotification_ = false;
         scrollPositionChanged();

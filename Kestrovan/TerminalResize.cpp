@@ -35,6 +35,10 @@ void Terminal::resize(int cols, int rows)
 void Terminal::resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize)
 {
     const DiagnosticSilence silence(silentLog_);
+    // A host resize (or one from anything but a deferred column switch) needs the normal buffer
+    // at the grid's size first.
+    if (!keepNormalBufferInResize_)
+        endColumnSwitchRun();
     endSynchronizedOutput();
     const int newCols = std::max(cols, MINIMUM_COLS);
     const int newRows = std::max(rows, MINIMUM_ROWS);
