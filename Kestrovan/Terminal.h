@@ -764,7 +764,8 @@ public:
     void softReset() { cmdSoftReset(); }
     void changeColumnMode(int columns);
     /// Whether a CSI sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l).
-    static bool isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect);
+    static bool isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
+                                       std::span<const uint8_t> collect);
     /// Ends a run of column-mode switches (see `ColumnSwitchRun`): brings the normal buffer to the
     /// grid if its switches were deferred. Called before anything else reaches the terminal.
     void endColumnSwitchRun()

@@ -273,7 +273,8 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 
 void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
-    if (columnSwitchRun_ != ColumnSwitchRun::none && !isColumnModeSwitchOnly(code, pars, collect)) [[unlikely]]
+    if (columnSwitchRun_ != ColumnSwitchRun::none && !isColumnModeSwitchOnly(code, pars, collect))
+        [[unlikely]]
         finishColumnSwitchRun();
     // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
     // without the routing below.

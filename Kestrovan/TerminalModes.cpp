@@ -686,7 +686,8 @@ void Terminal::changeColumnMode(int columns)
     // Right after a full switch, the normal buffer's part waits for the end of the run (see
     // `ColumnSwitchRun`); a normal buffer without scrollback has nothing to reflow.
     // Only a switch that blanks the screen qualifies: a kept screen (DECNCSM) is reflowed with it.
-    const bool keepsScreen = modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500;
+    const bool keepsScreen =
+        modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500;
     const bool defer = columnSwitchRun_ != ColumnSwitchRun::none && _buffer == normalBuffer_ &&
                        normalBuffer_->hasScrollback() && !keepsScreen;
     keepNormalBufferInResize_ = defer;
@@ -709,7 +710,8 @@ void Terminal::changeColumnMode(int columns)
             _buffer->setX(0);
             _buffer->setY(0);
             // DECNCSM keeps the screen, but only on a terminal that claims to know it.
-            if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500)) {
+            if (!(modes_[TerminalMode::noClearOnColumnChange] &&
+                  conformance_ == TerminalConformance::vt500)) {
                 for (int row = 0; row < _rows; ++row) {
                     const int index = alternate.yBase() + row;
                     if (index >= alternate.lines().count())
@@ -771,7 +773,8 @@ void Terminal::finishColumnSwitchRun()
     }
 }
 
-bool Terminal::isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
+bool Terminal::isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
+                                      std::span<const uint8_t> collect)
 {
     if ((code != 'h' && code != 'l') || collect.size() != 1 || collect[0] != '?')
         return false;

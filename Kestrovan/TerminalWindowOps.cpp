@@ -176,8 +176,8 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
     // A push copies a pointer to the shared title; a full stack drops its oldest entries.
     const auto warnIfDropping = [&](bool beganDropping) {
         if (beganDropping)
-            logInfo("Kestrovan: title stack holds " + std::to_string(TitleStack::maximumDepth) + " titles or " +
-                    std::to_string(TitleStack::maximumBytes) + " bytes; dropping the oldest");
+            logInfo("Kestrovan: title stack holds " + std::to_string(TitleStack::maximumDepth) +
+                    " titles or " + std::to_string(TitleStack::maximumBytes) + " bytes; dropping the oldest");
     };
     const auto popTitle = [&] {
         if (std::optional<TitleText> title = titles_.popTerminalTitle()) {

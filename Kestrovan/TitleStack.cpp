@@ -31,7 +31,8 @@ void TitleStack::dropOldest()
 {
     Entry& oldest = entries_.front();
     // The entry above takes over the count of text the two shared.
-    if (entries_.size() > 1 && entries_[1].counted == 0 && entries_[1].title.sharesStorageWith(oldest.title)) {
+    if (entries_.size() > 1 && entries_[1].counted == 0 &&
+        entries_[1].title.sharesStorageWith(oldest.title)) {
         entries_[1].counted = oldest.counted;
         oldest.counted = 0;
     }

@@ -119,23 +119,47 @@ TEST(EscapeSequenceParser, HighBytesInsideSequencesAndStringsAreNotControls)
         std::string_view input;
         std::string_view expected;
     } cases[] = {
-        {"\x1bP$q\xd8\x9b" "c\x1b\\"sv, "hook($q;0) put(\\xd8\\x9bc) unhook() esc(\\)"},
-        {"\x1bP\x9b" "cq\x1b\\x", "esc(\\) print(x)"},
-        {"\x1b^\xd8\x9b" "c\x1b\\", "esc(\\)"},
+        {"\x1bP$q\xd8\x9b"
+         "c\x1b\\"sv,
+         "hook($q;0) put(\\xd8\\x9bc) unhook() esc(\\)"},
+        {"\x1bP\x9b"
+         "cq\x1b\\x",
+         "esc(\\) print(x)"},
+        {"\x1b^\xd8\x9b"
+         "c\x1b\\",
+         "esc(\\)"},
         {"\x1b^\xc3\xa9\x1b\\x", "esc(\\) print(x)"},
-        {"\x1bX\x90\x9d\x9f" "c\x9cx", "print(x)"},
-        {"\x1b]0;\x00\x9b" "c\x07"sv, "osc(0;\\x9bc;07)"},
-        {"\x1b]0;\x01\x90\x9d" "c\x07", "osc(0;\\x90\\x9dc;07)"},
-        {"\x1b_G\x01\x9b" "c\x1b\\", "apc(G;\\x9bc) esc(\\)"},
-        {"\x1b[1;\xd8\x9b" "c", "error() print(\\x9bc)"},
-        {"\x1b[?1$\x85" "c", "error() print(c)"},
-        {"\x1b[1?\x9b" "2cx", "print(x)"},
+        {"\x1bX\x90\x9d\x9f"
+         "c\x9cx",
+         "print(x)"},
+        {"\x1b]0;\x00\x9b"
+         "c\x07"sv,
+         "osc(0;\\x9bc;07)"},
+        {"\x1b]0;\x01\x90\x9d"
+         "c\x07",
+         "osc(0;\\x90\\x9dc;07)"},
+        {"\x1b_G\x01\x9b"
+         "c\x1b\\",
+         "apc(G;\\x9bc) esc(\\)"},
+        {"\x1b[1;\xd8\x9b"
+         "c",
+         "error() print(\\x9bc)"},
+        {"\x1b[?1$\x85"
+         "c",
+         "error() print(c)"},
+        {"\x1b[1?\x9b"
+         "2cx",
+         "print(x)"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(parsed(c.input), c.expected) << "input " << testing::escapedBytes(asBytes(c.input));
     // Split across chunks the same.
     Harness chunked;
-    EXPECT_EQ(chunked.parse({"\x1b]0;\xd8", "\x9b" "c", "\x07"}), "osc(0;\\xd8\\x9bc;07)");
+    EXPECT_EQ(chunked.parse({"\x1b]0;\xd8",
+                             "\x9b"
+                             "c",
+                             "\x07"}),
+              "osc(0;\\xd8\\x9bc;07)");
 }
 
 TEST(EscapeSequenceParser, ParameterLimitAndColonMask)

@@ -532,7 +532,8 @@ TEST(TerminalModesTests, ARunOfColumnSwitchesEndsAsSwitchesMadeOneByOne)
         {"wrapped text over a full scrollback", wrapped, 30},
         {"a scrollback with room", wrapped, 1000},
         {"wide characters at the edge", wide + std::string(150, 'z'), 20},
-        {"started at 132 columns, cursor inside a wrapped line", "\x1b[?3h" + wrapped + std::string(100, 'q'), 40},
+        {"started at 132 columns, cursor inside a wrapped line", "\x1b[?3h" + wrapped + std::string(100, 'q'),
+         40},
         {"from the alternate screen", wrapped + "\x1b[?1049h" + "alt", 30},
     };
     for (const auto& c : cases) {
@@ -547,7 +548,8 @@ TEST(TerminalModesTests, ARunOfColumnSwitchesEndsAsSwitchesMadeOneByOne)
                 t->feed("\x1b[?40h" + c.output);
             std::string run;
             for (int k = 0; k < count; ++k) {
-                const std::string one = (k % 2 == 0) == (whole.terminal().cols() == 80) ? "\x1b[?3h" : "\x1b[?3l";
+                const std::string one =
+                    (k % 2 == 0) == (whole.terminal().cols() == 80) ? "\x1b[?3h" : "\x1b[?3l";
                 run += one;
                 oneByOne.feed(one);
             }
