@@ -22,10 +22,25 @@ DiagnosticSink& diagnosticSink()
     return state;
 }
 
+// Whether diagnostics made on this thread are dropped (see `DiagnosticSilence`).
+thread_local bool diagnosticsSilenced = false;
+
 } // namespace
+
+DiagnosticSilence::DiagnosticSilence(bool silent) : previous_(diagnosticsSilenced)
+{
+    diagnosticsSilenced = silent;
+}
+
+DiagnosticSilence::~DiagnosticSilence()
+{
+    diagnosticsSilenced = previous_;
+}
 
 void printDiagnostic(std::string_view line)
 {
+    if (diagnosticsSilenced)
+        return;
     DiagnosticSink& state = diagnosticSink();
     std::function<void(std::string_view)> sink;
     {

@@ -16,4 +16,21 @@ void printDiagnostic(std::string_view line);
 /// Replaces where diagnostics go; an empty function restores standard output. Returns the old sink.
 std::function<void(std::string_view)> setDiagnosticSink(std::function<void(std::string_view)> sink);
 
+/// While one lives, `printDiagnostic` on this thread prints nothing when it was made with `silent`
+/// true. A terminal holds one for the length of each feed and resize, so that no line printed by
+/// the buffers and rings it drives (their misuse reports) reaches standard output when its
+/// `silentLog` is on: a program must not be able to flood the host's output through them. The
+/// previous setting comes back when it ends, so an inner terminal's own choice counts inside it.
+class DiagnosticSilence
+{
+public:
+    explicit DiagnosticSilence(bool silent);
+    ~DiagnosticSilence();
+    DiagnosticSilence(const DiagnosticSilence&) = delete;
+    DiagnosticSilence& operator=(const DiagnosticSilence&) = delete;
+
+private:
+    bool previous_;
+};
+
 } // namespace kestrovan

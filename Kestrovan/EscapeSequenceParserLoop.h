@@ -246,8 +246,8 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
         const auto action = static_cast<ParserAction>(entry >> 4);
         const auto next = static_cast<ParserState>(entry & 0x0F);
 
-        // Leaving a DCS payload other than through its terminator (SUB, a C1 control, a parsing
-        // error) cancels it: the handler gets what arrived so far, as it would have at the end of a
+        // Leaving a DCS payload other than through its terminator (SUB, the parsing error 0x19)
+        // cancels it: the handler gets what arrived so far, as it would have at the end of a
         // chunk, and is then dropped without unhook.
         if (s.state == ParserState::dcsPassthrough && next != ParserState::dcsPassthrough &&
             action != ParserAction::dcsUnhook && !(action == ParserAction::error && byte >= 0xA0))
@@ -299,7 +299,8 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
 
         case ParserAction::execute:
             // C0 controls (also inside ESC and CSI sequences, which they do not cancel), SUB, and
-            // the C1 controls that do not introduce a sequence.
+            // the C1 controls that do not introduce a sequence (only after ESC: inside a CSI or a
+            // string the bytes 0x80-0x9F are not controls).
             listener.dispatchExecute(byte);
             s.state = next;
             ++i;

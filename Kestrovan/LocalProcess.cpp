@@ -9,6 +9,7 @@
 #include "Platform/Dispatch/ProcessWriter.h"
 #include "Platform/Dispatch/SerialQueue.h"
 #include "Platform/Dispatch/UtilityPool.h"
+#include "Platform/Log/Log.h"
 
 #include <cerrno>
 #include <chrono>
@@ -25,6 +26,13 @@ namespace kestrovan {
 namespace {
 
 using Phase = LocalProcessPhase;
+
+/// Where dropped replies are reported: once per stretch of drops, so it cannot be flooded.
+const platform::Logger& replyLog()
+{
+    static const platform::Logger log("org.morvane.Kestrovan", "Replies");
+    return log;
+}
 
 // The writer's own descriptor: a duplicate, so that the reader closing the master never pulls it
 // from under a write in progress; close-on-exec, so no later child inherits it.
@@ -218,6 +226,43 @@ void LocalProcess::send(std::span<const uint8_t> data)
             error && error->kind() == LocalProcessError::Case::writeFailed)
             printDiagnostic("Error writing data to the child, errno=" + std::to_string(error->code()));
     });
+}
+
+bool LocalProcess::sendReply(std::span<const uint8_t> data)
+{
+    const size_t cost = data.size() + pendingReplyOverhead;
+    bool beganDropping = false;
+    const bool accepted = counters->withLock([&](LocalProcessCounters& value) {
+        if (value.droppingReplies || value.pendingReplyBytes >= maximumPendingReplyBytes) {
+            beganDropping = !value.droppingReplies;
+            value.droppingReplies = true;
+            return false;
+        }
+        value.pendingReplyBytes += cost;
+        return true;
+    });
+    if (beganDropping)
+        replyLog().error("the child does not read its input: dropping the terminal's replies while " +
+                         std::to_string(maximumPendingReplyBytes) + " bytes of them wait");
+    if (!accepted)
+        return false;
+    // The count goes down when the writer is done with the reply, whether it got through or not;
+    // a reply that did not is not reported (the child is going away, and a report per reply
+    // would flood the output). The drops end, and the next stretch is logged again, only once
+    // the backlog has drained: at the edge of the bound each reply would otherwise start one.
+    send(data, [counters = counters, cost](LocalProcessSendResult) {
+        counters->withLock([cost](LocalProcessCounters& value) {
+            value.pendingReplyBytes -= cost;
+            if (value.pendingReplyBytes == 0)
+                value.droppingReplies = false;
+        });
+    });
+    return true;
+}
+
+size_t LocalProcess::pendingReplyBytes() const
+{
+    return counters->withLock([](const LocalProcessCounters& value) { return value.pendingReplyBytes; });
 }
 
 void LocalProcess::send(std::span<const uint8_t> data, SendCompletion completion)

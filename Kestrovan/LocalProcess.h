@@ -81,6 +81,10 @@ struct LocalProcessCounters
     int64_t sendCount = 0;
     /// Bytes the writer confirmed.
     int64_t totalWritten = 0;
+    /// What the terminal's replies still waiting for the writer cost, as `sendReply` counts it.
+    size_t pendingReplyBytes = 0;
+    /// Replies are being dropped; cleared once every reply still waiting is done.
+    bool droppingReplies = false;
 };
 
 class LocalProcess : public TerminalIOPipelineDelegate, public std::enable_shared_from_this<LocalProcess>
@@ -93,6 +97,11 @@ public:
     static constexpr const char* defaultDeliveryQueueLabel = "org.kestrovan.local-process.delivery";
     /// The label of the writer's queue.
     static constexpr const char* writeQueueLabel = "kestrovan-writer";
+    /// How much of the terminal's own replies may wait for a child that does not read its input.
+    static constexpr size_t maximumPendingReplyBytes = size_t{1} << 20;
+    /// What one queued write costs beyond its bytes (its buffer, completion and queue entry),
+    /// counted with each reply so that a flood of tiny replies is bounded in memory too.
+    static constexpr size_t pendingReplyOverhead = 256;
 
     using DuplicateDescriptor = std::function<int32_t(int32_t)>;
     using SendCompletion = std::function<void(LocalProcessSendResult)>;
@@ -132,6 +141,14 @@ public:
     /// Queues `data` for the child. `completion` runs once: on the writer's queue, or at once on
     /// the calling thread when nothing is to be written (no child, or no bytes).
     void send(std::span<const uint8_t> data, SendCompletion completion);
+    /// Queues a reply the terminal made by itself (a device report, a query's answer). Unlike
+    /// `send`, which carries what the user types and pastes and never drops it, replies are
+    /// bounded: once those still waiting cost `maximumPendingReplyBytes` (a program that asks in a
+    /// loop and never reads its input), further replies are dropped until the waiting ones are
+    /// done, and the first drop of each such stretch is logged. Answers whether it was queued.
+    bool sendReply(std::span<const uint8_t> data);
+    /// What the replies still waiting for the writer cost (bytes plus `pendingReplyOverhead` each).
+    size_t pendingReplyBytes() const;
 
     /// True while a child runs, is being terminated, or has exited and its output still drains.
     bool running() const;

@@ -66,4 +66,15 @@ std::optional<int64_t> parseSignedInteger(std::string_view text)
     return -value;
 }
 
+std::string clipboardSelection(std::string_view named)
+{
+    static constexpr std::string_view defined = "cpqs01234567";
+    std::string kept;
+    for (const char c : named) {
+        if (defined.find(c) != std::string_view::npos && kept.find(c) == std::string::npos)
+            kept.push_back(c);
+    }
+    return kept.empty() ? std::string("c") : kept;
+}
+
 } // namespace kestrovan

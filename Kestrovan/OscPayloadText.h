@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,12 @@ inline std::span<const uint8_t> payloadBytes(std::string_view text)
 
 /// True when every byte is 7-bit ASCII.
 bool isAsciiPayload(std::span<const uint8_t> bytes);
+
+/// The OSC 52 selection a program named, as the clipboards terminals define it: the letters c, p,
+/// q, s and the digits 0-7, each kept once, in the order they first appear; every other byte is
+/// dropped. Nothing left (or nothing named) reads as "c". The result is echoed in read replies, so
+/// it can never carry a control or grow with what the program sent.
+std::string clipboardSelection(std::string_view named);
 
 /// Whether `splitPayload` keeps the empty pieces between adjacent separators.
 enum class EmptyPieces : uint8_t

@@ -270,7 +270,7 @@ void Terminal::resizeNormalBufferToCurrentGridIfNeeded()
 
 void Terminal::resizeBuffers(int newColumns, int newRows)
 {
-    if (_buffer == normalBuffer_)
+    if (_buffer == normalBuffer_ && !keepNormalBufferInResize_)
         resizeNormalBufferKeepingSavedRow(newColumns, newRows);
     // The normal buffer waits while the alternate one is active; it is resized when it returns.
     altBuffer_->resize(newColumns, newRows);

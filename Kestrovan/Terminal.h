@@ -513,7 +513,7 @@ public:
     {
         std::vector<uint8_t> out;
         (appendResponseItem(out, items), ...);
-        sendBytes(out);
+        sendReplyBytes(out);
     }
 
     /// Marks screen row `y` changed (and, unless `scrolling`, its absolute row). Inline: the
@@ -763,6 +763,20 @@ public:
     void cmdSoftReset();
     void softReset() { cmdSoftReset(); }
     void changeColumnMode(int columns);
+    /// Whether a CSI sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l).
+    static bool isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
+                                       std::span<const uint8_t> collect);
+    /// Ends a run of column-mode switches (see `ColumnSwitchRun`): brings the normal buffer to the
+    /// grid if its switches were deferred. Called before anything else reaches the terminal.
+    void endColumnSwitchRun()
+    {
+        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]]
+            finishColumnSwitchRun();
+    }
+    void finishColumnSwitchRun();
+    /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
+    /// and (unless DECNCSM applies) its blanked screen.
+    void switchNormalBufferColumns();
 
     // --- Synchronized output and cursor visibility (TerminalModes.cpp) --------------------------
 
@@ -1271,8 +1285,12 @@ public:
     TerminalLock& terminalLock() const RETURN_CAPABILITY(terminalLock_) { return terminalLock_; }
 
 protected:
-    /// Sends the bytes through the delegate, when there is one.
+    /// Sends the bytes through the delegate, when there is one: input the user typed, pasted or
+    /// clicked, which a host never drops.
     void sendBytes(std::span<const uint8_t> bytes);
+    /// Sends a reply the terminal made by itself through the delegate's `sendReply`, which a host
+    /// may bound for a child that does not read.
+    void sendReplyBytes(std::span<const uint8_t> bytes);
     /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
     void logInfo(std::string_view message) const;
 
@@ -1373,6 +1391,25 @@ private:
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;
     int parseDepth_ = 0;
+    /// Column-mode switches (DECCOLM) that follow one another with nothing in between. Each one
+    /// clears the screen and homes the cursor, so after the first the normal buffer holds only its
+    /// scrollback, which every switch would reflow whole. Once a switch has been made in full, the
+    /// normal buffer's part of the switches right after it is deferred: reflowing a scrollback to
+    /// one width and back gives what it held, so at the end of the run (anything else reaching
+    /// the terminal, or the end of the feed) the buffer needs one switch at most, when the run
+    /// ends at the other width. The grid, the alternate buffer and every report still follow
+    /// each switch as it comes.
+    enum class ColumnSwitchRun : uint8_t
+    {
+        none,
+        /// The last thing done was a full column-mode switch.
+        afterFullSwitch,
+        /// Switches after it were deferred; the normal buffer may be at another width than the grid.
+        deferred,
+    };
+    ColumnSwitchRun columnSwitchRun_ = ColumnSwitchRun::none;
+    /// Set while a deferred switch resizes the grid: the normal buffer is then left as it is.
+    bool keepNormalBufferInResize_ = false;
 
     // The host, options and configuration.
     std::weak_ptr<TerminalDelegate> tdel_;

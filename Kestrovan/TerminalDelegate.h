@@ -49,8 +49,12 @@ public:
         return std::nullopt;
     }
     virtual void sizeChanged(Terminal& /*source*/) {}
-    /// Delivers bytes to the child (replies, reports, encoded input). Every host must do this.
+    /// Delivers bytes to the child (encoded input, pastes, mouse reports). Every host must do this.
     virtual void send(Terminal& source, Bytes data) = 0;
+    /// Delivers a reply the terminal made by itself (device reports, answers to queries). A host
+    /// whose writer queues for a child may bound these, since a program can ask in a loop without
+    /// ever reading the answers; by default they go out like any other bytes.
+    virtual void sendReply(Terminal& source, Bytes data) { send(source, data); }
     virtual void bufferActivated(Terminal& /*source*/) {}
     virtual void synchronizedOutputChanged(Terminal& /*source*/, bool /*active*/) {}
     virtual void scheduleSynchronizedOutputTimeout(Terminal& /*source*/, uint32_t /*afterMilliseconds*/) {}

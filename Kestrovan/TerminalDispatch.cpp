@@ -51,13 +51,18 @@ template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::span<cons
 
 // --- Print ---------------------------------------------------------------------------------------
 
+// Every handler below first ends a run of column-mode switches (`endColumnSwitchRun`), so that
+// a deferred switch of the normal buffer is made before anything else touches it.
+
 void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 {
+    endColumnSwitchRun();
     handlePrintBorrowed(bytes, *_buffer);
 }
 
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 {
+    endColumnSwitchRun();
     // A translating set or a pending sequence needs every byte looked at all the same.
     if (charsets_.charset() || !readingBuffer_.putbackBuffer.empty()) [[unlikely]] {
         handlePrintBorrowed(bytes, *_buffer);
@@ -70,6 +75,7 @@ void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 
 void Terminal::dispatchExecute(uint8_t code)
 {
+    endColumnSwitchRun();
     Buffer& active = *_buffer;
     switch (code) {
     case 0x07: // BEL
@@ -119,6 +125,7 @@ void Terminal::dispatchExecute(uint8_t code)
 
 void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 {
+    endColumnSwitchRun();
     const auto unknown = [&] {
         logInfo("Kestrovan: Unknown ESC Code: ESC + " + printableCharacter(code) +
                 " txt=" + describeBytes(collect));
@@ -266,6 +273,9 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 
 void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
+    if (columnSwitchRun_ != ColumnSwitchRun::none && !isColumnModeSwitchOnly(code, pars, collect))
+        [[unlikely]]
+        finishColumnSwitchRun();
     // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
     // without the routing below.
     if (code == 'm') {
@@ -505,6 +515,7 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
 
 void Terminal::dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator)
 {
+    endColumnSwitchRun();
     // Observers see every OSC first, whoever handles it.
     oscEventDispatcher_.publish(code, data, Position(_buffer->x(), _buffer->y()));
 
@@ -619,6 +630,7 @@ KittyClipboardProtocol& Terminal::kittyClipboard()
 std::shared_ptr<DcsHandler> Terminal::makeDcsHandler(std::span<const uint8_t> collect, const CsiParameters&,
                                                      uint8_t finalByte)
 {
+    endColumnSwitchRun();
     // The parser has asked its factory already; these are the built-ins.
     if (finalByte != 'q')
         return nullptr;
@@ -633,6 +645,7 @@ std::shared_ptr<DcsHandler> Terminal::makeDcsHandler(std::span<const uint8_t> co
 
 void Terminal::dispatchApc(uint8_t command, std::span<const uint8_t> content)
 {
+    endColumnSwitchRun();
     if (command == 'G') {
         handleKittyGraphics(content);
         return;

@@ -16,6 +16,8 @@ extern template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::sp
 
 void Terminal::feed(std::span<const uint8_t> bytes)
 {
+    // Output decides which misuse reports the buffers print; with `silentLog` none reach stdout.
+    const DiagnosticSilence silence(silentLog_);
     ++parseDepth_;
     parser_->parseBorrowedDirect(bytes, *this);
     --parseDepth_;
@@ -23,6 +25,8 @@ void Terminal::feed(std::span<const uint8_t> bytes)
     // outermost feed, which delivers each of them once however often it was raised.
     if (parseDepth_ != 0)
         return;
+    // Between feeds the buffers are always at the grid's size: hosts read them then.
+    endColumnSwitchRun();
     if (hasPendingScrollNotification_) {
         hasPendingScrollNotification_ = false;
         scrollPositionChanged();
@@ -47,28 +51,35 @@ void Terminal::sendBytes(std::span<const uint8_t> bytes)
         host->send(*this, bytes);
 }
 
+void Terminal::sendReplyBytes(std::span<const uint8_t> bytes)
+{
+    // Replies go their own way, so the host can bound them without ever dropping user input.
+    if (auto host = delegate())
+        host->sendReply(*this, bytes);
+}
+
 void Terminal::sendResponse(std::string_view text)
 {
-    sendBytes(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    sendReplyBytes(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 void Terminal::sendResponse(std::span<const uint8_t> bytes)
 {
-    sendBytes(bytes);
+    sendReplyBytes(bytes);
 }
 
 void Terminal::sendResponse(std::span<const uint8_t> bytes, std::string_view text)
 {
     std::vector<uint8_t> out(bytes.begin(), bytes.end());
     out.insert(out.end(), text.begin(), text.end());
-    sendBytes(out);
+    sendReplyBytes(out);
 }
 
 void Terminal::sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second)
 {
     std::vector<uint8_t> out(first.begin(), first.end());
     out.insert(out.end(), second.begin(), second.end());
-    sendBytes(out);
+    sendReplyBytes(out);
 }
 
 void Terminal::sendResponse(std::span<const uint8_t> introducer, std::string_view body,
@@ -77,7 +88,7 @@ void Terminal::sendResponse(std::span<const uint8_t> introducer, std::string_vie
     std::vector<uint8_t> out(introducer.begin(), introducer.end());
     out.insert(out.end(), body.begin(), body.end());
     out.insert(out.end(), end.begin(), end.end());
-    sendBytes(out);
+    sendReplyBytes(out);
 }
 
 void Terminal::logInfo(std::string_view message) const

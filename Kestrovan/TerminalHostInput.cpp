@@ -9,6 +9,7 @@
 #include "Kestrovan/Base64.h"
 #include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
+#include "Kestrovan/OscPayloadText.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 
@@ -52,20 +53,6 @@ std::optional<char32_t> optionalScalar(uint32_t value)
     if (value == 0 || !isValidScalar(static_cast<char32_t>(value)))
         return std::nullopt;
     return static_cast<char32_t>(value);
-}
-
-/// The selection name an answer may echo: letters and digits only, else "c". The name travels
-/// inside the answer's OSC, so anything else could end it early or smuggle in a sequence.
-std::string answerSelection(std::string_view selection)
-{
-    if (selection.empty())
-        return "c";
-    for (const char c : selection) {
-        const bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!letterOrDigit)
-            return "c";
-    }
-    return std::string(selection);
 }
 
 } // namespace
@@ -152,7 +139,7 @@ int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t 
 void Terminal::completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
 {
     // The same answer an OSC 52 read gets when the host answers at once.
-    sendResponse(cc_.OSC(), "52;" + answerSelection(selection) + ";" + base64Encode(content), cc_.ST());
+    sendResponse(cc_.OSC(), "52;" + clipboardSelection(selection) + ";" + base64Encode(content), cc_.ST());
 }
 
 } // namespace kestrovan

@@ -683,39 +683,106 @@ void Terminal::changeColumnMode(int columns)
     // Programs switch to 132 columns freely; only a host that allowed it (mode 40) follows.
     if (!modes_[TerminalMode::allow80To132])
         return;
+    // Right after a full switch, the normal buffer's part waits for the end of the run (see
+    // `ColumnSwitchRun`); a normal buffer without scrollback has nothing to reflow.
+    // Only a switch that blanks the screen qualifies: a kept screen (DECNCSM) is reflowed with it.
+    const bool keepsScreen =
+        modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500;
+    const bool defer = columnSwitchRun_ != ColumnSwitchRun::none && _buffer == normalBuffer_ &&
+                       normalBuffer_->hasScrollback() && !keepsScreen;
+    keepNormalBufferInResize_ = defer;
     resize(columns, _rows);
+    keepNormalBufferInResize_ = false;
 
     // The grid's own width from here on: the resize may have clamped or refused the request.
     const int width = _cols;
     modes_.set(TerminalMode::marginMode, false);
-    // Each buffer by its own size: a normal buffer waiting behind the alternate screen keeps its
-    // old size until it returns, and is resized (region and margins included) only if that differs.
-    for (Buffer* target : {normalBuffer_.get(), altBuffer_.get()}) {
-        target->setScrollTop(0);
-        target->setScrollBottom(target->rows() - 1);
-        target->setMarginLeft(0);
-        target->setMarginRight(target->cols() - 1);
-    }
-    _buffer->setX(0);
-    _buffer->setY(0);
-
-    // DECNCSM keeps the screen, but only on a terminal that claims to know it.
-    if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500)) {
-        Buffer& active = *_buffer;
-        for (int row = 0; row < _rows; ++row) {
-            const int index = active.yBase() + row;
-            if (index >= active.lines().count())
-                break;
-            // Indexing the ring creates a missing line.
-            active.lines()[index]->resize(width, currentEraseBlankCell());
-            resetBufferLine(row, true, modes_.bidiState());
+    Buffer& alternate = *altBuffer_;
+    alternate.setScrollTop(0);
+    alternate.setScrollBottom(alternate.rows() - 1);
+    alternate.setMarginLeft(0);
+    alternate.setMarginRight(alternate.cols() - 1);
+    if (defer) {
+        columnSwitchRun_ = ColumnSwitchRun::deferred;
+    } else {
+        switchNormalBufferColumns();
+        if (_buffer == altBuffer_) {
+            _buffer->setX(0);
+            _buffer->setY(0);
+            // DECNCSM keeps the screen, but only on a terminal that claims to know it.
+            if (!(modes_[TerminalMode::noClearOnColumnChange] &&
+                  conformance_ == TerminalConformance::vt500)) {
+                for (int row = 0; row < _rows; ++row) {
+                    const int index = alternate.yBase() + row;
+                    if (index >= alternate.lines().count())
+                        break;
+                    // Indexing the ring creates a missing line.
+                    alternate.lines()[index]->resize(width, currentEraseBlankCell());
+                    resetBufferLine(row, true, modes_.bidiState());
+                }
+            }
         }
-        clearKittyImagesOnScreen();
+        columnSwitchRun_ = ColumnSwitchRun::afterFullSwitch;
     }
+    if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500))
+        clearKittyImagesOnScreen();
 
     updateFullScreen();
     if (auto host = delegate())
         host->sizeChanged(*this);
+}
+
+void Terminal::switchNormalBufferColumns()
+{
+    Buffer& normal = *normalBuffer_;
+    // A normal buffer waiting behind the alternate screen keeps its old size until it returns,
+    // and is resized (region and margins included) only if that differs.
+    if (_buffer == normalBuffer_ && (normal.cols() != _cols || normal.rows() != _rows))
+        resizeNormalBufferKeepingSavedRow(_cols, _rows);
+    normal.setScrollTop(0);
+    normal.setScrollBottom(normal.rows() - 1);
+    normal.setMarginLeft(0);
+    normal.setMarginRight(normal.cols() - 1);
+    if (_buffer != normalBuffer_)
+        return;
+    normal.setX(0);
+    normal.setY(0);
+    if (modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500)
+        return;
+    for (int row = 0; row < _rows; ++row) {
+        const int index = normal.yBase() + row;
+        if (index >= normal.lines().count())
+            break;
+        // Indexing the ring creates a missing line.
+        normal.lines()[index]->resize(_cols, currentEraseBlankCell());
+        resetBufferLine(row, true, modes_.bidiState());
+    }
+}
+
+void Terminal::finishColumnSwitchRun()
+{
+    const bool deferred = columnSwitchRun_ == ColumnSwitchRun::deferred;
+    columnSwitchRun_ = ColumnSwitchRun::none;
+    // Switching a scrollback to one width and back leaves it as the full switch made it: only a
+    // run that ends at the other width has a switch left to make.
+    if (deferred && (normalBuffer_->cols() != _cols || normalBuffer_->rows() != _rows)) {
+        switchNormalBufferColumns();
+        if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500))
+            clearKittyImagesOnScreen();
+        updateFullScreen();
+    }
+}
+
+bool Terminal::isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
+                                      std::span<const uint8_t> collect)
+{
+    if ((code != 'h' && code != 'l') || collect.size() != 1 || collect[0] != '?')
+        return false;
+    for (int index = 0; index < pars.count; ++index) {
+        if (pars.base[index] != 3)
+            return false;
+    }
+    return true;
 }
 
 // --- Synchronized output -------------------------------------------------------------------------

@@ -27,21 +27,6 @@ size_t findByte(std::span<const uint8_t> data, uint8_t byte, size_t from)
     return static_cast<size_t>(found - data.begin());
 }
 
-/// The OSC 52 selection echoed in a read reply. Letters and digits name clipboards; any other
-/// text, which a program could use to smuggle bytes into the reply, reads as "c" like an empty one.
-std::string clipboardSelection(std::span<const uint8_t> text)
-{
-    if (text.empty())
-        return "c";
-    for (uint8_t byte : text) {
-        const bool letterOrDigit =
-            (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
-        if (!letterOrDigit)
-            return "c";
-    }
-    return std::string(payloadText(text));
-}
-
 } // namespace
 
 // --- Palette (OSC 4, OSC 104) --------------------------------------------------------------------
@@ -228,7 +213,7 @@ void Terminal::oscClipboard(Bytes data)
     auto host = delegate();
     if (!host)
         return;
-    const std::string selection = clipboardSelection(data.first(semicolon));
+    const std::string selection = clipboardSelection(payloadText(data.first(semicolon)));
     const Bytes content = data.subspan(semicolon + 1);
 
     if (content.size() == 1 && content[0] == '?') {

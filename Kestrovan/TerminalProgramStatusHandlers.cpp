@@ -277,7 +277,7 @@ void Terminal::oscProgramStatus(Bytes data, uint8_t terminator)
             reply.push_back(0x07);
         else
             reply.insert(reply.end(), cc_.ST().begin(), cc_.ST().end());
-        host->send(*this, reply);
+        host->sendReply(*this, reply);
         return;
     }
 

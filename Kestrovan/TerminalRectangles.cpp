@@ -8,7 +8,6 @@
 // packed cells of the active screen and keeps wide characters whole: a wide character cut by the
 // edge of a rectangle that is written is blanked on both halves, so no half of one is ever left
 // standing alone.
-#include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -391,8 +390,8 @@ void Terminal::csiZ(const CsiParameters& pars, Collect collect)
     if (collectIs(collect, '$')) {
         cmdDECERA(pars);
     } else if (collectIs(collect, '\'')) {
-        // DECELR is not supported; the line is printed whatever `silentLog` says.
-        printDiagnostic("TODO: Enable Locator Reporting (DECELR)");
+        // Locator reporting is not supported: reported like any other unknown sequence.
+        logInfo("Kestrovan: Locator reporting (DECELR) is not supported");
     }
 }
 

@@ -3,6 +3,7 @@
 //
 // The grid is resized by the host (the view or a headless driver), never by the byte stream.
 // Every geometry change ends synchronized output first, so the new size is always painted.
+#include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -33,6 +34,11 @@ void Terminal::resize(int cols, int rows)
 
 void Terminal::resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize)
 {
+    const DiagnosticSilence silence(silentLog_);
+    // A host resize (or one from anything but a deferred column switch) needs the normal buffer
+    // at the grid's size first.
+    if (!keepNormalBufferInResize_)
+        endColumnSwitchRun();
     endSynchronizedOutput();
     const int newCols = std::max(cols, MINIMUM_COLS);
     const int newRows = std::max(rows, MINIMUM_ROWS);

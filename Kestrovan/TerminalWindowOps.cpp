@@ -173,11 +173,11 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
     }
 
     // The title stacks: 22 pushes and 23 pops; 0 is both titles, 1 the icon title, 2 the title.
-    // A push copies a pointer to the shared title; a full stack drops its oldest entry.
+    // A push copies a pointer to the shared title; a full stack drops its oldest entries.
     const auto warnIfDropping = [&](bool beganDropping) {
         if (beganDropping)
             logInfo("Kestrovan: title stack holds " + std::to_string(TitleStack::maximumDepth) +
-                    " titles; dropping the oldest");
+                    " titles or " + std::to_string(TitleStack::maximumBytes) + " bytes; dropping the oldest");
     };
     const auto popTitle = [&] {
         if (std::optional<TitleText> title = titles_.popTerminalTitle()) {

@@ -4,9 +4,11 @@
 // A title can be as long as an OSC payload (tens of MiB), and a program can push it in a loop with
 // a seven-byte sequence. So a title is one immutable string shared by reference: the terminal's
 // current title, every stack entry that holds it and every copy name the same bytes, and a push
-// copies a pointer. Each stack also keeps at most `maximumDepth` entries and drops its oldest one
-// when a push would pass that, so a stack costs at most a few tens of KiB of pointers beyond the
-// titles themselves.
+// copies a pointer. Each stack also keeps at most `maximumDepth` entries and at most
+// `maximumBytes` of title text, and drops its oldest entries when a push would pass either, so a
+// program pushing distinct megabyte titles in a loop holds a megabyte or two, not gigabytes. Text
+// is counted once for a run of entries that share it (a title pushed again and again), so such a
+// loop is held back by the depth limit alone.
 #pragma once
 
 #include <cstddef>
@@ -60,28 +62,45 @@ private:
     std::shared_ptr<const std::string> text_;
 };
 
-/// A stack of titles with a depth limit: pushing onto a full stack drops the oldest entry.
+/// A stack of titles with a depth and a size limit: pushing onto a full stack drops the oldest
+/// entries.
 class TitleStack
 {
 public:
     /// The most titles one stack keeps. Programs nest a handful; anything deeper is a loop.
     static constexpr size_t maximumDepth = 4096;
+    /// The most title text one stack keeps, in bytes. The newest entry is kept even when it alone
+    /// is longer: it shares its text with the current title, so keeping it costs nothing more.
+    static constexpr size_t maximumBytes = size_t{1} << 20;
 
-    /// Pushes a title (a pointer copy), dropping the oldest entry when the stack is full. Answers
-    /// true when this push began dropping: the first drop since the stack was last below its
-    /// limit, so a caller can warn once per overflow rather than once per push.
+    /// Pushes a title (a pointer copy), dropping the oldest entries while the stack is over
+    /// either limit. Answers true when this push began dropping: the first drop since the stack
+    /// was last popped or cleared, so a caller can warn once per overflow rather than per push.
     bool push(TitleText title);
     /// Removes and answers the newest title; absent when the stack is empty.
     std::optional<TitleText> pop();
 
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
+    /// The bytes of title text the stack counts against `maximumBytes`.
+    size_t countedBytes() const { return countedBytes_; }
     /// The entry `index` counted from the oldest; the index must be below `size()`.
-    const TitleText& operator[](size_t index) const { return entries_[index]; }
+    const TitleText& operator[](size_t index) const { return entries_[index].title; }
     void clear();
 
 private:
-    std::deque<TitleText> entries_;
+    struct Entry
+    {
+        TitleText title;
+        /// The bytes this entry adds to `countedBytes_`: its size, or 0 when it shares its text
+        /// with the entry below it (that one counts the text for both).
+        size_t counted = 0;
+    };
+
+    void dropOldest();
+
+    std::deque<Entry> entries_;
+    size_t countedBytes_ = 0;
     bool dropping_ = false;
 };
 

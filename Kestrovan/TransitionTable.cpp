@@ -107,7 +107,7 @@ TransitionTable buildVt500TransitionTable()
     t.addRange(0x20, 0x7F, S::sosPmApcString, A::ignore, S::sosPmApcString);
 
     // OSC and APC payloads: BEL, CAN, SUB and ESC end the string, other controls are ignored, and
-    // 0x9C and every byte from 0xA0 up are payload (UTF-8 text), not C1 controls.
+    // every byte from 0x80 up is payload (UTF-8 text), not a C1 control (see below).
     for (S state : {S::oscString, S::apcString}) {
         addControls(state, A::ignore, state);
         t.add(0x07, state, A::stringEnd, S::ground);
@@ -151,6 +151,28 @@ TransitionTable buildVt500TransitionTable()
     t.add(0x7F, S::dcsPassthrough, A::ignore, S::dcsPassthrough); // DEL is dropped from the payload
     t.add(0x1B, S::dcsPassthrough, A::dcsUnhook, S::ground);
     t.add(0x9C, S::dcsPassthrough, A::dcsUnhook, S::ground);
+
+    // Inside a control sequence or a string, the bytes 0x80-0x9F are not C1 controls: in UTF-8 they
+    // are continuation bytes (U+061B is D8 9B), so a title, a DCS reply or a PM comment must not
+    // start a new sequence halfway, and the program's reply must not depend on where its text
+    // happens to hold such a byte. Only 0x9C keeps its meaning as the 8-bit string terminator,
+    // where the string has one (the OSC reader still tells it from a UTF-8 continuation). Ground,
+    // ESC and its intermediates keep the shared rows above.
+    for (S state : {S::csiEntry, S::csiParam, S::csiIntermediate})
+        t.addRange(0x80, 0x9F, state, A::error, S::ground); // as any other high byte there
+    t.addRange(0x80, 0x9F, S::csiIgnore, A::ignore, S::csiIgnore);
+    for (S state : {S::oscString, S::apcString})
+        t.addRange(0x80, 0x9F, state, A::stringPut, state);
+    for (S state : {S::dcsEntry, S::dcsParam, S::dcsIntermediate, S::dcsIgnore}) {
+        // A DCS whose header holds such a byte is ignored up to its terminator.
+        t.addRange(0x80, 0x9B, state, A::ignore, S::dcsIgnore);
+        t.addRange(0x9D, 0x9F, state, A::ignore, S::dcsIgnore);
+    }
+    t.addRange(0x80, 0x9B, S::dcsPassthrough, A::dcsPut, S::dcsPassthrough);
+    t.addRange(0x9D, 0x9F, S::dcsPassthrough, A::dcsPut, S::dcsPassthrough);
+    // SOS, PM and APC strings the terminal does not read are skipped whole, UTF-8 text included.
+    t.addRange(0x80, 0x9B, S::sosPmApcString, A::ignore, S::sosPmApcString);
+    t.addRange(0x9D, 0xA0, S::sosPmApcString, A::ignore, S::sosPmApcString);
 
     // After ESC inside a program-status OSC every byte goes to the ESC-dispatch action, which
     // either completes the OSC ("\") or drops it and reprocesses the byte in `escape`.

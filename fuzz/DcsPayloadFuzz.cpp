@@ -4,7 +4,7 @@
 // The first input byte picks the handler (bits 0-1: DECRQSS, XTGETTCAP, Sixel, APC G), whether the
 // terminal answers in 8-bit form (bit 2) and how the payload is cut (bits 3-7: 0 is one piece,
 // otherwise the seed of a run of random piece sizes). The rest is the payload. Bytes that would end
-// the string before its terminator are moved out of the way (ESC, CAN, SUB and the C1 controls
+// the string before its terminator are moved out of the way (ESC, CAN, 0x19, SUB and the 8-bit ST
 // inside DCS; every C0 control inside APC), so the whole payload reaches the handler, which is the
 // point. Besides the sanitizers, every reply is checked: a DCS string (an APC string for kitty
 // graphics) that ends with ST, holds only printable ASCII between them, and has the shape of its
@@ -45,13 +45,12 @@ enum class Target
 /// The payload byte as it is sent: one that would end the string early becomes a harmless one.
 uint8_t insideString(uint8_t byte, Target target)
 {
+    // Bytes 0x80-0x9F are payload inside both strings; only 0x9C ends a DCS.
     if (target == Target::kittyGraphics)
-        return byte < 0x20                   ? static_cast<uint8_t>(byte + 0x40)
-               : byte >= 0x80 && byte < 0xA0 ? byte + 0x20
-                                             : byte;
-    if (byte == 0x18 || byte == 0x1A || byte == 0x1B)
+        return byte < 0x20 ? static_cast<uint8_t>(byte + 0x40) : byte;
+    if (byte == 0x18 || byte == 0x19 || byte == 0x1A || byte == 0x1B)
         return static_cast<uint8_t>(byte + 0x40);
-    return byte >= 0x80 && byte < 0xA0 ? static_cast<uint8_t>(byte + 0x20) : byte;
+    return byte == 0x9C ? static_cast<uint8_t>(byte + 0x20) : byte;
 }
 
 bool isUppercaseHex(std::string_view text)

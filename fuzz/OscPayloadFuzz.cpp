@@ -3,8 +3,8 @@
 // The first input byte picks the sequence: its low five bits choose an OSC number from the ones
 // the terminal handles (0-20) or, for 21-31, a number made of the next two input bytes; bits 5
 // and 6 choose the terminator (BEL, ESC \ or the 8-bit ST); bit 7 switches replies to 8-bit
-// controls. The rest is the payload, with the bytes that always end an OSC string (BEL, CAN, SUB,
-// ESC) taken out so that the whole of it reaches the handler.
+// controls. The rest is the payload, with the bytes that always end an OSC string (BEL, CAN, 0x19,
+// SUB, ESC) taken out so that the whole of it reaches the handler.
 //
 // Besides the sanitizers the fuzzer checks what a program could abuse: every reply is one framed
 // OSC whose body is printable ASCII, program-status texts hold no control characters, and the
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string input = "\x1b]" + std::to_string(code) + ";";
     for (; at < size; ++at) {
         const uint8_t byte = data[at];
-        if (byte != 0x07 && byte != 0x18 && byte != 0x1A && byte != 0x1B)
+        if (byte != 0x07 && byte != 0x18 && byte != 0x19 && byte != 0x1A && byte != 0x1B)
             input.push_back(static_cast<char>(byte));
     }
     switch ((selector >> 5) & 3) {

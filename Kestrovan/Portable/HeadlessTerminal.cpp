@@ -196,10 +196,19 @@ winsize HeadlessTerminal::getWindowSize()
 
 void HeadlessTerminal::send(Terminal& /*source*/, Bytes data)
 {
-    // Replies of the terminal are not user input: they go out without a scan.
+    // Input the terminal encoded (mouse reports, prompt clicks, pastes); scanned where it was made.
+    auto child = process();
+    KESTROVAN_ASSERT(child != nullptr, "HeadlessTerminal: terminal input needs a process");
+    child->send(data);
+}
+
+void HeadlessTerminal::sendReply(Terminal& /*source*/, Bytes data)
+{
+    // Replies of the terminal are not user input: they go out without a scan, and within the
+    // process's bound on replies waiting for a child that does not read.
     auto child = process();
     KESTROVAN_ASSERT(child != nullptr, "HeadlessTerminal: a terminal reply needs a process");
-    child->send(data);
+    child->sendReply(data);
 }
 
 void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source)

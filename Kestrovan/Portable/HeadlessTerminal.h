@@ -101,6 +101,7 @@ public:
 
     // TerminalDelegate
     void send(Terminal& source, Bytes data) override;
+    void sendReply(Terminal& source, Bytes data) override;
     void hostCurrentDirectoryUpdated(Terminal& source) override;
     void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width, int height) override;
 

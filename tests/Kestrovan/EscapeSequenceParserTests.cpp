@@ -88,8 +88,8 @@ TEST(EscapeSequenceParser, CsiParametersAndIntermediates)
     EXPECT_EQ(parsed("\x1b[1\"q"), "csi(\"q;1)");
     EXPECT_EQ(parsed("\x1b[2;\x9b"
                      "5A"),
-              "csi(A;5)")
-        << "8-bit CSI inside a sequence starts a new one";
+              "error() print(5A)")
+        << "an 8-bit CSI inside a sequence is a parsing error, not a new sequence";
     EXPECT_EQ(parsed("\x1b[99999A"), "csi(A;65535)");
     EXPECT_EQ(parsed("\x1b[65536A\x1b[65535A\x1b[0065534A"), "csi(A;65535) csi(A;65535) csi(A;65534)");
     EXPECT_EQ(parsed("\x1b[" + std::string(40, '9') + ";2H"), "csi(H;65535;2)");
@@ -108,6 +108,58 @@ TEST(EscapeSequenceParser, CsiParametersAndIntermediates)
                      "1m"),
               "exec(1a) print(1m)")
         << "SUB does";
+}
+
+TEST(EscapeSequenceParser, HighBytesInsideSequencesAndStringsAreNotControls)
+{
+    // U+061B is D8 9B: text in a title, a DCS or a PM must not start a CSI (that asks for a reply).
+    using namespace std::string_view_literals;
+    const struct
+    {
+        std::string_view input;
+        std::string_view expected;
+    } cases[] = {
+        {"\x1bP$q\xd8\x9b"
+         "c\x1b\\"sv,
+         "hook($q;0) put(\\xd8\\x9bc) unhook() esc(\\)"},
+        {"\x1bP\x9b"
+         "cq\x1b\\x",
+         "esc(\\) print(x)"},
+        {"\x1b^\xd8\x9b"
+         "c\x1b\\",
+         "esc(\\)"},
+        {"\x1b^\xc3\xa9\x1b\\x", "esc(\\) print(x)"},
+        {"\x1bX\x90\x9d\x9f"
+         "c\x9cx",
+         "print(x)"},
+        {"\x1b]0;\x00\x9b"
+         "c\x07"sv,
+         "osc(0;\\x9bc;07)"},
+        {"\x1b]0;\x01\x90\x9d"
+         "c\x07",
+         "osc(0;\\x90\\x9dc;07)"},
+        {"\x1b_G\x01\x9b"
+         "c\x1b\\",
+         "apc(G;\\x9bc) esc(\\)"},
+        {"\x1b[1;\xd8\x9b"
+         "c",
+         "error() print(\\x9bc)"},
+        {"\x1b[?1$\x85"
+         "c",
+         "error() print(c)"},
+        {"\x1b[1?\x9b"
+         "2cx",
+         "print(x)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parsed(c.input), c.expected) << "input " << testing::escapedBytes(asBytes(c.input));
+    // Split across chunks the same.
+    Harness chunked;
+    EXPECT_EQ(chunked.parse({"\x1b]0;\xd8",
+                             "\x9b"
+                             "c",
+                             "\x07"}),
+              "osc(0;\\xd8\\x9bc;07)");
 }
 
 TEST(EscapeSequenceParser, ParameterLimitAndColonMask)
@@ -226,9 +278,9 @@ TEST(EscapeSequenceParser, OscTerminatorsAndNumbers)
               "osc(0;a\\x85b;07)")
         << "C1 bytes inside a payload run are payload";
     EXPECT_EQ(parsed("\x1b]0;a\x01\x85"
-                     "b"),
-              "exec(85) print(b)")
-        << "a C1 byte that is looked up (after a control) executes and ends the OSC";
+                     "b\x07"),
+              "osc(0;a\\x85b;07)")
+        << "a C1 byte that is looked up (after a dropped control) is payload as well";
 
     Harness handlers;
     handlers.parser.oscHandlers[4] = [](std::span<const uint8_t>) {};
@@ -355,7 +407,7 @@ TEST(EscapeSequenceParser, DcsHookPutUnhook)
     EXPECT_EQ(chunked.parse({"\x1bPqab", "cd", "\x1b\\"}), "hook(q;0) put(ab) put(cd) unhook() esc(\\)")
         << "pending payload is put at the end of each chunk";
 
-    // SUB and C1 controls cancel the DCS: no unhook, handler dropped.
+    // SUB cancels the DCS: no unhook, handler dropped. A C1 byte is payload.
     Harness cancelled;
     EXPECT_EQ(cancelled.parse({"\x1bPqab\x1a"
                                "cd"}),
@@ -364,8 +416,8 @@ TEST(EscapeSequenceParser, DcsHookPutUnhook)
     EXPECT_EQ(cancelled.parser.dcsHandler(), nullptr);
     cancelled.recorder.clear();
     EXPECT_EQ(cancelled.parse({"\x1bPqab\x9b"
-                               "1m"}),
-              "hook(q;0) put(ab) csi(m;1)");
+                               "1m\x1b\\"}),
+              "hook(q;0) put(ab\\x9b1m) unhook() esc(\\)");
     EXPECT_EQ(cancelled.parser.dcsHandler(), nullptr);
 }
 
@@ -609,12 +661,28 @@ TEST(TransitionTable, RowsOfEveryState)
         {S::csiParam, 0x1A, A::execute, S::ground},
         {S::dcsIgnore, 0x1B, A::clear, S::escape},
         {S::escape, 0x84, A::execute, S::ground},
-        {S::csiEntry, 0x90, A::clear, S::dcsEntry},
+        {S::escape, 0x90, A::clear, S::dcsEntry},
         {S::ground, 0x98, A::ignore, S::sosPmApcString},
         {S::escapeIntermediate, 0x9B, A::clear, S::csiEntry},
-        {S::csiIgnore, 0x9C, A::ignore, S::ground},
-        {S::sosPmApcString, 0x9D, A::stringStart, S::oscString},
-        {S::dcsParam, 0x9F, A::stringStart, S::apcString},
+        {S::escape, 0x9C, A::ignore, S::ground},
+        {S::escapeIntermediate, 0x9D, A::stringStart, S::oscString},
+        {S::ground, 0x9F, A::stringStart, S::apcString},
+        // Inside a sequence or a string, 0x80-0x9F are not C1 controls; 0x9C still ends strings.
+        {S::csiEntry, 0x90, A::error, S::ground},
+        {S::csiParam, 0x9B, A::error, S::ground},
+        {S::csiIntermediate, 0x85, A::error, S::ground},
+        {S::csiIgnore, 0x9C, A::ignore, S::csiIgnore},
+        {S::sosPmApcString, 0x9B, A::ignore, S::sosPmApcString},
+        {S::sosPmApcString, 0x9D, A::ignore, S::sosPmApcString},
+        {S::sosPmApcString, 0x9C, A::ignore, S::ground},
+        {S::oscString, 0x9B, A::stringPut, S::oscString},
+        {S::apcString, 0x90, A::stringPut, S::apcString},
+        {S::dcsEntry, 0x9B, A::ignore, S::dcsIgnore},
+        {S::dcsParam, 0x9F, A::ignore, S::dcsIgnore},
+        {S::dcsIntermediate, 0x80, A::ignore, S::dcsIgnore},
+        {S::dcsIgnore, 0x9D, A::ignore, S::dcsIgnore},
+        {S::dcsIgnore, 0x9C, A::ignore, S::ground},
+        {S::dcsPassthrough, 0x9B, A::dcsPut, S::dcsPassthrough},
         {S::escape, 0xFF, A::error, S::ground},
         // ground
         {S::ground, 0x00, A::execute, S::ground},
@@ -658,6 +726,7 @@ TEST(TransitionTable, RowsOfEveryState)
         // sosPmApcString
         {S::sosPmApcString, 0x07, A::ignore, S::sosPmApcString},
         {S::sosPmApcString, 0x41, A::ignore, S::sosPmApcString},
+        {S::sosPmApcString, 0xE2, A::ignore, S::sosPmApcString},
         // oscString
         {S::oscString, 0x07, A::stringEnd, S::ground},
         {S::oscString, 0x18, A::stringEnd, S::ground},
@@ -667,7 +736,7 @@ TEST(TransitionTable, RowsOfEveryState)
         {S::oscString, 0x7F, A::stringPut, S::oscString},
         {S::oscString, 0x9C, A::stringPut, S::oscString},
         {S::oscString, 0xC3, A::stringPut, S::oscString},
-        {S::oscString, 0x85, A::execute, S::ground},
+        {S::oscString, 0x85, A::stringPut, S::oscString},
         // apcString
         {S::apcString, 0x07, A::stringEnd, S::ground},
         {S::apcString, 0x47, A::stringPut, S::apcString},

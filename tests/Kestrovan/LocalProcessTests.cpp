@@ -4,6 +4,7 @@
 #include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/LocalProcess.h"
 #include "Platform/Dispatch/SerialQueue.h"
+#include "Platform/Log/Log.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -276,6 +277,45 @@ TEST(LocalProcess, RefusesWhatItCannotDoAndCountsWhatItSends)
     ASSERT_TRUE(delegate->waitForEnds(1));
     EXPECT_NE(delegate->outputNow().find("got=abc"), std::string::npos);
     EXPECT_FALSE(process->updateWindowSize(size)) << "no child any more";
+}
+
+TEST(LocalProcess, BoundsTheRepliesWaitingForAChildThatNeverReadsButNeverUserInput)
+{
+    std::vector<std::string> logged;
+    std::mutex logMutex;
+    platform::setLogSink([&](const platform::LogRecord& record) {
+        std::lock_guard guard(logMutex);
+        logged.emplace_back(record.message);
+    });
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto process = LocalProcess::create(delegate);
+    // A program in raw mode that asks and never reads: its input fills, then replies queue.
+    ASSERT_EQ(process->startProcessChecked("/bin/sh", shell("stty raw -echo; echo ready; exec sleep 30")),
+              std::nullopt);
+    ASSERT_TRUE(delegate->waitForOutput("ready"));
+    const std::string reply = "\x1b[?62;22c";
+    int queued = 0;
+    for (int i = 0; i < 100000; ++i)
+        queued += process->sendReply(bytesOf(reply)) ? 1 : 0;
+    const size_t cost = reply.size() + LocalProcess::pendingReplyOverhead;
+    EXPECT_LE(process->pendingReplyBytes(), LocalProcess::maximumPendingReplyBytes + cost);
+    EXPECT_LT(queued, 10000) << "a flood of replies is cut off";
+    EXPECT_GT(queued, 1000) << "replies are dropped only once a backlog has built up";
+    {
+        std::lock_guard guard(logMutex);
+        EXPECT_EQ(logged.size(), 1u) << "the drops are logged once";
+    }
+    // What the user types still goes out, in order, however many replies wait.
+    const int64_t sendsBefore = process->sendCount();
+    for (int i = 0; i < 1000; ++i)
+        process->send(bytesOf("typed"));
+    EXPECT_EQ(process->sendCount(), sendsBefore + 1000);
+
+    // Once the child is gone its writes are given up and replies are accepted again.
+    process->terminate();
+    ASSERT_TRUE(delegate->waitForEnds(1));
+    EXPECT_TRUE(eventually([&] { return process->pendingReplyBytes() == 0; }));
+    platform::setLogSink({});
 }
 
 TEST(LocalProcess, TerminateDuringTheStartEndsTheChildOnceItRuns)

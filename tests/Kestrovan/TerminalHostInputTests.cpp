@@ -328,8 +328,8 @@ TEST(TerminalHostInputTests, ClipboardReadsTheHostTookOnAreAnsweredLater)
     host.sends.clear();
     t.completeClipboardRead("p\x07\x1b]0;pwned", {});
     t.completeClipboardRead("", {});
-    EXPECT_EQ(escaped(host.sent()), "\\e]52;c;\\e\\\\e]52;c;\\e\\")
-        << "a selection of anything but letters and digits is not echoed into the answer";
+    EXPECT_EQ(escaped(host.sent()), "\\e]52;p0;\\e\\\\e]52;c;\\e\\")
+        << "only the selection letters c, p, q, s and 0-7 are echoed into the answer";
 
     host.sends.clear();
     t.feed("\x1b G");

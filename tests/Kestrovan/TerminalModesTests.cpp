@@ -1,6 +1,7 @@
 // Terminal modes as programs see them: set, reset, save, restore and DECRQM replies; the alternate
 // screens; column mode; soft reset; synchronized output and cursor visibility.
 #include "RecordingTerminalDelegate.h"
+#include "TerminalStateDump.h"
 #include "TestSupport.h"
 
 #include "Kestrovan/IOTimerQueue.h"
@@ -509,6 +510,56 @@ TEST(TerminalModesTests, ColumnModeSwitchesBetween80And132Columns)
     t.feed("\x1b[?3l");
     EXPECT_EQ(t.cols(), 80);
     EXPECT_EQ(requestMode(fixture, 3, true), modeReply(3, true, 2));
+}
+
+TEST(TerminalModesTests, ARunOfColumnSwitchesEndsAsSwitchesMadeOneByOne)
+{
+    // A run of switches defers the normal buffer's part after the first; fed one switch per feed
+    // each switch is made in full. Both must leave the same terminal, for odd and even runs.
+    std::string wrapped;
+    for (int line = 0; line < 120; ++line)
+        wrapped += "\x1b[4" + std::to_string(line % 8) + "m" +
+                   std::string(size_t(10 + (line * 53) % 200), char('a' + line % 26)) + "\x1b[K\r\n";
+    std::string wide;
+    for (int line = 0; line < 40; ++line)
+        wide += std::string(size_t(line % 7 + 75), 'x') + "\xe4\xb8\x80\xe4\xb8\x80 \x1b[7m  \x1b[m\r\n";
+    const struct
+    {
+        const char* name;
+        std::string output;
+        int scrollback;
+    } cases[] = {
+        {"wrapped text over a full scrollback", wrapped, 30},
+        {"a scrollback with room", wrapped, 1000},
+        {"wide characters at the edge", wide + std::string(150, 'z'), 20},
+        {"started at 132 columns, cursor inside a wrapped line", "\x1b[?3h" + wrapped + std::string(100, 'q'),
+         40},
+        {"from the alternate screen", wrapped + "\x1b[?1049h" + "alt", 30},
+    };
+    for (const auto& c : cases) {
+        for (const int count : {1, 2, 3, 6, 7}) {
+            TerminalOptions options = TerminalOptions::defaults();
+            options.cols = 80;
+            options.rows = 5;
+            options.scrollback = c.scrollback;
+            testing::DumpedTerminal whole(options);
+            testing::DumpedTerminal oneByOne(options);
+            for (testing::DumpedTerminal* t : {&whole, &oneByOne})
+                t->feed("\x1b[?40h" + c.output);
+            std::string run;
+            for (int k = 0; k < count; ++k) {
+                const std::string one =
+                    (k % 2 == 0) == (whole.terminal().cols() == 80) ? "\x1b[?3h" : "\x1b[?3l";
+                run += one;
+                oneByOne.feed(one);
+            }
+            whole.feed(run);
+            EXPECT_EQ(whole.dump(), oneByOne.dump()) << c.name << ", " << count << " switches";
+            whole.feed("\x1b[?1049lend\r\n");
+            oneByOne.feed("\x1b[?1049lend\r\n");
+            EXPECT_EQ(whole.dump(), oneByOne.dump()) << c.name << ", " << count << " switches, then output";
+        }
+    }
 }
 
 TEST(TerminalModesTests, SoftReset)

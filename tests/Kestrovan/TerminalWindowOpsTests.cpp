@@ -255,8 +255,27 @@ TEST(TerminalWindowOpsTests, TitleStacksShareTheirTextAndKeepOnlyTheNewestEntrie
     EXPECT_TRUE(
         t.titles().terminalTitleStack()[TitleStack::maximumDepth - 1].sharesStorageWith(t.terminalTitle()));
     EXPECT_EQ(fixture.capture.lines,
-              std::vector<std::string>{"Info: Kestrovan: title stack holds 4096 titles; dropping the oldest"})
+              std::vector<std::string>{
+                  "Info: Kestrovan: title stack holds 4096 titles or 1048576 bytes; dropping the oldest"})
         << "one warning per overflow, not one per push";
+
+    // Distinct titles are bounded by their bytes as well: 500 distinct 1 MB titles keep only the
+    // newest, while short titles still fill the stack to its depth.
+    WindowFixture large;
+    Terminal& l = large.t();
+    for (int i = 0; i < 500; ++i)
+        l.feed("\x1b]2;" + std::to_string(i) + std::string(1000000, 'x') + "\x07\x1b[22;2t");
+    EXPECT_EQ(l.titles().terminalTitleStack().size(), 1u);
+    EXPECT_LE(l.titles().terminalTitleStack().countedBytes(), TitleStack::maximumBytes + 1000000);
+    EXPECT_EQ(l.titles().terminalTitleStack()[0].str().substr(0, 3), "499");
+    l.feed("\x1b]2;" + std::string(200, 'y') + "\x07");
+    for (int i = 0; i < 10; ++i)
+        l.feed("\x1b[22;2t");
+    EXPECT_EQ(l.titles().terminalTitleStack().size(), 11u) << "one shared text counts once";
+    for (int i = 0; i < 11; ++i)
+        l.feed("\x1b[23;2t");
+    EXPECT_EQ(l.terminalTitle().str().substr(0, 3), "499");
+    EXPECT_EQ(l.titles().terminalTitleStack().countedBytes(), 0u);
 
     // Numbered titles: the oldest ones drop out, the newest pop first.
     WindowFixture numbered;

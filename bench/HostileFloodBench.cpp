@@ -1,0 +1,145 @@
+// What hostile output costs: floods a program can raise through ordinary sequences.
+//
+// - Column mode: with mode 40 enabled, 1,000 DECCOLM switches (80 and 132 columns in turn) on a
+//   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines.
+//   A switch should cost the same whatever the scrollback holds.
+// - Title stack: 500 distinct 1 MB titles, each set and pushed; the counter is the growth of the
+//   process's resident memory at its peak.
+// - Replies: a child in raw mode writes a million primary device-attribute queries and never
+//   reads its input; the counter is the growth of the host's resident memory at its peak, while
+//   the child is alive with every reply it was sent still unread.
+// Memory is read from /proc/self/statm by a sampling thread, every 2 ms.
+#include "Kestrovan/Portable/HeadlessTerminal.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalDelegate.h"
+
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace kestrovan;
+
+class NullDelegate : public TerminalDelegate
+{
+public:
+    void send(Terminal&, Bytes) override {}
+};
+
+/// Resident memory of this process, in bytes.
+int64_t residentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* file = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(file, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(file);
+    }
+    return int64_t(resident) * sysconf(_SC_PAGESIZE);
+}
+
+/// Samples resident memory while it lives; `peakGrowth` is the largest rise over the start.
+class PeakMemory
+{
+public:
+    PeakMemory() : start_(residentBytes()), peak_(start_)
+    {
+        sampler_ = std::thread([this] {
+            while (!stop_.load()) {
+                const int64_t now = residentBytes();
+                int64_t seen = peak_.load();
+                while (now > seen && !peak_.compare_exchange_weak(seen, now)) {
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    ~PeakMemory()
+    {
+        stop_ = true;
+        sampler_.join();
+    }
+    double peakGrowthMB() const { return double(std::max<int64_t>(0, peak_.load() - start_)) / 1e6; }
+
+private:
+    int64_t start_;
+    std::atomic<int64_t> peak_;
+    std::atomic<bool> stop_{false};
+    std::thread sampler_;
+};
+
+void BM_ColumnModeSwitches(benchmark::State& state)
+{
+    const int scrollback = int(state.range(0));
+    auto delegate = std::make_shared<NullDelegate>();
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 80;
+    options.rows = 24;
+    options.scrollback = scrollback;
+    auto terminal = Terminal::create(delegate, options);
+    // Lines of 20 to 200 characters: most wrap at 80 columns and join at 132.
+    std::string text;
+    for (int line = 0; line < scrollback + 100; ++line)
+        text += std::string(size_t(20 + (line * 37) % 180), char('a' + line % 26)) + "\r\n";
+    terminal->feed(text);
+    terminal->feed("\x1b[?40h");
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h\x1b[?3l";
+    for (auto _ : state)
+        terminal->feed(switches);
+    state.counters["switches"] = 1000;
+}
+BENCHMARK(BM_ColumnModeSwitches)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_TitleStackFlood(benchmark::State& state)
+{
+    double growth = 0;
+    for (auto _ : state) {
+        auto delegate = std::make_shared<NullDelegate>();
+        auto terminal = Terminal::create(delegate, TerminalOptions::defaults());
+        const std::string title(1000000, 't');
+        PeakMemory memory;
+        for (int i = 0; i < 500; ++i)
+            terminal->feed("\x1b]2;" + std::to_string(i) + title + "\x07\x1b[22;2t");
+        growth = memory.peakGrowthMB();
+    }
+    state.counters["peakGrowthMB"] = growth;
+}
+BENCHMARK(BM_TitleStackFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_UnreadReplyFlood(benchmark::State& state)
+{
+    double growth = 0;
+    for (auto _ : state) {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        auto headless = HeadlessTerminal::create(nullptr, TerminalOptions::defaults(), false, nullptr,
+                                                 [&](std::optional<int32_t>) {
+                                                     std::lock_guard guard(mutex);
+                                                     done = true;
+                                                     ended.notify_all();
+                                                 });
+        PeakMemory memory;
+        // A million DA queries in raw mode, then a pause with every reply unread.
+        headless->process()->startProcess(
+            "/bin/sh", {"-c", "stty raw -echo; yes \"$(printf '\\033[c')\" | head -n 1000000 | tr -d '\\n'; "
+                              "sleep 1"});
+        std::unique_lock lock(mutex);
+        ended.wait_for(lock, std::chrono::seconds(120), [&] { return done; });
+        growth = memory.peakGrowthMB();
+    }
+    state.counters["peakGrowthMB"] = growth;
+}
+BENCHMARK(BM_UnreadReplyFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
