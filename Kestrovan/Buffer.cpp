@@ -48,7 +48,8 @@ Buffer::~Buffer()
 void Buffer::setX(int value)
 {
     if (value >= 0)
-        x_ = value;
+        x_ = std::min(value, cols_ - 1);
+    wrapPending_ = false;
 }
 
 void Buffer::setY(int value)
@@ -138,6 +139,7 @@ void Buffer::clear()
     linesTop = 0;
     xBase = 0;
     x_ = 0;
+    wrapPending_ = false;
     y_ = 0;
     yBase_ = 0;
     lines_.reset(getCorrectBufferLength(rows_));
@@ -159,6 +161,7 @@ void Buffer::softReset()
     savedAttr = Attribute();
     savedY = 0;
     savedX = 0;
+    savedWrapPending = false;
     savedCharset = nullptr;
     marginLeft_ = 0;
     marginRight_ = cols_ - 1;

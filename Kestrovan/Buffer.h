@@ -105,10 +105,22 @@ public:
     bool hasScrollback() const { return hasScrollback_; }
     bool isReflowEnabled() const { return hasScrollback_; }
 
-    /// Cursor column: 0 ... cols, where cols is the pending-wrap state after printing into the
-    /// last column. Negative assignments are ignored here and below.
+    /// Cursor column: 0 ... cols - 1 (larger values are clamped). Negative assignments are
+    /// ignored here and below. Setting the column ends a pending wrap.
     int x() const { return x_; }
     void setX(int value);
+    /// Whether the cursor waits to wrap: a character was printed into the last column (or the
+    /// right margin) and the cursor stayed on it, so the next printable character starts the next
+    /// line, while everything else sees the cursor on that column. Only printing sets it; cursor
+    /// motion, erases and edits end it; the tab and column controls, SGR and mode changes keep it.
+    bool wrapPending() const { return wrapPending_; }
+    void setWrapPending(bool value) { wrapPending_ = value; }
+    /// The column right after the last printed cell: `x()`, or one more while a wrap is pending.
+    int columnAfterPrinted() const { return x_ + (wrapPending_ ? 1 : 0); }
+    /// Leaves the cursor after printed cells that end before column `end`: at or past the print
+    /// area's right limit it stays on the limit and waits to wrap. For callers that widen a cell
+    /// already printed; the print paths below do the same.
+    void placeCursorAfterPrint(int end) { placeCursorAfterPrint(end, printRightLimit()); }
     /// Cursor row, a screen row.
     int y() const { return y_; }
     void setY(int value);
@@ -146,6 +158,7 @@ public:
     // The cursor state saved by DECSC and restored by DECRC.
     int savedX = 0;
     int savedY = 0;
+    bool savedWrapPending = false;
     bool savedOriginMode = false;
     bool savedMarginMode = false;
     bool savedCharacterProtection = false;
@@ -174,6 +187,7 @@ private:
     // print benchmark showed to matter.
     BufferModeMirror modeMirror_;
     bool bulkInsertBlocked_ = false;
+    bool wrapPending_ = false;
 
 public:
     // Shell-integration state (OSC 133). `semanticContent` is stamped into every printed cell.
@@ -352,10 +366,22 @@ private:
     void reflowWider(int oldCols, int newCols, int newRows);
     void reflowNarrower(int oldCols, int newCols, int newRows);
     void dropOldestLines(int count);
+    void fitCursorColumn(int newCols);
     void dropImages(BufferLine& line);
 
-    // The print paths' shared steps.
-    int printRightLimit() const { return modeMirror_.marginMode ? marginRight_ : cols_ - 1; }
+    // The print paths' shared steps. With the left and right margins on, text printed inside
+    // them stops at the right margin; a cursor placed right of it prints on to the screen's edge.
+    int printRightLimit() const
+    {
+        return modeMirror_.marginMode && x_ <= marginRight_ ? marginRight_ : cols_ - 1;
+    }
+    /// The right limit once a print has wrapped to the left edge, inside the margins.
+    int wrappedRightLimit() const { return modeMirror_.marginMode ? marginRight_ : cols_ - 1; }
+    void placeCursorAfterPrint(int end, int right)
+    {
+        wrapPending_ = end > right;
+        x_ = wrapPending_ ? right : end;
+    }
     int printLeftEdge() const { return modeMirror_.marginMode ? marginLeft_ : 0; }
     BufferLine& cursorLine() { return *lines_[yBase_ + y_]; }
     void wrapForPrint();
