@@ -273,14 +273,18 @@ void Buffer::insertCharacter(PackedCell cell)
         cell = cell.withProtected(true);
     const int w = cell.width();
     int right = printRightLimit();
-    // A pending wrap only wraps with auto-wrap on; without it the character goes at the cursor.
-    if (x_ + w - 1 > right || (wrapPending_ && w > 0 && modeMirror_.wraparound)) {
+    // One test for both reasons to leave the plain path: a character that does not fit, or a
+    // pending wrap (counted as one more column, so a zero-width cell still goes at the cursor).
+    if (x_ + w - 1 + int(wrapPending_) > right) [[unlikely]] {
         if (!modeMirror_.wraparound) {
+            // Without auto-wrap a pending wrap means nothing: the character goes at the cursor.
             // A wide character that does not fit is dropped; a narrow one overwrites the last
             // column again and again.
-            if (w == 2)
-                return;
-            x_ = right;
+            if (x_ + w - 1 > right) {
+                if (w == 2)
+                    return;
+                x_ = right;
+            }
         } else {
             // A wide character that cannot fit on any row of a one-column region is dropped
             // too: written at the left edge it would put its right half outside the margins,
@@ -290,6 +294,7 @@ void Buffer::insertCharacter(PackedCell cell)
             wrapForPrint();
             right = printRightLimit();
         }
+        wrapPending_ = false;
     }
 
     BufferLine& line = cursorLine();
@@ -326,7 +331,11 @@ void Buffer::insertCharacter(PackedCell cell)
         line.markContentChanged();
         x_ += 1;
     }
-    placeCursorAfterPrint(x_, right);
+    // The cursor waits on the limit; a pending wrap was cleared above whenever one was set.
+    if (x_ > right) [[unlikely]] {
+        x_ = right;
+        wrapPending_ = true;
+    }
 }
 
 } // namespace kestrovan
