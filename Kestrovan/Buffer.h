@@ -112,7 +112,8 @@ public:
     /// Whether the cursor waits to wrap: a character was printed into the last column (or the
     /// right margin) and the cursor stayed on it, so the next printable character starts the next
     /// line, while everything else sees the cursor on that column. Only printing sets it; cursor
-    /// motion, erases and edits end it; the tab and column controls, SGR and mode changes keep it.
+    /// motion, the erases and ICH, DCH, IL and DL end it; the tab moves, DECFI, DECIC, DECDC, SU,
+    /// SD, SGR and mode changes keep it, as xterm does; DECSC saves it for DECRC.
     bool wrapPending() const { return wrapPending_; }
     void setWrapPending(bool value) { wrapPending_ = value; }
     /// The column right after the last printed cell: `x()`, or one more while a wrap is pending.
