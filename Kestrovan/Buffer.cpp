@@ -126,6 +126,7 @@ void Buffer::clear()
     linesTop = 0;
     xBase = 0;
     x_ = 0;
+    wrapPending_ = false;
     y_ = 0;
     yBase_ = 0;
     lines_.reset(getCorrectBufferLength(rows_));
@@ -147,6 +148,7 @@ void Buffer::softReset()
     savedAttr = Attribute();
     savedY = 0;
     savedX = 0;
+    savedWrapPending = false;
     savedCharset = nullptr;
     marginLeft_ = 0;
     marginRight_ = cols_ - 1;

@@ -7,6 +7,10 @@
 // whole segment, instead of doing all of that per cell. No arena lookup happens inside a run:
 // the caller resolved the attribute id once. While insert mode or character protection is on the
 // run paths refuse (return 0) and the caller falls back to `insertCharacter`.
+//
+// A print that reaches the right limit leaves the cursor on the limit with a wrap pending; the
+// next character wraps first. Without auto-wrap the runs stop there and `insertCharacter`
+// overwrites the last column, ignoring the pending wrap.
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/BufferTerminal.h"
 #include "Kestrovan/Fatal.h"
@@ -106,6 +110,7 @@ constexpr uint64_t continuationSharedMask =
 void Buffer::wrapForPrint()
 {
     x_ = printLeftEdge();
+    wrapPending_ = false;
     if (y_ == scrollBottom_) {
         KESTROVAN_ASSERT(terminal != nullptr,
                          "Buffer: printing needs the terminal to scroll, but none is set");
@@ -140,7 +145,7 @@ void Buffer::repairRunSeams(BufferLine& line, int start, int end)
 size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode)
 {
     const size_t count = bytes.size();
-    const int right = printRightLimit();
+    int right = printRightLimit();
     // Margins that leave no column would make every wrap land past the limit again.
     if (bulkInsertBlocked_ || count == 0 || right < printLeftEdge())
         return 0;
@@ -152,7 +157,7 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
     // Everything unusual (a wrap, images on the line, a wide character cut at either end, a line
     // narrower than the screen) goes the general way below, which handles it segment by segment.
     const int start = x_;
-    if (start <= right && count <= static_cast<size_t>(right - start) + 1) [[likely]] {
+    if (!wrapPending_ && start <= right && count <= static_cast<size_t>(right - start) + 1) [[likely]] {
         BufferLine& line = cursorLine();
         const int end = start + static_cast<int>(count);
         const int width = line.count();
@@ -162,7 +167,7 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
             storeAsciiCells(cells + start, bytes.data(), count, cellTemplate);
             line.raiseUsedLength(end);
             line.markContentChanged();
-            x_ = end;
+            placeCursorAfterPrint(end, right);
             return count;
         }
     }
@@ -172,10 +177,11 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
     {
         size_t written = 0;
         while (written < count) {
-            if (x_ > right) {
+            if (wrapPending_) {
                 if (!modeMirror_.wraparound)
                     break;
                 wrapForPrint();
+                right = printRightLimit();
             }
             const int segmentStart = x_;
             const size_t n = std::min(count - written, static_cast<size_t>(right - segmentStart + 1));
@@ -192,7 +198,7 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
                 line.raiseUsedLength(end);
                 line.markContentChanged();
             }
-            x_ = end;
+            placeCursorAfterPrint(end, right);
             written += n;
         }
         return written;
@@ -206,8 +212,9 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
     KESTROVAN_ASSERT(width == 1 || width == 2, "Buffer: a scalar run must be 1 or 2 columns wide");
     if (bulkInsertBlocked_)
         return 0;
-    const int right = printRightLimit();
-    if (right - printLeftEdge() + 1 < width || scalars.empty())
+    int right = printRightLimit();
+    // A region too narrow for the width goes cell by cell, which drops what fits on no row.
+    if (wrappedRightLimit() - printLeftEdge() + 1 < width || scalars.empty())
         return 0;
     const uint8_t semanticCode = semanticContent.code();
     const uint64_t leadTemplate =
@@ -219,10 +226,11 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
 
     size_t written = 0;
     while (written < scalars.size()) {
-        if (x_ + width - 1 > right) {
+        if (wrapPending_ || x_ + width - 1 > right) {
             if (!modeMirror_.wraparound)
                 break;
             wrapForPrint();
+            right = printRightLimit();
         }
         const int room = (right - x_ + 1) / width;
         if (room < 1)
@@ -252,7 +260,7 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
             line.raiseUsedLength(end);
             line.markContentChanged();
         }
-        x_ = end;
+        placeCursorAfterPrint(end, right);
         written += n;
     }
     return written;
@@ -264,22 +272,29 @@ void Buffer::insertCharacter(PackedCell cell)
     if (modeMirror_.characterProtection)
         cell = cell.withProtected(true);
     const int w = cell.width();
-    const int right = printRightLimit();
-    if (x_ + w - 1 > right) {
+    int right = printRightLimit();
+    // One test for both reasons to leave the plain path: a character that does not fit, or a
+    // pending wrap (counted as one more column, so a zero-width cell still goes at the cursor).
+    if (x_ + w - 1 + int(wrapPending_) > right) [[unlikely]] {
         if (!modeMirror_.wraparound) {
+            // Without auto-wrap a pending wrap means nothing: the character goes at the cursor.
             // A wide character that does not fit is dropped; a narrow one overwrites the last
             // column again and again.
-            if (w == 2)
-                return;
-            x_ = right;
+            if (x_ + w - 1 > right) {
+                if (w == 2)
+                    return;
+                x_ = right;
+            }
         } else {
             // A wide character that cannot fit on any row of a one-column region is dropped
             // too: written at the left edge it would put its right half outside the margins,
             // or leave its lead without one at the last column.
-            if (right - printLeftEdge() + 1 < w)
+            if (wrappedRightLimit() - printLeftEdge() + 1 < w)
                 return;
             wrapForPrint();
+            right = printRightLimit();
         }
+        wrapPending_ = false;
     }
 
     BufferLine& line = cursorLine();
@@ -315,6 +330,11 @@ void Buffer::insertCharacter(PackedCell cell)
         line.raiseUsedLength(x_ + 1);
         line.markContentChanged();
         x_ += 1;
+    }
+    // The cursor waits on the limit; a pending wrap was cleared above whenever one was set.
+    if (x_ > right) [[unlikely]] {
+        x_ = right;
+        wrapPending_ = true;
     }
 }
 

@@ -11,6 +11,19 @@
 
 namespace kestrovan {
 
+// A cursor waiting to wrap has printed up to the old edge: a wider screen goes on right after
+// that text, a narrower one puts the cursor on its last column. Either way the wait ends, since
+// the cursor no longer stands on the edge it waited at; a resize that keeps the width keeps it.
+void Buffer::fitCursorColumn(int newCols)
+{
+    if (newCols == cols_) {
+        x_ = std::min(x_, newCols - 1);
+        return;
+    }
+    x_ = std::min(columnAfterPrinted(), newCols - 1);
+    wrapPending_ = false;
+}
+
 void Buffer::resize(int newCols, int newRows)
 {
     newCols = std::max(newCols, 1);
@@ -33,7 +46,7 @@ void Buffer::resize(int newCols, int newRows)
         // the alternate screen must not have.
         if (lines_.maxLength() != length)
             lines_.setMaxLength(length);
-        x_ = std::min(x_, newCols - 1);
+        fitCursorColumn(newCols);
         y_ = std::min(y_, newRows - 1);
         scrollBottom_ = newRows - 1;
     } else {
@@ -95,7 +108,7 @@ void Buffer::resize(int newCols, int newRows)
             lines_.setMaxLength(length);
         }
 
-        x_ = std::min(x_, newCols - 1);
+        fitCursorColumn(newCols);
         y_ = std::min(y_, newRows - 1) + added;
         savedX = std::min(savedX, newCols - 1);
         scrollTop_ = 0;

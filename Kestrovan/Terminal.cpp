@@ -215,9 +215,10 @@ void Terminal::activateNormalBuffer(bool clearAlt)
         return;
     semanticNoteAlternateScreenSwitch();
     resizeNormalBufferToCurrentGridIfNeeded();
-    // The cursor carries over from the screen that was in use.
+    // The cursor carries over from the screen that was in use, a pending wrap with it.
     if (altBuffer_->x() >= 0)
         normalBuffer_->setX(altBuffer_->x());
+    normalBuffer_->setWrapPending(altBuffer_->wrapPending());
     if (altBuffer_->y() >= 0)
         normalBuffer_->setY(std::min(altBuffer_->y(), normalBuffer_->rows() - 1));
     if (clearAlt) {
@@ -239,6 +240,7 @@ void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
     semanticNoteAlternateScreenSwitch();
     if (normalBuffer_->x() >= 0)
         altBuffer_->setX(normalBuffer_->x());
+    altBuffer_->setWrapPending(normalBuffer_->wrapPending());
     if (normalBuffer_->y() >= 0)
         altBuffer_->setY(std::min(normalBuffer_->y(), altBuffer_->rows() - 1));
     altBuffer_->fillViewportRows(fillAttr);

@@ -2,9 +2,10 @@
 // CSI cursor commands, tab clearing, save and restore, the paragraph-direction controls and
 // DECBI/DECFI.
 //
-// The cursor column may stand at `cols` (a pending wrap left by printing into the last column).
-// Each command decides whether it keeps that state or ends it; most end it by clamping the column
-// to `cols` - 1. None of these commands replies to the host.
+// After a character is printed into the last column (or the right margin) the cursor stays on that
+// column with a wrap pending (`Buffer::wrapPending`). Every command here sees the cursor on that
+// column; the moves end the pending wrap, the tab moves and DECFI's column scroll keep it (as
+// xterm does), and DECSC saves it for DECRC. None of these commands replies to the host.
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
@@ -32,8 +33,10 @@ int countParameter(const CsiParameters& pars)
 void Terminal::restrictCursor(bool limitCols)
 {
     Buffer& active = *_buffer;
-    // The column may stand one past the last column (a pending wrap) unless `limitCols` ends it.
-    active.setX(std::min(std::max(active.x(), 0), limitCols ? _cols - 1 : _cols));
+    // A pending wrap survives only when `limitCols` is false.
+    const bool keepWrap = !limitCols && active.wrapPending();
+    active.setX(std::min(std::max(active.x(), 0), _cols - 1));
+    active.setWrapPending(keepWrap);
     if (modes_[TerminalMode::originMode])
         active.setY(std::min(std::max(active.y(), active.scrollTop()), active.scrollBottom()));
     else
@@ -97,8 +100,10 @@ void Terminal::reverseWrapBackward(int count)
     int y = active.y();
     const int right = modes_[TerminalMode::marginMode] ? active.marginRight() : _cols - 1;
     const int left = modes_[TerminalMode::marginMode] ? active.marginLeft() : 0;
-    if (x > right) {
-        x = right;
+    // The first step back from a pending wrap only ends the wait, as does the step that brings a
+    // cursor right of the right margin onto it.
+    if (active.wrapPending() || x > right) {
+        x = std::min(x, right);
         remaining -= 1;
     }
     const int leftBound = x < left ? 0 : left;
@@ -148,6 +153,7 @@ void Terminal::cmdCursorUp(const CsiParameters& pars, Collect)
     Buffer& active = *_buffer;
     const int top = active.y() < active.scrollTop() ? 0 : active.scrollTop();
     active.setY(std::max(top, active.y() - countParameter(pars)));
+    active.setWrapPending(false);
 }
 
 void Terminal::cmdCursorDown(const CsiParameters& pars, Collect)
@@ -156,9 +162,7 @@ void Terminal::cmdCursorDown(const CsiParameters& pars, Collect)
     Buffer& active = *_buffer;
     const int bottom = active.y() > active.scrollBottom() ? _rows - 1 : active.scrollBottom();
     active.setY(std::min(bottom, active.y() + countParameter(pars)));
-    // Moving down ends a pending wrap.
-    if (active.x() >= _cols)
-        active.setX(active.x() - 1);
+    active.setWrapPending(false);
 }
 
 void Terminal::cmdCursorCharAbsolute(const CsiParameters& pars, Collect)
@@ -201,6 +205,7 @@ void Terminal::cmdLinePosAbsolute(const CsiParameters& pars, Collect)
         active.setY(std::min(active.scrollBottom(), active.scrollTop() + row - 1));
     else
         active.setY(std::min(_rows - 1, row - 1));
+    active.setWrapPending(false);
 }
 
 void Terminal::cmdVPositionRelative(const CsiParameters& pars, Collect)
@@ -208,8 +213,7 @@ void Terminal::cmdVPositionRelative(const CsiParameters& pars, Collect)
     // VPR: down to the last screen row whatever the region; like CUD it ends a pending wrap.
     Buffer& active = *_buffer;
     active.setY(std::min(_rows - 1, active.y() + countParameter(pars)));
-    if (active.x() >= _cols)
-        active.setX(active.x() - 1);
+    active.setWrapPending(false);
 }
 
 void Terminal::cmdCursorPosition(const CsiParameters& pars, Collect)
@@ -261,6 +265,7 @@ void Terminal::cmdSaveCursor(const CsiParameters&, Collect collect)
     Buffer& active = *_buffer;
     active.savedX = active.x();
     active.savedY = active.y();
+    active.savedWrapPending = active.wrapPending();
     active.savedAttr = curAttr_;
     active.savedCharset = charsets_.charset();
     active.savedOriginMode = modes_[TerminalMode::originMode];
@@ -273,9 +278,10 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
     if (!collect.empty())
         return;
     Buffer& active = *_buffer;
-    // A saved pending wrap comes back as the last column; a slot saved before a shrink is clamped.
+    // A slot saved before a shrink is clamped; a saved pending wrap comes back with it.
     active.setX(std::min(_cols - 1, std::max(0, active.savedX)));
     active.setY(std::min(_rows - 1, std::max(0, active.savedY)));
+    active.setWrapPending(active.savedWrapPending);
 
     if (active.savedAttr != curAttr_) {
         curAttr_ = active.savedAttr;
@@ -373,9 +379,10 @@ void Terminal::columnIndex(bool back)
             columnScroll(true, active.x());
         return;
     }
+    // At the right margin the columns scroll and a pending wrap stays pending.
     if (active.x() == active.marginRight())
         columnScroll(false, active.marginLeft());
-    else if (active.x() != active.cols())
+    else
         cursorForward(1);
 }
 

@@ -76,10 +76,10 @@ void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
     const Buffer& active = *_buffer;
 
     // The cursor position relative to the origin: the scroll region and margins in origin mode. A
-    // cursor waiting to wrap past the last column is reported on the last column.
+    // cursor waiting to wrap stands on the last column (or the right margin) and is reported there.
     auto cursorReport = [&] {
         int row = active.y() + 1;
-        int column = std::min(active.x(), _cols - 1) + 1;
+        int column = active.x() + 1;
         if (modes_[TerminalMode::originMode]) {
             row -= active.scrollTop();
             column -= active.marginLeft();

@@ -85,10 +85,12 @@ void Terminal::dispatchExecute(uint8_t code)
     case 0x08: // BS
         cmdBackspace();
         return;
-    case 0x09: { // HT
+    case 0x09: { // HT: like CHT and CBT it keeps a pending wrap, as xterm does
         const int stop = active.nextTabStop(modes_[TerminalMode::marginMode]);
+        const bool wrapPending = active.wrapPending();
         if (stop >= 0)
             active.setX(stop);
+        active.setWrapPending(wrapPending);
         return;
     }
     case 0x0A: // LF
@@ -339,8 +341,10 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
         return;
     case 'I': { // CHT
         const int64_t count = std::clamp<int64_t>(firstParameter(pars, 1), 1, std::max(_cols - 1, 1));
+        const bool wrapPending = active.wrapPending();
         for (int64_t i = 0; i < count; ++i)
             active.setX(active.nextTabStop(modes_[TerminalMode::marginMode]));
+        active.setWrapPending(wrapPending);
         return;
     }
     case 'J': // ED, DECSED
@@ -374,11 +378,11 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
         cmdEraseChars(pars, collect);
         return;
     case 'Z': { // CBT
-        if (active.x() >= _cols)
-            return;
         const int64_t count = std::clamp<int64_t>(firstParameter(pars, 1), 1, _cols);
+        const bool wrapPending = active.wrapPending();
         for (int64_t i = 0; i < count; ++i)
             active.setX(active.previousTabStop());
+        active.setWrapPending(wrapPending);
         return;
     }
     case '`': // HPA

@@ -8,6 +8,9 @@
 // Protection comes in two flavours that erase differently. Cells printed under DECSCA survive only
 // the selective forms (DECSEL, DECSED). Cells printed under SPA/EPA survive the plain forms of EL,
 // ED and ECH as well, because ISO protection turns every erase selective.
+//
+// The erases of the line or screen end a pending wrap: the cursor's column, the last one while a
+// wrap is pending, is erased and the next character goes into it.
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
@@ -36,6 +39,8 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
     const int x = active.x();
     const int y = active.y();
     const int mode = eraseMode(pars);
+    if (mode <= 2)
+        active.setWrapPending(false);
 
     if (characterProtectionMode_ == CharacterProtectionMode::iso || hasQuestionMark(collect)) {
         // DECSEL, or EL under ISO protection: protected cells stay.
@@ -104,6 +109,8 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         active.setYDisp(std::max(0, active.yDisp() - dropped));
         return;
     }
+    if (mode <= 2)
+        active.setWrapPending(false);
 
     if (characterProtectionMode_ == CharacterProtectionMode::iso || hasQuestionMark(collect)) {
         // DECSED, or ED under ISO protection: cells are erased one run of unprotected cells at a
@@ -218,6 +225,7 @@ void Terminal::cmdEraseChars(const CsiParameters& pars, Collect)
     const int y = active.y();
     // Parameters saturate at 65535, so the sums below cannot overflow.
     const int count = std::max(1, eraseMode(pars));
+    active.setWrapPending(false);
 
     // ECH has no DEC selective form: only ISO protection keeps cells.
     if (characterProtectionMode_ == CharacterProtectionMode::iso) {

@@ -46,8 +46,7 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
     }
 
     // A pending wrap ends with the line feed.
-    if (buffer.x() >= _cols)
-        buffer.setX(_cols - 1);
+    buffer.setWrapPending(false);
 
     finishSemanticLineAdvance(buffer, moved);
 

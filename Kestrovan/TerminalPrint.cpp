@@ -693,7 +693,9 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
                 // same look, and the cursor steps back onto it.
                 if (x + 1 < line.count() && line.packed(x + 1).isContinuation())
                     line.mutableCells()[x + 1] = line.packed(x + 1).blanked();
-                if (buffer_.x() > 0)
+                if (buffer_.wrapPending())
+                    buffer_.setWrapPending(false);
+                else if (buffer_.x() > 0)
                     buffer_.setX(buffer_.x() - 1);
             }
         }
@@ -740,8 +742,9 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
         cells[x + 1] = continuationOf(*wide);
         line.raiseUsedLength(x + 2);
         line.markContentChanged();
-        // The cursor stood right after the one-column cell; it moves past the new right half.
-        buffer_.setX(buffer_.x() + 1);
+        // The cursor stood right after the one-column cell; it moves past the new right half,
+        // which may leave it waiting to wrap.
+        buffer_.placeCursorAfterPrint(x + 2);
         return true;
     }
 
@@ -829,7 +832,7 @@ void Terminal::handlePrintSlow(std::span<const uint8_t> bytes, std::optional<cha
 // them has nothing to combine with.
 std::optional<Position> Terminal::combiningTarget(Buffer& buffer)
 {
-    const int x = buffer.x();
+    const int x = buffer.columnAfterPrinted();
     if (x <= 0)
         return std::nullopt;
     const int row = buffer.yBase() + buffer.y();
@@ -838,7 +841,7 @@ std::optional<Position> Terminal::combiningTarget(Buffer& buffer)
     const BufferLine& line = *buffer.lines()[row];
     if (line.count() < 1)
         return std::nullopt;
-    // From the column before the cursor (the last column while a wrap is pending), left over the
+    // From the column before the cursor (the cursor's own while a wrap is pending), left over the
     // right halves of wide characters to the character itself.
     int col = std::min(x - 1, line.count() - 1);
     while (col > 0 && line.packed(col).isContinuation())

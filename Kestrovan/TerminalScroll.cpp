@@ -551,6 +551,8 @@ void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
 void Terminal::cmdInsertLines(const CsiParameters& pars, Collect)
 {
     Buffer& active = *_buffer;
+    // The column stays, but the cursor no longer waits to wrap (DL ends it by clamping).
+    active.setWrapPending(false);
     const int y = active.y();
     if (y < active.scrollTop() || y > active.scrollBottom())
         return;
@@ -571,6 +573,8 @@ void Terminal::cmdDeleteLines(const CsiParameters& pars, Collect)
 void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
 {
     Buffer& active = *_buffer;
+    // ICH and DCH act at the cursor's column, the last one while a wrap is pending, and end it.
+    active.setWrapPending(false);
     const int x = active.x();
     if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
@@ -590,6 +594,7 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
 void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
 {
     Buffer& active = *_buffer;
+    active.setWrapPending(false);
     const int x = active.x();
     int count = countParameter(pars);
     if (modes_[TerminalMode::marginMode]) {
@@ -597,9 +602,6 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
             return;
         count = std::min(count, active.marginRight() - x + 1);
     }
-    // A pending wrap has no cell under the cursor to delete.
-    if (x >= _cols)
-        return;
     const int row = active.yBase() + active.y();
     if (!rowsInRing(active, row, row))
         return;
@@ -667,7 +669,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
     Buffer& active = *_buffer;
     const int x = active.x();
     const int y = active.y();
-    if (y < active.scrollTop() || y > active.scrollBottom() || x >= _cols)
+    if (y < active.scrollTop() || y > active.scrollBottom())
         return;
     if (modes_[TerminalMode::marginMode] && (x < active.marginLeft() || x > active.marginRight()))
         return;
@@ -716,7 +718,8 @@ void Terminal::cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect)
         return;
     // More repeats than two screens of cells cannot show anything more.
     const int count = std::min(countParameter(pars), 2 * _cols * _rows);
-    const int x = active.x();
+    // The cell left of the cursor, or under it while a wrap is pending: the last one printed.
+    const int x = active.columnAfterPrinted();
 
     PackedCell cell;
     if (x > 0) {

@@ -101,9 +101,10 @@ struct Twin
 std::string summary(Buffer& buffer)
 {
     std::ostringstream out;
-    out << "cursor " << buffer.x() << "," << buffer.y() << " yBase " << buffer.yBase() << " yDisp "
-        << buffer.yDisp() << " trimmed " << buffer.totalLinesTrimmed() << " lines " << buffer.lines().count()
-        << " image lines " << buffer.linesWithImagesCount();
+    out << "cursor " << buffer.x() << "," << buffer.y() << (buffer.wrapPending() ? " waiting" : "")
+        << " yBase " << buffer.yBase() << " yDisp " << buffer.yDisp() << " trimmed "
+        << buffer.totalLinesTrimmed() << " lines " << buffer.lines().count() << " image lines "
+        << buffer.linesWithImagesCount();
     return out.str();
 }
 
@@ -249,10 +250,12 @@ TEST(BufferPrintDifferential, RunPathsWriteTheSameCellsAsSingleCells)
         for (int step = random.between(1, 8); step > 0; --step) {
             if (random.chance(30))
                 randomizeModes(twin, random);
+            // Column `cols` stands for the last column with a wrap pending.
             const int x = random.between(0, cols);
             const int y = random.between(0, rows - 1);
             twin.both([&](Buffer& buffer) {
-                buffer.setX(x);
+                buffer.setX(std::min(x, cols - 1));
+                buffer.setWrapPending(x == cols);
                 buffer.setY(y);
             });
             trace << " at(" << x << "," << y << ")";

@@ -97,12 +97,14 @@ TEST(BufferPrint, WithoutAutoWrapRunsStopAtTheEdge)
     Screen screen(80, 4);
     setBufferMode(*screen.buffer, &BufferModeMirror::wraparound, false);
     EXPECT_EQ(screen.ascii(std::string(85, 'y')), 80u);
-    EXPECT_EQ(screen.cursor(), Position(80, 0)) << "the cursor waits one past the last column";
+    EXPECT_EQ(screen.cursor(), Position(79, 0)) << "the cursor waits on the last column";
+    EXPECT_TRUE(screen.buffer->wrapPending());
     EXPECT_EQ(screen.ascii("z"), 0u) << "nothing more fits";
 
     screen.buffer->setX(78);
     EXPECT_EQ(screen.scalars(U"\u4e00\u4e01", 2), 1u);
-    EXPECT_EQ(screen.buffer->x(), 80);
+    EXPECT_EQ(screen.buffer->x(), 79);
+    EXPECT_TRUE(screen.buffer->wrapPending());
     EXPECT_EQ(screen.scalars(U"\u4e02", 2), 0u);
 
     // The cell-by-cell path overwrites the last column with a narrow character and drops a
@@ -110,7 +112,8 @@ TEST(BufferPrint, WithoutAutoWrapRunsStopAtTheEdge)
     screen.buffer->insertCharacter(narrow('q'));
     EXPECT_EQ(screen.cell(0, 79).scalar(), uint32_t('q'));
     EXPECT_EQ(screen.cell(0, 78), PackedCell()) << "the wide character at 78 lost its right half";
-    EXPECT_EQ(screen.buffer->x(), 80);
+    EXPECT_EQ(screen.buffer->x(), 79);
+    EXPECT_TRUE(screen.buffer->wrapPending());
     screen.buffer->setX(79);
     screen.buffer->insertCharacter(wide(0x4e03));
     EXPECT_EQ(screen.cell(0, 79).scalar(), uint32_t('q')) << "a wide character at the last column is dropped";
@@ -219,7 +222,8 @@ TEST(BufferPrint, MarginsBoundRunsAndWrapping)
     screen.ascii("abcdefgh");
     EXPECT_EQ(screen.rows(), (Lines{std::string(3, '\0') + "abcd", std::string(3, '\0') + "efgh", ""}))
         << "wrapping returns to the left margin";
-    EXPECT_EQ(screen.buffer->x(), 7);
+    EXPECT_EQ(screen.buffer->x(), 6);
+    EXPECT_TRUE(screen.buffer->wrapPending()) << "the cursor waits on the right margin";
 
     Screen narrowRegion(12, 3);
     setBufferMode(*narrowRegion.buffer, &BufferModeMirror::marginMode, true);
@@ -251,7 +255,8 @@ TEST(BufferPrint, WideCharactersThatFitNoRowOfTheRegionAreDropped)
         screen.buffer->insertCharacter(wide(0x4e00));
         EXPECT_EQ(screen.cell(0, column).scalar(), uint32_t('a')) << "column " << column;
         EXPECT_EQ(screen.cell(1, column), PackedCell()) << "column " << column;
-        EXPECT_EQ(screen.cursor(), Position(column + 1, 0)) << "the cursor does not move";
+        EXPECT_EQ(screen.cursor(), Position(column, 0)) << "the cursor does not move";
+        EXPECT_TRUE(screen.buffer->wrapPending());
         screen.buffer->insertCharacter(narrow('b'));
         EXPECT_EQ(screen.cell(1, column).scalar(), uint32_t('b')) << "narrow characters still wrap";
     }
@@ -299,7 +304,8 @@ TEST(BufferPrint, InsertCharacterInTheLastColumnWaitsForTheNextPrint)
     Screen screen(4, 2);
     screen.buffer->setX(3);
     screen.buffer->insertCharacter(narrow('a'));
-    EXPECT_EQ(screen.cursor(), Position(4, 0));
+    EXPECT_EQ(screen.cursor(), Position(3, 0));
+    EXPECT_TRUE(screen.buffer->wrapPending());
     screen.buffer->insertCharacter(narrow('b'));
     EXPECT_EQ(screen.rows(), (Lines{std::string("\0\0\0a", 4), "b"}));
     EXPECT_TRUE(screen.line(1).isWrapped());

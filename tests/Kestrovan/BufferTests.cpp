@@ -107,8 +107,10 @@ TEST(Buffer, AccessorsIgnoreNegativeCursorAndRegionValues)
     buffer->setScrollBottom(-4);
     EXPECT_EQ((std::vector<int>{buffer->x(), buffer->y(), buffer->scrollTop(), buffer->scrollBottom()}),
               (std::vector<int>{4, 3, 1, 3}));
+    buffer->setWrapPending(true);
     buffer->setX(10);
-    EXPECT_EQ(buffer->x(), 10) << "one past the last column is the pending-wrap state";
+    EXPECT_EQ(buffer->x(), 9) << "past the last column is clamped to it";
+    EXPECT_FALSE(buffer->wrapPending()) << "setting the column ends a pending wrap";
 }
 
 TEST(Buffer, RingLengthsAreCappedAndConstructionStopsOnOverflow)

@@ -41,7 +41,8 @@ TEST(TerminalCursorTests, CupGoesToTheOriginAndClampsToTheScreen)
     EXPECT_EQ(t.getCursorLocation(), Cursor(9, 4)) << "clamped to the last column and row";
 
     t.feed("\x1b[5;1Habcdefghij");
-    ASSERT_EQ(t.buffer().x(), 10);
+    ASSERT_EQ(t.buffer().x(), 9);
+    ASSERT_TRUE(t.buffer().wrapPending());
     t.feed("\x1b[5;10H");
     EXPECT_EQ(t.getCursorLocation(), Cursor(9, 4)) << "CUP ends a pending wrap";
     t.feed("Z");
@@ -139,20 +140,24 @@ TEST(TerminalCursorTests, MovesFromThePendingWrapColumn)
     TerminalFixture fixture(5, 5);
     Terminal& t = fixture.t();
     t.feed("\x1b[2;1Habcde");
-    ASSERT_EQ(t.getCursorLocation(), Cursor(5, 1));
+    ASSERT_EQ(t.getCursorLocation(), Cursor(4, 1));
+    ASSERT_TRUE(t.buffer().wrapPending());
     t.feed("\x1b[A");
-    EXPECT_EQ(t.getCursorLocation(), Cursor(5, 0)) << "CUU keeps the pending wrap";
-    t.feed("\x1b[B");
-    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 1)) << "CUD ends it";
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0));
+    EXPECT_FALSE(t.buffer().wrapPending()) << "CUU ends the pending wrap";
+    t.feed("\x1b[2;1Habcde\x1b[B");
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 2));
+    EXPECT_FALSE(t.buffer().wrapPending()) << "CUD ends it";
     t.feed("\x1b[3;1Habcde\x1b[e");
     EXPECT_EQ(t.getCursorLocation(), Cursor(4, 3)) << "VPR ends it";
     t.feed("X");
     EXPECT_EQ(rowText(t, 3), "    X") << "printing goes on in the last column, with no wrap";
 
     t.feed("\x1b[1;1Habcde\x1b[C");
-    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "CUF pulls the cursor back to the last column";
+    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "CUF keeps the cursor on the last column";
+    EXPECT_FALSE(t.buffer().wrapPending()) << "and ends the pending wrap";
     t.feed("\x1b[1;1Habcde\x1b[D");
-    EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "so does CUB";
+    EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "CUB moves left from the last column";
     t.feed("\x1b[1;1Habcde\x1b[a");
     EXPECT_EQ(t.getCursorLocation(), Cursor(4, 0)) << "and HPR";
 }
@@ -264,9 +269,11 @@ TEST(TerminalCursorTests, BackspaceAndCubWithReverseWraparound)
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 3)) << "a line that is not marked wrapped stops it";
 
     t.feed("\x1b[3;1Habcde");
-    ASSERT_EQ(t.getCursorLocation(), Cursor(5, 2));
+    ASSERT_EQ(t.getCursorLocation(), Cursor(4, 2));
+    ASSERT_TRUE(t.buffer().wrapPending());
     t.feed("\b");
     EXPECT_EQ(t.getCursorLocation(), Cursor(4, 2)) << "the pending wrap absorbs one step";
+    EXPECT_FALSE(t.buffer().wrapPending());
 
     t.feed("\x1b[2;4r");                     // region rows 1...3
     t.buffer().lines()[1]->setWrapped(true); // row 1 continues row 0
@@ -337,7 +344,8 @@ TEST(TerminalCursorTests, TabStopsSetClearAndWalk)
     EXPECT_EQ(t.buffer().x(), 0) << "and a back tab to the first";
 
     t.feed("\r\nabcdefghijklmnopqrst\x1b[Z");
-    EXPECT_EQ(t.getCursorLocation(), Cursor(20, 1)) << "CBT is ignored in the pending-wrap column";
+    EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "CBT from the last column while a wrap is pending";
+    EXPECT_TRUE(t.buffer().wrapPending()) << "keeps the pending wrap";
     t.feed("\x1b[g");
     EXPECT_EQ(t.buffer().tabStops().size(), 20u) << "TBC in the pending-wrap column changes nothing";
 }
@@ -497,10 +505,13 @@ TEST(TerminalCursorTests, BackAndForwardIndexMoveInsideTheMargins)
     EXPECT_EQ(t.buffer().x(), 9) << "at the right edge DECFI scrolls instead";
 
     t.feed("\r\nabcdefghij");
-    ASSERT_EQ(t.buffer().x(), 10);
+    ASSERT_EQ(t.buffer().x(), 9);
+    ASSERT_TRUE(t.buffer().wrapPending());
     t.feed("\x1b"
            "9");
-    EXPECT_EQ(t.buffer().x(), 10) << "DECFI leaves a pending wrap alone";
+    EXPECT_EQ(t.buffer().x(), 9) << "DECFI with a pending wrap scrolls from the last column";
+    EXPECT_EQ(rowText(t, 1), "bcdefghij");
+    EXPECT_TRUE(t.buffer().wrapPending()) << "and the wrap stays pending";
 
     setMargins(t, 2, 6);
     moveCursor(t, 2, 0);

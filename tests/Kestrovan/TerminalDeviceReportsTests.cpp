@@ -99,8 +99,9 @@ TEST(TerminalDeviceReports, AnsiStatusReports)
     EXPECT_EQ(replyTo(fixture, "\x1b[7n"), "");
     EXPECT_EQ(replyTo(fixture, "\x1b[>6n"), "") << "an unknown private marker";
 
-    // A cursor waiting to wrap past the last column reports the last column.
-    moveCursor(t, 80, 4);
+    // A cursor waiting to wrap after printing into the last column reports the last column.
+    t.feed("\x1b[5;80Hx");
+    ASSERT_TRUE(t.buffer().wrapPending());
     EXPECT_EQ(replyTo(fixture, "\x1b[6n"), "\x1b[5;80R");
 
     t.feed("\x1b G");

@@ -63,7 +63,8 @@ TEST(TerminalLineFeedTests, LineFeedEndsAPendingWrapAndHonoursNewLineMode)
     TerminalFixture fixture(5, 4);
     Terminal& t = fixture.t();
     t.feed("abcde");
-    ASSERT_EQ(t.buffer().x(), 5) << "the cursor waits past the last column";
+    ASSERT_EQ(t.buffer().x(), 4) << "the cursor waits on the last column";
+    ASSERT_TRUE(t.buffer().wrapPending());
     t.feed("\n");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(4, 1));
 
@@ -115,7 +116,7 @@ TEST(TerminalLineFeedTests, Backspace)
     EXPECT_EQ(t.buffer().x(), 0) << "BS at column 0 does nothing";
     t.feed("abc\b\b");
     EXPECT_EQ(t.buffer().x(), 1);
-    moveCursor(t, 10, 0); // pending wrap
+    t.feed("\x1b[1;10Hx"); // a wrap pending on the last column
     t.feed("\b");
     EXPECT_EQ(t.buffer().x(), 8) << "the pending wrap ends, then BS moves left";
 

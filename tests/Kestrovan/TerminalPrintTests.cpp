@@ -79,7 +79,8 @@ TEST(TerminalPrintTests, CombiningMarksJoinTheCellBeforeTheCursor)
 
     w.feed("\r\n123456789X\u0301");
     EXPECT_EQ(cellText(w, 9, 1), "X\u0301") << "a pending wrap still joins the last column";
-    EXPECT_EQ(w.buffer().x(), 10);
+    EXPECT_EQ(w.buffer().x(), 9);
+    EXPECT_TRUE(w.buffer().wrapPending());
     EXPECT_EQ(cellText(w, 0, 2), "");
 
     moveCursor(w, 0, 2);

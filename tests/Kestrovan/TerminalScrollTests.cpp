@@ -176,10 +176,12 @@ TEST(TerminalScrollTests, InsertAndDeleteLinesInsideTheRegion)
     t.feed("\x1b[99L");
     EXPECT_EQ(screenText(t), "a|||||f");
 
-    // DL clamps a pending-wrap cursor first.
-    moveCursor(t, 10, 2);
+    // DL ends a pending wrap first.
+    moveCursor(t, 9, 2);
+    t.buffer().setWrapPending(true);
     t.feed("\x1b[M");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(9, 2));
+    EXPECT_FALSE(t.buffer().wrapPending());
 }
 
 TEST(TerminalScrollTests, InsertAndDeleteLinesAdjustRegisteredSelections)
@@ -307,10 +309,13 @@ TEST(TerminalScrollTests, InsertAndDeleteCharactersAtWideSeams)
     t.feed("\x1b[P");
     EXPECT_EQ(strayHalves(t, 3), "") << "DCH pulling a wide character left keeps it whole";
 
-    const std::string before = screenText(t);
-    moveCursor(t, 10, 3);
+    // A cursor waiting to wrap stands on the last column, whose cell DCH deletes.
+    t.feed("\x1b[4;10HZ");
+    ASSERT_TRUE(t.buffer().wrapPending());
+    ASSERT_EQ(rowText(t, 3), "klm \xe5\xa5\xbdst Z");
     t.feed("\x1b[P");
-    EXPECT_EQ(screenText(t), before) << "DCH at the pending-wrap column does nothing";
+    EXPECT_EQ(rowText(t, 3), "klm \xe5\xa5\xbdst") << "DCH with a wrap pending deletes the last cell";
+    EXPECT_FALSE(t.buffer().wrapPending());
 }
 
 TEST(TerminalScrollTests, InsertAndDeleteCharactersStayInsideTheMargins)
@@ -365,9 +370,11 @@ TEST(TerminalScrollTests, InsertAndDeleteColumnsInTheRegion)
 
     t.feed("\x1b[99'~");
     EXPECT_EQ(screenText(t), "0123456789|abc|ABC|klmnopqrst") << "DECDC past the edge clears to it";
-    moveCursor(t, 10, 1);
+    moveCursor(t, 9, 1);
+    t.buffer().setWrapPending(true);
     t.feed("\x1b['~");
-    EXPECT_EQ(screenText(t), "0123456789|abc|ABC|klmnopqrst") << "DECDC at the pending-wrap column";
+    EXPECT_EQ(screenText(t), "0123456789|abc|ABC|klmnopqrst") << "DECDC with a wrap pending";
+    EXPECT_TRUE(t.buffer().wrapPending()) << "DECDC keeps a pending wrap";
 
     // With margins both stay between them, and do nothing from outside them.
     t.feed("\x1b[2J");
@@ -444,7 +451,8 @@ TEST(TerminalScrollTests, RepeatPrecedingCharacter)
     t.feed("\x1b[2b");
     EXPECT_EQ(rowText(t, 2), "\xe5\xa5\xbd\xe5\xa5\xbd\xe5\xa5\xbd");
     EXPECT_EQ(strayHalves(t, 2), "");
-    EXPECT_EQ(t.getCursorLocation(), std::make_pair(6, 2));
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(5, 2));
+    EXPECT_TRUE(buffer.wrapPending());
 
     // After a combining sequence the whole cluster repeats.
     t.feed("\x1b[2J");

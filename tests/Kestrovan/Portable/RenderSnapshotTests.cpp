@@ -269,10 +269,10 @@ TEST(RenderSnapshotTests, Cursor)
     t.feed("\x1b[?12h");
     EXPECT_TRUE(fixture.dirty().cursor.blink);
 
-    // Printing into the last column leaves the cursor at the pending-wrap column.
+    // Printing into the last column leaves the cursor there, waiting to wrap.
     t.feed("\x1b[2;1H0123456789");
     s = fixture.dirty();
-    EXPECT_EQ(s.cursor.x, 10) << "the pending-wrap column is cols";
+    EXPECT_EQ(s.cursor.x, 9) << "a cursor waiting to wrap is drawn on the last column";
     EXPECT_EQ(s.cursor.y, 1);
 }
 
