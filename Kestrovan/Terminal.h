@@ -1124,6 +1124,17 @@ public:
 
     /// The interning of attributes and grapheme clusters both buffers share.
     const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
+    /// Which arena table ran out when a reclaim is asked for.
+    enum class ArenaTable : uint8_t
+    {
+        styles,
+        clusters,
+    };
+    /// Gives back the arena ids no cell of either buffer, the current style or the erase cells
+    /// use (TerminalArenaReclaim.cpp). When that frees too little, the oldest scrollback lines
+    /// give up their styles or clusters. Runs only as often as its cost is repaid; true when it
+    /// ran and `table` has room now. The print path calls it when the cluster table is full.
+    bool reclaimCellArena(ArenaTable table);
     /// The main screen, with scrollback; a full reset replaces it.
     const std::shared_ptr<Buffer>& normalBuffer() const { return normalBuffer_; }
     /// The alternate screen, without scrollback.
@@ -1214,7 +1225,6 @@ public:
     // Still public: the render snapshot caches and the kitty graphics and clipboard state, which
     // are being reworked elsewhere, and the terminal lock.
 
-
     KittyGraphicsState kittyGraphicsState;
     bool hasKittyPlacements = false;
     uint64_t kittyAnimationTimerSerial = 0;
@@ -1250,6 +1260,8 @@ private:
 
     /// Fills `currentEraseBlankCell` and `currentEraseSpaceCell` from the erase style id.
     void rebuildEraseCells(uint16_t eraseStyleID);
+    /// `arena.intern(key)`, reclaiming ids when the style table is full.
+    std::optional<uint16_t> internStyle(const InternedAttributeKey& key);
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
     std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
     void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
@@ -1300,6 +1312,10 @@ private:
     PackedCell currentEraseBlankCell_;
     PackedCell currentEraseSpaceCell_ =
         PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
+    // A reclaim scans every cell, so after one that freed little the next waits for this many
+    // refused interns (counted in `arenaRefusals_`), a share of the cells it scanned.
+    uint64_t arenaRefusals_ = 0;
+    uint64_t arenaRefusalsBeforeReclaim_ = 0;
     ReadingBuffer readingBuffer_;
     // The changed screen rows and the same in absolute rows; empty while start > end.
     int refreshStart_ = std::numeric_limits<int>::max();

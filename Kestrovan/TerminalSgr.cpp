@@ -343,9 +343,10 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     if (working == previous)
         return;
 
-    std::optional<uint16_t> id = arena.intern(working);
+    std::optional<uint16_t> id = internStyle(working);
     if (!id) {
-        // A full arena cannot name the new look: printing goes on in the default one.
+        // A full arena cannot name the new look now: printing goes on in the default one until
+        // ids are free again.
         working = Key();
         id = 0;
     }
@@ -361,7 +362,7 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
         return;
     const Key erase{eraseTag << backgroundShift, 0};
-    const uint16_t eraseID = erase == working ? curStyleID_ : arena.intern(erase).value_or(0);
+    const uint16_t eraseID = erase == working ? curStyleID_ : internStyle(erase).value_or(0);
     assign(currentEraseAttribute_, erase);
     rebuildEraseCells(eraseID);
 }
