@@ -7,13 +7,13 @@
 // style and the erase cells, and give the rest back to the arena. The saved cursors keep their
 // attribute by value and intern it again on restore, so they hold no id.
 //
-// When the ids in use leave less than a quarter of the table free, the oldest scrollback lines
-// give up what they hold of the full table (their colours and styles, or their clusters, which
-// fall back to their first scalar) until a quarter is free: new output keeps its look and the
-// oldest history loses it first. Only the visible screens can then still run a table out.
+// When the ids in use leave less than half of the table free, the oldest scrollback lines give up
+// what they hold of the full table (their colours and styles, or their clusters, which fall back
+// to their first scalar) until half is free: new output keeps its look and the oldest history
+// loses it first. Only the visible screens can then still run a table out.
 //
-// A reclaim reads every cell, so it must not run on every refused intern: one that freed a
-// quarter of the table is repaid by the quarter of new ids it made room for; after one that freed
+// A reclaim reads every cell, so it must not run on every refused intern: one that freed half of
+// the table is repaid by the half of new ids it made room for; after one that freed
 // less (the screens alone hold nearly every id), the next waits for a number of refused interns
 // proportional to the cells it read. Either way the work stays linear in the output.
 #include "Kestrovan/Terminal.h"
@@ -112,7 +112,7 @@ bool Terminal::reclaimCellArena(ArenaTable table)
     const bool styles = table == ArenaTable::styles;
     const uint64_t capacity =
         styles ? uint64_t(arena.attributeCapacity()) : uint64_t(std::max(arena.graphemeCapacity(), 0));
-    const uint64_t wanted = capacity / 4;
+    const uint64_t wanted = capacity / 2;
     uint64_t free = freeIDs(styles ? usage.attributeUses : usage.graphemeUses, capacity);
     if (free < wanted) {
         // The oldest scrollback lines first, never a line of the screen.
