@@ -1312,10 +1312,6 @@ private:
     PackedCell currentEraseBlankCell_;
     PackedCell currentEraseSpaceCell_ =
         PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
-    // A reclaim scans every cell, so after one that freed little the next waits for this many
-    // refused interns (counted in `arenaRefusals_`), a share of the cells it scanned.
-    uint64_t arenaRefusals_ = 0;
-    uint64_t arenaRefusalsBeforeReclaim_ = 0;
     ReadingBuffer readingBuffer_;
     // The changed screen rows and the same in absolute rows; empty while start > end.
     int refreshStart_ = std::numeric_limits<int>::max();
@@ -1377,6 +1373,12 @@ private:
     SemanticScanState semanticScanState_ = SemanticScanState::ground;
     bool semanticScanInPaste_ = false;
     std::vector<uint8_t> semanticScanParams_;
+
+    // Arena reclaims (cold: only a full table reads them). A reclaim scans every cell, so after
+    // one that freed little the next waits for this many refused interns (counted in
+    // `arenaRefusals_`), a share of the cells it scanned.
+    uint64_t arenaRefusals_ = 0;
+    uint64_t arenaRefusalsBeforeReclaim_ = 0;
     // Mutable so that `terminalLock()` can hand it out from const readers.
     mutable TerminalLock terminalLock_;
 };

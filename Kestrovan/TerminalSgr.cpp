@@ -343,7 +343,10 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     if (working == previous)
         return;
 
-    std::optional<uint16_t> id = internStyle(working);
+    // The arena's cache answers nearly every lookup inline; only a full table costs more.
+    std::optional<uint16_t> id = arena.intern(working);
+    if (!id && reclaimCellArena(ArenaTable::styles))
+        id = arena.intern(working);
     if (!id) {
         // A full arena cannot name the new look now: printing goes on in the default one until
         // ids are free again.
