@@ -242,17 +242,6 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
             continue;
         }
 
-        // DCS payload: a run of printable bytes joins the pending slice without a table lookup per
-        // byte (the table's "put" action, inlined). Sixel images are megabytes of such bytes.
-        if (s.state == ParserState::dcsPassthrough && byte >= 0x20 && byte <= 0x7E) {
-            if (dcsStart < 0)
-                dcsStart = static_cast<ptrdiff_t>(i);
-            do {
-                ++i;
-            } while (i < length && data[i] >= 0x20 && data[i] <= 0x7E);
-            continue;
-        }
-
         const uint8_t entry = table.entry(s.state, byte);
         const auto action = static_cast<ParserAction>(entry >> 4);
         const auto next = static_cast<ParserState>(entry & 0x0F);
@@ -402,10 +391,15 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
 
         case ParserAction::dcsPut:
             // Payload is handed over in slices of the chunk, not byte by byte: remember where the
-            // pending slice starts.
+            // pending slice starts. The printable bytes after this one are put too and stay in the
+            // payload, so the whole run joins the slice without a table lookup per byte; sixel
+            // images are megabytes of such bytes. Taking the run here rather than before the table
+            // keeps the extra test off the path of every other state.
             if (dcsStart < 0)
                 dcsStart = static_cast<ptrdiff_t>(i);
-            ++i;
+            do {
+                ++i;
+            } while (i < length && data[i] >= 0x20 && data[i] <= 0x7E);
             break;
 
         case ParserAction::dcsUnhook:

@@ -42,8 +42,7 @@ TerminalPasteResult KittyClipboardProtocol::paste(const TerminalPasteRequest& re
 bool KittyClipboardProtocol::sendPasteEvent(const TerminalClipboardSnapshot& snapshot, Terminal& terminal)
 {
     // Without a token the event still lists the types; the program then reads under a prompt.
-    const std::optional<std::string> token =
-        terminal.kittyClipboardTokenGenerator ? terminal.kittyClipboardTokenGenerator() : std::nullopt;
+    const std::optional<std::string> token = terminal.newKittyClipboardToken();
     const std::vector<uint8_t> packet =
         encodeMimeList(snapshot.mimeTypes, snapshot.location, std::string(), token);
     const std::shared_ptr<TerminalDelegate> delegate = terminal.delegate();

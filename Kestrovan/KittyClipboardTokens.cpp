@@ -39,9 +39,10 @@ void KittyClipboardProtocol::storeToken(const std::string& token, KittyClipboard
                                         TerminalClipboardSnapshot snapshot)
 {
     const std::shared_ptr<Terminal> terminal = lockTerminal();
-    if (!terminal || !terminal->kittyClipboardClock)
+    const std::optional<uint64_t> clock = terminal ? terminal->kittyClipboardNow() : std::nullopt;
+    if (!clock)
         return;
-    const uint64_t now = terminal->kittyClipboardClock();
+    const uint64_t now = *clock;
     std::erase_if(tokens, [now](const KittyClipboardPasteToken& live) { return live.deadline <= now; });
     if (tokens.size() >= maximumTokenCount)
         tokens.pop_front();
@@ -62,7 +63,7 @@ KittyClipboardProtocol::consumeToken(const std::string& password, const std::str
     const std::shared_ptr<Terminal> terminal = lockTerminal();
     if (!terminal || direction != KittyClipboardPermissionDirection::read || password.empty() || name.empty())
         return std::nullopt;
-    const uint64_t now = terminal->kittyClipboardClock ? terminal->kittyClipboardClock() : UINT64_MAX;
+    const uint64_t now = terminal->kittyClipboardNow().value_or(UINT64_MAX);
     std::erase_if(tokens, [now](const KittyClipboardPasteToken& live) { return live.deadline <= now; });
 
     // Every token is compared, without stopping at a match.

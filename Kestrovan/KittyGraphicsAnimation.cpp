@@ -400,7 +400,7 @@ std::optional<uint64_t> KittyGraphicsEngine::kittyGraphicsAdvanceAnimations(uint
 
 void KittyGraphicsEngine::scheduleKittyAnimationTimer()
 {
-    const uint64_t serial = ++terminal_.kittyAnimationTimerSerial;
+    const uint64_t serial = ++terminal_.kittyAnimationTimerSerial_;
     const std::optional<uint64_t> deadline = kittyGraphicsAdvanceAnimations(state_.animationClock.now());
     if (!deadline)
         return;
@@ -419,11 +419,11 @@ void KittyGraphicsEngine::scheduleKittyAnimationTimer()
         if (!terminal)
             return;
         terminal->terminalLock().withLock([&] {
-            KittyGraphicsState& state = terminal->kittyGraphicsState;
+            KittyGraphicsState& state = terminal->kittyGraphicsState_;
             if (state.armedAnimationTimer && state.armedAnimationTimer->ticket == ticket)
                 state.armedAnimationTimer.reset();
             // A newer schedule has taken over: this item is stale.
-            if (*ticket != terminal->kittyAnimationTimerSerial)
+            if (*ticket != terminal->kittyAnimationTimerSerial_)
                 return;
             KittyGraphicsEngine engine(*terminal);
             engine.kittyGraphicsAdvanceAnimations(state.animationClock.now());

@@ -24,7 +24,7 @@ bool appendChunk(KittyGraphicsPending& pending, const KittyGraphicsControl& chun
 } // namespace
 
 KittyGraphicsEngine::KittyGraphicsEngine(Terminal& terminal)
-    : terminal_(terminal), state_(terminal.kittyGraphicsState)
+    : terminal_(terminal), state_(terminal.kittyGraphicsState_)
 {}
 
 void KittyGraphicsEngine::handleKittyGraphics(std::span<const uint8_t> body)

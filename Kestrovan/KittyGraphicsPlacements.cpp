@@ -40,7 +40,7 @@ uint64_t KittyGraphicsEngine::nextKittyGeneration()
 
 void KittyGraphicsEngine::updateHasKittyPlacements()
 {
-    terminal_.hasKittyPlacements =
+    terminal_.hasKittyPlacements_ =
         !state_.primary.placementsByKey.empty() || !state_.alternate.placementsByKey.empty();
 }
 
@@ -163,7 +163,7 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
     record.insertionOrder = current.nextInsertionOrder++;
     const KittyPlacementKey key{*imageId, placementId, record.clientPlacementId == 0};
     current.placementsByKey[key] = record;
-    terminal_.hasKittyPlacements = true;
+    terminal_.hasKittyPlacements_ = true;
     nextKittyGeneration();
 
     if (const auto image = current.imagesById.find(*imageId);

@@ -237,7 +237,7 @@ void KittyGraphicsEngine::clearAllKittyImages()
     state_.pending.reset();
     resetKittyGraphicsStore(state_.primary);
     resetKittyGraphicsStore(state_.alternate);
-    terminal_.hasKittyPlacements = false;
+    terminal_.hasKittyPlacements_ = false;
     terminal_.updateRange(terminal_.buffer().scrollTop());
     terminal_.updateRange(terminal_.buffer().scrollBottom());
 }

@@ -35,8 +35,8 @@ Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const Term
     defaultCursorStyle_ = _options.cursorStyle;
     modes_.setBidiState(_options.initialBidiState);
     modes_.set(TerminalMode::bidiArrowKeySwap, _options.initialBidiArrowKeySwap);
-    kittyClipboardTokenGenerator = [] { return KittyClipboardTokenGenerator::generate(); };
-    kittyClipboardClock = monotonicNanoseconds;
+    kittyClipboardTokenGenerator_ = [] { return KittyClipboardTokenGenerator::generate(); };
+    kittyClipboardClock_ = monotonicNanoseconds;
 
     parser_ = std::make_unique<EscapeSequenceParser>(
         static_cast<size_t>(std::max<int64_t>(_options.maximumOscBytes, 0)));
@@ -66,8 +66,8 @@ std::shared_ptr<Terminal> Terminal::create(const std::shared_ptr<TerminalDelegat
 
 Terminal::~Terminal()
 {
-    if (kittyClipboardProtocol)
-        kittyClipboardProtocol->terminalDestroyed();
+    if (kittyClipboardProtocol_)
+        kittyClipboardProtocol_->terminalDestroyed();
     payloads_.releaseAll();
     // Lines may outlive their buffers (render snapshots keep them); they must not call back here.
     if (normalBuffer_)
@@ -100,10 +100,10 @@ void Terminal::setup(bool isReset)
         // buffer's cursor, which is only meaningful when that buffer was the one in use.
         normalBuffer_->setX(0);
         normalBuffer_->setY(0);
-        kittyGraphicsState.activeIsAlternate = true;
+        kittyGraphicsState_.activeIsAlternate = true;
         removePlacementRecords();
         cleanupUnusedKittyImages();
-        kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
+        kittyGraphicsState_.activeIsAlternate = isCurrentBufferAlternate();
         altBuffer_->clear();
         resetSemanticPromptState(true);
     } else {
@@ -142,8 +142,8 @@ void Terminal::setup(bool isReset)
 
     if (isReset) {
         savedPrivateModes_.clear();
-        if (kittyClipboardProtocol)
-            kittyClipboardProtocol->clear();
+        if (kittyClipboardProtocol_)
+            kittyClipboardProtocol_->clear();
     }
 
     keyboardModeNormal_ = KeyboardModeState();
@@ -211,14 +211,14 @@ void Terminal::activateNormalBuffer(bool clearAlt)
     if (altBuffer_->y() >= 0)
         normalBuffer_->setY(std::min(altBuffer_->y(), normalBuffer_->rows() - 1));
     if (clearAlt) {
-        kittyGraphicsState.activeIsAlternate = true;
+        kittyGraphicsState_.activeIsAlternate = true;
         removePlacementRecords();
         cleanupUnusedKittyImages();
-        kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
+        kittyGraphicsState_.activeIsAlternate = isCurrentBufferAlternate();
         altBuffer_->clear();
     }
     _buffer = normalBuffer_;
-    kittyGraphicsState.activeIsAlternate = false;
+    kittyGraphicsState_.activeIsAlternate = false;
     scheduleKittyAnimationTimer();
 }
 
@@ -233,10 +233,10 @@ void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
         altBuffer_->setY(std::min(normalBuffer_->y(), altBuffer_->rows() - 1));
     altBuffer_->fillViewportRows(fillAttr);
     _buffer = altBuffer_;
-    kittyGraphicsState.activeIsAlternate = true;
+    kittyGraphicsState_.activeIsAlternate = true;
     removePlacementRecords();
     cleanupUnusedKittyImages();
-    kittyGraphicsState.activeIsAlternate = isCurrentBufferAlternate();
+    kittyGraphicsState_.activeIsAlternate = isCurrentBufferAlternate();
     scheduleKittyAnimationTimer();
 }
 

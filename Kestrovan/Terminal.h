@@ -125,8 +125,9 @@
 #include <vector>
 
 namespace platform {
+class DispatchQueue;
 class Regex;
-}
+} // namespace platform
 
 namespace kestrovan {
 
@@ -852,6 +853,34 @@ public:
     void refreshKittyClipboardCapabilities();
     /// The clipboard protocol object, made on first use.
     KittyClipboardProtocol& kittyClipboard();
+    /// The clipboard protocol object if the first OSC 5522, mode 5522 or paste has made it; null
+    /// before.
+    const KittyClipboardProtocol* existingKittyClipboard() const { return kittyClipboardProtocol_.get(); }
+    /// The queue the clipboard protocol moves host completions onto; without one it starts a
+    /// serial queue of its own. Read when the protocol object is made, so a host (or a test) sets
+    /// it before the first clipboard use.
+    void setKittyClipboardCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue)
+    {
+        kittyClipboardCompletionQueue_ = std::move(queue);
+    }
+    /// Where paste-event tokens come from (random by default); a source that fails, or none,
+    /// sends paste events without a token.
+    void setKittyClipboardTokenGenerator(std::function<std::optional<std::string>()> generator)
+    {
+        kittyClipboardTokenGenerator_ = std::move(generator);
+    }
+    /// The monotonic nanosecond clock paste-event tokens expire by (the uptime clock by default).
+    void setKittyClipboardClock(std::function<uint64_t()> clock) { kittyClipboardClock_ = std::move(clock); }
+    /// A new paste-event token; absent without a generator or when it fails.
+    std::optional<std::string> newKittyClipboardToken() const
+    {
+        return kittyClipboardTokenGenerator_ ? kittyClipboardTokenGenerator_() : std::nullopt;
+    }
+    /// The clipboard clock's time; absent without a clock.
+    std::optional<uint64_t> kittyClipboardNow() const
+    {
+        return kittyClipboardClock_ ? std::optional<uint64_t>(kittyClipboardClock_()) : std::nullopt;
+    }
     /// Turns the clipboard paste events (mode 5522) off, and forgets a saved value of the mode so
     /// that a restore cannot turn them on again: the host's clipboards they were asked for changed.
     void switchOffKittyPasteEvents()
@@ -1107,6 +1136,21 @@ public:
     void scheduleKittyAnimationTimer();
     /// The images and placements renderers draw this frame; needs the lock.
     KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot();
+    /// The images, placements and pending transfer of both screens. Only `KittyGraphicsEngine`
+    /// changes them.
+    const KittyGraphicsState& kittyGraphicsState() const { return kittyGraphicsState_; }
+    /// Whether either screen holds a placement; the scroll and erase paths skip the kitty work
+    /// without one.
+    bool hasKittyPlacements() const { return hasKittyPlacements_; }
+    /// Rises each time the animation timer is scheduled; an armed timer item whose ticket holds an
+    /// older serial does nothing.
+    uint64_t kittyAnimationTimerSerial() const { return kittyAnimationTimerSerial_; }
+    /// Where animation time comes from and how the animation timer is armed (the uptime clock and
+    /// the shared timer queue by default); a host or a test gives its own before images arrive.
+    void setKittyAnimationClock(KittyAnimationClock clock)
+    {
+        kittyGraphicsState_.animationClock = std::move(clock);
+    }
 
     // --- State read by hosts and by other parts of the engine ----------------------------------
     // Each is changed by the control functions and host calls above; these only read it.
@@ -1221,17 +1265,6 @@ public:
     /// The longest list of bytes kept by the semantic input scanner.
     static constexpr size_t maximumSemanticScanParams = 32;
 
-    // --- Fields ---------------------------------------------------------------------------------
-    // Still public: the render snapshot caches and the kitty graphics and clipboard state, which
-    // are being reworked elsewhere, and the terminal lock.
-
-    KittyGraphicsState kittyGraphicsState;
-    bool hasKittyPlacements = false;
-    uint64_t kittyAnimationTimerSerial = 0;
-    std::shared_ptr<KittyClipboardProtocol> kittyClipboardProtocol;
-    std::function<std::optional<std::string>()> kittyClipboardTokenGenerator;
-    std::function<uint64_t()> kittyClipboardClock;
-
     /// The lock that guards all of the terminal's state. Returned from a const method so readers
     /// that only look can check it is held; locking the result locks the terminal.
     TerminalLock& terminalLock() const RETURN_CAPABILITY(terminalLock_) { return terminalLock_; }
@@ -1243,6 +1276,11 @@ protected:
     void logInfo(std::string_view message) const;
 
 private:
+    // The kitty graphics engine is a short-lived view made on the stack for each kitty call; it
+    // owns the rules of the kitty state below and keeps `hasKittyPlacements_` and the animation
+    // timer serial in step with it.
+    friend class KittyGraphicsEngine;
+
     /// Appends one item of the variable-list `sendResponse`; the concept has already checked that
     /// it is one of the three kinds.
     template <TerminalResponseItem T> static void appendResponseItem(std::vector<uint8_t>& out, const T& item)
@@ -1280,7 +1318,17 @@ private:
     void setParagraphDirection(BidiDirection direction);
 
     // --- State ------------------------------------------------------------------------------------
-    // Read through the accessors above; written by the terminal's own members only.
+    // Read through the accessors above; written by the terminal's own members only (and the kitty
+    // state by the kitty graphics engine).
+
+    // Kitty graphics and clipboard. They come first so that the print path's state below keeps
+    // its offsets, and so its cache lines, in the object.
+    KittyGraphicsState kittyGraphicsState_;
+    bool hasKittyPlacements_ = false;
+    uint64_t kittyAnimationTimerSerial_ = 0;
+    std::shared_ptr<KittyClipboardProtocol> kittyClipboardProtocol_;
+    std::function<std::optional<std::string>()> kittyClipboardTokenGenerator_;
+    std::function<uint64_t()> kittyClipboardClock_;
 
     // Size and geometry.
     int _cols = 80;
@@ -1381,6 +1429,9 @@ private:
     uint64_t arenaRefusalsBeforeReclaim_ = 0;
     // Mutable so that `terminalLock()` can hand it out from const readers.
     mutable TerminalLock terminalLock_;
+    // Given by the host before the clipboard protocol object is made; kept after the lock so the
+    // rest of the object keeps its layout.
+    std::shared_ptr<platform::DispatchQueue> kittyClipboardCompletionQueue_;
 };
 
 inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::supportMode{1};

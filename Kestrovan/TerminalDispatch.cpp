@@ -603,9 +603,10 @@ void Terminal::setIconTitle(const std::string& text)
 
 KittyClipboardProtocol& Terminal::kittyClipboard()
 {
-    if (!kittyClipboardProtocol)
-        kittyClipboardProtocol = std::make_shared<KittyClipboardProtocol>(weak_from_this());
-    return *kittyClipboardProtocol;
+    if (!kittyClipboardProtocol_)
+        kittyClipboardProtocol_ =
+            std::make_shared<KittyClipboardProtocol>(weak_from_this(), kittyClipboardCompletionQueue_);
+    return *kittyClipboardProtocol_;
 }
 
 // --- DCS and APC ---------------------------------------------------------------------------------

@@ -61,7 +61,7 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
     const int bottomRow = buffer.yBase() + scrollBottom;
     // Selections and placements name absolute rows, and a scrolled-back view names the row it
     // shows: any of them rules out the fast paths, which do not keep them in step.
-    const bool unobserved = activeSelectionCount_ == 0 && !hasKittyPlacements && !userScrolling_;
+    const bool unobserved = activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
     const bool bottomIsLastLine = bottomRow == ring.count() - 1;
 
     // Recycle fast path: the whole screen scrolls into the scrollback of a full ring.
@@ -223,7 +223,7 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
     if (!userScrolling_ || buffer.yDisp() < 0)
         buffer.setYDisp(buffer.yBase());
 
-    if (hasKittyPlacements) {
+    if (hasKittyPlacements_) {
         if (outcome == Outcome::full) {
             trimKittyPlacementRows();
         } else if (outcome == Outcome::inPlace) {
@@ -326,7 +326,7 @@ void Terminal::reverseIndex()
         adjustSelectionsForInPlaceScroll(topRow, bottomRow, -1);
     }
 
-    if (hasKittyPlacements) {
+    if (hasKittyPlacements_) {
         const int left = modes_[TerminalMode::marginMode] ? active.marginLeft() : 0;
         const int right = modes_[TerminalMode::marginMode] ? active.marginRight() : _cols - 1;
         scrollKittyPlacementsInMargins(topRow, bottomRow, left, right, 1);
@@ -460,7 +460,7 @@ void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
         terminal.adjustSelectionsForInPlaceScroll(top, bottom, direction == Shift::up ? count : -count);
     }
 
-    if (terminal.hasKittyPlacements)
+    if (terminal.hasKittyPlacements())
         terminal.scrollKittyPlacementsInMargins(top, bottom, span.left, span.right,
                                                 direction == Shift::up ? -count : count);
     terminal.hardenBidiScrollBoundaries(direction == Shift::down, count);

@@ -78,9 +78,9 @@ void transmit(benchmark::State& state, const std::string& keys, const std::strin
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, TerminalOptions::defaults());
     for (auto _ : state) {
         terminal->feed(input);
-        benchmark::DoNotOptimize(terminal->kittyGraphicsState.primary.totalImageBytes);
+        benchmark::DoNotOptimize(terminal->kittyGraphicsState().primary.totalImageBytes);
     }
-    if (terminal->kittyGraphicsState.primary.imagesById.size() != 1)
+    if (terminal->kittyGraphicsState().primary.imagesById.size() != 1)
         state.SkipWithError("the image was not stored");
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(payload.size()));
     state.counters["payloadMB"] = double(payload.size()) / 1e6;

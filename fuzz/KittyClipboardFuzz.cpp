@@ -68,8 +68,8 @@ struct Session
     /// held host call.
     void checkBounds()
     {
-        KittyClipboardProtocol* protocol =
-            fixture->terminal ? fixture->terminal->kittyClipboardProtocol.get() : nullptr;
+        const KittyClipboardProtocol* protocol =
+            fixture->terminal ? fixture->terminal->existingKittyClipboard() : nullptr;
         if (!protocol)
             return;
         const size_t live = protocol->pendingReadCount() + (protocol->hasCommittedWrite() ? 1 : 0);
@@ -357,7 +357,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         session.fixture->settle();
     }
     session.checkReplies();
-    KittyClipboardProtocol& protocol = *session.fixture->terminal->kittyClipboardProtocol;
+    const KittyClipboardProtocol& protocol = session.fixture->protocol();
     if (protocol.pendingReadCount() != 0 || protocol.hasCommittedWrite())
         fail("a request is left unanswered after the host answered everything", "");
     return 0;

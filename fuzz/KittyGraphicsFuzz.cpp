@@ -78,8 +78,8 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, options);
     // Timers are recorded and dropped: a session must not leave work on the shared queue.
     uint64_t now = 1'000'000'000;
-    terminal->kittyGraphicsState.animationClock.now = [&now] { return now += 16'000'000; };
-    terminal->kittyGraphicsState.animationClock.schedule = [](uint64_t, std::function<void()>) {};
+    terminal->setKittyAnimationClock(
+        {[&now] { return now += 16'000'000; }, [](uint64_t, std::function<void()>) {}});
     if (selector & 0x04)
         terminal->feed("\x1b G");
 
@@ -118,9 +118,9 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
         }
     }
     int64_t total = 0;
-    for (const auto& [id, image] : terminal->kittyGraphicsState.active().imagesById)
+    for (const auto& [id, image] : terminal->kittyGraphicsState().active().imagesById)
         total += image.byteSize;
-    if (total != terminal->kittyGraphicsState.active().totalImageBytes)
+    if (total != terminal->kittyGraphicsState().active().totalImageBytes)
         fail("the byte total differs from the images' sizes");
     if (total > options.kittyGraphics.storageLimitBytesPerScreen)
         fail("the store holds more than its quota");

@@ -97,7 +97,9 @@ void runTerminal(std::span<const uint8_t> input)
     options.rows = 5;
     options.scrollback = 4;
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, options);
-    terminal->kittyGraphicsState.animationClock.schedule = [](uint64_t, std::function<void()>) {};
+    KittyAnimationClock clock = KittyAnimationClock::system();
+    clock.schedule = [](uint64_t, std::function<void()>) {};
+    terminal->setKittyAnimationClock(std::move(clock));
     // Three images with virtual placements of a few sizes, one of them cropped.
     terminal->feed("\x1b_Ga=T,U=1,i=1,f=24,s=3,v=2,c=4,r=3,q=2;////////////////////////\x1b\\");
     terminal->feed("\x1b_Ga=T,U=1,i=2,p=5,f=24,s=2,v=1,c=1,r=1,q=2;AAAAAAAA\x1b\\");

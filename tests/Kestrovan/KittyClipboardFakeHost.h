@@ -177,17 +177,18 @@ struct ClipboardFixture
             host = std::move(existingHost);
         options.kittyClipboardPolicy = policy;
         terminal = Terminal::create(host, options);
-        terminal->kittyClipboardClock = [this] { return now; };
-        terminal->kittyClipboardTokenGenerator = [this]() -> std::optional<std::string> {
+        terminal->setKittyClipboardClock([this] { return now; });
+        terminal->setKittyClipboardTokenGenerator([this]() -> std::optional<std::string> {
             if (tokensFail)
                 return std::nullopt;
             return "token" + std::to_string(++tokens);
-        };
+        });
         std::shared_ptr<platform::DispatchQueue> completionQueue = queue;
         if (completions == Completions::inlined)
             completionQueue = std::make_shared<InlineQueue>();
-        terminal->kittyClipboardProtocol =
-            std::make_shared<KittyClipboardProtocol>(terminal, completionQueue);
+        terminal->setKittyClipboardCompletionQueue(completionQueue);
+        // Made now, as a host's first clipboard use would, so it reads the capabilities at once.
+        terminal->kittyClipboard();
     }
     ClipboardFixture(const ClipboardFixture&) = delete;
     /// The terminal goes first and its clean-up runs, so no queued work outlives the fixture.
@@ -197,7 +198,7 @@ struct ClipboardFixture
         settle();
     }
 
-    KittyClipboardProtocol& protocol() { return *terminal->kittyClipboardProtocol; }
+    KittyClipboardProtocol& protocol() { return terminal->kittyClipboard(); }
     /// Runs the completion queue until it is empty.
     void settle() { queue->runUntilIdle(); }
     /// Feeds one OSC 5522 body and settles; returns what the program received meanwhile.

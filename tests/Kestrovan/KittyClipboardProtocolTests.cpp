@@ -118,7 +118,7 @@ TEST(KittyClipboardProtocolTests, ResetAndTeardownDropLateCompletions)
     g.host->contents[Location::standard] = {{"text/plain", bytes("x")}};
     g.host->asking = FakeClipboardHost::Answer::later;
     EXPECT_EQ(g.exchange(readBody("text/plain", ":id=1")), "");
-    std::weak_ptr<KittyClipboardProtocol> protocol = g.terminal->kittyClipboardProtocol;
+    std::weak_ptr<KittyClipboardProtocol> protocol = g.protocol().weak_from_this();
     g.terminal.reset();
     g.settle();
     EXPECT_TRUE(protocol.expired()) << "the clean-up on the queue was its last use";

@@ -278,7 +278,7 @@ TEST(KittyPlacements, BufferSwitchesAndColumnModeClearTheirPlacements)
     const KittyGraphicsRenderSnapshot back = fixture.t().kittyGraphicsRenderSnapshot();
     ASSERT_EQ(back.placements.size(), 1u);
     EXPECT_EQ(back.placements.front().imageId, 1u) << "the primary screen's placement is back";
-    EXPECT_TRUE(fixture.t().kittyGraphicsState.alternate.placementsByKey.empty());
+    EXPECT_TRUE(fixture.t().kittyGraphicsState().alternate.placementsByKey.empty());
 
     // DECCOLM clears the placements on the screen rows, their orphans and unused images, but not
     // the ones in the scrollback.
@@ -328,11 +328,13 @@ TEST(KittyPlacements, RenderSnapshotResolvesSortsAndClips)
     EXPECT_EQ(snapshot.placements.front().geometry.row, -1);
     fixture.t().buffer().setYDisp(fixture.t().buffer().yBase());
 
-    // An image replaced by a smaller one leaves a placement whose source lies outside: left out.
+    // A placement whose source lies outside its image is left out. No program can make one (a new
+    // transmission under the same id drops its placements), so the test shrinks the image in the
+    // engine's store to reach the guard.
     KittyFixture clipped = cells(20, 5);
     store(clipped, 1, 40, 40);
     clipped.command("a=p,i=1,x=30,q=2");
-    clipped.screen().imagesById.at(1).payload = {
+    clipped.engine().updateKittyImageAccess(1)->payload = {
         std::make_shared<const std::vector<uint8_t>>(solidRgba(100, 0, 0, 0)), 10, 10};
     EXPECT_TRUE(clipped.t().kittyGraphicsRenderSnapshot().placements.empty());
     EXPECT_EQ(clipped.screen().placementsByKey.size(), 1u) << "the record stays";

@@ -83,20 +83,21 @@ struct KittyFixture
             configure(options);
         terminal = Terminal::create(delegate, options);
         std::weak_ptr<ManualAnimationClock> weakClock = clock;
-        terminal->kittyGraphicsState.animationClock.now = [weakClock] {
+        KittyAnimationClock manual;
+        manual.now = [weakClock] {
             auto clock = weakClock.lock();
             return clock ? clock->now : 0;
         };
-        terminal->kittyGraphicsState.animationClock.schedule = [weakClock](uint64_t deadline,
-                                                                           std::function<void()> work) {
+        manual.schedule = [weakClock](uint64_t deadline, std::function<void()> work) {
             if (auto clock = weakClock.lock())
                 clock->items.push_back({deadline, std::move(work)});
         };
+        terminal->setKittyAnimationClock(std::move(manual));
     }
 
     Terminal& t() { return *terminal; }
     KittyGraphicsEngine engine() { return KittyGraphicsEngine(*terminal); }
-    KittyGraphicsScreenState& screen() { return terminal->kittyGraphicsState.active(); }
+    const KittyGraphicsScreenState& screen() const { return terminal->kittyGraphicsState().active(); }
 
     /// Sends ESC _ G keys [; payload] ESC \ as child output.
     void command(const std::string& keys, const std::string& payload = std::string())

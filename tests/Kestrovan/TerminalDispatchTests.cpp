@@ -204,9 +204,9 @@ TEST(TerminalDispatchTests, OscCursorColourResetAndUnknownNumbers)
     EXPECT_EQ(fixture.capture.lines[1], "Info: Kestrovan: Unknown OSC code: 9")
         << "an OSC 9 that is no progress report is unknown";
 
-    EXPECT_FALSE(t.kittyClipboardProtocol);
+    EXPECT_FALSE(t.existingKittyClipboard());
     t.feed("\x1b]5522;type=read\x07");
-    EXPECT_TRUE(t.kittyClipboardProtocol) << "the first OSC 5522 makes the clipboard protocol object";
+    EXPECT_TRUE(t.existingKittyClipboard()) << "the first OSC 5522 makes the clipboard protocol object";
 }
 
 TEST(TerminalDispatchTests, RegisteredOscHandlerWinsButObserversSeeTheEventFirst)
@@ -298,7 +298,7 @@ TEST(TerminalDispatchTests, ApcRouting)
     Terminal& t = fixture.t();
     t.feed("\x1b_Ga=q,i=1;AAAA\x1b\\");
     EXPECT_TRUE(fixture.capture.lines.empty()) << "kitty graphics are accepted";
-    EXPECT_FALSE(t.hasKittyPlacements);
+    EXPECT_FALSE(t.hasKittyPlacements());
     t.feed("\x1b_Xpayload\x1b\\");
     ASSERT_EQ(fixture.capture.lines.size(), 1u);
     EXPECT_EQ(fixture.capture.lines[0], "Info: Kestrovan: Unknown APC code: X");

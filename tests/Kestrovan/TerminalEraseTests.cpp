@@ -225,11 +225,13 @@ TEST(TerminalEraseTests, EraseDisplayTwoDropsImagesAndKittyPlacements)
     t.feed("\x1b[1J");
     EXPECT_EQ(buffer.linesWithImagesCount(), 2) << "ED 1 leaves images alone";
 
-    t.hasKittyPlacements = true;
+    // A one-pixel image placed at the cursor, which stays where it is; no reply.
+    t.feed("\x1b_Ga=T,f=24,s=1,v=1,C=1,q=2;AAAA\x1b\\");
+    ASSERT_TRUE(t.hasKittyPlacements());
     t.feed("\x1b[2J");
     EXPECT_EQ(buffer.linesWithImagesCount(), 0);
     EXPECT_FALSE(screenLine(t, 0).hasImages());
-    EXPECT_FALSE(t.hasKittyPlacements) << "ED 2 removes the kitty images";
+    EXPECT_FALSE(t.hasKittyPlacements()) << "ED 2 removes the kitty images";
 }
 
 TEST(TerminalEraseTests, EraseScrollbackKeepsTheScreen)

@@ -383,8 +383,8 @@ TEST(TerminalModesTests, KittyPasteEventsReportNeedsPolicyAndHost)
     fixture.delegate->clipboardCapabilities = KittyClipboardCapabilities::standard;
     EXPECT_EQ(requestMode(fixture, 5522, true), modeReply(5522, true, 2)) << "capabilities are asked afresh";
     t.feed("\x1b[?5522h");
-    ASSERT_TRUE(t.kittyClipboardProtocol);
-    EXPECT_EQ(t.kittyClipboardProtocol->capabilities(), KittyClipboardCapabilities::standard);
+    ASSERT_TRUE(t.existingKittyClipboard());
+    EXPECT_EQ(t.existingKittyClipboard()->capabilities(), KittyClipboardCapabilities::standard);
     EXPECT_EQ(requestMode(fixture, 5522, true), modeReply(5522, true, 1));
 }
 

@@ -246,7 +246,9 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     t.feed("\x1b]2;kept\x1b\\");
     ASSERT_EQ(t.currentBidiState(), BidiPresentationState());
     ASSERT_TRUE(t.cc().send8bit);
-    t.hasKittyPlacements = true;
+    // A one-pixel image placed at the cursor, which stays where it is; no reply.
+    t.feed("\x1b_Ga=T,f=24,s=1,v=1,C=1,q=2;AAAA\x1b\\");
+    ASSERT_TRUE(t.hasKittyPlacements());
     t.activateAltBuffer();
     const int activations = fixture.delegate->bufferActivations;
 
@@ -267,7 +269,7 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
     EXPECT_EQ(t.normalBuffer()->defaultBidiState(), options.initialBidiState);
     EXPECT_EQ(t.altBuffer()->defaultBidiState(), options.initialBidiState);
-    EXPECT_FALSE(t.hasKittyPlacements) << "images are gone";
+    EXPECT_FALSE(t.hasKittyPlacements()) << "images are gone";
     EXPECT_EQ(t.terminalTitle(), "kept");
     EXPECT_EQ(fixture.delegate->bufferActivations, activations + 1);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4)) << "the whole screen is repainted";

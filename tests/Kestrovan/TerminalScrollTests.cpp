@@ -489,8 +489,9 @@ TEST(TerminalScrollTests, ImageAndKittyHooksStayConsistent)
     };
     for (int row = 0; row < 5; ++row)
         buffer.attachImage(std::make_shared<TestImage>(), buffer.yBase() + row);
-    // The operations must not trip over placements that exist; the stubs accept any rows.
-    t.hasKittyPlacements = true;
+    // The operations must not trip over a kitty placement that exists.
+    t.feed("\x1b_Ga=T,f=24,s=1,v=1,C=1,q=2;AAAA\x1b\\");
+    ASSERT_TRUE(t.hasKittyPlacements());
 
     // ESC D is written with an octal escape: "\x1bD" would read as one hex number.
     const char* sequences[] = {"\x1b[S",     "\x1b[T",  "\x1b[2L", "\x1b[2M", "\x1b[@", "\x1b[P",

@@ -455,10 +455,10 @@ std::string dumpTerminalState(Terminal& t)
     out << " heldPayloads=" << t.payloads().count << "\n";
     out << "semanticScan state=" << int(t.semanticScanState()) << " paste=" << t.semanticScanInPaste()
         << " params=" << escapeBytes(t.semanticScanParams()) << "\n";
-    out << "kitty placements=" << t.kittyGraphicsState.primary.placementsByKey.size() << "/"
-        << t.kittyGraphicsState.alternate.placementsByKey.size()
-        << " alt=" << t.kittyGraphicsState.activeIsAlternate << " has=" << t.hasKittyPlacements
-        << " clipboard=" << (t.kittyClipboardProtocol != nullptr) << "\n";
+    out << "kitty placements=" << t.kittyGraphicsState().primary.placementsByKey.size() << "/"
+        << t.kittyGraphicsState().alternate.placementsByKey.size()
+        << " alt=" << t.kittyGraphicsState().activeIsAlternate << " has=" << t.hasKittyPlacements()
+        << " clipboard=" << (t.existingKittyClipboard() != nullptr) << "\n";
     for (const TerminalProgramStatus& record : t.programStatusRecords())
         out << "status " << describeProgramStatus(record) << "\n";
 

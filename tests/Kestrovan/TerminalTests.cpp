@@ -265,7 +265,7 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2)) << "the cursor follows to the alternate buffer";
     EXPECT_EQ(t.altBuffer()->lines().count(), 4) << "activation fills the alternate viewport";
     EXPECT_EQ(screenText(t), "|||");
-    EXPECT_TRUE(t.kittyGraphicsState.activeIsAlternate);
+    EXPECT_TRUE(t.kittyGraphicsState().activeIsAlternate);
     t.activateAltBuffer(); // already active: nothing happens
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2));
 
@@ -273,7 +273,7 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     moveCursor(t, 7, 1);
     t.activateNormalBuffer(false);
     EXPECT_FALSE(t.isCurrentBufferAlternate());
-    EXPECT_FALSE(t.kittyGraphicsState.activeIsAlternate);
+    EXPECT_FALSE(t.kittyGraphicsState().activeIsAlternate);
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(7, 1)) << "and back to the normal buffer";
     EXPECT_EQ(rowText(t, 0), "normal");
     EXPECT_EQ(absoluteRowText(*fixture.terminal, 0), "normal");
@@ -536,7 +536,7 @@ TEST(TerminalTests, TeardownReleasesHeldPayloadAtoms)
     ASSERT_TRUE(atom.target());
     EXPECT_EQ(terminal->payloads().count, 1);
     KittyClipboardProtocol& clipboard = terminal->kittyClipboard();
-    std::shared_ptr<KittyClipboardProtocol> keep = terminal->kittyClipboardProtocol;
+    std::shared_ptr<KittyClipboardProtocol> keep = clipboard.shared_from_this();
     ASSERT_EQ(&clipboard, keep.get());
     terminal.reset();
     EXPECT_FALSE(atom.target()) << "the atom went back to the table";
