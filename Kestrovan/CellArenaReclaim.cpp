@@ -7,7 +7,8 @@
 namespace kestrovan {
 
 CellArenaUsage::CellArenaUsage(const CellArena& arena)
-    : attributeUses(static_cast<size_t>(arena.attributeCount()), 0), graphemeUses(arena.graphemeCount() + 1, 0)
+    : attributeUses(static_cast<size_t>(arena.attributeCount()), 0),
+      graphemeUses(arena.graphemeCount() + 1, 0)
 {}
 
 std::optional<uint32_t> CellArena::extendGrapheme(uint32_t id, std::u32string_view extended)
@@ -16,8 +17,8 @@ std::optional<uint32_t> CellArena::extendGrapheme(uint32_t id, std::u32string_vi
         return std::nullopt;
     const auto hashOfID = [this](uint32_t known) { return graphemeHash(*this->grapheme(known)); };
     const uint64_t hash = graphemeHash(extended);
-    const uint32_t known =
-        graphemeIdentifiers_.find(hash, [&](uint32_t candidate) { return *this->grapheme(candidate) == extended; });
+    const uint32_t known = graphemeIdentifiers_.find(
+        hash, [&](uint32_t candidate) { return *this->grapheme(candidate) == extended; });
     lastCreatedGrapheme_ = 0;
     // The longer cluster is already named: the cell takes that id, and this one keeps its list,
     // found again by the next cell that grows the same way (a reclaim frees it if none does).

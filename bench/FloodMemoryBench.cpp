@@ -141,7 +141,8 @@ void runFlood(benchmark::State& state, const std::string& flood)
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         finished = measureInChild(flood, figures);
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     if (!finished) {
         state.SkipWithError("the flood exhausted the child's memory or CPU limit");
@@ -158,18 +159,33 @@ void BM_MarksOnOneBase(benchmark::State& state)
 {
     runFlood(state, marksOnOneBase(state.range(0)));
 }
-BENCHMARK(BM_MarksOnOneBase)->Arg(16000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MarksOnOneBase)
+    ->Arg(16000)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ZwjEmoji(benchmark::State& state)
 {
     runFlood(state, zwjEmoji(state.range(0)));
 }
-BENCHMARK(BM_ZwjEmoji)->Arg(20000)->Arg(200000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZwjEmoji)
+    ->Arg(20000)
+    ->Arg(200000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_DistinctTrueColours(benchmark::State& state)
 {
     runFlood(state, distinctTrueColours(state.range(0)));
 }
-BENCHMARK(BM_DistinctTrueColours)->Arg(70000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DistinctTrueColours)
+    ->Arg(70000)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

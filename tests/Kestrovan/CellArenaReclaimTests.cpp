@@ -18,7 +18,8 @@ using WidthState = PackedCell::WidthState;
 
 Attribute foreground(uint32_t rgb)
 {
-    return Attribute(Color::trueColor(uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)), Color::defaultColor());
+    return Attribute(Color::trueColor(uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)),
+                     Color::defaultColor());
 }
 
 std::string trueColourSgr(uint32_t rgb)
@@ -89,7 +90,8 @@ TEST(CellArenaReclaim, UnusedIDsAreGivenBackAndReusedUnderANewIdentity)
     EXPECT_FALSE(arena.intern(foreground(0x900000)));
     EXPECT_EQ(*arena.grapheme(*kept), U"e\u0301");
     EXPECT_EQ(arena.grapheme(*dropped)->size(), 0u);
-    EXPECT_EQ(arena.intern(std::u32string_view(U"o\u0302")), dropped) << "the freed cluster id is given again";
+    EXPECT_EQ(arena.intern(std::u32string_view(U"o\u0302")), dropped)
+        << "the freed cluster id is given again";
 
     CellArenaUsage none(arena);
     const uint64_t renewed = arena.identity();
@@ -179,7 +181,8 @@ TEST(TerminalArenaReclaim, NewColoursShowAfterADistinctColourFloodAndAClear)
               Attribute(Color::trueColor(250, 100, 7), Color::defaultColor(), CharacterStyle::bold));
 
     // The alternate screen and a full reset do the same.
-    t.feed("\x1b[?1049h\x1b[38;2;9;8;7mD\x1b[?1049l\x1b" "c\x1b[38;2;4;5;6mE");
+    t.feed("\x1b[?1049h\x1b[38;2;9;8;7mD\x1b[?1049l\x1b"
+           "c\x1b[38;2;4;5;6mE");
     EXPECT_EQ(t.getCharData(0, 0)->attribute, foreground(0x040506));
 }
 
