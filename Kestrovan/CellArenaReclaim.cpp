@@ -6,11 +6,15 @@
 
 namespace kestrovan {
 
+// One counter per id given so far: ids above the counts cannot be in any cell, and a cell naming
+// one (which no arena makes) is simply not counted.
 CellArenaUsage::CellArenaUsage(const CellArena& arena)
     : attributeUses(static_cast<size_t>(arena.attributeCount()), 0),
       graphemeUses(arena.graphemeCount() + 1, 0)
 {}
 
+// Growing in place moves the id from its old key to the new one in the index, and logs the edit
+// so a snapshot copy holding the old list takes the new one over.
 std::optional<uint32_t> CellArena::extendGrapheme(uint32_t id, std::u32string_view extended)
 {
     if (isSnapshotCopy_ || extended.empty() || grapheme(id) == nullptr)
@@ -32,6 +36,9 @@ std::optional<uint32_t> CellArena::extendGrapheme(uint32_t id, std::u32string_vi
     return id;
 }
 
+// Freed ids keep their slots: entry i stays the entry of id i, so cells packed before the
+// reclaim decode as they did. A freed attribute reads as the default and a freed cluster as an
+// empty list until the id is given again.
 CellArena::ReclaimResult CellArena::reclaimUnused(const CellArenaUsage& usage)
 {
     ReclaimResult result;
@@ -74,6 +81,8 @@ CellArena::ReclaimResult CellArena::reclaimUnused(const CellArenaUsage& usage)
     return result;
 }
 
+// The index cannot drop entries it does not know are gone, so after a reclaim it is built again
+// from the ids still in use; a freed id has the default key, which only id 0 is indexed under.
 void CellArena::rebuildAttributeIndex()
 {
     attributeIdentifiers_.clear();
@@ -85,6 +94,7 @@ void CellArena::rebuildAttributeIndex()
     }
 }
 
+// Free cluster slots are empty lists, which are never indexed (an empty list gets no id).
 void CellArena::rebuildGraphemeIndex()
 {
     graphemeIdentifiers_.clear();
