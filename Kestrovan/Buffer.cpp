@@ -45,18 +45,6 @@ Buffer::~Buffer()
     selfRef_->clear();
 }
 
-void Buffer::setX(int value)
-{
-    if (value >= 0)
-        x_ = value;
-}
-
-void Buffer::setY(int value)
-{
-    if (value >= 0)
-        y_ = value;
-}
-
 void Buffer::setScrollTop(int value)
 {
     if (value >= 0)

@@ -108,10 +108,18 @@ public:
     /// Cursor column: 0 ... cols, where cols is the pending-wrap state after printing into the
     /// last column. Negative assignments are ignored here and below.
     int x() const { return x_; }
-    void setX(int value);
+    void setX(int value)
+    {
+        if (value >= 0)
+            x_ = value;
+    }
     /// Cursor row, a screen row.
     int y() const { return y_; }
-    void setY(int value);
+    void setY(int value)
+    {
+        if (value >= 0)
+            y_ = value;
+    }
     /// Absolute row of screen row 0.
     int yBase() const { return yBase_; }
     void setYBase(int value) { yBase_ = value; }

@@ -471,7 +471,9 @@ void BufferLine::resize(int cols, PackedCell fill)
     }
     auto page = std::make_shared<CellStoragePage>(cols, fill, arena());
     const int kept = std::min(oldCount, cols);
-    std::memcpy(page->data(), cells(), static_cast<size_t>(kept) * sizeof(PackedCell));
+    // A line resized to no cells has no storage to copy into (memcpy must not see a null page).
+    if (kept > 0)
+        std::memcpy(page->data(), cells(), static_cast<size_t>(kept) * sizeof(PackedCell));
     bool contentChanged = false;
     if (cols < oldCount) {
         marksClampTo(cols);

@@ -216,6 +216,50 @@ bool CircularBufferLineList::shiftUpAndRecycle(int top, int bottom, PackedCell c
     return true;
 }
 
+bool CircularBufferLineList::rotateAndRecycle(int top, int bottom, int count, bool towardsTop,
+                                              PackedCell clearCell, const BidiPresentationState& bidiState)
+{
+    const int height = bottom - top + 1;
+    if (top < 0 || bottom >= count_ || count < 1 || count > height) {
+        printDiagnostic("Assertion at top=" + std::to_string(top) + " bottom=" + std::to_string(bottom) +
+                        " count=" + std::to_string(count) + ": bad rotation");
+        return false;
+    }
+    // The range is gathered in order, rotated, and stored back: each pointer moves twice, and
+    // neither the reference counts nor the allocator are touched.
+    std::vector<LinePointer>& range = rotateScratch_;
+    range.clear();
+    for (int row = top; row <= bottom; ++row)
+        range.push_back(std::move((*this)[row]));
+    const auto pivot = towardsTop ? range.begin() + count : range.end() - count;
+    std::rotate(range.begin(), pivot, range.end());
+    // The lines that came round are at the end after moving up, at the start after moving down.
+    const int firstRecycled = towardsTop ? height - count : 0;
+    int droppedImages = 0;
+    for (int i = firstRecycled; i < firstRecycled + count; ++i) {
+        if (range[static_cast<size_t>(i)]->recycle(clearCell, false, bidiState))
+            ++droppedImages;
+    }
+    for (int row = top; row <= bottom; ++row)
+        array_[physical(row)] = std::move(range[static_cast<size_t>(row - top)]);
+    range.clear();
+    if (isLive_ && droppedImages > 0)
+        owner_->adjustLinesWithImagesCount(-droppedImages);
+    return true;
+}
+
+const CircularBufferLineList::LinePointer&
+CircularBufferLineList::recycleInto(int row, PackedCell clearCell, bool isWrapped,
+                                    const BidiPresentationState& bidiState)
+{
+    KESTROVAN_ASSERT(row >= 0 && row < count_, "CircularBufferLineList: recycleInto needs a row in the ring");
+    // The oldest line becomes the last, then moves up to its row past the few lines below it.
+    recycle(clearCell, isWrapped, bidiState);
+    for (int at = count_ - 1; at > row; --at)
+        std::swap(array_[physical(at)], array_[physical(at - 1)]);
+    return array_[physical(row)];
+}
+
 void CircularBufferLineList::splice(int start, int deleteCount, const std::vector<LinePointer>& items,
                                     const std::function<void(int)>& change)
 {

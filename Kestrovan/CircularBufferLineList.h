@@ -99,6 +99,17 @@ public:
     /// the given blank and becomes the line at `bottom`. Bad rows print a diagnostic and fail.
     bool shiftUpAndRecycle(int top, int bottom, PackedCell clearCell, bool isWrapped,
                            const BidiPresentationState& bidiState);
+    /// Moves lines `top` ... `bottom` by `count` rows (towards `top` when `towardsTop`), whole:
+    /// the `count` lines pushed out at one end are recycled (blanked with `clearCell`, not
+    /// wrapped, `bidiState`) and come back in at the other, so nothing is allocated. `count` is
+    /// at most the height. Bad rows print a diagnostic and fail.
+    bool rotateAndRecycle(int top, int bottom, int count, bool towardsTop, PackedCell clearCell,
+                          const BidiPresentationState& bidiState);
+    /// Recycles the oldest line of a full ring as the new line at logical `row` (counted after
+    /// the oldest has left), the lines from `row` on moving down one; returns it. A line feed in
+    /// a region at the top of the screen that ends above its bottom row uses it.
+    const LinePointer& recycleInto(int row, PackedCell clearCell, bool isWrapped,
+                                   const BidiPresentationState& bidiState);
     /// Deletes `deleteCount` lines at `start` and inserts `items` there; `change` is told each
     /// logical index written. Lines pushed past a full ring's capacity drop out at the front.
     void splice(int start, int deleteCount, const std::vector<LinePointer>& items,
@@ -130,6 +141,8 @@ private:
     void adopt(BufferLine& line) const;
 
     std::vector<LinePointer> array_;
+    // The lines `rotateAndRecycle` moves, kept between calls for its capacity.
+    std::vector<LinePointer> rotateScratch_;
     int startIndex_ = 0;
     int count_ = 0;
     int maxLength_ = 0;

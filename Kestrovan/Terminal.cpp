@@ -186,6 +186,16 @@ void Terminal::rebuildEraseCells(uint16_t eraseStyleID)
         PackedCell::makeScalar(0, eraseStyleID, PackedCell::WidthState::single, false, 0, 0);
     currentEraseSpaceCell_ =
         PackedCell::makeScalar(' ', eraseStyleID, PackedCell::WidthState::single, false, 0, 0);
+    eraseCellsStale_ = false;
+}
+
+void Terminal::refreshEraseCells() const
+{
+    // A full arena cannot name the look: erased cells take the default one, as after SGR.
+    const uint16_t id = cellArena_->intern(currentEraseAttribute_).value_or(0);
+    currentEraseBlankCell_ = PackedCell::makeScalar(0, id, PackedCell::WidthState::single, false, 0, 0);
+    currentEraseSpaceCell_ = PackedCell::makeScalar(' ', id, PackedCell::WidthState::single, false, 0, 0);
+    eraseCellsStale_ = false;
 }
 
 // --- Buffers -----------------------------------------------------------------------------------

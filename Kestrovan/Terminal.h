@@ -1187,9 +1187,21 @@ public:
     uint16_t curStyleID() const { return curStyleID_; }
     /// The attribute erased cells get: the current attribute's background only.
     const Attribute& currentEraseAttribute() const { return currentEraseAttribute_; }
-    /// The packed empty cell and space cell of the erase attribute.
-    PackedCell currentEraseBlankCell() const { return currentEraseBlankCell_; }
-    PackedCell currentEraseSpaceCell() const { return currentEraseSpaceCell_; }
+    /// The packed empty cell and space cell of the erase attribute. SGR only records the erase
+    /// attribute; its style id is interned here, on the first erase, scroll or insertion after it,
+    /// since most SGR sequences that change the background are never followed by one.
+    PackedCell currentEraseBlankCell() const
+    {
+        if (eraseCellsStale_) [[unlikely]]
+            refreshEraseCells();
+        return currentEraseBlankCell_;
+    }
+    PackedCell currentEraseSpaceCell() const
+    {
+        if (eraseCellsStale_) [[unlikely]]
+            refreshEraseCells();
+        return currentEraseSpaceCell_;
+    }
     /// Bytes of an incomplete UTF-8 sequence carried to the next printed run.
     const ReadingBuffer& readingBuffer() const { return readingBuffer_; }
     /// Whether the view says the user has scrolled it away from the bottom.
@@ -1300,6 +1312,8 @@ private:
     void rebuildEraseCells(uint16_t eraseStyleID);
     /// `arena.intern(key)`, reclaiming ids when the style table is full.
     std::optional<uint16_t> internStyle(const InternedAttributeKey& key);
+    /// Interns `currentEraseAttribute_` and rebuilds the erase cells from it.
+    void refreshEraseCells() const;
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
     std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
     void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
@@ -1357,9 +1371,11 @@ private:
     InternedAttributeKey sgrKey_;
     Attribute sgrKeyAttribute_;
     Attribute currentEraseAttribute_;
-    PackedCell currentEraseBlankCell_;
-    PackedCell currentEraseSpaceCell_ =
+    // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
+    mutable PackedCell currentEraseBlankCell_;
+    mutable PackedCell currentEraseSpaceCell_ =
         PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
+    mutable bool eraseCellsStale_ = false;
     ReadingBuffer readingBuffer_;
     // The changed screen rows and the same in absolute rows; empty while start > end.
     int refreshStart_ = std::numeric_limits<int>::max();

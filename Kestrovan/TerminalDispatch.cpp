@@ -281,6 +281,11 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
         applySgrParameters(pars);
         return;
     }
+    // CUP, the next most frequent: TUIs address the cursor before nearly every field they draw.
+    if (code == 'H') {
+        cmdCursorPosition(pars, collect);
+        return;
+    }
     dispatchCsiOtherThanSgr(code, pars, collect);
 }
 

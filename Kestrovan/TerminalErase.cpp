@@ -66,15 +66,15 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
     case 0: // EL 0: from the cursor to the end of the line
         line.repairWideSeam(x);
         line.repairWideSeam(_cols);
-        line.replacePackedCells(x, _cols, currentEraseBlankCell_);
+        line.replacePackedCells(x, _cols, currentEraseBlankCell());
         break;
     case 1: // EL 1: from the start of the line through the cursor cell
         line.repairWideSeam(x + 1);
-        line.replacePackedCells(0, x + 1, currentEraseBlankCell_);
+        line.replacePackedCells(0, x + 1, currentEraseBlankCell());
         break;
     case 2: // EL 2: the whole line
         line.repairWideSeam(_cols);
-        line.replacePackedCells(0, _cols, currentEraseBlankCell_);
+        line.replacePackedCells(0, _cols, currentEraseBlankCell());
         break;
     default:
         break;
@@ -138,7 +138,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
             BufferLine& line = *ring[cursorRow];
             line.repairWideSeam(x);
             line.repairWideSeam(_cols);
-            line.replacePackedCells(x, _cols, currentEraseBlankCell_);
+            line.replacePackedCells(x, _cols, currentEraseBlankCell());
             // Erased from its first column, the line no longer continues the one above.
             if (x == 0)
                 line.setWrapped(false);
@@ -155,7 +155,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         if (cursorRowInRing) {
             BufferLine& line = *ring[cursorRow];
             line.repairWideSeam(x + 1);
-            line.replacePackedCells(0, x + 1, currentEraseBlankCell_);
+            line.replacePackedCells(0, x + 1, currentEraseBlankCell());
             line.setWrapped(false);
             // The erased line ends blank up to its last column: the next line no longer continues
             // it, so a reflow does not join text to the blanks.
@@ -205,7 +205,7 @@ void Terminal::eraseUnprotectedInBufferLine(int y, int start, int end)
             ++runEnd;
         line.repairWideSeam(col);
         line.repairWideSeam(runEnd);
-        line.replacePackedCells(col, runEnd, currentEraseBlankCell_);
+        line.replacePackedCells(col, runEnd, currentEraseBlankCell());
         col = runEnd;
     }
     updateRange(y);
@@ -231,7 +231,7 @@ void Terminal::cmdEraseChars(const CsiParameters& pars, Collect)
     BufferLine& line = *active.lines()[row];
     line.repairWideSeam(x);
     line.repairWideSeam(x + count);
-    line.replacePackedCells(x, x + count, currentEraseBlankCell_);
+    line.replacePackedCells(x, x + count, currentEraseBlankCell());
     updateRange(y);
 }
 

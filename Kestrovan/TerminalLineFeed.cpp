@@ -103,7 +103,7 @@ void Terminal::resetBufferLine(int y, bool clearImages, const std::optional<Bidi
     BufferLine& line = *active.lines()[row];
     // A wide character cut by the screen edge goes whole.
     line.repairWideSeam(_cols);
-    line.fill(currentEraseBlankCell_, 0, std::min(_cols, line.count()));
+    line.fill(currentEraseBlankCell(), 0, std::min(_cols, line.count()));
     line.setWrapped(false);
     line.setRenderMode(BufferLine::RenderLineMode::single);
     if (bidiState)

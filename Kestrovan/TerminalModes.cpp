@@ -707,7 +707,7 @@ void Terminal::changeColumnMode(int columns)
             if (index >= active.lines().count())
                 break;
             // Indexing the ring creates a missing line.
-            active.lines()[index]->resize(width, currentEraseBlankCell_);
+            active.lines()[index]->resize(width, currentEraseBlankCell());
             resetBufferLine(row, true, modes_.bidiState());
         }
         clearKittyImagesOnScreen();

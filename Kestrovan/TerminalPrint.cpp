@@ -139,19 +139,30 @@ Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
     return {Decoded::Kind::scalar, value, length};
 }
 
-// Decodes the sequence at `bytes` (at least one byte available). ASCII and three-byte sequences
-// (CJK, kana, Hangul, most symbols) that are whole and well formed are decoded here, inline;
-// everything else, with its error handling, by the general decoder.
+// Decodes the sequence at `bytes` (at least one byte available). Whole, well-formed sequences of
+// every length (Latin, Greek and Cyrillic letters and combining marks in two bytes; CJK, kana,
+// Hangul and most symbols in three; emoji and mathematical letters in four) are decoded here,
+// inline; anything cut short or malformed, with its error handling, by the general decoder.
 [[gnu::always_inline]] inline Decoded decodeAt(const uint8_t* bytes, size_t available)
 {
     const uint8_t lead = bytes[0];
     if (lead < 0x80)
         return {Decoded::Kind::scalar, lead, 1};
+    // C2-DF: the lead alone rules out overlong forms.
+    if (lead >= 0xC2 && lead < 0xE0 && available >= 2 && (bytes[1] & 0xC0) == 0x80)
+        return {Decoded::Kind::scalar, char32_t(lead & 0x1F) << 6 | (bytes[1] & 0x3F), 2};
     if ((lead & 0xF0) == 0xE0 && available >= 3 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80) {
         const char32_t value =
             char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
         if (value >= 0x800 && (value < 0xD800 || value > 0xDFFF))
             return {Decoded::Kind::scalar, value, 3};
+    }
+    if ((lead & 0xF8) == 0xF0 && available >= 4 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80 &&
+        (bytes[3] & 0xC0) == 0x80) {
+        const char32_t value = char32_t(lead & 0x07) << 18 | char32_t(bytes[1] & 0x3F) << 12 |
+                               char32_t(bytes[2] & 0x3F) << 6 | (bytes[3] & 0x3F);
+        if (value >= 0x10000 && value <= 0x10FFFF)
+            return {Decoded::Kind::scalar, value, 4};
     }
     return decodeSequenceAt(bytes, available);
 }
@@ -355,16 +366,18 @@ public:
     void run(std::span<const uint8_t> bytes);
 
 private:
-    struct BatchScalar
+    /// A decoded sequence, and whether it may ride in a batch: a scalar with a width that joins
+    /// nothing by itself (its grapheme properties and width are then filled in).
+    struct Classified
     {
-        char32_t scalar = 0;
+        Decoded decoded;
         uint8_t properties = 0;
-        uint8_t length = 0;
         uint8_t width = 0;
+        bool batchable = false;
     };
 
-    std::optional<BatchScalar> batchableScalar(const uint8_t* bytes, size_t available) const;
-    size_t insertScalarBatch(const uint8_t* bytes, size_t available);
+    Classified classify(const uint8_t* bytes, size_t available) const;
+    size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper);
     void printDecoded(const Decoded& decoded);
     void printSingleByte(char32_t value);
     void printScalar(char32_t scalar);
@@ -445,13 +458,14 @@ void SlowPrint::run(std::span<const uint8_t> bytes)
     // The run paths refuse in insert mode and under protection; every scalar then goes alone.
     const bool batching = !buffer_.bulkInsertBlocked();
     while (index < length) {
+        std::optional<Decoded> stopper;
         if (batching) {
-            if (const size_t consumed = insertScalarBatch(data + index, length - index)) {
-                index += consumed;
+            index += insertScalarBatch(data + index, length - index, stopper);
+            // The batch took the whole run, or stopped at its cap without looking further.
+            if (index >= length || !stopper)
                 continue;
-            }
         }
-        const Decoded decoded = decodeAt(data + index, length - index);
+        const Decoded decoded = stopper ? *stopper : decodeAt(data + index, length - index);
         if (decoded.kind == Decoded::Kind::incomplete) {
             // Kept for the next run; the vector keeps its capacity, so this allocates once.
             if (putback.capacity() < 4)
@@ -464,28 +478,28 @@ void SlowPrint::run(std::span<const uint8_t> bytes)
     }
 }
 
-std::optional<SlowPrint::BatchScalar> SlowPrint::batchableScalar(const uint8_t* bytes, size_t available) const
+SlowPrint::Classified SlowPrint::classify(const uint8_t* bytes, size_t available) const
 {
     const uint8_t lead = bytes[0];
     if (lead < 0x80) {
         // Printable ASCII batches only while no character set translates it.
-        if (lead >= 0x20 && lead < 0x7F && !terminal_.charset())
-            return BatchScalar{lead, 0, 1, 1};
-        return std::nullopt;
+        const bool batchable = lead >= 0x20 && lead < 0x7F && !terminal_.charset();
+        return {{Decoded::Kind::scalar, lead, 1}, 0, 1, batchable};
     }
     const Decoded decoded = decodeAt(bytes, available);
     if (decoded.kind != Decoded::Kind::scalar)
-        return std::nullopt;
+        return {decoded, 0, 0, false};
     const uint8_t code = unicode::widthCode(decoded.value);
     if (code < 2 || joinsDespiteWidth(decoded.value))
-        return std::nullopt;
-    return BatchScalar{decoded.value, unicode::graphemeProperties(decoded.value),
-                       static_cast<uint8_t>(decoded.length), static_cast<uint8_t>(code - 1)};
+        return {decoded, 0, 0, false};
+    return {decoded, unicode::graphemeProperties(decoded.value), static_cast<uint8_t>(code - 1), true};
 }
 
 // Collects up to `maximumBatch` scalars that start new cells and writes them in groups of equal
-// width; answers how many bytes it consumed (0 when no batch could start here).
-size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available)
+// width; answers how many bytes it consumed (0 when no batch could start here). The scalar that
+// ended the batch has been decoded already: it is left in `stopper` for the caller to print, so
+// that no sequence is decoded twice.
+size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper)
 {
     std::array<char32_t, maximumBatch> scalars;
     std::array<uint8_t, maximumBatch> lengths;
@@ -496,26 +510,33 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available)
     char32_t last = 0;
     uint8_t lastProperties = 0;
     while (count < maximumBatch && offset < available) {
-        const std::optional<BatchScalar> next = batchableScalar(bytes + offset, available - offset);
-        if (!next)
+        const Classified next = classify(bytes + offset, available - offset);
+        if (!next.batchable) {
+            stopper = next.decoded;
             break;
+        }
+        const char32_t scalar = next.decoded.value;
         if (count == 0) {
             // A batch only starts where its first scalar begins a new cell.
-            if (joinWithPrevious(next->scalar, next->properties, next->width) != GraphemeJoin::newCell)
+            if (joinWithPrevious(scalar, next.properties, next.width) != GraphemeJoin::newCell) {
+                stopper = next.decoded;
                 return 0;
-        } else if ((lastProperties | next->properties) != 0) {
+            }
+        } else if ((lastProperties | next.properties) != 0) {
             // Two scalars without grapheme properties never join (regional indicators and
             // modifiers, the exceptions, do not batch), which spares the full test for most text.
-            if (graphemeJoin(last, lastProperties, next->scalar, next->properties, next->width) !=
-                GraphemeJoin::newCell)
+            if (graphemeJoin(last, lastProperties, scalar, next.properties, next.width) !=
+                GraphemeJoin::newCell) {
+                stopper = next.decoded;
                 break;
+            }
         }
-        scalars[count] = next->scalar;
-        lengths[count] = next->length;
-        widths[count] = next->width;
-        last = next->scalar;
-        lastProperties = next->properties;
-        offset += next->length;
+        scalars[count] = scalar;
+        lengths[count] = static_cast<uint8_t>(next.decoded.length);
+        widths[count] = next.width;
+        last = scalar;
+        lastProperties = next.properties;
+        offset += next.decoded.length;
         ++count;
     }
     if (count == 0)

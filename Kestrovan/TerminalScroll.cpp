@@ -68,7 +68,7 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
     if (!modes_[TerminalMode::marginMode] && buffer.hasScrollback() && scrollTop == 0 &&
         scrollBottom == _rows - 1 && ring.isFull() && bottomIsLastLine && unobserved) {
         const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : modes_.bidiState();
-        ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
+        ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
         buffer.linesTop += 1;
         buffer.setYDisp(buffer.yBase());
         // Every screen row shows another line now; absolute rows did not change.
@@ -98,7 +98,7 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scroll
 
     if (validRegionRows(topRow, bottomRow, ring.count())) {
         // The line leaving the top is reused, blanked, as the new bottom line.
-        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
+        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
     } else {
         printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                         " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
@@ -150,7 +150,7 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& bottom = *ring[bottomRow];
-        bottom.fill(currentEraseBlankCell_, left, width);
+        bottom.fill(currentEraseBlankCell(), left, width);
         bottom.setWrapped(false);
         bottom.setBidiState(modes_.bidiState());
         buffer.clearImagesFromLine(bottomRow);
@@ -162,22 +162,27 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
         const bool wasFull = ring.isFull();
         bool insertedBelowRegion = false;
         if (bottomRow == ring.count() - 1 && !wasFull) {
-            ring.push(buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState));
+            ring.push(buffer.getBlankLine(currentEraseBlankCell(), isWrapped, bidiState));
             outcome = Outcome::grew;
         } else if (bottomRow == ring.count() - 1) {
-            ring.recycle(currentEraseBlankCell_, isWrapped, bidiState);
+            ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
             outcome = Outcome::full;
         } else {
             // The region ends above the screen's bottom: the new line goes in after it and the
             // rows below the region keep their screen rows. A full ring drops its oldest line,
             // whose images the ring does not count off itself.
-            if (wasFull) {
-                const std::shared_ptr<BufferLine>& oldest = ring.lineIfPresent(0);
-                if (oldest && oldest->hasImages())
+            // A full ring reuses its oldest line when it has the screen's width, as a pager
+            // scrolling above a status line would otherwise allocate a line per line feed.
+            const std::shared_ptr<BufferLine>& oldest = ring.lineIfPresent(0);
+            if (wasFull && oldest && oldest->count() == buffer.cols()) {
+                // The ring counts off the recycled line's images itself.
+                ring.recycleInto(bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
+            } else {
+                if (wasFull && oldest && oldest->hasImages())
                     buffer.adjustLinesWithImagesCount(-1);
+                ring.splice(bottomRow + 1, 0,
+                            {buffer.getBlankLine(currentEraseBlankCell(), isWrapped, bidiState)});
             }
-            ring.splice(bottomRow + 1, 0,
-                        {buffer.getBlankLine(currentEraseBlankCell_, isWrapped, bidiState)});
             insertedBelowRegion = true;
             outcome = wasFull ? Outcome::full : Outcome::grew;
         }
@@ -209,7 +214,7 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             return;
         }
         if (validRegionRows(topRow, bottomRow, ring.count())) {
-            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell_, isWrapped, bidiState);
+            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
         } else {
             printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                             " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
@@ -304,22 +309,28 @@ void Terminal::reverseIndex()
             target.setRenderMode(BufferLine::RenderLineMode::single);
         }
         BufferLine& top = *ring[topRow];
-        top.fill(currentEraseBlankCell_, left, width);
+        top.fill(currentEraseBlankCell(), left, width);
         top.setWrapped(false);
         active.clearImagesFromLine(topRow);
         top.setRenderMode(BufferLine::RenderLineMode::single);
         selectionsInvalidateForColumnRestrictedScroll(topRow, bottomRow, left, active.marginRight());
     } else {
-        // The bottom line of the region is dropped; its images go with it.
-        if (ring[bottomRow]->hasImages())
-            active.adjustLinesWithImagesCount(-1);
-        if (!ring.shiftElements(topRow, bottomRow - topRow, 1)) {
-            printDiagnostic("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop=" +
-                            std::to_string(active.scrollTop()) + "  yDisp=" + std::to_string(active.yDisp()) +
-                            " linesTop=" + std::to_string(active.linesTop) +
-                            " isAlternate=" + boolText(isAlternate));
+        // The bottom line of the region is dropped. A line of the screen's width comes round to
+        // the top blanked (the ring counts off its images); another one is replaced by a new line.
+        const bool rotated =
+            ring[bottomRow]->count() == active.cols() &&
+            ring.rotateAndRecycle(topRow, bottomRow, 1, false, currentEraseBlankCell(), modes_.bidiState());
+        if (!rotated) {
+            if (ring[bottomRow]->hasImages())
+                active.adjustLinesWithImagesCount(-1);
+            if (!ring.shiftElements(topRow, bottomRow - topRow, 1)) {
+                printDiagnostic("Assertion on reverseIndex, state was: y=" + std::to_string(y) +
+                                " scrollTop=" + std::to_string(active.scrollTop()) +
+                                "  yDisp=" + std::to_string(active.yDisp()) + " linesTop=" +
+                                std::to_string(active.linesTop) + " isAlternate=" + boolText(isAlternate));
+            }
+            ring.set(topRow, active.getBlankLine(currentEraseBlankCell(), false, modes_.bidiState()));
         }
-        ring.set(topRow, active.getBlankLine(currentEraseBlankCell_, false, modes_.bidiState()));
         // The line below the region continued the line that was just dropped.
         if (bottomRow + 1 < ring.count())
             ring[bottomRow + 1]->setWrapped(false);
@@ -370,8 +381,18 @@ void shiftWholeLines(Buffer& buffer, int top, int bottom, int count, Shift direc
     if (moved < 1)
         return;
     // The lines pushed out: at the top of the range when moving up, at its bottom when moving
-    // down. The ring does not count the images of lines that leave it this way.
+    // down. Editors and pagers scroll this way line by line, so when those lines have the
+    // screen's width they are blanked and rotated round to the rows left behind (the ring counts
+    // off their images) instead of being dropped for new ones.
     const int firstDropped = direction == Shift::up ? top : bottom - moved + 1;
+    bool reusable = true;
+    for (int row = firstDropped; row < firstDropped + moved && reusable; ++row) {
+        const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(row);
+        reusable = line && line->count() == buffer.cols();
+    }
+    if (reusable && ring.rotateAndRecycle(top, bottom, moved, direction == Shift::up, blank, bidiState))
+        return;
+    // The ring does not count the images of lines that leave it by splicing.
     for (int row = firstDropped; row < firstDropped + moved; ++row) {
         const std::shared_ptr<BufferLine>& line = ring.lineIfPresent(row);
         if (line && line->hasImages())
@@ -562,7 +583,7 @@ void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
         return;
     // The line primitive blanks wide characters cut at the cursor, at the margin and where cells
     // fall off past the margin; the cells beyond the right margin never move.
-    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell_);
+    line.insertPackedCells(x, countParameter(pars), right, currentEraseBlankCell());
     updateRange(active.y());
 }
 
@@ -588,7 +609,7 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
         return;
     // The freed columns before the margin take the erase style; the line's prompt marks follow
     // their cells.
-    line.deletePackedCells(x, count, right, currentEraseBlankCell_);
+    line.deletePackedCells(x, count, right, currentEraseBlankCell());
     updateRange(active.y());
 }
 
@@ -657,7 +678,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
             return;
         // The columns freed at the right edge get erase-style spaces; prompt marks move with
         // their cells, and the row stops continuing the one above.
-        line.deletePackedCells(x, count, right, currentEraseSpaceCell_);
+        line.deletePackedCells(x, count, right, currentEraseSpaceCell());
         line.setWrapped(false);
     });
 }
@@ -674,7 +695,7 @@ void Terminal::columnScroll(bool back, int at)
     const ColumnSpan span = editColumns(*this, active);
     if (at < 0 || at > span.right)
         return;
-    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell_;
+    const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell();
     editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (at > right)
             return;

@@ -365,9 +365,14 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
         return;
     const Key erase{eraseTag << backgroundShift, 0};
-    const uint16_t eraseID = erase == working ? curStyleID_ : internStyle(erase).value_or(0);
     assign(currentEraseAttribute_, erase);
-    rebuildEraseCells(eraseID);
+    // The erase look's id is known when it is the current look; otherwise it is interned when an
+    // erase first needs it. Pictures drawn in half blocks change the background on every cell and
+    // never erase between them, and each interning of a new colour is a miss in the table.
+    if (erase == working)
+        rebuildEraseCells(curStyleID_);
+    else
+        eraseCellsStale_ = true;
 }
 
 } // namespace kestrovan

@@ -12,12 +12,14 @@
 // - a bare read loop: `forkpty` running `cat`, the master read in 64 KiB reads until EIO with the
 //   bytes thrown away, the ceiling any pseudo-terminal consumer can reach on this machine.
 //
-// Two files are generated, deterministically, in a temporary directory at start: plain text lines
-// and coloured output as programs write it (the parse-and-print benchmark's inputs, from
-// BenchInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
+// Three files are generated, deterministically, in a temporary directory at start: plain text
+// lines, coloured output as programs write it and Unicode-heavy text (combining marks, emoji
+// sequences, 2- to 4-byte UTF-8) (the parse-and-print benchmark's inputs, from BenchInputs.h and
+// BenchProgramInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
 // "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the file per second; the
 // ratios headless/tmux and headless/bare are printed at the end.
 #include "BenchInputs.h"
+#include "BenchProgramInputs.h"
 #include "BenchRatio.h"
 
 #include "Kestrovan/ContentSnapshot.h"
@@ -68,14 +70,26 @@ std::string inputFile(std::string (*make)(size_t, std::string_view, uint32_t))
     return out;
 }
 
-/// The temporary directory with both files; removed at exit.
+/// The Unicode-heavy input, ending in a line of ASCII: the check that every byte arrived compares
+/// the last line's text column by column, which only plain text makes simple.
+std::string unicodeHeavyFile()
+{
+    std::string out = inputFile(bench::unicodeHeavy);
+    out.resize(out.rfind('\n', out.size() - 256) + 1);
+    out += "the end of the Unicode-heavy file\n";
+    return out;
+}
+
+/// The temporary directory with the files; removed at exit.
 struct InputFiles
 {
     std::string directory;
     std::string plainPath;
     std::string sgrPath;
+    std::string unicodePath;
     size_t plainSize = 0;
     size_t sgrSize = 0;
+    size_t unicodeSize = 0;
 
     bool make()
     {
@@ -85,17 +99,21 @@ struct InputFiles
         directory = pattern;
         plainPath = directory + "/plain.txt";
         sgrPath = directory + "/sgr.txt";
+        unicodePath = directory + "/unicode.txt";
         const std::string plain = inputFile(bench::asciiLines);
         const std::string sgr = inputFile(bench::sgrColoured);
+        const std::string unicode = unicodeHeavyFile();
         plainSize = plain.size();
         sgrSize = sgr.size();
-        return write(plainPath, plain) && write(sgrPath, sgr);
+        unicodeSize = unicode.size();
+        return write(plainPath, plain) && write(sgrPath, sgr) && write(unicodePath, unicode);
     }
 
     void remove() const
     {
         unlink(plainPath.c_str());
         unlink(sgrPath.c_str());
+        unlink(unicodePath.c_str());
         rmdir(directory.c_str());
     }
 
@@ -120,6 +138,7 @@ struct Workload
 
 const Workload plainWorkload{"PlainText", &inputs.plainPath, &inputs.plainSize};
 const Workload sgrWorkload{"SgrColoured", &inputs.sgrPath, &inputs.sgrSize};
+const Workload unicodeWorkload{"UnicodeHeavy", &inputs.unicodePath, &inputs.unicodeSize};
 
 double secondsSince(Clock::time_point start)
 {
@@ -395,7 +414,7 @@ void printSummary(const bench::RatioReporter& reporter)
 {
     std::printf("\n%-22s %11s %11s %11s %14s %14s\n", "workload (delivery)", "ours MB/s", "tmux MB/s",
                 "bare MB/s", "ours/tmux", "ours/bare");
-    for (const Workload* workload : {&plainWorkload, &sgrWorkload}) {
+    for (const Workload* workload : {&plainWorkload, &sgrWorkload, &unicodeWorkload}) {
         const std::string name = workload->name;
         const auto tmux = rateOf(reporter, "BM_Tmux_" + name);
         const auto bare = rateOf(reporter, "BM_Bare_" + name);
@@ -421,7 +440,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "could not write the input files to a temporary directory\n");
         return 1;
     }
-    for (const Workload* workload : {&plainWorkload, &sgrWorkload}) {
+    for (const Workload* workload : {&plainWorkload, &sgrWorkload, &unicodeWorkload}) {
         const std::string name = workload->name;
         for (auto [kind, function] : {std::pair{"BM_HeadlessDirect_", &BM_HeadlessDirect},
                                       std::pair{"BM_HeadlessQueued_", &BM_HeadlessQueued},

@@ -13,6 +13,11 @@
 //   own style and one word in five a random 24-bit foreground (16.7 million possible colours), so
 //   the 65,536 attribute ids run out early and most new colours then miss every cache.
 // - CjkEmoji: CJK, kana, Hangul and emoji text (the slow road's batches and grapheme joining).
+// - UnicodeHeavy: combining marks, emoji sequences and 2-, 3- and 4-byte UTF-8 (BenchProgramInputs.h
+//   describes this and the next three).
+// - CursorRepaint: a TUI's full and partial repaints by cursor addressing.
+// - ScrollRegion: an editor's and a pager's scrolling inside margins with inserted and deleted lines.
+// - TrueColorText: rainbow text, half-block pictures and true-colour themes: many distinct colours.
 // Inputs are fed in 64 KiB chunks, the size of one read from the pseudo-terminal. Results are
 // bytes per second.
 //
@@ -20,6 +25,7 @@
 // can be fed exactly the same chunks in the same binary: libvterm is measured beside us and the
 // ratios are printed at the end.
 #include "BenchInputs.h"
+#include "BenchProgramInputs.h"
 #include "BenchRatio.h"
 
 #include "Kestrovan/Terminal.h"
@@ -30,7 +36,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <span>
 #include <string>
@@ -48,31 +56,32 @@ constexpr uint32_t seed = 20240611;
 /// Takes one chunk of output bytes; a sink per emulator under test.
 using Sink = std::function<void(std::span<const uint8_t>)>;
 
-const std::string& asciiLines()
+/// A workload: its name and its input, made once on first use.
+struct Workload
 {
-    static const std::string input = bench::asciiLines(inputSize, "\r\n", seed);
-    return input;
-}
+    const char* name;
+    std::string (*make)();
+};
 
-const std::string& sgrColoured()
+const Workload workloads[] = {
+    {"AsciiLines", [] { return bench::asciiLines(inputSize, "\r\n", seed); }},
+    {"SgrColoured", [] { return bench::sgrColoured(inputSize, "\r\n", seed); }},
+    {"SgrRandomTrueColour", [] { return bench::sgrRandomTrueColour(inputSize, "\r\n", seed); }},
+    {"CjkEmoji", [] { return bench::cjkEmoji(inputSize, "\r\n", seed); }},
+    {"UnicodeHeavy", [] { return bench::unicodeHeavy(inputSize, "\r\n", seed); }},
+    {"CursorRepaint", [] { return bench::cursorRepaint(inputSize, seed); }},
+    {"ScrollRegion", [] { return bench::scrollRegion(inputSize, seed); }},
+    {"TrueColorText", [] { return bench::trueColorText(inputSize, "\r\n", seed); }},
+};
+
+const std::string& inputOf(const Workload& workload)
 {
-    static const std::string input = bench::sgrColoured(inputSize, "\r\n", seed);
-    return input;
+    static std::map<const Workload*, std::string> inputs;
+    auto found = inputs.find(&workload);
+    if (found == inputs.end())
+        found = inputs.emplace(&workload, workload.make()).first;
+    return found->second;
 }
-
-const std::string& sgrRandomTrueColour()
-{
-    static const std::string input = bench::sgrRandomTrueColour(inputSize, "\r\n", seed);
-    return input;
-}
-
-const std::string& cjkEmoji()
-{
-    static const std::string input = bench::cjkEmoji(inputSize, "\r\n", seed);
-    return input;
-}
-
-// --- Workloads -----------------------------------------------------------------------------------
 
 // Feeds the whole input in 64 KiB chunks per iteration and reports bytes per second.
 void feedInput(benchmark::State& state, const std::string& input, const Sink& sink)
@@ -83,26 +92,6 @@ void feedInput(benchmark::State& state, const std::string& input, const Sink& si
             sink(std::span<const uint8_t>(data + at, std::min(chunkSize, input.size() - at)));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
-}
-
-void runAsciiLines(benchmark::State& state, const Sink& sink)
-{
-    feedInput(state, asciiLines(), sink);
-}
-
-void runSgrColoured(benchmark::State& state, const Sink& sink)
-{
-    feedInput(state, sgrColoured(), sink);
-}
-
-void runSgrRandomTrueColour(benchmark::State& state, const Sink& sink)
-{
-    feedInput(state, sgrRandomTrueColour(), sink);
-}
-
-void runCjkEmoji(benchmark::State& state, const Sink& sink)
-{
-    feedInput(state, cjkEmoji(), sink);
 }
 
 // --- Our terminal --------------------------------------------------------------------------------
@@ -131,33 +120,12 @@ struct KestrovanTarget
     }
 };
 
-void BM_AsciiLines_Kestrovan(benchmark::State& state)
+void BM_Kestrovan(benchmark::State& state, const Workload& workload)
 {
+    const std::string& input = inputOf(workload);
     KestrovanTarget target;
-    runAsciiLines(state, target.sink);
+    feedInput(state, input, target.sink);
 }
-BENCHMARK(BM_AsciiLines_Kestrovan)->Unit(benchmark::kMillisecond);
-
-void BM_SgrColoured_Kestrovan(benchmark::State& state)
-{
-    KestrovanTarget target;
-    runSgrColoured(state, target.sink);
-}
-BENCHMARK(BM_SgrColoured_Kestrovan)->Unit(benchmark::kMillisecond);
-
-void BM_SgrRandomTrueColour_Kestrovan(benchmark::State& state)
-{
-    KestrovanTarget target;
-    runSgrRandomTrueColour(state, target.sink);
-}
-BENCHMARK(BM_SgrRandomTrueColour_Kestrovan)->Unit(benchmark::kMillisecond);
-
-void BM_CjkEmoji_Kestrovan(benchmark::State& state)
-{
-    KestrovanTarget target;
-    runCjkEmoji(state, target.sink);
-}
-BENCHMARK(BM_CjkEmoji_Kestrovan)->Unit(benchmark::kMillisecond);
 
 // --- Peer: libvterm ------------------------------------------------------------------------------
 //
@@ -205,50 +173,47 @@ struct LibvtermTarget
     LibvtermTarget& operator=(const LibvtermTarget&) = delete;
 };
 
-void BM_AsciiLines_Libvterm(benchmark::State& state)
+void BM_Libvterm(benchmark::State& state, const Workload& workload)
 {
+    const std::string& input = inputOf(workload);
     LibvtermTarget target;
-    runAsciiLines(state, target.sink);
+    feedInput(state, input, target.sink);
 }
-BENCHMARK(BM_AsciiLines_Libvterm)->Unit(benchmark::kMillisecond);
 
-void BM_SgrColoured_Libvterm(benchmark::State& state)
+/// The bytes per second of a run: the median of its repetitions when it was repeated.
+std::optional<double> rateOf(const bench::RatioReporter& reporter, const std::string& name)
 {
-    LibvtermTarget target;
-    runSgrColoured(state, target.sink);
+    for (const std::string& key : {name + "_median", name}) {
+        auto found = reporter.bytesPerSecond.find(key);
+        if (found != reporter.bytesPerSecond.end())
+            return found->second;
+    }
+    return std::nullopt;
 }
-BENCHMARK(BM_SgrColoured_Libvterm)->Unit(benchmark::kMillisecond);
-
-void BM_SgrRandomTrueColour_Libvterm(benchmark::State& state)
-{
-    LibvtermTarget target;
-    runSgrRandomTrueColour(state, target.sink);
-}
-BENCHMARK(BM_SgrRandomTrueColour_Libvterm)->Unit(benchmark::kMillisecond);
-
-void BM_CjkEmoji_Libvterm(benchmark::State& state)
-{
-    LibvtermTarget target;
-    runCjkEmoji(state, target.sink);
-}
-BENCHMARK(BM_CjkEmoji_Libvterm)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
+    // Each workload's two runs sit side by side, so that both meet the same load on the machine.
+    for (const Workload& workload : workloads) {
+        benchmark::RegisterBenchmark((std::string("BM_") + workload.name + "_Kestrovan").c_str(),
+                                     BM_Kestrovan, workload)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("BM_") + workload.name + "_Libvterm").c_str(), BM_Libvterm,
+                                     workload)
+            ->Unit(benchmark::kMillisecond);
+    }
     bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n%-20s %14s %14s %8s\n", "workload", "Kestrovan MB/s", "libvterm MB/s", "ratio");
-    for (const char* workload : {"AsciiLines", "SgrColoured", "SgrRandomTrueColour", "CjkEmoji"}) {
-        const std::string ours = std::string("BM_") + workload + "_Kestrovan";
-        const std::string peer = std::string("BM_") + workload + "_Libvterm";
-        if (!reporter.bytesPerSecond.count(ours) || !reporter.bytesPerSecond.count(peer))
+    for (const Workload& workload : workloads) {
+        const auto ours = rateOf(reporter, std::string("BM_") + workload.name + "_Kestrovan");
+        const auto peer = rateOf(reporter, std::string("BM_") + workload.name + "_Libvterm");
+        if (!ours || !peer)
             continue;
-        const double oursMB = reporter.bytesPerSecond[ours] / 1e6;
-        const double peerMB = reporter.bytesPerSecond[peer] / 1e6;
-        std::printf("%-20s %14.1f %14.1f %7.1fx\n", workload, oursMB, peerMB, oursMB / peerMB);
+        std::printf("%-20s %14.1f %14.1f %7.1fx\n", workload.name, *ours / 1e6, *peer / 1e6, *ours / *peer);
     }
     benchmark::Shutdown();
     return 0;

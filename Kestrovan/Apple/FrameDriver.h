@@ -77,6 +77,8 @@ public:
     void sourceDidTick(bool isImmediate);
 
     const FrameDriverCounters& counters() const { return counters_; }
+    /// Starts a new measuring period: every counter back to 0.
+    void resetCounters() { counters_ = FrameDriverCounters{}; }
     const std::shared_ptr<FrameDriverSignal>& signal() const { return signal_; }
     bool isRunning() const { return running_; }
     bool isDirty() const { return dirty_; }

@@ -41,6 +41,17 @@ void RenderLoop::start()
     });
 }
 
+void RenderLoop::resetCounters()
+{
+    shared_->control.withLock([](ControlState& control) { control.counters = RenderLoopCounters{}; });
+}
+
+bool RenderLoop::isRunning() const
+{
+    return shared_->control.withLock(
+        [](const ControlState& control) { return control.thread.joinable() && !control.stopped; });
+}
+
 void RenderLoop::signal()
 {
     const bool wake = shared_->control.withLock([](ControlState& control) {

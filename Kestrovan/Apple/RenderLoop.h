@@ -53,6 +53,10 @@ public:
     /// Stops for good; any thread.
     void invalidate();
     RenderLoopCounters counters() const;
+    /// Starts a new measuring period: the three counters back to 0.
+    void resetCounters();
+    /// True while the loop has a thread and has not been stopped.
+    bool isRunning() const;
 
 private:
     /// A counting semaphore that sleeps on a condition, so every wake-up is visible to the thread

@@ -29,6 +29,7 @@
 #include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/BidiPresentationState.h"
 #include "Kestrovan/Color.h"
+#include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Kestrovan/Locked.h"
 #include "Kestrovan/Position.h"
@@ -51,14 +52,6 @@ namespace kestrovan {
 
 class SearchService;
 class SelectionService;
-
-struct TerminalDimensions
-{
-    int cols = 0;
-    int rows = 0;
-
-    friend bool operator==(const TerminalDimensions&, const TerminalDimensions&) = default;
-};
 
 /// One screen row as a host sees it.
 struct TerminalVisibleRowSnapshot
@@ -181,6 +174,11 @@ public:
     void discardPreparedMetalSnapshot() EXCLUDES(renderStateMutex_);
     bool metalHasPreparedSnapshot() EXCLUDES(renderStateMutex_);
     int completedMetalRenders() EXCLUDES(renderStateMutex_);
+    /// True while a GPU renderer is attached.
+    bool hasMetalRenderer() EXCLUDES(renderStateMutex_);
+    /// Draws the attached renderer's prepared snapshot now, under the render-state lock; nothing
+    /// without a renderer.
+    void drawAttachedRenderer() EXCLUDES(renderStateMutex_);
     /// Attaches a renderer after its predecessor's frame in flight completed (up to 5 seconds;
     /// false and no change on time-out). The caller must not hold the terminal lock (the program
     /// stops), as preparation takes the terminal lock inside the render-state lock.

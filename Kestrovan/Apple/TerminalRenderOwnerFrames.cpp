@@ -249,6 +249,19 @@ bool TerminalRenderOwner::metalHasPreparedSnapshot()
     return renderState_.renderer && renderState_.renderer->hasPreparedSnapshot();
 }
 
+bool TerminalRenderOwner::hasMetalRenderer()
+{
+    platform::MutexLock stateGuard(renderStateMutex_);
+    return renderState_.renderer != nullptr;
+}
+
+void TerminalRenderOwner::drawAttachedRenderer()
+{
+    platform::MutexLock stateGuard(renderStateMutex_);
+    if (renderState_.renderer)
+        renderState_.renderer->render();
+}
+
 int TerminalRenderOwner::completedMetalRenders()
 {
     platform::MutexLock stateGuard(renderStateMutex_);

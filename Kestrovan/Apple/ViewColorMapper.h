@@ -43,6 +43,10 @@ public:
 
     /// Empties both caches, after the palette or the default colours change.
     void resetCaches();
+    /// Drops one palette entry, after a program changed that entry alone (OSC 4).
+    void resetPaletteColor(uint8_t index) { colors_[index].reset(); }
+    /// True when palette entry `index` is cached.
+    bool hasCachedPaletteColor(uint8_t index) const { return colors_[index].has_value(); }
 
     /// The colour of `color` as a foreground (`isFg`) or background. `isBold` and
     /// `useBrightColors` matter only for palette colours. The calling thread must hold the

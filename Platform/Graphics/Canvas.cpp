@@ -234,6 +234,9 @@ void Canvas::setBlendMode(BlendMode mode)
     case BlendMode::clear:
         cairo_set_operator(cr_, CAIRO_OPERATOR_CLEAR);
         break;
+    case BlendMode::behind:
+        cairo_set_operator(cr_, CAIRO_OPERATOR_DEST_OVER);
+        break;
     }
 }
 

@@ -65,6 +65,9 @@ enum class BlendMode
     copy,
     /// Where drawn, the destination becomes transparent.
     clear,
+    /// The source goes behind the destination: it shows only where the destination is not
+    /// opaque, as a layer's background shows behind its contents.
+    behind,
 };
 
 /// How smoothly image pixels are resampled when an image is drawn at another size.

@@ -1,0 +1,343 @@
+// Construction and lifecycle of the window-system half, its CPU drawing and the overlays it lays
+// over the frame (progress bar, visual bell, caret blink), the GPU renderer's fallback, and the
+// orderly shutdown of its rendering.
+
+#include "Kestrovan/Mac/MacTerminalView.h"
+
+#include "Kestrovan/Mac/TerminalDebugView.h"
+#include "Kestrovan/SelectionService.h"
+#include "Platform/Graphics/Canvas.h"
+#include "Platform/Log/Log.h"
+
+#include <chrono>
+
+namespace kestrovan {
+
+namespace {
+
+platform::MainThreadTimers::Clock::duration seconds(double value)
+{
+    return std::chrono::duration_cast<platform::MainThreadTimers::Clock::duration>(
+        std::chrono::duration<double>(value));
+}
+
+bool isBlinking(CursorStyle style)
+{
+    return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
+           style == CursorStyle::blinkBar;
+}
+
+} // namespace
+
+const char* describe(MetalError error)
+{
+    switch (error) {
+    case MetalError::deviceUnavailable:
+        return "No Metal device is available.";
+    case MetalError::rendererBusy:
+        return "The Metal renderer did not become idle before teardown.";
+    }
+    return "";
+}
+
+MacTerminalView::MacTerminalView(Passkey key, platform::Size frameSize, Configuration configuration)
+    : TerminalView(key, frameSize, std::move(configuration))
+{}
+
+MacTerminalView::~MacTerminalView()
+{
+    // Timers hold the view weakly; stopping them here only lets their closures go sooner.
+    for (const auto* timer : {&caretBlinkTimer_, &overlayFrameTimer_})
+        if (*timer)
+            (*timer)->invalidate();
+}
+
+// --- The hosting widget ----------------------------------------------------------------------------
+
+void MacTerminalView::attachHost(platform::ViewHost* widget)
+{
+    TerminalView::attachHost(widget);
+    if (!widget) {
+        // The host's subviews went with it.
+        markedTextOverlayView_.reset();
+        stopCaretBlink();
+        return;
+    }
+    if (markedText_)
+        updateMarkedTextOverlay();
+}
+
+void MacTerminalView::sizeChanged(platform::Size newSize)
+{
+    TerminalView::sizeChanged(newSize);
+    // Any relayout clears the selection: its cells no longer sit where the user chose them.
+    if (terminal())
+        withTerminal(
+            [this](Terminal&) {
+                if (selection())
+                    selection()->setActive(false);
+            },
+            "resizeSubviews(withOldSize:)");
+}
+
+void MacTerminalView::windowChanged(bool hasWindow)
+{
+    if (uiShutdownState_ != UIShutdownState::active)
+        return;
+    TerminalView::windowChanged(hasWindow);
+    if (hasWindow)
+        startCaretBlink();
+    else
+        stopCaretBlink();
+}
+
+void MacTerminalView::focusChanged(bool viewHasFocus)
+{
+    TerminalView::focusChanged(viewHasFocus);
+    if (!hasFocus()) {
+        // No key stays reported as held once the keys go elsewhere, and the caret stays shown
+        // (hollow) while the view has no focus.
+        kittyKeysWithReportedPress_.clear();
+        caretBlinkHidden_ = false;
+        setCaretOpacity(1);
+    }
+}
+
+void MacTerminalView::windowActiveChanged(bool windowIsActive)
+{
+    TerminalView::windowActiveChanged(windowIsActive);
+    if (!hasFocus()) {
+        kittyKeysWithReportedPress_.clear();
+        caretBlinkHidden_ = false;
+        setCaretOpacity(1);
+    }
+    if (caretView()) {
+        caretView()->setFocused(hasFocus());
+        caretView()->updateCursorStyle();
+    }
+}
+
+// --- Drawing ---------------------------------------------------------------------------------------
+
+void MacTerminalView::draw(const platform::DrawRequest& request)
+{
+    TerminalView::draw(request);
+    if (!request.canvas)
+        return;
+    drawProgressBar(*request.canvas);
+    drawVisualBell(*request.canvas);
+}
+
+void MacTerminalView::drawTerminalContents(const platform::DrawRequest& request)
+{
+    // Until a GPU renderer exists every frame is drawn here, into the widget's backing store.
+    if (!request.canvas || !terminal())
+        return;
+    // Stamped before the frame-presented hook runs, so the hook can read this frame's time.
+    lastFrameDrawnTime_ = std::chrono::steady_clock::now();
+    const std::optional<FrameViewState> state = captureFrameViewState();
+    if (!state)
+        return;
+    drawer_.drawTerminalContents(*request.canvas, request.dirtyRect, renderOwner(), *state);
+    // The drawer leaves cells of the default background clear, for the view's backing layer to
+    // show through; a window shows its own background there, so the layer's colour goes behind
+    // what was drawn.
+    platform::Canvas& canvas = *request.canvas;
+    canvas.save();
+    canvas.setBlendMode(platform::BlendMode::behind);
+    canvas.setFillColor(backingLayerColor());
+    canvas.fillRect(request.dirtyRect);
+    canvas.restore();
+}
+
+void MacTerminalView::drawProgressBar(platform::Canvas& canvas)
+{
+    const double now = nowSeconds();
+    const TerminalProgressBarView::Presentation bar = progressBar().presentation(now);
+    if (bar.hidden)
+        return;
+    // The bar's frame is its own y-up space along the top edge of the view.
+    canvas.save();
+    canvas.translate(0, frameSize().height - progressBarHeight);
+    if (bar.trackVisible) {
+        canvas.setFillColor(bar.trackColor);
+        canvas.fillRect(bar.trackFrame);
+    }
+    canvas.setFillColor(bar.barColor);
+    canvas.fillRect(bar.barFrame);
+    canvas.restore();
+    if (progressBar().isAnimating(now))
+        scheduleOverlayFrames();
+}
+
+bool MacTerminalView::visualBellFlashing() const
+{
+    return visualBellStart_.has_value();
+}
+
+void MacTerminalView::drawVisualBell(platform::Canvas& canvas)
+{
+    if (!visualBellStart_)
+        return;
+    const double elapsed = nowSeconds() - *visualBellStart_;
+    if (elapsed >= visualBellDuration || elapsed < 0) {
+        visualBellStart_.reset();
+        return;
+    }
+    // Opacity 0 → 0.35 over the first 30 % of the flash, back to 0 over the rest.
+    const double t = elapsed / visualBellDuration;
+    const double opacity = t < 0.3 ? 0.35 * t / 0.3 : 0.35 * (1 - t) / 0.7;
+    platform::NativeColor flash = nativeForegroundColor();
+    flash.alpha *= opacity;
+    canvas.setFillColor(flash);
+    const platform::Size size = frameSize();
+    canvas.fillRect(platform::Rect{0, 0, size.width, size.height});
+}
+
+void MacTerminalView::flashVisualBell()
+{
+    TerminalView::flashVisualBell();
+    // Each flash starts over; a flash is redrawn frame by frame until it has faded.
+    visualBellStart_ = nowSeconds();
+    scheduleOverlayFrames();
+}
+
+void MacTerminalView::progressReport(Terminal& source, const ProgressReport& report)
+{
+    TerminalView::progressReport(source, report);
+    // The shared half applies the report in a main-thread turn; this one follows it and draws the
+    // strip the bar lives in.
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    onMain(
+        [weak] {
+            const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock());
+            if (!view || !view->host())
+                return;
+            const platform::Size size = view->frameSize();
+            view->host()->setNeedsDisplayInRect(
+                platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
+            view->scheduleOverlayFrames();
+        },
+        "progressReport(source:report:)");
+}
+
+void MacTerminalView::scheduleOverlayFrames()
+{
+    if (overlayFrameTimer_ && overlayFrameTimer_->isValid())
+        return;
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    overlayFrameTimer_ = timers().schedule(seconds(1.0 / 60), true, [weak] {
+        const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock());
+        if (!view)
+            return;
+        platform::ViewHost* widget = view->host();
+        bool more = false;
+        if (view->visualBellStart_) {
+            // The draw ends the flash once it has run its time; this redraw then clears it.
+            if (widget)
+                widget->setNeedsDisplay();
+            more = true;
+        }
+        if (view->progressBar().isAnimating(view->nowSeconds())) {
+            const platform::Size size = view->frameSize();
+            if (widget)
+                widget->setNeedsDisplayInRect(
+                    platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
+            more = true;
+        }
+        if (!more && view->overlayFrameTimer_)
+            view->overlayFrameTimer_->invalidate();
+    });
+}
+
+// --- Caret blink -----------------------------------------------------------------------------------
+
+void MacTerminalView::setCaretOpacity(double opacity)
+{
+    if (caretView() && caretView()->presentation())
+        caretView()->presentation()->setOpacity(opacity);
+}
+
+void MacTerminalView::startCaretBlink()
+{
+    if (caretBlinkTimer_ && caretBlinkTimer_->isValid())
+        return;
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    caretBlinkTimer_ = timers().schedule(seconds(caretBlinkInterval), true, [weak] {
+        if (const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock()))
+            view->caretBlinkTick();
+    });
+}
+
+void MacTerminalView::stopCaretBlink()
+{
+    if (caretBlinkTimer_)
+        caretBlinkTimer_->invalidate();
+    caretBlinkTimer_.reset();
+    caretBlinkHidden_ = false;
+    setCaretOpacity(1);
+}
+
+void MacTerminalView::caretBlinkTick()
+{
+    const std::shared_ptr<CaretView>& caret = caretView();
+    if (!caret)
+        return;
+    // A steady style, an unfocused view (when the caret follows focus) or fresh input shows the
+    // caret fully; otherwise it turns between shown and hidden each interval.
+    const bool focused = caret->tracksFocus() ? hasFocus() : true;
+    const bool blinks = isBlinking(caret->style()) && focused && uiShutdownState_ == UIShutdownState::active;
+    const uint64_t resets = caret->blinkResets();
+    if (!blinks || resets != caretBlinkResetsSeen_) {
+        caretBlinkResetsSeen_ = resets;
+        caretBlinkHidden_ = false;
+    } else {
+        caretBlinkHidden_ = !caretBlinkHidden_;
+    }
+    setCaretOpacity(caretBlinkHidden_ ? 0 : 1);
+}
+
+// --- GPU renderer and shutdown ---------------------------------------------------------------------
+
+std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
+{
+    // No GPU renderer can be bound yet: the request fails as on a machine without a device, and
+    // the CPU path keeps drawing. Switching off is always done, as nothing is on.
+    if (!enabled)
+        return std::nullopt;
+    static const platform::Logger logger("org.kestrovan", "Metal");
+    logger.error(std::string("Kestrovan: the GPU renderer is not available; drawing on the CPU: ") +
+                 describe(MetalError::deviceUnavailable));
+    return MetalError::deviceUnavailable;
+}
+
+bool MacTerminalView::updateUiClosed()
+{
+    if (uiShutdownState_ == UIShutdownState::stopped)
+        return true;
+    uiShutdownState_ = UIShutdownState::stopping;
+    // The frame driver hears of the shutdown at once, and no frame is drawn after it.
+    if (frameDriver()) {
+        frameSignal()->requestShutdown();
+        frameDriver()->consumeSignalOnMain();
+    }
+    setRenderLoop(nullptr);
+    stopCaretBlink();
+    stopTextBlinking();
+    clearProgressReport();
+    if (overlayFrameTimer_)
+        overlayFrameTimer_->invalidate();
+    visualBellStart_.reset();
+    uiShutdownState_ = UIShutdownState::stopped;
+    return true;
+}
+
+// --- Debug view ------------------------------------------------------------------------------------
+
+void MacTerminalView::updateDebugView()
+{
+    if (debugView_)
+        debugView_->update();
+}
+
+} // namespace kestrovan

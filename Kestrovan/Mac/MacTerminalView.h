@@ -1,0 +1,263 @@
+// The terminal view's window-system half: the view a toolkit widget shows, on top of the shared
+// half (`TerminalView`).
+//
+// The shared half parses, schedules frames, answers the terminal and sends typed bytes. This half
+// adds what needs the window: it draws frames on the CPU (the backing store the widget keeps),
+// lays the progress bar, the visual bell and the input method's pre-edit over them, blinks the
+// caret, turns key events into the bytes programs expect (legacy sequences or the kitty keyboard
+// protocol), takes committed and composing text from the input method, and stops its rendering
+// for good when its UI closes. It is a `platform::ViewCore`: `platform::gtk::CoreViewWidget`
+// shows it in a GTK window, `platform::RecordingViewHost` in tests.
+//
+// The members live in one file per concern:
+//   MacTerminalView.cpp              construction, lifecycle, drawing, overlays, GPU fallback, shutdown
+//   MacTerminalViewKeyboard.cpp      key presses and releases, modifier keys, editing commands
+//   MacKittyKeyEvents.cpp            key events as kitty keyboard events, and their sending
+//   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
+//
+// Everything here runs on the main thread.
+#pragma once
+
+#include "Kestrovan/Apple/AppleTerminalView.h"
+#include "Kestrovan/Apple/TerminalFrameDrawer.h"
+#include "Kestrovan/KittyKeyboardEncoder.h"
+#include "Kestrovan/KittyKeyboardFlags.h"
+#include "Platform/UI/KeyEvent.h"
+#include "Platform/UI/MarkedText.h"
+#include "Platform/UI/TextInputCommand.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace kestrovan {
+
+class MarkedTextOverlay;
+class TerminalDebugView;
+
+/// Why the GPU renderer could not be switched on or off.
+enum class MetalError
+{
+    deviceUnavailable,
+    rendererBusy,
+};
+/// The error's message: "No Metal device is available." and so on.
+const char* describe(MetalError error);
+
+/// The key-down event handed to the input method, so that the text or command it gives back is
+/// encoded with that key's modifiers.
+struct PendingKittyKeyEvent
+{
+    platform::KeyEvent event;
+    KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
+};
+
+class MacTerminalView : public TerminalView
+{
+public:
+    /// How far the view's UI has been torn down (`updateUiClosed`); it only moves forwards.
+    enum class UIShutdownState
+    {
+        active,
+        stopping,
+        stopped,
+    };
+
+    /// Seconds a blinking caret stays in each phase.
+    static constexpr double caretBlinkInterval = 0.7;
+    /// Seconds the visual bell's flash lasts.
+    static constexpr double visualBellDuration = 0.2;
+    /// Height of the progress bar along the top edge, in points.
+    static constexpr double progressBarHeight = 3;
+
+    MacTerminalView(Passkey, platform::Size frameSize, Configuration configuration);
+    ~MacTerminalView() override;
+
+    static std::shared_ptr<MacTerminalView> create(platform::Size frameSize,
+                                                   Configuration configuration = Configuration{})
+    {
+        return TerminalView::create<MacTerminalView>(frameSize, std::move(configuration));
+    }
+
+    // --- Keyboard settings (MacTerminalViewKeyboard.cpp) -------------------------------------------
+
+    /// Option (Alt) acts as meta for every key.
+    bool optionAsMetaKey = true;
+    /// With `optionAsMetaKey` off: Alt still acts as meta for Return, Tab, Backspace, Escape and the
+    /// functional keys, while no text is being composed.
+    bool optionAsMetaKeyForFunctionalKeys = false;
+    /// Backspace sends 0x08 instead of 0x7F.
+    bool backspaceSendsControlH = false;
+    /// In kitty mode, lets the host claim a Command (Super) press for the terminal instead of the
+    /// menus.
+    std::function<bool(const platform::KeyEvent&)> shouldSendCommandKeyToTerminal;
+    /// True when Backspace sends 0x08: the view's setting or the terminal's DECBKM.
+    bool backspaceKeySendsControlH();
+
+    // --- Keyboard state, for tests -----------------------------------------------------------------
+
+    const std::set<uint16_t>& kittyKeysWithReportedPress() const { return kittyKeysWithReportedPress_; }
+    const std::optional<PendingKittyKeyEvent>& pendingKittyKeyEvent() const { return pendingKittyKeyEvent_; }
+    bool kittyIsComposing() const { return kittyIsComposing_; }
+
+    // --- Kitty keyboard events (MacKittyKeyEvents.cpp) ---------------------------------------------
+
+    /// The functional key of an event: keypad keys by key code, then the function-key character.
+    static std::optional<KittyFunctionalKey> kittyFunctionalKey(const platform::KeyEvent& event);
+    /// The text a keypad key types (its characters); none for every other key.
+    static std::optional<std::u32string> kittyTextForFunctionalKey(KittyFunctionalKey key,
+                                                                   const platform::KeyEvent& event);
+    /// The modifier key of a key code (left and right Shift, Control, Alt, Super, Caps Lock).
+    static std::optional<KittyFunctionalKey> kittyModifierKey(uint16_t keyCode);
+    /// Whether a modifier key is down after `event`; none for a key that is not a modifier.
+    static std::optional<bool> kittyModifierIsPressed(KittyFunctionalKey key,
+                                                      const platform::KeyEvent& event);
+    /// The character a key code carries on the US layout, for the base-layout key.
+    static std::optional<char32_t> kittyBaseLayoutKey(uint16_t keyCode);
+
+    /// A text key's kitty event: key, shifted and base-layout keys and modifiers; none without
+    /// characters.
+    std::optional<KittyKeyEvent> kittyTextEvent(const platform::KeyEvent& event, KittyKeyboardEventType type,
+                                                std::optional<std::u32string> text);
+    /// The functional event of a functional key, else the text event.
+    std::optional<KittyKeyEvent> kittyKeyEvent(const platform::KeyEvent& event, KittyKeyboardEventType type,
+                                               std::optional<std::u32string> text);
+    /// Encodes with the active flags and the terminal's key modes and sends; true when bytes went.
+    bool sendKittyEvent(const KittyKeyEvent& event);
+    bool sendKittyFunctionalKey(KittyFunctionalKey key, KittyKeyboardModifiers modifiers,
+                                KittyKeyboardEventType type);
+    /// Return, Tab, Backspace or Escape with Alt always as alt; false for any other key.
+    bool sendMetaTextlessKey(const platform::KeyEvent& event, KittyKeyboardEventType type);
+    /// The kitty modifiers of an event; Alt counts only when it acts as meta, unless `altAlways`.
+    KittyKeyboardModifiers kittyModifiers(const platform::KeyEvent& event, bool altAlways = false);
+    /// Whether Alt acts as meta for this key (the caller tests that Alt is held).
+    bool optionIsMeta(const platform::KeyEvent& event);
+
+    // --- Text input (MacTerminalViewTextInput.cpp) -------------------------------------------------
+
+    /// Committed text; a paste goes through the paste path instead of the key encodings.
+    void insertText(const std::string& text, bool isPaste);
+    bool hasMarkedText() const { return markedText_.has_value(); }
+    const std::optional<platform::MarkedText>& markedText() const { return markedText_; }
+    /// The marked text's range in scalars: (0, length), or none without marked text.
+    std::optional<std::pair<size_t, size_t>> markedRange() const;
+    /// The selection as (start, length) in row × columns + column, or the caret as an empty range.
+    std::pair<int64_t, int64_t> selectedRange();
+    /// The grid index of a view point (y-up): row × columns + column, not clamped.
+    int64_t characterIndex(platform::Point point);
+    /// The part of the marked text in a range of scalars; none outside it.
+    std::optional<std::string> markedSubstring(size_t location, size_t length) const;
+    /// Where candidate windows open: the caret's frame.
+    platform::Rect firstRect() const { return caretFrame(); }
+    /// The pre-edit overlay while text is being composed.
+    const std::shared_ptr<MarkedTextOverlay>& markedTextOverlay() const { return markedTextOverlay_; }
+
+    // --- The toolkit's side -----------------------------------------------------------------------
+
+    void attachHost(platform::ViewHost* host) override;
+    void sizeChanged(platform::Size newSize) override;
+    void windowChanged(bool hasWindow) override;
+    void focusChanged(bool viewHasFocus) override;
+    void windowActiveChanged(bool windowIsActive) override;
+    void draw(const platform::DrawRequest& request) override;
+    void drawTerminalContents(const platform::DrawRequest& request) override;
+    void keyDown(const platform::KeyEvent& event) override;
+    void keyUp(const platform::KeyEvent& event) override;
+    void flagsChanged(const platform::KeyEvent& event) override;
+    void insertText(const std::string& text) override { insertText(text, false); }
+    void setMarkedText(const platform::MarkedText& text) override;
+    void unmarkText() override;
+    void doCommand(platform::TextInputCommand command) override;
+
+    // --- Bell, progress, scroller, caret (MacTerminalView.cpp) -------------------------------------
+
+    void flashVisualBell() override;
+    /// Shows the report through the shared half, then draws the bar (and its motion).
+    void progressReport(Terminal& source, const ProgressReport& report) override;
+    /// True while a visual bell's flash is on screen.
+    bool visualBellFlashing() const;
+    /// True while the caret is in the hidden half of its blink.
+    bool caretBlinkHidden() const { return caretBlinkHidden_; }
+    /// One step of the caret's blink (the blink timer's tick), for tests.
+    void caretBlinkTick();
+
+    // --- GPU surface and shutdown ------------------------------------------------------------------
+
+    /// Switches the GPU renderer on or off. No GPU renderer exists yet: switching on reports
+    /// `deviceUnavailable` and the view keeps drawing on the CPU; switching off is always done.
+    std::optional<MetalError> setUseMetal(bool enabled);
+    bool isUsingMetalRenderer() const { return false; }
+    /// Stops the view's rendering for good; false when it must be called again later.
+    bool updateUiClosed();
+    UIShutdownState uiShutdownState() const { return uiShutdownState_; }
+
+    // --- Debug view --------------------------------------------------------------------------------
+
+    void setDebugView(std::shared_ptr<TerminalDebugView> view) { debugView_ = std::move(view); }
+    const std::shared_ptr<TerminalDebugView>& debugView() const { return debugView_; }
+    void updateDebugView() override;
+
+    const TerminalFrameDrawer& frameDrawer() const { return drawer_; }
+
+    // --- Timestamps, for latency measurements ------------------------------------------------------
+
+    /// When the last key press reached the view, and when the view last drew a frame (steady clock);
+    /// the difference from a press to the first frame showing its echo is the keystroke latency.
+    std::chrono::steady_clock::time_point lastKeyDownTime() const { return lastKeyDownTime_; }
+    std::chrono::steady_clock::time_point lastFrameDrawnTime() const { return lastFrameDrawnTime_; }
+
+private:
+    // Keyboard roads (MacTerminalViewKeyboard.cpp).
+    void kittyKeyDown(const platform::KeyEvent& event, KittyKeyboardFlags flags, bool commandClaimed);
+    void legacyKeyDown(const platform::KeyEvent& event, bool applicationCursor);
+    void legacyCommand(platform::TextInputCommand command);
+    /// Hands the key to the input method and the standard key bindings.
+    void interpretKeyEvent(const platform::KeyEvent& event);
+    void sendBytes(std::string_view bytes);
+    KittyKeyboardFlags activeKittyFlags(const char* caller);
+    bool applicationCursor(const char* caller);
+
+    // Overlays (MacTerminalView.cpp, MacTerminalViewTextInput.cpp).
+    void updateMarkedTextOverlay();
+    void drawProgressBar(platform::Canvas& canvas);
+    void drawVisualBell(platform::Canvas& canvas);
+    void startCaretBlink();
+    void stopCaretBlink();
+    void setCaretOpacity(double opacity);
+    void scheduleOverlayFrames();
+
+    TerminalFrameDrawer drawer_;
+    UIShutdownState uiShutdownState_ = UIShutdownState::active;
+
+    // Per-press keyboard state.
+    std::optional<PendingKittyKeyEvent> pendingKittyKeyEvent_;
+    bool kittyIsComposing_ = false;
+    std::optional<uint16_t> kittyComposingKeyCode_;
+    std::optional<uint16_t> kittyKeyDownCode_;
+    std::set<uint16_t> kittyKeysWithReportedPress_;
+
+    // Marked text.
+    std::optional<platform::MarkedText> markedText_;
+    std::shared_ptr<MarkedTextOverlay> markedTextOverlay_;
+    std::shared_ptr<platform::View> markedTextOverlayView_;
+
+    // Caret blink.
+    std::shared_ptr<platform::MainThreadTimers::Timer> caretBlinkTimer_;
+    bool caretBlinkHidden_ = false;
+    uint64_t caretBlinkResetsSeen_ = 0;
+
+    // Visual bell and progress bar motion.
+    std::optional<double> visualBellStart_;
+    std::shared_ptr<platform::MainThreadTimers::Timer> overlayFrameTimer_;
+
+    std::shared_ptr<TerminalDebugView> debugView_;
+
+    std::chrono::steady_clock::time_point lastKeyDownTime_;
+    std::chrono::steady_clock::time_point lastFrameDrawnTime_;
+};
+
+} // namespace kestrovan

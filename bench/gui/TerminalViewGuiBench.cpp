@@ -1,0 +1,405 @@
+// The GTK terminal view against the clock, in a real window (run it under tools/gui/with-xvfb with
+// GDK_BACKEND=x11 GSK_RENDERER=cairo). It is a program of its own rather than a Google Benchmark:
+// everything it measures happens on the GTK main loop, which the benchmark's loop cannot drive.
+//
+// Three views share one window: two on the top row, one below.
+// - The typing view runs `cat` on a raw, non-echoing line discipline, so each typed byte comes
+//   back from `cat`. Keystroke to screen is the time from the view's stamp of a key press reaching
+//   it to the view's stamp of the first drawn frame whose snapshot shows the echo (the cursor
+//   moved). 200 keys, each sent 2-20 ms after the previous echo was drawn, from a timer, so
+//   presses fall at every phase of the frame clock. Measured idle, then while the busy view draws
+//   `cat` of the large file in a loop.
+// - The throughput view runs `cat` of a 64 MiB text file, visible, from `startProcess` to the
+//   view's end report, five times with a fresh view each time; the headless terminal of the same
+//   size reads the same file in between, in the same run.
+// - The busy view is the drawing neighbour.
+// `--frame-clock-link` paces the views by the window's frame clock instead of their timer link.
+// Results are printed as text; the program exits 0 when every measurement completed.
+#include "../BenchInputs.h"
+
+#include "Kestrovan/Apple/FrameValues.h"
+#include "Kestrovan/Apple/TerminalSnapshot.h"
+#include "Kestrovan/Mac/LocalProcessTerminalView.h"
+#include "Kestrovan/Portable/HeadlessTerminal.h"
+#include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalOptions.h"
+#include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/UI/CoreViewWidget.h"
+#include "Platform/UI/FrameClockDisplayLink.h"
+#include "Platform/UI/KeyTranslation.h"
+#include "Platform/UI/KeyboardTranslator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <gdk/gdkkeysyms.h>
+#include <gtk/gtk.h>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace kestrovan;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t fileSize = 64u << 20;
+constexpr int keysPerRun = 200;
+constexpr int viewWidth = 640;
+constexpr int viewHeight = 360;
+
+double milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+/// Calls `done` on the main loop when the view's process ends.
+class EndDelegate final : public LocalProcessTerminalViewDelegate
+{
+public:
+    std::function<void()> done;
+    void sizeChanged(LocalProcessTerminalView&, int, int) override {}
+    void setTerminalTitle(LocalProcessTerminalView&, const std::string&) override {}
+    void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
+    void processTerminated(TerminalView&, std::optional<int32_t>) override
+    {
+        if (done)
+            done();
+    }
+};
+
+struct BenchView
+{
+    std::shared_ptr<LocalProcessTerminalView> view;
+    std::shared_ptr<EndDelegate> delegate = std::make_shared<EndDelegate>();
+    GtkWidget* widget = nullptr;
+
+    /// With `frameClockLink`, the view's frames are paced by the window's frame clock instead of
+    /// the view's default timer link.
+    explicit BenchView(bool frameClockLink)
+    {
+        TerminalView::Configuration configuration;
+        if (frameClockLink)
+            configuration.makeDisplayLink = [this] {
+                return std::make_shared<platform::gtk::FrameClockDisplayLink>(widget);
+            };
+        view = LocalProcessTerminalView::create(platform::Size{double(viewWidth), double(viewHeight)},
+                                                std::move(configuration));
+        view->setProcessDelegate(delegate);
+        widget = platform::gtk::CoreViewWidget::create(view);
+        gtk_widget_set_size_request(widget, viewWidth, viewHeight);
+    }
+
+    void start(const std::string& script)
+    {
+        view->startProcess("/bin/sh", {"-c", script}, std::nullopt, std::nullopt, std::nullopt);
+    }
+
+    std::pair<int, int> size()
+    {
+        return view->withTerminal(
+            [](Terminal& terminal) {
+                return std::pair{terminal.cols(), terminal.rows()};
+            },
+            "bench");
+    }
+};
+
+/// Runs the main loop until `done` returns true or `limit` passes; false on the time limit.
+bool runUntil(const std::function<bool()>& done, double limit)
+{
+    const auto end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+    while (!done()) {
+        if (Clock::now() > end)
+            return false;
+        g_main_context_iteration(nullptr, true);
+    }
+    return true;
+}
+
+/// A press of `a` as the widget makes it on a US layout.
+platform::KeyEvent keyPress(platform::KeyboardTranslator& translator)
+{
+    platform::ToolkitKey key;
+    key.keyval = GDK_KEY_a;
+    key.keyvalIgnoringModifiers = key.keyval;
+    key.keyvalWithoutModifiers = key.keyval;
+    key.keyvalWithShift = GDK_KEY_A;
+    key.keyvalInBaseLayout = key.keyval;
+    key.hardwareKeycode = 30 + 8;
+    platform::KeyEvent press = translator.press(key);
+    translator.release(key);
+    return press;
+}
+
+struct LatencyResult
+{
+    double median = 0;
+    double p99 = 0;
+    double max = 0;
+    /// Medians of the two legs: key to the echo parsed, and parsed to drawn.
+    double medianToParsed = 0;
+    double medianParsedToDrawn = 0;
+    /// The window's frames meanwhile: median and longest interval between paints, and the median
+    /// time the neighbour's draw took (0 without one drawing).
+    double medianFrameInterval = 0;
+    double maxFrameInterval = 0;
+    double medianNeighbourDraw = 0;
+    bool complete = false;
+};
+
+/// Types `keysPerRun` keys into `target` and measures each to its echo's frame.
+LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget* window)
+{
+    platform::KeyboardTranslator translator;
+    std::mt19937 random(7);
+    std::vector<double> samples, toParsed, parsedToDrawn;
+    const std::shared_ptr<LocalProcessTerminalView> view = target.view;
+    // The parse thread stamps each parsed batch, to split the latency into its two legs.
+    std::atomic<int64_t> lastParsed{0};
+    view->setProcessOutputHandler([&lastParsed] { lastParsed = Clock::now().time_since_epoch().count(); });
+    std::optional<std::pair<int, int>> before;
+    std::vector<double> paints, neighbourDraws;
+    Clock::time_point neighbourSeen = neighbour.view->lastFrameDrawnTime();
+    GdkFrameClock* frameClock = gtk_widget_get_frame_clock(window);
+    const gulong paintHandler =
+        g_signal_connect_swapped(frameClock, "after-paint", G_CALLBACK(+[](std::vector<double>* times) {
+                                     times->push_back(milliseconds(Clock::now().time_since_epoch()));
+                                 }),
+                                 &paints);
+    Clock::time_point pressed;
+    bool waiting = false;
+
+    auto cursorShown = [&view]() -> std::optional<std::pair<int, int>> {
+        const std::shared_ptr<TerminalSnapshot> snapshot = view->renderOwner().snapshot();
+        if (!snapshot)
+            return std::nullopt;
+        return std::pair{snapshot->x, snapshot->y};
+    };
+    // Every drawn frame of any view passes here, on the main thread, after the view stamped it.
+    terminalFramePresentedHandler().replace([&] {
+        if (neighbour.view->lastFrameDrawnTime() != neighbourSeen) {
+            neighbourSeen = neighbour.view->lastFrameDrawnTime();
+            neighbourDraws.push_back(milliseconds(Clock::now() - neighbourSeen));
+        }
+        if (!waiting || view->lastFrameDrawnTime() <= pressed)
+            return;
+        if (cursorShown() == before)
+            return;
+        samples.push_back(milliseconds(view->lastFrameDrawnTime() - pressed));
+        const Clock::time_point parsed{Clock::duration(lastParsed.load())};
+        toParsed.push_back(milliseconds(parsed - pressed));
+        parsedToDrawn.push_back(milliseconds(view->lastFrameDrawnTime() - parsed));
+        waiting = false;
+    });
+
+    for (int index = 0; index < keysPerRun; ++index) {
+        // A pause of 2-20 ms spreads the presses over the frame interval. It is a timer of its
+        // own: a press sent when the loop happens to wake would fall just after a frame tick.
+        bool paused = true;
+        g_timeout_add_once(
+            2 + random() % 19, [](gpointer flag) { *static_cast<bool*>(flag) = false; }, &paused);
+        runUntil([&] { return !paused; }, 1);
+        if (index % 30 == 29) {
+            // Back to the first column (not measured), drawn before the next key.
+            const std::optional<std::pair<int, int>> start = cursorShown();
+            const uint8_t carriageReturn = '\r';
+            view->dataReceived(std::span(&carriageReturn, 1));
+            runUntil([&] { return cursorShown() != start; }, 5);
+        }
+        before = cursorShown();
+        waiting = true;
+        view->keyDown(keyPress(translator));
+        pressed = view->lastKeyDownTime();
+        if (!runUntil([&] { return !waiting; }, 5)) {
+            std::fprintf(stderr, "no echo drawn for key %d\n", index);
+            break;
+        }
+    }
+    terminalFramePresentedHandler().replace(nullptr);
+    view->setProcessOutputHandler(nullptr);
+    g_signal_handler_disconnect(frameClock, paintHandler);
+
+    LatencyResult result;
+    result.complete = samples.size() == size_t(keysPerRun);
+    if (samples.empty())
+        return result;
+    std::sort(samples.begin(), samples.end());
+    result.median = samples[samples.size() / 2];
+    result.p99 = samples[std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1)];
+    result.max = samples.back();
+    std::sort(toParsed.begin(), toParsed.end());
+    std::sort(parsedToDrawn.begin(), parsedToDrawn.end());
+    result.medianToParsed = toParsed[toParsed.size() / 2];
+    result.medianParsedToDrawn = parsedToDrawn[parsedToDrawn.size() / 2];
+    std::vector<double> intervals;
+    for (size_t index = 1; index < paints.size(); ++index)
+        intervals.push_back(paints[index] - paints[index - 1]);
+    std::sort(intervals.begin(), intervals.end());
+    if (!intervals.empty()) {
+        result.medianFrameInterval = intervals[intervals.size() / 2];
+        result.maxFrameInterval = intervals.back();
+    }
+    std::sort(neighbourDraws.begin(), neighbourDraws.end());
+    if (!neighbourDraws.empty())
+        result.medianNeighbourDraw = neighbourDraws[neighbourDraws.size() / 2];
+    return result;
+}
+
+/// Seconds for the headless terminal of `cols` x `rows` to take in `cat path`.
+double headlessCat(const std::string& path, int cols, int rows)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = cols;
+    options.rows = rows;
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool ended = false;
+    auto headless = HeadlessTerminal::create(nullptr, options, true, nullptr, [&](std::optional<int32_t>) {
+        std::lock_guard lock(mutex);
+        ended = true;
+        condition.notify_all();
+    });
+    const auto start = Clock::now();
+    headless->process()->startProcess("/bin/cat", {path});
+    std::unique_lock lock(mutex);
+    condition.wait(lock, [&] { return ended; });
+    return seconds(Clock::now() - start);
+}
+
+/// Seconds for a visible view to take in `cat path`, from `startProcess` to its end report.
+double viewCat(BenchView& target, const std::string& path)
+{
+    bool ended = false;
+    target.delegate->done = [&ended] { ended = true; };
+    const auto start = Clock::now();
+    target.view->startProcess("/bin/cat", {path}, std::nullopt, std::nullopt, std::nullopt);
+    if (!runUntil([&] { return ended; }, 300))
+        return -1;
+    return seconds(Clock::now() - start);
+}
+
+void printLatency(const char* name, const LatencyResult& result)
+{
+    std::printf("keystroke to screen, %s: median %.2f ms, p99 %.2f ms, max %.2f ms (%d keys)%s\n", name,
+                result.median, result.p99, result.max, keysPerRun, result.complete ? "" : " INCOMPLETE");
+    std::printf("  medians of the legs: key to echo parsed %.2f ms, parsed to drawn %.2f ms\n",
+                result.medianToParsed, result.medianParsedToDrawn);
+    std::printf("  paints: median interval %.2f ms, longest %.2f ms; neighbour's draw median %.2f ms\n",
+                result.medianFrameInterval, result.maxFrameInterval, result.medianNeighbourDraw);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // --frame-clock-link paces every view by the window's frame clock.
+    const bool frameClockLink = argc > 1 && std::string(argv[1]) == "--frame-clock-link";
+    gtk_init();
+    platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
+
+    char directory[] = "/tmp/kestrovan-gui-bench-XXXXXX";
+    if (!mkdtemp(directory))
+        return 1;
+    const std::string path = std::string(directory) + "/plain.txt";
+    {
+        std::string contents = bench::asciiLines(fileSize, "\n", 20240611);
+        contents.resize(contents.rfind('\n', fileSize - 1) + 1);
+        FILE* file = std::fopen(path.c_str(), "wb");
+        if (!file || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size())
+            return 1;
+        std::fclose(file);
+    }
+
+    BenchView typing(frameClockLink), throughputFirst(frameClockLink), busy(frameClockLink);
+    std::printf("frames paced by %s\n",
+                frameClockLink ? "the window's frame clock" : "the views' timer link");
+    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_attach(GTK_GRID(grid), typing.widget, 0, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), throughputFirst.widget, 1, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), busy.widget, 0, 1, 2, 1);
+    gtk_window_set_child(window, grid);
+    gtk_window_present(window);
+    gtk_widget_grab_focus(typing.widget);
+
+    // `cat` echoes each byte as it comes: raw mode, and no echo from the line discipline itself.
+    typing.start("stty raw -echo; printf ready; exec cat");
+    int status = 0;
+    if (!runUntil(
+            [&] {
+                return typing.view->withTerminal(
+                    [](Terminal& terminal) { return terminal.buffer().x() >= 5; }, "bench");
+            },
+            10)) {
+        std::fprintf(stderr, "the typing view never became ready\n");
+        return 1;
+    }
+    const auto [cols, rows] = throughputFirst.size();
+    std::printf("views %dx%d cells, frame interval %.1f ms at 60 Hz\n", cols, rows, 1000.0 / 60);
+
+    const LatencyResult idle = measureLatency(typing, busy, GTK_WIDGET(window));
+    printLatency("idle", idle);
+
+    // The visible view against the headless terminal, alternating, in the same run. Each visible
+    // run gets a fresh view in the same place of the window.
+    constexpr int throughputRuns = 5;
+    std::vector<double> headlessTimes, viewTimes;
+    std::unique_ptr<BenchView> current;
+    for (int run = 0; run < throughputRuns; ++run) {
+        headlessTimes.push_back(headlessCat(path, cols, rows));
+        auto fresh = std::make_unique<BenchView>(frameClockLink);
+        if (run == 0) {
+            gtk_grid_remove(GTK_GRID(grid), throughputFirst.widget);
+            throughputFirst.view->updateUiClosed();
+        } else {
+            gtk_grid_remove(GTK_GRID(grid), current->widget);
+            current->view->updateUiClosed();
+        }
+        current = std::move(fresh);
+        gtk_grid_attach(GTK_GRID(grid), current->widget, 1, 0, 1, 1);
+        runUntil([&] { return gtk_widget_get_mapped(current->widget) && current->view->host(); }, 5);
+        runUntil([] { return false; }, 0.1);
+        const double seconds = viewCat(*current, path);
+        if (seconds < 0)
+            status = 1;
+        viewTimes.push_back(seconds);
+    }
+    std::sort(headlessTimes.begin(), headlessTimes.end());
+    std::sort(viewTimes.begin(), viewTimes.end());
+    const double megabytes = double(fileSize) / 1e6;
+    const double headlessMedian = headlessTimes[throughputRuns / 2];
+    const double viewMedian = viewTimes[throughputRuns / 2];
+    std::printf("cat 64 MiB, headless: median %.3f s (%.0f MB/s), best %.3f s\n", headlessMedian,
+                megabytes / headlessMedian, headlessTimes.front());
+    std::printf("cat 64 MiB, visible view: median %.3f s (%.0f MB/s), best %.3f s\n", viewMedian,
+                megabytes / viewMedian, viewTimes.front());
+    std::printf("visible / headless speed: medians %.0f%%, bests %.0f%% (target at least 80%%)\n",
+                100 * headlessMedian / viewMedian, 100 * headlessTimes.front() / viewTimes.front());
+
+    busy.start("while :; do cat '" + path + "'; done");
+    runUntil([] { return false; }, 0.5);
+    const LatencyResult loaded = measureLatency(typing, busy, GTK_WIDGET(window));
+    printLatency("while a neighbour draws cat", loaded);
+    if (!idle.complete || !loaded.complete)
+        status = 1;
+
+    unlink(path.c_str());
+    rmdir(directory);
+    // The busy loop ends with the program: its terminal hangs up when the process exits.
+    std::fflush(stdout);
+    _exit(status);
+}

@@ -1,0 +1,285 @@
+// The terminal view in a GTK window on a private X server: a real shell typed into with xdotool,
+// resized, and looked at through screenshots; the caret's blink and its hollow form without
+// focus; the scale's effect on the pixel cell; the progress bar and the visual bell.
+
+#include "Kestrovan/Mac/LocalProcessTerminalView.h"
+#include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/UI/CoreViewWidget.h"
+#include "Platform/UI/Gui/GuiHarness.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+// After gtest: X11's headers define macros (None, Bool) that gtest's own names would meet.
+#include <gdk/x11/gdkx.h>
+#undef None
+#undef Bool
+
+namespace {
+
+using namespace std::chrono_literals;
+using guitest::spinFor;
+using guitest::spinUntil;
+using kestrovan::LocalProcessTerminalView;
+
+class RecordingProcessDelegate final : public kestrovan::LocalProcessTerminalViewDelegate
+{
+public:
+    void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override
+    {
+        sizes.emplace_back(cols, rows);
+    }
+    void setTerminalTitle(LocalProcessTerminalView&, const std::string&) override {}
+    void hostCurrentDirectoryUpdate(kestrovan::TerminalView&, const std::optional<std::string>&) override {}
+    void processTerminated(kestrovan::TerminalView&, std::optional<int32_t> code) override
+    {
+        exits.push_back(code);
+    }
+
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<std::optional<int32_t>> exits;
+};
+
+class TerminalViewGuiTests : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!guitest::startGtk())
+            GTEST_SKIP() << "no display";
+        const bool wantsScale2 =
+            std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
+            std::string::npos;
+        const char* scale = std::getenv("GDK_SCALE");
+        if (wantsScale2 != (scale && std::string(scale) == "2"))
+            GTEST_SKIP() << "runs only with the matching GDK_SCALE";
+        if (!platform::MainQueue::installed())
+            platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
+    }
+    void TearDown() override
+    {
+        if (view)
+            view->updateUiClosed();
+        if (window) {
+            gtk_window_destroy(window);
+            g_object_unref(window);
+            spinFor(50ms);
+        }
+        view.reset();
+    }
+
+    /// A window of `width` × `height` points showing a local-process view, focused.
+    void open(int width, int height)
+    {
+        view = LocalProcessTerminalView::create(platform::Size{double(width), double(height)});
+        view->setProcessDelegate(delegate);
+        window = GTK_WINDOW(gtk_window_new());
+        g_object_ref_sink(window);
+        gtk_window_set_default_size(window, width, height);
+        gtk_window_set_decorated(window, false);
+        widget = platform::gtk::CoreViewWidget::create(view);
+        gtk_window_set_child(window, widget);
+        gtk_window_present(window);
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(widget) && view->host(); }));
+        spinFor(100ms);
+        guitest::xdotool("windowfocus --sync " + std::to_string(xid()));
+        gtk_widget_grab_focus(widget);
+        ASSERT_TRUE(spinUntil([&] { return view->hasFocus(); }));
+    }
+    unsigned long xid() const
+    {
+        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+        return surface ? gdk_x11_surface_get_xid(surface) : 0;
+    }
+    /// An interactive shell with a known prompt.
+    void startShell()
+    {
+        view->startProcess("/bin/sh", {"-c", "export PS1='vesk$ '; exec /bin/sh -i"}, std::nullopt,
+                           std::nullopt, std::nullopt);
+        ASSERT_TRUE(spinUntil([&] { return rowWith("vesk$") >= 0; }, 10s));
+    }
+    /// The first screen row holding `text`, or -1.
+    int rowWith(const std::string& text, bool whole = false)
+    {
+        const std::vector<std::string> rows = view->visibleRowsText(0, view->terminalDimensions().rows);
+        for (size_t index = 0; index < rows.size(); ++index) {
+            std::string row = rows[index];
+            row.erase(row.find_last_not_of(' ') + 1);
+            if (whole ? row == text : row.find(text) != std::string::npos)
+                return int(index);
+        }
+        return -1;
+    }
+    void type(const std::string& text)
+    {
+        guitest::xdotool("type --delay 20 --window " + std::to_string(xid()) + " '" + text + "'");
+        guitest::xdotool("key --window " + std::to_string(xid()) + " Return");
+    }
+    /// Pixels in screen row `row` (device pixels, from the top) that differ from `background`.
+    static int inkInRow(const guitest::Screenshot& shot, int row, double cellHeight, uint32_t background)
+    {
+        int count = 0;
+        const int top = int(std::round(row * cellHeight));
+        const int bottom = std::min(shot.height, int(std::round((row + 1) * cellHeight)));
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < shot.width; ++x)
+                count += shot.pixel(x, y) != background;
+        return count;
+    }
+
+    /// Keeps a screenshot as a PPM file in $VESK_GUI_SHOTS, for looking at.
+    static void keep(const guitest::Screenshot& shot, const std::string& name)
+    {
+        const char* folder = std::getenv("VESK_GUI_SHOTS");
+        if (!folder)
+            return;
+        FILE* file = std::fopen((std::string(folder) + "/" + name + ".ppm").c_str(), "wb");
+        if (!file)
+            return;
+        std::fprintf(file, "P6\n%d %d\n255\n", shot.width, shot.height);
+        std::fwrite(shot.rgb.data(), 1, shot.rgb.size(), file);
+        std::fclose(file);
+    }
+
+    std::shared_ptr<RecordingProcessDelegate> delegate = std::make_shared<RecordingProcessDelegate>();
+    std::shared_ptr<LocalProcessTerminalView> view;
+    GtkWindow* window = nullptr;
+    GtkWidget* widget = nullptr;
+};
+
+TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAndReportsItsEnd)
+{
+    open(640, 360);
+    startShell();
+    type("echo hello");
+    ASSERT_TRUE(spinUntil([&] { return rowWith("hello", true) >= 0; }, 10s));
+    const int helloRow = rowWith("hello", true);
+    spinFor(200ms);
+
+    // The screenshot shows the prompt and the output in the text colour on the background.
+    const guitest::Screenshot shot = guitest::screenshot(xid());
+    ASSERT_GT(shot.width, 0);
+    keep(shot, "echo");
+    const double scale = view->backingScale();
+    const double cellHeight = view->cellDimension()->height * scale;
+    const uint32_t background = shot.pixel(shot.width - 2, shot.height / 2);
+    EXPECT_GT(inkInRow(shot, 0, cellHeight, background), 20) << "the prompt and the command";
+    EXPECT_GT(inkInRow(shot, helloRow, cellHeight, background), 10) << "hello";
+    EXPECT_EQ(inkInRow(shot, helloRow + 4, cellHeight, background), 0) << "blank rows below";
+
+    // A dead key shows its accent at the caret, and the next letter commits "é" once.
+    guitest::xdotool("type --window " + std::to_string(xid()) + " 'echo x'");
+    guitest::xdotool("key --window " + std::to_string(xid()) + " dead_acute");
+    EXPECT_TRUE(spinUntil([&] { return view->hasMarkedText(); }));
+    guitest::xdotool("key --window " + std::to_string(xid()) + " e Return");
+    EXPECT_TRUE(spinUntil([&] { return rowWith("x\xc3\xa9", true) >= 0; }, 10s)) << "composed once";
+    EXPECT_FALSE(view->hasMarkedText());
+
+    // A resize changes the terminal's size once, and the shell sees it.
+    delegate->sizes.clear();
+    const platform::Size cell = *view->cellDimension();
+    guitest::xdotool("windowsize --sync " + std::to_string(xid()) + " " +
+                     std::to_string(int(cell.width * 50 * scale / scale) + 1) + " " +
+                     std::to_string(int(cell.height * 12) + 1));
+    ASSERT_TRUE(spinUntil([&] { return !delegate->sizes.empty(); }, 5s));
+    spinFor(300ms);
+    EXPECT_EQ(delegate->sizes.size(), 1u);
+    const auto [cols, rows] = delegate->sizes.back();
+    type("stty size");
+    EXPECT_TRUE(spinUntil(
+        [&] { return rowWith(std::to_string(rows) + " " + std::to_string(cols), true) >= 0; }, 10s));
+
+    type("exit");
+    EXPECT_TRUE(spinUntil([&] { return !delegate->exits.empty(); }, 10s));
+    EXPECT_EQ(delegate->exits, (std::vector<std::optional<int32_t>>{0}));
+}
+
+TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
+{
+    open(400, 200);
+    startShell();
+    spinFor(300ms);
+    const double scale = view->backingScale();
+    const platform::Rect caret = view->caretFrame();
+    const double viewHeight = view->frameSize().height;
+    // The caret's cell in screenshot pixels (y-down).
+    const int left = int(std::floor(caret.x * scale)),
+              right = int(std::ceil((caret.x + caret.width) * scale));
+    const int top = int(std::floor((viewHeight - caret.y - caret.height) * scale));
+    const int bottom = int(std::ceil((viewHeight - caret.y) * scale));
+    const guitest::Screenshot first = guitest::screenshot(xid());
+    spinFor(700ms);
+    const guitest::Screenshot second = guitest::screenshot(xid());
+    ASSERT_EQ(first.width, second.width);
+    int inside = 0, outside = 0;
+    for (int y = 0; y < first.height; ++y)
+        for (int x = 0; x < first.width; ++x)
+            if (first.pixel(x, y) != second.pixel(x, y))
+                ++((x >= left && x < right && y >= top && y < bottom) ? inside : outside);
+    EXPECT_GT(inside, 0) << "the caret turned";
+    EXPECT_EQ(outside, 0) << "nothing else changed";
+
+    // Another window takes the focus: the caret stays, drawn as an outline.
+    GtkWindow* other = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_default_size(other, 100, 100);
+    gtk_window_present(other);
+    spinFor(200ms);
+    GdkSurface* otherSurface = gtk_native_get_surface(GTK_NATIVE(other));
+    guitest::xdotool("windowfocus --sync " + std::to_string(gdk_x11_surface_get_xid(otherSurface)));
+    ASSERT_TRUE(spinUntil([&] { return !view->hasFocus(); }));
+    spinFor(800ms);
+    const guitest::Screenshot hollow = guitest::screenshot(xid());
+    keep(first, "caret-1");
+    keep(second, "caret-2");
+    keep(hollow, "caret-hollow");
+    const uint32_t background = hollow.pixel(hollow.width - 2, hollow.height / 2);
+    EXPECT_EQ(hollow.pixel((left + right) / 2, (top + bottom) / 2), background) << "an empty inside";
+    EXPECT_NE(hollow.pixel(left, (top + bottom) / 2), background) << "an outline";
+    gtk_window_destroy(other);
+}
+
+TEST_F(TerminalViewGuiTests, ProgressReportsShowAndLeaveTheBarAndTwoBellsFlashOnce)
+{
+    open(400, 200);
+    spinFor(200ms);
+    const guitest::Screenshot before = guitest::screenshot(xid());
+    view->feed(std::string_view("\x1b]9;4;1;100\x07"));
+    spinFor(500ms);
+    const guitest::Screenshot shown = guitest::screenshot(xid());
+    keep(shown, "progress");
+    EXPECT_NE(shown.pixel(10, 1), before.pixel(10, 1)) << "a bar along the top edge";
+    view->feed(std::string_view("\x1b]9;4;0\x07"));
+    spinFor(300ms);
+    EXPECT_EQ(guitest::screenshot(xid()).pixel(10, 1), before.pixel(10, 1));
+
+    view->setBellStyle(kestrovan::BellStyle::visual);
+    view->feed(std::string_view("\x07"));
+    spinFor(50ms);
+    view->feed(std::string_view("\x07"));
+    spinFor(400ms);
+    EXPECT_EQ(view->visualBellFlashes(), 1u);
+    EXPECT_FALSE(view->visualBellFlashing());
+}
+
+TEST_F(TerminalViewGuiTests, Scale2DoublesThePixelCellAndItsReport)
+{
+    open(400, 200);
+    ASSERT_TRUE(spinUntil([&] { return view->backingScale() == 2; }));
+    const platform::Size cell = *view->cellDimension();
+    const std::pair<int, int> pixels{int(std::round(cell.width * 2)), int(std::round(cell.height * 2))};
+    EXPECT_EQ(view->crossThreadState().cachedCellPixelSize, pixels);
+    // The terminal's answer to CSI 16 t, read back by a child that prints what it received.
+    const std::string body = "[6;" + std::to_string(pixels.second) + ";" + std::to_string(pixels.first) + "t";
+    view->startProcess(
+        "/bin/sh",
+        {"-c", "stty raw -echo; printf '\\033[16t'; r=$(dd bs=1 count=" + std::to_string(body.size() + 1) +
+                   " 2>/dev/null | tr -d '\\033'); stty sane; echo \"got $r\"; sleep 5"},
+        std::nullopt, std::nullopt, std::nullopt);
+    const std::string expected = "got " + body;
+    EXPECT_TRUE(spinUntil([&] { return rowWith(expected) >= 0; }, 10s)) << expected;
+    EXPECT_EQ(view->storedWindowSize().ws_xpixel, pixels.first * view->terminalDimensions().cols);
+}
+
+} // namespace
