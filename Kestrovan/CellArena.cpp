@@ -10,13 +10,6 @@ namespace kestrovan {
 
 namespace {
 
-uint64_t nextArenaIdentity()
-{
-    // Addresses are reused once an arena goes, so identity is a process-wide counter.
-    static std::atomic<uint64_t> counter{0};
-    return counter.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
 constexpr char32_t replacementCharacter = 0xFFFD;
 
 bool isValidCodeValue(uint32_t value)
@@ -46,8 +39,15 @@ uint8_t storedSemanticCode(uint8_t code)
 
 } // namespace
 
+uint64_t CellArena::nextIdentity()
+{
+    // Addresses are reused once an arena goes, so identity is a process-wide counter.
+    static std::atomic<uint64_t> counter{0};
+    return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 CellArena::CellArena(int styleCapacity, int graphemeCapacity)
-    : identity_(nextArenaIdentity()), attributeCapacity_(std::clamp(styleCapacity, 0, 65535)),
+    : identity_(nextIdentity()), attributeCapacity_(std::clamp(styleCapacity, 0, 65535)),
       graphemeCapacity_(std::clamp(graphemeCapacity, 0, maximumGraphemeCapacity))
 {
     attributes_.emplace_back();
@@ -56,9 +56,10 @@ CellArena::CellArena(int styleCapacity, int graphemeCapacity)
 }
 
 CellArena::CellArena(SnapshotTag, const CellArena& source)
-    : identity_(nextArenaIdentity()), attributeCapacity_(source.attributeCapacity_),
+    : identity_(nextIdentity()), attributeCapacity_(source.attributeCapacity_),
       attributes_(source.attributes_), graphemeCapacity_(source.graphemeCapacity_),
-      graphemeCount_(source.graphemeCount_), snapshotSourceIdentity_(source.identity_), isSnapshotCopy_(true)
+      graphemeCount_(source.graphemeCount_), sourceEditsSeen_(source.editCount()),
+      snapshotSourceIdentity_(source.identity_), isSnapshotCopy_(true)
 {
     // A copy gives no new ids, so it needs neither the source's key map nor its cluster map;
     // the default key stays so that interning the default attribute still answers 0.
@@ -81,11 +82,21 @@ std::optional<uint16_t> CellArena::internSlow(InternedAttributeKey key)
         storeInCache(key, id);
         return id;
     }
-    if (isSnapshotCopy_ || attributeCount() > attributeCapacity_)
+    if (isSnapshotCopy_ || attributeTableFull())
         return std::nullopt;
-    const auto id = static_cast<uint16_t>(attributes_.size());
-    attributes_.push_back(key.attribute());
-    attributeKeys_.push_back(key);
+    // A freed id is given again before the table grows.
+    uint16_t id;
+    if (!freeAttributeIDs_.empty()) {
+        id = freeAttributeIDs_.back();
+        freeAttributeIDs_.pop_back();
+        attributes_[id] = key.attribute();
+        attributeKeys_[id] = key;
+        logEdit(attributeEditBit | id);
+    } else {
+        id = static_cast<uint16_t>(attributes_.size());
+        attributes_.push_back(key.attribute());
+        attributeKeys_.push_back(key);
+    }
     attributeIdentifiers_.insert(hash, uint32_t(id) + 1, [this](uint32_t idPlusOne) {
         return keyHash(attributeKeys_[idPlusOne - 1]);
     });
@@ -116,21 +127,30 @@ std::optional<uint32_t> CellArena::intern(std::u32string_view grapheme)
     const uint64_t hash = graphemeHash(grapheme);
     const uint32_t found =
         graphemeIdentifiers_.find(hash, [&](uint32_t id) { return *this->grapheme(id) == grapheme; });
+    lastCreatedGrapheme_ = 0;
     if (found != 0)
         return found;
-    if (isSnapshotCopy_ || grapheme.empty() || graphemeCount_ >= static_cast<uint32_t>(graphemeCapacity_))
+    if (isSnapshotCopy_ || grapheme.empty() || graphemeTableFull())
         return std::nullopt;
-    const uint32_t index = graphemeCount_;
-    const uint32_t id = index + 1;
-    const size_t block = index / graphemeBlockSize;
-    if (graphemeBlocks_.size() <= block)
-        graphemeBlocks_.resize(block + 1);
-    if (!graphemeBlocks_[block])
-        graphemeBlocks_[block] = std::make_unique<GraphemeBlock>();
-    (*graphemeBlocks_[block])[index % graphemeBlockSize] = grapheme;
-    graphemeCount_ = id;
+    uint32_t id;
+    if (!freeGraphemeIDs_.empty()) {
+        id = freeGraphemeIDs_.back();
+        freeGraphemeIDs_.pop_back();
+        logEdit(id);
+    } else {
+        const uint32_t index = graphemeCount_;
+        id = index + 1;
+        const size_t block = index / graphemeBlockSize;
+        if (graphemeBlocks_.size() <= block)
+            graphemeBlocks_.resize(block + 1);
+        if (!graphemeBlocks_[block])
+            graphemeBlocks_[block] = std::make_unique<GraphemeBlock>();
+        graphemeCount_ = id;
+    }
+    graphemeSlot(id) = grapheme;
     graphemeIdentifiers_.insert(hash, id,
                                 [this](uint32_t known) { return graphemeHash(*this->grapheme(known)); });
+    lastCreatedGrapheme_ = id;
     return id;
 }
 
@@ -336,14 +356,18 @@ PackedCell CellArena::canonicalBlank(const Attribute& attribute)
 bool CellArena::preservesEncoding(const CellArena& source) const
 {
     return isSnapshotCopy_ && snapshotSourceIdentity_ == source.identity_ &&
-           attributeCount() >= source.attributeCount() && graphemeCount_ >= source.graphemeCount_;
+           attributeCount() >= source.attributeCount() && graphemeCount_ >= source.graphemeCount_ &&
+           sourceEditsSeen_ == source.editCount();
 }
 
 bool CellArena::synchronizeSnapshotPrefix(const CellArena& source)
 {
-    // Ids are never reused or renumbered, so the source's tables are this copy's tables plus a
-    // suffix; appending that suffix makes the copy decode every source cell exactly.
-    if (!isSnapshotCopy_ || snapshotSourceIdentity_ != source.identity_)
+    // Under one identity the source's tables are this copy's tables plus a suffix, with the
+    // entries its edit log names written again; taking both over makes the copy decode every
+    // source cell exactly. A reclaim renews the identity, and a copy that fell behind the log
+    // cannot know every edit: both are made again.
+    if (!isSnapshotCopy_ || snapshotSourceIdentity_ != source.identity_ ||
+        sourceEditsSeen_ < source.editLogStart_)
         return false;
     // A copy ahead of its source means the source is older than the copy: nothing to merge.
     if (attributeCount() > source.attributeCount() || graphemeCount_ > source.graphemeCount_)
@@ -363,7 +387,33 @@ bool CellArena::synchronizeSnapshotPrefix(const CellArena& source)
             (*source.graphemeBlocks_[block])[index % graphemeBlockSize];
     }
     graphemeCount_ = source.graphemeCount_;
+    for (size_t index = sourceEditsSeen_ - source.editLogStart_; index < source.editLog_.size(); ++index) {
+        const uint32_t entry = source.editLog_[index];
+        if (entry & attributeEditBit) {
+            const uint32_t id = entry & ~attributeEditBit;
+            attributes_[id] = source.attributes_[id];
+        } else {
+            const size_t block = (entry - 1) / graphemeBlockSize;
+            if (graphemeBlocks_.size() <= block)
+                graphemeBlocks_.resize(block + 1);
+            if (!graphemeBlocks_[block])
+                graphemeBlocks_[block] = std::make_unique<GraphemeBlock>();
+            graphemeSlot(entry) = *source.grapheme(entry);
+        }
+    }
+    sourceEditsSeen_ = source.editCount();
     return true;
+}
+
+void CellArena::logEdit(uint32_t entry)
+{
+    // Dropping the older half keeps the log's cost per edit constant.
+    if (editLog_.size() >= editLogLimit) {
+        const size_t dropped = editLog_.size() / 2;
+        editLog_.erase(editLog_.begin(), editLog_.begin() + static_cast<std::ptrdiff_t>(dropped));
+        editLogStart_ += dropped;
+    }
+    editLog_.push_back(entry);
 }
 
 } // namespace kestrovan

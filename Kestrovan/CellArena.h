@@ -1,12 +1,16 @@
 // Per-buffer interning of what does not fit in a packed cell: attributes to 16-bit ids and
 // grapheme clusters of several scalars to 24-bit ids; and the packing of cells against it.
 //
-// An arena's tables only ever grow: an id, once given, keeps its meaning for the arena's whole
-// life. That is what lets the render model keep snapshot copies of an arena and refresh them by
-// appending what the source gained since (`synchronizeSnapshotPrefix`). Interning an attribute
-// seen recently costs one multiply-xor hash and one compare against a direct-mapped cache; the
-// hash map is only consulted on a miss. Blank cells whose only property is a palette or
-// true-colour background are packed inline and never touch the arena.
+// Between reclaims an id, once given, keeps its meaning: that is what lets the render model keep
+// snapshot copies of an arena and refresh them by appending what the source gained since
+// (`synchronizeSnapshotPrefix`). When a table fills, its owner counts the ids every cell it keeps
+// still uses (`CellArenaUsage`) and gives the others back (`reclaimUnused`); freed ids are given
+// again to new attributes and clusters. A reclaim renews the arena's identity, so a snapshot
+// copy can no longer be extended as a prefix and is rebuilt instead: it never reads a reused id
+// as its old meaning. Interning an attribute seen recently costs one multiply-xor hash and one
+// compare against a direct-mapped cache; the hash map is only consulted on a miss. Blank cells
+// whose only property is a palette or true-colour background are packed inline and never touch
+// the arena.
 //
 // An arena does no locking: the live arena of a buffer is used under the terminal lock, and
 // snapshot copies belong to the render model.
@@ -23,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +108,43 @@ struct AttributeCacheEntry
     uint32_t identifierPlusOne = 0;
 };
 
+class CellArena;
+
+/// How many cells use each id of one arena, counted by the arena's owner over every cell it
+/// keeps (and every id it holds outside cells) before a reclaim.
+class CellArenaUsage
+{
+public:
+    explicit CellArenaUsage(const CellArena& arena);
+
+    /// Counts the ids `cell` uses: its attribute id (kinds 0 and 1) and its cluster (kind 1).
+    void add(PackedCell cell)
+    {
+        if (cell.kind() > PackedCell::Kind::grapheme)
+            return;
+        const uint16_t attribute = cell.attributeID();
+        if (attribute < attributeUses.size())
+            ++attributeUses[attribute];
+        if (cell.kind() == PackedCell::Kind::grapheme && cell.content() < graphemeUses.size())
+            ++graphemeUses[cell.content()];
+    }
+    void add(std::span<const PackedCell> cells)
+    {
+        for (const PackedCell cell : cells)
+            add(cell);
+    }
+    /// Counts one use of attribute id `id` held outside any cell (the current style, say).
+    void addAttribute(uint16_t id)
+    {
+        if (id < attributeUses.size())
+            ++attributeUses[id];
+    }
+
+    /// Uses per attribute id and per grapheme id (index 0 of the latter is no cluster).
+    std::vector<uint32_t> attributeUses;
+    std::vector<uint32_t> graphemeUses;
+};
+
 class CellArena
 {
 public:
@@ -114,6 +156,12 @@ public:
     static constexpr int maximumGraphemeCapacity = 0xFFFFFF;
     static constexpr int graphemeBlockSize = 256;
     static constexpr int attributeCacheSize = 1024;
+    /// The most scalars the print path lets one cell hold. Unicode's stream-safe text format
+    /// allows at most 30 combining marks in a row, and the longest real clusters (an emoji family
+    /// with skin tones, a flag of tag characters, a stacked Indic or Tibetan syllable) stay well
+    /// below that; a base, 30 marks and a joiner fit. Marks past it are dropped, which bounds
+    /// what one cell costs however long a hostile run of marks is.
+    static constexpr size_t maximumGraphemeScalars = 32;
 
     /// A fresh arena; `styleCapacity` is the highest attribute id it may give (clamped to
     /// 0...65535), `graphemeCapacity` the most grapheme ids (clamped to 0...16,777,215).
@@ -138,11 +186,27 @@ public:
     std::optional<uint64_t> snapshotSourceIdentity() const { return snapshotSourceIdentity_; }
 
     int attributeCapacity() const { return attributeCapacity_; }
-    /// Ids given so far, id 0 included.
+    /// One past the highest attribute id given so far (id 0 included); every id below it names
+    /// an attribute or is free.
     int attributeCount() const { return static_cast<int>(attributes_.size()); }
     int graphemeCapacity() const { return graphemeCapacity_; }
-    /// Grapheme ids given so far; the ids are 1...count.
+    /// The highest grapheme id given so far; ids are 1...count, each in use or free.
     uint32_t graphemeCount() const { return graphemeCount_; }
+    /// Attribute ids in use (id 0 included) and grapheme ids in use.
+    int attributesInUse() const { return attributeCount() - static_cast<int>(freeAttributeIDs_.size()); }
+    uint32_t graphemesInUse() const
+    {
+        return graphemeCount_ - static_cast<uint32_t>(freeGraphemeIDs_.size());
+    }
+    /// Whether a new attribute (cluster) would find no id now.
+    bool attributeTableFull() const
+    {
+        return freeAttributeIDs_.empty() && attributeCount() > attributeCapacity_;
+    }
+    bool graphemeTableFull() const
+    {
+        return freeGraphemeIDs_.empty() && graphemeCount_ >= static_cast<uint32_t>(graphemeCapacity_);
+    }
 
     /// The id of an attribute, giving a new one when needed; nothing when the table is full or
     /// this is a snapshot copy.
@@ -166,6 +230,25 @@ public:
     /// The id of a scalar list, giving a new one when needed; nothing for an empty list, a full
     /// table or a snapshot copy.
     std::optional<uint32_t> intern(std::u32string_view grapheme);
+    /// The id the latest cluster intern gave anew; 0 when it found the list already there (or
+    /// gave nothing). The print path uses it to know a cluster only its own cell holds.
+    uint32_t lastCreatedGrapheme() const { return lastCreatedGrapheme_; }
+    /// Entries written again since the identity was last renewed.
+    uint64_t editCount() const { return editLogStart_ + editLog_.size(); }
+    /// Makes cluster `id` hold `extended` (its scalars with more appended) in place, for a cell
+    /// the caller knows to be the only holder of `id`. The answer is the id the cell holds now:
+    /// `id` itself, or the id `extended` already had (`id` then keeps its list). Nothing for a
+    /// snapshot copy, an unknown id or an empty list.
+    std::optional<uint32_t> extendGrapheme(uint32_t id, std::u32string_view extended);
+
+    /// Gives back every attribute id (but 0) and grapheme id `usage` counts no use of, and
+    /// renews the arena's identity when any was given back. Snapshot copies reclaim nothing.
+    struct ReclaimResult
+    {
+        int attributesFreed = 0;
+        uint32_t graphemesFreed = 0;
+    };
+    ReclaimResult reclaimUnused(const CellArenaUsage& usage);
 
     /// The attribute of an id; ids not given yet read as the default attribute.
     const Attribute& attribute(uint16_t id) const
@@ -247,6 +330,15 @@ private:
     PackedCell packScalarOrFallback(std::u32string_view scalars, uint16_t styleID, WidthState widthState,
                                     uint16_t payloadCode, uint8_t semanticCode, bool isProtected);
 
+    /// A process-wide counter: an identity is never given twice, renewed ones included.
+    static uint64_t nextIdentity();
+    void rebuildAttributeIndex();
+    void rebuildGraphemeIndex();
+    std::u32string& graphemeSlot(uint32_t id)
+    {
+        return (*graphemeBlocks_[(id - 1) / graphemeBlockSize])[(id - 1) % graphemeBlockSize];
+    }
+
     uint64_t identity_;
     int attributeCapacity_;
     // Entry i is the attribute of id i; it grows as ids are given instead of being allocated at
@@ -265,6 +357,25 @@ private:
     InternTable graphemeIdentifiers_{24};
     // Made on the first miss, so arenas that only ever see the default attribute stay small.
     std::unique_ptr<AttributeCacheEntry[]> attributeCache_;
+    /// Records that the entry of an id below the counts was written again (a freed id given
+    /// anew, a cluster grown in place), for snapshot copies to take over.
+    void logEdit(uint32_t entry);
+    static constexpr uint32_t attributeEditBit = 0x80000000u;
+    static constexpr size_t editLogLimit = 4096;
+
+    // Ids given back by a reclaim (or a cluster that grew into one already known), given again
+    // before the tables grow.
+    std::vector<uint16_t> freeAttributeIDs_;
+    std::vector<uint32_t> freeGraphemeIDs_;
+    uint32_t lastCreatedGrapheme_ = 0;
+    // The entries written again since the arena's identity was last renewed, as attribute ids
+    // (with `attributeEditBit`) and grapheme ids; only the latest `editLogLimit` are kept, the
+    // edits before them being counted in `editLogStart_`. A snapshot copy remembers how many of
+    // its source's edits it has taken over (`sourceEditsSeen_`); one that fell behind the log is
+    // made again.
+    std::vector<uint32_t> editLog_;
+    uint64_t editLogStart_ = 0;
+    uint64_t sourceEditsSeen_ = 0;
     std::optional<uint64_t> snapshotSourceIdentity_;
     bool isSnapshotCopy_ = false;
 };

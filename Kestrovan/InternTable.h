@@ -10,9 +10,11 @@
 // attribute table is full every attribute not seen before (random true colours) is a lookup
 // that misses the arena's cache and finds nothing.
 //
-// Entries are never removed, as arena ids are never given back.
+// Entries are removed when the arena gives an id back (a cluster that grows in place is moved to
+// its new key) and the whole index is rebuilt after the arena reclaims ids nothing uses.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -61,6 +63,43 @@ public:
         }
         place(hash, value);
         ++count_;
+    }
+
+    /// Removes `value`, stored under `hash`; nothing happens when it is not there. The entries
+    /// after it in its probe run move back where their own hashes (`hashOf`) allow, so every
+    /// remaining value stays reachable without tombstones.
+    template <typename HashOf> void remove(uint64_t hash, uint32_t value, HashOf&& hashOf)
+    {
+        if (count_ == 0)
+            return;
+        size_t hole = indexOf(hash);
+        for (;; hole = (hole + 1) & mask_) {
+            const uint32_t slot = slots_[hole];
+            if (slot == 0)
+                return;
+            if ((slot & valueMask_) == value)
+                break;
+        }
+        for (size_t next = (hole + 1) & mask_; slots_[next] != 0; next = (next + 1) & mask_) {
+            const size_t home = indexOf(hashOf(slots_[next] & valueMask_));
+            // The entry at `next` may fill the hole unless its home lies cyclically in
+            // (hole, next]: then it is already as close to home as it can be.
+            const bool staysPut =
+                hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+            if (staysPut)
+                continue;
+            slots_[hole] = slots_[next];
+            hole = next;
+        }
+        slots_[hole] = 0;
+        --count_;
+    }
+
+    /// Forgets every entry, keeping the table's size.
+    void clear()
+    {
+        std::fill(slots_.begin(), slots_.end(), 0);
+        count_ = 0;
     }
 
 private:

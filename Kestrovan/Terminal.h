@@ -1182,6 +1182,17 @@ public:
 
     /// The interning of attributes and grapheme clusters both buffers share.
     const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
+    /// Which arena table ran out when a reclaim is asked for.
+    enum class ArenaTable : uint8_t
+    {
+        styles,
+        clusters,
+    };
+    /// Gives back the arena ids no cell of either buffer, the current style or the erase cells
+    /// use (TerminalArenaReclaim.cpp). When that frees too little, the oldest scrollback lines
+    /// give up their styles or clusters. Runs only as often as its cost is repaid; true when it
+    /// ran and `table` has room now. The print path calls it when the cluster table is full.
+    bool reclaimCellArena(ArenaTable table);
     /// The main screen, with scrollback; a full reset replaces it.
     const std::shared_ptr<Buffer>& normalBuffer() const { return normalBuffer_; }
     /// The alternate screen, without scrollback.
@@ -1317,6 +1328,8 @@ private:
 
     /// Fills `currentEraseBlankCell` and `currentEraseSpaceCell` from the erase style id.
     void rebuildEraseCells(uint16_t eraseStyleID);
+    /// `arena.intern(key)`, reclaiming ids when the style table is full.
+    std::optional<uint16_t> internStyle(const InternedAttributeKey& key);
     /// Interns `currentEraseAttribute_` and rebuilds the erase cells from it.
     void refreshEraseCells() const;
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
@@ -1461,6 +1474,12 @@ private:
     SemanticScanState semanticScanState_ = SemanticScanState::ground;
     bool semanticScanInPaste_ = false;
     std::vector<uint8_t> semanticScanParams_;
+
+    // Arena reclaims (cold: only a full table reads them). A reclaim scans every cell, so after
+    // one that freed little the next waits for this many refused interns (counted in
+    // `arenaRefusals_`), a share of the cells it scanned.
+    uint64_t arenaRefusals_ = 0;
+    uint64_t arenaRefusalsBeforeReclaim_ = 0;
     // Mutable so that `terminalLock()` can hand it out from const readers.
     mutable TerminalLock terminalLock_;
     // Given by the host before the clipboard protocol object is made; kept after the lock so the

@@ -285,14 +285,14 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
 
     if (active.savedAttr != curAttr_) {
         curAttr_ = active.savedAttr;
-        const std::shared_ptr<CellArena>& arena = active.cellArena();
-        curStyleID_ = arena->intern(curAttr_).value_or(0);
+        curStyleID_ = internStyle(InternedAttributeKey::of(curAttr_)).value_or(0);
         // Erased cells take only the background of the attribute, as after SGR.
         Attribute erase;
         if (!curAttr_.bg.isDefaultInverted())
             erase.bg = curAttr_.bg;
         currentEraseAttribute_ = erase;
-        rebuildEraseCells(erase == curAttr_ ? curStyleID_ : arena->intern(erase).value_or(0));
+        rebuildEraseCells(erase == curAttr_ ? curStyleID_
+                                            : internStyle(InternedAttributeKey::of(erase)).value_or(0));
     }
 
     // The invoked slot and the designations are not part of the saved state: only the set in

@@ -394,6 +394,8 @@ private:
     };
     JoinOutcome joinTarget(char32_t scalar, GraphemeJoin answer, int width);
     bool widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars);
+    std::optional<PackedCell> packJoined(const BufferLine& line, int x, PackedCell cell,
+                                         std::u32string_view joined, WidthState state);
     bool writeNewCell(char32_t scalar, int width);
     void remember(char32_t scalar)
     {
@@ -414,6 +416,16 @@ private:
     std::optional<char32_t> previous_;
     bool previousIsStale_;
     const bool narrowRegionalIndicators_;
+    // The cluster this run last gave anew to the cell it joined a scalar to. Nothing else can
+    // hold it yet (the run does nothing but print), so the next scalar for the same cell grows
+    // it in place instead of storing the whole cluster again beside the old copy.
+    struct GrowingCluster
+    {
+        const BufferLine* line = nullptr;
+        int x = -1;
+        uint32_t id = 0;
+    };
+    GrowingCluster growing_;
 };
 
 void SlowPrint::run(std::span<const uint8_t> bytes)
@@ -655,13 +667,17 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
     joined.push_back(scalar);
     if (answer == GraphemeJoin::appendIfOneCluster && !staysOneCell(joined))
         return JoinOutcome::refused;
+    // A full cell takes nothing more: the scalar is dropped, and the cell's last scalar stays
+    // the previous one.
+    if (joined.size() > CellArena::maximumGraphemeScalars)
+        return JoinOutcome::dropped;
 
     const bool wasWide = cell.isLead();
     // Marked before anything moves: widening at the right edge may wrap and scroll.
     markRow(lineIndex);
     // Stores the joined content at x with the given width state; false when it cannot be packed.
     const auto store = [&](WidthState state) {
-        const std::optional<PackedCell> replaced = arena_.replacingContent(cell, joined, state);
+        const std::optional<PackedCell> replaced = packJoined(line, x, cell, joined, state);
         if (!replaced)
             return false;
         line.mutableCells()[x] = *replaced;
@@ -725,10 +741,10 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
 bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars)
 {
     const int right = buffer_.marginMode() ? buffer_.marginRight() : buffer_.cols() - 1;
-    const std::optional<PackedCell> wide = arena_.replacingContent(cell, scalars, WidthState::lead);
+    BufferLine& line = *buffer_.lines()[lineIndex];
+    const std::optional<PackedCell> wide = packJoined(line, x, cell, scalars, WidthState::lead);
     if (!wide)
         return false;
-    BufferLine& line = *buffer_.lines()[lineIndex];
 
     if (x + 1 <= right && x + 1 < buffer_.cols() && x + 1 < line.count()) {
         // The right half takes column x + 1. Insert mode pushes what stood there to the right;
@@ -764,6 +780,40 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
         return true;
     }
     return false;
+}
+
+// Clusters shorter than this are kept whole at every length they pass through: real text repeats
+// them (an accented letter, an emoji with a skin tone, a family of joined emoji), and the next one
+// then finds each step interned already, with no allocation. A cluster that grows past it is rare
+// in real text and is how a flood of marks grows: it is grown in place, so a cell leaves at most
+// this many shorter copies behind.
+constexpr size_t clusterGrowsInPlaceFrom = 8;
+
+// The cell at (`line`, `x`) holding `joined`, its scalars and one more. The cluster this run gave
+// that cell grows in place; otherwise the joined list is interned, and a full cluster table is
+// first reclaimed. A cluster that cannot be stored falls back to its first scalar.
+std::optional<PackedCell> SlowPrint::packJoined(const BufferLine& line, int x, PackedCell cell,
+                                                std::u32string_view joined, WidthState state)
+{
+    if (cell.kind() == PackedCell::Kind::grapheme && growing_.id != 0 && cell.content() == growing_.id &&
+        growing_.line == &line && growing_.x == x) {
+        if (const std::optional<uint32_t> id = arena_.extendGrapheme(growing_.id, joined)) {
+            // Grown into a cluster already known: other cells may hold that one.
+            if (*id != growing_.id)
+                growing_ = {};
+            return PackedCell::makeGrapheme(*id, cell.attributeID(), state, cell.isProtected(),
+                                            cell.payloadCode(), cell.semanticCode());
+        }
+    }
+    growing_ = {};
+    std::optional<PackedCell> replaced = arena_.replacingContent(cell, joined, state);
+    if (replaced && replaced->kind() != PackedCell::Kind::grapheme && joined.size() > 1 &&
+        arena_.graphemeTableFull() && terminal_.reclaimCellArena(Terminal::ArenaTable::clusters))
+        replaced = arena_.replacingContent(cell, joined, state);
+    if (replaced && replaced->kind() == PackedCell::Kind::grapheme &&
+        joined.size() >= clusterGrowsInPlaceFrom && replaced->content() == arena_.lastCreatedGrapheme())
+        growing_ = {&line, x, replaced->content()};
+    return replaced;
 }
 
 // Writes a new cell at the cursor; answers false when the buffer drops it, which it does to a wide

@@ -343,9 +343,13 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     if (working == previous)
         return;
 
+    // The arena's cache answers nearly every lookup inline; only a full table costs more.
     std::optional<uint16_t> id = arena.intern(working);
+    if (!id && reclaimCellArena(ArenaTable::styles))
+        id = arena.intern(working);
     if (!id) {
-        // A full arena cannot name the new look: printing goes on in the default one.
+        // A full arena cannot name the new look now: printing goes on in the default one until
+        // ids are free again.
         working = Key();
         id = 0;
     }

@@ -279,24 +279,28 @@ TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)
 
 TEST(TerminalSgrTests, AFullArenaFallsBackToTheDefaultAttribute)
 {
-    TerminalFixture fixture;
+    // A screen large enough to show more distinct looks than the arena has ids, and no
+    // scrollback whose lines could give theirs up: the ids stay in use.
+    TerminalFixture fixture(300, 220, 0);
     Terminal& t = fixture.t();
     t.feed("\x1b[44m");
-    // Every foreground true colour with blue 0 on that background is a new attribute: more than the
-    // 65535 ids the arena has.
+    // Every foreground true colour with blue 0 on that background is a new attribute, each shown
+    // by a cell: more than the 65535 ids the arena has.
     std::string fill;
     for (int red = 0; red < 256; ++red) {
         for (int green = 0; green < 256; ++green)
-            fill += "\x1b[38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";0m";
+            fill += "\x1b[38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";0mx";
     }
     t.feed(fill);
     EXPECT_EQ(t.cellArena()->attributeCount(), t.cellArena()->attributeCapacity() + 1);
 
+    const int x = t.buffer().x();
+    const int y = t.buffer().y();
     t.feed("\x1b[1;38;2;9;9;9mZ");
     EXPECT_EQ(t.currentAttribute(), Attribute()) << "the arena could not name the new look";
     EXPECT_EQ(t.curStyleID(), 0);
-    EXPECT_EQ(rowText(t, 0), "Z") << "printing goes on";
-    EXPECT_EQ(t.getCharData(0, 0)->attribute, Attribute());
+    EXPECT_EQ(t.getCharData(x, y)->code, U'Z') << "printing goes on";
+    EXPECT_EQ(t.getCharData(x, y)->attribute, Attribute());
     EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "the background fell back with it";
     EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
 }

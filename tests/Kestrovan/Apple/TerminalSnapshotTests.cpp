@@ -107,6 +107,38 @@ TEST(TerminalSnapshotTests, ClusterTextStaysRightAcrossScreenSwitches)
     EXPECT_EQ(snapshot.counters().arenaRebuilds, 1u) << "both screens share one arena, kept in step";
 }
 
+// Ids the arena gives back and gives again must never be read by the snapshot as their old
+// meaning: a reclaim makes the snapshot copy the arena again, and an id given again after that is
+// taken over when the copy is brought up to date.
+TEST(TerminalSnapshotTests, ReclaimedArenaIdsAreReadWithTheirNewMeaning)
+{
+    testing::TerminalFixture f(20, 3, 0);
+    TerminalSnapshot snapshot;
+    const auto foregroundOf = [&](int row, int col) {
+        const BufferLine& line = *snapshot.rows[size_t(row)]->line;
+        return line.arena()->attribute(line.packed(col)).fg;
+    };
+    f.t().feed(std::string_view("[38;2;1;2;3mA"));
+    testing::refresh(snapshot, f.t());
+    // Looks no cell shows fill the style table; the next new one makes the terminal reclaim them.
+    std::string fill;
+    for (int i = 0; i < 65536; ++i)
+        fill += "[38;2;9;" + std::to_string(i >> 8) + ";" + std::to_string(i & 0xFF) + "m";
+    f.t().feed(fill);
+    f.t().feed(std::string_view("[2;1H[38;2;200;100;50mB"));
+    testing::refresh(snapshot, f.t());
+    EXPECT_EQ(snapshot.counters().arenaRebuilds, 2u) << "the reclaim renewed the arena's identity";
+    EXPECT_EQ(foregroundOf(0, 0), Attribute::Color::trueColor(1, 2, 3)) << "an unchanged row";
+    EXPECT_EQ(foregroundOf(1, 0), Attribute::Color::trueColor(200, 100, 50));
+
+    // An id freed by the reclaim given again: the copy is kept in step, not made again.
+    f.t().feed(std::string_view("[3;1H[38;2;7;7;7mC"));
+    testing::refresh(snapshot, f.t());
+    EXPECT_EQ(snapshot.counters().arenaRebuilds, 2u);
+    EXPECT_EQ(foregroundOf(2, 0), Attribute::Color::trueColor(7, 7, 7));
+    EXPECT_EQ(foregroundOf(1, 0), Attribute::Color::trueColor(200, 100, 50));
+}
+
 TEST(TerminalSnapshotTests, SynchronizedOutputLeavesTheSnapshotUntouched)
 {
     testing::TerminalFixture f(8, 2);
