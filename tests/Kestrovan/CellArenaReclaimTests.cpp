@@ -168,7 +168,7 @@ TEST(TerminalArenaReclaim, NewColoursShowAfterADistinctColourFloodAndAClear)
     t.feed(flood);
     // The last cells printed show their own colours.
     const int lastRow = t.buffer().y();
-    const int lastCol = t.buffer().x() - 1;
+    const int lastCol = t.buffer().columnAfterPrinted() - 1;
     ASSERT_GE(lastCol, 0);
     EXPECT_EQ(t.getCharData(lastCol, lastRow)->attribute, foreground(99999 * 167));
     EXPECT_EQ(t.getCharData(lastCol - 1, lastRow)->attribute, foreground(99998 * 167));
