@@ -13,7 +13,7 @@ namespace {
 
 platform::FontRef debugFont()
 {
-    // A small monospaced face; the design's typewriter font is not on Linux systems.
+    // A small monospaced face that every Linux system has.
     return platform::Font::monospace(8);
 }
 
