@@ -273,9 +273,11 @@ void Buffer::insertCharacter(PackedCell cell)
         cell = cell.withProtected(true);
     const int w = cell.width();
     int right = printRightLimit();
-    // One test for both reasons to leave the plain path: a character that does not fit, or a
-    // pending wrap (counted as one more column, so a zero-width cell still goes at the cursor).
-    if (x_ + w - 1 + int(wrapPending_) > right) [[unlikely]] {
+    // Two reasons to leave the plain path: a character that does not fit, or a pending wrap. A
+    // pending wrap moves every character with a width to the next row, wherever the cursor
+    // waits: a margin change or a back tab can leave it short of the limit, and the run writers
+    // wrap there too. A zero-width cell still goes at the cursor.
+    if ((x_ + w - 1 > right) | (wrapPending_ & (w > 0))) [[unlikely]] {
         if (!modeMirror_.wraparound) {
             // Without auto-wrap a pending wrap means nothing: the character goes at the cursor.
             // A wide character that does not fit is dropped; a narrow one overwrites the last

@@ -166,5 +166,24 @@ TEST(TerminalRightEdgeTests, MatchesXtermAfterPrintingIntoTheLastColumn)
     }
 }
 
+// A pending wrap left short of the limit (the margins switched off, a back tab) wraps the next
+// character with a width whichever print path takes it: ASCII runs and single non-ASCII
+// characters alike, fed whole or a byte at a time.
+TEST(TerminalRightEdgeTests, AWrapPendingShortOfTheLimitWrapsEveryPrintPath)
+{
+    const std::string setUp = "\x1b[?69h\x1b[4;5s\x1b[1;4Hab\x1b[?69l";
+    for (const std::string printed : {"x", "\xc3\xa9", "\xe0\xa4\xa8", "\xf0\x9f\x98\x80"}) {
+        SCOPED_TRACE(printed);
+        TerminalFixture whole(10, 4), bytes(10, 4);
+        whole.t().feed(setUp + printed);
+        for (const char byte : setUp + printed)
+            bytes.t().feed(std::string(1, byte));
+        for (TerminalFixture* fixture : {&whole, &bytes}) {
+            EXPECT_EQ(rowText(fixture->t(), 0), "   ab");
+            EXPECT_EQ(rowText(fixture->t(), 1), printed);
+        }
+    }
+}
+
 } // namespace
 } // namespace kestrovan::testing
