@@ -122,6 +122,16 @@ public:
     /// motion, the erases and ICH, DCH, IL and DL end it; the tab moves, DECFI, DECIC, DECDC, SU,
     /// SD, SGR and mode changes keep it, as xterm does; DECSC saves it for DECRC.
     bool wrapPending() const { return wrapPending_; }
+    /// Whether `insertCharacter` drops a wide character at the cursor: one that does not fit
+    /// before the print limit without auto-wrap, or one that would wrap into a region narrower
+    /// than two columns.
+    bool dropsWideCharacter() const
+    {
+        const bool fits = x_ + 1 <= printRightLimit();
+        if (!modeMirror_.wraparound)
+            return !fits;
+        return (!fits || wrapPending_) && wrappedRightLimit() - printLeftEdge() + 1 < 2;
+    }
     void setWrapPending(bool value) { wrapPending_ = value; }
     /// The column right after the last printed cell: `x()`, or one more while a wrap is pending.
     int columnAfterPrinted() const { return x_ + (wrapPending_ ? 1 : 0); }

@@ -821,12 +821,8 @@ std::optional<PackedCell> SlowPrint::packJoined(const BufferLine& line, int x, P
 // two columns. A dropped character is not remembered as the previous scalar.
 bool SlowPrint::writeNewCell(char32_t scalar, int width)
 {
-    if (width == 2) {
-        const int right = buffer_.marginMode() ? buffer_.marginRight() : buffer_.cols() - 1;
-        const int left = buffer_.marginMode() ? buffer_.marginLeft() : 0;
-        if (buffer_.x() + 1 > right && (!buffer_.wraparound() || right - left + 1 < 2))
-            return false;
-    }
+    if (width == 2 && buffer_.dropsWideCharacter())
+        return false;
     const PackedCell cell =
         PackedCell::makeScalar(scalar, terminal_.curStyleID(),
                                width == 2 ? WidthState::lead : WidthState::single, false, payloadCode_, 0);

@@ -185,5 +185,21 @@ TEST(TerminalRightEdgeTests, AWrapPendingShortOfTheLimitWrapsEveryPrintPath)
     }
 }
 
+// A cursor right of the right margin prints on to the screen's edge; a wide character there is
+// kept whether it arrives whole or a byte at a time.
+TEST(TerminalRightEdgeTests, AWideCharacterRightOfTheMarginsIsKeptOnEveryPrintPath)
+{
+    const std::string setUp = "\x1b[?69h\x1b[1;2s\x1b[?7l\x1b[1;6H";
+    const std::string wide = "\xe6\xbc\xa2";
+    TerminalFixture whole(20, 3), bytes(20, 3);
+    whole.t().feed(setUp + wide);
+    for (const char byte : setUp + wide)
+        bytes.t().feed(std::string(1, byte));
+    for (TerminalFixture* fixture : {&whole, &bytes}) {
+        EXPECT_EQ(rowText(fixture->t(), 0), "     " + wide);
+        EXPECT_EQ(fixture->t().buffer().x(), 7);
+    }
+}
+
 } // namespace
 } // namespace kestrovan::testing
