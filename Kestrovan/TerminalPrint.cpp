@@ -139,31 +139,55 @@ Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
     return {Decoded::Kind::scalar, value, length};
 }
 
-// Decodes the sequence at `bytes` (at least one byte available). Whole, well-formed sequences of
-// every length (Latin, Greek and Cyrillic letters and combining marks in two bytes; CJK, kana,
-// Hangul and most symbols in three; emoji and mathematical letters in four) are decoded here,
-// inline; anything cut short or malformed, with its error handling, by the general decoder.
+// Decodes a whole, well-formed multi-byte sequence at `bytes` (lead at least 0x80, at least one
+// byte available) into `scalar` and answers its length; 0 for anything cut short or malformed,
+// which the general decoder handles with its error rules. Latin, Greek and Cyrillic letters and
+// combining marks take two bytes; CJK, kana, Hangul and most symbols three; emoji and
+// mathematical letters four. Kept inline with plain values so that the callers' loops hold the
+// result in registers.
+[[gnu::always_inline]] inline uint32_t decodeWellFormed(const uint8_t* bytes, size_t available, char32_t& scalar)
+{
+    const uint8_t lead = bytes[0];
+    // C2-DF: the lead alone rules out overlong forms.
+    if (lead >= 0xC2 && lead < 0xE0) {
+        if (available < 2 || (bytes[1] & 0xC0) != 0x80)
+            return 0;
+        scalar = char32_t(lead & 0x1F) << 6 | (bytes[1] & 0x3F);
+        return 2;
+    }
+    if ((lead & 0xF0) == 0xE0) {
+        if (available < 3 || (bytes[1] & 0xC0) != 0x80 || (bytes[2] & 0xC0) != 0x80)
+            return 0;
+        const char32_t value = char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
+        if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
+            return 0;
+        scalar = value;
+        return 3;
+    }
+    if ((lead & 0xF8) == 0xF0) {
+        if (available < 4 || (bytes[1] & 0xC0) != 0x80 || (bytes[2] & 0xC0) != 0x80 ||
+            (bytes[3] & 0xC0) != 0x80)
+            return 0;
+        const char32_t value = char32_t(lead & 0x07) << 18 | char32_t(bytes[1] & 0x3F) << 12 |
+                               char32_t(bytes[2] & 0x3F) << 6 | (bytes[3] & 0x3F);
+        if (value < 0x10000 || value > 0x10FFFF)
+            return 0;
+        scalar = value;
+        return 4;
+    }
+    return 0;
+}
+
+// Decodes the sequence at `bytes` (at least one byte available): well-formed ones inline, anything
+// cut short or malformed, with its error handling, by the general decoder.
 [[gnu::always_inline]] inline Decoded decodeAt(const uint8_t* bytes, size_t available)
 {
     const uint8_t lead = bytes[0];
     if (lead < 0x80)
         return {Decoded::Kind::scalar, lead, 1};
-    // C2-DF: the lead alone rules out overlong forms.
-    if (lead >= 0xC2 && lead < 0xE0 && available >= 2 && (bytes[1] & 0xC0) == 0x80)
-        return {Decoded::Kind::scalar, char32_t(lead & 0x1F) << 6 | (bytes[1] & 0x3F), 2};
-    if ((lead & 0xF0) == 0xE0 && available >= 3 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80) {
-        const char32_t value =
-            char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
-        if (value >= 0x800 && (value < 0xD800 || value > 0xDFFF))
-            return {Decoded::Kind::scalar, value, 3};
-    }
-    if ((lead & 0xF8) == 0xF0 && available >= 4 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80 &&
-        (bytes[3] & 0xC0) == 0x80) {
-        const char32_t value = char32_t(lead & 0x07) << 18 | char32_t(bytes[1] & 0x3F) << 12 |
-                               char32_t(bytes[2] & 0x3F) << 6 | (bytes[3] & 0x3F);
-        if (value >= 0x10000 && value <= 0x10FFFF)
-            return {Decoded::Kind::scalar, value, 4};
-    }
+    char32_t scalar = 0;
+    if (const uint32_t length = decodeWellFormed(bytes, available, scalar))
+        return {Decoded::Kind::scalar, scalar, length};
     return decodeSequenceAt(bytes, available);
 }
 
@@ -366,17 +390,6 @@ public:
     void run(std::span<const uint8_t> bytes);
 
 private:
-    /// A decoded sequence, and whether it may ride in a batch: a scalar with a width that joins
-    /// nothing by itself (its grapheme properties and width are then filled in).
-    struct Classified
-    {
-        Decoded decoded;
-        uint8_t properties = 0;
-        uint8_t width = 0;
-        bool batchable = false;
-    };
-
-    Classified classify(const uint8_t* bytes, size_t available) const;
     size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper);
     void printDecoded(const Decoded& decoded);
     void printSingleByte(char32_t value);
@@ -478,65 +491,71 @@ void SlowPrint::run(std::span<const uint8_t> bytes)
     }
 }
 
-SlowPrint::Classified SlowPrint::classify(const uint8_t* bytes, size_t available) const
-{
-    const uint8_t lead = bytes[0];
-    if (lead < 0x80) {
-        // Printable ASCII batches only while no character set translates it.
-        const bool batchable = lead >= 0x20 && lead < 0x7F && !terminal_.charset();
-        return {{Decoded::Kind::scalar, lead, 1}, 0, 1, batchable};
-    }
-    const Decoded decoded = decodeAt(bytes, available);
-    if (decoded.kind != Decoded::Kind::scalar)
-        return {decoded, 0, 0, false};
-    const uint8_t code = unicode::widthCode(decoded.value);
-    if (code < 2 || joinsDespiteWidth(decoded.value))
-        return {decoded, 0, 0, false};
-    return {decoded, unicode::graphemeProperties(decoded.value), static_cast<uint8_t>(code - 1), true};
-}
-
 // Collects up to `maximumBatch` scalars that start new cells and writes them in groups of equal
-// width; answers how many bytes it consumed (0 when no batch could start here). The scalar that
-// ended the batch has been decoded already: it is left in `stopper` for the caller to print, so
-// that no sequence is decoded twice.
+// width; answers how many bytes it consumed (0 when no batch could start here). A scalar may ride
+// in a batch when it has a width and joins nothing by itself. The scalar that ended the batch has
+// been decoded already: it is left in `stopper` for the caller to print, so that no sequence is
+// decoded twice. The loop keeps what it decodes in plain locals: a decoded sequence passed
+// around as a structure went through memory, and reading it back whole stalled on the narrower
+// stores that had just written it.
 size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper)
 {
     std::array<char32_t, maximumBatch> scalars;
     std::array<uint8_t, maximumBatch> lengths;
     std::array<uint8_t, maximumBatch> widths;
 
+    // Printable ASCII batches only while no character set translates it.
+    const bool asciiBatches = !terminal_.charset();
     size_t count = 0;
     size_t offset = 0;
     char32_t last = 0;
     uint8_t lastProperties = 0;
     while (count < maximumBatch && offset < available) {
-        const Classified next = classify(bytes + offset, available - offset);
-        if (!next.batchable) {
-            stopper = next.decoded;
-            break;
+        const uint8_t* at = bytes + offset;
+        const uint8_t lead = at[0];
+        char32_t scalar = lead;
+        uint32_t length = 1;
+        uint8_t width = 1;
+        uint8_t properties = 0;
+        if (lead < 0x80) {
+            if (lead < 0x20 || lead == 0x7F || !asciiBatches) {
+                stopper = Decoded{Decoded::Kind::scalar, lead, 1};
+                break;
+            }
+        } else {
+            length = decodeWellFormed(at, available - offset, scalar);
+            if (length == 0) {
+                stopper = decodeSequenceAt(at, available - offset);
+                break;
+            }
+            const uint8_t code = unicode::widthCode(scalar);
+            if (code < 2 || joinsDespiteWidth(scalar)) {
+                stopper = Decoded{Decoded::Kind::scalar, scalar, length};
+                break;
+            }
+            width = static_cast<uint8_t>(code - 1);
+            properties = unicode::graphemeProperties(scalar);
         }
-        const char32_t scalar = next.decoded.value;
         if (count == 0) {
             // A batch only starts where its first scalar begins a new cell.
-            if (joinWithPrevious(scalar, next.properties, next.width) != GraphemeJoin::newCell) {
-                stopper = next.decoded;
+            if (joinWithPrevious(scalar, properties, width) != GraphemeJoin::newCell) {
+                stopper = Decoded{Decoded::Kind::scalar, scalar, length};
                 return 0;
             }
-        } else if ((lastProperties | next.properties) != 0) {
+        } else if ((lastProperties | properties) != 0) {
             // Two scalars without grapheme properties never join (regional indicators and
             // modifiers, the exceptions, do not batch), which spares the full test for most text.
-            if (graphemeJoin(last, lastProperties, scalar, next.properties, next.width) !=
-                GraphemeJoin::newCell) {
-                stopper = next.decoded;
+            if (graphemeJoin(last, lastProperties, scalar, properties, width) != GraphemeJoin::newCell) {
+                stopper = Decoded{Decoded::Kind::scalar, scalar, length};
                 break;
             }
         }
         scalars[count] = scalar;
-        lengths[count] = static_cast<uint8_t>(next.decoded.length);
-        widths[count] = next.width;
+        lengths[count] = static_cast<uint8_t>(length);
+        widths[count] = width;
         last = scalar;
-        lastProperties = next.properties;
-        offset += next.decoded.length;
+        lastProperties = properties;
+        offset += length;
         ++count;
     }
     if (count == 0)
