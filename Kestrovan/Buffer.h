@@ -350,6 +350,11 @@ public:
     /// the program); returns how many were written.
     size_t insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
                            uint16_t payloadCode);
+    /// The same for cells given by their content bits (`PackedCell::kindMask` and
+    /// `contentMask`): scalars, and clusters the caller interned in this buffer's arena, all
+    /// `width` columns wide.
+    size_t insertContentRun(std::span<const uint32_t> contents, int width, uint16_t styleID,
+                            uint16_t payloadCode);
     /// Writes one fully formed cell at the cursor, honouring insert mode, protection, margins
     /// and auto-wrap; a wide lead also gets its continuation cell.
     void insertCharacter(PackedCell cell);
@@ -407,6 +412,11 @@ private:
     int printLeftEdge() const { return modeMirror_.marginMode ? marginLeft_ : 0; }
     BufferLine& cursorLine() { return *lines_[yBase_ + y_]; }
     void wrapForPrint();
+    /// The run writer behind `insertScalarRun` and `insertContentRun`: value i becomes the
+    /// content bits `contents[i] << shift` of its cell.
+    template <typename Content>
+    size_t insertRun(std::span<const Content> contents, int shift, int width, uint16_t styleID,
+                     uint16_t payloadCode);
     static void repairRunSeams(BufferLine& line, int start, int end);
 
     CircularBufferLineList lines_;

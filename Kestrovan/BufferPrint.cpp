@@ -209,6 +209,19 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
 size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
                                uint16_t payloadCode)
 {
+    return insertRun(scalars, PackedCell::contentShift, width, styleID, payloadCode);
+}
+
+size_t Buffer::insertContentRun(std::span<const uint32_t> contents, int width, uint16_t styleID,
+                                uint16_t payloadCode)
+{
+    return insertRun(contents, 0, width, styleID, payloadCode);
+}
+
+template <typename Content>
+size_t Buffer::insertRun(std::span<const Content> scalars, int shift, int width, uint16_t styleID,
+                         uint16_t payloadCode)
+{
     KESTROVAN_ASSERT(width == 1 || width == 2, "Buffer: a scalar run must be 1 or 2 columns wide");
     if (bulkInsertBlocked_)
         return 0;
@@ -246,14 +259,13 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
         if (stored > 0) {
             repairRunSeams(line, start, end);
             PackedCell* cells = line.mutableCells() + start;
-            const char32_t* source = scalars.data() + written;
+            const Content* source = scalars.data() + written;
             if (width == 1) {
                 for (int i = 0; i < stored; ++i)
-                    cells[i] = PackedCell(leadTemplate | (uint64_t(source[i]) << PackedCell::contentShift));
+                    cells[i] = PackedCell(leadTemplate | (uint64_t(source[i]) << shift));
             } else {
                 for (int i = 0; i < stored; ++i) {
-                    cells[2 * i] =
-                        PackedCell(leadTemplate | (uint64_t(source[i]) << PackedCell::contentShift));
+                    cells[2 * i] = PackedCell(leadTemplate | (uint64_t(source[i]) << shift));
                     cells[2 * i + 1] = continuation;
                 }
             }

@@ -45,6 +45,12 @@ constexpr char32_t emojiPresentationSelector = 0xFE0F;
 constexpr char32_t placedAsciiStandIn = 0x41;
 // The most scalars one batch collects; its scratch arrays live on the stack.
 constexpr size_t maximumBatch = 256;
+// Clusters shorter than this are kept whole at every length they pass through: real text repeats
+// them (an accented letter, an emoji with a skin tone, a family of joined emoji), and the next one
+// then finds each step interned already, with no allocation. A cluster that grows past it is rare
+// in real text and is how a flood of marks grows: it is grown in place, so a cell leaves at most
+// this many shorter copies behind.
+constexpr size_t clusterGrowsInPlaceFrom = 8;
 
 constexpr bool isRegionalIndicator(char32_t scalar)
 {
@@ -73,6 +79,24 @@ constexpr bool joinsDespiteWidth(char32_t scalar)
     return (scalar >= 0xFE00 && scalar <= 0xFE0F) || scalar == zeroWidthJoiner ||
            isRegionalIndicator(scalar) || (scalar >= 0x180B && scalar <= 0x180D) || scalar == 0x180F ||
            (scalar >= 0xE0100 && scalar <= 0xE01EF) || isEmojiModifier(scalar);
+}
+
+// A combining mark that joins whatever cell stands before it and leaves that cell's width alone:
+// no width of its own, Extend and nothing else, not one of the joiners and selectors above, and
+// not a spacing sign that makes its consonant wide. A run of them is gathered into the cell at
+// once. Spacing signs only begin at U+0903, so the marks of the Latin, Greek and Cyrillic
+// blocks skip that range search.
+bool isPlainMark(char32_t scalar)
+{
+    if (unicode::widthCode(scalar) != 1)
+        return false;
+    const uint8_t properties = unicode::graphemeProperties(scalar);
+    if ((properties & (bits::markMask | bits::classMask | bits::prepend)) != bits::extend ||
+        joinsDespiteWidth(scalar))
+        return false;
+    if (scalar < unicode::spacingMarkRanges.front().lo || !inRanges(scalar, unicode::spacingMarkRanges))
+        return true;
+    return (properties & bits::conjunctMask) == bits::conjunctLinker || inRanges(scalar, unicode::viramaRanges);
 }
 
 // --- UTF-8 ---------------------------------------------------------------------------------------
@@ -391,6 +415,18 @@ public:
 
 private:
     size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper);
+    /// A batch's cells: content bits (a scalar, or a cluster interned already), last scalar,
+    /// offset of the first byte, and width.
+    struct Batch
+    {
+        std::array<uint32_t, maximumBatch> contents;
+        std::array<char32_t, maximumBatch> lastScalars;
+        std::array<uint16_t, maximumBatch> starts;
+        std::array<uint8_t, maximumBatch> widths;
+    };
+    size_t gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, size_t available);
+    void printStepwise(const uint8_t* bytes, size_t length);
+    size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
     void printDecoded(const Decoded& decoded);
     void printSingleByte(char32_t value);
     void printScalar(char32_t scalar);
@@ -486,24 +522,25 @@ void SlowPrint::run(std::span<const uint8_t> bytes)
             putback.assign(data + index, data + length);
             return;
         }
+        if (decoded.kind == Decoded::Kind::scalar && decoded.length > 1 && isPlainMark(decoded.value)) {
+            index += joinMarks(data + index, length - index, decoded.value, decoded.length);
+            continue;
+        }
         printDecoded(decoded);
         index += decoded.length;
     }
 }
 
-// Collects up to `maximumBatch` scalars that start new cells and writes them in groups of equal
+// Collects up to `maximumBatch` cells that start new cells and writes them in groups of equal
 // width; answers how many bytes it consumed (0 when no batch could start here). A scalar may ride
-// in a batch when it has a width and joins nothing by itself. The scalar that ended the batch has
-// been decoded already: it is left in `stopper` for the caller to print, so that no sequence is
-// decoded twice. The loop keeps what it decodes in plain locals: a decoded sequence passed
-// around as a structure went through memory, and reading it back whole stalled on the narrower
-// stores that had just written it.
+// in a batch when it has a width and joins nothing by itself; plain marks right after one are
+// gathered into its cell (`gatherMarks`). The scalar that ended the batch has been decoded
+// already: it is left in `stopper` for the caller to print, so that no sequence is decoded twice.
+// The loop keeps what it decodes in plain locals: a decoded sequence passed around as a structure
+// went through memory, and reading it back whole stalled on the narrower stores that wrote it.
 size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper)
 {
-    std::array<char32_t, maximumBatch> scalars;
-    std::array<uint8_t, maximumBatch> lengths;
-    std::array<uint8_t, maximumBatch> widths;
-
+    Batch batch;
     // Printable ASCII batches only while no character set translates it.
     const bool asciiBatches = !terminal_.charset();
     size_t count = 0;
@@ -530,6 +567,16 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
             }
             const uint8_t code = unicode::widthCode(scalar);
             if (code < 2 || joinsDespiteWidth(scalar)) {
+                // Plain marks after a cell of this batch join it here. A control character
+                // takes none, and the general road drops them.
+                if (code == 1 && count > 0 && (lastProperties & bits::classMask) != bits::control) {
+                    if (const size_t taken = gatherMarks(batch, count - 1, at, available - offset)) {
+                        offset += taken;
+                        last = batch.lastScalars[count - 1];
+                        lastProperties = unicode::graphemeProperties(last);
+                        continue;
+                    }
+                }
                 stopper = Decoded{Decoded::Kind::scalar, scalar, length};
                 break;
             }
@@ -550,9 +597,10 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 break;
             }
         }
-        scalars[count] = scalar;
-        lengths[count] = static_cast<uint8_t>(length);
-        widths[count] = width;
+        batch.contents[count] = scalar << PackedCell::contentShift;
+        batch.lastScalars[count] = scalar;
+        batch.starts[count] = static_cast<uint16_t>(offset);
+        batch.widths[count] = width;
         last = scalar;
         lastProperties = properties;
         offset += length;
@@ -565,25 +613,118 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     size_t written = 0;
     while (written < count) {
         size_t end = written + 1;
-        while (end < count && widths[end] == widths[written])
+        while (end < count && batch.widths[end] == batch.widths[written])
             ++end;
         const size_t placed =
-            buffer_.insertScalarRun(std::span<const char32_t>(scalars.data() + written, end - written),
-                                    widths[written], styleID, payloadCode_);
+            buffer_.insertContentRun(std::span<const uint32_t>(batch.contents.data() + written, end - written),
+                                     batch.widths[written], styleID, payloadCode_);
         if (placed == 0)
             break;
         written += placed;
-        remember(scalars[written - 1]);
+        remember(batch.lastScalars[written - 1]);
     }
     // What the run path would not place (auto-wrap off at the right edge, a region too narrow)
-    // goes one scalar at a time, which knows how to overwrite the last column or drop.
-    for (size_t index = written; index < count; ++index) {
-        if (lengths[index] == 1)
-            printSingleByte(scalars[index]);
-        else
-            printScalar(scalars[index]);
-    }
+    // goes one character at a time, which knows how to overwrite the last column or drop. The
+    // clusters interned for those cells are left to the next reclaim.
+    if (written < count)
+        printStepwise(bytes + batch.starts[written], offset - batch.starts[written]);
     return offset;
+}
+
+// Gathers the plain marks at `bytes` into cell `index` of the batch, which holds a single scalar,
+// as the general road would join them one by one; answers the bytes taken (0 when it took
+// none). A cluster that would reach the length at which clusters grow in place, or that the
+// arena cannot store now, is left to that road: growing in place needs the cell's position, and
+// making room in the arena would free the clusters this batch interned but has not written yet.
+size_t SlowPrint::gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, size_t available)
+{
+    if ((batch.contents[index] & PackedCell::kindMask) != uint32_t(PackedCell::Kind::scalar))
+        return 0;
+    std::array<char32_t, clusterGrowsInPlaceFrom - 1> cluster;
+    cluster[0] = batch.lastScalars[index];
+    size_t size = 1;
+    size_t taken = 0;
+    while (taken < available && bytes[taken] >= 0x80) {
+        char32_t mark = 0;
+        const uint32_t length = decodeWellFormed(bytes + taken, available - taken, mark);
+        if (length == 0 || !isPlainMark(mark))
+            break;
+        if (size == cluster.size())
+            return 0;
+        cluster[size++] = mark;
+        taken += length;
+    }
+    if (taken == 0)
+        return 0;
+    const std::optional<uint32_t> id = arena_.intern(std::u32string_view(cluster.data(), size));
+    if (!id)
+        return 0;
+    batch.contents[index] = uint32_t(PackedCell::Kind::grapheme) | (*id << PackedCell::contentShift);
+    batch.lastScalars[index] = cluster[size - 1];
+    return taken;
+}
+
+// Prints `length` bytes of whole sequences one character at a time.
+void SlowPrint::printStepwise(const uint8_t* bytes, size_t length)
+{
+    size_t index = 0;
+    while (index < length) {
+        const Decoded decoded = decodeAt(bytes + index, length - index);
+        if (decoded.kind == Decoded::Kind::scalar && decoded.length > 1 && isPlainMark(decoded.value)) {
+            index += joinMarks(bytes + index, length - index, decoded.value, decoded.length);
+            continue;
+        }
+        printDecoded(decoded);
+        index += decoded.length;
+    }
+}
+
+// Joins the plain mark `mark` (`markLength` bytes at `bytes`) and every plain mark right after it
+// to the cell before the cursor, storing the grown cluster once; answers the bytes consumed. One
+// mark at a time would store (and intern) every intermediate cluster, the cell being rewritten
+// per mark. The outcome is the same: a plain mark always joins a cell that takes marks, never
+// changes its width, and marks past the cluster cap are dropped. Without such a cell (or after
+// a control character) the first mark prints nothing and the rest take the general road.
+size_t SlowPrint::joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength)
+{
+    if (joinWithPrevious(mark, unicode::graphemeProperties(mark), 0) != GraphemeJoin::append)
+        return markLength;
+    const std::optional<Position> target = terminal_.combiningTarget(buffer_);
+    if (!target) {
+        previous_.reset();
+        return markLength;
+    }
+    const int lineIndex = static_cast<int>(target->row);
+    const int x = static_cast<int>(target->col);
+    BufferLine& line = *buffer_.lines()[lineIndex];
+    const PackedCell cell = line.packed(x);
+
+    std::u32string& joined = joinScratch();
+    appendCellScalars(joined, cell, arena_);
+    const size_t before = joined.size();
+    size_t consumed = 0;
+    for (;;) {
+        if (joined.size() < CellArena::maximumGraphemeScalars)
+            joined.push_back(mark);
+        consumed += markLength;
+        if (consumed >= available || bytes[consumed] < 0x80)
+            break;
+        markLength = decodeWellFormed(bytes + consumed, available - consumed, mark);
+        if (markLength == 0 || !isPlainMark(mark))
+            break;
+    }
+    // A full cell took none of them: it stays as it was, and so does the previous scalar.
+    if (joined.size() == before)
+        return consumed;
+    markRow(lineIndex);
+    const std::optional<PackedCell> replaced =
+        packJoined(line, x, cell, joined, cell.isLead() ? WidthState::lead : WidthState::single);
+    if (replaced) {
+        line.mutableCells()[x] = *replaced;
+        line.markContentChanged();
+        remember(joined.back());
+    }
+    return consumed;
 }
 
 void SlowPrint::printDecoded(const Decoded& decoded)
@@ -800,13 +941,6 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     }
     return false;
 }
-
-// Clusters shorter than this are kept whole at every length they pass through: real text repeats
-// them (an accented letter, an emoji with a skin tone, a family of joined emoji), and the next one
-// then finds each step interned already, with no allocation. A cluster that grows past it is rare
-// in real text and is how a flood of marks grows: it is grown in place, so a cell leaves at most
-// this many shorter copies behind.
-constexpr size_t clusterGrowsInPlaceFrom = 8;
 
 // The cell at (`line`, `x`) holding `joined`, its scalars and one more. The cluster this run gave
 // that cell grows in place; otherwise the joined list is interned, and a full cluster table is
