@@ -122,16 +122,36 @@ uint64_t CellArena::graphemeHash(std::u32string_view scalars)
     return hash * 0x94D049BB133111EBull;
 }
 
-std::optional<uint32_t> CellArena::intern(std::u32string_view grapheme)
+void CellArena::forgetCachedCluster(uint32_t id, std::u32string_view scalars)
 {
+    if (ClusterCacheEntry* entry = clusterCacheSlot(scalars); entry && entry->id == id)
+        *entry = ClusterCacheEntry{};
+}
+
+// The cache missed (or there is none yet): consult the map, and give a new id when the list is
+// new. Both roads fill the cache slot of a short list.
+uint32_t CellArena::internClusterSlow(std::u32string_view grapheme)
+{
+    lastCreatedGrapheme_ = 0;
+    if (!clusterCache_ && !isSnapshotCopy_)
+        clusterCache_ = std::make_unique<ClusterCacheEntry[]>(clusterCacheSize);
+    ClusterCacheEntry* const cached = clusterCacheSlot(grapheme);
+    const auto remember = [&](uint32_t id) {
+        if (cached) {
+            *cached = ClusterCacheEntry{};
+            std::copy(grapheme.begin(), grapheme.end(), cached->scalars.begin());
+            cached->id = id;
+        }
+    };
     const uint64_t hash = graphemeHash(grapheme);
     const uint32_t found =
         graphemeIdentifiers_.find(hash, [&](uint32_t id) { return *this->grapheme(id) == grapheme; });
-    lastCreatedGrapheme_ = 0;
-    if (found != 0)
+    if (found != 0) {
+        remember(found);
         return found;
+    }
     if (isSnapshotCopy_ || grapheme.empty() || graphemeTableFull())
-        return std::nullopt;
+        return 0;
     uint32_t id;
     if (!freeGraphemeIDs_.empty()) {
         id = freeGraphemeIDs_.back();
@@ -151,6 +171,7 @@ std::optional<uint32_t> CellArena::intern(std::u32string_view grapheme)
     graphemeIdentifiers_.insert(hash, id,
                                 [this](uint32_t known) { return graphemeHash(*this->grapheme(known)); });
     lastCreatedGrapheme_ = id;
+    remember(id);
     return id;
 }
 
@@ -170,9 +191,9 @@ PackedCell CellArena::packScalarOrFallback(std::u32string_view scalars, uint16_t
                                            WidthState widthState, uint16_t payloadCode, uint8_t semanticCode,
                                            bool isProtected)
 {
-    if (const auto id = intern(scalars)) {
+    if (const uint32_t id = internCluster(scalars)) {
         // Ids stay within 24 bits because the capacity is clamped to 0xFFFFFF.
-        return PackedCell::makeGrapheme(*id, styleID, widthState, isProtected, payloadCode, semanticCode);
+        return PackedCell::makeGrapheme(id, styleID, widthState, isProtected, payloadCode, semanticCode);
     }
     return PackedCell::makeScalar(firstValidScalar(scalars), styleID, widthState, isProtected, payloadCode,
                                   semanticCode);

@@ -108,6 +108,15 @@ struct AttributeCacheEntry
     uint32_t identifierPlusOne = 0;
 };
 
+/// One slot of the direct-mapped cache in front of the cluster map: a cluster of two or three
+/// scalars (the third `noScalar` for two) and its id; id 0 marks an empty slot.
+struct ClusterCacheEntry
+{
+    static constexpr char32_t noScalar = 0xFFFFFFFF;
+    std::array<char32_t, 3> scalars{noScalar, noScalar, noScalar};
+    uint32_t id = 0;
+};
+
 class CellArena;
 
 /// How many cells use each id of one arena, counted by the arena's owner over every cell it
@@ -156,6 +165,7 @@ public:
     static constexpr int maximumGraphemeCapacity = 0xFFFFFF;
     static constexpr int graphemeBlockSize = 256;
     static constexpr int attributeCacheSize = 1024;
+    static constexpr int clusterCacheSize = 16384;
     /// The most scalars the print path lets one cell hold. Unicode's stream-safe text format
     /// allows at most 30 combining marks in a row, and the longest real clusters (an emoji family
     /// with skin tones, a flag of tag characters, a stacked Indic or Tibetan syllable) stay well
@@ -229,7 +239,23 @@ public:
 
     /// The id of a scalar list, giving a new one when needed; nothing for an empty list, a full
     /// table or a snapshot copy.
-    std::optional<uint32_t> intern(std::u32string_view grapheme);
+    std::optional<uint32_t> intern(std::u32string_view grapheme)
+    {
+        const uint32_t id = internCluster(grapheme);
+        return id != 0 ? std::optional<uint32_t>(id) : std::nullopt;
+    }
+    /// The same answering 0 for nothing, the form the print path uses: a short cluster seen
+    /// recently is found in the cache inline.
+    uint32_t internCluster(std::u32string_view grapheme)
+    {
+        if (const ClusterCacheEntry* entry = clusterCacheSlot(grapheme); entry && entry->id != 0 &&
+            entry->scalars[0] == grapheme[0] && entry->scalars[1] == grapheme[1] &&
+            entry->scalars[2] == (grapheme.size() == 3 ? grapheme[2] : ClusterCacheEntry::noScalar)) {
+            lastCreatedGrapheme_ = 0;
+            return entry->id;
+        }
+        return internClusterSlow(grapheme);
+    }
     /// The id the latest cluster intern gave anew; 0 when it found the list already there (or
     /// gave nothing). The print path uses it to know a cluster only its own cell holds.
     uint32_t lastCreatedGrapheme() const { return lastCreatedGrapheme_; }
@@ -326,6 +352,21 @@ private:
     static uint64_t graphemeHash(std::u32string_view scalars);
 
     std::optional<uint16_t> internSlow(InternedAttributeKey key);
+    /// The cache slot of a cluster of two or three scalars; null for other lengths, for a
+    /// snapshot copy (whose lists its source edits) and before the cache is made.
+    ClusterCacheEntry* clusterCacheSlot(std::u32string_view scalars) const
+    {
+        if (scalars.size() - 2 > 1 || !clusterCache_)
+            return nullptr;
+        const char32_t third = scalars.size() == 3 ? scalars[2] : ClusterCacheEntry::noScalar;
+        const uint64_t mix = (uint64_t(scalars[0]) * 0x9E3779B97F4A7C15ull) ^
+                             (uint64_t(scalars[1]) * 0xBF58476D1CE4E5B9ull) ^
+                             (uint64_t(third) * 0x94D049BB133111EBull);
+        return &clusterCache_[(mix ^ (mix >> 29)) & (clusterCacheSize - 1)];
+    }
+    uint32_t internClusterSlow(std::u32string_view grapheme);
+    /// Forgets the cached id of cluster `id`, whose list `scalars` is about to change.
+    void forgetCachedCluster(uint32_t id, std::u32string_view scalars);
     void storeInCache(InternedAttributeKey key, uint16_t id);
     PackedCell packScalarOrFallback(std::u32string_view scalars, uint16_t styleID, WidthState widthState,
                                     uint16_t payloadCode, uint8_t semanticCode, bool isProtected);
@@ -357,6 +398,10 @@ private:
     InternTable graphemeIdentifiers_{24};
     // Made on the first miss, so arenas that only ever see the default attribute stay small.
     std::unique_ptr<AttributeCacheEntry[]> attributeCache_;
+    // The short clusters real text repeats (a letter with one or two marks, an emoji with a skin
+    // tone, a conjunct) are found here with one read instead of a probe of the map and a compare
+    // against the list it names; made on the first cluster interned.
+    std::unique_ptr<ClusterCacheEntry[]> clusterCache_;
     /// Records that the entry of an id below the counts was written again (a freed id given
     /// anew, a cluster grown in place), for snapshot copies to take over.
     void logEdit(uint32_t entry);

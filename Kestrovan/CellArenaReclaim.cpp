@@ -29,6 +29,7 @@ std::optional<uint32_t> CellArena::extendGrapheme(uint32_t id, std::u32string_vi
     if (known != 0)
         return known;
     std::u32string& slot = graphemeSlot(id);
+    forgetCachedCluster(id, slot);
     graphemeIdentifiers_.remove(graphemeHash(slot), id, hashOfID);
     slot.assign(extended);
     graphemeIdentifiers_.insert(hash, id, hashOfID);
@@ -73,6 +74,8 @@ CellArena::ReclaimResult CellArena::reclaimUnused(const CellArenaUsage& usage)
     rebuildGraphemeIndex();
     if (attributeCache_)
         std::fill_n(attributeCache_.get(), attributeCacheSize, AttributeCacheEntry{});
+    if (clusterCache_)
+        std::fill_n(clusterCache_.get(), clusterCacheSize, ClusterCacheEntry{});
     // Snapshot copies must not take the reused ids for their old meaning: with a new identity
     // they cannot be extended as a prefix any more and are made again.
     identity_ = nextIdentity();

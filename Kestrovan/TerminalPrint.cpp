@@ -86,7 +86,7 @@ constexpr bool joinsDespiteWidth(char32_t scalar)
 // not a spacing sign that makes its consonant wide. A run of them is gathered into the cell at
 // once. Spacing signs only begin at U+0903, so the marks of the Latin, Greek and Cyrillic
 // blocks skip that range search.
-bool isPlainMark(char32_t scalar)
+[[gnu::always_inline]] inline bool isPlainMark(char32_t scalar)
 {
     if (unicode::widthCode(scalar) != 1)
         return false;
@@ -656,10 +656,10 @@ size_t SlowPrint::gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, 
     }
     if (taken == 0)
         return 0;
-    const std::optional<uint32_t> id = arena_.intern(std::u32string_view(cluster.data(), size));
-    if (!id)
+    const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+    if (id == 0)
         return 0;
-    batch.contents[index] = uint32_t(PackedCell::Kind::grapheme) | (*id << PackedCell::contentShift);
+    batch.contents[index] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
     batch.lastScalars[index] = cluster[size - 1];
     return taken;
 }
