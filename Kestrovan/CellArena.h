@@ -248,8 +248,8 @@ public:
     /// recently is found in the cache inline.
     uint32_t internCluster(std::u32string_view grapheme)
     {
-        if (const ClusterCacheEntry* entry = clusterCacheSlot(grapheme); entry && entry->id != 0 &&
-            entry->scalars[0] == grapheme[0] && entry->scalars[1] == grapheme[1] &&
+        if (const ClusterCacheEntry* entry = clusterCacheSlot(grapheme);
+            entry && entry->id != 0 && entry->scalars[0] == grapheme[0] && entry->scalars[1] == grapheme[1] &&
             entry->scalars[2] == (grapheme.size() == 3 ? grapheme[2] : ClusterCacheEntry::noScalar)) {
             lastCreatedGrapheme_ = 0;
             return entry->id;

@@ -21,6 +21,7 @@
 #include "Kestrovan/GraphemeBreak.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/UnicodeUtil.h"
+#include "Kestrovan/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -96,7 +97,8 @@ constexpr bool joinsDespiteWidth(char32_t scalar)
         return false;
     if (scalar < unicode::spacingMarkRanges.front().lo || !inRanges(scalar, unicode::spacingMarkRanges))
         return true;
-    return (properties & bits::conjunctMask) == bits::conjunctLinker || inRanges(scalar, unicode::viramaRanges);
+    return (properties & bits::conjunctMask) == bits::conjunctLinker ||
+           inRanges(scalar, unicode::viramaRanges);
 }
 
 // --- UTF-8 ---------------------------------------------------------------------------------------
@@ -169,7 +171,8 @@ Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
 // combining marks take two bytes; CJK, kana, Hangul and most symbols three; emoji and
 // mathematical letters four. Kept inline with plain values so that the callers' loops hold the
 // result in registers.
-[[gnu::always_inline]] inline uint32_t decodeWellFormed(const uint8_t* bytes, size_t available, char32_t& scalar)
+[[gnu::always_inline]] inline uint32_t decodeWellFormed(const uint8_t* bytes, size_t available,
+                                                        char32_t& scalar)
 {
     const uint8_t lead = bytes[0];
     // C2-DF: the lead alone rules out overlong forms.
@@ -182,7 +185,8 @@ Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
     if ((lead & 0xF0) == 0xE0) {
         if (available < 3 || (bytes[1] & 0xC0) != 0x80 || (bytes[2] & 0xC0) != 0x80)
             return 0;
-        const char32_t value = char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
+        const char32_t value =
+            char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
         if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
             return 0;
         scalar = value;
@@ -615,9 +619,9 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         size_t end = written + 1;
         while (end < count && batch.widths[end] == batch.widths[written])
             ++end;
-        const size_t placed =
-            buffer_.insertContentRun(std::span<const uint32_t>(batch.contents.data() + written, end - written),
-                                     batch.widths[written], styleID, payloadCode_);
+        const size_t placed = buffer_.insertContentRun(
+            std::span<const uint32_t>(batch.contents.data() + written, end - written), batch.widths[written],
+            styleID, payloadCode_);
         if (placed == 0)
             break;
         written += placed;
@@ -959,10 +963,27 @@ std::optional<PackedCell> SlowPrint::packJoined(const BufferLine& line, int x, P
         }
     }
     growing_ = {};
-    std::optional<PackedCell> replaced = arena_.replacingContent(cell, joined, state);
-    if (replaced && replaced->kind() != PackedCell::Kind::grapheme && joined.size() > 1 &&
-        arena_.graphemeTableFull() && terminal_.reclaimCellArena(Terminal::ArenaTable::clusters))
+    std::optional<PackedCell> replaced;
+    if (!cell.isBlankKind() && cell.semanticCode() <= 6 && joined.size() > 1 &&
+        std::all_of(joined.begin(), joined.end(), [](char32_t scalar) { return isValidScalar(scalar); })) {
+        // A cell with an attribute id of its own, as printed text has: the cluster goes straight
+        // to the arena's table, and the cell keeps its look, payload, protection and semantic
+        // code. A cluster the table cannot take falls back to its first scalar.
+        uint32_t id = arena_.internCluster(joined);
+        if (id == 0 && arena_.graphemeTableFull() &&
+            terminal_.reclaimCellArena(Terminal::ArenaTable::clusters))
+            id = arena_.internCluster(joined);
+        replaced = id != 0
+                       ? PackedCell::makeGrapheme(id, cell.attributeID(), state, cell.isProtected(),
+                                                  cell.payloadCode(), cell.semanticCode())
+                       : PackedCell::makeScalar(joined.front(), cell.attributeID(), state, cell.isProtected(),
+                                                cell.payloadCode(), cell.semanticCode());
+    } else {
         replaced = arena_.replacingContent(cell, joined, state);
+        if (replaced && replaced->kind() != PackedCell::Kind::grapheme && joined.size() > 1 &&
+            arena_.graphemeTableFull() && terminal_.reclaimCellArena(Terminal::ArenaTable::clusters))
+            replaced = arena_.replacingContent(cell, joined, state);
+    }
     if (replaced && replaced->kind() == PackedCell::Kind::grapheme &&
         joined.size() >= clusterGrowsInPlaceFrom && replaced->content() == arena_.lastCreatedGrapheme())
         growing_ = {&line, x, replaced->content()};

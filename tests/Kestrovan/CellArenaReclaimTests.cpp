@@ -92,6 +92,8 @@ TEST(CellArenaReclaim, UnusedIDsAreGivenBackAndReusedUnderANewIdentity)
     EXPECT_EQ(arena.grapheme(*dropped)->size(), 0u);
     EXPECT_EQ(arena.intern(std::u32string_view(U"o\u0302")), dropped)
         << "the freed cluster id is given again";
+    EXPECT_EQ(*arena.grapheme(*arena.intern(std::u32string_view(U"a\u0308"))), U"a\u0308")
+        << "a freed cluster is not found under the id it had";
 
     CellArenaUsage none(arena);
     const uint64_t renewed = arena.identity();

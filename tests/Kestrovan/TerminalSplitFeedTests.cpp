@@ -35,6 +35,14 @@ struct CorpusEntry
     std::function<void(TerminalOptions&)> adjust;
 };
 
+std::string repeated(const std::string& piece, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
 std::vector<CorpusEntry> corpus()
 {
     std::vector<CorpusEntry> entries;
@@ -113,6 +121,23 @@ std::vector<CorpusEntry> corpus()
         "\xe2\x80\x8d\xef\xb8\x8f"
         "start" CSI "6;1H"
         "x\xe2\x80\x8dy");
+
+    // Runs of marks gathered into one cell: past the cap of 32 scalars, around the length at
+    // which a cluster grows in place, after wide, 4-byte and Cyrillic bases, at the right edge with
+    // and without auto-wrap, under margins and in insert mode, and after a control character.
+    add("runs of combining marks",
+        "a" + repeated("\xcc\x81", 40) +
+            ""
+            "b x" +
+            repeated("\xcc\x80", 7) + "y" + repeated("\xcc\x82", 6) +
+            " \xe6\xbc\xa2\xcc\x81\xcc\x82 \xf0\x9d\x90\x80\xcc\x81 \xd0\xb6\xd2\x83 "
+            "\xe0\xa4\x95\xe0\xa5\x81 1\xe2\x83\xa3 a\xcc\x81\xe2\x80\x8d\xcc\x82 c\xcd\x8f\xcc\x81\r\n" CSI
+            "2;28Hab\xcc\x81\xe6\xbc\xa2\xcc\x82"
+            "d\xcc\x83" CSI "?7l" CSI "3;28Hab\xcc\x81"
+            "cd\xcc\x80\xcc\x82"
+            "e\xcc\x83" CSI "?7h" CSI "?69h" CSI "5;10s" CSI "4;9Hmn\xcc\x81o\xcc\x82p" CSI "?69l" CSI
+            "5;3H" CSI "4he\xcc\x81\xcc\x82"
+            "f" CSI "4l" CSI "6;1Hq\x07\xcc\x81r\r\xcc\x82s");
 
     add("invalid UTF-8", "A\xff\xfe"
                          "B\xc3\x41"
