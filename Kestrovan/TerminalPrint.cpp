@@ -87,7 +87,7 @@ constexpr bool joinsDespiteWidth(char32_t scalar)
 // not a spacing sign that makes its consonant wide. A run of them is gathered into the cell at
 // once. Spacing signs only begin at U+0903, so the marks of the Latin, Greek and Cyrillic
 // blocks skip that range search.
-[[gnu::always_inline]] inline bool isPlainMark(char32_t scalar)
+bool isPlainMarkUncached(char32_t scalar)
 {
     if (unicode::widthCode(scalar) != 1)
         return false;
@@ -99,6 +99,32 @@ constexpr bool joinsDespiteWidth(char32_t scalar)
         return true;
     return (properties & bits::conjunctMask) == bits::conjunctLinker ||
            inRanges(scalar, unicode::viramaRanges);
+}
+
+// U+0080-U+0FFF (Latin, Greek, Cyrillic, Hebrew, Arabic, the Indic scripts, Thai and the common
+// combining marks) classified once for the print path: the width code, and whether the scalar
+// has grapheme properties, joins despite its width, or is a plain mark. One read of this 4 KiB
+// table replaces lookups in three others and the range searches for marks.
+constexpr char32_t classifiedEnd = 0x1000;
+constexpr uint8_t classWidthMask = 0x03;
+constexpr uint8_t classHasProperties = 0x04;
+constexpr uint8_t classJoins = 0x08;
+constexpr uint8_t classPlainMark = 0x10;
+const std::array<uint8_t, classifiedEnd - 0x80> lowScalarClasses = [] {
+    std::array<uint8_t, classifiedEnd - 0x80> classes{};
+    for (char32_t scalar = 0x80; scalar < classifiedEnd; ++scalar) {
+        classes[scalar - 0x80] = static_cast<uint8_t>(
+            unicode::widthCode(scalar) | (unicode::graphemeProperties(scalar) != 0 ? classHasProperties : 0) |
+            (joinsDespiteWidth(scalar) ? classJoins : 0) | (isPlainMarkUncached(scalar) ? classPlainMark : 0));
+    }
+    return classes;
+}();
+
+[[gnu::always_inline]] inline bool isPlainMark(char32_t scalar)
+{
+    if (scalar - 0x80 < classifiedEnd - 0x80)
+        return (lowScalarClasses[scalar - 0x80] & classPlainMark) != 0;
+    return isPlainMarkUncached(scalar);
 }
 
 // --- UTF-8 ---------------------------------------------------------------------------------------
@@ -563,14 +589,33 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 stopper = Decoded{Decoded::Kind::scalar, lead, 1};
                 break;
             }
+            if (count > 0 && lastProperties == 0) {
+                // Printable ASCII after a cell without grapheme properties joins nothing: the
+                // whole stretch of it goes in without the tests below.
+                size_t end = offset;
+                do {
+                    batch.contents[count] = uint32_t(bytes[end]) << PackedCell::contentShift;
+                    batch.lastScalars[count] = bytes[end];
+                    batch.starts[count] = static_cast<uint16_t>(end);
+                    batch.widths[count] = 1;
+                    ++count;
+                    ++end;
+                } while (count < maximumBatch && end < available && static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F);
+                last = bytes[end - 1];
+                offset = end;
+                continue;
+            }
         } else {
             length = decodeWellFormed(at, available - offset, scalar);
             if (length == 0) {
                 stopper = decodeSequenceAt(at, available - offset);
                 break;
             }
-            const uint8_t code = unicode::widthCode(scalar);
-            if (code < 2 || joinsDespiteWidth(scalar)) {
+            // Scalars below U+1000 are classified by one small table.
+            const bool low = scalar < classifiedEnd;
+            const uint8_t classes = low ? lowScalarClasses[scalar - 0x80] : 0;
+            const uint8_t code = low ? classes & classWidthMask : unicode::widthCode(scalar);
+            if (code < 2 || (low ? (classes & classJoins) != 0 : joinsDespiteWidth(scalar))) {
                 // Plain marks after a cell of this batch join it here. A control character
                 // takes none, and the general road drops them.
                 if (code == 1 && count > 0 && (lastProperties & bits::classMask) != bits::control) {
@@ -585,7 +630,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 break;
             }
             width = static_cast<uint8_t>(code - 1);
-            properties = unicode::graphemeProperties(scalar);
+            properties = !low || (classes & classHasProperties) != 0 ? unicode::graphemeProperties(scalar) : 0;
         }
         if (count == 0) {
             // A batch only starts where its first scalar begins a new cell.
