@@ -406,6 +406,14 @@ void CoreViewWidget::grabFocus()
     gtk_widget_grab_focus(widget_);
 }
 
+std::shared_ptr<DisplayLink> CoreViewWidget::makeDisplayLink()
+{
+    // A fresh one each time: the core hands a link back for good when it takes another.
+    if (!window_ || disposed_)
+        return nullptr;
+    return std::make_shared<FrameClockDisplayLink>(widget_);
+}
+
 void CoreViewWidget::setNeedsDisplay()
 {
     // Only marks and schedules: the drawing happens in the next snapshot, once per frame however

@@ -61,6 +61,8 @@ public:
     bool hasFocus() const override { return focused_; }
     void grabFocus() override;
     Appearance appearance() const override { return appearance_; }
+    /// A fresh link on this widget's frame clock while the widget is in a window.
+    std::shared_ptr<DisplayLink> makeDisplayLink() override;
     void setNeedsDisplay() override;
     void setNeedsDisplayInRect(const Rect& rect) override;
     void setCursor(CursorShape shape) override;
