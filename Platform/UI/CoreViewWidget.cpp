@@ -7,8 +7,11 @@
 #include "Platform/UI/TextInputCommand.h"
 #include "Platform/UI/Utf8.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <string>
+#include <utility>
 
 namespace platform::gtk {
 
@@ -241,7 +244,7 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
 {
     // GTK asks for a snapshot in the paint phase of a frame, after the frame clock's tick (where a
     // display link prepared the frame and asked for redraws), so the core draws exactly the
-    // frames that get shown. The texture is remade only when pixels changed.
+    // frames that get shown. Only the bands of pixels the drawing touched get new textures.
     if (!core_)
         return;
     if (!backing_.resize(size_, scaleFactor()))
@@ -254,7 +257,7 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
         if (std::optional<Canvas> canvas = backing_.beginFrame()) {
             request.canvas = &*canvas;
             core_->draw(request);
-            dropTexture();
+            dropBands(request.dirtyRect);
         }
     }
     if (const Bitmap* bitmap = backing_.bitmap())
@@ -266,27 +269,60 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
 
 void CoreViewWidget::dropTexture()
 {
-    if (texture_)
-        g_object_unref(texture_);
-    texture_ = nullptr;
+    for (GdkTexture*& band : bands_)
+        if (band)
+            g_object_unref(std::exchange(band, nullptr));
+    bands_.clear();
+}
+
+void CoreViewWidget::dropBands(const Rect& dirtyRect)
+{
+    // The dirty rectangle is in y-up points; bands count pixel rows from the top.
+    const Bitmap* bitmap = backing_.bitmap();
+    if (!bitmap || dirtyRect.isEmpty())
+        return;
+    const double scale = backing_.scaleFactor();
+    const double top = std::floor((size_.height - dirtyRect.maxY()) * scale);
+    const double bottom = std::ceil((size_.height - dirtyRect.minY()) * scale);
+    if (!(bottom > top))
+        return;
+    const size_t count = bands_.size();
+    const size_t first = size_t(std::clamp(top / bandRows, 0.0, double(count)));
+    const size_t last = size_t(std::clamp(std::ceil(bottom / bandRows), 0.0, double(count)));
+    for (size_t index = first; index < last; ++index)
+        if (bands_[index])
+            g_object_unref(std::exchange(bands_[index], nullptr));
 }
 
 void CoreViewWidget::present(GtkSnapshot* snapshot, const Bitmap& bitmap)
 {
-    if (!texture_) {
-        // The texture gets a copy: the bitmap keeps changing in place while GTK may still hold the
-        // texture of the previous frame. The bitmap's premultiplied ARGB32 words, rows from the
-        // top, are GDK's default memory format.
-        const size_t stride = size_t(bitmap.stride());
-        GBytes* bytes = g_bytes_new(bitmap.data(), stride * size_t(bitmap.height()));
-        texture_ = gdk_memory_texture_new(bitmap.width(), bitmap.height(), GDK_MEMORY_DEFAULT, bytes, stride);
-        g_bytes_unref(bytes);
+    // The bitmap is shown as horizontal bands of its rows, each a texture of its own that is
+    // remade only when the drawing touched it: GTK then copies and repaints just the changed
+    // bands, where one texture for the whole view made every typed character cost the whole view.
+    const int height = bitmap.height();
+    const size_t count = size_t((height + bandRows - 1) / bandRows);
+    if (bands_.size() != count) {
+        dropTexture();
+        bands_.assign(count, nullptr);
     }
-    // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
+    const size_t stride = size_t(bitmap.stride());
     const double scale = backing_.scaleFactor();
-    const graphene_rect_t bounds =
-        GRAPHENE_RECT_INIT(0, 0, float(bitmap.width() / scale), float(bitmap.height() / scale));
-    gtk_snapshot_append_texture(snapshot, texture_, &bounds);
+    for (size_t index = 0; index < count; ++index) {
+        const int top = int(index) * bandRows;
+        const int rows = std::min(bandRows, height - top);
+        if (!bands_[index]) {
+            // Each texture gets a copy: the bitmap keeps changing in place while GTK may still hold
+            // the textures of the previous frame. The bitmap's premultiplied ARGB32 words, rows
+            // from the top, are GDK's default memory format.
+            GBytes* bytes = g_bytes_new(bitmap.data() + stride * size_t(top), stride * size_t(rows));
+            bands_[index] = gdk_memory_texture_new(bitmap.width(), rows, GDK_MEMORY_DEFAULT, bytes, stride);
+            g_bytes_unref(bytes);
+        }
+        // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
+        const graphene_rect_t bounds =
+            GRAPHENE_RECT_INIT(0, float(top / scale), float(bitmap.width() / scale), float(rows / scale));
+        gtk_snapshot_append_texture(snapshot, bands_[index], &bounds);
+    }
     ++presentedFrames_;
 }
 
