@@ -601,6 +601,10 @@ public:
     const std::shared_ptr<FrameDriverSignal>& frameSignal() const { return frameSignal_; }
     const std::shared_ptr<FrameDriver>& frameDriver() const { return frameDriver_; }
     const std::shared_ptr<CaretView>& caretView() const { return caretView_; }
+    /// The host's scroller; none without a host.
+    const std::shared_ptr<platform::Scroller>& scroller() const { return scroller_; }
+    /// The window's appearance as the host last told it.
+    const platform::Appearance& appearance() const { return appearance_; }
     TerminalEventQueue& eventQueue() { return *eventQueue_; }
     platform::MainThreadTimers& timers() { return *timers_; }
     TerminalViewCrossThreadState crossThreadState() const;

@@ -66,6 +66,9 @@ Appearance readAppearance(GtkWidget* widget)
         appearance.labelColor.alpha *= 0.85;
     }
     G_GNUC_END_IGNORE_DEPRECATIONS
+    gboolean animations = true;
+    g_object_get(gtk_widget_get_settings(widget), "gtk-enable-animations", &animations, nullptr);
+    appearance.reduceMotion = !animations;
     return appearance;
 }
 
@@ -133,7 +136,8 @@ CoreViewWidget::CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core
         g_signal_connect_swapped(widget_, "unmap",
                                  G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
         GtkSettings* settings = gtk_widget_get_settings(widget_);
-        for (const char* property : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"})
+        for (const char* property : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme",
+                                     "notify::gtk-enable-animations"})
             g_signal_connect_swapped(settings, property,
                                      G_CALLBACK(+[](CoreViewWidget* self) { self->updateAppearance(); }),
                                      this);
