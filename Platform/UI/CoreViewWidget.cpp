@@ -12,6 +12,7 @@
 #include <cmath>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace platform::gtk {
 
@@ -22,6 +23,39 @@ using Subclass = GtkWidgetSubclass<CoreViewWidget>;
 NativeColor nativeColor(const GdkRGBA& rgba)
 {
     return NativeColor::sRGB(rgba.red, rgba.green, rgba.blue, rgba.alpha);
+}
+
+// A texture of `rows` rows of premultiplied ARGB32 words (rows from the top, GDK's default memory
+// format), copied: the bitmap keeps changing in place while GTK may still hold the textures of the
+// previous frame. A band without transparency, as a view's frame mostly is, is packed into three
+// bytes a pixel: GTK 4.8 turns premultiplied textures back into its drawing format pixel by pixel
+// through floating point on every frame it draws them in software, several milliseconds for a
+// window, where it copies opaque ones straight across.
+GdkTexture* bandTexture(const uint8_t* pixels, int width, int rows, size_t stride)
+{
+    const size_t packedStride = size_t(width) * 3;
+    std::vector<uint8_t> packed(packedStride * size_t(rows));
+    bool opaque = true;
+    for (int row = 0; row < rows && opaque; ++row) {
+        const uint8_t* from = pixels + stride * size_t(row);
+        uint8_t* to = packed.data() + packedStride * size_t(row);
+        // Each little-endian word is blue, green, red, alpha in memory.
+        for (int x = 0; x < width; ++x, from += 4, to += 3) {
+            if (from[3] != 0xFF) {
+                opaque = false;
+                break;
+            }
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+        }
+    }
+    GBytes* bytes =
+        opaque ? g_bytes_new(packed.data(), packed.size()) : g_bytes_new(pixels, stride * size_t(rows));
+    GdkTexture* texture = opaque ? gdk_memory_texture_new(width, rows, GDK_MEMORY_B8G8R8, bytes, packedStride)
+                                 : gdk_memory_texture_new(width, rows, GDK_MEMORY_DEFAULT, bytes, stride);
+    g_bytes_unref(bytes);
+    return texture;
 }
 
 double luminance(const NativeColor& c)
@@ -314,14 +348,8 @@ void CoreViewWidget::present(GtkSnapshot* snapshot, const Bitmap& bitmap)
     for (size_t index = 0; index < count; ++index) {
         const int top = int(index) * bandRows;
         const int rows = std::min(bandRows, height - top);
-        if (!bands_[index]) {
-            // Each texture gets a copy: the bitmap keeps changing in place while GTK may still hold
-            // the textures of the previous frame. The bitmap's premultiplied ARGB32 words, rows
-            // from the top, are GDK's default memory format.
-            GBytes* bytes = g_bytes_new(bitmap.data() + stride * size_t(top), stride * size_t(rows));
-            bands_[index] = gdk_memory_texture_new(bitmap.width(), rows, GDK_MEMORY_DEFAULT, bytes, stride);
-            g_bytes_unref(bytes);
-        }
+        if (!bands_[index])
+            bands_[index] = bandTexture(bitmap.data() + stride * size_t(top), bitmap.width(), rows, stride);
         // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
         const graphene_rect_t bounds =
             GRAPHENE_RECT_INIT(0, float(top / scale), float(bitmap.width() / scale), float(rows / scale));
