@@ -111,16 +111,33 @@ KittyAnimationClock KittyAnimationClock::system()
     return clock;
 }
 
-void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& control,
-                                                    std::span<const uint8_t> base64Payload)
+std::optional<std::pair<uint32_t, KittyGraphicsImage>>
+KittyGraphicsEngine::resolveAnimatedKittyImage(const KittyGraphicsControl& control)
 {
-    const auto found = resolveExistingKittyImage(control);
-    if (!found) {
+    auto found = resolveExistingKittyImage(control);
+    if (!found)
         sendKittyError(control, !control.imageId && !control.imageNumber
                                     ? "EINVAL: image ID or number required"
                                     : "ENOENT: image not found");
+    return found;
+}
+
+bool KittyGraphicsEngine::storeKittyAnimation(uint32_t imageId, KittyGraphicsImage image,
+                                              KittyGraphicsAnimation animation)
+{
+    const bool running = animation.playbackState != PlaybackState::stopped;
+    storeAnimation(image, std::move(animation));
+    screen().imagesById[imageId] = std::move(image);
+    nextKittyGeneration();
+    return running;
+}
+
+void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& control,
+                                                    std::span<const uint8_t> base64Payload)
+{
+    const auto found = resolveAnimatedKittyImage(control);
+    if (!found)
         return;
-    }
     const uint32_t imageId = found->first;
     KittyGraphicsImage image = found->second;
     const KittyPayloadResult loaded =
@@ -191,24 +208,16 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
         }
         frameNumber = static_cast<uint32_t>(control.rows);
     }
-    const bool running = animation.playbackState != PlaybackState::stopped;
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
-    if (running)
+    if (storeKittyAnimation(imageId, std::move(image), std::move(animation)))
         scheduleKittyAnimationTimer();
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt, frameNumber);
 }
 
 void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl& control)
 {
-    const auto found = resolveExistingKittyImage(control);
-    if (!found) {
-        sendKittyError(control, !control.imageId && !control.imageNumber
-                                    ? "EINVAL: image ID or number required"
-                                    : "ENOENT: image not found");
+    const auto found = resolveAnimatedKittyImage(control);
+    if (!found)
         return;
-    }
     const uint32_t imageId = found->first;
     KittyGraphicsImage image = found->second;
     KittyGraphicsAnimation animation = animationOf(image);
@@ -233,23 +242,15 @@ void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl
         if (old == PlaybackState::stopped && animation.playbackState != PlaybackState::stopped)
             animation.frameShownAtNanoseconds.reset();
     }
-    const bool running = animation.playbackState != PlaybackState::stopped;
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
-    if (running)
+    if (storeKittyAnimation(imageId, std::move(image), std::move(animation)))
         scheduleKittyAnimationTimer();
 }
 
 void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsControl& control)
 {
-    const auto found = resolveExistingKittyImage(control);
-    if (!found) {
-        sendKittyError(control, !control.imageId && !control.imageNumber
-                                    ? "EINVAL: image ID or number required"
-                                    : "ENOENT: image not found");
+    const auto found = resolveAnimatedKittyImage(control);
+    if (!found)
         return;
-    }
     const uint32_t imageId = found->first;
     KittyGraphicsImage image = found->second;
     KittyGraphicsAnimation animation = animationOf(image);
@@ -292,9 +293,7 @@ void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsCon
     animation.frames[targetIndex].rgba = std::make_shared<const std::vector<uint8_t>>(std::move(target));
     if (targetIndex == animation.currentIndex)
         image.contentGeneration = nextKittyGeneration();
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
+    storeKittyAnimation(imageId, std::move(image), std::move(animation));
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt);
 }
 
@@ -324,9 +323,7 @@ void KittyGraphicsEngine::deleteKittyAnimationFrame(const KittyGraphicsControl& 
         animation.currentIndex = std::min<int64_t>(animation.currentIndex, animation.frames.size() - 1);
     animation.frameShownAtNanoseconds.reset();
     image.contentGeneration = nextKittyGeneration();
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
+    storeKittyAnimation(imageId, std::move(image), std::move(animation));
     terminal_.updateFullScreen();
 }
 

@@ -177,6 +177,12 @@ public:
 private:
     KittyGraphicsScreenState& screen() { return state_.active(); }
     bool placementReferencesImage(uint32_t imageId) const;
+    /// The image an animation action names; none after the error reply when there is none.
+    std::optional<std::pair<uint32_t, KittyGraphicsImage>>
+    resolveAnimatedKittyImage(const KittyGraphicsControl& control);
+    /// Puts the changed image and its animation back on the active screen as new content; true
+    /// when the animation plays, so the caller arms the timer.
+    bool storeKittyAnimation(uint32_t imageId, KittyGraphicsImage image, KittyGraphicsAnimation animation);
 
     Terminal& terminal_;
     KittyGraphicsState& state_;
