@@ -10,7 +10,10 @@
 // output changed a single line. The reference draws, for the same snapshot, the glyph runs the
 // drawer shaped (box-drawing cells as the font's own glyphs), taken before the timed loop. main
 // prints the ratios.
+#include "BenchDrawing.h"
+#include "BenchFrames.h"
 #include "BenchRatio.h"
+#include "BenchTerminal.h"
 
 #include "Kestrovan/Apple/CoreGraphicsRenderCache.h"
 #include "Kestrovan/Apple/RowDrawing.h"
@@ -18,17 +21,13 @@
 #include "Kestrovan/Apple/TerminalFrameDrawer.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalDelegate.h"
 #include "Kestrovan/TerminalLock.h"
 #include "Platform/Graphics/Bitmap.h"
 #include "Platform/Graphics/Canvas.h"
-#include "Platform/Text/FontRegistry.h"
 
 #include <benchmark/benchmark.h>
-#include <cairo-ft.h>
 #include <cairo.h>
 #include <cstdio>
-#include <fontconfig/fontconfig.h>
 #include <map>
 #include <memory>
 #include <random>
@@ -45,32 +44,9 @@ constexpr double cellWidth = 8;
 constexpr double cellHeight = 17;
 constexpr double scale = 2;
 
-class QuietDelegate final : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
-
 FrameViewState benchViewState()
 {
-    static const FrameFontSet fonts = [] {
-        for (const char* style : {"Regular", "Bold", "Italic", "BoldItalic"})
-            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" +
-                                                 style + ".ttf");
-        return FrameFontSet(
-            platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 13)));
-    }();
-    FrameViewState state;
-    state.fonts = fonts;
-    state.cellDimension = platform::Size{cellWidth, cellHeight};
-    state.viewBounds = platform::Rect{0, 0, cellWidth * cols, cellHeight * rows};
-    state.viewFrameHeight = cellHeight * rows;
-    state.imageScale = scale;
-    state.appearance.effectiveForegroundColor = FrameColor{0.85, 0.85, 0.85, 1};
-    state.appearance.effectiveBackgroundColor = FrameColor{0.05, 0.05, 0.08, 1};
-    state.appearance.selectedTextBackgroundColor = FrameColor{0.2, 0.3, 0.9, 1};
-    state.appearance.selectedTextForegroundColor = FrameColor{1, 1, 1, 1};
-    return state;
+    return bench::frameViewState({cols, rows, cellWidth, cellHeight, scale, 13});
 }
 
 /// A row of coloured words: palette, 256-colour and true-colour text, some of it bold or on a
@@ -141,10 +117,7 @@ struct ScreenFrame
 
     ScreenFrame(Screen kind, unsigned seed)
     {
-        TerminalOptions options = TerminalOptions::defaults();
-        options.cols = cols;
-        options.rows = rows;
-        terminal = Terminal::create(std::make_shared<QuietDelegate>(), options);
+        terminal = bench::makeTerminal(cols, rows);
         std::mt19937 random(seed);
         std::string text;
         for (int row = 0; row < rows; ++row) {
@@ -160,8 +133,7 @@ struct ScreenFrame
 
 platform::Bitmap frameBitmap()
 {
-    return std::move(
-        *platform::Bitmap::create(int(cols * cellWidth * scale), int(rows * cellHeight * scale)));
+    return bench::frameBitmap(cols * cellWidth, rows * cellHeight, scale);
 }
 
 const platform::Rect wholeView{0, 0, cellWidth* cols, cellHeight* rows};
@@ -219,11 +191,7 @@ public:
         auto found = faces_.find(key);
         if (found != faces_.end())
             return found->second;
-        FcPattern* pattern = FcPatternCreate();
-        FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(font.filePath().c_str()));
-        FcPatternAddInteger(pattern, FC_INDEX, int(font.faceIndex()));
-        cairo_font_face_t* made = cairo_ft_font_face_create_for_pattern(pattern);
-        FcPatternDestroy(pattern);
+        cairo_font_face_t* made = bench::rawCairoFace(font);
         faces_[key] = made;
         return made;
     }
@@ -272,17 +240,7 @@ void rawCairo(benchmark::State& state, Screen kind)
     FaceCache faces;
     const ReferenceFrame frame = referenceFrame(screen.snapshot, faces);
     platform::Bitmap bitmap = frameBitmap();
-    // Set up as the canvas sets itself up: y-up points at scale 2, unhinted grey text.
-    cairo_t* cr = cairo_create(bitmap.cairoSurface());
-    cairo_matrix_t base;
-    cairo_matrix_init(&base, scale, 0, 0, -scale, 0, bitmap.height());
-    cairo_set_matrix(cr, &base);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_set_font_options(cr, options);
-    cairo_font_options_destroy(options);
+    cairo_t* cr = bench::rawCairoContext(bitmap, scale);
     for (auto _ : state) {
         cairo_save(cr);
         cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
@@ -296,10 +254,7 @@ void rawCairo(benchmark::State& state, Screen kind)
         }
         cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
         for (const ReferenceFrame::Run& run : frame.runs) {
-            cairo_set_font_face(cr, run.face);
-            cairo_matrix_t fontMatrix;
-            cairo_matrix_init(&fontMatrix, run.size, 0, 0, -run.size, 0, 0);
-            cairo_set_font_matrix(cr, &fontMatrix);
+            bench::setRawCairoFont(cr, run.face, run.size);
             cairo_set_source_rgba(cr, run.color.red, run.color.green, run.color.blue, run.color.alpha);
             cairo_show_glyphs(cr, run.glyphs.data(), int(run.glyphs.size()));
         }
