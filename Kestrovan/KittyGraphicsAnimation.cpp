@@ -111,10 +111,19 @@ KittyAnimationClock KittyAnimationClock::system()
     return clock;
 }
 
-std::optional<std::pair<uint32_t, KittyGraphicsImage>>
+std::optional<KittyGraphicsEngine::AnimatedImage>
+KittyGraphicsEngine::findAnimatedKittyImage(const KittyGraphicsControl& control)
+{
+    const auto found = resolveExistingKittyImage(control);
+    if (!found)
+        return std::nullopt;
+    return AnimatedImage{found->first, found->second, animationOf(found->second)};
+}
+
+std::optional<KittyGraphicsEngine::AnimatedImage>
 KittyGraphicsEngine::resolveAnimatedKittyImage(const KittyGraphicsControl& control)
 {
-    auto found = resolveExistingKittyImage(control);
+    auto found = findAnimatedKittyImage(control);
     if (!found)
         sendKittyError(control, !control.imageId && !control.imageNumber
                                     ? "EINVAL: image ID or number required"
@@ -122,12 +131,11 @@ KittyGraphicsEngine::resolveAnimatedKittyImage(const KittyGraphicsControl& contr
     return found;
 }
 
-bool KittyGraphicsEngine::storeKittyAnimation(uint32_t imageId, KittyGraphicsImage image,
-                                              KittyGraphicsAnimation animation)
+bool KittyGraphicsEngine::storeKittyAnimation(AnimatedImage changed)
 {
-    const bool running = animation.playbackState != PlaybackState::stopped;
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
+    const bool running = changed.animation.playbackState != PlaybackState::stopped;
+    storeAnimation(changed.image, std::move(changed.animation));
+    screen().imagesById[changed.id] = std::move(changed.image);
     nextKittyGeneration();
     return running;
 }
@@ -135,11 +143,10 @@ bool KittyGraphicsEngine::storeKittyAnimation(uint32_t imageId, KittyGraphicsIma
 void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& control,
                                                     std::span<const uint8_t> base64Payload)
 {
-    const auto found = resolveAnimatedKittyImage(control);
-    if (!found)
+    auto named = resolveAnimatedKittyImage(control);
+    if (!named)
         return;
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
+    auto& [imageId, image, animation] = *named;
     const KittyPayloadResult loaded =
         loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics);
     if (!loaded.payload) {
@@ -154,7 +161,6 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
         return;
     }
 
-    KittyGraphicsAnimation animation = animationOf(image);
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     const bool rewrite = control.rows >= 1 && control.rows <= count;
     const int64_t frameBytes = width * height * 4;
@@ -208,19 +214,17 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
         }
         frameNumber = static_cast<uint32_t>(control.rows);
     }
-    if (storeKittyAnimation(imageId, std::move(image), std::move(animation)))
+    if (storeKittyAnimation(std::move(*named)))
         scheduleKittyAnimationTimer();
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt, frameNumber);
 }
 
 void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl& control)
 {
-    const auto found = resolveAnimatedKittyImage(control);
-    if (!found)
+    auto named = resolveAnimatedKittyImage(control);
+    if (!named)
         return;
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
-    KittyGraphicsAnimation animation = animationOf(image);
+    auto& [imageId, image, animation] = *named;
     const int64_t count = static_cast<int64_t>(animation.frames.size());
 
     if (control.rows >= 1 && control.rows <= count && control.zIndex != 0)
@@ -242,18 +246,16 @@ void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl
         if (old == PlaybackState::stopped && animation.playbackState != PlaybackState::stopped)
             animation.frameShownAtNanoseconds.reset();
     }
-    if (storeKittyAnimation(imageId, std::move(image), std::move(animation)))
+    if (storeKittyAnimation(std::move(*named)))
         scheduleKittyAnimationTimer();
 }
 
 void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsControl& control)
 {
-    const auto found = resolveAnimatedKittyImage(control);
-    if (!found)
+    auto named = resolveAnimatedKittyImage(control);
+    if (!named)
         return;
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
-    KittyGraphicsAnimation animation = animationOf(image);
+    auto& [imageId, image, animation] = *named;
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     if (control.rows < 1 || control.rows > count) {
         sendKittyError(control, "ENOENT: source frame not found");
@@ -293,18 +295,16 @@ void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsCon
     animation.frames[targetIndex].rgba = std::make_shared<const std::vector<uint8_t>>(std::move(target));
     if (targetIndex == animation.currentIndex)
         image.contentGeneration = nextKittyGeneration();
-    storeKittyAnimation(imageId, std::move(image), std::move(animation));
+    storeKittyAnimation(std::move(*named));
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt);
 }
 
 void KittyGraphicsEngine::deleteKittyAnimationFrame(const KittyGraphicsControl& control, bool freesData)
 {
-    const auto found = resolveExistingKittyImage(control);
-    if (!found)
+    auto named = findAnimatedKittyImage(control);
+    if (!named)
         return;
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
-    KittyGraphicsAnimation animation = animationOf(image);
+    auto& [imageId, image, animation] = *named;
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     if (count < 2) {
         if (freesData)
@@ -323,7 +323,7 @@ void KittyGraphicsEngine::deleteKittyAnimationFrame(const KittyGraphicsControl& 
         animation.currentIndex = std::min<int64_t>(animation.currentIndex, animation.frames.size() - 1);
     animation.frameShownAtNanoseconds.reset();
     image.contentGeneration = nextKittyGeneration();
-    storeKittyAnimation(imageId, std::move(image), std::move(animation));
+    storeKittyAnimation(std::move(*named));
     terminal_.updateFullScreen();
 }
 
