@@ -22,25 +22,10 @@ using namespace platform;
 
 namespace {
 
-constexpr int columns = 200;
-constexpr int rows = 50;
-constexpr double cellWidth = 8;
-constexpr double cellHeight = 17;
-constexpr double scale = 2;
-constexpr double fontSize = 13;
+using namespace bench::drawingFrame;
 
 const NativeColor palette[] = {NativeColor::sRGB(0.1, 0.1, 0.12), NativeColor::sRGB(0.8, 0.2, 0.2),
                                NativeColor::sRGB(0.2, 0.6, 0.3), NativeColor::sRGB(0.25, 0.4, 0.85)};
-
-Bitmap frameBitmap()
-{
-    return bench::frameBitmap(columns * cellWidth, rows * cellHeight, scale);
-}
-
-FontRef terminalFont()
-{
-    return bench::terminalFont(fontSize);
-}
 
 /// One row of glyphs: ids and baseline positions in points.
 struct GlyphRow

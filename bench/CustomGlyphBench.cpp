@@ -27,12 +27,7 @@ using platform::NativeColor;
 
 namespace {
 
-constexpr int columns = 200;
-constexpr int rows = 50;
-constexpr double cellWidth = 8;
-constexpr double cellHeight = 17;
-constexpr double scale = 2;
-constexpr double fontSize = 13;
+using namespace bench::drawingFrame;
 
 const NativeColor palette[] = {NativeColor::sRGB(0.85, 0.85, 0.85), NativeColor::sRGB(0.8, 0.2, 0.2),
                                NativeColor::sRGB(0.2, 0.6, 0.3), NativeColor::sRGB(0.25, 0.4, 0.85)};
@@ -80,16 +75,6 @@ std::vector<std::vector<uint32_t>> screen(Screen kind)
             grid[row][column] = ch == U' ' ? 0x2502 : uint32_t(ch);
         }
     return grid;
-}
-
-platform::FontRef terminalFont()
-{
-    return bench::terminalFont(fontSize);
-}
-
-platform::Bitmap frameBitmap()
-{
-    return bench::frameBitmap(columns * cellWidth, rows * cellHeight, scale);
 }
 
 void customBoxDrawing(benchmark::State& state, Screen kind)

@@ -37,16 +37,11 @@
 namespace {
 
 using namespace kestrovan;
-
-constexpr int cols = 200;
-constexpr int rows = 50;
-constexpr double cellWidth = 8;
-constexpr double cellHeight = 17;
-constexpr double scale = 2;
+using namespace bench::drawingFrame;
 
 FrameViewState benchViewState()
 {
-    return bench::frameViewState({cols, rows, cellWidth, cellHeight, scale, 13});
+    return bench::frameViewState({columns, rows, cellWidth, cellHeight, scale, fontSize});
 }
 
 /// A row of coloured words: palette, 256-colour and true-colour text, some of it bold or on a
@@ -54,7 +49,7 @@ FrameViewState benchViewState()
 std::string colouredLine(std::mt19937& random)
 {
     std::string line;
-    for (int column = 0; column < cols;) {
+    for (int column = 0; column < columns;) {
         switch (random() % 5) {
         case 0:
             line += "\x1b[0;3" + std::to_string(random() % 8) + "m";
@@ -72,9 +67,9 @@ std::string colouredLine(std::mt19937& random)
             line += "\x1b[0m";
         }
         const int length = 2 + int(random() % 9);
-        for (int i = 0; i < length && column < cols; ++i, ++column)
+        for (int i = 0; i < length && column < columns; ++i, ++column)
             line.push_back(char('a' + random() % 26));
-        if (column < cols) {
+        if (column < columns) {
             line.push_back(' ');
             ++column;
         }
@@ -88,7 +83,7 @@ std::string boxLine(int row, std::mt19937& random)
     static const char* words[] = {"漢字", "表示", "端末", "文字", "画面", "行列", "設定", "検索"};
     const int kind = row % 4;
     std::string line = "\x1b[0;3" + std::to_string(1 + row % 6) + "m";
-    for (int column = 0; column + 20 <= cols; column += 20) {
+    for (int column = 0; column + 20 <= columns; column += 20) {
         if (kind == 0) {
             line += "┌──────────────────┐";
         } else if (kind == 3) {
@@ -117,7 +112,7 @@ struct ScreenFrame
 
     ScreenFrame(Screen kind, unsigned seed)
     {
-        terminal = bench::makeTerminal(cols, rows);
+        terminal = bench::makeTerminal(columns, rows);
         std::mt19937 random(seed);
         std::string text;
         for (int row = 0; row < rows; ++row) {
@@ -131,12 +126,7 @@ struct ScreenFrame
     }
 };
 
-platform::Bitmap frameBitmap()
-{
-    return bench::frameBitmap(cols * cellWidth, rows * cellHeight, scale);
-}
-
-const platform::Rect wholeView{0, 0, cellWidth* cols, cellHeight* rows};
+const platform::Rect wholeView{0, 0, cellWidth* columns, cellHeight* rows};
 
 void drawFrames(benchmark::State& state, Screen kind, bool changed, bool oneRow)
 {
@@ -146,7 +136,7 @@ void drawFrames(benchmark::State& state, Screen kind, bool changed, bool oneRow)
     platform::Canvas canvas(bitmap, scale);
     TerminalFrameDrawer drawer;
     const platform::Rect dirty =
-        oneRow ? platform::Rect{0, cellHeight * 24, cellWidth * cols, cellHeight} : wholeView;
+        oneRow ? platform::Rect{0, cellHeight * 24, cellWidth * columns, cellHeight} : wholeView;
     bool flip = false;
     for (auto _ : state) {
         TerminalSnapshot& snapshot = changed && flip ? second.snapshot : first.snapshot;
