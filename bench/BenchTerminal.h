@@ -1,6 +1,7 @@
 // Terminals for the benchmarks: a delegate that drops what the terminal sends back, terminals of
-// a given size made with it, screens of coloured words to fill them with, and the full render
-// snapshot that decodes every row, the baseline other ways of reading a screen are compared with.
+// a given size made with it, the timed loop that feeds one a fixed input, screens of coloured
+// words to fill them with, and the full render snapshot that decodes every row, the baseline
+// other ways of reading a screen are compared with.
 #pragma once
 
 #include "BenchRatio.h"
@@ -41,6 +42,18 @@ makeTerminal(int cols, int rows, int scrollback = kestrovan::TerminalOptions::de
     options.rows = rows;
     options.scrollback = scrollback;
     return kestrovan::Terminal::create(quietDelegate(), options);
+}
+
+/// Feeds `input` to the terminal once an iteration, counting its bytes; answers the wall-clock
+/// seconds an iteration took.
+inline double feedEachIteration(benchmark::State& state, kestrovan::Terminal& terminal,
+                                const std::string& input)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state)
+        terminal.feed(input);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
+    return secondsPerIteration(start, state);
 }
 
 /// One row of `columns` cells of words of 1-9 letters, each word in one of seven colours.

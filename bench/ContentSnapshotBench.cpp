@@ -12,7 +12,6 @@
 #include "Kestrovan/Terminal.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <random>
 #include <string>
 
@@ -48,12 +47,10 @@ BENCHMARK(BM_RenderSnapshotDecodingEveryRow);
 void BM_ContentSnapshotViewport(benchmark::State& state)
 {
     auto terminal = makeTerminal();
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
+    bench::timeAgainstPeer(state, renderSeconds, "vs_render", [&] {
         benchmark::DoNotOptimize(
             terminal->contentSnapshot(TerminalContentRegion::viewport(), Terminal::BufferKind::active));
-    if (renderSeconds > 0)
-        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
+    });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_ContentSnapshotViewport);
@@ -61,12 +58,10 @@ BENCHMARK(BM_ContentSnapshotViewport);
 void BM_ContentSnapshotHistory(benchmark::State& state)
 {
     auto terminal = makeTerminal();
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
+    bench::timeAgainstPeer(state, renderSeconds, "vs_render", [&] {
         benchmark::DoNotOptimize(terminal->contentSnapshot(TerminalContentRegion::history(scrollbackLines),
                                                            Terminal::BufferKind::active));
-    if (renderSeconds > 0)
-        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
+    });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * (screenRows + scrollbackLines));
 }
 BENCHMARK(BM_ContentSnapshotHistory);
@@ -75,13 +70,10 @@ void BM_DisplayTextOfEveryScreenRow(benchmark::State& state)
 {
     auto terminal = makeTerminal();
     Buffer& buffer = terminal->buffer();
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
+    bench::timeAgainstPeer(state, renderSeconds, "vs_render", [&] {
         for (int row = 0; row < screenRows; ++row)
             benchmark::DoNotOptimize(terminal->displayText(buffer, buffer.yBase() + row, columns));
-    }
-    if (renderSeconds > 0)
-        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
+    });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_DisplayTextOfEveryScreenRow);

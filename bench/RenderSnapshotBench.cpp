@@ -10,7 +10,6 @@
 #include "Kestrovan/Terminal.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <random>
 #include <string>
 
@@ -49,11 +48,9 @@ BENCHMARK(BM_FullSnapshotDecodingEveryRow);
 void BM_FullSnapshotFromCache(benchmark::State& state)
 {
     auto builder = makeBuilder();
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
+    bench::timeAgainstPeer(state, decodingSeconds, "vs_decoding", [&] {
         benchmark::DoNotOptimize(builder.makeRenderSnapshot(RenderSnapshotScope::full));
-    if (decodingSeconds > 0)
-        state.counters["vs_decoding"] = bench::secondsPerIteration(start, state) / decodingSeconds;
+    });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_FullSnapshotFromCache);
@@ -67,16 +64,13 @@ void BM_DirtySnapshotAfterOneRowChange(benchmark::State& state)
     terminal.feed(change);
     builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     terminal.clearUpdateRange();
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
+    bench::timeAgainstPeer(state, decodingSeconds, "vs_decoding", [&] {
         terminal.feed(change);
         const TerminalRenderSnapshot snapshot = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
         if (snapshot.lines.size() != 1)
             state.SkipWithError("the change did not mark exactly one row");
         terminal.clearUpdateRange();
-    }
-    if (decodingSeconds > 0)
-        state.counters["vs_decoding"] = bench::secondsPerIteration(start, state) / decodingSeconds;
+    });
 }
 BENCHMARK(BM_DirtySnapshotAfterOneRowChange);
 

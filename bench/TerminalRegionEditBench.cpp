@@ -11,7 +11,6 @@
 #include "Kestrovan/Terminal.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <string>
 
 namespace {
@@ -48,20 +47,10 @@ const char* const lineEdits = "\x1b[3L\x1b[3M\x1b[2S\x1b[2T\x1bM\x1b[L\x1b[M";
 
 double wholeWidthSeconds = 0;
 
-double runFeed(benchmark::State& state, Terminal& terminal, const std::string& input)
-{
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
-        terminal.feed(input);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-           double(std::max<int64_t>(state.iterations(), 1));
-}
-
 void BM_RegionLineEditsWholeWidth(benchmark::State& state)
 {
     auto terminal = makeTerminal();
-    wholeWidthSeconds = runFeed(state, *terminal, repeated(lineEdits));
+    wholeWidthSeconds = bench::feedEachIteration(state, *terminal, repeated(lineEdits));
 }
 BENCHMARK(BM_RegionLineEditsWholeWidth);
 
@@ -69,7 +58,7 @@ void BM_RegionLineEditsWithMargins(benchmark::State& state)
 {
     auto terminal = makeTerminal();
     terminal->feed("\x1b[?69h\x1b[6;75s"); // DECLRMM, margins at columns 5...74
-    const double seconds = runFeed(state, *terminal, repeated(lineEdits));
+    const double seconds = bench::feedEachIteration(state, *terminal, repeated(lineEdits));
     if (wholeWidthSeconds > 0)
         state.counters["vs_whole_width"] = seconds / wholeWidthSeconds;
 }
@@ -78,7 +67,7 @@ BENCHMARK(BM_RegionLineEditsWithMargins);
 void BM_CharacterEdits(benchmark::State& state)
 {
     auto terminal = makeTerminal();
-    runFeed(state, *terminal, repeated("\x1b[4@\x1b[4P\x1b[@\x1b[P\x1b[8X"));
+    bench::feedEachIteration(state, *terminal, repeated("\x1b[4@\x1b[4P\x1b[@\x1b[P\x1b[8X"));
 }
 BENCHMARK(BM_CharacterEdits);
 

@@ -10,7 +10,6 @@
 #include "Kestrovan/Terminal.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <string>
 
 namespace {
@@ -36,21 +35,11 @@ std::shared_ptr<Terminal> makeTerminal()
 
 double recycleSeconds = 0;
 
-void runFeed(benchmark::State& state, Terminal& terminal, const std::string& input)
-{
-    for (auto _ : state)
-        terminal.feed(input);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
-}
-
 void BM_FullScreenScrollRecycle(benchmark::State& state)
 {
     auto terminal = makeTerminal();
     const std::string input = shortLines();
-    const auto start = std::chrono::steady_clock::now();
-    runFeed(state, *terminal, input);
-    recycleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-                     double(std::max<int64_t>(state.iterations(), 1));
+    recycleSeconds = bench::feedEachIteration(state, *terminal, input);
 }
 BENCHMARK(BM_FullScreenScrollRecycle);
 
@@ -61,10 +50,7 @@ void BM_FullScreenScrollScrolledBack(benchmark::State& state)
     terminal->setUserScrolling(true);
     terminal->buffer().setYDisp(500);
     const std::string input = shortLines();
-    const auto start = std::chrono::steady_clock::now();
-    runFeed(state, *terminal, input);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-                           double(std::max<int64_t>(state.iterations(), 1));
+    const double seconds = bench::feedEachIteration(state, *terminal, input);
     if (recycleSeconds > 0)
         state.counters["vs_recycle"] = seconds / recycleSeconds;
 }
@@ -77,7 +63,7 @@ void BM_RegionScrollInPlace(benchmark::State& state)
     terminal->buffer().setScrollBottom(21);
     terminal->buffer().setY(21);
     const std::string input = shortLines();
-    runFeed(state, *terminal, input);
+    bench::feedEachIteration(state, *terminal, input);
 }
 BENCHMARK(BM_RegionScrollInPlace);
 
