@@ -22,12 +22,8 @@ namespace bench {
 /// (3200 x 1700 pixels), text in the bundled terminal font at 13 points.
 namespace drawingFrame {
 
-constexpr int columns = 200;
-constexpr int rows = 50;
-constexpr double cellWidth = 8;
-constexpr double cellHeight = 17;
-constexpr double scale = 2;
-constexpr double fontSize = 13;
+constexpr int columns = 200, rows = 50;
+constexpr double cellWidth = 8, cellHeight = 17, scale = 2, fontSize = 13;
 
 /// The bundled regular face, or the system's monospace face when it did not load.
 inline platform::FontRef terminalFont()
