@@ -115,7 +115,8 @@ const std::array<uint8_t, classifiedEnd - 0x80> lowScalarClasses = [] {
     for (char32_t scalar = 0x80; scalar < classifiedEnd; ++scalar) {
         classes[scalar - 0x80] = static_cast<uint8_t>(
             unicode::widthCode(scalar) | (unicode::graphemeProperties(scalar) != 0 ? classHasProperties : 0) |
-            (joinsDespiteWidth(scalar) ? classJoins : 0) | (isPlainMarkUncached(scalar) ? classPlainMark : 0));
+            (joinsDespiteWidth(scalar) ? classJoins : 0) |
+            (isPlainMarkUncached(scalar) ? classPlainMark : 0));
     }
     return classes;
 }();
@@ -600,7 +601,8 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                     batch.widths[count] = 1;
                     ++count;
                     ++end;
-                } while (count < maximumBatch && end < available && static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F);
+                } while (count < maximumBatch && end < available &&
+                         static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F);
                 last = bytes[end - 1];
                 offset = end;
                 continue;
@@ -616,9 +618,9 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
             const uint8_t classes = low ? lowScalarClasses[scalar - 0x80] : 0;
             const uint8_t code = low ? classes & classWidthMask : unicode::widthCode(scalar);
             if (code < 2 || (low ? (classes & classJoins) != 0 : joinsDespiteWidth(scalar))) {
-                // Plain marks after a cell of this batch join it here. A control character
-                // takes none, and the general road drops them.
-                if (code == 1 && count > 0 && (lastProperties & bits::classMask) != bits::control) {
+                // What joins a cell of this batch without changing its width joins it here. A
+                // control character takes nothing, and the general road drops marks after it.
+                if (count > 0 && (lastProperties & bits::classMask) != bits::control) {
                     if (const size_t taken = gatherMarks(batch, count - 1, at, available - offset)) {
                         offset += taken;
                         last = batch.lastScalars[count - 1];
@@ -630,7 +632,8 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 break;
             }
             width = static_cast<uint8_t>(code - 1);
-            properties = !low || (classes & classHasProperties) != 0 ? unicode::graphemeProperties(scalar) : 0;
+            properties =
+                !low || (classes & classHasProperties) != 0 ? unicode::graphemeProperties(scalar) : 0;
         }
         if (count == 0) {
             // A batch only starts where its first scalar begins a new cell.
@@ -680,27 +683,55 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     return offset;
 }
 
-// Gathers the plain marks at `bytes` into cell `index` of the batch, which holds a single scalar,
-// as the general road would join them one by one; answers the bytes taken (0 when it took
-// none). A cluster that would reach the length at which clusters grow in place, or that the
-// arena cannot store now, is left to that road: growing in place needs the cell's position, and
-// making room in the arena would free the clusters this batch interned but has not written yet.
+// Gathers what joins cell `index` of the batch, which holds a single scalar, from `bytes`, as the
+// general road would join it one scalar at a time; answers the bytes taken (0 when it took none).
+// Every join taken here leaves the cell as wide as it was, so the batch can write it as it stands:
+// plain marks after any cell, and after a two-column cell also skin-tone modifiers, joiners and
+// what a joiner joins (an emoji family, a profession), which the general road stores as two
+// columns too. Presentation selectors, regional indicators and scalars not printed at all are left
+// to that road. So is a cluster that would reach the length at which clusters grow in place, or
+// that the arena cannot store now: growing in place needs the cell's position, and making room in
+// the arena would free the clusters this batch interned but has not written yet.
 size_t SlowPrint::gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, size_t available)
 {
     if ((batch.contents[index] & PackedCell::kindMask) != uint32_t(PackedCell::Kind::scalar))
         return 0;
+    const bool wide = batch.widths[index] == 2;
     std::array<char32_t, clusterGrowsInPlaceFrom - 1> cluster;
     cluster[0] = batch.lastScalars[index];
+    char32_t previous = cluster[0];
+    uint8_t previousProperties = unicode::graphemeProperties(previous);
     size_t size = 1;
     size_t taken = 0;
     while (taken < available && bytes[taken] >= 0x80) {
-        char32_t mark = 0;
-        const uint32_t length = decodeWellFormed(bytes + taken, available - taken, mark);
-        if (length == 0 || !isPlainMark(mark))
+        char32_t next = 0;
+        const uint32_t length = decodeWellFormed(bytes + taken, available - taken, next);
+        if (length == 0)
             break;
-        if (size == cluster.size())
+        const uint8_t properties = unicode::graphemeProperties(next);
+        if (!isPlainMark(next)) {
+            if (!wide)
+                break;
+            const uint8_t code = unicode::widthCode(next);
+            if (code == 0 || next == textPresentationSelector || next == emojiPresentationSelector ||
+                isRegionalIndicator(next))
+                break;
+            const GraphemeJoin answer =
+                graphemeJoin(previous, previousProperties, next, properties, code - 1);
+            if (answer == GraphemeJoin::newCell)
+                break;
+            if (size == cluster.size())
+                return 0;
+            cluster[size] = next;
+            if (answer == GraphemeJoin::appendIfOneCluster &&
+                !staysOneCell(std::u32string_view(cluster.data(), size + 1)))
+                break;
+        } else if (size == cluster.size()) {
             return 0;
-        cluster[size++] = mark;
+        }
+        cluster[size++] = next;
+        previous = next;
+        previousProperties = properties;
         taken += length;
     }
     if (taken == 0)

@@ -139,6 +139,21 @@ std::vector<CorpusEntry> corpus()
             "5;3H" CSI "4he\xcc\x81\xcc\x82"
             "f" CSI "4l" CSI "6;1Hq\x07\xcc\x81r\r\xcc\x82s");
 
+    // Emoji sequences joined into a two-column cell: families, skin tones (after a base and after
+    // an emoji they do not modify), a sequence one scalar longer than a cluster grows whole, marks
+    // after a joiner, and all of it at the right edge with and without auto-wrap.
+    const std::string family = "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7"
+                               "\xe2\x80\x8d\xf0\x9f\x91\xa6";
+    add("emoji sequences", family +
+                               " \xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd \xf0\x9f\x8c\x80\xf0\x9f\x8f\xbb "
+                               "\xf0\x9f\xa7\x91\xf0\x9f\x8f\xbb\xe2\x80\x8d\xf0\x9f\x92\xbb " +
+                               family +
+                               "\xe2\x80\x8d\xf0\x9f\x90\x95 \xf0\x9f\x98\x80\xe2\x80\x8d\xcc\x81x "
+                               "\xf0\x9f\x98\x80\xe2\x80\x8d\xe6\xbc\xa2\r\n" CSI "2;29H" +
+                               family +
+                               "y" CSI "3;29H\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd" CSI "?7l" CSI "4;28Hab" +
+                               family + "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbdz" CSI "?7h");
+
     add("invalid UTF-8", "A\xff\xfe"
                          "B\xc3\x41"
                          "C\xe2\x82"
