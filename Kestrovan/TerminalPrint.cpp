@@ -6,7 +6,11 @@
 // character set, measures each scalar with the generated width table, joins scalars into the
 // grapheme cluster of the cell they belong to, and writes the rest as new cells. Scalars that
 // cannot join anything (printable ASCII, CJK, most letters) still go in batches of equal width
-// through `insertScalarRun`; only what may join takes the scalar-at-a-time road.
+// through `insertContentRun`. What joins a batched cell without changing its width (combining
+// marks, and on an emoji skin tones and joined emoji) is gathered into that cell's cluster, which
+// is interned once and written with the batch; only joins that may widen or narrow a cell, or that
+// need the cell's place on the screen, take the scalar-at-a-time road, which gathers a run of
+// marks there too.
 //
 // Malformed UTF-8 never stops printing. A byte that cannot start a sequence prints as the
 // character U+0080-U+00FF of the same value (or nothing when that has no width). A sequence cut
@@ -46,11 +50,11 @@ constexpr char32_t emojiPresentationSelector = 0xFE0F;
 constexpr char32_t placedAsciiStandIn = 0x41;
 // The most scalars one batch collects; its scratch arrays live on the stack.
 constexpr size_t maximumBatch = 256;
-// Clusters shorter than this are kept whole at every length they pass through: real text repeats
-// them (an accented letter, an emoji with a skin tone, a family of joined emoji), and the next one
-// then finds each step interned already, with no allocation. A cluster that grows past it is rare
-// in real text and is how a flood of marks grows: it is grown in place, so a cell leaves at most
-// this many shorter copies behind.
+// Clusters shorter than this are interned whole (joined one scalar at a time, at every length they
+// pass through): real text repeats them (an accented letter, an emoji with a skin tone, a family
+// of joined emoji), and the next one then finds them interned already, with no allocation. A
+// cluster that grows past it is rare in real text and is how a flood of marks grows: it is grown
+// in place, so a cell leaves at most this many shorter copies behind.
 constexpr size_t clusterGrowsInPlaceFrom = 8;
 
 constexpr bool isRegionalIndicator(char32_t scalar)
