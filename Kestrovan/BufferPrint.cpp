@@ -1,6 +1,6 @@
-// The buffer's print fast paths: whole runs of printable ASCII, or of scalars of one display
-// width, written straight into the packed cells of the cursor line; and the one-cell write that
-// handles every mode.
+// The buffer's print fast paths: whole runs of printable ASCII, or of characters of one display
+// width (scalars, or clusters the caller interned), written straight into the packed cells of the
+// cursor line; and the one-cell write that handles every mode.
 //
 // The run paths write a segment (up to the right limit) at a time: they repair the wide-character
 // seams at its two ends once, store the cells, raise the used length and count one change for the
