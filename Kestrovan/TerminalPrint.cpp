@@ -705,6 +705,16 @@ size_t SlowPrint::gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, 
     cluster[0] = batch.lastScalars[index];
     char32_t previous = cluster[0];
     uint8_t previousProperties = unicode::graphemeProperties(previous);
+    // Where the cluster stands in an emoji sequence: after a pictograph and marks, and after its
+    // joiner. An emoji following that joiner continues the one cluster, which spares segmenting it
+    // all again for each emoji of a family.
+    enum class Sequence : uint8_t
+    {
+        none,
+        pictograph,
+        joiner,
+    };
+    Sequence sequence = unicode::isExtendedPictographic(previous) ? Sequence::pictograph : Sequence::none;
     size_t size = 1;
     size_t taken = 0;
     while (taken < available && bytes[taken] >= 0x80) {
@@ -727,11 +737,19 @@ size_t SlowPrint::gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, 
             if (size == cluster.size())
                 return 0;
             cluster[size] = next;
-            if (answer == GraphemeJoin::appendIfOneCluster &&
+            const bool pictograph = unicode::isExtendedPictographic(next);
+            if (answer == GraphemeJoin::appendIfOneCluster && !(sequence == Sequence::joiner && pictograph) &&
                 !staysOneCell(std::u32string_view(cluster.data(), size + 1)))
                 break;
+            sequence = pictograph                                                    ? Sequence::pictograph
+                       : next == zeroWidthJoiner && sequence == Sequence::pictograph ? Sequence::joiner
+                       : (properties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
+                           ? Sequence::pictograph
+                           : Sequence::none;
         } else if (size == cluster.size()) {
             return 0;
+        } else if (sequence == Sequence::joiner) {
+            sequence = Sequence::none;
         }
         cluster[size++] = next;
         previous = next;
