@@ -23,6 +23,7 @@
 #include "Kestrovan/CharSets.h"
 #include "Kestrovan/Generated/UnicodeTables.h"
 #include "Kestrovan/GraphemeBreak.h"
+#include "Kestrovan/PrintScalars.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/UnicodeUtil.h"
 #include "Kestrovan/Utf8.h"
@@ -31,21 +32,15 @@
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace kestrovan {
 
 namespace {
 
+using namespace printing;
 namespace bits = unicode::grapheme;
 using GraphemeJoin = UnicodeUtil::GraphemeJoin;
 using WidthState = PackedCell::WidthState;
 
-constexpr char32_t zeroWidthJoiner = 0x200D;
-constexpr char32_t textPresentationSelector = 0xFE0E;
-constexpr char32_t emojiPresentationSelector = 0xFE0F;
 // Stands for "the last character the fast road placed": a letter without grapheme properties.
 constexpr char32_t placedAsciiStandIn = 0x41;
 // The most scalars one batch collects; its scratch arrays live on the stack.
@@ -57,293 +52,7 @@ constexpr size_t maximumBatch = 256;
 // in place, so a cell leaves at most this many shorter copies behind.
 constexpr size_t clusterGrowsInPlaceFrom = 8;
 
-constexpr bool isRegionalIndicator(char32_t scalar)
-{
-    return scalar >= 0x1F1E6 && scalar <= 0x1F1FF;
-}
-
-constexpr bool isEmojiModifier(char32_t scalar)
-{
-    return scalar >= 0x1F3FB && scalar <= 0x1F3FF;
-}
-
-bool inRanges(char32_t scalar, std::span<const UnicodeUtil::LH> table)
-{
-    return UnicodeUtil::bisearch(scalar, table, static_cast<int>(table.size()) - 1);
-}
-
-// Scalars with a width that still join the cell before them, so they never ride in a batch:
-// variation selectors (also the Mongolian ones and the supplement), the zero-width joiner,
-// regional indicators (the second of a pair makes a flag) and skin-tone modifiers.
-constexpr bool joinsDespiteWidth(char32_t scalar)
-{
-    // Ideographs, kana, Hangul and most letters lie between the joiner and the variation
-    // selectors, where none of these is: one test answers for them.
-    if (scalar > zeroWidthJoiner && scalar < 0xFE00)
-        return false;
-    return (scalar >= 0xFE00 && scalar <= 0xFE0F) || scalar == zeroWidthJoiner ||
-           isRegionalIndicator(scalar) || (scalar >= 0x180B && scalar <= 0x180D) || scalar == 0x180F ||
-           (scalar >= 0xE0100 && scalar <= 0xE01EF) || isEmojiModifier(scalar);
-}
-
-// A combining mark that joins whatever cell stands before it and leaves that cell's width alone:
-// no width of its own, Extend and nothing else, not one of the joiners and selectors above, and
-// not a spacing sign that makes its consonant wide. A run of them is gathered into the cell at
-// once. Spacing signs only begin at U+0903, so the marks of the Latin, Greek and Cyrillic
-// blocks skip that range search.
-bool isPlainMarkUncached(char32_t scalar)
-{
-    if (unicode::widthCode(scalar) != 1)
-        return false;
-    const uint8_t properties = unicode::graphemeProperties(scalar);
-    if ((properties & (bits::markMask | bits::classMask | bits::prepend)) != bits::extend ||
-        joinsDespiteWidth(scalar))
-        return false;
-    if (scalar < unicode::spacingMarkRanges.front().lo || !inRanges(scalar, unicode::spacingMarkRanges))
-        return true;
-    return (properties & bits::conjunctMask) == bits::conjunctLinker ||
-           inRanges(scalar, unicode::viramaRanges);
-}
-
-// U+0080-U+0FFF (Latin, Greek, Cyrillic, Hebrew, Arabic, the Indic scripts, Thai and the common
-// combining marks) classified once for the print path: the width code, and whether the scalar
-// has grapheme properties, joins despite its width, or is a plain mark. One read of this 4 KiB
-// table replaces lookups in three others and the range searches for marks.
-constexpr char32_t classifiedEnd = 0x1000;
-constexpr uint8_t classWidthMask = 0x03;
-constexpr uint8_t classHasProperties = 0x04;
-constexpr uint8_t classJoins = 0x08;
-constexpr uint8_t classPlainMark = 0x10;
-const std::array<uint8_t, classifiedEnd - 0x80> lowScalarClasses = [] {
-    std::array<uint8_t, classifiedEnd - 0x80> classes{};
-    for (char32_t scalar = 0x80; scalar < classifiedEnd; ++scalar) {
-        classes[scalar - 0x80] = static_cast<uint8_t>(
-            unicode::widthCode(scalar) | (unicode::graphemeProperties(scalar) != 0 ? classHasProperties : 0) |
-            (joinsDespiteWidth(scalar) ? classJoins : 0) |
-            (isPlainMarkUncached(scalar) ? classPlainMark : 0));
-    }
-    return classes;
-}();
-
-[[gnu::always_inline]] inline bool isPlainMark(char32_t scalar)
-{
-    if (scalar - 0x80 < classifiedEnd - 0x80)
-        return (lowScalarClasses[scalar - 0x80] & classPlainMark) != 0;
-    return isPlainMarkUncached(scalar);
-}
-
-// --- UTF-8 ---------------------------------------------------------------------------------------
-
-// The length a lead byte announces: 1 for ASCII, 2-4 for a multi-byte lead, 0 for a byte that
-// cannot start a sequence (continuation bytes, the overlong leads C0 and C1, and F5-FF).
-constexpr std::array<uint8_t, 256> sequenceLengths = [] {
-    std::array<uint8_t, 256> lengths{};
-    for (int byte = 0; byte < 256; ++byte) {
-        if (byte < 0x80)
-            lengths[byte] = 1;
-        else if (byte >= 0xC2 && byte <= 0xDF)
-            lengths[byte] = 2;
-        else if (byte >= 0xE0 && byte <= 0xEF)
-            lengths[byte] = 3;
-        else if (byte >= 0xF0 && byte <= 0xF4)
-            lengths[byte] = 4;
-    }
-    return lengths;
-}();
-
-struct Decoded
-{
-    enum class Kind : uint8_t
-    {
-        /// A valid scalar.
-        scalar,
-        /// Bytes that form no scalar; `value` is their first byte, printed as U+0080-U+00FF.
-        strayByte,
-        /// A sequence whose bytes so far are all valid but that runs past the end.
-        incomplete,
-    };
-    Kind kind = Kind::scalar;
-    char32_t value = 0;
-    /// Bytes consumed.
-    uint32_t length = 1;
-};
-
-// Decodes the sequence at `bytes` (at least one byte available), any sequence.
-Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
-{
-    const uint8_t lead = bytes[0];
-    const uint32_t length = sequenceLengths[lead];
-    if (length == 1)
-        return {Decoded::Kind::scalar, lead, 1};
-    if (length == 0)
-        return {Decoded::Kind::strayByte, lead, 1};
-    char32_t value = lead & (0x7F >> length);
-    for (uint32_t index = 1; index < length; ++index) {
-        if (index >= available)
-            return {Decoded::Kind::incomplete, 0, static_cast<uint32_t>(available)};
-        const uint8_t next = bytes[index];
-        // A byte that cannot continue the sequence ends it: the lead (with the continuation bytes
-        // before this one) is the bad part, and this byte is decoded afresh, so that C3 41 prints
-        // both characters instead of swallowing the letter.
-        if ((next & 0xC0) != 0x80)
-            return {Decoded::Kind::strayByte, lead, index};
-        value = (value << 6) | (next & 0x3F);
-    }
-    // Every byte was a continuation byte, so a bad value is consumed whole.
-    static constexpr char32_t smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return {Decoded::Kind::strayByte, lead, length};
-    return {Decoded::Kind::scalar, value, length};
-}
-
-// Decodes a whole, well-formed multi-byte sequence at `bytes` (lead at least 0x80, at least one
-// byte available) into `scalar` and answers its length; 0 for anything cut short or malformed,
-// which the general decoder handles with its error rules. Latin, Greek and Cyrillic letters and
-// combining marks take two bytes; CJK, kana, Hangul and most symbols three; emoji and
-// mathematical letters four. Kept inline with plain values so that the callers' loops hold the
-// result in registers.
-[[gnu::always_inline]] inline uint32_t decodeWellFormed(const uint8_t* bytes, size_t available,
-                                                        char32_t& scalar)
-{
-    const uint8_t lead = bytes[0];
-    // C2-DF: the lead alone rules out overlong forms.
-    if (lead >= 0xC2 && lead < 0xE0) {
-        if (available < 2 || (bytes[1] & 0xC0) != 0x80)
-            return 0;
-        scalar = char32_t(lead & 0x1F) << 6 | (bytes[1] & 0x3F);
-        return 2;
-    }
-    if ((lead & 0xF0) == 0xE0) {
-        if (available < 3 || (bytes[1] & 0xC0) != 0x80 || (bytes[2] & 0xC0) != 0x80)
-            return 0;
-        const char32_t value =
-            char32_t(lead & 0x0F) << 12 | char32_t(bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F);
-        if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
-            return 0;
-        scalar = value;
-        return 3;
-    }
-    if ((lead & 0xF8) == 0xF0) {
-        if (available < 4 || (bytes[1] & 0xC0) != 0x80 || (bytes[2] & 0xC0) != 0x80 ||
-            (bytes[3] & 0xC0) != 0x80)
-            return 0;
-        const char32_t value = char32_t(lead & 0x07) << 18 | char32_t(bytes[1] & 0x3F) << 12 |
-                               char32_t(bytes[2] & 0x3F) << 6 | (bytes[3] & 0x3F);
-        if (value < 0x10000 || value > 0x10FFFF)
-            return 0;
-        scalar = value;
-        return 4;
-    }
-    return 0;
-}
-
-// Decodes the sequence at `bytes` (at least one byte available): well-formed ones inline, anything
-// cut short or malformed, with its error handling, by the general decoder.
-[[gnu::always_inline]] inline Decoded decodeAt(const uint8_t* bytes, size_t available)
-{
-    const uint8_t lead = bytes[0];
-    if (lead < 0x80)
-        return {Decoded::Kind::scalar, lead, 1};
-    char32_t scalar = 0;
-    if (const uint32_t length = decodeWellFormed(bytes, available, scalar))
-        return {Decoded::Kind::scalar, scalar, length};
-    return decodeSequenceAt(bytes, available);
-}
-
-// The length of the leading printable-ASCII part (0x20-0x7E). A run of 16 bytes or more is
-// tested 16 at a time, its last partial block read as the run's final 16 bytes with the bytes
-// already tested masked off; a shorter one byte by byte. DEL and C0 bytes end the part as
-// non-ASCII bytes do, since the slow road prints nothing for them while the run path would
-// store them as cells.
-size_t printableAsciiPrefix(std::span<const uint8_t> bytes)
-{
-    const size_t length = bytes.size();
-#if defined(__SSE2__)
-    if (length >= 16) {
-        // As signed bytes, printable ASCII is exactly 0x1F < b < 0x7F: 0x80-0xFF are negative.
-        const __m128i belowSpace = _mm_set1_epi8(0x1F);
-        const __m128i del = _mm_set1_epi8(0x7F);
-        const auto badBytes = [&](size_t at) {
-            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at));
-            const __m128i good = _mm_and_si128(_mm_cmpgt_epi8(block, belowSpace), _mm_cmplt_epi8(block, del));
-            return ~static_cast<unsigned>(_mm_movemask_epi8(good)) & 0xFFFFu;
-        };
-        size_t end = 0;
-        for (; length - end >= 16; end += 16) {
-            if (const unsigned bad = badBytes(end))
-                return end + static_cast<size_t>(__builtin_ctz(bad));
-        }
-        if (end == length)
-            return end;
-        const size_t last = length - 16;
-        const unsigned bad = badBytes(last) & (~0u << (end - last));
-        return bad != 0 ? last + static_cast<size_t>(__builtin_ctz(bad)) : length;
-    }
-#endif
-    size_t end = 0;
-    while (end < length && static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F)
-        ++end;
-    return end;
-}
-
 // --- Joining -------------------------------------------------------------------------------------
-
-bool hangulPairJoins(uint8_t previousClass, uint8_t currentClass)
-{
-    switch (previousClass) {
-    case bits::hangulL:
-        return currentClass == bits::hangulL || currentClass == bits::hangulV ||
-               currentClass == bits::hangulLV || currentClass == bits::hangulLVT;
-    case bits::hangulV:
-    case bits::hangulLV:
-        return currentClass == bits::hangulV || currentClass == bits::hangulT;
-    case bits::hangulT:
-    case bits::hangulLVT:
-        return currentClass == bits::hangulT;
-    default:
-        return false;
-    }
-}
-
-// Whether `scalar` (property byte `current`, display width `width`) joins the cell whose last
-// scalar is `previous` (property byte `before`). A pairwise test: rules that look further back
-// (emoji ZWJ sequences, flags, Indic conjuncts) answer "append only when the result is still one
-// cluster", and the caller checks the whole cluster.
-GraphemeJoin graphemeJoin(char32_t previous, uint8_t before, char32_t scalar, uint8_t current, int width)
-{
-    // Skin-tone modifiers join only the characters they can modify.
-    if (isEmojiModifier(scalar))
-        return UnicodeUtil::isEmojiModifierBase(previous) ? GraphemeJoin::append : GraphemeJoin::newCell;
-    // The common case, two plain characters, answers at once.
-    if (current == 0 && before == 0 && width > 0)
-        return isRegionalIndicator(scalar) && isRegionalIndicator(previous) ? GraphemeJoin::appendIfOneCluster
-                                                                            : GraphemeJoin::newCell;
-    if ((before & bits::classMask) == bits::control || (current & bits::classMask) == bits::control)
-        return GraphemeJoin::newCell;
-    if ((current & bits::markMask) != 0 || (before & bits::prepend) != 0)
-        return GraphemeJoin::append;
-    if (const uint8_t currentClass = current & bits::classMask; currentClass != 0)
-        return hangulPairJoins(before & bits::classMask, currentClass) ? GraphemeJoin::append
-                                                                       : GraphemeJoin::newCell;
-    if (previous == zeroWidthJoiner)
-        return GraphemeJoin::appendIfOneCluster;
-    if (isRegionalIndicator(scalar))
-        return isRegionalIndicator(previous) ? GraphemeJoin::appendIfOneCluster : GraphemeJoin::newCell;
-    if ((current & bits::conjunctMask) == bits::conjunctConsonant) {
-        const uint8_t beforeConjunct = before & bits::conjunctMask;
-        return beforeConjunct == bits::conjunctLinker || beforeConjunct == bits::conjunctExtend
-                   ? GraphemeJoin::appendIfOneCluster
-                   : GraphemeJoin::newCell;
-    }
-    return width == 0 ? GraphemeJoin::appendIfOneCluster : GraphemeJoin::newCell;
-}
-
-GraphemeJoin graphemeJoin(std::optional<char32_t> previous, char32_t scalar, uint8_t current, int width)
-{
-    if (!previous)
-        return GraphemeJoin::newCell;
-    return graphemeJoin(*previous, unicode::graphemeProperties(*previous), scalar, current, width);
-}
 
 // Appends the scalars a cell holds: its scalar, or its cluster from the arena (nothing for an
 // unknown cluster or an inline blank).
@@ -368,39 +77,6 @@ char32_t lastScalar(PackedCell cell, const CellArena& arena)
             return scalars->back();
     }
     return 0;
-}
-
-// Whether a cell's scalars followed by one more (the last of `joined`) still make one cell. Beyond
-// "one extended grapheme cluster" it accepts an Indic conjunct the segmenter would split when the
-// cell already holds more than one cluster: a consonant after Consonant (Extend | Linker)* with at
-// least one Linker.
-bool staysOneCell(std::u32string_view joined)
-{
-    if (graphemeCount(joined) == 1)
-        return true;
-    const char32_t appended = joined.back();
-    const std::u32string_view before = joined.substr(0, joined.size() - 1);
-    const uint8_t conjunct = unicode::graphemeProperties(appended) & bits::conjunctMask;
-    if ((conjunct == bits::conjunctLinker || conjunct == bits::conjunctExtend) && graphemeCount(before) >= 2)
-        return true;
-    if (conjunct != bits::conjunctConsonant)
-        return false;
-    bool sawLinker = false;
-    for (size_t index = before.size(); index-- > 0;) {
-        const char32_t scalar = before[index];
-        // A scalar whose block has no properties at all cannot be part of a conjunct.
-        if (scalar > 0x10FFFF || unicode::detail::graphemeIndex[scalar >> 8] == 0)
-            return false;
-        const uint8_t kind = unicode::graphemeProperties(scalar) & bits::conjunctMask;
-        if (kind == bits::conjunctExtend)
-            continue;
-        if (kind == bits::conjunctLinker) {
-            sawLinker = true;
-            continue;
-        }
-        return kind == bits::conjunctConsonant && sawLinker;
-    }
-    return false;
 }
 
 // Scratch for the scalars of a cell being joined. It keeps its capacity from run to run, so a
@@ -619,7 +295,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
             }
             // Scalars below U+1000 are classified by one small table.
             const bool low = scalar < classifiedEnd;
-            const uint8_t classes = low ? lowScalarClasses[scalar - 0x80] : 0;
+            const uint8_t classes = low ? lowScalarClasses()[scalar - 0x80] : 0;
             const uint8_t code = low ? classes & classWidthMask : unicode::widthCode(scalar);
             if (code < 2 || (low ? (classes & classJoins) != 0 : joinsDespiteWidth(scalar))) {
                 // What joins a cell of this batch without changing its width joins it here. A
