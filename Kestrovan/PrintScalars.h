@@ -12,6 +12,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string_view>
 
 namespace kestrovan::printing {
@@ -235,6 +239,35 @@ Decoded decodeSequenceAt(const uint8_t* bytes, size_t available);
 // already tested masked off; a shorter one byte by byte. DEL and C0 bytes end the part as
 // non-ASCII bytes do, since the slow road prints nothing for them while the run path would
 // store them as cells.
-size_t printableAsciiPrefix(std::span<const uint8_t> bytes);
+inline size_t printableAsciiPrefix(std::span<const uint8_t> bytes)
+{
+    const size_t length = bytes.size();
+#if defined(__SSE2__)
+    if (length >= 16) {
+        // As signed bytes, printable ASCII is exactly 0x1F < b < 0x7F: 0x80-0xFF are negative.
+        const __m128i belowSpace = _mm_set1_epi8(0x1F);
+        const __m128i del = _mm_set1_epi8(0x7F);
+        const auto badBytes = [&](size_t at) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at));
+            const __m128i good = _mm_and_si128(_mm_cmpgt_epi8(block, belowSpace), _mm_cmplt_epi8(block, del));
+            return ~static_cast<unsigned>(_mm_movemask_epi8(good)) & 0xFFFFu;
+        };
+        size_t end = 0;
+        for (; length - end >= 16; end += 16) {
+            if (const unsigned bad = badBytes(end))
+                return end + static_cast<size_t>(__builtin_ctz(bad));
+        }
+        if (end == length)
+            return end;
+        const size_t last = length - 16;
+        const unsigned bad = badBytes(last) & (~0u << (end - last));
+        return bad != 0 ? last + static_cast<size_t>(__builtin_ctz(bad)) : length;
+    }
+#endif
+    size_t end = 0;
+    while (end < length && static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F)
+        ++end;
+    return end;
+}
 
 } // namespace kestrovan::printing
