@@ -436,7 +436,15 @@ public:
         return currentBidiState().fallbackDirection == BidiDirection::rightToLeft;
     }
     bool bidiBoxMirroring() const { return currentBidiState().boxMirroring; }
-    const Attribute& currentAttribute() const { return curAttr_; }
+    const Attribute& currentAttribute() const
+    {
+        // SGR keeps only the key of the look; the attribute is spelled out when first read.
+        if (curAttrStale_) {
+            curAttr_ = curKey_.attribute();
+            curAttrStale_ = false;
+        }
+        return curAttr_;
+    }
     /// The kitty keyboard flags of the active screen.
     KittyKeyboardFlags keyboardEnhancementFlags() const
     {
@@ -703,47 +711,14 @@ public:
     void cmdCsiM(const CsiParameters& pars, Collect collect);
     /// SGR with parameters other than a lone 0: folds them into the key of `curAttr`.
     void applySgrParameters(const CsiParameters& pars);
-    /// The key of `curAttr`, taken from the one SGR last stored while `curAttr` is unchanged since.
-    InternedAttributeKey currentAttributeKey() const
+    /// Makes `attribute` the current look, with id `styleID`.
+    void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {
-        return AttributeBytes::same(curAttr_, sgrKeyAttribute_) ? sgrKey_
-                                                                : InternedAttributeKey::of(curAttr_);
+        curAttr_ = attribute;
+        curAttrStale_ = false;
+        curKey_ = InternedAttributeKey::of(attribute);
+        curStyleID_ = styleID;
     }
-    /// Attributes copied and compared as raw bytes, always in the same 8-, 4-, 2- and 1-byte
-    /// pieces: a load that spans two earlier stores cannot take its bytes from them and waits
-    /// until both reach the cache, which overlapping 8-byte copies made happen on every SGR.
-    struct AttributeBytes
-    {
-        static_assert(sizeof(Attribute) == 15 && std::is_trivially_copyable_v<Attribute>);
-        template <typename Piece> static Piece piece(const Attribute& attribute, size_t offset)
-        {
-            Piece value;
-            std::memcpy(&value, reinterpret_cast<const unsigned char*>(&attribute) + offset, sizeof value);
-            return value;
-        }
-        template <typename Piece>
-        static void copyPiece(Attribute& target, const Attribute& source, size_t offset)
-        {
-            const Piece value = piece<Piece>(source, offset);
-            std::memcpy(reinterpret_cast<unsigned char*>(&target) + offset, &value, sizeof value);
-        }
-        static void copy(Attribute& target, const Attribute& source)
-        {
-            copyPiece<uint64_t>(target, source, 0);
-            copyPiece<uint32_t>(target, source, 8);
-            copyPiece<uint16_t>(target, source, 12);
-            copyPiece<uint8_t>(target, source, 14);
-        }
-        /// Equal bytes always mean equal attributes; unequal bytes may still be equal attributes
-        /// (an absent underline colour leaves its payload bytes unspecified).
-        static bool same(const Attribute& a, const Attribute& b)
-        {
-            return ((piece<uint64_t>(a, 0) ^ piece<uint64_t>(b, 0)) |
-                    (piece<uint32_t>(a, 8) ^ piece<uint32_t>(b, 8)) |
-                    (piece<uint16_t>(a, 12) ^ piece<uint16_t>(b, 12)) |
-                    (piece<uint8_t>(a, 14) ^ piece<uint8_t>(b, 14))) == 0;
-        }
-    };
 
     // --- Modes (TerminalModes.cpp) --------------------------------------------------------------
 
@@ -1379,15 +1354,14 @@ private:
     CharsetSlots charsets_;
     TerminalModeSet modes_;
     std::optional<ActiveHyperlink> activeHyperlink_;
-    Attribute curAttr_;
+    // The current look is its key, `curKey_`: SGR folds parameters into the key and interns it,
+    // and nearly every SGR starts from the key the previous one left. `curAttr_` spells the key
+    // out as an attribute only when someone reads it (`currentAttribute`), since SGR runs far
+    // more often than anything that needs the attribute.
+    InternedAttributeKey curKey_;
+    mutable Attribute curAttr_;
+    mutable bool curAttrStale_ = false;
     uint16_t curStyleID_ = 0;
-    // The key SGR last gave `curAttr_`, and the bytes `curAttr_` held then. Nearly every SGR starts
-    // from the look the previous one left, so it reuses the key instead of deriving it again.
-    // Anything else that writes `curAttr_` (restore cursor, reset) leaves bytes that differ, and
-    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
-    // never be used.
-    InternedAttributeKey sgrKey_;
-    Attribute sgrKeyAttribute_;
     Attribute currentEraseAttribute_;
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
     mutable PackedCell currentEraseBlankCell_;

@@ -285,7 +285,7 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
         // ("reset, then set"), changes nothing and stays inline in the parse loop; any other
         // plain SGR goes straight to the parameter fold.
         if (!collect.empty() || (pars.count == 1 && pars.base[0] == 0)) {
-            if (collect.empty() && curAttr_ == Attribute())
+            if (collect.empty() && curKey_ == InternedAttributeKey())
                 return;
             cmdCsiM(pars, collect);
             return;
