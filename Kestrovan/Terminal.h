@@ -608,6 +608,9 @@ public:
     /// The run road: the first `ascii` bytes (at least one) are printable ASCII, written as one
     /// run; the rest goes the slow road.
     void printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer);
+    /// Prints a run of one narrow character that joins nothing; false, having printed nothing,
+    /// when the run is not that.
+    bool printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer);
     /// Prints `bytes` (after any put-back bytes) scalar by scalar; `previousScalar` precedes them.
     void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar);
     /// The absolute row and column of the cell a combining scalar must join, if any.

@@ -85,12 +85,12 @@ bool followedByColon(uint64_t colonMask, int index)
     return index < 64 && ((colonMask >> index) & 1) != 0;
 }
 
-uint64_t clampComponent(int64_t value)
+[[gnu::always_inline]] inline uint64_t clampComponent(int64_t value)
 {
     return static_cast<uint64_t>(std::clamp<int64_t>(value, 0, 255));
 }
 
-uint64_t trueColorTag(int64_t red, int64_t green, int64_t blue)
+[[gnu::always_inline]] inline uint64_t trueColorTag(int64_t red, int64_t green, int64_t blue)
 {
     return 0x3000000 | clampComponent(red) << 16 | clampComponent(green) << 8 | clampComponent(blue);
 }
