@@ -231,7 +231,8 @@ public:
             const AttributeCacheEntry& entry = attributeCache_[cacheSlot(key)];
             const uint64_t identifierPlusOne = entry.word1AndIdentifier & AttributeCacheEntry::identifierMask;
             if (entry.word0 == key.word0 &&
-                entry.word1AndIdentifier == (key.word1 << AttributeCacheEntry::identifierBits | identifierPlusOne) &&
+                entry.word1AndIdentifier ==
+                    (key.word1 << AttributeCacheEntry::identifierBits | identifierPlusOne) &&
                 identifierPlusOne != 0)
                 return uint16_t(identifierPlusOne - 1);
         }

@@ -284,7 +284,8 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
     active.setWrapPending(active.savedWrapPending);
 
     if (active.savedAttr != currentAttribute()) {
-        setCurrentAttribute(active.savedAttr, internStyle(InternedAttributeKey::of(active.savedAttr)).value_or(0));
+        setCurrentAttribute(active.savedAttr,
+                            internStyle(InternedAttributeKey::of(active.savedAttr)).value_or(0));
         // Erased cells take only the background of the attribute, as after SGR.
         Attribute erase;
         if (!curAttr_.bg.isDefaultInverted())

@@ -877,8 +877,8 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    if (buffer.insertScalarRun(std::span<const char32_t>(&scalar, 1), 1, curStyleID_, activePayloadCode(*this)) ==
-        0)
+    if (buffer.insertScalarRun(std::span<const char32_t>(&scalar, 1), 1, curStyleID_,
+                               activePayloadCode(*this)) == 0)
         return false;
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());

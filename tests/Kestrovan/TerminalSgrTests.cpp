@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace kestrovan::testing {
 namespace {
@@ -251,6 +253,36 @@ TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
     t.feed("\x1b[0m\x1b[m\x1b[0m");
     EXPECT_EQ(t.curStyleID(), 0);
     EXPECT_EQ(t.currentAttribute(), Attribute());
+}
+
+// More looks than the arena's cache has slots, seen twice over in a different order, with
+// underline colours among them: every look found again must come back with its own id, however
+// the cache slots collide.
+TEST(TerminalSgrTests, ManyLooksSeenAgainKeepTheirIds)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    const auto look = [](int n) {
+        return "\x1b[38;2;" + std::to_string(n % 256) + ";" + std::to_string(n / 256) + ";7" +
+               (n % 3 == 0 ? ";58;2;1;2;" + std::to_string(n % 200) : std::string(";59")) + "m";
+    };
+    constexpr int looks = 6000;
+    std::vector<uint16_t> ids(looks);
+    for (int n = 0; n < looks; ++n) {
+        t.feed(look(n));
+        ids[n] = t.curStyleID();
+    }
+    for (int n = looks; n-- > 0;) {
+        t.feed(look(n));
+        ASSERT_EQ(t.curStyleID(), ids[n]) << look(n).substr(1);
+        Attribute expected(
+            CellColor::trueColor(static_cast<uint8_t>(n % 256), static_cast<uint8_t>(n / 256), 7),
+            CellColor::defaultColor());
+        if (n % 3 == 0)
+            expected.underlineColor = CellColor::trueColor(1, 2, static_cast<uint8_t>(n % 200));
+        ASSERT_EQ(t.currentAttribute(), expected) << look(n).substr(1);
+        ASSERT_EQ(t.cellArena()->attribute(ids[n]), expected) << look(n).substr(1);
+    }
 }
 
 TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)
