@@ -205,6 +205,21 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     const Key previous = curKey_;
     Key working = previous;
     int i = 0;
+    // Leading true colours written with semicolons (38;2;r;g;b and 48;2;r;g;b), all that rainbow
+    // text and half-block pictures write, are folded without the switch below; whatever follows
+    // them goes through it as before.
+    if (colonMask == 0) {
+        while (i + 4 < pars.count && pars[i + 1] == 2) {
+            const uint64_t tag = trueColorTag(pars[i + 2], pars[i + 3], pars[i + 4]);
+            if (pars[i] == 38)
+                setForeground(working, tag);
+            else if (pars[i] == 48)
+                setBackground(working, tag);
+            else
+                break;
+            i += 5;
+        }
+    }
     while (i < pars.count) {
         const int64_t value = pars[i];
         int step = 1;

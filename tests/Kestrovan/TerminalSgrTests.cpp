@@ -255,6 +255,46 @@ TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
     EXPECT_EQ(t.currentAttribute(), Attribute());
 }
 
+// Leading true colours are folded ahead of the general parameter walk. A "59" in front (no
+// underline colour, which none of the starting looks has) sends the same parameters through the
+// general walk alone: both must give the same look, from several starting looks.
+TEST(TerminalSgrTests, LeadingTrueColoursFoldAsTheGeneralWalkDoes)
+{
+    const std::vector<std::string> starts = {"", "1;4:3;31;44", "38;2;9;9;9;48;5;3;7"};
+    const std::vector<std::string> forms = {
+        "38;2;1;2;3",
+        "48;2;4;5;6",
+        "38;2;1;2;3;48;2;4;5;6",
+        "48;2;4;5;6;38;2;1;2;3",
+        "38;2;1;2;3;38;2;7;8;9",
+        "38;2;300;65535;0",
+        "38;2;;;",
+        "38;2;1;2",
+        "38;2;1;2;3;48;2",
+        "38;2;1;2;3;1;48;2;4;5;6",
+        "38;2;1;2;3;48;5;9",
+        "48;2;1;2;3;58;2;4;5;6",
+        "38;5;2;3;4;5",
+        "38;2;1;2;3;0",
+        "38;2;1;2;3;4:3",
+        "38:2:1:2:3;48;2;4;5;6",
+        "1;2;3;4;5;6",
+    };
+    for (const std::string& start : starts) {
+        for (const std::string& form : forms) {
+            TerminalFixture folded;
+            TerminalFixture walked;
+            folded.t().feed("\x1b[" + start + "m\x1b[" + form + "m");
+            walked.t().feed("\x1b[" + start + "m\x1b[59;" + form + "m");
+            const std::string label = start + " then " + form;
+            EXPECT_EQ(folded.t().currentAttribute(), walked.t().currentAttribute()) << label;
+            EXPECT_EQ(folded.t().cellArena()->attribute(folded.t().curStyleID()),
+                      walked.t().currentAttribute())
+                << label;
+        }
+    }
+}
+
 // More looks than the arena's cache has slots, seen twice over in a different order, with
 // underline colours among them: every look found again must come back with its own id, however
 // the cache slots collide.
