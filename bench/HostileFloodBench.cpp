@@ -100,6 +100,41 @@ void BM_ColumnModeSwitches(benchmark::State& state)
 }
 BENCHMARK(BM_ColumnModeSwitches)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// The same with output between the switches, so no two switches follow one another: a character
+// after each one, and with the third argument 1 a line feed too, so that lines keep scrolling into
+// the full scrollback. The second argument picks the scrollback's text: 0 short lines that fit
+// both widths, 1 lines of 200 to 400 characters that wrap at both.
+void BM_ColumnModeSwitchesWithOutput(benchmark::State& state)
+{
+    const int scrollback = int(state.range(0));
+    const bool longLines = state.range(1) != 0;
+    const bool scrolls = state.range(2) != 0;
+    auto delegate = std::make_shared<NullDelegate>();
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 80;
+    options.rows = 24;
+    options.scrollback = scrollback;
+    auto terminal = Terminal::create(delegate, options);
+    std::string text;
+    for (int line = 0; line < scrollback + 100; ++line) {
+        const size_t length = longLines ? size_t(200 + (line * 37) % 200) : size_t(10 + (line * 37) % 60);
+        text += std::string(length, char('a' + line % 26)) + "\r\n";
+    }
+    terminal->feed(text);
+    terminal->feed("\x1b[?40h");
+    std::string switches;
+    const std::string between = scrolls ? "x\r\n" : "x";
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h" + between + "\x1b[?3l" + between;
+    for (auto _ : state)
+        terminal->feed(switches);
+    state.counters["msPerSwitch"] = benchmark::Counter(
+        1000.0 * double(state.iterations()) / 1e3, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ColumnModeSwitchesWithOutput)
+    ->ArgsProduct({{10000}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
 void BM_TitleStackFlood(benchmark::State& state)
 {
     double growth = 0;
