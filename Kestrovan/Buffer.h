@@ -451,6 +451,9 @@ private:
     /// and the narrowest width the buffer took since, which cut the lines' ends.
     int pendingScrollbackCols_ = 0;
     int pendingNarrowestCols_ = 0;
+    /// How often the run reached its narrowest width, and the widest width it took.
+    int pendingNarrowestVisits_ = 0;
+    int pendingWidestCols_ = 0;
 };
 
 } // namespace kestrovan

@@ -38,8 +38,16 @@ void Buffer::resizeScreenDeferringScrollback(int newCols)
     if (pendingScrollbackCols_ == 0) {
         pendingScrollbackCols_ = cols_;
         pendingNarrowestCols_ = cols_;
+        pendingNarrowestVisits_ = 1;
+        pendingWidestCols_ = cols_;
     }
-    pendingNarrowestCols_ = std::min(pendingNarrowestCols_, newCols);
+    if (newCols < pendingNarrowestCols_) {
+        pendingNarrowestCols_ = newCols;
+        pendingNarrowestVisits_ = 1;
+    } else if (newCols == pendingNarrowestCols_) {
+        pendingNarrowestVisits_ += 1;
+    }
+    pendingWidestCols_ = std::max(pendingWidestCols_, newCols);
 
     // What `resize` does to everything but the scrollback rows, for the same row count.
     if (marginRight_ > newCols - 1)
@@ -66,10 +74,14 @@ void Buffer::reflowPendingScrollback()
         return;
     const int laidOut = pendingScrollbackCols_;
     const int narrowest = pendingNarrowestCols_;
+    // Switches that narrowed the buffer to its narrowest width (the run's first width does not
+    // count as one).
+    const int narrowings = pendingNarrowestVisits_ - (laidOut == narrowest ? 1 : 0);
+    const int widest = pendingWidestCols_;
     pendingScrollbackCols_ = 0;
     pendingNarrowestCols_ = 0;
     const int width = cols_;
-    if (yBase_ == 0 || (laidOut == width && narrowest == width))
+    if (yBase_ == 0 || (laidOut == width && narrowings == 0))
         return;
 
     // The screen is set aside and blanked at the scrollback's width with the cursor at home,
@@ -103,8 +115,27 @@ void Buffer::reflowPendingScrollback()
     cols_ = laidOut;
     tabStops_.resize(static_cast<size_t>(laidOut), false);
 
-    if (narrowest < laidOut && narrowest < width)
+    // Narrowing is where a reflow loses something: it cuts what lies past the new edge on the
+    // lines it does not split and blanks the cells after the text of the lines it does (a group's
+    // last line, and a continuation line left on the first row when lines fell off the top).
+    // Once the text has been at the narrowest width a reflow only moves it, so the scrollback
+    // goes there once (twice when lines fell off, which starts a new group on the first row)
+    // and then to the screen's width.
+    int rounds = 0;
+    bool dropped = true;
+    if (narrowest < laidOut) {
+        const int64_t trimmedBefore = linesTop;
         resize(narrowest, rows_);
+        dropped = linesTop != trimmedBefore;
+        rounds = 1;
+    }
+    while (rounds < std::min(narrowings, 2) && dropped && widest > narrowest) {
+        const int64_t trimmedBefore = linesTop;
+        resize(widest, rows_);
+        resize(narrowest, rows_);
+        dropped = linesTop != trimmedBefore;
+        rounds += 1;
+    }
     resize(width, rows_);
 
     // The reflow keeps the cursor's row, so the screen lines are the last rows again.

@@ -29,7 +29,8 @@ struct Screen
     bool defers = false;
 
     Screen(int cols, int rows, int scrollback, bool deferring)
-        : buffer(std::make_unique<Buffer>(cols, rows, 8, scrollback, BidiPresentationState())), defers(deferring)
+        : buffer(std::make_unique<Buffer>(cols, rows, 8, scrollback, BidiPresentationState())),
+          defers(deferring)
     {
         buffer->fillViewportRows();
         setBufferMode(*buffer, &BufferModeMirror::wraparound, true);
@@ -45,7 +46,8 @@ struct Screen
     void ascii(const std::string& text, uint16_t style)
     {
         beforeOutput(int(text.size()));
-        buffer->insertAsciiRun(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), style, 0);
+        buffer->insertAsciiRun(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), style,
+                               0);
     }
     void wide(char32_t scalar)
     {
@@ -89,16 +91,17 @@ std::string stateOf(Buffer& buffer)
 {
     std::string out = "size " + std::to_string(buffer.cols()) + "x" + std::to_string(buffer.rows()) +
                       " lines " + std::to_string(buffer.lines().count()) + " yBase " +
-                      std::to_string(buffer.yBase()) + " yDisp " + std::to_string(buffer.yDisp()) + " trimmed " +
-                      std::to_string(buffer.totalLinesTrimmed()) + " cursor " + std::to_string(buffer.x()) + "," +
-                      std::to_string(buffer.y()) + (buffer.wrapPending() ? "+" : "") + " saved " +
-                      std::to_string(buffer.savedX) + "," + std::to_string(buffer.savedY) + " region " +
-                      std::to_string(buffer.scrollTop()) + "-" + std::to_string(buffer.scrollBottom()) +
-                      " margins " + std::to_string(buffer.marginLeft()) + "-" + std::to_string(buffer.marginRight()) +
-                      "\n";
+                      std::to_string(buffer.yBase()) + " yDisp " + std::to_string(buffer.yDisp()) +
+                      " trimmed " + std::to_string(buffer.totalLinesTrimmed()) + " cursor " +
+                      std::to_string(buffer.x()) + "," + std::to_string(buffer.y()) +
+                      (buffer.wrapPending() ? "+" : "") + " saved " + std::to_string(buffer.savedX) + "," +
+                      std::to_string(buffer.savedY) + " region " + std::to_string(buffer.scrollTop()) + "-" +
+                      std::to_string(buffer.scrollBottom()) + " margins " +
+                      std::to_string(buffer.marginLeft()) + "-" + std::to_string(buffer.marginRight()) + "\n";
     for (int row = 0; row < buffer.lines().count(); ++row) {
         const BufferLine& line = *buffer.lines()[row];
-        out += std::to_string(row) + (line.isWrapped() ? " w" : " -") + " " + std::to_string(line.count()) + ":";
+        out +=
+            std::to_string(row) + (line.isWrapped() ? " w" : " -") + " " + std::to_string(line.count()) + ":";
         for (int col = 0; col < line.count(); ++col)
             out += " " + std::to_string(line.packed(col).rawValue);
         out += "\n";
@@ -123,7 +126,8 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
         Screen deferring(startCols, rows, scrollback, true);
         std::vector<Screen*> both{&eager, &deferring};
         // A style with a background, so that blank cells past the text can carry a look.
-        const kestrovan::Attribute blue(kestrovan::Attribute::Color(), kestrovan::Attribute::Color::ansi256(4));
+        const kestrovan::Attribute blue(kestrovan::Attribute::Color(),
+                                        kestrovan::Attribute::Color::ansi256(4));
         const uint16_t coloured = eager.buffer->cellArena()->intern(blue).value_or(0);
         ASSERT_EQ(deferring.buffer->cellArena()->intern(blue).value_or(0), coloured);
 
@@ -141,7 +145,8 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
                         // and back drops one, which only a reflow at each switch repeats.
                         const int skip = pick(1, 3);
                         for (Screen* s : both) {
-                            s->buffer->setX(std::min(s->buffer->columnAfterPrinted() + skip, s->buffer->cols() - 1));
+                            s->buffer->setX(
+                                std::min(s->buffer->columnAfterPrinted() + skip, s->buffer->cols() - 1));
                             s->ascii("-", 0);
                         }
                         written += skip + 1;
@@ -194,7 +199,8 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
             }
             // The end of a feed: the terminal reflows what waits.
             deferring.buffer->reflowPendingScrollback();
-            ASSERT_EQ(stateOf(*deferring.buffer), stateOf(*eager.buffer)) << "seed " << seed << ", feed " << feed;
+            ASSERT_EQ(stateOf(*deferring.buffer), stateOf(*eager.buffer))
+                << "seed " << seed << ", feed " << feed;
         }
     }
 }
