@@ -81,8 +81,17 @@ void Buffer::reflowPendingScrollback()
     pendingScrollbackCols_ = 0;
     pendingNarrowestCols_ = 0;
     const int width = cols_;
-    if (yBase_ == 0 || (laidOut == width && narrowings == 0))
+    if (yBase_ == 0)
         return;
+    if (laidOut == width && narrowings == 0) {
+        // The text is where the switches would have left it. A resize marks every cell of a
+        // line as written (`usedLength`), which the print paths and their checks read; the lines
+        // get that from here as they would from the switches.
+        const PackedCell nullCell;
+        for (int row = 0; row < yBase_; ++row)
+            lines_[row]->resize(lines_[row]->count(), nullCell);
+        return;
+    }
 
     // The screen is set aside and blanked at the scrollback's width with the cursor at home,
     // which is the screen every deferred switch left: its rows then take no part in the reflow,

@@ -135,8 +135,8 @@ void BM_ColumnModeSwitchesWithOutput(benchmark::State& state)
         switches += "\x1b[?3h" + between + "\x1b[?3l" + between;
     for (auto _ : state)
         terminal->feed(switches);
-    state.counters["perSwitch"] = benchmark::Counter(1000.0 * double(state.iterations()),
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["perSwitch"] = benchmark::Counter(
+        1000.0 * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ColumnModeSwitchesWithOutput)
     ->ArgsProduct({{10000}, {0, 1}, {0, 1}})
