@@ -111,18 +111,42 @@ KittyAnimationClock KittyAnimationClock::system()
     return clock;
 }
 
-void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& control,
-                                                    std::span<const uint8_t> base64Payload)
+std::optional<KittyGraphicsEngine::AnimatedImage>
+KittyGraphicsEngine::findAnimatedKittyImage(const KittyGraphicsControl& control)
 {
     const auto found = resolveExistingKittyImage(control);
-    if (!found) {
+    if (!found)
+        return std::nullopt;
+    return AnimatedImage{found->first, found->second, animationOf(found->second)};
+}
+
+std::optional<KittyGraphicsEngine::AnimatedImage>
+KittyGraphicsEngine::resolveAnimatedKittyImage(const KittyGraphicsControl& control)
+{
+    auto found = findAnimatedKittyImage(control);
+    if (!found)
         sendKittyError(control, !control.imageId && !control.imageNumber
                                     ? "EINVAL: image ID or number required"
                                     : "ENOENT: image not found");
+    return found;
+}
+
+bool KittyGraphicsEngine::storeKittyAnimation(AnimatedImage changed)
+{
+    const bool running = changed.animation.playbackState != PlaybackState::stopped;
+    storeAnimation(changed.image, std::move(changed.animation));
+    screen().imagesById[changed.id] = std::move(changed.image);
+    nextKittyGeneration();
+    return running;
+}
+
+void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& control,
+                                                    std::span<const uint8_t> base64Payload)
+{
+    auto named = resolveAnimatedKittyImage(control);
+    if (!named)
         return;
-    }
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
+    auto& [imageId, image, animation] = *named;
     const KittyPayloadResult loaded =
         loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics);
     if (!loaded.payload) {
@@ -137,7 +161,6 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
         return;
     }
 
-    KittyGraphicsAnimation animation = animationOf(image);
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     const bool rewrite = control.rows >= 1 && control.rows <= count;
     const int64_t frameBytes = width * height * 4;
@@ -191,27 +214,17 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
         }
         frameNumber = static_cast<uint32_t>(control.rows);
     }
-    const bool running = animation.playbackState != PlaybackState::stopped;
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
-    if (running)
+    if (storeKittyAnimation(std::move(*named)))
         scheduleKittyAnimationTimer();
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt, frameNumber);
 }
 
 void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl& control)
 {
-    const auto found = resolveExistingKittyImage(control);
-    if (!found) {
-        sendKittyError(control, !control.imageId && !control.imageNumber
-                                    ? "EINVAL: image ID or number required"
-                                    : "ENOENT: image not found");
+    auto named = resolveAnimatedKittyImage(control);
+    if (!named)
         return;
-    }
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
-    KittyGraphicsAnimation animation = animationOf(image);
+    auto& [imageId, image, animation] = *named;
     const int64_t count = static_cast<int64_t>(animation.frames.size());
 
     if (control.rows >= 1 && control.rows <= count && control.zIndex != 0)
@@ -233,26 +246,16 @@ void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl
         if (old == PlaybackState::stopped && animation.playbackState != PlaybackState::stopped)
             animation.frameShownAtNanoseconds.reset();
     }
-    const bool running = animation.playbackState != PlaybackState::stopped;
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
-    if (running)
+    if (storeKittyAnimation(std::move(*named)))
         scheduleKittyAnimationTimer();
 }
 
 void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsControl& control)
 {
-    const auto found = resolveExistingKittyImage(control);
-    if (!found) {
-        sendKittyError(control, !control.imageId && !control.imageNumber
-                                    ? "EINVAL: image ID or number required"
-                                    : "ENOENT: image not found");
+    auto named = resolveAnimatedKittyImage(control);
+    if (!named)
         return;
-    }
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
-    KittyGraphicsAnimation animation = animationOf(image);
+    auto& [imageId, image, animation] = *named;
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     if (control.rows < 1 || control.rows > count) {
         sendKittyError(control, "ENOENT: source frame not found");
@@ -292,20 +295,16 @@ void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsCon
     animation.frames[targetIndex].rgba = std::make_shared<const std::vector<uint8_t>>(std::move(target));
     if (targetIndex == animation.currentIndex)
         image.contentGeneration = nextKittyGeneration();
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
+    storeKittyAnimation(std::move(*named));
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt);
 }
 
 void KittyGraphicsEngine::deleteKittyAnimationFrame(const KittyGraphicsControl& control, bool freesData)
 {
-    const auto found = resolveExistingKittyImage(control);
-    if (!found)
+    auto named = findAnimatedKittyImage(control);
+    if (!named)
         return;
-    const uint32_t imageId = found->first;
-    KittyGraphicsImage image = found->second;
-    KittyGraphicsAnimation animation = animationOf(image);
+    auto& [imageId, image, animation] = *named;
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     if (count < 2) {
         if (freesData)
@@ -324,9 +323,7 @@ void KittyGraphicsEngine::deleteKittyAnimationFrame(const KittyGraphicsControl& 
         animation.currentIndex = std::min<int64_t>(animation.currentIndex, animation.frames.size() - 1);
     animation.frameShownAtNanoseconds.reset();
     image.contentGeneration = nextKittyGeneration();
-    storeAnimation(image, std::move(animation));
-    screen().imagesById[imageId] = std::move(image);
-    nextKittyGeneration();
+    storeKittyAnimation(std::move(*named));
     terminal_.updateFullScreen();
 }
 

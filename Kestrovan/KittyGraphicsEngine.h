@@ -177,6 +177,20 @@ public:
 private:
     KittyGraphicsScreenState& screen() { return state_.active(); }
     bool placementReferencesImage(uint32_t imageId) const;
+    /// An image an animation action works on, copied out of the store, and its animation.
+    struct AnimatedImage
+    {
+        uint32_t id = 0;
+        KittyGraphicsImage image;
+        KittyGraphicsAnimation animation;
+    };
+    /// The image an animation action names, or none.
+    std::optional<AnimatedImage> findAnimatedKittyImage(const KittyGraphicsControl& control);
+    /// The same, with the error reply when there is none.
+    std::optional<AnimatedImage> resolveAnimatedKittyImage(const KittyGraphicsControl& control);
+    /// Puts the changed image and its animation back on the active screen as new content; true
+    /// when the animation plays, so the caller arms the timer.
+    bool storeKittyAnimation(AnimatedImage changed);
 
     Terminal& terminal_;
     KittyGraphicsState& state_;

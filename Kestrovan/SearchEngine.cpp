@@ -42,6 +42,57 @@ std::string utf8(std::u16string_view units)
     return out;
 }
 
+/// The text a literal search runs over, the line as it is or its case-folded copy, and the way
+/// back from a unit offset in it to the character that starts there.
+class LiteralText
+{
+public:
+    LiteralText(const SearchLineEntry& entry, bool folded) : entry_(entry), folded_(folded)
+    {
+        if (folded)
+            entry.buildFolded();
+    }
+
+    std::u16string_view units() const
+    {
+        return folded_ ? std::u16string_view(entry_.folded->text) : std::u16string_view(entry_.text);
+    }
+
+    /// The unit offset where character `character` (or the end, one past the last) starts.
+    size_t unitOf(int32_t character) const
+    {
+        return static_cast<size_t>(folded_ ? entry_.folded->starts[static_cast<size_t>(character)]
+                                           : entry_.unitOffset(character));
+    }
+
+    /// The characters `length` units at `unit` cover, when both ends fall on a character's start
+    /// and, for `wholeWord`, no word goes on past either end. Only whole characters match: "e" is
+    /// not found inside "é" written as e + U+0301.
+    std::optional<std::pair<int32_t, int32_t>> match(size_t unit, size_t length, bool wholeWord) const
+    {
+        const std::optional<int32_t> first = characterStartingAt(unit);
+        const std::optional<int32_t> last = characterStartingAt(unit + length);
+        if (!first || !last || (wholeWord && !SearchEngine::isWholeWord(entry_, *first, *last)))
+            return std::nullopt;
+        return std::pair{*first, *last};
+    }
+
+private:
+    std::optional<int32_t> characterStartingAt(size_t unit) const
+    {
+        if (!folded_)
+            return entry_.characterStartingAt(static_cast<int32_t>(unit));
+        const auto found = std::lower_bound(entry_.folded->starts.begin(), entry_.folded->starts.end(),
+                                            static_cast<int32_t>(unit));
+        if (found == entry_.folded->starts.end() || *found != static_cast<int32_t>(unit))
+            return std::nullopt;
+        return static_cast<int32_t>(found - entry_.folded->starts.begin());
+    }
+
+    const SearchLineEntry& entry_;
+    bool folded_;
+};
+
 } // namespace
 
 /// One operation's prepared term: the needle for plain text (folded when case does not matter),
@@ -167,30 +218,15 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchForward(const Sea
     }
     if (query.needle.empty())
         return std::nullopt;
-    if (query.folded())
-        entry.buildFolded();
-    const std::u16string_view hay =
-        query.folded() ? std::u16string_view(entry.folded->text) : std::u16string_view(entry.text);
-    const auto startOf = [&](size_t unit) -> std::optional<int32_t> {
-        if (!query.folded())
-            return entry.characterStartingAt(static_cast<int32_t>(unit));
-        const auto found = std::lower_bound(entry.folded->starts.begin(), entry.folded->starts.end(),
-                                            static_cast<int32_t>(unit));
-        if (found == entry.folded->starts.end() || *found != static_cast<int32_t>(unit))
-            return std::nullopt;
-        return static_cast<int32_t>(found - entry.folded->starts.begin());
-    };
-    size_t position = static_cast<size_t>(query.folded() ? entry.folded->starts[static_cast<size_t>(from)]
-                                                         : entry.unitOffset(from));
+    const LiteralText text(entry, query.folded());
+    const std::u16string_view hay = text.units();
+    size_t position = text.unitOf(from);
     while (true) {
         const size_t found = hay.find(query.needle, position);
         if (found == std::u16string_view::npos)
             return std::nullopt;
-        const std::optional<int32_t> first = startOf(found);
-        const std::optional<int32_t> last = startOf(found + query.needle.size());
-        // Only whole characters match: "e" is not found inside "é" written as e + U+0301.
-        if (first && last && (!query.options.wholeWord || isWholeWord(entry, *first, *last)))
-            return CharacterRange{*first, *last};
+        if (const auto match = text.match(found, query.needle.size(), query.options.wholeWord))
+            return CharacterRange{match->first, match->second};
         position = found + 1;
     }
 }
@@ -212,21 +248,9 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchBackward(const Se
     }
     if (query.needle.empty())
         return std::nullopt;
-    if (query.folded())
-        entry.buildFolded();
-    const std::u16string_view hay =
-        query.folded() ? std::u16string_view(entry.folded->text) : std::u16string_view(entry.text);
-    const auto startOf = [&](size_t unit) -> std::optional<int32_t> {
-        if (!query.folded())
-            return entry.characterStartingAt(static_cast<int32_t>(unit));
-        const auto found = std::lower_bound(entry.folded->starts.begin(), entry.folded->starts.end(),
-                                            static_cast<int32_t>(unit));
-        if (found == entry.folded->starts.end() || *found != static_cast<int32_t>(unit))
-            return std::nullopt;
-        return static_cast<int32_t>(found - entry.folded->starts.begin());
-    };
-    const size_t limit = static_cast<size_t>(query.folded() ? entry.folded->starts[static_cast<size_t>(to)]
-                                                            : entry.unitOffset(to));
+    const LiteralText text(entry, query.folded());
+    const std::u16string_view hay = text.units();
+    const size_t limit = text.unitOf(to);
     if (limit < query.needle.size())
         return std::nullopt;
     size_t position = limit - query.needle.size();
@@ -234,10 +258,8 @@ std::optional<SearchEngine::CharacterRange> SearchEngine::matchBackward(const Se
         const size_t found = hay.rfind(query.needle, position);
         if (found == std::u16string_view::npos)
             return std::nullopt;
-        const std::optional<int32_t> first = startOf(found);
-        const std::optional<int32_t> last = startOf(found + query.needle.size());
-        if (first && last && (!query.options.wholeWord || isWholeWord(entry, *first, *last)))
-            return CharacterRange{*first, *last};
+        if (const auto match = text.match(found, query.needle.size(), query.options.wholeWord))
+            return CharacterRange{match->first, match->second};
         if (found == 0)
             return std::nullopt;
         position = found - 1;

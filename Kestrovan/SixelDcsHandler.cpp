@@ -239,13 +239,8 @@ bool SixelDcsHandler::decodeInOnePass(int64_t width, int64_t height, const Termi
     int64_t color = 15;
     while (at != end && !invalid_) {
         if (*at == '#') {
-            ++at;
-            nextIntArray(at, end);
-            if (list_.empty())
+            if (!selectColor(at, end, color))
                 break;
-            color = list_[0];
-            if (list_.size() > 1)
-                updatePaletteEntry();
             continue;
         }
         canvas.pixel = colorBytes(color, terminal);
@@ -320,13 +315,8 @@ void SixelDcsHandler::decodeInTwoPasses(const Terminal& terminal)
     int64_t color = 15;
     while (at != end && !invalid_) {
         if (*at == '#') {
-            ++at;
-            nextIntArray(at, end);
-            if (list_.empty())
+            if (!selectColor(at, end, color))
                 break;
-            color = list_[0];
-            if (list_.size() > 1)
-                updatePaletteEntry();
         } else if (!readPixels(at, end, color, terminal)) {
             break;
         }
@@ -349,6 +339,18 @@ void SixelDcsHandler::nextIntArray(const uint8_t*& at, const uint8_t* end)
         }
         list_.push_back(*number);
     }
+}
+
+bool SixelDcsHandler::selectColor(const uint8_t*& at, const uint8_t* end, int64_t& color)
+{
+    ++at;
+    nextIntArray(at, end);
+    if (list_.empty())
+        return false;
+    color = list_[0];
+    if (list_.size() > 1)
+        updatePaletteEntry();
+    return true;
 }
 
 bool SixelDcsHandler::validDimensions(int64_t width, int64_t height) const

@@ -96,6 +96,9 @@ private:
 
     /// Reads numbers separated by ";" into `list_`, which it clears first.
     void nextIntArray(const uint8_t*& at, const uint8_t* end);
+    /// Reads the "#" at `at` and its numbers: selects register `color`, defining it first when
+    /// the colour follows. False when no number follows, which ends the picture.
+    bool selectColor(const uint8_t*& at, const uint8_t* end, int64_t& color);
     /// Sizing pass from `at` up to the next "#": tracks `x_`, `y_`, `maxX_`, `maxY_` and
     /// `pixelWrites_`, and with a canvas paints the sixels too (or sets `leftCanvas_` and stops
     /// at one that does not fit). Answers whether it moved.

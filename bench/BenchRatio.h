@@ -2,7 +2,8 @@
 //
 // `RatioReporter` keeps each run's time per iteration and bytes per second beside the console
 // output, so that a benchmark's own `main` can print how our code compares with its peer.
-// `secondsPerIteration` serves benchmarks that compare two of their own runs in a counter.
+// `secondsPerIteration` and `timeAgainstPeer` serve benchmarks that compare two of their own runs
+// in a counter.
 #pragma once
 
 #include <algorithm>
@@ -19,6 +20,18 @@ inline double secondsPerIteration(std::chrono::steady_clock::time_point start, c
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
            double(std::max<int64_t>(state.iterations(), 1));
+}
+
+/// Runs `iteration` as the timed loop of `state` and, once the peer has run, sets `counter` to
+/// this loop's time as a multiple of the peer's `peerSeconds` per iteration.
+template <typename Iteration>
+void timeAgainstPeer(benchmark::State& state, double peerSeconds, const char* counter, Iteration&& iteration)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state)
+        iteration();
+    if (peerSeconds > 0)
+        state.counters[counter] = secondsPerIteration(start, state) / peerSeconds;
 }
 
 class RatioReporter : public benchmark::ConsoleReporter

@@ -3,13 +3,13 @@
 // followed by a carriage return and line feed. Scrolling goes through the terminal double, which
 // recycles the oldest line once the ring is full, as the terminal does. The peer is the same
 // input written one cell at a time with `insertCharacter`; main prints the ratio.
+#include "BenchRatio.h"
 #include "tests/Kestrovan/ScrollingTerminalDouble.h"
 
 #include "Kestrovan/Buffer.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -163,28 +163,12 @@ void printWideCellByCell(benchmark::State& state)
 }
 BENCHMARK(printWideCellByCell)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time per iteration so that main can print the ratio to the peer.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    std::map<std::string, double> timePerIteration;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.iterations > 0)
-                timePerIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& times = reporter.timePerIteration;
     const auto ratio = [&](const char* label, const char* fast, const char* peer) {

@@ -6,17 +6,15 @@
 // at their cell positions in alternating colours. Each is drawn through `Canvas` and with the
 // same cairo calls made directly (the same y-up matrix, face, options and glyph positions, glyphs
 // prepared once), and main prints the ratio: the layer's overhead.
+#include "BenchDrawing.h"
 #include "BenchRatio.h"
 
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/Text/Font.h"
-#include "Platform/Text/FontRegistry.h"
 
 #include <benchmark/benchmark.h>
-#include <cairo-ft.h>
 #include <cairo.h>
 #include <cstdio>
-#include <fontconfig/fontconfig.h>
 #include <random>
 #include <vector>
 
@@ -24,27 +22,10 @@ using namespace platform;
 
 namespace {
 
-constexpr int columns = 200;
-constexpr int rows = 50;
-constexpr double cellWidth = 8;
-constexpr double cellHeight = 17;
-constexpr double scale = 2;
-constexpr double fontSize = 13;
+using namespace bench::drawingFrame;
 
 const NativeColor palette[] = {NativeColor::sRGB(0.1, 0.1, 0.12), NativeColor::sRGB(0.8, 0.2, 0.2),
                                NativeColor::sRGB(0.2, 0.6, 0.3), NativeColor::sRGB(0.25, 0.4, 0.85)};
-
-Bitmap frameBitmap()
-{
-    return std::move(*Bitmap::create(int(columns * cellWidth * scale), int(rows * cellHeight * scale)));
-}
-
-FontRef terminalFont()
-{
-    FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-Regular.ttf");
-    FontRef font = Font::named("JetBrainsMono-Regular", fontSize);
-    return font ? font : Font::monospace(fontSize);
-}
 
 /// One row of glyphs: ids and baseline positions in points.
 struct GlyphRow
@@ -73,22 +54,6 @@ std::vector<GlyphRow> glyphRows(const Font& font)
     return grid;
 }
 
-/// cairo set up as the canvas sets itself up: y-up points at scale 2, unhinted grey text.
-cairo_t* rawContext(const Bitmap& bitmap)
-{
-    cairo_t* cr = cairo_create(bitmap.cairoSurface());
-    cairo_matrix_t base;
-    cairo_matrix_init(&base, scale, 0, 0, -scale, 0, bitmap.height());
-    cairo_set_matrix(cr, &base);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_set_font_options(cr, options);
-    cairo_font_options_destroy(options);
-    return cr;
-}
-
 void canvasCellRects(benchmark::State& state)
 {
     Bitmap bitmap = frameBitmap();
@@ -109,7 +74,7 @@ BENCHMARK(canvasCellRects)->Unit(benchmark::kMillisecond);
 void rawCairoCellRects(benchmark::State& state)
 {
     Bitmap bitmap = frameBitmap();
-    cairo_t* cr = rawContext(bitmap);
+    cairo_t* cr = bench::rawCairoContext(bitmap, scale);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     for (auto _ : state) {
         for (int row = 0; row < rows; ++row)
@@ -147,29 +112,11 @@ BENCHMARK(canvasGlyphGrid)->Unit(benchmark::kMillisecond);
 void rawCairoGlyphGrid(benchmark::State& state)
 {
     FontRef font = terminalFont();
-    const std::vector<GlyphRow> grid = glyphRows(*font);
+    std::vector<std::vector<cairo_glyph_t>> glyphs;
+    for (const GlyphRow& row : glyphRows(*font))
+        glyphs.push_back(row.cairoGlyphs);
     Bitmap bitmap = frameBitmap();
-    cairo_t* cr = rawContext(bitmap);
-    FcPattern* pattern = FcPatternCreate();
-    FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(font->filePath().c_str()));
-    FcPatternAddInteger(pattern, FC_INDEX, int(font->faceIndex()));
-    cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(pattern);
-    FcPatternDestroy(pattern);
-    cairo_set_font_face(cr, face);
-    cairo_matrix_t fontMatrix;
-    cairo_matrix_init(&fontMatrix, fontSize, 0, 0, -fontSize, 0, 0);
-    cairo_set_font_matrix(cr, &fontMatrix);
-    for (auto _ : state) {
-        for (int row = 0; row < rows; ++row) {
-            const NativeColor& color = palette[row % 4];
-            cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
-            cairo_show_glyphs(cr, grid[row].cairoGlyphs.data(), columns);
-        }
-        cairo_surface_flush(bitmap.cairoSurface());
-        benchmark::DoNotOptimize(bitmap.data());
-    }
-    cairo_destroy(cr);
-    cairo_font_face_destroy(face);
+    bench::showRawCairoGlyphRows(state, bitmap, scale, *font, fontSize, glyphs, palette);
     state.SetItemsProcessed(state.iterations() * rows * columns);
 }
 BENCHMARK(rawCairoGlyphGrid)->Unit(benchmark::kMillisecond);

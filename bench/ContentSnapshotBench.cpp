@@ -5,15 +5,13 @@
 // one host key (a named key and a ctrl chord) encoded, scanned and sent. The snapshots print their
 // time as a ratio to a full render snapshot that decodes every row, the engine's other way of
 // reading the whole screen as values.
-#include "BenchRatio.h"
+#include "BenchTerminal.h"
 
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalDelegate.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <random>
 #include <string>
 
@@ -21,47 +19,19 @@ namespace {
 
 using namespace kestrovan;
 
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
-
 constexpr int columns = 200;
 constexpr int screenRows = 60;
 constexpr int scrollbackLines = 1000;
 
-/// `rows` lines full of words in a few colours, from a fixed seed, each ended by CR LF.
-std::string coloredLines(int rows)
+/// A terminal whose history and screen are full of words in a few colours, from a fixed seed.
+std::shared_ptr<Terminal> makeTerminal()
 {
+    auto terminal = bench::makeTerminal(columns, screenRows, scrollbackLines);
     std::mt19937 random(20260607);
-    std::string out;
-    for (int row = 0; row < rows; ++row) {
-        int col = 0;
-        while (col < columns) {
-            const int length = std::min<int>(int(random() % 9) + 1, columns - col);
-            out += "\x1b[" + std::to_string(31 + random() % 7) + "m";
-            for (int i = 0; i < length; ++i)
-                out += char('a' + random() % 26);
-            col += length;
-            if (col < columns) {
-                out += ' ';
-                ++col;
-            }
-        }
-        out += "\x1b[0m\r\n";
-    }
-    return out;
-}
-
-std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& delegate)
-{
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = columns;
-    options.rows = screenRows;
-    options.scrollback = scrollbackLines;
-    auto terminal = Terminal::create(delegate, options);
-    terminal->feed(coloredLines(scrollbackLines + screenRows));
+    std::string text;
+    for (int row = 0; row < scrollbackLines + screenRows; ++row)
+        text += bench::colouredWordRow(random, columns) + "\x1b[0m\r\n";
+    terminal->feed(text);
     return terminal;
 }
 
@@ -69,66 +39,48 @@ double renderSeconds = 0;
 
 void BM_RenderSnapshotDecodingEveryRow(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    RenderSnapshotBuilder builder(makeTerminal(delegate));
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        builder.portableRenderCells.clear();
-        benchmark::DoNotOptimize(builder.makeRenderSnapshot(RenderSnapshotScope::full));
-    }
-    renderSeconds = bench::secondsPerIteration(start, state);
-    state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
+    RenderSnapshotBuilder builder(makeTerminal());
+    renderSeconds = bench::measureSnapshotsDecodingEveryRow(state, builder, columns * screenRows);
 }
 BENCHMARK(BM_RenderSnapshotDecodingEveryRow);
 
 void BM_ContentSnapshotViewport(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
+    auto terminal = makeTerminal();
+    bench::timeAgainstPeer(state, renderSeconds, "vs_render", [&] {
         benchmark::DoNotOptimize(
             terminal->contentSnapshot(TerminalContentRegion::viewport(), Terminal::BufferKind::active));
-    if (renderSeconds > 0)
-        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
+    });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_ContentSnapshotViewport);
 
 void BM_ContentSnapshotHistory(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
+    auto terminal = makeTerminal();
+    bench::timeAgainstPeer(state, renderSeconds, "vs_render", [&] {
         benchmark::DoNotOptimize(terminal->contentSnapshot(TerminalContentRegion::history(scrollbackLines),
                                                            Terminal::BufferKind::active));
-    if (renderSeconds > 0)
-        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
+    });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * (screenRows + scrollbackLines));
 }
 BENCHMARK(BM_ContentSnapshotHistory);
 
 void BM_DisplayTextOfEveryScreenRow(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto terminal = makeTerminal();
     Buffer& buffer = terminal->buffer();
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
+    bench::timeAgainstPeer(state, renderSeconds, "vs_render", [&] {
         for (int row = 0; row < screenRows; ++row)
             benchmark::DoNotOptimize(terminal->displayText(buffer, buffer.yBase() + row, columns));
-    }
-    if (renderSeconds > 0)
-        state.counters["vs_render"] = bench::secondsPerIteration(start, state) / renderSeconds;
+    });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
 BENCHMARK(BM_DisplayTextOfEveryScreenRow);
 
 void BM_HostKeys(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto terminal = makeTerminal();
     for (auto _ : state) {
         benchmark::DoNotOptimize(terminal->sendHostKey("ArrowUp", "ArrowUp", 0, 1, std::nullopt, 0, 0));
         benchmark::DoNotOptimize(terminal->sendHostKey("c", "KeyC", 4, 1, std::nullopt, 0, 0));

@@ -8,18 +8,16 @@
 // `drawBoxDrawings`; the peer sets up cairo as the canvas does and shows each row's glyphs from
 // JetBrains Mono in one call. Items and glyphs are prepared before the timed loop; main prints
 // the ratio.
+#include "BenchDrawing.h"
 #include "BenchRatio.h"
 
 #include "Kestrovan/Apple/CustomGlyphDrawing.h"
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/Text/Font.h"
-#include "Platform/Text/FontRegistry.h"
 
 #include <benchmark/benchmark.h>
-#include <cairo-ft.h>
 #include <cairo.h>
 #include <cstdio>
-#include <fontconfig/fontconfig.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,12 +27,7 @@ using platform::NativeColor;
 
 namespace {
 
-constexpr int columns = 200;
-constexpr int rows = 50;
-constexpr double cellWidth = 8;
-constexpr double cellHeight = 17;
-constexpr double scale = 2;
-constexpr double fontSize = 13;
+using namespace bench::drawingFrame;
 
 const NativeColor palette[] = {NativeColor::sRGB(0.85, 0.85, 0.85), NativeColor::sRGB(0.8, 0.2, 0.2),
                                NativeColor::sRGB(0.2, 0.6, 0.3), NativeColor::sRGB(0.25, 0.4, 0.85)};
@@ -84,19 +77,6 @@ std::vector<std::vector<uint32_t>> screen(Screen kind)
     return grid;
 }
 
-platform::FontRef terminalFont()
-{
-    platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-Regular.ttf");
-    platform::FontRef font = platform::Font::named("JetBrainsMono-Regular", fontSize);
-    return font ? font : platform::Font::monospace(fontSize);
-}
-
-platform::Bitmap frameBitmap()
-{
-    return std::move(
-        *platform::Bitmap::create(int(columns * cellWidth * scale), int(rows * cellHeight * scale)));
-}
-
 void customBoxDrawing(benchmark::State& state, Screen kind)
 {
     const platform::FontRef font = terminalFont();
@@ -129,37 +109,7 @@ void rawCairoFontGlyphs(benchmark::State& state, Screen kind)
                                                 column * cellWidth, baseline});
     }
     platform::Bitmap bitmap = frameBitmap();
-    // Set up as the canvas sets itself up: y-up points at scale 2, unhinted grey text.
-    cairo_t* cr = cairo_create(bitmap.cairoSurface());
-    cairo_matrix_t base;
-    cairo_matrix_init(&base, scale, 0, 0, -scale, 0, bitmap.height());
-    cairo_set_matrix(cr, &base);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_set_font_options(cr, options);
-    cairo_font_options_destroy(options);
-    FcPattern* pattern = FcPatternCreate();
-    FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(font->filePath().c_str()));
-    FcPatternAddInteger(pattern, FC_INDEX, int(font->faceIndex()));
-    cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(pattern);
-    FcPatternDestroy(pattern);
-    cairo_set_font_face(cr, face);
-    cairo_matrix_t fontMatrix;
-    cairo_matrix_init(&fontMatrix, fontSize, 0, 0, -fontSize, 0, 0);
-    cairo_set_font_matrix(cr, &fontMatrix);
-    for (auto _ : state) {
-        for (int row = 0; row < rows; ++row) {
-            const NativeColor& color = palette[row % 4];
-            cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
-            cairo_show_glyphs(cr, glyphs[row].data(), columns);
-        }
-        cairo_surface_flush(bitmap.cairoSurface());
-        benchmark::DoNotOptimize(bitmap.data());
-    }
-    cairo_destroy(cr);
-    cairo_font_face_destroy(face);
+    bench::showRawCairoGlyphRows(state, bitmap, scale, *font, fontSize, glyphs, palette);
     state.SetItemsProcessed(state.iterations() * rows * columns);
 }
 

@@ -10,7 +10,10 @@
 // output changed a single line. The reference draws, for the same snapshot, the glyph runs the
 // drawer shaped (box-drawing cells as the font's own glyphs), taken before the timed loop. main
 // prints the ratios.
+#include "BenchDrawing.h"
+#include "BenchFrames.h"
 #include "BenchRatio.h"
+#include "BenchTerminal.h"
 
 #include "Kestrovan/Apple/CoreGraphicsRenderCache.h"
 #include "Kestrovan/Apple/RowDrawing.h"
@@ -18,17 +21,13 @@
 #include "Kestrovan/Apple/TerminalFrameDrawer.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalDelegate.h"
 #include "Kestrovan/TerminalLock.h"
 #include "Platform/Graphics/Bitmap.h"
 #include "Platform/Graphics/Canvas.h"
-#include "Platform/Text/FontRegistry.h"
 
 #include <benchmark/benchmark.h>
-#include <cairo-ft.h>
 #include <cairo.h>
 #include <cstdio>
-#include <fontconfig/fontconfig.h>
 #include <map>
 #include <memory>
 #include <random>
@@ -38,39 +37,11 @@
 namespace {
 
 using namespace kestrovan;
-
-constexpr int cols = 200;
-constexpr int rows = 50;
-constexpr double cellWidth = 8;
-constexpr double cellHeight = 17;
-constexpr double scale = 2;
-
-class QuietDelegate final : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
+using namespace bench::drawingFrame;
 
 FrameViewState benchViewState()
 {
-    static const FrameFontSet fonts = [] {
-        for (const char* style : {"Regular", "Bold", "Italic", "BoldItalic"})
-            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" +
-                                                 style + ".ttf");
-        return FrameFontSet(
-            platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 13)));
-    }();
-    FrameViewState state;
-    state.fonts = fonts;
-    state.cellDimension = platform::Size{cellWidth, cellHeight};
-    state.viewBounds = platform::Rect{0, 0, cellWidth * cols, cellHeight * rows};
-    state.viewFrameHeight = cellHeight * rows;
-    state.imageScale = scale;
-    state.appearance.effectiveForegroundColor = FrameColor{0.85, 0.85, 0.85, 1};
-    state.appearance.effectiveBackgroundColor = FrameColor{0.05, 0.05, 0.08, 1};
-    state.appearance.selectedTextBackgroundColor = FrameColor{0.2, 0.3, 0.9, 1};
-    state.appearance.selectedTextForegroundColor = FrameColor{1, 1, 1, 1};
-    return state;
+    return bench::frameViewState({columns, rows, cellWidth, cellHeight, scale, fontSize});
 }
 
 /// A row of coloured words: palette, 256-colour and true-colour text, some of it bold or on a
@@ -78,7 +49,7 @@ FrameViewState benchViewState()
 std::string colouredLine(std::mt19937& random)
 {
     std::string line;
-    for (int column = 0; column < cols;) {
+    for (int column = 0; column < columns;) {
         switch (random() % 5) {
         case 0:
             line += "\x1b[0;3" + std::to_string(random() % 8) + "m";
@@ -96,9 +67,9 @@ std::string colouredLine(std::mt19937& random)
             line += "\x1b[0m";
         }
         const int length = 2 + int(random() % 9);
-        for (int i = 0; i < length && column < cols; ++i, ++column)
+        for (int i = 0; i < length && column < columns; ++i, ++column)
             line.push_back(char('a' + random() % 26));
-        if (column < cols) {
+        if (column < columns) {
             line.push_back(' ');
             ++column;
         }
@@ -112,7 +83,7 @@ std::string boxLine(int row, std::mt19937& random)
     static const char* words[] = {"漢字", "表示", "端末", "文字", "画面", "行列", "設定", "検索"};
     const int kind = row % 4;
     std::string line = "\x1b[0;3" + std::to_string(1 + row % 6) + "m";
-    for (int column = 0; column + 20 <= cols; column += 20) {
+    for (int column = 0; column + 20 <= columns; column += 20) {
         if (kind == 0) {
             line += "┌──────────────────┐";
         } else if (kind == 3) {
@@ -141,10 +112,7 @@ struct ScreenFrame
 
     ScreenFrame(Screen kind, unsigned seed)
     {
-        TerminalOptions options = TerminalOptions::defaults();
-        options.cols = cols;
-        options.rows = rows;
-        terminal = Terminal::create(std::make_shared<QuietDelegate>(), options);
+        terminal = bench::makeTerminal(columns, rows);
         std::mt19937 random(seed);
         std::string text;
         for (int row = 0; row < rows; ++row) {
@@ -158,13 +126,7 @@ struct ScreenFrame
     }
 };
 
-platform::Bitmap frameBitmap()
-{
-    return std::move(
-        *platform::Bitmap::create(int(cols * cellWidth * scale), int(rows * cellHeight * scale)));
-}
-
-const platform::Rect wholeView{0, 0, cellWidth* cols, cellHeight* rows};
+const platform::Rect wholeView{0, 0, cellWidth* columns, cellHeight* rows};
 
 void drawFrames(benchmark::State& state, Screen kind, bool changed, bool oneRow)
 {
@@ -174,7 +136,7 @@ void drawFrames(benchmark::State& state, Screen kind, bool changed, bool oneRow)
     platform::Canvas canvas(bitmap, scale);
     TerminalFrameDrawer drawer;
     const platform::Rect dirty =
-        oneRow ? platform::Rect{0, cellHeight * 24, cellWidth * cols, cellHeight} : wholeView;
+        oneRow ? platform::Rect{0, cellHeight * 24, cellWidth * columns, cellHeight} : wholeView;
     bool flip = false;
     for (auto _ : state) {
         TerminalSnapshot& snapshot = changed && flip ? second.snapshot : first.snapshot;
@@ -219,11 +181,7 @@ public:
         auto found = faces_.find(key);
         if (found != faces_.end())
             return found->second;
-        FcPattern* pattern = FcPatternCreate();
-        FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(font.filePath().c_str()));
-        FcPatternAddInteger(pattern, FC_INDEX, int(font.faceIndex()));
-        cairo_font_face_t* made = cairo_ft_font_face_create_for_pattern(pattern);
-        FcPatternDestroy(pattern);
+        cairo_font_face_t* made = bench::rawCairoFace(font);
         faces_[key] = made;
         return made;
     }
@@ -272,17 +230,7 @@ void rawCairo(benchmark::State& state, Screen kind)
     FaceCache faces;
     const ReferenceFrame frame = referenceFrame(screen.snapshot, faces);
     platform::Bitmap bitmap = frameBitmap();
-    // Set up as the canvas sets itself up: y-up points at scale 2, unhinted grey text.
-    cairo_t* cr = cairo_create(bitmap.cairoSurface());
-    cairo_matrix_t base;
-    cairo_matrix_init(&base, scale, 0, 0, -scale, 0, bitmap.height());
-    cairo_set_matrix(cr, &base);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_set_font_options(cr, options);
-    cairo_font_options_destroy(options);
+    cairo_t* cr = bench::rawCairoContext(bitmap, scale);
     for (auto _ : state) {
         cairo_save(cr);
         cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
@@ -296,10 +244,7 @@ void rawCairo(benchmark::State& state, Screen kind)
         }
         cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
         for (const ReferenceFrame::Run& run : frame.runs) {
-            cairo_set_font_face(cr, run.face);
-            cairo_matrix_t fontMatrix;
-            cairo_matrix_init(&fontMatrix, run.size, 0, 0, -run.size, 0, 0);
-            cairo_set_font_matrix(cr, &fontMatrix);
+            bench::setRawCairoFont(cr, run.face, run.size);
             cairo_set_source_rgba(cr, run.color.red, run.color.green, run.color.blue, run.color.alpha);
             cairo_show_glyphs(cr, run.glyphs.data(), int(run.glyphs.size()));
         }

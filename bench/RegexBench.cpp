@@ -2,12 +2,13 @@
 // hover and on every frame that underlines links. The peer is a bare ICU matcher reused across
 // calls with no limits; main prints what the per-call matcher and the bounds cost against it. The
 // hostile line shows what the default time limit lets one call spend.
+#include "BenchRatio.h"
+
 #include "Platform/Regex/Regex.h"
 #include "Platform/Regex/RegexText.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <unicode/regex.h>
@@ -123,28 +124,12 @@ void convertUtf32Row(benchmark::State& state)
 }
 BENCHMARK(convertUtf32Row);
 
-// Keeps each run's time per iteration so that main can print the ratio to the peer.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    std::map<std::string, double> timePerIteration;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.iterations > 0)
-                timePerIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& times = reporter.timePerIteration;
     if (times.count("linkAllMatches") && times.count("linkAllMatchesBareIcu") &&

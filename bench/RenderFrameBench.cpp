@@ -4,14 +4,14 @@
 // same rows, and against the attributed path followed by shaping (what it saves a renderer); the
 // ratios are printed at the end. Allocations per refresh are counted with a replaced allocator.
 #include "../tests/CountingAllocator.h"
+#include "BenchFrames.h"
 #include "BenchRatio.h"
+#include "BenchTerminal.h"
 
 #include "Kestrovan/Apple/SnapshotTextBuilder.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalDelegate.h"
 #include "Kestrovan/TerminalLock.h"
-#include "Platform/Text/FontRegistry.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -25,31 +25,9 @@ using namespace kestrovan;
 constexpr int cols = 200;
 constexpr int rows = 50;
 
-class QuietDelegate final : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
-
 FrameViewState benchViewState()
 {
-    static const FrameFontSet fonts = [] {
-        for (const char* style : {"Regular", "Bold", "Italic", "BoldItalic"})
-            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" +
-                                                 style + ".ttf");
-        return FrameFontSet(
-            platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 12)));
-    }();
-    FrameViewState state;
-    state.fonts = fonts;
-    state.cellDimension = platform::Size{8, 16};
-    state.viewBounds = platform::Rect{0, 0, 8.0 * cols, 16.0 * rows};
-    state.viewFrameHeight = 16.0 * rows;
-    state.appearance.effectiveForegroundColor = FrameColor{0.8, 0.8, 0.8, 1};
-    state.appearance.effectiveBackgroundColor = FrameColor{0, 0, 0, 1};
-    state.appearance.selectedTextBackgroundColor = FrameColor{0.2, 0.3, 0.9, 1};
-    state.appearance.selectedTextForegroundColor = FrameColor{1, 1, 1, 1};
-    return state;
+    return bench::frameViewState({cols, rows, 8, 16, 1, 12});
 }
 
 /// One row of coloured ASCII: SGR changes every few cells, palette and true colours, bold and
@@ -89,18 +67,16 @@ std::string cjkLine(int row)
 
 struct Screen
 {
-    std::shared_ptr<QuietDelegate> delegate = std::make_shared<QuietDelegate>();
-    std::shared_ptr<Terminal> terminal;
+    std::shared_ptr<Terminal> terminal = bench::makeTerminal(cols, rows, 1000);
     TerminalSnapshot snapshot;
     FrameViewState state = benchViewState();
 
-    Screen()
+    Screen() = default;
+    /// A screen showing `lines`, its snapshot refreshed.
+    explicit Screen(const std::vector<std::string>& lines)
     {
-        TerminalOptions options = TerminalOptions::defaults();
-        options.cols = cols;
-        options.rows = rows;
-        options.scrollback = 1000;
-        terminal = Terminal::create(delegate, options);
+        fill(lines);
+        refresh();
     }
     void feed(const std::string& bytes) { terminal->feed(std::string_view(bytes)); }
     void fill(const std::vector<std::string>& lines)
@@ -140,9 +116,7 @@ size_t buildAll(SnapshotTextBuilder& builder, const TerminalSnapshot& snapshot)
 
 void refreshUnchanged(benchmark::State& state)
 {
-    Screen screen;
-    screen.fill(colouredScreen(1));
-    screen.refresh();
+    Screen screen(colouredScreen(1));
     long allocations = 0;
     for (auto _ : state) {
         counting::startCounting();
@@ -156,9 +130,7 @@ BENCHMARK(refreshUnchanged)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void refreshOneLineScrolled(benchmark::State& state)
 {
-    Screen screen;
-    screen.fill(colouredScreen(2));
-    screen.refresh();
+    Screen screen(colouredScreen(2));
     std::mt19937 random(3);
     std::vector<std::string> next;
     for (int i = 0; i < 64; ++i)
@@ -175,11 +147,11 @@ void refreshOneLineScrolled(benchmark::State& state)
 }
 BENCHMARK(refreshOneLineScrolled)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-/// A full repaint: every row rewritten, refreshed and built as attributed text.
-void fullRepaintColoured(benchmark::State& state)
+/// Full repaints: every row rewritten, refreshed and built as attributed text, the two screens in
+/// turn.
+void repaintInTurn(benchmark::State& state, const std::vector<std::string> (&screens)[2])
 {
     Screen screen;
-    const std::vector<std::string> screens[2] = {colouredScreen(4), colouredScreen(5)};
     SnapshotTextBuilder builder;
     size_t frame = 0;
     for (auto _ : state) {
@@ -190,34 +162,29 @@ void fullRepaintColoured(benchmark::State& state)
         benchmark::DoNotOptimize(buildAll(builder, screen.snapshot));
     }
 }
+
+void fullRepaintColoured(benchmark::State& state)
+{
+    const std::vector<std::string> screens[2] = {colouredScreen(4), colouredScreen(5)};
+    repaintInTurn(state, screens);
+}
 BENCHMARK(fullRepaintColoured)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void fullRepaintCjkEmoji(benchmark::State& state)
 {
-    Screen screen;
     std::vector<std::string> screens[2];
     for (int row = 0; row < rows; ++row) {
         screens[0].push_back(cjkLine(row));
         screens[1].push_back(cjkLine(row + 1));
     }
-    SnapshotTextBuilder builder;
-    size_t frame = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        screen.fill(screens[frame++ % 2]);
-        state.ResumeTiming();
-        screen.refresh();
-        benchmark::DoNotOptimize(buildAll(builder, screen.snapshot));
-    }
+    repaintInTurn(state, screens);
 }
 BENCHMARK(fullRepaintCjkEmoji)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 /// Row building alone over an unchanged coloured screen, by the two paths.
 void rowsAttributed(benchmark::State& state)
 {
-    Screen screen;
-    screen.fill(colouredScreen(6));
-    screen.refresh();
+    Screen screen(colouredScreen(6));
     SnapshotTextBuilder builder;
     for (auto _ : state)
         benchmark::DoNotOptimize(buildAll(builder, screen.snapshot));
@@ -226,9 +193,7 @@ BENCHMARK(rowsAttributed)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void rowsAttributedShaped(benchmark::State& state)
 {
-    Screen screen;
-    screen.fill(colouredScreen(6));
-    screen.refresh();
+    Screen screen(colouredScreen(6));
     SnapshotTextBuilder builder;
     for (auto _ : state) {
         for (size_t row = 0; row < screen.snapshot.rows.size(); ++row) {
@@ -243,9 +208,7 @@ BENCHMARK(rowsAttributedShaped)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void rowsPlain(benchmark::State& state)
 {
-    Screen screen;
-    screen.fill(colouredScreen(6));
-    screen.refresh();
+    Screen screen(colouredScreen(6));
     SnapshotTextBuilder builder;
     long allocations = 0;
     for (auto _ : state) {

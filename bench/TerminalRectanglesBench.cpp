@@ -3,8 +3,9 @@
 // Workloads: a copy shifted one row down onto itself (every row is read before any is written),
 // a fill, an attribute reverse (each distinct attribute interned once per sequence) and the
 // checksum report. Items are cells touched per sequence.
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalDelegate.h"
 
 #include <benchmark/benchmark.h>
 #include <string>
@@ -13,21 +14,12 @@ namespace {
 
 using namespace kestrovan;
 
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
-
 constexpr int columns = 200;
 constexpr int rows = 60;
 
-std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& delegate)
+std::shared_ptr<Terminal> makeTerminal()
 {
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = columns;
-    options.rows = rows;
-    auto terminal = Terminal::create(delegate, options);
+    auto terminal = bench::makeTerminal(columns, rows);
     std::string text;
     for (int row = 0; row < rows; ++row) {
         text += "\x1b[" + std::to_string(row + 1) + ";1H";
@@ -41,8 +33,7 @@ std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& dele
 
 void runSequence(benchmark::State& state, const std::string& sequence, int64_t cells)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto terminal = makeTerminal();
     for (auto _ : state) {
         terminal->feed(sequence);
         terminal->clearUpdateRange();

@@ -6,22 +6,16 @@
 // set (cells between the margins are copied row by row); and character edits on the cursor line.
 // Each input is 64 KiB of sequences made before the timed loop. The margin workload prints its
 // time relative to the whole-width one as a counter.
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalDelegate.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <string>
 
 namespace {
 
 using namespace kestrovan;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 /// `unit` repeated to 64 KiB.
 std::string repeated(const std::string& unit)
@@ -34,13 +28,9 @@ std::string repeated(const std::string& unit)
 
 /// An 80 x 24 terminal with a full ring of 1000 lines of history, every row holding text, the
 /// region set to rows 2 ... 21 and the cursor inside it.
-std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& delegate)
+std::shared_ptr<Terminal> makeTerminal()
 {
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = 80;
-    options.rows = 24;
-    options.scrollback = 1000;
-    auto terminal = Terminal::create(delegate, options);
+    auto terminal = bench::makeTerminal(80, 24, 1000);
     const std::string row(79, 'x');
     for (int i = 0; i < 1100; ++i)
         terminal->feed(row + "\r\n");
@@ -57,30 +47,18 @@ const char* const lineEdits = "\x1b[3L\x1b[3M\x1b[2S\x1b[2T\x1bM\x1b[L\x1b[M";
 
 double wholeWidthSeconds = 0;
 
-double runFeed(benchmark::State& state, Terminal& terminal, const std::string& input)
-{
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
-        terminal.feed(input);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-           double(std::max<int64_t>(state.iterations(), 1));
-}
-
 void BM_RegionLineEditsWholeWidth(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
-    wholeWidthSeconds = runFeed(state, *terminal, repeated(lineEdits));
+    auto terminal = makeTerminal();
+    wholeWidthSeconds = bench::feedEachIteration(state, *terminal, repeated(lineEdits));
 }
 BENCHMARK(BM_RegionLineEditsWholeWidth);
 
 void BM_RegionLineEditsWithMargins(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto terminal = makeTerminal();
     terminal->feed("\x1b[?69h\x1b[6;75s"); // DECLRMM, margins at columns 5...74
-    const double seconds = runFeed(state, *terminal, repeated(lineEdits));
+    const double seconds = bench::feedEachIteration(state, *terminal, repeated(lineEdits));
     if (wholeWidthSeconds > 0)
         state.counters["vs_whole_width"] = seconds / wholeWidthSeconds;
 }
@@ -88,9 +66,8 @@ BENCHMARK(BM_RegionLineEditsWithMargins);
 
 void BM_CharacterEdits(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
-    runFeed(state, *terminal, repeated("\x1b[4@\x1b[4P\x1b[@\x1b[P\x1b[8X"));
+    auto terminal = makeTerminal();
+    bench::feedEachIteration(state, *terminal, repeated("\x1b[4@\x1b[4P\x1b[@\x1b[P\x1b[8X"));
 }
 BENCHMARK(BM_CharacterEdits);
 

@@ -5,22 +5,16 @@
 // keeps the view on its text), and a scroll region below the top (lines rotated in place). Each
 // input is 64 KiB of short lines, made before the timed loop; the ratio of the general path to the
 // recycle path is printed as a counter.
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalDelegate.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <string>
 
 namespace {
 
 using namespace kestrovan;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 std::string shortLines()
 {
@@ -30,13 +24,9 @@ std::string shortLines()
     return out;
 }
 
-std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& delegate)
+std::shared_ptr<Terminal> makeTerminal()
 {
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = 80;
-    options.rows = 24;
-    options.scrollback = 1000;
-    auto terminal = Terminal::create(delegate, options);
+    auto terminal = bench::makeTerminal(80, 24, 1000);
     // Fill the ring so that every line feed at the bottom recycles.
     for (int i = 0; i < 1100; ++i)
         terminal->feed("\n");
@@ -45,37 +35,22 @@ std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& dele
 
 double recycleSeconds = 0;
 
-void runFeed(benchmark::State& state, Terminal& terminal, const std::string& input)
-{
-    for (auto _ : state)
-        terminal.feed(input);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.size()));
-}
-
 void BM_FullScreenScrollRecycle(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto terminal = makeTerminal();
     const std::string input = shortLines();
-    const auto start = std::chrono::steady_clock::now();
-    runFeed(state, *terminal, input);
-    recycleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-                     double(std::max<int64_t>(state.iterations(), 1));
+    recycleSeconds = bench::feedEachIteration(state, *terminal, input);
 }
 BENCHMARK(BM_FullScreenScrollRecycle);
 
 void BM_FullScreenScrollScrolledBack(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto terminal = makeTerminal();
     // A user looking at the scrollback: every scroll takes the general path and moves the view.
     terminal->setUserScrolling(true);
     terminal->buffer().setYDisp(500);
     const std::string input = shortLines();
-    const auto start = std::chrono::steady_clock::now();
-    runFeed(state, *terminal, input);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-                           double(std::max<int64_t>(state.iterations(), 1));
+    const double seconds = bench::feedEachIteration(state, *terminal, input);
     if (recycleSeconds > 0)
         state.counters["vs_recycle"] = seconds / recycleSeconds;
 }
@@ -83,13 +58,12 @@ BENCHMARK(BM_FullScreenScrollScrolledBack);
 
 void BM_RegionScrollInPlace(benchmark::State& state)
 {
-    auto delegate = std::make_shared<NullDelegate>();
-    auto terminal = makeTerminal(delegate);
+    auto terminal = makeTerminal();
     terminal->buffer().setScrollTop(2);
     terminal->buffer().setScrollBottom(21);
     terminal->buffer().setY(21);
     const std::string input = shortLines();
-    runFeed(state, *terminal, input);
+    bench::feedEachIteration(state, *terminal, input);
 }
 BENCHMARK(BM_RegionScrollInPlace);
 

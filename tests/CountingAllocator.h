@@ -134,3 +134,19 @@ void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept
 {
     std::free(pointer);
 }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept
+{
+    std::free(pointer);
+}
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept
+{
+    std::free(pointer);
+}
+void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    std::free(pointer);
+}
+void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    std::free(pointer);
+}

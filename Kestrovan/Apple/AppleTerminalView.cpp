@@ -36,8 +36,7 @@ std::shared_ptr<TerminalView> TerminalView::create(platform::Size frameSize)
 TerminalView::TerminalView(Passkey, platform::Size frameSize, Configuration configuration)
     : initialFrameSize_(frameSize), appearance_(configuration.appearance),
       timers_(configuration.timers ? std::move(configuration.timers) : platform::MainThreadTimers::system()),
-      makeDisplayLink_(configuration.makeDisplayLink ? std::move(configuration.makeDisplayLink)
-                                                     : std::function(makeTimerDisplayLink)),
+      makeDisplayLink_(std::move(configuration.makeDisplayLink)),
       renderOwner_(configuration.watchdogTimer
                        ? std::make_shared<TerminalRenderOwner>(std::move(configuration.watchdogTimer))
                        : std::make_shared<TerminalRenderOwner>()),
@@ -258,7 +257,7 @@ void TerminalView::windowChanged(bool hasWindow)
     const bool visible = host_ ? host_->isWindowVisible() : false;
     // Each window gets a fresh tick source: binding hands the old one back for good.
     if (frameDriver_) {
-        frameDriver_->bind(hasWindow ? makeDisplayLink_() : nullptr);
+        frameDriver_->bind(hasWindow ? makeWindowDisplayLink() : nullptr);
         frameDriver_->updateVisibility(hasWindow, visible);
     }
     hasFocus_ = hasWindow && host_ && host_->hasFocus();
@@ -274,6 +273,18 @@ void TerminalView::windowChanged(bool hasWindow)
     } else {
         stopTextBlinking();
     }
+}
+
+std::shared_ptr<platform::DisplayLink> TerminalView::makeWindowDisplayLink()
+{
+    // A configured source wins; then the window's own frame clock, which shows every frame the
+    // moment it is drawn; a timer of the view's own where the host has none.
+    if (makeDisplayLink_)
+        return makeDisplayLink_();
+    if (host_)
+        if (std::shared_ptr<platform::DisplayLink> link = host_->makeDisplayLink())
+            return link;
+    return makeTimerDisplayLink();
 }
 
 void TerminalView::visibilityChanged(bool windowVisible)

@@ -62,6 +62,7 @@
 #include "Platform/UI/ViewCore.h"
 #include "Platform/UI/ViewHost.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -122,7 +123,8 @@ public:
         platform::Appearance appearance = platform::fallbackAppearance(false);
         /// Main-thread timers and their clock; absent gives the system's.
         std::shared_ptr<platform::MainThreadTimers> timers;
-        /// Makes the tick source of a window the view enters; absent gives a 60 Hz timer link.
+        /// Makes the tick source of a window the view enters; absent gives the host's own (a
+        /// window's frame clock), or a 60 Hz timer link where the host has none.
         std::function<std::shared_ptr<platform::DisplayLink>()> makeDisplayLink;
         /// The synchronized-output watchdog's timer; absent gives the shared I/O timer queue.
         std::shared_ptr<SynchronizedOutputWatchdog::TimerSource> watchdogTimer;
@@ -553,6 +555,8 @@ public:
     void updateCursorPosition();
     /// Prepares a GPU snapshot outside a tick; false without a terminal or renderer.
     bool refreshSnapshotForMetal();
+    /// When the main thread last prepared a frame, for measuring the way from input to screen.
+    std::chrono::steady_clock::time_point lastFramePreparedTime() const { return lastFramePreparedTime_; }
 
     /// The render loop that prepares and draws frames off the main thread (GPU path); none draws
     /// on the main thread.
@@ -597,6 +601,10 @@ public:
     const std::shared_ptr<FrameDriverSignal>& frameSignal() const { return frameSignal_; }
     const std::shared_ptr<FrameDriver>& frameDriver() const { return frameDriver_; }
     const std::shared_ptr<CaretView>& caretView() const { return caretView_; }
+    /// The host's scroller; none without a host.
+    const std::shared_ptr<platform::Scroller>& scroller() const { return scroller_; }
+    /// The window's appearance as the host last told it.
+    const platform::Appearance& appearance() const { return appearance_; }
     TerminalEventQueue& eventQueue() { return *eventQueue_; }
     platform::MainThreadTimers& timers() { return *timers_; }
     TerminalViewCrossThreadState crossThreadState() const;
@@ -654,6 +662,8 @@ private:
     void applyCursorStyleOnMain(CursorStyle style);
     void applyTextBlinkTick();
     void applyCursorColorOnMain(const std::optional<platform::NativeColor>& color);
+    /// The tick source for a window the view enters.
+    std::shared_ptr<platform::DisplayLink> makeWindowDisplayLink();
     /// The frame capture itself, once the link preview check is done.
     FrameViewState makeFrameViewState();
     /// Drops the link preview when OSC 8 links were switched off.
@@ -668,6 +678,7 @@ private:
     // Owned parts.
     std::shared_ptr<platform::MainThreadTimers> timers_;
     std::function<std::shared_ptr<platform::DisplayLink>()> makeDisplayLink_;
+    std::chrono::steady_clock::time_point lastFramePreparedTime_;
     std::shared_ptr<TerminalFeedSender> feedSender_ = std::make_shared<TerminalFeedSender>();
     std::shared_ptr<TerminalInputSender> inputSender_ = std::make_shared<TerminalInputSender>();
     std::shared_ptr<FrameDriverSignal> frameSignal_ = FrameDriverSignal::create();

@@ -144,6 +144,7 @@ void TerminalView::frameTick()
     const std::optional<PreparedFrame> frame = renderOwner_->prepareFrame(request);
     if (!frame)
         return;
+    lastFramePreparedTime_ = std::chrono::steady_clock::now();
     applyFrameSideEffects(frame->mainEffects);
     updateCursorPosition(frame->cursor, frame->cursorRowCount);
     submitFrameDraw(*frame);

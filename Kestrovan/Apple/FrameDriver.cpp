@@ -138,6 +138,10 @@ void FrameDriver::tickAfterResumeIfDue()
     const uint64_t now = nowUptimeNs_();
     if (invalidated_ || !dirty_ || visibilitySuspended_)
         return;
+    // A link that resumes on demand ticks as soon as a refresh may, right before the frame is
+    // shown: a frame prepared here would only be older when shown.
+    if (link_ && link_->resumesOnDemand())
+        return;
     // The first frame after a resume is drawn at once, but at most once per 16 ms: a burst of
     // resumes leaves the rest to the link's next tick.
     if (lastResumeTickUptimeNs_ != 0 && now - lastResumeTickUptimeNs_ < resumeTickIntervalNs)
@@ -159,13 +163,19 @@ void FrameDriver::sourceDidTick(bool isImmediate)
         ++counters_.frames;
         if (onTick)
             onTick();
+        // A link that resumes on demand stops with the frame: the next content starts the next
+        // frame when it arrives, not at the next tick of a clock that kept running meanwhile.
+        if (!invalidated_ && running_ && link_ && link_->resumesOnDemand()) {
+            ++counters_.pauses;
+            stopRunning(true);
+        }
         return;
     }
     if (!running_)
         return;
     ++idleTickCount_;
     ++counters_.idleTicks;
-    if (idleTickCount_ < idleTicksBeforePause)
+    if (idleTickCount_ < (link_ && link_->resumesOnDemand() ? 1 : idleTicksBeforePause))
         return;
     // Eight refreshes without work: the link sleeps until the next frame request.
     idleTickCount_ = 0;

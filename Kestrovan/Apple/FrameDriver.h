@@ -4,7 +4,9 @@
 // The driver consumes the bits its `FrameDriverSignal` gathers from any thread: a frame request
 // marks a frame owed and starts the display link, whose ticks run `onTick` whenever a frame is
 // owed; eight idle ticks in a row pause the link again, so an idle terminal costs no wake-ups.
-// The first frame after the link resumes is drawn at once, at most once per 16 ms. The driver
+// The first frame after the link resumes is drawn at once, at most once per 16 ms. A link that
+// resumes on demand (a window's frame clock) is paused after every frame instead and ticks as soon
+// as it is started, so new content is drawn at the next refresh the display allows. The driver
 // also follows whether its view can be seen and suspends ticking while it cannot, telling its host
 // through `onVisibilityChanged`.
 //

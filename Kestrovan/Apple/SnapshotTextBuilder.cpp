@@ -2,6 +2,7 @@
 // width, and the cells a renderer paints itself become items.
 #include "Kestrovan/Apple/SnapshotTextBuilder.h"
 
+#include "Kestrovan/Apple/SnapshotCellReading.h"
 #include "Kestrovan/Fatal.h"
 #include "Kestrovan/UnicodeUtil.h"
 #include "Kestrovan/Utf8.h"
@@ -57,63 +58,6 @@ bool isArabicScalar(char32_t s)
 {
     return (s >= 0x0600 && s <= 0x06FF) || (s >= 0x0750 && s <= 0x077F) || (s >= 0x0870 && s <= 0x08FF) ||
            (s >= 0xFB50 && s <= 0xFDFF) || (s >= 0xFE70 && s <= 0xFEFC);
-}
-
-/// The attribute key of a packed cell: the attribute id for cells with one, else the inline
-/// blank's colour field tagged by kind.
-PackedAttributeKey attributeKey(PackedCell cell)
-{
-    switch (cell.kind()) {
-    case PackedCell::Kind::paletteBlank:
-        return PackedAttributeKey{0x1000000u | cell.content()};
-    case PackedCell::Kind::trueColorBlank:
-        return PackedAttributeKey{0x2000000u | cell.content()};
-    case PackedCell::Kind::scalar:
-    case PackedCell::Kind::grapheme:
-        break;
-    }
-    return PackedAttributeKey{cell.attributeID()};
-}
-
-/// The attribute a packed cell stands for; a palette blank whose field is no palette index is a
-/// cell no arena makes.
-Attribute decodeAttribute(PackedCell cell, const CellArena& arena)
-{
-    if (cell.kind() == PackedCell::Kind::paletteBlank && cell.content() > 0xFF)
-        fatal("SnapshotTextBuilder: a palette blank cell holds no palette index");
-    return arena.attribute(cell);
-}
-
-/// Whether the cell spanning `column` ..< `column + width` carries the link the context asks to
-/// show.
-bool linkState(const SnapshotRenderContext& context, PackedCell cell, int64_t absoluteRow, int column,
-               int width)
-{
-    switch (context.linkHighlightMode) {
-    case LinkHighlightMode::hoverWithModifier:
-        if (!context.commandActive)
-            return false;
-        [[fallthrough]];
-    case LinkHighlightMode::hover: {
-        if (!context.linkHighlightRange)
-            return false;
-        for (const LinkMatch::RowRange& range : *context.linkHighlightRange) {
-            if (range.row != absoluteRow)
-                continue;
-            // The first entry of the row decides.
-            return range.range.start < range.range.end && range.range.start < column + width &&
-                   column < range.range.end;
-        }
-        return false;
-    }
-    case LinkHighlightMode::alwaysWithModifier:
-        if (!context.commandActive)
-            return false;
-        [[fallthrough]];
-    case LinkHighlightMode::always:
-        return context.enableOsc8Hyperlinks && cell.payloadCode() != 0;
-    }
-    return false;
 }
 
 } // namespace
@@ -183,12 +127,12 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
     const auto visit = [&](int logical, const std::optional<Character>* display) {
         const PackedCell cell = stored > 0 ? line.packed(std::clamp(logical, 0, stored - 1)) : PackedCell();
         const int width = cell.isLead() ? 2 : 1;
-        const PackedAttributeKey key = attributeKey(cell);
+        const PackedAttributeKey key = detail::attributeKey(cell);
         if (!decodedKey || *decodedKey != key) {
-            attribute = decodeAttribute(cell, arena);
+            attribute = detail::decodeAttribute(cell, arena);
             decodedKey = key;
         }
-        const bool withUrl = linkState(context, cell, absoluteRow, logical, width);
+        const bool withUrl = detail::linkState(context, cell, absoluteRow, logical, width);
         const bool first = !previous;
         if (first || previous->key != key || previous->withUrl != withUrl)
             cellAttrs = cellAttributes(key, attribute, withUrl, context);

@@ -4,56 +4,13 @@
 // A style is worked out only where the attribute key, the link, the selection or the hidden state
 // changes from the previous column; everywhere else the column extends the current run. Adjacent
 // runs whose styles draw alike merge even when their attributes differ.
+#include "Kestrovan/Apple/SnapshotCellReading.h"
 #include "Kestrovan/Apple/SnapshotTextBuilder.h"
 #include "Kestrovan/Fatal.h"
 
 #include <algorithm>
 
 namespace kestrovan {
-
-namespace {
-
-PackedAttributeKey plainAttributeKey(PackedCell cell)
-{
-    switch (cell.kind()) {
-    case PackedCell::Kind::paletteBlank:
-        return PackedAttributeKey{0x1000000u | cell.content()};
-    case PackedCell::Kind::trueColorBlank:
-        return PackedAttributeKey{0x2000000u | cell.content()};
-    case PackedCell::Kind::scalar:
-    case PackedCell::Kind::grapheme:
-        break;
-    }
-    return PackedAttributeKey{cell.attributeID()};
-}
-
-bool plainLinkState(const SnapshotRenderContext& context, PackedCell cell, int64_t absoluteRow, int column)
-{
-    switch (context.linkHighlightMode) {
-    case LinkHighlightMode::hoverWithModifier:
-        if (!context.commandActive)
-            return false;
-        [[fallthrough]];
-    case LinkHighlightMode::hover:
-        if (!context.linkHighlightRange)
-            return false;
-        for (const LinkMatch::RowRange& range : *context.linkHighlightRange) {
-            if (range.row == absoluteRow)
-                return range.range.start < range.range.end && range.range.start <= column &&
-                       column < range.range.end;
-        }
-        return false;
-    case LinkHighlightMode::alwaysWithModifier:
-        if (!context.commandActive)
-            return false;
-        [[fallthrough]];
-    case LinkHighlightMode::always:
-        return context.enableOsc8Hyperlinks && cell.payloadCode() != 0;
-    }
-    return false;
-}
-
-} // namespace
 
 std::optional<PlainRow> SnapshotTextBuilder::plainRow(const TerminalSnapshotRow& row, int64_t absoluteRow,
                                                       const SnapshotRenderContext& context)
@@ -91,14 +48,12 @@ std::optional<PlainRow> SnapshotTextBuilder::plainRow(const TerminalSnapshotRow&
         if (scalar != 0 && (scalar < 0x20 || scalar > 0x7E))
             return std::nullopt;
 
-        const PackedAttributeKey key = plainAttributeKey(cell);
+        const PackedAttributeKey key = detail::attributeKey(cell);
         if (!decodedKey || *decodedKey != key) {
-            if (cell.kind() == PackedCell::Kind::paletteBlank && cell.content() > 0xFF)
-                fatal("SnapshotTextBuilder: a palette blank cell holds no palette index");
-            attribute = arena.attribute(cell);
+            attribute = detail::decodeAttribute(cell, arena);
             decodedKey = key;
         }
-        const bool link = plainLinkState(context, cell, absoluteRow, column);
+        const bool link = detail::linkState(context, cell, absoluteRow, column, 1);
         const bool selected = selectedColumns && selectedColumns->contains(column);
         // Concealed text is hidden like blinking text in its hidden phase.
         const bool hidden = isHiddenText(attribute.style, context.textBlinkVisible);

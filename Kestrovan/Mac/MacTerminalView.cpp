@@ -61,8 +61,10 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
         // The host's subviews went with it.
         markedTextOverlayView_.reset();
         stopCaretBlink();
+        stopOverlayScrollerTimers();
         return;
     }
+    setupScroller();
     if (markedText_)
         updateMarkedTextOverlay();
 }
@@ -78,6 +80,7 @@ void MacTerminalView::sizeChanged(platform::Size newSize)
                     selection()->setActive(false);
             },
             "resizeSubviews(withOldSize:)");
+    layoutScroller();
 }
 
 void MacTerminalView::windowChanged(bool hasWindow)
@@ -327,6 +330,7 @@ bool MacTerminalView::updateUiClosed()
     clearProgressReport();
     if (overlayFrameTimer_)
         overlayFrameTimer_->invalidate();
+    stopOverlayScrollerTimers();
     visualBellStart_.reset();
     uiShutdownState_ = UIShutdownState::stopped;
     return true;

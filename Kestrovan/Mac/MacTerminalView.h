@@ -14,6 +14,7 @@
 //   MacTerminalViewKeyboard.cpp      key presses and releases, modifier keys, editing commands
 //   MacKittyKeyEvents.cpp            key events as kitty keyboard events, and their sending
 //   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
+//   MacTerminalViewScroller.cpp      the overlay scroller: placing, showing and fading it
 //
 // Everything here runs on the main thread.
 #pragma once
@@ -185,6 +186,21 @@ public:
     /// One step of the caret's blink (the blink timer's tick), for tests.
     void caretBlinkTick();
 
+    // --- Overlay scroller (MacTerminalViewScroller.cpp) --------------------------------------------
+
+    /// Seconds the scroller stays after the last scroll or press, and its fade-out.
+    static constexpr double overlayScrollerHideDelay = 1.5;
+    static constexpr double overlayScrollerFadeDuration = 0.25;
+    /// Shows the scroller (when there is something to scroll) and schedules its fade-out, unless
+    /// the user is pressing it.
+    void showOverlayScroller() override;
+    /// Hides the scroller: fading out over a quarter second, or at once when not animated or
+    /// the user wants less motion.
+    void hideOverlayScroller(bool animated);
+    /// Hides the scroller at once when the state leaves nothing to scroll.
+    void applyScrollerState(const ScrollerState& state) override;
+    bool overlayScrollerIsTracking() const { return overlayScrollerIsTracking_; }
+
     // --- GPU surface and shutdown ------------------------------------------------------------------
 
     /// Switches the GPU renderer on or off. No GPU renderer exists yet: switching on reports
@@ -229,6 +245,11 @@ private:
     void stopCaretBlink();
     void setCaretOpacity(double opacity);
     void scheduleOverlayFrames();
+    // The scroller (MacTerminalViewScroller.cpp).
+    void setupScroller();
+    void layoutScroller();
+    void stepOverlayScrollerFade(uint64_t generation);
+    void stopOverlayScrollerTimers();
 
     TerminalFrameDrawer drawer_;
     UIShutdownState uiShutdownState_ = UIShutdownState::active;
@@ -253,6 +274,14 @@ private:
     // Visual bell and progress bar motion.
     std::optional<double> visualBellStart_;
     std::shared_ptr<platform::MainThreadTimers::Timer> overlayFrameTimer_;
+
+    // Overlay scroller. Every show and hide moves the generation on; a fade step acts only for
+    // the generation that started it, so a show during the fade keeps the scroller.
+    std::shared_ptr<platform::MainThreadTimers::Timer> overlayScrollerHideTimer_;
+    std::shared_ptr<platform::MainThreadTimers::Timer> overlayScrollerFadeTimer_;
+    platform::MainThreadTimers::Clock::time_point overlayScrollerFadeStart_;
+    uint64_t overlayScrollerFadeGeneration_ = 0;
+    bool overlayScrollerIsTracking_ = false;
 
     std::shared_ptr<TerminalDebugView> debugView_;
 

@@ -40,6 +40,12 @@ public:
     virtual void invalidate() = 0;
     /// True when ticks run on the main thread; false when they run on a thread of the link's own.
     virtual bool ticksOnMainThread() const = 0;
+    /// True when the link costs nothing while paused or to start again, and its first tick after
+    /// a start comes as soon as a refresh may (a window's frame clock that has been idle paints at
+    /// once). A driver pauses such a link as soon as no frame is owed, so that new content starts
+    /// a frame when it arrives instead of waiting for the next tick of a running clock. False for
+    /// links with a fixed phase or a thread to wake.
+    virtual bool resumesOnDemand() const { return false; }
 
     /// Starts from paused, pauses from running, and ticks that ran the handler, since creation.
     struct Counters

@@ -3,7 +3,8 @@
 // These are the colours a terminal view starts from before the user or a program sets its own:
 // text and its background, the selection's accent (the caret's default colour) and the colour of
 // secondary labels (the overlay scroller's knob). The toolkit adapter reads them from the theme;
-// `fallbackAppearance` gives fixed values where a theme names none.
+// `fallbackAppearance` gives fixed values where a theme names none. With them comes the user's wish
+// for less motion (animations switched off), which makes fades immediate.
 #pragma once
 
 #include "Platform/Graphics/NativeColor.h"
@@ -17,6 +18,7 @@ struct Appearance
     NativeColor textBackgroundColor = NativeColor::sRGB(1, 1, 1);
     NativeColor selectedControlColor = NativeColor::sRGB(0.7, 0.84, 1.0);
     NativeColor labelColor = NativeColor::sRGB(0, 0, 0, 0.85);
+    bool reduceMotion = false;
 
     friend bool operator==(const Appearance&, const Appearance&) = default;
 };

@@ -7,8 +7,12 @@
 #include "Platform/UI/TextInputCommand.h"
 #include "Platform/UI/Utf8.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform::gtk {
 
@@ -19,6 +23,39 @@ using Subclass = GtkWidgetSubclass<CoreViewWidget>;
 NativeColor nativeColor(const GdkRGBA& rgba)
 {
     return NativeColor::sRGB(rgba.red, rgba.green, rgba.blue, rgba.alpha);
+}
+
+// A texture of `rows` rows of premultiplied ARGB32 words (rows from the top, GDK's default memory
+// format), copied: the bitmap keeps changing in place while GTK may still hold the textures of the
+// previous frame. A band without transparency, as a view's frame mostly is, is packed into three
+// bytes a pixel: GTK 4.8 turns premultiplied textures back into its drawing format pixel by pixel
+// through floating point on every frame it draws them in software, several milliseconds for a
+// window, where it copies opaque ones straight across.
+GdkTexture* bandTexture(const uint8_t* pixels, int width, int rows, size_t stride)
+{
+    const size_t packedStride = size_t(width) * 3;
+    std::vector<uint8_t> packed(packedStride * size_t(rows));
+    bool opaque = true;
+    for (int row = 0; row < rows && opaque; ++row) {
+        const uint8_t* from = pixels + stride * size_t(row);
+        uint8_t* to = packed.data() + packedStride * size_t(row);
+        // Each little-endian word is blue, green, red, alpha in memory.
+        for (int x = 0; x < width; ++x, from += 4, to += 3) {
+            if (from[3] != 0xFF) {
+                opaque = false;
+                break;
+            }
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+        }
+    }
+    GBytes* bytes =
+        opaque ? g_bytes_new(packed.data(), packed.size()) : g_bytes_new(pixels, stride * size_t(rows));
+    GdkTexture* texture = opaque ? gdk_memory_texture_new(width, rows, GDK_MEMORY_B8G8R8, bytes, packedStride)
+                                 : gdk_memory_texture_new(width, rows, GDK_MEMORY_DEFAULT, bytes, stride);
+    g_bytes_unref(bytes);
+    return texture;
 }
 
 double luminance(const NativeColor& c)
@@ -63,6 +100,9 @@ Appearance readAppearance(GtkWidget* widget)
         appearance.labelColor.alpha *= 0.85;
     }
     G_GNUC_END_IGNORE_DEPRECATIONS
+    gboolean animations = true;
+    g_object_get(gtk_widget_get_settings(widget), "gtk-enable-animations", &animations, nullptr);
+    appearance.reduceMotion = !animations;
     return appearance;
 }
 
@@ -130,7 +170,8 @@ CoreViewWidget::CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core
         g_signal_connect_swapped(widget_, "unmap",
                                  G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
         GtkSettings* settings = gtk_widget_get_settings(widget_);
-        for (const char* property : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme"})
+        for (const char* property : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme",
+                                     "notify::gtk-enable-animations"})
             g_signal_connect_swapped(settings, property,
                                      G_CALLBACK(+[](CoreViewWidget* self) { self->updateAppearance(); }),
                                      this);
@@ -241,7 +282,7 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
 {
     // GTK asks for a snapshot in the paint phase of a frame, after the frame clock's tick (where a
     // display link prepared the frame and asked for redraws), so the core draws exactly the
-    // frames that get shown. The texture is remade only when pixels changed.
+    // frames that get shown. Only the bands of pixels the drawing touched get new textures.
     if (!core_)
         return;
     if (!backing_.resize(size_, scaleFactor()))
@@ -254,7 +295,7 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
         if (std::optional<Canvas> canvas = backing_.beginFrame()) {
             request.canvas = &*canvas;
             core_->draw(request);
-            dropTexture();
+            dropBands(request.dirtyRect);
         }
     }
     if (const Bitmap* bitmap = backing_.bitmap())
@@ -266,27 +307,54 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
 
 void CoreViewWidget::dropTexture()
 {
-    if (texture_)
-        g_object_unref(texture_);
-    texture_ = nullptr;
+    for (GdkTexture*& band : bands_)
+        if (band)
+            g_object_unref(std::exchange(band, nullptr));
+    bands_.clear();
+}
+
+void CoreViewWidget::dropBands(const Rect& dirtyRect)
+{
+    // The dirty rectangle is in y-up points; bands count pixel rows from the top.
+    const Bitmap* bitmap = backing_.bitmap();
+    if (!bitmap || dirtyRect.isEmpty())
+        return;
+    const double scale = backing_.scaleFactor();
+    const double top = std::floor((size_.height - dirtyRect.maxY()) * scale);
+    const double bottom = std::ceil((size_.height - dirtyRect.minY()) * scale);
+    if (!(bottom > top))
+        return;
+    const size_t count = bands_.size();
+    const size_t first = size_t(std::clamp(top / bandRows, 0.0, double(count)));
+    const size_t last = size_t(std::clamp(std::ceil(bottom / bandRows), 0.0, double(count)));
+    for (size_t index = first; index < last; ++index)
+        if (bands_[index])
+            g_object_unref(std::exchange(bands_[index], nullptr));
 }
 
 void CoreViewWidget::present(GtkSnapshot* snapshot, const Bitmap& bitmap)
 {
-    if (!texture_) {
-        // The texture gets a copy: the bitmap keeps changing in place while GTK may still hold the
-        // texture of the previous frame. The bitmap's premultiplied ARGB32 words, rows from the
-        // top, are GDK's default memory format.
-        const size_t stride = size_t(bitmap.stride());
-        GBytes* bytes = g_bytes_new(bitmap.data(), stride * size_t(bitmap.height()));
-        texture_ = gdk_memory_texture_new(bitmap.width(), bitmap.height(), GDK_MEMORY_DEFAULT, bytes, stride);
-        g_bytes_unref(bytes);
+    // The bitmap is shown as horizontal bands of its rows, each a texture of its own that is
+    // remade only when the drawing touched it: GTK then copies and repaints just the changed
+    // bands, where one texture for the whole view made every typed character cost the whole view.
+    const int height = bitmap.height();
+    const size_t count = size_t((height + bandRows - 1) / bandRows);
+    if (bands_.size() != count) {
+        dropTexture();
+        bands_.assign(count, nullptr);
     }
-    // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
+    const size_t stride = size_t(bitmap.stride());
     const double scale = backing_.scaleFactor();
-    const graphene_rect_t bounds =
-        GRAPHENE_RECT_INIT(0, 0, float(bitmap.width() / scale), float(bitmap.height() / scale));
-    gtk_snapshot_append_texture(snapshot, texture_, &bounds);
+    for (size_t index = 0; index < count; ++index) {
+        const int top = int(index) * bandRows;
+        const int rows = std::min(bandRows, height - top);
+        if (!bands_[index])
+            bands_[index] = bandTexture(bitmap.data() + stride * size_t(top), bitmap.width(), rows, stride);
+        // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
+        const graphene_rect_t bounds =
+            GRAPHENE_RECT_INIT(0, float(top / scale), float(bitmap.width() / scale), float(rows / scale));
+        gtk_snapshot_append_texture(snapshot, bands_[index], &bounds);
+    }
     ++presentedFrames_;
 }
 
@@ -404,6 +472,14 @@ void CoreViewWidget::updateVisibility()
 void CoreViewWidget::grabFocus()
 {
     gtk_widget_grab_focus(widget_);
+}
+
+std::shared_ptr<DisplayLink> CoreViewWidget::makeDisplayLink()
+{
+    // A fresh one each time: the core hands a link back for good when it takes another.
+    if (!window_ || disposed_)
+        return nullptr;
+    return std::make_shared<FrameClockDisplayLink>(widget_);
 }
 
 void CoreViewWidget::setNeedsDisplay()

@@ -6,7 +6,8 @@
 // focus, visibility and appearance; its display link ticks from the window's frame clock. A
 // subview (made through `addSubview`) only draws and follows size and scale; pointer events pass
 // through it to the view below. The frame is drawn into a persistent backing surface at the
-// device scale and shown as a texture; children are drawn above it in their stacking order.
+// device scale and shown as textures of horizontal bands, of which only the changed ones are made
+// again; children are drawn above it in their stacking order.
 // The widget holds no decisions: the core decides, the layer's plain functions translate.
 #pragma once
 
@@ -21,6 +22,7 @@
 #include <gtk/gtk.h>
 #include <memory>
 #include <set>
+#include <vector>
 
 namespace platform::gtk {
 
@@ -61,6 +63,8 @@ public:
     bool hasFocus() const override { return focused_; }
     void grabFocus() override;
     Appearance appearance() const override { return appearance_; }
+    /// A fresh link on this widget's frame clock while the widget is in a window.
+    std::shared_ptr<DisplayLink> makeDisplayLink() override;
     void setNeedsDisplay() override;
     void setNeedsDisplayInRect(const Rect& rect) override;
     void setCursor(CursorShape shape) override;
@@ -91,7 +95,10 @@ private:
     void updateAppearance();
     void updateVisibility();
     void present(GtkSnapshot* snapshot, const Bitmap& bitmap);
+    /// Drops every band's texture.
     void dropTexture();
+    /// Drops the textures of the bands that meet `dirtyRect` (y-up points).
+    void dropBands(const Rect& dirtyRect);
     bool widgetPoint(GdkEvent* event, double* x, double* y) const;
     Point viewPoint(double x, double y) const { return flippedPoint(Point{x, y}, size_.height); }
     ToolkitKey toolkitKey(GdkEvent* event, guint keyval, guint keycode, GdkModifierType state) const;
@@ -113,7 +120,11 @@ private:
     KeyboardTranslator keyboard_;
     ClickCounter clicks_;
     BackingStore backing_;
-    GdkTexture* texture_ = nullptr;
+    /// Pixel rows per band of the shown bitmap: a multiple of every usual scale, so that bands
+    /// start on whole points.
+    static constexpr int bandRows = 60;
+    /// The bands' textures, top first; null where a band must be made again.
+    std::vector<GdkTexture*> bands_;
     uint64_t presentedFrames_ = 0;
 
     GtkWindow* window_ = nullptr;

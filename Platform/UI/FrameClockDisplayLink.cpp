@@ -7,13 +7,50 @@ namespace platform::gtk {
 FrameClockDisplayLink::FrameClockDisplayLink(GtkWidget* widget) : widget_(widget)
 {
     g_object_weak_ref(G_OBJECT(widget_), reinterpret_cast<GWeakNotify>(onWidgetGone), this);
+    g_signal_connect_swapped(widget_, "realize",
+                             G_CALLBACK(+[](FrameClockDisplayLink* self) { self->attachClock(); }), this);
+    g_signal_connect_swapped(widget_, "unrealize",
+                             G_CALLBACK(+[](FrameClockDisplayLink* self) { self->detachClock(); }), this);
+    if (gtk_widget_get_realized(widget_))
+        attachClock();
 }
 
 FrameClockDisplayLink::~FrameClockDisplayLink()
 {
+    *alive_ = false;
     invalidate();
     if (widget_)
         g_object_weak_unref(G_OBJECT(widget_), reinterpret_cast<GWeakNotify>(onWidgetGone), this);
+}
+
+void FrameClockDisplayLink::attachClock()
+{
+    detachClock();
+    if (invalidated_ || !widget_)
+        return;
+    clock_ = gtk_widget_get_frame_clock(widget_);
+    if (!clock_)
+        return;
+    g_object_ref(clock_);
+    updateHandler_ = g_signal_connect(clock_, "update", G_CALLBACK(onUpdate), this);
+    if (running_)
+        requestFrame();
+}
+
+void FrameClockDisplayLink::detachClock()
+{
+    if (!clock_)
+        return;
+    g_signal_handler_disconnect(clock_, updateHandler_);
+    g_object_unref(clock_);
+    clock_ = nullptr;
+    updateHandler_ = 0;
+}
+
+void FrameClockDisplayLink::requestFrame()
+{
+    if (clock_)
+        gdk_frame_clock_request_phase(clock_, GDK_FRAME_CLOCK_PHASE_UPDATE);
 }
 
 void FrameClockDisplayLink::setHandler(Handler handler)
@@ -24,19 +61,19 @@ void FrameClockDisplayLink::setHandler(Handler handler)
 
 void FrameClockDisplayLink::start()
 {
-    if (invalidated_ || !widget_ || tickId_ != 0)
+    if (invalidated_ || !widget_ || running_)
         return;
-    tickId_ = gtk_widget_add_tick_callback(widget_, reinterpret_cast<GtkTickCallback>(onTick), this, nullptr);
+    running_ = true;
     ++counters_.starts;
+    requestFrame();
 }
 
 void FrameClockDisplayLink::pause()
 {
-    if (tickId_ == 0)
+    // A frame already asked for comes anyway; its tick finds the link paused and does nothing.
+    if (!running_)
         return;
-    if (widget_)
-        gtk_widget_remove_tick_callback(widget_, tickId_);
-    tickId_ = 0;
+    running_ = false;
     ++counters_.stops;
 }
 
@@ -45,6 +82,9 @@ void FrameClockDisplayLink::invalidate()
     pause();
     invalidated_ = true;
     handler_ = nullptr;
+    detachClock();
+    if (widget_)
+        g_signal_handlers_disconnect_by_data(widget_, this);
 }
 
 int64_t FrameClockDisplayLink::refreshIntervalUs() const
@@ -58,28 +98,33 @@ int64_t FrameClockDisplayLink::refreshIntervalUs() const
     return interval;
 }
 
-int FrameClockDisplayLink::onTick(GtkWidget*, GdkFrameClock* clock, void* data)
+void FrameClockDisplayLink::onUpdate(GdkFrameClock* clock, void* data)
 {
     auto* self = static_cast<FrameClockDisplayLink*>(data);
+    if (!self->running_)
+        return;
     self->lastFrameTimeUs_ = gdk_frame_clock_get_frame_time(clock);
     // The handler runs from a copy, so it may replace the handler, pause or invalidate the link,
-    // or even destroy it: this frame touches nothing of the link after the call. Pausing removes
-    // the tick callback through GTK, so the callback itself always asks to continue.
+    // or even destroy it: only the liveness flag is read before anything else of the link is.
     Handler handler = self->handler_;
+    const std::shared_ptr<bool> alive = self->alive_;
     if (handler) {
         ++self->counters_.ticks;
         handler();
     }
-    return G_SOURCE_CONTINUE;
+    // Still running: the next frame is asked for now, in this frame's update phase.
+    if (*alive && self->running_)
+        self->requestFrame();
 }
 
 void FrameClockDisplayLink::onWidgetGone(void* data, void*)
 {
     auto* self = static_cast<FrameClockDisplayLink*>(data);
-    // The widget took its tick callbacks with it.
-    if (self->tickId_ != 0)
+    // The widget is being finalized: its clock and signals are no concern of the link any more.
+    if (self->running_)
         ++self->counters_.stops;
-    self->tickId_ = 0;
+    self->running_ = false;
+    self->detachClock();
     self->widget_ = nullptr;
 }
 

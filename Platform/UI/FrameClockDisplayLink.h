@@ -1,15 +1,20 @@
 // The window's kind of `DisplayLink`: driven by a widget's frame clock, the handler runs once per
 // frame the window paints, on the main thread, while the link runs.
 //
-// A running link keeps the frame clock updating; a paused one removes its tick callback, so an
-// idle view costs the window nothing. Ticks start once the widget is realized and stop when it is
-// destroyed. A frame driver binds to it like to any other display link.
+// A running link asks the clock for one frame at a time (the update phase of the next frame) and
+// asks again after each tick while it still runs; a paused link asks for nothing, so an idle view
+// costs the window nothing, and the clock's next frame after a start comes as soon as the clock
+// allows (at once when it has been idle for a refresh interval). A clock kept running on its own
+// would instead hold every start back to its next refresh. Ticks start once the widget is realized
+// and stop when it is unrealized or destroyed. A frame driver binds to it like to any other
+// display link.
 #pragma once
 
 #include "Platform/Dispatch/DisplayLink.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GdkFrameClock GdkFrameClock;
@@ -30,10 +35,13 @@ public:
     /// Starts ticking; does nothing when running, invalidated, or the widget is gone.
     void start() override;
     void pause() override;
-    bool isRunning() const override { return tickId_ != 0; }
+    bool isRunning() const override { return running_; }
     void invalidate() override;
     /// Frame-clock ticks always run on the main thread.
     bool ticksOnMainThread() const override { return true; }
+    /// A paused link asks the clock for nothing; an idle frame clock paints at once when asked,
+    /// one refresh interval after its last frame at the soonest.
+    bool resumesOnDemand() const override { return true; }
     Counters counters() const override { return counters_; }
 
     /// The frame time of the last tick in microseconds of the monotonic clock, or 0 before one.
@@ -43,13 +51,21 @@ public:
     int64_t refreshIntervalUs() const;
 
 private:
-    static int onTick(GtkWidget* widget, GdkFrameClock* clock, void* self);
+    static void onUpdate(GdkFrameClock* clock, void* self);
     static void onWidgetGone(void* self, void* widget);
+    /// Follows the widget's clock: it has one from realizing to unrealizing.
+    void attachClock();
+    void detachClock();
+    void requestFrame();
 
     GtkWidget* widget_;
+    GdkFrameClock* clock_ = nullptr;
+    unsigned long updateHandler_ = 0;
     Handler handler_;
-    unsigned tickId_ = 0;
+    bool running_ = false;
     bool invalidated_ = false;
+    /// Cleared when the link is destroyed: a tick's handler may destroy the link it runs from.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     int64_t lastFrameTimeUs_ = 0;
     Counters counters_;
 };

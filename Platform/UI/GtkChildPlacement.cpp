@@ -30,8 +30,18 @@ void setChildFrame(GtkWidget* child, const Rect& frame)
     // a size change) is taken up by that same layout.
     GtkWidget* parent = gtk_widget_get_parent(child);
     CoreViewWidget* view = CoreViewWidget::from(parent);
-    if (parent && !(view && view->isAllocating()))
-        gtk_widget_queue_allocate(parent);
+    if (!parent || (view && view->isAllocating()))
+        return;
+    // In a parent already laid out the child moves at once. A new layout of the parent would do
+    // the same, but it keeps the window's frame clock running for one more frame, and content
+    // arriving during that frame waits a whole refresh longer to be shown.
+    if (gtk_widget_get_mapped(parent) && gtk_widget_get_visible(child) && gtk_widget_get_width(parent) > 0 &&
+        gtk_widget_get_height(parent) > 0) {
+        allocateChild(child, gtk_widget_get_height(parent));
+        gtk_widget_queue_draw(parent);
+        return;
+    }
+    gtk_widget_queue_allocate(parent);
 }
 
 Rect childFrame(GtkWidget* child)
@@ -40,23 +50,26 @@ Rect childFrame(GtkWidget* child)
     return frame ? *frame : Rect{};
 }
 
+void allocateChild(GtkWidget* child, int height)
+{
+    const Rect frame = flippedRect(childFrame(child), height);
+    // GTK wants every allocated widget measured first.
+    int minimum = 0;
+    int natural = 0;
+    gtk_widget_measure(child, GTK_ORIENTATION_HORIZONTAL, -1, &minimum, &natural, nullptr, nullptr);
+    gtk_widget_measure(child, GTK_ORIENTATION_VERTICAL, -1, &minimum, &natural, nullptr, nullptr);
+    graphene_point_t origin = GRAPHENE_POINT_INIT(float(std::isfinite(frame.x) ? frame.x : 0),
+                                                  float(std::isfinite(frame.y) ? frame.y : 0));
+    GskTransform* transform = gsk_transform_translate(nullptr, &origin);
+    gtk_widget_allocate(child, wholePoints(frame.width), wholePoints(frame.height), -1, transform);
+}
+
 void allocateChildren(GtkWidget* parent, int height)
 {
     for (GtkWidget* child = gtk_widget_get_first_child(parent); child;
-         child = gtk_widget_get_next_sibling(child)) {
-        if (!gtk_widget_get_visible(child))
-            continue;
-        const Rect frame = flippedRect(childFrame(child), height);
-        // GTK wants every allocated widget measured first.
-        int minimum = 0;
-        int natural = 0;
-        gtk_widget_measure(child, GTK_ORIENTATION_HORIZONTAL, -1, &minimum, &natural, nullptr, nullptr);
-        gtk_widget_measure(child, GTK_ORIENTATION_VERTICAL, -1, &minimum, &natural, nullptr, nullptr);
-        graphene_point_t origin = GRAPHENE_POINT_INIT(float(std::isfinite(frame.x) ? frame.x : 0),
-                                                      float(std::isfinite(frame.y) ? frame.y : 0));
-        GskTransform* transform = gsk_transform_translate(nullptr, &origin);
-        gtk_widget_allocate(child, wholePoints(frame.width), wholePoints(frame.height), -1, transform);
-    }
+         child = gtk_widget_get_next_sibling(child))
+        if (gtk_widget_get_visible(child))
+            allocateChild(child, height);
 }
 
 void orderChild(GtkWidget* child, GtkWidget* sibling, bool above)

@@ -13,10 +13,13 @@ typedef struct _GtkWidget GtkWidget;
 
 namespace platform::gtk {
 
-/// Sets the frame of `child` and has its parent lay it out again.
+/// Sets the frame of `child` and moves it there: at once in a parent already laid out, else with
+/// the parent's next layout.
 void setChildFrame(GtkWidget* child, const Rect& frame);
 /// The frame of `child`; an empty rectangle when none was set.
 Rect childFrame(GtkWidget* child);
+/// Allocates `child` at its frame, for a parent `height` points high.
+void allocateChild(GtkWidget* child, int height);
 /// Allocates every visible child of `parent` at its frame, for a parent `height` points high.
 void allocateChildren(GtkWidget* parent, int height);
 /// Moves `child` just above (or below) `sibling` among its parent's children; to the top (or the

@@ -5,6 +5,7 @@
 // without a display for tests. All members are main-thread only.
 #pragma once
 
+#include "Platform/Dispatch/DisplayLink.h"
 #include "Platform/UI/Appearance.h"
 #include "Platform/UI/KeyEvent.h"
 #include "Platform/UI/PointerEvents.h"
@@ -35,6 +36,11 @@ public:
     /// Asks for the keyboard focus of the window.
     virtual void grabFocus() = 0;
     virtual Appearance appearance() const = 0;
+
+    /// A new display link ticking with the frames of the host's window, for the core to pace its
+    /// drawing by; null when the host has no window or no clock of its own (the core then keeps a
+    /// timer of its own).
+    virtual std::shared_ptr<DisplayLink> makeDisplayLink() { return nullptr; }
 
     /// Draws the whole view before the next frame is shown.
     virtual void setNeedsDisplay() = 0;

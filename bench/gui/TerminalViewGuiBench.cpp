@@ -6,14 +6,17 @@
 // - The typing view runs `cat` on a raw, non-echoing line discipline, so each typed byte comes
 //   back from `cat`. Keystroke to screen is the time from the view's stamp of a key press reaching
 //   it to the view's stamp of the first drawn frame whose snapshot shows the echo (the cursor
-//   moved). 200 keys, each sent 2-20 ms after the previous echo was drawn, from a timer, so
+//   moved). 200 keys, each sent 2-20 ms after the previous echo was shown, from a timer, so
 //   presses fall at every phase of the frame clock. Measured idle, then while the busy view draws
-//   `cat` of the large file in a loop.
+//   `cat` of the large file in a loop. The way is split at the view's stamps: the echo parsed
+//   (written, echoed, read and parsed), the frame prepared, drawn, and shown (the window's frame
+//   clock finished painting it).
 // - The throughput view runs `cat` of a 64 MiB text file, visible, from `startProcess` to the
 //   view's end report, five times with a fresh view each time; the headless terminal of the same
 //   size reads the same file in between, in the same run.
 // - The busy view is the drawing neighbour.
-// `--frame-clock-link` paces the views by the window's frame clock instead of their timer link.
+// The views pace their frames by the window's frame clock, as in any window; `--timer-link` gives
+// them the 60 Hz timer link that views without a window use instead.
 // Results are printed as text; the program exits 0 when every measurement completed.
 #include "../BenchInputs.h"
 
@@ -23,9 +26,10 @@
 #include "Kestrovan/Portable/HeadlessTerminal.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalOptions.h"
+#include "Kestrovan/TerminalProfiling.h"
+#include "Platform/Dispatch/DisplayLink.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
 #include "Platform/UI/CoreViewWidget.h"
-#include "Platform/UI/FrameClockDisplayLink.h"
 #include "Platform/UI/KeyTranslation.h"
 #include "Platform/UI/KeyboardTranslator.h"
 
@@ -86,14 +90,14 @@ struct BenchView
     std::shared_ptr<EndDelegate> delegate = std::make_shared<EndDelegate>();
     GtkWidget* widget = nullptr;
 
-    /// With `frameClockLink`, the view's frames are paced by the window's frame clock instead of
-    /// the view's default timer link.
-    explicit BenchView(bool frameClockLink)
+    /// With `timerLink`, the view's frames are paced by a 60 Hz timer link of its own instead of
+    /// the window's frame clock.
+    explicit BenchView(bool timerLink)
     {
         TerminalView::Configuration configuration;
-        if (frameClockLink)
-            configuration.makeDisplayLink = [this] {
-                return std::make_shared<platform::gtk::FrameClockDisplayLink>(widget);
+        if (timerLink)
+            configuration.makeDisplayLink = [] {
+                return std::make_shared<platform::TimerDisplayLink>(60.0, "bench-frames");
             };
         view = LocalProcessTerminalView::create(platform::Size{double(viewWidth), double(viewHeight)},
                                                 std::move(configuration));
@@ -150,9 +154,14 @@ struct LatencyResult
     double median = 0;
     double p99 = 0;
     double max = 0;
-    /// Medians of the two legs: key to the echo parsed, and parsed to drawn.
-    double medianToParsed = 0;
-    double medianParsedToDrawn = 0;
+    /// Median and 99th percentile of the legs: key to the echo parsed, parsed to the frame
+    /// prepared, prepared to drawn, drawn to shown; and of the whole way to the frame shown.
+    struct Leg
+    {
+        double median = 0;
+        double p99 = 0;
+    };
+    Leg toParsed, parsedToPrepared, preparedToDrawn, drawnToShown, toShown;
     /// The window's frames meanwhile: median and longest interval between paints, and the median
     /// time the neighbour's draw took (0 without one drawing).
     double medianFrameInterval = 0;
@@ -166,7 +175,7 @@ LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget*
 {
     platform::KeyboardTranslator translator;
     std::mt19937 random(7);
-    std::vector<double> samples, toParsed, parsedToDrawn;
+    std::vector<double> samples, toParsed, parsedToPrepared, preparedToDrawn, drawnToShown, toShown;
     const std::shared_ptr<LocalProcessTerminalView> view = target.view;
     // The parse thread stamps each parsed batch, to split the latency into its two legs.
     std::atomic<int64_t> lastParsed{0};
@@ -174,14 +183,30 @@ LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget*
     std::optional<std::pair<int, int>> before;
     std::vector<double> paints, neighbourDraws;
     Clock::time_point neighbourSeen = neighbour.view->lastFrameDrawnTime();
-    GdkFrameClock* frameClock = gtk_widget_get_frame_clock(window);
-    const gulong paintHandler =
-        g_signal_connect_swapped(frameClock, "after-paint", G_CALLBACK(+[](std::vector<double>* times) {
-                                     times->push_back(milliseconds(Clock::now().time_since_epoch()));
-                                 }),
-                                 &paints);
     Clock::time_point pressed;
     bool waiting = false;
+    // Set when the echo's frame was drawn: the sample completes when the window shows it.
+    bool drawnAwaitingPaint = false;
+    struct Paints
+    {
+        std::vector<double>* times;
+        std::function<void()> painted;
+    } paintHook{&paints, [&] {
+                    if (!drawnAwaitingPaint)
+                        return;
+                    const Clock::time_point drawn = view->lastFrameDrawnTime();
+                    drawnToShown.push_back(milliseconds(Clock::now() - drawn));
+                    toShown.push_back(milliseconds(Clock::now() - pressed));
+                    drawnAwaitingPaint = false;
+                    waiting = false;
+                }};
+    GdkFrameClock* frameClock = gtk_widget_get_frame_clock(window);
+    const gulong paintHandler =
+        g_signal_connect_swapped(frameClock, "after-paint", G_CALLBACK(+[](Paints* hook) {
+                                     hook->times->push_back(milliseconds(Clock::now().time_since_epoch()));
+                                     hook->painted();
+                                 }),
+                                 &paintHook);
 
     auto cursorShown = [&view]() -> std::optional<std::pair<int, int>> {
         const std::shared_ptr<TerminalSnapshot> snapshot = view->renderOwner().snapshot();
@@ -195,15 +220,17 @@ LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget*
             neighbourSeen = neighbour.view->lastFrameDrawnTime();
             neighbourDraws.push_back(milliseconds(Clock::now() - neighbourSeen));
         }
-        if (!waiting || view->lastFrameDrawnTime() <= pressed)
+        if (!waiting || drawnAwaitingPaint || view->lastFrameDrawnTime() <= pressed)
             return;
         if (cursorShown() == before)
             return;
         samples.push_back(milliseconds(view->lastFrameDrawnTime() - pressed));
         const Clock::time_point parsed{Clock::duration(lastParsed.load())};
+        const Clock::time_point prepared = view->lastFramePreparedTime();
         toParsed.push_back(milliseconds(parsed - pressed));
-        parsedToDrawn.push_back(milliseconds(view->lastFrameDrawnTime() - parsed));
-        waiting = false;
+        parsedToPrepared.push_back(milliseconds(prepared - parsed));
+        preparedToDrawn.push_back(milliseconds(view->lastFrameDrawnTime() - prepared));
+        drawnAwaitingPaint = true;
     });
 
     for (int index = 0; index < keysPerRun; ++index) {
@@ -241,10 +268,20 @@ LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget*
     result.median = samples[samples.size() / 2];
     result.p99 = samples[std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1)];
     result.max = samples.back();
-    std::sort(toParsed.begin(), toParsed.end());
-    std::sort(parsedToDrawn.begin(), parsedToDrawn.end());
-    result.medianToParsed = toParsed[toParsed.size() / 2];
-    result.medianParsedToDrawn = parsedToDrawn[parsedToDrawn.size() / 2];
+    auto leg = [](std::vector<double>& values) {
+        LatencyResult::Leg summary;
+        if (values.empty())
+            return summary;
+        std::sort(values.begin(), values.end());
+        summary.median = values[values.size() / 2];
+        summary.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
+        return summary;
+    };
+    result.toParsed = leg(toParsed);
+    result.parsedToPrepared = leg(parsedToPrepared);
+    result.preparedToDrawn = leg(preparedToDrawn);
+    result.drawnToShown = leg(drawnToShown);
+    result.toShown = leg(toShown);
     std::vector<double> intervals;
     for (size_t index = 1; index < paints.size(); ++index)
         intervals.push_back(paints[index] - paints[index - 1]);
@@ -296,8 +333,14 @@ void printLatency(const char* name, const LatencyResult& result)
 {
     std::printf("keystroke to screen, %s: median %.2f ms, p99 %.2f ms, max %.2f ms (%d keys)%s\n", name,
                 result.median, result.p99, result.max, keysPerRun, result.complete ? "" : " INCOMPLETE");
-    std::printf("  medians of the legs: key to echo parsed %.2f ms, parsed to drawn %.2f ms\n",
-                result.medianToParsed, result.medianParsedToDrawn);
+    std::printf("  to the frame shown: median %.2f ms, p99 %.2f ms\n", result.toShown.median,
+                result.toShown.p99);
+    std::printf(
+        "  legs, median / p99: key to echo parsed %.2f / %.2f ms, parsed to frame prepared %.2f / %.2f "
+        "ms,\n  prepared to drawn %.2f / %.2f ms, drawn to shown %.2f / %.2f ms\n",
+        result.toParsed.median, result.toParsed.p99, result.parsedToPrepared.median,
+        result.parsedToPrepared.p99, result.preparedToDrawn.median, result.preparedToDrawn.p99,
+        result.drawnToShown.median, result.drawnToShown.p99);
     std::printf("  paints: median interval %.2f ms, longest %.2f ms; neighbour's draw median %.2f ms\n",
                 result.medianFrameInterval, result.maxFrameInterval, result.medianNeighbourDraw);
 }
@@ -306,8 +349,8 @@ void printLatency(const char* name, const LatencyResult& result)
 
 int main(int argc, char** argv)
 {
-    // --frame-clock-link paces every view by the window's frame clock.
-    const bool frameClockLink = argc > 1 && std::string(argv[1]) == "--frame-clock-link";
+    // --timer-link paces every view by a timer link of its own.
+    const bool timerLink = argc > 1 && std::string(argv[1]) == "--timer-link";
     gtk_init();
     platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
 
@@ -324,9 +367,8 @@ int main(int argc, char** argv)
         std::fclose(file);
     }
 
-    BenchView typing(frameClockLink), throughputFirst(frameClockLink), busy(frameClockLink);
-    std::printf("frames paced by %s\n",
-                frameClockLink ? "the window's frame clock" : "the views' timer link");
+    BenchView typing(timerLink), throughputFirst(timerLink), busy(timerLink);
+    std::printf("frames paced by %s\n", timerLink ? "the views' timer link" : "the window's frame clock");
     GtkWindow* window = GTK_WINDOW(gtk_window_new());
     GtkWidget* grid = gtk_grid_new();
     gtk_grid_attach(GTK_GRID(grid), typing.widget, 0, 0, 1, 1);
@@ -351,8 +393,17 @@ int main(int argc, char** argv)
     const auto [cols, rows] = throughputFirst.size();
     std::printf("views %dx%d cells, frame interval %.1f ms at 60 Hz\n", cols, rows, 1000.0 / 60);
 
+    // With KESTROVAN_PROFILE_STATS=1 the engine's own intervals (lock waits and holds by thread,
+    // frame phases) are printed after each latency run.
+    auto printProfile = [] {
+        if (TerminalProfiling::isRecording())
+            std::printf("%s\n", TerminalProfiling::report().c_str());
+        TerminalProfiling::reset();
+    };
+    TerminalProfiling::reset();
     const LatencyResult idle = measureLatency(typing, busy, GTK_WIDGET(window));
     printLatency("idle", idle);
+    printProfile();
 
     // The visible view against the headless terminal, alternating, in the same run. Each visible
     // run gets a fresh view in the same place of the window.
@@ -361,7 +412,7 @@ int main(int argc, char** argv)
     std::unique_ptr<BenchView> current;
     for (int run = 0; run < throughputRuns; ++run) {
         headlessTimes.push_back(headlessCat(path, cols, rows));
-        auto fresh = std::make_unique<BenchView>(frameClockLink);
+        auto fresh = std::make_unique<BenchView>(timerLink);
         if (run == 0) {
             gtk_grid_remove(GTK_GRID(grid), throughputFirst.widget);
             throughputFirst.view->updateUiClosed();
@@ -392,8 +443,10 @@ int main(int argc, char** argv)
 
     busy.start("while :; do cat '" + path + "'; done");
     runUntil([] { return false; }, 0.5);
+    TerminalProfiling::reset();
     const LatencyResult loaded = measureLatency(typing, busy, GTK_WIDGET(window));
     printLatency("while a neighbour draws cat", loaded);
+    printProfile();
     if (!idle.complete || !loaded.complete)
         status = 1;
 

@@ -1,159 +1,17 @@
 // Feeding a warmed-up terminal allocates nothing per printed run or per control sequence.
 //
-// This file replaces the global allocation functions of the whole test binary. They count only
-// on a thread that asked for it, between `startCounting()` and `stopCounting()`, so every other
-// test (and every other thread) runs as before.
+// The binary's global allocation functions are the counting ones of CountingAllocator.h; they
+// count only on a thread between `startCounting()` and `stopCounting()`, so every other test (and
+// every other thread) runs as before.
+#include "CountingAllocator.h"
 #include "RecordingTerminalDelegate.h"
 
-#include <atomic>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
-#include <new>
 #include <string>
 
-namespace {
-
-std::atomic<long> countedAllocations{0};
-// Constant-initialised, so reading it needs no set-up even inside the first allocation a
-// thread makes.
-thread_local bool countingOnThisThread = false;
-
-void* allocate(std::size_t size)
-{
-    if (countingOnThisThread)
-        countedAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* pointer = std::malloc(size == 0 ? 1 : size))
-        return pointer;
-    throw std::bad_alloc();
-}
-
-void* allocateAligned(std::size_t size, std::align_val_t alignment)
-{
-    if (countingOnThisThread)
-        countedAllocations.fetch_add(1, std::memory_order_relaxed);
-    const auto align = static_cast<std::size_t>(alignment);
-    // aligned_alloc wants the size to be a multiple of the alignment.
-    const std::size_t rounded = (std::max<std::size_t>(size, 1) + align - 1) / align * align;
-    if (void* pointer = std::aligned_alloc(align, rounded))
-        return pointer;
-    throw std::bad_alloc();
-}
-
-/// Starts counting the allocations this thread makes.
-void startCounting()
-{
-    countedAllocations.store(0);
-    countingOnThisThread = true;
-}
-
-/// Stops counting and answers how many allocations were made since `startCounting()`.
-long stopCounting()
-{
-    countingOnThisThread = false;
-    return countedAllocations.load();
-}
-
-} // namespace
-
-// Every form is replaced, the nothrow ones included: a sanitizer runtime supplies its own
-// versions of any form left out, and memory from those must not reach the `free` below.
-void* operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void* operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void* operator new(std::size_t size, std::align_val_t alignment)
-{
-    return allocateAligned(size, alignment);
-}
-void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    return allocateAligned(size, alignment);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    try {
-        return allocateAligned(size, alignment);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    try {
-        return allocateAligned(size, alignment);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void* pointer) noexcept
-{
-    std::free(pointer);
-}
-void operator delete[](void* pointer) noexcept
-{
-    std::free(pointer);
-}
-void operator delete(void* pointer, std::size_t) noexcept
-{
-    std::free(pointer);
-}
-void operator delete[](void* pointer, std::size_t) noexcept
-{
-    std::free(pointer);
-}
-void operator delete(void* pointer, std::align_val_t) noexcept
-{
-    std::free(pointer);
-}
-void operator delete[](void* pointer, std::align_val_t) noexcept
-{
-    std::free(pointer);
-}
-void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept
-{
-    std::free(pointer);
-}
-void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept
-{
-    std::free(pointer);
-}
-void operator delete(void* pointer, const std::nothrow_t&) noexcept
-{
-    std::free(pointer);
-}
-void operator delete[](void* pointer, const std::nothrow_t&) noexcept
-{
-    std::free(pointer);
-}
-void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    std::free(pointer);
-}
-void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    std::free(pointer);
-}
+using counting::startCounting;
+using counting::stopCounting;
 
 namespace kestrovan::testing {
 namespace {

@@ -129,6 +129,63 @@ TEST(FrameDriverTests, AnImmediateTickOnResumeAtMostEvery16Milliseconds)
     EXPECT_EQ(f.driver->counters().immediateTicks, 2);
 }
 
+/// A manual link that says it resumes on demand, as a window's frame clock does.
+class OnDemandLink final : public platform::DisplayLink
+{
+public:
+    void setHandler(Handler handler) override { link.setHandler(std::move(handler)); }
+    void start() override { link.start(); }
+    void pause() override { link.pause(); }
+    bool isRunning() const override { return link.isRunning(); }
+    void invalidate() override { link.invalidate(); }
+    bool ticksOnMainThread() const override { return true; }
+    bool resumesOnDemand() const override { return true; }
+    Counters counters() const override { return link.counters(); }
+
+    platform::ManualDisplayLink link;
+};
+
+TEST(FrameDriverTests, ALinkThatResumesOnDemandRunsOnlyWhileAFrameIsOwed)
+{
+    DriverFixture f;
+    auto link = std::make_shared<OnDemandLink>();
+    f.driver->bind(link);
+    f.request();
+    EXPECT_TRUE(link->isRunning());
+    EXPECT_EQ(f.frames, 0) << "no frame before the link's tick, however long since the last";
+    EXPECT_TRUE(link->link.tick());
+    EXPECT_EQ(f.frames, 1);
+    EXPECT_FALSE(link->isRunning()) << "paused with the frame";
+    EXPECT_FALSE(f.signal->state().linkRunning);
+
+    // A request made while the frame is drawn starts the link again for the next one.
+    f.driver->onTick = [&f] {
+        ++f.frames;
+        if (f.frames == 2)
+            f.signal->publish(Events::needsFrame);
+    };
+    f.request();
+    EXPECT_TRUE(link->link.tick());
+    EXPECT_EQ(f.frames, 2);
+    f.loop->runUntilIdle();
+    EXPECT_TRUE(link->isRunning());
+    EXPECT_TRUE(link->link.tick());
+    EXPECT_EQ(f.frames, 3);
+    EXPECT_FALSE(link->isRunning());
+
+    // A frame owed while the view cannot be seen starts the link when it can again.
+    f.driver->updateVisibility(true, false);
+    f.request();
+    EXPECT_FALSE(link->isRunning());
+    f.driver->updateVisibility(true, true);
+    EXPECT_TRUE(link->isRunning());
+    EXPECT_TRUE(link->link.tick());
+    EXPECT_EQ(f.frames, 4);
+    EXPECT_FALSE(link->isRunning());
+    EXPECT_EQ(f.driver->counters().immediateTicks, 0);
+    EXPECT_EQ(link->counters().starts, link->counters().stops);
+}
+
 TEST(FrameDriverTests, VisibilitySuspendsTicking)
 {
     DriverFixture f;

@@ -5,11 +5,10 @@
 
 #include "Kestrovan/Apple/FrameValues.h"
 #include "Kestrovan/Apple/SnapshotRenderContext.h"
+#include "Kestrovan/Apple/TerminalFrameFonts.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalLock.h"
-#include "Platform/Text/FontRegistry.h"
-#include "Platform/Text/FontSet.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -19,14 +18,7 @@ namespace kestrovan::testing {
 /// The four bundled JetBrains Mono faces at 12 points, registered once.
 inline const FrameFontSet& terminalFonts()
 {
-    static const FrameFontSet fonts = [] {
-        for (const char* style : {"Regular", "Bold", "Italic", "BoldItalic"})
-            platform::FontRegistry::registerFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-" +
-                                                 style + ".ttf");
-        return FrameFontSet(
-            platform::FontSet::fromNormal(platform::Font::named("JetBrainsMono-Regular", 12)));
-    }();
-    return fonts;
+    return terminalFrameFonts(12);
 }
 
 inline const FrameColor foregroundGrey{0.5, 0.5, 0.5, 1};

@@ -161,6 +161,65 @@ TEST(MacViewTests, VisualBellFlashesOnceForTwoBellsAndFades)
     EXPECT_NE(flashed, after);
 }
 
+TEST(MacViewTests, TheOverlayScrollerShowsOnScrollingAndFadesAfterTheLastScroll)
+{
+    MacViewFixture f;
+    ASSERT_FALSE(f.host->scrollers.empty());
+    platform::RecordingScroller& bar = *f.host->scrollers.back();
+    EXPECT_TRUE(bar.isHidden()) << "nothing scrolled yet";
+    EXPECT_EQ(bar.frame(), (platform::Rect{640 - bar.preferredWidth(), 0, bar.preferredWidth(), 480}))
+        << "along the right edge";
+    f.view->scrollUp(1);
+    EXPECT_TRUE(bar.isHidden()) << "nothing to scroll: stays hidden";
+
+    for (int line = 0; line < 100; ++line)
+        f.feed("line\r\n");
+    f.tickUntilPaused();
+    ASSERT_TRUE(bar.state().isEnabled);
+    f.view->scrollUp(5);
+    EXPECT_FALSE(bar.isHidden());
+    EXPECT_EQ(bar.opacity(), 1);
+    // A second scroll a second later keeps it 1.5 s from then; the fade takes a quarter second.
+    f.timers->advance(1s);
+    f.view->scrollUp(5);
+    f.timers->advance(1400ms);
+    EXPECT_EQ(bar.opacity(), 1);
+    f.timers->advance(200ms);
+    EXPECT_GT(bar.opacity(), 0);
+    EXPECT_LT(bar.opacity(), 1);
+    EXPECT_FALSE(bar.isHidden()) << "fading";
+    // A scroll during the fade shows it again, and the fade's later steps leave it alone.
+    f.view->scrollDown(1);
+    EXPECT_EQ(bar.opacity(), 1);
+    f.timers->advance(1400ms);
+    EXPECT_EQ(bar.opacity(), 1);
+    f.timers->advance(400ms);
+    EXPECT_TRUE(bar.isHidden());
+    EXPECT_EQ(bar.opacity(), 0);
+
+    // While the user presses it, no fade is scheduled; the release schedules it.
+    bar.onTrackingChanged(true);
+    f.timers->advance(5s);
+    EXPECT_FALSE(bar.isHidden());
+    bar.onTrackingChanged(false);
+    f.timers->advance(1800ms);
+    EXPECT_TRUE(bar.isHidden());
+
+    // With less motion wished for, the scroller goes at once; with nothing to scroll, at once too.
+    platform::Appearance still = f.view->appearance();
+    still.reduceMotion = true;
+    f.view->appearanceChanged(still);
+    f.view->scrollUp(1);
+    f.timers->advance(1500ms);
+    EXPECT_TRUE(bar.isHidden());
+    f.view->scrollUp(1);
+    ASSERT_FALSE(bar.isHidden());
+    f.feed("\x1b[?1049h");
+    f.tickUntilPaused();
+    EXPECT_FALSE(bar.state().isEnabled);
+    EXPECT_TRUE(bar.isHidden()) << "the alternate screen has no scrollback";
+}
+
 TEST(MacViewTests, ProgressBarShowsAlongTheTopAndLeaves)
 {
     MacViewFixture f;

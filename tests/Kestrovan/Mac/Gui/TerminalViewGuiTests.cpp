@@ -1,6 +1,6 @@
 // The terminal view in a GTK window on a private X server: a real shell typed into with xdotool,
 // resized, and looked at through screenshots; the caret's blink and its hollow form without
-// focus; the scale's effect on the pixel cell; the progress bar and the visual bell.
+// focus; the scale's effect on the pixel cell; the progress bar and the visual bell; the scrollbar.
 
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
@@ -261,6 +261,31 @@ TEST_F(TerminalViewGuiTests, ProgressReportsShowAndLeaveTheBarAndTwoBellsFlashOn
     spinFor(400ms);
     EXPECT_EQ(view->visualBellFlashes(), 1u);
     EXPECT_FALSE(view->visualBellFlashing());
+}
+
+TEST_F(TerminalViewGuiTests, TheScrollbarShowsOverTheTextWhenScrolledAndFadesAway)
+{
+    open(400, 200);
+    std::string lines;
+    for (int line = 0; line < 100; ++line)
+        lines += "line\r\n";
+    view->feed(std::string_view(lines));
+    spinFor(300ms);
+    const guitest::Screenshot before = guitest::screenshot(xid());
+    // The right edge's column of pixels down the middle of the view.
+    auto edge = [](const guitest::Screenshot& shot) {
+        std::vector<uint32_t> column;
+        for (int y = shot.height / 4; y < shot.height * 3 / 4; ++y)
+            column.push_back(shot.pixel(shot.width - 3, y));
+        return column;
+    };
+    view->scrollUp(50);
+    spinFor(300ms);
+    const guitest::Screenshot shown = guitest::screenshot(xid());
+    keep(shown, "scrollbar");
+    EXPECT_NE(edge(shown), edge(before)) << "the scrollbar along the right edge";
+    spinFor(2200ms);
+    EXPECT_EQ(edge(guitest::screenshot(xid())), edge(before)) << "faded away";
 }
 
 TEST_F(TerminalViewGuiTests, Scale2DoublesThePixelCellAndItsReport)
