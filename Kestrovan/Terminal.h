@@ -741,16 +741,35 @@ public:
     void cmdSoftReset();
     void softReset() { cmdSoftReset(); }
     void changeColumnMode(int columns);
-    /// Whether a CSI sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l).
-    static bool isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
-                                       std::span<const uint8_t> collect);
-    /// Ends a run of column-mode switches (see `ColumnSwitchRun`): brings the normal buffer to the
-    /// grid if its switches were deferred. Called before anything else reaches the terminal.
+    /// Whether a CSI keeps a run of column-mode switches going (see `ColumnSwitchRun`): one that
+    /// sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l), or an SGR.
+    static bool keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars,
+                                     std::span<const uint8_t> collect);
+    /// Ends a run of column-mode switches (see `ColumnSwitchRun`): reflows the normal buffer's
+    /// scrollback if its reflow was deferred. Called before anything else reaches the terminal.
     void endColumnSwitchRun()
     {
         if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]]
             finishColumnSwitchRun();
     }
+    /// The same before printing `bytes` bytes or executing a control: the run goes on while
+    /// they cannot move a line into the scrollback.
+    void endColumnSwitchRunBeforePrint(size_t bytes)
+    {
+        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+            if (printMayScroll(bytes))
+                finishColumnSwitchRun();
+        }
+    }
+    void endColumnSwitchRunBeforeExecute(uint8_t code)
+    {
+        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+            if (!executeKeepsColumnSwitchRun(code))
+                finishColumnSwitchRun();
+        }
+    }
+    bool printMayScroll(size_t bytes) const;
+    bool executeKeepsColumnSwitchRun(uint8_t code) const;
     void finishColumnSwitchRun();
     /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
     /// and (unless DECNCSM applies) its blanked screen.
@@ -1381,21 +1400,20 @@ private:
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;
     int parseDepth_ = 0;
-    /// Column-mode switches (DECCOLM) that follow one another with nothing in between. Each one
-    /// clears the screen and homes the cursor, so after the first the normal buffer holds only its
-    /// scrollback, which every switch would reflow whole. Once a switch has been made in full, the
-    /// normal buffer's part of the switches right after it is deferred: reflowing a scrollback to
-    /// one width and back gives what it held, so at the end of the run (anything else reaching
-    /// the terminal, or the end of the feed) the buffer needs one switch at most, when the run
-    /// ends at the other width. The grid, the alternate buffer and every report still follow
-    /// each switch as it comes.
+    /// Column-mode switches (DECCOLM) with nothing but screen output between them. Each switch
+    /// blanks the screen and homes the cursor; while the screen rows take no part in the reflow,
+    /// the normal buffer's switch resizes only the screen and leaves its scrollback laid out as
+    /// it was (`Buffer::resizeScreenDeferringScrollback`), so a switch costs the same whatever
+    /// the scrollback holds. The run goes on through printing and cursor controls that cannot
+    /// scroll a line into the scrollback, SGR and further switches; anything else, a line about
+    /// to enter the scrollback, or the end of the feed ends it, and the scrollback is reflowed
+    /// once to the width the run ended at. Hosts read the buffers only between feeds, when no
+    /// run is open.
     enum class ColumnSwitchRun : uint8_t
     {
         none,
-        /// The last thing done was a full column-mode switch.
-        afterFullSwitch,
-        /// Switches after it were deferred; the normal buffer may be at another width than the grid.
-        deferred,
+        /// The normal buffer's scrollback waits for its reflow.
+        pending,
     };
     ColumnSwitchRun columnSwitchRun_ = ColumnSwitchRun::none;
     /// Set while a deferred switch resizes the grid: the normal buffer is then left as it is.
