@@ -119,6 +119,9 @@ CharData Buffer::getCharAtBufferRelative(Position position) const
 
 void Buffer::clear()
 {
+    // The rows a deferred reflow waits for are gone.
+    pendingScrollbackCols_ = 0;
+    pendingNarrowestCols_ = 0;
     // Everything that names a row goes back to the top of an empty ring. Tab stops, the saved
     // cursor and the mode mirrors belong to the terminal's state rather than to the content, so
     // they survive; the prompt-row hint and scan counter are only hints and counters.
@@ -169,6 +172,8 @@ void Buffer::fillViewportRows(const std::optional<Attribute>& attribute)
 
 void Buffer::clearScrollback()
 {
+    // The rows are counted as a reflow leaves them.
+    reflowPendingScrollback();
     if (yBase_ < 1)
         return;
     const int dropped = yBase_;
@@ -193,6 +198,7 @@ void Buffer::dropOldestLines(int count)
 
 void Buffer::changeHistorySize(std::optional<int> newSize)
 {
+    reflowPendingScrollback();
     scrollback_ = newSize;
     hasScrollback_ = newSize.has_value();
     const int newLength = getCorrectBufferLength(rows_);

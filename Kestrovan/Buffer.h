@@ -288,6 +288,24 @@ public:
     /// buffer with scrollback also reflows its wrapped lines.
     void resize(int newCols, int newRows);
 
+    // --- Column switches with the scrollback's reflow deferred (BufferColumnSwitch.cpp) -------
+
+    /// Whether a switch to `newCols` columns that blanks the screen may leave the scrollback's
+    /// reflow for later: the buffer keeps scrollback, the view follows the screen, and the screen
+    /// rows are not touched by a reflow (none is wrapped, none holds text past `newCols`), so the
+    /// scrollback comes out of it as if reflowed on its own.
+    bool canDeferScrollbackReflow(int newCols) const;
+    /// Changes the width of the screen rows, the cursor column, margins, region and tab stop
+    /// array as `resize` does, and leaves the scrollback rows at the width they were laid out at
+    /// until `reflowPendingScrollback`. Only for a screen `canDeferScrollbackReflow` accepted and
+    /// that the caller blanks right after; the scrollback must not be touched before the reflow.
+    void resizeScreenDeferringScrollback(int newCols);
+    /// Whether scrollback rows still wait for `reflowPendingScrollback`.
+    bool hasPendingScrollbackReflow() const { return pendingScrollbackCols_ > 0; }
+    /// Reflows the scrollback rows to the screen's width, as the switches since the first
+    /// deferred one would have done one after the other, and keeps the screen as it is.
+    void reflowPendingScrollback();
+
     // --- Tab stops ---------------------------------------------------------------------------
 
     /// Lays stops every `tabStopWidth` columns: from column 0 with `index` -1, else (after a
@@ -439,6 +457,13 @@ private:
     int cols_ = 0;
     int rows_ = 0;
     std::optional<int> scrollback_;
+    /// While a scrollback reflow is deferred: the width its rows are laid out at (0: none is),
+    /// and the narrowest width the buffer took since, which cut the lines' ends.
+    int pendingScrollbackCols_ = 0;
+    int pendingNarrowestCols_ = 0;
+    /// How often the run reached its narrowest width, and the widest width it took.
+    int pendingNarrowestVisits_ = 0;
+    int pendingWidestCols_ = 0;
 };
 
 } // namespace kestrovan

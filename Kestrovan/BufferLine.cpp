@@ -69,7 +69,7 @@ BufferLine::BufferLine(const BufferLine& from)
       semanticHardContinuationGroupValue_(from.semanticHardContinuationGroupValue_),
       renderIdentity_(newRenderIdentity())
 {
-    setStorage(std::make_shared<CellStoragePage>(*from.storage_));
+    setStorage(std::make_shared<CellStoragePage>(*from.storage_, from.count()));
 }
 
 void BufferLine::setStorage(std::shared_ptr<CellStoragePage> page)
@@ -469,21 +469,32 @@ void BufferLine::resize(int cols, PackedCell fill)
         usedLength_ = oldCount;
         return;
     }
-    auto page = std::make_shared<CellStoragePage>(cols, fill, arena());
-    const int kept = std::min(oldCount, cols);
-    // A line resized to no cells has no storage to copy into (memcpy must not see a null page).
-    if (kept > 0)
-        std::memcpy(page->data(), cells(), static_cast<size_t>(kept) * sizeof(PackedCell));
     bool contentChanged = false;
     if (cols < oldCount) {
         marksClampTo(cols);
         const PackedCell* old = cells();
         contentChanged =
             std::any_of(old + cols, old + oldCount, [](PackedCell c) { return c.rawValue != 0; });
+        // A line narrowed by at most half keeps its page: switching between two widths (column
+        // mode, a window dragged back and forth) then costs no allocation. The cells past the
+        // count are not part of the line and are filled again when it widens.
+        if (storage_->count() > 2 * cols)
+            setStorage(std::make_shared<CellStoragePage>(*storage_, cols));
+        else
+            count_ = cols;
     } else {
+        if (cols <= storage_->count()) {
+            fillRange(oldCount, cols, fill);
+            count_ = cols;
+        } else {
+            auto page = std::make_shared<CellStoragePage>(cols, fill, arena());
+            // A line resized to no cells has no storage to copy into (memcpy must not see a null page).
+            if (oldCount > 0)
+                std::memcpy(page->data(), cells(), static_cast<size_t>(oldCount) * sizeof(PackedCell));
+            setStorage(std::move(page));
+        }
         contentChanged = fill.rawValue != 0;
     }
-    setStorage(std::move(page));
     if (contentChanged)
         markContentChanged();
     else
@@ -499,7 +510,7 @@ void BufferLine::copyFrom(const BufferLine& line)
         const bool sameArena = line.arena() == arena();
         if (sameArena) {
             if (line.count() != count())
-                setStorage(std::make_shared<CellStoragePage>(*line.storage_));
+                setStorage(std::make_shared<CellStoragePage>(*line.storage_, line.count()));
             else
                 std::memcpy(mutableCells(), line.cells(), static_cast<size_t>(count()) * sizeof(PackedCell));
             tailBlankCell_ = line.tailBlankCell_;
@@ -613,7 +624,7 @@ void BufferLine::copyForSnapshot(const BufferLine& from, const std::shared_ptr<C
                              "BufferLine.copyForSnapshot: arena does not preserve the source encoding");
             std::memcpy(mutableCells(), from.cells(), static_cast<size_t>(count()) * sizeof(PackedCell));
         } else {
-            setStorage(std::make_shared<CellStoragePage>(*from.storage_, snapshotArena));
+            setStorage(std::make_shared<CellStoragePage>(*from.storage_, from.count(), snapshotArena));
         }
         usedLength_ = from.usedLength_;
         tailBlankCell_ = from.tailBlankCell_;

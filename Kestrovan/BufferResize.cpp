@@ -26,6 +26,8 @@ void Buffer::fitCursorColumn(int newCols)
 
 void Buffer::resize(int newCols, int newRows)
 {
+    // Lines of two widths cannot be resized together: a deferred reflow comes first.
+    reflowPendingScrollback();
     newCols = std::max(newCols, 1);
     newRows = std::max(newRows, 1);
     // Reflow and widening blank cells with packed cell 0: empty, default attribute.

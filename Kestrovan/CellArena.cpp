@@ -108,7 +108,10 @@ void CellArena::storeInCache(InternedAttributeKey key, uint16_t id)
 {
     if (!attributeCache_)
         attributeCache_ = std::make_unique<AttributeCacheEntry[]>(attributeCacheSize);
-    attributeCache_[cacheSlot(key)] = AttributeCacheEntry{key.word0, key.word1, uint32_t(id) + 1};
+    if (key.word1 > AttributeCacheEntry::largestWord1)
+        return;
+    attributeCache_[cacheSlot(key)] =
+        AttributeCacheEntry{key.word0, key.word1 << AttributeCacheEntry::identifierBits | (uint64_t(id) + 1)};
 }
 
 uint64_t CellArena::graphemeHash(std::u32string_view scalars)

@@ -99,13 +99,18 @@ static_assert(std::bit_cast<uint32_t>(Attribute::Color::ansi256(0x44)) == 0x4400
 static_assert(std::bit_cast<uint32_t>(Attribute::Color::defaultColor()) == 2);
 static_assert(std::bit_cast<uint32_t>(Attribute::Color::defaultInvertedColor()) == 3);
 
-/// One slot of the direct-mapped cache in front of the attribute map.
+/// One slot of the direct-mapped cache in front of the attribute map, in 16 bytes so that four
+/// share a cache line: the key's first word, then its second word (an underline colour's tag,
+/// below 2^27) above the id plus one (0 marks an empty slot).
 struct AttributeCacheEntry
 {
+    static constexpr int identifierBits = 17;
+    static constexpr uint64_t identifierMask = (uint64_t(1) << identifierBits) - 1;
+    /// The largest second word a slot can hold; keys with a larger one are not cached.
+    static constexpr uint64_t largestWord1 = ~uint64_t(0) >> identifierBits;
+
     uint64_t word0 = 0;
-    uint64_t word1 = 0;
-    /// The id plus one; 0 marks an empty slot.
-    uint32_t identifierPlusOne = 0;
+    uint64_t word1AndIdentifier = 0;
 };
 
 /// One slot of the direct-mapped cache in front of the cluster map: a cluster of two or three
@@ -164,7 +169,9 @@ public:
     static constexpr int defaultGraphemeCapacity = 65535;
     static constexpr int maximumGraphemeCapacity = 0xFFFFFF;
     static constexpr int graphemeBlockSize = 256;
-    static constexpr int attributeCacheSize = 1024;
+    /// Slots of the attribute cache: 64 KiB, enough for the few thousand looks a true-colour
+    /// picture or theme cycles through, which a smaller cache kept evicting.
+    static constexpr int attributeCacheSize = 4096;
     static constexpr int clusterCacheSize = 16384;
     /// The most scalars the print path lets one cell hold. Unicode's stream-safe text format
     /// allows at most 30 combining marks in a row, and the longest real clusters (an emoji family
@@ -230,9 +237,14 @@ public:
         if (key.word0 == 0 && key.word1 == 0)
             return uint16_t(0);
         if (attributeCache_) {
+            // An empty slot has id bits 0 and never matches, since the wanted bits are at least 1.
             const AttributeCacheEntry& entry = attributeCache_[cacheSlot(key)];
-            if (entry.identifierPlusOne != 0 && entry.word0 == key.word0 && entry.word1 == key.word1)
-                return uint16_t(entry.identifierPlusOne - 1);
+            const uint64_t identifierPlusOne = entry.word1AndIdentifier & AttributeCacheEntry::identifierMask;
+            if (entry.word0 == key.word0 &&
+                entry.word1AndIdentifier ==
+                    (key.word1 << AttributeCacheEntry::identifierBits | identifierPlusOne) &&
+                identifierPlusOne != 0)
+                return uint16_t(identifierPlusOne - 1);
         }
         return internSlow(key);
     }
@@ -347,8 +359,9 @@ private:
     {
         return ((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull;
     }
-    /// The cache slot: the top 10 bits of the mix.
-    static size_t cacheSlot(InternedAttributeKey key) { return static_cast<size_t>(keyHash(key) >> 54); }
+    /// The cache slot: the top 12 bits of the mix.
+    static size_t cacheSlot(InternedAttributeKey key) { return static_cast<size_t>(keyHash(key) >> 52); }
+    static_assert(attributeCacheSize == 1 << 12);
     static uint64_t graphemeHash(std::u32string_view scalars);
 
     std::optional<uint16_t> internSlow(InternedAttributeKey key);

@@ -2,6 +2,7 @@
 
 #include "Kestrovan/Fatal.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrovan {
@@ -16,8 +17,20 @@ CellStoragePage::CellStoragePage(const CellStoragePage& copying)
     : cells_(copying.cells_), arena_(copying.arena_)
 {}
 
+CellStoragePage::CellStoragePage(const CellStoragePage& copying, int count)
+    : cells_(copying.cells_.begin(), copying.cells_.begin() + std::clamp(count, 0, copying.count())),
+      arena_(copying.arena_)
+{}
+
 CellStoragePage::CellStoragePage(const CellStoragePage& copyingPacked, std::shared_ptr<CellArena> arena)
-    : cells_(copyingPacked.cells_), arena_(std::move(arena))
+    : CellStoragePage(copyingPacked, copyingPacked.count(), std::move(arena))
+{}
+
+CellStoragePage::CellStoragePage(const CellStoragePage& copyingPacked, int count,
+                                 std::shared_ptr<CellArena> arena)
+    : cells_(copyingPacked.cells_.begin(),
+             copyingPacked.cells_.begin() + std::clamp(count, 0, copyingPacked.count())),
+      arena_(std::move(arena))
 {
     // A raw copy is only meaningful when every id in the cells means the same in `arena`.
     KESTROVAN_ASSERT(arena_ != nullptr && arena_->preservesEncoding(*copyingPacked.arena_),

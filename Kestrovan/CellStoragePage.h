@@ -20,9 +20,13 @@ public:
     CellStoragePage(int count, PackedCell fill, std::shared_ptr<CellArena> arena);
     /// A copy of another page's cells, sharing its arena.
     CellStoragePage(const CellStoragePage& copying);
+    /// A copy of the first `count` cells of another page, sharing its arena.
+    CellStoragePage(const CellStoragePage& copying, int count);
     /// A raw copy of another page's cells bound to `arena`, a snapshot copy that preserves the
     /// encoding of the source page's arena; any other arena stops the program.
     CellStoragePage(const CellStoragePage& copyingPacked, std::shared_ptr<CellArena> arena);
+    /// The same for the first `count` cells only.
+    CellStoragePage(const CellStoragePage& copyingPacked, int count, std::shared_ptr<CellArena> arena);
 
     CellStoragePage& operator=(const CellStoragePage&) = delete;
 

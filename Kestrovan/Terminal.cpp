@@ -151,10 +151,9 @@ void Terminal::setup(bool isReset)
 
     charsets_.reset();
 
-    if (curAttr_ != Attribute()) {
-        const Attribute old = curAttr_;
-        curAttr_ = Attribute();
-        curStyleID_ = _buffer->cellArena()->intern(curAttr_).value_or(0);
+    if (curKey_ != InternedAttributeKey()) {
+        const Attribute old = currentAttribute();
+        setCurrentAttribute(Attribute(), _buffer->cellArena()->intern(Attribute()).value_or(0));
         if (!old.bg.isDefault()) {
             currentEraseAttribute_ = Attribute();
             rebuildEraseCells(curStyleID_);

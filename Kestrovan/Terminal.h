@@ -436,7 +436,15 @@ public:
         return currentBidiState().fallbackDirection == BidiDirection::rightToLeft;
     }
     bool bidiBoxMirroring() const { return currentBidiState().boxMirroring; }
-    const Attribute& currentAttribute() const { return curAttr_; }
+    const Attribute& currentAttribute() const
+    {
+        // SGR keeps only the key of the look; the attribute is spelled out when first read.
+        if (curAttrStale_) {
+            curAttr_ = curKey_.attribute();
+            curAttrStale_ = false;
+        }
+        return curAttr_;
+    }
     /// The kitty keyboard flags of the active screen.
     KittyKeyboardFlags keyboardEnhancementFlags() const
     {
@@ -600,6 +608,9 @@ public:
     /// The run road: the first `ascii` bytes (at least one) are printable ASCII, written as one
     /// run; the rest goes the slow road.
     void printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer);
+    /// Prints a run of one narrow character that joins nothing; false, having printed nothing,
+    /// when the run is not that.
+    bool printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer);
     /// Prints `bytes` (after any put-back bytes) scalar by scalar; `previousScalar` precedes them.
     void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar);
     /// The absolute row and column of the cell a combining scalar must join, if any.
@@ -703,47 +714,14 @@ public:
     void cmdCsiM(const CsiParameters& pars, Collect collect);
     /// SGR with parameters other than a lone 0: folds them into the key of `curAttr`.
     void applySgrParameters(const CsiParameters& pars);
-    /// The key of `curAttr`, taken from the one SGR last stored while `curAttr` is unchanged since.
-    InternedAttributeKey currentAttributeKey() const
+    /// Makes `attribute` the current look, with id `styleID`.
+    void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {
-        return AttributeBytes::same(curAttr_, sgrKeyAttribute_) ? sgrKey_
-                                                                : InternedAttributeKey::of(curAttr_);
+        curAttr_ = attribute;
+        curAttrStale_ = false;
+        curKey_ = InternedAttributeKey::of(attribute);
+        curStyleID_ = styleID;
     }
-    /// Attributes copied and compared as raw bytes, always in the same 8-, 4-, 2- and 1-byte
-    /// pieces: a load that spans two earlier stores cannot take its bytes from them and waits
-    /// until both reach the cache, which overlapping 8-byte copies made happen on every SGR.
-    struct AttributeBytes
-    {
-        static_assert(sizeof(Attribute) == 15 && std::is_trivially_copyable_v<Attribute>);
-        template <typename Piece> static Piece piece(const Attribute& attribute, size_t offset)
-        {
-            Piece value;
-            std::memcpy(&value, reinterpret_cast<const unsigned char*>(&attribute) + offset, sizeof value);
-            return value;
-        }
-        template <typename Piece>
-        static void copyPiece(Attribute& target, const Attribute& source, size_t offset)
-        {
-            const Piece value = piece<Piece>(source, offset);
-            std::memcpy(reinterpret_cast<unsigned char*>(&target) + offset, &value, sizeof value);
-        }
-        static void copy(Attribute& target, const Attribute& source)
-        {
-            copyPiece<uint64_t>(target, source, 0);
-            copyPiece<uint32_t>(target, source, 8);
-            copyPiece<uint16_t>(target, source, 12);
-            copyPiece<uint8_t>(target, source, 14);
-        }
-        /// Equal bytes always mean equal attributes; unequal bytes may still be equal attributes
-        /// (an absent underline colour leaves its payload bytes unspecified).
-        static bool same(const Attribute& a, const Attribute& b)
-        {
-            return ((piece<uint64_t>(a, 0) ^ piece<uint64_t>(b, 0)) |
-                    (piece<uint32_t>(a, 8) ^ piece<uint32_t>(b, 8)) |
-                    (piece<uint16_t>(a, 12) ^ piece<uint16_t>(b, 12)) |
-                    (piece<uint8_t>(a, 14) ^ piece<uint8_t>(b, 14))) == 0;
-        }
-    };
 
     // --- Modes (TerminalModes.cpp) --------------------------------------------------------------
 
@@ -763,16 +741,35 @@ public:
     void cmdSoftReset();
     void softReset() { cmdSoftReset(); }
     void changeColumnMode(int columns);
-    /// Whether a CSI sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l).
-    static bool isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
-                                       std::span<const uint8_t> collect);
-    /// Ends a run of column-mode switches (see `ColumnSwitchRun`): brings the normal buffer to the
-    /// grid if its switches were deferred. Called before anything else reaches the terminal.
+    /// Whether a CSI keeps a run of column-mode switches going (see `ColumnSwitchRun`): one that
+    /// sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l), or an SGR.
+    static bool keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars,
+                                     std::span<const uint8_t> collect);
+    /// Ends a run of column-mode switches (see `ColumnSwitchRun`): reflows the normal buffer's
+    /// scrollback if its reflow was deferred. Called before anything else reaches the terminal.
     void endColumnSwitchRun()
     {
         if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]]
             finishColumnSwitchRun();
     }
+    /// The same before printing `bytes` bytes or executing a control: the run goes on while
+    /// they cannot move a line into the scrollback.
+    void endColumnSwitchRunBeforePrint(size_t bytes)
+    {
+        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+            if (printMayScroll(bytes))
+                finishColumnSwitchRun();
+        }
+    }
+    void endColumnSwitchRunBeforeExecute(uint8_t code)
+    {
+        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+            if (!executeKeepsColumnSwitchRun(code))
+                finishColumnSwitchRun();
+        }
+    }
+    bool printMayScroll(size_t bytes) const;
+    bool executeKeepsColumnSwitchRun(uint8_t code) const;
     void finishColumnSwitchRun();
     /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
     /// and (unless DECNCSM applies) its blanked screen.
@@ -1379,15 +1376,14 @@ private:
     CharsetSlots charsets_;
     TerminalModeSet modes_;
     std::optional<ActiveHyperlink> activeHyperlink_;
-    Attribute curAttr_;
+    // The current look is its key, `curKey_`: SGR folds parameters into the key and interns it,
+    // and nearly every SGR starts from the key the previous one left. `curAttr_` spells the key
+    // out as an attribute only when someone reads it (`currentAttribute`), since SGR runs far
+    // more often than anything that needs the attribute.
+    InternedAttributeKey curKey_;
+    mutable Attribute curAttr_;
+    mutable bool curAttrStale_ = false;
     uint16_t curStyleID_ = 0;
-    // The key SGR last gave `curAttr_`, and the bytes `curAttr_` held then. Nearly every SGR starts
-    // from the look the previous one left, so it reuses the key instead of deriving it again.
-    // Anything else that writes `curAttr_` (restore cursor, reset) leaves bytes that differ, and
-    // the key is derived afresh; equal bytes always mean an equal attribute, so a stale key can
-    // never be used.
-    InternedAttributeKey sgrKey_;
-    Attribute sgrKeyAttribute_;
     Attribute currentEraseAttribute_;
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
     mutable PackedCell currentEraseBlankCell_;
@@ -1404,21 +1400,20 @@ private:
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;
     int parseDepth_ = 0;
-    /// Column-mode switches (DECCOLM) that follow one another with nothing in between. Each one
-    /// clears the screen and homes the cursor, so after the first the normal buffer holds only its
-    /// scrollback, which every switch would reflow whole. Once a switch has been made in full, the
-    /// normal buffer's part of the switches right after it is deferred: reflowing a scrollback to
-    /// one width and back gives what it held, so at the end of the run (anything else reaching
-    /// the terminal, or the end of the feed) the buffer needs one switch at most, when the run
-    /// ends at the other width. The grid, the alternate buffer and every report still follow
-    /// each switch as it comes.
+    /// Column-mode switches (DECCOLM) with nothing but screen output between them. Each switch
+    /// blanks the screen and homes the cursor; while the screen rows take no part in the reflow,
+    /// the normal buffer's switch resizes only the screen and leaves its scrollback laid out as
+    /// it was (`Buffer::resizeScreenDeferringScrollback`), so a switch costs the same whatever
+    /// the scrollback holds. The run goes on through printing and cursor controls that cannot
+    /// scroll a line into the scrollback, SGR and further switches; anything else, a line about
+    /// to enter the scrollback, or the end of the feed ends it, and the scrollback is reflowed
+    /// once to the width the run ended at. Hosts read the buffers only between feeds, when no
+    /// run is open.
     enum class ColumnSwitchRun : uint8_t
     {
         none,
-        /// The last thing done was a full column-mode switch.
-        afterFullSwitch,
-        /// Switches after it were deferred; the normal buffer may be at another width than the grid.
-        deferred,
+        /// The normal buffer's scrollback waits for its reflow.
+        pending,
     };
     ColumnSwitchRun columnSwitchRun_ = ColumnSwitchRun::none;
     /// Set while a deferred switch resizes the grid: the normal buffer is then left as it is.

@@ -266,7 +266,7 @@ void Terminal::cmdSaveCursor(const CsiParameters&, Collect collect)
     active.savedX = active.x();
     active.savedY = active.y();
     active.savedWrapPending = active.wrapPending();
-    active.savedAttr = curAttr_;
+    active.savedAttr = currentAttribute();
     active.savedCharset = charsets_.charset();
     active.savedOriginMode = modes_[TerminalMode::originMode];
     active.savedMarginMode = modes_[TerminalMode::marginMode];
@@ -283,9 +283,9 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
     active.setY(std::min(_rows - 1, std::max(0, active.savedY)));
     active.setWrapPending(active.savedWrapPending);
 
-    if (active.savedAttr != curAttr_) {
-        curAttr_ = active.savedAttr;
-        curStyleID_ = internStyle(InternedAttributeKey::of(curAttr_)).value_or(0);
+    if (active.savedAttr != currentAttribute()) {
+        setCurrentAttribute(active.savedAttr,
+                            internStyle(InternedAttributeKey::of(active.savedAttr)).value_or(0));
         // Erased cells take only the background of the attribute, as after SGR.
         Attribute erase;
         if (!curAttr_.bg.isDefaultInverted())

@@ -52,17 +52,18 @@ template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::span<cons
 // --- Print ---------------------------------------------------------------------------------------
 
 // Every handler below first ends a run of column-mode switches (`endColumnSwitchRun`), so that
-// a deferred switch of the normal buffer is made before anything else touches it.
+// a deferred reflow of the normal buffer's scrollback is made before anything else touches it;
+// printing, the cursor controls and SGR end it only when they could reach the scrollback.
 
 void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 {
-    endColumnSwitchRun();
+    endColumnSwitchRunBeforePrint(bytes.size());
     handlePrintBorrowed(bytes, *_buffer);
 }
 
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 {
-    endColumnSwitchRun();
+    endColumnSwitchRunBeforePrint(bytes.size());
     // A translating set or a pending sequence needs every byte looked at all the same.
     if (charsets_.charset() || !readingBuffer_.putbackBuffer.empty()) [[unlikely]] {
         handlePrintBorrowed(bytes, *_buffer);
@@ -75,7 +76,7 @@ void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 
 void Terminal::dispatchExecute(uint8_t code)
 {
-    endColumnSwitchRun();
+    endColumnSwitchRunBeforeExecute(code);
     Buffer& active = *_buffer;
     switch (code) {
     case 0x07: // BEL
@@ -275,8 +276,7 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 
 void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
-    if (columnSwitchRun_ != ColumnSwitchRun::none && !isColumnModeSwitchOnly(code, pars, collect))
-        [[unlikely]]
+    if (columnSwitchRun_ != ColumnSwitchRun::none && !keepsColumnSwitchRun(code, pars, collect)) [[unlikely]]
         finishColumnSwitchRun();
     // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
     // without the routing below.
@@ -285,7 +285,7 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
         // ("reset, then set"), changes nothing and stays inline in the parse loop; any other
         // plain SGR goes straight to the parameter fold.
         if (!collect.empty() || (pars.count == 1 && pars.base[0] == 0)) {
-            if (collect.empty() && curAttr_ == Attribute())
+            if (collect.empty() && curKey_ == InternedAttributeKey())
                 return;
             cmdCsiM(pars, collect);
             return;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <limits>
 #include <string>
 
 namespace kestrovan {
@@ -683,16 +684,25 @@ void Terminal::changeColumnMode(int columns)
     // Programs switch to 132 columns freely; only a host that allowed it (mode 40) follows.
     if (!modes_[TerminalMode::allow80To132])
         return;
-    // Right after a full switch, the normal buffer's part waits for the end of the run (see
-    // `ColumnSwitchRun`); a normal buffer without scrollback has nothing to reflow.
-    // Only a switch that blanks the screen qualifies: a kept screen (DECNCSM) is reflowed with it.
+    // The normal buffer's scrollback may wait for its reflow (see `ColumnSwitchRun`) when the
+    // screen it blanks takes no part in the reflow; a kept screen (DECNCSM) is reflowed with it.
+    // A switch to the width the grid has already resizes nothing and keeps any run going.
     const bool keepsScreen =
         modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500;
-    const bool defer = columnSwitchRun_ != ColumnSwitchRun::none && _buffer == normalBuffer_ &&
-                       normalBuffer_->hasScrollback() && !keepsScreen;
-    keepNormalBufferInResize_ = defer;
+    Buffer& normal = *normalBuffer_;
+    const int target = std::max(columns, MINIMUM_COLS);
+    const bool deferScrollback = target != _cols && _buffer == normalBuffer_ && !keepsScreen &&
+                                 normal.cols() == _cols && normal.rows() == _rows &&
+                                 normal.canDeferScrollbackReflow(target);
+    const int normalCols = normal.cols();
+    keepNormalBufferInResize_ = deferScrollback || target == _cols;
     resize(columns, _rows);
     keepNormalBufferInResize_ = false;
+    if (deferScrollback && normal.cols() != _cols) {
+        normal.resizeScreenDeferringScrollback(_cols);
+        normal.setupTabStops(normalCols, tabStopWidth);
+        columnSwitchRun_ = ColumnSwitchRun::pending;
+    }
 
     // The grid's own width from here on: the resize may have clamped or refused the request.
     const int width = _cols;
@@ -702,29 +712,23 @@ void Terminal::changeColumnMode(int columns)
     alternate.setScrollBottom(alternate.rows() - 1);
     alternate.setMarginLeft(0);
     alternate.setMarginRight(alternate.cols() - 1);
-    if (defer) {
-        columnSwitchRun_ = ColumnSwitchRun::deferred;
-    } else {
-        switchNormalBufferColumns();
-        if (_buffer == altBuffer_) {
-            _buffer->setX(0);
-            _buffer->setY(0);
-            // DECNCSM keeps the screen, but only on a terminal that claims to know it.
-            if (!(modes_[TerminalMode::noClearOnColumnChange] &&
-                  conformance_ == TerminalConformance::vt500)) {
-                for (int row = 0; row < _rows; ++row) {
-                    const int index = alternate.yBase() + row;
-                    if (index >= alternate.lines().count())
-                        break;
-                    // Indexing the ring creates a missing line.
-                    alternate.lines()[index]->resize(width, currentEraseBlankCell());
-                    resetBufferLine(row, true, modes_.bidiState());
-                }
+    switchNormalBufferColumns();
+    if (_buffer == altBuffer_) {
+        _buffer->setX(0);
+        _buffer->setY(0);
+        // DECNCSM keeps the screen, but only on a terminal that claims to know it.
+        if (!keepsScreen) {
+            for (int row = 0; row < _rows; ++row) {
+                const int index = alternate.yBase() + row;
+                if (index >= alternate.lines().count())
+                    break;
+                // Indexing the ring creates a missing line.
+                alternate.lines()[index]->resize(width, currentEraseBlankCell());
+                resetBufferLine(row, true, modes_.bidiState());
             }
         }
-        columnSwitchRun_ = ColumnSwitchRun::afterFullSwitch;
     }
-    if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500))
+    if (!keepsScreen)
         clearKittyImagesOnScreen();
 
     updateFullScreen();
@@ -761,21 +765,17 @@ void Terminal::switchNormalBufferColumns()
 
 void Terminal::finishColumnSwitchRun()
 {
-    const bool deferred = columnSwitchRun_ == ColumnSwitchRun::deferred;
     columnSwitchRun_ = ColumnSwitchRun::none;
-    // Switching a scrollback to one width and back leaves it as the full switch made it: only a
-    // run that ends at the other width has a switch left to make.
-    if (deferred && (normalBuffer_->cols() != _cols || normalBuffer_->rows() != _rows)) {
-        switchNormalBufferColumns();
-        if (!(modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500))
-            clearKittyImagesOnScreen();
+    if (normalBuffer_->hasPendingScrollbackReflow()) {
+        normalBuffer_->reflowPendingScrollback();
         updateFullScreen();
     }
 }
 
-bool Terminal::isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
-                                      std::span<const uint8_t> collect)
+bool Terminal::keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
+    if (code == 'm')
+        return collect.empty();
     if ((code != 'h' && code != 'l') || collect.size() != 1 || collect[0] != '?')
         return false;
     for (int index = 0; index < pars.count; ++index) {
@@ -783,6 +783,42 @@ bool Terminal::isColumnModeSwitchOnly(uint8_t code, const CsiParameters& pars,
             return false;
     }
     return true;
+}
+
+bool Terminal::printMayScroll(size_t bytes) const
+{
+    // Every cell takes at least one byte, so the bytes bound the rows the text can wrap over.
+    const Buffer& active = *_buffer;
+    if (_buffer != normalBuffer_)
+        return true;
+    if (!active.wraparound())
+        return false;
+    const int64_t columns = int64_t(active.columnAfterPrinted()) +
+                            int64_t(std::min<size_t>(bytes, size_t(std::numeric_limits<int32_t>::max())));
+    return active.y() + columns / active.cols() >= active.scrollBottom();
+}
+
+bool Terminal::executeKeepsColumnSwitchRun(uint8_t code) const
+{
+    const Buffer& active = *_buffer;
+    switch (code) {
+    case 0x08: // BS: a reverse wrap may step onto the row above
+        return !modes_[TerminalMode::reverseWraparound] && !modes_[TerminalMode::reverseWraparoundExtended];
+    case 0x09: // HT
+    case 0x0D: // CR
+    case 0x0E: // SO
+    case 0x0F: // SI
+    case 0x88: // HTS
+        return true;
+    case 0x0A: // LF, VT, FF, IND and NEL scroll only on the region's last row.
+    case 0x0B:
+    case 0x0C:
+    case 0x84:
+    case 0x85:
+        return active.y() < active.scrollBottom();
+    default:
+        return false;
+    }
 }
 
 // --- Synchronized output -------------------------------------------------------------------------

@@ -791,10 +791,46 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffe
     }
     const size_t ascii = printableAsciiPrefix(bytes);
     if (ascii == 0) {
-        handlePrintSlow(bytes, std::nullopt);
+        if (bytes.size() > 3 || !printLoneScalar(bytes, buffer))
+            handlePrintSlow(bytes, std::nullopt);
         return;
     }
     printAsciiRun(bytes, ascii, buffer);
+}
+
+// A run of one two- or three-byte character that takes a column and starts a cell of its own:
+// half blocks and box drawing between colour changes, one cell per sequence in pictures. It
+// goes to the run writer directly, after the same test against the cell before the cursor that
+// the slow road makes; anything else (a sequence cut short, a mark, a character that may join,
+// a character the run writer will not place) is left to the slow road, unchanged.
+bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
+{
+    if (bytes.size() < 2 || buffer.bulkInsertBlocked())
+        return false;
+    const Decoded decoded = decodeAt(bytes.data(), bytes.size());
+    if (decoded.kind != Decoded::Kind::scalar || decoded.length != bytes.size())
+        return false;
+    const char32_t scalar = decoded.value;
+    const uint8_t properties = unicode::graphemeProperties(scalar);
+    if (unicode::widthCode(scalar) != 2 || properties != 0 || joinsDespiteWidth(scalar))
+        return false;
+    if (const std::optional<Position> target = combiningTarget(buffer)) {
+        const char32_t previous =
+            lastScalar(buffer.lines()[static_cast<int>(target->row)]->packed(static_cast<int>(target->col)),
+                       *buffer.cellArena());
+        if (graphemeJoin(previous, unicode::graphemeProperties(previous), scalar, properties, 1) !=
+            GraphemeJoin::newCell)
+            return false;
+    }
+    const int rowBefore = buffer.y();
+    const int displayBefore = _buffer->yDisp();
+    updateRange(rowBefore);
+    if (buffer.insertScalarRun(std::span<const char32_t>(&scalar, 1), 1, curStyleID_,
+                               activePayloadCode(*this)) == 0)
+        return false;
+    if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
+        updateRange(buffer.y());
+    return true;
 }
 
 void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer)

@@ -1,11 +1,10 @@
 // Select graphic rendition: folding SGR parameters into the current attribute and its style id.
 //
-// `cmdCsiM` walks CSI ... m over the canonical key of `curAttr` (`InternedAttributeKey`: the
-// colours' tags, the style bits and the underline style packed in two words), so that each
+// `cmdCsiM` walks CSI ... m over the canonical key of the current look (`InternedAttributeKey`:
+// the colours' tags, the style bits and the underline style packed in two words), so that each
 // parameter is a mask and an or on a register and the result is interned in the cell arena by
-// its key, once per sequence, without building an attribute first. When the look changed,
-// `curAttr` is copied from the arena's entry for the new id, and the key is kept beside it
-// (`sgrKey`) so that the next SGR starts from it instead of deriving it again. Printed cells carry the 16-bit
+// its key, once per sequence, without building an attribute at all: the key is the current look,
+// and the attribute is spelled out from it only when read. Printed cells carry the 16-bit
 // style id. Erasing, scrolling and insertion fill new cells with the background of the current attribute
 // only; that background-only attribute and its two packed cells are rebuilt here, and only when the
 // background really changed, because most SGR sequences (bold, colours of text) leave it alone
@@ -86,12 +85,12 @@ bool followedByColon(uint64_t colonMask, int index)
     return index < 64 && ((colonMask >> index) & 1) != 0;
 }
 
-uint64_t clampComponent(int64_t value)
+[[gnu::always_inline]] inline uint64_t clampComponent(int64_t value)
 {
     return static_cast<uint64_t>(std::clamp<int64_t>(value, 0, 255));
 }
 
-uint64_t trueColorTag(int64_t red, int64_t green, int64_t blue)
+[[gnu::always_inline]] inline uint64_t trueColorTag(int64_t red, int64_t green, int64_t blue)
 {
     return 0x3000000 | clampComponent(red) << 16 | clampComponent(green) << 8 | clampComponent(blue);
 }
@@ -177,15 +176,12 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
     // Fast road for the most common sequence, CSI m / CSI 0 m. The default attribute is always
     // id 0, and it erases to the plain default background.
     if (pars.count == 1 && pars[0] == 0) {
-        if (curAttr_ == Attribute())
+        if (curKey_ == Key())
             return;
-        const bool eraseBackgroundChanges = eraseBackgroundTag(Key::colorTag(curAttr_.bg)) != 0;
-        // Id 0 of the arena holds the default attribute.
-        const Attribute& reset = _buffer->cellArena()->attribute(0);
-        AttributeBytes::copy(curAttr_, reset);
-        AttributeBytes::copy(sgrKeyAttribute_, reset);
+        const bool eraseBackgroundChanges = eraseBackgroundTag(backgroundTag(curKey_)) != 0;
+        curKey_ = Key();
+        curAttrStale_ = true;
         curStyleID_ = 0;
-        sgrKey_ = Key();
         if (eraseBackgroundChanges) {
             assign(currentEraseAttribute_, Key());
             rebuildEraseCells(0);
@@ -206,9 +202,24 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     };
 
     const uint64_t colonMask = parser_->parsColonMask();
-    const Key previous = currentAttributeKey();
+    const Key previous = curKey_;
     Key working = previous;
     int i = 0;
+    // Leading true colours written with semicolons (38;2;r;g;b and 48;2;r;g;b), all that rainbow
+    // text and half-block pictures write, are folded without the switch below; whatever follows
+    // them goes through it as before.
+    if (colonMask == 0) {
+        while (i + 4 < pars.count && pars[i + 1] == 2) {
+            const uint64_t tag = trueColorTag(pars[i + 2], pars[i + 3], pars[i + 4]);
+            if (pars[i] == 38)
+                setForeground(working, tag);
+            else if (pars[i] == 48)
+                setBackground(working, tag);
+            else
+                break;
+            i += 5;
+        }
+    }
     while (i < pars.count) {
         const int64_t value = pars[i];
         int step = 1;
@@ -353,13 +364,9 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
         working = Key();
         id = 0;
     }
-    // The arena keeps the attribute of each id: copying it is cheaper than decoding the key.
-    // Both copies read the arena's entry, not the other copy, which was only just stored.
-    const Attribute& entry = arena.attribute(*id);
-    AttributeBytes::copy(curAttr_, entry);
-    AttributeBytes::copy(sgrKeyAttribute_, entry);
+    curKey_ = working;
+    curAttrStale_ = true;
     curStyleID_ = *id;
-    sgrKey_ = working;
 
     const uint64_t eraseTag = eraseBackgroundTag(backgroundTag(working));
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))

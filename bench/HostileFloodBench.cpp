@@ -1,8 +1,9 @@
 // What hostile output costs: floods a program can raise through ordinary sequences.
 //
 // - Column mode: with mode 40 enabled, 1,000 DECCOLM switches (80 and 132 columns in turn) on a
-//   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines.
-//   A switch should cost the same whatever the scrollback holds.
+//   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines,
+//   one after the other or with output between them. A switch should cost the same whatever the
+//   scrollback holds.
 // - Title stack: 500 distinct 1 MB titles, each set and pushed; the counter is the growth of the
 //   process's resident memory at its peak.
 // - Replies: a child in raw mode writes a million primary device-attribute queries and never
@@ -99,6 +100,47 @@ void BM_ColumnModeSwitches(benchmark::State& state)
     state.counters["switches"] = 1000;
 }
 BENCHMARK(BM_ColumnModeSwitches)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The same with output between the switches, so no two switches follow one another: a character
+// after each one, or with the third argument 1 thirty short lines, more than the 24-row screen
+// holds, so that lines keep scrolling into the full scrollback. The second argument picks the
+// scrollback's text: 0 short lines that fit both widths, 1 lines of 200 to 400 characters that
+// wrap at both. The counter is the time per switch.
+void BM_ColumnModeSwitchesWithOutput(benchmark::State& state)
+{
+    const int scrollback = int(state.range(0));
+    const bool longLines = state.range(1) != 0;
+    const bool scrolls = state.range(2) != 0;
+    auto delegate = std::make_shared<NullDelegate>();
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 80;
+    options.rows = 24;
+    options.scrollback = scrollback;
+    auto terminal = Terminal::create(delegate, options);
+    std::string text;
+    for (int line = 0; line < scrollback + 100; ++line) {
+        const size_t length = longLines ? size_t(200 + (line * 37) % 200) : size_t(10 + (line * 37) % 60);
+        text += std::string(length, char('a' + line % 26)) + "\r\n";
+    }
+    terminal->feed(text);
+    terminal->feed("\x1b[?40h");
+    std::string between = "x";
+    if (scrolls) {
+        between.clear();
+        for (int line = 0; line < 30; ++line)
+            between += "line " + std::to_string(line) + "\r\n";
+    }
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h" + between + "\x1b[?3l" + between;
+    for (auto _ : state)
+        terminal->feed(switches);
+    state.counters["perSwitch"] = benchmark::Counter(
+        1000.0 * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ColumnModeSwitchesWithOutput)
+    ->ArgsProduct({{10000}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_TitleStackFlood(benchmark::State& state)
 {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 
 namespace kestrovan::testing {
@@ -559,6 +560,69 @@ TEST(TerminalModesTests, ARunOfColumnSwitchesEndsAsSwitchesMadeOneByOne)
             oneByOne.feed("\x1b[?1049lend\r\n");
             EXPECT_EQ(whole.dump(), oneByOne.dump()) << c.name << ", " << count << " switches, then output";
         }
+    }
+}
+
+TEST(TerminalModesTests, ColumnSwitchesWithOutputBetweenEndAsFedOneByOne)
+{
+    // Output between switches keeps a run going while it stays on the screen; fed in pieces,
+    // every switch reflows at once. Random mixes of switches, text, SGR, line feeds that scroll,
+    // long lines and other sequences must leave the same terminal either way.
+    for (uint32_t seed = 1; seed <= 100; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = pick(0, 1) == 0 ? 80 : pick(60, 140);
+        options.rows = pick(3, 7);
+        options.scrollback = pick(5, 50);
+        std::string history;
+        for (int line = pick(0, 80); line > 0; --line)
+            history += "\x1b[4" + std::to_string(line % 8) + "m" +
+                       std::string(size_t(pick(0, 300)), char('a' + line % 26)) + "\x1b[m" +
+                       (line % 5 == 0 ? "\xe4\xb8\x80" : "") + "\r\n";
+        std::vector<std::string> pieces;
+        for (int step = pick(1, 30); step > 0; --step) {
+            pieces.push_back(pick(0, 1) == 0 ? "\x1b[?3h" : "\x1b[?3l");
+            switch (pick(0, 7)) {
+            case 0:
+                break;
+            case 1:
+                pieces.push_back("x");
+                break;
+            case 2:
+                pieces.push_back("\x1b[31mx\r\ny\x1b[m\r\n");
+                break;
+            case 3: // more lines than the screen holds
+                for (int line = options.rows + pick(0, 4); line > 0; --line)
+                    pieces.push_back(std::string(size_t(pick(0, 20)), 'z') + "\r\n");
+                break;
+            case 4: // a line the next narrower switch must reflow with the rest
+                pieces.push_back(std::string(size_t(pick(81, 140)), 'w'));
+                break;
+            case 5:
+                pieces.push_back("\x1b[2;5Hq\t\x08\x0b");
+                break;
+            case 6:
+                pieces.push_back("\xe4\xb8\x80\xe4\xb8\x80 \x1b[7m  \x1b[m");
+                break;
+            default:
+                pieces.push_back("\x1b[?1049hA\x1b[?1049l");
+                break;
+            }
+        }
+        testing::DumpedTerminal whole(options);
+        testing::DumpedTerminal inPieces(options);
+        for (testing::DumpedTerminal* t : {&whole, &inPieces})
+            t->feed("\x1b[?40h" + history);
+        std::string all;
+        for (const std::string& piece : pieces) {
+            all += piece;
+            inPieces.feed(piece);
+        }
+        whole.feed(all);
+        EXPECT_EQ(whole.dump(), inPieces.dump()) << "seed " << seed;
     }
 }
 

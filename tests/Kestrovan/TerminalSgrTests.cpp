@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace kestrovan::testing {
 namespace {
@@ -251,6 +253,76 @@ TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
     t.feed("\x1b[0m\x1b[m\x1b[0m");
     EXPECT_EQ(t.curStyleID(), 0);
     EXPECT_EQ(t.currentAttribute(), Attribute());
+}
+
+// Leading true colours are folded ahead of the general parameter walk. A "59" in front (no
+// underline colour, which none of the starting looks has) sends the same parameters through the
+// general walk alone: both must give the same look, from several starting looks.
+TEST(TerminalSgrTests, LeadingTrueColoursFoldAsTheGeneralWalkDoes)
+{
+    const std::vector<std::string> starts = {"", "1;4:3;31;44", "38;2;9;9;9;48;5;3;7"};
+    const std::vector<std::string> forms = {
+        "38;2;1;2;3",
+        "48;2;4;5;6",
+        "38;2;1;2;3;48;2;4;5;6",
+        "48;2;4;5;6;38;2;1;2;3",
+        "38;2;1;2;3;38;2;7;8;9",
+        "38;2;300;65535;0",
+        "38;2;;;",
+        "38;2;1;2",
+        "38;2;1;2;3;48;2",
+        "38;2;1;2;3;1;48;2;4;5;6",
+        "38;2;1;2;3;48;5;9",
+        "48;2;1;2;3;58;2;4;5;6",
+        "38;5;2;3;4;5",
+        "38;2;1;2;3;0",
+        "38;2;1;2;3;4:3",
+        "38:2:1:2:3;48;2;4;5;6",
+        "1;2;3;4;5;6",
+    };
+    for (const std::string& start : starts) {
+        for (const std::string& form : forms) {
+            TerminalFixture folded;
+            TerminalFixture walked;
+            folded.t().feed("\x1b[" + start + "m\x1b[" + form + "m");
+            walked.t().feed("\x1b[" + start + "m\x1b[59;" + form + "m");
+            const std::string label = start + " then " + form;
+            EXPECT_EQ(folded.t().currentAttribute(), walked.t().currentAttribute()) << label;
+            EXPECT_EQ(folded.t().cellArena()->attribute(folded.t().curStyleID()),
+                      walked.t().currentAttribute())
+                << label;
+        }
+    }
+}
+
+// More looks than the arena's cache has slots, seen twice over in a different order, with
+// underline colours among them: every look found again must come back with its own id, however
+// the cache slots collide.
+TEST(TerminalSgrTests, ManyLooksSeenAgainKeepTheirIds)
+{
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    const auto look = [](int n) {
+        return "\x1b[38;2;" + std::to_string(n % 256) + ";" + std::to_string(n / 256) + ";7" +
+               (n % 3 == 0 ? ";58;2;1;2;" + std::to_string(n % 200) : std::string(";59")) + "m";
+    };
+    constexpr int looks = 6000;
+    std::vector<uint16_t> ids(looks);
+    for (int n = 0; n < looks; ++n) {
+        t.feed(look(n));
+        ids[n] = t.curStyleID();
+    }
+    for (int n = looks; n-- > 0;) {
+        t.feed(look(n));
+        ASSERT_EQ(t.curStyleID(), ids[n]) << look(n).substr(1);
+        Attribute expected(
+            CellColor::trueColor(static_cast<uint8_t>(n % 256), static_cast<uint8_t>(n / 256), 7),
+            CellColor::defaultColor());
+        if (n % 3 == 0)
+            expected.underlineColor = CellColor::trueColor(1, 2, static_cast<uint8_t>(n % 200));
+        ASSERT_EQ(t.currentAttribute(), expected) << look(n).substr(1);
+        ASSERT_EQ(t.cellArena()->attribute(ids[n]), expected) << look(n).substr(1);
+    }
 }
 
 TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)

@@ -330,6 +330,19 @@ std::vector<CorpusEntry> corpus()
             "?5h" CSI "?5l" CSI "?12h" CSI "?25l" CSI "20h"
             "lnm\n" CSI "20l" CSI "2h" CSI "2l" CSI ">1s" CSI "?40h" CSI "?3h" CSI "?40l");
 
+    // One character between colour changes, as half-block pictures and box drawing are written:
+    // after characters it may or may not join (a prepended sign, a joiner, an emoji, a mark),
+    // then marks after it, at the right edge with and without auto-wrap, in insert mode and
+    // under protection, and a Latin letter and a stray continuation byte alone.
+    add("lone characters between colour changes",
+        CSI "38;2;1;2;3;48;2;4;5;6m\u2580" CSI "38;2;7;8;9m\u2584" CSI "m\u2588\u0301" CSI "31m\u2591"
+            "\u0600" CSI "32m\u2580" CSI "33m\u200d" CSI "34m\u2502"
+            "\U0001F600" CSI "35m\u2500"
+            "\u0915\u094d" CSI "36m\u2580" CSI "37m\u00e9" CSI "1m\u0301" CSI "2m\x80" CSI "3m\u2580"
+            "\r\n" CSI "1;28H" CSI "41m\u2580" CSI "42m\u2580" CSI "43m\u2580" CSI "44m\u2580" CSI "?7l" CSI
+            "45m\u2580" CSI "46m\u2580" CSI "?7h" CSI "3;3H" CSI "4h" CSI "47m\u2580" CSI "4l" CSI "1\"q" CSI
+            "48;5;9m\u2580" CSI "0\"q" CSI "m\u2580\u2580");
+
     addWithOptions("line feed mode from the options",
                    "one\ntwo\nthree\x0b"
                    "four\x0c"
