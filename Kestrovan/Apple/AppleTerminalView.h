@@ -374,6 +374,8 @@ public:
     /// A default colour the terminal reported: taken unless the terminal has moved on since.
     void setNativeForegroundColorFromTerminal(platform::NativeColor color);
     void setNativeBackgroundColorFromTerminal(platform::NativeColor color);
+    using NativeColorSetter = void (TerminalView::*)(platform::NativeColor);
+    void setDefaultColorFromTerminal(const Color& color, NativeColorSetter setter, const char* label);
     /// Back to the appearance's text colours.
     void configureNativeColors();
     /// The background the view paints behind the cells (the foreground in reverse video, clear

@@ -318,36 +318,34 @@ void TerminalView::colorChanged(Terminal& source, std::optional<int> idx)
 
 void TerminalView::setForegroundColor(Terminal&, const Color& color)
 {
-    const platform::NativeColor native = makeNativeColor(color);
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, native] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            view->setNativeForegroundColorFromTerminal(native);
-            if (view->terminal_)
-                view->withTerminal([&view](Terminal&) { view->colorsChangedLocked(); },
-                                   "colorsChangedOnMain()");
-        },
-        "setForegroundColor(source:color:)");
+    setDefaultColorFromTerminal(color, &TerminalView::setNativeForegroundColorFromTerminal,
+                                "setForegroundColor(source:color:)");
 }
 
 void TerminalView::setBackgroundColor(Terminal&, const Color& color)
 {
+    setDefaultColorFromTerminal(color, &TerminalView::setNativeBackgroundColorFromTerminal,
+                                "setBackgroundColor(source:color:)");
+}
+
+// The terminal changed a default colour (OSC 10 or 11): the view takes it on the main thread and
+// redraws with it.
+void TerminalView::setDefaultColorFromTerminal(const Color& color, NativeColorSetter setter,
+                                               const char* label)
+{
     const platform::NativeColor native = makeNativeColor(color);
     std::weak_ptr<TerminalView> weak = weak_from_this();
     onMain(
-        [weak, native] {
+        [weak, native, setter] {
             const std::shared_ptr<TerminalView> view = weak.lock();
             if (!view)
                 return;
-            view->setNativeBackgroundColorFromTerminal(native);
+            ((*view).*setter)(native);
             if (view->terminal_)
                 view->withTerminal([&view](Terminal&) { view->colorsChangedLocked(); },
                                    "colorsChangedOnMain()");
         },
-        "setBackgroundColor(source:color:)");
+        label);
 }
 
 void TerminalView::setCursorColor(Terminal& source, const std::optional<Color>& color)
