@@ -278,6 +278,93 @@ size_t Buffer::insertRun(std::span<const Content> scalars, int shift, int width,
     return written;
 }
 
+// Cells of both widths in one pass: a line where narrow and wide characters alternate would
+// otherwise take a call, a seam repair and a change count per change of width. Each segment takes
+// the cells that fit before the right limit; a cell that does not fit wraps first, as in
+// `insertRun`, and a region narrower than two columns stops the run at its first wide cell.
+//
+// A cell marked `runCellStaysOnRow` was one column until a scalar joined to it widened it. Printed
+// one scalar at a time it is written narrow first and then widened where it stands: that needs
+// the next column inside the margins, and at the limit the one-cell path blanks the column and
+// prints the wide cell anew on the next row. The writer places such a cell only where it widens
+// in place, and otherwise stops before it, leaving it to that path.
+size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<const uint8_t> widths,
+                              uint16_t styleID, uint16_t payloadCode)
+{
+    constexpr uint8_t widthMask = static_cast<uint8_t>(~runCellStaysOnRow);
+    const size_t count = std::min(contents.size(), widths.size());
+    if (bulkInsertBlocked_ || count == 0 || wrappedRightLimit() < printLeftEdge())
+        return 0;
+    const uint8_t semanticCode = semanticContent.code();
+    const uint64_t singleTemplate =
+        PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticCode).rawValue;
+    const uint64_t leadTemplate =
+        PackedCell::makeScalar(0, styleID, WidthState::lead, false, payloadCode, semanticCode).rawValue;
+    const PackedCell continuation =
+        PackedCell::makeScalar(0, styleID, WidthState::continuation, false, payloadCode, semanticCode);
+    const bool wideFits = wrappedRightLimit() - printLeftEdge() + 1 >= 2;
+
+    int right = printRightLimit();
+    size_t written = 0;
+    while (written < count) {
+        const uint8_t first = widths[written];
+        const int firstWidth = first & widthMask;
+        if (firstWidth == 2 && !wideFits)
+            break;
+        if (wrapPending_ || x_ + firstWidth - 1 > right) {
+            // A widened cell waiting for a wrap wraps as its narrow form would, then widens at the
+            // left edge; one that merely does not fit is left to the one-cell path.
+            if (!modeMirror_.wraparound || ((first & runCellStaysOnRow) && !wrapPending_))
+                break;
+            wrapForPrint();
+            right = printRightLimit();
+        }
+        BufferLine& line = cursorLine();
+        const int lineWidth = line.count();
+        // A widened cell widens only inside the margins, as the one-cell path widens it.
+        const int widenLimit = std::min(right, std::min(wrappedRightLimit(), lineWidth - 1));
+        const int start = x_;
+        int end = start;
+        size_t last = written;
+        while (last < count) {
+            const uint8_t width = widths[last];
+            const int columns = width & widthMask;
+            if (end + columns - 1 > ((width & runCellStaysOnRow) ? widenLimit : right) ||
+                (columns == 2 && !wideFits))
+                break;
+            end += columns;
+            ++last;
+        }
+        if (last == written)
+            break;
+        if (line.hasImages())
+            dropImages(line);
+        if (start < lineWidth) {
+            repairRunSeams(line, start, end);
+            PackedCell* cells = line.mutableCells();
+            int column = start;
+            // Whole characters only, should a malformed line be narrower than the screen.
+            for (size_t i = written; i < last; ++i) {
+                const int columns = widths[i] & widthMask;
+                if (column + columns > lineWidth)
+                    break;
+                if (columns == 1) {
+                    cells[column] = PackedCell(singleTemplate | contents[i]);
+                } else {
+                    cells[column] = PackedCell(leadTemplate | contents[i]);
+                    cells[column + 1] = continuation;
+                }
+                column += columns;
+            }
+            line.raiseUsedLength(end);
+            line.markContentChanged();
+        }
+        placeCursorAfterPrint(end, right);
+        written = last;
+    }
+    return written;
+}
+
 void Buffer::insertCharacter(PackedCell cell)
 {
     cell = cell.withSemanticCode(semanticContent.code());

@@ -135,7 +135,7 @@ private:
         std::array<uint16_t, maximumBatch> starts;
         std::array<uint8_t, maximumBatch> widths;
     };
-    size_t gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, size_t available);
+    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, bool& startsCell);
     void printStepwise(const uint8_t* bytes, size_t length);
     size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
     void printDecoded(const Decoded& decoded);
@@ -297,23 +297,34 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
             const bool low = scalar < classifiedEnd;
             const uint8_t classes = low ? lowScalarClasses()[scalar - 0x80] : 0;
             const uint8_t code = low ? classes & classWidthMask : unicode::widthCode(scalar);
-            if (code < 2 || (low ? (classes & classJoins) != 0 : joinsDespiteWidth(scalar))) {
-                // What joins a cell of this batch without changing its width joins it here. A
-                // control character takes nothing, and the general road drops marks after it.
+            const bool joins = code < 2 || (low ? (classes & classJoins) != 0 : joinsDespiteWidth(scalar));
+            width = static_cast<uint8_t>(code > 0 ? code - 1 : 0);
+            if (width == 2 && narrowRegionalIndicators_ && isRegionalIndicator(scalar))
+                width = 1;
+            properties =
+                !low || (classes & classHasProperties) != 0 ? unicode::graphemeProperties(scalar) : 0;
+            // Two scalars without grapheme properties never join (regional indicators and
+            // modifiers, the exceptions, count as joining above), which spares the full test for
+            // most text.
+            if (joins || (count > 0 && (lastProperties | properties) != 0 &&
+                          graphemeJoin(last, lastProperties, scalar, properties, width) != GraphemeJoin::newCell)) {
+                // What joins a cell of this batch joins it here. A control character takes
+                // nothing, and the general road drops marks after it.
+                bool startsCell = count == 0;
                 if (count > 0 && (lastProperties & bits::classMask) != bits::control) {
-                    if (const size_t taken = gatherMarks(batch, count - 1, at, available - offset)) {
+                    if (const size_t taken = gatherJoins(batch, count - 1, at, available - offset, startsCell)) {
                         offset += taken;
                         last = batch.lastScalars[count - 1];
                         lastProperties = unicode::graphemeProperties(last);
                         continue;
                     }
                 }
-                stopper = Decoded{Decoded::Kind::scalar, scalar, length};
-                break;
+                // A scalar with a width that joins nothing starts a cell of the batch.
+                if (!startsCell || code < 2) {
+                    stopper = Decoded{Decoded::Kind::scalar, scalar, length};
+                    break;
+                }
             }
-            width = static_cast<uint8_t>(code - 1);
-            properties =
-                !low || (classes & classHasProperties) != 0 ? unicode::graphemeProperties(scalar) : 0;
         }
         if (count == 0) {
             // A batch only starts where its first scalar begins a new cell.
@@ -321,10 +332,10 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 stopper = Decoded{Decoded::Kind::scalar, scalar, length};
                 return 0;
             }
-        } else if ((lastProperties | properties) != 0) {
-            // Two scalars without grapheme properties never join (regional indicators and
-            // modifiers, the exceptions, do not batch), which spares the full test for most text.
-            if (graphemeJoin(last, lastProperties, scalar, properties, width) != GraphemeJoin::newCell) {
+        } else if (lead < 0x80 && lastProperties != 0) {
+            // Printable ASCII after a cell with grapheme properties (other scalars were tested
+            // above): what it joins goes the general road.
+            if (graphemeJoin(last, lastProperties, scalar, 0, 1) != GraphemeJoin::newCell) {
                 stopper = Decoded{Decoded::Kind::scalar, scalar, length};
                 break;
             }
@@ -341,20 +352,11 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     if (count == 0)
         return 0;
 
-    const uint16_t styleID = terminal_.curStyleID();
-    size_t written = 0;
-    while (written < count) {
-        size_t end = written + 1;
-        while (end < count && batch.widths[end] == batch.widths[written])
-            ++end;
-        const size_t placed = buffer_.insertContentRun(
-            std::span<const uint32_t>(batch.contents.data() + written, end - written), batch.widths[written],
-            styleID, payloadCode_);
-        if (placed == 0)
-            break;
-        written += placed;
+    const size_t written = buffer_.insertMixedRun(std::span<const uint32_t>(batch.contents.data(), count),
+                                                  std::span<const uint8_t>(batch.widths.data(), count),
+                                                  terminal_.curStyleID(), payloadCode_);
+    if (written > 0)
         remember(batch.lastScalars[written - 1]);
-    }
     // What the run path would not place (auto-wrap off at the right edge, a region too narrow)
     // goes one character at a time, which knows how to overwrite the last column or drop. The
     // clusters interned for those cells are left to the next reclaim.
@@ -364,19 +366,22 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
 }
 
 // Gathers what joins cell `index` of the batch, which holds a single scalar, from `bytes`, as the
-// general road would join it one scalar at a time; answers the bytes taken (0 when it took none).
-// Every join taken here leaves the cell as wide as it was, so the batch can write it as it stands:
-// plain marks after any cell, and after a two-column cell also skin-tone modifiers, joiners and
-// what a joiner joins (an emoji family, a profession), which the general road stores as two
-// columns too. Presentation selectors, regional indicators and scalars not printed at all are left
-// to that road. So is a cluster that would reach the length at which clusters grow in place, or
-// that the arena cannot store now: growing in place needs the cell's position, and making room in
-// the arena would free the clusters this batch interned but has not written yet.
-size_t SlowPrint::gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, size_t available)
+// general road would join it one scalar at a time; answers the bytes taken (0 when it took none,
+// with `startsCell` telling whether the first scalar starts a cell of its own instead). It takes
+// plain marks, skin tones, joiners and what they join, flags, presentation selectors (one that
+// means nothing after the cell is dropped, as there) and the spacing vowel signs and conjuncts
+// that make a consonant wide: a one-column cell they widen is marked for the run writer, which
+// places it only where it widens in place. Left to the general road: a text presentation
+// selector that narrows a wide cell, scalars not printed at all, a cell that holds a cluster
+// already, and a cluster that would reach the length at which clusters grow in place or that the
+// arena cannot store now (growing in place needs the cell's position, and making room in the
+// arena would free the clusters this batch interned but has not written yet).
+size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, bool& startsCell)
 {
-    if ((batch.contents[index] & PackedCell::kindMask) != uint32_t(PackedCell::Kind::scalar))
-        return 0;
-    const bool wide = batch.widths[index] == 2;
+    startsCell = false;
+    const bool scalarCell = (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
+    bool wide = batch.widths[index] == 2;
+    bool widened = false;
     std::array<char32_t, clusterGrowsInPlaceFrom - 1> cluster;
     cluster[0] = batch.lastScalars[index];
     char32_t previous = cluster[0];
@@ -399,46 +404,78 @@ size_t SlowPrint::gatherMarks(Batch& batch, size_t index, const uint8_t* bytes, 
         if (length == 0)
             break;
         const uint8_t properties = unicode::graphemeProperties(next);
+        bool dropped = false;
+        bool widens = false;
         if (!isPlainMark(next)) {
-            if (!wide)
-                break;
             const uint8_t code = unicode::widthCode(next);
-            if (code == 0 || next == textPresentationSelector || next == emojiPresentationSelector ||
-                isRegionalIndicator(next))
+            if (code == 0)
                 break;
-            const GraphemeJoin answer =
-                graphemeJoin(previous, previousProperties, next, properties, code - 1);
-            if (answer == GraphemeJoin::newCell)
+            int width = code - 1;
+            if (width == 2 && narrowRegionalIndicators_ && isRegionalIndicator(next))
+                width = 1;
+            const GraphemeJoin answer = graphemeJoin(previous, previousProperties, next, properties, width);
+            if (answer == GraphemeJoin::newCell) {
+                startsCell = taken == 0;
                 break;
-            if (size == cluster.size())
+            }
+            if (!scalarCell || size == cluster.size())
                 return 0;
-            cluster[size] = next;
             const bool pictograph = unicode::isExtendedPictographic(next);
-            if (answer == GraphemeJoin::appendIfOneCluster && !(sequence == Sequence::joiner && pictograph) &&
-                !staysOneCell(std::u32string_view(cluster.data(), size + 1)))
-                break;
-            sequence = pictograph                                                    ? Sequence::pictograph
-                       : next == zeroWidthJoiner && sequence == Sequence::pictograph ? Sequence::joiner
-                       : (properties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
-                           ? Sequence::pictograph
-                           : Sequence::none;
-        } else if (size == cluster.size()) {
+            if (next == textPresentationSelector || next == emojiPresentationSelector) {
+                // Meaningful only after a character with both presentations; text presentation
+                // narrowing a wide cell moves the cursor back, which the general road does.
+                if (!inRanges(previous, unicode::emojiVariationRanges))
+                    dropped = true;
+                else if (next == emojiPresentationSelector)
+                    widens = !wide;
+                else if (wide)
+                    break;
+            } else {
+                cluster[size] = next;
+                if (answer == GraphemeJoin::appendIfOneCluster && !(sequence == Sequence::joiner && pictograph) &&
+                    !staysOneCell(std::u32string_view(cluster.data(), size + 1))) {
+                    startsCell = taken == 0;
+                    break;
+                }
+                // An emoji after a joiner, the second half of a flag, a conjunct's consonant
+                // widen a one-column cell; so does a spacing vowel sign, but not a virama.
+                widens = !wide && (width >= 1 || (inRanges(next, unicode::spacingMarkRanges) &&
+                                                  (properties & bits::conjunctMask) != bits::conjunctLinker &&
+                                                  !inRanges(next, unicode::viramaRanges)));
+            }
+            if (!dropped)
+                sequence = pictograph                                                    ? Sequence::pictograph
+                           : next == zeroWidthJoiner && sequence == Sequence::pictograph ? Sequence::joiner
+                           : (properties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
+                               ? Sequence::pictograph
+                               : Sequence::none;
+        } else if (!scalarCell || size == cluster.size()) {
             return 0;
         } else if (sequence == Sequence::joiner) {
             sequence = Sequence::none;
         }
+        taken += length;
+        if (dropped)
+            continue;
         cluster[size++] = next;
         previous = next;
         previousProperties = properties;
-        taken += length;
+        if (widens) {
+            wide = true;
+            widened = true;
+        }
     }
     if (taken == 0)
         return 0;
-    const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
-    if (id == 0)
-        return 0;
-    batch.contents[index] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-    batch.lastScalars[index] = cluster[size - 1];
+    if (size > 1) {
+        const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+        if (id == 0)
+            return 0;
+        batch.contents[index] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+        batch.lastScalars[index] = cluster[size - 1];
+    }
+    if (widened)
+        batch.widths[index] = 2 | Buffer::runCellStaysOnRow;
     return taken;
 }
 
