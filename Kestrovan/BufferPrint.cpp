@@ -320,47 +320,43 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
             right = printRightLimit();
         }
         BufferLine& line = cursorLine();
-        const int lineWidth = line.count();
-        // A widened cell widens only inside the margins, as the one-cell path widens it.
-        const int widenLimit = std::min(right, std::min(wrappedRightLimit(), lineWidth - 1));
-        const int start = x_;
-        int end = start;
-        size_t last = written;
-        while (last < count) {
-            const uint8_t width = widths[last];
-            const int columns = width & widthMask;
-            if (end + columns - 1 > ((width & runCellStaysOnRow) ? widenLimit : right) ||
-                (columns == 2 && !wideFits))
-                break;
-            end += columns;
-            ++last;
-        }
-        if (last == written)
+        // Lines are at least `cols` wide; a malformed narrower one goes cell by cell.
+        if (right >= line.count())
             break;
+        // A widened cell widens only inside the margins, as the one-cell path widens it.
+        const int widenLimit = std::min(right, wrappedRightLimit());
+        const int start = x_;
+        PackedCell* cells = line.mutableCells();
+        const bool cutsWideAtStart = start >= 1 && cells[start].isContinuation() && cells[start - 1].isLead();
+        // One pass: each cell is stored once it is known to fit. A wide cell's right half is
+        // stored first, so that a narrow cell stores one word; the lead then overwrites nothing
+        // the run keeps.
+        int column = start;
+        size_t i = written;
+        for (; i < count; ++i) {
+            const uint8_t width = widths[i];
+            const int columns = width & widthMask;
+            const int limit = (width & runCellStaysOnRow) ? widenLimit : right;
+            if (column + columns - 1 > limit || (columns == 2 && !wideFits))
+                break;
+            if (columns == 2)
+                cells[column + 1] = continuation;
+            cells[column] = PackedCell((columns == 2 ? leadTemplate : singleTemplate) | contents[i]);
+            column += columns;
+        }
+        if (column == start)
+            break;
+        // The seams: a wide character whose right half the run overwrote at its start, or whose
+        // left half it overwrote at its end, loses its other half.
+        if (cutsWideAtStart)
+            cells[start - 1] = cells[start - 1].blanked();
+        repairRunSeams(line, -1, column);
         if (line.hasImages())
             dropImages(line);
-        if (start < lineWidth) {
-            repairRunSeams(line, start, end);
-            PackedCell* cells = line.mutableCells();
-            int column = start;
-            // Whole characters only, should a malformed line be narrower than the screen.
-            for (size_t i = written; i < last; ++i) {
-                const int columns = widths[i] & widthMask;
-                if (column + columns > lineWidth)
-                    break;
-                if (columns == 1) {
-                    cells[column] = PackedCell(singleTemplate | contents[i]);
-                } else {
-                    cells[column] = PackedCell(leadTemplate | contents[i]);
-                    cells[column + 1] = continuation;
-                }
-                column += columns;
-            }
-            line.raiseUsedLength(end);
-            line.markContentChanged();
-        }
-        placeCursorAfterPrint(end, right);
-        written = last;
+        line.raiseUsedLength(column);
+        line.markContentChanged();
+        placeCursorAfterPrint(column, right);
+        written = i;
     }
     return written;
 }

@@ -135,7 +135,8 @@ private:
         std::array<uint16_t, maximumBatch> starts;
         std::array<uint8_t, maximumBatch> widths;
     };
-    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, bool& startsCell);
+    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, uint8_t& properties,
+                       bool& startsCell);
     void printStepwise(const uint8_t* bytes, size_t length);
     size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
     void printDecoded(const Decoded& decoded);
@@ -254,6 +255,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     Batch batch;
     // Printable ASCII batches only while no character set translates it.
     const bool asciiBatches = !terminal_.charset();
+    const LowScalarClasses& lowClasses = lowScalarClasses();
     size_t count = 0;
     size_t offset = 0;
     char32_t last = 0;
@@ -295,7 +297,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
             }
             // Scalars below U+1000 are classified by one small table.
             const bool low = scalar < classifiedEnd;
-            const uint8_t classes = low ? lowScalarClasses()[scalar - 0x80] : 0;
+            const uint8_t classes = low ? lowClasses[scalar - 0x80] : 0;
             const uint8_t code = low ? classes & classWidthMask : unicode::widthCode(scalar);
             const bool joins = code < 2 || (low ? (classes & classJoins) != 0 : joinsDespiteWidth(scalar));
             width = static_cast<uint8_t>(code > 0 ? code - 1 : 0);
@@ -312,10 +314,10 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 // nothing, and the general road drops marks after it.
                 bool startsCell = count == 0;
                 if (count > 0 && (lastProperties & bits::classMask) != bits::control) {
-                    if (const size_t taken = gatherJoins(batch, count - 1, at, available - offset, startsCell)) {
+                    if (const size_t taken =
+                            gatherJoins(batch, count - 1, at, available - offset, lastProperties, startsCell)) {
                         offset += taken;
                         last = batch.lastScalars[count - 1];
-                        lastProperties = unicode::graphemeProperties(last);
                         continue;
                     }
                 }
@@ -365,37 +367,43 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     return offset;
 }
 
-// Gathers what joins cell `index` of the batch, which holds a single scalar, from `bytes`, as the
-// general road would join it one scalar at a time; answers the bytes taken (0 when it took none,
-// with `startsCell` telling whether the first scalar starts a cell of its own instead). It takes
-// plain marks, skin tones, joiners and what they join, flags, presentation selectors (one that
-// means nothing after the cell is dropped, as there) and the spacing vowel signs and conjuncts
-// that make a consonant wide: a one-column cell they widen is marked for the run writer, which
-// places it only where it widens in place. Left to the general road: a text presentation
-// selector that narrows a wide cell, scalars not printed at all, a cell that holds a cluster
-// already, and a cluster that would reach the length at which clusters grow in place or that the
-// arena cannot store now (growing in place needs the cell's position, and making room in the
-// arena would free the clusters this batch interned but has not written yet).
-size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, bool& startsCell)
+// Gathers what joins cell `index` of the batch, which holds a single scalar with grapheme
+// properties `properties`, from `bytes`, as the general road would join it one scalar at a time;
+// answers the bytes taken and leaves in `properties` those of the cell's new last scalar (0 bytes
+// when it took none, with `startsCell` telling whether the first scalar starts a cell of its own
+// instead). It takes plain marks, skin tones, joiners and what they join, flags, presentation
+// selectors (one that means nothing after the cell is dropped, as there) and the spacing vowel
+// signs and conjuncts that make a consonant wide: a one-column cell they widen is marked for the
+// run writer, which places it only where it widens in place. Past the 32-scalar cap what would
+// join is dropped, as there. The cluster is interned once, whatever its length: no shorter copies
+// are left behind, which is what growing in place avoids on the general road. Left to that road:
+// a text presentation selector that narrows a wide cell, scalars not printed at all, a cell that
+// holds a cluster already, and a cluster the arena cannot store now (making room would free the
+// clusters this batch interned but has not written yet).
+size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available,
+                              uint8_t& properties, bool& startsCell)
 {
     startsCell = false;
     const bool scalarCell = (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
     bool wide = batch.widths[index] == 2;
     bool widened = false;
-    std::array<char32_t, clusterGrowsInPlaceFrom - 1> cluster;
+    // One more than the cap, for the scalar being tested.
+    std::array<char32_t, CellArena::maximumGraphemeScalars + 1> cluster;
     cluster[0] = batch.lastScalars[index];
     char32_t previous = cluster[0];
-    uint8_t previousProperties = unicode::graphemeProperties(previous);
+    uint8_t previousProperties = properties;
     // Where the cluster stands in an emoji sequence: after a pictograph and marks, and after its
     // joiner. An emoji following that joiner continues the one cluster, which spares segmenting it
-    // all again for each emoji of a family.
+    // all again for each emoji of a family. Plain marks keep a pictograph's state, so it is
+    // worked out at the first scalar that is not one.
     enum class Sequence : uint8_t
     {
+        unknown,
         none,
         pictograph,
         joiner,
     };
-    Sequence sequence = unicode::isExtendedPictographic(previous) ? Sequence::pictograph : Sequence::none;
+    Sequence sequence = Sequence::unknown;
     size_t size = 1;
     size_t taken = 0;
     while (taken < available && bytes[taken] >= 0x80) {
@@ -403,25 +411,38 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
         const uint32_t length = decodeWellFormed(bytes + taken, available - taken, next);
         if (length == 0)
             break;
-        const uint8_t properties = unicode::graphemeProperties(next);
+        const bool low = next < classifiedEnd;
+        const uint8_t classes = low ? lowScalarClasses()[next - 0x80] : 0;
+        const bool plain = low ? (classes & classPlainMark) != 0 : isPlainMarkUncached(next);
+        const uint8_t nextProperties = unicode::graphemeProperties(next);
         bool dropped = false;
         bool widens = false;
-        if (!isPlainMark(next)) {
-            const uint8_t code = unicode::widthCode(next);
+        if (!plain) {
+            const uint8_t code = low ? classes & classWidthMask : unicode::widthCode(next);
             if (code == 0)
                 break;
             int width = code - 1;
             if (width == 2 && narrowRegionalIndicators_ && isRegionalIndicator(next))
                 width = 1;
-            const GraphemeJoin answer = graphemeJoin(previous, previousProperties, next, properties, width);
+            const GraphemeJoin answer = graphemeJoin(previous, previousProperties, next, nextProperties, width);
             if (answer == GraphemeJoin::newCell) {
                 startsCell = taken == 0;
                 break;
             }
-            if (!scalarCell || size == cluster.size())
+            if (!scalarCell)
                 return 0;
+            if (sequence == Sequence::unknown)
+                sequence = unicode::isExtendedPictographic(cluster[0]) ? Sequence::pictograph : Sequence::none;
             const bool pictograph = unicode::isExtendedPictographic(next);
-            if (next == textPresentationSelector || next == emojiPresentationSelector) {
+            cluster[size] = next;
+            if (answer == GraphemeJoin::appendIfOneCluster && !(sequence == Sequence::joiner && pictograph) &&
+                !staysOneCell(std::u32string_view(cluster.data(), size + 1))) {
+                startsCell = taken == 0;
+                break;
+            }
+            if (size == CellArena::maximumGraphemeScalars) {
+                dropped = true;
+            } else if (next == textPresentationSelector || next == emojiPresentationSelector) {
                 // Meaningful only after a character with both presentations; text presentation
                 // narrowing a wide cell moves the cursor back, which the general road does.
                 if (!inRanges(previous, unicode::emojiVariationRanges))
@@ -431,35 +452,30 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
                 else if (wide)
                     break;
             } else {
-                cluster[size] = next;
-                if (answer == GraphemeJoin::appendIfOneCluster && !(sequence == Sequence::joiner && pictograph) &&
-                    !staysOneCell(std::u32string_view(cluster.data(), size + 1))) {
-                    startsCell = taken == 0;
-                    break;
-                }
                 // An emoji after a joiner, the second half of a flag, a conjunct's consonant
                 // widen a one-column cell; so does a spacing vowel sign, but not a virama.
-                widens = !wide && (width >= 1 || (inRanges(next, unicode::spacingMarkRanges) &&
-                                                  (properties & bits::conjunctMask) != bits::conjunctLinker &&
-                                                  !inRanges(next, unicode::viramaRanges)));
+                widens = !wide && (width >= 1 || (low ? (classes & classSpacingSign) != 0 : isSpacingSign(next)));
             }
             if (!dropped)
                 sequence = pictograph                                                    ? Sequence::pictograph
                            : next == zeroWidthJoiner && sequence == Sequence::pictograph ? Sequence::joiner
-                           : (properties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
+                           : (nextProperties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
                                ? Sequence::pictograph
                                : Sequence::none;
-        } else if (!scalarCell || size == cluster.size()) {
+        } else if (!scalarCell) {
             return 0;
-        } else if (sequence == Sequence::joiner) {
-            sequence = Sequence::none;
+        } else {
+            // A plain mark past the cap is dropped.
+            dropped = size == CellArena::maximumGraphemeScalars;
+            if (sequence == Sequence::joiner)
+                sequence = Sequence::none;
         }
         taken += length;
         if (dropped)
             continue;
         cluster[size++] = next;
         previous = next;
-        previousProperties = properties;
+        previousProperties = nextProperties;
         if (widens) {
             wide = true;
             widened = true;
@@ -476,6 +492,7 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
     }
     if (widened)
         batch.widths[index] = 2 | Buffer::runCellStaysOnRow;
+    properties = previousProperties;
     return taken;
 }
 
@@ -695,11 +712,7 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
         stored = widenOrKeep();
     } else if (width == 0) {
         // A spacing vowel sign makes its consonant wide; a virama or another mark does not.
-        const bool spacing =
-            inRanges(scalar, unicode::spacingMarkRanges) &&
-            (unicode::graphemeProperties(scalar) & bits::conjunctMask) != bits::conjunctLinker &&
-            !inRanges(scalar, unicode::viramaRanges);
-        if (spacing && !wasWide)
+        if (isSpacingSign(scalar) && !wasWide)
             stored = widenOrKeep();
         else
             stored = store(wasWide ? WidthState::lead : WidthState::single);
