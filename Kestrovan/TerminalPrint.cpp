@@ -845,7 +845,14 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffe
             handlePrintSlow(bytes, std::nullopt);
         return;
     }
-    printAsciiRun(bytes, ascii, buffer);
+    // When non-ASCII follows, the last ASCII character goes with it to the slow road: what
+    // follows is often a mark joining it, which that road's batch gathers with the letter
+    // instead of joining it to the cell already written.
+    const size_t leading = ascii < bytes.size() ? ascii - 1 : ascii;
+    if (leading == 0)
+        handlePrintSlow(bytes, std::nullopt);
+    else
+        printAsciiRun(bytes, leading, buffer);
 }
 
 // A run of one two- or three-byte character that takes a column and starts a cell of its own:
