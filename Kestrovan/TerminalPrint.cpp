@@ -354,6 +354,9 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     if (count == 0)
         return 0;
 
+    // The batch may have interned, for cells of its own, the very cluster the general road was
+    // growing in place: that one may no longer grow.
+    growing_ = {};
     const size_t written = buffer_.insertMixedRun(std::span<const uint32_t>(batch.contents.data(), count),
                                                   std::span<const uint8_t>(batch.widths.data(), count),
                                                   terminal_.curStyleID(), payloadCode_);
@@ -367,8 +370,8 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     return offset;
 }
 
-// Gathers what joins cell `index` of the batch, which holds a single scalar with grapheme
-// properties `properties`, from `bytes`, as the general road would join it one scalar at a time;
+// Gathers what joins cell `index` of the batch, whose last scalar has grapheme properties
+// `properties`, from `bytes`, as the general road would join it one scalar at a time;
 // answers the bytes taken and leaves in `properties` those of the cell's new last scalar (0 bytes
 // when it took none, with `startsCell` telling whether the first scalar starts a cell of its own
 // instead). It takes plain marks, skin tones, joiners and what they join, flags, presentation
@@ -377,20 +380,32 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
 // run writer, which places it only where it widens in place. Past the 32-scalar cap what would
 // join is dropped, as there. The cluster is interned once, whatever its length: no shorter copies
 // are left behind, which is what growing in place avoids on the general road. Left to that road:
-// a text presentation selector that narrows a wide cell, scalars not printed at all, a cell that
-// holds a cluster already, and a cluster the arena cannot store now (making room would free the
-// clusters this batch interned but has not written yet).
+// a text presentation selector that narrows a wide cell, scalars not printed at all, and a cluster
+// the arena cannot store now (making room would free the clusters this batch interned but has
+// not written yet).
 size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available,
                               uint8_t& properties, bool& startsCell)
 {
     startsCell = false;
-    const bool scalarCell = (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
-    bool wide = batch.widths[index] == 2;
+    bool wide = (batch.widths[index] & ~Buffer::runCellStaysOnRow) == 2;
     bool widened = false;
     // One more than the cap, for the scalar being tested.
     std::array<char32_t, CellArena::maximumGraphemeScalars + 1> cluster;
+    size_t size = 1;
     cluster[0] = batch.lastScalars[index];
-    char32_t previous = cluster[0];
+    const bool scalarCell = (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
+    if (!scalarCell) {
+        // A cell this batch gathered a cluster for already: a later scalar may still join it
+        // (a consonant after a vowel sign is tested against the whole cluster), so its scalars
+        // are read back.
+        const std::u32string* scalars = arena_.grapheme(batch.contents[index] >> PackedCell::contentShift);
+        if (!scalars || scalars->empty() || scalars->size() > CellArena::maximumGraphemeScalars)
+            return 0;
+        size = scalars->size();
+        std::copy(scalars->begin(), scalars->end(), cluster.begin());
+    }
+    const size_t initialSize = size;
+    char32_t previous = cluster[size - 1];
     uint8_t previousProperties = properties;
     // Where the cluster stands in an emoji sequence: after a pictograph and marks, and after its
     // joiner. An emoji following that joiner continues the one cluster, which spares segmenting it
@@ -403,8 +418,8 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
         pictograph,
         joiner,
     };
-    Sequence sequence = Sequence::unknown;
-    size_t size = 1;
+    // A cluster read back is tested in full.
+    Sequence sequence = scalarCell ? Sequence::unknown : Sequence::none;
     size_t taken = 0;
     while (taken < available && bytes[taken] >= 0x80) {
         char32_t next = 0;
@@ -429,8 +444,6 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
                 startsCell = taken == 0;
                 break;
             }
-            if (!scalarCell)
-                return 0;
             if (sequence == Sequence::unknown)
                 sequence = unicode::isExtendedPictographic(cluster[0]) ? Sequence::pictograph : Sequence::none;
             const bool pictograph = unicode::isExtendedPictographic(next);
@@ -462,8 +475,6 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
                            : (nextProperties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
                                ? Sequence::pictograph
                                : Sequence::none;
-        } else if (!scalarCell) {
-            return 0;
         } else {
             // A plain mark past the cap is dropped.
             dropped = size == CellArena::maximumGraphemeScalars;
@@ -483,7 +494,7 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
     }
     if (taken == 0)
         return 0;
-    if (size > 1) {
+    if (size > initialSize) {
         const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
         if (id == 0)
             return 0;
