@@ -55,7 +55,8 @@ LowScalarClasses makeLowScalarClasses()
         table[scalar - 0x80] = static_cast<uint8_t>(
             unicode::widthCode(scalar) | (unicode::graphemeProperties(scalar) != 0 ? classHasProperties : 0) |
             (joinsDespiteWidth(scalar) ? classJoins : 0) |
-            (isPlainMarkUncached(scalar) ? classPlainMark : 0) | (isSpacingSign(scalar) ? classSpacingSign : 0));
+            (isPlainMarkUncached(scalar) ? classPlainMark : 0) |
+            (isSpacingSign(scalar) ? classSpacingSign : 0));
     }
     return table;
 }
@@ -129,7 +130,8 @@ bool staysOneCell(std::u32string_view joined)
         return true;
     if (graphemeCount(joined) == 1)
         return true;
-    return (conjunct == bits::conjunctLinker || conjunct == bits::conjunctExtend) && graphemeCount(before) >= 2;
+    return (conjunct == bits::conjunctLinker || conjunct == bits::conjunctExtend) &&
+           graphemeCount(before) >= 2;
 }
 
 } // namespace kestrovan::printing

@@ -224,7 +224,8 @@ void printRun(Twin& twin, Random& random, std::ostringstream& trace)
             const int width = random.chance(40) ? 2 : 1;
             const char32_t scalar = width == 2 ? wideScalar(random) : narrowScalar(random);
             contents.push_back(uint32_t(scalar) << PackedCell::contentShift);
-            widths.push_back(uint8_t(width == 2 && random.chance(40) ? 2 | Buffer::runCellStaysOnRow : width));
+            widths.push_back(
+                uint8_t(width == 2 && random.chance(40) ? 2 | Buffer::runCellStaysOnRow : width));
             cells.push_back(cellFor(scalar, width, styleID, payload));
         }
         trace << " mixed(" << length << ")";
