@@ -75,14 +75,15 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
             // Two scalars without grapheme properties never join (regional indicators and
             // modifiers, the exceptions, count as joining above), which spares the full test for
             // most text.
-            if (joins || (count > 0 && (lastProperties | properties) != 0 &&
-                          graphemeJoin(last, lastProperties, scalar, properties, width) != GraphemeJoin::newCell)) {
+            if (joins ||
+                (count > 0 && (lastProperties | properties) != 0 &&
+                 graphemeJoin(last, lastProperties, scalar, properties, width) != GraphemeJoin::newCell)) {
                 // What joins a cell of this batch joins it here. A control character takes
                 // nothing, and the general road drops marks after it.
                 bool startsCell = count == 0;
                 if (count > 0 && (lastProperties & bits::classMask) != bits::control) {
-                    if (const size_t taken =
-                            gatherJoins(batch, count - 1, at, available - offset, lastProperties, startsCell)) {
+                    if (const size_t taken = gatherJoins(batch, count - 1, at, available - offset,
+                                                         lastProperties, startsCell)) {
                         offset += taken;
                         last = batch.lastScalars[count - 1];
                         continue;
@@ -160,7 +161,8 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
     std::array<char32_t, CellArena::maximumGraphemeScalars + 1> cluster;
     size_t size = 1;
     cluster[0] = batch.lastScalars[index];
-    const bool scalarCell = (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
+    const bool scalarCell =
+        (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
     if (!scalarCell) {
         // A cell this batch gathered a cluster for already: a later scalar may still join it
         // (a consonant after a vowel sign is tested against the whole cluster), so its scalars
@@ -206,13 +208,15 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
             int width = code - 1;
             if (width == 2 && narrowRegionalIndicators_ && isRegionalIndicator(next))
                 width = 1;
-            const GraphemeJoin answer = graphemeJoin(previous, previousProperties, next, nextProperties, width);
+            const GraphemeJoin answer =
+                graphemeJoin(previous, previousProperties, next, nextProperties, width);
             if (answer == GraphemeJoin::newCell) {
                 startsCell = taken == 0;
                 break;
             }
             if (sequence == Sequence::unknown)
-                sequence = unicode::isExtendedPictographic(cluster[0]) ? Sequence::pictograph : Sequence::none;
+                sequence =
+                    unicode::isExtendedPictographic(cluster[0]) ? Sequence::pictograph : Sequence::none;
             const bool pictograph = unicode::isExtendedPictographic(next);
             cluster[size] = next;
             if (answer == GraphemeJoin::appendIfOneCluster && !(sequence == Sequence::joiner && pictograph) &&
@@ -234,14 +238,16 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
             } else {
                 // An emoji after a joiner, the second half of a flag, a conjunct's consonant
                 // widen a one-column cell; so does a spacing vowel sign, but not a virama.
-                widens = !wide && (width >= 1 || (low ? (classes & classSpacingSign) != 0 : isSpacingSign(next)));
+                widens =
+                    !wide && (width >= 1 || (low ? (classes & classSpacingSign) != 0 : isSpacingSign(next)));
             }
             if (!dropped)
-                sequence = pictograph                                                    ? Sequence::pictograph
-                           : next == zeroWidthJoiner && sequence == Sequence::pictograph ? Sequence::joiner
-                           : (nextProperties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
-                               ? Sequence::pictograph
-                               : Sequence::none;
+                sequence =
+                    pictograph                                                    ? Sequence::pictograph
+                    : next == zeroWidthJoiner && sequence == Sequence::pictograph ? Sequence::joiner
+                    : (nextProperties & bits::markMask) == bits::extend && sequence == Sequence::pictograph
+                        ? Sequence::pictograph
+                        : Sequence::none;
         } else {
             // A plain mark past the cap is dropped.
             dropped = size == CellArena::maximumGraphemeScalars;

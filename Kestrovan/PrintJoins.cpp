@@ -215,8 +215,9 @@ std::optional<SlowPrint::JoinSite> SlowPrint::findJoinSite(std::u32string& joine
         previous_.reset();
         return std::nullopt;
     }
-    const JoinSite site{static_cast<int>(target->row), static_cast<int>(target->col),
-                        buffer_.lines()[static_cast<int>(target->row)]->packed(static_cast<int>(target->col))};
+    const JoinSite site{
+        static_cast<int>(target->row), static_cast<int>(target->col),
+        buffer_.lines()[static_cast<int>(target->row)]->packed(static_cast<int>(target->col))};
     appendCellScalars(joined, site.cell, arena_);
     return site;
 }

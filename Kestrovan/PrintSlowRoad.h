@@ -32,7 +32,6 @@ constexpr size_t maximumBatch = 256;
 // in place, so a cell leaves at most this many shorter copies behind.
 constexpr size_t clusterGrowsInPlaceFrom = 8;
 
-
 /// Appends the scalars a cell holds: its scalar, or its cluster from the arena (nothing for an
 /// unknown cluster or an inline blank).
 void appendCellScalars(std::u32string& out, PackedCell cell, const CellArena& arena);
@@ -68,8 +67,8 @@ private:
         std::array<uint16_t, maximumBatch> starts;
         std::array<uint8_t, maximumBatch> widths;
     };
-    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, uint8_t& properties,
-                       bool& startsCell);
+    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available,
+                       uint8_t& properties, bool& startsCell);
     void printStepwise(const uint8_t* bytes, size_t length);
     size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
     void printDecoded(const Decoded& decoded);
