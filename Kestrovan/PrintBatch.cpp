@@ -82,8 +82,8 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 // nothing, and the general road drops marks after it.
                 bool startsCell = count == 0;
                 if (count > 0 && (lastProperties & bits::classMask) != bits::control) {
-                    if (const size_t taken = gatherJoins(batch, count - 1, at, available - offset,
-                                                         lastProperties, startsCell)) {
+                    if (const size_t taken = gatherJoins(batch, count - 1, at, available - offset, scalar,
+                                                         length, lastProperties, startsCell)) {
                         offset += taken;
                         last = batch.lastScalars[count - 1];
                         continue;
@@ -139,10 +139,10 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
 }
 
 // Gathers what joins cell `index` of the batch, whose last scalar has grapheme properties
-// `properties`, from `bytes`, as the general road would join it one scalar at a time;
-// answers the bytes taken and leaves in `properties` those of the cell's new last scalar (0 bytes
-// when it took none, with `startsCell` telling whether the first scalar starts a cell of its own
-// instead). It takes plain marks, skin tones, joiners and what they join, flags, presentation
+// `properties`, from `bytes` (which start with `first`, `firstLength` bytes long), as the general road would
+// join it one scalar at a time; answers the bytes taken and leaves in `properties` those of the cell's new
+// last scalar (0 bytes when it took none, with `startsCell` telling whether the first scalar starts a cell of
+// its own instead). It takes plain marks, skin tones, joiners and what they join, flags, presentation
 // selectors (one that means nothing after the cell is dropped, as there) and the spacing vowel
 // signs and conjuncts that make a consonant wide: a one-column cell they widen is marked for the
 // run writer, which places it only where it widens in place. Past the 32-scalar cap what would
@@ -151,8 +151,10 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
 // a text presentation selector that narrows a wide cell, scalars not printed at all, and a cluster
 // the arena cannot store now (making room would free the clusters this batch interned but has
 // not written yet).
-size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available,
-                              uint8_t& properties, bool& startsCell)
+[[gnu::always_inline]] inline size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes,
+                                                            size_t available, char32_t first,
+                                                            uint32_t firstLength, uint8_t& properties,
+                                                            bool& startsCell)
 {
     startsCell = false;
     bool wide = (batch.widths[index] & ~Buffer::runCellStaysOnRow) == 2;
@@ -190,11 +192,10 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
     // A cluster read back is tested in full.
     Sequence sequence = scalarCell ? Sequence::unknown : Sequence::none;
     size_t taken = 0;
-    while (taken < available && bytes[taken] >= 0x80) {
-        char32_t next = 0;
-        const uint32_t length = decodeWellFormed(bytes + taken, available - taken, next);
-        if (length == 0)
-            break;
+    // The first scalar was decoded by the caller; each further one is decoded at the loop's end.
+    char32_t next = first;
+    uint32_t length = firstLength;
+    for (;;) {
         const bool low = next < classifiedEnd;
         const uint8_t classes = low ? lowScalarClasses()[next - 0x80] : 0;
         const bool plain = low ? (classes & classPlainMark) != 0 : isPlainMarkUncached(next);
@@ -255,15 +256,20 @@ size_t SlowPrint::gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, 
                 sequence = Sequence::none;
         }
         taken += length;
-        if (dropped)
-            continue;
-        cluster[size++] = next;
-        previous = next;
-        previousProperties = nextProperties;
-        if (widens) {
-            wide = true;
-            widened = true;
+        if (!dropped) {
+            cluster[size++] = next;
+            previous = next;
+            previousProperties = nextProperties;
+            if (widens) {
+                wide = true;
+                widened = true;
+            }
         }
+        if (taken >= available || bytes[taken] < 0x80)
+            break;
+        length = decodeWellFormed(bytes + taken, available - taken, next);
+        if (length == 0)
+            break;
     }
     if (taken == 0)
         return 0;

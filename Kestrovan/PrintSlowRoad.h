@@ -67,8 +67,8 @@ private:
         std::array<uint16_t, maximumBatch> starts;
         std::array<uint8_t, maximumBatch> widths;
     };
-    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available,
-                       uint8_t& properties, bool& startsCell);
+    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
+                       uint32_t firstLength, uint8_t& properties, bool& startsCell);
     void printStepwise(const uint8_t* bytes, size_t length);
     size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
     void printDecoded(const Decoded& decoded);
