@@ -10,10 +10,10 @@
 
 #include "Kestrovan/ByteRunScanner.h"
 #include "Kestrovan/EscapeSequenceParser.h"
+#include "Kestrovan/TrueColourFold.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
 namespace kestrovan {
@@ -134,60 +134,6 @@ template <typename Scratch>
     }
     while (index < length && isParameterByte(data[index]))
         ++index;
-    return index;
-}
-
-/// Whether the bytes at `index` open a true colour with semicolons: 1 for "38;2;" (foreground), 2
-/// for "48;2;" (background), 0 otherwise, read as one 8-byte compare. Needs 8 readable bytes.
-[[gnu::always_inline]] inline int trueColourIntroducer(const uint8_t* data, size_t index)
-{
-    uint64_t word;
-    std::memcpy(&word, data + index, sizeof word);
-    // The five bytes "38;2;" as a little-endian word; "48;2;" differs in the first byte only.
-    constexpr uint64_t foreground = 0x3B323B3833ull;
-    const uint64_t difference = (word & 0xFFFFFFFFFFull) ^ foreground;
-    return difference == 0 ? 1 : difference == ('4' ^ '3') ? 2 : 0;
-}
-
-/// Folds the true colours a sequence opens with, `38;2;r;g;b` and `48;2;r;g;b`, one after the
-/// other: rainbow text writes one per character and half-block pictures both per cell. Each
-/// introducer is one compare instead of five bytes through the general fold, and the three
-/// numbers after it are read without looking for colons or counting parameters byte by byte.
-/// `pars` must be freshly cleared. Stops at the first byte that does not fit the shape, with
-/// `pars` exactly as the general fold would have left it there (the open parameter holding what
-/// was read of it), and answers that index for the general fold to go on from.
-[[gnu::always_inline]] inline size_t foldLeadingTrueColours(const uint8_t* data, size_t index, size_t length,
-                                                            CsiParameterStorage& pars)
-{
-    constexpr int groupSize = 5;
-    while (length - index >= sizeof(uint64_t) &&
-           pars.count + groupSize - 1 <= CsiParameterStorage::capacity) {
-        const int introducer = trueColourIntroducer(data, index);
-        if (introducer == 0)
-            break;
-        // The open parameter (empty so far) becomes 38 or 48, then 2, then the red one opens.
-        const auto open = static_cast<size_t>(pars.count - 1);
-        pars.storage[open] = introducer == 1 ? 38 : 48;
-        pars.storage[open + 1] = 2;
-        pars.count += 2;
-        index += groupSize;
-        for (int component = 0; component < 3; ++component) {
-            int64_t value = 0;
-            while (index < length && isDigit(data[index])) {
-                value = CsiParameterStorage::foldDigit(value, data[index] - '0');
-                ++index;
-            }
-            pars.storage[static_cast<size_t>(pars.count - 1)] = value;
-            // A separator after the blue one may open the next colour; none is the sequence's
-            // end or something the general fold handles. (Groups open at parameters 1, 6, 11 and
-            // 16 only, so the store cannot fill here; the test only guards the index.)
-            if (index >= length || data[index] != ';' || pars.count == CsiParameterStorage::capacity)
-                return index;
-            pars.storage[static_cast<size_t>(pars.count)] = 0;
-            ++pars.count;
-            ++index;
-        }
-    }
     return index;
 }
 
