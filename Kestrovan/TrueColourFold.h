@@ -36,18 +36,22 @@ namespace kestrovan::parserLoop {
 }
 
 /// The value of the `length` (0-3) decimal digits at `digits`, reading 4 bytes whatever the
-/// length; no digits read as 0, as the general fold reads an empty parameter.
+/// length; no digits read as 0, as the general fold reads an empty parameter. The values of one,
+/// two and three digits are all computed and the length picks one, which costs fewer cycles than
+/// shifting by a length-dependent count.
 [[gnu::always_inline]] inline int64_t shortNumber(const uint8_t* digits, unsigned length)
 {
     uint32_t word;
     std::memcpy(&word, digits, sizeof word);
-    // The digits as values 0-9 (the first digit is the lowest byte), moved up so that bytes 0, 1
-    // and 2 hold hundreds, tens and units, with zero bytes for missing leading digits.
-    const uint32_t keep = (uint32_t(1) << (8 * length)) - 1;
-    const uint32_t values = ((word & keep) - (0x30303030u & keep)) << (8 * (3 - length));
-    // Each byte times 10 plus the next: byte 0 becomes hundreds * 10 + tens (at most 99, no carry).
-    const uint32_t pairs = values * 10 + (values >> 8);
-    return int64_t(pairs & 0xFF) * 10 + int64_t((values >> 16) & 0xFF);
+    // The digits as values 0-9, the first in the lowest byte. Bytes past the number may be
+    // anything, and a borrow only runs from them to higher bytes, never into the digits.
+    const uint32_t values = word - 0x30303030u;
+    const int64_t one = values & 0xFF;
+    const int64_t two = one * 10 + ((values >> 8) & 0xFF);
+    const int64_t three = two * 10 + ((values >> 16) & 0xFF);
+    const int64_t shorter = length == 1 ? one : 0;
+    const int64_t longer = length == 3 ? three : two;
+    return length >= 2 ? longer : shorter;
 }
 
 /// Reads `r;g;b` at `index` from one 16-byte block (16 bytes must be readable): three numbers of at
@@ -74,8 +78,8 @@ namespace kestrovan::parserLoop {
     const unsigned blueLength = blueEnd - greenEnd - 1;
     // A fourth digit (a number the general fold saturates) or a missing separator: not this shape.
     // The block's end counts as an end, so a number it cuts is caught by its length or position.
-    if (((separators >> redEnd) & (separators >> greenEnd) & 1) == 0 || (redEnd | greenLength | blueLength) > 3 ||
-        blueEnd >= 16)
+    if (((separators >> redEnd) & (separators >> greenEnd) & 1) == 0 ||
+        (redEnd | greenLength | blueLength) > 3 || blueEnd >= 16)
         return 0;
     out[0] = shortNumber(data + index, redEnd);
     out[1] = shortNumber(data + index + redEnd + 1, greenLength);
