@@ -94,11 +94,12 @@ namespace kestrovan::parserLoop {
 }
 
 /// Folds the true colours a sequence opens with, `38;2;r;g;b` and `48;2;r;g;b`, one after the
-/// other. `pars` must be freshly cleared. Stops at the first byte that does not fit the shape,
-/// with `pars` exactly as the general fold would have left it there (the open parameter holding
-/// what was read of it), and answers that index for the general fold to go on from.
-[[gnu::always_inline]] inline size_t foldLeadingTrueColours(const uint8_t* data, size_t index, size_t length,
-                                                            CsiParameterStorage& pars)
+/// other. Kept out of line: the parse loop calls it only when a sequence opens with one, so the
+/// loop's other roads keep their registers. `pars` must be freshly cleared. Stops at the first byte that does
+/// not fit the shape, with `pars` exactly as the general fold would have left it there (the open parameter
+/// holding what was read of it), and answers that index for the general fold to go on from.
+[[gnu::noinline]] inline size_t foldLeadingTrueColours(const uint8_t* data, size_t index, size_t length,
+                                                       CsiParameterStorage& pars)
 {
     constexpr int groupSize = 5;
     while (length - index >= sizeof(uint64_t) &&
