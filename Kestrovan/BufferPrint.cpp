@@ -209,6 +209,25 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
 size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
                                uint16_t payloadCode)
 {
+    // One narrow character that fits at the cursor, over no half of a wide one, on a line without
+    // images: what a half-block picture or box drawing between colour changes writes per cell.
+    // It is stored straight into its cell; everything else goes through the run writer.
+    if (scalars.size() == 1 && width == 1 && !bulkInsertBlocked_ && !wrapPending_) {
+        const int right = printRightLimit();
+        const int at = x_;
+        BufferLine& line = cursorLine();
+        const int lineWidth = line.count();
+        PackedCell* cells = line.mutableCells();
+        if (at <= right && at < lineWidth && !line.hasImages() && !cells[at].isContinuation() &&
+            (at + 1 == lineWidth || !cells[at + 1].isContinuation())) [[likely]] {
+            cells[at] = PackedCell::makeScalar(scalars[0], styleID, WidthState::single, false, payloadCode,
+                                               semanticContent.code());
+            line.raiseUsedLength(at + 1);
+            line.markContentChanged();
+            placeCursorAfterPrint(at + 1, right);
+            return 1;
+        }
+    }
     return insertRun(scalars, PackedCell::contentShift, width, styleID, payloadCode);
 }
 
