@@ -444,6 +444,8 @@ private:
     size_t insertRun(std::span<const Content> contents, int shift, int width, uint16_t styleID,
                      uint16_t payloadCode);
     static void repairRunSeams(BufferLine& line, int start, int end);
+    /// `insertAsciiRun` for every case but a run that fits on the cursor line in one segment.
+    [[gnu::noinline]] size_t insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cellTemplate);
 
     CircularBufferLineList lines_;
     std::shared_ptr<CellArena> cellArena_;

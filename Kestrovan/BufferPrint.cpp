@@ -98,6 +98,18 @@ constexpr uint64_t continuationSharedMask =
         }
     }
 #endif
+    // One to three bytes, the space between two coloured words or a short word: the first, the
+    // middle and the last byte, read before any store and stored without a loop whose trip count
+    // changes with every run.
+    if (i == 0 && count - 1 < 3) {
+        const uint8_t first = in[0];
+        const uint8_t middle = in[count / 2];
+        const uint8_t last = in[count - 1];
+        out[0] = PackedCell(cellTemplate | (uint64_t(first) << PackedCell::contentShift));
+        out[count / 2] = PackedCell(cellTemplate | (uint64_t(middle) << PackedCell::contentShift));
+        out[count - 1] = PackedCell(cellTemplate | (uint64_t(last) << PackedCell::contentShift));
+        return;
+    }
     for (; i < count; ++i)
         out[i] = PackedCell(cellTemplate | (uint64_t(in[i]) << PackedCell::contentShift));
 }
@@ -145,19 +157,20 @@ void Buffer::repairRunSeams(BufferLine& line, int start, int end)
 size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode)
 {
     const size_t count = bytes.size();
-    int right = printRightLimit();
-    // Margins that leave no column would make every wrap land past the limit again.
-    if (bulkInsertBlocked_ || count == 0 || right < printLeftEdge())
-        return 0;
     const uint64_t cellTemplate =
         PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticContent.code())
             .rawValue;
 
     // The common case, a run that fits on the cursor line from the cursor on, in one segment.
     // Everything unusual (a wrap, images on the line, a wide character cut at either end, a line
-    // narrower than the screen) goes the general way below, which handles it segment by segment.
+    // narrower than the screen, insert mode or protection) goes the general way, which handles it
+    // segment by segment. Colourful output sends runs of a few bytes between escape sequences, so
+    // this path keeps its fixed cost small: everything stays in registers (no closure over the
+    // locals), the margins are read once, and the general way is a call it rarely makes.
     const int start = x_;
-    if (!wrapPending_ && start <= right && count <= static_cast<size_t>(right - start) + 1) [[likely]] {
+    const int right = printRightLimit();
+    if (!bulkInsertBlocked_ && !wrapPending_ && count != 0 && start <= right && printLeftEdge() <= right &&
+        count <= static_cast<size_t>(right - start) + 1) [[likely]] {
         BufferLine& line = cursorLine();
         const int end = start + static_cast<int>(count);
         const int width = line.count();
@@ -171,39 +184,44 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
             return count;
         }
     }
+    return insertAsciiSegments(bytes, cellTemplate);
+}
 
-    // Kept out of line so that the common case above needs few registers.
-    const auto segments = [&]() __attribute__((noinline))
-    {
-        size_t written = 0;
-        while (written < count) {
-            if (wrapPending_) {
-                if (!modeMirror_.wraparound)
-                    break;
-                wrapForPrint();
-                right = printRightLimit();
-            }
-            const int segmentStart = x_;
-            const size_t n = std::min(count - written, static_cast<size_t>(right - segmentStart + 1));
-            const int end = segmentStart + static_cast<int>(n);
-            BufferLine& line = cursorLine();
-            if (line.hasImages())
-                dropImages(line);
-            // Lines are at least `cols` wide; the clamp only keeps a malformed line safe.
-            const int stored = std::min(end, line.count()) - segmentStart;
-            if (stored > 0) {
-                repairRunSeams(line, segmentStart, end);
-                storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
-                                static_cast<size_t>(stored), cellTemplate);
-                line.raiseUsedLength(end);
-                line.markContentChanged();
-            }
-            placeCursorAfterPrint(end, right);
-            written += n;
+// Kept out of line so that the common case in `insertAsciiRun` needs few registers.
+size_t Buffer::insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cellTemplate)
+{
+    const size_t count = bytes.size();
+    int right = printRightLimit();
+    // Margins that leave no column would make every wrap land past the limit again.
+    if (bulkInsertBlocked_ || count == 0 || right < printLeftEdge())
+        return 0;
+    size_t written = 0;
+    while (written < count) {
+        if (wrapPending_) {
+            if (!modeMirror_.wraparound)
+                break;
+            wrapForPrint();
+            right = printRightLimit();
         }
-        return written;
-    };
-    return segments();
+        const int segmentStart = x_;
+        const size_t n = std::min(count - written, static_cast<size_t>(right - segmentStart + 1));
+        const int end = segmentStart + static_cast<int>(n);
+        BufferLine& line = cursorLine();
+        if (line.hasImages())
+            dropImages(line);
+        // Lines are at least `cols` wide; the clamp only keeps a malformed line safe.
+        const int stored = std::min(end, line.count()) - segmentStart;
+        if (stored > 0) {
+            repairRunSeams(line, segmentStart, end);
+            storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
+                            static_cast<size_t>(stored), cellTemplate);
+            line.raiseUsedLength(end);
+            line.markContentChanged();
+        }
+        placeCursorAfterPrint(end, right);
+        written += n;
+    }
+    return written;
 }
 
 size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,

@@ -165,7 +165,9 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID_, activePayloadCode(*this));
+    // Most text carries no hyperlink; looking that up needs no call.
+    const uint16_t payloadCode = activeHyperlink() ? activePayloadCode(*this) : 0;
+    const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID_, payloadCode);
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());
     // The rest, and whatever the run path refused (insert mode, protection, the edge without
