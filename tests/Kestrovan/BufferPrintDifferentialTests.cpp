@@ -197,8 +197,11 @@ void printRun(Twin& twin, Random& random, std::ostringstream& trace)
 {
     const int cols = twin.fast->cols();
     const int kind = random.between(0, 3);
-    // One character alone, as pictures drawn in half blocks print between colour changes, often.
-    const int length = random.chance(20) ? 1 : random.between(0, cols * 3 + 5);
+    // One character alone, as pictures drawn in half blocks print between colour changes, often;
+    // and the short words and spaces between colour changes (one to three cells store unrolled).
+    const int length = random.chance(20)   ? 1
+                       : random.chance(15) ? random.between(2, 3)
+                                           : random.between(0, cols * 3 + 5);
     const uint16_t styleID = uint16_t(random.between(0, 5));
     const uint16_t payload = uint16_t(random.chance(20) ? random.between(1, 0xFFFF) : 0);
 
