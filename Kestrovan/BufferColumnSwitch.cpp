@@ -41,7 +41,49 @@ using LinePointer = std::shared_ptr<BufferLine>;
 /// every epoch, and a reflow of the whole scrollback every so many switches costs little.
 constexpr size_t maximumEpochs = 512;
 
+/// Rows scrolled in between switches are kept at the buffer's width, reflowed at each switch,
+/// until they are this many: a few rows cost less to reflow than to count.
+constexpr int minimumLazyRows = 32;
+
 } // namespace
+
+bool Buffer::DeferredEpoch::reflowsAlike(const DeferredEpoch& other) const
+{
+    // `reflowLinesAlone` reads the layout width, the narrowest and widest widths, and whether a
+    // switch went back to the layout width when it is the narrowest; later switches change
+    // these alike.
+    const auto returned = [](const DeferredEpoch& epoch) {
+        return epoch.narrowest < epoch.laidOut || epoch.narrowestVisits > 1;
+    };
+    return laidOut == other.laidOut && narrowest == other.narrowest && widest == other.widest &&
+           returned(*this) == returned(other);
+}
+
+void Buffer::DeferredEpoch::merge(const DeferredEpoch& below)
+{
+    groupRows.insert(groupRows.end(), below.groupRows.begin() + static_cast<std::ptrdiff_t>(below.firstGroup),
+                     below.groupRows.end());
+    groupLastTrimmed.insert(groupLastTrimmed.end(),
+                            below.groupLastTrimmed.begin() + static_cast<std::ptrdiff_t>(below.firstGroup),
+                            below.groupLastTrimmed.end());
+    rows += below.rows;
+    stable = stable && below.stable;
+    // Counts both have carry over; the others are made again when needed.
+    std::vector<RowsAtWidth> merged;
+    for (RowsAtWidth& counted : rowsAtWidths) {
+        for (const RowsAtWidth& other : below.rowsAtWidths) {
+            if (other.width != counted.width)
+                continue;
+            counted.groupRows.insert(counted.groupRows.end(),
+                                     other.groupRows.begin() + static_cast<std::ptrdiff_t>(below.firstGroup),
+                                     other.groupRows.end());
+            counted.total += other.total;
+            merged.push_back(std::move(counted));
+            break;
+        }
+    }
+    rowsAtWidths = std::move(merged);
+}
 
 void Buffer::DeferredEpoch::visit(int width)
 {
@@ -92,13 +134,14 @@ Buffer::DeferredEpoch Buffer::makeDeferredEpoch(int firstRow, int count, int lai
             close(row);
     }
     close(firstRow + count);
+    epoch.lazy = epoch.stable;
     return epoch;
 }
 
 int Buffer::deferredEpochRows(DeferredEpoch& epoch, int firstRow, int width)
 {
     // Rows reflowed at each switch are at the buffer's width, the only one asked for.
-    if (!epoch.stable)
+    if (!epoch.lazy)
         return epoch.rows;
     for (const DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths) {
         if (counted.width == width)
@@ -220,15 +263,18 @@ void Buffer::dropRowsOffFullRing()
         const int held = epoch.groupRows[group];
         deferredEpochRows(epoch, 0, cols_);
         int atWidth = held;
-        if (epoch.stable) {
+        if (epoch.lazy) {
             for (const DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths) {
                 if (counted.width == cols_)
                     atWidth = counted.groupRows[group];
             }
         }
-        if (overflow < atWidth && !epoch.stable) {
-            // Already at the buffer's width: the top rows go as they are, and the rest of the
-            // group is a group of its own from now on.
+        // Rows kept at the buffer's width, or laid out at it with no switch since, are where a
+        // reflow at every switch would have them.
+        const bool atBufferWidth = !epoch.lazy || (epoch.laidOut == cols_ && epoch.narrowest == cols_ &&
+                                                   epoch.widest == cols_ && epoch.narrowestVisits == 1);
+        if (overflow < atWidth && atBufferWidth) {
+            // The top rows go as they are, and the rest of the group is a group of its own.
             const int dropped = static_cast<int>(overflow);
             lines_.trimStart(dropped);
             yBase_ -= dropped;
@@ -237,6 +283,20 @@ void Buffer::dropRowsOffFullRing()
             epoch.rows -= dropped;
             deferred.physicalRows -= dropped;
             deferred.rowsAtWidth -= dropped;
+            if (epoch.lazy) {
+                std::vector<LinePointer> rest;
+                for (int row = 0; row < epoch.groupRows[group]; ++row)
+                    rest.push_back(lines_[row]);
+                for (DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths) {
+                    const int before = counted.groupRows[group];
+                    const int now = counted.width == cols_
+                                        ? before - dropped
+                                        : reflowedRowCount(rest, epoch.laidOut, counted.width,
+                                                           epoch.groupLastTrimmed[group]);
+                    counted.groupRows[group] = now;
+                    counted.total += now - before;
+                }
+            }
             break;
         }
 
@@ -322,19 +382,28 @@ void Buffer::deferScrollbackReflow(int newCols)
         if (yBase_ > 0)
             deferred_->epochs.push_back(makeDeferredEpoch(0, yBase_, cols_));
     } else {
+        // The rows scrolled in since the last switch join the rows kept at the buffer's width.
         int physical = 0;
         for (const DeferredEpoch& epoch : deferred_->epochs)
             physical += epoch.rows;
-        if (yBase_ > physical)
-            deferred_->epochs.push_back(makeDeferredEpoch(physical, yBase_ - physical, cols_));
+        if (yBase_ > physical) {
+            std::deque<DeferredEpoch>& epochs = deferred_->epochs;
+            int first = physical;
+            if (!epochs.empty() && !epochs.back().lazy) {
+                first -= epochs.back().rows;
+                epochs.pop_back();
+            }
+            epochs.push_back(makeDeferredEpoch(first, yBase_ - first, cols_));
+            epochs.back().lazy = false;
+        }
     }
 
-    // Epochs whose rows depend on the widths they went through are reflowed now, one step, as
-    // every switch would; the others only note the width.
+    // Epochs kept at the buffer's width are reflowed now, one step, as every switch would; the
+    // others only note the width.
     DeferredScrollback& deferred = *deferred_;
     int row = 0;
     for (DeferredEpoch& epoch : deferred.epochs) {
-        if (epoch.stable) {
+        if (epoch.lazy) {
             epoch.visit(newCols);
             row += epoch.rows;
             continue;
@@ -347,7 +416,33 @@ void Buffer::deferScrollbackReflow(int newCols)
         const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), step, newCols);
         replaceRows(row, epoch.rows, reflowed);
         epoch = makeDeferredEpoch(row, static_cast<int>(reflowed.size()), newCols);
+        // Rows enough to be worth counting wait from now on, laid out at one width the run
+        // picks, so that epochs laid out alike can merge once their widths since agree.
+        const bool aligned = deferred.tailWidth == 0 || deferred.tailWidth == newCols;
+        epoch.lazy = epoch.stable && epoch.rows >= minimumLazyRows && aligned;
+        if (epoch.lazy)
+            deferred.tailWidth = newCols;
         row += epoch.rows;
+    }
+
+    // Neighbours that will be reflowed alike are one epoch.
+    std::deque<DeferredEpoch>& epochs = deferred.epochs;
+    row = epochs.empty() ? 0 : epochs.front().rows;
+    for (size_t i = 1; i < epochs.size();) {
+        DeferredEpoch& above = epochs[i - 1];
+        DeferredEpoch& below = epochs[i];
+        // Only a smaller epoch is taken in, so that merging costs what the merged rows cost.
+        if (!above.lazy || !below.lazy || above.rows < below.rows || !above.reflowsAlike(below)) {
+            row += below.rows;
+            ++i;
+            continue;
+        }
+        // The counts the epoch above has are made for the one below, so that none is lost.
+        for (const DeferredEpoch::RowsAtWidth& counted : above.rowsAtWidths)
+            deferredEpochRows(below, row, counted.width);
+        row += below.rows;
+        above.merge(below);
+        epochs.erase(epochs.begin() + static_cast<std::ptrdiff_t>(i));
     }
 }
 
@@ -376,7 +471,7 @@ void Buffer::reflowPendingScrollback()
         for (int i = 0; i < epoch.rows; ++i)
             lines.push_back(lines_[row + i]);
         row += epoch.rows;
-        if (!epoch.stable) {
+        if (!epoch.lazy) {
             rebuilt.insert(rebuilt.end(), lines.begin(), lines.end());
             continue;
         }

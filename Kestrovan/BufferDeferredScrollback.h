@@ -26,10 +26,13 @@ struct Buffer::DeferredEpoch
     int narrowestVisits = 0;
     int widest = 0;
     /// Whether every group keeps its text through reflows (`keepsTextThroughReflow`), so that
-    /// its rows at a width depend on the width alone. An epoch that does not is reflowed at each
-    /// switch (it is small: new rows, or the scrollback of a run that could not defer) and is
-    /// always at the buffer's width.
+    /// its rows at a width depend on the width alone.
     bool stable = true;
+    /// Whether the rows wait at `laidOut`, or are kept at the buffer's width and reflowed at
+    /// each switch: rows scrolled in lately, until there are enough of them, and rows that are
+    /// not `stable` (new rows, or a scrollback that holds such lines, until a wider width makes
+    /// them so).
+    bool lazy = true;
     /// The rows of each wrapped group at `laidOut`; those before `firstGroup` fell off the ring.
     std::vector<int> groupRows;
     /// The trimmed length of each group's last line.
@@ -49,6 +52,10 @@ struct Buffer::DeferredEpoch
 
     /// Notes a switch to `width`.
     void visit(int width);
+    /// Whether `other` comes out of the same switches reflowed the same way.
+    bool reflowsAlike(const DeferredEpoch& other) const;
+    /// Takes in the groups of the epoch right below.
+    void merge(const DeferredEpoch& below);
 };
 
 struct Buffer::DeferredScrollback
@@ -57,6 +64,8 @@ struct Buffer::DeferredScrollback
     /// The ring length a buffer reflowed at every switch keeps; the ring itself may grow while
     /// the run lasts, since its epochs can hold more rows than they would at the buffer's width.
     int ringLength = 0;
+    /// The width at which rows kept at the buffer's width start to wait (0: none has yet).
+    int tailWidth = 0;
     /// The rows the epochs hold in the ring, and the rows they would hold at the buffer's width.
     int64_t physicalRows = 0;
     int64_t rowsAtWidth = 0;
