@@ -122,6 +122,7 @@ void Buffer::clear()
 {
     // The rows a deferred reflow waits for are gone.
     deferred_.reset();
+    deferredRowShift_ = 0;
     // Everything that names a row goes back to the top of an empty ring. Tab stops, the saved
     // cursor and the mode mirrors belong to the terminal's state rather than to the content, so
     // they survive; the prompt-row hint and scan counter are only hints and counters.

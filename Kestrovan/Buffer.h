@@ -151,6 +151,9 @@ public:
     void setYBase(int value) { yBase_ = value; }
     /// Absolute row at the top of the view; callers keep it within 0 ... `yBase()`.
     int yDisp() const { return yDisp_; }
+    /// The same once a deferred scrollback reflow is made (`reflowPendingScrollback`): the row
+    /// the terminal marks changed rows by, so that marks do not depend on when the reflow is.
+    int settledYDisp() const { return yDisp_ + deferredRowShift_; }
     void setYDisp(int value) { yDisp_ = value; }
     int scrollTop() const { return scrollTop_; }
     void setScrollTop(int value);
@@ -484,6 +487,8 @@ private:
     /// no reflow is deferred.
     struct DeferredScrollback;
     std::unique_ptr<DeferredScrollback> deferred_;
+    /// The rows the deferred reflow will add above the screen (negative: remove).
+    int deferredRowShift_ = 0;
 };
 
 } // namespace kestrovan

@@ -20,6 +20,13 @@
 // switch. Until the run ends the ring may hold more rows than its limit (an epoch laid out at a
 // narrower width has more rows), so it is let grow and brought back to its length at the end.
 //
+// Rows scrolled in lately are few, and cost less to reflow at each switch than to count: they
+// are kept at the buffer's width until there are enough of them, and then wait laid out at one
+// width the run picks, so that neighbouring epochs laid out alike merge once the widths they went
+// through agree. A switch thus costs what the rows scrolled in since the last one cost, whatever
+// the scrollback holds; what is counted is counted once per epoch and width, and the run's end
+// reflows every row once, as a single switch would.
+//
 // Reflowing text to one width and back gives the text it started from, except that a narrower
 // width cuts what lies past its edge on lines it does not split (blank cells with a background),
 // and a reflow blanks the cells after the text of the groups it rewrites; so an epoch's deferred
@@ -38,12 +45,19 @@ namespace {
 using LinePointer = std::shared_ptr<BufferLine>;
 
 /// More epochs than this end the run instead of deferring the next switch: each switch updates
-/// every epoch, and a reflow of the whole scrollback every so many switches costs little.
-constexpr size_t maximumEpochs = 512;
+/// every epoch. Epochs merge, so only output made to keep them apart gets there, and a reflow of
+/// the whole scrollback every so many switches then costs little beside it.
+constexpr size_t maximumEpochs = 64;
 
 /// Rows scrolled in between switches are kept at the buffer's width, reflowed at each switch,
 /// until they are this many: a few rows cost less to reflow than to count.
 constexpr int minimumLazyRows = 32;
+
+/// More rows kept at the buffer's width than this end the run instead of deferring the next
+/// switch: rows that do not keep their text through reflows (or never meet the width the run
+/// picked) stay there, and reflowing them at each switch must not cost more than the output
+/// that made them.
+constexpr int64_t maximumEagerRows = 1024;
 
 } // namespace
 
@@ -107,7 +121,12 @@ bool Buffer::canDeferScrollbackReflow(int newCols) const
         if (line->isWrapped() || (newCols < cols_ && line->getTrimmedLength() > newCols))
             return false;
     }
-    return !deferred_ || deferred_->epochs.size() < maximumEpochs;
+    if (!deferred_)
+        return true;
+    int64_t eagerRows = 0;
+    for (const DeferredEpoch& epoch : deferred_->epochs)
+        eagerRows += epoch.lazy ? 0 : epoch.rows;
+    return deferred_->epochs.size() < maximumEpochs && eagerRows <= maximumEagerRows;
 }
 
 Buffer::DeferredEpoch Buffer::makeDeferredEpoch(int firstRow, int count, int laidOut)
@@ -331,6 +350,7 @@ void Buffer::dropRowsOffFullRing()
         }
     }
     yDisp_ = yBase_;
+    deferredRowShift_ = static_cast<int>(deferred.rowsAtWidth - deferred.physicalRows);
 }
 
 void Buffer::resizeScreenDeferringScrollback(int newCols)
@@ -463,6 +483,7 @@ void Buffer::reflowPendingScrollback()
     if (!deferred_)
         return;
     const std::unique_ptr<DeferredScrollback> deferred = std::move(deferred_);
+    deferredRowShift_ = 0;
     std::vector<LinePointer> rebuilt;
     rebuilt.reserve(static_cast<size_t>(lines_.count()));
     int row = 0;

@@ -529,7 +529,7 @@ public:
     void updateRange(int y, bool scrolling = false)
     {
         if (!scrolling) {
-            const int absolute = _buffer->yDisp() + y;
+            const int absolute = _buffer->settledYDisp() + y;
             if (absolute >= 0) {
                 scrollInvariantRefreshStart_ = std::min(scrollInvariantRefreshStart_, absolute);
                 scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, absolute);

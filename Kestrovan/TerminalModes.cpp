@@ -765,11 +765,10 @@ void Terminal::switchNormalBufferColumns()
 
 void Terminal::finishColumnSwitchRun()
 {
+    // The screen stays as it is, and the rows marked changed during the run were marked by the
+    // rows the reflow leaves (`Buffer::settledYDisp`), as switches made one by one mark them.
     columnSwitchRun_ = ColumnSwitchRun::none;
-    if (normalBuffer_->hasPendingScrollbackReflow()) {
-        normalBuffer_->reflowPendingScrollback();
-        updateFullScreen();
-    }
+    normalBuffer_->reflowPendingScrollback();
 }
 
 bool Terminal::keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
