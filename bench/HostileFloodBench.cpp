@@ -2,8 +2,8 @@
 //
 // - Column mode: with mode 40 enabled, 1,000 DECCOLM switches (80 and 132 columns in turn) on a
 //   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines,
-//   one after the other or with output between them. A switch should cost the same whatever the
-//   scrollback holds.
+//   one after the other or with output between them, also output that scrolls lines into a full
+//   scrollback. A switch should cost the same whatever the scrollback holds.
 // - Title stack: 500 distinct 1 MB titles, each set and pushed; the counter is the growth of the
 //   process's resident memory at its peak.
 // - Replies: a child in raw mode writes a million primary device-attribute queries and never
@@ -143,14 +143,15 @@ BENCHMARK(BM_ColumnModeSwitchesWithOutput)
     ->Unit(benchmark::kMillisecond);
 
 // Switches with output that scrolls into a full scrollback between them: `scrolled` short lines
-// (1 or 30) after each switch, so every switch meets a scrollback whose oldest lines keep falling
-// off the ring. The scrollback holds 10,000 lines, short (0) or long and wrapped (1). The counter
-// is the time per switch, which must not grow with the scrollback.
+// (1 or 30) from the bottom row after each switch, so every switch meets a scrollback whose
+// oldest lines keep falling off the ring. The scrollback holds 1,000 or 10,000 lines, short (0)
+// or long and wrapped (1). The counter is the time per switch, which must not grow with the
+// scrollback.
 void BM_ColumnModeSwitchesScrollingFullScrollback(benchmark::State& state)
 {
-    const int scrollback = 10000;
-    const bool longLines = state.range(0) != 0;
-    const int scrolled = int(state.range(1));
+    const int scrollback = int(state.range(0));
+    const bool longLines = state.range(1) != 0;
+    const int scrolled = int(state.range(2));
     auto delegate = std::make_shared<NullDelegate>();
     TerminalOptions options = TerminalOptions::defaults();
     options.cols = 80;
@@ -177,7 +178,7 @@ void BM_ColumnModeSwitchesScrollingFullScrollback(benchmark::State& state)
         1000.0 * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ColumnModeSwitchesScrollingFullScrollback)
-    ->ArgsProduct({{0, 1}, {1, 30}})
+    ->ArgsProduct({{1000, 10000}, {0, 1}, {1, 30}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_TitleStackFlood(benchmark::State& state)
