@@ -384,7 +384,9 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(Buffer& buf
         builder.beginRow();
         const bool nextWrapped = r + 1 < count && lines[static_cast<int>(r + 1)]->isWrapped();
         const CellArena& arena = *line->arena();
-        const int cells = line->count();
+        // A screen that does not reflow keeps the cells of a wider size past its edge, unseen
+        // until it is that wide again: only what the screen shows is searched.
+        const int cells = std::min(line->count(), buffer.cols());
         const PackedCell* packed = line->cells();
 
         // Trailing empty cells are no text, except where the line goes on in the next row.

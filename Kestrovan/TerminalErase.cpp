@@ -107,6 +107,8 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         active.setYBase(std::max(0, active.yBase() - dropped));
         // The view keeps showing the same rows: they moved up by the number of lines dropped.
         active.setYDisp(std::max(0, active.yDisp() - dropped));
+        // The scroller's range shrank with the history.
+        notifyScrollPositionChanged();
         return;
     }
     if (mode <= 2)

@@ -165,6 +165,7 @@ void Terminal::clearScrollback()
     // The history belongs to the normal screen, whichever screen is shown.
     normalBuffer_->clearScrollback();
     refresh(0, _rows - 1);
+    notifyScrollPositionChanged();
 }
 
 void Terminal::changeScrollback(std::optional<int> limit)

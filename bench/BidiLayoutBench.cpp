@@ -9,6 +9,7 @@
 // peer, `fribidi_log2vis`, reorders and shapes each paragraph as one line (no column maps, no row
 // breaks), the core of what the cold path does. Each reports rows per second; main prints ratios.
 #include "BenchRatio.h"
+#include "BenchTerminal.h"
 
 #include "Kestrovan/Apple/TerminalBidi.h"
 #include "Kestrovan/Buffer.h"
@@ -28,12 +29,6 @@ using namespace kestrovan;
 
 constexpr int columns = 200;
 constexpr int rows = 50;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 /// The screen's text as the terminal is fed it, and its paragraphs as scalars for the peer.
 struct Screen
@@ -92,7 +87,6 @@ const Screen& screen()
 
 struct Fixture
 {
-    std::shared_ptr<NullDelegate> delegate = std::make_shared<NullDelegate>();
     std::shared_ptr<Terminal> terminal;
 
     Fixture()
@@ -100,7 +94,7 @@ struct Fixture
         TerminalOptions options = TerminalOptions::defaults();
         options.cols = columns;
         options.rows = rows;
-        terminal = Terminal::create(delegate, options);
+        terminal = Terminal::create(bench::quietDelegate(), options);
         terminal->feed(std::string_view(screen().output));
     }
 

@@ -16,6 +16,8 @@
 // - ZwjEmoji/200000: that many emoji joined by U+200D ZERO WIDTH JOINER into one sequence;
 // - DistinctTrueColours/70000: that many distinct 24-bit foregrounds, one character each
 //   (about 1.1 MB, more styles than the style table holds at once).
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 #include "Kestrovan/Utf8.h"
@@ -36,12 +38,6 @@ namespace {
 using namespace kestrovan;
 
 constexpr size_t chunkSize = 64u << 10;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 std::string marksOnOneBase(int64_t marks)
 {
@@ -111,7 +107,7 @@ bool measureInChild(const std::string& flood, FloodFigures& figures)
         options.cols = 80;
         options.rows = 24;
         options.scrollback = 10000;
-        auto delegate = std::make_shared<NullDelegate>();
+        const auto& delegate = bench::quietDelegate();
         auto terminal = Terminal::create(delegate, options);
         terminal->feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("start\r\n"), 7));
         FloodFigures out;

@@ -5,6 +5,8 @@
 // The image is a photograph-like pattern (smooth gradients with fixed-seed noise) so that the PNG
 // is of realistic size. Each iteration transmits under the same id, which replaces the image, so
 // the store holds one image throughout.
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Base64.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -17,12 +19,6 @@
 namespace {
 
 using namespace kestrovan;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 constexpr int width = 1920;
 constexpr int height = 1080;
@@ -74,7 +70,7 @@ const std::string& pngPayload()
 void transmit(benchmark::State& state, const std::string& keys, const std::string& payload, bool chunked)
 {
     const std::string input = transmission(keys, payload, chunked);
-    auto delegate = std::make_shared<NullDelegate>();
+    const auto& delegate = bench::quietDelegate();
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, TerminalOptions::defaults());
     for (auto _ : state) {
         terminal->feed(input);

@@ -8,6 +8,7 @@
 // that join at every seam. The hostile times are what the search's bounds let one lookup spend.
 // The reference is the bare rule run once over the hovered row; main prints how a lookup compares.
 #include "BenchRatio.h"
+#include "BenchTerminal.h"
 
 #include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Terminal.h"
@@ -23,15 +24,9 @@ namespace {
 
 using namespace kestrovan;
 
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
-
 std::shared_ptr<Terminal> makeTerminal(int cols, int rows)
 {
-    static const auto delegate = std::make_shared<NullDelegate>();
+    const auto& delegate = bench::quietDelegate();
     TerminalOptions options = TerminalOptions::defaults();
     options.cols = cols;
     options.rows = rows;

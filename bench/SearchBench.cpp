@@ -9,6 +9,7 @@
 // updates do. Every benchmark reports rows per second; main prints the ratios and the cache counters of a
 // find-next after one new line of output.
 #include "BenchRatio.h"
+#include "BenchTerminal.h"
 
 #include "Kestrovan/SearchService.h"
 #include "Kestrovan/Terminal.h"
@@ -32,12 +33,6 @@ namespace {
 using namespace kestrovan;
 
 constexpr int rowCount = 100000;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 struct Corpus
 {
@@ -93,7 +88,7 @@ struct Scrollback
 Scrollback& scrollback()
 {
     static Scrollback made = [] {
-        static const auto delegate = std::make_shared<NullDelegate>();
+        const auto& delegate = bench::quietDelegate();
         TerminalOptions options = TerminalOptions::defaults();
         options.cols = 100;
         options.rows = 50;

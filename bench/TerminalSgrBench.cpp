@@ -5,6 +5,8 @@
 // in the colon form plus an underline style; and a few attributes repeated cell after cell (what
 // interning is expected to make cheap). Plain ASCII of the same size is the baseline; each SGR
 // workload prints its time per byte relative to it as the "vsPlain" counter.
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -17,15 +19,9 @@ namespace {
 
 using namespace kestrovan;
 
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
-
 constexpr size_t inputSize = 64u << 10;
 
-std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<NullDelegate>& delegate)
+std::shared_ptr<Terminal> makeTerminal(const std::shared_ptr<bench::QuietDelegate>& delegate)
 {
     TerminalOptions options = TerminalOptions::defaults();
     options.cols = 80;
@@ -89,7 +85,7 @@ double plainNanosecondsPerByte = 0;
 /// Feeds `input` repeatedly; answers nanoseconds per byte.
 double runFeed(benchmark::State& state, const std::string& input)
 {
-    auto delegate = std::make_shared<NullDelegate>();
+    const auto& delegate = bench::quietDelegate();
     auto terminal = makeTerminal(delegate);
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state)

@@ -9,6 +9,8 @@
 // those whose character, foreground or background differ (`mismatches`, which must be 0), and the cells of
 // our screen whose colour fell back to the default (`defaultLooks`, also 0).
 // `--benchmark_filter=.../1` runs a 1 MiB stream for a quick look.
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
 
@@ -28,12 +30,6 @@ using namespace kestrovan;
 constexpr size_t chunkSize = 64u << 10;
 constexpr int columns = 80;
 constexpr int rows = 24;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 std::string randomTrueColourText(size_t size)
 {
@@ -91,7 +87,7 @@ void BM_RandomTrueColourScreenMatchesLibvterm(benchmark::State& state)
         options.cols = columns;
         options.rows = rows;
         options.scrollback = 10000;
-        auto delegate = std::make_shared<NullDelegate>();
+        const auto& delegate = bench::quietDelegate();
         auto terminal = Terminal::create(delegate, options);
         oursSeconds = feedTimed(input, [&](std::span<const uint8_t> bytes) { terminal->feed(bytes); });
 

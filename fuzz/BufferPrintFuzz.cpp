@@ -6,6 +6,7 @@
 // the cursor and scroll position stay in bounds, wide characters keep their lead and
 // continuation halves together, every cell past a line's used length is its tail blank, no
 // cell carries an invalid semantic code, and the image-line count matches the lines.
+#include "fuzz/FuzzInput.h"
 #include "tests/Kestrovan/ScrollingTerminalDouble.h"
 
 #include "Kestrovan/Buffer.h"
@@ -22,25 +23,16 @@ using namespace kestrovan;
 
 namespace {
 
-class Input
+class Input : public FuzzInput
 {
 public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    using FuzzInput::FuzzInput;
 
-    bool empty() const { return position_ >= size_; }
-    uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-    /// A value in 0 ... limit.
-    int upTo(int limit) { return limit <= 0 ? 0 : byte() % (limit + 1); }
     uint32_t scalar()
     {
         const uint32_t value = uint32_t(byte()) | uint32_t(byte()) << 8 | uint32_t(byte()) << 16;
         return value & 0x1FFFFF;
     }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
 };
 
 class FuzzImage : public TerminalImage

@@ -17,6 +17,7 @@
 //   absolute rows increasing by one, at most `cols` cells of width 0, 1 or 2 per row, valid UTF-8
 //   text without U+0000, the same text as `displayText` of the line, and (for the active buffer)
 //   the cursor on the live screen.
+#include "fuzz/FuzzInput.h"
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Base64.h"
@@ -38,30 +39,13 @@ using namespace kestrovan;
 
 namespace {
 
-class Input
+class Input : public FuzzInput
 {
 public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    using FuzzInput::FuzzInput;
 
-    bool empty() const { return position_ >= size_; }
-    uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-    uint32_t word()
-    {
-        return uint32_t(byte()) | uint32_t(byte()) << 8 | uint32_t(byte()) << 16 | uint32_t(byte()) << 24;
-    }
     /// Up to `limit` raw bytes, the count taken from the stream.
-    std::string bytes(size_t limit)
-    {
-        const size_t count = std::min<size_t>(byte() % (limit + 1), size_ - std::min(position_, size_));
-        std::string out(reinterpret_cast<const char*>(data_ + position_), count);
-        position_ += count;
-        return out;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
+    std::string someBytes(size_t limit) { return bytes(byte() % (limit + 1)); }
 };
 
 std::string shown(std::string_view bytes)
@@ -215,7 +199,7 @@ std::string keyName(Input& input)
     const uint8_t selector = input.byte();
     if (selector < 224)
         return names()[selector % names().size()];
-    return input.bytes(6);
+    return input.someBytes(6);
 }
 
 std::optional<std::string> optionalText(Input& input)
@@ -225,7 +209,7 @@ std::optional<std::string> optionalText(Input& input)
         return std::nullopt;
     if (selector == 1)
         return keyName(input);
-    return input.bytes(8);
+    return input.someBytes(8);
 }
 
 /// A scalar argument: none, an ordinary character, or any 32-bit value.
@@ -449,7 +433,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         switch (op) {
         case 0:
             // Arbitrary output.
-            t.feed(input.bytes(64));
+            t.feed(input.someBytes(64));
             break;
         case 1: {
             // Lines of output that scroll into and out of the scrollback.
@@ -502,7 +486,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         case 8: {
-            const std::string text = input.bytes(16);
+            const std::string text = input.someBytes(16);
             const bool sent = t.sendHostText(text);
             if (host->sends.size() - sendsBefore != (sent ? 1u : 0u))
                 broken("sendHostText's answer does not match what was sent");
@@ -518,7 +502,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         case 9: {
-            const std::string text = input.bytes(24);
+            const std::string text = input.someBytes(24);
             const bool bracketed = t.mode(TerminalMode::bracketedPasteMode);
             const bool sent = t.sendHostTextPaste(text, input.byte() % 2);
             if (host->sends.size() - sendsBefore != (sent ? 1u : 0u))
@@ -530,8 +514,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         case 10: {
-            const std::string selection = input.bytes(4);
-            const std::string content = input.bytes(32);
+            const std::string selection = input.someBytes(4);
+            const std::string content = input.someBytes(32);
             t.completeClipboardRead(
                 selection,
                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(content.data()), content.size()));

@@ -11,6 +11,8 @@
 //   alternate and text fields;
 // - with all keys reported, a key (other than an input method's Enter) always gives CSI;
 // - composing keys, and releases the flags do not ask for, give nothing.
+#include "fuzz/FuzzInput.h"
+
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/Utf8.h"
 
@@ -26,17 +28,11 @@ using namespace kestrovan;
 
 namespace {
 
-class Input
+class Input : public FuzzInput
 {
 public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    using FuzzInput::FuzzInput;
 
-    bool empty() const { return position_ >= size_; }
-    uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-    uint32_t word()
-    {
-        return uint32_t(byte()) | uint32_t(byte()) << 8 | uint32_t(byte()) << 16 | uint32_t(byte()) << 24;
-    }
     /// A scalar drawn mostly from the interesting ranges: printable ASCII, controls, any value up
     /// to U+1FFFFF (surrogates included), or any 32-bit value at all.
     char32_t scalar()
@@ -54,11 +50,6 @@ public:
             return char32_t(word());
         }
     }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
 };
 
 std::string shown(const std::vector<uint8_t>& bytes)

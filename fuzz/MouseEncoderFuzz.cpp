@@ -9,6 +9,7 @@
 // the 0 byte that stands for 2047), decimal fields of digits only, positions of at least 1, and the
 // position fields equal to the clamped input. The host entry point must send exactly one report
 // when it answers true and none when it answers false.
+#include "fuzz/FuzzInput.h"
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Terminal.h"
@@ -31,20 +32,11 @@ namespace {
 
 using Encoding = Terminal::MouseProtocolEncoding;
 
-class Input
+class Input : public FuzzInput
 {
 public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    using FuzzInput::FuzzInput;
 
-    bool empty() const { return position_ >= size_; }
-    uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-    uint32_t word()
-    {
-        uint32_t value = 0;
-        for (int i = 0; i < 4; ++i)
-            value |= uint32_t(byte()) << (8 * i);
-        return value;
-    }
     /// Mostly small positions near the encodings' limits, sometimes any 32-bit value.
     int position()
     {
@@ -59,11 +51,6 @@ public:
             return static_cast<int>(word());
         }
     }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
 };
 
 [[noreturn]] void malformed(const char* what, const std::vector<uint8_t>& report)

@@ -19,6 +19,8 @@
 // Checked after each operation: every match lies in the buffer, is not empty, comes in buffer
 // order, and the cached search finds exactly what a search with an empty cache finds (so a line
 // the output changed is never searched in its old text); every selection span lies in the row.
+#include "fuzz/FuzzInput.h"
+
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/Portable/Viewport.h"
 #include "Kestrovan/SearchService.h"
@@ -48,27 +50,6 @@ public:
     std::fprintf(stderr, "invariant broken: %s (%ld, %ld)\n", what, a, b);
     std::abort();
 }
-
-class Reader
-{
-public:
-    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-    bool empty() const { return at_ >= size_; }
-    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-    std::string bytes(size_t count)
-    {
-        count = std::min(count, size_ - std::min(at_, size_));
-        std::string out(reinterpret_cast<const char*>(data_ + at_), count);
-        at_ += count;
-        return out;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
 
 SearchOptions optionsFrom(uint8_t bits)
 {
@@ -111,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 3)
         return 0;
     static const auto delegate = std::make_shared<NullDelegate>();
-    Reader input(data, size);
+    FuzzInput input(data, size);
     TerminalOptions options = TerminalOptions::defaults();
     options.cols = 2 + input.byte() % 39;
     options.rows = 1 + input.byte() % 10;

@@ -131,6 +131,28 @@ void TerminalView::onMain(std::function<void()> body, const char* caller)
     });
 }
 
+void TerminalView::onMainWithView(std::function<void(TerminalView&)> body, const char* caller)
+{
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    onMain(
+        [weak, body = std::move(body)] {
+            if (const std::shared_ptr<TerminalView> view = weak.lock())
+                body(*view);
+        },
+        caller);
+}
+
+void TerminalView::onMainWithDelegate(std::function<void(TerminalView&, TerminalViewDelegate&)> body,
+                                      const char* caller)
+{
+    onMainWithView(
+        [body = std::move(body)](TerminalView& view) {
+            if (const std::shared_ptr<TerminalViewDelegate> delegate = view.terminalDelegate())
+                body(view, *delegate);
+        },
+        caller);
+}
+
 void TerminalView::setTerminalDelegate(const std::shared_ptr<TerminalViewDelegate>& delegate)
 {
     terminalDelegate_ = delegate;

@@ -178,6 +178,11 @@ public:
     /// Runs `body` later on the main thread, also when called there; counts the hop while the
     /// view exists. Any thread.
     void onMain(std::function<void()> body, const char* caller);
+    /// `onMain` for a body that works on the view: skipped when the view is gone by then.
+    void onMainWithView(std::function<void(TerminalView&)> body, const char* caller);
+    /// `onMainWithView` for a body that tells the view's delegate: skipped when it has none.
+    void onMainWithDelegate(std::function<void(TerminalView&, TerminalViewDelegate&)> body,
+                            const char* caller);
 
     // --- Data intake, redraw and input (AppleTerminalViewInput.cpp) --------------------------------
 

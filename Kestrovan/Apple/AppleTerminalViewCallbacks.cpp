@@ -70,16 +70,9 @@ void TerminalView::hideCursor(Terminal&)
 
 void TerminalView::setTerminalTitle(Terminal&, const std::string& title)
 {
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, title] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate())
-                delegate->setTerminalTitle(*view, title);
-        },
-        "setTerminalTitle(source:title:)");
+    onMainWithDelegate([title](TerminalView& view,
+                               TerminalViewDelegate& delegate) { delegate.setTerminalTitle(view, title); },
+                       "setTerminalTitle(source:title:)");
 }
 
 std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source,
@@ -126,15 +119,11 @@ void TerminalView::sizeChanged(Terminal& source)
 {
     const int cols = source.cols();
     const int rows = source.rows();
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, cols, rows] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate())
-                delegate->sizeChanged(*view, cols, rows);
-            view->requestScrollerUpdate();
+    onMainWithView(
+        [cols, rows](TerminalView& view) {
+            if (const std::shared_ptr<TerminalViewDelegate> delegate = view.terminalDelegate())
+                delegate->sizeChanged(view, cols, rows);
+            view.requestScrollerUpdate();
         },
         "sizeChanged(source:)");
 }
@@ -142,16 +131,9 @@ void TerminalView::sizeChanged(Terminal& source)
 void TerminalView::send(Terminal&, Bytes data)
 {
     // Replies and reports go to the host as they are, one hop each, in the order they were made.
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, bytes = copyOf(data)] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate())
-                delegate->send(*view, bytes);
-        },
-        "send(source:data:)");
+    onMainWithDelegate([bytes = copyOf(data)](TerminalView& view,
+                                              TerminalViewDelegate& delegate) { delegate.send(view, bytes); },
+                       "send(source:data:)");
 }
 
 std::optional<CellPixelSize> TerminalView::cellSizeInPixels(Terminal&)
@@ -221,41 +203,30 @@ void TerminalView::synchronizedOutputChanged(Terminal& source, bool active)
         return;
     source.terminalLock().preconditionLocked();
     const double position = scrollPositionOf(source);
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, position] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            view->requestScrollerUpdate();
-            view->requestRedraw();
-            if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate())
-                delegate->scrolled(*view, position);
+    onMainWithView(
+        [position](TerminalView& view) {
+            view.requestScrollerUpdate();
+            view.requestRedraw();
+            if (const std::shared_ptr<TerminalViewDelegate> delegate = view.terminalDelegate())
+                delegate->scrolled(view, position);
         },
         "synchronizedOutputChanged(source:active:)");
 }
 
 void TerminalView::selectionChanged(Terminal&)
 {
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (view && view->terminal_)
-                view->requestRedraw();
+    onMainWithView(
+        [](TerminalView& view) {
+            if (view.terminal_)
+                view.requestRedraw();
         },
         "selectionChanged(source:)");
 }
 
 void TerminalView::cursorStyleChanged(Terminal&, CursorStyle newStyle)
 {
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, newStyle] {
-            if (const std::shared_ptr<TerminalView> view = weak.lock())
-                view->applyCursorStyleOnMain(newStyle);
-        },
-        "cursorStyleChanged(source:newStyle:)");
+    onMainWithView([newStyle](TerminalView& view) { view.applyCursorStyleOnMain(newStyle); },
+                   "cursorStyleChanged(source:newStyle:)");
 }
 
 void TerminalView::applyCursorStyleOnMain(CursorStyle style)
@@ -275,14 +246,9 @@ void TerminalView::applyCursorStyleOnMain(CursorStyle style)
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)
 {
     const std::optional<std::string> directory = source.hostCurrentDirectory();
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, directory] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate())
-                delegate->hostCurrentDirectoryUpdate(*view, directory);
+    onMainWithDelegate(
+        [directory](TerminalView& view, TerminalViewDelegate& delegate) {
+            delegate.hostCurrentDirectoryUpdate(view, directory);
         },
         "hostCurrentDirectoryUpdated(source:)");
 }
@@ -294,22 +260,18 @@ void TerminalView::colorChanged(Terminal& source, std::optional<int> idx)
     const bool reverse = source.mode(TerminalMode::reverseColors);
     crossThreadState_.withLock(
         [reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, idx] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
+    onMainWithView(
+        [idx](TerminalView& view) {
+            if (!view.terminal_)
                 return;
-            if (!view->terminal_)
-                return;
-            view->withTerminal(
+            view.withTerminal(
                 [&view, idx](Terminal&) {
                     // One entry changed (OSC 4), or all of them (a reset or a new palette).
                     if (idx && *idx >= 0 && *idx <= 255)
-                        view->colorMapper_.resetPaletteColor(static_cast<uint8_t>(*idx));
+                        view.colorMapper_.resetPaletteColor(static_cast<uint8_t>(*idx));
                     else if (!idx)
-                        view->colorMapper_.resetCaches();
-                    view->colorsChangedLocked();
+                        view.colorMapper_.resetCaches();
+                    view.colorsChangedLocked();
                 },
                 "colorsChangedOnMain()");
         },
@@ -334,16 +296,12 @@ void TerminalView::setDefaultColorFromTerminal(const Color& color, NativeColorSe
                                                const char* label)
 {
     const platform::NativeColor native = makeNativeColor(color);
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, native, setter] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            ((*view).*setter)(native);
-            if (view->terminal_)
-                view->withTerminal([&view](Terminal&) { view->colorsChangedLocked(); },
-                                   "colorsChangedOnMain()");
+    onMainWithView(
+        [native, setter](TerminalView& view) {
+            (view.*setter)(native);
+            if (view.terminal_)
+                view.withTerminal([&view](Terminal&) { view.colorsChangedLocked(); },
+                                  "colorsChangedOnMain()");
         },
         label);
 }
@@ -363,13 +321,8 @@ void TerminalView::setCursorColor(Terminal& source, const std::optional<Color>& 
     std::optional<platform::NativeColor> native;
     if (color)
         native = makeNativeColor(*color);
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, native] {
-            if (const std::shared_ptr<TerminalView> view = weak.lock())
-                view->applyCursorColorOnMain(native);
-        },
-        "setCursorColor(source:color:)");
+    onMainWithView([native](TerminalView& view) { view.applyCursorColorOnMain(native); },
+                   "setCursorColor(source:color:)");
 }
 
 void TerminalView::applyCursorColorOnMain(const std::optional<platform::NativeColor>& color)
@@ -397,28 +350,18 @@ std::pair<Color, Color> TerminalView::getColors(Terminal& source)
 
 void TerminalView::iTermContent(Terminal&, Bytes content)
 {
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, bytes = copyOf(content)] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate())
-                delegate->iTermContent(*view, bytes);
+    onMainWithDelegate(
+        [bytes = copyOf(content)](TerminalView& view, TerminalViewDelegate& delegate) {
+            delegate.iTermContent(view, bytes);
         },
         "iTermContent(source:content:)");
 }
 
 void TerminalView::clipboardCopy(Terminal&, Bytes content)
 {
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, bytes = copyOf(content)] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
-            if (const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate())
-                delegate->clipboardCopy(*view, bytes);
+    onMainWithDelegate(
+        [bytes = copyOf(content)](TerminalView& view, TerminalViewDelegate& delegate) {
+            delegate.clipboardCopy(view, bytes);
         },
         "clipboardCopy(source:content:)");
 }
@@ -488,18 +431,14 @@ void TerminalView::notify(Terminal&, const std::string&, const std::string&)
 
 void TerminalView::progressReport(Terminal&, const ProgressReport& report)
 {
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    onMain(
-        [weak, report] {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view)
-                return;
+    onMainWithView(
+        [report](TerminalView& view) {
             if (report.state == ProgressReportState::remove) {
-                view->clearProgressReport();
+                view.clearProgressReport();
                 return;
             }
-            view->progressBar_.apply(report.state, report.progress, view->nowSeconds());
-            view->resetProgressReportTimer();
+            view.progressBar_.apply(report.state, report.progress, view.nowSeconds());
+            view.resetProgressReportTimer();
         },
         "progressReport(source:report:)");
 }

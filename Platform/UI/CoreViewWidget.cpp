@@ -5,7 +5,6 @@
 #include "Platform/UI/GtkScroller.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
 #include "Platform/UI/TextInputCommand.h"
-#include "Platform/UI/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -512,17 +511,7 @@ void CoreViewWidget::interpretKeyEvent(const KeyEvent& event)
     }
     if (!core_)
         return;
-    const KeyBinding binding = standardKeyBinding(event);
-    switch (binding.kind) {
-    case KeyBinding::Kind::none:
-        break;
-    case KeyBinding::Kind::command:
-        core_->doCommand(binding.command);
-        break;
-    case KeyBinding::Kind::insertText:
-        core_->insertText(utf8FromScalars(binding.text));
-        break;
-    }
+    applyStandardKeyBinding(*core_, event);
 }
 
 void CoreViewWidget::setInputMethodCursorRect(const Rect& rect)

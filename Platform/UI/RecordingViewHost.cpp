@@ -2,7 +2,6 @@
 
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/UI/TextInputCommand.h"
-#include "Platform/UI/Utf8.h"
 
 #include <algorithm>
 
@@ -182,17 +181,7 @@ void RecordingViewHost::interpretKeyEvent(const KeyEvent& event)
         return;
     if (!core_)
         return;
-    const KeyBinding binding = standardKeyBinding(event);
-    switch (binding.kind) {
-    case KeyBinding::Kind::none:
-        break;
-    case KeyBinding::Kind::command:
-        core_->doCommand(binding.command);
-        break;
-    case KeyBinding::Kind::insertText:
-        core_->insertText(utf8FromScalars(binding.text));
-        break;
-    }
+    applyStandardKeyBinding(*core_, event);
 }
 
 std::shared_ptr<View> RecordingViewHost::addSubview(std::shared_ptr<ViewCore> core)

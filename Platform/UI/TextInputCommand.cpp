@@ -1,6 +1,8 @@
 #include "Platform/UI/TextInputCommand.h"
 
 #include "Platform/UI/KeyCodes.h"
+#include "Platform/UI/Utf8.h"
+#include "Platform/UI/ViewCore.h"
 
 namespace platform {
 
@@ -131,6 +133,21 @@ KeyBinding standardKeyBinding(const KeyEvent& event)
     if (isPrintable(event.characters))
         return KeyBinding{KeyBinding::Kind::insertText, TextInputCommand::insertNewline, event.characters};
     return {};
+}
+
+void applyStandardKeyBinding(ViewCore& core, const KeyEvent& event)
+{
+    const KeyBinding binding = standardKeyBinding(event);
+    switch (binding.kind) {
+    case KeyBinding::Kind::none:
+        break;
+    case KeyBinding::Kind::command:
+        core.doCommand(binding.command);
+        break;
+    case KeyBinding::Kind::insertText:
+        core.insertText(utf8FromScalars(binding.text));
+        break;
+    }
 }
 
 } // namespace platform

@@ -65,4 +65,9 @@ struct KeyBinding
 /// printable types them; everything else means nothing.
 KeyBinding standardKeyBinding(const KeyEvent& event);
 
+class ViewCore;
+
+/// Gives `core` what the key's standard binding means: the command, or the text it types.
+void applyStandardKeyBinding(ViewCore& core, const KeyEvent& event);
+
 } // namespace platform

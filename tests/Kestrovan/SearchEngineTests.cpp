@@ -168,5 +168,23 @@ TEST(SearchEngineTests, RevealRowPutsAMatchMidScreen)
     EXPECT_EQ(f.search.revealTopRow(0), std::nullopt) << "the alternate screen does not scroll";
 }
 
+TEST(SearchEngineTests, CellsPastANarrowedAlternateScreensEdgeAreNotSearched)
+{
+    // The alternate screen does not reflow: narrowed, its lines keep their cells past the new
+    // edge, unseen. A search finds only what the screen shows.
+    SearchFixture f(18, 4);
+    f.terminal->feed("\x1b[?1049h\x1b[2;3Hab xb\x1b[3;1Hb");
+    f.terminal->terminalLock().withLock([&] {
+        f.terminal->resize(3, 4);
+        f.search.invalidate();
+    });
+    EXPECT_EQ(f.all("b", exact), (std::vector<std::tuple<int64_t, int64_t, int64_t>>{{0, 2, 1}}));
+    f.terminal->terminalLock().withLock([&] {
+        f.terminal->resize(18, 4);
+        f.search.invalidate();
+    });
+    EXPECT_EQ(f.all("b", exact).size(), 3u) << "widened again, the cells show and are found";
+}
+
 } // namespace
 } // namespace kestrovan::testing

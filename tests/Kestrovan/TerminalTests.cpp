@@ -568,6 +568,13 @@ TEST(TerminalTests, ViewTerminalForwardsItsNotifications)
         [&](Terminal&) { ++scrolls; });
     terminal->scrollPositionChanged();
     EXPECT_EQ(scrolls, 1);
+    // Erasing the history changes the scroll range, by a program (ED 3) or by the host.
+    terminal->feed(std::string(30, '\n'));
+    const int afterOutput = scrolls;
+    terminal->feed("\x1b[3J");
+    EXPECT_EQ(scrolls, afterOutput + 1);
+    terminal->clearScrollback();
+    EXPECT_EQ(scrolls, afterOutput + 2);
     terminal->feed("\x1b[?2026h");
     EXPECT_EQ(watchdog, (std::vector<std::pair<bool, uint64_t>>{{true, 1}}));
 }
