@@ -420,7 +420,10 @@ private:
     void reflowWider(int oldCols, int newCols, int newRows);
     void reflowNarrower(int oldCols, int newCols, int newRows);
     void dropOldestLines(int count);
-    // Deferred reflow (BufferColumnSwitch.cpp).
+    // Deferred reflow (BufferColumnSwitch.cpp): the scrollback's part of a deferred switch; an
+    // epoch of the rows from `firstRow`; the rows an epoch starting at `firstRow` would have at
+    // `width` (counted once per width); lines reflowed alone through an epoch's widths; rows
+    // replaced by others; the rows a full ring drops; room in the ring for `extra` rows.
     struct DeferredEpoch;
     void deferScrollbackReflow(int newCols);
     DeferredEpoch makeDeferredEpoch(int firstRow, int count, int laidOut);
