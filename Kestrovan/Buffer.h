@@ -383,6 +383,14 @@ public:
     /// `width` columns wide.
     size_t insertContentRun(std::span<const uint32_t> contents, int width, uint16_t styleID,
                             uint16_t payloadCode);
+    /// Marks a width in `insertMixedRun` as that of a cell that must start where a one-column cell
+    /// would: the writer stops before it rather than wrapping it to the next row.
+    static constexpr uint8_t runCellStaysOnRow = 0x80;
+    /// The same for cells of either width in one call: cell i has content bits `contents[i]` and
+    /// is `widths[i]` columns wide (1 or 2, possibly with `runCellStaysOnRow`). Returns how many
+    /// were written; the caller writes the rest one cell at a time.
+    size_t insertMixedRun(std::span<const uint32_t> contents, std::span<const uint8_t> widths,
+                          uint16_t styleID, uint16_t payloadCode);
     /// Writes one fully formed cell at the cursor, honouring insert mode, protection, margins
     /// and auto-wrap; a wide lead also gets its continuation cell.
     void insertCharacter(PackedCell cell);

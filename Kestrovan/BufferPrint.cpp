@@ -209,6 +209,25 @@ size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, 
 size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
                                uint16_t payloadCode)
 {
+    // One narrow character that fits at the cursor, over no half of a wide one, on a line without
+    // images: what a half-block picture or box drawing between colour changes writes per cell.
+    // It is stored straight into its cell; everything else goes through the run writer.
+    if (scalars.size() == 1 && width == 1 && !bulkInsertBlocked_ && !wrapPending_) {
+        const int right = printRightLimit();
+        const int at = x_;
+        BufferLine& line = cursorLine();
+        const int lineWidth = line.count();
+        PackedCell* cells = line.mutableCells();
+        if (at <= right && at < lineWidth && !line.hasImages() && !cells[at].isContinuation() &&
+            (at + 1 == lineWidth || !cells[at + 1].isContinuation())) [[likely]] {
+            cells[at] = PackedCell::makeScalar(scalars[0], styleID, WidthState::single, false, payloadCode,
+                                               semanticContent.code());
+            line.raiseUsedLength(at + 1);
+            line.markContentChanged();
+            placeCursorAfterPrint(at + 1, right);
+            return 1;
+        }
+    }
     return insertRun(scalars, PackedCell::contentShift, width, styleID, payloadCode);
 }
 
@@ -274,6 +293,89 @@ size_t Buffer::insertRun(std::span<const Content> scalars, int shift, int width,
         }
         placeCursorAfterPrint(end, right);
         written += n;
+    }
+    return written;
+}
+
+// Cells of both widths in one pass: a line where narrow and wide characters alternate would
+// otherwise take a call, a seam repair and a change count per change of width. Each segment takes
+// the cells that fit before the right limit; a cell that does not fit wraps first, as in
+// `insertRun`, and a region narrower than two columns stops the run at its first wide cell.
+//
+// A cell marked `runCellStaysOnRow` was one column until a scalar joined to it widened it. Printed
+// one scalar at a time it is written narrow first and then widened where it stands: that needs
+// the next column inside the margins, and at the limit the one-cell path blanks the column and
+// prints the wide cell anew on the next row. The writer places such a cell only where it widens
+// in place, and otherwise stops before it, leaving it to that path.
+size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<const uint8_t> widths,
+                              uint16_t styleID, uint16_t payloadCode)
+{
+    constexpr uint8_t widthMask = static_cast<uint8_t>(~runCellStaysOnRow);
+    const size_t count = std::min(contents.size(), widths.size());
+    if (bulkInsertBlocked_ || count == 0 || wrappedRightLimit() < printLeftEdge())
+        return 0;
+    const uint8_t semanticCode = semanticContent.code();
+    const uint64_t singleTemplate =
+        PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticCode).rawValue;
+    const uint64_t leadTemplate =
+        PackedCell::makeScalar(0, styleID, WidthState::lead, false, payloadCode, semanticCode).rawValue;
+    const PackedCell continuation =
+        PackedCell::makeScalar(0, styleID, WidthState::continuation, false, payloadCode, semanticCode);
+    const bool wideFits = wrappedRightLimit() - printLeftEdge() + 1 >= 2;
+
+    int right = printRightLimit();
+    size_t written = 0;
+    while (written < count) {
+        const uint8_t first = widths[written];
+        const int firstWidth = first & widthMask;
+        if (firstWidth == 2 && !wideFits)
+            break;
+        if (wrapPending_ || x_ + firstWidth - 1 > right) {
+            // A widened cell waiting for a wrap wraps as its narrow form would, then widens at the
+            // left edge; one that merely does not fit is left to the one-cell path.
+            if (!modeMirror_.wraparound || ((first & runCellStaysOnRow) && !wrapPending_))
+                break;
+            wrapForPrint();
+            right = printRightLimit();
+        }
+        BufferLine& line = cursorLine();
+        // Lines are at least `cols` wide; a malformed narrower one goes cell by cell.
+        if (right >= line.count())
+            break;
+        // A widened cell widens only inside the margins, as the one-cell path widens it.
+        const int widenLimit = std::min(right, wrappedRightLimit());
+        const int start = x_;
+        PackedCell* cells = line.mutableCells();
+        const bool cutsWideAtStart = start >= 1 && cells[start].isContinuation() && cells[start - 1].isLead();
+        // One pass: each cell is stored once it is known to fit. A wide cell's right half is
+        // stored first, so that a narrow cell stores one word; the lead then overwrites nothing
+        // the run keeps.
+        int column = start;
+        size_t i = written;
+        for (; i < count; ++i) {
+            const uint8_t width = widths[i];
+            const int columns = width & widthMask;
+            const int limit = (width & runCellStaysOnRow) ? widenLimit : right;
+            if (column + columns - 1 > limit || (columns == 2 && !wideFits))
+                break;
+            if (columns == 2)
+                cells[column + 1] = continuation;
+            cells[column] = PackedCell((columns == 2 ? leadTemplate : singleTemplate) | contents[i]);
+            column += columns;
+        }
+        if (column == start)
+            break;
+        // The seams: a wide character whose right half the run overwrote at its start, or whose
+        // left half it overwrote at its end, loses its other half.
+        if (cutsWideAtStart)
+            cells[start - 1] = cells[start - 1].blanked();
+        repairRunSeams(line, -1, column);
+        if (line.hasImages())
+            dropImages(line);
+        line.raiseUsedLength(column);
+        line.markContentChanged();
+        placeCursorAfterPrint(column, right);
+        written = i;
     }
     return written;
 }

@@ -10,6 +10,7 @@
 
 #include "Kestrovan/ByteRunScanner.h"
 #include "Kestrovan/EscapeSequenceParser.h"
+#include "Kestrovan/TrueColourFold.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -207,6 +208,8 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                     i += 2;
                     if (i < length && (isDigit(data[i]) || data[i] == ';')) {
                         s.state = ParserState::csiParam;
+                        if (length - i >= sizeof(uint64_t) && trueColourIntroducer(data, i) != 0)
+                            i = foldLeadingTrueColours(data, i, length, s.pars);
                         i = foldParameterBytes(data, i, length, s);
                     }
                     if (i < length && data[i] >= 0x40 && data[i] <= 0x7E) {

@@ -41,6 +41,13 @@ bool isPlainMarkUncached(char32_t scalar)
            inRanges(scalar, unicode::viramaRanges);
 }
 
+bool isSpacingSign(char32_t scalar)
+{
+    return inRanges(scalar, unicode::spacingMarkRanges) &&
+           (unicode::graphemeProperties(scalar) & bits::conjunctMask) != bits::conjunctLinker &&
+           !inRanges(scalar, unicode::viramaRanges);
+}
+
 LowScalarClasses makeLowScalarClasses()
 {
     LowScalarClasses table{};
@@ -48,7 +55,8 @@ LowScalarClasses makeLowScalarClasses()
         table[scalar - 0x80] = static_cast<uint8_t>(
             unicode::widthCode(scalar) | (unicode::graphemeProperties(scalar) != 0 ? classHasProperties : 0) |
             (joinsDespiteWidth(scalar) ? classJoins : 0) |
-            (isPlainMarkUncached(scalar) ? classPlainMark : 0));
+            (isPlainMarkUncached(scalar) ? classPlainMark : 0) |
+            (isSpacingSign(scalar) ? classSpacingSign : 0));
     }
     return table;
 }
@@ -82,21 +90,11 @@ Decoded decodeSequenceAt(const uint8_t* bytes, size_t available)
 
 // --- Joining -------------------------------------------------------------------------------------
 
-// Whether a cell's scalars followed by one more (the last of `joined`) still make one cell. Beyond
-// "one extended grapheme cluster" it accepts an Indic conjunct the segmenter would split when the
-// cell already holds more than one cluster: a consonant after Consonant (Extend | Linker)* with at
-// least one Linker.
-bool staysOneCell(std::u32string_view joined)
+namespace {
+
+// Whether `before` ends in Consonant (Extend | Linker)* with at least one Linker.
+bool continuesConjunct(std::u32string_view before)
 {
-    if (graphemeCount(joined) == 1)
-        return true;
-    const char32_t appended = joined.back();
-    const std::u32string_view before = joined.substr(0, joined.size() - 1);
-    const uint8_t conjunct = unicode::graphemeProperties(appended) & bits::conjunctMask;
-    if ((conjunct == bits::conjunctLinker || conjunct == bits::conjunctExtend) && graphemeCount(before) >= 2)
-        return true;
-    if (conjunct != bits::conjunctConsonant)
-        return false;
     bool sawLinker = false;
     for (size_t index = before.size(); index-- > 0;) {
         const char32_t scalar = before[index];
@@ -113,6 +111,27 @@ bool staysOneCell(std::u32string_view joined)
         return kind == bits::conjunctConsonant && sawLinker;
     }
     return false;
+}
+
+} // namespace
+
+// Whether a cell's scalars followed by one more (the last of `joined`) still make one cell. Beyond
+// "one extended grapheme cluster" it accepts an Indic conjunct the segmenter would split when the
+// cell already holds more than one cluster: a consonant after Consonant (Extend | Linker)* with at
+// least one Linker.
+bool staysOneCell(std::u32string_view joined)
+{
+    const char32_t appended = joined.back();
+    const std::u32string_view before = joined.substr(0, joined.size() - 1);
+    const uint8_t conjunct = unicode::graphemeProperties(appended) & bits::conjunctMask;
+    // The conjunct test is a short walk back, cheaper than segmenting the cluster, and a conjunct
+    // it accepts stays one cell whatever the segmenter says: it goes first.
+    if (conjunct == bits::conjunctConsonant && continuesConjunct(before))
+        return true;
+    if (graphemeCount(joined) == 1)
+        return true;
+    return (conjunct == bits::conjunctLinker || conjunct == bits::conjunctExtend) &&
+           graphemeCount(before) >= 2;
 }
 
 } // namespace kestrovan::printing

@@ -62,15 +62,20 @@ constexpr bool joinsDespiteWidth(char32_t scalar)
 // blocks skip that range search.
 bool isPlainMarkUncached(char32_t scalar);
 
+// A spacing vowel sign, which makes the consonant it joins two columns wide; a virama and a
+// conjunct linker, also spacing in some scripts, do not.
+bool isSpacingSign(char32_t scalar);
+
 // U+0080-U+0FFF (Latin, Greek, Cyrillic, Hebrew, Arabic, the Indic scripts, Thai and the common
 // combining marks) classified once for the print path: the width code, and whether the scalar
-// has grapheme properties, joins despite its width, or is a plain mark. One read of this 4 KiB
+// has grapheme properties, joins despite its width, is a plain mark or a spacing sign. One read of this 4 KiB
 // table replaces lookups in three others and the range searches for marks.
 constexpr char32_t classifiedEnd = 0x1000;
 constexpr uint8_t classWidthMask = 0x03;
 constexpr uint8_t classHasProperties = 0x04;
 constexpr uint8_t classJoins = 0x08;
 constexpr uint8_t classPlainMark = 0x10;
+constexpr uint8_t classSpacingSign = 0x20;
 using LowScalarClasses = std::array<uint8_t, classifiedEnd - 0x80>;
 LowScalarClasses makeLowScalarClasses();
 /// The classes of U+0080 ..< `classifiedEnd`, indexed by the scalar minus 0x80. Made on first use

@@ -109,7 +109,19 @@ void runOperation(Buffer& buffer, Input& input)
         std::vector<char32_t> scalars(static_cast<size_t>(input.upTo(100)));
         for (char32_t& scalar : scalars)
             scalar = char32_t(input.scalar());
-        buffer.insertScalarRun(scalars, width, styleID, payload);
+        if (width == 1 || !(input.byte() & 1)) {
+            buffer.insertScalarRun(scalars, width, styleID, payload);
+            break;
+        }
+        // Both widths in one run, some wide cells marked as widened.
+        std::vector<uint32_t> contents;
+        std::vector<uint8_t> widths;
+        for (char32_t scalar : scalars) {
+            contents.push_back(uint32_t(scalar) << PackedCell::contentShift);
+            const uint8_t flags = input.byte();
+            widths.push_back(uint8_t((flags & 1) ? 1 : (flags & 2) ? 2 | Buffer::runCellStaysOnRow : 2));
+        }
+        buffer.insertMixedRun(contents, widths, styleID, payload);
         break;
     }
     case 4:

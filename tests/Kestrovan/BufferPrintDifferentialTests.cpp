@@ -1,7 +1,7 @@
 // The run fast paths must write exactly what writing the same input one cell at a time writes.
 // Each scenario builds two identical buffers on seeded random input (wide characters and images
 // already on the lines, random margins, scroll regions, auto-wrap and semantic content), prints
-// the same runs into both, through `insertAsciiRun` / `insertScalarRun` in one and
+// the same runs into both, through `insertAsciiRun` / `insertScalarRun` / `insertMixedRun` in one and
 // `insertCharacter` in the other, and compares every packed cell, wrap flag, bidi state, used
 // length, the cursor and the scroll position after each run. Where a run path stops early
 // (auto-wrap off), the rest goes cell by cell, as the terminal's print path does.
@@ -196,8 +196,9 @@ void randomizeModes(Twin& twin, Random& random)
 void printRun(Twin& twin, Random& random, std::ostringstream& trace)
 {
     const int cols = twin.fast->cols();
-    const int kind = random.between(0, 2);
-    const int length = random.between(0, cols * 3 + 5);
+    const int kind = random.between(0, 3);
+    // One character alone, as pictures drawn in half blocks print between colour changes, often.
+    const int length = random.chance(20) ? 1 : random.between(0, cols * 3 + 5);
     const uint16_t styleID = uint16_t(random.between(0, 5));
     const uint16_t payload = uint16_t(random.chance(20) ? random.between(1, 0xFFFF) : 0);
 
@@ -212,6 +213,29 @@ void printRun(Twin& twin, Random& random, std::ostringstream& trace)
             twin.fast->insertCharacter(cellFor(bytes[i], 1, styleID, payload));
         for (uint8_t byte : bytes)
             twin.slow->insertCharacter(cellFor(byte, 1, styleID, payload));
+        return;
+    }
+    if (kind == 3) {
+        // Both widths in one run; some wide cells are marked as widened, which the writer only
+        // places where they fit without wrapping and otherwise leaves to the one-cell path.
+        std::vector<uint32_t> contents;
+        std::vector<uint8_t> widths;
+        std::vector<PackedCell> cells;
+        for (int i = 0; i < length; ++i) {
+            const int width = random.chance(40) ? 2 : 1;
+            const char32_t scalar = width == 2 ? wideScalar(random) : narrowScalar(random);
+            contents.push_back(uint32_t(scalar) << PackedCell::contentShift);
+            widths.push_back(
+                uint8_t(width == 2 && random.chance(40) ? 2 | Buffer::runCellStaysOnRow : width));
+            cells.push_back(cellFor(scalar, width, styleID, payload));
+        }
+        trace << " mixed(" << length << ")";
+        const size_t written = twin.fast->insertMixedRun(contents, widths, styleID, payload);
+        ASSERT_LE(written, cells.size());
+        for (size_t i = written; i < cells.size(); ++i)
+            twin.fast->insertCharacter(cells[i]);
+        for (PackedCell cell : cells)
+            twin.slow->insertCharacter(cell);
         return;
     }
     const int width = kind;

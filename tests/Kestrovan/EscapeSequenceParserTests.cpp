@@ -532,6 +532,8 @@ TEST(EscapeSequenceParser, SplittingAnywhereGivesTheSameCalls)
         "a\x7f\xc3\xa9\x9b"
         "1mb\x1b\x9b"
         "1m\x1b(B\x1b#8\x1b\n7",
+        "\x1b[38;2;1;22;255;48;2;0;99999;7m\xe2\x96\x80\x1b[48;2;1;2;3;38;2;4;5;6;48;2;7;8;9;38;2;1;2;3;48;2;"
+        "4;5;6mX\x1b[38;2;1;2;3;48;2;4:5;6;1mY\x1b[38;2;12\n3;4;5mZ",
     };
     for (size_t maximumOscBytes : {EscapeSequenceParser::defaultMaximumOscBytes, size_t{12}}) {
         for (const auto& input : corpus) {
@@ -614,9 +616,16 @@ TEST(EscapeSequenceParser, InlinedRoadsAgreeWithTheTable)
     };
     static const char finals[] = "mmmmHJK?$ <\x18\x1b\x7f\r";
     std::mt19937 random(2024);
+    // True colours as programs write them and near misses, opening a sequence one after another
+    // (five of them pass the 24-parameter limit).
+    static const char* const colourOpeners[] = {
+        "38;2;",        "48;2;", "38;5;", "58;2;", "38;2:", "38;2", "48;", "38;2;1;2;3;", "48;2;255;255;255;",
+        "38;2;999;0;0;"};
     // A CSI with 0-20 parameters of 0-6 digits, ';' or ':' between them, and mostly a final byte.
     const auto csi = [&] {
         std::string out = random() % 8 == 0 ? "\x1b[:" : "\x1b[";
+        for (int opened = static_cast<int>(random() % 7) - 1; opened > 0; --opened)
+            out += colourOpeners[random() % std::size(colourOpeners)];
         const int count = static_cast<int>(random() % (random() % 4 == 0 ? 21 : 6));
         for (int k = 0; k < count; ++k) {
             if (k > 0)

@@ -156,6 +156,22 @@ std::vector<CorpusEntry> corpus()
                                "y" CSI "3;29H\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd" CSI "?7l" CSI "4;28Hab" +
                                family + "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbdz" CSI "?7h");
 
+    // Joins that widen a one-column cell inside a run of text: spacing vowel signs, conjuncts,
+    // keycaps, an emoji presentation selector and a skin tone after a narrow base, flags; then the
+    // same at the right edge with and without auto-wrap, at a right margin and right of it, and in
+    // a one-column region; and what must not join or widen there (a selector after a character
+    // without two presentations, a text selector narrowing a wide emoji, a third regional
+    // indicator, a consonant after a vowel sign, marks past the cap after a wide emoji).
+    // clang-format off
+    add("widening joins",
+        "ab का क्ष 1\uFE0F\u20E3 \U0001F3F3\uFE0F\u200D\U0001F308 \U0001F1E9\U0001F1EA\U0001F1EB "
+        "\u261D\U0001F3FD \u270C\uFE0F x\uFE0F \U0001F600\uFE0E \u263A\uFE0E किका\r\n"
+        CSI "2;28Habका" "y" CSI "?7l" CSI "3;28Habका" "z" CSI "3;28Hab1\uFE0F\u20E3" CSI "?7h"
+        CSI "4;28Habक्ष" CSI "5;29Ha1\uFE0F\u20E3b" CSI "6;27Hab\U0001F1E9\U0001F1EA\U0001F1EB"
+        CSI "?69h" CSI "5;12s" CSI "6;10Haकाकि" CSI "7;11Haका" CSI "7;20Haकाb" CSI "5;5s" CSI "8;5Hका"
+        CSI "?69l" CSI "8;10Hq\U0001F600" + repeated("\xcc\x81", 35) + "r");
+    // clang-format on
+
     add("invalid UTF-8", "A\xff\xfe"
                          "B\xc3\x41"
                          "C\xe2\x82"

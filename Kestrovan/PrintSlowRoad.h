@@ -1,0 +1,132 @@
+// The slow print road's per-run state and steps: UTF-8 decoded into scalars that are measured,
+// joined into the grapheme cluster of the cell they belong to, and written as cells. This header
+// owns `SlowPrint` and the cell helpers its files share: TerminalPrint.cpp drives the road (and
+// the fast roads before it), PrintBatch.cpp writes the scalars that start cells in batches, and
+// PrintJoins.cpp prints one character at a time and joins scalars to a cell already written.
+// Only the print path includes it.
+#pragma once
+
+#include "Kestrovan/PrintScalars.h"
+#include "Kestrovan/Terminal.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrovan::printing {
+
+using GraphemeJoin = UnicodeUtil::GraphemeJoin;
+using WidthState = PackedCell::WidthState;
+
+// The most scalars one batch collects; its scratch arrays live on the stack.
+constexpr size_t maximumBatch = 256;
+// Clusters shorter than this are interned whole (joined one scalar at a time, at every length they
+// pass through): real text repeats them (an accented letter, an emoji with a skin tone, a family
+// of joined emoji), and the next one then finds them interned already, with no allocation. A
+// cluster that grows past it is rare in real text and is how a flood of marks grows: it is grown
+// in place, so a cell leaves at most this many shorter copies behind.
+constexpr size_t clusterGrowsInPlaceFrom = 8;
+
+/// Appends the scalars a cell holds: its scalar, or its cluster from the arena (nothing for an
+/// unknown cluster or an inline blank).
+void appendCellScalars(std::u32string& out, PackedCell cell, const CellArena& arena);
+/// The last scalar of a cell: its scalar, or the last of its cluster; 0 when it has none.
+char32_t lastScalar(PackedCell cell, const CellArena& arena);
+/// The payload code of the active hyperlink for the cells about to be printed (0 for none).
+uint16_t activePayloadCode(Terminal& terminal);
+
+// One call of the slow road: the byte source, the previous-scalar cache and the steps that use
+// them. Lives on the stack for the duration of the run.
+class SlowPrint
+{
+public:
+    /// `putback` is the terminal's carry of an incomplete UTF-8 sequence between runs.
+    SlowPrint(Terminal& terminal, std::vector<uint8_t>& putback, std::optional<char32_t> previousScalar)
+        : terminal_(terminal), putback_(putback), buffer_(terminal.buffer()), arena_(*buffer_.cellArena()),
+          payloadCode_(activePayloadCode(terminal)), previous_(previousScalar),
+          previousIsStale_(!previousScalar),
+          narrowRegionalIndicators_(terminal.options().regionalIndicatorWidth ==
+                                    RegionalIndicatorWidth::narrow)
+    {}
+
+    void run(std::span<const uint8_t> bytes);
+
+private:
+    size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper);
+    /// A batch's cells: content bits (a scalar, or a cluster interned already), last scalar,
+    /// offset of the first byte, and width.
+    struct Batch
+    {
+        std::array<uint32_t, maximumBatch> contents;
+        std::array<char32_t, maximumBatch> lastScalars;
+        std::array<uint16_t, maximumBatch> starts;
+        std::array<uint8_t, maximumBatch> widths;
+    };
+    size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
+                       uint32_t firstLength, uint8_t& properties, bool& startsCell);
+    void printStepwise(const uint8_t* bytes, size_t length);
+    size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
+    void printDecoded(const Decoded& decoded);
+    void printSingleByte(char32_t value);
+    void printScalar(char32_t scalar);
+    GraphemeJoin joinWithPrevious(char32_t scalar, uint8_t properties, int width);
+    std::optional<char32_t> resolvePreviousScalar();
+    /// What became of a scalar offered to the cell before the cursor.
+    enum class JoinOutcome : uint8_t
+    {
+        joined,
+        /// A presentation selector that means nothing after that cell: nothing is stored.
+        dropped,
+        /// It must start a new cell instead.
+        refused,
+    };
+    JoinOutcome joinTarget(char32_t scalar, GraphemeJoin answer, int width);
+    /// Where a scalar joins: the line's index in the ring, the column and the cell there.
+    struct JoinSite
+    {
+        int lineIndex;
+        int x;
+        PackedCell cell;
+    };
+    std::optional<JoinSite> findJoinSite(std::u32string& joined);
+    bool widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars);
+    std::optional<PackedCell> packJoined(const BufferLine& line, int x, PackedCell cell,
+                                         std::u32string_view joined, WidthState state);
+    bool writeNewCell(char32_t scalar, int width);
+    void remember(char32_t scalar)
+    {
+        previous_ = scalar;
+        previousIsStale_ = false;
+    }
+    void markRow(int64_t absoluteRow)
+    {
+        terminal_.updateRange(static_cast<int>(absoluteRow - buffer_.yBase()));
+    }
+
+    Terminal& terminal_;
+    std::vector<uint8_t>& putback_;
+    Buffer& buffer_;
+    CellArena& arena_;
+    const uint16_t payloadCode_;
+    // The last scalar written, or nothing; while stale it is read from the buffer when needed.
+    std::optional<char32_t> previous_;
+    bool previousIsStale_;
+    const bool narrowRegionalIndicators_;
+    // The cluster this run last gave anew to the cell it joined a scalar to. Nothing else can
+    // hold it yet (the run does nothing but print), so the next scalar for the same cell grows
+    // it in place instead of storing the whole cluster again beside the old copy.
+    struct GrowingCluster
+    {
+        const BufferLine* line = nullptr;
+        int x = -1;
+        uint32_t id = 0;
+    };
+    GrowingCluster growing_;
+};
+
+} // namespace kestrovan::printing

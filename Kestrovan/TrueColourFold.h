@@ -1,0 +1,152 @@
+// The parse loop's road for the true colours an SGR sequence opens with.
+//
+// Rainbow text writes `ESC [ 38;2;r;g;b m` before every character and half-block pictures
+// `ESC [ 38;2;r;g;b;48;2;r;g;b m` before every cell: most of the bytes of such output are these
+// groups. The general fold takes them a byte at a time, and the end of each number (one, two or
+// three digits) is a branch the processor often guesses wrong. Here each `38;2;` or `48;2;` is
+// one compare, and the three numbers after it are read together from one 16-byte block: the
+// separators' positions come from a bit mask and each number is converted from a 4-byte load
+// without a branch on its length. Whatever does not fit (colons, longer numbers, a group the chunk
+// cuts short) is left to the general fold exactly where the shape ends, with the parameters as
+// the general fold would have left them there.
+#pragma once
+
+#include "Kestrovan/CsiParameters.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kestrovan::parserLoop {
+
+/// Whether the bytes at `index` open a true colour with semicolons: 1 for "38;2;" (foreground), 2
+/// for "48;2;" (background), 0 otherwise, read as one 8-byte compare. Needs 8 readable bytes.
+[[gnu::always_inline]] inline int trueColourIntroducer(const uint8_t* data, size_t index)
+{
+    uint64_t word;
+    std::memcpy(&word, data + index, sizeof word);
+    // The five bytes "38;2;" as a little-endian word; "48;2;" differs in the first byte only.
+    constexpr uint64_t foreground = 0x3B323B3833ull;
+    const uint64_t difference = (word & 0xFFFFFFFFFFull) ^ foreground;
+    return difference == 0 ? 1 : difference == ('4' ^ '3') ? 2 : 0;
+}
+
+/// The value of the `length` (0-3) decimal digits at `digits`, reading 4 bytes whatever the
+/// length; no digits read as 0, as the general fold reads an empty parameter. The values of one,
+/// two and three digits are all computed and the length picks one, which costs fewer cycles than
+/// shifting by a length-dependent count.
+[[gnu::always_inline]] inline int64_t shortNumber(const uint8_t* digits, unsigned length)
+{
+    uint32_t word;
+    std::memcpy(&word, digits, sizeof word);
+    // The digits as values 0-9, the first in the lowest byte. Bytes past the number may be
+    // anything, and a borrow only runs from them to higher bytes, never into the digits.
+    const uint32_t values = word - 0x30303030u;
+    const int64_t one = values & 0xFF;
+    const int64_t two = one * 10 + ((values >> 8) & 0xFF);
+    const int64_t three = two * 10 + ((values >> 16) & 0xFF);
+    const int64_t shorter = length == 1 ? one : 0;
+    const int64_t longer = length == 3 ? three : two;
+    return length >= 2 ? longer : shorter;
+}
+
+/// Reads `r;g;b` at `index` from one 16-byte block (16 bytes must be readable): three numbers of at
+/// most three digits each, separated by ";". On success they are stored from `out` on and the
+/// index of the byte after the blue one is returned; otherwise 0.
+[[gnu::always_inline]] inline size_t readColourComponents(const uint8_t* data, size_t index, int64_t* out)
+{
+#if defined(__SSE2__)
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + index));
+    const __m128i offset = _mm_sub_epi8(block, _mm_set1_epi8('0'));
+    const auto digits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)));
+    const auto separators =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(';'))));
+    // The bytes that end the three numbers: the first two must be ";", the third is whatever
+    // follows the blue one (";" or the final byte, left to the caller).
+    unsigned ends = ~digits | 0x10000u;
+    const unsigned redEnd = static_cast<unsigned>(__builtin_ctz(ends));
+    ends &= ends - 1;
+    const unsigned greenEnd = static_cast<unsigned>(__builtin_ctz(ends));
+    ends &= ends - 1;
+    const unsigned blueEnd = static_cast<unsigned>(__builtin_ctz(ends));
+    const unsigned greenLength = greenEnd - redEnd - 1;
+    const unsigned blueLength = blueEnd - greenEnd - 1;
+    // A fourth digit (a number the general fold saturates) or a missing separator: not this shape.
+    // The block's end counts as an end, so a number it cuts is caught by its length or position.
+    if (((separators >> redEnd) & (separators >> greenEnd) & 1) == 0 ||
+        (redEnd | greenLength | blueLength) > 3 || blueEnd >= 16)
+        return 0;
+    out[0] = shortNumber(data + index, redEnd);
+    out[1] = shortNumber(data + index + redEnd + 1, greenLength);
+    out[2] = shortNumber(data + index + greenEnd + 1, blueLength);
+    return index + blueEnd;
+#else
+    (void)data;
+    (void)index;
+    (void)out;
+    return 0;
+#endif
+}
+
+/// Folds the true colours a sequence opens with, `38;2;r;g;b` and `48;2;r;g;b`, one after the
+/// other. Kept out of line: the parse loop calls it only when a sequence opens with one, so the
+/// loop's other roads keep their registers. `pars` must be freshly cleared. Stops at the first byte that does
+/// not fit the shape, with `pars` exactly as the general fold would have left it there (the open parameter
+/// holding what was read of it), and answers that index for the general fold to go on from.
+[[gnu::noinline]] inline size_t foldLeadingTrueColours(const uint8_t* data, size_t index, size_t length,
+                                                       CsiParameterStorage& pars)
+{
+    constexpr int groupSize = 5;
+    while (length - index >= sizeof(uint64_t) &&
+           pars.count + groupSize - 1 <= CsiParameterStorage::capacity) {
+        const int introducer = trueColourIntroducer(data, index);
+        if (introducer == 0)
+            break;
+        // The open parameter (empty so far) becomes 38 or 48, then 2, then the red one opens.
+        const auto open = static_cast<size_t>(pars.count - 1);
+        pars.storage[open] = introducer == 1 ? 38 : 48;
+        pars.storage[open + 1] = 2;
+        pars.count += 2;
+        index += groupSize;
+        size_t after = 0;
+        if (length - index >= 16)
+            after = readColourComponents(data, index, &pars.storage[open + 2]);
+        if (after != 0) {
+            pars.count += 2;
+            index = after;
+        } else {
+            // Byte by byte: numbers longer than three digits saturate as in the general fold.
+            for (int component = 0;; ++component) {
+                int64_t value = 0;
+                while (index < length && static_cast<unsigned>(data[index] - '0') < 10u) {
+                    value = CsiParameterStorage::foldDigit(value, data[index] - '0');
+                    ++index;
+                }
+                pars.storage[static_cast<size_t>(pars.count - 1)] = value;
+                if (component == 2)
+                    break;
+                if (index >= length || data[index] != ';')
+                    return index;
+                pars.storage[static_cast<size_t>(pars.count)] = 0;
+                ++pars.count;
+                ++index;
+            }
+        }
+        // A separator after the blue one may open the next colour; anything else is the end of
+        // the sequence or something the general fold handles. Groups open at parameters 1, 6, 11
+        // and 16 only, so the store has room for the next one.
+        if (index >= length || data[index] != ';')
+            return index;
+        pars.storage[static_cast<size_t>(pars.count)] = 0;
+        ++pars.count;
+        ++index;
+    }
+    return index;
+}
+
+} // namespace kestrovan::parserLoop
