@@ -1,5 +1,6 @@
 #include "Kestrovan/Buffer.h"
 
+#include "Kestrovan/BufferDeferredScrollback.h"
 #include "Kestrovan/Fatal.h"
 
 #include <algorithm>
@@ -120,8 +121,8 @@ CharData Buffer::getCharAtBufferRelative(Position position) const
 void Buffer::clear()
 {
     // The rows a deferred reflow waits for are gone.
-    pendingScrollbackCols_ = 0;
-    pendingNarrowestCols_ = 0;
+    deferred_.reset();
+    deferredRowShift_ = 0;
     // Everything that names a row goes back to the top of an empty ring. Tab stops, the saved
     // cursor and the mode mirrors belong to the terminal's state rather than to the content, so
     // they survive; the prompt-row hint and scan counter are only hints and counters.

@@ -151,6 +151,9 @@ public:
     void setYBase(int value) { yBase_ = value; }
     /// Absolute row at the top of the view; callers keep it within 0 ... `yBase()`.
     int yDisp() const { return yDisp_; }
+    /// The same once a deferred scrollback reflow is made (`reflowPendingScrollback`): the row
+    /// the terminal marks changed rows by, so that marks do not depend on when the reflow is.
+    int settledYDisp() const { return yDisp_ + deferredRowShift_; }
     void setYDisp(int value) { yDisp_ = value; }
     int scrollTop() const { return scrollTop_; }
     void setScrollTop(int value);
@@ -291,17 +294,24 @@ public:
     // --- Column switches with the scrollback's reflow deferred (BufferColumnSwitch.cpp) -------
 
     /// Whether a switch to `newCols` columns that blanks the screen may leave the scrollback's
-    /// reflow for later: the buffer keeps scrollback, the view follows the screen, and the screen
+    /// reflow for later: the buffer keeps scrollback, the view follows the screen, the screen
     /// rows are not touched by a reflow (none is wrapped, none holds text past `newCols`), so the
     /// scrollback comes out of it as if reflowed on its own.
     bool canDeferScrollbackReflow(int newCols) const;
     /// Changes the width of the screen rows, the cursor column, margins, region and tab stop
     /// array as `resize` does, and leaves the scrollback rows at the width they were laid out at
     /// until `reflowPendingScrollback`. Only for a screen `canDeferScrollbackReflow` accepted and
-    /// that the caller blanks right after; the scrollback must not be touched before the reflow.
+    /// that the caller blanks right after. Until the reflow the scrollback is touched only by
+    /// full-screen scrolls that call the two members below.
     void resizeScreenDeferringScrollback(int newCols);
     /// Whether scrollback rows still wait for `reflowPendingScrollback`.
-    bool hasPendingScrollbackReflow() const { return pendingScrollbackCols_ > 0; }
+    bool hasPendingScrollbackReflow() const { return deferred_ != nullptr; }
+    /// Called before a scroll moves the top screen row into the scrollback while a reflow is
+    /// deferred: makes room in the ring, so that the scroll pushes a line and drops none.
+    void prepareScrollWithPendingReflow();
+    /// Called after such a scroll: drops the rows a buffer reflowed at every switch would have
+    /// dropped off its full ring, and keeps the view on the screen.
+    void finishScrollWithPendingReflow();
     /// Reflows the scrollback rows to the screen's width, as the switches since the first
     /// deferred one would have done one after the other, and keeps the screen as it is.
     void reflowPendingScrollback();
@@ -418,6 +428,25 @@ private:
     void reflowWider(int oldCols, int newCols, int newRows);
     void reflowNarrower(int oldCols, int newCols, int newRows);
     void dropOldestLines(int count);
+    // Deferred reflow (BufferColumnSwitch.cpp): the scrollback's part of a deferred switch; an
+    // epoch of the rows from `firstRow`; the rows an epoch starting at `firstRow` would have at
+    // `width` (counted once per width); lines reflowed alone through an epoch's widths; rows
+    // replaced by others; the rows a full ring drops; room in the ring for `extra` rows.
+    struct DeferredEpoch;
+    void deferScrollbackReflow(int newCols);
+    DeferredEpoch makeDeferredEpoch(int firstRow, int count, int laidOut);
+    int deferredEpochRows(DeferredEpoch& epoch, int firstRow, int width);
+    std::vector<std::shared_ptr<BufferLine>> reflowLinesAlone(std::vector<std::shared_ptr<BufferLine>> lines,
+                                                              const DeferredEpoch& epoch, int width);
+    void replaceRows(int first, int count, const std::vector<std::shared_ptr<BufferLine>>& lines);
+    void dropRowsOffFullRing();
+    void ensureRingRoom(int extra);
+    /// The rows a wrapped group (lines laid out at `laidOut` columns, the last one's trimmed
+    /// length `lastTrimmed`) takes once reflowed to `width`, and whether that count depends on
+    /// the width alone whatever widths the group went through before (BufferReflow.cpp).
+    static int reflowedRowCount(std::span<const std::shared_ptr<BufferLine>> group, int laidOut, int width,
+                                int lastTrimmed);
+    static bool keepsTextThroughReflow(int rows, int lastTrimmed);
     void fitCursorColumn(int newCols);
     void dropImages(BufferLine& line);
 
@@ -467,13 +496,12 @@ private:
     int cols_ = 0;
     int rows_ = 0;
     std::optional<int> scrollback_;
-    /// While a scrollback reflow is deferred: the width its rows are laid out at (0: none is),
-    /// and the narrowest width the buffer took since, which cut the lines' ends.
-    int pendingScrollbackCols_ = 0;
-    int pendingNarrowestCols_ = 0;
-    /// How often the run reached its narrowest width, and the widest width it took.
-    int pendingNarrowestVisits_ = 0;
-    int pendingWidestCols_ = 0;
+    /// The scrollback's layout while its reflow is deferred (BufferColumnSwitch.cpp); null when
+    /// no reflow is deferred.
+    struct DeferredScrollback;
+    std::unique_ptr<DeferredScrollback> deferred_;
+    /// The rows the deferred reflow will add above the screen (negative: remove).
+    int deferredRowShift_ = 0;
 };
 
 } // namespace kestrovan

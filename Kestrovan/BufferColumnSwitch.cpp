@@ -7,10 +7,32 @@
 // a switch exactly as if it had been reflowed alone, so a run of such switches only needs the
 // screen rows resized each time and the scrollback reflowed once, when the run ends.
 //
+// Output may scroll rows into the scrollback during the run. A switch blanks the screen and
+// none of its rows is wrapped, so the rows that scroll in between two switches never continue a
+// line from before: the scrollback is a series of epochs (the scrollback the run began with, then
+// the rows of each interval between switches), each laid out at its own width, whose wrapped
+// groups each reflow on their own. A group's rows at a width depend on its text and the width
+// alone (for groups whose text a reflow keeps, see `keepsTextThroughReflow`), so the rows the
+// scrollback would have at any moment, and so the rows a full ring would drop, are known from
+// per-group counts made once per epoch and width. Whole groups that would fall off the ring are
+// dropped as they are; a group cut in two is reflowed alone to the buffer's width and its rest
+// becomes an epoch of its own, as it becomes a group of its own in a buffer reflowed at every
+// switch. Until the run ends the ring may hold more rows than its limit (an epoch laid out at a
+// narrower width has more rows), so it is let grow and brought back to its length at the end.
+//
+// Rows scrolled in lately are few, and cost less to reflow at each switch than to count: they
+// are kept at the buffer's width until there are enough of them, and then wait laid out at one
+// width the run picks, so that neighbouring epochs laid out alike merge once the widths they went
+// through agree. A switch thus costs what the rows scrolled in since the last one cost, whatever
+// the scrollback holds; what is counted is counted once per epoch and width, and the run's end
+// reflows every row once, as a single switch would.
+//
 // Reflowing text to one width and back gives the text it started from, except that a narrower
 // width cuts what lies past its edge on lines it does not split (blank cells with a background),
-// so the deferred reflow goes through the narrowest width of the run before the last one.
-#include "Kestrovan/Buffer.h"
+// and a reflow blanks the cells after the text of the groups it rewrites; so an epoch's deferred
+// reflow goes through the narrowest width it saw (or there and back from the widest when it was
+// laid out at the narrowest and came back to it) before the width the run ends at.
+#include "Kestrovan/BufferDeferredScrollback.h"
 
 #include <algorithm>
 #include <memory>
@@ -18,9 +40,79 @@
 
 namespace kestrovan {
 
+namespace {
+
+using LinePointer = std::shared_ptr<BufferLine>;
+
+/// More epochs than this end the run instead of deferring the next switch: each switch updates
+/// every epoch. Epochs merge, so only output made to keep them apart gets there, and a reflow of
+/// the whole scrollback every so many switches then costs little beside it.
+constexpr size_t maximumEpochs = 64;
+
+/// Rows scrolled in between switches are kept at the buffer's width, reflowed at each switch,
+/// until they are this many: a few rows cost less to reflow than to count.
+constexpr int minimumLazyRows = 32;
+
+/// More rows kept at the buffer's width than this end the run instead of deferring the next
+/// switch: rows that do not keep their text through reflows (or never meet the width the run
+/// picked) stay there, and reflowing them at each switch must not cost more than the output
+/// that made them.
+constexpr int64_t maximumEagerRows = 1024;
+
+} // namespace
+
+bool Buffer::DeferredEpoch::reflowsAlike(const DeferredEpoch& other) const
+{
+    // `reflowLinesAlone` reads the layout width, the narrowest and widest widths, and whether a
+    // switch went back to the layout width when it is the narrowest; later switches change
+    // these alike.
+    const auto returned = [](const DeferredEpoch& epoch) {
+        return epoch.narrowest < epoch.laidOut || epoch.narrowestVisits > 1;
+    };
+    return laidOut == other.laidOut && narrowest == other.narrowest && widest == other.widest &&
+           returned(*this) == returned(other);
+}
+
+void Buffer::DeferredEpoch::merge(const DeferredEpoch& below)
+{
+    groupRows.insert(groupRows.end(), below.groupRows.begin() + static_cast<std::ptrdiff_t>(below.firstGroup),
+                     below.groupRows.end());
+    groupLastTrimmed.insert(groupLastTrimmed.end(),
+                            below.groupLastTrimmed.begin() + static_cast<std::ptrdiff_t>(below.firstGroup),
+                            below.groupLastTrimmed.end());
+    rows += below.rows;
+    stable = stable && below.stable;
+    // Counts both have carry over; the others are made again when needed.
+    std::vector<RowsAtWidth> merged;
+    for (RowsAtWidth& counted : rowsAtWidths) {
+        for (const RowsAtWidth& other : below.rowsAtWidths) {
+            if (other.width != counted.width)
+                continue;
+            counted.groupRows.insert(counted.groupRows.end(),
+                                     other.groupRows.begin() + static_cast<std::ptrdiff_t>(below.firstGroup),
+                                     other.groupRows.end());
+            counted.total += other.total;
+            merged.push_back(std::move(counted));
+            break;
+        }
+    }
+    rowsAtWidths = std::move(merged);
+}
+
+void Buffer::DeferredEpoch::visit(int width)
+{
+    if (width < narrowest) {
+        narrowest = width;
+        narrowestVisits = 1;
+    } else if (width == narrowest) {
+        narrowestVisits += 1;
+    }
+    widest = std::max(widest, width);
+}
+
 bool Buffer::canDeferScrollbackReflow(int newCols) const
 {
-    if (!hasScrollback_ || yDisp_ != yBase_ || newCols < 1 || lines_.count() != yBase_ + rows_)
+    if (!hasScrollback_ || yDisp_ != yBase_ || newCols < 2 || lines_.count() != yBase_ + rows_)
         return false;
     for (int row = yBase_; row < lines_.count(); ++row) {
         const CircularBufferLineList::ConstLinePointer line = lines_.lineIfPresent(row);
@@ -29,33 +121,252 @@ bool Buffer::canDeferScrollbackReflow(int newCols) const
         if (line->isWrapped() || (newCols < cols_ && line->getTrimmedLength() > newCols))
             return false;
     }
-    return true;
+    if (!deferred_)
+        return true;
+    int64_t eagerRows = 0;
+    for (const DeferredEpoch& epoch : deferred_->epochs)
+        eagerRows += epoch.lazy ? 0 : epoch.rows;
+    return deferred_->epochs.size() < maximumEpochs && eagerRows <= maximumEagerRows;
+}
+
+Buffer::DeferredEpoch Buffer::makeDeferredEpoch(int firstRow, int count, int laidOut)
+{
+    DeferredEpoch epoch;
+    epoch.laidOut = laidOut;
+    epoch.narrowest = laidOut;
+    epoch.narrowestVisits = 1;
+    epoch.widest = laidOut;
+    epoch.rows = count;
+    int groupStart = firstRow;
+    const auto close = [&](int end) {
+        if (end == groupStart)
+            return;
+        const int rows = end - groupStart;
+        const int lastTrimmed = lines_[end - 1]->getTrimmedLength();
+        epoch.stable = epoch.stable && keepsTextThroughReflow(rows, lastTrimmed);
+        epoch.groupRows.push_back(rows);
+        epoch.groupLastTrimmed.push_back(lastTrimmed);
+        groupStart = end;
+    };
+    for (int row = firstRow; row < firstRow + count; ++row) {
+        if (!lines_[row]->isWrapped())
+            close(row);
+    }
+    close(firstRow + count);
+    epoch.lazy = epoch.stable;
+    return epoch;
+}
+
+int Buffer::deferredEpochRows(DeferredEpoch& epoch, int firstRow, int width)
+{
+    // Rows reflowed at each switch are at the buffer's width, the only one asked for.
+    if (!epoch.lazy)
+        return epoch.rows;
+    for (const DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths) {
+        if (counted.width == width)
+            return static_cast<int>(counted.total);
+    }
+    DeferredEpoch::RowsAtWidth counted;
+    counted.width = width;
+    counted.groupRows.resize(epoch.groupRows.size(), 0);
+    std::vector<LinePointer> group;
+    int row = firstRow;
+    for (size_t index = epoch.firstGroup; index < epoch.groupRows.size(); ++index) {
+        const int rows = epoch.groupRows[index];
+        const int lastTrimmed = epoch.groupLastTrimmed[index];
+        if (rows == 1 && lastTrimmed <= width) {
+            counted.groupRows[index] = 1;
+        } else {
+            group.clear();
+            for (int i = 0; i < rows; ++i)
+                group.push_back(lines_[row + i]);
+            counted.groupRows[index] = reflowedRowCount(group, epoch.laidOut, width, lastTrimmed);
+        }
+        row += rows;
+        counted.total += counted.groupRows[index];
+    }
+    epoch.rowsAtWidths.push_back(std::move(counted));
+    return static_cast<int>(epoch.rowsAtWidths.back().total);
+}
+
+std::vector<LinePointer> Buffer::reflowLinesAlone(std::vector<LinePointer> lines, const DeferredEpoch& epoch,
+                                                  int width)
+{
+    // The lines go through the real reflow in a buffer of their own with a one-row blank screen
+    // below them, which takes no part in it. It shares the arena and the prompt start line, so
+    // cells and marks move exactly as they would here.
+    Buffer scratch(epoch.laidOut, 1, 8, maximumBufferLength - 1, defaultBidiState_, cellArena_);
+    const int count = static_cast<int>(lines.size());
+    for (LinePointer& line : lines)
+        scratch.lines_.push(std::move(line));
+    scratch.lines_.push(scratch.getBlankLine(PackedCell(), false));
+    scratch.yBase_ = count;
+    scratch.yDisp_ = count;
+    scratch.semanticPromptStartLine = semanticPromptStartLine;
+
+    const int narrowings = epoch.narrowestVisits - (epoch.laidOut == epoch.narrowest ? 1 : 0);
+    if (epoch.narrowest < epoch.laidOut) {
+        scratch.resize(epoch.narrowest, 1);
+    } else if (narrowings >= 1 && epoch.widest > epoch.narrowest) {
+        scratch.resize(epoch.widest, 1);
+        scratch.resize(epoch.narrowest, 1);
+    }
+    const bool moved = scratch.cols_ != epoch.laidOut || width != epoch.laidOut;
+    scratch.resize(width, 1);
+    semanticPromptStartLine = scratch.semanticPromptStartLine;
+
+    std::vector<LinePointer> result;
+    result.reserve(static_cast<size_t>(scratch.yBase_));
+    const PackedCell nullCell;
+    for (int row = 0; row < scratch.yBase_; ++row) {
+        const LinePointer& line = scratch.lines_[row];
+        // A resize marks every cell of a line as written (`usedLength`), which the print paths
+        // and their checks read; lines a switch passed over get that here.
+        if (!moved)
+            line->resize(line->count(), nullCell);
+        result.push_back(line);
+    }
+    return result;
+}
+
+void Buffer::ensureRingRoom(int extra)
+{
+    if (int64_t(lines_.count()) + extra < lines_.maxLength())
+        return;
+    const int64_t wanted = std::max(int64_t(lines_.maxLength()) * 2, int64_t(lines_.count()) + extra + 1);
+    lines_.setMaxLength(static_cast<int>(std::min<int64_t>(wanted, maximumBufferLength)));
+}
+
+void Buffer::replaceRows(int first, int count, const std::vector<LinePointer>& lines)
+{
+    const int delta = static_cast<int>(lines.size()) - count;
+    if (delta > 0)
+        ensureRingRoom(delta);
+    if (first == 0) {
+        if (delta < 0)
+            lines_.trimStart(-delta);
+        else
+            lines_.growStart(delta);
+        for (size_t i = 0; i < lines.size(); ++i)
+            lines_.set(static_cast<int>(i), lines[i]);
+    } else if (delta == 0) {
+        for (size_t i = 0; i < lines.size(); ++i)
+            lines_.set(first + static_cast<int>(i), lines[i]);
+    } else {
+        lines_.splice(first, count, lines);
+    }
+    yBase_ += delta;
+    yDisp_ = yBase_;
+}
+
+void Buffer::dropRowsOffFullRing()
+{
+    DeferredScrollback& deferred = *deferred_;
+    int64_t overflow = deferred.rowsAtWidth + (yBase_ - deferred.physicalRows) + rows_ - deferred.ringLength;
+    while (overflow > 0) {
+        if (deferred.epochs.empty()) {
+            // Rows scrolled in since the last switch are at the buffer's width.
+            const int dropped = static_cast<int>(std::min<int64_t>(overflow, yBase_));
+            lines_.trimStart(dropped);
+            yBase_ -= dropped;
+            linesTop += dropped;
+
+            break;
+        }
+        DeferredEpoch& epoch = deferred.epochs.front();
+        if (epoch.firstGroup >= epoch.groupRows.size()) {
+            deferred.epochs.pop_front();
+            continue;
+        }
+        const size_t group = epoch.firstGroup;
+        const int held = epoch.groupRows[group];
+        deferredEpochRows(epoch, 0, cols_);
+        int atWidth = held;
+        if (epoch.lazy) {
+            for (const DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths) {
+                if (counted.width == cols_)
+                    atWidth = counted.groupRows[group];
+            }
+        }
+        // Rows kept at the buffer's width, or laid out at it with no switch since, are where a
+        // reflow at every switch would have them.
+        const bool atBufferWidth = !epoch.lazy || (epoch.laidOut == cols_ && epoch.narrowest == cols_ &&
+                                                   epoch.widest == cols_ && epoch.narrowestVisits == 1);
+        if (overflow < atWidth && atBufferWidth) {
+            // The top rows go as they are, and the rest of the group is a group of its own.
+            const int dropped = static_cast<int>(overflow);
+            lines_.trimStart(dropped);
+            yBase_ -= dropped;
+            linesTop += dropped;
+            epoch.groupRows[group] -= dropped;
+            epoch.rows -= dropped;
+            deferred.physicalRows -= dropped;
+            deferred.rowsAtWidth -= dropped;
+            if (epoch.lazy) {
+                std::vector<LinePointer> rest;
+                for (int row = 0; row < epoch.groupRows[group]; ++row)
+                    rest.push_back(lines_[row]);
+                for (DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths) {
+                    const int before = counted.groupRows[group];
+                    const int now = counted.width == cols_
+                                        ? before - dropped
+                                        : reflowedRowCount(rest, epoch.laidOut, counted.width,
+                                                           epoch.groupLastTrimmed[group]);
+                    counted.groupRows[group] = now;
+                    counted.total += now - before;
+                }
+            }
+            break;
+        }
+
+        // The group leaves the epoch, whole or cut.
+        epoch.firstGroup += 1;
+        epoch.rows -= held;
+        for (DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths)
+            counted.total -= counted.groupRows[group];
+        deferred.physicalRows -= held;
+        deferred.rowsAtWidth -= atWidth;
+        if (overflow >= atWidth) {
+            lines_.trimStart(held);
+            yBase_ -= held;
+            linesTop += atWidth;
+            overflow -= atWidth;
+            continue;
+        }
+        std::vector<LinePointer> lines;
+        for (int row = 0; row < held; ++row)
+            lines.push_back(lines_[row]);
+        std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), epoch, cols_);
+        const int cut = static_cast<int>(std::min<int64_t>(overflow, static_cast<int64_t>(reflowed.size())));
+        reflowed.erase(reflowed.begin(), reflowed.begin() + cut);
+        linesTop += cut;
+        overflow -= cut;
+        replaceRows(0, held, reflowed);
+        if (!reflowed.empty()) {
+            const int rest = static_cast<int>(reflowed.size());
+            deferred.epochs.push_front(makeDeferredEpoch(0, rest, cols_));
+            deferred.physicalRows += rest;
+            deferred.rowsAtWidth += rest;
+        }
+    }
+    yDisp_ = yBase_;
+    deferredRowShift_ = static_cast<int>(deferred.rowsAtWidth - deferred.physicalRows);
 }
 
 void Buffer::resizeScreenDeferringScrollback(int newCols)
 {
     newCols = std::max(newCols, 1);
-    if (pendingScrollbackCols_ == 0) {
-        pendingScrollbackCols_ = cols_;
-        pendingNarrowestCols_ = cols_;
-        pendingNarrowestVisits_ = 1;
-        pendingWidestCols_ = cols_;
-    }
-    if (newCols < pendingNarrowestCols_) {
-        pendingNarrowestCols_ = newCols;
-        pendingNarrowestVisits_ = 1;
-    } else if (newCols == pendingNarrowestCols_) {
-        pendingNarrowestVisits_ += 1;
-    }
-    pendingWidestCols_ = std::max(pendingWidestCols_, newCols);
+    // A switch to the width the buffer has reflows nothing (the terminal does not even make one).
+    if (newCols != cols_)
+        deferScrollbackReflow(newCols);
 
     // What `resize` does to everything but the scrollback rows, for the same row count.
     if (marginRight_ > newCols - 1)
         marginRight_ = newCols - 1;
     marginLeft_ = std::min(marginLeft_, marginRight_);
     const PackedCell nullCell;
-    for (int row = yBase_; row < lines_.count(); ++row) {
-        BufferLine& line = *lines_[row];
+    for (int screenRow = yBase_; screenRow < lines_.count(); ++screenRow) {
+        BufferLine& line = *lines_[screenRow];
         if (newCols < cols_)
             line.repairWideSeam(newCols);
         line.resize(newCols, nullCell);
@@ -65,108 +376,142 @@ void Buffer::resizeScreenDeferringScrollback(int newCols)
     scrollTop_ = 0;
     scrollBottom_ = rows_ - 1;
     tabStops_.resize(static_cast<size_t>(newCols), false);
+    const bool changed = newCols != cols_;
     cols_ = newCols;
+    if (!changed || !deferred_)
+        return;
+
+    // The rows the scrollback would have now, and those that would fall off a full ring.
+    DeferredScrollback& deferred = *deferred_;
+    deferred.physicalRows = 0;
+    deferred.rowsAtWidth = 0;
+    int row = 0;
+    for (DeferredEpoch& epoch : deferred.epochs) {
+        deferred.rowsAtWidth += deferredEpochRows(epoch, row, newCols);
+        deferred.physicalRows += epoch.rows;
+        row += epoch.rows;
+    }
+    dropRowsOffFullRing();
+}
+
+void Buffer::deferScrollbackReflow(int newCols)
+{
+    if (!deferred_) {
+        deferred_ = std::make_unique<DeferredScrollback>();
+        deferred_->ringLength = lines_.maxLength();
+        if (yBase_ > 0)
+            deferred_->epochs.push_back(makeDeferredEpoch(0, yBase_, cols_));
+    } else {
+        // The rows scrolled in since the last switch join the rows kept at the buffer's width.
+        int physical = 0;
+        for (const DeferredEpoch& epoch : deferred_->epochs)
+            physical += epoch.rows;
+        if (yBase_ > physical) {
+            std::deque<DeferredEpoch>& epochs = deferred_->epochs;
+            int first = physical;
+            if (!epochs.empty() && !epochs.back().lazy) {
+                first -= epochs.back().rows;
+                epochs.pop_back();
+            }
+            epochs.push_back(makeDeferredEpoch(first, yBase_ - first, cols_));
+            epochs.back().lazy = false;
+        }
+    }
+
+    // Epochs kept at the buffer's width are reflowed now, one step, as every switch would; the
+    // others only note the width.
+    DeferredScrollback& deferred = *deferred_;
+    int row = 0;
+    for (DeferredEpoch& epoch : deferred.epochs) {
+        if (epoch.lazy) {
+            epoch.visit(newCols);
+            row += epoch.rows;
+            continue;
+        }
+        std::vector<LinePointer> lines;
+        for (int i = 0; i < epoch.rows; ++i)
+            lines.push_back(lines_[row + i]);
+        DeferredEpoch step = makeDeferredEpoch(row, 0, cols_);
+        step.visit(newCols);
+        const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), step, newCols);
+        replaceRows(row, epoch.rows, reflowed);
+        epoch = makeDeferredEpoch(row, static_cast<int>(reflowed.size()), newCols);
+        // Rows enough to be worth counting wait from now on, laid out at one width the run
+        // picks, so that epochs laid out alike can merge once their widths since agree.
+        const bool aligned = deferred.tailWidth == 0 || deferred.tailWidth == newCols;
+        epoch.lazy = epoch.stable && epoch.rows >= minimumLazyRows && aligned;
+        if (epoch.lazy)
+            deferred.tailWidth = newCols;
+        row += epoch.rows;
+    }
+
+    // Neighbours that will be reflowed alike are one epoch.
+    std::deque<DeferredEpoch>& epochs = deferred.epochs;
+    row = epochs.empty() ? 0 : epochs.front().rows;
+    for (size_t i = 1; i < epochs.size();) {
+        DeferredEpoch& above = epochs[i - 1];
+        DeferredEpoch& below = epochs[i];
+        // Only a smaller epoch is taken in, so that merging costs what the merged rows cost.
+        if (!above.lazy || !below.lazy || above.rows < below.rows || !above.reflowsAlike(below)) {
+            row += below.rows;
+            ++i;
+            continue;
+        }
+        // The counts the epoch above has are made for the one below, so that none is lost.
+        for (const DeferredEpoch::RowsAtWidth& counted : above.rowsAtWidths)
+            deferredEpochRows(below, row, counted.width);
+        row += below.rows;
+        above.merge(below);
+        epochs.erase(epochs.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
+void Buffer::prepareScrollWithPendingReflow()
+{
+    if (deferred_)
+        ensureRingRoom(1);
+}
+
+void Buffer::finishScrollWithPendingReflow()
+{
+    if (deferred_)
+        dropRowsOffFullRing();
 }
 
 void Buffer::reflowPendingScrollback()
 {
-    if (pendingScrollbackCols_ == 0)
+    if (!deferred_)
         return;
-    const int laidOut = pendingScrollbackCols_;
-    const int narrowest = pendingNarrowestCols_;
-    // Switches that narrowed the buffer to its narrowest width (the run's first width does not
-    // count as one).
-    const int narrowings = pendingNarrowestVisits_ - (laidOut == narrowest ? 1 : 0);
-    const int widest = pendingWidestCols_;
-    pendingScrollbackCols_ = 0;
-    pendingNarrowestCols_ = 0;
-    const int width = cols_;
-    if (yBase_ == 0)
-        return;
-    if (laidOut == width && narrowings == 0) {
-        // The text is where the switches would have left it. A resize marks every cell of a
-        // line as written (`usedLength`), which the print paths and their checks read; the lines
-        // get that from here as they would from the switches.
-        const PackedCell nullCell;
-        for (int row = 0; row < yBase_; ++row)
-            lines_[row]->resize(lines_[row]->count(), nullCell);
-        return;
-    }
-
-    // The screen is set aside and blanked at the scrollback's width with the cursor at home,
-    // which is the screen every deferred switch left: its rows then take no part in the reflow,
-    // and the lines keep their identity (prompt marks find their start line by it).
-    const int screenTop = yBase_;
-    std::vector<std::shared_ptr<BufferLine>> screen;
-    std::vector<std::shared_ptr<BufferLine>> contents;
-    const PackedCell nullCell;
-    for (int row = screenTop; row < lines_.count(); ++row) {
-        const std::shared_ptr<BufferLine>& line = lines_[row];
-        screen.push_back(line);
-        contents.push_back(std::make_shared<BufferLine>(*line));
-        line->resize(laidOut, nullCell);
-        line->replacePackedCells(0, laidOut, nullCell);
-        line->setWrapped(false);
-    }
-    const int x = x_;
-    const int y = y_;
-    const bool wrapPending = wrapPending_;
-    const int scrollTop = scrollTop_;
-    const int scrollBottom = scrollBottom_;
-    const int marginLeft = marginLeft_;
-    const int marginRight = marginRight_;
-    const std::vector<bool> tabStops = tabStops_;
-    const int savedColumn = savedX;
-    const int savedRow = savedY;
-    x_ = 0;
-    y_ = 0;
-    wrapPending_ = false;
-    cols_ = laidOut;
-    tabStops_.resize(static_cast<size_t>(laidOut), false);
-
-    // Narrowing is where a reflow loses something: it cuts what lies past the new edge on the
-    // lines it does not split and blanks the cells after the text of the lines it does (a group's
-    // last line, and a continuation line left on the first row when lines fell off the top).
-    // Once the text has been at the narrowest width a reflow only moves it, so the scrollback
-    // goes there once (twice when lines fell off, which starts a new group on the first row)
-    // and then to the screen's width.
-    int rounds = 0;
-    bool dropped = true;
-    if (narrowest < laidOut) {
-        const int64_t trimmedBefore = linesTop;
-        resize(narrowest, rows_);
-        dropped = linesTop != trimmedBefore;
-        rounds = 1;
-    }
-    while (rounds < std::min(narrowings, 2) && dropped && widest > narrowest) {
-        const int64_t trimmedBefore = linesTop;
-        resize(widest, rows_);
-        resize(narrowest, rows_);
-        dropped = linesTop != trimmedBefore;
-        rounds += 1;
-    }
-    resize(width, rows_);
-
-    // The reflow keeps the cursor's row, so the screen lines are the last rows again.
-    const int top = lines_.count() - static_cast<int>(screen.size());
-    for (size_t i = 0; i < screen.size(); ++i) {
-        const int row = top + static_cast<int>(i);
-        if (row < 0)
+    const std::unique_ptr<DeferredScrollback> deferred = std::move(deferred_);
+    deferredRowShift_ = 0;
+    std::vector<LinePointer> rebuilt;
+    rebuilt.reserve(static_cast<size_t>(lines_.count()));
+    int row = 0;
+    for (const DeferredEpoch& epoch : deferred->epochs) {
+        std::vector<LinePointer> lines;
+        for (int i = 0; i < epoch.rows; ++i)
+            lines.push_back(lines_[row + i]);
+        row += epoch.rows;
+        if (!epoch.lazy) {
+            rebuilt.insert(rebuilt.end(), lines.begin(), lines.end());
             continue;
-        if (lines_[row] != screen[i])
-            lines_.set(row, screen[i]);
-        screen[i]->copyFrom(*contents[i]);
+        }
+        const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), epoch, cols_);
+        rebuilt.insert(rebuilt.end(), reflowed.begin(), reflowed.end());
     }
-    x_ = x;
-    y_ = y;
-    wrapPending_ = wrapPending;
-    scrollTop_ = scrollTop;
-    scrollBottom_ = scrollBottom;
-    marginLeft_ = marginLeft;
-    marginRight_ = marginRight;
-    tabStops_ = tabStops;
-    savedX = savedColumn;
-    savedY = savedRow;
+    for (; row < lines_.count(); ++row)
+        rebuilt.push_back(lines_[row]);
+
+    // The counts kept the ring within its length; should a group have come out longer than
+    // counted, its top rows fall off as they would have.
+    const int excess = std::max(static_cast<int>(rebuilt.size()) - deferred->ringLength, 0);
+    linesTop += excess;
+    lines_.setCount(0);
+    lines_.setMaxLength(deferred->ringLength);
+    lines_.setCount(static_cast<int>(rebuilt.size()) - excess);
+    for (int i = 0; i < lines_.count(); ++i)
+        lines_.set(i, std::move(rebuilt[static_cast<size_t>(i + excess)]));
+    yBase_ = lines_.count() - rows_;
     yDisp_ = yBase_;
     recalculateLinesWithImagesCount();
 }

@@ -16,6 +16,7 @@
 #include "Kestrovan/Buffer.h"
 
 #include <algorithm>
+#include <span>
 #include <utility>
 
 namespace kestrovan {
@@ -65,7 +66,7 @@ bool holdsCharacter(const BufferLine& line, int col)
 /// The columns line `i` of a group contributes at width `cols`: the trimmed length of the last
 /// line, a full line otherwise, except one column less where a wide character that did not fit
 /// left an empty last column and starts the next line.
-int getWrappedLineTrimmedLength(const WrappedLines& lines, size_t i, int cols)
+int getWrappedLineTrimmedLength(std::span<const LinePointer> lines, size_t i, int cols)
 {
     if (i + 1 == lines.size())
         return lines[i]->getTrimmedLength();
@@ -279,6 +280,53 @@ void placeReflowedLines(Buffer& buffer, std::vector<LinePointer> lines, ReflowAn
 }
 
 } // namespace
+
+// Both directions lay a group's text out the same way: each line takes `width` cells, one less
+// where the last would be the lead of a wide character, which starts the next line instead. The
+// last line takes what is left. A line alone that fits is left as it is, and so is a group with no
+// text, which neither direction rewrites.
+int Buffer::reflowedRowCount(std::span<const LinePointer> group, int laidOut, int width, int lastTrimmed)
+{
+    const size_t size = group.size();
+    if (size == 0)
+        return 0;
+    if (size == 1 && lastTrimmed <= width)
+        return 1;
+    std::vector<int> lengths(size);
+    int64_t total = 0;
+    for (size_t i = 0; i < size; ++i) {
+        lengths[i] = i + 1 == size ? lastTrimmed : getWrappedLineTrimmedLength(group, i, laidOut);
+        total += lengths[i];
+    }
+    if (total == 0 || width < 2)
+        return static_cast<int>(size);
+    int rows = 0;
+    int64_t placed = 0;
+    size_t line = 0;
+    int64_t lineStart = 0;
+    while (placed < total) {
+        ++rows;
+        if (total - placed < width)
+            break;
+        // The text index of the cell that would end this row.
+        const int64_t end = placed + width - 1;
+        while (line + 1 < size && lineStart + lengths[line] <= end) {
+            lineStart += lengths[line];
+            ++line;
+        }
+        const bool endsWithLead = cellAt(*group[line], static_cast<int>(end - lineStart)).isLead();
+        placed += endsWithLead ? width - 1 : width;
+    }
+    return rows;
+}
+
+// A group whose last line holds no character ends its text with the blank cells of the line
+// before, which a reflow may leave at a line's end or drop with an emptied line: its rows then
+// depend on the widths it went through, not on the width alone.
+bool Buffer::keepsTextThroughReflow(int rows, int lastTrimmed)
+{
+    return rows < 2 || lastTrimmed > 0;
+}
 
 void Buffer::reflowWider(int oldCols, int newCols, int newRows)
 {

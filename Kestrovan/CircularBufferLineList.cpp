@@ -153,6 +153,17 @@ void CircularBufferLineList::trimStart(int n)
     count_ -= n;
 }
 
+void CircularBufferLineList::growStart(int n)
+{
+    n = std::clamp(n, 0, maxLength_ - count_);
+    if (n == 0)
+        return;
+    ensureSlots(count_ + n);
+    const int slots = slotCount();
+    startIndex_ = (startIndex_ - n % slots + slots) % slots;
+    count_ += n;
+}
+
 bool CircularBufferLineList::shiftElements(int start, int count, int offset)
 {
     if (count < 0) {

@@ -91,6 +91,9 @@ public:
     const LinePointer& recycle(PackedCell clearCell, bool isWrapped, const BidiPresentationState& bidiState);
     /// Drops `n` lines from the front (at most the count).
     void trimStart(int n);
+    /// Adds `n` logical lines at the front (at most the room left below `maxLength`); their
+    /// slots hold stale lines or none until the caller stores lines there.
+    void growStart(int n);
     /// Moves `count` lines starting at logical `start` by `offset`. Bad arguments print
     /// "Assertion at start=... count=... offset=...: <reason>" and change nothing. The vacated
     /// slots keep their old lines until the caller replaces them.

@@ -529,7 +529,7 @@ public:
     void updateRange(int y, bool scrolling = false)
     {
         if (!scrolling) {
-            const int absolute = _buffer->yDisp() + y;
+            const int absolute = _buffer->settledYDisp() + y;
             if (absolute >= 0) {
                 scrollInvariantRefreshStart_ = std::min(scrollInvariantRefreshStart_, absolute);
                 scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, absolute);
@@ -742,7 +742,7 @@ public:
     void softReset() { cmdSoftReset(); }
     void changeColumnMode(int columns);
     /// Whether a CSI keeps a run of column-mode switches going (see `ColumnSwitchRun`): one that
-    /// sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l), or an SGR.
+    /// sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l), an SGR, or a cursor move.
     static bool keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars,
                                      std::span<const uint8_t> collect);
     /// Ends a run of column-mode switches (see `ColumnSwitchRun`): reflows the normal buffer's
@@ -769,6 +769,8 @@ public:
         }
     }
     bool printMayScroll(size_t bytes) const;
+    /// Whether a line may scroll into the scrollback without ending the run.
+    bool columnSwitchRunSurvivesScroll() const;
     bool executeKeepsColumnSwitchRun(uint8_t code) const;
     void finishColumnSwitchRun();
     /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
@@ -1400,15 +1402,16 @@ private:
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;
     int parseDepth_ = 0;
-    /// Column-mode switches (DECCOLM) with nothing but screen output between them. Each switch
-    /// blanks the screen and homes the cursor; while the screen rows take no part in the reflow,
-    /// the normal buffer's switch resizes only the screen and leaves its scrollback laid out as
-    /// it was (`Buffer::resizeScreenDeferringScrollback`), so a switch costs the same whatever
-    /// the scrollback holds. The run goes on through printing and cursor controls that cannot
-    /// scroll a line into the scrollback, SGR and further switches; anything else, a line about
-    /// to enter the scrollback, or the end of the feed ends it, and the scrollback is reflowed
-    /// once to the width the run ended at. Hosts read the buffers only between feeds, when no
-    /// run is open.
+    /// Column-mode switches (DECCOLM) with nothing but output between them. Each switch blanks
+    /// the screen and homes the cursor; while the screen rows take no part in the reflow, the
+    /// normal buffer's switch resizes only the screen and leaves its scrollback laid out as it
+    /// was (`Buffer::resizeScreenDeferringScrollback`), so a switch costs the same whatever the
+    /// scrollback holds. The run goes on through printing, line feeds and the cursor controls
+    /// (lines scrolled into the scrollback meanwhile are counted and dropped as a full ring
+    /// would drop them, unless a selection, a placement or a scrolled-back view names rows,
+    /// when a line about to scroll ends the run), SGR, cursor moves and further switches;
+    /// anything else or the end of the feed ends it, and the scrollback is reflowed once to the
+    /// width the run ended at. Hosts read the buffers only between feeds, when no run is open.
     enum class ColumnSwitchRun : uint8_t
     {
         none,

@@ -112,8 +112,8 @@ void Terminal::updateFullScreen()
 {
     refreshStart_ = 0;
     refreshEnd_ = _rows;
-    scrollInvariantRefreshStart_ = _buffer->yDisp();
-    scrollInvariantRefreshEnd_ = _buffer->yDisp() + _rows;
+    scrollInvariantRefreshStart_ = _buffer->settledYDisp();
+    scrollInvariantRefreshEnd_ = _buffer->settledYDisp() + _rows;
 }
 
 void Terminal::clearUpdateRange()

@@ -765,17 +765,31 @@ void Terminal::switchNormalBufferColumns()
 
 void Terminal::finishColumnSwitchRun()
 {
+    // The screen stays as it is, and the rows marked changed during the run were marked by the
+    // rows the reflow leaves (`Buffer::settledYDisp`), as switches made one by one mark them.
     columnSwitchRun_ = ColumnSwitchRun::none;
-    if (normalBuffer_->hasPendingScrollbackReflow()) {
-        normalBuffer_->reflowPendingScrollback();
-        updateFullScreen();
-    }
+    normalBuffer_->reflowPendingScrollback();
 }
 
 bool Terminal::keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
-    if (code == 'm')
+    // SGR, and the cursor moves that stay on the screen: CUU, CUD, CUF, CUB, CHA, HPA, VPA,
+    // CUP and HVP.
+    switch (code) {
+    case 'm':
+    case 'A':
+    case 'B':
+    case 'C':
+    case 'D':
+    case 'G':
+    case '`':
+    case 'd':
+    case 'H':
+    case 'f':
         return collect.empty();
+    default:
+        break;
+    }
     if ((code != 'h' && code != 'l') || collect.size() != 1 || collect[0] != '?')
         return false;
     for (int index = 0; index < pars.count; ++index) {
@@ -791,7 +805,7 @@ bool Terminal::printMayScroll(size_t bytes) const
     const Buffer& active = *_buffer;
     if (_buffer != normalBuffer_)
         return true;
-    if (!active.wraparound())
+    if (!active.wraparound() || columnSwitchRunSurvivesScroll())
         return false;
     const int64_t columns = int64_t(active.columnAfterPrinted()) +
                             int64_t(std::min<size_t>(bytes, size_t(std::numeric_limits<int32_t>::max())));
@@ -815,10 +829,17 @@ bool Terminal::executeKeepsColumnSwitchRun(uint8_t code) const
     case 0x0C:
     case 0x84:
     case 0x85:
-        return active.y() < active.scrollBottom();
+        return active.y() < active.scrollBottom() || columnSwitchRunSurvivesScroll();
     default:
         return false;
     }
+}
+
+bool Terminal::columnSwitchRunSurvivesScroll() const
+{
+    // A selection, a placement or a view scrolled back names absolute rows, which the rows the
+    // deferred reflow drops off the ring would have to move too.
+    return _buffer == normalBuffer_ && activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
 }
 
 // --- Synchronized output -------------------------------------------------------------------------

@@ -54,6 +54,16 @@ void Terminal::notifyScrollPositionChanged()
 
 void Terminal::scroll(Buffer& buffer, bool isWrapped)
 {
+    // While column switches defer the scrollback's reflow, the ring grows by the line and the
+    // buffer then drops what a full ring would have dropped (`ColumnSwitchRun`). The region is
+    // the whole screen then: a switch resets it, and anything that sets one ends the run.
+    if (buffer.hasPendingScrollbackReflow()) [[unlikely]] {
+        buffer.prepareScrollWithPendingReflow();
+        scrollGeneral(buffer, isWrapped, buffer.scrollTop(), buffer.scrollBottom(),
+                      buffer.yBase() + buffer.scrollTop(), buffer.yBase() + buffer.scrollBottom());
+        buffer.finishScrollWithPendingReflow();
+        return;
+    }
     CircularBufferLineList& ring = buffer.lines();
     const int scrollTop = buffer.scrollTop();
     const int scrollBottom = buffer.scrollBottom();

@@ -2,8 +2,8 @@
 //
 // - Column mode: with mode 40 enabled, 1,000 DECCOLM switches (80 and 132 columns in turn) on a
 //   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines,
-//   one after the other or with output between them. A switch should cost the same whatever the
-//   scrollback holds.
+//   one after the other or with output between them, also output that scrolls lines into a full
+//   scrollback. A switch should cost the same whatever the scrollback holds.
 // - Title stack: 500 distinct 1 MB titles, each set and pushed; the counter is the growth of the
 //   process's resident memory at its peak.
 // - Replies: a child in raw mode writes a million primary device-attribute queries and never
@@ -140,6 +140,45 @@ void BM_ColumnModeSwitchesWithOutput(benchmark::State& state)
 }
 BENCHMARK(BM_ColumnModeSwitchesWithOutput)
     ->ArgsProduct({{10000}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+// Switches with output that scrolls into a full scrollback between them: `scrolled` short lines
+// (1 or 30) from the bottom row after each switch, so every switch meets a scrollback whose
+// oldest lines keep falling off the ring. The scrollback holds 1,000 or 10,000 lines, short (0)
+// or long and wrapped (1). The counter is the time per switch, which must not grow with the
+// scrollback.
+void BM_ColumnModeSwitchesScrollingFullScrollback(benchmark::State& state)
+{
+    const int scrollback = int(state.range(0));
+    const bool longLines = state.range(1) != 0;
+    const int scrolled = int(state.range(2));
+    auto delegate = std::make_shared<NullDelegate>();
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 80;
+    options.rows = 24;
+    options.scrollback = scrollback;
+    auto terminal = Terminal::create(delegate, options);
+    std::string text;
+    for (int line = 0; line < 2 * scrollback; ++line) {
+        const size_t length = longLines ? size_t(200 + (line * 37) % 200) : size_t(10 + (line * 37) % 60);
+        text += std::string(length, char('a' + line % 26)) + "\r\n";
+    }
+    terminal->feed(text);
+    terminal->feed("\x1b[?40h\x1b[24H");
+    std::string between;
+    for (int line = 0; line < scrolled; ++line)
+        between += "line " + std::to_string(line) + "\r\n";
+    // The cursor is left on the bottom row, where the next line feed scrolls.
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h\x1b[24H" + between + "\x1b[?3l\x1b[24H" + between;
+    for (auto _ : state)
+        terminal->feed(switches);
+    state.counters["perSwitch"] = benchmark::Counter(
+        1000.0 * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ColumnModeSwitchesScrollingFullScrollback)
+    ->ArgsProduct({{1000, 10000}, {0, 1}, {1, 30}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_TitleStackFlood(benchmark::State& state)

@@ -6,6 +6,7 @@
 
 #include "Kestrovan/Buffer.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -27,10 +28,13 @@ struct Screen
     ScrollingTerminalDouble terminal;
     std::unique_ptr<Buffer> buffer;
     bool defers = false;
+    // Whether output that may scroll a line into the scrollback ends a run of switches first, as
+    // the terminal does while a selection or a scrolled-back view names rows.
+    bool endsRunOnScroll = false;
 
-    Screen(int cols, int rows, int scrollback, bool deferring)
+    Screen(int cols, int rows, int scrollback, bool deferring, bool endsRun = false)
         : buffer(std::make_unique<Buffer>(cols, rows, 8, scrollback, BidiPresentationState())),
-          defers(deferring)
+          defers(deferring), endsRunOnScroll(endsRun)
     {
         buffer->fillViewportRows();
         setBufferMode(*buffer, &BufferModeMirror::wraparound, true);
@@ -40,7 +44,8 @@ struct Screen
     // What a terminal does before output that may move a line into the scrollback.
     void beforeOutput(int cells)
     {
-        if (buffer->y() + (buffer->columnAfterPrinted() + cells) / buffer->cols() >= buffer->scrollBottom())
+        if (endsRunOnScroll &&
+            buffer->y() + (buffer->columnAfterPrinted() + cells) / buffer->cols() >= buffer->scrollBottom())
             buffer->reflowPendingScrollback();
     }
     void ascii(const std::string& text, uint16_t style)
@@ -56,7 +61,7 @@ struct Screen
     }
     void newline()
     {
-        if (buffer->y() >= buffer->scrollBottom())
+        if (endsRunOnScroll && buffer->y() >= buffer->scrollBottom())
             buffer->reflowPendingScrollback();
         buffer->setX(0);
         terminal.lineFeed(*buffer);
@@ -113,7 +118,10 @@ std::string stateOf(Buffer& buffer)
 
 TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
 {
-    for (uint32_t seed = 1; seed <= 200; ++seed) {
+    // KESTROVAN_COLUMN_SWITCH_SEEDS runs more seeds than CI does.
+    const char* seedsVariable = std::getenv("KESTROVAN_COLUMN_SWITCH_SEEDS");
+    const uint32_t seeds = seedsVariable ? uint32_t(std::strtoul(seedsVariable, nullptr, 10)) : 300;
+    for (uint32_t seed = 1; seed <= seeds; ++seed) {
         std::mt19937 random(seed);
         const auto pick = [&](int low, int high) {
             return std::uniform_int_distribution<int>(low, high)(random);
@@ -123,7 +131,7 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
         const int rows = pick(3, 8);
         const int scrollback = pick(5, 60);
         Screen eager(startCols, rows, scrollback, false);
-        Screen deferring(startCols, rows, scrollback, true);
+        Screen deferring(startCols, rows, scrollback, true, pick(0, 4) == 0);
         std::vector<Screen*> both{&eager, &deferring};
         // A style with a background, so that blank cells past the text can carry a look.
         const kestrovan::Attribute blue(kestrovan::Attribute::Color(),
@@ -168,6 +176,31 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
                     for (Screen* s : both)
                         s->ascii(blanks, coloured);
                 }
+                // An erase to the end of the row above with a background (EL), as a program that
+                // moves the cursor up does: the text of a wrapped line then has erased cells,
+                // which hold no character, inside or at its end.
+                if (pick(0, 3) == 0) {
+                    const int from = pick(0, 131);
+                    for (Screen* s : both) {
+                        Buffer& buffer = *s->buffer;
+                        if (buffer.y() > 0)
+                            buffer.lines()[buffer.yBase() + buffer.y() - 1]->replacePackedCells(
+                                std::min(from, buffer.cols() - 1), buffer.cols(),
+                                buffer.getPackedBlankCell(blue));
+                    }
+                }
+                // The same on the cursor's row, from the cursor or from the row's start (CR
+                // first): a wrapped line whose last row was erased whole ends its text on the
+                // row before.
+                if (const int erase = pick(0, 3); erase < 2) {
+                    for (Screen* s : both) {
+                        if (erase == 1)
+                            s->buffer->setX(0);
+                        Buffer& buffer = *s->buffer;
+                        buffer.lines()[buffer.yBase() + buffer.y()]->replacePackedCells(
+                            buffer.x(), buffer.cols(), buffer.getPackedBlankCell(blue));
+                    }
+                }
                 if (count > 1 || pick(0, 1) == 0) {
                     for (Screen* s : both)
                         s->newline();
@@ -188,14 +221,27 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
                 for (Screen* s : both)
                     s->switchColumns(cols);
                 // Mostly a little on the screen; now and then more than a screen's worth, or a
-                // long line the next narrower switch must reflow with the scrollback.
-                const int kind = pick(0, 9);
-                if (kind < 6)
+                // long line the next narrower switch must reflow with the scrollback; or, from
+                // the bottom row, one line or many scrolled into the (soon full) scrollback.
+                const int kind = pick(0, 13);
+                if (kind < 6) {
                     output(rows - 2, 40);
-                else if (kind < 8)
+                } else if (kind < 8) {
                     output(rows + 5, 200);
-                else
+                } else if (kind < 10) {
                     output(2, 130);
+                } else {
+                    for (Screen* s : both)
+                        s->buffer->setY(rows - 1);
+                    if (kind < 12) {
+                        // Now and then one line longer than the whole ring, cut at every scroll.
+                        output(1, kind == 10 ? 40 : pick(0, 9) == 0 ? 3000 : 300);
+                        for (Screen* s : both)
+                            s->newline();
+                    } else {
+                        output(2 * rows + scrollback / 2, 300);
+                    }
+                }
             }
             // The end of a feed: the terminal reflows what waits.
             deferring.buffer->reflowPendingScrollback();

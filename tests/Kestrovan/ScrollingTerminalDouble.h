@@ -22,7 +22,13 @@ public:
     int scrolledLines = 0;
     int wrappedScrolls = 0;
 
-    void scroll(Buffer& buffer, bool isWrapped) override { scrollOne(buffer, isWrapped); }
+    void scroll(Buffer& buffer, bool isWrapped) override
+    {
+        // As the terminal does while column switches defer the scrollback's reflow.
+        buffer.prepareScrollWithPendingReflow();
+        scrollOne(buffer, isWrapped);
+        buffer.finishScrollWithPendingReflow();
+    }
 
     /// The terminal's basic line feed without margins: scroll at the region's bottom, move down
     /// elsewhere (not past the last row), and the row reached no longer continues the one above.

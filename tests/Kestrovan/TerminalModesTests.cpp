@@ -565,10 +565,10 @@ TEST(TerminalModesTests, ARunOfColumnSwitchesEndsAsSwitchesMadeOneByOne)
 
 TEST(TerminalModesTests, ColumnSwitchesWithOutputBetweenEndAsFedOneByOne)
 {
-    // Output between switches keeps a run going while it stays on the screen; fed in pieces,
-    // every switch reflows at once. Random mixes of switches, text, SGR, line feeds that scroll,
-    // long lines and other sequences must leave the same terminal either way.
-    for (uint32_t seed = 1; seed <= 100; ++seed) {
+    // Output between switches keeps a run going, also when it scrolls into the scrollback; fed
+    // in pieces, every switch reflows at once. Random mixes of switches, text, SGR, line feeds that scroll,
+    // long lines, erases and other sequences must leave the same terminal either way.
+    for (uint32_t seed = 1; seed <= 200; ++seed) {
         std::mt19937 random(seed);
         const auto pick = [&](int low, int high) {
             return std::uniform_int_distribution<int>(low, high)(random);
@@ -585,8 +585,18 @@ TEST(TerminalModesTests, ColumnSwitchesWithOutputBetweenEndAsFedOneByOne)
         std::vector<std::string> pieces;
         for (int step = pick(1, 30); step > 0; --step) {
             pieces.push_back(pick(0, 1) == 0 ? "\x1b[?3h" : "\x1b[?3l");
-            switch (pick(0, 7)) {
+            switch (pick(0, 10)) {
             case 0:
+                break;
+            case 8: // from the bottom row, a line or many into the (soon full) scrollback
+            case 9:
+                pieces.push_back("\x1b[" + std::to_string(options.rows) + "H");
+                for (int line = pick(1, 2) == 1 ? 1 : pick(2, 30); line > 0; --line)
+                    pieces.push_back(std::string(size_t(pick(0, 200)), 'v') + "\r\n");
+                break;
+            case 10: // an erase with a background after the text, on a wrapped line's rows
+                pieces.push_back(std::string(size_t(pick(70, 200)), 'e') + "\x1b[45m\x1b[K\x1b[A\x1b[" +
+                                 std::to_string(pick(1, 100)) + "G\x1b[K\x1b[m\x1b[B\r\n");
                 break;
             case 1:
                 pieces.push_back("x");
