@@ -10,6 +10,8 @@
 //   reads its input; the counter is the growth of the host's resident memory at its peak, while
 //   the child is alive with every reply it was sent still unread.
 // Memory is read from /proc/self/statm by a sampling thread, every 2 ms.
+#include "BenchTerminal.h"
+
 #include "Kestrovan/Portable/HeadlessTerminal.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -27,12 +29,6 @@
 namespace {
 
 using namespace kestrovan;
-
-class NullDelegate : public TerminalDelegate
-{
-public:
-    void send(Terminal&, Bytes) override {}
-};
 
 /// Resident memory of this process, in bytes.
 int64_t residentBytes()
@@ -77,21 +73,42 @@ private:
     std::thread sampler_;
 };
 
+/// An 80x24 terminal with mode 40 allowed and `scrollback` lines of history, fed `lines` lines of
+/// the lengths `lineLength` gives.
+template <typename LineLength>
+std::shared_ptr<Terminal> switchingTerminal(int scrollback, int lines, LineLength lineLength)
+{
+    auto terminal = bench::makeTerminal(80, 24, scrollback);
+    std::string text;
+    for (int line = 0; line < lines; ++line)
+        text += std::string(lineLength(line), char('a' + line % 26)) + "\r\n";
+    terminal->feed(text);
+    terminal->feed("\x1b[?40h");
+    return terminal;
+}
+
+/// Feeds the 1,000 switches in `switches` once an iteration; the counter is the time per switch.
+void feedSwitches(benchmark::State& state, Terminal& terminal, const std::string& switches)
+{
+    for (auto _ : state)
+        terminal.feed(switches);
+    state.counters["perSwitch"] = benchmark::Counter(
+        1000.0 * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+/// Scrollback lines that fit both widths (10 to 69 characters), or with `longLines` lines of 200
+/// to 399 that wrap at both.
+size_t scrollbackLineLength(bool longLines, int line)
+{
+    return longLines ? size_t(200 + (line * 37) % 200) : size_t(10 + (line * 37) % 60);
+}
+
 void BM_ColumnModeSwitches(benchmark::State& state)
 {
     const int scrollback = int(state.range(0));
-    auto delegate = std::make_shared<NullDelegate>();
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = 80;
-    options.rows = 24;
-    options.scrollback = scrollback;
-    auto terminal = Terminal::create(delegate, options);
     // Lines of 20 to 200 characters: most wrap at 80 columns and join at 132.
-    std::string text;
-    for (int line = 0; line < scrollback + 100; ++line)
-        text += std::string(size_t(20 + (line * 37) % 180), char('a' + line % 26)) + "\r\n";
-    terminal->feed(text);
-    terminal->feed("\x1b[?40h");
+    auto terminal = switchingTerminal(scrollback, scrollback + 100,
+                                      [](int line) { return size_t(20 + (line * 37) % 180); });
     std::string switches;
     for (int i = 0; i < 500; ++i)
         switches += "\x1b[?3h\x1b[?3l";
@@ -111,19 +128,9 @@ void BM_ColumnModeSwitchesWithOutput(benchmark::State& state)
     const int scrollback = int(state.range(0));
     const bool longLines = state.range(1) != 0;
     const bool scrolls = state.range(2) != 0;
-    auto delegate = std::make_shared<NullDelegate>();
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = 80;
-    options.rows = 24;
-    options.scrollback = scrollback;
-    auto terminal = Terminal::create(delegate, options);
-    std::string text;
-    for (int line = 0; line < scrollback + 100; ++line) {
-        const size_t length = longLines ? size_t(200 + (line * 37) % 200) : size_t(10 + (line * 37) % 60);
-        text += std::string(length, char('a' + line % 26)) + "\r\n";
-    }
-    terminal->feed(text);
-    terminal->feed("\x1b[?40h");
+    auto terminal = switchingTerminal(scrollback, scrollback + 100, [longLines](int line) {
+        return scrollbackLineLength(longLines, line);
+    });
     std::string between = "x";
     if (scrolls) {
         between.clear();
@@ -133,10 +140,7 @@ void BM_ColumnModeSwitchesWithOutput(benchmark::State& state)
     std::string switches;
     for (int i = 0; i < 500; ++i)
         switches += "\x1b[?3h" + between + "\x1b[?3l" + between;
-    for (auto _ : state)
-        terminal->feed(switches);
-    state.counters["perSwitch"] = benchmark::Counter(
-        1000.0 * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    feedSwitches(state, *terminal, switches);
 }
 BENCHMARK(BM_ColumnModeSwitchesWithOutput)
     ->ArgsProduct({{10000}, {0, 1}, {0, 1}})
@@ -152,19 +156,9 @@ void BM_ColumnModeSwitchesScrollingFullScrollback(benchmark::State& state)
     const int scrollback = int(state.range(0));
     const bool longLines = state.range(1) != 0;
     const int scrolled = int(state.range(2));
-    auto delegate = std::make_shared<NullDelegate>();
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = 80;
-    options.rows = 24;
-    options.scrollback = scrollback;
-    auto terminal = Terminal::create(delegate, options);
-    std::string text;
-    for (int line = 0; line < 2 * scrollback; ++line) {
-        const size_t length = longLines ? size_t(200 + (line * 37) % 200) : size_t(10 + (line * 37) % 60);
-        text += std::string(length, char('a' + line % 26)) + "\r\n";
-    }
-    terminal->feed(text);
-    terminal->feed("\x1b[?40h\x1b[24H");
+    auto terminal = switchingTerminal(
+        scrollback, 2 * scrollback, [longLines](int line) { return scrollbackLineLength(longLines, line); });
+    terminal->feed("\x1b[24H");
     std::string between;
     for (int line = 0; line < scrolled; ++line)
         between += "line " + std::to_string(line) + "\r\n";
@@ -172,10 +166,7 @@ void BM_ColumnModeSwitchesScrollingFullScrollback(benchmark::State& state)
     std::string switches;
     for (int i = 0; i < 500; ++i)
         switches += "\x1b[?3h\x1b[24H" + between + "\x1b[?3l\x1b[24H" + between;
-    for (auto _ : state)
-        terminal->feed(switches);
-    state.counters["perSwitch"] = benchmark::Counter(
-        1000.0 * double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    feedSwitches(state, *terminal, switches);
 }
 BENCHMARK(BM_ColumnModeSwitchesScrollingFullScrollback)
     ->ArgsProduct({{1000, 10000}, {0, 1}, {1, 30}})
@@ -185,8 +176,7 @@ void BM_TitleStackFlood(benchmark::State& state)
 {
     double growth = 0;
     for (auto _ : state) {
-        auto delegate = std::make_shared<NullDelegate>();
-        auto terminal = Terminal::create(delegate, TerminalOptions::defaults());
+        auto terminal = Terminal::create(bench::quietDelegate(), TerminalOptions::defaults());
         const std::string title(1000000, 't');
         PeakMemory memory;
         for (int i = 0; i < 500; ++i)
