@@ -441,12 +441,23 @@ private:
     void replaceRows(int first, int count, const std::vector<std::shared_ptr<BufferLine>>& lines);
     void dropRowsOffFullRing();
     void ensureRingRoom(int extra);
+    // The rest of a wrapped group cut by the ring while its reflow waits (BufferDeferredCut.cpp):
+    // cuts `rows` rows at the buffer's width off the top of the epoch's first group, which
+    // starts the ring (false: the group cannot be kept so, and nothing changed); the rows the
+    // rest takes at `width`; the rest laid out at the buffer's width.
+    bool cutDeferredGroup(DeferredEpoch& epoch, int rows);
+    static int cutGroupRows(const DeferredEpoch& epoch, int width);
+    std::vector<std::shared_ptr<BufferLine>> layOutCutGroup(const DeferredEpoch& epoch);
     /// The rows a wrapped group (lines laid out at `laidOut` columns, the last one's trimmed
     /// length `lastTrimmed`) takes once reflowed to `width`, and whether that count depends on
     /// the width alone whatever widths the group went through before (BufferReflow.cpp).
     static int reflowedRowCount(std::span<const std::shared_ptr<BufferLine>> group, int laidOut, int width,
                                 int lastTrimmed);
     static bool keepsTextThroughReflow(int rows, int lastTrimmed);
+    /// The cells line `index` of a wrapped group laid out at `cols` adds to the group's text:
+    /// the last line's trimmed length, a full line otherwise, less the gap a wide character
+    /// that moved on to the next line left (BufferReflow.cpp).
+    static int wrappedLineLength(std::span<const std::shared_ptr<BufferLine>> group, size_t index, int cols);
     void fitCursorColumn(int newCols);
     void dropImages(BufferLine& line);
 

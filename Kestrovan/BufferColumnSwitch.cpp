@@ -174,7 +174,9 @@ int Buffer::deferredEpochRows(DeferredEpoch& epoch, int firstRow, int width)
     for (size_t index = epoch.firstGroup; index < epoch.groupRows.size(); ++index) {
         const int rows = epoch.groupRows[index];
         const int lastTrimmed = epoch.groupLastTrimmed[index];
-        if (rows == 1 && lastTrimmed <= width) {
+        if (index == epoch.firstGroup && epoch.cut) {
+            counted.groupRows[index] = cutGroupRows(epoch, width);
+        } else if (rows == 1 && lastTrimmed <= width) {
             counted.groupRows[index] = 1;
         } else {
             group.clear();
@@ -292,7 +294,7 @@ void Buffer::dropRowsOffFullRing()
         // reflow at every switch would have them.
         const bool atBufferWidth = !epoch.lazy || (epoch.laidOut == cols_ && epoch.narrowest == cols_ &&
                                                    epoch.widest == cols_ && epoch.narrowestVisits == 1);
-        if (overflow < atWidth && atBufferWidth) {
+        if (overflow < atWidth && atBufferWidth && !epoch.cut) {
             // The top rows go as they are, and the rest of the group is a group of its own.
             const int dropped = static_cast<int>(overflow);
             lines_.trimStart(dropped);
@@ -319,7 +321,13 @@ void Buffer::dropRowsOffFullRing()
             break;
         }
 
+        // A group the ring cuts into keeps its rows and where the cut fell, if it can
+        // (BufferDeferredCut.cpp); its rest is laid out when the run ends.
+        if (overflow < atWidth && epoch.lazy && cutDeferredGroup(epoch, static_cast<int>(overflow)))
+            break;
+
         // The group leaves the epoch, whole or cut.
+        epoch.cut.reset();
         epoch.firstGroup += 1;
         epoch.rows -= held;
         for (DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths)
@@ -495,6 +503,14 @@ void Buffer::reflowPendingScrollback()
         if (!epoch.lazy) {
             rebuilt.insert(rebuilt.end(), lines.begin(), lines.end());
             continue;
+        }
+        if (epoch.cut) {
+            // The rest of a cut group, then the groups below it.
+            const std::vector<LinePointer> rest = layOutCutGroup(epoch);
+            rebuilt.insert(rebuilt.end(), rest.begin(), rest.end());
+            lines.erase(lines.begin(), lines.begin() + epoch.groupRows[epoch.firstGroup]);
+            if (lines.empty())
+                continue;
         }
         const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), epoch, cols_);
         rebuilt.insert(rebuilt.end(), reflowed.begin(), reflowed.end());

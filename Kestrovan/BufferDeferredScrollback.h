@@ -1,6 +1,7 @@
 // The layout of a scrollback whose reflow column switches deferred (BufferColumnSwitch.cpp):
 // the scrollback rows, top to bottom, in epochs, each laid out at the width its rows had when it
-// began, then the rows scrolled in since the last switch, at the buffer's width.
+// began, then the rows scrolled in since the last switch, at the buffer's width; and what is
+// left of a wrapped line the ring cut into (BufferDeferredCut.cpp).
 #pragma once
 
 #include "Kestrovan/Buffer.h"
@@ -8,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace kestrovan {
@@ -49,6 +51,24 @@ struct Buffer::DeferredEpoch
         std::vector<int> groupRows;
     };
     std::vector<RowsAtWidth> rowsAtWidths;
+
+    /// The first group once rows of it fell off the ring: its text (the cells its rows hold at
+    /// `laidOut`, one after the other) from `offset` on, laid out afresh at each width. Its rows
+    /// in the ring are those that hold any of that text.
+    struct CutGroup
+    {
+        /// The text position at which each of the group's rows starts, from the group's first
+        /// row on, and then the text's length; `firstRow` indexes the first row still held.
+        std::vector<int64_t> rowStarts;
+        size_t firstRow = 0;
+        /// The text positions of the leads of two-column characters, in order.
+        std::vector<int64_t> leads;
+        /// The cells of text that fell off with the rows cut.
+        int64_t offset = 0;
+
+        int64_t length() const { return rowStarts.back(); }
+    };
+    std::optional<CutGroup> cut;
 
     /// Notes a switch to `width`.
     void visit(int width);
