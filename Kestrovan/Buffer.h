@@ -446,7 +446,7 @@ private:
     // starts the ring (false: the group cannot be kept so, and nothing changed); the rows the
     // rest takes at `width`; the rest laid out at the buffer's width.
     bool cutDeferredGroup(DeferredEpoch& epoch, int rows);
-    static int cutGroupRows(const DeferredEpoch& epoch, int width);
+    static int cutGroupRows(DeferredEpoch& epoch, int width);
     std::vector<std::shared_ptr<BufferLine>> layOutCutGroup(const DeferredEpoch& epoch);
     /// The rows a wrapped group (lines laid out at `laidOut` columns, the last one's trimmed
     /// length `lastTrimmed`) takes once reflowed to `width`, and whether that count depends on

@@ -22,7 +22,6 @@
 #include "Kestrovan/BufferDeferredScrollback.h"
 
 #include <algorithm>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -38,33 +37,94 @@ struct Walked
     int64_t position = 0;
 };
 
-/// Lays text of `length` cells whose two-column characters start at `leads` out at `width` from
-/// `from` on, for at most `limit` rows: the rows laid out and the text position the next row
-/// would start at.
-Walked walkRows(const std::vector<int64_t>& leads, int64_t length, int64_t from, int width, int64_t limit)
+/// The first lead a row that ends at text position `end` ends on, or a row after it if none
+/// before does: the first lead from `end` on that lies a multiple of `width` after it; or none.
+const int64_t* leadEndingRow(const CutGroupLeads& table, int64_t end, size_t* index)
+{
+    const size_t residue = static_cast<size_t>(end % table.width);
+    const auto classBegin = table.leads.begin() + table.classStart[residue];
+    const auto classEnd = table.leads.begin() + table.classStart[residue + 1];
+    const auto found = std::lower_bound(classBegin, classEnd, end);
+    if (found == classEnd)
+        return nullptr;
+    *index = static_cast<size_t>(found - table.leads.begin());
+    return &*found;
+}
+
+/// The rows text of `length` cells takes at the table's width from a row that starts at `from`.
+int64_t rowsFrom(const CutGroupLeads& table, int64_t length, int64_t from)
+{
+    const int width = table.width;
+    size_t index = 0;
+    const int64_t end = from + width - 1;
+    const int64_t* lead = from < length ? leadEndingRow(table, end, &index) : nullptr;
+    if (!lead)
+        return (length - from + width - 1) / width;
+    // Full rows, the row that leaves the lead for the next one, and the rows from there.
+    return (*lead - end) / width + 1 + table.rowsFrom[index];
+}
+
+/// The leads of `leads` (in text of `length` cells) as rows laid out at `width` meet them.
+CutGroupLeads groupLeads(const std::vector<int64_t>& leads, int64_t length, int width)
+{
+    CutGroupLeads table;
+    table.width = width;
+    table.classStart.assign(static_cast<size_t>(width) + 1, 0);
+    for (const int64_t lead : leads)
+        table.classStart[static_cast<size_t>(lead % width) + 1] += 1;
+    for (size_t residue = 1; residue < table.classStart.size(); ++residue)
+        table.classStart[residue] += table.classStart[residue - 1];
+    std::vector<uint32_t> next(table.classStart.begin(), table.classStart.end() - 1);
+    std::vector<uint32_t> placed(leads.size());
+    table.leads.resize(leads.size());
+    for (size_t i = 0; i < leads.size(); ++i) {
+        const uint32_t at = next[static_cast<size_t>(leads[i] % width)]++;
+        table.leads[at] = leads[i];
+        placed[i] = at;
+    }
+    // From the last lead up, so that the rows from the lead a row ends on are known.
+    table.rowsFrom.resize(leads.size());
+    for (size_t i = leads.size(); i-- > 0;)
+        table.rowsFrom[placed[i]] = static_cast<int32_t>(rowsFrom(table, length, leads[i]));
+    return table;
+}
+
+/// The leads of the cut group as rows at `width` meet them, grouped once per width; none for
+/// text without two-column characters.
+const CutGroupLeads* leadsAtWidth(std::vector<CutGroupLeads>& tables, const std::vector<int64_t>& leads,
+                                  int64_t length, int width)
+{
+    if (leads.empty())
+        return nullptr;
+    for (const CutGroupLeads& table : tables) {
+        if (table.width == width)
+            return &table;
+    }
+    tables.push_back(groupLeads(leads, length, width));
+    return &tables.back();
+}
+
+/// Lays text of `length` cells out at `width` from `from` on, for at most `limit` rows: the rows
+/// laid out and the text position the next row would start at. Only the leads rows end on are
+/// visited.
+Walked walkRows(const CutGroupLeads* table, int64_t length, int64_t from, int width, int64_t limit)
 {
     Walked walked{0, from};
-    auto lead = std::lower_bound(leads.begin(), leads.end(), from + width - 1);
     while (walked.rows < limit && walked.position < length) {
-        // Rows take `width` cells until one would end on a lead.
         const int64_t end = walked.position + width - 1;
-        while (lead != leads.end() && (*lead < end || (*lead - end) % width != 0))
-            ++lead;
-        if (lead == leads.end()) {
-            const int64_t left = (length - walked.position + width - 1) / width;
-            const int64_t taken = std::min(left, limit - walked.rows);
+        const int64_t left = limit - walked.rows;
+        size_t index = 0;
+        const int64_t* lead = table ? leadEndingRow(*table, end, &index) : nullptr;
+        if (!lead || (*lead - end) / width >= left) {
+            // Rows of `width` cells, and the last one what is left.
+            const int64_t rest = (length - walked.position + width - 1) / width;
+            const int64_t taken = std::min(rest, left);
             walked.rows += taken;
-            walked.position = taken == left ? length : walked.position + taken * width;
+            walked.position = taken == rest ? length : walked.position + taken * width;
             break;
         }
         // The row that ends on the lead leaves it for the next row.
-        const int64_t full = (*lead - end) / width;
-        if (walked.rows + full >= limit) {
-            walked.position += (limit - walked.rows) * width;
-            walked.rows = limit;
-            break;
-        }
-        walked.rows += full + 1;
+        walked.rows += (*lead - end) / width + 1;
         walked.position = *lead;
     }
     return walked;
@@ -72,11 +132,13 @@ Walked walkRows(const std::vector<int64_t>& leads, int64_t length, int64_t from,
 
 } // namespace
 
-int Buffer::cutGroupRows(const DeferredEpoch& epoch, int width)
+int Buffer::cutGroupRows(DeferredEpoch& epoch, int width)
 {
-    const DeferredEpoch::CutGroup& cut = *epoch.cut;
-    return static_cast<int>(
-        walkRows(cut.leads, cut.length(), cut.offset, width, std::numeric_limits<int64_t>::max()).rows);
+    DeferredEpoch::CutGroup& cut = *epoch.cut;
+    const CutGroupLeads* table = leadsAtWidth(cut.leadsAtWidths, cut.leads, cut.length(), width);
+    if (!table)
+        return static_cast<int>((cut.length() - cut.offset + width - 1) / width);
+    return static_cast<int>(rowsFrom(*table, cut.length(), cut.offset));
 }
 
 bool Buffer::cutDeferredGroup(DeferredEpoch& epoch, int rows)
@@ -90,7 +152,8 @@ bool Buffer::cutDeferredGroup(DeferredEpoch& epoch, int rows)
         lines.reserve(static_cast<size_t>(held));
         for (int row = 0; row < held; ++row) {
             const LinePointer& line = lines_[row];
-            if (line->hasImages() || !line->semanticMarks().empty() || line->semanticHardContinuationGroup() ||
+            if (line->hasImages() || !line->semanticMarks().empty() ||
+                line->semanticHardContinuationGroup() ||
                 line->renderMode() != BufferLine::RenderLineMode::single ||
                 line->bidiState() != lines_[0]->bidiState() || line == semanticPromptStartLine)
                 return false;
@@ -114,7 +177,8 @@ bool Buffer::cutDeferredGroup(DeferredEpoch& epoch, int rows)
     }
 
     DeferredEpoch::CutGroup& cut = *epoch.cut;
-    cut.offset = walkRows(cut.leads, cut.length(), cut.offset, cols_, rows).position;
+    const CutGroupLeads* table = leadsAtWidth(cut.leadsAtWidths, cut.leads, cut.length(), cols_);
+    cut.offset = walkRows(table, cut.length(), cut.offset, cols_, rows).position;
     // The rows whose text is all gone leave the ring; the one the rest starts in stays.
     const auto first = cut.rowStarts.begin() + static_cast<std::ptrdiff_t>(cut.firstRow);
     const size_t starting = static_cast<size_t>(std::upper_bound(first, cut.rowStarts.end() - 1, cut.offset) -
@@ -164,7 +228,8 @@ std::vector<LinePointer> Buffer::layOutCutGroup(const DeferredEpoch& epoch)
         for (int col = 0; col < cells;) {
             BufferLine& from = sourceLine(position + col);
             const int fromCol = static_cast<int>(position + col - cut.rowStarts[source]);
-            const int n = static_cast<int>(std::min<int64_t>(cells - col, cut.rowStarts[source + 1] - (position + col)));
+            const int n = static_cast<int>(
+                std::min<int64_t>(cells - col, cut.rowStarts[source + 1] - (position + col)));
             line->copyFrom(from, fromCol, col, n);
             col += n;
         }

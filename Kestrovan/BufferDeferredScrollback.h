@@ -14,6 +14,19 @@
 
 namespace kestrovan {
 
+/// The leads of the two-column characters in a cut group's text (see `Buffer::DeferredEpoch::
+/// CutGroup`), as the rows of that text at one width meet them: a row ends on a lead only if it
+/// starts `width - 1` cells before it, so the leads are grouped by their position modulo the
+/// width. Each class is in order, `classStart` indexes the classes, and `rowsFrom` holds the rows
+/// the text takes from a row that starts at each lead.
+struct CutGroupLeads
+{
+    int width = 0;
+    std::vector<uint32_t> classStart;
+    std::vector<int64_t> leads;
+    std::vector<int32_t> rowsFrom;
+};
+
 /// Scrollback rows that wait, together, for their reflow: the scrollback when the run of switches
 /// began, the rows scrolled in between two switches, or what is left of a wrapped line part of
 /// which fell off the ring. Its wrapped groups are reflowed as groups of their own, so the rows
@@ -61,8 +74,10 @@ struct Buffer::DeferredEpoch
         /// row on, and then the text's length; `firstRow` indexes the first row still held.
         std::vector<int64_t> rowStarts;
         size_t firstRow = 0;
-        /// The text positions of the leads of two-column characters, in order.
+        /// The text positions of the leads of two-column characters, in order, and as the
+        /// widths the rest was counted at meet them.
         std::vector<int64_t> leads;
+        std::vector<CutGroupLeads> leadsAtWidths;
         /// The cells of text that fell off with the rows cut.
         int64_t offset = 0;
 
