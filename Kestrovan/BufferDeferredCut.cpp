@@ -134,6 +134,10 @@ Walked walkRows(const CutGroupLeads* table, int64_t length, int64_t from, int wi
 
 int Buffer::cutGroupRows(DeferredEpoch& epoch, int width)
 {
+    // A width of one column holds no two-column character whole, and the reflow leaves rows
+    // as they are there; a run never switches to one.
+    if (width < 2)
+        return epoch.groupRows[epoch.firstGroup];
     DeferredEpoch::CutGroup& cut = *epoch.cut;
     const CutGroupLeads* table = leadsAtWidth(cut.leadsAtWidths, cut.leads, cut.length(), width);
     if (!table)
@@ -146,6 +150,8 @@ bool Buffer::cutDeferredGroup(DeferredEpoch& epoch, int rows)
     DeferredScrollback& deferred = *deferred_;
     const size_t group = epoch.firstGroup;
     const int held = epoch.groupRows[group];
+    if (cols_ < 2)
+        return false;
     if (!epoch.cut) {
         // The group's text, read once: where each row starts in it, and its two-column leads.
         std::vector<LinePointer> lines;
@@ -165,8 +171,12 @@ bool Buffer::cutDeferredGroup(DeferredEpoch& epoch, int rows)
         for (size_t row = 0; row < lines.size(); ++row) {
             const int length = row + 1 == lines.size() ? epoch.groupLastTrimmed[group]
                                                        : wrappedLineLength(lines, row, epoch.laidOut);
+            // Rows shorter than their text are not laid out as the epoch says; the reflow
+            // copes with them.
+            if (length > lines[row]->count())
+                return false;
             cut.rowStarts.push_back(start);
-            for (int col = 0; col < length && col < lines[row]->count(); ++col) {
+            for (int col = 0; col < length; ++col) {
                 if (lines[row]->packed(col).isLead())
                     cut.leads.push_back(start + col);
             }
