@@ -15,9 +15,11 @@
 // alone (for groups whose text a reflow keeps, see `keepsTextThroughReflow`), so the rows the
 // scrollback would have at any moment, and so the rows a full ring would drop, are known from
 // per-group counts made once per epoch and width. Whole groups that would fall off the ring are
-// dropped as they are; a group cut in two is reflowed alone to the buffer's width and its rest
-// becomes an epoch of its own, as it becomes a group of its own in a buffer reflowed at every
-// switch. Until the run ends the ring may hold more rows than its limit (an epoch laid out at a
+// dropped as they are; a group cut in two keeps its rows and the cell its rest starts at, and its
+// rest is counted and laid out from there (BufferDeferredCut.cpp), as it becomes a group of its
+// own in a buffer reflowed at every switch. A group whose rows carry what a reflow moves with
+// the line objects is reflowed alone to the buffer's width instead, and its rest becomes an epoch
+// of its own. Until the run ends the ring may hold more rows than its limit (an epoch laid out at a
 // narrower width has more rows), so it is let grow and brought back to its length at the end.
 //
 // Rows scrolled in lately are few, and cost less to reflow at each switch than to count: they

@@ -9,8 +9,11 @@
 // group's rows as they are and that offset. The rows it takes at a width are the rows of its
 // text laid out there: each holds `width` cells, one less where the last would be the lead of a
 // two-column character, which starts the next row instead, and the last takes what is left. For
-// text of narrow cells that is a division; otherwise only the leads that would end a row count,
-// so the walk visits the leads past the offset and no cell. A cut of a few rows walks a few rows.
+// text of narrow cells that is a division. Otherwise only a lead that a row ends on counts, and
+// rows laid out from one start end on leads that lie a multiple of the width after it; so the
+// leads are grouped once per width by their position modulo the width, each with the rows the
+// text takes from a row starting at it (`CutGroupLeads`). A count is then a search in one group,
+// and a cut of a few rows a few searches, whatever the line's length.
 //
 // When the run ends, the rest is laid out at the buffer's width as a reflow at every switch
 // would have left it: that reflow blanks every cell past the text of the groups it rewrites, and
