@@ -55,19 +55,19 @@ TEST(PrintScalarsTest, ConsonantAfterACellAgreesWithTheSegmenter)
     const std::u32string cells[] = {
         U"",
         U"a",
-        U"\u0915",                  // ka
-        U"\u0915\u094D",            // ka, virama
-        U"\u0915\u0941",            // ka, vowel sign u (Extend)
-        U"\u0915\u093E",            // ka, vowel sign aa (spacing)
+        U"\u0915",                   // ka
+        U"\u0915\u094D",             // ka, virama
+        U"\u0915\u0941",             // ka, vowel sign u (Extend)
+        U"\u0915\u093E",             // ka, vowel sign aa (spacing)
         U"\u0915\u093C\u094D\u200D", // ka, nukta, virama, joiner
         U"\u0915\u094D\u0937\u0941", // a conjunct, then a vowel sign
-        U"\u0600",                  // a prepend
+        U"\u0600",                   // a prepend
         U"\u0915\u0600",
         U"\u200D",
         U"\U0001F468\u200D",
         U"a\u094D",
-        U"\u0995\u09CD",            // Bengali ka, virama
-        U"\u1100",                  // Hangul L
+        U"\u0995\u09CD", // Bengali ka, virama
+        U"\u1100",       // Hangul L
         U"\r",
     };
     for (const std::u32string& cell : cells) {
