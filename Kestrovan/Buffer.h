@@ -154,6 +154,9 @@ public:
     /// The same once a deferred scrollback reflow is made (`reflowPendingScrollback`): the row
     /// the terminal marks changed rows by, so that marks do not depend on when the reflow is.
     int settledYDisp() const { return yDisp_ + deferredRowShift_; }
+    /// The screen's first row in the same terms: absolute rows kept elsewhere (image placements)
+    /// count in the rows the reflow leaves, as they would after switches made one by one.
+    int settledYBase() const { return yBase_ + deferredRowShift_; }
     void setYDisp(int value) { yDisp_ = value; }
     int scrollTop() const { return scrollTop_; }
     void setScrollTop(int value);
@@ -310,8 +313,9 @@ public:
     /// deferred: makes room in the ring, so that the scroll pushes a line and drops none.
     void prepareScrollWithPendingReflow();
     /// Called after such a scroll: drops the rows a buffer reflowed at every switch would have
-    /// dropped off its full ring, and keeps the view on the screen.
-    void finishScrollWithPendingReflow();
+    /// dropped off its full ring, and keeps the view on the screen. Returns whether the scroll
+    /// dropped the oldest row, as such a buffer's full ring would.
+    bool finishScrollWithPendingReflow();
     /// Reflows the scrollback rows to the screen's width, as the switches since the first
     /// deferred one would have done one after the other, and keeps the screen as it is.
     void reflowPendingScrollback();

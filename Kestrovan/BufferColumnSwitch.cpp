@@ -482,10 +482,13 @@ void Buffer::prepareScrollWithPendingReflow()
         ensureRingRoom(1);
 }
 
-void Buffer::finishScrollWithPendingReflow()
+bool Buffer::finishScrollWithPendingReflow()
 {
-    if (deferred_)
-        dropRowsOffFullRing();
+    if (!deferred_)
+        return false;
+    const int64_t droppedBefore = linesTop;
+    dropRowsOffFullRing();
+    return linesTop != droppedBefore;
 }
 
 void Buffer::reflowPendingScrollback()

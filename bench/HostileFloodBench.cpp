@@ -200,6 +200,26 @@ void BM_ColumnModeSwitchesCuttingOneLongLine(benchmark::State& state)
 }
 BENCHMARK(BM_ColumnModeSwitchesCuttingOneLongLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// Switches with a line feed from the bottom row between them, over a full 10,000-line scrollback
+// with an image placed every 1,000 lines: the placements' rows move with every row that falls
+// off the ring, which must not end the run of deferred switches.
+void BM_ColumnModeSwitchesScrollingPastImages(benchmark::State& state)
+{
+    auto terminal = bench::makeTerminal(80, 24, 10000);
+    std::string text;
+    for (int line = 0; line < 10100; ++line) {
+        text += std::string(20 + (line * 37) % 180, char('a' + line % 26)) + "\r\n";
+        if (line % 1000 == 0)
+            text += "\x1b_Ga=T,f=24,s=1,v=1,C=1,c=2,r=1;AAAA\x1b\\";
+    }
+    terminal->feed(text + "\x1b[?40h");
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h\x1b[24H\n\x1b[?3l\x1b[24H\n";
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesScrollingPastImages)->Unit(benchmark::kMillisecond);
+
 void BM_TitleStackFlood(benchmark::State& state)
 {
     double growth = 0;
