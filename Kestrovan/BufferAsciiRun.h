@@ -39,7 +39,8 @@ namespace asciiRun {
         const __m128i zero = _mm_setzero_si128();
         const __m128i fields = _mm_set1_epi64x(static_cast<long long>(cellTemplate));
         // Four 16-bit lanes (bytes already shifted into the content field) become four cells.
-        const auto storeFour = [&](__m128i words, size_t at) __attribute__((always_inline)) {
+        const auto storeFour = [&](__m128i words, size_t at) __attribute__((always_inline))
+        {
             const __m128i low = _mm_unpacklo_epi16(words, zero);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at),
                              _mm_or_si128(_mm_unpacklo_epi32(low, zero), fields));
@@ -61,7 +62,8 @@ namespace asciiRun {
         // and a tail whose lengths vary with every run and mispredict.
         const size_t left = count - i;
         if (left >= 8) {
-            const auto storeEight = [&](size_t at) __attribute__((always_inline)) {
+            const auto storeEight = [&](size_t at) __attribute__((always_inline))
+            {
                 int64_t eight;
                 std::memcpy(&eight, in + at, sizeof eight);
                 const __m128i words = _mm_slli_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(eight), zero),
@@ -74,7 +76,8 @@ namespace asciiRun {
             return;
         }
         if (left >= 4) {
-            const auto storeFourBytes = [&](size_t at) __attribute__((always_inline)) {
+            const auto storeFourBytes = [&](size_t at) __attribute__((always_inline))
+            {
                 int32_t four;
                 std::memcpy(&four, in + at, sizeof four);
                 storeFour(_mm_slli_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero),
@@ -115,8 +118,8 @@ inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode
 // Colourful output sends runs of a few bytes between escape sequences, so this keeps its fixed
 // cost small: the margins are read once, everything stays in registers, and nothing is changed
 // before every test has passed.
-[[gnu::always_inline]] inline bool Buffer::placeAsciiRunOnCursorRow(std::span<const uint8_t> bytes, uint16_t styleID,
-                                             uint16_t payloadCode)
+[[gnu::always_inline]] inline bool Buffer::placeAsciiRunOnCursorRow(std::span<const uint8_t> bytes,
+                                                                    uint16_t styleID, uint16_t payloadCode)
 {
     const size_t count = bytes.size();
     const int start = x_;

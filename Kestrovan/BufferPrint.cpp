@@ -20,7 +20,6 @@
 #include <cstdint>
 #include <cstring>
 
-
 namespace kestrovan {
 
 namespace {
@@ -105,7 +104,7 @@ size_t Buffer::insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cell
         if (stored > 0) {
             repairRunSeams(line, segmentStart, end);
             asciiRun::storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
-                            static_cast<size_t>(stored), cellTemplate);
+                                      static_cast<size_t>(stored), cellTemplate);
             line.raiseUsedLength(end);
             line.markContentChanged();
         }
