@@ -378,6 +378,13 @@ public:
     /// Writes printable ASCII bytes as single-width cells at the cursor, wrapping and scrolling
     /// as needed; returns how many were written (0 while insert mode or protection is on).
     size_t insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode);
+    /// The common case of `insertAsciiRun`, inline (BufferAsciiRun.h): writes the run when it fits
+    /// on the cursor's row from the cursor on, with no wrap pending, no images on the row and no
+    /// wide character cut at either end, and answers whether it did; otherwise changes nothing.
+    inline bool placeAsciiRunOnCursorRow(std::span<const uint8_t> bytes, uint16_t styleID,
+                                         uint16_t payloadCode);
+    /// The cell an ASCII run stores, its byte left out: the look, payload and semantic code.
+    inline uint64_t asciiCellTemplate(uint16_t styleID, uint16_t payloadCode) const;
     /// Writes valid scalars that all have display width `width` (1 or 2; anything else stops
     /// the program); returns how many were written.
     size_t insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
