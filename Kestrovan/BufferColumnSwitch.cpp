@@ -72,7 +72,7 @@ bool Buffer::DeferredEpoch::reflowsAlike(const DeferredEpoch& other) const
         return epoch.narrowest < epoch.laidOut || epoch.narrowestVisits > 1;
     };
     return laidOut == other.laidOut && narrowest == other.narrowest && widest == other.widest &&
-           returned(*this) == returned(other);
+           narrowed == other.narrowed && returned(*this) == returned(other);
 }
 
 void Buffer::DeferredEpoch::merge(const DeferredEpoch& below)
@@ -101,8 +101,9 @@ void Buffer::DeferredEpoch::merge(const DeferredEpoch& below)
     rowsAtWidths = std::move(merged);
 }
 
-void Buffer::DeferredEpoch::visit(int width)
+void Buffer::DeferredEpoch::visit(int from, int width)
 {
+    narrowed = narrowed || width < from;
     if (width < narrowest) {
         narrowest = width;
         narrowestVisits = 1;
@@ -211,7 +212,10 @@ std::vector<LinePointer> Buffer::reflowLinesAlone(std::vector<LinePointer> lines
     const int narrowings = epoch.narrowestVisits - (epoch.laidOut == epoch.narrowest ? 1 : 0);
     if (epoch.narrowest < epoch.laidOut) {
         scratch.resize(epoch.narrowest, 1);
-    } else if (narrowings >= 1 && epoch.widest > epoch.narrowest) {
+    } else if ((narrowings >= 1 || epoch.narrowed) && epoch.widest > epoch.narrowest) {
+        // Laid out at the narrowest width, then widened and narrowed again: going to the widest
+        // and back rewrites the groups as that narrowing did, and loses nothing, since no row
+        // held anything past the narrowest width.
         scratch.resize(epoch.widest, 1);
         scratch.resize(epoch.narrowest, 1);
     }
@@ -434,7 +438,7 @@ void Buffer::deferScrollbackReflow(int newCols)
     int row = 0;
     for (DeferredEpoch& epoch : deferred.epochs) {
         if (epoch.lazy) {
-            epoch.visit(newCols);
+            epoch.visit(cols_, newCols);
             row += epoch.rows;
             continue;
         }
@@ -442,7 +446,7 @@ void Buffer::deferScrollbackReflow(int newCols)
         for (int i = 0; i < epoch.rows; ++i)
             lines.push_back(lines_[row + i]);
         DeferredEpoch step = makeDeferredEpoch(row, 0, cols_);
-        step.visit(newCols);
+        step.visit(cols_, newCols);
         const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), step, newCols);
         replaceRows(row, epoch.rows, reflowed);
         epoch = makeDeferredEpoch(row, static_cast<int>(reflowed.size()), newCols);

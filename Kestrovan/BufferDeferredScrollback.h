@@ -40,6 +40,9 @@ struct Buffer::DeferredEpoch
     int narrowest = 0;
     int narrowestVisits = 0;
     int widest = 0;
+    /// Whether a switch since went to a narrower width than the buffer had: a narrowing rewrites
+    /// every wrapped group, which blanks the cells after its text.
+    bool narrowed = false;
     /// Whether every group keeps its text through reflows (`keepsTextThroughReflow`), so that
     /// its rows at a width depend on the width alone.
     bool stable = true;
@@ -85,8 +88,8 @@ struct Buffer::DeferredEpoch
     };
     std::optional<CutGroup> cut;
 
-    /// Notes a switch to `width`.
-    void visit(int width);
+    /// Notes a switch from the buffer's width `from` to `width`.
+    void visit(int from, int width);
     /// Whether `other` comes out of the same switches reflowed the same way.
     bool reflowsAlike(const DeferredEpoch& other) const;
     /// Takes in the groups of the epoch right below.

@@ -564,6 +564,29 @@ TEST(TerminalModesTests, ARunOfColumnSwitchesEndsAsSwitchesMadeOneByOne)
     }
 }
 
+TEST(TerminalModesTests, ARunThatWidensAndNarrowsRewritesWrappedRowsAsEachSwitchWould)
+{
+    // A narrowing rewrites every wrapped line, blanking the cells after its text; a run laid out
+    // at its narrowest width that widens and then narrows must do the same. Here the top row
+    // continues a line whose start fell off the ring, and blanks with a background follow its
+    // text.
+    for (const char* switches :
+         {"\x1b[?3h\x1b[?3l", "\x1b[?3h\x1b[?3l\x1b[?3h", "\x1b[?3l\x1b[?3h\x1b[?3l"}) {
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = 9;
+        options.rows = 1;
+        options.scrollback = 5;
+        testing::DumpedTerminal whole(options);
+        testing::DumpedTerminal oneByOne(options);
+        for (testing::DumpedTerminal* t : {&whole, &oneByOne})
+            t->feed("\x1b[?40h\t\x1b[48;2;;;myl\n\n\n\n\n");
+        whole.feed(switches);
+        for (const char* at = switches; *at; at += 5)
+            oneByOne.feed(std::string(at, 5));
+        EXPECT_EQ(whole.dump(), oneByOne.dump()) << ::testing::PrintToString(std::string(switches));
+    }
+}
+
 TEST(TerminalModesTests, ColumnSwitchesWithOutputBetweenEndAsFedOneByOne)
 {
     // Output between switches keeps a run going, also when it scrolls into the scrollback; fed
