@@ -208,8 +208,23 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                     i += 2;
                     if (i < length && (isDigit(data[i]) || data[i] == ';')) {
                         s.state = ParserState::csiParam;
-                        if (length - i >= sizeof(uint64_t) && trueColourIntroducer(data, i) != 0)
+                        if (length - i >= sizeof(uint64_t) && trueColourIntroducer(data, i) != 0) {
+                            // A listener that takes true colours directly gets a whole sequence
+                            // of one or two colour groups without the parameter store; any other
+                            // shape is folded as usual.
+                            if constexpr (requires { listener.applyTrueColours(uint32_t(), uint32_t()); }) {
+                                const TrueColourSgr sgr = readTrueColourSgr(data, i, length);
+                                if (sgr.end != 0) {
+                                    s.state = ParserState::ground;
+                                    _parsColonMask = 0;
+                                    listener.applyTrueColours(sgr.foreground, sgr.background);
+                                    i = sgr.end;
+                                    adoptReset();
+                                    continue;
+                                }
+                            }
                             i = foldLeadingTrueColours(data, i, length, s.pars);
+                        }
                         i = foldParameterBytes(data, i, length, s);
                     }
                     if (i < length && data[i] >= 0x40 && data[i] <= 0x7E) {

@@ -1,18 +1,24 @@
-// The parse loop's road for the true colours an SGR sequence opens with.
+// The parse loop's roads for the true colours an SGR sequence opens with.
 //
 // Rainbow text writes `ESC [ 38;2;r;g;b m` before every character and half-block pictures
 // `ESC [ 38;2;r;g;b;48;2;r;g;b m` before every cell: most of the bytes of such output are these
 // groups. The general fold takes them a byte at a time, and the end of each number (one, two or
-// three digits) is a branch the processor often guesses wrong. Here each `38;2;` or `48;2;` is
-// one compare, and the three numbers after it are read together from one 16-byte block: the
-// separators' positions come from a bit mask and each number is converted from a 4-byte load
-// without a branch on its length. Whatever does not fit (colons, longer numbers, a group the chunk
-// cuts short) is left to the general fold exactly where the shape ends, with the parameters as
-// the general fold would have left them there.
+// three digits) is a branch the processor often guesses wrong.
+//
+// Two roads avoid that. A whole sequence of exactly that shape, one or two colour groups and the
+// final "m", is read by `readTrueColourSgr` from one 48-byte window: the ends of all its numbers
+// come from one bit mask, each number is converted from a 4-byte load ending at it, and the colours
+// go to the listener without passing through the parameter store at all. Any other sequence that
+// opens with a colour group goes through `foldLeadingTrueColours`, where each `38;2;` or `48;2;`
+// is one compare and the three numbers after it are read together from one 16-byte block;
+// whatever does not fit there (colons, longer numbers, a group the chunk cuts short) is left to
+// the general fold exactly where the shape ends, with the parameters as the general fold would
+// have left them there.
 #pragma once
 
 #include "Kestrovan/CsiParameters.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -91,6 +97,111 @@ namespace kestrovan::parserLoop {
     (void)out;
     return 0;
 #endif
+}
+
+/// The colours of a whole `38;2;r;g;b m` or `38;2;r;g;b;48;2;r;g;b m` (either group may be 38 or
+/// 48), as `readTrueColourSgr` found them: each is `present | 0xRRGGBB`, its components clamped to
+/// 255, or 0 when the sequence does not set it.
+struct TrueColourSgr
+{
+    static constexpr uint32_t present = 0x1000000;
+    /// The index after the final "m"; 0 when the bytes are not of this shape.
+    size_t end = 0;
+    uint32_t foreground = 0;
+    uint32_t background = 0;
+};
+
+/// The bytes `readTrueColourSgr` reads: the longest sequence it takes is 34 bytes.
+constexpr size_t trueColourSgrWindow = 48;
+
+/// The value of the 0-3 digits before `end` (`length` of them), clamped to 255, from the 4 bytes
+/// ending there: the digits are the high bytes of the little-endian word, the bytes before them
+/// masked off.
+[[gnu::always_inline]] inline uint32_t componentBefore(const uint8_t* data, unsigned end, unsigned length)
+{
+    uint32_t word;
+    std::memcpy(&word, data + end - 4, sizeof word);
+    // Shifting a 64-bit all-ones word keeps a length of 0 defined: its mask is empty.
+    const auto mask = static_cast<uint32_t>(~uint64_t(0) << (32 - 8 * length));
+    const uint32_t values = (word & mask) - (0x30303030u & mask);
+    const uint32_t value = ((values >> 8) & 0xFF) * 100 + ((values >> 16) & 0xFF) * 10 + (values >> 24);
+    return std::min(value, 255u);
+}
+
+/// Reads a whole SGR sequence of one or two true-colour groups written with semicolons, from the
+/// first parameter byte at `index` through the final "m", all inside one `trueColourSgrWindow`
+/// (which must fit before `length`, or nothing is read). The general fold and SGR would give the
+/// same colours: a later group of the same kind wins, empty numbers read as 0 and larger ones
+/// as 255. Anything else (colons, a fourth digit, more parameters, another final byte) answers
+/// `end` 0, and the caller parses the sequence the general way from `index`.
+[[gnu::always_inline]] inline TrueColourSgr readTrueColourSgr(const uint8_t* data, size_t index, size_t length)
+{
+    TrueColourSgr result;
+#if defined(__SSE2__)
+    if (length - index < trueColourSgrWindow)
+        return result;
+    const uint8_t* window = data + index;
+    // Bit i of `ends` marks a byte at offset i that is not a digit, bit i of `separators` a ";".
+    // Bit 48 stands for the window's end, so that a search past the last byte finds an end.
+    uint64_t ends = uint64_t(1) << trueColourSgrWindow;
+    uint64_t separators = 0;
+    for (unsigned block = 0; block < trueColourSgrWindow / 16; ++block) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16 * block));
+        const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+        const auto digits = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)));
+        ends |= uint64_t(~digits & 0xFFFFu) << (16 * block);
+        separators |= uint64_t(static_cast<unsigned>(_mm_movemask_epi8(
+                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8(';')))))
+                      << (16 * block);
+    }
+    // One group whose numbers start at `start`: the three numbers' ends, the first two ";", each
+    // of at most three digits. Answers the offset of the byte after the blue one, or 0.
+    uint32_t colours[2] = {0, 0};
+    const auto group = [&](unsigned start, unsigned slot) -> unsigned {
+        uint64_t after = ends & (~uint64_t(0) << start);
+        const auto red = static_cast<unsigned>(__builtin_ctzll(after));
+        after &= after - 1;
+        const auto green = static_cast<unsigned>(__builtin_ctzll(after));
+        after &= after - 1;
+        const auto blue = static_cast<unsigned>(__builtin_ctzll(after));
+        const unsigned redLength = red - start;
+        const unsigned greenLength = green - red - 1;
+        const unsigned blueLength = blue - green - 1;
+        if (((separators >> red) & (separators >> green) & 1) == 0 || (redLength | greenLength | blueLength) > 3)
+            return 0;
+        colours[slot] = TrueColourSgr::present | componentBefore(window, red, redLength) << 16 |
+                        componentBefore(window, green, greenLength) << 8 |
+                        componentBefore(window, blue, blueLength);
+        return blue;
+    };
+    constexpr unsigned groupSize = 5;
+    const int firstKind = trueColourIntroducer(window, 0);
+    unsigned end = firstKind != 0 ? group(groupSize, 0) : 0;
+    if (end == 0)
+        return result;
+    int secondKind = 0;
+    if (window[end] == ';') {
+        // A second group, which must end the sequence; the first ends 16 bytes in at most.
+        secondKind = trueColourIntroducer(window, end + 1);
+        end = secondKind != 0 ? group(end + 1 + groupSize, 1) : 0;
+        if (end == 0)
+            return result;
+    }
+    if (window[end] != 'm')
+        return result;
+    // Applied in order, so that a second group of the same kind wins as it does in SGR.
+    uint32_t* const byKind[2] = {&result.foreground, &result.background};
+    *byKind[firstKind - 1] = colours[0];
+    if (secondKind != 0)
+        *byKind[secondKind - 1] = colours[1];
+    result.end = index + end + 1;
+#else
+    (void)data;
+    (void)index;
+    (void)length;
+#endif
+    return result;
 }
 
 /// Folds the true colours a sequence opens with, `38;2;r;g;b` and `48;2;r;g;b`, one after the
