@@ -136,9 +136,20 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
     if (decoded.kind != Decoded::Kind::scalar || decoded.length != bytes.size())
         return false;
     const char32_t scalar = decoded.value;
-    const uint8_t properties = unicode::graphemeProperties(scalar);
-    if (unicode::widthCode(scalar) != 2 || properties != 0 || joinsDespiteWidth(scalar))
-        return false;
+    // Pictures repeat one character cell after cell: the answer for the last one is kept.
+    if (scalar != plainNarrowScalar_) {
+        if (unicode::widthCode(scalar) != 2 || unicode::graphemeProperties(scalar) != 0 ||
+            joinsDespiteWidth(scalar))
+            return false;
+        plainNarrowScalar_ = scalar;
+    }
+    // Most text carries no hyperlink; looking that up needs no call.
+    const uint16_t payloadCode = activeHyperlink() ? activePayloadCode(*this) : 0;
+    if (buffer.putPlainNarrowScalar(scalar, curStyleID_, payloadCode)) {
+        updateRange(buffer.y());
+        return true;
+    }
+    const uint8_t properties = 0;
     if (const std::optional<Position> target = combiningTarget(buffer)) {
         const char32_t previous =
             lastScalar(buffer.lines()[static_cast<int>(target->row)]->packed(static_cast<int>(target->col)),
@@ -150,8 +161,7 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    if (buffer.insertScalarRun(std::span<const char32_t>(&scalar, 1), 1, curStyleID_,
-                               activePayloadCode(*this)) == 0)
+    if (buffer.insertScalarRun(std::span<const char32_t>(&scalar, 1), 1, curStyleID_, payloadCode) == 0)
         return false;
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());

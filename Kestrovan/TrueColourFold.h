@@ -121,8 +121,8 @@ constexpr size_t trueColourSgrWindow = 48;
 {
     uint32_t word;
     std::memcpy(&word, data + end - 4, sizeof word);
-    // Shifting a 64-bit all-ones word keeps a length of 0 defined: its mask is empty.
-    const auto mask = static_cast<uint32_t>(~uint64_t(0) << (32 - 8 * length));
+    static constexpr uint32_t digitMasks[4] = {0, 0xFF000000u, 0xFFFF0000u, 0xFFFFFF00u};
+    const uint32_t mask = digitMasks[length];
     const uint32_t values = (word & mask) - (0x30303030u & mask);
     const uint32_t value = ((values >> 8) & 0xFF) * 100 + ((values >> 16) & 0xFF) * 10 + (values >> 24);
     return std::min(value, 255u);
@@ -134,7 +134,7 @@ constexpr size_t trueColourSgrWindow = 48;
 /// same colours: a later group of the same kind wins, empty numbers read as 0 and larger ones
 /// as 255. Anything else (colons, a fourth digit, more parameters, another final byte) answers
 /// `end` 0, and the caller parses the sequence the general way from `index`.
-[[gnu::always_inline]] inline TrueColourSgr readTrueColourSgr(const uint8_t* data, size_t index, size_t length)
+[[gnu::noinline]] inline TrueColourSgr readTrueColourSgr(const uint8_t* data, size_t index, size_t length)
 {
     TrueColourSgr result;
 #if defined(__SSE2__)
@@ -143,9 +143,8 @@ constexpr size_t trueColourSgrWindow = 48;
     const uint8_t* window = data + index;
     // Bit i of `ends` marks a byte at offset i that is not a digit, bit i of `separators` a ";".
     // Bit 48 stands for the window's end, so that a search past the last byte finds an end.
-    uint64_t ends = uint64_t(1) << trueColourSgrWindow;
-    uint64_t separators = 0;
-    for (unsigned block = 0; block < trueColourSgrWindow / 16; ++block) {
+    const auto scan = [window](unsigned block, uint64_t& ends, uint64_t& separators)
+                          __attribute__((always_inline)) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16 * block));
         const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
         const auto digits = static_cast<unsigned>(
@@ -154,11 +153,16 @@ constexpr size_t trueColourSgrWindow = 48;
         separators |= uint64_t(static_cast<unsigned>(_mm_movemask_epi8(
                           _mm_cmpeq_epi8(bytes, _mm_set1_epi8(';')))))
                       << (16 * block);
-    }
+    };
+    uint64_t ends = uint64_t(1) << trueColourSgrWindow;
+    uint64_t separators = 0;
+    scan(0, ends, separators);
+    scan(1, ends, separators);
+    scan(2, ends, separators);
     // One group whose numbers start at `start`: the three numbers' ends, the first two ";", each
     // of at most three digits. Answers the offset of the byte after the blue one, or 0.
     uint32_t colours[2] = {0, 0};
-    const auto group = [&](unsigned start, unsigned slot) -> unsigned {
+    const auto group = [&](unsigned start, unsigned slot) __attribute__((always_inline)) -> unsigned {
         uint64_t after = ends & (~uint64_t(0) << start);
         const auto red = static_cast<unsigned>(__builtin_ctzll(after));
         after &= after - 1;
