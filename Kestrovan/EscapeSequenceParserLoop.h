@@ -208,12 +208,14 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                     i += 2;
                     if (i < length && (isDigit(data[i]) || data[i] == ';')) {
                         s.state = ParserState::csiParam;
-                        if (length - i >= sizeof(uint64_t) && trueColourIntroducer(data, i) != 0) {
+                        const int colourKind =
+                            length - i >= sizeof(uint64_t) ? trueColourIntroducer(data, i) : 0;
+                        if (colourKind != 0) {
                             // A listener that takes true colours directly gets a whole sequence
                             // of one or two colour groups without the parameter store; any other
                             // shape is folded as usual.
                             if constexpr (requires { listener.applyTrueColours(uint32_t(), uint32_t()); }) {
-                                const TrueColourSgr sgr = readTrueColourSgr(data, i, length);
+                                const TrueColourSgr sgr = readTrueColourSgr(data, i, length, colourKind);
                                 if (sgr.end != 0) {
                                     s.state = ParserState::ground;
                                     _parsColonMask = 0;
