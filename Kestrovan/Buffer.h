@@ -398,7 +398,8 @@ public:
     /// joins despite its width (the caller checked `scalar`): written at the cursor when nothing
     /// before it can join it and the write needs no wrap, seam repair or image drop. Answers
     /// whether it wrote; when it did not, nothing changed and the caller takes the general way.
-    bool putPlainNarrowScalar(char32_t scalar, uint16_t styleID, uint16_t payloadCode);
+    /// Inline (BufferLoneCell.h): it runs once per cell of a picture.
+    inline bool putPlainNarrowScalar(char32_t scalar, uint16_t styleID, uint16_t payloadCode);
 
     // --- LineRingOwner and PromptOriginProvider ----------------------------------------------
 

@@ -222,6 +222,27 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                     listener.applyTrueColours(sgr.foreground, sgr.background);
                                     i = sgr.end;
                                     adoptReset();
+                                    // The character drawn in these colours mostly follows alone,
+                                    // up to the next sequence: a run of one to three bytes is
+                                    // handed over as the text road would, without its scan.
+                                    if (length - i >= 4 && data[i] >= 0x20) {
+                                        const size_t run = data[i + 1] < 0x20   ? 1
+                                                           : data[i + 2] < 0x20 ? 2
+                                                           : data[i + 3] < 0x20 ? 3
+                                                                                : 0;
+                                        if (run != 0) {
+                                            const std::span<const uint8_t> text = bytes.subspan(i, run);
+                                            bool ascii = true;
+                                            for (const uint8_t textByte : text)
+                                                ascii = ascii && textByte < 0x7F;
+                                            if (ascii)
+                                                listener.handlePrintableAsciiBorrowed(text);
+                                            else
+                                                listener.handlePrintBorrowed(text);
+                                            i += run;
+                                            adoptReset();
+                                        }
+                                    }
                                     continue;
                                 }
                             }

@@ -21,6 +21,7 @@
 //
 // Nothing here allocates per run: the batch arrays are on the stack, and the scalars of a cell
 // being joined are gathered in a scratch string that keeps its capacity.
+#include "Kestrovan/BufferLoneCell.h"
 #include "Kestrovan/PrintScalars.h"
 #include "Kestrovan/PrintSlowRoad.h"
 #include "Kestrovan/Terminal.h"

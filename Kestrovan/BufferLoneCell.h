@@ -7,12 +7,14 @@
 // below U+0600 (none of those is a prepended sign or the zero-width joiner, the only characters a
 // character without grapheme properties joins) or the character itself, and the cell at the
 // cursor is written directly when the write needs nothing else. Every other case is left to the
-// general road, unchanged.
+// general road, unchanged. Include this header where the write is made.
+#pragma once
+
 #include "Kestrovan/Buffer.h"
 
 namespace kestrovan {
 
-bool Buffer::putPlainNarrowScalar(char32_t scalar, uint16_t styleID, uint16_t payloadCode)
+[[gnu::always_inline]] inline bool Buffer::putPlainNarrowScalar(char32_t scalar, uint16_t styleID, uint16_t payloadCode)
 {
     // Insert mode, protection and a pending wrap all need the general road.
     if (bulkInsertBlocked_ || wrapPending_)
