@@ -1394,8 +1394,10 @@ private:
     mutable bool curAttrStale_ = false;
     uint16_t curStyleID_ = 0;
     // The last character `printLoneScalar` found to be one column wide, without grapheme
-    // properties and never joining (0 before any): a picture repeats one half block throughout.
+    // properties and never joining, and its two or three bytes with their count in the top byte
+    // (0 before any): a picture repeats one half block throughout.
     char32_t plainNarrowScalar_ = 0;
+    uint32_t plainNarrowBytes_ = 0;
     Attribute currentEraseAttribute_;
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
     mutable PackedCell currentEraseBlankCell_;

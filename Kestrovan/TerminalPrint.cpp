@@ -133,15 +133,22 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
 {
     if (bytes.size() < 2 || buffer.bulkInsertBlocked())
         return false;
-    const Decoded decoded = decodeAt(bytes.data(), bytes.size());
-    if (decoded.kind != Decoded::Kind::scalar || decoded.length != bytes.size())
-        return false;
-    const char32_t scalar = decoded.value;
-    // Pictures repeat one character cell after cell: the answer for the last one is kept.
-    if (scalar != plainNarrowScalar_) {
+    // Pictures repeat one character cell after cell: the bytes of the last one found plain and
+    // narrow are kept with their scalar, and the same bytes again need neither decoding nor the
+    // tables. The length is part of the key, so that a shorter run never matches a longer one.
+    const uint32_t encoded = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
+                             (bytes.size() == 3 ? uint32_t(bytes[2]) << 16 : 0) |
+                             static_cast<uint32_t>(bytes.size()) << 24;
+    char32_t scalar = plainNarrowScalar_;
+    if (encoded != plainNarrowBytes_) {
+        const Decoded decoded = decodeAt(bytes.data(), bytes.size());
+        if (decoded.kind != Decoded::Kind::scalar || decoded.length != bytes.size())
+            return false;
+        scalar = decoded.value;
         if (unicode::widthCode(scalar) != 2 || unicode::graphemeProperties(scalar) != 0 ||
             joinsDespiteWidth(scalar))
             return false;
+        plainNarrowBytes_ = encoded;
         plainNarrowScalar_ = scalar;
     }
     // Most text carries no hyperlink; looking that up needs no call.

@@ -306,7 +306,7 @@ TEST(TerminalSgrTests, ManyLooksSeenAgainKeepTheirIds)
         return "\x1b[38;2;" + std::to_string(n % 256) + ";" + std::to_string(n / 256) + ";7" +
                (n % 3 == 0 ? ";58;2;1;2;" + std::to_string(n % 200) : std::string(";59")) + "m";
     };
-    constexpr int looks = 6000;
+    constexpr int looks = 12000;
     std::vector<uint16_t> ids(looks);
     for (int n = 0; n < looks; ++n) {
         t.feed(look(n));
