@@ -14,7 +14,8 @@
 
 namespace kestrovan {
 
-[[gnu::always_inline]] inline bool Buffer::putPlainNarrowScalar(char32_t scalar, uint16_t styleID, uint16_t payloadCode)
+[[gnu::always_inline]] inline bool Buffer::putPlainNarrowScalar(char32_t scalar, uint16_t styleID,
+                                                                uint16_t payloadCode)
 {
     // Insert mode, protection and a pending wrap all need the general road.
     if (bulkInsertBlocked_ || wrapPending_)

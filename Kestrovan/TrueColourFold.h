@@ -152,15 +152,17 @@ constexpr size_t trueColourSgrWindow = 48;
     // Bit i of `ends` marks a byte at offset i that is not a digit, bit i of `strays` one that is
     // neither a digit nor ";". Bit 48 stands for the window's end in both, so that a search past
     // the last byte finds an end.
-    const auto scan = [window](unsigned block, uint64_t& ends, uint64_t& strays) __attribute__((always_inline)) {
+    const auto scan = [window](unsigned block, uint64_t& ends, uint64_t& strays)
+        __attribute__((always_inline))
+    {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16 * block));
         const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
         const __m128i digits = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
         const __m128i separators = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(';'));
         ends |= uint64_t(~static_cast<unsigned>(_mm_movemask_epi8(digits)) & 0xFFFFu) << (16 * block);
-        strays |= uint64_t(~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digits, separators))) &
-                           0xFFFFu)
-                  << (16 * block);
+        strays |=
+            uint64_t(~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digits, separators))) & 0xFFFFu)
+            << (16 * block);
     };
     uint64_t ends = uint64_t(1) << trueColourSgrWindow;
     uint64_t strays = ends;
@@ -169,7 +171,8 @@ constexpr size_t trueColourSgrWindow = 48;
     scan(2, ends, strays);
     // One group whose numbers start at `start`: three numbers of at most three digits, the first
     // two ended by ";". Answers the offset of the byte after the blue one, or 0.
-    const auto group = [&](unsigned start, uint32_t& colour) __attribute__((always_inline)) -> unsigned {
+    const auto group = [&](unsigned start, uint32_t& colour) __attribute__((always_inline))->unsigned
+    {
         const uint64_t above = ~uint64_t(0) << start;
         uint64_t after = ends & above;
         const auto red = static_cast<unsigned>(__builtin_ctzll(after));
