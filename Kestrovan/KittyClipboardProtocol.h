@@ -174,6 +174,9 @@ private:
 
     // Writes (KittyClipboardWrite.cpp).
     void beginWrite(const KittyClipboardMetadata& metadata, bool hasPayload);
+    /// Runs one packet's `step` on the open write transaction (if any, and while the terminal
+    /// lives); `step` returns whether the transaction stays open.
+    template <typename Step> void continueWrite(Step&& step);
     void handleWriteData(const KittyClipboardMetadata& metadata, std::span<const uint8_t> payload,
                          bool hasPayload);
     void handleWriteAlias(const KittyClipboardMetadata& metadata, std::span<const uint8_t> payload,

@@ -78,74 +78,76 @@ void KittyClipboardProtocol::beginWrite(const KittyClipboardMetadata& metadata, 
     transaction = std::move(opened);
 }
 
-void KittyClipboardProtocol::handleWriteData(const KittyClipboardMetadata& metadata,
-                                             std::span<const uint8_t> payload, bool hasPayload)
+template <typename Step> void KittyClipboardProtocol::continueWrite(Step&& step)
 {
     if (!transaction)
         return;
     const std::shared_ptr<Terminal> terminal = lockTerminal();
     if (!terminal)
         return;
-    // Taken out for the packet: any ending below leaves no transaction open.
+    // Taken out for the packet: any ending in `step` leaves no transaction open.
     KittyClipboardWriteTransaction current = std::move(*transaction);
     transaction.reset();
+    if (step(*terminal, current))
+        transaction = std::move(current);
+}
 
-    if (metadata.mime.empty() && !hasPayload) {
-        // The end of the transaction.
-        std::optional<KittyClipboardWriteContent> content = current.commit();
-        if (!content)
-            endWrite(*terminal, current.id, KittyClipboardStatus::einval);
-        else
-            commitWrite(*terminal, std::move(current), std::move(*content));
-        return;
-    }
-    if (metadata.mime.empty() || !hasPayload) {
-        endWrite(*terminal, current.id, KittyClipboardStatus::einval);
-        return;
-    }
-    if (const std::optional<KittyClipboardStatus> status = current.append(metadata.mime, payload)) {
-        endWrite(*terminal, current.id, *status);
-        return;
-    }
-    transaction = std::move(current);
+void KittyClipboardProtocol::handleWriteData(const KittyClipboardMetadata& metadata,
+                                             std::span<const uint8_t> payload, bool hasPayload)
+{
+    continueWrite([&](Terminal& terminal, KittyClipboardWriteTransaction& current) {
+        if (metadata.mime.empty() && !hasPayload) {
+            // The end of the transaction.
+            std::optional<KittyClipboardWriteContent> content = current.commit();
+            if (!content)
+                endWrite(terminal, current.id, KittyClipboardStatus::einval);
+            else
+                commitWrite(terminal, std::move(current), std::move(*content));
+            return false;
+        }
+        if (metadata.mime.empty() || !hasPayload) {
+            endWrite(terminal, current.id, KittyClipboardStatus::einval);
+            return false;
+        }
+        if (const std::optional<KittyClipboardStatus> status = current.append(metadata.mime, payload)) {
+            endWrite(terminal, current.id, *status);
+            return false;
+        }
+        return true;
+    });
 }
 
 void KittyClipboardProtocol::handleWriteAlias(const KittyClipboardMetadata& metadata,
                                               std::span<const uint8_t> payload, bool hasPayload)
 {
-    if (!transaction)
-        return;
-    const std::shared_ptr<Terminal> terminal = lockTerminal();
-    if (!terminal)
-        return;
-    KittyClipboardWriteTransaction current = std::move(*transaction);
-    transaction.reset();
-
-    if (!hasPayload || metadata.mime.empty() || !KittyClipboardMime::isValid(metadata.mime)) {
-        endWrite(*terminal, current.id, KittyClipboardStatus::einval);
-        return;
-    }
-    KittyClipboardBase64Decoder decoder;
-    if (const auto failure = decoder.append(payload, maximumAliasListBytes)) {
-        endWrite(*terminal, current.id,
-                 *failure == KittyClipboardBase64Decoder::Failure::tooLarge ? KittyClipboardStatus::efbig
-                                                                            : KittyClipboardStatus::einval);
-        return;
-    }
-    if (!decoder.isComplete()) {
-        endWrite(*terminal, current.id, KittyClipboardStatus::einval);
-        return;
-    }
-    std::optional<KittyClipboardStatus> status;
-    scanASCIIWords(decoder.decoded, [&](std::span<const uint8_t> word) {
-        status = current.addAliases(metadata.mime, repairedText(word));
-        return !status;
+    continueWrite([&](Terminal& terminal, KittyClipboardWriteTransaction& current) {
+        if (!hasPayload || metadata.mime.empty() || !KittyClipboardMime::isValid(metadata.mime)) {
+            endWrite(terminal, current.id, KittyClipboardStatus::einval);
+            return false;
+        }
+        KittyClipboardBase64Decoder decoder;
+        if (const auto failure = decoder.append(payload, maximumAliasListBytes)) {
+            endWrite(terminal, current.id,
+                     *failure == KittyClipboardBase64Decoder::Failure::tooLarge
+                         ? KittyClipboardStatus::efbig
+                         : KittyClipboardStatus::einval);
+            return false;
+        }
+        if (!decoder.isComplete()) {
+            endWrite(terminal, current.id, KittyClipboardStatus::einval);
+            return false;
+        }
+        std::optional<KittyClipboardStatus> status;
+        scanASCIIWords(decoder.decoded, [&](std::span<const uint8_t> word) {
+            status = current.addAliases(metadata.mime, repairedText(word));
+            return !status;
+        });
+        if (status) {
+            endWrite(terminal, current.id, *status);
+            return false;
+        }
+        return true;
     });
-    if (status) {
-        endWrite(*terminal, current.id, *status);
-        return;
-    }
-    transaction = std::move(current);
 }
 
 void KittyClipboardProtocol::commitWrite(Terminal& terminal, KittyClipboardWriteTransaction committed,

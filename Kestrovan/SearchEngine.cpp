@@ -364,50 +364,56 @@ std::optional<SearchResult> SearchEngine::findInLine(SearchPosition& position, Q
     return resultFor(*entry, position.row, *range, query);
 }
 
-std::optional<SearchResult>
-SearchEngine::findNextWithSelection(std::string_view term, const SearchOptions& options,
-                                    const std::optional<std::string>& cachedSearchTerm,
-                                    const std::optional<SearchSelection>& previousSelection)
+template <typename Search>
+std::optional<SearchResult> SearchEngine::runSearch(std::string_view term, const SearchOptions& options,
+                                                    Search&& search)
 {
     if (term.empty())
         return std::nullopt;
     lineCache_.initLinesCache();
     Query query = prepare(term, options);
-    const auto finish = [&](std::optional<SearchResult> result) {
-        lastSearchStopped_ = query.stopped;
-        return result;
-    };
+    std::optional<SearchResult> result = search(query);
+    lastSearchStopped_ = query.stopped;
+    return result;
+}
 
-    // The same term continues after the current match; a changed one starts at it, so that a
-    // growing term keeps its match while it still matches there.
-    Position from;
-    if (previousSelection)
-        from =
-            cachedSearchTerm && *cachedSearchTerm == term ? previousSelection->end : previousSelection->start;
-    SearchPosition position{from.col, from.row};
-    if (auto result = findInLine(position, query, false))
-        return finish(result);
-    const int64_t count = lineCount();
-    for (int64_t row = from.row + 1; row < count && !query.stopped; ++row) {
-        if (isContinuation(row))
-            continue;
-        SearchPosition rowStart{0, row};
-        if (auto result = findInLine(rowStart, query, false))
-            return finish(result);
-    }
-    for (int64_t row = 0; row < std::min(from.row, count) && !query.stopped; ++row) {
-        if (isContinuation(row))
-            continue;
-        SearchPosition rowStart{0, row};
-        if (auto result = findInLine(rowStart, query, false))
-            return finish(result);
-    }
-    // Last, the part of the start row before the current match.
-    if (previousSelection) {
-        SearchPosition rowStart{0, previousSelection->start.row};
-        return finish(findInLine(rowStart, query, false));
-    }
-    return finish(std::nullopt);
+std::optional<SearchResult>
+SearchEngine::findNextWithSelection(std::string_view term, const SearchOptions& options,
+                                    const std::optional<std::string>& cachedSearchTerm,
+                                    const std::optional<SearchSelection>& previousSelection)
+{
+    return runSearch(term, options, [&](Query& query) -> std::optional<SearchResult> {
+        // The same term continues after the current match; a changed one starts at it, so that a
+        // growing term keeps its match while it still matches there.
+        Position from;
+        if (previousSelection)
+            from = cachedSearchTerm && *cachedSearchTerm == term ? previousSelection->end
+                                                                 : previousSelection->start;
+        SearchPosition position{from.col, from.row};
+        if (auto result = findInLine(position, query, false))
+            return result;
+        const int64_t count = lineCount();
+        for (int64_t row = from.row + 1; row < count && !query.stopped; ++row) {
+            if (isContinuation(row))
+                continue;
+            SearchPosition rowStart{0, row};
+            if (auto result = findInLine(rowStart, query, false))
+                return result;
+        }
+        for (int64_t row = 0; row < std::min(from.row, count) && !query.stopped; ++row) {
+            if (isContinuation(row))
+                continue;
+            SearchPosition rowStart{0, row};
+            if (auto result = findInLine(rowStart, query, false))
+                return result;
+        }
+        // Last, the part of the start row before the current match.
+        if (previousSelection) {
+            SearchPosition rowStart{0, previousSelection->start.row};
+            return findInLine(rowStart, query, false);
+        }
+        return std::nullopt;
+    });
 }
 
 std::optional<SearchResult>
@@ -415,48 +421,41 @@ SearchEngine::findPreviousWithSelection(std::string_view term, const SearchOptio
                                         const std::optional<std::string>& cachedSearchTerm,
                                         const std::optional<SearchSelection>& previousSelection)
 {
-    if (term.empty())
-        return std::nullopt;
-    lineCache_.initLinesCache();
-    Query query = prepare(term, options);
-    const auto finish = [&](std::optional<SearchResult> result) {
-        lastSearchStopped_ = query.stopped;
-        return result;
-    };
-    const int cols = terminalCols();
-    const int64_t last = lineCount() - 1;
-    // Reverse searches carry the column from row to row: a continuation row adds a width and
-    // leaves its part to the row above, and a column past a line's end means the whole line.
-
-    SearchPosition position{cols, last};
-    if (previousSelection) {
-        position = SearchPosition{previousSelection->start.col, previousSelection->start.row};
-        if (!cachedSearchTerm || *cachedSearchTerm != term) {
-            // A changed term keeps the current match while it still matches there.
-            SearchPosition here = position;
-            if (auto result = findInLine(here, query, false))
-                return finish(result);
-            position = SearchPosition{previousSelection->end.col, previousSelection->end.row};
+    return runSearch(term, options, [&](Query& query) -> std::optional<SearchResult> {
+        const int cols = terminalCols();
+        const int64_t last = lineCount() - 1;
+        // Reverse searches carry the column from row to row: a continuation row adds a width and
+        // leaves its part to the row above, and a column past a line's end means the whole line.
+        SearchPosition position{cols, last};
+        if (previousSelection) {
+            position = SearchPosition{previousSelection->start.col, previousSelection->start.row};
+            if (!cachedSearchTerm || *cachedSearchTerm != term) {
+                // A changed term keeps the current match while it still matches there.
+                SearchPosition here = position;
+                if (auto result = findInLine(here, query, false))
+                    return result;
+                position = SearchPosition{previousSelection->end.col, previousSelection->end.row};
+            }
         }
-    }
-    const int64_t startRow = position.row;
-    if (auto result = findInLine(position, query, true))
-        return finish(result);
-    position.col = std::max<int64_t>(cols, position.col);
-    for (int64_t row = startRow - 1; row >= 0 && !query.stopped; --row) {
-        position.row = row;
+        const int64_t startRow = position.row;
         if (auto result = findInLine(position, query, true))
-            return finish(result);
-    }
-    // Wrap around: from the last row up to the start row, which is searched whole this time.
-    if (startRow != last) {
-        for (int64_t row = last; row >= startRow && row >= 0 && !query.stopped; --row) {
+            return result;
+        position.col = std::max<int64_t>(cols, position.col);
+        for (int64_t row = startRow - 1; row >= 0 && !query.stopped; --row) {
             position.row = row;
             if (auto result = findInLine(position, query, true))
-                return finish(result);
+                return result;
         }
-    }
-    return finish(std::nullopt);
+        // Wrap around: from the last row up to the start row, which is searched whole this time.
+        if (startRow != last) {
+            for (int64_t row = last; row >= startRow && row >= 0 && !query.stopped; --row) {
+                position.row = row;
+                if (auto result = findInLine(position, query, true))
+                    return result;
+            }
+        }
+        return std::nullopt;
+    });
 }
 
 std::vector<SearchResult> SearchEngine::findAll(std::string_view term, const SearchOptions& options,

@@ -91,6 +91,11 @@ private:
     };
 
     Query prepare(std::string_view term, const SearchOptions& options);
+    /// Prepares `term` and runs `search` with it, noting whether it stopped early; an empty term
+    /// finds nothing.
+    template <typename Search>
+    std::optional<SearchResult> runSearch(std::string_view term, const SearchOptions& options,
+                                          Search&& search);
     std::optional<CharacterRange> matchForward(const SearchLineEntry& entry, int32_t from,
                                                Query& query) const;
     std::optional<CharacterRange> matchBackward(const SearchLineEntry& entry, int32_t to, Query& query) const;
