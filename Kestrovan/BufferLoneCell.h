@@ -24,7 +24,8 @@ namespace kestrovan {
     const int right = printRightLimit();
     BufferLine& line = cursorLine();
     const int lineWidth = line.count();
-    if (at > right || at >= lineWidth || line.hasImages())
+    // Margins that leave no column are the run writer's to refuse.
+    if (at > right || printLeftEdge() > right || at >= lineWidth || line.hasImages())
         return false;
     PackedCell* cells = line.mutableCells();
     // Neither half of a wide character may be cut by the write.
