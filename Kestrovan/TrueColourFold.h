@@ -150,8 +150,8 @@ constexpr size_t trueColourSgrWindow = 48;
         return result;
     const uint8_t* window = data + index;
     // Bit i of `ends` marks a byte at offset i that is not a digit, bit i of `strays` one that is
-    // neither a digit nor ";". Bit 48 stands for the window's end in both, so that a search past
-    // the last byte finds an end.
+    // neither a digit nor ";". Bits 48-50 stand for the window's end in both, so that each of
+    // the three searches of a group finds an end even when digits run to the window's end.
     const auto scan = [window](unsigned block, uint64_t& ends, uint64_t& strays)
         __attribute__((always_inline))
     {
@@ -164,7 +164,7 @@ constexpr size_t trueColourSgrWindow = 48;
             uint64_t(~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digits, separators))) & 0xFFFFu)
             << (16 * block);
     };
-    uint64_t ends = uint64_t(1) << trueColourSgrWindow;
+    uint64_t ends = uint64_t(7) << trueColourSgrWindow;
     uint64_t strays = ends;
     scan(0, ends, strays);
     scan(1, ends, strays);

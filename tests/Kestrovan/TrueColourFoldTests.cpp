@@ -60,6 +60,9 @@ TEST(TrueColourFold, WholeSequencesAndNearMisses)
         {"38;2;1;2;3 m", -1, -1, false},
         {"38;2;1;2;3;58;2;4;5;6m", -1, -1, false},
         {"38;2;1;2;3\x1bm", -1, -1, false},
+        // Digits up to the window's end.
+        {"38;2;1;2;3;48;2;999999999999999999999999999999999999", -1, -1, false},
+        {"38;2;11111111111111111111111111111111111111111111111", -1, -1, false},
     };
     for (const Case& test : cases) {
         const TrueColourSgr sgr = read(test.parameters, 48);
