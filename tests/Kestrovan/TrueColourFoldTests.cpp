@@ -2,9 +2,8 @@
 // takes and the near misses it must leave to the general fold.
 #include "Kestrovan/TrueColourFold.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
 
 using namespace kestrovan::parserLoop;
