@@ -154,6 +154,9 @@ public:
     /// The same once a deferred scrollback reflow is made (`reflowPendingScrollback`): the row
     /// the terminal marks changed rows by, so that marks do not depend on when the reflow is.
     int settledYDisp() const { return yDisp_ + deferredRowShift_; }
+    /// The screen's first row in the same terms: absolute rows kept elsewhere (image placements)
+    /// count in the rows the reflow leaves, as they would after switches made one by one.
+    int settledYBase() const { return yBase_ + deferredRowShift_; }
     void setYDisp(int value) { yDisp_ = value; }
     int scrollTop() const { return scrollTop_; }
     void setScrollTop(int value);
@@ -310,8 +313,9 @@ public:
     /// deferred: makes room in the ring, so that the scroll pushes a line and drops none.
     void prepareScrollWithPendingReflow();
     /// Called after such a scroll: drops the rows a buffer reflowed at every switch would have
-    /// dropped off its full ring, and keeps the view on the screen.
-    void finishScrollWithPendingReflow();
+    /// dropped off its full ring, and keeps the view on the screen. Returns whether the scroll
+    /// dropped the oldest row, as such a buffer's full ring would.
+    bool finishScrollWithPendingReflow();
     /// Reflows the scrollback rows to the screen's width, as the switches since the first
     /// deferred one would have done one after the other, and keeps the screen as it is.
     void reflowPendingScrollback();
@@ -374,6 +378,13 @@ public:
     /// Writes printable ASCII bytes as single-width cells at the cursor, wrapping and scrolling
     /// as needed; returns how many were written (0 while insert mode or protection is on).
     size_t insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode);
+    /// The common case of `insertAsciiRun`, inline (BufferAsciiRun.h): writes the run when it fits
+    /// on the cursor's row from the cursor on, with no wrap pending, no images on the row and no
+    /// wide character cut at either end, and answers whether it did; otherwise changes nothing.
+    inline bool placeAsciiRunOnCursorRow(std::span<const uint8_t> bytes, uint16_t styleID,
+                                         uint16_t payloadCode);
+    /// The cell an ASCII run stores, its byte left out: the look, payload and semantic code.
+    inline uint64_t asciiCellTemplate(uint16_t styleID, uint16_t payloadCode) const;
     /// Writes valid scalars that all have display width `width` (1 or 2; anything else stops
     /// the program); returns how many were written.
     size_t insertScalarRun(std::span<const char32_t> scalars, int width, uint16_t styleID,
@@ -447,12 +458,23 @@ private:
     void replaceRows(int first, int count, const std::vector<std::shared_ptr<BufferLine>>& lines);
     void dropRowsOffFullRing();
     void ensureRingRoom(int extra);
+    // The rest of a wrapped group cut by the ring while its reflow waits (BufferDeferredCut.cpp):
+    // cuts `rows` rows at the buffer's width off the top of the epoch's first group, which
+    // starts the ring (false: the group cannot be kept so, and nothing changed); the rows the
+    // rest takes at `width`; the rest laid out at the buffer's width.
+    bool cutDeferredGroup(DeferredEpoch& epoch, int rows);
+    static int cutGroupRows(DeferredEpoch& epoch, int width);
+    std::vector<std::shared_ptr<BufferLine>> layOutCutGroup(const DeferredEpoch& epoch);
     /// The rows a wrapped group (lines laid out at `laidOut` columns, the last one's trimmed
     /// length `lastTrimmed`) takes once reflowed to `width`, and whether that count depends on
     /// the width alone whatever widths the group went through before (BufferReflow.cpp).
     static int reflowedRowCount(std::span<const std::shared_ptr<BufferLine>> group, int laidOut, int width,
                                 int lastTrimmed);
     static bool keepsTextThroughReflow(int rows, int lastTrimmed);
+    /// The cells line `index` of a wrapped group laid out at `cols` adds to the group's text:
+    /// the last line's trimmed length, a full line otherwise, less the gap a wide character
+    /// that moved on to the next line left (BufferReflow.cpp).
+    static int wrappedLineLength(std::span<const std::shared_ptr<BufferLine>> group, size_t index, int cols);
     void fitCursorColumn(int newCols);
     void dropImages(BufferLine& line);
 

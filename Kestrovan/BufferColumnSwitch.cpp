@@ -15,9 +15,11 @@
 // alone (for groups whose text a reflow keeps, see `keepsTextThroughReflow`), so the rows the
 // scrollback would have at any moment, and so the rows a full ring would drop, are known from
 // per-group counts made once per epoch and width. Whole groups that would fall off the ring are
-// dropped as they are; a group cut in two is reflowed alone to the buffer's width and its rest
-// becomes an epoch of its own, as it becomes a group of its own in a buffer reflowed at every
-// switch. Until the run ends the ring may hold more rows than its limit (an epoch laid out at a
+// dropped as they are; a group cut in two keeps its rows and the cell its rest starts at, and its
+// rest is counted and laid out from there (BufferDeferredCut.cpp), as it becomes a group of its
+// own in a buffer reflowed at every switch. A group whose rows carry what a reflow moves with
+// the line objects is reflowed alone to the buffer's width instead, and its rest becomes an epoch
+// of its own. Until the run ends the ring may hold more rows than its limit (an epoch laid out at a
 // narrower width has more rows), so it is let grow and brought back to its length at the end.
 //
 // Rows scrolled in lately are few, and cost less to reflow at each switch than to count: they
@@ -174,7 +176,9 @@ int Buffer::deferredEpochRows(DeferredEpoch& epoch, int firstRow, int width)
     for (size_t index = epoch.firstGroup; index < epoch.groupRows.size(); ++index) {
         const int rows = epoch.groupRows[index];
         const int lastTrimmed = epoch.groupLastTrimmed[index];
-        if (rows == 1 && lastTrimmed <= width) {
+        if (index == epoch.firstGroup && epoch.cut) {
+            counted.groupRows[index] = cutGroupRows(epoch, width);
+        } else if (rows == 1 && lastTrimmed <= width) {
             counted.groupRows[index] = 1;
         } else {
             group.clear();
@@ -292,7 +296,7 @@ void Buffer::dropRowsOffFullRing()
         // reflow at every switch would have them.
         const bool atBufferWidth = !epoch.lazy || (epoch.laidOut == cols_ && epoch.narrowest == cols_ &&
                                                    epoch.widest == cols_ && epoch.narrowestVisits == 1);
-        if (overflow < atWidth && atBufferWidth) {
+        if (overflow < atWidth && atBufferWidth && !epoch.cut) {
             // The top rows go as they are, and the rest of the group is a group of its own.
             const int dropped = static_cast<int>(overflow);
             lines_.trimStart(dropped);
@@ -319,7 +323,13 @@ void Buffer::dropRowsOffFullRing()
             break;
         }
 
+        // A group the ring cuts into keeps its rows and where the cut fell, if it can
+        // (BufferDeferredCut.cpp); its rest is laid out when the run ends.
+        if (overflow < atWidth && epoch.lazy && cutDeferredGroup(epoch, static_cast<int>(overflow)))
+            break;
+
         // The group leaves the epoch, whole or cut.
+        epoch.cut.reset();
         epoch.firstGroup += 1;
         epoch.rows -= held;
         for (DeferredEpoch::RowsAtWidth& counted : epoch.rowsAtWidths)
@@ -472,10 +482,13 @@ void Buffer::prepareScrollWithPendingReflow()
         ensureRingRoom(1);
 }
 
-void Buffer::finishScrollWithPendingReflow()
+bool Buffer::finishScrollWithPendingReflow()
 {
-    if (deferred_)
-        dropRowsOffFullRing();
+    if (!deferred_)
+        return false;
+    const int64_t droppedBefore = linesTop;
+    dropRowsOffFullRing();
+    return linesTop != droppedBefore;
 }
 
 void Buffer::reflowPendingScrollback()
@@ -495,6 +508,14 @@ void Buffer::reflowPendingScrollback()
         if (!epoch.lazy) {
             rebuilt.insert(rebuilt.end(), lines.begin(), lines.end());
             continue;
+        }
+        if (epoch.cut) {
+            // The rest of a cut group, then the groups below it.
+            const std::vector<LinePointer> rest = layOutCutGroup(epoch);
+            rebuilt.insert(rebuilt.end(), rest.begin(), rest.end());
+            lines.erase(lines.begin(), lines.begin() + epoch.groupRows[epoch.firstGroup]);
+            if (lines.empty())
+                continue;
         }
         const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), epoch, cols_);
         rebuilt.insert(rebuilt.end(), reflowed.begin(), reflowed.end());

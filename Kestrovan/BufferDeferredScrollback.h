@@ -1,6 +1,7 @@
 // The layout of a scrollback whose reflow column switches deferred (BufferColumnSwitch.cpp):
 // the scrollback rows, top to bottom, in epochs, each laid out at the width its rows had when it
-// began, then the rows scrolled in since the last switch, at the buffer's width.
+// began, then the rows scrolled in since the last switch, at the buffer's width; and what is
+// left of a wrapped line the ring cut into (BufferDeferredCut.cpp).
 #pragma once
 
 #include "Kestrovan/Buffer.h"
@@ -8,9 +9,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace kestrovan {
+
+/// The leads of the two-column characters in a cut group's text (see `Buffer::DeferredEpoch::
+/// CutGroup`), as the rows of that text at one width meet them: a row ends on a lead only if it
+/// starts `width - 1` cells before it, so the leads are grouped by their position modulo the
+/// width. Each class is in order, `classStart` indexes the classes, and `rowsFrom` holds the rows
+/// the text takes from a row that starts at each lead.
+struct CutGroupLeads
+{
+    int width = 0;
+    std::vector<uint32_t> classStart;
+    std::vector<int64_t> leads;
+    std::vector<int32_t> rowsFrom;
+};
 
 /// Scrollback rows that wait, together, for their reflow: the scrollback when the run of switches
 /// began, the rows scrolled in between two switches, or what is left of a wrapped line part of
@@ -49,6 +64,26 @@ struct Buffer::DeferredEpoch
         std::vector<int> groupRows;
     };
     std::vector<RowsAtWidth> rowsAtWidths;
+
+    /// The first group once rows of it fell off the ring: its text (the cells its rows hold at
+    /// `laidOut`, one after the other) from `offset` on, laid out afresh at each width. Its rows
+    /// in the ring are those that hold any of that text.
+    struct CutGroup
+    {
+        /// The text position at which each of the group's rows starts, from the group's first
+        /// row on, and then the text's length; `firstRow` indexes the first row still held.
+        std::vector<int64_t> rowStarts;
+        size_t firstRow = 0;
+        /// The text positions of the leads of two-column characters, in order, and as the
+        /// widths the rest was counted at meet them.
+        std::vector<int64_t> leads;
+        std::vector<CutGroupLeads> leadsAtWidths;
+        /// The cells of text that fell off with the rows cut.
+        int64_t offset = 0;
+
+        int64_t length() const { return rowStarts.back(); }
+    };
+    std::optional<CutGroup> cut;
 
     /// Notes a switch to `width`.
     void visit(int width);

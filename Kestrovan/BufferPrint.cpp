@@ -12,16 +12,13 @@
 // next character wraps first. Without auto-wrap the runs stop there and `insertCharacter`
 // overwrites the last column, ignoring the pending wrap.
 #include "Kestrovan/Buffer.h"
+#include "Kestrovan/BufferAsciiRun.h"
 #include "Kestrovan/BufferTerminal.h"
 #include "Kestrovan/Fatal.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace kestrovan {
 
@@ -32,87 +29,6 @@ using WidthState = PackedCell::WidthState;
 // The fields a continuation cell shares with its lead: look, payload and semantic code.
 constexpr uint64_t continuationSharedMask =
     PackedCell::attributeMask | PackedCell::payloadMask | PackedCell::semanticMask;
-
-// Stores `count` ASCII bytes as cells: each byte b becomes `cellTemplate | b << 2` (a kind-0
-// cell whose scalar is the byte). The vector path widens 16 bytes to 16 cells with SSE2, which
-// every x86-64 processor has, then the rest as two overlapping groups of 8 or of 4; it only runs
-// when the bytes and the cells do not overlap, since it reads ahead of what it has stored.
-[[gnu::always_inline]] inline void storeAsciiCells(PackedCell* out, const uint8_t* in, size_t count,
-                                                   uint64_t cellTemplate)
-{
-    size_t i = 0;
-#if defined(__SSE2__)
-    const auto cellsBegin = reinterpret_cast<uintptr_t>(out);
-    const auto cellsEnd = cellsBegin + count * sizeof(PackedCell);
-    const auto bytesBegin = reinterpret_cast<uintptr_t>(in);
-    const bool overlaps = bytesBegin < cellsEnd && cellsBegin < bytesBegin + count;
-    if (!overlaps) {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i fields = _mm_set1_epi64x(static_cast<long long>(cellTemplate));
-        // Four 16-bit lanes (bytes already shifted into the content field) become four cells.
-        const auto storeFour = [&](__m128i words, size_t at) {
-            const __m128i low = _mm_unpacklo_epi16(words, zero);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at),
-                             _mm_or_si128(_mm_unpacklo_epi32(low, zero), fields));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 2),
-                             _mm_or_si128(_mm_unpackhi_epi32(low, zero), fields));
-        };
-        for (; i + 16 <= count; i += 16) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-            // Bytes fit in 8 bits, so shifting the 16-bit lanes by 2 cannot carry across lanes.
-            const __m128i low = _mm_slli_epi16(_mm_unpacklo_epi8(bytes, zero), PackedCell::contentShift);
-            const __m128i high = _mm_slli_epi16(_mm_unpackhi_epi8(bytes, zero), PackedCell::contentShift);
-            storeFour(low, i);
-            storeFour(_mm_unpackhi_epi64(low, zero), i + 4);
-            storeFour(high, i + 8);
-            storeFour(_mm_unpackhi_epi64(high, zero), i + 12);
-        }
-        // The last 4 to 15: two groups of 8 or of 4, the second ending at the last byte and
-        // overlapping the first (storing a cell twice with the same value), instead of a loop
-        // and a tail whose lengths vary with every run and mispredict.
-        const size_t left = count - i;
-        if (left >= 8) {
-            const auto storeEight = [&](size_t at) {
-                int64_t eight;
-                std::memcpy(&eight, in + at, sizeof eight);
-                const __m128i words = _mm_slli_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(eight), zero),
-                                                     PackedCell::contentShift);
-                storeFour(words, at);
-                storeFour(_mm_unpackhi_epi64(words, zero), at + 4);
-            };
-            storeEight(i);
-            storeEight(count - 8);
-            return;
-        }
-        if (left >= 4) {
-            const auto storeFourBytes = [&](size_t at) {
-                int32_t four;
-                std::memcpy(&four, in + at, sizeof four);
-                storeFour(_mm_slli_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero),
-                                         PackedCell::contentShift),
-                          at);
-            };
-            storeFourBytes(i);
-            storeFourBytes(count - 4);
-            return;
-        }
-    }
-#endif
-    // One to three bytes, the space between two coloured words or a short word: the first, the
-    // middle and the last byte, read before any store and stored without a loop whose trip count
-    // changes with every run.
-    if (i == 0 && count - 1 < 3) {
-        const uint8_t first = in[0];
-        const uint8_t middle = in[count / 2];
-        const uint8_t last = in[count - 1];
-        out[0] = PackedCell(cellTemplate | (uint64_t(first) << PackedCell::contentShift));
-        out[count / 2] = PackedCell(cellTemplate | (uint64_t(middle) << PackedCell::contentShift));
-        out[count - 1] = PackedCell(cellTemplate | (uint64_t(last) << PackedCell::contentShift));
-        return;
-    }
-    for (; i < count; ++i)
-        out[i] = PackedCell(cellTemplate | (uint64_t(in[i]) << PackedCell::contentShift));
-}
 
 } // namespace
 
@@ -156,35 +72,9 @@ void Buffer::repairRunSeams(BufferLine& line, int start, int end)
 
 size_t Buffer::insertAsciiRun(std::span<const uint8_t> bytes, uint16_t styleID, uint16_t payloadCode)
 {
-    const size_t count = bytes.size();
-    const uint64_t cellTemplate =
-        PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticContent.code())
-            .rawValue;
-
-    // The common case, a run that fits on the cursor line from the cursor on, in one segment.
-    // Everything unusual (a wrap, images on the line, a wide character cut at either end, a line
-    // narrower than the screen, insert mode or protection) goes the general way, which handles it
-    // segment by segment. Colourful output sends runs of a few bytes between escape sequences, so
-    // this path keeps its fixed cost small: everything stays in registers (no closure over the
-    // locals), the margins are read once, and the general way is a call it rarely makes.
-    const int start = x_;
-    const int right = printRightLimit();
-    if (!bulkInsertBlocked_ && !wrapPending_ && count != 0 && start <= right && printLeftEdge() <= right &&
-        count <= static_cast<size_t>(right - start) + 1) [[likely]] {
-        BufferLine& line = cursorLine();
-        const int end = start + static_cast<int>(count);
-        const int width = line.count();
-        PackedCell* cells = line.mutableCells();
-        if (!line.hasImages() && end <= width && !cells[start].isContinuation() &&
-            (end == width || !cells[end].isContinuation())) [[likely]] {
-            storeAsciiCells(cells + start, bytes.data(), count, cellTemplate);
-            line.raiseUsedLength(end);
-            line.markContentChanged();
-            placeCursorAfterPrint(end, right);
-            return count;
-        }
-    }
-    return insertAsciiSegments(bytes, cellTemplate);
+    if (placeAsciiRunOnCursorRow(bytes, styleID, payloadCode)) [[likely]]
+        return bytes.size();
+    return insertAsciiSegments(bytes, asciiCellTemplate(styleID, payloadCode));
 }
 
 // Kept out of line so that the common case in `insertAsciiRun` needs few registers.
@@ -213,8 +103,8 @@ size_t Buffer::insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cell
         const int stored = std::min(end, line.count()) - segmentStart;
         if (stored > 0) {
             repairRunSeams(line, segmentStart, end);
-            storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
-                            static_cast<size_t>(stored), cellTemplate);
+            asciiRun::storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
+                                      static_cast<size_t>(stored), cellTemplate);
             line.raiseUsedLength(end);
             line.markContentChanged();
         }

@@ -320,6 +320,11 @@ int Buffer::reflowedRowCount(std::span<const LinePointer> group, int laidOut, in
     return rows;
 }
 
+int Buffer::wrappedLineLength(std::span<const LinePointer> group, size_t index, int cols)
+{
+    return getWrappedLineTrimmedLength(group, index, cols);
+}
+
 // A group whose last line holds no character ends its text with the blank cells of the line
 // before, which a reflow may leave at a line's end or drop with an emptied line: its rows then
 // depend on the widths it went through, not on the width alone.

@@ -200,6 +200,37 @@ bool CircularBufferLineList::shiftElements(int start, int count, int offset)
     return true;
 }
 
+// Rotates lines `top` ... `bottom` by `count` rows, towards `top` or away from it. An empty slot
+// in the range first gets its blank line, as a subscript would give it, so that every line
+// there afterwards is present.
+void CircularBufferLineList::rotateRange(int top, int bottom, int count, bool towardsTop)
+{
+    const size_t firstSlot = physical(top);
+    const size_t lastSlot = physical(bottom);
+    if (firstSlot <= lastSlot) {
+        // The usual case, the range in consecutive slots: it rotates where it lies, by moving
+        // pointers, without touching a reference count.
+        const auto begin = array_.begin() + static_cast<ptrdiff_t>(firstSlot);
+        const auto end = array_.begin() + static_cast<ptrdiff_t>(lastSlot) + 1;
+        for (auto slot = begin; slot != end; ++slot) {
+            if (!*slot) [[unlikely]]
+                fillEmptySlot(*slot);
+        }
+        std::rotate(begin, towardsTop ? begin + count : end - count, end);
+        return;
+    }
+    // The range wraps round the end of the slot array: it is gathered in order, rotated, and
+    // stored back; each pointer moves twice.
+    std::vector<LinePointer>& range = rotateScratch_;
+    range.clear();
+    for (int row = top; row <= bottom; ++row)
+        range.push_back(std::move((*this)[row]));
+    std::rotate(range.begin(), towardsTop ? range.begin() + count : range.end() - count, range.end());
+    for (int row = top; row <= bottom; ++row)
+        array_[physical(row)] = std::move(range[static_cast<size_t>(row - top)]);
+    range.clear();
+}
+
 // Scrolling a region that does not reach the ring's end: the line leaving the region at its
 // top is reused as the region's new bottom line, so no line is allocated per scrolled row.
 bool CircularBufferLineList::shiftUpAndRecycle(int top, int bottom, PackedCell clearCell, bool isWrapped,
@@ -217,11 +248,8 @@ bool CircularBufferLineList::shiftUpAndRecycle(int top, int bottom, PackedCell c
                         " count=" + std::to_string(count_) + ": " + reason);
         return false;
     }
-    LinePointer leaving = (*this)[top];
-    for (int row = top; row < bottom; ++row)
-        array_[physical(row)] = std::move(array_[physical(row + 1)]);
-    const bool hadImages = leaving->recycle(clearCell, isWrapped, bidiState);
-    array_[physical(bottom)] = std::move(leaving);
+    rotateRange(top, bottom, 1, true);
+    const bool hadImages = array_[physical(bottom)]->recycle(clearCell, isWrapped, bidiState);
     if (isLive_ && hadImages)
         owner_->adjustLinesWithImagesCount(-1);
     return true;
@@ -236,24 +264,14 @@ bool CircularBufferLineList::rotateAndRecycle(int top, int bottom, int count, bo
                         " count=" + std::to_string(count) + ": bad rotation");
         return false;
     }
-    // The range is gathered in order, rotated, and stored back: each pointer moves twice, and
-    // neither the reference counts nor the allocator are touched.
-    std::vector<LinePointer>& range = rotateScratch_;
-    range.clear();
-    for (int row = top; row <= bottom; ++row)
-        range.push_back(std::move((*this)[row]));
-    const auto pivot = towardsTop ? range.begin() + count : range.end() - count;
-    std::rotate(range.begin(), pivot, range.end());
+    rotateRange(top, bottom, count, towardsTop);
     // The lines that came round are at the end after moving up, at the start after moving down.
-    const int firstRecycled = towardsTop ? height - count : 0;
+    const int firstRecycled = top + (towardsTop ? height - count : 0);
     int droppedImages = 0;
-    for (int i = firstRecycled; i < firstRecycled + count; ++i) {
-        if (range[static_cast<size_t>(i)]->recycle(clearCell, false, bidiState))
+    for (int row = firstRecycled; row < firstRecycled + count; ++row) {
+        if (array_[physical(row)]->recycle(clearCell, false, bidiState))
             ++droppedImages;
     }
-    for (int row = top; row <= bottom; ++row)
-        array_[physical(row)] = std::move(range[static_cast<size_t>(row - top)]);
-    range.clear();
     if (isLive_ && droppedImages > 0)
         owner_->adjustLinesWithImagesCount(-droppedImages);
     return true;

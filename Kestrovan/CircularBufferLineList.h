@@ -142,9 +142,12 @@ private:
     void ensureSlots(int needed);
     void relay(int newSlotCount);
     void adopt(BufferLine& line) const;
+    /// Rotates logical lines `top` ... `bottom` (a valid range) by `count` rows, filling empty
+    /// slots in the range first.
+    void rotateRange(int top, int bottom, int count, bool towardsTop);
 
     std::vector<LinePointer> array_;
-    // The lines `rotateAndRecycle` moves, kept between calls for its capacity.
+    // The lines `rotateRange` moves when they wrap round the slot array, kept for its capacity.
     std::vector<LinePointer> rotateScratch_;
     int startIndex_ = 0;
     int count_ = 0;

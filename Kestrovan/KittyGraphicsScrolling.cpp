@@ -115,7 +115,9 @@ void KittyGraphicsEngine::clearKittyImages(bool isAlternateBuffer)
 
 void KittyGraphicsEngine::clearKittyImagesOnScreen()
 {
-    const int64_t first = terminal_.buffer().yBase();
+    // While column switches defer the scrollback's reflow, rows count as the reflow will leave
+    // them, where the placements' rows are.
+    const int64_t first = terminal_.buffer().settledYBase();
     const int64_t last = first + terminal_.rows() - 1;
     removePlacementRecords([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
         return movesWithContent(record) && record.lastRow() >= first && record.row <= last;

@@ -105,7 +105,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         } else if (lead < 0x80 && lastProperties != 0) {
             // Printable ASCII after a cell with grapheme properties (other scalars were tested
             // above): what it joins goes the general road.
-            if (graphemeJoin(last, lastProperties, scalar, 0, 1) != GraphemeJoin::newCell) {
+            if (asciiJoins(last, lastProperties)) {
                 stopper = Decoded{Decoded::Kind::scalar, scalar, length};
                 break;
             }

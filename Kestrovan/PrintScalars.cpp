@@ -123,11 +123,21 @@ bool staysOneCell(std::u32string_view joined)
 {
     const char32_t appended = joined.back();
     const std::u32string_view before = joined.substr(0, joined.size() - 1);
-    const uint8_t conjunct = unicode::graphemeProperties(appended) & bits::conjunctMask;
+    const uint8_t properties = unicode::graphemeProperties(appended);
+    const uint8_t conjunct = properties & bits::conjunctMask;
     // The conjunct test is a short walk back, cheaper than segmenting the cluster, and a conjunct
     // it accepts stays one cell whatever the segmenter says: it goes first.
-    if (conjunct == bits::conjunctConsonant && continuesConjunct(before))
-        return true;
+    if (conjunct == bits::conjunctConsonant) {
+        if (continuesConjunct(before))
+            return true;
+        // Otherwise a consonant that is no mark, no Hangul jamo or control, no pictograph and no
+        // regional indicator joins only a Prepend character right before it: with none there the
+        // segmenter would split it off, which spares segmenting a consonant after a vowel sign.
+        if (!before.empty() && (properties & (bits::markMask | bits::classMask)) == 0 &&
+            (unicode::graphemeProperties(before.back()) & bits::prepend) == 0 &&
+            !unicode::isExtendedPictographic(appended) && !isRegionalIndicator(appended))
+            return false;
+    }
     if (graphemeCount(joined) == 1)
         return true;
     return (conjunct == bits::conjunctLinker || conjunct == bits::conjunctExtend) &&

@@ -150,6 +150,13 @@ inline UnicodeUtil::GraphemeJoin graphemeJoin(char32_t previous, uint8_t before,
     }
     return width == 0 ? UnicodeUtil::GraphemeJoin::appendIfOneCluster : UnicodeUtil::GraphemeJoin::newCell;
 }
+/// `graphemeJoin` for printable ASCII (no properties, one column) after `previous` (property
+/// byte `before`): it joins only after a Prepend character or a joiner, and never after a control.
+inline bool asciiJoins(char32_t previous, uint8_t before)
+{
+    return (before & bits::classMask) != bits::control &&
+           ((before & bits::prepend) != 0 || previous == zeroWidthJoiner);
+}
 /// The same against an optional previous scalar: nothing before joins nothing.
 inline UnicodeUtil::GraphemeJoin graphemeJoin(std::optional<char32_t> previous, char32_t scalar,
                                               uint8_t current, int width)

@@ -558,7 +558,10 @@ public:
     // Final, so that the parse loop the terminal instantiates for itself calls them directly.
     void handlePrintBorrowed(std::span<const uint8_t> bytes) final;
     /// A run the parser found to be printable ASCII only (0x20-0x7E), which skips that test.
-    void handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes);
+    [[gnu::noinline]] void handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes);
+    /// Every road of such a run but the common one: a column-switch run to end, a translating
+    /// set, a pending sequence, a hyperlink, a wrap or anything else the cursor's row refuses.
+    [[gnu::noinline]] void printAsciiRunAnyRoad(std::span<const uint8_t> bytes);
     void dispatchExecute(uint8_t code) final;
     void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final;
     void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final;

@@ -5,6 +5,7 @@
 // Unknown sequences are reported as one "Info: ..." line on standard output unless `silentLog` is
 // set, and otherwise ignored. The handlers live in the family files named in Terminal.h; the OSC
 // titles, being two lines each, are here.
+#include "Kestrovan/BufferAsciiRun.h"
 #include "Kestrovan/CharSets.h"
 #include "Kestrovan/EscapeSequenceParserLoop.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
@@ -61,7 +62,22 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
     handlePrintBorrowed(bytes, *_buffer);
 }
 
+// Most runs fit on the cursor's row with nothing in the way: written there, they mark only that
+// row changed, without a call into the buffer. (Inlined into the parse loop itself, this would
+// crowd the loop's registers and slow every other road.)
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
+{
+    Buffer& buffer = *_buffer;
+    if (columnSwitchRun_ == ColumnSwitchRun::none && !charsets_.charset() &&
+        readingBuffer_.putbackBuffer.empty() && !activeHyperlink() &&
+        buffer.placeAsciiRunOnCursorRow(bytes, curStyleID_, 0)) [[likely]] {
+        updateRange(buffer.y());
+        return;
+    }
+    printAsciiRunAnyRoad(bytes);
+}
+
+void Terminal::printAsciiRunAnyRoad(std::span<const uint8_t> bytes)
 {
     endColumnSwitchRunBeforePrint(bytes.size());
     // A translating set or a pending sequence needs every byte looked at all the same.

@@ -837,9 +837,10 @@ bool Terminal::executeKeepsColumnSwitchRun(uint8_t code) const
 
 bool Terminal::columnSwitchRunSurvivesScroll() const
 {
-    // A selection, a placement or a view scrolled back names absolute rows, which the rows the
-    // deferred reflow drops off the ring would have to move too.
-    return _buffer == normalBuffer_ && activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
+    // A selection or a view scrolled back names absolute rows, which the rows the deferred reflow
+    // drops off the ring would have to move too. Image placements move with the rows a scroll
+    // drops (the scroll keeps them in step) and keep their rows through a reflow.
+    return _buffer == normalBuffer_ && activeSelectionCount_ == 0 && !userScrolling_;
 }
 
 // --- Synchronized output -------------------------------------------------------------------------

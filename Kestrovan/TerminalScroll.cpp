@@ -61,7 +61,9 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
         buffer.prepareScrollWithPendingReflow();
         scrollGeneral(buffer, isWrapped, buffer.scrollTop(), buffer.scrollBottom(),
                       buffer.yBase() + buffer.scrollTop(), buffer.yBase() + buffer.scrollBottom());
-        buffer.finishScrollWithPendingReflow();
+        // Placements name absolute rows: a row falling off the full ring moves them up one.
+        if (buffer.finishScrollWithPendingReflow() && hasKittyPlacements_)
+            trimKittyPlacementRows();
         return;
     }
     CircularBufferLineList& ring = buffer.lines();

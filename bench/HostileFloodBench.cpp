@@ -3,7 +3,8 @@
 // - Column mode: with mode 40 enabled, 1,000 DECCOLM switches (80 and 132 columns in turn) on a
 //   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines,
 //   one after the other or with output between them, also output that scrolls lines into a full
-//   scrollback. A switch should cost the same whatever the scrollback holds.
+//   scrollback, and a scrollback filled by one line longer than the ring, cut into at every
+//   switch. A switch should cost the same whatever the scrollback holds.
 // - Title stack: 500 distinct 1 MB titles, each set and pushed; the counter is the growth of the
 //   process's resident memory at its peak.
 // - Replies: a child in raw mode writes a million primary device-attribute queries and never
@@ -171,6 +172,53 @@ void BM_ColumnModeSwitchesScrollingFullScrollback(benchmark::State& state)
 BENCHMARK(BM_ColumnModeSwitchesScrollingFullScrollback)
     ->ArgsProduct({{1000, 10000}, {0, 1}, {1, 30}})
     ->Unit(benchmark::kMillisecond);
+
+// A scrollback filled by one logical line longer than the whole ring (800,000 cells at 80
+// columns, 10,000 rows with a 10,000-line scrollback), then switches with one line feed from the
+// bottom row between them: each scroll makes a full ring drop a row of that line, so every
+// switch cuts into it. The argument picks its text: 0 narrow letters, 1 letters with a
+// two-column character every ninth cell or so, which wrap whole and leave gaps at row ends.
+void BM_ColumnModeSwitchesCuttingOneLongLine(benchmark::State& state)
+{
+    const bool wide = state.range(0) != 0;
+    auto terminal = switchingTerminal(10000, 0, [](int) { return size_t(0); });
+    std::string line;
+    for (int cells = 0; cells < 800000;) {
+        if (wide && cells % 9 == 4) {
+            line += "\xe4\xb8\x80";
+            cells += 2;
+        } else {
+            line += char('a' + cells % 26);
+            cells += 1;
+        }
+    }
+    terminal->feed(line + "\r\n");
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h\x1b[24H\n\x1b[?3l\x1b[24H\n";
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesCuttingOneLongLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Switches with a line feed from the bottom row between them, over a full 10,000-line scrollback
+// with an image placed every 1,000 lines: the placements' rows move with every row that falls
+// off the ring, which must not end the run of deferred switches.
+void BM_ColumnModeSwitchesScrollingPastImages(benchmark::State& state)
+{
+    auto terminal = bench::makeTerminal(80, 24, 10000);
+    std::string text;
+    for (int line = 0; line < 10100; ++line) {
+        text += std::string(20 + (line * 37) % 180, char('a' + line % 26)) + "\r\n";
+        if (line % 1000 == 0)
+            text += "\x1b_Ga=T,f=24,s=1,v=1,C=1,c=2,r=1;AAAA\x1b\\";
+    }
+    terminal->feed(text + "\x1b[?40h");
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h\x1b[24H\n\x1b[?3l\x1b[24H\n";
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesScrollingPastImages)->Unit(benchmark::kMillisecond);
 
 void BM_TitleStackFlood(benchmark::State& state)
 {

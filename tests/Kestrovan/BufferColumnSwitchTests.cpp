@@ -140,37 +140,41 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
         ASSERT_EQ(deferring.buffer->cellArena()->intern(blue).value_or(0), coloured);
 
         // Output: short lines, lines long enough to wrap at 80 or 132 columns, two-column
-        // characters at any column, and coloured blanks after the text.
+        // characters at any column (one piece in ten, or half with `denseWide`), and coloured
+        // blanks after the text.
+        bool denseWide = false;
+        const auto printText = [&](int length) {
+            for (int written = 0; written < length;) {
+                const int kind = pick(0, 9);
+                if (kind == 9) {
+                    // A cursor move forward leaves empty cells in the text. Not right before a
+                    // two-column character: an empty cell on a wrap edge is then taken for the
+                    // gap such a character leaves when it moves on, and every switch there
+                    // and back drops one, which only a reflow at each switch repeats.
+                    const int skip = pick(1, 3);
+                    for (Screen* s : both) {
+                        s->buffer->setX(
+                            std::min(s->buffer->columnAfterPrinted() + skip, s->buffer->cols() - 1));
+                        s->ascii("-", 0);
+                    }
+                    written += skip + 1;
+                } else if (kind == 0 || (denseWide && kind < 5)) {
+                    const char32_t scalar = char32_t(0x4e00 + pick(0, 50));
+                    for (Screen* s : both)
+                        s->wide(scalar);
+                    written += 2;
+                } else {
+                    const std::string text(size_t(pick(1, 30)), char('a' + pick(0, 25)));
+                    const uint16_t style = kind == 1 ? coloured : 0;
+                    for (Screen* s : both)
+                        s->ascii(text, style);
+                    written += int(text.size());
+                }
+            }
+        };
         const auto output = [&](int maxLines, int maxLength) {
             for (int count = pick(0, maxLines); count > 0; --count) {
-                const int length = pick(0, maxLength);
-                for (int written = 0; written < length;) {
-                    const int kind = pick(0, 9);
-                    if (kind == 9) {
-                        // A cursor move forward leaves empty cells in the text. Not right before a
-                        // two-column character: an empty cell on a wrap edge is then taken for the
-                        // gap such a character leaves when it moves on, and every switch there
-                        // and back drops one, which only a reflow at each switch repeats.
-                        const int skip = pick(1, 3);
-                        for (Screen* s : both) {
-                            s->buffer->setX(
-                                std::min(s->buffer->columnAfterPrinted() + skip, s->buffer->cols() - 1));
-                            s->ascii("-", 0);
-                        }
-                        written += skip + 1;
-                    } else if (kind == 0) {
-                        const char32_t scalar = char32_t(0x4e00 + pick(0, 50));
-                        for (Screen* s : both)
-                            s->wide(scalar);
-                        written += 2;
-                    } else {
-                        const std::string text(size_t(pick(1, 30)), char('a' + pick(0, 25)));
-                        const uint16_t style = kind == 1 ? coloured : 0;
-                        for (Screen* s : both)
-                            s->ascii(text, style);
-                        written += int(text.size());
-                    }
-                }
+                printText(pick(0, maxLength));
                 if (pick(0, 4) == 0) {
                     const std::string blanks(size_t(pick(1, 60)), ' ');
                     for (Screen* s : both)
@@ -208,6 +212,16 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
             }
         };
         output(scrollback + rows + 20, 300);
+        // Now and then one line longer than the whole ring, often with many two-column
+        // characters, which every later switch cuts into with a line feed or two between.
+        const bool oneLongLine = pick(0, 2) == 0;
+        if (oneLongLine) {
+            denseWide = pick(0, 1) == 0;
+            printText((scrollback + rows) * pick(80, 400));
+            denseWide = false;
+            for (Screen* s : both)
+                s->newline();
+        }
         const int savedX = pick(0, 79);
         const int savedY = pick(0, rows - 1);
         for (Screen* s : both) {
@@ -223,8 +237,15 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
                 // Mostly a little on the screen; now and then more than a screen's worth, or a
                 // long line the next narrower switch must reflow with the scrollback; or, from
                 // the bottom row, one line or many scrolled into the (soon full) scrollback.
-                const int kind = pick(0, 13);
-                if (kind < 6) {
+                const int kind = oneLongLine && pick(0, 3) != 0 ? 14 : pick(0, 13);
+                if (kind == 14) {
+                    for (Screen* s : both)
+                        s->buffer->setY(rows - 1);
+                    for (int feeds = pick(1, 2); feeds > 0; --feeds) {
+                        for (Screen* s : both)
+                            s->newline();
+                    }
+                } else if (kind < 6) {
                     output(rows - 2, 40);
                 } else if (kind < 8) {
                     output(rows + 5, 200);

@@ -4,6 +4,7 @@
 #include "Kestrovan/CircularList.h"
 #include "Kestrovan/Diagnostics.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -273,6 +274,54 @@ TEST(CircularBufferLineList, ShiftUpAndRecycleRotatesARegion)
     EXPECT_EQ(capture.lines[0], "Assertion at top=3 bottom=2 count=5: bottom < top");
     EXPECT_EQ(capture.lines[1], "Assertion at top=0 bottom=5 count=5: bottom >= self.count");
     EXPECT_EQ(tags(ring), "acd.e");
+}
+
+// Every rotation of every region of a full ring, with the ring's start at every slot, so that
+// regions lying in consecutive slots and regions wrapping round the slot array both move their
+// lines as a model says, and reuse the ring's own line objects.
+TEST(CircularBufferLineList, RotatingARegionMatchesAModelWhereverTheRingStarts)
+{
+    constexpr int size = 6;
+    const std::string letters = "abcdefghijkl";
+    for (int start = 0; start < size; ++start) {
+        for (int top = 0; top < size; ++top) {
+            for (int bottom = top; bottom < size; ++bottom) {
+                const int height = bottom - top + 1;
+                for (int count = 1; count <= height; ++count) {
+                    for (const bool towardsTop : {true, false}) {
+                        // Pushing `start` extra lines leaves the oldest kept one in slot `start`.
+                        CircularBufferLineList ring = ringOf(letters.substr(0, size + start), size);
+                        const std::string before = tags(ring);
+                        std::vector<BufferLine*> objects;
+                        for (int i = 0; i < size; ++i)
+                            objects.push_back(ring[i].get());
+                        const std::string region = before.substr(static_cast<size_t>(top), height);
+                        const std::string blanks(static_cast<size_t>(count), '.');
+                        const std::string moved =
+                            towardsTop ? region.substr(static_cast<size_t>(count)) + blanks
+                                       : blanks + region.substr(0, static_cast<size_t>(height - count));
+                        const std::string expected =
+                            before.substr(0, static_cast<size_t>(top)) + moved + before.substr(bottom + 1);
+                        const bool shiftOne = towardsTop && count == 1;
+                        ASSERT_TRUE(shiftOne ? ring.shiftUpAndRecycle(top, bottom, PackedCell(), false,
+                                                                      BidiPresentationState())
+                                             : ring.rotateAndRecycle(top, bottom, count, towardsTop,
+                                                                     PackedCell(), BidiPresentationState()));
+                        SCOPED_TRACE("start " + std::to_string(start) + " rows " + std::to_string(top) + "-" +
+                                     std::to_string(bottom) + " by " + std::to_string(count) +
+                                     (towardsTop ? " up" : " down"));
+                        EXPECT_EQ(tags(ring), expected);
+                        std::vector<BufferLine*> after;
+                        for (int i = 0; i < size; ++i)
+                            after.push_back(ring[i].get());
+                        std::sort(objects.begin(), objects.end());
+                        std::sort(after.begin(), after.end());
+                        EXPECT_EQ(after, objects) << "the same line objects, none made or lost";
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(CircularBufferLineList, SpliceDeletesInsertsAndReportsChanges)

@@ -8,6 +8,7 @@
 #include "Kestrovan/KittyClipboardProtocol.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
@@ -567,8 +568,13 @@ TEST(TerminalModesTests, ColumnSwitchesWithOutputBetweenEndAsFedOneByOne)
 {
     // Output between switches keeps a run going, also when it scrolls into the scrollback; fed
     // in pieces, every switch reflows at once. Random mixes of switches, text, SGR, line feeds that scroll,
-    // long lines, erases and other sequences must leave the same terminal either way.
-    for (uint32_t seed = 1; seed <= 200; ++seed) {
+    // long lines, erases and other sequences must leave the same terminal either way; also after
+    // one line longer than the whole scrollback, which line feeds between the switches cut into,
+    // and with images placed in the scrollback, whose rows must move as the rows fall off.
+    // KESTROVAN_COLUMN_SWITCH_SEEDS runs more seeds than CI does.
+    const char* seedsVariable = std::getenv("KESTROVAN_COLUMN_SWITCH_SEEDS");
+    const uint32_t seeds = seedsVariable ? uint32_t(std::strtoul(seedsVariable, nullptr, 10)) : 200;
+    for (uint32_t seed = 1; seed <= seeds; ++seed) {
         std::mt19937 random(seed);
         const auto pick = [&](int low, int high) {
             return std::uniform_int_distribution<int>(low, high)(random);
@@ -578,15 +584,32 @@ TEST(TerminalModesTests, ColumnSwitchesWithOutputBetweenEndAsFedOneByOne)
         options.rows = pick(3, 7);
         options.scrollback = pick(5, 50);
         std::string history;
-        for (int line = pick(0, 80); line > 0; --line)
+        const int imageEvery = pick(0, 1) == 0 ? 0 : pick(3, 20);
+        for (int line = pick(0, 80); line > 0; --line) {
             history += "\x1b[4" + std::to_string(line % 8) + "m" +
                        std::string(size_t(pick(0, 300)), char('a' + line % 26)) + "\x1b[m" +
                        (line % 5 == 0 ? "\xe4\xb8\x80" : "") + "\r\n";
+            // An image over a few cells, which scrolls into the scrollback with the text.
+            if (imageEvery != 0 && line % imageEvery == 0)
+                history += "\x1b_Ga=T,f=24,s=1,v=1,C=1,c=" + std::to_string(pick(1, 4)) +
+                           ",r=" + std::to_string(pick(1, 3)) + ";AAAA\x1b\\";
+        }
+        const bool oneLongLine = pick(0, 2) == 0;
+        if (oneLongLine) {
+            const int wideEvery = pick(2, 12);
+            for (int cells = (options.scrollback + options.rows) * pick(150, 400); cells > 0; --cells)
+                history += cells % wideEvery == 0 ? "\xe4\xb8\x80" : std::string(1, char('a' + cells % 26));
+            history += "\r\n";
+        }
         std::vector<std::string> pieces;
         for (int step = pick(1, 30); step > 0; --step) {
             pieces.push_back(pick(0, 1) == 0 ? "\x1b[?3h" : "\x1b[?3l");
-            switch (pick(0, 10)) {
+            switch (oneLongLine && pick(0, 2) != 0 ? 11 : pick(0, 10)) {
             case 0:
+                break;
+            case 11: // from the bottom row, a line feed or two
+                pieces.push_back("\x1b[" + std::to_string(options.rows) + "H" +
+                                 (pick(0, 1) == 0 ? "\n" : "\n\n"));
                 break;
             case 8: // from the bottom row, a line or many into the (soon full) scrollback
             case 9:

@@ -459,6 +459,9 @@ std::string dumpTerminalState(Terminal& t)
         << t.kittyGraphicsState().alternate.placementsByKey.size()
         << " alt=" << t.kittyGraphicsState().activeIsAlternate << " has=" << t.hasKittyPlacements()
         << " clipboard=" << (t.existingKittyClipboard() != nullptr) << "\n";
+    for (const auto& [key, record] : t.kittyGraphicsState().primary.placementsByKey)
+        out << "placement at " << record.row << "," << record.col << " size " << record.rows << "x"
+            << record.cols << "\n";
     for (const TerminalProgramStatus& record : t.programStatusRecords())
         out << "status " << describeProgramStatus(record) << "\n";
 
