@@ -178,12 +178,6 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
 
 void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer)
 {
-    // One character between two colour changes, as rainbow text writes it: the one-cell write,
-    // which only steps aside where the run writer would do more (then it changes nothing).
-    if (bytes.size() == 1 && !activeHyperlink() && buffer.putPlainNarrowScalar(bytes[0], curStyleID_, 0)) {
-        updateRange(buffer.y());
-        return;
-    }
     // The row before and after: the run may wrap onto later rows (a scroll marks its own rows).
     // Most runs stay on their row with the view unmoved, where marking it again changes nothing.
     const int rowBefore = buffer.y();
