@@ -405,6 +405,12 @@ public:
     /// Writes one fully formed cell at the cursor, honouring insert mode, protection, margins
     /// and auto-wrap; a wide lead also gets its continuation cell.
     void insertCharacter(PackedCell cell);
+    /// The plain case of printing one narrow character that has no grapheme properties and never
+    /// joins despite its width (the caller checked `scalar`): written at the cursor when nothing
+    /// before it can join it and the write needs no wrap, seam repair or image drop. Answers
+    /// whether it wrote; when it did not, nothing changed and the caller takes the general way.
+    /// Inline (BufferLoneCell.h): it runs once per cell of a picture.
+    inline bool putPlainNarrowScalar(char32_t scalar, uint16_t styleID, uint16_t payloadCode);
 
     // --- LineRingOwner and PromptOriginProvider ----------------------------------------------
 

@@ -169,9 +169,10 @@ public:
     static constexpr int defaultGraphemeCapacity = 65535;
     static constexpr int maximumGraphemeCapacity = 0xFFFFFF;
     static constexpr int graphemeBlockSize = 256;
-    /// Slots of the attribute cache: 64 KiB, enough for the few thousand looks a true-colour
-    /// picture or theme cycles through, which a smaller cache kept evicting.
-    static constexpr int attributeCacheSize = 4096;
+    /// Slots of the attribute cache: 128 KiB, enough for the few thousand looks a true-colour
+    /// picture or theme cycles through with few collisions; half as many kept evicting one look
+    /// for another every tenth cell of a picture.
+    static constexpr int attributeCacheSize = 8192;
     static constexpr int clusterCacheSize = 16384;
     /// The most scalars the print path lets one cell hold. Unicode's stream-safe text format
     /// allows at most 30 combining marks in a row, and the longest real clusters (an emoji family
@@ -359,9 +360,9 @@ private:
     {
         return ((key.word1 * 0x9E3779B97F4A7C15ull) ^ key.word0) * 0xBF58476D1CE4E5B9ull;
     }
-    /// The cache slot: the top 12 bits of the mix.
-    static size_t cacheSlot(InternedAttributeKey key) { return static_cast<size_t>(keyHash(key) >> 52); }
-    static_assert(attributeCacheSize == 1 << 12);
+    /// The cache slot: the top 13 bits of the mix.
+    static size_t cacheSlot(InternedAttributeKey key) { return static_cast<size_t>(keyHash(key) >> 51); }
+    static_assert(attributeCacheSize == 1 << 13);
     static uint64_t graphemeHash(std::u32string_view scalars);
 
     std::optional<uint16_t> internSlow(InternedAttributeKey key);

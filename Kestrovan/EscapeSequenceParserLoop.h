@@ -208,8 +208,46 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                     i += 2;
                     if (i < length && (isDigit(data[i]) || data[i] == ';')) {
                         s.state = ParserState::csiParam;
-                        if (length - i >= sizeof(uint64_t) && trueColourIntroducer(data, i) != 0)
+                        const int colourKind =
+                            length - i >= sizeof(uint64_t) ? trueColourIntroducer(data, i) : 0;
+                        if (colourKind != 0) {
+                            // A listener that takes true colours directly gets a whole sequence
+                            // of one or two colour groups without the parameter store; any other
+                            // shape is folded as usual.
+                            if constexpr (requires { listener.applyTrueColours(uint32_t(), uint32_t()); }) {
+                                const TrueColourSgr sgr = readTrueColourSgr(data, i, length, colourKind);
+                                if (sgr.end != 0) {
+                                    s.state = ParserState::ground;
+                                    _parsColonMask = 0;
+                                    listener.applyTrueColours(sgr.foreground, sgr.background);
+                                    i = sgr.end;
+                                    adoptReset();
+                                    // The character drawn in these colours mostly follows alone,
+                                    // up to the next sequence: a run of one to three bytes is
+                                    // handed over as the text road would, without its scan.
+                                    if (length - i >= 4 && data[i] >= 0x20) {
+                                        const size_t run = data[i + 1] < 0x20   ? 1
+                                                           : data[i + 2] < 0x20 ? 2
+                                                           : data[i + 3] < 0x20 ? 3
+                                                                                : 0;
+                                        if (run != 0) {
+                                            const std::span<const uint8_t> text = bytes.subspan(i, run);
+                                            bool ascii = true;
+                                            for (const uint8_t textByte : text)
+                                                ascii = ascii && textByte < 0x7F;
+                                            if (ascii)
+                                                listener.handlePrintableAsciiBorrowed(text);
+                                            else
+                                                listener.handlePrintBorrowed(text);
+                                            i += run;
+                                            adoptReset();
+                                        }
+                                    }
+                                    continue;
+                                }
+                            }
                             i = foldLeadingTrueColours(data, i, length, s.pars);
+                        }
                         i = foldParameterBytes(data, i, length, s);
                     }
                     if (i < length && data[i] >= 0x40 && data[i] <= 0x7E) {

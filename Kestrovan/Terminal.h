@@ -565,6 +565,10 @@ public:
     void dispatchExecute(uint8_t code) final;
     void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final;
     void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final;
+    /// An SGR sequence that only sets true colours with semicolons (`38;2;r;g;b`, `48;2;r;g;b`),
+    /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
+    /// leaves it alone. The same as dispatching the sequence.
+    void applyTrueColours(uint32_t foreground, uint32_t background);
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
@@ -717,6 +721,9 @@ public:
     void cmdCsiM(const CsiParameters& pars, Collect collect);
     /// SGR with parameters other than a lone 0: folds them into the key of `curAttr`.
     void applySgrParameters(const CsiParameters& pars);
+    /// Makes `working` the current look after SGR folded it from `previous`: interns it and
+    /// renews what erasing uses when the background changed.
+    void adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous);
     /// Makes `attribute` the current look, with id `styleID`.
     void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {
@@ -1389,6 +1396,11 @@ private:
     mutable Attribute curAttr_;
     mutable bool curAttrStale_ = false;
     uint16_t curStyleID_ = 0;
+    // The last character `printLoneScalar` found to be one column wide, without grapheme
+    // properties and never joining, and its two or three bytes with their count in the top byte
+    // (0 before any): a picture repeats one half block throughout.
+    char32_t plainNarrowScalar_ = 0;
+    uint32_t plainNarrowBytes_ = 0;
     Attribute currentEraseAttribute_;
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
     mutable PackedCell currentEraseBlankCell_;

@@ -21,6 +21,7 @@
 //
 // Nothing here allocates per run: the batch arrays are on the stack, and the scalars of a cell
 // being joined are gathered in a scratch string that keeps its capacity.
+#include "Kestrovan/BufferLoneCell.h"
 #include "Kestrovan/PrintScalars.h"
 #include "Kestrovan/PrintSlowRoad.h"
 #include "Kestrovan/Terminal.h"
@@ -132,13 +133,31 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
 {
     if (bytes.size() < 2 || buffer.bulkInsertBlocked())
         return false;
-    const Decoded decoded = decodeAt(bytes.data(), bytes.size());
-    if (decoded.kind != Decoded::Kind::scalar || decoded.length != bytes.size())
-        return false;
-    const char32_t scalar = decoded.value;
-    const uint8_t properties = unicode::graphemeProperties(scalar);
-    if (unicode::widthCode(scalar) != 2 || properties != 0 || joinsDespiteWidth(scalar))
-        return false;
+    // Pictures repeat one character cell after cell: the bytes of the last one found plain and
+    // narrow are kept with their scalar, and the same bytes again need neither decoding nor the
+    // tables. The length is part of the key, so that a shorter run never matches a longer one.
+    const uint32_t encoded = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
+                             (bytes.size() == 3 ? uint32_t(bytes[2]) << 16 : 0) |
+                             static_cast<uint32_t>(bytes.size()) << 24;
+    char32_t scalar = plainNarrowScalar_;
+    if (encoded != plainNarrowBytes_) {
+        const Decoded decoded = decodeAt(bytes.data(), bytes.size());
+        if (decoded.kind != Decoded::Kind::scalar || decoded.length != bytes.size())
+            return false;
+        scalar = decoded.value;
+        if (unicode::widthCode(scalar) != 2 || unicode::graphemeProperties(scalar) != 0 ||
+            joinsDespiteWidth(scalar))
+            return false;
+        plainNarrowBytes_ = encoded;
+        plainNarrowScalar_ = scalar;
+    }
+    // Most text carries no hyperlink; looking that up needs no call.
+    const uint16_t payloadCode = activeHyperlink() ? activePayloadCode(*this) : 0;
+    if (buffer.putPlainNarrowScalar(scalar, curStyleID_, payloadCode)) {
+        updateRange(buffer.y());
+        return true;
+    }
+    const uint8_t properties = 0;
     if (const std::optional<Position> target = combiningTarget(buffer)) {
         const char32_t previous =
             lastScalar(buffer.lines()[static_cast<int>(target->row)]->packed(static_cast<int>(target->col)),
@@ -150,8 +169,7 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    if (buffer.insertScalarRun(std::span<const char32_t>(&scalar, 1), 1, curStyleID_,
-                               activePayloadCode(*this)) == 0)
+    if (buffer.insertScalarRun(std::span<const char32_t>(&scalar, 1), 1, curStyleID_, payloadCode) == 0)
         return false;
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());

@@ -193,8 +193,6 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
 
 void Terminal::applySgrParameters(const CsiParameters& pars)
 {
-    CellArena& arena = *_buffer->cellArena();
-
     // Kept out of line: building the message would otherwise weigh on every SGR.
     const auto reportUnknown = [&](int64_t value) __attribute__((noinline, cold))
     {
@@ -353,7 +351,27 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     // Repeating an attribute already in effect (CSI 1 m twice) costs nothing more.
     if (working == previous)
         return;
+    adoptSgrLook(working, previous);
+}
 
+void Terminal::applyTrueColours(uint32_t foreground, uint32_t background)
+{
+    // The colours' tags differ from what the parser gives in the kind bits only.
+    constexpr uint32_t kindToTag = 0x2000000;
+    const Key previous = curKey_;
+    Key working = previous;
+    if (foreground != 0)
+        setForeground(working, foreground | kindToTag);
+    if (background != 0)
+        setBackground(working, background | kindToTag);
+    if (working == previous)
+        return;
+    adoptSgrLook(working, previous);
+}
+
+[[gnu::always_inline]] inline void Terminal::adoptSgrLook(Key working, Key previous)
+{
+    CellArena& arena = *_buffer->cellArena();
     // The arena's cache answers nearly every lookup inline; only a full table costs more.
     std::optional<uint16_t> id = arena.intern(working);
     if (!id && reclaimCellArena(ArenaTable::styles))

@@ -255,9 +255,11 @@ TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
     EXPECT_EQ(t.currentAttribute(), Attribute());
 }
 
-// Leading true colours are folded ahead of the general parameter walk. A "59" in front (no
-// underline colour, which none of the starting looks has) sends the same parameters through the
-// general walk alone: both must give the same look, from several starting looks.
+// Leading true colours are folded ahead of the general parameter walk, and a whole sequence of
+// one or two colour groups is read in one go when the chunk holds enough bytes after it (the
+// padding). A "59" in front (no underline colour, which none of the starting looks has) sends the
+// same parameters through the general walk alone: both must give the same look, from several
+// starting looks.
 TEST(TerminalSgrTests, LeadingTrueColoursFoldAsTheGeneralWalkDoes)
 {
     const std::vector<std::string> starts = {"", "1;4:3;31;44", "38;2;9;9;9;48;5;3;7"};
@@ -279,18 +281,31 @@ TEST(TerminalSgrTests, LeadingTrueColoursFoldAsTheGeneralWalkDoes)
         "38;2;1;2;3;4:3",
         "38:2:1:2:3;48;2;4;5;6",
         "1;2;3;4;5;6",
+        "38;2;255;0;9;48;2;10;200;7",
+        "48;2;1;2;3;48;2;7;8;9",
+        "38;2;999;256;1000",
+        "38;2;1;2;3;48;2;4;5;6;38;2;7;8;9",
+        "38;2;1;2;3;48;2;4;5;6;1",
+        "38;2;1;2:3",
+        "38;2;1;2;3;48:2:4:5:6",
+        "38;2;0001;2;3",
+        "48;2;;7;",
     };
+    const std::string padding(60, ' ');
     for (const std::string& start : starts) {
         for (const std::string& form : forms) {
-            TerminalFixture folded;
-            TerminalFixture walked;
-            folded.t().feed("\x1b[" + start + "m\x1b[" + form + "m");
-            walked.t().feed("\x1b[" + start + "m\x1b[59;" + form + "m");
-            const std::string label = start + " then " + form;
-            EXPECT_EQ(folded.t().currentAttribute(), walked.t().currentAttribute()) << label;
-            EXPECT_EQ(folded.t().cellArena()->attribute(folded.t().curStyleID()),
-                      walked.t().currentAttribute())
-                << label;
+            for (const std::string& after : {std::string(), padding}) {
+                TerminalFixture folded;
+                TerminalFixture walked;
+                folded.t().feed("\x1b[" + start + "m\x1b[" + form + "m" + after);
+                walked.t().feed("\x1b[" + start + "m\x1b[59;" + form + "m" + after);
+                const std::string label = start + " then " + form + (after.empty() ? "" : " padded");
+                EXPECT_EQ(folded.t().currentAttribute(), walked.t().currentAttribute()) << label;
+                EXPECT_EQ(folded.t().cellArena()->attribute(folded.t().curStyleID()),
+                          walked.t().currentAttribute())
+                    << label;
+                EXPECT_EQ(folded.t().currentEraseAttribute(), walked.t().currentEraseAttribute()) << label;
+            }
         }
     }
 }
@@ -306,7 +321,7 @@ TEST(TerminalSgrTests, ManyLooksSeenAgainKeepTheirIds)
         return "\x1b[38;2;" + std::to_string(n % 256) + ";" + std::to_string(n / 256) + ";7" +
                (n % 3 == 0 ? ";58;2;1;2;" + std::to_string(n % 200) : std::string(";59")) + "m";
     };
-    constexpr int looks = 6000;
+    constexpr int looks = 12000;
     std::vector<uint16_t> ids(looks);
     for (int n = 0; n < looks; ++n) {
         t.feed(look(n));

@@ -359,6 +359,26 @@ std::vector<CorpusEntry> corpus()
             "45m\u2580" CSI "46m\u2580" CSI "?7h" CSI "3;3H" CSI "4h" CSI "47m\u2580" CSI "4l" CSI "1\"q" CSI
             "48;5;9m\u2580" CSI "0\"q" CSI "m\u2580\u2580");
 
+    // True-colour sequences of one or two groups, which a whole chunk reads in one go, each with
+    // the character drawn in its colours: ASCII, half blocks, a wide character, a mark, a
+    // prepended sign and what follows it, runs of two, near misses that take the general fold,
+    // at the right edge, over half a wide character, in insert mode, under protection and inside
+    // a hyperlink.
+    add("whole true-colour sequences before lone characters",
+        CSI "38;2;1;2;3ma" CSI "48;2;250;251;252;38;2;9;99;199m\u2580" CSI "38;2;1;2;3;38;2;4;5;6mb" CSI
+            "38;2;1000;2;3mc" CSI "38;2;999;256;0md" CSI "38;2;;;me" CSI "38;2;1;2;3;48;2;4;5;6;1mf" CSI
+            "38;2;1;2;3;48;5;4mg" CSI "38;2;1:2;3mh" CSI "48;2;1;2;3mij" CSI "38;2;7;8;9m\u0600" CSI
+            "38;2;1;1;1mx" CSI "38;2;5;5;5m\u4e00" CSI "38;2;6;6;6m\u0301" CSI "48;2;7;7;7m\u00e9" CSI
+            "38;2;8;8;8m\u2580\u2580" CSI "1;28H" CSI "38;2;1;2;3m\u2580" CSI "48;2;4;5;6m\u2580" CSI
+            "38;2;7;8;9m\u2580" CSI "38;2;1;2;3mz" CSI "3;1H\u4e00\u4e00" CSI "3;2H" CSI
+            "38;2;40;41;42m\u2580" CSI "3;3H" CSI "48;2;40;41;42mq" CSI "4h" CSI "38;2;1;2;3m\u2580" CSI
+            "48;2;3;2;1mw" CSI "4l" CSI "1\"q" CSI "38;2;9;9;9m\u2580" CSI "0\"q" OSC
+            "8;;https://example.com" ST CSI "38;2;10;10;10m\u2580" CSI "48;2;11;11;11mk" OSC "8;;" ST CSI
+            "?7l" CSI "4;29H" CSI "38;2;1;2;3mA" CSI "38;2;4;5;6mB" CSI "38;2;7;8;9m\u2580" CSI "?7h" CSI
+            "m" +
+            repeated(CSI "38;2;200;100;50;48;2;50;100;200m\u2584", 12) + "\r\n" +
+            repeated(" padding after the last sequence", 3));
+
     addWithOptions("line feed mode from the options",
                    "one\ntwo\nthree\x0b"
                    "four\x0c"

@@ -1,0 +1,52 @@
+// One narrow character written on its own: the cell a half-block picture or box drawing writes
+// between two colour changes.
+//
+// The general road for such a character reads the cell before the cursor to see whether the
+// character joins it, then goes through the run writer for a run of one. Here both are one look
+// at the cursor line: the cell before the cursor is known not to join when it holds a scalar
+// below U+0600 (none of those is a prepended sign or the zero-width joiner, the only characters a
+// character without grapheme properties joins) or the character itself, and the cell at the
+// cursor is written directly when the write needs nothing else. Every other case is left to the
+// general road, unchanged. Include this header where the write is made.
+#pragma once
+
+#include "Kestrovan/Buffer.h"
+
+namespace kestrovan {
+
+[[gnu::always_inline]] inline bool Buffer::putPlainNarrowScalar(char32_t scalar, uint16_t styleID,
+                                                                uint16_t payloadCode)
+{
+    // Insert mode, protection and a pending wrap all need the general road.
+    if (bulkInsertBlocked_ || wrapPending_)
+        return false;
+    const int at = x_;
+    const int right = printRightLimit();
+    BufferLine& line = cursorLine();
+    const int lineWidth = line.count();
+    // Margins that leave no column are the run writer's to refuse.
+    if (at > right || printLeftEdge() > right || at >= lineWidth || line.hasImages())
+        return false;
+    PackedCell* cells = line.mutableCells();
+    // Neither half of a wide character may be cut by the write.
+    if (cells[at].isContinuation() || (at + 1 < lineWidth && cells[at + 1].isContinuation()))
+        return false;
+    if (at > 0) {
+        // Empty cells and inline blanks hold nothing to join; a cluster or the right half of a
+        // wide character before the cursor is left to the general test.
+        const PackedCell before = cells[at - 1];
+        if (before.isContinuation() || before.kind() == PackedCell::Kind::grapheme)
+            return false;
+        const auto previous = static_cast<char32_t>(before.content());
+        if (before.kind() == PackedCell::Kind::scalar && previous >= 0x600 && previous != scalar)
+            return false;
+    }
+    cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, payloadCode,
+                                       semanticContent.code());
+    line.raiseUsedLength(at + 1);
+    line.markContentChanged();
+    placeCursorAfterPrint(at + 1, right);
+    return true;
+}
+
+} // namespace kestrovan
