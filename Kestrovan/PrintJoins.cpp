@@ -58,14 +58,6 @@ char32_t lastScalar(PackedCell cell, const CellArena& arena)
     return 0;
 }
 
-// The payload code of the active hyperlink for the cells about to be printed. A link that OSC 8
-// only announced is registered here, the first time text is printed under it; 0 without a link
-// or when no code could be had.
-uint16_t activePayloadCode(Terminal& terminal)
-{
-    return terminal.activeHyperlink() ? terminal.resolveActiveHyperlink().value_or(0) : 0;
-}
-
 // Prints `length` bytes of whole sequences one character at a time.
 void SlowPrint::printStepwise(const uint8_t* bytes, size_t length)
 {

@@ -37,8 +37,13 @@ constexpr size_t clusterGrowsInPlaceFrom = 8;
 void appendCellScalars(std::u32string& out, PackedCell cell, const CellArena& arena);
 /// The last scalar of a cell: its scalar, or the last of its cluster; 0 when it has none.
 char32_t lastScalar(PackedCell cell, const CellArena& arena);
-/// The payload code of the active hyperlink for the cells about to be printed (0 for none).
-uint16_t activePayloadCode(Terminal& terminal);
+/// The payload code of the active hyperlink for the cells about to be printed. A link that OSC 8
+/// only announced is registered here, the first time text is printed under it; 0 without a link
+/// or when no code could be had. Inline: most text carries no link, and then it is one test.
+inline uint16_t activePayloadCode(Terminal& terminal)
+{
+    return terminal.activeHyperlink() ? terminal.resolveActiveHyperlink().value_or(0) : 0;
+}
 
 // One call of the slow road: the byte source, the previous-scalar cache and the steps that use
 // them. Lives on the stack for the duration of the run.

@@ -151,8 +151,7 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
         plainNarrowBytes_ = encoded;
         plainNarrowScalar_ = scalar;
     }
-    // Most text carries no hyperlink; looking that up needs no call.
-    const uint16_t payloadCode = activeHyperlink() ? activePayloadCode(*this) : 0;
+    const uint16_t payloadCode = activePayloadCode(*this);
     if (buffer.putPlainNarrowScalar(scalar, curStyleID_, payloadCode)) {
         updateRange(buffer.y());
         return true;
@@ -183,8 +182,7 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    // Most text carries no hyperlink; looking that up needs no call.
-    const uint16_t payloadCode = activeHyperlink() ? activePayloadCode(*this) : 0;
+    const uint16_t payloadCode = activePayloadCode(*this);
     const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID_, payloadCode);
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());
