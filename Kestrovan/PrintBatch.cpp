@@ -118,6 +118,14 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         lastProperties = properties;
         offset += length;
         ++count;
+        // A letter of Devanagari or a script near it: its syllable and the ones after it go
+        // through a loop of their own. A cell at the cap gathers no joins, as above.
+        if (lead == 0xE0 && count < maximumBatch && startsSyllableRun(scalar)) {
+            if (gatherSyllableRun(batch, count, bytes, available, offset, stopper))
+                break;
+            last = batch.lastScalars[count - 1];
+            lastProperties = unicode::graphemeProperties(last);
+        }
     }
     if (count == 0)
         return 0;

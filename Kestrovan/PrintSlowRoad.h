@@ -32,6 +32,9 @@ constexpr size_t maximumBatch = 256;
 // in place, so a cell leaves at most this many shorter copies behind.
 constexpr size_t clusterGrowsInPlaceFrom = 8;
 
+/// Whether `scalar` is a letter of U+0800-U+0FFF (Devanagari and the scripts around it) that the
+/// print batch's syllable loop (PrintSyllableRun.cpp) takes over from, once it starts a cell.
+bool startsSyllableRun(char32_t scalar);
 /// Appends the scalars a cell holds: its scalar, or its cluster from the arena (nothing for an
 /// unknown cluster or an inline blank).
 void appendCellScalars(std::u32string& out, PackedCell cell, const CellArena& arena);
@@ -74,6 +77,8 @@ private:
     };
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
                        uint32_t firstLength, uint8_t& properties, bool& startsCell);
+    bool gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
+                           size_t& offset, std::optional<Decoded>& stopper);
     void printStepwise(const uint8_t* bytes, size_t length);
     size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
     void printDecoded(const Decoded& decoded);

@@ -508,6 +508,37 @@ TEST(TerminalSplitFeedTests, SeededRandomChunkingsMatchOneChunk)
     }
 }
 
+// Random text of the scripts whose runs the print batch takes in loops of their own (syllables of
+// Devanagari and its neighbours; letters of one column with combining marks), mixed with what ends
+// those loops, fed whole and one byte per feed, which prints every character on its own: the
+// dumps must be equal. Narrow screens, auto-wrap off and margins put widened cells at the edge.
+TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        "\u0915", "\u0937", "\u0930", "\u093C", "\u094D", "\u093E", "\u093F", "\u0941", "\u0902",
+        "\u0905", "\u0966", "\u0964", "\u0995\u09CD\u09B7", "\u0B95\u0BCD", "\u0E01\u0E31\u0E33",
+        "\u0D15\u0D4D", "\u200D", "\u200C", "\u0301", "\u0323", "\u0483", "\u05D0\u05B8", "a", "e", " ",
+        "\u03B1", "\u0436", "\u00E9", "\U0001F600", "\u4E2D", "\xE0\xA4", "\xE0", "\x80", "\xCC", "\r\n",
+        "\u0915" + repeated("\u094D", 34) + "\u0937", "o" + repeated("\u0301", 34) + "x"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
+        entry.rows = 6;
+        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
+        entry.bytes = modes[seed % 4];
+        for (int i = 0; i < 300; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        std::vector<size_t> cuts;
+        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
+            cuts.push_back(cut);
+        EXPECT_EQ(describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts)), "")
+            << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
 {
     TerminalOptions options = TerminalOptions::defaults();
