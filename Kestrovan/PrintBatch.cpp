@@ -41,19 +41,12 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
             }
             if (count > 0 && lastProperties == 0) {
                 // Printable ASCII after a cell without grapheme properties joins nothing: the
-                // whole stretch of it goes in without the tests below.
-                size_t end = offset;
-                do {
-                    batch.contents[count] = uint32_t(bytes[end]) << PackedCell::contentShift;
-                    batch.lastScalars[count] = bytes[end];
-                    batch.starts[count] = static_cast<uint16_t>(end);
-                    batch.widths[count] = 1;
-                    ++count;
-                    ++end;
-                } while (count < maximumBatch && end < available &&
-                         static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F);
-                last = bytes[end - 1];
-                offset = end;
+                // stretch of it, with the letters and marks of two bytes among it, goes in
+                // without the tests below.
+                if (gatherNarrowRun(batch, count, bytes, available, offset, stopper))
+                    break;
+                last = batch.lastScalars[count - 1];
+                lastProperties = unicode::graphemeProperties(last);
                 continue;
             }
         } else {

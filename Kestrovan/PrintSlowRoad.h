@@ -33,7 +33,7 @@ constexpr size_t maximumBatch = 256;
 constexpr size_t clusterGrowsInPlaceFrom = 8;
 
 /// Whether `scalar` is a letter of U+0800-U+0FFF (Devanagari and the scripts around it) that the
-/// print batch's syllable loop (PrintSyllableRun.cpp) takes over from, once it starts a cell.
+/// print batch's syllable loop (PrintScriptRuns.cpp) takes over from, once it starts a cell.
 bool startsSyllableRun(char32_t scalar);
 /// Appends the scalars a cell holds: its scalar, or its cluster from the arena (nothing for an
 /// unknown cluster or an inline blank).
@@ -77,6 +77,8 @@ private:
     };
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
                        uint32_t firstLength, uint8_t& properties, bool& startsCell);
+    bool gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
+                         std::optional<Decoded>& stopper);
     bool gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
                            size_t& offset, std::optional<Decoded>& stopper);
     void printStepwise(const uint8_t* bytes, size_t length);

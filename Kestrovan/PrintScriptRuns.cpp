@@ -1,14 +1,15 @@
-// The print batch's loop for syllable runs of the Brahmic scripts and their neighbours (U+0800-
-// U+0FFF, three bytes a scalar): a letter and the vowel signs, viramas, nuktas and conjunct
-// consonants that join it. Text in Devanagari and its sister scripts is mostly such scalars one
-// after another, and each one taken through the batch's general loop pays for the full decoder,
-// two or three table reads, the pairwise join test, the whole-cluster test for a consonant and a
-// fresh call gathering the joins. Here each scalar takes one byte test, one read of a small table
-// of join kinds and a few branches, with the cell's conjunct state carried along instead of
-// walked back to.
+// The print batch's loops for runs of text in the commonest shapes, each scalar taken with a byte
+// test and one read of a small table of kinds instead of the batch's general loop (the full
+// decoder, two or three table reads, the pairwise join test, a call gathering the joins):
+// - a narrow run: printable ASCII and the one-column letters of two bytes (Latin, Greek,
+//   Cyrillic, Hebrew, Arabic), with the combining marks of two bytes that join them, as accented
+//   text arrives decomposed;
+// - a syllable run of Devanagari and its sister scripts (U+0800-U+0FFF, three bytes a scalar): a
+//   letter and the vowel signs, viramas, nuktas and conjunct consonants that join it, with the
+//   cell's conjunct state carried along instead of walked back to.
 //
 // The kinds are worked out from the same tables the general loop reads, for exactly the scalars
-// whose join answers depend on nothing but that kind and the cell's conjunct state; anything else
+// whose join answers depend on nothing but that kind (and the conjunct state); anything else
 // (another block, a joiner, a selector, a byte that is not such a sequence) ends the loop and the
 // general loop goes on with the cell as this one left it, which gives the same cells.
 #include "Kestrovan/Buffer.h"
@@ -17,6 +18,35 @@
 namespace kestrovan::printing {
 
 namespace {
+
+// The kind of a scalar of U+0080-U+07FF for the narrow loop: a letter of one column that joins
+// nothing and that nothing but a mark joins (no grapheme properties, no pictograph), or a plain
+// mark; 0 for a scalar left to the general loop.
+constexpr uint8_t narrowLetter = 1;
+constexpr uint8_t narrowMark = 2;
+constexpr char32_t narrowEnd = 0x800;
+
+using NarrowKinds = std::array<uint8_t, narrowEnd - 0x80>;
+
+NarrowKinds makeNarrowKinds()
+{
+    NarrowKinds kinds{};
+    const LowScalarClasses& classes = lowScalarClasses();
+    for (char32_t scalar = 0x80; scalar < narrowEnd; ++scalar) {
+        const uint8_t scalarClasses = classes[scalar - 0x80];
+        if (scalarClasses == 2 && !unicode::isExtendedPictographic(scalar))
+            kinds[scalar - 0x80] = narrowLetter;
+        else if ((scalarClasses & classPlainMark) != 0)
+            kinds[scalar - 0x80] = narrowMark;
+    }
+    return kinds;
+}
+
+const NarrowKinds& narrowKinds()
+{
+    static const NarrowKinds kinds = makeNarrowKinds();
+    return kinds;
+}
 
 // The join kind of a scalar of U+0800 ..< `classifiedEnd` for the loop below; 0 for a scalar the
 // loop leaves to the general one. Bits 6-7 hold the scalar's Indic conjunct class, as in the
@@ -96,6 +126,78 @@ bool startsSyllableRun(char32_t scalar)
            (syllableKinds()[scalar - syllableFirst] & syllableStarts) != 0;
 }
 
+// Called at printable ASCII after a cell whose last scalar has no grapheme properties, with room
+// for a cell in the batch. Stores the run of printable ASCII and one-column letters from `offset`
+// as cells, joining the plain marks after a letter to its cell, and answers false at the first
+// scalar of another kind, or when the batch is full; true when the batch must end here, with
+// `stopper` set (a cluster the arena could not store, which the general road joins). Nothing
+// here joins what came before: ASCII and such letters join only a Prepend character or a
+// joiner, and a plain mark is neither.
+bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
+                                size_t& offset, std::optional<Decoded>& stopper)
+{
+    const NarrowKinds& kinds = narrowKinds();
+    size_t end = offset;
+    for (;;) {
+        while (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F) {
+            batch.contents[count] = uint32_t(bytes[end]) << PackedCell::contentShift;
+            batch.lastScalars[count] = bytes[end];
+            batch.starts[count] = static_cast<uint16_t>(end);
+            batch.widths[count] = 1;
+            ++count;
+            ++end;
+            if (count == maximumBatch || end == available) {
+                offset = end;
+                return false;
+            }
+        }
+        // Two bytes: a letter, or the marks joining the cell before them.
+        if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 || (bytes[end + 1] & 0xC0) != 0x80)
+            break;
+        char32_t scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
+        const uint8_t kind = kinds[scalar - 0x80];
+        if (kind == narrowLetter) {
+            batch.contents[count] = scalar << PackedCell::contentShift;
+            batch.lastScalars[count] = scalar;
+            batch.starts[count] = static_cast<uint16_t>(end);
+            batch.widths[count] = 1;
+            ++count;
+            end += 2;
+        } else if (kind == narrowMark) {
+            // The cell before is a letter this loop stored, alone. Past the cap marks are dropped.
+            std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
+            cluster[0] = batch.lastScalars[count - 1];
+            size_t size = 1;
+            const size_t marksStart = end;
+            do {
+                if (size < cluster.size())
+                    cluster[size++] = scalar;
+                end += 2;
+                if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 ||
+                    (bytes[end + 1] & 0xC0) != 0x80)
+                    break;
+                scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
+            } while (kinds[scalar - 0x80] == narrowMark);
+            const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+            if (id == 0) {
+                // The general road joins the marks one at a time; the batch ends before them.
+                offset = marksStart;
+                stopper = Decoded{Decoded::Kind::scalar, cluster[1], 2};
+                return true;
+            }
+            batch.contents[count - 1] =
+                uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+            batch.lastScalars[count - 1] = cluster[size - 1];
+        } else {
+            break;
+        }
+        if (count == maximumBatch || end == available)
+            break;
+    }
+    offset = end;
+    return false;
+}
+
 // Called right after the batch stored a letter of the kind above as its last cell, alone, with
 // `offset` just past it. Gathers that cell's joins and the cells after it while the bytes are
 // such scalars, as the general loop would, and answers false; true when the batch must end
@@ -119,7 +221,8 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* by
             kind = kinds[next];
             next += syllableFirst;
         }
-        const bool consonant = (kind & (syllableStarts | bits::conjunctMask)) == (syllableStarts | bits::conjunctConsonant);
+        const bool consonant =
+            (kind & (syllableStarts | bits::conjunctMask)) == (syllableStarts | bits::conjunctConsonant);
         if ((kind & syllableJoins) != 0 || (consonant && conjunct == Conjunct::linked)) {
             // It joins the cell; past the cap it is dropped, as the general loop drops it.
             if (size < cluster.size()) {
@@ -140,7 +243,8 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* by
                 stopper = Decoded{Decoded::Kind::scalar, cluster[1], 3};
                 return true;
             }
-            batch.contents[count - 1] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+            batch.contents[count - 1] =
+                uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
             batch.lastScalars[count - 1] = cluster[size - 1];
             if (wide)
                 batch.widths[count - 1] = 2 | Buffer::runCellStaysOnRow;
