@@ -199,8 +199,12 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     for (;;) {
         const bool low = next < classifiedEnd;
         const uint8_t classes = low ? lowScalarClasses()[next - 0x80] : 0;
-        const bool plain = low ? (classes & classPlainMark) != 0 : isPlainMarkUncached(next);
         const uint8_t nextProperties = unicode::graphemeProperties(next);
+        // A plain mark is Extend and nothing else, which rules out emoji and letters at once.
+        const bool plain =
+            low ? (classes & classPlainMark) != 0
+                : (nextProperties & (bits::markMask | bits::classMask | bits::prepend)) == bits::extend &&
+                      isPlainMarkUncached(next);
         bool dropped = false;
         bool widens = false;
         if (!plain) {
