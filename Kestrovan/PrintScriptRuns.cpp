@@ -193,51 +193,61 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
                 return false;
             }
         }
-        // Two bytes: a letter, or the marks joining the cell before them.
-        if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 || (bytes[end + 1] & 0xC0) != 0x80)
-            break;
-        char32_t scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
-        const uint8_t kind = kinds[scalar - 0x80];
-        if (kind == narrowLetter) {
-            batch.contents[count] = scalar << PackedCell::contentShift;
-            batch.lastScalars[count] = scalar;
-            batch.starts[count] = static_cast<uint16_t>(end);
-            batch.widths[count] = 1;
-            ++count;
-            end += 2;
-        } else if (kind == narrowMark) {
-            // The cell before is a letter this loop stored, alone. Past the cap marks are dropped.
-            std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
-            cluster[0] = batch.lastScalars[count - 1];
-            size_t size = 1;
-            const size_t marksStart = end;
-            do {
-                if (size < cluster.size())
-                    cluster[size++] = scalar;
-                end += 2;
-                if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 ||
-                    (bytes[end + 1] & 0xC0) != 0x80)
-                    break;
-                scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
-            } while (kinds[scalar - 0x80] == narrowMark);
-            const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
-            if (id == 0) {
-                // The general road joins the marks one at a time; the batch ends before them.
-                offset = marksStart;
-                stopper = Decoded{Decoded::Kind::scalar, cluster[1], 2};
-                return true;
+        // Letters of two bytes, and the marks joining the cell before them, until printable
+        // ASCII comes again.
+        for (;;) {
+            if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 ||
+                (bytes[end + 1] & 0xC0) != 0x80) {
+                offset = end;
+                return false;
             }
-            batch.contents[count - 1] =
-                uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-            batch.lastScalars[count - 1] = cluster[size - 1];
-        } else {
-            break;
+            char32_t scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
+            const uint8_t kind = kinds[scalar - 0x80];
+            if (kind == narrowLetter) {
+                batch.contents[count] = scalar << PackedCell::contentShift;
+                batch.lastScalars[count] = scalar;
+                batch.starts[count] = static_cast<uint16_t>(end);
+                batch.widths[count] = 1;
+                ++count;
+                end += 2;
+            } else if (kind == narrowMark) {
+                // The cell before is a letter this loop stored, alone. Past the cap marks are
+                // dropped.
+                std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
+                cluster[0] = batch.lastScalars[count - 1];
+                size_t size = 1;
+                const size_t marksStart = end;
+                do {
+                    if (size < cluster.size())
+                        cluster[size++] = scalar;
+                    end += 2;
+                    if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 ||
+                        (bytes[end + 1] & 0xC0) != 0x80)
+                        break;
+                    scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
+                } while (kinds[scalar - 0x80] == narrowMark);
+                const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+                if (id == 0) {
+                    // The general road joins the marks one at a time; the batch ends before them.
+                    offset = marksStart;
+                    stopper = Decoded{Decoded::Kind::scalar, cluster[1], 2};
+                    return true;
+                }
+                batch.contents[count - 1] =
+                    uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+                batch.lastScalars[count - 1] = cluster[size - 1];
+            } else {
+                offset = end;
+                return false;
+            }
+            if (count == maximumBatch || end == available) {
+                offset = end;
+                return false;
+            }
+            if (bytes[end] < 0x80)
+                break;
         }
-        if (count == maximumBatch || end == available)
-            break;
     }
-    offset = end;
-    return false;
 }
 
 // Called right after the batch stored a letter of the kind above as its last cell, alone, with
