@@ -140,17 +140,6 @@ CircularBufferLineList::recycle(PackedCell clearCell, bool isWrapped, const Bidi
     const bool hadImages = line.recycle(clearCell, isWrapped, bidiState);
     if (isLive_ && hadImages)
         owner_->adjustLinesWithImagesCount(-1);
-    // The next scroll recycles the line that is now the oldest, long out of the caches in a full
-    // scrollback: fetched now, it arrives while this line is printed instead of stalling the fill.
-    if (const BufferLine* next = array_[physical(0)].get()) {
-        __builtin_prefetch(next, 1);
-        if (const PackedCell* cells = next->cells()) {
-            const auto* bytes = reinterpret_cast<const char*>(cells);
-            const size_t size = static_cast<size_t>(next->count()) * sizeof(PackedCell);
-            for (size_t at = 0; at < size; at += 64)
-                __builtin_prefetch(bytes + at, 1);
-        }
-    }
     return array_[slot];
 }
 
