@@ -262,19 +262,21 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         size_t i = written;
         for (; i < count; ++i) {
             // Most cells of most text are narrow: four of them that fit are stored without the
-            // tests for each.
-            while (count - i >= 4 && column + 3 <= right) {
-                uint32_t four;
-                std::memcpy(&four, widths.data() + i, sizeof(four));
-                if (four != 0x01010101u)
+            // tests for each. Text of wide characters skips the look.
+            if (widths[i] == 1) {
+                while (count - i >= 4 && column + 3 <= right) {
+                    uint32_t four;
+                    std::memcpy(&four, widths.data() + i, sizeof(four));
+                    if (four != 0x01010101u)
+                        break;
+                    for (int k = 0; k < 4; ++k)
+                        cells[column + k] = PackedCell(singleTemplate | contents[i + k]);
+                    column += 4;
+                    i += 4;
+                }
+                if (i == count)
                     break;
-                for (int k = 0; k < 4; ++k)
-                    cells[column + k] = PackedCell(singleTemplate | contents[i + k]);
-                column += 4;
-                i += 4;
             }
-            if (i == count)
-                break;
             const uint8_t width = widths[i];
             const int columns = width & widthMask;
             const int limit = (width & runCellStaysOnRow) ? widenLimit : right;

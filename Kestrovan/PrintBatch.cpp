@@ -43,10 +43,9 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 // Printable ASCII after a cell without grapheme properties joins nothing: the
                 // stretch of it, with the letters and marks of two bytes among it, goes in
                 // without the tests below.
-                if (gatherNarrowRun(batch, count, bytes, available, offset, stopper))
+                if (gatherNarrowRun(batch, count, bytes, available, offset, stopper, lastProperties))
                     break;
                 last = batch.lastScalars[count - 1];
-                lastProperties = unicode::graphemeProperties(last);
                 continue;
             }
         } else {

@@ -138,10 +138,19 @@ bool startsSyllableRun(char32_t scalar)
 // here joins what came before: ASCII and such letters join only a Prepend character or a
 // joiner, and a plain mark is neither.
 bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
-                                size_t& offset, std::optional<Decoded>& stopper)
+                                size_t& offset, std::optional<Decoded>& stopper, uint8_t& lastProperties)
 {
     const NarrowKinds& kinds = narrowKinds();
     size_t end = offset;
+    // Ends the stretch. ASCII and these letters have no grapheme properties; a cluster cell here
+    // is a letter with marks, whose last mark is looked up.
+    const auto finish = [&] {
+        offset = end;
+        const bool cluster =
+            (batch.contents[count - 1] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::grapheme);
+        lastProperties = cluster ? unicode::graphemeProperties(batch.lastScalars[count - 1]) : 0;
+        return false;
+    };
     for (;;) {
 #if defined(__SSE2__)
         // Sixteen bytes at a time while the batch has room for them all: every lane is stored,
@@ -177,8 +186,7 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
                 break;
         }
         if (count == maximumBatch || end == available) {
-            offset = end;
-            return false;
+            return finish();
         }
 #endif
         while (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F) {
@@ -189,8 +197,7 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
             ++count;
             ++end;
             if (count == maximumBatch || end == available) {
-                offset = end;
-                return false;
+                return finish();
             }
         }
         // Letters of two bytes, and the marks joining the cell before them, until printable
@@ -198,8 +205,7 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
         for (;;) {
             if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 ||
                 (bytes[end + 1] & 0xC0) != 0x80) {
-                offset = end;
-                return false;
+                return finish();
             }
             char32_t scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
             const uint8_t kind = kinds[scalar - 0x80];
@@ -237,12 +243,10 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
                     uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
                 batch.lastScalars[count - 1] = cluster[size - 1];
             } else {
-                offset = end;
-                return false;
+                return finish();
             }
             if (count == maximumBatch || end == available) {
-                offset = end;
-                return false;
+                return finish();
             }
             if (bytes[end] < 0x80)
                 break;

@@ -78,7 +78,7 @@ private:
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
                        uint32_t firstLength, uint8_t& properties, bool& startsCell);
     bool gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
-                         std::optional<Decoded>& stopper);
+                         std::optional<Decoded>& stopper, uint8_t& lastProperties);
     bool gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
                            size_t& offset, std::optional<Decoded>& stopper);
     void printStepwise(const uint8_t* bytes, size_t length);
