@@ -269,13 +269,18 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* by
     bool wide = false;
     for (;;) {
         // The next scalar, when it is three bytes in U+0800-U+0FFF with a kind of its own.
+        // The table is read whatever the bytes are (the index stays inside it) and the kind kept
+        // only for such a sequence, which spares a branch per byte tested.
         uint8_t kind = 0;
         char32_t next = 0;
-        if (available - offset >= 3 && bytes[offset] == 0xE0 && (bytes[offset + 1] & 0xE0) == 0xA0 &&
-            (bytes[offset + 2] & 0xC0) == 0x80) {
-            next = char32_t(bytes[offset + 1] & 0x1F) << 6 | (bytes[offset + 2] & 0x3F);
-            kind = kinds[next];
-            next += syllableFirst;
+        if (available - offset >= 3) {
+            const uint8_t second = bytes[offset + 1];
+            const uint8_t third = bytes[offset + 2];
+            const bool sequence =
+                (bytes[offset] == 0xE0) & ((second & 0xE0) == 0xA0) & ((third & 0xC0) == 0x80);
+            const char32_t index = char32_t(second & 0x1F) << 6 | (third & 0x3F);
+            kind = static_cast<uint8_t>(kinds[index] & -static_cast<uint8_t>(sequence));
+            next = index + syllableFirst;
         }
         const bool consonant =
             (kind & (syllableStarts | bits::conjunctMask)) == (syllableStarts | bits::conjunctConsonant);
