@@ -37,6 +37,7 @@ NarrowKinds makeNarrowKinds()
     NarrowKinds kinds{};
     const LowScalarClasses& classes = lowScalarClasses();
     for (char32_t scalar = 0x80; scalar < narrowEnd; ++scalar) {
+        // One column (width code 2) and no other class: no properties, no joining, no mark.
         const uint8_t scalarClasses = classes[scalar - 0x80];
         if (scalarClasses == 2 && !unicode::isExtendedPictographic(scalar))
             kinds[scalar - 0x80] = narrowLetter;
@@ -52,8 +53,8 @@ const NarrowKinds& narrowKinds()
     return kinds;
 }
 
-// The join kind of a scalar of U+0800 ..< `classifiedEnd` for the loop below; 0 for a scalar the
-// loop leaves to the general one. Bits 6-7 hold the scalar's Indic conjunct class, as in the
+// The join kind of a scalar of U+0800 ..< `classifiedEnd` for the syllable loop; 0 for a scalar
+// that loop leaves to the general one. Bits 6-7 hold the scalar's Indic conjunct class, as in the
 // grapheme property byte.
 constexpr uint8_t syllableStarts = 0x01;
 constexpr uint8_t syllableJoins = 0x02;
@@ -254,10 +255,11 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
     }
 }
 
-// Called right after the batch stored a letter of the kind above as its last cell, alone, with
-// `offset` just past it. Gathers that cell's joins and the cells after it while the bytes are
-// such scalars, as the general loop would, and answers false; true when the batch must end
-// here, with `stopper` set (a cluster the arena could not store, which the general road joins).
+// Called right after the batch stored a letter that starts a syllable run (`startsSyllableRun`)
+// as its last cell, alone, with `offset` just past it. Gathers that cell's joins and the cells
+// after it while the bytes are such scalars, as the general loop would, and answers false; true
+// when the batch must end here, with `stopper` set (a cluster the arena could not store, which
+// the general road joins).
 bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
                                   size_t& offset, std::optional<Decoded>& stopper)
 {

@@ -8,10 +8,12 @@
 // start cells (printable ASCII, CJK, most letters, emoji) go in batches through the buffer's
 // `insertMixedRun`, narrow and wide together, with whatever joins them gathered into their
 // clusters first: combining marks, skin tones and joined emoji, flags, keycaps, presentation
-// selectors, and the vowel signs and conjuncts that make a consonant wide (PrintBatch.cpp). Only
-// what the batch cannot place or join takes the scalar-at-a-time steps (PrintJoins.cpp): a join
-// to a cell written by an earlier run, a widened cell at the right edge, a text presentation
-// selector narrowing a wide cell, the modes in which the run writers refuse.
+// selectors, and the vowel signs and conjuncts that make a consonant wide (PrintBatch.cpp; runs
+// of ASCII with the letters and marks of two bytes, and Devanagari syllables, take loops of their
+// own in PrintScriptRuns.cpp). Only what the batch cannot place or join takes the
+// scalar-at-a-time steps (PrintJoins.cpp): a join to a cell written by an earlier run, a widened
+// cell at the right edge, a text presentation selector narrowing a wide cell, the modes in which
+// the run writers refuse.
 //
 // Malformed UTF-8 never stops printing. A byte that cannot start a sequence prints as the
 // character U+0080-U+00FF of the same value (or nothing when that has no width). A sequence cut
