@@ -201,6 +201,8 @@ void Terminal::refreshEraseCells() const
 
 void Terminal::resetNormalBuffer()
 {
+    // The new buffer has no scrollback waiting for a reflow.
+    columnSwitchRun_ = ColumnSwitchRun::none;
     normalBuffer_ = makeBuffer(std::max(_options.scrollback, 0));
     normalBuffer_->fillViewportRows();
     normalBuffer_->setupTabStops(-1, tabStopWidth);
@@ -264,8 +266,19 @@ void Terminal::resizeNormalBufferKeepingSavedRow(int newColumns, int newRows)
 
 void Terminal::resizeNormalBufferToCurrentGridIfNeeded()
 {
-    if (normalBuffer_->cols() == _cols && normalBuffer_->rows() == _rows)
+    Buffer& normal = *normalBuffer_;
+    if (normal.cols() == _cols && normal.rows() == _rows)
         return;
+    // Back from a column switch made on the alternate screen, inside a feed, the scrollback may
+    // wait for its reflow as after a switch made here, when the screen takes no part in it
+    // (`ColumnSwitchRun`).
+    if (parseDepth_ > 0 && normal.rows() == _rows && normal.canDeferScrollbackReflow(_cols)) {
+        const int oldCols = normal.cols();
+        normal.resizeScreenDeferringScrollback(_cols);
+        normal.setupTabStops(oldCols, tabStopWidth);
+        columnSwitchRun_ = ColumnSwitchRun::pending;
+        return;
+    }
     resizeNormalBufferKeepingSavedRow(_cols, _rows);
 }
 

@@ -200,6 +200,47 @@ void BM_ColumnModeSwitchesCuttingOneLongLine(benchmark::State& state)
 }
 BENCHMARK(BM_ColumnModeSwitchesCuttingOneLongLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// Switches over a full 10,000-line scrollback of wrapped lines with one sequence between them,
+// picked by the argument: an erase in line, a title, a saved and restored cursor, a scroll region
+// set and reset, a scroll up, a line long enough to wrap on the screen, and a trip through the
+// alternate screen. None of them reads the scrollback, so none may make a switch reflow it.
+void BM_ColumnModeSwitchesWithSequenceBetween(benchmark::State& state)
+{
+    static const char* const between[] = {
+        "\x1b[K",
+        "\x1b]2;title\x07",
+        "\x1b"
+        "7\x1b"
+        "8",
+        "\x1b[2;20r\x1b[r",
+        "\x1b[24H\x1b[S",
+        "\x1b["
+        "24H0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456"
+        "789"
+        "0123456789012345678901234567890123456789\r\n",
+        "\x1b[?1049h\x1b[?1049l",
+    };
+    const char* sequence = between[state.range(0)];
+    auto terminal = switchingTerminal(10000, 10100, [](int line) { return size_t(20 + (line * 37) % 180); });
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += std::string("\x1b[?3h") + sequence + "\x1b[?3l" + sequence;
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesWithSequenceBetween)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
+
+// Column switches made on the alternate screen, the normal screen shown between them: each
+// return resizes the normal buffer, over a full 10,000-line scrollback of wrapped lines.
+void BM_ColumnModeSwitchesThroughAlternateScreen(benchmark::State& state)
+{
+    auto terminal = switchingTerminal(10000, 10100, [](int line) { return size_t(20 + (line * 37) % 180); });
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?1049h\x1b[?3h\x1b[?1049lx\x1b[?1049h\x1b[?3l\x1b[?1049ly";
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesThroughAlternateScreen)->Unit(benchmark::kMillisecond);
+
 // Switches with a line feed from the bottom row between them, over a full 10,000-line scrollback
 // with an image placed every 1,000 lines: the placements' rows move with every row that falls
 // off the ring, which must not end the run of deferred switches.
