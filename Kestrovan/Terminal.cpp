@@ -272,14 +272,23 @@ void Terminal::resizeNormalBufferToCurrentGridIfNeeded()
     // Back from a column switch made on the alternate screen, inside a feed, the scrollback may
     // wait for its reflow as after a switch made here, when the screen takes no part in it
     // (`ColumnSwitchRun`).
-    if (parseDepth_ > 0 && normal.rows() == _rows && normal.canDeferScrollbackReflow(_cols)) {
-        const int oldCols = normal.cols();
-        normal.resizeScreenDeferringScrollback(_cols);
-        normal.setupTabStops(oldCols, tabStopWidth);
-        columnSwitchRun_ = ColumnSwitchRun::pending;
+    if (parseDepth_ > 0 && normal.rows() == _rows && normal.canDeferColumnSwitch(_cols)) {
+        resizeNormalBufferDeferringScrollback(_cols);
         return;
     }
     resizeNormalBufferKeepingSavedRow(_cols, _rows);
+}
+
+void Terminal::resizeNormalBufferDeferringScrollback(int newColumns)
+{
+    Buffer& normal = *normalBuffer_;
+    const int oldCols = normal.cols();
+    // The saved row keeps its distance from the cursor row, as in any resize.
+    const int distance = normal.savedY - normal.y();
+    normal.resizeDeferringScrollback(newColumns);
+    normal.savedY = normal.y() + distance;
+    normal.setupTabStops(oldCols, tabStopWidth);
+    columnSwitchRun_ = ColumnSwitchRun::pending;
 }
 
 void Terminal::resizeBuffers(int newColumns, int newRows)

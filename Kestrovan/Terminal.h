@@ -1358,6 +1358,9 @@ private:
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
     std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
     void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
+    /// The same to `newColumns` columns with the scrollback's reflow deferred, which opens a run
+    /// of column switches (`ColumnSwitchRun`); only where `Buffer::canDeferColumnSwitch` allows.
+    void resizeNormalBufferDeferringScrollback(int newColumns);
     bool isRegistered(const SelectionService& selection) const;
 
     // Mode switches with effects beyond storing the mode (TerminalModes.cpp, TerminalCursor.cpp).

@@ -693,16 +693,12 @@ void Terminal::changeColumnMode(int columns)
     Buffer& normal = *normalBuffer_;
     const int target = std::max(columns, MINIMUM_COLS);
     const bool deferScrollback = target != _cols && _buffer == normalBuffer_ && normal.cols() == _cols &&
-                                 normal.rows() == _rows && normal.canDeferScrollbackReflow(target);
-    const int normalCols = normal.cols();
+                                 normal.rows() == _rows && normal.canDeferColumnSwitch(target);
     keepNormalBufferInResize_ = deferScrollback || target == _cols || _buffer != normalBuffer_;
     resize(columns, _rows);
     keepNormalBufferInResize_ = false;
-    if (deferScrollback && normal.cols() != _cols) {
-        normal.resizeScreenDeferringScrollback(_cols);
-        normal.setupTabStops(normalCols, tabStopWidth);
-        columnSwitchRun_ = ColumnSwitchRun::pending;
-    }
+    if (deferScrollback && normal.cols() != _cols)
+        resizeNormalBufferDeferringScrollback(_cols);
 
     // The grid's own width from here on: the resize may have clamped or refused the request.
     const int width = _cols;
