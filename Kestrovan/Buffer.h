@@ -320,7 +320,8 @@ public:
     /// `reflowPendingScrollback`. Only for a buffer `canDeferColumnSwitch` accepted.
     void resizeDeferringScrollback(int newCols)
     {
-        if (canDeferScrollbackReflow(newCols))
+        // The same width reflows nothing, whatever the screen holds.
+        if (newCols == cols_ || canDeferScrollbackReflow(newCols))
             resizeScreenDeferringScrollback(newCols);
         else
             resizeScreenAndItsGroupsDeferringScrollback(newCols);

@@ -68,7 +68,8 @@ Buffer::ScreenReflowPlan Buffer::planScreenReflow() const
                 groups += static_cast<int>(held);
                 plan.epochsTaken += 1;
             } else {
-                for (size_t index = epoch->groupRows.size() - wanted; index < epoch->groupRows.size(); ++index)
+                for (size_t index = epoch->groupRows.size() - wanted; index < epoch->groupRows.size();
+                     ++index)
                     taken += epoch->groupRows[index];
                 groups += static_cast<int>(wanted);
                 plan.groupsTakenFromLast = static_cast<int>(wanted);

@@ -1,6 +1,6 @@
 // Column switches that defer the scrollback's reflow, against the same switches made with an
-// immediate reflow (`Buffer::resize`): after any mix of switches and output the two buffers must
-// hold the same cells, wrap flags, cursor and saved cursor.
+// immediate reflow (`Buffer::resize`): after any mix of switches and output, with screens blanked
+// or kept, the two buffers must hold the same cells, wrap flags, cursor and saved cursor.
 #include "tests/Kestrovan/ScrollingTerminalDouble.h"
 #include "tests/Kestrovan/TestSupport.h"
 
@@ -66,13 +66,13 @@ struct Screen
         buffer->setX(0);
         terminal.lineFeed(*buffer);
     }
-    // DECCOLM as the terminal makes it: resize (or resize the screen only), then blank the screen
-    // and home the cursor.
-    void switchColumns(int cols)
+    // DECCOLM as the terminal makes it: resize (or defer the scrollback's part), then home the
+    // cursor and, unless the screen is kept (DECNCSM), blank the screen.
+    void switchColumns(int cols, bool keepScreen)
     {
         const PackedCell blank = buffer->getPackedBlankCell(kestrovan::Attribute());
-        if (defers && buffer->canDeferScrollbackReflow(cols))
-            buffer->resizeScreenDeferringScrollback(cols);
+        if (defers && buffer->canDeferColumnSwitch(cols))
+            buffer->resizeDeferringScrollback(cols);
         else
             buffer->resize(cols, buffer->rows());
         buffer->setScrollTop(0);
@@ -81,7 +81,7 @@ struct Screen
         buffer->setMarginRight(cols - 1);
         buffer->setX(0);
         buffer->setY(0);
-        for (int row = 0; row < buffer->rows(); ++row) {
+        for (int row = 0; row < buffer->rows() && !keepScreen; ++row) {
             BufferLine& line = *buffer->lines()[buffer->yBase() + row];
             line.resize(cols, blank);
             line.repairWideSeam(cols);
@@ -229,11 +229,16 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
             s->buffer->savedY = savedY;
         }
 
+        // Screens kept through the switches, or blanked with text wrapped on them before the
+        // next, take part in the reflow.
+        const bool keepScreens = pick(0, 2) == 0;
         for (int feed = pick(1, 6); feed > 0; --feed) {
             for (int step = pick(1, 12); step > 0; --step) {
                 const int cols = pick(0, 1) == 0 ? 80 : 132;
+                const bool keepScreen = keepScreens && pick(0, 3) != 0;
                 for (Screen* s : both)
-                    s->switchColumns(cols);
+                    s->switchColumns(cols, keepScreen);
+
                 // Mostly a little on the screen; now and then more than a screen's worth, or a
                 // long line the next narrower switch must reflow with the scrollback; or, from
                 // the bottom row, one line or many scrolled into the (soon full) scrollback.
