@@ -4,7 +4,9 @@
 //   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines,
 //   one after the other or with output between them, also output that scrolls lines into a full
 //   scrollback, and a scrollback filled by one line longer than the ring, cut into at every
-//   switch. A switch should cost the same whatever the scrollback holds.
+//   switch; with other sequences between the switches, through the alternate screen, and with
+//   kept screens. A switch should cost the same whatever the scrollback holds (a line that runs
+//   from the scrollback onto a kept screen is resized with it, and costs what it holds).
 // - Title stack: 500 distinct 1 MB titles, each set and pushed; the counter is the growth of the
 //   process's resident memory at its peak.
 // - Replies: a child in raw mode writes a million primary device-attribute queries and never
@@ -240,6 +242,23 @@ void BM_ColumnModeSwitchesThroughAlternateScreen(benchmark::State& state)
     feedSwitches(state, *terminal, switches);
 }
 BENCHMARK(BM_ColumnModeSwitchesThroughAlternateScreen)->Unit(benchmark::kMillisecond);
+
+// Switches that keep the screen (DECNCSM) when its rows continue one line longer than the whole
+// ring (800,000 cells): every switch resizes that line with the screen, with the cursor on it
+// (argument 0) or on the row below (1).
+void BM_ColumnModeSwitchesKeepingAScreenOfOneLongLine(benchmark::State& state)
+{
+    auto terminal = switchingTerminal(10000, 0, [](int) { return size_t(0); });
+    std::string line;
+    for (int cells = 0; cells < 800000; ++cells)
+        line += char('a' + cells % 26);
+    terminal->feed("\x1b[?95h" + line + (state.range(0) != 0 ? "\r\n" : ""));
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h\x1b[?3l";
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesKeepingAScreenOfOneLongLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Switches with a line feed from the bottom row between them, over a full 10,000-line scrollback
 // with an image placed every 1,000 lines: the placements' rows move with every row that falls
