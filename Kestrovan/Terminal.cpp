@@ -270,8 +270,7 @@ void Terminal::resizeNormalBufferToCurrentGridIfNeeded()
     if (normal.cols() == _cols && normal.rows() == _rows)
         return;
     // Back from a column switch made on the alternate screen, inside a feed, the scrollback may
-    // wait for its reflow as after a switch made here, when the screen takes no part in it
-    // (`ColumnSwitchRun`).
+    // wait for its reflow as after a switch made here (`ColumnSwitchRun`).
     if (parseDepth_ > 0 && normal.rows() == _rows && normal.canDeferColumnSwitch(_cols)) {
         resizeNormalBufferDeferringScrollback(_cols);
         return;
