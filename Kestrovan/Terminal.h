@@ -569,6 +569,12 @@ public:
     /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
     /// leaves it alone. The same as dispatching the sequence.
     void applyTrueColours(uint32_t foreground, uint32_t background);
+    /// The same followed by printing `text`, the one to three bytes up to the next control that
+    /// the parse loop found after such a sequence: mostly the one character drawn in the new
+    /// colours, which is written to the cursor cell in the same call when nothing in the way
+    /// needs the print roads. The same as `applyTrueColours` and then the print handlers.
+    [[gnu::noinline]] void applyTrueColoursAndPrint(uint32_t foreground, uint32_t background,
+                                                    std::span<const uint8_t> text);
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
@@ -724,6 +730,8 @@ public:
     /// Makes `working` the current look after SGR folded it from `previous`: interns it and
     /// renews what erasing uses when the background changed.
     void adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous);
+    /// `applyTrueColours` inline, for it and `applyTrueColoursAndPrint`.
+    void switchTrueColours(uint32_t foreground, uint32_t background);
     /// Makes `attribute` the current look, with id `styleID`.
     void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {

@@ -9,6 +9,7 @@
 // only; that background-only attribute and its two packed cells are rebuilt here, and only when the
 // background really changed, because most SGR sequences (bold, colours of text) leave it alone
 // and interning is not free.
+#include "Kestrovan/BufferLoneCell.h"
 #include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 
@@ -355,6 +356,42 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
 }
 
 void Terminal::applyTrueColours(uint32_t foreground, uint32_t background)
+{
+    switchTrueColours(foreground, background);
+}
+
+void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background, std::span<const uint8_t> text)
+{
+    switchTrueColours(foreground, background);
+    // A half block or a letter of rainbow text: one narrow character that the cell before the
+    // cursor cannot join, written where the cursor stands. A two- or three-byte one is known
+    // only as the character the lone-character road last found plain (pictures repeat one);
+    // anything else, and everything that needs the print roads' care (a column-switch run to
+    // end, a translating set, bytes put back, a hyperlink), takes those roads unchanged.
+    Buffer& buffer = *_buffer;
+    if (columnSwitchRun_ == ColumnSwitchRun::none && !charsets_.charset() &&
+        readingBuffer_.putbackBuffer.empty() && !activeHyperlink()) [[likely]] {
+        const uint32_t encoded = text.size() == 1 ? 0
+                                                  : uint32_t(text[0]) | uint32_t(text[1]) << 8 |
+                                                        (text.size() == 3 ? uint32_t(text[2]) << 16 : 0) |
+                                                        static_cast<uint32_t>(text.size()) << 24;
+        const bool known = text.size() == 1 ? text[0] < 0x7F : encoded == plainNarrowBytes_;
+        const char32_t scalar = text.size() == 1 ? char32_t(text[0]) : plainNarrowScalar_;
+        if (known && buffer.putPlainNarrowScalar(scalar, curStyleID_, 0)) {
+            updateRange(buffer.y());
+            return;
+        }
+    }
+    bool ascii = true;
+    for (const uint8_t byte : text)
+        ascii = ascii && byte < 0x7F;
+    if (ascii)
+        handlePrintableAsciiBorrowed(text);
+    else
+        handlePrintBorrowed(text);
+}
+
+[[gnu::always_inline]] inline void Terminal::switchTrueColours(uint32_t foreground, uint32_t background)
 {
     // The colours' tags differ from what the parser gives in the kind bits only.
     constexpr uint32_t kindToTag = 0x2000000;
