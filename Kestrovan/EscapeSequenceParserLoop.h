@@ -10,7 +10,7 @@
 
 #include "Kestrovan/ByteRunScanner.h"
 #include "Kestrovan/EscapeSequenceParser.h"
-#include "Kestrovan/TrueColourFold.h"
+#include "Kestrovan/TrueColourShuffle.h"
 
 #include <cstddef>
 #include <cstdint>
