@@ -1217,7 +1217,14 @@ public:
     /// The arena id of `currentAttribute()`, given to printed cells. Inline: read for every run.
     uint16_t curStyleID() const { return curStyleID_; }
     /// The attribute erased cells get: the current attribute's background only.
-    const Attribute& currentEraseAttribute() const { return currentEraseAttribute_; }
+    const Attribute& currentEraseAttribute() const
+    {
+        if (eraseAttributeStale_) [[unlikely]] {
+            currentEraseAttribute_ = eraseKey_.attribute();
+            eraseAttributeStale_ = false;
+        }
+        return currentEraseAttribute_;
+    }
     /// The packed empty cell and space cell of the erase attribute. SGR only records the erase
     /// attribute; its style id is interned here, on the first erase, scroll or insertion after it,
     /// since most SGR sequences that change the background are never followed by one.
@@ -1347,7 +1354,13 @@ private:
     void rebuildEraseCells(uint16_t eraseStyleID);
     /// `arena.intern(key)`, reclaiming ids when the style table is full.
     std::optional<uint16_t> internStyle(const InternedAttributeKey& key);
-    /// Interns `currentEraseAttribute_` and rebuilds the erase cells from it.
+    /// Makes `attribute` the erase attribute (not its cells: `rebuildEraseCells` does that).
+    void setEraseAttribute(const Attribute& attribute)
+    {
+        currentEraseAttribute_ = attribute;
+        eraseAttributeStale_ = false;
+    }
+    /// Interns `currentEraseAttribute()` and rebuilds the erase cells from it.
     void refreshEraseCells() const;
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
     std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
@@ -1409,7 +1422,11 @@ private:
     // (0 before any): a picture repeats one half block throughout.
     char32_t plainNarrowScalar_ = 0;
     uint32_t plainNarrowBytes_ = 0;
-    Attribute currentEraseAttribute_;
+    // SGR records the erase look as a key only (`eraseKey_`, `eraseAttributeStale_`): pictures
+    // drawn in half blocks change the background on every cell and seldom erase between them.
+    mutable Attribute currentEraseAttribute_;
+    mutable bool eraseAttributeStale_ = false;
+    InternedAttributeKey eraseKey_;
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
     mutable PackedCell currentEraseBlankCell_;
     mutable PackedCell currentEraseSpaceCell_ =

@@ -6,9 +6,9 @@
 // its key, once per sequence, without building an attribute at all: the key is the current look,
 // and the attribute is spelled out from it only when read. Printed cells carry the 16-bit
 // style id. Erasing, scrolling and insertion fill new cells with the background of the current attribute
-// only; that background-only attribute and its two packed cells are rebuilt here, and only when the
-// background really changed, because most SGR sequences (bold, colours of text) leave it alone
-// and interning is not free.
+// only; that background-only look is recorded here, as a key, and only when the background really
+// changed, because most SGR sequences (bold, colours of text) leave it alone; the attribute and its
+// two packed cells are built from the key when first read.
 #include "Kestrovan/BufferLoneCell.h"
 #include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
@@ -151,21 +151,6 @@ uint64_t eraseBackgroundTag(uint64_t tag)
     return tag == invertedTag ? 0 : tag;
 }
 
-/// Stores the attribute `key` stands for into `target` field by field. Assigning a whole
-/// attribute built as a temporary made the compiler write its bytes one by one to the stack and
-/// copy them on in wider words, which stalls on store forwarding.
-[[gnu::always_inline]] inline void assign(Attribute& target, const Key& key)
-{
-    target.fg = Key::colorOfTag(key.word0 & tagMask);
-    target.bg = Key::colorOfTag(backgroundTag(key));
-    target.style = CharacterStyle(static_cast<uint8_t>(key.word0 >> styleShift));
-    target.underlineStyle = static_cast<UnderlineStyle>(key.word0 >> underlineStyleShift);
-    if (key.word1 != 0)
-        target.underlineColor = Key::colorOfTag(key.word1 - underlineColorOffset);
-    else
-        target.underlineColor.reset();
-}
-
 } // namespace
 
 void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
@@ -184,7 +169,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         curAttrStale_ = true;
         curStyleID_ = 0;
         if (eraseBackgroundChanges) {
-            assign(currentEraseAttribute_, Key());
+            setEraseAttribute(Attribute());
             rebuildEraseCells(0);
         }
         return;
@@ -427,7 +412,8 @@ void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
         return;
     const Key erase{eraseTag << backgroundShift, 0};
-    assign(currentEraseAttribute_, erase);
+    eraseKey_ = erase;
+    eraseAttributeStale_ = true;
     // The erase look's id is known when it is the current look; otherwise it is interned when an
     // erase first needs it. Pictures drawn in half blocks change the background on every cell and
     // never erase between them, and each interning of a new colour is a miss in the table.
