@@ -216,7 +216,8 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                             // shape is folded as usual.
                             if constexpr (requires {
                                               listener.applyTrueColours(uint32_t(), uint32_t());
-                                              listener.applyTrueColoursAndPrint(uint32_t(), uint32_t(), bytes);
+                                              listener.applyTrueColoursAndPrint(uint32_t(), uint32_t(),
+                                                                                bytes);
                                           }) {
                                 const TrueColourSgr sgr = readTrueColourSgr(data, i, length, colourKind);
                                 if (sgr.end != 0) {

@@ -345,7 +345,8 @@ void Terminal::applyTrueColours(uint32_t foreground, uint32_t background)
     switchTrueColours(foreground, background);
 }
 
-void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background, std::span<const uint8_t> text)
+void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background,
+                                        std::span<const uint8_t> text)
 {
     switchTrueColours(foreground, background);
     // A half block or a letter of rainbow text: one narrow character that the cell before the

@@ -50,25 +50,21 @@ inline constexpr NumberShuffles numberShuffles = [] {
 /// The three numbers of a group as digit values, blue's in lane 0, green's in lane 1 and red's in
 /// lane 2, each right-aligned in its lane; lane 3 is 0. `start` is where the group's numbers
 /// begin, the others where each ends; their lengths must be at most three.
-[[gnu::always_inline, gnu::target("ssse3")]] inline __m128i groupDigits(const uint8_t* window, unsigned start,
-                                                                       unsigned red, unsigned green,
-                                                                       unsigned blue)
+[[gnu::always_inline, gnu::target("ssse3")]] inline __m128i
+groupDigits(const uint8_t* window, unsigned start, unsigned red, unsigned green, unsigned blue)
 {
     const unsigned base = start - 4;
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + base));
-    const __m128i control =
-        _mm_set_epi32(static_cast<int>(0x80808080u),
-                      static_cast<int>(numberShuffles.control[red - base][red - start]),
-                      static_cast<int>(numberShuffles.control[green - base][green - red - 1]),
-                      static_cast<int>(numberShuffles.control[blue - base][blue - green - 1]));
+    const __m128i control = _mm_set_epi32(
+        static_cast<int>(0x80808080u), static_cast<int>(numberShuffles.control[red - base][red - start]),
+        static_cast<int>(numberShuffles.control[green - base][green - red - 1]),
+        static_cast<int>(numberShuffles.control[blue - base][blue - green - 1]));
     return _mm_shuffle_epi8(_mm_sub_epi8(bytes, _mm_set1_epi8('0')), control);
 }
 
 /// `readTrueColourSgrScalar` with the numbers converted together; the same answers. Needs SSSE3.
-[[gnu::noinline, gnu::target("ssse3")]] inline TrueColourSgr readTrueColourSgrShuffled(const uint8_t* data,
-                                                                                    size_t index,
-                                                                                    size_t length,
-                                                                                    int firstKind)
+[[gnu::noinline, gnu::target("ssse3")]] inline TrueColourSgr
+readTrueColourSgrShuffled(const uint8_t* data, size_t index, size_t length, int firstKind)
 {
     TrueColourSgr result;
     if (length - index < trueColourSgrWindow)
