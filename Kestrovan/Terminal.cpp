@@ -155,7 +155,7 @@ void Terminal::setup(bool isReset)
         const Attribute old = currentAttribute();
         setCurrentAttribute(Attribute(), _buffer->cellArena()->intern(Attribute()).value_or(0));
         if (!old.bg.isDefault()) {
-            currentEraseAttribute_ = Attribute();
+            setEraseAttribute(Attribute());
             rebuildEraseCells(curStyleID_);
         }
     }
@@ -191,7 +191,7 @@ void Terminal::rebuildEraseCells(uint16_t eraseStyleID)
 void Terminal::refreshEraseCells() const
 {
     // A full arena cannot name the look: erased cells take the default one, as after SGR.
-    const uint16_t id = cellArena_->intern(currentEraseAttribute_).value_or(0);
+    const uint16_t id = cellArena_->intern(currentEraseAttribute()).value_or(0);
     currentEraseBlankCell_ = PackedCell::makeScalar(0, id, PackedCell::WidthState::single, false, 0, 0);
     currentEraseSpaceCell_ = PackedCell::makeScalar(' ', id, PackedCell::WidthState::single, false, 0, 0);
     eraseCellsStale_ = false;

@@ -569,6 +569,12 @@ public:
     /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
     /// leaves it alone. The same as dispatching the sequence.
     void applyTrueColours(uint32_t foreground, uint32_t background);
+    /// The same followed by printing `text`, the one to three bytes up to the next control that
+    /// the parse loop found after such a sequence: mostly the one character drawn in the new
+    /// colours, which is written to the cursor cell in the same call when nothing in the way
+    /// needs the print roads. The same as `applyTrueColours` and then the print handlers.
+    [[gnu::noinline]] void applyTrueColoursAndPrint(uint32_t foreground, uint32_t background,
+                                                    std::span<const uint8_t> text);
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
@@ -726,6 +732,8 @@ public:
     /// Makes `working` the current look after SGR folded it from `previous`: interns it and
     /// renews what erasing uses when the background changed.
     void adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous);
+    /// `applyTrueColours` inline, for it and `applyTrueColoursAndPrint`.
+    void switchTrueColours(uint32_t foreground, uint32_t background);
     /// Makes `attribute` the current look, with id `styleID`.
     void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {
@@ -1223,7 +1231,14 @@ public:
     /// The arena id of `currentAttribute()`, given to printed cells. Inline: read for every run.
     uint16_t curStyleID() const { return curStyleID_; }
     /// The attribute erased cells get: the current attribute's background only.
-    const Attribute& currentEraseAttribute() const { return currentEraseAttribute_; }
+    const Attribute& currentEraseAttribute() const
+    {
+        if (eraseAttributeStale_) [[unlikely]] {
+            currentEraseAttribute_ = eraseKey_.attribute();
+            eraseAttributeStale_ = false;
+        }
+        return currentEraseAttribute_;
+    }
     /// The packed empty cell and space cell of the erase attribute. SGR only records the erase
     /// attribute; its style id is interned here, on the first erase, scroll or insertion after it,
     /// since most SGR sequences that change the background are never followed by one.
@@ -1353,7 +1368,13 @@ private:
     void rebuildEraseCells(uint16_t eraseStyleID);
     /// `arena.intern(key)`, reclaiming ids when the style table is full.
     std::optional<uint16_t> internStyle(const InternedAttributeKey& key);
-    /// Interns `currentEraseAttribute_` and rebuilds the erase cells from it.
+    /// Makes `attribute` the erase attribute (not its cells: `rebuildEraseCells` does that).
+    void setEraseAttribute(const Attribute& attribute)
+    {
+        currentEraseAttribute_ = attribute;
+        eraseAttributeStale_ = false;
+    }
+    /// Interns `currentEraseAttribute()` and rebuilds the erase cells from it.
     void refreshEraseCells() const;
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
     std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
@@ -1418,7 +1439,11 @@ private:
     // (0 before any): a picture repeats one half block throughout.
     char32_t plainNarrowScalar_ = 0;
     uint32_t plainNarrowBytes_ = 0;
-    Attribute currentEraseAttribute_;
+    // SGR records the erase look as a key only (`eraseKey_`, `eraseAttributeStale_`): pictures
+    // drawn in half blocks change the background on every cell and seldom erase between them.
+    mutable Attribute currentEraseAttribute_;
+    mutable bool eraseAttributeStale_ = false;
+    InternedAttributeKey eraseKey_;
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
     mutable PackedCell currentEraseBlankCell_;
     mutable PackedCell currentEraseSpaceCell_ =
