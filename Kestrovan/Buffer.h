@@ -307,6 +307,25 @@ public:
     /// that the caller blanks right after. Until the reflow the scrollback is touched only by
     /// full-screen scrolls that call the two members below.
     void resizeScreenDeferringScrollback(int newCols);
+    /// Whether a switch to `newCols` columns may leave the scrollback's reflow for later, the
+    /// screen blanked or kept: as `canDeferScrollbackReflow`, or with screen rows that take part
+    /// in the reflow, resized for real with the wrapped groups above them that a resize could
+    /// bring back onto the screen, as long as those are few.
+    bool canDeferColumnSwitch(int newCols) const
+    {
+        return canDeferScrollbackReflow(newCols) || canDeferScrollbackReflowWithScreen(newCols);
+    }
+    /// Makes such a switch: the screen and the cursor, saved cursor, margins and region come out
+    /// as from `resize` with the same row count, and the scrollback waits for
+    /// `reflowPendingScrollback`. Only for a buffer `canDeferColumnSwitch` accepted.
+    void resizeDeferringScrollback(int newCols)
+    {
+        // The same width reflows nothing, whatever the screen holds.
+        if (newCols == cols_ || canDeferScrollbackReflow(newCols))
+            resizeScreenDeferringScrollback(newCols);
+        else
+            resizeScreenAndItsGroupsDeferringScrollback(newCols);
+    }
     /// Whether scrollback rows still wait for `reflowPendingScrollback`.
     bool hasPendingScrollbackReflow() const { return deferred_ != nullptr; }
     /// Called before a scroll moves the top screen row into the scrollback while a reflow is
@@ -450,7 +469,32 @@ private:
     // `width` (counted once per width); lines reflowed alone through an epoch's widths; rows
     // replaced by others; the rows a full ring drops; room in the ring for `extra` rows.
     struct DeferredEpoch;
-    void deferScrollbackReflow(int newCols);
+    /// Everything `canDeferScrollbackReflow` asks but of the screen rows.
+    bool canDeferAnyReflow(int newCols) const;
+    /// The rows scrolled in since the last switch up to `scrollbackEnd` join the epochs, which
+    /// take a switch to `newCols`.
+    void deferScrollbackReflow(int newCols, int scrollbackEnd);
+    /// The rows the epochs hold in the ring and would hold at the buffer's width, then the rows
+    /// a full ring drops.
+    void countDeferredRows();
+    /// The lines an epoch's last `rows` rows from ring row `firstRow` (all of them, a cut
+    /// group's rest included, when it is the epoch's first row) become at the buffer's width.
+    std::vector<std::shared_ptr<BufferLine>> settledEpochLines(const DeferredEpoch& epoch, int firstRow,
+                                                               int rows);
+    // A switch whose screen takes part in the reflow (BufferDeferredScreen.cpp): the first row
+    // resized for real, and the whole epochs and the groups of the epoch above them that are
+    // taken for it, or not feasible when that is too many rows.
+    struct ScreenReflowPlan
+    {
+        bool feasible = false;
+        int start = 0;
+        int epochsTaken = 0;
+        int groupsTakenFromLast = 0;
+    };
+    ScreenReflowPlan planScreenReflow() const;
+    bool canDeferScrollbackReflowWithScreen(int newCols) const;
+    void takeGroupsFromEpochs(const ScreenReflowPlan& plan);
+    void resizeScreenAndItsGroupsDeferringScrollback(int newCols);
     DeferredEpoch makeDeferredEpoch(int firstRow, int count, int laidOut);
     int deferredEpochRows(DeferredEpoch& epoch, int firstRow, int width);
     std::vector<std::shared_ptr<BufferLine>> reflowLinesAlone(std::vector<std::shared_ptr<BufferLine>> lines,

@@ -115,7 +115,7 @@ void Buffer::DeferredEpoch::visit(int from, int width)
 
 bool Buffer::canDeferScrollbackReflow(int newCols) const
 {
-    if (!hasScrollback_ || yDisp_ != yBase_ || newCols < 2 || lines_.count() != yBase_ + rows_)
+    if (!canDeferAnyReflow(newCols))
         return false;
     for (int row = yBase_; row < lines_.count(); ++row) {
         const CircularBufferLineList::ConstLinePointer line = lines_.lineIfPresent(row);
@@ -124,6 +124,13 @@ bool Buffer::canDeferScrollbackReflow(int newCols) const
         if (line->isWrapped() || (newCols < cols_ && line->getTrimmedLength() > newCols))
             return false;
     }
+    return true;
+}
+
+bool Buffer::canDeferAnyReflow(int newCols) const
+{
+    if (!hasScrollback_ || yDisp_ != yBase_ || newCols < 2 || lines_.count() != yBase_ + rows_)
+        return false;
     if (!deferred_)
         return true;
     int64_t eagerRows = 0;
@@ -372,7 +379,7 @@ void Buffer::resizeScreenDeferringScrollback(int newCols)
     newCols = std::max(newCols, 1);
     // A switch to the width the buffer has reflows nothing (the terminal does not even make one).
     if (newCols != cols_)
-        deferScrollbackReflow(newCols);
+        deferScrollbackReflow(newCols, yBase_);
 
     // What `resize` does to everything but the scrollback rows, for the same row count.
     if (marginRight_ > newCols - 1)
@@ -394,40 +401,44 @@ void Buffer::resizeScreenDeferringScrollback(int newCols)
     cols_ = newCols;
     if (!changed || !deferred_)
         return;
+    countDeferredRows();
+}
 
+void Buffer::countDeferredRows()
+{
     // The rows the scrollback would have now, and those that would fall off a full ring.
     DeferredScrollback& deferred = *deferred_;
     deferred.physicalRows = 0;
     deferred.rowsAtWidth = 0;
     int row = 0;
     for (DeferredEpoch& epoch : deferred.epochs) {
-        deferred.rowsAtWidth += deferredEpochRows(epoch, row, newCols);
+        deferred.rowsAtWidth += deferredEpochRows(epoch, row, cols_);
         deferred.physicalRows += epoch.rows;
         row += epoch.rows;
     }
     dropRowsOffFullRing();
 }
 
-void Buffer::deferScrollbackReflow(int newCols)
+void Buffer::deferScrollbackReflow(int newCols, int scrollbackEnd)
 {
     if (!deferred_) {
         deferred_ = std::make_unique<DeferredScrollback>();
         deferred_->ringLength = lines_.maxLength();
-        if (yBase_ > 0)
-            deferred_->epochs.push_back(makeDeferredEpoch(0, yBase_, cols_));
+        if (scrollbackEnd > 0)
+            deferred_->epochs.push_back(makeDeferredEpoch(0, scrollbackEnd, cols_));
     } else {
         // The rows scrolled in since the last switch join the rows kept at the buffer's width.
         int physical = 0;
         for (const DeferredEpoch& epoch : deferred_->epochs)
             physical += epoch.rows;
-        if (yBase_ > physical) {
+        if (scrollbackEnd > physical) {
             std::deque<DeferredEpoch>& epochs = deferred_->epochs;
             int first = physical;
             if (!epochs.empty() && !epochs.back().lazy) {
                 first -= epochs.back().rows;
                 epochs.pop_back();
             }
-            epochs.push_back(makeDeferredEpoch(first, yBase_ - first, cols_));
+            epochs.push_back(makeDeferredEpoch(first, scrollbackEnd - first, cols_));
             epochs.back().lazy = false;
         }
     }
@@ -495,6 +506,27 @@ bool Buffer::finishScrollWithPendingReflow()
     return linesTop != droppedBefore;
 }
 
+std::vector<LinePointer> Buffer::settledEpochLines(const DeferredEpoch& epoch, int firstRow, int rows)
+{
+    std::vector<LinePointer> lines;
+    lines.reserve(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i)
+        lines.push_back(lines_[firstRow + i]);
+    if (!epoch.lazy)
+        return lines;
+    std::vector<LinePointer> settled;
+    if (epoch.cut && firstRow == 0) {
+        // The rest of a cut group, then the groups below it.
+        settled = layOutCutGroup(epoch);
+        lines.erase(lines.begin(), lines.begin() + epoch.groupRows[epoch.firstGroup]);
+        if (lines.empty())
+            return settled;
+    }
+    const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), epoch, cols_);
+    settled.insert(settled.end(), reflowed.begin(), reflowed.end());
+    return settled;
+}
+
 void Buffer::reflowPendingScrollback()
 {
     if (!deferred_)
@@ -505,24 +537,9 @@ void Buffer::reflowPendingScrollback()
     rebuilt.reserve(static_cast<size_t>(lines_.count()));
     int row = 0;
     for (const DeferredEpoch& epoch : deferred->epochs) {
-        std::vector<LinePointer> lines;
-        for (int i = 0; i < epoch.rows; ++i)
-            lines.push_back(lines_[row + i]);
+        const std::vector<LinePointer> settled = settledEpochLines(epoch, row, epoch.rows);
+        rebuilt.insert(rebuilt.end(), settled.begin(), settled.end());
         row += epoch.rows;
-        if (!epoch.lazy) {
-            rebuilt.insert(rebuilt.end(), lines.begin(), lines.end());
-            continue;
-        }
-        if (epoch.cut) {
-            // The rest of a cut group, then the groups below it.
-            const std::vector<LinePointer> rest = layOutCutGroup(epoch);
-            rebuilt.insert(rebuilt.end(), rest.begin(), rest.end());
-            lines.erase(lines.begin(), lines.begin() + epoch.groupRows[epoch.firstGroup]);
-            if (lines.empty())
-                continue;
-        }
-        const std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), epoch, cols_);
-        rebuilt.insert(rebuilt.end(), reflowed.begin(), reflowed.end());
     }
     for (; row < lines_.count(); ++row)
         rebuilt.push_back(lines_[row]);

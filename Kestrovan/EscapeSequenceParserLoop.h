@@ -10,7 +10,7 @@
 
 #include "Kestrovan/ByteRunScanner.h"
 #include "Kestrovan/EscapeSequenceParser.h"
-#include "Kestrovan/TrueColourFold.h"
+#include "Kestrovan/TrueColourShuffle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -214,35 +214,33 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                             // A listener that takes true colours directly gets a whole sequence
                             // of one or two colour groups without the parameter store; any other
                             // shape is folded as usual.
-                            if constexpr (requires { listener.applyTrueColours(uint32_t(), uint32_t()); }) {
+                            if constexpr (requires {
+                                              listener.applyTrueColours(uint32_t(), uint32_t());
+                                              listener.applyTrueColoursAndPrint(uint32_t(), uint32_t(),
+                                                                                bytes);
+                                          }) {
                                 const TrueColourSgr sgr = readTrueColourSgr(data, i, length, colourKind);
                                 if (sgr.end != 0) {
                                     s.state = ParserState::ground;
                                     _parsColonMask = 0;
-                                    listener.applyTrueColours(sgr.foreground, sgr.background);
                                     i = sgr.end;
-                                    adoptReset();
                                     // The character drawn in these colours mostly follows alone,
-                                    // up to the next sequence: a run of one to three bytes is
-                                    // handed over as the text road would, without its scan.
-                                    if (length - i >= 4 && data[i] >= 0x20) {
-                                        const size_t run = data[i + 1] < 0x20   ? 1
-                                                           : data[i + 2] < 0x20 ? 2
-                                                           : data[i + 3] < 0x20 ? 3
-                                                                                : 0;
-                                        if (run != 0) {
-                                            const std::span<const uint8_t> text = bytes.subspan(i, run);
-                                            bool ascii = true;
-                                            for (const uint8_t textByte : text)
-                                                ascii = ascii && textByte < 0x7F;
-                                            if (ascii)
-                                                listener.handlePrintableAsciiBorrowed(text);
-                                            else
-                                                listener.handlePrintBorrowed(text);
-                                            i += run;
-                                            adoptReset();
-                                        }
+                                    // up to the next sequence: a run of one to three bytes goes
+                                    // with the colours in one call, without the text road's scan.
+                                    size_t run = 0;
+                                    if (length - i >= 4 && data[i] >= 0x20)
+                                        run = data[i + 1] < 0x20   ? 1
+                                              : data[i + 2] < 0x20 ? 2
+                                              : data[i + 3] < 0x20 ? 3
+                                                                   : 0;
+                                    if (run != 0) {
+                                        listener.applyTrueColoursAndPrint(sgr.foreground, sgr.background,
+                                                                          bytes.subspan(i, run));
+                                        i += run;
+                                    } else {
+                                        listener.applyTrueColours(sgr.foreground, sgr.background);
                                     }
+                                    adoptReset();
                                     continue;
                                 }
                             }

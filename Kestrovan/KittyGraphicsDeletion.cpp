@@ -83,7 +83,7 @@ std::set<uint32_t> KittyGraphicsEngine::imageIdsAtCell(int64_t col, int64_t row,
 
 void KittyGraphicsEngine::deletePlacementsVisibleOnScreen()
 {
-    const int64_t yBase = terminal_.buffer().yBase();
+    const int64_t yBase = terminal_.buffer().settledYBase();
     const int64_t cols = terminal_.cols();
     const int64_t rows = terminal_.rows();
     removePlacementRecords([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
@@ -147,7 +147,7 @@ void KittyGraphicsEngine::handleKittyDelete(const KittyGraphicsControl& control)
     // An upper-case selector also frees the images left without placements.
     const bool freesData = selector >= 'A' && selector <= 'Z';
     const uint8_t letter = static_cast<uint8_t>(std::tolower(selector));
-    const int64_t yBase = terminal_.buffer().yBase();
+    const int64_t yBase = terminal_.buffer().settledYBase();
     const int64_t cursorCol = terminal_.buffer().x();
     const int64_t cursorRow = terminal_.buffer().y() + yBase;
     // x, y and z are read from the keys the protocol lends them for these selectors.

@@ -150,7 +150,7 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
     record.pixelOffsetX = pixelOffsetX;
     record.pixelOffsetY = pixelOffsetY;
     record.col = origin.col.value_or(buffer.x());
-    record.row = origin.row.value_or(int64_t{buffer.y()} + buffer.yBase());
+    record.row = origin.row.value_or(int64_t{buffer.y()} + buffer.settledYBase());
     record.cols = cols;
     record.rows = rows;
     record.zIndex = control.zIndex;

@@ -27,6 +27,11 @@ void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bo
     syncActiveScreen();
     KittyGraphicsScreenState& current = screen();
     const int64_t lastColumn = terminal_.cols() - 1;
+    // The region comes in the ring's rows; placements count rows as a deferred scrollback reflow
+    // will leave them (see `clearKittyImagesOnScreen`).
+    const int64_t settledShift = terminal_.buffer().settledYBase() - terminal_.buffer().yBase();
+    top += settledShift;
+    bottom += settledShift;
     std::set<KittyPlacementKey> outside;
     bool changed = false;
     for (auto& [key, record] : current.placementsByKey) {

@@ -155,7 +155,7 @@ void Terminal::setup(bool isReset)
         const Attribute old = currentAttribute();
         setCurrentAttribute(Attribute(), _buffer->cellArena()->intern(Attribute()).value_or(0));
         if (!old.bg.isDefault()) {
-            currentEraseAttribute_ = Attribute();
+            setEraseAttribute(Attribute());
             rebuildEraseCells(curStyleID_);
         }
     }
@@ -191,7 +191,7 @@ void Terminal::rebuildEraseCells(uint16_t eraseStyleID)
 void Terminal::refreshEraseCells() const
 {
     // A full arena cannot name the look: erased cells take the default one, as after SGR.
-    const uint16_t id = cellArena_->intern(currentEraseAttribute_).value_or(0);
+    const uint16_t id = cellArena_->intern(currentEraseAttribute()).value_or(0);
     currentEraseBlankCell_ = PackedCell::makeScalar(0, id, PackedCell::WidthState::single, false, 0, 0);
     currentEraseSpaceCell_ = PackedCell::makeScalar(' ', id, PackedCell::WidthState::single, false, 0, 0);
     eraseCellsStale_ = false;
@@ -201,6 +201,8 @@ void Terminal::refreshEraseCells() const
 
 void Terminal::resetNormalBuffer()
 {
+    // The new buffer has no scrollback waiting for a reflow.
+    columnSwitchRun_ = ColumnSwitchRun::none;
     normalBuffer_ = makeBuffer(std::max(_options.scrollback, 0));
     normalBuffer_->fillViewportRows();
     normalBuffer_->setupTabStops(-1, tabStopWidth);
@@ -264,9 +266,28 @@ void Terminal::resizeNormalBufferKeepingSavedRow(int newColumns, int newRows)
 
 void Terminal::resizeNormalBufferToCurrentGridIfNeeded()
 {
-    if (normalBuffer_->cols() == _cols && normalBuffer_->rows() == _rows)
+    Buffer& normal = *normalBuffer_;
+    if (normal.cols() == _cols && normal.rows() == _rows)
         return;
+    // Back from a column switch made on the alternate screen, inside a feed, the scrollback may
+    // wait for its reflow as after a switch made here (`ColumnSwitchRun`).
+    if (parseDepth_ > 0 && normal.rows() == _rows && normal.canDeferColumnSwitch(_cols)) {
+        resizeNormalBufferDeferringScrollback(_cols);
+        return;
+    }
     resizeNormalBufferKeepingSavedRow(_cols, _rows);
+}
+
+void Terminal::resizeNormalBufferDeferringScrollback(int newColumns)
+{
+    Buffer& normal = *normalBuffer_;
+    const int oldCols = normal.cols();
+    // The saved row keeps its distance from the cursor row, as in any resize.
+    const int distance = normal.savedY - normal.y();
+    normal.resizeDeferringScrollback(newColumns);
+    normal.savedY = normal.y() + distance;
+    normal.setupTabStops(oldCols, tabStopWidth);
+    columnSwitchRun_ = ColumnSwitchRun::pending;
 }
 
 void Terminal::resizeBuffers(int newColumns, int newRows)

@@ -569,6 +569,12 @@ public:
     /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
     /// leaves it alone. The same as dispatching the sequence.
     void applyTrueColours(uint32_t foreground, uint32_t background);
+    /// The same followed by printing `text`, the one to three bytes up to the next control that
+    /// the parse loop found after such a sequence: mostly the one character drawn in the new
+    /// colours, which is written to the cursor cell in the same call when nothing in the way
+    /// needs the print roads. The same as `applyTrueColours` and then the print handlers.
+    [[gnu::noinline]] void applyTrueColoursAndPrint(uint32_t foreground, uint32_t background,
+                                                    std::span<const uint8_t> text);
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
@@ -645,8 +651,10 @@ public:
     void scroll(Buffer& buffer, bool isWrapped) override;
     void scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow, int bottomRow,
                                  bool isWrapped);
+    /// The scroll of every kind; `markRows` false leaves marking the changed rows to the caller.
     void scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
-                       int bottomRow);
+                       int bottomRow, bool markRows = true);
+    void markScrolledRows(int scrollTop, int scrollBottom, bool hasScrollback);
     /// IND.
     void cmdIndex();
     /// RI.
@@ -724,6 +732,8 @@ public:
     /// Makes `working` the current look after SGR folded it from `previous`: interns it and
     /// renews what erasing uses when the background changed.
     void adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous);
+    /// `applyTrueColours` inline, for it and `applyTrueColoursAndPrint`.
+    void switchTrueColours(uint32_t foreground, uint32_t background);
     /// Makes `attribute` the current look, with id `styleID`.
     void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {
@@ -751,36 +761,48 @@ public:
     void cmdSoftReset();
     void softReset() { cmdSoftReset(); }
     void changeColumnMode(int columns);
-    /// Whether a CSI keeps a run of column-mode switches going (see `ColumnSwitchRun`): one that
-    /// sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l), an SGR, or a cursor move.
+    /// Whether a CSI keeps a run of column-mode switches going while the run is watched (see
+    /// `ColumnSwitchRun`): one that sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l), an
+    /// SGR, or a cursor move.
     static bool keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars,
                                      std::span<const uint8_t> collect);
     /// Ends a run of column-mode switches (see `ColumnSwitchRun`): reflows the normal buffer's
-    /// scrollback if its reflow was deferred. Called before anything else reaches the terminal.
+    /// scrollback if its reflow was deferred. Called by whatever reads or rewrites the scrollback
+    /// rows, and at the end of each feed.
     void endColumnSwitchRun()
     {
         if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]]
             finishColumnSwitchRun();
     }
-    /// The same before printing `bytes` bytes or executing a control: the run goes on while
-    /// they cannot move a line into the scrollback.
+    /// Ends a watched run before any sequence other than those `keepsColumnSwitchRun` accepts.
+    void endWatchedColumnSwitchRun()
+    {
+        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+            if (columnSwitchRunWatched())
+                finishColumnSwitchRun();
+        }
+    }
+    /// The same before printing `bytes` bytes or executing a control: a watched run goes on
+    /// while they cannot move a line into the scrollback.
     void endColumnSwitchRunBeforePrint(size_t bytes)
     {
         if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
-            if (printMayScroll(bytes))
+            if (columnSwitchRunWatched() && printMayScroll(bytes))
                 finishColumnSwitchRun();
         }
     }
     void endColumnSwitchRunBeforeExecute(uint8_t code)
     {
         if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
-            if (!executeKeepsColumnSwitchRun(code))
+            if (columnSwitchRunWatched() && !executeKeepsColumnSwitchRun(code))
                 finishColumnSwitchRun();
         }
     }
     bool printMayScroll(size_t bytes) const;
-    /// Whether a line may scroll into the scrollback without ending the run.
-    bool columnSwitchRunSurvivesScroll() const;
+    /// Whether a selection or a view scrolled back names absolute rows, which the rows the
+    /// deferred reflow drops off the ring would have to move too: a line scrolled into the
+    /// scrollback then ends the run. Neither appears in the middle of a feed.
+    bool columnSwitchRunWatched() const { return activeSelectionCount_ != 0 || userScrolling_; }
     bool executeKeepsColumnSwitchRun(uint8_t code) const;
     void finishColumnSwitchRun();
     /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
@@ -1209,7 +1231,14 @@ public:
     /// The arena id of `currentAttribute()`, given to printed cells. Inline: read for every run.
     uint16_t curStyleID() const { return curStyleID_; }
     /// The attribute erased cells get: the current attribute's background only.
-    const Attribute& currentEraseAttribute() const { return currentEraseAttribute_; }
+    const Attribute& currentEraseAttribute() const
+    {
+        if (eraseAttributeStale_) [[unlikely]] {
+            currentEraseAttribute_ = eraseKey_.attribute();
+            eraseAttributeStale_ = false;
+        }
+        return currentEraseAttribute_;
+    }
     /// The packed empty cell and space cell of the erase attribute. SGR only records the erase
     /// attribute; its style id is interned here, on the first erase, scroll or insertion after it,
     /// since most SGR sequences that change the background are never followed by one.
@@ -1339,11 +1368,20 @@ private:
     void rebuildEraseCells(uint16_t eraseStyleID);
     /// `arena.intern(key)`, reclaiming ids when the style table is full.
     std::optional<uint16_t> internStyle(const InternedAttributeKey& key);
-    /// Interns `currentEraseAttribute_` and rebuilds the erase cells from it.
+    /// Makes `attribute` the erase attribute (not its cells: `rebuildEraseCells` does that).
+    void setEraseAttribute(const Attribute& attribute)
+    {
+        currentEraseAttribute_ = attribute;
+        eraseAttributeStale_ = false;
+    }
+    /// Interns `currentEraseAttribute()` and rebuilds the erase cells from it.
     void refreshEraseCells() const;
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
     std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
     void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
+    /// The same to `newColumns` columns with the scrollback's reflow deferred, which opens a run
+    /// of column switches (`ColumnSwitchRun`); only where `Buffer::canDeferColumnSwitch` allows.
+    void resizeNormalBufferDeferringScrollback(int newColumns);
     bool isRegistered(const SelectionService& selection) const;
 
     // Mode switches with effects beyond storing the mode (TerminalModes.cpp, TerminalCursor.cpp).
@@ -1401,7 +1439,11 @@ private:
     // (0 before any): a picture repeats one half block throughout.
     char32_t plainNarrowScalar_ = 0;
     uint32_t plainNarrowBytes_ = 0;
-    Attribute currentEraseAttribute_;
+    // SGR records the erase look as a key only (`eraseKey_`, `eraseAttributeStale_`): pictures
+    // drawn in half blocks change the background on every cell and seldom erase between them.
+    mutable Attribute currentEraseAttribute_;
+    mutable bool eraseAttributeStale_ = false;
+    InternedAttributeKey eraseKey_;
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
     mutable PackedCell currentEraseBlankCell_;
     mutable PackedCell currentEraseSpaceCell_ =
@@ -1417,16 +1459,20 @@ private:
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;
     int parseDepth_ = 0;
-    /// Column-mode switches (DECCOLM) with nothing but output between them. Each switch blanks
-    /// the screen and homes the cursor; while the screen rows take no part in the reflow, the
-    /// normal buffer's switch resizes only the screen and leaves its scrollback laid out as it
-    /// was (`Buffer::resizeScreenDeferringScrollback`), so a switch costs the same whatever the
-    /// scrollback holds. The run goes on through printing, line feeds and the cursor controls
-    /// (lines scrolled into the scrollback meanwhile are counted and dropped as a full ring
-    /// would drop them, unless a selection, a placement or a scrolled-back view names rows,
-    /// when a line about to scroll ends the run), SGR, cursor moves and further switches;
-    /// anything else or the end of the feed ends it, and the scrollback is reflowed once to the
-    /// width the run ended at. Hosts read the buffers only between feeds, when no run is open.
+    /// Column-mode switches (DECCOLM) within one feed. Each switch blanks the screen and homes
+    /// the cursor; while the screen rows take no part in the reflow, the normal buffer's switch
+    /// resizes only the screen and leaves its scrollback laid out as it was
+    /// (`Buffer::resizeScreenDeferringScrollback`), so a switch costs the same whatever the
+    /// scrollback holds. So does the normal screen's return from the alternate screen after a
+    /// switch made there. Output between switches reaches the screen rows alone: lines scrolled
+    /// into the scrollback meanwhile are counted and dropped as a full ring would drop them,
+    /// and image placements count rows as the reflow will leave them. What reads or rewrites
+    /// the scrollback rows (erasing the history, a resize, a full reset) ends the run first, as
+    /// does the end of the feed: the scrollback is then reflowed once to the width the run ended
+    /// at. A selection or a view scrolled back names absolute rows: while either is there, the
+    /// run ends before anything that could scroll a line into the scrollback. Hosts read the
+    /// buffers between feeds, when no run is open; a host callback made during a feed sees the
+    /// scrollback rows as they were laid out before the run.
     enum class ColumnSwitchRun : uint8_t
     {
         none,

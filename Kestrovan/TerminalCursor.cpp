@@ -290,7 +290,7 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
         Attribute erase;
         if (!curAttr_.bg.isDefaultInverted())
             erase.bg = curAttr_.bg;
-        currentEraseAttribute_ = erase;
+        setEraseAttribute(erase);
         rebuildEraseCells(erase == curAttr_ ? curStyleID_
                                             : internStyle(InternedAttributeKey::of(erase)).value_or(0));
     }

@@ -52,9 +52,10 @@ template void EscapeSequenceParser::parseBorrowedDirect<Terminal>(std::span<cons
 
 // --- Print ---------------------------------------------------------------------------------------
 
-// Every handler below first ends a run of column-mode switches (`endColumnSwitchRun`), so that
-// a deferred reflow of the normal buffer's scrollback is made before anything else touches it;
-// printing, the cursor controls and SGR end it only when they could reach the scrollback.
+// Every handler below first ends a watched run of column-mode switches (`ColumnSwitchRun`), so
+// that a deferred reflow of the normal buffer's scrollback is made before a line scrolls into it;
+// printing, the cursor controls and SGR end it only when they could scroll. A run nobody watches
+// goes on through any output: what reaches the scrollback rows ends it itself.
 
 void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 {
@@ -144,7 +145,7 @@ void Terminal::dispatchExecute(uint8_t code)
 
 void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 {
-    endColumnSwitchRun();
+    endWatchedColumnSwitchRun();
     const auto unknown = [&] {
         logInfo("Kestrovan: Unknown ESC Code: ESC + " + printableCharacter(code) +
                 " txt=" + describeBytes(collect));
@@ -292,7 +293,8 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 
 void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
-    if (columnSwitchRun_ != ColumnSwitchRun::none && !keepsColumnSwitchRun(code, pars, collect)) [[unlikely]]
+    if (columnSwitchRun_ != ColumnSwitchRun::none && columnSwitchRunWatched() &&
+        !keepsColumnSwitchRun(code, pars, collect)) [[unlikely]]
         finishColumnSwitchRun();
     // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
     // without the routing below.
@@ -535,11 +537,13 @@ void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
 
 void Terminal::dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator)
 {
-    endColumnSwitchRun();
+    endWatchedColumnSwitchRun();
     // Observers see every OSC first, whoever handles it.
     oscEventDispatcher_.publish(code, data, Position(_buffer->x(), _buffer->y()));
 
     if (const auto registered = parser_->oscHandlers.find(code); registered != parser_->oscHandlers.end()) {
+        // A host's handler may read any row: it sees them laid out at the grid's width.
+        endColumnSwitchRun();
         registered->second(data);
         return;
     }
@@ -650,7 +654,7 @@ KittyClipboardProtocol& Terminal::kittyClipboard()
 std::shared_ptr<DcsHandler> Terminal::makeDcsHandler(std::span<const uint8_t> collect, const CsiParameters&,
                                                      uint8_t finalByte)
 {
-    endColumnSwitchRun();
+    endWatchedColumnSwitchRun();
     // The parser has asked its factory already; these are the built-ins.
     if (finalByte != 'q')
         return nullptr;
@@ -665,7 +669,7 @@ std::shared_ptr<DcsHandler> Terminal::makeDcsHandler(std::span<const uint8_t> co
 
 void Terminal::dispatchApc(uint8_t command, std::span<const uint8_t> content)
 {
-    endColumnSwitchRun();
+    endWatchedColumnSwitchRun();
     if (command == 'G') {
         handleKittyGraphics(content);
         return;

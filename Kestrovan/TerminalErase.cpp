@@ -95,8 +95,11 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
     const int y = active.y();
     const int mode = eraseMode(pars);
 
-    // ED 3 drops the scrollback and is never selective.
+    // ED 3 drops the scrollback and is never selective. The rows are counted as a deferred
+    // reflow leaves them; once gone, later column switches have no scrollback to reflow.
     if (mode == 3) {
+        if (_buffer == normalBuffer_)
+            endColumnSwitchRun();
         const int dropped = ring.count() - _rows;
         if (dropped < 1)
             return;

@@ -685,24 +685,20 @@ void Terminal::changeColumnMode(int columns)
     if (!modes_[TerminalMode::allow80To132])
         return;
     // The normal buffer's scrollback may wait for its reflow (see `ColumnSwitchRun`) when the
-    // screen it blanks takes no part in the reflow; a kept screen (DECNCSM) is reflowed with it.
-    // A switch to the width the grid has already resizes nothing and keeps any run going.
+    // screen, blanked or kept (DECNCSM), takes no part in the reflow. A switch to the width the
+    // grid has already resizes nothing and keeps any run going, and one made on the alternate
+    // screen leaves the normal buffer as it is until it returns.
     const bool keepsScreen =
         modes_[TerminalMode::noClearOnColumnChange] && conformance_ == TerminalConformance::vt500;
     Buffer& normal = *normalBuffer_;
     const int target = std::max(columns, MINIMUM_COLS);
-    const bool deferScrollback = target != _cols && _buffer == normalBuffer_ && !keepsScreen &&
-                                 normal.cols() == _cols && normal.rows() == _rows &&
-                                 normal.canDeferScrollbackReflow(target);
-    const int normalCols = normal.cols();
-    keepNormalBufferInResize_ = deferScrollback || target == _cols;
+    const bool deferScrollback = target != _cols && _buffer == normalBuffer_ && normal.cols() == _cols &&
+                                 normal.rows() == _rows && normal.canDeferColumnSwitch(target);
+    keepNormalBufferInResize_ = deferScrollback || target == _cols || _buffer != normalBuffer_;
     resize(columns, _rows);
     keepNormalBufferInResize_ = false;
-    if (deferScrollback && normal.cols() != _cols) {
-        normal.resizeScreenDeferringScrollback(_cols);
-        normal.setupTabStops(normalCols, tabStopWidth);
-        columnSwitchRun_ = ColumnSwitchRun::pending;
-    }
+    if (deferScrollback && normal.cols() != _cols)
+        resizeNormalBufferDeferringScrollback(_cols);
 
     // The grid's own width from here on: the resize may have clamped or refused the request.
     const int width = _cols;
@@ -805,7 +801,7 @@ bool Terminal::printMayScroll(size_t bytes) const
     const Buffer& active = *_buffer;
     if (_buffer != normalBuffer_)
         return true;
-    if (!active.wraparound() || columnSwitchRunSurvivesScroll())
+    if (!active.wraparound())
         return false;
     const int64_t columns = int64_t(active.columnAfterPrinted()) +
                             int64_t(std::min<size_t>(bytes, size_t(std::numeric_limits<int32_t>::max())));
@@ -829,18 +825,10 @@ bool Terminal::executeKeepsColumnSwitchRun(uint8_t code) const
     case 0x0C:
     case 0x84:
     case 0x85:
-        return active.y() < active.scrollBottom() || columnSwitchRunSurvivesScroll();
+        return _buffer == normalBuffer_ && active.y() < active.scrollBottom();
     default:
         return false;
     }
-}
-
-bool Terminal::columnSwitchRunSurvivesScroll() const
-{
-    // A selection or a view scrolled back names absolute rows, which the rows the deferred reflow
-    // drops off the ring would have to move too. Image placements move with the rows a scroll
-    // drops (the scroll keeps them in step) and keep their rows through a reflow.
-    return _buffer == normalBuffer_ && activeSelectionCount_ == 0 && !userScrolling_;
 }
 
 // --- Synchronized output -------------------------------------------------------------------------

@@ -54,16 +54,19 @@ void Terminal::notifyScrollPositionChanged()
 
 void Terminal::scroll(Buffer& buffer, bool isWrapped)
 {
-    // While column switches defer the scrollback's reflow, the ring grows by the line and the
-    // buffer then drops what a full ring would have dropped (`ColumnSwitchRun`). The region is
-    // the whole screen then: a switch resets it, and anything that sets one ends the run.
+    // While column switches defer the scrollback's reflow, a line scrolled into the scrollback
+    // grows the ring and the buffer then drops what a full ring would have dropped
+    // (`ColumnSwitchRun`); the general path keeps everything else in step.
     if (buffer.hasPendingScrollbackReflow()) [[unlikely]] {
         buffer.prepareScrollWithPendingReflow();
         scrollGeneral(buffer, isWrapped, buffer.scrollTop(), buffer.scrollBottom(),
-                      buffer.yBase() + buffer.scrollTop(), buffer.yBase() + buffer.scrollBottom());
+                      buffer.yBase() + buffer.scrollTop(), buffer.yBase() + buffer.scrollBottom(), false);
         // Placements name absolute rows: a row falling off the full ring moves them up one.
         if (buffer.finishScrollWithPendingReflow() && hasKittyPlacements_)
             trimKittyPlacementRows();
+        // Rows marked changed by their absolute row are marked again in the rows the reflow
+        // will leave, now that the full ring's drop is counted.
+        markScrolledRows(buffer.scrollTop(), buffer.scrollBottom(), buffer.hasScrollback());
         return;
     }
     CircularBufferLineList& ring = buffer.lines();
@@ -100,6 +103,17 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
     scrollGeneral(buffer, isWrapped, scrollTop, scrollBottom, topRow, bottomRow);
 }
 
+void Terminal::markScrolledRows(int scrollTop, int scrollBottom, bool hasScrollback)
+{
+    if (scrollTop == 0 && scrollBottom == _rows - 1 && hasScrollback) {
+        refreshStart_ = std::min(refreshStart_, 0);
+        refreshEnd_ = std::max(refreshEnd_, scrollBottom);
+    } else {
+        updateRange(scrollTop);
+        updateRange(scrollBottom);
+    }
+}
+
 void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow,
                                        int bottomRow, bool isWrapped)
 {
@@ -125,7 +139,7 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scroll
 }
 
 void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
-                             int bottomRow)
+                             int bottomRow, bool markRows)
 {
     CircularBufferLineList& ring = buffer.lines();
     const bool isAlternate = &buffer == altBuffer_.get();
@@ -250,13 +264,8 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
         }
     }
 
-    if (scrollTop == 0 && scrollBottom == _rows - 1 && buffer.hasScrollback()) {
-        refreshStart_ = std::min(refreshStart_, 0);
-        refreshEnd_ = std::max(refreshEnd_, scrollBottom);
-    } else {
-        updateRange(scrollTop);
-        updateRange(scrollBottom);
-    }
+    if (markRows)
+        markScrolledRows(scrollTop, scrollBottom, buffer.hasScrollback());
     notifyScrollPositionChanged();
 }
 

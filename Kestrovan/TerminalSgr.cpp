@@ -6,9 +6,10 @@
 // its key, once per sequence, without building an attribute at all: the key is the current look,
 // and the attribute is spelled out from it only when read. Printed cells carry the 16-bit
 // style id. Erasing, scrolling and insertion fill new cells with the background of the current attribute
-// only; that background-only attribute and its two packed cells are rebuilt here, and only when the
-// background really changed, because most SGR sequences (bold, colours of text) leave it alone
-// and interning is not free.
+// only; that background-only look is recorded here, as a key, and only when the background really
+// changed, because most SGR sequences (bold, colours of text) leave it alone; the attribute and its
+// two packed cells are built from the key when first read.
+#include "Kestrovan/BufferLoneCell.h"
 #include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 
@@ -150,21 +151,6 @@ uint64_t eraseBackgroundTag(uint64_t tag)
     return tag == invertedTag ? 0 : tag;
 }
 
-/// Stores the attribute `key` stands for into `target` field by field. Assigning a whole
-/// attribute built as a temporary made the compiler write its bytes one by one to the stack and
-/// copy them on in wider words, which stalls on store forwarding.
-[[gnu::always_inline]] inline void assign(Attribute& target, const Key& key)
-{
-    target.fg = Key::colorOfTag(key.word0 & tagMask);
-    target.bg = Key::colorOfTag(backgroundTag(key));
-    target.style = CharacterStyle(static_cast<uint8_t>(key.word0 >> styleShift));
-    target.underlineStyle = static_cast<UnderlineStyle>(key.word0 >> underlineStyleShift);
-    if (key.word1 != 0)
-        target.underlineColor = Key::colorOfTag(key.word1 - underlineColorOffset);
-    else
-        target.underlineColor.reset();
-}
-
 } // namespace
 
 void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
@@ -183,7 +169,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         curAttrStale_ = true;
         curStyleID_ = 0;
         if (eraseBackgroundChanges) {
-            assign(currentEraseAttribute_, Key());
+            setEraseAttribute(Attribute());
             rebuildEraseCells(0);
         }
         return;
@@ -356,6 +342,43 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
 
 void Terminal::applyTrueColours(uint32_t foreground, uint32_t background)
 {
+    switchTrueColours(foreground, background);
+}
+
+void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background,
+                                        std::span<const uint8_t> text)
+{
+    switchTrueColours(foreground, background);
+    // A half block or a letter of rainbow text: one narrow character that the cell before the
+    // cursor cannot join, written where the cursor stands. A two- or three-byte one is known
+    // only as the character the lone-character road last found plain (pictures repeat one);
+    // anything else, and everything that needs the print roads' care (a column-switch run to
+    // end, a translating set, bytes put back, a hyperlink), takes those roads unchanged.
+    Buffer& buffer = *_buffer;
+    if (columnSwitchRun_ == ColumnSwitchRun::none && !charsets_.charset() &&
+        readingBuffer_.putbackBuffer.empty() && !activeHyperlink()) [[likely]] {
+        const uint32_t encoded = text.size() == 1 ? 0
+                                                  : uint32_t(text[0]) | uint32_t(text[1]) << 8 |
+                                                        (text.size() == 3 ? uint32_t(text[2]) << 16 : 0) |
+                                                        static_cast<uint32_t>(text.size()) << 24;
+        const bool known = text.size() == 1 ? text[0] < 0x7F : encoded == plainNarrowBytes_;
+        const char32_t scalar = text.size() == 1 ? char32_t(text[0]) : plainNarrowScalar_;
+        if (known && buffer.putPlainNarrowScalar(scalar, curStyleID_, 0)) {
+            updateRange(buffer.y());
+            return;
+        }
+    }
+    bool ascii = true;
+    for (const uint8_t byte : text)
+        ascii = ascii && byte < 0x7F;
+    if (ascii)
+        handlePrintableAsciiBorrowed(text);
+    else
+        handlePrintBorrowed(text);
+}
+
+[[gnu::always_inline]] inline void Terminal::switchTrueColours(uint32_t foreground, uint32_t background)
+{
     // The colours' tags differ from what the parser gives in the kind bits only.
     constexpr uint32_t kindToTag = 0x2000000;
     const Key previous = curKey_;
@@ -390,7 +413,8 @@ void Terminal::applyTrueColours(uint32_t foreground, uint32_t background)
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
         return;
     const Key erase{eraseTag << backgroundShift, 0};
-    assign(currentEraseAttribute_, erase);
+    eraseKey_ = erase;
+    eraseAttributeStale_ = true;
     // The erase look's id is known when it is the current look; otherwise it is interned when an
     // erase first needs it. Pictures drawn in half blocks change the background on every cell and
     // never erase between them, and each interning of a new colour is a miss in the table.

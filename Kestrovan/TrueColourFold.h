@@ -6,14 +6,15 @@
 // three digits) is a branch the processor often guesses wrong.
 //
 // Two roads avoid that. A whole sequence of exactly that shape, one or two colour groups and the
-// final "m", is read by `readTrueColourSgr` from one 48-byte window: the ends of all its numbers
-// come from one bit mask, each number is converted from a 4-byte load ending at it, and the colours
-// go to the listener without passing through the parameter store at all. Any other sequence that
-// opens with a colour group goes through `foldLeadingTrueColours`, where each `38;2;` or `48;2;`
-// is one compare and the three numbers after it are read together from one 16-byte block;
-// whatever does not fit there (colons, longer numbers, a group the chunk cuts short) is left to
-// the general fold exactly where the shape ends, with the parameters as the general fold would
-// have left them there.
+// final "m", is read by `readTrueColourSgrScalar` from one 48-byte window: the ends of all its
+// numbers come from one bit mask, each number is converted from a 4-byte load ending at it, and
+// the colours go to the listener without passing through the parameter store at all
+// (TrueColourShuffle.h reads the same shape in fewer steps where the processor allows). Any other
+// sequence that opens with a colour group goes through `foldLeadingTrueColours`, where each
+// `38;2;` or `48;2;` is one compare and the three numbers after it are read together from one
+// 16-byte block; whatever does not fit there (colons, longer numbers, a group the chunk cuts
+// short) is left to the general fold exactly where the shape ends, with the parameters as the
+// general fold would have left them there.
 #pragma once
 
 #include "Kestrovan/CsiParameters.h"
@@ -141,8 +142,8 @@ constexpr size_t trueColourSgrWindow = 48;
 /// parameters, another final byte) answers `end` 0, and the caller parses the sequence the
 /// general way from `index`. Kept out of line, like the fold, so that the parse loop keeps its
 /// registers.
-[[gnu::noinline]] inline TrueColourSgr readTrueColourSgr(const uint8_t* data, size_t index, size_t length,
-                                                         int firstKind)
+[[gnu::noinline]] inline TrueColourSgr readTrueColourSgrScalar(const uint8_t* data, size_t index,
+                                                               size_t length, int firstKind)
 {
     TrueColourSgr result;
 #if defined(__SSE2__)

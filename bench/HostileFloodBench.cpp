@@ -4,7 +4,9 @@
 //   terminal whose scrollback is full of wrapped text, for scrollbacks of 1,000 and 10,000 lines,
 //   one after the other or with output between them, also output that scrolls lines into a full
 //   scrollback, and a scrollback filled by one line longer than the ring, cut into at every
-//   switch. A switch should cost the same whatever the scrollback holds.
+//   switch; with other sequences between the switches, through the alternate screen, and with
+//   kept screens. A switch should cost the same whatever the scrollback holds (a line that runs
+//   from the scrollback onto a kept screen is resized with it, and costs what it holds).
 // - Title stack: 500 distinct 1 MB titles, each set and pushed; the counter is the growth of the
 //   process's resident memory at its peak.
 // - Replies: a child in raw mode writes a million primary device-attribute queries and never
@@ -199,6 +201,64 @@ void BM_ColumnModeSwitchesCuttingOneLongLine(benchmark::State& state)
     feedSwitches(state, *terminal, switches);
 }
 BENCHMARK(BM_ColumnModeSwitchesCuttingOneLongLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Switches over a full 10,000-line scrollback of wrapped lines with one sequence between them,
+// picked by the argument: an erase in line, a title, a saved and restored cursor, a scroll region
+// set and reset, a scroll up, a line long enough to wrap on the screen, and a trip through the
+// alternate screen. None of them reads the scrollback, so none may make a switch reflow it.
+void BM_ColumnModeSwitchesWithSequenceBetween(benchmark::State& state)
+{
+    static const char* const between[] = {
+        "\x1b[K",
+        "\x1b]2;title\x07",
+        "\x1b"
+        "7\x1b"
+        "8",
+        "\x1b[2;20r\x1b[r",
+        "\x1b[24H\x1b[S",
+        "\x1b["
+        "24H0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456"
+        "789"
+        "0123456789012345678901234567890123456789\r\n",
+        "\x1b[?1049h\x1b[?1049l",
+    };
+    const char* sequence = between[state.range(0)];
+    auto terminal = switchingTerminal(10000, 10100, [](int line) { return size_t(20 + (line * 37) % 180); });
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += std::string("\x1b[?3h") + sequence + "\x1b[?3l" + sequence;
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesWithSequenceBetween)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
+
+// Column switches made on the alternate screen, the normal screen shown between them: each
+// return resizes the normal buffer, over a full 10,000-line scrollback of wrapped lines.
+void BM_ColumnModeSwitchesThroughAlternateScreen(benchmark::State& state)
+{
+    auto terminal = switchingTerminal(10000, 10100, [](int line) { return size_t(20 + (line * 37) % 180); });
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?1049h\x1b[?3h\x1b[?1049lx\x1b[?1049h\x1b[?3l\x1b[?1049ly";
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesThroughAlternateScreen)->Unit(benchmark::kMillisecond);
+
+// Switches that keep the screen (DECNCSM) when its rows continue one line longer than the whole
+// ring (800,000 cells): every switch resizes that line with the screen, with the cursor on it
+// (argument 0) or on the row below (1).
+void BM_ColumnModeSwitchesKeepingAScreenOfOneLongLine(benchmark::State& state)
+{
+    auto terminal = switchingTerminal(10000, 0, [](int) { return size_t(0); });
+    std::string line;
+    for (int cells = 0; cells < 800000; ++cells)
+        line += char('a' + cells % 26);
+    terminal->feed("\x1b[?95h" + line + (state.range(0) != 0 ? "\r\n" : ""));
+    std::string switches;
+    for (int i = 0; i < 500; ++i)
+        switches += "\x1b[?3h\x1b[?3l";
+    feedSwitches(state, *terminal, switches);
+}
+BENCHMARK(BM_ColumnModeSwitchesKeepingAScreenOfOneLongLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Switches with a line feed from the bottom row between them, over a full 10,000-line scrollback
 // with an image placed every 1,000 lines: the placements' rows move with every row that falls

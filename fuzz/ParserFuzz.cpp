@@ -4,10 +4,13 @@
 // 0 meaning one chunk) and, with its high bit, a small OSC cap so that over-long payloads are
 // reached. The listener reads every byte and parameter it is given (through the recording
 // listener of the tests) and resets the parser on ESC c. Besides the sanitizers, the fuzzer checks
-// that the chunked parse makes the same calls as parsing the whole input at once.
+// that the chunked parse makes the same calls as parsing the whole input at once, and that the two
+// readers of whole true-colour SGR sequences the terminal's parse loop chooses between give the
+// same answer wherever the input holds a colour introducer.
 #include "tests/Kestrovan/RecordingParserListener.h"
 
 #include "Kestrovan/EscapeSequenceParser.h"
+#include "Kestrovan/TrueColourShuffle.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +45,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t chunkSize = (selector & 0x7F) == 0 ? input.size() + 1 : (selector & 0x7F);
     const size_t maximumOscBytes = (selector & 0x80) ? 64 : EscapeSequenceParser::defaultMaximumOscBytes;
 
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+    if (parserLoop::hasShuffledTrueColourReader()) {
+        for (size_t at = 0; at + sizeof(uint64_t) <= input.size(); ++at) {
+            const int kind = parserLoop::trueColourIntroducer(input.data(), at);
+            if (kind == 0)
+                continue;
+            const auto scalar = parserLoop::readTrueColourSgrScalar(input.data(), at, input.size(), kind);
+            const auto shuffled = parserLoop::readTrueColourSgrShuffled(input.data(), at, input.size(), kind);
+            if (scalar.end != shuffled.end || scalar.foreground != shuffled.foreground ||
+                scalar.background != shuffled.background) {
+                std::fprintf(stderr, "the true-colour readers differ at offset %zu\n", at);
+                std::abort();
+            }
+        }
+    }
+#endif
     const std::string chunked = parseInChunks(input, chunkSize, maximumOscBytes);
     const std::string whole = parseInChunks(input, input.size() + 1, maximumOscBytes);
     if (chunked != whole) {

@@ -1,9 +1,10 @@
-// The parse loop's reader of whole true-colour SGR sequences, against a table of the shapes it
-// takes and the near misses it must leave to the general fold.
-#include "Kestrovan/TrueColourFold.h"
+// The parse loop's readers of whole true-colour SGR sequences, against a table of the shapes they
+// take and the near misses they must leave to the general fold, and against each other.
+#include "Kestrovan/TrueColourShuffle.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 
 using namespace kestrovan::parserLoop;
@@ -19,12 +20,19 @@ struct Case
     bool taken;
 };
 
-TrueColourSgr read(const std::string& parameters, size_t padding)
+using Reader = TrueColourSgr (*)(const uint8_t*, size_t, size_t, int);
+
+TrueColourSgr read(const std::string& parameters, size_t padding, Reader reader = readTrueColourSgr)
 {
     const std::string bytes = "\x1b[" + parameters + std::string(padding, 'x');
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     const int kind = bytes.size() >= 10 ? trueColourIntroducer(data, 2) : 0;
-    return kind != 0 ? readTrueColourSgr(data, 2, bytes.size(), kind) : TrueColourSgr{};
+    return kind != 0 ? reader(data, 2, bytes.size(), kind) : TrueColourSgr{};
+}
+
+bool operator==(const TrueColourSgr& a, const TrueColourSgr& b)
+{
+    return a.end == b.end && a.foreground == b.foreground && a.background == b.background;
 }
 
 } // namespace
@@ -66,6 +74,7 @@ TEST(TrueColourFold, WholeSequencesAndNearMisses)
     for (const Case& test : cases) {
         const TrueColourSgr sgr = read(test.parameters, 48);
         const std::string label = test.parameters;
+        EXPECT_TRUE(sgr == read(test.parameters, 48, readTrueColourSgrScalar)) << label;
         ASSERT_EQ(sgr.end != 0, test.taken) << label;
         if (!test.taken)
             continue;
@@ -80,3 +89,41 @@ TEST(TrueColourFold, WholeSequencesAndNearMisses)
         EXPECT_EQ(read(test.parameters, 0).end, 0u) << label;
     }
 }
+
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+// The shuffling reader against the scalar one on sequences of one to three groups with numbers of
+// zero to four digits, a final byte, and often one byte changed to a digit, a separator, a colon, a
+// space, ESC or another final byte: whole sequences of both shapes and near misses of every kind.
+TEST(TrueColourFold, ShuffledReaderMatchesScalarReader)
+{
+    if (!hasShuffledTrueColourReader())
+        GTEST_SKIP() << "the processor lacks SSSE3";
+    std::mt19937 random(7);
+    const char strays[] = "0123456789;;:m H\x1b";
+    int taken = 0;
+    const int rounds = 200000;
+    for (int round = 0; round < rounds; ++round) {
+        std::string bytes = "\x1b[";
+        for (int groups = 1 + static_cast<int>(random() % 5 / 2); groups > 0; --groups) {
+            bytes += random() % 2 ? "38;2;" : "48;2;";
+            for (int component = 0; component < 3; ++component) {
+                for (int digits = static_cast<int>(random() % 9 / 2); digits > 0; --digits)
+                    bytes += static_cast<char>('0' + random() % 10);
+                bytes += component < 2 ? ";" : "";
+            }
+            bytes += groups > 1 ? ";" : "m";
+        }
+        if (random() % 3 == 0)
+            bytes[2 + random() % (bytes.size() - 2)] = strays[random() % (sizeof strays - 1)];
+        bytes += std::string(random() % 50, random() % 2 ? '7' : 'x');
+        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+        const int kind = trueColourIntroducer(data, 2);
+        const TrueColourSgr scalar = readTrueColourSgrScalar(data, 2, bytes.size(), kind);
+        ASSERT_TRUE(readTrueColourSgrShuffled(data, 2, bytes.size(), kind) == scalar) << bytes;
+        taken += scalar.end != 0;
+    }
+    // Whole sequences and near misses are both common among the inputs.
+    EXPECT_GT(taken, rounds / 10);
+    EXPECT_LT(taken, rounds * 9 / 10);
+}
+#endif
