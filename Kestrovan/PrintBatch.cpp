@@ -102,10 +102,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 break;
             }
         }
-        batch.contents[count] = scalar << PackedCell::contentShift;
-        batch.lastScalars[count] = scalar;
-        batch.starts[count] = static_cast<uint16_t>(offset);
-        batch.widths[count] = width;
+        batch.setScalarCell(count, scalar, offset, width);
         last = scalar;
         lastProperties = properties;
         offset += length;

@@ -191,10 +191,7 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
         }
 #endif
         while (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F) {
-            batch.contents[count] = uint32_t(bytes[end]) << PackedCell::contentShift;
-            batch.lastScalars[count] = bytes[end];
-            batch.starts[count] = static_cast<uint16_t>(end);
-            batch.widths[count] = 1;
+            batch.setScalarCell(count, bytes[end], end, 1);
             ++count;
             ++end;
             if (count == maximumBatch || end == available) {
@@ -211,10 +208,7 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
             char32_t scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
             const uint8_t kind = kinds[scalar - 0x80];
             if (kind == narrowLetter) {
-                batch.contents[count] = scalar << PackedCell::contentShift;
-                batch.lastScalars[count] = scalar;
-                batch.starts[count] = static_cast<uint16_t>(end);
-                batch.widths[count] = 1;
+                batch.setScalarCell(count, scalar, end, 1);
                 ++count;
                 end += 2;
             } else if (kind == narrowMark) {
@@ -314,10 +308,7 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* by
         }
         if ((kind & syllableStarts) == 0 || count == maximumBatch)
             return false;
-        batch.contents[count] = next << PackedCell::contentShift;
-        batch.lastScalars[count] = next;
-        batch.starts[count] = static_cast<uint16_t>(offset);
-        batch.widths[count] = 1;
+        batch.setScalarCell(count, next, offset, 1);
         ++count;
         offset += 3;
         cluster[0] = next;

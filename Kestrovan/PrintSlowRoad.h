@@ -74,6 +74,15 @@ private:
         std::array<char32_t, maximumBatch> lastScalars;
         std::array<uint16_t, maximumBatch> starts;
         std::array<uint8_t, maximumBatch> widths;
+
+        /// Stores cell `index` as `scalar` alone, `width` columns, starting at byte `start`.
+        void setScalarCell(size_t index, char32_t scalar, size_t start, uint8_t width)
+        {
+            contents[index] = scalar << PackedCell::contentShift;
+            lastScalars[index] = scalar;
+            starts[index] = static_cast<uint16_t>(start);
+            widths[index] = width;
+        }
     };
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
                        uint32_t firstLength, uint8_t& properties, bool& startsCell);
