@@ -132,9 +132,11 @@ TEST(ProcessWriter, StopInterruptsAWriteBlockedOnAFullPseudoTerminal)
     writer->write(pattern(100, 4), completions.next(2));
 
     // Once the queue is stuck in the first write, a sync item behind it cannot run.
-    std::promise<void> queueFree;
-    auto queueFreeFuture = queueFree.get_future();
-    queue->async([&] { queueFree.set_value(); });
+    // The item runs once the write is stopped, possibly after this test has returned: it holds
+    // its promise itself.
+    auto queueFree = std::make_shared<std::promise<void>>();
+    auto queueFreeFuture = queueFree->get_future();
+    queue->async([queueFree] { queueFree->set_value(); });
     EXPECT_EQ(queueFreeFuture.wait_for(50ms), std::future_status::timeout) << "the write did not block";
 
     writer->close(ProcessWriter::CloseMode::stop);
