@@ -18,9 +18,10 @@ public:
     /// Queues `work` to run on the queue's thread after everything queued before it; returns at once.
     virtual void async(std::function<void()> work) = 0;
 
-    /// Runs `work` on the queue's thread after everything queued before it and waits until it has
-    /// run. Called on the queue's own thread it could only wait for itself, so that stops the
-    /// program instead of hanging.
+    /// Runs `work` as one of the queue's items, after everything queued before it, and waits until
+    /// it has run. A queue may run it on the calling thread when it has nothing else to do; inside,
+    /// `isCurrent` holds either way. Called on the queue's own thread it could only wait for
+    /// itself, so that stops the program instead of hanging.
     virtual void sync(std::function<void()> work) = 0;
 
     /// True when the calling thread is the one this queue runs its work on.

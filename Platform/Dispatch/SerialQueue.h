@@ -1,8 +1,10 @@
 // A labelled serial queue with a thread of its own.
 //
 // Work items run one at a time on the queue's thread, in the order they were queued. `sync` runs an
-// item there and waits for it; asking for that on the queue's own thread would wait forever, so it
-// stops the program with a message naming the queue. Destroying the queue drains it: the items
+// item after those queued before it and waits for it; when nothing is queued or running, it runs
+// the item on the calling thread, as the queue's own, holding back the queue's thread meanwhile.
+// Asking for `sync` on the queue's own thread would wait forever, so it stops the program with a
+// message naming the queue. Destroying the queue drains it: the items
 // already queued still run (a write still queued keeps its promise to call its completion), then
 // the thread ends. The state the thread works on lives apart from the object, so the last owner of
 // a queue may even be one of its own items.

@@ -24,10 +24,11 @@ void WorkList::runUntilStopped()
 {
     MutexLock lock(mutex_);
     for (;;) {
-        while (!stopping_ && items_.empty())
+        while (claimed_ || (!stopping_ && items_.empty()))
             mutex_.wait(wakeUp_);
         if (items_.empty())
             break;
+        ++running_;
         {
             std::function<void()> item = std::move(items_.front());
             items_.pop_front();
@@ -35,7 +36,27 @@ void WorkList::runUntilStopped()
             item();
         }
         lock.lock();
+        --running_;
     }
+}
+
+bool WorkList::claimIfIdle()
+{
+    MutexLock lock(mutex_);
+    if (claimed_ || running_ != 0 || !items_.empty())
+        return false;
+    claimed_ = true;
+    return true;
+}
+
+void WorkList::releaseClaim()
+{
+    {
+        MutexLock lock(mutex_);
+        claimed_ = false;
+    }
+    // Every thread may have been held back by the claim.
+    wakeUp_.notify_all();
 }
 
 } // namespace platform

@@ -48,10 +48,9 @@ TEST(SerialQueue, RunsItemsOneAtATimeInOrderOnItsOwnNamedThread)
 
     std::string threadName;
     bool currentInside = false;
-    queue.sync([&] {
-        threadName = platform::currentThreadName();
-        currentInside = queue.isCurrent();
-    });
+    queue.sync([&] { currentInside = queue.isCurrent(); });
+    queue.async([&] { threadName = platform::currentThreadName(); });
+    queue.sync([] {});
     EXPECT_EQ(threadName, "kestrovan-test-serial-queue");
     EXPECT_TRUE(currentInside);
     EXPECT_FALSE(overlapped) << "two items ran at once";
@@ -63,6 +62,41 @@ TEST(SerialQueue, RunsItemsOneAtATimeInOrderOnItsOwnNamedThread)
         EXPECT_EQ(i, next[poster]) << "poster " << poster << "'s items ran out of order";
         next[poster] = i + 1;
     }
+}
+
+TEST(SerialQueue, SyncRunsAsOneOfTheQueuesItems)
+{
+    SerialQueue queue("kestrovan-test-sync-turn");
+    std::vector<std::string> ran;
+
+    // Busy: the call waits for the item running and the one queued before it.
+    std::promise<void> gate;
+    queue.async([opened = gate.get_future().share(), &ran] {
+        opened.wait();
+        ran.push_back("first");
+    });
+    queue.async([&] { ran.push_back("second"); });
+    std::thread caller([&] { queue.sync([&] { ran.push_back("sync"); }); });
+    std::this_thread::sleep_for(20ms);
+    gate.set_value();
+    caller.join();
+    EXPECT_EQ(ran, (std::vector<std::string>{"first", "second", "sync"}));
+
+    // Idle: the call may run on this thread, but as the queue's item: an item queued meanwhile,
+    // from anywhere, waits for it to end.
+    ran.clear();
+    bool currentInside = false;
+    queue.sync([&] {
+        currentInside = queue.isCurrent();
+        std::thread([&] { queue.async([&] { ran.push_back("queued during sync"); }); }).join();
+        queue.async([&] { ran.push_back("queued by sync"); });
+        std::this_thread::sleep_for(20ms);
+        ran.push_back("sync");
+    });
+    queue.sync([] {});
+    EXPECT_TRUE(currentInside);
+    EXPECT_FALSE(queue.isCurrent()) << "the caller still counts as the queue after the call";
+    EXPECT_EQ(ran, (std::vector<std::string>{"sync", "queued during sync", "queued by sync"}));
 }
 
 TEST(SerialQueue, DestructionRunsTheItemsStillQueued)
