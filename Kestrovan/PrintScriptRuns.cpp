@@ -172,12 +172,6 @@ Conjunct conjunctAfter(Conjunct state, uint8_t kind)
 
 } // namespace
 
-bool startsSyllableRun(char32_t scalar)
-{
-    return scalar - syllableFirst < classifiedEnd - syllableFirst &&
-           (syllableKinds()[scalar - syllableFirst] & syllableStarts) != 0;
-}
-
 // Called at printable ASCII after a cell whose last scalar has no grapheme properties, with room
 // for a cell in the batch. Stores the run of printable ASCII and one-column letters from `offset`
 // as cells, joining the plain marks after a letter to its cell, and answers false at the first
@@ -319,15 +313,17 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
     }
 }
 
-// Called right after the batch stored a letter that starts a syllable run (`startsSyllableRun`)
-// as its last cell, alone, with `offset` just past it. Gathers that cell's joins and the cells
-// after it while the bytes are such scalars, as the general loop would, and answers false; true
-// when the batch must end here, with `stopper` set (a cluster the arena could not store, which
-// the general road joins).
+// Called right after the batch stored a scalar of three bytes with lead E0 (U+0800-U+0FFF) as its
+// last cell, alone, with `offset` just past it and room for another cell. When it is a letter
+// that starts a syllable run, gathers that cell's joins and the cells after it while the bytes
+// are such scalars, as the general loop would; answers false, or true when the batch must end
+// here, with `stopper` set (a cluster the arena could not store, which the general road joins).
 bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& countOut, const uint8_t* bytes, size_t available,
                                   size_t& offsetOut, std::optional<Decoded>& stopper)
 {
     const SyllableKinds& kinds = syllableKinds();
+    if ((kinds[batch.lastScalars[countOut - 1] - syllableFirst] & syllableStarts) == 0)
+        return false;
     // The count and the offset live in registers: the batch's byte stores could alias them.
     size_t count = countOut;
     size_t offset = offsetOut;
