@@ -276,6 +276,14 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
                 }
                 if (i == count)
                     break;
+                // A narrow cell among wide ones, or the last few of the run.
+                if (widths[i] == 1) {
+                    if (column > right)
+                        break;
+                    cells[column] = PackedCell(singleTemplate | contents[i]);
+                    column += 1;
+                    continue;
+                }
             }
             const uint8_t width = widths[i];
             const int columns = width & widthMask;

@@ -129,6 +129,27 @@ void CellArena::forgetCachedCluster(uint32_t id, std::u32string_view scalars)
 {
     if (ClusterCacheEntry* entry = clusterCacheSlot(scalars); entry && entry->id == id)
         *entry = ClusterCacheEntry{};
+    std::array<char32_t, LongClusterCacheEntry::longest> padded;
+    if (LongClusterCacheEntry* entry = longClusterCacheSlot(scalars, padded); entry && entry->id == id)
+        entry->id = 0;
+}
+
+LongClusterCacheEntry*
+CellArena::longClusterCacheSlot(std::u32string_view scalars,
+                                std::array<char32_t, LongClusterCacheEntry::longest>& padded) const
+{
+    if (scalars.size() - LongClusterCacheEntry::shortest >
+            LongClusterCacheEntry::longest - LongClusterCacheEntry::shortest ||
+        !longClusterCache_)
+        return nullptr;
+    padded.fill(ClusterCacheEntry::noScalar);
+    uint64_t mix = scalars.size();
+    for (size_t index = 0; index < scalars.size(); ++index) {
+        padded[index] = scalars[index];
+        mix = (mix ^ scalars[index]) * 0x9E3779B97F4A7C15ull;
+    }
+    // The top bits, which every scalar's multiply reaches, pick the slot.
+    return &longClusterCache_[mix >> (64 - std::countr_zero(unsigned(longClusterCacheSize)))];
 }
 
 // The cache missed (or there is none yet): consult the map, and give a new id when the list is
@@ -136,14 +157,23 @@ void CellArena::forgetCachedCluster(uint32_t id, std::u32string_view scalars)
 uint32_t CellArena::internClusterSlow(std::u32string_view grapheme)
 {
     lastCreatedGrapheme_ = 0;
-    if (!clusterCache_ && !isSnapshotCopy_)
+    if (!clusterCache_ && !isSnapshotCopy_) {
         clusterCache_ = std::make_unique<ClusterCacheEntry[]>(clusterCacheSize);
+        longClusterCache_ = std::make_unique<LongClusterCacheEntry[]>(longClusterCacheSize);
+    }
     ClusterCacheEntry* const cached = clusterCacheSlot(grapheme);
+    std::array<char32_t, LongClusterCacheEntry::longest> padded;
+    LongClusterCacheEntry* const cachedLong = longClusterCacheSlot(grapheme, padded);
+    if (cachedLong && cachedLong->id != 0 && cachedLong->scalars == padded)
+        return cachedLong->id;
     const auto remember = [&](uint32_t id) {
         if (cached) {
             *cached = ClusterCacheEntry{};
             std::copy(grapheme.begin(), grapheme.end(), cached->scalars.begin());
             cached->id = id;
+        } else if (cachedLong) {
+            cachedLong->scalars = padded;
+            cachedLong->id = id;
         }
     };
     const uint64_t hash = graphemeHash(grapheme);

@@ -122,6 +122,17 @@ struct ClusterCacheEntry
     uint32_t id = 0;
 };
 
+/// One slot of the direct-mapped cache the map is consulted behind for clusters of four to seven
+/// scalars (an emoji family or profession, a flag of tags, a letter under several marks): the
+/// scalars, the unused ones `noScalar`, and the id; id 0 marks an empty slot.
+struct LongClusterCacheEntry
+{
+    static constexpr size_t shortest = 4;
+    static constexpr size_t longest = 7;
+    std::array<char32_t, longest> scalars{};
+    uint32_t id = 0;
+};
+
 class CellArena;
 
 /// How many cells use each id of one arena, counted by the arena's owner over every cell it
@@ -174,6 +185,10 @@ public:
     /// for another every tenth cell of a picture.
     static constexpr int attributeCacheSize = 8192;
     static constexpr int clusterCacheSize = 16384;
+    /// Slots of the cache for clusters of four to seven scalars: 32 KiB. Real text repeats few
+    /// such clusters, and a slot read saves the map's probe and the compare against the list it
+    /// names, each a likely cache miss.
+    static constexpr int longClusterCacheSize = 1024;
     /// The most scalars the print path lets one cell hold. Unicode's stream-safe text format
     /// allows at most 30 combining marks in a row, and the longest real clusters (an emoji family
     /// with skin tones, a flag of tag characters, a stacked Indic or Tibetan syllable) stay well
@@ -378,6 +393,11 @@ private:
                              (uint64_t(third) * 0x94D049BB133111EBull);
         return &clusterCache_[(mix ^ (mix >> 29)) & (clusterCacheSize - 1)];
     }
+    /// The slot of a cluster of four to seven scalars in the cache for them, and the scalars as
+    /// a slot holds them; null for other lengths and before the cache is made.
+    LongClusterCacheEntry*
+    longClusterCacheSlot(std::u32string_view scalars,
+                         std::array<char32_t, LongClusterCacheEntry::longest>& padded) const;
     uint32_t internClusterSlow(std::u32string_view grapheme);
     /// Forgets the cached id of cluster `id`, whose list `scalars` is about to change.
     void forgetCachedCluster(uint32_t id, std::u32string_view scalars);
@@ -416,6 +436,9 @@ private:
     // tone, a conjunct) are found here with one read instead of a probe of the map and a compare
     // against the list it names; made on the first cluster interned.
     std::unique_ptr<ClusterCacheEntry[]> clusterCache_;
+    // The same for the longer clusters a family of emoji or a stack of marks makes; made with
+    // the cache above.
+    std::unique_ptr<LongClusterCacheEntry[]> longClusterCache_;
     /// Records that the entry of an id below the counts was written again (a freed id given
     /// anew, a cluster grown in place), for snapshot copies to take over.
     void logEdit(uint32_t entry);

@@ -76,6 +76,8 @@ CellArena::ReclaimResult CellArena::reclaimUnused(const CellArenaUsage& usage)
         std::fill_n(attributeCache_.get(), attributeCacheSize, AttributeCacheEntry{});
     if (clusterCache_)
         std::fill_n(clusterCache_.get(), clusterCacheSize, ClusterCacheEntry{});
+    if (longClusterCache_)
+        std::fill_n(longClusterCache_.get(), longClusterCacheSize, LongClusterCacheEntry{});
     // Snapshot copies must not take the reused ids for their old meaning: with a new identity
     // they cannot be extended as a prefix any more and are made again.
     identity_ = nextIdentity();

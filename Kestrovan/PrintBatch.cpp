@@ -107,9 +107,10 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         lastProperties = properties;
         offset += length;
         ++count;
-        // A letter of Devanagari or a script near it: its syllable and the ones after it go
-        // through a loop of their own. A cell at the cap gathers no joins, as above.
-        if (lead == 0xE0 && count < maximumBatch && startsSyllableRun(scalar)) {
+        // A scalar of U+0800-U+0FFF: when it is a letter of Devanagari or a script near it, its
+        // syllable and the ones after it go through a loop of their own. A cell at the cap
+        // gathers no joins, as above.
+        if (lead == 0xE0 && count < maximumBatch) {
             if (gatherSyllableRun(batch, count, bytes, available, offset, stopper))
                 break;
             last = batch.lastScalars[count - 1];

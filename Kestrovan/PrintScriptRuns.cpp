@@ -15,6 +15,8 @@
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/PrintSlowRoad.h"
 
+#include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -30,7 +32,9 @@ constexpr uint8_t narrowLetter = 1;
 constexpr uint8_t narrowMark = 2;
 constexpr char32_t narrowEnd = 0x800;
 
-using NarrowKinds = std::array<uint8_t, narrowEnd - 0x80>;
+// Indexed by the scalar itself; the entries below U+0080 (what the overlong two-byte forms
+// decode to) stay 0.
+using NarrowKinds = std::array<uint8_t, narrowEnd>;
 
 NarrowKinds makeNarrowKinds()
 {
@@ -40,9 +44,9 @@ NarrowKinds makeNarrowKinds()
         // One column (width code 2) and no other class: no properties, no joining, no mark.
         const uint8_t scalarClasses = classes[scalar - 0x80];
         if (scalarClasses == 2 && !unicode::isExtendedPictographic(scalar))
-            kinds[scalar - 0x80] = narrowLetter;
+            kinds[scalar] = narrowLetter;
         else if ((scalarClasses & classPlainMark) != 0)
-            kinds[scalar - 0x80] = narrowMark;
+            kinds[scalar] = narrowMark;
     }
     return kinds;
 }
@@ -51,6 +55,49 @@ const NarrowKinds& narrowKinds()
 {
     static const NarrowKinds kinds = makeNarrowKinds();
     return kinds;
+}
+
+// The letters of U+10000-U+1FFFF the narrow loop takes, one bit each: one column, no grapheme
+// properties, not a pictograph and not among the scalars that join despite their width, which
+// is what lets the general loop start a cell with them that joins nothing but a mark.
+using PlaneOneLetters = std::array<uint64_t, 0x10000 / 64>;
+
+PlaneOneLetters makePlaneOneLetters()
+{
+    PlaneOneLetters letters{};
+    for (char32_t scalar = 0x10000; scalar < 0x20000; ++scalar) {
+        if (unicode::widthCode(scalar) == 2 && unicode::graphemeProperties(scalar) == 0 &&
+            !joinsDespiteWidth(scalar) && !unicode::isExtendedPictographic(scalar))
+            letters[(scalar - 0x10000) / 64] |= uint64_t(1) << (scalar % 64);
+    }
+    return letters;
+}
+
+const PlaneOneLetters& planeOneLetters()
+{
+    static const PlaneOneLetters letters = makePlaneOneLetters();
+    return letters;
+}
+
+bool isPlaneOneLetter(const PlaneOneLetters& letters, char32_t scalar)
+{
+    return (letters[(scalar - 0x10000) / 64] >> (scalar % 64) & 1) != 0;
+}
+
+// Two and four bytes read at once (little-endian: the first byte lowest), for the tests of a
+// whole sequence's lead and continuation bits.
+uint32_t loadPair(const uint8_t* bytes)
+{
+    uint16_t pair;
+    std::memcpy(&pair, bytes, sizeof(pair));
+    return pair;
+}
+
+uint32_t loadQuad(const uint8_t* bytes)
+{
+    uint32_t quad;
+    std::memcpy(&quad, bytes, sizeof(quad));
+    return quad;
 }
 
 // The join kind of a scalar of U+0800 ..< `classifiedEnd` for the syllable loop; 0 for a scalar
@@ -125,12 +172,6 @@ Conjunct conjunctAfter(Conjunct state, uint8_t kind)
 
 } // namespace
 
-bool startsSyllableRun(char32_t scalar)
-{
-    return scalar - syllableFirst < classifiedEnd - syllableFirst &&
-           (syllableKinds()[scalar - syllableFirst] & syllableStarts) != 0;
-}
-
 // Called at printable ASCII after a cell whose last scalar has no grapheme properties, with room
 // for a cell in the batch. Stores the run of printable ASCII and one-column letters from `offset`
 // as cells, joining the plain marks after a letter to its cell, and answers false at the first
@@ -142,14 +183,18 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
                                 size_t& offset, std::optional<Decoded>& stopper, uint8_t& lastProperties)
 {
     const NarrowKinds& kinds = narrowKinds();
+    const PlaneOneLetters& planeOne = planeOneLetters();
+    // The count and the offset live in registers: the batch's byte stores could alias them.
+    size_t cells = count;
     size_t end = offset;
     // Ends the stretch. ASCII and these letters have no grapheme properties; a cluster cell here
     // is a letter with marks, whose last mark is looked up.
     const auto finish = [&] {
         offset = end;
+        count = cells;
         const bool cluster =
-            (batch.contents[count - 1] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::grapheme);
-        lastProperties = cluster ? unicode::graphemeProperties(batch.lastScalars[count - 1]) : 0;
+            (batch.contents[cells - 1] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::grapheme);
+        lastProperties = cluster ? unicode::graphemeProperties(batch.lastScalars[cells - 1]) : 0;
         return false;
     };
     for (;;) {
@@ -158,7 +203,7 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
         // and the cells past the first byte that is not printable ASCII are written over later.
         // Short stretches between words of other scripts mostly end inside the first block,
         // where the byte loop below would mispredict its exit.
-        while (available - end >= 16 && maximumBatch - count >= 16) {
+        while (available - end >= 16 && maximumBatch - cells >= 16) {
             const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + end));
             const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(0x1F)),
                                                     _mm_cmplt_epi8(block, _mm_set1_epi8(0x7F)));
@@ -167,80 +212,99 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
             const __m128i zero = _mm_setzero_si128();
             const __m128i low = _mm_unpacklo_epi8(block, zero);
             const __m128i high = _mm_unpackhi_epi8(block, zero);
-            const __m128i scalars[4] = {_mm_unpacklo_epi16(low, zero), _mm_unpackhi_epi16(low, zero),
-                                        _mm_unpacklo_epi16(high, zero), _mm_unpackhi_epi16(high, zero)};
-            for (int part = 0; part < 4; ++part) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.lastScalars.data() + count + 4 * part),
-                                 scalars[part]);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.contents.data() + count + 4 * part),
-                                 _mm_slli_epi32(scalars[part], PackedCell::contentShift));
-            }
+            const __m128i scalars0 = _mm_unpacklo_epi16(low, zero);
+            const __m128i scalars1 = _mm_unpackhi_epi16(low, zero);
+            const __m128i scalars2 = _mm_unpacklo_epi16(high, zero);
+            const __m128i scalars3 = _mm_unpackhi_epi16(high, zero);
+            auto* lastScalars = reinterpret_cast<__m128i*>(batch.lastScalars.data() + cells);
+            auto* contents = reinterpret_cast<__m128i*>(batch.contents.data() + cells);
+            _mm_storeu_si128(lastScalars, scalars0);
+            _mm_storeu_si128(lastScalars + 1, scalars1);
+            _mm_storeu_si128(lastScalars + 2, scalars2);
+            _mm_storeu_si128(lastScalars + 3, scalars3);
+            _mm_storeu_si128(contents, _mm_slli_epi32(scalars0, PackedCell::contentShift));
+            _mm_storeu_si128(contents + 1, _mm_slli_epi32(scalars1, PackedCell::contentShift));
+            _mm_storeu_si128(contents + 2, _mm_slli_epi32(scalars2, PackedCell::contentShift));
+            _mm_storeu_si128(contents + 3, _mm_slli_epi32(scalars3, PackedCell::contentShift));
             const __m128i first = _mm_set1_epi16(static_cast<int16_t>(end));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.starts.data() + count),
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.starts.data() + cells),
                              _mm_add_epi16(first, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.starts.data() + count + 8),
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.starts.data() + cells + 8),
                              _mm_add_epi16(first, _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.widths.data() + count), _mm_set1_epi8(1));
-            count += taken;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.widths.data() + cells), _mm_set1_epi8(1));
+            cells += taken;
             end += taken;
             if (taken < 16)
                 break;
         }
-        if (count == maximumBatch || end == available) {
+        if (cells == maximumBatch || end == available) {
             return finish();
         }
 #endif
         while (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F) {
-            batch.setScalarCell(count, bytes[end], end, 1);
-            ++count;
+            batch.setScalarCell(cells, bytes[end], end, 1);
+            ++cells;
             ++end;
-            if (count == maximumBatch || end == available) {
+            if (cells == maximumBatch || end == available) {
                 return finish();
             }
         }
-        // Letters of two bytes, and the marks joining the cell before them, until printable
-        // ASCII comes again.
+        // Letters of two bytes (with the marks joining the cell before them) and of four, until
+        // printable ASCII comes again.
         for (;;) {
-            if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 ||
-                (bytes[end + 1] & 0xC0) != 0x80) {
-                return finish();
-            }
-            char32_t scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
-            const uint8_t kind = kinds[scalar - 0x80];
-            if (kind == narrowLetter) {
-                batch.setScalarCell(count, scalar, end, 1);
-                ++count;
-                end += 2;
-            } else if (kind == narrowMark) {
-                // The cell before is a letter this loop stored, alone. Past the cap marks are
-                // dropped.
-                std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
-                cluster[0] = batch.lastScalars[count - 1];
-                size_t size = 1;
-                const size_t marksStart = end;
-                do {
-                    if (size < cluster.size())
-                        cluster[size++] = scalar;
+            if (available - end >= 2 && (loadPair(bytes + end) & 0xC0E0) == 0x80C0) {
+                // A lead of C0-DF and a continuation byte: the overlong leads C0 and C1 give
+                // scalars below U+0080, whose kind is 0.
+                char32_t scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
+                const uint8_t kind = kinds[scalar];
+                if (kind == narrowLetter) {
+                    batch.setScalarCell(cells, scalar, end, 1);
+                    ++cells;
                     end += 2;
-                    if (available - end < 2 || bytes[end] < 0xC2 || bytes[end] >= 0xE0 ||
-                        (bytes[end + 1] & 0xC0) != 0x80)
-                        break;
-                    scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
-                } while (kinds[scalar - 0x80] == narrowMark);
-                const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
-                if (id == 0) {
-                    // The general road joins the marks one at a time; the batch ends before them.
-                    offset = marksStart;
-                    stopper = Decoded{Decoded::Kind::scalar, cluster[1], 2};
-                    return true;
+                } else if (kind == narrowMark) {
+                    // The cell before is a letter this loop stored, alone. Past the cap marks are
+                    // dropped.
+                    std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
+                    cluster[0] = batch.lastScalars[cells - 1];
+                    size_t size = 1;
+                    const size_t marksStart = end;
+                    do {
+                        if (size < cluster.size())
+                            cluster[size++] = scalar;
+                        end += 2;
+                        if (available - end < 2 || (loadPair(bytes + end) & 0xC0E0) != 0x80C0)
+                            break;
+                        scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
+                    } while (kinds[scalar] == narrowMark);
+                    const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+                    if (id == 0) {
+                        // The general road joins the marks one at a time; the batch ends before them.
+                        offset = marksStart;
+                        count = cells;
+                        stopper = Decoded{Decoded::Kind::scalar, cluster[1], 2};
+                        return true;
+                    }
+                    batch.contents[cells - 1] =
+                        uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+                    batch.lastScalars[cells - 1] = cluster[size - 1];
+                } else {
+                    return finish();
                 }
-                batch.contents[count - 1] =
-                    uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-                batch.lastScalars[count - 1] = cluster[size - 1];
+            } else if (available - end >= 4 && (loadQuad(bytes + end) & 0xC0C0F0FF) == 0x808090F0) {
+                // F0 90-9F and two continuation bytes: a scalar of U+10000-U+1FFFF, which rides
+                // here when it is such a letter (mathematical and historic alphabets).
+                const char32_t scalar = 0x10000 | char32_t(bytes[end + 1] & 0x0F) << 12 |
+                                        char32_t(bytes[end + 2] & 0x3F) << 6 | (bytes[end + 3] & 0x3F);
+                if (!isPlaneOneLetter(planeOne, scalar)) {
+                    return finish();
+                }
+                batch.setScalarCell(cells, scalar, end, 1);
+                ++cells;
+                end += 4;
             } else {
                 return finish();
             }
-            if (count == maximumBatch || end == available) {
+            if (cells == maximumBatch || end == available) {
                 return finish();
             }
             if (bytes[end] < 0x80)
@@ -249,15 +313,25 @@ bool SlowPrint::gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* byte
     }
 }
 
-// Called right after the batch stored a letter that starts a syllable run (`startsSyllableRun`)
-// as its last cell, alone, with `offset` just past it. Gathers that cell's joins and the cells
-// after it while the bytes are such scalars, as the general loop would, and answers false; true
-// when the batch must end here, with `stopper` set (a cluster the arena could not store, which
-// the general road joins).
-bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
-                                  size_t& offset, std::optional<Decoded>& stopper)
+// Called right after the batch stored a scalar of three bytes with lead E0 (U+0800-U+0FFF) as its
+// last cell, alone, with `offset` just past it and room for another cell. When it is a letter
+// that starts a syllable run, gathers that cell's joins and the cells after it while the bytes
+// are such scalars, as the general loop would; answers false, or true when the batch must end
+// here, with `stopper` set (a cluster the arena could not store, which the general road joins).
+bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& countOut, const uint8_t* bytes, size_t available,
+                                  size_t& offsetOut, std::optional<Decoded>& stopper)
 {
     const SyllableKinds& kinds = syllableKinds();
+    if ((kinds[batch.lastScalars[countOut - 1] - syllableFirst] & syllableStarts) == 0)
+        return false;
+    // The count and the offset live in registers: the batch's byte stores could alias them.
+    size_t count = countOut;
+    size_t offset = offsetOut;
+    const auto end = [&](bool stopped) {
+        countOut = count;
+        offsetOut = offset;
+        return stopped;
+    };
     std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
     cluster[0] = batch.lastScalars[count - 1];
     size_t size = 1;
@@ -298,7 +372,7 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* by
                 // The general road joins the marks one at a time; the batch ends before them.
                 offset = batch.starts[count - 1] + 3;
                 stopper = Decoded{Decoded::Kind::scalar, cluster[1], 3};
-                return true;
+                return end(true);
             }
             batch.contents[count - 1] =
                 uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
@@ -307,7 +381,7 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* by
                 batch.widths[count - 1] = 2 | Buffer::runCellStaysOnRow;
         }
         if ((kind & syllableStarts) == 0 || count == maximumBatch)
-            return false;
+            return end(false);
         batch.setScalarCell(count, next, offset, 1);
         ++count;
         offset += 3;
@@ -316,7 +390,7 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* by
         conjunct = conjunctAfter(Conjunct::none, kind);
         wide = false;
         if (count == maximumBatch)
-            return false;
+            return end(false);
     }
 }
 

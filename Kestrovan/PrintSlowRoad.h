@@ -32,9 +32,6 @@ constexpr size_t maximumBatch = 256;
 // in place, so a cell leaves at most this many shorter copies behind.
 constexpr size_t clusterGrowsInPlaceFrom = 8;
 
-/// Whether `scalar` is a letter of U+0800-U+0FFF (Devanagari and the scripts around it) that the
-/// print batch's syllable loop (PrintScriptRuns.cpp) takes over from, once it starts a cell.
-bool startsSyllableRun(char32_t scalar);
 /// Appends the scalars a cell holds: its scalar, or its cluster from the arena (nothing for an
 /// unknown cluster or an inline blank).
 void appendCellScalars(std::u32string& out, PackedCell cell, const CellArena& arena);

@@ -159,6 +159,58 @@ TEST(CellArenaReclaim, SnapshotCopiesTakeOverEditedEntries)
     EXPECT_FALSE(renewed->synchronizeSnapshotPrefix(source));
 }
 
+// Interning against a plain map while clusters of every length the caches in front of the map
+// take (and longer) are interned again, grown in place and reclaimed: an id found must always
+// name the list looked up, and a list must keep its one id until it is grown or freed.
+TEST(CellArenaReclaim, InterningMatchesAMapThroughGrowthAndReclaims)
+{
+    std::mt19937 random(11);
+    CellArena arena;
+    std::map<std::u32string, uint32_t> ids;
+    const auto randomCluster = [&] {
+        std::u32string cluster(1 + random() % 9, U'\0');
+        for (char32_t& scalar : cluster)
+            scalar = U"e\u0301\u200D\U0001F469"[random() % 4];
+        return cluster;
+    };
+    for (int round = 0; round < 30000; ++round) {
+        const std::u32string cluster = randomCluster();
+        const uint32_t pick = random() % 100;
+        if (pick < 80) {
+            const auto id = arena.intern(std::u32string_view(cluster));
+            ASSERT_TRUE(id) << "round " << round;
+            ASSERT_EQ(*arena.grapheme(*id), cluster) << "round " << round;
+            const auto [known, added] = ids.emplace(cluster, *id);
+            ASSERT_EQ(known->second, *id) << "round " << round;
+        } else if (pick < 97 && !ids.empty()) {
+            // Grow the cluster of some id into `cluster` in place.
+            auto grown = std::next(ids.begin(), random() % ids.size());
+            const uint32_t id = grown->second;
+            const auto answer = arena.extendGrapheme(id, cluster);
+            ASSERT_TRUE(answer);
+            if (const auto known = ids.find(cluster); known != ids.end()) {
+                ASSERT_EQ(*answer, known->second) << "round " << round;
+            } else {
+                ASSERT_EQ(*answer, id) << "round " << round;
+                ids.erase(grown);
+                ids.emplace(cluster, id);
+            }
+        } else {
+            // Cells keep about half of the clusters.
+            CellArenaUsage usage(arena);
+            for (auto it = ids.begin(); it != ids.end();) {
+                if (random() % 2) {
+                    usage.add(PackedCell::makeGrapheme(it->second, 0, WidthState::single, false, 0, 0));
+                    ++it;
+                } else {
+                    it = ids.erase(it);
+                }
+            }
+            arena.reclaimUnused(usage);
+        }
+    }
+}
+
 // The terminal side: a full style table is reclaimed from what the buffers still show.
 TEST(TerminalArenaReclaim, NewColoursShowAfterADistinctColourFloodAndAClear)
 {

@@ -509,9 +509,10 @@ TEST(TerminalSplitFeedTests, SeededRandomChunkingsMatchOneChunk)
 }
 
 // Random text of the scripts whose runs the print batch takes in loops of their own (syllables of
-// Devanagari and its neighbours; letters of one column with combining marks), mixed with what ends
-// those loops, fed whole and one byte per feed, which prints every character on its own: the
-// dumps must be equal. Narrow screens, auto-wrap off and margins put widened cells at the edge.
+// Devanagari and its neighbours; letters of one column, of two and four bytes, with combining
+// marks), mixed with what ends those loops, fed whole and one byte per feed, which prints every
+// character on its own: the dumps must be equal. Narrow screens, auto-wrap off and margins put
+// widened cells at the edge.
 TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
 {
     // clang-format off
@@ -520,7 +521,9 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
         "\u0905", "\u0966", "\u0964", "\u0995\u09CD\u09B7", "\u0B95\u0BCD", "\u0E01\u0E31\u0E33",
         "\u0D15\u0D4D", "\u200D", "\u200C", "\u0301", "\u0323", "\u0483", "\u05D0\u05B8", "a", "e", " ",
         "\u03B1", "\u0436", "\u00E9", "\U0001F600", "\u4E2D", "\xE0\xA4", "\xE0", "\x80", "\xCC", "\r\n",
-        "\u0915" + repeated("\u094D", 34) + "\u0937", "o" + repeated("\u0301", 34) + "x"};
+        "\u0915" + repeated("\u094D", 34) + "\u0937", "o" + repeated("\u0301", 34) + "x",
+        "\U0001D400", "\U0001D7CE", "\U00010330", "\U0001D165", "\U00010A0D", "\U0001F3FB", "\U0001F1E6",
+        "\U0001F468\u200D\U0001F469", "\xF0\x9D\x90", "\xF0\x9D"};
     // clang-format on
     for (uint64_t seed = 1; seed <= 40; ++seed) {
         SplitMix random(seed);
