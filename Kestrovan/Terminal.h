@@ -747,6 +747,11 @@ public:
     bool loneCellCharacter(std::span<const uint8_t> text, char32_t& scalar) const;
     /// What `applyTrueColoursAndPrint` does after switching the colours.
     void printAfterTrueColours(std::span<const uint8_t> text);
+    /// The rest of `applyTrueColourRun` after its first sequence, with `Reader::read` reading
+    /// the next ones; compiled once with the reader for SSSE3 built in and once with the other.
+    template <typename Reader> size_t continueTrueColourRun(std::span<const uint8_t> bytes, size_t at);
+    [[gnu::noinline]] size_t continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at);
+    [[gnu::noinline]] size_t continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at);
     /// Makes `attribute` the current look, with id `styleID`.
     void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {

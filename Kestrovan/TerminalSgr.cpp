@@ -393,7 +393,57 @@ size_t Terminal::applyTrueColourRun(uint32_t foreground, uint32_t background, st
                                     size_t at, size_t run)
 {
     applyTrueColoursAndPrint(foreground, background, bytes.subspan(at, run));
-    at += run;
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+    if (parserLoop::hasShuffledTrueColourReader())
+        return continueTrueColourRunShuffled(bytes, at + run);
+#endif
+    return continueTrueColourRunScalar(bytes, at + run);
+}
+
+namespace {
+
+struct ScalarTrueColourReader
+{
+    static parserLoop::TrueColourSgr read(const uint8_t* data, size_t index, size_t length, int firstKind)
+    {
+        return parserLoop::readTrueColourSgrScalar(data, index, length, firstKind);
+    }
+};
+
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+struct ShuffledTrueColourReader
+{
+    [[gnu::target("ssse3")]] static parserLoop::TrueColourSgr read(const uint8_t* data, size_t index,
+                                                                   size_t length, int firstKind)
+    {
+        return parserLoop::readTrueColourSgrShuffledInline(data, index, length, firstKind);
+    }
+};
+#endif
+
+} // namespace
+
+size_t Terminal::continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at)
+{
+    return continueTrueColourRun<ScalarTrueColourReader>(bytes, at);
+}
+
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+// Flattened, so that the reader, compiled for SSSE3, is built into the loop.
+[[gnu::flatten, gnu::target("ssse3")]] size_t
+Terminal::continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at)
+{
+    return continueTrueColourRun<ShuffledTrueColourReader>(bytes, at);
+}
+#else
+size_t Terminal::continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at)
+{
+    return continueTrueColourRunScalar(bytes, at);
+}
+#endif
+
+template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<const uint8_t> bytes, size_t at)
+{
     // The sequences after it, each with its character written to the cell at the cursor: what
     // `applyTrueColoursAndPrint` would do for them, with the checks that hold for the whole row
     // made once. Nothing but these writes and the colour switches changes the terminal between
@@ -415,11 +465,11 @@ size_t Terminal::applyTrueColourRun(uint32_t foreground, uint32_t background, st
         const int kind = parserLoop::trueColourIntroducer(data, at + 2);
         if (kind == 0)
             break;
-        const parserLoop::TrueColourSgr sgr = parserLoop::readTrueColourSgr(data, at + 2, length, kind);
+        const parserLoop::TrueColourSgr sgr = Reader::read(data, at + 2, length, kind);
         if (sgr.end == 0)
             break;
         const size_t text = sgr.end;
-        run = 0;
+        size_t run = 0;
         if (length - text >= 4 && data[text] >= 0x20)
             run = data[text + 1] < 0x20 ? 1 : data[text + 2] < 0x20 ? 2 : data[text + 3] < 0x20 ? 3 : 0;
         if (run == 0) {

@@ -80,8 +80,9 @@ inline constexpr GroupShuffles groupShuffles = [] {
 }
 
 /// `readTrueColourSgrScalar` with the numbers converted together; the same answers. Needs SSSE3.
-[[gnu::noinline, gnu::target("ssse3")]] inline TrueColourSgr
-readTrueColourSgrShuffled(const uint8_t* data, size_t index, size_t length, int firstKind)
+/// Inline, for loops compiled for SSSE3 that read one sequence after another.
+[[gnu::target("ssse3")]] inline TrueColourSgr
+readTrueColourSgrShuffledInline(const uint8_t* data, size_t index, size_t length, int firstKind)
 {
     TrueColourSgr result;
     if (length - index < trueColourSgrWindow)
@@ -145,6 +146,13 @@ readTrueColourSgrShuffled(const uint8_t* data, size_t index, size_t length, int 
     result.background = secondKind == 2 ? secondColour : firstKind == 2 ? firstColour : 0;
     result.end = index + end + 1;
     return result;
+}
+
+/// `readTrueColourSgrShuffledInline` out of line.
+[[gnu::noinline, gnu::flatten, gnu::target("ssse3")]] inline TrueColourSgr
+readTrueColourSgrShuffled(const uint8_t* data, size_t index, size_t length, int firstKind)
+{
+    return readTrueColourSgrShuffledInline(data, index, length, firstKind);
 }
 
 /// Whether this processor runs `readTrueColourSgrShuffled`; asked once.
