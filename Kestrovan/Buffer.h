@@ -430,6 +430,20 @@ public:
     /// whether it wrote; when it did not, nothing changed and the caller takes the general way.
     /// Inline (BufferLoneCell.h): it runs once per cell of a picture.
     inline bool putPlainNarrowScalar(char32_t scalar, uint16_t styleID, uint16_t payloadCode);
+    /// The cursor line as a run of such writes on it sees it: what stays the same from one write
+    /// to the next as long as nothing else changes the buffer.
+    struct LoneCellRow
+    {
+        BufferLine* line = nullptr;
+        PackedCell* cells = nullptr;
+        int right = 0;
+        int width = 0;
+    };
+    /// Whether a run of `putLoneCell` writes may start at the cursor, and their row.
+    inline bool beginLoneCells(LoneCellRow& row);
+    /// `putPlainNarrowScalar` without a payload, in a run begun by `beginLoneCells` with nothing
+    /// else changing the buffer since.
+    inline bool putLoneCell(const LoneCellRow& row, char32_t scalar, uint16_t styleID);
 
     // --- LineRingOwner and PromptOriginProvider ----------------------------------------------
 

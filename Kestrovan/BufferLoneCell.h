@@ -49,4 +49,46 @@ namespace kestrovan {
     return true;
 }
 
+// A run of such writes, one per sequence of a picture row: whether the cursor line takes them at
+// all (insert mode, protection, margins, images) is asked once, and each write only looks at the
+// cells around the cursor. The cursor moves along the row and stays on it, since a write that
+// would leave a wrap pending ends the run; the right limit, which depends on whether the cursor
+// started beyond the right margin, stays what it was at the start.
+[[gnu::always_inline]] inline bool Buffer::beginLoneCells(LoneCellRow& row)
+{
+    if (bulkInsertBlocked_ || wrapPending_)
+        return false;
+    const int right = printRightLimit();
+    BufferLine& line = cursorLine();
+    if (x_ > right || printLeftEdge() > right || line.hasImages())
+        return false;
+    row = {&line, line.mutableCells(), right, line.count()};
+    return true;
+}
+
+[[gnu::always_inline]] inline bool Buffer::putLoneCell(const LoneCellRow& row, char32_t scalar,
+                                                       uint16_t styleID)
+{
+    const int at = x_;
+    if (wrapPending_ || at >= row.width)
+        return false;
+    PackedCell* cells = row.cells;
+    if (cells[at].isContinuation() || (at + 1 < row.width && cells[at + 1].isContinuation()))
+        return false;
+    if (at > 0) {
+        const PackedCell before = cells[at - 1];
+        if (before.isContinuation() || before.kind() == PackedCell::Kind::grapheme)
+            return false;
+        const auto previous = static_cast<char32_t>(before.content());
+        if (before.kind() == PackedCell::Kind::scalar && previous >= 0x600 && previous != scalar)
+            return false;
+    }
+    cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, 0,
+                                       semanticContent.code());
+    row.line->raiseUsedLength(at + 1);
+    row.line->markContentChanged();
+    placeCursorAfterPrint(at + 1, row.right);
+    return true;
+}
+
 } // namespace kestrovan

@@ -216,29 +216,48 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                             // shape is folded as usual.
                             if constexpr (requires {
                                               listener.applyTrueColours(uint32_t(), uint32_t());
-                                              listener.applyTrueColoursAndPrint(uint32_t(), uint32_t(),
-                                                                                bytes);
+                                              listener.applyTrueColourRun(uint32_t(), uint32_t(), bytes,
+                                                                          size_t(), size_t());
                                           }) {
-                                const TrueColourSgr sgr = readTrueColourSgr(data, i, length, colourKind);
+                                TrueColourSgr sgr = readTrueColourSgr(data, i, length, colourKind);
                                 if (sgr.end != 0) {
                                     s.state = ParserState::ground;
-                                    _parsColonMask = 0;
-                                    i = sgr.end;
-                                    // The character drawn in these colours mostly follows alone,
-                                    // up to the next sequence: a run of one to three bytes goes
-                                    // with the colours in one call, without the text road's scan.
-                                    size_t run = 0;
-                                    if (length - i >= 4 && data[i] >= 0x20)
-                                        run = data[i + 1] < 0x20   ? 1
-                                              : data[i + 2] < 0x20 ? 2
-                                              : data[i + 3] < 0x20 ? 3
-                                                                   : 0;
-                                    if (run != 0) {
-                                        listener.applyTrueColoursAndPrint(sgr.foreground, sgr.background,
-                                                                          bytes.subspan(i, run));
-                                        i += run;
-                                    } else {
-                                        listener.applyTrueColours(sgr.foreground, sgr.background);
+                                    for (;;) {
+                                        _parsColonMask = 0;
+                                        i = sgr.end;
+                                        // The character drawn in these colours mostly follows
+                                        // alone, up to the next sequence: a run of one to three
+                                        // bytes goes with the colours in one call, without the
+                                        // text road's scan.
+                                        size_t run = 0;
+                                        if (length - i >= 4 && data[i] >= 0x20)
+                                            run = data[i + 1] < 0x20   ? 1
+                                                  : data[i + 2] < 0x20 ? 2
+                                                  : data[i + 3] < 0x20 ? 3
+                                                                       : 0;
+                                        if (run != 0) {
+                                            i = listener.applyTrueColourRun(sgr.foreground, sgr.background,
+                                                                            bytes, i, run);
+                                        } else {
+                                            listener.applyTrueColours(sgr.foreground, sgr.background);
+                                        }
+                                        if (didResetDuringParse && resetSerial != seenResetSerial)
+                                            break;
+                                        // Rainbow text and pictures put the next such sequence
+                                        // right after: it is read here, without the loop's
+                                        // dispatch. The sequence state is still the clear one
+                                        // of this sequence's start, and ground, so a sequence
+                                        // the reader does not take, like any other bytes, goes
+                                        // back to the loop as if this road had not been tried.
+                                        if (length - i < 2 + sizeof(uint64_t) || data[i] != ESC ||
+                                            data[i + 1] != '[')
+                                            break;
+                                        const int nextKind = trueColourIntroducer(data, i + 2);
+                                        if (nextKind == 0)
+                                            break;
+                                        sgr = readTrueColourSgr(data, i + 2, length, nextKind);
+                                        if (sgr.end == 0)
+                                            break;
                                     }
                                     adoptReset();
                                     continue;

@@ -575,6 +575,12 @@ public:
     /// needs the print roads. The same as `applyTrueColours` and then the print handlers.
     [[gnu::noinline]] void applyTrueColoursAndPrint(uint32_t foreground, uint32_t background,
                                                     std::span<const uint8_t> text);
+    /// `applyTrueColoursAndPrint` for the `run` bytes of `bytes` at `at`, then, as long as
+    /// another whole true-colour sequence follows directly, the same for it and what follows it:
+    /// a picture row or a rainbow line in one call. Answers the index after the last byte taken;
+    /// a sequence it does not read whole (or too close to the end) is left to the parser there.
+    [[gnu::noinline]] size_t applyTrueColourRun(uint32_t foreground, uint32_t background,
+                                                std::span<const uint8_t> bytes, size_t at, size_t run);
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
@@ -730,10 +736,22 @@ public:
     /// SGR with parameters other than a lone 0: folds them into the key of `curAttr`.
     void applySgrParameters(const CsiParameters& pars);
     /// Makes `working` the current look after SGR folded it from `previous`: interns it and
-    /// renews what erasing uses when the background changed.
-    void adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous);
-    /// `applyTrueColours` inline, for it and `applyTrueColoursAndPrint`.
-    void switchTrueColours(uint32_t foreground, uint32_t background);
+    /// renews what erasing uses when the background changed. Answers whether the look was
+    /// interned without having to free style ids first.
+    bool adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous);
+    /// `applyTrueColours` inline, for it and `applyTrueColoursAndPrint`; answers as
+    /// `adoptSgrLook` does (true when the look stays).
+    bool switchTrueColours(uint32_t foreground, uint32_t background);
+    /// Whether printing `text` after true colours may take the lone-cell road (none of the print
+    /// roads' special cases is in effect), and the character it writes when so.
+    bool loneCellCharacter(std::span<const uint8_t> text, char32_t& scalar) const;
+    /// What `applyTrueColoursAndPrint` does after switching the colours.
+    void printAfterTrueColours(std::span<const uint8_t> text);
+    /// The rest of `applyTrueColourRun` after its first sequence, with `Reader::read` reading
+    /// the next ones; compiled once with the reader for SSSE3 built in and once with the other.
+    template <typename Reader> size_t continueTrueColourRun(std::span<const uint8_t> bytes, size_t at);
+    [[gnu::noinline]] size_t continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at);
+    [[gnu::noinline]] size_t continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at);
     /// Makes `attribute` the current look, with id `styleID`.
     void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
     {

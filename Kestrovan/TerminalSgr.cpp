@@ -12,6 +12,7 @@
 #include "Kestrovan/BufferLoneCell.h"
 #include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TrueColourShuffle.h"
 
 #include <algorithm>
 #include <cstring>
@@ -349,24 +350,35 @@ void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background
                                         std::span<const uint8_t> text)
 {
     switchTrueColours(foreground, background);
+    printAfterTrueColours(text);
+}
+
+[[gnu::always_inline]] inline bool Terminal::loneCellCharacter(std::span<const uint8_t> text,
+                                                               char32_t& scalar) const
+{
     // A half block or a letter of rainbow text: one narrow character that the cell before the
     // cursor cannot join, written where the cursor stands. A two- or three-byte one is known
     // only as the character the lone-character road last found plain (pictures repeat one);
     // anything else, and everything that needs the print roads' care (a column-switch run to
     // end, a translating set, bytes put back, a hyperlink), takes those roads unchanged.
+    if (columnSwitchRun_ != ColumnSwitchRun::none || charsets_.charset() ||
+        !readingBuffer_.putbackBuffer.empty() || activeHyperlink()) [[unlikely]]
+        return false;
+    const uint32_t encoded = text.size() == 1 ? 0
+                                              : uint32_t(text[0]) | uint32_t(text[1]) << 8 |
+                                                    (text.size() == 3 ? uint32_t(text[2]) << 16 : 0) |
+                                                    static_cast<uint32_t>(text.size()) << 24;
+    scalar = text.size() == 1 ? char32_t(text[0]) : plainNarrowScalar_;
+    return text.size() == 1 ? text[0] < 0x7F : encoded == plainNarrowBytes_;
+}
+
+[[gnu::always_inline]] inline void Terminal::printAfterTrueColours(std::span<const uint8_t> text)
+{
     Buffer& buffer = *_buffer;
-    if (columnSwitchRun_ == ColumnSwitchRun::none && !charsets_.charset() &&
-        readingBuffer_.putbackBuffer.empty() && !activeHyperlink()) [[likely]] {
-        const uint32_t encoded = text.size() == 1 ? 0
-                                                  : uint32_t(text[0]) | uint32_t(text[1]) << 8 |
-                                                        (text.size() == 3 ? uint32_t(text[2]) << 16 : 0) |
-                                                        static_cast<uint32_t>(text.size()) << 24;
-        const bool known = text.size() == 1 ? text[0] < 0x7F : encoded == plainNarrowBytes_;
-        const char32_t scalar = text.size() == 1 ? char32_t(text[0]) : plainNarrowScalar_;
-        if (known && buffer.putPlainNarrowScalar(scalar, curStyleID_, 0)) {
-            updateRange(buffer.y());
-            return;
-        }
+    char32_t scalar = 0;
+    if (loneCellCharacter(text, scalar) && buffer.putPlainNarrowScalar(scalar, curStyleID_, 0)) [[likely]] {
+        updateRange(buffer.y());
+        return;
     }
     bool ascii = true;
     for (const uint8_t byte : text)
@@ -377,7 +389,115 @@ void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background
         handlePrintBorrowed(text);
 }
 
-[[gnu::always_inline]] inline void Terminal::switchTrueColours(uint32_t foreground, uint32_t background)
+size_t Terminal::applyTrueColourRun(uint32_t foreground, uint32_t background, std::span<const uint8_t> bytes,
+                                    size_t at, size_t run)
+{
+    applyTrueColoursAndPrint(foreground, background, bytes.subspan(at, run));
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+    if (parserLoop::hasShuffledTrueColourReader())
+        return continueTrueColourRunShuffled(bytes, at + run);
+#endif
+    return continueTrueColourRunScalar(bytes, at + run);
+}
+
+namespace {
+
+struct ScalarTrueColourReader
+{
+    static parserLoop::TrueColourSgr read(const uint8_t* data, size_t index, size_t length, int firstKind)
+    {
+        return parserLoop::readTrueColourSgrScalar(data, index, length, firstKind);
+    }
+};
+
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+struct ShuffledTrueColourReader
+{
+    [[gnu::target("ssse3")]] static parserLoop::TrueColourSgr read(const uint8_t* data, size_t index,
+                                                                   size_t length, int firstKind)
+    {
+        return parserLoop::readTrueColourSgrShuffledInline(data, index, length, firstKind);
+    }
+};
+#endif
+
+} // namespace
+
+size_t Terminal::continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at)
+{
+    return continueTrueColourRun<ScalarTrueColourReader>(bytes, at);
+}
+
+#if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
+// Flattened, so that the reader, compiled for SSSE3, is built into the loop.
+[[gnu::flatten, gnu::target("ssse3")]] size_t
+Terminal::continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at)
+{
+    return continueTrueColourRun<ShuffledTrueColourReader>(bytes, at);
+}
+#else
+size_t Terminal::continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at)
+{
+    return continueTrueColourRunScalar(bytes, at);
+}
+#endif
+
+template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<const uint8_t> bytes, size_t at)
+{
+    // The sequences after it, each with its character written to the cell at the cursor: what
+    // `applyTrueColoursAndPrint` would do for them, with the checks that hold for the whole row
+    // made once. Nothing but these writes and the colour switches changes the terminal between
+    // two of them; a switch that had to reclaim styles, a character the lone-cell road does not
+    // take and anything after a sequence but one to three bytes of text end the run, the last
+    // sequence applied the general way.
+    Buffer& buffer = *_buffer;
+    Buffer::LoneCellRow row;
+    if (!buffer.beginLoneCells(row))
+        return at;
+    const int y = buffer.y();
+    const uint8_t* data = bytes.data();
+    const size_t length = bytes.size();
+    bool wrote = false;
+    for (;;) {
+        constexpr uint8_t escape = 0x1B;
+        if (length - at < 2 + sizeof(uint64_t) || data[at] != escape || data[at + 1] != '[')
+            break;
+        const int kind = parserLoop::trueColourIntroducer(data, at + 2);
+        if (kind == 0)
+            break;
+        const parserLoop::TrueColourSgr sgr = Reader::read(data, at + 2, length, kind);
+        if (sgr.end == 0)
+            break;
+        const size_t text = sgr.end;
+        size_t run = 0;
+        if (length - text >= 4 && data[text] >= 0x20)
+            run = data[text + 1] < 0x20 ? 1 : data[text + 2] < 0x20 ? 2 : data[text + 3] < 0x20 ? 3 : 0;
+        if (run == 0) {
+            if (wrote)
+                updateRange(y);
+            applyTrueColours(sgr.foreground, sgr.background);
+            return text;
+        }
+        const std::span<const uint8_t> character = bytes.subspan(text, run);
+        char32_t scalar = 0;
+        const bool lone = loneCellCharacter(character, scalar);
+        // A style table that had to be reclaimed may have changed more than the look.
+        const bool interned = switchTrueColours(sgr.foreground, sgr.background);
+        if (!lone || !interned || !buffer.putLoneCell(row, scalar, curStyleID_)) {
+            if (wrote)
+                updateRange(y);
+            printAfterTrueColours(character);
+            return text + run;
+        }
+        wrote = true;
+        at = text + run;
+    }
+    if (wrote)
+        updateRange(y);
+    return at;
+}
+
+[[gnu::always_inline]] inline bool Terminal::switchTrueColours(uint32_t foreground, uint32_t background)
 {
     // The colours' tags differ from what the parser gives in the kind bits only.
     constexpr uint32_t kindToTag = 0x2000000;
@@ -388,15 +508,16 @@ void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background
     if (background != 0)
         setBackground(working, background | kindToTag);
     if (working == previous)
-        return;
-    adoptSgrLook(working, previous);
+        return true;
+    return adoptSgrLook(working, previous);
 }
 
-[[gnu::always_inline]] inline void Terminal::adoptSgrLook(Key working, Key previous)
+[[gnu::always_inline]] inline bool Terminal::adoptSgrLook(Key working, Key previous)
 {
     CellArena& arena = *_buffer->cellArena();
     // The arena's cache answers nearly every lookup inline; only a full table costs more.
     std::optional<uint16_t> id = arena.intern(working);
+    const bool interned = id.has_value();
     if (!id && reclaimCellArena(ArenaTable::styles))
         id = arena.intern(working);
     if (!id) {
@@ -411,7 +532,7 @@ void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background
 
     const uint64_t eraseTag = eraseBackgroundTag(backgroundTag(working));
     if (eraseTag == eraseBackgroundTag(backgroundTag(previous)))
-        return;
+        return interned;
     const Key erase{eraseTag << backgroundShift, 0};
     eraseKey_ = erase;
     eraseAttributeStale_ = true;
@@ -422,6 +543,7 @@ void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background
         rebuildEraseCells(curStyleID_);
     else
         eraseCellsStale_ = true;
+    return interned;
 }
 
 } // namespace kestrovan

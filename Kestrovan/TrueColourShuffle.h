@@ -3,12 +3,13 @@
 // TrueColourFold.h).
 //
 // Converting the numbers is most of the scalar reader's work: each of the three (or six) takes a
-// load, a mask and two multiplies. Here the digits of a whole group go into one register with a
-// byte shuffle, each number right-aligned in a 32-bit lane, and two multiply-adds turn all of them
-// into values at once; the clamp to 255 and the packing into 0xRRGGBB are two more steps for both
-// groups together. Where the numbers end still comes from the same bit mask. Both readers take
-// exactly the same sequences and give the same colours: the tests and the parser fuzzer compare
-// them.
+// load, a mask and two multiplies. Here the digits of a whole group go into one register with one
+// byte shuffle, whose control is looked up by the three numbers' lengths, each number
+// right-aligned in a 32-bit lane, and two multiply-adds turn all of them into values at once; the
+// clamp to 255 and the packing into 0xRRGGBB are two more steps for both groups together. Where
+// the numbers end still comes from a bit mask of the bytes that are not digits, made of the third
+// 16-byte block only when a second group needs it. Both readers take exactly the same sequences
+// and give the same colours: the tests and the parser fuzzer compare them.
 #pragma once
 
 #include "Kestrovan/TrueColourFold.h"
@@ -25,23 +26,33 @@ namespace kestrovan::parserLoop {
 
 #if defined(KESTROVAN_TRUE_COLOUR_SHUFFLE)
 
-/// The shuffle control of one number: `numberShuffles[end][length]` moves the `length` digits
-/// before offset `end` of a block to the top of a 32-bit lane, the lane's other bytes cleared
-/// (a control byte with its top bit set yields 0). Blocks are loaded four bytes before a group
-/// opens, so a number ends at offset 4 or later and no control byte points before the block.
-struct NumberShuffles
+/// The shuffle controls of a group, one for each combination of the numbers' lengths (0-3 each),
+/// indexed `16 * red + 4 * green + blue`: applied to the 16 bytes where the group's numbers begin,
+/// a control moves blue's digits to the top of lane 0, green's to lane 1 and red's to lane 2, each
+/// right-aligned in its 32-bit lane, the lanes' other bytes and lane 3 cleared (a control byte
+/// with its top bit set yields 0).
+struct GroupShuffles
 {
-    uint32_t control[16][4];
+    alignas(16) uint8_t control[64][16];
 };
 
-inline constexpr NumberShuffles numberShuffles = [] {
-    NumberShuffles shuffles{};
-    for (uint32_t end = 4; end < 16; ++end) {
-        for (uint32_t length = 0; length < 4; ++length) {
-            uint32_t control = 0;
-            for (uint32_t byte = 0; byte < 4; ++byte)
-                control |= (byte + length >= 4 ? end - 4 + byte : 0x80u) << (8 * byte);
-            shuffles.control[end][length] = control;
+inline constexpr GroupShuffles groupShuffles = [] {
+    GroupShuffles shuffles{};
+    for (unsigned red = 0; red < 4; ++red) {
+        for (unsigned green = 0; green < 4; ++green) {
+            for (unsigned blue = 0; blue < 4; ++blue) {
+                uint8_t* control = shuffles.control[16 * red + 4 * green + blue];
+                for (unsigned byte = 0; byte < 16; ++byte)
+                    control[byte] = 0x80;
+                // Where each number begins, and the lane it goes to.
+                const unsigned starts[3] = {red + green + 2, red + 1, 0};
+                const unsigned lengths[3] = {blue, green, red};
+                for (unsigned lane = 0; lane < 3; ++lane) {
+                    for (unsigned digit = 0; digit < lengths[lane]; ++digit)
+                        control[4 * lane + 4 - lengths[lane] + digit] =
+                            static_cast<uint8_t>(starts[lane] + digit);
+                }
+            }
         }
     }
     return shuffles;
@@ -49,72 +60,74 @@ inline constexpr NumberShuffles numberShuffles = [] {
 
 /// The three numbers of a group as digit values, blue's in lane 0, green's in lane 1 and red's in
 /// lane 2, each right-aligned in its lane; lane 3 is 0. `start` is where the group's numbers
-/// begin, the others where each ends; their lengths must be at most three.
-[[gnu::always_inline, gnu::target("ssse3")]] inline __m128i
-groupDigits(const uint8_t* window, unsigned start, unsigned red, unsigned green, unsigned blue)
+/// begin; `lengths` is `16 * red + 4 * green + blue` of their lengths.
+[[gnu::always_inline, gnu::target("ssse3")]] inline __m128i groupDigits(const uint8_t* window, unsigned start,
+                                                                        unsigned lengths)
 {
-    const unsigned base = start - 4;
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + base));
-    const __m128i control = _mm_set_epi32(
-        static_cast<int>(0x80808080u), static_cast<int>(numberShuffles.control[red - base][red - start]),
-        static_cast<int>(numberShuffles.control[green - base][green - red - 1]),
-        static_cast<int>(numberShuffles.control[blue - base][blue - green - 1]));
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + start));
+    const __m128i control = _mm_load_si128(reinterpret_cast<const __m128i*>(groupShuffles.control[lengths]));
     return _mm_shuffle_epi8(_mm_sub_epi8(bytes, _mm_set1_epi8('0')), control);
 }
 
+/// Bit i marks a byte at offset i of the 16 at `bytes` that is not a digit.
+[[gnu::always_inline, gnu::target("ssse3")]] inline uint64_t nonDigits(const uint8_t* bytes)
+{
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    // Adding 0x50 moves the digits to 0x80-0x89, the lowest signed bytes (-128 to -119), and every
+    // other byte above them: one signed compare finds the bytes that are not digits.
+    const __m128i moved = _mm_add_epi8(block, _mm_set1_epi8(0x50));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(moved, _mm_set1_epi8(-119))));
+}
+
 /// `readTrueColourSgrScalar` with the numbers converted together; the same answers. Needs SSSE3.
-[[gnu::noinline, gnu::target("ssse3")]] inline TrueColourSgr
-readTrueColourSgrShuffled(const uint8_t* data, size_t index, size_t length, int firstKind)
+/// Inline, for loops compiled for SSSE3 that read one sequence after another.
+[[gnu::target("ssse3")]] inline TrueColourSgr
+readTrueColourSgrShuffledInline(const uint8_t* data, size_t index, size_t length, int firstKind)
 {
     TrueColourSgr result;
     if (length - index < trueColourSgrWindow)
         return result;
     const uint8_t* window = data + index;
-    // Bit i marks a byte at offset i that is not a digit; bits 48-50 stand for the window's end,
-    // so that each of a group's three searches finds an end.
-    uint64_t ends = uint64_t(7) << trueColourSgrWindow;
-    for (unsigned block = 0; block < 3; ++block) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16 * block));
-        const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
-        const __m128i digits = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
-        ends |= uint64_t(~static_cast<unsigned>(_mm_movemask_epi8(digits)) & 0xFFFFu) << (16 * block);
-    }
+    // Bit i marks a byte at offset i that is not a digit. A first group ends 16 bytes in at most,
+    // so its searches need the first 32 bytes only; bits 32-34 stand for their end, so that each
+    // of the three finds one. The last 16 are looked at only for a second group.
+    const uint64_t front = nonDigits(window) | nonDigits(window + 16) << 16;
+    uint64_t ends = front | uint64_t(7) << 32;
     // A group whose numbers begin at `start`: three numbers of at most three digits, the first
-    // two ended by ";" (what ends the blue one is left to the caller). Where each ends, or false.
+    // two ended by ";" (what ends the blue one is left to the caller). Where the blue one ends and
+    // the numbers' lengths as `groupDigits` takes them, or false.
     // (The digits are gathered outside: a lambda is not compiled for SSSE3.)
-    struct Ends
+    const auto group = [&](unsigned start, unsigned& blue, unsigned& lengths) __attribute__((always_inline))
     {
-        unsigned red;
-        unsigned green;
-        unsigned blue;
-    };
-    const auto group = [&](unsigned start, Ends& at) __attribute__((always_inline))
-    {
-        uint64_t after = ends & ~uint64_t(0) << start;
-        at.red = static_cast<unsigned>(__builtin_ctzll(after));
+        uint64_t after = ends >> start;
+        const auto red = static_cast<unsigned>(__builtin_ctzll(after));
         after &= after - 1;
-        at.green = static_cast<unsigned>(__builtin_ctzll(after));
+        const auto green = static_cast<unsigned>(__builtin_ctzll(after));
         after &= after - 1;
-        at.blue = static_cast<unsigned>(__builtin_ctzll(after));
-        return ((at.red - start) | (at.green - at.red - 1) | (at.blue - at.green - 1)) <= 3 &&
-               ((window[at.red] ^ ';') | (window[at.green] ^ ';')) == 0;
+        const auto end = static_cast<unsigned>(__builtin_ctzll(after));
+        const unsigned greenLength = green - red - 1;
+        const unsigned blueLength = end - green - 1;
+        blue = start + end;
+        lengths = (red << 4 | greenLength << 2 | blueLength) & 63;
+        return (red | greenLength | blueLength) <= 3 &&
+               ((window[start + red] ^ ';') | (window[start + green] ^ ';')) == 0;
     };
     constexpr unsigned groupSize = 5;
-    Ends at{};
-    if (!group(groupSize, at))
+    unsigned end = 0;
+    unsigned lengths = 0;
+    if (!group(groupSize, end, lengths))
         return result;
-    const __m128i firstDigits = groupDigits(window, groupSize, at.red, at.green, at.blue);
-    unsigned end = at.blue;
+    const __m128i firstDigits = groupDigits(window, groupSize, lengths);
     __m128i secondDigits = _mm_setzero_si128();
     int secondKind = 0;
     if (window[end] == ';') {
         // A second group, which must end the sequence; the first ends 16 bytes in at most.
         secondKind = trueColourIntroducer(window, end + 1);
         const unsigned start = end + 1 + groupSize;
-        if (secondKind == 0 || !group(start, at))
+        ends = front | nonDigits(window + 32) << 32 | uint64_t(7) << trueColourSgrWindow;
+        if (secondKind == 0 || !group(start, end, lengths))
             return result;
-        secondDigits = groupDigits(window, start, at.red, at.green, at.blue);
-        end = at.blue;
+        secondDigits = groupDigits(window, start, lengths);
     }
     if (window[end] != 'm')
         return result;
@@ -133,6 +146,13 @@ readTrueColourSgrShuffled(const uint8_t* data, size_t index, size_t length, int 
     result.background = secondKind == 2 ? secondColour : firstKind == 2 ? firstColour : 0;
     result.end = index + end + 1;
     return result;
+}
+
+/// `readTrueColourSgrShuffledInline` out of line.
+[[gnu::noinline, gnu::flatten, gnu::target("ssse3")]] inline TrueColourSgr
+readTrueColourSgrShuffled(const uint8_t* data, size_t index, size_t length, int firstKind)
+{
+    return readTrueColourSgrShuffledInline(data, index, length, firstKind);
 }
 
 /// Whether this processor runs `readTrueColourSgrShuffled`; asked once.

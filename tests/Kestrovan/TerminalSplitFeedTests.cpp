@@ -542,6 +542,55 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
     }
 }
 
+// Runs of whole true-colour sequences, each mostly followed by one character, as half-block
+// pictures and rainbow text write them and as a whole chunk takes them in one go, mixed with what
+// ends such a run (a character the lone-cell road leaves to the print roads, a word, a sequence
+// of another shape, a line end, a wrap, mode changes, a hyperlink), fed whole and one byte per
+// feed, which takes every sequence the general way: the dumps must be equal. Narrow screens,
+// auto-wrap off, margins with the cursor beyond them and insert mode put runs at every edge.
+TEST(TerminalSplitFeedTests, TrueColourRunsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> characters = {
+        "a", "Z", " ", "\u2580", "\u2580", "\u2584", "\u2588", "\u4e00", "\u0301", "\u0600", "\u00e9", "ab",
+        "\u2580\u2580", "\x80", ""};
+    const std::vector<std::string> breakers = {
+        "\r\n", CSI "m", CSI "3G", CSI "38;2;1;2;3;1m", CSI "48;5;9m", CSI "?7l", CSI "?7h", CSI "4h", CSI "4l",
+        CSI "1\"q", CSI "0\"q", OSC "8;;https://example.com" ST, OSC "8;;" ST, "word", CSI "2;5H"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SplitMix random(seed);
+        const auto number = [&] {
+            static const char* const numbers[] = {"", "0", "7", "42", "255", "300", "999", "009"};
+            return std::string(numbers[random.next() % 8]);
+        };
+        const auto group = [&] {
+            return std::string(random.next() % 2 ? "38;2;" : "48;2;") + number() + ";" + number() + ";" +
+                   number();
+        };
+        CorpusEntry entry;
+        entry.cols = 7 + static_cast<int>(seed / 4 % 4) * 9;
+        entry.rows = 5;
+        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H",
+                                            CSI "?69h" CSI "2;5s" CSI "1;7H"};
+        entry.bytes = modes[seed % 4];
+        for (int i = 0; i < 400; ++i) {
+            if (random.next() % 8 == 0) {
+                entry.bytes += breakers[random.next() % breakers.size()];
+                continue;
+            }
+            entry.bytes += CSI + group() + (random.next() % 2 ? ";" + group() : "") + "m";
+            entry.bytes += random.next() % 4 ? characters[random.next() % 4]
+                                             : characters[random.next() % characters.size()];
+        }
+        std::vector<size_t> cuts;
+        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
+            cuts.push_back(cut);
+        EXPECT_EQ(describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts)), "")
+            << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
 {
     TerminalOptions options = TerminalOptions::defaults();
