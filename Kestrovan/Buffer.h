@@ -441,9 +441,9 @@ public:
     };
     /// Whether a run of `putLoneCell` writes may start at the cursor, and their row.
     inline bool beginLoneCells(LoneCellRow& row);
-    /// `putPlainNarrowScalar` without a payload, in a run begun by `beginLoneCells` with nothing
-    /// else changing the buffer since.
-    inline bool putLoneCell(const LoneCellRow& row, char32_t scalar, uint16_t styleID);
+    /// `putPlainNarrowScalar` in a run begun by `beginLoneCells` with nothing else changing the
+    /// buffer since.
+    inline bool putLoneCell(const LoneCellRow& row, char32_t scalar, uint16_t styleID, uint16_t payloadCode);
 
     // --- LineRingOwner and PromptOriginProvider ----------------------------------------------
 

@@ -14,46 +14,12 @@
 
 namespace kestrovan {
 
-[[gnu::always_inline]] inline bool Buffer::putPlainNarrowScalar(char32_t scalar, uint16_t styleID,
-                                                                uint16_t payloadCode)
-{
-    // Insert mode, protection and a pending wrap all need the general road.
-    if (bulkInsertBlocked_ || wrapPending_)
-        return false;
-    const int at = x_;
-    const int right = printRightLimit();
-    BufferLine& line = cursorLine();
-    const int lineWidth = line.count();
-    // Margins that leave no column are the run writer's to refuse.
-    if (at > right || printLeftEdge() > right || at >= lineWidth || line.hasImages())
-        return false;
-    PackedCell* cells = line.mutableCells();
-    // Neither half of a wide character may be cut by the write.
-    if (cells[at].isContinuation() || (at + 1 < lineWidth && cells[at + 1].isContinuation()))
-        return false;
-    if (at > 0) {
-        // Empty cells and inline blanks hold nothing to join; a cluster or the right half of a
-        // wide character before the cursor is left to the general test.
-        const PackedCell before = cells[at - 1];
-        if (before.isContinuation() || before.kind() == PackedCell::Kind::grapheme)
-            return false;
-        const auto previous = static_cast<char32_t>(before.content());
-        if (before.kind() == PackedCell::Kind::scalar && previous >= 0x600 && previous != scalar)
-            return false;
-    }
-    cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, payloadCode,
-                                       semanticContent.code());
-    line.raiseUsedLength(at + 1);
-    line.markContentChanged();
-    placeCursorAfterPrint(at + 1, right);
-    return true;
-}
-
-// A run of such writes, one per sequence of a picture row: whether the cursor line takes them at
-// all (insert mode, protection, margins, images) is asked once, and each write only looks at the
-// cells around the cursor. The cursor moves along the row and stays on it, since a write that
-// would leave a wrap pending ends the run; the right limit, which depends on whether the cursor
-// started beyond the right margin, stays what it was at the start.
+// A write is made of two steps, so that a run of them, one per sequence of a picture row, asks
+// whether the cursor line takes them at all (insert mode, protection, a pending wrap, margins that
+// leave no column, images) once, and each write only looks at the cells around the cursor. The
+// cursor moves along the row and stays on it, since a write that would leave a wrap pending ends
+// the run; the right limit, which depends on whether the cursor started beyond the right margin,
+// stays what it was at the start.
 [[gnu::always_inline]] inline bool Buffer::beginLoneCells(LoneCellRow& row)
 {
     if (bulkInsertBlocked_ || wrapPending_)
@@ -67,15 +33,18 @@ namespace kestrovan {
 }
 
 [[gnu::always_inline]] inline bool Buffer::putLoneCell(const LoneCellRow& row, char32_t scalar,
-                                                       uint16_t styleID)
+                                                       uint16_t styleID, uint16_t payloadCode)
 {
     const int at = x_;
     if (wrapPending_ || at >= row.width)
         return false;
     PackedCell* cells = row.cells;
+    // Neither half of a wide character may be cut by the write.
     if (cells[at].isContinuation() || (at + 1 < row.width && cells[at + 1].isContinuation()))
         return false;
     if (at > 0) {
+        // Empty cells and inline blanks hold nothing to join; a cluster or the right half of a
+        // wide character before the cursor is left to the general test.
         const PackedCell before = cells[at - 1];
         if (before.isContinuation() || before.kind() == PackedCell::Kind::grapheme)
             return false;
@@ -83,12 +52,19 @@ namespace kestrovan {
         if (before.kind() == PackedCell::Kind::scalar && previous >= 0x600 && previous != scalar)
             return false;
     }
-    cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, 0,
+    cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, payloadCode,
                                        semanticContent.code());
     row.line->raiseUsedLength(at + 1);
     row.line->markContentChanged();
     placeCursorAfterPrint(at + 1, row.right);
     return true;
+}
+
+[[gnu::always_inline]] inline bool Buffer::putPlainNarrowScalar(char32_t scalar, uint16_t styleID,
+                                                                uint16_t payloadCode)
+{
+    LoneCellRow row;
+    return beginLoneCells(row) && putLoneCell(row, scalar, styleID, payloadCode);
 }
 
 } // namespace kestrovan

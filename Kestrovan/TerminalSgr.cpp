@@ -483,7 +483,7 @@ template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<cons
         const bool lone = loneCellCharacter(character, scalar);
         // A style table that had to be reclaimed may have changed more than the look.
         const bool interned = switchTrueColours(sgr.foreground, sgr.background);
-        if (!lone || !interned || !buffer.putLoneCell(row, scalar, curStyleID_)) {
+        if (!lone || !interned || !buffer.putLoneCell(row, scalar, curStyleID_, 0)) {
             if (wrote)
                 updateRange(y);
             printAfterTrueColours(character);
