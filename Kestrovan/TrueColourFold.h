@@ -61,6 +61,26 @@ namespace kestrovan::parserLoop {
     return length >= 2 ? longer : shorter;
 }
 
+/// Where the three numbers of a group end, given `ends` with bit i set for each byte at offset i
+/// that is not a digit (at least three bits set): the offsets of its three lowest set bits.
+struct NumberEnds
+{
+    unsigned red;
+    unsigned green;
+    unsigned blue;
+};
+
+[[gnu::always_inline]] inline NumberEnds numberEnds(uint64_t ends)
+{
+    NumberEnds at;
+    at.red = static_cast<unsigned>(__builtin_ctzll(ends));
+    ends &= ends - 1;
+    at.green = static_cast<unsigned>(__builtin_ctzll(ends));
+    ends &= ends - 1;
+    at.blue = static_cast<unsigned>(__builtin_ctzll(ends));
+    return at;
+}
+
 /// Reads `r;g;b` at `index` from one 16-byte block (16 bytes must be readable): three numbers of at
 /// most three digits each, separated by ";". On success they are stored from `out` on and the
 /// index of the byte after the blue one is returned; otherwise 0.
@@ -75,12 +95,7 @@ namespace kestrovan::parserLoop {
         static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(';'))));
     // The bytes that end the three numbers: the first two must be ";", the third is whatever
     // follows the blue one (";" or the final byte, left to the caller).
-    unsigned ends = ~digits | 0x10000u;
-    const unsigned redEnd = static_cast<unsigned>(__builtin_ctz(ends));
-    ends &= ends - 1;
-    const unsigned greenEnd = static_cast<unsigned>(__builtin_ctz(ends));
-    ends &= ends - 1;
-    const unsigned blueEnd = static_cast<unsigned>(__builtin_ctz(ends));
+    const auto [redEnd, greenEnd, blueEnd] = numberEnds(~digits | 0x10000u);
     const unsigned greenLength = greenEnd - redEnd - 1;
     const unsigned blueLength = blueEnd - greenEnd - 1;
     // A fourth digit (a number the general fold saturates) or a missing separator: not this shape.
@@ -175,12 +190,7 @@ constexpr size_t trueColourSgrWindow = 48;
     const auto group = [&](unsigned start, uint32_t& colour) __attribute__((always_inline))->unsigned
     {
         const uint64_t above = ~uint64_t(0) << start;
-        uint64_t after = ends & above;
-        const auto red = static_cast<unsigned>(__builtin_ctzll(after));
-        after &= after - 1;
-        const auto green = static_cast<unsigned>(__builtin_ctzll(after));
-        after &= after - 1;
-        const auto blue = static_cast<unsigned>(__builtin_ctzll(after));
+        const auto [red, green, blue] = numberEnds(ends & above);
         const unsigned redLength = red - start;
         const unsigned greenLength = green - red - 1;
         const unsigned blueLength = blue - green - 1;

@@ -99,12 +99,7 @@ readTrueColourSgrShuffledInline(const uint8_t* data, size_t index, size_t length
     // (The digits are gathered outside: a lambda is not compiled for SSSE3.)
     const auto group = [&](unsigned start, unsigned& blue, unsigned& lengths) __attribute__((always_inline))
     {
-        uint64_t after = ends >> start;
-        const auto red = static_cast<unsigned>(__builtin_ctzll(after));
-        after &= after - 1;
-        const auto green = static_cast<unsigned>(__builtin_ctzll(after));
-        after &= after - 1;
-        const auto end = static_cast<unsigned>(__builtin_ctzll(after));
+        const auto [red, green, end] = numberEnds(ends >> start);
         const unsigned greenLength = green - red - 1;
         const unsigned blueLength = end - green - 1;
         blue = start + end;
