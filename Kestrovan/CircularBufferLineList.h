@@ -94,9 +94,14 @@ public:
     {
         KESTROVAN_ASSERT(count_ == maxLength_ && count_ > 0,
                          "CircularBufferLineList: recycle needs a full ring");
-        // Reading through the subscript fills an empty oldest slot before it is reused.
-        const size_t slot = physical(0);
-        BufferLine& line = *(*this)[0];
+        // The oldest line sits at the start index; an empty slot is filled before it is reused,
+        // as reading through the subscript would.
+        const size_t slot = static_cast<size_t>(startIndex_);
+        KESTROVAN_ASSERT(slot < array_.size(), "CircularBufferLineList: start index outside the slots");
+        LinePointer& oldest = array_[slot];
+        if (!oldest) [[unlikely]]
+            fillEmptySlot(oldest);
+        BufferLine& line = *oldest;
         startIndex_ = startIndex_ + 1 == slotCount() ? 0 : startIndex_ + 1;
         const bool hadImages = line.recycle(clearCell, isWrapped, bidiState);
         if (isLive_ && hadImages) [[unlikely]]

@@ -672,7 +672,7 @@ public:
     }
     /// The recycle road: the oldest line, blanked, becomes the screen's bottom row. Every screen
     /// row then shows another line; absolute rows do not change.
-    void scrollRecyclingOldestLine(Buffer& buffer, bool isWrapped)
+    [[gnu::always_inline]] void scrollRecyclingOldestLine(Buffer& buffer, bool isWrapped)
     {
         CircularBufferLineList& ring = buffer.lines();
         const BidiPresentationState bidiState =
