@@ -283,23 +283,35 @@ void BufferLine::setSemanticHardContinuationGroup(std::optional<uint64_t> group)
 
 void BufferLine::fillRange(int start, int end, PackedCell cell)
 {
-    // Recycling a line for every scrolled row fills its used cells: stored two cells at a time
-    // (four stores per iteration), since the compiler does not vectorise the plain loop at every
-    // optimisation level we build with.
+    // Recycling a line for every scrolled row fills its used cells, so the loop is kept short:
+    // blocks of sixteen cells, then at most two blocks of eight, the last one ending at the range's
+    // end and overlapping cells already stored (they get the same value again). Stored two cells
+    // at a time, since the compiler does not vectorise the plain loop at every optimisation level
+    // we build with.
     PackedCell* cells = mutableCells() + start;
     const size_t count = end > start ? static_cast<size_t>(end - start) : 0;
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i pair = _mm_set1_epi64x(static_cast<long long>(cell.rawValue));
-    auto* target = reinterpret_cast<__m128i*>(cells);
-    for (; i + 8 <= count; i += 8) {
-        _mm_storeu_si128(target + i / 2, pair);
-        _mm_storeu_si128(target + i / 2 + 1, pair);
-        _mm_storeu_si128(target + i / 2 + 2, pair);
-        _mm_storeu_si128(target + i / 2 + 3, pair);
+    const auto storeEight = [pair](PackedCell* at) {
+        auto* target = reinterpret_cast<__m128i*>(at);
+        _mm_storeu_si128(target, pair);
+        _mm_storeu_si128(target + 1, pair);
+        _mm_storeu_si128(target + 2, pair);
+        _mm_storeu_si128(target + 3, pair);
+    };
+    if (count >= 8) {
+        for (; count - i > 16; i += 16) {
+            storeEight(cells + i);
+            storeEight(cells + i + 8);
+        }
+        if (count - i > 8)
+            storeEight(cells + i);
+        storeEight(cells + count - 8);
+        return;
     }
     for (; i + 2 <= count; i += 2)
-        _mm_storeu_si128(target + i / 2, pair);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + i), pair);
 #endif
     for (; i < count; ++i)
         cells[i] = cell;
@@ -648,28 +660,6 @@ void BufferLine::adoptArena(const std::shared_ptr<CellArena>& newArena)
     page->copyCells(*storage_, 0, 0, count());
     setStorage(std::move(page));
     tailBlankCell_ = reencode(tailBlankCell_, *oldArena);
-}
-
-bool BufferLine::recycle(PackedCell blank, bool isWrapped, const BidiPresentationState& bidiState)
-{
-    // The tail already holds the blank when it is the same one, so only the used prefix needs
-    // rewriting; that is what makes scrolling a full ring cheap.
-    if (usedLength_ >= count() || blank != tailBlankCell_)
-        fillRange(0, count(), blank);
-    else
-        fillRange(0, usedLength_, blank);
-    usedLength_ = 0;
-    tailBlankCell_ = blank;
-    const bool hadImages = imagesValue_.has_value();
-    imagesValue_.reset();
-    semanticMarksValue_.clear();
-    semanticHardContinuationGroupValue_.reset();
-    isWrappedValue_ = isWrapped;
-    bidiStateValue_ = bidiState;
-    renderModeValue_ = RenderLineMode::single;
-    recycleGeneration_ += 1;
-    generation_ += 1;
-    return hadImages;
 }
 
 void BufferLine::sortMarks()

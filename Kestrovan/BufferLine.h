@@ -176,8 +176,27 @@ public:
     void copyForSnapshot(const BufferLine& from, const std::shared_ptr<CellArena>& arena);
     /// Re-encodes the cells against another arena; nothing when they already use it.
     void adoptArena(const std::shared_ptr<CellArena>& arena);
-    /// Reuses the object for a new blank row; answers whether the line had images.
-    bool recycle(PackedCell blank, bool isWrapped, const BidiPresentationState& bidiState);
+    /// Reuses the object for a new blank row; answers whether the line had images. Inline, as
+    /// scrolling into a full scrollback recycles a line per line feed.
+    bool recycle(PackedCell blank, bool isWrapped, const BidiPresentationState& bidiState)
+    {
+        // The tail already holds the blank when it is the same one, so only the used prefix needs
+        // rewriting; that is what makes scrolling a full ring cheap.
+        fillRange(0, usedLength_ < count_ && blank == tailBlankCell_ ? usedLength_ : count_, blank);
+        usedLength_ = 0;
+        tailBlankCell_ = blank;
+        const bool hadImages = imagesValue_.has_value();
+        if (hadImages) [[unlikely]]
+            imagesValue_.reset();
+        semanticMarksValue_.clear();
+        semanticHardContinuationGroupValue_.reset();
+        isWrappedValue_ = isWrapped;
+        bidiStateValue_ = bidiState;
+        renderModeValue_ = RenderLineMode::single;
+        recycleGeneration_ += 1;
+        generation_ += 1;
+        return hadImages;
+    }
 
     /// Stores a mark, replacing any mark of the same kind; marks stay sorted by column.
     void setSemanticMark(SemanticPromptKind kind, int column, uint64_t group);

@@ -128,21 +128,6 @@ void CircularBufferLineList::push(LinePointer line)
         owner_->adjustLinesWithImagesCount(1);
 }
 
-const CircularBufferLineList::LinePointer&
-CircularBufferLineList::recycle(PackedCell clearCell, bool isWrapped, const BidiPresentationState& bidiState)
-{
-    KESTROVAN_ASSERT(count_ == maxLength_ && count_ > 0, "CircularBufferLineList: recycle needs a full ring");
-    // Reading through the subscript fills an empty oldest slot before it is reused.
-    const size_t slot = physical(0);
-    const LinePointer& oldest = (*this)[0];
-    BufferLine& line = *oldest;
-    startIndex_ = startIndex_ + 1 == slotCount() ? 0 : startIndex_ + 1;
-    const bool hadImages = line.recycle(clearCell, isWrapped, bidiState);
-    if (isLive_ && hadImages)
-        owner_->adjustLinesWithImagesCount(-1);
-    return array_[slot];
-}
-
 void CircularBufferLineList::trimStart(int n)
 {
     // Trimming more than the ring holds would leave a negative count; the ring just empties.

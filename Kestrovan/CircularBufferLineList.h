@@ -18,6 +18,7 @@
 #include "Kestrovan/BufferLine.h"
 #include "Kestrovan/BufferRef.h"
 #include "Kestrovan/CellArena.h"
+#include "Kestrovan/Fatal.h"
 #include "Kestrovan/PackedCell.h"
 
 #include <functional>
@@ -88,7 +89,25 @@ public:
     void push(LinePointer line);
     /// Reuses the oldest line of a full ring (otherwise the program stops) as the new last
     /// line, blanked with `clearCell`; returns it.
-    const LinePointer& recycle(PackedCell clearCell, bool isWrapped, const BidiPresentationState& bidiState);
+    /// Inline: scrolling a full screen into a full scrollback recycles a line per line feed.
+    const LinePointer& recycle(PackedCell clearCell, bool isWrapped, const BidiPresentationState& bidiState)
+    {
+        KESTROVAN_ASSERT(count_ == maxLength_ && count_ > 0,
+                         "CircularBufferLineList: recycle needs a full ring");
+        // The oldest line sits at the start index; an empty slot is filled before it is reused,
+        // as reading through the subscript would.
+        const size_t slot = static_cast<size_t>(startIndex_);
+        KESTROVAN_ASSERT(slot < array_.size(), "CircularBufferLineList: start index outside the slots");
+        LinePointer& oldest = array_[slot];
+        if (!oldest) [[unlikely]]
+            fillEmptySlot(oldest);
+        BufferLine& line = *oldest;
+        startIndex_ = startIndex_ + 1 == slotCount() ? 0 : startIndex_ + 1;
+        const bool hadImages = line.recycle(clearCell, isWrapped, bidiState);
+        if (isLive_ && hadImages) [[unlikely]]
+            owner_->adjustLinesWithImagesCount(-1);
+        return array_[slot];
+    }
     /// Drops `n` lines from the front (at most the count).
     void trimStart(int n);
     /// Adds `n` logical lines at the front (at most the room left below `maxLength`); their

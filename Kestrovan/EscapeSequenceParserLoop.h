@@ -282,7 +282,16 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                 }
             } else if (byte != 0x19) {
                 // Every other C0 control in ground executes and stays in ground; 0x19 is the
-                // table's parsing error.
+                // table's parsing error. A listener with a road for CR LF, the end of nearly every
+                // line of output, takes the pair in one call.
+                if constexpr (requires { listener.carriageReturnLineFeed(); }) {
+                    if (byte == '\r' && i + 1 < length && data[i + 1] == '\n') {
+                        listener.carriageReturnLineFeed();
+                        i += 2;
+                        adoptReset();
+                        continue;
+                    }
+                }
                 listener.dispatchExecute(byte);
                 ++i;
                 adoptReset();

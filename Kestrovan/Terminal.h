@@ -563,6 +563,10 @@ public:
     /// set, a pending sequence, a hyperlink, a wrap or anything else the cursor's row refuses.
     [[gnu::noinline]] void printAsciiRunAnyRoad(std::span<const uint8_t> bytes);
     void dispatchExecute(uint8_t code) final;
+    /// CR and then LF, which the parse loop found side by side: the same as dispatching the two,
+    /// in one call. A full screen scrolling into a full scrollback, the end of most lines of
+    /// output, goes straight to the recycle road without the checks of the two controls apart.
+    void carriageReturnLineFeed();
     void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final;
     void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final;
     /// An SGR sequence that only sets true colours with semicolons (`38;2;r;g;b`, `48;2;r;g;b`),
@@ -654,7 +658,32 @@ public:
     // --- Scrolling (TerminalScroll.cpp) ---------------------------------------------------------
 
     /// Scrolls the scroll region of `buffer` (the active one) up one line.
-    void scroll(Buffer& buffer, bool isWrapped) override;
+    void scroll(Buffer& buffer, bool isWrapped) final;
+    /// Whether scrolling `buffer` takes the recycle road: the whole screen scrolls into the
+    /// scrollback of a full ring, no margins are set and no reflow is deferred, and nothing names
+    /// absolute rows (selections and image placements) or the row shown (a scrolled-back view).
+    bool scrollRecyclesOldestLine(Buffer& buffer)
+    {
+        const CircularBufferLineList& ring = buffer.lines();
+        return !buffer.hasPendingScrollbackReflow() && !modes_[TerminalMode::marginMode] &&
+               buffer.hasScrollback() && buffer.scrollTop() == 0 && buffer.scrollBottom() == _rows - 1 &&
+               ring.isFull() && buffer.yBase() + buffer.scrollBottom() == ring.count() - 1 &&
+               activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
+    }
+    /// The recycle road: the oldest line, blanked, becomes the screen's bottom row. Every screen
+    /// row then shows another line; absolute rows do not change.
+    [[gnu::always_inline]] void scrollRecyclingOldestLine(Buffer& buffer, bool isWrapped)
+    {
+        CircularBufferLineList& ring = buffer.lines();
+        const BidiPresentationState bidiState =
+            isWrapped ? ring[buffer.yBase() + buffer.scrollBottom()]->bidiState() : modes_.bidiState();
+        ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
+        buffer.linesTop += 1;
+        buffer.setYDisp(buffer.yBase());
+        refreshStart_ = std::min(refreshStart_, 0);
+        refreshEnd_ = std::max(refreshEnd_, _rows - 1);
+        notifyScrollPositionChanged();
+    }
     void scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow, int bottomRow,
                                  bool isWrapped);
     /// The scroll of every kind; `markRows` false leaves marking the changed rows to the caller.
@@ -666,7 +695,15 @@ public:
     /// RI.
     void reverseIndex();
     /// Sets `hasPendingScrollNotification`, delivering it at once outside a feed.
-    void notifyScrollPositionChanged();
+    void notifyScrollPositionChanged()
+    {
+        hasPendingScrollNotification_ = true;
+        // Inside a feed the outermost feed delivers it once, when parsing ends.
+        if (parseDepth_ == 0) {
+            hasPendingScrollNotification_ = false;
+            scrollPositionChanged();
+        }
+    }
     void cmdScrollUp(const CsiParameters& pars, Collect collect);
     void cmdScrollDown(const CsiParameters& pars, Collect collect);
     void cmdInsertLines(const CsiParameters& pars, Collect collect);

@@ -55,6 +55,29 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
                                                                                          : 0);
 }
 
+void Terminal::carriageReturnLineFeed()
+{
+    // A column-switch run to end or margins to keep: the two controls, one after the other.
+    if (columnSwitchRun_ != ColumnSwitchRun::none || modes_[TerminalMode::marginMode]) [[unlikely]] {
+        dispatchExecute(0x0D);
+        dispatchExecute(0x0A);
+        return;
+    }
+    // Without margins CR goes to column 0, which also ends a pending wrap; LF new-line mode
+    // would put the cursor there again.
+    Buffer& buffer = *_buffer;
+    buffer.setX(0);
+    if (buffer.y() != buffer.scrollBottom() || !scrollRecyclesOldestLine(buffer)) {
+        cmdLineFeedBasic(buffer);
+        return;
+    }
+    scrollRecyclingOldestLine(buffer, false);
+    if (buffer.semanticInput == SemanticInputState::prompt ||
+        buffer.semanticInput == SemanticInputState::armed) [[unlikely]] {
+        finishSemanticLineAdvance(buffer, true);
+    }
+}
+
 void Terminal::cmdCarriageReturn()
 {
     Buffer& active = *_buffer;

@@ -42,16 +42,6 @@ bool validRegionRows(int topRow, int bottomRow, int count)
 
 } // namespace
 
-void Terminal::notifyScrollPositionChanged()
-{
-    hasPendingScrollNotification_ = true;
-    // Inside a feed the outermost feed delivers it once, when parsing ends.
-    if (parseDepth_ == 0) {
-        hasPendingScrollNotification_ = false;
-        scrollPositionChanged();
-    }
-}
-
 void Terminal::scroll(Buffer& buffer, bool isWrapped)
 {
     // While column switches defer the scrollback's reflow, a line scrolled into the scrollback
@@ -69,6 +59,12 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
         markScrolledRows(buffer.scrollTop(), buffer.scrollBottom(), buffer.hasScrollback());
         return;
     }
+    // Recycle fast path: the whole screen scrolls into the scrollback of a full ring.
+    if (scrollRecyclesOldestLine(buffer)) {
+        scrollRecyclingOldestLine(buffer, isWrapped);
+        return;
+    }
+
     CircularBufferLineList& ring = buffer.lines();
     const int scrollTop = buffer.scrollTop();
     const int scrollBottom = buffer.scrollBottom();
@@ -78,20 +74,6 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
     // shows: any of them rules out the fast paths, which do not keep them in step.
     const bool unobserved = activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
     const bool bottomIsLastLine = bottomRow == ring.count() - 1;
-
-    // Recycle fast path: the whole screen scrolls into the scrollback of a full ring.
-    if (!modes_[TerminalMode::marginMode] && buffer.hasScrollback() && scrollTop == 0 &&
-        scrollBottom == _rows - 1 && ring.isFull() && bottomIsLastLine && unobserved) {
-        const BidiPresentationState bidiState = isWrapped ? ring[bottomRow]->bidiState() : modes_.bidiState();
-        ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
-        buffer.linesTop += 1;
-        buffer.setYDisp(buffer.yBase());
-        // Every screen row shows another line now; absolute rows did not change.
-        refreshStart_ = std::min(refreshStart_, 0);
-        refreshEnd_ = std::max(refreshEnd_, _rows - 1);
-        notifyScrollPositionChanged();
-        return;
-    }
 
     // In-place fast path: a region that never feeds the scrollback.
     if (!modes_[TerminalMode::marginMode] && unobserved && bottomRow < ring.count() &&

@@ -591,6 +591,43 @@ TEST(TerminalSplitFeedTests, TrueColourRunsMatchOneByteAtATime)
     }
 }
 
+// Lines ended by CR LF, which a whole chunk takes as one step and one byte per feed as two
+// controls, mixed with everything that step must notice: a full and an empty scrollback, the
+// alternate screen, scroll regions and left and right margins, a cursor on the region's bottom,
+// below it or on the last row, a pending wrap, new-line mode, an erase colour, semantic prompt
+// and command-line states, bidi state, column switches and lone CRs and LFs. The dumps must be equal.
+TEST(TerminalSplitFeedTests, LineEndsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> breakers = {
+        "\r", "\n", "\n\r", "\r\r\n", CSI "44m", CSI "m", CSI "2;5r", CSI "r", CSI "1;3r", CSI "?69h" CSI "2;6s",
+        CSI "?69l", CSI "20h", CSI "20l", CSI "?1049h", CSI "?1049l", OSC "133;A\x07", OSC "133;B\x07",
+        OSC "133;C\x07", OSC "133;D;0\x07", CSI "5;1H", CSI "4;3H", CSI "99;1H", CSI "?3h", CSI "?3l",
+        CSI "8l", CSI "8h", CSI "?7l", CSI "?7h", ESC "#6", CSI "K", CSI "2J", "0123456789abcdefghijklmnopqrstuvwxyz"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 6 + static_cast<int>(seed % 3) * 7;
+        entry.rows = 3 + static_cast<int>(seed / 3 % 3) * 2;
+        entry.scrollback = static_cast<int>(seed % 4) * 3;
+        entry.bytes = seed % 2 ? CSI "?40h" : "";
+        for (int i = 0; i < 300; ++i) {
+            if (random.next() % 4 == 0) {
+                entry.bytes += breakers[random.next() % breakers.size()];
+                continue;
+            }
+            entry.bytes += std::string(random.next() % (static_cast<size_t>(entry.cols) + 2), 'a' + i % 26);
+            entry.bytes += "\r\n";
+        }
+        std::vector<size_t> cuts;
+        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
+            cuts.push_back(cut);
+        EXPECT_EQ(describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts)), "")
+            << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
 {
     TerminalOptions options = TerminalOptions::defaults();
