@@ -204,6 +204,20 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
             if (byte == ESC) {
                 if (i + 1 < length && data[i + 1] == '[') {
                     clearSequence(s);
+                    // CSI 0 m and CSI m, which coloured output sends after nearly every coloured
+                    // word, go to a listener that takes them directly without the parameter fold:
+                    // the cleared parameters already are the one 0 the fold would leave.
+                    if constexpr (requires { listener.dispatchSgrReset(CsiParameters()); }) {
+                        const size_t end = i + 2 + (i + 2 < length && data[i + 2] == '0');
+                        if (end < length && data[end] == 'm') {
+                            s.state = ParserState::ground;
+                            _parsColonMask = 0;
+                            i = end + 1;
+                            listener.dispatchSgrReset(CsiParameters(s.pars));
+                            adoptReset();
+                            continue;
+                        }
+                    }
                     s.state = ParserState::csiEntry;
                     i += 2;
                     if (i < length && (isDigit(data[i]) || data[i] == ';')) {

@@ -591,6 +591,33 @@ TEST(TerminalSplitFeedTests, TrueColourRunsMatchOneByteAtATime)
     }
 }
 
+// Resets of the look (CSI 0 m and CSI m, which a whole chunk hands over without the parameter
+// fold) between coloured words, among sequences that only look like them, looks whose reset
+// changes the erase background, erases that use it and column-mode switches, fed whole and one
+// byte per feed, which takes every sequence the general way: the dumps must be equal.
+TEST(TerminalSplitFeedTests, SgrResetsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        CSI "0m", CSI "m", CSI "0m", CSI "m", CSI "00m", CSI "0;m", CSI "0;4m", CSI "0:3m", CSI "0 m", CSI "?0m",
+        CSI "0", CSI, ESC, CSI "31m", CSI "1;93;44m", CSI "48;5;9m", CSI "7m", CSI "38;2;1;2;3m", CSI "K",
+        CSI "2J", "word", " ", "ab", "\r\n", "\x1b[0\r\n", CSI "?40h" CSI "?3h", CSI "?3l", CSI "?40l"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
+        entry.rows = 5;
+        for (int i = 0; i < 400; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        std::vector<size_t> cuts;
+        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
+            cuts.push_back(cut);
+        EXPECT_EQ(describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts)), "")
+            << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
 {
     TerminalOptions options = TerminalOptions::defaults();
