@@ -591,17 +591,19 @@ TEST(TerminalSplitFeedTests, TrueColourRunsMatchOneByteAtATime)
     }
 }
 
-// Resets of the look (CSI 0 m and CSI m, which a whole chunk hands over without the parameter
-// fold) between coloured words, among sequences that only look like them, looks whose reset
-// changes the erase background, erases that use it and column-mode switches, fed whole and one
-// byte per feed, which takes every sequence the general way: the dumps must be equal.
+// Resets of the look (CSI 0 m and CSI m, which a whole chunk takes without the parameter fold,
+// and the short text after them without the scan) between coloured words, among sequences that
+// only look like them, looks whose reset changes the erase background, erases that use it and
+// column-mode switches, fed whole and one byte per feed, which takes every sequence and run the
+// general way: the dumps must be equal.
 TEST(TerminalSplitFeedTests, SgrResetsMatchOneByteAtATime)
 {
     // clang-format off
     const std::vector<std::string> pieces = {
         CSI "0m", CSI "m", CSI "0m", CSI "m", CSI "00m", CSI "0;m", CSI "0;4m", CSI "0:3m", CSI "0 m", CSI "?0m",
         CSI "0", CSI, ESC, CSI "31m", CSI "1;93;44m", CSI "48;5;9m", CSI "7m", CSI "38;2;1;2;3m", CSI "K",
-        CSI "2J", "word", " ", "ab", "\r\n", "\x1b[0\r\n", CSI "?40h" CSI "?3h", CSI "?3l", CSI "?40l"};
+        CSI "2J", "word", " ", "ab", "a\u00e9", "\u00e9", "b\x7f", "\r\n", "\x1b[0\r\n", CSI "?40h" CSI "?3h",
+        CSI "?3l", CSI "?40l"};
     // clang-format on
     for (uint64_t seed = 1; seed <= 30; ++seed) {
         SplitMix random(seed);
