@@ -74,20 +74,11 @@ CellArena::CellArena(SnapshotTag, const CellArena& source)
 // refresh the cache slot, so the next lookup of this attribute is a hit.
 std::optional<uint16_t> CellArena::internSlow(InternedAttributeKey key)
 {
-    // A key is held by one id at most, and a free id holds the default key, which never comes
-    // here: an id whose key equals this one is its id.
-    if (const size_t next = size_t(lastAttributeID_) + 1;
-        next < attributeKeys_.size() && attributeKeys_[next] == key) {
-        lastAttributeID_ = static_cast<uint16_t>(next);
-        storeInCache(key, lastAttributeID_);
-        return lastAttributeID_;
-    }
     const uint64_t hash = keyHash(key);
     const uint32_t found = attributeIdentifiers_.find(
         hash, [&](uint32_t idPlusOne) { return attributeKeys_[idPlusOne - 1] == key; });
     if (found != 0) {
         const auto id = static_cast<uint16_t>(found - 1);
-        lastAttributeID_ = id;
         storeInCache(key, id);
         return id;
     }
@@ -109,7 +100,6 @@ std::optional<uint16_t> CellArena::internSlow(InternedAttributeKey key)
     attributeIdentifiers_.insert(hash, uint32_t(id) + 1, [this](uint32_t idPlusOne) {
         return keyHash(attributeKeys_[idPlusOne - 1]);
     });
-    lastAttributeID_ = id;
     storeInCache(key, id);
     return id;
 }

@@ -450,11 +450,6 @@ private:
     std::vector<uint16_t> freeAttributeIDs_;
     std::vector<uint32_t> freeGraphemeIDs_;
     uint32_t lastCreatedGrapheme_ = 0;
-    // The id the attribute map gave last (found or new). Output that draws again what it drew
-    // before (a picture redrawn, a highlighted file shown twice) misses the cache with its
-    // styles in the order their ids were given, so the id after this one is tried before the
-    // map, whose probe is a likely cache miss while the keys beside the last one are at hand.
-    uint16_t lastAttributeID_ = 0;
     // The entries written again since the arena's identity was last renewed, as attribute ids
     // (with `attributeEditBit`) and grapheme ids; only the latest `editLogLimit` are kept, the
     // edits before them being counted in `editLogStart_`. A snapshot copy remembers how many of
