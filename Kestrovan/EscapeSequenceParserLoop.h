@@ -204,6 +204,42 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
             if (byte == ESC) {
                 if (i + 1 < length && data[i + 1] == '[') {
                     clearSequence(s);
+                    // CSI 0 m and CSI m, which coloured output sends after nearly every coloured
+                    // word, go to a listener that takes them directly without the parameter fold:
+                    // the cleared parameters already are the one 0 the fold would leave.
+                    if constexpr (requires {
+                                      listener.dispatchSgrReset(CsiParameters());
+                                      listener.handlePrintableAsciiBorrowed(bytes);
+                                  }) {
+                        const size_t end = i + 2 + (i + 2 < length && data[i + 2] == '0');
+                        if (end < length && data[end] == 'm') {
+                            s.state = ParserState::ground;
+                            _parsColonMask = 0;
+                            i = end + 1;
+                            listener.dispatchSgrReset(CsiParameters(s.pars));
+                            adoptReset();
+                            // What follows is mostly the space before the next coloured word: a
+                            // run of one to three printable ASCII bytes up to a control is the
+                            // run the text road's scan would find, and is printed without it.
+                            if (s.state == ParserState::ground && length - i >= 4) {
+                                const auto printable = [](uint8_t b) { return uint8_t(b - 0x20) < 0x5F; };
+                                size_t run = 0;
+                                if (printable(data[i]))
+                                    run = data[i + 1] < 0x20        ? 1
+                                          : !printable(data[i + 1]) ? 0
+                                          : data[i + 2] < 0x20      ? 2
+                                          : !printable(data[i + 2]) ? 0
+                                          : data[i + 3] < 0x20      ? 3
+                                                                    : 0;
+                                if (run != 0) {
+                                    listener.handlePrintableAsciiBorrowed(bytes.subspan(i, run));
+                                    i += run;
+                                    adoptReset();
+                                }
+                            }
+                            continue;
+                        }
+                    }
                     s.state = ParserState::csiEntry;
                     i += 2;
                     if (i < length && (isDigit(data[i]) || data[i] == ';')) {

@@ -319,6 +319,19 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
     dispatchCsiOtherThanSgr(code, pars, collect);
 }
 
+// The reset after a coloured word: nothing to do when the default look is in effect already,
+// otherwise straight to SGR without the routing. A column-switch run takes the whole road.
+void Terminal::dispatchSgrReset(const CsiParameters& pars)
+{
+    if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+        dispatchCsi('m', pars, {});
+        return;
+    }
+    if (curKey_ == InternedAttributeKey())
+        return;
+    cmdCsiM(pars, {});
+}
+
 void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
                                        std::span<const uint8_t> collect)
 {

@@ -409,6 +409,16 @@ std::string dumpAfterFeeding(const CorpusEntry& entry, const std::vector<size_t>
     return session.dump();
 }
 
+/// What differs between `entry` fed whole and fed one byte per feed, which takes every sequence
+/// and run the general way; empty when nothing does.
+std::string differenceFromOneBytePerFeed(const CorpusEntry& entry)
+{
+    std::vector<size_t> cuts;
+    for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
+        cuts.push_back(cut);
+    return describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts));
+}
+
 std::string describeCuts(const std::vector<size_t>& cuts)
 {
     std::string out;
@@ -483,12 +493,7 @@ TEST(TerminalSplitFeedTests, EveryTwoChunkSplitMatchesOneChunk)
 TEST(TerminalSplitFeedTests, OneByteAtATimeMatchesOneChunk)
 {
     for (const CorpusEntry& entry : corpus()) {
-        std::vector<size_t> cuts;
-        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
-            cuts.push_back(cut);
-        const std::string reference = dumpAfterFeeding(entry, {});
-        const std::string bytewise = dumpAfterFeeding(entry, cuts);
-        EXPECT_EQ(describeDumpDifference(reference, bytewise), "") << entry.name << ": one byte per feed";
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << entry.name << ": one byte per feed";
     }
 }
 
@@ -534,11 +539,7 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
         entry.bytes = modes[seed % 4];
         for (int i = 0; i < 300; ++i)
             entry.bytes += pieces[random.next() % pieces.size()];
-        std::vector<size_t> cuts;
-        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
-            cuts.push_back(cut);
-        EXPECT_EQ(describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts)), "")
-            << "seed " << seed;
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
     }
 }
 
@@ -583,11 +584,7 @@ TEST(TerminalSplitFeedTests, TrueColourRunsMatchOneByteAtATime)
             entry.bytes += random.next() % 4 ? characters[random.next() % 4]
                                              : characters[random.next() % characters.size()];
         }
-        std::vector<size_t> cuts;
-        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
-            cuts.push_back(cut);
-        EXPECT_EQ(describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts)), "")
-            << "seed " << seed;
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
     }
 }
 
@@ -620,11 +617,32 @@ TEST(TerminalSplitFeedTests, LineEndsMatchOneByteAtATime)
             entry.bytes += std::string(random.next() % (static_cast<size_t>(entry.cols) + 2), 'a' + i % 26);
             entry.bytes += "\r\n";
         }
-        std::vector<size_t> cuts;
-        for (size_t cut = 1; cut < entry.bytes.size(); ++cut)
-            cuts.push_back(cut);
-        EXPECT_EQ(describeDumpDifference(dumpAfterFeeding(entry, {}), dumpAfterFeeding(entry, cuts)), "")
-            << "seed " << seed;
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
+// Resets of the look (CSI 0 m and CSI m, which a whole chunk takes without the parameter fold,
+// and the short text after them without the scan) between coloured words, among sequences that
+// only look like them, looks whose reset changes the erase background, erases that use it and
+// column-mode switches, fed whole and one byte per feed, which takes every sequence and run the
+// general way: the dumps must be equal.
+TEST(TerminalSplitFeedTests, SgrResetsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        CSI "0m", CSI "m", CSI "0m", CSI "m", CSI "00m", CSI "0;m", CSI "0;4m", CSI "0:3m", CSI "0 m", CSI "?0m",
+        CSI "0", CSI, ESC, CSI "31m", CSI "1;93;44m", CSI "48;5;9m", CSI "7m", CSI "38;2;1;2;3m", CSI "K",
+        CSI "2J", "word", " ", "ab", "a\u00e9", "\u00e9", "b\x7f", "\r\n", "\x1b[0\r\n", CSI "?40h" CSI "?3h",
+        CSI "?3l", CSI "?40l"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
+        entry.rows = 5;
+        for (int i = 0; i < 400; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
     }
 }
 
