@@ -57,14 +57,12 @@ TEST(InternTable, RemovingKeepsTheOtherValuesReachable)
 
 // Interning attributes against a plain map through fills and reclaims: a key must keep its id
 // until a reclaim frees it, an id must name the attribute interned, and a full table must refuse
-// only new keys. Runs of earlier keys are interned again in the order they first came, as output
-// drawn twice does, so ids are also found beside the one found last, freed ones among them.
+// only new keys.
 TEST(CellArenaReclaim, AttributeInterningMatchesAMapThroughFillsAndReclaims)
 {
     std::mt19937 random(23);
     CellArena arena(12000);
     std::map<uint32_t, uint16_t> ids;
-    std::vector<uint32_t> history;
     // Bit 26 of a pick adds an underline colour, which only the key's second word holds.
     const auto attributeOf = [](uint32_t pick) {
         Attribute attribute(Color::trueColor(uint8_t(pick >> 16), uint8_t(pick >> 8), uint8_t(pick)),
@@ -75,25 +73,11 @@ TEST(CellArenaReclaim, AttributeInterningMatchesAMapThroughFillsAndReclaims)
         return attribute;
     };
     int reclaims = 0;
-    size_t replay = 0;
-    size_t replayLeft = 0;
     for (int round = 0; round < 150000; ++round) {
-        if (replayLeft == 0 && random() % 500 == 0 && !history.empty()) {
-            replay = random() % history.size();
-            replayLeft = 1 + random() % 3000;
-        }
-        uint32_t pick;
-        if (replayLeft != 0 && replay < history.size()) {
-            // Now and then the next key differs from the one interned after the last only in
-            // its second word.
-            pick = history[replay++] ^ (random() % 8 == 0 ? 1u << 26 : 0u);
-            --replayLeft;
-        } else {
-            replayLeft = 0;
-            // Half the picks come from a small set, so known keys miss the cache less often.
-            pick = random() % 2 ? random() % 3000 : random() & 0x7FFFFFF;
-            history.push_back(pick);
-        }
+        // Half the picks come from a small set, so known keys are met again, in and out of the
+        // cache; some differ from others only in the second key word.
+        const uint32_t pick =
+            random() % 2 ? random() % 3000 ^ (random() % 8 == 0 ? 1u << 26 : 0u) : random() & 0x7FFFFFF;
         const Attribute attribute = attributeOf(pick);
         const std::optional<uint16_t> id = arena.intern(attribute);
         const auto known = ids.find(pick);
