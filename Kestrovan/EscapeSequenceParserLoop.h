@@ -12,6 +12,7 @@
 #include "Kestrovan/EscapeSequenceParser.h"
 #include "Kestrovan/TrueColourShuffle.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -221,17 +222,10 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                             // What follows is mostly the space before the next coloured word: a
                             // run of one to three printable ASCII bytes up to a control is the
                             // run the text road's scan would find, and is printed without it.
-                            if (s.state == ParserState::ground && length - i >= 4) {
-                                const auto printable = [](uint8_t b) { return uint8_t(b - 0x20) < 0x5F; };
-                                size_t run = 0;
-                                if (printable(data[i]))
-                                    run = data[i + 1] < 0x20        ? 1
-                                          : !printable(data[i + 1]) ? 0
-                                          : data[i + 2] < 0x20      ? 2
-                                          : !printable(data[i + 2]) ? 0
-                                          : data[i + 3] < 0x20      ? 3
-                                                                    : 0;
-                                if (run != 0) {
+                            if (s.state == ParserState::ground) {
+                                const size_t run = shortTextBeforeControl(data, i, length);
+                                if (run != 0 && std::all_of(data + i, data + i + run,
+                                                            [](uint8_t b) { return b < 0x7F; })) {
                                     listener.handlePrintableAsciiBorrowed(bytes.subspan(i, run));
                                     i += run;
                                     adoptReset();
@@ -265,12 +259,7 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                         // alone, up to the next sequence: a run of one to three
                                         // bytes goes with the colours in one call, without the
                                         // text road's scan.
-                                        size_t run = 0;
-                                        if (length - i >= 4 && data[i] >= 0x20)
-                                            run = data[i + 1] < 0x20   ? 1
-                                                  : data[i + 2] < 0x20 ? 2
-                                                  : data[i + 3] < 0x20 ? 3
-                                                                       : 0;
+                                        const size_t run = shortTextBeforeControl(data, i, length);
                                         if (run != 0) {
                                             i = listener.applyTrueColourRun(sgr.foreground, sgr.background,
                                                                             bytes, i, run);

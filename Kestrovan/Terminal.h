@@ -671,7 +671,13 @@ public:
         return !buffer.hasPendingScrollbackReflow() && !modes_[TerminalMode::marginMode] &&
                buffer.hasScrollback() && buffer.scrollTop() == 0 && buffer.scrollBottom() == _rows - 1 &&
                ring.isFull() && buffer.yBase() + buffer.scrollBottom() == ring.count() - 1 &&
-               activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
+               scrollUnobserved();
+    }
+    /// Whether nothing names absolute rows (selections, image placements) or the row shown (a
+    /// scrolled-back view), so a scroll may move lines without telling them.
+    bool scrollUnobserved() const
+    {
+        return activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
     }
     /// The recycle road: the oldest line, blanked, becomes the screen's bottom row. Every screen
     /// row then shows another line; absolute rows do not change.

@@ -72,7 +72,7 @@ void Terminal::scroll(Buffer& buffer, bool isWrapped)
     const int bottomRow = buffer.yBase() + scrollBottom;
     // Selections and placements name absolute rows, and a scrolled-back view names the row it
     // shows: any of them rules out the fast paths, which do not keep them in step.
-    const bool unobserved = activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
+    const bool unobserved = scrollUnobserved();
     const bool bottomIsLastLine = bottomRow == ring.count() - 1;
 
     // In-place fast path: a region that never feeds the scrollback.

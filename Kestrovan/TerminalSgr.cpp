@@ -469,9 +469,7 @@ template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<cons
         if (sgr.end == 0)
             break;
         const size_t text = sgr.end;
-        size_t run = 0;
-        if (length - text >= 4 && data[text] >= 0x20)
-            run = data[text + 1] < 0x20 ? 1 : data[text + 2] < 0x20 ? 2 : data[text + 3] < 0x20 ? 3 : 0;
+        const size_t run = parserLoop::shortTextBeforeControl(data, text, length);
         if (run == 0) {
             if (wrote)
                 updateRange(y);

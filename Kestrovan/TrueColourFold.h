@@ -42,6 +42,16 @@ namespace kestrovan::parserLoop {
     return difference == 0 ? 1 : difference == ('4' ^ '3') ? 2 : 0;
 }
 
+/// The length (1 to 3) of the text at `at` when a control byte ends it within four bytes, else 0:
+/// the character drawn right after a colour, or the space after a reset, mostly stands alone up to
+/// the next sequence. Fewer than four bytes left answer 0.
+[[gnu::always_inline]] inline size_t shortTextBeforeControl(const uint8_t* data, size_t at, size_t length)
+{
+    if (length - at < 4 || data[at] < 0x20)
+        return 0;
+    return data[at + 1] < 0x20 ? 1 : data[at + 2] < 0x20 ? 2 : data[at + 3] < 0x20 ? 3 : 0;
+}
+
 /// The value of the `length` (0-3) decimal digits at `digits`, reading 4 bytes whatever the
 /// length; no digits read as 0, as the general fold reads an empty parameter. The values of one,
 /// two and three digits are all computed and the length picks one, which costs fewer cycles than
