@@ -77,6 +77,7 @@ public:
 
     void fail() { failed_ = true; }
     bool failed() const { return failed_; }
+    bool exceededBudget() const { return reads_ > readBudget; }
     uint64_t size() const { return bytes_.size(); }
     uint64_t reads() const { return reads_; }
 
@@ -127,7 +128,8 @@ private:
 class Walk
 {
 public:
-    Walk(std::span<const uint8_t> gsub, const std::vector<uint16_t>& glyphs) : reader_(gsub)
+    Walk(std::span<const uint8_t> gsub, const std::vector<uint16_t>& glyphs, SharedTables sharing)
+        : reader_(gsub), readOnce_(sharing == SharedTables::readOnce)
     {
         for (uint16_t glyph : glyphs)
             glyphs_.insert(glyph);
@@ -165,6 +167,7 @@ public:
     }
 
     uint64_t reads() const { return reader_.reads(); }
+    bool exceededBudget() const { return reader_.exceededBudget(); }
 
 private:
     // Every script record, each script's default language system and every language-system
@@ -175,7 +178,7 @@ private:
         for (uint64_t i = 0; i < scriptCount && !reader_.failed(); ++i) {
             // Script record: 4-byte tag, 16-bit offset from the list.
             const uint64_t script = scriptList + reader_.u16(scriptList + 2 + 6 * i + 4);
-            if (!visitedScripts_.insert(script).second)
+            if (!firstVisit(visitedScripts_, script))
                 continue;
             const uint16_t defaultLanguageSystem = reader_.u16(script);
             if (defaultLanguageSystem != 0)
@@ -188,7 +191,7 @@ private:
 
     void collectLanguageSystem(uint64_t languageSystem)
     {
-        if (reader_.failed() || !visitedLanguageSystems_.insert(languageSystem).second)
+        if (reader_.failed() || !firstVisit(visitedLanguageSystems_, languageSystem))
             return;
         // Lookup order (reserved), required feature index, feature index count, indices.
         const uint16_t required = reader_.u16(languageSystem + 2);
@@ -216,7 +219,7 @@ private:
             const uint64_t record = featureList + 2 + 6 * uint64_t(index);
             const std::string_view tag = reader_.tag(record);
             const uint64_t feature = featureList + reader_.u16(record + 4);
-            if (reader_.failed() || isOptionalFeature(tag) || !visitedFeatures_.insert(feature).second)
+            if (reader_.failed() || isOptionalFeature(tag) || !firstVisit(visitedFeatures_, feature))
                 continue;
             const uint16_t lookupCount = reader_.u16(feature + 2);
             for (uint64_t l = 0; l < lookupCount && !reader_.failed(); ++l)
@@ -244,6 +247,13 @@ private:
             }
         }
         return false;
+    }
+
+    /// True the first time `offset` is met in `visited`, and every time when tables are read at
+    /// every reference.
+    bool firstVisit(std::unordered_set<uint64_t>& visited, uint64_t offset)
+    {
+        return !readOnce_ || visited.insert(offset).second;
     }
 
     bool subtableCanApply(uint16_t type, uint64_t at)
@@ -335,6 +345,7 @@ private:
     }
 
     Reader reader_;
+    bool readOnce_;
     IndexSet glyphs_;
     std::vector<uint16_t> sortedGlyphs_;
     IndexSet featureIndices_;
@@ -358,12 +369,13 @@ bool isOptionalFeature(std::string_view tag)
     return tag.size() > 2 && (tag.starts_with("ss") || tag.starts_with("cv")) && isDigits(tag.substr(2));
 }
 
-Examination examine(const std::vector<uint16_t>& glyphs, std::span<const uint8_t> gsub)
+Examination examine(const std::vector<uint16_t>& glyphs, std::span<const uint8_t> gsub, SharedTables sharing)
 {
-    Walk walk(gsub, glyphs);
+    Walk walk(gsub, glyphs, sharing);
     Examination result;
     result.canChange = walk.canChange();
     result.reads = walk.reads();
+    result.exceededBudget = walk.exceededBudget();
     return result;
 }
 

@@ -35,13 +35,24 @@ bool isOptionalFeature(std::string_view tag);
 /// absent when the table is malformed or too costly to read.
 std::optional<bool> canChange(const std::vector<uint16_t>& glyphs, std::span<const uint8_t> gsub);
 
-/// The answer of `canChange` and the reads it took.
+/// How tables that several records point at are read.
+enum class SharedTables
+{
+    /// Once, by offset: what the analysis does.
+    readOnce,
+    /// At every reference, as the records say: for checking that reading once changes no answer.
+    readEveryTime,
+};
+
+/// The answer of `canChange`, the reads it took, and whether it gave up for the budget.
 struct Examination
 {
     std::optional<bool> canChange;
     uint64_t reads = 0;
+    bool exceededBudget = false;
 };
-Examination examine(const std::vector<uint16_t>& glyphs, std::span<const uint8_t> gsub);
+Examination examine(const std::vector<uint16_t>& glyphs, std::span<const uint8_t> gsub,
+                    SharedTables sharing = SharedTables::readOnce);
 
 } // namespace OpenTypeSubstitutionCheck
 

@@ -203,13 +203,14 @@ inline Bytes gsubTable(const std::vector<uint16_t>& featureIndices, const std::v
     return table;
 }
 
-/// A table of about 120 KB whose lists share their tables: 5,000 script records on one script
-/// table of 5,000 language-system records on one language system of 30,000 feature indices, all
-/// of feature 0, "liga", with one single substitution over `coverage`. Walked without remembering
-/// what it has read, it would take about 7.5 x 10^11 reads.
-inline Bytes sharedOffsetsTable(const std::vector<uint16_t>& coverage)
+/// A table whose lists share their tables: `scriptCount` script records on one script table of
+/// `languageCount` language-system records on one language system of `featureIndexCount` feature
+/// indices, all of feature 0, "liga", with one single substitution over `coverage`. With 5,000,
+/// 5,000 and 30,000 it is about 120 KB, and walked without remembering what it has read it would
+/// take about 7.5 x 10^11 reads.
+inline Bytes sharedOffsetsTable(const std::vector<uint16_t>& coverage, uint32_t scriptCount = 5000,
+                                uint32_t languageCount = 5000, uint32_t featureIndexCount = 30000)
 {
-    constexpr uint32_t scriptCount = 5000, languageCount = 5000, featureIndexCount = 30000;
     Bytes scripts;
     put16(scripts, scriptCount);
     const uint32_t script = 2 + 6 * scriptCount;

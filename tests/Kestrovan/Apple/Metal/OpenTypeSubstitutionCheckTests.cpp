@@ -81,6 +81,10 @@ TEST(OpenTypeSubstitutionCheckTests, AnswersWhetherADefaultSubstitutionCanTouchT
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         EXPECT_EQ(OpenTypeSubstitutionCheck::canChange(asked, test.table), test.canChange);
+        EXPECT_EQ(OpenTypeSubstitutionCheck::examine(asked, test.table,
+                                                     OpenTypeSubstitutionCheck::SharedTables::readEveryTime)
+                      .canChange,
+                  test.canChange);
     }
 }
 
@@ -111,21 +115,35 @@ TEST(OpenTypeSubstitutionCheckTests, ReadsTheHeaderOfBothVersions)
     }
 }
 
-TEST(OpenTypeSubstitutionCheckTests, ReadsSharedScriptAndLanguageTablesOnce)
+TEST(OpenTypeSubstitutionCheckTests, ReadsSharedScriptAndLanguageTablesOnceWithTheSameAnswers)
 {
-    // 7.5 x 10^11 reads without remembering what was read; a few tens of thousands with it.
+    using OpenTypeSubstitutionCheck::SharedTables;
     struct Case
     {
         std::vector<uint16_t> coverage;
         bool canChange;
     };
     for (const Case& test : {Case{{15}, true}, Case{{500}, false}}) {
-        const Bytes table = sharedOffsetsTable(test.coverage);
-        ASSERT_GT(table.size(), 110'000u);
-        const OpenTypeSubstitutionCheck::Examination result =
-            OpenTypeSubstitutionCheck::examine(asked, table);
-        EXPECT_EQ(result.canChange, test.canChange);
-        EXPECT_LT(result.reads, 50'000u) << "each shared table read once, and each record once";
+        SCOPED_TRACE(testing::Message() << "canChange " << test.canChange);
+        // 7.5 x 10^11 reads at every reference; a few tens of thousands read once.
+        const Bytes large = sharedOffsetsTable(test.coverage);
+        ASSERT_GT(large.size(), 110'000u);
+        const OpenTypeSubstitutionCheck::Examination once = OpenTypeSubstitutionCheck::examine(asked, large);
+        EXPECT_EQ(once.canChange, test.canChange);
+        EXPECT_LT(once.reads, 50'000u) << "each shared table read once, and each record once";
+        const OpenTypeSubstitutionCheck::Examination everyTime =
+            OpenTypeSubstitutionCheck::examine(asked, large, SharedTables::readEveryTime);
+        EXPECT_TRUE(everyTime.exceededBudget);
+        EXPECT_EQ(everyTime.canChange, std::nullopt);
+
+        // Small enough to read at every reference within the budget: the same answer.
+        const Bytes small = sharedOffsetsTable(test.coverage, 40, 40, 100);
+        const OpenTypeSubstitutionCheck::Examination smallEveryTime =
+            OpenTypeSubstitutionCheck::examine(asked, small, SharedTables::readEveryTime);
+        ASSERT_FALSE(smallEveryTime.exceededBudget);
+        EXPECT_GT(smallEveryTime.reads, 100'000u);
+        EXPECT_EQ(smallEveryTime.canChange, test.canChange);
+        EXPECT_EQ(OpenTypeSubstitutionCheck::examine(asked, small).canChange, test.canChange);
     }
 }
 
