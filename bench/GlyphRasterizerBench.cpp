@@ -4,6 +4,7 @@
 // offsets share their parts. The rasterizer's peer draws the same glyphs with raw cairo into one
 // reused surface: the cost of the drawing alone, without a context and a bitmap per glyph; main
 // prints the ratio.
+#include "BenchDrawing.h"
 #include "BenchRatio.h"
 #include "tests/Kestrovan/Apple/Metal/GsubTestTables.h"
 
@@ -12,10 +13,7 @@
 #include "Kestrovan/Apple/Metal/PlainTextFont.h"
 
 #include <benchmark/benchmark.h>
-#include <cairo-ft.h>
-#include <cairo.h>
 #include <cstdio>
-#include <fontconfig/fontconfig.h>
 #include <sys/resource.h>
 
 namespace {
@@ -87,7 +85,8 @@ void rasterizeCjkWorkingSet(benchmark::State& state)
 }
 BENCHMARK(rasterizeCjkWorkingSet)->Unit(benchmark::kMillisecond);
 
-// The peer: cairo drawing the same glyphs, each at the same offset of one reused surface.
+// The peer: cairo set up as the canvas is, drawing the same glyphs, each at the same place of one
+// reused surface.
 void rawCairoCjkWorkingSet(benchmark::State& state)
 {
     const FontRef& font = cjkFont();
@@ -96,28 +95,18 @@ void rawCairoCjkWorkingSet(benchmark::State& state)
         return;
     }
     const std::vector<uint16_t>& glyphs = cjkGlyphs();
-    FcPattern* pattern = FcPatternCreate();
-    FcPatternAddString(pattern, FC_FILE, reinterpret_cast<const FcChar8*>(font->filePath().c_str()));
-    FcPatternAddInteger(pattern, FC_INDEX, int(font->faceIndex()));
-    cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(pattern);
-    FcPatternDestroy(pattern);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 40);
-    cairo_t* cr = cairo_create(surface);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_set_font_options(cr, options);
-    cairo_font_options_destroy(options);
-    cairo_set_font_face(cr, face);
-    cairo_set_font_size(cr, cjkPixelSize);
+    std::optional<platform::Bitmap> bitmap = platform::Bitmap::create(40, 40);
+    cairo_t* cr = bench::rawCairoContext(*bitmap, 1);
+    cairo_font_face_t* face = bench::rawCairoFace(*font);
+    bench::setRawCairoFont(cr, face, cjkPixelSize);
+    cairo_surface_t* surface = bitmap->cairoSurface();
     for (auto _ : state) {
         for (uint16_t glyph : glyphs) {
             cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
             cairo_paint(cr);
             cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
             cairo_set_source_rgb(cr, 1, 1, 1);
-            const cairo_glyph_t one{glyph, 2, 32};
+            const cairo_glyph_t one{glyph, 2, 6};
             cairo_show_glyphs(cr, &one, 1);
         }
         cairo_surface_flush(surface);
@@ -125,7 +114,6 @@ void rawCairoCjkWorkingSet(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * int64_t(glyphs.size()));
     cairo_destroy(cr);
-    cairo_surface_destroy(surface);
     cairo_font_face_destroy(face);
 }
 BENCHMARK(rawCairoCjkWorkingSet)->Unit(benchmark::kMillisecond);

@@ -39,12 +39,18 @@ struct GlyphEntry
     friend bool operator==(const GlyphEntry&, const GlyphEntry&) = default;
 };
 
+/// The hash of a font token and a glyph, for the keys made of the two.
+inline size_t tokenAndGlyphHash(uint32_t token, uint16_t glyph)
+{
+    return std::hash<uint64_t>()(uint64_t(token) << 16 | glyph);
+}
+
 } // namespace kestrovan
 
 template <> struct std::hash<kestrovan::GlyphKey>
 {
     size_t operator()(const kestrovan::GlyphKey& key) const
     {
-        return std::hash<uint64_t>()(uint64_t(key.rasterFontToken) << 16 | key.glyph);
+        return kestrovan::tokenAndGlyphHash(key.rasterFontToken, key.glyph);
     }
 };

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "Kestrovan/Apple/Metal/FontIdentity.h"
+#include "Kestrovan/Apple/Metal/GlyphKey.h"
 #include "Platform/Graphics/Geometry.h"
 
 #include <cstdint>
@@ -98,10 +99,7 @@ private:
     };
     struct KeyHash
     {
-        size_t operator()(const Key& key) const
-        {
-            return std::hash<uint64_t>()(uint64_t(key.fontToken) << 16 | key.glyph);
-        }
+        size_t operator()(const Key& key) const { return tokenAndGlyphHash(key.fontToken, key.glyph); }
     };
     struct MetricsFontIdentity
     {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace kestrovan {
 namespace {
@@ -129,6 +130,30 @@ TEST_F(MetalCursorBlinkControllerTests, ATimerThatOutlivesItsControllerStopsItse
     // A wish posted for a controller that is gone is dropped.
     MetalCursorBlinkController::updateCursorBlinkTimer(weak, *redrawState, false, *mainLoop);
     EXPECT_EQ(mainLoop->runUntilIdle(), 1u);
+}
+
+TEST_F(MetalCursorBlinkControllerTests, ARenderThreadsWishesReachTheMainThreadInOrder)
+{
+    // The render thread records each frame's wish under the state's lock while the main thread
+    // reads the phase; the last wish, steady, wins.
+    std::thread renderThread([this] {
+        for (int frame = 0; frame < 200; ++frame)
+            MetalCursorBlinkController::updateCursorBlinkTimer(controller, *redrawState, frame % 3 != 2,
+                                                               *mainLoop);
+        MetalCursorBlinkController::updateCursorBlinkTimer(controller, *redrawState, false, *mainLoop);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (redrawState->cursorBlinkWanted() || mainLoop->pendingCount() > 0 || controller->isBlinking())) {
+        mainLoop->waitForWork(10ms);
+        mainLoop->runUntilIdle();
+        EXPECT_TRUE(visible() || controller->isBlinking());
+    }
+    renderThread.join();
+    mainLoop->runUntilIdle();
+    EXPECT_FALSE(controller->isBlinking());
+    EXPECT_EQ(timers->activeCount(), 0u);
+    EXPECT_TRUE(visible());
 }
 
 } // namespace
