@@ -21,6 +21,7 @@ GlyphMetricsCache::GlyphMetricsCache(int64_t maxEntries, int64_t maxFonts)
 GlyphMetricsFont GlyphMetricsCache::intern(const platform::FontRef& font,
                                            const platform::FontRef& fittingFont, double renderingScale)
 {
+    KESTROVAN_ASSERT(font != nullptr, "GlyphMetricsCache::intern needs a font");
     const platform::FontRef& fitting = fittingFont ? fittingFont : font;
     MetricsFontIdentity identity{CoreTextFontIdentity(font), CoreTextFontIdentity(fitting), renderingScale};
     if (const auto found = tokensByFont_.find(identity); found != tokensByFont_.end()) {
@@ -42,6 +43,7 @@ GlyphMetricsFont GlyphMetricsCache::intern(const platform::FontRef& font,
 
 GlyphMetricsLookup GlyphMetricsCache::metrics(GlyphMetricsFont& font, uint16_t glyph)
 {
+    KESTROVAN_ASSERT(font.font != nullptr, "GlyphMetricsCache::metrics needs a font from intern");
     if (font.generation != generation_)
         font = intern(font.font, font.fittingFont, font.renderingScale);
     if (const auto found = values_.find(Key{font.token, glyph}); found != values_.end())

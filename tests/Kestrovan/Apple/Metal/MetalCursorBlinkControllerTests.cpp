@@ -156,5 +156,13 @@ TEST_F(MetalCursorBlinkControllerTests, ARenderThreadsWishesReachTheMainThreadIn
     EXPECT_TRUE(visible());
 }
 
+TEST(MetalCursorBlinkControllerDeathTest, AnIntervalThatIsNotPositiveStopsTheProgram)
+{
+    const auto state = std::make_shared<MetalRedrawState>();
+    const auto timers = std::make_shared<platform::ManualMainThreadTimers>();
+    EXPECT_DEATH(MetalCursorBlinkController(state, 0, timers), "interval must be positive");
+    EXPECT_DEATH(MetalCursorBlinkController(state, -0.7, timers), "interval must be positive");
+}
+
 } // namespace
 } // namespace kestrovan

@@ -218,5 +218,11 @@ TEST(RendererCachesTests, ColourMapsConvertAndEmptyThemselvesWhenFull)
     EXPECT_EQ(cache.rgbCount(), 1u);
 }
 
+TEST(RendererCachesDeathTest, MetricsCacheWithoutRoomStopsTheProgram)
+{
+    EXPECT_DEATH(GlyphMetricsCache(0, 1), "room for one entry and one font");
+    EXPECT_DEATH(GlyphMetricsCache(1, 0), "room for one entry and one font");
+}
+
 } // namespace
 } // namespace kestrovan
