@@ -107,7 +107,8 @@ public:
 
     /// True when the face draws colour glyphs (emoji), false for plain outline faces.
     bool isColor() const;
-    /// True when fontconfig marks the face as fixed-pitch.
+    /// True when the face is fixed-pitch: every printable ASCII character is in it with one
+    /// advance, or fontconfig marks it monospaced.
     bool isMonospace() const;
     /// True when both fonts are the same face at the same size, whatever their ids.
     bool isSameFont(const Font& other) const;

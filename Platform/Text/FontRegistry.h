@@ -29,7 +29,8 @@ struct FaceLocation
 };
 
 /// What fontconfig says about a face: its family, weight on fontconfig's scale (80 regular, 200
-/// bold), slant, fixed pitch and colour glyphs.
+/// bold), slant, fixed pitch (which the face's own advances may also establish, see `FontFace`)
+/// and colour glyphs.
 struct FaceDescription
 {
     std::string family;

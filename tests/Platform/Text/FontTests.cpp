@@ -82,6 +82,33 @@ TEST(FontTests, MissingFontsFallBackToTheSystemMonospacedFont)
     EXPECT_TRUE(FontSet::fromNormal(nullptr).normal == nullptr);
 }
 
+TEST(FontTests, FixedPitchIsDecidedByTheFacesOwnAdvances)
+{
+    textfonts::terminalFont();
+    const struct
+    {
+        const char* name;
+        bool monospace;
+    } faces[] = {
+        {"JetBrainsMono-Regular", true},
+        {"DejaVu Sans Mono", true},
+        // Fontconfig gives this face no spacing (its CJK characters are twice as wide); its ASCII
+        // characters share one advance, as Noto Sans Mono's do, so a terminal may use it.
+        {"Noto Sans Mono CJK JP", true},
+        {"DejaVu Sans", false},
+        {"Noto Sans", false},
+        {"Noto Serif", false},
+        // No letters at all, but fontconfig marks it fixed-pitch (every glyph one width): that stands.
+        {"Noto Color Emoji", true},
+    };
+    for (const auto& face : faces) {
+        FontRef font = Font::named(face.name, 16);
+        ASSERT_TRUE(font) << face.name;
+        EXPECT_EQ(font->isMonospace(), face.monospace) << face.name;
+        EXPECT_EQ(font->withSize(9)->isMonospace(), face.monospace) << face.name << " at another size";
+    }
+}
+
 TEST(FontTests, MetricsAndGlyphGeometryScaleWithSizeInAYUpFrame)
 {
     FontRef font = textfonts::terminalFont(16);
