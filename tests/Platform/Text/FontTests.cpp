@@ -109,6 +109,68 @@ TEST(FontTests, FixedPitchIsDecidedByTheFacesOwnAdvances)
     }
 }
 
+TEST(FontTests, AFamilyWithoutItalicFacesSlantsItsUprightOnes)
+{
+    // The tests' fonts hold DejaVu Sans Mono's book and bold faces only; fontconfig's rules slant an
+    // upright face answering an italic request by 0.2.
+    FontRef regular = Font::named("DejaVu Sans Mono", 16);
+    ASSERT_TRUE(regular);
+    const FontSet set = FontSet::fromNormal(regular);
+    const struct
+    {
+        const FontRef& font;
+        const char* style;
+        FontTraits traits;
+        double shear;
+    } styles[] = {{set.normal, "Book", {false, false}, 0},
+                  {set.bold, "Bold", {true, false}, 0},
+                  {set.italic, "Book", {false, true}, 0.2},
+                  {set.boldItalic, "Bold", {true, true}, 0.2}};
+    for (const auto& style : styles) {
+        SCOPED_TRACE(std::string(style.style) + (style.traits.italic ? " slanted" : ""));
+        ASSERT_TRUE(style.font);
+        EXPECT_EQ(style.font->styleName(), style.style) << "the face drawn";
+        EXPECT_EQ(style.font->traits(), style.traits) << "as it draws";
+        EXPECT_EQ(style.font->isItalic(), style.traits.italic);
+        EXPECT_NEAR(style.font->obliqueShear(), style.shear, 1e-6);
+        EXPECT_EQ(style.font->withSize(20)->obliqueShear(), style.font->obliqueShear())
+            << "kept at a new size";
+        // Any style of the set reaches any other.
+        for (const auto& other : styles)
+            EXPECT_TRUE(style.font->withTraits(other.traits)->isSameFont(*other.font)) << other.style;
+    }
+    // The slanted font is the upright face, yet another font: caches keyed by font value keep them apart.
+    EXPECT_EQ(set.italic->filePath(), regular->filePath());
+    EXPECT_FALSE(set.italic->isSameFont(*regular));
+    EXPECT_NE(set.italic->valueHash(), regular->valueHash());
+    EXPECT_EQ(set.italic->advance(*set.italic->glyph(U'W')), regular->advance(*regular->glyph(U'W')))
+        << "a slant moves no pen";
+
+    // The ink box leans with the glyph: a letter standing on the baseline widens to the right by its
+    // height times the shear; a descender reaches left of its upright box.
+    const struct
+    {
+        char32_t scalar;
+        bool belowBaseline;
+    } glyphs[] = {{U'H', false}, {U'l', false}, {U'g', true}, {U'p', true}};
+    for (const auto& g : glyphs) {
+        const GlyphBounds upright = regular->bounds(*regular->glyph(g.scalar));
+        const GlyphBounds slanted = set.italic->bounds(*set.italic->glyph(g.scalar));
+        EXPECT_DOUBLE_EQ(slanted.y, upright.y) << char(g.scalar);
+        EXPECT_DOUBLE_EQ(slanted.height, upright.height) << char(g.scalar);
+        EXPECT_NEAR(slanted.width, upright.width + 0.2 * upright.height, 1e-3) << char(g.scalar);
+        EXPECT_NEAR(slanted.x, upright.x + 0.2 * std::min(upright.y, 0.0), 1e-3) << char(g.scalar);
+        EXPECT_EQ(slanted.x < upright.x - 0.1, g.belowBaseline) << char(g.scalar);
+    }
+
+    // A family with italic faces uses them as they are.
+    const FontSet jetBrains = FontSet::fromNormal(textfonts::terminalFont());
+    for (const FontRef* font : {&jetBrains.italic, &jetBrains.boldItalic}) {
+        EXPECT_EQ((*font)->obliqueShear(), 0) << (*font)->styleName();
+        EXPECT_TRUE((*font)->isItalic());
+    }
+}
+
 TEST(FontTests, MetricsAndGlyphGeometryScaleWithSizeInAYUpFrame)
 {
     FontRef font = textfonts::terminalFont(16);
