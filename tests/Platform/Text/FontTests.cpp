@@ -146,23 +146,6 @@ TEST(FontTests, AFamilyWithoutItalicFacesSlantsItsUprightOnes)
     EXPECT_EQ(set.italic->advance(*set.italic->glyph(U'W')), regular->advance(*regular->glyph(U'W')))
         << "a slant moves no pen";
 
-    // The ink box leans with the glyph: a letter standing on the baseline widens to the right by its
-    // height times the shear; a descender reaches left of its upright box.
-    const struct
-    {
-        char32_t scalar;
-        bool belowBaseline;
-    } glyphs[] = {{U'H', false}, {U'l', false}, {U'g', true}, {U'p', true}};
-    for (const auto& g : glyphs) {
-        const GlyphBounds upright = regular->bounds(*regular->glyph(g.scalar));
-        const GlyphBounds slanted = set.italic->bounds(*set.italic->glyph(g.scalar));
-        EXPECT_DOUBLE_EQ(slanted.y, upright.y) << char(g.scalar);
-        EXPECT_DOUBLE_EQ(slanted.height, upright.height) << char(g.scalar);
-        EXPECT_NEAR(slanted.width, upright.width + 0.2 * upright.height, 1e-3) << char(g.scalar);
-        EXPECT_NEAR(slanted.x, upright.x + 0.2 * std::min(upright.y, 0.0), 1e-3) << char(g.scalar);
-        EXPECT_EQ(slanted.x < upright.x - 0.1, g.belowBaseline) << char(g.scalar);
-    }
-
     // A family with italic faces uses them as they are.
     const FontSet jetBrains = FontSet::fromNormal(textfonts::terminalFont());
     for (const FontRef* font : {&jetBrains.italic, &jetBrains.boldItalic}) {

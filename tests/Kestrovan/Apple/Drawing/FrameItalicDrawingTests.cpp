@@ -16,7 +16,8 @@ TEST(FrameDrawing, GoldenItalicsOfAFontWithoutItalicFaces)
     // leans rather than stand upright, in both weights, with its underline and background kept
     // to the cells.
     FrameScene scene(24, 4, 2);
-    const platform::FontSet fonts = platform::FontSet::fromNormal(platform::Font::named("DejaVu Sans Mono", 12));
+    const platform::FontSet fonts =
+        platform::FontSet::fromNormal(platform::Font::named("DejaVu Sans Mono", 12));
     ASSERT_TRUE(fonts.italic && fonts.italic->obliqueShear() > 0);
     scene.view.fonts = FrameFontSet(fonts);
     scene.feed("upright \x1b[3mitalic |l\x1b[0m\r\n");
