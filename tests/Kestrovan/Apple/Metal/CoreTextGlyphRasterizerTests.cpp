@@ -38,54 +38,65 @@ uint16_t glyphOf(const platform::FontRef& font, char32_t character)
 
 TEST(CoreTextGlyphRasterizerTests, DrawsTheSameCoverageAsTheCanvasAtScalesOneAndTwo)
 {
-    const platform::FontRef font = metaltest::terminalFont(12);
-    ASSERT_TRUE(font);
+    // DejaVu Sans Mono has no italic face among the tests' fonts: its italic is its upright face
+    // slanted, which both paths must draw leaning.
+    const platform::FontRef dejaVu = platform::Font::named("DejaVu Sans Mono", 12);
+    ASSERT_TRUE(dejaVu);
+    const platform::FontRef slanted = dejaVu->withTraits({false, true});
+    ASSERT_NE(slanted->obliqueShear(), 0);
+    const struct
+    {
+        const char* name;
+        platform::FontRef font;
+    } fonts[] = {{"JetBrains Mono", metaltest::terminalFont(12)}, {"slanted DejaVu Sans Mono", slanted}};
     const CoreTextGlyphRasterizer rasterizer;
-    for (double scale : {1.0, 2.0}) {
-        for (char32_t character : {U'A', U'g', U'@'}) {
-            SCOPED_TRACE(testing::Message() << "'" << char(character) << "' at scale " << scale);
-            const uint16_t glyph = glyphOf(font, character);
-            const platform::FontRef rasterFont = font->withSize(12 * scale);
-            const GlyphRasterizationResult result =
-                rasterizer.rasterize(*rasterFont, glyph, metricsAt(font, scale, glyph));
-            ASSERT_EQ(result.kind, GlyphRasterizationResult::Kind::bitmap);
-            const GlyphBitmap& bitmap = result.bitmap;
-            EXPECT_FALSE(bitmap.isColor);
-            ASSERT_EQ(bitmap.pixels.size(), size_t(bitmap.width) * size_t(bitmap.height) * 4);
+    for (const auto& [name, font] : fonts) {
+        for (double scale : {1.0, 2.0}) {
+            for (char32_t character : {U'A', U'g', U'@'}) {
+                SCOPED_TRACE(testing::Message() << name << " '" << char(character) << "' at scale " << scale);
+                const uint16_t glyph = glyphOf(font, character);
+                const platform::FontRef rasterFont = font->withSize(12 * scale);
+                const GlyphRasterizationResult result =
+                    rasterizer.rasterize(*rasterFont, glyph, metricsAt(font, scale, glyph));
+                ASSERT_EQ(result.kind, GlyphRasterizationResult::Kind::bitmap);
+                const GlyphBitmap& bitmap = result.bitmap;
+                EXPECT_FALSE(bitmap.isColor);
+                ASSERT_EQ(bitmap.pixels.size(), size_t(bitmap.width) * size_t(bitmap.height) * 4);
 
-            // The CPU path draws the 12-point font on a canvas of `scale` pixels per point, with
-            // the glyph origin on a whole pixel.
-            const int side = int(32 * scale);
-            std::optional<platform::Bitmap> cpu = platform::Bitmap::create(side, side);
-            ASSERT_TRUE(cpu);
-            {
-                platform::Canvas canvas(*cpu, scale);
-                canvas.setFillColor(platform::NativeColor::sRGB(1, 1, 1));
-                const platform::GlyphId glyphs[] = {glyph};
-                const platform::Point origins[] = {{8, 8}};
-                canvas.drawGlyphs(*font, glyphs, origins);
-            }
-            const int originX = int(8 * scale) + int(bitmap.bearing.x);
-            const int originY = int(8 * scale) + int(bitmap.bearing.y);
-            int inked = 0;
-            for (int y = 0; y < side; ++y) {
-                for (int x = 0; x < side; ++x) {
-                    const platform::PremultipliedPixel expected = cpu->pixel(x, y);
-                    const int bx = x - originX, by = y - originY;
-                    uint8_t got[4] = {0, 0, 0, 0};
-                    if (bx >= 0 && by >= 0 && bx < bitmap.width && by < bitmap.height)
-                        std::copy_n(bitmap.pixels.data() +
-                                        (size_t(by) * size_t(bitmap.width) + size_t(bx)) * 4,
-                                    4, got);
-                    // Bytes are B, G, R, A.
-                    const int want[4] = {expected.blue, expected.green, expected.red, expected.alpha};
-                    for (int channel = 0; channel < 4; ++channel)
-                        ASSERT_LE(std::abs(int(got[channel]) - want[channel]), 1)
-                            << "pixel (" << x << ", " << y << ") channel " << channel;
-                    inked += expected.alpha > 0;
+                // The CPU path draws the 12-point font on a canvas of `scale` pixels per point, with
+                // the glyph origin on a whole pixel.
+                const int side = int(32 * scale);
+                std::optional<platform::Bitmap> cpu = platform::Bitmap::create(side, side);
+                ASSERT_TRUE(cpu);
+                {
+                    platform::Canvas canvas(*cpu, scale);
+                    canvas.setFillColor(platform::NativeColor::sRGB(1, 1, 1));
+                    const platform::GlyphId glyphs[] = {glyph};
+                    const platform::Point origins[] = {{8, 8}};
+                    canvas.drawGlyphs(*font, glyphs, origins);
                 }
+                const int originX = int(8 * scale) + int(bitmap.bearing.x);
+                const int originY = int(8 * scale) + int(bitmap.bearing.y);
+                int inked = 0;
+                for (int y = 0; y < side; ++y) {
+                    for (int x = 0; x < side; ++x) {
+                        const platform::PremultipliedPixel expected = cpu->pixel(x, y);
+                        const int bx = x - originX, by = y - originY;
+                        uint8_t got[4] = {0, 0, 0, 0};
+                        if (bx >= 0 && by >= 0 && bx < bitmap.width && by < bitmap.height)
+                            std::copy_n(bitmap.pixels.data() +
+                                            (size_t(by) * size_t(bitmap.width) + size_t(bx)) * 4,
+                                        4, got);
+                        // Bytes are B, G, R, A.
+                        const int want[4] = {expected.blue, expected.green, expected.red, expected.alpha};
+                        for (int channel = 0; channel < 4; ++channel)
+                            ASSERT_LE(std::abs(int(got[channel]) - want[channel]), 1)
+                                << "pixel (" << x << ", " << y << ") channel " << channel;
+                        inked += expected.alpha > 0;
+                    }
+                }
+                EXPECT_GT(inked, 10) << "the glyph drew almost nothing";
             }
-            EXPECT_GT(inked, 10) << "the glyph drew almost nothing";
         }
     }
 }
