@@ -68,7 +68,8 @@ public:
     MetalCursorBlinkController(
         std::shared_ptr<MetalRedrawState> redrawState, double interval,
         std::shared_ptr<platform::MainThreadTimers> timers = platform::MainThreadTimers::system());
-    /// Marks the lifetime ended; a running timer stops itself at its next tick.
+    /// Marks the lifetime ended; a running timer stops itself at its next tick (until then it
+    /// keeps what its tick holds). The owner's teardown calls `shutdown` first.
     ~MetalCursorBlinkController();
     MetalCursorBlinkController(const MetalCursorBlinkController&) = delete;
     MetalCursorBlinkController& operator=(const MetalCursorBlinkController&) = delete;

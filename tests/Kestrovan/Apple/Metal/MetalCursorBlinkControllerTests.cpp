@@ -24,6 +24,15 @@ protected:
         });
     }
 
+    // The view's teardown: the timer stops with the controller's shutdown. A controller dropped
+    // without it leaves its timer to stop itself at the next tick, which these timers never
+    // reach once the test ends.
+    void TearDown() override
+    {
+        if (controller)
+            controller->shutdown();
+    }
+
     /// The render thread's wish for this frame, and the main loop running what it posted.
     void frameWants(bool shouldBlink)
     {
