@@ -89,7 +89,7 @@ TEST(MacViewTests, GpuRendererFallsBackToTheCpuAndShutdownRunsOnce)
 {
     MacViewFixture f;
     EXPECT_EQ(f.mac().setUseMetal(true), MetalError::deviceUnavailable);
-    EXPECT_STREQ(describe(MetalError::deviceUnavailable), "No Metal device is available.");
+    EXPECT_EQ(MetalError::deviceUnavailable.description(), "No GPU device is available.");
     EXPECT_FALSE(f.mac().isUsingMetalRenderer());
     EXPECT_EQ(f.mac().setUseMetal(false), std::nullopt);
     // The CPU path still draws the text.
