@@ -1,10 +1,81 @@
 #include "Platform/GPU/EglContext.h"
 
+#include <dlfcn.h>
 #include <epoxy/egl.h>
+
+#include <atomic>
 
 namespace platform::gpu {
 
 namespace {
+
+/// The GLX calls that find and switch a thread's current GLX context, from the process's libGL.
+///
+/// One thread cannot have a GLX and an EGL context current at once (GL's dispatch refuses to make
+/// the second current), and GTK draws with GLX on X11 and keeps its context current on the main
+/// thread. So an EGL context made current there first releases the GLX one, and gives it back
+/// afterwards. Only a process that has loaded libGL can have a GLX context at all; the library is
+/// looked up, never loaded.
+struct Glx
+{
+    using Pointer = void*;
+    using XID = unsigned long;
+    Pointer (*getCurrentContext)();
+    Pointer (*getCurrentDisplay)();
+    XID (*getCurrentDrawable)();
+    XID (*getCurrentReadDrawable)();
+    int (*makeContextCurrent)(Pointer display, XID draw, XID read, Pointer context);
+
+    /// The GLX context current on this thread, saved so that it can be made current again.
+    struct Current
+    {
+        Pointer display = nullptr;
+        XID draw = 0;
+        XID read = 0;
+        Pointer context = nullptr;
+    };
+
+    Current current() const
+    {
+        Current saved;
+        saved.context = getCurrentContext();
+        if (saved.context) {
+            saved.display = getCurrentDisplay();
+            saved.draw = getCurrentDrawable();
+            saved.read = getCurrentReadDrawable();
+        }
+        return saved;
+    }
+};
+
+const Glx* loadedGlx()
+{
+    static std::atomic<const Glx*> found{nullptr};
+    if (const Glx* glx = found.load())
+        return glx;
+    void* library = dlopen("libGL.so.1", RTLD_LAZY | RTLD_NOLOAD);
+    if (!library)
+        return nullptr;
+    auto* glx = new Glx{
+        reinterpret_cast<Glx::Pointer (*)()>(dlsym(library, "glXGetCurrentContext")),
+        reinterpret_cast<Glx::Pointer (*)()>(dlsym(library, "glXGetCurrentDisplay")),
+        reinterpret_cast<Glx::XID (*)()>(dlsym(library, "glXGetCurrentDrawable")),
+        reinterpret_cast<Glx::XID (*)()>(dlsym(library, "glXGetCurrentReadDrawable")),
+        reinterpret_cast<int (*)(Glx::Pointer, Glx::XID, Glx::XID, Glx::Pointer)>(
+            dlsym(library, "glXMakeContextCurrent")),
+    };
+    if (!glx->getCurrentContext || !glx->getCurrentDisplay || !glx->getCurrentDrawable ||
+        !glx->getCurrentReadDrawable || !glx->makeContextCurrent) {
+        delete glx;
+        return nullptr;
+    }
+    const Glx* expected = nullptr;
+    if (!found.compare_exchange_strong(expected, glx)) {
+        delete glx;
+        return expected;
+    }
+    return glx;
+}
 
 /// The process's surfaceless EGL display, initialised on first use; none when Mesa's surfaceless
 /// platform is missing.
@@ -81,6 +152,10 @@ ContextScope EglContext::bind()
     EGLDisplay previousDisplay = eglGetCurrentDisplay();
     EGLSurface previousDraw = eglGetCurrentSurface(EGL_DRAW);
     EGLSurface previousRead = eglGetCurrentSurface(EGL_READ);
+    const Glx* glx = loadedGlx();
+    const Glx::Current previousGlx = glx ? glx->current() : Glx::Current{};
+    if (previousGlx.context)
+        glx->makeContextCurrent(previousGlx.display, 0, 0, nullptr);
     const bool current = eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, context_) == EGL_TRUE;
     EGLDisplay display = display_;
     return ContextScope(current, [=] {
@@ -89,6 +164,8 @@ ContextScope EglContext::bind()
         else
             eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglBindAPI(previousApi);
+        if (previousGlx.context)
+            glx->makeContextCurrent(previousGlx.display, previousGlx.draw, previousGlx.read, previousGlx.context);
     });
 }
 

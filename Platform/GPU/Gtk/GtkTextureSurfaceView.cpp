@@ -40,6 +40,7 @@ struct GtkTextureSurfaceView::State
     GdkGLContext* presentContext = nullptr;
     GtkWidget* widget = nullptr;
     GdkTexture* shown = nullptr;
+    uint32_t shownName = 0;
     uint64_t shownSerial = 0;
     uint64_t drawnSerial = 0;
     uint64_t framesShown = 0;
@@ -158,6 +159,7 @@ gboolean showPresentation(gpointer data)
     if (state->shown)
         g_object_unref(state->shown);
     state->shown = texture;
+    state->shownName = presentation->texture->glName();
     ++state->shownSerial;
     if (state->widget)
         gtk_widget_queue_draw(state->widget);
@@ -301,6 +303,11 @@ uint64_t GtkTextureSurfaceView::framesShown() const
 GdkTexture* GtkTextureSurfaceView::shownTexture() const
 {
     return state_->shown;
+}
+
+uint32_t GtkTextureSurfaceView::shownTextureName() const
+{
+    return state_->shown ? state_->shownName : 0;
 }
 
 } // namespace platform::gtk

@@ -45,6 +45,8 @@ public:
     uint64_t framesShown() const;
     /// The texture the widget shows, or null (main thread; owned by the widget).
     GdkTexture* shownTexture() const;
+    /// The GL name of the texture the widget shows; 0 when none (main thread).
+    uint32_t shownTextureName() const;
 
     struct State;
 
