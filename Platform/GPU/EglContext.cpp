@@ -1,9 +1,8 @@
 #include "Platform/GPU/EglContext.h"
 
+#include <atomic>
 #include <dlfcn.h>
 #include <epoxy/egl.h>
-
-#include <atomic>
 
 namespace platform::gpu {
 
@@ -165,7 +164,8 @@ ContextScope EglContext::bind()
             eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglBindAPI(previousApi);
         if (previousGlx.context)
-            glx->makeContextCurrent(previousGlx.display, previousGlx.draw, previousGlx.read, previousGlx.context);
+            glx->makeContextCurrent(previousGlx.display, previousGlx.draw, previousGlx.read,
+                                    previousGlx.context);
     });
 }
 

@@ -2,9 +2,9 @@
 //
 // It draws only into framebuffers of its own, which is all the tests, the read-back and the
 // device probe need, and it works with no display server. Binding it on a thread where GTK keeps
-// a GLX context current sets that context aside for the scope and makes it current again after. The EGL display is opened once per
-// process and never closed (other contexts may still use it); each context is destroyed with its
-// last owner.
+// a GLX context current sets that context aside for the scope and makes it current again after. The EGL
+// display is opened once per process and never closed (other contexts may still use it); each context is
+// destroyed with its last owner.
 #pragma once
 
 #include "Platform/GPU/GLDevice.h"

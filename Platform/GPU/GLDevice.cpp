@@ -110,7 +110,7 @@ void GLDevice::writeBuffer(const Buffer& buffer, size_t offset, const void* byte
 
 std::shared_ptr<Texture> GLDevice::makeTexture(TextureFormat format, PixelSize size)
 {
-    if (size.isEmpty() || size.width > info_.maxTextureSize || size.height > info_.maxTextureSize)
+    if (size.isEmpty())
         return nullptr;
     GLuint name = 0;
     glGenTextures(1, &name);

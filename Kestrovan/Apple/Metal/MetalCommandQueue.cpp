@@ -18,6 +18,12 @@ MetalCommandQueue::MetalCommandQueue(std::shared_ptr<platform::gpu::Device> devi
     : device_(std::move(device)), vertexArray_(std::move(vertexArray))
 {}
 
+MetalCommandQueue::~MetalCommandQueue()
+{
+    if (timer_)
+        timer_->invalidate();
+}
+
 void MetalCommandQueue::commit(const std::shared_ptr<MetalCommandBuffer>& buffer)
 {
     if (buffer->committed_)

@@ -46,6 +46,8 @@ public:
 
     /// A queue on `device` (its context current); none when its vertex array cannot be made.
     static std::shared_ptr<MetalCommandQueue> make(std::shared_ptr<platform::gpu::Device> device);
+    /// Stops the main-loop timer; frames still pending never run their handlers.
+    ~MetalCommandQueue();
 
     const std::shared_ptr<platform::gpu::Device>& device() const { return device_; }
     const platform::gpu::VertexArray& vertexArray() const { return *vertexArray_; }

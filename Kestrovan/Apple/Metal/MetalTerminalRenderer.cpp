@@ -1,6 +1,7 @@
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
 
 #include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Log/Log.h"
 
 namespace kestrovan {
@@ -80,6 +81,10 @@ MetalTerminalRenderer::make(std::shared_ptr<MetalRenderTarget> target, const Met
     }
     // The library's shaders are no longer needed once linked.
     device->collectReleased();
+    // A target that draws by itself draws on the main thread: there its frames also complete
+    // from a main-loop timer, so that a frame's completion does not wait for the next frame.
+    if (!target->needsExternalDrawCall() && platform::MainQueue::installed())
+        renderer->setCompletionTimers(platform::MainThreadTimers::system());
     return renderer;
 }
 

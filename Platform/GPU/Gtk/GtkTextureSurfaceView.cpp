@@ -63,9 +63,9 @@ struct GtkTextureSurfaceView::State
 
 namespace {
 
-/// What GTK's release callback needs: the slot to free, and the texture kept alive until GTK is
-/// done with it.
-struct ReleaseTicket
+/// A presented frame: on its way to the main thread, then the release ticket GTK hands back when
+/// it is done with the texture, which the ticket keeps alive until then.
+struct HandOff
 {
     std::weak_ptr<GtkTextureSurfaceView::State> state;
     uint32_t slot = 0;
@@ -74,7 +74,7 @@ struct ReleaseTicket
 
 void releaseSlot(gpointer data)
 {
-    std::unique_ptr<ReleaseTicket> ticket(static_cast<ReleaseTicket*>(data));
+    std::unique_ptr<HandOff> ticket(static_cast<HandOff*>(data));
     if (auto state = ticket->state.lock()) {
         MutexLock guard(state->mutex);
         state->slots[ticket->slot].use = GtkTextureSurfaceView::State::Use::free;
@@ -138,28 +138,20 @@ private:
     std::weak_ptr<GtkTextureSurfaceView::State> state_;
 };
 
-/// A presented frame on its way to the main thread.
-struct Presentation
-{
-    std::weak_ptr<GtkTextureSurfaceView::State> state;
-    uint32_t slot = 0;
-    std::shared_ptr<gpu::Texture> texture;
-};
-
 gboolean showPresentation(gpointer data)
 {
-    std::unique_ptr<Presentation> presentation(static_cast<Presentation*>(data));
+    std::unique_ptr<HandOff> presentation(static_cast<HandOff*>(data));
     auto state = presentation->state.lock();
     if (!state)
         return G_SOURCE_REMOVE;
     const gpu::PixelSize size = presentation->texture->size();
-    auto* ticket = new ReleaseTicket{state, presentation->slot, presentation->texture};
-    GdkTexture* texture = gdk_gl_texture_new(state->presentContext, presentation->texture->glName(),
-                                             size.width, size.height, releaseSlot, ticket);
+    const uint32_t name = presentation->texture->glName();
+    GdkTexture* texture = gdk_gl_texture_new(state->presentContext, name, size.width, size.height,
+                                             releaseSlot, presentation.release());
     if (state->shown)
         g_object_unref(state->shown);
     state->shown = texture;
-    state->shownName = presentation->texture->glName();
+    state->shownName = name;
     ++state->shownSerial;
     if (state->widget)
         gtk_widget_queue_draw(state->widget);
@@ -277,7 +269,7 @@ void GtkTextureSurfaceView::present(const Drawable& drawable)
     }
     if (!finished || !texture)
         return;
-    g_idle_add(showPresentation, new Presentation{state_, drawable.slot, std::move(texture)});
+    g_idle_add(showPresentation, new HandOff{state_, drawable.slot, std::move(texture)});
 }
 
 Size GtkTextureSurfaceView::size() const

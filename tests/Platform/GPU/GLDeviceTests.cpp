@@ -8,7 +8,6 @@
 #include <epoxy/egl.h>
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
-
 #include <numeric>
 #include <vector>
 
@@ -68,7 +67,8 @@ TEST(GLDeviceTests, TexturesTakeRegionsFromAWiderCopyAndReadBackUnchanged)
                 channel.push_back(bgra[i]);
             return channel;
         };
-        EXPECT_EQ(red(readTexture(*device, grey)), std::vector<uint8_t>(16 * 8, 0)) << "zero-filled " << apiName(api);
+        EXPECT_EQ(red(readTexture(*device, grey)), std::vector<uint8_t>(16 * 8, 0))
+            << "zero-filled " << apiName(api);
         std::vector<uint8_t> copy(9 * 3);
         std::iota(copy.begin(), copy.end(), uint8_t(1));
         ASSERT_TRUE(device->replaceRegion(*grey, {2, 1, 5, 3}, copy.data(), 9));

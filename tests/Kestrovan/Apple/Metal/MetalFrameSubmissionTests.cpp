@@ -2,9 +2,11 @@
 // (polled at the start of the next frame or from a main-loop timer), and buffers that return to
 // the pool only once their frame is complete.
 
+#include "Kestrovan/Apple/Metal/MetalGLAreaTarget.h"
 #include "Kestrovan/Apple/Metal/MetalOffscreenTarget.h"
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
 #include "Platform/Dispatch/MainThreadTimers.h"
+#include "Platform/Dispatch/ManualMainLoop.h"
 #include "Platform/GPU/RecordingDevice.h"
 
 #include <algorithm>
@@ -136,6 +138,59 @@ TEST(MetalFrameSubmissionTests, CompletionRunsFromTheMainLoopTimerWhileFramesAre
     // Nothing pending: the timer stops.
     EXPECT_EQ(timers->activeCount(), 0u);
     EXPECT_TRUE(f.draw());
+    // A renderer let go with a frame pending takes its timer with it.
+    EXPECT_EQ(timers->activeCount(), 1u);
+    f.renderer.reset();
+    EXPECT_EQ(timers->activeCount(), 0u);
+}
+
+/// A GL area on the recording device whose render signal a test fires.
+class RecordingArea final : public platform::gpu::GLAreaView
+{
+public:
+    explicit RecordingArea(std::shared_ptr<RecordingDevice> device) : device_(std::move(device)) {}
+    std::shared_ptr<platform::gpu::Device> device() const override { return device_; }
+    void setRenderHandler(std::function<void(const Drawable&)> handler) override
+    {
+        render = std::move(handler);
+    }
+    void queueRender() override {}
+    platform::Size size() const override { return {32, 16}; }
+    int scaleFactor() const override { return 1; }
+
+    std::function<void(const Drawable&)> render;
+
+private:
+    std::shared_ptr<RecordingDevice> device_;
+};
+
+TEST(MetalFrameSubmissionTests, AMainThreadTargetsFramesCompleteFromTheMainLoop)
+{
+    // The GL area draws on the main thread, inside its render signal; no later frame may come to
+    // find the completion, so the main loop looks for it.
+    auto loop = std::make_shared<platform::ManualMainLoop>();
+    platform::MainQueue::install(loop);
+    auto device = std::make_shared<RecordingDevice>();
+    auto area = std::make_shared<RecordingArea>(device);
+    auto target = std::make_shared<MetalGLAreaTarget>(area);
+    MetalRendererOptions options;
+    options.shaderDirectory.reset();
+    auto renderer =
+        std::get<std::shared_ptr<MetalTerminalRenderer>>(MetalTerminalRenderer::make(target, options));
+    bool drawn = false;
+    target->setDrawHandler(
+        [&] { drawn = renderer->renderDiagnosticPattern(target->acquireDrawableFrame()); });
+    area->render({0, {32, 16}});
+    ASSERT_TRUE(drawn);
+    device->signalFences();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (renderer->commandQueue().pendingCount() > 0 && std::chrono::steady_clock::now() < deadline)
+        if (loop->waitForWork(std::chrono::milliseconds(100)))
+            loop->runUntilIdle();
+    EXPECT_EQ(renderer->commandQueue().pendingCount(), 0u);
+    EXPECT_EQ(renderer->bufferPool().recycler().pendingBatchCount(), 0u);
+    renderer.reset();
+    platform::MainQueue::install(nullptr);
 }
 
 TEST(MetalFrameSubmissionTests, HandlersRunInCommitOrderAfterTheirFences)

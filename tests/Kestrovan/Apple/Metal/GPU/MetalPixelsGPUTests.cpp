@@ -5,9 +5,8 @@
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
 #include "Platform/GPU/EglContext.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
+#include <gtest/gtest.h>
 
 namespace kestrovan {
 namespace {
@@ -147,13 +146,15 @@ TEST_P(MetalPixelsGPUTests, GreyGlyphsAreCoverageTimesTheColourAndPremultiplied)
         // The quad covers the glyph's texels one to one, at whole pixels.
         const TextCell cell{{20, 10}, {4, 4}, origin, size, c.color};
         canvas.frame(c.clear, [&](MetalTerminalRenderer& renderer) {
-            renderer.drawRecords<TextCell>(renderer.cellTextGrayPipeline, texture, std::span(&cell, 1), viewport);
+            renderer.drawRecords<TextCell>(renderer.cellTextGrayPipeline, texture, std::span(&cell, 1),
+                                           viewport);
         });
         for (int y = 10; y < 14; ++y)
             for (int x = 20; x < 24; ++x) {
                 const Pixel pixel = canvas.at(x, y);
                 for (int channel = 0; channel < 4; ++channel)
-                    EXPECT_NEAR(pixel[channel], c.expected[channel], 1) << x << "," << y << " channel " << channel;
+                    EXPECT_NEAR(pixel[channel], c.expected[channel], 1)
+                        << x << "," << y << " channel " << channel;
                 EXPECT_LE(pixel[3], c.color.w * 255 + 1);
             }
         EXPECT_EQ(canvas.at(19, 10), (Pixel{0, 0, 0, uint8_t(c.clear.alpha * 255)}));

@@ -7,9 +7,8 @@
 #include "Platform/GPU/EglContext.h"
 #include "Platform/GPU/SystemDevice.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <random>
 
 namespace kestrovan {
@@ -17,8 +16,8 @@ namespace {
 
 using platform::gpu::GLApi;
 
-std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError> makeOn(std::shared_ptr<MetalRenderTarget> target,
-                                                                       const MetalShaderSources* sources = nullptr)
+std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError>
+makeOn(std::shared_ptr<MetalRenderTarget> target, const MetalShaderSources* sources = nullptr)
 {
     MetalRendererOptions options;
     options.shaderDirectory.reset();
@@ -26,8 +25,8 @@ std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError> makeOn(std::sha
     return MetalTerminalRenderer::make(std::move(target), options);
 }
 
-std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError> makeOn(std::shared_ptr<platform::gpu::Device> device,
-                                                                       const MetalShaderSources* sources = nullptr)
+std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError>
+makeOn(std::shared_ptr<platform::gpu::Device> device, const MetalShaderSources* sources = nullptr)
 {
     return makeOn(std::make_shared<MetalOffscreenTarget>(device, platform::Size{32, 32}), sources);
 }
@@ -53,7 +52,8 @@ TEST(MetalSetupGPUTests, ABrokenSourceGivesTheCompilersLogAndABadLinkThePipeline
                                               "void main() { outColor = fragmentColor * viewport.x; }\n";
         auto linked = makeOn(device, &unlinked);
         ASSERT_TRUE(std::holds_alternative<MetalError>(linked));
-        EXPECT_EQ(std::get<MetalError>(linked).description(), "Failed to create GPU pipeline: text/color/cell");
+        EXPECT_EQ(std::get<MetalError>(linked).description(),
+                  "Failed to create GPU pipeline: text/color/cell");
     }
 }
 
@@ -106,7 +106,8 @@ TEST(MetalSetupGPUTests, TheAtlasTextureHoldsItsCopyThroughWritesGrowthsAndReset
             const std::vector<uint8_t>& copy = atlas->data();
             for (size_t texel = 0; texel < size_t(side * side); ++texel) {
                 if (format == GlyphAtlasFormat::grayscale)
-                    ASSERT_EQ(read[texel * 4 + 2], copy[texel]) << formatName(format) << " " << step << " texel " << texel;
+                    ASSERT_EQ(read[texel * 4 + 2], copy[texel])
+                        << formatName(format) << " " << step << " texel " << texel;
                 else
                     ASSERT_TRUE(std::equal(&copy[texel * 4], &copy[texel * 4 + 4], &read[texel * 4]))
                         << formatName(format) << " " << step << " texel " << texel;

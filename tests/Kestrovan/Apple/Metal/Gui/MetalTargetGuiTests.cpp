@@ -3,7 +3,6 @@
 // diagnostics comparing the GL area with an offscreen target. Tests whose names end in "Scale2"
 // run with GDK_SCALE=2.
 
-#include "Platform/UI/Gui/GuiHarness.h"
 #include "Kestrovan/Apple/Metal/MetalGLAreaTarget.h"
 #include "Kestrovan/Apple/Metal/MetalOffscreenTarget.h"
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
@@ -13,12 +12,12 @@
 #include "Platform/GPU/Gtk/GdkContextBinding.h"
 #include "Platform/GPU/Gtk/GtkGLAreaView.h"
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
-
-#include <gtest/gtest.h>
+#include "Platform/UI/Gui/GuiHarness.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -76,8 +75,9 @@ struct Window
 /// The pattern drawn offscreen at a size and scale, for comparing what a widget shows.
 MetalRenderedImage offscreenPattern(platform::gpu::PixelSize size, double scale)
 {
-    auto target = std::make_shared<MetalOffscreenTarget>(platform::gpu::makeEglDevice(platform::gpu::GLApi::openGL),
-                                                         platform::Size{double(size.width), double(size.height)});
+    auto target =
+        std::make_shared<MetalOffscreenTarget>(platform::gpu::makeEglDevice(platform::gpu::GLApi::openGL),
+                                               platform::Size{double(size.width), double(size.height)});
     target->setRenderContentsScale(scale);
     auto renderer = makeRenderer(target);
     if (!renderer)
@@ -135,7 +135,8 @@ void glAreaDrawsThePatternAtItsSizeTimesItsScale()
     const int scale = expectedScale();
     EXPECT_EQ(area->scaleFactor(), scale);
     EXPECT_EQ(drawn->drawable.size, (platform::gpu::PixelSize{160 * scale, 100 * scale}));
-    EXPECT_EQ(drawn->geometry, (MetalSurfaceGeometry{{0, 0, 160, 100}, {160.0 * scale, 100.0 * scale}, double(scale)}));
+    EXPECT_EQ(drawn->geometry,
+              (MetalSurfaceGeometry{{0, 0, 160, 100}, {160.0 * scale, 100.0 * scale}, double(scale)}));
     // What GTK shows is what was drawn, the right way up, and the same as offscreen.
     const MetalRenderedImage offscreen = offscreenPattern(drawn->drawable.size, scale);
     ASSERT_TRUE(renderer->lastRenderedTexture);
@@ -169,7 +170,8 @@ TEST(MetalTargetGuiTests, AZeroSizedGLAreaGetsNoDrawable)
     gtk_widget_set_hexpand(other, TRUE);
     bool otherDrawn = false;
     gtk_drawing_area_set_draw_func(
-        GTK_DRAWING_AREA(other), [](GtkDrawingArea*, cairo_t*, int, int, gpointer flag) { *static_cast<bool*>(flag) = true; },
+        GTK_DRAWING_AREA(other),
+        [](GtkDrawingArea*, cairo_t*, int, int, gpointer flag) { *static_cast<bool*>(flag) = true; },
         &otherDrawn, nullptr);
     gtk_widget_set_hexpand(area->widget(), FALSE);
     gtk_box_append(GTK_BOX(box), other);
@@ -329,7 +331,8 @@ TEST(MetalTargetGuiTests, AnOffscreenContextBindsWhereGtksContextIsCurrent)
     }
     EXPECT_EQ(gdk_gl_context_get_current(), gtkContext);
     // GTK's context draws again.
-    auto gtkDevice = platform::gpu::GLDevice::make(std::make_shared<platform::gtk::GdkContextBinding>(gtkContext));
+    auto gtkDevice =
+        platform::gpu::GLDevice::make(std::make_shared<platform::gtk::GdkContextBinding>(gtkContext));
     ASSERT_TRUE(gtkDevice);
     EXPECT_TRUE(gtkDevice->makeTexture(platform::gpu::TextureFormat::rgba8, {4, 4}));
     gtkDevice.reset();
