@@ -124,13 +124,15 @@ TEST_P(MetalPixelsGPUTests, GreyGlyphsAreCoverageTimesTheColourAndPremultiplied)
     Canvas canvas(GetParam());
     ASSERT_TRUE(canvas.renderer);
     MetalTerminalRenderer& r = *canvas.renderer;
-    const auto [origin, size] = canvas.glyph(r.grayscaleAtlas(), 4, {255, 255, 255, 255});
+    const auto full = canvas.glyph(r.grayscaleAtlas(), 4, {255, 255, 255, 255});
+    const auto half = canvas.glyph(r.grayscaleAtlas(), 4, {128, 128, 128, 128});
     const auto texture = r.grayscaleAtlas().texture().get();
     const struct
     {
         Float4 color;
         platform::gpu::ClearColor clear;
         Pixel expected;
+        bool halfCovered = false;
     } cases[] = {
         // Half the colour's alpha: at most half coverage; the colour's own channels times the
         // coverage (glyph colours come premultiplied where their alpha is below 1).
@@ -141,9 +143,13 @@ TEST_P(MetalPixelsGPUTests, GreyGlyphsAreCoverageTimesTheColourAndPremultiplied)
         {{1, 1, 1, 1}, transparent, {255, 255, 255, 255}},
         // A coloured glyph over black.
         {{0, 1, 0, 1}, opaqueBlack, {0, 255, 0, 255}},
+        // Half coverage halves every channel, alpha included.
+        {{1, 1, 1, 1}, transparent, {128, 128, 128, 128}, true},
+        {{1, 1, 1, 1}, opaqueBlack, {128, 128, 128, 255}, true},
     };
     for (const auto& c : cases) {
         // The quad covers the glyph's texels one to one, at whole pixels.
+        const auto& [origin, size] = c.halfCovered ? half : full;
         const TextCell cell{{20, 10}, {4, 4}, origin, size, c.color};
         canvas.frame(c.clear, [&](MetalTerminalRenderer& renderer) {
             renderer.drawRecords<TextCell>(renderer.cellTextGrayPipeline, texture, std::span(&cell, 1),
