@@ -77,10 +77,14 @@ struct Scene
             for (int row = 0; row < rows; ++row)
                 for (int column = 0; column < columns; ++column) {
                     const Float2 position{float(column * cellWidth), float(row * cellHeight)};
-                    frame.backgrounds.push_back(
-                        {position, {cellWidth, cellHeight}, {channel(random), channel(random), channel(random), 1}});
+                    frame.backgrounds.push_back({position,
+                                                 {cellWidth, cellHeight},
+                                                 {channel(random), channel(random), channel(random), 1}});
                     const auto& [origin, size] = texRects[random() % glyphCount];
-                    frame.glyphs.push_back({position, {cellWidth, cellHeight}, origin, size,
+                    frame.glyphs.push_back({position,
+                                            {cellWidth, cellHeight},
+                                            origin,
+                                            size,
                                             {channel(random), channel(random), channel(random), 1}});
                 }
             frames.push_back(std::move(frame));
@@ -119,7 +123,8 @@ void rendererFrame(benchmark::State& state)
         pass.clear = platform::gpu::ClearColor{0, 0, 0, 1};
         s.device->beginPass(pass);
         r.drawRecords<ColorCell>(r.cellColorPipeline, nullptr, records.backgrounds, viewport);
-        r.drawRecords<TextCell>(r.cellTextGrayPipeline, r.grayscaleAtlas().texture().get(), records.glyphs, viewport);
+        r.drawRecords<TextCell>(r.cellTextGrayPipeline, r.grayscaleAtlas().texture().get(), records.glyphs,
+                                viewport);
         auto commandBuffer = r.commandQueue().makeCommandBuffer();
         if (auto batch = r.bufferPool().recycler().retainUntilCompletion(r.bufferPool().frameBuffers())) {
             auto recycler = r.bufferPool().sharedRecycler();
@@ -243,8 +248,9 @@ int main(int argc, char** argv)
     auto& times = reporter.timePerIteration;
     if (times.count("rendererFrame/real_time") && times.count("rawGLFrame/real_time") &&
         times["rawGLFrame/real_time"] > 0)
-        std::printf("a 200 x 50 frame at 3200 x 1700 through the renderer: %.2fx the time of raw GL (target 1.2x)\n",
-                    times["rendererFrame/real_time"] / times["rawGLFrame/real_time"]);
+        std::printf(
+            "a 200 x 50 frame at 3200 x 1700 through the renderer: %.2fx the time of raw GL (target 1.2x)\n",
+            times["rendererFrame/real_time"] / times["rawGLFrame/real_time"]);
     benchmark::Shutdown();
     return 0;
 }

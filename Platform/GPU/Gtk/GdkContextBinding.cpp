@@ -14,6 +14,8 @@ GdkContextBinding::~GdkContextBinding()
 
 gpu::ContextScope GdkContextBinding::bind()
 {
+    if (!valid_)
+        return gpu::ContextScope(false, {});
     GdkGLContext* previous = gdk_gl_context_get_current();
     if (previous == context_)
         return gpu::ContextScope(true, {});

@@ -22,11 +22,14 @@ public:
 
     gpu::ContextScope bind() override;
     bool isES() const override;
+    /// The context is going away with its widget: from now on it cannot be bound.
+    void invalidate() { valid_ = false; }
 
     GdkGLContext* context() const { return context_; }
 
 private:
     GdkGLContext* context_;
+    bool valid_ = true;
 };
 
 } // namespace platform::gtk

@@ -33,7 +33,8 @@ void GtkGLAreaView::onRealize(GtkWidget* widget, gpointer self)
     GdkGLContext* context = gtk_gl_area_get_context(area);
     if (!context || gtk_gl_area_get_error(area))
         return;
-    view->device_ = gpu::GLDevice::make(std::make_shared<GdkContextBinding>(context));
+    view->binding_ = std::make_shared<GdkContextBinding>(context);
+    view->device_ = gpu::GLDevice::make(view->binding_);
 }
 
 void GtkGLAreaView::onUnrealize(GtkWidget*, gpointer self)
@@ -44,6 +45,9 @@ void GtkGLAreaView::onUnrealize(GtkWidget*, gpointer self)
         if (scope.isCurrent())
             view->device_->collectReleased();
     }
+    if (view->binding_)
+        view->binding_->invalidate();
+    view->binding_.reset();
     view->device_.reset();
 }
 

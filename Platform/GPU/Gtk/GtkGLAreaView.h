@@ -2,12 +2,14 @@
 //
 // The area renders automatically whenever GTK draws it (auto-render on), and on request
 // (`queueRender`). Its context exists from realize to unrealize; the device made on it lives as
-// long, and a widget realized again gets a new device. Its drawable is the framebuffer GTK binds
+// long (whoever still holds it after finds it cannot be bound), and a widget realized again gets
+// a new device. Its drawable is the framebuffer GTK binds
 // for the render signal, of the widget's size times its scale factor.
 #pragma once
 
 #include "Platform/GPU/GLAreaView.h"
 #include "Platform/GPU/GLDevice.h"
+#include "Platform/GPU/Gtk/GdkContextBinding.h"
 
 #include <chrono>
 #include <gtk/gtk.h>
@@ -46,6 +48,7 @@ private:
     static gboolean onRender(GtkGLArea* area, GdkGLContext* context, gpointer self);
 
     GtkWidget* area_;
+    std::shared_ptr<GdkContextBinding> binding_;
     std::shared_ptr<gpu::GLDevice> device_;
     std::function<void(const Drawable&)> handler_;
     uint64_t renders_ = 0;

@@ -183,6 +183,41 @@ TEST(MetalTargetGuiTests, AZeroSizedGLAreaGetsNoDrawable)
     gtk_box_remove(GTK_BOX(box), area->widget());
 }
 
+TEST(MetalTargetGuiTests, AnUnrealizedGLAreasRendererDrawsNoMore)
+{
+    // Unrealized (taken out of its window), the area's context and every object on it are gone:
+    // the renderer made on it can no longer bind it, and goes without touching it.
+    ASSERT_TRUE(guitest::startGtk());
+    auto area = std::make_shared<platform::gtk::GtkGLAreaView>();
+    auto target = std::make_shared<MetalGLAreaTarget>(area);
+    std::shared_ptr<MetalTerminalRenderer> renderer;
+    target->setDrawHandler([&] {
+        if (!renderer)
+            renderer = makeRenderer(target);
+    });
+    {
+        Window window(area->widget(), 80, 40);
+        ASSERT_TRUE(guitest::spinUntil([&] { return renderer != nullptr; }));
+        EXPECT_TRUE(area->device());
+    }
+    EXPECT_FALSE(area->device());
+    EXPECT_FALSE(renderer->device()->bindCurrent().isCurrent());
+    EXPECT_FALSE(renderer->renderDiagnosticPattern(
+        MetalDrawableFrame{{1, {80, 40}, nullptr, {}}, {1, {80, 40}, {}}, {}}));
+    renderer.reset();
+    // Shown again, it gets a new context and a new renderer draws.
+    target->setDrawHandler([&] {
+        if (!renderer)
+            renderer = makeRenderer(target);
+        if (renderer)
+            renderer->renderDiagnosticPattern(target->acquireDrawableFrame());
+    });
+    Window again(area->widget(), 80, 40);
+    ASSERT_TRUE(guitest::spinUntil([&] { return renderer && renderer->completedRenderCount() > 0; }));
+    renderer.reset();
+    target->setDrawHandler({});
+}
+
 /// The surface shown in a window, with its layer view and a renderer drawing through the
 /// detached surface.
 struct SurfaceFixture
