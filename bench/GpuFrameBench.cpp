@@ -116,8 +116,12 @@ void rendererFrame(benchmark::State& state)
     size_t frame = 0;
     for (auto _ : state) {
         const FrameRecords& records = s.frames[frame++ % s.frames.size()];
+        // As a frame of the renderer starts: completions, then the objects they let go.
+        // As a frame of the renderer starts: completions, then the objects they let go.
         r.commandQueue().pollCompletions();
         r.bufferPool().beginFrame();
+        s.device->collectReleased();
+        s.device->collectReleased();
         auto drawable = s.target->acquireDrawableFrame();
         platform::gpu::RenderPass pass = drawable->renderPassDescriptor;
         pass.clear = platform::gpu::ClearColor{0, 0, 0, 1};
