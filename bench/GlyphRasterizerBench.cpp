@@ -1,16 +1,20 @@
 // The GPU renderer's glyph work off the frame's hot path: rasterizing a working set of 10,000
-// distinct CJK glyphs (a terminal of 16 x 34-pixel cells, wide glyphs spanning two), the plain-font
-// analysis of the terminal font and of a generated plain font, and the GSUB reader on a table whose
-// offsets share their parts. The rasterizer's peer draws the same glyphs with raw cairo into one
-// reused surface: the cost of the drawing alone, without a context and a bitmap per glyph; main
-// prints the ratio.
+// distinct CJK glyphs (a terminal of 16 x 34-pixel cells, wide glyphs spanning two), alone and
+// packed into the renderer's atlases on the process's EGL device (llvmpipe here; set
+// LP_NUM_THREADS to pin its threads), with the atlases' sides and the peak memory reported; the
+// plain-font analysis of the terminal font and of a generated plain font; and the GSUB reader on a
+// table whose offsets share their parts. The rasterizer's peer draws the same glyphs with raw
+// cairo into one reused surface: the cost of the drawing alone, without a context and a bitmap per
+// glyph; main prints the ratio.
 #include "BenchDrawing.h"
 #include "BenchRatio.h"
 #include "tests/Kestrovan/Apple/Metal/GsubTestTables.h"
 
 #include "Kestrovan/Apple/Metal/CoreTextGlyphRasterizer.h"
+#include "Kestrovan/Apple/Metal/GlyphAtlas.h"
 #include "Kestrovan/Apple/Metal/OpenTypeSubstitutionCheck.h"
 #include "Kestrovan/Apple/Metal/PlainTextFont.h"
+#include "Platform/GPU/EglContext.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -84,6 +88,64 @@ void rasterizeCjkWorkingSet(benchmark::State& state)
     state.counters["peak_rss_MB"] = double(peakResidentKilobytes()) / 1024;
 }
 BENCHMARK(rasterizeCjkWorkingSet)->Unit(benchmark::kMillisecond);
+
+// The same glyphs rasterized and packed, as the renderer does on a miss, into a fresh pair of
+// atlases each iteration: they start at 1024 texels and grow to fit.
+void rasterizeAndPackCjkWorkingSet(benchmark::State& state)
+{
+    const FontRef& font = cjkFont();
+    const std::shared_ptr<platform::gpu::GLDevice> device =
+        platform::gpu::makeEglDevice(platform::gpu::GLApi::openGL);
+    if (!font || !device) {
+        state.SkipWithError("Noto Sans CJK or an EGL device is missing");
+        return;
+    }
+    const platform::gpu::ContextScope scope = device->bindCurrent();
+    const std::vector<uint16_t>& glyphs = cjkGlyphs();
+    std::vector<GlyphMetrics> metrics;
+    for (uint16_t glyph : glyphs)
+        metrics.push_back(GlyphMetricsCache::measure(*font, *font, 1, glyph));
+    const int64_t grayMax = GlyphAtlas::recommendedMaxSize(*device, GlyphAtlasFormat::grayscale);
+    const int64_t colorMax = GlyphAtlas::recommendedMaxSize(*device, GlyphAtlasFormat::bgra);
+    const CoreTextGlyphRasterizer rasterizer(grayMax, colorMax);
+    int64_t largestSide = 0, resets = 0, packed = 0;
+    bool aboveMaximum = false;
+    for (auto _ : state) {
+        std::shared_ptr<GlyphAtlas> gray =
+            GlyphAtlas::make(device, 1024, grayMax, GlyphAtlasFormat::grayscale);
+        std::shared_ptr<GlyphAtlas> color = GlyphAtlas::make(device, 1024, colorMax, GlyphAtlasFormat::bgra);
+        if (!gray || !color) {
+            state.SkipWithError("the atlases could not be made");
+            return;
+        }
+        for (size_t i = 0; i < glyphs.size(); ++i) {
+            const GlyphRasterizationResult result = rasterizer.rasterize(*font, glyphs[i], metrics[i]);
+            if (result.kind != GlyphRasterizationResult::Kind::bitmap)
+                continue;
+            const GlyphBitmap& bitmap = result.bitmap;
+            GlyphAtlas& atlas = bitmap.isColor ? *color : *gray;
+            const std::optional<AtlasRegion> region = atlas.ensureRegion(bitmap.width, bitmap.height);
+            resets += atlas.didReset();
+            if (!region)
+                continue;
+            atlas.write(*region, bitmap.pixels, bitmap.width, bitmap.height);
+            ++packed;
+            aboveMaximum = aboveMaximum || atlas.size() > atlas.maxSize();
+        }
+        largestSide = std::max({largestSide, gray->size(), color->size()});
+        device->flush();
+    }
+    if (aboveMaximum)
+        state.SkipWithError("an atlas grew past its maximum");
+    state.SetItemsProcessed(state.iterations() * int64_t(glyphs.size()));
+    state.counters["atlas_side"] = double(largestSide);
+    state.counters["atlas_max"] = double(grayMax);
+    state.counters["resets"] = double(resets);
+    state.counters["packed_per_iteration"] =
+        double(packed) / double(std::max<int64_t>(state.iterations(), 1));
+    state.counters["peak_rss_MB"] = double(peakResidentKilobytes()) / 1024;
+}
+BENCHMARK(rasterizeAndPackCjkWorkingSet)->Unit(benchmark::kMillisecond);
 
 // The peer: cairo set up as the canvas is, drawing the same glyphs, each at the same place of one
 // reused surface.
