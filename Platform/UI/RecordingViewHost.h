@@ -1,14 +1,16 @@
 // A `ViewHost` without a display: the test twin of the GTK widget.
 //
 // It keeps what the core asked for (redraws, pointer shapes, input-method requests, subviews,
-// scroller states, beeps) where a test can read it, and lets the test play the toolkit's part:
-// resize the view, change its scale, window, focus and appearance, and hand it keys, which go
-// through the same interpretation as in the widget (a stand-in input method, then the standard key
-// bindings). Changes reach the core only when they change something, as in the widget. Draws go
-// into a real backing store, so a test can read the pixels a core drew.
+// labels, the find bar, scroller states, alerts, beeps) where a test can read it, and lets the test
+// play the toolkit's part: resize the view, change its scale, window, focus and appearance, hand it
+// keys, which go through the same interpretation as in the widget (a stand-in input method, then
+// the standard key bindings), move the pointer, use the find bar and answer alerts. Changes reach
+// the core only when they change something, as in the widget. Draws go into a real backing store,
+// so a test can read the pixels a core drew. The clipboards are memory clipboards.
 #pragma once
 
 #include "Platform/Graphics/BackingStore.h"
+#include "Platform/UI/MemoryClipboard.h"
 #include "Platform/UI/ViewCore.h"
 #include "Platform/UI/ViewHost.h"
 
@@ -74,6 +76,78 @@ private:
     ScrollerState state_;
 };
 
+/// A subview of another kind (label, find bar) standing in the host's order through its `view`.
+template <typename Base> class RecordingSubview : public Base
+{
+public:
+    void setFrame(const Rect& frame) override { view.setFrame(frame); }
+    Rect frame() const override { return view.frame(); }
+    void setHidden(bool hidden) override { view.setHidden(hidden); }
+    bool isHidden() const override { return view.isHidden(); }
+    void setOpacity(double opacity) override { view.setOpacity(opacity); }
+    double opacity() const override { return view.opacity(); }
+    void setNeedsDisplay() override { view.setNeedsDisplay(); }
+    void orderAbove(const View* sibling) override { view.orderAbove(sibling); }
+    void orderBelow(const View* sibling) override { view.orderBelow(sibling); }
+    void removeFromSuperview() override { view.removeFromSuperview(); }
+
+    RecordingView view;
+};
+
+class RecordingLabel final : public RecordingSubview<Label>
+{
+public:
+    void setText(const std::string& text) override { text_ = text; }
+    std::string text() const override { return text_; }
+    void setColors(NativeColor text, NativeColor background) override
+    {
+        textColor = text;
+        backgroundColor = background;
+    }
+    void setFont(const std::string& family, double size) override
+    {
+        fontFamily = family;
+        fontSize = size;
+    }
+    /// A stand-in measure: 0.6 of the font size per character, 1.25 of it high.
+    Size fittingSize() const override;
+
+    NativeColor textColor;
+    NativeColor backgroundColor;
+    std::string fontFamily;
+    double fontSize = 0;
+
+private:
+    std::string text_;
+};
+
+class RecordingFindBar final : public RecordingSubview<FindBar>
+{
+public:
+    explicit RecordingFindBar(FindBarLabels labels) : labels(std::move(labels)) {}
+
+    void setSearchText(const std::string& text) override { text_ = text; }
+    std::string searchText() const override { return text_; }
+    FindBarOptions options() const override { return options_; }
+    void focusSearchField() override { ++focusRequests; }
+    Size minimumSize() const override { return Size{400, 30}; }
+
+    // The user's part.
+    /// Types into the field: the text changes and the change is reported.
+    void userTypes(const std::string& text);
+    /// Return (or Shift+Return) in the field.
+    void userPressesReturn(bool shift);
+    void userPressesEscape();
+    void userSetsOptions(FindBarOptions options);
+
+    const FindBarLabels labels;
+    int focusRequests = 0;
+
+private:
+    std::string text_;
+    FindBarOptions options_;
+};
+
 class RecordingViewHost final : public ViewHost
 {
 public:
@@ -99,6 +173,12 @@ public:
     bool drawIfNeeded();
     /// The pixels the core drew, as the widget would show them.
     const Bitmap* bitmap() const { return backing_.bitmap(); }
+    /// Where the pointer is over the view, or none when it is outside.
+    std::optional<Point> pointer;
+    /// Answers the oldest alert still open with `button`; false when none is open.
+    bool answerAlert(int button);
+    /// The alerts still waiting for an answer, oldest first.
+    std::vector<Alert> openAlerts() const;
 
     /// The stand-in input method: it sees each key the core hands to `interpretKeyEvent` and
     /// answers true when it took the key (it may call the core's text members meanwhile).
@@ -115,6 +195,12 @@ public:
     int beeps = 0;
     std::vector<std::shared_ptr<RecordingView>> subviews;
     std::vector<std::shared_ptr<RecordingScroller>> scrollers;
+    std::vector<std::shared_ptr<RecordingLabel>> labels;
+    std::vector<std::shared_ptr<RecordingFindBar>> findBars;
+    /// Every alert presented, answered or not.
+    std::vector<Alert> alerts;
+    MemoryClipboard standardClipboard;
+    MemoryClipboard primaryClipboard;
     /// Every subview and scroller view, bottom first, as the widget would stack them.
     std::vector<RecordingView*> order;
     /// The draws the core made, with the dirty rectangles.
@@ -131,11 +217,19 @@ public:
     void setNeedsDisplay() override;
     void setNeedsDisplayInRect(const Rect& rect) override;
     void setCursor(CursorShape shape) override { cursors.push_back(shape); }
+    std::optional<Point> pointerLocation() const override { return pointer; }
     void interpretKeyEvent(const KeyEvent& event) override;
     void setInputMethodCursorRect(const Rect& rect) override { inputMethodCursorRects.push_back(rect); }
     void resetInputMethod() override { ++inputMethodResets; }
     std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
     std::shared_ptr<Scroller> addScroller() override;
+    std::shared_ptr<Label> addLabel() override;
+    std::shared_ptr<FindBar> addFindBar(const FindBarLabels& labels) override;
+    void presentAlert(const Alert& alert, AlertCompletion completion) override;
+    Clipboard* clipboard(ClipboardKind kind) override
+    {
+        return kind == ClipboardKind::primary ? &primaryClipboard : &standardClipboard;
+    }
     void beep() override { ++beeps; }
 
 private:
@@ -143,7 +237,10 @@ private:
     void reorder(RecordingView* view, const View* sibling, bool above);
     void remove(RecordingView* view);
 
+    void adopt(RecordingView& view);
+
     std::shared_ptr<ViewCore> core_;
+    std::vector<std::pair<Alert, AlertCompletion>> openAlerts_;
     Size size_{640, 480};
     double scale_ = 1;
     bool hasWindow_ = true;
