@@ -509,8 +509,8 @@ public:
     void setLinkHighlightRange(std::optional<std::vector<LinkMatch::RowRange>> range);
     bool commandActive() const { return commandActive_; }
     void setCommandActive(bool active) { commandActive_ = active; }
-    /// The subview previewing a hovered link's target, when one is shown.
-    std::shared_ptr<platform::View> urlPreview;
+    /// The label previewing a hovered link's target, when one is shown.
+    std::shared_ptr<platform::Label> urlPreview;
     /// Opens a link the delegate approved; the link-safety policy is the application's.
     virtual void openLinkFromDelegate(const std::string& /*link*/,
                                       const std::map<std::string, std::string>& /*params*/)

@@ -265,6 +265,11 @@ void LocalProcessTerminalView::requestOpenLink(TerminalView&, const std::string&
     openLinkFromDelegate(link, {});
 }
 
+std::optional<std::string> LocalProcessTerminalView::linkWorkingDirectory() const
+{
+    return process_ ? LinkFileSystem::system().workingDirectory(process_->shellPid()) : std::nullopt;
+}
+
 void LocalProcessTerminalView::bell(TerminalView&)
 {
     if (host())

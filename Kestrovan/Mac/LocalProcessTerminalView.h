@@ -111,6 +111,9 @@ public:
     virtual void processTerminated(std::optional<int32_t> exitCode);
     virtual void processFailedToStart(const LocalProcessError& error);
 
+    /// Relative paths in the output name files in the shell's working directory.
+    std::optional<std::string> linkWorkingDirectory() const override;
+
     // The toolkit's side: a new window or scale may change the pixel size.
     void windowChanged(bool hasWindow) override;
     void scaleChanged(double newScale) override;

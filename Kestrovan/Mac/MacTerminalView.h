@@ -15,6 +15,7 @@
 //   MacKittyKeyEvents.cpp            key events as kitty keyboard events, and their sending
 //   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
 //   MacTerminalViewScroller.cpp      the overlay scroller: placing, showing and fading it
+//   MacTerminalViewLinks.cpp         link hover, the link preview, opening a clicked link
 //
 // Everything here runs on the main thread.
 #pragma once
@@ -23,6 +24,7 @@
 #include "Kestrovan/Apple/TerminalFrameDrawer.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/Mac/TerminalLinkOpening.h"
 #include "Platform/UI/KeyEvent.h"
 #include "Platform/UI/MarkedText.h"
 #include "Platform/UI/TextInputCommand.h"
@@ -173,6 +175,8 @@ public:
     void setMarkedText(const platform::MarkedText& text) override;
     void unmarkText() override;
     void doCommand(platform::TextInputCommand command) override;
+    /// Pointer input, for now as far as links go: motion highlights, a release opens.
+    void mouseEvent(const platform::MouseEvent& event) override;
 
     // --- Bell, progress, scroller, caret (MacTerminalView.cpp) -------------------------------------
 
@@ -200,6 +204,57 @@ public:
     /// Hides the scroller at once when the state leaves nothing to scroll.
     void applyScrollerState(const ScrollerState& state) override;
     bool overlayScrollerIsTracking() const { return overlayScrollerIsTracking_; }
+
+    // --- Links (MacTerminalViewLinks.cpp) ----------------------------------------------------------
+
+    /// The link preview's font family and size in points.
+    static constexpr const char* urlPreviewFontFamily = "sans-serif";
+    static constexpr double urlPreviewFontSize = 12;
+
+    /// Which link the view notes under the pointer (`lastReportedLink`).
+    LinkReporting linkReporting = LinkReporting::implicit;
+    /// The text of the link last noted under the pointer.
+    const std::optional<std::string>& lastReportedLink() const { return lastReportedLink_; }
+
+    /// Highlights the link at a buffer position (column, buffer row), as the highlight mode and
+    /// the command state (`commandOverride`, else `commandActive`) allow; clears it otherwise.
+    void updateHoverLink(Position at, std::optional<bool> commandOverride = std::nullopt);
+    /// Shows (or updates) the preview of an OSC 8 payload's target; removes it when OSC 8 links
+    /// are off. A payload without a target changes nothing.
+    void previewUrl(const std::string& payload);
+    /// Notes the link under a buffer position in `lastReportedLink`, by `linkReporting`.
+    void reportLink(Position at);
+    /// The link modifier (Ctrl or Super) went down: the preview and highlight of the link under
+    /// the pointer show at once, without the pointer moving.
+    void commandKeyDown();
+    /// Leaves the link-modifier state: no preview, and no highlight in the modifier's mode.
+    void turnOffUrlPreview();
+    /// The pointer moved to `location` (y-up) with `flags` held: preview and highlight follow it.
+    void linkPointerMoved(platform::Point location, platform::ModifierFlags flags);
+    /// The pointer left the view.
+    void linkPointerExited();
+    /// A button's release at `location`: opens the link there when the highlight mode lets a click
+    /// open it. True when a link was opened; the release then belongs to the link.
+    bool linkPointerReleased(platform::Point location, platform::ModifierFlags flags);
+    /// Opens a clicked link through the link-safety policy and the host delegate. `presentAlert`
+    /// absent: the host's alerts over the view's window.
+    void activateLink(const std::string& link, const std::map<std::string, std::string>& params,
+                      bool isExplicit, TerminalLinkOpening::PresentAlert presentAlert = nullptr);
+    /// Opens a link the host delegate was asked to open: at once when it is the link just approved,
+    /// else after the policy (with alerts for the whole application).
+    void openLinkFromDelegate(const std::string& link,
+                              const std::map<std::string, std::string>& params) override;
+    /// The link approved a moment ago, while the host delegate is asked to open it.
+    const std::optional<std::string>& approvedLinkForDelegate() const { return approvedLinkForDelegate_; }
+    /// The directory relative paths in the output are taken from (the shell's); none here.
+    virtual std::optional<std::string> linkWorkingDirectory() const { return std::nullopt; }
+    /// Opens an approved URL; by default in the desktop's default application for it.
+    std::function<void(const std::string&)> openURL;
+    /// Names the application a URL would open in; by default the desktop's.
+    TerminalLinkOpening::ApplicationName linkApplicationName;
+    /// The buffer position (column, buffer row) under a point of the view (y-up), clamped to the
+    /// grid; none before the cell is known.
+    std::optional<Position> linkPosition(platform::Point location);
 
     // --- GPU surface and shutdown ------------------------------------------------------------------
 
@@ -245,6 +300,9 @@ private:
     void stopCaretBlink();
     void setCaretOpacity(double opacity);
     void scheduleOverlayFrames();
+    // Links (MacTerminalViewLinks.cpp).
+    TerminalLinkOpening::PresentAlert hostAlertPresenter();
+    void markWholeScreenForLinks();
     // The scroller (MacTerminalViewScroller.cpp).
     void setupScroller();
     void layoutScroller();
@@ -284,6 +342,12 @@ private:
     bool overlayScrollerIsTracking_ = false;
 
     std::shared_ptr<TerminalDebugView> debugView_;
+
+    // Links.
+    std::optional<std::string> lastReportedLink_;
+    std::optional<std::string> approvedLinkForDelegate_;
+    /// The payload the preview shows, so that moving within one link does not rebuild it.
+    std::optional<std::string> previewedPayload_;
 
     std::chrono::steady_clock::time_point lastKeyDownTime_;
     std::chrono::steady_clock::time_point lastFrameDrawnTime_;

@@ -527,8 +527,11 @@ void MacTerminalView::flagsChanged(const KeyEvent& event)
 {
     if (!terminal())
         return;
-    // Super held is the link-hover modifier.
-    setCommandActive(event.modifierFlags.has(ModifierFlags::command));
+    // Ctrl or Super held is the link modifier: links under the pointer highlight and preview.
+    if (event.modifierFlags.hasAny(ModifierFlags::control | ModifierFlags::command))
+        commandKeyDown();
+    else
+        turnOffUrlPreview();
     const KittyKeyboardFlags flags = activeKittyFlags("flagsChanged(with:)");
     if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || kittyIsComposing_)
         return;

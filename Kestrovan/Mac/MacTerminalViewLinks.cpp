@@ -1,0 +1,315 @@
+// Links under the pointer: the highlight of the link the pointer is over, the preview label of an
+// OSC 8 link's target while the link modifier is held, the note of the link under the pointer, and
+// opening a clicked link through the link-safety policy.
+//
+// The link modifier (`commandActive`) is Ctrl or Super: Ctrl+click is how Linux terminals open
+// links, and desktops take Super+click to move windows. The modifier is followed from key changes
+// and from the flags of every pointer motion, so a view the user points at without having given
+// it the keyboard focus highlights too, and a modifier released elsewhere does not stay held.
+// Everything here runs on the main thread; link lookups take the terminal lock briefly.
+
+#include "Kestrovan/LinkMatch.h"
+#include "Kestrovan/Mac/MacTerminalView.h"
+#include "Platform/UI/GtkAlert.h"
+#include "Platform/UI/LinkLauncher.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrovan {
+
+using platform::ModifierFlags;
+
+namespace {
+
+bool hasLinkModifier(ModifierFlags flags)
+{
+    return flags.hasAny(ModifierFlags::control | ModifierFlags::command);
+}
+
+bool isHoverMode(LinkHighlightMode mode)
+{
+    return mode == LinkHighlightMode::hover || mode == LinkHighlightMode::hoverWithModifier;
+}
+
+} // namespace
+
+std::optional<Position> MacTerminalView::linkPosition(platform::Point location)
+{
+    const std::optional<platform::Size> cell = cellDimension();
+    if (!cell || !(cell->width > 0) || !(cell->height > 0) || !std::isfinite(location.x) ||
+        !std::isfinite(location.y))
+        return std::nullopt;
+    // The view is y-up: screen row 0 is at the top edge.
+    const double column = std::floor(location.x / cell->width);
+    const double row = std::floor((frameSize().height - location.y) / cell->height);
+    return withTerminal(
+        [&](Terminal& terminal) {
+            const double cols = std::max(terminal.cols() - 1, 0);
+            const double rows = std::max(terminal.rows() - 1, 0);
+            const auto screenRow = int64_t(std::clamp(row, 0.0, rows));
+            return Position(int64_t(std::clamp(column, 0.0, cols)), screenRow + terminal.buffer().yDisp());
+        },
+        "hitTest(_:)");
+}
+
+void MacTerminalView::updateHoverLink(Position at, std::optional<bool> commandOverride)
+{
+    const LinkHighlightMode mode = linkHighlightMode();
+    // The "always" modes are drawn from the mode itself: no link of its own is highlighted.
+    if (!isHoverMode(mode)) {
+        setLinkHighlightRange(std::nullopt);
+        return;
+    }
+    const bool command = commandOverride.value_or(commandActive());
+    if (mode == LinkHighlightMode::hoverWithModifier && !command) {
+        setLinkHighlightRange(std::nullopt);
+        return;
+    }
+    std::optional<std::vector<LinkMatch::RowRange>> range = withTerminal(
+        [&](Terminal& terminal) -> std::optional<std::vector<LinkMatch::RowRange>> {
+            const Buffer& buffer = terminal.buffer();
+            const int count = buffer.lines().count();
+            if (count < 1)
+                return linkHighlightRange();
+            const Position position(std::clamp<int64_t>(at.col, 0, std::max(terminal.cols() - 1, 0)),
+                                    std::clamp<int64_t>(at.row, 0, count - 1));
+            std::optional<LinkMatch> match = terminal.explicitLinkMatch(position, buffer);
+            if (!match)
+                match = terminal.implicitLinkMatch(position, buffer);
+            if (!match)
+                return std::nullopt;
+            return match->rowRanges;
+        },
+        "updateHoverLink(at:commandOverride:)");
+    // Moving within the link changes nothing; the old and new rows are redrawn on a change.
+    setLinkHighlightRange(std::move(range));
+}
+
+void MacTerminalView::previewUrl(const std::string& payload)
+{
+    if (!enableOsc8Hyperlinks()) {
+        if (urlPreview)
+            urlPreview->removeFromSuperview();
+        urlPreview.reset();
+        previewedPayload_.reset();
+        return;
+    }
+    if (urlPreview && previewedPayload_ == payload)
+        return;
+    const auto parsed = urlAndParamsFrom(payload);
+    if (!parsed)
+        return;
+    const std::string text = UntrustedTerminalLink{parsed->first}.displayString();
+    if (!urlPreview) {
+        if (!host())
+            return;
+        urlPreview = host()->addLabel();
+        if (!urlPreview)
+            return;
+        // The terminal's default colours, inverted, at the bottom-left corner.
+        urlPreview->setFont(urlPreviewFontFamily, urlPreviewFontSize);
+        urlPreview->setColors(nativeBackgroundColor(), nativeForegroundColor());
+    }
+    urlPreview->setText(text);
+    const platform::Size fitted = urlPreview->fittingSize();
+    urlPreview->setFrame(platform::Rect{0, 0, fitted.width, fitted.height});
+    previewedPayload_ = payload;
+}
+
+void MacTerminalView::reportLink(Position at)
+{
+    if (linkReporting == LinkReporting::none) {
+        lastReportedLink_.reset();
+        return;
+    }
+    const bool implicit = linkReporting == LinkReporting::implicit;
+    std::optional<std::string> text = withTerminal(
+        [&](Terminal& terminal) -> std::optional<std::string> {
+            const Buffer& buffer = terminal.buffer();
+            const int count = buffer.lines().count();
+            if (count < 1)
+                return lastReportedLink_;
+            const Position position(std::clamp<int64_t>(at.col, 0, std::max(terminal.cols() - 1, 0)),
+                                    std::clamp<int64_t>(at.row, 0, count - 1));
+            std::optional<LinkMatch> match = terminal.explicitLinkMatch(position, buffer);
+            if (!match && implicit)
+                match = terminal.implicitLinkMatch(position, buffer);
+            return match ? std::optional(match->text) : std::nullopt;
+        },
+        "reportLink(at:)");
+    lastReportedLink_ = std::move(text);
+}
+
+void MacTerminalView::markWholeScreenForLinks()
+{
+    withTerminal([](Terminal& terminal) { terminal.updateFullScreen(); }, "flagsChanged(with:)");
+    requestRedraw();
+}
+
+void MacTerminalView::commandKeyDown()
+{
+    setCommandActive(true);
+    // Where the pointer rests, the preview and the highlight show without it moving.
+    const std::optional<platform::Point> pointer = host() ? host()->pointerLocation() : std::nullopt;
+    const std::optional<Position> position = pointer ? linkPosition(*pointer) : std::nullopt;
+    if (position) {
+        const std::optional<std::string> payload =
+            withTerminal([&](Terminal&) { return payloadStringLocked(*position); }, "payloadString(at:)");
+        if (payload) {
+            previewUrl(*payload);
+        } else if (urlPreview) {
+            urlPreview->removeFromSuperview();
+            urlPreview.reset();
+            previewedPayload_.reset();
+        }
+        reportLink(*position);
+        updateHoverLink(*position);
+    }
+    if (linkHighlightMode() == LinkHighlightMode::alwaysWithModifier)
+        markWholeScreenForLinks();
+}
+
+void MacTerminalView::turnOffUrlPreview()
+{
+    if (!commandActive())
+        return;
+    setCommandActive(false);
+    if (urlPreview)
+        urlPreview->removeFromSuperview();
+    urlPreview.reset();
+    previewedPayload_.reset();
+    lastReportedLink_.reset();
+    if (linkHighlightMode() == LinkHighlightMode::hoverWithModifier) {
+        setLinkHighlightRange(std::nullopt);
+        requestRedraw();
+    }
+    if (linkHighlightMode() == LinkHighlightMode::alwaysWithModifier)
+        markWholeScreenForLinks();
+}
+
+void MacTerminalView::linkPointerMoved(platform::Point location, ModifierFlags flags)
+{
+    // The modifier as the pointer sees it: a view without the keyboard focus hears of no key.
+    if (hasLinkModifier(flags) != commandActive())
+        hasLinkModifier(flags) ? commandKeyDown() : turnOffUrlPreview();
+    const std::optional<Position> position = linkPosition(location);
+    if (!position)
+        return;
+    if (commandActive()) {
+        const std::optional<std::string> payload =
+            withTerminal([&](Terminal&) { return payloadStringLocked(*position); }, "getPayload(for:)");
+        if (payload) {
+            previewUrl(*payload);
+        } else if (urlPreview) {
+            urlPreview->removeFromSuperview();
+            urlPreview.reset();
+            previewedPayload_.reset();
+        }
+        reportLink(*position);
+    }
+    updateHoverLink(*position);
+}
+
+void MacTerminalView::linkPointerExited()
+{
+    turnOffUrlPreview();
+    if (isHoverMode(linkHighlightMode()))
+        setLinkHighlightRange(std::nullopt);
+}
+
+bool MacTerminalView::linkPointerReleased(platform::Point location, ModifierFlags flags)
+{
+    const std::optional<Position> position = linkPosition(location);
+    if (!position)
+        return false;
+    const bool command = hasLinkModifier(flags);
+    // The highlight is brought up to date with the release's own modifier first: only the
+    // highlighted link opens in the hover modes.
+    updateHoverLink(*position, commandActive() || command);
+    const std::optional<LinkClick> click = withTerminal(
+        [&](Terminal&) { return linkForClickLocked(*position, command); }, "linkForClick(at:hasCommandModifier:)");
+    if (!click)
+        return false;
+    activateLink(click->url, click->params, click->isExplicit);
+    return true;
+}
+
+void MacTerminalView::mouseEvent(const platform::MouseEvent& event)
+{
+    switch (event.type) {
+    case platform::MouseEventType::moved:
+    case platform::MouseEventType::dragged:
+    case platform::MouseEventType::entered:
+        linkPointerMoved(event.location, event.modifierFlags);
+        return;
+    case platform::MouseEventType::exited:
+        linkPointerExited();
+        return;
+    case platform::MouseEventType::up:
+        if (event.buttonNumber == 0)
+            linkPointerReleased(event.location, event.modifierFlags);
+        return;
+    case platform::MouseEventType::down:
+        return;
+    }
+}
+
+TerminalLinkOpening::PresentAlert MacTerminalView::hostAlertPresenter()
+{
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    return [weak](const platform::Alert& alert, platform::AlertCompletion completion) {
+        const std::shared_ptr<TerminalView> view = weak.lock();
+        if (view && view->host()) {
+            view->host()->presentAlert(alert, std::move(completion));
+            return;
+        }
+        // Without a window the alert is the whole application's.
+        platform::gtk::presentAlert(alert, nullptr, std::move(completion));
+    };
+}
+
+void MacTerminalView::activateLink(const std::string& link, const std::map<std::string, std::string>& params,
+                                   bool isExplicit, TerminalLinkOpening::PresentAlert presentAlert)
+{
+    const LinkFileSystem& fileSystem = LinkFileSystem::system();
+    const UntrustedTerminalLink target =
+        TerminalLinkOpening::defaultLinkTarget(link, isExplicit, fileSystem, linkWorkingDirectory());
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    auto open = [weak, params, isExplicit](const std::string& url) {
+        const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock());
+        if (!view || !view->terminal())
+            return;
+        // Read after any confirmation: links switched off meanwhile open nothing.
+        if (isExplicit && !view->enableOsc8Hyperlinks())
+            return;
+        const std::shared_ptr<TerminalViewDelegate> delegate = view->terminalDelegate();
+        if (!delegate)
+            return;
+        // The host keeps the last word; it finds the approval it is asked about here.
+        std::optional<std::string> saved = std::exchange(view->approvedLinkForDelegate_, url);
+        delegate->requestOpenLink(*view, url, params);
+        view->approvedLinkForDelegate_ = std::move(saved);
+    };
+    TerminalLinkOpening::request(target, presentAlert ? presentAlert : hostAlertPresenter(), open, fileSystem,
+                                 linkApplicationName);
+}
+
+void MacTerminalView::openLinkFromDelegate(const std::string& link, const std::map<std::string, std::string>&)
+{
+    const std::function<void(const std::string&)> opener =
+        openURL ? openURL : [](const std::string& url) { platform::openWithDefaultApplication(url); };
+    if (approvedLinkForDelegate_ && *approvedLinkForDelegate_ == link) {
+        opener(link);
+        return;
+    }
+    // A link the host found some other way: judged as plain text, with the application's alerts.
+    const LinkFileSystem& fileSystem = LinkFileSystem::system();
+    TerminalLinkOpening::request(TerminalLinkOpening::defaultLinkTarget(link, false, fileSystem, std::nullopt),
+                                 [](const platform::Alert& alert, platform::AlertCompletion completion) {
+                                     platform::gtk::presentAlert(alert, nullptr, std::move(completion));
+                                 },
+                                 opener, fileSystem, linkApplicationName);
+}
+
+} // namespace kestrovan
