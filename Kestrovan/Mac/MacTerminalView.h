@@ -144,6 +144,8 @@ public:
 
     /// Committed text; a paste goes through the paste path instead of the key encodings.
     void insertText(const std::string& text, bool isPaste);
+    /// A clipboard's text for a paste: composing text and a pending key event are dropped first.
+    void insertPastedText(const std::string& text) override { insertText(text, true); }
     bool hasMarkedText() const { return markedText_.has_value(); }
     const std::optional<platform::MarkedText>& markedText() const { return markedText_; }
     /// The marked text's range in scalars: (0, length), or none without marked text.

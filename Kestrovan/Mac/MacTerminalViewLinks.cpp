@@ -227,8 +227,9 @@ bool MacTerminalView::linkPointerReleased(platform::Point location, ModifierFlag
     // The highlight is brought up to date with the release's own modifier first: only the
     // highlighted link opens in the hover modes.
     updateHoverLink(*position, commandActive() || command);
-    const std::optional<LinkClick> click = withTerminal(
-        [&](Terminal&) { return linkForClickLocked(*position, command); }, "linkForClick(at:hasCommandModifier:)");
+    const std::optional<LinkClick> click =
+        withTerminal([&](Terminal&) { return linkForClickLocked(*position, command); },
+                     "linkForClick(at:hasCommandModifier:)");
     if (!click)
         return false;
     activateLink(click->url, click->params, click->isExplicit);
@@ -305,11 +306,12 @@ void MacTerminalView::openLinkFromDelegate(const std::string& link, const std::m
     }
     // A link the host found some other way: judged as plain text, with the application's alerts.
     const LinkFileSystem& fileSystem = LinkFileSystem::system();
-    TerminalLinkOpening::request(TerminalLinkOpening::defaultLinkTarget(link, false, fileSystem, std::nullopt),
-                                 [](const platform::Alert& alert, platform::AlertCompletion completion) {
-                                     platform::gtk::presentAlert(alert, nullptr, std::move(completion));
-                                 },
-                                 opener, fileSystem, linkApplicationName);
+    TerminalLinkOpening::request(
+        TerminalLinkOpening::defaultLinkTarget(link, false, fileSystem, std::nullopt),
+        [](const platform::Alert& alert, platform::AlertCompletion completion) {
+            platform::gtk::presentAlert(alert, nullptr, std::move(completion));
+        },
+        opener, fileSystem, linkApplicationName);
 }
 
 } // namespace kestrovan

@@ -18,6 +18,8 @@ bool isTextFormat(const std::string& mimeType)
 
 std::vector<std::string> MemoryClipboard::formats() const
 {
+    if (whileListing)
+        whileListing();
     std::vector<std::string> types;
     for (const auto& item : items_)
         types.push_back(item.first);

@@ -31,6 +31,8 @@ public:
     /// Answers every held read with the contents as they are now.
     void finishReads();
     size_t heldReads() const { return held_.size(); }
+    /// Called while `formats` reads the formats, for a test to change the clipboard right then.
+    std::function<void()> whileListing;
     /// When set, `publish` and `setText` refuse and leave the contents alone.
     bool refuseWrites = false;
     /// How many times the contents were set through `setText` or `publish`.

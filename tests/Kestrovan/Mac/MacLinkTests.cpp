@@ -112,7 +112,9 @@ TEST(MacLinkTests, ThePointersOwnModifierCountsWithoutTheKeyboardFocus)
     }
     // Leaving the view ends it too.
     f.pointAt(0, 0, control);
-    f.view->mouseEvent(platform::MouseEvent{platform::MouseEventType::exited});
+    platform::MouseEvent exited;
+    exited.type = platform::MouseEventType::exited;
+    f.view->mouseEvent(exited);
     EXPECT_FALSE(f.view->commandActive());
     EXPECT_EQ(f.highlight(), std::nullopt);
 }
@@ -147,21 +149,28 @@ TEST(MacLinkTests, ClicksOpenConfirmOrRefuse)
         int answer;
         std::vector<std::string> opened;
     };
-    const std::string confirmation = "This link will open in Browser. Open it only if you trust the destination.";
+    const std::string confirmation =
+        "This link will open in Browser. Open it only if you trust the destination.";
     const Case cases[] = {
         {"\x1b]8;;https://example.org\x1b\\web\x1b]8;;\x1b\\", control, "", 0, {"https://example.org"}},
         {"\x1b]8;;https://example.org\x1b\\web\x1b]8;;\x1b\\", {}, "", 0, {}},
         {"\x1b]8;;ssh://host\x1b\\ssh\x1b]8;;\x1b\\", control, confirmation, 0, {}},
         {"\x1b]8;;ssh://host\x1b\\ssh\x1b]8;;\x1b\\", super, confirmation, 1, {"ssh://host"}},
-        {"\x1b]8;;file://" + root + "/run.sh\x1b\\run\x1b]8;;\x1b\\", control, "This local target can run code.", 0,
+        {"\x1b]8;;file://" + root + "/run.sh\x1b\\run\x1b]8;;\x1b\\",
+         control,
+         "This local target can run code.",
+         0,
          {}},
         // A path printed as text opens from the shell's directory.
         {"./notes.txt", control, "", 0, {notes}},
         {"./notes.txt:7:2", control, "", 0, {notes}},
         {"./missing.txt", control, "The target is not an absolute URL with a scheme.", 0, {}},
         // A program's own link is never resolved against any directory.
-        {"\x1b]8;;notes.txt\x1b\\notes\x1b]8;;\x1b\\", control, "The target is not an absolute URL with a scheme.",
-         0, {}},
+        {"\x1b]8;;notes.txt\x1b\\notes\x1b]8;;\x1b\\",
+         control,
+         "The target is not an absolute URL with a scheme.",
+         0,
+         {}},
     };
     for (const Case& c : cases) {
         LinkFixture f;
@@ -185,7 +194,8 @@ TEST(MacLinkTests, ClicksOpenConfirmOrRefuse)
 TEST(MacLinkTests, TheAlertsSayWhatTheyAreAbout)
 {
     LinkFixture f;
-    f.feed("\x1b]8;;ssh://host/\xe2\x80\x8bx\x1b\\a\x1b]8;;\x1b\\ \x1b]8;;vscode://x\x1b\\b\x1b]8;;\x1b\\\r\n");
+    f.feed(
+        "\x1b]8;;ssh://host/\xe2\x80\x8bx\x1b\\a\x1b]8;;\x1b\\ \x1b]8;;vscode://x\x1b\\b\x1b]8;;\x1b\\\r\n");
     f.click(0, 0, control);
     f.click(2, 0, control);
     ASSERT_EQ(f.host->alerts.size(), 2u);

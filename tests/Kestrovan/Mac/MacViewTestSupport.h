@@ -60,7 +60,8 @@ template <typename View = MacTerminalView> struct MacViewFixtureOf : ViewFixture
     platform::Point cellCenter(int column, int row)
     {
         const platform::Size cell = *view->cellDimension();
-        return platform::Point{(column + 0.5) * cell.width, view->frameSize().height - (row + 0.5) * cell.height};
+        return platform::Point{(column + 0.5) * cell.width,
+                               view->frameSize().height - (row + 0.5) * cell.height};
     }
     /// The pointer moves over the cell with `flags` held, as the widget reports motion.
     void pointAt(int column, int row, platform::ModifierFlags flags = {})
