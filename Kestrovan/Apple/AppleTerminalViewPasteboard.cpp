@@ -70,15 +70,16 @@ TerminalClipboardSnapshot::ReadFunction snapshotRead(std::weak_ptr<TerminalView>
                     completion(KittyClipboardReadResult::unavailable());
                     return;
                 }
-                clipboard->read(*identifier, [unchanged, completion](std::optional<std::vector<uint8_t>> data) {
-                    // The owner answered late: the data stands only if nobody took the clipboard
-                    // meanwhile.
-                    if (!data || !unchanged()) {
-                        completion(KittyClipboardReadResult::unavailable());
-                        return;
-                    }
-                    completion(KittyClipboardReadResult::data(std::move(*data)));
-                });
+                clipboard->read(*identifier,
+                                [unchanged, completion](std::optional<std::vector<uint8_t>> data) {
+                                    // The owner answered late: the data stands only if nobody took the
+                                    // clipboard meanwhile.
+                                    if (!data || !unchanged()) {
+                                        completion(KittyClipboardReadResult::unavailable());
+                                        return;
+                                    }
+                                    completion(KittyClipboardReadResult::data(std::move(*data)));
+                                });
             },
             "kittyClipboardSnapshot(location:)");
         return true;
@@ -92,7 +93,8 @@ platform::Clipboard* TerminalView::systemClipboard(KittyClipboardLocation locati
     return host_ ? host_->clipboard(kindOf(location)) : nullptr;
 }
 
-std::optional<std::vector<std::string>> TerminalView::kittyPlatformTypeIdentifiers(KittyClipboardLocation location)
+std::optional<std::vector<std::string>>
+TerminalView::kittyPlatformTypeIdentifiers(KittyClipboardLocation location)
 {
     platform::Clipboard* clipboard = systemClipboard(location);
     if (!clipboard)
@@ -174,15 +176,18 @@ bool TerminalView::sendKittyPasteEvent(KittyClipboardLocation location)
     if (!terminal_)
         return false;
     refreshKittyClipboardCapabilities();
-    if (!withTerminal([location](Terminal& terminal) { return terminal.kittyClipboard().canSendPasteEvent(location); },
-                      "sendKittyPasteEvent(location:)"))
+    if (!withTerminal(
+            [location](Terminal& terminal) { return terminal.kittyClipboard().canSendPasteEvent(location); },
+            "sendKittyPasteEvent(location:)"))
         return false;
     std::optional<TerminalClipboardSnapshot> snapshot = kittyClipboardSnapshot(location);
     if (!snapshot)
         return false;
     ensureCaretIsVisible();
     const TerminalPasteResult result = withTerminal(
-        [&](Terminal& terminal) { return terminal.paste(TerminalPasteRequest(std::move(*snapshot), std::nullopt), false); },
+        [&](Terminal& terminal) {
+            return terminal.paste(TerminalPasteRequest(std::move(*snapshot), std::nullopt), false);
+        },
         "sendKittyPasteEvent(location:)");
     return result != TerminalPasteResult::failed;
 }
@@ -191,7 +196,8 @@ std::optional<TerminalClipboardSnapshot> TerminalView::kittyClipboardSnapshot(Ki
 {
     platform::Clipboard* clipboard = systemClipboard(location);
     if (const std::shared_ptr<TerminalViewDelegate> delegate = terminalDelegate()) {
-        if (std::optional<std::vector<std::string>> types = delegate->kittyClipboardAvailableMimeTypes(*this, location)) {
+        if (std::optional<std::vector<std::string>> types =
+                delegate->kittyClipboardAvailableMimeTypes(*this, location)) {
             const uint64_t identity = clipboard ? clipboard->changeCount() : 0;
             return TerminalClipboardSnapshot(location, std::move(*types), identity, std::nullopt,
                                              snapshotRead(weak_from_this(), location, identity, true));
@@ -208,13 +214,14 @@ std::optional<TerminalClipboardSnapshot> TerminalView::kittyClipboardSnapshot(Ki
         if (clipboard->changeCount() != before)
             continue;
         return TerminalClipboardSnapshot(location, AppleKittyClipboardCatalog(formats).mimeTypes, before,
-                                         std::nullopt, snapshotRead(weak_from_this(), location, before, false));
+                                         std::nullopt,
+                                         snapshotRead(weak_from_this(), location, before, false));
     }
     return std::nullopt;
 }
 
-std::shared_ptr<const platform::NativeImage> TerminalView::scale(const std::shared_ptr<const platform::NativeImage>& image,
-                                                                 platform::Size size)
+std::shared_ptr<const platform::NativeImage>
+TerminalView::scale(const std::shared_ptr<const platform::NativeImage>& image, platform::Size size)
 {
     if (!image)
         return image;

@@ -81,6 +81,7 @@ void MacTerminalView::sizeChanged(platform::Size newSize)
             },
             "resizeSubviews(withOldSize:)");
     layoutScroller();
+    layoutFindBar();
 }
 
 void MacTerminalView::windowChanged(bool hasWindow)

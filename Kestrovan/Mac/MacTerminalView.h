@@ -16,6 +16,8 @@
 //   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
 //   MacTerminalViewScroller.cpp      the overlay scroller: placing, showing and fading it
 //   MacTerminalViewLinks.cpp         link hover, the link preview, opening a clicked link
+//   MacTerminalViewFind.cpp          the find bar and the find actions
+//   MacTerminalViewEditActions.cpp   the edit and find actions, their shortcuts and enabled states
 //
 // Everything here runs on the main thread.
 #pragma once
@@ -25,6 +27,8 @@
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Kestrovan/Mac/TerminalLinkOpening.h"
+#include "Kestrovan/SearchOptions.h"
+#include "Platform/UI/FindBar.h"
 #include "Platform/UI/KeyEvent.h"
 #include "Platform/UI/MarkedText.h"
 #include "Platform/UI/TextInputCommand.h"
@@ -32,6 +36,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -58,6 +63,25 @@ struct PendingKittyKeyEvent
     platform::KeyEvent event;
     KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
 };
+
+/// The view's edit and find actions, as menus and shortcuts offer them.
+enum class TerminalViewAction
+{
+    copy,
+    paste,
+    selectAll,
+    /// Shows the find bar, filled from the selection.
+    find,
+    findNext,
+    findPrevious,
+    /// Puts the selection on the find pasteboard and shows the find bar.
+    useSelectionForFind,
+    /// Hides the find bar.
+    hideFind,
+};
+
+/// Whether each action can be performed now.
+using TerminalViewActionStates = std::map<TerminalViewAction, bool>;
 
 class MacTerminalView : public TerminalView
 {
@@ -258,6 +282,56 @@ public:
     /// grid; none before the cell is known.
     std::optional<Position> linkPosition(platform::Point location);
 
+    // --- Find bar and find actions (MacTerminalViewFind.cpp) ---------------------------------------
+
+    /// The bar's distance from the view's top and right edges (and its least from the left), and
+    /// its greatest width, in points.
+    static constexpr double findBarMargin = 8;
+    static constexpr double findBarMaximumWidth = 520;
+    /// The texts of the bar's controls.
+    static platform::FindBarLabels findBarLabels();
+    /// Where the bar goes in a view of `viewSize` (y-up): top right, as wide as the view allows up
+    /// to the greatest width, never narrower than the bar's own least width.
+    static platform::Rect findBarFrame(platform::Size viewSize, platform::Size barMinimum);
+
+    /// The find bar; made the first time it is shown.
+    const std::shared_ptr<platform::FindBar>& findBar() const { return findBar_; }
+    /// The text last typed in the bar and the options last chosen there.
+    const std::string& findBarTerm() const { return findBarTerm_; }
+    const SearchOptions& findBarOptions() const { return findBarOptions_; }
+    /// Shows the bar, fills it (from the selection when asked and there is one, else from the find
+    /// pasteboard) and gives its field the focus.
+    void showFindBar(bool prefillSelection);
+    /// Hides the bar and gives the keyboard focus back to the view.
+    void hideFindBar();
+    bool findBarVisible() const { return findBar_ && !findBar_->isHidden(); }
+    /// Searches forwards (or backwards) for the bar's text, or the find pasteboard's without a
+    /// shown bar, with the bar's options.
+    void performFind(bool next);
+    /// Puts the selected text on the find pasteboard.
+    void setFindPasteboardFromSelection();
+
+    // --- Edit and find actions (MacTerminalViewEditActions.cpp) -----------------------------------
+
+    /// The action a shortcut in its menu form (Command+key, as `menuKeyEquivalent` gives
+    /// Ctrl+Shift+key) stands for: C copy, V paste, A select all, F find, G find next (with Shift
+    /// find previous), H find previous, E use selection for find.
+    static std::optional<TerminalViewAction> actionForKeyEquivalent(const platform::KeyEvent& menuForm);
+    /// Performs a shortcut that is one of the view's actions (when enabled); true when it was one,
+    /// enabled or not: the view's own shortcuts never reach the program.
+    bool performKeyEquivalent(const platform::KeyEvent& menuForm);
+    /// Performs an action when it is enabled; true when it was.
+    bool performAction(TerminalViewAction action);
+    /// Copy and Use Selection for Find need an active selection; Hide Find a shown bar; the others
+    /// are always enabled.
+    TerminalViewActionStates actionStates();
+    /// Told the action states whenever they change (a selection comes or goes, the find bar shows
+    /// or hides), so that menus and buttons follow.
+    std::function<void(const TerminalViewActionStates&)> onActionStatesChanged;
+    /// Recomputes the action states and tells `onActionStatesChanged` when they changed.
+    void updateActionStates();
+    void selectionChanged(Terminal& source) override;
+
     // --- GPU surface and shutdown ------------------------------------------------------------------
 
     /// Switches the GPU renderer on or off. No GPU renderer exists yet: switching on reports
@@ -302,6 +376,11 @@ private:
     void stopCaretBlink();
     void setCaretOpacity(double opacity);
     void scheduleOverlayFrames();
+    // The find bar (MacTerminalViewFind.cpp).
+    const std::shared_ptr<platform::FindBar>& ensureFindBar();
+    void layoutFindBar();
+    void handleFindBarSearchChanged(const std::string& text);
+    void handleFindBarOptionsChanged(const SearchOptions& options);
     // Links (MacTerminalViewLinks.cpp).
     TerminalLinkOpening::PresentAlert hostAlertPresenter();
     void markWholeScreenForLinks();
@@ -344,6 +423,12 @@ private:
     bool overlayScrollerIsTracking_ = false;
 
     std::shared_ptr<TerminalDebugView> debugView_;
+
+    // Find bar and actions.
+    std::shared_ptr<platform::FindBar> findBar_;
+    std::string findBarTerm_;
+    SearchOptions findBarOptions_;
+    std::optional<TerminalViewActionStates> pushedActionStates_;
 
     // Links.
     std::optional<std::string> lastReportedLink_;

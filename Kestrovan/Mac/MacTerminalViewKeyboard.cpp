@@ -123,8 +123,12 @@ void MacTerminalView::keyDown(const KeyEvent& event)
     const bool command = event.modifierFlags.has(ModifierFlags::command);
     const bool claimed = flags.rawValue != 0 && command && shouldSendCommandKeyToTerminal &&
                          shouldSendCommandKeyToTerminal(event);
-    // The menus see Command presses (and Ctrl+Shift+key as Command+key) before the program.
+    // The menus see Command presses (and Ctrl+Shift+key as Command+key) before the program, and
+    // the view's own edit and find shortcuts never reach it.
     if (!claimed && platform::MenuKeyRouter::offer(event))
+        return;
+    if (const std::optional<KeyEvent> menuForm = platform::menuKeyEquivalent(event);
+        !claimed && menuForm && performKeyEquivalent(*menuForm))
         return;
 
     const std::optional<uint16_t> outerKeyDown = kittyKeyDownCode_;

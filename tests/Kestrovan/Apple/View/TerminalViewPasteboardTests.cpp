@@ -83,7 +83,8 @@ struct PasteFixture : ViewFixture
     }
 };
 
-const std::string tokenRead = "type=read:id=p:name=" + b64("any") + ":pw=" + b64("token1") + ";" + b64("text/plain");
+const std::string tokenRead =
+    "type=read:id=p:name=" + b64("any") + ":pw=" + b64("token1") + ";" + b64("text/plain");
 
 TEST(TerminalViewPasteboardTests, CopyWritesOnlyTheStandardClipboard)
 {
@@ -131,7 +132,8 @@ TEST(TerminalViewPasteboardTests, PastesAreReadLaterAndArriveAsTheProgramAsked)
 TEST(TerminalViewPasteboardTests, PasteEventsAndTokensThatOutliveTheClipboard)
 {
     PasteFixture f;
-    f.clipboard().takeOwnership({{"text/plain;charset=utf-8", bytes("secret")}, {"image/png", bytes("\x89PNG")}});
+    f.clipboard().takeOwnership(
+        {{"text/plain;charset=utf-8", bytes("secret")}, {"image/png", bytes("\x89PNG")}});
     // Without paste events the text goes.
     EXPECT_EQ(f.pasted(), "secret");
 
@@ -191,8 +193,9 @@ TEST(TerminalViewPasteboardTests, PublishingWritesOneOfferOrReportsTheFailure)
 {
     ViewFixture f;
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> items = {{"text/plain", bytes("t")},
-                                                                            {"image/png", bytes("p")}};
-    EXPECT_EQ(f.view->kittyPlatformPublish(KittyClipboardLocation::primary, items), KittyClipboardWriteResult::success);
+                                                                             {"image/png", bytes("p")}};
+    EXPECT_EQ(f.view->kittyPlatformPublish(KittyClipboardLocation::primary, items),
+              KittyClipboardWriteResult::success);
     EXPECT_EQ(f.host->primaryClipboard.formats(), (std::vector<std::string>{"text/plain", "image/png"}));
     EXPECT_EQ(f.host->primaryClipboard.writes, 1);
     EXPECT_EQ(f.host->standardClipboard.writes, 0);
