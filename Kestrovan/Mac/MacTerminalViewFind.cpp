@@ -51,8 +51,8 @@ platform::Rect MacTerminalView::findBarFrame(platform::Size viewSize, platform::
     const double room = std::min(viewSize.width - 2 * findBarMargin, findBarMaximumWidth);
     const double width = std::max(room, barMinimum.width);
     const double height = barMinimum.height;
-    return platform::Rect{viewSize.width - findBarMargin - width, viewSize.height - findBarMargin - height, width,
-                          height};
+    return platform::Rect{viewSize.width - findBarMargin - width, viewSize.height - findBarMargin - height,
+                          width, height};
 }
 
 const std::shared_ptr<platform::FindBar>& MacTerminalView::ensureFindBar()
@@ -71,8 +71,8 @@ const std::shared_ptr<platform::FindBar>& MacTerminalView::ensureFindBar()
                 body(*view, arguments...);
         };
     };
-    findBar_->onSearchChanged =
-        withView([](MacTerminalView& view, const std::string& text) { view.handleFindBarSearchChanged(text); });
+    findBar_->onSearchChanged = withView(
+        [](MacTerminalView& view, const std::string& text) { view.handleFindBarSearchChanged(text); });
     findBar_->onFindNext = withView([](MacTerminalView& view) { view.performFind(true); });
     findBar_->onFindPrevious = withView([](MacTerminalView& view) { view.performFind(false); });
     findBar_->onClose = withView([](MacTerminalView& view) { view.hideFindBar(); });
@@ -146,7 +146,8 @@ void MacTerminalView::handleFindBarOptionsChanged(const SearchOptions& options)
 
 void MacTerminalView::performFind(bool next)
 {
-    const std::optional<std::string> term = findBarVisible() ? findBar_->searchText() : FindPasteboard::string();
+    const std::optional<std::string> term =
+        findBarVisible() ? findBar_->searchText() : FindPasteboard::string();
     if (!term || term->empty())
         return;
     FindPasteboard::setString(*term);

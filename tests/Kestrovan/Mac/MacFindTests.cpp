@@ -21,7 +21,9 @@ struct FindFixture : MacViewFixture
     {
         FindPasteboard::clear();
         feed("hello world\r\nhelp Hello\r\nhello\r\n");
-        mac().onActionStatesChanged = [this](const TerminalViewActionStates& states) { pushed.push_back(states); };
+        mac().onActionStatesChanged = [this](const TerminalViewActionStates& states) {
+            pushed.push_back(states);
+        };
     }
     ~FindFixture() { FindPasteboard::clear(); }
     platform::RecordingFindBar& bar() { return *host->findBars.at(0); }
@@ -130,10 +132,21 @@ TEST(MacFindTests, TypingReturnAndOptionsSearch)
         {[&] { bar.userPressesReturn(false); }, "1:5 Hel", "hel"},
         {[&] { bar.userPressesReturn(true); }, "1:0 hel", "hel"},
         // Case sensitive: the next "hel" skips "Hel".
-        {[&] { bar.userSetsOptions({true, false, false}); }, "2:0 hel", "hel"},
+        {[&] {
+             bar.userSetsOptions({true, false, false});
+         },
+         "2:0 hel", "hel"},
         {[&] { bar.userPressesReturn(true); }, "1:0 hel", "hel"},
-        {[&] { bar.userSetsOptions({false, true, false}); bar.userTypes("w.rld"); }, "0:6 world", "w.rld"},
-        {[&] { bar.userSetsOptions({false, false, true}); bar.userTypes("hell"); }, "none", "hell"},
+        {[&] {
+             bar.userSetsOptions({false, true, false});
+             bar.userTypes("w.rld");
+         },
+         "0:6 world", "w.rld"},
+        {[&] {
+             bar.userSetsOptions({false, false, true});
+             bar.userTypes("hell");
+         },
+         "none", "hell"},
         {[&] { bar.userTypes(""); }, "none", "hell"},
     };
     for (const Step& step : steps) {
@@ -216,7 +229,8 @@ TEST(MacFindTests, TheViewsShortcutsAndTheirEnabledStates)
     EXPECT_EQ(f.chord(keyV, controlMask | shiftMask), "pasted");
     f.select(Position(0, 0), Position(5, 0));
     EXPECT_EQ(f.chord(keyC, controlMask | shiftMask), "");
-    EXPECT_EQ(f.host->standardClipboard.contents("text/plain"), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+    EXPECT_EQ(f.host->standardClipboard.contents("text/plain"),
+              (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
 
     // The enabled states follow the selection and the bar, pushed only when they change.
     ASSERT_FALSE(f.pushed.empty());
