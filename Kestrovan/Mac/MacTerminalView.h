@@ -384,6 +384,9 @@ private:
     // Links (MacTerminalViewLinks.cpp).
     TerminalLinkOpening::PresentAlert hostAlertPresenter();
     void markWholeScreenForLinks();
+    void removeUrlPreview();
+    /// The preview of the OSC 8 link at a position (or none), and the note of the link there.
+    void previewAndReportLink(Position at);
     // The scroller (MacTerminalViewScroller.cpp).
     void setupScroller();
     void layoutScroller();

@@ -89,10 +89,7 @@ void MacTerminalView::updateHoverLink(Position at, std::optional<bool> commandOv
 void MacTerminalView::previewUrl(const std::string& payload)
 {
     if (!enableOsc8Hyperlinks()) {
-        if (urlPreview)
-            urlPreview->removeFromSuperview();
-        urlPreview.reset();
-        previewedPayload_.reset();
+        removeUrlPreview();
         return;
     }
     if (urlPreview && previewedPayload_ == payload)
@@ -115,6 +112,26 @@ void MacTerminalView::previewUrl(const std::string& payload)
     const platform::Size fitted = urlPreview->fittingSize();
     urlPreview->setFrame(platform::Rect{0, 0, fitted.width, fitted.height});
     previewedPayload_ = payload;
+}
+
+void MacTerminalView::removeUrlPreview()
+{
+    if (urlPreview)
+        urlPreview->removeFromSuperview();
+    urlPreview.reset();
+    previewedPayload_.reset();
+}
+
+void MacTerminalView::previewAndReportLink(Position at)
+{
+    // The OSC 8 target under the pointer, or no preview where there is none.
+    const std::optional<std::string> payload =
+        withTerminal([&](Terminal&) { return payloadStringLocked(at); }, "getPayload(for:)");
+    if (payload)
+        previewUrl(*payload);
+    else
+        removeUrlPreview();
+    reportLink(at);
 }
 
 void MacTerminalView::reportLink(Position at)
@@ -154,16 +171,7 @@ void MacTerminalView::commandKeyDown()
     const std::optional<platform::Point> pointer = host() ? host()->pointerLocation() : std::nullopt;
     const std::optional<Position> position = pointer ? linkPosition(*pointer) : std::nullopt;
     if (position) {
-        const std::optional<std::string> payload =
-            withTerminal([&](Terminal&) { return payloadStringLocked(*position); }, "payloadString(at:)");
-        if (payload) {
-            previewUrl(*payload);
-        } else if (urlPreview) {
-            urlPreview->removeFromSuperview();
-            urlPreview.reset();
-            previewedPayload_.reset();
-        }
-        reportLink(*position);
+        previewAndReportLink(*position);
         updateHoverLink(*position);
     }
     if (linkHighlightMode() == LinkHighlightMode::alwaysWithModifier)
@@ -175,10 +183,7 @@ void MacTerminalView::turnOffUrlPreview()
     if (!commandActive())
         return;
     setCommandActive(false);
-    if (urlPreview)
-        urlPreview->removeFromSuperview();
-    urlPreview.reset();
-    previewedPayload_.reset();
+    removeUrlPreview();
     lastReportedLink_.reset();
     if (linkHighlightMode() == LinkHighlightMode::hoverWithModifier) {
         setLinkHighlightRange(std::nullopt);
@@ -196,18 +201,8 @@ void MacTerminalView::linkPointerMoved(platform::Point location, ModifierFlags f
     const std::optional<Position> position = linkPosition(location);
     if (!position)
         return;
-    if (commandActive()) {
-        const std::optional<std::string> payload =
-            withTerminal([&](Terminal&) { return payloadStringLocked(*position); }, "getPayload(for:)");
-        if (payload) {
-            previewUrl(*payload);
-        } else if (urlPreview) {
-            urlPreview->removeFromSuperview();
-            urlPreview.reset();
-            previewedPayload_.reset();
-        }
-        reportLink(*position);
-    }
+    if (commandActive())
+        previewAndReportLink(*position);
     updateHoverLink(*position);
 }
 

@@ -48,35 +48,8 @@ private:
     double opacity_ = 1;
 };
 
-class RecordingScroller final : public Scroller
-{
-public:
-    void setFrame(const Rect& frame) override { view.setFrame(frame); }
-    Rect frame() const override { return view.frame(); }
-    void setHidden(bool hidden) override { view.setHidden(hidden); }
-    bool isHidden() const override { return view.isHidden(); }
-    void setOpacity(double opacity) override { view.setOpacity(opacity); }
-    double opacity() const override { return view.opacity(); }
-    void setNeedsDisplay() override { view.setNeedsDisplay(); }
-    void orderAbove(const View* sibling) override { view.orderAbove(sibling); }
-    void orderBelow(const View* sibling) override { view.orderBelow(sibling); }
-    void removeFromSuperview() override { view.removeFromSuperview(); }
-
-    void setState(const ScrollerState& state) override { state_ = state; }
-    ScrollerState state() const override { return state_; }
-    double preferredWidth() const override { return 12; }
-
-    /// Plays a user's click or drag: calls `onAction` as the widget would.
-    void userActs(ScrollerPart part, double doubleValue);
-
-    /// The view standing for the scroller in its host's order of subviews.
-    RecordingView view;
-
-private:
-    ScrollerState state_;
-};
-
-/// A subview of another kind (label, find bar) standing in the host's order through its `view`.
+/// A subview of another kind (scroller, label, find bar) standing in the host's order through its
+/// `view`.
 template <typename Base> class RecordingSubview : public Base
 {
 public:
@@ -92,6 +65,20 @@ public:
     void removeFromSuperview() override { view.removeFromSuperview(); }
 
     RecordingView view;
+};
+
+class RecordingScroller final : public RecordingSubview<Scroller>
+{
+public:
+    void setState(const ScrollerState& state) override { state_ = state; }
+    ScrollerState state() const override { return state_; }
+    double preferredWidth() const override { return 12; }
+
+    /// Plays a user's click or drag: calls `onAction` as the widget would.
+    void userActs(ScrollerPart part, double doubleValue);
+
+private:
+    ScrollerState state_;
 };
 
 class RecordingLabel final : public RecordingSubview<Label>

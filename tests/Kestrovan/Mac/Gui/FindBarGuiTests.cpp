@@ -42,7 +42,8 @@ protected:
             if (label && title == label)
                 return widget;
         }
-        for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
+             child = gtk_widget_get_next_sibling(child))
             if (GtkWidget* found = checkButton(child, title))
                 return found;
         return nullptr;
@@ -69,7 +70,8 @@ protected:
 TEST_F(FindBarGuiTests, OpensPrefilledSearchesBothWaysWithEachOptionAndHandsTheKeysBack)
 {
     open(640, 300);
-    run("printf '\\033[?25lalpha beta\\r\\nBeta gamma\\r\\nbeta betamax\\r\\n'; export PS1='vesk$ '; exec /bin/sh -i");
+    run("printf '\\033[?25lalpha beta\\r\\nBeta gamma\\r\\nbeta betamax\\r\\n'; export PS1='vesk$ '; exec "
+        "/bin/sh -i");
     ASSERT_GE(waitForRow("vesk$"), 0);
     view->withTerminal(
         [&](kestrovan::Terminal&) {

@@ -85,8 +85,8 @@ protected:
     /// Waits until the test application was handed `target` (GIO hands it a local file's path).
     bool opened(const std::string& target)
     {
-        return spinUntil([&] { return TestOpener::shared().opened().find(target + "\n") != std::string::npos; },
-                         10s);
+        return spinUntil(
+            [&] { return TestOpener::shared().opened().find(target + "\n") != std::string::npos; }, 10s);
     }
 };
 
@@ -120,7 +120,8 @@ TEST_F(LinkGuiTests, CtrlShowsThePreviewAndTheHighlight)
     // Pixels that changed in the link's row (the highlight) and in the bottom-left corner (the
     // preview label), and that everything is back once Ctrl is up.
     const double cellHeight = view->cellDimension()->height * view->backingScale();
-    auto changed = [&](const guitest::Screenshot& a, const guitest::Screenshot& b, int top, int bottom, int right) {
+    auto changed = [&](const guitest::Screenshot& a, const guitest::Screenshot& b, int top, int bottom,
+                       int right) {
         int count = 0;
         for (int y = top; y < bottom; ++y)
             for (int x = 0; x < right; ++x)
@@ -154,10 +155,11 @@ TEST_F(LinkGuiTests, CtrlClicksOpenAskOrRefuse)
 
     open(720, 320);
     run(osc8("https://example.org/web", "web") + osc8("ssh://example.org", "ssh") +
-        osc8("file://" + upperHost + dir + "/notes.txt", "notes") + osc8("file://" + dir + "/program", "program") +
-        osc8("file://" + dir + "/script", "script") + osc8("file://" + dir + "/launcher.desktop", "launcher") +
-        osc8("file://" + dir + "/Tool.AppImage", "appimage") + osc8("file://" + dir + "/pipe", "pipe") + "cd '" +
-        dir + "/sub'; printf './other.txt\\r\\n'; exec sleep 60");
+        osc8("file://" + upperHost + dir + "/notes.txt", "notes") +
+        osc8("file://" + dir + "/program", "program") + osc8("file://" + dir + "/script", "script") +
+        osc8("file://" + dir + "/launcher.desktop", "launcher") +
+        osc8("file://" + dir + "/Tool.AppImage", "appimage") + osc8("file://" + dir + "/pipe", "pipe") +
+        "cd '" + dir + "/sub'; printf './other.txt\\r\\n'; exec sleep 60");
     ASSERT_GE(waitForRow("./other.txt"), 0);
 
     clickCell(1, 0, "ctrl");
@@ -168,7 +170,8 @@ TEST_F(LinkGuiTests, CtrlClicksOpenAskOrRefuse)
     const std::string question = "Open link from terminal output?";
     const auto texts = alertTexts(question);
     ASSERT_TRUE(texts);
-    EXPECT_EQ((*texts)[1], "This link will open in Vesk Test Opener. Open it only if you trust the destination.");
+    EXPECT_EQ((*texts)[1],
+              "This link will open in Vesk Test Opener. Open it only if you trust the destination.");
     EXPECT_EQ((*texts)[2], "ssh://example.org");
     ASSERT_TRUE(answerAlert(question, "Return"));
     // "Open Link" opens: the focus moves from Cancel to it, and Space presses it.

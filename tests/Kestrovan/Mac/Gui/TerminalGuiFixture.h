@@ -214,7 +214,8 @@ inline std::vector<std::string> labelTexts(GtkWidget* widget)
         texts.emplace_back(text);
         g_free(text);
     }
-    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
+         child = gtk_widget_get_next_sibling(child))
         for (std::string& text : labelTexts(child))
             texts.push_back(std::move(text));
     return texts;
