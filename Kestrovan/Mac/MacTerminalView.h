@@ -385,8 +385,20 @@ private:
     TerminalLinkOpening::PresentAlert hostAlertPresenter();
     void markWholeScreenForLinks();
     void removeUrlPreview();
-    /// The preview of the OSC 8 link at a position (or none), and the note of the link there.
-    void previewAndReportLink(Position at);
+    /// The link at a position (clamped): the OSC 8 link there, else with `implicit` a plain-text
+    /// one; none for an empty buffer.
+    struct LinkLookup
+    {
+        std::optional<LinkMatch> match;
+    };
+    std::optional<LinkLookup> lookUpLink(Position at, bool implicit);
+    /// Whether the highlight mode and the command state (`commandOverride`, else `commandActive`)
+    /// highlight the link under the pointer.
+    bool hoverNeedsLink(std::optional<bool> commandOverride) const;
+    void applyHoverLink(const std::optional<LinkLookup>& lookup, bool wanted);
+    void applyReportedLink(const std::optional<LinkLookup>& lookup);
+    /// The preview of the OSC 8 link at a position (or none), and the note of the link found there.
+    void previewAndReportLink(Position at, const std::optional<LinkLookup>& lookup);
     // The scroller (MacTerminalViewScroller.cpp).
     void setupScroller();
     void layoutScroller();

@@ -53,37 +53,48 @@ std::optional<Position> MacTerminalView::linkPosition(platform::Point location)
         "hitTest(_:)");
 }
 
-void MacTerminalView::updateHoverLink(Position at, std::optional<bool> commandOverride)
+std::optional<MacTerminalView::LinkLookup> MacTerminalView::lookUpLink(Position at, bool implicit)
 {
-    const LinkHighlightMode mode = linkHighlightMode();
-    // The "always" modes are drawn from the mode itself: no link of its own is highlighted.
-    if (!isHoverMode(mode)) {
-        setLinkHighlightRange(std::nullopt);
-        return;
-    }
-    const bool command = commandOverride.value_or(commandActive());
-    if (mode == LinkHighlightMode::hoverWithModifier && !command) {
-        setLinkHighlightRange(std::nullopt);
-        return;
-    }
-    std::optional<std::vector<LinkMatch::RowRange>> range = withTerminal(
-        [&](Terminal& terminal) -> std::optional<std::vector<LinkMatch::RowRange>> {
+    return withTerminal(
+        [&](Terminal& terminal) -> std::optional<LinkLookup> {
             const Buffer& buffer = terminal.buffer();
             const int count = buffer.lines().count();
             if (count < 1)
-                return linkHighlightRange();
+                return std::nullopt;
             const Position position(std::clamp<int64_t>(at.col, 0, std::max(terminal.cols() - 1, 0)),
                                     std::clamp<int64_t>(at.row, 0, count - 1));
-            std::optional<LinkMatch> match = terminal.explicitLinkMatch(position, buffer);
-            if (!match)
-                match = terminal.implicitLinkMatch(position, buffer);
-            if (!match)
-                return std::nullopt;
-            return match->rowRanges;
+            LinkLookup lookup;
+            lookup.match = terminal.explicitLinkMatch(position, buffer);
+            if (!lookup.match && implicit)
+                lookup.match = terminal.implicitLinkMatch(position, buffer);
+            return lookup;
         },
-        "updateHoverLink(at:commandOverride:)");
-    // Moving within the link changes nothing; the old and new rows are redrawn on a change.
-    setLinkHighlightRange(std::move(range));
+        "linkAt(_:)");
+}
+
+bool MacTerminalView::hoverNeedsLink(std::optional<bool> commandOverride) const
+{
+    const LinkHighlightMode mode = linkHighlightMode();
+    // The "always" modes are drawn from the mode itself: no link of its own is highlighted.
+    if (!isHoverMode(mode))
+        return false;
+    return mode != LinkHighlightMode::hoverWithModifier || commandOverride.value_or(commandActive());
+}
+
+void MacTerminalView::applyHoverLink(const std::optional<LinkLookup>& lookup, bool wanted)
+{
+    // Moving within the link changes nothing; the old and new rows are redrawn on a change. An
+    // empty buffer keeps what is shown.
+    if (!wanted)
+        setLinkHighlightRange(std::nullopt);
+    else if (lookup)
+        setLinkHighlightRange(lookup->match ? std::optional(lookup->match->rowRanges) : std::nullopt);
+}
+
+void MacTerminalView::updateHoverLink(Position at, std::optional<bool> commandOverride)
+{
+    const bool wanted = hoverNeedsLink(commandOverride);
+    applyHoverLink(wanted ? lookUpLink(at, true) : std::nullopt, wanted);
 }
 
 void MacTerminalView::previewUrl(const std::string& payload)
@@ -122,7 +133,7 @@ void MacTerminalView::removeUrlPreview()
     previewedPayload_.reset();
 }
 
-void MacTerminalView::previewAndReportLink(Position at)
+void MacTerminalView::previewAndReportLink(Position at, const std::optional<LinkLookup>& lookup)
 {
     // The OSC 8 target under the pointer, or no preview where there is none.
     const std::optional<std::string> payload =
@@ -131,31 +142,28 @@ void MacTerminalView::previewAndReportLink(Position at)
         previewUrl(*payload);
     else
         removeUrlPreview();
-    reportLink(at);
+    applyReportedLink(lookup);
 }
 
 void MacTerminalView::reportLink(Position at)
+{
+    applyReportedLink(linkReporting == LinkReporting::none
+                          ? std::nullopt
+                          : lookUpLink(at, linkReporting == LinkReporting::implicit));
+}
+
+void MacTerminalView::applyReportedLink(const std::optional<LinkLookup>& lookup)
 {
     if (linkReporting == LinkReporting::none) {
         lastReportedLink_.reset();
         return;
     }
-    const bool implicit = linkReporting == LinkReporting::implicit;
-    std::optional<std::string> text = withTerminal(
-        [&](Terminal& terminal) -> std::optional<std::string> {
-            const Buffer& buffer = terminal.buffer();
-            const int count = buffer.lines().count();
-            if (count < 1)
-                return lastReportedLink_;
-            const Position position(std::clamp<int64_t>(at.col, 0, std::max(terminal.cols() - 1, 0)),
-                                    std::clamp<int64_t>(at.row, 0, count - 1));
-            std::optional<LinkMatch> match = terminal.explicitLinkMatch(position, buffer);
-            if (!match && implicit)
-                match = terminal.implicitLinkMatch(position, buffer);
-            return match ? std::optional(match->text) : std::nullopt;
-        },
-        "reportLink(at:)");
-    lastReportedLink_ = std::move(text);
+    if (!lookup)
+        return;
+    // A plain-text link counts only when implicit links are reported.
+    const bool counts =
+        lookup->match && (lookup->match->isExplicit || linkReporting == LinkReporting::implicit);
+    lastReportedLink_ = counts ? std::optional(lookup->match->text) : std::nullopt;
 }
 
 void MacTerminalView::markWholeScreenForLinks()
@@ -171,8 +179,10 @@ void MacTerminalView::commandKeyDown()
     const std::optional<platform::Point> pointer = host() ? host()->pointerLocation() : std::nullopt;
     const std::optional<Position> position = pointer ? linkPosition(*pointer) : std::nullopt;
     if (position) {
-        previewAndReportLink(*position);
-        updateHoverLink(*position);
+        // One lookup serves the note and the highlight.
+        const std::optional<LinkLookup> lookup = lookUpLink(*position, true);
+        previewAndReportLink(*position, lookup);
+        applyHoverLink(lookup, hoverNeedsLink(std::nullopt));
     }
     if (linkHighlightMode() == LinkHighlightMode::alwaysWithModifier)
         markWholeScreenForLinks();
@@ -201,9 +211,13 @@ void MacTerminalView::linkPointerMoved(platform::Point location, ModifierFlags f
     const std::optional<Position> position = linkPosition(location);
     if (!position)
         return;
+    // One lookup serves the note and the highlight, and none is made when neither wants it.
+    const bool wanted = hoverNeedsLink(std::nullopt);
+    const std::optional<LinkLookup> lookup =
+        wanted || commandActive() ? lookUpLink(*position, true) : std::nullopt;
     if (commandActive())
-        previewAndReportLink(*position);
-    updateHoverLink(*position);
+        previewAndReportLink(*position, lookup);
+    applyHoverLink(lookup, wanted);
 }
 
 void MacTerminalView::linkPointerExited()

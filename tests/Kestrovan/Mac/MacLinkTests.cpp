@@ -119,6 +119,33 @@ TEST(MacLinkTests, ThePointersOwnModifierCountsWithoutTheKeyboardFocus)
     EXPECT_EQ(f.highlight(), std::nullopt);
 }
 
+TEST(MacLinkTests, TheLinkUnderThePointerIsNotedAsReportingAsks)
+{
+    struct Case
+    {
+        LinkReporting reporting;
+        int column;
+        std::optional<std::string> noted;
+    };
+    const Case cases[] = {
+        {LinkReporting::implicit, 1, "https://example.org/a"},
+        {LinkReporting::implicit, 12, "https://plain.example"},
+        {LinkReporting::explicit_, 1, "https://example.org/a"},
+        {LinkReporting::explicit_, 12, std::nullopt},
+        {LinkReporting::none, 1, std::nullopt},
+        {LinkReporting::implicit, 6, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        LinkFixture f;
+        f.mac().linkReporting = c.reporting;
+        f.feed("\x1b]8;;https://example.org/a\x1b\\site\x1b]8;;\x1b\\ and https://plain.example\r\n");
+        f.pointAt(c.column, 0, control);
+        EXPECT_EQ(f.mac().lastReportedLink(), c.noted) << c.column;
+        f.modifier(false);
+        EXPECT_EQ(f.mac().lastReportedLink(), std::nullopt) << "forgotten with the modifier";
+    }
+}
+
 TEST(MacLinkTests, PreviewsFollowTheOsc8Switch)
 {
     LinkFixture f;

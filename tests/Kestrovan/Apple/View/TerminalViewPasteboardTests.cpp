@@ -181,8 +181,9 @@ TEST(TerminalViewPasteboardTests, SnapshotsStandOnlyForOneChangeCount)
         const std::optional<TerminalClipboardSnapshot> snapshot =
             f.view->kittyClipboardSnapshot(KittyClipboardLocation::standard);
         EXPECT_EQ(snapshot ? std::optional(snapshot->identity) : std::nullopt, c.identity) << c.changes;
-        if (snapshot)
+        if (snapshot) {
             EXPECT_EQ(snapshot->expiresAfter, std::nullopt);
+        }
     }
     // An empty clipboard offers nothing to paste.
     ViewFixture f;
