@@ -270,6 +270,9 @@ public:
     /// else after the policy (with alerts for the whole application).
     void openLinkFromDelegate(const std::string& link,
                               const std::map<std::string, std::string>& params) override;
+    /// Judges a link's text (as a clicked plain-text link) and opens it with no window and no host
+    /// in between; its alerts are the whole application's.
+    static void openDefaultLink(const std::string& link);
     /// The link approved a moment ago, while the host delegate is asked to open it.
     const std::optional<std::string>& approvedLinkForDelegate() const { return approvedLinkForDelegate_; }
     /// The directory relative paths in the output are taken from (the shell's); none here.
@@ -383,6 +386,8 @@ private:
     void handleFindBarOptionsChanged(const SearchOptions& options);
     // Links (MacTerminalViewLinks.cpp).
     TerminalLinkOpening::PresentAlert hostAlertPresenter();
+    static void openJudgedLink(const std::string& link, const std::function<void(const std::string&)>& opener,
+                               const TerminalLinkOpening::ApplicationName& applicationName);
     void markWholeScreenForLinks();
     void removeUrlPreview();
     /// The link at a position (clamped): the OSC 8 link there, else with `implicit` a plain-text

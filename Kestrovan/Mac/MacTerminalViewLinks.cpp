@@ -314,13 +314,26 @@ void MacTerminalView::openLinkFromDelegate(const std::string& link, const std::m
         return;
     }
     // A link the host found some other way: judged as plain text, with the application's alerts.
+    openJudgedLink(link, opener, linkApplicationName);
+}
+
+void MacTerminalView::openDefaultLink(const std::string& link)
+{
+    openJudgedLink(
+        link, [](const std::string& url) { platform::openWithDefaultApplication(url); }, nullptr);
+}
+
+void MacTerminalView::openJudgedLink(const std::string& link,
+                                     const std::function<void(const std::string&)>& opener,
+                                     const TerminalLinkOpening::ApplicationName& applicationName)
+{
     const LinkFileSystem& fileSystem = LinkFileSystem::system();
     TerminalLinkOpening::request(
         TerminalLinkOpening::defaultLinkTarget(link, false, fileSystem, std::nullopt),
         [](const platform::Alert& alert, platform::AlertCompletion completion) {
             platform::gtk::presentAlert(alert, nullptr, std::move(completion));
         },
-        opener, fileSystem, linkApplicationName);
+        opener, fileSystem, applicationName);
 }
 
 } // namespace kestrovan

@@ -52,7 +52,8 @@ double milliseconds(Clock::duration duration)
 
 bool runUntil(const std::function<bool()>& done, double limit)
 {
-    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+    const auto end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
     while (!done()) {
         if (Clock::now() > end)
             return false;
@@ -65,7 +66,8 @@ bool runUntil(const std::function<bool()>& done, double limit)
 void pause(std::mt19937& random)
 {
     bool paused = true;
-    g_timeout_add_once(2 + random() % 19, [](gpointer flag) { *static_cast<bool*>(flag) = false; }, &paused);
+    g_timeout_add_once(
+        2 + random() % 19, [](gpointer flag) { *static_cast<bool*>(flag) = false; }, &paused);
     runUntil([&] { return !paused; }, 1);
 }
 
@@ -74,7 +76,8 @@ std::optional<Clock::time_point> frameAfter(LocalProcessTerminalView& view, Cloc
 {
     std::optional<Clock::time_point> drawn;
     terminalFramePresentedHandler().replace([&] {
-        if (!drawn && view.lastFramePreparedTime() >= after && view.lastFrameDrawnTime() >= view.lastFramePreparedTime())
+        if (!drawn && view.lastFramePreparedTime() >= after &&
+            view.lastFrameDrawnTime() >= view.lastFramePreparedTime())
             drawn = view.lastFrameDrawnTime();
     });
     runUntil([&] { return drawn.has_value(); }, 5);
@@ -138,7 +141,8 @@ std::string linkScreen(int cols, int rows, std::vector<LinkCell>& cells, uint32_
         while (true) {
             const std::string word = bench::randomWord(random);
             const bool explicitLink = random() % 2 == 0;
-            const std::string target = "https://host" + std::to_string(random() % 100000) + ".example/" + word;
+            const std::string target =
+                "https://host" + std::to_string(random() % 100000) + ".example/" + word;
             const std::string shown = explicitLink ? word + "-link" : target;
             if (column + int(shown.size()) + 1 >= cols)
                 break;
@@ -165,8 +169,8 @@ Summary measureHover(BenchView& target, const std::vector<LinkCell>& cells, uint
         const LinkCell& link = cells[random() % cells.size()];
         platform::MouseEvent event;
         event.type = platform::MouseEventType::moved;
-        event.location =
-            platform::Point{(link.column + 0.5) * cell.width, view.frameSize().height - (link.row + 0.5) * cell.height};
+        event.location = platform::Point{(link.column + 0.5) * cell.width,
+                                         view.frameSize().height - (link.row + 0.5) * cell.height};
         event.modifierFlags = platform::ModifierFlags{platform::ModifierFlags::control};
         const Clock::time_point start = Clock::now();
         view.mouseEvent(event);
@@ -213,11 +217,12 @@ Summary measureFind(BenchView& target, const std::vector<std::string>& terms, ui
     view.hideFindBar();
     const Summary search = summarize(searches);
     const SearchLineCacheCounters counters = view.search()->lineCache.counters();
-    std::printf("  the search alone: median %.2f ms, p99 %.2f ms; line cache: %llu built, %llu reused, %llu stale, "
-                "%llu drops\n",
-                search.median, search.p99, (unsigned long long)counters.entriesBuilt,
-                (unsigned long long)counters.entriesReused, (unsigned long long)counters.entriesStale,
-                (unsigned long long)counters.drops);
+    std::printf(
+        "  the search alone: median %.2f ms, p99 %.2f ms; line cache: %llu built, %llu reused, %llu stale, "
+        "%llu drops\n",
+        search.median, search.p99, (unsigned long long)counters.entriesBuilt,
+        (unsigned long long)counters.entriesReused, (unsigned long long)counters.entriesStale,
+        (unsigned long long)counters.drops);
     return summarize(samples);
 }
 
@@ -259,8 +264,11 @@ int main()
     runUntil([&] { return gtk_widget_get_mapped(links.widget) && links.view->host(); }, 10);
     runUntil([] { return false; }, 0.2);
 
-    const auto [cols, rows] =
-        links.view->withTerminal([](Terminal& terminal) { return std::pair{terminal.cols(), terminal.rows()}; }, "bench");
+    const auto [cols, rows] = links.view->withTerminal(
+        [](Terminal& terminal) {
+            return std::pair{terminal.cols(), terminal.rows()};
+        },
+        "bench");
     std::printf("views %dx%d cells, frame interval %.1f ms at 60 Hz\n", cols, rows, 1000.0 / 60);
     std::vector<LinkCell> cells;
     const std::string screen = linkScreen(cols, rows, cells, 5);
@@ -281,15 +289,16 @@ int main()
             }
             text += words + "\r\n";
             if (text.size() > (1 << 20)) {
-                finding.view->dataReceived(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+                finding.view->dataReceived(
+                    std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
                 text.clear();
             }
         }
         finding.view->dataReceived(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     }
     std::printf("find view: %d lines of scrollback, %zu terms\n",
-                finding.view->withTerminal([](Terminal& terminal) { return terminal.buffer().lines().count(); },
-                                           "bench"),
+                finding.view->withTerminal(
+                    [](Terminal& terminal) { return terminal.buffer().lines().count(); }, "bench"),
                 terms.size());
     runUntil([] { return false; }, 0.5);
 
@@ -300,8 +309,8 @@ int main()
     const Summary findIdle = measureFind(finding, terms, 2);
     print("find-bar keystroke over 100,000 lines to the highlighted frame, idle", findIdle, 50);
 
-    busy.view->startProcess("/bin/sh", {"-c", "while :; do cat '" + path + "'; done"}, std::nullopt, std::nullopt,
-                            std::nullopt);
+    busy.view->startProcess("/bin/sh", {"-c", "while :; do cat '" + path + "'; done"}, std::nullopt,
+                            std::nullopt, std::nullopt);
     runUntil([] { return false; }, 0.5);
     const Summary hoverLoaded = measureHover(links, cells, 3);
     print("Ctrl-held motion to the highlighted frame, while a neighbour draws cat", hoverLoaded, frame);

@@ -271,6 +271,10 @@ TEST(MacLinkTests, TheHostIsAskedWithTheApprovedLink)
     EXPECT_EQ(delegate->params, (std::map<std::string, std::string>{{"id", "7"}}));
     EXPECT_EQ(f.mac().approvedLinkForDelegate(), std::nullopt) << "only while the host is asked";
     EXPECT_EQ(f.opened, std::vector<std::string>{"https://example.org/x"});
+
+    // A link the host hands over on its own is judged first: a web link with a host opens.
+    f.mac().openLinkFromDelegate("https://example.org/y", {});
+    EXPECT_EQ(f.opened.back(), "https://example.org/y");
 }
 
 } // namespace
