@@ -51,12 +51,16 @@ struct TestOpener
     std::string log;
 };
 
+// GIO and GTK read the XDG directories once, when first asked; so they are set up as the program
+// starts, before any test of the program starts GTK.
+const bool testOpenerReady = (TestOpener::shared(), true);
+
 class LinkGuiTests : public guitest::TerminalGuiTest
 {
 protected:
     void SetUp() override
     {
-        TestOpener::shared();
+        ASSERT_TRUE(testOpenerReady);
         TerminalGuiTest::SetUp();
     }
     /// Waits for the alert titled `title`; its texts, or none when it does not come.
