@@ -38,7 +38,8 @@ public:
         sent.emplace_back(data.begin(), data.end());
     }
     void scrolled(TerminalView&, double position) override { log("scrolled " + std::to_string(position)); }
-    void requestOpenLink(TerminalView&, const std::string& link, const std::map<std::string, std::string>&) override
+    void requestOpenLink(TerminalView&, const std::string& link,
+                         const std::map<std::string, std::string>&) override
     {
         log("open " + link);
     }
