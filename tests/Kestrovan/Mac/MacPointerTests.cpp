@@ -437,6 +437,17 @@ TEST(MacPointerTests, ClicksSelectWordsLinesAndExtendAndFinishedSelectionsBecome
     EXPECT_EQ(f.host->primaryOffers.size(), 5u) << "Select All offers too";
 }
 
+TEST(MacPointerTests, AutoscrollSpeedGrowsWithTheDistancePastTheEdge)
+{
+    // Rows past the edge and lines per step, for a screen of 12 rows and one of 30.
+    const int table[][3] = {{0, 1, 1},   {1, 1, 1},    {2, 3, 3},     {5, 3, 3}, {6, 10, 10},
+                            {9, 10, 10}, {10, 20, 30}, {500, 20, 30}, {-3, 1, 1}};
+    for (const auto& row : table) {
+        EXPECT_EQ(MacTerminalView::calcScrollingVelocity(row[0], 12), row[1]) << row[0];
+        EXPECT_EQ(MacTerminalView::calcScrollingVelocity(row[0], 30), row[2]) << row[0];
+    }
+}
+
 TEST(MacPointerTests, DraggingPastTheEdgesAutoscrollsOnTheTimersClock)
 {
     PointerFixture f;
