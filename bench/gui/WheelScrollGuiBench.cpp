@@ -12,6 +12,7 @@
 // view draws `cat` of a large file in a loop. The target for both: p99 within one frame interval
 // (16.7 ms at 60 Hz). Results are printed as text; the program exits 0 when every step was shown.
 #include "../BenchInputs.h"
+#include "GuiBenchLoop.h"
 
 #include "Kestrovan/Apple/FrameValues.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
@@ -33,6 +34,7 @@
 
 namespace {
 
+using bench::runUntil;
 using namespace kestrovan;
 using Clock = std::chrono::steady_clock;
 
@@ -44,18 +46,6 @@ constexpr size_t busyFileSize = 32u << 20;
 double milliseconds(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-bool runUntil(const std::function<bool()>& done, double limit)
-{
-    const auto end =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        g_main_context_iteration(nullptr, true);
-    }
-    return true;
 }
 
 std::shared_ptr<LocalProcessTerminalView> makeView(int scrollback)
