@@ -359,8 +359,11 @@ void MacTerminalView::otherMouseUp(const MouseEvent& event, TerminalMouseButton 
 void MacTerminalView::mouseMoved(const MouseEvent& event)
 {
     updateLinkHover(event.location, event.modifierFlags);
-    // Only any-event tracking reports motion without a button (code 35 and the modifiers).
-    sendPointerReport(TerminalMouseAction::move, TerminalMouseButton::none, event);
+    // Only any-event tracking reports motion without a button (code 35 and the modifiers). The
+    // mode's copy is read without the terminal lock, which output may hold for a while: motion
+    // comes often, and mostly no program wants it.
+    if (allowMouseReporting && mouseMode() == MouseMode::anyEvent)
+        sendPointerReport(TerminalMouseAction::move, TerminalMouseButton::none, event);
 }
 
 bool MacTerminalView::openLinkOnClick(const MouseHit& hit, ModifierFlags modifiers)
