@@ -5,8 +5,10 @@
 // adds what needs the window: it draws frames on the CPU (the backing store the widget keeps),
 // lays the progress bar, the visual bell and the input method's pre-edit over them, blinks the
 // caret, turns key events into the bytes programs expect (legacy sequences or the kitty keyboard
-// protocol), takes committed and composing text from the input method, and stops its rendering
-// for good when its UI closes. It is a `platform::ViewCore`: `platform::gtk::CoreViewWidget`
+// protocol), takes committed and composing text from the input method, routes the pointer and the
+// wheel (reports for a program that tracks the mouse, or selection, the primary selection and
+// scrolling), keeps the scroller in the desktop's style, and stops its rendering for good when its
+// UI closes. It is a `platform::ViewCore`: `platform::gtk::CoreViewWidget`
 // shows it in a GTK window, `platform::RecordingViewHost` in tests.
 //
 // The members live in one file per concern:
