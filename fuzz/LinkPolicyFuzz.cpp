@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string text(reinterpret_cast<const char*>(data), size);
 
     LinkURL::parse(text);
-    if (text.find('\0') == std::string::npos && LinkURL::percentDecoded(LinkURL::fileURLString(text).substr(7)) != text)
+    if (text.find('\0') == std::string::npos &&
+        LinkURL::percentDecoded(LinkURL::fileURLString(text).substr(7)) != text)
         std::abort();
 
     const UntrustedTerminalLink link{text};
@@ -76,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!isValidUtf8(shown) || UntrustedTerminalLink::containsUnsafeCharacters(shown))
         std::abort();
     const UntrustedTerminalLink::Decision decision = link.decision(files);
-    if (decision.kind == UntrustedTerminalLink::Decision::Kind::allow && decision.url.rfind("file:", 0) == 0) {
+    if (decision.kind == UntrustedTerminalLink::Decision::Kind::allow &&
+        decision.url.rfind("file:", 0) == 0) {
         const std::optional<std::string> path = LinkURL::percentDecoded(decision.url.substr(7));
         if (!path || path->empty() || path->front() != '/')
             std::abort();

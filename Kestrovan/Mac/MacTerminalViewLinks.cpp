@@ -36,21 +36,9 @@ bool isHoverMode(LinkHighlightMode mode)
 
 std::optional<Position> MacTerminalView::linkPosition(platform::Point location)
 {
-    const std::optional<platform::Size> cell = cellDimension();
-    if (!cell || !(cell->width > 0) || !(cell->height > 0) || !std::isfinite(location.x) ||
-        !std::isfinite(location.y))
+    if (!terminal() || !cellDimension())
         return std::nullopt;
-    // The view is y-up: screen row 0 is at the top edge.
-    const double column = std::floor(location.x / cell->width);
-    const double row = std::floor((frameSize().height - location.y) / cell->height);
-    return withTerminal(
-        [&](Terminal& terminal) {
-            const double cols = std::max(terminal.cols() - 1, 0);
-            const double rows = std::max(terminal.rows() - 1, 0);
-            const auto screenRow = int64_t(std::clamp(row, 0.0, rows));
-            return Position(int64_t(std::clamp(column, 0.0, cols)), screenRow + terminal.buffer().yDisp());
-        },
-        "hitTest(_:)");
+    return withTerminal([&](Terminal&) { return calculateMouseHitLocked(location).grid; }, "hitTest(_:)");
 }
 
 std::optional<MacTerminalView::LinkLookup> MacTerminalView::lookUpLink(Position at, bool implicit)
@@ -203,12 +191,19 @@ void MacTerminalView::turnOffUrlPreview()
         markWholeScreenForLinks();
 }
 
-void MacTerminalView::linkPointerMoved(platform::Point location, ModifierFlags flags)
+void MacTerminalView::updateLinkHover(std::optional<platform::Point> point, ModifierFlags modifiers)
 {
+    if (!point) {
+        // Leaving the view ends the modifier's state and any hover highlight.
+        turnOffUrlPreview();
+        if (isHoverMode(linkHighlightMode()))
+            setLinkHighlightRange(std::nullopt);
+        return;
+    }
     // The modifier as the pointer sees it: a view without the keyboard focus hears of no key.
-    if (hasLinkModifier(flags) != commandActive())
-        hasLinkModifier(flags) ? commandKeyDown() : turnOffUrlPreview();
-    const std::optional<Position> position = linkPosition(location);
+    if (hasLinkModifier(modifiers) != commandActive())
+        hasLinkModifier(modifiers) ? commandKeyDown() : turnOffUrlPreview();
+    const std::optional<Position> position = linkPosition(*point);
     if (!position)
         return;
     // One lookup serves the note and the highlight, and none is made when neither wants it.
@@ -220,49 +215,19 @@ void MacTerminalView::linkPointerMoved(platform::Point location, ModifierFlags f
     applyHoverLink(lookup, wanted);
 }
 
-void MacTerminalView::linkPointerExited()
+bool MacTerminalView::openLinkOnClick(const MouseHit& hit, ModifierFlags modifiers)
 {
-    turnOffUrlPreview();
-    if (isHoverMode(linkHighlightMode()))
-        setLinkHighlightRange(std::nullopt);
-}
-
-bool MacTerminalView::linkPointerReleased(platform::Point location, ModifierFlags flags)
-{
-    const std::optional<Position> position = linkPosition(location);
-    if (!position)
-        return false;
-    const bool command = hasLinkModifier(flags);
+    const bool command = hasLinkModifier(modifiers);
     // The highlight is brought up to date with the release's own modifier first: only the
     // highlighted link opens in the hover modes.
-    updateHoverLink(*position, commandActive() || command);
+    updateHoverLink(hit.grid, commandActive() || command);
     const std::optional<LinkClick> click =
-        withTerminal([&](Terminal&) { return linkForClickLocked(*position, command); },
+        withTerminal([&](Terminal&) { return linkForClickLocked(hit.grid, command); },
                      "linkForClick(at:hasCommandModifier:)");
     if (!click)
         return false;
     activateLink(click->url, click->params, click->isExplicit);
     return true;
-}
-
-void MacTerminalView::mouseEvent(const platform::MouseEvent& event)
-{
-    switch (event.type) {
-    case platform::MouseEventType::moved:
-    case platform::MouseEventType::dragged:
-    case platform::MouseEventType::entered:
-        linkPointerMoved(event.location, event.modifierFlags);
-        return;
-    case platform::MouseEventType::exited:
-        linkPointerExited();
-        return;
-    case platform::MouseEventType::up:
-        if (event.buttonNumber == 0)
-            linkPointerReleased(event.location, event.modifierFlags);
-        return;
-    case platform::MouseEventType::down:
-        return;
-    }
 }
 
 TerminalLinkOpening::PresentAlert MacTerminalView::hostAlertPresenter()

@@ -81,6 +81,7 @@ public:
     void presentAlert(const Alert& alert, AlertCompletion completion) override;
     Clipboard* clipboard(ClipboardKind kind) override;
     void beep() override;
+    bool primaryPasteEnabled() const override;
 
     // Called by the GObject boilerplate (GtkWidgetSubclass).
     CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core, Role role);
@@ -106,6 +107,8 @@ private:
     void dropTexture();
     /// Drops the textures of the bands that meet `dirtyRect` (y-up points).
     void dropBands(const Rect& dirtyRect);
+    /// Ends every press still held as its release would (the grab was broken, the view unmapped).
+    void cancelPresses();
     bool widgetPoint(GdkEvent* event, double* x, double* y) const;
     Point viewPoint(double x, double y) const { return flippedPoint(Point{x, y}, size_.height); }
     ToolkitKey toolkitKey(GdkEvent* event, guint keyval, guint keycode, GdkModifierType state) const;
@@ -154,8 +157,8 @@ private:
     /// Where the pointer was last seen, y-down in the widget, and whether it is over the widget.
     Point lastPointer_;
     bool pointerInside_ = false;
-    int pressedButton_ = -1;
-    int pressClickCount_ = 0;
+    /// The buttons pressed on this view and not yet released.
+    HeldButtons held_;
 };
 
 } // namespace platform::gtk

@@ -1,5 +1,6 @@
 #include "Platform/UI/RecordingViewHost.h"
 
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/UI/TextInputCommand.h"
 #include "Platform/UI/Utf8.h"
@@ -166,6 +167,24 @@ void RecordingViewHost::deliverKey(const KeyEvent& event)
         core_->flagsChanged(event);
         break;
     }
+}
+
+void RecordingViewHost::deliverMouse(const MouseEvent& event)
+{
+    if (core_)
+        core_->mouseEvent(event);
+}
+
+void RecordingViewHost::deliverScroll(const ScrollEvent& event)
+{
+    if (core_)
+        core_->scrollWheel(event);
+}
+
+void RecordingViewHost::setPrimarySelectionText(const std::string& text)
+{
+    primaryOffers.push_back(text);
+    primaryClipboard.setText(text);
 }
 
 bool RecordingViewHost::drawIfNeeded()

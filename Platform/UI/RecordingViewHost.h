@@ -1,12 +1,14 @@
 // A `ViewHost` without a display: the test twin of the GTK widget.
 //
 // It keeps what the core asked for (redraws, pointer shapes, input-method requests, subviews,
-// labels, the find bar, scroller states, alerts, beeps) where a test can read it, and lets the test
-// play the toolkit's part: resize the view, change its scale, window, focus and appearance, hand it
-// keys, which go through the same interpretation as in the widget (a stand-in input method, then
-// the standard key bindings), move the pointer, use the find bar and answer alerts. Changes reach
-// the core only when they change something, as in the widget. Draws go into a real backing store,
-// so a test can read the pixels a core drew. The clipboards are memory clipboards.
+// labels, the find bar, scroller states, alerts, beeps, primary selections offered) where a test can
+// read it, and lets the test play the toolkit's part: resize the view, change its scale, window,
+// focus and appearance, hand it keys, which go through the same interpretation as in the widget (a
+// stand-in input method, then the standard key bindings), and pointer events, move the pointer, use
+// the find bar and answer alerts. Changes reach the core only when they change something, as in the
+// widget. Draws go into a real backing store, so a test can read the pixels a core drew. The
+// clipboards (the primary selection among them) are memory clipboards, whose reads are answered on
+// the main queue as the display answers them later.
 #pragma once
 
 #include "Platform/Graphics/BackingStore.h"
@@ -16,6 +18,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -155,6 +159,9 @@ public:
     void setAppearance(const Appearance& appearance);
     /// Delivers a key event as the widget does (keyDown, keyUp or flagsChanged by its type).
     void deliverKey(const KeyEvent& event);
+    /// Delivers a pointer or scroll event as the widget does.
+    void deliverMouse(const MouseEvent& event);
+    void deliverScroll(const ScrollEvent& event);
     /// Asks the core to draw the dirty part into the host's backing store, as a frame of the
     /// widget would; true when it drew.
     bool drawIfNeeded();
@@ -180,6 +187,10 @@ public:
     int inputMethodResets = 0;
     int focusRequests = 0;
     int beeps = 0;
+    /// The texts the core offered as the primary selection, in order.
+    std::vector<std::string> primaryOffers;
+    /// The desktop's middle-click paste setting.
+    bool primaryPaste = true;
     std::vector<std::shared_ptr<RecordingView>> subviews;
     std::vector<std::shared_ptr<RecordingScroller>> scrollers;
     std::vector<std::shared_ptr<RecordingLabel>> labels;
@@ -218,6 +229,8 @@ public:
         return kind == ClipboardKind::primary ? &primaryClipboard : &standardClipboard;
     }
     void beep() override { ++beeps; }
+    void setPrimarySelectionText(const std::string& text) override;
+    bool primaryPasteEnabled() const override { return primaryPaste; }
 
 private:
     friend class RecordingView;

@@ -1,6 +1,6 @@
 // What a view core may ask of the widget that shows it: its geometry and window, redraws, the
 // pointer shape and place, the input method, subviews (drawn ones, labels and a find bar), modal
-// alerts and the display's clipboards.
+// alerts, the display's clipboards and the primary selection.
 //
 // The GTK widget (`CoreViewWidget`) implements this for real; `RecordingViewHost` implements it
 // without a display for tests. All members are main-thread only.
@@ -17,8 +17,10 @@
 #include "Platform/UI/UIGeometry.h"
 #include "Platform/UI/View.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace platform {
 
@@ -89,6 +91,15 @@ public:
 
     /// The system's alert sound.
     virtual void beep() = 0;
+
+    /// Offers `text` as the display's primary selection, the text a middle click pastes.
+    virtual void setPrimarySelectionText(const std::string& text)
+    {
+        if (Clipboard* primary = clipboard(ClipboardKind::primary))
+            primary->setText(text);
+    }
+    /// Whether a middle click pastes the primary selection: the desktop's setting, read afresh.
+    virtual bool primaryPasteEnabled() const = 0;
 };
 
 } // namespace platform

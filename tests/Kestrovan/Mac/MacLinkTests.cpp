@@ -45,6 +45,16 @@ struct LinkFixture : MacViewFixtureOf<ViewInDirectory>
     std::optional<std::vector<LinkMatch::RowRange>> highlight() { return view->linkHighlightRange(); }
     std::string preview() { return view->urlPreview ? view->urlPreview->text() : "<none>"; }
 
+    /// The links the host was asked to open (the recording host notes them, opening none).
+    std::vector<std::string> asked()
+    {
+        std::vector<std::string> links;
+        for (const std::string& event : delegate->events)
+            if (event.rfind("open ", 0) == 0)
+                links.push_back(event.substr(5));
+        return links;
+    }
+    /// The links the view itself opened.
     std::vector<std::string> opened;
 };
 
@@ -213,7 +223,7 @@ TEST(MacLinkTests, ClicksOpenConfirmOrRefuse)
             EXPECT_EQ(open[0].informativeText, c.alert) << c.output;
             f.host->answerAlert(c.answer);
         }
-        EXPECT_EQ(f.opened, c.opened) << c.output;
+        EXPECT_EQ(f.asked(), c.opened) << c.output;
     }
     std::system(("rm -rf '" + root + "'").c_str());
 }
@@ -241,7 +251,7 @@ TEST(MacLinkTests, TheAlertsSayWhatTheyAreAbout)
     f.view->setEnableOsc8Hyperlinks(false);
     f.host->answerAlert(0);
     f.host->answerAlert(1);
-    EXPECT_TRUE(f.opened.empty());
+    EXPECT_TRUE(f.asked().empty());
 }
 
 TEST(MacLinkTests, TheHostIsAskedWithTheApprovedLink)

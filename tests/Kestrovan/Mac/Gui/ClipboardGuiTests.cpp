@@ -16,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using guitest::fileText;
-using guitest::runWhileSpinning;
+using guitest::outputOf;
 using guitest::spinUntil;
 
 std::string base64(const std::string& text)
@@ -52,12 +52,11 @@ protected:
     /// xclip offers `text` on a selection ("clipboard" or "primary") from the background.
     void offer(const std::string& text, const std::string& selection = "clipboard")
     {
-        runWhileSpinning("printf '%s' '" + text + "' | xclip -selection " + selection +
-                         " -i >/dev/null 2>&1");
+        outputOf("printf '%s' '" + text + "' | xclip -selection " + selection + " -i >/dev/null 2>&1");
     }
     std::string xclipOut(const std::string& selection)
     {
-        return runWhileSpinning("xclip -o -selection " + selection + " 2>/dev/null");
+        return outputOf("xclip -o -selection " + selection + " 2>/dev/null");
     }
     /// A program that records, raw and unechoed, every byte it receives into `file`, after
     /// printing `setup`.
@@ -119,7 +118,7 @@ TEST_F(ClipboardGuiTests, AProgramsReadWaitsForTheUsersAnswer)
                 return (alert = guitest::windowTitled(prompt)) && gtk_widget_get_mapped(GTK_WIDGET(alert));
             }))
             return false;
-        guitest::xdotool("windowfocus --sync " + std::to_string(guitest::xidOf(alert)));
+        guitest::xdotool("windowfocus --sync " + std::to_string(guitest::windowXid(alert)));
         guitest::xdotool("key " + keys);
         return spinUntil([&] { return guitest::windowTitled(prompt) == nullptr; });
     };

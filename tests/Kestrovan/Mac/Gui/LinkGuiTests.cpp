@@ -79,7 +79,7 @@ protected:
         GtkWindow* alert = guitest::windowTitled(title);
         if (!alert)
             return false;
-        const std::string id = std::to_string(guitest::xidOf(alert));
+        const std::string id = std::to_string(guitest::windowXid(alert));
         guitest::xdotool("windowfocus --sync " + id);
         guitest::xdotool("key " + keys);
         const bool closed = spinUntil([&] { return guitest::windowTitled(title) == nullptr; });

@@ -8,7 +8,6 @@
 #include "Platform/UI/CoreViewWidget.h"
 #include "Platform/UI/Gui/GuiHarness.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,36 +16,10 @@
 #include <gtk/gtk.h>
 #include <sstream>
 #include <string>
-#include <thread>
-// After gtest: X11's headers define macros (None, Bool) that gtest's own names would meet.
-#include <gdk/x11/gdkx.h>
-#undef None
-#undef Bool
 
 namespace guitest {
 
 using namespace std::chrono_literals;
-
-/// Runs a shell command on a thread while the main loop goes on (GTK must answer the X server
-/// meanwhile, for the clipboard it owns); its standard output.
-inline std::string runWhileSpinning(const std::string& command)
-{
-    std::atomic<bool> finished{false};
-    std::string output;
-    std::thread runner([&] {
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[256];
-            size_t count = 0;
-            while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-                output.append(buffer, count);
-            pclose(pipe);
-        }
-        finished = true;
-    });
-    spinUntil([&] { return finished.load(); }, std::chrono::seconds(20));
-    runner.join();
-    return output;
-}
 
 inline std::string fileText(const std::string& path)
 {
@@ -110,11 +83,7 @@ protected:
         gtk_widget_grab_focus(widget);
         ASSERT_TRUE(spinUntil([&] { return view->hasFocus(); }));
     }
-    unsigned long xid() const
-    {
-        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
-        return surface ? gdk_x11_surface_get_xid(surface) : 0;
-    }
+    unsigned long xid() const { return windowXid(window); }
     std::string onWindow() const { return " --window " + std::to_string(xid()); }
     /// Runs `script` in /bin/sh as the view's program.
     void run(const std::string& script)
@@ -219,13 +188,6 @@ inline std::vector<std::string> labelTexts(GtkWidget* widget)
         for (std::string& text : labelTexts(child))
             texts.push_back(std::move(text));
     return texts;
-}
-
-/// The X window id of a GTK window.
-inline unsigned long xidOf(GtkWindow* window)
-{
-    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
-    return surface ? gdk_x11_surface_get_xid(surface) : 0;
 }
 
 } // namespace guitest

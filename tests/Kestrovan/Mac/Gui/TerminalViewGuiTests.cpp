@@ -162,8 +162,7 @@ TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
     gtk_window_set_default_size(other, 100, 100);
     gtk_window_present(other);
     spinFor(200ms);
-    GdkSurface* otherSurface = gtk_native_get_surface(GTK_NATIVE(other));
-    guitest::xdotool("windowfocus --sync " + std::to_string(gdk_x11_surface_get_xid(otherSurface)));
+    guitest::xdotool("windowfocus --sync " + std::to_string(guitest::windowXid(other)));
     ASSERT_TRUE(spinUntil([&] { return !view->hasFocus(); }));
     spinFor(800ms);
     const guitest::Screenshot hollow = guitest::screenshot(xid());
