@@ -13,7 +13,7 @@
 //   measured to the first frame drawn that was prepared after the search selected the match.
 //   Warmed with 20 searches first; then 100 keystrokes of varied terms. Target: within 50 ms.
 // Results are printed as text; the program exits 0 when every measurement completed.
-#include "../BenchInputs.h"
+#include "GuiBenchLoop.h"
 
 #include "Kestrovan/Apple/FrameValues.h"
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
@@ -36,6 +36,7 @@
 namespace {
 
 using namespace kestrovan;
+using bench::runUntil;
 using Clock = std::chrono::steady_clock;
 
 constexpr int viewWidth = 640;
@@ -48,18 +49,6 @@ constexpr int keystrokes = 100;
 double milliseconds(Clock::duration duration)
 {
     return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-bool runUntil(const std::function<bool()>& done, double limit)
-{
-    const auto end =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        g_main_context_iteration(nullptr, true);
-    }
-    return true;
 }
 
 /// Waits 2-20 ms on a timer of its own, so that events fall at every phase of the frame clock.
@@ -239,17 +228,10 @@ int main()
     gtk_init();
     platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
 
-    char directory[] = "/tmp/kestrovan-link-bench-XXXXXX";
-    if (!mkdtemp(directory))
+    bench::ScratchTextFile file(size_t(64) << 20, 20240611);
+    if (file.path().empty())
         return 1;
-    const std::string path = std::string(directory) + "/plain.txt";
-    {
-        const std::string contents = bench::asciiLines(size_t(64) << 20, "\n", 20240611);
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size())
-            return 1;
-        std::fclose(file);
-    }
+    const std::string path = file.path();
 
     TerminalOptions findOptions = TerminalOptions::defaults();
     findOptions.scrollback = findLines + 1000;
@@ -320,8 +302,7 @@ int main()
     for (const Summary* summary : {&hoverIdle, &findIdle, &hoverLoaded, &findLoaded})
         if (summary->count == 0)
             status = 1;
-    unlink(path.c_str());
-    rmdir(directory);
+    file.remove();
     std::fflush(stdout);
     _exit(status);
 }

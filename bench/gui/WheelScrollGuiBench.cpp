@@ -178,17 +178,10 @@ int main()
     gtk_init();
     platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
 
-    char directory[] = "/tmp/kestrovan-wheel-bench-XXXXXX";
-    if (!mkdtemp(directory))
+    bench::ScratchTextFile file(busyFileSize, 20240612);
+    if (file.path().empty())
         return 1;
-    const std::string path = std::string(directory) + "/busy.txt";
-    {
-        const std::string contents = bench::asciiLines(busyFileSize, "\n", 20240612);
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size())
-            return 1;
-        std::fclose(file);
-    }
+    const std::string path = file.path();
 
     const std::shared_ptr<LocalProcessTerminalView> wheelView = makeView(scrollbackLines + 100);
     const std::shared_ptr<LocalProcessTerminalView> busyView = makeView(1000);
@@ -228,8 +221,7 @@ int main()
     const WheelResult loaded = measureWheel(*wheelView, GTK_WIDGET(window));
     printResult("while a neighbour draws cat", loaded);
 
-    unlink(path.c_str());
-    rmdir(directory);
+    file.remove();
     std::fflush(stdout);
     _exit(idle.shown > 0 && loaded.shown > 0 ? 0 : 1);
 }
