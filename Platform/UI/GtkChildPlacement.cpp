@@ -1,7 +1,6 @@
 #include "Platform/UI/GtkChildPlacement.h"
 
 #include "Platform/UI/CoreViewWidget.h"
-#include "Platform/UI/GtkScroller.h"
 
 #include <algorithm>
 #include <cmath>
@@ -155,8 +154,6 @@ GtkWidget* GtkChildView::widgetOf(const View* view)
 {
     if (const auto* child = dynamic_cast<const GtkChildHolder*>(view))
         return child->childWidget();
-    if (const auto* scroller = dynamic_cast<const GtkScroller*>(view))
-        return scroller->widget();
     return nullptr;
 }
 
