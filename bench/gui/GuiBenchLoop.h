@@ -1,9 +1,11 @@
-// What the GUI benchmarks share: running the GTK main loop until something happened, and a large
-// text file in a folder of its own for a neighbouring view to `cat`.
+// What the GUI benchmarks share: running the GTK main loop until something happened, the
+// percentiles of a run's samples, and a large text file in a folder of its own for a neighbouring
+// view to `cat`.
 #pragma once
 
 #include "../BenchInputs.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <glib.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace bench {
 
@@ -26,6 +29,30 @@ inline bool runUntil(const std::function<bool()>& done, double limit)
         g_main_context_iteration(nullptr, true);
     }
     return true;
+}
+
+/// The median, 90th and 99th percentiles and the largest of a run's samples, and how many.
+struct Percentiles
+{
+    double median = 0;
+    double p90 = 0;
+    double p99 = 0;
+    double max = 0;
+    size_t count = 0;
+};
+
+inline Percentiles percentiles(std::vector<double> values)
+{
+    Percentiles result;
+    result.count = values.size();
+    if (values.empty())
+        return result;
+    std::sort(values.begin(), values.end());
+    result.median = values[values.size() / 2];
+    result.p90 = values[std::min(values.size() - 1, (values.size() * 90 + 99) / 100 - 1)];
+    result.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
+    result.max = values.back();
+    return result;
 }
 
 /// Lines of words (`asciiLines`, cut to whole lines) of at most `size` bytes in a file of a fresh

@@ -36,6 +36,8 @@
 namespace {
 
 using namespace kestrovan;
+using bench::Percentiles;
+using bench::percentiles;
 using bench::runUntil;
 using Clock = std::chrono::steady_clock;
 
@@ -72,27 +74,6 @@ std::optional<Clock::time_point> frameAfter(LocalProcessTerminalView& view, Cloc
     runUntil([&] { return drawn.has_value(); }, 5);
     terminalFramePresentedHandler().replace(nullptr);
     return drawn;
-}
-
-struct Summary
-{
-    double median = 0;
-    double p99 = 0;
-    double max = 0;
-    size_t count = 0;
-};
-
-Summary summarize(std::vector<double> samples)
-{
-    Summary summary;
-    summary.count = samples.size();
-    if (samples.empty())
-        return summary;
-    std::sort(samples.begin(), samples.end());
-    summary.median = samples[samples.size() / 2];
-    summary.p99 = samples[std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1)];
-    summary.max = samples.back();
-    return summary;
 }
 
 struct BenchView
@@ -146,7 +127,7 @@ std::string linkScreen(int cols, int rows, std::vector<LinkCell>& cells, uint32_
 }
 
 /// Ctrl-held moves onto links of `target`, each to its highlighted frame.
-Summary measureHover(BenchView& target, const std::vector<LinkCell>& cells, uint32_t seed)
+Percentiles measureHover(BenchView& target, const std::vector<LinkCell>& cells, uint32_t seed)
 {
     std::mt19937 random(seed);
     LocalProcessTerminalView& view = *target.view;
@@ -174,11 +155,11 @@ Summary measureHover(BenchView& target, const std::vector<LinkCell>& cells, uint
         }
         samples.push_back(milliseconds(*drawn - start));
     }
-    return summarize(samples);
+    return percentiles(samples);
 }
 
 /// Keystrokes in the find bar of `target`, each to the frame showing its match.
-Summary measureFind(BenchView& target, const std::vector<std::string>& terms, uint32_t seed)
+Percentiles measureFind(BenchView& target, const std::vector<std::string>& terms, uint32_t seed)
 {
     std::mt19937 random(seed);
     LocalProcessTerminalView& view = *target.view;
@@ -204,7 +185,7 @@ Summary measureFind(BenchView& target, const std::vector<std::string>& terms, ui
             samples.push_back(milliseconds(*drawn - start));
     }
     view.hideFindBar();
-    const Summary search = summarize(searches);
+    const Percentiles search = percentiles(searches);
     const SearchLineCacheCounters counters = view.search()->lineCache.counters();
     std::printf(
         "  the search alone: median %.2f ms, p99 %.2f ms; line cache: %llu built, %llu reused, %llu stale, "
@@ -212,10 +193,10 @@ Summary measureFind(BenchView& target, const std::vector<std::string>& terms, ui
         search.median, search.p99, (unsigned long long)counters.entriesBuilt,
         (unsigned long long)counters.entriesReused, (unsigned long long)counters.entriesStale,
         (unsigned long long)counters.drops);
-    return summarize(samples);
+    return percentiles(samples);
 }
 
-void print(const char* name, const Summary& summary, double target)
+void print(const char* name, const Percentiles& summary, double target)
 {
     std::printf("%s: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu samples; target %.1f ms)\n", name,
                 summary.median, summary.p99, summary.max, summary.count, target);
@@ -286,20 +267,20 @@ int main()
 
     int status = 0;
     const double frame = 1000.0 / 60;
-    const Summary hoverIdle = measureHover(links, cells, 1);
+    const Percentiles hoverIdle = measureHover(links, cells, 1);
     print("Ctrl-held motion to the highlighted frame, idle", hoverIdle, frame);
-    const Summary findIdle = measureFind(finding, terms, 2);
+    const Percentiles findIdle = measureFind(finding, terms, 2);
     print("find-bar keystroke over 100,000 lines to the highlighted frame, idle", findIdle, 50);
 
     busy.view->startProcess("/bin/sh", {"-c", "while :; do cat '" + path + "'; done"}, std::nullopt,
                             std::nullopt, std::nullopt);
     runUntil([] { return false; }, 0.5);
-    const Summary hoverLoaded = measureHover(links, cells, 3);
+    const Percentiles hoverLoaded = measureHover(links, cells, 3);
     print("Ctrl-held motion to the highlighted frame, while a neighbour draws cat", hoverLoaded, frame);
-    const Summary findLoaded = measureFind(finding, terms, 4);
+    const Percentiles findLoaded = measureFind(finding, terms, 4);
     print("find-bar keystroke over 100,000 lines, while a neighbour draws cat", findLoaded, 50);
 
-    for (const Summary* summary : {&hoverIdle, &findIdle, &hoverLoaded, &findLoaded})
+    for (const Percentiles* summary : {&hoverIdle, &findIdle, &hoverLoaded, &findLoaded})
         if (summary->count == 0)
             status = 1;
     file.remove();

@@ -34,6 +34,8 @@
 
 namespace {
 
+using bench::Percentiles;
+using bench::percentiles;
 using bench::runUntil;
 using namespace kestrovan;
 using Clock = std::chrono::steady_clock;
@@ -53,27 +55,6 @@ std::shared_ptr<LocalProcessTerminalView> makeView(int scrollback)
     TerminalView::Configuration configuration;
     configuration.options.scrollback = scrollback;
     return LocalProcessTerminalView::create(platform::Size{640, 360}, std::move(configuration));
-}
-
-struct Percentiles
-{
-    double median = 0;
-    double p90 = 0;
-    double p99 = 0;
-    double max = 0;
-};
-
-Percentiles percentiles(std::vector<double> values)
-{
-    Percentiles result;
-    if (values.empty())
-        return result;
-    std::sort(values.begin(), values.end());
-    result.median = values[values.size() / 2];
-    result.p90 = values[std::min(values.size() - 1, (values.size() * 90 + 99) / 100 - 1)];
-    result.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
-    result.max = values.back();
-    return result;
 }
 
 struct WheelResult
