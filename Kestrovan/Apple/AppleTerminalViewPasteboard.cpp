@@ -150,9 +150,11 @@ void TerminalView::pasteClipboard(KittyClipboardLocation location)
         return;
     std::weak_ptr<TerminalView> weak = weak_from_this();
     clipboard->readText([weak](std::optional<std::string> text) {
-        // An empty clipboard pastes nothing, which is not an error.
-        if (const std::shared_ptr<TerminalView> view = weak.lock())
-            view->insertPastedText(text.value_or(std::string()));
+        // An empty clipboard pastes nothing (not even the brackets of an empty bracketed paste),
+        // which is not an error.
+        const std::shared_ptr<TerminalView> view = weak.lock();
+        if (view && text && !text->empty())
+            view->insertPastedText(*text);
     });
 }
 

@@ -113,6 +113,7 @@ TEST(TerminalViewPasteboardTests, PastesAreReadLaterAndArriveAsTheProgramAsked)
         {"\x1b[?2004h", {{"text/plain", bytes("a\x1b[201~b")}}, "\x1b[200~a [201~b\x1b[201~"},
         {"", {{"image/png", bytes("\x89PNG")}}, ""},
         {"", {}, ""},
+        {"\x1b[?2004h", {{"text/plain", {}}}, ""},
     };
     for (const Case& c : cases) {
         ViewFixture f;
