@@ -93,7 +93,7 @@ struct SafetyPolicy
     /// without "=" are left out), for `shellEnvironment`.
     static std::map<std::string, std::string> processEnvironment();
 
-    /// True when the C library can load `locale` (its character type at least).
+    /// True when the C library can load every category of `locale`.
     static bool isLocaleInstalled(std::string_view locale);
 
     /// Adds FD_CLOEXEC to a descriptor's flags; false for a negative descriptor or when `fcntl`
