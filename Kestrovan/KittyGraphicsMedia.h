@@ -23,25 +23,30 @@ namespace kestrovan {
 KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control,
                                         std::span<const uint8_t> base64Payload,
                                         const KittyGraphicsConfiguration& configuration, bool temporary,
-                                        std::optional<int64_t> maximumImageBytes = std::nullopt);
+                                        std::optional<int64_t> maximumImageBytes = std::nullopt,
+                                        std::optional<KittyImageSize> frameImageSize = std::nullopt);
 
 /// The shared-memory medium ("s"); the payload is the base64 of an object name.
 KittyPayloadResult loadKittySharedMemoryPayload(const KittyGraphicsControl& control,
                                                 std::span<const uint8_t> base64Payload,
                                                 const KittyGraphicsConfiguration& configuration,
-                                                std::optional<int64_t> maximumImageBytes = std::nullopt);
+                                                std::optional<int64_t> maximumImageBytes = std::nullopt,
+                                                std::optional<KittyImageSize> frameImageSize = std::nullopt);
 
-/// Reads `size` bytes (0: the rest, at most 400 MiB) from `offset` of a regular file; with
-/// `deleteAfterRead` the file is unlinked whatever the outcome once it was opened. Absent on
-/// failure; an empty result is not a failure.
+/// Reads `size` bytes (0: the rest, at most 400 MiB) from `offset` of a regular file, but never
+/// more than `maximumBytes`; with `deleteAfterRead` the file is unlinked whatever the outcome once
+/// it was opened. Absent on failure; an empty result is not a failure.
 std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, int64_t offset, int64_t size,
-                                                      bool deleteAfterRead);
+                                                      bool deleteAfterRead,
+                                                      int64_t maximumBytes = kittyMaximumDataBytes);
 
-/// Copies a range of a shared-memory object and unlinks it whatever the outcome once it was
-/// opened; `expectedSize` is the least the object must hold and the default length of the range.
+/// Copies a range of a shared-memory object, at most `maximumBytes` of it, and unlinks it whatever
+/// the outcome once it was opened; `expectedSize` is the least the object must hold and the
+/// default length of the range.
 std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& name,
                                                           std::optional<int64_t> expectedSize, int64_t offset,
-                                                          int64_t size);
+                                                          int64_t size,
+                                                          int64_t maximumBytes = kittyMaximumDataBytes);
 
 /// Copies exactly `length` bytes from `offset` of an open descriptor; absent on a read error or
 /// when the file ends before the range does (it may have shrunk since it was measured).
