@@ -280,18 +280,17 @@ TEST(KittyGraphicsBounds, RowsFollowDroppedLinesWhereverTheyAreRead)
 
 TEST(KittyGraphicsBounds, EvictionFollowsWhetherAnImageIsShownNow)
 {
-    // Three 2x2 images under a 40-byte quota: one must go. A was shown and is not any more, B was
-    // not and is now, so A goes although B is the one never shown before.
+    // Three 2x2 images under a 40-byte quota: one must go. Images 1 and 2 were both shown, 2 more
+    // recently; once 2 is shown no more it goes first, although 1 is older.
     const std::string rgb2x2 = base64(std::vector<uint8_t>(12, 9));
     KittyFixture fixture(
         80, 24, 100, [](TerminalOptions& options) { options.kittyGraphics.storageLimitBytesPerScreen = 40; });
     fixture.command("a=T,q=2,i=1,f=24,s=2,v=2", rgb2x2);
-    fixture.command("a=t,q=2,i=2,f=24,s=2,v=2", rgb2x2);
-    fixture.command("a=d,d=i,i=1");
-    fixture.command("a=p,q=2,i=2");
+    fixture.command("a=T,q=2,i=2,f=24,s=2,v=2", rgb2x2);
+    fixture.command("a=d,d=i,i=2");
     fixture.command("a=t,q=2,i=3,f=24,s=2,v=2", rgb2x2);
-    EXPECT_EQ(fixture.screen().imagesById.count(1), 0u) << "no longer shown, so it goes first";
-    EXPECT_EQ(fixture.screen().imagesById.count(2), 1u);
+    EXPECT_EQ(fixture.screen().imagesById.count(1), 1u) << "still shown";
+    EXPECT_EQ(fixture.screen().imagesById.count(2), 0u) << "no longer shown, so it goes first";
     EXPECT_EQ(fixture.screen().imagesById.count(3), 1u);
 }
 
