@@ -125,12 +125,14 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
     for (const KittyGraphicsScreenState* screen :
          {&terminal->kittyGraphicsState().primary, &terminal->kittyGraphicsState().alternate}) {
         int64_t total = 0;
-        int64_t bookkeeping = int64_t(screen->placementsByKey.size()) * KittyGraphicsBookkeeping::placementBytes;
+        int64_t bookkeeping =
+            int64_t(screen->placementsByKey.size()) * KittyGraphicsBookkeeping::placementBytes;
         for (const auto& [id, image] : screen->imagesById) {
             total += image.byteSize;
             bookkeeping += KittyGraphicsBookkeeping::imageBytes;
             if (image.animation)
-                bookkeeping += int64_t(image.animation->frames.size() - 1) * KittyGraphicsBookkeeping::frameBytes;
+                bookkeeping +=
+                    int64_t(image.animation->frames.size() - 1) * KittyGraphicsBookkeeping::frameBytes;
         }
         if (total != screen->totalImageBytes)
             fail("the byte total differs from the images' sizes");
