@@ -186,7 +186,7 @@ private:
     /// The keys of the image's placements with this client placement id (0: the anonymous ones).
     std::vector<KittyPlacementKey> clientPlacementKeys(uint32_t imageId, uint32_t placementId);
     /// An image an animation action works on, changed where it is stored: frames are many, and
-    /// copying them for each action made a stream of frames cost the square of its length.
+    /// copying them for each action would make a stream of frames cost the square of its length.
     struct AnimatedImage
     {
         uint32_t id = 0;

@@ -1,3 +1,4 @@
+// Runs of used image ids, joined and split as ids are taken and given back.
 #include "Kestrovan/KittyGraphicsIdRuns.h"
 
 namespace kestrovan {

@@ -2,7 +2,7 @@
 // after any id is found in logarithmic time however the ids were taken and given back.
 //
 // Transmissions by image number take the smallest free id from 1, and those without an id take
-// the next free one after a counter. Walking the used ids one by one made a flood of such
+// the next free one after a counter. Walking the used ids one by one would make a flood of such
 // transmissions cost the square of its length; a run of used ids is stepped over at once.
 #pragma once
 

@@ -4,7 +4,9 @@
 // These paths run on the parse thread with the terminal lock held, so none of them may block: a
 // file is opened non-blocking and must be a regular file before a byte is read, and shared memory
 // is copied with `pread`, never mapped, so an object that shrinks meanwhile gives a short read
-// instead of a fault. Paths are canonicalised, kept out of /proc, /sys and /dev (but /dev/shm),
+// instead of a fault. Only what the command can use is read (`kittyMediaReadLimit`): the pixels
+// its keys describe, or for compressed data and PNG at most the quota, whatever size the file
+// or object claims. Paths are canonicalised, kept out of /proc, /sys and /dev (but /dev/shm),
 // and opened again with symbolic links refused, so a path swapped after the check cannot lead
 // elsewhere.
 #pragma once

@@ -1,3 +1,4 @@
+// The tables of one screen's images and placements kept together with their indexes and totals.
 #include "Kestrovan/KittyGraphicsScreenState.h"
 
 namespace kestrovan {
