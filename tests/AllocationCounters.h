@@ -13,7 +13,7 @@ namespace counting {
 
 inline std::atomic<long> countedAllocations{0};
 inline std::atomic<int64_t> countedBytes{0};
-inline std::atomic<int64_t> largestCountedAllocation{0};
+inline std::atomic<std::size_t> largestCountedAllocation{0};
 /// Bytes the process holds from the counting allocation functions, as the allocator reports the
 /// blocks' usable sizes.
 inline std::atomic<int64_t> heldBytes{0};

@@ -4,6 +4,7 @@
 
 #include "Kestrovan/Mac/MacTerminalView.h"
 
+#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/TerminalDebugView.h"
 #include "Kestrovan/SelectionService.h"
 #include "Platform/Graphics/Canvas.h"
@@ -29,17 +30,6 @@ bool isBlinking(CursorStyle style)
 
 } // namespace
 
-const char* describe(MetalError error)
-{
-    switch (error) {
-    case MetalError::deviceUnavailable:
-        return "No Metal device is available.";
-    case MetalError::rendererBusy:
-        return "The Metal renderer did not become idle before teardown.";
-    }
-    return "";
-}
-
 MacTerminalView::MacTerminalView(Passkey key, platform::Size frameSize, Configuration configuration)
     : TerminalView(key, frameSize, std::move(configuration))
 {}
@@ -62,9 +52,12 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
         markedTextOverlayView_.reset();
         stopCaretBlink();
         stopOverlayScrollerTimers();
+        stopSelectionAutoScroll();
         return;
     }
     setupScroller();
+    // The desktop's scrollbar style; a permanent scrollbar narrows the grid at once.
+    setScrollerStyle(widget->appearance().overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy);
     if (markedText_)
         updateMarkedTextOverlay();
 }
@@ -304,13 +297,23 @@ void MacTerminalView::caretBlinkTick()
 
 std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
 {
-    // No GPU renderer can be bound yet: the request fails as on a machine without a device, and
-    // the CPU path keeps drawing. Switching off is always done, as nothing is on.
+    // Switching off is always done, as nothing is on.
     if (!enabled)
         return std::nullopt;
-    static const platform::Logger logger("org.kestrovan", "Metal");
-    logger.error(std::string("Kestrovan: the GPU renderer is not available; drawing on the CPU: ") +
-                 describe(MetalError::deviceUnavailable));
+    static const platform::Logger logger("org.morvane.Kestrovan", "GPU");
+    // A software rasterizer draws a full frame slower than the CPU path: it is no device.
+    if (!systemDefaultMetalDevice()) {
+        if (auto software = softwareOnlyRendererName())
+            logger.error("Kestrovan: only a software GL renderer (" + *software +
+                         ") is available; drawing on the CPU");
+        else
+            logger.error("Kestrovan: no GL device is available; drawing on the CPU");
+        return MetalError::deviceUnavailable;
+    }
+    // No GPU renderer can be bound to the view yet: the request fails as on a machine without a
+    // device, and the CPU path keeps drawing.
+    logger.error("Kestrovan: the GPU renderer is not available; drawing on the CPU: " +
+                 MetalError::deviceUnavailable.description());
     return MetalError::deviceUnavailable;
 }
 
@@ -331,6 +334,7 @@ bool MacTerminalView::updateUiClosed()
     if (overlayFrameTimer_)
         overlayFrameTimer_->invalidate();
     stopOverlayScrollerTimers();
+    stopSelectionAutoScroll();
     visualBellStart_.reset();
     uiShutdownState_ = UIShutdownState::stopped;
     return true;
