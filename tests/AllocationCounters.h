@@ -29,9 +29,9 @@ inline void noteAllocation(void* pointer, std::size_t size)
         return;
     countedAllocations.fetch_add(1, std::memory_order_relaxed);
     countedBytes.fetch_add(int64_t(size), std::memory_order_relaxed);
-    int64_t largest = largestCountedAllocation.load(std::memory_order_relaxed);
-    while (int64_t(size) > largest && !largestCountedAllocation.compare_exchange_weak(
-                                          largest, int64_t(size), std::memory_order_relaxed)) {
+    std::size_t largest = largestCountedAllocation.load(std::memory_order_relaxed);
+    while (size > largest &&
+           !largestCountedAllocation.compare_exchange_weak(largest, size, std::memory_order_relaxed)) {
     }
 }
 
@@ -58,12 +58,15 @@ inline long stopCounting()
     return countedAllocations.load();
 }
 
-/// The bytes asked for, and the largest single block, since `startCounting()`.
+/// The bytes asked for since `startCounting()`.
 inline int64_t bytesCounted()
 {
     return countedBytes.load();
 }
-inline int64_t largestBlockCounted()
+
+/// The largest single allocation, in bytes, counted since `startCounting()`, for checks that a
+/// path never asks for more than a bound.
+inline std::size_t largestAllocation()
 {
     return largestCountedAllocation.load();
 }
