@@ -1220,8 +1220,8 @@ public:
     /// The images and placements renderers draw this frame; needs the lock.
     KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot();
     /// The images, placements and pending transfer of both screens. Only `KittyGraphicsEngine`
-    /// changes them.
-    const KittyGraphicsState& kittyGraphicsState() const { return kittyGraphicsState_; }
+    /// changes them; reading them here first writes placement rows that dropped lines moved.
+    const KittyGraphicsState& kittyGraphicsState() const;
     /// Whether either screen holds a placement; the scroll and erase paths skip the kitty work
     /// without one.
     bool hasKittyPlacements() const { return hasKittyPlacements_; }
