@@ -102,8 +102,8 @@ std::set<Window> viewableWindows(Display* display)
         return windows;
     for (unsigned index = 0; index < count; ++index) {
         XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, children[index], &attributes) && attributes.map_state == IsViewable &&
-            attributes.width > 100 && attributes.height > 100)
+        if (XGetWindowAttributes(display, children[index], &attributes) &&
+            attributes.map_state == IsViewable && attributes.width > 100 && attributes.height > 100)
             windows.insert(children[index]);
     }
     if (children)
@@ -263,7 +263,8 @@ std::vector<double> type(Display* display, Running& running, int keys, double mi
     std::uniform_real_distribution<double> pause(minimumMs, maximumMs);
     Clock::time_point nextPress = Clock::now();
     int sent = 0;
-    const auto limit = Clock::now() + std::chrono::seconds(30) + std::chrono::milliseconds(int(keys * maximumMs));
+    const auto limit =
+        Clock::now() + std::chrono::seconds(30) + std::chrono::milliseconds(int(keys * maximumMs));
     while ((sent < keys || !pending.empty()) && Clock::now() < limit) {
         const Clock::time_point now = Clock::now();
         // A new line waits until every echo of the line is in.
@@ -279,8 +280,9 @@ std::vector<double> type(Display* display, Running& running, int keys, double mi
             pending.push_back({row, column++, Clock::now()});
             pressKey(display, XK_space);
             ++sent;
-            nextPress = pending.back().pressed +
-                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(pause(random)));
+            nextPress =
+                pending.back().pressed + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double, std::milli>(pause(random)));
         }
         for (auto entry = pending.begin(); entry != pending.end();) {
             if (isGreen(cellPixel(display, running.window, running.grid, entry->row, entry->column))) {
@@ -357,16 +359,17 @@ int main(int argc, char** argv)
     };
     if (installed("xterm"))
         terminals.push_back({"xterm",
-                             {"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry", "80x24", "-e", child,
-                              "--echo-child"}});
+                             {"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry", "80x24", "-e",
+                              child, "--echo-child"}});
     if (installed("alacritty"))
         terminals.push_back({"alacritty",
-                             {"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono", "-o",
-                              "window.dimensions.columns=80", "-o", "window.dimensions.lines=24", "-e", child,
-                              "--echo-child"}});
+                             {"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono",
+                              "-o", "window.dimensions.columns=80", "-o", "window.dimensions.lines=24", "-e",
+                              child, "--echo-child"}});
 
     const char* renderer = std::getenv("GSK_RENDERER");
-    std::printf("load average before: %s; GSK_RENDERER %s\n", loadAverage().c_str(), renderer ? renderer : "unset");
+    std::printf("load average before: %s; GSK_RENDERER %s\n", loadAverage().c_str(),
+                renderer ? renderer : "unset");
     std::vector<Results> results(terminals.size());
     std::mt19937 random(20261208);
     int status = 0;
@@ -396,8 +399,8 @@ int main(int argc, char** argv)
         }
     }
 
-    std::printf("load average after: %s; %d rounds, %d keys per speed and round\n", loadAverage().c_str(), rounds,
-                keys);
+    std::printf("load average after: %s; %d rounds, %d keys per speed and round\n", loadAverage().c_str(),
+                rounds, keys);
     std::printf("%-18s %22s %28s %14s %12s\n", "ms", "idle p50 / p99", "typing fast p50 / p99", "start-up",
                 "idle RSS");
     for (size_t index = 0; index < terminals.size(); ++index) {
@@ -405,9 +408,10 @@ int main(int argc, char** argv)
         if (result.startup.empty())
             continue;
         std::vector<double> memory(result.residentKiB.begin(), result.residentKiB.end());
-        std::printf("%-18s %10.2f / %-10.2f %14.2f / %-12.2f %8.1f ms %8.1f MiB\n", terminals[index].name.c_str(),
-                    percentile(result.idle, 0.5), percentile(result.idle, 0.99), percentile(result.fast, 0.5),
-                    percentile(result.fast, 0.99), percentile(result.startup, 0.5), percentile(memory, 0.5) / 1024);
+        std::printf(
+            "%-18s %10.2f / %-10.2f %14.2f / %-12.2f %8.1f ms %8.1f MiB\n", terminals[index].name.c_str(),
+            percentile(result.idle, 0.5), percentile(result.idle, 0.99), percentile(result.fast, 0.5),
+            percentile(result.fast, 0.99), percentile(result.startup, 0.5), percentile(memory, 0.5) / 1024);
     }
     std::printf("start-up and memory are medians over the rounds; start-up bests:");
     for (size_t index = 0; index < terminals.size(); ++index)

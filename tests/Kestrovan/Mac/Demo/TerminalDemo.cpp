@@ -10,6 +10,7 @@
 
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/GPU/ToolkitRenderer.h"
 #include "Platform/UI/CoreViewWidget.h"
 
 #include <cstdio>
@@ -65,6 +66,8 @@ std::string loginShell()
 
 int main(int argc, char** argv)
 {
+    // Before anything starts GTK: without hardware GL, GTK draws with cairo (GSK_RENDERER chooses).
+    platform::gpu::chooseToolkitRenderer();
     int width = 800;
     int height = 500;
     double fontSize = 0;
