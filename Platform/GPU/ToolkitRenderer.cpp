@@ -10,23 +10,31 @@
 
 namespace platform::gpu {
 
-std::optional<std::string> toolkitRendererFor(const ToolkitRendererFacts& facts)
+namespace {
+
+/// Whether the toolkit draws with cairo because the machine has no hardware GL.
+bool softwareOnly(const ToolkitRendererFacts& facts)
 {
-    // The user's choice stands, whatever it is.
-    if (facts.userRenderer && *facts.userRenderer)
-        return std::nullopt;
     // Mesa is told to rasterize in software whatever the machine has.
     if (isSoftwareRenderer({}, facts.alwaysSoftware))
-        return "cairo";
+        return true;
     // No render node, no hardware GL: GL would be a software rasterizer.
     if (!facts.hasRenderNode)
-        return "cairo";
+        return true;
     // A render node without a hardware driver behind it (a virtual GPU without 3D, an unknown
     // device) still ends in a software rasterizer: its name tells.
     const std::string renderer = facts.glRenderer ? facts.glRenderer() : std::string();
-    if (!renderer.empty() && isSoftwareRenderer(renderer, nullptr))
-        return "cairo";
-    return std::nullopt;
+    return !renderer.empty() && isSoftwareRenderer(renderer, nullptr);
+}
+
+} // namespace
+
+ToolkitRendererChoice toolkitRendererFor(const ToolkitRendererFacts& facts)
+{
+    // The user's choice stands, whatever it is.
+    if ((facts.userRenderer && *facts.userRenderer) || !softwareOnly(facts))
+        return {};
+    return {"cairo", !facts.softwareGLWanted};
 }
 
 bool hasUsableRenderNode(const char* directory)
@@ -50,19 +58,26 @@ bool hasUsableRenderNode(const char* directory)
     return usable;
 }
 
-std::optional<std::string> chooseToolkitRenderer()
+ToolkitRendererChoice chooseToolkitRenderer(bool softwareGLWanted)
 {
-    static const std::optional<std::string> chosen = [] {
+    static const ToolkitRendererChoice chosen = [softwareGLWanted] {
         ToolkitRendererFacts facts;
         facts.userRenderer = std::getenv("GSK_RENDERER");
         facts.alwaysSoftware = std::getenv("LIBGL_ALWAYS_SOFTWARE");
         facts.hasRenderNode = hasUsableRenderNode();
         facts.glRenderer = [] { return systemDeviceProbe().renderer; };
-        std::optional<std::string> renderer = toolkitRendererFor(facts);
+        facts.softwareGLWanted = softwareGLWanted;
+        const ToolkitRendererChoice choice = toolkitRendererFor(facts);
         // Before GTK starts no other thread reads the environment.
-        if (renderer)
-            setenv("GSK_RENDERER", renderer->c_str(), 1);
-        return renderer;
+        if (choice.renderer)
+            setenv("GSK_RENDERER", choice.renderer->c_str(), 1);
+        if (choice.disableToolkitGL) {
+            const char* flags = std::getenv("GDK_DEBUG");
+            const std::string value =
+                flags && *flags ? std::string(flags) + ",gl-disable" : std::string("gl-disable");
+            setenv("GDK_DEBUG", value.c_str(), 1);
+        }
+        return choice;
     }();
     return chosen;
 }

@@ -20,24 +20,35 @@ TEST(ToolkitRendererTests, CairoWithoutHardwareGLUnlessTheUserChose)
         const char* alwaysSoftware;
         bool hasRenderNode;
         const char* glRenderer;
-        std::optional<std::string> expected;
+        bool softwareGLWanted;
+        ToolkitRendererChoice expected;
         /// Whether the GL renderer's name had to be asked for.
         bool asked;
     };
+    const ToolkitRendererChoice cairo{"cairo", true};
     const Case cases[] = {
-        {"no render node", nullptr, nullptr, false, "", "cairo", false},
-        {"the user's choice stands", "gl", nullptr, false, "", std::nullopt, false},
-        {"the user's cairo stands too", "cairo", nullptr, true, "", std::nullopt, false},
-        {"an empty choice is no choice", "", nullptr, false, "", "cairo", false},
-        {"Mesa forced to software", nullptr, "1", true, "AMD Radeon", "cairo", false},
-        {"Mesa's variable off", nullptr, "0", true, "AMD Radeon", std::nullopt, true},
-        {"a hardware renderer", nullptr, nullptr, true, "Mesa Intel(R) UHD Graphics 620", std::nullopt, true},
-        {"llvmpipe behind a render node", nullptr, nullptr, true, "llvmpipe (LLVM 15.0.6, 256 bits)", "cairo",
-         true},
-        {"softpipe", nullptr, nullptr, true, "softpipe", "cairo", true},
-        {"swrast", nullptr, nullptr, true, "Mesa swrast", "cairo", true},
-        {"another software rasterizer", nullptr, nullptr, true, "Software Rasterizer", "cairo", true},
-        {"no GL context at all: GTK's own fallback decides", nullptr, nullptr, true, "", std::nullopt, true},
+        {"no render node", nullptr, nullptr, false, "", false, cairo, false},
+        {"no render node, but GL on the software rasterizer wanted",
+         nullptr,
+         nullptr,
+         false,
+         "",
+         true,
+         {"cairo", false},
+         false},
+        {"llvmpipe, and GL on it wanted", nullptr, nullptr, true, "llvmpipe", true, {"cairo", false}, true},
+        {"the user's choice stands", "gl", nullptr, false, "", false, {}, false},
+        {"the user's cairo stands too", "cairo", nullptr, true, "", false, {}, false},
+        {"an empty choice is no choice", "", nullptr, false, "", false, cairo, false},
+        {"Mesa forced to software", nullptr, "1", true, "AMD Radeon", false, cairo, false},
+        {"Mesa's variable off", nullptr, "0", true, "AMD Radeon", false, {}, true},
+        {"a hardware renderer", nullptr, nullptr, true, "Mesa Intel(R) UHD Graphics 620", false, {}, true},
+        {"llvmpipe behind a render node", nullptr, nullptr, true, "llvmpipe (LLVM 15.0.6, 256 bits)", false,
+         cairo, true},
+        {"softpipe", nullptr, nullptr, true, "softpipe", false, cairo, true},
+        {"swrast", nullptr, nullptr, true, "Mesa swrast", false, cairo, true},
+        {"another software rasterizer", nullptr, nullptr, true, "Software Rasterizer", false, cairo, true},
+        {"no GL context at all: GTK's own fallback decides", nullptr, nullptr, true, "", false, {}, true},
     };
     for (const Case& test : cases) {
         bool asked = false;
@@ -45,11 +56,14 @@ TEST(ToolkitRendererTests, CairoWithoutHardwareGLUnlessTheUserChose)
         facts.userRenderer = test.userRenderer;
         facts.alwaysSoftware = test.alwaysSoftware;
         facts.hasRenderNode = test.hasRenderNode;
+        facts.softwareGLWanted = test.softwareGLWanted;
         facts.glRenderer = [&] {
             asked = true;
             return std::string(test.glRenderer);
         };
-        EXPECT_EQ(toolkitRendererFor(facts), test.expected) << test.name;
+        const ToolkitRendererChoice choice = toolkitRendererFor(facts);
+        EXPECT_EQ(choice.renderer, test.expected.renderer) << test.name;
+        EXPECT_EQ(choice.disableToolkitGL, test.expected.disableToolkitGL) << test.name;
         EXPECT_EQ(asked, test.asked) << test.name << ": the costly probe runs only when needed";
     }
 }

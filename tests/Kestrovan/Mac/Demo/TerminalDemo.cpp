@@ -8,6 +8,7 @@
 // /bin/sh). What the view reports (sizes, titles, the child's end, a failed launch) is printed on
 // standard output, one line each, so a script can follow it.
 
+#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
 #include "Platform/GPU/ToolkitRenderer.h"
@@ -66,8 +67,9 @@ std::string loginShell()
 
 int main(int argc, char** argv)
 {
-    // Before anything starts GTK: without hardware GL, GTK draws with cairo (GSK_RENDERER chooses).
-    platform::gpu::chooseToolkitRenderer();
+    // Before anything starts GTK: without hardware GL, GTK draws with cairo (GSK_RENDERER chooses),
+    // and leaves GL alone unless the view may draw with GL on a software rasterizer.
+    platform::gpu::chooseToolkitRenderer(kestrovan::softwareRenderingAllowed());
     int width = 800;
     int height = 500;
     double fontSize = 0;
@@ -102,6 +104,13 @@ int main(int argc, char** argv)
     if (visualBell)
         view->setBellStyle(kestrovan::BellStyle::visual);
 
+    // The program starts before the window is built: its own start-up runs while GTK loads its
+    // theme and maps the window, and its first output is usually parsed by the first frame.
+    if (program.empty())
+        program.push_back(loginShell());
+    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
+                       std::nullopt, std::nullopt, std::nullopt);
+
     GtkWindow* window = GTK_WINDOW(gtk_window_new());
     gtk_window_set_title(window, "Vesk terminal view");
     gtk_window_set_default_size(window, width, height);
@@ -109,11 +118,6 @@ int main(int argc, char** argv)
     gtk_window_set_child(window, widget);
     gtk_window_present(window);
     gtk_widget_grab_focus(widget);
-
-    if (program.empty())
-        program.push_back(loginShell());
-    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
-                       std::nullopt, std::nullopt, std::nullopt);
 
     GMainLoop* loop = g_main_loop_new(nullptr, false);
     g_signal_connect_swapped(window, "destroy", G_CALLBACK(g_main_loop_quit), loop);
