@@ -46,6 +46,7 @@
 #include "Kestrovan/Apple/WheelReportBudget.h"
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/MouseReport.h"
 #include "Kestrovan/ProfilingStats.h"
 #include "Kestrovan/SearchOptions.h"
 #include "Kestrovan/Terminal.h"
@@ -205,11 +206,13 @@ public:
     /// Left and right swap places on a right-to-left line when the terminal's swap mode is on.
     void sendKeyLeft();
     void sendKeyRight();
-    /// One mouse report, straight to the host delegate (not through the input sender). Buttons 0,
-    /// 1, 2 and 4 to 7; positions are 0-based cells, pixels default to the cell.
-    void sendMouseEvent(int button, bool release, bool motion, bool shift, bool meta, bool control, int col,
-                        int row, std::optional<int> pixelX = std::nullopt,
-                        std::optional<int> pixelY = std::nullopt);
+    /// The host's switch for mouse reports: while it is off, no report of any kind leaves the view.
+    bool allowMouseReporting = true;
+    /// Sends one mouse report straight to the host delegate (not through the input sender), when
+    /// the switch is on and the program's tracking mode reports it; true when it was sent. A motion
+    /// report equal to the one sent before it (a move within a cell) is not sent again. Takes the
+    /// terminal lock; the caller must not hold it.
+    bool sendMouseReport(const MouseReport& report);
     /// The control byte of a one-character ASCII string (Ctrl+A is 0x01); empty for anything else.
     static std::vector<uint8_t> applyControlToEventCharacters(std::string_view characters);
 
@@ -223,7 +226,11 @@ public:
 
     bool selectionActive();
     std::optional<std::string> getSelection();
+    /// Selects the whole buffer and offers it as the primary selection.
     void selectAll();
+    /// Offers the selected text as the display's primary selection (what a middle click pastes),
+    /// as a finished selection is on Linux; nothing without a host or a selection.
+    void offerSelectionAsPrimary();
     void selectNone();
     SemanticPromptClickBehavior semanticPromptClickBehavior();
     void setSemanticPromptClickBehavior(SemanticPromptClickBehavior behavior);
@@ -729,6 +736,9 @@ private:
     bool cursorTextColorIsDefault_ = true;
     platform::NativeColor backingLayerColor_;
     ViewColorMapper colorMapper_;
+
+    // The last motion report sent: the same report again (a move within one cell) is not sent.
+    std::optional<std::vector<uint8_t>> lastMotionReport_;
 
     // Focus, links, scrolling.
     bool hasFocus_ = false;

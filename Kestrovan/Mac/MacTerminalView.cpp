@@ -52,9 +52,12 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
         markedTextOverlayView_.reset();
         stopCaretBlink();
         stopOverlayScrollerTimers();
+        stopSelectionAutoScroll();
         return;
     }
     setupScroller();
+    // The desktop's scrollbar style; a permanent scrollbar narrows the grid at once.
+    setScrollerStyle(widget->appearance().overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy);
     if (markedText_)
         updateMarkedTextOverlay();
 }
@@ -331,6 +334,7 @@ bool MacTerminalView::updateUiClosed()
     if (overlayFrameTimer_)
         overlayFrameTimer_->invalidate();
     stopOverlayScrollerTimers();
+    stopSelectionAutoScroll();
     visualBellStart_.reset();
     uiShutdownState_ = UIShutdownState::stopped;
     return true;

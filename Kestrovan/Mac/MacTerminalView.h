@@ -5,8 +5,10 @@
 // adds what needs the window: it draws frames on the CPU (the backing store the widget keeps),
 // lays the progress bar, the visual bell and the input method's pre-edit over them, blinks the
 // caret, turns key events into the bytes programs expect (legacy sequences or the kitty keyboard
-// protocol), takes committed and composing text from the input method, and stops its rendering
-// for good when its UI closes. It is a `platform::ViewCore`: `platform::gtk::CoreViewWidget`
+// protocol), takes committed and composing text from the input method, routes the pointer and the
+// wheel (reports for a program that tracks the mouse, or selection, the primary selection and
+// scrolling), keeps the scroller in the desktop's style, and stops its rendering for good when its
+// UI closes. It is a `platform::ViewCore`: `platform::gtk::CoreViewWidget`
 // shows it in a GTK window, `platform::RecordingViewHost` in tests.
 //
 // The members live in one file per concern:
@@ -14,20 +16,27 @@
 //   MacTerminalViewKeyboard.cpp      key presses and releases, modifier keys, editing commands
 //   MacKittyKeyEvents.cpp            key events as kitty keyboard events, and their sending
 //   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
-//   MacTerminalViewScroller.cpp      the overlay scroller: placing, showing and fading it
+//   MacTerminalViewScroller.cpp      the scroller: its two styles, placing, showing, fading, clicks
+//   MacTerminalViewMouse.cpp         pointer events: hit test, reports to the program or local use
+//   MacTerminalViewSelection.cpp     selection gestures, autoscroll, the primary selection
+//   MacTerminalViewWheel.cpp         scroll-wheel routing
 //
 // Everything here runs on the main thread.
 #pragma once
 
 #include "Kestrovan/Apple/AppleTerminalView.h"
 #include "Kestrovan/Apple/Metal/MetalError.h"
+#include "Kestrovan/Apple/MouseHitTest.h"
 #include "Kestrovan/Apple/TerminalFrameDrawer.h"
+#include "Kestrovan/Apple/WheelDistanceAccumulator.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
 #include "Platform/UI/KeyEvent.h"
 #include "Platform/UI/MarkedText.h"
+#include "Platform/UI/PointerEvents.h"
 #include "Platform/UI/TextInputCommand.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -193,6 +202,74 @@ public:
     void applyScrollerState(const ScrollerState& state) override;
     bool overlayScrollerIsTracking() const { return overlayScrollerIsTracking_; }
 
+    // --- Scroller styles (MacTerminalViewScroller.cpp) ---------------------------------------------
+
+    /// How the scroller shows: over the text while scrolling, or permanently beside it.
+    enum class ScrollerStyle
+    {
+        overlay,
+        legacy,
+    };
+    ScrollerStyle scrollerStyle() const { return scrollerStyle_; }
+    /// Applies a style at once; a change resizes the grid for the width the scroller leaves.
+    void setScrollerStyle(ScrollerStyle style);
+    /// The width the text must leave to the scroller: its width in the legacy style, else 0.
+    double reservedScrollerWidth() const;
+    double getEffectiveWidth(platform::Size size) const override;
+    /// The user worked the scroller: a track click pages, the knob scrolls.
+    void scrollerActivated(platform::ScrollerPart part, double doubleValue);
+    /// Follows the desktop's scrollbar style along with the appearance.
+    void appearanceChanged(const platform::Appearance& appearance) override;
+
+    // --- Pointer (MacTerminalViewMouse.cpp) --------------------------------------------------------
+
+    /// Routes a pointer event: a report to the program when it tracks the mouse and the host
+    /// allows it, otherwise selection, links, or a paste of the primary selection.
+    void mouseEvent(const platform::MouseEvent& event) override;
+    /// The cell (column, buffer row) and device pixel under a view point (y-up), with the column
+    /// of a right-to-left row mapped back to logical order; the caller holds the terminal lock.
+    MouseHit calculateMouseHitLocked(platform::Point point);
+    /// Whether the program heard the press of a button still held (left, middle or right): then,
+    /// and only then, it hears of its release too.
+    bool pressWasReported(TerminalMouseButton button) const;
+    /// How far the pointer must move inside the press's cell before a press becomes a drag: half
+    /// the cell's smaller side, at least 3 points.
+    static double selectionDragThreshold(platform::Size cell);
+    /// Whether an Alt press is held back until it is known to be a click (reported whole at the
+    /// release) or a drag (a local block selection).
+    bool heldOptionPress() const { return press_ && press_->heldOptionPress.has_value(); }
+
+    /// The pointer moved over the view (`point`) or left it (none): the link under it may change
+    /// its highlight. Called before any motion report; nothing here.
+    virtual void updateLinkHover(std::optional<platform::Point> /*point*/,
+                                 platform::ModifierFlags /*modifiers*/)
+    {}
+    /// A left click (no drag) was released on `hit`: opens a link there that the modifiers and
+    /// the highlight mode allow, through the host delegate. True when one was opened.
+    virtual bool openLinkOnClick(const MouseHit& hit, platform::ModifierFlags modifiers);
+
+    // --- Selection gestures (MacTerminalViewSelection.cpp) -----------------------------------------
+
+    /// Seconds between two autoscroll steps while a selection is dragged past an edge.
+    static constexpr double autoScrollInterval = 0.05;
+    /// Lines per autoscroll step for a pointer `distance` rows beyond an edge of `rows` rows.
+    static int calcScrollingVelocity(int distance, int rows);
+    bool autoScrollRunning() const { return selectionAutoScrollTimer_ != nullptr; }
+    /// Lines per step: negative towards older lines, 0 when stopped.
+    int autoScrollDelta() const { return autoScrollDelta_; }
+    /// Reads the primary selection and pastes it, bracketed when the program asked for that.
+    void pastePrimarySelection();
+
+    // --- Scroll wheel (MacTerminalViewWheel.cpp) ---------------------------------------------------
+
+    /// Scrolls the scrollback, reports the wheel to a program that tracks the mouse, or sends
+    /// cursor keys to a full-screen program that asked for them (mode 1007).
+    void scrollWheel(const platform::ScrollEvent& event) override;
+    /// Multiplies every scroll distance; never below 0.05 (not a number stores 0.05).
+    double scrollSensitivity() const { return scrollSensitivity_; }
+    void setScrollSensitivity(double value);
+    const WheelDistanceAccumulator& scrollAccumulator() const { return scrollAccumulator_; }
+
     // --- GPU surface and shutdown ------------------------------------------------------------------
 
     /// Switches the GPU renderer on or off. The renderer is not bound to views yet: switching on
@@ -242,8 +319,10 @@ public:
 
 private:
     // Keyboard roads (MacTerminalViewKeyboard.cpp).
+    /// Shift+Insert, and Shift with Page Up, Page Down, Home or End: the view's; true when taken.
+    bool handleViewChord(const platform::KeyEvent& event);
     void kittyKeyDown(const platform::KeyEvent& event, KittyKeyboardFlags flags, bool commandClaimed);
-    void legacyKeyDown(const platform::KeyEvent& event, bool applicationCursor);
+    void legacyKeyDown(const platform::KeyEvent& event);
     void legacyCommand(platform::TextInputCommand command);
     /// Hands the key to the input method and the standard key bindings.
     void interpretKeyEvent(const platform::KeyEvent& event);
@@ -260,6 +339,7 @@ private:
     void setCaretOpacity(double opacity);
     void scheduleOverlayFrames();
     // The scroller (MacTerminalViewScroller.cpp).
+    void applyScrollerStyleToBar();
     void setupScroller();
     void layoutScroller();
     void stepOverlayScrollerFade(uint64_t generation);
@@ -296,6 +376,85 @@ private:
     platform::MainThreadTimers::Clock::time_point overlayScrollerFadeStart_;
     uint64_t overlayScrollerFadeGeneration_ = 0;
     bool overlayScrollerIsTracking_ = false;
+
+    ScrollerStyle scrollerStyle_ = ScrollerStyle::overlay;
+
+    // Pointer (MacTerminalViewMouse.cpp, MacTerminalViewSelection.cpp).
+    /// Facts about the current left press, from its press to the end of its release.
+    struct LeftPress
+    {
+        platform::Point point;
+        Position grid;
+        /// The cell with its row counted from the top of the screen at the press.
+        Position screenGrid;
+        int clickCount = 0;
+        bool selectionWasActive = false;
+        /// The press was the view's own (selection), not the program's.
+        bool wasLocal = false;
+        /// An Alt single click: a drag selects a block.
+        bool selectsBlock = false;
+        /// An Alt press in a reporting mode, held back until it is known whether it drags.
+        std::optional<platform::MouseEvent> heldOptionPress;
+        /// The held Alt press became a drag: the rest of the press is local.
+        bool optionDragIsLocal = false;
+        bool didSelectionDrag = false;
+        /// The press made or changed a selection to offer as the primary selection at release.
+        bool changedSelection = false;
+    };
+    std::optional<LeftPress> press_;
+    /// Per report button (left, middle, right): the program heard its press.
+    std::array<bool, 3> reportedPress_{};
+
+    void leftMouseDown(const platform::MouseEvent& event);
+    void leftMouseDragged(const platform::MouseEvent& event);
+    void leftMouseUp(const platform::MouseEvent& event);
+    void otherMouseDown(const platform::MouseEvent& event, TerminalMouseButton button);
+    void otherMouseDragged(const platform::MouseEvent& event, TerminalMouseButton button);
+    void otherMouseUp(const platform::MouseEvent& event, TerminalMouseButton button);
+    void mouseMoved(const platform::MouseEvent& event);
+    /// Whether an event of the left button goes to the program: the host allows reports, the
+    /// press did not turn into a local Alt drag, and Shift does not claim it for the view.
+    bool reportsMouseLocked(Terminal& terminal, platform::ModifierFlags modifiers) const;
+    /// Shift held and the program does not capture Shift: the event is the view's.
+    static bool shiftBypassesMouseReportingLocked(Terminal& terminal, platform::ModifierFlags modifiers);
+    /// Builds and sends a report for `event` at its hit; true when sent. For a press, notes that
+    /// the program heard it.
+    bool sendPointerReport(TerminalMouseAction action, TerminalMouseButton button,
+                           const platform::MouseEvent& event);
+    /// Sends the release of a button whose press the program heard (whatever the modifiers now
+    /// say, and even when the click opened a link); nothing for a press it did not hear.
+    void releaseReportedPress(TerminalMouseButton button, const platform::MouseEvent& event);
+    /// A held Alt press turns into a local drag once the pointer moved far enough; true then.
+    bool releaseHeldOptionPressForDragLocked(platform::Point point, const MouseHit& hit, int64_t yDisp);
+    /// The pointer left the press's cell, or moved at least max(half the smaller cell side, 3)
+    /// points from the press point.
+    bool isSelectionDrag(platform::Point point, const MouseHit& hit, int64_t yDisp) const;
+
+    // Selection gestures (MacTerminalViewSelection.cpp).
+    void localMouseDown(const platform::MouseEvent& event, const MouseHit& hit);
+    void localMouseDragged(const platform::MouseEvent& event, const MouseHit& hit, int64_t yDisp);
+    /// The local part that opens a release: autoscroll stops, a drag whose events never came is
+    /// completed.
+    void localMouseUp(const platform::MouseEvent& event);
+    /// Where a selection gesture at `point` (hitting `hit`) puts the selection's end: a cell
+    /// boundary for character and block selections, the cell for words and lines.
+    Position selectionPositionLocked(platform::Point point, const MouseHit& hit);
+    /// Extends (or starts) the drag selection to `to`; the caller holds the terminal lock.
+    void dragSelectionLocked(platform::Point to, const MouseHit& hit, bool startNew);
+    void beginDragSelectionLocked(platform::Point to, const MouseHit& hit);
+    void updateAutoScroll(const MouseHit& hit, int64_t yDisp, int rows);
+    void startSelectionAutoScrollTimer();
+    void stopSelectionAutoScroll();
+    void scrollingTimerElapsed();
+    /// Offers a click to the shell's prompt (OSC 133 click-to-move); true when it took it.
+    bool routeSemanticPromptClick(const MouseHit& hit, platform::ModifierFlags modifiers);
+    int autoScrollDelta_ = 0;
+    std::shared_ptr<platform::MainThreadTimers::Timer> selectionAutoScrollTimer_;
+    std::optional<platform::Point> lastSelectionDragPoint_;
+
+    // Scroll wheel (MacTerminalViewWheel.cpp).
+    double scrollSensitivity_ = 1.0;
+    WheelDistanceAccumulator scrollAccumulator_;
 
     std::shared_ptr<TerminalDebugView> debugView_;
 

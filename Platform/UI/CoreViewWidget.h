@@ -74,6 +74,9 @@ public:
     std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
     std::shared_ptr<Scroller> addScroller() override;
     void beep() override;
+    void setPrimarySelectionText(const std::string& text) override;
+    void readPrimarySelectionText(std::function<void(std::optional<std::string>)> completion) override;
+    bool primaryPasteEnabled() const override;
 
     // Called by the GObject boilerplate (GtkWidgetSubclass).
     CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core, Role role);
@@ -99,6 +102,8 @@ private:
     void dropTexture();
     /// Drops the textures of the bands that meet `dirtyRect` (y-up points).
     void dropBands(const Rect& dirtyRect);
+    /// Ends every press still held as its release would (the grab was broken, the view unmapped).
+    void cancelPresses();
     bool widgetPoint(GdkEvent* event, double* x, double* y) const;
     Point viewPoint(double x, double y) const { return flippedPoint(Point{x, y}, size_.height); }
     ToolkitKey toolkitKey(GdkEvent* event, guint keyval, guint keycode, GdkModifierType state) const;
@@ -146,8 +151,8 @@ private:
     std::set<uint32_t> keysWithInputMethod_;
     /// Where the pointer was last seen, y-down in the widget.
     Point lastPointer_;
-    int pressedButton_ = -1;
-    int pressClickCount_ = 0;
+    /// The buttons pressed on this view and not yet released.
+    HeldButtons held_;
 };
 
 } // namespace platform::gtk

@@ -3,7 +3,8 @@
 //
 // The adjustment's translation and the reading of a change as a track click or a knob move are
 // `ScrollerModel`'s; this class only connects them to the widget. Setting a state never reports an
-// action; a press on the scrollbar reports tracking on until the button is released.
+// action; a press on the scrollbar reports tracking on until the button is released. A click in the
+// track pages towards it; the knob is dragged.
 #pragma once
 
 #include "Platform/UI/GtkChildPlacement.h"
@@ -42,6 +43,8 @@ public:
 private:
     static void onValueChanged(GtkAdjustment* adjustment, gpointer self);
     static gboolean onEvent(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer self);
+    /// Moves a page towards a press in the track outside the knob; true when it did.
+    bool pageTowards(GdkEvent* event);
 
     GtkChildView view_;
     GtkAdjustment* adjustment_;

@@ -1,5 +1,6 @@
 #include "Platform/UI/RecordingViewHost.h"
 
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/UI/TextInputCommand.h"
 
@@ -133,6 +134,31 @@ void RecordingViewHost::deliverKey(const KeyEvent& event)
         core_->flagsChanged(event);
         break;
     }
+}
+
+void RecordingViewHost::deliverMouse(const MouseEvent& event)
+{
+    if (core_)
+        core_->mouseEvent(event);
+}
+
+void RecordingViewHost::deliverScroll(const ScrollEvent& event)
+{
+    if (core_)
+        core_->scrollWheel(event);
+}
+
+void RecordingViewHost::setPrimarySelectionText(const std::string& text)
+{
+    primaryOffers.push_back(text);
+    primarySelection = text;
+}
+
+void RecordingViewHost::readPrimarySelectionText(std::function<void(std::optional<std::string>)> completion)
+{
+    // As the display answers: later, on the main thread, with what the selection held when asked.
+    MainQueue::shared()->async(
+        [completion = std::move(completion), text = primarySelection] { completion(text); });
 }
 
 bool RecordingViewHost::drawIfNeeded()

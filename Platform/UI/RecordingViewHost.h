@@ -1,11 +1,13 @@
 // A `ViewHost` without a display: the test twin of the GTK widget.
 //
 // It keeps what the core asked for (redraws, pointer shapes, input-method requests, subviews,
-// scroller states, beeps) where a test can read it, and lets the test play the toolkit's part:
-// resize the view, change its scale, window, focus and appearance, and hand it keys, which go
-// through the same interpretation as in the widget (a stand-in input method, then the standard key
-// bindings). Changes reach the core only when they change something, as in the widget. Draws go
-// into a real backing store, so a test can read the pixels a core drew.
+// scroller states, beeps, primary selections offered) where a test can read it, and lets the test
+// play the toolkit's part: resize the view, change its scale, window, focus and appearance, hand it
+// keys, which go through the same interpretation as in the widget (a stand-in input method, then
+// the standard key bindings), and pointer events, and hold the display's primary selection, whose
+// reads are answered on the main queue as the display answers them later. Changes reach the core only when
+// they change something, as in the widget. Draws go into a real backing store, so a test can read the pixels
+// a core drew.
 #pragma once
 
 #include "Platform/Graphics/BackingStore.h"
@@ -14,6 +16,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -94,6 +98,9 @@ public:
     void setAppearance(const Appearance& appearance);
     /// Delivers a key event as the widget does (keyDown, keyUp or flagsChanged by its type).
     void deliverKey(const KeyEvent& event);
+    /// Delivers a pointer or scroll event as the widget does.
+    void deliverMouse(const MouseEvent& event);
+    void deliverScroll(const ScrollEvent& event);
     /// Asks the core to draw the dirty part into the host's backing store, as a frame of the
     /// widget would; true when it drew.
     bool drawIfNeeded();
@@ -113,6 +120,12 @@ public:
     int inputMethodResets = 0;
     int focusRequests = 0;
     int beeps = 0;
+    /// The texts the core offered as the primary selection, in order.
+    std::vector<std::string> primaryOffers;
+    /// The display's primary selection: the last text offered, or what another program set.
+    std::optional<std::string> primarySelection;
+    /// The desktop's middle-click paste setting.
+    bool primaryPaste = true;
     std::vector<std::shared_ptr<RecordingView>> subviews;
     std::vector<std::shared_ptr<RecordingScroller>> scrollers;
     /// Every subview and scroller view, bottom first, as the widget would stack them.
@@ -137,6 +150,9 @@ public:
     std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
     std::shared_ptr<Scroller> addScroller() override;
     void beep() override { ++beeps; }
+    void setPrimarySelectionText(const std::string& text) override;
+    void readPrimarySelectionText(std::function<void(std::optional<std::string>)> completion) override;
+    bool primaryPasteEnabled() const override { return primaryPaste; }
 
 private:
     friend class RecordingView;

@@ -1,5 +1,5 @@
 // What a view core may ask of the widget that shows it: its geometry and window, redraws, the
-// pointer shape, the input method and subviews.
+// pointer shape, the input method, subviews and the primary selection.
 //
 // The GTK widget (`CoreViewWidget`) implements this for real; `RecordingViewHost` implements it
 // without a display for tests. All members are main-thread only.
@@ -12,7 +12,10 @@
 #include "Platform/UI/UIGeometry.h"
 #include "Platform/UI/View.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace platform {
 
@@ -67,6 +70,14 @@ public:
 
     /// The system's alert sound.
     virtual void beep() = 0;
+
+    /// Offers `text` as the display's primary selection, the text a middle click pastes.
+    virtual void setPrimarySelectionText(const std::string& text) = 0;
+    /// Reads the primary selection's text. `completion` runs later on the main thread (never
+    /// before this returns), with none when the selection holds no text or nobody answers.
+    virtual void readPrimarySelectionText(std::function<void(std::optional<std::string>)> completion) = 0;
+    /// Whether a middle click pastes the primary selection: the desktop's setting, read afresh.
+    virtual bool primaryPasteEnabled() const = 0;
 };
 
 } // namespace platform

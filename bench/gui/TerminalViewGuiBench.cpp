@@ -26,6 +26,7 @@
 // them the 60 Hz timer link that views without a window use instead.
 // Results are printed as text; the program exits 0 when every measurement completed.
 #include "../BenchInputs.h"
+#include "GuiBenchLoop.h"
 
 #include "Kestrovan/Apple/FrameValues.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
@@ -59,6 +60,7 @@
 
 namespace {
 
+using bench::runUntil;
 using namespace kestrovan;
 using Clock = std::chrono::steady_clock;
 
@@ -128,19 +130,6 @@ struct BenchView
             "bench");
     }
 };
-
-/// Runs the main loop until `done` returns true or `limit` passes; false on the time limit.
-bool runUntil(const std::function<bool()>& done, double limit)
-{
-    const auto end =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        g_main_context_iteration(nullptr, true);
-    }
-    return true;
-}
 
 /// A press of `a` as the widget makes it on a US layout.
 platform::KeyEvent keyPress(platform::KeyboardTranslator& translator)

@@ -60,10 +60,12 @@ TEST(MacKeyboardTests, LegacyChordsSendTheirSequences)
     for (const Chord& chord : chords)
         EXPECT_EQ(f.chord(chord.key, chord.state), chord.bytes) << chord.name;
 
-    // Page Down pages the scrollback on the normal screen; the alternate screen gets the key.
-    EXPECT_EQ(f.chord(keyPageDown), "");
+    // Page Down is the program's on either screen; with Shift it pages the scrollback, except on
+    // the alternate screen, which has none.
+    EXPECT_EQ(f.chord(keyPageDown, shiftMask), "");
     f.feed("\x1b[?1049h");
     EXPECT_EQ(f.chord(keyPageDown), "\x1b[6~");
+    EXPECT_EQ(f.chord(keyPageDown, shiftMask), "\x1b[6;2~");
     f.feed("\x1b[?1049l");
 
     // Application cursor keys and the keypad in application mode.

@@ -23,27 +23,6 @@ using guitest::spinFor;
 using guitest::spinUntil;
 using kestrovan::LocalProcessTerminalView;
 
-/// Runs a shell command on a thread while the main loop goes on (GTK must answer the X server
-/// meanwhile: it owns the clipboard); its standard output.
-std::string runWhileSpinning(const std::string& command)
-{
-    std::atomic<bool> finished{false};
-    std::string output;
-    std::thread runner([&] {
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[256];
-            size_t count = 0;
-            while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-                output.append(buffer, count);
-            pclose(pipe);
-        }
-        finished = true;
-    });
-    spinUntil([&] { return finished.load(); }, 20s);
-    runner.join();
-    return output;
-}
-
 std::string fileText(const std::string& path)
 {
     std::ifstream file(path);
@@ -98,7 +77,7 @@ TEST_F(ClipboardGuiTests, AProgramsCopyReachesTheXClipboard)
     std::string pasted;
     ASSERT_TRUE(spinUntil(
         [&] {
-            pasted = runWhileSpinning("xclip -o -selection clipboard 2>/dev/null");
+            pasted = guitest::outputOf("xclip -o -selection clipboard 2>/dev/null");
             return !pasted.empty();
         },
         10s));
@@ -111,7 +90,7 @@ TEST_F(ClipboardGuiTests, AProgramsReadGetsWhatXclipPutOnTheClipboard)
     ASSERT_NE(mkdtemp(directory), nullptr);
     const std::string reply = std::string(directory) + "/reply";
     // xclip keeps serving the clipboard from the background until another owner takes it.
-    runWhileSpinning("printf 'from xclip' | xclip -selection clipboard -i >/dev/null 2>&1");
+    guitest::outputOf("printf 'from xclip' | xclip -selection clipboard -i >/dev/null 2>&1");
     // The answer comes in as typed input would: read it raw, without echo, into a file.
     run("stty raw -echo; printf '\\033]52;c;?\\007'; exec cat > " + reply);
     const std::string expected = "\x1b]52;c;ZnJvbSB4Y2xpcA==\x1b\\";
