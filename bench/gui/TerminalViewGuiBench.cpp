@@ -131,6 +131,17 @@ struct BenchView
     }
 };
 
+/// Runs the main loop for a pause drawn from [`minimumMs`, `maximumMs`]. It is a timer of its own:
+/// a press sent when the loop happens to wake would fall just after a frame tick.
+void pauseFor(int minimumMs, int maximumMs, std::mt19937& random)
+{
+    bool paused = true;
+    g_timeout_add_once(
+        minimumMs + random() % (maximumMs - minimumMs + 1),
+        [](gpointer flag) { *static_cast<bool*>(flag) = false; }, &paused);
+    runUntil([&] { return !paused; }, 1);
+}
+
 /// A press of `a` as the widget makes it on a US layout.
 platform::KeyEvent keyPress(platform::KeyboardTranslator& translator)
 {
@@ -176,6 +187,18 @@ struct LatencyResult
     double elapsedMs = 0;
     bool complete = false;
 };
+
+/// The median and 99th percentile of `values` (sorted in place).
+LatencyResult::Leg summarize(std::vector<double>& values)
+{
+    LatencyResult::Leg summary;
+    if (values.empty())
+        return summary;
+    std::sort(values.begin(), values.end());
+    summary.median = values[values.size() / 2];
+    summary.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
+    return summary;
+}
 
 /// Types `keysPerRun` keys into `target`, each `minimumPauseMs`-`maximumPauseMs` after the previous
 /// echo was shown, and measures each to its echo's frame.
@@ -265,13 +288,8 @@ LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget*
     });
 
     for (int index = 0; index < keysPerRun; ++index) {
-        // A pause of 2-20 ms spreads the presses over the frame interval. It is a timer of its
-        // own: a press sent when the loop happens to wake would fall just after a frame tick.
-        bool paused = true;
-        g_timeout_add_once(
-            minimumPauseMs + random() % (maximumPauseMs - minimumPauseMs + 1),
-            [](gpointer flag) { *static_cast<bool*>(flag) = false; }, &paused);
-        runUntil([&] { return !paused; }, 1);
+        // The pause spreads the presses over the frame interval.
+        pauseFor(minimumPauseMs, maximumPauseMs, random);
         if (index % 30 == 29) {
             // Back to the first column (not measured), drawn before the next key.
             const std::optional<std::pair<int, int>> start = cursorShown();
@@ -305,15 +323,7 @@ LatencyResult measureLatency(BenchView& target, BenchView& neighbour, GtkWidget*
     result.median = samples[samples.size() / 2];
     result.p99 = samples[std::min(samples.size() - 1, (samples.size() * 99 + 99) / 100 - 1)];
     result.max = samples.back();
-    auto leg = [](std::vector<double>& values) {
-        LatencyResult::Leg summary;
-        if (values.empty())
-            return summary;
-        std::sort(values.begin(), values.end());
-        summary.median = values[values.size() / 2];
-        summary.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
-        return summary;
-    };
+    auto leg = summarize;
     result.toParsed = leg(toParsed);
     result.parsedToPrepared = leg(parsedToPrepared);
     result.preparedToDrawn = leg(preparedToDrawn);
@@ -430,25 +440,14 @@ LatencyResult::Leg bareRedraw(GtkWidget* area, GtkWidget* window, int minimumPau
                                  &state);
     std::mt19937 random(11);
     for (int index = 0; index < keysPerRun; ++index) {
-        bool paused = true;
-        g_timeout_add_once(
-            minimumPauseMs + random() % (maximumPauseMs - minimumPauseMs + 1),
-            [](gpointer flag) { *static_cast<bool*>(flag) = false; }, &paused);
-        runUntil([&] { return !paused; }, 1);
+        pauseFor(minimumPauseMs, maximumPauseMs, random);
         state.requested = Clock::now();
         state.waiting = true;
         gtk_widget_queue_draw(area);
         runUntil([&] { return !state.waiting; }, 5);
     }
     g_signal_handler_disconnect(frameClock, handler);
-    std::sort(state.samples.begin(), state.samples.end());
-    LatencyResult::Leg leg;
-    if (!state.samples.empty()) {
-        leg.median = state.samples[state.samples.size() / 2];
-        leg.p99 =
-            state.samples[std::min(state.samples.size() - 1, (state.samples.size() * 99 + 99) / 100 - 1)];
-    }
-    return leg;
+    return summarize(state.samples);
 }
 
 } // namespace
