@@ -3,8 +3,10 @@
 // Run it under tools/gui/with-xvfb; it is a program of its own, since everything it measures
 // happens in other processes and in the X server.
 //
-//   bench_EchoLatencyBench [--rounds N] [--keys N]
+//   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...]
 //
+// `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
+// choice, which the demo keeps as it is), beside its own choice.
 // Each terminal runs this program's own echo child (`--echo-child`): a raw, non-echoing line
 // discipline, a prompt of eight magenta cells, then every byte read is written back with a green
 // background. Keys are injected with XTest and the echoed cell is read back from the X server
@@ -330,11 +332,21 @@ int main(int argc, char** argv)
         return runEchoChild();
     int rounds = 3;
     int keys = 100;
+    std::vector<std::string> renderers;
     for (int index = 1; index + 1 < argc; index += 2) {
         if (std::strcmp(argv[index], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[index + 1]));
         else if (std::strcmp(argv[index], "--keys") == 0)
             keys = std::max(10, std::atoi(argv[index + 1]));
+        else if (std::strcmp(argv[index], "--renderers") == 0) {
+            std::string list = argv[index + 1];
+            for (size_t start = 0; start <= list.size();) {
+                const size_t end = std::min(list.find(',', start), list.size());
+                if (end > start)
+                    renderers.push_back(list.substr(start, end - start));
+                start = end + 1;
+            }
+        }
     }
     // Windows come and go while they are looked at (a terminal's helper windows, the last one's
     // closing): a request on one that is gone fails, and the answer is simply not used.
@@ -351,9 +363,14 @@ int main(int argc, char** argv)
     const std::string child = self;
 
     // 80x24 cells of a monospace font at 13 px in every terminal.
-    std::vector<Terminal> terminals = {
-        {"this view (demo)",
-         {KESTROVAN_TERMINAL_DEMO, "--font-size", "13", "--size", "640x410", "--", child, "--echo-child"}}};
+    const std::vector<std::string> demo = {
+        KESTROVAN_TERMINAL_DEMO, "--font-size", "13", "--size", "640x410", "--", child, "--echo-child"};
+    std::vector<Terminal> terminals = {{"this view (demo)", demo}};
+    for (const std::string& renderer : renderers) {
+        Terminal row{"  GSK_RENDERER=" + renderer, {"env", "GSK_RENDERER=" + renderer}};
+        row.command.insert(row.command.end(), demo.begin(), demo.end());
+        terminals.push_back(row);
+    }
     auto installed = [](const char* program) {
         return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
     };
@@ -401,7 +418,7 @@ int main(int argc, char** argv)
 
     std::printf("load average after: %s; %d rounds, %d keys per speed and round\n", loadAverage().c_str(),
                 rounds, keys);
-    std::printf("%-18s %22s %28s %14s %12s\n", "ms", "idle p50 / p99", "typing fast p50 / p99", "start-up",
+    std::printf("%-22s %22s %28s %14s %12s\n", "ms", "idle p50 / p99", "typing fast p50 / p99", "start-up",
                 "idle RSS");
     for (size_t index = 0; index < terminals.size(); ++index) {
         const Results& result = results[index];
