@@ -62,13 +62,13 @@ void TerminalView::configureFeedSender()
         owner->feed(bytes);
         interval.end();
         count(static_cast<int64_t>(bytes.size()));
-        signal->publish(FrameDriverSignal::Events::needsFrame);
+        signal->publish(FrameDriverSignal::Events::needsFrame | FrameDriverSignal::Events::outputParsed);
     };
     auto feedText = [signal, owner, count](std::string_view text) {
         signal->publish(FrameDriverSignal::Events::needsFrame);
         owner->feed(text);
         count(static_cast<int64_t>(text.size()));
-        signal->publish(FrameDriverSignal::Events::needsFrame);
+        signal->publish(FrameDriverSignal::Events::needsFrame | FrameDriverSignal::Events::outputParsed);
     };
     feedSender_->install(feedBytes, feedText);
 }
@@ -112,7 +112,13 @@ void TerminalView::configureInputSender()
     std::shared_ptr<TerminalRenderOwner> owner = renderOwner_;
     std::weak_ptr<TerminalView> weak = weak_from_this();
     TerminalInputSender::State callbacks;
-    callbacks.registerInput = [owner](std::span<const uint8_t> bytes) { owner->registerUserInput(bytes); };
+    std::shared_ptr<FrameDriverSignal> signal = frameSignal_;
+    // The output parsed next answers this input: the frame driver draws it without waiting for a
+    // tick.
+    callbacks.registerInput = [owner, signal](std::span<const uint8_t> bytes) {
+        owner->registerUserInput(bytes);
+        signal->noteUserInput();
+    };
     callbacks.notifyUI = [weak] {
         const std::shared_ptr<TerminalView> view = weak.lock();
         if (!view)

@@ -19,8 +19,11 @@ namespace platform {
 
 namespace {
 
-// The one configuration of the process. It is loaded on first use rather than at start-up: a
-// process that never draws text never pays for reading the font caches.
+// The one configuration of the process: fontconfig's own current one, which the toolkit's text
+// stack uses too, so the configuration files and font caches are read once per process (a
+// second configuration of our own would read them all again, some 15-30 ms at start-up). It is
+// loaded on first use rather than at start-up: a process that never draws text never pays for
+// reading the font caches.
 struct Catalogue
 {
     Mutex mutex;
@@ -52,7 +55,8 @@ void releaseConfig()
 FcConfig* configLocked(Catalogue& cat) REQUIRES(cat.mutex)
 {
     if (!cat.config && !cat.loadFailed) {
-        cat.config = FcInitLoadConfigAndFonts();
+        // A reference to the current configuration, loading it when nobody has yet.
+        cat.config = FcConfigReference(nullptr);
         cat.loadFailed = cat.config == nullptr;
         if (cat.config)
             std::atexit(releaseConfig);

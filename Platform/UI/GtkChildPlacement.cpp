@@ -31,10 +31,16 @@ void setChildFrame(GtkWidget* child, const Rect& frame)
     CoreViewWidget* view = CoreViewWidget::from(parent);
     if (!parent || (view && view->isAllocating()))
         return;
+    // A hidden child needs no place until it is shown, and showing it lays the parent out anew,
+    // which takes up the frame kept here. Laying the parent out now would only keep the window's
+    // frame clock running for one more frame (the caret of a program that hid the cursor moves
+    // with every echo).
+    if (!gtk_widget_get_visible(child))
+        return;
     // In a parent already laid out the child moves at once. A new layout of the parent would do
     // the same, but it keeps the window's frame clock running for one more frame, and content
     // arriving during that frame waits a whole refresh longer to be shown.
-    if (gtk_widget_get_mapped(parent) && gtk_widget_get_visible(child) && gtk_widget_get_width(parent) > 0 &&
+    if (gtk_widget_get_mapped(parent) && gtk_widget_get_width(parent) > 0 &&
         gtk_widget_get_height(parent) > 0) {
         allocateChild(child, gtk_widget_get_height(parent));
         gtk_widget_queue_draw(parent);

@@ -10,8 +10,10 @@
 // window's shortcuts are the view's edit and find actions: Ctrl+Shift (or Super) with C copy,
 // V paste, A select all, F find, G find next, H find previous, E use selection for find.
 
+#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/GPU/ToolkitRenderer.h"
 #include "Platform/UI/CoreViewWidget.h"
 #include "Platform/UI/MenuKeyRouter.h"
 
@@ -68,6 +70,9 @@ std::string loginShell()
 
 int main(int argc, char** argv)
 {
+    // Before anything starts GTK: without hardware GL, GTK draws with cairo (GSK_RENDERER chooses),
+    // and leaves GL alone unless the view may draw with GL on a software rasterizer.
+    platform::gpu::chooseToolkitRenderer(kestrovan::softwareRenderingAllowed());
     int width = 800;
     int height = 500;
     double fontSize = 0;
@@ -102,6 +107,13 @@ int main(int argc, char** argv)
     if (visualBell)
         view->setBellStyle(kestrovan::BellStyle::visual);
 
+    // The program starts before the window is built: its own start-up runs while GTK loads its
+    // theme and maps the window, and its first output is usually parsed by the first frame.
+    if (program.empty())
+        program.push_back(loginShell());
+    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
+                       std::nullopt, std::nullopt, std::nullopt);
+
     GtkWindow* window = GTK_WINDOW(gtk_window_new());
     gtk_window_set_title(window, "Vesk terminal view");
     gtk_window_set_default_size(window, width, height);
@@ -116,11 +128,6 @@ int main(int argc, char** argv)
         const auto shown = weakView.lock();
         return shown && shown->performKeyEquivalent(event);
     });
-
-    if (program.empty())
-        program.push_back(loginShell());
-    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
-                       std::nullopt, std::nullopt, std::nullopt);
 
     GMainLoop* loop = g_main_loop_new(nullptr, false);
     g_signal_connect_swapped(window, "destroy", G_CALLBACK(g_main_loop_quit), loop);
