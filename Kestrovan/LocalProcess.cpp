@@ -1,6 +1,5 @@
 #include "Kestrovan/LocalProcess.h"
 
-#include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/IOTimerQueue.h"
 #include "Kestrovan/PseudoTerminalHelpers.h"
 #include "Kestrovan/TerminalEnvironment.h"
@@ -31,6 +30,14 @@ using Phase = LocalProcessPhase;
 const platform::Logger& replyLog()
 {
     static const platform::Logger log("org.morvane.Kestrovan", "Replies");
+    return log;
+}
+
+/// The traffic traces asked for with `debugIO`, failed writes and failed dumps. Traces are not
+/// rate-limited as diagnostics are: whoever turns them on wants every line.
+const platform::Logger& processLog()
+{
+    static const platform::Logger log("org.morvane.Kestrovan", "ProcessIO");
     return log;
 }
 
@@ -224,7 +231,7 @@ void LocalProcess::send(std::span<const uint8_t> data)
     send(data, [](LocalProcessSendResult result) {
         if (const auto* error = std::get_if<LocalProcessError>(&result);
             error && error->kind() == LocalProcessError::Case::writeFailed)
-            printDiagnostic("Error writing data to the child, errno=" + std::to_string(error->code()));
+            processLog().error("Error writing data to the child, errno=" + std::to_string(error->code()));
     });
 }
 
@@ -288,28 +295,29 @@ void LocalProcess::send(std::span<const uint8_t> data, SendCompletion completion
     const int64_t index = counters->withLock([](LocalProcessCounters& value) { return value.sendCount++; });
     std::vector<uint8_t> bytes(data.begin(), data.end());
     if (channel.debugIO)
-        printDiagnostic("[SEND-" + std::to_string(index) + "] Queuing data to client: " + byteList(bytes) +
-                        " ");
+        processLog().info("[SEND-" + std::to_string(index) + "] Queuing data to client: " + byteList(bytes) +
+                          " ");
 
     // The completion reaches the counters, not the process: it may run after the process is gone,
     // when the writer gives up the writes that were still queued.
     const int64_t length = static_cast<int64_t>(bytes.size());
-    channel.writer->write(std::move(bytes), [counters = counters, index, length, debugIO = channel.debugIO,
-                                             completion = std::move(completion)](
-                                                platform::ProcessWriter::WriteResult result) {
-        const int64_t written =
-            result.error == 0 ? length : std::max<int64_t>(0, static_cast<int64_t>(result.bytesWritten));
-        const int64_t total = counters->withLock([&](LocalProcessCounters& value) {
-            value.totalWritten += written;
-            return value.totalWritten;
+    channel.writer->write(
+        std::move(bytes), [counters = counters, index, length, debugIO = channel.debugIO,
+                           completion = std::move(completion)](platform::ProcessWriter::WriteResult result) {
+            const int64_t written =
+                result.error == 0 ? length : std::max<int64_t>(0, static_cast<int64_t>(result.bytesWritten));
+            const int64_t total = counters->withLock([&](LocalProcessCounters& value) {
+                value.totalWritten += written;
+                return value.totalWritten;
+            });
+            if (debugIO)
+                processLog().info("[SEND-" + std::to_string(index) +
+                                  "] completed bytes=" + std::to_string(total));
+            if (result.error == 0)
+                completion(written);
+            else
+                completion(LocalProcessError::writeFailed(result.error, written));
         });
-        if (debugIO)
-            printDiagnostic("[SEND-" + std::to_string(index) + "] completed bytes=" + std::to_string(total));
-        if (result.error == 0)
-            completion(written);
-        else
-            completion(LocalProcessError::writeFailed(result.error, written));
-    });
 }
 
 // --- Starting ------------------------------------------------------------------------------------
@@ -604,13 +612,13 @@ void LocalProcess::pipeline(TerminalIOPipeline& source, std::span<const uint8_t>
     if (!trace.current)
         return;
     if (trace.debugIO)
-        printDiagnostic("[READ] count=" + std::to_string(bytes.size()) +
-                        " received from host total=" + std::to_string(trace.totalRead));
+        processLog().info("[READ] count=" + std::to_string(bytes.size()) +
+                          " received from host total=" + std::to_string(trace.totalRead));
     if (trace.dumpPath) {
         int error = 0;
         if (!writeWholeFile(*trace.dumpPath, bytes, error))
-            printDiagnostic("Got error while logging data dump to " + *trace.dumpPath + ": " +
-                            std::strerror(error));
+            processLog().error("Got error while logging data dump to " + *trace.dumpPath + ": " +
+                               std::strerror(error));
     }
 
     // Direct delivery stays on this thread; a borrowing client even reads the ring's slot itself.

@@ -1,7 +1,6 @@
 #include "TestChild/TestStream.h"
 
 #include "Kestrovan/ChildProcessTestSupport.h"
-#include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/LocalProcess.h"
 #include "Platform/Dispatch/SerialQueue.h"
 #include "Platform/Log/Log.h"
@@ -121,18 +120,18 @@ public:
     uint64_t checksumAtEnd = 0;
 };
 
-// Collects printed diagnostics from any thread.
-class ThreadSafeDiagnostics
+// Collects the lines logged from any thread.
+class ThreadSafeLog
 {
 public:
-    ThreadSafeDiagnostics()
+    ThreadSafeLog()
     {
-        previous_ = setDiagnosticSink([this](std::string_view line) {
+        platform::setLogSink([this](const platform::LogRecord& record) {
             std::lock_guard guard(mutex_);
-            lines_.emplace_back(line);
+            lines_.emplace_back(record.message);
         });
     }
-    ~ThreadSafeDiagnostics() { setDiagnosticSink(std::move(previous_)); }
+    ~ThreadSafeLog() { platform::setLogSink({}); }
     bool contains(const std::string& text)
     {
         std::lock_guard guard(mutex_);
@@ -145,7 +144,6 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::string> lines_;
-    std::function<void(std::string_view)> previous_;
 };
 
 std::vector<std::string> shell(const std::string& script)
@@ -427,7 +425,7 @@ TEST(LocalProcess, DeliversAllOutputBeforeTheEnd)
 
 TEST(LocalProcess, TracesAndDumpsItsTrafficWhenAsked)
 {
-    ThreadSafeDiagnostics diagnostics;
+    ThreadSafeLog diagnostics;
     char folderTemplate[] = "/tmp/kestrovan-dumps-XXXXXX";
     ASSERT_NE(mkdtemp(folderTemplate), nullptr);
     const std::string folder = folderTemplate;
