@@ -1,6 +1,7 @@
 #include "Kestrovan/LocalProcess.h"
 
 #include "Kestrovan/IOTimerQueue.h"
+#include "Kestrovan/LocalProcessProgramSearch.h"
 #include "Kestrovan/PseudoTerminalHelpers.h"
 #include "Kestrovan/TerminalEnvironment.h"
 #include "Kestrovan/TerminalIOPipelineWorker.h"
@@ -19,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+#include <variant>
 
 namespace kestrovan {
 
@@ -368,9 +370,20 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
     const std::vector<std::string> env =
         environment ? *environment : getEnvironmentVariables("xterm-256color", true);
 
+    // A program named without a slash is looked up here, in the child's search path, as the
+    // shell would: the child can then only fail to start it for a reason worth an errno.
+    const std::variant<std::string, int> path =
+        findProgram(executable, searchPathOf(env).value_or(inheritedSearchPath()), currentDirectory);
+    if (const int* error = std::get_if<int>(&path)) {
+        if (*error == ENOENT)
+            return launchFailure(LocalProcessError::programNotFound(executable), notify);
+        return launchFailure(LocalProcessError::forkFailed(*error), notify);
+    }
+
     // Builds everything the child needs before the fork, so that the child only makes
     // async-signal-safe calls before `execve`.
-    auto started = PseudoTerminalHelpers::fork(executable, argv, env, currentDirectory, size);
+    auto started =
+        PseudoTerminalHelpers::fork(std::get<std::string>(path), argv, env, currentDirectory, size);
     if (!started)
         return launchFailure(LocalProcessError::forkFailed(errno), notify);
     const int master = started->masterFd;

@@ -227,6 +227,55 @@ TEST(LocalProcess, StartsTheChildWithItsNameEnvironmentDirectoryAndSize)
     EXPECT_NE(delegate->outputNow().find("term=xterm-256color"), std::string::npos);
 }
 
+TEST(LocalProcess, LooksUpAProgramNamedWithoutASlashAndSaysPlainlyWhenItIsNotThere)
+{
+    // Before: "sh" went to execve as a path, and the start failed as forkFailed(2).
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto process = LocalProcess::create(delegate);
+    struct Case
+    {
+        const char* name;
+        std::string program;
+        std::optional<std::vector<std::string>> environment;
+        std::optional<LocalProcessError> failure;
+    };
+    const Case cases[] = {
+        {"found in the child's own search path", "sh", std::vector<std::string>{"PATH=/nonexistent:/bin"},
+         std::nullopt},
+        {"found in the default environment's search path", "sh", std::nullopt, std::nullopt},
+        {"in no folder of the search path", "kestrovan-no-such-program", std::nullopt,
+         LocalProcessError::programNotFound("kestrovan-no-such-program")},
+        {"not in the child's search path, whatever the host's", "sh",
+         std::vector<std::string>{"PATH=/nonexistent"}, LocalProcessError::programNotFound("sh")},
+    };
+    size_t ends = 0;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        delegate->clearOutput();
+        const auto result =
+            process->startProcessChecked(test.program, {"-c", "echo ran as $0"}, test.environment);
+        EXPECT_EQ(result, test.failure);
+        if (result)
+            continue;
+        ASSERT_TRUE(delegate->waitForEnds(++ends));
+        EXPECT_NE(delegate->outputNow().find("ran as " + test.program), std::string::npos)
+            << "the name, not the path found, is the program's name: " << delegate->outputNow();
+    }
+
+    EXPECT_EQ(LocalProcessError::programNotFound("htop").description(), "htop: not found");
+    EXPECT_EQ(LocalProcessError::programNotFound("a\x1b]0;b\x07\xc2\x9b"
+                                                 "c")
+                  .description(),
+              "a?]0;b??c: not found")
+        << "the name's control characters are shown, not obeyed";
+
+    // Started with a report to the delegate, the failure reads plainly in the output.
+    process->startProcess("kestrovan-no-such-program");
+    EXPECT_TRUE(
+        delegate->waitForOutput("\r\nProcess launch failed: kestrovan-no-such-program: not found\r\n"))
+        << delegate->outputNow();
+}
+
 TEST(LocalProcess, RefusesWhatItCannotDoAndCountsWhatItSends)
 {
     auto delegate = std::make_shared<RecordingDelegate>();
