@@ -220,6 +220,11 @@ bool LocalProcess::windingDown() const
         [](const LocalProcessSessionState& value) { return value.phase == Phase::windingDown; });
 }
 
+LocalProcessDrain LocalProcess::lastDrain() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) { return value.lastDrain; });
+}
+
 std::shared_ptr<LocalProcessDelegate> LocalProcess::delegate() const
 {
     return delegateReference.withLock(
@@ -518,14 +523,24 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
     if (!exited.current)
         return;
 
+    LocalProcessDrain drain;
     if (exited.pipeline) {
-        // What the child wrote before it ended may still sit in the terminal or in the ring:
-        // deliver it, for a bounded time, before the end is reported.
+        // What the child wrote before it ended may still sit in the ring, in the terminal, or be
+        // on its way through the terminal: all of it is delivered before the end is reported. The
+        // drain reads until the terminal reports its end, which comes as soon as nothing holds
+        // the child's side open any more; `drainTimeout` bounds the wait for it.
+        const uint64_t start = TerminalIOPipelineWorker::uptimeNanoseconds();
         const uint64_t deadline = TerminalIOPipelineWorker::uptimeDeadline(exited.drainTimeout);
+        // Past the deadline, a delivery that gets nowhere for as long as the drain could last is
+        // given up: a delivery queue that never runs must not keep the end from being reported.
+        const uint64_t stallLimit = deadline - std::min(deadline, start);
         const auto& worker = exited.pipeline->worker();
-        if (worker->requestDrain(deadline))
-            worker->waitUntilThreadsEnd(deadline);
+        drain =
+            worker->requestDrain(deadline) ? worker->waitForDrain(deadline, stallLimit) : worker->outcome();
         exited.pipeline->sink()->clear();
+        if (drain.droppedBytes > 0)
+            processLog().error("the drain after the child's exit ended at its deadline: " +
+                               std::to_string(drain.droppedBytes) + " bytes of its output were dropped");
     }
 
     // No code when the status is unknown or a signal ended the child.
@@ -545,6 +560,7 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
         if (value.generation != generation || value.phase != Phase::exited)
             return WoundDown{};
         value.phase = Phase::windingDown;
+        value.lastDrain = drain;
         return WoundDown{true, std::exchange(value.pipeline, nullptr), std::exchange(value.reaper, nullptr),
                          std::exchange(value.writeChannel, nullptr)};
     });

@@ -465,10 +465,56 @@ TEST(LocalProcess, DeliversAllOutputBeforeTheEnd)
         testchild::Checksum expected;
         for (uint64_t i = 0; i < mode.size; ++i)
             expected.add(stream.next());
+        // Says which way the drain after the exit ended, should bytes be missing.
+        const LocalProcessDrain drain = process->lastDrain();
+        SCOPED_TRACE(std::string("the drain ended ") +
+                     (drain.end == TerminalIOPipelineWorker::ReadingEnd::endOfOutput
+                          ? "at the terminal's end"
+                          : "short of the terminal's end") +
+                     ", dropping " + std::to_string(drain.droppedBytes) + " bytes");
+        EXPECT_EQ(drain.end, TerminalIOPipelineWorker::ReadingEnd::endOfOutput);
+        EXPECT_EQ(drain.droppedBytes, 0u);
         EXPECT_EQ(delegate->code, 0);
         EXPECT_EQ(delegate->bytesAtEnd, mode.size);
         EXPECT_EQ(delegate->checksumAtEnd, expected.value());
         EXPECT_EQ(delegate->borrowed, mode.directDelivery);
+    }
+}
+
+TEST(LocalProcess, DrainsUntilTheTerminalEndsOrTheDrainTimeoutPasses)
+{
+    // The shell exits at once, leaving a job that holds the terminal open and writes later. Before,
+    // the drain stopped at the first read that found nothing, and "late" was never delivered.
+    using End = TerminalIOPipelineWorker::ReadingEnd;
+    struct Case
+    {
+        const char* name;
+        const char* lateDelay;
+        double drainTimeout;
+        bool lateDelivered;
+        End end;
+    };
+    const Case cases[] = {
+        {"the job writes and ends within the drain", "0.2", 30, true, End::endOfOutput},
+        {"the job outlives the drain", "3", 0.2, false, End::deadline},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto process = LocalProcess::create(delegate);
+        process->setDrainTimeout(test.drainTimeout);
+        // The job ignores the hang-up its session leader's exit sends to the terminal's group (the
+        // shell ignores it first, so that the job is never without it).
+        const std::string script =
+            std::string("trap '' HUP; echo early; (sleep ") + test.lateDelay + "; echo late) &";
+        ASSERT_EQ(process->startProcessChecked("/bin/sh", shell(script)), std::nullopt);
+        ASSERT_TRUE(delegate->waitForEnds(1));
+        std::lock_guard guard(delegate->mutex);
+        EXPECT_NE(delegate->outputAtEnd[0].find("early"), std::string::npos);
+        EXPECT_EQ(delegate->outputAtEnd[0].find("late") != std::string::npos, test.lateDelivered)
+            << delegate->outputAtEnd[0];
+        EXPECT_EQ(process->lastDrain().end, test.end);
+        EXPECT_EQ(process->lastDrain().droppedBytes, 0u);
     }
 }
 
