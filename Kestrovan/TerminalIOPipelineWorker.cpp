@@ -375,6 +375,8 @@ void TerminalIOPipelineWorker::threadEnded()
 
 void TerminalIOPipelineWorker::gatherThread()
 {
+    // It hands small batches on itself (`handOnIfParserIdle`), so it counts as a parse thread.
+    markCurrentThreadProfilingOwner(ProfilingOwner::parse);
     platform::setCurrentThreadName(gatherThreadName);
     prctl(PR_SET_TIMERSLACK, gatherTimerSlackNs, 0, 0, 0);
     WorkerThreadScope scope(workerMarker_);
@@ -403,7 +405,14 @@ void TerminalIOPipelineWorker::gatherThread()
             continue;
         }
         if (filled > 0) {
-            publish(*slot, filled);
+            uint8_t* bytes = storage_.get() + *slot * slotSize;
+            // A small batch (an echo, a prompt) for a parser with nothing in hand is handed on
+            // here: waking the parse thread for it would cost more than the parsing, and on a busy
+            // machine it is the wait for that thread that a keystroke's echo would feel. The slot
+            // is not published, so it is free again for the next round.
+            const bool small = filled < TerminalIOGatherPacing::largeSlotBytes;
+            if (!small || !handOnIfParserIdle(std::span<const uint8_t>(bytes, filled)))
+                publish(*slot, filled);
             pacing.notePublished(filled);
         }
         if (slotEnd == SlotEnd::publishAndStop)
@@ -675,6 +684,22 @@ TerminalIOPipelineWorker::DrainWait TerminalIOPipelineWorker::drainWait(const Ga
         if (results & (POLLHUP | POLLERR))
             return DrainWait::hungUp;
     }
+}
+
+bool TerminalIOPipelineWorker::handOnIfParserIdle(std::span<const uint8_t> bytes)
+{
+    {
+        platform::MutexLock lock(mutex_);
+        // The gather thread is the only one to publish, so while it hands on a batch itself with
+        // no slot filled, the parse thread has nothing to deliver and the sink is called by one
+        // thread at a time, in order. A drain or a shutdown keeps to the ring's own rules.
+        if (count_ != 0 || runPhase_.kind != RunPhase::Kind::streaming)
+            return false;
+    }
+    handOn(bytes);
+    platform::MutexLock lock(mutex_);
+    ++batchesHandedOn_;
+    return true;
 }
 
 void TerminalIOPipelineWorker::handOn(std::span<const uint8_t> bytes)

@@ -2,7 +2,9 @@
 //
 // The gather thread reads the pseudo-terminal master into the slot being filled and decides, with
 // `TerminalIOGatherPacing`, when the slot is complete (published); the parse thread hands each
-// published slot, in order, to the sink and frees it. Four slots of 64 KiB make the ring: when all
+// published slot, in order, to the sink and frees it. A small batch that finds the parse thread
+// with nothing to do (an echo, a prompt) is handed on by the gather thread itself, which saves the
+// keystroke's echo a thread wake-up. Four slots of 64 KiB make the ring: when all
 // four are full the gather thread stops reading, the kernel's buffer fills and the child blocks in
 // its writes, which is the back-pressure that keeps a fast child from outrunning the parser. Two
 // pipes wake the gather thread out of its polls: the control pipe for a drain or a shutdown, the
@@ -196,6 +198,9 @@ private:
     bool idleWait(const GatherDescriptors& descriptors, TerminalIOGatherPacing& pacing, ReadingEnd& end);
     DrainWait drainWait(const GatherDescriptors& descriptors, ReadingEnd& end);
     void publish(size_t slot, size_t length) EXCLUDES(mutex_);
+    /// Hands `bytes` on at once, on the gather thread, when no slot is filled while streaming;
+    /// false, with nothing done, otherwise.
+    bool handOnIfParserIdle(std::span<const uint8_t> bytes) EXCLUDES(mutex_);
     /// Calls the sink with one batch, timed when profiling is on.
     void handOn(std::span<const uint8_t> bytes);
 
@@ -230,7 +235,7 @@ private:
     bool abandoned_ GUARDED_BY(mutex_) = false;
     // The parse thread is handing on the slot at `tail_`.
     bool delivering_ GUARDED_BY(mutex_) = false;
-    // Batches handed on in all: a drain's owner watches it for progress.
+    // Batches handed on in all, by either thread: a drain's owner watches it for progress.
     uint64_t batchesHandedOn_ GUARDED_BY(mutex_) = 0;
     RunPhase runPhase_ GUARDED_BY(mutex_);
     int remainingThreads_ GUARDED_BY(mutex_) = 0;

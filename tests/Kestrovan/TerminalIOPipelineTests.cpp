@@ -339,14 +339,17 @@ TEST(TerminalIOPipeline, AFullRingStopsReading)
     pipeline->start();
 
     // Bytes of the stream go out as the pipe takes them. Each attempt writes what fits and
-    // returns, so the test never waits on a pipe that a full ring has stopped emptying.
+    // returns, so the test never waits on a pipe that a full ring has stopped emptying. The pieces
+    // are large enough (and at most a pipe's atomic write) for the first batch to be a slot of
+    // its own, which the parse thread stalls in, rather than a small batch the gather thread
+    // would hand on itself.
     TestStream stream(seed);
     std::vector<uint8_t> pending;
     size_t offset = 0;
     size_t written = 0;
     auto writeWhatFits = [&] {
         if (offset == pending.size()) {
-            pending.resize(1000);
+            pending.resize(4000);
             for (auto& byte : pending)
                 byte = stream.next();
             offset = 0;
@@ -408,31 +411,82 @@ TEST(TerminalIOPipeline, OutputLeftByAChildThatHasExitedIsDeliveredBeforeTheEndO
 
 TEST(TerminalIOPipeline, RunsOnNamedThreadsThatKnowTheirWorker)
 {
+    // A small batch for an idle parser is handed on by the gather thread itself, a slot's worth
+    // by the parse thread; either way on a thread of this worker that profiles as parsing.
+    struct Case
+    {
+        size_t size;
+        const char* thread;
+    };
+    const Case cases[] = {{1, "kestrovan-io-gather"}, {4000, "kestrovan-parse"}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.size);
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        auto delegate = std::make_shared<StreamDelegate>(1);
+        std::string threadName;
+        kestrovan::ProfilingOwner owner = kestrovan::ProfilingOwner::other;
+        bool knowsWorker = false;
+        delegate->setHook([&](TerminalIOPipeline& pipeline) {
+            if (!threadName.empty())
+                return;
+            threadName = platform::currentThreadName();
+            owner = kestrovan::currentProfilingOwner();
+            knowsWorker = pipeline.worker()->isCurrentWorker();
+        });
+        auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+        EXPECT_FALSE(pipeline->worker()->isCurrentWorker());
+        pipeline->start();
+        StreamWriter(ends[1], 1, test.size);
+        ASSERT_TRUE(delegate->waitForBytes(test.size));
+        // Linux keeps 15 bytes of a thread's name.
+        const auto names = threadNames();
+        EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-io-ga"), names.end())
+            << "no gather thread";
+        EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-parse"), names.end()) << "no parse thread";
+        close(ends[1]);
+        ASSERT_TRUE(delegate->waitForEOF());
+        EXPECT_EQ(threadName, test.thread);
+        EXPECT_EQ(owner, kestrovan::ProfilingOwner::parse);
+        EXPECT_TRUE(knowsWorker);
+    }
+}
+
+TEST(TerminalIOPipeline, SmallBatchesHandedOnByTheGatherThreadKeepTheirPlace)
+{
+    // Pieces of every size, in a varied order: small ones find the parse thread idle or busy with
+    // earlier slots, and either way no byte may overtake another.
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    auto delegate = std::make_shared<StreamDelegate>(1);
-    std::string parseName;
-    kestrovan::ProfilingOwner owner = kestrovan::ProfilingOwner::other;
-    bool knowsWorker = false;
-    delegate->setHook([&](TerminalIOPipeline& pipeline) {
-        parseName = platform::currentThreadName();
-        owner = kestrovan::currentProfilingOwner();
-        knowsWorker = pipeline.worker()->isCurrentWorker();
-    });
+    constexpr uint64_t seed = 12;
+    auto delegate = std::make_shared<StreamDelegate>(seed);
     auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
-    EXPECT_FALSE(pipeline->worker()->isCurrentWorker());
     pipeline->start();
-    StreamWriter(ends[1], 1, 1);
-    ASSERT_TRUE(delegate->waitForBytes(1));
-    // Linux keeps 15 bytes of a thread's name.
-    const auto names = threadNames();
-    EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-io-ga"), names.end()) << "no gather thread";
-    EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-parse"), names.end()) << "no parse thread";
+    const size_t sizes[] = {1, 100, 30000, 7, 900, 65536, 3, 5000, 1023, 1024, 200000, 2};
+    size_t total = 0;
+    {
+        TestStream stream(seed);
+        std::vector<uint8_t> piece;
+        for (int round = 0; round < 20; ++round) {
+            for (size_t size : sizes) {
+                piece.resize(size);
+                for (auto& byte : piece)
+                    byte = stream.next();
+                for (size_t done = 0; done < piece.size();) {
+                    const ssize_t written = write(ends[1], piece.data() + done, piece.size() - done);
+                    ASSERT_GT(written, 0);
+                    done += size_t(written);
+                }
+                total += size;
+            }
+        }
+    }
     close(ends[1]);
     ASSERT_TRUE(delegate->waitForEOF());
-    EXPECT_EQ(parseName, "kestrovan-parse");
-    EXPECT_EQ(owner, kestrovan::ProfilingOwner::parse);
-    EXPECT_TRUE(knowsWorker);
+    const auto summary = delegate->summary();
+    EXPECT_EQ(summary.received, total);
+    EXPECT_FALSE(summary.mismatchAt) << "first wrong byte at offset " << summary.mismatchAt.value_or(0);
+    EXPECT_EQ(summary.receivedAtEOF, total);
 }
 
 TEST(TerminalIOPipeline, ADrainReadsOnUntilTheEndOrItsDeadline)
