@@ -4,6 +4,7 @@
 
 #include "Kestrovan/Mac/MacTerminalView.h"
 
+#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/TerminalDebugView.h"
 #include "Kestrovan/SelectionService.h"
 #include "Platform/Graphics/Canvas.h"
@@ -28,17 +29,6 @@ bool isBlinking(CursorStyle style)
 }
 
 } // namespace
-
-const char* describe(MetalError error)
-{
-    switch (error) {
-    case MetalError::deviceUnavailable:
-        return "No Metal device is available.";
-    case MetalError::rendererBusy:
-        return "The Metal renderer did not become idle before teardown.";
-    }
-    return "";
-}
 
 MacTerminalView::MacTerminalView(Passkey key, platform::Size frameSize, Configuration configuration)
     : TerminalView(key, frameSize, std::move(configuration))
@@ -304,13 +294,23 @@ void MacTerminalView::caretBlinkTick()
 
 std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
 {
-    // No GPU renderer can be bound yet: the request fails as on a machine without a device, and
-    // the CPU path keeps drawing. Switching off is always done, as nothing is on.
+    // Switching off is always done, as nothing is on.
     if (!enabled)
         return std::nullopt;
-    static const platform::Logger logger("org.kestrovan", "Metal");
-    logger.error(std::string("Kestrovan: the GPU renderer is not available; drawing on the CPU: ") +
-                 describe(MetalError::deviceUnavailable));
+    static const platform::Logger logger("org.morvane.Kestrovan", "GPU");
+    // A software rasterizer draws a full frame slower than the CPU path: it is no device.
+    if (!systemDefaultMetalDevice()) {
+        if (auto software = softwareOnlyRendererName())
+            logger.error("Kestrovan: only a software GL renderer (" + *software +
+                         ") is available; drawing on the CPU");
+        else
+            logger.error("Kestrovan: no GL device is available; drawing on the CPU");
+        return MetalError::deviceUnavailable;
+    }
+    // No GPU renderer can be bound to the view yet: the request fails as on a machine without a
+    // device, and the CPU path keeps drawing.
+    logger.error("Kestrovan: the GPU renderer is not available; drawing on the CPU: " +
+                 MetalError::deviceUnavailable.description());
     return MetalError::deviceUnavailable;
 }
 

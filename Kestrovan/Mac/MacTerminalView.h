@@ -20,6 +20,7 @@
 #pragma once
 
 #include "Kestrovan/Apple/AppleTerminalView.h"
+#include "Kestrovan/Apple/Metal/MetalError.h"
 #include "Kestrovan/Apple/TerminalFrameDrawer.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
@@ -39,15 +40,6 @@ namespace kestrovan {
 
 class MarkedTextOverlay;
 class TerminalDebugView;
-
-/// Why the GPU renderer could not be switched on or off.
-enum class MetalError
-{
-    deviceUnavailable,
-    rendererBusy,
-};
-/// The error's message: "No Metal device is available." and so on.
-const char* describe(MetalError error);
 
 /// The key-down event handed to the input method, so that the text or command it gives back is
 /// encoded with that key's modifiers.
@@ -203,13 +195,35 @@ public:
 
     // --- GPU surface and shutdown ------------------------------------------------------------------
 
-    /// Switches the GPU renderer on or off. No GPU renderer exists yet: switching on reports
-    /// `deviceUnavailable` and the view keeps drawing on the CPU; switching off is always done.
+    /// Switches the GPU renderer on or off. The renderer is not bound to views yet: switching on
+    /// reports `deviceUnavailable` and the view keeps drawing on the CPU (a machine whose only GL
+    /// renderer is a software rasterizer has no GPU device at all, and the log says so); switching
+    /// off is always done.
     std::optional<MetalError> setUseMetal(bool enabled);
     bool isUsingMetalRenderer() const { return false; }
     /// Stops the view's rendering for good; false when it must be called again later.
     bool updateUiClosed();
     UIShutdownState uiShutdownState() const { return uiShutdownState_; }
+
+    /// What `compareMetalSurfaces` found.
+    struct MetalSurfaceComparison
+    {
+        /// Pixels whose blue, green or red byte differs between the two images.
+        int64_t differingPixels = 0;
+        int64_t totalPixels = 0;
+        /// Pixels of the GL area's image whose blue, green or red byte differs from its first
+        /// pixel: 0 for a blank (uniform) image.
+        int64_t nonUniformPixels = 0;
+        /// Why no comparison could be made; none when one was.
+        std::optional<std::string> unavailableReason;
+
+        bool matches() const { return !unavailableReason && differingPixels == 0 && nonUniformPixels > 0; }
+    };
+    /// Draws the same picture into a GL area in a window of `width` x `height` points and into an
+    /// offscreen target on the system's default device, reads both back and compares them, to show
+    /// that the targets draw alike. Main thread, with GTK initialised; runs the main loop until the
+    /// area has drawn.
+    static MetalSurfaceComparison compareMetalSurfaces(int width, int height);
 
     // --- Debug view --------------------------------------------------------------------------------
 

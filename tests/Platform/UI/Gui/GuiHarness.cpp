@@ -84,10 +84,15 @@ TestWindow::~TestWindow()
     spinFor(std::chrono::milliseconds(20));
 }
 
+unsigned long windowXid(GtkWindow* window)
+{
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+    return surface ? gdk_x11_surface_get_xid(surface) : 0;
+}
+
 unsigned long TestWindow::xid() const
 {
-    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window_));
-    return surface ? gdk_x11_surface_get_xid(surface) : 0;
+    return windowXid(window_);
 }
 
 bool TestWindow::focus()

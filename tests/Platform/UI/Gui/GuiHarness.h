@@ -95,6 +95,9 @@ private:
     GtkWidget* widget_;
 };
 
+/// The X window id of a realized window, for xdotool and import.
+unsigned long windowXid(GtkWindow* window);
+
 /// Runs xdotool with `arguments` and waits for it; true when it succeeded.
 bool xdotool(const std::string& arguments);
 
