@@ -10,6 +10,7 @@
 // Each benchmark reports the runs that lost bytes, the bytes lost in all, and how the drains after
 // the exits ended (the pseudo-terminal's end, or the deadline). The number of runs can be changed
 // with KESTROVAN_BENCH_RUNS for a quick look.
+#include "BenchChild.h"
 #include "BenchInputs.h"
 
 #include "Kestrovan/LocalProcess.h"
@@ -228,25 +229,16 @@ void BM_LocalProcessQueued(benchmark::State& state, const Workload& workload)
 void BM_BareReadLoop(benchmark::State& state, const Workload& workload)
 {
     const std::vector<std::string> command = workload.command();
-    std::vector<char*> argv;
-    for (const std::string& argument : command)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
     MachineLoad load;
     std::vector<uint8_t> buffer(64u << 10);
     uint64_t lossyRuns = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        winsize size{24, 80, 0, 0};
         int master = -1;
-        const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+        const pid_t pid = bench::startOnTerminal(command, 24, 80, master);
         if (pid < 0) {
             state.SkipWithError("forkpty failed");
             return;
-        }
-        if (pid == 0) {
-            execv(argv[0], argv.data());
-            _exit(127);
         }
         uint64_t received = 0;
         Checksum checksum;

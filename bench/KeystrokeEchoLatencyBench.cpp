@@ -19,6 +19,8 @@
 // interactive output), and cycle through the letters; every 60 keys a line ends with Enter, which
 // `cat` prints back, outside the measured time. Each benchmark reports the median and the 99th
 // percentile in microseconds; the summary prints the engine's added time (headless minus bare).
+#include "BenchChild.h"
+
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Portable/HeadlessTerminal.h"
@@ -77,16 +79,11 @@ void report(benchmark::State& state, const std::string& name, std::vector<double
 
 void BM_BarePty(benchmark::State& state)
 {
-    winsize size{24, 80, 0, 0};
     int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    const pid_t pid = bench::startOnTerminal({"/bin/cat"}, 24, 80, master);
     if (pid < 0) {
         state.SkipWithError("forkpty failed");
         return;
-    }
-    if (pid == 0) {
-        execl("/bin/cat", "cat", static_cast<char*>(nullptr));
-        _exit(127);
     }
     std::vector<double> micros;
     char buffer[4096];
