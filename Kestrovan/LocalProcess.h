@@ -1,11 +1,11 @@
 // One child program (normally the user's shell) on a pseudo-terminal: both roads to and from it.
 //
 // Output: a `TerminalIOPipeline` reads the master side and every batch goes to the delegate, on
-// the delivery queue (the parse thread waits for it, so a slow consumer holds the child back) or,
-// with direct delivery, on the parse thread itself. Input: `send` queues bytes on a serial writer
-// that waits for room when the terminal is full. The child's exit is noticed by an exit monitor;
-// a reaper thread reaps it, the output is read on until the terminal reports its end (or for
-// `drainTimeout` at most, should something else keep the terminal open) and handed on, and only
+// the delivery queue (the reader waits for it, so a slow consumer holds the child back) or, with
+// direct delivery, on the reader's own threads. Input: `send` hands bytes to a serial writer,
+// which writes them at once when it is idle and waits for room when the terminal is full. The child's exit is
+// noticed by an exit monitor; a reaper thread reaps it, the output is read on until the terminal reports its
+// end (or for `drainTimeout` at most, should something else keep the terminal open) and handed on, and only
 // then is the end reported. Output a drain had to drop is counted (`lastDrain`) and logged. Releasing the
 // last reference tears the child down: SIGTERM, and SIGKILL `killEscalationDelay` later if it is still there,
 // and it is always reaped.
@@ -145,10 +145,11 @@ public:
     /// The bytes written to children so far.
     int64_t total() const;
 
-    /// Queues `data` for the child; a failed write is reported with a printed line.
+    /// Queues `data` for the child; a failed write is reported with a logged line.
     void send(std::span<const uint8_t> data);
-    /// Queues `data` for the child. `completion` runs once: on the writer's queue, or at once on
-    /// the calling thread when nothing is to be written (no child, or no bytes).
+    /// Queues `data` for the child. `completion` runs once: as one of the writer queue's items (on
+    /// the calling thread, in the queue's turn, when an idle writer wrote everything at once), or
+    /// at once on the calling thread when nothing is to be written (no child, or no bytes).
     void send(std::span<const uint8_t> data, SendCompletion completion);
     /// Queues a reply the terminal made by itself (a device report, a query's answer). Unlike
     /// `send`, which carries what the user types and pastes and never drops it, replies are
