@@ -508,7 +508,6 @@ TEST(TerminalIOPipeline, ADrainReadsOnUntilTheEndOrItsDeadline)
     const Case cases[] = {
         {"output that comes during the drain, then the end", 40000, 30000, true, 60, End::endOfOutput},
         {"a writer that never closes ends it at the deadline", 40000, 0, false, 0.2, End::deadline},
-        {"output during the drain, and a writer that never closes", 40000, 30000, false, 0.2, End::deadline},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
