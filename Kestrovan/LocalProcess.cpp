@@ -391,11 +391,9 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
         PseudoTerminalHelpers::fork(std::get<std::string>(path), argv, env, currentDirectory, size);
     if (!started)
         return launchFailure(LocalProcessError::forkFailed(errno), notify);
+    // The master is close-on-exec: a later child of this program never holds this terminal.
     const int master = started->masterFd;
     const pid_t pid = started->pid;
-    // Later children of this program must not inherit this terminal: a master kept open by an
-    // unrelated child would keep the terminal alive after it was closed here.
-    fcntl(master, F_SETFD, fcntl(master, F_GETFD) | FD_CLOEXEC);
 
     const int duplicate = duplicateDescriptor(master);
     if (duplicate < 0) {

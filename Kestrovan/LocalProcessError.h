@@ -17,7 +17,8 @@ class LocalProcessError
 public:
     enum class Case : uint8_t
     {
-        /// Building the argument or environment arrays failed, or `forkpty` did; carries errno.
+        /// Building the argument or environment arrays failed, or opening the pseudo-terminal or
+        /// the fork did; carries errno.
         forkFailed,
         /// The pseudo-terminal could not be duplicated for the writer; carries errno.
         writeChannelFailed,
