@@ -1,7 +1,8 @@
 // A counting replacement of the global allocation functions, for checks that a path allocates
 // nothing. Include it from exactly one source file of a binary: it defines the global operators.
 // Allocations are counted only on a thread between `startCounting()` and `stopCounting()`, so
-// every other thread and test runs as before.
+// every other thread and test runs as before; the largest of them is kept too, for checks that a
+// path never asks for more than a bound.
 #pragma once
 
 #include <atomic>
@@ -11,14 +12,23 @@
 namespace counting {
 
 inline std::atomic<long> countedAllocations{0};
+inline std::atomic<std::size_t> largestCountedAllocation{0};
 // Constant-initialised, so reading it needs no set-up even inside the first allocation a thread
 // makes.
 inline thread_local bool countingOnThisThread = false;
 
+inline void count(std::size_t size)
+{
+    countedAllocations.fetch_add(1, std::memory_order_relaxed);
+    std::size_t largest = largestCountedAllocation.load(std::memory_order_relaxed);
+    while (size > largest && !largestCountedAllocation.compare_exchange_weak(largest, size))
+        ;
+}
+
 inline void* allocate(std::size_t size)
 {
     if (countingOnThisThread)
-        countedAllocations.fetch_add(1, std::memory_order_relaxed);
+        count(size);
     if (void* pointer = std::malloc(size == 0 ? 1 : size))
         return pointer;
     throw std::bad_alloc();
@@ -27,7 +37,7 @@ inline void* allocate(std::size_t size)
 inline void* allocateAligned(std::size_t size, std::align_val_t alignment)
 {
     if (countingOnThisThread)
-        countedAllocations.fetch_add(1, std::memory_order_relaxed);
+        count(size);
     const auto align = static_cast<std::size_t>(alignment);
     // aligned_alloc wants the size to be a multiple of the alignment.
     const std::size_t rounded = ((size > 0 ? size : 1) + align - 1) / align * align;
@@ -40,6 +50,7 @@ inline void* allocateAligned(std::size_t size, std::align_val_t alignment)
 inline void startCounting()
 {
     countedAllocations.store(0);
+    largestCountedAllocation.store(0);
     countingOnThisThread = true;
 }
 
@@ -48,6 +59,12 @@ inline long stopCounting()
 {
     countingOnThisThread = false;
     return countedAllocations.load();
+}
+
+/// The largest single allocation, in bytes, counted since `startCounting()`.
+inline std::size_t largestAllocation()
+{
+    return largestCountedAllocation.load();
 }
 
 } // namespace counting
