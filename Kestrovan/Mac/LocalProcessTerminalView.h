@@ -1,7 +1,7 @@
 // A terminal view bound to one child process on a pseudo-terminal: the road on which a shell runs
 // in a window from end to end.
 //
-// Output: the process's reader hands each batch to the view's adapter on its parse thread, which
+// Output: the process's reader hands each batch to the view's adapter on its own threads, which
 // feeds it through the view's feed sender (frame request, parse under the terminal lock, frame
 // request); no main-thread hop is made. Input: typed bytes go from the input sender straight to
 // the process's writer. The pseudo-terminal's window size follows the view's grid and pixel
@@ -96,7 +96,7 @@ public:
     /// SIGTERM to the child.
     void terminate();
     void setHostLogging(const std::optional<std::string>& directory);
-    /// A callback run on the parse thread after every parsed batch, outside the terminal lock.
+    /// A callback run on the reader's thread after every parsed batch, outside the terminal lock.
     void setProcessOutputHandler(std::function<void()> handler);
     /// Feeds bytes a caller hands the view itself, through the ordinary feed path.
     void dataReceived(std::span<const uint8_t> slice);

@@ -242,4 +242,54 @@ TEST_F(TerminalViewGuiTests, Scale2DoublesThePixelCellAndItsReport)
     EXPECT_EQ(view->storedWindowSize().ws_xpixel, pixels.first * view->terminalDimensions().cols);
 }
 
+TEST_F(TerminalViewGuiTests, AProgramNamedWithoutASlashRunsWithTheHostsPathAndManPagesThroughLess)
+{
+    // Before: "sh" failed to start as forkFailed(2), and a shell named by its path got no PATH, so
+    // `man` printed its page without a pager.
+    guitest::TemporaryDirectory folder;
+    const std::string page = folder.path + "/vesktest.1";
+    FILE* file = std::fopen(page.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(".TH VESKTEST 1\n.SH NAME\nvesktest \\- a page for the terminal's test\n"
+               ".SH DESCRIPTION\nThe first line of the page.\n",
+               file);
+    std::fclose(file);
+
+    open(640, 360);
+    view->startProcess("sh", {"-c", "export PS1='vesk$ '; exec sh -i"}, std::nullopt, std::nullopt,
+                       std::nullopt);
+    ASSERT_TRUE(spinUntil([&] { return rowWith("vesk$") >= 0; }, 10s)) << "the shell did not start";
+    const char* hostPath = std::getenv("PATH");
+    const std::string expected =
+        "[" + std::string(hostPath && *hostPath ? hostPath : "/usr/local/bin:/usr/bin:/bin") + "]";
+    // The screen's text with rows that run on into the next joined, as a long PATH does.
+    auto screenText = [&] {
+        const int cols = view->terminalDimensions().cols;
+        std::string text;
+        for (std::string row : view->visibleRowsText(0, view->terminalDimensions().rows)) {
+            const bool full = int(row.size()) >= cols && row.back() != ' ';
+            row.erase(row.find_last_not_of(' ') + 1);
+            text += full ? row : row + "\n";
+        }
+        return text;
+    };
+    type("echo \"[$PATH]\"");
+    EXPECT_TRUE(
+        spinUntil([&] { return screenText().find("\n" + expected + "\n") != std::string::npos; }, 10s))
+        << expected << " not in:\n"
+        << screenText();
+
+    // The page comes up in less, with the prompt man gives it, and goes with q.
+    type("man -l " + page);
+    EXPECT_TRUE(spinUntil([&] { return rowWith("Manual page vesktest.1 line 1") >= 0; }, 10s))
+        << "no pager prompt";
+    EXPECT_GE(rowWith("(press h for help or q to quit)"), 0);
+    EXPECT_GE(rowWith("The first line of the page."), 0);
+    keep(guitest::screenshot(xid()), "man");
+    key("q");
+    EXPECT_TRUE(
+        spinUntil([&] { return rowWith("Manual page vesktest.1") < 0 && rowWith("vesk$") >= 0; }, 10s))
+        << "less did not quit";
+}
+
 } // namespace
