@@ -13,6 +13,7 @@
 //   AppleTerminalView.cpp            construction, set-up, host lifecycle, main-thread hops
 //   AppleTerminalViewSetup.cpp       fonts, cell size, grid fit and resize
 //   AppleTerminalViewCallbacks.cpp   the terminal's callbacks and the event queue's events
+//   AppleTerminalViewImages.cpp      inline pictures (OSC 1337 files, Sixel bitmaps) put on lines
 //   AppleTerminalViewColors.cpp      native colours, palette changes, caret colours
 //   AppleTerminalViewInput.cpp       the senders' closures, keys, mouse reports, selection helpers
 //   AppleTerminalViewScrolling.cpp   viewport, scroller values and scrollback
@@ -325,6 +326,17 @@ public:
     void notify(Terminal& source, const std::string& title, const std::string& body) override;
     void progressReport(Terminal& source, const ProgressReport& report) override;
     void programStatusChanged(Terminal& source, const std::vector<TerminalProgramStatus>& records) override;
+
+    // --- Inline pictures (AppleTerminalViewImages.cpp) ---------------------------------------------
+
+    /// An OSC 1337 file: a PNG sized by the requests, cut into strips one cell row high and put on
+    /// the lines under the cursor, which moves down a line per strip. Dropped before the view has
+    /// measured its cell, and when it cannot be decoded or sized.
+    void createImage(Terminal& source, Bytes data, ImageSizeRequest width, ImageSizeRequest height,
+                     bool preserveAspectRatio) override;
+    /// A Sixel bitmap (RGBA, alpha premultiplied), placed as an OSC 1337 picture: across the text
+    /// area when it has more pixels than the area has points, else at its own size.
+    void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width, int height) override;
 
     /// Main thread: one coalesced event from the event queue.
     void applyTerminalEvent(TerminalEvent event);
