@@ -38,7 +38,7 @@ bool eventPoint(GtkWidget* widget, GdkEvent* event, graphene_point_t* point)
 } // namespace
 
 GtkScroller::GtkScroller()
-    : view_(gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, nullptr)),
+    : GtkChildSubview<Scroller>(gtk_scrollbar_new(GTK_ORIENTATION_VERTICAL, nullptr)),
       adjustment_(gtk_adjustment_new(0, 0, 1, 0, 0, 1))
 {
     g_object_ref_sink(adjustment_);

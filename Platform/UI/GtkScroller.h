@@ -14,7 +14,7 @@
 
 namespace platform::gtk {
 
-class GtkScroller final : public Scroller
+class GtkScroller final : public GtkChildSubview<Scroller>
 {
 public:
     /// A new scroller, hidden; its widget is not yet in any parent.
@@ -22,17 +22,6 @@ public:
     ~GtkScroller() override;
     GtkScroller(const GtkScroller&) = delete;
     GtkScroller& operator=(const GtkScroller&) = delete;
-
-    void setFrame(const Rect& frame) override { view_.setFrame(frame); }
-    Rect frame() const override { return view_.frame(); }
-    void setHidden(bool hidden) override { view_.setHidden(hidden); }
-    bool isHidden() const override { return view_.isHidden(); }
-    void setOpacity(double opacity) override { view_.setOpacity(opacity); }
-    double opacity() const override { return view_.opacity(); }
-    void setNeedsDisplay() override { view_.setNeedsDisplay(); }
-    void orderAbove(const View* sibling) override { view_.orderAbove(sibling); }
-    void orderBelow(const View* sibling) override { view_.orderBelow(sibling); }
-    void removeFromSuperview() override { view_.removeFromSuperview(); }
 
     void setState(const ScrollerState& state) override;
     ScrollerState state() const override { return state_; }
@@ -46,7 +35,6 @@ private:
     /// Moves a page towards a press in the track outside the knob; true when it did.
     bool pageTowards(GdkEvent* event);
 
-    GtkChildView view_;
     GtkAdjustment* adjustment_;
     GtkEventController* presses_ = nullptr;
     ScrollerState state_;

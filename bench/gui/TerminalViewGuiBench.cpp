@@ -343,18 +343,10 @@ int main(int argc, char** argv)
     gtk_init();
     platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
 
-    char directory[] = "/tmp/kestrovan-gui-bench-XXXXXX";
-    if (!mkdtemp(directory))
+    bench::ScratchTextFile file(fileSize, 20240611);
+    if (file.path().empty())
         return 1;
-    const std::string path = std::string(directory) + "/plain.txt";
-    {
-        std::string contents = bench::asciiLines(fileSize, "\n", 20240611);
-        contents.resize(contents.rfind('\n', fileSize - 1) + 1);
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size())
-            return 1;
-        std::fclose(file);
-    }
+    const std::string path = file.path();
 
     BenchView typing(timerLink), throughputFirst(timerLink), busy(timerLink);
     std::printf("frames paced by %s\n", timerLink ? "the views' timer link" : "the window's frame clock");
@@ -439,8 +431,7 @@ int main(int argc, char** argv)
     if (!idle.complete || !loaded.complete)
         status = 1;
 
-    unlink(path.c_str());
-    rmdir(directory);
+    file.remove();
     // The busy loop ends with the program: its terminal hangs up when the process exits.
     std::fflush(stdout);
     _exit(status);

@@ -34,6 +34,8 @@
 
 namespace {
 
+using bench::Percentiles;
+using bench::percentiles;
 using bench::runUntil;
 using namespace kestrovan;
 using Clock = std::chrono::steady_clock;
@@ -53,27 +55,6 @@ std::shared_ptr<LocalProcessTerminalView> makeView(int scrollback)
     TerminalView::Configuration configuration;
     configuration.options.scrollback = scrollback;
     return LocalProcessTerminalView::create(platform::Size{640, 360}, std::move(configuration));
-}
-
-struct Percentiles
-{
-    double median = 0;
-    double p90 = 0;
-    double p99 = 0;
-    double max = 0;
-};
-
-Percentiles percentiles(std::vector<double> values)
-{
-    Percentiles result;
-    if (values.empty())
-        return result;
-    std::sort(values.begin(), values.end());
-    result.median = values[values.size() / 2];
-    result.p90 = values[std::min(values.size() - 1, (values.size() * 90 + 99) / 100 - 1)];
-    result.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
-    result.max = values.back();
-    return result;
 }
 
 struct WheelResult
@@ -178,17 +159,10 @@ int main()
     gtk_init();
     platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
 
-    char directory[] = "/tmp/kestrovan-wheel-bench-XXXXXX";
-    if (!mkdtemp(directory))
+    bench::ScratchTextFile file(busyFileSize, 20240612);
+    if (file.path().empty())
         return 1;
-    const std::string path = std::string(directory) + "/busy.txt";
-    {
-        const std::string contents = bench::asciiLines(busyFileSize, "\n", 20240612);
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size())
-            return 1;
-        std::fclose(file);
-    }
+    const std::string path = file.path();
 
     const std::shared_ptr<LocalProcessTerminalView> wheelView = makeView(scrollbackLines + 100);
     const std::shared_ptr<LocalProcessTerminalView> busyView = makeView(1000);
@@ -228,8 +202,7 @@ int main()
     const WheelResult loaded = measureWheel(*wheelView, GTK_WIDGET(window));
     printResult("while a neighbour draws cat", loaded);
 
-    unlink(path.c_str());
-    rmdir(directory);
+    file.remove();
     std::fflush(stdout);
     _exit(idle.shown > 0 && loaded.shown > 0 ? 0 : 1);
 }
