@@ -13,13 +13,15 @@
 //   AppleTerminalView.cpp            construction, set-up, host lifecycle, main-thread hops
 //   AppleTerminalViewSetup.cpp       fonts, cell size, grid fit and resize
 //   AppleTerminalViewCallbacks.cpp   the terminal's callbacks and the event queue's events
+//   AppleTerminalViewImages.cpp      inline pictures (OSC 1337 files, Sixel bitmaps) put on lines
 //   AppleTerminalViewColors.cpp      native colours, palette changes, caret colours
 //   AppleTerminalViewInput.cpp       the senders' closures, keys, mouse reports, selection helpers
 //   AppleTerminalViewScrolling.cpp   viewport, scroller values and scrollback
 //   AppleTerminalViewBlink.cpp       the text-blink timer
 //   AppleTerminalViewLinks.cpp       OSC 8 hyperlinks: payloads, clicks, highlight rows
 //   AppleTerminalViewPasteboard.cpp  copy, paste, paste events and the system clipboards
-//   AppleTerminalViewQueries.cpp     prompt navigation, resets, settings, snapshots, search
+//   AppleTerminalViewQueries.cpp     prompt navigation, resets, terminal options, snapshots, search
+//   AppleTerminalViewSettings.cpp    the host's run-time settings and the optimal frame
 //   AppleTerminalViewStatus.cpp      diagnostics, bell and progress report
 //
 // Threads: unless a member says otherwise it runs on the main thread. `feed`, `send`, the terminal
@@ -328,6 +330,17 @@ public:
     void progressReport(Terminal& source, const ProgressReport& report) override;
     void programStatusChanged(Terminal& source, const std::vector<TerminalProgramStatus>& records) override;
 
+    // --- Inline pictures (AppleTerminalViewImages.cpp) ---------------------------------------------
+
+    /// An OSC 1337 file: a PNG sized by the requests, cut into strips one cell row high and put on
+    /// the lines under the cursor, which moves down a line per strip. Dropped before the view has
+    /// measured its cell, and when it cannot be decoded or sized.
+    void createImage(Terminal& source, Bytes data, ImageSizeRequest width, ImageSizeRequest height,
+                     bool preserveAspectRatio) override;
+    /// A Sixel bitmap (RGBA, alpha premultiplied), placed as an OSC 1337 picture: across the text
+    /// area when it has more pixels than the area has points, else at its own size.
+    void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width, int height) override;
+
     /// Main thread: one coalesced event from the event queue.
     void applyTerminalEvent(TerminalEvent event);
     /// The mouse mode the terminal last reported; any thread.
@@ -606,7 +619,6 @@ public:
     std::shared_ptr<FrameRenderTarget> renderTarget;
     std::optional<double> metalScaleFactorOverride;
     MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
-    std::shared_ptr<const TerminalGlyphFallbackProvider> glyphFallbackProvider;
 
     /// Accessibility announcements; the widget speaks them. Counted here.
     virtual void postAccessibilityValueChanged() { ++accessibilityValueChanges_; }
@@ -652,22 +664,69 @@ public:
     TerminalRenderMailbox::State pendingFrameRequests() const;
     const TerminalOptions& startupOptions() const { return startupOptions_; }
 
-    // --- Settings the frame capture reads ----------------------------------------------------------
+    // --- Settings (AppleTerminalViewSettings.cpp) --------------------------------------------------
+    //
+    // A host changes these at run time, on the main thread. A setter takes effect at once and does
+    // nothing when the value is the one in place: a colour setting drops the colour caches and
+    // redraws every row ("colours changed"), a drawing setting redraws every row, and a setting that
+    // changes the room the text has refits the grid. The next frame capture reads the new value.
 
+    /// Stored only: the frame capture reads it.
     bool notifyUpdateChanges = false;
+    /// Stored only: read when input is sent.
     bool cursorBlinkResetsOnInput = true;
-    bool useBrightColors = true;
-    bool collapseBrightColorsToBase = true;
-    double minimumContrastRatio = 1.0;
-    bool translucentCellBackgrounds = false;
-    BidiHostPolicy bidiHostPolicy = BidiHostPolicy::respectTerminal;
-    bool customBlockGlyphs = true;
-    bool antiAliasCustomBlockGlyphs = false;
-    platform::NativeColor selectedTextBackgroundColor =
-        platform::NativeColor::sRGB(0, 166.0 / 255, 178.0 / 255);
-    platform::NativeColor selectedTextForegroundColor = platform::NativeColor::sRGB(0, 0, 0);
-    std::optional<platform::NativeColor> linkColor;
-    std::optional<platform::NativeColor> linkUnderlineColor;
+
+    /// Bold text in the first eight palette colours is drawn in their bright twins.
+    bool useBrightColors() const { return useBrightColors_; }
+    void setUseBrightColors(bool value);
+    /// With bright colours off, the bright palette colours 8-15 are drawn as the base ones 0-7.
+    bool collapseBrightColorsToBase() const { return collapseBrightColorsToBase_; }
+    void setCollapseBrightColorsToBase(bool value);
+    /// The least contrast between text and its background; 1 leaves colours as they are. A value
+    /// that is not a number always counts as a change.
+    double minimumContrastRatio() const { return minimumContrastRatio_; }
+    void setMinimumContrastRatio(double value);
+    /// Cell backgrounds keep a translucent background colour's alpha.
+    bool translucentCellBackgrounds() const { return translucentCellBackgrounds_; }
+    void setTranslucentCellBackgrounds(bool value);
+    /// The alpha of the native background colour. Set: clamped to 0 ... 1 (not a number gives 1),
+    /// the background keeps its hue.
+    double backgroundOpacity() const { return nativeBg_.alpha; }
+    void setBackgroundOpacity(double value);
+    /// Whether rows follow the terminal's bidirectional presentation or stay left to right.
+    BidiHostPolicy bidiHostPolicy() const { return bidiHostPolicy_; }
+    void setBidiHostPolicy(BidiHostPolicy policy);
+    /// Block, box-drawing and Powerline characters drawn as shapes rather than from the font.
+    bool customBlockGlyphs() const { return customBlockGlyphs_; }
+    void setCustomBlockGlyphs(bool value);
+    bool antiAliasCustomBlockGlyphs() const { return antiAliasCustomBlockGlyphs_; }
+    void setAntiAliasCustomBlockGlyphs(bool value);
+    /// The host's fonts for characters the terminal's font lacks; none uses the system's.
+    const std::shared_ptr<const TerminalGlyphFallbackProvider>& glyphFallbackProvider() const
+    {
+        return glyphFallbackProvider_;
+    }
+    void setGlyphFallbackProvider(std::shared_ptr<const TerminalGlyphFallbackProvider> provider);
+    platform::NativeColor selectedTextBackgroundColor() const { return selectedTextBackgroundColor_; }
+    void setSelectedTextBackgroundColor(platform::NativeColor color);
+    platform::NativeColor selectedTextForegroundColor() const { return selectedTextForegroundColor_; }
+    void setSelectedTextForegroundColor(platform::NativeColor color);
+    /// The colour of highlighted links and of their underline; none keeps the text's.
+    const std::optional<platform::NativeColor>& linkColor() const { return linkColor_; }
+    void setLinkColor(std::optional<platform::NativeColor> color);
+    const std::optional<platform::NativeColor>& linkUnderlineColor() const { return linkUnderlineColor_; }
+    void setLinkUnderlineColor(std::optional<platform::NativeColor> color);
+    /// The caret is drawn hollow and does not blink while the view has no focus.
+    bool caretViewTracksFocus() const;
+    void setCaretViewTracksFocus(bool value);
+    /// Frames stop while the view cannot be seen. Main thread only (the program stops otherwise).
+    bool suspendsRenderingWhenNotVisible() const;
+    void setSuspendsRenderingWhenNotVisible(bool value);
+
+    /// The frame that fits the terminal's columns and rows exactly, at the origin.
+    platform::Rect getOptimalFrameSize();
+    /// The width the text leaves to a scroller beside it.
+    virtual double reservedScrollerWidth() const { return 0; }
 
 protected:
     /// Moves the viewport without the follow-up reports (used by `scrollTo`); true when it moved.
@@ -692,6 +751,8 @@ private:
     void requestScrollerUpdate();
     /// Marks every screen row for redraw; the caller holds the terminal lock.
     static void markWholeScreenLocked(Terminal& terminal);
+    /// Marks every screen row for redraw and asks for a frame; `caller` names the setting.
+    void fullRedraw(const char* caller);
     /// The cell in device pixels, each at least 1.
     std::pair<int, int> cellPixelSize() const;
     void sendCursorKey(char normal);
@@ -752,6 +813,21 @@ private:
     double cellDimensionBackingScale_ = 1.0;
     bool fontSmoothing_ = true;
     double lineSpacing_ = 1.0;
+
+    // Settings (AppleTerminalViewSettings.cpp).
+    bool useBrightColors_ = true;
+    bool collapseBrightColorsToBase_ = true;
+    double minimumContrastRatio_ = 1.0;
+    bool translucentCellBackgrounds_ = false;
+    BidiHostPolicy bidiHostPolicy_ = BidiHostPolicy::respectTerminal;
+    bool customBlockGlyphs_ = true;
+    bool antiAliasCustomBlockGlyphs_ = false;
+    std::shared_ptr<const TerminalGlyphFallbackProvider> glyphFallbackProvider_;
+    platform::NativeColor selectedTextBackgroundColor_ =
+        platform::NativeColor::sRGB(0, 166.0 / 255, 178.0 / 255);
+    platform::NativeColor selectedTextForegroundColor_ = platform::NativeColor::sRGB(0, 0, 0);
+    std::optional<platform::NativeColor> linkColor_;
+    std::optional<platform::NativeColor> linkUnderlineColor_;
 
     // Colours.
     platform::NativeColor nativeFg_;

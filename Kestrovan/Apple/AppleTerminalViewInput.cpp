@@ -196,7 +196,7 @@ void TerminalView::sendKeyRight()
 
 void TerminalView::sendHorizontalKey(bool left)
 {
-    const BidiHostPolicy policy = bidiHostPolicy;
+    const BidiHostPolicy policy = bidiHostPolicy_;
     struct Decision
     {
         bool swap = false;

@@ -74,6 +74,7 @@ public:
     void updateVisibility(bool windowAttached, bool windowVisible);
     /// Whether invisibility suspends ticking (on by default).
     void setVisibilitySuspensionEnabled(bool enabled);
+    bool visibilitySuspensionEnabled() const { return visibilitySuspensionEnabled_; }
 
     /// Takes the signal's bits and acts on them; the signal's delivery calls it, and so may the
     /// view right after `requestShutdown` to shut down at once.

@@ -11,6 +11,8 @@
 #include "Platform/Log/Log.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <string_view>
 
 namespace kestrovan {
 
@@ -56,8 +58,14 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
         return;
     }
     setupScroller();
-    // The desktop's scrollbar style; a permanent scrollbar narrows the grid at once.
-    setScrollerStyle(widget->appearance().overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy);
+    // The desktop's scrollbar style unless the host chose one; a permanent scrollbar narrows the
+    // grid at once, also when the style stays and only the scrollbar is new.
+    const ScrollerStyle desktop =
+        widget->appearance().overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy;
+    if (!scrollerStyleChosenByHost_ && desktop != scrollerStyle_)
+        applyScrollerStyle(desktop);
+    else if (scrollerStyle_ == ScrollerStyle::legacy)
+        refitGridToScroller();
     if (markedText_)
         updateMarkedTextOverlay();
 }
@@ -320,6 +328,26 @@ std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
     logger.error("Kestrovan: the GPU renderer is not available; drawing on the CPU: " +
                  MetalError::deviceUnavailable.description());
     return MetalError::deviceUnavailable;
+}
+
+bool MacTerminalView::defaultUsesMetalLayerSurface()
+{
+    // Read once for the process; only exactly "0" turns the render-loop surface off.
+    static const bool value = [] {
+        const char* setting = std::getenv("KESTROVAN_METAL_LAYER");
+        return !(setting && std::string_view(setting) == "0");
+    }();
+    return value;
+}
+
+std::optional<MetalError> MacTerminalView::setUsesMetalLayerSurface(bool value)
+{
+    if (value == usesMetalLayerSurface_)
+        return std::nullopt;
+    usesMetalLayerSurface_ = value;
+    // No GPU surface is bound to a view yet (`setUseMetal`): the kind takes effect with the first
+    // one, and nothing drawn now changes.
+    return std::nullopt;
 }
 
 bool MacTerminalView::updateUiClosed()

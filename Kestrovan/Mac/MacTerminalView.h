@@ -331,11 +331,13 @@ public:
         overlay,
         legacy,
     };
+    /// The desktop's style (overlay scrolling on or off) until the host sets one.
     ScrollerStyle scrollerStyle() const { return scrollerStyle_; }
-    /// Applies a style at once; a change resizes the grid for the width the scroller leaves.
+    /// The host's style, kept from now on whatever the desktop says; applied at once when it
+    /// differs, and then the grid is refitted to the width the scroller leaves.
     void setScrollerStyle(ScrollerStyle style);
     /// The width the text must leave to the scroller: its width in the legacy style, else 0.
-    double reservedScrollerWidth() const;
+    double reservedScrollerWidth() const override;
     double getEffectiveWidth(platform::Size size) const override;
     /// The user worked the scroller: a track click pages, the knob scrolls.
     void scrollerActivated(platform::ScrollerPart part, double doubleValue);
@@ -398,6 +400,14 @@ public:
     /// off is always done.
     std::optional<MetalError> setUseMetal(bool enabled);
     bool isUsingMetalRenderer() const { return false; }
+    /// The kind of GPU surface the view makes: true for a surface the render loop's thread draws,
+    /// false for the window's GL area drawn on the main thread. New views take the process-wide
+    /// default, which the environment variable KESTROVAN_METAL_LAYER set to exactly "0" turns off.
+    bool usesMetalLayerSurface() const { return usesMetalLayerSurface_; }
+    /// Stores a different kind; with the GPU renderer in use its surface would be made anew, and a
+    /// failure to do so reported. Nothing happens when the kind is the one in place.
+    std::optional<MetalError> setUsesMetalLayerSurface(bool value);
+    static bool defaultUsesMetalLayerSurface();
     /// Stops the view's rendering for good; false when it must be called again later.
     bool updateUiClosed();
     UIShutdownState uiShutdownState() const { return uiShutdownState_; }
@@ -488,6 +498,9 @@ private:
     void previewAndReportLink(Position at, const std::optional<LinkLookup>& lookup);
     // The scroller (MacTerminalViewScroller.cpp).
     void applyScrollerStyleToBar();
+    /// Switches to `style` when it differs: the bar, the fade and the grid's width follow.
+    void applyScrollerStyle(ScrollerStyle style);
+    void refitGridToScroller();
     void setupScroller();
     void layoutScroller();
     void stepOverlayScrollerFade(uint64_t generation);
@@ -526,6 +539,10 @@ private:
     bool overlayScrollerIsTracking_ = false;
 
     ScrollerStyle scrollerStyle_ = ScrollerStyle::overlay;
+    /// The host chose the style: the desktop's setting no longer changes it.
+    bool scrollerStyleChosenByHost_ = false;
+
+    bool usesMetalLayerSurface_ = defaultUsesMetalLayerSurface();
 
     // Pointer (MacTerminalViewMouse.cpp, MacTerminalViewSelection.cpp).
     /// Facts about the current left press, from its press to the end of its release.

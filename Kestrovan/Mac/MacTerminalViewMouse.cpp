@@ -73,12 +73,12 @@ MouseHit MacTerminalView::calculateMouseHitLocked(platform::Point point)
     const MouseHitGeometry geometry{frameSize(), cellDimension().value_or(platform::Size{}), backingScale(),
                                     terminal.cols(), terminal.rows()};
     MouseHit hit = mouseHitAt(point, geometry, buffer.yDisp(), buffer.lines().count());
-    if (bidiHostPolicy != BidiHostPolicy::respectTerminal)
+    if (bidiHostPolicy() != BidiHostPolicy::respectTerminal)
         return hit;
     // A row shown in visual order is hit where it is drawn: its column maps back to the cell.
     std::optional<BidiRowLayout> layout;
     TerminalBidi::LayoutOutcome outcome =
-        TerminalBidi::collectLayout(hit.grid.row, buffer, terminal.cols(), terminal, bidiHostPolicy);
+        TerminalBidi::collectLayout(hit.grid.row, buffer, terminal.cols(), terminal, bidiHostPolicy());
     if (auto* ready = std::get_if<std::optional<BidiRowLayout>>(&outcome)) {
         layout = std::move(*ready);
     } else {

@@ -58,14 +58,26 @@ void MacTerminalView::applyScrollerStyleToBar()
 
 void MacTerminalView::setScrollerStyle(ScrollerStyle style)
 {
-    const bool changed = style != scrollerStyle_;
+    scrollerStyleChosenByHost_ = true;
+    applyScrollerStyle(style);
+}
+
+void MacTerminalView::applyScrollerStyle(ScrollerStyle style)
+{
+    if (style == scrollerStyle_)
+        return;
     scrollerStyle_ = style;
     applyScrollerStyleToBar();
     stopOverlayScrollerTimers();
     ++overlayScrollerFadeGeneration_;
+    refitGridToScroller();
+}
+
+void MacTerminalView::refitGridToScroller()
+{
     // The text gains or loses the scroller's width: the grid is fitted to it at once.
     const platform::Size size = frameSize();
-    if (changed && cellDimension() && size.width > 0 && size.height > 0 && terminal())
+    if (cellDimension() && size.width > 0 && size.height > 0 && terminal())
         processSizeChange(size);
 }
 
@@ -85,7 +97,8 @@ double MacTerminalView::getEffectiveWidth(platform::Size size) const
 void MacTerminalView::appearanceChanged(const platform::Appearance& appearance)
 {
     TerminalView::appearanceChanged(appearance);
-    setScrollerStyle(appearance.overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy);
+    if (!scrollerStyleChosenByHost_)
+        applyScrollerStyle(appearance.overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy);
 }
 
 void MacTerminalView::scrollerActivated(platform::ScrollerPart part, double doubleValue)

@@ -185,15 +185,15 @@ void MacTerminalView::updateMarkedTextOverlay()
             const Attribute attribute = line && col < line->count() ? (*line)[col].attribute : Attribute();
             if (!attribute.style.contains(CharacterStyle::inverse)) {
                 style.foreground = fg;
-                style.background = mapColor(attribute.bg, false, false, useBrightColors);
+                style.background = mapColor(attribute.bg, false, false, useBrightColors());
             } else {
                 const bool bold = attribute.style.contains(CharacterStyle::bold);
                 style.foreground = mapColor(
                     attribute.bg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.bg, true,
-                    bold, useBrightColors);
+                    bold, useBrightColors());
                 style.background = mapColor(
                     attribute.fg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.fg, false,
-                    false, useBrightColors);
+                    false, useBrightColors());
             }
         },
         "markedTextColorsAtCaret()");

@@ -179,9 +179,9 @@ TEST(TerminalViewIntakeTests, CursorKeysFollowApplicationModeAndRightToLeftLines
     // On a Hebrew line the paragraph runs right to left: the swap mode turns the arrows around.
     f.feed("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d");
     EXPECT_EQ(keys().substr(6, 6), "\x1b[D\x1b[C");
-    f.view->bidiHostPolicy = BidiHostPolicy::legacyLeftToRight;
+    f.view->setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight);
     EXPECT_EQ(keys().substr(6, 6), "\x1b[C\x1b[D");
-    f.view->bidiHostPolicy = BidiHostPolicy::respectTerminal;
+    f.view->setBidiHostPolicy(BidiHostPolicy::respectTerminal);
     f.feed("\x1b[?1243l");
     EXPECT_EQ(keys().substr(6, 6), "\x1b[C\x1b[D");
 
