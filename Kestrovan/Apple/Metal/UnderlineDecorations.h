@@ -1,0 +1,28 @@
+// Decoration lines on the GPU path: one underline (or strikethrough) line between two x positions
+// turned into flat rectangles for the decoration layer, in the five styles.
+//
+// Straight and double lines are one rectangle (the caller draws a double line's second line by a
+// second call at its own height); curly lines are steps one unit wide along a sine wave of one unit
+// amplitude and four units period; dotted lines are dots one unit long two units apart; dashed
+// lines dashes and gaps of two units, where a unit is the line's thickness but never less than the
+// pattern scale (the rendering scale, so patterns keep their size in points). Every rectangle then
+// takes the row's line-mode transform and clip.
+#pragma once
+
+#include "Kestrovan/Apple/Metal/DrawData.h"
+#include "Kestrovan/Attribute.h"
+#include "Kestrovan/BufferLine.h"
+
+#include <optional>
+#include <vector>
+
+namespace kestrovan {
+
+/// Appends the rectangles of one decoration line from `x0` to `x1`, centred on `yCenter` and
+/// `thickness` high (all pixels), to `output`.
+void appendUnderlineSegments(double x0, double x1, double yCenter, double thickness, Float4 color,
+                             UnderlineStyle style, double patternScale, BufferLine::RenderLineMode renderMode,
+                             const std::optional<ClipRect>& clipRect, double pivotY,
+                             std::vector<ColorCell>& output);
+
+} // namespace kestrovan
