@@ -23,9 +23,11 @@ struct SegmentSink
     double pivotY;
     std::vector<ColorCell>& output;
 
-    void emit(double a, double b, double yCenter) const
+    void emit(double a, double b, double yCenter) const { emit(a, b, yCenter, thickness); }
+
+    void emit(double a, double b, double yCenter, double height) const
     {
-        const double half = thickness / 2;
+        const double half = height / 2;
         const Quad quad =
             transformForLineMode(Quad{a, yCenter - half, b, yCenter + half}, renderMode, pivotY);
         const std::optional<Quad> cut = clipRect(quad, clip);
@@ -50,8 +52,9 @@ void emitPattern(const SegmentSink& sink, double x0, double x1, double yCenter, 
 void appendUnderlineSegments(double x0, double x1, double yCenter, double thickness, Float4 color,
                              UnderlineStyle style, double patternScale, BufferLine::RenderLineMode renderMode,
                              const std::optional<ClipRect>& clipRect, double pivotY,
-                             std::vector<ColorCell>& output)
+                             std::vector<ColorCell>& output, std::optional<double> waveOrigin)
 {
+    const double waveStart = waveOrigin.value_or(x0);
     const SegmentSink sink{thickness, color, renderMode, clipRect, pivotY, output};
     const double unit = std::max(thickness, patternScale);
     switch (style) {
@@ -62,14 +65,25 @@ void appendUnderlineSegments(double x0, double x1, double yCenter, double thickn
         sink.emit(x0, x1, yCenter);
         break;
     case UnderlineStyle::curly: {
-        if (!(x0 < x1) || !(unit > 0) || (x1 - x0) / unit > maximumSteps)
+        if (!(x0 < x1) || !(unit > 0) || (x1 - x0) / unit > maximumSteps || (x1 - x0) > maximumSteps)
             break;
-        // Steps one unit wide, each at the wave's height where it starts.
+        // The wave through samples one unit apart, as the CPU path strokes it, drawn one pixel
+        // column at a time: each column at the wave's height at its middle, as tall as a line of
+        // the thickness is across at that slope.
         const double period = std::max(4 * thickness, 4 * patternScale);
-        for (double a = x0; a < x1;) {
-            const double b = std::min(x1, a + unit);
-            sink.emit(a, b, yCenter + unit * std::sin(2 * std::numbers::pi * (a - x0) / period));
-            a = b;
+        const auto wave = [&](double x) {
+            return yCenter + unit * std::sin(2 * std::numbers::pi * (x - waveStart) / period);
+        };
+        for (double a = x0; a < x1; a += 1) {
+            const double b = std::min(x1, a + 1);
+            const double middle = (a + b) / 2;
+            // The samples around the column: one unit apart from the span's start, the last at
+            // its end.
+            const double left = x0 + std::floor((middle - x0) / unit) * unit;
+            const double right = std::min(x1, left + unit);
+            const double slope = right > left ? (wave(right) - wave(left)) / (right - left) : 0;
+            const double y = wave(left) + slope * (middle - left);
+            sink.emit(a, b, y, thickness * std::sqrt(1 + slope * slope));
         }
         break;
     }
