@@ -1,0 +1,106 @@
+// A frame that cannot be drawn (the target gives no drawable) asks for a redraw at once: the render
+// owner prepares and draws again, and the latest content appears without further output or input.
+// Waiting for a completion would wait for ever, as no frame is in flight to complete.
+#include "RecordingFrameTestSupport.h"
+
+#include "Kestrovan/Apple/RenderTestSupport.h"
+#include "Kestrovan/Apple/TerminalRenderOwner.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrovan {
+namespace {
+
+/// The drawables of an offscreen target, refused while `refusals` lasts.
+class RefusingSurface final : public MetalRenderSurface
+{
+public:
+    explicit RefusingSurface(std::shared_ptr<MetalOffscreenTarget> target) : target_(std::move(target)) {}
+    std::optional<MetalDrawableFrame> acquireDrawableFrame() override
+    {
+        if (refusals > 0) {
+            --refusals;
+            return std::nullopt;
+        }
+        return target_->acquireDrawableFrame();
+    }
+    int refusals = 0;
+
+private:
+    std::shared_ptr<MetalOffscreenTarget> target_;
+};
+
+/// A target drawn from the render loop, through its detached surface.
+class SurfaceTarget final : public MetalRenderTarget
+{
+public:
+    SurfaceTarget(std::shared_ptr<MetalOffscreenTarget> offscreen)
+        : offscreen_(offscreen), surface_(std::make_shared<RefusingSurface>(offscreen))
+    {}
+    std::shared_ptr<platform::gpu::Device> renderDevice() const override
+    {
+        return offscreen_->renderDevice();
+    }
+    void setRenderDevice(std::shared_ptr<platform::gpu::Device> device) override
+    {
+        offscreen_->setRenderDevice(std::move(device));
+    }
+    platform::gpu::TextureFormat renderPixelFormat() const override
+    {
+        return offscreen_->renderPixelFormat();
+    }
+    void setRenderDrawableSize(platform::Size size) override { offscreen_->setRenderDrawableSize(size); }
+    void setRenderContentsScale(double scale) override { offscreen_->setRenderContentsScale(scale); }
+    std::shared_ptr<MetalRenderSurface> detachedRenderSurface() const override { return surface_; }
+    std::optional<MetalDrawableFrame> acquireDrawableFrame() override
+    {
+        return surface_->acquireDrawableFrame();
+    }
+    bool needsExternalDrawCall() const override { return true; }
+    void requestDisplay() override {}
+
+    const std::shared_ptr<RefusingSurface>& surface() const { return surface_; }
+
+private:
+    std::shared_ptr<MetalOffscreenTarget> offscreen_;
+    std::shared_ptr<RefusingSurface> surface_;
+};
+
+TEST(MetalFrameSkipTests, ATargetThatRefusesADrawableShowsTheLatestContentWithoutFurtherInput)
+{
+    testing::RenderOwnerFixture f(10, 3);
+    auto device = std::make_shared<platform::gpu::RecordingDevice>();
+    auto target = std::make_shared<SurfaceTarget>(
+        std::make_shared<MetalOffscreenTarget>(device, platform::Size{80, 48}));
+    MetalRendererOptions options;
+    options.shaderDirectory.reset();
+    auto renderer =
+        std::get<std::shared_ptr<MetalTerminalRenderer>>(MetalTerminalRenderer::make(target, options));
+    renderer->capturesDrawData = true;
+    ASSERT_TRUE(f.owner->replaceMetalRenderer(renderer, true));
+    // The frame driver's part: a redraw request becomes one more frame of the render loop.
+    int requested = 0;
+    renderer->setRedrawCallback([&] { ++requested; });
+    f.owner->mailbox().state.withLock(
+        [](TerminalRenderMailbox::State& box) { box.latestViewState = testing::viewState(10, 3); });
+
+    target->surface()->refusals = 1;
+    f.feed("hello");
+    f.owner->renderPublishedFrame();
+    EXPECT_EQ(renderer->completedRenderCount(), 0) << "no drawable, nothing drawn";
+    EXPECT_EQ(requested, 1) << "and a redraw asked for at once";
+
+    for (int served = 0; served < requested && served < 5; ++served)
+        f.owner->renderPublishedFrame();
+    ASSERT_EQ(renderer->completedRenderCount(), 1);
+    ASSERT_TRUE(renderer->lastDrawData);
+    ASSERT_FALSE(renderer->lastDrawData->rows.empty());
+    EXPECT_EQ(renderer->lastDrawData->rows.front().glyphGrayCount, 5u) << "hello";
+    EXPECT_EQ(requested, 1) << "a drawn frame asks for nothing more";
+    device->signalFences();
+    renderer->pollCompletions();
+    EXPECT_EQ(requested, 1);
+}
+
+} // namespace
+} // namespace kestrovan
