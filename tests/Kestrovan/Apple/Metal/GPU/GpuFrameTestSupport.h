@@ -172,8 +172,10 @@ struct FrameDifference
     std::string firstExactMismatch;
 };
 
-/// Compares `gpu` with `cpu` (the same size) cell by cell.
-FrameDifference compare(const Pixels& gpu, const Pixels& cpu, const CellClasses& classes);
+/// Compares `gpu` with `cpu` (the same size) cell by cell; without `measureCells` only pixel by
+/// pixel (no ink, means or boxes), which is enough to find a wrong glyph and much quicker.
+FrameDifference compare(const Pixels& gpu, const Pixels& cpu, const CellClasses& classes,
+                        bool measureCells = true);
 
 /// Checks the thresholds; on failure writes <name>.gpu.png and <name>.diff.png beside the golden
 /// directory's picture `goldenPath` (without its suffix).
