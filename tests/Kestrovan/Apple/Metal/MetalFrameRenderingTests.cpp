@@ -255,3 +255,46 @@ TEST(MetalFrameRenderingTests, ASecondRenderWhileAFrameIsInFlightIsServedWhenItC
 
 } // namespace
 } // namespace kestrovan
+
+namespace kestrovan {
+namespace {
+
+TEST(MetalFrameRenderingTests, TheCursorBlinksOnlyWhenShownFocusedAndBlinking)
+{
+    const struct
+    {
+        const char* what;
+        const char* output;
+        bool focused;
+        bool blinks;
+        /// Vertices of the cursor's shape while the blink is in its visible phase.
+        size_t shapeVertices;
+    } cases[] = {
+        {"a blinking block", "\x1b[1 q", true, true, 6},
+        {"a steady block", "\x1b[2 q", true, false, 6},
+        {"a blinking bar", "\x1b[5 q", true, true, 6},
+        {"a hidden cursor", "\x1b[1 q\x1b[?25l", true, false, 0},
+        {"an unfocused view: a hollow box", "\x1b[1 q", false, false, 24},
+    };
+    for (const auto& c : cases) {
+        metaltest::RecordingFrames f(10, 3);
+        f.feed("ab");
+        f.feed(c.output);
+        f.view.cursorHasFocus = c.focused;
+        f.render();
+        EXPECT_EQ(f.renderer->redrawState()->cursorBlinkWanted(), c.blinks) << c.what;
+        const auto cursor = [&] {
+            return f.renderer->buildCursorDrawData(*f.snapshot, *f.snapshot->renderContext, 1, 8, 16, 0, 0,
+                                                   2);
+        };
+        EXPECT_EQ(cursor().colorVertices.size(), c.shapeVertices) << c.what;
+        // In the hidden phase of the blink a blinking cursor is not drawn; a steady or unfocused
+        // one is.
+        f.renderer->redrawState()->state.withLock(
+            [](MetalRedrawState::Fields& fields) { fields.cursorBlinkOn = false; });
+        EXPECT_EQ(cursor().colorVertices.empty(), c.blinks || c.shapeVertices == 0) << c.what;
+    }
+}
+
+} // namespace
+} // namespace kestrovan

@@ -71,4 +71,62 @@ struct RecordingFrames
     std::shared_ptr<kestrovan::MetalTerminalRenderer> renderer;
 };
 
+/// The drawables of an offscreen target, refused while `refusals` lasts.
+class RefusingSurface final : public kestrovan::MetalRenderSurface
+{
+public:
+    explicit RefusingSurface(std::shared_ptr<kestrovan::MetalOffscreenTarget> target)
+        : target_(std::move(target))
+    {}
+    std::optional<kestrovan::MetalDrawableFrame> acquireDrawableFrame() override
+    {
+        if (refusals > 0) {
+            --refusals;
+            return std::nullopt;
+        }
+        return target_->acquireDrawableFrame();
+    }
+    int refusals = 0;
+
+private:
+    std::shared_ptr<kestrovan::MetalOffscreenTarget> target_;
+};
+
+/// A target drawn by whoever calls the renderer (the render loop), through its detached surface:
+/// the drawables of an offscreen target.
+class SurfaceTarget final : public kestrovan::MetalRenderTarget
+{
+public:
+    explicit SurfaceTarget(std::shared_ptr<kestrovan::MetalOffscreenTarget> offscreen)
+        : offscreen_(offscreen), surface_(std::make_shared<RefusingSurface>(offscreen))
+    {}
+    std::shared_ptr<platform::gpu::Device> renderDevice() const override
+    {
+        return offscreen_->renderDevice();
+    }
+    void setRenderDevice(std::shared_ptr<platform::gpu::Device> device) override
+    {
+        offscreen_->setRenderDevice(std::move(device));
+    }
+    platform::gpu::TextureFormat renderPixelFormat() const override
+    {
+        return offscreen_->renderPixelFormat();
+    }
+    void setRenderDrawableSize(platform::Size size) override { offscreen_->setRenderDrawableSize(size); }
+    void setRenderContentsScale(double scale) override { offscreen_->setRenderContentsScale(scale); }
+    std::shared_ptr<kestrovan::MetalRenderSurface> detachedRenderSurface() const override { return surface_; }
+    std::optional<kestrovan::MetalDrawableFrame> acquireDrawableFrame() override
+    {
+        return surface_->acquireDrawableFrame();
+    }
+    bool needsExternalDrawCall() const override { return true; }
+    void requestDisplay() override {}
+
+    const std::shared_ptr<RefusingSurface>& surface() const { return surface_; }
+
+private:
+    std::shared_ptr<kestrovan::MetalOffscreenTarget> offscreen_;
+    std::shared_ptr<RefusingSurface> surface_;
+};
+
 } // namespace metaltest
