@@ -17,6 +17,16 @@
 // main-loop timer for a main-thread context, and by waiting on the render thread). A frame that
 // could not be drawn (no drawable, no usable context) asks for a redraw at once, so the owner
 // prepares and draws again as soon as the target can give a frame.
+//
+// How a view binds it: `make` it for its target; give it to the render owner with
+// `replaceMetalRenderer(renderer, target->needsExternalDrawCall())`; set the redraw callback to
+// publish needs-frame on the view's frame signal. The texture surface is then drawn by the owner's
+// render-loop step (`render()` takes a drawable from the detached surface); the GL area draws from
+// its draw handler, on the main thread, with the area's drawable, under the owner's render-state
+// lock: `owner.withRenderState([&] { renderer->render(area->acquireDrawableFrame()); })` (after
+// refreshing the snapshot when none is prepared). Input restarts the cursor's blink phase
+// (`cursorBlinkController()->resetAfterInput()`); teardown shuts the blink down and waits for the
+// frame in flight (`acquireFrameSlot`).
 #pragma once
 
 #include "Kestrovan/Apple/FrameRenderer.h"
