@@ -61,4 +61,22 @@ inline void textCellAttributes()
         attribute(location, location == 4 ? 4 : 2, sizeof(kestrovan::TextCell), location * 8);
 }
 
+/// A sampler filtering linearly, as the renderer's.
+inline GLuint linearSampler()
+{
+    GLuint sampler = 0;
+    glGenSamplers(1, &sampler);
+    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    return sampler;
+}
+
+/// Waits for the GPU to finish what was drawn, as a frame that waits after it commits.
+inline void finishFrame()
+{
+    GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    glClientWaitSync(fence, GL_SYNC_FLUSH_COMMANDS_BIT, 10'000'000'000);
+    glDeleteSync(fence);
+}
+
 } // namespace bench::rawgl

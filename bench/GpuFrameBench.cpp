@@ -166,10 +166,7 @@ void rawGLFrame(benchmark::State& state)
     glBindBuffer(GL_ARRAY_BUFFER, buffers[1]);
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(glyphBytes), nullptr, GL_DYNAMIC_DRAW);
     auto drawable = s.target->acquireDrawableFrame();
-    GLuint sampler = 0;
-    glGenSamplers(1, &sampler);
-    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    const GLuint sampler = bench::rawgl::linearSampler();
     size_t frame = 0;
     for (auto _ : state) {
         const FrameRecords& records = s.frames[frame++ % s.frames.size()];
@@ -199,9 +196,7 @@ void rawGLFrame(benchmark::State& state)
         glBindSampler(0, sampler);
         glDrawArraysInstanced(GL_TRIANGLES, 0, 6, GLsizei(records.glyphs.size()));
 
-        GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
-        glClientWaitSync(fence, GL_SYNC_FLUSH_COMMANDS_BIT, 10'000'000'000);
-        glDeleteSync(fence);
+        bench::rawgl::finishFrame();
     }
     glDeleteSamplers(1, &sampler);
     glDeleteBuffers(2, buffers);

@@ -197,10 +197,7 @@ void rawGLRaster(benchmark::State& state)
     fill(buffers[0], records.backgroundCells);
     fill(buffers[1], records.glyphCellsGray);
     fill(buffers[2], records.decorationCells);
-    GLuint sampler = 0;
-    glGenSamplers(1, &sampler);
-    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    const GLuint sampler = bench::rawgl::linearSampler();
     auto drawable = gpu.target->acquireDrawableFrame();
     const int width = drawable->drawable.size.width, height = drawable->drawable.size.height;
     const auto cells = [&](GLuint program, GLuint buffer, size_t count, bool text) {
@@ -229,9 +226,7 @@ void rawGLRaster(benchmark::State& state)
         glBindSampler(0, sampler);
         cells(textProgram, buffers[1], records.glyphCellsGray.size(), true);
         cells(colorProgram, buffers[2], records.decorationCells.size(), false);
-        GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
-        glClientWaitSync(fence, GL_SYNC_FLUSH_COMMANDS_BIT, 10'000'000'000);
-        glDeleteSync(fence);
+        bench::rawgl::finishFrame();
     }
     glDeleteSamplers(1, &sampler);
     glDeleteBuffers(3, buffers);

@@ -11,25 +11,16 @@
 namespace kestrovan {
 namespace {
 
-using metaltest::SurfaceTarget;
-
 TEST(MetalFrameSkipTests, ATargetThatRefusesADrawableShowsTheLatestContentWithoutFurtherInput)
 {
     testing::RenderOwnerFixture f(10, 3);
-    auto device = std::make_shared<platform::gpu::RecordingDevice>();
-    auto target = std::make_shared<SurfaceTarget>(
-        std::make_shared<MetalOffscreenTarget>(device, platform::Size{80, 48}));
-    MetalRendererOptions options;
-    options.shaderDirectory.reset();
-    auto renderer =
-        std::get<std::shared_ptr<MetalTerminalRenderer>>(MetalTerminalRenderer::make(target, options));
-    renderer->capturesDrawData = true;
-    ASSERT_TRUE(f.owner->replaceMetalRenderer(renderer, true));
+    metaltest::AttachedRenderer attached(*f.owner, 10, 3);
+    const auto& device = attached.device;
+    const auto& target = attached.target;
+    const auto& renderer = attached.renderer;
     // The frame driver's part: a redraw request becomes one more frame of the render loop.
     int requested = 0;
     renderer->setRedrawCallback([&] { ++requested; });
-    f.owner->mailbox().state.withLock(
-        [](TerminalRenderMailbox::State& box) { box.latestViewState = testing::viewState(10, 3); });
 
     target->surface()->refusals = 1;
     f.feed("hello");

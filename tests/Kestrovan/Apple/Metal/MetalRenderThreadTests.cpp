@@ -32,17 +32,10 @@ template <typename F> bool waitFor(F condition)
 TEST(MetalRenderThreadTests, TheRenderLoopDrawsTheLatestContentAndTheRendererIsReplacedBetweenFrames)
 {
     testing::RenderOwnerFixture f(20, 4);
-    auto device = std::make_shared<platform::gpu::RecordingDevice>();
-    auto target = std::make_shared<metaltest::SurfaceTarget>(
-        std::make_shared<MetalOffscreenTarget>(device, platform::Size{160, 64}));
-    MetalRendererOptions options;
-    options.shaderDirectory.reset();
-    auto renderer =
-        std::get<std::shared_ptr<MetalTerminalRenderer>>(MetalTerminalRenderer::make(target, options));
-    renderer->capturesDrawData = true;
-    ASSERT_TRUE(f.owner->replaceMetalRenderer(renderer, true));
-    f.owner->mailbox().state.withLock(
-        [](TerminalRenderMailbox::State& box) { box.latestViewState = testing::viewState(20, 4); });
+    metaltest::AttachedRenderer attached(*f.owner, 20, 4);
+    const auto& device = attached.device;
+    const auto& target = attached.target;
+    const auto& renderer = attached.renderer;
     std::shared_ptr<TerminalRenderOwner> owner = f.owner;
     RenderLoop loop([owner] { owner->renderPublishedFrame(); });
     std::atomic<int> redraws = 0;

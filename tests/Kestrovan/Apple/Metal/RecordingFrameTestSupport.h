@@ -6,6 +6,7 @@
 #include "Kestrovan/Apple/FrameTestSupport.h"
 #include "Kestrovan/Apple/Metal/MetalOffscreenTarget.h"
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
+#include "Kestrovan/Apple/TerminalRenderOwner.h"
 #include "Kestrovan/RecordingTerminalDelegate.h"
 #include "Platform/GPU/RecordingDevice.h"
 
@@ -127,6 +128,32 @@ public:
 private:
     std::shared_ptr<kestrovan::MetalOffscreenTarget> offscreen_;
     std::shared_ptr<RefusingSurface> surface_;
+};
+
+/// A renderer of a surface target on the recording device, attached to `owner` as the render
+/// loop's renderer, keeping its draw data, with the owner's mailbox holding a view of `cols` x
+/// `rows` cells.
+struct AttachedRenderer
+{
+    AttachedRenderer(kestrovan::TerminalRenderOwner& owner, int cols, int rows)
+        : device(std::make_shared<platform::gpu::RecordingDevice>()),
+          target(std::make_shared<SurfaceTarget>(std::make_shared<kestrovan::MetalOffscreenTarget>(
+              device, platform::Size{8.0 * cols, 16.0 * rows})))
+    {
+        kestrovan::MetalRendererOptions options;
+        options.shaderDirectory.reset();
+        renderer = std::get<std::shared_ptr<kestrovan::MetalTerminalRenderer>>(
+            kestrovan::MetalTerminalRenderer::make(target, options));
+        renderer->capturesDrawData = true;
+        EXPECT_TRUE(owner.replaceMetalRenderer(renderer, true));
+        owner.mailbox().state.withLock([&](kestrovan::TerminalRenderMailbox::State& box) {
+            box.latestViewState = kestrovan::testing::viewState(cols, rows);
+        });
+    }
+
+    std::shared_ptr<platform::gpu::RecordingDevice> device;
+    std::shared_ptr<SurfaceTarget> target;
+    std::shared_ptr<kestrovan::MetalTerminalRenderer> renderer;
 };
 
 } // namespace metaltest
