@@ -65,7 +65,6 @@
 //                              pastes and clipboard-read answers
 //   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
 //   TerminalKittyGraphics.cpp  the kitty graphics entry points, forwarded to KittyGraphicsEngine
-//   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 //   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
 #pragma once
 
@@ -147,8 +146,6 @@ struct TerminalInputStateSnapshot;
 struct TerminalPasteRequest;
 struct WindowManipulationCommand;
 enum class LinkLookupMode : uint8_t;
-enum class TerminalMouseAction : uint32_t;
-enum class TerminalMouseButton : uint32_t;
 enum class TerminalPasteResult : uint8_t;
 
 /// An item the variable-list `Terminal::sendResponse` can append: a single byte, a text (a string,
@@ -1183,29 +1180,6 @@ public:
     void clearProgramStatus(const std::string& id);
     /// The child has ended or a new prompt opened: working and blocked records go.
     void programStatusProcessExited();
-
-    // --- Mouse reporting (TerminalMouse.cpp) -----------------------------------------------------
-
-    /// Button flags for a classic view event: the report's code in bits 0-7 and, for a release,
-    /// the original button (0 left, 1 middle, 2 right) in bits 8-9.
-    int encodeButton(int button, bool release, bool shift, bool meta, bool control) const;
-    /// Sends one press or release report, the cell position standing in for the pixel position.
-    void sendEvent(int buttonFlags, int x, int y);
-    void sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY);
-    /// Sends one motion report (the flags plus 32).
-    void sendMotion(int buttonFlags, int x, int y, int pixelX, int pixelY);
-    /// The bytes of one report in `mouseProtocol`; positions are 0-based cells and pixels.
-    std::vector<uint8_t> mousePacketBytes(int buttonFlags, bool release, int originalButton, int x, int y,
-                                          int pixelX, int pixelY) const;
-    /// Appends one value in the UTF-8 encoding (mode 1005): one byte, two bytes, or 0 for 2047.
-    static void encodeMouseUtf(std::vector<uint8_t>& data, int ch);
-    /// The tracking state for a host: mode in bits 0-2, encoding in bits 3-5, 64 shift capture,
-    /// 128 alternate scroll, 256 while the alternate screen is active.
-    uint32_t hostPointerModes() const;
-    /// Validates one host event and sends its report; false when nothing was sent. `modifiers`:
-    /// bit 0 shift, bit 1 meta, bit 2 control, bit 3 accepted and ignored.
-    bool sendHostMouse(TerminalMouseAction action, TerminalMouseButton button, uint32_t modifiers, int col,
-                       int row, int pixelX, int pixelY);
 
     // --- Text extraction (TerminalTextExtraction.cpp) -------------------------------------------
 

@@ -52,9 +52,12 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
         markedTextOverlayView_.reset();
         stopCaretBlink();
         stopOverlayScrollerTimers();
+        stopSelectionAutoScroll();
         return;
     }
     setupScroller();
+    // The desktop's scrollbar style; a permanent scrollbar narrows the grid at once.
+    setScrollerStyle(widget->appearance().overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy);
     if (markedText_)
         updateMarkedTextOverlay();
 }
@@ -71,6 +74,7 @@ void MacTerminalView::sizeChanged(platform::Size newSize)
             },
             "resizeSubviews(withOldSize:)");
     layoutScroller();
+    layoutFindBar();
 }
 
 void MacTerminalView::windowChanged(bool hasWindow)
@@ -91,6 +95,8 @@ void MacTerminalView::focusChanged(bool viewHasFocus)
         // No key stays reported as held once the keys go elsewhere, and the caret stays shown
         // (hollow) while the view has no focus.
         kittyKeysWithReportedPress_.clear();
+        // The release of a held link modifier goes elsewhere now.
+        turnOffUrlPreview();
         caretBlinkHidden_ = false;
         setCaretOpacity(1);
     }
@@ -101,6 +107,8 @@ void MacTerminalView::windowActiveChanged(bool windowIsActive)
     TerminalView::windowActiveChanged(windowIsActive);
     if (!hasFocus()) {
         kittyKeysWithReportedPress_.clear();
+        // The release of a held link modifier goes elsewhere now.
+        turnOffUrlPreview();
         caretBlinkHidden_ = false;
         setCaretOpacity(1);
     }
@@ -331,6 +339,7 @@ bool MacTerminalView::updateUiClosed()
     if (overlayFrameTimer_)
         overlayFrameTimer_->invalidate();
     stopOverlayScrollerTimers();
+    stopSelectionAutoScroll();
     visualBellStart_.reset();
     uiShutdownState_ = UIShutdownState::stopped;
     return true;

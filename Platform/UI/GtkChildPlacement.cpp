@@ -1,7 +1,6 @@
 #include "Platform/UI/GtkChildPlacement.h"
 
 #include "Platform/UI/CoreViewWidget.h"
-#include "Platform/UI/GtkScroller.h"
 
 #include <algorithm>
 #include <cmath>
@@ -153,10 +152,8 @@ void GtkChildView::removeFromSuperview()
 
 GtkWidget* GtkChildView::widgetOf(const View* view)
 {
-    if (const auto* child = dynamic_cast<const GtkChildView*>(view))
-        return child->widget_;
-    if (const auto* scroller = dynamic_cast<const GtkScroller*>(view))
-        return scroller->widget();
+    if (const auto* child = dynamic_cast<const GtkChildHolder*>(view))
+        return child->childWidget();
     return nullptr;
 }
 

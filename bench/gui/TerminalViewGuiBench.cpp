@@ -19,6 +19,7 @@
 // them the 60 Hz timer link that views without a window use instead.
 // Results are printed as text; the program exits 0 when every measurement completed.
 #include "../BenchInputs.h"
+#include "GuiBenchLoop.h"
 
 #include "Kestrovan/Apple/FrameValues.h"
 #include "Kestrovan/Apple/TerminalSnapshot.h"
@@ -51,6 +52,7 @@
 
 namespace {
 
+using bench::runUntil;
 using namespace kestrovan;
 using Clock = std::chrono::steady_clock;
 
@@ -120,19 +122,6 @@ struct BenchView
             "bench");
     }
 };
-
-/// Runs the main loop until `done` returns true or `limit` passes; false on the time limit.
-bool runUntil(const std::function<bool()>& done, double limit)
-{
-    const auto end =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        g_main_context_iteration(nullptr, true);
-    }
-    return true;
-}
 
 /// A press of `a` as the widget makes it on a US layout.
 platform::KeyEvent keyPress(platform::KeyboardTranslator& translator)
@@ -354,18 +343,10 @@ int main(int argc, char** argv)
     gtk_init();
     platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
 
-    char directory[] = "/tmp/kestrovan-gui-bench-XXXXXX";
-    if (!mkdtemp(directory))
+    bench::ScratchTextFile file(fileSize, 20240611);
+    if (file.path().empty())
         return 1;
-    const std::string path = std::string(directory) + "/plain.txt";
-    {
-        std::string contents = bench::asciiLines(fileSize, "\n", 20240611);
-        contents.resize(contents.rfind('\n', fileSize - 1) + 1);
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file || std::fwrite(contents.data(), 1, contents.size(), file) != contents.size())
-            return 1;
-        std::fclose(file);
-    }
+    const std::string path = file.path();
 
     BenchView typing(timerLink), throughputFirst(timerLink), busy(timerLink);
     std::printf("frames paced by %s\n", timerLink ? "the views' timer link" : "the window's frame clock");
@@ -450,8 +431,7 @@ int main(int argc, char** argv)
     if (!idle.complete || !loaded.complete)
         status = 1;
 
-    unlink(path.c_str());
-    rmdir(directory);
+    file.remove();
     // The busy loop ends with the program: its terminal hangs up when the process exits.
     std::fflush(stdout);
     _exit(status);

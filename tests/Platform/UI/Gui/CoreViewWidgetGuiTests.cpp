@@ -270,12 +270,14 @@ TEST_F(CoreViewWidgetGui, SubviewsSitAtYUpFramesAndTheScrollerReportsClicks)
         [&] { return !core->mice.empty() && core->mice.back().type == platform::MouseEventType::up; }));
     EXPECT_TRUE(childCore->mice.empty());
 
-    // A click in the track below the knob moves the knob there.
+    // A click in the track below the knob moves one page towards it: a knob of a quarter of the
+    // track goes a third of the way.
     ASSERT_TRUE(xdotool("mousemove --window " + id + " 293 190 click 1"));
     ASSERT_TRUE(spinUntil([&] { return !actions.empty() && tracking.size() >= 2; }));
-    EXPECT_GT(actions.back().second, 0.5);
+    EXPECT_EQ(actions.back().first, platform::ScrollerPart::incrementPage);
+    EXPECT_NEAR(actions.back().second, 1.0 / 3, 1e-9);
     EXPECT_EQ(tracking, (std::vector<bool>{true, false}));
-    EXPECT_GT(scroller->state().doubleValue, 0.5);
+    EXPECT_NEAR(scroller->state().doubleValue, 1.0 / 3, 1e-9);
 }
 
 TEST_F(CoreViewWidgetGui, TheDisplayLinkTicksFromTheFrameClockOnlyWhileRunning)

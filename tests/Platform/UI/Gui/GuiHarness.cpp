@@ -120,6 +120,25 @@ bool xdotool(const std::string& arguments)
     return status == 0;
 }
 
+std::string outputOf(const std::string& command)
+{
+    std::atomic<bool> finished{false};
+    std::string output;
+    std::thread runner([&] {
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[256];
+            size_t count = 0;
+            while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+                output.append(buffer, count);
+            pclose(pipe);
+        }
+        finished = true;
+    });
+    spinUntil([&] { return finished.load(); }, std::chrono::seconds(20));
+    runner.join();
+    return output;
+}
+
 uint32_t Screenshot::pixel(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= width || y >= height)

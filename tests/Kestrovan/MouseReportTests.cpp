@@ -1,9 +1,9 @@
 // Mouse reports: which events each tracking mode reports, the exact bytes of every wire
-// encoding with 7-bit and 8-bit CSI, the encodings' limits, the classic view calls and the host
-// entry point's validation.
+// encoding with 7-bit and 8-bit CSI, the encodings' limits, the button codes and the host entry
+// point's validation.
 #include "RecordingTerminalDelegate.h"
 
-#include "Kestrovan/TerminalMouse.h"
+#include "Kestrovan/MouseReport.h"
 
 #include <climits>
 #include <cstdio>
@@ -61,6 +61,14 @@ std::string text(const std::vector<uint8_t>& bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
+/// A report at a cell and pixel, for short tables.
+MouseReport report(TerminalMouseAction action, TerminalMouseButton button,
+                   MouseReportModifiers modifiers = {}, int col = 0, int row = 0, int pixelX = 0,
+                   int pixelY = 0)
+{
+    return MouseReport{action, button, modifiers, col, row, pixelX, pixelY};
+}
+
 struct MouseFixture : TerminalFixture
 {
     MouseFixture(Mode mode, Encoding encoding, bool send8bit = false) : TerminalFixture(80, 24)
@@ -72,7 +80,7 @@ struct MouseFixture : TerminalFixture
     }
 };
 
-TEST(TerminalMouseTests, EveryModeEncodingAndActionThroughTheHostEntryPoint)
+TEST(MouseReportTests, EveryModeEncodingAndActionThroughTheHostEntryPoint)
 {
     // One event at cell (4, 9), pixel (40, 90): the least mode that reports it, its X10 report
     // (the same in UTF-8 at this position: column 4 + 33 is '%', row 9 + 33 is '*'), and its SGR
@@ -109,7 +117,7 @@ TEST(TerminalMouseTests, EveryModeEncodingAndActionThroughTheHostEntryPoint)
             for (Encoding encoding : allEncodings) {
                 for (bool send8bit : {false, true}) {
                     MouseFixture f(mode, encoding, send8bit);
-                    const bool sent = f.t().sendHostMouse(event.action, event.button, 0, 4, 9, 40, 90);
+                    const bool sent = sendHostMouse(f.t(), event.action, event.button, 0, 4, 9, 40, 90);
                     const std::string where = std::string(event.name) + " in mode " + modeName(mode) +
                                               ", encoding " + encodingName(encoding) +
                                               (send8bit ? ", 8-bit" : ", 7-bit");
@@ -128,7 +136,7 @@ TEST(TerminalMouseTests, EveryModeEncodingAndActionThroughTheHostEntryPoint)
     }
 }
 
-TEST(TerminalMouseTests, ModifiersAreReportedOnlyByTheModesThatCarryThem)
+TEST(MouseReportTests, ModifiersAreReportedOnlyByTheModesThatCarryThem)
 {
     // Shift 4, meta 8, control 16; bit 3 is accepted and changes nothing.
     struct ModifierCase
@@ -140,8 +148,8 @@ TEST(TerminalMouseTests, ModifiersAreReportedOnlyByTheModesThatCarryThem)
     for (Mode mode : {Mode::x10, Mode::vt200, Mode::buttonEventTracking, Mode::anyEvent}) {
         for (const ModifierCase& c : modifierCases) {
             MouseFixture f(mode, Encoding::sgr);
-            ASSERT_TRUE(f.t().sendHostMouse(TerminalMouseAction::press, TerminalMouseButton::right,
-                                            c.modifiers, 0, 0, 0, 0))
+            ASSERT_TRUE(sendHostMouse(f.t(), TerminalMouseAction::press, TerminalMouseButton::right,
+                                      c.modifiers, 0, 0, 0, 0))
                 << modeName(mode) << " modifiers " << c.modifiers;
             const int code = 2 + (mode == Mode::x10 ? 0 : c.addedCode);
             EXPECT_EQ(f.delegate->sent(), "\x1b[<" + std::to_string(code) + ";1;1M")
@@ -151,17 +159,18 @@ TEST(TerminalMouseTests, ModifiersAreReportedOnlyByTheModesThatCarryThem)
 
     // A release keeps its original button under the modifier bits.
     MouseFixture f(Mode::vt200, Encoding::sgr);
-    ASSERT_TRUE(f.t().sendHostMouse(TerminalMouseAction::release, TerminalMouseButton::right, 5, 0, 0, 0, 0));
+    ASSERT_TRUE(
+        sendHostMouse(f.t(), TerminalMouseAction::release, TerminalMouseButton::right, 5, 0, 0, 0, 0));
     EXPECT_EQ(f.delegate->sent(), "\x1b[<22;1;1m") << "shift + control + right button, released";
 }
 
-TEST(TerminalMouseTests, HostEntryPointRefusesWhatItCannotReport)
+TEST(MouseReportTests, HostEntryPointRefusesWhatItCannotReport)
 {
     MouseFixture f(Mode::anyEvent, Encoding::sgr);
     Terminal& t = f.t();
     const auto press = [&](uint32_t modifiers, int col, int row, int pixelX, int pixelY) {
-        return t.sendHostMouse(TerminalMouseAction::press, TerminalMouseButton::left, modifiers, col, row,
-                               pixelX, pixelY);
+        return sendHostMouse(t, TerminalMouseAction::press, TerminalMouseButton::left, modifiers, col, row,
+                             pixelX, pixelY);
     };
     EXPECT_FALSE(press(0, -1, 0, 0, 0)) << "column left of the screen";
     EXPECT_FALSE(press(0, 80, 0, 0, 0)) << "column right of the screen";
@@ -182,7 +191,7 @@ TEST(TerminalMouseTests, HostEntryPointRefusesWhatItCannotReport)
                                        {A::wheel, B::left},          {static_cast<A>(4), B::left},
                                        {A::press, static_cast<B>(8)}};
     for (const auto& [action, button] : misfits) {
-        EXPECT_FALSE(t.sendHostMouse(action, button, 0, 0, 0, 0, 0))
+        EXPECT_FALSE(sendHostMouse(t, action, button, 0, 0, 0, 0, 0))
             << "action " << int(action) << " with button " << int(button);
     }
     EXPECT_TRUE(f.delegate->sends.empty());
@@ -195,7 +204,7 @@ TEST(TerminalMouseTests, HostEntryPointRefusesWhatItCannotReport)
     EXPECT_FALSE(terminalMouseButtonFromRaw(UINT32_MAX));
 }
 
-TEST(TerminalMouseTests, ByteEncodingLimits)
+TEST(MouseReportTests, ByteEncodingLimits)
 {
     struct LimitCase
     {
@@ -229,97 +238,128 @@ TEST(TerminalMouseTests, ByteEncodingLimits)
         {"urxvt negative position", Encoding::urxvt, -3, -3, "\x1b[32;1;1M"},
     };
     for (const LimitCase& c : cases) {
-        MouseFixture f(Mode::vt200, c.encoding);
-        const std::vector<uint8_t> bytes = f.t().mousePacketBytes(0, false, 0, c.x, c.y, c.x, c.y);
+        const std::vector<uint8_t> bytes = encodeMouseReport(
+            report(TerminalMouseAction::press, TerminalMouseButton::left, {}, c.x, c.y, c.x, c.y),
+            {Mode::vt200, c.encoding, false});
         EXPECT_EQ(escaped(text(bytes)), escaped(c.expected)) << c.name;
     }
 
     // SGR pixels report the pixel position, with the same bounds.
-    MouseFixture pixels(Mode::vt200, Encoding::sgrPixel);
-    const std::vector<uint8_t> huge = pixels.t().mousePacketBytes(0, false, 0, 1, 1, INT_MAX - 1, -40);
-    EXPECT_EQ(text(huge), "\x1b[<0;2147483647;1M");
+    const MouseReport huge =
+        report(TerminalMouseAction::press, TerminalMouseButton::left, {}, 1, 1, INT_MAX - 1, -40);
+    EXPECT_EQ(text(encodeMouseReport(huge, {Mode::vt200, Encoding::sgrPixel, false})),
+              "\x1b[<0;2147483647;1M");
 
-    // The button byte of X10 saturates too.
-    MouseFixture x10(Mode::vt200, Encoding::x10);
-    const std::vector<uint8_t> wide = x10.t().mousePacketBytes(0x1FF, false, 0, 0, 0, 0, 0);
-    EXPECT_EQ(escaped(text(wide)), escaped("\x1b[M\xFF!!"))
-        << "only the low byte is the code, and code + 32 stops at 255";
+    // The largest code a report can have (a wheel-right drag with every modifier, 127) still fits
+    // X10's byte once 32 is added.
+    const MouseReport wide =
+        report(TerminalMouseAction::move, TerminalMouseButton::wheelRight,
+               MouseReportModifiers::shift | MouseReportModifiers::meta | MouseReportModifiers::control);
+    EXPECT_EQ(escaped(text(encodeMouseReport(wide, {Mode::vt200, Encoding::x10, false}))),
+              escaped("\x1b[M\x9F!!"));
 }
 
-TEST(TerminalMouseTests, ClassicViewCalls)
+TEST(MouseReportTests, ButtonCodesOfEveryActionAndButton)
 {
-    // Button codes.
-    MouseFixture x10Mode(Mode::x10, Encoding::sgr);
-    MouseFixture vt200(Mode::vt200, Encoding::sgr);
-    EXPECT_EQ(vt200.t().encodeButton(0, false, false, false, false), 0);
-    EXPECT_EQ(vt200.t().encodeButton(2, false, false, false, false), 2);
-    EXPECT_EQ(vt200.t().encodeButton(3, false, false, false, false), 0) << "3 is not a button to press";
-    EXPECT_EQ(vt200.t().encodeButton(4, false, false, false, false), 64);
-    EXPECT_EQ(vt200.t().encodeButton(7, false, false, false, false), 67);
-    EXPECT_EQ(vt200.t().encodeButton(9, false, false, false, false), 0);
-    EXPECT_EQ(vt200.t().encodeButton(1, true, false, false, false), 3 | 1 << 8);
-    EXPECT_EQ(vt200.t().encodeButton(2, true, false, false, false), 3 | 2 << 8);
-    EXPECT_EQ(vt200.t().encodeButton(5, true, false, false, false), 3)
-        << "a wheel release has no original button";
-    EXPECT_EQ(vt200.t().encodeButton(0, false, true, true, true), 28);
-    EXPECT_EQ(x10Mode.t().encodeButton(0, false, true, true, true), 0) << "X10 mode sends no modifiers";
-
-    // SGR: press and release of the left button at (0, 0), release of the right button.
-    Terminal& t = vt200.t();
-    t.sendEvent(t.encodeButton(0, false, false, false, false), 0, 0);
-    t.sendEvent(t.encodeButton(0, true, false, false, false), 0, 0);
-    t.sendEvent(t.encodeButton(2, true, false, false, false), 0, 0);
-    t.sendEvent(t.encodeButton(2, true, true, false, false), 0, 0);
-    ASSERT_EQ(vt200.delegate->sends.size(), 4u);
-    const auto sendText = [&](size_t index) { return text(vt200.delegate->sends[index]); };
-    EXPECT_EQ(sendText(3), "\x1b[<6;1;1m") << "a shifted release is still a release";
-
-    // A wheel report with motion bits is not taken for a release.
-    vt200.delegate->sends.clear();
-    t.sendEvent(64 + 32 + 3, 0, 0);
-    EXPECT_EQ(vt200.delegate->sent(), "\x1b[<99;1;1M");
-
-    // URXVT cannot tell a release from a press: release at (4, 9).
-    MouseFixture urxvt(Mode::vt200, Encoding::urxvt);
-    urxvt.t().sendEvent(urxvt.t().encodeButton(0, true, false, false, false), 4, 9);
-    EXPECT_EQ(urxvt.delegate->sent(), "\x1b[35;5;10M");
-
-    // The short form of sendEvent reports the cell position as the pixel position.
-    MouseFixture pixels(Mode::anyEvent, Encoding::sgrPixel);
-    pixels.t().sendEvent(0, 3, 4);
-    pixels.t().sendMotion(0, 3, 4, 30, 40);
-    ASSERT_EQ(pixels.delegate->sends.size(), 2u);
-    EXPECT_EQ(text(pixels.delegate->sends[0]), "\x1b[<0;4;5M");
-    EXPECT_EQ(text(pixels.delegate->sends[1]), "\x1b[<32;31;41M") << "motion adds 32 and reports pixels";
-
-    // 8-bit controls reach the classic path too.
-    MouseFixture eight(Mode::vt200, Encoding::x10, true);
-    eight.t().sendEvent(0, 0, 0);
-    EXPECT_EQ(escaped(eight.delegate->sent()), escaped("\x9BM !!"));
+    // The low byte every encoding writes, for each action and button in a mode that sends
+    // modifiers (vt200) and in one that does not (X10), with shift, meta and control held.
+    using A = TerminalMouseAction;
+    using B = TerminalMouseButton;
+    const MouseReportModifiers all =
+        MouseReportModifiers::shift | MouseReportModifiers::meta | MouseReportModifiers::control;
+    struct CodeCase
+    {
+        A action;
+        B button;
+        MouseReportModifiers modifiers;
+        int vt200;
+        int x10;
+    };
+    const CodeCase cases[] = {
+        {A::press, B::left, {}, 0, 0},
+        {A::press, B::middle, {}, 1, 1},
+        {A::press, B::right, {}, 2, 2},
+        {A::press, B::left, MouseReportModifiers::shift, 4, 0},
+        {A::press, B::left, MouseReportModifiers::meta, 8, 0},
+        {A::press, B::left, MouseReportModifiers::control, 16, 0},
+        {A::press, B::right, all, 30, 2},
+        {A::release, B::left, {}, 3, 3},
+        {A::release, B::right, {}, 3, 3},
+        {A::release, B::middle, MouseReportModifiers::shift, 7, 3},
+        {A::move, B::left, {}, 32, 32},
+        {A::move, B::right, MouseReportModifiers::control, 50, 34},
+        {A::move, B::none, {}, 35, 35},
+        {A::move, B::none, MouseReportModifiers::meta, 43, 35},
+        {A::wheel, B::wheelUp, {}, 64, 64},
+        {A::wheel, B::wheelDown, MouseReportModifiers::shift, 69, 65},
+        {A::wheel, B::wheelLeft, {}, 66, 66},
+        {A::wheel, B::wheelRight, MouseReportModifiers::control, 83, 67},
+    };
+    for (const CodeCase& c : cases) {
+        const MouseReport event = report(c.action, c.button, c.modifiers);
+        EXPECT_EQ(mouseReportCode(event, Mode::vt200), c.vt200)
+            << "action " << int(c.action) << " button " << int(c.button) << " modifiers "
+            << int(c.modifiers.rawValue);
+        EXPECT_EQ(mouseReportCode(event, Mode::x10), c.x10)
+            << "X10 mode sends no modifiers: action " << int(c.action) << " button " << int(c.button);
+    }
 }
 
-TEST(TerminalMouseTests, HostPointerModes)
+TEST(MouseReportTests, ReleasesNameTheirButtonOnlyInSgr)
+{
+    const auto bytes = [](const MouseReport& event, Encoding encoding, bool eightBit = false) {
+        return escaped(text(encodeMouseReport(event, {Mode::vt200, encoding, eightBit})));
+    };
+    using A = TerminalMouseAction;
+    using B = TerminalMouseButton;
+    // SGR: press and release of the left button at (0, 0), release of the right button, with and
+    // without shift.
+    EXPECT_EQ(bytes(report(A::press, B::left), Encoding::sgr), "\\x1B[<0;1;1M");
+    EXPECT_EQ(bytes(report(A::release, B::left), Encoding::sgr), "\\x1B[<0;1;1m");
+    EXPECT_EQ(bytes(report(A::release, B::right), Encoding::sgr), "\\x1B[<2;1;1m");
+    EXPECT_EQ(bytes(report(A::release, B::right, MouseReportModifiers::shift), Encoding::sgr),
+              "\\x1B[<6;1;1m")
+        << "a shifted release is still a release";
+    // A wheel step is a press whatever its code's low bits say.
+    EXPECT_EQ(bytes(report(A::wheel, B::wheelRight), Encoding::sgr), "\\x1B[<67;1;1M");
+    // URXVT cannot tell a release from a press: release at (4, 9).
+    EXPECT_EQ(bytes(report(A::release, B::left, {}, 4, 9), Encoding::urxvt), "\\x1B[35;5;10M");
+    // SGR pixels report the pixel position; motion adds 32.
+    EXPECT_EQ(bytes(report(A::press, B::left, {}, 3, 4, 3, 4), Encoding::sgrPixel), "\\x1B[<0;4;5M");
+    EXPECT_EQ(bytes(report(A::move, B::left, {}, 3, 4, 30, 40), Encoding::sgrPixel), "\\x1B[<32;31;41M");
+    // 8-bit controls.
+    EXPECT_EQ(bytes(report(A::press, B::left), Encoding::x10, true), "\\x9BM !!");
+
+    // Over a terminal, its own mode, encoding and controls; none for what its mode leaves out.
+    MouseFixture eight(Mode::x10, Encoding::x10, true);
+    EXPECT_EQ(mouseReportBytes(eight.t(), report(A::press, B::left)),
+              (std::vector<uint8_t>{0x9B, 'M', ' ', '!', '!'}));
+    EXPECT_EQ(mouseReportBytes(eight.t(), report(A::release, B::left)), std::nullopt)
+        << "X10 mode has no releases";
+}
+
+TEST(MouseReportTests, HostPointerModes)
 {
     TerminalFixture f(80, 24);
     Terminal& t = f.t();
     t.feed("\x1b[?1007l"); // alternate scroll off
-    EXPECT_EQ(t.hostPointerModes(), 0u);
+    EXPECT_EQ(hostPointerModes(t), 0u);
 
     t.setMouseMode(Mode::anyEvent);
     t.feed(encodingSequence(Encoding::sgrPixel));
-    EXPECT_EQ(t.hostPointerModes(), 4u | 4u << 3);
+    EXPECT_EQ(hostPointerModes(t), 4u | 4u << 3);
 
     t.feed("\x1b[>1s\x1b[?1007h"); // XTSHIFTESCAPE: Shift reaches the program; alternate scroll
-    EXPECT_EQ(t.hostPointerModes(), 4u | 4u << 3 | 64u | 128u);
+    EXPECT_EQ(hostPointerModes(t), 4u | 4u << 3 | 64u | 128u);
 
     t.activateAltBuffer();
-    EXPECT_EQ(t.hostPointerModes(), 4u | 4u << 3 | 64u | 128u | 256u) << "the alternate screen is active";
+    EXPECT_EQ(hostPointerModes(t), 4u | 4u << 3 | 64u | 128u | 256u) << "the alternate screen is active";
     t.activateNormalBuffer(false);
 
     t.setMouseMode(Mode::x10);
     t.feed(encodingSequence(Encoding::utf8));
     t.feed("\x1b[>0s");
-    EXPECT_EQ(t.hostPointerModes(), 1u | 1u << 3 | 128u);
+    EXPECT_EQ(hostPointerModes(t), 1u | 1u << 3 | 128u);
 }
 
 } // namespace
