@@ -9,6 +9,7 @@
 // the ratio; the target is 1.2x. Runs on the process's EGL device (llvmpipe here; set
 // LP_NUM_THREADS to pin its threads).
 #include "BenchRatio.h"
+#include "BenchRawGL.h"
 
 #include "Kestrovan/Apple/Metal/MetalOffscreenTarget.h"
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
@@ -140,29 +141,6 @@ void rendererFrame(benchmark::State& state)
 }
 BENCHMARK(rendererFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-GLuint compile(GLenum stage, const std::string& source)
-{
-    const GLuint shader = glCreateShader(stage);
-    const char* text = source.c_str();
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    return shader;
-}
-
-GLuint program(const char* vertex, const char* fragment)
-{
-    const std::string prelude = shaderPrelude(false);
-    const GLuint made = glCreateProgram();
-    const GLuint v = compile(GL_VERTEX_SHADER, prelude + builtInShaderSources().at(vertex));
-    const GLuint f = compile(GL_FRAGMENT_SHADER, prelude + builtInShaderSources().at(fragment));
-    glAttachShader(made, v);
-    glAttachShader(made, f);
-    glLinkProgram(made);
-    glDeleteShader(v);
-    glDeleteShader(f);
-    return made;
-}
-
 void rawGLFrame(benchmark::State& state)
 {
     Scene& s = scene();
@@ -171,8 +149,10 @@ void rawGLFrame(benchmark::State& state)
         return;
     }
     const platform::gpu::ContextScope scope = s.device->bindCurrent();
-    const GLuint colorProgram = program("terminal_cell_color_vertex", "terminal_color_fragment");
-    const GLuint textProgram = program("terminal_cell_text_vertex", "terminal_text_fragment_gray");
+    const GLuint colorProgram =
+        bench::rawgl::program("terminal_cell_color_vertex", "terminal_color_fragment");
+    const GLuint textProgram =
+        bench::rawgl::program("terminal_cell_text_vertex", "terminal_text_fragment_gray");
     glUseProgram(textProgram);
     glUniform1i(glGetUniformLocation(textProgram, "atlas"), 0);
     GLuint vertexArray = 0;
@@ -185,17 +165,8 @@ void rawGLFrame(benchmark::State& state)
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(backgroundBytes), nullptr, GL_DYNAMIC_DRAW);
     glBindBuffer(GL_ARRAY_BUFFER, buffers[1]);
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(glyphBytes), nullptr, GL_DYNAMIC_DRAW);
-    const auto attribute = [](GLuint location, int components, size_t stride, size_t offset) {
-        glEnableVertexAttribArray(location);
-        glVertexAttribPointer(location, components, GL_FLOAT, GL_FALSE, GLsizei(stride),
-                              reinterpret_cast<const void*>(offset));
-        glVertexAttribDivisor(location, 1);
-    };
     auto drawable = s.target->acquireDrawableFrame();
-    GLuint sampler = 0;
-    glGenSamplers(1, &sampler);
-    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    const GLuint sampler = bench::rawgl::linearSampler();
     size_t frame = 0;
     for (auto _ : state) {
         const FrameRecords& records = s.frames[frame++ % s.frames.size()];
@@ -207,11 +178,7 @@ void rawGLFrame(benchmark::State& state)
 
         glBindBuffer(GL_ARRAY_BUFFER, buffers[0]);
         glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(backgroundBytes), records.backgrounds.data());
-        attribute(0, 2, sizeof(ColorCell), 0);
-        attribute(1, 2, sizeof(ColorCell), 8);
-        attribute(2, 4, sizeof(ColorCell), 16);
-        glDisableVertexAttribArray(3);
-        glDisableVertexAttribArray(4);
+        bench::rawgl::colorCellAttributes();
         glUseProgram(colorProgram);
         glUniform2f(glGetUniformLocation(colorProgram, "viewport"), width, height);
         glEnable(GL_BLEND);
@@ -220,8 +187,7 @@ void rawGLFrame(benchmark::State& state)
 
         glBindBuffer(GL_ARRAY_BUFFER, buffers[1]);
         glBufferSubData(GL_ARRAY_BUFFER, 0, GLsizeiptr(glyphBytes), records.glyphs.data());
-        for (GLuint location = 0; location < 5; ++location)
-            attribute(location, location == 4 ? 4 : 2, sizeof(TextCell), location * 8);
+        bench::rawgl::textCellAttributes();
         glUseProgram(textProgram);
         glUniform2f(glGetUniformLocation(textProgram, "viewport"), width, height);
         glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
@@ -230,9 +196,7 @@ void rawGLFrame(benchmark::State& state)
         glBindSampler(0, sampler);
         glDrawArraysInstanced(GL_TRIANGLES, 0, 6, GLsizei(records.glyphs.size()));
 
-        GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
-        glClientWaitSync(fence, GL_SYNC_FLUSH_COMMANDS_BIT, 10'000'000'000);
-        glDeleteSync(fence);
+        bench::rawgl::finishFrame();
     }
     glDeleteSamplers(1, &sampler);
     glDeleteBuffers(2, buffers);

@@ -1,9 +1,10 @@
-// The surface diagnostics: one picture drawn into the GL area and into an offscreen target, read
-// back from both and compared pixel by pixel.
+// The surface diagnostics: one terminal frame drawn into the GL area and into an offscreen target,
+// read back from both and compared pixel by pixel.
 //
-// The picture is the renderer's fixed pattern of cell and vertex records through all seven
-// pipelines. The GL area draws at its widget's size times its scale factor; the offscreen target
-// is given the same pixel size, so that the two images always have the same shape when both
+// The frame is a terminal view of the check's size showing three lines of plain, coloured, bold
+// and underlined text, drawn by a new GPU renderer for each target. The GL area draws at its
+// widget's size times its scale factor; the offscreen target is given the same pixel size and the
+// view the same rendering scale, so that the two images always have the same shape when both
 // targets work.
 
 #include "Kestrovan/Apple/Metal/MetalGLAreaTarget.h"
@@ -20,18 +21,40 @@ namespace {
 /// How long the GL area may take to draw its first frame.
 constexpr std::chrono::seconds areaRenderWait{5};
 
-/// Draws the pattern with a new renderer on `target`, waiting for the GPU, and reads it back.
-std::optional<MetalRenderedImage> renderPixels(const std::shared_ptr<MetalRenderTarget>& target)
+/// A terminal view of `width` x `height` points showing the check's text.
+std::shared_ptr<TerminalView> makeCheckView(int width, int height)
+{
+    std::shared_ptr<TerminalView> view = TerminalView::create(platform::Size{double(width), double(height)});
+    view->feed("Kestrovan surface parity check\r\n");
+    view->feed("\x1b[31mred\x1b[32m green\x1b[34m blue\x1b[0m plain\r\n");
+    view->feed("\x1b[1mbold\x1b[0m \x1b[4munderline\x1b[0m 0123456789\r\n");
+    return view;
+}
+
+/// Draws the view's content once with a new renderer on `target` at `scale`, waiting for the GPU,
+/// and reads it back.
+std::optional<MetalRenderedImage> renderPixels(TerminalView& view,
+                                               const std::shared_ptr<MetalRenderTarget>& target, int scale)
 {
     auto made = MetalTerminalRenderer::make(target);
     auto* renderer = std::get_if<std::shared_ptr<MetalTerminalRenderer>>(&made);
-    if (!renderer)
+    std::optional<FrameViewState> viewState = view.captureFrameViewState();
+    if (!renderer || !viewState)
         return std::nullopt;
     (*renderer)->waitForCompletionAfterCommit = true;
     (*renderer)->capturesRenderedTexture = true;
+    viewState->renderingScale = scale;
+    viewState->imageScale = scale;
     std::optional<MetalRenderedImage> image;
-    if ((*renderer)->renderDiagnosticPattern(target->acquireDrawableFrame()))
-        image = std::move((*renderer)->lastRenderedTexture);
+    TerminalRenderOwner& owner = view.renderOwner();
+    if (owner.replaceMetalRenderer(*renderer, true)) {
+        if (owner.refreshMetalSnapshot(*viewState)) {
+            (*renderer)->render(target->acquireDrawableFrame());
+            if ((*renderer)->completedRenderCount() > 0)
+                image = std::move((*renderer)->lastRenderedTexture);
+        }
+        owner.removeMetalRenderer();
+    }
     // The renderer's objects are deleted here, while the target's context can still be bound.
     auto device = (*renderer)->device();
     renderer->reset();
@@ -57,6 +80,7 @@ MacTerminalView::MetalSurfaceComparison MacTerminalView::compareMetalSurfaces(in
         return result;
     }
 
+    std::shared_ptr<TerminalView> view = makeCheckView(width, height);
     auto area = std::make_shared<platform::gtk::GtkGLAreaView>();
     auto areaTarget = std::make_shared<MetalGLAreaTarget>(area);
     std::optional<MetalRenderedImage> areaImage;
@@ -66,7 +90,7 @@ MacTerminalView::MetalSurfaceComparison MacTerminalView::compareMetalSurfaces(in
         if (!drawn) {
             drawn = true;
             areaScale = area->scaleFactor();
-            areaImage = renderPixels(areaTarget);
+            areaImage = renderPixels(*view, areaTarget, areaScale);
         }
     });
     area->renderOnceInWindow(platform::Size{double(width), double(height)}, areaRenderWait);
@@ -77,7 +101,7 @@ MacTerminalView::MetalSurfaceComparison MacTerminalView::compareMetalSurfaces(in
         auto offscreen = std::make_shared<MetalOffscreenTarget>(device);
         offscreen->setRenderContentsScale(areaScale);
         offscreen->setRenderDrawableSize({double(areaImage->size.width), double(areaImage->size.height)});
-        offscreenImage = renderPixels(offscreen);
+        offscreenImage = renderPixels(*view, offscreen, areaScale);
     }
     if (!areaImage || !offscreenImage) {
         result.unavailableReason = "no drawable or renderer available";

@@ -4,6 +4,9 @@
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Log/Log.h"
 
+#include <cstdlib>
+#include <string_view>
+
 namespace kestrovan {
 
 namespace {
@@ -52,15 +55,12 @@ const PipelineSpec pipelineSpecs[] = {
      "terminal_color_fragment", replaceBlend},
 };
 
-/// How long a frame asked to wait for the GPU waits at most.
-constexpr std::chrono::seconds completionWait{5};
-
 } // namespace
 
 std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError>
 MetalTerminalRenderer::make(std::shared_ptr<MetalRenderTarget> target, const MetalRendererOptions& options)
 {
-    std::shared_ptr<MetalTerminalRenderer> renderer(new MetalTerminalRenderer(target));
+    std::shared_ptr<MetalTerminalRenderer> renderer(new MetalTerminalRenderer(target, options));
     // The target's device, else the system's default one.
     std::shared_ptr<platform::gpu::Device> device = target->renderDevice();
     if (!device)
@@ -88,11 +88,34 @@ MetalTerminalRenderer::make(std::shared_ptr<MetalRenderTarget> target, const Met
     return renderer;
 }
 
-MetalTerminalRenderer::MetalTerminalRenderer(std::shared_ptr<MetalRenderTarget> target)
-    : target_(std::move(target)), frameSemaphore_(std::make_shared<std::binary_semaphore>(1))
-{}
+MetalTerminalRenderer::MetalTerminalRenderer(std::shared_ptr<MetalRenderTarget> target,
+                                             const MetalRendererOptions& options)
+    : target_(std::move(target)), redrawState_(std::make_shared<MetalRedrawState>()),
+      frameSemaphore_(std::make_shared<std::binary_semaphore>(1)),
+      profileStatistics_(options.profileStatistics), profileTotals_(options.profileStatistics)
+{
+    cursorBlinkController_ = std::make_shared<MetalCursorBlinkController>(
+        redrawState_, MetalCursorBlinkController::rendererInterval,
+        options.blinkTimers ? options.blinkTimers : platform::MainThreadTimers::system());
+}
 
-MetalTerminalRenderer::~MetalTerminalRenderer() = default;
+MetalTerminalRenderer::~MetalTerminalRenderer()
+{
+    // The blink timer lives on the main thread; it stops itself once the controller is gone.
+    redrawState_->state.withLock([](MetalRedrawState::Fields& fields) {
+        fields.callback = nullptr;
+        fields.callbackConfigured = false;
+    });
+}
+
+bool metalProfileStatisticsEnabled()
+{
+    static const bool enabled = [] {
+        const char* value = std::getenv("KESTROVAN_PROFILE_STATS");
+        return value && std::string_view(value) == "1";
+    }();
+    return enabled;
+}
 
 std::optional<MetalError> MetalTerminalRenderer::build(const MetalRendererOptions& options)
 {
@@ -110,6 +133,8 @@ std::optional<MetalError> MetalTerminalRenderer::build(const MetalRendererOption
                                    GlyphAtlasFormat::bgra);
     if (!colorAtlas_)
         return MetalError::atlasUnavailable;
+    glyphStore_ = std::make_unique<MetalGlyphStore>(grayscaleAtlas_, colorAtlas_);
+    imageTextures_ = std::make_unique<MetalImageTextures>(device_);
 
     auto made = makeShaderLibrary(*device_,
                                   options.embeddedSources ? *options.embeddedSources : builtInShaderSources(),
@@ -159,68 +184,32 @@ void MetalTerminalRenderer::setCompletionTimers(std::shared_ptr<platform::MainTh
     commandQueue_->setMainLoopPolling(std::move(timers));
 }
 
-void MetalTerminalRenderer::encodeDraw(const MetalPipeline& pipeline, const platform::gpu::Texture* texture,
-                                       const platform::gpu::Buffer& buffer,
-                                       const platform::gpu::VertexLayout& layout, uint32_t count,
-                                       platform::gpu::PixelSize viewport)
+void MetalTerminalRenderer::setRedrawCallback(std::function<void()> callback)
 {
-    device_->setPipeline(*pipeline.program, pipeline.blend);
-    device_->setViewportSize(*pipeline.program, float(viewport.width), float(viewport.height));
-    if (texture)
-        device_->bindTexture(*texture, *sampler_);
-    device_->draw(commandQueue_->vertexArray(), buffer, layout, count);
+    redrawState_->state.withLock([&](MetalRedrawState::Fields& fields) {
+        fields.callbackConfigured = callback != nullptr;
+        fields.callback = std::move(callback);
+    });
 }
 
-bool MetalTerminalRenderer::renderDiagnosticPattern(std::optional<MetalDrawableFrame> frame)
+void MetalTerminalRenderer::resetRenderCounter()
 {
-    const platform::gpu::ContextScope scope = device_->bindCurrent();
-    if (!scope.isCurrent())
-        return false;
-    // Completion first, and the last frame's list of buffers dropped (the recycler holds them):
-    // the buffers completion lets go are then deleted right away.
-    commandQueue_->pollCompletions();
-    bufferPool_->beginFrame();
-    device_->collectReleased();
-    // One frame in flight: a frame still on the GPU makes this one wait for the next call.
-    if (!frameSemaphore_->try_acquire())
-        return false;
-    if (!frame && renderSurface_)
-        frame = renderSurface_->acquireDrawableFrame();
-    if (!frame || frame->drawable.size.isEmpty()) {
-        frameSemaphore_->release();
-        return false;
-    }
-
-    auto commandBuffer = commandQueue_->makeCommandBuffer();
-    commandBuffer->addCompletedHandler([semaphore = frameSemaphore_] { semaphore->release(); });
-    encodeDiagnosticPattern(*frame);
     {
         platform::MutexLock guard(redrawLock_);
-        ++completedRenderCount_;
+        completedRenderCount_ = 0;
     }
-    // The frame's buffers return to the pool only once the GPU has finished with them.
-    if (auto batch = bufferPool_->recycler().retainUntilCompletion(bufferPool_->frameBuffers())) {
-        std::weak_ptr<MetalBufferRecycler> recycler = bufferPool_->sharedRecycler();
-        commandBuffer->addCompletedHandler([recycler, id = *batch] {
-            if (auto alive = recycler.lock())
-                alive->complete(id);
-        });
-    }
-    commandQueue_->commit(commandBuffer);
-    if (frame->drawable.present)
-        frame->drawable.present();
-    if (waitForCompletionAfterCommit)
-        commandQueue_->waitUntilCompleted(commandBuffer, completionWait);
-    if (capturesRenderedTexture) {
-        MetalRenderedImage image{frame->drawable.size, {}};
-        image.bgra.resize(size_t(image.size.width) * size_t(image.size.height) * 4);
-        if (device_->readPixels(frame->drawable.framebuffer, {0, 0, image.size.width, image.size.height},
-                                image.bgra.data()))
-            lastRenderedTexture = std::move(image);
-        else
-            lastRenderedTexture.reset();
-    }
-    return true;
+    profileTotals_.resetRenderCounter();
+}
+
+void MetalTerminalRenderer::setPreparedSnapshot(std::optional<PreparedSnapshot> prepared)
+{
+    preparedSnapshot_.withLock([&](std::optional<PreparedSnapshot>& slot) { slot = std::move(prepared); });
+}
+
+bool MetalTerminalRenderer::hasPreparedSnapshot() const
+{
+    return preparedSnapshot_.withLock(
+        [](const std::optional<PreparedSnapshot>& slot) { return slot.has_value(); });
 }
 
 } // namespace kestrovan
