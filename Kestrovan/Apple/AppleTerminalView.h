@@ -18,6 +18,7 @@
 //   AppleTerminalViewScrolling.cpp   viewport, scroller values and scrollback
 //   AppleTerminalViewBlink.cpp       the text-blink timer
 //   AppleTerminalViewLinks.cpp       OSC 8 hyperlinks: payloads, clicks, highlight rows
+//   AppleTerminalViewPasteboard.cpp  copy, paste, paste events and the system clipboards
 //   AppleTerminalViewQueries.cpp     prompt navigation, resets, settings, snapshots, search
 //   AppleTerminalViewStatus.cpp      diagnostics, bell and progress report
 //
@@ -57,6 +58,7 @@
 #include "Platform/Dispatch/DisplayLink.h"
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Dispatch/MainThreadTimers.h"
+#include "Platform/Graphics/NativeImage.h"
 #include "Platform/Text/FontSet.h"
 #include "Platform/UI/Appearance.h"
 #include "Platform/UI/View.h"
@@ -332,27 +334,19 @@ public:
     Terminal::MouseMode mouseMode() const;
 
     // The system clipboards, as the kitty clipboard protocol falls back on them when the host does
-    // not answer. The toolkit's widget provides them; a view without one has no clipboard.
+    // not answer: the host's clipboards (CLIPBOARD for the standard location, PRIMARY for the
+    // primary one). A view without a host has no clipboard.
 
     /// The formats a clipboard offers, in its order; none when it offers nothing.
     virtual std::optional<std::vector<std::string>>
-    kittyPlatformTypeIdentifiers(KittyClipboardLocation /*location*/)
-    {
-        return std::nullopt;
-    }
+    kittyPlatformTypeIdentifiers(KittyClipboardLocation location);
     /// Reads one format; clipboard reads finish later, on the main thread, with none for no data.
-    virtual void kittyPlatformData(KittyClipboardLocation /*location*/, const std::string& /*identifier*/,
-                                   std::function<void(std::optional<std::vector<uint8_t>>)> completion)
-    {
-        completion(std::nullopt);
-    }
+    virtual void kittyPlatformData(KittyClipboardLocation location, const std::string& identifier,
+                                   std::function<void(std::optional<std::vector<uint8_t>>)> completion);
     /// Replaces the clipboard's contents with one item of the given (format, data) pairs.
     virtual KittyClipboardWriteResult
-    kittyPlatformPublish(KittyClipboardLocation /*location*/,
-                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& /*items*/)
-    {
-        return KittyClipboardWriteResult::ioError;
-    }
+    kittyPlatformPublish(KittyClipboardLocation location,
+                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& items);
     /// A program's write to the system clipboard: every representation (and usable alias) under
     /// its MIME name; an invalid name refuses the whole write.
     KittyClipboardWriteResult kittyPlatformWrite(KittyClipboardLocation location,
@@ -362,6 +356,38 @@ public:
     std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
     /// Reads the delegate's kitty clipboard capabilities into the terminal's clipboard protocol.
     void refreshKittyClipboardCapabilities();
+
+    // --- Copy and paste (AppleTerminalViewPasteboard.cpp) ------------------------------------------
+
+    /// The host's clipboard for a location; null without a host or clipboard.
+    platform::Clipboard* systemClipboard(KittyClipboardLocation location) const;
+    /// Copies the selected text to the standard clipboard; the primary selection is left alone.
+    void copy();
+    /// Pastes the standard clipboard.
+    void paste();
+    /// Pastes a clipboard: as a kitty paste event when the program asked for those, else its text,
+    /// once the clipboard's owner has handed it over.
+    void pasteClipboard(KittyClipboardLocation location);
+    /// Pastes text as the user's paste: the caret brought into view, bracketed when the program
+    /// asked, and delivered even when the encoder finds it unsafe (reviewing pastes is the
+    /// application's business).
+    void pasteText(std::string_view text);
+    /// Text read from a clipboard for a paste; the toolkit's half first drops composing text.
+    virtual void insertPastedText(const std::string& text) { pasteText(text); }
+    /// Offers a clipboard to the program as a kitty paste event; true when one went out.
+    bool sendKittyPasteEvent(KittyClipboardLocation location);
+    /// What a clipboard offers now, for a paste event: its types (the host's list, else the
+    /// clipboard's formats as read at one change count) and a read that answers only while the
+    /// clipboard still holds what was offered. None when it offers nothing or keeps changing.
+    std::optional<TerminalClipboardSnapshot> kittyClipboardSnapshot(KittyClipboardLocation location);
+    /// `image` drawn into `size` points (one pixel a point), keeping its aspect and centred; the
+    /// image itself for a size that is not finite, not positive, over 16,384 points a side or
+    /// over 2^24 pixels.
+    static std::shared_ptr<const platform::NativeImage>
+    scale(const std::shared_ptr<const platform::NativeImage>& image, platform::Size size);
+    /// The largest side and area a scaled image may have.
+    static constexpr double maximumScaledImageSide = 16384;
+    static constexpr double maximumScaledImagePixels = 16777216;
 
     // --- Colours (AppleTerminalViewColors.cpp) -----------------------------------------------------
 
@@ -516,8 +542,8 @@ public:
     void setLinkHighlightRange(std::optional<std::vector<LinkMatch::RowRange>> range);
     bool commandActive() const { return commandActive_; }
     void setCommandActive(bool active) { commandActive_ = active; }
-    /// The subview previewing a hovered link's target, when one is shown.
-    std::shared_ptr<platform::View> urlPreview;
+    /// The label previewing a hovered link's target, when one is shown.
+    std::shared_ptr<platform::Label> urlPreview;
     /// Opens a link the delegate approved; the link-safety policy is the application's.
     virtual void openLinkFromDelegate(const std::string& /*link*/,
                                       const std::map<std::string, std::string>& /*params*/)

@@ -111,6 +111,9 @@ public:
     virtual void processTerminated(std::optional<int32_t> exitCode);
     virtual void processFailedToStart(const LocalProcessError& error);
 
+    /// Relative paths in the output name files in the shell's working directory.
+    std::optional<std::string> linkWorkingDirectory() const override;
+
     // The toolkit's side: a new window or scale may change the pixel size.
     void windowChanged(bool hasWindow) override;
     void scaleChanged(double newScale) override;
@@ -143,10 +146,15 @@ public:
     void programStatusChanged(TerminalView& source,
                               const std::vector<TerminalProgramStatus>& records) override;
 
-    /// OSC 52 read (parse thread, terminal locked): taken, and answered once the display's
-    /// clipboard (the primary selection for "p") has been read on the main loop; an empty answer
-    /// when it holds no text, so the program is never left waiting.
+    /// OSC 52 read (parse thread, terminal locked): always taken. The user is asked first, in a
+    /// prompt whose safe answer "Deny" is the default; only after "Allow" is the display's clipboard
+    /// (the primary selection for "p") read and the answer sent (empty when it holds no text).
+    /// Reads that come while the prompt is open, and denied reads, get no answer.
     bool clipboardReadRequest(Terminal& source, const std::string& selection) override;
+    /// The prompt an OSC 52 read brings up; "Allow" is button 1.
+    static platform::Alert clipboardReadAlert();
+    /// True while the prompt of an OSC 52 read waits for the user.
+    bool clipboardReadPromptOpen() const { return clipboardReadPromptOpen_; }
 
     using TerminalView::clipboardCopy;
     using TerminalView::send;
@@ -156,11 +164,14 @@ private:
     void setupProcess();
     /// Gives the process the view's window size when it changed.
     void syncProcessWindowSizeIfNeeded();
+    /// Main thread: asks whether the program may read the clipboard, then answers the read.
+    void askToReadClipboard(const std::string& selection);
 
     std::shared_ptr<LocalProcessTerminalViewAdapter> adapter_;
     std::shared_ptr<LocalProcess> process_;
     std::shared_ptr<LockedVoidCallback> processOutputHandler_ = std::make_shared<LockedVoidCallback>();
     std::weak_ptr<LocalProcessTerminalViewDelegate> processDelegate_;
+    bool clipboardReadPromptOpen_ = false;
 };
 
 /// The window size of a grid of `cols` × `rows` cells of `cellWidth` × `cellHeight` points at

@@ -74,6 +74,7 @@ void MacTerminalView::sizeChanged(platform::Size newSize)
             },
             "resizeSubviews(withOldSize:)");
     layoutScroller();
+    layoutFindBar();
 }
 
 void MacTerminalView::windowChanged(bool hasWindow)
@@ -94,6 +95,8 @@ void MacTerminalView::focusChanged(bool viewHasFocus)
         // No key stays reported as held once the keys go elsewhere, and the caret stays shown
         // (hollow) while the view has no focus.
         kittyKeysWithReportedPress_.clear();
+        // The release of a held link modifier goes elsewhere now.
+        turnOffUrlPreview();
         caretBlinkHidden_ = false;
         setCaretOpacity(1);
     }
@@ -104,6 +107,8 @@ void MacTerminalView::windowActiveChanged(bool windowIsActive)
     TerminalView::windowActiveChanged(windowIsActive);
     if (!hasFocus()) {
         kittyKeysWithReportedPress_.clear();
+        // The release of a held link modifier goes elsewhere now.
+        turnOffUrlPreview();
         caretBlinkHidden_ = false;
         setCaretOpacity(1);
     }

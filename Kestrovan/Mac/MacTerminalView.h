@@ -16,6 +16,9 @@
 //   MacTerminalViewKeyboard.cpp      key presses and releases, modifier keys, editing commands
 //   MacKittyKeyEvents.cpp            key events as kitty keyboard events, and their sending
 //   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
+//   MacTerminalViewLinks.cpp         link hover, the link preview, opening a clicked link
+//   MacTerminalViewFind.cpp          the find bar and the find actions
+//   MacTerminalViewEditActions.cpp   the edit and find actions, their shortcuts and enabled states
 //   MacTerminalViewScroller.cpp      the scroller: its two styles, placing, showing, fading, clicks
 //   MacTerminalViewMouse.cpp         pointer events: hit test, reports to the program or local use
 //   MacTerminalViewSelection.cpp     selection gestures, autoscroll, the primary selection
@@ -31,6 +34,9 @@
 #include "Kestrovan/Apple/WheelDistanceAccumulator.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/Mac/TerminalLinkOpening.h"
+#include "Kestrovan/SearchOptions.h"
+#include "Platform/UI/FindBar.h"
 #include "Platform/UI/KeyEvent.h"
 #include "Platform/UI/MarkedText.h"
 #include "Platform/UI/PointerEvents.h"
@@ -40,6 +46,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -57,6 +64,25 @@ struct PendingKittyKeyEvent
     platform::KeyEvent event;
     KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
 };
+
+/// The view's edit and find actions, as menus and shortcuts offer them.
+enum class TerminalViewAction
+{
+    copy,
+    paste,
+    selectAll,
+    /// Shows the find bar, filled from the selection.
+    find,
+    findNext,
+    findPrevious,
+    /// Puts the selection on the find pasteboard and shows the find bar.
+    useSelectionForFind,
+    /// Hides the find bar.
+    hideFind,
+};
+
+/// Whether each action can be performed now.
+using TerminalViewActionStates = std::map<TerminalViewAction, bool>;
 
 class MacTerminalView : public TerminalView
 {
@@ -143,6 +169,8 @@ public:
 
     /// Committed text; a paste goes through the paste path instead of the key encodings.
     void insertText(const std::string& text, bool isPaste);
+    /// A clipboard's text for a paste: composing text and a pending key event are dropped first.
+    void insertPastedText(const std::string& text) override { insertText(text, true); }
     bool hasMarkedText() const { return markedText_.has_value(); }
     const std::optional<platform::MarkedText>& markedText() const { return markedText_; }
     /// The marked text's range in scalars: (0, length), or none without marked text.
@@ -202,6 +230,99 @@ public:
     void applyScrollerState(const ScrollerState& state) override;
     bool overlayScrollerIsTracking() const { return overlayScrollerIsTracking_; }
 
+    // --- Links (MacTerminalViewLinks.cpp) ----------------------------------------------------------
+
+    /// The link preview's font family and size in points.
+    static constexpr const char* urlPreviewFontFamily = "sans-serif";
+    static constexpr double urlPreviewFontSize = 12;
+
+    /// Which link the view notes under the pointer (`lastReportedLink`).
+    LinkReporting linkReporting = LinkReporting::implicit;
+    /// The text of the link last noted under the pointer.
+    const std::optional<std::string>& lastReportedLink() const { return lastReportedLink_; }
+
+    /// Highlights the link at a buffer position (column, buffer row), as the highlight mode and
+    /// the command state (`commandOverride`, else `commandActive`) allow; clears it otherwise.
+    void updateHoverLink(Position at, std::optional<bool> commandOverride = std::nullopt);
+    /// Shows (or updates) the preview of an OSC 8 payload's target; removes it when OSC 8 links
+    /// are off. A payload without a target changes nothing.
+    void previewUrl(const std::string& payload);
+    /// Notes the link under a buffer position in `lastReportedLink`, by `linkReporting`.
+    void reportLink(Position at);
+    /// The link modifier (Ctrl or Super) went down: the preview and highlight of the link under
+    /// the pointer show at once, without the pointer moving.
+    void commandKeyDown();
+    /// Leaves the link-modifier state: no preview, and no highlight in the modifier's mode.
+    void turnOffUrlPreview();
+    /// Opens a clicked link through the link-safety policy and the host delegate. `presentAlert`
+    /// absent: the host's alerts over the view's window.
+    void activateLink(const std::string& link, const std::map<std::string, std::string>& params,
+                      bool isExplicit, TerminalLinkOpening::PresentAlert presentAlert = nullptr);
+    /// Opens a link the host delegate was asked to open: at once when it is the link just approved,
+    /// else after the policy (with alerts for the whole application).
+    void openLinkFromDelegate(const std::string& link,
+                              const std::map<std::string, std::string>& params) override;
+    /// Judges a link's text (as a clicked plain-text link) and opens it with no window and no host
+    /// in between; its alerts are the whole application's.
+    static void openDefaultLink(const std::string& link);
+    /// The link approved a moment ago, while the host delegate is asked to open it.
+    const std::optional<std::string>& approvedLinkForDelegate() const { return approvedLinkForDelegate_; }
+    /// The directory relative paths in the output are taken from (the shell's); none here.
+    virtual std::optional<std::string> linkWorkingDirectory() const { return std::nullopt; }
+    /// Opens an approved URL; by default in the desktop's default application for it.
+    std::function<void(const std::string&)> openURL;
+    /// Names the application a URL would open in; by default the desktop's.
+    TerminalLinkOpening::ApplicationName linkApplicationName;
+
+    // --- Find bar and find actions (MacTerminalViewFind.cpp) ---------------------------------------
+
+    /// The bar's distance from the view's top and right edges (and its least from the left), and
+    /// its greatest width, in points.
+    static constexpr double findBarMargin = 8;
+    static constexpr double findBarMaximumWidth = 520;
+    /// The texts of the bar's controls.
+    static platform::FindBarLabels findBarLabels();
+    /// Where the bar goes in a view of `viewSize` (y-up): top right, as wide as the view allows up
+    /// to the greatest width, never narrower than the bar's own least width.
+    static platform::Rect findBarFrame(platform::Size viewSize, platform::Size barMinimum);
+
+    /// The find bar; made the first time it is shown.
+    const std::shared_ptr<platform::FindBar>& findBar() const { return findBar_; }
+    /// The text last typed in the bar and the options last chosen there.
+    const std::string& findBarTerm() const { return findBarTerm_; }
+    const SearchOptions& findBarOptions() const { return findBarOptions_; }
+    /// Shows the bar, fills it (from the selection when asked and there is one, else from the find
+    /// pasteboard) and gives its field the focus.
+    void showFindBar(bool prefillSelection);
+    /// Hides the bar and gives the keyboard focus back to the view.
+    void hideFindBar();
+    bool findBarVisible() const { return findBar_ && !findBar_->isHidden(); }
+    /// Searches forwards (or backwards) for the bar's text, or the find pasteboard's without a
+    /// shown bar, with the bar's options.
+    void performFind(bool next);
+    /// Puts the selected text on the find pasteboard.
+    void setFindPasteboardFromSelection();
+
+    // --- Edit and find actions (MacTerminalViewEditActions.cpp) -----------------------------------
+
+    /// The action a shortcut in its menu form (Command+key, as `menuKeyEquivalent` gives
+    /// Ctrl+Shift+key) stands for: C copy, V paste, A select all, F find, G find next (with Shift
+    /// find previous), H find previous, E use selection for find.
+    static std::optional<TerminalViewAction> actionForKeyEquivalent(const platform::KeyEvent& menuForm);
+    /// Performs a shortcut that is one of the view's actions (when enabled); true when it was one,
+    /// enabled or not: the view's own shortcuts never reach the program.
+    bool performKeyEquivalent(const platform::KeyEvent& menuForm);
+    /// Performs an action when it is enabled; true when it was.
+    bool performAction(TerminalViewAction action);
+    /// Copy and Use Selection for Find need an active selection; Hide Find a shown bar; the others
+    /// are always enabled.
+    TerminalViewActionStates actionStates();
+    /// Told the action states whenever they change (a selection comes or goes, the find bar shows
+    /// or hides), so that menus and buttons follow.
+    std::function<void(const TerminalViewActionStates&)> onActionStatesChanged;
+    /// Recomputes the action states and tells `onActionStatesChanged` when they changed.
+    void updateActionStates();
+    void selectionChanged(Terminal& source) override;
     // --- Scroller styles (MacTerminalViewScroller.cpp) ---------------------------------------------
 
     /// How the scroller shows: over the text while scrolling, or permanently beside it.
@@ -240,13 +361,12 @@ public:
     bool heldOptionPress() const { return press_ && press_->heldOptionPress.has_value(); }
 
     /// The pointer moved over the view (`point`) or left it (none): the link under it may change
-    /// its highlight. Called before any motion report; nothing here.
-    virtual void updateLinkHover(std::optional<platform::Point> /*point*/,
-                                 platform::ModifierFlags /*modifiers*/)
-    {}
+    /// its highlight and preview (MacTerminalViewLinks.cpp). Called before any motion report.
+    void updateLinkHover(std::optional<platform::Point> point, platform::ModifierFlags modifiers);
     /// A left click (no drag) was released on `hit`: opens a link there that the modifiers and
-    /// the highlight mode allow, through the host delegate. True when one was opened.
-    virtual bool openLinkOnClick(const MouseHit& hit, platform::ModifierFlags modifiers);
+    /// the highlight mode allow, through the link-safety policy and the host delegate
+    /// (MacTerminalViewLinks.cpp). True when one was opened.
+    bool openLinkOnClick(const MouseHit& hit, platform::ModifierFlags modifiers);
 
     // --- Selection gestures (MacTerminalViewSelection.cpp) -----------------------------------------
 
@@ -338,6 +458,34 @@ private:
     void stopCaretBlink();
     void setCaretOpacity(double opacity);
     void scheduleOverlayFrames();
+    // The find bar (MacTerminalViewFind.cpp).
+    const std::shared_ptr<platform::FindBar>& ensureFindBar();
+    void layoutFindBar();
+    void handleFindBarSearchChanged(const std::string& text);
+    void handleFindBarOptionsChanged(const SearchOptions& options);
+    // Links (MacTerminalViewLinks.cpp).
+    TerminalLinkOpening::PresentAlert hostAlertPresenter();
+    /// The cell (column, buffer row) under a point of the view (y-up); none before the cell is
+    /// known.
+    std::optional<Position> linkPosition(platform::Point location);
+    static void openJudgedLink(const std::string& link, const std::function<void(const std::string&)>& opener,
+                               const TerminalLinkOpening::ApplicationName& applicationName);
+    void markWholeScreenForLinks();
+    void removeUrlPreview();
+    /// The link at a position (clamped): the OSC 8 link there, else with `implicit` a plain-text
+    /// one; none for an empty buffer.
+    struct LinkLookup
+    {
+        std::optional<LinkMatch> match;
+    };
+    std::optional<LinkLookup> lookUpLink(Position at, bool implicit);
+    /// Whether the highlight mode and the command state (`commandOverride`, else `commandActive`)
+    /// highlight the link under the pointer.
+    bool hoverNeedsLink(std::optional<bool> commandOverride) const;
+    void applyHoverLink(const std::optional<LinkLookup>& lookup, bool wanted);
+    void applyReportedLink(const std::optional<LinkLookup>& lookup);
+    /// The preview of the OSC 8 link at a position (or none), and the note of the link found there.
+    void previewAndReportLink(Position at, const std::optional<LinkLookup>& lookup);
     // The scroller (MacTerminalViewScroller.cpp).
     void applyScrollerStyleToBar();
     void setupScroller();
@@ -457,6 +605,18 @@ private:
     WheelDistanceAccumulator scrollAccumulator_;
 
     std::shared_ptr<TerminalDebugView> debugView_;
+
+    // Find bar and actions.
+    std::shared_ptr<platform::FindBar> findBar_;
+    std::string findBarTerm_;
+    SearchOptions findBarOptions_;
+    std::optional<TerminalViewActionStates> pushedActionStates_;
+
+    // Links.
+    std::optional<std::string> lastReportedLink_;
+    std::optional<std::string> approvedLinkForDelegate_;
+    /// The payload the preview shows, so that moving within one link does not rebuild it.
+    std::optional<std::string> previewedPayload_;
 
     std::chrono::steady_clock::time_point lastKeyDownTime_;
     std::chrono::steady_clock::time_point lastFrameDrawnTime_;

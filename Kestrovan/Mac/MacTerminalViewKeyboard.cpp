@@ -124,8 +124,12 @@ void MacTerminalView::keyDown(const KeyEvent& event)
     const bool command = event.modifierFlags.has(ModifierFlags::command);
     const bool claimed = flags.rawValue != 0 && command && shouldSendCommandKeyToTerminal &&
                          shouldSendCommandKeyToTerminal(event);
-    // The menus see Command presses (and Ctrl+Shift+key as Command+key) before the program.
+    // The menus see Command presses (and Ctrl+Shift+key as Command+key) before the program, and
+    // the view's own edit and find shortcuts never reach it.
     if (!claimed && platform::MenuKeyRouter::offer(event))
+        return;
+    if (const std::optional<KeyEvent> menuForm = platform::menuKeyEquivalent(event);
+        !claimed && menuForm && performKeyEquivalent(*menuForm))
         return;
     if (handleViewChord(event))
         return;
@@ -542,8 +546,11 @@ void MacTerminalView::flagsChanged(const KeyEvent& event)
 {
     if (!terminal())
         return;
-    // Super held is the link-hover modifier.
-    setCommandActive(event.modifierFlags.has(ModifierFlags::command));
+    // Ctrl or Super held is the link modifier: links under the pointer highlight and preview.
+    if (event.modifierFlags.hasAny(ModifierFlags::control | ModifierFlags::command))
+        commandKeyDown();
+    else
+        turnOffUrlPreview();
     const KittyKeyboardFlags flags = activeKittyFlags("flagsChanged(with:)");
     if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || kittyIsComposing_)
         return;

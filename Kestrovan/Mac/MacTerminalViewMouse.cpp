@@ -354,7 +354,7 @@ void MacTerminalView::otherMouseUp(const MouseEvent& event, TerminalMouseButton 
     releaseReportedPress(button, event);
 }
 
-// --- Motion and links ----------------------------------------------------------------------------
+// --- Motion ----------------------------------------------------------------------------
 
 void MacTerminalView::mouseMoved(const MouseEvent& event)
 {
@@ -364,20 +364,6 @@ void MacTerminalView::mouseMoved(const MouseEvent& event)
     // comes often, and mostly no program wants it.
     if (allowMouseReporting && mouseMode() == MouseMode::anyEvent)
         sendPointerReport(TerminalMouseAction::move, TerminalMouseButton::none, event);
-}
-
-bool MacTerminalView::openLinkOnClick(const MouseHit& hit, ModifierFlags modifiers)
-{
-    // Ctrl or Super is the link chord on Linux.
-    const bool command = modifiers.hasAny(ModifierFlags::control | ModifierFlags::command);
-    const std::optional<LinkClick> link =
-        withTerminal([&](Terminal&) { return linkForClickLocked(hit.grid, command); },
-                     "linkForClick(at:hasCommandModifier:)");
-    if (!link)
-        return false;
-    if (const std::shared_ptr<TerminalViewDelegate> delegate = terminalDelegate())
-        delegate->requestOpenLink(*this, link->url, link->params);
-    return true;
 }
 
 } // namespace kestrovan

@@ -280,17 +280,10 @@ void MacTerminalView::scrollingTimerElapsed()
 
 void MacTerminalView::pastePrimarySelection()
 {
-    platform::ViewHost* widget = host();
-    if (!widget || uiShutdownState_ != UIShutdownState::active)
+    // As any paste: a paste event for a program that asked for those, else the text.
+    if (!host() || uiShutdownState_ != UIShutdownState::active)
         return;
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    widget->readPrimarySelectionText([weak](std::optional<std::string> text) {
-        const std::shared_ptr<TerminalView> view = weak.lock();
-        auto* mac = static_cast<MacTerminalView*>(view.get());
-        if (!mac || !text || text->empty() || mac->uiShutdownState() != UIShutdownState::active)
-            return;
-        mac->insertText(*text, true);
-    });
+    pasteClipboard(KittyClipboardLocation::primary);
 }
 
 } // namespace kestrovan

@@ -1,8 +1,11 @@
 #include "Platform/UI/CoreViewWidget.h"
 
 #include "Platform/Graphics/Canvas.h"
-#include "Platform/UI/Clipboard.h"
+#include "Platform/UI/GtkAlert.h"
 #include "Platform/UI/GtkChildPlacement.h"
+#include "Platform/UI/GtkClipboard.h"
+#include "Platform/UI/GtkFindBar.h"
+#include "Platform/UI/GtkLabelView.h"
 #include "Platform/UI/GtkScroller.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
 #include "Platform/UI/TextInputCommand.h"
@@ -550,19 +553,41 @@ std::shared_ptr<Scroller> CoreViewWidget::addScroller()
     return scroller;
 }
 
+std::shared_ptr<Label> CoreViewWidget::addLabel()
+{
+    auto label = std::make_shared<GtkLabelView>();
+    gtk_widget_set_parent(label->widget(), widget_);
+    return label;
+}
+
+std::shared_ptr<FindBar> CoreViewWidget::addFindBar(const FindBarLabels& labels)
+{
+    auto bar = std::make_shared<GtkFindBar>(labels);
+    gtk_widget_set_parent(bar->widget(), widget_);
+    return bar;
+}
+
+void CoreViewWidget::presentAlert(const Alert& alert, AlertCompletion completion)
+{
+    // Over the view's window; a view without one asks the whole application.
+    gtk::presentAlert(alert, window_, std::move(completion));
+}
+
+Clipboard* CoreViewWidget::clipboard(ClipboardKind kind)
+{
+    return GtkClipboard::of(gtk_widget_get_display(widget_), kind);
+}
+
+std::optional<Point> CoreViewWidget::pointerLocation() const
+{
+    if (!pointerInside_)
+        return std::nullopt;
+    return viewPoint(lastPointer_.x, lastPointer_.y);
+}
+
 void CoreViewWidget::beep()
 {
     gtk_widget_error_bell(widget_);
-}
-
-void CoreViewWidget::setPrimarySelectionText(const std::string& text)
-{
-    setClipboardText(ClipboardKind::primary, text);
-}
-
-void CoreViewWidget::readPrimarySelectionText(std::function<void(std::optional<std::string>)> completion)
-{
-    readClipboardText(ClipboardKind::primary, std::move(completion));
 }
 
 bool CoreViewWidget::primaryPasteEnabled() const
@@ -608,9 +633,10 @@ gboolean CoreViewWidget::onKeyPressed(GtkEventControllerKey* controller, guint k
                                       GdkModifierType state, gpointer data)
 {
     // The translator notes the key as held (so a second press is a repeat) before the core sees
-    // it; the GDK event stays at hand while the core runs, for interpretKeyEvent.
+    // it; the GDK event stays at hand while the core runs, for interpretKeyEvent. Keys typed into
+    // a focused child (the find bar) pass by: they are the child's.
     auto* self = static_cast<CoreViewWidget*>(data);
-    if (!self->core_)
+    if (!self->core_ || !self->focused_)
         return false;
     GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
     const KeyEvent key = self->keyboard_.press(self->toolkitKey(event, keyval, keycode, state));
@@ -630,8 +656,9 @@ gboolean CoreViewWidget::onKeyPressed(GtkEventControllerKey* controller, guint k
 void CoreViewWidget::onKeyReleased(GtkEventControllerKey* controller, guint keyval, guint keycode,
                                    GdkModifierType state, gpointer data)
 {
+    // Keys typed into a focused child (the find bar) are the child's, releases included.
     auto* self = static_cast<CoreViewWidget*>(data);
-    if (!self->core_)
+    if (!self->core_ || !self->focused_)
         return;
     GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
     const KeyEvent key = self->keyboard_.release(self->toolkitKey(event, keyval, keycode, state));
@@ -744,6 +771,7 @@ void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double
     if (!self->core_)
         return;
     self->lastPointer_ = Point{x, y};
+    self->pointerInside_ = true;
     MouseEvent mouse;
     mouse.type = MouseEventType::entered;
     mouse.location = self->viewPoint(x, y);
@@ -756,6 +784,7 @@ void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double
 void CoreViewWidget::onPointerLeave(GtkEventControllerMotion* controller, gpointer data)
 {
     auto* self = static_cast<CoreViewWidget*>(data);
+    self->pointerInside_ = false;
     if (!self->core_)
         return;
     MouseEvent mouse;

@@ -68,14 +68,19 @@ public:
     void setNeedsDisplay() override;
     void setNeedsDisplayInRect(const Rect& rect) override;
     void setCursor(CursorShape shape) override;
+    std::optional<Point> pointerLocation() const override;
     void interpretKeyEvent(const KeyEvent& event) override;
     void setInputMethodCursorRect(const Rect& rect) override;
     void resetInputMethod() override;
     std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
     std::shared_ptr<Scroller> addScroller() override;
+    std::shared_ptr<Label> addLabel() override;
+    /// The find bar is the one child that takes the keyboard focus: while it has it, keys go to it
+    /// and not to the core.
+    std::shared_ptr<FindBar> addFindBar(const FindBarLabels& labels) override;
+    void presentAlert(const Alert& alert, AlertCompletion completion) override;
+    Clipboard* clipboard(ClipboardKind kind) override;
     void beep() override;
-    void setPrimarySelectionText(const std::string& text) override;
-    void readPrimarySelectionText(std::function<void(std::optional<std::string>)> completion) override;
     bool primaryPasteEnabled() const override;
 
     // Called by the GObject boilerplate (GtkWidgetSubclass).
@@ -149,8 +154,9 @@ private:
     GdkEvent* currentKeyEvent_ = nullptr;
     /// Keys whose press the input method saw: their releases go to it too.
     std::set<uint32_t> keysWithInputMethod_;
-    /// Where the pointer was last seen, y-down in the widget.
+    /// Where the pointer was last seen, y-down in the widget, and whether it is over the widget.
     Point lastPointer_;
+    bool pointerInside_ = false;
     /// The buttons pressed on this view and not yet released.
     HeldButtons held_;
 };

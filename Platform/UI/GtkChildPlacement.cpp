@@ -153,8 +153,8 @@ void GtkChildView::removeFromSuperview()
 
 GtkWidget* GtkChildView::widgetOf(const View* view)
 {
-    if (const auto* child = dynamic_cast<const GtkChildView*>(view))
-        return child->widget_;
+    if (const auto* child = dynamic_cast<const GtkChildHolder*>(view))
+        return child->childWidget();
     if (const auto* scroller = dynamic_cast<const GtkScroller*>(view))
         return scroller->widget();
     return nullptr;

@@ -2,56 +2,16 @@
 // view layer's translation, to the bytes the view sends, in legacy mode and with the kitty
 // keyboard protocol on; committed and composing text from a stand-in input method.
 
-#include "Kestrovan/Apple/View/TerminalViewTestSupport.h"
 #include "Kestrovan/Mac/MacKeyTestSupport.h"
 #include "Kestrovan/Mac/MacOverlays.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
+#include "Kestrovan/Mac/MacViewTestSupport.h"
 #include "Platform/UI/MenuKeyRouter.h"
 
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
 namespace {
-
-struct MacViewFixture : ViewFixture
-{
-    MacViewFixture()
-        : ViewFixture(TerminalOptions::defaults(), {640, 480},
-                      [](platform::Size size, TerminalView::Configuration configuration) {
-                          return MacTerminalView::create(size, std::move(configuration));
-                      })
-    {
-        host->setFocus(true);
-        settle();
-    }
-    MacTerminalView& mac() { return static_cast<MacTerminalView&>(*view); }
-
-    /// Presses and releases a key; what the view sent meanwhile.
-    std::string chord(const UsKey& key, uint32_t state = 0, bool numLock = false)
-    {
-        delegate->clearSent();
-        host->deliverKey(translator.press(toolkitKey(key, state, numLock)));
-        host->deliverKey(translator.release(toolkitKey(key, state, numLock)));
-        settle();
-        return delegate->sentText();
-    }
-    std::string press(const UsKey& key, uint32_t state = 0)
-    {
-        delegate->clearSent();
-        host->deliverKey(translator.press(toolkitKey(key, state)));
-        settle();
-        return delegate->sentText();
-    }
-    std::string release(const UsKey& key, uint32_t state = 0)
-    {
-        delegate->clearSent();
-        host->deliverKey(translator.release(toolkitKey(key, state)));
-        settle();
-        return delegate->sentText();
-    }
-
-    platform::KeyboardTranslator translator;
-};
 
 TEST(MacKeyboardTests, LegacyChordsSendTheirSequences)
 {

@@ -389,7 +389,9 @@ TEST(MacPointerTests, DraggingPastTheEdgesAutoscrollsOnTheTimersClock)
 TEST(MacPointerTests, TheMiddleButtonAndShiftInsertPasteThePrimarySelection)
 {
     PointerFixture f;
-    f.host->primarySelection = "from elsewhere";
+    const std::string elsewhere = "from elsewhere";
+    f.host->primaryClipboard.takeOwnership(
+        {{"text/plain", std::vector<uint8_t>(elsewhere.begin(), elsewhere.end())}});
     struct Case
     {
         const char* name;

@@ -1,9 +1,9 @@
 // The window-system half's view: window-size reports and pseudo-terminal sizes that cannot be
 // stated, the GPU fallback, shutdown, the visual bell, the progress bar and the caret's blink.
 
-#include "Kestrovan/Apple/View/TerminalViewTestSupport.h"
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
+#include "Kestrovan/Mac/MacViewTestSupport.h"
 #include "Kestrovan/Mac/TerminalDebugView.h"
 #include "Platform/Log/Log.h"
 
@@ -16,27 +16,6 @@ namespace kestrovan::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-struct MacViewFixture : ViewFixture
-{
-    MacViewFixture()
-        : ViewFixture(TerminalOptions::defaults(), {640, 480},
-                      [](platform::Size size, TerminalView::Configuration configuration) {
-                          return MacTerminalView::create(size, std::move(configuration));
-                      })
-    {
-        host->setFocus(true);
-        settle();
-    }
-    MacTerminalView& mac() { return static_cast<MacTerminalView&>(*view); }
-    std::string reply(std::string_view query)
-    {
-        delegate->clearSent();
-        feed(query);
-        settle();
-        return delegate->sentText();
-    }
-};
 
 TEST(MacViewTests, WindowSizesSaturateToSixteenBits)
 {

@@ -6,11 +6,14 @@
 //
 // Without a program it runs the user's login shell (the password database's, else /bin/bash, else
 // /bin/sh). What the view reports (sizes, titles, the child's end, a failed launch) is printed on
-// standard output, one line each, so a script can follow it.
+// standard output, one line each, so a script can follow it. Until the application has menus, the
+// window's shortcuts are the view's edit and find actions: Ctrl+Shift (or Super) with C copy,
+// V paste, A select all, F find, G find next, H find previous, E use selection for find.
 
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
 #include "Platform/UI/CoreViewWidget.h"
+#include "Platform/UI/MenuKeyRouter.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +110,13 @@ int main(int argc, char** argv)
     gtk_window_present(window);
     gtk_widget_grab_focus(widget);
 
+    // The menus' part: the view's actions by their shortcuts.
+    std::weak_ptr<LocalProcessTerminalView> weakView = view;
+    platform::MenuKeyRouter::setHandler([weakView](const platform::KeyEvent& event) {
+        const auto shown = weakView.lock();
+        return shown && shown->performKeyEquivalent(event);
+    });
+
     if (program.empty())
         program.push_back(loginShell());
     view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
@@ -124,6 +134,7 @@ int main(int argc, char** argv)
             loop);
     g_main_loop_run(loop);
     g_main_loop_unref(loop);
+    platform::MenuKeyRouter::setHandler(nullptr);
     view->updateUiClosed();
     return 0;
 }
