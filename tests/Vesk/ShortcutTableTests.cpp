@@ -1,8 +1,7 @@
 // The window's shortcut table over keys as a US keyboard gives them through the view layer's own
 // translation: Super forms, the Ctrl+Shift forms that stand for them, Caps Lock, and repeats.
-#include "Vesk/ShortcutTable.h"
-
 #include "Kestrovan/Mac/MacKeyTestSupport.h"
+#include "Vesk/ShortcutTable.h"
 
 #include <gtest/gtest.h>
 
