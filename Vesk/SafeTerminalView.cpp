@@ -227,6 +227,8 @@ void SafeTerminalView::ask(const platform::Alert& alert, platform::AlertCompleti
 {
     if (presentAlert)
         presentAlert(alert, std::move(completion));
+    else if (host())
+        host()->presentAlert(alert, std::move(completion));
     else
         completion(alert.cancelButton);
 }

@@ -50,7 +50,7 @@ public:
     ~SafeTerminalView() override;
 
     /// Shows a question modally over the view's window and reports the button chosen; set by the
-    /// pane. Without one every question is answered with Cancel.
+    /// pane. Without one the view's host asks, and without a host every answer is Cancel.
     std::function<void(const platform::Alert&, platform::AlertCompletion)> presentAlert;
     /// Plays the beep; set by the pane. Without one the view's host beeps.
     std::function<void()> beep;
