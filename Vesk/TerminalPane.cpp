@@ -37,6 +37,8 @@ std::string lastPathComponent(const std::string& path)
 void onPointerEntered(GtkEventControllerMotion*, double, double, gpointer data);
 void onPointerLeft(GtkEventControllerMotion*, gpointer data);
 void onCloseClicked(GtkButton*, gpointer data);
+gboolean onDropAccept(GtkDropTarget* target, GdkDrop* drop, gpointer data);
+gboolean onDrop(GtkDropTarget* target, const GValue* value, double x, double y, gpointer data);
 
 } // namespace
 
@@ -52,6 +54,11 @@ std::shared_ptr<TerminalPane> TerminalPane::create(std::string directory, double
     connectWeak(motion, "leave", G_CALLBACK(onPointerLeft), pane);
     gtk_widget_add_controller(pane->view_, motion);
     connectWeak(pane->closeButton_, "clicked", G_CALLBACK(onCloseClicked), pane);
+    // Files dropped on the pane, and nothing else: a drag of text is not taken.
+    GtkDropTarget* drop = gtk_drop_target_new(GDK_TYPE_FILE_LIST, GDK_ACTION_COPY);
+    connectWeak(drop, "accept", G_CALLBACK(onDropAccept), pane);
+    connectWeak(drop, "drop", G_CALLBACK(onDrop), pane);
+    gtk_widget_add_controller(pane->view_, GTK_EVENT_CONTROLLER(drop));
     pane->buildContent();
     return pane;
 }
@@ -128,6 +135,10 @@ void TerminalPane::buildContent()
         AlertCenter::shared().present(alert, root && GTK_IS_WINDOW(root) ? GTK_WINDOW(root) : nullptr,
                                       std::move(completion));
     };
+    terminal_->onActionStatesChanged = [weak](const kestrovan::TerminalViewActionStates&) {
+        if (const auto pane = weak.lock(); pane && pane->onStateChanged)
+            pane->onStateChanged(*pane);
+    };
     terminal_->beep = [weak] {
         const auto pane = weak.lock();
         ErrorBell::ring(pane ? pane->terminalWidget_ : nullptr);
@@ -196,8 +207,8 @@ void TerminalPane::startShell()
     startDirectoryTracking();
     if (gtk_widget_get_root(view_))
         focus();
-    if (onSessionChanged)
-        onSessionChanged(*this);
+    if (onStateChanged)
+        onStateChanged(*this);
 }
 
 void TerminalPane::stopShell()
@@ -259,8 +270,8 @@ void TerminalPane::processTerminated(kestrovan::TerminalView& source, std::optio
     if (&source != terminal_.get())
         return;
     terminal_->feed(std::string_view(sessionEndedNotice(exitCode)));
-    if (onSessionChanged)
-        onSessionChanged(*this);
+    if (onStateChanged)
+        onStateChanged(*this);
 }
 
 void TerminalPane::processFailedToStart(kestrovan::TerminalView& source,
@@ -274,8 +285,8 @@ void TerminalPane::processFailedToStart(kestrovan::TerminalView& source,
                                     ("Couldn\u2019t start shell: " + error.description()).c_str());
     terminal_->feed(
         std::string_view("\r\n[Couldn\u2019t start shell. Choose Shell > New Session to retry.]\r\n"));
-    if (onSessionChanged)
-        onSessionChanged(*this);
+    if (onStateChanged)
+        onStateChanged(*this);
 }
 
 // --- The working directory -----------------------------------------------------------------------
@@ -334,7 +345,14 @@ void TerminalPane::applyRenderingPreference()
     // The GPU needs a window to draw in; the view asks again when it enters one.
     if (wanted && !(terminal_->host() && terminal_->host()->hasWindow()))
         return;
+    // A machine without a GPU device stays without one: once switching on failed for that
+    // reason, no pane asks again (the failure was logged).
+    static bool deviceUnavailable = false;
+    if (wanted && deviceUnavailable)
+        return;
     const std::optional<kestrovan::MetalError> failure = terminal_->setUseMetal(wanted);
+    if (wanted && failure == kestrovan::MetalError::deviceUnavailable)
+        deviceUnavailable = true;
     // A failure to switch on leaves the view on the CPU, which the view has logged; a failure to
     // switch off while the GPU still draws is tried again a second later.
     if (!failure || wanted || !terminal_->isUsingMetalRenderer())
@@ -364,6 +382,31 @@ void onCloseClicked(GtkButton*, gpointer data)
 {
     if (const auto pane = receiverOf<TerminalPane>(data); pane && pane->onClose)
         pane->onClose(*pane);
+}
+
+gboolean onDropAccept(GtkDropTarget*, GdkDrop* drop, gpointer data)
+{
+    // A drop is taken only while the shell runs, and only of files.
+    const auto pane = receiverOf<TerminalPane>(data);
+    return pane && pane->terminal() && pane->terminal()->acceptsDrops() &&
+           gdk_content_formats_contain_gtype(gdk_drop_get_formats(drop), GDK_TYPE_FILE_LIST);
+}
+
+gboolean onDrop(GtkDropTarget*, const GValue* value, double, double, gpointer data)
+{
+    const auto pane = receiverOf<TerminalPane>(data);
+    if (!pane || !pane->terminal() || !G_VALUE_HOLDS(value, GDK_TYPE_FILE_LIST))
+        return false;
+    std::vector<std::string> paths;
+    for (GSList* item = static_cast<GSList*>(g_value_get_boxed(value)); item; item = item->next) {
+        // A file without a local path (a remote location) cannot be typed for the shell.
+        char* path = g_file_get_path(G_FILE(item->data));
+        if (!path)
+            return false;
+        paths.emplace_back(path);
+        g_free(path);
+    }
+    return pane->terminal()->acceptDrop(paths);
 }
 
 } // namespace

@@ -77,8 +77,9 @@ public:
     std::function<void(TerminalPane&)> onDirectoryChanged;
     /// Called when the close button is pressed.
     std::function<void(TerminalPane&)> onClose;
-    /// Called when the shell starts, ends or fails to start.
-    std::function<void(TerminalPane&)> onSessionChanged;
+    /// Called when the shell starts, ends or fails to start, and when the terminal view's actions
+    /// change (a selection comes or goes), so that the menus follow.
+    std::function<void(TerminalPane&)> onStateChanged;
 
     /// Starts the login shell once per terminal view.
     void startShell();

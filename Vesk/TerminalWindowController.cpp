@@ -63,7 +63,7 @@ std::shared_ptr<TerminalPane> TerminalWindowController::makePane(const std::stri
         if (const auto controller = weak.lock())
             controller->closePane(closing);
     };
-    pane->onSessionChanged = [weak](TerminalPane&) {
+    pane->onStateChanged = [weak](TerminalPane&) {
         if (const auto controller = weak.lock())
             controller->notifyStateChanged();
     };
