@@ -138,7 +138,8 @@ std::string StateDump::describe(const AppDelegate& delegate)
                 selectedIndex = static_cast<long long>(t);
         GtkWidget* widget = GTK_WIDGET(window.gtkWindow());
         out += Record("window")("index", static_cast<long long>(w))(
-                   "xid", static_cast<long long>(xidOf(window.gtkWindow())))(
+                   "id", static_cast<long long>(gtk_application_window_get_id(GTK_APPLICATION_WINDOW(
+                             window.gtkWindow()))))("xid", static_cast<long long>(xidOf(window.gtkWindow())))(
                    "title", std::string(gtk_window_get_title(window.gtkWindow())
                                             ? gtk_window_get_title(window.gtkWindow())
                                             : ""))("active", window.isActive())(
@@ -206,6 +207,8 @@ void StateDump::installTestHooks(const std::shared_ptr<AppDelegate>& delegate)
                 return gboolean(G_SOURCE_CONTINUE);
             },
             new Hook{delegate, path}, [](gpointer data) { delete static_cast<Hook*>(data); });
+        // The first dump says the handler is in place: a SIGUSR1 before it would end the process.
+        writeDump(*delegate, path);
     }
     if (const char* path = std::getenv("VESK_TEST_OPEN_URL_LOG"); path && path[0]) {
         const std::string log = path;

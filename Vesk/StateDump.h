@@ -4,7 +4,8 @@
 // the environment; an ordinary start installs neither.
 //
 //   VESK_TEST_STATE_DUMP=path     SIGUSR1 writes the state to `path` (atomically: a new file
-//                                 renamed over the old), its first line "serial=N" counting dumps
+//                                 renamed over the old), its first line "serial=N" counting dumps;
+//                                 the first is written at start-up, once SIGUSR1 is handled
 //   VESK_TEST_OPEN_URL_LOG=path   confirmed links are appended to `path`, one a line, instead of
 //                                 being opened
 //

@@ -4,10 +4,9 @@
 // send nothing, also not to a shell started since; dropped names the paste path would alter are
 // refused with a beep; links open only after the policy and the user agree; programs change no
 // title and write no clipboard, and learn no screen checksum.
-#include "Vesk/SafeTerminalView.h"
-
 #include "Kestrovan/Apple/View/TerminalViewTestSupport.h"
 #include "Kestrovan/Mac/MacKeyTestSupport.h"
+#include "Vesk/SafeTerminalView.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,7 +30,8 @@ public:
     {
         titles.push_back(title);
     }
-    void hostCurrentDirectoryUpdate(kestrovan::TerminalView&, const std::optional<std::string>& directory) override
+    void hostCurrentDirectoryUpdate(kestrovan::TerminalView&,
+                                    const std::optional<std::string>& directory) override
     {
         directories.push_back(directory.value_or(""));
     }
@@ -177,7 +177,8 @@ TEST(SafeTerminalViewTests, EveryPasteTheUserStartsGoesThroughTheReview)
             for (const int answer : {SafeTerminalView::cancelButton, SafeTerminalView::confirmButton}) {
                 if (!text.reviewed && answer == SafeTerminalView::cancelButton)
                     continue;
-                SCOPED_TRACE(std::string(source.name) + ", " + text.name + ", answer " + std::to_string(answer));
+                SCOPED_TRACE(std::string(source.name) + ", " + text.name + ", answer " +
+                             std::to_string(answer));
                 SafeViewFixture f;
                 f.startRecorder();
                 f.feed("\x1b[?2004h");
@@ -247,9 +248,12 @@ TEST(SafeTerminalViewTests, DroppedFilesTypeTheirQuotedPathsOrAreRefusedWithABee
         {"two files", {"/tmp/x", "/tmp/it's"}, true, "/tmp/x '/tmp/it'\\''s' ", false},
         {"a folder", {"/tmp/dir/"}, true, "/tmp/dir ", false},
         {"an escape in the name", {"/tmp/a\x1b[31mb"}, false, "", false},
-        {"Ctrl-C in the name", {"/tmp/a\x03"
-                                 "b"},
-         false, "", false},
+        {"Ctrl-C in the name",
+         {"/tmp/a\x03"
+          "b"},
+         false,
+         "",
+         false},
         {"a line feed in the name", {"/tmp/a\nb"}, false, "", false},
         {"not UTF-8", {"/tmp/a\xff"}, false, "", false},
         {"a right-to-left override", {"/tmp/\u202Eexe.txt"}, true, "'/tmp/\u202Eexe.txt' ", true},
@@ -305,7 +309,8 @@ TEST(SafeTerminalViewTests, LinksOpenOnlyWhenThePolicyAndTheUserAgree)
         EXPECT_EQ(f.host->beeps, c.asked ? 0 : 1) << "a refused link only beeps";
         if (c.asked) {
             EXPECT_EQ(f.host->openAlerts().front().messageText, "Open this link in your browser?");
-            EXPECT_EQ(f.host->openAlerts().front().buttons, (std::vector<std::string>{"Cancel", "Open Link"}));
+            EXPECT_EQ(f.host->openAlerts().front().buttons,
+                      (std::vector<std::string>{"Cancel", "Open Link"}));
             f.host->answerAlert(c.answer);
         }
         EXPECT_EQ(f.opened, c.opened);
@@ -337,7 +342,8 @@ TEST(SafeTerminalViewTests, ProgramsChangeNoTitleOrClipboardAndLearnNoChecksum)
     // A reply carrying a screen checksum reaches the shell with the checksum blanked; a clipboard
     // read is not answered.
     const std::string_view report = "\x1bP1!~1A2B\x1b\\";
-    f.safe().send(*f.view, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()));
+    f.safe().send(*f.view,
+                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()));
     f.feed("\x1b]52;c;?\x07");
     std::string expected = "\x1bP1!~0000\x1b\\";
     f.flush(expected);
