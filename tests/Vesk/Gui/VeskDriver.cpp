@@ -402,6 +402,26 @@ void Vesk::activate(const std::string& action, long long window)
     EXPECT_EQ(status, 0) << action << ": " << output;
 }
 
+void Vesk::answerAlert(const std::string& message, bool pressNextButton)
+{
+    // An alert's window is titled by its message; the search takes a regular expression.
+    std::string pattern = "^";
+    for (char c : message) {
+        if (std::strchr(".?*+()[]{}|^$\\", c))
+            pattern += '\\';
+        pattern += c;
+    }
+    pattern += "$";
+    const std::string found = run("xdotool search --name '" + pattern + "' 2>/dev/null");
+    const unsigned long alert = std::strtoul(found.c_str(), nullptr, 10);
+    ASSERT_NE(alert, 0u) << "no alert window \"" << message << "\"";
+    execute({"xdotool", "windowfocus", "--sync", std::to_string(alert)});
+    if (pressNextButton)
+        execute({"xdotool", "key", "Tab", "space"});
+    else
+        execute({"xdotool", "key", "Return"});
+}
+
 void Vesk::requestClose(long long window)
 {
     EXPECT_TRUE(sendDeleteWindow(xid(window))) << "no display to send WM_DELETE_WINDOW on";

@@ -115,6 +115,9 @@ public:
     void typeLine(const std::string& text);
     /// Activates a menu action ("win.new-session", "app.quit") over the session bus.
     void activate(const std::string& action, long long window = 0);
+    /// Answers the open alert whose message is `message` as the user does with the keyboard:
+    /// Return (which always cancels), or Tab to the next button and Space.
+    void answerAlert(const std::string& message, bool pressNextButton);
     /// Asks the window manager's way to close window `index` (WM_DELETE_WINDOW).
     void requestClose(long long window = 0);
     /// The X window of window `index`.
