@@ -49,6 +49,12 @@ public:
     }
     Record& operator()(const char* key, long long value) { return (*this)(key, std::to_string(value)); }
     Record& operator()(const char* key, bool value) { return (*this)(key, std::string(value ? "1" : "0")); }
+    Record& operator()(const char* key, double value)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", value);
+        return (*this)(key, std::string(text));
+    }
     std::string str() const { return line_ + "\n"; }
 
 private:
@@ -110,81 +116,115 @@ void writeDump(const AppDelegate& delegate, const std::string& path)
 
 } // namespace
 
+namespace {
+
+long long number(size_t value)
+{
+    return static_cast<long long>(value);
+}
+
+std::string windowRecord(const TerminalWindow& window, size_t index)
+{
+    GtkWindow* gtkWindow = window.gtkWindow();
+    const auto tabs = window.tabs();
+    long long selected = -1;
+    for (size_t t = 0; t < tabs.size(); ++t)
+        if (tabs[t] == window.selectedTab())
+            selected = number(t);
+    const char* title = gtk_window_get_title(gtkWindow);
+    Record record("window");
+    record("index", number(index))("id",
+                                   number(gtk_application_window_get_id(GTK_APPLICATION_WINDOW(gtkWindow))));
+    record("xid", static_cast<long long>(xidOf(gtkWindow)))("title", std::string(title ? title : ""));
+    record("active", window.isActive())("minimized", window.isMinimized());
+    record("width", number(gtk_widget_get_width(GTK_WIDGET(gtkWindow))));
+    record("height", number(gtk_widget_get_height(GTK_WIDGET(gtkWindow))));
+    record("tabs", number(tabs.size()))("selected", selected);
+    return record.str();
+}
+
+std::string tabRecord(const TerminalWindowController& tab, size_t window, size_t index)
+{
+    long long active = -1;
+    for (size_t p = 0; p < tab.panes().size(); ++p)
+        if (tab.panes()[p] == tab.activePane())
+            active = number(p);
+    Record record("tab");
+    record("window", number(window))("index", number(index));
+    record("title", tab.title())("label", tab.tabLabel())("tooltip", tab.toolTip());
+    record("panes", number(tab.panes().size()))("active-pane", active)("hidden", tab.isHiddenTab());
+    record("graphics-updates", number(tab.graphicsUpdates()));
+    return record.str();
+}
+
+std::string paneRecord(const TerminalWindow& window, const TerminalWindowController& tab, size_t windowIndex,
+                       size_t tabIndex, size_t index)
+{
+    const TerminalPane& pane = *tab.panes()[index];
+    const auto& terminal = pane.terminal();
+    // Where the terminal's first cell is in the window, and a cell's size, so that a test can
+    // point at text.
+    graphene_point_t origin = GRAPHENE_POINT_INIT(0, 0);
+    if (GtkWidget* view = pane.terminalWidget()) {
+        const graphene_point_t zero = GRAPHENE_POINT_INIT(0, 0);
+        if (!gtk_widget_compute_point(view, GTK_WIDGET(window.gtkWindow()), &zero, &origin))
+            origin = GRAPHENE_POINT_INIT(0, 0);
+    }
+    const platform::Size cell =
+        terminal ? terminal->cellDimension().value_or(platform::Size{0, 0}) : platform::Size{0, 0};
+    Record record("pane");
+    record("window", number(windowIndex))("tab", number(tabIndex))("index", number(index));
+    record("active", tab.panes()[index] == tab.activePane())("focus", pane.hasFocus() && window.isActive());
+    record("directory", pane.currentDirectory())("running", pane.isRunning());
+    record("pid", static_cast<long long>(pane.shellPid()));
+    record("font", fontName(terminal))("font-size", static_cast<long long>(pane.fontSize()));
+    record("suspended", pane.graphicsSuspended);
+    record("rendering", std::string(terminal && terminal->isUsingMetalRenderer() ? "gpu" : "cpu"));
+    record("rendering-applications", number(pane.renderingApplications()));
+    record("width", number(gtk_widget_get_width(pane.view())))("height",
+                                                               number(gtk_widget_get_height(pane.view())));
+    record("terminal-x", origin.x)("terminal-y", origin.y)("cell-width", cell.width)("cell-height",
+                                                                                     cell.height);
+    std::string out = record.str();
+    if (!terminal)
+        return out;
+    const std::vector<std::string> lines = screenLines(*terminal);
+    for (size_t row = 0; row < lines.size(); ++row) {
+        Record line("line");
+        line("window", number(windowIndex))("tab", number(tabIndex))("pane", number(index));
+        line("row", number(row))("text", lines[row]);
+        out += line.str();
+    }
+    return out;
+}
+
+} // namespace
+
 std::string StateDump::describe(const AppDelegate& delegate)
 {
-    std::string out;
-    out += Record("app")("pid", static_cast<long long>(getpid()))("beeps",
-                                                                  static_cast<long long>(ErrorBell::count()))(
-               "gpu-preference", delegate.renderingPreferences().metalEnabled())(
-               "rendering-passes", static_cast<long long>(delegate.renderingPasses()))(
-               "sessions", static_cast<long long>(delegate.sessions().size()))
-               .str();
+    Record app("app");
+    app("pid", static_cast<long long>(getpid()))("beeps", number(ErrorBell::count()));
+    app("gpu-preference", delegate.renderingPreferences().metalEnabled());
+    app("rendering-passes", number(delegate.renderingPasses()))("sessions",
+                                                                number(delegate.sessions().size()));
+    std::string out = app.str();
     for (const AlertCenter::OpenAlert& open : AlertCenter::shared().openAlerts()) {
         std::string buttons;
         for (const std::string& button : open.alert.buttons)
             buttons += (buttons.empty() ? "" : "|") + button;
-        out += Record("alert")("message", open.alert.messageText)("informative", open.alert.informativeText)(
-                   "detail", open.alert.detailText.value_or(""))("buttons", buttons)
-                   .str();
+        Record alert("alert");
+        alert("message", open.alert.messageText)("informative", open.alert.informativeText);
+        alert("detail", open.alert.detailText.value_or(""))("buttons", buttons);
+        out += alert.str();
     }
     const auto& windows = delegate.windows();
     for (size_t w = 0; w < windows.size(); ++w) {
-        const TerminalWindow& window = *windows[w];
-        const auto tabs = window.tabs();
-        const auto selected = window.selectedTab();
-        long long selectedIndex = -1;
-        for (size_t t = 0; t < tabs.size(); ++t)
-            if (tabs[t] == selected)
-                selectedIndex = static_cast<long long>(t);
-        GtkWidget* widget = GTK_WIDGET(window.gtkWindow());
-        out += Record("window")("index", static_cast<long long>(w))(
-                   "id", static_cast<long long>(gtk_application_window_get_id(GTK_APPLICATION_WINDOW(
-                             window.gtkWindow()))))("xid", static_cast<long long>(xidOf(window.gtkWindow())))(
-                   "title", std::string(gtk_window_get_title(window.gtkWindow())
-                                            ? gtk_window_get_title(window.gtkWindow())
-                                            : ""))("active", window.isActive())(
-                   "minimized", window.isMinimized())("width",
-                                                      static_cast<long long>(gtk_widget_get_width(widget)))(
-                   "height", static_cast<long long>(gtk_widget_get_height(widget)))(
-                   "tabs", static_cast<long long>(tabs.size()))("selected", selectedIndex)
-                   .str();
+        out += windowRecord(*windows[w], w);
+        const auto tabs = windows[w]->tabs();
         for (size_t t = 0; t < tabs.size(); ++t) {
-            const TerminalWindowController& tab = *tabs[t];
-            long long activeIndex = -1;
-            for (size_t p = 0; p < tab.panes().size(); ++p)
-                if (tab.panes()[p] == tab.activePane())
-                    activeIndex = static_cast<long long>(p);
-            out += Record("tab")("window", static_cast<long long>(w))("index", static_cast<long long>(t))(
-                       "title", tab.title())("label", tab.tabLabel())("tooltip", tab.toolTip())(
-                       "panes", static_cast<long long>(tab.panes().size()))("active-pane", activeIndex)(
-                       "hidden", tab.isHiddenTab())("graphics-updates",
-                                                    static_cast<long long>(tab.graphicsUpdates()))
-                       .str();
-            for (size_t p = 0; p < tab.panes().size(); ++p) {
-                const TerminalPane& pane = *tab.panes()[p];
-                const auto& terminal = pane.terminal();
-                out +=
-                    Record("pane")("window", static_cast<long long>(w))("tab", static_cast<long long>(t))(
-                        "index", static_cast<long long>(p))("active", tab.panes()[p] == tab.activePane())(
-                        "focus", pane.hasFocus() && window.isActive())("directory", pane.currentDirectory())(
-                        "running", pane.isRunning())("pid", static_cast<long long>(pane.shellPid()))(
-                        "font", fontName(terminal))("font-size", static_cast<long long>(pane.fontSize()))(
-                        "suspended", pane.graphicsSuspended)(
-                        "rendering",
-                        std::string(terminal && terminal->isUsingMetalRenderer() ? "gpu" : "cpu"))(
-                        "rendering-applications", static_cast<long long>(pane.renderingApplications()))(
-                        "width", static_cast<long long>(gtk_widget_get_width(pane.view())))(
-                        "height", static_cast<long long>(gtk_widget_get_height(pane.view())))
-                        .str();
-                if (!terminal)
-                    continue;
-                const std::vector<std::string> lines = screenLines(*terminal);
-                for (size_t row = 0; row < lines.size(); ++row)
-                    out += Record("line")("window", static_cast<long long>(w))(
-                               "tab", static_cast<long long>(t))("pane", static_cast<long long>(p))(
-                               "row", static_cast<long long>(row))("text", lines[row])
-                               .str();
-            }
+            out += tabRecord(*tabs[t], w, t);
+            for (size_t p = 0; p < tabs[t]->panes().size(); ++p)
+                out += paneRecord(*windows[w], *tabs[t], w, t, p);
         }
     }
     return out;

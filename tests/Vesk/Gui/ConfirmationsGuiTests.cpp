@@ -40,7 +40,7 @@ TEST(ConfirmationsGuiTests, EachCloseAsksWhileAShellRunsAndReturnCancels)
     vesk.activate("win.close-pane");
     vesk.activate("win.close-tab");
     EXPECT_EQ(vesk.state().alerts().size(), 1u) << "one close question per window";
-    vesk.screenshot("vesk-close-pane");
+    vesk.screenshot("vesk-close-pane", -1);
     cancelWithReturn(vesk, "Close this terminal pane?");
     EXPECT_EQ(vesk.state().panes().size(), 2u) << "Return kept the pane";
 

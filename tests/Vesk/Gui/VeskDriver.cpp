@@ -247,8 +247,13 @@ Vesk::Vesk(LaunchOptions options)
          {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "FONTCONFIG_FILE", "PATH"})
         if (const char* value = std::getenv(name))
             environment.push_back(std::string(name) + "=" + value);
-    for (const std::string& entry : options.environment)
+    // The caller's entries replace the driver's of the same name.
+    for (const std::string& entry : options.environment) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(environment,
+                      [&name](const std::string& existing) { return existing.rfind(name, 0) == 0; });
         environment.push_back(entry);
+    }
 
     pid_ = fork();
     if (pid_ == 0) {
@@ -431,7 +436,8 @@ void Vesk::screenshot(const std::string& name, long long window)
 {
     const char* folder = std::getenv("VESK_GUI_SCREENSHOTS");
     const std::string target = std::string(folder ? folder : "/tmp") + "/" + name + ".png";
-    run("import -silent -window " + std::to_string(xid(window)) + " '" + target + "'");
+    const std::string which = window < 0 ? std::string("root") : std::to_string(xid(window));
+    run("import -silent -window " + which + " '" + target + "'");
 }
 
 std::optional<int> Vesk::waitForExit(std::chrono::milliseconds timeout)

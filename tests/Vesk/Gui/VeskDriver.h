@@ -77,7 +77,7 @@ struct LaunchOptions
 {
     /// The executable; the build's by default.
     std::string executable;
-    /// Further environment, "NAME=value" each, after the driver's own.
+    /// Further environment, "NAME=value" each, in place of the driver's own of the same name.
     std::vector<std::string> environment;
 };
 
@@ -122,7 +122,8 @@ public:
     void requestClose(long long window = 0);
     /// The X window of window `index`.
     unsigned long xid(long long window = 0);
-    /// A screenshot of window `index` kept as `name`.png in the test's output folder.
+    /// A screenshot of window `index` (or, with -1, of the whole screen, alerts included) kept
+    /// as `name`.png in $VESK_GUI_SCREENSHOTS (else /tmp).
     void screenshot(const std::string& name, long long window = 0);
     /// Waits until the process has ended; its exit status, or none at the deadline.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout = 10s);
