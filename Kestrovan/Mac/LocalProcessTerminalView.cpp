@@ -102,15 +102,6 @@ LocalProcessTerminalView::LocalProcessTerminalView(Passkey key, platform::Size f
 
 LocalProcessTerminalView::~LocalProcessTerminalView() = default;
 
-std::shared_ptr<LocalProcessTerminalView> LocalProcessTerminalView::create(platform::Size frameSize,
-                                                                           Configuration configuration)
-{
-    std::shared_ptr<LocalProcessTerminalView> view =
-        TerminalView::create<LocalProcessTerminalView>(frameSize, std::move(configuration));
-    view->setupProcess();
-    return view;
-}
-
 void LocalProcessTerminalView::setupProcess()
 {
     const auto self = std::static_pointer_cast<LocalProcessTerminalView>(shared_from_this());

@@ -75,9 +75,15 @@ public:
     LocalProcessTerminalView(Passkey key, platform::Size frameSize, Configuration configuration);
     ~LocalProcessTerminalView() override;
 
-    /// A set-up view with its process (idle until `startProcess`). Main thread.
-    static std::shared_ptr<LocalProcessTerminalView> create(platform::Size frameSize,
-                                                            Configuration configuration = Configuration{});
+    /// A set-up view (or subclass) with its process (idle until `startProcess`). Main thread.
+    template <typename View = LocalProcessTerminalView>
+    static std::shared_ptr<View> create(platform::Size frameSize,
+                                        Configuration configuration = Configuration{})
+    {
+        std::shared_ptr<View> view = TerminalView::create<View>(frameSize, std::move(configuration));
+        static_cast<LocalProcessTerminalView&>(*view).setupProcess();
+        return view;
+    }
 
     const std::shared_ptr<LocalProcess>& process() const { return process_; }
     std::shared_ptr<LocalProcessTerminalViewDelegate> processDelegate() const

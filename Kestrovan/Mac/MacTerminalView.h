@@ -255,9 +255,10 @@ public:
     /// Leaves the link-modifier state: no preview, and no highlight in the modifier's mode.
     void turnOffUrlPreview();
     /// Opens a clicked link through the link-safety policy and the host delegate. `presentAlert`
-    /// absent: the host's alerts over the view's window.
-    void activateLink(const std::string& link, const std::map<std::string, std::string>& params,
-                      bool isExplicit, TerminalLinkOpening::PresentAlert presentAlert = nullptr);
+    /// absent: the host's alerts over the view's window. An application with a policy of its own
+    /// overrides it.
+    virtual void activateLink(const std::string& link, const std::map<std::string, std::string>& params,
+                              bool isExplicit, TerminalLinkOpening::PresentAlert presentAlert = nullptr);
     /// Opens a link the host delegate was asked to open: at once when it is the link just approved,
     /// else after the policy (with alerts for the whole application).
     void openLinkFromDelegate(const std::string& link,
