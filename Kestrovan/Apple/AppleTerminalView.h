@@ -650,6 +650,8 @@ public:
     const std::shared_ptr<SelectionService>& selection() const { return selection_; }
     const std::shared_ptr<SearchService>& search() const { return search_; }
     TerminalRenderOwner& renderOwner() { return *renderOwner_; }
+    /// The render owner as a shared reference, for a render thread that must keep it alive.
+    const std::shared_ptr<TerminalRenderOwner>& sharedRenderOwner() const { return renderOwner_; }
     const std::shared_ptr<FrameDriverSignal>& frameSignal() const { return frameSignal_; }
     const std::shared_ptr<FrameDriver>& frameDriver() const { return frameDriver_; }
     const std::shared_ptr<CaretView>& caretView() const { return caretView_; }
