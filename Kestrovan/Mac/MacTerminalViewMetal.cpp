@@ -347,10 +347,12 @@ void MacTerminalView::rebindGLAreaRenderer()
 void MacTerminalView::disableMetalRendererAfterRebindFailure(const MetalError& error)
 {
     if (!renderOwner().removeMetalRenderer()) {
-        gpuLog().error("Kestrovan: could not replace or remove the busy GPU renderer: " + error.description());
+        gpuLog().error("Kestrovan: could not replace or remove the busy GPU renderer: " +
+                       error.description());
         return;
     }
-    gpuLog().error("Kestrovan: GPU renderer rebind failed; falling back to CPU drawing: " + error.description());
+    gpuLog().error("Kestrovan: GPU renderer rebind failed; falling back to CPU drawing: " +
+                   error.description());
     detachMetalRendererUI();
     useMetalRenderer_ = false;
 }
@@ -520,10 +522,12 @@ void MacTerminalView::applyMetalScale()
     if (!metalView_)
         return;
     const double windowScale = host() ? host()->scaleFactor() : 1.0;
-    const double scale = std::max(metalScaleFactorOverride.value_or(windowScale > 0 ? windowScale : 1.0), 1.0);
+    const double scale =
+        std::max(metalScaleFactorOverride.value_or(windowScale > 0 ? windowScale : 1.0), 1.0);
     auto* layer = dynamic_cast<TerminalMetalLayerView*>(metalView_->target.get());
     if (layer)
-        layer->setContentsScaleOverride(metalScaleFactorOverride ? std::optional<double>(scale) : std::nullopt);
+        layer->setContentsScaleOverride(metalScaleFactorOverride ? std::optional<double>(scale)
+                                                                 : std::nullopt);
     const platform::Size size = frameSize();
     metalView_->target->setRenderContentsScale(scale);
     metalView_->target->setRenderDrawableSize(platform::Size{size.width * scale, size.height * scale});

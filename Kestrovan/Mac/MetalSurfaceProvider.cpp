@@ -36,25 +36,27 @@ public:
         MetalSurface surface;
         GtkWidget* child = nullptr;
         if (layerSurface) {
-            std::shared_ptr<platform::gtk::GtkTextureSurfaceView> layer = platform::gtk::GtkTextureSurfaceView::make();
+            std::shared_ptr<platform::gtk::GtkTextureSurfaceView> layer =
+                platform::gtk::GtkTextureSurfaceView::make();
             if (!layer)
                 return std::nullopt;
             child = layer->widget();
             auto target = std::make_shared<TerminalMetalLayerView>(layer);
-            surface.setNeedsDisplayHandler = [weak = std::weak_ptr<TerminalMetalLayerView>(target)](
-                                                 std::function<void()> handler) {
-                if (const auto view = weak.lock())
-                    view->onNeedsDisplay = std::move(handler);
-            };
+            surface.setNeedsDisplayHandler =
+                [weak = std::weak_ptr<TerminalMetalLayerView>(target)](std::function<void()> handler) {
+                    if (const auto view = weak.lock())
+                        view->onNeedsDisplay = std::move(handler);
+                };
             surface.target = std::move(target);
         } else {
             auto area = std::make_shared<platform::gtk::GtkGLAreaView>();
             child = area->widget();
             auto target = std::make_shared<MetalGLAreaTarget>(area);
-            surface.setDrawHandler = [weak = std::weak_ptr<MetalGLAreaTarget>(target)](std::function<void()> handler) {
-                if (const auto view = weak.lock())
-                    view->setDrawHandler(std::move(handler));
-            };
+            surface.setDrawHandler =
+                [weak = std::weak_ptr<MetalGLAreaTarget>(target)](std::function<void()> handler) {
+                    if (const auto view = weak.lock())
+                        view->setDrawHandler(std::move(handler));
+                };
             surface.setContextHandler = [weak = std::weak_ptr<platform::gtk::GtkGLAreaView>(area)](
                                             std::function<void(bool)> handler) {
                 if (const auto view = weak.lock())
