@@ -453,10 +453,10 @@ public:
 
         bool matches() const { return !unavailableReason && differingPixels == 0 && nonUniformPixels > 0; }
     };
-    /// Draws the same picture into a GL area in a window of `width` x `height` points and into an
-    /// offscreen target on the system's default device, reads both back and compares them, to show
-    /// that the targets draw alike. Main thread, with GTK initialised; runs the main loop until the
-    /// area has drawn.
+    /// Draws the same picture into a GL area in a window of `width` x `height` points and into a
+    /// render-thread texture surface of the same pixels, reads both back and compares them, to show
+    /// that the two surfaces a view draws with draw alike. Main thread, with GTK initialised; runs
+    /// the main loop until the area has drawn.
     static MetalSurfaceComparison compareMetalSurfaces(int width, int height);
 
     // --- Debug view --------------------------------------------------------------------------------

@@ -93,7 +93,8 @@ TEST(FontsAndRenderingGuiTests, WithADeviceThePreferenceSwitchesThePanesToTheGpu
     Vesk vesk(LaunchOptions{"", {"KESTROVAN_GPU_SOFTWARE=1", "LIBGL_ALWAYS_SOFTWARE=1", "LP_NUM_THREADS=2"}});
     ASSERT_TRUE(vesk.started());
     vesk.focus();
-    vesk.expect([](const State& s) { return s.activePane()["rendering"] == "gpu"; }, "the pane draws on the GPU");
+    vesk.expect([](const State& s) { return s.activePane()["rendering"] == "gpu"; },
+                "the pane draws on the GPU");
     // A split moves the first pane into a new parent: it keeps drawing on the GPU beside the new one.
     vesk.key("ctrl+shift+d");
     vesk.expect(
