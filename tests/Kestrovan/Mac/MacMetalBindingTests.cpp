@@ -271,3 +271,69 @@ TEST(MacMetalBindingTests, TheScaleOverrideSetsTheSurfacesScaleNeverBelowOne)
 
 } // namespace
 } // namespace kestrovan::testing
+
+namespace kestrovan::testing {
+namespace {
+
+TEST(MacMetalBindingTests, ShowingTheWindowAgainDrawsAFrameAtOnceUnlessTheDriverTicksByItself)
+{
+    struct Case
+    {
+        const char* name;
+        bool suspendsWhenHidden;
+        bool drawsAtOnce;
+    };
+    // A driver suspended while the window was hidden ticks by itself when it shows again; one that
+    // kept running has nothing owed, so the view draws the frame itself.
+    const Case cases[] = {{"suspending driver", true, false}, {"running driver", false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MetalViewFixture f(true);
+        f.view->setSuspendsRenderingWhenNotVisible(c.suspendsWhenHidden);
+        f.tickUntilPaused();
+        f.host->setWindowVisible(false);
+        f.view->feed("while hidden");
+        f.settle();
+        f.host->redrawRects.clear();
+        f.host->setWindowVisible(true);
+        EXPECT_EQ(!f.host->redrawRects.empty(), c.drawsAtOnce) << "a redraw before any tick";
+        f.settle();
+        f.tickUntilPaused();
+        ASSERT_TRUE(f.host->drawIfNeeded() || !f.host->redrawRects.empty());
+    }
+}
+
+} // namespace
+} // namespace kestrovan::testing
+
+namespace kestrovan::testing {
+namespace {
+
+TEST(MacMetalBindingTests, ChangingTheSurfaceKindRemakesTheSurfaceAndAFailureLeavesTheGpuOff)
+{
+    // Regression: a new surface that could not be made left the view saying it used the GPU while
+    // the CPU drew, and switching the GPU on again was then taken for a no-op.
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "the new renderer fails" : "the new renderer works");
+        MetalViewFixture f(true);
+        ASSERT_EQ(f.mac().setUseMetal(true), std::nullopt);
+        ASSERT_TRUE(f.waitForRenders(1));
+        f.completeFrames();
+        if (fails)
+            f.provider->failures.push_back(MetalError::samplerUnavailable);
+        const std::optional<MetalError> result = f.mac().setUsesMetalLayerSurface(false);
+        EXPECT_EQ(result, fails ? std::optional<MetalError>(MetalError::samplerUnavailable) : std::nullopt);
+        EXPECT_EQ(f.provider->surfacesMade, 2);
+        EXPECT_FALSE(f.mac().isUsingRenderLoop()) << "a GL area draws on the main thread";
+        EXPECT_EQ(f.mac().isUsingMetalRenderer(), !fails);
+        EXPECT_EQ(f.view->renderOwner().hasMetalRenderer(), !fails);
+        if (fails) {
+            ASSERT_EQ(f.mac().setUseMetal(true), std::nullopt) << "the GPU can be switched on again";
+            EXPECT_TRUE(f.mac().isUsingMetalRenderer());
+        }
+        EXPECT_TRUE(f.waitForRenders(1));
+    }
+}
+
+} // namespace
+} // namespace kestrovan::testing

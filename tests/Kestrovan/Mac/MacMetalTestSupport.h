@@ -147,8 +147,6 @@ struct MetalViewFixture : MacViewFixtureOf<MacTerminalView>
         platform::setLogSink([this](const platform::LogRecord& record) { log.emplace_back(record.message); });
         mac().setMetalSurfaceProvider(provider);
         mac().setUsesMetalLayerSurface(layerSurface);
-        // A renderer change waits this long for a frame that never completes.
-        view->renderOwner().setRendererWait(std::chrono::milliseconds(20));
     }
     ~MetalViewFixture()
     {
@@ -167,16 +165,19 @@ struct MetalViewFixture : MacViewFixtureOf<MacTerminalView>
     /// Holds the current renderer busy, as a frame that stays on the GPU would: its frame slot is
     /// taken until `freeRenderer`. The recording GPU finishes a frame whenever it is waited for,
     /// so only the slot can keep one in flight.
+    /// A renderer change then waits a moment only, as the frame never completes on its own.
     void holdRenderer()
     {
         held = renderer();
         ASSERT_TRUE(held && held->acquireFrameSlot(std::chrono::seconds(5)));
+        view->renderOwner().setRendererWait(std::chrono::milliseconds(100));
     }
     void freeRenderer()
     {
         if (held)
             held->releaseFrameSlot();
         held.reset();
+        view->renderOwner().setRendererWait(std::chrono::seconds(5));
     }
     /// Ticks and waits (with a deadline) until the current renderer has drawn `count` frames.
     bool waitForRenders(int count)
