@@ -1,5 +1,6 @@
 // Keystroke to pixels, start-up to the prompt and idle memory of the terminal demo beside the
-// terminals installed on the machine (xterm, alacritty), measured from outside in the same run.
+// terminals installed on the machine (xterm, alacritty, kitty), measured from outside in the same
+// run.
 // Run it under tools/gui/with-xvfb; it is a program of its own, since everything it measures
 // happens in other processes and in the X server.
 //
@@ -501,13 +502,21 @@ int main(int argc, char** argv)
         return command;
     };
     if (installed("xterm"))
-        terminals.push_back({"xterm", withChild({"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry",
-                                                 std::to_string(columns) + "x" + std::to_string(lines), "-e"})});
+        terminals.push_back(
+            {"xterm", withChild({"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry",
+                                 std::to_string(columns) + "x" + std::to_string(lines), "-e"})});
     if (installed("alacritty"))
         terminals.push_back(
-            {"alacritty", withChild({"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono",
-                                     "-o", "window.dimensions.columns=" + std::to_string(columns), "-o",
-                                     "window.dimensions.lines=" + std::to_string(lines), "-e"})});
+            {"alacritty",
+             withChild({"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono", "-o",
+                        "window.dimensions.columns=" + std::to_string(columns), "-o",
+                        "window.dimensions.lines=" + std::to_string(lines), "-e"})});
+    if (installed("kitty"))
+        terminals.push_back(
+            {"kitty", withChild({"kitty", "-o", "font_size=10", "-o", "font_family=DejaVu Sans Mono", "-o",
+                                 "remember_window_size=no", "-o",
+                                 "initial_window_width=" + std::to_string(columns) + "c", "-o",
+                                 "initial_window_height=" + std::to_string(lines) + "c"})});
     if (catMebibytes > 0)
         return runCat(display, terminals, rounds, catMebibytes, catFile);
 
