@@ -7,8 +7,9 @@
 //   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
 //
 // `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
-// choice, which the demo keeps as it is), beside its own choice. A row of the demo drawing with
-// the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) is always there.
+// choice, which the demo keeps as it is), beside its own choice. Two rows of the demo drawing with
+// the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) are always there: on the
+// render-thread texture surface (the default) and on the GL area (KESTROVAN_METAL_LAYER=0).
 // `--cat MIB` measures output instead of keys: each terminal, 200 x 50 cells, runs this program's
 // cat child (`--cat-child FILE`), which writes a file of MIB MiB of coloured text (generated once
 // from a fixed seed, no line like another) and then the prompt; the time is from starting the
@@ -492,6 +493,8 @@ int main(int argc, char** argv)
     };
     std::vector<Terminal> terminals = {{"this view (demo)", demoRow({}, {})}};
     terminals.push_back({"  GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"})});
+    terminals.push_back({"  GPU, GL area",
+                         demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"}, {"--gpu"})});
     for (const std::string& renderer : renderers)
         terminals.push_back({"  GSK_RENDERER=" + renderer, demoRow({"env", "GSK_RENDERER=" + renderer}, {})});
     auto installed = [](const char* program) {
