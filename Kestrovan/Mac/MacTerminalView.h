@@ -586,6 +586,9 @@ private:
     void insertMetalView(const MetalSurface& surface, const MetalSurface* replacing);
     /// Unbinds and removes the surface and goes back to the CPU path.
     void detachMetalRendererUI();
+    /// Stops the loop and removes the renderer, then the surface; `rendererBusy` (and the loop
+    /// running again) while the renderer's frame stays on the GPU.
+    std::optional<MetalError> removeMetalSurface();
     /// The view entered another window: a new surface and renderer (texture surface).
     void rebindMetalRendererToWindow(uintptr_t window);
     void rebindMetalRendererToWindowLocked(uintptr_t window);

@@ -69,6 +69,14 @@ std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
         useMetalRenderer_ = true;
         return std::nullopt;
     }
+    if (std::optional<MetalError> error = removeMetalSurface())
+        return error;
+    useMetalRenderer_ = false;
+    return std::nullopt;
+}
+
+std::optional<MetalError> MacTerminalView::removeMetalSurface()
+{
     stopRenderLoop();
     if (!renderOwner().removeMetalRenderer()) {
         // The frame in flight did not complete: the GPU keeps drawing, with its loop back.
@@ -76,7 +84,6 @@ std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
         return MetalError::rendererBusy;
     }
     detachMetalRendererUI();
-    useMetalRenderer_ = false;
     return std::nullopt;
 }
 
@@ -138,13 +145,9 @@ std::optional<MetalError> MacTerminalView::setUsesMetalLayerSurface(bool value)
     usesMetalLayerSurface_ = value;
     if (!useMetalRenderer_)
         return std::nullopt;
-    stopRenderLoop();
-    if (!renderOwner().removeMetalRenderer()) {
-        // The new kind comes with the next surface.
-        startRenderLoopIfNeeded();
-        return MetalError::rendererBusy;
-    }
-    detachMetalRendererUI();
+    // A busy renderer keeps its surface; the new kind comes with the next one.
+    if (std::optional<MetalError> error = removeMetalSurface())
+        return error;
     // The GPU stays chosen: a surface of the new kind that cannot be made leaves the CPU drawing
     // until the host asks again.
     std::optional<MetalError> error = enableMetalRenderer();
@@ -474,15 +477,7 @@ void MacTerminalView::drawFrameOnUnhide()
             loop->signal();
         return;
     }
-    const FramePreparationRequest request =
-        renderOwner().mailbox().state.withLock([&state](TerminalRenderMailbox::State& box) {
-            FramePreparationRequest taken;
-            taken.viewState = std::move(*state);
-            taken.pendingSize = std::exchange(box.pendingSize, std::nullopt);
-            taken.notifyAccessibility = !std::exchange(box.suppressAccessibility, false);
-            taken.updateScroller = std::exchange(box.updateScroller, false);
-            return taken;
-        });
+    const FramePreparationRequest request = renderOwner().mailbox().takeRequest(std::move(*state));
     const std::optional<PreparedFrame> frame = renderOwner().prepareFrame(request);
     if (!frame)
         return;

@@ -83,11 +83,7 @@ class GpuViewGuiTests : public guitest::TerminalGuiTest
 protected:
     void SetUp() override
     {
-        const bool wantsScale2 =
-            std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
-            std::string::npos;
-        const char* scale = std::getenv("GDK_SCALE");
-        if (wantsScale2 != (scale && std::string(scale) == "2"))
+        if (!guitest::testMatchesScale())
             GTEST_SKIP() << "runs only with the matching GDK_SCALE";
         if (!kestrovan::softwareRenderingAllowed())
             GTEST_SKIP() << "needs KESTROVAN_GPU_SOFTWARE=1";
@@ -97,12 +93,22 @@ protected:
     void TearDown() override
     {
         // A renderer held busy by a test is free again before the view closes.
-        if (view)
+        if (view) {
             ASSERT_TRUE(spinUntil([&] { return view->updateUiClosed(); }, 10s));
+        }
         TerminalGuiTest::TearDown();
         platform::setLogSink({});
     }
 
+    /// Closes the view and its window, so that the next round of a test opens afresh.
+    void closeForNextRound()
+    {
+        TearDown();
+        view.reset();
+        window = nullptr;
+        log.clear();
+        platform::setLogSink([this](const platform::LogRecord& record) { log.emplace_back(record.message); });
+    }
     /// Opens the view and switches the GPU on with the surface kind asked for.
     void openOnGpu(int width, int height, bool layerSurface)
     {
@@ -207,11 +213,7 @@ TEST_F(GpuViewGuiTests, TheGpuDrawsAShellLikeTheCpuAndSwitchesAtRunTimeKeepingTh
             shotWhen([&](const guitest::Screenshot& shot) { return closeEnough(difference(shot, cpu)); });
         const ShotDifference back = difference(again, cpu);
         EXPECT_TRUE(closeEnough(back)) << "far " << back.farFraction << ", mean " << back.meanDifference;
-        TearDown();
-        view.reset();
-        window = nullptr;
-        log.clear();
-        platform::setLogSink([this](const platform::LogRecord& record) { log.emplace_back(record.message); });
+        closeForNextRound();
     }
 }
 
@@ -305,11 +307,7 @@ TEST_F(GpuViewGuiTests, MovingTheViewIntoASplitKeepsItDrawing)
         });
         EXPECT_GT(inkInRow(shot, rowWith("after the split")), 50) << "new output is drawn in the pane";
         EXPECT_GT(inkInRow(shot, 0), 50) << "the earlier content too";
-        TearDown();
-        view.reset();
-        window = nullptr;
-        log.clear();
-        platform::setLogSink([this](const platform::LogRecord& record) { log.emplace_back(record.message); });
+        closeForNextRound();
     }
 }
 

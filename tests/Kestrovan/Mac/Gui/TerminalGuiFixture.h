@@ -42,6 +42,17 @@ public:
     std::string path;
 };
 
+/// Whether the running test belongs to this process's scale: a test whose name holds "Scale2" runs
+/// only with GDK_SCALE=2, every other one only without it.
+inline bool testMatchesScale()
+{
+    const bool wantsScale2 =
+        std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
+        std::string::npos;
+    const char* scale = std::getenv("GDK_SCALE");
+    return wantsScale2 == (scale && std::string(scale) == "2");
+}
+
 class TerminalGuiTest : public testing::Test
 {
 protected:

@@ -36,11 +36,7 @@ class TerminalViewGuiTests : public guitest::TerminalGuiTest
 protected:
     void SetUp() override
     {
-        const bool wantsScale2 =
-            std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
-            std::string::npos;
-        const char* scale = std::getenv("GDK_SCALE");
-        if (wantsScale2 != (scale && std::string(scale) == "2"))
+        if (!guitest::testMatchesScale())
             GTEST_SKIP() << "runs only with the matching GDK_SCALE";
         TerminalGuiTest::SetUp();
     }
