@@ -148,13 +148,7 @@ protected:
         const uint32_t background = (uint32_t(std::lround(bg.red * 255)) << 16) |
                                     (uint32_t(std::lround(bg.green * 255)) << 8) |
                                     uint32_t(std::lround(bg.blue * 255));
-        int count = 0;
-        const int top = int(std::round(row * cellHeight));
-        const int bottom = std::min(shot.height, int(std::round((row + 1) * cellHeight)));
-        for (int y = top; y < bottom; ++y)
-            for (int x = 0; x < shot.width; ++x)
-                count += shot.pixel(x, y) != background;
-        return count;
+        return guitest::inkInRow(shot, row, cellHeight, background);
     }
     /// The CPU path's picture of the same content: the GPU off, the whole view drawn again.
     guitest::Screenshot cpuShot()
