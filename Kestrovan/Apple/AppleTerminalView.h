@@ -661,6 +661,7 @@ public:
     const platform::Appearance& appearance() const { return appearance_; }
     TerminalEventQueue& eventQueue() { return *eventQueue_; }
     platform::MainThreadTimers& timers() { return *timers_; }
+    const std::shared_ptr<platform::MainThreadTimers>& sharedTimers() const { return timers_; }
     TerminalViewCrossThreadState crossThreadState() const;
     /// The requests waiting for the next frame (pending size, scroller and accessibility flags).
     TerminalRenderMailbox::State pendingFrameRequests() const;

@@ -177,8 +177,14 @@ std::optional<MetalSurface> MacTerminalView::makeMetalView()
 std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError>
 MacTerminalView::makeMetalRenderer(const MetalSurface& surface)
 {
-    auto made = metalSurfaceProvider_->makeRenderer(surface.target, MetalRendererOptions{});
+    // The renderer's cursor blink and the completions of frames drawn on the main thread run on
+    // the view's own timers, as everything else the view schedules.
+    MetalRendererOptions options;
+    options.blinkTimers = sharedTimers();
+    auto made = metalSurfaceProvider_->makeRenderer(surface.target, options);
     if (auto* renderer = std::get_if<std::shared_ptr<MetalTerminalRenderer>>(&made)) {
+        if (!surface.target->needsExternalDrawCall())
+            (*renderer)->setCompletionTimers(sharedTimers());
         // Set once per renderer: a frame that could not be drawn, or one asked for while another
         // was on the GPU, comes back as a frame request.
         (*renderer)->setRedrawCallback(

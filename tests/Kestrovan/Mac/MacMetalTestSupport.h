@@ -169,13 +169,15 @@ struct MetalViewFixture : MacViewFixtureOf<MacTerminalView>
     void holdRenderer()
     {
         held = renderer();
-        ASSERT_TRUE(held && held->acquireFrameSlot(std::chrono::seconds(5)));
+        // Under the render-state lock, as the owner takes it, so no render-loop frame runs meanwhile.
+        ASSERT_TRUE(held && view->renderOwner().withRenderState(
+                                [&] { return held->acquireFrameSlot(std::chrono::seconds(5)); }));
         view->renderOwner().setRendererWait(std::chrono::milliseconds(100));
     }
     void freeRenderer()
     {
         if (held)
-            held->releaseFrameSlot();
+            view->renderOwner().withRenderState([&] { held->releaseFrameSlot(); });
         held.reset();
         view->renderOwner().setRendererWait(std::chrono::seconds(5));
     }

@@ -345,11 +345,11 @@ TEST_F(GpuViewGuiTests, TheShutdownWaitsForABusyRenderer)
     view->renderOwner().setRendererWait(50ms);
     const std::shared_ptr<kestrovan::MetalTerminalRenderer> renderer = view->metalRenderer();
     // Held as a frame that stays on the GPU holds it.
-    ASSERT_TRUE(renderer->acquireFrameSlot(5s));
+    ASSERT_TRUE(view->renderOwner().withRenderState([&] { return renderer->acquireFrameSlot(5s); }));
     EXPECT_FALSE(view->updateUiClosed());
     EXPECT_EQ(view->uiShutdownState(), kestrovan::MacTerminalView::UIShutdownState::stopping);
     EXPECT_TRUE(view->isUsingMetalRenderer());
-    renderer->releaseFrameSlot();
+    view->renderOwner().withRenderState([&] { renderer->releaseFrameSlot(); });
     EXPECT_TRUE(view->updateUiClosed());
     EXPECT_FALSE(view->isUsingMetalRenderer());
     EXPECT_EQ(view->uiShutdownState(), kestrovan::MacTerminalView::UIShutdownState::stopped);
