@@ -16,6 +16,8 @@
 // host has answered everything none is left; the token and grant stores stay within 32 entries.
 #include "tests/Kestrovan/KittyClipboardFakeHost.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -69,7 +71,7 @@ struct Session
     void checkBounds()
     {
         const KittyClipboardProtocol* protocol =
-            fixture->terminal ? fixture->terminal->existingKittyClipboard() : nullptr;
+            fixture->terminal ? fixture->terminal->innerState().kittyClipboard : nullptr;
         if (!protocol)
             return;
         const size_t live = protocol->pendingReadCount() + (protocol->hasCommittedWrite() ? 1 : 0);

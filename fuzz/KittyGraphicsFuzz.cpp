@@ -19,6 +19,7 @@
 #include "Kestrovan/KittyGraphicsPayload.h"
 #include "Kestrovan/KittyGraphicsZlib.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -93,8 +94,9 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
         if (piece.empty())
             continue;
         if (piece[0] & 1) {
-            // Straight to the entry point: the bytes need no escaping to reach it whole.
-            terminal->handleKittyGraphics(piece.subspan(1));
+            // Straight to the entry point, as the parser hands on an APC: the bytes need no escaping
+            // to reach it whole.
+            static_cast<ParserListener&>(*terminal).dispatchApc('G', piece.subspan(1));
         } else {
             terminal->feed(piece.subspan(1));
         }
@@ -118,9 +120,9 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
         }
     }
     int64_t total = 0;
-    for (const auto& [id, image] : terminal->kittyGraphicsState().active().imagesById)
+    for (const auto& [id, image] : (*terminal->innerState().kittyGraphics).active().imagesById)
         total += image.byteSize;
-    if (total != terminal->kittyGraphicsState().active().totalImageBytes)
+    if (total != (*terminal->innerState().kittyGraphics).active().totalImageBytes)
         fail("the byte total differs from the images' sizes");
     if (total > options.kittyGraphics.storageLimitBytesPerScreen)
         fail("the store holds more than its quota");
