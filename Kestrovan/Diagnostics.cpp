@@ -1,25 +1,45 @@
 #include "Kestrovan/Diagnostics.h"
 
+#include "Kestrovan/DiagnosticsRateLimiter.h"
+#include "Platform/Log/Log.h"
 #include "Platform/Sync/Mutex.h"
 #include "Platform/Sync/ThreadSafety.h"
 
-#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
 
 namespace kestrovan {
 
 namespace {
 
-// The sink diagnostics go to instead of standard output, set from any thread.
-struct DiagnosticSink
+uint64_t monotonicNanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+// Where diagnostics go, set from any thread: the sink when there is one, else the log through the
+// rate limit, which reads `clock`.
+struct DiagnosticRoute
 {
     platform::Mutex mutex;
     std::function<void(std::string_view)> sink GUARDED_BY(mutex);
+    std::function<uint64_t()> clock GUARDED_BY(mutex);
+    DiagnosticsRateLimiter limiter GUARDED_BY(mutex);
 };
 
-DiagnosticSink& diagnosticSink()
+DiagnosticRoute& diagnosticRoute()
 {
-    static DiagnosticSink state;
+    static DiagnosticRoute state;
     return state;
+}
+
+const platform::Logger& diagnosticLog()
+{
+    static const platform::Logger log("org.morvane.Kestrovan", "Diagnostics");
+    return log;
 }
 
 // Whether diagnostics made on this thread are dropped (see `DiagnosticSilence`).
@@ -41,26 +61,38 @@ void printDiagnostic(std::string_view line)
 {
     if (diagnosticsSilenced)
         return;
-    DiagnosticSink& state = diagnosticSink();
+    DiagnosticRoute& state = diagnosticRoute();
     std::function<void(std::string_view)> sink;
+    std::optional<std::string> text;
     {
         platform::MutexLock guard(state.mutex);
         sink = state.sink;
+        if (!sink)
+            text = state.limiter.admit(line, state.clock ? state.clock() : monotonicNanoseconds());
     }
-    if (sink) {
+    // Both destinations are called without the lock: a sink may print diagnostics itself.
+    if (sink)
         sink(line);
-        return;
-    }
-    std::fprintf(stdout, "%.*s\n", static_cast<int>(line.size()), line.data());
-    std::fflush(stdout);
+    else if (text)
+        diagnosticLog().info(*text);
 }
 
 std::function<void(std::string_view)> setDiagnosticSink(std::function<void(std::string_view)> sink)
 {
-    DiagnosticSink& state = diagnosticSink();
+    DiagnosticRoute& state = diagnosticRoute();
     platform::MutexLock guard(state.mutex);
     auto old = std::move(state.sink);
     state.sink = std::move(sink);
+    return old;
+}
+
+std::function<uint64_t()> setDiagnosticClock(std::function<uint64_t()> clock)
+{
+    DiagnosticRoute& state = diagnosticRoute();
+    platform::MutexLock guard(state.mutex);
+    auto old = std::move(state.clock);
+    state.clock = std::move(clock);
+    state.limiter = DiagnosticsRateLimiter();
     return old;
 }
 

@@ -214,8 +214,8 @@ void KittyClipboardProtocol::refreshCapabilities()
             advanceSerial();
             append(encodePacket(KittyClipboardOperation::write, KittyClipboardStatus::enosys, id));
         }
-        for (const auto& [ticket, id] : pendingReads)
-            append(encodePacket(KittyClipboardOperation::read, KittyClipboardStatus::enosys, id));
+        for (const auto& [ticket, read] : pendingReads)
+            append(encodePacket(KittyClipboardOperation::read, KittyClipboardStatus::enosys, read->id));
         pendingReads.clear();
         if (!replies.empty())
             send(*terminal, replies);

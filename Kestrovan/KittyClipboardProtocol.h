@@ -19,6 +19,11 @@
 // with the current one; a completion overtaken by a reset, a newer write or the terminal's end is
 // dropped without a reply. Each read and each write is answered at most once, however often a host
 // calls a completion.
+//
+// What a program can make this object hold is bounded: at most `maximumPendingReads` reads wait at
+// once (one more is answered EBUSY at once), and the state of a read or write belongs to this
+// object alone. The completions a host keeps hold it only weakly, so a request that is answered,
+// refused or overtaken frees what it held even while its permission prompt is still open.
 #pragma once
 
 #include "Kestrovan/KittyClipboardGrants.h"
@@ -46,7 +51,27 @@ class DispatchQueue;
 namespace kestrovan {
 
 class Terminal;
-struct KittyClipboardReadWork;
+
+/// One accepted read request, from its acceptance until it is answered or dropped.
+struct KittyClipboardReadWork
+{
+    KittyClipboardLocation location = KittyClipboardLocation::standard;
+    std::string id;
+    std::string password;
+    std::string name;
+    /// The requested types in request order; empty for a listing.
+    std::vector<std::string> requested;
+    /// `sessionGeneration` when the request was accepted.
+    uint64_t generation = 0;
+    uint64_t ticket = 0;
+    /// The paste snapshot a redeemed token unlocked; reads then go to it instead of the host.
+    std::optional<TerminalClipboardSnapshot> snapshot;
+    bool preauthorized = false;
+    /// The host's spelling of each requested type on offer, in request order, once listed.
+    std::vector<std::string> selected;
+    /// What the host has given so far.
+    std::vector<KittyClipboardRepresentation> results;
+};
 
 class KittyClipboardProtocol : public std::enable_shared_from_this<KittyClipboardProtocol>
 {
@@ -110,6 +135,8 @@ public:
                       const std::vector<KittyClipboardRepresentation>& representations);
 
     static constexpr int64_t maximumReadRequestBytes = 65536;
+    /// Reads that may wait for the host at once; the same bound as the token and grant stores.
+    static constexpr size_t maximumPendingReads = 32;
     static constexpr int64_t maximumAliasListBytes = 65536;
     static constexpr size_t maximumTokenCount = 32;
     static constexpr uint64_t maximumTokenLifetimeNanoseconds = 30'000'000'000;
@@ -158,15 +185,17 @@ private:
     void advanceSerial();
 
     // Reads (KittyClipboardRead.cpp). The steps after acceptance run with the terminal lock held.
-    using ReadWork = std::shared_ptr<const KittyClipboardReadWork>;
-    using ReadResults = std::shared_ptr<std::vector<KittyClipboardRepresentation>>;
+    // A pending read is owned by `pendingReads`; every later step, and every completion handed to
+    // the host, holds it weakly and finds it gone once it was answered or dropped.
+    using ReadWork = std::shared_ptr<KittyClipboardReadWork>;
+    using WeakReadWork = std::weak_ptr<KittyClipboardReadWork>;
     void handleRead(const KittyClipboardMetadata& metadata, std::span<const uint8_t> payload,
                     bool hasPayload);
-    bool isLive(const KittyClipboardReadWork& work) const;
+    /// The read, while it is still pending in the current session; null otherwise.
+    ReadWork liveRead(const WeakReadWork& weak) const;
     void enumerateForRead(Terminal& terminal, const ReadWork& work);
     void selectForRead(Terminal& terminal, const ReadWork& work, const std::vector<std::string>& available);
-    void readRepresentation(Terminal& terminal, size_t index, const ReadWork& work,
-                            std::shared_ptr<const std::vector<std::string>> selected, ReadResults results);
+    void readRepresentation(Terminal& terminal, size_t index, const ReadWork& work);
     void finishRead(Terminal& terminal, const KittyClipboardReadWork& work, KittyClipboardStatus status);
     /// Sends a read's final packet if the read is still pending, and ends it.
     void answerRead(Terminal& terminal, const KittyClipboardReadWork& work,
@@ -213,9 +242,8 @@ private:
     std::shared_ptr<CommittedWrite> committedWrite;
     uint64_t serial = 0;
     uint64_t sessionGeneration = 0;
-    /// Ticket to id of every read not answered yet. Tickets only grow, so the map is in
-    /// acceptance order.
-    std::map<uint64_t, std::string> pendingReads;
+    /// Every read not answered yet, by ticket. Tickets only grow, so the map is in acceptance order.
+    std::map<uint64_t, ReadWork> pendingReads;
     uint64_t nextReadTicket = 0;
     KittyClipboardCapabilities lastCapabilities;
 };

@@ -15,23 +15,6 @@
 
 namespace kestrovan {
 
-/// One accepted read request.
-struct KittyClipboardReadWork
-{
-    KittyClipboardLocation location = KittyClipboardLocation::standard;
-    std::string id;
-    std::string password;
-    std::string name;
-    /// The requested types in request order; empty for a listing.
-    std::vector<std::string> requested;
-    /// `sessionGeneration` when the request was accepted.
-    uint64_t generation = 0;
-    uint64_t ticket = 0;
-    /// The paste snapshot a redeemed token unlocked; reads then go to it instead of the host.
-    std::optional<TerminalClipboardSnapshot> snapshot;
-    bool preauthorized = false;
-};
-
 namespace {
 
 /// The word as text, ill-formed UTF-8 repaired.
@@ -84,6 +67,13 @@ void KittyClipboardProtocol::handleRead(const KittyClipboardMetadata& metadata,
              encodePacket(KittyClipboardOperation::read, KittyClipboardStatus::enosys, metadata.id));
         return;
     }
+    // A program cannot pile up reads while the user has not answered: past the bound a read is
+    // busy at once, before it spends a token or reaches the host.
+    if (pendingReads.size() >= maximumPendingReads) {
+        send(*terminal,
+             encodePacket(KittyClipboardOperation::read, KittyClipboardStatus::ebusy, metadata.id));
+        return;
+    }
 
     auto work = std::make_shared<KittyClipboardReadWork>();
     work->location = metadata.location;
@@ -103,23 +93,24 @@ void KittyClipboardProtocol::handleRead(const KittyClipboardMetadata& metadata,
                                             KittyClipboardPermissionDirection::read, metadata.location);
     work->generation = sessionGeneration;
     work->ticket = ++nextReadTicket;
-    pendingReads.emplace(work->ticket, work->id);
+    pendingReads.emplace(work->ticket, work);
 
-    ReadWork accepted = std::move(work);
-    runLocked([accepted](KittyClipboardProtocol& protocol, Terminal& terminal) {
-        protocol.enumerateForRead(terminal, accepted);
+    runLocked([weak = WeakReadWork(work)](KittyClipboardProtocol& protocol, Terminal& terminal) {
+        if (const ReadWork read = protocol.liveRead(weak))
+            protocol.enumerateForRead(terminal, read);
     });
 }
 
-bool KittyClipboardProtocol::isLive(const KittyClipboardReadWork& work) const
+KittyClipboardProtocol::ReadWork KittyClipboardProtocol::liveRead(const WeakReadWork& weak) const
 {
-    return work.generation == sessionGeneration && pendingReads.count(work.ticket) != 0;
+    ReadWork work = weak.lock();
+    if (!work || work->generation != sessionGeneration || pendingReads.count(work->ticket) == 0)
+        return nullptr;
+    return work;
 }
 
 void KittyClipboardProtocol::enumerateForRead(Terminal& terminal, const ReadWork& work)
 {
-    if (!isLive(*work))
-        return;
     if (work->snapshot) {
         selectForRead(terminal, work, work->snapshot->mimeTypes);
         return;
@@ -129,14 +120,15 @@ void KittyClipboardProtocol::enumerateForRead(Terminal& terminal, const ReadWork
         delegate && delegate->kittyClipboardAvailableMimeTypes(
                         terminal, work->location,
                         completion<std::optional<std::vector<std::string>>>(
-                            [work](KittyClipboardProtocol& protocol, Terminal& terminal,
-                                   std::optional<std::vector<std::string>> available) {
-                                if (!protocol.isLive(*work))
+                            [weak = WeakReadWork(work)](KittyClipboardProtocol& protocol, Terminal& terminal,
+                                                        std::optional<std::vector<std::string>> available) {
+                                const ReadWork read = protocol.liveRead(weak);
+                                if (!read)
                                     return;
                                 if (!available)
-                                    protocol.finishRead(terminal, *work, KittyClipboardStatus::enosys);
+                                    protocol.finishRead(terminal, *read, KittyClipboardStatus::enosys);
                                 else
-                                    protocol.selectForRead(terminal, work, *available);
+                                    protocol.selectForRead(terminal, read, *available);
                             }));
     if (!started)
         finishRead(terminal, *work, KittyClipboardStatus::enosys);
@@ -145,8 +137,6 @@ void KittyClipboardProtocol::enumerateForRead(Terminal& terminal, const ReadWork
 void KittyClipboardProtocol::selectForRead(Terminal& terminal, const ReadWork& work,
                                            const std::vector<std::string>& available)
 {
-    if (!isLive(*work))
-        return;
     if (work->requested.empty()) {
         answerRead(terminal, *work, encodeMimeList(available, std::nullopt, work->id, std::nullopt));
         return;
@@ -156,18 +146,16 @@ void KittyClipboardProtocol::selectForRead(Terminal& terminal, const ReadWork& w
     std::unordered_map<std::string, std::string> offered;
     for (const std::string& type : available)
         offered.emplace(KittyClipboardMime::matchKey(type), type);
-    auto selected = std::make_shared<std::vector<std::string>>();
     for (const std::string& type : work->requested) {
         if (const auto found = offered.find(KittyClipboardMime::matchKey(type)); found != offered.end())
-            selected->push_back(found->second);
+            work->selected.push_back(found->second);
     }
-    if (selected->empty()) {
+    if (work->selected.empty()) {
         finishRead(terminal, *work, KittyClipboardStatus::enosys);
         return;
     }
-    auto results = std::make_shared<std::vector<KittyClipboardRepresentation>>();
     if (work->preauthorized) {
-        readRepresentation(terminal, 0, work, selected, results);
+        readRepresentation(terminal, 0, work);
         return;
     }
 
@@ -175,7 +163,7 @@ void KittyClipboardProtocol::selectForRead(Terminal& terminal, const ReadWork& w
     request.direction = KittyClipboardPermissionDirection::read;
     request.location = work->location;
     request.name = work->name;
-    request.mimeTypes = *selected;
+    request.mimeTypes = work->selected;
     request.canRememberPassword = !work->password.empty() && !work->name.empty();
     const std::shared_ptr<TerminalDelegate> delegate = terminal.delegate();
     const bool started =
@@ -183,58 +171,56 @@ void KittyClipboardProtocol::selectForRead(Terminal& terminal, const ReadWork& w
         delegate->kittyClipboardRequestPermission(
             terminal, request,
             completion<KittyClipboardPermissionResult>(
-                [work, selected, results](KittyClipboardProtocol& protocol, Terminal& terminal,
-                                          KittyClipboardPermissionResult answer) {
-                    if (!protocol.isLive(*work))
+                [weak = WeakReadWork(work)](KittyClipboardProtocol& protocol, Terminal& terminal,
+                                            KittyClipboardPermissionResult answer) {
+                    const ReadWork read = protocol.liveRead(weak);
+                    if (!read)
                         return;
                     if (!answer.allowed) {
-                        protocol.finishRead(terminal, *work, KittyClipboardStatus::eperm);
+                        protocol.finishRead(terminal, *read, KittyClipboardStatus::eperm);
                         return;
                     }
                     // "Remember" only means something for a request that can be recognised again.
-                    if (answer.rememberPassword && !work->password.empty() && !work->name.empty())
-                        protocol.grants.add(work->password, KittyClipboardPermissionDirection::read,
-                                            work->location);
-                    protocol.readRepresentation(terminal, 0, work, selected, results);
+                    if (answer.rememberPassword && !read->password.empty() && !read->name.empty())
+                        protocol.grants.add(read->password, KittyClipboardPermissionDirection::read,
+                                            read->location);
+                    protocol.readRepresentation(terminal, 0, read);
                 }));
     if (!started)
         finishRead(terminal, *work, KittyClipboardStatus::eperm);
 }
 
-void KittyClipboardProtocol::readRepresentation(Terminal& terminal, size_t index, const ReadWork& work,
-                                                std::shared_ptr<const std::vector<std::string>> selected,
-                                                ReadResults results)
+void KittyClipboardProtocol::readRepresentation(Terminal& terminal, size_t index, const ReadWork& work)
 {
-    if (!isLive(*work))
-        return;
-    const std::string& type = (*selected)[index];
+    const std::string& type = work->selected[index];
     auto done = completion<KittyClipboardReadResult>(
-        [work, selected, results, index](KittyClipboardProtocol& protocol, Terminal& terminal,
-                                         KittyClipboardReadResult result) {
-            if (!protocol.isLive(*work))
+        [weak = WeakReadWork(work), index](KittyClipboardProtocol& protocol, Terminal& terminal,
+                                           KittyClipboardReadResult result) {
+            const ReadWork read = protocol.liveRead(weak);
+            if (!read)
                 return;
             switch (result.kind) {
             case KittyClipboardReadResult::Kind::busy:
-                protocol.finishRead(terminal, *work, KittyClipboardStatus::ebusy);
+                protocol.finishRead(terminal, *read, KittyClipboardStatus::ebusy);
                 return;
             case KittyClipboardReadResult::Kind::denied:
-                protocol.finishRead(terminal, *work, KittyClipboardStatus::eperm);
+                protocol.finishRead(terminal, *read, KittyClipboardStatus::eperm);
                 return;
             case KittyClipboardReadResult::Kind::unavailable:
                 // The clipboard changed since it was listed; the other types may still be there.
                 break;
             case KittyClipboardReadResult::Kind::data:
-                results->push_back({(*selected)[index], std::move(result.bytes)});
+                read->results.push_back({read->selected[index], std::move(result.bytes)});
                 break;
             }
-            if (index + 1 < selected->size()) {
-                protocol.readRepresentation(terminal, index + 1, work, selected, results);
+            if (index + 1 < read->selected.size()) {
+                protocol.readRepresentation(terminal, index + 1, read);
                 return;
             }
-            if (results->empty())
-                protocol.finishRead(terminal, *work, KittyClipboardStatus::enosys);
+            if (read->results.empty())
+                protocol.finishRead(terminal, *read, KittyClipboardStatus::enosys);
             else
-                protocol.answerRead(terminal, *work, encodeReadSuccess(work->id, *results));
+                protocol.answerRead(terminal, *read, encodeReadSuccess(read->id, read->results));
         });
 
     bool started = false;

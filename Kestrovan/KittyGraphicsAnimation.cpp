@@ -22,26 +22,13 @@ using PlaybackState = KittyGraphicsAnimation::PlaybackState;
 constexpr uint32_t defaultFrameGapMilliseconds = 40;
 constexpr uint64_t nanosecondsPerMillisecond = 1'000'000;
 
-/// The image's animation, or the one-frame animation a still image stands for.
-KittyGraphicsAnimation animationOf(const KittyGraphicsImage& image)
+/// Sets a frame's gap, keeping the count of frames with one.
+void setGap(KittyGraphicsAnimation& animation, size_t index, uint32_t gap)
 {
-    if (image.animation)
-        return *image.animation;
-    KittyGraphicsAnimation still;
-    still.frames.push_back({image.payload.bytes, 0});
-    return still;
-}
-
-/// Stores the animation back: a single frame makes a still image again, and the payload always
-/// holds frame 1.
-void storeAnimation(KittyGraphicsImage& image, KittyGraphicsAnimation animation)
-{
-    image.payload.bytes = animation.frames.front().rgba;
-    if (animation.frames.size() == 1) {
-        image.animation.reset();
-        return;
-    }
-    image.animation = std::move(animation);
+    KittyGraphicsAnimationFrame& frame = animation.frames[index];
+    animation.framesWithGap -= frame.gapMilliseconds != 0 ? 1 : 0;
+    frame.gapMilliseconds = gap;
+    animation.framesWithGap += gap != 0 ? 1 : 0;
 }
 
 uint32_t gapFromKey(int64_t z, uint32_t whenZero)
@@ -117,7 +104,11 @@ KittyGraphicsEngine::findAnimatedKittyImage(const KittyGraphicsControl& control)
     const auto found = resolveExistingKittyImage(control);
     if (!found)
         return std::nullopt;
-    return AnimatedImage{found->first, found->second, animationOf(found->second)};
+    AnimatedImage named{found->first, found->second, {}};
+    // A still image counts as a one-frame animation whose frame is its payload, with gap 0.
+    if (!named.image->animation)
+        named.still.frames.push_back({named.image->payload.bytes, 0});
+    return named;
 }
 
 std::optional<KittyGraphicsEngine::AnimatedImage>
@@ -131,11 +122,27 @@ KittyGraphicsEngine::resolveAnimatedKittyImage(const KittyGraphicsControl& contr
     return found;
 }
 
-bool KittyGraphicsEngine::storeKittyAnimation(AnimatedImage changed)
+void KittyGraphicsEngine::appendKittyFrame(AnimatedImage& named, KittyGraphicsAnimationFrame frame)
 {
-    const bool running = changed.animation.playbackState != PlaybackState::stopped;
-    storeAnimation(changed.image, std::move(changed.animation));
-    screen().imagesById[changed.id] = std::move(changed.image);
+    KittyGraphicsImage& image = *named.image;
+    if (!image.animation)
+        image.animation = std::move(named.still);
+    const int64_t bytes = static_cast<int64_t>(frame.rgba->size());
+    image.animation->framesWithGap += frame.gapMilliseconds != 0 ? 1 : 0;
+    image.animation->frames.push_back(std::move(frame));
+    screen().animationChanged(named.id, bytes, 1);
+}
+
+bool KittyGraphicsEngine::storeKittyAnimation(AnimatedImage& changed)
+{
+    KittyGraphicsImage& image = *changed.image;
+    const KittyGraphicsAnimation& animation = changed.animation();
+    const bool running = animation.playbackState != PlaybackState::stopped;
+    // The payload always holds frame 1, and a single frame is a still image again.
+    image.payload.bytes = animation.frames.front().rgba;
+    if (animation.frames.size() == 1)
+        image.animation.reset();
+    screen().animationChanged(changed.id, 0, 0);
     nextKittyGeneration();
     return running;
 }
@@ -146,16 +153,19 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
     auto named = resolveAnimatedKittyImage(control);
     if (!named)
         return;
-    auto& [imageId, image, animation] = *named;
+    KittyGraphicsImage& image = *named->image;
+    KittyGraphicsAnimation& animation = named->animation();
+    const int64_t width = image.payload.width;
+    const int64_t height = image.payload.height;
+    // Data larger than the image is refused as soon as its size is known, before it takes memory.
     const KittyPayloadResult loaded =
-        loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics);
+        loadKittyPayload(control, base64Payload, terminal_.options().kittyGraphics, std::nullopt,
+                         KittyImageSize{width, height});
     if (!loaded.payload) {
         sendKittyError(control, loaded.error.value_or("EINVAL: invalid data"));
         return;
     }
     const KittyGraphicsPayload& data = *loaded.payload;
-    const int64_t width = image.payload.width;
-    const int64_t height = image.payload.height;
     if (data.width > width || data.height > height) {
         sendKittyError(control, "EINVAL: frame dimensions exceed image");
         return;
@@ -194,27 +204,27 @@ void KittyGraphicsEngine::handleKittyAnimationFrame(const KittyGraphicsControl& 
     uint32_t frameNumber = 0;
     auto pixels = std::make_shared<const std::vector<uint8_t>>(std::move(canvas));
     if (!rewrite) {
-        // New frames count against the screen's quota like images do, and may evict others.
-        if (!reserveKittyStorageBytes(frameBytes, imageId)) {
+        // New frames count against the screen's quota like images do, with the cost of their own
+        // record, and may evict other images.
+        if (!reserveKittyStorageBytes(frameBytes, named->id, KittyGraphicsBookkeeping::frameBytes)) {
             sendKittyError(control, "ENOSPC: animation frame storage full");
             return;
         }
-        animation.frames.push_back({pixels, gapFromKey(control.zIndex, defaultFrameGapMilliseconds)});
-        image.byteSize += frameBytes;
-        screen().totalImageBytes += frameBytes;
+        appendKittyFrame(*named, {pixels, gapFromKey(control.zIndex, defaultFrameGapMilliseconds)});
         frameNumber = static_cast<uint32_t>(count + 1);
     } else {
         const int64_t index = control.rows - 1;
-        KittyGraphicsAnimationFrame& frame = animation.frames[index];
-        frame.rgba = pixels;
-        frame.gapMilliseconds = gapFromKey(control.zIndex, frame.gapMilliseconds);
-        if (index == animation.currentIndex) {
+        KittyGraphicsAnimation& current = named->animation();
+        current.frames[index].rgba = pixels;
+        setGap(current, static_cast<size_t>(index),
+               gapFromKey(control.zIndex, current.frames[index].gapMilliseconds));
+        if (index == current.currentIndex) {
             image.contentGeneration = nextKittyGeneration();
-            animation.frameShownAtNanoseconds.reset();
+            current.frameShownAtNanoseconds.reset();
         }
         frameNumber = static_cast<uint32_t>(control.rows);
     }
-    if (storeKittyAnimation(std::move(*named)))
+    if (storeKittyAnimation(*named))
         scheduleKittyAnimationTimer();
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt, frameNumber);
 }
@@ -224,11 +234,12 @@ void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl
     auto named = resolveAnimatedKittyImage(control);
     if (!named)
         return;
-    auto& [imageId, image, animation] = *named;
+    KittyGraphicsImage& image = *named->image;
+    KittyGraphicsAnimation& animation = named->animation();
     const int64_t count = static_cast<int64_t>(animation.frames.size());
 
     if (control.rows >= 1 && control.rows <= count && control.zIndex != 0)
-        animation.frames[control.rows - 1].gapMilliseconds = gapFromKey(control.zIndex, 0);
+        setGap(animation, static_cast<size_t>(control.rows - 1), gapFromKey(control.zIndex, 0));
     if (control.columns >= 1 && control.columns <= count) {
         animation.currentIndex = control.columns - 1;
         animation.frameShownAtNanoseconds.reset();
@@ -246,7 +257,7 @@ void KittyGraphicsEngine::handleKittyAnimationControl(const KittyGraphicsControl
         if (old == PlaybackState::stopped && animation.playbackState != PlaybackState::stopped)
             animation.frameShownAtNanoseconds.reset();
     }
-    if (storeKittyAnimation(std::move(*named)))
+    if (storeKittyAnimation(*named))
         scheduleKittyAnimationTimer();
 }
 
@@ -255,7 +266,8 @@ void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsCon
     auto named = resolveAnimatedKittyImage(control);
     if (!named)
         return;
-    auto& [imageId, image, animation] = *named;
+    KittyGraphicsImage& image = *named->image;
+    KittyGraphicsAnimation& animation = named->animation();
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     if (control.rows < 1 || control.rows > count) {
         sendKittyError(control, "ENOENT: source frame not found");
@@ -295,7 +307,7 @@ void KittyGraphicsEngine::handleKittyAnimationComposition(const KittyGraphicsCon
     animation.frames[targetIndex].rgba = std::make_shared<const std::vector<uint8_t>>(std::move(target));
     if (targetIndex == animation.currentIndex)
         image.contentGeneration = nextKittyGeneration();
-    storeKittyAnimation(std::move(*named));
+    storeKittyAnimation(*named);
     sendKittyOk(control, control.imageId, control.imageNumber, std::nullopt);
 }
 
@@ -304,26 +316,27 @@ void KittyGraphicsEngine::deleteKittyAnimationFrame(const KittyGraphicsControl& 
     auto named = findAnimatedKittyImage(control);
     if (!named)
         return;
-    auto& [imageId, image, animation] = *named;
+    KittyGraphicsImage& image = *named->image;
+    KittyGraphicsAnimation& animation = named->animation();
     const int64_t count = static_cast<int64_t>(animation.frames.size());
     if (count < 2) {
         if (freesData)
-            removeKittyImage(imageId);
+            removeKittyImage(named->id);
         return;
     }
     // Frame 1 below the range, the last frame above it.
     const int64_t index = control.rows < 1 ? 0 : control.rows > count ? count - 1 : control.rows - 1;
     const int64_t frameBytes = static_cast<int64_t>(animation.frames[index].rgba->size());
+    animation.framesWithGap -= animation.frames[index].gapMilliseconds != 0 ? 1 : 0;
     animation.frames.erase(animation.frames.begin() + index);
-    image.byteSize = std::max<int64_t>(0, image.byteSize - frameBytes);
-    screen().totalImageBytes = std::max<int64_t>(0, screen().totalImageBytes - frameBytes);
+    screen().animationChanged(named->id, -frameBytes, -1);
     if (index < animation.currentIndex)
         animation.currentIndex -= 1;
     else
         animation.currentIndex = std::min<int64_t>(animation.currentIndex, animation.frames.size() - 1);
     animation.frameShownAtNanoseconds.reset();
     image.contentGeneration = nextKittyGeneration();
-    storeKittyAnimation(std::move(*named));
+    storeKittyAnimation(*named);
     terminal_.updateFullScreen();
 }
 
@@ -331,24 +344,23 @@ std::optional<uint64_t> KittyGraphicsEngine::kittyGraphicsAdvanceAnimations(uint
 {
     syncActiveScreen();
     KittyGraphicsScreenState& current = screen();
-    std::set<uint32_t> shown;
-    for (const auto& [key, record] : current.placementsByKey)
-        shown.insert(record.imageId);
 
     std::optional<uint64_t> deadline;
     auto earliest = [&](uint64_t candidate) {
         deadline = deadline ? std::min(*deadline, candidate) : candidate;
     };
     bool stepped = false;
-    for (auto& [id, image] : current.imagesById) {
-        if (!image.animation || shown.count(id) == 0)
+    // Only animated images are visited, and whether one is shown and has a frame with a gap is
+    // known without a pass over placements or frames.
+    for (const uint32_t id : current.animatedImageIds()) {
+        KittyGraphicsImage& image = current.imagesById.at(id);
+        if (!image.animation || !current.hasPlacements(id))
             continue;
         KittyGraphicsAnimation& animation = *image.animation;
         const size_t count = animation.frames.size();
         if (animation.playbackState == PlaybackState::stopped || count < 2)
             continue;
-        if (std::none_of(animation.frames.begin(), animation.frames.end(),
-                         [](const KittyGraphicsAnimationFrame& frame) { return frame.gapMilliseconds != 0; }))
+        if (animation.framesWithGap == 0)
             continue;
         if (animation.maxLoops != 0 && animation.currentLoop >= animation.maxLoops)
             continue;

@@ -3,24 +3,38 @@
 #include "Kestrovan/KittyGraphicsEngine.h"
 #include "Kestrovan/Terminal.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace kestrovan {
 
 std::set<KittyPlacementKey> KittyGraphicsEngine::removePlacementRecords(const PlacementPredicate& predicate)
 {
+    // Predicates may look at rows, so the rows dropped lines left behind are written in first.
+    screen().settleRows();
+    std::vector<KittyPlacementKey> selected;
+    for (const auto& [key, record] : screen().placementsByKey) {
+        if (predicate(key, record))
+            selected.push_back(key);
+    }
+    return removePlacementKeys(selected);
+}
+
+std::set<KittyPlacementKey>
+KittyGraphicsEngine::removePlacementKeys(const std::vector<KittyPlacementKey>& keys)
+{
     KittyGraphicsScreenState& current = screen();
     const bool alternate = terminal_.isCurrentBufferAlternate();
     std::set<KittyPlacementKey> removed;
     bool touchesActiveBuffer = false;
-    for (const auto& [key, record] : current.placementsByKey) {
-        if (predicate(key, record)) {
-            removed.insert(key);
-            touchesActiveBuffer = touchesActiveBuffer || record.isAlternateBuffer == alternate;
-        }
+    for (const KittyPlacementKey& key : keys) {
+        const auto found = current.placementsByKey.find(key);
+        if (found == current.placementsByKey.end())
+            continue;
+        touchesActiveBuffer = touchesActiveBuffer || found->second.isAlternateBuffer == alternate;
+        current.erasePlacement(key);
+        removed.insert(key);
     }
-    for (const KittyPlacementKey& key : removed)
-        current.placementsByKey.erase(key);
     if (!removed.empty())
         updateHasKittyPlacements();
     if (touchesActiveBuffer)
@@ -32,6 +46,7 @@ std::set<KittyPlacementKey> KittyGraphicsEngine::removePlacementRecords(const Pl
 
 std::set<uint32_t> KittyGraphicsEngine::imageIdsForPlacements(const PlacementPredicate& predicate)
 {
+    screen().settleRows();
     std::set<uint32_t> ids;
     for (const auto& [key, record] : screen().placementsByKey) {
         if (predicate(key, record))
@@ -44,32 +59,14 @@ std::set<uint32_t> KittyGraphicsEngine::removeOrphanedKittyPlacements()
 {
     std::set<uint32_t> imageIds;
     // Each pass may orphan the children of what it removed, so passes repeat until one finds none.
+    // The store keeps the parents that went away, so a pass looks only at their children.
     for (;;) {
-        const KittyGraphicsScreenState& current = screen();
-        std::set<uint32_t> imagesWithClientPlacements;
-        for (const auto& [key, record] : current.placementsByKey) {
-            if (record.clientPlacementId != 0)
-                imagesWithClientPlacements.insert(record.imageId);
-        }
-        std::set<KittyPlacementKey> orphans;
-        for (const auto& [key, record] : current.placementsByKey) {
-            if (!record.parentImageId)
-                continue;
-            const bool orphaned =
-                record.parentPlacementId && *record.parentPlacementId != 0
-                    ? current.placementsByKey.count({*record.parentImageId, *record.parentPlacementId,
-                                                     record.parentPlacementIsAnonymous}) == 0
-                    : imagesWithClientPlacements.count(*record.parentImageId) == 0;
-            if (orphaned) {
-                orphans.insert(key);
-                imageIds.insert(record.imageId);
-            }
-        }
+        const std::set<KittyPlacementKey> orphans = screen().orphanedPlacements();
         if (orphans.empty())
             return imageIds;
-        removePlacementRecords([&orphans](const KittyPlacementKey& key, const KittyPlacementRecord&) {
-            return orphans.count(key) != 0;
-        });
+        for (const KittyPlacementKey& key : orphans)
+            imageIds.insert(key.imageId);
+        removePlacementKeys(std::vector<KittyPlacementKey>(orphans.begin(), orphans.end()));
     }
 }
 
@@ -92,11 +89,25 @@ void KittyGraphicsEngine::deletePlacementsVisibleOnScreen()
     });
 }
 
+/// The keys of the image's placements whose client placement id is `placementId`: the one client
+/// key, or for 0 the anonymous placements.
+std::vector<KittyPlacementKey> KittyGraphicsEngine::clientPlacementKeys(uint32_t imageId,
+                                                                        uint32_t placementId)
+{
+    if (placementId != 0) {
+        if (screen().placementsByKey.count({imageId, placementId, false}) == 0)
+            return {};
+        return {{imageId, placementId, false}};
+    }
+    std::vector<KittyPlacementKey> keys = screen().placementKeysOf(imageId);
+    std::erase_if(keys, [](const KittyPlacementKey& key) { return !key.isAnonymous; });
+    return keys;
+}
+
 void KittyGraphicsEngine::deletePlacementsByImageId(uint32_t imageId, std::optional<uint32_t> placementId)
 {
-    removePlacementRecords([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
-        return record.imageId == imageId && (!placementId || record.clientPlacementId == *placementId);
-    });
+    removePlacementKeys(placementId ? clientPlacementKeys(imageId, *placementId)
+                                    : screen().placementKeysOf(imageId));
 }
 
 void KittyGraphicsEngine::deletePlacementsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex)
@@ -129,16 +140,16 @@ void KittyGraphicsEngine::deletePlacementsWithZIndex(int64_t zIndex)
 
 void KittyGraphicsEngine::deletePlacementsByImageIdRange(int64_t min, int64_t max)
 {
-    removePlacementRecords([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
-        return record.imageId >= min && record.imageId <= max;
-    });
+    const int64_t first = std::max<int64_t>(min, 0);
+    const int64_t last = std::min<int64_t>(max, UINT32_MAX);
+    if (first > last)
+        return;
+    removePlacementKeys(screen().placementKeysOfImages(uint32_t(first), uint32_t(last)));
 }
 
 void KittyGraphicsEngine::removeKittyPlacement(uint32_t imageId, uint32_t placementId)
 {
-    removePlacementRecords([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
-        return record.imageId == imageId && record.clientPlacementId == placementId;
-    });
+    removePlacementKeys(clientPlacementKeys(imageId, placementId));
 }
 
 void KittyGraphicsEngine::handleKittyDelete(const KittyGraphicsControl& control)
@@ -228,10 +239,10 @@ void KittyGraphicsEngine::handleKittyDelete(const KittyGraphicsControl& control)
             return;
         const int64_t low = std::max<int64_t>(x, 0);
         deletePlacementsByImageIdRange(low, y);
-        for (const auto& [id, image] : screen().imagesById) {
-            if (id >= low && id <= y)
-                ids.insert(id);
-        }
+        const auto& images = screen().imagesById;
+        for (auto image = images.lower_bound(uint32_t(std::min<int64_t>(low, UINT32_MAX)));
+             image != images.end() && image->first <= y; ++image)
+            ids.insert(image->first);
         break;
     }
     case 'f':

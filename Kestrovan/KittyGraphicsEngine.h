@@ -33,6 +33,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace kestrovan {
 
@@ -82,10 +83,12 @@ public:
     ResolvedImageId resolveKittyImageId(const KittyGraphicsControl& control);
     bool storeKittyImage(const KittyGraphicsPayload& payload, uint32_t imageId,
                          std::optional<uint32_t> imageNumber, bool transient);
-    /// Makes room for `bytes` on the active screen, evicting other images; false when it cannot.
-    bool reserveKittyStorageBytes(int64_t bytes, std::optional<uint32_t> excludingImageId);
-    /// The image named by `i`, else by `I`; no side effects.
-    std::optional<std::pair<uint32_t, KittyGraphicsImage>>
+    /// Makes room for `bytes` of pixels and `bookkeeping` bytes of records on the active screen,
+    /// evicting other images; false when it cannot.
+    bool reserveKittyStorageBytes(int64_t bytes, std::optional<uint32_t> excludingImageId,
+                                  int64_t bookkeeping = 0);
+    /// The image named by `i`, else by `I`, where it is stored; no side effects.
+    std::optional<std::pair<uint32_t, KittyGraphicsImage*>>
     resolveExistingKittyImage(const KittyGraphicsControl& control);
     std::optional<DisplayedImage> resolveKittyImageForDisplay(const KittyGraphicsControl& control);
     /// Gives the image a new access tick; null when the active screen does not hold it.
@@ -143,7 +146,10 @@ public:
     using PlacementPredicate = std::function<bool(const KittyPlacementKey&, const KittyPlacementRecord&)>;
 
     void handleKittyDelete(const KittyGraphicsControl& control);
+    /// Removes every placement the predicate selects; a pass over all placements.
     std::set<KittyPlacementKey> removePlacementRecords(const PlacementPredicate& predicate);
+    /// Removes the placements under these keys, with the same effects.
+    std::set<KittyPlacementKey> removePlacementKeys(const std::vector<KittyPlacementKey>& keys);
     std::set<uint32_t> imageIdsForPlacements(const PlacementPredicate& predicate);
     std::set<uint32_t> removeOrphanedKittyPlacements();
     std::set<uint32_t> imageIdsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex);
@@ -188,20 +194,28 @@ private:
     static void sendReply(Terminal& terminal, const std::string& keys, std::string_view message);
     KittyGraphicsScreenState& screen() { return state_.active(); }
     bool placementReferencesImage(uint32_t imageId) const;
-    /// An image an animation action works on, copied out of the store, and its animation.
+    /// The keys of the image's placements with this client placement id (0: the anonymous ones).
+    std::vector<KittyPlacementKey> clientPlacementKeys(uint32_t imageId, uint32_t placementId);
+    /// An image an animation action works on, changed where it is stored: frames are many, and
+    /// copying them for each action would make a stream of frames cost the square of its length.
     struct AnimatedImage
     {
         uint32_t id = 0;
-        KittyGraphicsImage image;
-        KittyGraphicsAnimation animation;
+        KittyGraphicsImage* image = nullptr;
+        /// A still image's one-frame animation, until the action gives it a second frame.
+        KittyGraphicsAnimation still;
+
+        KittyGraphicsAnimation& animation() { return image->animation ? *image->animation : still; }
     };
     /// The image an animation action names, or none.
     std::optional<AnimatedImage> findAnimatedKittyImage(const KittyGraphicsControl& control);
     /// The same, with the error reply when there is none.
     std::optional<AnimatedImage> resolveAnimatedKittyImage(const KittyGraphicsControl& control);
-    /// Puts the changed image and its animation back on the active screen as new content; true
-    /// when the animation plays, so the caller arms the timer.
-    bool storeKittyAnimation(AnimatedImage changed);
+    /// Adds a frame (its bytes and record count in the totals); a still image becomes animated.
+    void appendKittyFrame(AnimatedImage& named, KittyGraphicsAnimationFrame frame);
+    /// Settles the changed image as new content: its payload holds frame 1, and one frame left
+    /// makes it a still image again. True when the animation plays, so the caller arms the timer.
+    bool storeKittyAnimation(AnimatedImage& changed);
 
     Terminal& terminal_;
     KittyGraphicsState& state_;

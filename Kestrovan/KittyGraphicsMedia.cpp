@@ -103,27 +103,22 @@ void unlinkPath(const std::string& path)
     ::unlink(path.c_str());
 }
 
-bool exceedsBudget(const KittyGraphicsControl& control, std::optional<int64_t> maximumImageBytes)
-{
-    const std::optional<int64_t> bytes = kittyExpectedImageBytes(control);
-    return maximumImageBytes && bytes && *bytes > *maximumImageBytes;
-}
-
 /// Decompression and pixel decoding, shared by the file and shared-memory media.
 KittyPayloadResult decodeLocalData(std::vector<uint8_t> data, const KittyGraphicsControl& control,
                                    const KittyGraphicsConfiguration& configuration,
-                                   std::optional<int64_t> maximumImageBytes)
+                                   std::optional<int64_t> maximumImageBytes,
+                                   std::optional<KittyImageSize> frameImageSize)
 {
-    if (exceedsBudget(control, maximumImageBytes))
-        return KittyPayloadResult::failure("ENOMEM: out of memory");
+    if (const char* refused = kittyRawSizeRefusal(control, maximumImageBytes, frameImageSize))
+        return KittyPayloadResult::failure(refused);
     std::optional<std::vector<uint8_t>> raw = decompressKittyData(std::move(data), control, configuration);
     if (!raw)
         return KittyPayloadResult::failure(badPayload);
-    bool overBudget = false;
+    const char* refused = nullptr;
     std::optional<KittyGraphicsPayload> image =
-        decodeKittyPayloadData(control, *raw, maximumImageBytes, &overBudget);
-    if (overBudget)
-        return KittyPayloadResult::failure("ENOMEM: out of memory");
+        decodeKittyPayloadData(control, *raw, maximumImageBytes, &refused, frameImageSize);
+    if (refused)
+        return KittyPayloadResult::failure(refused);
     if (!image)
         return KittyPayloadResult::failure(badPayload);
     return {std::move(image), std::nullopt};
@@ -204,7 +199,7 @@ std::optional<std::vector<uint8_t>> copyKittyFileRange(int descriptor, int64_t o
 }
 
 std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, int64_t offset, int64_t size,
-                                                      bool deleteAfterRead)
+                                                      bool deleteAfterRead, int64_t maximumBytes)
 {
     if (offset < 0 || size < 0)
         return std::nullopt;
@@ -229,7 +224,9 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
     if (offset > 0 && ::lseek(file.get(), static_cast<off_t>(offset), SEEK_SET) < 0)
         return std::nullopt;
 
-    const int64_t amount = std::min(size > 0 ? size : kittyMaximumDataBytes, fileSize - offset);
+    // Only what the command can use is read: a sparse file claiming 400 MiB costs nothing more.
+    const int64_t amount = std::min(
+        {size > 0 ? size : kittyMaximumDataBytes, fileSize - offset, std::max<int64_t>(maximumBytes, 0)});
     if (amount <= 0)
         return std::vector<uint8_t>();
     std::vector<uint8_t> out(static_cast<size_t>(amount));
@@ -253,7 +250,7 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
 
 std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& name,
                                                           std::optional<int64_t> expectedSize, int64_t offset,
-                                                          int64_t size)
+                                                          int64_t size, int64_t maximumBytes)
 {
     if (offset < 0 || size < 0)
         return std::nullopt;
@@ -280,6 +277,8 @@ std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& nam
         end = offset + size > objectSize ? objectSize : offset + size;
     if (end <= offset || end > objectSize)
         return std::nullopt;
+    // As with files, only what the command can use is copied.
+    end = std::min(end, offset + std::max<int64_t>(maximumBytes, 1));
     // The copy reads the descriptor rather than a mapping: the sender may shrink the object after
     // it was measured, which makes this a short read instead of a SIGBUS.
     return copyKittyFileRange(object.get(), offset, end - offset);
@@ -288,7 +287,8 @@ std::optional<std::vector<uint8_t>> readKittySharedMemory(const std::string& nam
 KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control,
                                         std::span<const uint8_t> base64Payload,
                                         const KittyGraphicsConfiguration& configuration, bool temporary,
-                                        std::optional<int64_t> maximumImageBytes)
+                                        std::optional<int64_t> maximumImageBytes,
+                                        std::optional<KittyImageSize> frameImageSize)
 {
     const std::optional<std::vector<uint8_t>> decoded = decodeKittyBase64(base64Payload);
     if (!decoded || decoded->empty())
@@ -311,16 +311,18 @@ KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control,
             return KittyPayloadResult::failure("EINVAL: temporary file not in temp dir");
     }
     std::optional<std::vector<uint8_t>> data =
-        readKittyFileData(*canonical, control.dataOffset, control.dataSize, temporary);
+        readKittyFileData(*canonical, control.dataOffset, control.dataSize, temporary,
+                          kittyMediaReadLimit(control, configuration));
     if (!data)
         return KittyPayloadResult::failure(badPayload);
-    return decodeLocalData(std::move(*data), control, configuration, maximumImageBytes);
+    return decodeLocalData(std::move(*data), control, configuration, maximumImageBytes, frameImageSize);
 }
 
 KittyPayloadResult loadKittySharedMemoryPayload(const KittyGraphicsControl& control,
                                                 std::span<const uint8_t> base64Payload,
                                                 const KittyGraphicsConfiguration& configuration,
-                                                std::optional<int64_t> maximumImageBytes)
+                                                std::optional<int64_t> maximumImageBytes,
+                                                std::optional<KittyImageSize> frameImageSize)
 {
     const std::optional<std::vector<uint8_t>> decoded = decodeKittyBase64(base64Payload);
     if (!decoded || decoded->empty())
@@ -337,11 +339,11 @@ KittyPayloadResult loadKittySharedMemoryPayload(const KittyGraphicsControl& cont
     // Compressed data has a length of its own, unrelated to the pixels it inflates to.
     if (control.compression)
         expected.reset();
-    std::optional<std::vector<uint8_t>> data =
-        readKittySharedMemory(*name, expected, control.dataOffset, control.dataSize);
+    std::optional<std::vector<uint8_t>> data = readKittySharedMemory(
+        *name, expected, control.dataOffset, control.dataSize, kittyMediaReadLimit(control, configuration));
     if (!data)
         return KittyPayloadResult::failure(badPayload);
-    return decodeLocalData(std::move(*data), control, configuration, maximumImageBytes);
+    return decodeLocalData(std::move(*data), control, configuration, maximumImageBytes, frameImageSize);
 }
 
 } // namespace kestrovan

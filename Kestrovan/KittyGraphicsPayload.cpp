@@ -14,6 +14,7 @@ namespace kestrovan {
 namespace {
 
 constexpr const char* outOfMemory = "ENOMEM: out of memory";
+constexpr const char* frameTooLarge = "EINVAL: frame dimensions exceed image";
 
 bool isValidSide(int64_t side)
 {
@@ -87,6 +88,38 @@ int64_t kittyDecompressionLimit(const KittyGraphicsControl& control,
     return control.action == 'f' ? std::max(*expected, limit) : std::min(*expected, limit);
 }
 
+std::optional<int64_t> kittyDecompressionKeep(const KittyGraphicsControl& control)
+{
+    if (control.action != 'f')
+        return std::nullopt;
+    return kittyExpectedDataSize(control);
+}
+
+int64_t kittyMediaReadLimit(const KittyGraphicsControl& control,
+                            const KittyGraphicsConfiguration& configuration)
+{
+    if (!control.compression) {
+        if (const std::optional<int64_t> expected = kittyExpectedDataSize(control))
+            return *expected;
+    }
+    return std::min<int64_t>(configuration.storageLimitBytesPerScreen, kittyMaximumDataBytes);
+}
+
+const char* kittyRawSizeRefusal(const KittyGraphicsControl& control, std::optional<int64_t> maximumImageBytes,
+                                std::optional<KittyImageSize> frameImageSize)
+{
+    const std::optional<int64_t> bytes = kittyExpectedImageBytes(control);
+    if (!bytes)
+        return nullptr;
+    // A raw image larger than the whole quota can never be stored, and a frame larger than its
+    // image is refused anyway: neither is inflated, copied or decoded.
+    if (maximumImageBytes && *bytes > *maximumImageBytes)
+        return outOfMemory;
+    if (frameImageSize && (control.width > frameImageSize->width || control.height > frameImageSize->height))
+        return frameTooLarge;
+    return nullptr;
+}
+
 std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> data,
                                                         const KittyGraphicsControl& control,
                                                         const KittyGraphicsConfiguration& configuration)
@@ -95,8 +128,8 @@ std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> dat
         return data;
     if (*control.compression != 'z')
         return std::nullopt;
-    std::optional<std::vector<uint8_t>> inflated =
-        decompressZlib(data, kittyDecompressionLimit(control, configuration));
+    std::optional<std::vector<uint8_t>> inflated = decompressZlib(
+        data, kittyDecompressionLimit(control, configuration), kittyDecompressionKeep(control));
     if (!inflated || static_cast<int64_t>(inflated->size()) > kittyMaximumDataBytes)
         return std::nullopt;
     return inflated;
@@ -105,21 +138,26 @@ std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> dat
 std::optional<KittyGraphicsPayload> decodeKittyPayloadData(const KittyGraphicsControl& control,
                                                            std::span<const uint8_t> rawData,
                                                            std::optional<int64_t> maximumImageBytes,
-                                                           bool* overBudget)
+                                                           const char** refusal,
+                                                           std::optional<KittyImageSize> frameImageSize)
 {
     if (static_cast<int64_t>(rawData.size()) > kittyMaximumDataBytes)
         return std::nullopt;
     const int64_t format = effectiveFormat(control);
     if (format == 100) {
-        if (maximumImageBytes) {
-            // The header tells the image's size, so an image the store could never hold is
-            // refused before its pixels are inflated.
-            if (const std::optional<KittyPngHeader> header = validateKittyPNGHeader(rawData)) {
-                if (header->width * header->height * 4 > *maximumImageBytes) {
-                    if (overBudget)
-                        *overBudget = true;
-                    return std::nullopt;
-                }
+        // The header tells the image's size, so an image the store could never hold, or a frame
+        // larger than its image, is refused before its pixels are inflated.
+        if (const std::optional<KittyPngHeader> header = validateKittyPNGHeader(rawData)) {
+            const char* refused = nullptr;
+            if (maximumImageBytes && header->width * header->height * 4 > *maximumImageBytes)
+                refused = outOfMemory;
+            else if (frameImageSize &&
+                     (header->width > frameImageSize->width || header->height > frameImageSize->height))
+                refused = frameTooLarge;
+            if (refused) {
+                if (refusal)
+                    *refusal = refused;
+                return std::nullopt;
             }
         }
         return decodePngToRgba(rawData);
@@ -152,7 +190,8 @@ std::optional<KittyGraphicsPayload> decodeKittyPayloadData(const KittyGraphicsCo
 KittyPayloadResult decodeKittyPayloadDetailed(const KittyGraphicsControl& control,
                                               std::span<const uint8_t> base64Payload,
                                               const KittyGraphicsConfiguration& configuration,
-                                              std::optional<int64_t> maximumImageBytes)
+                                              std::optional<int64_t> maximumImageBytes,
+                                              std::optional<KittyImageSize> frameImageSize)
 {
     std::optional<std::vector<uint8_t>> decoded = decodeKittyBase64(base64Payload);
     if (!decoded || static_cast<int64_t>(decoded->size()) > kittyMaximumDataBytes)
@@ -166,18 +205,16 @@ KittyPayloadResult decodeKittyPayloadDetailed(const KittyGraphicsControl& contro
             return KittyPayloadResult::failure("EINVAL: dimensions required");
         if (control.width > kittyMaximumImageSide || control.height > kittyMaximumImageSide)
             return KittyPayloadResult::failure("EINVAL: dimensions too large");
-        // A raw image larger than the whole quota can never be stored: refuse it before the data
-        // is inflated or copied.
-        if (maximumImageBytes && *kittyExpectedImageBytes(control) > *maximumImageBytes)
-            return KittyPayloadResult::failure(outOfMemory);
+        if (const char* refused = kittyRawSizeRefusal(control, maximumImageBytes, frameImageSize))
+            return KittyPayloadResult::failure(refused);
     }
 
     std::vector<uint8_t> data;
     if (!control.compression) {
         data = std::move(*decoded);
     } else if (*control.compression == 'z') {
-        std::optional<std::vector<uint8_t>> inflated =
-            decompressZlib(*decoded, kittyDecompressionLimit(control, configuration));
+        std::optional<std::vector<uint8_t>> inflated = decompressZlib(
+            *decoded, kittyDecompressionLimit(control, configuration), kittyDecompressionKeep(control));
         if (!inflated || static_cast<int64_t>(inflated->size()) > kittyMaximumDataBytes)
             return KittyPayloadResult::failure("EINVAL: decompression failed");
         data = std::move(*inflated);
@@ -185,12 +222,12 @@ KittyPayloadResult decodeKittyPayloadDetailed(const KittyGraphicsControl& contro
         return KittyPayloadResult::failure("EINVAL: unsupported format");
     }
 
-    bool overBudget = false;
     if (format == 100) {
+        const char* refused = nullptr;
         std::optional<KittyGraphicsPayload> image =
-            decodeKittyPayloadData(control, data, maximumImageBytes, &overBudget);
-        if (overBudget)
-            return KittyPayloadResult::failure(outOfMemory);
+            decodeKittyPayloadData(control, data, maximumImageBytes, &refused, frameImageSize);
+        if (refused)
+            return KittyPayloadResult::failure(refused);
         if (!image)
             return KittyPayloadResult::failure("EINVAL: invalid data");
         return {std::move(image), std::nullopt};
@@ -215,24 +252,29 @@ KittyPayloadResult decodeKittyPayloadDetailed(const KittyGraphicsControl& contro
 KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control,
                                     std::span<const uint8_t> base64Payload,
                                     const KittyGraphicsConfiguration& configuration,
-                                    std::optional<int64_t> maximumImageBytes)
+                                    std::optional<int64_t> maximumImageBytes,
+                                    std::optional<KittyImageSize> frameImageSize)
 {
     using Policy = KittyGraphicsConfiguration::LocalMediaPolicy;
     const Policy policy = configuration.localMediaPolicy;
     switch (control.transmission) {
     case 'd':
-        return decodeKittyPayloadDetailed(control, base64Payload, configuration, maximumImageBytes);
+        return decodeKittyPayloadDetailed(control, base64Payload, configuration, maximumImageBytes,
+                                          frameImageSize);
     case 'f':
         if (policy.contains(Policy::regularFiles))
-            return loadKittyFilePayload(control, base64Payload, configuration, false, maximumImageBytes);
+            return loadKittyFilePayload(control, base64Payload, configuration, false, maximumImageBytes,
+                                        frameImageSize);
         break;
     case 't':
         if (policy.contains(Policy::temporaryFiles) && configuration.trustedTemporaryDirectory)
-            return loadKittyFilePayload(control, base64Payload, configuration, true, maximumImageBytes);
+            return loadKittyFilePayload(control, base64Payload, configuration, true, maximumImageBytes,
+                                        frameImageSize);
         break;
     case 's':
         if (policy.contains(Policy::sharedMemory))
-            return loadKittySharedMemoryPayload(control, base64Payload, configuration, maximumImageBytes);
+            return loadKittySharedMemoryPayload(control, base64Payload, configuration, maximumImageBytes,
+                                                frameImageSize);
         break;
     default:
         break;

@@ -136,6 +136,13 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
         } while (placementId == 0 || current.placementsByKey.count({*imageId, placementId, true}) != 0);
     }
 
+    // Every placement made here is new (a client key was removed above), and its record counts
+    // against the quota; making room may evict other images, never this one.
+    if (!reserveKittyStorageBytes(0, *imageId, KittyGraphicsBookkeeping::placementBytes)) {
+        sendKittyError(control, "ENOMEM: out of memory");
+        return false;
+    }
+
     Buffer& buffer = terminal_.activeBuffer();
     KittyPlacementRecord record;
     record.token = current.nextToken++;
@@ -162,7 +169,7 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
     record.sourceHeight = sourceHeight;
     record.insertionOrder = current.nextInsertionOrder++;
     const KittyPlacementKey key{*imageId, placementId, record.clientPlacementId == 0};
-    current.placementsByKey[key] = record;
+    current.putPlacement(key, record);
     terminal_.hasKittyPlacements_ = true;
     nextKittyGeneration();
 
@@ -211,30 +218,11 @@ KittyGraphicsEngine::resolveKittyPlacementOrigin(const KittyGraphicsControl& con
     } else {
         // Without Q: a placement with a client id beats an anonymous one, the smaller client id
         // wins, and otherwise the older placement.
-        const bool alternate = terminal_.isCurrentBufferAlternate();
-        const KittyPlacementRecord* best = nullptr;
-        const KittyPlacementKey* bestKey = nullptr;
-        for (const auto& [key, record] : current.placementsByKey) {
-            if (record.imageId != parentImage || record.isAlternateBuffer != alternate)
-                continue;
-            bool better = false;
-            if (!best) {
-                better = true;
-            } else if ((record.clientPlacementId != 0) != (best->clientPlacementId != 0)) {
-                better = record.clientPlacementId != 0;
-            } else if (record.clientPlacementId != 0 && record.clientPlacementId != best->clientPlacementId) {
-                better = record.clientPlacementId < best->clientPlacementId;
-            } else {
-                better = record.insertionOrder < best->insertionOrder;
-            }
-            if (better) {
-                best = &record;
-                bestKey = &key;
-            }
-        }
+        const std::optional<KittyPlacementKey> best =
+            current.defaultParentPlacement(parentImage, terminal_.isCurrentBufferAlternate());
         if (!best)
             return fail("ENOPARENT: parent placement not found");
-        parentKey = *bestKey;
+        parentKey = *best;
     }
 
     const bool hasSelf = control.imageId && control.placementId;
@@ -323,7 +311,7 @@ KittyGraphicsEngine::resolvePlacementPosition(const KittyGraphicsScreenState& cu
     // it), every other placement at its parent's position plus its offsets.
     for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
         const KittyPlacementRecord& record = *link->second;
-        CellPosition position{record.row, record.col};
+        CellPosition position{current.rowOf(record), record.col};
         if (record.parentImageId && record.parentPlacementId && base) {
             position = {base->first + record.parentOffsetV, base->second + record.parentOffsetH};
         } else if (!record.isVirtual) {

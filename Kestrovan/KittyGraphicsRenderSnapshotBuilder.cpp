@@ -51,7 +51,7 @@ KittyGraphicsRenderSnapshot KittyGraphicsEngine::renderSnapshot(const KittyGraph
         const auto image = snapshot.imagesById.find(record.imageId);
         if (image == snapshot.imagesById.end())
             continue;
-        CellPosition position{record.row, record.col};
+        CellPosition position{current.rowOf(record), record.col};
         if (!record.parentImageId || !record.parentPlacementId) {
             if (record.isAlternateBuffer != alternate)
                 continue;

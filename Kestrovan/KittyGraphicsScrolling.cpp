@@ -12,15 +12,6 @@
 
 namespace kestrovan {
 
-namespace {
-
-bool movesWithContent(const KittyPlacementRecord& record)
-{
-    return !record.isVirtual && !record.isRelative();
-}
-
-} // namespace
-
 void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bottom, int64_t left,
                                                          int64_t right, int64_t delta)
 {
@@ -32,48 +23,59 @@ void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bo
     const int64_t settledShift = terminal_.buffer().settledYBase() - terminal_.buffer().yBase();
     top += settledShift;
     bottom += settledShift;
-    std::set<KittyPlacementKey> outside;
+    std::vector<KittyPlacementKey> outside;
+    /// A placement's new rows and source, written back after the walk.
+    struct Move
+    {
+        KittyPlacementKey key;
+        int64_t row = 0;
+        int64_t rows = 0;
+        int64_t sourceY = 0;
+        int64_t sourceHeight = 0;
+    };
+    std::vector<Move> moves;
     bool changed = false;
-    for (auto& [key, record] : current.placementsByKey) {
-        if (!movesWithContent(record))
+    for (const auto& [key, record] : current.placementsByKey) {
+        if (!record.movesWithContent())
             continue;
         // Only a placement wholly inside the region moves; one reaching past the right edge counts
         // as ending at the last column.
-        const int64_t lastRow = record.row + std::max<int64_t>(record.rows, 1) - 1;
+        const int64_t row = current.rowOf(record);
+        const int64_t lastRow = row + std::max<int64_t>(record.rows, 1) - 1;
         const int64_t lastCol = std::min(record.lastCol(), lastColumn);
-        if (record.row < top || lastRow > bottom || record.col < left || lastCol > right)
+        if (row < top || lastRow > bottom || record.col < left || lastCol > right)
             continue;
 
-        int64_t newRow = record.row + delta;
-        const int64_t cutTop = top - newRow;
-        const int64_t cutBottom = newRow + record.rows - 1 - bottom;
+        Move move{key, row + delta, record.rows, record.sourceY, record.sourceHeight};
+        const int64_t cutTop = top - move.row;
+        const int64_t cutBottom = move.row + record.rows - 1 - bottom;
         if (record.rows <= std::max<int64_t>(0, cutTop) || (cutBottom >= 0 && cutBottom >= record.rows)) {
-            outside.insert(key);
+            outside.push_back(key);
             continue;
         }
         bool cropped = false;
         if (cutTop >= 1) {
             // The source loses the part that moved above the region, in proportion to the rows lost.
-            const int64_t dropped = record.sourceHeight * cutTop / std::max<int64_t>(record.rows, 1);
-            record.sourceY += dropped;
-            record.sourceHeight -= dropped;
-            record.rows -= cutTop;
-            newRow = top;
+            const int64_t dropped = move.sourceHeight * cutTop / std::max<int64_t>(move.rows, 1);
+            move.sourceY += dropped;
+            move.sourceHeight -= dropped;
+            move.rows -= cutTop;
+            move.row = top;
             cropped = true;
         }
         if (cutBottom >= 1) {
-            const int64_t dropped = record.sourceHeight * cutBottom / std::max<int64_t>(record.rows, 1);
-            record.sourceHeight -= dropped;
-            record.rows -= cutBottom;
+            const int64_t dropped = move.sourceHeight * cutBottom / std::max<int64_t>(move.rows, 1);
+            move.sourceHeight -= dropped;
+            move.rows -= cutBottom;
             cropped = true;
         }
-        changed = changed || cropped || newRow != record.row;
-        record.row = newRow;
+        changed = changed || cropped || move.row != row;
+        moves.push_back(move);
     }
+    for (const Move& move : moves)
+        current.movePlacement(move.key, move.row, move.rows, move.sourceY, move.sourceHeight);
     if (!outside.empty()) {
-        removePlacementRecords([&outside](const KittyPlacementKey& key, const KittyPlacementRecord&) {
-            return outside.count(key) != 0;
-        });
+        removePlacementKeys(outside);
         removeOrphanedKittyPlacements();
     } else if (changed) {
         nextKittyGeneration();
@@ -82,28 +84,15 @@ void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bo
 
 void KittyGraphicsEngine::trimKittyPlacementRows()
 {
-    // The oldest line is gone: every absolute line index drops by one.
+    // The oldest line is gone: every absolute line index drops by one. The store keeps that as a
+    // count the rows are read against, so only the placements that fell off cost anything. A row
+    // may go negative: the placement then begins above the oldest line still kept.
     syncActiveScreen();
-    KittyGraphicsScreenState& current = screen();
-    std::set<KittyPlacementKey> gone;
-    bool changed = false;
-    for (auto& [key, record] : current.placementsByKey) {
-        if (!movesWithContent(record))
-            continue;
-        if (record.row - 1 + std::max<int64_t>(record.rows, 1) < 1) {
-            gone.insert(key);
-            continue;
-        }
-        // The row may go negative: the placement then begins above the oldest line still kept.
-        record.row -= 1;
-        changed = true;
-    }
+    const auto [gone, moved] = screen().dropOldestLine();
     if (!gone.empty()) {
-        removePlacementRecords([&gone](const KittyPlacementKey& key, const KittyPlacementRecord&) {
-            return gone.count(key) != 0;
-        });
+        removePlacementKeys(gone);
         removeOrphanedKittyPlacements();
-    } else if (changed) {
+    } else if (moved) {
         nextKittyGeneration();
     }
 }
@@ -125,7 +114,7 @@ void KittyGraphicsEngine::clearKittyImagesOnScreen()
     const int64_t first = terminal_.buffer().settledYBase();
     const int64_t last = first + terminal_.rows() - 1;
     removePlacementRecords([=](const KittyPlacementKey&, const KittyPlacementRecord& record) {
-        return movesWithContent(record) && record.lastRow() >= first && record.row <= last;
+        return record.movesWithContent() && record.lastRow() >= first && record.row <= last;
     });
     removeOrphanedKittyPlacements();
     cleanupUnusedKittyImages();

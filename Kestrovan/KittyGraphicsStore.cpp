@@ -4,19 +4,12 @@
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
-#include <tuple>
-#include <vector>
 
 namespace kestrovan {
 
 bool KittyGraphicsEngine::placementReferencesImage(uint32_t imageId) const
 {
-    const KittyGraphicsScreenState& current = state_.active();
-    for (const auto& [key, record] : current.placementsByKey) {
-        if (record.imageId == imageId)
-            return true;
-    }
-    return false;
+    return state_.active().hasPlacements(imageId);
 }
 
 KittyGraphicsEngine::ResolvedImageId
@@ -25,27 +18,12 @@ KittyGraphicsEngine::resolveKittyImageId(const KittyGraphicsControl& control)
     KittyGraphicsScreenState& current = screen();
     if (control.imageId)
         return {*control.imageId, std::nullopt, true};
-    if (control.imageNumber) {
-        // The smallest free id from 1 (1 again when every id is taken).
-        uint32_t id = 1;
-        for (const auto& [used, image] : current.imagesById) {
-            if (used < id)
-                continue;
-            if (used != id)
-                break;
-            if (id == UINT32_MAX) {
-                id = 1;
-                break;
-            }
-            ++id;
-        }
-        return {id, control.imageNumber, true};
-    }
+    // With a number: the smallest free id from 1 (1 again when every id is taken).
+    if (control.imageNumber)
+        return {current.firstFreeImageId(1), control.imageNumber, true};
     // Neither: the implicit counter from 2^31, skipping 0 and ids in use; such a transmission never
-    // answers. The store holds far fewer than 2^32 images, so the walk ends.
-    uint32_t id = current.nextImplicitImageId;
-    while (id == 0 || current.imagesById.count(id) != 0)
-        ++id;
+    // answers.
+    const uint32_t id = current.firstFreeImageId(current.nextImplicitImageId);
     current.nextImplicitImageId = id + 1;
     return {id, std::nullopt, false};
 }
@@ -71,15 +49,14 @@ bool KittyGraphicsEngine::storeKittyImage(const KittyGraphicsPayload& payload, u
                                           std::optional<uint32_t> imageNumber, bool transient)
 {
     const int64_t byteSize = static_cast<int64_t>(payload.rgba().size());
-    if (!reserveKittyStorageBytes(byteSize, imageId))
+    // A new image adds its own record to the bookkeeping; one replacing another takes its place.
+    const bool replaces = screen().imagesById.count(imageId) != 0;
+    if (!reserveKittyStorageBytes(byteSize, imageId, replaces ? 0 : KittyGraphicsBookkeeping::imageBytes))
         return false;
     KittyGraphicsScreenState& current = screen();
     const uint64_t tick = current.nextImageAccessTick++;
-    if (const auto existing = current.imagesById.find(imageId); existing != current.imagesById.end()) {
-        current.totalImageBytes = std::max<int64_t>(0, current.totalImageBytes - existing->second.byteSize);
-        removePlacementRecords([imageId](const KittyPlacementKey&, const KittyPlacementRecord& record) {
-            return record.imageId == imageId;
-        });
+    if (current.imagesById.count(imageId) != 0) {
+        removePlacementKeys(current.placementKeysOf(imageId));
         removeKittyImageNumbers(imageId);
     }
     const uint64_t generation = nextKittyGeneration();
@@ -90,48 +67,36 @@ bool KittyGraphicsEngine::storeKittyImage(const KittyGraphicsPayload& payload, u
     image.imageNumber = imageNumber;
     image.contentGeneration = generation;
     image.transient = transient;
-    current.imagesById[imageId] = std::move(image);
-    current.totalImageBytes += byteSize;
+    // The old image's bytes and costs leave the totals as the new one's enter.
+    current.putImage(imageId, std::move(image));
     // The newest image wins the number.
     if (imageNumber)
         current.imageNumbers[*imageNumber] = imageId;
     return true;
 }
 
-bool KittyGraphicsEngine::reserveKittyStorageBytes(int64_t bytes, std::optional<uint32_t> excludingImageId)
+bool KittyGraphicsEngine::reserveKittyStorageBytes(int64_t bytes, std::optional<uint32_t> excludingImageId,
+                                                   int64_t bookkeeping)
 {
     const int64_t limit = terminal_.options().kittyGraphics.storageLimitBytesPerScreen;
     if (bytes > limit)
         return false;
-    const int64_t room = limit - bytes;
-    KittyGraphicsScreenState& current = screen();
-    if (current.totalImageBytes <= room)
-        return true;
-
     // Transient images go first, then images no placement shows, then the least recently stored
-    // or displayed. The excluded image stays, but its bytes keep counting.
-    std::set<uint32_t> shown;
-    for (const auto& [key, record] : current.placementsByKey)
-        shown.insert(record.imageId);
-    std::vector<std::tuple<bool, bool, uint64_t, uint32_t>> candidates;
-    for (const auto& [id, image] : current.imagesById) {
-        if (excludingImageId && id == *excludingImageId)
-            continue;
-        candidates.emplace_back(!image.transient, shown.count(id) != 0, image.lastAccessTick, id);
+    // or displayed. The excluded image stays, but its bytes keep counting. Each step takes the
+    // first image of an order the store keeps, so making room costs a logarithm per image evicted.
+    while (screen().chargedBytes(bytes, bookkeeping) > limit) {
+        const std::optional<uint32_t> candidate = screen().evictionCandidate(excludingImageId);
+        if (!candidate)
+            return false;
+        removeKittyImage(*candidate);
     }
-    std::sort(candidates.begin(), candidates.end());
-    for (const auto& candidate : candidates) {
-        removeKittyImage(std::get<3>(candidate));
-        if (screen().totalImageBytes <= room)
-            return true;
-    }
-    return false;
+    return true;
 }
 
-std::optional<std::pair<uint32_t, KittyGraphicsImage>>
+std::optional<std::pair<uint32_t, KittyGraphicsImage*>>
 KittyGraphicsEngine::resolveExistingKittyImage(const KittyGraphicsControl& control)
 {
-    const KittyGraphicsScreenState& current = screen();
+    KittyGraphicsScreenState& current = screen();
     std::optional<uint32_t> id = control.imageId;
     if (!id && control.imageNumber) {
         const auto number = current.imageNumbers.find(*control.imageNumber);
@@ -143,7 +108,7 @@ KittyGraphicsEngine::resolveExistingKittyImage(const KittyGraphicsControl& contr
     const auto image = current.imagesById.find(*id);
     if (image == current.imagesById.end())
         return std::nullopt;
-    return std::make_pair(*id, image->second);
+    return std::make_pair(*id, &image->second);
 }
 
 std::optional<KittyGraphicsEngine::DisplayedImage>
@@ -168,33 +133,32 @@ KittyGraphicsEngine::resolveKittyImageForDisplay(const KittyGraphicsControl& con
 
 KittyGraphicsImage* KittyGraphicsEngine::updateKittyImageAccess(uint32_t imageId)
 {
-    KittyGraphicsScreenState& current = screen();
-    const auto image = current.imagesById.find(imageId);
-    if (image == current.imagesById.end())
-        return nullptr;
-    image->second.lastAccessTick = current.nextImageAccessTick++;
-    return &image->second;
+    return screen().touchImage(imageId);
 }
 
 void KittyGraphicsEngine::removeKittyImage(uint32_t imageId)
 {
     // Placements go first, whether or not the image exists.
-    removePlacementRecords([imageId](const KittyPlacementKey&, const KittyPlacementRecord& record) {
-        return record.imageId == imageId;
-    });
+    removePlacementKeys(screen().placementKeysOf(imageId));
     KittyGraphicsScreenState& current = screen();
-    const auto image = current.imagesById.find(imageId);
-    if (image == current.imagesById.end())
+    if (current.imagesById.count(imageId) == 0)
         return;
-    current.totalImageBytes = std::max<int64_t>(0, current.totalImageBytes - image->second.byteSize);
-    current.imagesById.erase(image);
     removeKittyImageNumbers(imageId);
+    current.takeImage(imageId);
     nextKittyGeneration();
 }
 
 void KittyGraphicsEngine::removeKittyImageNumbers(uint32_t imageId)
 {
-    std::erase_if(screen().imageNumbers, [imageId](const auto& entry) { return entry.second == imageId; });
+    // A number names only an image stored with it, so the image's own number is the only one
+    // that can name it.
+    KittyGraphicsScreenState& current = screen();
+    const auto image = current.imagesById.find(imageId);
+    if (image == current.imagesById.end() || !image->second.imageNumber)
+        return;
+    const auto number = current.imageNumbers.find(*image->second.imageNumber);
+    if (number != current.imageNumbers.end() && number->second == imageId)
+        current.imageNumbers.erase(number);
 }
 
 void KittyGraphicsEngine::cleanupUnusedKittyImages(const std::set<uint32_t>& imageIds)
@@ -207,24 +171,13 @@ void KittyGraphicsEngine::cleanupUnusedKittyImages(const std::set<uint32_t>& ima
 
 void KittyGraphicsEngine::cleanupUnusedKittyImages()
 {
-    std::set<uint32_t> referenced;
-    for (const auto& [key, record] : screen().placementsByKey)
-        referenced.insert(record.imageId);
-    std::vector<uint32_t> unused;
-    for (const auto& [id, image] : screen().imagesById) {
-        if (referenced.count(id) == 0)
-            unused.push_back(id);
-    }
-    for (const uint32_t id : unused)
+    for (const uint32_t id : screen().unshownImageIds())
         removeKittyImage(id);
 }
 
 void KittyGraphicsEngine::resetKittyGraphicsStore(KittyGraphicsScreenState& target)
 {
-    target.imagesById.clear();
-    target.imageNumbers.clear();
-    target.placementsByKey.clear();
-    target.totalImageBytes = 0;
+    target.clearStore();
     target.nextImageAccessTick = 1;
     target.nextImplicitImageId = 0x8000'0000;
     // Placement ids, tokens and insertion orders carry on, so tokens stay unique across resets.

@@ -37,7 +37,8 @@ private:
 
 } // namespace
 
-std::optional<std::vector<uint8_t>> decompressZlib(std::span<const uint8_t> data, int64_t limit)
+std::optional<std::vector<uint8_t>> decompressZlib(std::span<const uint8_t> data, int64_t limit,
+                                                   std::optional<int64_t> keep)
 {
     if (data.size() < 6)
         return std::nullopt;
@@ -56,40 +57,30 @@ std::optional<std::vector<uint8_t>> decompressZlib(std::span<const uint8_t> data
     limit = std::min(limit, kittyMaximumDataBytes);
     if (limit <= 0)
         return std::nullopt;
+    const int64_t kept = keep ? std::clamp<int64_t>(*keep, 0, limit) : limit;
 
     // The first buffer fits a small image at once; a longer stream starts at twice its length.
-    size_t capacity =
-        deflate.size() < 32'768
-            ? static_cast<size_t>(std::min<int64_t>(limit, 65'536))
-            : static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(deflate.size()) * 2, limit));
+    const int64_t first = deflate.size() < 32'768 ? std::min<int64_t>(limit, 65'536)
+                                                  : std::min(static_cast<int64_t>(deflate.size()) * 2, limit);
 
     RawInflater inflater;
     if (!inflater.ready())
         return std::nullopt;
     z_stream& stream = inflater.stream();
-    std::vector<uint8_t> output(capacity);
+    std::vector<uint8_t> output(static_cast<size_t>(std::min(first, kept)));
+    // Output past what the caller keeps lands here, only to be counted and checksummed.
+    std::vector<uint8_t> scratch;
     // The stream is at most 68 MiB (an APC body) or 400 MiB (a file), within zlib's 32-bit count.
     stream.next_in = const_cast<Bytef*>(deflate.data());
     stream.avail_in = static_cast<uInt>(deflate.size());
+    uLong adler = adler32(0, Z_NULL, 0);
+    int64_t total = 0;
     size_t produced = 0;
     for (;;) {
-        stream.next_out = output.data() + produced;
-        stream.avail_out = static_cast<uInt>(output.size() - produced);
-        const int status = inflate(&stream, Z_NO_FLUSH);
-        produced = output.size() - stream.avail_out;
-        if (status == Z_STREAM_END)
-            break;
-        if (status != Z_OK && status != Z_BUF_ERROR)
-            return std::nullopt;
-        if (stream.avail_out != 0) {
-            // Output room is left, so zlib stopped for lack of input: the stream is cut short.
-            return std::nullopt;
-        }
-        // The buffer is full and the stream goes on: double it, unless it is at the limit already.
-        if (static_cast<int64_t>(output.size()) >= limit) {
-            // zlib may fill the buffer before it reads the stream's end, so a stream exactly as long
-            // as the limit still has to be told apart from one that goes on: one byte more is asked
-            // for, and only a stream that ends without giving it is accepted.
+        if (total == limit) {
+            // zlib may fill the output before it reads the stream's end, so a stream exactly as
+            // long as the limit still has to be told apart from one that goes on: one byte more is
+            // asked for, and only a stream that ends without giving it is accepted.
             uint8_t probe = 0;
             stream.next_out = &probe;
             stream.avail_out = 1;
@@ -97,13 +88,41 @@ std::optional<std::vector<uint8_t>> decompressZlib(std::span<const uint8_t> data
                 return std::nullopt;
             break;
         }
-        output.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(output.size()) * 2, limit)));
+        uint8_t* target = nullptr;
+        int64_t room = 0;
+        if (static_cast<int64_t>(produced) < kept) {
+            // The kept output is full and the stream goes on: double it, up to what is kept.
+            if (produced == output.size())
+                output.resize(
+                    static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(output.size()) * 2, kept)));
+            target = output.data() + produced;
+            room = static_cast<int64_t>(output.size() - produced);
+        } else {
+            if (scratch.empty())
+                scratch.resize(65'536);
+            target = scratch.data();
+            room = static_cast<int64_t>(scratch.size());
+        }
+        room = std::min(room, limit - total);
+        stream.next_out = target;
+        stream.avail_out = static_cast<uInt>(room);
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        const int64_t got = room - stream.avail_out;
+        adler = adler32(adler, target, static_cast<uInt>(got));
+        total += got;
+        if (static_cast<int64_t>(produced) < kept)
+            produced += static_cast<size_t>(got);
+        if (status == Z_STREAM_END)
+            break;
+        if (status != Z_OK && status != Z_BUF_ERROR)
+            return std::nullopt;
+        // Output room is left, so zlib stopped for lack of input: the stream is cut short.
+        if (stream.avail_out != 0)
+            return std::nullopt;
     }
-    if (produced == 0)
+    if (total == 0 || adler != expectedAdler)
         return std::nullopt;
     output.resize(produced);
-    if (adler32(adler32(0, Z_NULL, 0), output.data(), static_cast<uInt>(output.size())) != expectedAdler)
-        return std::nullopt;
     return output;
 }
 

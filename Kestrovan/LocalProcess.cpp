@@ -1,7 +1,7 @@
 #include "Kestrovan/LocalProcess.h"
 
-#include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/IOTimerQueue.h"
+#include "Kestrovan/LocalProcessProgramSearch.h"
 #include "Kestrovan/PseudoTerminalHelpers.h"
 #include "Kestrovan/TerminalEnvironment.h"
 #include "Kestrovan/TerminalIOPipelineWorker.h"
@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+#include <variant>
 
 namespace kestrovan {
 
@@ -31,6 +32,14 @@ using Phase = LocalProcessPhase;
 const platform::Logger& replyLog()
 {
     static const platform::Logger log("org.morvane.Kestrovan", "Replies");
+    return log;
+}
+
+/// The traffic traces asked for with `debugIO`, failed writes and failed dumps. Traces are not
+/// rate-limited as diagnostics are: whoever turns them on wants every line.
+const platform::Logger& processLog()
+{
+    static const platform::Logger log("org.morvane.Kestrovan", "ProcessIO");
     return log;
 }
 
@@ -211,6 +220,11 @@ bool LocalProcess::windingDown() const
         [](const LocalProcessSessionState& value) { return value.phase == Phase::windingDown; });
 }
 
+LocalProcessDrain LocalProcess::lastDrain() const
+{
+    return session.withLock([](const LocalProcessSessionState& value) { return value.lastDrain; });
+}
+
 std::shared_ptr<LocalProcessDelegate> LocalProcess::delegate() const
 {
     return delegateReference.withLock(
@@ -224,7 +238,7 @@ void LocalProcess::send(std::span<const uint8_t> data)
     send(data, [](LocalProcessSendResult result) {
         if (const auto* error = std::get_if<LocalProcessError>(&result);
             error && error->kind() == LocalProcessError::Case::writeFailed)
-            printDiagnostic("Error writing data to the child, errno=" + std::to_string(error->code()));
+            processLog().error("Error writing data to the child, errno=" + std::to_string(error->code()));
     });
 }
 
@@ -288,28 +302,29 @@ void LocalProcess::send(std::span<const uint8_t> data, SendCompletion completion
     const int64_t index = counters->withLock([](LocalProcessCounters& value) { return value.sendCount++; });
     std::vector<uint8_t> bytes(data.begin(), data.end());
     if (channel.debugIO)
-        printDiagnostic("[SEND-" + std::to_string(index) + "] Queuing data to client: " + byteList(bytes) +
-                        " ");
+        processLog().info("[SEND-" + std::to_string(index) + "] Queuing data to client: " + byteList(bytes) +
+                          " ");
 
     // The completion reaches the counters, not the process: it may run after the process is gone,
     // when the writer gives up the writes that were still queued.
     const int64_t length = static_cast<int64_t>(bytes.size());
-    channel.writer->write(std::move(bytes), [counters = counters, index, length, debugIO = channel.debugIO,
-                                             completion = std::move(completion)](
-                                                platform::ProcessWriter::WriteResult result) {
-        const int64_t written =
-            result.error == 0 ? length : std::max<int64_t>(0, static_cast<int64_t>(result.bytesWritten));
-        const int64_t total = counters->withLock([&](LocalProcessCounters& value) {
-            value.totalWritten += written;
-            return value.totalWritten;
+    channel.writer->write(
+        std::move(bytes), [counters = counters, index, length, debugIO = channel.debugIO,
+                           completion = std::move(completion)](platform::ProcessWriter::WriteResult result) {
+            const int64_t written =
+                result.error == 0 ? length : std::max<int64_t>(0, static_cast<int64_t>(result.bytesWritten));
+            const int64_t total = counters->withLock([&](LocalProcessCounters& value) {
+                value.totalWritten += written;
+                return value.totalWritten;
+            });
+            if (debugIO)
+                processLog().info("[SEND-" + std::to_string(index) +
+                                  "] completed bytes=" + std::to_string(total));
+            if (result.error == 0)
+                completion(written);
+            else
+                completion(LocalProcessError::writeFailed(result.error, written));
         });
-        if (debugIO)
-            printDiagnostic("[SEND-" + std::to_string(index) + "] completed bytes=" + std::to_string(total));
-        if (result.error == 0)
-            completion(written);
-        else
-            completion(LocalProcessError::writeFailed(result.error, written));
-    });
 }
 
 // --- Starting ------------------------------------------------------------------------------------
@@ -360,16 +375,25 @@ LocalProcess::start(const std::string& executable, const std::vector<std::string
     const std::vector<std::string> env =
         environment ? *environment : getEnvironmentVariables("xterm-256color", true);
 
+    // A program named without a slash is looked up here, in the child's search path, as the
+    // shell would: the child can then only fail to start it for a reason worth an errno.
+    const std::variant<std::string, int> path =
+        findProgram(executable, searchPathOf(env).value_or(inheritedSearchPath()), currentDirectory);
+    if (const int* error = std::get_if<int>(&path)) {
+        if (*error == ENOENT)
+            return launchFailure(LocalProcessError::programNotFound(executable), notify);
+        return launchFailure(LocalProcessError::forkFailed(*error), notify);
+    }
+
     // Builds everything the child needs before the fork, so that the child only makes
     // async-signal-safe calls before `execve`.
-    auto started = PseudoTerminalHelpers::fork(executable, argv, env, currentDirectory, size);
+    auto started =
+        PseudoTerminalHelpers::fork(std::get<std::string>(path), argv, env, currentDirectory, size);
     if (!started)
         return launchFailure(LocalProcessError::forkFailed(errno), notify);
+    // The master is close-on-exec: a later child of this program never holds this terminal.
     const int master = started->masterFd;
     const pid_t pid = started->pid;
-    // Later children of this program must not inherit this terminal: a master kept open by an
-    // unrelated child would keep the terminal alive after it was closed here.
-    fcntl(master, F_SETFD, fcntl(master, F_GETFD) | FD_CLOEXEC);
 
     const int duplicate = duplicateDescriptor(master);
     if (duplicate < 0) {
@@ -497,14 +521,24 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
     if (!exited.current)
         return;
 
+    LocalProcessDrain drain;
     if (exited.pipeline) {
-        // What the child wrote before it ended may still sit in the terminal or in the ring:
-        // deliver it, for a bounded time, before the end is reported.
+        // What the child wrote before it ended may still sit in the ring, in the terminal, or be
+        // on its way through the terminal: all of it is delivered before the end is reported. The
+        // drain reads until the terminal reports its end, which comes as soon as nothing holds
+        // the child's side open any more; `drainTimeout` bounds the wait for it.
+        const uint64_t start = TerminalIOPipelineWorker::uptimeNanoseconds();
         const uint64_t deadline = TerminalIOPipelineWorker::uptimeDeadline(exited.drainTimeout);
+        // Past the deadline, a delivery that gets nowhere for as long as the drain could last is
+        // given up: a delivery queue that never runs must not keep the end from being reported.
+        const uint64_t stallLimit = deadline - std::min(deadline, start);
         const auto& worker = exited.pipeline->worker();
-        if (worker->requestDrain(deadline))
-            worker->waitUntilThreadsEnd(deadline);
+        drain =
+            worker->requestDrain(deadline) ? worker->waitForDrain(deadline, stallLimit) : worker->outcome();
         exited.pipeline->sink()->clear();
+        if (drain.droppedBytes > 0)
+            processLog().error("the drain after the child's exit ended at its deadline: " +
+                               std::to_string(drain.droppedBytes) + " bytes of its output were dropped");
     }
 
     // No code when the status is unknown or a signal ended the child.
@@ -524,6 +558,7 @@ void LocalProcess::childDidExit(uint64_t generation, std::optional<int> status)
         if (value.generation != generation || value.phase != Phase::exited)
             return WoundDown{};
         value.phase = Phase::windingDown;
+        value.lastDrain = drain;
         return WoundDown{true, std::exchange(value.pipeline, nullptr), std::exchange(value.reaper, nullptr),
                          std::exchange(value.writeChannel, nullptr)};
     });
@@ -604,13 +639,13 @@ void LocalProcess::pipeline(TerminalIOPipeline& source, std::span<const uint8_t>
     if (!trace.current)
         return;
     if (trace.debugIO)
-        printDiagnostic("[READ] count=" + std::to_string(bytes.size()) +
-                        " received from host total=" + std::to_string(trace.totalRead));
+        processLog().info("[READ] count=" + std::to_string(bytes.size()) +
+                          " received from host total=" + std::to_string(trace.totalRead));
     if (trace.dumpPath) {
         int error = 0;
         if (!writeWholeFile(*trace.dumpPath, bytes, error))
-            printDiagnostic("Got error while logging data dump to " + *trace.dumpPath + ": " +
-                            std::strerror(error));
+            processLog().error("Got error while logging data dump to " + *trace.dumpPath + ": " +
+                               std::strerror(error));
     }
 
     // Direct delivery stays on this thread; a borrowing client even reads the ring's slot itself.

@@ -1,12 +1,14 @@
 // One child program (normally the user's shell) on a pseudo-terminal: both roads to and from it.
 //
 // Output: a `TerminalIOPipeline` reads the master side and every batch goes to the delegate, on
-// the delivery queue (the parse thread waits for it, so a slow consumer holds the child back) or,
-// with direct delivery, on the parse thread itself. Input: `send` queues bytes on a serial writer
-// that waits for room when the terminal is full. The child's exit is noticed by an exit monitor;
-// a reaper thread reaps it, what the child still left in the terminal is drained for a bounded
-// time, and only then is the end reported. Releasing the last reference tears the child down:
-// SIGTERM, and SIGKILL `killEscalationDelay` later if it is still there, and it is always reaped.
+// the delivery queue (the reader waits for it, so a slow consumer holds the child back) or, with
+// direct delivery, on the reader's own threads. Input: `send` hands bytes to a serial writer,
+// which writes them at once when it is idle and waits for room when the terminal is full. The child's exit is
+// noticed by an exit monitor; a reaper thread reaps it, the output is read on until the terminal reports its
+// end (or for `drainTimeout` at most, should something else keep the terminal open) and handed on, and only
+// then is the end reported. Output a drain had to drop is counted (`lastDrain`) and logged. Releasing the
+// last reference tears the child down: SIGTERM, and SIGKILL `killEscalationDelay` later if it is still there,
+// and it is always reaped.
 //
 // One object may run several children, one after the other. Each start opens a new generation;
 // deferred work carries the generation it belongs to and is dropped once that is no longer the
@@ -19,6 +21,7 @@
 #include "Kestrovan/LocalProcessError.h"
 #include "Kestrovan/Locked.h"
 #include "Kestrovan/TerminalIOPipeline.h"
+#include "Kestrovan/TerminalIOPipelineWorker.h"
 #include "Kestrovan/TerminalPasteControls.h"
 
 #include <cstdint>
@@ -49,6 +52,10 @@ enum class LocalProcessPhase
     windingDown,
 };
 
+/// How the drain after a child's exit ended: at the terminal's end, or cut short, and the bytes of
+/// the child's output that never reached the delegate.
+using LocalProcessDrain = TerminalIOPipelineWorker::Outcome;
+
 /// Everything a `LocalProcess` knows about its current child; always reached under its lock.
 struct LocalProcessSessionState
 {
@@ -63,8 +70,10 @@ struct LocalProcessSessionState
     std::shared_ptr<TerminalIOPipeline> pipeline;
     std::shared_ptr<platform::ProcessWriter> writeChannel;
     std::shared_ptr<platform::ExitMonitor> childMonitor;
-    /// Seconds the output is still read after the child exited.
+    /// Seconds the output is still read after the child exited, at most.
     double drainTimeout = 0.5;
+    /// How the last child's drain ended; `stillReading` before any child has ended.
+    LocalProcessDrain lastDrain;
     /// Seconds between SIGTERM and SIGKILL at teardown.
     double killEscalationDelay = 0.5;
     /// Folder for raw output dumps, one file per batch.
@@ -136,10 +145,11 @@ public:
     /// The bytes written to children so far.
     int64_t total() const;
 
-    /// Queues `data` for the child; a failed write is reported with a printed line.
+    /// Queues `data` for the child; a failed write is reported with a logged line.
     void send(std::span<const uint8_t> data);
-    /// Queues `data` for the child. `completion` runs once: on the writer's queue, or at once on
-    /// the calling thread when nothing is to be written (no child, or no bytes).
+    /// Queues `data` for the child. `completion` runs once: as one of the writer queue's items (on
+    /// the calling thread, in the queue's turn, when an idle writer wrote everything at once), or
+    /// at once on the calling thread when nothing is to be written (no child, or no bytes).
     void send(std::span<const uint8_t> data, SendCompletion completion);
     /// Queues a reply the terminal made by itself (a device report, a query's answer). Unlike
     /// `send`, which carries what the user types and pastes and never drops it, replies are
@@ -154,6 +164,9 @@ public:
     bool running() const;
     /// True between the end of a child and the delivery of that news.
     bool windingDown() const;
+    /// How the drain after the last child's exit ended, and what it dropped; set before the end
+    /// is reported.
+    LocalProcessDrain lastDrain() const;
 
     /// Starts `executable` with `args` (after the program name, which is `execName` or else the
     /// executable), in `environment` (by default the terminal's own) and `currentDirectory`.

@@ -37,7 +37,8 @@ public:
     static std::string launchFailureText(const LocalProcessError& error);
 };
 
-/// Receives output without a copy, on the reader's parse thread, when direct delivery is on.
+/// Receives output without a copy, on the reader's threads (its parse thread, or its gather thread
+/// for a small batch), when direct delivery is on.
 class LocalProcessBorrowedDataDelegate
 {
 public:

@@ -4,8 +4,8 @@
 // scrolls the alternate screen by cursor keys (mode 1007).
 //
 // The rules of which events a tracking mode reports live here, next to the state they read. The
-// reports themselves are encoded by the terminal (TerminalMouse.cpp), which also tells the host
-// when the tracking mode changes.
+// reports themselves are encoded in MouseReport.cpp; the terminal tells its host when the
+// tracking mode changes.
 #pragma once
 
 #include <cstdint>

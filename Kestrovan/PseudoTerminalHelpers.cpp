@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -125,6 +125,48 @@ void PseudoTerminalHelpers::ChildExec::runInChild(int execErrorFd) const
     _exit(127);
 }
 
+namespace {
+
+// Both sides of a new pseudo-terminal, close-on-exec from their first moment: a program another
+// thread starts meanwhile must not inherit them, or it would hold the terminal open after its own
+// child has gone, and the end of that child's output would not come until it exits.
+bool openTerminal(int& master, int& child, winsize& size)
+{
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        return false;
+    if (grantpt(master) == 0 && unlockpt(master) == 0) {
+        child = ioctl(master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (child >= 0 && ioctl(child, TIOCSWINSZ, &size) == 0)
+            return true;
+    }
+    const int error = errno;
+    if (child >= 0)
+        close(child);
+    close(master);
+    master = child = -1;
+    errno = error;
+    return false;
+}
+
+// In the child: a session of its own whose controlling terminal is `child`, which becomes its
+// standard input, output and error (`dup2` leaves those three open across exec). Only
+// async-signal-safe calls.
+void takeTerminal(int master, int child)
+{
+    close(master);
+    if (setsid() < 0 || ioctl(child, TIOCSCTTY, 0) != 0)
+        _exit(127);
+    for (int standard = 0; standard <= 2; ++standard) {
+        if (dup2(child, standard) < 0)
+            _exit(127);
+    }
+    if (child > 2)
+        close(child);
+}
+
+} // namespace
+
 std::optional<PseudoTerminalHelpers::StartedProcess>
 PseudoTerminalHelpers::fork(const std::string& andExec, const std::vector<std::string>& args,
                             const std::vector<std::string>& env,
@@ -140,16 +182,24 @@ PseudoTerminalHelpers::fork(const std::string& andExec, const std::vector<std::s
     if (pipe2(execError, O_CLOEXEC) != 0)
         return std::nullopt;
     int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, &desiredWindowSize);
+    int child = -1;
+    pid_t pid = -1;
+    if (openTerminal(master, child, desiredWindowSize))
+        pid = ::fork();
     if (pid < 0) {
         const int error = errno;
-        close(execError[0]);
-        close(execError[1]);
+        for (int fd : {execError[0], execError[1], master, child}) {
+            if (fd >= 0)
+                close(fd);
+        }
         errno = error;
         return std::nullopt; // `exec` frees what it holds
     }
-    if (pid == 0)
+    if (pid == 0) {
+        takeTerminal(master, child);
         exec->runInChild(execError[1]);
+    }
+    close(child);
     close(execError[1]);
 
     int childError = 0;

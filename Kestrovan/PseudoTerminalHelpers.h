@@ -1,10 +1,12 @@
 // Starting a program on a new pseudo-terminal, and the small queries around one.
 //
 // The start prepares everything the child needs before it forks (argument and environment arrays,
-// a default signal action, an empty signal set), so that between `forkpty` and `execve` the child
+// a default signal action, an empty signal set), so that between the fork and `execve` the child
 // only makes async-signal-safe calls on memory that already exists; a program that cannot be
-// started leaves the child with status 127. `LocalProcess` starts its children through the same
-// `ChildExec`, so both paths set the child up identically.
+// started leaves the child with status 127. Both sides of the terminal are close-on-exec from the
+// moment they are opened, so no program another thread starts meanwhile can hold the terminal
+// open; the child's own standard descriptors are its side, as `forkpty` would leave them. `LocalProcess`
+// starts its children through the same `ChildExec`, so both paths set the child up identically.
 #pragma once
 
 #include "Kestrovan/TerminalPasteControls.h"

@@ -104,6 +104,13 @@ void SearchService::reset()
     state = SearchState();
 }
 
+void SearchService::forget()
+{
+    lastResult.reset();
+    lastSelection.reset();
+    state = SearchState();
+}
+
 // The count is bounded by `limit` so that a term matching on every row of a long scrollback does
 // not make every keystroke in the find bar count them all.
 std::pair<int, int> SearchService::matchSummary(std::string_view term, const SearchOptions& options,

@@ -49,6 +49,10 @@ public:
     void invalidateForOutput();
     /// Forgets the search entirely.
     void reset();
+    /// Forgets the term, the options and the current match, so the next step starts afresh, but
+    /// keeps the line cache: the lines did not change (clearing the find bar's field between two
+    /// terms must not make the next term read the whole scrollback again).
+    void forget();
 
     /// The find bar's summary: the current match's place among the first `limit` matches (from 1,
     /// or 0 when it is not among them or there is none) and how many there are.

@@ -76,7 +76,6 @@
 //   TerminalInnerState.cpp     the inner state as one value, for tests and diagnostics
 //   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
 //   TerminalKittyGraphics.cpp  the kitty graphics entry points, forwarded to KittyGraphicsEngine
-//   TerminalMouse.cpp          mouse reports: button codes, the five wire encodings, host events
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -160,8 +159,7 @@ struct TerminalInnerState;
 struct TerminalInputStateSnapshot;
 struct TerminalPasteRequest;
 struct WindowManipulationCommand;
-enum class TerminalMouseAction : uint32_t;
-enum class TerminalMouseButton : uint32_t;
+enum class KittyClipboardLocation : uint8_t;
 enum class TerminalPasteResult : uint8_t;
 
 namespace printing {
@@ -617,6 +615,9 @@ public:
     TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
     /// Asks the host again which clipboards it offers to the clipboard protocol.
     void refreshKittyClipboardCapabilities();
+    /// Whether a paste from `location` would go out as a kitty paste event (the program asked for
+    /// them and the host offers the clipboard), so a view fetches the clipboard's snapshot first.
+    bool canSendKittyPasteEvent(KittyClipboardLocation location);
     /// Answers an OSC 52 read the host took on (`clipboardReadRequest`) with the clipboard's
     /// content for `selection`.
     void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content);
@@ -652,29 +653,6 @@ public:
     /// The same behind the snapshot gate: single clicks only, no drag, no selection.
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
                                    const SemanticPromptPointerSnapshot& snapshot);
-
-    // --- Mouse reporting (TerminalMouse.cpp) -----------------------------------------------------
-
-    /// Button flags for a classic view event: the report's code in bits 0-7 and, for a release,
-    /// the original button (0 left, 1 middle, 2 right) in bits 8-9.
-    int encodeButton(int button, bool release, bool shift, bool meta, bool control) const;
-    /// Sends one press or release report, the cell position standing in for the pixel position.
-    void sendEvent(int buttonFlags, int x, int y);
-    void sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY);
-    /// Sends one motion report (the flags plus 32).
-    void sendMotion(int buttonFlags, int x, int y, int pixelX, int pixelY);
-    /// The bytes of one report in `mouseProtocol`; positions are 0-based cells and pixels.
-    std::vector<uint8_t> mousePacketBytes(int buttonFlags, bool release, int originalButton, int x, int y,
-                                          int pixelX, int pixelY) const;
-    /// Appends one value in the UTF-8 encoding (mode 1005): one byte, two bytes, or 0 for 2047.
-    static void encodeMouseUtf(std::vector<uint8_t>& data, int ch);
-    /// The tracking state for a host: mode in bits 0-2, encoding in bits 3-5, 64 shift capture,
-    /// 128 alternate scroll, 256 while the alternate screen is active.
-    uint32_t hostPointerModes() const;
-    /// Validates one host event and sends its report; false when nothing was sent. `modifiers`:
-    /// bit 0 shift, bit 1 meta, bit 2 control, bit 3 accepted and ignored.
-    bool sendHostMouse(TerminalMouseAction action, TerminalMouseButton button, uint32_t modifiers, int col,
-                       int row, int pixelX, int pixelY);
 
     // --- Payloads (TerminalPayloadCollection.cpp) -------------------------------------------------
 
@@ -1253,6 +1231,9 @@ private:
     void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta);
     /// Advances the animations and arms the timer for the next frame.
     void scheduleKittyAnimationTimer();
+    /// The images, placements and pending transfer of both screens, their placement rows settled
+    /// first (for `innerState`). Only `KittyGraphicsEngine` changes them.
+    const KittyGraphicsState& kittyGraphicsState() const;
     /// Rises each time the animation timer is scheduled; an armed timer item whose ticket holds an
     /// older serial does nothing.
     uint64_t kittyAnimationTimerSerial() const { return kittyAnimationTimerSerial_; }

@@ -18,6 +18,11 @@ void Terminal::refreshKittyClipboardCapabilities()
     kittyClipboard().refreshCapabilities();
 }
 
+bool Terminal::canSendKittyPasteEvent(KittyClipboardLocation location)
+{
+    return kittyClipboard().canSendPasteEvent(location);
+}
+
 void Terminal::completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
 {
     // The same answer an OSC 52 read gets when the host answers at once.

@@ -1,6 +1,7 @@
 // The default environment of a child process started without one: enough for a program to know
-// which terminal it runs in, a UTF-8 locale, and who and where the user is. Nothing else of the
-// host process is passed on; the application builds a fuller environment of its own.
+// which terminal it runs in, a UTF-8 locale, who and where the user is, and where programs are.
+// Nothing else of the host process is passed on; the application builds a fuller environment of
+// its own.
 #include "Kestrovan/TerminalEnvironment.h"
 
 #include <clocale>
@@ -28,6 +29,18 @@ const char* utf8LocaleName()
 
 } // namespace
 
+std::string inheritedSearchPath()
+{
+    // Without a PATH of its own, a shell falls back to a built-in list that may end in ".", so a
+    // program in whatever directory the user is in could stand in for `ls`. The host's own list
+    // goes on as it is, never with an entry added; a host without one (or with an empty one, which
+    // would mean only the current directory) gives the usual system directories.
+    const char* path = std::getenv("PATH");
+    if (!path || !*path)
+        return defaultSearchPath;
+    return path;
+}
+
 std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor)
 {
     std::vector<std::string> environment;
@@ -44,6 +57,7 @@ std::vector<std::string> getEnvironmentVariables(const std::optional<std::string
         if (const char* value = std::getenv(name))
             environment.push_back(std::string(name) + "=" + value);
     }
+    environment.push_back("PATH=" + inheritedSearchPath());
     return environment;
 }
 

@@ -10,9 +10,15 @@
 
 namespace kestrovan {
 
+/// The search path a child gets when the host process has none.
+inline constexpr const char* defaultSearchPath = "/usr/local/bin:/usr/bin:/bin";
+
 /// The environment of a child started without one: TERM (`termName`, else "xterm-256color"),
-/// COLORTERM when `trueColor`, a UTF-8 LANG and a few variables of the host process, each
-/// "NAME=value".
+/// COLORTERM when `trueColor`, a UTF-8 LANG, a few variables of the host process and PATH
+/// (`inheritedSearchPath`), each "NAME=value".
 std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor);
+
+/// The host process's PATH as it is, or `defaultSearchPath` when it has none or an empty one.
+std::string inheritedSearchPath();
 
 } // namespace kestrovan

@@ -19,7 +19,8 @@ namespace kestrovan {
 class TerminalIOPipeline;
 class TerminalIOPipelineWorker;
 
-/// Receives a pipeline's output on its parse thread.
+/// Receives a pipeline's output on its threads, one call at a time: on the parse thread, or on the
+/// gather thread for a small batch that finds the parse thread idle.
 class TerminalIOPipelineDelegate
 {
 public:

@@ -17,6 +17,7 @@
 #include <limits>
 #include <poll.h>
 #include <span>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
@@ -129,6 +130,7 @@ void TerminalIOPipelineWorker::start()
         } catch (const std::system_error&) {
             platform::MutexLock lock(mutex_);
             done_ = true;
+            readingEnd_ = ReadingEnd::readError;
             --remainingThreads_;
             condition_.notify_all();
             threadsEnded_.notify_all();
@@ -139,6 +141,7 @@ void TerminalIOPipelineWorker::start()
     {
         platform::MutexLock lock(mutex_);
         done_ = true;
+        readingEnd_ = ReadingEnd::readError;
         remainingThreads_ = 0;
         closeDescriptorsLocked();
         condition_.notify_all();
@@ -176,8 +179,10 @@ bool TerminalIOPipelineWorker::requestDrain(uint64_t deadline)
             writeWakeByte(controlWriteFd_);
         condition_.notify_all();
         neverStarted = !started_;
-        if (neverStarted)
+        if (neverStarted) {
             done_ = true;
+            readingEnd_ = ReadingEnd::shutdown;
+        }
     }
     if (neverStarted)
         closeDescriptorsIfNeeded();
@@ -198,11 +203,51 @@ bool TerminalIOPipelineWorker::waitUntilThreadsEnd(uint64_t deadline)
         const uint64_t now = uptimeNanoseconds();
         if (now >= deadline)
             return false;
-        // Bounded steps keep the arithmetic in range for any deadline, "never" included.
-        const uint64_t step = std::min<uint64_t>(deadline - now, 1'000'000'000);
-        mutex_.waitUntil(threadsEnded_, std::chrono::steady_clock::now() + std::chrono::nanoseconds(step));
+        waitForThreadsLocked(deadline - now);
     }
     return true;
+}
+
+void TerminalIOPipelineWorker::waitForThreadsLocked(uint64_t nanoseconds)
+{
+    // Bounded steps keep the arithmetic in range for any deadline, "never" included.
+    const uint64_t step = std::min<uint64_t>(nanoseconds, 1'000'000'000);
+    mutex_.waitUntil(threadsEnded_, std::chrono::steady_clock::now() + std::chrono::nanoseconds(step));
+}
+
+TerminalIOPipelineWorker::Outcome TerminalIOPipelineWorker::waitForDrain(uint64_t deadline,
+                                                                         uint64_t stallLimitNs)
+{
+    platform::MutexLock lock(mutex_);
+    // Set once the threads are watched for progress past the deadline.
+    std::optional<uint64_t> stallStart;
+    uint64_t progressAtStallStart = 0;
+    while (remainingThreads_ > 0) {
+        const uint64_t now = uptimeNanoseconds();
+        if (now < deadline) {
+            waitForThreadsLocked(deadline - now);
+            continue;
+        }
+        if (done_ && !endReachedLocked()) {
+            abandonRingLocked();
+            break;
+        }
+        // Past the deadline the gather thread stops at its next look at the clock (each of its
+        // waits ends by then; only a batch it is handing on itself can hold it longer), or it has
+        // reached the end and the ring, at most four slots, is being handed on. Either is waited
+        // for as long as it gets anywhere: a consumer that takes nothing for `stallLimitNs` (a
+        // delivery queue that never runs) is not waited for.
+        const uint64_t progress = batchesHandedOn_ + (done_ ? 1 : 0);
+        if (!stallStart || progress != progressAtStallStart) {
+            stallStart = now;
+            progressAtStallStart = progress;
+        } else if (now - *stallStart >= stallLimitNs) {
+            abandonRingLocked();
+            break;
+        }
+        waitForThreadsLocked(stallLimitNs - std::min(stallLimitNs, now - *stallStart));
+    }
+    return Outcome{readingEnd_, droppedBytes_};
 }
 
 uint64_t TerminalIOPipelineWorker::uptimeNanoseconds()
@@ -245,6 +290,12 @@ size_t TerminalIOPipelineWorker::filledSlots() const
 {
     platform::MutexLock lock(mutex_);
     return count_;
+}
+
+TerminalIOPipelineWorker::Outcome TerminalIOPipelineWorker::outcome() const
+{
+    platform::MutexLock lock(mutex_);
+    return Outcome{readingEnd_, droppedBytes_};
 }
 
 void TerminalIOPipelineWorker::closeDescriptorsIfNeeded()
@@ -295,6 +346,22 @@ bool TerminalIOPipelineWorker::deadlinePassedLocked() const
     return runPhase_.kind == RunPhase::Kind::draining && uptimeNanoseconds() >= runPhase_.deadline;
 }
 
+bool TerminalIOPipelineWorker::endReachedLocked() const
+{
+    return done_ && readingEnd_ == ReadingEnd::endOfOutput;
+}
+
+void TerminalIOPipelineWorker::abandonRingLocked()
+{
+    if (abandoned_)
+        return;
+    // The slot being handed on right now, if any, is not dropped: its bytes are with the consumer.
+    abandoned_ = true;
+    for (size_t index = delivering_ ? 1 : 0; index < count_; ++index)
+        droppedBytes_ += lens_[(tail_ + index) % slotCount];
+    condition_.notify_all();
+}
+
 void TerminalIOPipelineWorker::threadEnded()
 {
     platform::MutexLock lock(mutex_);
@@ -308,6 +375,8 @@ void TerminalIOPipelineWorker::threadEnded()
 
 void TerminalIOPipelineWorker::gatherThread()
 {
+    // It hands small batches on itself (`handOnIfParserIdle`), so it counts as a parse thread.
+    markCurrentThreadProfilingOwner(ProfilingOwner::parse);
     platform::setCurrentThreadName(gatherThreadName);
     prctl(PR_SET_TIMERSLACK, gatherTimerSlackNs, 0, 0, 0);
     WorkerThreadScope scope(workerMarker_);
@@ -319,50 +388,78 @@ void TerminalIOPipelineWorker::gatherThread()
         descriptors = {fd_, controlReadFd_, idleReadFd_};
     }
     TerminalIOGatherPacing pacing;
+    ReadingEnd end = ReadingEnd::stillReading;
     // One round per slot: wait for room, fill the slot, hand it on, and wait for the descriptor
     // unless the slot came back full (then more is surely waiting).
     for (;;) {
-        const std::optional<size_t> slot = waitForFreeSlot();
+        const std::optional<size_t> slot = waitForFreeSlot(end);
         if (!slot)
             break;
         pacing.beginSlot(uptimeNanoseconds());
         size_t filled = 0;
-        const SlotEnd end = fillSlot(descriptors, storage_.get() + *slot * slotSize, filled, pacing);
-        if (end == SlotEnd::idleWait) {
+        const SlotEnd slotEnd = fillSlot(descriptors, storage_.get() + *slot * slotSize, filled, pacing, end);
+        if (slotEnd == SlotEnd::idleWait) {
             // Nothing gathered: the same slot is started again once the descriptor has news.
-            if (!idleWait(descriptors, pacing))
+            if (!idleWait(descriptors, pacing, end))
                 break;
             continue;
         }
         if (filled > 0) {
-            publish(*slot, filled);
+            uint8_t* bytes = storage_.get() + *slot * slotSize;
+            // A small batch (an echo, a prompt) for a parser with nothing in hand is handed on
+            // here: waking the parse thread for it would cost more than the parsing, and on a busy
+            // machine it is the wait for that thread that a keystroke's echo would feel. The slot
+            // is not published, so it is free again for the next round.
+            const bool small = filled < TerminalIOGatherPacing::largeSlotBytes;
+            if (!small || !handOnIfParserIdle(std::span<const uint8_t>(bytes, filled)))
+                publish(*slot, filled);
             pacing.notePublished(filled);
         }
-        if (end == SlotEnd::publishAndStop)
+        if (slotEnd == SlotEnd::publishAndStop)
             break;
         if (filled == slotSize) {
             // A full slot means more is surely waiting: straight on to the next, no new burst.
             pacing.gap = 0;
             continue;
         }
-        if (!idleWait(descriptors, pacing))
+        // A drain waits for the descriptor in the next slot, no longer than its deadline.
+        if (runPhase().kind == RunPhase::Kind::draining)
+            continue;
+        if (!idleWait(descriptors, pacing, end))
             break;
     }
 
+    // Reading that stopped at a deadline leaves what the terminal still holds unread.
+    uint64_t unread = 0;
+    if (end == ReadingEnd::deadline) {
+        int waiting = 0;
+        if (ioctl(descriptors.fd, FIONREAD, &waiting) == 0 && waiting > 0)
+            unread = static_cast<uint64_t>(waiting);
+    }
     {
         platform::MutexLock lock(mutex_);
         done_ = true;
+        readingEnd_ = end;
+        droppedBytes_ += unread;
         condition_.notify_all();
+        // An owner waiting for a drain decides on the end of reading, before the threads end.
+        threadsEnded_.notify_all();
     }
     threadEnded();
 }
 
-std::optional<size_t> TerminalIOPipelineWorker::waitForFreeSlot()
+std::optional<size_t> TerminalIOPipelineWorker::waitForFreeSlot(ReadingEnd& end)
 {
     platform::MutexLock lock(mutex_);
     for (;;) {
-        if (runPhase_.kind == RunPhase::Kind::quitting || deadlinePassedLocked())
+        if (runPhase_.kind == RunPhase::Kind::quitting) {
+            end = ReadingEnd::shutdown;
             return std::nullopt;
+        }
+        if (deadlinePassedLocked()) {
+            end = ReadingEnd::deadline;
+            return std::nullopt;
+        }
         if (count_ < slotCount)
             return head_;
         // The ring is full: read nothing until the parser frees a slot. This is the back-pressure.
@@ -372,36 +469,65 @@ std::optional<size_t> TerminalIOPipelineWorker::waitForFreeSlot()
 
 TerminalIOPipelineWorker::SlotEnd TerminalIOPipelineWorker::fillSlot(const GatherDescriptors& descriptors,
                                                                      uint8_t* slot, size_t& filled,
-                                                                     TerminalIOGatherPacing& pacing)
+                                                                     TerminalIOGatherPacing& pacing,
+                                                                     ReadingEnd& end)
 {
     using Action = TerminalIOGatherPacing::Action;
+    // A drain's poll reported a hang-up without data: the read after it is the last word.
+    bool hungUp = false;
     for (;;) {
         const ssize_t count = read(descriptors.fd, slot + filled, slotSize - filled);
         if (count > 0) {
             filled += static_cast<size_t>(count);
             pacing.noteBytesRead();
+            hungUp = false;
             bool deadlinePassed;
             {
                 platform::MutexLock lock(mutex_);
                 deadlinePassed = deadlinePassedLocked();
             }
-            if (deadlinePassed)
+            if (deadlinePassed) {
+                end = ReadingEnd::deadline;
                 return SlotEnd::publishAndStop;
+            }
             if (filled == slotSize)
                 return SlotEnd::publish;
             continue;
         }
         // End of file (a pipe), or on Linux EIO once the child's side of a pseudo-terminal has
         // closed and everything it wrote has been read: the end either way.
-        if (count == 0)
+        const int error = count == 0 ? 0 : errno;
+        if (count == 0 || error == EIO) {
+            end = ReadingEnd::endOfOutput;
             return SlotEnd::publishAndStop;
-        if (errno == EINTR)
+        }
+        if (error == EINTR)
             continue;
         // Any other error ends reading too, after what was read has been handed on.
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            end = ReadingEnd::readError;
             return SlotEnd::publishAndStop;
-        if (runPhase().kind == RunPhase::Kind::draining)
-            return SlotEnd::publishAndStop; // a drain takes only what is there at once
+        }
+        if (runPhase().kind == RunPhase::Kind::draining) {
+            // The child is gone, but what it wrote last may still be on its way through the
+            // terminal: nothing to read yet is not the end. What there is goes to the parser
+            // meanwhile; an empty slot waits for more, the end, or the deadline.
+            if (filled > 0)
+                return SlotEnd::publish;
+            if (hungUp) {
+                end = ReadingEnd::endOfOutput;
+                return SlotEnd::publishAndStop;
+            }
+            switch (drainWait(descriptors, end)) {
+            case DrainWait::readable:
+                continue;
+            case DrainWait::hungUp:
+                hungUp = true;
+                continue;
+            case DrainWait::stop:
+                return SlotEnd::publishAndStop;
+            }
+        }
 
         switch (pacing.afterEmptyRead(filled, uptimeNanoseconds())) {
         case Action::retry:
@@ -425,6 +551,7 @@ TerminalIOPipelineWorker::SlotEnd TerminalIOPipelineWorker::fillSlot(const Gathe
             case BridgeOutcome::publish:
                 return SlotEnd::publish;
             case BridgeOutcome::publishAndStop:
+                end = ReadingEnd::shutdown;
                 return SlotEnd::publishAndStop;
             }
         }
@@ -463,7 +590,8 @@ TerminalIOPipelineWorker::bridgingPoll(const GatherDescriptors& descriptors, Ter
         return BridgeOutcome::publish;
     if (entries[1].revents & POLLIN) {
         drainWakePipe(descriptors.controlRead);
-        if (runPhase().kind != RunPhase::Kind::streaming)
+        // A shutdown stops reading; a drain reads on (the next empty read waits as a drain does).
+        if (runPhase().kind == RunPhase::Kind::quitting)
             return BridgeOutcome::publishAndStop;
         pacing.noteBridgeRead();
         return BridgeOutcome::readAgain;
@@ -481,7 +609,8 @@ TerminalIOPipelineWorker::bridgingPoll(const GatherDescriptors& descriptors, Ter
     return BridgeOutcome::readAgain;
 }
 
-bool TerminalIOPipelineWorker::idleWait(const GatherDescriptors& descriptors, TerminalIOGatherPacing& pacing)
+bool TerminalIOPipelineWorker::idleWait(const GatherDescriptors& descriptors, TerminalIOGatherPacing& pacing,
+                                        ReadingEnd& end)
 {
     const uint64_t waitStart = uptimeNanoseconds();
     for (;;) {
@@ -489,6 +618,7 @@ bool TerminalIOPipelineWorker::idleWait(const GatherDescriptors& descriptors, Te
         if (poll(entries, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
+            end = ReadingEnd::readError;
             return false;
         }
         if (entries[1].revents & POLLIN) {
@@ -496,20 +626,92 @@ bool TerminalIOPipelineWorker::idleWait(const GatherDescriptors& descriptors, Te
             const RunPhase::Kind phase = runPhase().kind;
             if (phase == RunPhase::Kind::streaming)
                 continue;
-            if (phase == RunPhase::Kind::quitting)
+            if (phase == RunPhase::Kind::quitting) {
+                end = ReadingEnd::shutdown;
                 return false;
-            break; // draining: take what is there at once
+            }
+            break; // draining: read on, as a drain does
         }
         // On Linux a pseudo-terminal whose child side has closed reports POLLHUP without POLLIN
         // once everything has been read. An error or an invalid descriptor would report the same
         // way forever, so they end reading too.
         const short results = entries[0].revents;
-        if ((results & (POLLHUP | POLLERR | POLLNVAL)) && !(results & POLLIN))
+        if ((results & (POLLHUP | POLLERR | POLLNVAL)) && !(results & POLLIN)) {
+            end = results & POLLHUP ? ReadingEnd::endOfOutput : ReadingEnd::readError;
             return false;
+        }
         break;
     }
     pacing.gap = uptimeNanoseconds() - waitStart;
     return true;
+}
+
+TerminalIOPipelineWorker::DrainWait TerminalIOPipelineWorker::drainWait(const GatherDescriptors& descriptors,
+                                                                        ReadingEnd& end)
+{
+    for (;;) {
+        const RunPhase phase = runPhase();
+        if (phase.kind == RunPhase::Kind::quitting) {
+            end = ReadingEnd::shutdown;
+            return DrainWait::stop;
+        }
+        const uint64_t now = uptimeNanoseconds();
+        if (now >= phase.deadline) {
+            end = ReadingEnd::deadline;
+            return DrainWait::stop;
+        }
+        // Whole milliseconds, rounded up so that the wait never ends just short of the deadline,
+        // and at most a second at a time, so that "never" stays in range.
+        const uint64_t left = phase.deadline - now;
+        const int timeoutMs = static_cast<int>(std::min<uint64_t>((left + 999'999) / 1'000'000, 1000));
+        pollfd entries[2] = {{descriptors.fd, POLLIN, 0}, {descriptors.controlRead, POLLIN, 0}};
+        const int ready = poll(entries, 2, timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            end = ReadingEnd::readError;
+            return DrainWait::stop;
+        }
+        if (entries[1].revents & POLLIN)
+            drainWakePipe(descriptors.controlRead); // a shutdown, seen at the top
+        const short results = entries[0].revents;
+        if (results & POLLIN)
+            return DrainWait::readable;
+        if (results & POLLNVAL) {
+            end = ReadingEnd::readError;
+            return DrainWait::stop;
+        }
+        if (results & (POLLHUP | POLLERR))
+            return DrainWait::hungUp;
+    }
+}
+
+bool TerminalIOPipelineWorker::handOnIfParserIdle(std::span<const uint8_t> bytes)
+{
+    {
+        platform::MutexLock lock(mutex_);
+        // The gather thread is the only one to publish, so while it hands on a batch itself with
+        // no slot filled, the parse thread has nothing to deliver and the sink is called by one
+        // thread at a time, in order. A drain or a shutdown keeps to the ring's own rules.
+        if (count_ != 0 || runPhase_.kind != RunPhase::Kind::streaming)
+            return false;
+    }
+    handOn(bytes);
+    platform::MutexLock lock(mutex_);
+    ++batchesHandedOn_;
+    return true;
+}
+
+void TerminalIOPipelineWorker::handOn(std::span<const uint8_t> bytes)
+{
+    ProfilingInterval interval;
+    if (Profiling::enabled()) {
+        char message[32];
+        std::snprintf(message, sizeof message, "bytes=%zu", bytes.size());
+        interval = ProfilingInterval::begin(ProfilingEvent::ioBatch, std::nullopt, message);
+    }
+    sink_->received(bytes);
+    interval.end();
 }
 
 void TerminalIOPipelineWorker::publish(size_t slot, size_t length)
@@ -536,7 +738,24 @@ void TerminalIOPipelineWorker::parseThread()
             platform::MutexLock lock(mutex_);
             bool exit = false;
             bool reportEOF = false;
-            while (count_ == 0) {
+            for (;;) {
+                if (abandoned_) {
+                    exit = true;
+                    break;
+                }
+                if (deadlinePassedLocked() && !endReachedLocked()) {
+                    // A drain's deadline has passed. The gather thread stops at once; the slots
+                    // still filled are handed on only if it stops at the descriptor's end.
+                    if (done_) {
+                        abandonRingLocked();
+                        exit = true;
+                        break;
+                    }
+                    mutex_.wait(condition_);
+                    continue;
+                }
+                if (count_ > 0)
+                    break;
                 if (done_) {
                     // Everything read has been handed on. An owner that asked for a drain or a
                     // shutdown knows the end already and is not told again.
@@ -544,15 +763,8 @@ void TerminalIOPipelineWorker::parseThread()
                     reportEOF = runPhase_.kind == RunPhase::Kind::streaming;
                     break;
                 }
-                if (deadlinePassedLocked()) {
-                    exit = true;
-                    break;
-                }
                 waitLocked();
             }
-            // A drain that ran out of time abandons the slots still filled.
-            if (!exit && deadlinePassedLocked())
-                exit = true;
             if (exit) {
                 lock.unlock();
                 if (reportEOF)
@@ -561,20 +773,14 @@ void TerminalIOPipelineWorker::parseThread()
             }
             slot = tail_;
             length = lens_[slot];
+            delivering_ = true;
         }
         KESTROVAN_ASSERT(length >= 1 && length <= slotSize,
                          "TerminalIOPipelineWorker: published slot length out of range");
 
-        ProfilingInterval interval;
-        if (Profiling::enabled()) {
-            char message[32];
-            std::snprintf(message, sizeof message, "bytes=%zu", length);
-            interval = ProfilingInterval::begin(ProfilingEvent::ioBatch, std::nullopt, message);
-        }
         // The batch is lent straight out of its slot; the gather thread leaves a published slot
         // alone until it is released.
-        sink_->received(std::span<const uint8_t>(storage_.get() + slot * slotSize, length));
-        interval.end();
+        handOn(std::span<const uint8_t>(storage_.get() + slot * slotSize, length));
         release(slot);
     }
     threadEnded();
@@ -588,6 +794,8 @@ void TerminalIOPipelineWorker::release(size_t slot)
         lens_[slot] = 0;
         tail_ = (tail_ + 1) % slotCount;
         --count_;
+        ++batchesHandedOn_;
+        delivering_ = false;
         // The gather thread is holding a slot back for a parser that has just run dry.
         if (count_ == 0 && bridging_ && idleWriteFd_ >= 0)
             wakeFd = idleWriteFd_;

@@ -39,7 +39,7 @@ TerminalInnerState Terminal::innerState() const
     state.semanticPromptClickMode = semanticPromptClickMode();
     state.semanticInputScanner = semanticInputScanner_;
 
-    state.kittyGraphics = &kittyGraphicsState_;
+    state.kittyGraphics = &kittyGraphicsState();
     state.hasKittyPlacements = hasKittyPlacements_;
     state.kittyAnimationTimerSerial = kittyAnimationTimerSerial_;
     state.payloads = &payloads_;

@@ -58,4 +58,15 @@ KittyGraphicsRenderSnapshot Terminal::kittyGraphicsRenderSnapshot() const
                                                _buffer->yDisp());
 }
 
+const KittyGraphicsState& Terminal::kittyGraphicsState() const
+{
+    // Rows of placements trail the lines a full scrollback dropped until they are looked at (the
+    // engine reads them through `rowOf`). Whoever reads the records themselves sees exact rows;
+    // writing them changes how the state is kept, not what it says.
+    auto& state = const_cast<KittyGraphicsState&>(kittyGraphicsState_);
+    state.primary.settleRows();
+    state.alternate.settleRows();
+    return kittyGraphicsState_;
+}
+
 } // namespace kestrovan

@@ -18,6 +18,7 @@
 // BenchProgramInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
 // "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the file per second; the
 // ratios headless/tmux and headless/bare are printed at the end.
+#include "BenchPseudoTerminal.h"
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
 #include "BenchRatio.h"
@@ -267,16 +268,11 @@ void BM_Bare(benchmark::State& state, const Workload& workload)
     std::vector<uint8_t> buffer(64u << 10);
     for (auto _ : state) {
         const auto start = Clock::now();
-        winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
         int master = -1;
-        const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+        const pid_t pid = bench::startOnTerminal({"/bin/cat", *workload.path}, rows, columns, master);
         if (pid < 0) {
             state.SkipWithError("forkpty failed");
             return;
-        }
-        if (pid == 0) {
-            execl("/bin/cat", "cat", workload.path->c_str(), static_cast<char*>(nullptr));
-            _exit(127);
         }
         // The master reads EIO once the child side is closed and drained.
         for (;;) {

@@ -16,6 +16,7 @@
 // - ZwjEmoji/200000: that many emoji joined by U+200D ZERO WIDTH JOINER into one sequence;
 // - DistinctTrueColours/70000: that many distinct 24-bit foregrounds, one character each
 //   (about 1.1 MB, more styles than the style table holds at once).
+#include "BenchChild.h"
 #include "BenchTerminal.h"
 
 #include "Kestrovan/Terminal.h"
@@ -24,14 +25,11 @@
 
 #include <benchmark/benchmark.h>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -68,21 +66,6 @@ std::string distinctTrueColours(int64_t count)
     return out;
 }
 
-double peakMiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 struct FloodFigures
 {
     double baseMiB = 0;
@@ -90,19 +73,10 @@ struct FloodFigures
     double cpuSeconds = 0;
 };
 
-// Runs the flood in a child; false when the child did not finish.
-bool measureInChild(const std::string& flood, FloodFigures& figures)
+// Runs the flood in a child; absent when the child did not finish.
+std::optional<FloodFigures> measureInChild(const std::string& flood)
 {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
-        return false;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        const rlimit addressSpace{4ull << 30, 4ull << 30};
-        setrlimit(RLIMIT_AS, &addressSpace);
-        const rlimit cpu{120, 120};
-        setrlimit(RLIMIT_CPU, &cpu);
+    return bench::runInChild<FloodFigures>([&] {
         TerminalOptions options = TerminalOptions::defaults();
         options.cols = 80;
         options.rows = 24;
@@ -111,43 +85,34 @@ bool measureInChild(const std::string& flood, FloodFigures& figures)
         auto terminal = Terminal::create(delegate, options);
         terminal->feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("start\r\n"), 7));
         FloodFigures out;
-        out.baseMiB = peakMiB();
-        const double cpuBefore = cpuSeconds();
+        out.baseMiB = bench::peakResidentMiB();
+        const double cpuBefore = bench::cpuSeconds();
         const auto* data = reinterpret_cast<const uint8_t*>(flood.data());
         for (size_t at = 0; at < flood.size(); at += chunkSize)
             terminal->feed(std::span<const uint8_t>(data + at, std::min(chunkSize, flood.size() - at)));
-        out.cpuSeconds = cpuSeconds() - cpuBefore;
-        out.peakMiB = peakMiB();
-        const bool written = write(pipeEnds[1], &out, sizeof out) == ssize_t(sizeof out);
-        _exit(written ? 0 : 1);
-    }
-    close(pipeEnds[1]);
-    const bool read_ = child > 0 && read(pipeEnds[0], &figures, sizeof figures) == ssize_t(sizeof figures);
-    close(pipeEnds[0]);
-    int status = 0;
-    if (child > 0)
-        waitpid(child, &status, 0);
-    return read_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        out.cpuSeconds = bench::cpuSeconds() - cpuBefore;
+        out.peakMiB = bench::peakResidentMiB();
+        return out;
+    });
 }
 
 void runFlood(benchmark::State& state, const std::string& flood)
 {
-    FloodFigures figures;
-    bool finished = true;
+    std::optional<FloodFigures> figures;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        finished = measureInChild(flood, figures);
+        figures = measureInChild(flood);
         state.SetIterationTime(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    if (!finished) {
+    if (!figures) {
         state.SkipWithError("the flood exhausted the child's memory or CPU limit");
         return;
     }
-    state.counters["baseMiB"] = figures.baseMiB;
-    state.counters["peakMiB"] = figures.peakMiB;
-    state.counters["growthMiB"] = figures.peakMiB - figures.baseMiB;
-    state.counters["cpuSeconds"] = figures.cpuSeconds;
+    state.counters["baseMiB"] = figures->baseMiB;
+    state.counters["peakMiB"] = figures->peakMiB;
+    state.counters["growthMiB"] = figures->peakMiB - figures->baseMiB;
+    state.counters["cpuSeconds"] = figures->cpuSeconds;
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(flood.size()));
 }
 

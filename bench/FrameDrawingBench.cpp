@@ -44,39 +44,6 @@ FrameViewState benchViewState()
     return bench::frameViewState({columns, rows, cellWidth, cellHeight, scale, fontSize});
 }
 
-/// A row of coloured words: palette, 256-colour and true-colour text, some of it bold or on a
-/// background, as a syntax-highlighted listing or a busy prompt has it.
-std::string colouredLine(std::mt19937& random)
-{
-    std::string line;
-    for (int column = 0; column < columns;) {
-        switch (random() % 5) {
-        case 0:
-            line += "\x1b[0;3" + std::to_string(random() % 8) + "m";
-            break;
-        case 1:
-            line += "\x1b[0;1;38;5;" + std::to_string(random() % 256) + "m";
-            break;
-        case 2:
-            line += "\x1b[0;38;2;" + std::to_string(random() % 256) + ";120;200m";
-            break;
-        case 3:
-            line += "\x1b[0;30;4" + std::to_string(1 + random() % 7) + "m";
-            break;
-        default:
-            line += "\x1b[0m";
-        }
-        const int length = 2 + int(random() % 9);
-        for (int i = 0; i < length && column < columns; ++i, ++column)
-            line.push_back(char('a' + random() % 26));
-        if (column < columns) {
-            line.push_back(' ');
-            ++column;
-        }
-    }
-    return line + "\x1b[0m";
-}
-
 /// A row of a table drawn with box-drawing characters, its cells holding CJK words.
 std::string boxLine(int row, std::mt19937& random)
 {
@@ -116,7 +83,8 @@ struct ScreenFrame
         std::mt19937 random(seed);
         std::string text;
         for (int row = 0; row < rows; ++row) {
-            text += kind == Screen::colouredText ? colouredLine(random) : boxLine(row, random);
+            text +=
+                kind == Screen::colouredText ? bench::colouredLine(random, columns) : boxLine(row, random);
             if (row + 1 < rows)
                 text += "\r\n";
         }

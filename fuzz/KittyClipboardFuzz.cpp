@@ -13,7 +13,8 @@
 // Besides the sanitizers it checks what the protocol promises: every clipboard reply is a
 // well-formed 7-bit packet; each read and each write is answered at most once; live requests never
 // outnumber the work that can still answer them (nothing pending is ever forgotten), and once the
-// host has answered everything none is left; the token and grant stores stay within 32 entries.
+// host has answered everything none is left; the token and grant stores stay within 32 entries,
+// and no more than 32 reads wait at once.
 #include "tests/Kestrovan/KittyClipboardFakeHost.h"
 
 #include "Kestrovan/TerminalInnerState.h"
@@ -79,6 +80,8 @@ struct Session
             fail("a request waits for work that no longer exists", std::to_string(live));
         if (protocol->tokenCount() > 32 || protocol->rememberedGrants().size() > 32)
             fail("a store passed its limit", std::to_string(protocol->tokenCount()));
+        if (protocol->pendingReadCount() > KittyClipboardProtocol::maximumPendingReads)
+            fail("more reads wait than the bound allows", std::to_string(protocol->pendingReadCount()));
     }
 
     /// Checks and forgets what the program has received.

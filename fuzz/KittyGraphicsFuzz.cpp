@@ -7,10 +7,13 @@
 //   2  zlib framing and inflate, with an output limit from the next two bytes.
 //   3  PNG decoding; a decoded image must hold width x height x 4 bytes.
 //   4-7  a session: the input is cut at NUL bytes into pieces; a piece whose first byte is odd is
-//      sent as an APC G body (its first byte dropped), an even one as plain output (text, line
-//      feeds, scroll and erase sequences, screen switches). Bits 1-2 of the selector pick the host's
-//      cell size and 8-bit replies. After the session the render snapshot must be sorted and refer
-//      only to stored images, and every reply must be one well-formed APC string.
+//      sent as an APC G body (its first byte dropped; with bit 7 set as well, sent 32 times the
+//      value of bits 1-6, so that images without ids, anonymous placements and frames pile up), an
+//      even one as plain output (text, line feeds, scroll and erase sequences, screen switches).
+//      Bits 1-2 of the selector pick the host's cell size and 8-bit replies. After the session the
+//      render snapshot must be sorted and refer only to stored images, every reply must be one
+//      well-formed APC string, and each screen's byte totals must match its records and stay
+//      within the quota.
 // Local media stay off (the default), so nothing here touches the file system.
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
@@ -96,7 +99,9 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
         if (piece[0] & 1) {
             // Straight to the entry point, as the parser hands on an APC: the bytes need no escaping
             // to reach it whole.
-            static_cast<ParserListener&>(*terminal).dispatchApc('G', piece.subspan(1));
+            const int repeats = (piece[0] & 0x80) ? 32 * ((piece[0] >> 1) & 0x3F) : 1;
+            for (int repeat = 0; repeat < repeats; ++repeat)
+                static_cast<ParserListener&>(*terminal).dispatchApc('G', piece.subspan(1));
         } else {
             terminal->feed(piece.subspan(1));
         }
@@ -119,13 +124,25 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
                 fail("placements out of drawing order");
         }
     }
-    int64_t total = 0;
-    for (const auto& [id, image] : (*terminal->innerState().kittyGraphics).active().imagesById)
-        total += image.byteSize;
-    if (total != (*terminal->innerState().kittyGraphics).active().totalImageBytes)
-        fail("the byte total differs from the images' sizes");
-    if (total > options.kittyGraphics.storageLimitBytesPerScreen)
-        fail("the store holds more than its quota");
+    const KittyGraphicsState& state = *terminal->innerState().kittyGraphics;
+    for (const KittyGraphicsScreenState* screen : {&state.primary, &state.alternate}) {
+        int64_t total = 0;
+        int64_t bookkeeping =
+            int64_t(screen->placementsByKey.size()) * KittyGraphicsBookkeeping::placementBytes;
+        for (const auto& [id, image] : screen->imagesById) {
+            total += image.byteSize;
+            bookkeeping += KittyGraphicsBookkeeping::imageBytes;
+            if (image.animation)
+                bookkeeping +=
+                    int64_t(image.animation->frames.size() - 1) * KittyGraphicsBookkeeping::frameBytes;
+        }
+        if (total != screen->totalImageBytes)
+            fail("the byte total differs from the images' sizes");
+        if (bookkeeping != screen->bookkeepingBytes)
+            fail("the bookkeeping total differs from the records");
+        if (screen->chargedBytes() > options.kittyGraphics.storageLimitBytesPerScreen)
+            fail("the store holds more than its quota");
+    }
     checkReplies(delegate->sends);
 }
 

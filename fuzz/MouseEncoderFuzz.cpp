@@ -1,8 +1,8 @@
-// The mouse report encoders under arbitrary input: each step picks a tracking mode, a wire
+// The mouse report encoder under arbitrary input: each step picks a tracking mode, a wire
 // encoding and 7-bit or 8-bit controls, then drives one entry point with arbitrary values: the
-// host entry point (raw action, button and modifier values, any cell and pixel position), the
-// view's button encoding followed by a press, release or motion report, the packet builder with
-// any flags and original button, or the UTF-8 value encoder alone.
+// host entry point (raw action, button and modifier values, any cell and pixel position), a
+// report value over the terminal's modes (any action, button and modifiers, any position), the
+// encoder with any mode, or the UTF-8 value encoder alone.
 //
 // Every report must be well formed for its encoding: the right introducer, exactly the fields the
 // encoding has, byte values in their ranges (a UTF-8 value is one byte, two well-formed bytes, or
@@ -12,8 +12,8 @@
 #include "fuzz/FuzzInput.h"
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
+#include "Kestrovan/MouseReport.h"
 #include "Kestrovan/Terminal.h"
-#include "Kestrovan/TerminalMouse.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -238,7 +238,7 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
     t.feed(input.byte() & 1 ? "\x1b G" : "\x1b F"); // S8C1T or S7C1T
     delegate.sends.clear();
 
-    const uint32_t modes = t.hostPointerModes();
+    const uint32_t modes = hostPointerModes(t);
     if ((modes & 7) != static_cast<uint32_t>(t.mouseMode()) ||
         ((modes >> 3) & 7) != static_cast<uint32_t>(encoding))
         malformed("host pointer modes disagree with the terminal", {});
@@ -257,7 +257,7 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         const std::optional<TerminalMouseButton> button = terminalMouseButtonFromRaw(rawButton);
         if (!action || !button)
             break;
-        const bool sent = t.sendHostMouse(*action, *button, modifiers, col, row, pixelX, pixelY);
+        const bool sent = sendHostMouse(t, *action, *button, modifiers, col, row, pixelX, pixelY);
         if (sent != (delegate.sends.size() == 1) || delegate.sends.size() > 1)
             malformed("host entry point's answer does not match what it sent", {});
         if (sent) {
@@ -270,39 +270,35 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
     }
     case 1:
     case 2: {
-        // The view's calls: a button code, then a press or release report, or a motion report.
-        const int button = input.byte() < 240 ? input.byte() % 9 : static_cast<int>(input.word());
-        const uint8_t flags = input.byte();
-        const int buttonFlags = t.encodeButton(button, flags & 1, flags & 2, flags & 4, flags & 8);
-        const int x = input.position();
-        const int y = input.position();
-        const int pixelX = input.position();
-        const int pixelY = input.position();
-        if (flags & 16) {
-            t.sendMotion(buttonFlags, x, y, pixelX, pixelY);
-            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, pixelX, pixelY, false);
-        } else if (flags & 32) {
-            t.sendEvent(buttonFlags, x, y);
-            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, x, y, bool(flags & 1));
-        } else {
-            t.sendEvent(buttonFlags, x, y, pixelX, pixelY);
-            checkReport(delegate.sends.at(0), encoding, t.cc().send8bit, x, y, pixelX, pixelY,
-                        bool(flags & 1));
-        }
+        // A report value over the terminal's modes: bytes exactly when the mode reports it.
+        const MouseReport report{static_cast<TerminalMouseAction>(input.byte() % 4),
+                                 static_cast<TerminalMouseButton>(input.byte() % 8),
+                                 MouseReportModifiers(static_cast<uint8_t>(input.byte() & 7)),
+                                 input.position(),
+                                 input.position(),
+                                 input.position(),
+                                 input.position()};
+        const std::optional<std::vector<uint8_t>> bytes = mouseReportBytes(t, report);
+        if (bytes.has_value() != mouseModeReports(t.mouseMode(), report))
+            malformed("report bytes disagree with the mode's rule", bytes.value_or(std::vector<uint8_t>{}));
+        if (bytes)
+            checkReport(*bytes, encoding, t.cc().send8bit, report.col, report.row, report.pixelX,
+                        report.pixelY, report.action == TerminalMouseAction::release);
         break;
     }
     case 3: {
-        // The packet builder with any flags, release flag and original button.
-        const int buttonFlags = static_cast<int>(input.word());
-        const bool release = input.byte() & 1;
-        const int originalButton = static_cast<int>(input.word());
-        const int x = input.position();
-        const int y = input.position();
-        const int pixelX = input.position();
-        const int pixelY = input.position();
-        const std::vector<uint8_t> report =
-            t.mousePacketBytes(buttonFlags, release, originalButton, x, y, pixelX, pixelY);
-        checkReport(report, encoding, t.cc().send8bit, x, y, pixelX, pixelY, release);
+        // The encoder with any mode and any raw action, button and modifier bits.
+        const MouseReport report{
+            static_cast<TerminalMouseAction>(input.byte() < 240 ? input.byte() % 4 : input.word()),
+            static_cast<TerminalMouseButton>(input.byte() < 240 ? input.byte() % 8 : input.word()),
+            MouseReportModifiers(input.byte()),
+            input.position(),
+            input.position(),
+            input.position(),
+            input.position()};
+        const MouseReportEncoding with{static_cast<MouseMode>(input.byte() % 5), encoding, t.cc().send8bit};
+        checkReport(encodeMouseReport(report, with), encoding, with.eightBitControls, report.col, report.row,
+                    report.pixelX, report.pixelY, report.action == TerminalMouseAction::release);
         break;
     }
     default: {
@@ -310,7 +306,7 @@ void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
         // value reads back as itself, capped at 2047, from one or two bytes.
         const int value = static_cast<int>(input.word());
         std::vector<uint8_t> out;
-        Terminal::encodeMouseUtf(out, value);
+        encodeMouseUtf(out, value);
         if (value == 2047 || value <= 0) {
             if (out != std::vector<uint8_t>{0})
                 malformed("UTF-8 value should be the 0 byte", out);

@@ -1,53 +1,43 @@
 // A counting replacement of the global allocation functions, for checks that a path allocates
-// nothing. Include it from exactly one source file of a binary: it defines the global operators.
+// nothing, or how much it allocates and holds. Include it from exactly one source file of a binary:
+// it defines the global operators; other files read the counters through AllocationCounters.h.
 // Allocations are counted only on a thread between `startCounting()` and `stopCounting()`, so
 // every other thread and test runs as before.
 #pragma once
 
-#include <atomic>
+#include "AllocationCounters.h"
+
 #include <cstdlib>
 #include <new>
 
 namespace counting {
 
-inline std::atomic<long> countedAllocations{0};
-// Constant-initialised, so reading it needs no set-up even inside the first allocation a thread
-// makes.
-inline thread_local bool countingOnThisThread = false;
-
 inline void* allocate(std::size_t size)
 {
-    if (countingOnThisThread)
-        countedAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* pointer = std::malloc(size == 0 ? 1 : size))
+    if (void* pointer = std::malloc(size == 0 ? 1 : size)) {
+        noteAllocation(pointer, size);
         return pointer;
+    }
     throw std::bad_alloc();
 }
 
 inline void* allocateAligned(std::size_t size, std::align_val_t alignment)
 {
-    if (countingOnThisThread)
-        countedAllocations.fetch_add(1, std::memory_order_relaxed);
     const auto align = static_cast<std::size_t>(alignment);
     // aligned_alloc wants the size to be a multiple of the alignment.
     const std::size_t rounded = ((size > 0 ? size : 1) + align - 1) / align * align;
-    if (void* pointer = std::aligned_alloc(align, rounded))
+    if (void* pointer = std::aligned_alloc(align, rounded)) {
+        noteAllocation(pointer, size);
         return pointer;
+    }
     throw std::bad_alloc();
 }
 
-/// Starts counting the allocations this thread makes.
-inline void startCounting()
+/// Gives a block back.
+inline void release(void* pointer) noexcept
 {
-    countedAllocations.store(0);
-    countingOnThisThread = true;
-}
-
-/// Stops counting and answers how many allocations were made since `startCounting()`.
-inline long stopCounting()
-{
-    countingOnThisThread = false;
-    return countedAllocations.load();
+    noteRelease(pointer);
+    std::free(pointer);
 }
 
 } // namespace counting
@@ -104,49 +94,49 @@ void* operator new[](std::size_t size, std::align_val_t alignment, const std::no
 }
 void operator delete(void* pointer) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete[](void* pointer) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete(void* pointer, std::size_t) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete[](void* pointer, std::size_t) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete(void* pointer, std::align_val_t) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete[](void* pointer, std::align_val_t) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete(void* pointer, std::size_t, std::align_val_t) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete[](void* pointer, std::size_t, std::align_val_t) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete(void* pointer, const std::nothrow_t&) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete[](void* pointer, const std::nothrow_t&) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete(void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }
 void operator delete[](void* pointer, std::align_val_t, const std::nothrow_t&) noexcept
 {
-    std::free(pointer);
+    counting::release(pointer);
 }

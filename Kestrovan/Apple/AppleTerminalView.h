@@ -13,12 +13,15 @@
 //   AppleTerminalView.cpp            construction, set-up, host lifecycle, main-thread hops
 //   AppleTerminalViewSetup.cpp       fonts, cell size, grid fit and resize
 //   AppleTerminalViewCallbacks.cpp   the terminal's callbacks and the event queue's events
+//   AppleTerminalViewImages.cpp      inline pictures (OSC 1337 files, Sixel bitmaps) put on lines
 //   AppleTerminalViewColors.cpp      native colours, palette changes, caret colours
 //   AppleTerminalViewInput.cpp       the senders' closures, keys, mouse reports, selection helpers
 //   AppleTerminalViewScrolling.cpp   viewport, scroller values and scrollback
 //   AppleTerminalViewBlink.cpp       the text-blink timer
 //   AppleTerminalViewLinks.cpp       OSC 8 hyperlinks: payloads, clicks, highlight rows
-//   AppleTerminalViewQueries.cpp     prompt navigation, resets, settings, snapshots, search
+//   AppleTerminalViewPasteboard.cpp  copy, paste, paste events and the system clipboards
+//   AppleTerminalViewQueries.cpp     prompt navigation, resets, terminal options, snapshots, search
+//   AppleTerminalViewSettings.cpp    the host's run-time settings and the optimal frame
 //   AppleTerminalViewStatus.cpp      diagnostics, bell and progress report
 //
 // Threads: unless a member says otherwise it runs on the main thread. `feed`, `send`, the terminal
@@ -46,6 +49,7 @@
 #include "Kestrovan/Apple/WheelReportBudget.h"
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/MouseReport.h"
 #include "Kestrovan/ProfilingStats.h"
 #include "Kestrovan/SearchOptions.h"
 #include "Kestrovan/Terminal.h"
@@ -56,6 +60,7 @@
 #include "Platform/Dispatch/DisplayLink.h"
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Dispatch/MainThreadTimers.h"
+#include "Platform/Graphics/NativeImage.h"
 #include "Platform/Text/FontSet.h"
 #include "Platform/UI/Appearance.h"
 #include "Platform/UI/View.h"
@@ -205,11 +210,13 @@ public:
     /// Left and right swap places on a right-to-left line when the terminal's swap mode is on.
     void sendKeyLeft();
     void sendKeyRight();
-    /// One mouse report, straight to the host delegate (not through the input sender). Buttons 0,
-    /// 1, 2 and 4 to 7; positions are 0-based cells, pixels default to the cell.
-    void sendMouseEvent(int button, bool release, bool motion, bool shift, bool meta, bool control, int col,
-                        int row, std::optional<int> pixelX = std::nullopt,
-                        std::optional<int> pixelY = std::nullopt);
+    /// The host's switch for mouse reports: while it is off, no report of any kind leaves the view.
+    bool allowMouseReporting = true;
+    /// Sends one mouse report straight to the host delegate (not through the input sender), when
+    /// the switch is on and the program's tracking mode reports it; true when it was sent. A motion
+    /// report equal to the one sent before it (a move within a cell) is not sent again. Takes the
+    /// terminal lock; the caller must not hold it.
+    bool sendMouseReport(const MouseReport& report);
     /// The control byte of a one-character ASCII string (Ctrl+A is 0x01); empty for anything else.
     static std::vector<uint8_t> applyControlToEventCharacters(std::string_view characters);
 
@@ -223,7 +230,11 @@ public:
 
     bool selectionActive();
     std::optional<std::string> getSelection();
+    /// Selects the whole buffer and offers it as the primary selection.
     void selectAll();
+    /// Offers the selected text as the display's primary selection (what a middle click pastes),
+    /// as a finished selection is on Linux; nothing without a host or a selection.
+    void offerSelectionAsPrimary();
     void selectNone();
     SemanticPromptClickBehavior semanticPromptClickBehavior();
     void setSemanticPromptClickBehavior(SemanticPromptClickBehavior behavior);
@@ -319,33 +330,36 @@ public:
     void progressReport(Terminal& source, const ProgressReport& report) override;
     void programStatusChanged(Terminal& source, const std::vector<TerminalProgramStatus>& records) override;
 
+    // --- Inline pictures (AppleTerminalViewImages.cpp) ---------------------------------------------
+
+    /// An OSC 1337 file: a PNG sized by the requests, cut into strips one cell row high and put on
+    /// the lines under the cursor, which moves down a line per strip. Dropped before the view has
+    /// measured its cell, and when it cannot be decoded or sized.
+    void createImage(Terminal& source, Bytes data, ImageSizeRequest width, ImageSizeRequest height,
+                     bool preserveAspectRatio) override;
+    /// A Sixel bitmap (RGBA, alpha premultiplied), placed as an OSC 1337 picture: across the text
+    /// area when it has more pixels than the area has points, else at its own size.
+    void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width, int height) override;
+
     /// Main thread: one coalesced event from the event queue.
     void applyTerminalEvent(TerminalEvent event);
     /// The mouse mode the terminal last reported; any thread.
     Terminal::MouseMode mouseMode() const;
 
     // The system clipboards, as the kitty clipboard protocol falls back on them when the host does
-    // not answer. The toolkit's widget provides them; a view without one has no clipboard.
+    // not answer: the host's clipboards (CLIPBOARD for the standard location, PRIMARY for the
+    // primary one). A view without a host has no clipboard.
 
     /// The formats a clipboard offers, in its order; none when it offers nothing.
     virtual std::optional<std::vector<std::string>>
-    kittyPlatformTypeIdentifiers(KittyClipboardLocation /*location*/)
-    {
-        return std::nullopt;
-    }
+    kittyPlatformTypeIdentifiers(KittyClipboardLocation location);
     /// Reads one format; clipboard reads finish later, on the main thread, with none for no data.
-    virtual void kittyPlatformData(KittyClipboardLocation /*location*/, const std::string& /*identifier*/,
-                                   std::function<void(std::optional<std::vector<uint8_t>>)> completion)
-    {
-        completion(std::nullopt);
-    }
+    virtual void kittyPlatformData(KittyClipboardLocation location, const std::string& identifier,
+                                   std::function<void(std::optional<std::vector<uint8_t>>)> completion);
     /// Replaces the clipboard's contents with one item of the given (format, data) pairs.
     virtual KittyClipboardWriteResult
-    kittyPlatformPublish(KittyClipboardLocation /*location*/,
-                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& /*items*/)
-    {
-        return KittyClipboardWriteResult::ioError;
-    }
+    kittyPlatformPublish(KittyClipboardLocation location,
+                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& items);
     /// A program's write to the system clipboard: every representation (and usable alias) under
     /// its MIME name; an invalid name refuses the whole write.
     KittyClipboardWriteResult kittyPlatformWrite(KittyClipboardLocation location,
@@ -355,6 +369,38 @@ public:
     std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
     /// Reads the delegate's kitty clipboard capabilities into the terminal's clipboard protocol.
     void refreshKittyClipboardCapabilities();
+
+    // --- Copy and paste (AppleTerminalViewPasteboard.cpp) ------------------------------------------
+
+    /// The host's clipboard for a location; null without a host or clipboard.
+    platform::Clipboard* systemClipboard(KittyClipboardLocation location) const;
+    /// Copies the selected text to the standard clipboard; the primary selection is left alone.
+    void copy();
+    /// Pastes the standard clipboard.
+    void paste();
+    /// Pastes a clipboard: as a kitty paste event when the program asked for those, else its text,
+    /// once the clipboard's owner has handed it over.
+    void pasteClipboard(KittyClipboardLocation location);
+    /// Pastes text as the user's paste: the caret brought into view, bracketed when the program
+    /// asked, and delivered even when the encoder finds it unsafe (reviewing pastes is the
+    /// application's business).
+    void pasteText(std::string_view text);
+    /// Text read from a clipboard for a paste; the toolkit's half first drops composing text.
+    virtual void insertPastedText(const std::string& text) { pasteText(text); }
+    /// Offers a clipboard to the program as a kitty paste event; true when one went out.
+    bool sendKittyPasteEvent(KittyClipboardLocation location);
+    /// What a clipboard offers now, for a paste event: its types (the host's list, else the
+    /// clipboard's formats as read at one change count) and a read that answers only while the
+    /// clipboard still holds what was offered. None when it offers nothing or keeps changing.
+    std::optional<TerminalClipboardSnapshot> kittyClipboardSnapshot(KittyClipboardLocation location);
+    /// `image` drawn into `size` points (one pixel a point), keeping its aspect and centred; the
+    /// image itself for a size that is not finite, not positive, over 16,384 points a side or
+    /// over 2^24 pixels.
+    static std::shared_ptr<const platform::NativeImage>
+    scale(const std::shared_ptr<const platform::NativeImage>& image, platform::Size size);
+    /// The largest side and area a scaled image may have.
+    static constexpr double maximumScaledImageSide = 16384;
+    static constexpr double maximumScaledImagePixels = 16777216;
 
     // --- Colours (AppleTerminalViewColors.cpp) -----------------------------------------------------
 
@@ -509,8 +555,8 @@ public:
     void setLinkHighlightRange(std::optional<std::vector<LinkMatch::RowRange>> range);
     bool commandActive() const { return commandActive_; }
     void setCommandActive(bool active) { commandActive_ = active; }
-    /// The subview previewing a hovered link's target, when one is shown.
-    std::shared_ptr<platform::View> urlPreview;
+    /// The label previewing a hovered link's target, when one is shown.
+    std::shared_ptr<platform::Label> urlPreview;
     /// Opens a link the delegate approved; the link-safety policy is the application's.
     virtual void openLinkFromDelegate(const std::string& /*link*/,
                                       const std::map<std::string, std::string>& /*params*/)
@@ -573,7 +619,6 @@ public:
     std::shared_ptr<FrameRenderTarget> renderTarget;
     std::optional<double> metalScaleFactorOverride;
     MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
-    std::shared_ptr<const TerminalGlyphFallbackProvider> glyphFallbackProvider;
 
     /// Accessibility announcements; the widget speaks them. Counted here.
     virtual void postAccessibilityValueChanged() { ++accessibilityValueChanges_; }
@@ -619,22 +664,69 @@ public:
     TerminalRenderMailbox::State pendingFrameRequests() const;
     const TerminalOptions& startupOptions() const { return startupOptions_; }
 
-    // --- Settings the frame capture reads ----------------------------------------------------------
+    // --- Settings (AppleTerminalViewSettings.cpp) --------------------------------------------------
+    //
+    // A host changes these at run time, on the main thread. A setter takes effect at once and does
+    // nothing when the value is the one in place: a colour setting drops the colour caches and
+    // redraws every row ("colours changed"), a drawing setting redraws every row, and a setting that
+    // changes the room the text has refits the grid. The next frame capture reads the new value.
 
+    /// Stored only: the frame capture reads it.
     bool notifyUpdateChanges = false;
+    /// Stored only: read when input is sent.
     bool cursorBlinkResetsOnInput = true;
-    bool useBrightColors = true;
-    bool collapseBrightColorsToBase = true;
-    double minimumContrastRatio = 1.0;
-    bool translucentCellBackgrounds = false;
-    BidiHostPolicy bidiHostPolicy = BidiHostPolicy::respectTerminal;
-    bool customBlockGlyphs = true;
-    bool antiAliasCustomBlockGlyphs = false;
-    platform::NativeColor selectedTextBackgroundColor =
-        platform::NativeColor::sRGB(0, 166.0 / 255, 178.0 / 255);
-    platform::NativeColor selectedTextForegroundColor = platform::NativeColor::sRGB(0, 0, 0);
-    std::optional<platform::NativeColor> linkColor;
-    std::optional<platform::NativeColor> linkUnderlineColor;
+
+    /// Bold text in the first eight palette colours is drawn in their bright twins.
+    bool useBrightColors() const { return useBrightColors_; }
+    void setUseBrightColors(bool value);
+    /// With bright colours off, the bright palette colours 8-15 are drawn as the base ones 0-7.
+    bool collapseBrightColorsToBase() const { return collapseBrightColorsToBase_; }
+    void setCollapseBrightColorsToBase(bool value);
+    /// The least contrast between text and its background; 1 leaves colours as they are. A value
+    /// that is not a number always counts as a change.
+    double minimumContrastRatio() const { return minimumContrastRatio_; }
+    void setMinimumContrastRatio(double value);
+    /// Cell backgrounds keep a translucent background colour's alpha.
+    bool translucentCellBackgrounds() const { return translucentCellBackgrounds_; }
+    void setTranslucentCellBackgrounds(bool value);
+    /// The alpha of the native background colour. Set: clamped to 0 ... 1 (not a number gives 1),
+    /// the background keeps its hue.
+    double backgroundOpacity() const { return nativeBg_.alpha; }
+    void setBackgroundOpacity(double value);
+    /// Whether rows follow the terminal's bidirectional presentation or stay left to right.
+    BidiHostPolicy bidiHostPolicy() const { return bidiHostPolicy_; }
+    void setBidiHostPolicy(BidiHostPolicy policy);
+    /// Block, box-drawing and Powerline characters drawn as shapes rather than from the font.
+    bool customBlockGlyphs() const { return customBlockGlyphs_; }
+    void setCustomBlockGlyphs(bool value);
+    bool antiAliasCustomBlockGlyphs() const { return antiAliasCustomBlockGlyphs_; }
+    void setAntiAliasCustomBlockGlyphs(bool value);
+    /// The host's fonts for characters the terminal's font lacks; none uses the system's.
+    const std::shared_ptr<const TerminalGlyphFallbackProvider>& glyphFallbackProvider() const
+    {
+        return glyphFallbackProvider_;
+    }
+    void setGlyphFallbackProvider(std::shared_ptr<const TerminalGlyphFallbackProvider> provider);
+    platform::NativeColor selectedTextBackgroundColor() const { return selectedTextBackgroundColor_; }
+    void setSelectedTextBackgroundColor(platform::NativeColor color);
+    platform::NativeColor selectedTextForegroundColor() const { return selectedTextForegroundColor_; }
+    void setSelectedTextForegroundColor(platform::NativeColor color);
+    /// The colour of highlighted links and of their underline; none keeps the text's.
+    const std::optional<platform::NativeColor>& linkColor() const { return linkColor_; }
+    void setLinkColor(std::optional<platform::NativeColor> color);
+    const std::optional<platform::NativeColor>& linkUnderlineColor() const { return linkUnderlineColor_; }
+    void setLinkUnderlineColor(std::optional<platform::NativeColor> color);
+    /// The caret is drawn hollow and does not blink while the view has no focus.
+    bool caretViewTracksFocus() const;
+    void setCaretViewTracksFocus(bool value);
+    /// Frames stop while the view cannot be seen. Main thread only (the program stops otherwise).
+    bool suspendsRenderingWhenNotVisible() const;
+    void setSuspendsRenderingWhenNotVisible(bool value);
+
+    /// The frame that fits the terminal's columns and rows exactly, at the origin.
+    platform::Rect getOptimalFrameSize();
+    /// The width the text leaves to a scroller beside it.
+    virtual double reservedScrollerWidth() const { return 0; }
 
 protected:
     /// Moves the viewport without the follow-up reports (used by `scrollTo`); true when it moved.
@@ -659,6 +751,8 @@ private:
     void requestScrollerUpdate();
     /// Marks every screen row for redraw; the caller holds the terminal lock.
     static void markWholeScreenLocked(Terminal& terminal);
+    /// Marks every screen row for redraw and asks for a frame; `caller` names the setting.
+    void fullRedraw(const char* caller);
     /// The cell in device pixels, each at least 1.
     std::pair<int, int> cellPixelSize() const;
     void sendCursorKey(char normal);
@@ -720,6 +814,21 @@ private:
     bool fontSmoothing_ = true;
     double lineSpacing_ = 1.0;
 
+    // Settings (AppleTerminalViewSettings.cpp).
+    bool useBrightColors_ = true;
+    bool collapseBrightColorsToBase_ = true;
+    double minimumContrastRatio_ = 1.0;
+    bool translucentCellBackgrounds_ = false;
+    BidiHostPolicy bidiHostPolicy_ = BidiHostPolicy::respectTerminal;
+    bool customBlockGlyphs_ = true;
+    bool antiAliasCustomBlockGlyphs_ = false;
+    std::shared_ptr<const TerminalGlyphFallbackProvider> glyphFallbackProvider_;
+    platform::NativeColor selectedTextBackgroundColor_ =
+        platform::NativeColor::sRGB(0, 166.0 / 255, 178.0 / 255);
+    platform::NativeColor selectedTextForegroundColor_ = platform::NativeColor::sRGB(0, 0, 0);
+    std::optional<platform::NativeColor> linkColor_;
+    std::optional<platform::NativeColor> linkUnderlineColor_;
+
     // Colours.
     platform::NativeColor nativeFg_;
     platform::NativeColor nativeBg_;
@@ -729,6 +838,9 @@ private:
     bool cursorTextColorIsDefault_ = true;
     platform::NativeColor backingLayerColor_;
     ViewColorMapper colorMapper_;
+
+    // The last motion report sent: the same report again (a move within one cell) is not sent.
+    std::optional<std::vector<uint8_t>> lastMotionReport_;
 
     // Focus, links, scrolling.
     bool hasFocus_ = false;

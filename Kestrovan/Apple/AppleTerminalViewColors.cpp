@@ -14,7 +14,14 @@ namespace kestrovan {
 
 void TerminalView::colorsChanged()
 {
-    withTerminal([this](Terminal&) { colorsChangedLocked(); }, "colorsChanged()");
+    withTerminal(
+        [this](Terminal&) {
+            // Every cached colour was resolved under the settings that just changed. (A program's
+            // palette change drops only the entries it changed, before `colorsChangedLocked`.)
+            colorMapper_.resetCaches();
+            colorsChangedLocked();
+        },
+        "colorsChanged()");
 }
 
 void TerminalView::colorsChangedOnMain()
@@ -32,7 +39,7 @@ void TerminalView::colorsChangedLocked()
     crossThreadState_.withLock(
         [reverse](TerminalViewCrossThreadState& state) { state.reverseColorsActive = reverse; });
     colorMapper_.setReverseColorsActive(reverse);
-    colorMapper_.setCollapseBrightColorsToBase(collapseBrightColorsToBase);
+    colorMapper_.setCollapseBrightColorsToBase(collapseBrightColorsToBase_);
     updateBackingLayerBackground();
     markWholeScreenLocked(terminal);
     KESTROVAN_ASSERT(frameDriver_ != nullptr, "TerminalView.colorsChangedLocked: no frame driver");
@@ -159,7 +166,7 @@ void TerminalView::updateBackingLayerBackground()
     const platform::NativeColor color = reverse ? nativeFg_ : nativeBg_;
     // A translucent background shows through translucent cells only when they are asked for; an
     // opaque one is always painted.
-    const bool paint = color.alpha >= 1.0 || !translucentCellBackgrounds;
+    const bool paint = color.alpha >= 1.0 || !translucentCellBackgrounds_;
     backingLayerColor_ = paint ? color : platform::NativeColor::sRGB(0, 0, 0, 0);
     if (host_)
         host_->setNeedsDisplay();

@@ -7,7 +7,6 @@
 #include "Kestrovan/Profiling.h"
 #include "Kestrovan/SelectionService.h"
 
-#include <limits>
 #include <variant>
 
 namespace kestrovan {
@@ -63,13 +62,13 @@ void TerminalView::configureFeedSender()
         owner->feed(bytes);
         interval.end();
         count(static_cast<int64_t>(bytes.size()));
-        signal->publish(FrameDriverSignal::Events::needsFrame);
+        signal->publish(FrameDriverSignal::Events::needsFrame | FrameDriverSignal::Events::outputParsed);
     };
     auto feedText = [signal, owner, count](std::string_view text) {
         signal->publish(FrameDriverSignal::Events::needsFrame);
         owner->feed(text);
         count(static_cast<int64_t>(text.size()));
-        signal->publish(FrameDriverSignal::Events::needsFrame);
+        signal->publish(FrameDriverSignal::Events::needsFrame | FrameDriverSignal::Events::outputParsed);
     };
     feedSender_->install(feedBytes, feedText);
 }
@@ -113,7 +112,13 @@ void TerminalView::configureInputSender()
     std::shared_ptr<TerminalRenderOwner> owner = renderOwner_;
     std::weak_ptr<TerminalView> weak = weak_from_this();
     TerminalInputSender::State callbacks;
-    callbacks.registerInput = [owner](std::span<const uint8_t> bytes) { owner->registerUserInput(bytes); };
+    std::shared_ptr<FrameDriverSignal> signal = frameSignal_;
+    // The output parsed next answers this input: the frame driver draws it without waiting for a
+    // tick.
+    callbacks.registerInput = [owner, signal](std::span<const uint8_t> bytes) {
+        owner->registerUserInput(bytes);
+        signal->noteUserInput();
+    };
     callbacks.notifyUI = [weak] {
         const std::shared_ptr<TerminalView> view = weak.lock();
         if (!view)
@@ -191,7 +196,7 @@ void TerminalView::sendKeyRight()
 
 void TerminalView::sendHorizontalKey(bool left)
 {
-    const BidiHostPolicy policy = bidiHostPolicy;
+    const BidiHostPolicy policy = bidiHostPolicy_;
     struct Decision
     {
         bool swap = false;
@@ -230,50 +235,31 @@ void TerminalView::sendHorizontalKey(bool left)
     send(std::span<const uint8_t>(bytes));
 }
 
-void TerminalView::sendMouseEvent(int button, bool release, bool motion, bool shift, bool meta, bool control,
-                                  int col, int row, std::optional<int> pixelX, std::optional<int> pixelY)
+bool TerminalView::sendMouseReport(const MouseReport& report)
 {
-    if (button < 0 || button > 7 || button == 3)
-        return;
-    // The wire encodings add up to 33 to a position; larger ones cannot be sent.
-    constexpr int largestPosition = std::numeric_limits<int>::max() - 33;
-    if (col < 0 || col > largestPosition || row < 0 || row > largestPosition)
-        return;
-    if ((pixelX && (*pixelX < 0 || *pixelX == std::numeric_limits<int>::max())) ||
-        (pixelY && (*pixelY < 0 || *pixelY == std::numeric_limits<int>::max())))
-        return;
-    if (!terminal_)
-        return;
+    if (!allowMouseReporting || !terminal_)
+        return false;
     if (terminal_->terminalLock().isHeldByCurrentThread())
-        fatal("TerminalView.sendMouseEvent: called with the terminal lock held");
-
-    int code = 0;
-    int originalButton = 0;
-    if (release) {
-        // Releases carry code 3; the SGR encodings name the button from `originalButton`.
-        code = 3;
-        originalButton = (button == 1 || button == 2) ? button : 0;
+        fatal("TerminalView.sendMouseReport: called with the terminal lock held");
+    const std::optional<std::vector<uint8_t>> bytes =
+        withTerminal([&report](Terminal& terminal) { return mouseReportBytes(terminal, report); },
+                     "sharedMouseEvent(with:)");
+    if (!bytes)
+        return false;
+    // A program learns nothing from a second report of the same cell (or pixel); motion events
+    // come far more often than the pointer crosses cells.
+    if (report.action == TerminalMouseAction::move) {
+        if (lastMotionReport_ == bytes)
+            return false;
+        lastMotionReport_ = bytes;
     } else {
-        code = button < 4 ? button : 64 + (button - 4);
+        lastMotionReport_.reset();
     }
-    const std::vector<uint8_t> bytes = withTerminal(
-        [&](Terminal& terminal) {
-            const Terminal::MouseMode mode = terminal.mouseMode();
-            if (mode == Terminal::MouseMode::vt200 || mode == Terminal::MouseMode::buttonEventTracking ||
-                mode == Terminal::MouseMode::anyEvent) {
-                code |= (shift ? 4 : 0) | (meta ? 8 : 0) | (control ? 16 : 0);
-            }
-            if (motion && !release)
-                code += 32;
-            const bool isRelease = (code & 0x63) == 3;
-            return terminal.mousePacketBytes(code & 0xFF, isRelease, originalButton, col, row,
-                                             pixelX.value_or(col), pixelY.value_or(row));
-        },
-        "sendMouseEvent");
     // Reports go straight to the host: they are not typing, so they neither scroll to the caret
     // nor restart its blink.
     if (const std::shared_ptr<TerminalViewDelegate> delegate = terminalDelegate())
-        delegate->send(*this, bytes);
+        delegate->send(*this, *bytes);
+    return true;
 }
 
 std::vector<uint8_t> TerminalView::applyControlToEventCharacters(std::string_view characters)
@@ -358,6 +344,16 @@ void TerminalView::selectAll()
                 selection_->selectAll();
         },
         "selectAll()");
+    offerSelectionAsPrimary();
+}
+
+void TerminalView::offerSelectionAsPrimary()
+{
+    if (!host_)
+        return;
+    const std::optional<std::string> text = getSelection();
+    if (text && !text->empty())
+        host_->setPrimarySelectionText(*text);
 }
 
 void TerminalView::selectNone()

@@ -226,13 +226,14 @@ bool TerminalView::findPrevious(std::string_view term, const SearchOptions& opti
 
 void TerminalView::clearSearch()
 {
-    // Forgets the term as well, so the next step starts from the selection (or the top) again.
+    // Forgets the term as well, so the next step starts from the selection (or the top) again;
+    // the lines read so far stay cached for the next term.
     if (!terminal_)
         return;
     withTerminal(
         [this](Terminal&) {
             if (search_)
-                search_->reset();
+                search_->forget();
             if (selection_ && selection_->active())
                 selection_->selectNone();
         },

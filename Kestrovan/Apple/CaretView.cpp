@@ -37,6 +37,24 @@ std::u16string utf16(const std::u32string& scalars)
 
 } // namespace
 
+bool CaretView::showsCharacter(const CaretRenderData& data)
+{
+    return data.textBlinkVisible || !data.cellAttribute.style.contains(CharacterStyle::blink);
+}
+
+std::u16string CaretView::characterText(const CaretRenderData& data)
+{
+    // Blinking text in its hidden phase hides under the caret too.
+    std::u32string scalars = U" ";
+    if (showsCharacter(data))
+        scalars = data.character.scalars.empty() ? std::u32string(U" ") : data.character.scalars;
+    // Without a placement policy, a character that prefers text presentation is asked for it, as
+    // the row's text does.
+    if (!data.attributes.glyphPolicy && UnicodeUtil::prefersTextPresentation(Character(scalars).utf8()))
+        scalars.push_back(U'\uFE0E');
+    return utf16(scalars);
+}
+
 void CaretView::setText(const CaretRenderData& data)
 {
     drawState_.glyphColumnWidth = data.width >= 2 ? data.width : 1;
@@ -44,21 +62,12 @@ void CaretView::setText(const CaretRenderData& data)
     drawState_.renderTextColor = data.textColor;
     drawState_.renderCustomBlockGlyphs = data.customBlockGlyphs;
     drawState_.renderNormalFont = data.normalFont;
-    // Blinking text in its hidden phase hides under the caret too.
-    std::u32string scalars = U" ";
     drawState_.powerlineCodePoint.reset();
-    if (data.textBlinkVisible || !data.cellAttribute.style.contains(CharacterStyle::blink)) {
-        scalars = data.character.scalars.empty() ? std::u32string(U" ") : data.character.scalars;
-        if (PowerlineRenderer::glyph(data.code))
-            drawState_.powerlineCodePoint = data.code;
-    }
-    // Without a placement policy, a character that prefers text presentation is asked for it, as
-    // the row's text does.
-    if (!data.attributes.glyphPolicy && UnicodeUtil::prefersTextPresentation(Character(scalars).utf8()))
-        scalars.push_back(U'\uFE0E');
+    if (showsCharacter(data) && PowerlineRenderer::glyph(data.code))
+        drawState_.powerlineCodePoint = data.code;
     const platform::FontRef font = data.attributes.font ? data.attributes.font : data.normalFont;
     if (font) {
-        const std::u16string text = utf16(scalars);
+        const std::u16string text = characterText(data);
         const platform::FontRun run{uint32_t(text.size()), font};
         drawState_.character = CaretCharacter{platform::ShapedLine::shape(text, std::span(&run, 1)),
                                               {data.attributes.glyphPolicy}};

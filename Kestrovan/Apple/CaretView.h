@@ -39,6 +39,12 @@ public:
     const CaretDrawState& drawState() const { return drawState_; }
     /// Takes the cursor's character, colours and font from a frame, and redraws.
     void setText(const CaretRenderData& data);
+    /// The text drawn inside a block caret for the cursor's cell: its character (a space for an
+    /// empty cell, and for blinking text in its hidden phase), asked for text presentation when it
+    /// prefers it and has no placement policy. Shared with the GPU renderer's cursor.
+    static std::u16string characterText(const CaretRenderData& data);
+    /// Whether the cell's text is shown under the caret (not blinking text in its hidden phase).
+    static bool showsCharacter(const CaretRenderData& data);
 
     /// The host's subview showing this caret; the caret's frame and visibility go to it from now on.
     void setPresentation(std::shared_ptr<platform::View> view);

@@ -82,7 +82,7 @@ void FrameDriver::bind(std::shared_ptr<platform::DisplayLink> link)
     link_->pause();
     installHandler();
     if (resumeOnMainIfNeeded())
-        tickAfterResumeIfDue();
+        tickNowIfDue(false);
 }
 
 void FrameDriver::stopRunning(bool pauseLink)
@@ -106,10 +106,15 @@ void FrameDriver::consumeSignalOnMain()
     }
     if (invalidated_)
         return;
+    if (events.contains(FrameDriverSignal::Events::outputParsed))
+        pacing_.echoArrived();
     if (events.contains(FrameDriverSignal::Events::needsFrame)) {
         dirty_ = true;
+        const bool wasRunning = running_;
         if (resumeOnMainIfNeeded())
-            tickAfterResumeIfDue();
+            tickNowIfDue(false);
+        else if (wasRunning)
+            tickNowIfDue(true);
     }
     if (events.contains(FrameDriverSignal::Events::immediateTick))
         sourceDidTick(true);
@@ -133,21 +138,17 @@ bool FrameDriver::resumeOnMainIfNeeded()
     return true;
 }
 
-void FrameDriver::tickAfterResumeIfDue()
+void FrameDriver::tickNowIfDue(bool linkTicking)
 {
     const uint64_t now = nowUptimeNs_();
-    if (invalidated_ || !dirty_ || visibilitySuspended_)
+    if (invalidated_ || !dirty_ || visibilitySuspended_ || !running_)
         return;
     // A link that resumes on demand ticks as soon as a refresh may, right before the frame is
     // shown: a frame prepared here would only be older when shown.
     if (link_ && link_->resumesOnDemand())
         return;
-    // The first frame after a resume is drawn at once, but at most once per 16 ms: a burst of
-    // resumes leaves the rest to the link's next tick.
-    if (lastResumeTickUptimeNs_ != 0 && now - lastResumeTickUptimeNs_ < resumeTickIntervalNs)
-        return;
-    lastResumeTickUptimeNs_ = now;
-    sourceDidTick(true);
+    if (pacing_.frameOwed(now, linkTicking) == FramePacing::Decision::drawNow)
+        sourceDidTick(true);
 }
 
 void FrameDriver::sourceDidTick(bool isImmediate)
@@ -161,6 +162,7 @@ void FrameDriver::sourceDidTick(bool isImmediate)
         dirty_ = false;
         idleTickCount_ = 0;
         ++counters_.frames;
+        pacing_.frameDrawn();
         if (onTick)
             onTick();
         // A link that resumes on demand stops with the frame: the next content starts the next
@@ -238,7 +240,7 @@ void FrameDriver::applyVisibilityPolicy()
     }
     // Visible again: a frame owed while hidden is drawn now.
     if (changed && resumeOnMainIfNeeded())
-        tickAfterResumeIfDue();
+        tickNowIfDue(false);
 }
 
 } // namespace kestrovan

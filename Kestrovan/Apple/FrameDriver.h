@@ -4,7 +4,9 @@
 // The driver consumes the bits its `FrameDriverSignal` gathers from any thread: a frame request
 // marks a frame owed and starts the display link, whose ticks run `onTick` whenever a frame is
 // owed; eight idle ticks in a row pause the link again, so an idle terminal costs no wake-ups.
-// The first frame after the link resumes is drawn at once, at most once per 16 ms. A link that
+// When an owed frame is drawn at once instead of at the next tick is `FramePacing`'s decision: the
+// first frame after the link resumes, at most once per 16 ms, and the echo of the user's input,
+// also while the link runs. A link that
 // resumes on demand (a window's frame clock) is paused after every frame instead and ticks as soon
 // as it is started, so new content is drawn at the next refresh the display allows. The driver
 // also follows whether its view can be seen and suspends ticking while it cannot, telling its host
@@ -17,6 +19,7 @@
 #pragma once
 
 #include "Kestrovan/Apple/FrameDriverSignal.h"
+#include "Kestrovan/Apple/FramePacing.h"
 #include "Platform/Dispatch/DisplayLink.h"
 
 #include <cstdint>
@@ -71,6 +74,7 @@ public:
     void updateVisibility(bool windowAttached, bool windowVisible);
     /// Whether invisibility suspends ticking (on by default).
     void setVisibilitySuspensionEnabled(bool enabled);
+    bool visibilitySuspensionEnabled() const { return visibilitySuspensionEnabled_; }
 
     /// Takes the signal's bits and acts on them; the signal's delivery calls it, and so may the
     /// view right after `requestShutdown` to shut down at once.
@@ -92,8 +96,9 @@ private:
 
     /// Starts the link when a frame is owed and ticking is allowed; true when it is running now.
     bool resumeOnMainIfNeeded();
-    /// Ticks at once after a resume, unless the last such tick was less than 16 ms ago.
-    void tickAfterResumeIfDue();
+    /// Draws the owed frame at once when the pacing says so; `linkTicking` tells whether the link's
+    /// next tick would take it anyway.
+    void tickNowIfDue(bool linkTicking);
     void installHandler();
     /// Stops the link and tells the signal.
     void stopRunning(bool pauseLink);
@@ -106,7 +111,7 @@ private:
     bool dirty_ = false;
     bool running_ = false;
     bool invalidated_ = false;
-    uint64_t lastResumeTickUptimeNs_ = 0;
+    FramePacing pacing_;
     bool visibilitySuspended_ = false;
     bool visibilitySuspensionEnabled_ = true;
     bool effectivelyVisible_ = true;

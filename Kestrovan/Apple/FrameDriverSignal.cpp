@@ -43,6 +43,14 @@ void FrameDriverSignal::publish(Events events)
         State& state = guarded.state;
         if (state.shutdownRequested)
             return false;
+        // Parsed output matters only as the echo of the user's input; any other is a plain frame
+        // request.
+        if (events.contains(Events::outputParsed)) {
+            if (state.inputAwaitingEcho)
+                state.inputAwaitingEcho = false;
+            else
+                events.remove(Events::outputParsed);
+        }
         state.pending.insert(events);
         // A running link takes a plain frame request at its next tick.
         if (state.linkRunning && events == Events::needsFrame)
@@ -77,6 +85,11 @@ void FrameDriverSignal::setLinkRunning(bool running)
     });
     if (post)
         postDelivery();
+}
+
+void FrameDriverSignal::noteUserInput()
+{
+    guarded_.withLock([](Guarded& guarded) { guarded.state.inputAwaitingEcho = true; });
 }
 
 void FrameDriverSignal::requestShutdown()

@@ -2,8 +2,10 @@
 //
 // Any thread publishes event bits; the signal gathers them and schedules at most one delivery at a
 // time onto the main queue, where the driver's sink takes the bits. While the driver's display
-// link runs, a plain frame request needs no delivery at all: the link's next tick takes it. After
-// shutdown is requested the signal accepts nothing more.
+// link runs, a plain frame request needs no delivery at all: the link's next tick takes it. The one
+// exception is an echo: output parsed while the user's input waits for its answer is delivered at
+// once, so the driver can draw it without waiting for the tick. After shutdown is requested the
+// signal accepts nothing more.
 #pragma once
 
 #include "Kestrovan/Locked.h"
@@ -32,6 +34,9 @@ public:
         static const Events linkTick;
         /// Release the driver's resources.
         static const Events shutdown;
+        /// Output was parsed into the terminal. Kept only when it answers the user's input (see
+        /// `noteUserInput`): the driver then sees the bit and draws the echo at once.
+        static const Events outputParsed;
     };
 
     /// What a delivery runs on the main thread.
@@ -45,6 +50,8 @@ public:
         bool linkRunning = false;
         bool shutdownRequested = false;
         bool sinkConfigured = false;
+        /// The user sent input and no output has been parsed since.
+        bool inputAwaitingEcho = false;
         Sink sink;
     };
 
@@ -57,6 +64,8 @@ public:
     /// The driver's link started or stopped; bits published while it ran are delivered when it
     /// stops.
     void setLinkRunning(bool running);
+    /// The user's input went to the program; any thread. The next `outputParsed` is its echo.
+    void noteUserInput();
     /// Asks for shutdown once: the pending bits become exactly `shutdown`.
     void requestShutdown();
 
@@ -92,5 +101,6 @@ inline constexpr FrameDriverSignal::Events FrameDriverSignal::Events::needsFrame
 inline constexpr FrameDriverSignal::Events FrameDriverSignal::Events::immediateTick{2};
 inline constexpr FrameDriverSignal::Events FrameDriverSignal::Events::linkTick{4};
 inline constexpr FrameDriverSignal::Events FrameDriverSignal::Events::shutdown{8};
+inline constexpr FrameDriverSignal::Events FrameDriverSignal::Events::outputParsed{16};
 
 } // namespace kestrovan

@@ -51,12 +51,42 @@ GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int 
 {
     if (!isUsableCell(cellDimension_) || columnWidth < 2)
         return GlyphSlotFit::identity();
-    const double advance = font.advance(glyph);
+    return wideGlyphFit(GlyphFitMeasure{font.advance(glyph), font.bounds(glyph)}, columnWidth, slot());
+}
+
+GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int columnWidth,
+                                           const TerminalGlyphPlacementPolicy& policy) const
+{
+    if (!isUsableCell(cellDimension_))
+        return GlyphSlotFit::identity();
+    return policyGlyphFit(GlyphFitMeasure{font.advance(glyph), font.bounds(glyph)}, columnWidth, policy,
+                          slot());
+}
+
+GlyphSlotFit GlyphSlotFitter::fallbackGlyphFit(const Font& font, GlyphId glyph) const
+{
+    if (!isUsableCell(cellDimension_))
+        return GlyphSlotFit::identity();
+    return fallbackGlyphFit(font.advance(glyph), cellDimension_->width);
+}
+
+GlyphSlot GlyphSlotFitter::slot() const
+{
+    // A one-cell icon stands no taller than the font's ascent, so it does not tower over the
+    // letters beside it.
+    const double ascent = fonts_.normal ? fonts_.normal->metrics().ascent : 0;
+    return GlyphSlot{*cellDimension_, baselineOffset(), ascent};
+}
+
+GlyphSlotFit GlyphSlotFitter::wideGlyphFit(const GlyphFitMeasure& glyph, int columnWidth,
+                                           const GlyphSlot& slot)
+{
+    const double advance = glyph.advance;
     if (!(advance > 0))
         return GlyphSlotFit::identity();
-    const double slotWidth = cellDimension_->width * columnWidth;
-    const double cellHeight = cellDimension_->height;
-    const GlyphBounds bounds = font.bounds(glyph);
+    const double slotWidth = slot.cell.width * columnWidth;
+    const double cellHeight = slot.cell.height;
+    const GlyphBounds& bounds = glyph.ink;
 
     if (bounds.width <= slotWidth && bounds.height <= cellHeight) {
         // Fits as it is: centred in the slot by its advance, which keeps a CJK glyph's designed
@@ -69,24 +99,23 @@ GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int 
         if (scale == 1)
             return GlyphSlotFit{dx, 0, 1, 1};
         // Shrinking about the baseline origin moves the ink; put its visual centre on the cell's.
-        const double dy = cellHeight * 0.5 - baselineOffset() - scale * (bounds.y + bounds.height * 0.5);
+        const double dy = cellHeight * 0.5 - slot.baselineOffset - scale * (bounds.y + bounds.height * 0.5);
         return GlyphSlotFit{dx, dy, scale, scale};
     }
     // No ink (a wide space): only the advance to centre.
     return GlyphSlotFit{(slotWidth - advance) * 0.5, 0, 1, 1};
 }
 
-GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int columnWidth,
-                                           const TerminalGlyphPlacementPolicy& policy) const
+GlyphSlotFit GlyphSlotFitter::policyGlyphFit(const GlyphFitMeasure& glyph, int columnWidth,
+                                             const TerminalGlyphPlacementPolicy& policy,
+                                             const GlyphSlot& slot)
 {
     using Placement = TerminalGlyphPlacementPolicy::Placement;
-    if (!isUsableCell(cellDimension_))
-        return GlyphSlotFit::identity();
-    const GlyphBounds bounds = font.bounds(glyph);
+    const GlyphBounds& bounds = glyph.ink;
     if (bounds.isEmpty())
         return GlyphSlotFit::identity();
 
-    const double cellWidth = cellDimension_->width, cellHeight = cellDimension_->height;
+    const double cellWidth = slot.cell.width, cellHeight = slot.cell.height;
     int cells = columnWidth;
     if (policy.maximumCellWidth)
         cells = std::min(cells, *policy.maximumCellWidth);
@@ -121,11 +150,9 @@ GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int 
     case Placement::icon:
     case Placement::explicitWidth:
     case Placement::grouped: {
-        // A one-cell icon stands no taller than the font's ascent, so it does not tower over the
-        // letters beside it.
-        const double ascent = fonts_.normal ? fonts_.normal->metrics().ascent : 0;
-        const double heightLimit =
-            ascent != 0 && ascent < availableHeight && cells < 2 ? ascent : availableHeight;
+        const double heightLimit = slot.iconHeight > 0 && slot.iconHeight < availableHeight && cells < 2
+                                       ? slot.iconHeight
+                                       : availableHeight;
         scaleX = scaleY = clampScale(std::min(availableWidth / boxWidth, heightLimit / boxHeight));
         break;
     }
@@ -133,19 +160,17 @@ GlyphSlotFit GlyphSlotFitter::glyphSlotFit(const Font& font, GlyphId glyph, int 
     // Centre the (scaled) box in the padded area: across from the left padding, and down so the
     // box's middle lands on the middle of the area above the bottom padding.
     const double dx = left + (availableWidth - scaleX * boxWidth) * 0.5 - scaleX * boxX;
-    const double dy = bottom + availableHeight * 0.5 - baselineOffset() - scaleY * (boxY + boxHeight * 0.5);
+    const double dy =
+        bottom + availableHeight * 0.5 - slot.baselineOffset - scaleY * (boxY + boxHeight * 0.5);
     return GlyphSlotFit{dx, dy, scaleX, scaleY};
 }
 
-GlyphSlotFit GlyphSlotFitter::fallbackGlyphFit(const Font& font, GlyphId glyph) const
+GlyphSlotFit GlyphSlotFitter::fallbackGlyphFit(double advance, double cellWidth)
 {
-    if (!isUsableCell(cellDimension_))
-        return GlyphSlotFit::identity();
-    const double advance = font.advance(glyph);
     // Only a glyph that would spill into the next cell is touched; its shape is kept, so it
     // shrinks uniformly rather than being squeezed across.
-    if (cellDimension_->width < advance) {
-        const double scale = cellDimension_->width / advance;
+    if (cellWidth > 0 && cellWidth < advance) {
+        const double scale = cellWidth / advance;
         return GlyphSlotFit{0, 0, scale, scale};
     }
     return GlyphSlotFit::identity();

@@ -36,6 +36,23 @@ struct GlyphSlotFit
     friend bool operator==(const GlyphSlotFit&, const GlyphSlotFit&) = default;
 };
 
+/// What a fit reads of a glyph, in points: how far it advances the pen and its ink rectangle
+/// (y-up from the glyph origin).
+struct GlyphFitMeasure
+{
+    double advance = 0;
+    platform::GlyphBounds ink;
+};
+
+/// The slot a glyph is fitted into, in points: one cell, the baseline's height above the cell's
+/// bottom edge, and the tallest a one-cell icon may stand (0 or less: the padded cell decides).
+struct GlyphSlot
+{
+    platform::Size cell;
+    double baselineOffset = 0;
+    double iconHeight = 0;
+};
+
 class GlyphSlotFitter
 {
 public:
@@ -67,6 +84,15 @@ public:
     /// its advance is wider than the cell, otherwise left alone.
     GlyphSlotFit fallbackGlyphFit(const platform::Font& font, platform::GlyphId glyph) const;
 
+    /// The arithmetic of the fits above on a glyph's measures, shared with the GPU renderer, which
+    /// measures its glyphs in its own caches: a wide glyph without a policy, a glyph placed by a
+    /// policy, and a single-cell fallback glyph of `advance` in a cell `cellWidth` wide. The slot's
+    /// cell must be usable (both sides positive and finite).
+    static GlyphSlotFit wideGlyphFit(const GlyphFitMeasure& glyph, int columnWidth, const GlyphSlot& slot);
+    static GlyphSlotFit policyGlyphFit(const GlyphFitMeasure& glyph, int columnWidth,
+                                       const TerminalGlyphPlacementPolicy& policy, const GlyphSlot& slot);
+    static GlyphSlotFit fallbackGlyphFit(double advance, double cellWidth);
+
     /// True when `font` is the same face and size as one of the view's four fonts.
     bool isPrimaryFont(const platform::Font& font) const;
 
@@ -74,6 +100,9 @@ public:
     const platform::FontSet& fonts() const { return fonts_; }
 
 private:
+    /// The view's slot; the cell size must be known.
+    GlyphSlot slot() const;
+
     platform::FontSet fonts_;
     std::optional<platform::Size> cellDimension_;
 };

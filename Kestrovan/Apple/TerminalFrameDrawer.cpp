@@ -65,10 +65,12 @@ const PreparedRow& TerminalFrameDrawer::preparedRow(size_t index,
     std::unique_ptr<CachedRow>& cached = rows_[index];
     const uint64_t identity = frame.context->identity;
     // The row's revision moves with its cells, bidi layout, images, selection, link highlight and
-    // blink phase; the context identity with its fonts and colours. Nothing else changes the runs.
+    // blink phase; the context identity with its fonts and colours. The custom glyph switch is not
+    // in the identity, but decides which cells become text runs. Nothing else changes the runs.
+    const bool customBlockGlyphs = frame.context->customBlockGlyphs;
     if (cached && cached->source == row && cached->revision == row->revision &&
         cached->absoluteRow == absoluteRow && cached->contextIdentity == identity &&
-        cached->cellSize == frame.cellSize)
+        cached->customBlockGlyphs == customBlockGlyphs && cached->cellSize == frame.cellSize)
         return cached->prepared;
     ++counters_.rowsPrepared;
     if (!cached)
@@ -77,6 +79,7 @@ const PreparedRow& TerminalFrameDrawer::preparedRow(size_t index,
     cached->revision = row->revision;
     cached->absoluteRow = absoluteRow;
     cached->contextIdentity = identity;
+    cached->customBlockGlyphs = customBlockGlyphs;
     cached->cellSize = frame.cellSize;
     cached->prepared =
         prepareRow(builder_.buildAttributedString(*row, absoluteRow, *frame.context), renderCache_, frame);

@@ -81,6 +81,7 @@ private:
         uint64_t revision = 0;
         int64_t absoluteRow = 0;
         uint64_t contextIdentity = 0;
+        bool customBlockGlyphs = true;
         platform::Size cellSize;
         PreparedRow prepared;
     };

@@ -129,6 +129,13 @@ public:
     /// The text drawn for the cell: the same rules with the resolved cluster text.
     std::string text(int column, PackedCellView cell) const;
 
+    /// The render identity of the source line last copied (null before the first copy): what
+    /// names the line across frames while it scrolls, for renderers' per-line caches.
+    const std::shared_ptr<const BufferLine::RenderIdentity>& sourceIdentityToken() const
+    {
+        return sourceIdentityToken_;
+    }
+
 private:
     /// The render identity of the source line last copied; none until the first copy.
     std::shared_ptr<const BufferLine::RenderIdentity> sourceIdentityToken_;

@@ -4,7 +4,6 @@
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 
 #include "Platform/Dispatch/MainQueue.h"
-#include "Platform/UI/Clipboard.h"
 
 #include <cmath>
 #include <limits>
@@ -102,15 +101,6 @@ LocalProcessTerminalView::LocalProcessTerminalView(Passkey key, platform::Size f
 {}
 
 LocalProcessTerminalView::~LocalProcessTerminalView() = default;
-
-std::shared_ptr<LocalProcessTerminalView> LocalProcessTerminalView::create(platform::Size frameSize,
-                                                                           Configuration configuration)
-{
-    std::shared_ptr<LocalProcessTerminalView> view =
-        TerminalView::create<LocalProcessTerminalView>(frameSize, std::move(configuration));
-    view->setupProcess();
-    return view;
-}
 
 void LocalProcessTerminalView::setupProcess()
 {
@@ -266,6 +256,11 @@ void LocalProcessTerminalView::requestOpenLink(TerminalView&, const std::string&
     openLinkFromDelegate(link, {});
 }
 
+std::optional<std::string> LocalProcessTerminalView::linkWorkingDirectory() const
+{
+    return process_ ? LinkFileSystem::system().workingDirectory(process_->shellPid()) : std::nullopt;
+}
+
 void LocalProcessTerminalView::bell(TerminalView&)
 {
     if (host())
@@ -276,41 +271,6 @@ KittyClipboardCapabilities LocalProcessTerminalView::kittyClipboardCapabilities(
 {
     const auto delegate = processDelegate();
     return delegate ? delegate->kittyClipboardCapabilities(source) : KittyClipboardCapabilities{};
-}
-
-void LocalProcessTerminalView::clipboardCopy(TerminalView&, std::span<const uint8_t> content)
-{
-    platform::setClipboardText(platform::ClipboardKind::standard,
-                               std::string(content.begin(), content.end()));
-}
-
-bool LocalProcessTerminalView::clipboardReadRequest(Terminal&, const std::string& selection)
-{
-    const std::shared_ptr<platform::MainQueue> main = platform::MainQueue::installed();
-    if (!main)
-        return false;
-    const platform::ClipboardKind kind = selection.find('p') != std::string::npos
-                                             ? platform::ClipboardKind::primary
-                                             : platform::ClipboardKind::standard;
-    std::weak_ptr<TerminalView> weak = weak_from_this();
-    // Called with the terminal locked: the clipboard is read from the main loop, and the answer
-    // written under the lock taken again there.
-    main->async([weak, kind, selection] {
-        platform::readClipboardText(kind, [weak, selection](std::optional<std::string> text) {
-            const std::shared_ptr<TerminalView> view = weak.lock();
-            if (!view || !view->terminal())
-                return;
-            const std::string content = text.value_or(std::string());
-            view->withTerminal(
-                [&](Terminal& terminal) {
-                    terminal.completeClipboardRead(
-                        selection,
-                        std::span(reinterpret_cast<const uint8_t*>(content.data()), content.size()));
-                },
-                "clipboardReadRequest(source:selection:)");
-        });
-    });
-    return true;
 }
 
 std::optional<std::vector<std::string>>

@@ -1,7 +1,7 @@
 // A terminal view bound to one child process on a pseudo-terminal: the road on which a shell runs
 // in a window from end to end.
 //
-// Output: the process's reader hands each batch to the view's adapter on its parse thread, which
+// Output: the process's reader hands each batch to the view's adapter on its own threads, which
 // feeds it through the view's feed sender (frame request, parse under the terminal lock, frame
 // request); no main-thread hop is made. Input: typed bytes go from the input sender straight to
 // the process's writer. The pseudo-terminal's window size follows the view's grid and pixel
@@ -75,9 +75,15 @@ public:
     LocalProcessTerminalView(Passkey key, platform::Size frameSize, Configuration configuration);
     ~LocalProcessTerminalView() override;
 
-    /// A set-up view with its process (idle until `startProcess`). Main thread.
-    static std::shared_ptr<LocalProcessTerminalView> create(platform::Size frameSize,
-                                                            Configuration configuration = Configuration{});
+    /// A set-up view (or subclass) with its process (idle until `startProcess`). Main thread.
+    template <typename View = LocalProcessTerminalView>
+    static std::shared_ptr<View> create(platform::Size frameSize,
+                                        Configuration configuration = Configuration{})
+    {
+        std::shared_ptr<View> view = TerminalView::create<View>(frameSize, std::move(configuration));
+        static_cast<LocalProcessTerminalView&>(*view).setupProcess();
+        return view;
+    }
 
     const std::shared_ptr<LocalProcess>& process() const { return process_; }
     std::shared_ptr<LocalProcessTerminalViewDelegate> processDelegate() const
@@ -96,7 +102,7 @@ public:
     /// SIGTERM to the child.
     void terminate();
     void setHostLogging(const std::optional<std::string>& directory);
-    /// A callback run on the parse thread after every parsed batch, outside the terminal lock.
+    /// A callback run on the reader's thread after every parsed batch, outside the terminal lock.
     void setProcessOutputHandler(std::function<void()> handler);
     /// Feeds bytes a caller hands the view itself, through the ordinary feed path.
     void dataReceived(std::span<const uint8_t> slice);
@@ -110,6 +116,9 @@ public:
     /// The view's reactions to the child's end and to a failed start (main thread).
     virtual void processTerminated(std::optional<int32_t> exitCode);
     virtual void processFailedToStart(const LocalProcessError& error);
+
+    /// Relative paths in the output name files in the shell's working directory.
+    std::optional<std::string> linkWorkingDirectory() const override;
 
     // The toolkit's side: a new window or scale may change the pixel size.
     void windowChanged(bool hasWindow) override;
@@ -143,10 +152,15 @@ public:
     void programStatusChanged(TerminalView& source,
                               const std::vector<TerminalProgramStatus>& records) override;
 
-    /// OSC 52 read (parse thread, terminal locked): taken, and answered once the display's
-    /// clipboard (the primary selection for "p") has been read on the main loop; an empty answer
-    /// when it holds no text, so the program is never left waiting.
+    /// OSC 52 read (parse thread, terminal locked): always taken. The user is asked first, in a
+    /// prompt whose safe answer "Deny" is the default; only after "Allow" is the display's clipboard
+    /// (the primary selection for "p") read and the answer sent (empty when it holds no text).
+    /// Reads that come while the prompt is open, and denied reads, get no answer.
     bool clipboardReadRequest(Terminal& source, const std::string& selection) override;
+    /// The prompt an OSC 52 read brings up; "Allow" is button 1.
+    static platform::Alert clipboardReadAlert();
+    /// True while the prompt of an OSC 52 read waits for the user.
+    bool clipboardReadPromptOpen() const { return clipboardReadPromptOpen_; }
 
     using TerminalView::clipboardCopy;
     using TerminalView::send;
@@ -156,11 +170,14 @@ private:
     void setupProcess();
     /// Gives the process the view's window size when it changed.
     void syncProcessWindowSizeIfNeeded();
+    /// Main thread: asks whether the program may read the clipboard, then answers the read.
+    void askToReadClipboard(const std::string& selection);
 
     std::shared_ptr<LocalProcessTerminalViewAdapter> adapter_;
     std::shared_ptr<LocalProcess> process_;
     std::shared_ptr<LockedVoidCallback> processOutputHandler_ = std::make_shared<LockedVoidCallback>();
     std::weak_ptr<LocalProcessTerminalViewDelegate> processDelegate_;
+    bool clipboardReadPromptOpen_ = false;
 };
 
 /// The window size of a grid of `cols` × `rows` cells of `cellWidth` × `cellHeight` points at

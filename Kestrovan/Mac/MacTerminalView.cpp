@@ -4,12 +4,15 @@
 
 #include "Kestrovan/Mac/MacTerminalView.h"
 
+#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/TerminalDebugView.h"
 #include "Kestrovan/SelectionService.h"
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/Log/Log.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <string_view>
 
 namespace kestrovan {
 
@@ -28,17 +31,6 @@ bool isBlinking(CursorStyle style)
 }
 
 } // namespace
-
-const char* describe(MetalError error)
-{
-    switch (error) {
-    case MetalError::deviceUnavailable:
-        return "No Metal device is available.";
-    case MetalError::rendererBusy:
-        return "The Metal renderer did not become idle before teardown.";
-    }
-    return "";
-}
 
 MacTerminalView::MacTerminalView(Passkey key, platform::Size frameSize, Configuration configuration)
     : TerminalView(key, frameSize, std::move(configuration))
@@ -62,9 +54,18 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
         markedTextOverlayView_.reset();
         stopCaretBlink();
         stopOverlayScrollerTimers();
+        stopSelectionAutoScroll();
         return;
     }
     setupScroller();
+    // The desktop's scrollbar style unless the host chose one; a permanent scrollbar narrows the
+    // grid at once, also when the style stays and only the scrollbar is new.
+    const ScrollerStyle desktop =
+        widget->appearance().overlayScrolling ? ScrollerStyle::overlay : ScrollerStyle::legacy;
+    if (!scrollerStyleChosenByHost_ && desktop != scrollerStyle_)
+        applyScrollerStyle(desktop);
+    else if (scrollerStyle_ == ScrollerStyle::legacy)
+        refitGridToScroller();
     if (markedText_)
         updateMarkedTextOverlay();
 }
@@ -81,6 +82,7 @@ void MacTerminalView::sizeChanged(platform::Size newSize)
             },
             "resizeSubviews(withOldSize:)");
     layoutScroller();
+    layoutFindBar();
 }
 
 void MacTerminalView::windowChanged(bool hasWindow)
@@ -101,6 +103,8 @@ void MacTerminalView::focusChanged(bool viewHasFocus)
         // No key stays reported as held once the keys go elsewhere, and the caret stays shown
         // (hollow) while the view has no focus.
         kittyKeysWithReportedPress_.clear();
+        // The release of a held link modifier goes elsewhere now.
+        turnOffUrlPreview();
         caretBlinkHidden_ = false;
         setCaretOpacity(1);
     }
@@ -111,6 +115,8 @@ void MacTerminalView::windowActiveChanged(bool windowIsActive)
     TerminalView::windowActiveChanged(windowIsActive);
     if (!hasFocus()) {
         kittyKeysWithReportedPress_.clear();
+        // The release of a held link modifier goes elsewhere now.
+        turnOffUrlPreview();
         caretBlinkHidden_ = false;
         setCaretOpacity(1);
     }
@@ -304,14 +310,44 @@ void MacTerminalView::caretBlinkTick()
 
 std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
 {
-    // No GPU renderer can be bound yet: the request fails as on a machine without a device, and
-    // the CPU path keeps drawing. Switching off is always done, as nothing is on.
+    // Switching off is always done, as nothing is on.
     if (!enabled)
         return std::nullopt;
-    static const platform::Logger logger("org.kestrovan", "Metal");
-    logger.error(std::string("Kestrovan: the GPU renderer is not available; drawing on the CPU: ") +
-                 describe(MetalError::deviceUnavailable));
+    static const platform::Logger logger("org.morvane.Kestrovan", "GPU");
+    // A software rasterizer draws a full frame slower than the CPU path: it is no device.
+    if (!systemDefaultMetalDevice()) {
+        if (auto software = softwareOnlyRendererName())
+            logger.error("Kestrovan: only a software GL renderer (" + *software +
+                         ") is available; drawing on the CPU");
+        else
+            logger.error("Kestrovan: no GL device is available; drawing on the CPU");
+        return MetalError::deviceUnavailable;
+    }
+    // No GPU renderer can be bound to the view yet: the request fails as on a machine without a
+    // device, and the CPU path keeps drawing.
+    logger.error("Kestrovan: the GPU renderer is not available; drawing on the CPU: " +
+                 MetalError::deviceUnavailable.description());
     return MetalError::deviceUnavailable;
+}
+
+bool MacTerminalView::defaultUsesMetalLayerSurface()
+{
+    // Read once for the process; only exactly "0" turns the render-loop surface off.
+    static const bool value = [] {
+        const char* setting = std::getenv("KESTROVAN_METAL_LAYER");
+        return !(setting && std::string_view(setting) == "0");
+    }();
+    return value;
+}
+
+std::optional<MetalError> MacTerminalView::setUsesMetalLayerSurface(bool value)
+{
+    if (value == usesMetalLayerSurface_)
+        return std::nullopt;
+    usesMetalLayerSurface_ = value;
+    // No GPU surface is bound to a view yet (`setUseMetal`): the kind takes effect with the first
+    // one, and nothing drawn now changes.
+    return std::nullopt;
 }
 
 bool MacTerminalView::updateUiClosed()
@@ -331,6 +367,7 @@ bool MacTerminalView::updateUiClosed()
     if (overlayFrameTimer_)
         overlayFrameTimer_->invalidate();
     stopOverlayScrollerTimers();
+    stopSelectionAutoScroll();
     visualBellStart_.reset();
     uiShutdownState_ = UIShutdownState::stopped;
     return true;

@@ -5,8 +5,10 @@
 // adds what needs the window: it draws frames on the CPU (the backing store the widget keeps),
 // lays the progress bar, the visual bell and the input method's pre-edit over them, blinks the
 // caret, turns key events into the bytes programs expect (legacy sequences or the kitty keyboard
-// protocol), takes committed and composing text from the input method, and stops its rendering
-// for good when its UI closes. It is a `platform::ViewCore`: `platform::gtk::CoreViewWidget`
+// protocol), takes committed and composing text from the input method, routes the pointer and the
+// wheel (reports for a program that tracks the mouse, or selection, the primary selection and
+// scrolling), keeps the scroller in the desktop's style, and stops its rendering for good when its
+// UI closes. It is a `platform::ViewCore`: `platform::gtk::CoreViewWidget`
 // shows it in a GTK window, `platform::RecordingViewHost` in tests.
 //
 // The members live in one file per concern:
@@ -14,22 +16,37 @@
 //   MacTerminalViewKeyboard.cpp      key presses and releases, modifier keys, editing commands
 //   MacKittyKeyEvents.cpp            key events as kitty keyboard events, and their sending
 //   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
-//   MacTerminalViewScroller.cpp      the overlay scroller: placing, showing and fading it
+//   MacTerminalViewLinks.cpp         link hover, the link preview, opening a clicked link
+//   MacTerminalViewFind.cpp          the find bar and the find actions
+//   MacTerminalViewEditActions.cpp   the edit and find actions, their shortcuts and enabled states
+//   MacTerminalViewScroller.cpp      the scroller: its two styles, placing, showing, fading, clicks
+//   MacTerminalViewMouse.cpp         pointer events: hit test, reports to the program or local use
+//   MacTerminalViewSelection.cpp     selection gestures, autoscroll, the primary selection
+//   MacTerminalViewWheel.cpp         scroll-wheel routing
 //
 // Everything here runs on the main thread.
 #pragma once
 
 #include "Kestrovan/Apple/AppleTerminalView.h"
+#include "Kestrovan/Apple/Metal/MetalError.h"
+#include "Kestrovan/Apple/MouseHitTest.h"
 #include "Kestrovan/Apple/TerminalFrameDrawer.h"
+#include "Kestrovan/Apple/WheelDistanceAccumulator.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/Mac/TerminalLinkOpening.h"
+#include "Kestrovan/SearchOptions.h"
+#include "Platform/UI/FindBar.h"
 #include "Platform/UI/KeyEvent.h"
 #include "Platform/UI/MarkedText.h"
+#include "Platform/UI/PointerEvents.h"
 #include "Platform/UI/TextInputCommand.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -40,15 +57,6 @@ namespace kestrovan {
 class MarkedTextOverlay;
 class TerminalDebugView;
 
-/// Why the GPU renderer could not be switched on or off.
-enum class MetalError
-{
-    deviceUnavailable,
-    rendererBusy,
-};
-/// The error's message: "No Metal device is available." and so on.
-const char* describe(MetalError error);
-
 /// The key-down event handed to the input method, so that the text or command it gives back is
 /// encoded with that key's modifiers.
 struct PendingKittyKeyEvent
@@ -56,6 +64,25 @@ struct PendingKittyKeyEvent
     platform::KeyEvent event;
     KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
 };
+
+/// The view's edit and find actions, as menus and shortcuts offer them.
+enum class TerminalViewAction
+{
+    copy,
+    paste,
+    selectAll,
+    /// Shows the find bar, filled from the selection.
+    find,
+    findNext,
+    findPrevious,
+    /// Puts the selection on the find pasteboard and shows the find bar.
+    useSelectionForFind,
+    /// Hides the find bar.
+    hideFind,
+};
+
+/// Whether each action can be performed now.
+using TerminalViewActionStates = std::map<TerminalViewAction, bool>;
 
 class MacTerminalView : public TerminalView
 {
@@ -142,6 +169,8 @@ public:
 
     /// Committed text; a paste goes through the paste path instead of the key encodings.
     void insertText(const std::string& text, bool isPaste);
+    /// A clipboard's text for a paste: composing text and a pending key event are dropped first.
+    void insertPastedText(const std::string& text) override { insertText(text, true); }
     bool hasMarkedText() const { return markedText_.has_value(); }
     const std::optional<platform::MarkedText>& markedText() const { return markedText_; }
     /// The marked text's range in scalars: (0, length), or none without marked text.
@@ -201,15 +230,208 @@ public:
     void applyScrollerState(const ScrollerState& state) override;
     bool overlayScrollerIsTracking() const { return overlayScrollerIsTracking_; }
 
+    // --- Links (MacTerminalViewLinks.cpp) ----------------------------------------------------------
+
+    /// The link preview's font family and size in points.
+    static constexpr const char* urlPreviewFontFamily = "sans-serif";
+    static constexpr double urlPreviewFontSize = 12;
+
+    /// Which link the view notes under the pointer (`lastReportedLink`).
+    LinkReporting linkReporting = LinkReporting::implicit;
+    /// The text of the link last noted under the pointer.
+    const std::optional<std::string>& lastReportedLink() const { return lastReportedLink_; }
+
+    /// Highlights the link at a buffer position (column, buffer row), as the highlight mode and
+    /// the command state (`commandOverride`, else `commandActive`) allow; clears it otherwise.
+    void updateHoverLink(Position at, std::optional<bool> commandOverride = std::nullopt);
+    /// Shows (or updates) the preview of an OSC 8 payload's target; removes it when OSC 8 links
+    /// are off. A payload without a target changes nothing.
+    void previewUrl(const std::string& payload);
+    /// Notes the link under a buffer position in `lastReportedLink`, by `linkReporting`.
+    void reportLink(Position at);
+    /// The link modifier (Ctrl or Super) went down: the preview and highlight of the link under
+    /// the pointer show at once, without the pointer moving.
+    void commandKeyDown();
+    /// Leaves the link-modifier state: no preview, and no highlight in the modifier's mode.
+    void turnOffUrlPreview();
+    /// Opens a clicked link through the link-safety policy and the host delegate. `presentAlert`
+    /// absent: the host's alerts over the view's window. An application with a policy of its own
+    /// overrides it.
+    virtual void activateLink(const std::string& link, const std::map<std::string, std::string>& params,
+                              bool isExplicit, TerminalLinkOpening::PresentAlert presentAlert = nullptr);
+    /// Opens a link the host delegate was asked to open: at once when it is the link just approved,
+    /// else after the policy (with alerts for the whole application).
+    void openLinkFromDelegate(const std::string& link,
+                              const std::map<std::string, std::string>& params) override;
+    /// Judges a link's text (as a clicked plain-text link) and opens it with no window and no host
+    /// in between; its alerts are the whole application's.
+    static void openDefaultLink(const std::string& link);
+    /// The link approved a moment ago, while the host delegate is asked to open it.
+    const std::optional<std::string>& approvedLinkForDelegate() const { return approvedLinkForDelegate_; }
+    /// The directory relative paths in the output are taken from (the shell's); none here.
+    virtual std::optional<std::string> linkWorkingDirectory() const { return std::nullopt; }
+    /// Opens an approved URL; by default in the desktop's default application for it.
+    std::function<void(const std::string&)> openURL;
+    /// Names the application a URL would open in; by default the desktop's.
+    TerminalLinkOpening::ApplicationName linkApplicationName;
+
+    // --- Find bar and find actions (MacTerminalViewFind.cpp) ---------------------------------------
+
+    /// The bar's distance from the view's top and right edges (and its least from the left), and
+    /// its greatest width, in points.
+    static constexpr double findBarMargin = 8;
+    static constexpr double findBarMaximumWidth = 520;
+    /// The texts of the bar's controls.
+    static platform::FindBarLabels findBarLabels();
+    /// Where the bar goes in a view of `viewSize` (y-up): top right, as wide as the view allows up
+    /// to the greatest width, never narrower than the bar's own least width.
+    static platform::Rect findBarFrame(platform::Size viewSize, platform::Size barMinimum);
+
+    /// The find bar; made the first time it is shown.
+    const std::shared_ptr<platform::FindBar>& findBar() const { return findBar_; }
+    /// The text last typed in the bar and the options last chosen there.
+    const std::string& findBarTerm() const { return findBarTerm_; }
+    const SearchOptions& findBarOptions() const { return findBarOptions_; }
+    /// Shows the bar, fills it (from the selection when asked and there is one, else from the find
+    /// pasteboard) and gives its field the focus.
+    void showFindBar(bool prefillSelection);
+    /// Hides the bar and gives the keyboard focus back to the view.
+    void hideFindBar();
+    bool findBarVisible() const { return findBar_ && !findBar_->isHidden(); }
+    /// Searches forwards (or backwards) for the bar's text, or the find pasteboard's without a
+    /// shown bar, with the bar's options.
+    void performFind(bool next);
+    /// Puts the selected text on the find pasteboard.
+    void setFindPasteboardFromSelection();
+
+    // --- Edit and find actions (MacTerminalViewEditActions.cpp) -----------------------------------
+
+    /// The action a shortcut in its menu form (Command+key, as `menuKeyEquivalent` gives
+    /// Ctrl+Shift+key) stands for: C copy, V paste, A select all, F find, G find next (with Shift
+    /// find previous), H find previous, E use selection for find.
+    static std::optional<TerminalViewAction> actionForKeyEquivalent(const platform::KeyEvent& menuForm);
+    /// Performs a shortcut that is one of the view's actions (when enabled); true when it was one,
+    /// enabled or not: the view's own shortcuts never reach the program.
+    bool performKeyEquivalent(const platform::KeyEvent& menuForm);
+    /// Performs an action when it is enabled; true when it was.
+    bool performAction(TerminalViewAction action);
+    /// Copy and Use Selection for Find need an active selection; Hide Find a shown bar; the others
+    /// are always enabled.
+    TerminalViewActionStates actionStates();
+    /// Told the action states whenever they change (a selection comes or goes, the find bar shows
+    /// or hides), so that menus and buttons follow.
+    std::function<void(const TerminalViewActionStates&)> onActionStatesChanged;
+    /// Recomputes the action states and tells `onActionStatesChanged` when they changed.
+    void updateActionStates();
+    void selectionChanged(Terminal& source) override;
+    // --- Scroller styles (MacTerminalViewScroller.cpp) ---------------------------------------------
+
+    /// How the scroller shows: over the text while scrolling, or permanently beside it.
+    enum class ScrollerStyle
+    {
+        overlay,
+        legacy,
+    };
+    /// The desktop's style (overlay scrolling on or off) until the host sets one.
+    ScrollerStyle scrollerStyle() const { return scrollerStyle_; }
+    /// The host's style, kept from now on whatever the desktop says; applied at once when it
+    /// differs, and then the grid is refitted to the width the scroller leaves.
+    void setScrollerStyle(ScrollerStyle style);
+    /// The width the text must leave to the scroller: its width in the legacy style, else 0.
+    double reservedScrollerWidth() const override;
+    double getEffectiveWidth(platform::Size size) const override;
+    /// The user worked the scroller: a track click pages, the knob scrolls.
+    void scrollerActivated(platform::ScrollerPart part, double doubleValue);
+    /// Follows the desktop's scrollbar style along with the appearance.
+    void appearanceChanged(const platform::Appearance& appearance) override;
+
+    // --- Pointer (MacTerminalViewMouse.cpp) --------------------------------------------------------
+
+    /// Routes a pointer event: a report to the program when it tracks the mouse and the host
+    /// allows it, otherwise selection, links, or a paste of the primary selection.
+    void mouseEvent(const platform::MouseEvent& event) override;
+    /// The cell (column, buffer row) and device pixel under a view point (y-up), with the column
+    /// of a right-to-left row mapped back to logical order; the caller holds the terminal lock.
+    MouseHit calculateMouseHitLocked(platform::Point point);
+    /// Whether the program heard the press of a button still held (left, middle or right): then,
+    /// and only then, it hears of its release too.
+    bool pressWasReported(TerminalMouseButton button) const;
+    /// How far the pointer must move inside the press's cell before a press becomes a drag: half
+    /// the cell's smaller side, at least 3 points.
+    static double selectionDragThreshold(platform::Size cell);
+    /// Whether an Alt press is held back until it is known to be a click (reported whole at the
+    /// release) or a drag (a local block selection).
+    bool heldOptionPress() const { return press_ && press_->heldOptionPress.has_value(); }
+
+    /// The pointer moved over the view (`point`) or left it (none): the link under it may change
+    /// its highlight and preview (MacTerminalViewLinks.cpp). Called before any motion report.
+    void updateLinkHover(std::optional<platform::Point> point, platform::ModifierFlags modifiers);
+    /// A left click (no drag) was released on `hit`: opens a link there that the modifiers and
+    /// the highlight mode allow, through the link-safety policy and the host delegate
+    /// (MacTerminalViewLinks.cpp). True when one was opened.
+    bool openLinkOnClick(const MouseHit& hit, platform::ModifierFlags modifiers);
+
+    // --- Selection gestures (MacTerminalViewSelection.cpp) -----------------------------------------
+
+    /// Seconds between two autoscroll steps while a selection is dragged past an edge.
+    static constexpr double autoScrollInterval = 0.05;
+    /// Lines per autoscroll step for a pointer `distance` rows beyond an edge of `rows` rows.
+    static int calcScrollingVelocity(int distance, int rows);
+    bool autoScrollRunning() const { return selectionAutoScrollTimer_ != nullptr; }
+    /// Lines per step: negative towards older lines, 0 when stopped.
+    int autoScrollDelta() const { return autoScrollDelta_; }
+    /// Reads the primary selection and pastes it, bracketed when the program asked for that.
+    void pastePrimarySelection();
+
+    // --- Scroll wheel (MacTerminalViewWheel.cpp) ---------------------------------------------------
+
+    /// Scrolls the scrollback, reports the wheel to a program that tracks the mouse, or sends
+    /// cursor keys to a full-screen program that asked for them (mode 1007).
+    void scrollWheel(const platform::ScrollEvent& event) override;
+    /// Multiplies every scroll distance; never below 0.05 (not a number stores 0.05).
+    double scrollSensitivity() const { return scrollSensitivity_; }
+    void setScrollSensitivity(double value);
+    const WheelDistanceAccumulator& scrollAccumulator() const { return scrollAccumulator_; }
+
     // --- GPU surface and shutdown ------------------------------------------------------------------
 
-    /// Switches the GPU renderer on or off. No GPU renderer exists yet: switching on reports
-    /// `deviceUnavailable` and the view keeps drawing on the CPU; switching off is always done.
+    /// Switches the GPU renderer on or off. The renderer is not bound to views yet: switching on
+    /// reports `deviceUnavailable` and the view keeps drawing on the CPU (a machine whose only GL
+    /// renderer is a software rasterizer has no GPU device at all, and the log says so); switching
+    /// off is always done.
     std::optional<MetalError> setUseMetal(bool enabled);
     bool isUsingMetalRenderer() const { return false; }
+    /// The kind of GPU surface the view makes: true for a surface the render loop's thread draws,
+    /// false for the window's GL area drawn on the main thread. New views take the process-wide
+    /// default, which the environment variable KESTROVAN_METAL_LAYER set to exactly "0" turns off.
+    bool usesMetalLayerSurface() const { return usesMetalLayerSurface_; }
+    /// Stores a different kind; with the GPU renderer in use its surface would be made anew, and a
+    /// failure to do so reported. Nothing happens when the kind is the one in place.
+    std::optional<MetalError> setUsesMetalLayerSurface(bool value);
+    static bool defaultUsesMetalLayerSurface();
     /// Stops the view's rendering for good; false when it must be called again later.
     bool updateUiClosed();
     UIShutdownState uiShutdownState() const { return uiShutdownState_; }
+
+    /// What `compareMetalSurfaces` found.
+    struct MetalSurfaceComparison
+    {
+        /// Pixels whose blue, green or red byte differs between the two images.
+        int64_t differingPixels = 0;
+        int64_t totalPixels = 0;
+        /// Pixels of the GL area's image whose blue, green or red byte differs from its first
+        /// pixel: 0 for a blank (uniform) image.
+        int64_t nonUniformPixels = 0;
+        /// Why no comparison could be made; none when one was.
+        std::optional<std::string> unavailableReason;
+
+        bool matches() const { return !unavailableReason && differingPixels == 0 && nonUniformPixels > 0; }
+    };
+    /// Draws the same picture into a GL area in a window of `width` x `height` points and into an
+    /// offscreen target on the system's default device, reads both back and compares them, to show
+    /// that the targets draw alike. Main thread, with GTK initialised; runs the main loop until the
+    /// area has drawn.
+    static MetalSurfaceComparison compareMetalSurfaces(int width, int height);
 
     // --- Debug view --------------------------------------------------------------------------------
 
@@ -228,8 +450,10 @@ public:
 
 private:
     // Keyboard roads (MacTerminalViewKeyboard.cpp).
+    /// Shift+Insert, and Shift with Page Up, Page Down, Home or End: the view's; true when taken.
+    bool handleViewChord(const platform::KeyEvent& event);
     void kittyKeyDown(const platform::KeyEvent& event, KittyKeyboardFlags flags, bool commandClaimed);
-    void legacyKeyDown(const platform::KeyEvent& event, bool applicationCursor);
+    void legacyKeyDown(const platform::KeyEvent& event);
     void legacyCommand(platform::TextInputCommand command);
     /// Hands the key to the input method and the standard key bindings.
     void interpretKeyEvent(const platform::KeyEvent& event);
@@ -245,7 +469,39 @@ private:
     void stopCaretBlink();
     void setCaretOpacity(double opacity);
     void scheduleOverlayFrames();
+    // The find bar (MacTerminalViewFind.cpp).
+    const std::shared_ptr<platform::FindBar>& ensureFindBar();
+    void layoutFindBar();
+    void handleFindBarSearchChanged(const std::string& text);
+    void handleFindBarOptionsChanged(const SearchOptions& options);
+    // Links (MacTerminalViewLinks.cpp).
+    TerminalLinkOpening::PresentAlert hostAlertPresenter();
+    /// The cell (column, buffer row) under a point of the view (y-up); none before the cell is
+    /// known.
+    std::optional<Position> linkPosition(platform::Point location);
+    static void openJudgedLink(const std::string& link, const std::function<void(const std::string&)>& opener,
+                               const TerminalLinkOpening::ApplicationName& applicationName);
+    void markWholeScreenForLinks();
+    void removeUrlPreview();
+    /// The link at a position (clamped): the OSC 8 link there, else with `implicit` a plain-text
+    /// one; none for an empty buffer.
+    struct LinkLookup
+    {
+        std::optional<LinkMatch> match;
+    };
+    std::optional<LinkLookup> lookUpLink(Position at, bool implicit);
+    /// Whether the highlight mode and the command state (`commandOverride`, else `commandActive`)
+    /// highlight the link under the pointer.
+    bool hoverNeedsLink(std::optional<bool> commandOverride) const;
+    void applyHoverLink(const std::optional<LinkLookup>& lookup, bool wanted);
+    void applyReportedLink(const std::optional<LinkLookup>& lookup);
+    /// The preview of the OSC 8 link at a position (or none), and the note of the link found there.
+    void previewAndReportLink(Position at, const std::optional<LinkLookup>& lookup);
     // The scroller (MacTerminalViewScroller.cpp).
+    void applyScrollerStyleToBar();
+    /// Switches to `style` when it differs: the bar, the fade and the grid's width follow.
+    void applyScrollerStyle(ScrollerStyle style);
+    void refitGridToScroller();
     void setupScroller();
     void layoutScroller();
     void stepOverlayScrollerFade(uint64_t generation);
@@ -283,7 +539,102 @@ private:
     uint64_t overlayScrollerFadeGeneration_ = 0;
     bool overlayScrollerIsTracking_ = false;
 
+    ScrollerStyle scrollerStyle_ = ScrollerStyle::overlay;
+    /// The host chose the style: the desktop's setting no longer changes it.
+    bool scrollerStyleChosenByHost_ = false;
+
+    bool usesMetalLayerSurface_ = defaultUsesMetalLayerSurface();
+
+    // Pointer (MacTerminalViewMouse.cpp, MacTerminalViewSelection.cpp).
+    /// Facts about the current left press, from its press to the end of its release.
+    struct LeftPress
+    {
+        platform::Point point;
+        Position grid;
+        /// The cell with its row counted from the top of the screen at the press.
+        Position screenGrid;
+        int clickCount = 0;
+        bool selectionWasActive = false;
+        /// The press was the view's own (selection), not the program's.
+        bool wasLocal = false;
+        /// An Alt single click: a drag selects a block.
+        bool selectsBlock = false;
+        /// An Alt press in a reporting mode, held back until it is known whether it drags.
+        std::optional<platform::MouseEvent> heldOptionPress;
+        /// The held Alt press became a drag: the rest of the press is local.
+        bool optionDragIsLocal = false;
+        bool didSelectionDrag = false;
+        /// The press made or changed a selection to offer as the primary selection at release.
+        bool changedSelection = false;
+    };
+    std::optional<LeftPress> press_;
+    /// Per report button (left, middle, right): the program heard its press.
+    std::array<bool, 3> reportedPress_{};
+
+    void leftMouseDown(const platform::MouseEvent& event);
+    void leftMouseDragged(const platform::MouseEvent& event);
+    void leftMouseUp(const platform::MouseEvent& event);
+    void otherMouseDown(const platform::MouseEvent& event, TerminalMouseButton button);
+    void otherMouseDragged(const platform::MouseEvent& event, TerminalMouseButton button);
+    void otherMouseUp(const platform::MouseEvent& event, TerminalMouseButton button);
+    void mouseMoved(const platform::MouseEvent& event);
+    /// Whether an event of the left button goes to the program: the host allows reports, the
+    /// press did not turn into a local Alt drag, and Shift does not claim it for the view.
+    bool reportsMouseLocked(Terminal& terminal, platform::ModifierFlags modifiers) const;
+    /// Shift held and the program does not capture Shift: the event is the view's.
+    static bool shiftBypassesMouseReportingLocked(Terminal& terminal, platform::ModifierFlags modifiers);
+    /// Builds and sends a report for `event` at its hit; true when sent. For a press, notes that
+    /// the program heard it.
+    bool sendPointerReport(TerminalMouseAction action, TerminalMouseButton button,
+                           const platform::MouseEvent& event);
+    /// Sends the release of a button whose press the program heard (whatever the modifiers now
+    /// say, and even when the click opened a link); nothing for a press it did not hear.
+    void releaseReportedPress(TerminalMouseButton button, const platform::MouseEvent& event);
+    /// A held Alt press turns into a local drag once the pointer moved far enough; true then.
+    bool releaseHeldOptionPressForDragLocked(platform::Point point, const MouseHit& hit, int64_t yDisp);
+    /// The pointer left the press's cell, or moved at least max(half the smaller cell side, 3)
+    /// points from the press point.
+    bool isSelectionDrag(platform::Point point, const MouseHit& hit, int64_t yDisp) const;
+
+    // Selection gestures (MacTerminalViewSelection.cpp).
+    void localMouseDown(const platform::MouseEvent& event, const MouseHit& hit);
+    void localMouseDragged(const platform::MouseEvent& event, const MouseHit& hit, int64_t yDisp);
+    /// The local part that opens a release: autoscroll stops, a drag whose events never came is
+    /// completed.
+    void localMouseUp(const platform::MouseEvent& event);
+    /// Where a selection gesture at `point` (hitting `hit`) puts the selection's end: a cell
+    /// boundary for character and block selections, the cell for words and lines.
+    Position selectionPositionLocked(platform::Point point, const MouseHit& hit);
+    /// Extends (or starts) the drag selection to `to`; the caller holds the terminal lock.
+    void dragSelectionLocked(platform::Point to, const MouseHit& hit, bool startNew);
+    void beginDragSelectionLocked(platform::Point to, const MouseHit& hit);
+    void updateAutoScroll(const MouseHit& hit, int64_t yDisp, int rows);
+    void startSelectionAutoScrollTimer();
+    void stopSelectionAutoScroll();
+    void scrollingTimerElapsed();
+    /// Offers a click to the shell's prompt (OSC 133 click-to-move); true when it took it.
+    bool routeSemanticPromptClick(const MouseHit& hit, platform::ModifierFlags modifiers);
+    int autoScrollDelta_ = 0;
+    std::shared_ptr<platform::MainThreadTimers::Timer> selectionAutoScrollTimer_;
+    std::optional<platform::Point> lastSelectionDragPoint_;
+
+    // Scroll wheel (MacTerminalViewWheel.cpp).
+    double scrollSensitivity_ = 1.0;
+    WheelDistanceAccumulator scrollAccumulator_;
+
     std::shared_ptr<TerminalDebugView> debugView_;
+
+    // Find bar and actions.
+    std::shared_ptr<platform::FindBar> findBar_;
+    std::string findBarTerm_;
+    SearchOptions findBarOptions_;
+    std::optional<TerminalViewActionStates> pushedActionStates_;
+
+    // Links.
+    std::optional<std::string> lastReportedLink_;
+    std::optional<std::string> approvedLinkForDelegate_;
+    /// The payload the preview shows, so that moving within one link does not rebuild it.
+    std::optional<std::string> previewedPayload_;
 
     std::chrono::steady_clock::time_point lastKeyDownTime_;
     std::chrono::steady_clock::time_point lastFrameDrawnTime_;

@@ -1,9 +1,10 @@
 // Key presses, releases and modifier keys, and the editing commands of the key bindings.
 //
 // Every press decides who gets it: the menus first (Command presses, and Ctrl+Shift+key as the
-// Linux terminal shortcut), then the program, either through the kitty keyboard protocol when the
-// active screen has its flags on, or through the legacy sequences of a VT-class terminal. Keys
-// that no road encodes go to the input method and the standard key bindings, which answer with
+// Linux terminal shortcut), then the view's own chords (Shift+Insert pastes the primary selection,
+// Shift with the page keys, Home and End scrolls the scrollback), then the program, either through the kitty
+// keyboard protocol when the active screen has its flags on, or through the legacy sequences of a VT-class
+// terminal. Keys that no road encodes go to the input method and the standard key bindings, which answer with
 // text (`insertText`), composing text (`setMarkedText`) or an editing command (`doCommand`).
 // The terminal lock is only taken for short reads and never held while bytes are sent or the
 // input method runs.
@@ -123,8 +124,14 @@ void MacTerminalView::keyDown(const KeyEvent& event)
     const bool command = event.modifierFlags.has(ModifierFlags::command);
     const bool claimed = flags.rawValue != 0 && command && shouldSendCommandKeyToTerminal &&
                          shouldSendCommandKeyToTerminal(event);
-    // The menus see Command presses (and Ctrl+Shift+key as Command+key) before the program.
+    // The menus see Command presses (and Ctrl+Shift+key as Command+key) before the program, and
+    // the view's own edit and find shortcuts never reach it.
     if (!claimed && platform::MenuKeyRouter::offer(event))
+        return;
+    if (const std::optional<KeyEvent> menuForm = platform::menuKeyEquivalent(event);
+        !claimed && menuForm && performKeyEquivalent(*menuForm))
+        return;
+    if (handleViewChord(event))
         return;
 
     const std::optional<uint16_t> outerKeyDown = kittyKeyDownCode_;
@@ -136,12 +143,50 @@ void MacTerminalView::keyDown(const KeyEvent& event)
                 selection()->setActive(false);
         },
         "keyDown(with:)");
-    const bool cursorKeysApplication = applicationCursor("keyDown(with:)");
     if (flags.rawValue != 0)
         kittyKeyDown(event, flags, claimed);
     else
-        legacyKeyDown(event, cursorKeysApplication);
+        legacyKeyDown(event);
     kittyKeyDownCode_ = outerKeyDown;
+}
+
+bool MacTerminalView::handleViewChord(const KeyEvent& event)
+{
+    // Shift alone with Insert pastes the primary selection; with Page Up, Page Down, Home and End
+    // it moves through the scrollback, as in every Linux terminal. On the alternate screen there
+    // is no scrollback, and those four reach the program.
+    if (event.modifierFlags.shortcutModifiers() != ModifierFlags{ModifierFlags::shift})
+        return false;
+    if (event.keyCode == platform::keycode::help) {
+        pastePrimarySelection();
+        return true;
+    }
+    const uint16_t key = event.keyCode;
+    if (key != platform::keycode::pageUp && key != platform::keycode::pageDown &&
+        key != platform::keycode::home && key != platform::keycode::end)
+        return false;
+    const std::optional<int> target = withTerminal(
+        [key](Terminal& terminal) -> std::optional<int> {
+            if (terminal.isCurrentBufferAlternate())
+                return std::nullopt;
+            const Buffer& buffer = terminal.buffer();
+            const int newest = std::max(buffer.lines().count() - terminal.rows(), 0);
+            switch (key) {
+            case platform::keycode::pageUp:
+                return std::max(buffer.yDisp() - terminal.rows(), 0);
+            case platform::keycode::pageDown:
+                return std::min(buffer.yDisp() + terminal.rows(), newest);
+            case platform::keycode::home:
+                return 0;
+            default:
+                return newest;
+            }
+        },
+        "keyDown(with:)");
+    if (!target)
+        return false;
+    scrollTo(*target, true);
+    return true;
 }
 
 void MacTerminalView::kittyKeyDown(const KeyEvent& event, KittyKeyboardFlags flags, bool commandClaimed)
@@ -205,7 +250,7 @@ void MacTerminalView::kittyKeyDown(const KeyEvent& event, KittyKeyboardFlags fla
     interpretKeyEvent(event);
 }
 
-void MacTerminalView::legacyKeyDown(const KeyEvent& event, bool cursorKeysApplication)
+void MacTerminalView::legacyKeyDown(const KeyEvent& event)
 {
     const ModifierFlags modifiers = event.modifierFlags;
     const bool command = modifiers.has(ModifierFlags::command);
@@ -251,17 +296,6 @@ void MacTerminalView::legacyKeyDown(const KeyEvent& event, bool cursorKeysApplic
                 chord.insert(KittyKeyboardModifiers::ctrl);
             if (option && optionIsMeta(event))
                 chord.insert(KittyKeyboardModifiers::alt);
-            const bool page =
-                *functional == KittyFunctionalKey::pageUp || *functional == KittyFunctionalKey::pageDown;
-            // A plain page key pages through the scrollback (on the alternate screen the view
-            // sends the key itself); in application cursor mode the program gets it.
-            if (page && chord.rawValue == 0 && !cursorKeysApplication) {
-                if (*functional == KittyFunctionalKey::pageUp)
-                    pageUp();
-                else
-                    pageDown();
-                return;
-            }
             if (modifiers.has(ModifierFlags::capsLock))
                 chord.insert(KittyKeyboardModifiers::capsLock);
             KittyKeyEvent key;
@@ -341,12 +375,13 @@ void MacTerminalView::legacyKeyDown(const KeyEvent& event, bool cursorKeysApplic
             sendBytes("\x1b[3~");
             return;
         }
+        // The page keys are the program's (less, vim and mc page with them).
         if (c == functionkey::pageUp) {
-            pageUp();
+            sendBytes("\x1b[5~");
             return;
         }
         if (c == functionkey::pageDown) {
-            pageDown();
+            sendBytes("\x1b[6~");
             return;
         }
     }
@@ -371,7 +406,6 @@ void MacTerminalView::doCommand(TextInputCommand command)
     }
     std::optional<KittyFunctionalKey> key;
     bool addShift = false;
-    bool page = false;
     switch (command) {
     case TextInputCommand::insertNewline:
         key = KittyFunctionalKey::enter;
@@ -409,11 +443,9 @@ void MacTerminalView::doCommand(TextInputCommand command)
         break;
     case TextInputCommand::scrollPageUp:
         key = KittyFunctionalKey::pageUp;
-        page = true;
         break;
     case TextInputCommand::scrollPageDown:
         key = KittyFunctionalKey::pageDown;
-        page = true;
         break;
     default:
         break;
@@ -423,13 +455,6 @@ void MacTerminalView::doCommand(TextInputCommand command)
             pendingKittyKeyEvent_ ? kittyModifiers(pendingKittyKeyEvent_->event) : KittyKeyboardModifiers();
         if (addShift)
             modifiers.insert(KittyKeyboardModifiers::shift);
-        if (page && !applicationCursor("doCommand(by:)")) {
-            if (*key == KittyFunctionalKey::pageUp)
-                pageUp();
-            else
-                pageDown();
-            return;
-        }
         if (sendKittyFunctionalKey(*key, modifiers, KittyKeyboardEventType::press))
             return;
     }
@@ -473,16 +498,10 @@ void MacTerminalView::legacyCommand(TextInputCommand command)
         sendBytes(applicationCursor("doCommand(by:)") ? "\x1bOF" : "\x1b[F");
         return;
     case TextInputCommand::scrollPageUp:
-        if (applicationCursor("doCommand(by:)"))
-            sendBytes("\x1b[5~");
-        else
-            pageUp();
+        sendBytes("\x1b[5~");
         return;
     case TextInputCommand::scrollPageDown:
-        if (applicationCursor("doCommand(by:)"))
-            sendBytes("\x1b[6~");
-        else
-            pageDown();
+        sendBytes("\x1b[6~");
         return;
     case TextInputCommand::pageDownAndModifySelection:
         // The reverse of the page key: sent only when the cursor keys are not in application mode.
@@ -527,8 +546,11 @@ void MacTerminalView::flagsChanged(const KeyEvent& event)
 {
     if (!terminal())
         return;
-    // Super held is the link-hover modifier.
-    setCommandActive(event.modifierFlags.has(ModifierFlags::command));
+    // Ctrl or Super held is the link modifier: links under the pointer highlight and preview.
+    if (event.modifierFlags.hasAny(ModifierFlags::control | ModifierFlags::command))
+        commandKeyDown();
+    else
+        turnOffUrlPreview();
     const KittyKeyboardFlags flags = activeKittyFlags("flagsChanged(with:)");
     if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || kittyIsComposing_)
         return;

@@ -37,16 +37,10 @@ void MacTerminalView::insertText(const std::string& text, bool isPaste)
     updateMarkedTextOverlay();
     const std::string valid = platform::utf8FromScalars(platform::scalarsFromUtf8(text));
     if (isPaste) {
-        // A paste never goes through the key encodings: bracketed when the program asked.
+        // A paste never goes through the key encodings: the clipboard protocol's paste filters
+        // and brackets it as the program asked.
         pendingKittyKeyEvent_.reset();
-        const bool bracketed =
-            withTerminal([](Terminal& terminal) { return terminal.mode(TerminalMode::bracketedPasteMode); },
-                         "insertText(_:replacementRange:isPaste:)");
-        if (bracketed)
-            send(std::string_view("\x1b[200~"));
-        send(std::string_view(valid));
-        if (bracketed)
-            send(std::string_view("\x1b[201~"));
+        pasteText(valid);
         return;
     }
     const KittyKeyboardFlags flags = activeKittyFlags("insertText(_:replacementRange:isPaste:)");
@@ -191,15 +185,15 @@ void MacTerminalView::updateMarkedTextOverlay()
             const Attribute attribute = line && col < line->count() ? (*line)[col].attribute : Attribute();
             if (!attribute.style.contains(CharacterStyle::inverse)) {
                 style.foreground = fg;
-                style.background = mapColor(attribute.bg, false, false, useBrightColors);
+                style.background = mapColor(attribute.bg, false, false, useBrightColors());
             } else {
                 const bool bold = attribute.style.contains(CharacterStyle::bold);
                 style.foreground = mapColor(
                     attribute.bg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.bg, true,
-                    bold, useBrightColors);
+                    bold, useBrightColors());
                 style.background = mapColor(
                     attribute.fg.isDefault() ? Attribute::Color::defaultInvertedColor() : attribute.fg, false,
-                    false, useBrightColors);
+                    false, useBrightColors());
             }
         },
         "markedTextColorsAtCaret()");

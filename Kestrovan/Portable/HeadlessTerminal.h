@@ -54,7 +54,7 @@ public:
     };
 
     /// A terminal with `options` and a process that reports on `queue` (or on a new serial queue
-    /// labelled as `LocalProcess` labels its own), delivering output on the parse thread when
+    /// labelled as `LocalProcess` labels its own), delivering output on the reader's threads when
     /// `directDelivery` is on. A failed start goes to `onLaunchFailure`, or without one shows on
     /// the screen; the child's end goes to `onEnd`. Start the child with
     /// `process()->startProcess(...)`.

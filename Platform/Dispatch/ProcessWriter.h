@@ -5,8 +5,11 @@
 // shared with the master the descriptor was duplicated from (the reader pipeline sets it too): a
 // full pseudo-terminal therefore answers EAGAIN, and the writer waits for room with poll. The wait
 // also watches an event descriptor, so `close` with `CloseMode::stop` interrupts a writer stuck on
-// a child that stopped reading. Every write calls its completion exactly once, on the queue, with
-// the bytes that got through and an errno (0 on success, ECANCELED for writes given up by a stop).
+// a child that stopped reading. Every write calls its completion exactly once, as one of the queue's
+// items, with the bytes that got through and an errno (0 on success, ECANCELED for writes given up
+// by a stop). A write that finds the queue idle is made on the calling thread in the queue's turn
+// (`SerialQueue::inlineTurn`), its completion too when the terminal took everything; only what must
+// wait for room goes to the queue's thread.
 // On a pipe whose reader is gone a write raises SIGPIPE; a pseudo-terminal raises none.
 #pragma once
 
@@ -51,8 +54,9 @@ public:
     ProcessWriter(const ProcessWriter&) = delete;
     ProcessWriter& operator=(const ProcessWriter&) = delete;
 
-    /// Queues `bytes` to be written after every write queued before. After `close`, the
-    /// completion runs on the queue with ECANCELED and nothing written.
+    /// Writes `bytes` after every write queued before: at once, on the calling thread, when the
+    /// queue is idle and the terminal has room, else on the queue. After `close`, the completion
+    /// runs on the queue with ECANCELED and nothing written.
     void write(std::vector<uint8_t> bytes, Completion completion);
 
     /// Closes the writer; the descriptor itself is closed on the queue, after the queued writes.
@@ -61,7 +65,13 @@ public:
 
 private:
     struct State;
-    static void perform(State& state, const std::vector<uint8_t>& bytes, const Completion& completion);
+    /// Writes from `written` on without waiting; false when the rest must wait for room, true when
+    /// done (everything written, or `error` set).
+    static bool writeWithoutWaiting(State& state, const std::vector<uint8_t>& bytes, size_t& written,
+                                    int& error);
+    /// Writes from `written` on, waiting for room, and completes.
+    static void perform(State& state, const std::vector<uint8_t>& bytes, size_t written,
+                        const Completion& completion);
     static int waitUntilWritable(State& state);
 
     std::shared_ptr<State> state_;

@@ -51,22 +51,54 @@ void SerialQueue::sync(std::function<void()> work)
     // queue's own (`isCurrent` holds inside) instead of waking the queue's thread and being woken
     // in turn: two thread wake-ups per call, which a caller that hands over work in a steady
     // stream (a pipeline delivering output) would otherwise pay every time.
-    if (!shared_->items.claimIfIdle()) {
+    std::optional<InlineTurn> turn = inlineTurn();
+    if (!turn) {
         runAndWait(std::move(work));
         return;
     }
-    struct Turn
-    {
-        WorkList& items;
-        const void* outerQueue = runningQueue;
-        ~Turn()
-        {
-            runningQueue = outerQueue;
-            items.releaseClaim();
-        }
-    } turn{shared_->items};
-    runningQueue = shared_.get();
     work();
+}
+
+std::optional<SerialQueue::InlineTurn> SerialQueue::inlineTurn()
+{
+    if (!shared_->items.claimIfIdle())
+        return std::nullopt;
+    return InlineTurn(shared_);
+}
+
+SerialQueue::InlineTurn::InlineTurn(std::shared_ptr<Shared> shared)
+    : shared_(std::move(shared)), outerQueue_(runningQueue)
+{
+    runningQueue = shared_.get();
+}
+
+SerialQueue::InlineTurn::InlineTurn(InlineTurn&& other) noexcept
+    : shared_(std::move(other.shared_)), outerQueue_(other.outerQueue_)
+{}
+
+SerialQueue::InlineTurn& SerialQueue::InlineTurn::operator=(InlineTurn&& other) noexcept
+{
+    if (this != &other) {
+        giveBack();
+        shared_ = std::move(other.shared_);
+        outerQueue_ = other.outerQueue_;
+    }
+    return *this;
+}
+
+SerialQueue::InlineTurn::~InlineTurn()
+{
+    giveBack();
+}
+
+void SerialQueue::InlineTurn::giveBack()
+{
+    // A moved-from turn holds nothing to give back.
+    if (!shared_)
+        return;
+    runningQueue = outerQueue_;
+    shared_->items.releaseClaim();
+    shared_.reset();
 }
 
 bool SerialQueue::isCurrent() const

@@ -3,6 +3,7 @@
 // Work items run one at a time on the queue's thread, in the order they were queued. `sync` runs an
 // item after those queued before it and waits for it; when nothing is queued or running, it runs
 // the item on the calling thread, as the queue's own, holding back the queue's thread meanwhile.
+// `inlineTurn` lends such a turn to a caller that only wants one when it comes free of charge.
 // Asking for `sync` on the queue's own thread would wait forever, so it stops the program with a
 // message naming the queue. Destroying the queue drains it: the items
 // already queued still run (a write still queued keeps its promise to call its completion), then
@@ -14,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,6 +23,8 @@ namespace platform {
 
 class SerialQueue final : public DispatchQueue
 {
+    struct Shared;
+
 public:
     /// Starts the queue's thread, named `label` (see `platform::setCurrentThreadName`).
     explicit SerialQueue(std::string label);
@@ -35,11 +39,33 @@ public:
     void sync(std::function<void()> work) override;
     bool isCurrent() const override;
 
+    /// The queue's turn, lent to the calling thread while the object lives: no item starts
+    /// meanwhile, `isCurrent` holds on this thread, and items queued meanwhile run after it ends,
+    /// in order. So code run under it counts as one of the queue's items.
+    class InlineTurn
+    {
+    public:
+        /// A turn moves only within the thread that holds it.
+        InlineTurn(InlineTurn&& other) noexcept;
+        InlineTurn& operator=(InlineTurn&& other) noexcept;
+        ~InlineTurn();
+
+    private:
+        friend class SerialQueue;
+        explicit InlineTurn(std::shared_ptr<Shared> shared);
+        void giveBack();
+
+        std::shared_ptr<Shared> shared_;
+        const void* outerQueue_ = nullptr;
+    };
+
+    /// The queue's turn, when nothing is queued, running or lent; absent otherwise. Never waits.
+    std::optional<InlineTurn> inlineTurn();
+
     /// The name of the queue and of its thread.
     const std::string& label() const { return label_; }
 
 private:
-    struct Shared;
     static void run(std::shared_ptr<Shared> shared);
 
     std::string label_;

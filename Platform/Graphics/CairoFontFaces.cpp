@@ -12,6 +12,15 @@ CairoFontFaces& CairoFontFaces::shared()
     return *faces;
 }
 
+cairo_matrix_t CairoFontFaces::fontMatrix(const Font& font, double pointSize)
+{
+    // Font space runs y-down, so a point above the baseline has a negative y; leaning it right
+    // by shear times its height takes -shear of that y into x.
+    cairo_matrix_t matrix;
+    cairo_matrix_init(&matrix, pointSize, 0, -pointSize * font.obliqueShear(), -pointSize, 0, 0);
+    return matrix;
+}
+
 cairo_font_face_t* CairoFontFaces::face(const Font& font)
 {
     auto key = std::make_pair(font.filePath(), font.faceIndex());

@@ -5,7 +5,9 @@
 // to cairo: that one may be used only under the text layer's lock, and cairo rasterises glyphs
 // whenever its caches miss, on whichever thread draws. Faces are made once per file and index and
 // kept for the life of the process (a terminal uses a handful of font files); cairo shares its
-// glyph caches between all sizes of one face. Internal to the drawing layer.
+// glyph caches between all sizes of one face. A font slanted to stand in for a missing italic
+// shares its face with the upright font: the slant goes into the font matrix (`fontMatrix`), so
+// every user of these faces draws it the same way. Internal to the drawing layer.
 #pragma once
 
 #include "Platform/Sync/Mutex.h"
@@ -16,6 +18,7 @@
 #include <utility>
 
 typedef struct _cairo_font_face cairo_font_face_t;
+typedef struct _cairo_matrix cairo_matrix_t;
 
 namespace platform {
 
@@ -28,6 +31,10 @@ public:
     /// The cairo face of `font`'s file and face index, made on first use; null when cairo cannot
     /// make one. The face stays valid for the life of the process.
     cairo_font_face_t* face(const Font& font) EXCLUDES(mutex_);
+
+    /// The font matrix that draws `font` at `pointSize` in a y-up user space: glyphs upright
+    /// (cairo's font space is y-down) and leaning by the font's `obliqueShear`.
+    static cairo_matrix_t fontMatrix(const Font& font, double pointSize);
 
 private:
     Mutex mutex_;

@@ -438,10 +438,9 @@ void Canvas::drawGlyphs(const Font& font, double pointSize, std::span<const Glyp
         if (!lastFace_)
             return;
         cairo_set_font_face(cr_, lastFace_);
-        // Font space is y-down like cairo's own; user space here is y-up, so the font matrix
-        // flips it back and glyphs stand upright.
-        cairo_matrix_t fontMatrix;
-        cairo_matrix_init(&fontMatrix, pointSize, 0, 0, -pointSize, 0, 0);
+        // User space here is y-up; the matrix flips font space back so glyphs stand upright, and
+        // leans a font that stands in for a missing italic.
+        const cairo_matrix_t fontMatrix = CairoFontFaces::fontMatrix(font, pointSize);
         cairo_set_font_matrix(cr_, &fontMatrix);
         current.fontId = font.id();
         current.fontSize = pointSize;

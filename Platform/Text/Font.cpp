@@ -26,11 +26,11 @@ constexpr int boldThreshold = 180;
 
 } // namespace
 
-FontRef Font::make(std::shared_ptr<FontFace> face, double pointSize)
+FontRef Font::make(std::shared_ptr<FontFace> face, double pointSize, double obliqueShear)
 {
     if (!face || !isUsableSize(pointSize))
         return nullptr;
-    return std::make_shared<const Font>(Token{}, std::move(face), pointSize);
+    return std::make_shared<const Font>(Token{}, std::move(face), pointSize, obliqueShear);
 }
 
 FontRef Font::atLocation(const FaceLocation& location, double pointSize)
@@ -63,17 +63,20 @@ FontRef Font::monospace(double pointSize)
     return location ? atLocation(*location, pointSize) : nullptr;
 }
 
-Font::Font(Token, std::shared_ptr<FontFace> face, double pointSize)
-    : id_(nextFontId.fetch_add(1, std::memory_order_relaxed)), face_(std::move(face)), pointSize_(pointSize)
+Font::Font(Token, std::shared_ptr<FontFace> face, double pointSize, double obliqueShear)
+    : id_(nextFontId.fetch_add(1, std::memory_order_relaxed)), face_(std::move(face)), pointSize_(pointSize),
+      obliqueShear_(std::isfinite(obliqueShear) ? obliqueShear : 0)
 {
     const FaceLocation& location = face_->location();
     valueHash_ = std::hash<std::string>()(location.path) ^ (std::hash<uint32_t>()(location.index) * 31) ^
-                 (std::hash<double>()(pointSize_) * 131);
+                 (std::hash<double>()(pointSize_) * 131) ^ (std::hash<double>()(obliqueShear_) * 8191);
     hbFont_ = hb_font_create(face_->harfBuzzFace());
     const int scale = static_cast<int>(std::max(1L, std::lround(pointSize_ * unitsPerPoint)));
     hb_font_set_scale(hbFont_, scale, scale);
     if (face_->namedInstance() > 0)
         hb_font_set_var_named_instance(hbFont_, face_->namedInstance() - 1);
+    // The shaper moves marks along the slant, so an accent stays over its leaning letter.
+    hb_font_set_synthetic_slant(hbFont_, float(obliqueShear_));
     // Immutable from here on: HarfBuzz then allows shaping and measuring from any thread at once.
     hb_font_make_immutable(hbFont_);
 
@@ -106,7 +109,7 @@ FontRef Font::withSize(double pointSize) const
     // The face is shared; only the HarfBuzz font and the metrics are made again.
     if (pointSize == pointSize_)
         return shared_from_this();
-    return make(face_, pointSize);
+    return make(face_, pointSize, obliqueShear_);
 }
 
 FontRef Font::withTraits(FontTraits traits) const
@@ -117,10 +120,12 @@ FontRef Font::withTraits(FontTraits traits) const
     // The weight a non-bold face of the family should have: this font's own, unless this font is
     // the bold one, in which case plain regular.
     const int plainWeight = current.bold ? regularWeight : weight();
-    const auto location = FontRegistry::findStyle(familyName(), traits, plainWeight);
-    if (!location || *location == face_->location())
+    const auto found = FontRegistry::findStyle(familyName(), traits, plainWeight);
+    if (!found || (found->location == face_->location() && found->obliqueShear == obliqueShear_))
         return shared_from_this();
-    FontRef styled = atLocation(*location, pointSize_);
+    // The same face at another slant shares this font's face; another face is opened.
+    FontRef styled = make(found->location == face_->location() ? face_ : FontFace::open(found->location),
+                          pointSize_, found->obliqueShear);
     return styled ? styled : shared_from_this();
 }
 
@@ -170,6 +175,14 @@ GlyphBounds Font::bounds(GlyphId glyph) const
         y = top;
         height = -height;
     }
+    // HarfBuzz gives the upright outline's box; a slant moves each point right by its height
+    // times the shear, so the box's left edge follows its lower corner and its right edge its
+    // upper one (the other way round for a leftward slant).
+    if (obliqueShear_ != 0) {
+        const double low = obliqueShear_ * y, high = obliqueShear_ * (y + height);
+        x += std::min(low, high);
+        width += std::abs(high - low);
+    }
     return {x / unitsPerPoint, y / unitsPerPoint, width / unitsPerPoint, height / unitsPerPoint};
 }
 
@@ -190,7 +203,7 @@ bool Font::isMonospace() const
 
 bool Font::isSameFont(const Font& other) const
 {
-    return face_ == other.face_ && pointSize_ == other.pointSize_;
+    return face_ == other.face_ && pointSize_ == other.pointSize_ && obliqueShear_ == other.obliqueShear_;
 }
 
 const std::string& Font::familyName() const
@@ -215,7 +228,7 @@ int Font::weight() const
 
 bool Font::isItalic() const
 {
-    return face_->description().italic;
+    return face_->description().italic || obliqueShear_ != 0;
 }
 
 const std::string& Font::filePath() const

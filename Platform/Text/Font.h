@@ -1,4 +1,6 @@
 // An immutable font: one face at one point size, with its metrics, glyph lookup and glyph geometry.
+// A family without italic faces gives an upright face slanted (`obliqueShear`) for italic; the
+// slant is part of the font, so its glyph bounds lean with it and every drawing path applies it.
 //
 // A `Font` never changes after it is made, so it may be shared (as `FontRef`) and used from any
 // thread at once, the render thread included: measuring and glyph lookup go through an immutable
@@ -85,7 +87,8 @@ public:
     FontRef withSize(double pointSize) const;
 
     /// The face of the same family with these traits, at this size; this font itself when it
-    /// already has them, or when the family has no such face.
+    /// already has them, or when the family has no such face. An italic the family lacks is its
+    /// upright face, slanted (see `FontRegistry::findStyle`).
     FontRef withTraits(FontTraits traits) const;
 
     /// The process-unique identity of this font object.
@@ -102,16 +105,18 @@ public:
     std::optional<GlyphId> glyphNamed(std::string_view name) const;
     /// How far the pen moves after `glyph`, in points.
     double advance(GlyphId glyph) const;
-    /// The ink rectangle of `glyph`, in points, y-up.
+    /// The ink rectangle of `glyph`, in points, y-up; for a slanted font, the box of the slanted
+    /// ink.
     GlyphBounds bounds(GlyphId glyph) const;
 
     /// True when the face draws colour glyphs (emoji), false for plain outline faces.
     bool isColor() const;
-    /// True when fontconfig marks the face as fixed-pitch.
+    /// True when the face is fixed-pitch: every printable ASCII character is in it with one
+    /// advance, or fontconfig marks it monospaced.
     bool isMonospace() const;
-    /// True when both fonts are the same face at the same size, whatever their ids.
+    /// True when both fonts are the same face at the same size and slant, whatever their ids.
     bool isSameFont(const Font& other) const;
-    /// A hash of face and size that agrees with `isSameFont`, for maps keyed by font value.
+    /// A hash of face, size and slant that agrees with `isSameFont`, for maps keyed by font value.
     size_t valueHash() const { return valueHash_; }
 
     const std::string& familyName() const;
@@ -119,8 +124,13 @@ public:
     const std::string& postScriptName() const;
     /// The weight on fontconfig's scale: 80 regular, 200 bold.
     int weight() const;
+    /// True for an italic or oblique face, and for an upright face slanted to stand in for one.
     bool isItalic() const;
-    /// Bold (semibold or heavier) and italic, as the face is.
+    /// How far this font's glyphs are slanted when drawn: the shift to the right per unit of
+    /// height (y-up), as in a shear matrix; 0 for a face drawn as designed. Whatever draws glyphs
+    /// applies it (outline transform, font matrix); measuring, shaping and `bounds` include it.
+    double obliqueShear() const { return obliqueShear_; }
+    /// Bold (semibold or heavier) and italic, as the font draws.
     FontTraits traits() const;
     /// The font file and the face's index in it, for a drawing library that opens faces itself.
     const std::string& filePath() const;
@@ -147,7 +157,8 @@ public:
     static constexpr double largestPointSize = 4096;
 
     /// Runs `body` with the FreeType face behind this font, under the face's lock (FreeType faces
-    /// serve one thread at a time). The face's size is whatever its last user set: set it first.
+    /// serve one thread at a time). The face's size and transform are whatever its last user set:
+    /// set them first (the transform with `obliqueShear`).
     void withFreeTypeFace(const std::function<void(FT_FaceRec_*)>& body) const;
 
 private:
@@ -155,14 +166,15 @@ private:
     {};
 
 public:
-    Font(Token, std::shared_ptr<FontFace> face, double pointSize);
+    Font(Token, std::shared_ptr<FontFace> face, double pointSize, double obliqueShear);
 
 private:
-    static FontRef make(std::shared_ptr<FontFace> face, double pointSize);
+    static FontRef make(std::shared_ptr<FontFace> face, double pointSize, double obliqueShear = 0);
 
     uint64_t id_;
     std::shared_ptr<FontFace> face_;
     double pointSize_;
+    double obliqueShear_;
     hb_font_t* hbFont_ = nullptr;
     FontMetrics metrics_;
     size_t valueHash_ = 0;

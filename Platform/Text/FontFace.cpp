@@ -62,6 +62,32 @@ FT_Face openFreeTypeFace(hb_blob_t* blob, uint32_t index)
     return face;
 }
 
+// Fixed pitch as a terminal means it: every printable ASCII character is in the face and moves the
+// pen by the same distance. Fontconfig's spacing property says more (every glyph one width, or
+// two) and is missing from monospaced faces whose accents or symbols have other widths, such as
+// Noto Sans Mono; the face's own advances decide instead.
+bool hasUniformAsciiAdvances(hb_face_t* face, unsigned namedInstance)
+{
+    hb_font_t* font = hb_font_create(face);
+    if (namedInstance > 0)
+        hb_font_set_var_named_instance(font, namedInstance - 1);
+    hb_position_t common = 0;
+    bool uniform = true;
+    for (char32_t scalar = U' '; scalar <= U'~'; ++scalar) {
+        hb_codepoint_t glyph = 0;
+        const bool present = hb_font_get_nominal_glyph(font, scalar, &glyph) && glyph != 0;
+        const hb_position_t advance = present ? hb_font_get_glyph_h_advance(font, glyph) : 0;
+        if (scalar == U' ')
+            common = advance;
+        if (advance <= 0 || advance != common) {
+            uniform = false;
+            break;
+        }
+    }
+    hb_font_destroy(font);
+    return uniform;
+}
+
 void closeFreeTypeFace(FT_Face face)
 {
     if (!face)
@@ -107,6 +133,7 @@ FontFace::FontFace(Token, FaceLocation location, hb_blob_t* blob, FT_FaceRec_* f
     hbFace_ = hb_face_create(blob_, location_.index & 0xFFFF);
     hb_face_make_immutable(hbFace_);
     unitsPerEm_ = std::max(hb_face_get_upem(hbFace_), 1u);
+    description_.monospace = description_.monospace || hasUniformAsciiAdvances(hbFace_, namedInstance());
 }
 
 FontFace::~FontFace()

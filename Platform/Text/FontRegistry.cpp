@@ -19,8 +19,11 @@ namespace platform {
 
 namespace {
 
-// The one configuration of the process. It is loaded on first use rather than at start-up: a
-// process that never draws text never pays for reading the font caches.
+// The one configuration of the process: fontconfig's own current one, which the toolkit's text
+// stack uses too, so the configuration files and font caches are read once per process (a
+// second configuration of our own would read them all again, some 15-30 ms at start-up). It is
+// loaded on first use rather than at start-up: a process that never draws text never pays for
+// reading the font caches.
 struct Catalogue
 {
     Mutex mutex;
@@ -52,7 +55,8 @@ void releaseConfig()
 FcConfig* configLocked(Catalogue& cat) REQUIRES(cat.mutex)
 {
     if (!cat.config && !cat.loadFailed) {
-        cat.config = FcInitLoadConfigAndFonts();
+        // A reference to the current configuration, loading it when nobody has yet.
+        cat.config = FcConfigReference(nullptr);
         cat.loadFailed = cat.config == nullptr;
         if (cat.config)
             std::atexit(releaseConfig);
@@ -148,6 +152,29 @@ double styleDistance(FcPattern* pattern, double weight)
     // Width counts more than weight: a condensed regular is a worse match than a medium.
     return std::abs(numberOf(pattern, FC_WEIGHT, FC_WEIGHT_REGULAR) - weight) +
            4 * std::abs(width - FC_WIDTH_NORMAL) + (oblique ? 1 : 0);
+}
+
+// The slant fontconfig's rules give `upright` when it answers an italic request for `family`
+// (Debian's 90-synthetic.conf shears by 0.2); `defaultObliqueShear` where they give none, or
+// a lean no text has.
+double obliqueShearLocked(FcConfig* config, FcPattern* upright, const std::string& family, double weight)
+{
+    FcPattern* request = FcPatternCreate();
+    FcPatternAddString(request, FC_FAMILY, fcString(family));
+    FcPatternAddInteger(request, FC_SLANT, FC_SLANT_ITALIC);
+    FcPatternAddDouble(request, FC_WEIGHT, weight);
+    FcConfigSubstitute(config, request, FcMatchPattern);
+    FcDefaultSubstitute(request);
+    double shear = FontRegistry::defaultObliqueShear;
+    if (FcPattern* prepared = FcFontRenderPrepare(config, request, upright)) {
+        FcMatrix* matrix = nullptr;
+        if (FcPatternGetMatrix(prepared, FC_MATRIX, 0, &matrix) == FcResultMatch && matrix &&
+            matrix->xy > 0 && matrix->xy <= 1)
+            shear = matrix->xy;
+        FcPatternDestroy(prepared);
+    }
+    FcPatternDestroy(request);
+    return shear;
 }
 
 } // namespace
@@ -277,8 +304,8 @@ std::optional<FaceLocation> FontRegistry::findMonospace()
     return found;
 }
 
-std::optional<FaceLocation> FontRegistry::findStyle(std::string_view family, FontTraits traits,
-                                                    int regularWeight)
+std::optional<StyledFace> FontRegistry::findStyle(std::string_view family, FontTraits traits,
+                                                  int regularWeight)
 {
     const std::string wanted(family);
     const double weight = traits.bold ? FC_WEIGHT_BOLD : regularWeight;
@@ -287,27 +314,36 @@ std::optional<FaceLocation> FontRegistry::findStyle(std::string_view family, Fon
     FcConfig* config = configLocked(cat);
     if (!config || wanted.empty())
         return std::nullopt;
-    std::optional<FaceLocation> found;
-    double best = INFINITY;
-    forEachFace(config, [&](FcPattern* pattern) {
-        if (!hasValue(pattern, FC_FAMILY, wanted, true))
-            return;
-        const bool italic = numberOf(pattern, FC_SLANT, FC_SLANT_ROMAN) != FC_SLANT_ROMAN;
-        if (italic != traits.italic)
-            return;
-        // A family without a bold face gives no bold: the caller keeps its regular face rather
-        // than take a medium one that looks the same.
-        if (traits.bold && numberOf(pattern, FC_WEIGHT, FC_WEIGHT_REGULAR) < FC_WEIGHT_DEMIBOLD)
-            return;
-        const double distance = styleDistance(pattern, weight);
-        if (distance < best) {
-            if (auto location = locationOf(pattern)) {
+    // The family's face of one slant nearest the weight; the pattern belongs to the configuration.
+    const auto nearest = [&](bool italic) {
+        FcPattern* found = nullptr;
+        double best = INFINITY;
+        forEachFace(config, [&](FcPattern* pattern) {
+            if (!hasValue(pattern, FC_FAMILY, wanted, true) || !locationOf(pattern))
+                return;
+            if ((numberOf(pattern, FC_SLANT, FC_SLANT_ROMAN) != FC_SLANT_ROMAN) != italic)
+                return;
+            // A family without a bold face gives no bold: the caller keeps its regular face rather
+            // than take a medium one that looks the same.
+            if (traits.bold && numberOf(pattern, FC_WEIGHT, FC_WEIGHT_REGULAR) < FC_WEIGHT_DEMIBOLD)
+                return;
+            const double distance = styleDistance(pattern, weight);
+            if (distance < best) {
                 best = distance;
-                found = std::move(location);
+                found = pattern;
             }
-        }
-    });
-    return found;
+        });
+        return found;
+    };
+    if (FcPattern* face = nearest(traits.italic))
+        return StyledFace{*locationOf(face), 0};
+    if (!traits.italic)
+        return std::nullopt;
+    // No italic face: the upright one, slanted. A colour face's pictures are not text to lean.
+    FcPattern* upright = nearest(false);
+    if (!upright || boolOf(upright, FC_COLOR))
+        return std::nullopt;
+    return StyledFace{*locationOf(upright), obliqueShearLocked(config, upright, wanted, weight)};
 }
 
 std::shared_ptr<const FallbackList> FontRegistry::fallbackList(std::string_view family, FontTraits traits,

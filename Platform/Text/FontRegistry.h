@@ -29,7 +29,8 @@ struct FaceLocation
 };
 
 /// What fontconfig says about a face: its family, weight on fontconfig's scale (80 regular, 200
-/// bold), slant, fixed pitch and colour glyphs.
+/// bold), slant, fixed pitch (which the face's own advances may also establish, see `FontFace`)
+/// and colour glyphs.
 struct FaceDescription
 {
     std::string family;
@@ -48,6 +49,17 @@ struct FontTraits
     bool italic = false;
 
     bool operator==(const FontTraits&) const = default;
+};
+
+/// A face picked for a style, and the slant it is drawn with.
+struct StyledFace
+{
+    FaceLocation location;
+    /// How far the face is slanted to stand in for an italic its family lacks: the shift to the
+    /// right per unit of height (y-up), as in a shear matrix; 0 for a face drawn as designed.
+    double obliqueShear = 0;
+
+    bool operator==(const StyledFace&) const = default;
 };
 
 /// A list of faces in the order they are tried for characters a font lacks, sorted once by
@@ -89,9 +101,15 @@ public:
     static std::optional<FaceLocation> findMonospace();
 
     /// The face of `family` closest to `traits` with `regularWeight` as the weight of a non-bold
-    /// face; absent when the family has no face of that slant, or no bold face for a bold request.
-    static std::optional<FaceLocation> findStyle(std::string_view family, FontTraits traits,
-                                                 int regularWeight);
+    /// face. A family without italic faces answers an italic request with its upright face of that
+    /// weight, slanted as fontconfig's rules slant it (about 12 degrees where they say nothing);
+    /// colour faces are never slanted. Absent when the family has no face of that slant to give,
+    /// or no bold face for a bold request.
+    static std::optional<StyledFace> findStyle(std::string_view family, FontTraits traits, int regularWeight);
+
+    /// The slant given to an upright face standing in for italic when fontconfig's rules give
+    /// none: tan(12 degrees), the lean of a typical oblique.
+    static constexpr double defaultObliqueShear = 0.2126;
 
     /// The fallback order for text drawn in `family` with `traits`: faces sorted by fontconfig,
     /// colour faces first when `color` is set and last otherwise, the fixed-pitch ones ahead of

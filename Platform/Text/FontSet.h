@@ -1,9 +1,9 @@
 // The four faces of terminal text: regular, bold, italic and bold italic, of one family and size.
 //
 // A `FontSet` is a plain value of four shared immutable fonts. Made from the regular font, it
-// looks up the other three in the same family; a style the family lacks is the nearest font it
-// has (bold italic falls back to bold, then italic), so every slot always holds a font and a
-// renderer never checks for an empty one.
+// looks up the other three in the same family; an italic the family lacks is its upright face
+// slanted, and a bold it lacks is the nearest font it has (bold italic falls back to bold, then
+// italic), so every slot always holds a font and a renderer never checks for an empty one.
 #pragma once
 
 #include "Platform/Text/Font.h"
@@ -17,8 +17,8 @@ struct FontSet
     FontRef italic;
     FontRef boldItalic;
 
-    /// The set whose regular face is `normal`, the others found in its family. `normal` A null `normal` gives
-    /// an empty set.
+    /// The set whose regular face is `normal`, the others found in its family. A null `normal`
+    /// gives an empty set.
     static FontSet fromNormal(const FontRef& normal);
 
     /// The font for a bold and italic choice.

@@ -3,8 +3,9 @@
 // These are the colours a terminal view starts from before the user or a program sets its own:
 // text and its background, the selection's accent (the caret's default colour) and the colour of
 // secondary labels (the overlay scroller's knob). The toolkit adapter reads them from the theme;
-// `fallbackAppearance` gives fixed values where a theme names none. With them comes the user's wish
-// for less motion (animations switched off), which makes fades immediate.
+// `fallbackAppearance` gives fixed values where a theme names none. With them come the user's wish
+// for less motion (animations switched off), which makes fades immediate, and the desktop's style
+// of scrollbars: overlaid on the content and shown while scrolling, or permanent beside it.
 #pragma once
 
 #include "Platform/Graphics/NativeColor.h"
@@ -19,6 +20,8 @@ struct Appearance
     NativeColor selectedControlColor = NativeColor::sRGB(0.7, 0.84, 1.0);
     NativeColor labelColor = NativeColor::sRGB(0, 0, 0, 0.85);
     bool reduceMotion = false;
+    /// Scrollbars overlay the content and show only while it scrolls; false: they stay, beside it.
+    bool overlayScrolling = true;
 
     friend bool operator==(const Appearance&, const Appearance&) = default;
 };

@@ -1,7 +1,12 @@
 #include "Platform/UI/CoreViewWidget.h"
 
 #include "Platform/Graphics/Canvas.h"
+#include "Platform/UI/GtkAlert.h"
 #include "Platform/UI/GtkChildPlacement.h"
+#include "Platform/UI/GtkClipboard.h"
+#include "Platform/UI/GtkFindBar.h"
+#include "Platform/UI/GtkKeyEvents.h"
+#include "Platform/UI/GtkLabelView.h"
 #include "Platform/UI/GtkScroller.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
 #include "Platform/UI/TextInputCommand.h"
@@ -102,6 +107,9 @@ Appearance readAppearance(GtkWidget* widget)
     gboolean animations = true;
     g_object_get(gtk_widget_get_settings(widget), "gtk-enable-animations", &animations, nullptr);
     appearance.reduceMotion = !animations;
+    gboolean overlay = true;
+    g_object_get(gtk_widget_get_settings(widget), "gtk-overlay-scrolling", &overlay, nullptr);
+    appearance.overlayScrolling = overlay;
     return appearance;
 }
 
@@ -166,11 +174,15 @@ CoreViewWidget::CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core
         installInputControllers();
         g_signal_connect_swapped(widget_, "map",
                                  G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
-        g_signal_connect_swapped(widget_, "unmap",
-                                 G_CALLBACK(+[](CoreViewWidget* self) { self->updateVisibility(); }), this);
+        g_signal_connect_swapped(widget_, "unmap", G_CALLBACK(+[](CoreViewWidget* self) {
+                                     // No release reaches an unmapped view: its presses end now.
+                                     self->cancelPresses();
+                                     self->updateVisibility();
+                                 }),
+                                 this);
         GtkSettings* settings = gtk_widget_get_settings(widget_);
         for (const char* property : {"notify::gtk-theme-name", "notify::gtk-application-prefer-dark-theme",
-                                     "notify::gtk-enable-animations"})
+                                     "notify::gtk-enable-animations", "notify::gtk-overlay-scrolling"})
             g_signal_connect_swapped(settings, property,
                                      G_CALLBACK(+[](CoreViewWidget* self) { self->updateAppearance(); }),
                                      this);
@@ -542,50 +554,64 @@ std::shared_ptr<Scroller> CoreViewWidget::addScroller()
     return scroller;
 }
 
+std::shared_ptr<Label> CoreViewWidget::addLabel()
+{
+    auto label = std::make_shared<GtkLabelView>();
+    gtk_widget_set_parent(label->widget(), widget_);
+    return label;
+}
+
+std::shared_ptr<FindBar> CoreViewWidget::addFindBar(const FindBarLabels& labels)
+{
+    auto bar = std::make_shared<GtkFindBar>(labels);
+    gtk_widget_set_parent(bar->widget(), widget_);
+    return bar;
+}
+
+void CoreViewWidget::presentAlert(const Alert& alert, AlertCompletion completion)
+{
+    // Over the view's window; a view without one asks the whole application.
+    gtk::presentAlert(alert, window_, std::move(completion));
+}
+
+Clipboard* CoreViewWidget::clipboard(ClipboardKind kind)
+{
+    return GtkClipboard::of(gtk_widget_get_display(widget_), kind);
+}
+
+std::optional<Point> CoreViewWidget::pointerLocation() const
+{
+    if (!pointerInside_)
+        return std::nullopt;
+    return viewPoint(lastPointer_.x, lastPointer_.y);
+}
+
 void CoreViewWidget::beep()
 {
     gtk_widget_error_bell(widget_);
 }
 
+bool CoreViewWidget::primaryPasteEnabled() const
+{
+    gboolean enabled = true;
+    g_object_get(gtk_widget_get_settings(widget_), "gtk-enable-primary-paste", &enabled, nullptr);
+    return enabled;
+}
+
 ToolkitKey CoreViewWidget::toolkitKey(GdkEvent* event, guint keyval, guint keycode,
                                       GdkModifierType state) const
 {
-    ToolkitKey key;
-    key.keyval = keyval;
-    key.hardwareKeycode = keycode;
-    key.state = state;
-    key.timestamp = event ? gdk_event_get_time(event) : 0;
-    GdkDisplay* display = gtk_widget_get_display(widget_);
-    const guint layout = event ? gdk_key_event_get_layout(event) : 0;
-    // The same key in the same layout with other modifiers, for the characters the key gives
-    // with Shift alone, with none, and with Shift forced on; and the key in the first layout,
-    // for shortcuts typed while another layout is active.
-    auto translated = [&](GdkModifierType modifiers, guint inLayout) -> uint32_t {
-        guint result = 0;
-        int effectiveLayout = 0;
-        int level = 0;
-        GdkModifierType consumed{};
-        if (gdk_display_translate_key(display, keycode, modifiers, int(inLayout), &result, &effectiveLayout,
-                                      &level, &consumed))
-            return result;
-        return 0;
-    };
-    key.keyvalIgnoringModifiers = translated(GdkModifierType(state & GDK_SHIFT_MASK), layout);
-    key.keyvalWithoutModifiers = translated(GdkModifierType(0), layout);
-    key.keyvalWithShift = translated(GDK_SHIFT_MASK, layout);
-    key.keyvalInBaseLayout = translated(GdkModifierType(0), 0);
-    if (GdkDevice* keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display)))
-        key.numLock = gdk_device_get_num_lock_state(keyboard);
-    return key;
+    return toolkitKeyOf(gtk_widget_get_display(widget_), event, keyval, keycode, state);
 }
 
 gboolean CoreViewWidget::onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
                                       GdkModifierType state, gpointer data)
 {
     // The translator notes the key as held (so a second press is a repeat) before the core sees
-    // it; the GDK event stays at hand while the core runs, for interpretKeyEvent.
+    // it; the GDK event stays at hand while the core runs, for interpretKeyEvent. Keys typed into
+    // a focused child (the find bar) pass by: they are the child's.
     auto* self = static_cast<CoreViewWidget*>(data);
-    if (!self->core_)
+    if (!self->core_ || !self->focused_)
         return false;
     GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
     const KeyEvent key = self->keyboard_.press(self->toolkitKey(event, keyval, keycode, state));
@@ -605,8 +631,9 @@ gboolean CoreViewWidget::onKeyPressed(GtkEventControllerKey* controller, guint k
 void CoreViewWidget::onKeyReleased(GtkEventControllerKey* controller, guint keyval, guint keycode,
                                    GdkModifierType state, gpointer data)
 {
+    // Keys typed into a focused child (the find bar) are the child's, releases included.
     auto* self = static_cast<CoreViewWidget*>(data);
-    if (!self->core_)
+    if (!self->core_ || !self->focused_)
         return;
     GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
     const KeyEvent key = self->keyboard_.release(self->toolkitKey(event, keyval, keycode, state));
@@ -644,6 +671,11 @@ gboolean CoreViewWidget::onPointerEvent(GtkEventControllerLegacy*, GdkEvent* eve
 {
     auto* self = static_cast<CoreViewWidget*>(data);
     const GdkEventType type = gdk_event_get_event_type(event);
+    if (type == GDK_GRAB_BROKEN) {
+        // Another grab took the pointer: the presses it cut short end here.
+        self->cancelPresses();
+        return false;
+    }
     if (!self->core_ || (type != GDK_BUTTON_PRESS && type != GDK_BUTTON_RELEASE && type != GDK_MOTION_NOTIFY))
         return false;
     double x = 0;
@@ -658,9 +690,13 @@ gboolean CoreViewWidget::onPointerEvent(GtkEventControllerLegacy*, GdkEvent* eve
     mouse.modifierFlags = modifierFlagsOfState(state);
     mouse.timestamp = gdk_event_get_time(event);
     if (type == GDK_MOTION_NOTIFY) {
-        const int button = draggedButton(state);
-        mouse.type = button >= 0 ? MouseEventType::dragged : MouseEventType::moved;
-        mouse.buttonNumber = button >= 0 ? button : 0;
+        // A drag belongs to a press this view saw. Motion with a button held whose press went
+        // elsewhere (a drag of the scrollbar's knob) is not the view's.
+        const std::optional<int> held = self->held_.anyHeld();
+        if (!held && draggedButton(state) >= 0)
+            return false;
+        mouse.type = held ? MouseEventType::dragged : MouseEventType::moved;
+        mouse.buttonNumber = held.value_or(0);
     } else {
         mouse.buttonNumber = buttonNumberOfToolkitButton(gdk_button_event_get_button(event));
         if (mouse.buttonNumber < 0)
@@ -668,20 +704,40 @@ gboolean CoreViewWidget::onPointerEvent(GtkEventControllerLegacy*, GdkEvent* eve
         if (type == GDK_BUTTON_PRESS) {
             mouse.type = MouseEventType::down;
             mouse.clickCount = self->clicks_.press(mouse.buttonNumber, mouse.location, mouse.timestamp);
-            self->pressedButton_ = mouse.buttonNumber;
-            self->pressClickCount_ = mouse.clickCount;
+            self->held_.press(mouse.buttonNumber, mouse.clickCount);
             // A click makes the view the focus of its window.
             if (!self->focused_)
                 gtk_widget_grab_focus(self->widget_);
         } else {
+            // A release belongs to its press's series; one whose press the view never saw is
+            // not the view's.
+            const std::optional<int> clickCount = self->held_.release(mouse.buttonNumber);
+            if (!clickCount)
+                return false;
             mouse.type = MouseEventType::up;
-            // A release belongs to its press's series.
-            mouse.clickCount = mouse.buttonNumber == self->pressedButton_ ? self->pressClickCount_ : 1;
+            mouse.clickCount = *clickCount;
         }
     }
     const std::shared_ptr<ViewCore> core = self->core_;
     core->mouseEvent(mouse);
     return true;
+}
+
+void CoreViewWidget::cancelPresses()
+{
+    // Each press still held ends as its release would, where the pointer was last seen.
+    const std::vector<std::pair<int, int>> cancelled = held_.cancelAll();
+    if (!core_ || disposed_)
+        return;
+    const std::shared_ptr<ViewCore> core = core_;
+    for (const auto& [buttonNumber, clickCount] : cancelled) {
+        MouseEvent mouse;
+        mouse.type = MouseEventType::up;
+        mouse.buttonNumber = buttonNumber;
+        mouse.clickCount = clickCount;
+        mouse.location = viewPoint(lastPointer_.x, lastPointer_.y);
+        core->mouseEvent(mouse);
+    }
 }
 
 void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double x, double y, gpointer data)
@@ -690,6 +746,7 @@ void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double
     if (!self->core_)
         return;
     self->lastPointer_ = Point{x, y};
+    self->pointerInside_ = true;
     MouseEvent mouse;
     mouse.type = MouseEventType::entered;
     mouse.location = self->viewPoint(x, y);
@@ -702,6 +759,7 @@ void CoreViewWidget::onPointerEnter(GtkEventControllerMotion* controller, double
 void CoreViewWidget::onPointerLeave(GtkEventControllerMotion* controller, gpointer data)
 {
     auto* self = static_cast<CoreViewWidget*>(data);
+    self->pointerInside_ = false;
     if (!self->core_)
         return;
     MouseEvent mouse;

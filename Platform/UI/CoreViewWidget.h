@@ -68,12 +68,20 @@ public:
     void setNeedsDisplay() override;
     void setNeedsDisplayInRect(const Rect& rect) override;
     void setCursor(CursorShape shape) override;
+    std::optional<Point> pointerLocation() const override;
     void interpretKeyEvent(const KeyEvent& event) override;
     void setInputMethodCursorRect(const Rect& rect) override;
     void resetInputMethod() override;
     std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) override;
     std::shared_ptr<Scroller> addScroller() override;
+    std::shared_ptr<Label> addLabel() override;
+    /// The find bar is the one child that takes the keyboard focus: while it has it, keys go to it
+    /// and not to the core.
+    std::shared_ptr<FindBar> addFindBar(const FindBarLabels& labels) override;
+    void presentAlert(const Alert& alert, AlertCompletion completion) override;
+    Clipboard* clipboard(ClipboardKind kind) override;
     void beep() override;
+    bool primaryPasteEnabled() const override;
 
     // Called by the GObject boilerplate (GtkWidgetSubclass).
     CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core, Role role);
@@ -99,6 +107,8 @@ private:
     void dropTexture();
     /// Drops the textures of the bands that meet `dirtyRect` (y-up points).
     void dropBands(const Rect& dirtyRect);
+    /// Ends every press still held as its release would (the grab was broken, the view unmapped).
+    void cancelPresses();
     bool widgetPoint(GdkEvent* event, double* x, double* y) const;
     Point viewPoint(double x, double y) const { return flippedPoint(Point{x, y}, size_.height); }
     ToolkitKey toolkitKey(GdkEvent* event, guint keyval, guint keycode, GdkModifierType state) const;
@@ -144,10 +154,11 @@ private:
     GdkEvent* currentKeyEvent_ = nullptr;
     /// Keys whose press the input method saw: their releases go to it too.
     std::set<uint32_t> keysWithInputMethod_;
-    /// Where the pointer was last seen, y-down in the widget.
+    /// Where the pointer was last seen, y-down in the widget, and whether it is over the widget.
     Point lastPointer_;
-    int pressedButton_ = -1;
-    int pressClickCount_ = 0;
+    bool pointerInside_ = false;
+    /// The buttons pressed on this view and not yet released.
+    HeldButtons held_;
 };
 
 } // namespace platform::gtk

@@ -1,7 +1,6 @@
 #include "Platform/UI/GtkChildPlacement.h"
 
 #include "Platform/UI/CoreViewWidget.h"
-#include "Platform/UI/GtkScroller.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,10 +31,16 @@ void setChildFrame(GtkWidget* child, const Rect& frame)
     CoreViewWidget* view = CoreViewWidget::from(parent);
     if (!parent || (view && view->isAllocating()))
         return;
+    // A hidden child needs no place until it is shown, and showing it lays the parent out anew,
+    // which takes up the frame kept here. Laying the parent out now would only keep the window's
+    // frame clock running for one more frame (the caret of a program that hid the cursor moves
+    // with every echo).
+    if (!gtk_widget_get_visible(child))
+        return;
     // In a parent already laid out the child moves at once. A new layout of the parent would do
     // the same, but it keeps the window's frame clock running for one more frame, and content
     // arriving during that frame waits a whole refresh longer to be shown.
-    if (gtk_widget_get_mapped(parent) && gtk_widget_get_visible(child) && gtk_widget_get_width(parent) > 0 &&
+    if (gtk_widget_get_mapped(parent) && gtk_widget_get_width(parent) > 0 &&
         gtk_widget_get_height(parent) > 0) {
         allocateChild(child, gtk_widget_get_height(parent));
         gtk_widget_queue_draw(parent);
@@ -153,10 +158,8 @@ void GtkChildView::removeFromSuperview()
 
 GtkWidget* GtkChildView::widgetOf(const View* view)
 {
-    if (const auto* child = dynamic_cast<const GtkChildView*>(view))
-        return child->widget_;
-    if (const auto* scroller = dynamic_cast<const GtkScroller*>(view))
-        return scroller->widget();
+    if (const auto* child = dynamic_cast<const GtkChildHolder*>(view))
+        return child->childWidget();
     return nullptr;
 }
 

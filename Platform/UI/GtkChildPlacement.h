@@ -26,8 +26,16 @@ void allocateChildren(GtkWidget* parent, int height);
 /// bottom) when `sibling` is null or has another parent.
 void orderChild(GtkWidget* child, GtkWidget* sibling, bool above);
 
+/// Anything of this layer whose view is one child widget (for ordering siblings).
+class GtkChildHolder
+{
+public:
+    virtual ~GtkChildHolder() = default;
+    virtual GtkWidget* childWidget() const = 0;
+};
+
 /// A `View` handle of a child widget; holds a reference to the widget.
-class GtkChildView : public View
+class GtkChildView : public View, public GtkChildHolder
 {
 public:
     explicit GtkChildView(GtkWidget* widget);
@@ -47,11 +55,34 @@ public:
     void removeFromSuperview() override;
 
     GtkWidget* widget() const { return widget_; }
+    GtkWidget* childWidget() const override { return widget_; }
     /// The widget behind a handle made by the layer, or null.
     static GtkWidget* widgetOf(const View* view);
 
 private:
     GtkWidget* widget_;
+};
+
+/// A child of another kind of view (a label, a find bar) on a `GtkChildView`.
+template <typename Base> class GtkChildSubview : public Base, public GtkChildHolder
+{
+public:
+    explicit GtkChildSubview(GtkWidget* widget) : view_(widget) {}
+
+    void setFrame(const Rect& frame) override { view_.setFrame(frame); }
+    Rect frame() const override { return view_.frame(); }
+    void setHidden(bool hidden) override { view_.setHidden(hidden); }
+    bool isHidden() const override { return view_.isHidden(); }
+    void setOpacity(double opacity) override { view_.setOpacity(opacity); }
+    double opacity() const override { return view_.opacity(); }
+    void setNeedsDisplay() override { view_.setNeedsDisplay(); }
+    void orderAbove(const View* sibling) override { view_.orderAbove(sibling); }
+    void orderBelow(const View* sibling) override { view_.orderBelow(sibling); }
+    void removeFromSuperview() override { view_.removeFromSuperview(); }
+    GtkWidget* childWidget() const override { return view_.widget(); }
+
+protected:
+    GtkChildView view_;
 };
 
 } // namespace platform::gtk

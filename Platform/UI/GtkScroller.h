@@ -3,7 +3,8 @@
 //
 // The adjustment's translation and the reading of a change as a track click or a knob move are
 // `ScrollerModel`'s; this class only connects them to the widget. Setting a state never reports an
-// action; a press on the scrollbar reports tracking on until the button is released.
+// action; a press on the scrollbar reports tracking on until the button is released. A click in the
+// track pages towards it; the knob is dragged.
 #pragma once
 
 #include "Platform/UI/GtkChildPlacement.h"
@@ -13,7 +14,7 @@
 
 namespace platform::gtk {
 
-class GtkScroller final : public Scroller
+class GtkScroller final : public GtkChildSubview<Scroller>
 {
 public:
     /// A new scroller, hidden; its widget is not yet in any parent.
@@ -21,17 +22,6 @@ public:
     ~GtkScroller() override;
     GtkScroller(const GtkScroller&) = delete;
     GtkScroller& operator=(const GtkScroller&) = delete;
-
-    void setFrame(const Rect& frame) override { view_.setFrame(frame); }
-    Rect frame() const override { return view_.frame(); }
-    void setHidden(bool hidden) override { view_.setHidden(hidden); }
-    bool isHidden() const override { return view_.isHidden(); }
-    void setOpacity(double opacity) override { view_.setOpacity(opacity); }
-    double opacity() const override { return view_.opacity(); }
-    void setNeedsDisplay() override { view_.setNeedsDisplay(); }
-    void orderAbove(const View* sibling) override { view_.orderAbove(sibling); }
-    void orderBelow(const View* sibling) override { view_.orderBelow(sibling); }
-    void removeFromSuperview() override { view_.removeFromSuperview(); }
 
     void setState(const ScrollerState& state) override;
     ScrollerState state() const override { return state_; }
@@ -42,8 +32,9 @@ public:
 private:
     static void onValueChanged(GtkAdjustment* adjustment, gpointer self);
     static gboolean onEvent(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer self);
+    /// Moves a page towards a press in the track outside the knob; true when it did.
+    bool pageTowards(GdkEvent* event);
 
-    GtkChildView view_;
     GtkAdjustment* adjustment_;
     GtkEventController* presses_ = nullptr;
     ScrollerState state_;

@@ -1,5 +1,6 @@
 #include "Platform/UI/PointerEvents.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {
@@ -47,6 +48,41 @@ int ClickCounter::press(int buttonNumber, Point location, uint32_t timestamp)
     location_ = location;
     timestamp_ = timestamp;
     return count_;
+}
+
+void HeldButtons::press(int buttonNumber, int clickCount)
+{
+    release(buttonNumber);
+    held_.emplace_back(buttonNumber, clickCount);
+}
+
+std::optional<int> HeldButtons::release(int buttonNumber)
+{
+    const auto at = std::find_if(held_.begin(), held_.end(),
+                                 [buttonNumber](const auto& entry) { return entry.first == buttonNumber; });
+    if (at == held_.end())
+        return std::nullopt;
+    const int clickCount = at->second;
+    held_.erase(at);
+    return clickCount;
+}
+
+std::optional<int> HeldButtons::anyHeld() const
+{
+    if (held_.empty())
+        return std::nullopt;
+    return std::min_element(held_.begin(), held_.end())->first;
+}
+
+bool HeldButtons::isHeld(int buttonNumber) const
+{
+    return std::any_of(held_.begin(), held_.end(),
+                       [buttonNumber](const auto& entry) { return entry.first == buttonNumber; });
+}
+
+std::vector<std::pair<int, int>> HeldButtons::cancelAll()
+{
+    return std::exchange(held_, {});
 }
 
 } // namespace platform

@@ -11,6 +11,9 @@
 #include "Platform/UI/UIGeometry.h"
 
 #include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -95,6 +98,28 @@ private:
     int button_ = -1;
     Point location_;
     uint32_t timestamp_ = 0;
+};
+
+/// The buttons held down on a view, each with the click count of its press: a release carries its
+/// press's count, a release whose press the view never saw is not the view's, and a press the
+/// toolkit cancels (its grab broken, the view unmapped) still ends with a release.
+class HeldButtons
+{
+public:
+    /// A press of `buttonNumber`; a button held already (its release was lost) starts over.
+    void press(int buttonNumber, int clickCount);
+    /// The click count of the press that a release of `buttonNumber` ends, which is forgotten;
+    /// none when the button was not held.
+    std::optional<int> release(int buttonNumber);
+    /// The lowest-numbered held button, or none.
+    std::optional<int> anyHeld() const;
+    bool isHeld(int buttonNumber) const;
+    /// Every held button with its press's click count, in the order pressed, all forgotten: the
+    /// releases a cancelled press owes.
+    std::vector<std::pair<int, int>> cancelAll();
+
+private:
+    std::vector<std::pair<int, int>> held_;
 };
 
 } // namespace platform

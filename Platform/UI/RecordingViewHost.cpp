@@ -1,7 +1,9 @@
 #include "Platform/UI/RecordingViewHost.h"
 
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/UI/TextInputCommand.h"
+#include "Platform/UI/Utf8.h"
 
 #include <algorithm>
 
@@ -32,6 +34,38 @@ void RecordingScroller::userActs(ScrollerPart part, double doubleValue)
     state_.doubleValue = doubleValue;
     if (onAction)
         onAction(part, doubleValue);
+}
+
+Size RecordingLabel::fittingSize() const
+{
+    return Size{double(scalarsFromUtf8(text_).size()) * fontSize * 0.6, fontSize * 1.25};
+}
+
+void RecordingFindBar::userTypes(const std::string& text)
+{
+    text_ = text;
+    if (onSearchChanged)
+        onSearchChanged(text);
+}
+
+void RecordingFindBar::userPressesReturn(bool shift)
+{
+    const std::function<void()>& step = shift ? onFindPrevious : onFindNext;
+    if (step)
+        step();
+}
+
+void RecordingFindBar::userPressesEscape()
+{
+    if (onClose)
+        onClose();
+}
+
+void RecordingFindBar::userSetsOptions(FindBarOptions options)
+{
+    options_ = options;
+    if (onOptionsChanged)
+        onOptionsChanged(options);
 }
 
 RecordingViewHost::~RecordingViewHost()
@@ -135,6 +169,24 @@ void RecordingViewHost::deliverKey(const KeyEvent& event)
     }
 }
 
+void RecordingViewHost::deliverMouse(const MouseEvent& event)
+{
+    if (core_)
+        core_->mouseEvent(event);
+}
+
+void RecordingViewHost::deliverScroll(const ScrollEvent& event)
+{
+    if (core_)
+        core_->scrollWheel(event);
+}
+
+void RecordingViewHost::setPrimarySelectionText(const std::string& text)
+{
+    primaryOffers.push_back(text);
+    primaryClipboard.setText(text);
+}
+
 bool RecordingViewHost::drawIfNeeded()
 {
     // As a frame of the widget: one draw of everything marked since the last, clipped to the view.
@@ -204,6 +256,53 @@ std::shared_ptr<Scroller> RecordingViewHost::addScroller()
     return scroller;
 }
 
+void RecordingViewHost::adopt(RecordingView& view)
+{
+    view.host_ = this;
+    order.push_back(&view);
+}
+
+std::shared_ptr<Label> RecordingViewHost::addLabel()
+{
+    auto label = std::make_shared<RecordingLabel>();
+    adopt(label->view);
+    labels.push_back(label);
+    return label;
+}
+
+std::shared_ptr<FindBar> RecordingViewHost::addFindBar(const FindBarLabels& barLabels)
+{
+    auto bar = std::make_shared<RecordingFindBar>(barLabels);
+    adopt(bar->view);
+    bar->setHidden(true);
+    findBars.push_back(bar);
+    return bar;
+}
+
+void RecordingViewHost::presentAlert(const Alert& alert, AlertCompletion completion)
+{
+    alerts.push_back(alert);
+    openAlerts_.emplace_back(alert, std::move(completion));
+}
+
+bool RecordingViewHost::answerAlert(int button)
+{
+    if (openAlerts_.empty())
+        return false;
+    AlertCompletion completion = std::move(openAlerts_.front().second);
+    openAlerts_.erase(openAlerts_.begin());
+    completion(button);
+    return true;
+}
+
+std::vector<Alert> RecordingViewHost::openAlerts() const
+{
+    std::vector<Alert> open;
+    for (const auto& entry : openAlerts_)
+        open.push_back(entry.first);
+    return open;
+}
+
 void RecordingViewHost::reorder(RecordingView* view, const View* sibling, bool above)
 {
     // The same rule as the widget's: a sibling that is not one of ours means the top or bottom.
@@ -211,11 +310,17 @@ void RecordingViewHost::reorder(RecordingView* view, const View* sibling, bool a
     if (self == order.end())
         return;
     order.erase(self);
-    // A scroller stands in the order through its view.
+    // Scrollers, labels and find bars stand in the order through their views.
     const View* target = sibling;
     for (const auto& scroller : scrollers)
         if (scroller.get() == sibling)
             target = &scroller->view;
+    for (const auto& label : labels)
+        if (label.get() == sibling)
+            target = &label->view;
+    for (const auto& bar : findBars)
+        if (bar.get() == sibling)
+            target = &bar->view;
     auto at = std::find_if(order.begin(), order.end(), [&](RecordingView* v) { return v == target; });
     if (at == order.end())
         order.insert(above ? order.end() : order.begin(), view);

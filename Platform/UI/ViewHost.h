@@ -1,18 +1,26 @@
 // What a view core may ask of the widget that shows it: its geometry and window, redraws, the
-// pointer shape, the input method and subviews.
+// pointer shape and place, the input method, subviews (drawn ones, labels and a find bar), modal
+// alerts, the display's clipboards and the primary selection.
 //
 // The GTK widget (`CoreViewWidget`) implements this for real; `RecordingViewHost` implements it
 // without a display for tests. All members are main-thread only.
 #pragma once
 
 #include "Platform/Dispatch/DisplayLink.h"
+#include "Platform/UI/Alert.h"
 #include "Platform/UI/Appearance.h"
+#include "Platform/UI/Clipboard.h"
+#include "Platform/UI/FindBar.h"
 #include "Platform/UI/KeyEvent.h"
+#include "Platform/UI/Label.h"
 #include "Platform/UI/PointerEvents.h"
 #include "Platform/UI/UIGeometry.h"
 #include "Platform/UI/View.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace platform {
 
@@ -48,6 +56,8 @@ public:
     virtual void setNeedsDisplayInRect(const Rect& rect) = 0;
 
     virtual void setCursor(CursorShape shape) = 0;
+    /// Where the pointer is over the view (y-up), or none while it is elsewhere.
+    virtual std::optional<Point> pointerLocation() const { return std::nullopt; }
 
     /// Hands a key press (or release) to the input method and, when it does not take it, to the
     /// standard key bindings. The answer comes back, possibly before this returns, through the
@@ -64,9 +74,32 @@ public:
     virtual std::shared_ptr<View> addSubview(std::shared_ptr<ViewCore> core) = 0;
     /// A vertical scroller, hidden, above the existing subviews.
     virtual std::shared_ptr<Scroller> addScroller() = 0;
+    /// A text label above the existing subviews, at an empty frame; null where the host has none.
+    virtual std::shared_ptr<Label> addLabel() { return nullptr; }
+    /// The view's find bar, hidden, above the existing subviews: the one subview that takes the
+    /// keyboard focus. Null where the host has none.
+    virtual std::shared_ptr<FindBar> addFindBar(const FindBarLabels& /*labels*/) { return nullptr; }
+
+    /// Shows `alert` modally over the view's window and calls `completion` later, on the main loop,
+    /// with the button chosen. A host that cannot ask answers with the cancel button.
+    virtual void presentAlert(const Alert& alert, AlertCompletion completion)
+    {
+        completion(alert.cancelButton);
+    }
+    /// The display's clipboard of `kind`; null where there is none.
+    virtual Clipboard* clipboard(ClipboardKind /*kind*/) { return nullptr; }
 
     /// The system's alert sound.
     virtual void beep() = 0;
+
+    /// Offers `text` as the display's primary selection, the text a middle click pastes.
+    virtual void setPrimarySelectionText(const std::string& text)
+    {
+        if (Clipboard* primary = clipboard(ClipboardKind::primary))
+            primary->setText(text);
+    }
+    /// Whether a middle click pastes the primary selection: the desktop's setting, read afresh.
+    virtual bool primaryPasteEnabled() const = 0;
 };
 
 } // namespace platform

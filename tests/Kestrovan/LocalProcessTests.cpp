@@ -1,7 +1,6 @@
 #include "TestChild/TestStream.h"
 
 #include "Kestrovan/ChildProcessTestSupport.h"
-#include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/LocalProcess.h"
 #include "Platform/Dispatch/SerialQueue.h"
 #include "Platform/Log/Log.h"
@@ -121,18 +120,18 @@ public:
     uint64_t checksumAtEnd = 0;
 };
 
-// Collects printed diagnostics from any thread.
-class ThreadSafeDiagnostics
+// Collects the lines logged from any thread.
+class ThreadSafeLog
 {
 public:
-    ThreadSafeDiagnostics()
+    ThreadSafeLog()
     {
-        previous_ = setDiagnosticSink([this](std::string_view line) {
+        platform::setLogSink([this](const platform::LogRecord& record) {
             std::lock_guard guard(mutex_);
-            lines_.emplace_back(line);
+            lines_.emplace_back(record.message);
         });
     }
-    ~ThreadSafeDiagnostics() { setDiagnosticSink(std::move(previous_)); }
+    ~ThreadSafeLog() { platform::setLogSink({}); }
     bool contains(const std::string& text)
     {
         std::lock_guard guard(mutex_);
@@ -145,7 +144,6 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::string> lines_;
-    std::function<void(std::string_view)> previous_;
 };
 
 std::vector<std::string> shell(const std::string& script)
@@ -227,6 +225,55 @@ TEST(LocalProcess, StartsTheChildWithItsNameEnvironmentDirectoryAndSize)
     ASSERT_EQ(process->startProcessChecked("/bin/sh", shell("echo \"term=$TERM\"")), std::nullopt);
     ASSERT_TRUE(delegate->waitForEnds(2));
     EXPECT_NE(delegate->outputNow().find("term=xterm-256color"), std::string::npos);
+}
+
+TEST(LocalProcess, LooksUpAProgramNamedWithoutASlashAndSaysPlainlyWhenItIsNotThere)
+{
+    // Before: "sh" went to execve as a path, and the start failed as forkFailed(2).
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto process = LocalProcess::create(delegate);
+    struct Case
+    {
+        const char* name;
+        std::string program;
+        std::optional<std::vector<std::string>> environment;
+        std::optional<LocalProcessError> failure;
+    };
+    const Case cases[] = {
+        {"found in the child's own search path", "sh", std::vector<std::string>{"PATH=/nonexistent:/bin"},
+         std::nullopt},
+        {"found in the default environment's search path", "sh", std::nullopt, std::nullopt},
+        {"in no folder of the search path", "kestrovan-no-such-program", std::nullopt,
+         LocalProcessError::programNotFound("kestrovan-no-such-program")},
+        {"not in the child's search path, whatever the host's", "sh",
+         std::vector<std::string>{"PATH=/nonexistent"}, LocalProcessError::programNotFound("sh")},
+    };
+    size_t ends = 0;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        delegate->clearOutput();
+        const auto result =
+            process->startProcessChecked(test.program, {"-c", "echo ran as $0"}, test.environment);
+        EXPECT_EQ(result, test.failure);
+        if (result)
+            continue;
+        ASSERT_TRUE(delegate->waitForEnds(++ends));
+        EXPECT_NE(delegate->outputNow().find("ran as " + test.program), std::string::npos)
+            << "the name, not the path found, is the program's name: " << delegate->outputNow();
+    }
+
+    EXPECT_EQ(LocalProcessError::programNotFound("htop").description(), "htop: not found");
+    EXPECT_EQ(LocalProcessError::programNotFound("a\x1b]0;b\x07\xc2\x9b"
+                                                 "c")
+                  .description(),
+              "a?]0;b??c: not found")
+        << "the name's control characters are shown, not obeyed";
+
+    // Started with a report to the delegate, the failure reads plainly in the output.
+    process->startProcess("kestrovan-no-such-program");
+    EXPECT_TRUE(
+        delegate->waitForOutput("\r\nProcess launch failed: kestrovan-no-such-program: not found\r\n"))
+        << delegate->outputNow();
 }
 
 TEST(LocalProcess, RefusesWhatItCannotDoAndCountsWhatItSends)
@@ -418,6 +465,15 @@ TEST(LocalProcess, DeliversAllOutputBeforeTheEnd)
         testchild::Checksum expected;
         for (uint64_t i = 0; i < mode.size; ++i)
             expected.add(stream.next());
+        // Says which way the drain after the exit ended, should bytes be missing.
+        const LocalProcessDrain drain = process->lastDrain();
+        SCOPED_TRACE(std::string("the drain ended ") +
+                     (drain.end == TerminalIOPipelineWorker::ReadingEnd::endOfOutput
+                          ? "at the terminal's end"
+                          : "short of the terminal's end") +
+                     ", dropping " + std::to_string(drain.droppedBytes) + " bytes");
+        EXPECT_EQ(drain.end, TerminalIOPipelineWorker::ReadingEnd::endOfOutput);
+        EXPECT_EQ(drain.droppedBytes, 0u);
         EXPECT_EQ(delegate->code, 0);
         EXPECT_EQ(delegate->bytesAtEnd, mode.size);
         EXPECT_EQ(delegate->checksumAtEnd, expected.value());
@@ -425,9 +481,46 @@ TEST(LocalProcess, DeliversAllOutputBeforeTheEnd)
     }
 }
 
+TEST(LocalProcess, DrainsUntilTheTerminalEndsOrTheDrainTimeoutPasses)
+{
+    // The shell exits at once, leaving a job that holds the terminal open and writes later. Before,
+    // the drain stopped at the first read that found nothing, and "late" was never delivered.
+    using End = TerminalIOPipelineWorker::ReadingEnd;
+    struct Case
+    {
+        const char* name;
+        const char* lateDelay;
+        double drainTimeout;
+        bool lateDelivered;
+        End end;
+    };
+    const Case cases[] = {
+        {"the job writes and ends within the drain", "0.2", 30, true, End::endOfOutput},
+        {"the job outlives the drain", "3", 0.2, false, End::deadline},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto process = LocalProcess::create(delegate);
+        process->setDrainTimeout(test.drainTimeout);
+        // The job ignores the hang-up its session leader's exit sends to the terminal's group (the
+        // shell ignores it first, so that the job is never without it).
+        const std::string script =
+            std::string("trap '' HUP; echo early; (sleep ") + test.lateDelay + "; echo late) &";
+        ASSERT_EQ(process->startProcessChecked("/bin/sh", shell(script)), std::nullopt);
+        ASSERT_TRUE(delegate->waitForEnds(1));
+        std::lock_guard guard(delegate->mutex);
+        EXPECT_NE(delegate->outputAtEnd[0].find("early"), std::string::npos);
+        EXPECT_EQ(delegate->outputAtEnd[0].find("late") != std::string::npos, test.lateDelivered)
+            << delegate->outputAtEnd[0];
+        EXPECT_EQ(process->lastDrain().end, test.end);
+        EXPECT_EQ(process->lastDrain().droppedBytes, 0u);
+    }
+}
+
 TEST(LocalProcess, TracesAndDumpsItsTrafficWhenAsked)
 {
-    ThreadSafeDiagnostics diagnostics;
+    ThreadSafeLog diagnostics;
     char folderTemplate[] = "/tmp/kestrovan-dumps-XXXXXX";
     ASSERT_NE(mkdtemp(folderTemplate), nullptr);
     const std::string folder = folderTemplate;

@@ -95,6 +95,10 @@ TEST(PseudoTerminalHelpers, StartsTheProgramOnANewTerminalWithACleanSlate)
     ASSERT_TRUE(started) << "fork failed: " << std::strerror(errno);
     EXPECT_GT(started->pid, 0);
     EXPECT_TRUE(isatty(started->masterFd));
+    // Before, the master came back inheritable (forkpty), and a program started by another thread
+    // at that moment could keep the terminal open after this child had gone.
+    EXPECT_TRUE(fcntl(started->masterFd, F_GETFD) & FD_CLOEXEC)
+        << "the master would leak into other children";
 
     const auto report = lines(readUntilHangUp(started->masterFd));
     close(started->masterFd);
@@ -112,6 +116,8 @@ TEST(PseudoTerminalHelpers, StartsTheProgramOnANewTerminalWithACleanSlate)
         "sigint=default",
         "blocked=none",
         "size=24x80",
+        "session=leader",
+        "terminals=0,1,2",
     };
     EXPECT_EQ(report, expected);
     rmdir(directory);

@@ -1,7 +1,8 @@
-// The default environment of a child process: TERM, COLORTERM, a UTF-8 LANG and the few host
-// variables passed on, in order. Host variables are changed for each case and put back after.
+// The default environment of a child process: TERM, COLORTERM, a UTF-8 LANG, the few host
+// variables passed on and PATH, in order. Host variables are changed for each case and put back after.
 #include "Kestrovan/TerminalEnvironment.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <langinfo.h>
@@ -58,7 +59,7 @@ const std::string lang = [] {
     locale_t probe = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", nullptr);
     if (probe)
         freelocale(probe);
-    return std::string(probe ? lang : "LANG=C.UTF-8");
+    return std::string(probe ? "LANG=en_US.UTF-8" : "LANG=C.UTF-8");
 }();
 
 TEST(TerminalEnvironmentTests, TheLocaleGivenToTheChildExistsAndIsUtf8)
@@ -89,12 +90,13 @@ TEST(TerminalEnvironmentTests, AllPassedVariablesInOrder)
 
     EXPECT_EQ(getEnvironmentVariables(std::string("xterm-256color"), true),
               (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", lang, "LOGNAME=ada",
-                                        "USER=ada.l", "DISPLAY=:1", "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada"}))
-        << "the host's LANG, LC_CTYPE, PATH, SHELL and COLORTERM are not passed on";
+                                        "USER=ada.l", "DISPLAY=:1", "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada",
+                                        "PATH=/usr/bin"}))
+        << "the host's LANG, LC_CTYPE, SHELL and COLORTERM are not passed on";
 
     EXPECT_EQ(getEnvironmentVariables(std::string("vt220"), false),
               (std::vector<std::string>{"TERM=vt220", lang, "LOGNAME=ada", "USER=ada.l", "DISPLAY=:1",
-                                        "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada"}))
+                                        "LC_TYPE=fr_FR.UTF-8", "HOME=/home/ada", "PATH=/usr/bin"}))
         << "a given terminal name, and no COLORTERM without true colour";
 }
 
@@ -103,16 +105,47 @@ TEST(TerminalEnvironmentTests, MissingHostVariablesAreLeftOut)
     HostEnvironment host;
     for (const char* name : passedOn)
         host.unset(name);
+    host.set("PATH", "/bin");
     EXPECT_EQ(getEnvironmentVariables(std::nullopt, false),
-              (std::vector<std::string>{"TERM=xterm-256color", lang}))
+              (std::vector<std::string>{"TERM=xterm-256color", lang, "PATH=/bin"}))
         << "no terminal name gives xterm-256color";
 
     host.set("HOME", "/root");
     host.set("DISPLAY", "");
     EXPECT_EQ(getEnvironmentVariables(std::nullopt, true),
               (std::vector<std::string>{"TERM=xterm-256color", "COLORTERM=truecolor", lang,
-                                        "DISPLAY=", "HOME=/root"}))
+                                        "DISPLAY=", "HOME=/root", "PATH=/bin"}))
         << "a variable set empty is passed on empty; one that is missing is left out";
+}
+
+TEST(TerminalEnvironmentTests, TheChildSearchesTheHostsPathOrTheSystemDirectories)
+{
+    struct Case
+    {
+        std::optional<std::string> host;
+        std::string child;
+    };
+    const Case cases[] = {
+        {"/home/ada/bin:/usr/bin:/bin", "PATH=/home/ada/bin:/usr/bin:/bin"},
+        // A host without a search path: the system's directories, never a list with "." in it.
+        {std::nullopt, "PATH=/usr/local/bin:/usr/bin:/bin"},
+        {"", "PATH=/usr/local/bin:/usr/bin:/bin"},
+        // The host's own list goes on as it is, odd entries and all: nothing is added or taken.
+        {"/opt/tools::/usr/bin:.", "PATH=/opt/tools::/usr/bin:."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.host.value_or("(no PATH)"));
+        HostEnvironment host;
+        if (test.host)
+            host.set("PATH", *test.host);
+        else
+            host.unset("PATH");
+        const auto environment = getEnvironmentVariables(std::nullopt, true);
+        EXPECT_EQ(std::count(environment.begin(), environment.end(), test.child), 1);
+        EXPECT_EQ(std::count_if(environment.begin(), environment.end(),
+                                [](const std::string& entry) { return entry.rfind("PATH=", 0) == 0; }),
+                  1);
+    }
 }
 
 } // namespace

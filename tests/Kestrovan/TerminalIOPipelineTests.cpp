@@ -7,6 +7,7 @@
 #include "Platform/Dispatch/ThreadRegistry.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -173,9 +174,11 @@ uint64_t streamChecksum(uint64_t seed, size_t count)
 class StreamWriter
 {
 public:
-    StreamWriter(int fd, uint64_t seed, size_t count)
-        : thread_([fd, seed, count] {
+    StreamWriter(int fd, uint64_t seed, size_t count, size_t skip = 0)
+        : thread_([this, fd, seed, count, skip] {
               TestStream stream(seed);
+              for (size_t i = 0; i < skip; ++i)
+                  stream.next();
               std::vector<uint8_t> chunk;
               size_t left = count;
               while (left > 0) {
@@ -188,14 +191,24 @@ public:
                       if (written <= 0)
                           return;
                       done += size_t(written);
+                      written_ += size_t(written);
                   }
                   left -= chunk.size();
               }
           })
     {}
-    ~StreamWriter() { thread_.join(); }
+    ~StreamWriter() { join(); }
+
+    /// The bytes written so far; all of them once the writer has been joined.
+    size_t written() const { return written_; }
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
 
 private:
+    std::atomic<size_t> written_{0};
     std::thread thread_;
 };
 
@@ -326,14 +339,17 @@ TEST(TerminalIOPipeline, AFullRingStopsReading)
     pipeline->start();
 
     // Bytes of the stream go out as the pipe takes them. Each attempt writes what fits and
-    // returns, so the test never waits on a pipe that a full ring has stopped emptying.
+    // returns, so the test never waits on a pipe that a full ring has stopped emptying. The pieces
+    // are large enough (and at most a pipe's atomic write) for the first batch to be a slot of
+    // its own, which the parse thread stalls in, rather than a small batch the gather thread
+    // would hand on itself.
     TestStream stream(seed);
     std::vector<uint8_t> pending;
     size_t offset = 0;
     size_t written = 0;
     auto writeWhatFits = [&] {
         if (offset == pending.size()) {
-            pending.resize(1000);
+            pending.resize(4000);
             for (auto& byte : pending)
                 byte = stream.next();
             offset = 0;
@@ -395,90 +411,205 @@ TEST(TerminalIOPipeline, OutputLeftByAChildThatHasExitedIsDeliveredBeforeTheEndO
 
 TEST(TerminalIOPipeline, RunsOnNamedThreadsThatKnowTheirWorker)
 {
+    // A small batch for an idle parser is handed on by the gather thread itself, a slot's worth
+    // by the parse thread; either way on a thread of this worker that profiles as parsing.
+    struct Case
+    {
+        size_t size;
+        const char* thread;
+    };
+    const Case cases[] = {{1, "kestrovan-io-gather"}, {4000, "kestrovan-parse"}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.size);
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        auto delegate = std::make_shared<StreamDelegate>(1);
+        std::string threadName;
+        kestrovan::ProfilingOwner owner = kestrovan::ProfilingOwner::other;
+        bool knowsWorker = false;
+        delegate->setHook([&](TerminalIOPipeline& pipeline) {
+            if (!threadName.empty())
+                return;
+            threadName = platform::currentThreadName();
+            owner = kestrovan::currentProfilingOwner();
+            knowsWorker = pipeline.worker()->isCurrentWorker();
+        });
+        auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+        EXPECT_FALSE(pipeline->worker()->isCurrentWorker());
+        pipeline->start();
+        StreamWriter(ends[1], 1, test.size);
+        ASSERT_TRUE(delegate->waitForBytes(test.size));
+        // Linux keeps 15 bytes of a thread's name. A batch the gather thread hands on itself may
+        // come before the parse thread has named itself.
+        auto named = [](const char* name) {
+            const auto names = threadNames();
+            return std::find(names.begin(), names.end(), name) != names.end();
+        };
+        EXPECT_TRUE(eventually([&] { return named("kestrovan-io-ga"); })) << "no gather thread";
+        EXPECT_TRUE(eventually([&] { return named("kestrovan-parse"); })) << "no parse thread";
+        close(ends[1]);
+        ASSERT_TRUE(delegate->waitForEOF());
+        EXPECT_EQ(threadName, test.thread);
+        EXPECT_EQ(owner, kestrovan::ProfilingOwner::parse);
+        EXPECT_TRUE(knowsWorker);
+    }
+}
+
+TEST(TerminalIOPipeline, SmallBatchesHandedOnByTheGatherThreadKeepTheirPlace)
+{
+    // Pieces of every size, in a varied order: small ones find the parse thread idle or busy with
+    // earlier slots, and either way no byte may overtake another.
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    auto delegate = std::make_shared<StreamDelegate>(1);
-    std::string parseName;
-    kestrovan::ProfilingOwner owner = kestrovan::ProfilingOwner::other;
-    bool knowsWorker = false;
-    delegate->setHook([&](TerminalIOPipeline& pipeline) {
-        parseName = platform::currentThreadName();
-        owner = kestrovan::currentProfilingOwner();
-        knowsWorker = pipeline.worker()->isCurrentWorker();
-    });
+    constexpr uint64_t seed = 12;
+    auto delegate = std::make_shared<StreamDelegate>(seed);
     auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
-    EXPECT_FALSE(pipeline->worker()->isCurrentWorker());
     pipeline->start();
-    StreamWriter(ends[1], 1, 1);
-    ASSERT_TRUE(delegate->waitForBytes(1));
-    // Linux keeps 15 bytes of a thread's name.
-    const auto names = threadNames();
-    EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-io-ga"), names.end()) << "no gather thread";
-    EXPECT_NE(std::find(names.begin(), names.end(), "kestrovan-parse"), names.end()) << "no parse thread";
+    const size_t sizes[] = {1, 100, 30000, 7, 900, 65536, 3, 5000, 1023, 1024, 200000, 2};
+    size_t total = 0;
+    {
+        TestStream stream(seed);
+        std::vector<uint8_t> piece;
+        for (int round = 0; round < 20; ++round) {
+            for (size_t size : sizes) {
+                piece.resize(size);
+                for (auto& byte : piece)
+                    byte = stream.next();
+                for (size_t done = 0; done < piece.size();) {
+                    const ssize_t written = write(ends[1], piece.data() + done, piece.size() - done);
+                    ASSERT_GT(written, 0);
+                    done += size_t(written);
+                }
+                total += size;
+            }
+        }
+    }
     close(ends[1]);
     ASSERT_TRUE(delegate->waitForEOF());
-    EXPECT_EQ(parseName, "kestrovan-parse");
-    EXPECT_EQ(owner, kestrovan::ProfilingOwner::parse);
-    EXPECT_TRUE(knowsWorker);
-}
-
-TEST(TerminalIOPipeline, ADrainDeliversWhatIsThereWithoutAnEndOfFile)
-{
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    constexpr uint64_t seed = 5;
-    auto delegate = std::make_shared<StreamDelegate>(seed);
-    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
-    pipeline->start();
-    StreamWriter(ends[1], seed, 40000);
-
-    // The write end stays open: only the drain ends reading, once the pipe has nothing more.
-    auto& worker = *pipeline->worker();
-    EXPECT_TRUE(worker.requestDrain(TerminalIOPipelineWorker::uptimeDeadline(60)));
-    EXPECT_EQ(worker.runPhase().kind, TerminalIOPipelineWorker::RunPhase::Kind::draining);
-    EXPECT_TRUE(worker.waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)))
-        << "the drain never ended";
     const auto summary = delegate->summary();
-    EXPECT_EQ(summary.received, 40000u);
-    EXPECT_FALSE(summary.mismatchAt);
-    EXPECT_FALSE(summary.eof) << "a drain reported an end of file";
-
-    // The last thread to end closed the descriptor: the pipe has no reader any more.
-    pollfd entry{ends[1], POLLOUT, 0};
-    ASSERT_EQ(poll(&entry, 1, 0), 1);
-    EXPECT_TRUE(entry.revents & POLLERR);
-    close(ends[1]);
+    EXPECT_EQ(summary.received, total);
+    EXPECT_FALSE(summary.mismatchAt) << "first wrong byte at offset " << summary.mismatchAt.value_or(0);
+    EXPECT_EQ(summary.receivedAtEOF, total);
 }
 
-TEST(TerminalIOPipeline, ADrainPastItsDeadlineAbandonsFilledSlots)
+TEST(TerminalIOPipeline, ADrainReadsOnUntilTheEndOrItsDeadline)
 {
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    constexpr uint64_t seed = 6;
-    auto delegate = std::make_shared<StreamDelegate>(seed);
-    delegate->stallNextBatch();
-    auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
-    pipeline->start();
-    auto& worker = *pipeline->worker();
-    // The writer is left writing into a pipe whose reader goes away: it must see EPIPE, not die.
-    auto previousSigpipe = signal(SIGPIPE, SIG_IGN);
+    // A drain reads on through reads that find nothing, until the end of file or its deadline:
+    // output written after the drain began is delivered too. (The regression itself, a drain that
+    // stopped at the first read finding nothing, is caught without a race by the local process's
+    // test of a job that writes after its shell has exited.)
+    using End = TerminalIOPipelineWorker::ReadingEnd;
+    struct Case
     {
-        StreamWriter writer(ends[1], seed, 1u << 20);
-        ResumeOnExit resume(*delegate);
-        ASSERT_TRUE(delegate->waitUntilStalled());
-        ASSERT_TRUE(eventually([&] { return worker.filledSlots() == 4; }));
-        // A deadline already passed: the threads end without handing on the three waiting slots.
-        EXPECT_TRUE(worker.requestDrain(TerminalIOPipelineWorker::uptimeDeadline(0)));
-        const size_t stalledBatch = delegate->summary().received;
-        delegate->resume();
+        const char* name;
+        size_t before;
+        size_t during;
+        bool closeWriter;
+        double drainSeconds;
+        End end;
+    };
+    const Case cases[] = {
+        {"output that comes during the drain, then the end", 40000, 30000, true, 60, End::endOfOutput},
+        {"a writer that never closes ends it at the deadline", 40000, 0, false, 0.2, End::deadline},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        constexpr uint64_t seed = 5;
+        auto delegate = std::make_shared<StreamDelegate>(seed);
+        auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+        pipeline->start();
+        StreamWriter(ends[1], seed, test.before);
+        auto& worker = *pipeline->worker();
+        const uint64_t deadline = TerminalIOPipelineWorker::uptimeDeadline(test.drainSeconds);
+        ASSERT_TRUE(worker.requestDrain(deadline));
+        EXPECT_EQ(worker.runPhase().kind, TerminalIOPipelineWorker::RunPhase::Kind::draining);
+        ASSERT_TRUE(delegate->waitForBytes(test.before));
+        StreamWriter(ends[1], seed, test.during, test.before);
+        if (test.closeWriter)
+            close(ends[1]);
+
+        const auto outcome = worker.waitForDrain(deadline, 20'000'000'000);
+        EXPECT_EQ(outcome.end, test.end);
+        EXPECT_EQ(outcome.droppedBytes, 0u) << "everything was read before the deadline";
         EXPECT_TRUE(worker.waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)));
         const auto summary = delegate->summary();
-        EXPECT_EQ(summary.received, stalledBatch) << "slots were delivered after the deadline";
-        EXPECT_EQ(summary.batches, 1u);
+        EXPECT_EQ(summary.received, test.before + test.during);
+        EXPECT_FALSE(summary.mismatchAt);
+        EXPECT_FALSE(summary.eof) << "a drain reported an end of file";
+        if (!test.closeWriter) {
+            // The last thread to end closed the descriptor: the pipe has no reader any more.
+            pollfd entry{ends[1], POLLOUT, 0};
+            ASSERT_EQ(poll(&entry, 1, 0), 1);
+            EXPECT_TRUE(entry.revents & POLLERR);
+            close(ends[1]);
+        }
+    }
+}
+
+TEST(TerminalIOPipeline, PastTheDeadlineTheRingIsHandedOnOnlyWhenTheEndCameFirst)
+{
+    // Before, the slots still filled at the deadline were always abandoned, even when the child's
+    // output had been read to its end and only the parser was behind.
+    using End = TerminalIOPipelineWorker::ReadingEnd;
+    struct Case
+    {
+        const char* name;
+        size_t total;
+        bool closeWriter;
+    };
+    const Case cases[] = {
+        // The writer is left writing into a pipe whose reader goes away: it sees EPIPE.
+        {"a writer still writing: the filled slots and the pipe's bytes are dropped", 1u << 20, false},
+        {"a writer that closed: the ring is delivered after the deadline", 150000, true},
+    };
+    auto previousSigpipe = signal(SIGPIPE, SIG_IGN);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        constexpr uint64_t seed = 6;
+        auto delegate = std::make_shared<StreamDelegate>(seed);
+        delegate->stallNextBatch();
+        auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
+        pipeline->start();
+        auto& worker = *pipeline->worker();
+        StreamWriter writer(ends[1], seed, test.total);
+        ResumeOnExit resume(*delegate);
+        ASSERT_TRUE(delegate->waitUntilStalled());
+        if (test.closeWriter) {
+            writer.join();
+            close(ends[1]);
+            ASSERT_TRUE(eventually([&] { return worker.outcome().end == End::endOfOutput; }));
+        } else {
+            ASSERT_TRUE(eventually([&] { return worker.filledSlots() == 4; }));
+        }
+        // A deadline already passed: the gather thread reads no more.
+        const uint64_t deadline = TerminalIOPipelineWorker::uptimeDeadline(0);
+        EXPECT_TRUE(worker.requestDrain(deadline));
+        delegate->resume();
+        const auto outcome = worker.waitForDrain(deadline, 20'000'000'000);
+        EXPECT_TRUE(worker.waitUntilThreadsEnd(TerminalIOPipelineWorker::uptimeDeadline(20)));
+        writer.join();
+        const auto summary = delegate->summary();
         EXPECT_FALSE(summary.eof);
+        EXPECT_FALSE(summary.mismatchAt);
+        if (test.closeWriter) {
+            EXPECT_EQ(outcome.end, End::endOfOutput);
+            EXPECT_EQ(outcome.droppedBytes, 0u);
+            EXPECT_EQ(summary.received, test.total);
+        } else {
+            EXPECT_EQ(outcome.end, End::deadline);
+            EXPECT_EQ(summary.batches, 1u) << "slots were delivered after the deadline";
+            // The three waiting slots and what the pipe held when reading stopped are counted
+            // (the writer may still have added to the pipe after that).
+            EXPECT_GT(outcome.droppedBytes, 0u);
+            EXPECT_LE(summary.received + outcome.droppedBytes, writer.written());
+            close(ends[1]);
+        }
     }
     signal(SIGPIPE, previousSigpipe);
-    close(ends[1]);
 }
 
 TEST(TerminalIOPipeline, ShutdownFromAnyThreadAndFromTheDelegate)

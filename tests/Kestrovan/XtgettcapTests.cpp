@@ -7,6 +7,7 @@
 #include "Kestrovan/EscapeSequences.h"
 #include "Kestrovan/KestrovanTerminfo.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
+#include "Kestrovan/MouseReport.h"
 #include "Kestrovan/XtgettcapHandler.h"
 
 #include <algorithm>
@@ -210,7 +211,7 @@ TEST(Xtgettcap, ReportStringsAreWhatTheTerminalSends)
     // Mouse reports in the SGR encoding begin with kmous.
     t.feed("\x1b[?1000h\x1b[?1006h");
     fixture.delegate->sends.clear();
-    t.sendEvent(t.encodeButton(0, false, false, false, false), 4, 2);
+    sendHostMouse(t, TerminalMouseAction::press, TerminalMouseButton::left, 0, 4, 2, 4, 2);
     EXPECT_EQ(fixture.delegate->sent().rfind(*table.at("kmous"), 0), 0u) << fixture.delegate->sent();
 
     // u7 and u9 are queries whose answers u6 and u8 describe; RV and XR are answered too.

@@ -113,6 +113,42 @@ TEST(ProcessWriter, WritesInOrderThroughAFullPipeAndClosesAfterPendingWrites)
     EXPECT_EQ(entries[24].second, (WriteResult{ECANCELED, 0})) << "a write after close was not refused";
 }
 
+TEST(ProcessWriter, AnIdleWriterWritesOnTheCallersThreadAndABusyOneOnItsQueue)
+{
+    // A keystroke for an idle writer is in the descriptor, and completed, before `write` returns:
+    // no wait for the queue's thread. Behind a write that waits for room, writes keep their order.
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    auto queue = std::make_shared<SerialQueue>("kestrovan-test-writer");
+    ProcessWriter writer(ends[1], queue);
+    bool completedInside = false;
+    bool onTheQueue = false;
+    writer.write(pattern(1, 7), [&](WriteResult result) {
+        completedInside = result == WriteResult{0, 1};
+        onTheQueue = queue->isCurrent();
+    });
+    EXPECT_TRUE(completedInside) << "the completion had not run when write returned";
+    EXPECT_TRUE(onTheQueue) << "the completion did not run as one of the queue's items";
+    uint8_t byte = 0;
+    EXPECT_EQ(read(ends[0], &byte, 1), 1);
+    EXPECT_EQ(byte, pattern(1, 7)[0]);
+
+    // More than the pipe holds: the write returns at once, and the rest waits on the queue.
+    Completions completions;
+    std::vector<uint8_t> expected = pattern(200000, 1);
+    writer.write(pattern(200000, 1), completions.next(1));
+    const auto small = pattern(10, 2);
+    expected.insert(expected.end(), small.begin(), small.end());
+    writer.write(pattern(10, 2), completions.next(2));
+    writer.close(ProcessWriter::CloseMode::finishPending);
+    EXPECT_EQ(readToEnd(ends[0]), expected) << "bytes lost, repeated or reordered";
+    ASSERT_TRUE(completions.waitFor(2));
+    const auto entries = completions.entries();
+    EXPECT_EQ(entries[0], std::make_pair(1, WriteResult{0, 200000}));
+    EXPECT_EQ(entries[1], std::make_pair(2, WriteResult{0, 10}));
+    close(ends[0]);
+}
+
 TEST(ProcessWriter, StopInterruptsAWriteBlockedOnAFullPseudoTerminal)
 {
     int master = -1;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +98,47 @@ TEST(SerialQueue, SyncRunsAsOneOfTheQueuesItems)
     EXPECT_TRUE(currentInside);
     EXPECT_FALSE(queue.isCurrent()) << "the caller still counts as the queue after the call";
     EXPECT_EQ(ran, (std::vector<std::string>{"sync", "queued during sync", "queued by sync"}));
+}
+
+TEST(SerialQueue, LendsItsTurnOnlyWhenIdle)
+{
+    SerialQueue queue("kestrovan-test-inline-turn");
+    std::vector<std::string> ran;
+    {
+        // Idle: the turn is lent; the holder counts as the queue, and work queued meanwhile, from
+        // here or another thread, runs after it, in order.
+        std::optional<SerialQueue::InlineTurn> turn = queue.inlineTurn();
+        ASSERT_TRUE(turn.has_value());
+        EXPECT_TRUE(queue.isCurrent());
+        queue.async([&] { ran.push_back("queued during the turn"); });
+        std::thread([&] { queue.async([&] { ran.push_back("queued from elsewhere"); }); }).join();
+        EXPECT_FALSE(queue.inlineTurn().has_value()) << "a turn lent twice";
+        ran.push_back("turn");
+    }
+    EXPECT_FALSE(queue.isCurrent()) << "the turn's end did not give it back";
+    queue.sync([] {});
+    EXPECT_EQ(ran, (std::vector<std::string>{"turn", "queued during the turn", "queued from elsewhere"}));
+
+    // Busy: an item running, or one waiting, keeps the turn on the queue's thread.
+    std::promise<void> gate;
+    std::promise<void> started;
+    queue.async([opened = gate.get_future().share(), &started] {
+        started.set_value();
+        opened.wait();
+    });
+    started.get_future().wait();
+    EXPECT_FALSE(queue.inlineTurn().has_value()) << "lent while an item runs";
+    queue.async([] {});
+    gate.set_value();
+    // The queue's thread finishes its last item a moment after the work in it has run.
+    bool lent = false;
+    for (const auto giveUp = std::chrono::steady_clock::now() + patience;
+         !lent && std::chrono::steady_clock::now() < giveUp;) {
+        lent = queue.inlineTurn().has_value();
+        if (!lent)
+            std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(lent) << "not lent once idle again";
 }
 
 TEST(SerialQueue, DestructionRunsTheItemsStillQueued)

@@ -2,8 +2,10 @@
 //
 //   write COUNT SEED   writes COUNT bytes of the seeded test stream, raw, then exits 0
 //   exit CODE          exits with CODE at once
-//   report             prints its directory, arguments, one environment variable and the state
-//                      of its signals and its terminal's size, one "key=value" line each, then exits 0
+//   report             prints its directory, arguments, one environment variable, the state of
+//                      its signals, its terminal's size, whether it leads its session with the
+//                      terminal as its controlling one, and the descriptors that are terminals,
+//                      one "key=value" line each, then exits 0
 #include "TestChild/TestStream.h"
 
 #include <cerrno>
@@ -81,6 +83,16 @@ int report(int argc, char** argv)
     winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0)
         std::printf("size=%dx%d\n", size.ws_row, size.ws_col);
+    // The terminal is the controlling terminal of the child's own session (so Ctrl-C and job
+    // control reach it), and the three standard descriptors are the only terminals it holds.
+    std::printf("session=%s\n",
+                getsid(0) == getpid() && tcgetsid(STDIN_FILENO) == getpid() ? "leader" : "other");
+    std::string terminals;
+    for (int fd = 0; fd < 1024; ++fd) {
+        if (isatty(fd))
+            terminals += (terminals.empty() ? "" : ",") + std::to_string(fd);
+    }
+    std::printf("terminals=%s\n", terminals.c_str());
     std::fflush(stdout);
     return 0;
 }

@@ -108,6 +108,27 @@ TEST(FrameDriverTests, ARunningLinkTakesPlainRequestsWithoutADelivery)
     EXPECT_EQ(f.loop->pendingCount(), 1u);
 }
 
+TEST(FrameDriverTests, ParsedOutputIsDeliveredToARunningLinkOnlyAsTheEchoOfInput)
+{
+    DriverFixture f;
+    f.request();
+    ASSERT_TRUE(f.link->isRunning());
+    const Events parsed = Events::needsFrame | Events::outputParsed;
+    f.signal->publish(parsed);
+    EXPECT_EQ(f.loop->pendingCount(), 0u) << "output nobody typed for waits for the tick";
+    EXPECT_FALSE(f.signal->state().pending.contains(Events::outputParsed));
+    EXPECT_TRUE(f.link->tick());
+    EXPECT_EQ(f.frames, 2);
+
+    f.signal->noteUserInput();
+    f.signal->publish(parsed);
+    EXPECT_EQ(f.loop->pendingCount(), 1u) << "the echo is delivered at once";
+    f.loop->runUntilIdle();
+    EXPECT_EQ(f.frames, 3) << "and drawn without waiting for the tick";
+    f.signal->publish(parsed);
+    EXPECT_EQ(f.loop->pendingCount(), 0u) << "one input, one echo";
+}
+
 TEST(FrameDriverTests, AnImmediateTickOnResumeAtMostEvery16Milliseconds)
 {
     DriverFixture f;

@@ -42,6 +42,11 @@ inline constexpr UsKey keyA{GDK_KEY_a, GDK_KEY_A, 30};
 inline constexpr UsKey keyB{GDK_KEY_b, GDK_KEY_B, 48};
 inline constexpr UsKey keyC{GDK_KEY_c, GDK_KEY_C, 46};
 inline constexpr UsKey keyE{GDK_KEY_e, GDK_KEY_E, 18};
+inline constexpr UsKey keyF{GDK_KEY_f, GDK_KEY_F, 33};
+inline constexpr UsKey keyG{GDK_KEY_g, GDK_KEY_G, 34};
+inline constexpr UsKey keyH{GDK_KEY_h, GDK_KEY_H, 35};
+inline constexpr UsKey keyV{GDK_KEY_v, GDK_KEY_V, 47};
+inline constexpr UsKey keyX{GDK_KEY_x, GDK_KEY_X, 45};
 inline constexpr UsKey keyK{GDK_KEY_k, GDK_KEY_K, 37};
 inline constexpr UsKey keyO{GDK_KEY_o, GDK_KEY_O, 24};
 inline constexpr UsKey key1{GDK_KEY_1, GDK_KEY_exclam, 2};
@@ -117,7 +122,8 @@ inline std::vector<Chord> legacyChordTable()
         {"Ctrl-Space", keySpace, controlMask, std::string(1, '\0')},
         {"Ctrl-a", keyA, controlMask, "\x01"},
         {"Ctrl-c", keyC, controlMask, "\x03"},
-        {"Ctrl-Shift-c (no menu item)", keyC, controlMask | shiftMask, "\x03"},
+        // Copy, the view's own shortcut: never Ctrl+C for the program, not even without a menu.
+        {"Ctrl-Shift-c (the view's copy)", keyC, controlMask | shiftMask, ""},
         {"Ctrl-Left", keyLeft, controlMask, "\x1b[1;5D"},
         {"Ctrl-Right", keyRight, controlMask, "\x1b[1;5C"},
         {"Ctrl-Up", keyUp, controlMask, "\x1b[1;5A"},
@@ -130,7 +136,9 @@ inline std::vector<Chord> legacyChordTable()
         {"End", keyEnd, 0, "\x1b[F"},
         {"Insert", keyInsert, 0, "\x1b[2~"},
         {"Delete", keyDelete, 0, "\x1b[3~"},
-        {"Shift-PageDown", keyPageDown, shiftMask, "\x1b[6;2~"},
+        {"PageUp", keyPageUp, 0, "\x1b[5~"},
+        {"PageDown", keyPageDown, 0, "\x1b[6~"},
+        {"Ctrl-PageDown", keyPageDown, controlMask, "\x1b[6;5~"},
         {"Shift-F5", functionKey(5), shiftMask, "\x1b[15;2~"},
         {"Super-k (no menu item)", keyK, superMask, ""},
         {"Super-Left", keyLeft, superMask, ""},

@@ -2,56 +2,16 @@
 // view layer's translation, to the bytes the view sends, in legacy mode and with the kitty
 // keyboard protocol on; committed and composing text from a stand-in input method.
 
-#include "Kestrovan/Apple/View/TerminalViewTestSupport.h"
 #include "Kestrovan/Mac/MacKeyTestSupport.h"
 #include "Kestrovan/Mac/MacOverlays.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
+#include "Kestrovan/Mac/MacViewTestSupport.h"
 #include "Platform/UI/MenuKeyRouter.h"
 
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
 namespace {
-
-struct MacViewFixture : ViewFixture
-{
-    MacViewFixture()
-        : ViewFixture(TerminalOptions::defaults(), {640, 480},
-                      [](platform::Size size, TerminalView::Configuration configuration) {
-                          return MacTerminalView::create(size, std::move(configuration));
-                      })
-    {
-        host->setFocus(true);
-        settle();
-    }
-    MacTerminalView& mac() { return static_cast<MacTerminalView&>(*view); }
-
-    /// Presses and releases a key; what the view sent meanwhile.
-    std::string chord(const UsKey& key, uint32_t state = 0, bool numLock = false)
-    {
-        delegate->clearSent();
-        host->deliverKey(translator.press(toolkitKey(key, state, numLock)));
-        host->deliverKey(translator.release(toolkitKey(key, state, numLock)));
-        settle();
-        return delegate->sentText();
-    }
-    std::string press(const UsKey& key, uint32_t state = 0)
-    {
-        delegate->clearSent();
-        host->deliverKey(translator.press(toolkitKey(key, state)));
-        settle();
-        return delegate->sentText();
-    }
-    std::string release(const UsKey& key, uint32_t state = 0)
-    {
-        delegate->clearSent();
-        host->deliverKey(translator.release(toolkitKey(key, state)));
-        settle();
-        return delegate->sentText();
-    }
-
-    platform::KeyboardTranslator translator;
-};
 
 TEST(MacKeyboardTests, LegacyChordsSendTheirSequences)
 {
@@ -60,10 +20,12 @@ TEST(MacKeyboardTests, LegacyChordsSendTheirSequences)
     for (const Chord& chord : chords)
         EXPECT_EQ(f.chord(chord.key, chord.state), chord.bytes) << chord.name;
 
-    // Page Down pages the scrollback on the normal screen; the alternate screen gets the key.
-    EXPECT_EQ(f.chord(keyPageDown), "");
+    // Page Down is the program's on either screen; with Shift it pages the scrollback, except on
+    // the alternate screen, which has none.
+    EXPECT_EQ(f.chord(keyPageDown, shiftMask), "");
     f.feed("\x1b[?1049h");
     EXPECT_EQ(f.chord(keyPageDown), "\x1b[6~");
+    EXPECT_EQ(f.chord(keyPageDown, shiftMask), "\x1b[6;2~");
     f.feed("\x1b[?1049l");
 
     // Application cursor keys and the keypad in application mode.

@@ -1,10 +1,11 @@
 // The window-system half's view: window-size reports and pseudo-terminal sizes that cannot be
 // stated, the GPU fallback, shutdown, the visual bell, the progress bar and the caret's blink.
 
-#include "Kestrovan/Apple/View/TerminalViewTestSupport.h"
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
+#include "Kestrovan/Mac/MacViewTestSupport.h"
 #include "Kestrovan/Mac/TerminalDebugView.h"
+#include "Platform/Log/Log.h"
 
 #include <chrono>
 #include <cmath>
@@ -15,27 +16,6 @@ namespace kestrovan::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-struct MacViewFixture : ViewFixture
-{
-    MacViewFixture()
-        : ViewFixture(TerminalOptions::defaults(), {640, 480},
-                      [](platform::Size size, TerminalView::Configuration configuration) {
-                          return MacTerminalView::create(size, std::move(configuration));
-                      })
-    {
-        host->setFocus(true);
-        settle();
-    }
-    MacTerminalView& mac() { return static_cast<MacTerminalView&>(*view); }
-    std::string reply(std::string_view query)
-    {
-        delegate->clearSent();
-        feed(query);
-        settle();
-        return delegate->sentText();
-    }
-};
 
 TEST(MacViewTests, WindowSizesSaturateToSixteenBits)
 {
@@ -87,9 +67,17 @@ TEST(MacViewTests, PixelSizeReportsThatOverflowGetNoReply)
 
 TEST(MacViewTests, GpuRendererFallsBackToTheCpuAndShutdownRunsOnce)
 {
+    // The binary's tests run with Mesa's software rasterizer forced (LIBGL_ALWAYS_SOFTWARE=1): the
+    // only GL renderer is llvmpipe, which is no GPU device, and the log says why.
+    std::vector<std::string> log;
+    platform::setLogSink([&](const platform::LogRecord& record) { log.emplace_back(record.message); });
     MacViewFixture f;
     EXPECT_EQ(f.mac().setUseMetal(true), MetalError::deviceUnavailable);
-    EXPECT_STREQ(describe(MetalError::deviceUnavailable), "No Metal device is available.");
+    platform::setLogSink({});
+    EXPECT_EQ(MetalError::deviceUnavailable.description(), "No GPU device is available.");
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("Kestrovan: only a software GL renderer (llvmpipe", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find(") is available; drawing on the CPU"), std::string::npos) << log[0];
     EXPECT_FALSE(f.mac().isUsingMetalRenderer());
     EXPECT_EQ(f.mac().setUseMetal(false), std::nullopt);
     // The CPU path still draws the text.

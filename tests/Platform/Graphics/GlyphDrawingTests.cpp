@@ -1,6 +1,7 @@
 #include "GoldenImage.h"
 
 #include "Platform/Graphics/Canvas.h"
+#include "Platform/Text/FontSet.h"
 #include "Platform/Text/ShapedLine.h"
 #include "Platform/Text/TextTestFonts.h"
 
@@ -51,6 +52,31 @@ Bitmap drawScalar(const Font& font, char32_t scalar, Point origin, double scale,
     const GlyphId glyph = font.glyph(scalar).value_or(0);
     canvas.drawGlyphs(font, std::span(&glyph, 1), std::span(&origin, 1));
     return bitmap;
+}
+
+/// Draws every run of `line` with its pen starting at `baseline`.
+void drawLine(Canvas& canvas, const ShapedLine& line, Point baseline)
+{
+    for (const ShapedRun& run : line.runs()) {
+        std::vector<GlyphId> glyphs;
+        std::vector<Point> positions;
+        for (const ShapedGlyph& glyph : line.glyphs(run)) {
+            glyphs.push_back(glyph.glyph);
+            positions.push_back(Point{baseline.x + glyph.x, baseline.y + glyph.y});
+        }
+        canvas.drawGlyphs(*run.font, glyphs, positions);
+    }
+}
+
+/// The alpha-weighted mean x of row `y`'s ink, in device pixels; NaN for a row without ink.
+double inkCentre(const Bitmap& bitmap, int y)
+{
+    double sum = 0, weight = 0;
+    for (int x = 0; x < bitmap.width(); ++x) {
+        sum += (x + 0.5) * bitmap.pixel(x, y).alpha;
+        weight += bitmap.pixel(x, y).alpha;
+    }
+    return weight > 0 ? sum / weight : NAN;
 }
 
 } // namespace
@@ -150,16 +176,7 @@ TEST(GlyphDrawingTests, ShapedRunsWithFallbackAndColourGlyphs)
     Bitmap bitmap = makeBitmap(100, 40);
     Canvas canvas(bitmap, 2);
     canvas.setFillColor(NativeColor::sRGB(0.1, 0.1, 0.1));
-    const Point baseline{2, 5};
-    for (const ShapedRun& run : line.runs()) {
-        std::vector<GlyphId> glyphs;
-        std::vector<Point> positions;
-        for (const ShapedGlyph& glyph : line.glyphs(run)) {
-            glyphs.push_back(glyph.glyph);
-            positions.push_back(Point{baseline.x + glyph.x, baseline.y + glyph.y});
-        }
-        canvas.drawGlyphs(*run.font, glyphs, positions);
-    }
+    drawLine(canvas, line, Point{2, 5});
     // The emoji keeps its own colours: somewhere its pixels are far from grey.
     int coloured = 0;
     for (int y = 0; y < bitmap.height(); ++y)
@@ -169,6 +186,61 @@ TEST(GlyphDrawingTests, ShapedRunsWithFallbackAndColourGlyphs)
         }
     EXPECT_GT(coloured, 20);
     graphics_test::expectMatchesGolden(bitmap, "glyphs-scale2", 8);
+}
+
+TEST(GlyphDrawingTests, SlantedFontsLeanTheirInkInsideTheirBounds)
+{
+    // DejaVu Sans Mono has no italic faces among the tests' fonts: its italics are slanted faces.
+    const FontSet set = FontSet::fromNormal(Font::named("DejaVu Sans Mono", 16));
+    ASSERT_TRUE(set.normal);
+    const struct
+    {
+        const FontRef& font;
+        const char* name;
+        double lean;
+    } fonts[] = {
+        {set.normal, "upright", 0}, {set.italic, "italic", 0.2}, {set.boldItalic, "bold italic", 0.2}};
+    for (const auto& f : fonts) {
+        SCOPED_TRACE(f.name);
+        // A vertical bar leans as the whole font does: its centre moves right by the shear for
+        // every pixel it rises.
+        const Point origin{4, 6};
+        const Bitmap bar = drawScalar(*f.font, U'|', origin, 4, 80, 110);
+        const Ink ink = inkOf(bar);
+        ASSERT_GT(ink.maxY - ink.minY, 60);
+        const int low = ink.minY + 4, high = ink.maxY - 5;
+        EXPECT_NEAR((inkCentre(bar, high) - inkCentre(bar, low)) / (high - low), f.lean, 0.02);
+
+        // All ink stays inside the glyph's bounds, which lean with it.
+        for (char32_t scalar : {U'|', U'H', U'g', U'f', U'W'}) {
+            const Ink drawn = inkOf(drawScalar(*f.font, scalar, origin, 4, 80, 110));
+            const GlyphBounds bounds = f.font->bounds(*f.font->glyph(scalar));
+            EXPECT_GE(drawn.minX, std::floor((origin.x + bounds.x) * 4) - 1) << char(scalar);
+            EXPECT_LE(drawn.maxX, std::ceil((origin.x + bounds.x + bounds.width) * 4) + 1) << char(scalar);
+            EXPECT_GE(drawn.minY, std::floor((origin.y + bounds.y) * 4) - 1) << char(scalar);
+            EXPECT_LE(drawn.maxY, std::ceil((origin.y + bounds.y + bounds.height) * 4) + 1) << char(scalar);
+        }
+    }
+}
+
+TEST(GlyphDrawingTests, GoldenItalicsOfAFamilyWithoutItalicFaces)
+{
+    // The four styles of DejaVu Sans Mono, whose italics are its book and bold faces slanted, each
+    // with an accent the shaper places along the slant.
+    const FontSet set = FontSet::fromNormal(Font::named("DejaVu Sans Mono", 12));
+    ASSERT_TRUE(set.normal);
+    Bitmap bitmap = makeBitmap(240, 136);
+    Canvas canvas(bitmap, 2);
+    canvas.setFillColor(NativeColor::sRGB(1, 1, 1));
+    canvas.fillRect(Rect{0, 0, 120, 68});
+    canvas.setFillColor(NativeColor::sRGB(0.1, 0.1, 0.1));
+    const FontRef* styles[] = {&set.normal, &set.bold, &set.italic, &set.boldItalic};
+    for (int row = 0; row < 4; ++row) {
+        const std::u16string text = u"Hellf|gy q\u0301 W_";
+        const FontRun runs[] = {{uint32_t(text.size()), *styles[row]}};
+        drawLine(canvas, ShapedLine::shape(text, runs), Point{4, 52 - 16.0 * row});
+    }
+    graphics_test::expectMatchesGolden(bitmap, "oblique-scale2", 8);
 }
 
 TEST(GlyphDrawingTests, CanvasesOnSeveralThreadsShareFacesAndImages)

@@ -82,6 +82,78 @@ TEST(FontTests, MissingFontsFallBackToTheSystemMonospacedFont)
     EXPECT_TRUE(FontSet::fromNormal(nullptr).normal == nullptr);
 }
 
+TEST(FontTests, FixedPitchIsDecidedByTheFacesOwnAdvances)
+{
+    textfonts::terminalFont();
+    const struct
+    {
+        const char* name;
+        bool monospace;
+    } faces[] = {
+        {"JetBrainsMono-Regular", true},
+        {"DejaVu Sans Mono", true},
+        // Fontconfig gives this face no spacing (its CJK characters are twice as wide); its ASCII
+        // characters share one advance, as Noto Sans Mono's do, so a terminal may use it.
+        {"Noto Sans Mono CJK JP", true},
+        {"DejaVu Sans", false},
+        {"Noto Sans", false},
+        {"Noto Serif", false},
+        // No letters at all, but fontconfig marks it fixed-pitch (every glyph one width): that stands.
+        {"Noto Color Emoji", true},
+    };
+    for (const auto& face : faces) {
+        FontRef font = Font::named(face.name, 16);
+        ASSERT_TRUE(font) << face.name;
+        EXPECT_EQ(font->isMonospace(), face.monospace) << face.name;
+        EXPECT_EQ(font->withSize(9)->isMonospace(), face.monospace) << face.name << " at another size";
+    }
+}
+
+TEST(FontTests, AFamilyWithoutItalicFacesSlantsItsUprightOnes)
+{
+    // The tests' fonts hold DejaVu Sans Mono's book and bold faces only; fontconfig's rules slant an
+    // upright face answering an italic request by 0.2.
+    FontRef regular = Font::named("DejaVu Sans Mono", 16);
+    ASSERT_TRUE(regular);
+    const FontSet set = FontSet::fromNormal(regular);
+    const struct
+    {
+        const FontRef& font;
+        const char* style;
+        FontTraits traits;
+        double shear;
+    } styles[] = {{set.normal, "Book", {false, false}, 0},
+                  {set.bold, "Bold", {true, false}, 0},
+                  {set.italic, "Book", {false, true}, 0.2},
+                  {set.boldItalic, "Bold", {true, true}, 0.2}};
+    for (const auto& style : styles) {
+        SCOPED_TRACE(std::string(style.style) + (style.traits.italic ? " slanted" : ""));
+        ASSERT_TRUE(style.font);
+        EXPECT_EQ(style.font->styleName(), style.style) << "the face drawn";
+        EXPECT_EQ(style.font->traits(), style.traits) << "as it draws";
+        EXPECT_EQ(style.font->isItalic(), style.traits.italic);
+        EXPECT_NEAR(style.font->obliqueShear(), style.shear, 1e-6);
+        EXPECT_EQ(style.font->withSize(20)->obliqueShear(), style.font->obliqueShear())
+            << "kept at a new size";
+        // Any style of the set reaches any other.
+        for (const auto& other : styles)
+            EXPECT_TRUE(style.font->withTraits(other.traits)->isSameFont(*other.font)) << other.style;
+    }
+    // The slanted font is the upright face, yet another font: caches keyed by font value keep them apart.
+    EXPECT_EQ(set.italic->filePath(), regular->filePath());
+    EXPECT_FALSE(set.italic->isSameFont(*regular));
+    EXPECT_NE(set.italic->valueHash(), regular->valueHash());
+    EXPECT_EQ(set.italic->advance(*set.italic->glyph(U'W')), regular->advance(*regular->glyph(U'W')))
+        << "a slant moves no pen";
+
+    // A family with italic faces uses them as they are.
+    const FontSet jetBrains = FontSet::fromNormal(textfonts::terminalFont());
+    for (const FontRef* font : {&jetBrains.italic, &jetBrains.boldItalic}) {
+        EXPECT_EQ((*font)->obliqueShear(), 0) << (*font)->styleName();
+        EXPECT_TRUE((*font)->isItalic());
+    }
+}
+
 TEST(FontTests, MetricsAndGlyphGeometryScaleWithSizeInAYUpFrame)
 {
     FontRef font = textfonts::terminalFont(16);

@@ -51,6 +51,27 @@ TEST(ClickCounter, ASeriesNeedsTheSameButtonSoonAndNear)
     EXPECT_EQ(clicks.press(0, Point{}, 0x40u), 2);
 }
 
+TEST(HeldButtons, ReleasesMatchTheirPressesAndACancelEndsEveryPress)
+{
+    HeldButtons held;
+    EXPECT_EQ(held.release(0), std::nullopt) << "a release whose press the view never saw";
+    held.press(2, 1);
+    held.press(0, 3);
+    EXPECT_EQ(held.anyHeld(), 0) << "drags go with the lowest button held";
+    EXPECT_EQ(held.release(0), 3) << "the release belongs to the triple click";
+    EXPECT_EQ(held.release(0), std::nullopt) << "only once";
+    EXPECT_EQ(held.anyHeld(), 2);
+    // A press again of a held button (its release was lost) starts over with the new count.
+    held.press(2, 2);
+    held.press(1, 1);
+    EXPECT_TRUE(held.isHeld(1));
+    // The grab broke: every held press ends, each once, with its own click count.
+    EXPECT_EQ(held.cancelAll(), (std::vector<std::pair<int, int>>{{2, 2}, {1, 1}}));
+    EXPECT_TRUE(held.cancelAll().empty());
+    EXPECT_EQ(held.anyHeld(), std::nullopt);
+    EXPECT_FALSE(held.isHeld(2));
+}
+
 TEST(ScrollerModel, ShowsTheKnobAndReadsBackWhatTheUserDid)
 {
     const ScrollerAdjustment half = adjustmentForScrollerState(ScrollerState{true, 0.5, 0.25});

@@ -29,6 +29,9 @@ struct FrameScene
         view.appearance.effectiveBackgroundColor = kestrovan::FrameColor{0.98, 0.97, 0.93, 1};
         view.appearance.caretColor = kestrovan::FrameColor{0.85, 0.3, 0.2, 1};
         view.appearance.caretTextColor = kestrovan::FrameColor{1, 1, 1, 1};
+        // A GPU renderer draws at the frame's rendering scale; the CPU path at its canvas's.
+        view.renderingScale = scale;
+        view.imageScale = scale;
     }
 
     void feed(std::string_view text) { terminal.t().feed(text); }

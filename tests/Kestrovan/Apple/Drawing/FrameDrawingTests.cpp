@@ -1,6 +1,6 @@
 // Whole frames drawn offscreen: text with its decorations, doubled lines, translucent backgrounds,
 // the caret over a Powerline cell, and partial redraws onto pixels kept from the frame before.
-#include "FrameDrawingTestSupport.h"
+#include "FrameScenes.h"
 
 #include "Kestrovan/Apple/CaretDrawing.h"
 #include "Platform/Graphics/BackingStore.h"
@@ -20,12 +20,7 @@ namespace {
 TEST(FrameDrawing, GoldenTextDecorations)
 {
     FrameScene scene(40, 6, 2);
-    scene.feed("\x1b[4msingle\x1b[0m \x1b[4:2mdouble\x1b[0m \x1b[4:3mcurly\x1b[0m \x1b[4:4mdotted\x1b[0m "
-               "\x1b[4:5mdashed\x1b[0m\r\n");
-    scene.feed("\x1b[9mstrike\x1b[0m \x1b[4:3;58;5;1m\xe4\xb8\xad\xe6\x96\x87\x1b[0m "
-               "[\x1b[8mhidden\x1b[0m] \x1b[1mbold\x1b[0m \x1b[3mitalic\x1b[0m\r\n");
-    scene.feed("\x1b[31mred \x1b[42mon green\x1b[0m \x1b[38;2;40;90;200;48;2;250;220;120mtrue\x1b[0m "
-               "\x1b[7mreverse\x1b[0m\r\n");
+    drawing_test::feedTextDecorations(scene);
     scene.refresh();
     Surface shown = scene.shown();
     drawing_test::expectMatchesGolden(shown.bitmap, "frame-text");
@@ -62,13 +57,7 @@ TEST(FrameDrawing, GoldenDoubledLines)
     // A single line, a double-width line and the two halves of a double-height line, each with
     // text, a background, a Powerline arrow, box drawing and an underline.
     FrameScene scene(24, 5, 2);
-    const std::string_view line =
-        "Ab\x1b[44;97m go \x1b[0;34m\xee\x82\xb0\x1b[0m\xe2\x94\x80\xe2\x94\xbc\xe2\x94\x80 \x1b[4mx\x1b[0m";
-    for (const char* prefix : {"", "\x1b#6", "\x1b#3", "\x1b#4"}) {
-        scene.feed(prefix);
-        scene.feed(line);
-        scene.feed("\r\n");
-    }
+    drawing_test::feedDoubledLines(scene);
     scene.refresh();
     Surface shown = scene.shown();
     drawing_test::expectMatchesGolden(shown.bitmap, "frame-doubled-lines");
@@ -78,63 +67,12 @@ TEST(FrameDrawing, GoldenDoubledLines)
 
 namespace {
 
-/// A kitty image of `width` x `height` pixels whose rows are painted by `rowColour(y)`.
-KittyGraphicsRenderImage kittyImage(uint32_t id, int width, int height,
-                                    const std::function<std::array<uint8_t, 4>(int)>& rowColour)
-{
-    std::vector<uint8_t> rgba;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const auto colour = rowColour(y);
-            rgba.insert(rgba.end(), colour.begin(), colour.end());
-        }
-    KittyGraphicsRenderImage image;
-    image.imageId = id;
-    image.width = width;
-    image.height = height;
-    image.rgba = std::make_shared<const std::vector<uint8_t>>(std::move(rgba));
-    image.contentGeneration = id;
-    return image;
-}
-
-KittyGraphicsRenderPlacement placement(uint64_t token, uint32_t image, KittyGraphicsCellGeometry cells,
-                                       int32_t z, KittyGraphicsPixelRect source)
-{
-    KittyGraphicsRenderPlacement made;
-    made.token = token;
-    made.imageId = image;
-    made.geometry = cells;
-    made.zIndex = z;
-    made.visibleSource = source;
-    return made;
-}
-
-/// Red below the backgrounds, green below the text, translucent blue above it, and a picture of
-/// three bands three rows high; the frame's cells: text on an explicit background and plain text.
-void addKittyLayers(FrameScene& scene, int64_t tallRow)
-{
-    KittyGraphicsRenderSnapshot& kitty = scene.snapshot.kitty.renderSnapshot;
-    kitty.imagesById[1] = kittyImage(1, 2, 2, [](int) { return std::array<uint8_t, 4>{220, 30, 30, 255}; });
-    kitty.imagesById[2] = kittyImage(2, 2, 2, [](int) { return std::array<uint8_t, 4>{30, 180, 60, 255}; });
-    kitty.imagesById[3] = kittyImage(3, 2, 2, [](int) { return std::array<uint8_t, 4>{40, 60, 230, 140}; });
-    kitty.imagesById[4] = kittyImage(4, 6, 30, [](int y) {
-        return y < 10   ? std::array<uint8_t, 4>{250, 160, 0, 255}
-               : y < 20 ? std::array<uint8_t, 4>{0, 150, 160, 255}
-                        : std::array<uint8_t, 4>{120, 0, 160, 255};
-    });
-    kitty.placements = {
-        placement(1, 1, {0, 0, 6, 2}, -1'073'741'825, {0, 0, 2, 2}),
-        placement(2, 2, {8, 0, 6, 2}, -1'073'741'824, {0, 0, 2, 2}),
-        placement(3, 3, {16, 0, 6, 2}, 0, {0, 0, 2, 2}),
-        placement(4, 4, {26, tallRow, 3, 3}, 5, {0, 0, 6, 30}),
-    };
-}
+using drawing_test::addKittyLayers;
 
 TEST(FrameDrawing, KittyPlacementsInTheirLayersAndATallOneClippedPerRow)
 {
     FrameScene scene(32, 4, 1);
-    scene.feed(
-        "\x1b[43mAAAAAA\x1b[0m  \x1b[43mBBBBBB\x1b[0m  \x1b[43mCCCCCC\x1b[0m\r\nAAAAAA  BBBBBB  CCCCCC");
+    drawing_test::feedKittyLayersText(scene);
     scene.refresh();
     addKittyLayers(scene, 1);
     Surface frame = scene.draw();
@@ -191,8 +129,7 @@ TEST(FrameDrawing, KittyPlacementsInTheirLayersAndATallOneClippedPerRow)
 TEST(FrameDrawing, GoldenKittyLayers)
 {
     FrameScene scene(32, 4, 2);
-    scene.feed(
-        "\x1b[43mAAAAAA\x1b[0m  \x1b[43mBBBBBB\x1b[0m  \x1b[43mCCCCCC\x1b[0m\r\nAAAAAA  BBBBBB  CCCCCC");
+    drawing_test::feedKittyLayersText(scene);
     scene.refresh();
     addKittyLayers(scene, 1);
     Surface shown = scene.shown();
@@ -209,9 +146,7 @@ TEST(FrameDrawing, TranslucentBackgroundsReplaceRatherThanCompound)
     // Laid over the frame's fill it would reach 0.75; drawn as a replacement it stays 0.5, so every
     // cell of the frame shows the desktop behind it alike.
     FrameScene scene(12, 2, 1);
-    scene.view.translucentCellBackgrounds = true;
-    scene.view.appearance.effectiveBackgroundColor = FrameColor{0.1, 0.1, 0.2, 0.5};
-    scene.feed("\x1b[41m    \x1b[0m    \x1b[44m    \x1b[0m");
+    drawing_test::setUpTranslucentBackgrounds(scene);
     scene.refresh();
     ASSERT_TRUE(scene.snapshot.renderContext->translucentCellBackgroundAlpha);
     Surface frame = scene.draw();
@@ -237,8 +172,7 @@ TEST(FrameDrawing, GoldenBlockCaretOverAPowerlineCell)
     // A prompt of Powerline segments; the cursor sits on the second arrow. The caret is drawn where
     // the view places it: over the cursor's cell, one cell high.
     FrameScene scene(24, 2, 2);
-    scene.feed("\x1b[97;44m ~/src \x1b[34;42m\xee\x82\xb0\x1b[30m main \x1b[0;32m\xee\x82\xb0\x1b[0m $ ");
-    scene.feed("\x1b[1;15H");
+    drawing_test::feedPowerlinePrompt(scene);
     scene.refresh();
     Surface shown = scene.shown();
     const SnapshotCursor& cursor = *scene.snapshot.cursor;
@@ -337,7 +271,8 @@ TEST(FrameDrawing, PlaceholderCellsShowTheirPieceOfTheVirtualPlacement)
     image.height = 8;
     image.rgba = std::make_shared<const std::vector<uint8_t>>(std::move(quarters));
     kitty.imagesById[7] = image;
-    KittyGraphicsRenderPlacement virtualPlacement = placement(9, 7, {0, 0, 2, 2}, 0, {0, 0, 8, 8});
+    KittyGraphicsRenderPlacement virtualPlacement =
+        drawing_test::kittyPlacement(9, 7, {0, 0, 2, 2}, 0, {0, 0, 8, 8});
     virtualPlacement.isVirtual = true;
     kitty.placements = {virtualPlacement};
 

@@ -1,6 +1,6 @@
 // Inline pictures in the view: OSC 1337 files and Sixel bitmaps sized, cut into strips and put on
 // lines, absurd sizes dropped whole, and the strips drawn in a frame.
-#include "FrameDrawingTestSupport.h"
+#include "FrameScenes.h"
 
 #include "Kestrovan/Apple/AppleImage.h"
 #include "Kestrovan/Apple/InlineImageInsertion.h"
@@ -18,39 +18,9 @@ using platform::Size;
 
 namespace {
 
-/// A host that makes inline pictures as the view does, with a measured 8 x 16 point cell.
-class ImageHost : public kestrovan::testing::RecordingTerminalDelegate
-{
-public:
-    std::optional<InlineImageMetrics> metrics = InlineImageMetrics{Size{8, 16}, 1};
-    int strips = 0;
-
-    void createImage(Terminal& source, TerminalDelegate::Bytes data, ImageSizeRequest width,
-                     ImageSizeRequest height, bool preserveAspectRatio) override
-    {
-        strips += kestrovan::createImage(source, data, width, height, preserveAspectRatio, metrics);
-    }
-    void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width, int height) override
-    {
-        strips += kestrovan::createImageFromBitmap(source, bytes, width, height, metrics);
-    }
-};
-
-/// A PNG of `width` x `height`: a red top half and a blue bottom half.
-std::vector<uint8_t> twoBandPng(int width, int height)
-{
-    std::vector<uint8_t> rgba;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            rgba.insert(rgba.end(),
-                        {uint8_t(y < height / 2 ? 230 : 20), 40, uint8_t(y < height / 2 ? 30 : 220), 255});
-    return platform::encodePng(rgba, width, height);
-}
-
-std::string osc1337(const std::vector<uint8_t>& file, std::string_view arguments)
-{
-    return "\x1b]1337;File=inline=1;" + std::string(arguments) + ":" + base64Encode(file) + "\x07";
-}
+using drawing_test::ImageHost;
+using drawing_test::osc1337;
+using drawing_test::twoBandPng;
 
 struct ImageTerminal
 {
@@ -246,14 +216,7 @@ TEST(InlineImages, GoldenStripsInAFrame)
     // A 160 x 90 picture 10 cells wide under a line of text, then the prompt after it: the three
     // strips hang from their rows' top edges and the picture reads as one.
     drawing_test::FrameScene scene(24, 6, 2);
-    auto host = std::make_shared<ImageHost>();
-    TerminalOptions options = TerminalOptions::defaults();
-    options.cols = 24;
-    options.rows = 6;
-    scene.terminal.terminal = Terminal::create(host, options);
-    scene.feed("picture:\r\n  ");
-    scene.feed(osc1337(twoBandPng(160, 90), "width=10"));
-    scene.feed("\r$ ");
+    drawing_test::feedInlineImage(scene);
     scene.refresh();
     drawing_test::Surface shown = scene.shown();
     drawing_test::expectMatchesGolden(shown.bitmap, "frame-inline-image");

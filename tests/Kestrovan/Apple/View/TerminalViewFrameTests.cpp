@@ -144,7 +144,7 @@ TEST(TerminalViewFrameTests, TheCaretFollowsTheCursorAndDrawsInItsColour)
 TEST(TerminalViewFrameTests, LinkPreviewsGoWhenLinksAreSwitchedOffAndEmptyFramesDrawNothing)
 {
     ViewFixture f;
-    f.view->urlPreview = f.host->addSubview(nullptr);
+    f.view->urlPreview = f.host->addLabel();
     f.locked([](Terminal& t) { t.setEnableOsc8Hyperlinks(false); });
     f.view->requestRedraw();
     f.settle();

@@ -179,9 +179,9 @@ TEST(TerminalViewIntakeTests, CursorKeysFollowApplicationModeAndRightToLeftLines
     // On a Hebrew line the paragraph runs right to left: the swap mode turns the arrows around.
     f.feed("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d");
     EXPECT_EQ(keys().substr(6, 6), "\x1b[D\x1b[C");
-    f.view->bidiHostPolicy = BidiHostPolicy::legacyLeftToRight;
+    f.view->setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight);
     EXPECT_EQ(keys().substr(6, 6), "\x1b[C\x1b[D");
-    f.view->bidiHostPolicy = BidiHostPolicy::respectTerminal;
+    f.view->setBidiHostPolicy(BidiHostPolicy::respectTerminal);
     f.feed("\x1b[?1243l");
     EXPECT_EQ(keys().substr(6, 6), "\x1b[C\x1b[D");
 
@@ -196,29 +196,34 @@ TEST(TerminalViewIntakeTests, CursorKeysFollowApplicationModeAndRightToLeftLines
 TEST(TerminalViewIntakeTests, MouseReportsAreEncodedAndGoStraightToTheHost)
 {
     ViewFixture f;
-    const auto report = [&](int button, bool release, bool motion, bool shift, bool meta, bool control,
-                            int col, int row) {
+    using A = TerminalMouseAction;
+    using B = TerminalMouseButton;
+    const auto report = [&](A action, B button, MouseReportModifiers modifiers = {}, int col = 0,
+                            int row = 0) {
+        const MouseReport event{action, button, modifiers, col, row, col, row};
         f.delegate->clearSent();
-        f.view->sendMouseEvent(button, release, motion, shift, meta, control, col, row);
+        const bool sent = f.view->sendMouseReport(event);
+        EXPECT_EQ(sent, f.delegate->sentCount() == 1);
         return f.delegate->sentText();
     };
+    const MouseReportModifiers all =
+        MouseReportModifiers::shift | MouseReportModifiers::meta | MouseReportModifiers::control;
     // SGR encoding, so that the codes read plainly.
     f.feed("\x1b[?1000h\x1b[?1006h");
-    EXPECT_EQ(report(0, false, false, false, false, false, 2, 3), "\x1b[<0;3;4M");
-    EXPECT_EQ(report(0, false, false, true, true, true, 2, 3), "\x1b[<28;3;4M")
-        << "shift 4, meta 8, control 16";
-    EXPECT_EQ(report(2, true, false, false, false, false, 0, 0), "\x1b[<2;1;1m")
-        << "a release names its button";
-    EXPECT_EQ(report(2, true, true, false, false, false, 0, 0), "\x1b[<2;1;1m")
-        << "no motion bit on a release";
-    EXPECT_EQ(report(0, false, true, false, false, false, 0, 0), "\x1b[<32;1;1M");
-    EXPECT_EQ(report(4, false, false, false, false, false, 0, 0), "\x1b[<64;1;1M") << "wheel up";
-    EXPECT_EQ(report(7, false, false, false, false, false, 0, 0), "\x1b[<67;1;1M");
-    EXPECT_EQ(report(3, false, false, false, false, false, 0, 0), "");
-    EXPECT_EQ(report(8, false, false, false, false, false, 0, 0), "");
-    EXPECT_EQ(report(0, false, false, false, false, false, -1, 0), "");
-    f.feed("\x1b[?1000l\x1b[?9h");
-    EXPECT_EQ(report(0, false, false, true, true, true, 2, 3), "\x1b[<0;3;4M") << "x10 reports no modifiers";
+    EXPECT_EQ(report(A::press, B::left, {}, 2, 3), "\x1b[<0;3;4M");
+    EXPECT_EQ(report(A::press, B::left, all, 2, 3), "\x1b[<28;3;4M") << "shift 4, meta 8, control 16";
+    EXPECT_EQ(report(A::release, B::right), "\x1b[<2;1;1m") << "a release names its button";
+    EXPECT_EQ(report(A::wheel, B::wheelUp), "\x1b[<64;1;1M") << "wheel up";
+    EXPECT_EQ(report(A::wheel, B::wheelRight), "\x1b[<67;1;1M");
+    EXPECT_EQ(report(A::move, B::left), "") << "vt200 reports no drags";
+    EXPECT_EQ(report(A::press, B::none), "") << "no button to press";
+    f.feed("\x1b[?1002h");
+    EXPECT_EQ(report(A::move, B::left), "\x1b[<32;1;1M");
+    f.view->allowMouseReporting = false;
+    EXPECT_EQ(report(A::press, B::left), "") << "the host's switch is off";
+    f.view->allowMouseReporting = true;
+    f.feed("\x1b[?1002l\x1b[?9h");
+    EXPECT_EQ(report(A::press, B::left, all, 2, 3), "\x1b[<0;3;4M") << "x10 reports no modifiers";
     // Reports are not typing: the caret's blink is left alone.
     EXPECT_EQ(f.view->caretView()->blinkResets(), 0u);
     f.view->send(std::string_view("x"));

@@ -2,6 +2,8 @@
 // navigation over OSC 133 marks; and the find operations over the search service.
 #include "TerminalViewTestSupport.h"
 
+#include "Kestrovan/SearchService.h"
+
 namespace kestrovan {
 namespace {
 
@@ -171,9 +173,16 @@ TEST(TerminalViewScrollTests, FindWrapsSelectsScrollsAndSummarises)
     EXPECT_TRUE(f.view->findPrevious("needle", options, false));
     EXPECT_EQ(f.view->searchMatchSummary("needle", options, 2), std::make_pair(0, 2)) << "beyond the limit";
 
+    // Clearing the field forgets the match, not the lines read: the next term reads none again.
+    const SearchLineCacheCounters before =
+        f.locked([&](Terminal&) { return f.view->search()->lineCache.counters(); });
     f.view->clearSearch();
     EXPECT_FALSE(f.view->selectionActive());
     EXPECT_EQ(f.view->searchMatchSummary("needle", options, 100), std::make_pair(0, 3));
+    const SearchLineCacheCounters after =
+        f.locked([&](Terminal&) { return f.view->search()->lineCache.counters(); });
+    EXPECT_EQ(after.drops, before.drops);
+    EXPECT_EQ(after.entriesBuilt, before.entriesBuilt);
     EXPECT_FALSE(f.view->findNext("", options, true));
     EXPECT_FALSE(f.view->findNext("absent", options, true));
     EXPECT_FALSE(f.view->selectionActive());

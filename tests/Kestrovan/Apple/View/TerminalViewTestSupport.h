@@ -38,6 +38,11 @@ public:
         sent.emplace_back(data.begin(), data.end());
     }
     void scrolled(TerminalView&, double position) override { log("scrolled " + std::to_string(position)); }
+    void requestOpenLink(TerminalView&, const std::string& link,
+                         const std::map<std::string, std::string>&) override
+    {
+        log("open " + link);
+    }
     void bell(TerminalView&) override { ++bells; }
     void clipboardCopy(TerminalView&, std::span<const uint8_t> content) override
     {

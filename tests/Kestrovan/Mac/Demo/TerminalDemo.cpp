@@ -6,11 +6,16 @@
 //
 // Without a program it runs the user's login shell (the password database's, else /bin/bash, else
 // /bin/sh). What the view reports (sizes, titles, the child's end, a failed launch) is printed on
-// standard output, one line each, so a script can follow it.
+// standard output, one line each, so a script can follow it. Until the application has menus, the
+// window's shortcuts are the view's edit and find actions: Ctrl+Shift (or Super) with C copy,
+// V paste, A select all, F find, G find next, H find previous, E use selection for find.
 
+#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/GPU/ToolkitRenderer.h"
 #include "Platform/UI/CoreViewWidget.h"
+#include "Platform/UI/MenuKeyRouter.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +70,9 @@ std::string loginShell()
 
 int main(int argc, char** argv)
 {
+    // Before anything starts GTK: without hardware GL, GTK draws with cairo (GSK_RENDERER chooses),
+    // and leaves GL alone unless the view may draw with GL on a software rasterizer.
+    platform::gpu::chooseToolkitRenderer(kestrovan::softwareRenderingAllowed());
     int width = 800;
     int height = 500;
     double fontSize = 0;
@@ -99,6 +107,13 @@ int main(int argc, char** argv)
     if (visualBell)
         view->setBellStyle(kestrovan::BellStyle::visual);
 
+    // The program starts before the window is built: its own start-up runs while GTK loads its
+    // theme and maps the window, and its first output is usually parsed by the first frame.
+    if (program.empty())
+        program.push_back(loginShell());
+    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
+                       std::nullopt, std::nullopt, std::nullopt);
+
     GtkWindow* window = GTK_WINDOW(gtk_window_new());
     gtk_window_set_title(window, "Vesk terminal view");
     gtk_window_set_default_size(window, width, height);
@@ -107,10 +122,12 @@ int main(int argc, char** argv)
     gtk_window_present(window);
     gtk_widget_grab_focus(widget);
 
-    if (program.empty())
-        program.push_back(loginShell());
-    view->startProcess(program.front(), std::vector<std::string>(program.begin() + 1, program.end()),
-                       std::nullopt, std::nullopt, std::nullopt);
+    // The menus' part: the view's actions by their shortcuts.
+    std::weak_ptr<LocalProcessTerminalView> weakView = view;
+    platform::MenuKeyRouter::setHandler([weakView](const platform::KeyEvent& event) {
+        const auto shown = weakView.lock();
+        return shown && shown->performKeyEquivalent(event);
+    });
 
     GMainLoop* loop = g_main_loop_new(nullptr, false);
     g_signal_connect_swapped(window, "destroy", G_CALLBACK(g_main_loop_quit), loop);
@@ -124,6 +141,7 @@ int main(int argc, char** argv)
             loop);
     g_main_loop_run(loop);
     g_main_loop_unref(loop);
+    platform::MenuKeyRouter::setHandler(nullptr);
     view->updateUiClosed();
     return 0;
 }

@@ -2,20 +2,9 @@
 // resized, and looked at through screenshots; the caret's blink and its hollow form without
 // focus; the scale's effect on the pixel cell; the progress bar and the visual bell; the scrollbar.
 
-#include "Kestrovan/Mac/LocalProcessTerminalView.h"
-#include "Platform/Dispatch/GLib/GLibMainQueue.h"
-#include "Platform/UI/CoreViewWidget.h"
-#include "Platform/UI/Gui/GuiHarness.h"
+#include "TerminalGuiFixture.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <gtest/gtest.h>
-#include <gtk/gtk.h>
-// After gtest: X11's headers define macros (None, Bool) that gtest's own names would meet.
-#include <gdk/x11/gdkx.h>
-#undef None
-#undef Bool
 
 namespace {
 
@@ -42,56 +31,25 @@ public:
     std::vector<std::optional<int32_t>> exits;
 };
 
-class TerminalViewGuiTests : public testing::Test
+class TerminalViewGuiTests : public guitest::TerminalGuiTest
 {
 protected:
     void SetUp() override
     {
-        if (!guitest::startGtk())
-            GTEST_SKIP() << "no display";
         const bool wantsScale2 =
             std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
             std::string::npos;
         const char* scale = std::getenv("GDK_SCALE");
         if (wantsScale2 != (scale && std::string(scale) == "2"))
             GTEST_SKIP() << "runs only with the matching GDK_SCALE";
-        if (!platform::MainQueue::installed())
-            platform::MainQueue::install(std::make_shared<platform::GLibMainQueue>());
-    }
-    void TearDown() override
-    {
-        if (view)
-            view->updateUiClosed();
-        if (window) {
-            gtk_window_destroy(window);
-            g_object_unref(window);
-            spinFor(50ms);
-        }
-        view.reset();
+        TerminalGuiTest::SetUp();
     }
 
     /// A window of `width` × `height` points showing a local-process view, focused.
     void open(int width, int height)
     {
-        view = LocalProcessTerminalView::create(platform::Size{double(width), double(height)});
+        TerminalGuiTest::open(width, height);
         view->setProcessDelegate(delegate);
-        window = GTK_WINDOW(gtk_window_new());
-        g_object_ref_sink(window);
-        gtk_window_set_default_size(window, width, height);
-        gtk_window_set_decorated(window, false);
-        widget = platform::gtk::CoreViewWidget::create(view);
-        gtk_window_set_child(window, widget);
-        gtk_window_present(window);
-        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(widget) && view->host(); }));
-        spinFor(100ms);
-        guitest::xdotool("windowfocus --sync " + std::to_string(xid()));
-        gtk_widget_grab_focus(widget);
-        ASSERT_TRUE(spinUntil([&] { return view->hasFocus(); }));
-    }
-    unsigned long xid() const
-    {
-        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
-        return surface ? gdk_x11_surface_get_xid(surface) : 0;
     }
     /// An interactive shell with a known prompt.
     void startShell()
@@ -112,11 +70,6 @@ protected:
         }
         return -1;
     }
-    void type(const std::string& text)
-    {
-        guitest::xdotool("type --delay 20 --window " + std::to_string(xid()) + " '" + text + "'");
-        guitest::xdotool("key --window " + std::to_string(xid()) + " Return");
-    }
     /// Pixels in screen row `row` (device pixels, from the top) that differ from `background`.
     static int inkInRow(const guitest::Screenshot& shot, int row, double cellHeight, uint32_t background)
     {
@@ -129,24 +82,7 @@ protected:
         return count;
     }
 
-    /// Keeps a screenshot as a PPM file in $VESK_GUI_SHOTS, for looking at.
-    static void keep(const guitest::Screenshot& shot, const std::string& name)
-    {
-        const char* folder = std::getenv("VESK_GUI_SHOTS");
-        if (!folder)
-            return;
-        FILE* file = std::fopen((std::string(folder) + "/" + name + ".ppm").c_str(), "wb");
-        if (!file)
-            return;
-        std::fprintf(file, "P6\n%d %d\n255\n", shot.width, shot.height);
-        std::fwrite(shot.rgb.data(), 1, shot.rgb.size(), file);
-        std::fclose(file);
-    }
-
     std::shared_ptr<RecordingProcessDelegate> delegate = std::make_shared<RecordingProcessDelegate>();
-    std::shared_ptr<LocalProcessTerminalView> view;
-    GtkWindow* window = nullptr;
-    GtkWidget* widget = nullptr;
 };
 
 TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAndReportsItsEnd)
@@ -226,8 +162,7 @@ TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
     gtk_window_set_default_size(other, 100, 100);
     gtk_window_present(other);
     spinFor(200ms);
-    GdkSurface* otherSurface = gtk_native_get_surface(GTK_NATIVE(other));
-    guitest::xdotool("windowfocus --sync " + std::to_string(gdk_x11_surface_get_xid(otherSurface)));
+    guitest::xdotool("windowfocus --sync " + std::to_string(guitest::windowXid(other)));
     ASSERT_TRUE(spinUntil([&] { return !view->hasFocus(); }));
     spinFor(800ms);
     const guitest::Screenshot hollow = guitest::screenshot(xid());
@@ -305,6 +240,56 @@ TEST_F(TerminalViewGuiTests, Scale2DoublesThePixelCellAndItsReport)
     const std::string expected = "got " + body;
     EXPECT_TRUE(spinUntil([&] { return rowWith(expected) >= 0; }, 10s)) << expected;
     EXPECT_EQ(view->storedWindowSize().ws_xpixel, pixels.first * view->terminalDimensions().cols);
+}
+
+TEST_F(TerminalViewGuiTests, AProgramNamedWithoutASlashRunsWithTheHostsPathAndManPagesThroughLess)
+{
+    // Before: "sh" failed to start as forkFailed(2), and a shell named by its path got no PATH, so
+    // `man` printed its page without a pager.
+    guitest::TemporaryDirectory folder;
+    const std::string page = folder.path + "/vesktest.1";
+    FILE* file = std::fopen(page.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(".TH VESKTEST 1\n.SH NAME\nvesktest \\- a page for the terminal's test\n"
+               ".SH DESCRIPTION\nThe first line of the page.\n",
+               file);
+    std::fclose(file);
+
+    open(640, 360);
+    view->startProcess("sh", {"-c", "export PS1='vesk$ '; exec sh -i"}, std::nullopt, std::nullopt,
+                       std::nullopt);
+    ASSERT_TRUE(spinUntil([&] { return rowWith("vesk$") >= 0; }, 10s)) << "the shell did not start";
+    const char* hostPath = std::getenv("PATH");
+    const std::string expected =
+        "[" + std::string(hostPath && *hostPath ? hostPath : "/usr/local/bin:/usr/bin:/bin") + "]";
+    // The screen's text with rows that run on into the next joined, as a long PATH does.
+    auto screenText = [&] {
+        const int cols = view->terminalDimensions().cols;
+        std::string text;
+        for (std::string row : view->visibleRowsText(0, view->terminalDimensions().rows)) {
+            const bool full = int(row.size()) >= cols && row.back() != ' ';
+            row.erase(row.find_last_not_of(' ') + 1);
+            text += full ? row : row + "\n";
+        }
+        return text;
+    };
+    type("echo \"[$PATH]\"");
+    EXPECT_TRUE(
+        spinUntil([&] { return screenText().find("\n" + expected + "\n") != std::string::npos; }, 10s))
+        << expected << " not in:\n"
+        << screenText();
+
+    // The page comes up in less, with the prompt man gives it, and goes with q.
+    type("man -l " + page);
+    EXPECT_TRUE(spinUntil([&] { return rowWith("Manual page vesktest.1 line 1") >= 0; }, 10s))
+        << "no pager prompt";
+    EXPECT_GE(rowWith("(press h for help or q to quit)"), 0);
+    EXPECT_GE(rowWith("The first line of the page."), 0);
+    keep(guitest::screenshot(xid()), "man");
+    key("q");
+    EXPECT_TRUE(
+        spinUntil([&] { return rowWith("Manual page vesktest.1") < 0 && rowWith("vesk$") >= 0; }, 10s))
+        << "less did not quit";
 }
 
 } // namespace

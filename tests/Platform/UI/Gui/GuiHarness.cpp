@@ -84,10 +84,15 @@ TestWindow::~TestWindow()
     spinFor(std::chrono::milliseconds(20));
 }
 
+unsigned long windowXid(GtkWindow* window)
+{
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+    return surface ? gdk_x11_surface_get_xid(surface) : 0;
+}
+
 unsigned long TestWindow::xid() const
 {
-    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window_));
-    return surface ? gdk_x11_surface_get_xid(surface) : 0;
+    return windowXid(window_);
 }
 
 bool TestWindow::focus()
@@ -113,6 +118,25 @@ bool xdotool(const std::string& arguments)
     // Give GTK the events the command caused.
     spinFor(std::chrono::milliseconds(50));
     return status == 0;
+}
+
+std::string outputOf(const std::string& command)
+{
+    std::atomic<bool> finished{false};
+    std::string output;
+    std::thread runner([&] {
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[256];
+            size_t count = 0;
+            while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+                output.append(buffer, count);
+            pclose(pipe);
+        }
+        finished = true;
+    });
+    spinUntil([&] { return finished.load(); }, std::chrono::seconds(20));
+    runner.join();
+    return output;
 }
 
 uint32_t Screenshot::pixel(int x, int y) const

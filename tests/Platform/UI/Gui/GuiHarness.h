@@ -95,8 +95,15 @@ private:
     GtkWidget* widget_;
 };
 
+/// The X window id of a realized window, for xdotool and import.
+unsigned long windowXid(GtkWindow* window);
+
 /// Runs xdotool with `arguments` and waits for it; true when it succeeded.
 bool xdotool(const std::string& arguments);
+
+/// Runs a shell command on a thread while the main loop goes on (GTK must answer the X server
+/// meanwhile, for instance when it owns a clipboard xclip reads); its standard output.
+std::string outputOf(const std::string& command);
 
 /// A screenshot of one X window as 8-bit RGB pixels, rows from the top.
 struct Screenshot

@@ -1,0 +1,60 @@
+// The render-thread surface on GTK: a widget showing `GdkGLTexture`s that a render thread draws
+// with a GL context of its own.
+//
+// The render context comes from the display (`gdk_display_create_gl_context`) and shares its
+// objects with GTK's contexts, so a texture drawn on the render thread can be shown as it is.
+// Frames go through a ring of three textures, each with a framebuffer. A texture drawn and
+// presented is held until GTK releases its `GdkGLTexture` (every node and snapshot that used it is
+// gone); only then may the render thread draw into it again. GTK 4.8's GL textures carry no sync
+// object, so `present` waits for the GPU to finish the frame before the hand-off. The textures are
+// handed to GTK with a second context used only on the main thread, so that GTK never makes the
+// render context current on its thread while the render thread may hold it.
+#pragma once
+
+#include "Platform/GPU/GLDevice.h"
+#include "Platform/GPU/TextureSurfaceView.h"
+
+#include <gtk/gtk.h>
+#include <memory>
+
+namespace platform::gtk {
+
+class GtkTextureSurfaceView final : public gpu::TextureSurfaceView
+{
+public:
+    /// Textures in the ring.
+    static constexpr uint32_t ringSize = 3;
+
+    /// A new surface widget on the default display; null when the display gives no GL context.
+    static std::shared_ptr<GtkTextureSurfaceView> make();
+    ~GtkTextureSurfaceView() override;
+    GtkTextureSurfaceView(const GtkTextureSurfaceView&) = delete;
+    GtkTextureSurfaceView& operator=(const GtkTextureSurfaceView&) = delete;
+
+    /// The widget, owned by this object.
+    GtkWidget* widget() const;
+
+    std::shared_ptr<gpu::Device> device() const override { return device_; }
+    std::optional<Drawable> nextDrawable(gpu::PixelSize size) override;
+    void present(const Drawable& drawable) override;
+    Size size() const override;
+    int scaleFactor() const override;
+    void setGeometryHandler(std::function<void()> handler) override;
+
+    /// Distinct frames the widget has drawn so far (main thread).
+    uint64_t framesShown() const;
+    /// The texture the widget shows, or null (main thread; owned by the widget).
+    GdkTexture* shownTexture() const;
+    /// The GL name of the texture the widget shows; 0 when none (main thread).
+    uint32_t shownTextureName() const;
+
+    struct State;
+
+private:
+    GtkTextureSurfaceView(std::shared_ptr<State> state, std::shared_ptr<gpu::GLDevice> device);
+
+    std::shared_ptr<State> state_;
+    std::shared_ptr<gpu::GLDevice> device_;
+};
+
+} // namespace platform::gtk

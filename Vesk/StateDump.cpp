@@ -1,0 +1,264 @@
+#include "Vesk/StateDump.h"
+
+#include "Kestrovan/Terminal.h"
+#include "Vesk/AlertCenter.h"
+#include "Vesk/AppDelegate.h"
+#include "Vesk/ErrorBell.h"
+#include "Vesk/TerminalWindow.h"
+#include "Vesk/TerminalWindowController.h"
+#include "VeskCore/RenderingPreferences.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <gdk/x11/gdkx.h>
+#include <glib-unix.h>
+#include <unistd.h>
+
+namespace vesk {
+
+namespace {
+
+std::string escaped(const std::string& value)
+{
+    std::string out;
+    for (char c : value) {
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
+    }
+    return out;
+}
+
+/// One record: its type, then its fields.
+class Record
+{
+public:
+    explicit Record(const char* type) : line_(type) {}
+    Record& operator()(const char* key, const std::string& value)
+    {
+        line_ += '\t';
+        line_ += key;
+        line_ += '=';
+        line_ += escaped(value);
+        return *this;
+    }
+    Record& operator()(const char* key, long long value) { return (*this)(key, std::to_string(value)); }
+    Record& operator()(const char* key, bool value) { return (*this)(key, std::string(value ? "1" : "0")); }
+    Record& operator()(const char* key, double value)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", value);
+        return (*this)(key, std::string(text));
+    }
+    std::string str() const { return line_ + "\n"; }
+
+private:
+    std::string line_;
+};
+
+std::string fontName(const std::shared_ptr<SafeTerminalView>& terminal)
+{
+    if (!terminal || !terminal->fontSet().normal)
+        return {};
+    return terminal->fontSet().normal->postScriptName();
+}
+
+/// The screen rows of a terminal view, trailing blanks and blank rows at the end left out.
+std::vector<std::string> screenLines(SafeTerminalView& terminal)
+{
+    std::vector<std::string> lines = terminal.withTerminal(
+        [](kestrovan::Terminal& t) {
+            std::vector<std::string> rows;
+            for (int row = 0; row < t.rows(); ++row) {
+                std::string text;
+                if (const std::shared_ptr<const kestrovan::BufferLine> line = t.getLine(row)) {
+                    for (int col = 0; col < t.cols() && col < line->count(); ++col) {
+                        const kestrovan::CharData cell = (*line)[col];
+                        if (cell.width == 0)
+                            continue;
+                        text += cell.code == 0 ? std::string(" ") : cell.getText();
+                    }
+                }
+                text.erase(text.find_last_not_of(' ') + 1);
+                rows.push_back(std::move(text));
+            }
+            return rows;
+        },
+        "stateDump");
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+unsigned long xidOf(GtkWindow* window)
+{
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+    return surface && GDK_IS_X11_SURFACE(surface) ? gdk_x11_surface_get_xid(surface) : 0;
+}
+
+uint64_t dumpSerial = 0;
+
+void writeDump(const AppDelegate& delegate, const std::string& path)
+{
+    const std::string text = "serial=" + std::to_string(++dumpSerial) + "\n" + StateDump::describe(delegate);
+    const std::string temporary = path + ".new";
+    if (FILE* file = std::fopen(temporary.c_str(), "wb")) {
+        const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        if (std::fclose(file) == 0 && written)
+            std::rename(temporary.c_str(), path.c_str());
+    }
+}
+
+} // namespace
+
+namespace {
+
+long long number(size_t value)
+{
+    return static_cast<long long>(value);
+}
+
+std::string windowRecord(const TerminalWindow& window, size_t index)
+{
+    GtkWindow* gtkWindow = window.gtkWindow();
+    const auto tabs = window.tabs();
+    long long selected = -1;
+    for (size_t t = 0; t < tabs.size(); ++t)
+        if (tabs[t] == window.selectedTab())
+            selected = number(t);
+    const char* title = gtk_window_get_title(gtkWindow);
+    Record record("window");
+    record("index", number(index))("id",
+                                   number(gtk_application_window_get_id(GTK_APPLICATION_WINDOW(gtkWindow))));
+    record("xid", static_cast<long long>(xidOf(gtkWindow)))("title", std::string(title ? title : ""));
+    record("active", window.isActive())("minimized", window.isMinimized());
+    record("width", number(gtk_widget_get_width(GTK_WIDGET(gtkWindow))));
+    record("height", number(gtk_widget_get_height(GTK_WIDGET(gtkWindow))));
+    record("tabs", number(tabs.size()))("selected", selected);
+    return record.str();
+}
+
+std::string tabRecord(const TerminalWindowController& tab, size_t window, size_t index)
+{
+    long long active = -1;
+    for (size_t p = 0; p < tab.panes().size(); ++p)
+        if (tab.panes()[p] == tab.activePane())
+            active = number(p);
+    Record record("tab");
+    record("window", number(window))("index", number(index));
+    record("title", tab.title())("label", tab.tabLabel())("tooltip", tab.toolTip());
+    record("panes", number(tab.panes().size()))("active-pane", active)("hidden", tab.isHiddenTab());
+    record("graphics-updates", number(tab.graphicsUpdates()));
+    return record.str();
+}
+
+std::string paneRecord(const TerminalWindow& window, const TerminalWindowController& tab, size_t windowIndex,
+                       size_t tabIndex, size_t index)
+{
+    const TerminalPane& pane = *tab.panes()[index];
+    const auto& terminal = pane.terminal();
+    // Where the terminal's first cell is in the window, and a cell's size, so that a test can
+    // point at text.
+    graphene_point_t origin = GRAPHENE_POINT_INIT(0, 0);
+    if (GtkWidget* view = pane.terminalWidget()) {
+        const graphene_point_t zero = GRAPHENE_POINT_INIT(0, 0);
+        if (!gtk_widget_compute_point(view, GTK_WIDGET(window.gtkWindow()), &zero, &origin))
+            origin = GRAPHENE_POINT_INIT(0, 0);
+    }
+    const platform::Size cell =
+        terminal ? terminal->cellDimension().value_or(platform::Size{0, 0}) : platform::Size{0, 0};
+    Record record("pane");
+    record("window", number(windowIndex))("tab", number(tabIndex))("index", number(index));
+    record("active", tab.panes()[index] == tab.activePane())("focus", pane.hasFocus() && window.isActive());
+    record("directory", pane.currentDirectory())("running", pane.isRunning());
+    record("pid", static_cast<long long>(pane.shellPid()));
+    record("font", fontName(terminal))("font-size", static_cast<long long>(pane.fontSize()));
+    record("suspended", pane.graphicsSuspended);
+    record("rendering", std::string(terminal && terminal->isUsingMetalRenderer() ? "gpu" : "cpu"));
+    record("rendering-applications", number(pane.renderingApplications()));
+    record("width", number(gtk_widget_get_width(pane.view())))("height",
+                                                               number(gtk_widget_get_height(pane.view())));
+    record("terminal-x", origin.x)("terminal-y", origin.y)("cell-width", cell.width)("cell-height",
+                                                                                     cell.height);
+    std::string out = record.str();
+    if (!terminal)
+        return out;
+    const std::vector<std::string> lines = screenLines(*terminal);
+    for (size_t row = 0; row < lines.size(); ++row) {
+        Record line("line");
+        line("window", number(windowIndex))("tab", number(tabIndex))("pane", number(index));
+        line("row", number(row))("text", lines[row]);
+        out += line.str();
+    }
+    return out;
+}
+
+} // namespace
+
+std::string StateDump::describe(const AppDelegate& delegate)
+{
+    Record app("app");
+    app("pid", static_cast<long long>(getpid()))("beeps", number(ErrorBell::count()));
+    app("gpu-preference", delegate.renderingPreferences().metalEnabled());
+    app("rendering-passes", number(delegate.renderingPasses()))("sessions",
+                                                                number(delegate.sessions().size()));
+    std::string out = app.str();
+    for (const AlertCenter::OpenAlert& open : AlertCenter::shared().openAlerts()) {
+        std::string buttons;
+        for (const std::string& button : open.alert.buttons)
+            buttons += (buttons.empty() ? "" : "|") + button;
+        Record alert("alert");
+        alert("message", open.alert.messageText)("informative", open.alert.informativeText);
+        alert("detail", open.alert.detailText.value_or(""))("buttons", buttons);
+        out += alert.str();
+    }
+    const auto& windows = delegate.windows();
+    for (size_t w = 0; w < windows.size(); ++w) {
+        out += windowRecord(*windows[w], w);
+        const auto tabs = windows[w]->tabs();
+        for (size_t t = 0; t < tabs.size(); ++t) {
+            out += tabRecord(*tabs[t], w, t);
+            for (size_t p = 0; p < tabs[t]->panes().size(); ++p)
+                out += paneRecord(*windows[w], *tabs[t], w, t, p);
+        }
+    }
+    return out;
+}
+
+void StateDump::installTestHooks(const std::shared_ptr<AppDelegate>& delegate)
+{
+    if (const char* path = std::getenv("VESK_TEST_STATE_DUMP"); path && path[0]) {
+        struct Hook
+        {
+            std::weak_ptr<AppDelegate> delegate;
+            std::string path;
+        };
+        g_unix_signal_add_full(
+            G_PRIORITY_DEFAULT, SIGUSR1,
+            [](gpointer data) {
+                auto* hook = static_cast<Hook*>(data);
+                if (const auto app = hook->delegate.lock())
+                    writeDump(*app, hook->path);
+                return gboolean(G_SOURCE_CONTINUE);
+            },
+            new Hook{delegate, path}, [](gpointer data) { delete static_cast<Hook*>(data); });
+        // The first dump says the handler is in place: a SIGUSR1 before it would end the process.
+        writeDump(*delegate, path);
+    }
+    if (const char* path = std::getenv("VESK_TEST_OPEN_URL_LOG"); path && path[0]) {
+        const std::string log = path;
+        delegate->openLink = [log](const std::string& url) {
+            if (FILE* file = std::fopen(log.c_str(), "ab")) {
+                std::fprintf(file, "%s\n", url.c_str());
+                std::fclose(file);
+            }
+        };
+    }
+}
+
+} // namespace vesk

@@ -1,0 +1,267 @@
+// The find bar and the view's edit and find actions on the recording host: where the bar goes,
+// what fills it, which search each change, key and button runs, the process-wide find pasteboard,
+// the view's own shortcuts and the enabled states it pushes.
+
+#include "Kestrovan/Mac/FindPasteboard.h"
+#include "Kestrovan/Mac/MacViewTestSupport.h"
+#include "Kestrovan/SelectionService.h"
+#include "Platform/UI/MenuKeyRouter.h"
+#include "Platform/UI/Utf8.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrovan::testing {
+namespace {
+
+using Action = TerminalViewAction;
+
+struct FindFixture : MacViewFixture
+{
+    FindFixture()
+    {
+        FindPasteboard::clear();
+        feed("hello world\r\nhelp Hello\r\nhello\r\n");
+        mac().onActionStatesChanged = [this](const TerminalViewActionStates& states) {
+            pushed.push_back(states);
+        };
+    }
+    ~FindFixture() { FindPasteboard::clear(); }
+    platform::RecordingFindBar& bar() { return *host->findBars.at(0); }
+    /// The selected match as "row:column text", or "none".
+    std::string match()
+    {
+        return locked([&](Terminal&) -> std::string {
+            const auto& selection = *view->selection();
+            if (!selection.active())
+                return "none";
+            return std::to_string(selection.start.row) + ":" + std::to_string(selection.start.col) + " " +
+                   selection.getSelectedText();
+        });
+    }
+    void select(Position start, Position end)
+    {
+        locked([&](Terminal&) { view->selection()->setSelection(start, end); });
+        settle();
+    }
+    std::vector<TerminalViewActionStates> pushed;
+};
+
+TEST(MacFindTests, TheBarSitsTopRightWithinItsWidths)
+{
+    struct Case
+    {
+        platform::Size view;
+        platform::Size minimum;
+        platform::Rect frame;
+    };
+    const Case cases[] = {
+        {{640, 480}, {400, 30}, {112, 442, 520, 30}},
+        {{500, 300}, {400, 30}, {8, 262, 484, 30}},
+        {{416, 300}, {400, 30}, {8, 262, 400, 30}},
+        // Too narrow for the bar: its least width wins over the left margin.
+        {{300, 100}, {400, 30}, {-108, 62, 400, 30}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MacTerminalView::findBarFrame(c.view, c.minimum), c.frame) << c.view.width;
+
+    FindFixture f;
+    f.mac().showFindBar(false);
+    EXPECT_EQ(f.bar().labels, MacTerminalView::findBarLabels());
+    EXPECT_EQ(f.bar().labels.placeholder, "Find");
+    EXPECT_EQ(f.bar().labels.caseSensitiveTooltip, "Case Sensitive");
+    EXPECT_EQ(f.bar().frame(), (platform::Rect{112, 442, 520, 30}));
+    f.host->resize({500, 300});
+    EXPECT_EQ(f.bar().frame(), (platform::Rect{8, 262, 484, 30})) << "follows the view's size";
+    EXPECT_EQ(f.host->findBars.size(), 1u) << "made once";
+}
+
+TEST(MacFindTests, ShowingFillsTheBarFromTheSelectionOrTheFindPasteboard)
+{
+    struct Case
+    {
+        bool selected;
+        std::optional<std::string> pasteboard;
+        bool prefill;
+        std::string field;
+        std::string match;
+    };
+    const Case cases[] = {
+        {true, "help", true, "world", "0:6 world"},
+        {true, "help", false, "help", "1:0 help"},
+        {false, "help", true, "help", "1:0 help"},
+        {false, std::nullopt, true, "typed", "none"},
+    };
+    for (const Case& c : cases) {
+        FindFixture f;
+        if (c.pasteboard)
+            FindPasteboard::setString(*c.pasteboard);
+        f.mac().showFindBar(false);
+        f.bar().setSearchText("typed");
+        f.mac().hideFindBar();
+        if (c.selected)
+            f.select(Position(6, 0), Position(11, 0));
+        else
+            f.locked([&](Terminal&) { f.view->selection()->setActive(false); });
+        f.bar().focusRequests = 0;
+        f.mac().showFindBar(c.prefill);
+        EXPECT_FALSE(f.bar().isHidden());
+        EXPECT_EQ(f.bar().searchText(), c.field) << c.field;
+        EXPECT_EQ(f.match(), c.match) << c.field;
+        EXPECT_EQ(f.bar().focusRequests, 1) << "the field takes the focus";
+        if (c.field != "typed") {
+            EXPECT_EQ(FindPasteboard::string(), c.field);
+        }
+    }
+}
+
+TEST(MacFindTests, TypingReturnAndOptionsSearch)
+{
+    FindFixture f;
+    f.mac().showFindBar(false);
+    platform::RecordingFindBar& bar = f.bar();
+    struct Step
+    {
+        std::function<void()> act;
+        std::string match;
+        std::string pasteboard;
+    };
+    const Step steps[] = {
+        {[&] { bar.userTypes("he"); }, "0:0 he", "he"},
+        {[&] { bar.userTypes("hel"); }, "0:0 hel", "hel"},
+        {[&] { bar.userPressesReturn(false); }, "1:0 hel", "hel"},
+        {[&] { bar.userPressesReturn(false); }, "1:5 Hel", "hel"},
+        {[&] { bar.userPressesReturn(true); }, "1:0 hel", "hel"},
+        // Case sensitive: the next "hel" skips "Hel".
+        {[&] {
+             bar.userSetsOptions({true, false, false});
+         },
+         "2:0 hel", "hel"},
+        {[&] { bar.userPressesReturn(true); }, "1:0 hel", "hel"},
+        {[&] {
+             bar.userSetsOptions({false, true, false});
+             bar.userTypes("w.rld");
+         },
+         "0:6 world", "w.rld"},
+        {[&] {
+             bar.userSetsOptions({false, false, true});
+             bar.userTypes("hell");
+         },
+         "none", "hell"},
+        {[&] { bar.userTypes(""); }, "none", "hell"},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        f.settle();
+        EXPECT_EQ(f.match(), step.match) << step.match;
+        EXPECT_EQ(FindPasteboard::string(), step.pasteboard);
+    }
+    EXPECT_EQ(f.mac().findBarTerm(), "");
+
+    // Options with an empty field only record; Escape hides and gives the view the focus back.
+    bar.userSetsOptions({true, false, false});
+    EXPECT_EQ(f.match(), "none");
+    EXPECT_TRUE(f.mac().findBarOptions().caseSensitive);
+    f.host->focusRequests = 0;
+    bar.userPressesEscape();
+    EXPECT_TRUE(bar.isHidden());
+    EXPECT_EQ(f.host->focusRequests, 1);
+}
+
+TEST(MacFindTests, FindNextWithoutTheBarUsesTheSharedTermWithOptionsOff)
+{
+    FindFixture f;
+    f.mac().performFind(true);
+    EXPECT_EQ(f.match(), "none") << "nothing to look for";
+    EXPECT_TRUE(f.host->findBars.empty()) << "a menu search makes no bar";
+
+    // Another view searched: this one finds the same term, in any case.
+    FindPasteboard::setString("HELLO");
+    f.mac().performFind(true);
+    EXPECT_EQ(f.match(), "0:0 hello");
+    f.mac().performFind(false);
+    EXPECT_EQ(f.match(), "2:0 hello");
+
+    f.select(Position(0, 1), Position(4, 1));
+    EXPECT_TRUE(f.mac().performAction(Action::useSelectionForFind));
+    EXPECT_EQ(FindPasteboard::string(), "help");
+    EXPECT_EQ(f.bar().searchText(), "help");
+}
+
+TEST(MacFindTests, TheViewsShortcutsAndTheirEnabledStates)
+{
+    struct Case
+    {
+        const char* name;
+        UsKey key;
+        uint32_t state;
+        std::optional<Action> action;
+    };
+    const Case cases[] = {
+        {"Ctrl-Shift-c", keyC, controlMask | shiftMask, Action::copy},
+        {"Ctrl-Shift-v", keyV, controlMask | shiftMask, Action::paste},
+        {"Ctrl-Shift-a", keyA, controlMask | shiftMask, Action::selectAll},
+        {"Ctrl-Shift-f", keyF, controlMask | shiftMask, Action::find},
+        {"Ctrl-Shift-g", keyG, controlMask | shiftMask, Action::findNext},
+        {"Ctrl-Shift-h", keyH, controlMask | shiftMask, Action::findPrevious},
+        {"Ctrl-Shift-e", keyE, controlMask | shiftMask, Action::useSelectionForFind},
+        {"Super-c", keyC, superMask, Action::copy},
+        {"Super-Shift-g", keyG, superMask | shiftMask, Action::findPrevious},
+        {"Ctrl-c", keyC, controlMask, std::nullopt},
+        {"Ctrl-Alt-Shift-c", keyC, controlMask | altMask | shiftMask, std::nullopt},
+        {"Super-Ctrl-c", keyC, superMask | controlMask, std::nullopt},
+        {"Ctrl-Shift-x", keyX, controlMask | shiftMask, std::nullopt},
+    };
+    platform::KeyboardTranslator translator;
+    for (const Case& c : cases) {
+        const platform::KeyEvent press = translator.press(toolkitKey(c.key, c.state));
+        translator.release(toolkitKey(c.key, c.state));
+        const std::optional<platform::KeyEvent> menuForm = platform::menuKeyEquivalent(press);
+        const std::optional<Action> action =
+            menuForm ? MacTerminalView::actionForKeyEquivalent(*menuForm) : std::nullopt;
+        EXPECT_EQ(action, c.action) << c.name;
+    }
+
+    // The chords act in the view and never reach the program, enabled or not.
+    FindFixture f;
+    f.host->standardClipboard.takeOwnership({{"text/plain", {'p', 'a', 's', 't', 'e', 'd'}}});
+    EXPECT_EQ(f.chord(keyC, controlMask | shiftMask), "") << "no selection: nothing copied, nothing sent";
+    EXPECT_EQ(f.host->standardClipboard.writes, 0);
+    EXPECT_EQ(f.chord(keyV, controlMask | shiftMask), "pasted");
+    f.select(Position(0, 0), Position(5, 0));
+    EXPECT_EQ(f.chord(keyC, controlMask | shiftMask), "");
+    EXPECT_EQ(f.host->standardClipboard.contents("text/plain"),
+              (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+
+    // The enabled states follow the selection and the bar, pushed only when they change.
+    ASSERT_FALSE(f.pushed.empty());
+    EXPECT_TRUE(f.pushed.back().at(Action::copy));
+    EXPECT_TRUE(f.pushed.back().at(Action::useSelectionForFind));
+    EXPECT_TRUE(f.pushed.back().at(Action::paste));
+    const size_t pushes = f.pushed.size();
+    f.mac().updateActionStates();
+    EXPECT_EQ(f.pushed.size(), pushes) << "nothing changed, nothing pushed";
+    f.chord(keyA);
+    EXPECT_FALSE(f.pushed.back().at(Action::copy)) << "typing ends the selection";
+    EXPECT_FALSE(f.mac().performAction(Action::copy));
+    f.chord(keyF, controlMask | shiftMask);
+    EXPECT_TRUE(f.pushed.back().at(Action::hideFind));
+    f.bar().userPressesEscape();
+    EXPECT_FALSE(f.pushed.back().at(Action::hideFind));
+}
+
+TEST(MacFindTests, MenusThatTakeTheShortcutGoFirst)
+{
+    FindFixture f;
+    std::vector<std::string> taken;
+    platform::MenuKeyRouter::setHandler([&](const platform::KeyEvent& event) {
+        taken.push_back(platform::utf8FromScalars(event.charactersIgnoringModifiers));
+        return true;
+    });
+    EXPECT_EQ(f.chord(keyV, controlMask | shiftMask), "");
+    platform::MenuKeyRouter::setHandler(nullptr);
+    EXPECT_EQ(taken, std::vector<std::string>{"v"});
+    EXPECT_EQ(f.host->standardClipboard.heldReads(), 0u);
+}
+
+} // namespace
+} // namespace kestrovan::testing

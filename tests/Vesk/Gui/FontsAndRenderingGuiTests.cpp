@@ -1,0 +1,107 @@
+// The terminal font from the bundle beside the executable, the system's monospaced font without
+// it, and the rendering preference: written to the settings file, followed by every pane in one
+// pass (on the CPU until the GPU renderer draws views), suspended in a hidden tab, and still
+// applied for the session when the settings folder cannot be written.
+#include "VeskDriver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace veskgui {
+namespace {
+
+TEST(FontsAndRenderingGuiTests, TheBundledFontElseTheSystemsMonospacedFont)
+{
+    {
+        Vesk vesk;
+        ASSERT_TRUE(vesk.started());
+        EXPECT_EQ(vesk.state().activePane()["font"], "JetBrainsMono-Regular");
+    }
+    // The executable alone in a folder of its own: no bundle beside it. The fonts the process sees
+    // are the tests' own without JetBrains Mono, so only the bundle could have given it.
+    TemporaryFolder elsewhere;
+    const std::string copy = elsewhere.path() + "/Vesk";
+    ASSERT_EQ(execute({"cp", VESK_EXECUTABLE, copy}), 0);
+    const char* testFonts = std::getenv("FONTCONFIG_FILE");
+    ASSERT_NE(testFonts, nullptr);
+    std::istringstream lines(readFile(testFonts));
+    std::string withoutJetBrains;
+    for (std::string line; std::getline(lines, line);) {
+        std::string lower = line;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        if (lower.find("jetbrains") == std::string::npos)
+            withoutJetBrains += line + "\n";
+    }
+    writeFile(elsewhere.path() + "/fonts.conf", withoutJetBrains);
+    Vesk vesk(LaunchOptions{copy, {"FONTCONFIG_FILE=" + elsewhere.path() + "/fonts.conf"}});
+    ASSERT_TRUE(vesk.started());
+    EXPECT_EQ(vesk.state().activePane()["font"], "DejaVuSansMono") << "the monospace fallback";
+}
+
+TEST(FontsAndRenderingGuiTests, TheRenderingPreferenceIsStoredAndEveryPaneFollowsInOnePass)
+{
+    Vesk vesk;
+    ASSERT_TRUE(vesk.started());
+    vesk.focus();
+    vesk.key("ctrl+shift+d");
+    vesk.expect([](const State& s) { return s.panes().size() == 2 && s.activePane()["running"] == "1"; },
+                "two panes");
+    vesk.key("ctrl+shift+t");
+    State before =
+        vesk.expect([](const State& s) { return s.tabs().size() == 2 && s.activePane()["running"] == "1"; },
+                    "a second tab");
+    EXPECT_EQ(before.app()["gpu-preference"], "1") << "on when never chosen";
+    for (const Record& pane : before.panes(0, 0))
+        EXPECT_EQ(pane["suspended"], "1") << "the hidden tab's panes";
+
+    vesk.activate("app.use-gpu-rendering");
+    const State after = vesk.expect(
+        [](const State& s) {
+            return s.app()["gpu-preference"] == "0" && s.app().number("rendering-passes") == 1;
+        },
+        "the preference is off after one pass");
+    EXPECT_NE(readFile(vesk.settingsPath()).find("[Rendering]\ngpu=false"), std::string::npos)
+        << readFile(vesk.settingsPath());
+    const std::vector<Record> panesBefore = before.panes();
+    const std::vector<Record> panesAfter = after.panes();
+    ASSERT_EQ(panesAfter.size(), 3u);
+    for (size_t index = 0; index < panesAfter.size(); ++index) {
+        EXPECT_EQ(panesAfter[index].number("rendering-applications"),
+                  panesBefore[index].number("rendering-applications") + 1)
+            << "pane " << index << " applied the change once";
+        EXPECT_EQ(panesAfter[index]["rendering"], "cpu");
+    }
+
+    vesk.activate("app.use-gpu-rendering");
+    vesk.expect(
+        [](const State& s) {
+            return s.app()["gpu-preference"] == "1" && s.app().number("rendering-passes") == 2;
+        },
+        "on again");
+    EXPECT_NE(readFile(vesk.settingsPath()).find("gpu=true"), std::string::npos);
+    EXPECT_EQ(vesk.state().activePane()["rendering"], "cpu") << "no GPU renderer draws views yet";
+}
+
+TEST(FontsAndRenderingGuiTests, AnUnwritableSettingsFolderIsLoggedAndTheChoiceStillApplies)
+{
+    TemporaryFolder blocked;
+    // The settings folder would be inside a file: it can be made by nobody, root included.
+    writeFile(blocked.path() + "/not-a-folder", "");
+    Vesk vesk(LaunchOptions{"", {"XDG_CONFIG_HOME=" + blocked.path() + "/not-a-folder/config"}});
+    ASSERT_TRUE(vesk.started());
+    vesk.activate("app.use-gpu-rendering");
+    vesk.expect(
+        [](const State& s) {
+            return s.app()["gpu-preference"] == "0" && s.app().number("rendering-passes") == 1;
+        },
+        "the choice applies for the session");
+    EXPECT_NE(readFile(vesk.errorLog()).find("Couldn't create the settings folder"), std::string::npos)
+        << readFile(vesk.errorLog());
+}
+
+} // namespace
+} // namespace veskgui

@@ -1,0 +1,83 @@
+// The application as a user meets it: one window with a shell, titled by the shell's directory,
+// the shell's environment, a shell that ends and starts again, programs that try to retitle the
+// window or write the clipboard, and a second start that opens a window in the running instance.
+#include "VeskDriver.h"
+
+#include <gtest/gtest.h>
+
+namespace veskgui {
+namespace {
+
+TEST(WindowGuiTests, OneWindowWithAShellTitledByItsDirectory)
+{
+    Vesk vesk;
+    ASSERT_TRUE(vesk.started());
+    State state = vesk.state();
+    ASSERT_EQ(state.windows().size(), 1u);
+    const Record window = state.windows()[0];
+    EXPECT_EQ(window["title"], "~") << "the home folder, never \"Vesk\"";
+    EXPECT_EQ(window.number("width"), 960);
+    EXPECT_EQ(window.number("height"), 620);
+    EXPECT_EQ(window.number("tabs"), 1);
+    EXPECT_EQ(state.activePane()["directory"], vesk.home());
+    EXPECT_EQ(state.activePane()["font"], "JetBrainsMono-Regular") << "the bundled font";
+    vesk.focus();
+    vesk.screenshot("vesk-window");
+
+    // The environment every shell gets, with the desktop's display.
+    vesk.typeLine("echo \"[$TERM $COLORTERM $TERM_PROGRAM ${DISPLAY:+display}]\"");
+    vesk.expect([](const State& s) { return s.anyLineContains("[xterm-256color truecolor Vesk display]"); },
+                "the shell's environment is printed");
+
+    // The title follows the shell into a fresh folder within about a second of the poll.
+    const std::string folder = vesk.folder() + "/fresh dir";
+    vesk.typeLine("mkdir '" + folder + "' && cd '" + folder + "'");
+    state = vesk.expect([&](const State& s) { return s.windows()[0]["title"] == folder; },
+                        "the title follows cd", 3s);
+    EXPECT_EQ(state.tabs()[0]["label"], "fresh dir");
+
+    // A program's title and clipboard write change nothing.
+    run("printf mine | xclip -selection clipboard -i -loops 1 >/dev/null 2>&1 &");
+    vesk.typeLine("printf '\\033]0;spoofed\\007\\033]52;c;c3Bvb2ZlZA==\\007'; echo done-osc");
+    state = vesk.expect([](const State& s) { return s.anyLineContains("done-osc"); },
+                        "the sequences were printed");
+    EXPECT_EQ(state.windows()[0]["title"], folder);
+    EXPECT_EQ(run("xclip -selection clipboard -o 2>/dev/null"), "mine") << "OSC 52 wrote the clipboard";
+}
+
+TEST(WindowGuiTests, AnEndedShellLeavesItsPaneUntilNewSession)
+{
+    Vesk vesk;
+    ASSERT_TRUE(vesk.started());
+    vesk.focus();
+    const long long firstShell = vesk.state().activePane().number("pid");
+    vesk.typeLine("exit");
+    State state = vesk.expect(
+        [](const State& s) {
+            return s.activePane()["running"] == "0" &&
+                   s.anyLineContains(
+                       "[Session ended \u00B7 Exit status 0. Choose Shell > New Session to restart.]");
+        },
+        "the session-ended notice");
+    EXPECT_EQ(state.panes().size(), 1u) << "the pane stays";
+    EXPECT_EQ(state.windows().size(), 1u);
+
+    vesk.activate("win.new-session");
+    state = vesk.expect([](const State& s) { return s.activePane()["running"] == "1"; }, "a new shell runs");
+    EXPECT_NE(state.activePane().number("pid"), firstShell);
+    EXPECT_FALSE(state.anyLineContains("Session ended")) << "a fresh terminal view";
+}
+
+TEST(WindowGuiTests, StartingAgainOpensAWindowInTheRunningInstance)
+{
+    Vesk vesk;
+    ASSERT_TRUE(vesk.started());
+    int status = -1;
+    run(std::string("HOME=") + vesk.home() + " " + VESK_EXECUTABLE + " >/dev/null 2>&1", &status);
+    EXPECT_EQ(status, 0) << "the second start hands over and ends";
+    State state = vesk.expect([](const State& s) { return s.windows().size() == 2; }, "a second window");
+    EXPECT_EQ(state.app().number("sessions"), 2);
+}
+
+} // namespace
+} // namespace veskgui
