@@ -51,17 +51,7 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
     if (!widget) {
         // The host's subviews went with it, the GPU surface too: the CPU path draws for a host
         // the view may get later.
-        stopRenderLoop();
-        if (useMetalRenderer_ && renderOwner().removeMetalRenderer()) {
-            if (metalView_)
-                unbindSurface(*metalView_);
-            metalView_.reset();
-            metalRenderer_.reset();
-            renderTarget.reset();
-            useMetalRenderer_ = false;
-            if (caretView())
-                caretView()->setHiddenByRenderer(false);
-        }
+        dropMetalSurfaceWithHost();
         markedTextOverlayView_.reset();
         stopCaretBlink();
         stopOverlayScrollerTimers();

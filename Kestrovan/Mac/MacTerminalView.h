@@ -589,6 +589,8 @@ private:
     /// Stops the loop and removes the renderer, then the surface; `rendererBusy` (and the loop
     /// running again) while the renderer's frame stays on the GPU.
     std::optional<MetalError> removeMetalSurface();
+    /// The host went, and the surface with it: the CPU path draws for a host the view may get later.
+    void dropMetalSurfaceWithHost();
     /// The view entered another window: a new surface and renderer (texture surface).
     void rebindMetalRendererToWindow(uintptr_t window);
     void rebindMetalRendererToWindowLocked(uintptr_t window);

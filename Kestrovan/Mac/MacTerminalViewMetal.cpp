@@ -41,11 +41,14 @@ private:
 };
 
 /// Lets a renderer go while its device's context can still be bound, so its GL objects are
-/// deleted now rather than with the context.
+/// deleted now rather than with the context. Its cursor blink stops first: the blink timer lives on
+/// the view's timers, and a repeating timer that never fires again would keep it.
 void releaseRenderer(std::shared_ptr<MetalTerminalRenderer>& renderer)
 {
     if (!renderer)
         return;
+    if (renderer->cursorBlinkController())
+        renderer->cursorBlinkController()->shutdown();
     std::shared_ptr<platform::gpu::Device> device = renderer->device();
     renderer.reset();
     if (!device)
@@ -259,6 +262,21 @@ void MacTerminalView::detachMetalRendererUI()
     if (host())
         host()->setNeedsDisplay();
     requestRedraw();
+}
+
+void MacTerminalView::dropMetalSurfaceWithHost()
+{
+    stopRenderLoop();
+    if (!useMetalRenderer_ || !renderOwner().removeMetalRenderer())
+        return;
+    if (metalView_)
+        unbindSurface(*metalView_);
+    metalView_.reset();
+    releaseRenderer(metalRenderer_);
+    renderTarget.reset();
+    useMetalRenderer_ = false;
+    if (caretView())
+        caretView()->setHiddenByRenderer(false);
 }
 
 // --- Rebinding -------------------------------------------------------------------------------------
