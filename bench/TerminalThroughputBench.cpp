@@ -18,6 +18,9 @@
 // - CursorRepaint: a TUI's full and partial repaints by cursor addressing.
 // - ScrollRegion: an editor's and a pager's scrolling inside margins with inserted and deleted lines.
 // - TrueColorText: rainbow text, half-block pictures and true-colour themes: many distinct colours.
+// - ColouredWords, CursorUpdates, ScrollRegions, MixedScript: short runs of text between controls
+//   (BenchShortRunInputs.h describes them): a style per word, scattered position-word-erase
+//   updates, scroll regions set and reset around two line feeds, and lines mixing scripts.
 // Inputs are fed in 64 KiB chunks, the size of one read from the pseudo-terminal. Results are
 // bytes per second.
 //
@@ -27,6 +30,7 @@
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
 #include "BenchRatio.h"
+#include "BenchShortRunInputs.h"
 
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
@@ -72,6 +76,10 @@ const Workload workloads[] = {
     {"CursorRepaint", [] { return bench::cursorRepaint(inputSize, seed); }},
     {"ScrollRegion", [] { return bench::scrollRegion(inputSize, seed); }},
     {"TrueColorText", [] { return bench::trueColorText(inputSize, "\r\n", seed); }},
+    {"ColouredWords", [] { return bench::colouredWords(inputSize, "\r\n", seed); }},
+    {"CursorUpdates", [] { return bench::cursorUpdates(inputSize, seed); }},
+    {"ScrollRegions", [] { return bench::scrollRegions(inputSize, seed); }},
+    {"MixedScript", [] { return bench::mixedScript(inputSize, "\r\n", seed); }},
 };
 
 const std::string& inputOf(const Workload& workload)
