@@ -221,7 +221,18 @@ void Terminal::cmdCursorPosition(const CsiParameters& pars, Collect)
     // CUP: through `setCursor`, so origin mode keeps the cursor inside the region.
     const int row = std::max(1, parameter(pars, 0, 1)) - 1;
     const int col = std::max(1, parameter(pars, 1, 1)) - 1;
-    setCursor(col, row);
+    if (modes_[TerminalMode::originMode]) {
+        setCursor(col, row);
+        return;
+    }
+    // Outside origin mode the move is the clamp to the screen, done here in one step: TUIs send
+    // a CUP before nearly every field they draw.
+    Buffer& active = *_buffer;
+    updateRange(active.y());
+    active.setX(std::min(col, _cols - 1));
+    active.setWrapPending(false);
+    active.setY(std::min(row, _rows - 1));
+    updateRange(active.y());
 }
 
 void Terminal::cmdHVPosition(const CsiParameters& pars, Collect)
