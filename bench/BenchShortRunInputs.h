@@ -5,7 +5,9 @@
 // - colouredWords: lines of four to ten short words, each with its own SGR in one of the forms
 //   compilers, `ls --color`, `git diff` and log viewers write: `30`-`37` with bold or underline
 //   switched on or off, `38;5;n`, `38;2;r;g;b`, `48;5;n` (that word's background, reset after it),
-//   and `CSI 0 m` at every line end.
+//   and `CSI 0 m` at every line end. True colours come from a theme of 8 to 31 random colours
+//   that changes every 1 to 40 lines, as the output of one program after another would; the
+//   pathological case of a new colour per word is SgrRandomTrueColour's.
 // - cursorUpdates: a status line's, `top`'s or an editor's scattered updates: `CSI row;col H`, a
 //   short word, `CSI K`, over and over at positions all over an 80x24 screen.
 // - scrollRegions: a pager or an editor scrolling part of the screen: `CSI t;b r`, a position inside
@@ -22,6 +24,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bench {
 
@@ -52,7 +55,16 @@ inline std::string colouredWords(size_t inputSize, std::string_view lineEnd, uin
     std::mt19937 random(seed + 11);
     std::string out;
     out.reserve(inputSize + 512);
+    std::vector<uint32_t> theme;
+    int themeLines = 0;
     while (out.size() < inputSize) {
+        // True colours come from the running program's theme; the next program brings its own.
+        if (themeLines-- == 0) {
+            theme.resize(8 + random() % 24);
+            for (uint32_t& colour : theme)
+                colour = random() & 0xFFFFFF;
+            themeLines = 1 + static_cast<int>(random() % 40);
+        }
         for (int words = 4 + static_cast<int>(random() % 7); words > 0; --words) {
             out += "\x1b[";
             bool background = false;
@@ -75,14 +87,16 @@ inline std::string colouredWords(size_t inputSize, std::string_view lineEnd, uin
                 appendNumber(out, random() % 256);
                 break;
             case 5:
-            case 6:
+            case 6: {
+                const uint32_t colour = theme[random() % theme.size()];
                 out += "38;2;";
-                appendNumber(out, random() % 256);
+                appendNumber(out, colour >> 16);
                 out += ';';
-                appendNumber(out, random() % 256);
+                appendNumber(out, (colour >> 8) & 0xFF);
                 out += ';';
-                appendNumber(out, random() % 256);
+                appendNumber(out, colour & 0xFF);
                 break;
+            }
             default:
                 out += "48;5;";
                 appendNumber(out, random() % 256);
