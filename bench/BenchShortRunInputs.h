@@ -174,6 +174,14 @@ inline std::string mixedScript(size_t inputSize, std::string_view lineEnd, uint3
         for (int i = 0; i < length; ++i)
             kestrovan::appendUtf8(out, first + random() % count);
     };
+    // Letters from one block, one in four carrying a mark from another.
+    auto markedLetters = [&](char32_t first, uint32_t count, char32_t firstMark, uint32_t marks, int length) {
+        for (int i = 0; i < length; ++i) {
+            kestrovan::appendUtf8(out, first + random() % count);
+            if (random() % 4 == 0)
+                kestrovan::appendUtf8(out, firstMark + random() % marks);
+        }
+    };
     while (out.size() < inputSize) {
         int column = 0;
         const int width = 20 + static_cast<int>(random() % 56);
@@ -231,20 +239,12 @@ inline std::string mixedScript(size_t inputSize, std::string_view lineEnd, uint3
                 break;
             case 4:
                 // Hebrew letters, some pointed.
-                for (int i = 0; i < length; ++i) {
-                    kestrovan::appendUtf8(out, 0x05D0 + random() % 27);
-                    if (random() % 4 == 0)
-                        kestrovan::appendUtf8(out, 0x05B0 + random() % 12);
-                }
+                markedLetters(0x05D0, 27, 0x05B0, 12, length);
                 column += length;
                 break;
             case 5:
                 // Arabic letters, some with harakat.
-                for (int i = 0; i < length; ++i) {
-                    kestrovan::appendUtf8(out, 0x0628 + random() % 19);
-                    if (random() % 4 == 0)
-                        kestrovan::appendUtf8(out, 0x064E + random() % 5);
-                }
+                markedLetters(0x0628, 19, 0x064E, 5, length);
                 column += length;
                 break;
             default: {
