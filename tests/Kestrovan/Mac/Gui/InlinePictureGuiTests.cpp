@@ -68,6 +68,9 @@ protected:
         return total;
     }
     /// The first screen row with a strip, or -1.
+    /// Prints both pictures from the shell, compares the window with the golden picture `golden`,
+    /// and scrolls them away; the window is at `scale` device pixels a point.
+    void showAndScrollAway(const std::string& golden, double scale);
     int firstStripRow()
     {
         const std::vector<int> rows = stripsByRow();
@@ -78,7 +81,7 @@ protected:
     }
 };
 
-TEST_F(InlinePictureGuiTests, ASixelAndAnOsc1337PictureShowAndScrollAwayWithTheirLines)
+void InlinePictureGuiTests::showAndScrollAway(const std::string& golden, double scale)
 {
     if (std::system("command -v img2sixel >/dev/null 2>&1") != 0)
         FAIL() << "img2sixel is not installed (tools/setup installs libsixel-bin)";
@@ -94,33 +97,39 @@ TEST_F(InlinePictureGuiTests, ASixelAndAnOsc1337PictureShowAndScrollAwayWithThei
               "\x1b]1337;File=inline=1;width=auto;height=auto:" + kestrovan::base64Encode(png) + "\x07");
 
     open(320, 240);
+    ASSERT_TRUE(spinUntil([&] { return view->backingScale() == scale; }));
     // No echo and no caret, so only the pictures are drawn; then each line the program reads is a
     // count of line feeds to print.
     run("stty -echo; printf '\\033[?25l'; img2sixel '" + folder.path + "/sixel.png'; cat '" + folder.path +
         "/osc.txt'; while read n; do i=0; while [ $i -lt $n ]; do echo; i=$((i+1)); done; done");
     const double cellHeight = view->cellDimension()->height;
     const int rows = view->terminalDimensions().rows;
-    // A strip per started cell row of each picture, from the top row down.
-    const int sixelStrips = int(std::ceil(36 / cellHeight)), pngStrips = int(std::ceil(32 / cellHeight));
+    // A strip per started cell row of each picture, from the top row down; a picture's pixel is a
+    // device pixel.
+    const int sixelStrips = int(std::ceil(36 / scale / cellHeight));
+    const int pngStrips = int(std::ceil(32 / scale / cellHeight));
     ASSERT_TRUE(spinUntil([&] { return stripCount() == sixelStrips + pngStrips; }, 10s)) << stripCount();
     EXPECT_EQ(firstStripRow(), 0);
     guitest::Screenshot shown;
-    spinUntil([&] {
-        shown = guitest::screenshot(xid());
-        return guitest::matchesGolden(shown, "inline-pictures");
-    }, 10s);
-    keep(shown, "inline-pictures");
-    guitest::expectMatchesGolden(shown, "inline-pictures");
+    spinUntil(
+        [&] {
+            shown = guitest::screenshot(xid());
+            return guitest::matchesGolden(shown, golden);
+        },
+        10s);
+    keep(shown, golden);
+    guitest::expectMatchesGolden(shown, golden);
 
     // Line feeds that scroll the screen by two lines: the pictures' pixels go up two cells, and
     // the strips of the top two lines leave the screen.
     const int shift = 2;
-    const int cursorRow = view->withTerminal([](kestrovan::Terminal& terminal) { return terminal.buffer().y(); },
-                                             "InlinePictureGuiTests");
+    const int cursorRow = view->withTerminal(
+        [](kestrovan::Terminal& terminal) { return terminal.buffer().y(); }, "InlinePictureGuiTests");
     ASSERT_EQ(cursorRow, sixelStrips + pngStrips) << "the cursor on the line under the pictures";
     view->send(std::to_string(rows - 1 - cursorRow + shift) + "\n");
-    EXPECT_TRUE(spinUntil([&] { return stripCount() == sixelStrips + pngStrips - shift; }, 10s)) << stripCount();
-    const int pixels = int(std::lround(shift * cellHeight * view->backingScale()));
+    EXPECT_TRUE(spinUntil([&] { return stripCount() == sixelStrips + pngStrips - shift; }, 10s))
+        << stripCount();
+    const int pixels = int(std::lround(shift * cellHeight * scale));
     const uint32_t background = shown.pixel(shown.width - 1, shown.height - 1);
     auto movedUp = [&](const guitest::Screenshot& shot) {
         if (shot.width != shown.width || shot.height != shown.height)
@@ -132,11 +141,14 @@ TEST_F(InlinePictureGuiTests, ASixelAndAnOsc1337PictureShowAndScrollAwayWithThei
         return true;
     };
     guitest::Screenshot scrolled;
-    EXPECT_TRUE(spinUntil([&] {
-        scrolled = guitest::screenshot(xid());
-        return movedUp(scrolled);
-    }, 10s)) << "the pictures did not move up with their lines";
-    keep(scrolled, "inline-pictures-scrolled");
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            scrolled = guitest::screenshot(xid());
+            return movedUp(scrolled);
+        },
+        10s))
+        << "the pictures did not move up with their lines";
+    keep(scrolled, golden + "-scrolled");
 
     // A screenful more: the pictures are gone from the screen and the window.
     view->send(std::to_string(rows) + "\n");
@@ -149,11 +161,24 @@ TEST_F(InlinePictureGuiTests, ASixelAndAnOsc1337PictureShowAndScrollAwayWithThei
         return shot.width > 0;
     };
     guitest::Screenshot gone;
-    EXPECT_TRUE(spinUntil([&] {
-        gone = guitest::screenshot(xid());
-        return blank(gone);
-    }, 10s)) << "the pictures stayed in the window";
-    keep(gone, "inline-pictures-gone");
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            gone = guitest::screenshot(xid());
+            return blank(gone);
+        },
+        10s))
+        << "the pictures stayed in the window";
+    keep(gone, golden + "-gone");
+}
+
+TEST_F(InlinePictureGuiTests, ASixelAndAnOsc1337PictureShowAndScrollAwayWithTheirLines)
+{
+    showAndScrollAway("inline-pictures", 1);
+}
+
+TEST_F(InlinePictureGuiTests, Scale2ShowsEachPicturePixelAsOneDevicePixel)
+{
+    showAndScrollAway("inline-pictures-scale2", 2);
 }
 
 } // namespace
