@@ -1,6 +1,8 @@
 #include "Vesk/VeskApp.h"
 
+#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/GPU/ToolkitRenderer.h"
 #include "Platform/Settings/Settings.h"
 #include "Vesk/AppDelegate.h"
 #include "Vesk/StateDump.h"
@@ -27,6 +29,9 @@ bool VeskApp::sessionBusAvailable(const char* address, const char* runtimeDirect
 
 int VeskApp::main(int argc, char** argv)
 {
+    // Before GTK starts: without hardware GL, GTK draws with cairo unless the user chose a renderer.
+    platform::gpu::chooseToolkitRenderer(kestrovan::softwareRenderingAllowed());
+
     // Unique through the session bus when there is one: a second start opens a window in the
     // running instance. Without a bus GLib would try to start one for X11; each start then stays
     // a process of its own.
