@@ -71,6 +71,23 @@ protected:
     /// Prints both pictures from the shell, compares the window with the golden picture `golden`,
     /// and scrolls them away; the window is at `scale` device pixels a point.
     void showAndScrollAway(const std::string& golden, double scale);
+    /// Takes screenshots of the window until one passes `test` or 10 s pass, and keeps the last
+    /// as `name` (in `last` too when given); whether it passed.
+    bool screenshotWhere(const std::function<bool(const guitest::Screenshot&)>& test, const std::string& name,
+                         guitest::Screenshot* last = nullptr)
+    {
+        guitest::Screenshot shot;
+        const bool passed = spinUntil(
+            [&] {
+                shot = guitest::screenshot(xid());
+                return test(shot);
+            },
+            10s);
+        keep(shot, name);
+        if (last)
+            *last = std::move(shot);
+        return passed;
+    }
     int firstStripRow()
     {
         const std::vector<int> rows = stripsByRow();
@@ -111,14 +128,23 @@ void InlinePictureGuiTests::showAndScrollAway(const std::string& golden, double 
     ASSERT_TRUE(spinUntil([&] { return stripCount() == sixelStrips + pngStrips; }, 10s)) << stripCount();
     EXPECT_EQ(firstStripRow(), 0);
     guitest::Screenshot shown;
-    spinUntil(
-        [&] {
-            shown = guitest::screenshot(xid());
-            return guitest::matchesGolden(shown, golden);
-        },
-        10s);
-    keep(shown, golden);
+    screenshotWhere([&](const guitest::Screenshot& shot) { return guitest::matchesGolden(shot, golden); },
+                    golden, &shown);
     guitest::expectMatchesGolden(shown, golden);
+    const uint32_t background = shown.pixel(shown.width - 1, shown.height - 1);
+    // The golden screenshot moved up by `pixels`, the background coming in below.
+    auto movedUp = [&](int pixels) {
+        return [&shown, background, pixels](const guitest::Screenshot& shot) {
+            if (shot.width != shown.width || shot.height != shown.height)
+                return false;
+            for (int y = 0; y < shot.height; ++y)
+                for (int x = 0; x < shot.width; ++x)
+                    if (shot.pixel(x, y) !=
+                        (y + pixels < shown.height ? shown.pixel(x, y + pixels) : background))
+                        return false;
+            return true;
+        };
+    };
 
     // Line feeds that scroll the screen by two lines: the pictures' pixels go up two cells, and
     // the strips of the top two lines leave the screen.
@@ -129,46 +155,14 @@ void InlinePictureGuiTests::showAndScrollAway(const std::string& golden, double 
     view->send(std::to_string(rows - 1 - cursorRow + shift) + "\n");
     EXPECT_TRUE(spinUntil([&] { return stripCount() == sixelStrips + pngStrips - shift; }, 10s))
         << stripCount();
-    const int pixels = int(std::lround(shift * cellHeight * scale));
-    const uint32_t background = shown.pixel(shown.width - 1, shown.height - 1);
-    auto movedUp = [&](const guitest::Screenshot& shot) {
-        if (shot.width != shown.width || shot.height != shown.height)
-            return false;
-        for (int y = 0; y < shot.height; ++y)
-            for (int x = 0; x < shot.width; ++x)
-                if (shot.pixel(x, y) != (y + pixels < shown.height ? shown.pixel(x, y + pixels) : background))
-                    return false;
-        return true;
-    };
-    guitest::Screenshot scrolled;
-    EXPECT_TRUE(spinUntil(
-        [&] {
-            scrolled = guitest::screenshot(xid());
-            return movedUp(scrolled);
-        },
-        10s))
+    EXPECT_TRUE(screenshotWhere(movedUp(int(std::lround(shift * cellHeight * scale))), golden + "-scrolled"))
         << "the pictures did not move up with their lines";
-    keep(scrolled, golden + "-scrolled");
 
     // A screenful more: the pictures are gone from the screen and the window.
     view->send(std::to_string(rows) + "\n");
     EXPECT_TRUE(spinUntil([&] { return stripCount() == 0; }, 10s)) << stripCount();
-    auto blank = [&](const guitest::Screenshot& shot) {
-        for (int y = 0; y < shot.height; ++y)
-            for (int x = 0; x < shot.width; ++x)
-                if (shot.pixel(x, y) != background)
-                    return false;
-        return shot.width > 0;
-    };
-    guitest::Screenshot gone;
-    EXPECT_TRUE(spinUntil(
-        [&] {
-            gone = guitest::screenshot(xid());
-            return blank(gone);
-        },
-        10s))
+    EXPECT_TRUE(screenshotWhere(movedUp(shown.height), golden + "-gone"))
         << "the pictures stayed in the window";
-    keep(gone, golden + "-gone");
 }
 
 TEST_F(InlinePictureGuiTests, ASixelAndAnOsc1337PictureShowAndScrollAwayWithTheirLines)
