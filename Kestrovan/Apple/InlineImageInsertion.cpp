@@ -170,7 +170,7 @@ int insertImage(const std::shared_ptr<const NativeImage>& picture, Terminal& ter
 {
     if (!picture || !metrics)
         return 0;
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     const InlineImageScreen screen{terminal.cols(), terminal.rows(), buffer.lines().maxLength()};
     const std::optional<InlineImagePlan> plan =
         planInlineImage(platform::Size{double(picture->width()), double(picture->height())}, width, height,
@@ -184,12 +184,10 @@ int insertImage(const std::shared_ptr<const NativeImage>& picture, Terminal& ter
         return 0;
     const int stripWidth = int(plan->width);
     const int stripHeight = int(metrics->cellSize.height);
-    for (const std::shared_ptr<const NativeImage>& strip : strips) {
-        buffer.attachImage(std::make_shared<AppleImage>(strip, stripWidth, stripHeight, buffer.x()),
-                           buffer.y() + buffer.yBase());
-        terminal.updateRange(buffer.y());
-        terminal.cmdLineFeedBasic(buffer);
-    }
+    std::vector<std::shared_ptr<TerminalImage>> rows;
+    for (const std::shared_ptr<const NativeImage>& strip : strips)
+        rows.push_back(std::make_shared<AppleImage>(strip, stripWidth, stripHeight, buffer.x()));
+    terminal.insertImageRows(rows);
     return plan->strips;
 }
 

@@ -40,9 +40,9 @@ struct ImageTerminal
     std::vector<const AppleImage*> strips() const
     {
         std::vector<const AppleImage*> found;
-        Buffer& buffer = terminal->buffer();
+        const Buffer& buffer = terminal->buffer();
         for (int row = 0; row < buffer.lines().count(); ++row)
-            if (const auto& images = buffer.lines()[row]->images())
+            if (const auto& images = buffer.lines().lineOrEmpty(row).images())
                 for (const auto& image : *images)
                     if (const auto* strip = dynamic_cast<const AppleImage*>(image.get()))
                         found.push_back(strip);
