@@ -51,10 +51,10 @@ protected:
     {
         return view->withTerminal(
             [](kestrovan::Terminal& terminal) {
-                kestrovan::Buffer& buffer = terminal.buffer();
+                const kestrovan::Buffer& buffer = terminal.buffer();
                 std::vector<int> counts(size_t(terminal.rows()), 0);
                 for (int row = 0; row < terminal.rows(); ++row)
-                    if (const auto& images = buffer.lines()[buffer.yDisp() + row]->images())
+                    if (const auto& images = buffer.lines().lineOrEmpty(buffer.yDisp() + row).images())
                         counts[size_t(row)] = int(images->size());
                 return counts;
             },
