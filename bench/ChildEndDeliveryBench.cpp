@@ -10,8 +10,8 @@
 // Each benchmark reports the runs that lost bytes, the bytes lost in all, and how the drains after
 // the exits ended (the pseudo-terminal's end, or the deadline). The number of runs can be changed
 // with KESTROVAN_BENCH_RUNS for a quick look.
-#include "BenchPseudoTerminal.h"
 #include "BenchInputs.h"
+#include "BenchPseudoTerminal.h"
 
 #include "Kestrovan/LocalProcess.h"
 

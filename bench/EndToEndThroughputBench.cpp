@@ -18,9 +18,9 @@
 // BenchProgramInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
 // "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the file per second; the
 // ratios headless/tmux and headless/bare are printed at the end.
-#include "BenchPseudoTerminal.h"
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
+#include "BenchPseudoTerminal.h"
 #include "BenchRatio.h"
 
 #include "Kestrovan/ContentSnapshot.h"

@@ -178,7 +178,8 @@ platform::Rect TerminalView::getOptimalFrameSize()
     const auto [cols, rows] =
         withTerminal([](Terminal& terminal) { return std::pair(terminal.cols(), terminal.rows()); },
                      "getOptimalFrameSize()");
-    KESTROVAN_ASSERT(cellDimension_.has_value(), "TerminalView.getOptimalFrameSize: the cell is not measured");
+    KESTROVAN_ASSERT(cellDimension_.has_value(),
+                     "TerminalView.getOptimalFrameSize: the cell is not measured");
     return platform::Rect{0, 0, cellDimension_->width * cols + reservedScrollerWidth(),
                           cellDimension_->height * rows};
 }

@@ -4,11 +4,14 @@
 // of ten tabs. Run it under tools/gui/with-xvfb; it is a program of its own, since everything it
 // measures happens in other processes and in the X server.
 //
-//   bench_VeskPeersBench [--rounds N] [--megabytes N] [--scrollback N] [--tabs N]
+//   bench_VeskPeersBench [--rounds N] [--megabytes N] [--scrollback N] [--tabs N] [--renderers NAME,...]
 //
-// Every terminal runs bash from a scratch home folder whose start-up files set a prompt of eight
-// magenta cells and a function `b`, which `cat`s the file and then prints eight green cells. Vesk
-// runs the user's login shell, so the account's shell must be bash. The other terminals get the
+// `--renderers cairo,gl` adds rows of Vesk with GSK_RENDERER set to each name (a user's choice).
+// Run it in a session bus of its own (`dbus-run-session`), as on a desktop: without one, GTK tries
+// to start a bus for every start.
+// Every terminal runs bash with the start-up file of a scratch home folder, which sets a prompt of
+// eight magenta cells and a function `b`, which `cat`s the file and then prints eight green cells.
+// Vesk runs the user's login shell, so the account's shell must be bash. The other terminals get the
 // same font (JetBrains Mono at 12 points, Vesk's 16 pixels) and Vesk's window size in cells, and
 // `--scrollback` lines of scrollback (Vesk keeps its fixed 5,000 lines).
 // - Start-up: from starting the program to the prompt's first magenta pixels in its new window.
@@ -177,9 +180,9 @@ private:
 /// How a terminal opens its further tabs or windows.
 enum class MoreTabs
 {
-    controlShiftT,  // a key in the running window
-    windowCommand,  // a command that asks the running process for a window
-    newProcess,     // none: one more process per window
+    controlShiftT, // a key in the running window
+    windowCommand, // a command that asks the running process for a window
+    newProcess,    // none: one more process per window
 };
 
 struct Peer
@@ -188,6 +191,8 @@ struct Peer
     MoreTabs moreTabs;
     std::vector<std::string> windowCommand;
     std::string note;
+    /// A socket the terminal listens on, which a killed one leaves behind; removed before a start.
+    std::string socket;
 };
 
 struct Figures
@@ -232,8 +237,12 @@ std::optional<std::vector<pid_t>> openTabs(Display* display, const Peer& peer, R
 /// Runs `b` in the window and waits for its green cells; the seconds from Return to them.
 std::optional<double> timeCat(Display* display, const Running& running)
 {
+    // The pointer rests on the terminal's cells: over a menu bar it could open a menu, which
+    // would then take the keys.
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, running.window, &attributes);
     XSetInputFocus(display, running.window, RevertToParent, CurrentTime);
-    XWarpPointer(display, None, running.window, 0, 0, 0, 0, 10, 10);
+    XWarpPointer(display, None, running.window, 0, 0, 0, 0, attributes.width / 2, attributes.height / 2);
     XSync(display, False);
     pressKey(display, XK_b);
     // The echoed "b" is a letter on the prompt's line, never green; only the function's cells are.
@@ -260,31 +269,41 @@ std::string describeGrid(Display* display, const Running& running)
     return text;
 }
 
-std::vector<Peer> peers(const BenchHome& home, int columns, int rows, int scrollback)
+std::vector<Peer> peers(const BenchHome& home, int columns, int rows, int scrollback,
+                        const std::vector<std::string>& renderers)
 {
     const std::string size = std::to_string(columns) + "x" + std::to_string(rows);
+    // Vesk starts the login shell, which reads the scratch home's .bash_profile; the others are
+    // given the same start-up file, since some (alacritty) set HOME from the password database.
     const std::string shell = "/bin/bash";
-    // Each terminal starts from the same environment: the scratch home, no session bus (Vesk
-    // would otherwise hand the window to a running instance), no settings of the user's.
+    const std::string rcFile = home.path() + "/.bashrc";
+    // Each terminal starts from the same environment: the scratch home, no settings of the user's.
     const std::vector<std::string> environment = {
-        "env",          "-u", "DBUS_SESSION_BUS_ADDRESS", "HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + "/config",
-        "SHELL=" + shell};
+        "env", "HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + "/config", "SHELL=" + shell};
     auto with = [&environment](std::vector<std::string> command) {
         command.insert(command.begin(), environment.begin(), environment.end());
         return command;
     };
     std::vector<Peer> result;
-    result.push_back({{"Vesk", with({VESK_EXECUTABLE})}, MoreTabs::controlShiftT, {}, ""});
+    result.push_back({{"Vesk", with({VESK_EXECUTABLE})}, MoreTabs::controlShiftT, {}, "", ""});
+    // Rows of Vesk with GTK's renderer set by the user (who may choose), beside its own choice.
+    for (const std::string& renderer : renderers)
+        result.push_back({{"  GSK=" + renderer, with({"GSK_RENDERER=" + renderer, VESK_EXECUTABLE})},
+                          MoreTabs::controlShiftT,
+                          {},
+                          "",
+                          ""});
     auto installed = [](const char* program) {
         return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
     };
     const std::string lines = std::to_string(scrollback);
     if (installed("xterm"))
-        result.push_back({{"xterm", with({"xterm", "-fa", "JetBrains Mono", "-fs", "12", "-geometry", size, "-sl",
-                                          lines, "-e", shell, "-l"})},
+        result.push_back({{"xterm", with({"xterm", "-fa", "JetBrains Mono", "-fs", "12", "-geometry", size,
+                                          "-sl", lines, "-e", shell, "--rcfile", rcFile})},
                           MoreTabs::newProcess,
                           {},
-                          "no tabs: ten processes"});
+                          "no tabs: ten processes",
+                          ""});
     if (installed("alacritty")) {
         const std::string socket = home.path() + "/alacritty.socket";
         result.push_back(
@@ -292,20 +311,23 @@ std::vector<Peer> peers(const BenchHome& home, int columns, int rows, int scroll
                                  "font.normal.family=JetBrains Mono", "-o",
                                  "window.dimensions.columns=" + std::to_string(columns), "-o",
                                  "window.dimensions.lines=" + std::to_string(rows), "-o",
-                                 "scrolling.history=" + lines, "-e", shell, "-l"})},
+                                 "scrolling.history=" + lines, "-e", shell, "--rcfile", rcFile})},
              MoreTabs::windowCommand,
-             with({"alacritty", "msg", "--socket", socket, "create-window", "-e", shell, "-l"}),
-             "no tabs: ten windows of one process"});
+             with({"alacritty", "msg", "--socket", socket, "create-window", "-e", shell, "--rcfile", rcFile}),
+             "no tabs: ten windows of one process",
+             socket});
     }
     if (installed("kitty"))
-        result.push_back({{"kitty", with({"kitty", "--config", "NONE", "-o", "font_family=JetBrains Mono", "-o",
-                                          "font_size=12", "-o", "initial_window_width=" + std::to_string(columns) + "c",
-                                          "-o", "initial_window_height=" + std::to_string(rows) + "c", "-o",
-                                          "remember_window_size=no", "-o", "scrollback_lines=" + lines, "-o",
-                                          "shell=" + shell + " -l", "-o", "update_check_interval=0"})},
-                          MoreTabs::controlShiftT,
-                          {},
-                          ""});
+        result.push_back(
+            {{"kitty", with({"kitty", "--config", "NONE", "-o", "font_family=JetBrains Mono", "-o",
+                             "font_size=12", "-o", "initial_window_width=" + std::to_string(columns) + "c",
+                             "-o", "initial_window_height=" + std::to_string(rows) + "c", "-o",
+                             "remember_window_size=no", "-o", "scrollback_lines=" + lines, "-o",
+                             "shell=" + shell + " --rcfile " + rcFile, "-o", "update_check_interval=0"})},
+             MoreTabs::controlShiftT,
+             {},
+             "",
+             ""});
     return result;
 }
 
@@ -326,9 +348,16 @@ int main(int argc, char** argv)
     int megabytes = 64;
     int scrollback = 10000;
     int tabs = 10;
+    std::vector<std::string> renderers;
     for (int index = 1; index + 1 < argc; index += 2) {
         const int value = std::atoi(argv[index + 1]);
-        if (std::strcmp(argv[index], "--rounds") == 0)
+        if (std::strcmp(argv[index], "--renderers") == 0)
+            for (std::string list = argv[index + 1]; !list.empty();) {
+                const size_t comma = std::min(list.find(','), list.size());
+                renderers.push_back(list.substr(0, comma));
+                list.erase(0, std::min(comma + 1, list.size()));
+            }
+        else if (std::strcmp(argv[index], "--rounds") == 0)
             rounds = std::max(1, value);
         else if (std::strcmp(argv[index], "--megabytes") == 0)
             megabytes = std::max(1, value);
@@ -356,7 +385,8 @@ int main(int argc, char** argv)
     int columns = 80, rows = 24;
     {
         BenchHome home(1, 1);
-        if (std::optional<Running> vesk = start(display, peers(home, columns, rows, scrollback)[0].terminal, 20s)) {
+        if (std::optional<Running> vesk =
+                start(display, peers(home, columns, rows, scrollback, {})[0].terminal, 20s)) {
             XWindowAttributes attributes{};
             XGetWindowAttributes(display, vesk->window, &attributes);
             columns = int((attributes.width - vesk->grid.left) / vesk->grid.cellWidth);
@@ -369,8 +399,8 @@ int main(int argc, char** argv)
 
     std::printf("load average before: %s on %u cores; %d rounds; cat of %d MiB; %d tabs; %dx%d cells; "
                 "scrollback %d lines (Vesk: its fixed 5000)\n",
-                loadAverage().c_str(), std::thread::hardware_concurrency(), rounds, megabytes, tabs, columns, rows,
-                scrollback);
+                loadAverage().c_str(), std::thread::hardware_concurrency(), rounds, megabytes, tabs, columns,
+                rows, scrollback);
     std::fflush(stdout);
     std::vector<Figures> figures;
     std::vector<Peer> all;
@@ -382,11 +412,13 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "could not write the scratch home and file\n");
             return 1;
         }
-        all = peers(home, columns, rows, scrollback);
+        all = peers(home, columns, rows, scrollback, renderers);
         figures.resize(all.size());
         for (size_t index = 0; index < all.size(); ++index) {
             const Peer& peer = all[index];
             Figures& figure = figures[index];
+            if (!peer.socket.empty())
+                unlink(peer.socket.c_str());
             std::optional<Running> running = start(display, peer.terminal, 20s);
             if (!running) {
                 status = 1;
@@ -406,6 +438,8 @@ int main(int argc, char** argv)
             }
             stop(*running);
 
+            if (!peer.socket.empty())
+                unlink(peer.socket.c_str());
             running = start(display, peer.terminal, 20s);
             if (!running) {
                 status = 1;
@@ -432,12 +466,13 @@ int main(int argc, char** argv)
                 "ten tabs RSS / PSS (procs)", "window");
     for (size_t index = 0; index < all.size() && index < figures.size(); ++index) {
         const Figures& figure = figures[index];
-        std::printf("%-10s %8s ms %7s s %10s / %-6s MiB %10s / %-6s MiB (%s)  %s%s%s\n",
-                    all[index].terminal.name.c_str(), median(figure.startupMs, "%.1f").c_str(),
-                    median(figure.catSeconds, "%.2f").c_str(), median(figure.catResidentMiB, "%.1f").c_str(),
-                    median(figure.catProportionalMiB, "%.1f").c_str(), median(figure.tabsResidentMiB, "%.1f").c_str(),
-                    median(figure.tabsProportionalMiB, "%.1f").c_str(), median(figure.tabsProcesses, "%.0f").c_str(),
-                    figure.grid.c_str(), all[index].note.empty() ? "" : "; ", all[index].note.c_str());
+        std::printf(
+            "%-10s %8s ms %7s s %10s / %-6s MiB %10s / %-6s MiB (%s)  %s%s%s\n",
+            all[index].terminal.name.c_str(), median(figure.startupMs, "%.1f").c_str(),
+            median(figure.catSeconds, "%.2f").c_str(), median(figure.catResidentMiB, "%.1f").c_str(),
+            median(figure.catProportionalMiB, "%.1f").c_str(), median(figure.tabsResidentMiB, "%.1f").c_str(),
+            median(figure.tabsProportionalMiB, "%.1f").c_str(), median(figure.tabsProcesses, "%.0f").c_str(),
+            figure.grid.c_str(), all[index].note.empty() ? "" : "; ", all[index].note.c_str());
     }
     std::printf("medians over the rounds; start-up bests:");
     for (size_t index = 0; index < all.size() && index < figures.size(); ++index)

@@ -225,8 +225,8 @@ inline pid_t launch(const std::vector<std::string>& command)
 
 /// Waits until a top-level window that is not in `before` shows the prompt; its window and grid,
 /// or nothing at `limit`.
-inline std::optional<std::pair<Window, Grid>> waitForPromptWindow(Display* display, const std::set<Window>& before,
-                                                                  ProbeClock::time_point limit)
+inline std::optional<std::pair<Window, Grid>>
+waitForPromptWindow(Display* display, const std::set<Window>& before, ProbeClock::time_point limit)
 {
     Window found = 0;
     while (ProbeClock::now() < limit) {

@@ -21,7 +21,10 @@ namespace {
 class EmptyFallbackProvider final : public TerminalGlyphFallbackProvider
 {
 public:
-    std::optional<TerminalGlyphPlacementPolicy> placementPolicy(char32_t) const override { return std::nullopt; }
+    std::optional<TerminalGlyphPlacementPolicy> placementPolicy(char32_t) const override
+    {
+        return std::nullopt;
+    }
     GlyphFallbackFontRef fallbackFont(double) const override { return nullptr; }
     uint64_t fallbackIdentity() const override { return 1; }
 };
@@ -45,7 +48,8 @@ struct SettingsFixture : ViewFixture
         // Text in palette colours (a bright background, bold red, a dark grey on the default
         // background), block elements and a diagonal, and a right-to-left word.
         feed("plain \x1b[101m  \x1b[m \x1b[1;31mbold\x1b[m \x1b[38;5;236mdim\x1b[m\r\n"
-             "\xe2\x96\x88\xe2\x96\x80\xe2\x96\x90\xe2\x96\x8f\xe2\x95\xb1\r\n\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d");
+             "\xe2\x96\x88\xe2\x96\x80\xe2\x96\x90\xe2\x96\x8f\xe2\x95\xb1\r\n\xd7\xa9\xd7\x9c\xd7\x95\xd7"
+             "\x9d");
         settleFrames();
     }
     MacTerminalView& mac() { return static_cast<MacTerminalView&>(*view); }
@@ -54,7 +58,8 @@ struct SettingsFixture : ViewFixture
     {
         settle();
         tickUntilPaused();
-        while (host->drawIfNeeded()) {}
+        while (host->drawIfNeeded()) {
+        }
     }
     /// Fills the view's palette cache with entry 1.
     void cachePaletteColor()
@@ -132,7 +137,8 @@ TEST(MacViewSettingsTests, EverySettingTakesEffectOnAnIdleViewAndNothingHappensW
         {"minimumContrastRatio", nullptr, [](View& v) { v.setMinimumContrastRatio(7); },
          [](View& v) { v.setMinimumContrastRatio(7); }, [](View& v) { return v.minimumContrastRatio() == 7; },
          Effect::coloursChanged, true},
-        {"translucentCellBackgrounds", [](SettingsFixture& f) { f.view->setBackgroundOpacity(0.5); }, [](View& v) { v.setTranslucentCellBackgrounds(true); },
+        {"translucentCellBackgrounds", [](SettingsFixture& f) { f.view->setBackgroundOpacity(0.5); },
+         [](View& v) { v.setTranslucentCellBackgrounds(true); },
          [](View& v) { v.setTranslucentCellBackgrounds(true); },
          [](View& v) { return v.translucentCellBackgrounds(); }, Effect::coloursChanged, true},
         {"backgroundOpacity", nullptr, [](View& v) { v.setBackgroundOpacity(0.5); },
@@ -155,28 +161,33 @@ TEST(MacViewSettingsTests, EverySettingTakesEffectOnAnIdleViewAndNothingHappensW
          [](View& v) { v.setGlyphFallbackProvider(std::make_shared<EmptyFallbackProvider>()); },
          [](View& v) { v.setGlyphFallbackProvider(v.glyphFallbackProvider()); },
          [](View& v) { return v.glyphFallbackProvider() != nullptr; }, Effect::fullRedraw, false},
-        {"selectedTextBackgroundColor", [](SettingsFixture& f) { f.view->selectAll(); }, [&](View& v) { v.setSelectedTextBackgroundColor(grey); },
+        {"selectedTextBackgroundColor", [](SettingsFixture& f) { f.view->selectAll(); },
+         [&](View& v) { v.setSelectedTextBackgroundColor(grey); },
          [&](View& v) { v.setSelectedTextBackgroundColor(grey); },
          [&](View& v) { return v.selectedTextBackgroundColor() == grey; }, Effect::fullRedraw, true},
-        {"selectedTextForegroundColor", [](SettingsFixture& f) { f.view->selectAll(); }, [&](View& v) { v.setSelectedTextForegroundColor(grey); },
+        {"selectedTextForegroundColor", [](SettingsFixture& f) { f.view->selectAll(); },
+         [&](View& v) { v.setSelectedTextForegroundColor(grey); },
          [&](View& v) { v.setSelectedTextForegroundColor(grey); },
          [&](View& v) { return v.selectedTextForegroundColor() == grey; }, Effect::fullRedraw, true},
         {"linkColor", nullptr, [&](View& v) { v.setLinkColor(grey); }, [&](View& v) { v.setLinkColor(grey); },
          [&](View& v) { return v.linkColor() == grey; }, Effect::fullRedraw, false},
         {"linkUnderlineColor", nullptr, [&](View& v) { v.setLinkUnderlineColor(grey); },
-         [&](View& v) { v.setLinkUnderlineColor(grey); }, [&](View& v) { return v.linkUnderlineColor() == grey; },
-         Effect::fullRedraw, false},
+         [&](View& v) { v.setLinkUnderlineColor(grey); },
+         [&](View& v) { return v.linkUnderlineColor() == grey; }, Effect::fullRedraw, false},
         // The legacy scroller takes its width from the text.
         {"scrollerStyle", nullptr, [](View& v) { v.setScrollerStyle(View::ScrollerStyle::legacy); },
          [](View& v) { v.setScrollerStyle(View::ScrollerStyle::legacy); },
-         [](View& v) { return v.scrollerStyle() == View::ScrollerStyle::legacy; }, Effect::gridRefitted, true},
+         [](View& v) { return v.scrollerStyle() == View::ScrollerStyle::legacy; }, Effect::gridRefitted,
+         true},
         {"caretViewTracksFocus", nullptr, [](View& v) { v.setCaretViewTracksFocus(false); },
          [](View& v) { v.setCaretViewTracksFocus(false); }, [](View& v) { return !v.caretViewTracksFocus(); },
          Effect::caretFrame, false},
-        {"suspendsRenderingWhenNotVisible", nullptr, [](View& v) { v.setSuspendsRenderingWhenNotVisible(false); },
+        {"suspendsRenderingWhenNotVisible", nullptr,
+         [](View& v) { v.setSuspendsRenderingWhenNotVisible(false); },
          [](View& v) { v.setSuspendsRenderingWhenNotVisible(false); },
          [](View& v) { return !v.suspendsRenderingWhenNotVisible(); }, Effect::storedOnly, false},
-        {"usesMetalLayerSurface", nullptr, [](View& v) { v.setUsesMetalLayerSurface(!v.usesMetalLayerSurface()); },
+        {"usesMetalLayerSurface", nullptr,
+         [](View& v) { v.setUsesMetalLayerSurface(!v.usesMetalLayerSurface()); },
          [](View& v) { v.setUsesMetalLayerSurface(v.usesMetalLayerSurface()); },
          [](View& v) { return v.usesMetalLayerSurface() != View::defaultUsesMetalLayerSurface(); },
          Effect::storedOnly, false},
