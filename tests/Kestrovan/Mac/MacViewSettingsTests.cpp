@@ -227,8 +227,9 @@ TEST(MacViewSettingsTests, EverySettingTakesEffectOnAnIdleViewAndNothingHappensW
             EXPECT_FALSE(changed.paletteCacheDropped);
             break;
         }
-        if (setting.visible)
+        if (setting.visible) {
             EXPECT_TRUE(changed.pixelsChanged) << "the change shows";
+        }
 
         // The same value again: no frame, no row, no cache emptied, nothing on screen.
         const uint64_t styleUpdates = f.view->caretView()->styleUpdates();
