@@ -3,7 +3,7 @@
 //
 // Each item names a GAction: "app.…" for what concerns the application (new windows, quitting, the
 // rendering preference), "win.…" for what acts on a window's selected tab or its active pane.
-// Shortcuts are written as the design's Command chords; on Linux Command is Super, and the layer's
+// Shortcuts are written as Command chords (the primary modifier); on Linux Command is Super, and the layer's
 // menu router offers Ctrl+Shift+key to the menus as Super+key, so the menus show the Ctrl+Shift
 // form for a Super chord. Chords with Shift and Super stay as they are. The table is plain data,
 // tested without a display; `buildMenuModel` is the one function that makes GMenus of it.

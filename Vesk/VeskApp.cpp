@@ -29,10 +29,9 @@ bool VeskApp::sessionBusAvailable(const char* address, const char* runtimeDirect
 
 int VeskApp::main(int argc, char** argv)
 {
-    // Before anything starts GTK: without hardware GL, GTK's GL renderer would run on a software
-    // rasterizer, which costs far more per frame, at start-up and in memory than its cairo
-    // renderer; GTK is told to draw with cairo then (a GSK_RENDERER the user set stands).
+    // Before GTK starts: without hardware GL, GTK draws with cairo unless the user chose a renderer.
     platform::gpu::chooseToolkitRenderer(kestrovan::softwareRenderingAllowed());
+
     // Unique through the session bus when there is one: a second start opens a window in the
     // running instance. Without a bus GLib would try to start one for X11; each start then stays
     // a process of its own.

@@ -1,6 +1,6 @@
 // The plain ASCII path against the attributed path: over seeded random rows of styled ASCII, with
 // random frame settings, every column must get the same bytes, font, colours and decorations from
-// both. The one designed difference, a link's text colour, is kept out by giving the frame no
+// both. The one intended difference, a link's text colour, is kept out by giving the frame no
 // link colour.
 #include "Kestrovan/Apple/FrameTestSupport.h"
 #include "Kestrovan/Apple/SnapshotTextBuilder.h"

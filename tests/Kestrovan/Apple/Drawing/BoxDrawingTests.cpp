@@ -1,4 +1,4 @@
-// Box drawing on the device-pixel grid: the designed pixel rows of light, heavy and double lines,
+// Box drawing on the device-pixel grid: the expected pixel rows of light, heavy and double lines,
 // dashes and a radius-0 corner; every line character's arms as whole-pixel bands at scales 1
 // and 2; and golden sheets of the whole block with joined frames, dashes, arcs and diagonals.
 #include "DrawingTestSupport.h"

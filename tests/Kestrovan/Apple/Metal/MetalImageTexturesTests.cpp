@@ -57,8 +57,9 @@ TEST(MetalImageTexturesTests, AKittyImageIsATextureOnlyWhenItsBytesAreExactlyIts
         const std::shared_ptr<platform::gpu::Texture> texture = textures.kittyTexture(5, snapshot);
         EXPECT_EQ(texture != nullptr, c.made) << c.what;
         EXPECT_EQ(textures.kittyTextureCount(), c.made ? 1u : 0u) << c.what;
-        if (texture)
+        if (texture) {
             EXPECT_EQ(texture->size(), (platform::gpu::PixelSize{int(c.width), int(c.height)})) << c.what;
+        }
     }
 }
 

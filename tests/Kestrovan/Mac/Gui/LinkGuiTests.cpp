@@ -1,7 +1,7 @@
 // Links in the local-process view on a private X server: Ctrl over an OSC 8 link shows the preview
 // and the highlight; Ctrl+click opens a web link in the desktop's default application (a test
 // handler registered in temporary XDG directories), asks before another scheme (Return cancels,
-// "Open Link" opens), refuses runnable and special files with the designed texts, opens a file
+// "Open Link" opens), refuses runnable and special files with their own texts, opens a file
 // named by this machine's host name, and a relative path from the shell's directory.
 
 #include "TerminalGuiFixture.h"
