@@ -248,7 +248,7 @@ std::optional<double> timeCat(Display* display, const Running& running)
     // The echoed "b" is a letter on the prompt's line, never green; only the function's cells are.
     const ProbeClock::time_point pressed = ProbeClock::now();
     pressKey(display, XK_Return);
-    const auto limit = pressed + 180s;
+    const auto limit = pressed + 600s;
     while (ProbeClock::now() < limit) {
         const std::optional<PixelBox> green = findColour(display, running.window, isGreen);
         if (green && green->width() >= running.grid.cellWidth * 3)
@@ -433,7 +433,7 @@ int main(int argc, char** argv)
                 figure.catResidentMiB.push_back(memory.residentMiB);
                 figure.catProportionalMiB.push_back(memory.proportionalMiB);
             } else {
-                std::fprintf(stderr, "%s: cat did not finish within 180 s\n", peer.terminal.name.c_str());
+                std::fprintf(stderr, "%s: cat did not finish within 600 s\n", peer.terminal.name.c_str());
                 status = 1;
             }
             stop(*running);
