@@ -143,25 +143,12 @@ int main(int argc, char** argv)
             rounds = std::max(1, std::atoi(argv[index + 1]));
         else if (std::strcmp(argv[index], "--keys") == 0)
             keys = std::max(10, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--renderers") == 0) {
-            std::string list = argv[index + 1];
-            for (size_t start = 0; start <= list.size();) {
-                const size_t end = std::min(list.find(',', start), list.size());
-                if (end > start)
-                    renderers.push_back(list.substr(start, end - start));
-                start = end + 1;
-            }
-        }
+        else if (std::strcmp(argv[index], "--renderers") == 0)
+            renderers = commaSeparated(argv[index + 1]);
     }
-    // Windows come and go while they are looked at (a terminal's helper windows, the last one's
-    // closing): a request on one that is gone fails, and the answer is simply not used.
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    Display* display = XOpenDisplay(nullptr);
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!display || !XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
-        std::fprintf(stderr, "needs an X server with XTest (run under tools/gui/with-xvfb)\n");
+    Display* display = openProbeDisplay();
+    if (!display)
         return 1;
-    }
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
         return 1;

@@ -352,11 +352,7 @@ int main(int argc, char** argv)
     for (int index = 1; index + 1 < argc; index += 2) {
         const int value = std::atoi(argv[index + 1]);
         if (std::strcmp(argv[index], "--renderers") == 0)
-            for (std::string list = argv[index + 1]; !list.empty();) {
-                const size_t comma = std::min(list.find(','), list.size());
-                renderers.push_back(list.substr(0, comma));
-                list.erase(0, std::min(comma + 1, list.size()));
-            }
+            renderers = commaSeparated(argv[index + 1]);
         else if (std::strcmp(argv[index], "--rounds") == 0)
             rounds = std::max(1, value);
         else if (std::strcmp(argv[index], "--megabytes") == 0)
@@ -371,15 +367,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Vesk runs the account's login shell, which must be /bin/bash here\n");
         return 1;
     }
-    // Windows come and go while they are looked at: a request on one that is gone fails, and the
-    // answer is simply not used.
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    Display* display = XOpenDisplay(nullptr);
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!display || !XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
-        std::fprintf(stderr, "needs an X server with XTest (run under tools/gui/with-xvfb)\n");
+    Display* display = openProbeDisplay();
+    if (!display)
         return 1;
-    }
 
     // Vesk's window in cells sets the others' size: a first start measures it.
     int columns = 80, rows = 24;

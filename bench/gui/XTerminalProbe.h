@@ -273,6 +273,34 @@ inline double percentile(std::vector<double> values, double fraction)
     return values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
 }
 
+/// Opens the X server's display for probing, with XTest; null (and a message) without either.
+inline Display* openProbeDisplay()
+{
+    // Windows come and go while they are looked at (a terminal's helper windows, the last one's
+    // closing): a request on one that is gone fails, and the answer is simply not used.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    Display* display = XOpenDisplay(nullptr);
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!display || !XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
+        std::fprintf(stderr, "needs an X server with XTest (run under tools/gui/with-xvfb)\n");
+        return nullptr;
+    }
+    return display;
+}
+
+/// The names of a comma-separated list ("gl,cairo"), empty ones left out.
+inline std::vector<std::string> commaSeparated(const std::string& list)
+{
+    std::vector<std::string> names;
+    for (size_t start = 0; start <= list.size();) {
+        const size_t end = std::min(list.find(',', start), list.size());
+        if (end > start)
+            names.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
 /// The machine's load averages over 1, 5 and 15 minutes.
 inline std::string loadAverage()
 {
