@@ -202,10 +202,22 @@ struct Figures
     std::string grid;
 };
 
+/// Gives `running`'s window the keyboard, with the pointer on the terminal's cells: over a menu bar
+/// it could open a menu, which would then take the keys.
+void focus(Display* display, const Running& running)
+{
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, running.window, &attributes);
+    XSetInputFocus(display, running.window, RevertToParent, CurrentTime);
+    XWarpPointer(display, None, running.window, 0, 0, 0, 0, attributes.width / 2, attributes.height / 2);
+    XSync(display, False);
+}
+
 /// Opens tabs or windows until `tabs` shells run; the processes that make up the terminal then.
 std::optional<std::vector<pid_t>> openTabs(Display* display, const Peer& peer, Running& first, int tabs)
 {
     std::vector<pid_t> roots = {first.pid};
+    focus(display, first);
     auto shells = [&roots] { return ProcessTable::read().shells(roots); };
     if (!waitUntil([&] { return shells() >= 1; }, 10s))
         return std::nullopt;
@@ -237,13 +249,7 @@ std::optional<std::vector<pid_t>> openTabs(Display* display, const Peer& peer, R
 /// Runs `b` in the window and waits for its green cells; the seconds from Return to them.
 std::optional<double> timeCat(Display* display, const Running& running)
 {
-    // The pointer rests on the terminal's cells: over a menu bar it could open a menu, which
-    // would then take the keys.
-    XWindowAttributes attributes{};
-    XGetWindowAttributes(display, running.window, &attributes);
-    XSetInputFocus(display, running.window, RevertToParent, CurrentTime);
-    XWarpPointer(display, None, running.window, 0, 0, 0, 0, attributes.width / 2, attributes.height / 2);
-    XSync(display, False);
+    focus(display, running);
     pressKey(display, XK_b);
     // The echoed "b" is a letter on the prompt's line, never green; only the function's cells are.
     const ProbeClock::time_point pressed = ProbeClock::now();
