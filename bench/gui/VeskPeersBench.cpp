@@ -458,8 +458,9 @@ int main(int argc, char** argv)
     }
 
     std::printf("load average after: %s\n", loadAverage().c_str());
+    const std::string tabsHeading = std::to_string(tabs) + " tabs RSS / PSS (procs)";
     std::printf("%-10s %11s %9s %24s %29s  %s\n", "", "start-up", "cat", "after cat RSS / PSS",
-                "ten tabs RSS / PSS (procs)", "window");
+                tabsHeading.c_str(), "window");
     for (size_t index = 0; index < all.size() && index < figures.size(); ++index) {
         const Figures& figure = figures[index];
         std::printf(
