@@ -70,6 +70,13 @@ public:
     const LinePointer& lineIfPresent(int index) { return array_[physical(index)]; }
     /// The same for a reader, which may look at the line but not change it.
     ConstLinePointer lineIfPresent(int index) const { return array_[physical(index)]; }
+    /// The line at a logical index for a reader, without touching its count of owners: the stored
+    /// line, or `BufferLine::empty()` (no cells, so no text) for a slot never filled.
+    const BufferLine& lineOrEmpty(int index) const
+    {
+        const LinePointer& slot = array_[physical(index)];
+        return slot ? *slot : BufferLine::empty();
+    }
     /// Stores a line at a logical index; on a live ring it adopts the owner's arena and owner.
     void set(int index, LinePointer line);
 

@@ -159,4 +159,8 @@ struct TerminalContentSnapshot
     friend bool operator==(const TerminalContentSnapshot&, const TerminalContentSnapshot&) = default;
 };
 
+/// The display text of ring line `line` of `buffer` over its first `columns` columns, by the rule of
+/// a content snapshot row; empty outside the ring. The caller holds the terminal lock.
+std::string displayText(const Buffer& buffer, int line, int columns);
+
 } // namespace kestrovan

@@ -11,9 +11,28 @@ namespace kestrovan {
 
 namespace {
 
-/// The text after "1$r" for a known setting, absent for any other request. Every answer is built
-/// from the terminal's state; none repeats the request except its fixed final bytes.
-std::optional<std::string> settingText(const Terminal& terminal, std::string_view request)
+/// The request as it is safe to print: control and non-ASCII bytes as \xNN, so a hostile request
+/// cannot drive the terminal the diagnostics are read in.
+std::string printableRequest(std::span<const uint8_t> bytes)
+{
+    std::string out;
+    for (const uint8_t byte : bytes) {
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += static_cast<char>(byte);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// Every answer is built from the terminal's state; none repeats the request except its fixed final
+// bytes.
+std::optional<std::string> DECRQSS::settingText(const Terminal& terminal, std::string_view request)
 {
     const Buffer& buffer = terminal.buffer();
     if (request == "m") // SGR: the current rendition, which `toSgr` ends with "m"
@@ -40,25 +59,6 @@ std::optional<std::string> settingText(const Terminal& terminal, std::string_vie
         return "0$}";
     return std::nullopt;
 }
-
-/// The request as it is safe to print: control and non-ASCII bytes as \xNN, so a hostile request
-/// cannot drive the terminal the diagnostics are read in.
-std::string printableRequest(std::span<const uint8_t> bytes)
-{
-    std::string out;
-    for (const uint8_t byte : bytes) {
-        if (byte >= 0x20 && byte < 0x7F) {
-            out += static_cast<char>(byte);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 void DECRQSS::hook(std::span<const uint8_t>, const CsiParameters&, uint8_t)
 {

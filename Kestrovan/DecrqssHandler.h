@@ -9,7 +9,9 @@
 #include "Kestrovan/DcsHandler.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrovan {
@@ -30,6 +32,9 @@ public:
     void unhook() override;
 
 private:
+    /// The text after "1$r" for a known setting, absent for any other request.
+    static std::optional<std::string> settingText(const Terminal& terminal, std::string_view request);
+
     std::weak_ptr<Terminal> terminal_;
     std::vector<uint8_t> buffer_;
     /// The request passed `maximumRequestBytes`; its tail was dropped.

@@ -26,6 +26,11 @@ struct KestrovanBuildInfo
     static const std::optional<std::string>& commit();
     /// Whether `git status --porcelain` listed anything, absent when git could not tell.
     static const std::optional<bool>& hasUncommittedChanges();
+    /// The identity XTVERSION reports: "Kestrovan", the tag without its "v", "-" and the branch,
+    /// "+" and the version unless "unknown", then ":"; only printable ASCII, at most 256 bytes.
+    static std::string xtVersionIdentity(const std::optional<std::string>& tag,
+                                         const std::optional<std::string>& branch,
+                                         const std::optional<std::string>& version);
 };
 
 namespace detail {

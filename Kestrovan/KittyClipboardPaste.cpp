@@ -57,9 +57,7 @@ bool KittyClipboardProtocol::sendPasteEvent(const TerminalClipboardSnapshot& sna
 void KittyClipboardProtocol::scanAsUserInput(Terminal& terminal, std::span<const uint8_t> bytes)
 {
     // Semantic prompt tracking watches what the user sends for the command line being submitted.
-    if (terminal.scanUserInputForSubmission(bytes) &&
-        terminal.buffer().semanticInput == SemanticInputState::armed)
-        terminal.buffer().semanticInput = SemanticInputState::submitted;
+    terminal.registerUserInput(bytes);
 }
 
 } // namespace kestrovan

@@ -129,6 +129,12 @@ public:
                                                               const PositionTable& positions,
                                                               PositionTable& resolved,
                                                               std::set<KittyPlacementKey>& visiting);
+    /// The same over a screen's state, the placements of the `alternate` buffer being the live ones.
+    static std::optional<CellPosition> resolvePlacementPosition(const KittyGraphicsScreenState& current,
+                                                                bool alternate, const KittyPlacementKey& key,
+                                                                const PositionTable& positions,
+                                                                PositionTable& resolved,
+                                                                std::set<KittyPlacementKey>& visiting);
     /// Hands out the next storage generation and records it on the active screen.
     uint64_t nextKittyGeneration();
     void updateHasKittyPlacements();
@@ -178,9 +184,14 @@ public:
 
     // --- Render snapshot (KittyGraphicsRenderSnapshotBuilder.cpp) ------------------------------
 
-    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot();
+    /// The snapshot of the screen of the buffer in use (`alternate` or not) seen from display row
+    /// `yDisp`; it only reads the state.
+    static KittyGraphicsRenderSnapshot renderSnapshot(const KittyGraphicsState& state, bool alternate,
+                                                      int64_t yDisp);
 
 private:
+    /// Sends one reply: APC G, the keys, ";", the message, ST.
+    static void sendReply(Terminal& terminal, const std::string& keys, std::string_view message);
     KittyGraphicsScreenState& screen() { return state_.active(); }
     bool placementReferencesImage(uint32_t imageId) const;
     /// The keys of the image's placements with this client placement id (0: the anonymous ones).

@@ -143,7 +143,7 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
         return false;
     }
 
-    Buffer& buffer = terminal_.buffer();
+    Buffer& buffer = terminal_.activeBuffer();
     KittyPlacementRecord record;
     record.token = current.nextToken++;
     record.imageId = *imageId;
@@ -188,7 +188,7 @@ bool KittyGraphicsEngine::displayKittyImage(const KittyGraphicsPayload& payload,
                            std::max(0, terminal_.buffer().scrollBottom() - terminal_.buffer().y()));
         for (int64_t step = 0; step < moves; ++step)
             terminal_.cmdIndex();
-        terminal_.buffer().setX(end < terminal_.cols() ? static_cast<int>(end) : 0);
+        terminal_.activeBuffer().setX(end < terminal_.cols() ? static_cast<int>(end) : 0);
         terminal_.restrictCursor(true);
     }
     terminal_.updateFullScreen();
@@ -268,11 +268,18 @@ KittyGraphicsEngine::resolveKittyPlacementPosition(const KittyPlacementKey& key,
                                                    const PositionTable& positions, PositionTable& resolved,
                                                    std::set<KittyPlacementKey>& visiting)
 {
+    return resolvePlacementPosition(screen(), terminal_.isCurrentBufferAlternate(), key, positions, resolved,
+                                    visiting);
+}
+
+std::optional<KittyGraphicsEngine::CellPosition>
+KittyGraphicsEngine::resolvePlacementPosition(const KittyGraphicsScreenState& current, bool alternate,
+                                              const KittyPlacementKey& key, const PositionTable& positions,
+                                              PositionTable& resolved, std::set<KittyPlacementKey>& visiting)
+{
     // Walked as a loop rather than by recursion: a chain is at most 8 deep when it is made, but a
     // placement replaced later under its old key can hang a whole chain below another one, and the
     // stack must not grow with what a program builds.
-    const KittyGraphicsScreenState& current = screen();
-    const bool alternate = terminal_.isCurrentBufferAlternate();
     std::vector<std::pair<KittyPlacementKey, const KittyPlacementRecord*>> chain;
     std::optional<CellPosition> base;
     KittyPlacementKey walk = key;

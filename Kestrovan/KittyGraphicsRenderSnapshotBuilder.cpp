@@ -21,10 +21,10 @@ bool operator==(const KittyGraphicsRenderImage& a, const KittyGraphicsRenderImag
            (a.rgba == b.rgba || a.pixels() == b.pixels());
 }
 
-KittyGraphicsRenderSnapshot KittyGraphicsEngine::kittyGraphicsRenderSnapshot()
+KittyGraphicsRenderSnapshot KittyGraphicsEngine::renderSnapshot(const KittyGraphicsState& state,
+                                                                bool alternate, int64_t yDisp)
 {
-    syncActiveScreen();
-    const KittyGraphicsScreenState& current = screen();
+    const KittyGraphicsScreenState& current = alternate ? state.alternate : state.primary;
     KittyGraphicsRenderSnapshot snapshot;
     snapshot.storageGeneration = current.generation;
     if (current.imagesById.empty() && current.placementsByKey.empty())
@@ -45,8 +45,6 @@ KittyGraphicsRenderSnapshot KittyGraphicsEngine::kittyGraphicsRenderSnapshot()
         snapshot.imagesById.emplace(id, std::move(render));
     }
 
-    const bool alternate = terminal_.isCurrentBufferAlternate();
-    const int64_t yDisp = terminal_.buffer().yDisp();
     // Parent chains are resolved once per key for the whole snapshot.
     PositionTable resolved;
     for (const auto& [key, record] : current.placementsByKey) {
@@ -60,7 +58,7 @@ KittyGraphicsRenderSnapshot KittyGraphicsEngine::kittyGraphicsRenderSnapshot()
         } else {
             std::set<KittyPlacementKey> visiting;
             const std::optional<CellPosition> chained =
-                resolveKittyPlacementPosition(key, {}, resolved, visiting);
+                resolvePlacementPosition(current, alternate, key, {}, resolved, visiting);
             if (!chained)
                 continue;
             position = *chained;

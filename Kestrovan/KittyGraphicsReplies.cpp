@@ -24,7 +24,9 @@ void appendKey(std::string& keys, char key, uint32_t value)
     keys += std::to_string(value);
 }
 
-void sendReply(Terminal& terminal, const std::string& keys, std::string_view message)
+} // namespace
+
+void KittyGraphicsEngine::sendReply(Terminal& terminal, const std::string& keys, std::string_view message)
 {
     std::string body = "G";
     body += keys;
@@ -34,8 +36,6 @@ void sendReply(Terminal& terminal, const std::string& keys, std::string_view mes
     terminal.sendResponse(eightBit ? std::span<const uint8_t>(apc8) : std::span<const uint8_t>(apc7), body,
                           eightBit ? std::span<const uint8_t>(st8) : std::span<const uint8_t>(st7));
 }
-
-} // namespace
 
 void KittyGraphicsEngine::sendKittyOk(const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
                                       std::optional<uint32_t> imageNumber,

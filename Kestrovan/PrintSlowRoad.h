@@ -37,14 +37,6 @@ constexpr size_t clusterGrowsInPlaceFrom = 8;
 void appendCellScalars(std::u32string& out, PackedCell cell, const CellArena& arena);
 /// The last scalar of a cell: its scalar, or the last of its cluster; 0 when it has none.
 char32_t lastScalar(PackedCell cell, const CellArena& arena);
-/// The payload code of the active hyperlink for the cells about to be printed. A link that OSC 8
-/// only announced is registered here, the first time text is printed under it; 0 without a link
-/// or when no code could be had. Inline: most text carries no link, and then it is one test.
-inline uint16_t activePayloadCode(Terminal& terminal)
-{
-    return terminal.activeHyperlink() ? terminal.resolveActiveHyperlink().value_or(0) : 0;
-}
-
 // One call of the slow road: the byte source, the previous-scalar cache and the steps that use
 // them. Lives on the stack for the duration of the run.
 class SlowPrint
@@ -52,8 +44,8 @@ class SlowPrint
 public:
     /// `putback` is the terminal's carry of an incomplete UTF-8 sequence between runs.
     SlowPrint(Terminal& terminal, std::vector<uint8_t>& putback, std::optional<char32_t> previousScalar)
-        : terminal_(terminal), putback_(putback), buffer_(terminal.buffer()), arena_(*buffer_.cellArena()),
-          payloadCode_(activePayloadCode(terminal)), previous_(previousScalar),
+        : terminal_(terminal), putback_(putback), buffer_(terminal.activeBuffer()),
+          arena_(*buffer_.cellArena()), payloadCode_(terminal.activePayloadCode()), previous_(previousScalar),
           previousIsStale_(!previousScalar),
           narrowRegionalIndicators_(terminal.options().regionalIndicatorWidth ==
                                     RegionalIndicatorWidth::narrow)

@@ -130,7 +130,7 @@ bool SearchEngine::isContinuation(int64_t row) const
     const std::shared_ptr<Terminal> owner = terminal_.lock();
     if (!owner || row < 0 || row >= owner->buffer().lines().count())
         return false;
-    return owner->buffer().lines()[static_cast<int>(row)]->isWrapped();
+    return owner->activeBuffer().lines()[static_cast<int>(row)]->isWrapped();
 }
 
 // Everything that depends only on the term is done once per operation, not once per line: the
@@ -474,9 +474,9 @@ std::vector<SearchResult> SearchEngine::findAll(std::string_view term, const Sea
     constexpr int64_t contentDistance = 8;
     for (int64_t row = 0; row < count && results.size() < wanted && !query.stopped; ++row) {
         if (owner) {
-            lineCache_.prefetch(owner->buffer(), row + objectDistance,
+            lineCache_.prefetch(owner->activeBuffer(), row + objectDistance,
                                 SearchLineCache::PrefetchStage::objects);
-            lineCache_.prefetch(owner->buffer(), row + contentDistance,
+            lineCache_.prefetch(owner->activeBuffer(), row + contentDistance,
                                 SearchLineCache::PrefetchStage::contents);
         }
         if (isContinuation(row))

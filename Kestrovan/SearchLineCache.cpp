@@ -277,7 +277,7 @@ void SearchLineCache::initLinesCache()
         invalidate();
         return;
     }
-    const std::shared_ptr<Buffer>& buffer = owner->bufferPointer();
+    const std::shared_ptr<Buffer>& buffer = owner->activeBufferPointer();
     const int64_t top = buffer->totalLinesTrimmed();
     const int64_t count = buffer->lines().count();
     // Another buffer, another width, or a scrollback that was cleared (its trim count went back)
@@ -343,10 +343,10 @@ const SearchLineEntry* SearchLineCache::entry(int64_t row)
     const std::shared_ptr<Terminal> owner = terminal_.lock();
     if (!owner || row < 0)
         return nullptr;
-    Buffer& buffer = owner->buffer();
+    Buffer& buffer = owner->activeBuffer();
     if (row >= buffer.lines().count())
         return nullptr;
-    if (buffer_.lock() != owner->bufferPointer() || static_cast<size_t>(row) >= entries_.size())
+    if (buffer_.lock() != owner->activeBufferPointer() || static_cast<size_t>(row) >= entries_.size())
         initLinesCache();
     SearchLineEntry& slot = entries_[static_cast<size_t>(row)];
     if (slot.present) {

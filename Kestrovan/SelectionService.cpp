@@ -20,11 +20,11 @@ bool before(Position a, Position b)
 
 /// The width of the cell at a buffer position: 2 for a wide lead, 0 for its right half, else 1;
 /// 1 outside the buffer.
-int cellWidth(Buffer& buffer, Position at)
+int cellWidth(const Buffer& buffer, Position at)
 {
     if (at.row < 0 || at.row >= buffer.lines().count() || at.col < 0)
         return 1;
-    const BufferLine& line = *buffer.lines()[static_cast<int>(at.row)];
+    const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(at.row));
     if (at.col >= line.count())
         return 1;
     return line.packed(static_cast<int>(at.col)).width();
@@ -110,7 +110,7 @@ std::string SelectionService::debugDescription() const
 Buffer* SelectionService::currentBuffer() const
 {
     const std::shared_ptr<Terminal> owner = terminal_.lock();
-    return owner ? &owner->buffer() : nullptr;
+    return owner ? &owner->activeBuffer() : nullptr;
 }
 
 int SelectionService::columnCount() const
@@ -608,7 +608,7 @@ std::optional<SelectionService::SelectedContentSnapshot> SelectionService::captu
     const std::shared_ptr<Terminal> owner = terminal_.lock();
     if (!owner || !active_)
         return std::nullopt;
-    Buffer& buffer = owner->buffer();
+    Buffer& buffer = owner->activeBuffer();
     auto& lines = buffer.lines();
     const int64_t lo = std::min(start.row, end.row);
     const int64_t hi = std::max(start.row, end.row);
@@ -685,7 +685,7 @@ void SelectionService::clearIfSelectedContentChanged(const SelectedContentSnapsh
         return;
     const std::shared_ptr<Terminal> owner = terminal_.lock();
     if (owner && owner->bufferPointer() == snapshot.buffer &&
-        selectedContentIsUnchanged(snapshot.rows, *snapshot.buffer))
+        selectedContentIsUnchanged(snapshot.rows, owner->activeBuffer()))
         return;
     clear();
 }

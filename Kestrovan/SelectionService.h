@@ -68,7 +68,7 @@ public:
     {
         struct Row
         {
-            std::shared_ptr<BufferLine> line;
+            std::shared_ptr<const BufferLine> line;
             uint64_t contentGeneration = 0;
             ColumnRange columns;
             /// A copy of the selected cells; absent for a whole scrollback row, which only changes
@@ -77,7 +77,7 @@ public:
             bool isWrapped = false;
             BidiPresentationState bidiState;
         };
-        std::shared_ptr<Buffer> buffer;
+        std::shared_ptr<const Buffer> buffer;
         std::vector<Row> rows;
     };
 
@@ -189,9 +189,6 @@ public:
     void invalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right);
     /// The selected cells before a feed; absent when nothing is selected.
     std::optional<SelectedContentSnapshot> captureSelectedContent() const;
-    /// Whether the selected cells of `buffer` still hold what `rows` recorded.
-    bool selectedContentIsUnchanged(const std::vector<SelectedContentSnapshot::Row>& rows,
-                                    Buffer& buffer) const;
     /// Drops the selection when the feed changed its cells or switched buffers.
     void clearIfSelectedContentChanged(const SelectedContentSnapshot& snapshot);
 
@@ -199,12 +196,12 @@ public:
 
     /// Selects the URL, path, quoted string, bracketed expression, blank run or word at a cell,
     /// in word mode.
-    void selectWordOrExpression(Position at, Buffer& buffer);
+    void selectWordOrExpression(Position at, const Buffer& buffer);
     /// The URL, path or quoted string around a cell, across soft wraps; absent when none.
-    std::optional<std::pair<Position, Position>> smartWordRange(Position at, Buffer& buffer) const;
+    std::optional<std::pair<Position, Position>> smartWordRange(Position at, const Buffer& buffer) const;
     /// The cells of the logical line holding `row` (at most 100 rows each way), without the right
     /// halves of wide characters.
-    std::vector<LineCell> logicalLineCells(int64_t row, Buffer& buffer) const;
+    std::vector<LineCell> logicalLineCells(int64_t row, const Buffer& buffer) const;
     static std::optional<IndexRange> urlRange(std::span<const Character> chars, size_t containing);
     /// The end of a URL without trailing punctuation and unbalanced closing brackets.
     static size_t trimURLEnd(std::span<const Character> chars, size_t from, size_t to);
@@ -212,14 +209,15 @@ public:
     static std::optional<IndexRange> quotedRange(std::span<const Character> chars, size_t at);
     static bool isDelimitingQuote(std::span<const Character> chars, size_t at, char32_t quote);
     /// The fallback on the cell's own row: blank run, word, bracketed expression or nothing.
-    void selectPlainWordOrExpression(Position at, Buffer& buffer);
-    template <typename Include> void simpleScanSelection(Position from, Buffer& buffer, Include include);
-    void balancedSearchForward(Position from, Buffer& buffer);
-    void balancedSearchBackward(Position from, Buffer& buffer);
+    void selectPlainWordOrExpression(Position at, const Buffer& buffer);
+    template <typename Include>
+    void simpleScanSelection(Position from, const Buffer& buffer, Include include);
+    void balancedSearchForward(Position from, const Buffer& buffer);
+    void balancedSearchBackward(Position from, const Buffer& buffer);
     /// The edge of the run of word characters, blanks or nulls that `position` is in, on its row.
-    Position extendToWordBoundary(Position position, Buffer& buffer, int direction) const;
+    Position extendToWordBoundary(Position position, const Buffer& buffer, int direction) const;
     /// The word under a cell and its start; absent off the buffer or on a non-word character.
-    std::optional<std::pair<std::string, Position>> word(Position at, Buffer& buffer) const;
+    std::optional<std::pair<std::string, Position>> word(Position at, const Buffer& buffer) const;
 
     // --- Text (SelectionServiceText.cpp) --------------------------------------------------------
 
@@ -245,6 +243,9 @@ private:
     void characterExtension(Position cellStart, Position cellEnd);
     void wordEndFixUp(Position cellStart, Position cellEnd);
     std::string blockText() const;
+    /// Whether the selected cells of `buffer` still hold what `rows` recorded.
+    bool selectedContentIsUnchanged(const std::vector<SelectedContentSnapshot::Row>& rows,
+                                    Buffer& buffer) const;
 
     std::weak_ptr<Terminal> terminal_;
     bool exclusiveEnd_ = false;

@@ -7,6 +7,7 @@
 #include "Kestrovan/Line.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalTextExtraction.h"
 
 #include <algorithm>
 
@@ -19,7 +20,7 @@ std::string SelectionService::getSelectedText() const
     const std::shared_ptr<Terminal> owner = terminal();
     if (!owner)
         return std::string();
-    Buffer& buffer = owner->buffer();
+    Buffer& buffer = owner->activeBuffer();
     Position first = std::min(start, end);
     Position last = std::max(start, end);
     // A row selection takes its last row whole, whatever column the gesture ended in.
@@ -32,7 +33,7 @@ std::string SelectionService::getSelectedText() const
         return std::string();
     last.row = std::min(last.row, count - 1);
     std::string text;
-    for (const Line& line : owner->getSelectedLines(first, last, buffer))
+    for (const Line& line : getSelectedLines(first, last, buffer))
         text += line.toString();
     return text;
 }
@@ -42,7 +43,7 @@ std::string SelectionService::blockText() const
     const std::shared_ptr<Terminal> owner = terminal();
     if (!owner)
         return std::string();
-    Buffer& buffer = owner->buffer();
+    Buffer& buffer = owner->activeBuffer();
     auto& lines = buffer.lines();
     std::string text;
     const int64_t top = std::min(start.row, end.row);
@@ -66,7 +67,7 @@ std::string SelectionService::blockText() const
             ++hi;
         if (lo >= hi)
             continue;
-        std::string rowText = owner->translateBufferLineToString(buffer, static_cast<int>(row), lo, hi);
+        std::string rowText = translateBufferLineToString(buffer, static_cast<int>(row), lo, hi);
         rowText.erase(rowText.find_last_not_of(' ') + 1);
         text += rowText;
     }

@@ -11,6 +11,7 @@
 #include "Kestrovan/Line.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalTextExtraction.h"
 #include "Platform/Regex/UnicodeProperties.h"
 
 #include <algorithm>
@@ -99,11 +100,11 @@ bool isQuote(const Character& c)
 }
 
 /// The character of a cell as the rules see it (see the file comment); U+0000 off the line.
-Character characterAt(Buffer& buffer, int64_t row, int64_t col)
+Character characterAt(const Buffer& buffer, int64_t row, int64_t col)
 {
     if (row < 0 || row >= buffer.lines().count() || col < 0)
         return Character(nullScalar);
-    const BufferLine& line = *buffer.lines()[static_cast<int>(row)];
+    const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(row));
     if (col >= line.count())
         return Character(nullScalar);
     int index = static_cast<int>(col);
@@ -154,7 +155,7 @@ char32_t openerOf(char32_t closer)
 
 // --- Entry ---------------------------------------------------------------------------------------
 
-void SelectionService::selectWordOrExpression(Position at, Buffer& buffer)
+void SelectionService::selectWordOrExpression(Position at, const Buffer& buffer)
 {
     const std::shared_ptr<Terminal> owner = terminal();
     const int64_t cols = owner ? owner->cols() : buffer.cols();
@@ -176,24 +177,26 @@ void SelectionService::selectWordOrExpression(Position at, Buffer& buffer)
 
 // The cells of a logical line, limited to 100 rows each way so a double click in a huge wrapped
 // line (a minified file, a long base64 blob) stays quick.
-std::vector<SelectionService::LineCell> SelectionService::logicalLineCells(int64_t row, Buffer& buffer) const
+std::vector<SelectionService::LineCell> SelectionService::logicalLineCells(int64_t row,
+                                                                           const Buffer& buffer) const
 {
     std::vector<LineCell> cells;
-    auto& lines = buffer.lines();
+    const CircularBufferLineList& lines = buffer.lines();
     if (row < 0 || row >= lines.count())
         return cells;
     int64_t first = row;
-    for (int step = 0;
-         step < maximumLogicalLineSteps && first > 0 && lines[static_cast<int>(first)]->isWrapped(); ++step)
+    for (int step = 0; step < maximumLogicalLineSteps && first > 0 &&
+                       lines.lineOrEmpty(static_cast<int>(first)).isWrapped();
+         ++step)
         --first;
     int64_t last = row;
     for (int step = 0; step < maximumLogicalLineSteps && last + 1 < lines.count() &&
-                       lines[static_cast<int>(last + 1)]->isWrapped();
+                       lines.lineOrEmpty(static_cast<int>(last + 1)).isWrapped();
          ++step)
         ++last;
     const int cols = columnCount();
     for (int64_t r = first; r <= last; ++r) {
-        const BufferLine& line = *lines[static_cast<int>(r)];
+        const BufferLine& line = lines.lineOrEmpty(static_cast<int>(r));
         const int limit = std::min(line.count(), cols);
         for (int c = 0; c < limit; ++c) {
             const int width = line.packed(c).width();
@@ -213,7 +216,7 @@ std::vector<SelectionService::LineCell> SelectionService::logicalLineCells(int64
 // URLs first, then paths, then quoted strings: a URL may hold a path and quotes may hold either,
 // and the click means the most specific thing under it.
 std::optional<std::pair<Position, Position>> SelectionService::smartWordRange(Position at,
-                                                                              Buffer& buffer) const
+                                                                              const Buffer& buffer) const
 {
     const std::vector<LineCell> cells = logicalLineCells(at.row, buffer);
     const auto found = std::find_if(cells.begin(), cells.end(), [&](const LineCell& cell) {
@@ -437,7 +440,7 @@ std::optional<SelectionService::IndexRange> SelectionService::quotedRange(std::s
 
 // --- The fallback on the clicked row -------------------------------------------------------------
 
-void SelectionService::selectPlainWordOrExpression(Position at, Buffer& buffer)
+void SelectionService::selectPlainWordOrExpression(Position at, const Buffer& buffer)
 {
     const Character c = characterAt(buffer, at.row, at.col);
     if (isNull(c)) {
@@ -457,7 +460,7 @@ void SelectionService::selectPlainWordOrExpression(Position at, Buffer& buffer)
 }
 
 template <typename Include>
-void SelectionService::simpleScanSelection(Position from, Buffer& buffer, Include include)
+void SelectionService::simpleScanSelection(Position from, const Buffer& buffer, Include include)
 {
     const int64_t cols = columnCount();
     int64_t left = from.col;
@@ -472,7 +475,7 @@ void SelectionService::simpleScanSelection(Position from, Buffer& buffer, Includ
 
 // From an opening bracket to its own closer, nested pairs skipped, as far as the bottom of the
 // screen. Only single-scalar cells can be brackets, so the scan reads scalars without unpacking.
-void SelectionService::balancedSearchForward(Position from, Buffer& buffer)
+void SelectionService::balancedSearchForward(Position from, const Buffer& buffer)
 {
     start = from;
     const int64_t bottom = std::min<int64_t>(buffer.yDisp() + buffer.rows(), buffer.lines().count());
@@ -480,7 +483,7 @@ void SelectionService::balancedSearchForward(Position from, Buffer& buffer)
         return;
     std::vector<char32_t> expected;
     for (int64_t row = from.row; row < bottom; ++row) {
-        const BufferLine& line = *buffer.lines()[static_cast<int>(row)];
+        const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(row));
         for (int64_t col = row == from.row ? from.col : 0; col < line.count(); ++col) {
             const char32_t scalar = singleScalarAt(line, static_cast<int>(col));
             if (!expected.empty() && scalar == expected.back()) {
@@ -499,12 +502,12 @@ void SelectionService::balancedSearchForward(Position from, Buffer& buffer)
 }
 
 // From a closing bracket back to its own opener, up through the scrollback if need be.
-void SelectionService::balancedSearchBackward(Position from, Buffer& buffer)
+void SelectionService::balancedSearchBackward(Position from, const Buffer& buffer)
 {
     end = from;
     std::vector<char32_t> expected;
     for (int64_t row = std::min<int64_t>(from.row, buffer.lines().count() - 1); row >= 0; --row) {
-        const BufferLine& line = *buffer.lines()[static_cast<int>(row)];
+        const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(row));
         const int64_t startCol =
             row == from.row ? std::min<int64_t>(from.col, line.count() - 1) : line.count() - 1;
         for (int64_t col = startCol; col >= 0; --col) {
@@ -527,7 +530,7 @@ void SelectionService::balancedSearchBackward(Position from, Buffer& buffer)
 
 // --- Word boundaries -----------------------------------------------------------------------------
 
-Position SelectionService::extendToWordBoundary(Position position, Buffer& buffer, int direction) const
+Position SelectionService::extendToWordBoundary(Position position, const Buffer& buffer, int direction) const
 {
     const Character c = characterAt(buffer, position.row, position.col);
     bool (*inClass)(const Character&) = nullptr;
@@ -553,7 +556,8 @@ Position SelectionService::extendToWordBoundary(Position position, Buffer& buffe
 
 // The word the view looks up in a dictionary: word characters only, on the row under the pointer,
 // with its text as copying it would give.
-std::optional<std::pair<std::string, Position>> SelectionService::word(Position at, Buffer& buffer) const
+std::optional<std::pair<std::string, Position>> SelectionService::word(Position at,
+                                                                       const Buffer& buffer) const
 {
     const std::shared_ptr<Terminal> owner = terminal();
     if (!owner || at.col < 0 || at.col >= owner->cols() || at.row < 0 || at.row >= buffer.lines().count())
@@ -567,7 +571,7 @@ std::optional<std::pair<std::string, Position>> SelectionService::word(Position 
     while (right < owner->cols() && isWordCharacter(characterAt(buffer, at.row, right)))
         ++right;
     std::string text;
-    for (const Line& line : owner->getSelectedLines(Position(left, at.row), Position(right, at.row), buffer))
+    for (const Line& line : getSelectedLines(Position(left, at.row), Position(right, at.row), buffer))
         text += line.toString();
     if (text.empty())
         return std::nullopt;

@@ -473,7 +473,7 @@ uint32_t SixelDcsHandler::colorBytes(int64_t color, const Terminal& terminal) co
     } else if (const auto found = otherPalette_.find(color); found != otherPalette_.end()) {
         return memoryOrder(found->second);
     }
-    const std::vector<Color>& defaults = terminal.defaultAnsiColors();
+    const std::vector<Color>& defaults = terminal.palette().defaultAnsiColors();
     if (color < int64_t(defaults.size())) {
         const Color& c = defaults[size_t(color)];
         return memoryOrder(uint32_t(c.red() >> 8) << 24 | uint32_t(c.green() >> 8) << 16 |

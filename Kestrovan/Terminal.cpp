@@ -3,6 +3,7 @@
 // and the cell accessors. The handler families live in the files listed in Terminal.h.
 #include "Kestrovan/Terminal.h"
 
+#include "Kestrovan/DecPrivateModeTable.h"
 #include "Kestrovan/Diagnostics.h"
 #include "Kestrovan/KittyClipboardGrants.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
@@ -105,7 +106,7 @@ void Terminal::setup(bool isReset)
         cleanupUnusedKittyImages();
         kittyGraphicsState_.activeIsAlternate = isCurrentBufferAlternate();
         altBuffer_->clear();
-        resetSemanticPromptState(true);
+        resetSemanticPromptState();
     } else {
         normalBuffer_->resize(_cols, _rows);
         altBuffer_->resize(_cols, _rows);
@@ -133,10 +134,10 @@ void Terminal::setup(bool isReset)
     modes_.set(TerminalMode::wraparound, true);
 
     // Each mode is switched off through its own handler so that its switching-off effects run.
-    applyDECPrivateMode(2004, false);
+    DecPrivateModeTable::apply(*this, 2004, false);
     mouse_.setAlternateScrollMode(true);
     for (int mode : {2026, 2031, 2033, 2048, 5522})
-        applyDECPrivateMode(mode, false);
+        DecPrivateModeTable::apply(*this, mode, false);
 
     reportedOnly_ = ReportedOnlyState();
 
@@ -202,7 +203,7 @@ void Terminal::refreshEraseCells() const
 void Terminal::resetNormalBuffer()
 {
     // The new buffer has no scrollback waiting for a reflow.
-    columnSwitchRun_ = ColumnSwitchRun::none;
+    columnSwitchRun_.close();
     normalBuffer_ = makeBuffer(std::max(_options.scrollback, 0));
     normalBuffer_->fillViewportRows();
     normalBuffer_->setupTabStops(-1, tabStopWidth);
@@ -234,7 +235,7 @@ void Terminal::activateNormalBuffer(bool clearAlt)
     scheduleKittyAnimationTimer();
 }
 
-void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
+void Terminal::activateAltBuffer()
 {
     if (_buffer == altBuffer_)
         return;
@@ -244,7 +245,7 @@ void Terminal::activateAltBuffer(const std::optional<Attribute>& fillAttr)
     altBuffer_->setWrapPending(normalBuffer_->wrapPending());
     if (normalBuffer_->y() >= 0)
         altBuffer_->setY(std::min(normalBuffer_->y(), altBuffer_->rows() - 1));
-    altBuffer_->fillViewportRows(fillAttr);
+    altBuffer_->fillViewportRows();
     _buffer = altBuffer_;
     kittyGraphicsState_.activeIsAlternate = true;
     removePlacementRecords();
@@ -287,7 +288,7 @@ void Terminal::resizeNormalBufferDeferringScrollback(int newColumns)
     normal.resizeDeferringScrollback(newColumns);
     normal.savedY = normal.y() + distance;
     normal.setupTabStops(oldCols, tabStopWidth);
-    columnSwitchRun_ = ColumnSwitchRun::pending;
+    columnSwitchRun_.open();
 }
 
 void Terminal::resizeBuffers(int newColumns, int newRows)
@@ -328,35 +329,6 @@ std::optional<CharData> Terminal::getCharData(int col, int row) const
     if (!line)
         return std::nullopt;
     return (*line)[col];
-}
-
-std::optional<Character> Terminal::getCharacter(int col, int row) const
-{
-    const std::optional<CharData> data = getCharData(col, row);
-    if (!data)
-        return std::nullopt;
-    return getCharacter(*data);
-}
-
-std::optional<std::string> Terminal::getText(int col, int row) const
-{
-    const std::optional<CharData> data = getCharData(col, row);
-    if (!data)
-        return std::nullopt;
-    return getText(*data);
-}
-
-Character Terminal::getCharacter(const CharData& data) const
-{
-    // An empty cell (code 0, no cluster) has no text: it reads as a space.
-    if (data.code == 0 && !data.graphemeScalarValues)
-        return Character(U' ');
-    return data.getCharacter();
-}
-
-std::string Terminal::getText(const CharData& data) const
-{
-    return data.getText();
 }
 
 // --- Colours -----------------------------------------------------------------------------------

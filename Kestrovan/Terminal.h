@@ -6,6 +6,13 @@
 // calls back into this class (it is the parser's `ParserListener`), which routes each control
 // function to its handler. Replies leave through `sendResponse` and the delegate's `send`.
 //
+// The public members are what hosts use: feeding, resizing, input, queries, snapshots, settings
+// and callbacks. Buffers and lines reach a host read-only. The handlers, the print roads, the
+// scroll internals and the rest of the inside are private, shared by the family files below and a
+// few engine types that work inside the terminal (the parse loop, the slow print road, the kitty
+// graphics engine, the DCS and clipboard protocol objects). Readers that need nothing private live
+// beside the class: TerminalTextExtraction.h, TerminalLinks.h, TerminalHostInput.h.
+//
 // Everything here runs on the thread that holds `terminalLock()`, normally the parse thread inside a
 // feed. Only `register`/`unregister` of selections and the snapshot calls without `Locked` take
 // the lock themselves, and the pointer-press calls stop the program when the caller does not hold it.
@@ -24,6 +31,10 @@
 //   TerminalTitles.h           the window and icon titles, their stacks and the title modes
 //   MouseReportingState.h      the mouse tracking mode, report encoding, shift capture and
 //                              alternate scroll
+//   SynchronizedOutput.h       mode 2026, its generation and its watchdog
+//   ColumnSwitchRun.h          a run of column-mode switches and what keeps it going
+//   SemanticInputScanner.h     the scan of user input for a submitted command line
+//   DecPrivateModeTable.h      one row per DEC private mode: set, reset, save, restore, report
 //   TerminalFeed.cpp           feed, deferred notifications, replies (`sendResponse`, `CC`), the
 //                              update range and the whole-screen refresh
 //   TerminalDispatch.cpp       execute, ESC, CSI, OSC, DCS-hook and APC routing; OSC titles
@@ -37,13 +48,15 @@
 //   TerminalBidi.cpp           the bidi paragraph controls
 //   TerminalErase.cpp          EL, ED, ECH, DECALN, line render modes
 //   TerminalSgr.cpp            SGR
-//   TerminalModes.cpp          SM/RM, DEC private modes, DECRQM, DECSTR, DECCOLM, synchronized
-//                              output and cursor visibility
+//   TerminalModes.cpp          SM/RM, DEC private modes through their table, XTSAVE/XTRESTORE,
+//                              DECRQM, DECSTR
+//   TerminalColumnSwitch.cpp   DECCOLM and the end of a run of column-mode switches
+//   TerminalSynchronizedOutput.cpp  synchronized output and cursor visibility
 //   TerminalResize.cpp         resize, pixel geometry, in-band size reports, RIS, DECSCL,
 //                              scrollback size
 //   TerminalSemanticPrompts.cpp  OSC 133 prompt marks, the semantic reactions to line feeds,
-//                              screen switches and resets, and the view queries on prompt marks
-//   TerminalSubmissionScan.cpp  the scan of user input for a submitted command line
+//                              screen switches and resets, user input, and the view queries on
+//                              prompt marks
 //   TerminalPromptClick.cpp    click-to-move inside a command line
 //   TerminalKittyKeyboard.cpp  the kitty keyboard protocol's flags: push, pop, set and query
 //   TerminalWindowOps.cpp      window operations (CSI t), the title stacks and title modes
@@ -52,20 +65,17 @@
 //   TerminalOsc.cpp            OSC palette, default colours, directory and document, clipboard,
 //                              notifications, progress; the colour-scheme report
 //   TerminalHyperlinks.cpp     OSC 8 and the payload codes printed cells carry
-//   TerminalLinks.cpp          the link under a cell: OSC 8 runs and implicit URLs and paths
 //   TerminalITerm2.cpp         OSC 1337
 //   TerminalProgramStatusHandlers.cpp  OSC 7501 and the program-status records
 //   TerminalDeviceReports.cpp  DA1, DA2, DSR, XTVERSION and the DECRQSS and XTGETTCAP handlers
 //                              (DecrqssHandler, XtgettcapHandler, with KestrovanTerminfo)
-//   TerminalClipboard.cpp      paste and the clipboard capabilities, forwarded to the kitty
-//                              clipboard protocol object
+//   TerminalClipboard.cpp      paste, the clipboard capabilities and OSC 52 read answers,
+//                              forwarded to the kitty clipboard protocol object
 //   TerminalContentSnapshot.cpp  the content and input-state snapshots, and a live line's
 //                              display text
-//   TerminalHostInput.cpp      input from hosts without a view: keys by web key names, text,
-//                              pastes and clipboard-read answers
+//   TerminalInnerState.cpp     the inner state as one value, for tests and diagnostics
 //   TerminalPayloadCollection.cpp  giving back payload codes no cell uses any more
 //   TerminalKittyGraphics.cpp  the kitty graphics entry points, forwarded to KittyGraphicsEngine
-//   TerminalTextExtraction.cpp the text of rows, ranges and whole buffers
 #pragma once
 
 #include "Kestrovan/Attribute.h"
@@ -78,6 +88,7 @@
 #include "Kestrovan/Character.h"
 #include "Kestrovan/CharsetSlots.h"
 #include "Kestrovan/Color.h"
+#include "Kestrovan/ColumnSwitchRun.h"
 #include "Kestrovan/CsiParameters.h"
 #include "Kestrovan/CursorStyle.h"
 #include "Kestrovan/DcsHandler.h"
@@ -91,7 +102,9 @@
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/PayloadState.h"
 #include "Kestrovan/Position.h"
+#include "Kestrovan/SemanticInputScanner.h"
 #include "Kestrovan/SemanticPromptClickBehavior.h"
+#include "Kestrovan/SynchronizedOutput.h"
 #include "Kestrovan/TerminalLock.h"
 #include "Kestrovan/TerminalModeSet.h"
 #include "Kestrovan/TerminalOptions.h"
@@ -125,28 +138,33 @@
 
 namespace platform {
 class DispatchQueue;
-class Regex;
 } // namespace platform
 
 namespace kestrovan {
 
+class DECRQSS;
+class DecPrivateModeTable;
+class XTGETTCAP;
 class KittyClipboardProtocol;
-class Line;
+class SearchEngine;
+class SearchLineCache;
 class SelectionService;
+class TerminalImage;
 class TerminalContentRegion;
 class TerminalDelegate;
 struct CharacterMap;
-struct ImplicitLineMap;
-struct LinkLookupLocation;
-struct LinkMatch;
-struct LinkRowEdgeInfo;
 struct ProgressReport;
 struct TerminalContentSnapshot;
+struct TerminalInnerState;
 struct TerminalInputStateSnapshot;
 struct TerminalPasteRequest;
 struct WindowManipulationCommand;
-enum class LinkLookupMode : uint8_t;
+enum class KittyClipboardLocation : uint8_t;
 enum class TerminalPasteResult : uint8_t;
+
+namespace printing {
+class SlowPrint;
+} // namespace printing
 
 /// An item the variable-list `Terminal::sendResponse` can append: a single byte, a text (a string,
 /// a string view or a C string), or bytes (a span, an array or a vector of `uint8_t`). Anything
@@ -288,27 +306,17 @@ public:
         std::vector<KittyKeyboardFlags> stack;
     };
 
-    /// The input scanner state of semantic prompt tracking.
-    enum class SemanticScanState : uint8_t
-    {
-        ground,
-        escape,
-        csi,
-        ss3,
-    };
-
-    struct SynchronizedOutputWatchdogCounters
-    {
-        int armed = 0;
-        int rearmed = 0;
-        int cancelled = 0;
-        int fired = 0;
-    };
-
     struct Colors
     {
         Color foreground;
         Color background;
+    };
+
+    /// Which arena table ran out when a reclaim is asked for.
+    enum class ArenaTable : uint8_t
+    {
+        styles,
+        clusters,
     };
 
     using WindowManipulationCommand = kestrovan::WindowManipulationCommand;
@@ -316,6 +324,8 @@ public:
 
     static constexpr int MINIMUM_COLS = 2;
     static constexpr int MINIMUM_ROWS = 1;
+    /// The distance between default tab stops.
+    static constexpr int tabStopWidth = 8;
 
     // --- Construction ----------------------------------------------------------------------------
 
@@ -334,192 +344,63 @@ public:
     /// with `isReset` (RIS) also rebuilds the normal buffer and clears the alternate one.
     void setup(bool isReset);
 
-    // --- Buffers -----------------------------------------------------------------------------------
+    // --- Output from the child, size and resets ---------------------------------------------------
 
-    Buffer& buffer() { return *_buffer; }
+    /// Parses child output; deferred notifications are delivered when the outermost feed ends.
+    void feed(std::span<const uint8_t> bytes);
+    void feed(std::string_view text);
+    /// Resizes the grid (at least `MINIMUM_COLS` x `MINIMUM_ROWS`), reflowing the normal buffer.
+    void resize(int cols, int rows);
+    /// The same with the cell size the host has committed to, for in-band size reports.
+    void resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize);
+    /// The cell size in pixels the host now draws with.
+    void updatePixelGeometry(int cellWidth, int cellHeight);
+    /// RIS, as a host's reset command.
+    void resetToInitialState();
+    /// DECSTR, as a host's soft reset command.
+    void softReset();
+    /// Drops every line above the screen of the normal buffer.
+    void clearScrollback();
+    /// Changes the scrollback limit (absent: none).
+    void changeScrollback(std::optional<int> limit);
+
+    // --- What hosts do to the screen (TerminalInlineImages.cpp, TerminalScroll.cpp) ------------
+
+    /// Shows a picture cut into strips, one per row from the cursor's row down, as inline images
+    /// are shown: each strip is anchored at the cursor's column on the cursor's line, whose row is
+    /// marked changed, and a line feed (which may scroll) moves to the next row. The cursor ends
+    /// below the picture, in the column it started in.
+    void insertImageRows(std::span<const std::shared_ptr<TerminalImage>> strips);
+    /// Shows absolute row `row` (clamped into 0 ... the live screen's first row) at the top of the
+    /// view; true when the view moved. The caller marks the rows it redraws.
+    bool scrollViewportTo(int row);
+
+    // --- Buffers and cells ----------------------------------------------------------------------
+    // Readers: none of them changes the terminal, and the buffers and lines they hand out are
+    // read-only. The terminal changes its buffers only through its own operations.
+
+    /// The buffer in use.
     const Buffer& buffer() const { return *_buffer; }
-    const std::shared_ptr<Buffer>& bufferPointer() { return _buffer; }
+    /// The buffer in use, the normal or the alternate one.
+    const Buffer& buffer(BufferKind kind) const
+    {
+        return kind == BufferKind::normal ? *normalBuffer_ : kind == BufferKind::alt ? *altBuffer_ : *_buffer;
+    }
+    /// The buffer in use, shared: a reader may keep it to tell whether the terminal switched.
     std::shared_ptr<const Buffer> bufferPointer() const { return _buffer; }
     bool isCurrentBufferAlternate() const { return _buffer == altBuffer_; }
-
-    /// A new normal buffer at the current size; the active-buffer pointer is left alone.
-    void resetNormalBuffer();
-    /// Switches to the normal buffer, optionally clearing the alternate one.
-    void activateNormalBuffer(bool clearAlt);
-    /// Switches to the alternate buffer, filling it with blanks of `fillAttr` (default absent).
-    void activateAltBuffer(const std::optional<Attribute>& fillAttr = std::nullopt);
-    /// Resizes the normal buffer to the grid when a resize happened while it was inactive.
-    void resizeNormalBufferToCurrentGridIfNeeded();
-    /// Resizes the active buffer (and, when the normal one is active, the alternate one too).
-    void resizeBuffers(int newColumns, int newRows);
-
-    // --- Cells and lines ---------------------------------------------------------------------------
-
-    // Readers: none of them changes the terminal, and the lines they hand out are read-only.
-
     /// The cell at a screen column and row (counted from `yDisp`), absent outside the grid.
     std::optional<CharData> getCharData(int col, int row) const;
     /// The line of screen row `row`, null outside 0 ..< rows.
     std::shared_ptr<const BufferLine> getLine(int row) const;
     /// The line at absolute row `row` counted from the buffer's `linesTop`; null when outside.
     std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const;
-    /// The first character of a cell, a space when it is empty; absent outside the grid.
-    std::optional<Character> getCharacter(int col, int row) const;
-    /// All scalars of a cell as UTF-8; absent outside the grid.
-    std::optional<std::string> getText(int col, int row) const;
-    Character getCharacter(const CharData& data) const;
-    std::string getText(const CharData& data) const;
+    /// (x, y) of the active buffer's cursor.
+    std::pair<int, int> getCursorLocation() const;
+    /// The interning of attributes and grapheme clusters both buffers share.
+    const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
 
-    // --- Colours -----------------------------------------------------------------------------------
-
-    /// The base colours, the palette in effect and its defaults, and the default colours.
-    const TerminalPalette& palette() const { return palette_; }
-    /// The 16 base colours the palette is built from.
-    const std::vector<Color>& installedColors() const { return palette_.installedColors(); }
-    /// The 256-entry palette in effect, with the program's OSC 4 changes.
-    const std::vector<Color>& ansiColors() const { return palette_.ansiColors(); }
-    /// The palette OSC 104 restores.
-    const std::vector<Color>& defaultAnsiColors() const { return palette_.defaultAnsiColors(); }
-    /// Installs 16 base colours and rebuilds the palette; any other count is ignored.
-    void installPalette(const std::vector<Color>& colors);
-    /// Rebuilds the 256-colour palette from `installedColors`, dropping OSC 4 changes.
-    void rebuildAnsiPalette(bool notifyDelegate);
-
-    // The default colours. Each setter tells the delegate once; the delegate's default
-    // implementation writes the colour back through the setter, which then only stores it.
-    const Color& foregroundColor() const { return palette_.foregroundColor(); }
-    void setForegroundColor(const Color& color);
-    const Color& backgroundColor() const { return palette_.backgroundColor(); }
-    void setBackgroundColor(const Color& color);
-    const std::optional<Color>& cursorColor() const { return palette_.cursorColor(); }
-    void setCursorColor(const std::optional<Color>& color);
-    /// The palette entry, absent past the palette's end.
-    std::optional<Color> paletteColor(int index) const { return palette_.color(index); }
-
-    // --- Options and small accessors --------------------------------------------------------------
-
-    int cols() const { return _cols; }
-    int rows() const { return _rows; }
-    /// (cols, rows).
-    std::pair<int, int> getDims() const { return {_cols, _rows}; }
-    const TerminalOptions& options() const { return _options; }
-    /// Replaces the options without side effects.
-    void setOptions(const TerminalOptions& options) { _options = options; }
-    bool enableOsc8Hyperlinks() const { return _options.enableOsc8Hyperlinks; }
-    void setEnableOsc8Hyperlinks(bool value);
-    Ansi256PaletteStrategy ansi256PaletteStrategy() const { return _options.ansi256PaletteStrategy; }
-    void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
-
-    /// The mouse tracking, the report encoding, shift capture and alternate scroll.
-    const MouseReportingState& mouseReporting() const { return mouse_; }
-    MouseMode mouseMode() const { return mouse_.mouseMode(); }
-    /// Stores the mode and tells the delegate.
-    void setMouseMode(MouseMode mode);
-    MouseProtocolEncoding mouseProtocol() const { return mouse_.mouseProtocol(); }
-    /// XTSHIFTESCAPE: Shift reaches the program in mouse reports.
-    bool mouseShiftCapture() const { return mouse_.mouseShiftCapture(); }
-    /// Mode 1007: the wheel sends cursor keys while the alternate screen is shown.
-    bool alternateScrollMode() const { return mouse_.alternateScrollMode(); }
-
-    bool silentLog() const override { return silentLog_; }
-    void setSilentLog(bool value) { silentLog_ = value; }
-
-    /// The bidi state in effect, kept with the modes; new lines of either buffer take it.
-    const BidiPresentationState& currentBidiState() const { return modes_.bidiState(); }
-    bool bidiSupportEnabled() const { return currentBidiState().supportMode == BidiSupportMode::implicit; }
-    bool bidiAutodetectDirection() const { return currentBidiState().autodetectDirection; }
-    bool bidiRTLPreference() const
-    {
-        return currentBidiState().fallbackDirection == BidiDirection::rightToLeft;
-    }
-    bool bidiBoxMirroring() const { return currentBidiState().boxMirroring; }
-    const Attribute& currentAttribute() const
-    {
-        // SGR keeps only the key of the look; the attribute is spelled out when first read.
-        if (curAttrStale_) {
-            curAttr_ = curKey_.attribute();
-            curAttrStale_ = false;
-        }
-        return curAttr_;
-    }
-    /// The kitty keyboard flags of the active screen.
-    KittyKeyboardFlags keyboardEnhancementFlags() const
-    {
-        return isCurrentBufferAlternate() ? keyboardModeAlt_.flags : keyboardModeNormal_.flags;
-    }
-    SemanticPromptClickMode semanticPromptClickMode() const { return _buffer->semanticClickMode; }
-    /// Which clicks may move the shell's cursor; a host setting.
-    void setSemanticPromptClickBehavior(const SemanticPromptClickBehavior& behavior)
-    {
-        semanticPromptClickBehavior_ = behavior;
-    }
-    /// The view tells whether the user has scrolled it away from the bottom.
-    void setUserScrolling(bool value) { userScrolling_ = value; }
-    /// How long synchronized output may hold the screen before the watchdog ends it; a host
-    /// setting, read when the watchdog is next armed.
-    void setSynchronizedOutputTimeoutSeconds(double seconds) { synchronizedOutputTimeoutSeconds_ = seconds; }
-
-    /// The host, or null when it has gone.
-    std::shared_ptr<TerminalDelegate> delegate() const { return tdel_.lock(); }
-
-    // --- Modes -----------------------------------------------------------------------------------
-
-    /// The on/off modes (DEC private and ANSI modes, keypad and protection states); programs
-    /// change them with sequences.
-    const TerminalModeSet& modes() const { return modes_; }
-    /// One on/off mode, e.g. `mode(TerminalMode::applicationCursor)`.
-    bool mode(TerminalMode which) const { return modes_[which]; }
-
-    // --- Focus, visibility, pointer -------------------------------------------------------------
-
-    void setTerminalFocus(bool focused);
-    /// CSI I or CSI O.
-    void sendFocusReport();
-    void setTerminalVisibility(TerminalVisibility visibility);
-    /// CSI ? 999 ; 1|2 n.
-    void reportTerminalVisibility();
-    /// The caller must hold the lock (else the program stops).
-    void beginPrimaryPointerPress(Position at) REQUIRES(terminalLock_);
-    void endPrimaryPointerPress() REQUIRES(terminalLock_);
-    /// Stores the force-touch stage and pressure; answers the press position at stage 2.
-    std::optional<Position> updatePressure(int stage, float pressureValue) REQUIRES(terminalLock_);
-
-    // --- Selections -------------------------------------------------------------------------------
-
-    /// Adds a selection to the registry (held weakly); takes the lock unless the caller holds it.
-    void registerSelection(const std::shared_ptr<SelectionService>& selection);
-    void unregisterSelection(const std::shared_ptr<SelectionService>& selection);
-    /// Called by a registered selection when its `active` flag changes, to keep the count.
-    void selectionActivityChanged(const SelectionService& selection, bool active);
-    /// Deactivates the active selections a margin-limited scroll over these rows touches.
-    void selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right);
-    /// Repairs the wide-character seams at the margins of an absolute row before a column shift.
-    void repairWideCellsForColumnRestrictedShift(int row);
-    /// Adjusts every active registered selection for content moved by `lines` within top...bottom.
-    void adjustSelectionsForInPlaceScroll(int64_t top, int64_t bottom, int64_t lines);
-
-    // --- Feed and replies (TerminalFeed.cpp) ----------------------------------------------------
-
-    /// Parses child output; deferred notifications are delivered when the outermost feed ends.
-    void feed(std::span<const uint8_t> bytes);
-    void feed(std::string_view text);
-
-    void sendResponse(std::string_view text);
-    void sendResponse(std::span<const uint8_t> bytes);
-    void sendResponse(std::span<const uint8_t> bytes, std::string_view text);
-    void sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second);
-    void sendResponse(std::span<const uint8_t> introducer, std::string_view body,
-                      std::span<const uint8_t> end);
-    /// The variable-list form: appends each item (byte arrays, texts, single bytes) and sends the
-    /// whole once. An item of any other type does not compile. The fixed forms above are its
-    /// common cases.
-    template <TerminalResponseItem... Items>
-    requires(sizeof...(Items) >= 1) void sendResponse(const Items&... items)
-    {
-        std::vector<uint8_t> out;
-        (appendResponseItem(out, items), ...);
-        sendReplyBytes(out);
-    }
+    // --- Changed rows ---------------------------------------------------------------------------
 
     /// Marks screen row `y` changed (and, unless `scrolling`, its absolute row). Inline: the
     /// print path marks rows around every run.
@@ -537,8 +418,6 @@ public:
             refreshEnd_ = std::max(refreshEnd_, y);
         }
     }
-    /// Marks two screen rows changed.
-    void refresh(int startRow, int endRow);
     /// Marks the whole screen changed.
     void updateFullScreen();
     /// Empties both update ranges.
@@ -547,11 +426,362 @@ public:
     std::optional<std::pair<int, int>> getUpdateRange() const;
     std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const;
 
+    // --- Colours -----------------------------------------------------------------------------------
+
+    /// The base colours, the palette in effect and its defaults, and the default colours.
+    const TerminalPalette& palette() const { return palette_; }
+    /// The 256-entry palette in effect, with the program's OSC 4 changes.
+    const std::vector<Color>& ansiColors() const { return palette_.ansiColors(); }
+    /// The palette entry, absent past the palette's end.
+    std::optional<Color> paletteColor(int index) const { return palette_.color(index); }
+    /// Installs 16 base colours and rebuilds the palette; any other count is ignored.
+    void installPalette(const std::vector<Color>& colors);
+
+    // The default colours. Each setter tells the delegate once; the delegate's default
+    // implementation writes the colour back through the setter, which then only stores it.
+    const Color& foregroundColor() const { return palette_.foregroundColor(); }
+    void setForegroundColor(const Color& color);
+    const Color& backgroundColor() const { return palette_.backgroundColor(); }
+    void setBackgroundColor(const Color& color);
+    const std::optional<Color>& cursorColor() const { return palette_.cursorColor(); }
+    void setCursorColor(const std::optional<Color>& color);
+
+    /// The colour scheme the host's appearance now has; with `notify` the program hears of it
+    /// when it asked to (mode 2031).
+    void updateColorScheme(TerminalColorScheme scheme, bool notify);
+    /// Sends the colour-scheme report to a program that asked for updates.
+    void notifyColorScheme();
+
+    // --- Options and host settings ----------------------------------------------------------------
+
+    int cols() const { return _cols; }
+    int rows() const { return _rows; }
+    /// (cols, rows).
+    std::pair<int, int> getDims() const { return {_cols, _rows}; }
+    const TerminalOptions& options() const { return _options; }
+    /// Replaces the options without side effects.
+    void setOptions(const TerminalOptions& options) { _options = options; }
+    bool enableOsc8Hyperlinks() const { return _options.enableOsc8Hyperlinks; }
+    void setEnableOsc8Hyperlinks(bool value);
+    Ansi256PaletteStrategy ansi256PaletteStrategy() const { return _options.ansi256PaletteStrategy; }
+    void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
+    /// Whether unknown sequences go unreported (the default); off, each is reported as "Info: ...".
+    void setSilentLog(bool value) { silentLog_ = value; }
+    /// The cursor style a host chose; DECSCUSR changes it too.
+    void setCursorStyle(CursorStyle style);
+    /// Which clicks may move the shell's cursor; a host setting.
+    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const
+    {
+        return semanticPromptClickBehavior_;
+    }
+    void setSemanticPromptClickBehavior(const SemanticPromptClickBehavior& behavior)
+    {
+        semanticPromptClickBehavior_ = behavior;
+    }
+    /// The view tells whether the user has scrolled it away from the bottom.
+    bool userScrolling() const { return userScrolling_; }
+    void setUserScrolling(bool value) { userScrolling_ = value; }
+
+    /// The host, or null when it has gone.
+    std::shared_ptr<TerminalDelegate> delegate() const { return tdel_.lock(); }
+    /// Whether replies use 8-bit C1 introducers (S8C1T, DECSCL), and their bytes: a host that answers
+    /// for the terminal (a window report) introduces its reply the same way.
+    const CC& cc() const { return cc_; }
+
+    // --- Modes -----------------------------------------------------------------------------------
+
+    /// The on/off modes (DEC private and ANSI modes, keypad and protection states); programs
+    /// change them with sequences.
+    const TerminalModeSet& modes() const { return modes_; }
+    /// One on/off mode, e.g. `mode(TerminalMode::applicationCursor)`.
+    bool mode(TerminalMode which) const { return modes_[which]; }
+    /// The bidi state in effect, kept with the modes; new lines of either buffer take it.
+    const BidiPresentationState& currentBidiState() const { return modes_.bidiState(); }
+    /// The kitty keyboard flags of the active screen.
+    KittyKeyboardFlags keyboardEnhancementFlags() const
+    {
+        return isCurrentBufferAlternate() ? keyboardModeAlt_.flags : keyboardModeNormal_.flags;
+    }
+
+    /// The mouse tracking, the report encoding, shift capture and alternate scroll.
+    const MouseReportingState& mouseReporting() const { return mouse_; }
+    MouseMode mouseMode() const { return mouse_.mouseMode(); }
+    MouseProtocolEncoding mouseProtocol() const { return mouse_.mouseProtocol(); }
+    /// XTSHIFTESCAPE: Shift reaches the program in mouse reports.
+    bool mouseShiftCapture() const { return mouse_.mouseShiftCapture(); }
+    /// Mode 1007: the wheel sends cursor keys while the alternate screen is shown.
+    bool alternateScrollMode() const { return mouse_.alternateScrollMode(); }
+
+    /// Synchronized output (mode 2026) and its watchdog.
+    const SynchronizedOutput& synchronizedOutput() const { return synchronizedOutput_; }
+    bool synchronizedOutputActive() const { return synchronizedOutput_.active(); }
+    double synchronizedOutputTimeoutSeconds() const { return synchronizedOutput_.timeoutSeconds(); }
+    /// How long synchronized output may hold the screen before the watchdog ends it; a host
+    /// setting, read when the watchdog is next armed.
+    void setSynchronizedOutputTimeoutSeconds(double seconds)
+    {
+        synchronizedOutput_.setTimeoutSeconds(seconds);
+    }
+    /// The watchdog armed for update `generation` ran out: ends that update if it still holds the
+    /// screen (a late firing does nothing).
+    void synchronizedOutputWatchdogFired(uint64_t generation);
+
+    // --- Focus, visibility, pointer -------------------------------------------------------------
+
+    /// The focus the host gives; reported to a program that asked (mode 1004).
+    void setTerminalFocus(bool focused);
+    /// The focus the host last gave.
+    bool reportedFocusState() const { return reportedFocusState_; }
+    /// The visibility the host gives; reported to a program that asked (mode 2033).
+    void setTerminalVisibility(TerminalVisibility visibility);
+    /// The caller must hold the lock (else the program stops).
+    void beginPrimaryPointerPress(Position at) REQUIRES(terminalLock_);
+    void endPrimaryPointerPress() REQUIRES(terminalLock_);
+    /// Stores the force-touch stage and pressure; answers the press position at stage 2.
+    std::optional<Position> updatePressure(int stage, float pressureValue) REQUIRES(terminalLock_);
+
+    // --- Selections -------------------------------------------------------------------------------
+
+    /// Adds a selection to the registry (held weakly); takes the lock unless the caller holds it.
+    void registerSelection(const std::shared_ptr<SelectionService>& selection);
+    void unregisterSelection(const std::shared_ptr<SelectionService>& selection);
+
+    // --- Handlers a host adds ---------------------------------------------------------------------
+
+    /// A host closure for an OSC number, consulted before the built-in handler.
+    void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);
+    /// A host factory asked for the handler of every DCS sequence before the built-in ones; a
+    /// handler it returns wins, null leaves the sequence to the terminal. An empty one removes it.
+    void setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory);
+    /// Observes every OSC the terminal receives; events arrive later on the OSC event queue.
+    std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
+
+    // --- What programs told the host ---------------------------------------------------------------
+
+    /// The titles, their stacks and the title modes.
+    const TerminalTitles& titles() const { return titles_; }
+    /// OSC 7 and OSC 6 as the program wrote them; absent until a trusted program sends one.
+    const std::optional<std::string>& hostCurrentDirectory() const { return hostCurrentDirectory_; }
+    const std::optional<std::string>& hostCurrentDocument() const { return hostCurrentDocument_; }
+    /// The program-status records (OSC 7501) in update order, each with `effectiveApp` resolved.
+    std::vector<TerminalProgramStatus> programStatusRecords() const
+    {
+        return programStatusStore_.snapshots();
+    }
+    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
+    {
+        return programStatusStore_.snapshot(id);
+    }
+    /// Clears a record and its descendants (every record for the empty id); tells the host when
+    /// anything went.
+    void clearProgramStatus(const std::string& id);
+    /// The child has ended or a new prompt opened: working and blocked records go.
+    void programStatusProcessExited();
+
+    // --- Snapshots (TerminalContentSnapshot.cpp, TerminalKittyGraphics.cpp) --------------------
+    // The value types live in Kestrovan/ContentSnapshot.h, which callers include. The portable
+    // render snapshot is built above the engine core, by `RenderSnapshotBuilder`
+    // (Kestrovan/Portable/RenderSnapshotBuilder.h), from the const accessors and the update range.
+
+    /// The input modes a host encodes keys and pastes with. Takes the terminal lock itself.
+    TerminalInputStateSnapshot inputStateSnapshot() EXCLUDES(terminalLock_);
+    /// The same for a caller that holds the lock (else the program stops).
+    TerminalInputStateSnapshot inputStateSnapshotLocked() const REQUIRES(terminalLock_);
+    /// The lines of a region of one buffer as text cells, with absolute row numbers and the
+    /// cursor. Takes the terminal lock itself.
+    TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
+        EXCLUDES(terminalLock_);
+    /// The same for a caller that holds the lock (else the program stops).
+    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
+        REQUIRES(terminalLock_);
+    /// The images and placements renderers draw this frame; needs the lock.
+    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot() const;
+    /// Where animation time comes from and how the animation timer is armed (the uptime clock and
+    /// the shared timer queue by default); a host or a test gives its own before images arrive.
+    void setKittyAnimationClock(KittyAnimationClock clock)
+    {
+        kittyGraphicsState_.animationClock = std::move(clock);
+    }
+
+    // --- Input from the user (TerminalSemanticPrompts.cpp, TerminalClipboard.cpp) ---------------
+
+    /// Bytes the user types: scanned for a submitted command line (`registerUserInput`), then handed
+    /// to the delegate unchanged.
+    void sendUserInput(Bytes data);
+    /// Bytes the user sent by another way: scanned for a submission, which moves an `armed`
+    /// command line of the active buffer to `submitted`. True when they submit one.
+    bool registerUserInput(Bytes data);
+    /// Pastes through the clipboard protocol object (made on first use).
+    TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
+    /// Asks the host again which clipboards it offers to the clipboard protocol.
+    void refreshKittyClipboardCapabilities();
+    /// Whether a paste from `location` would go out as a kitty paste event (the program asked for
+    /// them and the host offers the clipboard), so a view fetches the clipboard's snapshot first.
+    bool canSendKittyPasteEvent(KittyClipboardLocation location);
+    /// Answers an OSC 52 read the host took on (`clipboardReadRequest`) with the clipboard's
+    /// content for `selection`.
+    void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content);
+    /// The queue the clipboard protocol moves host completions onto; without one it starts a
+    /// serial queue of its own. Read when the protocol object is made, so a host (or a test) sets
+    /// it before the first clipboard use.
+    void setKittyClipboardCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue)
+    {
+        kittyClipboardCompletionQueue_ = std::move(queue);
+    }
+    /// Where paste-event tokens come from (random by default); a source that fails, or none,
+    /// sends paste events without a token.
+    void setKittyClipboardTokenGenerator(std::function<std::optional<std::string>()> generator)
+    {
+        kittyClipboardTokenGenerator_ = std::move(generator);
+    }
+    /// The monotonic nanosecond clock paste-event tokens expire by (the uptime clock by default).
+    void setKittyClipboardClock(std::function<uint64_t()> clock) { kittyClipboardClock_ = std::move(clock); }
+
+    // --- Shell integration (TerminalSemanticPrompts.cpp, TerminalPromptClick.cpp) ----------------
+
+    /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
+    std::optional<SemanticContent> semanticContent(Position at) const;
+    /// Where a line object now is in the active buffer; absent when it was recycled since
+    /// `recycleGeneration` was read, or is no longer in the ring.
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const;
+    /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
+    bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
+                                       const SemanticPromptPointerSnapshot& snapshot) const;
+    /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
+    /// absolute row); true when the click was consumed.
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
+    /// The same behind the snapshot gate: single clicks only, no drag, no selection.
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
+                                   const SemanticPromptPointerSnapshot& snapshot);
+
+    // --- Payloads (TerminalPayloadCollection.cpp) -------------------------------------------------
+
+    /// Gives back the payload codes no cell of either buffer (scrollback included) and no active
+    /// hyperlink uses any more, then waits for the held codes to double before the next run.
+    void garbageCollectPayload();
+
+    // --- Inner state and the lock -------------------------------------------------------------------
+
+    /// The terminal's inner state as one value (TerminalInnerState.h), for tests and diagnostics:
+    /// what no host reads, such as the saved modes, the conformance level and the input scanner.
+    TerminalInnerState innerState() const;
+
+    /// The lock that guards all of the terminal's state. Returned from a const method so readers
+    /// that only look can check it is held; locking the result locks the terminal.
+    TerminalLock& terminalLock() const RETURN_CAPABILITY(terminalLock_) { return terminalLock_; }
+
+protected:
     /// Called when the outermost feed ends after a scroll (or at once outside a feed). Empty here.
     virtual void scrollPositionChanged() {}
+    /// Arms or cancels the synchronized-output watchdog; `ViewTerminal` forwards it to its host.
+    virtual void applySynchronizedOutputWatchdog(bool active, uint64_t generation);
+    /// Sends the bytes through the delegate, when there is one: input the user typed, pasted or
+    /// clicked, which a host never drops.
+    void sendBytes(std::span<const uint8_t> bytes);
+    /// Sends a reply the terminal made by itself through the delegate's `sendReply`, which a host
+    /// may bound for a child that does not read.
+    void sendReplyBytes(std::span<const uint8_t> bytes);
+    /// Replies to the child, built from pieces and sent once through `sendReplyBytes`.
+    void sendResponse(std::string_view text);
+    void sendResponse(std::span<const uint8_t> bytes);
+    void sendResponse(std::span<const uint8_t> bytes, std::string_view text);
+    void sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second);
+    void sendResponse(std::span<const uint8_t> introducer, std::string_view body,
+                      std::span<const uint8_t> end);
+    /// The variable-list form: appends each item (byte arrays, texts, single bytes) and sends the
+    /// whole once. An item of any other type does not compile. The fixed forms above are its
+    /// common cases.
+    template <TerminalResponseItem... Items>
+    requires(sizeof...(Items) >= 1) void sendResponse(const Items&... items)
+    {
+        std::vector<uint8_t> out;
+        (appendResponseItem(out, items), ...);
+        sendReplyBytes(out);
+    }
+    /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
+    void logInfo(std::string_view message) const;
+
+private:
+    // The engine's types that work inside the terminal: the parse loop calls the handlers
+    // directly, the slow print road and the kitty graphics engine write cells and placements, the
+    // DCS and clipboard protocol objects send replies and read the modes they answer about, and
+    // selection and search read the active buffer's lines the way its writers see them (a slot
+    // not yet written gets its blank line).
+    friend class DECRQSS;
+    friend class XTGETTCAP;
+    friend class DecPrivateModeTable;
+    friend class EscapeSequenceParser;
+    friend class KittyClipboardProtocol;
+    friend class SearchEngine;
+    friend class SearchLineCache;
+    friend class SelectionService;
+    friend class printing::SlowPrint;
+    // A test-only hook (defined by the tests alone) that writes buffer state no sequence can
+    // reach.
+    friend struct TerminalTestAccess;
+
+    // Steps several handlers of one family file share, each defined in its file and nested here
+    // so they reach the inside like members do.
+    struct ScrollSteps;         // TerminalScroll.cpp
+    struct SemanticPromptSteps; // TerminalSemanticPrompts.cpp
+
+    // --- Buffers (Terminal.cpp) --------------------------------------------------------------------
+
+    /// The buffer in use, for the terminal's own members and the engine types that print and
+    /// scroll for it.
+    Buffer& activeBuffer() { return *_buffer; }
+    const std::shared_ptr<Buffer>& activeBufferPointer() { return _buffer; }
+    /// A new normal buffer at the current size; the active-buffer pointer is left alone.
+    void resetNormalBuffer();
+    /// Switches to the normal buffer, optionally clearing the alternate one.
+    void activateNormalBuffer(bool clearAlt);
+    /// Switches to the alternate buffer, filling it with blank lines.
+    void activateAltBuffer();
+    /// Resizes the normal buffer to the grid when a resize happened while it was inactive.
+    void resizeNormalBufferToCurrentGridIfNeeded();
+    /// Resizes the active buffer (and, when the normal one is active, the alternate one too).
+    void resizeBuffers(int newColumns, int newRows);
+
+    // --- Colours, modes and the current look (Terminal.cpp) ---------------------------------------
+
+    /// Rebuilds the 256-colour palette from the installed colours, dropping OSC 4 changes.
+    void rebuildAnsiPalette(bool notifyDelegate);
+    /// Stores the mouse tracking mode and tells the delegate.
+    void setMouseMode(MouseMode mode);
+    const Attribute& currentAttribute() const
+    {
+        // SGR keeps only the key of the look; the attribute is spelled out when first read.
+        if (curAttrStale_) {
+            curAttr_ = curKey_.attribute();
+            curAttrStale_ = false;
+        }
+        return curAttr_;
+    }
+    SemanticPromptClickMode semanticPromptClickMode() const { return _buffer->semanticClickMode; }
+
+    // --- Focus, visibility and selections (Terminal.cpp) ------------------------------------------
+
+    /// CSI I or CSI O.
+    void sendFocusReport();
+    /// CSI ? 999 ; 1|2 n.
+    void reportTerminalVisibility();
+    /// Called by a registered selection when its `active` flag changes, to keep the count.
+    void selectionActivityChanged(const SelectionService& selection, bool active);
+    /// Deactivates the active selections a margin-limited scroll over these rows touches.
+    void selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right);
+    /// Repairs the wide-character seams at the margins of an absolute row before a column shift.
+    void repairWideCellsForColumnRestrictedShift(int row);
+    /// Adjusts every active registered selection for content moved by `lines` within top...bottom.
+    void adjustSelectionsForInPlaceScroll(int64_t top, int64_t bottom, int64_t lines);
+
+    // --- Feed and replies (TerminalFeed.cpp) ----------------------------------------------------
+
+    /// Marks two screen rows changed.
+    void refresh(int startRow, int endRow);
 
     // --- Parser listener and dispatch (TerminalDispatch.cpp) ------------------------------------
 
+    bool silentLog() const override { return silentLog_; }
     // Final, so that the parse loop the terminal instantiates for itself calls them directly.
     void handlePrintBorrowed(std::span<const uint8_t> bytes) final;
     /// A run the parser found to be printable ASCII only (0x20-0x7E), which skips that test.
@@ -593,22 +823,9 @@ public:
     /// terminal's parse loop without the large frame of the routing switch.
     void dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect);
 
-    /// A host closure for an OSC number, consulted before the built-in handler.
-    void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);
-    /// A host factory asked for the handler of every DCS sequence before the built-in ones; a
-    /// handler it returns wins, null leaves the sequence to the terminal. An empty one removes it.
-    void setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory);
-    /// Observes every OSC the terminal receives; events arrive later on the OSC event queue.
-    std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
     /// OSC 0/2 and OSC 1: store the title and tell the delegate.
     void setTitle(const std::string& text);
     void setIconTitle(const std::string& text);
-    /// The titles, their stacks and the title modes.
-    const TerminalTitles& titles() const { return titles_; }
-    /// The window title a program set; empty until one does.
-    const TitleText& terminalTitle() const { return titles_.terminalTitle(); }
-    /// The icon title a program set; empty until one does.
-    const TitleText& iconTitle() const { return titles_.iconTitle(); }
 
     // --- Character sets (TerminalCharSets.cpp) --------------------------------------------------
 
@@ -623,7 +840,7 @@ public:
     /// Designates `set` into slot `slot`; the active set follows when that slot is invoked.
     void setgCharset(uint8_t slot, const CharacterMap* set);
     /// ESC ( x and its relatives: the intermediate and the final byte.
-    void selectCharset(std::span<const uint8_t> collect);
+    void selectCharset(uint8_t intermediate, uint8_t final);
 
     // --- Print path (TerminalPrint.cpp) ---------------------------------------------------------
 
@@ -749,8 +966,6 @@ public:
     void cmdSelectPresentationDirection(const CsiParameters& pars, Collect collect);
     /// DECBI (`back`) and DECFI.
     void columnIndex(bool back);
-    /// (x, y) of the active buffer.
-    std::pair<int, int> getCursorLocation() const;
     int getTopVisibleRow() const;
 
     // --- Erasing and line render modes (TerminalErase.cpp) --------------------------------------
@@ -767,7 +982,6 @@ public:
     void cmdSetMargins(const CsiParameters& pars, Collect collect);
     void cmdSetScrollRegion(const CsiParameters& pars, Collect collect);
     void cmdSetCursorStyle(const CsiParameters& pars, Collect collect);
-    void setCursorStyle(CursorStyle style);
 
     // --- Bidi paragraph controls (TerminalBidi.cpp) ---------------------------------------------
 
@@ -810,35 +1024,30 @@ public:
     void cmdResetMode(const CsiParameters& pars, Collect collect);
     void setMode(int mode, Collect collect);
     void resetMode(int mode, Collect collect);
-    /// Handles the DEC private modes it owns and answers true; false for any other mode.
-    bool applyDECPrivateMode(int mode, bool value);
-    std::optional<bool> readDECPrivateMode(int mode) const;
-    std::optional<DECModeReportState> decPrivateModeReportState(int mode);
     void cmdSavePrivateModes(const CsiParameters& pars);
     void cmdRestorePrivateModes(const CsiParameters& pars);
     /// Final p: DECSTR, DECSCL, DECRQM.
     void csiPHandler(const CsiParameters& pars, Collect collect);
     void cmdDecRqm(const CsiParameters& pars, bool decMode);
     void cmdSoftReset();
-    void softReset() { cmdSoftReset(); }
+
+    // --- Column-mode switches (TerminalColumnSwitch.cpp) ----------------------------------------
+
+    /// DECCOLM: the grid goes to `columns` columns when mode 40 allows it.
     void changeColumnMode(int columns);
-    /// Whether a CSI keeps a run of column-mode switches going while the run is watched (see
-    /// `ColumnSwitchRun`): one that sets or resets nothing but DECCOLM (CSI ? 3 h, CSI ? 3 l), an
-    /// SGR, or a cursor move.
-    static bool keepsColumnSwitchRun(uint8_t code, const CsiParameters& pars,
-                                     std::span<const uint8_t> collect);
-    /// Ends a run of column-mode switches (see `ColumnSwitchRun`): reflows the normal buffer's
+    /// Ends a run of column-mode switches (ColumnSwitchRun.h): reflows the normal buffer's
     /// scrollback if its reflow was deferred. Called by whatever reads or rewrites the scrollback
     /// rows, and at the end of each feed.
     void endColumnSwitchRun()
     {
-        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]]
+        if (columnSwitchRun_.isOpen()) [[unlikely]]
             finishColumnSwitchRun();
     }
-    /// Ends a watched run before any sequence other than those `keepsColumnSwitchRun` accepts.
+    /// Ends a watched run before any sequence other than those `ColumnSwitchRun::keptByCsi`
+    /// accepts.
     void endWatchedColumnSwitchRun()
     {
-        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+        if (columnSwitchRun_.isOpen()) [[unlikely]] {
             if (columnSwitchRunWatched())
                 finishColumnSwitchRun();
         }
@@ -847,61 +1056,50 @@ public:
     /// while they cannot move a line into the scrollback.
     void endColumnSwitchRunBeforePrint(size_t bytes)
     {
-        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
-            if (columnSwitchRunWatched() && printMayScroll(bytes))
+        if (columnSwitchRun_.isOpen()) [[unlikely]] {
+            if (columnSwitchRunWatched() &&
+                !ColumnSwitchRun::keptByPrint(*_buffer, _buffer == normalBuffer_, bytes))
                 finishColumnSwitchRun();
         }
     }
     void endColumnSwitchRunBeforeExecute(uint8_t code)
     {
-        if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
-            if (columnSwitchRunWatched() && !executeKeepsColumnSwitchRun(code))
+        if (columnSwitchRun_.isOpen()) [[unlikely]] {
+            if (columnSwitchRunWatched() &&
+                !ColumnSwitchRun::keptByExecute(code, *_buffer, _buffer == normalBuffer_,
+                                                modes_[TerminalMode::reverseWraparound] ||
+                                                    modes_[TerminalMode::reverseWraparoundExtended]))
                 finishColumnSwitchRun();
         }
     }
-    bool printMayScroll(size_t bytes) const;
     /// Whether a selection or a view scrolled back names absolute rows, which the rows the
     /// deferred reflow drops off the ring would have to move too: a line scrolled into the
     /// scrollback then ends the run. Neither appears in the middle of a feed.
     bool columnSwitchRunWatched() const { return activeSelectionCount_ != 0 || userScrolling_; }
-    bool executeKeepsColumnSwitchRun(uint8_t code) const;
     void finishColumnSwitchRun();
     /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
     /// and (unless DECNCSM applies) its blanked screen.
     void switchNormalBufferColumns();
 
-    // --- Synchronized output and cursor visibility (TerminalModes.cpp) --------------------------
+    // --- Synchronized output and cursor visibility (TerminalSynchronizedOutput.cpp) -------------
 
     void beginSynchronizedOutput();
     void endSynchronizedOutput();
-    void expireSynchronizedOutput() { endSynchronizedOutput(); }
-    /// Arms or cancels the watchdog; `ViewTerminal` forwards it to its host.
-    virtual void applySynchronizedOutputWatchdog(bool active, uint64_t generation);
-    void synchronizedOutputWatchdogFired(uint64_t generation);
+    /// Applies a due watchdog change now when no feed is under way (one will apply it otherwise).
+    void applyDueSynchronizedOutputWatchdog();
     void showCursor();
     void hideCursor();
 
     // --- Resize, reset, conformance, scrollback (TerminalResize.cpp) ----------------------------
 
-    void resize(int cols, int rows);
-    void resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize);
-    void updatePixelGeometry(int cellWidth, int cellHeight);
     void reportInBandSizeIfAvailable();
-    /// RIS.
-    void resetToInitialState();
     void cmdSetConformanceLevel(const CsiParameters& pars, Collect collect);
-    void clearScrollback();
-    void changeScrollback(std::optional<int> limit);
-    void changeHistorySize(std::optional<int> limit) { changeScrollback(limit); }
 
     // --- Device reports and queries (TerminalDeviceReports.cpp) ---------------------------------
 
     void cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect);
     void cmdDeviceStatus(const CsiParameters& pars, Collect collect);
     void cmdXTVERSION(const CsiParameters& pars, Collect collect);
-    static std::string xtVersionIdentity(const std::optional<std::string>& tag,
-                                         const std::optional<std::string>& branch,
-                                         const std::optional<std::string>& version);
     /// The DCS handlers for DECRQSS ($ q) and XTGETTCAP (+ q); null discards the payload.
     std::shared_ptr<DcsHandler> makeDecrqssHandler();
     std::shared_ptr<DcsHandler> makeXtgettcapHandler();
@@ -949,34 +1147,11 @@ public:
     void resetColor(int index);
     void resetAllColors();
     void reportColorScheme();
-    void updateColorScheme(TerminalColorScheme scheme, bool notify);
-    void notifyColorScheme();
 
     // --- Clipboard protocol (TerminalClipboard.cpp, TerminalDispatch.cpp) -----------------------
 
-    /// Pastes through the clipboard protocol object (made on first use).
-    TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
-    void refreshKittyClipboardCapabilities();
     /// The clipboard protocol object, made on first use.
     KittyClipboardProtocol& kittyClipboard();
-    /// The clipboard protocol object if the first OSC 5522, mode 5522 or paste has made it; null
-    /// before.
-    const KittyClipboardProtocol* existingKittyClipboard() const { return kittyClipboardProtocol_.get(); }
-    /// The queue the clipboard protocol moves host completions onto; without one it starts a
-    /// serial queue of its own. Read when the protocol object is made, so a host (or a test) sets
-    /// it before the first clipboard use.
-    void setKittyClipboardCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue)
-    {
-        kittyClipboardCompletionQueue_ = std::move(queue);
-    }
-    /// Where paste-event tokens come from (random by default); a source that fails, or none,
-    /// sends paste events without a token.
-    void setKittyClipboardTokenGenerator(std::function<std::optional<std::string>()> generator)
-    {
-        kittyClipboardTokenGenerator_ = std::move(generator);
-    }
-    /// The monotonic nanosecond clock paste-event tokens expire by (the uptime clock by default).
-    void setKittyClipboardClock(std::function<uint64_t()> clock) { kittyClipboardClock_ = std::move(clock); }
     /// A new paste-event token; absent without a generator or when it fails.
     std::optional<std::string> newKittyClipboardToken() const
     {
@@ -999,120 +1174,24 @@ public:
 
     /// OSC 8: opens (pending), replaces or closes the active hyperlink.
     void oscHyperlink(Bytes data);
-    /// The URI of an OSC 8 payload ("params;URI"): everything after the first ";". Absent when
-    /// there is no ";". An empty URI ("id=1;") is the empty text, not absent: such a link exists
-    /// on the cells but names nothing to open, so link lookup must not offer it as a target.
-    static std::optional<std::string> parseHyperlinkPayload(std::string_view payload);
     /// The payload code for the next printed cells: the active hyperlink's, registered on first
     /// use; absent when no link is active or the atom table is full. The print path calls it
     /// once per printed run while `activeHyperlink` is set and stamps `value_or(0)` on the cells.
     std::optional<uint16_t> resolveActiveHyperlink();
+    /// The payload code of the active hyperlink for the cells about to be printed. A link that OSC 8
+    /// only announced is registered here, the first time text is printed under it; 0 without a
+    /// link or when no code could be had. Inline: most text carries no link, and then it is one test.
+    uint16_t activePayloadCode() { return activeHyperlink_ ? resolveActiveHyperlink().value_or(0) : 0; }
     /// Registers a payload value in the atom table and holds its code; absent when the table is
     /// full.
     std::optional<TinyAtom> makePayload(std::any value);
-    /// The payload text of a cell: the text its payload code names, when it names one.
-    static std::optional<std::string> stringPayload(PackedCell cell);
-
-    // --- Link detection under a cell (TerminalLinks.cpp) ----------------------------------------
-    // Rows are absolute rows of the given buffer; the width of a row is the smaller of its cell
-    // count and `cols()`. Everything reads the buffer under the terminal lock the caller holds.
-
-    /// The link target under a cell: the OSC 8 URI when the cell carries one, else (in
-    /// `explicitAndImplicit`) the URL or path the implicit-link rule finds around it. Never empty.
-    std::optional<std::string> link(const LinkLookupLocation& at, LinkLookupMode mode) const;
-    /// The location as a position of `buffer`, row and column clamped into it; absent when the
-    /// buffer has no lines.
-    std::optional<Position> resolveLinkLocation(const LinkLookupLocation& location,
-                                                const Buffer& buffer) const;
-    /// The OSC 8 link whose run of cells holds the cell; absent with the option off, and for a
-    /// link whose URI is empty (there is nothing to open).
-    std::optional<LinkMatch> explicitLinkMatch(Position at, const Buffer& buffer) const;
-    /// The URL or path around the cell, across soft-wrapped and heuristically joined rows.
-    std::optional<LinkMatch> implicitLinkMatch(Position at, const Buffer& buffer) const;
-    /// The cell's payload code, or its wide lead cell's for an empty right half; absent for 0.
-    std::optional<uint16_t> payloadCode(Position at, const Buffer& buffer) const;
-    /// The logical line around the cell with the cell each character came from.
-    std::optional<ImplicitLineMap> buildImplicitLineMap(Position at, const Buffer& buffer) const;
-    /// The first and last rows of the hard-broken rows joined around `row`; absent when no
-    /// neighbour joins.
-    std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(int64_t around,
-                                                                      const Buffer& buffer) const;
-    /// Whether `row` continues the logical line begun at `startRow`: soft-wrapped, or joined.
-    bool isImplicitContinuationRow(int64_t row, int64_t startRow, const Buffer& buffer) const;
-    /// Whether a hard line end between two rows most likely broke a link in two.
-    bool canJoinImplicitRows(int64_t upper, int64_t lower, const Buffer& buffer) const;
-    std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, const Buffer& buffer) const;
-    /// Whether the implicit-link rule finds a link across the seam of the two rows.
-    bool seamContainsImplicitLink(int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol,
-                                  const Buffer& buffer) const;
-    /// The character a column shows (a wide character's right half shows its lead's); absent for
-    /// an empty cell and outside the line.
-    static std::optional<std::u32string> linkCharacterAt(const BufferLine& line, int col);
-    /// The characters of columns `startCol` ..< `endCol`, a space for each empty cell.
-    static std::u32string implicitLineSegmentText(const BufferLine& line, int startCol, int endCol);
-    /// The first column below `lineLimit` showing a character that is not white space, else
-    /// `lineLimit`.
-    static int firstNonWhitespaceColumn(const BufferLine& line, int lineLimit);
-    /// True for a match that must not be a link: one right after a "$" (the tail of "$/x").
-    static bool suppressImplicitLikeMatch(std::u16string_view text, int32_t matchStart);
-    /// The implicit-link rule, compiled on first use; null when it does not compile.
-    static const platform::Regex* implicitLinkRegex();
-
-    // --- Payload collection (TerminalPayloadCollection.cpp) -------------------------------------
-
-    /// Gives back the payload codes no cell of either buffer (scrollback included) and no active
-    /// hyperlink uses any more, then waits for the held codes to double before the next run.
-    void garbageCollectPayload();
-
-    // --- Content snapshot (TerminalContentSnapshot.cpp) -----------------------------------------
-    // The value types live in Kestrovan/ContentSnapshot.h, which callers include. The portable
-    // render snapshot is built above the engine core, by `RenderSnapshotBuilder`
-    // (Kestrovan/Portable/RenderSnapshotBuilder.h), from the const accessors and the update range.
-
-    /// The input modes a host encodes keys and pastes with. Takes the terminal lock itself.
-    TerminalInputStateSnapshot inputStateSnapshot() EXCLUDES(terminalLock_);
-    /// The same for a caller that holds the lock (else the program stops).
-    TerminalInputStateSnapshot inputStateSnapshotLocked() const REQUIRES(terminalLock_);
-    /// The lines of a region of one buffer as text cells, with absolute row numbers and the
-    /// cursor. Takes the terminal lock itself.
-    TerminalContentSnapshot contentSnapshot(const TerminalContentRegion& region, BufferKind kind)
-        EXCLUDES(terminalLock_);
-    /// The same for a caller that holds the lock (else the program stops).
-    TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
-        REQUIRES(terminalLock_);
-    /// The display text of ring line `line` of `buffer` over its first `columns` columns, by the
-    /// rule of a content snapshot row; empty outside the ring. The caller holds the lock.
-    std::string displayText(const Buffer& buffer, int line, int columns) const;
-
-    // --- Host input (TerminalHostInput.cpp) ----------------------------------------------------
-    // For hosts without a view. Like the rest of the terminal these run with the lock held by the
-    // caller; every key or text they encode is scanned for a submitted command line before it is
-    // sent through the delegate.
-
-    /// Bit 0 application cursor, 1 application keypad, 2 bracketed paste, 3 kitty paste events;
-    /// bits 8-31 the kitty keyboard flags of the active screen.
-    uint32_t hostInputModes() const;
-    /// Sends text as typed (a key-less press carrying it); false when it encodes to nothing.
-    bool sendHostText(std::string_view text);
-    /// Pastes text through the paste path; true only when it went out as text.
-    bool sendHostTextPaste(const std::string& text, bool allowUnsafe);
-    /// Sends one key event named by web `key` and `code` values. `eventType` 1 press, 2 repeat,
-    /// 3 release; `modifiers` are the kitty protocol's bits; `shiftedKey` and `baseLayoutKey` are
-    /// scalars, 0 for none. Returns 1 when bytes were sent; 2 for a bad event type or a key that
-    /// encodes to nothing; for a key the tables do not name that is not one character, or a plain
-    /// character the host should send as text, 0 (2 for a release).
-    int sendHostKey(std::string_view key, std::string_view code, uint32_t modifiers, uint32_t eventType,
-                    const std::optional<std::string>& text, uint32_t shiftedKey, uint32_t baseLayoutKey);
-    /// Answers an OSC 52 read the host took on (`clipboardReadRequest`) with the clipboard's
-    /// content for `selection`.
-    void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content);
 
     // --- OSC 1337 (TerminalITerm2.cpp) ----------------------------------------------------------
 
     /// OSC 1337: the capability report and inline files; any other form goes to the host.
     void osciTerm2(Bytes data);
 
-    // --- Semantic prompts (TerminalSemanticPrompts.cpp, TerminalSubmissionScan.cpp) ------------
+    // --- Semantic prompts (TerminalSemanticPrompts.cpp) -----------------------------------------
 
     /// OSC 133: the payload after "133;". Malformed payloads are ignored without a report.
     void oscSemanticPrompt(Bytes data);
@@ -1122,79 +1201,14 @@ public:
     /// Both buffers leave the command line: input becomes `submitted`, prompt and input content
     /// becomes `output`.
     void semanticNoteAlternateScreenSwitch();
-    /// Full and soft reset: both buffers forget their prompt state; with `clearingScreenMarks`
-    /// the screen rows also lose their marks and hard-continuation groups.
-    void resetSemanticPromptState(bool clearingScreenMarks);
-    void resetUserInputScanner();
-    /// Bytes the user types: scanned for a submission (which moves an `armed` command line to
-    /// `submitted`), then handed to the delegate unchanged.
-    void sendUserInput(Bytes data);
-    /// True when a byte of `data` completes a submission (Enter in any of its encodings, outside
-    /// a bracketed paste). The scanner keeps its state across calls.
-    bool scanUserInputForSubmission(Bytes data);
-    /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
-    std::optional<SemanticContent> semanticContent(Position at) const;
-    /// The prompt marks of an absolute row of the active buffer.
-    std::vector<SemanticPromptAnchor> semanticPromptMarks(int at) const
-    {
-        return buffer().semanticPromptMarks(at);
-    }
-    std::optional<SemanticPromptKind> semanticRowKind(int at) const { return buffer().semanticRowKind(at); }
-    std::optional<Position> activeSemanticPromptOrigin() const
-    {
-        return buffer().activeSemanticPromptOrigin();
-    }
-    /// Where a line object now is in the active buffer; absent when it was recycled since
-    /// `recycleGeneration` was read, or is no longer in the ring.
-    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const;
-    /// The line at an absolute row of the active buffer, null outside the ring.
-    std::shared_ptr<const BufferLine> bufferLine(int atRow) const;
-
-    // --- Prompt click-to-move (TerminalPromptClick.cpp) -----------------------------------------
-
-    /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
-    bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                       const SemanticPromptPointerSnapshot& snapshot) const;
-    /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
-    /// absolute row); true when the click was consumed.
-    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
-    /// The same behind the snapshot gate: single clicks only, no drag, no selection.
-    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
-                                   const SemanticPromptPointerSnapshot& snapshot);
+    /// Full and soft reset: both buffers forget their prompt state, and their screen rows lose
+    /// their marks and hard-continuation groups.
+    void resetSemanticPromptState();
 
     // --- Program status (TerminalProgramStatusHandlers.cpp) -------------------------------------
 
     /// OSC 7501; `terminator` is the byte that ended the OSC (0x07 BEL, else ESC \).
     void oscProgramStatus(Bytes data, uint8_t terminator);
-    /// The records in update order, each with `effectiveApp` resolved.
-    std::vector<TerminalProgramStatus> programStatusRecords() const
-    {
-        return programStatusStore_.snapshots();
-    }
-    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
-    {
-        return programStatusStore_.snapshot(id);
-    }
-    /// Clears a record and its descendants (every record for the empty id); tells the host when
-    /// anything went.
-    void clearProgramStatus(const std::string& id);
-    /// The child has ended or a new prompt opened: working and blocked records go.
-    void programStatusProcessExited();
-
-    // --- Text extraction (TerminalTextExtraction.cpp) -------------------------------------------
-
-    /// The text of columns `start` ..< `end` (-1: the whole row) of absolute row `line`:
-    /// right-trimmed, wide characters' right halves skipped, NUL read as a space.
-    std::string translateBufferLineToString(const Buffer& buffer, int line, int start, int end) const;
-    /// The logical lines from `start` to `end` (start first, end row within the buffer): soft-
-    /// wrapped rows join, a line-break fragment ends each hard line, trailing blank rows are
-    /// dropped.
-    std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer) const;
-    /// The text between two positions of the active buffer, in either order.
-    std::string getText(Position start, Position end) const;
-    /// Every line of a buffer, scrollback included, one line feed after each; rows the encoding
-    /// cannot represent are left out.
-    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding) const;
 
     // --- Kitty graphics (TerminalKittyGraphics.cpp) ---------------------------------------------
 
@@ -1217,55 +1231,28 @@ public:
     void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta);
     /// Advances the animations and arms the timer for the next frame.
     void scheduleKittyAnimationTimer();
-    /// The images and placements renderers draw this frame; needs the lock.
-    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot();
-    /// The images, placements and pending transfer of both screens. Only `KittyGraphicsEngine`
-    /// changes them; reading them here first writes placement rows that dropped lines moved.
+    /// The images, placements and pending transfer of both screens, their placement rows settled
+    /// first (for `innerState`). Only `KittyGraphicsEngine` changes them.
     const KittyGraphicsState& kittyGraphicsState() const;
-    /// Whether either screen holds a placement; the scroll and erase paths skip the kitty work
-    /// without one.
-    bool hasKittyPlacements() const { return hasKittyPlacements_; }
     /// Rises each time the animation timer is scheduled; an armed timer item whose ticket holds an
     /// older serial does nothing.
     uint64_t kittyAnimationTimerSerial() const { return kittyAnimationTimerSerial_; }
-    /// Where animation time comes from and how the animation timer is armed (the uptime clock and
-    /// the shared timer queue by default); a host or a test gives its own before images arrive.
-    void setKittyAnimationClock(KittyAnimationClock clock)
-    {
-        kittyGraphicsState_.animationClock = std::move(clock);
-    }
 
     // --- State read by hosts and by other parts of the engine ----------------------------------
     // Each is changed by the control functions and host calls above; these only read it.
 
-    /// The distance between default tab stops.
-    static constexpr int tabStopWidth = 8;
     /// The pixel size the host last gave (or answered), for in-band size reports.
     const std::optional<TerminalPixelGeometry>& pixelGeometry() const { return pixelGeometry_; }
     /// The style DECSCUSR 0 restores: the options' cursor style at construction.
     CursorStyle defaultCursorStyle() const { return defaultCursorStyle_; }
     /// The conformance level DECSCL set.
     TerminalConformance conformance() const { return conformance_; }
-    /// Whether replies use 8-bit C1 introducers (S8C1T, DECSCL), and their bytes.
-    const CC& cc() const { return cc_; }
 
-    /// The interning of attributes and grapheme clusters both buffers share.
-    const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
-    /// Which arena table ran out when a reclaim is asked for.
-    enum class ArenaTable : uint8_t
-    {
-        styles,
-        clusters,
-    };
     /// Gives back the arena ids no cell of either buffer, the current style or the erase cells
     /// use (TerminalArenaReclaim.cpp). When that frees too little, the oldest scrollback lines
     /// give up their styles or clusters. Runs only as often as its cost is repaid; true when it
     /// ran and `table` has room now. The print path calls it when the cluster table is full.
     bool reclaimCellArena(ArenaTable table);
-    /// The main screen, with scrollback; a full reset replaces it.
-    const std::shared_ptr<Buffer>& normalBuffer() const { return normalBuffer_; }
-    /// The alternate screen, without scrollback.
-    const std::shared_ptr<Buffer>& altBuffer() const { return altBuffer_; }
     /// The arena id of `currentAttribute()`, given to printed cells. Inline: read for every run.
     uint16_t curStyleID() const { return curStyleID_; }
     /// The attribute erased cells get: the current attribute's background only.
@@ -1294,13 +1281,6 @@ public:
     }
     /// Bytes of an incomplete UTF-8 sequence carried to the next printed run.
     const ReadingBuffer& readingBuffer() const { return readingBuffer_; }
-    /// Whether the view says the user has scrolled it away from the bottom.
-    bool userScrolling() const { return userScrolling_; }
-    /// A scroll-position change waits for the outermost feed to end.
-    bool hasPendingScrollNotification() const { return hasPendingScrollNotification_; }
-    /// The escape-sequence parser, for inspection; hosts install handlers through
-    /// `registerOscHandler` and `setDcsHandlerFactory`.
-    const EscapeSequenceParser& parser() const { return *parser_; }
     /// How deeply `feed` calls are nested (0 outside a feed).
     int parseDepth() const { return parseDepth_; }
 
@@ -1315,73 +1295,12 @@ public:
     /// The kitty keyboard state of each screen.
     const KeyboardModeState& keyboardModeNormal() const { return keyboardModeNormal_; }
     const KeyboardModeState& keyboardModeAlt() const { return keyboardModeAlt_; }
-    /// Which clicks may move the shell's cursor.
-    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const
-    {
-        return semanticPromptClickBehavior_;
-    }
-
-    // Synchronized output (mode 2026) and its watchdog.
-    double synchronizedOutputTimeoutSeconds() const { return synchronizedOutputTimeoutSeconds_; }
-    bool synchronizedOutputActive() const { return synchronizedOutputActive_; }
-    /// Rises each time synchronized output begins, so a late watchdog never ends a newer update.
-    uint64_t synchronizedOutputGeneration() const { return synchronizedOutputGeneration_; }
-    /// The watchdog must be re-armed or cancelled when the outermost feed ends.
-    bool synchronizedOutputWatchdogDirty() const { return synchronizedOutputWatchdogDirty_; }
-    /// The armed watchdog on the shared timer queue, when one is armed.
-    const std::optional<platform::TimerQueue::Handle>& synchronizedOutputTimeoutItem() const
-    {
-        return synchronizedOutputTimeoutItem_;
-    }
-    const SynchronizedOutputWatchdogCounters& synchronizedOutputWatchdogCounters() const
-    {
-        return synchronizedOutputWatchdogCounters_;
-    }
-
-    /// OSC 7 and OSC 6 as the program wrote them; absent until a trusted program sends one.
-    const std::optional<std::string>& hostCurrentDirectory() const { return hostCurrentDirectory_; }
-    const std::optional<std::string>& hostCurrentDocument() const { return hostCurrentDocument_; }
-    /// The focus and visibility the host last gave.
-    bool reportedFocusState() const { return reportedFocusState_; }
-    TerminalVisibility reportedVisibility() const { return reportedVisibility_; }
-    /// The force-touch stage and pressure of the current press, and where the press began.
-    int pressureStage() const { return pressureStage_; }
-    float pressure() const { return pressure_; }
-    const std::optional<Position>& primaryPointerPressLocation() const
-    {
-        return primaryPointerPressLocation_;
-    }
-    /// The selections that watch this terminal (held weakly), and how many of them are active.
-    const std::vector<std::weak_ptr<SelectionService>>& selections() const { return selections_; }
-    int activeSelectionCount() const { return activeSelectionCount_; }
 
     /// The OSC 8 link being printed, if any.
     const std::optional<ActiveHyperlink>& activeHyperlink() const { return activeHyperlink_; }
     /// The payload atoms the cells of this terminal hold.
     const PayloadState& payloads() const { return payloads_; }
-    /// The state of the scan of user input for a submitted command line.
-    SemanticScanState semanticScanState() const { return semanticScanState_; }
-    bool semanticScanInPaste() const { return semanticScanInPaste_; }
-    const std::vector<uint8_t>& semanticScanParams() const { return semanticScanParams_; }
 
-    /// The longest list of bytes kept by the semantic input scanner.
-    static constexpr size_t maximumSemanticScanParams = 32;
-
-    /// The lock that guards all of the terminal's state. Returned from a const method so readers
-    /// that only look can check it is held; locking the result locks the terminal.
-    TerminalLock& terminalLock() const RETURN_CAPABILITY(terminalLock_) { return terminalLock_; }
-
-protected:
-    /// Sends the bytes through the delegate, when there is one: input the user typed, pasted or
-    /// clicked, which a host never drops.
-    void sendBytes(std::span<const uint8_t> bytes);
-    /// Sends a reply the terminal made by itself through the delegate's `sendReply`, which a host
-    /// may bound for a child that does not read.
-    void sendReplyBytes(std::span<const uint8_t> bytes);
-    /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
-    void logInfo(std::string_view message) const;
-
-private:
     // The kitty graphics engine is a short-lived view made on the stack for each kitty call; it
     // owns the rules of the kitty state below and keeps `hasKittyPlacements_` and the animation
     // timer serial in step with it.
@@ -1422,11 +1341,10 @@ private:
     void resizeNormalBufferDeferringScrollback(int newColumns);
     bool isRegistered(const SelectionService& selection) const;
 
-    // Mode switches with effects beyond storing the mode (TerminalModes.cpp, TerminalCursor.cpp).
+    // Mode switches with effects beyond storing the mode (TerminalModes.cpp, TerminalCursor.cpp);
+    // the DEC private modes' rows (DecPrivateModeTable.cpp) call them.
     /// SM/RM for one ANSI mode; false when the mode is not one of ours.
     bool applyAnsiMode(int mode, bool value);
-    /// DECSET/DECRST for the classic DEC modes; false when the mode is to be reported unhandled.
-    bool applyClassicDECMode(int mode, bool value);
     /// DECSCNM: the whole screen changes colour, so only a real change is announced.
     void setReverseColors(bool value);
     /// BDSM (ANSI mode 8): whether the terminal runs the implicit bidi algorithm.
@@ -1497,27 +1415,8 @@ private:
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;
     int parseDepth_ = 0;
-    /// Column-mode switches (DECCOLM) within one feed. Each switch blanks the screen and homes
-    /// the cursor; while the screen rows take no part in the reflow, the normal buffer's switch
-    /// resizes only the screen and leaves its scrollback laid out as it was
-    /// (`Buffer::resizeScreenDeferringScrollback`), so a switch costs the same whatever the
-    /// scrollback holds. So does the normal screen's return from the alternate screen after a
-    /// switch made there. Output between switches reaches the screen rows alone: lines scrolled
-    /// into the scrollback meanwhile are counted and dropped as a full ring would drop them,
-    /// and image placements count rows as the reflow will leave them. What reads or rewrites
-    /// the scrollback rows (erasing the history, a resize, a full reset) ends the run first, as
-    /// does the end of the feed: the scrollback is then reflowed once to the width the run ended
-    /// at. A selection or a view scrolled back names absolute rows: while either is there, the
-    /// run ends before anything that could scroll a line into the scrollback. Hosts read the
-    /// buffers between feeds, when no run is open; a host callback made during a feed sees the
-    /// scrollback rows as they were laid out before the run.
-    enum class ColumnSwitchRun : uint8_t
-    {
-        none,
-        /// The normal buffer's scrollback waits for its reflow.
-        pending,
-    };
-    ColumnSwitchRun columnSwitchRun_ = ColumnSwitchRun::none;
+    /// Column-mode switches (DECCOLM) within one feed (ColumnSwitchRun.h).
+    ColumnSwitchRun columnSwitchRun_;
     /// Set while a deferred switch resizes the grid: the normal buffer is then left as it is.
     bool keepNormalBufferInResize_ = false;
 
@@ -1545,13 +1444,7 @@ private:
     KeyboardModeState keyboardModeAlt_;
     SemanticPromptClickBehavior semanticPromptClickBehavior_;
 
-    // Synchronized output.
-    double synchronizedOutputTimeoutSeconds_ = 1.0;
-    bool synchronizedOutputActive_ = false;
-    uint64_t synchronizedOutputGeneration_ = 0;
-    bool synchronizedOutputWatchdogDirty_ = false;
-    std::optional<platform::TimerQueue::Handle> synchronizedOutputTimeoutItem_;
-    SynchronizedOutputWatchdogCounters synchronizedOutputWatchdogCounters_;
+    SynchronizedOutput synchronizedOutput_;
 
     // Host state and events.
     std::optional<std::string> hostCurrentDirectory_;
@@ -1568,9 +1461,7 @@ private:
 
     // Payloads.
     PayloadState payloads_;
-    SemanticScanState semanticScanState_ = SemanticScanState::ground;
-    bool semanticScanInPaste_ = false;
-    std::vector<uint8_t> semanticScanParams_;
+    SemanticInputScanner semanticInputScanner_;
 
     // Arena reclaims (cold: only a full table reads them). A reclaim scans every cell, so after
     // one that freed little the next waits for this many refused interns (counted in

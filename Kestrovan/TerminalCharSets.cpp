@@ -16,19 +16,14 @@ void Terminal::setgCharset(uint8_t slot, const CharacterMap* set)
     charsets_.designate(slot, set);
 }
 
-void Terminal::selectCharset(std::span<const uint8_t> collect)
+void Terminal::selectCharset(uint8_t intermediate, uint8_t final)
 {
-    if (collect.size() != 2) {
-        setgLevel(0);
-        setgCharset(0, nullptr);
-        return;
-    }
-    const CharacterMap* set = CharSets::find(collect[1]);
+    const CharacterMap* set = CharSets::find(final);
     // United States ASCII replaces nothing: store it as no translation, so ASCII keeps its fast road.
     if (set && set->isEmpty())
         set = nullptr;
     // The 96-character designators select the same maps as their 94-character partners.
-    switch (collect[0]) {
+    switch (intermediate) {
     case '(':
         setgCharset(0, set);
         return;

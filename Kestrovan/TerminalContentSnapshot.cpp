@@ -131,7 +131,7 @@ TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentReg
         trimmed + scrollbackLines, std::move(rows), trimmed + source.yBase() + source.y(), source.x());
 }
 
-std::string Terminal::displayText(const Buffer& buffer, int line, int columns) const
+std::string displayText(const Buffer& buffer, int line, int columns)
 {
     const CircularBufferLineList& lines = buffer.lines();
     if (line < 0 || line >= lines.count())

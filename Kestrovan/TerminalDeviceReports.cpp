@@ -18,17 +18,6 @@ namespace kestrovan {
 namespace {
 
 /// The printable ASCII bytes of `text`, or nothing when none are left.
-std::optional<std::string> printableAscii(const std::optional<std::string>& text)
-{
-    if (!text)
-        return std::nullopt;
-    std::string out;
-    std::copy_if(text->begin(), text->end(), std::back_inserter(out),
-                 [](char c) { return c >= 0x20 && c <= 0x7E; });
-    if (out.empty())
-        return std::nullopt;
-    return out;
-}
 
 bool startsWith(std::string_view text, std::string_view prefix)
 {
@@ -150,36 +139,10 @@ void Terminal::cmdXTVERSION(const CsiParameters& pars, Collect collect)
 {
     if (!collectIs(collect, ">") || pars.count != 1 || pars[0] != 0)
         return;
-    const std::string identity = xtVersionIdentity(KestrovanBuildInfo::tag(), KestrovanBuildInfo::branch(),
-                                                   KestrovanBuildInfo::version());
+    const std::string identity = KestrovanBuildInfo::xtVersionIdentity(
+        KestrovanBuildInfo::tag(), KestrovanBuildInfo::branch(), KestrovanBuildInfo::version());
     // Always 7-bit, whatever `cc` says.
     sendResponse(CC::dcs7, ">|" + identity, CC::st7);
-}
-
-std::string Terminal::xtVersionIdentity(const std::optional<std::string>& tag,
-                                        const std::optional<std::string>& branch,
-                                        const std::optional<std::string>& version)
-{
-    // Only printable ASCII ever reaches the reply, so build data cannot smuggle a control into it.
-    std::string identity = "Kestrovan";
-    if (std::optional<std::string> cleanTag = printableAscii(tag)) {
-        if (cleanTag->front() == 'v')
-            cleanTag->erase(0, 1);
-        if (!cleanTag->empty())
-            identity += " " + *cleanTag;
-    }
-    if (const std::optional<std::string> cleanBranch = printableAscii(branch))
-        identity += "-" + *cleanBranch;
-    if (const std::optional<std::string> cleanVersion = printableAscii(version);
-        cleanVersion && *cleanVersion != "unknown")
-        identity += "+" + *cleanVersion;
-    identity += ":";
-    // Programs read the reply into small buffers: keep it at 256 bytes, still ending in ":".
-    if (identity.size() >= 257) {
-        identity.resize(255);
-        identity += ":";
-    }
-    return identity;
 }
 
 std::shared_ptr<DcsHandler> Terminal::makeDecrqssHandler()

@@ -69,9 +69,8 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 {
     Buffer& buffer = *_buffer;
-    if (columnSwitchRun_ == ColumnSwitchRun::none && !charsets_.charset() &&
-        readingBuffer_.putbackBuffer.empty() && !activeHyperlink() &&
-        buffer.placeAsciiRunOnCursorRow(bytes, curStyleID_, 0)) [[likely]] {
+    if (!columnSwitchRun_.isOpen() && !charsets_.charset() && readingBuffer_.putbackBuffer.empty() &&
+        !activeHyperlink() && buffer.placeAsciiRunOnCursorRow(bytes, curStyleID_, 0)) [[likely]] {
         updateRange(buffer.y());
         return;
     }
@@ -238,8 +237,7 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
             unknown();
             return;
         }
-        const uint8_t sequence[2] = {collect[0], code};
-        selectCharset(sequence);
+        selectCharset(collect[0], code);
         return;
     }
     case '#':
@@ -293,8 +291,8 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 
 void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
 {
-    if (columnSwitchRun_ != ColumnSwitchRun::none && columnSwitchRunWatched() &&
-        !keepsColumnSwitchRun(code, pars, collect)) [[unlikely]]
+    if (columnSwitchRun_.isOpen() && columnSwitchRunWatched() &&
+        !ColumnSwitchRun::keptByCsi(code, pars, collect)) [[unlikely]]
         finishColumnSwitchRun();
     // SGR (the parser has published the colon mask), by far the most frequent, goes straight on
     // without the routing below.
@@ -323,7 +321,7 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
 // otherwise straight to SGR without the routing. A column-switch run takes the whole road.
 void Terminal::dispatchSgrReset(const CsiParameters& pars)
 {
-    if (columnSwitchRun_ != ColumnSwitchRun::none) [[unlikely]] {
+    if (columnSwitchRun_.isOpen()) [[unlikely]] {
         dispatchCsi('m', pars, {});
         return;
     }

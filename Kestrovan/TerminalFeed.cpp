@@ -31,10 +31,8 @@ void Terminal::feed(std::span<const uint8_t> bytes)
         hasPendingScrollNotification_ = false;
         scrollPositionChanged();
     }
-    if (synchronizedOutputWatchdogDirty_) {
-        synchronizedOutputWatchdogDirty_ = false;
-        applySynchronizedOutputWatchdog(synchronizedOutputActive_, synchronizedOutputGeneration_);
-    }
+    if (synchronizedOutput_.takeWatchdogDue())
+        applySynchronizedOutputWatchdog(synchronizedOutput_.active(), synchronizedOutput_.generation());
 }
 
 void Terminal::feed(std::string_view text)

@@ -1,16 +1,15 @@
-// Input from hosts that have no view: the modes such a host must know, text and pastes, key events
-// named by their web `key` and `code` values, and answers to clipboard reads the host took on.
+// Input from hosts that have no view (TerminalHostInput.h).
 //
 // Keys and text go through the same kitty keyboard encoder as a view's keys, with the flags of the
 // active screen and the terminal's application cursor, application keypad and backarrow-key modes,
 // so a program sees the same bytes whichever host it runs under. Everything encoded here is typed
 // input: it passes the submission scanner (so shell integration sees Enter) before the delegate
 // sends it. Pastes take the paste path of the clipboard protocol, which brackets and filters them.
-#include "Kestrovan/Base64.h"
+#include "Kestrovan/TerminalHostInput.h"
+
 #include "Kestrovan/HostKeyNames.h"
+#include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
-#include "Kestrovan/OscPayloadText.h"
-#include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 
 namespace kestrovan {
@@ -57,53 +56,62 @@ std::optional<char32_t> optionalScalar(uint32_t value)
 
 } // namespace
 
-uint32_t Terminal::hostInputModes() const
+uint32_t hostInputModes(const Terminal& terminal)
 {
     uint32_t modes = 0;
-    if (modes_[TerminalMode::applicationCursor])
+    if (terminal.mode(TerminalMode::applicationCursor))
         modes |= applicationCursorBit;
-    if (modes_[TerminalMode::applicationKeypad])
+    if (terminal.mode(TerminalMode::applicationKeypad))
         modes |= applicationKeypadBit;
-    if (modes_[TerminalMode::bracketedPasteMode])
+    if (terminal.mode(TerminalMode::bracketedPasteMode))
         modes |= bracketedPasteBit;
-    if (modes_[TerminalMode::kittyPasteEventsEnabled])
+    if (terminal.mode(TerminalMode::kittyPasteEventsEnabled))
         modes |= kittyPasteEventsBit;
     // The flags fill the upper 24 bits; anything wider would be shifted out, not misread.
-    modes |= (keyboardEnhancementFlags().rawValue & 0xFFFFFF) << keyboardFlagsShift;
+    modes |= (terminal.keyboardEnhancementFlags().rawValue & 0xFFFFFF) << keyboardFlagsShift;
     return modes;
 }
 
-bool Terminal::sendHostText(std::string_view text)
+std::optional<std::vector<uint8_t>> encodeHostText(const Terminal& terminal, std::string_view text)
 {
     KittyKeyEvent event;
     event.text = decodeUtf8(text);
     // Text carries no backarrow meaning, so only the two cursor and keypad modes go in.
     KittyKeyboardEncoder::Switches switches;
-    switches.applicationCursor = modes_[TerminalMode::applicationCursor];
-    switches.applicationKeypad = modes_[TerminalMode::applicationKeypad];
-    const std::optional<std::vector<uint8_t>> bytes =
-        KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
+    switches.applicationCursor = terminal.mode(TerminalMode::applicationCursor);
+    switches.applicationKeypad = terminal.mode(TerminalMode::applicationKeypad);
+    std::optional<std::vector<uint8_t>> bytes =
+        KittyKeyboardEncoder(terminal.keyboardEnhancementFlags(), switches).encode(event);
     if (!bytes || bytes->empty())
+        return std::nullopt;
+    return bytes;
+}
+
+bool sendHostText(Terminal& terminal, std::string_view text)
+{
+    const std::optional<std::vector<uint8_t>> bytes = encodeHostText(terminal, text);
+    if (!bytes)
         return false;
-    sendUserInput(*bytes);
+    terminal.sendUserInput(*bytes);
     return true;
 }
 
-bool Terminal::sendHostTextPaste(const std::string& text, bool allowUnsafe)
+bool sendHostTextPaste(Terminal& terminal, const std::string& text, bool allowUnsafe)
 {
     TerminalPasteRequest request;
     request.text = text;
     // A paste event or a refusal is not the text having been typed.
-    return paste(request, allowUnsafe) == TerminalPasteResult::textSent;
+    return terminal.paste(request, allowUnsafe) == TerminalPasteResult::textSent;
 }
 
-int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t modifiers, uint32_t eventType,
-                          const std::optional<std::string>& text, uint32_t shiftedKey, uint32_t baseLayoutKey)
+HostKeyEncoding encodeHostKey(const Terminal& terminal, std::string_view key, std::string_view code,
+                              uint32_t modifiers, uint32_t eventType, const std::optional<std::string>& text,
+                              uint32_t shiftedKey, uint32_t baseLayoutKey)
 {
     const std::optional<KittyKeyboardEventType> kind =
         eventType <= 3 ? kittyKeyboardEventTypeFromRaw(static_cast<int>(eventType)) : std::nullopt;
     if (!kind)
-        return 2;
+        return {2, {}};
 
     KittyKeyEvent event;
     if (const std::optional<KittyFunctionalKey> functional = hostFunctionalKey(key, code)) {
@@ -111,10 +119,10 @@ int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t 
     } else {
         const std::optional<char32_t> scalar = singleScalar(key);
         if (!scalar)
-            return textFallback(*kind);
+            return {textFallback(*kind), {}};
         // Without flags a character with no chord is ordinary typing: the host sends it as text.
-        if (keyboardEnhancementFlags().isEmpty() && (modifiers & chordModifierMask) == 0)
-            return textFallback(*kind);
+        if (terminal.keyboardEnhancementFlags().isEmpty() && (modifiers & chordModifierMask) == 0)
+            return {textFallback(*kind), {}};
         event.key = KittyKey::unicode(*scalar);
     }
     event.modifiers = KittyKeyboardModifiers(modifiers);
@@ -125,21 +133,25 @@ int Terminal::sendHostKey(std::string_view key, std::string_view code, uint32_t 
     event.baseLayoutKey = optionalScalar(baseLayoutKey);
 
     KittyKeyboardEncoder::Switches switches;
-    switches.applicationCursor = modes_[TerminalMode::applicationCursor];
-    switches.applicationKeypad = modes_[TerminalMode::applicationKeypad];
-    switches.backspaceSendsControlH = modes_[TerminalMode::backarrowKeyMode];
-    const std::optional<std::vector<uint8_t>> bytes =
-        KittyKeyboardEncoder(keyboardEnhancementFlags(), switches).encode(event);
+    switches.applicationCursor = terminal.mode(TerminalMode::applicationCursor);
+    switches.applicationKeypad = terminal.mode(TerminalMode::applicationKeypad);
+    switches.backspaceSendsControlH = terminal.mode(TerminalMode::backarrowKeyMode);
+    std::optional<std::vector<uint8_t>> bytes =
+        KittyKeyboardEncoder(terminal.keyboardEnhancementFlags(), switches).encode(event);
     if (!bytes || bytes->empty())
-        return 2;
-    sendUserInput(*bytes);
-    return 1;
+        return {2, {}};
+    return {1, std::move(*bytes)};
 }
 
-void Terminal::completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
+int sendHostKey(Terminal& terminal, std::string_view key, std::string_view code, uint32_t modifiers,
+                uint32_t eventType, const std::optional<std::string>& text, uint32_t shiftedKey,
+                uint32_t baseLayoutKey)
 {
-    // The same answer an OSC 52 read gets when the host answers at once.
-    sendResponse(cc_.OSC(), "52;" + clipboardSelection(selection) + ";" + base64Encode(content), cc_.ST());
+    const HostKeyEncoding encoded =
+        encodeHostKey(terminal, key, code, modifiers, eventType, text, shiftedKey, baseLayoutKey);
+    if (encoded.result == 1)
+        terminal.sendUserInput(encoded.bytes);
+    return encoded.result;
 }
 
 } // namespace kestrovan

@@ -9,6 +9,7 @@
 // walk both screens.
 #include "Kestrovan/OscPayloadText.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalLinks.h"
 #include "Kestrovan/Utf8.h"
 
 namespace kestrovan {
@@ -36,7 +37,7 @@ void Terminal::oscHyperlink(Bytes data)
     activeHyperlink_ = ActiveHyperlink::pending(std::move(payload));
 }
 
-std::optional<std::string> Terminal::parseHyperlinkPayload(std::string_view payload)
+std::optional<std::string> parseHyperlinkPayload(std::string_view payload)
 {
     // The parameters before the first ";" are not interpreted; later ";" belong to the URI.
     const size_t semicolon = payload.find(';');
@@ -99,7 +100,7 @@ std::optional<TinyAtom> Terminal::makePayload(std::any value)
     return atom;
 }
 
-std::optional<std::string> Terminal::stringPayload(PackedCell cell)
+std::optional<std::string> stringPayload(PackedCell cell)
 {
     const uint16_t code = cell.payloadCode();
     if (code == 0)

@@ -52,9 +52,10 @@ void Terminal::scheduleKittyAnimationTimer()
     KittyGraphicsEngine(*this).scheduleKittyAnimationTimer();
 }
 
-KittyGraphicsRenderSnapshot Terminal::kittyGraphicsRenderSnapshot()
+KittyGraphicsRenderSnapshot Terminal::kittyGraphicsRenderSnapshot() const
 {
-    return KittyGraphicsEngine(*this).kittyGraphicsRenderSnapshot();
+    return KittyGraphicsEngine::renderSnapshot(kittyGraphicsState_, isCurrentBufferAlternate(),
+                                               _buffer->yDisp());
 }
 
 const KittyGraphicsState& Terminal::kittyGraphicsState() const

@@ -58,7 +58,7 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
 void Terminal::carriageReturnLineFeed()
 {
     // A column-switch run to end or margins to keep: the two controls, one after the other.
-    if (columnSwitchRun_ != ColumnSwitchRun::none || modes_[TerminalMode::marginMode]) [[unlikely]] {
+    if (columnSwitchRun_.isOpen() || modes_[TerminalMode::marginMode]) [[unlikely]] {
         dispatchExecute(0x0D);
         dispatchExecute(0x0A);
         return;

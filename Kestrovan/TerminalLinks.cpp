@@ -18,7 +18,8 @@
 // So one lookup spends at most 20 + 2 x 3 x 5 = 50 matcher steps, about 6 ms on a screen built to
 // make the rule backtrack; an ordinary screen needs a small fraction of one step. A search that
 // runs out of time finds no link; nothing is reported.
-#include "Kestrovan/LinkMatch.h"
+#include "Kestrovan/TerminalLinks.h"
+
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 #include "Platform/Regex/Regex.h"
@@ -152,6 +153,27 @@ std::u32string_view characterAt(const BufferLine& line, int col, char32_t& stora
     return cellCharacter(line, line.packed(col - 1), storage);
 }
 
+/// True for a match that must not be a link: one right after a "$" (the tail of "$/x").
+bool suppressImplicitLikeMatch(std::u16string_view text, int32_t matchStart)
+{
+    // In "$/x" the path alternative finds "/x", which is the tail of a variable-like word, not a
+    // path; "$HOME/x" is matched whole by the variable form and starts at the "$".
+    return matchStart > 0 && static_cast<size_t>(matchStart) <= text.size() && text[matchStart - 1] == u'$';
+}
+
+/// The first column below `lineLimit` showing a character that is not white space, else
+/// `lineLimit`.
+int firstNonWhitespaceColumn(const BufferLine& line, int lineLimit)
+{
+    char32_t storage = 0;
+    for (int col = 0; col < lineLimit; ++col) {
+        const std::u32string_view character = characterAt(line, col, storage);
+        if (!character.empty() && !isWhiteSpace(character))
+            return col;
+    }
+    return lineLimit;
+}
+
 /// Calls `visit(col, cell, character)` for the columns `startCol` ..< `endCol` as the implicit text
 /// reads them: the empty right half of a wide character is skipped, any other empty cell reads as
 /// a space.
@@ -264,7 +286,7 @@ enum class JoinResult : uint8_t
 
 JoinResult seamCheck(LinkSearch& search, int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol)
 {
-    const platform::Regex* rule = Terminal::implicitLinkRegex();
+    const platform::Regex* rule = implicitLinkRegex();
     if (!rule || !search.contains(upper) || !search.contains(lower))
         return JoinResult::apart;
 
@@ -304,7 +326,7 @@ JoinResult seamCheck(LinkSearch& search, int64_t upper, int64_t lower, int upper
                 return false;
             if (match.end <= seam || !characterIndex(joined.offsets, match.start) ||
                 !characterIndex(joined.offsets, match.end) ||
-                Terminal::suppressImplicitLikeMatch(joined.units, match.start))
+                suppressImplicitLikeMatch(joined.units, match.start))
                 return true;
             crosses = true;
             return false;
@@ -461,7 +483,7 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
         // link at the end of the row above to the word after the spaces.
         const bool continuation = current > start || (current == start && map.cutBefore);
         const bool skipsIndent = continuation && !line.isWrapped();
-        const int begin = skipsIndent ? Terminal::firstNonWhitespaceColumn(line, contentEnd) : 0;
+        const int begin = skipsIndent ? firstNonWhitespaceColumn(line, contentEnd) : 0;
         if (begin >= contentEnd)
             continue;
         forEachSegmentCharacter(line, begin, contentEnd,
@@ -498,25 +520,25 @@ std::optional<ImplicitLineMap> lineMap(LinkSearch& search, Position at)
 
 } // namespace
 
-std::optional<std::string> Terminal::link(const LinkLookupLocation& at, LinkLookupMode mode) const
+std::optional<std::string> link(const Terminal& terminal, const LinkLookupLocation& at, LinkLookupMode mode)
 {
-    const Buffer& active = buffer();
-    const std::optional<Position> position = resolveLinkLocation(at, active);
+    const Buffer& active = terminal.buffer();
+    const std::optional<Position> position = resolveLinkLocation(terminal, at, active);
     if (!position)
         return std::nullopt;
     // An OSC 8 link is what the program said the text links to, so it wins over whatever the
     // text itself looks like.
-    if (std::optional<LinkMatch> match = explicitLinkMatch(*position, active))
+    if (std::optional<LinkMatch> match = explicitLinkMatch(terminal, *position, active))
         return std::move(match->text);
     if (mode == LinkLookupMode::explicitAndImplicit) {
-        if (std::optional<LinkMatch> match = implicitLinkMatch(*position, active))
+        if (std::optional<LinkMatch> match = implicitLinkMatch(terminal, *position, active))
             return std::move(match->text);
     }
     return std::nullopt;
 }
 
-std::optional<Position> Terminal::resolveLinkLocation(const LinkLookupLocation& location,
-                                                      const Buffer& buffer) const
+std::optional<Position> resolveLinkLocation(const Terminal& terminal, const LinkLookupLocation& location,
+                                            const Buffer& buffer)
 {
     const int count = buffer.lines().count();
     if (count == 0)
@@ -526,17 +548,17 @@ std::optional<Position> Terminal::resolveLinkLocation(const LinkLookupLocation& 
     if (location.kind == LinkLookupLocation::Case::screen)
         row += buffer.yDisp();
     row = std::clamp<int64_t>(row, 0, count - 1);
-    const int64_t col = std::clamp<int64_t>(location.position.col, 0, std::max(cols() - 1, 0));
+    const int64_t col = std::clamp<int64_t>(location.position.col, 0, std::max(terminal.cols() - 1, 0));
     return Position(col, row);
 }
 
-std::optional<uint16_t> Terminal::payloadCode(Position at, const Buffer& buffer) const
+std::optional<uint16_t> payloadCode(const Terminal& terminal, Position at, const Buffer& buffer)
 {
-    const LinkSearch search{buffer, cols()};
+    const LinkSearch search{buffer, terminal.cols()};
     if (!search.contains(at.row))
         return std::nullopt;
     const BufferLine& line = search.line(at.row);
-    const int width = std::min(line.count(), cols());
+    const int width = std::min(line.count(), terminal.cols());
     if (width <= 0)
         return std::nullopt;
     const int col = static_cast<int>(std::clamp<int64_t>(at.col, 0, width - 1));
@@ -552,16 +574,16 @@ std::optional<uint16_t> Terminal::payloadCode(Position at, const Buffer& buffer)
     return std::nullopt;
 }
 
-std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, const Buffer& buffer) const
+std::optional<LinkMatch> explicitLinkMatch(const Terminal& terminal, Position at, const Buffer& buffer)
 {
     // Cells keep their codes when the option goes off; they just stop being links.
-    if (!enableOsc8Hyperlinks())
+    if (!terminal.enableOsc8Hyperlinks())
         return std::nullopt;
-    const std::optional<uint16_t> code = payloadCode(at, buffer);
+    const std::optional<uint16_t> code = payloadCode(terminal, at, buffer);
     if (!code)
         return std::nullopt;
-    const BufferLine& line = LinkSearch{buffer, cols()}.line(at.row);
-    const int width = std::min(line.count(), cols());
+    const BufferLine& line = LinkSearch{buffer, terminal.cols()}.line(at.row);
+    const int width = std::min(line.count(), terminal.cols());
     const int col = static_cast<int>(std::clamp<int64_t>(at.col, 0, width - 1));
 
     // The run of cells with the same code on this row; an OSC 8 link never continues onto
@@ -595,12 +617,12 @@ std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, const Buffer& 
     return match;
 }
 
-std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, const Buffer& buffer) const
+std::optional<LinkMatch> implicitLinkMatch(const Terminal& terminal, Position at, const Buffer& buffer)
 {
     const platform::Regex* rule = implicitLinkRegex();
     if (!rule)
         return std::nullopt;
-    LinkSearch search{buffer, cols()};
+    LinkSearch search{buffer, terminal.cols()};
     const std::optional<ImplicitLineMap> map = lineMap(search, at);
     if (!map)
         return std::nullopt;
@@ -675,16 +697,17 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, const Buffer& 
     return result;
 }
 
-std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, const Buffer& buffer) const
+std::optional<ImplicitLineMap> buildImplicitLineMap(const Terminal& terminal, Position at,
+                                                    const Buffer& buffer)
 {
-    LinkSearch search{buffer, cols()};
+    LinkSearch search{buffer, terminal.cols()};
     return lineMap(search, at);
 }
 
-std::optional<std::pair<int64_t, int64_t>> Terminal::heuristicImplicitGroup(int64_t around,
-                                                                            const Buffer& buffer) const
+std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(const Terminal& terminal, int64_t around,
+                                                                  const Buffer& buffer)
 {
-    LinkSearch search{buffer, cols()};
+    LinkSearch search{buffer, terminal.cols()};
     if (!search.contains(around))
         return std::nullopt;
     const std::optional<HeuristicGroup> group = heuristicGroup(search, around);
@@ -693,71 +716,19 @@ std::optional<std::pair<int64_t, int64_t>> Terminal::heuristicImplicitGroup(int6
     return std::pair{group->top, group->bottom};
 }
 
-bool Terminal::isImplicitContinuationRow(int64_t row, int64_t startRow, const Buffer& buffer) const
+bool canJoinImplicitRows(const Terminal& terminal, int64_t upper, int64_t lower, const Buffer& buffer)
 {
-    LinkSearch search{buffer, cols()};
-    if (row <= startRow || !search.contains(row))
-        return false;
-    if (search.line(row).isWrapped())
-        return true;
-    return canJoin(search, row - 1, row) == JoinResult::joined;
-}
-
-bool Terminal::canJoinImplicitRows(int64_t upper, int64_t lower, const Buffer& buffer) const
-{
-    LinkSearch search{buffer, cols()};
+    LinkSearch search{buffer, terminal.cols()};
     return canJoin(search, upper, lower) == JoinResult::joined;
 }
 
-std::optional<LinkRowEdgeInfo> Terminal::linkRowEdgeInfo(int64_t row, const Buffer& buffer) const
+std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(const Terminal& terminal, int64_t row, const Buffer& buffer)
 {
-    LinkSearch search{buffer, cols()};
+    LinkSearch search{buffer, terminal.cols()};
     return edgeInfo(search, row);
 }
 
-bool Terminal::seamContainsImplicitLink(int64_t upper, int64_t lower, int upperLastCol, int lowerFirstCol,
-                                        const Buffer& buffer) const
-{
-    LinkSearch search{buffer, cols()};
-    return seamCheck(search, upper, lower, upperLastCol, lowerFirstCol) == JoinResult::joined;
-}
-
-std::optional<std::u32string> Terminal::linkCharacterAt(const BufferLine& line, int col)
-{
-    char32_t storage = 0;
-    const std::u32string_view character = characterAt(line, col, storage);
-    if (character.empty())
-        return std::nullopt;
-    return std::u32string(character);
-}
-
-std::u32string Terminal::implicitLineSegmentText(const BufferLine& line, int startCol, int endCol)
-{
-    std::u32string text;
-    forEachSegmentCharacter(line, startCol, endCol,
-                            [&](int, PackedCell, std::u32string_view character) { text += character; });
-    return text;
-}
-
-int Terminal::firstNonWhitespaceColumn(const BufferLine& line, int lineLimit)
-{
-    char32_t storage = 0;
-    for (int col = 0; col < lineLimit; ++col) {
-        const std::u32string_view character = characterAt(line, col, storage);
-        if (!character.empty() && !isWhiteSpace(character))
-            return col;
-    }
-    return lineLimit;
-}
-
-bool Terminal::suppressImplicitLikeMatch(std::u16string_view text, int32_t matchStart)
-{
-    // In "$/x" the path alternative finds "/x", which is the tail of a variable-like word, not a
-    // path; "$HOME/x" is matched whole by the variable form and starts at the "$".
-    return matchStart > 0 && static_cast<size_t>(matchStart) <= text.size() && text[matchStart - 1] == u'$';
-}
-
-const platform::Regex* Terminal::implicitLinkRegex()
+const platform::Regex* implicitLinkRegex()
 {
     // Compiled once for every terminal; a rule that does not compile turns implicit links off.
     static const std::optional<platform::Regex> rule = platform::Regex::compile(implicitLinkRule).regex;

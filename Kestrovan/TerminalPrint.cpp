@@ -153,7 +153,7 @@ bool Terminal::printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer)
         plainNarrowBytes_ = encoded;
         plainNarrowScalar_ = scalar;
     }
-    const uint16_t payloadCode = activePayloadCode(*this);
+    const uint16_t payloadCode = activePayloadCode();
     if (buffer.putPlainNarrowScalar(scalar, curStyleID_, payloadCode)) {
         updateRange(buffer.y());
         return true;
@@ -184,7 +184,7 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
     const int rowBefore = buffer.y();
     const int displayBefore = _buffer->yDisp();
     updateRange(rowBefore);
-    const uint16_t payloadCode = activePayloadCode(*this);
+    const uint16_t payloadCode = activePayloadCode();
     const size_t placed = buffer.insertAsciiRun(bytes.first(ascii), curStyleID_, payloadCode);
     if (buffer.y() != rowBefore || _buffer->yDisp() != displayBefore)
         updateRange(buffer.y());

@@ -106,9 +106,8 @@ std::optional<CellRectangle> getRectangleFromRequest(const Terminal& t, const Cs
 
 /// The line of screen row `row` of the active buffer, made when its slot is empty; null past the
 /// ring's end.
-BufferLine* screenLine(Terminal& t, int row)
+BufferLine* screenLine(Buffer& active, int row)
 {
-    Buffer& active = t.buffer();
     const int index = active.yBase() + row;
     if (row < 0 || index < 0 || index >= active.lines().count())
         return nullptr;
@@ -143,18 +142,19 @@ void repairEdges(BufferLine& line, int left, int right)
     line.repairWideSeam(right + 1);
 }
 
-/// Writes `cell` into every cell of the rectangle.
-void fillRectangle(Terminal& t, const CellRectangle& area, PackedCell cell)
+/// Writes `cell` into every cell of the rectangle of the active buffer `active`.
+void fillRectangle(Terminal& t, Buffer& active, const CellRectangle& area, PackedCell cell)
 {
     for (int row = area.top; row <= area.bottom; ++row) {
-        BufferLine* line = screenLine(t, row);
+        BufferLine* line = screenLine(active, row);
         if (!line)
             continue;
         repairEdges(*line, area.left, area.right);
         for (int col = area.left; col <= area.right; ++col)
             writeCell(*line, col, cell);
     }
-    t.refresh(area.top, area.bottom);
+    t.updateRange(area.top);
+    t.updateRange(area.bottom);
 }
 
 /// What DECRQCRA adds for one cell: the sum of its scalars, with every cell that shows no
@@ -301,16 +301,22 @@ AttributeEdit reverseEdit(const CsiParameters& pars)
     return edit;
 }
 
-/// Applies `edit` to the cells DECSACE selects between the corners of `pars`. Characters and
-/// colours stay; only the style bits change, each distinct attribute being interned once.
-void editAttributes(Terminal& t, const CsiParameters& pars, const AttributeEdit& edit)
+/// The area DECCARA and DECRARA change, as DECSACE set it: 2 a rectangle, anything else a stream.
+AttributeExtent extentOf(int attributeChangeExtent)
 {
-    const AttributeExtent extent =
-        t.reportedOnly().attributeChangeExtent == 2 ? AttributeExtent::rectangle : AttributeExtent::stream;
+    return attributeChangeExtent == 2 ? AttributeExtent::rectangle : AttributeExtent::stream;
+}
+
+/// Applies `edit` to the cells of the active buffer `active` that DECSACE's `extent` selects
+/// between the corners of `pars`. Characters and colours stay; only the style bits change, each
+/// distinct attribute being interned once.
+void editAttributes(Terminal& t, Buffer& active, AttributeExtent extent, const CsiParameters& pars,
+                    const AttributeEdit& edit)
+{
     const std::optional<CellRectangle> area = getRectangleFromRequest(t, pars, 0, extent);
     if (!area || edit.isEmpty())
         return;
-    CellArena& arena = *t.buffer().cellArena();
+    CellArena& arena = *active.cellArena();
 
     // The new attribute id of each attribute met, keyed by the id (kinds 0 and 1) or by the inline
     // colour of a blank (kinds 2 and 3, with bit 32 set to keep the two key spaces apart).
@@ -337,7 +343,7 @@ void editAttributes(Terminal& t, const CsiParameters& pars, const AttributeEdit&
     };
 
     for (int row = area->top; row <= area->bottom; ++row) {
-        BufferLine* line = screenLine(t, row);
+        BufferLine* line = screenLine(active, row);
         if (!line)
             continue;
         // A stream runs from the first corner to the end of its row, over whole rows, and ends
@@ -355,7 +361,8 @@ void editAttributes(Terminal& t, const CsiParameters& pars, const AttributeEdit&
                 writeCell(*line, col, *changed);
         }
     }
-    t.refresh(area->top, area->bottom);
+    t.updateRange(area->top);
+    t.updateRange(area->bottom);
 }
 
 } // namespace
@@ -370,7 +377,7 @@ void Terminal::csiX(const CsiParameters& pars, Collect collect)
         if (!character)
             return;
         if (const std::optional<CellRectangle> area = getRectangleFromRequest(*this, pars, 1))
-            fillRectangle(*this, *area,
+            fillRectangle(*this, *_buffer, *area,
                           PackedCell::makeScalar(*character, curStyleID_, WidthState::single, false, 0, 0));
         return;
     }
@@ -417,7 +424,7 @@ void Terminal::cmdDECERA(const CsiParameters& pars)
 {
     // Spaces in the current SGR attribute, not the erase attribute, whatever the protection.
     if (const std::optional<CellRectangle> area = getRectangleFromRequest(*this, pars, 0))
-        fillRectangle(*this, *area,
+        fillRectangle(*this, *_buffer, *area,
                       PackedCell::makeScalar(' ', curStyleID_, WidthState::single, false, 0, 0));
 }
 
@@ -432,7 +439,7 @@ void Terminal::cmdSelectiveEraseRectangularArea(const CsiParameters& pars)
     const auto erasable = [&](PackedCell cell) { return ignoreProtection || !cell.isProtected(); };
     CellArena& arena = *_buffer->cellArena();
     for (int row = area->top; row <= area->bottom; ++row) {
-        BufferLine* line = screenLine(*this, row);
+        BufferLine* line = screenLine(*_buffer, row);
         if (!line || line->count() == 0)
             continue;
         // A wide character cut by an edge goes whole when its half inside is erased; a protected
@@ -483,7 +490,7 @@ void Terminal::csiCopyRectangularArea(const CsiParameters& pars, Collect collect
     copied.reserve(static_cast<size_t>(source->bottom - source->top + 1));
     for (int row = source->top; row <= source->bottom; ++row) {
         std::vector<PackedCell>& cells = copied.emplace_back(static_cast<size_t>(width), PackedCell());
-        if (const BufferLine* line = screenLine(*this, row)) {
+        if (const BufferLine* line = screenLine(*_buffer, row)) {
             for (int k = 0; k < width; ++k)
                 cells[size_t(k)] = readCell(*line, source->left + k);
         }
@@ -499,7 +506,7 @@ void Terminal::csiCopyRectangularArea(const CsiParameters& pars, Collect collect
         const int row = row0 + static_cast<int>(i);
         if (row > _rows - 1)
             break;
-        BufferLine* line = screenLine(*this, row);
+        BufferLine* line = screenLine(*_buffer, row);
         if (!line)
             continue;
         repairEdges(*line, col0, col0 + width - 1);
@@ -514,12 +521,12 @@ void Terminal::csiCopyRectangularArea(const CsiParameters& pars, Collect collect
 
 void Terminal::cmdDECCARA(const CsiParameters& pars)
 {
-    editAttributes(*this, pars, changeEdit(pars));
+    editAttributes(*this, *_buffer, extentOf(reportedOnly_.attributeChangeExtent), pars, changeEdit(pars));
 }
 
 void Terminal::cmdDECRARA(const CsiParameters& pars)
 {
-    editAttributes(*this, pars, reverseEdit(pars));
+    editAttributes(*this, *_buffer, extentOf(reportedOnly_.attributeChangeExtent), pars, reverseEdit(pars));
 }
 
 // --- Checksum ------------------------------------------------------------------------------------

@@ -461,10 +461,24 @@ bool rowsInRing(const Buffer& buffer, int top, int bottom)
     return top >= 0 && bottom >= top && bottom < buffer.lines().count();
 }
 
-/// SU and SD: the scroll region moves by `count` lines without touching the scrollback.
-void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
+} // namespace
+
+// The steps SU, SD, IL, DL and the column operations share; nested in the terminal, so they reach
+// its inside like its own members.
+struct Terminal::ScrollSteps
 {
-    Buffer& active = terminal.buffer();
+    /// SU and SD: the scroll region moves by `count` lines without touching the scrollback.
+    static void scrollRegionInPlace(Terminal& terminal, int count, Shift direction);
+    /// IL and DL: the lines from the cursor row to the bottom of the region move by `count`.
+    static void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction);
+    /// Applies `edit` to the line of every row of the scroll region, with the right edge the edit
+    /// may reach on that line; used by the column operations.
+    template <typename Edit> static void editRegionRows(Terminal& terminal, int right, Edit&& edit);
+};
+
+void Terminal::ScrollSteps::scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
+{
+    Buffer& active = terminal.activeBuffer();
     const int top = active.yBase() + active.scrollTop();
     const int bottom = active.yBase() + active.scrollBottom();
     if (!rowsInRing(active, top, bottom))
@@ -484,7 +498,7 @@ void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
         terminal.adjustSelectionsForInPlaceScroll(top, bottom, direction == Shift::up ? count : -count);
     }
 
-    if (terminal.hasKittyPlacements())
+    if (terminal.hasKittyPlacements_)
         terminal.scrollKittyPlacementsInMargins(top, bottom, span.left, span.right,
                                                 direction == Shift::up ? -count : count);
     terminal.hardenBidiScrollBoundaries(direction == Shift::down, count);
@@ -492,25 +506,20 @@ void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
     terminal.updateRange(active.scrollBottom());
 }
 
-} // namespace
-
 void Terminal::cmdScrollUp(const CsiParameters& pars, Collect)
 {
     // More than two screens' worth cannot change anything further.
-    scrollRegionInPlace(*this, std::min(countParameter(pars), 2 * _rows), Shift::up);
+    ScrollSteps::scrollRegionInPlace(*this, std::min(countParameter(pars), 2 * _rows), Shift::up);
 }
 
 void Terminal::cmdScrollDown(const CsiParameters& pars, Collect)
 {
-    scrollRegionInPlace(*this, std::min(countParameter(pars), _rows), Shift::down);
+    ScrollSteps::scrollRegionInPlace(*this, std::min(countParameter(pars), _rows), Shift::down);
 }
 
-namespace {
-
-/// IL and DL: the lines from the cursor row to the bottom of the region move by `count`.
-void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
+void Terminal::ScrollSteps::shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
 {
-    Buffer& active = terminal.buffer();
+    Buffer& active = terminal.activeBuffer();
     const int y = active.y();
     const int row = active.yBase() + y;
     const int last = active.yBase() + active.scrollBottom();
@@ -549,8 +558,6 @@ void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
         terminal.updateRange(active.scrollTop());
 }
 
-} // namespace
-
 void Terminal::cmdInsertLines(const CsiParameters& pars, Collect)
 {
     Buffer& active = *_buffer;
@@ -560,7 +567,8 @@ void Terminal::cmdInsertLines(const CsiParameters& pars, Collect)
     if (y < active.scrollTop() || y > active.scrollBottom())
         return;
     // The cursor does not move.
-    shiftLinesFromCursor(*this, std::min(countParameter(pars), active.scrollBottom() - y + 1), Shift::down);
+    ScrollSteps::shiftLinesFromCursor(*this, std::min(countParameter(pars), active.scrollBottom() - y + 1),
+                                      Shift::down);
 }
 
 void Terminal::cmdDeleteLines(const CsiParameters& pars, Collect)
@@ -570,7 +578,7 @@ void Terminal::cmdDeleteLines(const CsiParameters& pars, Collect)
     const int y = active.y();
     if (y < active.scrollTop() || y > active.scrollBottom())
         return;
-    shiftLinesFromCursor(*this, std::min(countParameter(pars), _rows + 1), Shift::up);
+    ScrollSteps::shiftLinesFromCursor(*this, std::min(countParameter(pars), _rows + 1), Shift::up);
 }
 
 void Terminal::cmdInsertChars(const CsiParameters& pars, Collect)
@@ -618,13 +626,10 @@ void Terminal::cmdDeleteChars(const CsiParameters& pars, Collect)
     updateRange(active.y());
 }
 
-namespace {
-
-/// Applies `edit` to the line of every row of the scroll region, with the right edge the edit may
-/// reach on that line; used by the column operations.
-template <typename Edit> void editRegionRows(Terminal& terminal, int right, Edit&& edit)
+template <typename Edit>
+void Terminal::ScrollSteps::editRegionRows(Terminal& terminal, int right, Edit&& edit)
 {
-    Buffer& active = terminal.buffer();
+    Buffer& active = terminal.activeBuffer();
     const int top = active.yBase() + active.scrollTop();
     const int bottom = active.yBase() + active.scrollBottom();
     if (!rowsInRing(active, top, bottom))
@@ -638,6 +643,8 @@ template <typename Edit> void editRegionRows(Terminal& terminal, int right, Edit
     terminal.updateRange(active.scrollTop());
     terminal.updateRange(active.scrollBottom());
 }
+
+namespace {
 
 /// The space DECIC and DECBI insert: it carries `Attribute::empty`, not the erase style.
 PackedCell emptyAttributeSpace(Buffer& buffer)
@@ -658,7 +665,7 @@ void Terminal::cmdInsertColumns(const CsiParameters& pars, Collect)
         return;
     const int count = countParameter(pars);
     const PackedCell space = emptyAttributeSpace(active);
-    editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
+    ScrollSteps::editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (x > right)
             return;
         // Cells pushed past the right edge are lost; the line gets its marks moved with it.
@@ -678,7 +685,7 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
         return;
     const int count = countParameter(pars);
     const ColumnSpan span = editColumns(*this, active);
-    editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
+    ScrollSteps::editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (x > right)
             return;
         // The columns freed at the right edge get erase-style spaces; prompt marks move with
@@ -701,7 +708,7 @@ void Terminal::columnScroll(bool back, int at)
     if (at < 0 || at > span.right)
         return;
     const PackedCell space = back ? emptyAttributeSpace(active) : currentEraseSpaceCell();
-    editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
+    ScrollSteps::editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
         if (at > right)
             return;
         // DECBI at the left margin pushes the columns right; DECFI at the right margin pulls them
@@ -781,6 +788,19 @@ void Terminal::hardenBidiLineShiftBoundaries(int firstChangedRow, std::optional<
     if (firstMovedRow)
         unwrap(*firstMovedRow);
     unwrap(lastRow + 1);
+}
+
+// --- The view ----------------------------------------------------------------------------------
+
+bool Terminal::scrollViewportTo(int row)
+{
+    Buffer& active = *_buffer;
+    // The live screen's first row is the last a view can show at its top.
+    const int target = std::clamp(row, 0, std::max(active.lines().count() - _rows, 0));
+    if (target == active.yDisp())
+        return false;
+    active.setYDisp(target);
+    return true;
 }
 
 } // namespace kestrovan

@@ -113,18 +113,6 @@ void applySemanticClickSettings(Buffer& buffer, const SemanticPromptOptions& opt
     buffer.semanticUsesSpecialCursorKeys = options.specialKey;
 }
 
-/// Moves to the start of a fresh line unless the cursor already stands at the line start: a
-/// prompt never begins in the middle of the previous command's last line of output.
-void freshSemanticPromptLine(Terminal& terminal, Buffer& buffer)
-{
-    const int lineStart = terminal.mode(TerminalMode::marginMode) ? buffer.marginLeft() : 0;
-    if (buffer.x() == lineStart)
-        return;
-    // Left of the left margin the margin is not the line start; the screen edge is.
-    buffer.setX(terminal.mode(TerminalMode::marginMode) && buffer.x() < buffer.marginLeft() ? 0 : lineStart);
-    terminal.cmdLineFeedBasic(buffer);
-}
-
 /// Records a mark of `kind` at the cursor (continuation prompts carry none) and redraws its row.
 void markCurrentSemanticPrompt(Terminal& terminal, Buffer& buffer, SemanticPromptKind kind)
 {
@@ -139,74 +127,93 @@ bool isRowInRing(Buffer& buffer, int row)
     return row >= 0 && row < buffer.lines().count();
 }
 
-/// OSC 133 A (`alwaysNewGroup` false) and N (true): the start of a prompt.
-void startSemanticPrompt(Terminal& terminal, const SemanticPromptOptions& options, bool alwaysNewGroup)
-{
-    // Held, not borrowed: ending the program statuses calls the host, which may feed a full
-    // reset that replaces the normal buffer while this still writes to it.
-    const std::shared_ptr<Buffer> held = terminal.bufferPointer();
-    Buffer& buffer = *held;
-    // A right prompt is drawn on the row the prompt already occupies.
-    if (options.kind == SemanticPromptKind::right) {
-        markCurrentSemanticPrompt(terminal, buffer, SemanticPromptKind::right);
-        return;
-    }
-    freshSemanticPromptLine(terminal, buffer);
-    if (options.kind == SemanticPromptKind::continuation) {
-        buffer.semanticContent = SemanticContent::prompt(SemanticPromptKind::continuation);
-        buffer.semanticInput = SemanticInputState::prompt;
-        return;
-    }
-
-    const int row = buffer.yBase() + buffer.y();
-    bool opensGroup = alwaysNewGroup;
-    bool setsClickMode = true;
-    if (!alwaysNewGroup) {
-        if (options.kind == SemanticPromptKind::secondary) {
-            // A secondary prompt joins the running group and keeps its click settings; it only
-            // opens one when there is nothing to join.
-            opensGroup = !buffer.semanticPromptStartRow().has_value();
-            setsClickMode = opensGroup;
-        } else {
-            // A shell redrawing its prompt in place (after a resize, say) keeps the group.
-            opensGroup = !buffer.canReuseSemanticGroup(row);
-        }
-    }
-
-    if (opensGroup) {
-        // A new prompt from A means the previous command has finished.
-        if (!alwaysNewGroup)
-            terminal.programStatusProcessExited();
-        buffer.beginSemanticPromptGroup(row);
-        // The row may have joined the old group through a line feed on the way here; it now
-        // opens the new one instead.
-        if (isRowInRing(buffer, row))
-            buffer.lines()[row]->setSemanticHardContinuationGroup(std::nullopt);
-    }
-    if (setsClickMode)
-        applySemanticClickSettings(buffer, options);
-
-    markCurrentSemanticPrompt(terminal, buffer, options.kind);
-    buffer.semanticContent = SemanticContent::prompt(options.kind);
-    buffer.semanticInput = SemanticInputState::prompt;
-}
-
-/// OSC 133 P: prompt text of a kind where the cursor is, without a fresh line or an input state
-/// change; an initial one may open a group.
-void semanticPromptText(Terminal& terminal, const SemanticPromptOptions& options)
-{
-    Buffer& buffer = terminal.buffer();
-    if (options.kind == SemanticPromptKind::initial) {
-        const int row = buffer.yBase() + buffer.y();
-        if (!buffer.canReuseSemanticGroup(row))
-            buffer.beginSemanticPromptGroup(row);
-        applySemanticClickSettings(buffer, options);
-    }
-    markCurrentSemanticPrompt(terminal, buffer, options.kind);
-    buffer.semanticContent = SemanticContent::prompt(options.kind);
-}
-
 } // namespace
+
+// The steps of OSC 133 that move the cursor or open prompt groups; nested in the terminal, so they
+// reach its inside like its own members.
+struct Terminal::SemanticPromptSteps
+{
+    /// Moves to the start of a fresh line unless the cursor already stands at the line start: a
+    /// prompt never begins in the middle of the previous command's last line of output.
+    static void freshSemanticPromptLine(Terminal& terminal, Buffer& buffer)
+    {
+        const int lineStart = terminal.mode(TerminalMode::marginMode) ? buffer.marginLeft() : 0;
+        if (buffer.x() == lineStart)
+            return;
+        // Left of the left margin the margin is not the line start; the screen edge is.
+        buffer.setX(terminal.mode(TerminalMode::marginMode) && buffer.x() < buffer.marginLeft() ? 0
+                                                                                                : lineStart);
+        terminal.cmdLineFeedBasic(buffer);
+    }
+
+    /// OSC 133 A (`alwaysNewGroup` false) and N (true): the start of a prompt.
+    static void startSemanticPrompt(Terminal& terminal, const SemanticPromptOptions& options,
+                                    bool alwaysNewGroup)
+    {
+        // Held, not borrowed: ending the program statuses calls the host, which may feed a full
+        // reset that replaces the normal buffer while this still writes to it.
+        const std::shared_ptr<Buffer> held = terminal.activeBufferPointer();
+        Buffer& buffer = *held;
+        // A right prompt is drawn on the row the prompt already occupies.
+        if (options.kind == SemanticPromptKind::right) {
+            markCurrentSemanticPrompt(terminal, buffer, SemanticPromptKind::right);
+            return;
+        }
+        freshSemanticPromptLine(terminal, buffer);
+        if (options.kind == SemanticPromptKind::continuation) {
+            buffer.semanticContent = SemanticContent::prompt(SemanticPromptKind::continuation);
+            buffer.semanticInput = SemanticInputState::prompt;
+            return;
+        }
+
+        const int row = buffer.yBase() + buffer.y();
+        bool opensGroup = alwaysNewGroup;
+        bool setsClickMode = true;
+        if (!alwaysNewGroup) {
+            if (options.kind == SemanticPromptKind::secondary) {
+                // A secondary prompt joins the running group and keeps its click settings; it only
+                // opens one when there is nothing to join.
+                opensGroup = !buffer.semanticPromptStartRow().has_value();
+                setsClickMode = opensGroup;
+            } else {
+                // A shell redrawing its prompt in place (after a resize, say) keeps the group.
+                opensGroup = !buffer.canReuseSemanticGroup(row);
+            }
+        }
+
+        if (opensGroup) {
+            // A new prompt from A means the previous command has finished.
+            if (!alwaysNewGroup)
+                terminal.programStatusProcessExited();
+            buffer.beginSemanticPromptGroup(row);
+            // The row may have joined the old group through a line feed on the way here; it now
+            // opens the new one instead.
+            if (isRowInRing(buffer, row))
+                buffer.lines()[row]->setSemanticHardContinuationGroup(std::nullopt);
+        }
+        if (setsClickMode)
+            applySemanticClickSettings(buffer, options);
+
+        markCurrentSemanticPrompt(terminal, buffer, options.kind);
+        buffer.semanticContent = SemanticContent::prompt(options.kind);
+        buffer.semanticInput = SemanticInputState::prompt;
+    }
+
+    /// OSC 133 P: prompt text of a kind where the cursor is, without a fresh line or an input state
+    /// change; an initial one may open a group.
+    static void semanticPromptText(Terminal& terminal, const SemanticPromptOptions& options)
+    {
+        Buffer& buffer = terminal.activeBuffer();
+        if (options.kind == SemanticPromptKind::initial) {
+            const int row = buffer.yBase() + buffer.y();
+            if (!buffer.canReuseSemanticGroup(row))
+                buffer.beginSemanticPromptGroup(row);
+            applySemanticClickSettings(buffer, options);
+        }
+        markCurrentSemanticPrompt(terminal, buffer, options.kind);
+        buffer.semanticContent = SemanticContent::prompt(options.kind);
+    }
+};
 
 void Terminal::oscSemanticPrompt(Bytes data)
 {
@@ -227,13 +234,13 @@ void Terminal::oscSemanticPrompt(Bytes data)
     Buffer& active = *_buffer;
     switch (pieces[0][0]) {
     case 'A': // prompt start
-        startSemanticPrompt(*this, *options, false);
+        SemanticPromptSteps::startSemanticPrompt(*this, *options, false);
         break;
     case 'N': // prompt start that always opens a new group
-        startSemanticPrompt(*this, *options, true);
+        SemanticPromptSteps::startSemanticPrompt(*this, *options, true);
         break;
     case 'P': // prompt text
-        semanticPromptText(*this, *options);
+        SemanticPromptSteps::semanticPromptText(*this, *options);
         break;
     case 'B': // end of prompt, start of the command line
     case 'I':
@@ -248,7 +255,7 @@ void Terminal::oscSemanticPrompt(Bytes data)
         clearEchoedEnterContinuationBeforeOutput();
         break;
     case 'L': // fresh line only
-        freshSemanticPromptLine(*this, active);
+        SemanticPromptSteps::freshSemanticPromptLine(*this, active);
         break;
     default:
         break;
@@ -293,7 +300,7 @@ void Terminal::semanticNoteAlternateScreenSwitch()
     }
 }
 
-void Terminal::resetSemanticPromptState(bool clearingScreenMarks)
+void Terminal::resetSemanticPromptState()
 {
     for (Buffer* buffer : {normalBuffer_.get(), altBuffer_.get()}) {
         if (!buffer)
@@ -303,8 +310,6 @@ void Terminal::resetSemanticPromptState(bool clearingScreenMarks)
         buffer->semanticClickMode = SemanticPromptClickMode::none();
         buffer->semanticUsesSpecialCursorKeys = false;
         buffer->semanticPromptStartLine.reset();
-        if (!clearingScreenMarks)
-            continue;
         // Only the screen rows: marks in the scrollback still tell where earlier prompts were.
         // Empty slots hold no marks and are not filled here.
         CircularBufferLineList& lines = buffer->lines();
@@ -318,14 +323,22 @@ void Terminal::resetSemanticPromptState(bool clearingScreenMarks)
             line->setSemanticHardContinuationGroup(std::nullopt);
         }
     }
-    resetUserInputScanner();
+    semanticInputScanner_.reset();
 }
 
 void Terminal::sendUserInput(Bytes data)
 {
-    if (scanUserInputForSubmission(data) && _buffer->semanticInput == SemanticInputState::armed)
-        _buffer->semanticInput = SemanticInputState::submitted;
+    registerUserInput(data);
     sendBytes(data);
+}
+
+bool Terminal::registerUserInput(Bytes data)
+{
+    if (!semanticInputScanner_.scan(data))
+        return false;
+    if (_buffer->semanticInput == SemanticInputState::armed)
+        _buffer->semanticInput = SemanticInputState::submitted;
+    return true;
 }
 
 std::optional<SemanticContent> Terminal::semanticContent(Position at) const
@@ -353,14 +366,6 @@ std::optional<int> Terminal::semanticRow(const BufferLine& forLineIdentity, uint
     // Lines asked about are nearly always those of the active prompt group, so start there.
     return active.findRow(active.semanticPromptStartRowCache,
                           [&forLineIdentity](const BufferLine& line) { return &line == &forLineIdentity; });
-}
-
-std::shared_ptr<const BufferLine> Terminal::bufferLine(int atRow) const
-{
-    const Buffer& active = buffer();
-    if (atRow < 0 || atRow >= active.lines().count())
-        return nullptr;
-    return active.lines().lineIfPresent(atRow);
 }
 
 } // namespace kestrovan

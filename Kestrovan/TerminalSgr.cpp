@@ -361,8 +361,8 @@ void Terminal::applyTrueColoursAndPrint(uint32_t foreground, uint32_t background
     // only as the character the lone-character road last found plain (pictures repeat one);
     // anything else, and everything that needs the print roads' care (a column-switch run to
     // end, a translating set, bytes put back, a hyperlink), takes those roads unchanged.
-    if (columnSwitchRun_ != ColumnSwitchRun::none || charsets_.charset() ||
-        !readingBuffer_.putbackBuffer.empty() || activeHyperlink()) [[unlikely]]
+    if (columnSwitchRun_.isOpen() || charsets_.charset() || !readingBuffer_.putbackBuffer.empty() ||
+        activeHyperlink()) [[unlikely]]
         return false;
     const uint32_t encoded = text.size() == 1 ? 0
                                               : uint32_t(text[0]) | uint32_t(text[1]) << 8 |

@@ -1,12 +1,10 @@
-// Text extraction: the terminal's text as text, for copying a selection, for a range asked for
-// by accessibility and services, and for saving a whole buffer.
-//
-// The selection and range forms join soft-wrapped rows into one logical line and put a line feed
-// only where a line really ended; the whole-buffer dump writes every row on a line of its own.
-// All of them run under the terminal lock.
+// Text extraction (TerminalTextExtraction.h). The selection and range forms join soft-wrapped rows
+// into one logical line and put a line feed only where a line really ended; the whole-buffer dump
+// writes every row on a line of its own.
+#include "Kestrovan/TerminalTextExtraction.h"
+
 #include "Kestrovan/GraphemeBreak.h"
 #include "Kestrovan/Line.h"
-#include "Kestrovan/Terminal.h"
 #include "Kestrovan/Utf8.h"
 
 #include <algorithm>
@@ -94,20 +92,44 @@ const BufferLine& lineAt(const Buffer& buffer, int64_t row)
 
 } // namespace
 
-std::string Terminal::translateBufferLineToString(const Buffer& buffer, int line, int start, int end) const
+Character cellCharacter(const CharData& data)
+{
+    // An empty cell (code 0, no cluster) has no text: it reads as a space.
+    if (data.code == 0 && !data.graphemeScalarValues)
+        return Character(U' ');
+    return data.getCharacter();
+}
+
+std::optional<Character> getCharacter(const Terminal& terminal, int col, int row)
+{
+    const std::optional<CharData> data = terminal.getCharData(col, row);
+    if (!data)
+        return std::nullopt;
+    return cellCharacter(*data);
+}
+
+std::optional<std::string> getText(const Terminal& terminal, int col, int row)
+{
+    const std::optional<CharData> data = terminal.getCharData(col, row);
+    if (!data)
+        return std::nullopt;
+    return data->getText();
+}
+
+std::string translateBufferLineToString(const Buffer& buffer, int line, int start, int end)
 {
     if (line < 0 || line >= buffer.lines().count())
         return std::string();
     const BufferLine& row = lineAt(buffer, line);
-    std::string text = row.translateToString(true, start, end, true, {}, [this](const CharData& data) {
-        return std::optional<std::string>(getText(data));
+    std::string text = row.translateToString(true, start, end, true, {}, [](const CharData& data) {
+        return std::optional<std::string>(data.getText());
     });
     // Empty cells between characters read as U+0000; in text they are the blanks they look like.
     std::replace(text.begin(), text.end(), '\0', ' ');
     return text;
 }
 
-std::vector<Line> Terminal::getSelectedLines(Position start, Position end, const Buffer& buffer) const
+std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer)
 {
     std::vector<Line> lines(1);
     const int64_t firstRow = start.row;
@@ -156,13 +178,13 @@ std::vector<Line> Terminal::getSelectedLines(Position start, Position end, const
     return lines;
 }
 
-std::string Terminal::getText(Position start, Position end) const
+std::string getText(const Terminal& terminal, Position start, Position end)
 {
     if (start == end)
         return std::string();
     if (end < start)
         std::swap(start, end);
-    const Buffer& active = buffer();
+    const Buffer& active = terminal.buffer();
     const int count = active.lines().count();
     if (start.row < 0 || start.row >= count)
         return std::string();
@@ -175,18 +197,12 @@ std::string Terminal::getText(Position start, Position end) const
     return text;
 }
 
-std::vector<uint8_t> Terminal::getBufferAsData(BufferKind kind, TextEncoding encoding) const
+std::vector<uint8_t> getBufferAsData(const Terminal& terminal, Terminal::BufferKind kind,
+                                     Terminal::TextEncoding encoding)
 {
     // The alternate buffer has no lines until it is first used; its dump is then empty.
-    const Buffer* source = _buffer.get();
-    if (kind == BufferKind::normal)
-        source = normalBuffer_.get();
-    else if (kind == BufferKind::alt)
-        source = altBuffer_.get();
-
+    const Buffer* source = &terminal.buffer(kind);
     std::vector<uint8_t> data;
-    if (!source)
-        return data;
     const int count = source->lines().count();
     for (int row = 0; row < count; ++row) {
         // A row the encoding cannot hold is dropped whole, line feed included, rather than

@@ -106,7 +106,7 @@ struct Fixture
         int laidOut = 0;
         {
             TerminalLockGuard guard(terminal->terminalLock());
-            Buffer& buffer = terminal->buffer();
+            const Buffer& buffer = terminal->buffer();
             const int top = buffer.yDisp();
             for (int row = 0; row < rows; ++row) {
                 const int64_t absolute = top + row;

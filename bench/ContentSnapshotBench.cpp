@@ -10,6 +10,7 @@
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalHostInput.h"
 
 #include <benchmark/benchmark.h>
 #include <random>
@@ -69,10 +70,10 @@ BENCHMARK(BM_ContentSnapshotHistory);
 void BM_DisplayTextOfEveryScreenRow(benchmark::State& state)
 {
     auto terminal = makeTerminal();
-    Buffer& buffer = terminal->buffer();
+    const Buffer& buffer = terminal->buffer();
     bench::timeAgainstPeer(state, renderSeconds, "vs_render", [&] {
         for (int row = 0; row < screenRows; ++row)
-            benchmark::DoNotOptimize(terminal->displayText(buffer, buffer.yBase() + row, columns));
+            benchmark::DoNotOptimize(displayText(buffer, buffer.yBase() + row, columns));
     });
     state.SetItemsProcessed(int64_t(state.iterations()) * columns * screenRows);
 }
@@ -82,8 +83,8 @@ void BM_HostKeys(benchmark::State& state)
 {
     auto terminal = makeTerminal();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(terminal->sendHostKey("ArrowUp", "ArrowUp", 0, 1, std::nullopt, 0, 0));
-        benchmark::DoNotOptimize(terminal->sendHostKey("c", "KeyC", 4, 1, std::nullopt, 0, 0));
+        benchmark::DoNotOptimize(sendHostKey(*terminal, "ArrowUp", "ArrowUp", 0, 1, std::nullopt, 0, 0));
+        benchmark::DoNotOptimize(sendHostKey(*terminal, "c", "KeyC", 4, 1, std::nullopt, 0, 0));
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * 2);
 }

@@ -10,6 +10,7 @@
 #include "Kestrovan/Base64.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/TerminalInnerState.h"
 #include "Platform/Image/PngImage.h"
 
 #include <benchmark/benchmark.h>
@@ -74,9 +75,9 @@ void transmit(benchmark::State& state, const std::string& keys, const std::strin
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, TerminalOptions::defaults());
     for (auto _ : state) {
         terminal->feed(input);
-        benchmark::DoNotOptimize(terminal->kittyGraphicsState().primary.totalImageBytes);
+        benchmark::DoNotOptimize((*terminal->innerState().kittyGraphics).primary.totalImageBytes);
     }
-    if (terminal->kittyGraphicsState().primary.imagesById.size() != 1)
+    if ((*terminal->innerState().kittyGraphics).primary.imagesById.size() != 1)
         state.SkipWithError("the image was not stored");
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(payload.size()));
     state.counters["payloadMB"] = double(payload.size()) / 1e6;

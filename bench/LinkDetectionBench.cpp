@@ -13,6 +13,7 @@
 #include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/TerminalLinks.h"
 #include "Platform/Regex/Regex.h"
 #include "Platform/Regex/RegexText.h"
 
@@ -62,10 +63,10 @@ std::shared_ptr<Terminal> typicalScreen()
 void hover(benchmark::State& state, Terminal& terminal, int col, int row, bool expectLink)
 {
     const auto location = LinkLookupLocation::screen(Position(col, row));
-    if (terminal.link(location, LinkLookupMode::explicitAndImplicit).has_value() != expectLink)
+    if (link(terminal, location, LinkLookupMode::explicitAndImplicit).has_value() != expectLink)
         state.SkipWithError("the hovered cell does not give the expected answer");
     for (auto _ : state)
-        benchmark::DoNotOptimize(terminal.link(location, LinkLookupMode::explicitAndImplicit));
+        benchmark::DoNotOptimize(link(terminal, location, LinkLookupMode::explicitAndImplicit));
 }
 
 void hoverOnUrl(benchmark::State& state)
@@ -97,8 +98,8 @@ void hoverSweep(benchmark::State& state)
     for (auto _ : state) {
         for (int row = 0; row < 50; ++row) {
             for (int col = 0; col < 200; col += 4) {
-                benchmark::DoNotOptimize(terminal->link(LinkLookupLocation::screen(Position(col, row)),
-                                                        LinkLookupMode::explicitAndImplicit));
+                benchmark::DoNotOptimize(link(*terminal, LinkLookupLocation::screen(Position(col, row)),
+                                              LinkLookupMode::explicitAndImplicit));
                 ++lookups;
             }
         }
@@ -154,7 +155,7 @@ BENCHMARK(hoverHostileHardBrokenRows)->Unit(benchmark::kMillisecond);
 // The reference: the bare rule over the hovered row, with nothing around it.
 void bareRuleOverRow(benchmark::State& state)
 {
-    const platform::Regex* rule = Terminal::implicitLinkRegex();
+    const platform::Regex* rule = implicitLinkRegex();
     const std::u16string row(platform::RegexText::fromUtf8(typicalRow).units());
     for (auto _ : state)
         benchmark::DoNotOptimize(rule->allMatches(row));

@@ -34,10 +34,7 @@ std::shared_ptr<Terminal> makeTerminal()
     const std::string row(79, 'x');
     for (int i = 0; i < 1100; ++i)
         terminal->feed(row + "\r\n");
-    terminal->buffer().setScrollTop(2);
-    terminal->buffer().setScrollBottom(21);
-    terminal->buffer().setX(10);
-    terminal->buffer().setY(8);
+    terminal->feed("\x1b[3;22r\x1b[9;11H"); // DECSTBM: rows 2 ... 21; the cursor at (10, 8)
     return terminal;
 }
 

@@ -48,7 +48,7 @@ void BM_FullScreenScrollScrolledBack(benchmark::State& state)
     auto terminal = makeTerminal();
     // A user looking at the scrollback: every scroll takes the general path and moves the view.
     terminal->setUserScrolling(true);
-    terminal->buffer().setYDisp(500);
+    terminal->scrollViewportTo(500);
     const std::string input = shortLines();
     const double seconds = bench::feedEachIteration(state, *terminal, input);
     if (recycleSeconds > 0)
@@ -59,9 +59,7 @@ BENCHMARK(BM_FullScreenScrollScrolledBack);
 void BM_RegionScrollInPlace(benchmark::State& state)
 {
     auto terminal = makeTerminal();
-    terminal->buffer().setScrollTop(2);
-    terminal->buffer().setScrollBottom(21);
-    terminal->buffer().setY(21);
+    terminal->feed("\x1b[3;22r\x1b[22;1H"); // DECSTBM: rows 2 ... 21; the cursor on row 21
     const std::string input = shortLines();
     bench::feedEachIteration(state, *terminal, input);
 }

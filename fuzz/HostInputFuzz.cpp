@@ -23,6 +23,7 @@
 #include "Kestrovan/Base64.h"
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/HostKeyNames.h"
+#include "Kestrovan/TerminalHostInput.h"
 #include "Kestrovan/TerminalPasteControls.h"
 #include "Kestrovan/Utf8.h"
 #include "Kestrovan/ViewTerminal.h"
@@ -300,13 +301,13 @@ void checkPasteBytes(std::string_view out, bool bracketed)
 
 // --- Snapshots -----------------------------------------------------------------------------------
 
-Buffer& bufferOf(Terminal& t, Terminal::BufferKind kind)
+const Buffer& bufferOf(const Terminal& t, Terminal::BufferKind kind)
 {
     switch (kind) {
     case Terminal::BufferKind::normal:
-        return *t.normalBuffer();
+        return t.buffer(Terminal::BufferKind::normal);
     case Terminal::BufferKind::alt:
-        return *t.altBuffer();
+        return t.buffer(Terminal::BufferKind::alt);
     case Terminal::BufferKind::active:
         break;
     }
@@ -323,7 +324,7 @@ void checkInputState(Terminal& t, const TerminalInputStateSnapshot& state)
         state.mouseMode != t.mouseMode() || state.keyboardEnhancementFlags != t.keyboardEnhancementFlags() ||
         state.focusReportingEnabled != t.mode(TerminalMode::sendFocus))
         broken("the input state differs from the terminal's modes");
-    const uint32_t modes = t.hostInputModes();
+    const uint32_t modes = hostInputModes(t);
     if (bool(modes & 1) != state.applicationCursor || bool(modes & 2) != state.applicationKeypad ||
         bool(modes & 4) != state.bracketedPasteMode ||
         bool(modes & 8) != t.mode(TerminalMode::kittyPasteEventsEnabled) ||
@@ -335,7 +336,7 @@ void checkSnapshot(Terminal& t, const TerminalContentSnapshot& snapshot, const T
                    Terminal::BufferKind kind)
 {
     checkInputState(t, snapshot.inputState);
-    Buffer& buffer = bufferOf(t, kind);
+    const Buffer& buffer = bufferOf(t, kind);
     const int64_t top = buffer.linesTop;
     const int64_t lineCount = buffer.lines().count();
     const TerminalAbsoluteRowRange range = snapshot.capturedRange;
@@ -370,7 +371,7 @@ void checkSnapshot(Terminal& t, const TerminalContentSnapshot& snapshot, const T
         const std::string text = row.text();
         if (!isValidUtf8Text(text) || text.find('\0') != std::string::npos)
             broken("a row text that is not UTF-8 or holds U+0000", text);
-        const std::string display = t.displayText(buffer, static_cast<int>(row.absoluteRow - top), t.cols());
+        const std::string display = displayText(buffer, static_cast<int>(row.absoluteRow - top), t.cols());
         if (display != text) {
             std::fprintf(stderr, "row text: %s\ndisplay text: %s\n", shown(text).c_str(),
                          shown(display).c_str());
@@ -453,8 +454,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         case 5: {
             // The user scrolls the view back.
-            Buffer& active = t.buffer();
-            active.setYDisp(std::clamp(static_cast<int>(input.byte()), 0, active.yBase()));
+            t.scrollViewportTo(std::clamp(static_cast<int>(input.byte()), 0, t.buffer().yBase()));
             break;
         }
         case 6:
@@ -466,7 +466,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const std::optional<std::string> text = optionalText(input);
             const uint32_t shifted = scalarArgument(input);
             const uint32_t base = scalarArgument(input);
-            const int result = t.sendHostKey(key, code, modifiers, eventType, text, shifted, base);
+            const int result = sendHostKey(t, key, code, modifiers, eventType, text, shifted, base);
             const size_t sent = host->sends.size() - sendsBefore;
             if (result < 0 || result > 2)
                 broken("a key result other than 0, 1 or 2");
@@ -487,7 +487,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         case 8: {
             const std::string text = input.someBytes(16);
-            const bool sent = t.sendHostText(text);
+            const bool sent = sendHostText(t, text);
             if (host->sends.size() - sendsBefore != (sent ? 1u : 0u))
                 broken("sendHostText's answer does not match what was sent");
             const std::string expected = utf8String(decodeUtf8(text));
@@ -504,7 +504,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 9: {
             const std::string text = input.someBytes(24);
             const bool bracketed = t.mode(TerminalMode::bracketedPasteMode);
-            const bool sent = t.sendHostTextPaste(text, input.byte() % 2);
+            const bool sent = sendHostTextPaste(t, text, input.byte() % 2);
             if (host->sends.size() - sendsBefore != (sent ? 1u : 0u))
                 broken("sendHostTextPaste's answer does not match what was sent");
             if (sent) {

@@ -17,6 +17,8 @@
 // and no more than 32 reads wait at once.
 #include "tests/Kestrovan/KittyClipboardFakeHost.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -70,7 +72,7 @@ struct Session
     void checkBounds()
     {
         const KittyClipboardProtocol* protocol =
-            fixture->terminal ? fixture->terminal->existingKittyClipboard() : nullptr;
+            fixture->terminal ? fixture->terminal->innerState().kittyClipboard : nullptr;
         if (!protocol)
             return;
         const size_t live = protocol->pendingReadCount() + (protocol->hasCommittedWrite() ? 1 : 0);

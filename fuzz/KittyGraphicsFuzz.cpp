@@ -22,6 +22,7 @@
 #include "Kestrovan/KittyGraphicsPayload.h"
 #include "Kestrovan/KittyGraphicsZlib.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -96,10 +97,11 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
         if (piece.empty())
             continue;
         if (piece[0] & 1) {
-            // Straight to the entry point: the bytes need no escaping to reach it whole.
+            // Straight to the entry point, as the parser hands on an APC: the bytes need no escaping
+            // to reach it whole.
             const int repeats = (piece[0] & 0x80) ? 32 * ((piece[0] >> 1) & 0x3F) : 1;
             for (int repeat = 0; repeat < repeats; ++repeat)
-                terminal->handleKittyGraphics(piece.subspan(1));
+                static_cast<ParserListener&>(*terminal).dispatchApc('G', piece.subspan(1));
         } else {
             terminal->feed(piece.subspan(1));
         }
@@ -122,8 +124,8 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
                 fail("placements out of drawing order");
         }
     }
-    for (const KittyGraphicsScreenState* screen :
-         {&terminal->kittyGraphicsState().primary, &terminal->kittyGraphicsState().alternate}) {
+    const KittyGraphicsState& state = *terminal->innerState().kittyGraphics;
+    for (const KittyGraphicsScreenState* screen : {&state.primary, &state.alternate}) {
         int64_t total = 0;
         int64_t bookkeeping =
             int64_t(screen->placementsByKey.size()) * KittyGraphicsBookkeeping::placementBytes;

@@ -226,7 +226,10 @@ struct Fixture
 
 void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
 {
-    t.setMouseMode(static_cast<Terminal::MouseMode>(input.byte() % 5));
+    // Tracking off, or one of the four tracking modes.
+    static const char* const trackingModes[] = {"\x1b[?1003l", "\x1b[?9h", "\x1b[?1000h", "\x1b[?1002h",
+                                                "\x1b[?1003h"};
+    t.feed(trackingModes[input.byte() % 5]);
     const auto encoding = static_cast<Encoding>(input.byte() % 5);
     // Mode 1006 reset selects X10; each other encoding has a mode of its own.
     static const char* const encodingModes[] = {"\x1b[?1006l", "\x1b[?1005h", "\x1b[?1006h", "\x1b[?1015h",

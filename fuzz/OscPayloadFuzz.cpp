@@ -12,6 +12,8 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalInnerState.h"
+#include "Kestrovan/TerminalLinks.h"
 
 #include <bit>
 #include <cstdio>
@@ -124,11 +126,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         t.feed("\x1b G"); // S8C1T
 
     t.feed(input);
-    // Print under whatever link the sequence opened, as the print path does.
-    if (t.activeHyperlink()) {
-        const std::optional<uint16_t> linkCode = t.resolveActiveHyperlink();
-        if (linkCode && !Terminal::stringPayload(PackedCell::makeScalar(
-                            'x', 0, PackedCell::WidthState::single, false, *linkCode, 0)))
+    // Print under whatever link the sequence opened, at the top left corner.
+    if (t.innerState().activeHyperlink) {
+        t.feed("\x1b[?6l\x1b[Hx");
+        const std::shared_ptr<const BufferLine> line = t.getLine(0);
+        const PackedCell cell = line && line->count() > 0 ? line->packed(0) : PackedCell();
+        if (cell.payloadCode() != 0 && !stringPayload(cell))
             fail("a link code without its payload text", {});
     }
 
@@ -143,9 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (t.ansiColors().size() != 256)
         fail("the palette lost entries", {});
     int held = 0;
-    for (uint64_t word : t.payloads().held)
+    for (uint64_t word : (*t.innerState().payloads).held)
         held += std::popcount(word);
-    if (held != t.payloads().count)
+    if (held != (*t.innerState().payloads).count)
         fail("the held payload count disagrees with the held codes", {});
     return 0;
 }

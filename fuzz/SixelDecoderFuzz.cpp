@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     handler.unhook();
 
     const auto expected =
-        testing::SixelReferenceDecoder(payload, limits, fixture.terminal->defaultAnsiColors()).decode();
+        testing::SixelReferenceDecoder(payload, limits, fixture.terminal->palette().defaultAnsiColors())
+            .decode();
     if (bitmaps.size() > 1)
         fail("more than one image for one string");
     if (bitmaps.empty() != !expected)

@@ -23,6 +23,7 @@
 
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +45,7 @@ namespace {
     std::abort();
 }
 
-void checkBuffer(Buffer& buffer, const char* name)
+void checkBuffer(const Buffer& buffer, const char* name)
 {
     const int cols = buffer.cols();
     const int rows = buffer.rows();
@@ -72,7 +73,11 @@ void checkBuffer(Buffer& buffer, const char* name)
     const CellArena& arena = *buffer.cellArena();
     int linesWithImages = 0;
     for (int row = 0; row < count; ++row) {
-        const BufferLine& line = *buffer.lines()[row];
+        // A slot not filled yet holds no line to check; a writer fills it with a blank one.
+        const CircularBufferLineList::ConstLinePointer stored = buffer.lines().lineIfPresent(row);
+        if (!stored)
+            continue;
+        const BufferLine& line = *stored;
         if (line.hasImages())
             ++linesWithImages;
         const int width = line.count();
@@ -106,13 +111,13 @@ void checkTerminal(Terminal& terminal)
     if (terminal.cols() != terminal.buffer().cols() || terminal.rows() != terminal.buffer().rows())
         broken("active", "active buffer not at the terminal's size", terminal.buffer().cols(),
                terminal.cols());
-    if (terminal.readingBuffer().putbackBuffer.size() > 3)
-        broken("active", "more than three bytes put back",
-               long(terminal.readingBuffer().putbackBuffer.size()), 0);
-    if (terminal.parseDepth() != 0)
-        broken("active", "parse depth left above 0", terminal.parseDepth(), 0);
-    checkBuffer(*terminal.normalBuffer(), "normal");
-    checkBuffer(*terminal.altBuffer(), "alternate");
+    if (terminal.innerState().readingBuffer.size() > 3)
+        broken("active", "more than three bytes put back", long(terminal.innerState().readingBuffer.size()),
+               0);
+    if (terminal.innerState().parseDepth != 0)
+        broken("active", "parse depth left above 0", terminal.innerState().parseDepth, 0);
+    checkBuffer(terminal.buffer(Terminal::BufferKind::normal), "normal");
+    checkBuffer(terminal.buffer(Terminal::BufferKind::alt), "alternate");
 }
 
 /// A deterministic generator for the chunk lengths.

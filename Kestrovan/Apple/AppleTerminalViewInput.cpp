@@ -204,11 +204,11 @@ void TerminalView::sendHorizontalKey(bool left)
     };
     const Decision decision = withTerminal(
         [policy](Terminal& terminal) {
-            Buffer& buffer = terminal.buffer();
+            const Buffer& buffer = terminal.buffer();
             const int64_t row = int64_t(buffer.yBase()) + buffer.y();
             BidiDirection direction = BidiDirection::leftToRight;
             if (policy == BidiHostPolicy::respectTerminal && row >= 0 && row < buffer.lines().count()) {
-                const BufferLine& line = *buffer.lines()[static_cast<int>(row)];
+                const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(row));
                 if (line.bidiState().supportMode == BidiSupportMode::explicit_) {
                     direction = line.bidiState().fallbackDirection;
                 } else {

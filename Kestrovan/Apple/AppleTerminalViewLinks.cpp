@@ -4,6 +4,7 @@
 // Positions here are (column, buffer row). The hover code (the widget's pointer handling) keeps
 // `linkHighlightRange`; a click opens only what the mode allows.
 #include "Kestrovan/Apple/AppleTerminalView.h"
+#include "Kestrovan/TerminalLinks.h"
 
 #include <algorithm>
 #include <set>
@@ -42,20 +43,20 @@ std::optional<std::string> TerminalView::payloadStringLocked(Position at)
     terminal.terminalLock().preconditionLocked();
     if (!terminal.options().enableOsc8Hyperlinks)
         return std::nullopt;
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     if (at.row < 0 || at.row >= buffer.lines().count())
         return std::nullopt;
-    const BufferLine& line = *buffer.lines()[static_cast<int>(at.row)];
+    const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(at.row));
     // A line without cells has no payload to show; clamping a column into it would go to -1.
     const int width = std::min(terminal.cols(), line.count());
     if (width < 1)
         return std::nullopt;
     const int column = static_cast<int>(std::clamp<int64_t>(at.col, 0, width - 1));
-    if (std::optional<std::string> payload = Terminal::stringPayload(line.packed(column)))
+    if (std::optional<std::string> payload = stringPayload(line.packed(column)))
         return payload;
     // The right half of a wide character carries its link on the left half.
     if (column > 0 && line.getWidth(column) == 0 && line.getWidth(column - 1) == 2)
-        return Terminal::stringPayload(line.packed(column - 1));
+        return stringPayload(line.packed(column - 1));
     return std::nullopt;
 }
 
@@ -63,7 +64,7 @@ std::optional<TerminalView::LinkClick> TerminalView::linkForClickLocked(Position
 {
     Terminal& terminal = requireTerminal("linkForClickLocked(at:hasCommandModifier:)");
     terminal.terminalLock().preconditionLocked();
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     const int count = buffer.lines().count();
     if (count < 1)
         return std::nullopt;
@@ -77,9 +78,9 @@ std::optional<TerminalView::LinkClick> TerminalView::linkForClickLocked(Position
                                    (mode == LinkHighlightMode::hoverWithModifier && hasCommandModifier)) &&
                                   linkHighlightRange_.has_value();
 
-    std::optional<LinkMatch> match = terminal.explicitLinkMatch(position, buffer);
+    std::optional<LinkMatch> match = explicitLinkMatch(terminal, position, buffer);
     if (!match && implicitEligible)
-        match = terminal.implicitLinkMatch(position, buffer);
+        match = implicitLinkMatch(terminal, position, buffer);
     if (!match)
         return std::nullopt;
 

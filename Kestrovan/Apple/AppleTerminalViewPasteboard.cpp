@@ -178,9 +178,8 @@ bool TerminalView::sendKittyPasteEvent(KittyClipboardLocation location)
     if (!terminal_)
         return false;
     refreshKittyClipboardCapabilities();
-    if (!withTerminal(
-            [location](Terminal& terminal) { return terminal.kittyClipboard().canSendPasteEvent(location); },
-            "sendKittyPasteEvent(location:)"))
+    if (!withTerminal([location](Terminal& terminal) { return terminal.canSendKittyPasteEvent(location); },
+                      "sendKittyPasteEvent(location:)"))
         return false;
     std::optional<TerminalClipboardSnapshot> snapshot = kittyClipboardSnapshot(location);
     if (!snapshot)

@@ -8,6 +8,7 @@
 #include "Kestrovan/Apple/AppleTerminalView.h"
 #include "Kestrovan/SearchService.h"
 #include "Kestrovan/SelectionService.h"
+#include "Kestrovan/TerminalTextExtraction.h"
 
 namespace kestrovan {
 
@@ -42,10 +43,10 @@ std::optional<int> TerminalView::previousSemanticPromptRow()
         [](Terminal& terminal) -> std::optional<int> {
             if (terminal.isCurrentBufferAlternate())
                 return std::nullopt;
-            Buffer& buffer = terminal.buffer();
+            const Buffer& buffer = terminal.buffer();
             if (buffer.yDisp() < 1)
                 return std::nullopt;
-            const std::optional<int> activeStart = buffer.semanticPromptStartRow();
+            const std::optional<int> activeStart = buffer.findSemanticPromptStartRow();
             for (int row = buffer.yDisp() - 1; row >= 0; --row) {
                 if (row >= buffer.lines().count())
                     continue;
@@ -65,8 +66,8 @@ std::optional<int> TerminalView::nextSemanticPromptRow()
         [](Terminal& terminal) -> std::optional<int> {
             if (terminal.isCurrentBufferAlternate())
                 return std::nullopt;
-            Buffer& buffer = terminal.buffer();
-            const std::optional<int> activeStart = buffer.semanticPromptStartRow();
+            const Buffer& buffer = terminal.buffer();
+            const std::optional<int> activeStart = buffer.findSemanticPromptStartRow();
             for (int row = buffer.yDisp() + 1; row < buffer.lines().count(); ++row) {
                 if (startsPromptGroup(buffer, row, activeStart))
                     return row;
@@ -161,7 +162,7 @@ std::optional<std::vector<uint8_t>> TerminalView::getBufferAsData(Terminal::Buff
     if (!terminal_)
         return std::nullopt;
     return withTerminal(
-        [kind, encoding](Terminal& terminal) { return terminal.getBufferAsData(kind, encoding); },
+        [kind, encoding](Terminal& terminal) { return kestrovan::getBufferAsData(terminal, kind, encoding); },
         "getBufferAsData(kind:encoding:)");
 }
 

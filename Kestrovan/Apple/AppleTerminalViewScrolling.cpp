@@ -99,10 +99,8 @@ bool TerminalView::moveViewportLocked(Terminal& terminal, int row)
     terminal.terminalLock().preconditionLocked();
     const int target = clampedRow(row, terminal);
     updateUserScrollingStateLocked(terminal, target);
-    Buffer& buffer = terminal.buffer();
-    if (target == buffer.yDisp())
+    if (!terminal.scrollViewportTo(target))
         return false;
-    buffer.setYDisp(target);
     // Every visible row now shows another line.
     terminal.updateRange(0);
     terminal.updateRange(terminal.rows());

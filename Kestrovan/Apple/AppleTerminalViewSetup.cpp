@@ -254,7 +254,7 @@ void TerminalView::resize(int cols, int rows)
         [&](Terminal& terminal) {
             terminal.resize(cols, rows, CellPixelSize{pixelWidth, pixelHeight});
             // A font change starts the program's screen state afresh (margins, modes), as DECSTR does.
-            terminal.cmdSoftReset();
+            terminal.softReset();
         },
         "resize(cols:rows:)");
     if (const std::shared_ptr<TerminalViewDelegate> delegate = terminalDelegate())

@@ -70,15 +70,15 @@ CacheState& cacheState()
     return *state;
 }
 
-bool rowExists(int64_t row, Buffer& buffer)
+bool rowExists(int64_t row, const Buffer& buffer)
 {
     return row >= 0 && row < buffer.lines().count();
 }
 
-BufferLine& lineAt(int64_t row, Buffer& buffer)
+const BufferLine& lineAt(int64_t row, const Buffer& buffer)
 {
-    // The line list supplies a blank line for a slot that was never filled.
-    return *buffer.lines()[static_cast<int>(row)];
+    // A slot that was never filled reads as a line without cells: it holds no text to order.
+    return buffer.lines().lineOrEmpty(static_cast<int>(row));
 }
 
 /// The columns a scan visits: the lead of a wide character stands for both of its columns.
@@ -130,7 +130,7 @@ bool TerminalBidi::CachedParagraph::matches(const std::vector<Cell>& others, int
 
 // --- Paragraphs ------------------------------------------------------------------------------------
 
-std::optional<TerminalBidi::RowRange> TerminalBidi::paragraphBounds(int64_t row, Buffer& buffer,
+std::optional<TerminalBidi::RowRange> TerminalBidi::paragraphBounds(int64_t row, const Buffer& buffer,
                                                                     int maximumRows)
 {
     if (!rowExists(row, buffer))
@@ -155,7 +155,7 @@ std::optional<TerminalBidi::RowRange> TerminalBidi::paragraphBounds(int64_t row,
     return RowRange{top, bottom};
 }
 
-int64_t TerminalBidi::paragraphRevision(RowRange rows, Buffer& buffer)
+int64_t TerminalBidi::paragraphRevision(RowRange rows, const Buffer& buffer)
 {
     uint64_t hash = mix(uint64_t(rows.last - rows.first + 1));
     for (int64_t row = rows.first; row <= rows.last; ++row) {
@@ -167,7 +167,7 @@ int64_t TerminalBidi::paragraphRevision(RowRange rows, Buffer& buffer)
     return static_cast<int64_t>(hash);
 }
 
-int64_t TerminalBidi::layoutRevision(int64_t row, Buffer& buffer, int maximumRows)
+int64_t TerminalBidi::layoutRevision(int64_t row, const Buffer& buffer, int maximumRows)
 {
     if (!rowExists(row, buffer) || lineAt(row, buffer).bidiState().supportMode != BidiSupportMode::implicit)
         return 0;
@@ -175,7 +175,8 @@ int64_t TerminalBidi::layoutRevision(int64_t row, Buffer& buffer, int maximumRow
     return bounds ? paragraphRevision(*bounds, buffer) : 0;
 }
 
-TerminalBidi::RowRange TerminalBidi::renderingDependencyRange(RowRange rows, Buffer& buffer, int maximumRows)
+TerminalBidi::RowRange TerminalBidi::renderingDependencyRange(RowRange rows, const Buffer& buffer,
+                                                              int maximumRows)
 {
     const int64_t count = buffer.lines().count();
     if (count == 0)
@@ -226,7 +227,7 @@ int TerminalBidi::appendCells(const BufferLine& line, int64_t row, int cols, std
     return after;
 }
 
-TerminalBidi::ParagraphOutcome TerminalBidi::collectParagraph(int64_t row, Buffer& buffer, int cols,
+TerminalBidi::ParagraphOutcome TerminalBidi::collectParagraph(int64_t row, const Buffer& buffer, int cols,
                                                               const Terminal& terminal)
 {
     // The buffer is the terminal's: reading it without the lock could see a half-made edit.
@@ -282,7 +283,7 @@ TerminalBidi::ParagraphOutcome TerminalBidi::collectParagraph(int64_t row, Buffe
     return job;
 }
 
-TerminalBidi::LayoutOutcome TerminalBidi::collectLayout(int64_t row, Buffer& buffer, int cols,
+TerminalBidi::LayoutOutcome TerminalBidi::collectLayout(int64_t row, const Buffer& buffer, int cols,
                                                         const Terminal& terminal, BidiHostPolicy hostPolicy)
 {
     terminal.terminalLock().preconditionLocked();
@@ -307,7 +308,8 @@ TerminalBidi::LayoutOutcome TerminalBidi::collectLayout(int64_t row, Buffer& buf
     return std::optional<BidiRowLayout>(found->second);
 }
 
-std::optional<BidiRowLayout> TerminalBidi::explicitRightToLeftLayout(int64_t row, Buffer& buffer, int cols)
+std::optional<BidiRowLayout> TerminalBidi::explicitRightToLeftLayout(int64_t row, const Buffer& buffer,
+                                                                     int cols)
 {
     if (!rowExists(row, buffer))
         return std::nullopt;

@@ -197,25 +197,27 @@ public:
     // --- Under the terminal lock (TerminalBidi.cpp) -----------------------------------------------
 
     /// The layout of absolute row `row` for the snapshot refresh, or the paragraph to finish.
-    static LayoutOutcome collectLayout(int64_t row, Buffer& buffer, int cols, const Terminal& terminal,
+    static LayoutOutcome collectLayout(int64_t row, const Buffer& buffer, int cols, const Terminal& terminal,
                                        BidiHostPolicy hostPolicy);
     /// 0 for a row outside the buffer, an explicit row or one whose paragraph has no bounds; else
     /// the paragraph revision of its bounds.
-    static int64_t layoutRevision(int64_t row, Buffer& buffer, int maximumRows);
+    static int64_t layoutRevision(int64_t row, const Buffer& buffer, int maximumRows);
     /// `rows` widened to whole paragraphs.
-    static RowRange renderingDependencyRange(RowRange rows, Buffer& buffer, int maximumRows);
+    static RowRange renderingDependencyRange(RowRange rows, const Buffer& buffer, int maximumRows);
     /// The paragraph around `row`, from the cache or ready to typeset.
-    static ParagraphOutcome collectParagraph(int64_t row, Buffer& buffer, int cols, const Terminal& terminal);
+    static ParagraphOutcome collectParagraph(int64_t row, const Buffer& buffer, int cols,
+                                             const Terminal& terminal);
     /// An explicit right-to-left row reversed on its own; absent for a row outside the buffer.
-    static std::optional<BidiRowLayout> explicitRightToLeftLayout(int64_t row, Buffer& buffer, int cols);
+    static std::optional<BidiRowLayout> explicitRightToLeftLayout(int64_t row, const Buffer& buffer,
+                                                                  int cols);
     /// The soft-wrapped rows around `row`; absent outside the buffer or past `maximumRows` rows.
-    static std::optional<RowRange> paragraphBounds(int64_t row, Buffer& buffer, int maximumRows);
+    static std::optional<RowRange> paragraphBounds(int64_t row, const Buffer& buffer, int maximumRows);
     /// Whether any cell of the line's first `cols` columns holds a right-to-left scalar or RLM.
     static bool mayNeedBidi(const BufferLine& line, int cols);
     /// Appends the row's cells up to its trimmed length; returns the column after the last one.
     static int appendCells(const BufferLine& line, int64_t row, int cols, std::vector<Cell>& cells);
     /// The hash of (render identity, content generation, wrap flag) of the rows in order.
-    static int64_t paragraphRevision(RowRange rows, Buffer& buffer);
+    static int64_t paragraphRevision(RowRange rows, const Buffer& buffer);
 
     // --- Without the lock (TerminalBidiLayout.cpp) -------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "Kestrovan/Apple/TerminalRenderOwner.h"
 
 #include "Kestrovan/Buffer.h"
+#include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Fatal.h"
 #include "Kestrovan/SearchService.h"
 #include "Kestrovan/SelectionService.h"
@@ -142,9 +143,7 @@ void TerminalRenderOwner::registerUserInput(std::span<const uint8_t> bytes)
     if (terminal.terminalLock().isHeldByCurrentThread())
         fatal("TerminalRenderOwner.registerUserInput: called with the terminal lock held");
     TerminalLockGuard guard(terminal.terminalLock());
-    if (terminal.scanUserInputForSubmission(bytes) &&
-        terminal.buffer().semanticInput == SemanticInputState::armed)
-        terminal.buffer().semanticInput = SemanticInputState::submitted;
+    terminal.registerUserInput(bytes);
 }
 
 // --- Locked accessors ------------------------------------------------------------------------------
@@ -174,7 +173,7 @@ std::vector<std::string> TerminalRenderOwner::visibleRowsText(int firstRow, int 
         const int line = buffer.yDisp() + row;
         if (line < 0 || line >= buffer.lines().count())
             continue;
-        texts.push_back(terminal.displayText(buffer, line, terminal.cols()));
+        texts.push_back(displayText(buffer, line, terminal.cols()));
     }
     return texts;
 }
@@ -203,7 +202,7 @@ TerminalViewStateSnapshot TerminalRenderOwner::stateSnapshot()
         const BufferLine* line = buffer.lines().lineIfPresent(index).get();
         TerminalVisibleRowSnapshot visible;
         visible.row = row;
-        visible.text = terminal.displayText(buffer, index, terminal.cols());
+        visible.text = displayText(buffer, index, terminal.cols());
         if (line) {
             visible.isWrapped = line->isWrapped();
             visible.bidiState = line->bidiState();

@@ -119,7 +119,7 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
                                       snapshot.rowCount};
             }
         } else {
-            Buffer& buffer = terminal.buffer();
+            const Buffer& buffer = terminal.buffer();
             const std::optional<std::pair<int, int>> updated = terminal.getUpdateRange();
             if (!updated) {
                 effects.notifyAccessibility = false;

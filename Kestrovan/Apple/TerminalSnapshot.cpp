@@ -4,6 +4,7 @@
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/Profiling.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalLinks.h"
 #include "Kestrovan/TerminalLock.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
     ++counters_.refreshes;
     pendingBidi_.clear();
 
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     synchronizeArena(*buffer.cellArena());
 
     SnapshotStyle newStyle;
@@ -106,7 +107,7 @@ TerminalSnapshot::settleLinkHighlight(Terminal& terminal, const FrameViewState& 
         return std::nullopt;
     // Otherwise the text under the highlight may have changed since the pointer found it: the
     // highlight stays only while a link is still found at its first cell.
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     const LinkMatch::RowRange& first = highlight->front();
     if (first.range.start >= first.range.end || first.row < 0 || first.row >= buffer.lines().count())
         return std::nullopt;
@@ -114,19 +115,19 @@ TerminalSnapshot::settleLinkHighlight(Terminal& terminal, const FrameViewState& 
     const int width = std::min(line ? line->count() : buffer.cols(), terminal.cols());
     if (first.range.start < 0 || first.range.start >= width)
         return std::nullopt;
-    const std::optional<Position> at = terminal.resolveLinkLocation(
-        LinkLookupLocation::buffer(Position(first.range.start, first.row)), buffer);
+    const std::optional<Position> at = resolveLinkLocation(
+        terminal, LinkLookupLocation::buffer(Position(first.range.start, first.row)), buffer);
     if (!at)
         return std::nullopt;
-    std::optional<LinkMatch> match = terminal.explicitLinkMatch(*at, buffer);
+    std::optional<LinkMatch> match = explicitLinkMatch(terminal, *at, buffer);
     if (!match)
-        match = terminal.implicitLinkMatch(*at, buffer);
+        match = implicitLinkMatch(terminal, *at, buffer);
     if (!match)
         return std::nullopt;
     return std::move(match->rowRanges);
 }
 
-void TerminalSnapshot::sizeRows(Buffer& buffer)
+void TerminalSnapshot::sizeRows(const Buffer& buffer)
 {
     const size_t visible =
         size_t(std::max(std::min(int64_t(linesCount) - firstRow, int64_t(rowCount)), int64_t(0)));
@@ -135,23 +136,24 @@ void TerminalSnapshot::sizeRows(Buffer& buffer)
         rows.pop_back();
     }
     while (rows.size() < visible) {
-        // The ring fills a slot that holds no line yet with a blank line of the buffer.
-        const std::shared_ptr<BufferLine>& source =
-            buffer.lines()[static_cast<int>(firstRow + int64_t(rows.size()))];
         if (!rowPool_.empty()) {
             rows.push_back(std::move(rowPool_.back()));
             rowPool_.pop_back();
         } else {
-            rows.push_back(std::make_shared<Row>(source, false, cellArenaSnapshot_));
+            // A slot that holds no line yet stands for a blank line of the buffer's width.
+            const CircularBufferLineList::ConstLinePointer source =
+                buffer.lines().lineIfPresent(static_cast<int>(firstRow + int64_t(rows.size())));
+            rows.push_back(
+                std::make_shared<Row>(source ? source->count() : buffer.cols(), cellArenaSnapshot_));
         }
     }
 }
 
-void TerminalSnapshot::refreshRow(size_t index, Terminal& terminal, Buffer& buffer,
+void TerminalSnapshot::refreshRow(size_t index, Terminal& terminal, const Buffer& buffer,
                                   const FrameViewState& viewState, bool bidiSettingsChanged)
 {
     const int64_t absolute = firstRow + int64_t(index);
-    const BufferLine& source = *buffer.lines()[static_cast<int>(absolute)];
+    const BufferLine& source = buffer.lines().lineOrEmpty(static_cast<int>(absolute));
     Row& row = *rows[index];
     const int64_t revision = TerminalBidi::layoutRevision(absolute, buffer, maximumBidiParagraphRows);
 

@@ -163,10 +163,10 @@ private:
     void synchronizeArena(const CellArena& source);
     std::optional<std::vector<LinkMatch::RowRange>> settleLinkHighlight(Terminal& terminal,
                                                                         const FrameViewState& viewState);
-    void sizeRows(Buffer& buffer);
-    void refreshRow(size_t index, Terminal& terminal, Buffer& buffer, const FrameViewState& viewState,
+    void sizeRows(const Buffer& buffer);
+    void refreshRow(size_t index, Terminal& terminal, const Buffer& buffer, const FrameViewState& viewState,
                     bool bidiSettingsChanged);
-    void buildCursor(Terminal& terminal, Buffer& buffer, const FrameViewState& viewState);
+    void buildCursor(Terminal& terminal, const Buffer& buffer, const FrameViewState& viewState);
     /// The visual column of a logical one in the row of the cursor's line.
     int visualColumn(int64_t absoluteRow, int logicalCol) const;
 

@@ -47,13 +47,13 @@ uint32_t caretCode(PackedCell cell, const CellArena& arena)
 
 } // namespace
 
-void TerminalSnapshot::buildCursor(Terminal& terminal, Buffer& buffer, const FrameViewState& viewState)
+void TerminalSnapshot::buildCursor(Terminal& terminal, const Buffer& buffer, const FrameViewState& viewState)
 {
     cursor.reset();
     const int64_t absolute = int64_t(buffer.yBase()) + buffer.y();
     if (absolute < 0 || absolute >= buffer.lines().count())
         return;
-    const BufferLine& line = *buffer.lines()[static_cast<int>(absolute)];
+    const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(absolute));
     if (line.count() == 0)
         return;
     const SnapshotRenderContext& context = *renderContext;

@@ -46,6 +46,11 @@ TerminalSnapshotRow::TerminalSnapshotRow(const std::shared_ptr<BufferLine>& sour
                                         BidiPresentationState(), std::move(snapshotArena));
 }
 
+TerminalSnapshotRow::TerminalSnapshotRow(int width, std::shared_ptr<CellArena> snapshotArena)
+    : line(std::make_shared<BufferLine>(width, PackedCell(), PackedCell(), false, BidiPresentationState(),
+                                        std::move(snapshotArena)))
+{}
+
 bool TerminalSnapshotRow::isCopyOf(const BufferLine& source) const
 {
     return sourceIdentityToken_ && sourceIdentityToken_ == source.renderIdentity() &&
@@ -79,7 +84,7 @@ void TerminalSnapshotRow::copy(const BufferLine& source, const std::shared_ptr<C
 }
 
 std::shared_ptr<TerminalBidi::DeferredParagraph>
-TerminalSnapshotRow::layOut(int64_t row, Buffer& buffer, int cols, const Terminal& terminal,
+TerminalSnapshotRow::layOut(int64_t row, const Buffer& buffer, int cols, const Terminal& terminal,
                             BidiHostPolicy hostPolicy, int64_t revision)
 {
     bidiParagraphRevision = revision;

@@ -79,6 +79,9 @@ public:
     /// none is given, a new snapshot copy of the source's arena); the first refresh fills it.
     TerminalSnapshotRow(const std::shared_ptr<BufferLine>& source, bool borrowing,
                         std::shared_ptr<CellArena> snapshotArena = nullptr);
+    /// A row holding a fresh blank line of `width` cells with a new render identity, encoded
+    /// against `snapshotArena`; the first refresh fills it.
+    TerminalSnapshotRow(int width, std::shared_ptr<CellArena> snapshotArena);
 
     TerminalSnapshotRow(const TerminalSnapshotRow&) = delete;
     TerminalSnapshotRow& operator=(const TerminalSnapshotRow&) = delete;
@@ -109,7 +112,7 @@ public:
     /// Stores `revision` and lays the row out as absolute row `row` of `buffer` (under the terminal
     /// lock). A paragraph that must be typeset first is returned, and the row keeps its current
     /// layout until `completeLayout`.
-    std::shared_ptr<TerminalBidi::DeferredParagraph> layOut(int64_t row, Buffer& buffer, int cols,
+    std::shared_ptr<TerminalBidi::DeferredParagraph> layOut(int64_t row, const Buffer& buffer, int cols,
                                                             const Terminal& terminal,
                                                             BidiHostPolicy hostPolicy, int64_t revision);
     /// Takes the layout for absolute row `row` from a finished paragraph (none when it has none).

@@ -10,6 +10,7 @@
 
 #include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
+#include "Kestrovan/TerminalLinks.h"
 #include "Platform/UI/GtkAlert.h"
 #include "Platform/UI/LinkLauncher.h"
 
@@ -52,9 +53,9 @@ std::optional<MacTerminalView::LinkLookup> MacTerminalView::lookUpLink(Position 
             const Position position(std::clamp<int64_t>(at.col, 0, std::max(terminal.cols() - 1, 0)),
                                     std::clamp<int64_t>(at.row, 0, count - 1));
             LinkLookup lookup;
-            lookup.match = terminal.explicitLinkMatch(position, buffer);
+            lookup.match = explicitLinkMatch(terminal, position, buffer);
             if (!lookup.match && implicit)
-                lookup.match = terminal.implicitLinkMatch(position, buffer);
+                lookup.match = implicitLinkMatch(terminal, position, buffer);
             return lookup;
         },
         "linkAt(_:)");

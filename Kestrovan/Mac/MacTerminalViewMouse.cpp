@@ -69,7 +69,7 @@ MouseHit MacTerminalView::calculateMouseHitLocked(platform::Point point)
 {
     Terminal& terminal = *this->terminal();
     terminal.terminalLock().preconditionLocked();
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     const MouseHitGeometry geometry{frameSize(), cellDimension().value_or(platform::Size{}), backingScale(),
                                     terminal.cols(), terminal.rows()};
     MouseHit hit = mouseHitAt(point, geometry, buffer.yDisp(), buffer.lines().count());

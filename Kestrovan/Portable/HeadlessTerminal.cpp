@@ -114,11 +114,7 @@ void HeadlessTerminal::scanForSubmission(const std::shared_ptr<Terminal>& termin
         return;
     // The registration's own lock is a leaf lock, so the terminal is taken out of it before the
     // terminal lock is taken.
-    terminal->terminalLock().withLock([&] {
-        if (terminal->scanUserInputForSubmission(bytes) &&
-            terminal->buffer().semanticInput == SemanticInputState::armed)
-            terminal->buffer().semanticInput = SemanticInputState::submitted;
-    });
+    terminal->terminalLock().withLock([&] { terminal->registerUserInput(bytes); });
 }
 
 // --- Snapshots and settings ----------------------------------------------------------------------

@@ -63,12 +63,12 @@ visibleKittyPlaceholderPlacements(Terminal& terminal, const KittyGraphicsRenderS
     if (virtualByImage.empty())
         return out;
 
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     for (int row = 0; row < terminal.rows(); ++row) {
         const int index = buffer.yDisp() + row;
         if (index < 0 || index >= buffer.lines().count())
             continue;
-        const std::shared_ptr<BufferLine> line = buffer.lines()[index];
+        const BufferLine* line = &buffer.lines().lineOrEmpty(index);
         const int columns = std::min(line->count(), terminal.cols());
         std::optional<KittyPlaceholderCell> previous;
         std::optional<Attribute> previousAttribute;

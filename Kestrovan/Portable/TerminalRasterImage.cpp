@@ -131,32 +131,28 @@ void insertRasterImage(Terminal& terminal, const std::shared_ptr<TerminalRasterI
     if (slices > maximumSlices)
         return;
 
-    // One slice per row, each on the cursor's line; a line feed (which may scroll) moves to the
-    // next, and the cursor goes back to the image's column every time.
-    Buffer& buffer = terminal.buffer();
-    const int column = buffer.x();
+    // One slice per row, each on the cursor's line at the image's column (`insertImageRows`).
+    const int column = terminal.buffer().x();
+    std::vector<std::shared_ptr<TerminalImage>> strips;
     for (int i = 0; i < int(slices); ++i) {
         const double top = double(i) * cellHeight;
         const double sliceHeight = std::min(h - top, double(cellHeight));
-        auto slice = std::make_shared<RasterLineImage>(image, w, sliceHeight, imageHeight * top / h,
-                                                       sliceHeight * imageHeight / h, column);
-        buffer.attachImage(std::move(slice), buffer.y() + buffer.yBase());
-        terminal.updateRange(buffer.y());
-        terminal.cmdLineFeedBasic(buffer);
-        buffer.setX(column);
+        strips.push_back(std::make_shared<RasterLineImage>(image, w, sliceHeight, imageHeight * top / h,
+                                                           sliceHeight * imageHeight / h, column));
     }
+    terminal.insertImageRows(strips);
     terminal.updateFullScreen();
 }
 
-std::vector<TerminalRasterPlacement> rasterImagePlacements(Terminal& terminal)
+std::vector<TerminalRasterPlacement> rasterImagePlacements(const Terminal& terminal)
 {
     std::vector<TerminalRasterPlacement> placements;
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     for (int row = 0; row < terminal.rows(); ++row) {
         const int index = buffer.yDisp() + row;
         if (index < 0 || index >= buffer.lines().count())
             continue;
-        const auto& images = buffer.lines()[index]->images();
+        const auto& images = buffer.lines().lineOrEmpty(index).images();
         if (!images)
             continue;
         for (const std::shared_ptr<TerminalImage>& attached : *images) {

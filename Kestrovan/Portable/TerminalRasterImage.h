@@ -81,6 +81,6 @@ void insertRasterImage(Terminal& terminal, const std::shared_ptr<TerminalRasterI
                        bool preserveAspectRatio);
 
 /// The raster slices on the visible rows, top row first, each row's in the order they were attached.
-std::vector<TerminalRasterPlacement> rasterImagePlacements(Terminal& terminal);
+std::vector<TerminalRasterPlacement> rasterImagePlacements(const Terminal& terminal);
 
 } // namespace kestrovan

@@ -31,7 +31,7 @@ TerminalViewportState viewportState(Terminal& terminal)
 void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
 {
     terminal.terminalLock().withLock([&] {
-        Buffer& buffer = terminal.buffer();
+        const Buffer& buffer = terminal.buffer();
         const int64_t maximum = std::max<int64_t>(buffer.lines().count() - terminal.rows(), 0);
         const int64_t current = buffer.yDisp();
         int64_t target = value;
@@ -40,9 +40,8 @@ void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
             target = value > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
         target = std::clamp<int64_t>(target, 0, maximum);
         terminal.setUserScrolling(target < maximum);
-        if (target == current)
+        if (!terminal.scrollViewportTo(static_cast<int>(target)))
             return;
-        buffer.setYDisp(static_cast<int>(target));
         // Every screen row now shows another line.
         terminal.updateRange(0, false);
         terminal.updateRange(terminal.rows() - 1, false);

@@ -2,6 +2,7 @@
 // absolute row numbers while scrollback is trimmed, the cursor, each buffer kind, the cells and
 // the text rule of a row, and the display text of a live line by the same rule.
 #include "RecordingTerminalDelegate.h"
+#include "TerminalTestAccess.h"
 
 #include "Kestrovan/ContentSnapshot.h"
 
@@ -122,7 +123,7 @@ TEST(ContentSnapshotTests, ViewportIsWhatTheViewShowsWhileScrolledBack)
     EXPECT_EQ(texts(t.contentSnapshot(Region::viewport(), Kind::active)),
               (std::vector<std::string>{"6", "7", "live"}));
 
-    t.buffer().setYDisp(2);
+    t.scrollViewportTo(2);
     const TerminalContentSnapshot snapshot = t.contentSnapshot(Region::viewport(), Kind::active);
     EXPECT_EQ(texts(snapshot), (std::vector<std::string>{"2", "3", "4"}))
         << "the rows on screen, not the live rows";
@@ -200,12 +201,13 @@ TEST(ContentSnapshotTests, AnEmptyRingSlotReadsAsTheBlankLineThatFillsItAndStays
     TerminalFixture f(6, 3, 10);
     Terminal& t = f.t();
     t.feed("ab\r\ncd\r\nef");
-    CircularBufferLineList& lines = t.buffer().lines();
-    lines.set(1, nullptr);
+    // A slot never filled: no sequence leaves one on the screen, so the test-only hook empties it.
+    TerminalTestAccess::buffer(t).lines().set(1, nullptr);
 
     const TerminalContentSnapshot unfilled = t.contentSnapshot(Region::history(10), Kind::active);
-    EXPECT_EQ(lines.lineIfPresent(1), nullptr) << "taking a snapshot changes nothing";
-    ASSERT_NE(lines[1], nullptr);
+    EXPECT_EQ(t.buffer().lines().lineIfPresent(1), nullptr) << "taking a snapshot changes nothing";
+    ASSERT_NE(TerminalTestAccess::buffer(t).lines()[1], nullptr)
+        << "a writer fills the slot with a blank line";
     EXPECT_EQ(unfilled, t.contentSnapshot(Region::history(10), Kind::active));
     EXPECT_EQ(texts(unfilled), (std::vector<std::string>{"ab", "", "ef"}));
     EXPECT_EQ(unfilled.rows[1].cells.size(), 6u);
@@ -262,21 +264,21 @@ TEST(ContentSnapshotTests, DisplayTextOfALiveLineFollowsTheSameRule)
     TerminalFixture f(10, 3, 10);
     Terminal& t = f.t();
     t.feed("ab \xe4\xb8\x96\x1b[44m\x1b[K\x1b[m\r\n\x1b[2Cx \r\n\x1b[44m\x1b[K");
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     const TerminalContentSnapshot snapshot = t.contentSnapshot(Region::history(0), Kind::active);
     for (int line = 0; line < 3; ++line)
-        EXPECT_EQ(t.displayText(buffer, line, t.cols()), snapshot.rows[static_cast<size_t>(line)].text())
+        EXPECT_EQ(displayText(buffer, line, t.cols()), snapshot.rows[static_cast<size_t>(line)].text())
             << "line " << line;
 
-    EXPECT_EQ(t.displayText(buffer, 0, 10), "ab \xe4\xb8\x96") << "coloured blanks are not characters";
-    EXPECT_EQ(t.displayText(buffer, 1, 10), "  x ") << "a printed space is a character";
-    EXPECT_EQ(t.displayText(buffer, 2, 10), "") << "a line of coloured blanks";
-    EXPECT_EQ(t.displayText(buffer, 0, 2), "ab") << "only the first columns count";
-    EXPECT_EQ(t.displayText(buffer, 0, 4), "ab \xe4\xb8\x96") << "a wide character cut by the limit";
-    EXPECT_EQ(t.displayText(buffer, 0, -3), "");
-    EXPECT_EQ(t.displayText(buffer, 0, 1000), "ab \xe4\xb8\x96") << "no further than the line";
-    EXPECT_EQ(t.displayText(buffer, -1, 10), "") << "outside the ring";
-    EXPECT_EQ(t.displayText(buffer, 3, 10), "");
+    EXPECT_EQ(displayText(buffer, 0, 10), "ab \xe4\xb8\x96") << "coloured blanks are not characters";
+    EXPECT_EQ(displayText(buffer, 1, 10), "  x ") << "a printed space is a character";
+    EXPECT_EQ(displayText(buffer, 2, 10), "") << "a line of coloured blanks";
+    EXPECT_EQ(displayText(buffer, 0, 2), "ab") << "only the first columns count";
+    EXPECT_EQ(displayText(buffer, 0, 4), "ab \xe4\xb8\x96") << "a wide character cut by the limit";
+    EXPECT_EQ(displayText(buffer, 0, -3), "");
+    EXPECT_EQ(displayText(buffer, 0, 1000), "ab \xe4\xb8\x96") << "no further than the line";
+    EXPECT_EQ(displayText(buffer, -1, 10), "") << "outside the ring";
+    EXPECT_EQ(displayText(buffer, 3, 10), "");
 }
 
 TEST(ContentSnapshotTests, RegionsAndSnapshotsCompareByValue)

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "Kestrovan/DecrqssHandler.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,7 @@ TEST(Decrqss, ReportsFollowTheTerminalsState)
     Terminal& t = fixture.t();
     // The rendition reply is the current attribute's own SGR form, whatever it holds.
     t.feed("\x1b[1;3;9;38;2;10;20;30m");
-    EXPECT_EQ(replyTo(fixture, request("m")), known(t.currentAttribute().toSgr()));
+    EXPECT_EQ(replyTo(fixture, request("m")), known(t.innerState().currentAttribute.toSgr()));
     // DECSACE is remembered only for this report.
     t.feed("\x1b[2*x"); // DECSACE: rectangles
     EXPECT_EQ(replyTo(fixture, request("*x")), known("2*x"));
@@ -131,7 +132,7 @@ TEST(Decrqss, RefusedRequestsAreNeverEchoed)
         EXPECT_TRUE(reply.rfind(unknown, 0) == 0) << "payload of " << payload.size() << " bytes: " << reply;
     }
     // A request that held ESC ended at that ESC: the rest is ordinary output, not part of a reply.
-    EXPECT_EQ(t.currentAttribute().toSgr(), "0;31m");
+    EXPECT_EQ(t.innerState().currentAttribute.toSgr(), "0;31m");
 
     // The refused request is printed on the diagnostics with its controls made visible.
     t.setSilentLog(false);
@@ -147,7 +148,7 @@ TEST(Decrqss, NoReplyOnceTheTerminalIsGone)
     std::shared_ptr<DcsHandler> handler;
     {
         auto terminal = Terminal::create(delegate);
-        handler = terminal->makeDecrqssHandler();
+        handler = std::make_shared<DECRQSS>(terminal);
     }
     const uint8_t setting[] = {'m'};
     handler->hook({}, CsiParameters::empty, 'q');

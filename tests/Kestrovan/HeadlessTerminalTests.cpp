@@ -1,6 +1,7 @@
 #include "Kestrovan/ChildProcessTestSupport.h"
 #include "Kestrovan/Kestrovan.h"
 #include "Kestrovan/SemanticContent.h"
+#include "Kestrovan/TerminalHostInput.h"
 #include "Platform/Dispatch/SerialQueue.h"
 
 #include <condition_variable>
@@ -239,14 +240,14 @@ TEST(HeadlessTerminal, HostInputReachesTheChildAsTheBytesOfItsForm)
     constexpr uint32_t applicationCursor = 1u << 0;
     constexpr uint32_t bracketedPaste = 1u << 2;
     ASSERT_TRUE(eventually([&] {
-        const uint32_t modes = terminal.terminalLock().withLock([&] { return terminal.hostInputModes(); });
+        const uint32_t modes = terminal.terminalLock().withLock([&] { return hostInputModes(terminal); });
         return (modes & (applicationCursor | bracketedPaste)) == (applicationCursor | bracketedPaste);
     })) << session.screen();
 
     terminal.terminalLock().withLock([&] {
-        EXPECT_TRUE(terminal.sendHostText("\u00e9"));                                       // c3 a9
-        EXPECT_EQ(terminal.sendHostKey("ArrowUp", "ArrowUp", 0, 1, std::nullopt, 0, 0), 1); // ESC O A
-        EXPECT_TRUE(terminal.sendHostTextPaste("hi", false)); // ESC [200~ h i ESC [201~
+        EXPECT_TRUE(sendHostText(terminal, "\u00e9"));                                       // c3 a9
+        EXPECT_EQ(sendHostKey(terminal, "ArrowUp", "ArrowUp", 0, 1, std::nullopt, 0, 0), 1); // ESC O A
+        EXPECT_TRUE(sendHostTextPaste(terminal, "hi", false)); // ESC [200~ h i ESC [201~
         const uint8_t content[] = {'o', 'k'};
         terminal.completeClipboardRead("c", content); // ESC ] 52;c;b2s= ESC \\ (Base64 of "ok")
     });

@@ -8,6 +8,7 @@
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalDelegate.h"
+#include "Kestrovan/TerminalInnerState.h"
 #include "Platform/Dispatch/ManualMainLoop.h"
 
 #include <deque>
@@ -188,7 +189,7 @@ struct ClipboardFixture
             completionQueue = std::make_shared<InlineQueue>();
         terminal->setKittyClipboardCompletionQueue(completionQueue);
         // Made now, as a host's first clipboard use would, so it reads the capabilities at once.
-        terminal->kittyClipboard();
+        terminal->refreshKittyClipboardCapabilities();
     }
     ClipboardFixture(const ClipboardFixture&) = delete;
     /// The terminal goes first and its clean-up runs, so no queued work outlives the fixture.
@@ -198,7 +199,7 @@ struct ClipboardFixture
         settle();
     }
 
-    KittyClipboardProtocol& protocol() { return terminal->kittyClipboard(); }
+    const KittyClipboardProtocol& protocol() { return *terminal->innerState().kittyClipboard; }
     /// Runs the completion queue until it is empty.
     void settle() { queue->runUntilIdle(); }
     /// Feeds one OSC 5522 body and settles; returns what the program received meanwhile.

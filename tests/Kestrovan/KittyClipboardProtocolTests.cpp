@@ -19,7 +19,7 @@ std::vector<uint8_t> bytes(std::string_view text)
 
 bool pasteEventsOn(Terminal& terminal)
 {
-    return terminal.readDECPrivateMode(5522) == true;
+    return terminal.mode(TerminalMode::kittyPasteEventsEnabled);
 }
 
 std::string readBody(const std::string& types, const std::string& fields)
@@ -118,7 +118,7 @@ TEST(KittyClipboardProtocolTests, ResetAndTeardownDropLateCompletions)
     g.host->contents[Location::standard] = {{"text/plain", bytes("x")}};
     g.host->asking = FakeClipboardHost::Answer::later;
     EXPECT_EQ(g.exchange(readBody("text/plain", ":id=1")), "");
-    std::weak_ptr<KittyClipboardProtocol> protocol = g.protocol().weak_from_this();
+    std::weak_ptr<const KittyClipboardProtocol> protocol = g.protocol().weak_from_this();
     g.terminal.reset();
     g.settle();
     EXPECT_TRUE(protocol.expired()) << "the clean-up on the queue was its last use";
@@ -145,8 +145,11 @@ TEST(KittyClipboardProtocolTests, GrantsAndTokensStayWithinTheirLimits)
         << "remembering pw5 again did not make it younger than pw1";
     EXPECT_TRUE(grants.covers("pw5", "n", KittyClipboardPermissionDirection::read, Location::standard));
 
+    // A protocol object of the fixture's terminal, made here so the test can drive its token store
+    // directly; the terminal's own one is left alone.
     ClipboardFixture f;
-    KittyClipboardProtocol& p = f.protocol();
+    const auto own = std::make_shared<KittyClipboardProtocol>(f.terminal, f.queue);
+    KittyClipboardProtocol& p = *own;
     auto snapshot = [](std::optional<double> expiresAfter) {
         return TerminalClipboardSnapshot(Location::standard, {"text/plain"}, 1, expiresAfter, nullptr);
     };

@@ -2,6 +2,8 @@
 // counts, composition and blending, frame deletion, and the timer with its serials.
 #include "tests/Kestrovan/KittyGraphicsTestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
@@ -137,11 +139,11 @@ TEST(KittyAnimation, TimersNeedAPlacementAndStaleOnesDoNothing)
     KittyFixture fixture = animated();
     fixture.command("a=a,i=1,s=3");
     ASSERT_EQ(fixture.clock->items.size(), 1u);
-    const uint64_t serial = fixture.t().kittyAnimationTimerSerial();
+    const uint64_t serial = fixture.t().innerState().kittyAnimationTimerSerial;
     // The alternate screen has no animation: switching there re-arms nothing, which makes the
     // pending item stale.
     fixture.t().feed("\x1b[?1049h");
-    EXPECT_GT(fixture.t().kittyAnimationTimerSerial(), serial);
+    EXPECT_GT(fixture.t().innerState().kittyAnimationTimerSerial, serial);
     fixture.clock->now += 1000 * millisecond;
     fixture.fireDueTimers();
     fixture.t().feed("\x1b[?1049l");
@@ -218,7 +220,7 @@ TEST(KittyAnimation, TheSharedTimerQueueDrivesPlayback)
     feed("\x1b_Ga=a,i=1,r=1,z=5,s=3\x1b\\");
     auto generation = [&] {
         return terminal->terminalLock().withLock(
-            [&] { return terminal->kittyGraphicsState().primary.generation; });
+            [&] { return (*terminal->innerState().kittyGraphics).primary.generation; });
     };
     const uint64_t start = generation();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

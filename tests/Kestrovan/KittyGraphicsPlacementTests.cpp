@@ -2,6 +2,8 @@
 // scrolling inside regions, trimming at the scrollback limit, and the render snapshot.
 #include "tests/Kestrovan/KittyGraphicsTestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <gtest/gtest.h>
 
 namespace kestrovan {
@@ -200,7 +202,7 @@ TEST(KittyPlacements, EveryDeleteSelector)
         scrolled.t().feed("\r\n");
     scrolled.t().feed("\x1b[H");
     scrolled.command("a=p,i=1,C=1,q=2");
-    scrolled.t().buffer().setYDisp(0);
+    scrolled.t().scrollViewportTo(0);
     scrolled.command("a=d,d=p,x=1,y=1");
     EXPECT_TRUE(scrolled.screen().placementsByKey.empty());
 }
@@ -214,9 +216,6 @@ TEST(KittyPlacements, RegionScrollsMoveCropAndDropPlacements)
     fixture.command("a=p,i=1,p=1,r=3,C=1,q=2"); // rows 0-2 at the top row, source 30 high
     fixture.command("a=p,i=1,p=2,P=1,Q=1,H=3,q=2");
     const uint64_t before = fixture.screen().generation;
-    fixture.t().scrollKittyPlacementsInMargins(0, 5, 0, 19, 0);
-    EXPECT_EQ(fixture.screen().generation, before) << "scrolling by nothing changes nothing";
-
     fixture.t().feed("\x1b[S");
     const KittyPlacementRecord& cropped = fixture.screen().placementsByKey.at({1, 1, false});
     EXPECT_EQ(cropped.row, 0);
@@ -278,7 +277,7 @@ TEST(KittyPlacements, BufferSwitchesAndColumnModeClearTheirPlacements)
     const KittyGraphicsRenderSnapshot back = fixture.t().kittyGraphicsRenderSnapshot();
     ASSERT_EQ(back.placements.size(), 1u);
     EXPECT_EQ(back.placements.front().imageId, 1u) << "the primary screen's placement is back";
-    EXPECT_TRUE(fixture.t().kittyGraphicsState().alternate.placementsByKey.empty());
+    EXPECT_TRUE((*fixture.t().innerState().kittyGraphics).alternate.placementsByKey.empty());
 
     // DECCOLM clears the placements on the screen rows, their orphans and unused images, but not
     // the ones in the scrollback.
@@ -323,10 +322,10 @@ TEST(KittyPlacements, RenderSnapshotResolvesSortsAndClips)
         fixture.t().feed("\r\n");
     snapshot = fixture.t().kittyGraphicsRenderSnapshot();
     EXPECT_EQ(snapshot.placements.front().geometry.row, -3);
-    fixture.t().buffer().setYDisp(1);
+    fixture.t().scrollViewportTo(1);
     snapshot = fixture.t().kittyGraphicsRenderSnapshot();
     EXPECT_EQ(snapshot.placements.front().geometry.row, -1);
-    fixture.t().buffer().setYDisp(fixture.t().buffer().yBase());
+    fixture.t().scrollViewportTo(fixture.t().buffer().yBase());
 
     // A placement whose source lies outside its image is left out. No program can make one (a new
     // transmission under the same id drops its placements), so the test shrinks the image in the

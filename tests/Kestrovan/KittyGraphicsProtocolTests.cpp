@@ -2,6 +2,8 @@
 // they get back byte for byte, chunked transfers, and the image store with its quota.
 #include "tests/Kestrovan/KittyGraphicsTestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -282,13 +284,13 @@ TEST(KittyGraphicsProtocol, QueryAndTransmitLeaveTheStoreAsDescribed)
     ASSERT_EQ(fixture.screen().imagesById.count(5), 1u);
     EXPECT_EQ(fixture.screen().imagesById.at(5).payload.rgba(), (std::vector<uint8_t>{1, 2, 3, 255}));
     EXPECT_EQ(fixture.screen().placementsByKey.size(), 1u);
-    EXPECT_TRUE(fixture.t().hasKittyPlacements());
+    EXPECT_TRUE(fixture.t().innerState().hasKittyPlacements);
 
     // A failed retransmission under the same id leaves nothing under it.
     fixture.command("a=t,i=5,f=24,s=1,v=1", "");
     EXPECT_EQ(fixture.screen().imagesById.count(5), 0u);
     EXPECT_TRUE(fixture.screen().placementsByKey.empty());
-    EXPECT_FALSE(fixture.t().hasKittyPlacements());
+    EXPECT_FALSE(fixture.t().innerState().hasKittyPlacements);
 }
 
 TEST(KittyGraphicsProtocol, ChunkedTransfersAssembleAcrossFeedsAndInterleavedOutput)
@@ -319,7 +321,7 @@ TEST(KittyGraphicsProtocol, ChunkedTransfersAssembleAcrossFeedsAndInterleavedOut
     EXPECT_EQ(fixture.replies(), std::vector<std::string>{"Gi=9;OK"});
     ASSERT_EQ(fixture.screen().imagesById.count(9), 1u);
     EXPECT_EQ(fixture.screen().imagesById.at(9).payload.rgba(), pixels);
-    EXPECT_FALSE(fixture.t().kittyGraphicsState().pending.has_value());
+    EXPECT_FALSE((*fixture.t().innerState().kittyGraphics).pending.has_value());
 }
 
 TEST(KittyGraphicsProtocol, ChunkRulesForIdsQuietLevelsDeletesAndMedia)
@@ -339,18 +341,18 @@ TEST(KittyGraphicsProtocol, ChunkRulesForIdsQuietLevelsDeletesAndMedia)
     fixture.command("a=t,i=3,f=24,s=2,v=2,m=1", rgb2x2.substr(0, 8));
     fixture.command("i=5,I=7,m=0", rgb2x2.substr(8));
     EXPECT_EQ(fixture.reply(), "Gi=5,I=7;EINVAL: image ID and number are mutually exclusive");
-    EXPECT_TRUE(fixture.t().kittyGraphicsState().pending.has_value());
+    EXPECT_TRUE((*fixture.t().innerState().kittyGraphics).pending.has_value());
 
     // A delete between chunks discards the transfer.
     fixture.command("a=d,d=i,i=77");
-    EXPECT_FALSE(fixture.t().kittyGraphicsState().pending.has_value());
+    EXPECT_FALSE((*fixture.t().innerState().kittyGraphics).pending.has_value());
     fixture.command("m=0", rgb2x2.substr(8));
     EXPECT_EQ(fixture.screen().imagesById.count(3), 0u);
 
     // m=1 with the file medium is not chunked: the command runs at once.
     fixture.command("a=t,i=4,t=f,m=1", base64("/tmp/nothing"));
     EXPECT_EQ(fixture.reply(), "Gi=4;EINVAL: unsupported medium");
-    EXPECT_FALSE(fixture.t().kittyGraphicsState().pending.has_value());
+    EXPECT_FALSE((*fixture.t().innerState().kittyGraphics).pending.has_value());
 }
 
 TEST(KittyGraphicsProtocol, OversizedTransfersAreDroppedSilently)
@@ -366,15 +368,15 @@ TEST(KittyGraphicsProtocol, OversizedTransfersAreDroppedSilently)
     std::vector<uint8_t> body(keys.size() + kittyGraphicsMaximumBodyBytes - 5, 'A');
     std::copy(keys.begin(), keys.end(), body.begin());
     engine.handleKittyGraphics(body);
-    ASSERT_TRUE(fixture.t().kittyGraphicsState().pending.has_value());
-    EXPECT_EQ(fixture.t().kittyGraphicsState().pending->base64Payload.size(),
+    ASSERT_TRUE((*fixture.t().innerState().kittyGraphics).pending.has_value());
+    EXPECT_EQ((*fixture.t().innerState().kittyGraphics).pending->base64Payload.size(),
               kittyGraphicsMaximumBodyBytes - 1);
     fixture.command("m=1", "AAAA");
-    EXPECT_FALSE(fixture.t().kittyGraphicsState().pending.has_value());
+    EXPECT_FALSE((*fixture.t().innerState().kittyGraphics).pending.has_value());
     // A body longer than the limit is ignored whole.
     body.insert(body.end(), 8, 'A');
     engine.handleKittyGraphics(body);
-    EXPECT_FALSE(fixture.t().kittyGraphicsState().pending.has_value());
+    EXPECT_FALSE((*fixture.t().innerState().kittyGraphics).pending.has_value());
     EXPECT_EQ(fixture.replies(), std::vector<std::string>());
 }
 
@@ -429,22 +431,22 @@ TEST(KittyGraphicsStore, IdsNumbersTokensAndResets)
     EXPECT_EQ(fixture.screen().imagesById.count(2147483649u), 1u);
 
     const uint64_t lastToken = fixture.screen().placementsByKey.begin()->second.token;
-    fixture.t().clearAllKittyImages();
+    fixture.t().feed("\x1b[2J"); // ED 2 drops every image
     EXPECT_TRUE(fixture.screen().imagesById.empty());
-    EXPECT_FALSE(fixture.t().hasKittyPlacements());
+    EXPECT_FALSE(fixture.t().innerState().hasKittyPlacements);
     fixture.command("a=T,i=1,f=24,s=2,v=2,q=2", rgb2x2);
     EXPECT_GT(fixture.screen().placementsByKey.begin()->second.token, lastToken) << "tokens stay unique";
 
     // ED 2 and RIS drop every image; the alternate screen keeps its own store.
     fixture.t().feed("\x1b[?1049h");
     fixture.command("a=t,i=8,f=24,s=2,v=2,q=2", rgb2x2);
-    EXPECT_EQ(fixture.t().kittyGraphicsState().alternate.imagesById.count(8), 1u);
-    EXPECT_EQ(fixture.t().kittyGraphicsState().primary.imagesById.count(8), 0u);
+    EXPECT_EQ((*fixture.t().innerState().kittyGraphics).alternate.imagesById.count(8), 1u);
+    EXPECT_EQ((*fixture.t().innerState().kittyGraphics).primary.imagesById.count(8), 0u);
     fixture.t().feed("\x1b[?1049l");
-    EXPECT_EQ(fixture.t().kittyGraphicsState().alternate.imagesById.count(8), 0u)
+    EXPECT_EQ((*fixture.t().innerState().kittyGraphics).alternate.imagesById.count(8), 0u)
         << "leaving with clearing frees the alternate screen's images";
     fixture.t().feed("\x1b[2J");
-    EXPECT_TRUE(fixture.t().kittyGraphicsState().primary.imagesById.empty());
+    EXPECT_TRUE((*fixture.t().innerState().kittyGraphics).primary.imagesById.empty());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "Kestrovan/Base64.h"
 #include "Kestrovan/KittyGraphicsEngine.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalInnerState.h"
 #include "Platform/Image/PngImage.h"
 
 #include <functional>
@@ -97,7 +98,10 @@ struct KittyFixture
 
     Terminal& t() { return *terminal; }
     KittyGraphicsEngine engine() { return KittyGraphicsEngine(*terminal); }
-    const KittyGraphicsScreenState& screen() const { return terminal->kittyGraphicsState().active(); }
+    const KittyGraphicsScreenState& screen() const
+    {
+        return (*terminal->innerState().kittyGraphics).active();
+    }
 
     /// Sends ESC _ G keys [; payload] ESC \ as child output.
     void command(const std::string& keys, const std::string& payload = std::string())

@@ -1,6 +1,8 @@
 // The kitty keyboard protocol's flags as a program drives them: push, pop, set and query, per screen.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
@@ -18,7 +20,8 @@ uint32_t stackDepth(TerminalFixture& f)
 {
     Terminal& t = f.t();
     return static_cast<uint32_t>(
-        (t.isCurrentBufferAlternate() ? t.keyboardModeAlt() : t.keyboardModeNormal()).stack.size());
+        (t.isCurrentBufferAlternate() ? t.innerState().keyboardModeAlt : t.innerState().keyboardModeNormal)
+            .stack.size());
 }
 
 TEST(KittyKeyboardProtocolTests, PushPopAndQuery)
@@ -108,19 +111,19 @@ TEST(KittyKeyboardProtocolTests, ScreensKeepTheirOwnFlags)
 {
     TerminalFixture f;
     f.t().feed("\x1b[>1u");
-    f.t().activateAltBuffer();
+    f.t().feed("\x1b[?47h");
     EXPECT_EQ(queryFlags(f), "\x1b[?0u") << "the alternate screen starts without enhancements";
     f.t().feed("\x1b[>15u\x1b[>31u");
     EXPECT_EQ(f.t().keyboardEnhancementFlags().rawValue, 31u);
-    EXPECT_EQ(f.t().keyboardModeNormal().flags, KittyKeyboardFlags::disambiguate)
+    EXPECT_EQ(f.t().innerState().keyboardModeNormal.flags, KittyKeyboardFlags::disambiguate)
         << "pushing on the alternate screen leaves the normal screen alone";
 
-    f.t().activateNormalBuffer(true);
+    f.t().feed("\x1b[?1047l");
     EXPECT_EQ(queryFlags(f), "\x1b[?1u");
     f.t().feed("\x1b[<u");
     EXPECT_EQ(queryFlags(f), "\x1b[?0u");
 
-    f.t().activateAltBuffer();
+    f.t().feed("\x1b[?47h");
     EXPECT_EQ(queryFlags(f), "\x1b[?31u") << "switching back finds the alternate screen's flags as left";
     EXPECT_EQ(stackDepth(f), 2u);
 }
@@ -140,18 +143,13 @@ TEST(KittyKeyboardProtocolTests, OnlyOneMarkerByteIsTheProtocol)
 {
     TerminalFixture f;
     Terminal& t = f.t();
-    // Called directly, as the dispatcher does, to see which sequences are declined.
-    const uint8_t greater[] = {'>'};
-    const uint8_t two[] = {'>', '>'};
-    const uint8_t space[] = {' '};
-    const int64_t one = 1;
-    const CsiParameters pars(&one, 1);
-
-    EXPECT_TRUE(t.handleKittyKeyboardProtocol(pars, greater));
+    t.feed("\x1b[>1u");
     EXPECT_EQ(t.keyboardEnhancementFlags().rawValue, 1u);
-    EXPECT_FALSE(t.handleKittyKeyboardProtocol(pars, two)) << "two collected bytes are not the protocol's";
-    EXPECT_FALSE(t.handleKittyKeyboardProtocol(pars, Terminal::Collect())) << "plain CSI u is restore-cursor";
-    EXPECT_FALSE(t.handleKittyKeyboardProtocol(pars, space));
+    t.feed("\x1b[>>2u");
+    EXPECT_EQ(t.keyboardEnhancementFlags().rawValue, 1u) << "two collected bytes are not the protocol's";
+    t.feed("\x1b[2u");
+    EXPECT_EQ(t.keyboardEnhancementFlags().rawValue, 1u) << "plain CSI u is restore-cursor";
+    t.feed("\x1b[ 2u");
     EXPECT_EQ(t.keyboardEnhancementFlags().rawValue, 1u) << "declined sequences change nothing";
 
     f.delegate->sends.clear();

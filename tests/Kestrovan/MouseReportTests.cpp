@@ -61,6 +61,23 @@ std::string text(const std::vector<uint8_t>& bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
+/// The DECSET that turns tracking mode `mode` on (DECRST of any-event tracking turns it off).
+std::string trackingSequence(Mode mode)
+{
+    switch (mode) {
+    case Mode::x10:
+        return "\x1b[?9h";
+    case Mode::vt200:
+        return "\x1b[?1000h";
+    case Mode::buttonEventTracking:
+        return "\x1b[?1002h";
+    case Mode::anyEvent:
+        return "\x1b[?1003h";
+    default:
+        return "\x1b[?1003l";
+    }
+}
+
 /// A report at a cell and pixel, for short tables.
 MouseReport report(TerminalMouseAction action, TerminalMouseButton button,
                    MouseReportModifiers modifiers = {}, int col = 0, int row = 0, int pixelX = 0,
@@ -73,7 +90,7 @@ struct MouseFixture : TerminalFixture
 {
     MouseFixture(Mode mode, Encoding encoding, bool send8bit = false) : TerminalFixture(80, 24)
     {
-        t().setMouseMode(mode);
+        t().feed(trackingSequence(mode));
         t().feed(encodingSequence(encoding));
         if (send8bit)
             t().feed("\x1b G"); // S8C1T
@@ -345,18 +362,18 @@ TEST(MouseReportTests, HostPointerModes)
     t.feed("\x1b[?1007l"); // alternate scroll off
     EXPECT_EQ(hostPointerModes(t), 0u);
 
-    t.setMouseMode(Mode::anyEvent);
+    t.feed(trackingSequence(Mode::anyEvent));
     t.feed(encodingSequence(Encoding::sgrPixel));
     EXPECT_EQ(hostPointerModes(t), 4u | 4u << 3);
 
     t.feed("\x1b[>1s\x1b[?1007h"); // XTSHIFTESCAPE: Shift reaches the program; alternate scroll
     EXPECT_EQ(hostPointerModes(t), 4u | 4u << 3 | 64u | 128u);
 
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     EXPECT_EQ(hostPointerModes(t), 4u | 4u << 3 | 64u | 128u | 256u) << "the alternate screen is active";
-    t.activateNormalBuffer(false);
+    t.feed("\x1b[?47l");
 
-    t.setMouseMode(Mode::x10);
+    t.feed(trackingSequence(Mode::x10));
     t.feed(encodingSequence(Encoding::utf8));
     t.feed("\x1b[>0s");
     EXPECT_EQ(hostPointerModes(t), 1u | 1u << 3 | 128u);

@@ -214,7 +214,7 @@ struct TerminalFixture
     }
 
     Terminal& t() { return *terminal; }
-    Buffer& buffer() { return terminal->buffer(); }
+    const Buffer& buffer() const { return terminal->buffer(); }
 };
 
 /// The text of a cell line, empty cells read as spaces, trailing spaces removed.
@@ -238,13 +238,23 @@ inline std::string rowText(Terminal& terminal, int row)
     return line ? lineText(*line, terminal.cols()) : std::string();
 }
 
+/// The line at absolute row `row` of the active buffer; null outside the ring and for a slot that
+/// was never filled.
+inline std::shared_ptr<const BufferLine> bufferLine(const Terminal& terminal, int row)
+{
+    const Buffer& buffer = terminal.buffer();
+    if (row < 0 || row >= buffer.lines().count())
+        return nullptr;
+    return buffer.lines().lineIfPresent(row);
+}
+
 /// The text of the line at absolute row `row` of the active buffer.
 inline std::string absoluteRowText(Terminal& terminal, int row)
 {
-    Buffer& buffer = terminal.buffer();
+    const Buffer& buffer = terminal.buffer();
     if (row < 0 || row >= buffer.lines().count())
         return std::string();
-    return lineText(*buffer.lines()[row], terminal.cols());
+    return lineText(buffer.lines().lineOrEmpty(row), terminal.cols());
 }
 
 /// The screen rows joined with "|", for comparing whole screens.
@@ -283,11 +293,17 @@ inline std::string eightBitReply(std::string_view sevenBit)
     return out;
 }
 
-/// Puts the cursor at a screen position of the active buffer.
+/// Puts the cursor at a screen position of the active buffer with CUP, counted from the screen's
+/// top left corner also in origin mode.
 inline void moveCursor(Terminal& terminal, int col, int row)
 {
-    terminal.buffer().setX(col);
-    terminal.buffer().setY(row);
+    const Buffer& buffer = terminal.buffer();
+    if (terminal.mode(TerminalMode::originMode)) {
+        row -= buffer.scrollTop();
+        if (terminal.mode(TerminalMode::marginMode))
+            col -= buffer.marginLeft();
+    }
+    terminal.feed("\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H");
 }
 
 } // namespace kestrovan::testing

@@ -1,9 +1,12 @@
 // Helpers for the tests of the commands that edit cells and lines in place (erasing, scrolling,
-// insertion and deletion): reaching screen lines, placing wide characters without the print path,
-// finding split wide characters, and setting the erase style (through SGR), region and margins.
+// insertion and deletion): reading screen lines, placing wide characters, finding split wide
+// characters, and setting the erase style (through SGR), region and margins. Everything goes
+// through sequences the terminal is fed.
 #pragma once
 
 #include "RecordingTerminalDelegate.h"
+
+#include "Kestrovan/Utf8.h"
 
 #include <string>
 
@@ -21,23 +24,28 @@ inline void setEraseBackground(Terminal& t, Attribute::Color background)
 }
 
 /// The line of screen row `row` of the active buffer (counted from `yBase`).
-inline BufferLine& screenLine(Terminal& t, int row)
+inline const BufferLine& screenLine(const Terminal& t, int row)
 {
-    return *t.buffer().lines()[t.buffer().yBase() + row];
+    return t.buffer().lines().lineOrEmpty(t.buffer().yBase() + row);
 }
 
-/// Writes a wide character whose left half is at `col` of screen row `row`.
+/// Prints a wide character in the default look with its left half at `col` of screen row `row`;
+/// the cursor, its pending wrap and the current look are saved and restored around it (DECSC,
+/// DECRC).
 inline void putWide(Terminal& t, int row, int col, char32_t scalar = U'\u597d')
 {
-    BufferLine& line = screenLine(t, row);
-    line.set(col, Terminal::makeCharData(Attribute(), scalar, 2));
-    line.set(col + 1, Terminal::makeCharData(Attribute(), 0, 0));
+    std::string text = "\x1b"
+                       "7\x1b[" +
+                       std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H\x1b[m";
+    appendUtf8(text, scalar);
+    t.feed(text + "\x1b"
+                  "8");
 }
 
 /// "" when every half of a wide character on the row has its other half, else where one is alone.
 inline std::string strayHalves(Terminal& t, int row)
 {
-    BufferLine& line = screenLine(t, row);
+    const BufferLine& line = screenLine(t, row);
     for (int col = 0; col < line.count(); ++col) {
         const PackedCell cell = line.packed(col);
         const bool leadAlone =
@@ -49,11 +57,13 @@ inline std::string strayHalves(Terminal& t, int row)
     return "";
 }
 
-/// Sets the scroll region of the active buffer (screen rows, inclusive).
+/// Sets the scroll region of the active buffer (screen rows, inclusive) with DECSTBM, and puts the
+/// cursor back where it was (DECSTBM homes it).
 inline void setRegion(Terminal& t, int top, int bottom)
 {
-    t.buffer().setScrollTop(top);
-    t.buffer().setScrollBottom(bottom);
+    const auto [x, y] = t.getCursorLocation();
+    t.feed("\x1b[" + std::to_string(top + 1) + ";" + std::to_string(bottom + 1) + "r");
+    moveCursor(t, x, y);
 }
 
 /// Turns left/right margin mode on (DECLRMM) with the given margins (columns, inclusive) through

@@ -22,7 +22,7 @@ std::string dcsSixel(std::string_view payload)
 /// g for mid grey, W for the terminal's default colour 15, "." for transparent, "?" otherwise.
 std::string picture(const RecordingTerminalDelegate::Bitmap& bitmap, const Terminal& terminal)
 {
-    const Color& white = terminal.defaultAnsiColors()[15];
+    const Color& white = terminal.palette().defaultAnsiColors()[15];
     const std::map<std::array<uint8_t, 4>, char> legend = {
         {{255, 0, 0, 255}, 'R'},
         {{0, 255, 0, 255}, 'G'},
@@ -178,7 +178,7 @@ TEST(SixelDcsHandlerTests, ReachesTheHostThroughTheTerminal)
     EXPECT_EQ(picture(fixture.delegate->bitmaps[0], fixture.t()), "RR");
     EXPECT_EQ(picture(fixture.delegate->bitmaps[1], fixture.t()), "R|.|.|.|.|.|R");
     fixture.t().feed("ok");
-    EXPECT_EQ(lineText(*fixture.buffer().lines()[0], 10), "ok") << "the screen is untouched";
+    EXPECT_EQ(lineText(fixture.buffer().lines().lineOrEmpty(0), 10), "ok") << "the screen is untouched";
 
     // A cancelled string delivers nothing, and a terminal whose host has gone decodes nothing.
     fixture.t().feed("\x1bPq@@\x18");
@@ -249,7 +249,8 @@ TEST(SixelDcsHandlerTests, MatchesThePlainDecoderOnRandomPayloads)
         handler.unhook();
 
         const auto bytes = std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
-        const auto expected = SixelReferenceDecoder(bytes, limits, fixture.t().defaultAnsiColors()).decode();
+        const auto expected =
+            SixelReferenceDecoder(bytes, limits, fixture.t().palette().defaultAnsiColors()).decode();
         const auto& got = fixture.delegate->bitmaps;
         ASSERT_EQ(got.size(), expected ? 1u : 0u) << "round " << round << ": " << payload;
         if (expected) {

@@ -10,9 +10,9 @@ namespace {
 constexpr BidiDirection ltr = BidiDirection::leftToRight;
 constexpr BidiDirection rtl = BidiDirection::rightToLeft;
 
-BufferLine& line(Terminal& t, int row)
+const BufferLine& line(Terminal& t, int row)
 {
-    return *t.buffer().lines()[t.buffer().yBase() + row];
+    return t.buffer().lines().lineOrEmpty(t.buffer().yBase() + row);
 }
 
 BidiDirection direction(Terminal& t, int row)
@@ -37,13 +37,14 @@ TEST(TerminalBidiTests, CharacterPathAtAParagraphStartReachesItsWholeParagraph)
     t.feed("\x1b[2 k");
 
     EXPECT_EQ(t.currentBidiState().fallbackDirection, rtl);
-    EXPECT_TRUE(t.bidiRTLPreference());
+    EXPECT_EQ(t.currentBidiState().fallbackDirection, rtl);
     for (int row = 1; row <= 3; ++row)
         EXPECT_EQ(direction(t, row), rtl) << "row " << row << " belongs to the paragraph";
     EXPECT_EQ(direction(t, 0), ltr) << "the paragraph above is left alone";
     EXPECT_EQ(direction(t, 4), ltr) << "the paragraph below is left alone";
-    EXPECT_EQ(t.normalBuffer()->defaultBidiState().fallbackDirection, rtl);
-    EXPECT_EQ(t.altBuffer()->defaultBidiState().fallbackDirection, rtl) << "both screens' new lines follow";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).defaultBidiState().fallbackDirection, rtl);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).defaultBidiState().fallbackDirection, rtl)
+        << "both screens' new lines follow";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, t.rows())) << "the whole screen is redrawn";
 }
 
@@ -60,7 +61,7 @@ TEST(TerminalBidiTests, ChangesInsideAParagraphLeaveTheLinesAlone)
     moveCursor(t, 0, 2);
     t.feed("\x1b[3 S");
     EXPECT_EQ(t.currentBidiState().fallbackDirection, rtl) << "the state itself changes";
-    EXPECT_EQ(t.normalBuffer()->defaultBidiState().fallbackDirection, rtl);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).defaultBidiState().fallbackDirection, rtl);
     for (int row = 0; row < 6; ++row) {
         EXPECT_EQ(direction(t, row), ltr) << "row " << row;
         EXPECT_EQ(line(t, row).generation(), generations[static_cast<size_t>(row)])
@@ -90,18 +91,24 @@ TEST(TerminalBidiTests, OnlyTheNamedPropertiesAreApplied)
     moveCursor(t, 3, 1);
     t.feed("\x1b[8l\x1b[?2501l\x1b[2 k\x1b[?2500h");
     ASSERT_EQ(t.currentBidiState(), BidiPresentationState(BidiSupportMode::explicit_, false, rtl, true));
+    // At the paragraph's start each control applies the one property it sets, through the whole
+    // paragraph.
     moveCursor(t, 0, 1);
-    t.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::supportMode);
+    t.feed("\x1b[8l");
     EXPECT_EQ(line(t, 3).bidiState(), BidiPresentationState(BidiSupportMode::explicit_, true, ltr, false));
 
-    t.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::allBidiStateProperties);
+    t.feed("\x1b[?2501l\x1b[2 k\x1b[?2500h");
     EXPECT_EQ(line(t, 3).bidiState(), t.currentBidiState());
 
-    // The oldest line has nothing above it: it starts a paragraph even when marked wrapped.
-    line(t, 0).setWrapped(true);
-    moveCursor(t, 0, 0);
-    t.applyCurrentBidiStateAtParagraphStart(Terminal::BidiStateProperty::boxMirroring);
-    EXPECT_TRUE(line(t, 0).bidiState().boxMirroring);
+    // The oldest line has nothing above it: it starts a paragraph even when marked wrapped. Without
+    // scrollback, the first row of a line wrapped over three rows is dropped off the top.
+    TerminalFixture twoRows(5, 2, 0);
+    Terminal& s = twoRows.t();
+    s.feed("abcdefghijk");
+    ASSERT_TRUE(line(s, 0).isWrapped());
+    moveCursor(s, 0, 0);
+    s.feed("\x1b[?2500h");
+    EXPECT_TRUE(line(s, 0).bidiState().boxMirroring);
 }
 
 TEST(TerminalBidiTests, CharacterPathAndPresentationDirectionValues)

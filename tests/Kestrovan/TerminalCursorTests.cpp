@@ -2,8 +2,11 @@
 // and the margins, origin mode, the pending-wrap column, reverse wraparound, tab stops, save and
 // restore of the cursor, and DECBI/DECFI.
 #include "RecordingTerminalDelegate.h"
+#include "TerminalTestAccess.h"
 
 #include "Kestrovan/CharSets.h"
+#include "Kestrovan/TerminalInnerState.h"
+#include "Kestrovan/TerminalTextExtraction.h"
 
 #include <gtest/gtest.h>
 
@@ -120,8 +123,8 @@ TEST(TerminalCursorTests, UpAndDownStopAtTheRegionOnlyFromInsideIt)
     t.feed("\x1b[B");
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 5)) << "below the region: the last row";
 
-    t.feed("\x1b[?6h"); // DECOM
     moveCursor(t, 3, 1);
+    t.feed("\x1b[?6h"); // DECOM, which leaves the cursor where it is
     t.feed("\x1b[5A");
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "origin mode plays no part in CUU";
 
@@ -275,8 +278,8 @@ TEST(TerminalCursorTests, BackspaceAndCubWithReverseWraparound)
     EXPECT_EQ(t.getCursorLocation(), Cursor(4, 2)) << "the pending wrap absorbs one step";
     EXPECT_FALSE(t.buffer().wrapPending());
 
-    t.feed("\x1b[2;4r");                     // region rows 1...3
-    t.buffer().lines()[1]->setWrapped(true); // row 1 continues row 0
+    t.feed("\x1b[2;4r"); // region rows 1...3
+    ASSERT_TRUE(t.buffer().lines().lineOrEmpty(1).isWrapped()) << "row 1 continues row 0";
     moveCursor(t, 0, 1);
     t.feed("\b");
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "plain reverse wrap never leaves the region's top";
@@ -354,10 +357,10 @@ TEST(TerminalCursorTests, TabStopsBelongToEachBuffer)
 {
     TerminalFixture fixture(20, 3);
     Terminal& t = fixture.t();
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     t.feed("\x1b[3g\r\t");
     EXPECT_EQ(t.buffer().x(), 19);
-    t.activateNormalBuffer(false);
+    t.feed("\x1b[?47l");
     t.feed("\r\t");
     EXPECT_EQ(t.buffer().x(), 8) << "clearing the alternate screen's stops leaves the normal screen's";
 }
@@ -383,23 +386,25 @@ TEST(TerminalCursorTests, SaveAndRestoreTheCursorState)
            "8");
 
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 1));
-    EXPECT_EQ(t.currentAttribute(), red);
-    EXPECT_EQ(t.cellArena()->attribute(t.curStyleID()), red) << "the style id follows the attribute";
-    const Attribute erase = t.cellArena()->attribute(t.currentEraseBlankCell());
+    EXPECT_EQ(t.innerState().currentAttribute, red);
+    EXPECT_EQ(t.cellArena()->attribute(t.innerState().curStyleID), red)
+        << "the style id follows the attribute";
+    const Attribute erase = t.cellArena()->attribute(t.innerState().currentEraseBlankCell);
     EXPECT_EQ(erase, Attribute(Attribute::Color(), Attribute::Color::ansi256(4)))
         << "erased cells take only the background";
-    EXPECT_EQ(t.currentEraseAttribute(), erase);
-    EXPECT_EQ(t.cellArena()->attribute(t.currentEraseSpaceCell()), erase);
-    EXPECT_EQ(t.currentEraseSpaceCell().scalar(), uint32_t(' '));
+    EXPECT_EQ(t.innerState().currentEraseAttribute, erase);
+    EXPECT_EQ(t.cellArena()->attribute(t.innerState().currentEraseSpaceCell), erase);
+    EXPECT_EQ(t.innerState().currentEraseSpaceCell.scalar(), uint32_t(' '));
     EXPECT_TRUE(t.mode(TerminalMode::originMode));
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
-    for (Buffer* b : {t.normalBuffer().get(), t.altBuffer().get()}) {
+    for (const Buffer* b : {&t.buffer(Terminal::BufferKind::normal), &t.buffer(Terminal::BufferKind::alt)}) {
         EXPECT_TRUE(b->characterProtection()) << "protection is mirrored into both buffers";
         EXPECT_TRUE(b->bulkInsertBlocked());
     }
-    EXPECT_EQ(t.charsetSlots().gCharsets()[0], nullptr) << "the designations are not part of the saved state";
+    EXPECT_EQ(t.innerState().charsets.gCharsets()[0], nullptr)
+        << "the designations are not part of the saved state";
     t.feed("q");
-    EXPECT_EQ(t.getText(3, 1), "\u2500") << "but the set in effect is: q prints a horizontal line";
+    EXPECT_EQ(getText(t, 3, 1), "\u2500") << "but the set in effect is: q prints a horizontal line";
     EXPECT_EQ(t.getCharData(3, 1)->attribute, red);
 }
 
@@ -414,8 +419,9 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
     t.feed("\x1b"
            "8");
     EXPECT_TRUE(t.mode(TerminalMode::marginMode));
-    EXPECT_TRUE(t.normalBuffer()->marginMode());
-    EXPECT_TRUE(t.altBuffer()->marginMode()) << "margin mode is copied into both buffers";
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).marginMode());
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::alt).marginMode())
+        << "margin mode is copied into both buffers";
 
     clearMarginMode(t);
     t.feed("\x1b[4;1Habcdefghij\x1b[s\x1b[H\x1b[u");
@@ -434,16 +440,16 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
            "8");
     EXPECT_EQ(u.getCursorLocation(), Cursor(9, 3)) << "a slot beyond the screen is clamped into it";
 
-    // No SGR makes a default-inverted background, so the saved slot is written directly: the
-    // restore must still erase with the plain default.
+    // No SGR makes a default-inverted background, so the saved slot is written directly through
+    // the test-only hook: the restore must still erase with the plain default.
     const Attribute inverted(Attribute::Color::ansi256(2), Attribute::Color::defaultInvertedColor());
-    t.buffer().savedAttr = inverted;
+    TerminalTestAccess::buffer(t).savedAttr = inverted;
     t.feed("\x1b"
            "8");
-    EXPECT_EQ(t.currentAttribute(), inverted);
-    EXPECT_EQ(t.currentEraseAttribute(), Attribute())
+    EXPECT_EQ(t.innerState().currentAttribute, inverted);
+    EXPECT_EQ(t.innerState().currentEraseAttribute, Attribute())
         << "a default-inverted background erases as plain default";
-    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.attributeID(), 0);
 }
 
 TEST(TerminalCursorTests, CsiSSavesOnlyWithoutMarginMode)
@@ -470,16 +476,16 @@ TEST(TerminalCursorTests, EachBufferHasItsOwnSavedCursor)
     moveCursor(t, 2, 1);
     t.feed("\x1b"
            "7");
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     moveCursor(t, 5, 2);
     t.feed("\x1b"
            "7");
 
-    t.activateNormalBuffer(false);
+    t.feed("\x1b[?47l");
     t.feed("\x1b"
            "8");
     EXPECT_EQ(t.getCursorLocation(), Cursor(2, 1)) << "the normal buffer restores its own slot";
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     moveCursor(t, 0, 0);
     t.feed("\x1b"
            "8");

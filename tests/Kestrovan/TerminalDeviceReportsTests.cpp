@@ -169,9 +169,7 @@ TEST(TerminalDeviceReports, ColorSchemeAndVisibilityRequestsSendTheirReports)
     TerminalFixture fixture(80, 24);
     Terminal& t = fixture.t();
     fixture.delegate->sends.clear();
-    t.reportColorScheme();
-    const std::string scheme = fixture.delegate->sent();
-    EXPECT_EQ(replyTo(fixture, "\x1b[?996n"), scheme);
+    EXPECT_EQ(replyTo(fixture, "\x1b[?996n"), "\x1b[?997;1n") << "the dark scheme";
 
     t.setTerminalVisibility(TerminalVisibility::notVisible);
     EXPECT_EQ(replyTo(fixture, "\x1b[?998n"), "\x1b[?999;2n");
@@ -195,20 +193,22 @@ TEST(TerminalDeviceReports, VersionQueryIsAlwaysSevenBit)
 TEST(TerminalDeviceReports, VersionIdentity)
 {
     using S = std::optional<std::string>;
-    EXPECT_EQ(Terminal::xtVersionIdentity(S("v1.99.2"), std::nullopt, S("v1.99.2")),
+    EXPECT_EQ(KestrovanBuildInfo::xtVersionIdentity(S("v1.99.2"), std::nullopt, S("v1.99.2")),
               "Kestrovan 1.99.2+v1.99.2:");
-    EXPECT_EQ(Terminal::xtVersionIdentity(std::nullopt, std::nullopt, std::nullopt), "Kestrovan:");
-    EXPECT_EQ(Terminal::xtVersionIdentity(S("2.0"), S("main"), S("unknown")), "Kestrovan 2.0-main:");
-    EXPECT_EQ(Terminal::xtVersionIdentity(S("v"), S(""), S("abc")), "Kestrovan+abc:")
+    EXPECT_EQ(KestrovanBuildInfo::xtVersionIdentity(std::nullopt, std::nullopt, std::nullopt), "Kestrovan:");
+    EXPECT_EQ(KestrovanBuildInfo::xtVersionIdentity(S("2.0"), S("main"), S("unknown")),
+              "Kestrovan 2.0-main:");
+    EXPECT_EQ(KestrovanBuildInfo::xtVersionIdentity(S("v"), S(""), S("abc")), "Kestrovan+abc:")
         << "a tag that is only 'v' and an empty branch are skipped";
-    EXPECT_EQ(Terminal::xtVersionIdentity(S("v1\x1b]2;x\x07"), S("\x1b\x9c"), S("\x01\x02")),
+    EXPECT_EQ(KestrovanBuildInfo::xtVersionIdentity(S("v1\x1b]2;x\x07"), S("\x1b\x9c"), S("\x01\x02")),
               "Kestrovan 1]2;x:")
         << "only printable ASCII reaches the reply";
 
     // 256 bytes stay; 257 are cut to 255 and closed with ":" again.
     const std::string fits(256 - std::string("Kestrovan+:").size(), 'a');
-    EXPECT_EQ(Terminal::xtVersionIdentity(std::nullopt, std::nullopt, fits).size(), 256u);
-    const std::string identity = Terminal::xtVersionIdentity(std::nullopt, std::nullopt, fits + "b");
+    EXPECT_EQ(KestrovanBuildInfo::xtVersionIdentity(std::nullopt, std::nullopt, fits).size(), 256u);
+    const std::string identity =
+        KestrovanBuildInfo::xtVersionIdentity(std::nullopt, std::nullopt, fits + "b");
     EXPECT_EQ(identity.size(), 256u);
     EXPECT_EQ(identity.substr(0, 255), "Kestrovan+" + fits);
     EXPECT_EQ(identity.back(), ':');

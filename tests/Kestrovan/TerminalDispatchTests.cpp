@@ -5,6 +5,7 @@
 
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SixelDcsHandler.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -30,9 +31,11 @@ TEST(TerminalDispatchTests, ExecuteControls)
 
     t.feed("ab\tc");
     EXPECT_EQ(rowText(t, 0), "ab      c") << "HT goes to the next tab stop";
-    // 8-bit C1 controls reach the terminal through the parser's execute action, never from UTF-8 text.
+    // 8-bit C1 controls reach the terminal through the parser's execute action, never from UTF-8
+    // text; the tests make that call through the listener interface.
+    ParserListener& listener = t;
     moveCursor(t, 1, 1);
-    t.dispatchExecute(0x88); // HTS: a stop at column 1
+    listener.dispatchExecute(0x88); // HTS: a stop at column 1
     moveCursor(t, 3, 1);
     t.feed("\x1bH"); // HTS: a stop at column 3
     t.feed("\r\t");
@@ -45,10 +48,10 @@ TEST(TerminalDispatchTests, ExecuteControls)
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(5, 2)) << "VT is a line feed";
     t.feed("\x0c");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(5, 3)) << "FF is a line feed";
-    t.dispatchExecute(0x85);
+    listener.dispatchExecute(0x85);
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 3)) << "NEL: index at the bottom scrolls, then CR";
     moveCursor(t, 2, 1);
-    t.dispatchExecute(0x84);
+    listener.dispatchExecute(0x84);
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(2, 2)) << "IND";
 
     t.feed(std::string_view("\x00", 1));
@@ -71,16 +74,16 @@ TEST(TerminalDispatchTests, EscSequences)
     EXPECT_FALSE(t.mode(TerminalMode::applicationKeypad));
 
     t.feed("\x1bV");
-    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::iso);
+    EXPECT_EQ(t.innerState().characterProtectionMode, Terminal::CharacterProtectionMode::iso);
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
-    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked());
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).bulkInsertBlocked());
     t.feed("\x1bW");
-    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::iso);
+    EXPECT_EQ(t.innerState().characterProtectionMode, Terminal::CharacterProtectionMode::iso);
     EXPECT_FALSE(t.mode(TerminalMode::characterProtection));
 
     t.feed("\x1b G");
     EXPECT_TRUE(t.cc().send8bit);
-    t.sendFocusReport();
+    t.feed("\x1b[?1004h"); // focus reports: the current focus goes out at once
     EXPECT_EQ(fixture.delegate->sends.back(), (std::vector<uint8_t>{0x9B, 'I'}));
     t.feed("\x1b F");
     EXPECT_FALSE(t.cc().send8bit);
@@ -120,7 +123,7 @@ TEST(TerminalDispatchTests, CsiRoutingThatNeedsNoHandlerFamily)
     EXPECT_FALSE(t.mouseShiftCapture());
 
     t.feed("\x1b[1\"q");
-    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::dec);
+    EXPECT_EQ(t.innerState().characterProtectionMode, Terminal::CharacterProtectionMode::dec);
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection));
     t.feed("\x1b[3\"q");
     EXPECT_TRUE(t.mode(TerminalMode::characterProtection)) << "DECSCA above 2 is ignored";
@@ -170,18 +173,18 @@ TEST(TerminalDispatchTests, OscTitles)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b]0;zero\x07\x1b]2;two\x1b\\\x1b]1;icon\x07");
-    EXPECT_EQ(t.terminalTitle(), "two");
-    EXPECT_EQ(t.iconTitle(), "icon");
+    EXPECT_EQ(t.titles().terminalTitle(), "two");
+    EXPECT_EQ(t.titles().iconTitle(), "icon");
     EXPECT_EQ(fixture.delegate->titles, (std::vector<std::string>{"zero", "two"}))
         << "OSC 0 sets only the window title";
     EXPECT_EQ(fixture.delegate->iconTitles, std::vector<std::string>{"icon"});
 
     t.feed("\x1b]2;caf\xc3\xa9\x07");
-    EXPECT_EQ(t.terminalTitle(), "caf\xc3\xa9");
+    EXPECT_EQ(t.titles().terminalTitle(), "caf\xc3\xa9");
     t.feed("\x1b]2;bad\xc3\x28\x07");
-    EXPECT_EQ(t.terminalTitle(), "") << "invalid UTF-8 gives the empty title";
+    EXPECT_EQ(t.titles().terminalTitle(), "") << "invalid UTF-8 gives the empty title";
     t.feed("\x1b]2;\xed\xa0\x80\x07");
-    EXPECT_EQ(t.terminalTitle(), "") << "an encoded surrogate is not valid UTF-8";
+    EXPECT_EQ(t.titles().terminalTitle(), "") << "an encoded surrogate is not valid UTF-8";
     t.feed("\x1b]2;\x07");
     EXPECT_EQ(fixture.delegate->titles.back(), "");
 }
@@ -204,9 +207,9 @@ TEST(TerminalDispatchTests, OscCursorColourResetAndUnknownNumbers)
     EXPECT_EQ(fixture.capture.lines[1], "Info: Kestrovan: Unknown OSC code: 9")
         << "an OSC 9 that is no progress report is unknown";
 
-    EXPECT_FALSE(t.existingKittyClipboard());
+    EXPECT_FALSE(t.innerState().kittyClipboard);
     t.feed("\x1b]5522;type=read\x07");
-    EXPECT_TRUE(t.existingKittyClipboard()) << "the first OSC 5522 makes the clipboard protocol object";
+    EXPECT_TRUE(t.innerState().kittyClipboard) << "the first OSC 5522 makes the clipboard protocol object";
 }
 
 TEST(TerminalDispatchTests, RegisteredOscHandlerWinsButObserversSeeTheEventFirst)
@@ -270,7 +273,7 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     });
     t.feed("\x1bPq#0;2;0;0;0");
     EXPECT_EQ(asked, 1);
-    auto sixel = std::dynamic_pointer_cast<SixelDcsHandler>(t.parser().dcsHandler());
+    auto sixel = std::dynamic_pointer_cast<SixelDcsHandler>((*t.innerState().parser).dcsHandler());
     ASSERT_TRUE(sixel) << "Sixel is the handler of DCS q";
     EXPECT_EQ(sixel->limits().maximumInputBytes, 67'108'864u);
     EXPECT_EQ(sixel->limits().maximumPixels, 16'777'216u);
@@ -280,7 +283,7 @@ TEST(TerminalDispatchTests, DcsHookBuildsTheBuiltInHandlers)
     EXPECT_EQ(fixture.delegate->bitmaps[0].width, 4);
 
     t.feed("\x1bP1zabc");
-    EXPECT_FALSE(t.parser().dcsHandler()) << "other finals have no handler";
+    EXPECT_FALSE((*t.innerState().parser).dcsHandler()) << "other finals have no handler";
     t.feed("\x1b\\");
 
     // A factory that supplies a handler wins.
@@ -298,7 +301,7 @@ TEST(TerminalDispatchTests, ApcRouting)
     Terminal& t = fixture.t();
     t.feed("\x1b_Ga=q,i=1;AAAA\x1b\\");
     EXPECT_TRUE(fixture.capture.lines.empty()) << "kitty graphics are accepted";
-    EXPECT_FALSE(t.hasKittyPlacements());
+    EXPECT_FALSE(t.innerState().hasKittyPlacements);
     t.feed("\x1b_Xpayload\x1b\\");
     ASSERT_EQ(fixture.capture.lines.size(), 1u);
     EXPECT_EQ(fixture.capture.lines[0], "Info: Kestrovan: Unknown APC code: X");

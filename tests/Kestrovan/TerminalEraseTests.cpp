@@ -5,6 +5,8 @@
 #include "ScreenEditTestSupport.h"
 #include "TestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
@@ -166,14 +168,14 @@ TEST(TerminalEraseTests, EraseInLineAndDisplayEdges)
     TerminalFixture fixture(5, 4, 10);
     Terminal& t = fixture.t();
     t.feed("abcdefghijklmnopqrst"); // rows 1 to 3 continue row 0
-    CircularBufferLineList& ring = t.buffer().lines();
+    const CircularBufferLineList& ring = t.buffer().lines();
 
     moveCursor(t, 4, 0);
     t.feed("\x1b[1K");
     EXPECT_EQ(rowText(t, 0), "") << "EL 1 on the last column erases the whole line, cursor cell included";
     moveCursor(t, 2, 1);
     t.feed("\x1b[2K");
-    EXPECT_TRUE(ring[1]->isWrapped()) << "EL leaves the wrap flag";
+    EXPECT_TRUE(ring.lineOrEmpty(1).isWrapped()) << "EL leaves the wrap flag";
     t.feed("\x1b[7K");
     t.feed("\x1b[7J");
     EXPECT_EQ(screenText(t), "||klmno|pqrst") << "unknown Ps erase nothing";
@@ -181,24 +183,25 @@ TEST(TerminalEraseTests, EraseInLineAndDisplayEdges)
     moveCursor(t, 2, 2);
     t.feed("\x1b[J");
     EXPECT_EQ(screenText(t), "||kl|");
-    EXPECT_TRUE(ring[2]->isWrapped()) << "ED 0 from inside a line keeps its wrap flag";
-    EXPECT_FALSE(ring[3]->isWrapped()) << "rows below are reset";
+    EXPECT_TRUE(ring.lineOrEmpty(2).isWrapped()) << "ED 0 from inside a line keeps its wrap flag";
+    EXPECT_FALSE(ring.lineOrEmpty(3).isWrapped()) << "rows below are reset";
     moveCursor(t, 0, 2);
     t.feed("\x1b[J");
-    EXPECT_FALSE(ring[2]->isWrapped()) << "ED 0 from column 0 ends the continuation";
+    EXPECT_FALSE(ring.lineOrEmpty(2).isWrapped()) << "ED 0 from column 0 ends the continuation";
 
     t.feed("\x1b[2J");
     moveCursor(t, 0, 0);
     t.feed("abcdefghijklmno");
-    ASSERT_TRUE(ring[1]->isWrapped() && ring[2]->isWrapped());
+    ASSERT_TRUE(ring.lineOrEmpty(1).isWrapped() && ring.lineOrEmpty(2).isWrapped());
     moveCursor(t, 2, 1);
     t.feed("\x1b[1J");
     EXPECT_EQ(screenText(t), "|   ij|klmno|");
-    EXPECT_FALSE(ring[1]->isWrapped()) << "ED 1 clears the cursor line's flag";
-    EXPECT_TRUE(ring[2]->isWrapped()) << "an erase short of the last column leaves the next line joined";
+    EXPECT_FALSE(ring.lineOrEmpty(1).isWrapped()) << "ED 1 clears the cursor line's flag";
+    EXPECT_TRUE(ring.lineOrEmpty(2).isWrapped())
+        << "an erase short of the last column leaves the next line joined";
     moveCursor(t, 4, 1);
     t.feed("\x1b[1J");
-    EXPECT_FALSE(ring[2]->isWrapped()) << "an erase through the last column unjoins the next line";
+    EXPECT_FALSE(ring.lineOrEmpty(2).isWrapped()) << "an erase through the last column unjoins the next line";
 
     t.clearUpdateRange();
     moveCursor(t, 1, 1);
@@ -211,12 +214,16 @@ TEST(TerminalEraseTests, EraseInLineAndDisplayEdges)
 
 TEST(TerminalEraseTests, EraseDisplayTwoDropsImagesAndKittyPlacements)
 {
-    TerminalFixture fixture(10, 3, 10);
+    TerminalFixture fixture(10, 4, 10);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("a\r\nb\r\nc");
-    buffer.attachImage(std::make_shared<TestImage>(), buffer.yBase() + 0);
-    buffer.attachImage(std::make_shared<TestImage>(), buffer.yBase() + 2);
+    // Pictures on rows 0 and 2, each shown with the cursor on its row.
+    const std::vector<std::shared_ptr<TerminalImage>> picture{std::make_shared<TestImage>()};
+    for (const int row : {0, 2}) {
+        moveCursor(t, 0, row);
+        t.insertImageRows(picture);
+    }
     ASSERT_EQ(buffer.linesWithImagesCount(), 2);
 
     moveCursor(t, 0, 1);
@@ -227,22 +234,28 @@ TEST(TerminalEraseTests, EraseDisplayTwoDropsImagesAndKittyPlacements)
 
     // A one-pixel image placed at the cursor, which stays where it is; no reply.
     t.feed("\x1b_Ga=T,f=24,s=1,v=1,C=1,q=2;AAAA\x1b\\");
-    ASSERT_TRUE(t.hasKittyPlacements());
+    ASSERT_TRUE(t.innerState().hasKittyPlacements);
     t.feed("\x1b[2J");
     EXPECT_EQ(buffer.linesWithImagesCount(), 0);
     EXPECT_FALSE(screenLine(t, 0).hasImages());
-    EXPECT_FALSE(t.hasKittyPlacements()) << "ED 2 removes the kitty images";
+    EXPECT_FALSE(t.innerState().hasKittyPlacements) << "ED 2 removes the kitty images";
 }
 
 TEST(TerminalEraseTests, EraseScrollbackKeepsTheScreen)
 {
     TerminalFixture fixture(10, 3, 10);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
-    t.feed("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7");
+    const Buffer& buffer = t.buffer();
+    // Lines 1 to 7, with a picture shown on the lines of "2" and "6" (absolute rows 1 and 5)
+    // right after each was printed (printing on a line drops its pictures).
+    t.feed("1\r\n2");
+    t.insertImageRows(std::vector<std::shared_ptr<TerminalImage>>{std::make_shared<TestImage>()});
+    t.feed("\r3\r\n4\r\n5\r\n6");
+    t.insertImageRows(std::vector<std::shared_ptr<TerminalImage>>{std::make_shared<TestImage>()});
+    t.feed("\r7");
     ASSERT_EQ(buffer.yBase(), 4);
-    buffer.attachImage(std::make_shared<TestImage>(), 1);
-    buffer.attachImage(std::make_shared<TestImage>(), 5);
+    ASSERT_EQ(screenText(t), "5|6|7");
+    ASSERT_EQ(buffer.linesWithImagesCount(), 2);
     t.clearUpdateRange();
 
     t.feed("\x1b[3J");
@@ -264,7 +277,7 @@ TEST(TerminalEraseTests, EraseScrollbackKeepsTheScreen)
     u.feed("1\r\n2\r\n3\r\n4\r\n5\r\n6");
     ASSERT_EQ(full.buffer().linesTop, 1);
     u.setUserScrolling(true);
-    full.buffer().setYDisp(1);
+    u.scrollViewportTo(1);
     // ED 3 is never selective, whatever the protection.
     u.feed("\x1bW"); // EPA: ISO protection in force
     u.feed("\x1b[?3J");
@@ -274,7 +287,7 @@ TEST(TerminalEraseTests, EraseScrollbackKeepsTheScreen)
     EXPECT_EQ(screenText(u), "4|5|6");
 
     // The alternate screen has no scrollback to drop.
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     t.feed("\x1b[3J");
     EXPECT_EQ(t.buffer().lines().count(), 3);
 }
@@ -283,15 +296,14 @@ TEST(TerminalEraseTests, AlignmentPatternFillsWithTheCurrentAttributeAndHomes)
 {
     TerminalFixture fixture(6, 4, 10);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("abcdefghij"); // row 1 continues row 0
     // Red on blue: the erase style takes only the blue.
     const Attribute red(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4));
     t.feed("\x1b[31;44m");
-    ASSERT_EQ(t.currentAttribute(), red);
+    ASSERT_EQ(t.innerState().currentAttribute, red);
     t.feed("\x1b[?6h\x1b[?69h\x1b[2;4s"); // DECOM, DECLRMM, margins at columns 1...3
-    buffer.setScrollTop(1);
-    buffer.setScrollBottom(2);
+    t.feed("\x1b[2;3r");                  // DECSTBM: rows 1...2
     moveCursor(t, 3, 2);
     t.clearUpdateRange();
 
@@ -326,7 +338,7 @@ TEST(TerminalEraseTests, LineRenderModesChangeOnlyTheCursorLine)
     };
     moveCursor(t, 2, 1);
     for (const auto& entry : modes) {
-        BufferLine& line = screenLine(t, 1);
+        const BufferLine& line = screenLine(t, 1);
         const uint64_t before = line.generation();
         t.clearUpdateRange();
         t.feed(entry.sequence);

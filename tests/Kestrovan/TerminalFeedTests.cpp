@@ -3,6 +3,7 @@
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
 #include "Kestrovan/ViewTerminal.h"
 
 #include <gtest/gtest.h>
@@ -10,10 +11,12 @@
 namespace kestrovan::testing {
 namespace {
 
-/// A terminal that counts its deferred notifications.
+/// A terminal that counts its deferred notifications, and lets the tests send replies through the
+/// reply forms the terminal's handlers use.
 class CountingTerminal : public Terminal
 {
 public:
+    using Terminal::sendResponse;
     using Terminal::Terminal;
     int scrollNotifications = 0;
     std::vector<std::pair<bool, uint64_t>> watchdogCalls;
@@ -41,8 +44,8 @@ TEST(TerminalFeedTests, PendingNotificationsAreDeliveredOnceWhenTheFeedEnds)
     terminal->feed("1\n2\n3\n4\x1b[?2026h");
     EXPECT_EQ(terminal->scrollNotifications, 1);
     EXPECT_EQ(terminal->watchdogCalls, (std::vector<std::pair<bool, uint64_t>>{{true, 1}}));
-    EXPECT_FALSE(terminal->hasPendingScrollNotification());
-    EXPECT_FALSE(terminal->synchronizedOutputWatchdogDirty());
+    EXPECT_FALSE(terminal->innerState().hasPendingScrollNotification);
+    EXPECT_FALSE(terminal->synchronizedOutput().watchdogDue());
     terminal->feed(std::span<const uint8_t>());
     terminal->feed("");
     EXPECT_EQ(terminal->scrollNotifications, 1) << "each notification is delivered once";
@@ -55,8 +58,9 @@ TEST(TerminalFeedTests, ScrollingOutputNotifiesOncePerFeed)
     auto terminal = makeCounting(delegate);
     terminal->feed("1\n2\n3\n4\n5\n6\n");
     EXPECT_EQ(terminal->scrollNotifications, 1) << "four scrolls, one notification when the feed ends";
-    // Outside a feed a scroll notifies at once.
-    terminal->scroll(terminal->buffer(), false);
+    // Outside a feed a scroll notifies at once: a picture shown on the last row scrolls the screen.
+    const std::vector<std::shared_ptr<TerminalImage>> strips{std::make_shared<TestImage>()};
+    terminal->insertImageRows(strips);
     EXPECT_EQ(terminal->scrollNotifications, 2);
 }
 
@@ -73,7 +77,7 @@ TEST(TerminalFeedTests, NestedFeedFromACallbackLeavesNotificationsToTheOuterFeed
     terminal->feed("x\x07y");
     EXPECT_EQ(notificationsSeenInside, 0) << "the inner feed does not deliver";
     EXPECT_EQ(terminal->scrollNotifications, 1) << "the outer feed delivers once";
-    EXPECT_EQ(terminal->parseDepth(), 0);
+    EXPECT_EQ(terminal->innerState().parseDepth, 0);
     EXPECT_EQ(rowText(*terminal, 2), "     y");
 }
 
@@ -89,8 +93,9 @@ TEST(TerminalFeedTests, ReleasedDelegateDropsReplies)
 
 TEST(TerminalFeedTests, ReplyForms)
 {
-    TerminalFixture fixture;
-    Terminal& t = fixture.t();
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = makeCounting(delegate);
+    CountingTerminal& t = *terminal;
     const std::vector<uint8_t> csi{0x1B, '['};
     const std::vector<uint8_t> st{0x1B, '\\'};
     t.sendResponse("plain");
@@ -98,21 +103,22 @@ TEST(TerminalFeedTests, ReplyForms)
     t.sendResponse(std::span<const uint8_t>(csi), "0n");
     t.sendResponse(std::span<const uint8_t>(csi), std::span<const uint8_t>(st));
     t.sendResponse(t.cc().OSC(), "l", t.cc().ST());
-    ASSERT_EQ(fixture.delegate->sends.size(), 5u) << "each form sends once";
-    EXPECT_EQ(fixture.delegate->sent(), "plain\x1b[\x1b[0n\x1b[\x1b\\\x1b]l\x1b\\");
+    ASSERT_EQ(delegate->sends.size(), 5u) << "each form sends once";
+    EXPECT_EQ(delegate->sent(), "plain\x1b[\x1b[0n\x1b[\x1b\\\x1b]l\x1b\\");
 
-    fixture.delegate->sends.clear();
+    delegate->sends.clear();
     t.feed("\x1b G"); // S8C1T
     t.sendResponse(t.cc().CSI(), "c");
     t.sendResponse(t.cc().DCS(), "x", t.cc().ST());
-    EXPECT_EQ(fixture.delegate->sends[0], (std::vector<uint8_t>{0x9B, 'c'}));
-    EXPECT_EQ(fixture.delegate->sends[1], (std::vector<uint8_t>{0x90, 'x', 0x9C}));
+    EXPECT_EQ(delegate->sends[0], (std::vector<uint8_t>{0x9B, 'c'}));
+    EXPECT_EQ(delegate->sends[1], (std::vector<uint8_t>{0x90, 'x', 0x9C}));
 }
 
 // The variable-list form once took any type and dropped what it could not send, with an
 // "Info: Do not know how to handle type ..." line, so a reply built with a number in it went out
 // short. Such an item is now refused when the call is compiled.
-template <typename... Items> constexpr bool canSendResponse = requires(Terminal& t, const Items&... items)
+template <typename... Items>
+constexpr bool canSendResponse = requires(CountingTerminal& t, const Items&... items)
 {
     t.sendResponse(items...);
 };
@@ -124,15 +130,16 @@ static_assert(!canSendResponse<char>, "nor a char, which is text only inside a s
 
 TEST(TerminalFeedTests, VariableListSendsEveryItemOnce)
 {
-    TerminalFixture fixture;
-    Terminal& t = fixture.t();
+    auto delegate = std::make_shared<RecordingTerminalDelegate>();
+    auto terminal = makeCounting(delegate);
+    CountingTerminal& t = *terminal;
     DiagnosticCapture capture;
     t.setSilentLog(false);
     t.sendResponse(t.cc().CSI(), std::string("?"), uint8_t('6'), "n");
-    ASSERT_EQ(fixture.delegate->sends.size(), 1u) << "the whole list is sent once";
-    EXPECT_EQ(fixture.delegate->sent(), "\x1b[?6n");
+    ASSERT_EQ(delegate->sends.size(), 1u) << "the whole list is sent once";
+    EXPECT_EQ(delegate->sent(), "\x1b[?6n");
     t.sendResponse(uint8_t('a'), std::vector<uint8_t>{'b', 'c'}, Terminal::CC::st7);
-    EXPECT_EQ(fixture.delegate->sent(), "\x1b[?6nabc\x1b\\");
+    EXPECT_EQ(delegate->sent(), "\x1b[?6nabc\x1b\\");
     EXPECT_TRUE(capture.lines.empty()) << "nothing is reported";
 }
 

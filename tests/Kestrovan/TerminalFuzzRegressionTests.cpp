@@ -4,6 +4,8 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 #include "tests/Kestrovan/TerminalStateDump.h"
 
+#include "Kestrovan/TerminalTextExtraction.h"
+
 #include <gtest/gtest.h>
 #include <string>
 
@@ -16,7 +18,7 @@ namespace {
 /// half on an absolute row of the active buffer; empty when there is none.
 std::string brokenWideHalves(Terminal& t, int row)
 {
-    const BufferLine& line = *t.buffer().lines()[row];
+    const BufferLine& line = t.buffer().lines().lineOrEmpty(row);
     std::string out;
     for (int col = 0; col < line.count(); ++col) {
         const PackedCell cell = line.packed(col);
@@ -62,7 +64,7 @@ TEST(TerminalFuzzRegressionTests, SpacingMarkAtTheMarginOfAOneColumnRegionKeepsI
     //   column, as it does at the right edge with auto-wrap off.
     TerminalFixture f(10, 3, 10);
     f.t().feed("\x1b[?69h\x1b[6;6s\x1b[1;6Hक\u093E");
-    EXPECT_EQ(f.t().getText(5, 0), "क\u093E");
+    EXPECT_EQ(getText(f.t(), 5, 0), "क\u093E");
     EXPECT_EQ(f.t().getCharData(5, 0)->width, 1);
 
     // The same bytes after a soft hyphen (a control for grapheme breaking) in the column before:
@@ -79,7 +81,7 @@ TEST(TerminalFuzzRegressionTests, SpacingMarkAtTheMarginOfAOneColumnRegionKeepsI
     for (char byte : bytes)
         bytewise.feed(std::string_view(&byte, 1));
     EXPECT_EQ(describeDumpDifference(whole.dump(), bytewise.dump()), "");
-    EXPECT_EQ(whole.terminal().getText(1, 0), "à\u0940\u0940");
+    EXPECT_EQ(getText(whole.terminal(), 1, 0), "à\u0940\u0940");
 }
 
 TEST(TerminalFuzzRegressionTests, ColumnModeBehindTheAlternateScreenLeavesTheNormalBufferItsOwnSize)

@@ -5,6 +5,7 @@
 
 #include "Kestrovan/HostKeyNames.h"
 #include "Kestrovan/Portable/WasmHostEventQueue.h"
+#include "Kestrovan/TerminalHostInput.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ struct HostInputFixture : TerminalFixture
                     uint32_t shiftedKey = 0, uint32_t baseLayoutKey = 0)
     {
         delegate->sends.clear();
-        result = t().sendHostKey(name, code, modifiers, eventType, text, shiftedKey, baseLayoutKey);
+        result = sendHostKey(t(), name, code, modifiers, eventType, text, shiftedKey, baseLayoutKey);
         return escaped(delegate->sent());
     }
     int result = -1;
@@ -172,36 +173,36 @@ TEST(TerminalHostInputTests, EachScreenKeepsItsOwnKeyboardFlags)
     Terminal& t = f.t();
     t.feed("\x1b[>1u");
     EXPECT_EQ(f.key("Escape"), "\\e[27u");
-    EXPECT_EQ(t.hostInputModes() >> 8, 1u);
+    EXPECT_EQ(hostInputModes(t) >> 8, 1u);
     t.feed("\x1b[?1049h");
     EXPECT_EQ(f.key("Escape"), "\\e") << "the alternate screen has no flags yet";
     EXPECT_EQ(f.key("a", "KeyA", 0, press, "a"), "");
     EXPECT_EQ(f.result, 0);
-    EXPECT_EQ(t.hostInputModes() >> 8, 0u);
+    EXPECT_EQ(hostInputModes(t) >> 8, 0u);
     t.feed("\x1b[>9u");
-    EXPECT_EQ(t.hostInputModes() >> 8, 9u);
+    EXPECT_EQ(hostInputModes(t) >> 8, 9u);
     t.feed("\x1b[?1049l");
     EXPECT_EQ(f.key("Escape"), "\\e[27u");
-    EXPECT_EQ(t.hostInputModes() >> 8, 1u);
+    EXPECT_EQ(hostInputModes(t) >> 8, 1u);
 }
 
 TEST(TerminalHostInputTests, HostInputModesReportTheProgramsModes)
 {
     HostInputFixture f;
     Terminal& t = f.t();
-    EXPECT_EQ(t.hostInputModes(), 0u);
+    EXPECT_EQ(hostInputModes(t), 0u);
     t.feed("\x1b[?1h");
-    EXPECT_EQ(t.hostInputModes(), 1u);
+    EXPECT_EQ(hostInputModes(t), 1u);
     t.feed("\x1b=");
-    EXPECT_EQ(t.hostInputModes(), 3u);
+    EXPECT_EQ(hostInputModes(t), 3u);
     t.feed("\x1b[?2004h");
-    EXPECT_EQ(t.hostInputModes(), 7u);
+    EXPECT_EQ(hostInputModes(t), 7u);
     t.feed("\x1b[?5522h");
-    EXPECT_EQ(t.hostInputModes(), 15u);
+    EXPECT_EQ(hostInputModes(t), 15u);
     t.feed("\x1b[>31u");
-    EXPECT_EQ(t.hostInputModes(), 15u | (31u << 8));
+    EXPECT_EQ(hostInputModes(t), 15u | (31u << 8));
     t.feed("\x1b[?1l\x1b>\x1b[?2004l\x1b[<u\x1b[?5522l");
-    EXPECT_EQ(t.hostInputModes(), 0u);
+    EXPECT_EQ(hostInputModes(t), 0u);
 }
 
 TEST(TerminalHostInputTests, TextIsTypedAsItIsOrAsKittyTextEvents)
@@ -209,25 +210,25 @@ TEST(TerminalHostInputTests, TextIsTypedAsItIsOrAsKittyTextEvents)
     HostInputFixture f;
     Terminal& t = f.t();
     RecordingTerminalDelegate& host = *f.delegate;
-    EXPECT_TRUE(t.sendHostText("h\xc3\xa9llo \xe4\xb8\x96"));
+    EXPECT_TRUE(sendHostText(t, "h\xc3\xa9llo \xe4\xb8\x96"));
     EXPECT_EQ(host.sent(), "h\xc3\xa9llo \xe4\xb8\x96");
     ASSERT_EQ(host.sends.size(), 1u) << "one send per call";
 
     host.sends.clear();
-    EXPECT_FALSE(t.sendHostText(""));
+    EXPECT_FALSE(sendHostText(t, ""));
     EXPECT_TRUE(host.sends.empty()) << "empty text sends nothing";
 
-    EXPECT_TRUE(t.sendHostText("a\xff"));
+    EXPECT_TRUE(sendHostText(t, "a\xff"));
     EXPECT_EQ(host.sent(), "a\xef\xbf\xbd") << "a broken byte arrives as U+FFFD, never as itself";
 
     host.sends.clear();
     t.feed("\x1b[>1u");
-    EXPECT_TRUE(t.sendHostText("ok"));
+    EXPECT_TRUE(sendHostText(t, "ok"));
     EXPECT_EQ(host.sent(), "ok") << "disambiguation leaves text alone";
 
     host.sends.clear();
     t.feed("\x1b[>24u");
-    EXPECT_TRUE(t.sendHostText("ok"));
+    EXPECT_TRUE(sendHostText(t, "ok"));
     EXPECT_EQ(escaped(host.sent()), "\\e[0;;111:107u") << "all keys with text: a key-less text event";
 }
 
@@ -241,29 +242,29 @@ TEST(TerminalHostInputTests, TypedEnterSubmitsAnArmedCommandLine)
     };
 
     arm();
-    EXPECT_TRUE(t.sendHostText("ls"));
+    EXPECT_TRUE(sendHostText(t, "ls"));
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::armed) << "typing is not submitting";
-    EXPECT_EQ(t.sendHostKey("Enter", "Enter", 0, press, std::nullopt, 0, 0), 1);
+    EXPECT_EQ(sendHostKey(t, "Enter", "Enter", 0, press, std::nullopt, 0, 0), 1);
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "Enter as a key";
 
     arm();
-    EXPECT_TRUE(t.sendHostText("ls\r"));
+    EXPECT_TRUE(sendHostText(t, "ls\r"));
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "a carriage return in text";
 
     arm();
     t.feed("\x1b[>8u");
-    EXPECT_EQ(t.sendHostKey("Enter", "Enter", 0, press, std::nullopt, 0, 0), 1);
+    EXPECT_EQ(sendHostKey(t, "Enter", "Enter", 0, press, std::nullopt, 0, 0), 1);
     EXPECT_EQ(f.delegate->sends.back(), std::vector<uint8_t>({0x1b, '[', '1', '3', 'u'}));
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "Enter as a kitty key report";
 
     arm();
     t.feed("\x1b[<u\x1b=");
-    EXPECT_EQ(t.sendHostKey("Enter", "NumpadEnter", 0, press, std::nullopt, 0, 0), 1);
+    EXPECT_EQ(sendHostKey(t, "Enter", "NumpadEnter", 0, press, std::nullopt, 0, 0), 1);
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "keypad Enter as SS3 M";
 
     arm();
     t.feed("\x1b[?2004h");
-    EXPECT_TRUE(t.sendHostTextPaste("echo a\necho b\n", false));
+    EXPECT_TRUE(sendHostTextPaste(t, "echo a\necho b\n", false));
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::armed) << "line feeds inside a bracketed paste";
 }
 
@@ -273,27 +274,27 @@ TEST(TerminalHostInputTests, PastesAreBracketedWhenTheProgramAskedAndFilteredAlw
     Terminal& t = f.t();
     RecordingTerminalDelegate& host = *f.delegate;
 
-    EXPECT_TRUE(t.sendHostTextPaste("word", false));
+    EXPECT_TRUE(sendHostTextPaste(t, "word", false));
     EXPECT_EQ(host.sent(), "word");
 
     host.sends.clear();
-    EXPECT_FALSE(t.sendHostTextPaste("rm -rf ~\n", false)) << "a line break could run a command unseen";
+    EXPECT_FALSE(sendHostTextPaste(t, "rm -rf ~\n", false)) << "a line break could run a command unseen";
     EXPECT_TRUE(host.sends.empty());
-    EXPECT_TRUE(t.sendHostTextPaste("a\nb\n", true)) << "unless the host allows it";
+    EXPECT_TRUE(sendHostTextPaste(t, "a\nb\n", true)) << "unless the host allows it";
     EXPECT_EQ(escaped(host.sent()), "a\\x0Db\\x0D") << "line ends become Enter's carriage return";
 
     host.sends.clear();
     t.feed("\x1b[?2004h");
-    EXPECT_TRUE(t.sendHostTextPaste("a\nb\x1b[31m", false));
+    EXPECT_TRUE(sendHostTextPaste(t, "a\nb\x1b[31m", false));
     EXPECT_EQ(escaped(host.sent()), "\\e[200~a\\x0Ab [31m\\e[201~")
         << "bracketed: line breaks are safe, the escape byte still becomes a space";
 
     host.sends.clear();
-    EXPECT_FALSE(t.sendHostTextPaste("x\x1b[201~; rm -rf ~", false)) << "the end marker inside the paste";
+    EXPECT_FALSE(sendHostTextPaste(t, "x\x1b[201~; rm -rf ~", false)) << "the end marker inside the paste";
     EXPECT_TRUE(host.sends.empty());
 
     host.sends.clear();
-    EXPECT_TRUE(t.sendHostTextPaste("", false)) << "an empty paste is still a paste";
+    EXPECT_TRUE(sendHostTextPaste(t, "", false)) << "an empty paste is still a paste";
     EXPECT_EQ(escaped(host.sent()), "\\e[200~\\e[201~");
 
     // Without a host nothing reaches a program, and the call says so.
@@ -302,7 +303,7 @@ TEST(TerminalHostInputTests, PastesAreBracketedWhenTheProgramAskedAndFilteredAlw
         TerminalFixture gone;
         orphan = gone.terminal;
     }
-    EXPECT_FALSE(orphan->sendHostTextPaste("text", false));
+    EXPECT_FALSE(sendHostTextPaste(*orphan, "text", false));
 }
 
 TEST(TerminalHostInputTests, ClipboardReadsTheHostTookOnAreAnsweredLater)

@@ -9,6 +9,8 @@
 #include "RecordingTerminalDelegate.h"
 
 #include "Kestrovan/OscPayloadText.h"
+#include "Kestrovan/TerminalInnerState.h"
+#include "Kestrovan/TerminalLinks.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +22,10 @@ std::string osc8(std::string_view payload)
     return "\x1b]8;" + std::string(payload) + "\x1b\\";
 }
 
-/// Writes ASCII text at the cursor as the print path does.
+/// Prints ASCII text at the cursor.
 void printText(Terminal& t, std::string_view text)
 {
-    const uint16_t code = t.activeHyperlink() ? t.resolveActiveHyperlink().value_or(0) : 0;
-    t.buffer().insertAsciiRun(payloadBytes(text), t.curStyleID(), code);
+    t.feed(text);
 }
 
 uint16_t codeAt(Terminal& t, int col, int row)
@@ -38,15 +39,15 @@ TEST(TerminalHyperlinkTests, CellsOfALinkShareOnePayloadCode)
     Terminal& t = fixture.t();
 
     t.feed(osc8(";https://example.invalid/a;b"));
-    ASSERT_TRUE(t.activeHyperlink());
-    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending(";https://example.invalid/a;b"))
+    ASSERT_TRUE(t.innerState().activeHyperlink);
+    EXPECT_EQ(*t.innerState().activeHyperlink, ActiveHyperlink::pending(";https://example.invalid/a;b"))
         << "nothing is registered before something is printed";
-    EXPECT_EQ(t.payloads().count, 0);
+    EXPECT_EQ((*t.innerState().payloads).count, 0);
 
     printText(t, "ab");
     printText(t, "cd");
     t.feed(osc8(";"));
-    EXPECT_FALSE(t.activeHyperlink()) << "OSC 8;; closes the link";
+    EXPECT_FALSE(t.innerState().activeHyperlink) << "OSC 8;; closes the link";
     printText(t, "ef");
 
     const uint16_t code = codeAt(t, 0, 0);
@@ -55,15 +56,15 @@ TEST(TerminalHyperlinkTests, CellsOfALinkShareOnePayloadCode)
         EXPECT_EQ(codeAt(t, col, 0), code) << "column " << col << " shares the link's code";
     EXPECT_EQ(codeAt(t, 4, 0), 0) << "text after the close carries no link";
     EXPECT_EQ(codeAt(t, 5, 0), 0);
-    EXPECT_EQ(t.payloads().count, 1) << "one registration for the whole link";
-    EXPECT_TRUE(t.payloads().isHeld(code));
+    EXPECT_EQ((*t.innerState().payloads).count, 1) << "one registration for the whole link";
+    EXPECT_TRUE((*t.innerState().payloads).isHeld(code));
 
-    const std::optional<std::string> payload = Terminal::stringPayload(t.getLine(0)->packed(2));
+    const std::optional<std::string> payload = stringPayload(t.getLine(0)->packed(2));
     EXPECT_EQ(payload, ";https://example.invalid/a;b") << "the cell's text is the whole payload";
     ASSERT_TRUE(payload);
-    EXPECT_EQ(Terminal::parseHyperlinkPayload(*payload), "https://example.invalid/a;b")
+    EXPECT_EQ(parseHyperlinkPayload(*payload), "https://example.invalid/a;b")
         << "the URI is everything after the first \";\"";
-    EXPECT_FALSE(Terminal::stringPayload(t.getLine(0)->packed(4))) << "no code, no payload";
+    EXPECT_FALSE(stringPayload(t.getLine(0)->packed(4))) << "no code, no payload";
 }
 
 TEST(TerminalHyperlinkTests, PrintedTextCarriesTheLinkOnBothRoads)
@@ -98,12 +99,12 @@ TEST(TerminalHyperlinkTests, IdenticalPayloadsShareACodeAndOthersDoNot)
 
     EXPECT_NE(codeAt(t, 0, 0), codeAt(t, 1, 0)) << "a different id is a different payload";
     EXPECT_EQ(codeAt(t, 0, 0), codeAt(t, 2, 0)) << "the same payload again finds its code in the slot cache";
-    EXPECT_EQ(t.payloads().count, 2);
+    EXPECT_EQ((*t.innerState().payloads).count, 2);
 
     // An OSC 8 with a new payload replaces the open link without closing it first.
     t.feed(osc8(";u1") + osc8(";u2"));
     printText(t, "d");
-    EXPECT_EQ(Terminal::stringPayload(t.getLine(0)->packed(3)), ";u2");
+    EXPECT_EQ(stringPayload(t.getLine(0)->packed(3)), ";u2");
 }
 
 TEST(TerminalHyperlinkTests, EmptyUrisOpenLinksThatNameNoTarget)
@@ -112,23 +113,24 @@ TEST(TerminalHyperlinkTests, EmptyUrisOpenLinksThatNameNoTarget)
     Terminal& t = fixture.t();
 
     t.feed(osc8("id=1;"));
-    ASSERT_TRUE(t.activeHyperlink()) << "an empty URI is not a close";
-    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending("id=1;"));
+    ASSERT_TRUE(t.innerState().activeHyperlink) << "an empty URI is not a close";
+    EXPECT_EQ(*t.innerState().activeHyperlink, ActiveHyperlink::pending("id=1;"));
     printText(t, "x");
     EXPECT_NE(codeAt(t, 0, 0), 0) << "the text carries the link";
 
-    const std::optional<std::string> uri = Terminal::parseHyperlinkPayload("id=1;");
+    const std::optional<std::string> uri = parseHyperlinkPayload("id=1;");
     ASSERT_TRUE(uri) << "an empty URI is told apart from a payload without one";
     EXPECT_EQ(*uri, "");
-    EXPECT_FALSE(Terminal::parseHyperlinkPayload("no-separator"));
-    EXPECT_FALSE(Terminal::parseHyperlinkPayload(""));
-    EXPECT_EQ(Terminal::parseHyperlinkPayload(";"), "");
+    EXPECT_FALSE(parseHyperlinkPayload("no-separator"));
+    EXPECT_FALSE(parseHyperlinkPayload(""));
+    EXPECT_EQ(parseHyperlinkPayload(";"), "");
 
     t.feed("\x1b]8\x1b\\");
-    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending(""))
+    EXPECT_EQ(*t.innerState().activeHyperlink, ActiveHyperlink::pending(""))
         << "OSC 8 without a payload opens an empty one";
     t.feed(osc8(";bad\xc3\x28"));
-    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::pending("")) << "text that is not UTF-8 becomes empty";
+    EXPECT_EQ(*t.innerState().activeHyperlink, ActiveHyperlink::pending(""))
+        << "text that is not UTF-8 becomes empty";
 }
 
 TEST(TerminalHyperlinkTests, DisabledHyperlinksNeverReachCells)
@@ -140,20 +142,20 @@ TEST(TerminalHyperlinkTests, DisabledHyperlinksNeverReachCells)
     printText(t, "a");
     t.clearUpdateRange();
     t.setEnableOsc8Hyperlinks(false);
-    EXPECT_FALSE(t.activeHyperlink()) << "turning the option off closes the open link";
+    EXPECT_FALSE(t.innerState().activeHyperlink) << "turning the option off closes the open link";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, t.rows())) << "and redraws the screen";
     EXPECT_NE(codeAt(t, 0, 0), 0) << "cells keep the codes they have";
 
     t.feed(osc8(";https://example.invalid/2"));
-    EXPECT_FALSE(t.activeHyperlink());
+    EXPECT_FALSE(t.innerState().activeHyperlink);
     printText(t, "b");
     EXPECT_EQ(codeAt(t, 1, 0), 0);
 
     t.setEnableOsc8Hyperlinks(true);
     t.feed(osc8(";https://example.invalid/3"));
-    EXPECT_TRUE(t.activeHyperlink());
+    EXPECT_TRUE(t.innerState().activeHyperlink);
     t.setup(true);
-    EXPECT_FALSE(t.activeHyperlink()) << "a full reset closes the link";
+    EXPECT_FALSE(t.innerState().activeHyperlink) << "a full reset closes the link";
 }
 
 TEST(TerminalHyperlinkTests, PayloadSlots)
@@ -215,20 +217,20 @@ TEST(TerminalHyperlinkTests, FullAtomTableLeavesLinksWithoutCodes)
     t.feed(osc8(";second"));
     printText(t, "b");
     EXPECT_EQ(codeAt(t, 1, 0), 0) << "the text prints without a link";
-    EXPECT_EQ(*t.activeHyperlink(), ActiveHyperlink::unavailable());
-    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 256) << "after a collection that did not help";
+    EXPECT_EQ(*t.innerState().activeHyperlink, ActiveHyperlink::unavailable());
+    EXPECT_EQ((*t.innerState().payloads).linksUntilCollectRetry, 256)
+        << "after a collection that did not help";
     printText(t, "c");
     EXPECT_EQ(codeAt(t, 2, 0), 0) << "the rest of that link too";
-    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 256) << "one attempt per link, not per run";
+    EXPECT_EQ((*t.innerState().payloads).linksUntilCollectRetry, 256) << "one attempt per link, not per run";
 
-    for (int link = 0; link < 256; ++link) {
-        t.feed(osc8(";link" + std::to_string(link)));
-        t.resolveActiveHyperlink();
-    }
-    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 0) << "256 failing links counted down without collecting";
-    t.feed(osc8(";one more"));
-    t.resolveActiveHyperlink();
-    EXPECT_EQ(t.payloads().linksUntilCollectRetry, 256) << "the next one collected again";
+    // Each link printed once, on the cell the next character goes to (BS steps back to it).
+    for (int link = 0; link < 256; ++link)
+        t.feed(osc8(";link" + std::to_string(link)) + "x\b");
+    EXPECT_EQ((*t.innerState().payloads).linksUntilCollectRetry, 0)
+        << "256 failing links counted down without collecting";
+    t.feed(osc8(";one more") + "x\b");
+    EXPECT_EQ((*t.innerState().payloads).linksUntilCollectRetry, 256) << "the next one collected again";
 
     t.feed(osc8(";first"));
     printText(t, "d");
@@ -239,21 +241,19 @@ TEST(TerminalHyperlinkTests, FullAtomTableLeavesLinksWithoutCodes)
     t.feed(osc8(";third"));
     printText(t, "e");
     EXPECT_NE(codeAt(t, 4, 0), 0) << "a freed code is used at once, retry count or not";
-    EXPECT_EQ(Terminal::stringPayload(t.getLine(0)->packed(4)), ";third");
+    EXPECT_EQ(stringPayload(t.getLine(0)->packed(4)), ";third");
 
     TinyAtom::release(filler);
 }
 
 TEST(TerminalHyperlinkTests, PayloadsOtherThanTextAreHeldButNotLinks)
 {
-    TerminalFixture fixture;
-    Terminal& t = fixture.t();
-    const std::optional<TinyAtom> atom = t.makePayload(42);
+    const std::optional<TinyAtom> atom = TinyAtom::lookup(42);
     ASSERT_TRUE(atom);
-    EXPECT_TRUE(t.payloads().isHeld(atom->code));
     const PackedCell cell =
         PackedCell::makeScalar('x', 0, PackedCell::WidthState::single, false, atom->code, 0);
-    EXPECT_FALSE(Terminal::stringPayload(cell)) << "only text payloads are link payloads";
+    EXPECT_FALSE(stringPayload(cell)) << "only text payloads are link payloads";
+    atom->release();
 }
 
 } // namespace

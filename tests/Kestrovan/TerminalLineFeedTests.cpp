@@ -1,5 +1,8 @@
 // Line feed, carriage return, backspace and blanking a screen line.
 #include "RecordingTerminalDelegate.h"
+#include "ScreenEditTestSupport.h"
+
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +14,7 @@ TEST(TerminalLineFeedTests, LineFeedBelowTheScrollRegion)
     TerminalFixture fixture(10, 5);
     Terminal& t = fixture.t();
     t.feed("top");
-    t.buffer().setScrollBottom(2);
+    setRegion(t, 0, 2);
     moveCursor(t, 1, 4);
     t.feed("\n");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(1, 4)) << "the last screen row below the region: no move";
@@ -47,13 +50,13 @@ TEST(TerminalLineFeedTests, LineFeedOntoAWrappedLineEndsTheWrap)
     TerminalFixture fixture(5, 3);
     Terminal& t = fixture.t();
     t.feed("abcdefg"); // wraps onto row 1
-    ASSERT_TRUE(t.buffer().lines()[1]->isWrapped());
+    ASSERT_TRUE(t.buffer().lines().lineOrEmpty(1).isWrapped());
     moveCursor(t, 0, 0);
     t.clearUpdateRange();
-    const uint64_t generation = t.buffer().lines()[1]->generation();
+    const uint64_t generation = t.buffer().lines().lineOrEmpty(1).generation();
     t.feed("\n");
-    EXPECT_FALSE(t.buffer().lines()[1]->isWrapped());
-    EXPECT_GT(t.buffer().lines()[1]->generation(), generation);
+    EXPECT_FALSE(t.buffer().lines().lineOrEmpty(1).isWrapped());
+    EXPECT_GT(t.buffer().lines().lineOrEmpty(1).generation(), generation);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 1)) << "both rows are redrawn";
     EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(0, 1));
 }
@@ -89,7 +92,7 @@ TEST(TerminalLineFeedTests, LineFeedGivesTheLineTheCurrentBidiState)
     Terminal& t = fixture.t();
     t.feed("\x1b[2 k"); // SCP: right to left
     t.feed("\n");
-    EXPECT_EQ(t.buffer().lines()[1]->bidiState().fallbackDirection, BidiDirection::rightToLeft);
+    EXPECT_EQ(t.buffer().lines().lineOrEmpty(1).bidiState().fallbackDirection, BidiDirection::rightToLeft);
 }
 
 TEST(TerminalLineFeedTests, CarriageReturn)
@@ -134,36 +137,42 @@ TEST(TerminalLineFeedTests, ResetBufferLine)
     TerminalFixture fixture(6, 3);
     Terminal& t = fixture.t();
     t.feed("abcdefgh");
-    BufferLine& line = *t.buffer().lines()[1];
+    const BufferLine& line = t.buffer().lines().lineOrEmpty(1);
     ASSERT_TRUE(line.isWrapped());
-    line.setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+    t.feed("\x1b#6");   // DECDWL on row 1
     t.feed("\x1b[43m"); // an erase colour of its own
-    ASSERT_NE(t.currentEraseBlankCell(), PackedCell());
+    ASSERT_NE(t.innerState().currentEraseBlankCell, PackedCell());
+    t.feed("\x1b[3;1H\x1b[2 k"); // SCP: right to left from here on, on row 2
+    BidiPresentationState rightToLeft = t.currentBidiState();
+    ASSERT_EQ(rightToLeft.fallbackDirection, BidiDirection::rightToLeft);
     t.clearUpdateRange();
-    BidiPresentationState rightToLeft;
-    rightToLeft.fallbackDirection = BidiDirection::rightToLeft;
 
-    t.resetBufferLine(1, false, rightToLeft);
+    // ED 1 from column 0 of row 2 resets the rows above.
+    t.feed("\x1b[1J");
     EXPECT_EQ(rowText(t, 1), "");
     EXPECT_FALSE(line.isWrapped());
     EXPECT_EQ(line.renderMode(), BufferLine::RenderLineMode::single) << "a double-width line is single again";
     EXPECT_EQ(line.bidiState(), rightToLeft);
-    EXPECT_EQ(line.packed(5), t.currentEraseBlankCell()) << "blanked with the erase cell";
-    EXPECT_EQ(t.getUpdateRange(), std::make_pair(1, 1));
-    EXPECT_EQ(rowText(t, 0), "abcdef");
+    EXPECT_EQ(line.packed(5), t.innerState().currentEraseBlankCell) << "blanked with the erase cell";
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 2));
+    EXPECT_EQ(rowText(t, 0), "");
 }
 
 TEST(TerminalLineFeedTests, EchoedEnterContinuationIsCleared)
 {
-    TerminalFixture fixture(6, 3);
+    TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    BufferLine& line = *t.buffer().lines()[0];
-    line.setSemanticHardContinuationGroup(4);
+    // The Enter a shell echoes while the command line is edited: the row it reaches joins the
+    // prompt's group; OSC 133 C, the command's output beginning there, takes it back out.
+    t.feed("\x1b]133;A\x07$ \x1b]133;B\x07"
+           "echo \\\r\n\x1b]133;A;k=c\x07> \x1b]133;B\x07hi");
+    const BufferLine& line = t.buffer().lines().lineOrEmpty(1);
+    ASSERT_TRUE(line.semanticHardContinuationGroup());
     const uint64_t generation = line.generation();
-    t.clearEchoedEnterContinuationBeforeOutput();
+    t.feed("\x1b]133;C\x07");
     EXPECT_FALSE(line.semanticHardContinuationGroup());
     EXPECT_EQ(line.generation() - generation, BufferLine::decorationChange);
-    t.clearEchoedEnterContinuationBeforeOutput();
+    t.feed("\x1b]133;C\x07");
     EXPECT_EQ(line.generation() - generation, BufferLine::decorationChange) << "nothing left to clear";
 }
 

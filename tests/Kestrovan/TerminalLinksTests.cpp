@@ -6,6 +6,7 @@
 #include "RecordingTerminalDelegate.h"
 
 #include "Kestrovan/LinkMatch.h"
+#include "Kestrovan/TerminalLinks.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -22,13 +23,13 @@ std::string osc8(std::string_view payload)
 std::optional<std::string> linkAt(Terminal& t, int col, int row,
                                   LinkLookupMode mode = LinkLookupMode::explicitAndImplicit)
 {
-    return t.link(LinkLookupLocation::screen(Position(col, row)), mode);
+    return link(t, LinkLookupLocation::screen(Position(col, row)), mode);
 }
 
 /// The implicit link under a cell of the screen as shown.
 std::optional<LinkMatch> implicitAt(Terminal& t, int col, int row)
 {
-    return t.implicitLinkMatch(Position(col, t.buffer().yDisp() + row), t.buffer());
+    return implicitLinkMatch(t, Position(col, t.buffer().yDisp() + row), t.buffer());
 }
 
 /// The implicit link's text under a cell of a one-row line fed into a wide terminal.
@@ -52,7 +53,7 @@ TEST(TerminalLinksTests, ExplicitLinksAreTheRunOfTheirCode)
     EXPECT_EQ(linkAt(t, 2, 0), std::nullopt) << "the space before the link";
     EXPECT_EQ(linkAt(t, 13, 0), std::nullopt) << "the space after it";
 
-    const std::optional<LinkMatch> match = t.explicitLinkMatch(Position(5, 0), t.buffer());
+    const std::optional<LinkMatch> match = explicitLinkMatch(t, Position(5, 0), t.buffer());
     ASSERT_TRUE(match);
     EXPECT_TRUE(match->isExplicit);
     EXPECT_EQ(match->text, "https://example.invalid/a;b") << "the URI, not the cell text";
@@ -63,7 +64,7 @@ TEST(TerminalLinksTests, ExplicitLinksAreTheRunOfTheirCode)
     t.feed("\r\n" + osc8(";https://one.invalid") + "one" + osc8(";https://two.invalid") + "two" + osc8(";"));
     EXPECT_EQ(linkAt(t, 2, 1), "https://one.invalid");
     EXPECT_EQ(linkAt(t, 3, 1), "https://two.invalid");
-    EXPECT_EQ(t.explicitLinkMatch(Position(4, 1), t.buffer())->range, (LinkMatch::ColumnRange{3, 6}));
+    EXPECT_EQ(explicitLinkMatch(t, Position(4, 1), t.buffer())->range, (LinkMatch::ColumnRange{3, 6}));
 
     // The explicit link wins over link-like cell text, in either mode.
     t.feed("\r\n" + osc8(";https://target.invalid") + "https://shown.invalid" + osc8(";"));
@@ -80,13 +81,13 @@ TEST(TerminalLinksTests, ExplicitLinksOverWideCharactersAndWraps)
     for (int col = 1; col <= 4; ++col)
         EXPECT_EQ(linkAt(t, col, 0), "https://wide.invalid")
             << "both halves of each wide character, column " << col;
-    EXPECT_EQ(t.explicitLinkMatch(Position(4, 0), t.buffer())->range, (LinkMatch::ColumnRange{1, 5}));
+    EXPECT_EQ(explicitLinkMatch(t, Position(4, 0), t.buffer())->range, (LinkMatch::ColumnRange{1, 5}));
 
     // A link soft-wrapped over two rows is two runs: an OSC 8 link never spans rows.
     t.feed("\r\n" + osc8(";https://wrapped.invalid") + "abcdefghijklmn" + osc8(";"));
-    ASSERT_TRUE(t.buffer().lines()[2]->isWrapped());
-    const std::optional<LinkMatch> upper = t.explicitLinkMatch(Position(9, 1), t.buffer());
-    const std::optional<LinkMatch> lower = t.explicitLinkMatch(Position(0, 2), t.buffer());
+    ASSERT_TRUE(t.buffer().lines().lineOrEmpty(2).isWrapped());
+    const std::optional<LinkMatch> upper = explicitLinkMatch(t, Position(9, 1), t.buffer());
+    const std::optional<LinkMatch> lower = explicitLinkMatch(t, Position(0, 2), t.buffer());
     ASSERT_TRUE(upper && lower);
     EXPECT_EQ(upper->rowRanges, (std::vector<LinkMatch::RowRange>{{1, {0, 10}}}));
     EXPECT_EQ(lower->rowRanges, (std::vector<LinkMatch::RowRange>{{2, {0, 4}}}));
@@ -100,7 +101,7 @@ TEST(TerminalLinksTests, EmptyUrisAndTheOptionGiveNoExplicitLink)
     // OSC 8 with an empty URI starts a link whose target is empty: never a target to open.
     t.feed(osc8("id=1;") + "plain words" + osc8(";"));
     EXPECT_NE(t.getLine(0)->packed(0).payloadCode(), 0) << "the cells do carry the link";
-    EXPECT_EQ(t.explicitLinkMatch(Position(2, 0), t.buffer()), std::nullopt);
+    EXPECT_EQ(explicitLinkMatch(t, Position(2, 0), t.buffer()), std::nullopt);
     EXPECT_EQ(linkAt(t, 2, 0), std::nullopt);
 
     // Under an empty-URI link, text that looks like a URL is still found as an implicit link.
@@ -178,7 +179,8 @@ TEST(TerminalLinksTests, LinksAcrossSoftWrappedRows)
     Terminal& t = f.t();
     const std::string url = "https://example.invalid/x";
     t.feed("go " + url + " ok");
-    ASSERT_TRUE(t.buffer().lines()[1]->isWrapped() && t.buffer().lines()[2]->isWrapped());
+    ASSERT_TRUE(t.buffer().lines().lineOrEmpty(1).isWrapped() &&
+                t.buffer().lines().lineOrEmpty(2).isWrapped());
 
     for (const auto& [col, row] : {std::pair{3, 0}, {9, 0}, {0, 1}, {5, 1}, {7, 2}}) {
         const std::optional<LinkMatch> match = implicitAt(t, col, row);
@@ -195,12 +197,13 @@ TEST(TerminalLinksTests, LinksAcrossSoftWrappedRows)
     // A soft-wrapped row that starts with a space: the URL ends at the right edge of the row above.
     // Dropping the space as if it were an indent would give "https://q.invalidnext".
     t.feed("\r\nab https://q.invalid next");
-    ASSERT_TRUE(t.buffer().lines()[5]->isWrapped() && t.buffer().lines()[6]->isWrapped());
-    const std::optional<LinkMatch> edge = t.implicitLinkMatch(Position(5, 5), t.buffer());
+    ASSERT_TRUE(t.buffer().lines().lineOrEmpty(5).isWrapped() &&
+                t.buffer().lines().lineOrEmpty(6).isWrapped());
+    const std::optional<LinkMatch> edge = implicitLinkMatch(t, Position(5, 5), t.buffer());
     ASSERT_TRUE(edge);
     EXPECT_EQ(edge->text, "https://q.invalid");
     EXPECT_EQ(edge->rowRanges, (std::vector<LinkMatch::RowRange>{{4, {3, 10}}, {5, {0, 10}}}));
-    EXPECT_EQ(t.implicitLinkMatch(Position(2, 6), t.buffer()), std::nullopt) << "the word after the space";
+    EXPECT_EQ(implicitLinkMatch(t, Position(2, 6), t.buffer()), std::nullopt) << "the word after the space";
 }
 
 TEST(TerminalLinksTests, LongWrappedLinksAreFoundWholeOrNotAtAll)
@@ -230,14 +233,14 @@ TEST(TerminalLinksTests, HardBrokenRowsJoinWhenTheHeuristicAllows)
     // A program broke a 60-character URL at the right edge with a hard line end.
     const std::string url = "https://example.invalid/" + std::string(36, 'p');
     t.feed(url.substr(0, 40) + "\r\n" + url.substr(40) + " tail");
-    ASSERT_FALSE(t.buffer().lines()[1]->isWrapped());
+    ASSERT_FALSE(t.buffer().lines().lineOrEmpty(1).isWrapped());
     for (const auto& [col, row] : {std::pair{0, 0}, {39, 0}, {0, 1}, {19, 1}}) {
         const std::optional<LinkMatch> match = implicitAt(t, col, row);
         ASSERT_TRUE(match) << "row " << row << " column " << col;
         EXPECT_EQ(match->text, url);
         EXPECT_EQ(match->rowRanges, (std::vector<LinkMatch::RowRange>{{0, {0, 40}}, {1, {0, 20}}}));
     }
-    EXPECT_EQ(t.heuristicImplicitGroup(0, t.buffer()), (std::pair<int64_t, int64_t>{0, 1}));
+    EXPECT_EQ(heuristicImplicitGroup(t, 0, t.buffer()), (std::pair<int64_t, int64_t>{0, 1}));
 
     // The continuation's indent is not part of the link.
     t.feed("\r\n" + std::string("see /srv/data/") + std::string(26, 'd') + "\r\n    more/file.txt");
@@ -255,15 +258,15 @@ TEST(TerminalLinksTests, HardBrokenRowsThatMustNotJoin)
     t.feed("https://example.invalid/" + std::string(6, 'a') + "\r\n" + "bbbb/c.txt");
     EXPECT_EQ(implicitAt(t, 2, 0)->text, "https://example.invalid/aaaaaa");
     EXPECT_EQ(implicitAt(t, 2, 1)->text, "bbbb/c.txt");
-    EXPECT_EQ(t.heuristicImplicitGroup(1, t.buffer()), std::nullopt);
+    EXPECT_EQ(heuristicImplicitGroup(t, 1, t.buffer()), std::nullopt);
 
     // Prose that fills the row and a next row starting with a word: no link crosses the seam.
     t.feed("\r\n" + std::string("the quick brown fox jumps over the lazyy") + "\r\ndog and more");
-    EXPECT_FALSE(t.canJoinImplicitRows(2, 3, t.buffer()));
+    EXPECT_FALSE(canJoinImplicitRows(t, 2, 3, t.buffer()));
 
     // A quote after the URL ends it: '"' cannot continue a URL, so the next row is not joined.
     t.feed("\r\n" + std::string("\"https://example.invalid/") + std::string(14, 'q') + "\"\r\nnext/row.txt");
-    EXPECT_FALSE(t.canJoinImplicitRows(4, 5, t.buffer()));
+    EXPECT_FALSE(canJoinImplicitRows(t, 4, 5, t.buffer()));
     EXPECT_EQ(implicitAt(t, 3, 4)->text, "https://example.invalid/" + std::string(14, 'q'));
 
     // A blank row in between: nothing to join.
@@ -280,31 +283,31 @@ TEST(TerminalLinksTests, ScreenAndBufferLocationsWithScrollback)
     for (int line = 0; line < 5; ++line)
         t.feed("filler " + std::to_string(line) + "\r\n");
     t.feed("new https://new.invalid/b");
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     ASSERT_EQ(buffer.yBase(), 4);
     ASSERT_EQ(buffer.yDisp(), 4);
 
     // Screen rows count from the top of the view; buffer rows from the oldest scrollback line.
-    EXPECT_EQ(t.link(LinkLookupLocation::screen(Position(6, 2)), LinkLookupMode::explicitAndImplicit),
+    EXPECT_EQ(link(t, LinkLookupLocation::screen(Position(6, 2)), LinkLookupMode::explicitAndImplicit),
               "https://new.invalid/b");
-    EXPECT_EQ(t.link(LinkLookupLocation::buffer(Position(6, 6)), LinkLookupMode::explicitAndImplicit),
+    EXPECT_EQ(link(t, LinkLookupLocation::buffer(Position(6, 6)), LinkLookupMode::explicitAndImplicit),
               "https://new.invalid/b");
-    EXPECT_EQ(t.link(LinkLookupLocation::buffer(Position(6, 0)), LinkLookupMode::explicitAndImplicit),
+    EXPECT_EQ(link(t, LinkLookupLocation::buffer(Position(6, 0)), LinkLookupMode::explicitAndImplicit),
               "https://old.invalid/a")
         << "a scrollback row by its buffer row";
-    EXPECT_EQ(t.link(LinkLookupLocation::screen(Position(6, 0)), LinkLookupMode::explicitAndImplicit),
+    EXPECT_EQ(link(t, LinkLookupLocation::screen(Position(6, 0)), LinkLookupMode::explicitAndImplicit),
               std::nullopt)
         << "screen row 0 shows a filler line";
 
     // Scrolled back to the top, screen row 0 shows the oldest line.
-    buffer.setYDisp(0);
-    EXPECT_EQ(t.link(LinkLookupLocation::screen(Position(6, 0)), LinkLookupMode::explicitAndImplicit),
+    t.scrollViewportTo(0);
+    EXPECT_EQ(link(t, LinkLookupLocation::screen(Position(6, 0)), LinkLookupMode::explicitAndImplicit),
               "https://old.invalid/a");
 
     // Locations outside the buffer are clamped into it.
-    EXPECT_EQ(t.resolveLinkLocation(LinkLookupLocation::buffer(Position(-5, -3)), buffer), Position(0, 0));
-    EXPECT_EQ(t.resolveLinkLocation(LinkLookupLocation::screen(Position(99, 99)), buffer), Position(39, 6));
-    EXPECT_EQ(t.resolveLinkLocation(LinkLookupLocation::screen(Position(INT64_MAX, INT64_MAX)), buffer),
+    EXPECT_EQ(resolveLinkLocation(t, LinkLookupLocation::buffer(Position(-5, -3)), buffer), Position(0, 0));
+    EXPECT_EQ(resolveLinkLocation(t, LinkLookupLocation::screen(Position(99, 99)), buffer), Position(39, 6));
+    EXPECT_EQ(resolveLinkLocation(t, LinkLookupLocation::screen(Position(INT64_MAX, INT64_MAX)), buffer),
               Position(39, 6));
 }
 

@@ -26,8 +26,9 @@ std::string mirrorDisagreement(Terminal& t)
 {
     const BufferModeMirror expected = t.modes().bufferModeMirror();
     std::string out;
-    const std::pair<const char*, Buffer*> buffers[] = {{"normal", t.normalBuffer().get()},
-                                                       {"alternate", t.altBuffer().get()}};
+    const std::pair<const char*, const Buffer*> buffers[] = {
+        {"normal", &t.buffer(Terminal::BufferKind::normal)},
+        {"alternate", &t.buffer(Terminal::BufferKind::alt)}};
     for (const auto& [name, buffer] : buffers) {
         if (buffer->modeMirror() != expected)
             out += std::string(name) + " has " + describeMirror(buffer->modeMirror()) + ", the terminal " +
@@ -131,12 +132,12 @@ std::vector<Change> changes()
         {"RIS", feed("\x1b"
                      "c")},
         {"host resize", [](Terminal& t) { t.resize(t.cols() == 12 ? 9 : 12, t.rows() == 5 ? 4 : 5); }},
-        {"host switches screens",
+        {"screen switch back and forth, clearing the alternate one",
          [](Terminal& t) {
              if (t.isCurrentBufferAlternate())
-                 t.activateNormalBuffer(true);
+                 t.feed("\x1b[?1047l");
              else
-                 t.activateAltBuffer();
+                 t.feed("\x1b[?47h");
          }},
     };
 }

@@ -6,6 +6,7 @@
 
 #include "Kestrovan/IOTimerQueue.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -83,12 +84,12 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
         {7, [](Terminal& t) { return t.mode(TerminalMode::wraparound); }},
         {9, [](Terminal& t) { return t.mouseMode() == MouseMode::x10; }},
         {12, [](Terminal& t) { return t.mode(TerminalMode::cursorBlink); }},
-        {18, [](Terminal& t) { return t.reportedOnly().decModes.count(18) == 1; }},
-        {19, [](Terminal& t) { return t.reportedOnly().decModes.count(19) == 1; }},
+        {18, [](Terminal& t) { return t.innerState().reportedOnly.decModes.count(18) == 1; }},
+        {19, [](Terminal& t) { return t.innerState().reportedOnly.decModes.count(19) == 1; }},
         {25, [](Terminal& t) { return !t.mode(TerminalMode::cursorHidden); }},
-        {35, [](Terminal& t) { return t.reportedOnly().decModes.count(35) == 1; }},
+        {35, [](Terminal& t) { return t.innerState().reportedOnly.decModes.count(35) == 1; }},
         {40, [](Terminal& t) { return t.mode(TerminalMode::allow80To132); }},
-        {42, [](Terminal& t) { return t.reportedOnly().decModes.count(42) == 1; }},
+        {42, [](Terminal& t) { return t.innerState().reportedOnly.decModes.count(42) == 1; }},
         {45, [](Terminal& t) { return t.mode(TerminalMode::reverseWraparound); }},
         {47, [](Terminal& t) { return t.isCurrentBufferAlternate(); }},
         {66, [](Terminal& t) { return t.mode(TerminalMode::applicationKeypad); }},
@@ -111,8 +112,8 @@ TEST(TerminalModesTests, DecModesSetResetAndReport)
         {2031, [](Terminal& t) { return t.mode(TerminalMode::colorSchemeUpdatesEnabled); }},
         {2033, [](Terminal& t) { return t.mode(TerminalMode::visibilityReportsEnabled); }},
         {2048, [](Terminal& t) { return t.mode(TerminalMode::inBandSizeReportsEnabled); }},
-        {2500, [](Terminal& t) { return t.bidiBoxMirroring(); }},
-        {2501, [](Terminal& t) { return t.bidiAutodetectDirection(); }},
+        {2500, [](Terminal& t) { return t.currentBidiState().boxMirroring; }},
+        {2501, [](Terminal& t) { return t.currentBidiState().autodetectDirection; }},
     };
     for (const ToggleCase& toggle : cases) {
         ModesFixture fixture;
@@ -131,7 +132,7 @@ TEST(TerminalModesTests, AnsiModesSetResetAndReport)
     const std::vector<ToggleCase> cases = {
         {2, [](Terminal& t) { return t.mode(TerminalMode::keyboardActionMode); }},
         {4, [](Terminal& t) { return t.mode(TerminalMode::insertMode); }},
-        {8, [](Terminal& t) { return t.bidiSupportEnabled(); }},
+        {8, [](Terminal& t) { return t.currentBidiState().supportMode == BidiSupportMode::implicit; }},
         {12, [](Terminal& t) { return t.mode(TerminalMode::sendReceiveMode); }},
         {20, [](Terminal& t) { return t.mode(TerminalMode::lineFeedMode); }},
     };
@@ -192,10 +193,10 @@ TEST(TerminalModesTests, ReportsFollowConformanceAndTheReplyEncoding)
     t.feed("\x1b[?2004;7$p");
     EXPECT_EQ(fixture.delegate->sent(), "\x1b[?2004;2$y") << "only the first parameter is answered";
 
-    t.cmdDecRqm(CsiParameters::empty, true);
+    t.feed("\x1b[?$p");
     EXPECT_EQ(requestMode(fixture, 42, true), modeReply(42, true, 2));
-    EXPECT_EQ(fixture.delegate->sends[1], std::vector<uint8_t>({0x1B, '[', ';', '0', '$', 'y'}))
-        << "a request without any parameter";
+    EXPECT_EQ(fixture.delegate->sends[1], std::vector<uint8_t>({0x1B, '[', '?', '0', ';', '0', '$', 'y'}))
+        << "a request without any parameter asks about mode 0, which is not recognised";
 
     t.feed("\x1b G"); // S8C1T
     t.feed("\x1b[20h");
@@ -248,30 +249,36 @@ TEST(TerminalModesTests, SideEffectsOfSwitchingModes)
     EXPECT_EQ(rowText(t, 0), "\xe2\x94\x80q") << "DECANM puts the default sets back";
 
     t.feed("\x1b[4h");
-    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()})
+    for (const Buffer* buffer :
+         {&t.buffer(Terminal::BufferKind::normal), &t.buffer(Terminal::BufferKind::alt)})
         EXPECT_TRUE(buffer->insertMode() && buffer->bulkInsertBlocked()) << "insert mode is in both buffers";
     moveCursor(t, 0, 2);
     t.feed("abc\rX");
     EXPECT_EQ(rowText(t, 2), "Xabc") << "printing inserts";
     t.feed("\x1b[4l");
-    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()})
+    for (const Buffer* buffer :
+         {&t.buffer(Terminal::BufferKind::normal), &t.buffer(Terminal::BufferKind::alt)})
         EXPECT_FALSE(buffer->insertMode() || buffer->bulkInsertBlocked());
 
     t.feed("\x1b[?7l");
-    EXPECT_FALSE(t.normalBuffer()->wraparound() || t.altBuffer()->wraparound());
+    EXPECT_FALSE(t.buffer(Terminal::BufferKind::normal).wraparound() ||
+                 t.buffer(Terminal::BufferKind::alt).wraparound());
     moveCursor(t, 0, 1);
     t.feed("0123456789AB");
     EXPECT_EQ(rowText(t, 1), "012345678B") << "without auto-wrap the last column is overwritten";
     t.feed("\x1b[?7h");
-    EXPECT_TRUE(t.normalBuffer()->wraparound() && t.altBuffer()->wraparound());
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).wraparound() &&
+                t.buffer(Terminal::BufferKind::alt).wraparound());
 
     t.feed("\x1b[8l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer()->defaultBidiState(), t.altBuffer()->defaultBidiState()})
+         {t.currentBidiState(), t.buffer(Terminal::BufferKind::normal).defaultBidiState(),
+          t.buffer(Terminal::BufferKind::alt).defaultBidiState()})
         EXPECT_EQ(state.supportMode, BidiSupportMode::explicit_);
     t.feed("\x1b[?2500h\x1b[?2501l");
     for (const BidiPresentationState& state :
-         {t.currentBidiState(), t.normalBuffer()->defaultBidiState(), t.altBuffer()->defaultBidiState()}) {
+         {t.currentBidiState(), t.buffer(Terminal::BufferKind::normal).defaultBidiState(),
+          t.buffer(Terminal::BufferKind::alt).defaultBidiState()}) {
         EXPECT_TRUE(state.boxMirroring);
         EXPECT_FALSE(state.autodetectDirection);
     }
@@ -287,13 +294,13 @@ TEST(TerminalModesTests, MarginModeNeedsAVt400AndResetsTheMargins)
 
     t.feed("\x1b[64\"p");
     t.feed("\x1b[?69h");
-    EXPECT_TRUE(t.mode(TerminalMode::marginMode) && t.normalBuffer()->marginMode() &&
-                t.altBuffer()->marginMode());
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(5);
+    EXPECT_TRUE(t.mode(TerminalMode::marginMode) && t.buffer(Terminal::BufferKind::normal).marginMode() &&
+                t.buffer(Terminal::BufferKind::alt).marginMode());
+    t.feed("\x1b[3;6s"); // DECSLRM
+    ASSERT_EQ(t.buffer().marginLeft(), 2);
     t.feed("\x1b[?69l");
-    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
-                 t.altBuffer()->marginMode());
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.buffer(Terminal::BufferKind::normal).marginMode() ||
+                 t.buffer(Terminal::BufferKind::alt).marginMode());
     EXPECT_EQ(t.buffer().marginLeft(), 0);
     EXPECT_EQ(t.buffer().marginRight(), t.cols() - 1);
 }
@@ -338,12 +345,12 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
     EXPECT_TRUE(t.mode(TerminalMode::bracketedPasteMode)) << "the saved value stays after a restore";
 
     t.feed("\x1b[?25l\x1b[?25s\x1b[?1s\x1b[?60s\x1b[?2027s");
-    EXPECT_EQ(t.savedPrivateModes().size(), 1u) << "classic and valueless modes are not saved";
+    EXPECT_EQ(t.innerState().savedPrivateModes.size(), 1u) << "classic and valueless modes are not saved";
 
     // Several modes in one sequence, including a reported-only one.
     t.feed("\x1b[?7l\x1b[?42h\x1b[?67h\x1b[?7;42;67s\x1b[?7h\x1b[?42l\x1b[?67l\x1b[?7;42;67r");
     EXPECT_FALSE(t.mode(TerminalMode::wraparound));
-    EXPECT_TRUE(t.reportedOnly().decModes.count(42));
+    EXPECT_TRUE(t.innerState().reportedOnly.decModes.count(42));
     EXPECT_TRUE(t.mode(TerminalMode::backarrowKeyMode));
 
     // Without a saved value each mode returns to its power-on value.
@@ -358,8 +365,8 @@ TEST(TerminalModesTests, SaveAndRestorePrivateModes)
     EXPECT_FALSE(u.mode(TerminalMode::bracketedPasteMode)) << "nothing saved: bracketed paste off";
     EXPECT_TRUE(u.mode(TerminalMode::wraparound));
     EXPECT_TRUE(u.mode(TerminalMode::bidiArrowKeySwap)) << "from the options";
-    EXPECT_TRUE(u.bidiBoxMirroring()) << "from the options";
-    EXPECT_FALSE(u.bidiAutodetectDirection()) << "from the options";
+    EXPECT_TRUE(u.currentBidiState().boxMirroring) << "from the options";
+    EXPECT_FALSE(u.currentBidiState().autodetectDirection) << "from the options";
     EXPECT_FALSE(u.mode(TerminalMode::colorSchemeUpdatesEnabled));
     EXPECT_FALSE(u.mode(TerminalMode::backarrowKeyMode));
 
@@ -386,8 +393,8 @@ TEST(TerminalModesTests, KittyPasteEventsReportNeedsPolicyAndHost)
     fixture.delegate->clipboardCapabilities = KittyClipboardCapabilities::standard;
     EXPECT_EQ(requestMode(fixture, 5522, true), modeReply(5522, true, 2)) << "capabilities are asked afresh";
     t.feed("\x1b[?5522h");
-    ASSERT_TRUE(t.existingKittyClipboard());
-    EXPECT_EQ(t.existingKittyClipboard()->capabilities(), KittyClipboardCapabilities::standard);
+    ASSERT_TRUE(t.innerState().kittyClipboard);
+    EXPECT_EQ(t.innerState().kittyClipboard->capabilities(), KittyClipboardCapabilities::standard);
     EXPECT_EQ(requestMode(fixture, 5522, true), modeReply(5522, true, 1));
 }
 
@@ -446,7 +453,7 @@ TEST(TerminalModesTests, AlternateScreenRestoresTheSavedCursor)
     moveCursor(t, 7, 2);
     t.feed("\x1b[0m\x1b[?1049l");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 1)) << "1049 restores the cursor saved on entry";
-    EXPECT_EQ(t.currentAttribute().style, CharacterStyle::bold) << "and the attribute with it";
+    EXPECT_EQ(t.innerState().currentAttribute.style, CharacterStyle::bold) << "and the attribute with it";
 
     moveCursor(t, 4, 0);
     t.feed("\x1b[?1048h");
@@ -472,16 +479,19 @@ TEST(TerminalModesTests, ColumnModeClearsAndHomes)
     EXPECT_EQ(host.sizeChanges, 0);
 
     t.feed("\x1b[?40h\x1b[?69h\x1b[44m");
-    t.buffer().setScrollTop(1);
-    t.altBuffer()->setScrollBottom(1);
-    t.buffer().setMarginLeft(2);
+    // Regions and margins in both buffers: the alternate one's set while it is in use.
+    t.feed("\x1b[?47h\x1b[1;2r\x1b[?47l\x1b[2r\x1b[3s");
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::alt).scrollBottom(), 1);
+    ASSERT_EQ(t.buffer().scrollTop(), 1);
+    ASSERT_EQ(t.buffer().marginLeft(), 2);
     t.feed("\x1b[?3h");
     EXPECT_EQ(screenText(t), "||") << "the screen is cleared";
     EXPECT_EQ(t.getCharData(0, 1)->attribute.bg, CellColor::ansi256(4)) << "with the erase attribute";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0));
-    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
-                 t.altBuffer()->marginMode());
-    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()}) {
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.buffer(Terminal::BufferKind::normal).marginMode() ||
+                 t.buffer(Terminal::BufferKind::alt).marginMode());
+    for (const Buffer* buffer :
+         {&t.buffer(Terminal::BufferKind::normal), &t.buffer(Terminal::BufferKind::alt)}) {
         EXPECT_EQ(buffer->scrollTop(), 0);
         EXPECT_EQ(buffer->scrollBottom(), t.rows() - 1);
         EXPECT_EQ(buffer->marginLeft(), 0);
@@ -754,47 +764,49 @@ TEST(TerminalModesTests, SoftReset)
            "7");          // DECSC with the cursor in column 5
     t.feed("\x1b[64\"p"); // DECSCL: a VT400
     t.feed("\x1b[4;10s"); // DECSLRM: left margin at column 3
-    t.buffer().setScrollTop(1);
-    t.buffer().setScrollBottom(1);
+    t.feed("\x1b[2;3r");  // DECSTBM: rows 1...2
+    ASSERT_EQ(t.buffer().scrollTop(), 1);
     ASSERT_EQ(t.buffer().savedX, 5);
     ASSERT_EQ(t.buffer().marginLeft(), 3);
     host.showCursorCalls = 0;
 
     t.feed("\x1b[!p");
 
-    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer()->insertMode() ||
-                 t.altBuffer()->insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.buffer(Terminal::BufferKind::normal).insertMode() ||
+                 t.buffer(Terminal::BufferKind::alt).insertMode());
     EXPECT_FALSE(t.mode(TerminalMode::keyboardActionMode));
     EXPECT_TRUE(t.mode(TerminalMode::sendReceiveMode));
     EXPECT_FALSE(t.mode(TerminalMode::lineFeedMode)) << "back to the options' convertEol";
     EXPECT_FALSE(t.mode(TerminalMode::originMode));
-    EXPECT_TRUE(t.mode(TerminalMode::wraparound) && t.normalBuffer()->wraparound() &&
-                t.altBuffer()->wraparound());
+    EXPECT_TRUE(t.mode(TerminalMode::wraparound) && t.buffer(Terminal::BufferKind::normal).wraparound() &&
+                t.buffer(Terminal::BufferKind::alt).wraparound());
     EXPECT_FALSE(t.mode(TerminalMode::applicationCursor) || t.mode(TerminalMode::applicationKeypad) ||
                  t.mode(TerminalMode::backarrowKeyMode));
     EXPECT_FALSE(t.mode(TerminalMode::reverseWraparound) || t.mode(TerminalMode::reverseWraparoundExtended));
-    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.normalBuffer()->marginMode() ||
-                 t.altBuffer()->marginMode());
+    EXPECT_FALSE(t.mode(TerminalMode::marginMode) || t.buffer(Terminal::BufferKind::normal).marginMode() ||
+                 t.buffer(Terminal::BufferKind::alt).marginMode());
     EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
-    EXPECT_EQ(t.currentAttribute(), Attribute());
-    EXPECT_EQ(t.curStyleID(), 0);
-    EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "the erase attribute returns with SGR 0";
-    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
-    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::off);
-    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer()->characterProtection());
-    EXPECT_FALSE(t.normalBuffer()->bulkInsertBlocked() || t.altBuffer()->bulkInsertBlocked());
+    EXPECT_EQ(t.innerState().currentAttribute, Attribute());
+    EXPECT_EQ(t.innerState().curStyleID, 0);
+    EXPECT_EQ(t.innerState().currentEraseAttribute, Attribute()) << "the erase attribute returns with SGR 0";
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.attributeID(), 0);
+    EXPECT_EQ(t.innerState().characterProtectionMode, Terminal::CharacterProtectionMode::off);
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) ||
+                 t.buffer(Terminal::BufferKind::normal).characterProtection());
+    EXPECT_FALSE(t.buffer(Terminal::BufferKind::normal).bulkInsertBlocked() ||
+                 t.buffer(Terminal::BufferKind::alt).bulkInsertBlocked());
     EXPECT_EQ(t.buffer().scrollTop(), 0);
     EXPECT_EQ(t.buffer().scrollBottom(), t.rows() - 1);
     EXPECT_EQ(t.buffer().savedX, 0) << "the buffer's saved cursor is reset";
     EXPECT_EQ(t.buffer().marginLeft(), 0);
-    EXPECT_EQ(t.conformance(), Terminal::TerminalConformance::vt500);
+    EXPECT_EQ(t.innerState().conformance, Terminal::TerminalConformance::vt500);
     EXPECT_FALSE(t.mode(TerminalMode::bidiArrowKeySwap));
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.normalBuffer()->defaultBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.savedPrivateModes().count(1243) + t.savedPrivateModes().count(2500), 0u)
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).defaultBidiState(), options.initialBidiState);
+    EXPECT_EQ(t.innerState().savedPrivateModes.count(1243) + t.innerState().savedPrivateModes.count(2500), 0u)
         << "saved bidi modes are dropped";
-    EXPECT_EQ(t.savedPrivateModes().count(2004), 1u) << "other saved modes stay";
+    EXPECT_EQ(t.innerState().savedPrivateModes.count(2004), 1u) << "other saved modes stay";
 
     moveCursor(t, 0, 2);
     t.feed("q");
@@ -812,18 +824,18 @@ TEST(TerminalModesTests, SynchronizedOutputBeginAndEnd)
     ModesFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const auto& counters = t.synchronizedOutputWatchdogCounters();
+    const auto& counters = t.synchronizedOutput().watchdogCounters();
 
     t.feed("\x1b[?2026h");
     EXPECT_TRUE(t.synchronizedOutputActive());
-    EXPECT_EQ(t.synchronizedOutputGeneration(), 1u);
+    EXPECT_EQ(t.synchronizedOutput().generation(), 1u);
     EXPECT_EQ(counters.armed, 1) << "armed when the feed ends";
-    EXPECT_TRUE(t.synchronizedOutputTimeoutItem().has_value());
+    EXPECT_TRUE(t.synchronizedOutput().timeoutItem().has_value());
     EXPECT_EQ(requestMode(fixture, 2026, true), modeReply(2026, true, 1));
 
     t.feed("\x1b[?2026h");
     EXPECT_EQ(host.synchronizedOutputChanges, std::vector<bool>{true}) << "a second begin does not notify";
-    EXPECT_EQ(t.synchronizedOutputGeneration(), 2u);
+    EXPECT_EQ(t.synchronizedOutput().generation(), 2u);
     EXPECT_EQ(counters.rearmed, 1);
 
     t.clearUpdateRange();
@@ -832,7 +844,7 @@ TEST(TerminalModesTests, SynchronizedOutputBeginAndEnd)
     EXPECT_EQ(host.synchronizedOutputChanges, (std::vector<bool>{true, false}));
     EXPECT_EQ(counters.cancelled, 1);
     EXPECT_EQ(counters.fired, 0);
-    EXPECT_FALSE(t.synchronizedOutputTimeoutItem().has_value());
+    EXPECT_FALSE(t.synchronizedOutput().timeoutItem().has_value());
     EXPECT_EQ(t.getUpdateRange(), std::make_optional(std::make_pair(0, t.rows() - 1)))
         << "the held frame is repainted whole";
 
@@ -844,10 +856,10 @@ TEST(TerminalModesTests, SynchronizedOutputBeginAndEnd)
     EXPECT_EQ(counters.armed, 1);
     EXPECT_EQ(counters.cancelled, 1);
 
-    // Outside a feed the watchdog is armed and cancelled at once.
-    t.beginSynchronizedOutput();
+    // Each feed applies the watchdog when it ends.
+    t.feed("\x1b[?2026h");
     EXPECT_EQ(counters.armed, 2);
-    t.endSynchronizedOutput();
+    t.feed("\x1b[?2026l");
     EXPECT_EQ(counters.cancelled, 2);
 }
 
@@ -861,10 +873,10 @@ TEST(TerminalModesTests, SynchronizedOutputWatchdogFiresOnlyForTheCurrentUpdate)
     EXPECT_TRUE(t.synchronizedOutputActive()) << "a firing for an update a later begin replaced";
     t.synchronizedOutputWatchdogFired(2);
     EXPECT_FALSE(t.synchronizedOutputActive());
-    EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1);
+    EXPECT_EQ(t.synchronizedOutput().watchdogCounters().fired, 1);
     EXPECT_EQ(fixture.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     t.synchronizedOutputWatchdogFired(2);
-    EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1) << "a firing after the end";
+    EXPECT_EQ(t.synchronizedOutput().watchdogCounters().fired, 1) << "a firing after the end";
 }
 
 TEST(TerminalModesTests, SynchronizedOutputLeftOpenIsEndedByTheTimer)
@@ -882,8 +894,8 @@ TEST(TerminalModesTests, SynchronizedOutputLeftOpenIsEndedByTheTimer)
     }
     t.terminalLock().withLock([&] {
         EXPECT_FALSE(t.synchronizedOutputActive());
-        EXPECT_EQ(t.synchronizedOutputWatchdogCounters().fired, 1);
-        EXPECT_FALSE(t.synchronizedOutputTimeoutItem().has_value());
+        EXPECT_EQ(t.synchronizedOutput().watchdogCounters().fired, 1);
+        EXPECT_FALSE(t.synchronizedOutput().timeoutItem().has_value());
         EXPECT_EQ(fixture.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     });
 }
@@ -913,8 +925,8 @@ TEST(TerminalModesTests, CursorVisibility)
     t.feed("\x1b[?25h\x1b[?25h");
     EXPECT_FALSE(t.mode(TerminalMode::cursorHidden));
     EXPECT_EQ(host.showCursorCalls, 1);
-    t.hideCursor();
-    t.showCursor();
+    t.feed("\x1b[?25l");
+    t.feed("\x1b[?25h");
     EXPECT_EQ(host.hideCursorCalls, 2);
     EXPECT_EQ(host.showCursorCalls, 2);
 }

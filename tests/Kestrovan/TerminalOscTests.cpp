@@ -4,6 +4,8 @@
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
@@ -88,7 +90,7 @@ TEST(TerminalOscTests, PaletteResetRestoresTheDefaults)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
-    const std::vector<Color> defaults = t.defaultAnsiColors();
+    const std::vector<Color> defaults = t.palette().defaultAnsiColors();
     t.feed(osc("4;1;#010101;2;#020202;3;#030303;200;#040404"));
     host.colorChanges.clear();
 
@@ -192,14 +194,14 @@ TEST(TerminalOscTests, ColourSchemeReports)
     Terminal& t = fixture.t();
     RecordingTerminalDelegate& host = *fixture.delegate;
 
-    t.reportColorScheme();
+    t.feed("\x1b[?996n");
     EXPECT_EQ(host.sent(), "\x1b[?997;1n") << "dark";
     host.sends.clear();
 
     t.updateColorScheme(Terminal::TerminalColorScheme::light, true);
     t.notifyColorScheme();
     EXPECT_TRUE(host.sends.empty()) << "no unasked reports while updates are off";
-    EXPECT_EQ(t.colorScheme(), Terminal::TerminalColorScheme::light);
+    EXPECT_EQ(t.innerState().colorScheme, Terminal::TerminalColorScheme::light);
 
     t.feed("\x1b[?2031h");
     t.updateColorScheme(Terminal::TerminalColorScheme::light, false);

@@ -3,6 +3,10 @@
 // character sets, insert mode, margins and the payload printed cells carry.
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+#include "Kestrovan/TerminalLinks.h"
+#include "Kestrovan/TerminalTextExtraction.h"
+
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -271,12 +275,12 @@ TEST(TerminalPrintTests, SequencesSplitAcrossFeedsAreCarriedOver)
 
     t.feed("a\xE9");
     EXPECT_EQ(rowText(t, 0), "a") << "a run ending in a lead byte prints nothing for it yet";
-    EXPECT_EQ(t.readingBuffer().putbackBuffer, std::vector<uint8_t>{0xE9});
+    EXPECT_EQ(t.innerState().readingBuffer, std::vector<uint8_t>{0xE9});
     t.feed("\x80");
     EXPECT_EQ(rowText(t, 0), "a");
     t.feed("\x80z");
     EXPECT_EQ(rowText(t, 0), "a\u9000z") << "three feeds complete one character";
-    EXPECT_TRUE(t.readingBuffer().putbackBuffer.empty());
+    EXPECT_TRUE(t.innerState().readingBuffer.empty());
 
     t.feed("\r\n");
     for (char byte : std::string("\U0001F600"))
@@ -294,7 +298,7 @@ TEST(TerminalPrintTests, SequencesSplitAcrossFeedsAreCarriedOver)
     EXPECT_EQ(rowText(t, 2), "\u00E2A\u00E2B") << "a put-back run broken by the next feed keeps the letter";
 
     t.feed("\r\n\xE0\x80");
-    EXPECT_EQ(t.readingBuffer().putbackBuffer.size(), 2u)
+    EXPECT_EQ(t.innerState().readingBuffer.size(), 2u)
         << "continuation bytes are put back even if overlong so far";
     t.feed("\x80|");
     EXPECT_EQ(rowText(t, 3), "\u00E0|");
@@ -387,11 +391,11 @@ TEST(TerminalPrintTests, PrintedCellsCarryStyleAndHyperlinkPayload)
     // Bold red text under an OSC 8 link.
     t.feed("\x1b[1;31m\x1b]8;;https://example.com/first\x1b\\");
     t.feed("ab\u4e2d\u00e9e\u0301");
-    const uint16_t style = t.curStyleID();
+    const uint16_t style = t.innerState().curStyleID;
     ASSERT_NE(style, 0);
     const uint16_t first = packedAt(t, 0, 0).payloadCode();
     ASSERT_NE(first, 0) << "the link is registered by the first text printed under it";
-    EXPECT_EQ(Terminal::stringPayload(packedAt(t, 0, 0)), ";https://example.com/first");
+    EXPECT_EQ(stringPayload(packedAt(t, 0, 0)), ";https://example.com/first");
     for (int col : {0, 1, 2, 3, 4, 5}) {
         EXPECT_EQ(packedAt(t, col, 0).payloadCode(), first) << "column " << col;
         EXPECT_EQ(packedAt(t, col, 0).attributeID(), style) << "column " << col;
@@ -423,42 +427,58 @@ TEST(TerminalPrintTests, UpdateRangeCoversThePrintedRows)
         << "a widened character that wraps marks both rows";
 }
 
-TEST(TerminalPrintTests, JoinTestAndClusterCheck)
+TEST(TerminalPrintTests, WhatAMarkJoins)
 {
-    TerminalFixture fixture(10, 3);
-    Terminal& t = fixture.t();
-    CellArena& arena = *t.cellArena();
-    const PackedCell letter = PackedCell::makeScalar('a', 0, PackedCell::WidthState::single, false, 0, 0);
-    EXPECT_EQ(t.combinedGraphemeScalars(letter, 0x0301), std::u32string(U"a\u0301"));
-    EXPECT_EQ(t.combinedGraphemeScalars(letter, 'b'), std::nullopt);
-
-    const PackedCell man =
-        *arena.pack(0, std::u32string_view(U"\U0001F468\u200D"), PackedCell::WidthState::lead, 0, 0, false);
-    EXPECT_EQ(t.combinedGraphemeScalars(man, 0x1F469), std::u32string(U"\U0001F468\u200D\U0001F469"));
-    EXPECT_EQ(t.combinedGraphemeScalars(man, 'x'), std::nullopt);
-
-    t.feed("ab");
-    EXPECT_EQ(t.combiningTarget(t.buffer()), (Position{1, 0}));
-    t.feed("\u4e2d");
-    EXPECT_EQ(t.combiningTarget(t.buffer()), (Position{2, 0}))
-        << "the target skips the right half of a wide character";
-    moveCursor(t, 0, 0);
-    EXPECT_EQ(t.combiningTarget(t.buffer()), std::nullopt) << "nothing at column 0";
-    moveCursor(t, 6, 0);
-    EXPECT_EQ(t.combiningTarget(t.buffer()), std::nullopt) << "nothing after an empty cell";
+    // A scalar that extends the cluster before it joins that cell; one that does not starts a
+    // cell of its own. A mark joins the cell before the cursor, the lead of a wide character for
+    // its right half, and nothing at column 0 or after an empty cell, where it is dropped.
+    struct Case
+    {
+        std::string before;
+        int cursor;
+        std::string printed;
+        std::vector<std::string> cells;
+    };
+    const Case cases[] = {
+        {"a", -1, "\u0301", {"a\u0301", ""}},
+        {"a", -1, "b", {"a", "b"}},
+        {"\U0001F468\u200D", -1, "\U0001F469", {"\U0001F468\u200D\U0001F469", "", ""}},
+        {"\U0001F468\u200D", -1, "x", {"\U0001F468\u200D", "", "x"}},
+        {"ab", -1, "\u0301", {"a", "b\u0301", ""}},
+        {"ab\u4e2d", -1, "\u0301", {"a", "b", "\u4e2d\u0301", "", ""}},
+        {"ab", 0, "\u0301", {"a", "b", ""}},
+        {"ab", 6, "\u0301", {"a", "b", "", "", "", "", "", ""}},
+    };
+    for (const Case& c : cases) {
+        TerminalFixture fixture(10, 3);
+        Terminal& t = fixture.t();
+        t.feed(c.before);
+        if (c.cursor >= 0)
+            moveCursor(t, c.cursor, 0);
+        t.feed(c.printed);
+        std::vector<std::string> cells;
+        for (size_t col = 0; col < c.cells.size(); ++col) {
+            // An empty cell reads as U+0000.
+            const std::string text = getText(t, int(col), 0).value_or("?");
+            cells.push_back(text == std::string(1, '\0') ? "" : text);
+        }
+        EXPECT_EQ(cells, c.cells) << "after \"" << c.before << "\" with the cursor at " << c.cursor;
+    }
 }
 
 TEST(TerminalPrintTests, CharDataConveniences)
 {
     const Attribute attribute;
-    const CharData wide = Terminal::makeCharData(attribute, char32_t(0x4e2d), 2);
+    CharData wide(attribute, 0, 1);
+    wide.setValue(0x4e2d, 2);
     EXPECT_EQ(wide.code, 0x4e2d);
     EXPECT_EQ(wide.width, 2);
     EXPECT_EQ(wide.widthStateCode, 1);
 
-    CharData data = Terminal::makeCharData(attribute, Character(std::u32string(U"e\u0301")), 1);
+    CharData data(attribute, 0, 1);
+    data.setCharacter(Character(std::u32string(U"e\u0301")), 1);
     EXPECT_EQ(data.getText(), "e\u0301");
-    Terminal::updateCharData(data, int32_t('x'), 1);
+    data.setValue(int32_t('x'), 1);
     EXPECT_EQ(data.getText(), "x");
     EXPECT_FALSE(data.graphemeScalarValues);
 }
@@ -514,8 +534,8 @@ TEST(TerminalPrintTests, SplitFeedsPrintLikeOneFeed)
         Terminal& b = split.t();
         ASSERT_EQ(a.buffer().lines().count(), b.buffer().lines().count()) << "seed " << seed;
         for (int row = 0; row < a.buffer().lines().count(); ++row) {
-            const BufferLine& lineA = *a.buffer().lines()[row];
-            const BufferLine& lineB = *b.buffer().lines()[row];
+            const BufferLine& lineA = a.buffer().lines().lineOrEmpty(row);
+            const BufferLine& lineB = b.buffer().lines().lineOrEmpty(row);
             for (int col = 0; col < lineA.count(); ++col) {
                 const PackedCell cellA = lineA.packed(col);
                 const PackedCell cellB = lineB.packed(col);
@@ -574,7 +594,7 @@ TEST(TerminalPrintTests, RandomBytesKeepWideCharactersWhole)
         t.feed(text);
 
         for (int row = 0; row < t.buffer().lines().count(); ++row) {
-            const BufferLine& line = *t.buffer().lines()[row];
+            const BufferLine& line = t.buffer().lines().lineOrEmpty(row);
             for (int col = 0; col < line.count(); ++col) {
                 const PackedCell cell = line.packed(col);
                 if (cell.isLead()) {

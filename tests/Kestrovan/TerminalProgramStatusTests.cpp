@@ -165,15 +165,15 @@ TEST(TerminalProgramStatusTests, InvalidPayloadsAreIgnoredWhole)
     EXPECT_EQ(t.programStatus("x")->app, std::string(32, 'a'));
     EXPECT_FALSE(accepted(t, "id=x:state=done:app=" + std::string(33, 'a'))) << "an app over 32 bytes";
 
-    // The parser never sees more than 4,092 bytes; the handler's own bound is 4,088.
+    // The parser never hands on more than 4,092 bytes of an OSC, "7501;" included.
     std::string payload = "id=x:state=done";
     payload.resize(4087, ':');
     t.clearProgramStatus("");
-    t.oscProgramStatus(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()), 0x07);
+    t.feed("\x1b]7501;" + payload + "\x07");
     EXPECT_TRUE(t.programStatus("x")) << "4,087 bytes are read";
     payload.push_back(':');
     t.clearProgramStatus("");
-    t.oscProgramStatus(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()), 0x07);
+    t.feed("\x1b]7501;" + payload + "\x07");
     EXPECT_FALSE(t.programStatus("x")) << "4,088 bytes are ignored";
 }
 

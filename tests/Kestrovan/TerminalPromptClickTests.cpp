@@ -2,6 +2,9 @@
 // the input state, the cursor keys sent in each mode (with wide characters, wrapped input and
 // multi-line commands), and the click reports.
 #include "RecordingTerminalDelegate.h"
+#include "TerminalTestAccess.h"
+
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
 
@@ -141,9 +144,11 @@ TEST(TerminalPromptClickTests, OnlyAnArmedCommandLineWithAClickModeTakesClicks)
         Terminal& t = fixture.t();
         t.feed("\x1b[?1049h");
         // No program can arm a command line on the alternate screen (OSC 133 is ignored there);
-        // the state is written directly to check that such clicks are refused all the same.
-        t.altBuffer()->semanticInput = SemanticInputState::armed;
-        t.altBuffer()->semanticClickMode =
+        // the state is written directly, through the test-only hook, to check that such clicks are
+        // refused all the same.
+        Buffer& alternate = TerminalTestAccess::buffer(t, Terminal::BufferKind::alt);
+        alternate.semanticInput = SemanticInputState::armed;
+        alternate.semanticClickMode =
             SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
         EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "the alternate screen never takes clicks";
         EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, plainClick));
@@ -216,9 +221,9 @@ TEST(TerminalPromptClickTests, WrappedInputIsOneLogicalLine)
     TerminalFixture fixture(10, 5);
     Terminal& t = fixture.t();
     t.feed(osc133("A;cl=line") + "$ " + osc133("B") + "0123456789ab");
-    ASSERT_TRUE(t.bufferLine(1)->isWrapped());
+    ASSERT_TRUE(bufferLine(t, 1)->isWrapped());
     ASSERT_EQ(t.getCursorLocation(), std::make_pair(4, 1));
-    EXPECT_EQ(t.semanticRowKind(1), SemanticPromptKind::continuation);
+    EXPECT_EQ(t.buffer().semanticRowKind(1), SemanticPromptKind::continuation);
 
     const auto click = [&](int col, int row) {
         fixture.delegate->sends.clear();
@@ -236,7 +241,7 @@ TEST(TerminalPromptClickTests, MultiLineCommandsInEachMode)
     {
         TwoLineFixture fixture(";cl=line");
         Terminal& t = fixture.t();
-        ASSERT_EQ(t.bufferLine(1)->semanticHardContinuationGroup(), t.buffer().activeSemanticGroupID);
+        ASSERT_EQ(bufferLine(t, 1)->semanticHardContinuationGroup(), t.buffer().activeSemanticGroupID);
         EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "line mode stays on the cursor's line";
         EXPECT_EQ(fixture.click(3, 1), repeat(left, 2));
     }
@@ -285,12 +290,12 @@ TEST(TerminalPromptClickTests, ClickEventsReportThePress)
         fixture.delegate->sends.clear();
         EXPECT_TRUE(t.handleSemanticPromptClick(Position(2, 4), {}));
         EXPECT_EQ(fixture.delegate->sent(), "\x1b[<0;3;5M") << "screen column 3, screen row 5, 1-based";
-        EXPECT_EQ(t.semanticPromptClickMode(), SemanticPromptClickMode::clickEventsAbsolute());
+        EXPECT_EQ(t.innerState().semanticPromptClickMode, SemanticPromptClickMode::clickEventsAbsolute());
 
         // Scrolled: the report still gives the screen row.
         t.feed("\r\n\r\n");
         ASSERT_EQ(t.buffer().yBase(), 1);
-        ASSERT_TRUE(t.bufferLine(6)->semanticHardContinuationGroup());
+        ASSERT_TRUE(bufferLine(t, 6)->semanticHardContinuationGroup());
         fixture.delegate->sends.clear();
         EXPECT_TRUE(t.handleSemanticPromptClick(Position(0, 4), {}));
         EXPECT_EQ(fixture.delegate->sent(), "\x1b[<0;1;4M");
@@ -302,7 +307,7 @@ TEST(TerminalPromptClickTests, ClickEventsReportThePress)
         Terminal& t = fixture.t();
         t.feed("out\r\n" + osc133("A;click_events=2") + "$ " + osc133("B") + "a\r\n" + osc133("A;k=c") +
                "> " + osc133("B") + "b\r\n" + "xx" + osc133("P;k=s") + "; " + osc133("B") + "c");
-        ASSERT_EQ(t.semanticPromptMarks(3).size(), 1u);
+        ASSERT_EQ(t.buffer().semanticPromptMarks(3).size(), 1u);
         const auto click = [&](int col, int row) {
             fixture.delegate->sends.clear();
             EXPECT_TRUE(t.handleSemanticPromptClick(Position(col, row), {})) << col << "," << row;

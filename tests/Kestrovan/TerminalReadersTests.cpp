@@ -6,6 +6,8 @@
 
 #include "Kestrovan/Line.h"
 #include "Kestrovan/LinkMatch.h"
+#include "Kestrovan/TerminalLinks.h"
+#include "Kestrovan/TerminalTextExtraction.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -22,8 +24,6 @@ std::string osc133(std::string_view payload)
 // Lines handed to readers cannot be changed through what they get.
 static_assert(
     std::is_same_v<decltype(std::declval<const Terminal&>().getLine(0)), std::shared_ptr<const BufferLine>>);
-static_assert(std::is_same_v<decltype(std::declval<const Terminal&>().bufferLine(0)),
-                             std::shared_ptr<const BufferLine>>);
 static_assert(std::is_same_v<decltype(std::declval<const CircularBufferLineList&>().lineIfPresent(0)),
                              std::shared_ptr<const BufferLine>>);
 
@@ -36,7 +36,7 @@ TEST(TerminalReadersTests, ReadingThroughAConstTerminalChangesNothing)
     // Four more lines recycle the prompt's line: the start line the buffer holds is stale now,
     // and the query a writer makes would forget it.
     t.feed("1\r\n2\r\n3\r\n4");
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     const std::shared_ptr<BufferLine> staleStart = buffer.semanticPromptStartLine;
     ASSERT_TRUE(staleStart);
     const std::string before = dumpTerminalState(t);
@@ -45,44 +45,46 @@ TEST(TerminalReadersTests, ReadingThroughAConstTerminalChangesNothing)
     const Buffer& lines = reader.buffer();
     std::string seen;
     for (int row = 0; row < lines.lines().count(); ++row) {
-        seen += reader.translateBufferLineToString(lines, row, 0, -1) + "|";
+        seen += translateBufferLineToString(lines, row, 0, -1) + "|";
         for (int col = 0; col < reader.cols(); col += 5) {
             const Position at(col, row);
-            (void)reader.link(LinkLookupLocation::buffer(at), LinkLookupMode::explicitAndImplicit);
-            (void)reader.buildImplicitLineMap(at, lines);
-            (void)reader.payloadCode(at, lines);
+            (void)link(reader, LinkLookupLocation::buffer(at), LinkLookupMode::explicitAndImplicit);
+            (void)buildImplicitLineMap(reader, at, lines);
+            (void)payloadCode(reader, at, lines);
             (void)reader.semanticContent(at);
         }
-        (void)reader.heuristicImplicitGroup(row, lines);
-        (void)reader.linkRowEdgeInfo(row, lines);
-        (void)reader.semanticRowKind(row);
-        (void)reader.semanticPromptMarks(row);
-        if (const std::shared_ptr<const BufferLine> line = reader.bufferLine(row))
+        (void)heuristicImplicitGroup(reader, row, lines);
+        (void)linkRowEdgeInfo(reader, row, lines);
+        (void)reader.buffer().semanticRowKind(row);
+        (void)reader.buffer().semanticPromptMarks(row);
+        if (const std::shared_ptr<const BufferLine> line = bufferLine(reader, row))
             (void)reader.semanticRow(*line, line->recycleGeneration());
     }
     for (int row = 0; row < reader.rows(); ++row) {
         (void)reader.getLine(row);
         (void)reader.getCharData(0, row);
-        (void)reader.getCharacter(1, row);
-        (void)reader.getText(2, row);
+        (void)getCharacter(reader, 1, row);
+        (void)getText(reader, 2, row);
     }
     (void)reader.getScrollInvariantLine(lines.linesTop);
-    (void)reader.getBufferAsData(Terminal::BufferKind::normal, Terminal::TextEncoding::utf8);
-    (void)reader.getSelectedLines(Position(0, 0), Position(5, 3), lines);
+    (void)getBufferAsData(reader, Terminal::BufferKind::normal, Terminal::TextEncoding::utf8);
+    (void)getSelectedLines(Position(0, 0), Position(5, 3), lines);
 
     EXPECT_EQ(seen, "link see ./dir/f.txt|1|2|3|4|");
-    EXPECT_EQ(reader.link(LinkLookupLocation::buffer(Position(1, 0)), LinkLookupMode::explicitAndImplicit),
+    EXPECT_EQ(link(reader, LinkLookupLocation::buffer(Position(1, 0)), LinkLookupMode::explicitAndImplicit),
               "https://a.example");
-    EXPECT_EQ(reader.link(LinkLookupLocation::buffer(Position(12, 0)), LinkLookupMode::explicitAndImplicit),
+    EXPECT_EQ(link(reader, LinkLookupLocation::buffer(Position(12, 0)), LinkLookupMode::explicitAndImplicit),
               "./dir/f.txt");
-    EXPECT_EQ(reader.getText(Position(0, 1), Position(1, 4)), "1\n2\n3\n4");
-    EXPECT_FALSE(reader.activeSemanticPromptOrigin()) << "no row opens the group any more";
+    EXPECT_EQ(getText(reader, Position(0, 1), Position(1, 4)), "1\n2\n3\n4");
+    EXPECT_FALSE(reader.buffer().activeSemanticPromptOrigin()) << "no row opens the group any more";
     EXPECT_EQ(describeDumpDifference(before, dumpTerminalState(t)), "");
     EXPECT_EQ(buffer.semanticPromptStartLine, staleStart) << "reading leaves the stale start alone";
 
-    // The writers' query settles it.
-    EXPECT_FALSE(buffer.semanticPromptStartRow());
-    EXPECT_EQ(buffer.semanticPromptStartLine, nullptr);
+    // The writers' query settles it: a secondary prompt joins the group it finds, and finding none
+    // (the stale start forgotten) it opens one on its own row.
+    t.feed(osc133("A;k=s"));
+    EXPECT_NE(buffer.semanticPromptStartLine, staleStart);
+    EXPECT_EQ(buffer.findSemanticPromptStartRow(), buffer.yBase() + buffer.y());
 }
 
 } // namespace

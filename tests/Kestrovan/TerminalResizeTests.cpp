@@ -1,6 +1,7 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -49,10 +50,13 @@ struct SizingFixture
     }
 };
 
+/// DECSCL with `values` as its parameters.
 void setConformance(Terminal& t, std::initializer_list<int64_t> values)
 {
-    const std::vector<int64_t> stored(values);
-    t.cmdSetConformanceLevel(CsiParameters(stored.data(), static_cast<int>(stored.size())), {});
+    std::string sequence = "\x1b[";
+    for (const int64_t value : values)
+        sequence += (sequence.size() > 2 ? ";" : "") + std::to_string(value);
+    t.feed(sequence + "\"p");
 }
 
 } // namespace
@@ -68,18 +72,20 @@ TEST(TerminalResize, SizesAreClampedAndEveryStateFollows)
     EXPECT_EQ(t.rows(), 1);
     EXPECT_EQ(t.options().cols, 2) << "the options follow, so a reset keeps the size";
     EXPECT_EQ(t.options().rows, 1);
-    EXPECT_EQ(t.normalBuffer()->cols(), 2);
-    EXPECT_EQ(t.altBuffer()->rows(), 1);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 2);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).rows(), 1);
     EXPECT_EQ(rowText(t, 0), "ab");
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 0));
 
     // New columns get the usual stops, in both buffers.
     t.resize(30, 3);
     for (int column : {8, 16, 24}) {
-        EXPECT_TRUE(t.normalBuffer()->tabStops()[size_t(column)]) << "normal, column " << column;
-        EXPECT_TRUE(t.altBuffer()->tabStops()[size_t(column)]) << "alternate, column " << column;
+        EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).tabStops()[size_t(column)])
+            << "normal, column " << column;
+        EXPECT_TRUE(t.buffer(Terminal::BufferKind::alt).tabStops()[size_t(column)])
+            << "alternate, column " << column;
     }
-    EXPECT_FALSE(t.normalBuffer()->tabStops()[20]);
+    EXPECT_FALSE(t.buffer(Terminal::BufferKind::normal).tabStops()[20]);
 
     // The same size again changes nothing.
     t.clearUpdateRange();
@@ -117,22 +123,24 @@ TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
     TerminalFixture fixture(20, 4);
     Terminal& t = fixture.t();
     t.feed("the quick brown fox jumps\r\n$ ");
-    ASSERT_EQ(t.normalBuffer()->savedY, 0) << "nothing saved: the slot is the top row";
-    t.activateAltBuffer();
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).savedY, 0) << "nothing saved: the slot is the top row";
+    t.feed("\x1b[?47h");
     kestrovan::testing::moveCursor(t, 0, 0);
     t.feed("alternate text here");
 
     t.resize(10, 3);
-    EXPECT_EQ(t.altBuffer()->cols(), 10);
-    EXPECT_EQ(t.altBuffer()->rows(), 3);
-    EXPECT_EQ(t.buffer().lines()[0]->count(), 20) << "the alternate screen keeps its cells and never reflows";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).cols(), 10);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).rows(), 3);
+    EXPECT_EQ(t.buffer().lines().lineOrEmpty(0).count(), 20)
+        << "the alternate screen keeps its cells and never reflows";
     EXPECT_EQ(rowText(t, 0), "alternate");
-    EXPECT_EQ(t.normalBuffer()->cols(), 20) << "the normal screen is resized when it returns";
-    EXPECT_EQ(t.normalBuffer()->rows(), 4);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 20)
+        << "the normal screen is resized when it returns";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).rows(), 4);
 
-    t.activateNormalBuffer(true);
-    EXPECT_EQ(t.normalBuffer()->cols(), 10);
-    EXPECT_EQ(t.normalBuffer()->rows(), 3);
+    t.feed("\x1b[?1047l");
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 10);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).rows(), 3);
     EXPECT_EQ(screenText(t), "brown fox|jumps|$");
     // The saved row kept its distance from the cursor (two rows above it) through the resize;
     // the cursor itself then comes over from the alternate screen.
@@ -148,11 +156,11 @@ TEST(TerminalResize, AClearedAlternateScreenMadeShorterGrowsNoHistory)
 {
     TerminalFixture fixture(10, 5);
     Terminal& t = fixture.t();
-    t.activateAltBuffer();
-    t.activateNormalBuffer(true);
+    t.feed("\x1b[?47h");
+    t.feed("\x1b[?1047l");
     t.resize(10, 3);
-    EXPECT_EQ(t.altBuffer()->lines().maxLength(), 3);
-    t.activateAltBuffer();
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).lines().maxLength(), 3);
+    t.feed("\x1b[?47h");
     t.feed(std::string(10, '\n'));
     EXPECT_EQ(t.buffer().yBase(), 0);
     EXPECT_EQ(t.buffer().lines().count(), 3);
@@ -167,7 +175,7 @@ TEST(TerminalResize, InBandSizeReports)
     // Off: nothing is sent, but the geometry is still recorded.
     t.updatePixelGeometry(9, 18);
     EXPECT_TRUE(host.sends.empty());
-    EXPECT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{24, 80, 9, 18}));
+    EXPECT_EQ(t.innerState().pixelGeometry, (TerminalPixelGeometry{24, 80, 9, 18}));
 
     t.feed("\x1b[?2048h");
     EXPECT_EQ(host.sent(), "\x1b[48;24;80;432;720t") << "switching reports on reports at once";
@@ -210,21 +218,22 @@ TEST(TerminalResize, InBandSizeReportsAskTheHostWhenNoSizeIsKnown)
     host.cellSizeQueries = 0;
 
     t.resize(80, 24);
-    t.reportInBandSizeIfAvailable();
+    t.feed("\x1b[?2048h"); // switching the reports on again reports at once
     EXPECT_TRUE(host.sends.empty()) << "no size known and none from the host: no report";
     EXPECT_EQ(host.cellSizeQueries, 2);
     host.cellSize = CellPixelSize{0, 18};
-    t.reportInBandSizeIfAvailable();
+    t.feed("\x1b[?2048h");
     EXPECT_TRUE(host.sends.empty()) << "an empty cell is no size";
-    EXPECT_FALSE(t.pixelGeometry().has_value());
+    EXPECT_FALSE(t.innerState().pixelGeometry.has_value());
 
     host.cellSize = CellPixelSize{8, 16};
-    t.reportInBandSizeIfAvailable();
+    t.feed("\x1b[?2048h");
     EXPECT_EQ(host.sent(), "\x1b[48;24;80;384;640t");
-    EXPECT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{24, 80, 8, 16})) << "the host's answer is kept";
+    EXPECT_EQ(t.innerState().pixelGeometry, (TerminalPixelGeometry{24, 80, 8, 16}))
+        << "the host's answer is kept";
     t.resize(20, 5);
     EXPECT_EQ(host.cellSizeQueries, 4);
-    EXPECT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{5, 20, 8, 16}));
+    EXPECT_EQ(t.innerState().pixelGeometry, (TerminalPixelGeometry{5, 20, 8, 16}));
 }
 
 TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibility)
@@ -248,8 +257,8 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     ASSERT_TRUE(t.cc().send8bit);
     // A one-pixel image placed at the cursor, which stays where it is; no reply.
     t.feed("\x1b_Ga=T,f=24,s=1,v=1,C=1,q=2;AAAA\x1b\\");
-    ASSERT_TRUE(t.hasKittyPlacements());
-    t.activateAltBuffer();
+    ASSERT_TRUE(t.innerState().hasKittyPlacements);
+    t.feed("\x1b[?47h\x1b[?25l"); // the switch shows the cursor: hidden again
     const int activations = fixture.delegate->bufferActivations;
 
     t.feed("\x1b"
@@ -263,14 +272,14 @@ TEST(TerminalResize, FullResetRestoresTheInitialStateAndKeepsSizeAndCursorVisibi
     EXPECT_EQ(t.buffer().y(), 0);
     EXPECT_TRUE(t.mode(TerminalMode::cursorHidden)) << "cursor visibility survives a full reset";
     EXPECT_FALSE(t.mode(TerminalMode::originMode));
-    EXPECT_EQ(t.conformance(), Terminal::TerminalConformance::vt500);
+    EXPECT_EQ(t.innerState().conformance, Terminal::TerminalConformance::vt500);
     EXPECT_FALSE(t.cc().send8bit);
     EXPECT_TRUE(t.mode(TerminalMode::bidiArrowKeySwap));
     EXPECT_EQ(t.currentBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.normalBuffer()->defaultBidiState(), options.initialBidiState);
-    EXPECT_EQ(t.altBuffer()->defaultBidiState(), options.initialBidiState);
-    EXPECT_FALSE(t.hasKittyPlacements()) << "images are gone";
-    EXPECT_EQ(t.terminalTitle(), "kept");
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).defaultBidiState(), options.initialBidiState);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).defaultBidiState(), options.initialBidiState);
+    EXPECT_FALSE(t.innerState().hasKittyPlacements) << "images are gone";
+    EXPECT_EQ(t.titles().terminalTitle(), "kept");
     EXPECT_EQ(fixture.delegate->bufferActivations, activations + 1);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 4)) << "the whole screen is repainted";
 
@@ -288,29 +297,29 @@ TEST(TerminalResize, ConformanceLevelAndReplyEncoding)
 
     t.feed("\x1b G"); // S8C1T
     setConformance(t, {61});
-    EXPECT_EQ(t.conformance(), Level::vt100);
+    EXPECT_EQ(t.innerState().conformance, Level::vt100);
     EXPECT_FALSE(t.cc().send8bit) << "DECSCL 61 turns 8-bit replies off";
     setConformance(t, {61, 0});
     EXPECT_FALSE(t.cc().send8bit) << "a VT100 stays 7-bit";
 
     setConformance(t, {62, 1});
-    EXPECT_EQ(t.conformance(), Level::vt200);
+    EXPECT_EQ(t.innerState().conformance, Level::vt200);
     EXPECT_FALSE(t.cc().send8bit);
     setConformance(t, {63, 0});
-    EXPECT_EQ(t.conformance(), Level::vt300);
+    EXPECT_EQ(t.innerState().conformance, Level::vt300);
     EXPECT_TRUE(t.cc().send8bit);
     setConformance(t, {64});
-    EXPECT_EQ(t.conformance(), Level::vt400);
+    EXPECT_EQ(t.innerState().conformance, Level::vt400);
     EXPECT_TRUE(t.cc().send8bit) << "without a second parameter the encoding is kept";
     setConformance(t, {65, 1});
-    EXPECT_EQ(t.conformance(), Level::vt500);
+    EXPECT_EQ(t.innerState().conformance, Level::vt500);
     EXPECT_FALSE(t.cc().send8bit);
     setConformance(t, {60, 2});
-    EXPECT_EQ(t.conformance(), Level::vt500) << "any other level is the highest";
+    EXPECT_EQ(t.innerState().conformance, Level::vt500) << "any other level is the highest";
     EXPECT_TRUE(t.cc().send8bit);
 
-    t.cmdSetConformanceLevel(CsiParameters::empty, {});
-    EXPECT_EQ(t.conformance(), Level::vt500) << "no parameters, no change";
+    t.feed("\x1b[\"p");
+    EXPECT_EQ(t.innerState().conformance, Level::vt500) << "no parameters, no change";
     EXPECT_TRUE(t.cc().send8bit);
     EXPECT_EQ(screenText(t), "||") << "DECSCL does not reset the terminal";
 }
@@ -320,16 +329,16 @@ TEST(TerminalResize, ScrollbackIsClearedAndResized)
     TerminalFixture fixture(10, 2, 10);
     Terminal& t = fixture.t();
     t.feed("a\r\nb\r\nc\r\nd\r\ne");
-    ASSERT_EQ(t.normalBuffer()->yBase(), 3);
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).yBase(), 3);
 
     // The normal screen's history goes even while the alternate screen is shown.
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     t.clearUpdateRange();
     t.clearScrollback();
-    EXPECT_EQ(t.normalBuffer()->yBase(), 0);
-    EXPECT_EQ(t.normalBuffer()->lines().count(), 2);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).yBase(), 0);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).lines().count(), 2);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 1));
-    t.activateNormalBuffer(false);
+    t.feed("\x1b[?47l");
     EXPECT_EQ(screenText(t), "d|e");
 
     t.feed("\r\nf\r\ng\r\nh");
@@ -341,7 +350,7 @@ TEST(TerminalResize, ScrollbackIsClearedAndResized)
     EXPECT_EQ(screenText(t), "g|h");
 
     // Without a limit there is no history, and no reflow either: narrowing cuts.
-    t.changeHistorySize(std::nullopt);
+    t.changeScrollback(std::nullopt);
     EXPECT_EQ(t.options().scrollback, 0);
     EXPECT_FALSE(t.buffer().hasScrollback());
     t.feed("\r\n0123456789");

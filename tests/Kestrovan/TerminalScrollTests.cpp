@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include "Kestrovan/SelectionService.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,7 @@ TEST(TerminalScrollTests, ScrollUpAndDownMoveWholeLinesWithoutTouchingTheScrollb
 {
     TerminalFixture fixture(10, 5, 10);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("a\r\nb\r\nc\r\nd\r\ne");
     setEraseBackground(t, Attribute::Color::ansi256(4));
     moveCursor(t, 3, 1);
@@ -84,7 +85,8 @@ TEST(TerminalScrollTests, ScrollUpAndDownWithMarginsMoveOnlyTheMarginColumns)
     Terminal& t = fixture.t();
     feedGrid(t);
     setMargins(t, 2, 5);
-    screenLine(t, 1).setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+    moveCursor(t, 0, 1);
+    t.feed("\x1b#6");    // DECDWL on row 1
     moveCursor(t, 8, 0); // outside the margins: SU and SD do not look at the column
 
     t.feed("\x1b[S");
@@ -129,7 +131,7 @@ TEST(TerminalScrollTests, ScrollUpAndDownAdjustRegisteredSelections)
     EXPECT_EQ(screenText(t), "a|||c|d|f");
     EXPECT_FALSE(inside->active()) << "SD pushed its last row out of the region";
     EXPECT_TRUE(outside->active());
-    EXPECT_EQ(t.activeSelectionCount(), 1);
+    EXPECT_EQ(t.innerState().activeSelectionCount, 1);
 
     auto moved = selectRows(fixture, Position(1, 3), Position(1, 3));
     t.feed("\x1b[T");
@@ -176,9 +178,10 @@ TEST(TerminalScrollTests, InsertAndDeleteLinesInsideTheRegion)
     t.feed("\x1b[99L");
     EXPECT_EQ(screenText(t), "a|||||f");
 
-    // DL ends a pending wrap first.
+    // DL ends a pending wrap first: one waits after a character printed in the last column.
     moveCursor(t, 9, 2);
-    t.buffer().setWrapPending(true);
+    t.feed("x");
+    ASSERT_TRUE(t.buffer().wrapPending());
     t.feed("\x1b[M");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(9, 2));
     EXPECT_FALSE(t.buffer().wrapPending());
@@ -346,7 +349,10 @@ TEST(TerminalScrollTests, InsertAndDeleteColumnsInTheRegion)
     setRegion(t, 1, 2);
     const Attribute::Color blue = Attribute::Color::ansi256(4);
     setEraseBackground(t, blue);
-    t.buffer().lines()[2]->setWrapped(true);
+    // Rows 1 and 2 printed as one line, so row 2 continues row 1.
+    moveCursor(t, 0, 1);
+    t.feed("abcdefghijABCDEFGHIJ");
+    ASSERT_TRUE(screenLine(t, 2).isWrapped());
 
     moveCursor(t, 3, 0); // DECIC works whatever the cursor row
     t.feed("\x1b[2'}");
@@ -360,7 +366,9 @@ TEST(TerminalScrollTests, InsertAndDeleteColumnsInTheRegion)
     EXPECT_EQ(screenText(t), "0123456789|abc  defgh|ABC  DEFGH|klmnopqrst")
         << "DECDC with the cursor row outside the region";
 
-    t.buffer().lines()[2]->setWrapped(true);
+    moveCursor(t, 0, 1);
+    t.feed("abc  defghABC  DEFGH"); // the two rows again as one line
+    ASSERT_TRUE(screenLine(t, 2).isWrapped());
     moveCursor(t, 3, 1);
     t.feed("\x1b[2'~");
     EXPECT_EQ(screenText(t), "0123456789|abcdefgh|ABCDEFGH|klmnopqrst");
@@ -371,7 +379,8 @@ TEST(TerminalScrollTests, InsertAndDeleteColumnsInTheRegion)
     t.feed("\x1b[99'~");
     EXPECT_EQ(screenText(t), "0123456789|abc|ABC|klmnopqrst") << "DECDC past the edge clears to it";
     moveCursor(t, 9, 1);
-    t.buffer().setWrapPending(true);
+    t.feed("x"); // in the last column: a wrap waits
+    ASSERT_TRUE(t.buffer().wrapPending());
     t.feed("\x1b['~");
     EXPECT_EQ(screenText(t), "0123456789|abc|ABC|klmnopqrst") << "DECDC with a wrap pending";
     EXPECT_TRUE(t.buffer().wrapPending()) << "DECDC keeps a pending wrap";
@@ -412,20 +421,24 @@ TEST(TerminalScrollTests, ColumnScrollMovesTheRegionColumns)
     setMargins(t, 2, 5);
     setRegion(t, 1, 2);
 
+    // DECBI on the left margin and DECFI on the right margin scroll the columns between them.
     moveCursor(t, 2, 1);
-    t.columnScroll(true, 2);
+    t.feed("\x1b"
+           "6");
     EXPECT_EQ(screenText(t), "0123456789|ab cdeghij|AB CDEGHIJ|klmnopqrst") << "back: content moves right";
     EXPECT_EQ(screenLine(t, 1)[2].attribute, Attribute::empty);
 
     moveCursor(t, 5, 1);
-    t.columnScroll(false, 2);
+    t.feed("\x1b"
+           "9");
     EXPECT_EQ(screenText(t), "0123456789|abcde ghij|ABCDE GHIJ|klmnopqrst") << "forward: content moves left";
 
     const std::string before = screenText(t);
     moveCursor(t, 7, 1);
-    t.columnScroll(true, 2);
-    moveCursor(t, 3, 0);
-    t.columnScroll(true, 2);
+    t.feed("\x1b['}");
+    moveCursor(t, 2, 0);
+    t.feed("\x1b"
+           "6");
     EXPECT_EQ(screenText(t), before) << "nothing with the cursor outside the margins or the region";
 }
 
@@ -433,7 +446,7 @@ TEST(TerminalScrollTests, RepeatPrecedingCharacter)
 {
     TerminalFixture fixture(6, 3, 10);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
 
     t.feed("ab\x1b[3b");
     EXPECT_EQ(rowText(t, 0), "abbbb");
@@ -455,13 +468,7 @@ TEST(TerminalScrollTests, RepeatPrecedingCharacter)
     EXPECT_TRUE(buffer.wrapPending());
 
     // After a combining sequence the whole cluster repeats.
-    t.feed("\x1b[2J");
-    const char32_t cluster[] = {U'e', U'\u0301'};
-    const std::optional<PackedCell> combined =
-        t.cellArena()->pack(0, std::u32string_view(cluster, 2), PackedCell::WidthState::single, 0, 0, false);
-    ASSERT_TRUE(combined);
-    screenLine(t, 0).fill(*combined, 0, 1);
-    moveCursor(t, 1, 0);
+    t.feed("\x1b[2J\x1b[He\u0301"); // a cluster cell at column 0
     t.feed("\x1b[2b");
     EXPECT_EQ(rowText(t, 0), "e\xcc\x81"
                              "e\xcc\x81"
@@ -487,19 +494,24 @@ TEST(TerminalScrollTests, ImageAndKittyHooksStayConsistent)
 {
     TerminalFixture fixture(10, 5, 10);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("a\r\nb\r\nc\r\nd\r\ne");
     const auto countImageLines = [&] {
         int count = 0;
         for (int row = 0; row < buffer.lines().count(); ++row)
-            count += buffer.lines()[row]->hasImages() ? 1 : 0;
+            count += buffer.lines().lineOrEmpty(row).hasImages() ? 1 : 0;
         return count;
     };
+    // A picture on every row, shown from the top row down (the last strip's line feed scrolls).
+    std::vector<std::shared_ptr<TerminalImage>> strips;
     for (int row = 0; row < 5; ++row)
-        buffer.attachImage(std::make_shared<TestImage>(), buffer.yBase() + row);
+        strips.push_back(std::make_shared<TestImage>());
+    moveCursor(t, 0, 0);
+    t.insertImageRows(strips);
+    ASSERT_EQ(countImageLines(), 5);
     // The operations must not trip over a kitty placement that exists.
     t.feed("\x1b_Ga=T,f=24,s=1,v=1,C=1,q=2;AAAA\x1b\\");
-    ASSERT_TRUE(t.hasKittyPlacements());
+    ASSERT_TRUE(t.innerState().hasKittyPlacements);
 
     // ESC D is written with an octal escape: "\x1bD" would read as one hex number.
     const char* sequences[] = {"\x1b[S",     "\x1b[T",  "\x1b[2L", "\x1b[2M", "\x1b[@", "\x1b[P",
@@ -553,10 +565,11 @@ TEST(TerminalScrollTests, RegionScrollOfAFullRingStopsCountingTheImagesOfTheLine
     // had left the ring, so it believed it held images for good.
     TerminalFixture fixture(10, 3, 0);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("a\r\nb\r\nc");
     ASSERT_TRUE(buffer.lines().isFull());
-    buffer.attachImage(std::make_shared<TestImage>(), 0);
+    moveCursor(t, 0, 0);
+    t.insertImageRows(std::vector<std::shared_ptr<TerminalImage>>{std::make_shared<TestImage>()});
     setRegion(t, 0, 1);
     moveCursor(t, 0, 1);
     t.feed("\n");

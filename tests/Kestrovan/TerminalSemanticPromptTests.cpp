@@ -2,6 +2,9 @@
 // and marks across wraps and scrolls, rows joined by line feeds, screen switches and resets, the
 // view queries, and the scan of user input for a submitted command line.
 #include "RecordingTerminalDelegate.h"
+#include "TerminalTestAccess.h"
+
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +40,7 @@ std::string codes(Terminal& t, int row)
 std::vector<std::string> marks(Terminal& t, int row)
 {
     std::vector<std::string> out;
-    for (const SemanticPromptAnchor& anchor : t.semanticPromptMarks(row)) {
+    for (const SemanticPromptAnchor& anchor : t.buffer().semanticPromptMarks(row)) {
         EXPECT_EQ(anchor.position.row, row);
         out.push_back(std::string(description(anchor.kind)) + "@" + std::to_string(anchor.position.col));
     }
@@ -48,7 +51,7 @@ std::vector<std::string> marks(Terminal& t, int row)
 std::vector<uint64_t> markGroups(Terminal& t, int row)
 {
     std::vector<uint64_t> out;
-    for (const SemanticMark& mark : t.bufferLine(row)->semanticMarks())
+    for (const SemanticMark& mark : bufferLine(t, row)->semanticMarks())
         out.push_back(mark.group);
     return out;
 }
@@ -59,7 +62,7 @@ TEST(TerminalSemanticPromptTests, PromptStartTakesAFreshLineOpensAGroupAndMarksI
 {
     TerminalFixture fixture(10, 4);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("hello");
     t.clearUpdateRange();
     t.feed(osc133("A"));
@@ -68,8 +71,8 @@ TEST(TerminalSemanticPromptTests, PromptStartTakesAFreshLineOpensAGroupAndMarksI
     EXPECT_EQ(marks(t, 1), Strings{"initial@0"});
     EXPECT_EQ(buffer.semanticContent, SemanticContent::prompt(SemanticPromptKind::initial));
     EXPECT_EQ(buffer.semanticInput, SemanticInputState::prompt);
-    EXPECT_EQ(t.activeSemanticPromptOrigin(), Position(0, 1));
-    EXPECT_EQ(t.semanticRowKind(1), SemanticPromptKind::initial);
+    EXPECT_EQ(t.buffer().activeSemanticPromptOrigin(), Position(0, 1));
+    EXPECT_EQ(t.buffer().semanticRowKind(1), SemanticPromptKind::initial);
     ASSERT_TRUE(t.getUpdateRange());
     EXPECT_EQ(t.getUpdateRange()->second, 1) << "the marked row is redrawn";
 
@@ -124,16 +127,16 @@ TEST(TerminalSemanticPromptTests, PrintedCellsCarryPromptInputAndOutputContent)
     EXPECT_FALSE(t.semanticContent(Position(10, 0)));
     EXPECT_FALSE(t.semanticContent(Position(0, -1)));
     EXPECT_FALSE(t.semanticContent(Position(0, t.buffer().lines().count())));
-    EXPECT_EQ(t.bufferLine(t.buffer().lines().count()), nullptr);
-    EXPECT_EQ(t.bufferLine(-1), nullptr);
-    EXPECT_EQ(t.bufferLine(0).get(), t.buffer().lines()[0].get());
+    EXPECT_EQ(bufferLine(t, t.buffer().lines().count()), nullptr);
+    EXPECT_EQ(bufferLine(t, -1), nullptr);
+    EXPECT_EQ(bufferLine(t, 0).get(), t.buffer().lines().lineIfPresent(0).get());
 }
 
 TEST(TerminalSemanticPromptTests, OptionsAreParsedOrTheWholeSequenceIsIgnored)
 {
     TerminalFixture fixture(10, 6);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("ab");
 
     t.feed(osc133("A;k=r"));
@@ -180,11 +183,12 @@ TEST(TerminalSemanticPromptTests, OptionsAreParsedOrTheWholeSequenceIsIgnored)
          SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::line), false},
     };
     for (const Case& c : cases) {
-        buffer.semanticClickMode = SemanticPromptClickMode::clickEventsRelative();
-        buffer.semanticUsesSpecialCursorKeys = !c.special;
+        // Other settings first, so each case shows what its payload sets.
+        t.feed(osc133(std::string("A;click_events=2;special_key=") + (c.special ? "0" : "1")));
+        ASSERT_EQ(buffer.semanticClickMode, SemanticPromptClickMode::clickEventsRelative());
         t.feed(osc133(c.payload));
         EXPECT_EQ(buffer.semanticClickMode, c.mode) << c.payload;
-        EXPECT_EQ(t.semanticPromptClickMode(), c.mode) << c.payload;
+        EXPECT_EQ(t.innerState().semanticPromptClickMode, c.mode) << c.payload;
         EXPECT_EQ(buffer.semanticUsesSpecialCursorKeys, c.special) << c.payload;
         EXPECT_EQ(buffer.semanticInput, SemanticInputState::prompt) << c.payload;
     }
@@ -201,7 +205,7 @@ TEST(TerminalSemanticPromptTests, PromptTextMarksWithoutAFreshLine)
 {
     TerminalFixture fixture(12, 4);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed("out" + osc133("P;k=i;cl=m"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "P takes no fresh line";
     EXPECT_EQ(buffer.activeSemanticGroupID, 1u);
@@ -226,42 +230,43 @@ TEST(TerminalSemanticPromptTests, LineFeedsWhileEditingJoinRowsToTheGroup)
 {
     TerminalFixture fixture(10, 6);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     // A command continued over two lines: the shell echoes the Enter inside the unfinished
     // command, then draws a continuation prompt.
     t.feed(osc133("A") + "$ " + osc133("B") + "echo \\\r\n" + osc133("A;k=c") + "> " + osc133("B") + "hi");
-    EXPECT_EQ(t.bufferLine(1)->semanticHardContinuationGroup(), 1u);
-    EXPECT_EQ(t.semanticRowKind(1), SemanticPromptKind::continuation);
+    EXPECT_EQ(bufferLine(t, 1)->semanticHardContinuationGroup(), 1u);
+    EXPECT_EQ(t.buffer().semanticRowKind(1), SemanticPromptKind::continuation);
     EXPECT_TRUE(buffer.rowContinuesActiveGroupHard(1));
     EXPECT_EQ(codes(t, 1), "3355");
-    EXPECT_EQ(t.activeSemanticPromptOrigin(), Position(0, 0)) << "the group still starts on row 0";
+    EXPECT_EQ(t.buffer().activeSemanticPromptOrigin(), Position(0, 0)) << "the group still starts on row 0";
 
     // The echoed Enter of the finished command moves to a row that joins too; the output start
     // takes it back out.
     t.sendUserInput(bytesOf("\r"));
     t.feed("\r\n");
-    EXPECT_FALSE(t.bufferLine(2)->semanticHardContinuationGroup()) << "submitted input joins nothing";
-    buffer.semanticInput = SemanticInputState::armed;
+    EXPECT_FALSE(bufferLine(t, 2)->semanticHardContinuationGroup()) << "submitted input joins nothing";
+    t.feed(osc133("B")); // editing a command line again
+    ASSERT_EQ(buffer.semanticInput, SemanticInputState::armed);
     t.feed("\n");
-    ASSERT_EQ(t.bufferLine(3)->semanticHardContinuationGroup(), 1u);
-    const uint64_t generation = t.bufferLine(3)->generation();
+    ASSERT_EQ(bufferLine(t, 3)->semanticHardContinuationGroup(), 1u);
+    const uint64_t generation = bufferLine(t, 3)->generation();
     t.feed(osc133("C"));
-    EXPECT_FALSE(t.bufferLine(3)->semanticHardContinuationGroup()) << "output does not continue the command";
-    EXPECT_EQ(t.bufferLine(3)->generation(), generation + BufferLine::decorationChange);
-    EXPECT_EQ(t.bufferLine(1)->semanticHardContinuationGroup(), 1u) << "only the cursor row is cleared";
+    EXPECT_FALSE(bufferLine(t, 3)->semanticHardContinuationGroup()) << "output does not continue the command";
+    EXPECT_EQ(bufferLine(t, 3)->generation(), generation + BufferLine::decorationChange);
+    EXPECT_EQ(bufferLine(t, 1)->semanticHardContinuationGroup(), 1u) << "only the cursor row is cleared";
 
     // Outside editing a line feed joins nothing.
     t.feed("out\r\n");
-    EXPECT_FALSE(t.bufferLine(4)->semanticHardContinuationGroup());
+    EXPECT_FALSE(bufferLine(t, 4)->semanticHardContinuationGroup());
 }
 
 TEST(TerminalSemanticPromptTests, ARowTakenOverByANewGroupLosesItsStalePromptAndInputCells)
 {
     TerminalFixture fixture(10, 6);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed(osc133("A") + "$ " + osc133("B") + "a\r\n" + osc133("A;k=c") + "> " + osc133("B") + "b\r\n");
-    ASSERT_EQ(t.bufferLine(1)->semanticHardContinuationGroup(), 1u);
+    ASSERT_EQ(bufferLine(t, 1)->semanticHardContinuationGroup(), 1u);
     // Output lands on the command's second row too (a program moved the cursor there).
     t.feed(osc133("C") + "\x1b[2;4Ho");
     ASSERT_EQ(codes(t, 1), "3356");
@@ -271,25 +276,25 @@ TEST(TerminalSemanticPromptTests, ARowTakenOverByANewGroupLosesItsStalePromptAnd
     // The shell moves up over the old command (as a redraw would) and line-feeds onto its
     // second row while the new command line is being edited.
     t.feed("\x1b[1;1H\n");
-    EXPECT_EQ(t.bufferLine(1)->semanticHardContinuationGroup(), 2u);
+    EXPECT_EQ(bufferLine(t, 1)->semanticHardContinuationGroup(), 2u);
     EXPECT_EQ(codes(t, 1), "0006") << "prompt and input codes go, output stays";
 
     // A row that already belongs to the active group is left alone.
-    const uint64_t generation = t.bufferLine(1)->generation();
+    const uint64_t generation = bufferLine(t, 1)->generation();
     t.feed("\x1b[1;1H\n");
-    EXPECT_EQ(t.bufferLine(1)->generation(), generation);
+    EXPECT_EQ(bufferLine(t, 1)->generation(), generation);
 }
 
 TEST(TerminalSemanticPromptTests, MarksAndGroupsFollowWrapsAndScrolling)
 {
     TerminalFixture fixture(10, 3, 2);
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     t.feed(osc133("A;cl=m") + "$ " + osc133("B") + "0123456789ab");
-    EXPECT_TRUE(t.bufferLine(1)->isWrapped());
+    EXPECT_TRUE(bufferLine(t, 1)->isWrapped());
     EXPECT_EQ(codes(t, 0), "1155555555");
     EXPECT_EQ(codes(t, 1), "5555");
-    EXPECT_EQ(t.semanticRowKind(1), SemanticPromptKind::continuation)
+    EXPECT_EQ(t.buffer().semanticRowKind(1), SemanticPromptKind::continuation)
         << "a soft-wrapped row continues the prompt";
 
     // Output scrolls the prompt into the scrollback; its mark and group go with its line.
@@ -297,22 +302,22 @@ TEST(TerminalSemanticPromptTests, MarksAndGroupsFollowWrapsAndScrolling)
     t.feed("\r\n" + osc133("C") + "1\r\n2\r\n");
     EXPECT_EQ(buffer.yBase(), 2);
     EXPECT_EQ(marks(t, 0), Strings{"initial@0"});
-    EXPECT_EQ(t.activeSemanticPromptOrigin(), Position(0, 0));
-    const std::shared_ptr<const BufferLine> start = t.bufferLine(0);
+    EXPECT_EQ(t.buffer().activeSemanticPromptOrigin(), Position(0, 0));
+    const std::shared_ptr<const BufferLine> start = bufferLine(t, 0);
     const uint64_t recycleGeneration = start->recycleGeneration();
     EXPECT_EQ(t.semanticRow(*start, recycleGeneration), 0);
-    EXPECT_EQ(t.semanticRow(*t.bufferLine(3), t.bufferLine(3)->recycleGeneration()), 3);
+    EXPECT_EQ(t.semanticRow(*bufferLine(t, 3), bufferLine(t, 3)->recycleGeneration()), 3);
 
     // The ring is full now (3 rows + 2 of scrollback): the next line recycles the prompt's line.
     t.feed("3\r\n");
     EXPECT_EQ(codes(t, 0), "5555") << "the wrapped input row is now the oldest";
     EXPECT_FALSE(t.semanticRow(*start, recycleGeneration)) << "a recycled line is no longer the prompt's";
-    EXPECT_FALSE(t.activeSemanticPromptOrigin()) << "no row opens the group any more";
-    EXPECT_FALSE(buffer.semanticPromptStartRow());
+    EXPECT_FALSE(t.buffer().activeSemanticPromptOrigin()) << "no row opens the group any more";
+    EXPECT_FALSE(buffer.findSemanticPromptStartRow());
 
     // A new prompt near the bottom, then scrolling by two lines: the group follows its line.
     t.feed(osc133("A") + "$ " + osc133("B") + "x\r\n" + osc133("C") + "\r\n");
-    const std::optional<Position> origin = t.activeSemanticPromptOrigin();
+    const std::optional<Position> origin = t.buffer().activeSemanticPromptOrigin();
     ASSERT_TRUE(origin);
     EXPECT_EQ(marks(t, static_cast<int>(origin->row)), Strings{"initial@0"});
     EXPECT_EQ(codes(t, static_cast<int>(origin->row)), "115");
@@ -324,26 +329,30 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     Terminal& t = fixture.t();
     t.feed(osc133("A;cl=m") + "$ " + osc133("B"));
     // OSC 133 is ignored on the alternate screen, so no program gets prompt content there; it is
-    // written directly to check that a switch ends the command line in the other buffer too.
-    t.altBuffer()->semanticContent = SemanticContent::prompt(SemanticPromptKind::right);
+    // written directly, through the test-only hook, to check that a switch ends the command line in
+    // the other buffer too.
+    TerminalTestAccess::buffer(t, Terminal::BufferKind::alt).semanticContent =
+        SemanticContent::prompt(SemanticPromptKind::right);
 
     t.feed("\x1b[?1049h");
-    for (Buffer* buffer : {t.normalBuffer().get(), t.altBuffer().get()}) {
+    for (const Buffer* buffer :
+         {&t.buffer(Terminal::BufferKind::normal), &t.buffer(Terminal::BufferKind::alt)}) {
         EXPECT_EQ(buffer->semanticInput, SemanticInputState::submitted);
         EXPECT_EQ(buffer->semanticContent, SemanticContent::output());
     }
 
     t.feed(osc133("A") + osc133("B") + "x");
-    EXPECT_EQ(t.altBuffer()->semanticInput, SemanticInputState::submitted)
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).semanticInput, SemanticInputState::submitted)
         << "OSC 133 is ignored on the alternate screen";
     EXPECT_TRUE(marks(t, t.buffer().yBase()).empty());
     EXPECT_EQ(codes(t, 0), "006") << "full-screen programs print output";
 
     t.feed("\x1b[?1049l");
     t.feed("\x1b[!p"); // DECSTR: the prompt state is forgotten
-    ASSERT_EQ(t.normalBuffer()->semanticContent, SemanticContent::none());
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).semanticContent, SemanticContent::none());
     t.feed("\x1b[?1049h");
-    EXPECT_EQ(t.normalBuffer()->semanticContent, SemanticContent::none()) << "none stays none";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).semanticContent, SemanticContent::none())
+        << "none stays none";
 }
 
 TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
@@ -352,23 +361,23 @@ TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
     Terminal& t = fixture.t();
     t.feed(osc133("A;cl=m;special_key=1") + "$ " + osc133("B") + "a\r\n" + osc133("A;k=c") + osc133("B") +
            "b");
-    t.scanUserInputForSubmission(bytesOf("\x1b[200~"));
+    t.registerUserInput(bytesOf("\x1b[200~"));
     ASSERT_EQ(marks(t, 0), Strings{"initial@0"});
-    ASSERT_TRUE(t.bufferLine(1)->semanticHardContinuationGroup());
-    const uint64_t row2Generation = t.bufferLine(2)->generation();
+    ASSERT_TRUE(bufferLine(t, 1)->semanticHardContinuationGroup());
+    const uint64_t row2Generation = bufferLine(t, 2)->generation();
 
     t.feed("\x1b[!p"); // DECSTR
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
     EXPECT_EQ(buffer.semanticContent, SemanticContent::none());
     EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle);
     EXPECT_EQ(buffer.semanticClickMode, SemanticPromptClickMode::none());
     EXPECT_FALSE(buffer.semanticUsesSpecialCursorKeys);
-    EXPECT_FALSE(buffer.semanticPromptStartRow());
+    EXPECT_FALSE(buffer.findSemanticPromptStartRow());
     EXPECT_TRUE(marks(t, 0).empty());
-    EXPECT_FALSE(t.bufferLine(1)->semanticHardContinuationGroup());
-    EXPECT_EQ(t.bufferLine(2)->generation(), row2Generation) << "a row with neither is left untouched";
+    EXPECT_FALSE(bufferLine(t, 1)->semanticHardContinuationGroup());
+    EXPECT_EQ(bufferLine(t, 2)->generation(), row2Generation) << "a row with neither is left untouched";
     EXPECT_EQ(codes(t, 0), "115") << "cell contents are not part of the reset";
-    EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf("\r"))) << "the scanner left the paste";
+    EXPECT_TRUE(t.registerUserInput(bytesOf("\r"))) << "the scanner left the paste";
 
     // A full reset goes through the same path.
     t.feed(osc133("A") + osc133("B") +
@@ -376,80 +385,13 @@ TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
            "c");
     EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::idle);
     EXPECT_EQ(t.buffer().semanticContent, SemanticContent::none());
-
-    // Without clearing, marks stay.
-    t.feed(osc133("A"));
-    t.resetSemanticPromptState(false);
-    EXPECT_EQ(marks(t, 0), Strings{"initial@0"});
-    EXPECT_FALSE(t.activeSemanticPromptOrigin()) << "but the group start is forgotten";
-}
-
-TEST(TerminalSemanticPromptTests, UserInputIsScannedForEnterInEachEncoding)
-{
-    TerminalFixture fixture;
-    Terminal& t = fixture.t();
-    struct Case
-    {
-        std::string input;
-        bool submits;
-        const char* what;
-    };
-    const Case cases[] = {
-        {"ls\r", true, "CR"},
-        {"ls\n", true, "LF"},
-        {"ls", false, "plain text"},
-        {"\x1bOM", true, "keypad Enter (SS3 M)"},
-        {"\x1bOA", false, "SS3 A"},
-        {"\x1b[13u", true, "kitty Enter"},
-        {"\x1b[13;5u", true, "kitty ctrl-Enter"},
-        {"\x1b[13;1:1u", true, "kitty Enter press"},
-        {"\x1b[13;1:2u", true, "kitty Enter repeat"},
-        {"\x1b[13;1:3u", false, "kitty Enter release"},
-        {"\x1b[13:13;2u", true, "kitty Enter with an alternate key"},
-        {"\x1b[13;1:u", true, "kitty Enter with an empty event type"},
-        {"\x1b[113u", false, "another kitty key"},
-        {"\x1b[1;13u", false, "13 as a modifier"},
-        {"\x1b[13~", false, "another final byte"},
-        {"\x1b\x1b[13u", true, "ESC ESC stays in escape"},
-        {"\x1bx\x1b[13u", true, "an ESC sequence, then kitty Enter"},
-        {"\x1b[200~ls\r\x1b[201~", false, "CR inside a bracketed paste"},
-        {"\x1b[200~a\nb\x1b[201~", false, "LF inside a bracketed paste"},
-        {"\x1b[200~\x1bOM\x1b[13u\x1b[201~", false, "key reports inside a bracketed paste are pasted text"},
-        {"\x1b[200~ls\x1b[201~\r", true, "CR after the paste"},
-        {"\x1b[1\r", true, "CR ends an unfinished CSI"},
-    };
-    for (const Case& c : cases) {
-        t.resetUserInputScanner();
-        EXPECT_EQ(t.scanUserInputForSubmission(bytesOf(c.input)), c.submits) << c.what;
-    }
-
-    // The state carries over between calls: sequences may arrive in pieces.
-    t.resetUserInputScanner();
-    EXPECT_FALSE(t.scanUserInputForSubmission(bytesOf("\x1b")));
-    EXPECT_FALSE(t.scanUserInputForSubmission(bytesOf("[1")));
-    EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf("3u"))) << "a kitty Enter split over three sends";
-    EXPECT_FALSE(t.scanUserInputForSubmission(bytesOf("\x1bO")));
-    EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf("M")));
-    EXPECT_FALSE(t.scanUserInputForSubmission(bytesOf("\x1b[20")));
-    EXPECT_FALSE(t.scanUserInputForSubmission(bytesOf("0~ls")));
-    EXPECT_FALSE(t.scanUserInputForSubmission(bytesOf("\r"))) << "still inside the paste";
-    EXPECT_FALSE(t.scanUserInputForSubmission(bytesOf("\x1b[201")));
-    EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf("~\r")));
-
-    // Parameter bytes past 32 are dropped: the release type of this report falls beyond them,
-    // so it reads as a press.
-    const std::string longRelease = "\x1b[13:" + std::string(27, '1') + ";1:3u";
-    t.resetUserInputScanner();
-    EXPECT_TRUE(t.scanUserInputForSubmission(bytesOf(longRelease)));
-    EXPECT_EQ(t.semanticScanParams().size(), Terminal::maximumSemanticScanParams);
-    EXPECT_EQ(t.semanticScanState(), Terminal::SemanticScanState::ground);
 }
 
 TEST(TerminalSemanticPromptTests, SubmissionMovesOnlyAnArmedCommandLine)
 {
     TerminalFixture fixture;
     Terminal& t = fixture.t();
-    Buffer& buffer = t.buffer();
+    const Buffer& buffer = t.buffer();
 
     t.sendUserInput(bytesOf("x\r"));
     EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle) << "no prompt yet";

@@ -3,6 +3,8 @@
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -122,11 +124,12 @@ TEST(TerminalSgrTests, EveryFormSetsTheAttributeOfPrintedCells)
         t.feed(sgr.input);
         t.feed("X");
         const std::string label = "after ESC" + std::string(sgr.input + 1);
-        EXPECT_EQ(t.currentAttribute(), sgr.expected) << label;
+        EXPECT_EQ(t.innerState().currentAttribute, sgr.expected) << label;
         const std::optional<CharData> cell = t.getCharData(0, 0);
         ASSERT_TRUE(cell.has_value());
         EXPECT_EQ(cell->attribute, sgr.expected) << label << ": the printed cell";
-        EXPECT_EQ(t.cellArena()->attribute(t.curStyleID()), sgr.expected) << label << ": the style id";
+        EXPECT_EQ(t.cellArena()->attribute(t.innerState().curStyleID), sgr.expected)
+            << label << ": the style id";
     }
 }
 
@@ -180,15 +183,15 @@ TEST(TerminalSgrTests, SgrBuildsOnTheAttributeOtherPathsLeft)
         Terminal& t = fixture.t();
         sgrCase.between(t);
         t.feed("\x1b[4mX");
-        EXPECT_EQ(t.currentAttribute(), sgrCase.expected) << sgrCase.label;
-        EXPECT_EQ(t.cellArena()->attribute(t.curStyleID()), sgrCase.expected)
+        EXPECT_EQ(t.innerState().currentAttribute, sgrCase.expected) << sgrCase.label;
+        EXPECT_EQ(t.cellArena()->attribute(t.innerState().curStyleID), sgrCase.expected)
             << sgrCase.label << ": the style id";
         EXPECT_EQ(t.getCharData(t.buffer().x() - 1, t.buffer().y())->attribute, sgrCase.expected)
             << sgrCase.label << ": the printed cell";
         // And back to the default, which must also undo what the other path set.
         t.feed("\x1b[0mY");
-        EXPECT_EQ(t.currentAttribute(), Attribute()) << sgrCase.label << " then SGR 0";
-        EXPECT_EQ(t.curStyleID(), 0) << sgrCase.label << " then SGR 0";
+        EXPECT_EQ(t.innerState().currentAttribute, Attribute()) << sgrCase.label << " then SGR 0";
+        EXPECT_EQ(t.innerState().curStyleID, 0) << sgrCase.label << " then SGR 0";
     }
 }
 
@@ -197,16 +200,18 @@ TEST(TerminalSgrTests, EraseAttributeFollowsTheBackgroundOnly)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     const auto eraseAttribute = [&] {
-        return t.cellArena()->attribute(t.currentEraseBlankCell().attributeID());
+        return t.cellArena()->attribute(t.innerState().currentEraseBlankCell.attributeID());
     };
 
     t.feed("\x1b[31;1;44m");
     const Attribute blueErase = withBackground(CellColor::ansi256(4));
-    EXPECT_EQ(t.currentEraseAttribute(), blueErase) << "default foreground, no style, the new background";
+    EXPECT_EQ(t.innerState().currentEraseAttribute, blueErase)
+        << "default foreground, no style, the new background";
     EXPECT_EQ(eraseAttribute(), blueErase);
-    EXPECT_EQ(t.currentEraseBlankCell().scalar(), 0u);
-    EXPECT_EQ(t.currentEraseSpaceCell().scalar(), U' ');
-    EXPECT_EQ(t.currentEraseSpaceCell().attributeID(), t.currentEraseBlankCell().attributeID());
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.scalar(), 0u);
+    EXPECT_EQ(t.innerState().currentEraseSpaceCell.scalar(), U' ');
+    EXPECT_EQ(t.innerState().currentEraseSpaceCell.attributeID(),
+              t.innerState().currentEraseBlankCell.attributeID());
 
     // Lines scrolled in at the bottom are filled with the erase cell.
     t.feed("\n\n\n");
@@ -214,27 +219,28 @@ TEST(TerminalSgrTests, EraseAttributeFollowsTheBackgroundOnly)
     EXPECT_EQ(t.getCharData(5, 2)->attribute.fg, CellColor::defaultColor()) << "but not the foreground";
 
     // Changing anything but the background leaves the erase cells alone.
-    const uint64_t blank = t.currentEraseBlankCell().rawValue;
+    const uint64_t blank = t.innerState().currentEraseBlankCell.rawValue;
     const int interned = t.cellArena()->attributeCount();
     t.feed("\x1b[22;3;32m");
-    EXPECT_EQ(t.currentEraseBlankCell().rawValue, blank);
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.rawValue, blank);
     EXPECT_EQ(t.cellArena()->attributeCount(), interned + 1) << "only the new current attribute is interned";
     t.feed("\x1b[44m");
-    EXPECT_EQ(t.currentEraseBlankCell().rawValue, blank) << "the same background counts as unchanged";
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.rawValue, blank)
+        << "the same background counts as unchanged";
 
     // When the erase attribute equals the current one it shares its id.
     t.feed("\x1b[0;48;2;1;2;3m");
-    EXPECT_EQ(t.currentEraseAttribute(), withBackground(CellColor::trueColor(1, 2, 3)));
-    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), t.curStyleID());
+    EXPECT_EQ(t.innerState().currentEraseAttribute, withBackground(CellColor::trueColor(1, 2, 3)));
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.attributeID(), t.innerState().curStyleID);
 
     // Back to the default background: erase cells go back to style 0.
     t.feed("\x1b[m");
-    EXPECT_EQ(t.currentEraseAttribute(), Attribute());
-    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
-    EXPECT_EQ(t.curStyleID(), 0);
+    EXPECT_EQ(t.innerState().currentEraseAttribute, Attribute());
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.attributeID(), 0);
+    EXPECT_EQ(t.innerState().curStyleID, 0);
 
     t.feed("\x1b[45m\x1b[49m");
-    EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "SGR 49 resets the erase background too";
+    EXPECT_EQ(t.innerState().currentEraseAttribute, Attribute()) << "SGR 49 resets the erase background too";
 }
 
 TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
@@ -242,17 +248,17 @@ TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[1m");
-    const uint16_t id = t.curStyleID();
+    const uint16_t id = t.innerState().curStyleID;
     const int interned = t.cellArena()->attributeCount();
-    const uint64_t erase = t.currentEraseBlankCell().rawValue;
+    const uint64_t erase = t.innerState().currentEraseBlankCell.rawValue;
     t.feed("\x1b[1m\x1b[1;1m");
-    EXPECT_EQ(t.curStyleID(), id);
+    EXPECT_EQ(t.innerState().curStyleID, id);
     EXPECT_EQ(t.cellArena()->attributeCount(), interned);
-    EXPECT_EQ(t.currentEraseBlankCell().rawValue, erase);
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.rawValue, erase);
 
     t.feed("\x1b[0m\x1b[m\x1b[0m");
-    EXPECT_EQ(t.curStyleID(), 0);
-    EXPECT_EQ(t.currentAttribute(), Attribute());
+    EXPECT_EQ(t.innerState().curStyleID, 0);
+    EXPECT_EQ(t.innerState().currentAttribute, Attribute());
 }
 
 // Leading true colours are folded ahead of the general parameter walk, and a whole sequence of
@@ -300,11 +306,14 @@ TEST(TerminalSgrTests, LeadingTrueColoursFoldAsTheGeneralWalkDoes)
                 folded.t().feed("\x1b[" + start + "m\x1b[" + form + "m" + after);
                 walked.t().feed("\x1b[" + start + "m\x1b[59;" + form + "m" + after);
                 const std::string label = start + " then " + form + (after.empty() ? "" : " padded");
-                EXPECT_EQ(folded.t().currentAttribute(), walked.t().currentAttribute()) << label;
-                EXPECT_EQ(folded.t().cellArena()->attribute(folded.t().curStyleID()),
-                          walked.t().currentAttribute())
+                EXPECT_EQ(folded.t().innerState().currentAttribute, walked.t().innerState().currentAttribute)
                     << label;
-                EXPECT_EQ(folded.t().currentEraseAttribute(), walked.t().currentEraseAttribute()) << label;
+                EXPECT_EQ(folded.t().cellArena()->attribute(folded.t().innerState().curStyleID),
+                          walked.t().innerState().currentAttribute)
+                    << label;
+                EXPECT_EQ(folded.t().innerState().currentEraseAttribute,
+                          walked.t().innerState().currentEraseAttribute)
+                    << label;
             }
         }
     }
@@ -325,17 +334,17 @@ TEST(TerminalSgrTests, ManyLooksSeenAgainKeepTheirIds)
     std::vector<uint16_t> ids(looks);
     for (int n = 0; n < looks; ++n) {
         t.feed(look(n));
-        ids[n] = t.curStyleID();
+        ids[n] = t.innerState().curStyleID;
     }
     for (int n = looks; n-- > 0;) {
         t.feed(look(n));
-        ASSERT_EQ(t.curStyleID(), ids[n]) << look(n).substr(1);
+        ASSERT_EQ(t.innerState().curStyleID, ids[n]) << look(n).substr(1);
         Attribute expected(
             CellColor::trueColor(static_cast<uint8_t>(n % 256), static_cast<uint8_t>(n / 256), 7),
             CellColor::defaultColor());
         if (n % 3 == 0)
             expected.underlineColor = CellColor::trueColor(1, 2, static_cast<uint8_t>(n % 200));
-        ASSERT_EQ(t.currentAttribute(), expected) << look(n).substr(1);
+        ASSERT_EQ(t.innerState().currentAttribute, expected) << look(n).substr(1);
         ASSERT_EQ(t.cellArena()->attribute(ids[n]), expected) << look(n).substr(1);
     }
 }
@@ -347,7 +356,7 @@ TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)
     DiagnosticCapture capture;
     t.feed("\x1b[6m");
     EXPECT_TRUE(capture.lines.empty()) << "silentLog is on by default";
-    EXPECT_EQ(t.currentAttribute(), Attribute());
+    EXPECT_EQ(t.innerState().currentAttribute, Attribute());
 
     t.setSilentLog(false);
     t.feed("\x1b[6m");
@@ -356,7 +365,7 @@ TEST(TerminalSgrTests, UnknownValuesAreReportedUnlessSilent)
     EXPECT_EQ(capture.lines[0], "Info: Unknown SGR attribute: 6 [6]");
     EXPECT_EQ(capture.lines[1], "Info: Unknown SGR attribute: 6 [1, 6, 31, 200]");
     EXPECT_EQ(capture.lines[2], "Info: Unknown SGR attribute: 200 [1, 6, 31, 200]");
-    EXPECT_EQ(t.currentAttribute(),
+    EXPECT_EQ(t.innerState().currentAttribute,
               Attribute(CellColor::ansi256(1), CellColor::defaultColor(), CharacterStyle::bold))
         << "the known values around an unknown one still apply";
 
@@ -384,12 +393,12 @@ TEST(TerminalSgrTests, AFullArenaFallsBackToTheDefaultAttribute)
     const int x = t.buffer().x();
     const int y = t.buffer().y();
     t.feed("\x1b[1;38;2;9;9;9mZ");
-    EXPECT_EQ(t.currentAttribute(), Attribute()) << "the arena could not name the new look";
-    EXPECT_EQ(t.curStyleID(), 0);
+    EXPECT_EQ(t.innerState().currentAttribute, Attribute()) << "the arena could not name the new look";
+    EXPECT_EQ(t.innerState().curStyleID, 0);
     EXPECT_EQ(t.getCharData(x, y)->code, U'Z') << "printing goes on";
     EXPECT_EQ(t.getCharData(x, y)->attribute, Attribute());
-    EXPECT_EQ(t.currentEraseAttribute(), Attribute()) << "the background fell back with it";
-    EXPECT_EQ(t.currentEraseBlankCell().attributeID(), 0);
+    EXPECT_EQ(t.innerState().currentEraseAttribute, Attribute()) << "the background fell back with it";
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.attributeID(), 0);
 }
 
 } // namespace

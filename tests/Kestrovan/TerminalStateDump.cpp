@@ -2,6 +2,7 @@
 
 #include "Kestrovan/CharSets.h"
 #include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <algorithm>
 #include <any>
@@ -306,7 +307,7 @@ std::string dumpLine(const BufferLine& line)
     return out;
 }
 
-std::string dumpBufferState(Buffer& buffer)
+std::string dumpBufferState(const Buffer& buffer)
 {
     std::ostringstream out;
     out << "size " << buffer.cols() << "x" << buffer.rows()
@@ -337,7 +338,7 @@ std::string dumpBufferState(Buffer& buffer)
         << " groups=" << buffer.semanticGroupCounter << " active=" << buffer.activeSemanticGroupID << "\n";
     out << "defaultBidi=" << describeBidi(buffer.defaultBidiState()) << "\n";
     for (int row = 0; row < buffer.lines().count(); ++row)
-        out << "L" << row << " " << dumpLine(*buffer.lines()[row]) << "\n";
+        out << "L" << row << " " << dumpLine(buffer.lines().lineOrEmpty(row)) << "\n";
     return out.str();
 }
 
@@ -349,34 +350,38 @@ std::string dumpTerminalState(Terminal& t)
     const CellArena& arena = *t.cellArena();
     out << "terminal " << t.cols() << "x" << t.rows()
         << " active=" << (t.isCurrentBufferAlternate() ? "alt" : "normal") << "\n";
-    if (t.pixelGeometry())
-        out << "pixels rows=" << t.pixelGeometry()->rows << " cols=" << t.pixelGeometry()->columns
-            << " cell=" << t.pixelGeometry()->cellWidth << "x" << t.pixelGeometry()->cellHeight << "\n";
+    if (t.innerState().pixelGeometry)
+        out << "pixels rows=" << t.innerState().pixelGeometry->rows
+            << " cols=" << t.innerState().pixelGeometry->columns
+            << " cell=" << t.innerState().pixelGeometry->cellWidth << "x"
+            << t.innerState().pixelGeometry->cellHeight << "\n";
     const TerminalOptions& options = t.options();
     out << "options cursor=" << tagName(options.cursorStyle) << " scrollback=" << options.scrollback
         << " ri=" << int(options.regionalIndicatorWidth) << " osc8=" << options.enableOsc8Hyperlinks
         << " palette=" << int(options.ansi256PaletteStrategy) << "\n";
-    out << "config defaultCursor=" << tagName(t.defaultCursorStyle())
-        << " conformance=" << int(t.conformance()) << " send8bit=" << t.cc().send8bit << "\n";
+    out << "config defaultCursor=" << tagName(t.innerState().defaultCursorStyle)
+        << " conformance=" << int(t.innerState().conformance) << " send8bit=" << t.cc().send8bit << "\n";
 
     // The pen: the attribute of the style id is read back through the arena, which checks that
     // the id and the attribute agree.
-    out << "attr cur={" << describeAttribute(t.currentAttribute()) << "} style={"
-        << describeAttribute(arena.attribute(t.curStyleID())) << "} erase={"
-        << describeAttribute(t.currentEraseAttribute()) << "}\n";
-    out << "eraseCells blank={" << describeLook(arena.unpack(t.currentEraseBlankCell())) << "}"
-        << describeCharData(arena.unpack(t.currentEraseBlankCell())) << " space={"
-        << describeLook(arena.unpack(t.currentEraseSpaceCell())) << "}"
-        << describeCharData(arena.unpack(t.currentEraseSpaceCell())) << "\n";
-    out << "charsets active=" << describeCharset(t.charset())
-        << " g=" << describeCharset(t.charsetSlots().gCharsets()[0])
-        << describeCharset(t.charsetSlots().gCharsets()[1])
-        << describeCharset(t.charsetSlots().gCharsets()[2])
-        << describeCharset(t.charsetSlots().gCharsets()[3]) << " gcharset=" << t.charsetSlots().gcharset()
-        << " gLevel=" << int(t.charsetSlots().gLevel()) << "\n";
-    out << "putback=" << escapeBytes(t.readingBuffer().putbackBuffer) << "\n";
-    out << "parser state=" << int(t.parser().currentState) << " dcs=" << (t.parser().dcsHandler() != nullptr)
-        << " depth=" << t.parseDepth() << "\n";
+    out << "attr cur={" << describeAttribute(t.innerState().currentAttribute) << "} style={"
+        << describeAttribute(arena.attribute(t.innerState().curStyleID)) << "} erase={"
+        << describeAttribute(t.innerState().currentEraseAttribute) << "}\n";
+    out << "eraseCells blank={" << describeLook(arena.unpack(t.innerState().currentEraseBlankCell)) << "}"
+        << describeCharData(arena.unpack(t.innerState().currentEraseBlankCell)) << " space={"
+        << describeLook(arena.unpack(t.innerState().currentEraseSpaceCell)) << "}"
+        << describeCharData(arena.unpack(t.innerState().currentEraseSpaceCell)) << "\n";
+    out << "charsets active=" << describeCharset(t.innerState().charsets.charset())
+        << " g=" << describeCharset(t.innerState().charsets.gCharsets()[0])
+        << describeCharset(t.innerState().charsets.gCharsets()[1])
+        << describeCharset(t.innerState().charsets.gCharsets()[2])
+        << describeCharset(t.innerState().charsets.gCharsets()[3])
+        << " gcharset=" << t.innerState().charsets.gcharset()
+        << " gLevel=" << int(t.innerState().charsets.gLevel()) << "\n";
+    out << "putback=" << escapeBytes(t.innerState().readingBuffer) << "\n";
+    out << "parser state=" << int((*t.innerState().parser).currentState)
+        << " dcs=" << ((*t.innerState().parser).dcsHandler() != nullptr)
+        << " depth=" << t.innerState().parseDepth << "\n";
     out << "updates screen=" << describeRows(t.getUpdateRange())
         << " absolute=" << describeRows(t.getScrollInvariantUpdateRange()) << "\n";
 
@@ -388,14 +393,14 @@ std::string dumpTerminalState(Terminal& t)
         << " kam=" << t.mode(TerminalMode::keyboardActionMode)
         << " srm=" << t.mode(TerminalMode::sendReceiveMode)
         << " backarrow=" << t.mode(TerminalMode::backarrowKeyMode)
-        << " protMode=" << int(t.characterProtectionMode())
+        << " protMode=" << int(t.innerState().characterProtectionMode)
         << " prot=" << t.mode(TerminalMode::characterProtection)
         << " wrap=" << t.mode(TerminalMode::wraparound)
         << " reverseWrap=" << t.mode(TerminalMode::reverseWraparound)
         << " reverseWrapExt=" << t.mode(TerminalMode::reverseWraparoundExtended)
         << " paste=" << t.mode(TerminalMode::bracketedPasteMode) << " altScroll=" << t.alternateScrollMode()
         << " schemeUpdates=" << t.mode(TerminalMode::colorSchemeUpdatesEnabled)
-        << " scheme=" << int(t.colorScheme()) << " focus=" << t.mode(TerminalMode::sendFocus)
+        << " scheme=" << int(t.innerState().colorScheme) << " focus=" << t.mode(TerminalMode::sendFocus)
         << " blink=" << t.mode(TerminalMode::cursorBlink)
         << " allow132=" << t.mode(TerminalMode::allow80To132)
         << " noClear=" << t.mode(TerminalMode::noClearOnColumnChange)
@@ -406,14 +411,14 @@ std::string dumpTerminalState(Terminal& t)
         << " inBand=" << t.mode(TerminalMode::inBandSizeReportsEnabled)
         << " kittyPaste=" << t.mode(TerminalMode::kittyPasteEventsEnabled) << "\n";
     out << "savedModes";
-    for (const auto& [mode, value] : t.savedPrivateModes())
+    for (const auto& [mode, value] : t.innerState().savedPrivateModes)
         out << " " << mode << "=" << value;
     out << "\nreportedOnly";
-    for (int mode : t.reportedOnly().decModes)
+    for (int mode : t.innerState().reportedOnly.decModes)
         out << " " << mode;
-    out << " extent=" << t.reportedOnly().attributeChangeExtent << "\n";
-    out << "keyboard normal=" << describeKeyboard(t.keyboardModeNormal())
-        << " alt=" << describeKeyboard(t.keyboardModeAlt()) << "\n";
+    out << " extent=" << t.innerState().reportedOnly.attributeChangeExtent << "\n";
+    out << "keyboard normal=" << describeKeyboard(t.innerState().keyboardModeNormal)
+        << " alt=" << describeKeyboard(t.innerState().keyboardModeAlt) << "\n";
     out << "mouse mode=" << int(t.mouseMode()) << " protocol=" << int(t.mouseProtocol())
         << " shift=" << t.mouseShiftCapture() << "\n";
     out << "bidi=" << describeBidi(t.currentBidiState())
@@ -421,17 +426,17 @@ std::string dumpTerminalState(Terminal& t)
         << " click=" << int(t.semanticPromptClickBehavior().kind) << "/"
         << int(t.semanticPromptClickBehavior().modifiers.rawValue) << "\n";
     out << "sync active=" << t.synchronizedOutputActive()
-        << " generation=" << t.synchronizedOutputGeneration()
+        << " generation=" << t.synchronizedOutput().generation()
         << " timeout=" << t.synchronizedOutputTimeoutSeconds() << "\n";
 
     out << "colors fg=" << describeRgb(t.foregroundColor()) << " bg=" << describeRgb(t.backgroundColor())
         << " cursor=" << (t.cursorColor() ? describeRgb(*t.cursorColor()) : std::string("-")) << "\n";
-    out << "installed " << describeColors(t.installedColors()) << "\n";
-    out << "defaultPalette " << describeColors(t.defaultAnsiColors()) << "\n";
+    out << "installed " << describeColors(t.palette().installedColors()) << "\n";
+    out << "defaultPalette " << describeColors(t.palette().defaultAnsiColors()) << "\n";
     out << "palette " << describeColors(t.ansiColors()) << "\n";
 
-    out << "title \"" << escapeBytes(t.terminalTitle().str()) << "\" icon \""
-        << escapeBytes(t.iconTitle().str()) << "\"\n";
+    out << "title \"" << escapeBytes(t.titles().terminalTitle().str()) << "\" icon \""
+        << escapeBytes(t.titles().iconTitle().str()) << "\"\n";
     out << "titleStack";
     for (size_t i = 0; i < t.titles().terminalTitleStack().size(); ++i)
         out << " \"" << escapeBytes(t.titles().terminalTitleStack()[i].str()) << "\"";
@@ -443,30 +448,33 @@ std::string dumpTerminalState(Terminal& t)
         << (t.hostCurrentDirectory() ? "\"" + escapeBytes(*t.hostCurrentDirectory()) + "\"" : "-")
         << " document="
         << (t.hostCurrentDocument() ? "\"" + escapeBytes(*t.hostCurrentDocument()) + "\"" : "-") << "\n";
-    out << "host focus=" << t.reportedFocusState() << " visibility=" << int(t.reportedVisibility())
+    out << "host focus=" << t.reportedFocusState() << " visibility=" << int(t.innerState().reportedVisibility)
         << " userScrolling=" << t.userScrolling() << "\n";
 
     out << "hyperlink=";
-    if (!t.activeHyperlink())
+    if (!t.innerState().activeHyperlink)
         out << "-";
     else
-        out << int(t.activeHyperlink()->kind) << " \"" << escapeBytes(t.activeHyperlink()->payload) << "\" "
-            << describePayload(t.activeHyperlink()->atom);
-    out << " heldPayloads=" << t.payloads().count << "\n";
-    out << "semanticScan state=" << int(t.semanticScanState()) << " paste=" << t.semanticScanInPaste()
-        << " params=" << escapeBytes(t.semanticScanParams()) << "\n";
-    out << "kitty placements=" << t.kittyGraphicsState().primary.placementsByKey.size() << "/"
-        << t.kittyGraphicsState().alternate.placementsByKey.size()
-        << " alt=" << t.kittyGraphicsState().activeIsAlternate << " has=" << t.hasKittyPlacements()
-        << " clipboard=" << (t.existingKittyClipboard() != nullptr) << "\n";
-    for (const auto& [key, record] : t.kittyGraphicsState().primary.placementsByKey)
+        out << int(t.innerState().activeHyperlink->kind) << " \""
+            << escapeBytes(t.innerState().activeHyperlink->payload) << "\" "
+            << describePayload(t.innerState().activeHyperlink->atom);
+    out << " heldPayloads=" << (*t.innerState().payloads).count << "\n";
+    out << "semanticScan state=" << int(t.innerState().semanticInputScanner.state())
+        << " paste=" << t.innerState().semanticInputScanner.inPaste()
+        << " params=" << escapeBytes(t.innerState().semanticInputScanner.params()) << "\n";
+    out << "kitty placements=" << (*t.innerState().kittyGraphics).primary.placementsByKey.size() << "/"
+        << (*t.innerState().kittyGraphics).alternate.placementsByKey.size()
+        << " alt=" << (*t.innerState().kittyGraphics).activeIsAlternate
+        << " has=" << t.innerState().hasKittyPlacements
+        << " clipboard=" << (t.innerState().kittyClipboard != nullptr) << "\n";
+    for (const auto& [key, record] : (*t.innerState().kittyGraphics).primary.placementsByKey)
         out << "placement at " << record.row << "," << record.col << " size " << record.rows << "x"
             << record.cols << "\n";
     for (const TerminalProgramStatus& record : t.programStatusRecords())
         out << "status " << describeProgramStatus(record) << "\n";
 
-    out << "== normal buffer\n" << dumpBufferState(*t.normalBuffer());
-    out << "== alternate buffer\n" << dumpBufferState(*t.altBuffer());
+    out << "== normal buffer\n" << dumpBufferState(t.buffer(Terminal::BufferKind::normal));
+    out << "== alternate buffer\n" << dumpBufferState(t.buffer(Terminal::BufferKind::alt));
     return out.str();
 }
 

@@ -119,7 +119,7 @@ private:
 std::string dumpTerminalState(Terminal& terminal);
 
 /// The dump of one buffer, its lines included.
-std::string dumpBufferState(Buffer& buffer);
+std::string dumpBufferState(const Buffer& buffer);
 
 /// One line of a buffer: its header (wrap flag, render mode, bidi state, used length, prompt
 /// marks, images) and its cells, runs of equal cells shortened to "cell*count".

@@ -2,10 +2,13 @@
 // the mode mirrors, focus and visibility reports, pointer press, the selection registry, the cell
 // accessors, the view terminal and teardown.
 #include "RecordingTerminalDelegate.h"
+#include "ScreenEditTestSupport.h"
 
 #include "Kestrovan/CharSets.h"
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/SelectionService.h"
+#include "Kestrovan/TerminalInnerState.h"
+#include "Kestrovan/TerminalTextExtraction.h"
 #include "Kestrovan/TinyAtom.h"
 #include "Kestrovan/ViewTerminal.h"
 
@@ -30,12 +33,15 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
     Terminal& t = *terminal;
 
     EXPECT_EQ(t.getDims(), std::make_pair(80, 25));
-    EXPECT_EQ(&t.buffer(), t.normalBuffer().get());
+    EXPECT_EQ(&t.buffer(), &t.buffer(Terminal::BufferKind::normal));
     EXPECT_EQ(t.buffer().lines().count(), 25) << "the normal viewport is filled";
-    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "the alternate buffer is filled only when activated";
-    EXPECT_FALSE(t.altBuffer()->hasScrollback());
-    EXPECT_EQ(t.normalBuffer()->lines().maxLength(), 25 + 500);
-    EXPECT_TRUE(t.normalBuffer()->wraparound() && t.altBuffer()->wraparound()) << "auto-wrap is mirrored";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).lines().count(), 0)
+        << "the alternate buffer is filled only when activated";
+    EXPECT_FALSE(t.buffer(Terminal::BufferKind::alt).hasScrollback());
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).lines().maxLength(), 25 + 500);
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).wraparound() &&
+                t.buffer(Terminal::BufferKind::alt).wraparound())
+        << "auto-wrap is mirrored";
     EXPECT_EQ(delegate->mouseModeChanges, 1) << "setup reports the mouse mode";
 
     const std::vector<bool>& stops = t.buffer().tabStops();
@@ -44,8 +50,8 @@ TEST(TerminalTests, ConstructionWithDefaultOptions)
 
     EXPECT_FALSE(t.getUpdateRange());
     EXPECT_FALSE(t.getScrollInvariantUpdateRange());
-    EXPECT_EQ(t.ansiColors(), t.defaultAnsiColors());
-    EXPECT_EQ(t.currentEraseBlankCell(), PackedCell());
+    EXPECT_EQ(t.ansiColors(), t.palette().defaultAnsiColors());
+    EXPECT_EQ(t.innerState().currentEraseBlankCell, PackedCell());
 }
 
 TEST(TerminalTests, SizeIsClampedToTheMinimum)
@@ -71,10 +77,10 @@ TEST(TerminalTests, SetupFollowsTheOptions)
     options.cursorStyle = CursorStyle::steadyBar;
     TerminalFixture fixture(options);
     Terminal& t = fixture.t();
-    EXPECT_EQ(t.altBuffer()->cols(), 40) << "both buffers take the size";
-    EXPECT_EQ(t.altBuffer()->rows(), 10);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).cols(), 40) << "both buffers take the size";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).rows(), 10);
     EXPECT_TRUE(t.mode(TerminalMode::lineFeedMode)) << "convertEol gives the initial line-feed mode";
-    EXPECT_EQ(t.defaultCursorStyle(), CursorStyle::steadyBar);
+    EXPECT_EQ(t.innerState().defaultCursorStyle, CursorStyle::steadyBar);
     EXPECT_EQ(t.buffer().scrollBottom(), 9);
     EXPECT_EQ(t.buffer().marginRight(), 39);
 }
@@ -84,11 +90,11 @@ TEST(TerminalTests, FullResetClearsSavedPrivateModesButConstructionDoesNot)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[?2004h\x1b[?2004s"); // bracketed paste on, then saved
-    ASSERT_EQ(t.savedPrivateModes().size(), 1u);
+    ASSERT_EQ(t.innerState().savedPrivateModes.size(), 1u);
     t.setup(false);
-    EXPECT_EQ(t.savedPrivateModes().size(), 1u) << "a construction-time setup keeps saved modes";
+    EXPECT_EQ(t.innerState().savedPrivateModes.size(), 1u) << "a construction-time setup keeps saved modes";
     t.setup(true);
-    EXPECT_TRUE(t.savedPrivateModes().empty()) << "a full reset empties saved modes";
+    EXPECT_TRUE(t.innerState().savedPrivateModes.empty()) << "a full reset empties saved modes";
 }
 
 TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
@@ -96,7 +102,7 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     TerminalFixture fixture(10, 3, 5);
     Terminal& t = fixture.t();
     t.feed("one\r\ntwo\r\nthree\r\nfour");
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     moveCursor(t, 4, 2);
     t.feed("\x1b[?6h\x1b[4h"); // DECOM, IRM
     t.feed("\x1b[1\"q");       // DECSCA: protected
@@ -104,13 +110,14 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     t.feed("\x1b G");          // S8C1T
     t.feed("\x1b[31;44m");     // red on blue, erasing to blue
     t.feed("\x1b[?5h");        // DECSCNM
-    t.setMouseMode(Terminal::MouseMode::anyEvent);
+    t.feed("\x1b[?1003h");
     t.feed("\x1b[=16;1u");       // kitty keyboard: report text, on the alternate screen
     t.feed("\x1b]7;/tmp\x1b\\"); // the directory
     t.feed("\x1b]2;kept\x1b\\"); // the title
     t.feed("\x1b]7501;id=job:state=working\x1b\\");
-    ASSERT_EQ(t.currentEraseAttribute(), Attribute(Attribute::Color(), Attribute::Color::ansi256(4)));
-    ASSERT_EQ(t.keyboardModeAlt().flags, KittyKeyboardFlags::reportText);
+    ASSERT_EQ(t.innerState().currentEraseAttribute,
+              Attribute(Attribute::Color(), Attribute::Color::ansi256(4)));
+    ASSERT_EQ(t.innerState().keyboardModeAlt.flags, KittyKeyboardFlags::reportText);
     ASSERT_EQ(t.hostCurrentDirectory(), "/tmp");
     ASSERT_EQ(t.programStatusRecords().size(), 1u);
     fixture.delegate->colorChanges.clear();
@@ -123,27 +130,28 @@ TEST(TerminalTests, FullResetRebuildsBuffersAndModes)
     EXPECT_EQ(screenText(t), "||") << "the normal buffer is rebuilt";
     EXPECT_EQ(t.buffer().lines().count(), 3) << "and its scrollback is gone";
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0)) << "a full reset homes the cursor";
-    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "the alternate buffer is cleared";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).lines().count(), 0) << "the alternate buffer is cleared";
     EXPECT_FALSE(t.mode(TerminalMode::originMode));
-    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.normalBuffer()->insertMode() ||
-                 t.altBuffer()->insertMode());
-    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) || t.normalBuffer()->bulkInsertBlocked() ||
-                 t.altBuffer()->bulkInsertBlocked());
-    EXPECT_EQ(t.characterProtectionMode(), Terminal::CharacterProtectionMode::off);
-    EXPECT_EQ(t.charset(), nullptr);
-    EXPECT_EQ(t.charsetSlots().gCharsets()[0], nullptr);
+    EXPECT_FALSE(t.mode(TerminalMode::insertMode) || t.buffer(Terminal::BufferKind::normal).insertMode() ||
+                 t.buffer(Terminal::BufferKind::alt).insertMode());
+    EXPECT_FALSE(t.mode(TerminalMode::characterProtection) ||
+                 t.buffer(Terminal::BufferKind::normal).bulkInsertBlocked() ||
+                 t.buffer(Terminal::BufferKind::alt).bulkInsertBlocked());
+    EXPECT_EQ(t.innerState().characterProtectionMode, Terminal::CharacterProtectionMode::off);
+    EXPECT_EQ(t.innerState().charsets.charset(), nullptr);
+    EXPECT_EQ(t.innerState().charsets.gCharsets()[0], nullptr);
     EXPECT_FALSE(t.cc().send8bit);
-    EXPECT_EQ(t.currentAttribute(), Attribute());
-    EXPECT_EQ(t.curStyleID(), 0);
-    EXPECT_EQ(t.currentEraseBlankCell(), PackedCell())
+    EXPECT_EQ(t.innerState().currentAttribute, Attribute());
+    EXPECT_EQ(t.innerState().curStyleID, 0);
+    EXPECT_EQ(t.innerState().currentEraseBlankCell, PackedCell())
         << "the erase cell follows the default background again";
     EXPECT_FALSE(t.mode(TerminalMode::reverseColors));
     EXPECT_EQ(fixture.delegate->colorChanges, std::vector<std::optional<int>>{std::nullopt});
     EXPECT_EQ(t.mouseMode(), Terminal::MouseMode::off);
     EXPECT_EQ(fixture.delegate->mouseModeChanges, 1);
-    EXPECT_TRUE(t.keyboardModeAlt().flags.isEmpty());
+    EXPECT_TRUE(t.innerState().keyboardModeAlt.flags.isEmpty());
     EXPECT_FALSE(t.hostCurrentDirectory());
-    EXPECT_EQ(t.terminalTitle(), "kept") << "titles survive a reset";
+    EXPECT_EQ(t.titles().terminalTitle(), "kept") << "titles survive a reset";
     EXPECT_TRUE(t.programStatusRecords().empty());
     ASSERT_EQ(fixture.delegate->programStatusChanges.size(), 1u);
     EXPECT_TRUE(fixture.delegate->programStatusChanges[0].empty());
@@ -166,9 +174,9 @@ TEST(TerminalTests, InstallPaletteNeedsExactlySixteenColours)
 
     colors.erase(colors.begin() + 16, colors.end());
     t.installPalette(colors);
-    EXPECT_EQ(t.installedColors(), colors);
+    EXPECT_EQ(t.palette().installedColors(), colors);
     EXPECT_EQ(t.ansiColors()[1], Color(0x1000, 0x2000, 0x3000)) << "the OSC 4 change is replaced";
-    EXPECT_EQ(t.ansiColors(), t.defaultAnsiColors());
+    EXPECT_EQ(t.ansiColors(), t.palette().defaultAnsiColors());
     EXPECT_TRUE(fixture.delegate->colorChanges.empty()) << "installing does not notify";
     EXPECT_EQ(t.paletteColor(255), t.ansiColors()[255]);
     EXPECT_FALSE(t.paletteColor(256));
@@ -260,45 +268,44 @@ TEST(TerminalTests, AlternateBufferSwitchKeepsTheCursor)
     Terminal& t = fixture.t();
     t.feed("normal");
     moveCursor(t, 3, 2);
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     EXPECT_TRUE(t.isCurrentBufferAlternate());
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2)) << "the cursor follows to the alternate buffer";
-    EXPECT_EQ(t.altBuffer()->lines().count(), 4) << "activation fills the alternate viewport";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).lines().count(), 4)
+        << "activation fills the alternate viewport";
     EXPECT_EQ(screenText(t), "|||");
-    EXPECT_TRUE(t.kittyGraphicsState().activeIsAlternate);
-    t.activateAltBuffer(); // already active: nothing happens
+    EXPECT_TRUE((*t.innerState().kittyGraphics).activeIsAlternate);
+    t.feed("\x1b[?47h"); // already active: nothing happens
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(3, 2));
 
     t.feed("alt");
     moveCursor(t, 7, 1);
-    t.activateNormalBuffer(false);
+    t.feed("\x1b[?47l");
     EXPECT_FALSE(t.isCurrentBufferAlternate());
-    EXPECT_FALSE(t.kittyGraphicsState().activeIsAlternate);
+    EXPECT_FALSE((*t.innerState().kittyGraphics).activeIsAlternate);
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(7, 1)) << "and back to the normal buffer";
     EXPECT_EQ(rowText(t, 0), "normal");
     EXPECT_EQ(absoluteRowText(*fixture.terminal, 0), "normal");
-    EXPECT_EQ(t.altBuffer()->lines().count(), 4) << "without clearAlt the alternate screen keeps its text";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).lines().count(), 4)
+        << "without clearAlt the alternate screen keeps its text";
 
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     EXPECT_EQ(rowText(t, 2), "   alt");
-    t.activateNormalBuffer(true);
-    EXPECT_EQ(t.altBuffer()->lines().count(), 0) << "clearAlt empties the alternate buffer";
-    t.activateAltBuffer(Attribute(Attribute::Color(), Attribute::Color::ansi256(2)));
-    EXPECT_EQ(t.buffer().lines()[0]->packed(0),
-              PackedCell::makePaletteBlank(2, PackedCell::WidthState::single, false, 0, 0))
-        << "the fill attribute colours the new blank cells";
+    t.feed("\x1b[?1047l");
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).lines().count(), 0)
+        << "clearAlt empties the alternate buffer";
 }
 
 TEST(TerminalTests, ResizeWhileAlternateLeavesTheNormalBufferUntilItReturns)
 {
     TerminalFixture fixture(10, 5);
     Terminal& t = fixture.t();
-    t.activateAltBuffer();
-    t.resizeBuffers(20, 4);
-    EXPECT_EQ(t.altBuffer()->cols(), 20);
-    EXPECT_EQ(t.altBuffer()->rows(), 4);
-    EXPECT_EQ(t.normalBuffer()->cols(), 10) << "the inactive normal buffer waits";
-    EXPECT_EQ(t.normalBuffer()->rows(), 5);
+    t.feed("\x1b[?47h");
+    t.resize(20, 4);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).cols(), 20);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).rows(), 4);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 10) << "the inactive normal buffer waits";
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).rows(), 5);
 }
 
 TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
@@ -307,16 +314,18 @@ TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
     Terminal& t = fixture.t();
     t.feed("\x1b[3;1H\x1b"
            "7\x1b[5;1H"); // DECSC two rows above the cursor, on row 4
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     // The normal buffer keeps its older size while the alternate screen is in use.
     t.resize(20, 4);
-    ASSERT_EQ(t.normalBuffer()->cols(), 10);
-    ASSERT_EQ(t.normalBuffer()->savedY, 2);
-    t.activateNormalBuffer(false);
-    EXPECT_EQ(t.normalBuffer()->cols(), 20);
-    EXPECT_EQ(t.normalBuffer()->rows(), 4);
-    EXPECT_EQ(t.normalBuffer()->savedY, 1) << "the cursor row moved to 3; the saved row keeps its distance";
-    EXPECT_TRUE(t.normalBuffer()->tabStops()[16]) << "tab stops are laid out over the new columns";
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 10);
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).savedY, 2);
+    t.feed("\x1b[?47l");
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 20);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).rows(), 4);
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).savedY, 1)
+        << "the cursor row moved to 3; the saved row keeps its distance";
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).tabStops()[16])
+        << "tab stops are laid out over the new columns";
 }
 
 TEST(TerminalTests, CellAccessors)
@@ -324,12 +333,12 @@ TEST(TerminalTests, CellAccessors)
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
     t.feed("ab");
-    EXPECT_EQ(t.getCharacter(0, 0), Character(U'a'));
-    EXPECT_EQ(t.getText(1, 0), "b");
-    EXPECT_EQ(t.getCharacter(5, 0), Character(U' ')) << "an empty cell reads as a space";
-    EXPECT_FALSE(t.getCharacter(-1, 0));
-    EXPECT_FALSE(t.getCharacter(10, 0));
-    EXPECT_FALSE(t.getCharacter(0, 3));
+    EXPECT_EQ(getCharacter(t, 0, 0), Character(U'a'));
+    EXPECT_EQ(getText(t, 1, 0), "b");
+    EXPECT_EQ(getCharacter(t, 5, 0), Character(U' ')) << "an empty cell reads as a space";
+    EXPECT_FALSE(getCharacter(t, -1, 0));
+    EXPECT_FALSE(getCharacter(t, 10, 0));
+    EXPECT_FALSE(getCharacter(t, 0, 3));
     EXPECT_FALSE(t.getCharData(0, -1));
     EXPECT_EQ(t.getCharData(0, 0)->code, 'a');
     EXPECT_FALSE(t.getLine(3));
@@ -352,13 +361,17 @@ TEST(TerminalTests, InsertModeAndProtectionAreMirrored)
     TerminalFixture fixture;
     Terminal& t = fixture.t();
     t.feed("\x1b[4h"); // IRM
-    EXPECT_TRUE(t.normalBuffer()->insertMode() && t.altBuffer()->insertMode());
-    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked() && t.altBuffer()->bulkInsertBlocked());
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).insertMode() &&
+                t.buffer(Terminal::BufferKind::alt).insertMode());
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).bulkInsertBlocked() &&
+                t.buffer(Terminal::BufferKind::alt).bulkInsertBlocked());
     t.feed("\x1b[1\"q\x1b[4l"); // DECSCA on, IRM off
-    EXPECT_TRUE(t.normalBuffer()->bulkInsertBlocked()) << "protection alone still blocks the fast paths";
+    EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).bulkInsertBlocked())
+        << "protection alone still blocks the fast paths";
     t.feed("\x1b[0\"q");
-    EXPECT_FALSE(t.normalBuffer()->bulkInsertBlocked() || t.altBuffer()->bulkInsertBlocked());
-    EXPECT_FALSE(t.normalBuffer()->characterProtection());
+    EXPECT_FALSE(t.buffer(Terminal::BufferKind::normal).bulkInsertBlocked() ||
+                 t.buffer(Terminal::BufferKind::alt).bulkInsertBlocked());
+    EXPECT_FALSE(t.buffer(Terminal::BufferKind::normal).characterProtection());
 }
 
 TEST(TerminalTests, FocusAndVisibilityReports)
@@ -404,8 +417,8 @@ TEST(TerminalTests, PointerPressAndPressure)
         t.beginPrimaryPointerPress(Position(3, 4));
         EXPECT_FALSE(t.updatePressure(1, 0.5f));
         EXPECT_EQ(t.updatePressure(2, 0.9f), Position(3, 4)) << "a force click acts where the press began";
-        EXPECT_EQ(t.pressureStage(), 2);
-        EXPECT_FLOAT_EQ(t.pressure(), 0.9f);
+        EXPECT_EQ(t.innerState().pressureStage, 2);
+        EXPECT_FLOAT_EQ(t.innerState().pressure, 0.9f);
         t.endPrimaryPointerPress();
         EXPECT_FALSE(t.updatePressure(2, 1.0f));
     });
@@ -425,35 +438,35 @@ TEST(TerminalTests, SelectionRegistryCountsActiveSelections)
     auto first = std::make_shared<SelectionService>(fixture.terminal);
     auto second = std::make_shared<SelectionService>(fixture.terminal);
     first->setActive(true);
-    EXPECT_EQ(t.activeSelectionCount(), 0) << "an unregistered selection does not count";
+    EXPECT_EQ(t.innerState().activeSelectionCount, 0) << "an unregistered selection does not count";
 
     t.registerSelection(first);                                     // without the lock: takes it itself
     t.terminalLock().withLock([&] { t.registerSelection(first); }); // with the lock held: no deadlock
-    EXPECT_EQ(t.selections().size(), 1u) << "registering twice keeps one entry";
-    EXPECT_EQ(t.activeSelectionCount(), 1);
+    EXPECT_EQ(t.innerState().registeredSelections, 1) << "registering twice keeps one entry";
+    EXPECT_EQ(t.innerState().activeSelectionCount, 1);
 
     t.registerSelection(second);
     second->setActive(true);
-    EXPECT_EQ(t.activeSelectionCount(), 2) << "becoming active counts";
+    EXPECT_EQ(t.innerState().activeSelectionCount, 2) << "becoming active counts";
     second->setActive(false);
-    EXPECT_EQ(t.activeSelectionCount(), 1);
+    EXPECT_EQ(t.innerState().activeSelectionCount, 1);
 
     t.unregisterSelection(first);
-    EXPECT_EQ(t.activeSelectionCount(), 0);
-    EXPECT_EQ(t.selections().size(), 1u);
+    EXPECT_EQ(t.innerState().activeSelectionCount, 0);
+    EXPECT_EQ(t.innerState().registeredSelections, 1);
     t.unregisterSelection(first); // not registered any more: nothing happens
-    EXPECT_EQ(t.activeSelectionCount(), 0);
+    EXPECT_EQ(t.innerState().activeSelectionCount, 0);
 
     // The registry holds selections weakly.
     second.reset();
     auto third = std::make_shared<SelectionService>(fixture.terminal);
     t.registerSelection(third);
-    EXPECT_EQ(t.selections().size(), 1u) << "a selection that has gone is dropped";
+    EXPECT_EQ(t.innerState().registeredSelections, 1) << "a selection that has gone is dropped";
 
     // From another thread while nobody holds the lock.
     std::thread other([&] { t.unregisterSelection(third); });
     other.join();
-    EXPECT_TRUE(t.selections().empty());
+    EXPECT_EQ(t.innerState().registeredSelections, 0);
 }
 
 TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
@@ -475,7 +488,10 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     auto spanningRows = makeSelection(Position(0, 1), Position(1, 3));
     fixture.delegate->selectionChanges = 0;
 
-    t.selectionsInvalidateForColumnRestrictedScroll(2, 5, 4, 12);
+    // A scroll of rows 2...5 between the margins at columns 4 and 12: DECSTBM, DECLRMM and
+    // DECSLRM, then IND on the region's last row inside the margins.
+    t.feed("\x1b[3;6r\x1b[?69h\x1b[5;13s\x1b[6;5H\x1b"
+           "D");
     EXPECT_FALSE(inside->active());
     EXPECT_EQ(inside->start, Position());
     EXPECT_EQ(inside->end, Position());
@@ -483,7 +499,7 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     EXPECT_TRUE(rightOfMargin->active()) << "one row, wholly right of the margin";
     EXPECT_TRUE(belowRows->active()) << "rows outside the range";
     EXPECT_FALSE(spanningRows->active()) << "several rows reaching into the range";
-    EXPECT_EQ(t.activeSelectionCount(), 3);
+    EXPECT_EQ(t.innerState().activeSelectionCount, 3);
     EXPECT_EQ(fixture.delegate->selectionChanges, 2);
 }
 
@@ -491,21 +507,16 @@ TEST(TerminalTests, RepairWideCellsAtTheMargins)
 {
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
-    BufferLine& line = *t.buffer().lines()[1];
-    const auto wide = [&](int col) {
-        line.set(col, Terminal::makeCharData(Attribute(), U'好', 2));
-        line.set(col + 1, Terminal::makeCharData(Attribute(), 0, 0));
-    };
-    wide(1); // straddles the left margin at column 2
-    wide(6); // straddles the seam after the right margin at column 6
-    t.buffer().setMarginLeft(2);
-    t.buffer().setMarginRight(6);
-    t.repairWideCellsForColumnRestrictedShift(1);
+    putWide(t, 1, 1); // straddles the left margin at column 2
+    putWide(t, 1, 6); // straddles the seam after the right margin at column 6
+    // DL on row 1 between the margins at columns 2 and 6 shifts only the columns between them;
+    // the halves outside them must not be left alone.
+    t.feed("\x1b[?69h\x1b[3;7s\x1b[2;3H\x1b[M");
+    const BufferLine& line = t.buffer().lines().lineOrEmpty(1);
     EXPECT_EQ(line[1].code, 0) << "the lead left of the margin is blanked";
     EXPECT_EQ(line[2].widthStateCode, 0) << "its continuation is blanked too";
     EXPECT_EQ(line[6].code, 0);
     EXPECT_EQ(line[7].widthStateCode, 0);
-    t.repairWideCellsForColumnRestrictedShift(99); // outside the ring: ignored
 }
 
 TEST(TerminalTests, EnableOsc8HyperlinksRefreshesOnChange)
@@ -513,13 +524,13 @@ TEST(TerminalTests, EnableOsc8HyperlinksRefreshesOnChange)
     TerminalFixture fixture(10, 3);
     Terminal& t = fixture.t();
     t.feed("\x1b]8;id=1;https://example.invalid\x1b\\");
-    ASSERT_TRUE(t.activeHyperlink());
+    ASSERT_TRUE(t.innerState().activeHyperlink);
     t.clearUpdateRange();
     t.setEnableOsc8Hyperlinks(true);
     EXPECT_FALSE(t.getUpdateRange()) << "no change, no refresh";
     t.setEnableOsc8Hyperlinks(false);
     EXPECT_FALSE(t.options().enableOsc8Hyperlinks);
-    EXPECT_FALSE(t.activeHyperlink());
+    EXPECT_FALSE(t.innerState().activeHyperlink);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 3));
     EXPECT_EQ(t.getScrollInvariantUpdateRange(), std::make_pair(0, 3));
 }
@@ -534,14 +545,14 @@ TEST(TerminalTests, TeardownReleasesHeldPayloadAtoms)
     const TinyAtom atom = terminal->buffer().getCharAt(Position(1, 0)).payload;
     ASSERT_NE(atom.code, 0);
     ASSERT_TRUE(atom.target());
-    EXPECT_EQ(terminal->payloads().count, 1);
-    KittyClipboardProtocol& clipboard = terminal->kittyClipboard();
-    std::shared_ptr<KittyClipboardProtocol> keep = clipboard.shared_from_this();
-    ASSERT_EQ(&clipboard, keep.get());
+    EXPECT_EQ((*terminal->innerState().payloads).count, 1);
+    terminal->refreshKittyClipboardCapabilities(); // makes the clipboard protocol object
+    const KittyClipboardProtocol* clipboard = terminal->innerState().kittyClipboard;
+    ASSERT_TRUE(clipboard);
+    std::shared_ptr<const KittyClipboardProtocol> keep = clipboard->shared_from_this();
     terminal.reset();
     EXPECT_FALSE(atom.target()) << "the atom went back to the table";
-    keep->refreshCapabilities(); // its terminal is gone: nothing happens
-    EXPECT_TRUE(keep->capabilities().isEmpty());
+    EXPECT_TRUE(keep->capabilities().isEmpty()) << "the protocol object forgot its terminal";
 }
 
 TEST(TerminalTests, DelegateMayGoFirst)
@@ -554,7 +565,7 @@ TEST(TerminalTests, DelegateMayGoFirst)
     terminal->setTerminalFocus(true);
     terminal->setForegroundColor(Color(1, 1, 1));
     EXPECT_EQ(rowText(*terminal, 0), "text") << "parsing goes on without a host";
-    EXPECT_EQ(terminal->terminalTitle(), "title");
+    EXPECT_EQ(terminal->titles().terminalTitle(), "title");
 }
 
 TEST(TerminalTests, ViewTerminalForwardsItsNotifications)

@@ -4,6 +4,9 @@
 #include "RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Line.h"
+#include "Kestrovan/TerminalInnerState.h"
+#include "Kestrovan/TerminalTextExtraction.h"
+#include "Kestrovan/Utf8.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -14,15 +17,17 @@ namespace {
 
 std::string dump(Terminal& t, Terminal::BufferKind kind, Terminal::TextEncoding encoding)
 {
-    const std::vector<uint8_t> data = t.getBufferAsData(kind, encoding);
+    const std::vector<uint8_t> data = getBufferAsData(t, kind, encoding);
     return std::string(data.begin(), data.end());
 }
 
-/// Writes wide (two-column) scalars at the cursor through the buffer's print path.
+/// Prints wide (two-column) scalars at the cursor.
 void printWide(Terminal& t, std::u32string_view scalars)
 {
-    t.buffer().insertScalarRun(std::span<const char32_t>(scalars.data(), scalars.size()), 2, t.curStyleID(),
-                               0);
+    std::string text;
+    for (const char32_t scalar : scalars)
+        appendUtf8(text, scalar);
+    t.feed(text);
 }
 
 TEST(TerminalTextExtractionTests, SoftWrappedRowsJoinIntoOneLine)
@@ -31,19 +36,20 @@ TEST(TerminalTextExtractionTests, SoftWrappedRowsJoinIntoOneLine)
     Terminal& t = f.t();
     const std::string word(200, 'w');
     t.feed(word);
-    ASSERT_TRUE(t.buffer().lines()[1]->isWrapped() && t.buffer().lines()[2]->isWrapped())
+    ASSERT_TRUE(t.buffer().lines().lineOrEmpty(1).isWrapped() &&
+                t.buffer().lines().lineOrEmpty(2).isWrapped())
         << "the word continues on rows 1 and 2";
 
-    EXPECT_EQ(t.getText(Position(0, 0), Position(80, 2)), word) << "no line feed where the rows wrapped";
+    EXPECT_EQ(getText(t, Position(0, 0), Position(80, 2)), word) << "no line feed where the rows wrapped";
 
-    const std::vector<Line> lines = t.getSelectedLines(Position(0, 0), Position(80, 2), t.buffer());
+    const std::vector<Line> lines = getSelectedLines(Position(0, 0), Position(80, 2), t.buffer());
     ASSERT_EQ(lines.size(), 1u) << "one logical line";
     ASSERT_EQ(lines[0].fragments.size(), 3u) << "one fragment per row";
     EXPECT_EQ(lines[0].length, 200);
     EXPECT_EQ(lines[0].fragments[2], (LineFragment{std::string(40, 'w'), 2, 0, 40}));
 
     // A range starting and ending inside the word.
-    EXPECT_EQ(t.getText(Position(78, 0), Position(2, 1)), "wwww");
+    EXPECT_EQ(getText(t, Position(78, 0), Position(2, 1)), "wwww");
 }
 
 TEST(TerminalTextExtractionTests, HardLineEndsAndBlankRows)
@@ -52,15 +58,15 @@ TEST(TerminalTextExtractionTests, HardLineEndsAndBlankRows)
     Terminal& t = f.t();
     t.feed("a\r\n\r\nb\r\n\r\n\r\nc");
 
-    EXPECT_EQ(t.getText(Position(0, 0), Position(10, 2)), "a\n\nb") << "a, a blank row, b";
-    EXPECT_EQ(t.getText(Position(0, 0), Position(10, 5)), "a\n\nb\n\n\nc")
+    EXPECT_EQ(getText(t, Position(0, 0), Position(10, 2)), "a\n\nb") << "a, a blank row, b";
+    EXPECT_EQ(getText(t, Position(0, 0), Position(10, 5)), "a\n\nb\n\n\nc")
         << "blank rows inside read as empty lines";
-    EXPECT_EQ(t.getText(Position(0, 0), Position(10, 7)), "a\n\nb\n\n\nc")
+    EXPECT_EQ(getText(t, Position(0, 0), Position(10, 7)), "a\n\nb\n\n\nc")
         << "blank rows at the end are dropped";
-    EXPECT_EQ(t.getText(Position(0, 3), Position(10, 5)), "\n\nc") << "blank rows at the start are kept";
+    EXPECT_EQ(getText(t, Position(0, 3), Position(10, 5)), "\n\nc") << "blank rows at the start are kept";
 
     // The fragments behind "a", blank, "b": a line break ends each hard line on the row it ends.
-    const std::vector<Line> lines = t.getSelectedLines(Position(0, 0), Position(10, 2), t.buffer());
+    const std::vector<Line> lines = getSelectedLines(Position(0, 0), Position(10, 2), t.buffer());
     ASSERT_EQ(lines.size(), 3u);
     ASSERT_EQ(lines[0].fragments.size(), 2u);
     EXPECT_EQ(lines[0].fragments[0], (LineFragment{std::string("a"), 0, 0, 1}));
@@ -76,14 +82,14 @@ TEST(TerminalTextExtractionTests, PartialRowsAndEitherOrder)
     Terminal& t = f.t();
     t.feed("abcdef\r\nghijkl");
 
-    EXPECT_EQ(t.getText(Position(2, 0), Position(3, 1)), "cdef\nghi") << "from column 2, up to column 3";
-    EXPECT_EQ(t.getText(Position(3, 1), Position(2, 0)), "cdef\nghi") << "ends given in reverse";
-    EXPECT_EQ(t.getText(Position(1, 0), Position(5, 0)), "bcde");
-    EXPECT_EQ(t.getText(Position(5, 0), Position(1, 0)), "bcde") << "same row, reverse order";
-    EXPECT_EQ(t.getText(Position(3, 0), Position(3, 0)), "") << "equal positions";
-    EXPECT_EQ(t.getText(Position(0, 0), Position(10, 99)), "abcdef\nghijkl") << "the end row is limited";
-    EXPECT_EQ(t.getText(Position(0, -1), Position(10, 1)), "") << "negative start row";
-    EXPECT_EQ(t.getText(Position(0, 3), Position(10, 9)), "") << "start row past the lines";
+    EXPECT_EQ(getText(t, Position(2, 0), Position(3, 1)), "cdef\nghi") << "from column 2, up to column 3";
+    EXPECT_EQ(getText(t, Position(3, 1), Position(2, 0)), "cdef\nghi") << "ends given in reverse";
+    EXPECT_EQ(getText(t, Position(1, 0), Position(5, 0)), "bcde");
+    EXPECT_EQ(getText(t, Position(5, 0), Position(1, 0)), "bcde") << "same row, reverse order";
+    EXPECT_EQ(getText(t, Position(3, 0), Position(3, 0)), "") << "equal positions";
+    EXPECT_EQ(getText(t, Position(0, 0), Position(10, 99)), "abcdef\nghijkl") << "the end row is limited";
+    EXPECT_EQ(getText(t, Position(0, -1), Position(10, 1)), "") << "negative start row";
+    EXPECT_EQ(getText(t, Position(0, 3), Position(10, 9)), "") << "start row past the lines";
 }
 
 TEST(TerminalTextExtractionTests, RowText)
@@ -93,31 +99,26 @@ TEST(TerminalTextExtractionTests, RowText)
     t.feed("a");
     moveCursor(t, 4, 0);
     t.feed("b");
-    EXPECT_EQ(t.translateBufferLineToString(t.buffer(), 0, 0, -1), "a   b")
+    EXPECT_EQ(translateBufferLineToString(t.buffer(), 0, 0, -1), "a   b")
         << "empty cells between characters read as spaces, the row's end is trimmed";
-    EXPECT_EQ(t.translateBufferLineToString(t.buffer(), 0, 1, 4), "   ");
-    EXPECT_EQ(t.translateBufferLineToString(t.buffer(), 1, 0, -1), "") << "a blank row";
-    EXPECT_EQ(t.translateBufferLineToString(t.buffer(), 7, 0, -1), "") << "a row past the buffer";
+    EXPECT_EQ(translateBufferLineToString(t.buffer(), 0, 1, 4), "   ");
+    EXPECT_EQ(translateBufferLineToString(t.buffer(), 1, 0, -1), "") << "a blank row";
+    EXPECT_EQ(translateBufferLineToString(t.buffer(), 7, 0, -1), "") << "a row past the buffer";
 
     // Wide characters: their right halves add nothing.
     moveCursor(t, 0, 1);
     printWide(t, U"\u65E5\u672C");
     t.feed("x");
-    EXPECT_EQ(t.translateBufferLineToString(t.buffer(), 1, 0, -1), "\u65E5\u672Cx");
-    EXPECT_EQ(t.translateBufferLineToString(t.buffer(), 1, 1, -1), "\u672Cx") << "from the first right half";
-    const std::vector<Line> wide = t.getSelectedLines(Position(0, 1), Position(10, 1), t.buffer());
+    EXPECT_EQ(translateBufferLineToString(t.buffer(), 1, 0, -1), "\u65E5\u672Cx");
+    EXPECT_EQ(translateBufferLineToString(t.buffer(), 1, 1, -1), "\u672Cx") << "from the first right half";
+    const std::vector<Line> wide = getSelectedLines(Position(0, 1), Position(10, 1), t.buffer());
     EXPECT_EQ(wide[0].fragments[0].length, 3) << "length counts characters";
 
     // A grapheme cluster is read through the cell arena.
     moveCursor(t, 0, 2);
-    const std::u32string cluster = U"e\u0301";
-    const std::optional<PackedCell> cell =
-        t.cellArena()->pack(t.curStyleID(), cluster, PackedCell::WidthState::single, 0, 0, false);
-    ASSERT_TRUE(cell);
-    t.buffer().insertCharacter(*cell);
-    t.feed("!");
-    EXPECT_EQ(t.getText(Position(0, 2), Position(10, 2)), "e\u0301!");
-    const std::vector<Line> clustered = t.getSelectedLines(Position(0, 2), Position(10, 2), t.buffer());
+    t.feed("e\u0301!"); // a cluster cell
+    EXPECT_EQ(getText(t, Position(0, 2), Position(10, 2)), "e\u0301!");
+    const std::vector<Line> clustered = getSelectedLines(Position(0, 2), Position(10, 2), t.buffer());
     EXPECT_EQ(clustered[0].fragments[0].length, 2) << "one character for the cluster, one for '!'";
 }
 
@@ -127,8 +128,8 @@ TEST(TerminalTextExtractionTests, RangesReachIntoScrollback)
     Terminal& t = f.t();
     t.feed("one\r\ntwo\r\nthree\r\nfour\r\nfive");
     ASSERT_EQ(t.buffer().yBase(), 2) << "two rows went into scrollback";
-    EXPECT_EQ(t.getText(Position(0, 0), Position(10, 4)), "one\ntwo\nthree\nfour\nfive") << "absolute rows";
-    EXPECT_EQ(t.getText(Position(0, 1), Position(2, 3)), "two\nthree\nfo");
+    EXPECT_EQ(getText(t, Position(0, 0), Position(10, 4)), "one\ntwo\nthree\nfour\nfive") << "absolute rows";
+    EXPECT_EQ(getText(t, Position(0, 1), Position(2, 3)), "two\nthree\nfo");
 }
 
 TEST(TerminalTextExtractionTests, WholeBufferDump)
@@ -151,7 +152,7 @@ TEST(TerminalTextExtractionTests, WholeBufferDump)
 
     // The alternate buffer: empty until used, then its own rows.
     EXPECT_EQ(dump(t, Kind::alt, Encoding::utf8), "") << "a buffer without lines";
-    t.activateAltBuffer();
+    t.feed("\x1b[?47h");
     moveCursor(t, 0, 0);
     t.feed("alt");
     EXPECT_EQ(dump(t, Kind::alt, Encoding::utf8), "alt\n\n\n");

@@ -4,6 +4,8 @@
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
+#include "Kestrovan/TerminalInnerState.h"
+
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -32,7 +34,7 @@ public:
     {
         if (retitleInsideCallback) {
             retitleInsideCallback = false;
-            source.setTitle(std::string(64, 'n'));
+            source.feed("\x1b]2;" + std::string(64, 'n') + "\x07");
         }
         // Read only after the nested change: the text must still be the popped title.
         RecordingTerminalDelegate::setTerminalTitle(source, title);
@@ -97,7 +99,7 @@ TEST(TerminalWindowOpsTests, PixelReportsUseTheGeometryThenTheHostsCellSize)
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;420;700t");
 
     t.updatePixelGeometry(9, 18);
-    ASSERT_EQ(t.pixelGeometry(), (TerminalPixelGeometry{30, 100, 9, 18}));
+    ASSERT_EQ(t.innerState().pixelGeometry, (TerminalPixelGeometry{30, 100, 9, 18}));
     EXPECT_EQ(fixture.reply("\x1b[16t"), "\x1b[6;18;9t") << "the committed geometry wins";
     EXPECT_EQ(fixture.reply("\x1b[14t"), "\x1b[4;540;900t");
     EXPECT_EQ(fixture.reply("\x1b[14;2t"), "\x1b[4;540;900t");
@@ -208,13 +210,13 @@ TEST(TerminalWindowOpsTests, TitleStacksPushAndPopTitlesAndTellTheHost)
     host.titles.clear();
     host.iconTitles.clear();
     t.feed("\x1b[23;0t");
-    EXPECT_EQ(t.terminalTitle(), "first");
-    EXPECT_EQ(t.iconTitle(), "icon");
+    EXPECT_EQ(t.titles().terminalTitle(), "first");
+    EXPECT_EQ(t.titles().iconTitle(), "icon");
     EXPECT_EQ(host.titles, std::vector<std::string>{"first"}) << "the host hears of each title restored";
     EXPECT_EQ(host.iconTitles, std::vector<std::string>{"icon"});
 
     t.feed("\x1b[23;2t\x1b[23;1t\x1b[23;0;0t");
-    EXPECT_EQ(t.terminalTitle(), "first") << "popping empty stacks changes nothing";
+    EXPECT_EQ(t.titles().terminalTitle(), "first") << "popping empty stacks changes nothing";
     EXPECT_EQ(host.titles.size(), 1u);
     EXPECT_EQ(host.iconTitles.size(), 1u);
 
@@ -223,12 +225,12 @@ TEST(TerminalWindowOpsTests, TitleStacksPushAndPopTitlesAndTellTheHost)
     EXPECT_EQ(t.titles().terminalTitleStack().size(), 1u);
     EXPECT_EQ(t.titles().terminalIconStack().size(), 1u);
     t.feed("\x1b[23;1t");
-    EXPECT_EQ(t.iconTitle(), "B");
-    EXPECT_EQ(t.terminalTitle(), "A") << "the icon pop leaves the title";
+    EXPECT_EQ(t.titles().iconTitle(), "B");
+    EXPECT_EQ(t.titles().terminalTitle(), "A") << "the icon pop leaves the title";
     t.feed("\x1b[22;0;0t\x1b]2;D\x07\x1b[23;2t");
-    EXPECT_EQ(t.terminalTitle(), "A") << "22;0;0 pushes like 22;0";
+    EXPECT_EQ(t.titles().terminalTitle(), "A") << "22;0;0 pushes like 22;0";
     t.feed("\x1b[23;2t");
-    EXPECT_EQ(t.terminalTitle(), "first");
+    EXPECT_EQ(t.titles().terminalTitle(), "first");
 
     // The host may set a title from inside the callback of a pop.
     t.feed("\x1b]2;popped\x07\x1b[22;2t\x1b]2;later\x07");
@@ -251,9 +253,9 @@ TEST(TerminalWindowOpsTests, TitleStacksShareTheirTextAndKeepOnlyTheNewestEntrie
     t.feed(pushes);
     ASSERT_EQ(t.titles().terminalTitleStack().size(), TitleStack::maximumDepth)
         << "the stack stops at its limit";
-    EXPECT_TRUE(t.titles().terminalTitleStack()[0].sharesStorageWith(t.terminalTitle()));
-    EXPECT_TRUE(
-        t.titles().terminalTitleStack()[TitleStack::maximumDepth - 1].sharesStorageWith(t.terminalTitle()));
+    EXPECT_TRUE(t.titles().terminalTitleStack()[0].sharesStorageWith(t.titles().terminalTitle()));
+    EXPECT_TRUE(t.titles().terminalTitleStack()[TitleStack::maximumDepth - 1].sharesStorageWith(
+        t.titles().terminalTitle()));
     EXPECT_EQ(fixture.capture.lines,
               std::vector<std::string>{
                   "Info: Kestrovan: title stack holds 4096 titles or 1048576 bytes; dropping the oldest"})
@@ -274,7 +276,7 @@ TEST(TerminalWindowOpsTests, TitleStacksShareTheirTextAndKeepOnlyTheNewestEntrie
     EXPECT_EQ(l.titles().terminalTitleStack().size(), 11u) << "one shared text counts once";
     for (int i = 0; i < 11; ++i)
         l.feed("\x1b[23;2t");
-    EXPECT_EQ(l.terminalTitle().str().substr(0, 3), "499");
+    EXPECT_EQ(l.titles().terminalTitle().str().substr(0, 3), "499");
     EXPECT_EQ(l.titles().terminalTitleStack().countedBytes(), 0u);
 
     // Numbered titles: the oldest ones drop out, the newest pop first.
@@ -283,13 +285,13 @@ TEST(TerminalWindowOpsTests, TitleStacksShareTheirTextAndKeepOnlyTheNewestEntrie
     for (size_t i = 0; i < TitleStack::maximumDepth + 3; ++i)
         n.feed("\x1b]2;" + std::to_string(i) + "\x07\x1b[22;2t");
     n.feed("\x1b[23;2t");
-    EXPECT_EQ(n.terminalTitle(), std::to_string(TitleStack::maximumDepth + 2));
+    EXPECT_EQ(n.titles().terminalTitle(), std::to_string(TitleStack::maximumDepth + 2));
     for (size_t i = 1; i < TitleStack::maximumDepth; ++i)
         n.feed("\x1b[23;2t");
-    EXPECT_EQ(n.terminalTitle(), "3") << "titles 0, 1 and 2 were dropped";
+    EXPECT_EQ(n.titles().terminalTitle(), "3") << "titles 0, 1 and 2 were dropped";
     EXPECT_TRUE(n.titles().terminalTitleStack().empty());
     n.feed("\x1b[23;2t");
-    EXPECT_EQ(n.terminalTitle(), "3");
+    EXPECT_EQ(n.titles().terminalTitle(), "3");
 }
 
 TEST(TerminalWindowOpsTests, WithoutAHostNothingHappens)

@@ -313,7 +313,7 @@ TEST(Xtgettcap, OversizeRequestsGetNoReply)
 TEST(Xtgettcap, HandlerDropsItsBufferOnOverflow)
 {
     TerminalFixture fixture(80, 24);
-    const std::shared_ptr<DcsHandler> handler = fixture.t().makeXtgettcapHandler();
+    const std::shared_ptr<DcsHandler> handler = std::make_shared<XTGETTCAP>(fixture.terminal);
     auto& xtgettcap = static_cast<XTGETTCAP&>(*handler);
     handler->hook({}, CsiParameters::empty, 'q');
     const std::vector<uint8_t> big(XTGETTCAP::maximumPayloadBytes, ';');

@@ -59,7 +59,7 @@ TEST(FramePreparationTests, RedrawRectanglesFollowTheChangedRows)
     f.owner->prepareFrame(request());
     {
         TerminalLockGuard guard(f.terminal->terminalLock());
-        f.terminal->buffer().setYDisp(0);
+        f.terminal->scrollViewportTo(0);
     }
     f.feed("x");
     std::optional<PreparedFrame> back = f.owner->prepareFrame(request());

@@ -1,6 +1,7 @@
 #include "Kestrovan/Apple/FrameTestSupport.h"
 #include "Kestrovan/Apple/SnapshotTextBuilder.h"
 #include "Kestrovan/RecordingTerminalDelegate.h"
+#include "Kestrovan/TerminalTestAccess.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -296,15 +297,18 @@ TEST(SnapshotTextBuilderTests, ThePlainPathRefusesRowsItCannotDraw)
     for (const char* text : refused) {
         BuilderFixture f(6, 1);
         f.feed(text);
-        // DEL never reaches a cell through the parser; it is written directly.
+        // DEL never reaches a cell through the parser; it is written directly, through the
+        // test-only hook.
         if (std::string_view(text) == "a")
-            f.terminal.buffer().lines()[0]->set(1, CharData(Attribute(), 0x7F, 1));
+            TerminalTestAccess::buffer(f.terminal.t()).lines()[0]->set(1, CharData(Attribute(), 0x7F, 1));
         EXPECT_FALSE(f.plain()) << text;
     }
     BuilderFixture bidi(6, 1);
-    bidi.feed("ab");
-    bidi.terminal.buffer().lines()[0]->setBidiState(
-        BidiPresentationState{BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, false});
+    // BDSM reset, no autodetection, SCP right to left and no mirroring at the line's start, then
+    // the text.
+    bidi.feed("\x1b[8l\x1b[?2501l\x1b[2 k\x1b[?2500lab");
+    ASSERT_EQ(bidi.terminal.buffer().lines().lineOrEmpty(0).bidiState(),
+              (BidiPresentationState{BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, false}));
     testing::refresh(bidi.snapshot, bidi.terminal.t(), bidi.state);
     ASSERT_TRUE(bidi.snapshot.rows[0]->bidiLayout);
     EXPECT_FALSE(bidi.builder.plainRow(*bidi.snapshot.rows[0], 0, *bidi.snapshot.renderContext));

@@ -34,7 +34,7 @@ TEST(SynchronizedOutputWatchdogTests, AnUnclosedBlockEndsAtItsTimeout)
     f.timer->advance(2ms);
     EXPECT_FALSE(synchronizedOutputActive(*f.terminal)) << "ended within the timeout plus 1 ms";
     EXPECT_EQ(watchdog.counters(), (Counters{1, 0, 0, 1}));
-    EXPECT_EQ(f.terminal->synchronizedOutputWatchdogCounters().fired, 1) << "the terminal counts it too";
+    EXPECT_EQ(f.terminal->synchronizedOutput().watchdogCounters().fired, 1) << "the terminal counts it too";
     EXPECT_EQ(f.delegate->synchronizedOutputChanges, (std::vector<bool>{true, false}));
     EXPECT_FALSE(watchdog.armedGeneration());
     f.timer->advance(10s);
@@ -49,7 +49,7 @@ TEST(SynchronizedOutputWatchdogTests, AnUnclosedBlockEndsAtItsTimeout)
     // Several changes in one parse arm once, for the last block.
     EXPECT_EQ(f.feed("\x1b[?2026h\x1b[?2026l\x1b[?2026h\x1b[?2026h"), true);
     EXPECT_EQ(watchdog.counters(), (Counters{3, 0, 1, 1}));
-    EXPECT_EQ(watchdog.armedGeneration(), f.terminal->synchronizedOutputGeneration());
+    EXPECT_EQ(watchdog.armedGeneration(), f.terminal->synchronizedOutput().generation());
 }
 
 TEST(SynchronizedOutputWatchdogTests, GenerationsDecideWhichUpdatesCount)
@@ -116,8 +116,8 @@ TEST(SynchronizedOutputWatchdogTests, ALateFiringLeavesANewerBlockAlone)
     f.timer->advance(1s);
     EXPECT_EQ(f.owner->synchronizedOutputWatchdog().counters().fired, 1);
     EXPECT_TRUE(synchronizedOutputActive(*f.terminal)) << "the newer block stays";
-    EXPECT_NE(f.terminal->synchronizedOutputGeneration(), armed);
-    EXPECT_EQ(f.terminal->synchronizedOutputWatchdogCounters().fired, 0);
+    EXPECT_NE(f.terminal->synchronizedOutput().generation(), armed);
+    EXPECT_EQ(f.terminal->synchronizedOutput().watchdogCounters().fired, 0);
 
     // A stale event (the clock has not reached the deadline) does nothing at all.
     f.feed("x");

@@ -12,6 +12,17 @@
 namespace kestrovan {
 namespace {
 
+/// The controls that give a paragraph start `state`: BDSM, direction autodetection, SCP and box
+/// mirroring, each applying its own part.
+std::string bidiControls(const BidiPresentationState& state)
+{
+    std::string out = state.supportMode == BidiSupportMode::implicit ? "\x1b[8h" : "\x1b[8l";
+    out += state.autodetectDirection ? "\x1b[?2501h" : "\x1b[?2501l";
+    out += state.fallbackDirection == BidiDirection::rightToLeft ? "\x1b[2 k" : "\x1b[1 k";
+    out += state.boxMirroring ? "\x1b[?2500h" : "\x1b[?2500l";
+    return out;
+}
+
 constexpr BidiDirection ltr = BidiDirection::leftToRight;
 constexpr BidiDirection rtl = BidiDirection::rightToLeft;
 
@@ -37,10 +48,14 @@ struct BidiFixture : testing::TerminalFixture
     /// Writes `text` from the top left (wrapping as it goes) and gives rows 0 ... rows - 1 `state`.
     void write(std::string_view text, const BidiPresentationState& state)
     {
+        // The state's controls at the start of every (blank) row give it to that row, and make it
+        // the state in effect; then the text.
         t().feed(std::string_view("\x1b[H\x1b[2J"));
-        t().feed(text);
+        const std::string controls = bidiControls(state);
         for (int row = 0; row < t().rows(); ++row)
-            buffer().lines()[row]->setBidiState(state);
+            t().feed("\x1b[" + std::to_string(row + 1) + "H" + controls);
+        t().feed(std::string_view("\x1b[H"));
+        t().feed(text);
     }
 
     /// The layout of absolute row `row`, typeset at once when it was deferred.
@@ -139,7 +154,7 @@ TEST(TerminalBidiLayoutTests, AWrappedParagraphSharesDirectionAndRevision)
     // "shalom olam", nine cells over two rows; the second row has no letter of its own before its
     // Hebrew, but the paragraph's direction comes from the first.
     f.write("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d \xd7\xa2\xd7\x95\xd7\x9c\xd7\x9d", implicitAuto);
-    ASSERT_TRUE(f.buffer().lines()[1]->isWrapped());
+    ASSERT_TRUE(f.buffer().lines().lineOrEmpty(1).isWrapped());
     const auto first = f.layout(0);
     const auto second = f.layout(1);
     ASSERT_TRUE(first && second);
@@ -260,7 +275,7 @@ TEST(TerminalBidiLayoutTests, DeferredParagraphsAreTypesetOnceAndCached)
     }
     // The same text scrolled down a row is re-based from the content cache, not typeset again.
     f.t().feed(std::string_view("\x1b[H\x1bM"));
-    f.buffer().lines()[0]->setBidiState(implicitAuto);
+    f.t().feed(bidiControls(implicitAuto)); // the new top row takes the state
     const auto moved = f.layout(2);
     ASSERT_TRUE(moved);
     EXPECT_EQ(moved->visualToLogicalCol, (std::vector<int>{3, 2, 1, 0}));

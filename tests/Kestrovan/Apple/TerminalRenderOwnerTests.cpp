@@ -1,6 +1,7 @@
 #include "Kestrovan/Apple/RenderTestSupport.h"
 #include "Kestrovan/Apple/TerminalRenderOwner.h"
 #include "Kestrovan/Buffer.h"
+#include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -126,7 +127,7 @@ TEST(TerminalRenderOwnerTests, AttachPublishesVisibilityAndKeepsPendingUpdatesOf
     RenderOwnerFixture other;
     f.owner->attach(other.terminal, other.selection, other.search);
     EXPECT_FALSE(f.owner->pendingSynchronizedOutputWatchdogUpdate());
-    EXPECT_EQ(other.terminal->reportedVisibility(), TerminalVisibility::notVisible)
+    EXPECT_EQ(other.terminal->innerState().reportedVisibility, TerminalVisibility::notVisible)
         << "attach gives the published visibility to the new terminal";
 }
 

@@ -38,7 +38,7 @@ TEST(TerminalSnapshotRowTests, ANewRowIsBlankAndAlwaysCopiedFirst)
 {
     testing::TerminalFixture f(6, 2);
     f.t().feed(std::string_view("abc"));
-    const std::shared_ptr<BufferLine>& source = f.buffer().lines()[0];
+    const auto source = std::make_shared<BufferLine>(f.buffer().lines().lineOrEmpty(0));
     TerminalSnapshotRow row(source, false);
     EXPECT_EQ(row.line->count(), 6);
     EXPECT_NE(row.line->renderIdentity(), source->renderIdentity());
@@ -59,10 +59,10 @@ TEST(TerminalSnapshotRowTests, CopiesResolveClusterText)
     testing::TerminalFixture f(8, 2);
     // e with an acute accent (one cluster cell), then a wide ideograph, then x.
     f.t().feed(std::string_view("e\xcc\x81\xe4\xb8\x80x"));
-    Buffer& buffer = f.buffer();
-    const std::shared_ptr<BufferLine>& source = buffer.lines()[0];
+    const Buffer& buffer = f.buffer();
+    const std::shared_ptr<const BufferLine> source = buffer.lines().lineIfPresent(0);
     const std::shared_ptr<CellArena> arena = CellArena::makeSnapshot(*source->arena());
-    TerminalSnapshotRow row(source, false, arena);
+    TerminalSnapshotRow row(source->count(), arena);
     row.copy(*source, arena, 8);
     EXPECT_TRUE(row.isCopyOf(*source));
     EXPECT_EQ(row.sourceGeneration, source->generation());
@@ -109,8 +109,8 @@ TEST(TerminalSnapshotRowTests, RowsTakeTheirImagesAndBidiLayout)
 {
     testing::TerminalFixture f(4, 2);
     f.t().feed(std::string_view("\xd7\x90\xd7\x91"));
-    Buffer& buffer = f.buffer();
-    const std::shared_ptr<BufferLine>& source = buffer.lines()[0];
+    const Buffer& buffer = f.buffer();
+    const auto source = std::make_shared<BufferLine>(buffer.lines().lineOrEmpty(0));
     TerminalSnapshotRow row(source, false);
 
     // Only drawable images are copied; the list is compared by picture, size and column.

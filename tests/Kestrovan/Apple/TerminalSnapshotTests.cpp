@@ -160,7 +160,7 @@ TEST(TerminalSnapshotTests, ScrolledBackViewsShowScrollbackRows)
     testing::TerminalFixture f(6, 2, 10);
     TerminalSnapshot snapshot;
     f.t().feed(std::string_view("1\r\n2\r\n3\r\n4"));
-    f.buffer().setYDisp(0);
+    f.t().scrollViewportTo(0);
     testing::refresh(snapshot, f.t());
     ASSERT_EQ(snapshot.rows.size(), 2u);
     EXPECT_EQ(snapshot.firstRow, 0);

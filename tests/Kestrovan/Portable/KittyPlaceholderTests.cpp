@@ -129,7 +129,7 @@ TEST(KittyPlaceholders, VisiblePiecesFitCentreAndClip)
     EXPECT_TRUE(
         visibleKittyPlaceholderPlacements(fixture.t(), fixture.t().kittyGraphicsRenderSnapshot(), 10, 10)
             .empty());
-    fixture.t().buffer().setYDisp(0);
+    fixture.t().scrollViewportTo(0);
     EXPECT_EQ(
         visibleKittyPlaceholderPlacements(fixture.t(), fixture.t().kittyGraphicsRenderSnapshot(), 10, 10)
             .size(),

@@ -387,12 +387,12 @@ TEST(RenderSnapshotTests, ScrollbackViewOffset)
     SnapshotFixture fixture(10, 3);
     Terminal& t = fixture.t();
     t.feed("l0\r\nl1\r\nl2\r\nl3\r\nl4");
-    Buffer& buffer = fixture.buffer();
+    const Buffer& buffer = fixture.buffer();
     ASSERT_EQ(buffer.yBase(), 2);
     fixture.settle();
 
     // The user scrolls back one line: the cursor's row is now below the view.
-    buffer.setYDisp(1);
+    t.scrollViewportTo(1);
     TerminalRenderSnapshot s = fixture.dirty();
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::full) << "a new view offset repaints everything";
     EXPECT_EQ(rowText(s.lines[0]), "l1");
@@ -407,7 +407,7 @@ TEST(RenderSnapshotTests, ScrollbackViewOffset)
     s = fixture.dirty();
     EXPECT_EQ(s.scrollDirtyRange, (RenderSnapshotRange{3, 3}));
 
-    buffer.setYDisp(buffer.yBase());
+    t.scrollViewportTo(buffer.yBase());
     s = fixture.dirty();
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::full);
     EXPECT_FALSE(s.cursor.hidden);

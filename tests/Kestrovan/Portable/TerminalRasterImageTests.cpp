@@ -58,8 +58,8 @@ TEST(TerminalRasterImageTests, InsertSlicesTheImageOverRows)
     EXPECT_EQ(fixture.buffer().y(), 5) << "on the line below the image";
     EXPECT_EQ(fixture.buffer().linesWithImagesCount(), 3);
     EXPECT_EQ(t.getUpdateRange(), std::make_optional(std::pair(0, 24))) << "the whole screen is redrawn";
-    EXPECT_EQ(fixture.buffer().lines()[2]->images()->front()->pixelHeight(), 20);
-    EXPECT_EQ(fixture.buffer().lines()[4]->images()->front()->pixelWidth(), 100);
+    EXPECT_EQ(fixture.buffer().lines().lineOrEmpty(2).images()->front()->pixelHeight(), 20);
+    EXPECT_EQ(fixture.buffer().lines().lineOrEmpty(4).images()->front()->pixelWidth(), 100);
 }
 
 TEST(TerminalRasterImageTests, RequestedSizes)
@@ -146,7 +146,8 @@ TEST(TerminalRasterImageTests, SlicesMoveWithTheirLines)
     EXPECT_EQ(placements[2].row, 22);
 
     // Lines of another kind's images are skipped; several images on a line keep attach order.
-    fixture.buffer().attachImage(std::make_shared<OtherImage>(), fixture.buffer().yBase() + 20);
+    t.feed("\x1b[21;1H");
+    t.insertImageRows(std::vector<std::shared_ptr<TerminalImage>>{std::make_shared<OtherImage>()});
     const auto second = image(4, 4, 2);
     t.feed("\x1b[21;1H");
     insertRasterImage(t, second, 10, 20, Size::automatic(), Size::automatic(), false);

@@ -277,12 +277,14 @@ Vesk::Vesk(LaunchOptions options)
               20s) ||
         exited_)
         return;
-    // Started: a window whose pane has a running shell and a prompt on its screen.
+    // Started: a window laid out at a size, whose pane has a running shell and a prompt on its
+    // screen.
     bool held = false;
     waitFor(
         [](const State& state) {
             return !state.windows().empty() && state.windows()[0].number("xid") != 0 &&
-                   state.activePane()["running"] == "1" && !state.lines(0, 0, 0).empty();
+                   state.windows()[0].number("width") > 0 && state.activePane()["running"] == "1" &&
+                   !state.lines(0, 0, 0).empty();
         },
         &held, 20s);
     started_ = held;

@@ -95,14 +95,14 @@ TEST(TerminalViewCallbackTests, PaletteChangesDropOnlyTheirCacheEntries)
 
     // Only 16 colours replace the installed ones; any count drops the cache and redraws.
     map(1);
-    const std::vector<Color> installed = f.locked([](Terminal& t) { return t.installedColors(); });
+    const std::vector<Color> installed = f.locked([](Terminal& t) { return t.palette().installedColors(); });
     f.view->installColors(std::vector<Color>(15, Color(1, 2, 3)));
-    EXPECT_EQ(f.locked([](Terminal& t) { return t.installedColors(); }), installed);
+    EXPECT_EQ(f.locked([](Terminal& t) { return t.palette().installedColors(); }), installed);
     EXPECT_FALSE(cached(1));
     EXPECT_EQ(f.locked([](Terminal& t) { return t.getUpdateRange(); }),
               (std::pair<int, int>{0, f.terminal().rows()}));
     f.view->installColors(std::vector<Color>(16, Color(1, 2, 3)));
-    EXPECT_EQ(f.locked([](Terminal& t) { return t.installedColors()[5]; }), Color(1, 2, 3));
+    EXPECT_EQ(f.locked([](Terminal& t) { return t.palette().installedColors()[5]; }), Color(1, 2, 3));
 
     // Reverse video paints the layer with the foreground.
     f.feed("\x1b[?5h");

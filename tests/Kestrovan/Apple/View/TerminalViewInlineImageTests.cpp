@@ -36,9 +36,9 @@ struct ImageViewFixture : ViewFixture
     {
         return locked([](Terminal& terminal) {
             std::vector<std::pair<int, const AppleImage*>> found;
-            Buffer& buffer = terminal.buffer();
+            const Buffer& buffer = terminal.buffer();
             for (int line = 0; line < buffer.lines().count(); ++line)
-                if (const auto& images = buffer.lines()[line]->images())
+                if (const auto& images = buffer.lines().lineOrEmpty(line).images())
                     for (const auto& image : *images)
                         if (const auto* strip = dynamic_cast<const AppleImage*>(image.get()))
                             found.emplace_back(line, strip);

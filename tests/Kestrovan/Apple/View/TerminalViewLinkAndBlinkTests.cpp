@@ -2,6 +2,9 @@
 // and the text-blink timer.
 #include "TerminalViewTestSupport.h"
 
+#include "Kestrovan/TerminalLinks.h"
+#include "Kestrovan/TerminalTestAccess.h"
+
 #include <chrono>
 
 namespace kestrovan {
@@ -27,8 +30,9 @@ TEST(TerminalViewLinkTests, PayloadsAndParametersUnderACell)
         EXPECT_EQ(f.view->payloadStringLocked(Position(0, -1)), std::nullopt);
         EXPECT_EQ(f.view->payloadStringLocked(Position(0, 100000)), std::nullopt);
         EXPECT_EQ(f.view->payloadStringLocked(Position(3, top + 2)), std::nullopt);
-        // A line with no cells at all (one made empty by hand) has no payload and no cell to read.
-        f.terminal().buffer().lines()[top + 2]->resize(0, CharData::Null());
+        // A line with no cells at all has no payload and no cell to read; no sequence makes one, so
+        // it is made through the test-only hook.
+        TerminalTestAccess::buffer(f.terminal()).lines()[top + 2]->resize(0, CharData::Null());
         EXPECT_EQ(f.view->payloadStringLocked(Position(3, top + 2)), std::nullopt);
     });
 
@@ -58,8 +62,8 @@ TEST(TerminalViewLinkTests, ClicksOpenWhatTheHighlightModeAllows)
     };
     const auto highlight = [&](Position at) {
         const std::optional<LinkMatch> match = f.locked([&](Terminal& t) {
-            std::optional<LinkMatch> found = t.explicitLinkMatch(at, t.buffer());
-            return found ? found : t.implicitLinkMatch(at, t.buffer());
+            std::optional<LinkMatch> found = explicitLinkMatch(t, at, t.buffer());
+            return found ? found : implicitLinkMatch(t, at, t.buffer());
         });
         f.view->setLinkHighlightRange(match->rowRanges);
     };

@@ -1,13 +1,9 @@
-// The scan of the bytes the user sends for a submitted command line: Enter in each of the
-// forms a keyboard may encode it (CR or LF, keypad Enter as SS3 M, a kitty keyboard report of key
-// 13 that is not a release), outside a bracketed paste.
-//
-// The scanner is a small byte-wise state machine whose state lives in the terminal, so a key
-// sequence split over two sends is still recognised; every user-input path of a terminal shares
-// it. It only watches: the bytes go to the child unchanged.
-#include "Kestrovan/Terminal.h"
+// The scan of user input for a submitted command line (SemanticInputScanner.h).
+#include "Kestrovan/SemanticInputScanner.h"
+
 #include "Kestrovan/Utf8.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -66,64 +62,64 @@ bool interpretSemanticCSI(std::span<const uint8_t> parameterBytes, uint8_t final
 
 } // namespace
 
-bool Terminal::scanUserInputForSubmission(Bytes data)
+bool SemanticInputScanner::scan(std::span<const uint8_t> data)
 {
     bool submitted = false;
     for (const uint8_t byte : data) {
         // Enter as CR or LF ends whatever sequence was under way. Inside a bracketed paste
         // line breaks are pasted text, not the user pressing Enter.
         if (byte == '\r' || byte == '\n') {
-            if (!semanticScanInPaste_)
+            if (!inPaste_)
                 submitted = true;
-            semanticScanState_ = SemanticScanState::ground;
+            state_ = State::ground;
             continue;
         }
-        switch (semanticScanState_) {
-        case SemanticScanState::ground:
+        switch (state_) {
+        case State::ground:
             if (byte == escapeByte)
-                semanticScanState_ = SemanticScanState::escape;
+                state_ = State::escape;
             break;
-        case SemanticScanState::escape:
+        case State::escape:
             if (byte == 'O')
-                semanticScanState_ = SemanticScanState::ss3;
+                state_ = State::ss3;
             else if (byte == '[') {
-                semanticScanState_ = SemanticScanState::csi;
-                semanticScanParams_.clear();
+                state_ = State::csi;
+                params_.clear();
             } else if (byte != escapeByte)
-                semanticScanState_ = SemanticScanState::ground;
+                state_ = State::ground;
             break;
-        case SemanticScanState::csi:
+        case State::csi:
             if (byte >= 0x20 && byte <= 0x3F) {
                 // Parameter and intermediate bytes; past the cap they are dropped, which can
                 // only make an overlong report unrecognisable, never grow memory.
-                if (semanticScanParams_.size() < maximumSemanticScanParams)
-                    semanticScanParams_.push_back(byte);
+                if (params_.size() < maximumParams)
+                    params_.push_back(byte);
             } else if (byte >= 0x40 && byte <= 0x7E) {
-                if (interpretSemanticCSI(semanticScanParams_, byte, semanticScanInPaste_))
+                if (interpretSemanticCSI(params_, byte, inPaste_))
                     submitted = true;
-                semanticScanState_ = SemanticScanState::ground;
+                state_ = State::ground;
             } else if (byte == escapeByte) {
-                semanticScanState_ = SemanticScanState::escape;
+                state_ = State::escape;
             } else {
-                semanticScanState_ = SemanticScanState::ground;
+                state_ = State::ground;
             }
             break;
-        case SemanticScanState::ss3:
+        case State::ss3:
             // SS3 M: Enter on the keypad in application keypad mode.
-            if (byte == 'M' && !semanticScanInPaste_)
+            if (byte == 'M' && !inPaste_)
                 submitted = true;
-            semanticScanState_ = SemanticScanState::ground;
+            state_ = State::ground;
             break;
         }
     }
     return submitted;
 }
 
-void Terminal::resetUserInputScanner()
+void SemanticInputScanner::reset()
 {
-    semanticScanState_ = SemanticScanState::ground;
-    semanticScanInPaste_ = false;
-    semanticScanParams_.clear();
+    state_ = State::ground;
+    inPaste_ = false;
+    params_.clear();
 }
 
 } // namespace kestrovan

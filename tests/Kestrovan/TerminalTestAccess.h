@@ -1,0 +1,32 @@
+// The tests' one way into a terminal's inside, for states no sequence reaches: a buffer field
+// written directly, or a guard against rows that cannot occur called with such rows. Every use says
+// which state it sets up and why no sequence gets there; everything else a test does goes through
+// the terminal's public members.
+#pragma once
+
+#include "Kestrovan/Terminal.h"
+
+namespace kestrovan {
+
+struct TerminalTestAccess
+{
+    /// The buffer in use (or either buffer), writable.
+    static Buffer& buffer(Terminal& terminal, Terminal::BufferKind kind = Terminal::BufferKind::active)
+    {
+        if (kind == Terminal::BufferKind::normal)
+            return *terminal.normalBuffer_;
+        if (kind == Terminal::BufferKind::alt)
+            return *terminal.altBuffer_;
+        return *terminal._buffer;
+    }
+    /// The in-place scroll of rows `topRow` ... `bottomRow` of the active buffer, which reports rows
+    /// outside the ring instead of moving lines.
+    static void scrollInPlaceRegionFast(Terminal& terminal, int scrollTop, int scrollBottom, int topRow,
+                                        int bottomRow)
+    {
+        terminal.scrollInPlaceRegionFast(*terminal._buffer, scrollTop, scrollBottom, topRow, bottomRow,
+                                         false);
+    }
+};
+
+} // namespace kestrovan
