@@ -2,7 +2,8 @@
 // it, and the rendering preference: written to the settings file, followed by every pane in one
 // pass, suspended in a hidden tab, and still applied for the session when the settings folder
 // cannot be written; on a machine with a GPU device (Mesa's software rasterizer admitted as one)
-// the focused window's panes draw with it, and switch back and forth with the preference.
+// the focused window's panes draw with it, and switch back and forth with the preference; and
+// GTK's own renderer, cairo on a machine without hardware GL unless the user chose one.
 #include "VeskDriver.h"
 
 #include <algorithm>
@@ -122,6 +123,26 @@ TEST(FontsAndRenderingGuiTests, WithADeviceThePreferenceSwitchesThePanesToTheGpu
         "both panes on the GPU again");
     EXPECT_EQ(readFile(vesk.errorLog()).find("Kestrovan: GPU renderer rebind failed"), std::string::npos)
         << readFile(vesk.errorLog());
+}
+
+TEST(FontsAndRenderingGuiTests, WithoutHardwareGLTheToolkitDrawsWithCairoUnlessTheUserChose)
+{
+    // LIBGL_ALWAYS_SOFTWARE makes every machine one without hardware GL; a name alone leaves the
+    // driver's GSK_RENDERER out.
+    const struct
+    {
+        std::vector<std::string> environment;
+        const char* renderer;
+    } rows[] = {
+        {{"GSK_RENDERER", "LIBGL_ALWAYS_SOFTWARE=1"}, "GskCairoRenderer"},
+        {{"GSK_RENDERER=gl", "LIBGL_ALWAYS_SOFTWARE=1"}, "GskGLRenderer"},
+        {{"GSK_RENDERER=cairo", "LIBGL_ALWAYS_SOFTWARE=1"}, "GskCairoRenderer"},
+    };
+    for (const auto& row : rows) {
+        Vesk vesk(LaunchOptions{"", row.environment});
+        ASSERT_TRUE(vesk.started()) << row.environment[0];
+        EXPECT_EQ(vesk.state().windows()[0]["toolkit-renderer"], row.renderer) << row.environment[0];
+    }
 }
 
 TEST(FontsAndRenderingGuiTests, AnUnwritableSettingsFolderIsLoggedAndTheChoiceStillApplies)
