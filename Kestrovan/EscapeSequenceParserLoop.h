@@ -138,34 +138,6 @@ template <typename Scratch>
     return index;
 }
 
-/// A CSI sequence in the short form most of them take: up to two parameters of at most four
-/// digits each, separated by ";", and a final byte, read from `at` (just past the introducer).
-/// Answers the final byte's index, with `values` and `count` the parameters the fold leaves for
-/// the same bytes (an empty field is 0; four digits never reach the clamp); 0 when the bytes have
-/// any other shape (a third field, a colon, a longer number, an intermediate, a private marker,
-/// a control) or the sequence does not end in the chunk.
-inline size_t readShortCsi(const uint8_t* data, size_t at, size_t length, int64_t (&values)[2], int& count)
-{
-    size_t index = at;
-    for (int field = 0;; ++field) {
-        const size_t start = index;
-        int64_t value = 0;
-        for (; index < length && index - start < 4 && isDigit(data[index]); ++index)
-            value = value * 10 + (data[index] - '0');
-        values[field] = value;
-        if (index >= length)
-            return 0;
-        const uint8_t byte = data[index];
-        if (byte >= 0x40 && byte <= 0x7E) {
-            count = field + 1;
-            return index;
-        }
-        if (byte != ';' || field == 1)
-            return 0;
-        ++index;
-    }
-}
-
 } // namespace parserLoop
 
 template <typename Listener>
@@ -259,36 +231,6 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                     adoptReset();
                                 }
                             }
-                            continue;
-                        }
-                    }
-                    // Most sequences are short: one or two small numbers and the final byte. They
-                    // are read in one pass, the parameters stored as the fold would store them,
-                    // and dispatched; CUP and EL, which TUIs write around nearly every field they
-                    // draw, go to a listener that takes them directly without the routing. Any
-                    // other shape (true colours among them) is left to the roads below.
-                    if constexpr (requires {
-                                      listener.dispatchCursorOrEraseInLine(uint8_t(), CsiParameters());
-                                  }) {
-                        int64_t values[2];
-                        int count = 0;
-                        const size_t finalAt = readShortCsi(data, i + 2, length, values, count);
-                        if (finalAt != 0) {
-                            const uint8_t finalByte = data[finalAt];
-                            s.pars.storage[0] = values[0];
-                            if (count == 2)
-                                s.pars.storage[1] = values[1];
-                            s.pars.count = count;
-                            s.state = ParserState::ground;
-                            i = finalAt + 1;
-                            if (finalByte == 'H' || finalByte == 'K') {
-                                listener.dispatchCursorOrEraseInLine(finalByte, CsiParameters(s.pars));
-                            } else {
-                                if (finalByte == 'm')
-                                    _parsColonMask = 0;
-                                listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
-                            }
-                            adoptReset();
                             continue;
                         }
                     }

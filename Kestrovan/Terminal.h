@@ -799,9 +799,6 @@ private:
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.
     void dispatchSgrReset(const CsiParameters& pars);
-    /// CSI n;m H or CSI n K with at most two parameters, read whole by the parse loop. The same as
-    /// dispatching the sequence.
-    void dispatchCursorOrEraseInLine(uint8_t code, const CsiParameters& pars);
     /// An SGR sequence that only sets true colours with semicolons (`38;2;r;g;b`, `48;2;r;g;b`),
     /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
     /// leaves it alone. The same as dispatching the sequence.

@@ -340,20 +340,6 @@ void Terminal::dispatchSgrReset(const CsiParameters& pars)
     cmdCsiM(pars, {});
 }
 
-// A cursor position or an erase in line: straight to its handler without the routing. A
-// column-switch run takes the whole road, which decides whether the sequence ends it.
-void Terminal::dispatchCursorOrEraseInLine(uint8_t code, const CsiParameters& pars)
-{
-    if (columnSwitchRun_.isOpen()) [[unlikely]] {
-        dispatchCsi(code, pars, {});
-        return;
-    }
-    if (code == 'H')
-        cmdCursorPosition(pars, {});
-    else
-        cmdEraseInLine(pars, {});
-}
-
 void Terminal::dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars,
                                        std::span<const uint8_t> collect)
 {

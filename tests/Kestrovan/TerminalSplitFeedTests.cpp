@@ -661,35 +661,6 @@ TEST(TerminalSplitFeedTests, SgrResetsMatchOneByteAtATime)
     }
 }
 
-// Short CSI sequences, which a whole chunk reads in one pass (up to two fields of up to four
-// digits and a final byte; cursor positions and erases in line go straight to their handlers),
-// among forms that only look like them (five digits, a third field, a colon, an intermediate, a
-// private marker, a control inside, the clamp), with words, wide characters, origin mode, margins, a pending
-// wrap, an erase background and column switches, fed whole and one byte per feed, which takes every sequence
-// the general way: the dumps must be equal.
-TEST(TerminalSplitFeedTests, ShortCsiSequencesMatchOneByteAtATime)
-{
-    // clang-format off
-    const std::vector<std::string> pieces = {
-        CSI "H", CSI "3H", CSI "4;7H", CSI ";5H", CSI "6;H", CSI ";H", CSI "0;0H", CSI "0003;0012H", CSI "99;99H",
-        CSI "9999;9999H", CSI "2;3;4H", CSI "12345;1H", CSI "1;77777H", CSI "2:3H", CSI "2;3 H", CSI "?2;3H",
-        CSI "2\r;3H", CSI "2;3f", CSI "K", CSI "0K", CSI "1K", CSI "2K", CSI "3K", CSI "0;1K", CSI "00000K",
-        CSI "?K", CSI "?2K", CSI "1;2;3K", CSI "2", CSI, ESC, CSI "44m", CSI "m", CSI "1\"q", CSI "0\"q",
-        CSI "?6h", CSI "?6l", CSI "2;4r", CSI "r", CSI "?69h" CSI "3;8s", CSI "?69l", CSI "?7l", CSI "?7h",
-        CSI "?40h" CSI "?3h", CSI "?3l", CSI "31m", CSI "0;1m", CSI "1;38;5;9m", CSI "7G", CSI "2A", CSI "9999;9999r",
-        "word", "ab", "\u4e2d", "\u00e9", "0123456789abcdefghij", "\r\n"};
-    // clang-format on
-    for (uint64_t seed = 1; seed <= 30; ++seed) {
-        SplitMix random(seed);
-        CorpusEntry entry;
-        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
-        entry.rows = 5 + static_cast<int>(seed % 2) * 3;
-        for (int i = 0; i < 400; ++i)
-            entry.bytes += pieces[random.next() % pieces.size()];
-        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
-    }
-}
-
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
 {
     TerminalOptions options = TerminalOptions::defaults();
