@@ -21,6 +21,10 @@
 // - ColouredWords, CursorUpdates, ScrollRegions, MixedScript: short runs of text between controls
 //   (BenchShortRunInputs.h describes them): a style per word, scattered position-word-erase
 //   updates, scroll regions set and reset around two line feeds, and lines mixing scripts.
+// - Recorded: real programs' output at 80x24, recorded with `script` and kept in bench/data:
+//   `ls -l --color` of three large directories, `git log -p --color` of this repository, `vim`
+//   scrolling a source file line by line and page by page, and `htop` refreshing. Each is fed
+//   whole, as recorded (so shorter than 4 MiB).
 // Inputs are fed in 64 KiB chunks, the size of one read from the pseudo-terminal. Results are
 // bytes per second.
 //
@@ -39,12 +43,15 @@
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <random>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 #include <vterm.h>
@@ -59,6 +66,20 @@ constexpr uint32_t seed = 20240611;
 
 /// Takes one chunk of output bytes; a sink per emulator under test.
 using Sink = std::function<void(std::span<const uint8_t>)>;
+
+/// A recorded program's output from bench/data; stops the benchmark when the file is missing.
+std::string recorded(const char* fileName)
+{
+    const std::string path = std::string(KESTROVAN_BENCH_DATA_DIR) + "/" + fileName;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return std::move(contents).str();
+}
 
 /// A workload: its name and its input, made once on first use.
 struct Workload
@@ -80,6 +101,10 @@ const Workload workloads[] = {
     {"CursorUpdates", [] { return bench::cursorUpdates(inputSize, seed); }},
     {"ScrollRegions", [] { return bench::scrollRegions(inputSize, seed); }},
     {"MixedScript", [] { return bench::mixedScript(inputSize, "\r\n", seed); }},
+    {"RecordedLs", [] { return recorded("ls-l-color.out"); }},
+    {"RecordedGitLog", [] { return recorded("git-log-p-color.out"); }},
+    {"RecordedVim", [] { return recorded("vim-scroll.out"); }},
+    {"RecordedHtop", [] { return recorded("htop-refresh.out"); }},
 };
 
 const std::string& inputOf(const Workload& workload)
