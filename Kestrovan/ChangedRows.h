@@ -34,7 +34,8 @@ struct ChangedRows
     bool operator==(const ChangedRows&) const = default;
 
 private:
-    static void widenRange(std::optional<std::pair<int, int>>& range, const std::optional<std::pair<int, int>>& more)
+    static void widenRange(std::optional<std::pair<int, int>>& range,
+                           const std::optional<std::pair<int, int>>& more)
     {
         if (!more)
             return;

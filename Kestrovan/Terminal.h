@@ -913,7 +913,7 @@ private:
         const BidiPresentationState bidiState =
             isWrapped ? ring[buffer.yBase() + buffer.scrollBottom()]->bidiState() : modes_.bidiState();
         ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
-        buffer.linesTop += 1;
+        buffer.addLinesTrimmed(1);
         buffer.setYDisp(buffer.yBase());
         refreshStart_ = std::min(refreshStart_, 0);
         refreshEnd_ = std::max(refreshEnd_, _rows - 1);

@@ -55,7 +55,7 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
     metadata.rows = rows;
     metadata.alternate = terminal.isCurrentBufferAlternate();
     metadata.yDisp = yDisp;
-    metadata.linesTop = active.linesTop;
+    metadata.linesTop = active.linesTop();
     metadata.foreground = terminal.foregroundColor();
     metadata.background = terminal.backgroundColor();
     metadata.cursorColor = terminal.cursorColor();

@@ -7,9 +7,8 @@
 #include "Kestrovan/Portable/Viewport.h"
 #include "Kestrovan/TerminalChangeReader.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace kestrovan::testing {
 namespace {
@@ -45,7 +44,12 @@ std::string snapshotRowText(const RenderSnapshotRow& row)
     return out;
 }
 
-enum class FirstTaker { view, snapshot, hostClear };
+enum class FirstTaker
+{
+    view,
+    snapshot,
+    hostClear
+};
 
 struct ChangeCase
 {
@@ -147,7 +151,8 @@ TEST(TerminalChangeReaderTests, NeitherReaderMissesAChange)
 
             // Both have now seen the change: the next take is clean for each.
             EXPECT_EQ(readers.takeView(), ChangedRows{}) << where;
-            EXPECT_TRUE(readers.snapshot.makeRenderSnapshot(RenderSnapshotScope::dirty).lines.empty()) << where;
+            EXPECT_TRUE(readers.snapshot.makeRenderSnapshot(RenderSnapshotScope::dirty).lines.empty())
+                << where;
         }
     }
 }
@@ -162,10 +167,9 @@ TEST(TerminalChangeReaderTests, EachReaderGetsWhatHappenedSinceItsOwnLastTake)
         std::optional<std::pair<int, int>> expected;
     };
     const std::vector<Step> steps = {
-        {"print 0", {}},          {"A", std::pair{0, 0}}, {"print 2", {}},
-        {"B", std::pair{0, 2}},   {"A", std::pair{0, 2}}, {"B", std::nullopt},
-        {"print 1", {}},          {"print 3", {}},        {"B", std::pair{1, 3}},
-        {"A", std::pair{1, 3}},   {"A", std::nullopt},
+        {"print 0", {}},        {"A", std::pair{0, 0}}, {"print 2", {}},     {"B", std::pair{0, 2}},
+        {"A", std::pair{0, 2}}, {"B", std::nullopt},    {"print 1", {}},     {"print 3", {}},
+        {"B", std::pair{1, 3}}, {"A", std::pair{1, 3}}, {"A", std::nullopt},
     };
     TerminalFixture fixture(columns, screenRows);
     Terminal& t = fixture.t();
