@@ -115,8 +115,7 @@ void Buffer::clear()
     // cursor and the mode mirrors belong to the terminal's state rather than to the content, so
     // they survive; the prompt-row hint and scan counter are only hints and counters.
     yDisp_ = 0;
-    linesTop = 0;
-    xBase = 0;
+    linesTop_ = 0;
     x_ = 0;
     wrapPending_ = false;
     y_ = 0;
@@ -137,16 +136,9 @@ void Buffer::clear()
 
 void Buffer::softReset()
 {
-    savedAttr = Attribute();
-    savedY = 0;
-    savedX = 0;
-    savedWrapPending = false;
-    savedCharset = nullptr;
+    saved_ = SavedCursor{};
     marginLeft_ = 0;
     marginRight_ = cols_ - 1;
-    savedOriginMode = false;
-    savedMarginMode = false;
-    savedCharacterProtection = false;
 }
 
 void Buffer::fillViewportRows(const std::optional<Attribute>& attribute)
@@ -169,7 +161,7 @@ void Buffer::clearScrollback()
     dropOldestLines(dropped);
     yBase_ = 0;
     yDisp_ = 0;
-    savedY = std::max(savedY - dropped, 0);
+    saved_.y = std::max(saved_.y - dropped, 0);
 }
 
 // Trimming does not tell the buffer which lines left, so the lines with images among them are
@@ -200,7 +192,7 @@ void Buffer::changeHistorySize(std::optional<int> newSize)
         dropOldestLines(amount);
         yBase_ = std::max(yBase_ - amount, 0);
         yDisp_ = std::max(yDisp_ - amount, 0);
-        savedY = std::max(savedY - amount, 0);
+        saved_.y = std::max(saved_.y - amount, 0);
     }
     lines_.setMaxLength(newLength);
 }

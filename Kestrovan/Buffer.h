@@ -57,6 +57,20 @@ struct BufferModeMirror
 };
 
 /// A prompt mark of a row given as a cell position (column, absolute row) and its kind.
+/// The cursor state DECSC saves and DECRC restores, one per buffer.
+struct SavedCursor
+{
+    int x = 0;
+    int y = 0;
+    bool wrapPending = false;
+    bool originMode = false;
+    bool marginMode = false;
+    bool characterProtection = false;
+    Attribute attr;
+    /// The saved character set; the maps are static tables owned by the character-set code.
+    const CharacterMap* charset = nullptr;
+};
+
 struct SemanticPromptAnchor
 {
     Position position;
@@ -177,31 +191,29 @@ public:
     void setMarginRight(int value) { marginRight_ = value; }
 
     /// Lines that fell off the top of a full ring since the last `clear()`.
-    int64_t totalLinesTrimmed() const { return linesTop; }
+    int64_t totalLinesTrimmed() const { return linesTop_; }
     bool hasAnyImages() const { return linesWithImagesCount_ > 0; }
     int linesWithImagesCount() const { return linesWithImagesCount_; }
 
     /// True at each column that is a tab stop; `cols()` entries.
     const std::vector<bool>& tabStops() const { return tabStops_; }
 
-    /// Never changed by any operation; kept for hosts that read it.
-    int xDisp = 0;
-    /// Set to 0 by `clear()`; nothing sets anything else.
-    int xBase = 0;
+    /// The horizontal scroll of the view and the first column of the buffer: always 0 (lines are
+    /// never wider than the screen), kept for hosts that read them.
+    int xDisp() const { return 0; }
+    int xBase() const { return 0; }
     /// Counts lines dropped from the top of the full ring; the terminal's scrolling adds 1 each
     /// time it recycles the oldest line.
-    int64_t linesTop = 0;
+    int64_t linesTop() const { return linesTop_; }
+    /// Counts `count` more lines dropped from the top of the ring.
+    void addLinesTrimmed(int64_t count) { linesTop_ += count; }
+    /// Starts counting again from 0, when the scrollback is erased.
+    void resetLinesTrimmed() { linesTop_ = 0; }
 
-    // The cursor state saved by DECSC and restored by DECRC.
-    int savedX = 0;
-    int savedY = 0;
-    bool savedWrapPending = false;
-    bool savedOriginMode = false;
-    bool savedMarginMode = false;
-    bool savedCharacterProtection = false;
-    Attribute savedAttr;
-    /// The saved character set; the maps are static tables owned by the character-set code.
-    const CharacterMap* savedCharset = nullptr;
+    /// The cursor state saved by DECSC and restored by DECRC.
+    const SavedCursor& savedCursor() const { return saved_; }
+    /// Replaces the saved cursor (DECSC; the terminal keeping the saved row on its line).
+    void setSavedCursor(const SavedCursor& saved) { saved_ = saved; }
 
     // The terminal's modes the print paths read (see `BufferModeMirror`). Inside a terminal only
     // its mode set writes them, so they always equal the terminal's own values.
@@ -572,6 +584,8 @@ private:
     [[gnu::noinline]] size_t insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cellTemplate);
 
     CircularBufferLineList lines_;
+    SavedCursor saved_;
+    int64_t linesTop_ = 0;
     std::shared_ptr<CellArena> cellArena_;
     std::shared_ptr<BufferRef> selfRef_;
     int yDisp_ = 0;

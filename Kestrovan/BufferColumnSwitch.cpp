@@ -284,7 +284,7 @@ void Buffer::dropRowsOffFullRing()
             const int dropped = static_cast<int>(std::min<int64_t>(overflow, yBase_));
             lines_.trimStart(dropped);
             yBase_ -= dropped;
-            linesTop += dropped;
+            addLinesTrimmed(dropped);
 
             break;
         }
@@ -312,7 +312,7 @@ void Buffer::dropRowsOffFullRing()
             const int dropped = static_cast<int>(overflow);
             lines_.trimStart(dropped);
             yBase_ -= dropped;
-            linesTop += dropped;
+            addLinesTrimmed(dropped);
             epoch.groupRows[group] -= dropped;
             epoch.rows -= dropped;
             deferred.physicalRows -= dropped;
@@ -350,7 +350,7 @@ void Buffer::dropRowsOffFullRing()
         if (overflow >= atWidth) {
             lines_.trimStart(held);
             yBase_ -= held;
-            linesTop += atWidth;
+            addLinesTrimmed(atWidth);
             overflow -= atWidth;
             continue;
         }
@@ -360,7 +360,7 @@ void Buffer::dropRowsOffFullRing()
         std::vector<LinePointer> reflowed = reflowLinesAlone(std::move(lines), epoch, cols_);
         const int cut = static_cast<int>(std::min<int64_t>(overflow, static_cast<int64_t>(reflowed.size())));
         reflowed.erase(reflowed.begin(), reflowed.begin() + cut);
-        linesTop += cut;
+        addLinesTrimmed(cut);
         overflow -= cut;
         replaceRows(0, held, reflowed);
         if (!reflowed.empty()) {
@@ -393,7 +393,7 @@ void Buffer::resizeScreenDeferringScrollback(int newCols)
         line.resize(newCols, nullCell);
     }
     fitCursorColumn(newCols);
-    savedX = std::min(savedX, newCols - 1);
+    saved_.x = std::min(saved_.x, newCols - 1);
     scrollTop_ = 0;
     scrollBottom_ = rows_ - 1;
     tabStops_.resize(static_cast<size_t>(newCols), false);
@@ -501,9 +501,9 @@ bool Buffer::finishScrollWithPendingReflow()
 {
     if (!deferred_)
         return false;
-    const int64_t droppedBefore = linesTop;
+    const int64_t droppedBefore = linesTop_;
     dropRowsOffFullRing();
-    return linesTop != droppedBefore;
+    return linesTop_ != droppedBefore;
 }
 
 std::vector<LinePointer> Buffer::settledEpochLines(const DeferredEpoch& epoch, int firstRow, int rows)
@@ -547,7 +547,7 @@ void Buffer::reflowPendingScrollback()
     // The counts kept the ring within its length; should a group have come out longer than
     // counted, its top rows fall off as they would have.
     const int excess = std::max(static_cast<int>(rebuilt.size()) - deferred->ringLength, 0);
-    linesTop += excess;
+    addLinesTrimmed(excess);
     lines_.setCount(0);
     lines_.setMaxLength(deferred->ringLength);
     lines_.setCount(static_cast<int>(rebuilt.size()) - excess);

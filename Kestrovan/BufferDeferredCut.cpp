@@ -201,7 +201,7 @@ bool Buffer::cutDeferredGroup(DeferredEpoch& epoch, int rows)
     cut.firstRow = starting;
     lines_.trimStart(dropped);
     yBase_ -= dropped;
-    linesTop += rows;
+    addLinesTrimmed(rows);
     epoch.groupRows[group] = held - dropped;
     epoch.rows -= dropped;
     deferred.physicalRows -= dropped;

@@ -159,8 +159,7 @@ void Buffer::resizeScreenAndItsGroupsDeferringScrollback(int newCols)
     part.x_ = x_;
     part.y_ = y_;
     part.wrapPending_ = wrapPending_;
-    part.savedX = savedX;
-    part.savedY = savedY;
+    part.saved_ = saved_;
     part.marginLeft_ = marginLeft_;
     part.marginRight_ = marginRight_;
     part.scrollTop_ = scrollTop_;
@@ -182,8 +181,8 @@ void Buffer::resizeScreenAndItsGroupsDeferringScrollback(int newCols)
     x_ = part.x_;
     y_ = part.y_;
     wrapPending_ = part.wrapPending_;
-    savedX = part.savedX;
-    savedY = part.savedY;
+    saved_.x = part.saved_.x;
+    saved_.y = part.saved_.y;
     marginLeft_ = part.marginLeft_;
     marginRight_ = part.marginRight_;
     scrollTop_ = part.scrollTop_;

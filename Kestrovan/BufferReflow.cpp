@@ -265,7 +265,7 @@ void placeReflowedLines(Buffer& buffer, std::vector<LinePointer> lines, ReflowAn
     }
 
     const int dropped = std::max(static_cast<int>(lines.size()) - ring.maxLength(), 0);
-    buffer.linesTop += dropped;
+    buffer.addLinesTrimmed(dropped);
     yBase -= dropped;
     const int kept = static_cast<int>(lines.size()) - dropped;
     ring.setCount(kept);
@@ -276,7 +276,9 @@ void placeReflowedLines(Buffer& buffer, std::vector<LinePointer> lines, ReflowAn
     buffer.setY(cursorIndex - dropped - yBase);
     // A view that followed the screen still does; one scrolled back keeps its row.
     buffer.setYDisp(oldYDisp == oldYBase ? yBase : std::clamp(oldYDisp - dropped, 0, yBase));
-    buffer.savedY = std::clamp(anchors.savedIndex - dropped - yBase, 0, newRows - 1);
+    SavedCursor saved = buffer.savedCursor();
+    saved.y = std::clamp(anchors.savedIndex - dropped - yBase, 0, newRows - 1);
+    buffer.setSavedCursor(saved);
 }
 
 } // namespace
@@ -339,7 +341,7 @@ void Buffer::reflowWider(int oldCols, int newCols, int newRows)
         return;
     const int lastRow = lines_.count() - 1;
     const int cursorRow = std::clamp(yBase_ + y_, 0, lastRow);
-    const int savedRow = std::clamp(yBase_ + savedY, 0, lastRow);
+    const int savedRow = std::clamp(yBase_ + saved_.y, 0, lastRow);
     const std::vector<int> toRemove = getLinesToRemove(lines_, oldCols, newCols, cursorRow);
     if (toRemove.empty())
         return;
@@ -374,7 +376,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows)
     if (lines_.count() == 0 || newCols < 2)
         return;
     const int cursorRow = std::clamp(yBase_ + y_, 0, lines_.count() - 1);
-    const int savedRow = std::clamp(yBase_ + savedY, 0, lines_.count() - 1);
+    const int savedRow = std::clamp(yBase_ + saved_.y, 0, lines_.count() - 1);
     std::vector<InsertionSet> toInsert;
     int countToInsert = 0;
     ReflowAnchors anchors{cursorRow, savedRow};

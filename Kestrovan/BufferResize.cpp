@@ -102,17 +102,17 @@ void Buffer::resize(int newCols, int newRows)
             if (amount > 0) {
                 dropOldestLines(amount);
                 // These lines fell off the top of a full ring, as scrolling drops them.
-                linesTop += amount;
+                addLinesTrimmed(amount);
                 yBase_ = std::max(yBase_ - amount, 0);
                 yDisp_ = std::max(yDisp_ - amount, 0);
-                savedY = std::max(savedY - amount, 0);
+                saved_.y = std::max(saved_.y - amount, 0);
             }
             lines_.setMaxLength(length);
         }
 
         fitCursorColumn(newCols);
         y_ = std::min(y_, newRows - 1) + added;
-        savedX = std::min(savedX, newCols - 1);
+        saved_.x = std::min(saved_.x, newCols - 1);
         scrollTop_ = 0;
         scrollBottom_ = newRows - 1;
     }

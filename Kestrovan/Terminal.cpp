@@ -254,14 +254,26 @@ void Terminal::activateAltBuffer()
     scheduleKittyAnimationTimer();
 }
 
+namespace {
+
+/// Puts the saved row `distance` rows from the cursor row again after a resize moved the cursor.
+void keepSavedRowDistance(Buffer& buffer, int distance)
+{
+    SavedCursor saved = buffer.savedCursor();
+    saved.y = buffer.y() + distance;
+    buffer.setSavedCursor(saved);
+}
+
+} // namespace
+
 void Terminal::resizeNormalBufferKeepingSavedRow(int newColumns, int newRows)
 {
     Buffer& normal = *normalBuffer_;
     const int oldCols = normal.cols();
     // The saved row keeps its distance from the cursor row, which the resize may move.
-    const int distance = normal.savedY - normal.y();
+    const int distance = normal.savedCursor().y - normal.y();
     normal.resize(newColumns, newRows);
-    normal.savedY = normal.y() + distance;
+    keepSavedRowDistance(normal, distance);
     normal.setupTabStops(oldCols, tabStopWidth);
 }
 
@@ -284,9 +296,9 @@ void Terminal::resizeNormalBufferDeferringScrollback(int newColumns)
     Buffer& normal = *normalBuffer_;
     const int oldCols = normal.cols();
     // The saved row keeps its distance from the cursor row, as in any resize.
-    const int distance = normal.savedY - normal.y();
+    const int distance = normal.savedCursor().y - normal.y();
     normal.resizeDeferringScrollback(newColumns);
-    normal.savedY = normal.y() + distance;
+    keepSavedRowDistance(normal, distance);
     normal.setupTabStops(oldCols, tabStopWidth);
     columnSwitchRun_.open();
 }
@@ -315,7 +327,7 @@ std::shared_ptr<const BufferLine> Terminal::getLine(int row) const
 std::shared_ptr<const BufferLine> Terminal::getScrollInvariantLine(int64_t row) const
 {
     const Buffer& active = buffer();
-    const int64_t index = row - active.linesTop;
+    const int64_t index = row - active.linesTop();
     if (index < 0 || index >= active.lines().count())
         return nullptr;
     return active.lines().lineIfPresent(static_cast<int>(index));

@@ -84,6 +84,7 @@
 #include "Kestrovan/BufferLine.h"
 #include "Kestrovan/BufferTerminal.h"
 #include "Kestrovan/CellArena.h"
+#include "Kestrovan/ChangedRows.h"
 #include "Kestrovan/CharData.h"
 #include "Kestrovan/Character.h"
 #include "Kestrovan/CharsetSlots.h"
@@ -420,7 +421,7 @@ public:
     }
     /// Marks the whole screen changed.
     void updateFullScreen();
-    /// Empties both update ranges.
+    /// Empties both update ranges; readers (`TerminalChangeReader`) still get the rows cleared.
     void clearUpdateRange();
     /// (start, end) of the screen rows changed, absent when none.
     std::optional<std::pair<int, int>> getUpdateRange() const;
@@ -719,6 +720,17 @@ private:
     // A test-only hook (defined by the tests alone) that writes buffer state no sequence can
     // reach.
     friend struct TerminalTestAccess;
+    // A reader takes its changed rows through the history below.
+    friend class TerminalChangeReader;
+
+    // --- Changed rows for readers (TerminalFeed.cpp) ------------------------------------------------
+
+    /// Seals the pending changes and returns what was sealed after the first `seen` seals (the
+    /// whole screen when `seen` is absent or forgotten); `seen` becomes the seal count.
+    ChangedRows takeChangesSince(std::optional<uint64_t>& seen);
+    /// What `updateRange(y)` marks, and what `updateFullScreen` marks.
+    ChangedRows rowChange(int y) const;
+    ChangedRows wholeScreenChange() const;
 
     // Steps several handlers of one family file share, each defined in its file and nested here
     // so they reach the inside like members do.
@@ -901,7 +913,7 @@ private:
         const BidiPresentationState bidiState =
             isWrapped ? ring[buffer.yBase() + buffer.scrollBottom()]->bidiState() : modes_.bidiState();
         ring.recycle(currentEraseBlankCell(), isWrapped, bidiState);
-        buffer.linesTop += 1;
+        buffer.addLinesTrimmed(1);
         buffer.setYDisp(buffer.yBase());
         refreshStart_ = std::min(refreshStart_, 0);
         refreshEnd_ = std::max(refreshEnd_, _rows - 1);
@@ -1411,6 +1423,8 @@ private:
     int refreshEnd_ = -1;
     int scrollInvariantRefreshStart_ = std::numeric_limits<int>::max();
     int scrollInvariantRefreshEnd_ = -1;
+    // The pending changes sealed when a reader took them or a host cleared them.
+    ChangeHistory changeHistory_;
     bool userScrolling_ = false;
     bool hasPendingScrollNotification_ = false;
     std::unique_ptr<EscapeSequenceParser> parser_;

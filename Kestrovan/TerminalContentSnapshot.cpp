@@ -89,7 +89,7 @@ TerminalContentSnapshot Terminal::contentSnapshotLocked(const TerminalContentReg
     const int lineCount = lines.count();
     const int screenRows = std::max(_rows, 0);
     const int scrollbackLines = lineCount - std::min(screenRows, lineCount);
-    const int64_t trimmed = source.linesTop;
+    const int64_t trimmed = source.linesTop();
 
     int start = 0;
     int end = 0;

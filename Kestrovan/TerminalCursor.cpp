@@ -271,14 +271,16 @@ void Terminal::cmdSaveCursor(const CsiParameters&, Collect collect)
         return;
     // Each buffer keeps its own slot, so the alternate screen's save does not clobber the normal one.
     Buffer& active = *_buffer;
-    active.savedX = active.x();
-    active.savedY = active.y();
-    active.savedWrapPending = active.wrapPending();
-    active.savedAttr = currentAttribute();
-    active.savedCharset = charsets_.charset();
-    active.savedOriginMode = modes_[TerminalMode::originMode];
-    active.savedMarginMode = modes_[TerminalMode::marginMode];
-    active.savedCharacterProtection = modes_[TerminalMode::characterProtection];
+    active.setSavedCursor(SavedCursor{
+        .x = active.x(),
+        .y = active.y(),
+        .wrapPending = active.wrapPending(),
+        .originMode = modes_[TerminalMode::originMode],
+        .marginMode = modes_[TerminalMode::marginMode],
+        .characterProtection = modes_[TerminalMode::characterProtection],
+        .attr = currentAttribute(),
+        .charset = charsets_.charset(),
+    });
 }
 
 void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
@@ -286,14 +288,14 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
     if (!collect.empty())
         return;
     Buffer& active = *_buffer;
+    const SavedCursor saved = active.savedCursor();
     // A slot saved before a shrink is clamped; a saved pending wrap comes back with it.
-    active.setX(std::min(_cols - 1, std::max(0, active.savedX)));
-    active.setY(std::min(_rows - 1, std::max(0, active.savedY)));
-    active.setWrapPending(active.savedWrapPending);
+    active.setX(std::min(_cols - 1, std::max(0, saved.x)));
+    active.setY(std::min(_rows - 1, std::max(0, saved.y)));
+    active.setWrapPending(saved.wrapPending);
 
-    if (active.savedAttr != currentAttribute()) {
-        setCurrentAttribute(active.savedAttr,
-                            internStyle(InternedAttributeKey::of(active.savedAttr)).value_or(0));
+    if (saved.attr != currentAttribute()) {
+        setCurrentAttribute(saved.attr, internStyle(InternedAttributeKey::of(saved.attr)).value_or(0));
         // Erased cells take only the background of the attribute, as after SGR.
         Attribute erase;
         if (!curAttr_.bg.isDefaultInverted())
@@ -305,10 +307,10 @@ void Terminal::cmdRestoreCursor(const CsiParameters&, Collect collect)
 
     // The invoked slot and the designations are not part of the saved state: only the set in
     // effect is.
-    charsets_.restoreInEffect(active.savedCharset);
-    modes_.set(TerminalMode::originMode, active.savedOriginMode);
-    modes_.set(TerminalMode::marginMode, active.savedMarginMode);
-    modes_.set(TerminalMode::characterProtection, active.savedCharacterProtection);
+    charsets_.restoreInEffect(saved.charset);
+    modes_.set(TerminalMode::originMode, saved.originMode);
+    modes_.set(TerminalMode::marginMode, saved.marginMode);
+    modes_.set(TerminalMode::characterProtection, saved.characterProtection);
 }
 
 // --- Paragraph direction -------------------------------------------------------------------------

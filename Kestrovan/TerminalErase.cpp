@@ -112,7 +112,7 @@ void Terminal::cmdEraseInDisplay(const CsiParameters& pars, Collect collect)
         ring.trimStart(dropped);
         // Trimming does not tell the buffer which lines left; some may have carried images.
         active.recalculateLinesWithImagesCount();
-        active.linesTop = 0;
+        active.resetLinesTrimmed();
         active.setYBase(std::max(0, active.yBase() - dropped));
         // The view keeps showing the same rows: they moved up by the number of lines dropped.
         active.setYDisp(std::max(0, active.yDisp() - dropped));

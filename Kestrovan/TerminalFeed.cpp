@@ -7,6 +7,8 @@
 #include "Kestrovan/TerminalDelegate.h"
 
 #include <algorithm>
+#include <limits>
+#include <tuple>
 
 namespace kestrovan {
 
@@ -108,18 +110,44 @@ void Terminal::refresh(int startRow, int endRow)
 
 void Terminal::updateFullScreen()
 {
-    refreshStart_ = 0;
-    refreshEnd_ = _rows;
-    scrollInvariantRefreshStart_ = _buffer->settledYDisp();
-    scrollInvariantRefreshEnd_ = _buffer->settledYDisp() + _rows;
+    const ChangedRows whole = wholeScreenChange();
+    std::tie(refreshStart_, refreshEnd_) = *whole.screen;
+    std::tie(scrollInvariantRefreshStart_, scrollInvariantRefreshEnd_) = *whole.absolute;
 }
 
 void Terminal::clearUpdateRange()
 {
+    changeHistory_.seal(ChangedRows{getUpdateRange(), getScrollInvariantUpdateRange()});
     refreshStart_ = std::numeric_limits<int>::max();
     refreshEnd_ = -1;
     scrollInvariantRefreshStart_ = std::numeric_limits<int>::max();
     scrollInvariantRefreshEnd_ = -1;
+}
+
+ChangedRows Terminal::takeChangesSince(std::optional<uint64_t>& seen)
+{
+    clearUpdateRange();
+    const std::optional<ChangedRows> changes = seen ? changeHistory_.since(*seen) : std::nullopt;
+    seen = changeHistory_.sealCount();
+    return changes ? *changes : wholeScreenChange();
+}
+
+ChangedRows Terminal::rowChange(int y) const
+{
+    ChangedRows out;
+    const int absolute = _buffer->settledYDisp() + y;
+    if (absolute >= 0)
+        out.absolute = std::pair{absolute, absolute};
+    if (y >= 0)
+        out.screen = std::pair{y, y};
+    return out;
+}
+
+// The whole screen ends at `_rows`, one past the last row: readers have always been told so.
+ChangedRows Terminal::wholeScreenChange() const
+{
+    const int top = _buffer->settledYDisp();
+    return ChangedRows{std::pair{0, _rows}, std::pair{top, top + _rows}};
 }
 
 std::optional<std::pair<int, int>> Terminal::getUpdateRange() const

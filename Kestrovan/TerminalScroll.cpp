@@ -110,7 +110,7 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scroll
     } else {
         printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                         " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
-                        " linesTop=" + std::to_string(buffer.linesTop) +
+                        " linesTop=" + std::to_string(buffer.linesTop()) +
                         " isAlternate=" + boolText(&buffer == altBuffer_.get()));
     }
 
@@ -206,7 +206,7 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             // one absolute row. Lines below a region that ends above the screen's bottom also
             // moved down for the inserted line, so they kept their rows.
             if (buffer.hasScrollback())
-                buffer.linesTop += 1;
+                buffer.addLinesTrimmed(1);
             adjustSelectionsForInPlaceScroll(0, bottomRow, 1);
             // A user looking at the scrollback keeps seeing the same text.
             if (userScrolling_)
@@ -226,7 +226,7 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
         } else {
             printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                             " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
-                            " linesTop=" + std::to_string(buffer.linesTop) +
+                            " linesTop=" + std::to_string(buffer.linesTop()) +
                             " isAlternate=" + boolText(isAlternate));
         }
         adjustSelectionsForInPlaceScroll(topRow, bottomRow, 1);
@@ -330,7 +330,7 @@ void Terminal::reverseIndex()
                 printDiagnostic("Assertion on reverseIndex, state was: y=" + std::to_string(y) +
                                 " scrollTop=" + std::to_string(active.scrollTop()) +
                                 "  yDisp=" + std::to_string(active.yDisp()) + " linesTop=" +
-                                std::to_string(active.linesTop) + " isAlternate=" + boolText(isAlternate));
+                                std::to_string(active.linesTop()) + " isAlternate=" + boolText(isAlternate));
             }
             ring.set(topRow, active.getBlankLine(currentEraseBlankCell(), false, modes_.bidiState()));
         }

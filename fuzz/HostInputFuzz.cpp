@@ -337,7 +337,7 @@ void checkSnapshot(Terminal& t, const TerminalContentSnapshot& snapshot, const T
 {
     checkInputState(t, snapshot.inputState);
     const Buffer& buffer = bufferOf(t, kind);
-    const int64_t top = buffer.linesTop;
+    const int64_t top = buffer.linesTop();
     const int64_t lineCount = buffer.lines().count();
     const TerminalAbsoluteRowRange range = snapshot.capturedRange;
     if (range.lowerBound < top || range.upperBound > top + lineCount || range.lowerBound > range.upperBound)

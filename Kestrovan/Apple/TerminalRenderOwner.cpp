@@ -94,8 +94,9 @@ void TerminalRenderOwner::attach(std::shared_ptr<Terminal> terminal,
                                  std::shared_ptr<SearchService> search)
 {
     // Every session starts with an empty snapshot: its first refresh copies every row.
-    auto next = std::make_shared<const Session>(Session{
-        std::move(terminal), std::move(selection), std::move(search), std::make_shared<TerminalSnapshot>()});
+    auto next = std::make_shared<const Session>(
+        Session{std::move(terminal), std::move(selection), std::move(search),
+                std::make_shared<TerminalSnapshot>(), std::make_shared<TerminalChangeReader>()});
     const std::shared_ptr<const Session> previous = session_.withLock(
         [&](std::shared_ptr<const Session>& session) { return std::exchange(session, next); });
     // A request another terminal raised must not arm this one's watchdog.

@@ -34,6 +34,7 @@
 #include "Kestrovan/Locked.h"
 #include "Kestrovan/Position.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalChangeReader.h"
 #include "Kestrovan/TerminalVisibility.h"
 #include "Kestrovan/ViewTerminal.h"
 #include "Platform/Sync/Mutex.h"
@@ -209,6 +210,8 @@ private:
         /// The frame snapshot of this session; touched only under the terminal lock, or under the
         /// render-state lock after preparation released the terminal lock.
         std::shared_ptr<TerminalSnapshot> snapshot;
+        /// The rows changed since this session's last frame; touched only under the terminal lock.
+        std::shared_ptr<TerminalChangeReader> changes;
     };
 
     std::shared_ptr<const Session> currentSession() const;

@@ -120,7 +120,7 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
             }
         } else {
             const Buffer& buffer = terminal.buffer();
-            const std::optional<std::pair<int, int>> updated = terminal.getUpdateRange();
+            const std::optional<std::pair<int, int>> updated = session->changes->take(terminal).screen;
             if (!updated) {
                 effects.notifyAccessibility = false;
                 if (snapshot.appearanceChanged) {
@@ -136,7 +136,6 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
                 }
             } else {
                 const auto [start, end] = *updated;
-                terminal.clearUpdateRange();
                 effects.notifyAccessibility = request.notifyAccessibility;
                 // The reported range is never widened; only the redrawn rows are.
                 std::optional<TerminalSnapshot::ChangedRange> reported;

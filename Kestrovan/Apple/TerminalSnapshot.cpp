@@ -57,8 +57,8 @@ TerminalSnapshot::RefreshResult TerminalSnapshot::refresh(Terminal& terminal, co
     cols = buffer.cols();
     rowCount = buffer.rows();
     linesCount = buffer.lines().count();
-    linesTop = buffer.linesTop;
-    totalLinesTrimmed = buffer.linesTop;
+    linesTop = buffer.linesTop();
+    totalLinesTrimmed = buffer.linesTop();
     hasAnyImages = buffer.hasAnyImages();
     isAltBuffer = terminal.isCurrentBufferAlternate();
     cursorHidden = terminal.mode(TerminalMode::cursorHidden);

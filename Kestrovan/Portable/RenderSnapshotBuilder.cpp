@@ -4,10 +4,11 @@
 // A snapshot is built in one hold of the terminal lock. Screen-wide state (size, screen, scroll
 // position, colours, line sizes) is compared as a whole with what the last snapshot saw, and any
 // difference marks the whole screen changed; a moved or restyled cursor marks its old and new
-// rows. Only then are the changed rows read, so the host never has to reason about why a row
-// changed. Rows are decoded through a per-row cache keyed by the line's render identity and
-// generation, so a frame after a one-row change decodes one row. The changed-row ranges are left
-// as they are: the host clears them when it has drawn.
+// rows; these marks are the builder's own and cost other readers of the terminal nothing. Only
+// then are the changed rows read, so the host never has to reason about why a row changed. Rows
+// are decoded through a per-row cache keyed by the line's render identity and generation, so a
+// frame after a one-row change decodes one row. A snapshot takes the changes it delivers from the
+// builder's own record: other readers of the terminal still get them.
 #include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 
 #include <algorithm>
@@ -40,10 +41,9 @@ RenderSnapshotBuilder::RenderSnapshotBuilder(std::shared_ptr<Terminal> terminal)
 
 TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotScope scope)
 {
-    Terminal& marks = *terminal_;
-    TerminalLockGuard guard(marks.terminalLock());
-    // Everything is read through the const view; `marks` only widens the changed rows.
-    const Terminal& terminal = marks;
+    TerminalLockGuard guard(terminal_->terminalLock());
+    // Everything is read through the const view; only taking the changed rows needs more.
+    const Terminal& terminal = *terminal_;
     const Buffer& active = terminal.buffer();
     const int cols = terminal.cols();
     const int rows = terminal.rows();
@@ -55,7 +55,7 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
     metadata.rows = rows;
     metadata.alternate = terminal.isCurrentBufferAlternate();
     metadata.yDisp = yDisp;
-    metadata.linesTop = active.linesTop;
+    metadata.linesTop = active.linesTop();
     metadata.foreground = terminal.foregroundColor();
     metadata.background = terminal.backgroundColor();
     metadata.cursorColor = terminal.cursorColor();
@@ -67,7 +67,7 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
         metadata.modes.push_back(line ? line->renderMode() : BufferLine::RenderLineMode::single);
     }
     if (!portableRenderMetadata || *portableRenderMetadata != metadata)
-        marks.updateFullScreen();
+        changes_.markWholeScreen(terminal);
     portableRenderMetadata = std::move(metadata);
 
     // The cursor. The pending-wrap column `cols` is kept so a host can draw the cursor past
@@ -81,8 +81,8 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
     cursor.blink = isBlinkingStyle(cursor.style) || terminal.mode(TerminalMode::cursorBlink);
     if (portableRenderCursor != cursor) {
         if (portableRenderCursor && portableRenderCursor->y >= 0 && portableRenderCursor->y < rows)
-            marks.updateRange(portableRenderCursor->y);
-        marks.updateRange(cursor.y);
+            changes_.markRow(terminal, portableRenderCursor->y);
+        changes_.markRow(terminal, cursor.y);
     }
     portableRenderCursor = cursor;
 
@@ -99,19 +99,19 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
     snapshot.cursor = cursor;
 
     // The rows to deliver. A whole-screen mark ends at `rows`, one past the last row.
+    const ChangedRows changed = changes_.take(*terminal_);
     if (scope == RenderSnapshotScope::full) {
         snapshot.dirtyKind = RenderSnapshotDirtyKind::full;
         snapshot.dirtyRange = RenderSnapshotRange{0, rows - 1};
-    } else if (const auto changed = terminal.getUpdateRange();
-               changed && changed->second >= 0 && changed->first < rows) {
-        const int end = std::min(changed->second, rows - 1);
-        const int start = std::max(changed->first, 0);
+    } else if (const auto& screen = changed.screen; screen && screen->second >= 0 && screen->first < rows) {
+        const int end = std::min(screen->second, rows - 1);
+        const int start = std::max(screen->first, 0);
         snapshot.dirtyKind =
             start == 0 && end == rows - 1 ? RenderSnapshotDirtyKind::full : RenderSnapshotDirtyKind::partial;
         snapshot.dirtyRange = RenderSnapshotRange{start, end};
     }
 
-    if (const auto range = terminal.getScrollInvariantUpdateRange()) {
+    if (const auto& range = changed.absolute) {
         int end = range->second;
         // A whole-screen mark covers yDisp ... yDisp + rows; the last of those is not a row.
         if (range->first == yDisp && end == yDisp + rows)

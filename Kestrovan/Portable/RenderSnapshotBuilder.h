@@ -1,15 +1,15 @@
 // The producer of the portable render snapshot: one per terminal a host draws, keeping between
 // snapshots the records that make the next one cheap.
 //
-// The builder reads the terminal through its const accessors and its update range; the only
-// things it changes there are the changed rows it widens (a screen-wide change marks the whole
-// screen, a moved or restyled cursor its old and new rows), through the terminal's own marking
-// calls, so that every consumer of the update range sees the same rows. It never clears them:
-// the host does that with `Terminal::clearUpdateRange()` once it has drawn.
+// The builder reads the terminal through its const accessors and takes the changed rows through
+// its own `TerminalChangeReader`, so views and other builders of the same terminal still see every
+// change. Its own reasons to redraw (a screen-wide change marks the whole screen, a moved or
+// restyled cursor its old and new rows) go into that record only.
 #pragma once
 
 #include "Kestrovan/Portable/RenderSnapshot.h"
 #include "Kestrovan/Terminal.h"
+#include "Kestrovan/TerminalChangeReader.h"
 
 #include <memory>
 #include <optional>
@@ -27,8 +27,8 @@ public:
     const std::shared_ptr<Terminal>& terminal() const { return terminal_; }
 
     /// A value picture of the screen for hosts that draw it themselves: the changed rows
-    /// (`dirty`) or every row (`full`), decoded. Takes the terminal lock itself, so the caller
-    /// must not hold it.
+    /// (`dirty`) or every row (`full`), decoded; the changed rows are those since the last
+    /// snapshot. Takes the terminal lock itself, so the caller must not hold it.
     TerminalRenderSnapshot makeRenderSnapshot(RenderSnapshotScope scope);
 
     // The records kept between snapshots, readable by hosts and tests; only the builder writes
@@ -43,6 +43,7 @@ public:
 
 private:
     std::shared_ptr<Terminal> terminal_;
+    TerminalChangeReader changes_;
 };
 
 } // namespace kestrovan

@@ -18,7 +18,9 @@ using kestrovan::Buffer;
 using kestrovan::BufferLine;
 using kestrovan::BufferModeMirror;
 using kestrovan::PackedCell;
+using kestrovan::SavedCursor;
 using kestrovan::ScrollingTerminalDouble;
+using kestrovan::testing::editSavedCursor;
 using kestrovan::testing::setBufferMode;
 
 namespace {
@@ -94,15 +96,15 @@ struct Screen
 // Everything a reader of the buffer sees, as one string.
 std::string stateOf(Buffer& buffer)
 {
-    std::string out = "size " + std::to_string(buffer.cols()) + "x" + std::to_string(buffer.rows()) +
-                      " lines " + std::to_string(buffer.lines().count()) + " yBase " +
-                      std::to_string(buffer.yBase()) + " yDisp " + std::to_string(buffer.yDisp()) +
-                      " trimmed " + std::to_string(buffer.totalLinesTrimmed()) + " cursor " +
-                      std::to_string(buffer.x()) + "," + std::to_string(buffer.y()) +
-                      (buffer.wrapPending() ? "+" : "") + " saved " + std::to_string(buffer.savedX) + "," +
-                      std::to_string(buffer.savedY) + " region " + std::to_string(buffer.scrollTop()) + "-" +
-                      std::to_string(buffer.scrollBottom()) + " margins " +
-                      std::to_string(buffer.marginLeft()) + "-" + std::to_string(buffer.marginRight()) + "\n";
+    std::string out =
+        "size " + std::to_string(buffer.cols()) + "x" + std::to_string(buffer.rows()) + " lines " +
+        std::to_string(buffer.lines().count()) + " yBase " + std::to_string(buffer.yBase()) + " yDisp " +
+        std::to_string(buffer.yDisp()) + " trimmed " + std::to_string(buffer.totalLinesTrimmed()) +
+        " cursor " + std::to_string(buffer.x()) + "," + std::to_string(buffer.y()) +
+        (buffer.wrapPending() ? "+" : "") + " saved " + std::to_string(buffer.savedCursor().x) + "," +
+        std::to_string(buffer.savedCursor().y) + " region " + std::to_string(buffer.scrollTop()) + "-" +
+        std::to_string(buffer.scrollBottom()) + " margins " + std::to_string(buffer.marginLeft()) + "-" +
+        std::to_string(buffer.marginRight()) + "\n";
     for (int row = 0; row < buffer.lines().count(); ++row) {
         const BufferLine& line = *buffer.lines()[row];
         out +=
@@ -234,8 +236,10 @@ TEST(BufferColumnSwitch, DeferredScrollbackReflowEndsAsReflowingAtEverySwitch)
         const int savedX = pick(0, 79);
         const int savedY = pick(0, rows - 1);
         for (Screen* s : both) {
-            s->buffer->savedX = savedX;
-            s->buffer->savedY = savedY;
+            editSavedCursor(*s->buffer, [&](SavedCursor& saved) {
+                saved.x = savedX;
+                saved.y = savedY;
+            });
         }
 
         for (int feed = pick(1, 6); feed > 0; --feed) {

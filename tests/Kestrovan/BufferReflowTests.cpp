@@ -14,8 +14,10 @@ using kestrovan::Buffer;
 using kestrovan::BufferLine;
 using kestrovan::BufferModeMirror;
 using kestrovan::PackedCell;
+using kestrovan::SavedCursor;
 using kestrovan::ScrollingTerminalDouble;
 using kestrovan::SemanticPromptKind;
+using kestrovan::testing::editSavedCursor;
 using kestrovan::testing::setBufferMode;
 using kestrovan::testing::TestImage;
 
@@ -133,7 +135,7 @@ void expectConsistent(Buffer& buffer, const std::string& context)
     EXPECT_GE(buffer.yDisp(), 0) << context;
     EXPECT_LE(buffer.yDisp(), buffer.yBase()) << context;
     // The saved row may lie below a shrunken screen: restoring the cursor clamps it.
-    EXPECT_GE(buffer.savedY, 0) << context;
+    EXPECT_GE(buffer.savedCursor().y, 0) << context;
     for (int row = 0; row < buffer.lines().count(); ++row)
         EXPECT_GE(buffer.lines()[row]->count(), buffer.cols()) << context << ": row " << row;
 }
@@ -278,7 +280,7 @@ TEST(BufferReflow, NarrowingThenWideningGivesBackTheTextOnSeededRandomScreens)
         }
         const int cursorY = screen.buffer->y();
         screen.buffer->setX(2);
-        screen.buffer->savedY = cursorY;
+        editSavedCursor(*screen.buffer, [&](SavedCursor& saved) { saved.y = cursorY; });
         const auto cursorLine = screen.cursorLine();
         const auto savedLine = cursorLine;
         const auto cells = cellsOf(*screen.buffer);
@@ -291,7 +293,7 @@ TEST(BufferReflow, NarrowingThenWideningGivesBackTheTextOnSeededRandomScreens)
         expectConsistent(*screen.buffer, context);
         EXPECT_EQ(screen.cursorLine(), cursorLine) << context << ": the cursor stays on its line";
         EXPECT_EQ(screen.buffer->x(), std::min(2, narrower - 1)) << context;
-        EXPECT_EQ(screen.buffer->lines()[screen.buffer->yBase() + screen.buffer->savedY], savedLine)
+        EXPECT_EQ(screen.buffer->lines()[screen.buffer->yBase() + screen.buffer->savedCursor().y], savedLine)
             << context << ": the saved cursor stays on its line";
         EXPECT_TRUE(paragraphsOf(*screen.buffer) == paragraphs) << context << ": the text changed";
 
@@ -326,7 +328,8 @@ TEST(BufferReflow, RandomResizesKeepTheScreenConsistent)
         }
         screen.buffer->setY(pick(0, screen.buffer->rows() - 1));
         screen.buffer->setX(pick(0, screen.buffer->cols() - 1));
-        screen.buffer->savedY = pick(0, screen.buffer->rows() - 1);
+        editSavedCursor(*screen.buffer,
+                        [&](SavedCursor& saved) { saved.y = pick(0, screen.buffer->rows() - 1); });
         if (screen.buffer->yBase() > 0 && pick(0, 1) == 0)
             screen.buffer->setYDisp(pick(0, screen.buffer->yBase()));
         const auto cursor = screen.cursorLine();
@@ -430,7 +433,7 @@ TEST(BufferResize, TheRingLengthFollowsTheRows)
     Screen screen(10, 3, 2);
     screen.print({"a", "b", "c", "d", "e"});
     ASSERT_EQ(screen.buffer->lines().count(), 5);
-    screen.buffer->savedY = 2;
+    editSavedCursor(*screen.buffer, [&](SavedCursor& saved) { saved.y = 2; });
 
     // Two rows and two lines of history: the oldest line falls away.
     screen.buffer->resize(10, 2);
@@ -438,7 +441,7 @@ TEST(BufferResize, TheRingLengthFollowsTheRows)
     EXPECT_EQ(screen.all(), (Lines{"b", "c", "d", "e"}));
     EXPECT_EQ(screen.buffer->yBase(), 2);
     EXPECT_EQ(screen.buffer->yDisp(), 2);
-    EXPECT_EQ(screen.buffer->savedY, 1);
+    EXPECT_EQ(screen.buffer->savedCursor().y, 1);
     EXPECT_EQ(screen.buffer->totalLinesTrimmed(), 1);
 
     // A longer ring loses nothing.

@@ -21,9 +21,11 @@ using kestrovan::CharacterStyle;
 using kestrovan::CharData;
 using kestrovan::PackedCell;
 using kestrovan::Position;
+using kestrovan::SavedCursor;
 using kestrovan::SemanticContent;
 using kestrovan::SemanticInputState;
 using kestrovan::SemanticPromptKind;
+using kestrovan::testing::editSavedCursor;
 using kestrovan::testing::setBufferMode;
 using Color = kestrovan::Attribute::Color;
 
@@ -191,9 +193,8 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
     buffer->setScrollBottom(2);
     buffer->setMarginLeft(3);
     buffer->setMarginRight(9);
-    buffer->linesTop = 7;
-    buffer->xBase = 4;
-    buffer->savedX = 6;
+    buffer->addLinesTrimmed(7);
+    editSavedCursor(*buffer, [&](SavedCursor& saved) { saved.x = 6; });
     setBufferMode(*buffer, &BufferModeMirror::insertMode, true);
     buffer->tabClear(8);
     buffer->semanticContent = SemanticContent::input();
@@ -205,7 +206,7 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
     buffer->clear();
     EXPECT_EQ(buffer->lines().count(), 0);
     EXPECT_EQ(buffer->lines().maxLength(), 104);
-    EXPECT_EQ((std::vector<int>{buffer->x(), buffer->y(), buffer->yBase(), buffer->yDisp(), buffer->xBase}),
+    EXPECT_EQ((std::vector<int>{buffer->x(), buffer->y(), buffer->yBase(), buffer->yDisp(), buffer->xBase()}),
               (std::vector<int>{0, 0, 0, 0, 0}));
     EXPECT_EQ((std::vector<int>{buffer->scrollTop(), buffer->scrollBottom(), buffer->marginLeft(),
                                 buffer->marginRight()}),
@@ -217,7 +218,7 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
     EXPECT_EQ(std::pair(buffer->semanticGroupCounter, buffer->activeSemanticGroupID),
               (std::pair<uint64_t, uint64_t>(0, 0)));
     EXPECT_EQ(buffer->semanticPromptStartRowCache, 3) << "the row hint survives a clear";
-    EXPECT_EQ(buffer->savedX, 6) << "the saved cursor survives a clear";
+    EXPECT_EQ(buffer->savedCursor().x, 6) << "the saved cursor survives a clear";
     EXPECT_TRUE(buffer->insertMode()) << "mode mirrors survive a clear";
     EXPECT_FALSE(buffer->tabStops()[8]) << "tab stops survive a clear";
 
@@ -228,21 +229,22 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
 TEST(Buffer, SoftResetClearsTheSavedStateAndMargins)
 {
     auto buffer = makeBuffer(20, 4);
-    buffer->savedX = 3;
-    buffer->savedY = 2;
-    buffer->savedOriginMode = true;
-    buffer->savedMarginMode = true;
-    buffer->savedCharacterProtection = true;
-    buffer->savedAttr = Attribute(Color::ansi256(1), Color::ansi256(2));
+    buffer->setSavedCursor(SavedCursor{.x = 3,
+                                       .y = 2,
+                                       .originMode = true,
+                                       .marginMode = true,
+                                       .characterProtection = true,
+                                       .attr = Attribute(Color::ansi256(1), Color::ansi256(2))});
     buffer->setMarginLeft(2);
     buffer->setMarginRight(10);
     buffer->setX(7);
 
     buffer->softReset();
-    EXPECT_EQ(std::pair(buffer->savedX, buffer->savedY), std::pair(0, 0));
-    EXPECT_FALSE(buffer->savedOriginMode || buffer->savedMarginMode || buffer->savedCharacterProtection);
-    EXPECT_EQ(buffer->savedAttr, Attribute());
-    EXPECT_EQ(buffer->savedCharset, nullptr);
+    EXPECT_EQ(std::pair(buffer->savedCursor().x, buffer->savedCursor().y), std::pair(0, 0));
+    EXPECT_FALSE(buffer->savedCursor().originMode || buffer->savedCursor().marginMode ||
+                 buffer->savedCursor().characterProtection);
+    EXPECT_EQ(buffer->savedCursor().attr, Attribute());
+    EXPECT_EQ(buffer->savedCursor().charset, nullptr);
     EXPECT_EQ(std::pair(buffer->marginLeft(), buffer->marginRight()), std::pair(0, 19));
     EXPECT_EQ(buffer->x(), 7) << "the cursor itself is not part of a soft reset here";
 }
@@ -265,13 +267,13 @@ TEST(Buffer, ClearScrollbackKeepsTheScreenRows)
     writeRow(*buffer, 4, "first");
     writeRow(*buffer, 6, "last");
     buffer->setYDisp(1);
-    buffer->savedY = 2;
+    editSavedCursor(*buffer, [&](SavedCursor& saved) { saved.y = 2; });
 
     buffer->clearScrollback();
     EXPECT_EQ(buffer->lines().count(), 3);
     EXPECT_EQ(buffer->yBase(), 0);
     EXPECT_EQ(buffer->yDisp(), 0) << "a scrolled-back view returns to the screen";
-    EXPECT_EQ(buffer->savedY, 0);
+    EXPECT_EQ(buffer->savedCursor().y, 0);
     EXPECT_EQ(rowText(*buffer, 0), "first");
     EXPECT_EQ(rowText(*buffer, 2), "last");
 
@@ -286,14 +288,14 @@ TEST(Buffer, ChangeHistorySizeTrimsAndMovesRowsUp)
     for (int row = 0; row < 11; ++row)
         writeRow(*buffer, row, "row" + std::to_string(row));
     buffer->setYDisp(2);
-    buffer->savedY = 1;
+    editSavedCursor(*buffer, [&](SavedCursor& saved) { saved.y = 1; });
 
     buffer->changeHistorySize(4);
     EXPECT_EQ(buffer->lines().maxLength(), 7);
     EXPECT_EQ(buffer->lines().count(), 7);
     EXPECT_EQ(buffer->yBase(), 4) << "the four oldest lines were dropped";
     EXPECT_EQ(buffer->yDisp(), 0) << "moved up by the same amount, not below 0";
-    EXPECT_EQ(buffer->savedY, 0);
+    EXPECT_EQ(buffer->savedCursor().y, 0);
     EXPECT_EQ(rowText(*buffer, 0), "row4");
     EXPECT_EQ(rowText(*buffer, 6), "row10");
 

@@ -145,7 +145,7 @@ TEST(ContentSnapshotTests, AbsoluteRowsKeepIncreasingWhileScrollbackIsTrimmed)
     const TerminalContentSnapshot after = t.contentSnapshot(Region::history(100), Kind::active);
 
     ASSERT_EQ(after.rows.size(), 7u) << "four lines of scrollback and the screen";
-    EXPECT_GT(t.buffer().linesTop, 0) << "the test must trim scrollback";
+    EXPECT_GT(t.buffer().linesTop(), 0) << "the test must trim scrollback";
     EXPECT_GT(after.capturedRange.lowerBound, before.capturedRange.lowerBound);
     EXPECT_GT(after.capturedRange.upperBound, before.capturedRange.upperBound);
     EXPECT_GT(after.liveTopRow, before.liveTopRow);

@@ -66,7 +66,7 @@ private:
             } else {
                 ring.recycle(blank, isWrapped, bidiState);
                 if (buffer.hasScrollback())
-                    buffer.linesTop += 1;
+                    buffer.addLinesTrimmed(1);
                 // A view scrolled back keeps showing the same text, which moved up one row.
                 if (buffer.yDisp() != buffer.yBase())
                     buffer.setYDisp(std::max(buffer.yDisp() - 1, 0));

@@ -3,6 +3,7 @@
 // restore of the cursor, and DECBI/DECFI.
 #include "RecordingTerminalDelegate.h"
 #include "TerminalTestAccess.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/CharSets.h"
 #include "Kestrovan/TerminalInnerState.h"
@@ -435,7 +436,7 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
     u.feed("\x1b[8;10H\x1b"
            "7\x1b[H");
     u.resize(10, 4);
-    ASSERT_GT(u.buffer().savedY, 3);
+    ASSERT_GT(u.buffer().savedCursor().y, 3);
     u.feed("\x1b"
            "8");
     EXPECT_EQ(u.getCursorLocation(), Cursor(9, 3)) << "a slot beyond the screen is clamped into it";
@@ -443,7 +444,7 @@ TEST(TerminalCursorTests, RestoreBringsBackMarginModeAndClampsThePosition)
     // No SGR makes a default-inverted background, so the saved slot is written directly through
     // the test-only hook: the restore must still erase with the plain default.
     const Attribute inverted(Attribute::Color::ansi256(2), Attribute::Color::defaultInvertedColor());
-    TerminalTestAccess::buffer(t).savedAttr = inverted;
+    editSavedCursor(TerminalTestAccess::buffer(t), [&](SavedCursor& saved) { saved.attr = inverted; });
     t.feed("\x1b"
            "8");
     EXPECT_EQ(t.innerState().currentAttribute, inverted);
@@ -458,13 +459,13 @@ TEST(TerminalCursorTests, CsiSSavesOnlyWithoutMarginMode)
     Terminal& t = fixture.t();
     moveCursor(t, 3, 2);
     t.feed("\x1b[s");
-    EXPECT_EQ(t.buffer().savedX, 3);
-    EXPECT_EQ(t.buffer().savedY, 2);
+    EXPECT_EQ(t.buffer().savedCursor().x, 3);
+    EXPECT_EQ(t.buffer().savedCursor().y, 2);
 
     setMargins(t, 0, 9);
     moveCursor(t, 5, 1);
     t.feed("\x1b[2;5s");
-    EXPECT_EQ(t.buffer().savedX, 3) << "with margin mode on CSI s sets the margins instead";
+    EXPECT_EQ(t.buffer().savedCursor().x, 3) << "with margin mode on CSI s sets the margins instead";
     EXPECT_EQ(t.buffer().marginLeft(), 1);
     EXPECT_EQ(t.buffer().marginRight(), 4);
 }

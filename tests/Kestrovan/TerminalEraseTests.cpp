@@ -341,13 +341,13 @@ TEST(TerminalEraseTests, EraseScrollbackKeepsTheScreen)
     TerminalFixture full(10, 3, 2);
     Terminal& u = full.t();
     u.feed("1\r\n2\r\n3\r\n4\r\n5\r\n6");
-    ASSERT_EQ(full.buffer().linesTop, 1);
+    ASSERT_EQ(full.buffer().linesTop(), 1);
     u.setUserScrolling(true);
     u.scrollViewportTo(1);
     // ED 3 is never selective, whatever the protection.
     u.feed("\x1bW"); // EPA: ISO protection in force
     u.feed("\x1b[?3J");
-    EXPECT_EQ(full.buffer().linesTop, 0);
+    EXPECT_EQ(full.buffer().linesTop(), 0);
     EXPECT_EQ(full.buffer().yBase(), 0);
     EXPECT_EQ(full.buffer().yDisp(), 0);
     EXPECT_EQ(screenText(u), "4|5|6");

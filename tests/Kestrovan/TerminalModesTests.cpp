@@ -766,7 +766,7 @@ TEST(TerminalModesTests, SoftReset)
     t.feed("\x1b[4;10s"); // DECSLRM: left margin at column 3
     t.feed("\x1b[2;3r");  // DECSTBM: rows 1...2
     ASSERT_EQ(t.buffer().scrollTop(), 1);
-    ASSERT_EQ(t.buffer().savedX, 5);
+    ASSERT_EQ(t.buffer().savedCursor().x, 5);
     ASSERT_EQ(t.buffer().marginLeft(), 3);
     host.showCursorCalls = 0;
 
@@ -798,7 +798,7 @@ TEST(TerminalModesTests, SoftReset)
                  t.buffer(Terminal::BufferKind::alt).bulkInsertBlocked());
     EXPECT_EQ(t.buffer().scrollTop(), 0);
     EXPECT_EQ(t.buffer().scrollBottom(), t.rows() - 1);
-    EXPECT_EQ(t.buffer().savedX, 0) << "the buffer's saved cursor is reset";
+    EXPECT_EQ(t.buffer().savedCursor().x, 0) << "the buffer's saved cursor is reset";
     EXPECT_EQ(t.buffer().marginLeft(), 0);
     EXPECT_EQ(t.innerState().conformance, Terminal::TerminalConformance::vt500);
     EXPECT_FALSE(t.mode(TerminalMode::bidiArrowKeySwap));

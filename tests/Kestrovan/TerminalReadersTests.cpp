@@ -66,7 +66,7 @@ TEST(TerminalReadersTests, ReadingThroughAConstTerminalChangesNothing)
         (void)getCharacter(reader, 1, row);
         (void)getText(reader, 2, row);
     }
-    (void)reader.getScrollInvariantLine(lines.linesTop);
+    (void)reader.getScrollInvariantLine(lines.linesTop());
     (void)getBufferAsData(reader, Terminal::BufferKind::normal, Terminal::TextEncoding::utf8);
     (void)getSelectedLines(Position(0, 0), Position(5, 3), lines);
 

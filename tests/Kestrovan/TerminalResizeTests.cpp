@@ -123,7 +123,8 @@ TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
     TerminalFixture fixture(20, 4);
     Terminal& t = fixture.t();
     t.feed("the quick brown fox jumps\r\n$ ");
-    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).savedY, 0) << "nothing saved: the slot is the top row";
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).savedCursor().y, 0)
+        << "nothing saved: the slot is the top row";
     t.feed("\x1b[?47h");
     kestrovan::testing::moveCursor(t, 0, 0);
     t.feed("alternate text here");
@@ -144,7 +145,7 @@ TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
     EXPECT_EQ(screenText(t), "brown fox|jumps|$");
     // The saved row kept its distance from the cursor (two rows above it) through the resize;
     // the cursor itself then comes over from the alternate screen.
-    EXPECT_EQ(t.buffer().savedY, 0);
+    EXPECT_EQ(t.buffer().savedCursor().y, 0);
     EXPECT_EQ(t.buffer().y(), 0);
     EXPECT_TRUE(t.buffer().tabStops()[8]);
 }

@@ -44,7 +44,7 @@ TEST(TerminalScrollCoreTests, FullScreenScrollRecyclesTheOldestLineOfAFullRing)
     EXPECT_EQ(ring.count(), 5);
     EXPECT_EQ(ring.lineIfPresent(4).get(), oldest) << "the oldest line object is reused as the new last line";
     EXPECT_EQ(absoluteRowText(t, 4), "") << "and it is blank";
-    EXPECT_EQ(fixture.buffer().linesTop, 1);
+    EXPECT_EQ(fixture.buffer().linesTop(), 1);
     EXPECT_EQ(fixture.buffer().yBase(), 2) << "yBase stays when the ring is full";
     EXPECT_EQ(fixture.buffer().yDisp(), 2) << "the view stays at the bottom";
     EXPECT_EQ(absoluteRowText(t, 0), "2");
@@ -104,7 +104,7 @@ TEST(TerminalScrollCoreTests, ScrolledBackViewKeepsItsTextWhenTheFullRingScrolls
     t.feed("\r\n6");
     EXPECT_EQ(fixture.buffer().yDisp(), 0) << "the view follows its text up";
     EXPECT_EQ(screenText(t), "2|3|4");
-    EXPECT_EQ(fixture.buffer().linesTop, 1);
+    EXPECT_EQ(fixture.buffer().linesTop(), 1);
     t.feed("\r\n7");
     EXPECT_EQ(fixture.buffer().yDisp(), 0) << "and stops at the top";
     EXPECT_EQ(screenText(t), "3|4|5");
@@ -156,7 +156,7 @@ TEST(TerminalScrollCoreTests, EachScrollMovesOneLineOnEveryPath)
     for (const int expectedTop : {1, 2, 3}) {
         full.t().feed("\x1b"
                       "D");
-        EXPECT_EQ(full.buffer().linesTop + full.buffer().yBase(), expectedTop) << "one line per scroll";
+        EXPECT_EQ(full.buffer().linesTop() + full.buffer().yBase(), expectedTop) << "one line per scroll";
     }
     EXPECT_EQ(screenText(full.t()), "||");
     EXPECT_EQ(absoluteRowText(full.t(), 0), "2");
@@ -192,7 +192,7 @@ TEST(TerminalScrollCoreTests, AlternateScreenScrollsInPlace)
     t.feed("1\r\n2\r\n3\r\n4");
     EXPECT_EQ(screenText(t), "2|3|4");
     EXPECT_EQ(t.buffer().lines().count(), 3);
-    EXPECT_EQ(t.buffer().linesTop, 0) << "a buffer without scrollback trims nothing";
+    EXPECT_EQ(t.buffer().linesTop(), 0) << "a buffer without scrollback trims nothing";
     EXPECT_EQ(t.buffer().yBase(), 0);
 }
 
@@ -206,7 +206,7 @@ TEST(TerminalScrollCoreTests, SelectionsFollowAFullRingScroll)
     fixture.delegate->selectionChanges = 0;
 
     t.feed("\n");
-    EXPECT_EQ(fixture.buffer().linesTop, 1);
+    EXPECT_EQ(fixture.buffer().linesTop(), 1);
     EXPECT_TRUE(selection->active());
     EXPECT_EQ(selection->start, Position(0, 2)) << "the selection moves up with its text";
     EXPECT_EQ(selection->end, Position(5, 3));

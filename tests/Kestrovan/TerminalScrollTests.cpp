@@ -76,7 +76,7 @@ TEST(TerminalScrollTests, ScrollUpAndDownMoveWholeLinesWithoutTouchingTheScrollb
     EXPECT_EQ(screenText(u), "5|6|");
     EXPECT_EQ(absoluteRowText(u, 0), "2");
     EXPECT_EQ(absoluteRowText(u, 1), "3");
-    EXPECT_EQ(full.buffer().linesTop, 1);
+    EXPECT_EQ(full.buffer().linesTop(), 1);
 }
 
 TEST(TerminalScrollTests, ScrollUpAndDownWithMarginsMoveOnlyTheMarginColumns)

@@ -314,8 +314,8 @@ std::string dumpBufferState(const Buffer& buffer)
         << " scrollback=" << (buffer.scrollback() ? std::to_string(*buffer.scrollback()) : std::string("-"))
         << " reflow=" << buffer.isReflowEnabled() << "\n";
     out << "ring lines=" << buffer.lines().count() << " yBase=" << buffer.yBase()
-        << " yDisp=" << buffer.yDisp() << " linesTop=" << buffer.linesTop << " xBase=" << buffer.xBase
-        << " xDisp=" << buffer.xDisp << " imageLines=" << buffer.linesWithImagesCount() << "\n";
+        << " yDisp=" << buffer.yDisp() << " linesTop=" << buffer.linesTop() << " xBase=" << buffer.xBase()
+        << " xDisp=" << buffer.xDisp() << " imageLines=" << buffer.linesWithImagesCount() << "\n";
     out << "cursor x=" << buffer.x() << " y=" << buffer.y() << "\n";
     out << "region top=" << buffer.scrollTop() << " bottom=" << buffer.scrollBottom()
         << " left=" << buffer.marginLeft() << " right=" << buffer.marginRight() << "\n";
@@ -325,10 +325,11 @@ std::string dumpBufferState(const Buffer& buffer)
             out << " " << col;
     }
     out << "\n";
-    out << "saved x=" << buffer.savedX << " y=" << buffer.savedY << " origin=" << buffer.savedOriginMode
-        << " margin=" << buffer.savedMarginMode << " prot=" << buffer.savedCharacterProtection << " attr={"
-        << describeAttribute(buffer.savedAttr) << "} charset=" << describeCharset(buffer.savedCharset)
-        << "\n";
+    out << "saved x=" << buffer.savedCursor().x << " y=" << buffer.savedCursor().y
+        << " origin=" << buffer.savedCursor().originMode << " margin=" << buffer.savedCursor().marginMode
+        << " prot=" << buffer.savedCursor().characterProtection << " attr={"
+        << describeAttribute(buffer.savedCursor().attr)
+        << "} charset=" << describeCharset(buffer.savedCursor().charset) << "\n";
     out << "mirrors insert=" << buffer.insertMode() << " prot=" << buffer.characterProtection()
         << " bulkBlocked=" << buffer.bulkInsertBlocked() << " margin=" << buffer.marginMode()
         << " wrap=" << buffer.wraparound() << "\n";

@@ -318,11 +318,11 @@ TEST(TerminalTests, ReturningNormalBufferIsBroughtToTheGrid)
     // The normal buffer keeps its older size while the alternate screen is in use.
     t.resize(20, 4);
     ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 10);
-    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).savedY, 2);
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).savedCursor().y, 2);
     t.feed("\x1b[?47l");
     EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).cols(), 20);
     EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).rows(), 4);
-    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).savedY, 1)
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).savedCursor().y, 1)
         << "the cursor row moved to 3; the saved row keeps its distance";
     EXPECT_TRUE(t.buffer(Terminal::BufferKind::normal).tabStops()[16])
         << "tab stops are laid out over the new columns";
@@ -350,7 +350,7 @@ TEST(TerminalTests, CellAccessors)
     // Scroll a full ring so that lines are trimmed: absolute rows count from linesTop.
     TerminalFixture small(10, 2, 1);
     small.t().feed("1\r\n2\r\n3\r\n4");
-    EXPECT_EQ(small.buffer().linesTop, 1);
+    EXPECT_EQ(small.buffer().linesTop(), 1);
     EXPECT_FALSE(small.t().getScrollInvariantLine(0)) << "row 0 has been trimmed";
     ASSERT_TRUE(small.t().getScrollInvariantLine(1));
     EXPECT_EQ(lineText(*small.t().getScrollInvariantLine(1), 10), "2");

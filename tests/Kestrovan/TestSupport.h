@@ -12,6 +12,14 @@
 
 namespace kestrovan::testing {
 
+/// Changes part of a buffer's saved cursor and keeps the rest, as the resizes do.
+inline void editSavedCursor(Buffer& buffer, const std::function<void(SavedCursor&)>& edit)
+{
+    SavedCursor saved = buffer.savedCursor();
+    edit(saved);
+    buffer.setSavedCursor(saved);
+}
+
 /// Collects every diagnostic line printed while the object lives.
 class DiagnosticCapture
 {

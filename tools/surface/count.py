@@ -24,7 +24,7 @@ MAXIMUM_TERMINAL_PUBLIC_FUNCTIONS = 115
 # state behind methods; `Buffer` (saved cursor, shell-integration state) and `SelectionService`
 # (the selection's ends and mode) still have open fields. Lower a number when fields move behind
 # methods; the goal is none.
-MAXIMUM_PUBLIC_FIELDS = {"Terminal": 0, "Buffer": 21, "SelectionService": 8, "BufferLine": 0}
+MAXIMUM_PUBLIC_FIELDS = {"Terminal": 0, "Buffer": 10, "SelectionService": 8, "BufferLine": 0}
 TYPES_CHECKED = tuple(MAXIMUM_PUBLIC_FIELDS)
 
 # Names that belong to the terminal's inside: the control-function handlers and routers (cmd*,

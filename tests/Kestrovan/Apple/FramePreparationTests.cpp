@@ -171,6 +171,7 @@ TEST(FramePreparationTests, TheImmediateSnapshotConsumesNoChanges)
     EXPECT_FALSE(f.owner->refreshMetalSnapshot(testing::viewState())) << "no renderer";
     auto renderer = std::make_shared<RecordingFrameRenderer>();
     f.owner->replaceMetalRenderer(renderer, true);
+    ASSERT_TRUE(f.owner->prepareFrame(request())) << "the first frame takes the initial changes";
     f.feed("abc");
     EXPECT_TRUE(f.owner->refreshMetalSnapshot(testing::viewState()));
     EXPECT_TRUE(f.owner->metalHasPreparedSnapshot());
