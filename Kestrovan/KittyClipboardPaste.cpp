@@ -14,6 +14,8 @@ TerminalPasteResult KittyClipboardProtocol::paste(const TerminalPasteRequest& re
     const std::shared_ptr<Terminal> terminal = lockTerminal();
     if (!terminal)
         return TerminalPasteResult::failed;
+    // The terminal calls its clipboard protocol under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
     if (request.snapshot && canSendPasteEvent(request.snapshot->location) &&
         sendPasteEvent(*request.snapshot, *terminal))
         return TerminalPasteResult::eventSent;

@@ -53,6 +53,12 @@ public:
     void preconditionLocked(std::source_location where = std::source_location::current()) const
         ASSERT_CAPABILITY(this);
 
+    /// Tells the analysis that the code after the call runs under this lock, at no cost and with no
+    /// check: for code reached only while the lock is held, on a path the analysis cannot follow (an
+    /// object that reaches its terminal through a weak or member reference, a callback the terminal
+    /// makes under the lock). Code that can afford a run-time check uses `preconditionLocked`.
+    void assumeHeldByCaller() const ASSERT_CAPABILITY(this) {}
+
     /// True when the calling thread holds the lock. Entry points that may be called with or without
     /// the lock (the terminal's selection registry) ask this before taking it.
     bool isHeldByCurrentThread() const;
