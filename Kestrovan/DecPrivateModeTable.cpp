@@ -33,7 +33,7 @@ std::span<const Row> DecPrivateModeTable::rows()
 {
     // Rows that store an on/off mode and nothing more share these two.
 #define KESTROVAN_STORED_MODE(which)                                                                         \
-    [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {                                                                       \
+    [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {                                            \
         t.modes_.set(which, value);                                                                          \
         return true;                                                                                         \
     },                                                                                                       \
@@ -119,14 +119,18 @@ std::span<const Row> DecPrivateModeTable::rows()
              t.setReverseColors(value);
              return true;
          },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::reverseColors]; }},
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::reverseColors]; }},
         {6, KESTROVAN_STORED_MODE(TerminalMode::originMode)}, // DECOM
         // DECAWM
-        {7, KESTROVAN_STORED_MODE(TerminalMode::wraparound), Report::fromValue, nullptr, Saving::onWhenUnsaved},
+        {7, KESTROVAN_STORED_MODE(TerminalMode::wraparound), Report::fromValue, nullptr,
+         Saving::onWhenUnsaved},
         // Auto-repeat belongs to the host's keyboard.
         {8, nullptr, nullptr, Report::set},
         // X10 mouse
-        {9, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::x10, value); },
+        {9,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::x10, value); },
          [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseMode() == MouseMode::x10; }},
         {10, nullptr, nullptr, Report::permanentlyReset}, // rxvt toolbar
         {12, KESTROVAN_STORED_MODE(TerminalMode::cursorBlink)},
@@ -143,14 +147,15 @@ std::span<const Row> DecPrivateModeTable::rows()
                  t.hideCursor();
              return true;
          },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return !t.modes_[TerminalMode::cursorHidden]; }},
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return !t.modes_[TerminalMode::cursorHidden]; }},
         {30, nullptr, nullptr, Report::reset},                                              // scroll bar
         {35, rememberOnly, remembered, Report::fromValue, nullptr, Saving::offWhenUnsaved}, // font shifting
-        {40, KESTROVAN_STORED_MODE(TerminalMode::allow80To132)}, // allow DECCOLM
+        {40, KESTROVAN_STORED_MODE(TerminalMode::allow80To132)},                            // allow DECCOLM
         // more(1) fix: not offered, but turning it off is no news.
         {41, [](Terminal&, int, bool value) { return !value; }, nullptr, Report::reset},
         {42, rememberOnly, remembered, Report::fromValue, nullptr, Saving::offWhenUnsaved}, // DECNRCM
-        {44, nullptr, nullptr, Report::permanentlyReset}, // margin bell
+        {44, nullptr, nullptr, Report::permanentlyReset},                                   // margin bell
         {45, KESTROVAN_STORED_MODE(TerminalMode::reverseWraparound)},
         {46, nullptr, nullptr, Report::permanentlyReset}, // logging
         // Alternate screen; leaving it keeps what was drawn there.
@@ -183,17 +188,26 @@ std::span<const Row> DecPrivateModeTable::rows()
              }
              return true;
          },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::marginMode]; }},
-        {80, nullptr, nullptr, Report::permanentlyReset},                      // sixel scrolling
-        {95, KESTROVAN_STORED_MODE(TerminalMode::noClearOnColumnChange)},      // DECNCSM
-        {117, accepted, nullptr, Report::permanentlyReset},                    // DECECM, erase colour: always off
-        {1000, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::vt200, value); },
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::marginMode]; }},
+        {80, nullptr, nullptr, Report::permanentlyReset},                 // sixel scrolling
+        {95, KESTROVAN_STORED_MODE(TerminalMode::noClearOnColumnChange)}, // DECNCSM
+        {117, accepted, nullptr, Report::permanentlyReset},               // DECECM, erase colour: always off
+        {1000,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::vt200, value); },
          [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseMode() == MouseMode::vt200; }},
         {1001, nullptr, nullptr, Report::reset}, // highlight mouse tracking
-        {1002, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::buttonEventTracking, value); },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseMode() == MouseMode::buttonEventTracking; }},
-        {1003, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::anyEvent, value); },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseMode() == MouseMode::anyEvent; }},
+        {1002,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::buttonEventTracking, value); },
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.mouseMode() == MouseMode::buttonEventTracking; }},
+        {1003,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::mouse(t, MouseMode::anyEvent, value); },
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.mouseMode() == MouseMode::anyEvent; }},
         // Focus events; the program learns the current focus at once.
         {1004,
          [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {
@@ -203,10 +217,16 @@ std::span<const Row> DecPrivateModeTable::rows()
              return true;
          },
          [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::sendFocus]; }},
-        {1005, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::utf8, value); },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::utf8; }},
-        {1006, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::sgr, value); },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::sgr; }},
+        {1005,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::utf8, value); },
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::utf8; }},
+        {1006,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::sgr, value); },
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::sgr; }},
         // Alternate scroll
         {1007,
          [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {
@@ -214,52 +234,62 @@ std::span<const Row> DecPrivateModeTable::rows()
              return true;
          },
          [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.alternateScrollMode(); }},
-        {1015, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::urxvt, value); },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::urxvt; }},
-        {1016, [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::sgrPixel, value); },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::sgrPixel; }},
+        {1015,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::urxvt, value); },
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::urxvt; }},
+        {1016,
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) { return Steps::encoding(t, Encoding::sgrPixel, value); },
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.mouseProtocol() == Encoding::sgrPixel; }},
         {1034, accepted, nullptr, Report::permanentlyReset}, // eight-bit input: ignored both ways
         {1045, KESTROVAN_STORED_MODE(TerminalMode::reverseWraparoundExtended)},
         // Alternate screen, cleared on leaving.
         {1047,
-         [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {
-             if (value)
-                 t.activateAltBuffer();
-             else
-                 t.activateNormalBuffer(true);
-             Steps::finishBufferActivation(t);
-             return true;
-         },
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) {
+                 if (value)
+                     t.activateAltBuffer();
+                 else
+                     t.activateNormalBuffer(true);
+                 Steps::finishBufferActivation(t);
+                 return true;
+             },
          nullptr, Report::notRecognized},
         // Save or restore the cursor.
         {1048,
-         [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {
-             if (value)
-                 t.cmdSaveCursor(CsiParameters::empty, {});
-             else
-                 t.cmdRestoreCursor(CsiParameters::empty, {});
-             return true;
-         },
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) {
+                 if (value)
+                     t.cmdSaveCursor(CsiParameters::empty, {});
+                 else
+                     t.cmdRestoreCursor(CsiParameters::empty, {});
+                 return true;
+             },
          nullptr, Report::notRecognized},
         // The cursor is saved in the normal buffer's slot and restored from it after the switch
         // back; the alternate screen is cleared on leaving.
         {1049,
-         [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {
-             if (value) {
-                 t.cmdSaveCursor(CsiParameters::empty, {});
-                 t.activateAltBuffer();
-                 Steps::finishBufferActivation(t);
-             } else {
-                 t.activateNormalBuffer(true);
-                 Steps::finishBufferActivation(t);
-                 t.cmdRestoreCursor(CsiParameters::empty, {});
-             }
-             return true;
-         },
+         [](Terminal& t, int, bool value)
+             REQUIRES(t.terminalLock()) {
+                 if (value) {
+                     t.cmdSaveCursor(CsiParameters::empty, {});
+                     t.activateAltBuffer();
+                     Steps::finishBufferActivation(t);
+                 } else {
+                     t.activateNormalBuffer(true);
+                     Steps::finishBufferActivation(t);
+                     t.cmdRestoreCursor(CsiParameters::empty, {});
+                 }
+                 return true;
+             },
          nullptr, Report::notRecognized},
         // Arrow keys follow the visual order in right-to-left paragraphs.
         {1243, KESTROVAN_STORED_MODE(TerminalMode::bidiArrowKeySwap), Report::fromValue, nullptr,
-         Saving::initialWhenUnsaved, [](const TerminalOptions& options) { return options.initialBidiArrowKeySwap; }},
+         Saving::initialWhenUnsaved,
+         [](const TerminalOptions& options) { return options.initialBidiArrowKeySwap; }},
         // Bracketed paste
         {2004, KESTROVAN_STORED_MODE(TerminalMode::bracketedPasteMode), Report::fromValue, nullptr,
          Saving::offWhenUnsaved},
@@ -272,8 +302,8 @@ std::span<const Row> DecPrivateModeTable::rows()
                  t.endSynchronizedOutput();
              return true;
          },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.synchronizedOutput_.active(); }, Report::fromValue, nullptr,
-         Saving::offWhenUnsaved},
+         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.synchronizedOutput_.active(); },
+         Report::fromValue, nullptr, Saving::offWhenUnsaved},
         {2027, accepted, nullptr, Report::permanentlySet}, // grapheme clustering: always on
         // Colour-scheme change notifications
         {2031, KESTROVAN_STORED_MODE(TerminalMode::colorSchemeUpdatesEnabled), Report::fromValue, nullptr,
@@ -286,8 +316,9 @@ std::span<const Row> DecPrivateModeTable::rows()
                  t.reportTerminalVisibility();
              return true;
          },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::visibilityReportsEnabled]; }, Report::fromValue,
-         nullptr, Saving::offWhenUnsaved},
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::visibilityReportsEnabled]; },
+         Report::fromValue, nullptr, Saving::offWhenUnsaved},
         // In-band size reports; the first one goes out at once.
         {2048,
          [](Terminal& t, int, bool value) REQUIRES(t.terminalLock()) {
@@ -296,14 +327,18 @@ std::span<const Row> DecPrivateModeTable::rows()
                  t.reportInBandSizeIfAvailable();
              return true;
          },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::inBandSizeReportsEnabled]; }, Report::fromValue,
-         nullptr, Saving::offWhenUnsaved},
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::inBandSizeReportsEnabled]; },
+         Report::fromValue, nullptr, Saving::offWhenUnsaved},
         // Bidi box mirroring
-        {2500, bidiMode, [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_.bidiState().boxMirroring; }, Report::fromValue,
-         nullptr, Saving::initialWhenUnsaved,
+        {2500, bidiMode,
+         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_.bidiState().boxMirroring; },
+         Report::fromValue, nullptr, Saving::initialWhenUnsaved,
          [](const TerminalOptions& options) { return options.initialBidiState.boxMirroring; }},
         // Bidi direction autodetection
-        {2501, bidiMode, [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_.bidiState().autodetectDirection; },
+        {2501, bidiMode,
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.modes_.bidiState().autodetectDirection; },
          Report::fromValue, nullptr, Saving::initialWhenUnsaved,
          [](const TerminalOptions& options) { return options.initialBidiState.autodetectDirection; }},
         // Kitty clipboard paste events; the host's clipboards may have changed meanwhile.
@@ -316,10 +351,13 @@ std::span<const Row> DecPrivateModeTable::rows()
              t.modes_.set(TerminalMode::kittyPasteEventsEnabled, value);
              return true;
          },
-         [](const Terminal& t, int) REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::kittyPasteEventsEnabled]; }, Report::custom,
+         [](const Terminal& t, int)
+             REQUIRES(t.terminalLock()) { return t.modes_[TerminalMode::kittyPasteEventsEnabled]; },
+         Report::custom,
          // The paste events are only offered when both the policy and the host allow the clipboard.
          [](Terminal& t) REQUIRES(t.terminalLock()) {
-             if (!t._options.kittyClipboardPolicy.contains(KittyClipboardPolicy::read | KittyClipboardPolicy::write))
+             if (!t._options.kittyClipboardPolicy.contains(KittyClipboardPolicy::read |
+                                                           KittyClipboardPolicy::write))
                  return ReportState::notRecognized;
              t.refreshKittyClipboardCapabilities();
              if (!t.kittyClipboard().capabilities().contains(KittyClipboardCapabilities::standard))

@@ -68,6 +68,8 @@ platform::DispatchQueue& KittyClipboardProtocol::queue()
 
 void KittyClipboardProtocol::send(Terminal& terminal, const std::vector<uint8_t>& packet)
 {
+    // The protocol runs under its terminal's lock: inside a feed or a paste, or in `runLocked`.
+    terminal.terminalLock().assumeHeldByCaller();
     terminal.sendResponse(std::span<const uint8_t>(packet));
 }
 
@@ -232,6 +234,8 @@ void KittyClipboardProtocol::refreshCapabilities()
 
 void KittyClipboardProtocol::switchOffPasteEvents(Terminal& terminal)
 {
+    // The protocol runs under its terminal's lock: inside a feed or a paste, or in `runLocked`.
+    terminal.terminalLock().assumeHeldByCaller();
     terminal.switchOffKittyPasteEvents();
 }
 

@@ -31,6 +31,7 @@
 #include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyClipboardWriteTransaction.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/Terminal.h"
 
 #include <atomic>
 #include <cstdint>
@@ -49,8 +50,6 @@ class DispatchQueue;
 }
 
 namespace kestrovan {
-
-class Terminal;
 
 /// One accepted read request, from its acceptance until it is answered or dropped.
 struct KittyClipboardReadWork
@@ -171,7 +170,7 @@ private:
     // The object's links to the world.
     std::shared_ptr<Terminal> lockTerminal() const;
     platform::DispatchQueue& queue();
-    void send(Terminal& terminal, const std::vector<uint8_t>& packet) REQUIRES(terminal.terminalLock());
+    void send(Terminal& terminal, const std::vector<uint8_t>& packet);
     /// Runs `body` on the completion queue with the terminal alive and its lock held; dropped when
     /// the protocol or the terminal is gone by then.
     void runLocked(std::function<void(KittyClipboardProtocol&, Terminal&)> body);
@@ -193,13 +192,13 @@ private:
                     bool hasPayload);
     /// The read, while it is still pending in the current session; null otherwise.
     ReadWork liveRead(const WeakReadWork& weak) const;
-    void enumerateForRead(Terminal& terminal, const ReadWork& work) REQUIRES(terminal.terminalLock());
-    void selectForRead(Terminal& terminal, const ReadWork& work, const std::vector<std::string>& available) REQUIRES(terminal.terminalLock());
-    void readRepresentation(Terminal& terminal, size_t index, const ReadWork& work) REQUIRES(terminal.terminalLock());
-    void finishRead(Terminal& terminal, const KittyClipboardReadWork& work, KittyClipboardStatus status) REQUIRES(terminal.terminalLock());
+    void enumerateForRead(Terminal& terminal, const ReadWork& work);
+    void selectForRead(Terminal& terminal, const ReadWork& work, const std::vector<std::string>& available);
+    void readRepresentation(Terminal& terminal, size_t index, const ReadWork& work);
+    void finishRead(Terminal& terminal, const KittyClipboardReadWork& work, KittyClipboardStatus status);
     /// Sends a read's final packet if the read is still pending, and ends it.
     void answerRead(Terminal& terminal, const KittyClipboardReadWork& work,
-                    const std::vector<uint8_t>& packet) REQUIRES(terminal.terminalLock());
+                    const std::vector<uint8_t>& packet);
 
     // Writes (KittyClipboardWrite.cpp).
     void beginWrite(const KittyClipboardMetadata& metadata, bool hasPayload);
@@ -211,22 +210,22 @@ private:
     void handleWriteAlias(const KittyClipboardMetadata& metadata, std::span<const uint8_t> payload,
                           bool hasPayload);
     void commitWrite(Terminal& terminal, KittyClipboardWriteTransaction transaction,
-                     KittyClipboardWriteContent content) REQUIRES(terminal.terminalLock());
-    void requestWritePermission(Terminal& terminal, const std::shared_ptr<CommittedWrite>& write) REQUIRES(terminal.terminalLock());
-    void performHostWrite(Terminal& terminal, const std::shared_ptr<CommittedWrite>& write) REQUIRES(terminal.terminalLock());
-    void finishWrite(Terminal& terminal, const CommittedWrite& write, KittyClipboardStatus status) REQUIRES(terminal.terminalLock());
+                     KittyClipboardWriteContent content);
+    void requestWritePermission(Terminal& terminal, const std::shared_ptr<CommittedWrite>& write);
+    void performHostWrite(Terminal& terminal, const std::shared_ptr<CommittedWrite>& write);
+    void finishWrite(Terminal& terminal, const CommittedWrite& write, KittyClipboardStatus status);
     /// Ends the open transaction, if any, with `status` under its own id.
     void abortWrite(KittyClipboardStatus status);
     /// Ends a transaction with a reply: the serial moves on and `status` is sent with `id`.
-    void endWrite(Terminal& terminal, const std::string& id, KittyClipboardStatus status) REQUIRES(terminal.terminalLock());
+    void endWrite(Terminal& terminal, const std::string& id, KittyClipboardStatus status);
 
     // Pastes (KittyClipboardPaste.cpp).
-    bool sendPasteEvent(const TerminalClipboardSnapshot& snapshot, Terminal& terminal) REQUIRES(terminal.terminalLock());
+    bool sendPasteEvent(const TerminalClipboardSnapshot& snapshot, Terminal& terminal);
     /// Scans bytes the user sends for a submitted command line, as typed input is.
-    static void scanAsUserInput(Terminal& terminal, std::span<const uint8_t> bytes) REQUIRES(terminal.terminalLock());
+    static void scanAsUserInput(Terminal& terminal, std::span<const uint8_t> bytes);
 
     /// Switches paste events (mode 5522) off and forgets any saved value of the mode.
-    static void switchOffPasteEvents(Terminal& terminal) REQUIRES(terminal.terminalLock());
+    static void switchOffPasteEvents(Terminal& terminal);
 
     // The weak reference is written by `terminalDestroyed` while completions may read it on the
     // queue, so it has a lock of its own.
@@ -260,7 +259,7 @@ KittyClipboardProtocol::completion(std::function<void(KittyClipboardProtocol&, T
             return;
         if (const std::shared_ptr<KittyClipboardProtocol> self = weakSelf.lock()) {
             self->runLocked(
-                [body, argument = std::move(argument)](KittyClipboardProtocol& protocol, Terminal& terminal) REQUIRES(terminal.terminalLock()) {
+                [body, argument = std::move(argument)](KittyClipboardProtocol& protocol, Terminal& terminal) {
                     body(protocol, terminal, argument);
                 });
         }

@@ -38,7 +38,6 @@
 
 namespace kestrovan {
 
-
 class KittyGraphicsEngine
 {
 public:
@@ -51,16 +50,19 @@ public:
     /// One APC body after its "G": parsed, joined with earlier chunks, run.
     void handleKittyGraphics(std::span<const uint8_t> body);
     /// Runs one complete command; the payload is the still-encoded payload of all its chunks.
-    void processKittyGraphics(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload) REQUIRES(terminal_.terminalLock());
+    void processKittyGraphics(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload)
+        REQUIRES(terminal_.terminalLock());
     /// The "q" action: loads the payload as a transmission would, stores nothing.
-    void handleKittyQuery(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload) REQUIRES(terminal_.terminalLock());
+    void handleKittyQuery(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload)
+        REQUIRES(terminal_.terminalLock());
 
     // --- Replies (KittyGraphicsReplies.cpp) ----------------------------------------------------
 
     void sendKittyOk(const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
                      std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId,
                      std::optional<uint32_t> frame = std::nullopt) REQUIRES(terminal_.terminalLock());
-    void sendKittyError(const KittyGraphicsControl& control, std::string_view message) REQUIRES(terminal_.terminalLock());
+    void sendKittyError(const KittyGraphicsControl& control, std::string_view message)
+        REQUIRES(terminal_.terminalLock());
 
     // --- Image store (KittyGraphicsStore.cpp) --------------------------------------------------
 
@@ -82,9 +84,11 @@ public:
 
     void handleKittyTransmitPayload(const KittyGraphicsControl& control, const KittyGraphicsPayload& payload,
                                     bool display) REQUIRES(terminal_.terminalLock());
-    ResolvedImageId resolveKittyImageId(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
+    ResolvedImageId resolveKittyImageId(const KittyGraphicsControl& control)
+        REQUIRES(terminal_.terminalLock());
     bool storeKittyImage(const KittyGraphicsPayload& payload, uint32_t imageId,
-                         std::optional<uint32_t> imageNumber, bool transient) REQUIRES(terminal_.terminalLock());
+                         std::optional<uint32_t> imageNumber, bool transient)
+        REQUIRES(terminal_.terminalLock());
     /// Makes room for `bytes` of pixels and `bookkeeping` bytes of records on the active screen,
     /// evicting other images; false when it cannot.
     bool reserveKittyStorageBytes(int64_t bytes, std::optional<uint32_t> excludingImageId,
@@ -92,7 +96,8 @@ public:
     /// The image named by `i`, else by `I`, where it is stored; no side effects.
     std::optional<std::pair<uint32_t, KittyGraphicsImage*>>
     resolveExistingKittyImage(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
-    std::optional<DisplayedImage> resolveKittyImageForDisplay(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
+    std::optional<DisplayedImage> resolveKittyImageForDisplay(const KittyGraphicsControl& control)
+        REQUIRES(terminal_.terminalLock());
     /// Gives the image a new access tick; null when the active screen does not hold it.
     KittyGraphicsImage* updateKittyImageAccess(uint32_t imageId) REQUIRES(terminal_.terminalLock());
     void removeKittyImage(uint32_t imageId) REQUIRES(terminal_.terminalLock());
@@ -123,14 +128,16 @@ public:
     /// Places an image; true when a placement was made (else an error reply was sent, or there
     /// was no image id).
     bool displayKittyImage(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
-                           std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber) REQUIRES(terminal_.terminalLock());
-    PlacementOrigin resolveKittyPlacementOrigin(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
+                           std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber)
+        REQUIRES(terminal_.terminalLock());
+    PlacementOrigin resolveKittyPlacementOrigin(const KittyGraphicsControl& control)
+        REQUIRES(terminal_.terminalLock());
     /// The position of a placement, following its parent chain; none for a missing, foreign-buffer
     /// or cyclic chain.
-    std::optional<CellPosition> resolveKittyPlacementPosition(const KittyPlacementKey& key,
-                                                              const PositionTable& positions,
-                                                              PositionTable& resolved,
-                                                              std::set<KittyPlacementKey>& visiting) REQUIRES(terminal_.terminalLock());
+    std::optional<CellPosition>
+    resolveKittyPlacementPosition(const KittyPlacementKey& key, const PositionTable& positions,
+                                  PositionTable& resolved, std::set<KittyPlacementKey>& visiting)
+        REQUIRES(terminal_.terminalLock());
     /// The same over a screen's state, the placements of the `alternate` buffer being the live ones.
     static std::optional<CellPosition> resolvePlacementPosition(const KittyGraphicsScreenState& current,
                                                                 bool alternate, const KittyPlacementKey& key,
@@ -151,13 +158,18 @@ public:
     /// Removes every placement the predicate selects; a pass over all placements.
     std::set<KittyPlacementKey> removePlacementRecords(const PlacementPredicate& predicate);
     /// Removes the placements under these keys, with the same effects.
-    std::set<KittyPlacementKey> removePlacementKeys(const std::vector<KittyPlacementKey>& keys) REQUIRES(terminal_.terminalLock());
-    std::set<uint32_t> imageIdsForPlacements(const PlacementPredicate& predicate) REQUIRES(terminal_.terminalLock());
+    std::set<KittyPlacementKey> removePlacementKeys(const std::vector<KittyPlacementKey>& keys)
+        REQUIRES(terminal_.terminalLock());
+    std::set<uint32_t> imageIdsForPlacements(const PlacementPredicate& predicate)
+        REQUIRES(terminal_.terminalLock());
     std::set<uint32_t> removeOrphanedKittyPlacements();
-    std::set<uint32_t> imageIdsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex) REQUIRES(terminal_.terminalLock());
+    std::set<uint32_t> imageIdsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex)
+        REQUIRES(terminal_.terminalLock());
     void deletePlacementsVisibleOnScreen() REQUIRES(terminal_.terminalLock());
-    void deletePlacementsByImageId(uint32_t imageId, std::optional<uint32_t> placementId) REQUIRES(terminal_.terminalLock());
-    void deletePlacementsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex) REQUIRES(terminal_.terminalLock());
+    void deletePlacementsByImageId(uint32_t imageId, std::optional<uint32_t> placementId)
+        REQUIRES(terminal_.terminalLock());
+    void deletePlacementsAtCell(int64_t col, int64_t row, std::optional<int64_t> zIndex)
+        REQUIRES(terminal_.terminalLock());
     void deletePlacementsInColumn(int64_t col) REQUIRES(terminal_.terminalLock());
     void deletePlacementsInRow(int64_t row) REQUIRES(terminal_.terminalLock());
     void deletePlacementsWithZIndex(int64_t zIndex) REQUIRES(terminal_.terminalLock());
@@ -177,8 +189,10 @@ public:
     void handleKittyAnimationFrame(const KittyGraphicsControl& control,
                                    std::span<const uint8_t> base64Payload) REQUIRES(terminal_.terminalLock());
     void handleKittyAnimationControl(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
-    void handleKittyAnimationComposition(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
-    void deleteKittyAnimationFrame(const KittyGraphicsControl& control, bool freesData) REQUIRES(terminal_.terminalLock());
+    void handleKittyAnimationComposition(const KittyGraphicsControl& control)
+        REQUIRES(terminal_.terminalLock());
+    void deleteKittyAnimationFrame(const KittyGraphicsControl& control, bool freesData)
+        REQUIRES(terminal_.terminalLock());
     /// Steps the due animations of the active screen; the earliest next deadline, if any.
     std::optional<uint64_t> kittyGraphicsAdvanceAnimations(uint64_t monotonicNanoseconds);
     /// Advances once and arms the timer for the next deadline.
@@ -193,11 +207,13 @@ public:
 
 private:
     /// Sends one reply: APC G, the keys, ";", the message, ST.
-    static void sendReply(Terminal& terminal, const std::string& keys, std::string_view message) REQUIRES(terminal.terminalLock());
+    static void sendReply(Terminal& terminal, const std::string& keys, std::string_view message)
+        REQUIRES(terminal.terminalLock());
     KittyGraphicsScreenState& screen() REQUIRES(terminal_.terminalLock()) { return state_.active(); }
     bool placementReferencesImage(uint32_t imageId) const REQUIRES(terminal_.terminalLock());
     /// The keys of the image's placements with this client placement id (0: the anonymous ones).
-    std::vector<KittyPlacementKey> clientPlacementKeys(uint32_t imageId, uint32_t placementId) REQUIRES(terminal_.terminalLock());
+    std::vector<KittyPlacementKey> clientPlacementKeys(uint32_t imageId, uint32_t placementId)
+        REQUIRES(terminal_.terminalLock());
     /// An image an animation action works on, changed where it is stored: frames are many, and
     /// copying them for each action would make a stream of frames cost the square of its length.
     struct AnimatedImage
@@ -210,11 +226,14 @@ private:
         KittyGraphicsAnimation& animation() { return image->animation ? *image->animation : still; }
     };
     /// The image an animation action names, or none.
-    std::optional<AnimatedImage> findAnimatedKittyImage(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
+    std::optional<AnimatedImage> findAnimatedKittyImage(const KittyGraphicsControl& control)
+        REQUIRES(terminal_.terminalLock());
     /// The same, with the error reply when there is none.
-    std::optional<AnimatedImage> resolveAnimatedKittyImage(const KittyGraphicsControl& control) REQUIRES(terminal_.terminalLock());
+    std::optional<AnimatedImage> resolveAnimatedKittyImage(const KittyGraphicsControl& control)
+        REQUIRES(terminal_.terminalLock());
     /// Adds a frame (its bytes and record count in the totals); a still image becomes animated.
-    void appendKittyFrame(AnimatedImage& named, KittyGraphicsAnimationFrame frame) REQUIRES(terminal_.terminalLock());
+    void appendKittyFrame(AnimatedImage& named, KittyGraphicsAnimationFrame frame)
+        REQUIRES(terminal_.terminalLock());
     /// Settles the changed image as new content: its payload holds frame 1, and one frame left
     /// makes it a still image again. True when the animation plays, so the caller arms the timer.
     bool storeKittyAnimation(AnimatedImage& changed) REQUIRES(terminal_.terminalLock());

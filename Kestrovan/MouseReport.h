@@ -22,7 +22,6 @@
 
 namespace kestrovan {
 
-
 /// What a mouse event reports. The raw values cross a language boundary unchanged.
 enum class TerminalMouseAction : uint32_t
 {
@@ -125,7 +124,8 @@ MouseReportEncoding mouseReportEncoding(const Terminal& terminal) REQUIRES(termi
 
 /// The bytes of `report` as the terminal's program asked for them, or none when its tracking
 /// mode does not report it. The caller holds the terminal lock.
-std::optional<std::vector<uint8_t>> mouseReportBytes(const Terminal& terminal, const MouseReport& report) REQUIRES(terminal.terminalLock());
+std::optional<std::vector<uint8_t>> mouseReportBytes(const Terminal& terminal, const MouseReport& report)
+    REQUIRES(terminal.terminalLock());
 
 /// Appends one value in the UTF-8 encoding (mode 1005): one byte up to 127, two bytes up to
 /// 2046, the single byte 0 for 2047, and every larger value as 2047 in two bytes.
@@ -142,6 +142,7 @@ uint32_t hostPointerModes(const Terminal& terminal) REQUIRES(terminal.terminalLo
 /// modifier bits past the four defined (bit 3 is accepted and ignored), or an event the tracking
 /// mode does not report.
 bool sendHostMouse(Terminal& terminal, TerminalMouseAction action, TerminalMouseButton button,
-                   uint32_t modifiers, int col, int row, int pixelX, int pixelY) REQUIRES(terminal.terminalLock());
+                   uint32_t modifiers, int col, int row, int pixelX, int pixelY)
+    REQUIRES(terminal.terminalLock());
 
 } // namespace kestrovan

@@ -380,23 +380,23 @@ public:
     // read-only. The terminal changes its buffers only through its own operations.
 
     /// The buffer in use.
-    const Buffer& buffer() const REQUIRES(terminalLock_) { return *_buffer; }
+    const Buffer& buffer() const TERMINAL_READER_UNCHECKED { return *_buffer; }
     /// The buffer in use, the normal or the alternate one.
-    const Buffer& buffer(BufferKind kind) const REQUIRES(terminalLock_)
+    const Buffer& buffer(BufferKind kind) const TERMINAL_READER_UNCHECKED
     {
         return kind == BufferKind::normal ? *normalBuffer_ : kind == BufferKind::alt ? *altBuffer_ : *_buffer;
     }
     /// The buffer in use, shared: a reader may keep it to tell whether the terminal switched.
-    std::shared_ptr<const Buffer> bufferPointer() const REQUIRES(terminalLock_) { return _buffer; }
-    bool isCurrentBufferAlternate() const REQUIRES(terminalLock_) { return _buffer == altBuffer_; }
+    std::shared_ptr<const Buffer> bufferPointer() const TERMINAL_READER_UNCHECKED { return _buffer; }
+    bool isCurrentBufferAlternate() const TERMINAL_READER_UNCHECKED { return _buffer == altBuffer_; }
     /// The cell at a screen column and row (counted from `yDisp`), absent outside the grid.
-    std::optional<CharData> getCharData(int col, int row) const REQUIRES(terminalLock_);
+    std::optional<CharData> getCharData(int col, int row) const TERMINAL_READER_UNCHECKED;
     /// The line of screen row `row`, null outside 0 ..< rows.
-    std::shared_ptr<const BufferLine> getLine(int row) const REQUIRES(terminalLock_);
+    std::shared_ptr<const BufferLine> getLine(int row) const TERMINAL_READER_UNCHECKED;
     /// The line at absolute row `row` counted from the buffer's `linesTop`; null when outside.
-    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const REQUIRES(terminalLock_);
+    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const TERMINAL_READER_UNCHECKED;
     /// (x, y) of the active buffer's cursor.
-    std::pair<int, int> getCursorLocation() const REQUIRES(terminalLock_);
+    std::pair<int, int> getCursorLocation() const TERMINAL_READER_UNCHECKED;
     /// The interning of attributes and grapheme clusters both buffers share.
     const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
 
@@ -423,27 +423,33 @@ public:
     /// Empties both update ranges.
     void clearUpdateRange() REQUIRES(terminalLock_);
     /// (start, end) of the screen rows changed, absent when none.
-    std::optional<std::pair<int, int>> getUpdateRange() const REQUIRES(terminalLock_);
-    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const REQUIRES(terminalLock_);
+    std::optional<std::pair<int, int>> getUpdateRange() const TERMINAL_READER_UNCHECKED;
+    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const TERMINAL_READER_UNCHECKED;
 
     // --- Colours -----------------------------------------------------------------------------------
 
     /// The base colours, the palette in effect and its defaults, and the default colours.
-    const TerminalPalette& palette() const REQUIRES(terminalLock_) { return palette_; }
+    const TerminalPalette& palette() const TERMINAL_READER_UNCHECKED { return palette_; }
     /// The 256-entry palette in effect, with the program's OSC 4 changes.
-    const std::vector<Color>& ansiColors() const REQUIRES(terminalLock_) { return palette_.ansiColors(); }
+    const std::vector<Color>& ansiColors() const TERMINAL_READER_UNCHECKED { return palette_.ansiColors(); }
     /// The palette entry, absent past the palette's end.
-    std::optional<Color> paletteColor(int index) const REQUIRES(terminalLock_) { return palette_.color(index); }
+    std::optional<Color> paletteColor(int index) const TERMINAL_READER_UNCHECKED
+    {
+        return palette_.color(index);
+    }
     /// Installs 16 base colours and rebuilds the palette; any other count is ignored.
     void installPalette(const std::vector<Color>& colors) REQUIRES(terminalLock_);
 
     // The default colours. Each setter tells the delegate once; the delegate's default
     // implementation writes the colour back through the setter, which then only stores it.
-    const Color& foregroundColor() const REQUIRES(terminalLock_) { return palette_.foregroundColor(); }
+    const Color& foregroundColor() const TERMINAL_READER_UNCHECKED { return palette_.foregroundColor(); }
     void setForegroundColor(const Color& color) REQUIRES(terminalLock_);
-    const Color& backgroundColor() const REQUIRES(terminalLock_) { return palette_.backgroundColor(); }
+    const Color& backgroundColor() const TERMINAL_READER_UNCHECKED { return palette_.backgroundColor(); }
     void setBackgroundColor(const Color& color) REQUIRES(terminalLock_);
-    const std::optional<Color>& cursorColor() const REQUIRES(terminalLock_) { return palette_.cursorColor(); }
+    const std::optional<Color>& cursorColor() const TERMINAL_READER_UNCHECKED
+    {
+        return palette_.cursorColor();
+    }
     void setCursorColor(const std::optional<Color>& color) REQUIRES(terminalLock_);
 
     /// The colour scheme the host's appearance now has; with `notify` the program hears of it
@@ -454,23 +460,26 @@ public:
 
     // --- Options and host settings ----------------------------------------------------------------
 
-    int cols() const REQUIRES(terminalLock_) { return _cols; }
-    int rows() const REQUIRES(terminalLock_) { return _rows; }
+    int cols() const TERMINAL_READER_UNCHECKED { return _cols; }
+    int rows() const TERMINAL_READER_UNCHECKED { return _rows; }
     /// (cols, rows).
-    std::pair<int, int> getDims() const REQUIRES(terminalLock_) { return {_cols, _rows}; }
-    const TerminalOptions& options() const REQUIRES(terminalLock_) { return _options; }
+    std::pair<int, int> getDims() const TERMINAL_READER_UNCHECKED { return {_cols, _rows}; }
+    const TerminalOptions& options() const TERMINAL_READER_UNCHECKED { return _options; }
     /// Replaces the options without side effects.
     void setOptions(const TerminalOptions& options) REQUIRES(terminalLock_) { _options = options; }
-    bool enableOsc8Hyperlinks() const REQUIRES(terminalLock_) { return _options.enableOsc8Hyperlinks; }
+    bool enableOsc8Hyperlinks() const TERMINAL_READER_UNCHECKED { return _options.enableOsc8Hyperlinks; }
     void setEnableOsc8Hyperlinks(bool value) REQUIRES(terminalLock_);
-    Ansi256PaletteStrategy ansi256PaletteStrategy() const REQUIRES(terminalLock_) { return _options.ansi256PaletteStrategy; }
+    Ansi256PaletteStrategy ansi256PaletteStrategy() const TERMINAL_READER_UNCHECKED
+    {
+        return _options.ansi256PaletteStrategy;
+    }
     void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy) REQUIRES(terminalLock_);
     /// Whether unknown sequences go unreported (the default); off, each is reported as "Info: ...".
     void setSilentLog(bool value) REQUIRES(terminalLock_) { silentLog_ = value; }
     /// The cursor style a host chose; DECSCUSR changes it too.
     void setCursorStyle(CursorStyle style) REQUIRES(terminalLock_);
     /// Which clicks may move the shell's cursor; a host setting.
-    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const REQUIRES(terminalLock_)
+    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const TERMINAL_READER_UNCHECKED
     {
         return semanticPromptClickBehavior_;
     }
@@ -479,43 +488,52 @@ public:
         semanticPromptClickBehavior_ = behavior;
     }
     /// The view tells whether the user has scrolled it away from the bottom.
-    bool userScrolling() const REQUIRES(terminalLock_) { return userScrolling_; }
+    bool userScrolling() const TERMINAL_READER_UNCHECKED { return userScrolling_; }
     void setUserScrolling(bool value) REQUIRES(terminalLock_) { userScrolling_ = value; }
 
     /// The host, or null when it has gone.
     std::shared_ptr<TerminalDelegate> delegate() const { return tdel_.lock(); }
     /// Whether replies use 8-bit C1 introducers (S8C1T, DECSCL), and their bytes: a host that answers
     /// for the terminal (a window report) introduces its reply the same way.
-    const CC& cc() const REQUIRES(terminalLock_) { return cc_; }
+    const CC& cc() const TERMINAL_READER_UNCHECKED { return cc_; }
 
     // --- Modes -----------------------------------------------------------------------------------
 
     /// The on/off modes (DEC private and ANSI modes, keypad and protection states); programs
     /// change them with sequences.
-    const TerminalModeSet& modes() const REQUIRES(terminalLock_) { return modes_; }
+    const TerminalModeSet& modes() const TERMINAL_READER_UNCHECKED { return modes_; }
     /// One on/off mode, e.g. `mode(TerminalMode::applicationCursor)`.
-    bool mode(TerminalMode which) const REQUIRES(terminalLock_) { return modes_[which]; }
+    bool mode(TerminalMode which) const TERMINAL_READER_UNCHECKED { return modes_[which]; }
     /// The bidi state in effect, kept with the modes; new lines of either buffer take it.
-    const BidiPresentationState& currentBidiState() const REQUIRES(terminalLock_) { return modes_.bidiState(); }
+    const BidiPresentationState& currentBidiState() const TERMINAL_READER_UNCHECKED
+    {
+        return modes_.bidiState();
+    }
     /// The kitty keyboard flags of the active screen.
-    KittyKeyboardFlags keyboardEnhancementFlags() const REQUIRES(terminalLock_)
+    KittyKeyboardFlags keyboardEnhancementFlags() const TERMINAL_READER_UNCHECKED
     {
         return isCurrentBufferAlternate() ? keyboardModeAlt_.flags : keyboardModeNormal_.flags;
     }
 
     /// The mouse tracking, the report encoding, shift capture and alternate scroll.
-    const MouseReportingState& mouseReporting() const REQUIRES(terminalLock_) { return mouse_; }
-    MouseMode mouseMode() const REQUIRES(terminalLock_) { return mouse_.mouseMode(); }
-    MouseProtocolEncoding mouseProtocol() const REQUIRES(terminalLock_) { return mouse_.mouseProtocol(); }
+    const MouseReportingState& mouseReporting() const TERMINAL_READER_UNCHECKED { return mouse_; }
+    MouseMode mouseMode() const TERMINAL_READER_UNCHECKED { return mouse_.mouseMode(); }
+    MouseProtocolEncoding mouseProtocol() const TERMINAL_READER_UNCHECKED { return mouse_.mouseProtocol(); }
     /// XTSHIFTESCAPE: Shift reaches the program in mouse reports.
-    bool mouseShiftCapture() const REQUIRES(terminalLock_) { return mouse_.mouseShiftCapture(); }
+    bool mouseShiftCapture() const TERMINAL_READER_UNCHECKED { return mouse_.mouseShiftCapture(); }
     /// Mode 1007: the wheel sends cursor keys while the alternate screen is shown.
-    bool alternateScrollMode() const REQUIRES(terminalLock_) { return mouse_.alternateScrollMode(); }
+    bool alternateScrollMode() const TERMINAL_READER_UNCHECKED { return mouse_.alternateScrollMode(); }
 
     /// Synchronized output (mode 2026) and its watchdog.
-    const SynchronizedOutput& synchronizedOutput() const REQUIRES(terminalLock_) { return synchronizedOutput_; }
-    bool synchronizedOutputActive() const REQUIRES(terminalLock_) { return synchronizedOutput_.active(); }
-    double synchronizedOutputTimeoutSeconds() const REQUIRES(terminalLock_) { return synchronizedOutput_.timeoutSeconds(); }
+    const SynchronizedOutput& synchronizedOutput() const TERMINAL_READER_UNCHECKED
+    {
+        return synchronizedOutput_;
+    }
+    bool synchronizedOutputActive() const TERMINAL_READER_UNCHECKED { return synchronizedOutput_.active(); }
+    double synchronizedOutputTimeoutSeconds() const TERMINAL_READER_UNCHECKED
+    {
+        return synchronizedOutput_.timeoutSeconds();
+    }
     /// How long synchronized output may hold the screen before the watchdog ends it; a host
     /// setting, read when the watchdog is next armed.
     void setSynchronizedOutputTimeoutSeconds(double seconds) REQUIRES(terminalLock_)
@@ -531,7 +549,7 @@ public:
     /// The focus the host gives; reported to a program that asked (mode 1004).
     void setTerminalFocus(bool focused) REQUIRES(terminalLock_);
     /// The focus the host last gave.
-    bool reportedFocusState() const REQUIRES(terminalLock_) { return reportedFocusState_; }
+    bool reportedFocusState() const TERMINAL_READER_UNCHECKED { return reportedFocusState_; }
     /// The visibility the host gives; reported to a program that asked (mode 2033).
     void setTerminalVisibility(TerminalVisibility visibility) REQUIRES(terminalLock_);
     /// The caller must hold the lock (else the program stops).
@@ -559,16 +577,22 @@ public:
     // --- What programs told the host ---------------------------------------------------------------
 
     /// The titles, their stacks and the title modes.
-    const TerminalTitles& titles() const REQUIRES(terminalLock_) { return titles_; }
+    const TerminalTitles& titles() const TERMINAL_READER_UNCHECKED { return titles_; }
     /// OSC 7 and OSC 6 as the program wrote them; absent until a trusted program sends one.
-    const std::optional<std::string>& hostCurrentDirectory() const REQUIRES(terminalLock_) { return hostCurrentDirectory_; }
-    const std::optional<std::string>& hostCurrentDocument() const REQUIRES(terminalLock_) { return hostCurrentDocument_; }
+    const std::optional<std::string>& hostCurrentDirectory() const TERMINAL_READER_UNCHECKED
+    {
+        return hostCurrentDirectory_;
+    }
+    const std::optional<std::string>& hostCurrentDocument() const TERMINAL_READER_UNCHECKED
+    {
+        return hostCurrentDocument_;
+    }
     /// The program-status records (OSC 7501) in update order, each with `effectiveApp` resolved.
-    std::vector<TerminalProgramStatus> programStatusRecords() const REQUIRES(terminalLock_)
+    std::vector<TerminalProgramStatus> programStatusRecords() const TERMINAL_READER_UNCHECKED
     {
         return programStatusStore_.snapshots();
     }
-    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const REQUIRES(terminalLock_)
+    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const TERMINAL_READER_UNCHECKED
     {
         return programStatusStore_.snapshot(id);
     }
@@ -595,7 +619,7 @@ public:
     TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
         REQUIRES(terminalLock_);
     /// The images and placements renderers draw this frame; needs the lock.
-    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot() const REQUIRES(terminalLock_);
+    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot() const TERMINAL_READER_UNCHECKED;
     /// Where animation time comes from and how the animation timer is armed (the uptime clock and
     /// the shared timer queue by default); a host or a test gives its own before images arrive.
     void setKittyAnimationClock(KittyAnimationClock clock) REQUIRES(terminalLock_)
@@ -620,36 +644,45 @@ public:
     bool canSendKittyPasteEvent(KittyClipboardLocation location) REQUIRES(terminalLock_);
     /// Answers an OSC 52 read the host took on (`clipboardReadRequest`) with the clipboard's
     /// content for `selection`.
-    void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content) REQUIRES(terminalLock_);
+    void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
+        REQUIRES(terminalLock_);
     /// The queue the clipboard protocol moves host completions onto; without one it starts a
     /// serial queue of its own. Read when the protocol object is made, so a host (or a test) sets
     /// it before the first clipboard use.
-    void setKittyClipboardCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue) REQUIRES(terminalLock_)
+    void setKittyClipboardCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue)
+        REQUIRES(terminalLock_)
     {
         kittyClipboardCompletionQueue_ = std::move(queue);
     }
     /// Where paste-event tokens come from (random by default); a source that fails, or none,
     /// sends paste events without a token.
-    void setKittyClipboardTokenGenerator(std::function<std::optional<std::string>()> generator) REQUIRES(terminalLock_)
+    void setKittyClipboardTokenGenerator(std::function<std::optional<std::string>()> generator)
+        REQUIRES(terminalLock_)
     {
         kittyClipboardTokenGenerator_ = std::move(generator);
     }
     /// The monotonic nanosecond clock paste-event tokens expire by (the uptime clock by default).
-    void setKittyClipboardClock(std::function<uint64_t()> clock) REQUIRES(terminalLock_) { kittyClipboardClock_ = std::move(clock); }
+    void setKittyClipboardClock(std::function<uint64_t()> clock) REQUIRES(terminalLock_)
+    {
+        kittyClipboardClock_ = std::move(clock);
+    }
 
     // --- Shell integration (TerminalSemanticPrompts.cpp, TerminalPromptClick.cpp) ----------------
 
     /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
-    std::optional<SemanticContent> semanticContent(Position at) const REQUIRES(terminalLock_);
+    std::optional<SemanticContent> semanticContent(Position at) const TERMINAL_READER_UNCHECKED;
     /// Where a line object now is in the active buffer; absent when it was recycled since
     /// `recycleGeneration` was read, or is no longer in the ring.
-    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const REQUIRES(terminalLock_);
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity,
+                                   uint64_t recycleGeneration) const TERMINAL_READER_UNCHECKED;
     /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
     bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                       const SemanticPromptPointerSnapshot& snapshot) const REQUIRES(terminalLock_);
+                                       const SemanticPromptPointerSnapshot& snapshot) const
+        TERMINAL_READER_UNCHECKED;
     /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
     /// absolute row); true when the click was consumed.
-    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers) REQUIRES(terminalLock_);
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers)
+        REQUIRES(terminalLock_);
     /// The same behind the snapshot gate: single clicks only, no drag, no selection.
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
                                    const SemanticPromptPointerSnapshot& snapshot) REQUIRES(terminalLock_);
@@ -664,7 +697,7 @@ public:
 
     /// The terminal's inner state as one value (TerminalInnerState.h), for tests and diagnostics:
     /// what no host reads, such as the saved modes, the conformance level and the input scanner.
-    TerminalInnerState innerState() const REQUIRES(terminalLock_);
+    TerminalInnerState innerState() const TERMINAL_READER_UNCHECKED;
 
     /// The lock that guards all of the terminal's state. Returned from a const method so readers
     /// that only look can check it is held; locking the result locks the terminal.
@@ -685,7 +718,8 @@ protected:
     void sendResponse(std::string_view text) REQUIRES(terminalLock_);
     void sendResponse(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
     void sendResponse(std::span<const uint8_t> bytes, std::string_view text) REQUIRES(terminalLock_);
-    void sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second) REQUIRES(terminalLock_);
+    void sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second)
+        REQUIRES(terminalLock_);
     void sendResponse(std::span<const uint8_t> introducer, std::string_view body,
                       std::span<const uint8_t> end) REQUIRES(terminalLock_);
     /// The variable-list form: appends each item (byte arrays, texts, single bytes) and sends the
@@ -757,7 +791,10 @@ private:
         }
         return curAttr_;
     }
-    SemanticPromptClickMode semanticPromptClickMode() const REQUIRES(terminalLock_) { return _buffer->semanticClickMode; }
+    SemanticPromptClickMode semanticPromptClickMode() const REQUIRES(terminalLock_)
+    {
+        return _buffer->semanticClickMode;
+    }
 
     // --- Focus, visibility and selections (Terminal.cpp) ------------------------------------------
 
@@ -768,7 +805,8 @@ private:
     /// Called by a registered selection when its `active` flag changes, to keep the count.
     void selectionActivityChanged(const SelectionService& selection, bool active) REQUIRES(terminalLock_);
     /// Deactivates the active selections a margin-limited scroll over these rows touches.
-    void selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right) REQUIRES(terminalLock_);
+    void selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right)
+        REQUIRES(terminalLock_);
     /// Repairs the wide-character seams at the margins of an absolute row before a column shift.
     void repairWideCellsForColumnRestrictedShift(int row) REQUIRES(terminalLock_);
     /// Adjusts every active registered selection for content moved by `lines` within top...bottom.
@@ -785,7 +823,8 @@ private:
     // Final, so that the parse loop the terminal instantiates for itself calls them directly.
     void handlePrintBorrowed(std::span<const uint8_t> bytes) final REQUIRES(terminalLock_);
     /// A run the parser found to be printable ASCII only (0x20-0x7E), which skips that test.
-    [[gnu::noinline]] void handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
+    [[gnu::noinline]] void handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
+        REQUIRES(terminalLock_);
     /// Every road of such a run but the common one: a column-switch run to end, a translating
     /// set, a pending sequence, a hyperlink, a wrap or anything else the cursor's row refuses.
     [[gnu::noinline]] void printAsciiRunAnyRoad(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
@@ -795,7 +834,8 @@ private:
     /// output, goes straight to the recycle road without the checks of the two controls apart.
     void carriageReturnLineFeed() REQUIRES(terminalLock_);
     void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final REQUIRES(terminalLock_);
-    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final REQUIRES(terminalLock_);
+    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final
+        REQUIRES(terminalLock_);
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.
     void dispatchSgrReset(const CsiParameters& pars) REQUIRES(terminalLock_);
@@ -814,14 +854,18 @@ private:
     /// a picture row or a rainbow line in one call. Answers the index after the last byte taken;
     /// a sequence it does not read whole (or too close to the end) is left to the parser there.
     [[gnu::noinline]] size_t applyTrueColourRun(uint32_t foreground, uint32_t background,
-                                                std::span<const uint8_t> bytes, size_t at, size_t run) REQUIRES(terminalLock_);
-    void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override REQUIRES(terminalLock_);
+                                                std::span<const uint8_t> bytes, size_t at, size_t run)
+        REQUIRES(terminalLock_);
+    void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override
+        REQUIRES(terminalLock_);
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override REQUIRES(terminalLock_);
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
-                                               const CsiParameters& parameters, uint8_t finalByte) override REQUIRES(terminalLock_);
+                                               const CsiParameters& parameters, uint8_t finalByte) override
+        REQUIRES(terminalLock_);
     /// Every CSI final but "m": kept out of `dispatchCsi` so that the SGR test inlines into the
     /// terminal's parse loop without the large frame of the routing switch.
-    void dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) REQUIRES(terminalLock_);
+    void dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
+        REQUIRES(terminalLock_);
 
     /// OSC 0/2 and OSC 1: store the title and tell the delegate.
     void setTitle(const std::string& text) REQUIRES(terminalLock_);
@@ -852,11 +896,13 @@ private:
     /// when the run is not that.
     bool printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer) REQUIRES(terminalLock_);
     /// Prints `bytes` (after any put-back bytes) scalar by scalar; `previousScalar` precedes them.
-    void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar) REQUIRES(terminalLock_);
+    void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar)
+        REQUIRES(terminalLock_);
     /// The absolute row and column of the cell a combining scalar must join, if any.
     std::optional<Position> combiningTarget(Buffer& buffer) REQUIRES(terminalLock_);
     /// The cell's cluster with `appending` added, when that is still one grapheme cluster.
-    std::optional<std::u32string> combinedGraphemeScalars(PackedCell cell, char32_t appending) REQUIRES(terminalLock_);
+    std::optional<std::u32string> combinedGraphemeScalars(PackedCell cell, char32_t appending)
+        REQUIRES(terminalLock_);
     static CharData makeCharData(const Attribute& attribute, int32_t code, int size);
     static CharData makeCharData(const Attribute& attribute, const Character& character, int size);
     static CharData makeCharData(const Attribute& attribute, char32_t scalar, int size);
@@ -870,7 +916,8 @@ private:
     void cmdBackspace() REQUIRES(terminalLock_);
     void clearEchoedEnterContinuationBeforeOutput() REQUIRES(terminalLock_);
     /// Blanks screen row `y` of the active buffer with the erase cell.
-    void resetBufferLine(int y, bool clearImages, const std::optional<BidiPresentationState>& bidiState) REQUIRES(terminalLock_);
+    void resetBufferLine(int y, bool clearImages, const std::optional<BidiPresentationState>& bidiState)
+        REQUIRES(terminalLock_);
 
     // --- Scrolling (TerminalScroll.cpp) ---------------------------------------------------------
 
@@ -895,7 +942,8 @@ private:
     }
     /// The recycle road: the oldest line, blanked, becomes the screen's bottom row. Every screen
     /// row then shows another line; absolute rows do not change.
-    [[gnu::always_inline]] void scrollRecyclingOldestLine(Buffer& buffer, bool isWrapped) REQUIRES(terminalLock_)
+    [[gnu::always_inline]] void scrollRecyclingOldestLine(Buffer& buffer, bool isWrapped)
+        REQUIRES(terminalLock_)
     {
         CircularBufferLineList& ring = buffer.lines();
         const BidiPresentationState bidiState =
@@ -939,7 +987,8 @@ private:
     void columnScroll(bool back, int at) REQUIRES(terminalLock_);
     void cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
     void hardenBidiScrollBoundaries(bool insertedAtTop, int count) REQUIRES(terminalLock_);
-    void hardenBidiLineShiftBoundaries(int firstChangedRow, std::optional<int> firstMovedRow, int lastRow) REQUIRES(terminalLock_);
+    void hardenBidiLineShiftBoundaries(int firstChangedRow, std::optional<int> firstMovedRow, int lastRow)
+        REQUIRES(terminalLock_);
 
     // --- Cursor movement, tab stops, saved cursor (TerminalCursor.cpp) --------------------------
 
@@ -1006,9 +1055,12 @@ private:
     void printAfterTrueColours(std::span<const uint8_t> text) REQUIRES(terminalLock_);
     /// The rest of `applyTrueColourRun` after its first sequence, with `Reader::read` reading
     /// the next ones; compiled once with the reader for SSSE3 built in and once with the other.
-    template <typename Reader> size_t continueTrueColourRun(std::span<const uint8_t> bytes, size_t at) REQUIRES(terminalLock_);
-    [[gnu::noinline]] size_t continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at) REQUIRES(terminalLock_);
-    [[gnu::noinline]] size_t continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at) REQUIRES(terminalLock_);
+    template <typename Reader>
+    size_t continueTrueColourRun(std::span<const uint8_t> bytes, size_t at) REQUIRES(terminalLock_);
+    [[gnu::noinline]] size_t continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at)
+        REQUIRES(terminalLock_);
+    [[gnu::noinline]] size_t continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at)
+        REQUIRES(terminalLock_);
     /// Makes `attribute` the current look, with id `styleID`.
     void setCurrentAttribute(const Attribute& attribute, uint16_t styleID) REQUIRES(terminalLock_)
     {
@@ -1075,7 +1127,10 @@ private:
     /// Whether a selection or a view scrolled back names absolute rows, which the rows the
     /// deferred reflow drops off the ring would have to move too: a line scrolled into the
     /// scrollback then ends the run. Neither appears in the middle of a feed.
-    bool columnSwitchRunWatched() const REQUIRES(terminalLock_) { return activeSelectionCount_ != 0 || userScrolling_; }
+    bool columnSwitchRunWatched() const REQUIRES(terminalLock_)
+    {
+        return activeSelectionCount_ != 0 || userScrolling_;
+    }
     void finishColumnSwitchRun() REQUIRES(terminalLock_);
     /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
     /// and (unless DECNCSM applies) its blanked screen.
@@ -1181,7 +1236,10 @@ private:
     /// The payload code of the active hyperlink for the cells about to be printed. A link that OSC 8
     /// only announced is registered here, the first time text is printed under it; 0 without a
     /// link or when no code could be had. Inline: most text carries no link, and then it is one test.
-    uint16_t activePayloadCode() REQUIRES(terminalLock_) { return activeHyperlink_ ? resolveActiveHyperlink().value_or(0) : 0; }
+    uint16_t activePayloadCode() REQUIRES(terminalLock_)
+    {
+        return activeHyperlink_ ? resolveActiveHyperlink().value_or(0) : 0;
+    }
     /// Registers a payload value in the atom table and holds its code; absent when the table is
     /// full.
     std::optional<TinyAtom> makePayload(std::any value) REQUIRES(terminalLock_);
@@ -1228,7 +1286,8 @@ private:
     void trimKittyPlacementRows() REQUIRES(terminalLock_);
     /// Content moved `delta` rows inside the region (absolute rows `top`...`bottom`, columns
     /// `left`...`right`).
-    void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta) REQUIRES(terminalLock_);
+    void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta)
+        REQUIRES(terminalLock_);
     /// Advances the animations and arms the timer for the next frame.
     void scheduleKittyAnimationTimer() REQUIRES(terminalLock_);
     /// The images, placements and pending transfer of both screens, their placement rows settled
@@ -1242,7 +1301,10 @@ private:
     // Each is changed by the control functions and host calls above; these only read it.
 
     /// The pixel size the host last gave (or answered), for in-band size reports.
-    const std::optional<TerminalPixelGeometry>& pixelGeometry() const REQUIRES(terminalLock_) { return pixelGeometry_; }
+    const std::optional<TerminalPixelGeometry>& pixelGeometry() const REQUIRES(terminalLock_)
+    {
+        return pixelGeometry_;
+    }
     /// The style DECSCUSR 0 restores: the options' cursor style at construction.
     CursorStyle defaultCursorStyle() const REQUIRES(terminalLock_) { return defaultCursorStyle_; }
     /// The conformance level DECSCL set.
@@ -1285,19 +1347,31 @@ private:
     int parseDepth() const REQUIRES(terminalLock_) { return parseDepth_; }
 
     /// Who protects printed cells: nobody, DECSCA or SPA/EPA.
-    CharacterProtectionMode characterProtectionMode() const REQUIRES(terminalLock_) { return characterProtectionMode_; }
+    CharacterProtectionMode characterProtectionMode() const REQUIRES(terminalLock_)
+    {
+        return characterProtectionMode_;
+    }
     /// The colour scheme the host last reported, for CSI ? 996 n and mode 2031.
     TerminalColorScheme colorScheme() const REQUIRES(terminalLock_) { return colorScheme_; }
     /// The DEC private modes CSI ? s saved, by number.
-    const std::map<int, bool>& savedPrivateModes() const REQUIRES(terminalLock_) { return savedPrivateModes_; }
+    const std::map<int, bool>& savedPrivateModes() const REQUIRES(terminalLock_)
+    {
+        return savedPrivateModes_;
+    }
     /// The modes only remembered for DECRQM, and the DECSACE extent.
     const ReportedOnlyState& reportedOnly() const REQUIRES(terminalLock_) { return reportedOnly_; }
     /// The kitty keyboard state of each screen.
-    const KeyboardModeState& keyboardModeNormal() const REQUIRES(terminalLock_) { return keyboardModeNormal_; }
+    const KeyboardModeState& keyboardModeNormal() const REQUIRES(terminalLock_)
+    {
+        return keyboardModeNormal_;
+    }
     const KeyboardModeState& keyboardModeAlt() const REQUIRES(terminalLock_) { return keyboardModeAlt_; }
 
     /// The OSC 8 link being printed, if any.
-    const std::optional<ActiveHyperlink>& activeHyperlink() const REQUIRES(terminalLock_) { return activeHyperlink_; }
+    const std::optional<ActiveHyperlink>& activeHyperlink() const REQUIRES(terminalLock_)
+    {
+        return activeHyperlink_;
+    }
     /// The payload atoms the cells of this terminal hold.
     const PayloadState& payloads() const REQUIRES(terminalLock_) { return payloads_; }
 

@@ -23,7 +23,8 @@ uint32_t hostInputModes(const Terminal& terminal) REQUIRES(terminal.terminalLock
 
 /// The bytes of text typed with no key (a key-less press carrying it); absent when it encodes to
 /// nothing.
-std::optional<std::vector<uint8_t>> encodeHostText(const Terminal& terminal, std::string_view text) REQUIRES(terminal.terminalLock());
+std::optional<std::vector<uint8_t>> encodeHostText(const Terminal& terminal, std::string_view text)
+    REQUIRES(terminal.terminalLock());
 
 /// What a key event named by web values encodes to: `result` as `sendHostKey` answers it, and the
 /// bytes to send when `result` is 1.
@@ -41,7 +42,8 @@ HostKeyEncoding encodeHostKey(const Terminal& terminal, std::string_view key, st
 /// Sends text as typed (a key-less press carrying it); false when it encodes to nothing.
 bool sendHostText(Terminal& terminal, std::string_view text) REQUIRES(terminal.terminalLock());
 /// Pastes text through the paste path; true only when it went out as text.
-bool sendHostTextPaste(Terminal& terminal, const std::string& text, bool allowUnsafe) REQUIRES(terminal.terminalLock());
+bool sendHostTextPaste(Terminal& terminal, const std::string& text, bool allowUnsafe)
+    REQUIRES(terminal.terminalLock());
 /// Sends one key event named by web `key` and `code` values. `eventType` 1 press, 2 repeat,
 /// 3 release; `modifiers` are the kitty protocol's bits; `shiftedKey` and `baseLayoutKey` are
 /// scalars, 0 for none. Returns 1 when bytes were sent; 2 for a bad event type or a key that

@@ -65,7 +65,8 @@ int64_t parameterOrDefault(const CsiParameters& pars, int index, int64_t fallbac
 /// margins, since a program in origin mode cannot mean a cell outside them.
 std::optional<CellRectangle> rectangleFromCorners(const Terminal& t, int64_t top, int64_t left,
                                                   int64_t bottom, int64_t right,
-                                                  AttributeExtent extent = AttributeExtent::rectangle) REQUIRES(t.terminalLock())
+                                                  AttributeExtent extent = AttributeExtent::rectangle)
+    REQUIRES(t.terminalLock())
 {
     const int rows = t.rows();
     const int cols = t.cols();
@@ -95,7 +96,8 @@ std::optional<CellRectangle> rectangleFromCorners(const Terminal& t, int64_t top
 /// and left count from 1; an absent bottom or right reaches the screen's edge, while an explicit
 /// 0 there makes the rectangle empty.
 std::optional<CellRectangle> getRectangleFromRequest(const Terminal& t, const CsiParameters& pars, int from,
-                                                     AttributeExtent extent = AttributeExtent::rectangle) REQUIRES(t.terminalLock())
+                                                     AttributeExtent extent = AttributeExtent::rectangle)
+    REQUIRES(t.terminalLock())
 {
     const int64_t top = std::max<int64_t>(1, parameterOr(pars, from, 1));
     const int64_t left = std::max<int64_t>(1, parameterOr(pars, from + 1, 1));
@@ -143,7 +145,8 @@ void repairEdges(BufferLine& line, int left, int right)
 }
 
 /// Writes `cell` into every cell of the rectangle of the active buffer `active`.
-void fillRectangle(Terminal& t, Buffer& active, const CellRectangle& area, PackedCell cell) REQUIRES(t.terminalLock())
+void fillRectangle(Terminal& t, Buffer& active, const CellRectangle& area, PackedCell cell)
+    REQUIRES(t.terminalLock())
 {
     for (int row = area.top; row <= area.bottom; ++row) {
         BufferLine* line = screenLine(active, row);

@@ -468,12 +468,15 @@ bool rowsInRing(const Buffer& buffer, int top, int bottom)
 struct Terminal::ScrollSteps
 {
     /// SU and SD: the scroll region moves by `count` lines without touching the scrollback.
-    static void scrollRegionInPlace(Terminal& terminal, int count, Shift direction) REQUIRES(terminal.terminalLock());
+    static void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
+        REQUIRES(terminal.terminalLock());
     /// IL and DL: the lines from the cursor row to the bottom of the region move by `count`.
-    static void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction) REQUIRES(terminal.terminalLock());
+    static void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
+        REQUIRES(terminal.terminalLock());
     /// Applies `edit` to the line of every row of the scroll region, with the right edge the edit
     /// may reach on that line; used by the column operations.
-    template <typename Edit> static void editRegionRows(Terminal& terminal, int right, Edit&& edit) REQUIRES(terminal.terminalLock());
+    template <typename Edit>
+    static void editRegionRows(Terminal& terminal, int right, Edit&& edit) REQUIRES(terminal.terminalLock());
 };
 
 void Terminal::ScrollSteps::scrollRegionInPlace(Terminal& terminal, int count, Shift direction)

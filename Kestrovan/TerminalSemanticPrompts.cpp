@@ -114,7 +114,8 @@ void applySemanticClickSettings(Buffer& buffer, const SemanticPromptOptions& opt
 }
 
 /// Records a mark of `kind` at the cursor (continuation prompts carry none) and redraws its row.
-void markCurrentSemanticPrompt(Terminal& terminal, Buffer& buffer, SemanticPromptKind kind) REQUIRES(terminal.terminalLock())
+void markCurrentSemanticPrompt(Terminal& terminal, Buffer& buffer, SemanticPromptKind kind)
+    REQUIRES(terminal.terminalLock())
 {
     if (kind == SemanticPromptKind::continuation)
         return;
@@ -201,7 +202,8 @@ struct Terminal::SemanticPromptSteps
 
     /// OSC 133 P: prompt text of a kind where the cursor is, without a fresh line or an input state
     /// change; an initial one may open a group.
-    static void semanticPromptText(Terminal& terminal, const SemanticPromptOptions& options) REQUIRES(terminal.terminalLock())
+    static void semanticPromptText(Terminal& terminal, const SemanticPromptOptions& options)
+        REQUIRES(terminal.terminalLock())
     {
         Buffer& buffer = terminal.activeBuffer();
         if (options.kind == SemanticPromptKind::initial) {

@@ -23,9 +23,11 @@ Character cellCharacter(const CharData& data);
 
 /// The first character of the cell at a screen column and row (counted from `yDisp`), a space
 /// when it is empty; absent outside the grid.
-std::optional<Character> getCharacter(const Terminal& terminal, int col, int row) REQUIRES(terminal.terminalLock());
+std::optional<Character> getCharacter(const Terminal& terminal, int col, int row)
+    REQUIRES(terminal.terminalLock());
 /// All scalars of that cell as UTF-8; absent outside the grid.
-std::optional<std::string> getText(const Terminal& terminal, int col, int row) REQUIRES(terminal.terminalLock());
+std::optional<std::string> getText(const Terminal& terminal, int col, int row)
+    REQUIRES(terminal.terminalLock());
 
 /// The text of columns `start` ..< `end` (-1: the whole row) of absolute row `line`: right-trimmed,
 /// wide characters' right halves skipped, empty cells between characters read as spaces.

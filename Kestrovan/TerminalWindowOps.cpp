@@ -56,13 +56,14 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
         return true;
     };
     // A size report: the host's answer, or CSI `code` ";" first ";" second "t".
-    const auto report = [&](const WindowManipulationCommand& command, int code, auto computeDefault) REQUIRES(terminalLock_) {
-        if (request(command))
-            return;
-        const auto [first, second] = computeDefault();
-        sendResponse(cc_.CSI(),
-                     std::to_string(code) + ";" + std::to_string(first) + ";" + std::to_string(second) + "t");
-    };
+    const auto report = [&](const WindowManipulationCommand& command, int code, auto computeDefault)
+                            REQUIRES(terminalLock_) {
+                                if (request(command))
+                                    return;
+                                const auto [first, second] = computeDefault();
+                                sendResponse(cc_.CSI(), std::to_string(code) + ";" + std::to_string(first) +
+                                                            ";" + std::to_string(second) + "t");
+                            };
     // The cell size in pixels: the committed pixel geometry first (when `useGeometry`), then the
     // host, then the fallback.
     const auto cellSize = [&](bool useGeometry) REQUIRES(terminalLock_) -> CellPixelSize {
@@ -100,12 +101,14 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
             request(make(Kind::refreshWindow));
             return;
         case 14:
-            report(make(Kind::reportTextAreaPixelDimension), 4, [&]() REQUIRES(terminalLock_) { return textAreaPixels(true); });
+            report(make(Kind::reportTextAreaPixelDimension), 4,
+                   [&]() REQUIRES(terminalLock_) { return textAreaPixels(true); });
             return;
         case 15:
             // The screen's size is not known here; the text area stands in for it, measured with
             // the host's cell size rather than the committed geometry.
-            report(make(Kind::reportSizeOfScreenInPixels), 5, [&]() REQUIRES(terminalLock_) { return textAreaPixels(false); });
+            report(make(Kind::reportSizeOfScreenInPixels), 5,
+                   [&]() REQUIRES(terminalLock_) { return textAreaPixels(false); });
             return;
         case 16:
             report(make(Kind::reportCellSizeInPixels), 6, [&]() REQUIRES(terminalLock_) {
@@ -167,7 +170,8 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
             return;
         }
         if (op == 14 && arg == 2) {
-            report(make(Kind::reportTerminalWindowPixelDimension), 4, [&]() REQUIRES(terminalLock_) { return textAreaPixels(true); });
+            report(make(Kind::reportTerminalWindowPixelDimension), 4,
+                   [&]() REQUIRES(terminalLock_) { return textAreaPixels(true); });
             return;
         }
     }
