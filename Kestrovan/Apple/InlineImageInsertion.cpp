@@ -54,6 +54,28 @@ void unpremultiply(std::vector<uint8_t>& rgba)
     }
 }
 
+/// The pixels of one strip `width` x `cellHeight` points at `scale` pixels a point.
+double stripPixels(double width, double cellHeight, double scale)
+{
+    return std::max(std::ceil(width * scale), 1.0) * std::max(std::ceil(cellHeight * scale), 1.0);
+}
+
+/// The strips' pixels per point: the view's `imageScale` where the strips stay within the pixel and
+/// side limits at it, else the most that does, and at least 1 (the limits hold at 1 already).
+double rasterScale(double width, double cellHeight, double strips, double imageScale)
+{
+    if (imageScale <= 1)
+        return 1;
+    const double fitsPixels = std::sqrt(InlineImageLimits::maximumPixels / (width * cellHeight * strips));
+    const double fitsSides = InlineImageLimits::maximumSide / std::max(width, cellHeight);
+    double scale = std::min({imageScale, fitsPixels, fitsSides});
+    // Rounding each side up may pass the limits by a pixel: step down until it does not.
+    while (scale > 1 && (stripPixels(width, cellHeight, scale) * strips > InlineImageLimits::maximumPixels ||
+                         std::ceil(std::max(width, cellHeight) * scale) > InlineImageLimits::maximumSide))
+        scale = std::max(1.0, scale * 0.99);
+    return std::max(scale, 1.0);
+}
+
 } // namespace
 
 std::optional<InlineImagePlan> planInlineImage(platform::Size pixelSize, ImageSizeRequest width,
@@ -98,10 +120,10 @@ std::optional<InlineImagePlan> planInlineImage(platform::Size pixelSize, ImageSi
     const double strips = std::ceil(h / cellHeight);
     if (strips < 1 || strips > screen.lineCapacity)
         return std::nullopt;
-    const double stripPixels = std::max(std::ceil(w), 1.0) * std::max(std::ceil(cellHeight), 1.0);
-    if (stripPixels * strips > InlineImageLimits::maximumPixels)
+    if (stripPixels(w, cellHeight, 1) * strips > InlineImageLimits::maximumPixels)
         return std::nullopt;
-    return InlineImagePlan{w, h, picture, int(strips)};
+    return InlineImagePlan{w, h, picture, int(strips),
+                           rasterScale(w, cellHeight, strips, metrics.imageScale)};
 }
 
 std::vector<std::shared_ptr<const NativeImage>>
@@ -114,8 +136,9 @@ cutInlineImageStrips(const std::shared_ptr<const NativeImage>& picture, const In
     // The picture's premultiplied form lives only while the strips are cut, not in the process's
     // cache, where it would stay until some later image pushed it out.
     platform::ImageBitmapCache conversions;
-    const int stripWidth = int(std::max(std::ceil(plan.width), 1.0));
-    const int stripHeight = int(std::max(std::ceil(cellHeight), 1.0));
+    const double scale = isPositive(plan.rasterScale) ? plan.rasterScale : 1.0;
+    const int stripWidth = int(std::max(std::ceil(plan.width * scale), 1.0));
+    const int stripHeight = int(std::max(std::ceil(cellHeight * scale), 1.0));
     const double sx = stripWidth / plan.width, sy = stripHeight / cellHeight;
     strips.reserve(size_t(plan.strips));
     for (int i = 0; i < plan.strips; ++i) {

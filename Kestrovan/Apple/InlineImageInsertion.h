@@ -32,7 +32,7 @@ namespace kestrovan {
 class Terminal;
 
 namespace InlineImageLimits {
-/// The longest side of a placed picture, in points (each strip is rasterised at a pixel a point).
+/// The longest side of a placed picture, in points, and of a strip's bitmap, in pixels.
 inline constexpr double maximumSide = 16'384;
 /// How many text areas wide a picture may be: a few, so a request in cells on a narrow screen still
 /// shows, but not the width of a picture no screen could show.
@@ -69,6 +69,9 @@ struct InlineImagePlan
     /// The picture within the box, from its top-left corner, in points (y down).
     platform::Rect picture;
     int strips = 0;
+    /// The strips' pixels per point: the view's image scale, so a picture is as sharp as the screen
+    /// shows it, lowered (not below 1) where the strips would pass the pixel or side limit.
+    double rasterScale = 1;
 
     friend bool operator==(const InlineImagePlan&, const InlineImagePlan&) = default;
 };
@@ -80,7 +83,8 @@ std::optional<InlineImagePlan> planInlineImage(platform::Size pixelSize, ImageSi
                                                const InlineImageScreen& screen);
 
 /// Cuts the picture into the plan's strips, each one cell row tall (`cellHeight` points) and
-/// rasterised at a pixel a point; the last strip keeps the picture's scale and is clear below it.
+/// rasterised at the plan's pixels per point; the last strip keeps the picture's scale and is clear
+/// below it.
 std::vector<std::shared_ptr<const platform::NativeImage>>
 cutInlineImageStrips(const std::shared_ptr<const platform::NativeImage>& picture, const InlineImagePlan& plan,
                      double cellHeight);

@@ -8,6 +8,7 @@
 #include "Kestrovan/Buffer.h"
 #include "Platform/Image/PngImage.h"
 
+#include <array>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -116,6 +117,69 @@ TEST(InlineImages, RequestsOfEveryKindAreSizedAsAsked)
     ASSERT_TRUE(boxed);
     EXPECT_EQ(boxed->picture, (platform::Rect{0, 12, 80, 40}));
     EXPECT_EQ(boxed->strips, 4);
+}
+
+TEST(InlineImages, StripsHoldAsManyPixelsAPointAsTheScreenShowsWithinTheLimits)
+{
+    // Regression: strips were cut at a pixel a point, so at two pixels a point a picture lost half
+    // its resolution each way and showed blurred.
+    const InlineImageScreen screen{200, 50, 1000};
+    using R = ImageSizeRequest;
+    struct Case
+    {
+        const char* what;
+        Size pixels;
+        ImageSizeRequest width, height;
+        double imageScale;
+        /// The strips' pixels a point; 0 for one the limits lower between 1 and the image scale.
+        double rasterScale;
+    };
+    const Case cases[] = {
+        {"a pixel a point", {160, 90}, R::cells(10), R::automatic(), 1, 1},
+        {"two pixels a point", {160, 90}, R::cells(10), R::automatic(), 2, 2},
+        {"one and a half", {160, 90}, R::cells(10), R::automatic(), 1.5, 1.5},
+        {"below one: strips keep a pixel a point", {160, 90}, R::cells(10), R::automatic(), 0.5, 1},
+        // 4095 x 4095 points are 256 strips of 4095 x 16 pixels at 1, under 16,777,216 pixels; at
+        // 2 four times that: the strips get what the limit leaves.
+        {"a picture the pixel limit lowers", {10, 10}, R::pixels(4095), R::pixels(4095), 2, 0},
+    };
+    for (const Case& c : cases) {
+        const std::optional<InlineImagePlan> plan =
+            planInlineImage(c.pixels, c.width, c.height, true, {Size{8, 16}, c.imageScale}, screen);
+        ASSERT_TRUE(plan) << c.what;
+        if (c.rasterScale > 0) {
+            EXPECT_DOUBLE_EQ(plan->rasterScale, c.rasterScale) << c.what;
+        } else {
+            EXPECT_GE(plan->rasterScale, 1) << c.what;
+            EXPECT_LT(plan->rasterScale, c.imageScale) << c.what;
+        }
+        EXPECT_LE(std::ceil(plan->width * plan->rasterScale) * std::ceil(16 * plan->rasterScale) *
+                      plan->strips,
+                  InlineImageLimits::maximumPixels)
+            << c.what;
+    }
+
+    // At two pixels a point, a 160 x 90 picture 80 points wide keeps each of its 160 x 90 pixels:
+    // strips of 160 x 32 pixels, the red and blue halves meeting without a blended row.
+    ImageTerminal t;
+    t.host->metrics = InlineImageMetrics{Size{8, 16}, 2};
+    t.terminal->feed(osc1337(twoBandPng(160, 90), "width=10"));
+    const std::vector<const AppleImage*> strips = t.strips();
+    ASSERT_EQ(strips.size(), 3u);
+    for (const AppleImage* strip : strips) {
+        EXPECT_EQ(strip->pixelWidth(), 80) << "the strip's size in points";
+        EXPECT_EQ(strip->pixelHeight(), 16);
+        ASSERT_EQ(strip->image()->width(), 160);
+        ASSERT_EQ(strip->image()->height(), 32);
+    }
+    // Row 44 of the picture is its last red one and row 45 its first blue: the second strip's rows
+    // 12 and 13.
+    const auto pixel = [&](int x, int y) {
+        const uint8_t* rgba = &strips[1]->image()->rgba()[size_t(y * 160 + x) * 4];
+        return std::array<int, 3>{rgba[0], rgba[1], rgba[2]};
+    };
+    EXPECT_EQ(pixel(80, 12), (std::array<int, 3>{230, 40, 30}));
+    EXPECT_EQ(pixel(80, 13), (std::array<int, 3>{20, 40, 220}));
 }
 
 TEST(InlineImages, AbsurdSizesAreDroppedWhole)

@@ -1,13 +1,16 @@
 // What the GUI tests of the local-process view share: a focused, undecorated window showing the
 // view on a private X server, its X window id, the screen's rows as text, typing and clicking with
-// xdotool, shell commands run while the main loop goes on, and screenshots kept for looking at.
+// xdotool, shell commands run while the main loop goes on, and screenshots kept for looking at or
+// compared with golden pictures.
 #pragma once
 
 #include "Kestrovan/Mac/LocalProcessTerminalView.h"
 #include "Platform/Dispatch/GLib/GLibMainQueue.h"
+#include "Platform/Image/PngImage.h"
 #include "Platform/UI/CoreViewWidget.h"
 #include "Platform/UI/Gui/GuiHarness.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +44,30 @@ public:
     ~TemporaryDirectory() { std::system(("rm -rf '" + path + "'").c_str()); }
     std::string path;
 };
+
+/// Pixels in screen row `row` (cells `cellHeight` device pixels high, from the top) that differ
+/// from `background` (0xRRGGBB).
+inline int inkInRow(const Screenshot& shot, int row, double cellHeight, uint32_t background)
+{
+    int count = 0;
+    const int top = int(std::round(row * cellHeight));
+    const int bottom = std::min(shot.height, int(std::round((row + 1) * cellHeight)));
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            count += shot.pixel(x, y) != background;
+    return count;
+}
+
+/// Whether the running test belongs to this process's scale: a test whose name holds "Scale2" runs
+/// only with GDK_SCALE=2, every other one only without it.
+inline bool testMatchesScale()
+{
+    const bool wantsScale2 =
+        std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
+        std::string::npos;
+    const char* scale = std::getenv("GDK_SCALE");
+    return wantsScale2 == (scale && std::string(scale) == "2");
+}
 
 class TerminalGuiTest : public testing::Test
 {
@@ -154,6 +181,79 @@ protected:
     GtkWindow* window = nullptr;
     GtkWidget* widget = nullptr;
 };
+
+/// Where the golden picture `name` of a window is kept: tests/golden/gui/<name><suffix>.
+inline std::string goldenPath(const std::string& name, const std::string& suffix = ".png")
+{
+    return std::string(KESTROVAN_GOLDEN_DIR) + "/gui/" + name + suffix;
+}
+
+/// Pixels of `shot` whose red, green or blue differs from `golden`'s by more than `tolerance`, and
+/// the first of them; every pixel when the sizes differ.
+inline std::pair<int, std::string> goldenDifferences(const Screenshot& shot,
+                                                     const platform::RgbaImage& golden, int tolerance)
+{
+    if (shot.width != golden.width || shot.height != golden.height)
+        return {shot.width * shot.height + 1, "the size " + std::to_string(golden.width) + "x" +
+                                                  std::to_string(golden.height) + " differs"};
+    int differing = 0;
+    std::string first;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            for (int channel = 0; channel < 3; ++channel) {
+                const size_t index = size_t(y) * size_t(shot.width) + size_t(x);
+                if (std::abs(int(shot.rgb[index * 3 + size_t(channel)]) -
+                             int(golden.rgba[index * 4 + size_t(channel)])) > tolerance) {
+                    if (differing++ == 0)
+                        first = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+                    break;
+                }
+            }
+    return {differing, first};
+}
+
+inline std::optional<platform::RgbaImage> readGolden(const std::string& name)
+{
+    const std::string bytes = fileText(goldenPath(name));
+    return platform::decodePng(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 4096);
+}
+
+inline void writePng(const Screenshot& shot, const std::string& path)
+{
+    std::vector<uint8_t> rgba(size_t(shot.width) * size_t(shot.height) * 4, 255);
+    for (size_t index = 0; index < size_t(shot.width) * size_t(shot.height); ++index)
+        std::copy_n(&shot.rgb[index * 3], 3, &rgba[index * 4]);
+    const std::vector<uint8_t> png = platform::encodePng(rgba, shot.width, shot.height);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+}
+
+/// Whether `shot` matches the golden picture `name` (each colour component within `tolerance`).
+inline bool matchesGolden(const Screenshot& shot, const std::string& name, int tolerance = 2)
+{
+    const std::optional<platform::RgbaImage> golden = readGolden(name);
+    return golden && goldenDifferences(shot, *golden, tolerance).first == 0;
+}
+
+/// Compares `shot` with the golden picture `name`. On a mismatch the screenshot is written beside
+/// the golden as <name>.actual.png for review; with VESK_UPDATE_GOLDEN=1 the golden is rewritten
+/// instead (look at the new picture before committing it).
+inline void expectMatchesGolden(const Screenshot& shot, const std::string& name, int tolerance = 2)
+{
+    const char* update = std::getenv("VESK_UPDATE_GOLDEN");
+    if (update && std::string(update) == "1") {
+        writePng(shot, goldenPath(name));
+        return;
+    }
+    const std::optional<platform::RgbaImage> golden = readGolden(name);
+    ASSERT_TRUE(golden) << "no golden picture " << goldenPath(name);
+    const auto [differing, first] = goldenDifferences(shot, *golden, tolerance);
+    if (differing > 0) {
+        writePng(shot, goldenPath(name, ".actual.png"));
+        ADD_FAILURE() << name << ": " << differing << " pixels differ from the golden, the first at " << first
+                      << "; the screenshot is in " << goldenPath(name, ".actual.png");
+    }
+}
 
 /// The open toplevel window titled `title` other than `except`, or null.
 inline GtkWindow* windowTitled(const std::string& title)
