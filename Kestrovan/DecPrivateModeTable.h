@@ -71,14 +71,14 @@ public:
 
     /// DECSET (`value` true) or DECRST of one mode; false when the mode is unknown or that direction
     /// is not offered.
-    static bool apply(Terminal& terminal, int mode, bool value);
+    static bool apply(Terminal& terminal, int mode, bool value) REQUIRES(terminal.terminalLock());
     /// XTSAVE of one mode: its value is remembered when the mode is saved at all.
-    static void save(Terminal& terminal, int mode);
+    static void save(Terminal& terminal, int mode) REQUIRES(terminal.terminalLock());
     /// XTRESTORE of one mode: the saved value (kept for a later restore), or the value the mode
     /// has when nothing was saved.
-    static void restore(Terminal& terminal, int mode);
+    static void restore(Terminal& terminal, int mode) REQUIRES(terminal.terminalLock());
     /// DECRQM's answer for one mode.
-    static ReportState report(Terminal& terminal, int mode);
+    static ReportState report(Terminal& terminal, int mode) REQUIRES(terminal.terminalLock());
 };
 
 } // namespace kestrovan

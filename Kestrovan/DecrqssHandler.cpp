@@ -87,6 +87,8 @@ void DECRQSS::unhook()
     const std::shared_ptr<Terminal> terminal = terminal_.lock();
     if (!terminal)
         return;
+    // DCS handlers run inside the terminal's feed, under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
     // Only 7-bit text can name a setting; a byte above 0x7F makes the request unknown.
     const bool ascii = std::all_of(request.begin(), request.end(), [](uint8_t byte) { return byte < 0x80; });
     std::optional<std::string> text;

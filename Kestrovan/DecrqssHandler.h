@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Kestrovan/DcsHandler.h"
+#include "Kestrovan/Terminal.h"
 
 #include <memory>
 #include <optional>
@@ -33,7 +34,8 @@ public:
 
 private:
     /// The text after "1$r" for a known setting, absent for any other request.
-    static std::optional<std::string> settingText(const Terminal& terminal, std::string_view request);
+    static std::optional<std::string> settingText(const Terminal& terminal, std::string_view request)
+        REQUIRES(terminal.terminalLock());
 
     std::weak_ptr<Terminal> terminal_;
     std::vector<uint8_t> buffer_;

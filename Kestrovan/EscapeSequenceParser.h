@@ -15,6 +15,7 @@
 #include "Kestrovan/ParserListener.h"
 #include "Kestrovan/TransitionTable.h"
 #include "Platform/Log/Log.h"
+#include "Platform/Sync/ThreadSafety.h"
 
 #include <array>
 #include <cstddef>
@@ -101,7 +102,11 @@ public:
     /// `parseBorrowed` for a listener whose type is known where the loop is instantiated
     /// (EscapeSequenceParserLoop.h): its handlers are called directly, not through the interface,
     /// and can be inlined. The terminal parses its output this way.
-    template <typename Listener> void parseBorrowedDirect(std::span<const uint8_t> bytes, Listener& listener);
+    // Not checked for locks: the loop is generic over its listener and cannot name a listener's
+    // lock. The terminal's handlers require its lock, and `Terminal::feed`, the only caller with a
+    // terminal, requires it in turn, so the contract is checked there.
+    template <typename Listener>
+    void parseBorrowedDirect(std::span<const uint8_t> bytes, Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
 
     /// Returns to `initialState` and forgets every partial sequence and the active DCS handler.
     /// Called from inside a parse (ESC c), the rest of the chunk is parsed from the reset state.

@@ -14,6 +14,8 @@ TerminalPasteResult KittyClipboardProtocol::paste(const TerminalPasteRequest& re
     const std::shared_ptr<Terminal> terminal = lockTerminal();
     if (!terminal)
         return TerminalPasteResult::failed;
+    // The terminal calls its clipboard protocol under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
     if (request.snapshot && canSendPasteEvent(request.snapshot->location) &&
         sendPasteEvent(*request.snapshot, *terminal))
         return TerminalPasteResult::eventSent;
@@ -41,6 +43,8 @@ TerminalPasteResult KittyClipboardProtocol::paste(const TerminalPasteRequest& re
 
 bool KittyClipboardProtocol::sendPasteEvent(const TerminalClipboardSnapshot& snapshot, Terminal& terminal)
 {
+    // The protocol runs under its terminal's lock: inside a feed or a paste, or in `runLocked`.
+    terminal.terminalLock().assumeHeldByCaller();
     // Without a token the event still lists the types; the program then reads under a prompt.
     const std::optional<std::string> token = terminal.newKittyClipboardToken();
     const std::vector<uint8_t> packet =
@@ -56,6 +60,8 @@ bool KittyClipboardProtocol::sendPasteEvent(const TerminalClipboardSnapshot& sna
 
 void KittyClipboardProtocol::scanAsUserInput(Terminal& terminal, std::span<const uint8_t> bytes)
 {
+    // The protocol runs under its terminal's lock: inside a feed or a paste, or in `runLocked`.
+    terminal.terminalLock().assumeHeldByCaller();
     // Semantic prompt tracking watches what the user sends for the command line being submitted.
     terminal.registerUserInput(bytes);
 }

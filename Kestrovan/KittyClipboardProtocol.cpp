@@ -68,6 +68,8 @@ platform::DispatchQueue& KittyClipboardProtocol::queue()
 
 void KittyClipboardProtocol::send(Terminal& terminal, const std::vector<uint8_t>& packet)
 {
+    // The protocol runs under its terminal's lock: inside a feed or a paste, or in `runLocked`.
+    terminal.terminalLock().assumeHeldByCaller();
     terminal.sendResponse(std::span<const uint8_t>(packet));
 }
 
@@ -151,6 +153,8 @@ bool KittyClipboardProtocol::isAvailable(KittyClipboardPermissionDirection direc
     const std::shared_ptr<Terminal> terminal = lockTerminal();
     if (!terminal)
         return false;
+    // The terminal calls its clipboard protocol under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
     // The terminal's policy is checked first: a direction it forbids never reaches the host.
     const KittyClipboardPolicy allowed = direction == KittyClipboardPermissionDirection::read
                                              ? KittyClipboardPolicy::read
@@ -164,7 +168,11 @@ bool KittyClipboardProtocol::isAvailable(KittyClipboardPermissionDirection direc
 bool KittyClipboardProtocol::canSendPasteEvent(KittyClipboardLocation location)
 {
     const std::shared_ptr<Terminal> terminal = lockTerminal();
-    if (!terminal || !terminal->mode(TerminalMode::kittyPasteEventsEnabled))
+    if (!terminal)
+        return false;
+    // The terminal calls its clipboard protocol under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
+    if (!terminal->mode(TerminalMode::kittyPasteEventsEnabled))
         return false;
     // A program that receives paste events reads them back, so both directions must be allowed,
     // and the standard pair offered even for primary-selection events.
@@ -226,6 +234,8 @@ void KittyClipboardProtocol::refreshCapabilities()
 
 void KittyClipboardProtocol::switchOffPasteEvents(Terminal& terminal)
 {
+    // The protocol runs under its terminal's lock: inside a feed or a paste, or in `runLocked`.
+    terminal.terminalLock().assumeHeldByCaller();
     terminal.switchOffKittyPasteEvents();
 }
 

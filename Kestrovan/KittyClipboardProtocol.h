@@ -31,6 +31,7 @@
 #include "Kestrovan/KittyClipboardTypes.h"
 #include "Kestrovan/KittyClipboardWriteTransaction.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/Terminal.h"
 
 #include <atomic>
 #include <cstdint>
@@ -49,8 +50,6 @@ class DispatchQueue;
 }
 
 namespace kestrovan {
-
-class Terminal;
 
 /// One accepted read request, from its acceptance until it is answered or dropped.
 struct KittyClipboardReadWork

@@ -39,7 +39,11 @@ void KittyClipboardProtocol::storeToken(const std::string& token, KittyClipboard
                                         TerminalClipboardSnapshot snapshot)
 {
     const std::shared_ptr<Terminal> terminal = lockTerminal();
-    const std::optional<uint64_t> clock = terminal ? terminal->kittyClipboardNow() : std::nullopt;
+    if (!terminal)
+        return;
+    // The terminal calls its clipboard protocol under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
+    const std::optional<uint64_t> clock = terminal->kittyClipboardNow();
     if (!clock)
         return;
     const uint64_t now = *clock;
@@ -61,7 +65,11 @@ KittyClipboardProtocol::consumeToken(const std::string& password, const std::str
                                      KittyClipboardLocation location)
 {
     const std::shared_ptr<Terminal> terminal = lockTerminal();
-    if (!terminal || direction != KittyClipboardPermissionDirection::read || password.empty() || name.empty())
+    if (!terminal)
+        return std::nullopt;
+    // The terminal calls its clipboard protocol under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
+    if (direction != KittyClipboardPermissionDirection::read || password.empty() || name.empty())
         return std::nullopt;
     const uint64_t now = terminal->kittyClipboardNow().value_or(UINT64_MAX);
     std::erase_if(tokens, [now](const KittyClipboardPasteToken& live) { return live.deadline <= now; });

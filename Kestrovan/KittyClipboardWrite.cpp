@@ -51,6 +51,8 @@ void KittyClipboardProtocol::beginWrite(const KittyClipboardMetadata& metadata, 
     const std::shared_ptr<Terminal> terminal = lockTerminal();
     if (!terminal)
         return;
+    // The terminal calls its clipboard protocol under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
     // The write packet only opens the transaction; data comes in wdata packets.
     if (hasPayload || !metadata.mime.empty()) {
         send(*terminal,

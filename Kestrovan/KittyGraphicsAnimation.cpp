@@ -342,6 +342,7 @@ void KittyGraphicsEngine::deleteKittyAnimationFrame(const KittyGraphicsControl& 
 
 std::optional<uint64_t> KittyGraphicsEngine::kittyGraphicsAdvanceAnimations(uint64_t now)
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     syncActiveScreen();
     KittyGraphicsScreenState& current = screen();
 
@@ -409,6 +410,7 @@ std::optional<uint64_t> KittyGraphicsEngine::kittyGraphicsAdvanceAnimations(uint
 
 void KittyGraphicsEngine::scheduleKittyAnimationTimer()
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     const uint64_t serial = ++terminal_.kittyAnimationTimerSerial_;
     const std::optional<uint64_t> deadline = kittyGraphicsAdvanceAnimations(state_.animationClock.now());
     if (!deadline)
@@ -427,17 +429,16 @@ void KittyGraphicsEngine::scheduleKittyAnimationTimer()
         const std::shared_ptr<Terminal> terminal = weakTerminal.lock();
         if (!terminal)
             return;
-        terminal->terminalLock().withLock([&] {
-            KittyGraphicsState& state = terminal->kittyGraphicsState_;
-            if (state.armedAnimationTimer && state.armedAnimationTimer->ticket == ticket)
-                state.armedAnimationTimer.reset();
-            // A newer schedule has taken over: this item is stale.
-            if (*ticket != terminal->kittyAnimationTimerSerial_)
-                return;
-            KittyGraphicsEngine engine(*terminal);
-            engine.kittyGraphicsAdvanceAnimations(state.animationClock.now());
-            engine.scheduleKittyAnimationTimer();
-        });
+        TerminalLockGuard guard(terminal->terminalLock());
+        KittyGraphicsState& state = terminal->kittyGraphicsState_;
+        if (state.armedAnimationTimer && state.armedAnimationTimer->ticket == ticket)
+            state.armedAnimationTimer.reset();
+        // A newer schedule has taken over: this item is stale.
+        if (*ticket != terminal->kittyAnimationTimerSerial_)
+            return;
+        KittyGraphicsEngine engine(*terminal);
+        engine.kittyGraphicsAdvanceAnimations(state.animationClock.now());
+        engine.scheduleKittyAnimationTimer();
     });
 }
 

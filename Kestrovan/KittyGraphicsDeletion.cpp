@@ -10,6 +10,7 @@ namespace kestrovan {
 
 std::set<KittyPlacementKey> KittyGraphicsEngine::removePlacementRecords(const PlacementPredicate& predicate)
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     // Predicates may look at rows, so the rows dropped lines left behind are written in first.
     screen().settleRows();
     std::vector<KittyPlacementKey> selected;
@@ -57,6 +58,7 @@ std::set<uint32_t> KittyGraphicsEngine::imageIdsForPlacements(const PlacementPre
 
 std::set<uint32_t> KittyGraphicsEngine::removeOrphanedKittyPlacements()
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     std::set<uint32_t> imageIds;
     // Each pass may orphan the children of what it removed, so passes repeat until one finds none.
     // The store keeps the parents that went away, so a pass looks only at their children.

@@ -29,6 +29,7 @@ KittyGraphicsEngine::KittyGraphicsEngine(Terminal& terminal)
 
 void KittyGraphicsEngine::handleKittyGraphics(std::span<const uint8_t> body)
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     // A storage limit of 0 turns graphics off; oversized and malformed bodies are dropped silently.
     if (terminal_.options().kittyGraphics.storageLimitBytesPerScreen == 0)
         return;

@@ -15,6 +15,7 @@ namespace kestrovan {
 void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bottom, int64_t left,
                                                          int64_t right, int64_t delta)
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     syncActiveScreen();
     KittyGraphicsScreenState& current = screen();
     const int64_t lastColumn = terminal_.cols() - 1;
@@ -84,6 +85,7 @@ void KittyGraphicsEngine::scrollKittyPlacementsInMargins(int64_t top, int64_t bo
 
 void KittyGraphicsEngine::trimKittyPlacementRows()
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     // The oldest line is gone: every absolute line index drops by one. The store keeps that as a
     // count the rows are read against, so only the placements that fell off cost anything. A row
     // may go negative: the placement then begins above the oldest line still kept.
@@ -109,6 +111,7 @@ void KittyGraphicsEngine::clearKittyImages(bool isAlternateBuffer)
 
 void KittyGraphicsEngine::clearKittyImagesOnScreen()
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     // While column switches defer the scrollback's reflow, rows count as the reflow will leave
     // them, where the placements' rows are.
     const int64_t first = terminal_.buffer().settledYBase();

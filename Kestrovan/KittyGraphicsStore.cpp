@@ -163,6 +163,7 @@ void KittyGraphicsEngine::removeKittyImageNumbers(uint32_t imageId)
 
 void KittyGraphicsEngine::cleanupUnusedKittyImages(const std::set<uint32_t>& imageIds)
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     for (const uint32_t id : imageIds) {
         if (!placementReferencesImage(id))
             removeKittyImage(id);
@@ -171,6 +172,7 @@ void KittyGraphicsEngine::cleanupUnusedKittyImages(const std::set<uint32_t>& ima
 
 void KittyGraphicsEngine::cleanupUnusedKittyImages()
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     for (const uint32_t id : screen().unshownImageIds())
         removeKittyImage(id);
 }
@@ -187,6 +189,7 @@ void KittyGraphicsEngine::resetKittyGraphicsStore(KittyGraphicsScreenState& targ
 
 void KittyGraphicsEngine::clearAllKittyImages()
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     state_.pending.reset();
     resetKittyGraphicsStore(state_.primary);
     resetKittyGraphicsStore(state_.alternate);

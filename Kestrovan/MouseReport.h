@@ -14,14 +14,13 @@
 
 #include "Kestrovan/MouseReportingState.h"
 #include "Kestrovan/OptionSet.h"
+#include "Kestrovan/Terminal.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace kestrovan {
-
-class Terminal;
 
 /// What a mouse event reports. The raw values cross a language boundary unchanged.
 enum class TerminalMouseAction : uint32_t
@@ -121,11 +120,12 @@ int mouseReportCode(const MouseReport& report, MouseMode mode);
 std::vector<uint8_t> encodeMouseReport(const MouseReport& report, const MouseReportEncoding& encoding);
 
 /// The terminal's encoding of reports; the caller holds the terminal lock.
-MouseReportEncoding mouseReportEncoding(const Terminal& terminal);
+MouseReportEncoding mouseReportEncoding(const Terminal& terminal) REQUIRES(terminal.terminalLock());
 
 /// The bytes of `report` as the terminal's program asked for them, or none when its tracking
 /// mode does not report it. The caller holds the terminal lock.
-std::optional<std::vector<uint8_t>> mouseReportBytes(const Terminal& terminal, const MouseReport& report);
+std::optional<std::vector<uint8_t>> mouseReportBytes(const Terminal& terminal, const MouseReport& report)
+    REQUIRES(terminal.terminalLock());
 
 /// Appends one value in the UTF-8 encoding (mode 1005): one byte up to 127, two bytes up to
 /// 2046, the single byte 0 for 2047, and every larger value as 2047 in two bytes.
@@ -135,13 +135,14 @@ void encodeMouseUtf(std::vector<uint8_t>& data, int value);
 
 /// The tracking state for a host: the mode in bits 0-2, the encoding in bits 3-5, 64 shift
 /// capture, 128 alternate scroll, 256 while the alternate screen is active.
-uint32_t hostPointerModes(const Terminal& terminal);
+uint32_t hostPointerModes(const Terminal& terminal) REQUIRES(terminal.terminalLock());
 
 /// Validates one host event and sends its report through the terminal's delegate; false when
 /// nothing was sent: a cell outside the screen, an unknown pixel position (the largest integer),
 /// modifier bits past the four defined (bit 3 is accepted and ignored), or an event the tracking
 /// mode does not report.
 bool sendHostMouse(Terminal& terminal, TerminalMouseAction action, TerminalMouseButton button,
-                   uint32_t modifiers, int col, int row, int pixelX, int pixelY);
+                   uint32_t modifiers, int col, int row, int pixelX, int pixelY)
+    REQUIRES(terminal.terminalLock());
 
 } // namespace kestrovan

@@ -235,7 +235,7 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
     // Marked before anything moves: widening at the right edge may wrap and scroll.
     markRow(lineIndex);
     // Stores the joined content at x with the given width state; false when it cannot be packed.
-    const auto store = [&](WidthState state) {
+    const auto store = [&](WidthState state) REQUIRES(terminal_.terminalLock()) {
         const std::optional<PackedCell> replaced = packJoined(line, x, cell, joined, state);
         if (!replaced)
             return false;
@@ -244,7 +244,7 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
         return true;
     };
     // Widens a one-column cell, or keeps it one column when there is no room.
-    const auto widenOrKeep = [&] {
+    const auto widenOrKeep = [&]() REQUIRES(terminal_.terminalLock()) {
         return widenCombinedCell(lineIndex, x, cell, joined) || store(WidthState::single);
     };
 

@@ -44,6 +44,7 @@ class SlowPrint
 public:
     /// `putback` is the terminal's carry of an incomplete UTF-8 sequence between runs.
     SlowPrint(Terminal& terminal, std::vector<uint8_t>& putback, std::optional<char32_t> previousScalar)
+        REQUIRES(terminal.terminalLock())
         : terminal_(terminal), putback_(putback), buffer_(terminal.activeBuffer()),
           arena_(*buffer_.cellArena()), payloadCode_(terminal.activePayloadCode()), previous_(previousScalar),
           previousIsStale_(!previousScalar),
@@ -51,10 +52,12 @@ public:
                                     RegionalIndicatorWidth::narrow)
     {}
 
+    /// Called by the terminal member that made this, under its lock (the constructor requires it).
     void run(std::span<const uint8_t> bytes);
 
 private:
-    size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper);
+    size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper)
+        REQUIRES(terminal_.terminalLock());
     /// A batch's cells: content bits (a scalar, or a cluster interned already), last scalar,
     /// offset of the first byte, and width.
     struct Batch
@@ -74,18 +77,23 @@ private:
         }
     };
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
-                       uint32_t firstLength, uint8_t& properties, bool& startsCell);
+                       uint32_t firstLength, uint8_t& properties, bool& startsCell)
+        REQUIRES(terminal_.terminalLock());
     bool gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
-                         std::optional<Decoded>& stopper, uint8_t& lastProperties);
+                         std::optional<Decoded>& stopper, uint8_t& lastProperties)
+        REQUIRES(terminal_.terminalLock());
     bool gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
-                           size_t& offset, std::optional<Decoded>& stopper);
-    void printStepwise(const uint8_t* bytes, size_t length);
-    size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength);
-    void printDecoded(const Decoded& decoded);
-    void printSingleByte(char32_t value);
-    void printScalar(char32_t scalar);
-    GraphemeJoin joinWithPrevious(char32_t scalar, uint8_t properties, int width);
-    std::optional<char32_t> resolvePreviousScalar();
+                           size_t& offset, std::optional<Decoded>& stopper)
+        REQUIRES(terminal_.terminalLock());
+    void printStepwise(const uint8_t* bytes, size_t length) REQUIRES(terminal_.terminalLock());
+    size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength)
+        REQUIRES(terminal_.terminalLock());
+    void printDecoded(const Decoded& decoded) REQUIRES(terminal_.terminalLock());
+    void printSingleByte(char32_t value) REQUIRES(terminal_.terminalLock());
+    void printScalar(char32_t scalar) REQUIRES(terminal_.terminalLock());
+    GraphemeJoin joinWithPrevious(char32_t scalar, uint8_t properties, int width)
+        REQUIRES(terminal_.terminalLock());
+    std::optional<char32_t> resolvePreviousScalar() REQUIRES(terminal_.terminalLock());
     /// What became of a scalar offered to the cell before the cursor.
     enum class JoinOutcome : uint8_t
     {
@@ -95,7 +103,8 @@ private:
         /// It must start a new cell instead.
         refused,
     };
-    JoinOutcome joinTarget(char32_t scalar, GraphemeJoin answer, int width);
+    JoinOutcome joinTarget(char32_t scalar, GraphemeJoin answer, int width)
+        REQUIRES(terminal_.terminalLock());
     /// Where a scalar joins: the line's index in the ring, the column and the cell there.
     struct JoinSite
     {
@@ -103,17 +112,19 @@ private:
         int x;
         PackedCell cell;
     };
-    std::optional<JoinSite> findJoinSite(std::u32string& joined);
-    bool widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars);
+    std::optional<JoinSite> findJoinSite(std::u32string& joined) REQUIRES(terminal_.terminalLock());
+    bool widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u32string_view scalars)
+        REQUIRES(terminal_.terminalLock());
     std::optional<PackedCell> packJoined(const BufferLine& line, int x, PackedCell cell,
-                                         std::u32string_view joined, WidthState state);
-    bool writeNewCell(char32_t scalar, int width);
-    void remember(char32_t scalar)
+                                         std::u32string_view joined, WidthState state)
+        REQUIRES(terminal_.terminalLock());
+    bool writeNewCell(char32_t scalar, int width) REQUIRES(terminal_.terminalLock());
+    void remember(char32_t scalar) REQUIRES(terminal_.terminalLock())
     {
         previous_ = scalar;
         previousIsStale_ = false;
     }
-    void markRow(int64_t absoluteRow)
+    void markRow(int64_t absoluteRow) REQUIRES(terminal_.terminalLock())
     {
         terminal_.updateRange(static_cast<int>(absoluteRow - buffer_.yBase()));
     }

@@ -130,6 +130,8 @@ bool SearchEngine::isContinuation(int64_t row) const
     const std::shared_ptr<Terminal> owner = terminal_.lock();
     if (!owner || row < 0 || row >= owner->buffer().lines().count())
         return false;
+    // Selections and searches are used under their terminal's lock.
+    owner->terminalLock().assumeHeldByCaller();
     return owner->activeBuffer().lines()[static_cast<int>(row)]->isWrapped();
 }
 
@@ -474,6 +476,8 @@ std::vector<SearchResult> SearchEngine::findAll(std::string_view term, const Sea
     constexpr int64_t contentDistance = 8;
     for (int64_t row = 0; row < count && results.size() < wanted && !query.stopped; ++row) {
         if (owner) {
+            // Selections and searches are used under their terminal's lock.
+            owner->terminalLock().assumeHeldByCaller();
             lineCache_.prefetch(owner->activeBuffer(), row + objectDistance,
                                 SearchLineCache::PrefetchStage::objects);
             lineCache_.prefetch(owner->activeBuffer(), row + contentDistance,

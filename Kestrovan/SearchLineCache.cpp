@@ -277,6 +277,8 @@ void SearchLineCache::initLinesCache()
         invalidate();
         return;
     }
+    // Selections and searches are used under their terminal's lock.
+    owner->terminalLock().assumeHeldByCaller();
     const std::shared_ptr<Buffer>& buffer = owner->activeBufferPointer();
     const int64_t top = buffer->totalLinesTrimmed();
     const int64_t count = buffer->lines().count();
@@ -343,6 +345,8 @@ const SearchLineEntry* SearchLineCache::entry(int64_t row)
     const std::shared_ptr<Terminal> owner = terminal_.lock();
     if (!owner || row < 0)
         return nullptr;
+    // Selections and searches are used under their terminal's lock.
+    owner->terminalLock().assumeHeldByCaller();
     Buffer& buffer = owner->activeBuffer();
     if (row >= buffer.lines().count())
         return nullptr;

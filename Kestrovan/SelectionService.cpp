@@ -52,8 +52,11 @@ bool SelectionService::setActiveFlag(bool value)
     if (value == active_)
         return false;
     active_ = value;
-    if (const std::shared_ptr<Terminal> owner = terminal_.lock())
+    if (const std::shared_ptr<Terminal> owner = terminal_.lock()) {
+        // Selections and searches are used under their terminal's lock.
+        owner->terminalLock().assumeHeldByCaller();
         owner->selectionActivityChanged(*this, value);
+    }
     return true;
 }
 
@@ -110,7 +113,11 @@ std::string SelectionService::debugDescription() const
 Buffer* SelectionService::currentBuffer() const
 {
     const std::shared_ptr<Terminal> owner = terminal_.lock();
-    return owner ? &owner->activeBuffer() : nullptr;
+    if (!owner)
+        return nullptr;
+    // Selections and searches are used under their terminal's lock.
+    owner->terminalLock().assumeHeldByCaller();
+    return &owner->activeBuffer();
 }
 
 int SelectionService::columnCount() const
@@ -608,6 +615,8 @@ std::optional<SelectionService::SelectedContentSnapshot> SelectionService::captu
     const std::shared_ptr<Terminal> owner = terminal_.lock();
     if (!owner || !active_)
         return std::nullopt;
+    // Selections and searches are used under their terminal's lock.
+    owner->terminalLock().assumeHeldByCaller();
     Buffer& buffer = owner->activeBuffer();
     auto& lines = buffer.lines();
     const int64_t lo = std::min(start.row, end.row);
@@ -684,9 +693,13 @@ void SelectionService::clearIfSelectedContentChanged(const SelectedContentSnapsh
     if (!active_)
         return;
     const std::shared_ptr<Terminal> owner = terminal_.lock();
-    if (owner && owner->bufferPointer() == snapshot.buffer &&
-        selectedContentIsUnchanged(snapshot.rows, owner->activeBuffer()))
-        return;
+    if (owner) {
+        // Selections and searches are used under their terminal's lock.
+        owner->terminalLock().assumeHeldByCaller();
+        if (owner->bufferPointer() == snapshot.buffer &&
+            selectedContentIsUnchanged(snapshot.rows, owner->activeBuffer()))
+            return;
+    }
     clear();
 }
 

@@ -20,6 +20,8 @@ std::string SelectionService::getSelectedText() const
     const std::shared_ptr<Terminal> owner = terminal();
     if (!owner)
         return std::string();
+    // Selections and searches are used under their terminal's lock.
+    owner->terminalLock().assumeHeldByCaller();
     Buffer& buffer = owner->activeBuffer();
     Position first = std::min(start, end);
     Position last = std::max(start, end);
@@ -43,6 +45,8 @@ std::string SelectionService::blockText() const
     const std::shared_ptr<Terminal> owner = terminal();
     if (!owner)
         return std::string();
+    // Selections and searches are used under their terminal's lock.
+    owner->terminalLock().assumeHeldByCaller();
     Buffer& buffer = owner->activeBuffer();
     auto& lines = buffer.lines();
     std::string text;

@@ -482,7 +482,7 @@ void Terminal::registerSelection(const std::shared_ptr<SelectionService>& select
 {
     if (!selection)
         return;
-    const auto body = [&] {
+    const auto body = [&]() REQUIRES(terminalLock_) {
         for (const std::weak_ptr<SelectionService>& entry : selections_) {
             if (entry.lock() == selection)
                 return;
@@ -494,17 +494,20 @@ void Terminal::registerSelection(const std::shared_ptr<SelectionService>& select
         if (selection->active())
             ++activeSelectionCount_;
     };
-    if (terminalLock_.isHeldByCurrentThread())
+    if (terminalLock_.isHeldByCurrentThread()) {
+        terminalLock_.assumeHeldByCaller();
         body();
-    else
-        terminalLock_.withLock(body);
+    } else {
+        TerminalLockGuard guard(terminalLock_);
+        body();
+    }
 }
 
 void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& selection)
 {
     if (!selection)
         return;
-    const auto body = [&] {
+    const auto body = [&]() REQUIRES(terminalLock_) {
         const auto found = std::find_if(
             selections_.begin(), selections_.end(),
             [&](const std::weak_ptr<SelectionService>& entry) { return entry.lock() == selection; });
@@ -514,10 +517,13 @@ void Terminal::unregisterSelection(const std::shared_ptr<SelectionService>& sele
         if (selection->active())
             activeSelectionCount_ = std::max(activeSelectionCount_ - 1, 0);
     };
-    if (terminalLock_.isHeldByCurrentThread())
+    if (terminalLock_.isHeldByCurrentThread()) {
+        terminalLock_.assumeHeldByCaller();
         body();
-    else
-        terminalLock_.withLock(body);
+    } else {
+        TerminalLockGuard guard(terminalLock_);
+        body();
+    }
 }
 
 bool Terminal::isRegistered(const SelectionService& selection) const

@@ -343,27 +343,27 @@ public:
 
     /// Puts modes, charsets, margins, attributes and mouse state back to their initial values;
     /// with `isReset` (RIS) also rebuilds the normal buffer and clears the alternate one.
-    void setup(bool isReset);
+    void setup(bool isReset) REQUIRES(terminalLock_);
 
     // --- Output from the child, size and resets ---------------------------------------------------
 
     /// Parses child output; deferred notifications are delivered when the outermost feed ends.
-    void feed(std::span<const uint8_t> bytes);
-    void feed(std::string_view text);
+    void feed(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
+    void feed(std::string_view text) REQUIRES(terminalLock_);
     /// Resizes the grid (at least `MINIMUM_COLS` x `MINIMUM_ROWS`), reflowing the normal buffer.
-    void resize(int cols, int rows);
+    void resize(int cols, int rows) REQUIRES(terminalLock_);
     /// The same with the cell size the host has committed to, for in-band size reports.
-    void resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize);
+    void resize(int cols, int rows, std::optional<CellPixelSize> committedCellSize) REQUIRES(terminalLock_);
     /// The cell size in pixels the host now draws with.
-    void updatePixelGeometry(int cellWidth, int cellHeight);
+    void updatePixelGeometry(int cellWidth, int cellHeight) REQUIRES(terminalLock_);
     /// RIS, as a host's reset command.
-    void resetToInitialState();
+    void resetToInitialState() REQUIRES(terminalLock_);
     /// DECSTR, as a host's soft reset command.
-    void softReset();
+    void softReset() REQUIRES(terminalLock_);
     /// Drops every line above the screen of the normal buffer.
-    void clearScrollback();
+    void clearScrollback() REQUIRES(terminalLock_);
     /// Changes the scrollback limit (absent: none).
-    void changeScrollback(std::optional<int> limit);
+    void changeScrollback(std::optional<int> limit) REQUIRES(terminalLock_);
 
     // --- What hosts do to the screen (TerminalInlineImages.cpp, TerminalScroll.cpp) ------------
 
@@ -371,33 +371,33 @@ public:
     /// are shown: each strip is anchored at the cursor's column on the cursor's line, whose row is
     /// marked changed, and a line feed (which may scroll) moves to the next row. The cursor ends
     /// below the picture, in the column it started in.
-    void insertImageRows(std::span<const std::shared_ptr<TerminalImage>> strips);
+    void insertImageRows(std::span<const std::shared_ptr<TerminalImage>> strips) REQUIRES(terminalLock_);
     /// Shows absolute row `row` (clamped into 0 ... the live screen's first row) at the top of the
     /// view; true when the view moved. The caller marks the rows it redraws.
-    bool scrollViewportTo(int row);
+    bool scrollViewportTo(int row) REQUIRES(terminalLock_);
 
     // --- Buffers and cells ----------------------------------------------------------------------
     // Readers: none of them changes the terminal, and the buffers and lines they hand out are
     // read-only. The terminal changes its buffers only through its own operations.
 
     /// The buffer in use.
-    const Buffer& buffer() const { return *_buffer; }
+    const Buffer& buffer() const TERMINAL_READER_UNCHECKED { return *_buffer; }
     /// The buffer in use, the normal or the alternate one.
-    const Buffer& buffer(BufferKind kind) const
+    const Buffer& buffer(BufferKind kind) const TERMINAL_READER_UNCHECKED
     {
         return kind == BufferKind::normal ? *normalBuffer_ : kind == BufferKind::alt ? *altBuffer_ : *_buffer;
     }
     /// The buffer in use, shared: a reader may keep it to tell whether the terminal switched.
-    std::shared_ptr<const Buffer> bufferPointer() const { return _buffer; }
-    bool isCurrentBufferAlternate() const { return _buffer == altBuffer_; }
+    std::shared_ptr<const Buffer> bufferPointer() const TERMINAL_READER_UNCHECKED { return _buffer; }
+    bool isCurrentBufferAlternate() const TERMINAL_READER_UNCHECKED { return _buffer == altBuffer_; }
     /// The cell at a screen column and row (counted from `yDisp`), absent outside the grid.
-    std::optional<CharData> getCharData(int col, int row) const;
+    std::optional<CharData> getCharData(int col, int row) const TERMINAL_READER_UNCHECKED;
     /// The line of screen row `row`, null outside 0 ..< rows.
-    std::shared_ptr<const BufferLine> getLine(int row) const;
+    std::shared_ptr<const BufferLine> getLine(int row) const TERMINAL_READER_UNCHECKED;
     /// The line at absolute row `row` counted from the buffer's `linesTop`; null when outside.
-    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const;
+    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const TERMINAL_READER_UNCHECKED;
     /// (x, y) of the active buffer's cursor.
-    std::pair<int, int> getCursorLocation() const;
+    std::pair<int, int> getCursorLocation() const TERMINAL_READER_UNCHECKED;
     /// The interning of attributes and grapheme clusters both buffers share.
     const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
 
@@ -405,7 +405,7 @@ public:
 
     /// Marks screen row `y` changed (and, unless `scrolling`, its absolute row). Inline: the
     /// print path marks rows around every run.
-    void updateRange(int y, bool scrolling = false)
+    void updateRange(int y, bool scrolling = false) REQUIRES(terminalLock_)
     {
         if (!scrolling) {
             const int absolute = _buffer->settledYDisp() + y;
@@ -420,121 +420,139 @@ public:
         }
     }
     /// Marks the whole screen changed.
-    void updateFullScreen();
+    void updateFullScreen() REQUIRES(terminalLock_);
     /// Empties both update ranges; readers (`TerminalChangeReader`) still get the rows cleared.
-    void clearUpdateRange();
+    void clearUpdateRange() REQUIRES(terminalLock_);
     /// (start, end) of the screen rows changed, absent when none.
-    std::optional<std::pair<int, int>> getUpdateRange() const;
-    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const;
+    std::optional<std::pair<int, int>> getUpdateRange() const TERMINAL_READER_UNCHECKED;
+    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const TERMINAL_READER_UNCHECKED;
 
     // --- Colours -----------------------------------------------------------------------------------
 
     /// The base colours, the palette in effect and its defaults, and the default colours.
-    const TerminalPalette& palette() const { return palette_; }
+    const TerminalPalette& palette() const TERMINAL_READER_UNCHECKED { return palette_; }
     /// The 256-entry palette in effect, with the program's OSC 4 changes.
-    const std::vector<Color>& ansiColors() const { return palette_.ansiColors(); }
+    const std::vector<Color>& ansiColors() const TERMINAL_READER_UNCHECKED { return palette_.ansiColors(); }
     /// The palette entry, absent past the palette's end.
-    std::optional<Color> paletteColor(int index) const { return palette_.color(index); }
+    std::optional<Color> paletteColor(int index) const TERMINAL_READER_UNCHECKED
+    {
+        return palette_.color(index);
+    }
     /// Installs 16 base colours and rebuilds the palette; any other count is ignored.
-    void installPalette(const std::vector<Color>& colors);
+    void installPalette(const std::vector<Color>& colors) REQUIRES(terminalLock_);
 
     // The default colours. Each setter tells the delegate once; the delegate's default
     // implementation writes the colour back through the setter, which then only stores it.
-    const Color& foregroundColor() const { return palette_.foregroundColor(); }
-    void setForegroundColor(const Color& color);
-    const Color& backgroundColor() const { return palette_.backgroundColor(); }
-    void setBackgroundColor(const Color& color);
-    const std::optional<Color>& cursorColor() const { return palette_.cursorColor(); }
-    void setCursorColor(const std::optional<Color>& color);
+    const Color& foregroundColor() const TERMINAL_READER_UNCHECKED { return palette_.foregroundColor(); }
+    void setForegroundColor(const Color& color) REQUIRES(terminalLock_);
+    const Color& backgroundColor() const TERMINAL_READER_UNCHECKED { return palette_.backgroundColor(); }
+    void setBackgroundColor(const Color& color) REQUIRES(terminalLock_);
+    const std::optional<Color>& cursorColor() const TERMINAL_READER_UNCHECKED
+    {
+        return palette_.cursorColor();
+    }
+    void setCursorColor(const std::optional<Color>& color) REQUIRES(terminalLock_);
 
     /// The colour scheme the host's appearance now has; with `notify` the program hears of it
     /// when it asked to (mode 2031).
-    void updateColorScheme(TerminalColorScheme scheme, bool notify);
+    void updateColorScheme(TerminalColorScheme scheme, bool notify) REQUIRES(terminalLock_);
     /// Sends the colour-scheme report to a program that asked for updates.
-    void notifyColorScheme();
+    void notifyColorScheme() REQUIRES(terminalLock_);
 
     // --- Options and host settings ----------------------------------------------------------------
 
-    int cols() const { return _cols; }
-    int rows() const { return _rows; }
+    int cols() const TERMINAL_READER_UNCHECKED { return _cols; }
+    int rows() const TERMINAL_READER_UNCHECKED { return _rows; }
     /// (cols, rows).
-    std::pair<int, int> getDims() const { return {_cols, _rows}; }
-    const TerminalOptions& options() const { return _options; }
+    std::pair<int, int> getDims() const TERMINAL_READER_UNCHECKED { return {_cols, _rows}; }
+    const TerminalOptions& options() const TERMINAL_READER_UNCHECKED { return _options; }
     /// Replaces the options without side effects.
-    void setOptions(const TerminalOptions& options) { _options = options; }
-    bool enableOsc8Hyperlinks() const { return _options.enableOsc8Hyperlinks; }
-    void setEnableOsc8Hyperlinks(bool value);
-    Ansi256PaletteStrategy ansi256PaletteStrategy() const { return _options.ansi256PaletteStrategy; }
-    void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
+    void setOptions(const TerminalOptions& options) REQUIRES(terminalLock_) { _options = options; }
+    bool enableOsc8Hyperlinks() const TERMINAL_READER_UNCHECKED { return _options.enableOsc8Hyperlinks; }
+    void setEnableOsc8Hyperlinks(bool value) REQUIRES(terminalLock_);
+    Ansi256PaletteStrategy ansi256PaletteStrategy() const TERMINAL_READER_UNCHECKED
+    {
+        return _options.ansi256PaletteStrategy;
+    }
+    void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy) REQUIRES(terminalLock_);
     /// Whether unknown sequences go unreported (the default); off, each is reported as "Info: ...".
-    void setSilentLog(bool value) { silentLog_ = value; }
+    void setSilentLog(bool value) REQUIRES(terminalLock_) { silentLog_ = value; }
     /// The cursor style a host chose; DECSCUSR changes it too.
-    void setCursorStyle(CursorStyle style);
+    void setCursorStyle(CursorStyle style) REQUIRES(terminalLock_);
     /// Which clicks may move the shell's cursor; a host setting.
-    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const
+    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const TERMINAL_READER_UNCHECKED
     {
         return semanticPromptClickBehavior_;
     }
-    void setSemanticPromptClickBehavior(const SemanticPromptClickBehavior& behavior)
+    void setSemanticPromptClickBehavior(const SemanticPromptClickBehavior& behavior) REQUIRES(terminalLock_)
     {
         semanticPromptClickBehavior_ = behavior;
     }
     /// The view tells whether the user has scrolled it away from the bottom.
-    bool userScrolling() const { return userScrolling_; }
-    void setUserScrolling(bool value) { userScrolling_ = value; }
+    bool userScrolling() const TERMINAL_READER_UNCHECKED { return userScrolling_; }
+    void setUserScrolling(bool value) REQUIRES(terminalLock_) { userScrolling_ = value; }
 
     /// The host, or null when it has gone.
     std::shared_ptr<TerminalDelegate> delegate() const { return tdel_.lock(); }
     /// Whether replies use 8-bit C1 introducers (S8C1T, DECSCL), and their bytes: a host that answers
     /// for the terminal (a window report) introduces its reply the same way.
-    const CC& cc() const { return cc_; }
+    const CC& cc() const TERMINAL_READER_UNCHECKED { return cc_; }
 
     // --- Modes -----------------------------------------------------------------------------------
 
     /// The on/off modes (DEC private and ANSI modes, keypad and protection states); programs
     /// change them with sequences.
-    const TerminalModeSet& modes() const { return modes_; }
+    const TerminalModeSet& modes() const TERMINAL_READER_UNCHECKED { return modes_; }
     /// One on/off mode, e.g. `mode(TerminalMode::applicationCursor)`.
-    bool mode(TerminalMode which) const { return modes_[which]; }
+    bool mode(TerminalMode which) const TERMINAL_READER_UNCHECKED { return modes_[which]; }
     /// The bidi state in effect, kept with the modes; new lines of either buffer take it.
-    const BidiPresentationState& currentBidiState() const { return modes_.bidiState(); }
+    const BidiPresentationState& currentBidiState() const TERMINAL_READER_UNCHECKED
+    {
+        return modes_.bidiState();
+    }
     /// The kitty keyboard flags of the active screen.
-    KittyKeyboardFlags keyboardEnhancementFlags() const
+    KittyKeyboardFlags keyboardEnhancementFlags() const TERMINAL_READER_UNCHECKED
     {
         return isCurrentBufferAlternate() ? keyboardModeAlt_.flags : keyboardModeNormal_.flags;
     }
 
     /// The mouse tracking, the report encoding, shift capture and alternate scroll.
-    const MouseReportingState& mouseReporting() const { return mouse_; }
-    MouseMode mouseMode() const { return mouse_.mouseMode(); }
-    MouseProtocolEncoding mouseProtocol() const { return mouse_.mouseProtocol(); }
+    const MouseReportingState& mouseReporting() const TERMINAL_READER_UNCHECKED { return mouse_; }
+    MouseMode mouseMode() const TERMINAL_READER_UNCHECKED { return mouse_.mouseMode(); }
+    MouseProtocolEncoding mouseProtocol() const TERMINAL_READER_UNCHECKED { return mouse_.mouseProtocol(); }
     /// XTSHIFTESCAPE: Shift reaches the program in mouse reports.
-    bool mouseShiftCapture() const { return mouse_.mouseShiftCapture(); }
+    bool mouseShiftCapture() const TERMINAL_READER_UNCHECKED { return mouse_.mouseShiftCapture(); }
     /// Mode 1007: the wheel sends cursor keys while the alternate screen is shown.
-    bool alternateScrollMode() const { return mouse_.alternateScrollMode(); }
+    bool alternateScrollMode() const TERMINAL_READER_UNCHECKED { return mouse_.alternateScrollMode(); }
 
     /// Synchronized output (mode 2026) and its watchdog.
-    const SynchronizedOutput& synchronizedOutput() const { return synchronizedOutput_; }
-    bool synchronizedOutputActive() const { return synchronizedOutput_.active(); }
-    double synchronizedOutputTimeoutSeconds() const { return synchronizedOutput_.timeoutSeconds(); }
+    const SynchronizedOutput& synchronizedOutput() const TERMINAL_READER_UNCHECKED
+    {
+        return synchronizedOutput_;
+    }
+    bool synchronizedOutputActive() const TERMINAL_READER_UNCHECKED { return synchronizedOutput_.active(); }
+    double synchronizedOutputTimeoutSeconds() const TERMINAL_READER_UNCHECKED
+    {
+        return synchronizedOutput_.timeoutSeconds();
+    }
     /// How long synchronized output may hold the screen before the watchdog ends it; a host
     /// setting, read when the watchdog is next armed.
-    void setSynchronizedOutputTimeoutSeconds(double seconds)
+    void setSynchronizedOutputTimeoutSeconds(double seconds) REQUIRES(terminalLock_)
     {
         synchronizedOutput_.setTimeoutSeconds(seconds);
     }
     /// The watchdog armed for update `generation` ran out: ends that update if it still holds the
     /// screen (a late firing does nothing).
-    void synchronizedOutputWatchdogFired(uint64_t generation);
+    void synchronizedOutputWatchdogFired(uint64_t generation) REQUIRES(terminalLock_);
 
     // --- Focus, visibility, pointer -------------------------------------------------------------
 
     /// The focus the host gives; reported to a program that asked (mode 1004).
-    void setTerminalFocus(bool focused);
+    void setTerminalFocus(bool focused) REQUIRES(terminalLock_);
     /// The focus the host last gave.
-    bool reportedFocusState() const { return reportedFocusState_; }
+    bool reportedFocusState() const TERMINAL_READER_UNCHECKED { return reportedFocusState_; }
     /// The visibility the host gives; reported to a program that asked (mode 2033).
-    void setTerminalVisibility(TerminalVisibility visibility);
+    void setTerminalVisibility(TerminalVisibility visibility) REQUIRES(terminalLock_);
     /// The caller must hold the lock (else the program stops).
     void beginPrimaryPointerPress(Position at) REQUIRES(terminalLock_);
     void endPrimaryPointerPress() REQUIRES(terminalLock_);
@@ -550,34 +568,40 @@ public:
     // --- Handlers a host adds ---------------------------------------------------------------------
 
     /// A host closure for an OSC number, consulted before the built-in handler.
-    void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler);
+    void registerOscHandler(int code, EscapeSequenceParser::OscHandler handler) REQUIRES(terminalLock_);
     /// A host factory asked for the handler of every DCS sequence before the built-in ones; a
     /// handler it returns wins, null leaves the sequence to the terminal. An empty one removes it.
-    void setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory);
+    void setDcsHandlerFactory(EscapeSequenceParser::DcsHandlerFactory factory) REQUIRES(terminalLock_);
     /// Observes every OSC the terminal receives; events arrive later on the OSC event queue.
     std::unique_ptr<TerminalOscObservation> observeOscEvents(TerminalOscEventDispatcher::Handler handler);
 
     // --- What programs told the host ---------------------------------------------------------------
 
     /// The titles, their stacks and the title modes.
-    const TerminalTitles& titles() const { return titles_; }
+    const TerminalTitles& titles() const TERMINAL_READER_UNCHECKED { return titles_; }
     /// OSC 7 and OSC 6 as the program wrote them; absent until a trusted program sends one.
-    const std::optional<std::string>& hostCurrentDirectory() const { return hostCurrentDirectory_; }
-    const std::optional<std::string>& hostCurrentDocument() const { return hostCurrentDocument_; }
+    const std::optional<std::string>& hostCurrentDirectory() const TERMINAL_READER_UNCHECKED
+    {
+        return hostCurrentDirectory_;
+    }
+    const std::optional<std::string>& hostCurrentDocument() const TERMINAL_READER_UNCHECKED
+    {
+        return hostCurrentDocument_;
+    }
     /// The program-status records (OSC 7501) in update order, each with `effectiveApp` resolved.
-    std::vector<TerminalProgramStatus> programStatusRecords() const
+    std::vector<TerminalProgramStatus> programStatusRecords() const TERMINAL_READER_UNCHECKED
     {
         return programStatusStore_.snapshots();
     }
-    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const
+    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const TERMINAL_READER_UNCHECKED
     {
         return programStatusStore_.snapshot(id);
     }
     /// Clears a record and its descendants (every record for the empty id); tells the host when
     /// anything went.
-    void clearProgramStatus(const std::string& id);
+    void clearProgramStatus(const std::string& id) REQUIRES(terminalLock_);
     /// The child has ended or a new prompt opened: working and blocked records go.
-    void programStatusProcessExited();
+    void programStatusProcessExited() REQUIRES(terminalLock_);
 
     // --- Snapshots (TerminalContentSnapshot.cpp, TerminalKittyGraphics.cpp) --------------------
     // The value types live in Kestrovan/ContentSnapshot.h, which callers include. The portable
@@ -596,10 +620,10 @@ public:
     TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
         REQUIRES(terminalLock_);
     /// The images and placements renderers draw this frame; needs the lock.
-    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot() const;
+    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot() const TERMINAL_READER_UNCHECKED;
     /// Where animation time comes from and how the animation timer is armed (the uptime clock and
     /// the shared timer queue by default); a host or a test gives its own before images arrive.
-    void setKittyAnimationClock(KittyAnimationClock clock)
+    void setKittyAnimationClock(KittyAnimationClock clock) REQUIRES(terminalLock_)
     {
         kittyGraphicsState_.animationClock = std::move(clock);
     }
@@ -608,64 +632,73 @@ public:
 
     /// Bytes the user types: scanned for a submitted command line (`registerUserInput`), then handed
     /// to the delegate unchanged.
-    void sendUserInput(Bytes data);
+    void sendUserInput(Bytes data) REQUIRES(terminalLock_);
     /// Bytes the user sent by another way: scanned for a submission, which moves an `armed`
     /// command line of the active buffer to `submitted`. True when they submit one.
-    bool registerUserInput(Bytes data);
+    bool registerUserInput(Bytes data) REQUIRES(terminalLock_);
     /// Pastes through the clipboard protocol object (made on first use).
-    TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe);
+    TerminalPasteResult paste(const TerminalPasteRequest& request, bool allowUnsafe) REQUIRES(terminalLock_);
     /// Asks the host again which clipboards it offers to the clipboard protocol.
-    void refreshKittyClipboardCapabilities();
+    void refreshKittyClipboardCapabilities() REQUIRES(terminalLock_);
     /// Whether a paste from `location` would go out as a kitty paste event (the program asked for
     /// them and the host offers the clipboard), so a view fetches the clipboard's snapshot first.
-    bool canSendKittyPasteEvent(KittyClipboardLocation location);
+    bool canSendKittyPasteEvent(KittyClipboardLocation location) REQUIRES(terminalLock_);
     /// Answers an OSC 52 read the host took on (`clipboardReadRequest`) with the clipboard's
     /// content for `selection`.
-    void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content);
+    void completeClipboardRead(std::string_view selection, std::span<const uint8_t> content)
+        REQUIRES(terminalLock_);
     /// The queue the clipboard protocol moves host completions onto; without one it starts a
     /// serial queue of its own. Read when the protocol object is made, so a host (or a test) sets
     /// it before the first clipboard use.
     void setKittyClipboardCompletionQueue(std::shared_ptr<platform::DispatchQueue> queue)
+        REQUIRES(terminalLock_)
     {
         kittyClipboardCompletionQueue_ = std::move(queue);
     }
     /// Where paste-event tokens come from (random by default); a source that fails, or none,
     /// sends paste events without a token.
     void setKittyClipboardTokenGenerator(std::function<std::optional<std::string>()> generator)
+        REQUIRES(terminalLock_)
     {
         kittyClipboardTokenGenerator_ = std::move(generator);
     }
     /// The monotonic nanosecond clock paste-event tokens expire by (the uptime clock by default).
-    void setKittyClipboardClock(std::function<uint64_t()> clock) { kittyClipboardClock_ = std::move(clock); }
+    void setKittyClipboardClock(std::function<uint64_t()> clock) REQUIRES(terminalLock_)
+    {
+        kittyClipboardClock_ = std::move(clock);
+    }
 
     // --- Shell integration (TerminalSemanticPrompts.cpp, TerminalPromptClick.cpp) ----------------
 
     /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
-    std::optional<SemanticContent> semanticContent(Position at) const;
+    std::optional<SemanticContent> semanticContent(Position at) const TERMINAL_READER_UNCHECKED;
     /// Where a line object now is in the active buffer; absent when it was recycled since
     /// `recycleGeneration` was read, or is no longer in the ring.
-    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const;
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity,
+                                   uint64_t recycleGeneration) const TERMINAL_READER_UNCHECKED;
     /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
     bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
-                                       const SemanticPromptPointerSnapshot& snapshot) const;
+                                       const SemanticPromptPointerSnapshot& snapshot) const
+        TERMINAL_READER_UNCHECKED;
     /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
     /// absolute row); true when the click was consumed.
-    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers)
+        REQUIRES(terminalLock_);
     /// The same behind the snapshot gate: single clicks only, no drag, no selection.
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
-                                   const SemanticPromptPointerSnapshot& snapshot);
+                                   const SemanticPromptPointerSnapshot& snapshot) REQUIRES(terminalLock_);
 
     // --- Payloads (TerminalPayloadCollection.cpp) -------------------------------------------------
 
     /// Gives back the payload codes no cell of either buffer (scrollback included) and no active
     /// hyperlink uses any more, then waits for the held codes to double before the next run.
-    void garbageCollectPayload();
+    void garbageCollectPayload() REQUIRES(terminalLock_);
 
     // --- Inner state and the lock -------------------------------------------------------------------
 
     /// The terminal's inner state as one value (TerminalInnerState.h), for tests and diagnostics:
     /// what no host reads, such as the saved modes, the conformance level and the input scanner.
-    TerminalInnerState innerState() const;
+    TerminalInnerState innerState() const TERMINAL_READER_UNCHECKED;
 
     /// The lock that guards all of the terminal's state. Returned from a const method so readers
     /// that only look can check it is held; locking the result locks the terminal.
@@ -673,34 +706,35 @@ public:
 
 protected:
     /// Called when the outermost feed ends after a scroll (or at once outside a feed). Empty here.
-    virtual void scrollPositionChanged() {}
+    virtual void scrollPositionChanged() REQUIRES(terminalLock_) {}
     /// Arms or cancels the synchronized-output watchdog; `ViewTerminal` forwards it to its host.
-    virtual void applySynchronizedOutputWatchdog(bool active, uint64_t generation);
+    virtual void applySynchronizedOutputWatchdog(bool active, uint64_t generation) REQUIRES(terminalLock_);
     /// Sends the bytes through the delegate, when there is one: input the user typed, pasted or
     /// clicked, which a host never drops.
-    void sendBytes(std::span<const uint8_t> bytes);
+    void sendBytes(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
     /// Sends a reply the terminal made by itself through the delegate's `sendReply`, which a host
     /// may bound for a child that does not read.
-    void sendReplyBytes(std::span<const uint8_t> bytes);
+    void sendReplyBytes(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
     /// Replies to the child, built from pieces and sent once through `sendReplyBytes`.
-    void sendResponse(std::string_view text);
-    void sendResponse(std::span<const uint8_t> bytes);
-    void sendResponse(std::span<const uint8_t> bytes, std::string_view text);
-    void sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second);
+    void sendResponse(std::string_view text) REQUIRES(terminalLock_);
+    void sendResponse(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
+    void sendResponse(std::span<const uint8_t> bytes, std::string_view text) REQUIRES(terminalLock_);
+    void sendResponse(std::span<const uint8_t> first, std::span<const uint8_t> second)
+        REQUIRES(terminalLock_);
     void sendResponse(std::span<const uint8_t> introducer, std::string_view body,
-                      std::span<const uint8_t> end);
+                      std::span<const uint8_t> end) REQUIRES(terminalLock_);
     /// The variable-list form: appends each item (byte arrays, texts, single bytes) and sends the
     /// whole once. An item of any other type does not compile. The fixed forms above are its
     /// common cases.
     template <TerminalResponseItem... Items>
-    requires(sizeof...(Items) >= 1) void sendResponse(const Items&... items)
+    requires(sizeof...(Items) >= 1) void sendResponse(const Items&... items) REQUIRES(terminalLock_)
     {
         std::vector<uint8_t> out;
         (appendResponseItem(out, items), ...);
         sendReplyBytes(out);
     }
     /// Reports an unknown sequence as "Info: ..." unless `silentLog`.
-    void logInfo(std::string_view message) const;
+    void logInfo(std::string_view message) const REQUIRES(terminalLock_);
 
 private:
     // The engine's types that work inside the terminal: the parse loop calls the handlers
@@ -727,10 +761,10 @@ private:
 
     /// Seals the pending changes and returns what was sealed after the first `seen` seals (the
     /// whole screen when `seen` is absent or forgotten); `seen` becomes the seal count.
-    ChangedRows takeChangesSince(std::optional<uint64_t>& seen);
+    ChangedRows takeChangesSince(std::optional<uint64_t>& seen) REQUIRES(terminalLock_);
     /// What `updateRange(y)` marks, and what `updateFullScreen` marks.
-    ChangedRows rowChange(int y) const;
-    ChangedRows wholeScreenChange() const;
+    ChangedRows rowChange(int y) const REQUIRES(terminalLock_);
+    ChangedRows wholeScreenChange() const REQUIRES(terminalLock_);
 
     // Steps several handlers of one family file share, each defined in its file and nested here
     // so they reach the inside like members do.
@@ -741,26 +775,26 @@ private:
 
     /// The buffer in use, for the terminal's own members and the engine types that print and
     /// scroll for it.
-    Buffer& activeBuffer() { return *_buffer; }
-    const std::shared_ptr<Buffer>& activeBufferPointer() { return _buffer; }
+    Buffer& activeBuffer() REQUIRES(terminalLock_) { return *_buffer; }
+    const std::shared_ptr<Buffer>& activeBufferPointer() REQUIRES(terminalLock_) { return _buffer; }
     /// A new normal buffer at the current size; the active-buffer pointer is left alone.
-    void resetNormalBuffer();
+    void resetNormalBuffer() REQUIRES(terminalLock_);
     /// Switches to the normal buffer, optionally clearing the alternate one.
-    void activateNormalBuffer(bool clearAlt);
+    void activateNormalBuffer(bool clearAlt) REQUIRES(terminalLock_);
     /// Switches to the alternate buffer, filling it with blank lines.
-    void activateAltBuffer();
+    void activateAltBuffer() REQUIRES(terminalLock_);
     /// Resizes the normal buffer to the grid when a resize happened while it was inactive.
-    void resizeNormalBufferToCurrentGridIfNeeded();
+    void resizeNormalBufferToCurrentGridIfNeeded() REQUIRES(terminalLock_);
     /// Resizes the active buffer (and, when the normal one is active, the alternate one too).
-    void resizeBuffers(int newColumns, int newRows);
+    void resizeBuffers(int newColumns, int newRows) REQUIRES(terminalLock_);
 
     // --- Colours, modes and the current look (Terminal.cpp) ---------------------------------------
 
     /// Rebuilds the 256-colour palette from the installed colours, dropping OSC 4 changes.
-    void rebuildAnsiPalette(bool notifyDelegate);
+    void rebuildAnsiPalette(bool notifyDelegate) REQUIRES(terminalLock_);
     /// Stores the mouse tracking mode and tells the delegate.
-    void setMouseMode(MouseMode mode);
-    const Attribute& currentAttribute() const
+    void setMouseMode(MouseMode mode) REQUIRES(terminalLock_);
+    const Attribute& currentAttribute() const REQUIRES(terminalLock_)
     {
         // SGR keeps only the key of the look; the attribute is spelled out when first read.
         if (curAttrStale_) {
@@ -769,106 +803,118 @@ private:
         }
         return curAttr_;
     }
-    SemanticPromptClickMode semanticPromptClickMode() const { return _buffer->semanticClickMode; }
+    SemanticPromptClickMode semanticPromptClickMode() const REQUIRES(terminalLock_)
+    {
+        return _buffer->semanticClickMode;
+    }
 
     // --- Focus, visibility and selections (Terminal.cpp) ------------------------------------------
 
     /// CSI I or CSI O.
-    void sendFocusReport();
+    void sendFocusReport() REQUIRES(terminalLock_);
     /// CSI ? 999 ; 1|2 n.
-    void reportTerminalVisibility();
+    void reportTerminalVisibility() REQUIRES(terminalLock_);
     /// Called by a registered selection when its `active` flag changes, to keep the count.
-    void selectionActivityChanged(const SelectionService& selection, bool active);
+    void selectionActivityChanged(const SelectionService& selection, bool active) REQUIRES(terminalLock_);
     /// Deactivates the active selections a margin-limited scroll over these rows touches.
-    void selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right);
+    void selectionsInvalidateForColumnRestrictedScroll(int64_t top, int64_t bottom, int left, int right)
+        REQUIRES(terminalLock_);
     /// Repairs the wide-character seams at the margins of an absolute row before a column shift.
-    void repairWideCellsForColumnRestrictedShift(int row);
+    void repairWideCellsForColumnRestrictedShift(int row) REQUIRES(terminalLock_);
     /// Adjusts every active registered selection for content moved by `lines` within top...bottom.
-    void adjustSelectionsForInPlaceScroll(int64_t top, int64_t bottom, int64_t lines);
+    void adjustSelectionsForInPlaceScroll(int64_t top, int64_t bottom, int64_t lines) REQUIRES(terminalLock_);
 
     // --- Feed and replies (TerminalFeed.cpp) ----------------------------------------------------
 
     /// Marks two screen rows changed.
-    void refresh(int startRow, int endRow);
+    void refresh(int startRow, int endRow) REQUIRES(terminalLock_);
 
     // --- Parser listener and dispatch (TerminalDispatch.cpp) ------------------------------------
 
-    bool silentLog() const override { return silentLog_; }
+    bool silentLog() const override REQUIRES(terminalLock_) { return silentLog_; }
     // Final, so that the parse loop the terminal instantiates for itself calls them directly.
-    void handlePrintBorrowed(std::span<const uint8_t> bytes) final;
+    void handlePrintBorrowed(std::span<const uint8_t> bytes) final REQUIRES(terminalLock_);
     /// A run the parser found to be printable ASCII only (0x20-0x7E), which skips that test.
-    [[gnu::noinline]] void handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes);
+    [[gnu::noinline]] void handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
+        REQUIRES(terminalLock_);
     /// Every road of such a run but the common one: a column-switch run to end, a translating
     /// set, a pending sequence, a hyperlink, a wrap or anything else the cursor's row refuses.
-    [[gnu::noinline]] void printAsciiRunAnyRoad(std::span<const uint8_t> bytes);
-    void dispatchExecute(uint8_t code) final;
+    [[gnu::noinline]] void printAsciiRunAnyRoad(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
+    void dispatchExecute(uint8_t code) final REQUIRES(terminalLock_);
     /// CR and then LF, which the parse loop found side by side: the same as dispatching the two,
     /// in one call. A full screen scrolling into a full scrollback, the end of most lines of
     /// output, goes straight to the recycle road without the checks of the two controls apart.
-    void carriageReturnLineFeed();
-    void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final;
-    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final;
+    void carriageReturnLineFeed() REQUIRES(terminalLock_);
+    void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final REQUIRES(terminalLock_);
+    void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final
+        REQUIRES(terminalLock_);
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.
-    void dispatchSgrReset(const CsiParameters& pars);
+    void dispatchSgrReset(const CsiParameters& pars) REQUIRES(terminalLock_);
     /// An SGR sequence that only sets true colours with semicolons (`38;2;r;g;b`, `48;2;r;g;b`),
     /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
     /// leaves it alone. The same as dispatching the sequence.
-    void applyTrueColours(uint32_t foreground, uint32_t background);
+    void applyTrueColours(uint32_t foreground, uint32_t background) REQUIRES(terminalLock_);
     /// The same followed by printing `text`, the one to three bytes up to the next control that
     /// the parse loop found after such a sequence: mostly the one character drawn in the new
     /// colours, which is written to the cursor cell in the same call when nothing in the way
     /// needs the print roads. The same as `applyTrueColours` and then the print handlers.
     [[gnu::noinline]] void applyTrueColoursAndPrint(uint32_t foreground, uint32_t background,
-                                                    std::span<const uint8_t> text);
+                                                    std::span<const uint8_t> text) REQUIRES(terminalLock_);
     /// `applyTrueColoursAndPrint` for the `run` bytes of `bytes` at `at`, then, as long as
     /// another whole true-colour sequence follows directly, the same for it and what follows it:
     /// a picture row or a rainbow line in one call. Answers the index after the last byte taken;
     /// a sequence it does not read whole (or too close to the end) is left to the parser there.
     [[gnu::noinline]] size_t applyTrueColourRun(uint32_t foreground, uint32_t background,
-                                                std::span<const uint8_t> bytes, size_t at, size_t run);
-    void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override;
-    void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
+                                                std::span<const uint8_t> bytes, size_t at, size_t run)
+        REQUIRES(terminalLock_);
+    void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override
+        REQUIRES(terminalLock_);
+    void dispatchApc(uint8_t command, std::span<const uint8_t> content) override REQUIRES(terminalLock_);
     std::shared_ptr<DcsHandler> makeDcsHandler(std::span<const uint8_t> collect,
-                                               const CsiParameters& parameters, uint8_t finalByte) override;
+                                               const CsiParameters& parameters, uint8_t finalByte) override
+        REQUIRES(terminalLock_);
     /// Every CSI final but "m": kept out of `dispatchCsi` so that the SGR test inlines into the
     /// terminal's parse loop without the large frame of the routing switch.
-    void dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect);
+    void dispatchCsiOtherThanSgr(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect)
+        REQUIRES(terminalLock_);
 
     /// OSC 0/2 and OSC 1: store the title and tell the delegate.
-    void setTitle(const std::string& text);
-    void setIconTitle(const std::string& text);
+    void setTitle(const std::string& text) REQUIRES(terminalLock_);
+    void setIconTitle(const std::string& text) REQUIRES(terminalLock_);
 
     // --- Character sets (TerminalCharSets.cpp) --------------------------------------------------
 
     /// G0-G3 and the invoked slot.
-    const CharsetSlots& charsetSlots() const { return charsets_; }
+    const CharsetSlots& charsetSlots() const REQUIRES(terminalLock_) { return charsets_; }
     /// The set in effect for printing; null prints bytes unchanged. Inline: the print path reads
     /// it for every run.
-    const CharacterMap* charset() const { return charsets_.charset(); }
+    const CharacterMap* charset() const REQUIRES(terminalLock_) { return charsets_.charset(); }
 
     /// SI, SO, LS2, LS3 and friends: invoke slot `level`.
-    void setgLevel(uint8_t level);
+    void setgLevel(uint8_t level) REQUIRES(terminalLock_);
     /// Designates `set` into slot `slot`; the active set follows when that slot is invoked.
-    void setgCharset(uint8_t slot, const CharacterMap* set);
+    void setgCharset(uint8_t slot, const CharacterMap* set) REQUIRES(terminalLock_);
     /// ESC ( x and its relatives: the intermediate and the final byte.
-    void selectCharset(uint8_t intermediate, uint8_t final);
+    void selectCharset(uint8_t intermediate, uint8_t final) REQUIRES(terminalLock_);
 
     // --- Print path (TerminalPrint.cpp) ---------------------------------------------------------
 
-    void handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer);
+    void handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer) REQUIRES(terminalLock_);
     /// The run road: the first `ascii` bytes (at least one) are printable ASCII, written as one
     /// run; the rest goes the slow road.
-    void printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer);
+    void printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer) REQUIRES(terminalLock_);
     /// Prints a run of one narrow character that joins nothing; false, having printed nothing,
     /// when the run is not that.
-    bool printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer);
+    bool printLoneScalar(std::span<const uint8_t> bytes, Buffer& buffer) REQUIRES(terminalLock_);
     /// Prints `bytes` (after any put-back bytes) scalar by scalar; `previousScalar` precedes them.
-    void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar);
+    void handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar)
+        REQUIRES(terminalLock_);
     /// The absolute row and column of the cell a combining scalar must join, if any.
-    std::optional<Position> combiningTarget(Buffer& buffer);
+    std::optional<Position> combiningTarget(Buffer& buffer) REQUIRES(terminalLock_);
     /// The cell's cluster with `appending` added, when that is still one grapheme cluster.
-    std::optional<std::u32string> combinedGraphemeScalars(PackedCell cell, char32_t appending);
+    std::optional<std::u32string> combinedGraphemeScalars(PackedCell cell, char32_t appending)
+        REQUIRES(terminalLock_);
     static CharData makeCharData(const Attribute& attribute, int32_t code, int size);
     static CharData makeCharData(const Attribute& attribute, const Character& character, int size);
     static CharData makeCharData(const Attribute& attribute, char32_t scalar, int size);
@@ -877,21 +923,22 @@ private:
 
     // --- Line feed and backspace (TerminalLineFeed.cpp) -----------------------------------------
 
-    void cmdLineFeedBasic(Buffer& buffer);
-    void cmdCarriageReturn();
-    void cmdBackspace();
-    void clearEchoedEnterContinuationBeforeOutput();
+    void cmdLineFeedBasic(Buffer& buffer) REQUIRES(terminalLock_);
+    void cmdCarriageReturn() REQUIRES(terminalLock_);
+    void cmdBackspace() REQUIRES(terminalLock_);
+    void clearEchoedEnterContinuationBeforeOutput() REQUIRES(terminalLock_);
     /// Blanks screen row `y` of the active buffer with the erase cell.
-    void resetBufferLine(int y, bool clearImages, const std::optional<BidiPresentationState>& bidiState);
+    void resetBufferLine(int y, bool clearImages, const std::optional<BidiPresentationState>& bidiState)
+        REQUIRES(terminalLock_);
 
     // --- Scrolling (TerminalScroll.cpp) ---------------------------------------------------------
 
     /// Scrolls the scroll region of `buffer` (the active one) up one line.
-    void scroll(Buffer& buffer, bool isWrapped) final;
+    void scroll(Buffer& buffer, bool isWrapped) final REQUIRES(terminalLock_);
     /// Whether scrolling `buffer` takes the recycle road: the whole screen scrolls into the
     /// scrollback of a full ring, no margins are set and no reflow is deferred, and nothing names
     /// absolute rows (selections and image placements) or the row shown (a scrolled-back view).
-    bool scrollRecyclesOldestLine(Buffer& buffer)
+    bool scrollRecyclesOldestLine(Buffer& buffer) REQUIRES(terminalLock_)
     {
         const CircularBufferLineList& ring = buffer.lines();
         return !buffer.hasPendingScrollbackReflow() && !modes_[TerminalMode::marginMode] &&
@@ -901,13 +948,14 @@ private:
     }
     /// Whether nothing names absolute rows (selections, image placements) or the row shown (a
     /// scrolled-back view), so a scroll may move lines without telling them.
-    bool scrollUnobserved() const
+    bool scrollUnobserved() const REQUIRES(terminalLock_)
     {
         return activeSelectionCount_ == 0 && !hasKittyPlacements_ && !userScrolling_;
     }
     /// The recycle road: the oldest line, blanked, becomes the screen's bottom row. Every screen
     /// row then shows another line; absolute rows do not change.
     [[gnu::always_inline]] void scrollRecyclingOldestLine(Buffer& buffer, bool isWrapped)
+        REQUIRES(terminalLock_)
     {
         CircularBufferLineList& ring = buffer.lines();
         const BidiPresentationState bidiState =
@@ -920,17 +968,17 @@ private:
         notifyScrollPositionChanged();
     }
     void scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow, int bottomRow,
-                                 bool isWrapped);
+                                 bool isWrapped) REQUIRES(terminalLock_);
     /// The scroll of every kind; `markRows` false leaves marking the changed rows to the caller.
     void scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
-                       int bottomRow, bool markRows = true);
-    void markScrolledRows(int scrollTop, int scrollBottom, bool hasScrollback);
+                       int bottomRow, bool markRows = true) REQUIRES(terminalLock_);
+    void markScrolledRows(int scrollTop, int scrollBottom, bool hasScrollback) REQUIRES(terminalLock_);
     /// IND.
-    void cmdIndex();
+    void cmdIndex() REQUIRES(terminalLock_);
     /// RI.
-    void reverseIndex();
+    void reverseIndex() REQUIRES(terminalLock_);
     /// Sets `hasPendingScrollNotification`, delivering it at once outside a feed.
-    void notifyScrollPositionChanged()
+    void notifyScrollPositionChanged() REQUIRES(terminalLock_)
     {
         hasPendingScrollNotification_ = true;
         // Inside a feed the outermost feed delivers it once, when parsing ends.
@@ -939,90 +987,94 @@ private:
             scrollPositionChanged();
         }
     }
-    void cmdScrollUp(const CsiParameters& pars, Collect collect);
-    void cmdScrollDown(const CsiParameters& pars, Collect collect);
-    void cmdInsertLines(const CsiParameters& pars, Collect collect);
-    void cmdDeleteLines(const CsiParameters& pars, Collect collect);
-    void cmdInsertChars(const CsiParameters& pars, Collect collect);
-    void cmdDeleteChars(const CsiParameters& pars, Collect collect);
-    void cmdDeleteColumns(const CsiParameters& pars, Collect collect);
+    void cmdScrollUp(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdScrollDown(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdInsertLines(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdDeleteLines(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdInsertChars(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdDeleteChars(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdDeleteColumns(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
     /// DECIC, reached through the "}" router.
-    void cmdInsertColumns(const CsiParameters& pars, Collect collect);
-    void columnScroll(bool back, int at);
-    void cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect collect);
-    void hardenBidiScrollBoundaries(bool insertedAtTop, int count);
-    void hardenBidiLineShiftBoundaries(int firstChangedRow, std::optional<int> firstMovedRow, int lastRow);
+    void cmdInsertColumns(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void columnScroll(bool back, int at) REQUIRES(terminalLock_);
+    void cmdRepeatPrecedingCharacter(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void hardenBidiScrollBoundaries(bool insertedAtTop, int count) REQUIRES(terminalLock_);
+    void hardenBidiLineShiftBoundaries(int firstChangedRow, std::optional<int> firstMovedRow, int lastRow)
+        REQUIRES(terminalLock_);
 
     // --- Cursor movement, tab stops, saved cursor (TerminalCursor.cpp) --------------------------
 
     /// Clamps the cursor into the grid (column at most cols - 1 with `limitCols`) and marks its row.
-    void restrictCursor(bool limitCols = true);
+    void restrictCursor(bool limitCols = true) REQUIRES(terminalLock_);
     /// Absolute move relative to the origin (the region and margins in origin mode).
-    void setCursor(int col, int row);
-    void cursorForward(int count);
-    void cursorBackward(int count);
-    void reverseWrapBackward(int count);
-    void cmdCursorUp(const CsiParameters& pars, Collect collect);
-    void cmdCursorDown(const CsiParameters& pars, Collect collect);
-    void cmdCursorCharAbsolute(const CsiParameters& pars, Collect collect);
-    void cmdCharPosAbsolute(const CsiParameters& pars, Collect collect);
-    void cmdHPositionRelative(const CsiParameters& pars, Collect collect);
-    void cmdLinePosAbsolute(const CsiParameters& pars, Collect collect);
-    void cmdVPositionRelative(const CsiParameters& pars, Collect collect);
-    void cmdCursorPosition(const CsiParameters& pars, Collect collect);
-    void cmdHVPosition(const CsiParameters& pars, Collect collect);
-    void cmdTabClear(const CsiParameters& pars, Collect collect);
-    void cmdSaveCursor(const CsiParameters& pars, Collect collect);
-    void cmdRestoreCursor(const CsiParameters& pars, Collect collect);
-    void cmdSelectCharacterPath(const CsiParameters& pars, Collect collect);
-    void cmdSelectPresentationDirection(const CsiParameters& pars, Collect collect);
+    void setCursor(int col, int row) REQUIRES(terminalLock_);
+    void cursorForward(int count) REQUIRES(terminalLock_);
+    void cursorBackward(int count) REQUIRES(terminalLock_);
+    void reverseWrapBackward(int count) REQUIRES(terminalLock_);
+    void cmdCursorUp(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdCursorDown(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdCursorCharAbsolute(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdCharPosAbsolute(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdHPositionRelative(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdLinePosAbsolute(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdVPositionRelative(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdCursorPosition(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdHVPosition(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdTabClear(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdSaveCursor(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdRestoreCursor(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdSelectCharacterPath(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdSelectPresentationDirection(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
     /// DECBI (`back`) and DECFI.
-    void columnIndex(bool back);
-    int getTopVisibleRow() const;
+    void columnIndex(bool back) REQUIRES(terminalLock_);
+    int getTopVisibleRow() const REQUIRES(terminalLock_);
 
     // --- Erasing and line render modes (TerminalErase.cpp) --------------------------------------
 
-    void cmdEraseInLine(const CsiParameters& pars, Collect collect);
-    void cmdEraseInDisplay(const CsiParameters& pars, Collect collect);
-    void eraseUnprotectedInBufferLine(int y, int start, int end);
-    void cmdEraseChars(const CsiParameters& pars, Collect collect);
-    void cmdScreenAlignmentPattern();
-    void setLineRenderMode(BufferLine::RenderLineMode mode);
+    void cmdEraseInLine(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdEraseInDisplay(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void eraseUnprotectedInBufferLine(int y, int start, int end) REQUIRES(terminalLock_);
+    void cmdEraseChars(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdScreenAlignmentPattern() REQUIRES(terminalLock_);
+    void setLineRenderMode(BufferLine::RenderLineMode mode) REQUIRES(terminalLock_);
 
     // --- Margins and cursor style (TerminalMargins.cpp) -----------------------------------------
 
-    void cmdSetMargins(const CsiParameters& pars, Collect collect);
-    void cmdSetScrollRegion(const CsiParameters& pars, Collect collect);
-    void cmdSetCursorStyle(const CsiParameters& pars, Collect collect);
+    void cmdSetMargins(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdSetScrollRegion(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdSetCursorStyle(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
 
     // --- Bidi paragraph controls (TerminalBidi.cpp) ---------------------------------------------
 
-    void applyCurrentBidiStateAtParagraphStart(BidiStateProperty properties);
+    void applyCurrentBidiStateAtParagraphStart(BidiStateProperty properties) REQUIRES(terminalLock_);
 
     // --- SGR (TerminalSgr.cpp) ------------------------------------------------------------------
 
-    void cmdCsiM(const CsiParameters& pars, Collect collect);
+    void cmdCsiM(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
     /// SGR with parameters other than a lone 0: folds them into the key of `curAttr`.
-    void applySgrParameters(const CsiParameters& pars);
+    void applySgrParameters(const CsiParameters& pars) REQUIRES(terminalLock_);
     /// Makes `working` the current look after SGR folded it from `previous`: interns it and
     /// renews what erasing uses when the background changed. Answers whether the look was
     /// interned without having to free style ids first.
-    bool adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous);
+    bool adoptSgrLook(InternedAttributeKey working, InternedAttributeKey previous) REQUIRES(terminalLock_);
     /// `applyTrueColours` inline, for it and `applyTrueColoursAndPrint`; answers as
     /// `adoptSgrLook` does (true when the look stays).
-    bool switchTrueColours(uint32_t foreground, uint32_t background);
+    bool switchTrueColours(uint32_t foreground, uint32_t background) REQUIRES(terminalLock_);
     /// Whether printing `text` after true colours may take the lone-cell road (none of the print
     /// roads' special cases is in effect), and the character it writes when so.
-    bool loneCellCharacter(std::span<const uint8_t> text, char32_t& scalar) const;
+    bool loneCellCharacter(std::span<const uint8_t> text, char32_t& scalar) const REQUIRES(terminalLock_);
     /// What `applyTrueColoursAndPrint` does after switching the colours.
-    void printAfterTrueColours(std::span<const uint8_t> text);
+    void printAfterTrueColours(std::span<const uint8_t> text) REQUIRES(terminalLock_);
     /// The rest of `applyTrueColourRun` after its first sequence, with `Reader::read` reading
     /// the next ones; compiled once with the reader for SSSE3 built in and once with the other.
-    template <typename Reader> size_t continueTrueColourRun(std::span<const uint8_t> bytes, size_t at);
-    [[gnu::noinline]] size_t continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at);
-    [[gnu::noinline]] size_t continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at);
+    template <typename Reader>
+    size_t continueTrueColourRun(std::span<const uint8_t> bytes, size_t at) REQUIRES(terminalLock_);
+    [[gnu::noinline]] size_t continueTrueColourRunScalar(std::span<const uint8_t> bytes, size_t at)
+        REQUIRES(terminalLock_);
+    [[gnu::noinline]] size_t continueTrueColourRunShuffled(std::span<const uint8_t> bytes, size_t at)
+        REQUIRES(terminalLock_);
     /// Makes `attribute` the current look, with id `styleID`.
-    void setCurrentAttribute(const Attribute& attribute, uint16_t styleID)
+    void setCurrentAttribute(const Attribute& attribute, uint16_t styleID) REQUIRES(terminalLock_)
     {
         curAttr_ = attribute;
         curAttrStale_ = false;
@@ -1032,32 +1084,32 @@ private:
 
     // --- Modes (TerminalModes.cpp) --------------------------------------------------------------
 
-    void cmdSetMode(const CsiParameters& pars, Collect collect);
-    void cmdResetMode(const CsiParameters& pars, Collect collect);
-    void setMode(int mode, Collect collect);
-    void resetMode(int mode, Collect collect);
-    void cmdSavePrivateModes(const CsiParameters& pars);
-    void cmdRestorePrivateModes(const CsiParameters& pars);
+    void cmdSetMode(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdResetMode(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void setMode(int mode, Collect collect) REQUIRES(terminalLock_);
+    void resetMode(int mode, Collect collect) REQUIRES(terminalLock_);
+    void cmdSavePrivateModes(const CsiParameters& pars) REQUIRES(terminalLock_);
+    void cmdRestorePrivateModes(const CsiParameters& pars) REQUIRES(terminalLock_);
     /// Final p: DECSTR, DECSCL, DECRQM.
-    void csiPHandler(const CsiParameters& pars, Collect collect);
-    void cmdDecRqm(const CsiParameters& pars, bool decMode);
-    void cmdSoftReset();
+    void csiPHandler(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdDecRqm(const CsiParameters& pars, bool decMode) REQUIRES(terminalLock_);
+    void cmdSoftReset() REQUIRES(terminalLock_);
 
     // --- Column-mode switches (TerminalColumnSwitch.cpp) ----------------------------------------
 
     /// DECCOLM: the grid goes to `columns` columns when mode 40 allows it.
-    void changeColumnMode(int columns);
+    void changeColumnMode(int columns) REQUIRES(terminalLock_);
     /// Ends a run of column-mode switches (ColumnSwitchRun.h): reflows the normal buffer's
     /// scrollback if its reflow was deferred. Called by whatever reads or rewrites the scrollback
     /// rows, and at the end of each feed.
-    void endColumnSwitchRun()
+    void endColumnSwitchRun() REQUIRES(terminalLock_)
     {
         if (columnSwitchRun_.isOpen()) [[unlikely]]
             finishColumnSwitchRun();
     }
     /// Ends a watched run before any sequence other than those `ColumnSwitchRun::keptByCsi`
     /// accepts.
-    void endWatchedColumnSwitchRun()
+    void endWatchedColumnSwitchRun() REQUIRES(terminalLock_)
     {
         if (columnSwitchRun_.isOpen()) [[unlikely]] {
             if (columnSwitchRunWatched())
@@ -1066,7 +1118,7 @@ private:
     }
     /// The same before printing `bytes` bytes or executing a control: a watched run goes on
     /// while they cannot move a line into the scrollback.
-    void endColumnSwitchRunBeforePrint(size_t bytes)
+    void endColumnSwitchRunBeforePrint(size_t bytes) REQUIRES(terminalLock_)
     {
         if (columnSwitchRun_.isOpen()) [[unlikely]] {
             if (columnSwitchRunWatched() &&
@@ -1074,7 +1126,7 @@ private:
                 finishColumnSwitchRun();
         }
     }
-    void endColumnSwitchRunBeforeExecute(uint8_t code)
+    void endColumnSwitchRunBeforeExecute(uint8_t code) REQUIRES(terminalLock_)
     {
         if (columnSwitchRun_.isOpen()) [[unlikely]] {
             if (columnSwitchRunWatched() &&
@@ -1087,96 +1139,99 @@ private:
     /// Whether a selection or a view scrolled back names absolute rows, which the rows the
     /// deferred reflow drops off the ring would have to move too: a line scrolled into the
     /// scrollback then ends the run. Neither appears in the middle of a feed.
-    bool columnSwitchRunWatched() const { return activeSelectionCount_ != 0 || userScrolling_; }
-    void finishColumnSwitchRun();
+    bool columnSwitchRunWatched() const REQUIRES(terminalLock_)
+    {
+        return activeSelectionCount_ != 0 || userScrolling_;
+    }
+    void finishColumnSwitchRun() REQUIRES(terminalLock_);
     /// The normal buffer's share of a column-mode switch: its size, region, margins and cursor,
     /// and (unless DECNCSM applies) its blanked screen.
-    void switchNormalBufferColumns();
+    void switchNormalBufferColumns() REQUIRES(terminalLock_);
 
     // --- Synchronized output and cursor visibility (TerminalSynchronizedOutput.cpp) -------------
 
-    void beginSynchronizedOutput();
-    void endSynchronizedOutput();
+    void beginSynchronizedOutput() REQUIRES(terminalLock_);
+    void endSynchronizedOutput() REQUIRES(terminalLock_);
     /// Applies a due watchdog change now when no feed is under way (one will apply it otherwise).
-    void applyDueSynchronizedOutputWatchdog();
-    void showCursor();
-    void hideCursor();
+    void applyDueSynchronizedOutputWatchdog() REQUIRES(terminalLock_);
+    void showCursor() REQUIRES(terminalLock_);
+    void hideCursor() REQUIRES(terminalLock_);
 
     // --- Resize, reset, conformance, scrollback (TerminalResize.cpp) ----------------------------
 
-    void reportInBandSizeIfAvailable();
-    void cmdSetConformanceLevel(const CsiParameters& pars, Collect collect);
+    void reportInBandSizeIfAvailable() REQUIRES(terminalLock_);
+    void cmdSetConformanceLevel(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
 
     // --- Device reports and queries (TerminalDeviceReports.cpp) ---------------------------------
 
-    void cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect);
-    void cmdDeviceStatus(const CsiParameters& pars, Collect collect);
-    void cmdXTVERSION(const CsiParameters& pars, Collect collect);
+    void cmdSendDeviceAttributes(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdDeviceStatus(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdXTVERSION(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
     /// The DCS handlers for DECRQSS ($ q) and XTGETTCAP (+ q); null discards the payload.
-    std::shared_ptr<DcsHandler> makeDecrqssHandler();
-    std::shared_ptr<DcsHandler> makeXtgettcapHandler();
+    std::shared_ptr<DcsHandler> makeDecrqssHandler() REQUIRES(terminalLock_);
+    std::shared_ptr<DcsHandler> makeXtgettcapHandler() REQUIRES(terminalLock_);
 
     // --- Window operations (TerminalWindowOps.cpp) ----------------------------------------------
 
     /// CSI Ps ; Ps ; Ps t: hands window requests to the host, answers size reports and keeps the
     /// title stacks.
-    void cmdWindowOptions(const CsiParameters& pars);
+    void cmdWindowOptions(const CsiParameters& pars) REQUIRES(terminalLock_);
     /// Final t: window operations without intermediates, title modes with ">".
-    void csit(const CsiParameters& pars, Collect collect);
-    void cmdXtermTitleModeSet(const CsiParameters& pars);
-    void cmdXtermTitleModeReset(const CsiParameters& pars, Collect collect);
+    void csit(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdXtermTitleModeSet(const CsiParameters& pars) REQUIRES(terminalLock_);
+    void cmdXtermTitleModeReset(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
 
     // --- Rectangular areas (TerminalRectangles.cpp) ---------------------------------------------
 
-    void csiCopyRectangularArea(const CsiParameters& pars, Collect collect);
-    void csiX(const CsiParameters& pars, Collect collect);
-    void csiZ(const CsiParameters& pars, Collect collect);
-    void csiOpenBrace(const CsiParameters& pars, Collect collect);
-    void csiCloseBrace(const CsiParameters& pars, Collect collect);
-    void cmdDECRQCRA(const CsiParameters& pars, Collect collect);
-    void cmdDECERA(const CsiParameters& pars);
-    void cmdSelectiveEraseRectangularArea(const CsiParameters& pars);
+    void csiCopyRectangularArea(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void csiX(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void csiZ(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void csiOpenBrace(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void csiCloseBrace(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdDECRQCRA(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    void cmdDECERA(const CsiParameters& pars) REQUIRES(terminalLock_);
+    void cmdSelectiveEraseRectangularArea(const CsiParameters& pars) REQUIRES(terminalLock_);
     /// DECCARA (CSI ... $ r) and DECRARA (CSI ... $ t): set or reverse visual attributes over the
     /// area DECSACE selects (`reportedOnly.attributeChangeExtent`: 2 a rectangle, else a stream).
-    void cmdDECCARA(const CsiParameters& pars);
-    void cmdDECRARA(const CsiParameters& pars);
+    void cmdDECCARA(const CsiParameters& pars) REQUIRES(terminalLock_);
+    void cmdDECRARA(const CsiParameters& pars) REQUIRES(terminalLock_);
 
     // --- Kitty keyboard (TerminalKittyKeyboard.cpp) ---------------------------------------------
 
     /// CSI u with a private marker; false when the sequence is not the protocol's.
-    bool handleKittyKeyboardProtocol(const CsiParameters& pars, Collect collect);
+    bool handleKittyKeyboardProtocol(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
 
     // --- OSC handlers (TerminalOsc.cpp) ---------------------------------------------------------
 
-    void oscChangeOrQueryColorIndex(Bytes data);
-    void oscSetCurrentDocument(Bytes data);
-    void oscSetCurrentDirectory(Bytes data);
-    void oscSetColors(Bytes data, int startAt);
-    void oscClipboard(Bytes data);
-    void oscResetColor(Bytes data);
-    void oscNotification(Bytes data);
-    std::optional<ProgressReport> parseProgressReport(Bytes data);
-    void resetColor(int index);
-    void resetAllColors();
-    void reportColorScheme();
+    void oscChangeOrQueryColorIndex(Bytes data) REQUIRES(terminalLock_);
+    void oscSetCurrentDocument(Bytes data) REQUIRES(terminalLock_);
+    void oscSetCurrentDirectory(Bytes data) REQUIRES(terminalLock_);
+    void oscSetColors(Bytes data, int startAt) REQUIRES(terminalLock_);
+    void oscClipboard(Bytes data) REQUIRES(terminalLock_);
+    void oscResetColor(Bytes data) REQUIRES(terminalLock_);
+    void oscNotification(Bytes data) REQUIRES(terminalLock_);
+    std::optional<ProgressReport> parseProgressReport(Bytes data) REQUIRES(terminalLock_);
+    void resetColor(int index) REQUIRES(terminalLock_);
+    void resetAllColors() REQUIRES(terminalLock_);
+    void reportColorScheme() REQUIRES(terminalLock_);
 
     // --- Clipboard protocol (TerminalClipboard.cpp, TerminalDispatch.cpp) -----------------------
 
     /// The clipboard protocol object, made on first use.
-    KittyClipboardProtocol& kittyClipboard();
+    KittyClipboardProtocol& kittyClipboard() REQUIRES(terminalLock_);
     /// A new paste-event token; absent without a generator or when it fails.
-    std::optional<std::string> newKittyClipboardToken() const
+    std::optional<std::string> newKittyClipboardToken() const REQUIRES(terminalLock_)
     {
         return kittyClipboardTokenGenerator_ ? kittyClipboardTokenGenerator_() : std::nullopt;
     }
     /// The clipboard clock's time; absent without a clock.
-    std::optional<uint64_t> kittyClipboardNow() const
+    std::optional<uint64_t> kittyClipboardNow() const REQUIRES(terminalLock_)
     {
         return kittyClipboardClock_ ? std::optional<uint64_t>(kittyClipboardClock_()) : std::nullopt;
     }
     /// Turns the clipboard paste events (mode 5522) off, and forgets a saved value of the mode so
     /// that a restore cannot turn them on again: the host's clipboards they were asked for changed.
-    void switchOffKittyPasteEvents()
+    void switchOffKittyPasteEvents() REQUIRES(terminalLock_)
     {
         modes_.set(TerminalMode::kittyPasteEventsEnabled, false);
         savedPrivateModes_.erase(5522);
@@ -1185,90 +1240,97 @@ private:
     // --- Hyperlinks and payload slots (TerminalHyperlinks.cpp) ----------------------------------
 
     /// OSC 8: opens (pending), replaces or closes the active hyperlink.
-    void oscHyperlink(Bytes data);
+    void oscHyperlink(Bytes data) REQUIRES(terminalLock_);
     /// The payload code for the next printed cells: the active hyperlink's, registered on first
     /// use; absent when no link is active or the atom table is full. The print path calls it
     /// once per printed run while `activeHyperlink` is set and stamps `value_or(0)` on the cells.
-    std::optional<uint16_t> resolveActiveHyperlink();
+    std::optional<uint16_t> resolveActiveHyperlink() REQUIRES(terminalLock_);
     /// The payload code of the active hyperlink for the cells about to be printed. A link that OSC 8
     /// only announced is registered here, the first time text is printed under it; 0 without a
     /// link or when no code could be had. Inline: most text carries no link, and then it is one test.
-    uint16_t activePayloadCode() { return activeHyperlink_ ? resolveActiveHyperlink().value_or(0) : 0; }
+    uint16_t activePayloadCode() REQUIRES(terminalLock_)
+    {
+        return activeHyperlink_ ? resolveActiveHyperlink().value_or(0) : 0;
+    }
     /// Registers a payload value in the atom table and holds its code; absent when the table is
     /// full.
-    std::optional<TinyAtom> makePayload(std::any value);
+    std::optional<TinyAtom> makePayload(std::any value) REQUIRES(terminalLock_);
 
     // --- OSC 1337 (TerminalITerm2.cpp) ----------------------------------------------------------
 
     /// OSC 1337: the capability report and inline files; any other form goes to the host.
-    void osciTerm2(Bytes data);
+    void osciTerm2(Bytes data) REQUIRES(terminalLock_);
 
     // --- Semantic prompts (TerminalSemanticPrompts.cpp) -----------------------------------------
 
     /// OSC 133: the payload after "133;". Malformed payloads are ignored without a report.
-    void oscSemanticPrompt(Bytes data);
+    void oscSemanticPrompt(Bytes data) REQUIRES(terminalLock_);
     /// After every line feed and index: rows a line feed reaches while a command line is being
     /// edited join the active prompt group.
-    void finishSemanticLineAdvance(Buffer& buffer, bool movedToNextLine);
+    void finishSemanticLineAdvance(Buffer& buffer, bool movedToNextLine) REQUIRES(terminalLock_);
     /// Both buffers leave the command line: input becomes `submitted`, prompt and input content
     /// becomes `output`.
-    void semanticNoteAlternateScreenSwitch();
+    void semanticNoteAlternateScreenSwitch() REQUIRES(terminalLock_);
     /// Full and soft reset: both buffers forget their prompt state, and their screen rows lose
     /// their marks and hard-continuation groups.
-    void resetSemanticPromptState();
+    void resetSemanticPromptState() REQUIRES(terminalLock_);
 
     // --- Program status (TerminalProgramStatusHandlers.cpp) -------------------------------------
 
     /// OSC 7501; `terminator` is the byte that ended the OSC (0x07 BEL, else ESC \).
-    void oscProgramStatus(Bytes data, uint8_t terminator);
+    void oscProgramStatus(Bytes data, uint8_t terminator) REQUIRES(terminalLock_);
 
     // --- Kitty graphics (TerminalKittyGraphics.cpp) ---------------------------------------------
 
     /// One APC G command: the bytes after "G".
-    void handleKittyGraphics(Bytes content);
+    void handleKittyGraphics(Bytes content) REQUIRES(terminalLock_);
     /// Removes every placement record of the current screen state.
-    void removePlacementRecords();
-    void removeOrphanedKittyPlacements();
+    void removePlacementRecords() REQUIRES(terminalLock_);
+    void removeOrphanedKittyPlacements() REQUIRES(terminalLock_);
     /// Frees the images of the current screen state that no placement shows.
-    void cleanupUnusedKittyImages();
+    void cleanupUnusedKittyImages() REQUIRES(terminalLock_);
     /// Drops every image, placement and pending transfer of both screens.
-    void clearAllKittyImages();
+    void clearAllKittyImages() REQUIRES(terminalLock_);
     /// The column-mode change: the placements on the screen rows go, with their orphans and unused
     /// images.
-    void clearKittyImagesOnScreen();
+    void clearKittyImagesOnScreen() REQUIRES(terminalLock_);
     /// The oldest line of a full ring was dropped.
-    void trimKittyPlacementRows();
+    void trimKittyPlacementRows() REQUIRES(terminalLock_);
     /// Content moved `delta` rows inside the region (absolute rows `top`...`bottom`, columns
     /// `left`...`right`).
-    void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta);
+    void scrollKittyPlacementsInMargins(int top, int bottom, int left, int right, int delta)
+        REQUIRES(terminalLock_);
     /// Advances the animations and arms the timer for the next frame.
-    void scheduleKittyAnimationTimer();
+    void scheduleKittyAnimationTimer() REQUIRES(terminalLock_);
     /// The images, placements and pending transfer of both screens, their placement rows settled
     /// first (for `innerState`). Only `KittyGraphicsEngine` changes them.
-    const KittyGraphicsState& kittyGraphicsState() const;
+    const KittyGraphicsState& kittyGraphicsState() const REQUIRES(terminalLock_);
     /// Rises each time the animation timer is scheduled; an armed timer item whose ticket holds an
     /// older serial does nothing.
-    uint64_t kittyAnimationTimerSerial() const { return kittyAnimationTimerSerial_; }
+    uint64_t kittyAnimationTimerSerial() const REQUIRES(terminalLock_) { return kittyAnimationTimerSerial_; }
 
     // --- State read by hosts and by other parts of the engine ----------------------------------
     // Each is changed by the control functions and host calls above; these only read it.
 
     /// The pixel size the host last gave (or answered), for in-band size reports.
-    const std::optional<TerminalPixelGeometry>& pixelGeometry() const { return pixelGeometry_; }
+    const std::optional<TerminalPixelGeometry>& pixelGeometry() const REQUIRES(terminalLock_)
+    {
+        return pixelGeometry_;
+    }
     /// The style DECSCUSR 0 restores: the options' cursor style at construction.
-    CursorStyle defaultCursorStyle() const { return defaultCursorStyle_; }
+    CursorStyle defaultCursorStyle() const REQUIRES(terminalLock_) { return defaultCursorStyle_; }
     /// The conformance level DECSCL set.
-    TerminalConformance conformance() const { return conformance_; }
+    TerminalConformance conformance() const REQUIRES(terminalLock_) { return conformance_; }
 
     /// Gives back the arena ids no cell of either buffer, the current style or the erase cells
     /// use (TerminalArenaReclaim.cpp). When that frees too little, the oldest scrollback lines
     /// give up their styles or clusters. Runs only as often as its cost is repaid; true when it
     /// ran and `table` has room now. The print path calls it when the cluster table is full.
-    bool reclaimCellArena(ArenaTable table);
+    bool reclaimCellArena(ArenaTable table) REQUIRES(terminalLock_);
     /// The arena id of `currentAttribute()`, given to printed cells. Inline: read for every run.
-    uint16_t curStyleID() const { return curStyleID_; }
+    uint16_t curStyleID() const REQUIRES(terminalLock_) { return curStyleID_; }
     /// The attribute erased cells get: the current attribute's background only.
-    const Attribute& currentEraseAttribute() const
+    const Attribute& currentEraseAttribute() const REQUIRES(terminalLock_)
     {
         if (eraseAttributeStale_) [[unlikely]] {
             currentEraseAttribute_ = eraseKey_.attribute();
@@ -1279,39 +1341,51 @@ private:
     /// The packed empty cell and space cell of the erase attribute. SGR only records the erase
     /// attribute; its style id is interned here, on the first erase, scroll or insertion after it,
     /// since most SGR sequences that change the background are never followed by one.
-    PackedCell currentEraseBlankCell() const
+    PackedCell currentEraseBlankCell() const REQUIRES(terminalLock_)
     {
         if (eraseCellsStale_) [[unlikely]]
             refreshEraseCells();
         return currentEraseBlankCell_;
     }
-    PackedCell currentEraseSpaceCell() const
+    PackedCell currentEraseSpaceCell() const REQUIRES(terminalLock_)
     {
         if (eraseCellsStale_) [[unlikely]]
             refreshEraseCells();
         return currentEraseSpaceCell_;
     }
     /// Bytes of an incomplete UTF-8 sequence carried to the next printed run.
-    const ReadingBuffer& readingBuffer() const { return readingBuffer_; }
+    const ReadingBuffer& readingBuffer() const REQUIRES(terminalLock_) { return readingBuffer_; }
     /// How deeply `feed` calls are nested (0 outside a feed).
-    int parseDepth() const { return parseDepth_; }
+    int parseDepth() const REQUIRES(terminalLock_) { return parseDepth_; }
 
     /// Who protects printed cells: nobody, DECSCA or SPA/EPA.
-    CharacterProtectionMode characterProtectionMode() const { return characterProtectionMode_; }
+    CharacterProtectionMode characterProtectionMode() const REQUIRES(terminalLock_)
+    {
+        return characterProtectionMode_;
+    }
     /// The colour scheme the host last reported, for CSI ? 996 n and mode 2031.
-    TerminalColorScheme colorScheme() const { return colorScheme_; }
+    TerminalColorScheme colorScheme() const REQUIRES(terminalLock_) { return colorScheme_; }
     /// The DEC private modes CSI ? s saved, by number.
-    const std::map<int, bool>& savedPrivateModes() const { return savedPrivateModes_; }
+    const std::map<int, bool>& savedPrivateModes() const REQUIRES(terminalLock_)
+    {
+        return savedPrivateModes_;
+    }
     /// The modes only remembered for DECRQM, and the DECSACE extent.
-    const ReportedOnlyState& reportedOnly() const { return reportedOnly_; }
+    const ReportedOnlyState& reportedOnly() const REQUIRES(terminalLock_) { return reportedOnly_; }
     /// The kitty keyboard state of each screen.
-    const KeyboardModeState& keyboardModeNormal() const { return keyboardModeNormal_; }
-    const KeyboardModeState& keyboardModeAlt() const { return keyboardModeAlt_; }
+    const KeyboardModeState& keyboardModeNormal() const REQUIRES(terminalLock_)
+    {
+        return keyboardModeNormal_;
+    }
+    const KeyboardModeState& keyboardModeAlt() const REQUIRES(terminalLock_) { return keyboardModeAlt_; }
 
     /// The OSC 8 link being printed, if any.
-    const std::optional<ActiveHyperlink>& activeHyperlink() const { return activeHyperlink_; }
+    const std::optional<ActiveHyperlink>& activeHyperlink() const REQUIRES(terminalLock_)
+    {
+        return activeHyperlink_;
+    }
     /// The payload atoms the cells of this terminal hold.
-    const PayloadState& payloads() const { return payloads_; }
+    const PayloadState& payloads() const REQUIRES(terminalLock_) { return payloads_; }
 
     // The kitty graphics engine is a short-lived view made on the stack for each kitty call; it
     // owns the rules of the kitty state below and keeps `hasKittyPlacements_` and the animation
@@ -1334,35 +1408,35 @@ private:
     }
 
     /// Fills `currentEraseBlankCell` and `currentEraseSpaceCell` from the erase style id.
-    void rebuildEraseCells(uint16_t eraseStyleID);
+    void rebuildEraseCells(uint16_t eraseStyleID) REQUIRES(terminalLock_);
     /// `arena.intern(key)`, reclaiming ids when the style table is full.
-    std::optional<uint16_t> internStyle(const InternedAttributeKey& key);
+    std::optional<uint16_t> internStyle(const InternedAttributeKey& key) REQUIRES(terminalLock_);
     /// Makes `attribute` the erase attribute (not its cells: `rebuildEraseCells` does that).
-    void setEraseAttribute(const Attribute& attribute)
+    void setEraseAttribute(const Attribute& attribute) REQUIRES(terminalLock_)
     {
         currentEraseAttribute_ = attribute;
         eraseAttributeStale_ = false;
     }
     /// Interns `currentEraseAttribute()` and rebuilds the erase cells from it.
-    void refreshEraseCells() const;
+    void refreshEraseCells() const REQUIRES(terminalLock_);
     /// Builds a buffer of the current size sharing the arena (with scrollback for the normal one).
-    std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
-    void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows);
+    std::shared_ptr<Buffer> makeBuffer(std::optional<int> scrollback) REQUIRES(terminalLock_);
+    void resizeNormalBufferKeepingSavedRow(int newColumns, int newRows) REQUIRES(terminalLock_);
     /// The same to `newColumns` columns with the scrollback's reflow deferred, which opens a run
     /// of column switches (`ColumnSwitchRun`); only where `Buffer::canDeferColumnSwitch` allows.
-    void resizeNormalBufferDeferringScrollback(int newColumns);
-    bool isRegistered(const SelectionService& selection) const;
+    void resizeNormalBufferDeferringScrollback(int newColumns) REQUIRES(terminalLock_);
+    bool isRegistered(const SelectionService& selection) const REQUIRES(terminalLock_);
 
     // Mode switches with effects beyond storing the mode (TerminalModes.cpp, TerminalCursor.cpp);
     // the DEC private modes' rows (DecPrivateModeTable.cpp) call them.
     /// SM/RM for one ANSI mode; false when the mode is not one of ours.
-    bool applyAnsiMode(int mode, bool value);
+    bool applyAnsiMode(int mode, bool value) REQUIRES(terminalLock_);
     /// DECSCNM: the whole screen changes colour, so only a real change is announced.
-    void setReverseColors(bool value);
+    void setReverseColors(bool value) REQUIRES(terminalLock_);
     /// BDSM (ANSI mode 8): whether the terminal runs the implicit bidi algorithm.
-    void setBidiSupportMode(BidiSupportMode mode);
+    void setBidiSupportMode(BidiSupportMode mode) REQUIRES(terminalLock_);
     /// SCP and SPD: the fallback direction of the current bidi state.
-    void setParagraphDirection(BidiDirection direction);
+    void setParagraphDirection(BidiDirection direction) REQUIRES(terminalLock_);
 
     // --- State ------------------------------------------------------------------------------------
     // Read through the accessors above; written by the terminal's own members only (and the kitty
@@ -1370,123 +1444,123 @@ private:
 
     // Kitty graphics and clipboard. They come first so that the print path's state below keeps
     // its offsets, and so its cache lines, in the object.
-    KittyGraphicsState kittyGraphicsState_;
-    bool hasKittyPlacements_ = false;
-    uint64_t kittyAnimationTimerSerial_ = 0;
-    std::shared_ptr<KittyClipboardProtocol> kittyClipboardProtocol_;
-    std::function<std::optional<std::string>()> kittyClipboardTokenGenerator_;
-    std::function<uint64_t()> kittyClipboardClock_;
+    KittyGraphicsState kittyGraphicsState_ GUARDED_BY(terminalLock_);
+    bool hasKittyPlacements_ GUARDED_BY(terminalLock_) = false;
+    uint64_t kittyAnimationTimerSerial_ GUARDED_BY(terminalLock_) = 0;
+    std::shared_ptr<KittyClipboardProtocol> kittyClipboardProtocol_ GUARDED_BY(terminalLock_);
+    std::function<std::optional<std::string>()> kittyClipboardTokenGenerator_ GUARDED_BY(terminalLock_);
+    std::function<uint64_t()> kittyClipboardClock_ GUARDED_BY(terminalLock_);
 
     // Size and geometry.
-    int _cols = 80;
-    int _rows = 25;
-    std::optional<TerminalPixelGeometry> pixelGeometry_;
+    int _cols GUARDED_BY(terminalLock_) = 80;
+    int _rows GUARDED_BY(terminalLock_) = 25;
+    std::optional<TerminalPixelGeometry> pixelGeometry_ GUARDED_BY(terminalLock_);
 
     // Buffers and cells. The arena comes first: the buffers are built on it. What the print path
     // reads for every run (the active buffer, the set in effect, the put-back bytes, the style and
     // link of printed cells, the update range) and the modes sit together, as they did when they
     // were neighbouring fields, so a run touches as few cache lines of the terminal as before.
     std::shared_ptr<CellArena> cellArena_;
-    std::shared_ptr<Buffer> normalBuffer_;
-    std::shared_ptr<Buffer> altBuffer_;
+    std::shared_ptr<Buffer> normalBuffer_ GUARDED_BY(terminalLock_);
+    std::shared_ptr<Buffer> altBuffer_ GUARDED_BY(terminalLock_);
     /// The active buffer; always one of the two.
-    std::shared_ptr<Buffer> _buffer;
-    CharsetSlots charsets_;
-    TerminalModeSet modes_;
-    std::optional<ActiveHyperlink> activeHyperlink_;
+    std::shared_ptr<Buffer> _buffer GUARDED_BY(terminalLock_);
+    CharsetSlots charsets_ GUARDED_BY(terminalLock_);
+    TerminalModeSet modes_ GUARDED_BY(terminalLock_);
+    std::optional<ActiveHyperlink> activeHyperlink_ GUARDED_BY(terminalLock_);
     // The current look is its key, `curKey_`: SGR folds parameters into the key and interns it,
     // and nearly every SGR starts from the key the previous one left. `curAttr_` spells the key
     // out as an attribute only when someone reads it (`currentAttribute`), since SGR runs far
     // more often than anything that needs the attribute.
-    InternedAttributeKey curKey_;
-    mutable Attribute curAttr_;
-    mutable bool curAttrStale_ = false;
-    uint16_t curStyleID_ = 0;
+    InternedAttributeKey curKey_ GUARDED_BY(terminalLock_);
+    mutable Attribute curAttr_ GUARDED_BY(terminalLock_);
+    mutable bool curAttrStale_ GUARDED_BY(terminalLock_) = false;
+    uint16_t curStyleID_ GUARDED_BY(terminalLock_) = 0;
     // The last character `printLoneScalar` found to be one column wide, without grapheme
     // properties and never joining, and its two or three bytes with their count in the top byte
     // (0 before any): a picture repeats one half block throughout.
-    char32_t plainNarrowScalar_ = 0;
-    uint32_t plainNarrowBytes_ = 0;
+    char32_t plainNarrowScalar_ GUARDED_BY(terminalLock_) = 0;
+    uint32_t plainNarrowBytes_ GUARDED_BY(terminalLock_) = 0;
     // SGR records the erase look as a key only (`eraseKey_`, `eraseAttributeStale_`): pictures
     // drawn in half blocks change the background on every cell and seldom erase between them.
-    mutable Attribute currentEraseAttribute_;
-    mutable bool eraseAttributeStale_ = false;
-    InternedAttributeKey eraseKey_;
+    mutable Attribute currentEraseAttribute_ GUARDED_BY(terminalLock_);
+    mutable bool eraseAttributeStale_ GUARDED_BY(terminalLock_) = false;
+    InternedAttributeKey eraseKey_ GUARDED_BY(terminalLock_);
     // Built from `currentEraseAttribute_` when first read after SGR changed it (`eraseCellsStale_`).
-    mutable PackedCell currentEraseBlankCell_;
-    mutable PackedCell currentEraseSpaceCell_ =
+    mutable PackedCell currentEraseBlankCell_ GUARDED_BY(terminalLock_);
+    mutable PackedCell currentEraseSpaceCell_ GUARDED_BY(terminalLock_) =
         PackedCell::makeScalar(' ', 0, PackedCell::WidthState::single, false, 0, 0);
-    mutable bool eraseCellsStale_ = false;
-    ReadingBuffer readingBuffer_;
+    mutable bool eraseCellsStale_ GUARDED_BY(terminalLock_) = false;
+    ReadingBuffer readingBuffer_ GUARDED_BY(terminalLock_);
     // The changed screen rows and the same in absolute rows; empty while start > end.
-    int refreshStart_ = std::numeric_limits<int>::max();
-    int refreshEnd_ = -1;
-    int scrollInvariantRefreshStart_ = std::numeric_limits<int>::max();
-    int scrollInvariantRefreshEnd_ = -1;
+    int refreshStart_ GUARDED_BY(terminalLock_) = std::numeric_limits<int>::max();
+    int refreshEnd_ GUARDED_BY(terminalLock_) = -1;
+    int scrollInvariantRefreshStart_ GUARDED_BY(terminalLock_) = std::numeric_limits<int>::max();
+    int scrollInvariantRefreshEnd_ GUARDED_BY(terminalLock_) = -1;
     // The pending changes sealed when a reader took them or a host cleared them.
-    ChangeHistory changeHistory_;
-    bool userScrolling_ = false;
-    bool hasPendingScrollNotification_ = false;
-    std::unique_ptr<EscapeSequenceParser> parser_;
-    int parseDepth_ = 0;
+    ChangeHistory changeHistory_ GUARDED_BY(terminalLock_);
+    bool userScrolling_ GUARDED_BY(terminalLock_) = false;
+    bool hasPendingScrollNotification_ GUARDED_BY(terminalLock_) = false;
+    std::unique_ptr<EscapeSequenceParser> parser_ GUARDED_BY(terminalLock_);
+    int parseDepth_ GUARDED_BY(terminalLock_) = 0;
     /// Column-mode switches (DECCOLM) within one feed (ColumnSwitchRun.h).
-    ColumnSwitchRun columnSwitchRun_;
+    ColumnSwitchRun columnSwitchRun_ GUARDED_BY(terminalLock_);
     /// Set while a deferred switch resizes the grid: the normal buffer is then left as it is.
-    bool keepNormalBufferInResize_ = false;
+    bool keepNormalBufferInResize_ GUARDED_BY(terminalLock_) = false;
 
     // The host, options and configuration.
     std::weak_ptr<TerminalDelegate> tdel_;
-    TerminalOptions _options;
-    bool silentLog_ = true;
-    CursorStyle defaultCursorStyle_ = CursorStyle::blinkBlock;
-    TerminalConformance conformance_ = TerminalConformance::vt500;
-    CC cc_;
+    TerminalOptions _options GUARDED_BY(terminalLock_);
+    bool silentLog_ GUARDED_BY(terminalLock_) = true;
+    CursorStyle defaultCursorStyle_ GUARDED_BY(terminalLock_) = CursorStyle::blinkBlock;
+    TerminalConformance conformance_ GUARDED_BY(terminalLock_) = TerminalConformance::vt500;
+    CC cc_ GUARDED_BY(terminalLock_);
 
     // The state types with rules of their own.
-    TerminalTitles titles_;
-    MouseReportingState mouse_;
-    TerminalPalette palette_;
+    TerminalTitles titles_ GUARDED_BY(terminalLock_);
+    MouseReportingState mouse_ GUARDED_BY(terminalLock_);
+    TerminalPalette palette_ GUARDED_BY(terminalLock_);
     // Re-entrancy guards of the three colour setters.
-    bool settingFgColor_ = false;
-    bool settingBgColor_ = false;
-    bool settingCursorColor_ = false;
-    CharacterProtectionMode characterProtectionMode_ = CharacterProtectionMode::off;
-    TerminalColorScheme colorScheme_ = TerminalColorScheme::dark;
-    std::map<int, bool> savedPrivateModes_;
-    ReportedOnlyState reportedOnly_;
-    KeyboardModeState keyboardModeNormal_;
-    KeyboardModeState keyboardModeAlt_;
-    SemanticPromptClickBehavior semanticPromptClickBehavior_;
+    bool settingFgColor_ GUARDED_BY(terminalLock_) = false;
+    bool settingBgColor_ GUARDED_BY(terminalLock_) = false;
+    bool settingCursorColor_ GUARDED_BY(terminalLock_) = false;
+    CharacterProtectionMode characterProtectionMode_ GUARDED_BY(terminalLock_) = CharacterProtectionMode::off;
+    TerminalColorScheme colorScheme_ GUARDED_BY(terminalLock_) = TerminalColorScheme::dark;
+    std::map<int, bool> savedPrivateModes_ GUARDED_BY(terminalLock_);
+    ReportedOnlyState reportedOnly_ GUARDED_BY(terminalLock_);
+    KeyboardModeState keyboardModeNormal_ GUARDED_BY(terminalLock_);
+    KeyboardModeState keyboardModeAlt_ GUARDED_BY(terminalLock_);
+    SemanticPromptClickBehavior semanticPromptClickBehavior_ GUARDED_BY(terminalLock_);
 
-    SynchronizedOutput synchronizedOutput_;
+    SynchronizedOutput synchronizedOutput_ GUARDED_BY(terminalLock_);
 
     // Host state and events.
-    std::optional<std::string> hostCurrentDirectory_;
-    std::optional<std::string> hostCurrentDocument_;
-    bool reportedFocusState_ = true;
-    TerminalVisibility reportedVisibility_ = TerminalVisibility::potentiallyVisible;
-    int pressureStage_ = 0;
-    float pressure_ = 0;
-    std::optional<Position> primaryPointerPressLocation_;
+    std::optional<std::string> hostCurrentDirectory_ GUARDED_BY(terminalLock_);
+    std::optional<std::string> hostCurrentDocument_ GUARDED_BY(terminalLock_);
+    bool reportedFocusState_ GUARDED_BY(terminalLock_) = true;
+    TerminalVisibility reportedVisibility_ GUARDED_BY(terminalLock_) = TerminalVisibility::potentiallyVisible;
+    int pressureStage_ GUARDED_BY(terminalLock_) = 0;
+    float pressure_ GUARDED_BY(terminalLock_) = 0;
+    std::optional<Position> primaryPointerPressLocation_ GUARDED_BY(terminalLock_);
     TerminalOscEventDispatcher oscEventDispatcher_;
-    TerminalProgramStatusStore programStatusStore_;
-    std::vector<std::weak_ptr<SelectionService>> selections_;
-    int activeSelectionCount_ = 0;
+    TerminalProgramStatusStore programStatusStore_ GUARDED_BY(terminalLock_);
+    std::vector<std::weak_ptr<SelectionService>> selections_ GUARDED_BY(terminalLock_);
+    int activeSelectionCount_ GUARDED_BY(terminalLock_) = 0;
 
     // Payloads.
-    PayloadState payloads_;
-    SemanticInputScanner semanticInputScanner_;
+    PayloadState payloads_ GUARDED_BY(terminalLock_);
+    SemanticInputScanner semanticInputScanner_ GUARDED_BY(terminalLock_);
 
     // Arena reclaims (cold: only a full table reads them). A reclaim scans every cell, so after
     // one that freed little the next waits for this many refused interns (counted in
     // `arenaRefusals_`), a share of the cells it scanned.
-    uint64_t arenaRefusals_ = 0;
-    uint64_t arenaRefusalsBeforeReclaim_ = 0;
+    uint64_t arenaRefusals_ GUARDED_BY(terminalLock_) = 0;
+    uint64_t arenaRefusalsBeforeReclaim_ GUARDED_BY(terminalLock_) = 0;
     // Mutable so that `terminalLock()` can hand it out from const readers.
     mutable TerminalLock terminalLock_;
     // Given by the host before the clipboard protocol object is made; kept after the lock so the
     // rest of the object keeps its layout.
-    std::shared_ptr<platform::DispatchQueue> kittyClipboardCompletionQueue_;
+    std::shared_ptr<platform::DispatchQueue> kittyClipboardCompletionQueue_ GUARDED_BY(terminalLock_);
 };
 
 inline constexpr Terminal::BidiStateProperty Terminal::BidiStateProperty::supportMode{1};

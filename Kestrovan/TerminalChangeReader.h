@@ -8,24 +8,24 @@
 #pragma once
 
 #include "Kestrovan/ChangedRows.h"
+#include "Kestrovan/Terminal.h"
 
 #include <cstdint>
 #include <optional>
 
 namespace kestrovan {
 
-class Terminal;
 
 class TerminalChangeReader
 {
 public:
     /// The rows changed since this reader's last `take`, with its own marks; the whole screen the
     /// first time and after the reader fell too far behind. The caller holds the terminal lock.
-    ChangedRows take(Terminal& terminal);
+    ChangedRows take(Terminal& terminal) REQUIRES(terminal.terminalLock());
     /// Marks screen row `row` changed for this reader only.
-    void markRow(const Terminal& terminal, int row);
+    void markRow(const Terminal& terminal, int row) REQUIRES(terminal.terminalLock());
     /// Marks the whole screen changed for this reader only.
-    void markWholeScreen(const Terminal& terminal);
+    void markWholeScreen(const Terminal& terminal) REQUIRES(terminal.terminalLock());
 
 private:
     /// How many of the terminal's sealed changes this reader has read; absent before the first.

@@ -66,7 +66,7 @@ void Terminal::cmdDeviceStatus(const CsiParameters& pars, Collect collect)
 
     // The cursor position relative to the origin: the scroll region and margins in origin mode. A
     // cursor waiting to wrap stands on the last column (or the right margin) and is reported there.
-    auto cursorReport = [&] {
+    auto cursorReport = [&]() REQUIRES(terminalLock_) {
         int row = active.y() + 1;
         int column = active.x() + 1;
         if (modes_[TerminalMode::originMode]) {

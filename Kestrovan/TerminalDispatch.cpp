@@ -145,7 +145,7 @@ void Terminal::dispatchExecute(uint8_t code)
 void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code)
 {
     endWatchedColumnSwitchRun();
-    const auto unknown = [&] {
+    const auto unknown = [&]() REQUIRES(terminalLock_) {
         logInfo("Kestrovan: Unknown ESC Code: ESC + " + printableCharacter(code) +
                 " txt=" + describeBytes(collect));
     };

@@ -150,7 +150,7 @@ namespace {
 
 /// The DECRQM answer for an ANSI mode. The modes this terminal cannot change (guarded area
 /// transfer, vertical editing and the like) answer "permanently reset".
-ReportState ansiModeReport(const Terminal& t, int mode)
+ReportState ansiModeReport(const Terminal& t, int mode) REQUIRES(t.terminalLock())
 {
     switch (mode) {
     case 2:

@@ -47,6 +47,7 @@ namespace printing {
 
 void SlowPrint::run(std::span<const uint8_t> bytes)
 {
+    terminal_.terminalLock().assumeHeldByCaller();
     std::vector<uint8_t>& putback = putback_;
     size_t index = 0;
 

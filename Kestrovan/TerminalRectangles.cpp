@@ -66,6 +66,7 @@ int64_t parameterOrDefault(const CsiParameters& pars, int index, int64_t fallbac
 std::optional<CellRectangle> rectangleFromCorners(const Terminal& t, int64_t top, int64_t left,
                                                   int64_t bottom, int64_t right,
                                                   AttributeExtent extent = AttributeExtent::rectangle)
+    REQUIRES(t.terminalLock())
 {
     const int rows = t.rows();
     const int cols = t.cols();
@@ -96,6 +97,7 @@ std::optional<CellRectangle> rectangleFromCorners(const Terminal& t, int64_t top
 /// 0 there makes the rectangle empty.
 std::optional<CellRectangle> getRectangleFromRequest(const Terminal& t, const CsiParameters& pars, int from,
                                                      AttributeExtent extent = AttributeExtent::rectangle)
+    REQUIRES(t.terminalLock())
 {
     const int64_t top = std::max<int64_t>(1, parameterOr(pars, from, 1));
     const int64_t left = std::max<int64_t>(1, parameterOr(pars, from + 1, 1));
@@ -144,6 +146,7 @@ void repairEdges(BufferLine& line, int left, int right)
 
 /// Writes `cell` into every cell of the rectangle of the active buffer `active`.
 void fillRectangle(Terminal& t, Buffer& active, const CellRectangle& area, PackedCell cell)
+    REQUIRES(t.terminalLock())
 {
     for (int row = area.top; row <= area.bottom; ++row) {
         BufferLine* line = screenLine(active, row);
@@ -311,7 +314,7 @@ AttributeExtent extentOf(int attributeChangeExtent)
 /// between the corners of `pars`. Characters and colours stay; only the style bits change, each
 /// distinct attribute being interned once.
 void editAttributes(Terminal& t, Buffer& active, AttributeExtent extent, const CsiParameters& pars,
-                    const AttributeEdit& edit)
+                    const AttributeEdit& edit) REQUIRES(t.terminalLock())
 {
     const std::optional<CellRectangle> area = getRectangleFromRequest(t, pars, 0, extent);
     if (!area || edit.isEmpty())
@@ -321,7 +324,7 @@ void editAttributes(Terminal& t, Buffer& active, AttributeExtent extent, const C
     // The new attribute id of each attribute met, keyed by the id (kinds 0 and 1) or by the inline
     // colour of a blank (kinds 2 and 3, with bit 32 set to keep the two key spaces apart).
     std::unordered_map<uint64_t, std::optional<uint16_t>> newIDs;
-    const auto edited = [&](PackedCell cell) -> std::optional<PackedCell> {
+    const auto edited = [&](PackedCell cell) REQUIRES(t.terminalLock()) -> std::optional<PackedCell> {
         const uint64_t key =
             cell.isBlankKind()
                 ? (uint64_t(1) << 32) | (cell.rawValue & (PackedCell::kindMask | PackedCell::contentMask))

@@ -448,7 +448,7 @@ struct ColumnSpan
     int right;
 };
 
-ColumnSpan editColumns(const Terminal& terminal, const Buffer& buffer)
+ColumnSpan editColumns(const Terminal& terminal, const Buffer& buffer) REQUIRES(terminal.terminalLock())
 {
     if (!terminal.mode(TerminalMode::marginMode))
         return {0, terminal.cols() - 1};
@@ -468,12 +468,15 @@ bool rowsInRing(const Buffer& buffer, int top, int bottom)
 struct Terminal::ScrollSteps
 {
     /// SU and SD: the scroll region moves by `count` lines without touching the scrollback.
-    static void scrollRegionInPlace(Terminal& terminal, int count, Shift direction);
+    static void scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
+        REQUIRES(terminal.terminalLock());
     /// IL and DL: the lines from the cursor row to the bottom of the region move by `count`.
-    static void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction);
+    static void shiftLinesFromCursor(Terminal& terminal, int count, Shift direction)
+        REQUIRES(terminal.terminalLock());
     /// Applies `edit` to the line of every row of the scroll region, with the right edge the edit
     /// may reach on that line; used by the column operations.
-    template <typename Edit> static void editRegionRows(Terminal& terminal, int right, Edit&& edit);
+    template <typename Edit>
+    static void editRegionRows(Terminal& terminal, int right, Edit&& edit) REQUIRES(terminal.terminalLock());
 };
 
 void Terminal::ScrollSteps::scrollRegionInPlace(Terminal& terminal, int count, Shift direction)
@@ -686,6 +689,8 @@ void Terminal::cmdDeleteColumns(const CsiParameters& pars, Collect)
     const int count = countParameter(pars);
     const ColumnSpan span = editColumns(*this, active);
     ScrollSteps::editRegionRows(*this, span.right, [&](BufferLine& line, int right) {
+        // Called by `editRegionRows` within this call, under the lock it requires.
+        terminalLock_.assumeHeldByCaller();
         if (x > right)
             return;
         // The columns freed at the right edge get erase-style spaces; prompt marks move with

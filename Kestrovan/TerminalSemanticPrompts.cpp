@@ -115,6 +115,7 @@ void applySemanticClickSettings(Buffer& buffer, const SemanticPromptOptions& opt
 
 /// Records a mark of `kind` at the cursor (continuation prompts carry none) and redraws its row.
 void markCurrentSemanticPrompt(Terminal& terminal, Buffer& buffer, SemanticPromptKind kind)
+    REQUIRES(terminal.terminalLock())
 {
     if (kind == SemanticPromptKind::continuation)
         return;
@@ -135,7 +136,7 @@ struct Terminal::SemanticPromptSteps
 {
     /// Moves to the start of a fresh line unless the cursor already stands at the line start: a
     /// prompt never begins in the middle of the previous command's last line of output.
-    static void freshSemanticPromptLine(Terminal& terminal, Buffer& buffer)
+    static void freshSemanticPromptLine(Terminal& terminal, Buffer& buffer) REQUIRES(terminal.terminalLock())
     {
         const int lineStart = terminal.mode(TerminalMode::marginMode) ? buffer.marginLeft() : 0;
         if (buffer.x() == lineStart)
@@ -148,7 +149,7 @@ struct Terminal::SemanticPromptSteps
 
     /// OSC 133 A (`alwaysNewGroup` false) and N (true): the start of a prompt.
     static void startSemanticPrompt(Terminal& terminal, const SemanticPromptOptions& options,
-                                    bool alwaysNewGroup)
+                                    bool alwaysNewGroup) REQUIRES(terminal.terminalLock())
     {
         // Held, not borrowed: ending the program statuses calls the host, which may feed a full
         // reset that replaces the normal buffer while this still writes to it.
@@ -202,6 +203,7 @@ struct Terminal::SemanticPromptSteps
     /// OSC 133 P: prompt text of a kind where the cursor is, without a fresh line or an input state
     /// change; an initial one may open a group.
     static void semanticPromptText(Terminal& terminal, const SemanticPromptOptions& options)
+        REQUIRES(terminal.terminalLock())
     {
         Buffer& buffer = terminal.activeBuffer();
         if (options.kind == SemanticPromptKind::initial) {

@@ -181,7 +181,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
 void Terminal::applySgrParameters(const CsiParameters& pars)
 {
     // Kept out of line: building the message would otherwise weigh on every SGR.
-    const auto reportUnknown = [&](int64_t value) __attribute__((noinline, cold))
+    const auto reportUnknown = [&](int64_t value) __attribute__((noinline, cold)) REQUIRES(terminalLock_)
     {
         logInfo("Unknown SGR attribute: " + std::to_string(value) + " " + describeParameters(pars));
     };

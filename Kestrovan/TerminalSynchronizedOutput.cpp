@@ -41,7 +41,8 @@ void Terminal::applySynchronizedOutputWatchdog(bool active, uint64_t generation)
         const std::shared_ptr<Terminal> self = weakSelf.lock();
         if (!self)
             return;
-        self->terminalLock().withLock([&] { self->synchronizedOutputWatchdogFired(generation); });
+        TerminalLockGuard guard(self->terminalLock());
+        self->synchronizedOutputWatchdogFired(generation);
     });
 }
 

@@ -23,9 +23,11 @@ Character cellCharacter(const CharData& data);
 
 /// The first character of the cell at a screen column and row (counted from `yDisp`), a space
 /// when it is empty; absent outside the grid.
-std::optional<Character> getCharacter(const Terminal& terminal, int col, int row);
+std::optional<Character> getCharacter(const Terminal& terminal, int col, int row)
+    REQUIRES(terminal.terminalLock());
 /// All scalars of that cell as UTF-8; absent outside the grid.
-std::optional<std::string> getText(const Terminal& terminal, int col, int row);
+std::optional<std::string> getText(const Terminal& terminal, int col, int row)
+    REQUIRES(terminal.terminalLock());
 
 /// The text of columns `start` ..< `end` (-1: the whole row) of absolute row `line`: right-trimmed,
 /// wide characters' right halves skipped, empty cells between characters read as spaces.
@@ -34,10 +36,10 @@ std::string translateBufferLineToString(const Buffer& buffer, int line, int star
 /// rows join, a line-break fragment ends each hard line, trailing blank rows are dropped.
 std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer);
 /// The text between two positions of the active buffer, in either order.
-std::string getText(const Terminal& terminal, Position start, Position end);
+std::string getText(const Terminal& terminal, Position start, Position end) REQUIRES(terminal.terminalLock());
 /// Every line of a buffer, scrollback included, one line feed after each; rows the encoding cannot
 /// represent are left out.
 std::vector<uint8_t> getBufferAsData(const Terminal& terminal, Terminal::BufferKind kind,
-                                     Terminal::TextEncoding encoding);
+                                     Terminal::TextEncoding encoding) REQUIRES(terminal.terminalLock());
 
 } // namespace kestrovan

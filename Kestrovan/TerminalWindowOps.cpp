@@ -47,7 +47,7 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
 
     // Hands a command to the host and sends back its answer. Answers true when the host answered
     // (an empty answer included: that is how a host suppresses a default report).
-    const auto request = [&](const WindowManipulationCommand& command) {
+    const auto request = [&](const WindowManipulationCommand& command) REQUIRES(terminalLock_) {
         const std::optional<std::vector<uint8_t>> reply = host->windowCommand(*this, command);
         if (!reply)
             return false;
@@ -56,16 +56,17 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
         return true;
     };
     // A size report: the host's answer, or CSI `code` ";" first ";" second "t".
-    const auto report = [&](const WindowManipulationCommand& command, int code, auto computeDefault) {
-        if (request(command))
-            return;
-        const auto [first, second] = computeDefault();
-        sendResponse(cc_.CSI(),
-                     std::to_string(code) + ";" + std::to_string(first) + ";" + std::to_string(second) + "t");
-    };
+    const auto report = [&](const WindowManipulationCommand& command, int code, auto computeDefault)
+                            REQUIRES(terminalLock_) {
+                                if (request(command))
+                                    return;
+                                const auto [first, second] = computeDefault();
+                                sendResponse(cc_.CSI(), std::to_string(code) + ";" + std::to_string(first) +
+                                                            ";" + std::to_string(second) + "t");
+                            };
     // The cell size in pixels: the committed pixel geometry first (when `useGeometry`), then the
     // host, then the fallback.
-    const auto cellSize = [&](bool useGeometry) -> CellPixelSize {
+    const auto cellSize = [&](bool useGeometry) REQUIRES(terminalLock_) -> CellPixelSize {
         if (useGeometry && pixelGeometry_)
             return CellPixelSize{pixelGeometry_->cellWidth, pixelGeometry_->cellHeight};
         if (const std::optional<CellPixelSize> reported = host->cellSizeInPixels(*this))
@@ -73,7 +74,7 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
         return fallbackCellSize;
     };
     // Height and width of the text area in pixels; 64-bit so that no host-given size overflows.
-    const auto textAreaPixels = [&](bool useGeometry) {
+    const auto textAreaPixels = [&](bool useGeometry) REQUIRES(terminalLock_) {
         const CellPixelSize cell = cellSize(useGeometry);
         return std::pair<int64_t, int64_t>{int64_t(_rows) * cell.height, int64_t(_cols) * cell.width};
     };
@@ -100,26 +101,28 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
             request(make(Kind::refreshWindow));
             return;
         case 14:
-            report(make(Kind::reportTextAreaPixelDimension), 4, [&] { return textAreaPixels(true); });
+            report(make(Kind::reportTextAreaPixelDimension), 4,
+                   [&]() REQUIRES(terminalLock_) { return textAreaPixels(true); });
             return;
         case 15:
             // The screen's size is not known here; the text area stands in for it, measured with
             // the host's cell size rather than the committed geometry.
-            report(make(Kind::reportSizeOfScreenInPixels), 5, [&] { return textAreaPixels(false); });
+            report(make(Kind::reportSizeOfScreenInPixels), 5,
+                   [&]() REQUIRES(terminalLock_) { return textAreaPixels(false); });
             return;
         case 16:
-            report(make(Kind::reportCellSizeInPixels), 6, [&] {
+            report(make(Kind::reportCellSizeInPixels), 6, [&]() REQUIRES(terminalLock_) {
                 const CellPixelSize cell = cellSize(true);
                 return std::pair<int64_t, int64_t>{cell.height, cell.width};
             });
             return;
         case 18:
-            report(make(Kind::reportTextAreaCharacters), 8, [&] {
+            report(make(Kind::reportTextAreaCharacters), 8, [&]() REQUIRES(terminalLock_) {
                 return std::pair<int64_t, int64_t>{_rows, _cols};
             });
             return;
         case 19:
-            report(make(Kind::reportScreenSizeCharacters), 9, [&] {
+            report(make(Kind::reportScreenSizeCharacters), 9, [&]() REQUIRES(terminalLock_) {
                 return std::pair<int64_t, int64_t>{_rows, _cols};
             });
             return;
@@ -167,26 +170,27 @@ void Terminal::cmdWindowOptions(const CsiParameters& pars)
             return;
         }
         if (op == 14 && arg == 2) {
-            report(make(Kind::reportTerminalWindowPixelDimension), 4, [&] { return textAreaPixels(true); });
+            report(make(Kind::reportTerminalWindowPixelDimension), 4,
+                   [&]() REQUIRES(terminalLock_) { return textAreaPixels(true); });
             return;
         }
     }
 
     // The title stacks: 22 pushes and 23 pops; 0 is both titles, 1 the icon title, 2 the title.
     // A push copies a pointer to the shared title; a full stack drops its oldest entries.
-    const auto warnIfDropping = [&](bool beganDropping) {
+    const auto warnIfDropping = [&](bool beganDropping) REQUIRES(terminalLock_) {
         if (beganDropping)
             logInfo("Kestrovan: title stack holds " + std::to_string(TitleStack::maximumDepth) +
                     " titles or " + std::to_string(TitleStack::maximumBytes) + " bytes; dropping the oldest");
     };
-    const auto popTitle = [&] {
+    const auto popTitle = [&]() REQUIRES(terminalLock_) {
         if (std::optional<TitleText> title = titles_.popTerminalTitle()) {
             // The host reads the popped copy, not the current title: should it set another title
             // from inside the call, the text it is reading stays alive.
             host->setTerminalTitle(*this, title->str());
         }
     };
-    const auto popIconTitle = [&] {
+    const auto popIconTitle = [&]() REQUIRES(terminalLock_) {
         if (std::optional<TitleText> title = titles_.popIconTitle())
             host->setTerminalIconTitle(*this, title->str());
     };

@@ -106,8 +106,11 @@ void XTGETTCAP::reply(std::string_view piece)
     const auto found = replies.find(*key);
     if (found == replies.end())
         return;
-    if (const std::shared_ptr<Terminal> terminal = terminal_.lock())
+    if (const std::shared_ptr<Terminal> terminal = terminal_.lock()) {
+        // DCS handlers run inside the terminal's feed, under its lock.
+        terminal->terminalLock().assumeHeldByCaller();
         terminal->sendResponse(found->second);
+    }
 }
 
 void XTGETTCAP::replyWithTerminalName()
@@ -115,6 +118,8 @@ void XTGETTCAP::replyWithTerminalName()
     const std::shared_ptr<Terminal> terminal = terminal_.lock();
     if (!terminal)
         return;
+    // DCS handlers run inside the terminal's feed, under its lock.
+    terminal->terminalLock().assumeHeldByCaller();
     // The name goes out in hexadecimal, so even an odd option value cannot inject a control.
     terminal->sendResponse("\x1bP1+r544E=" + uppercaseHex(terminal->options().termName) + "\x1b\\");
 }

@@ -102,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t stateBits = data[3];
     auto delegate = std::make_shared<NullDelegate>();
     auto terminal = Terminal::create(delegate, options);
+    const TerminalUnsharedScope unshared(terminal->terminalLock());
     terminal->feed(std::span<const uint8_t>(data + 4, size - 4));
 
     const BidiPresentationState state(

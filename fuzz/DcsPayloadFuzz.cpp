@@ -129,6 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     testing::TerminalFixture fixture(20, 5, 10);
     Terminal& terminal = *fixture.terminal;
+    const TerminalUnsharedScope unshared(terminal.terminalLock());
     if (eightBit)
         terminal.feed("\x1b G");
 

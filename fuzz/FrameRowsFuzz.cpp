@@ -150,7 +150,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     options.scrollback = 50;
     auto delegate = std::make_shared<NullDelegate>();
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, options);
-    terminal->feed(std::span<const uint8_t>(data + 3, size - 3));
+    {
+        const TerminalUnsharedScope unshared(terminal->terminalLock());
+        terminal->feed(std::span<const uint8_t>(data + 3, size - 3));
+    }
 
     const FrameViewState state = viewState(switches, cols, rows);
     SnapshotSelectionState selection;

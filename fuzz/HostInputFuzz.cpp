@@ -316,6 +316,8 @@ const Buffer& bufferOf(const Terminal& t, Terminal::BufferKind kind)
 
 void checkInputState(Terminal& t, const TerminalInputStateSnapshot& state)
 {
+    // The fuzzer's terminal is its own: no other thread reaches it.
+    t.terminalLock().assumeHeldByCaller();
     if (state.dimensions != TerminalDimensions(t.cols(), t.rows()) ||
         state.isAlternateBuffer != t.isCurrentBufferAlternate() ||
         state.applicationCursor != t.mode(TerminalMode::applicationCursor) ||

@@ -54,7 +54,11 @@ struct Session
     FakeClipboardHost& host() { return *fixture->host; }
     Terminal& terminal() { return *fixture->terminal; }
 
-    void feedBody(const std::string& body) { terminal().feed("\x1b]5522;" + body + "\x1b\\"); }
+    void feedBody(const std::string& body)
+    {
+        const TerminalUnsharedScope unshared(terminal().terminalLock());
+        terminal().feed("\x1b]5522;" + body + "\x1b\\");
+    }
 
     /// The host answers its oldest calls while it holds too many, like a user working through
     /// prompts.
@@ -207,6 +211,7 @@ void step(Session& session, FuzzedDataProvider& input)
 {
     FakeClipboardHost& host = session.host();
     Terminal& terminal = session.terminal();
+    const TerminalUnsharedScope unshared(terminal.terminalLock());
     using Answer = FakeClipboardHost::Answer;
     switch (input.ConsumeIntegralInRange(0, 17)) {
     case 0:

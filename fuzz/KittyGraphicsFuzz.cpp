@@ -80,6 +80,7 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
     // A small quota keeps every image small and makes eviction happen often.
     options.kittyGraphics.storageLimitBytesPerScreen = 200'000;
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, options);
+    const TerminalUnsharedScope unshared(terminal->terminalLock());
     // Timers are recorded and dropped: a session must not leave work on the shared queue.
     uint64_t now = 1'000'000'000;
     terminal->setKittyAnimationClock(

@@ -97,6 +97,7 @@ void runTerminal(std::span<const uint8_t> input)
     options.rows = 5;
     options.scrollback = 4;
     std::shared_ptr<Terminal> terminal = Terminal::create(delegate, options);
+    const TerminalUnsharedScope unshared(terminal->terminalLock());
     KittyAnimationClock clock = KittyAnimationClock::system();
     clock.schedule = [](uint64_t, std::function<void()>) {};
     terminal->setKittyAnimationClock(std::move(clock));

@@ -226,6 +226,7 @@ struct Fixture
 
 void runStep(Terminal& t, RecordingTerminalDelegate& delegate, Input& input)
 {
+    const TerminalUnsharedScope unshared(t.terminalLock());
     // Tracking off, or one of the four tracking modes.
     static const char* const trackingModes[] = {"\x1b[?1003l", "\x1b[?9h", "\x1b[?1000h", "\x1b[?1002h",
                                                 "\x1b[?1003h"};

@@ -122,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     host->clipboardContent = std::vector<uint8_t>{'c', 'l', 'i', 'p', 0x1B, '[', 'A', 0xFF};
     auto terminal = Terminal::create(host, options);
     Terminal& t = *terminal;
+    const TerminalUnsharedScope unshared(t.terminalLock());
     if (send8bit)
         t.feed("\x1b G"); // S8C1T
 

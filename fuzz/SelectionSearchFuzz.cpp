@@ -133,6 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             lastOptions = optionsFrom(bits);
             lastTerm = input.bytes(input.byte() % 12);
             t.terminalLock().withLock([&] {
+                t.terminalLock().assumeHeldByCaller();
                 if ((operation & 0x0F) == 3) {
                     search.step(*selection, lastTerm, lastOptions, (bits & 8) == 0);
                     return;
@@ -153,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const uint8_t kind = input.byte();
             const Position at(static_cast<int8_t>(input.byte()), input.byte() % 80);
             t.terminalLock().withLock([&] {
+                t.terminalLock().assumeHeldByCaller();
                 switch (kind % 4) {
                 case 0:
                     selection->shiftExtend(at);
@@ -174,6 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const int cols = 2 + input.byte() % 39;
             const int rows = 1 + input.byte() % 10;
             t.terminalLock().withLock([&] {
+                t.terminalLock().assumeHeldByCaller();
                 t.resize(cols, rows);
                 // The owner of a search invalidates it and drops the selection on every resize.
                 search.invalidate();
@@ -184,6 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         default: {
             std::string text = selectionText(t, *selection);
             t.terminalLock().withLock([&] {
+                t.terminalLock().assumeHeldByCaller();
                 const auto [index, total] = search.matchSummary(lastTerm, lastOptions, 16);
                 if (index < 0 || index > total || total > 16)
                     broken("summary out of range", index, total);

@@ -218,12 +218,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<Segment> parts = segments(std::span<const uint8_t>(data + 4, size - 4));
 
     DumpedTerminal chunked(options);
+    const TerminalUnsharedScope chunkedUnshared(chunked.terminal().terminalLock());
     if (flags & 16)
         chunked.terminal().feed("\x1b G"); // S8C1T
     run(chunked, parts, chunking, true);
 
     if (differential) {
         DumpedTerminal whole(options);
+        const TerminalUnsharedScope wholeUnshared(whole.terminal().terminalLock());
         if (flags & 16)
             whole.terminal().feed("\x1b G");
         run(whole, parts, 0, false);

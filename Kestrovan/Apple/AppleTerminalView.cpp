@@ -368,6 +368,7 @@ void TerminalView::updateTerminalFocus()
     const bool focused = hasFocus();
     withTerminal(
         [focused](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.reportedFocusState() == focused)
                 return;
             terminal.setTerminalFocus(focused);

@@ -173,6 +173,8 @@ public:
 
     /// Runs `body` with the terminal under its lock; `caller` names the call site for lock
     /// profiling. Before set-up (no terminal) the program stops.
+    // The lock analysis does not carry the guard below into `body`, so each body begins with
+    // `terminal.terminalLock().assumeHeldByCaller()`.
     template <typename F> decltype(auto) withTerminal(F&& body, const char* caller)
     {
         recordLockCaller(caller);

@@ -90,6 +90,7 @@ void TerminalView::invalidateTextBlinkRows(const std::vector<int64_t>& rows)
         return;
     withTerminal(
         [&rows](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const Buffer& buffer = terminal.buffer();
             const int64_t top = buffer.yDisp();
             const int64_t lineCount = buffer.lines().count();

@@ -308,6 +308,8 @@ void TerminalView::setDefaultColorFromTerminal(const Color& color, NativeColorSe
 
 void TerminalView::setCursorColor(Terminal& source, const std::optional<Color>& color)
 {
+    // The terminal tells its delegate under its lock.
+    source.terminalLock().assumeHeldByCaller();
     // OSC 112 reaches the view without passing the terminal's setter: keep the terminal's record
     // in step, so that an OSC 12 query after a reset reports the default again. The setter calls
     // back here with its record already equal, and that call does the rest.
@@ -413,8 +415,12 @@ void TerminalView::refreshKittyClipboardCapabilities()
         terminal_->refreshKittyClipboardCapabilities();
         return;
     }
-    withTerminal([](Terminal& terminal) { terminal.refreshKittyClipboardCapabilities(); },
-                 "refreshKittyClipboardCapabilities()");
+    withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.refreshKittyClipboardCapabilities();
+        },
+        "refreshKittyClipboardCapabilities()");
 }
 
 std::unique_ptr<TerminalOscObservation>

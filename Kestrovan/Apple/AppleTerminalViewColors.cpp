@@ -50,6 +50,7 @@ void TerminalView::installColors(const std::vector<Color>& colors)
 {
     withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             // Only a full set of 16 base colours replaces the terminal's; the caches go either way.
             if (colors.size() == 16)
                 terminal.installPalette(colors);
@@ -124,8 +125,12 @@ void TerminalView::setNativeForegroundColorFromTerminal(platform::NativeColor co
         return;
     if (terminal_) {
         // A report the terminal has since overtaken is dropped: the later report follows.
-        const Color current = withTerminal([](Terminal& terminal) { return terminal.foregroundColor(); },
-                                           "setNativeForegroundColorFromTerminal(_:)");
+        const Color current = withTerminal(
+            [](Terminal& terminal) {
+                terminal.terminalLock().assumeHeldByCaller();
+                return terminal.foregroundColor();
+            },
+            "setNativeForegroundColorFromTerminal(_:)");
         if (!(current == getTerminalColor(color)))
             return;
     }
@@ -140,8 +145,12 @@ void TerminalView::setNativeBackgroundColorFromTerminal(platform::NativeColor co
     if (settingBg_)
         return;
     if (terminal_) {
-        const Color current = withTerminal([](Terminal& terminal) { return terminal.backgroundColor(); },
-                                           "setNativeBackgroundColorFromTerminal(_:)");
+        const Color current = withTerminal(
+            [](Terminal& terminal) {
+                terminal.terminalLock().assumeHeldByCaller();
+                return terminal.backgroundColor();
+            },
+            "setNativeBackgroundColorFromTerminal(_:)");
         if (!(current == getTerminalColor(color)))
             return;
     }

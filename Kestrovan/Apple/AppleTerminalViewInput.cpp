@@ -158,7 +158,11 @@ void TerminalView::sendCursorKey(char normal)
                          : normal == 'H' ? "sendKeyHome()"
                                          : "sendKeyEnd()";
     const bool application = withTerminal(
-        [](Terminal& terminal) { return terminal.mode(TerminalMode::applicationCursor); }, caller);
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.mode(TerminalMode::applicationCursor);
+        },
+        caller);
     // ESC [ x normally, ESC O x in application cursor mode (DECCKM).
     const uint8_t bytes[3] = {0x1B, uint8_t(application ? 'O' : '['), uint8_t(normal)};
     send(std::span<const uint8_t>(bytes));
@@ -204,6 +208,7 @@ void TerminalView::sendHorizontalKey(bool left)
     };
     const Decision decision = withTerminal(
         [policy](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const Buffer& buffer = terminal.buffer();
             const int64_t row = int64_t(buffer.yBase()) + buffer.y();
             BidiDirection direction = BidiDirection::leftToRight;
@@ -241,9 +246,12 @@ bool TerminalView::sendMouseReport(const MouseReport& report)
         return false;
     if (terminal_->terminalLock().isHeldByCurrentThread())
         fatal("TerminalView.sendMouseReport: called with the terminal lock held");
-    const std::optional<std::vector<uint8_t>> bytes =
-        withTerminal([&report](Terminal& terminal) { return mouseReportBytes(terminal, report); },
-                     "sharedMouseEvent(with:)");
+    const std::optional<std::vector<uint8_t>> bytes = withTerminal(
+        [&report](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return mouseReportBytes(terminal, report);
+        },
+        "sharedMouseEvent(with:)");
     if (!bytes)
         return false;
     // A program learns nothing from a second report of the same cell (or pixel); motion events
@@ -311,13 +319,22 @@ std::vector<TerminalProgramStatus> TerminalView::programStatusRecords() const
 void TerminalView::clearProgramStatus(const std::string& id)
 {
     // The terminal reports the remaining records through its delegate when one went.
-    withTerminal([&id](Terminal& terminal) { terminal.clearProgramStatus(id); }, "clearProgramStatus(id:)");
+    withTerminal(
+        [&id](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.clearProgramStatus(id);
+        },
+        "clearProgramStatus(id:)");
 }
 
 void TerminalView::programStatusProcessExited()
 {
-    withTerminal([](Terminal& terminal) { terminal.programStatusProcessExited(); },
-                 "programStatusProcessExited()");
+    withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.programStatusProcessExited();
+        },
+        "programStatusProcessExited()");
 }
 
 bool TerminalView::selectionActive()
@@ -368,14 +385,22 @@ void TerminalView::selectNone()
 
 SemanticPromptClickBehavior TerminalView::semanticPromptClickBehavior()
 {
-    return withTerminal([](Terminal& terminal) { return terminal.semanticPromptClickBehavior(); },
-                        "semanticPromptClickBehavior");
+    return withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.semanticPromptClickBehavior();
+        },
+        "semanticPromptClickBehavior");
 }
 
 void TerminalView::setSemanticPromptClickBehavior(SemanticPromptClickBehavior behavior)
 {
-    withTerminal([&behavior](Terminal& terminal) { terminal.setSemanticPromptClickBehavior(behavior); },
-                 "semanticPromptClickBehavior");
+    withTerminal(
+        [&behavior](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.setSemanticPromptClickBehavior(behavior);
+        },
+        "semanticPromptClickBehavior");
 }
 
 // --- OSC 8 payloads ------------------------------------------------------------------------------

@@ -13,14 +13,19 @@ namespace kestrovan {
 
 bool TerminalView::enableOsc8Hyperlinks()
 {
-    return withTerminal([](Terminal& terminal) { return terminal.options().enableOsc8Hyperlinks; },
-                        "enableOsc8Hyperlinks");
+    return withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.options().enableOsc8Hyperlinks;
+        },
+        "enableOsc8Hyperlinks");
 }
 
 void TerminalView::setEnableOsc8Hyperlinks(bool value)
 {
     withTerminal(
         [value](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.options().enableOsc8Hyperlinks == value)
                 return;
             // Turned off, the open hyperlink closes too, so text printed next carries none.
@@ -136,7 +141,12 @@ void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)
     // The "always" modes underline every link, so every row may look different now.
     linkHighlightMode_ = mode;
     linkHighlightRange_.reset();
-    withTerminal([](Terminal& terminal) { terminal.updateFullScreen(); }, "linkHighlightMode");
+    withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.updateFullScreen();
+        },
+        "linkHighlightMode");
     requestRedraw();
 }
 

@@ -166,6 +166,7 @@ void TerminalView::pasteText(std::string_view text)
     const TerminalPasteRequest request{std::string(text)};
     withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             // The user asked for this paste: text the encoder finds unsafe still goes, safely encoded.
             if (terminal.paste(request, false) == TerminalPasteResult::rejected)
                 terminal.paste(request, true);
@@ -178,8 +179,12 @@ bool TerminalView::sendKittyPasteEvent(KittyClipboardLocation location)
     if (!terminal_)
         return false;
     refreshKittyClipboardCapabilities();
-    if (!withTerminal([location](Terminal& terminal) { return terminal.canSendKittyPasteEvent(location); },
-                      "sendKittyPasteEvent(location:)"))
+    if (!withTerminal(
+            [location](Terminal& terminal) {
+                terminal.terminalLock().assumeHeldByCaller();
+                return terminal.canSendKittyPasteEvent(location);
+            },
+            "sendKittyPasteEvent(location:)"))
         return false;
     std::optional<TerminalClipboardSnapshot> snapshot = kittyClipboardSnapshot(location);
     if (!snapshot)
@@ -187,6 +192,7 @@ bool TerminalView::sendKittyPasteEvent(KittyClipboardLocation location)
     ensureCaretIsVisible();
     const TerminalPasteResult result = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             return terminal.paste(TerminalPasteRequest(std::move(*snapshot), std::nullopt), false);
         },
         "sendKittyPasteEvent(location:)");

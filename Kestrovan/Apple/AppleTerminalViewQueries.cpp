@@ -41,6 +41,7 @@ std::optional<int> TerminalView::previousSemanticPromptRow()
         return std::nullopt;
     return withTerminal(
         [](Terminal& terminal) -> std::optional<int> {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.isCurrentBufferAlternate())
                 return std::nullopt;
             const Buffer& buffer = terminal.buffer();
@@ -64,6 +65,7 @@ std::optional<int> TerminalView::nextSemanticPromptRow()
         return std::nullopt;
     return withTerminal(
         [](Terminal& terminal) -> std::optional<int> {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.isCurrentBufferAlternate())
                 return std::nullopt;
             const Buffer& buffer = terminal.buffer();
@@ -95,7 +97,12 @@ void TerminalView::setCursorStyle(CursorStyle style)
 {
     // The terminal tells the view of the new style (`cursorStyleChanged`), which restyles the caret.
     if (terminal_)
-        withTerminal([style](Terminal& terminal) { terminal.setCursorStyle(style); }, "setCursorStyle(_:)");
+        withTerminal(
+            [style](Terminal& terminal) {
+                terminal.terminalLock().assumeHeldByCaller();
+                terminal.setCursorStyle(style);
+            },
+            "setCursorStyle(_:)");
     requestRedraw();
 }
 
@@ -114,8 +121,12 @@ int TerminalView::maximumBidiParagraphRows()
 {
     if (!terminal_)
         return 1;
-    return withTerminal([](Terminal& terminal) { return terminal.options().maximumBidiParagraphRows; },
-                        "maximumBidiParagraphRows");
+    return withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.options().maximumBidiParagraphRows;
+        },
+        "maximumBidiParagraphRows");
 }
 
 void TerminalView::setMaximumBidiParagraphRows(int rows)
@@ -128,8 +139,12 @@ KittyKeyboardFlags TerminalView::keyboardEnhancementFlags()
 {
     if (!terminal_)
         return KittyKeyboardFlags();
-    return withTerminal([](Terminal& terminal) { return terminal.keyboardEnhancementFlags(); },
-                        "keyboardEnhancementFlags");
+    return withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.keyboardEnhancementFlags();
+        },
+        "keyboardEnhancementFlags");
 }
 
 // --- Snapshots -----------------------------------------------------------------------------------
@@ -162,7 +177,10 @@ std::optional<std::vector<uint8_t>> TerminalView::getBufferAsData(Terminal::Buff
     if (!terminal_)
         return std::nullopt;
     return withTerminal(
-        [kind, encoding](Terminal& terminal) { return kestrovan::getBufferAsData(terminal, kind, encoding); },
+        [kind, encoding](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return kestrovan::getBufferAsData(terminal, kind, encoding);
+        },
         "getBufferAsData(kind:encoding:)");
 }
 

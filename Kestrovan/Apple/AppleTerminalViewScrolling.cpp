@@ -109,9 +109,12 @@ bool TerminalView::moveViewportLocked(Terminal& terminal, int row)
 
 void TerminalView::scrollTo(int row, bool notifyAccessibility)
 {
-    const bool moved =
-        withTerminal([this, row](Terminal& terminal) { return moveViewportLocked(terminal, row); },
-                     "scrollTo(row:notifyAccessibility:)");
+    const bool moved = withTerminal(
+        [this, row](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return moveViewportLocked(terminal, row);
+        },
+        "scrollTo(row:notifyAccessibility:)");
     if (!moved)
         return;
     setMailboxSuppressAccessibility(!notifyAccessibility);
@@ -135,6 +138,7 @@ void TerminalView::scroll(double toPosition)
     };
     const Target target = withTerminal(
         [toPosition](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const double span = std::max(maxScrollOf(terminal), 0);
             const double scaled = std::trunc(toPosition * span);
             const int row = clampedRow(static_cast<int64_t>(std::clamp(scaled, -1.0, span + 1.0)), terminal);
@@ -146,7 +150,10 @@ void TerminalView::scroll(double toPosition)
         return;
     }
     withTerminal(
-        [this, &target](Terminal& terminal) { updateUserScrollingStateLocked(terminal, target.row); },
+        [this, &target](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            updateUserScrollingStateLocked(terminal, target.row);
+        },
         "scroll(toPosition:)");
 }
 
@@ -154,6 +161,7 @@ void TerminalView::pageUp()
 {
     const std::optional<int> row = withTerminal(
         [](Terminal& terminal) -> std::optional<int> {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.isCurrentBufferAlternate())
                 return std::nullopt;
             return std::max(terminal.buffer().yDisp() - terminal.rows(), 0);
@@ -171,6 +179,7 @@ void TerminalView::pageDown()
 {
     const std::optional<int> row = withTerminal(
         [](Terminal& terminal) -> std::optional<int> {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.isCurrentBufferAlternate())
                 return std::nullopt;
             return std::max(std::min(terminal.buffer().yDisp() + terminal.rows(), maxScrollOf(terminal)), 0);
@@ -187,6 +196,7 @@ void TerminalView::scrollUp(int lines)
 {
     const int row = withTerminal(
         [lines](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             return static_cast<int>(std::max<int64_t>(int64_t(terminal.buffer().yDisp()) - lines, 0));
         },
         "scrollUp(lines:)");
@@ -197,6 +207,7 @@ void TerminalView::scrollDown(int lines)
 {
     const int row = withTerminal(
         [lines](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const int64_t target =
                 std::min<int64_t>(int64_t(terminal.buffer().yDisp()) + lines, maxScrollOf(terminal));
             return static_cast<int>(std::max<int64_t>(target, 0));
@@ -209,6 +220,7 @@ void TerminalView::ensureCaretIsVisible()
 {
     const std::optional<int> row = withTerminal(
         [](Terminal& terminal) -> std::optional<int> {
+            terminal.terminalLock().assumeHeldByCaller();
             // While a program holds synchronized output the screen must not move under it.
             if (terminal.synchronizedOutputActive())
                 return std::nullopt;
@@ -227,7 +239,12 @@ void TerminalView::ensureCaretIsVisible()
 
 void TerminalView::changeScrollback(std::optional<int> lines)
 {
-    withTerminal([lines](Terminal& terminal) { terminal.changeScrollback(lines); }, "changeScrollback(_:)");
+    withTerminal(
+        [lines](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.changeScrollback(lines);
+        },
+        "changeScrollback(_:)");
     setMailboxUpdateScroller();
     requestRedraw();
     if (const std::shared_ptr<TerminalViewDelegate> delegate = terminalDelegate())
@@ -239,6 +256,7 @@ void TerminalView::clearScrollback()
 {
     withTerminal(
         [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             // The normal screen's history goes, whichever screen is shown.
             terminal.clearScrollback();
         },

@@ -17,7 +17,12 @@ namespace kestrovan {
 
 void TerminalView::fullRedraw(const char* caller)
 {
-    withTerminal([](Terminal& terminal) { markWholeScreenLocked(terminal); }, caller);
+    withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            markWholeScreenLocked(terminal);
+        },
+        caller);
     requestRedraw();
 }
 
@@ -175,9 +180,12 @@ void TerminalView::setSuspendsRenderingWhenNotVisible(bool value)
 
 platform::Rect TerminalView::getOptimalFrameSize()
 {
-    const auto [cols, rows] =
-        withTerminal([](Terminal& terminal) { return std::pair(terminal.cols(), terminal.rows()); },
-                     "getOptimalFrameSize()");
+    const auto [cols, rows] = withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return std::pair(terminal.cols(), terminal.rows());
+        },
+        "getOptimalFrameSize()");
     KESTROVAN_ASSERT(cellDimension_.has_value(),
                      "TerminalView.getOptimalFrameSize: the cell is not measured");
     return platform::Rect{0, 0, cellDimension_->width * cols + reservedScrollerWidth(),

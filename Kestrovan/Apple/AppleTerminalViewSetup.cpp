@@ -146,6 +146,7 @@ void TerminalView::setupOptions(double width, double height)
         // Re-applying the options also returns the running program's modes to their power-on values.
         withTerminal(
             [&options](Terminal& terminal) {
+                terminal.terminalLock().assumeHeldByCaller();
                 terminal.setOptions(options);
                 terminal.setup(false);
             },
@@ -157,6 +158,7 @@ void TerminalView::setupOptions(double width, double height)
     CursorStyle style = CursorStyle::blinkBlock;
     withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             terminal.setBackgroundColor(defaultBackground);
             terminal.setForegroundColor(defaultForeground);
             selection_ = SelectionService::create(terminal_, false);
@@ -185,8 +187,12 @@ void TerminalView::setupOptions(double width, double height)
     renderOwner_->attach(terminal_, selection_, search_);
     refreshCachedViewState();
     const auto [pixelWidth, pixelHeight] = cellPixelSize();
-    withTerminal([&](Terminal& terminal) { terminal.updatePixelGeometry(pixelWidth, pixelHeight); },
-                 "setupOptions(width:height:)");
+    withTerminal(
+        [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.updatePixelGeometry(pixelWidth, pixelHeight);
+        },
+        "setupOptions(width:height:)");
     if (host_)
         host_->setNeedsDisplay();
 }
@@ -252,6 +258,7 @@ void TerminalView::resize(int cols, int rows)
     const auto [pixelWidth, pixelHeight] = cellPixelSize();
     withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             terminal.resize(cols, rows, CellPixelSize{pixelWidth, pixelHeight});
             // A font change starts the program's screen state afresh (margins, modes), as DECSTR does.
             terminal.softReset();
@@ -283,6 +290,7 @@ bool TerminalView::processSizeChange(platform::Size newSize)
     const auto [pixelWidth, pixelHeight] = cellPixelSize();
     const bool changed = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.cols() == cols && terminal.rows() == rows) {
                 terminal.updatePixelGeometry(pixelWidth, pixelHeight);
                 return false;
@@ -315,8 +323,12 @@ bool TerminalView::remeasureCellDimensionIfBackingScaleChanged()
     refreshCachedViewState();
     const platform::Size size = frameSize();
     processSizeChange(size);
-    withTerminal([](Terminal& terminal) { markWholeScreenLocked(terminal); },
-                 "remeasureCellDimensionIfBackingScaleChanged()");
+    withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            markWholeScreenLocked(terminal);
+        },
+        "remeasureCellDimensionIfBackingScaleChanged()");
     queueSizeChange(size);
     if (caretView_) {
         caretView_->setFrame(platform::Rect{caretView_->frame().x, caretView_->frame().y,

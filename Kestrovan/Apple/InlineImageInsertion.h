@@ -17,6 +17,7 @@
 #pragma once
 
 #include "Kestrovan/ImageSizeRequest.h"
+#include "Kestrovan/Terminal.h"
 #include "Platform/Graphics/Geometry.h"
 #include "Platform/Graphics/NativeImage.h"
 
@@ -93,18 +94,18 @@ cutInlineImageStrips(const std::shared_ptr<const platform::NativeImage>& picture
 /// of strips attached.
 int insertImage(const std::shared_ptr<const platform::NativeImage>& picture, Terminal& terminal,
                 ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio,
-                const std::optional<InlineImageMetrics>& metrics);
+                const std::optional<InlineImageMetrics>& metrics) REQUIRES(terminal.terminalLock());
 
 /// An OSC 1337 file: a PNG of at most `maximumDecodedPixels` is decoded and inserted; anything
 /// else is dropped. Returns the number of strips attached.
 int createImage(Terminal& terminal, std::span<const uint8_t> data, ImageSizeRequest width,
                 ImageSizeRequest height, bool preserveAspectRatio,
-                const std::optional<InlineImageMetrics>& metrics);
+                const std::optional<InlineImageMetrics>& metrics) REQUIRES(terminal.terminalLock());
 
 /// A Sixel bitmap (`width` x `height` RGBA pixels, alpha premultiplied), taken over: inserted at
 /// the whole text area's width when it is wider (pixels against points) than the text area, else
 /// at its own size, keeping its aspect. Returns the number of strips attached.
 int createImageFromBitmap(Terminal& terminal, std::vector<uint8_t>& bytes, int width, int height,
-                          const std::optional<InlineImageMetrics>& metrics);
+                          const std::optional<InlineImageMetrics>& metrics) REQUIRES(terminal.terminalLock());
 
 } // namespace kestrovan

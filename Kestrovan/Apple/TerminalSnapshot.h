@@ -25,6 +25,7 @@
 #include "Kestrovan/Character.h"
 #include "Kestrovan/Color.h"
 #include "Kestrovan/CursorStyle.h"
+#include "Kestrovan/Terminal.h"
 
 #include <cstdint>
 #include <memory>
@@ -162,7 +163,8 @@ private:
 
     void synchronizeArena(const CellArena& source);
     std::optional<std::vector<LinkMatch::RowRange>> settleLinkHighlight(Terminal& terminal,
-                                                                        const FrameViewState& viewState);
+                                                                        const FrameViewState& viewState)
+        REQUIRES(terminal.terminalLock());
     void sizeRows(const Buffer& buffer);
     void refreshRow(size_t index, Terminal& terminal, const Buffer& buffer, const FrameViewState& viewState,
                     bool bidiSettingsChanged);

@@ -73,6 +73,7 @@ void LocalProcessTerminalView::askToReadClipboard(const std::string& selection)
             const std::string content = text.value_or(std::string());
             view->withTerminal(
                 [&](Terminal& terminal) {
+                    terminal.terminalLock().assumeHeldByCaller();
                     terminal.completeClipboardRead(
                         selection,
                         std::span(reinterpret_cast<const uint8_t*>(content.data()), content.size()));

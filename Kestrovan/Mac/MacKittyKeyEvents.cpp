@@ -289,6 +289,7 @@ bool MacTerminalView::sendKittyEvent(const KittyKeyEvent& event)
     const bool viewSendsControlH = backspaceSendsControlH;
     const Modes modes = withTerminal(
         [viewSendsControlH](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             return Modes{terminal.keyboardEnhancementFlags(),
                          KittyKeyboardEncoder::Switches{terminal.mode(TerminalMode::applicationCursor),
                                                         terminal.mode(TerminalMode::applicationKeypad),

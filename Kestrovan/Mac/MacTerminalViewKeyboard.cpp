@@ -64,21 +64,34 @@ std::string_view asView(const std::vector<uint8_t>& bytes)
 
 KittyKeyboardFlags MacTerminalView::activeKittyFlags(const char* caller)
 {
-    return withTerminal([](Terminal& terminal) { return terminal.keyboardEnhancementFlags(); }, caller);
+    return withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.keyboardEnhancementFlags();
+        },
+        caller);
 }
 
 bool MacTerminalView::applicationCursor(const char* caller)
 {
-    return withTerminal([](Terminal& terminal) { return terminal.mode(TerminalMode::applicationCursor); },
-                        caller);
+    return withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.mode(TerminalMode::applicationCursor);
+        },
+        caller);
 }
 
 bool MacTerminalView::backspaceKeySendsControlH()
 {
     if (backspaceSendsControlH)
         return true;
-    return withTerminal([](Terminal& terminal) { return terminal.mode(TerminalMode::backarrowKeyMode); },
-                        "backspaceKeySendsControlH");
+    return withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return terminal.mode(TerminalMode::backarrowKeyMode);
+        },
+        "backspaceKeySendsControlH");
 }
 
 void MacTerminalView::sendBytes(std::string_view bytes)
@@ -167,6 +180,7 @@ bool MacTerminalView::handleViewChord(const KeyEvent& event)
         return false;
     const std::optional<int> target = withTerminal(
         [key](Terminal& terminal) -> std::optional<int> {
+            terminal.terminalLock().assumeHeldByCaller();
             if (terminal.isCurrentBufferAlternate())
                 return std::nullopt;
             const Buffer& buffer = terminal.buffer();

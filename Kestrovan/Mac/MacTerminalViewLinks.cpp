@@ -46,6 +46,7 @@ std::optional<MacTerminalView::LinkLookup> MacTerminalView::lookUpLink(Position 
 {
     return withTerminal(
         [&](Terminal& terminal) -> std::optional<LinkLookup> {
+            terminal.terminalLock().assumeHeldByCaller();
             const Buffer& buffer = terminal.buffer();
             const int count = buffer.lines().count();
             if (count < 1)
@@ -157,7 +158,12 @@ void MacTerminalView::applyReportedLink(const std::optional<LinkLookup>& lookup)
 
 void MacTerminalView::markWholeScreenForLinks()
 {
-    withTerminal([](Terminal& terminal) { terminal.updateFullScreen(); }, "flagsChanged(with:)");
+    withTerminal(
+        [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            terminal.updateFullScreen();
+        },
+        "flagsChanged(with:)");
     requestRedraw();
 }
 

@@ -157,6 +157,7 @@ bool MacTerminalView::sendPointerReport(TerminalMouseAction action, TerminalMous
 {
     const MouseReport report = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const MouseHit hit = calculateMouseHitLocked(event.location);
             // Reports name screen cells: the row within the visible screen.
             const int64_t screenRow = std::clamp<int64_t>(hit.grid.row - terminal.buffer().yDisp(), 0,
@@ -204,6 +205,7 @@ void MacTerminalView::leftMouseDown(const MouseEvent& event)
     };
     const Decision decision = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             terminal.terminalLock().preconditionLocked();
             const MouseHit hit = calculateMouseHitLocked(event.location);
             press_->grid = hit.grid;
@@ -265,6 +267,7 @@ void MacTerminalView::leftMouseDragged(const MouseEvent& event)
     };
     const Step step = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const MouseHit hit = calculateMouseHitLocked(event.location);
             const int64_t yDisp = terminal.buffer().yDisp();
             return Step{hit, yDisp, releaseHeldOptionPressForDragLocked(event.location, hit, yDisp)};
@@ -294,6 +297,7 @@ void MacTerminalView::leftMouseUp(const MouseEvent& event)
     if (std::optional<MouseEvent> held = std::exchange(press_->heldOptionPress, std::nullopt)) {
         const bool reports = withTerminal(
             [&](Terminal& terminal) {
+                terminal.terminalLock().assumeHeldByCaller();
                 return reportsMouseLocked(terminal, held->modifierFlags) &&
                        terminal.mouseMode() != MouseMode::off;
             },
@@ -318,6 +322,7 @@ void MacTerminalView::leftMouseUp(const MouseEvent& event)
     press_.reset();
     withTerminal(
         [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             terminal.terminalLock().preconditionLocked();
             terminal.endPrimaryPointerPress();
         },
@@ -331,6 +336,7 @@ void MacTerminalView::otherMouseDown(const MouseEvent& event, TerminalMouseButto
     reportedPress_[slotOf(button)] = false;
     const bool reports = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             return allowMouseReporting && !shiftBypassesMouseReportingLocked(terminal, event.modifierFlags) &&
                    terminal.mouseMode() != MouseMode::off;
         },

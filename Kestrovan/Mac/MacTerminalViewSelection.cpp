@@ -68,6 +68,7 @@ void MacTerminalView::localMouseDown(const MouseEvent& event, const MouseHit& hi
     const bool shift = event.modifierFlags.has(ModifierFlags::shift);
     press_->changedSelection = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             SelectionService& selection = *this->selection();
             if (event.clickCount == 2) {
                 selection.selectWordOrExpression(hit.grid, terminal.buffer());
@@ -134,6 +135,7 @@ void MacTerminalView::localMouseDragged(const MouseEvent& event, const MouseHit&
     const bool heldPressJustDragged = press_->optionDragIsLocal && !press_->didSelectionDrag;
     const int rows = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             dragSelectionLocked(event.location, hit, heldPressJustDragged || !selection()->active());
             return terminal.rows();
         },
@@ -154,6 +156,7 @@ void MacTerminalView::localMouseUp(const MouseEvent& event)
     // A press and release whose drag events never came (a fast flick) still select.
     const bool completed = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const MouseHit hit = calculateMouseHitLocked(event.location);
             const int64_t yDisp = terminal.buffer().yDisp();
             const bool released = releaseHeldOptionPressForDragLocked(event.location, hit, yDisp);
@@ -178,6 +181,7 @@ bool MacTerminalView::routeSemanticPromptClick(const MouseHit& hit, ModifierFlag
     const SemanticPromptClickModifiers promptKeys = promptModifiers(modifiers);
     const bool handled = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const bool activeNow = selection()->active();
             const SemanticPromptPointerSnapshot snapshot(press_->selectionWasActive, false, 1, true,
                                                          activeNow);
@@ -255,6 +259,7 @@ void MacTerminalView::scrollingTimerElapsed()
     const int delta = autoScrollDelta_;
     const int target = withTerminal(
         [delta](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const Buffer& buffer = terminal.buffer();
             int64_t top = int64_t(buffer.yDisp()) + delta;
             if (delta > 0)

@@ -120,6 +120,7 @@ std::pair<int64_t, int64_t> MacTerminalView::selectedRange()
 {
     return withTerminal(
         [this](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const int64_t cols = terminal.cols();
             if (selection() && selection()->active()) {
                 const Position start = selection()->start;
@@ -142,8 +143,12 @@ int64_t MacTerminalView::characterIndex(platform::Point point)
         return 0;
     const auto column = static_cast<int64_t>(point.x / cell->width);
     const auto row = static_cast<int64_t>((frameSize().height - point.y) / cell->height);
-    return withTerminal([&](Terminal& terminal) { return row * terminal.cols() + column; },
-                        "characterIndex(for:)");
+    return withTerminal(
+        [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
+            return row * terminal.cols() + column;
+        },
+        "characterIndex(for:)");
 }
 
 void MacTerminalView::updateMarkedTextOverlay()
@@ -170,6 +175,7 @@ void MacTerminalView::updateMarkedTextOverlay()
     style.cell = *cell;
     withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const bool reverse = crossThreadState().reverseColorsActive;
             const platform::NativeColor fg = reverse ? nativeBackgroundColor() : nativeForegroundColor();
             const platform::NativeColor bg = reverse ? nativeForegroundColor() : nativeBackgroundColor();

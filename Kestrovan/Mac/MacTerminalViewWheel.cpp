@@ -71,6 +71,7 @@ void MacTerminalView::scrollWheel(const platform::ScrollEvent& event)
     };
     const Decision decision = withTerminal(
         [&](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             const bool alternate = terminal.isCurrentBufferAlternate();
             Decision result;
             result.lineCount = terminal.buffer().lines().count();
@@ -118,6 +119,7 @@ void MacTerminalView::scrollWheel(const platform::ScrollEvent& event)
                   up ? "route=scrollback direction=up" : "route=scrollback direction=down");
         const int target = withTerminal(
             [up, count](Terminal& terminal) {
+                terminal.terminalLock().assumeHeldByCaller();
                 const int64_t yDisp = terminal.buffer().yDisp();
                 const int64_t newest = int64_t(terminal.buffer().lines().count()) - terminal.rows();
                 const int64_t top = up ? yDisp - count : std::min<int64_t>(yDisp + count, newest);

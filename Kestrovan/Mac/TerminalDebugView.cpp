@@ -53,6 +53,7 @@ TerminalDebugView::Snapshot TerminalDebugView::takeSnapshot()
 {
     return terminal_->withTerminal(
         [](Terminal& terminal) {
+            terminal.terminalLock().assumeHeldByCaller();
             Snapshot snapshot;
             const Buffer& buffer = terminal.buffer();
             const CircularBufferLineList& ring = buffer.lines();

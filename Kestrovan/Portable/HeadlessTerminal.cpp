@@ -114,7 +114,10 @@ void HeadlessTerminal::scanForSubmission(const std::shared_ptr<Terminal>& termin
         return;
     // The registration's own lock is a leaf lock, so the terminal is taken out of it before the
     // terminal lock is taken.
-    terminal->terminalLock().withLock([&] { terminal->registerUserInput(bytes); });
+    {
+        TerminalLockGuard guard(terminal->terminalLock());
+        terminal->registerUserInput(bytes);
+    }
 }
 
 // --- Snapshots and settings ----------------------------------------------------------------------
@@ -134,18 +137,27 @@ TerminalContentSnapshot HeadlessTerminal::terminalContentSnapshot(const Terminal
 
 void HeadlessTerminal::changeScrollback(std::optional<int> lines)
 {
-    terminal_->terminalLock().withLock([&] { terminal_->changeScrollback(lines); });
+    {
+        TerminalLockGuard guard(terminal_->terminalLock());
+        terminal_->changeScrollback(lines);
+    }
 }
 
 void HeadlessTerminal::setTerminalVisibility(TerminalVisibility visibility)
 {
     // Records the visibility and reports a change when the program asked for such reports.
-    terminal_->terminalLock().withLock([&] { terminal_->setTerminalVisibility(visibility); });
+    {
+        TerminalLockGuard guard(terminal_->terminalLock());
+        terminal_->setTerminalVisibility(visibility);
+    }
 }
 
 void HeadlessTerminal::updatePixelGeometry(int cellWidth, int cellHeight)
 {
-    terminal_->terminalLock().withLock([&] { terminal_->updatePixelGeometry(cellWidth, cellHeight); });
+    {
+        TerminalLockGuard guard(terminal_->terminalLock());
+        terminal_->updatePixelGeometry(cellWidth, cellHeight);
+    }
 }
 
 // --- As the process's delegate -------------------------------------------------------------------
@@ -153,7 +165,10 @@ void HeadlessTerminal::updatePixelGeometry(int cellWidth, int cellHeight)
 void HeadlessTerminal::dataReceived(std::span<const uint8_t> slice)
 {
     std::lock_guard guard(callbackLock_);
-    terminal_->terminalLock().withLock([&] { terminal_->feed(slice); });
+    {
+        TerminalLockGuard guard(terminal_->terminalLock());
+        terminal_->feed(slice);
+    }
 }
 
 void HeadlessTerminal::processFailedToStart(LocalProcess& /*source*/, const LocalProcessError& error)
@@ -170,7 +185,10 @@ void HeadlessTerminal::processFailedToStart(LocalProcess& /*source*/, const Loca
 void HeadlessTerminal::processTerminated(LocalProcess& /*source*/, std::optional<int32_t> exitCode)
 {
     std::lock_guard guard(callbackLock_);
-    terminal_->terminalLock().withLock([&] { terminal_->programStatusProcessExited(); });
+    {
+        TerminalLockGuard guard(terminal_->terminalLock());
+        terminal_->programStatusProcessExited();
+    }
     if (onEnd_)
         onEnd_(exitCode);
 }

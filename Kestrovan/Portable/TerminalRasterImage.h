@@ -11,6 +11,7 @@
 
 #include "Kestrovan/ImageSizeRequest.h"
 #include "Kestrovan/Locked.h"
+#include "Kestrovan/Terminal.h"
 
 #include <cstdint>
 #include <memory>
@@ -78,7 +79,7 @@ struct TerminalRasterPlacement
 /// than 65535 points or to more than 4096 rows are ignored.
 void insertRasterImage(Terminal& terminal, const std::shared_ptr<TerminalRasterImage>& image, int cellWidth,
                        int cellHeight, ImageSizeRequest width, ImageSizeRequest height,
-                       bool preserveAspectRatio);
+                       bool preserveAspectRatio) REQUIRES(terminal.terminalLock());
 
 /// The raster slices on the visible rows, top row first, each row's in the order they were attached.
 std::vector<TerminalRasterPlacement> rasterImagePlacements(const Terminal& terminal);

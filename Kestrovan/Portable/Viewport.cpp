@@ -31,6 +31,7 @@ TerminalViewportState viewportState(Terminal& terminal)
 void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
 {
     terminal.terminalLock().withLock([&] {
+        terminal.terminalLock().assumeHeldByCaller();
         const Buffer& buffer = terminal.buffer();
         const int64_t maximum = std::max<int64_t>(buffer.lines().count() - terminal.rows(), 0);
         const int64_t current = buffer.yDisp();
@@ -54,6 +55,7 @@ void scrollViewport(Terminal& terminal, int64_t value, bool absolute)
 void feedPreservingSelection(Terminal& terminal, std::span<const uint8_t> bytes, SelectionService& selection)
 {
     terminal.terminalLock().withLock([&] {
+        terminal.terminalLock().assumeHeldByCaller();
         const bool ours = selection.terminal().get() == &terminal;
         const auto captured = ours ? selection.captureSelectedContent() : std::nullopt;
         terminal.feed(bytes);
@@ -68,6 +70,7 @@ bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t a
                      int64_t row, uint32_t mode)
 {
     return terminal.terminalLock().withLock([&] {
+        terminal.terminalLock().assumeHeldByCaller();
         if (selection.terminal().get() != &terminal || action > 3 || mode > 3)
             return false;
         switch (static_cast<TerminalSelectionAction>(action)) {
@@ -98,6 +101,7 @@ bool updateSelection(Terminal& terminal, SelectionService& selection, uint32_t a
 TerminalSelectionState selectionState(Terminal& terminal, SelectionService& selection)
 {
     return terminal.terminalLock().withLock([&] {
+        terminal.terminalLock().assumeHeldByCaller();
         TerminalSelectionState state;
         state.viewport = viewportStateLocked(terminal);
         state.active = selection.active() && selection.hasSelectionRange();

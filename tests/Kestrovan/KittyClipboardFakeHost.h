@@ -206,6 +206,7 @@ struct ClipboardFixture
     std::string exchange(const std::string& body)
     {
         host->sends.clear();
+        const TerminalUnsharedScope unshared(terminal->terminalLock());
         terminal->feed("\x1b]5522;" + body + "\x1b\\");
         settle();
         return host->sent();

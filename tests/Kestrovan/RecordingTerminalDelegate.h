@@ -297,6 +297,7 @@ inline std::string eightBitReply(std::string_view sevenBit)
 /// top left corner also in origin mode.
 inline void moveCursor(Terminal& terminal, int col, int row)
 {
+    const TerminalUnsharedScope unshared(terminal.terminalLock());
     const Buffer& buffer = terminal.buffer();
     if (terminal.mode(TerminalMode::originMode)) {
         row -= buffer.scrollTop();

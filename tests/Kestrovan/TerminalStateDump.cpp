@@ -520,6 +520,7 @@ void DumpedTerminal::feed(std::span<const uint8_t> bytes)
     std::vector<std::string>& log = delegate_->calls;
     auto previous =
         setDiagnosticSink([&log](std::string_view line) { log.push_back("diag " + std::string(line)); });
+    const TerminalUnsharedScope unshared(terminal_->terminalLock());
     terminal_->feed(bytes);
     setDiagnosticSink(std::move(previous));
 }
@@ -535,6 +536,7 @@ void DumpedTerminal::resize(int cols, int rows)
     log.push_back("resize " + std::to_string(cols) + "x" + std::to_string(rows));
     auto previous =
         setDiagnosticSink([&log](std::string_view line) { log.push_back("diag " + std::string(line)); });
+    const TerminalUnsharedScope unshared(terminal_->terminalLock());
     terminal_->resize(cols, rows);
     setDiagnosticSink(std::move(previous));
 }

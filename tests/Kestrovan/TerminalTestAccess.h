@@ -13,6 +13,7 @@ struct TerminalTestAccess
     /// The buffer in use (or either buffer), writable.
     static Buffer& buffer(Terminal& terminal, Terminal::BufferKind kind = Terminal::BufferKind::active)
     {
+        const TerminalUnsharedScope unshared(terminal.terminalLock());
         if (kind == Terminal::BufferKind::normal)
             return *terminal.normalBuffer_;
         if (kind == Terminal::BufferKind::alt)
@@ -24,6 +25,7 @@ struct TerminalTestAccess
     static void scrollInPlaceRegionFast(Terminal& terminal, int scrollTop, int scrollBottom, int topRow,
                                         int bottomRow)
     {
+        const TerminalUnsharedScope unshared(terminal.terminalLock());
         terminal.scrollInPlaceRegionFast(*terminal._buffer, scrollTop, scrollBottom, topRow, bottomRow,
                                          false);
     }
