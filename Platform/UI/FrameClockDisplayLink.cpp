@@ -68,6 +68,25 @@ void FrameClockDisplayLink::start()
     requestFrame();
 }
 
+void FrameClockDisplayLink::expediteTick()
+{
+    // After each frame, GDK's frame clock waits a refresh interval before the next one, measured
+    // on a grid of whole intervals from its first frame, even where nothing waits for a vertical
+    // blank (X11 without a compositor): content that arrives within that time waits on average
+    // half an interval, up to one and a half. The clock keeps that wait as a timeout source on the
+    // default main context that carries the clock as its data; moving its ready time to now runs
+    // the whole frame cycle (update, layout, paint) at the next main-loop iteration. The clock
+    // then measures the next wait from its grid again, so frames for other content keep their
+    // pace. A clock waiting for the compositor (frozen) keeps no such source: nothing to move.
+    if (!running_ || !clock_)
+        return;
+    GSource* pending = g_main_context_find_source_by_funcs_user_data(nullptr, &g_timeout_funcs, clock_);
+    if (!pending)
+        return;
+    g_source_set_ready_time(pending, 0);
+    ++expeditedTicks_;
+}
+
 void FrameClockDisplayLink::pause()
 {
     // A frame already asked for comes anyway; its tick finds the link paused and does nothing.
