@@ -140,6 +140,8 @@ std::string windowRecord(const TerminalWindow& window, size_t index)
     record("width", number(gtk_widget_get_width(GTK_WIDGET(gtkWindow))));
     record("height", number(gtk_widget_get_height(GTK_WIDGET(gtkWindow))));
     record("tabs", number(tabs.size()))("selected", selected);
+    GskRenderer* renderer = gtk_native_get_renderer(GTK_NATIVE(gtkWindow));
+    record("toolkit-renderer", std::string(renderer ? G_OBJECT_TYPE_NAME(renderer) : ""));
     return record.str();
 }
 

@@ -19,23 +19,16 @@
 // once per round, in turn, so machine load falls on all alike; the load average is printed. On a
 // machine shared with other work, run it at a raised priority (`nice -n -15`, as root), which
 // every terminal and the X server inherit alike.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
+#include "XTerminalProbe.h"
+
 #include <X11/keysym.h>
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <optional>
 #include <random>
-#include <set>
 #include <string>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -43,15 +36,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
+using Clock = ProbeClock;
 
-constexpr int promptCells = 8;
 constexpr int keysPerLine = 60;
-
-double milliseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
 
 // --- The echo child --------------------------------------------------------------------------------
 
@@ -81,176 +69,7 @@ int runEchoChild()
     }
 }
 
-// --- The X server ----------------------------------------------------------------------------------
-
-bool isMagenta(unsigned long pixel)
-{
-    const unsigned red = (pixel >> 16) & 0xff, green = (pixel >> 8) & 0xff, blue = pixel & 0xff;
-    return red > 200 && green < 80 && blue > 200;
-}
-
-bool isGreen(unsigned long pixel)
-{
-    const unsigned red = (pixel >> 16) & 0xff, green = (pixel >> 8) & 0xff, blue = pixel & 0xff;
-    return green > 200 && red < 80 && blue < 80;
-}
-
-/// Top-level windows that are mapped.
-std::set<Window> viewableWindows(Display* display)
-{
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    std::set<Window> windows;
-    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
-        return windows;
-    for (unsigned index = 0; index < count; ++index) {
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, children[index], &attributes) &&
-            attributes.map_state == IsViewable && attributes.width > 100 && attributes.height > 100)
-            windows.insert(children[index]);
-    }
-    if (children)
-        XFree(children);
-    return windows;
-}
-
-/// Where the prompt is in a window: its first cell's left and top edges and one cell's size.
-struct Grid
-{
-    int left = 0, top = 0;
-    double cellWidth = 0, cellHeight = 0;
-};
-
-/// Finds the magenta prompt in `window`; nothing while it is not (fully) drawn.
-std::optional<Grid> findPrompt(Display* display, Window window)
-{
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes))
-        return std::nullopt;
-    XImage* image = XGetImage(display, window, 0, 0, unsigned(attributes.width), unsigned(attributes.height),
-                              AllPlanes, ZPixmap);
-    if (!image)
-        return std::nullopt;
-    int minX = attributes.width, minY = attributes.height, maxX = -1, maxY = -1;
-    for (int y = 0; y < attributes.height; ++y)
-        for (int x = 0; x < attributes.width; ++x)
-            if (isMagenta(XGetPixel(image, x, y))) {
-                minX = std::min(minX, x), maxX = std::max(maxX, x);
-                minY = std::min(minY, y), maxY = std::max(maxY, y);
-            }
-    XDestroyImage(image);
-    if (maxX < 0 || maxX - minX + 1 < promptCells * 3)
-        return std::nullopt;
-    Grid grid;
-    grid.left = minX;
-    grid.top = minY;
-    grid.cellWidth = double(maxX - minX + 1) / promptCells;
-    grid.cellHeight = maxY - minY + 1;
-    return grid;
-}
-
-/// The colour at the centre of cell (`row`, `column`) counted from the prompt's first cell.
-unsigned long cellPixel(Display* display, Window window, const Grid& grid, int row, int column)
-{
-    const int x = grid.left + int((column + 0.5) * grid.cellWidth);
-    const int y = grid.top + int((row + 0.5) * grid.cellHeight);
-    XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image)
-        return 0;
-    const unsigned long pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    return pixel;
-}
-
-void pressKey(Display* display, KeySym symbol)
-{
-    const KeyCode code = XKeysymToKeycode(display, symbol);
-    XTestFakeKeyEvent(display, code, True, CurrentTime);
-    XTestFakeKeyEvent(display, code, False, CurrentTime);
-    XFlush(display);
-}
-
-// --- One terminal ----------------------------------------------------------------------------------
-
-struct Terminal
-{
-    std::string name;
-    std::vector<std::string> command;
-};
-
-/// A started terminal with its window and prompt found.
-struct Running
-{
-    pid_t pid = -1;
-    Window window = 0;
-    Grid grid;
-    double startupMs = 0;
-};
-
-long residentKiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-void stop(Running& running)
-{
-    if (running.pid > 0) {
-        kill(running.pid, SIGTERM);
-        int status = 0;
-        const auto limit = Clock::now() + std::chrono::seconds(5);
-        while (waitpid(running.pid, &status, WNOHANG) == 0) {
-            if (Clock::now() > limit) {
-                kill(running.pid, SIGKILL);
-                waitpid(running.pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    running.pid = -1;
-}
-
-/// Starts `terminal` and waits for its prompt; nothing when it did not show one within 10 s.
-std::optional<Running> start(Display* display, const Terminal& terminal)
-{
-    const std::set<Window> before = viewableWindows(display);
-    Running running;
-    const Clock::time_point started = Clock::now();
-    running.pid = fork();
-    if (running.pid == 0) {
-        std::vector<char*> arguments;
-        for (const std::string& argument : terminal.command)
-            arguments.push_back(const_cast<char*>(argument.c_str()));
-        arguments.push_back(nullptr);
-        execvp(arguments[0], arguments.data());
-        _exit(127);
-    }
-    const auto limit = started + std::chrono::seconds(10);
-    while (Clock::now() < limit) {
-        if (!running.window) {
-            for (Window window : viewableWindows(display))
-                if (!before.count(window))
-                    running.window = window;
-        }
-        if (running.window) {
-            if (const std::optional<Grid> grid = findPrompt(display, running.window)) {
-                running.startupMs = milliseconds(Clock::now() - started);
-                running.grid = *grid;
-                return running;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    std::fprintf(stderr, "%s showed no prompt within 10 s\n", terminal.name.c_str());
-    stop(running);
-    return std::nullopt;
-}
+// --- Typing ----------------------------------------------------------------------------------------
 
 /// Types `keys` spaces at pauses drawn from [`minimumMs`, `maximumMs`] and returns each key's
 /// latency to its green cell. `row` and `column` are where the next echo goes; they move on.
@@ -304,27 +123,11 @@ std::vector<double> type(Display* display, Running& running, int keys, double mi
     return latencies;
 }
 
-double percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
-}
-
 struct Results
 {
     std::vector<double> idle, fast, startup;
     std::vector<long> residentKiB;
 };
-
-std::string loadAverage()
-{
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
 
 } // namespace
 
@@ -340,25 +143,12 @@ int main(int argc, char** argv)
             rounds = std::max(1, std::atoi(argv[index + 1]));
         else if (std::strcmp(argv[index], "--keys") == 0)
             keys = std::max(10, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--renderers") == 0) {
-            std::string list = argv[index + 1];
-            for (size_t start = 0; start <= list.size();) {
-                const size_t end = std::min(list.find(',', start), list.size());
-                if (end > start)
-                    renderers.push_back(list.substr(start, end - start));
-                start = end + 1;
-            }
-        }
+        else if (std::strcmp(argv[index], "--renderers") == 0)
+            renderers = commaSeparated(argv[index + 1]);
     }
-    // Windows come and go while they are looked at (a terminal's helper windows, the last one's
-    // closing): a request on one that is gone fails, and the answer is simply not used.
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    Display* display = XOpenDisplay(nullptr);
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!display || !XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
-        std::fprintf(stderr, "needs an X server with XTest (run under tools/gui/with-xvfb)\n");
+    Display* display = openProbeDisplay();
+    if (!display)
         return 1;
-    }
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
         return 1;

@@ -1,7 +1,8 @@
 // The terminal font from the bundle beside the executable, the system's monospaced font without
 // it, and the rendering preference: written to the settings file, followed by every pane in one
 // pass (on the CPU until the GPU renderer draws views), suspended in a hidden tab, and still
-// applied for the session when the settings folder cannot be written.
+// applied for the session when the settings folder cannot be written; and GTK's own renderer,
+// cairo on a machine without hardware GL unless the user chose one.
 #include "VeskDriver.h"
 
 #include <algorithm>
@@ -84,6 +85,26 @@ TEST(FontsAndRenderingGuiTests, TheRenderingPreferenceIsStoredAndEveryPaneFollow
         "on again");
     EXPECT_NE(readFile(vesk.settingsPath()).find("gpu=true"), std::string::npos);
     EXPECT_EQ(vesk.state().activePane()["rendering"], "cpu") << "no GPU renderer draws views yet";
+}
+
+TEST(FontsAndRenderingGuiTests, WithoutHardwareGLTheToolkitDrawsWithCairoUnlessTheUserChose)
+{
+    // LIBGL_ALWAYS_SOFTWARE makes every machine one without hardware GL; a name alone leaves the
+    // driver's GSK_RENDERER out.
+    const struct
+    {
+        std::vector<std::string> environment;
+        const char* renderer;
+    } rows[] = {
+        {{"GSK_RENDERER", "LIBGL_ALWAYS_SOFTWARE=1"}, "GskCairoRenderer"},
+        {{"GSK_RENDERER=gl", "LIBGL_ALWAYS_SOFTWARE=1"}, "GskGLRenderer"},
+        {{"GSK_RENDERER=cairo", "LIBGL_ALWAYS_SOFTWARE=1"}, "GskCairoRenderer"},
+    };
+    for (const auto& row : rows) {
+        Vesk vesk(LaunchOptions{"", row.environment});
+        ASSERT_TRUE(vesk.started()) << row.environment[0];
+        EXPECT_EQ(vesk.state().windows()[0]["toolkit-renderer"], row.renderer) << row.environment[0];
+    }
 }
 
 TEST(FontsAndRenderingGuiTests, AnUnwritableSettingsFolderIsLoggedAndTheChoiceStillApplies)

@@ -247,12 +247,14 @@ Vesk::Vesk(LaunchOptions options)
          {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "FONTCONFIG_FILE", "PATH"})
         if (const char* value = std::getenv(name))
             environment.push_back(std::string(name) + "=" + value);
-    // The caller's entries replace the driver's of the same name.
+    // The caller's entries replace the driver's of the same name; a name alone removes it.
     for (const std::string& entry : options.environment) {
-        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const size_t equals = entry.find('=');
+        const std::string name = equals == std::string::npos ? entry + "=" : entry.substr(0, equals + 1);
         std::erase_if(environment,
                       [&name](const std::string& existing) { return existing.rfind(name, 0) == 0; });
-        environment.push_back(entry);
+        if (equals != std::string::npos)
+            environment.push_back(entry);
     }
 
     pid_ = fork();

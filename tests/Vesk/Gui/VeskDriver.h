@@ -77,7 +77,8 @@ struct LaunchOptions
 {
     /// The executable; the build's by default.
     std::string executable;
-    /// Further environment, "NAME=value" each, in place of the driver's own of the same name.
+    /// Further environment, "NAME=value" each, in place of the driver's own of the same name; a
+    /// "NAME" alone leaves the driver's out.
     std::vector<std::string> environment;
 };
 
