@@ -173,8 +173,8 @@ TEST(FrameDriverTests, OnlyAnEchoAsksALinkThatResumesOnDemandToTickSooner)
     enum class Step
     {
         output, // a batch of output nobody typed for, parsed off the main thread
-        echo, // the user's input, then the output answering it
-        tick, // the link's clock ticks (when it runs)
+        echo,   // the user's input, then the output answering it
+        tick,   // the link's clock ticks (when it runs)
         hide,
         show,
     };
@@ -191,7 +191,10 @@ TEST(FrameDriverTests, OnlyAnEchoAsksALinkThatResumesOnDemandToTickSooner)
         {"an echo while the link waits for its tick", {output, echo, tick}, 1, 1},
         {"two echoes before the tick", {echo, echo, tick}, 2, 1},
         {"an echo right after a frame", {output, tick, echo, tick}, 1, 2},
-        {"a flood of output, a frame per tick", {output, output, tick, output, tick, output, output, tick}, 0, 3},
+        {"a flood of output, a frame per tick",
+         {output, output, tick, output, tick, output, output, tick},
+         0,
+         3},
         {"one echo amid a flood", {output, tick, output, echo, tick, output, tick}, 1, 3},
         {"output after an echo, before its frame, asks again", {echo, output, tick, output, tick}, 2, 2},
         {"an echo while hidden is hurried once shown", {hide, echo, tick, show, tick}, 1, 1},
