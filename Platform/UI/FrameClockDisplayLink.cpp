@@ -4,6 +4,13 @@
 
 namespace platform::gtk {
 
+namespace {
+
+/// On the frame clock: the frame counter of the cycle that an expedited tick moved forward.
+constexpr const char* expeditedCycleKey = "kestrovan-expedited-cycle";
+
+} // namespace
+
 FrameClockDisplayLink::FrameClockDisplayLink(GtkWidget* widget) : widget_(widget)
 {
     g_object_weak_ref(G_OBJECT(widget_), reinterpret_cast<GWeakNotify>(onWidgetGone), this);
@@ -84,6 +91,12 @@ void FrameClockDisplayLink::expediteTick()
     if (!pending)
         return;
     g_source_set_ready_time(pending, 0);
+    // The cycle is marked on the clock, which every view of the window shares: only the link that
+    // asked ticks in it, and the others keep their frames for the clock's next regular cycle, so
+    // a neighbour's stream of output still draws at most one frame per refresh.
+    expeditedCycle_ = gdk_frame_clock_get_frame_counter(clock_) + 1;
+    g_object_set_data(G_OBJECT(clock_), expeditedCycleKey,
+                      reinterpret_cast<void*>(intptr_t(expeditedCycle_)));
     ++expeditedTicks_;
 }
 
@@ -122,6 +135,14 @@ void FrameClockDisplayLink::onUpdate(GdkFrameClock* clock, void* data)
     auto* self = static_cast<FrameClockDisplayLink*>(data);
     if (!self->running_)
         return;
+    const int64_t cycle = gdk_frame_clock_get_frame_counter(clock);
+    const auto expedited = intptr_t(g_object_get_data(G_OBJECT(clock), expeditedCycleKey));
+    if (expedited == cycle && self->expeditedCycle_ != cycle) {
+        // Another link's expedited cycle: this one waits for the next regular one.
+        ++self->deferredTicks_;
+        self->requestFrame();
+        return;
+    }
     self->lastFrameTimeUs_ = gdk_frame_clock_get_frame_time(clock);
     // The handler runs from a copy, so it may replace the handler, pause or invalidate the link,
     // or even destroy it: only the liveness flag is read before anything else of the link is.

@@ -7,7 +7,7 @@
 // allows (at once when it has been idle for a refresh interval). A clock kept running on its own
 // would instead hold every start back to its next refresh. After each frame the clock holds the
 // next one back for a refresh interval; `expediteTick` lets one frame (an echo of typing) skip
-// that wait. Ticks start once the widget is realized
+// that wait; the window's other links sit that early cycle out. Ticks start once the widget is realized
 // and stop when it is unrealized or destroyed. A frame driver binds to it like to any other
 // display link.
 #pragma once
@@ -49,6 +49,8 @@ public:
     Counters counters() const override { return counters_; }
     /// Ticks asked to come sooner that found the clock's cycle waiting and moved it.
     uint64_t expeditedTicks() const { return expeditedTicks_; }
+    /// Cycles another link expedited, in which this one did not tick but waited for the next.
+    uint64_t deferredTicks() const { return deferredTicks_; }
 
     /// The frame time of the last tick in microseconds of the monotonic clock, or 0 before one.
     int64_t lastFrameTimeUs() const { return lastFrameTimeUs_; }
@@ -74,6 +76,9 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     int64_t lastFrameTimeUs_ = 0;
     uint64_t expeditedTicks_ = 0;
+    uint64_t deferredTicks_ = 0;
+    /// The frame counter of the clock's cycle this link last expedited.
+    int64_t expeditedCycle_ = -1;
     Counters counters_;
 };
 
