@@ -46,18 +46,6 @@ Buffer::~Buffer()
     selfRef_->clear();
 }
 
-void Buffer::setScrollTop(int value)
-{
-    if (value >= 0)
-        scrollTop_ = value;
-}
-
-void Buffer::setScrollBottom(int value)
-{
-    if (value >= 0)
-        scrollBottom_ = value;
-}
-
 int Buffer::getCorrectBufferLength(int rows) const
 {
     if (!hasScrollback_)

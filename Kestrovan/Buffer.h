@@ -159,9 +159,18 @@ public:
     int settledYBase() const { return yBase_ + deferredRowShift_; }
     void setYDisp(int value) { yDisp_ = value; }
     int scrollTop() const { return scrollTop_; }
-    void setScrollTop(int value);
+    /// Negative values are ignored, as by `setScrollBottom`.
+    void setScrollTop(int value)
+    {
+        if (value >= 0)
+            scrollTop_ = value;
+    }
     int scrollBottom() const { return scrollBottom_; }
-    void setScrollBottom(int value);
+    void setScrollBottom(int value)
+    {
+        if (value >= 0)
+            scrollBottom_ = value;
+    }
     int marginLeft() const { return marginLeft_; }
     void setMarginLeft(int value) { marginLeft_ = value; }
     int marginRight() const { return marginRight_; }

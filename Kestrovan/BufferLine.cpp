@@ -360,6 +360,21 @@ void BufferLine::replacePackedCells(int start, int end, PackedCell fill)
     markContentChanged();
 }
 
+void BufferLine::eraseToEnd(int start, PackedCell fill)
+{
+    const int from = std::max(start, 0);
+    if (fill != tailBlankCell_) {
+        replacePackedCells(from, count_, fill);
+        return;
+    }
+    // Every cell from the used length on already is `fill`.
+    if (from >= usedLength_)
+        return;
+    fillRange(from, usedLength_, fill);
+    usedLength_ = from;
+    markContentChanged();
+}
+
 // Clears the character and width state of one cell in place, keeping its look, protection,
 // payload and semantic code.
 void BufferLine::blankCell(int index)

@@ -151,6 +151,10 @@ public:
     /// Fills columns `start` ..< min(`end`, count).
     void replaceCells(int start, int end, const CharData& fillData);
     void replacePackedCells(int start, int end, PackedCell fill);
+    /// Fills columns `start` ..< count, as `replacePackedCells(start, count(), fill)` does. With
+    /// the tail blank as `fill` only the used cells are written and the used length drops to
+    /// `start`, so erasing to the end of a line that is already blank there changes nothing.
+    void eraseToEnd(int start, PackedCell fill);
 
     /// ICH: inserts `n` cells of `fill` at `pos`, shifting the cells up to `rightMargin` right;
     /// cells beyond the margin never move and wide characters cut at a seam are blanked whole.

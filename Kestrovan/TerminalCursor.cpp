@@ -51,11 +51,18 @@ void Terminal::setCursor(int col, int row)
     if (modes_[TerminalMode::originMode]) {
         active.setX(col + (modes_[TerminalMode::marginMode] ? active.marginLeft() : 0));
         active.setY(row + active.scrollTop());
-    } else {
-        active.setX(col);
-        active.setY(row);
+        restrictCursor(true);
+        return;
     }
-    restrictCursor(true);
+    // Outside origin mode this is `restrictCursor(true)` after the move, in one step: TUIs send a
+    // CUP before nearly every field they draw, and every DECSTBM homes the cursor. A negative
+    // coordinate leaves that one where it was, as `setX` and `setY` do.
+    active.setX(col);
+    active.setY(row);
+    active.setX(std::min(std::max(active.x(), 0), _cols - 1));
+    active.setWrapPending(false);
+    active.setY(std::min(std::max(active.y(), 0), _rows - 1));
+    updateRange(active.y());
 }
 
 std::pair<int, int> Terminal::getCursorLocation() const
@@ -216,7 +223,8 @@ void Terminal::cmdVPositionRelative(const CsiParameters& pars, Collect)
     active.setWrapPending(false);
 }
 
-void Terminal::cmdCursorPosition(const CsiParameters& pars, Collect)
+// Flattened: with `setCursor` inlined the compiler knows both coordinates are not negative.
+[[gnu::flatten]] void Terminal::cmdCursorPosition(const CsiParameters& pars, Collect)
 {
     // CUP: through `setCursor`, so origin mode keeps the cursor inside the region.
     const int row = std::max(1, parameter(pars, 0, 1)) - 1;

@@ -309,9 +309,19 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
         applySgrParameters(pars);
         return;
     }
-    // CUP, the next most frequent: TUIs address the cursor before nearly every field they draw.
+    // CUP, the next most frequent: TUIs address the cursor before nearly every field they draw,
+    // and erase to the end of the line after it; pagers and editors set and reset a scroll region
+    // around every scroll of part of the screen.
     if (code == 'H') {
         cmdCursorPosition(pars, collect);
+        return;
+    }
+    if (code == 'K') {
+        cmdEraseInLine(pars, collect);
+        return;
+    }
+    if (code == 'r' && collect.empty()) {
+        cmdSetScrollRegion(pars, collect);
         return;
     }
     dispatchCsiOtherThanSgr(code, pars, collect);

@@ -70,6 +70,12 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
     switch (mode) {
     case 0: // EL 0: from the cursor to the end of the line
         line.repairWideSeam(x);
+        if (line.count() <= _cols) {
+            // The span reaches the line's end, so no wide character is cut there; a right side
+            // that is blank already is left as it is.
+            line.eraseToEnd(x, currentEraseBlankCell());
+            break;
+        }
         line.repairWideSeam(_cols);
         line.replacePackedCells(x, _cols, currentEraseBlankCell());
         break;

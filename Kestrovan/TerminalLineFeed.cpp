@@ -48,7 +48,10 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
     // A pending wrap ends with the line feed.
     buffer.setWrapPending(false);
 
-    finishSemanticLineAdvance(buffer, moved);
+    // Only a line feed while a command line is being edited joins rows to its group.
+    if (moved && (buffer.semanticInput == SemanticInputState::prompt ||
+                  buffer.semanticInput == SemanticInputState::armed)) [[unlikely]]
+        finishSemanticLineAdvance(buffer, true);
 
     if (modes_[TerminalMode::lineFeedMode])
         buffer.setX(modes_[TerminalMode::originMode] && modes_[TerminalMode::marginMode] ? buffer.marginLeft()

@@ -591,3 +591,51 @@ TEST(BufferLine, FillAndReplaceRaiseTheUsedLength)
     EXPECT_EQ(line.getData().size(), 8u);
     EXPECT_EQ(line.getData()[7].code, '=');
 }
+
+// Erasing to the end of a line writes only the used cells when the fill is the tail blank and
+// lowers the used length; the cells must come out as the plain fill leaves them, and every cell
+// from the used length on must still equal the tail blank.
+TEST(BufferLine, EraseToEndMatchesThePlainFill)
+{
+    auto arena = std::make_shared<CellArena>();
+    const PackedCell tail = PackedCell();
+    const PackedCell blue = arena->canonicalBlank(Attribute(Color::defaultColor(), Color::ansi256(4)));
+    const PackedCell lead = PackedCell::makeScalar(0x4E00, 0, WidthState::lead, false, 0, 0);
+    const PackedCell continuation = PackedCell::makeScalar(0, 0, WidthState::continuation, false, 0, 0);
+    struct Case
+    {
+        const char* why;
+        int written;
+        int start;
+        PackedCell fill;
+    };
+    const Case cases[] = {
+        {"the right side is blank already", 3, 5, tail},
+        {"the erase starts at the used length", 4, 4, tail},
+        {"the erase cuts the used cells", 7, 2, tail},
+        {"the whole line", 10, 0, tail},
+        {"a start before the line", 6, -3, tail},
+        {"a start past the line", 6, 12, tail},
+        {"a coloured erase on a blank right side", 3, 5, blue},
+        {"a coloured erase cutting the used cells", 7, 2, blue},
+    };
+    for (const Case& c : cases) {
+        BufferLine erased(10, tail, tail, false, BidiPresentationState(), arena);
+        erased.replacePackedCells(0, 1, lead);
+        erased.replacePackedCells(1, 2, continuation);
+        for (int col = 2; col < c.written; ++col)
+            erased.replacePackedCells(col, col + 1, narrow(U'a' + static_cast<char32_t>(col)));
+        BufferLine plain(10, tail, tail, false, BidiPresentationState(), arena);
+        plain.copyFrom(erased);
+        const uint64_t generation = erased.generation();
+
+        erased.eraseToEnd(c.start, c.fill);
+        plain.replacePackedCells(c.start, plain.count(), c.fill);
+        for (int col = 0; col < 10; ++col)
+            EXPECT_EQ(erased.cells()[col], plain.cells()[col]) << c.why << ", column " << col;
+        for (int col = erased.usedLength(); col < 10; ++col)
+            EXPECT_EQ(erased.cells()[col], erased.tailBlankCell()) << c.why << ", tail column " << col;
+        const bool changes = c.start < 10 && (c.fill != tail || std::max(c.start, 0) < c.written);
+        EXPECT_EQ(erased.generation() != generation, changes) << c.why;
+    }
+}

@@ -3,11 +3,14 @@
 // and the line render modes.
 #include "RecordingTerminalDelegate.h"
 #include "ScreenEditTestSupport.h"
+#include "TerminalStateDump.h"
 #include "TestSupport.h"
 
 #include "Kestrovan/TerminalInnerState.h"
 
 #include <gtest/gtest.h>
+#include <random>
+#include <string>
 
 namespace kestrovan::testing {
 namespace {
@@ -161,6 +164,69 @@ TEST(TerminalEraseTests, EraseEdgesNeverSplitWideCharacters)
     t.feed("\x1b[1K");
     EXPECT_EQ(rowText(t, 0), "        ij");
     EXPECT_EQ(strayHalves(t, 0), "");
+}
+
+// EL 0 takes its own road: only a line's used cells are written, a right side blank already is
+// left alone, and the used length drops. ECH over the rest of the row takes the general one. Rows
+// written with words, wide characters, coloured backgrounds and earlier erases of both kinds must
+// come out with the same cells either way, and every cell from a line's used length on must still
+// be its tail blank.
+TEST(TerminalEraseTests, EraseToEndOfLineMatchesEraseCharactersToTheEdge)
+{
+    constexpr int cols = 12;
+    constexpr int rows = 4;
+    std::mt19937 random(35);
+    for (int round = 0; round < 400; ++round) {
+        // The same steps for both, except that every erase to the edge is EL 0 for the first and
+        // ECH for the second.
+        std::string byEraseInLine;
+        std::string byEraseChars;
+        const auto both = [&](const std::string& bytes) {
+            byEraseInLine += bytes;
+            byEraseChars += bytes;
+        };
+        for (int step = 0; step < 10; ++step) {
+            const int row = 1 + static_cast<int>(random() % rows);
+            const int col = 1 + static_cast<int>(random() % cols);
+            both("\x1b[" + std::to_string(row) + ";" + std::to_string(col) + "H");
+            switch (random() % 6) {
+            case 0:
+                both(std::string("abcdefgh").substr(0, 1 + random() % 8));
+                break;
+            case 1:
+                both(random() % 2 ? "\u597d\u597d" : "x\u597dy");
+                break;
+            case 2: {
+                static const char* const looks[] = {"\x1b[m", "\x1b[44m", "\x1b[48;5;200m", "\x1b[1;31m",
+                                                    "\x1b[48;2;1;2;3m"};
+                both(looks[random() % 5]);
+                break;
+            }
+            case 3:
+                both(random() % 2 ? "\x1b[1K" : "\x1b[2K");
+                break;
+            default:
+                byEraseInLine += "\x1b[K";
+                byEraseChars += "\x1b[" + std::to_string(cols - col + 1) + "X";
+                break;
+            }
+        }
+        TerminalFixture eraseInLine(cols, rows, 10);
+        TerminalFixture eraseChars(cols, rows, 10);
+        eraseInLine.t().feed(byEraseInLine);
+        eraseChars.t().feed(byEraseChars);
+        for (int row = 0; row < rows; ++row) {
+            const BufferLine& line = screenLine(eraseInLine.t(), row);
+            const BufferLine& reference = screenLine(eraseChars.t(), row);
+            for (int col = 0; col < cols; ++col)
+                ASSERT_EQ(line.packed(col), reference.packed(col))
+                    << "round " << round << ", row " << row << ", column " << col << ": "
+                    << escapeBytes(byEraseInLine);
+            for (int col = line.usedLength(); col < cols; ++col)
+                ASSERT_EQ(line.packed(col), line.tailBlankCell())
+                    << "round " << round << ", row " << row << ", tail column " << col;
+        }
+    }
 }
 
 TEST(TerminalEraseTests, EraseInLineAndDisplayEdges)

@@ -379,6 +379,21 @@ std::vector<CorpusEntry> corpus()
             repeated(CSI "38;2;200;100;50;48;2;50;100;200m\u2584", 12) + "\r\n" +
             repeated(" padding after the last sequence", 3));
 
+    // Scattered updates that erase to the end of the row: over longer text, over a right side
+    // already blank, from the right half of a wide character, with a coloured erase, and DECSEL.
+    add("cursor-addressed updates",
+        "row one is long enough\r\nsecond row text\r\n\u597d\u597d\u597d wide\r\nlast" CSI "1;5Hab" CSI
+        "K" CSI "1;12Hcd" CSI "K" CSI "1;3H" CSI "K" CSI "3;4H" CSI "K" CSI "2;8H" CSI "44mxy" CSI "K" CSI
+        "m" CSI "2;20H" CSI "K" CSI "4;2H" CSI "1\"qP" CSI "0\"q" CSI "4;1H" CSI "?K" CSI "3;1H" CSI "K" CSI
+        "3;1Hz");
+
+    // Regions set, written in, scrolled by line feeds at their bottom and reset, in a region
+    // that reaches the top row (whose lines go to the scrollback) and in ones that do not.
+    add("scroll regions set and reset",
+        "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8" CSI "2;5r" CSI "4;3Hab cd\n\n" CSI "r" CSI "1;4r" CSI
+        "4;1Hef\n\n" CSI "r" CSI "6;8r" CSI "7;2Hgh \u597d\n\n\n" CSI "r" CSI "3;3r" CSI "5;9r" CSI "9;1H" CSI
+        "?6h" CSI "2;4r" CSI "3;2Hin region\n\n" CSI "?6l" CSI "r" CSI "8;1Hend");
+
     addWithOptions("line feed mode from the options",
                    "one\ntwo\nthree\x0b"
                    "four\x0c"
