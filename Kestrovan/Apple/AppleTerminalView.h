@@ -650,6 +650,8 @@ public:
     const std::shared_ptr<SelectionService>& selection() const { return selection_; }
     const std::shared_ptr<SearchService>& search() const { return search_; }
     TerminalRenderOwner& renderOwner() { return *renderOwner_; }
+    /// The render owner as a shared reference, for a render thread that must keep it alive.
+    const std::shared_ptr<TerminalRenderOwner>& sharedRenderOwner() const { return renderOwner_; }
     const std::shared_ptr<FrameDriverSignal>& frameSignal() const { return frameSignal_; }
     const std::shared_ptr<FrameDriver>& frameDriver() const { return frameDriver_; }
     const std::shared_ptr<CaretView>& caretView() const { return caretView_; }
@@ -659,6 +661,7 @@ public:
     const platform::Appearance& appearance() const { return appearance_; }
     TerminalEventQueue& eventQueue() { return *eventQueue_; }
     platform::MainThreadTimers& timers() { return *timers_; }
+    const std::shared_ptr<platform::MainThreadTimers>& sharedTimers() const { return timers_; }
     TerminalViewCrossThreadState crossThreadState() const;
     /// The requests waiting for the next frame (pending size, scroller and accessibility flags).
     TerminalRenderMailbox::State pendingFrameRequests() const;

@@ -132,15 +132,7 @@ void TerminalView::frameTick()
     }
 
     // The requests the mailbox holds are taken exactly once per prepared frame.
-    const FramePreparationRequest request =
-        renderOwner_->mailbox().state.withLock([&state](TerminalRenderMailbox::State& box) {
-            FramePreparationRequest taken;
-            taken.viewState = std::move(*state);
-            taken.pendingSize = std::exchange(box.pendingSize, std::nullopt);
-            taken.notifyAccessibility = !std::exchange(box.suppressAccessibility, false);
-            taken.updateScroller = std::exchange(box.updateScroller, false);
-            return taken;
-        });
+    const FramePreparationRequest request = renderOwner_->mailbox().takeRequest(std::move(*state));
     const std::optional<PreparedFrame> frame = renderOwner_->prepareFrame(request);
     if (!frame)
         return;

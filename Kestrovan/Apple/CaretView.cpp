@@ -99,7 +99,7 @@ void CaretView::setPresentation(std::shared_ptr<platform::View> view)
     if (!view_)
         return;
     view_->setFrame(frame_);
-    view_->setHidden(!inSuperview_);
+    view_->setHidden(!isShown());
     view_->setNeedsDisplay();
 }
 
@@ -118,7 +118,7 @@ void CaretView::addToSuperview()
         return;
     inSuperview_ = true;
     if (view_)
-        view_->setHidden(false);
+        view_->setHidden(!isShown());
 }
 
 void CaretView::removeFromSuperview()
@@ -129,6 +129,15 @@ void CaretView::removeFromSuperview()
     inSuperview_ = false;
     if (view_)
         view_->setHidden(true);
+}
+
+void CaretView::setHiddenByRenderer(bool hidden)
+{
+    if (hidden == hiddenByRenderer_)
+        return;
+    hiddenByRenderer_ = hidden;
+    if (view_)
+        view_->setHidden(!isShown());
 }
 
 void CaretView::updateCursorStyle()

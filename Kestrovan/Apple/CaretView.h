@@ -87,6 +87,11 @@ public:
 
     /// Redraws the whole caret.
     void setNeedsDisplay();
+    /// Hides the caret whatever the cursor does, while a GPU renderer draws the cursor itself.
+    void setHiddenByRenderer(bool hidden);
+    bool isHiddenByRenderer() const { return hiddenByRenderer_; }
+    /// Whether the caret's subview is shown.
+    bool isShown() const { return inSuperview_ && !hiddenByRenderer_; }
 
     /// Counts, for tests and diagnostics.
     uint64_t styleUpdates() const { return styleUpdates_; }
@@ -99,6 +104,7 @@ private:
     std::shared_ptr<platform::View> view_;
     platform::Rect frame_;
     bool inSuperview_ = true;
+    bool hiddenByRenderer_ = false;
     CursorStyle style_;
     bool tracksFocus_ = true;
     bool focused_ = false;

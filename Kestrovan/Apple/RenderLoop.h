@@ -57,6 +57,13 @@ public:
     void resetCounters();
     /// True while the loop has a thread and has not been stopped.
     bool isRunning() const;
+    /// Runs `body` holding the frame lock, so that no frame of the loop runs meanwhile; never from
+    /// the loop's own thread.
+    template <typename F> void withFrameLock(F&& body)
+    {
+        platform::MutexLock frame(shared_->frameLock);
+        body();
+    }
 
 private:
     /// A counting semaphore that sleeps on a condition, so every wake-up is visible to the thread

@@ -98,6 +98,8 @@ public:
     /// The next request: the latest view state copied, the other requests moved out and reset;
     /// absent before the first view state.
     std::optional<FramePreparationRequest> takeRequest();
+    /// The same requests moved out and reset, with the view state a main-thread frame captured.
+    FramePreparationRequest takeRequest(FrameViewState viewState);
 
     Locked<State> state;
 };

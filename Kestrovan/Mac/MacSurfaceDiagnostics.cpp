@@ -1,18 +1,19 @@
-// The surface diagnostics: one terminal frame drawn into the GL area and into an offscreen target,
-// read back from both and compared pixel by pixel.
+// The surface diagnostics: one terminal frame drawn into the two surfaces a view draws with, the GL
+// area and the render-thread texture surface, read back from both and compared pixel by pixel.
 //
 // The frame is a terminal view of the check's size showing three lines of plain, coloured, bold
 // and underlined text, drawn by a new GPU renderer for each target. The GL area draws at its
-// widget's size times its scale factor; the offscreen target is given the same pixel size and the
+// widget's size times its scale factor; the texture surface is given the same pixel size and the
 // view the same rendering scale, so that the two images always have the same shape when both
 // targets work.
 
 #include "Kestrovan/Apple/Metal/MetalGLAreaTarget.h"
-#include "Kestrovan/Apple/Metal/MetalOffscreenTarget.h"
 #include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
+#include "Kestrovan/Apple/Metal/TerminalMetalLayerView.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
 #include "Platform/GPU/Gtk/GtkGLAreaView.h"
+#include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
 
 namespace kestrovan {
 
@@ -96,23 +97,27 @@ MacTerminalView::MetalSurfaceComparison MacTerminalView::compareMetalSurfaces(in
     area->renderOnceInWindow(platform::Size{double(width), double(height)}, areaRenderWait);
     areaTarget->setDrawHandler({});
 
-    std::optional<MetalRenderedImage> offscreenImage;
+    std::optional<MetalRenderedImage> layerImage;
     if (areaImage) {
-        auto offscreen = std::make_shared<MetalOffscreenTarget>(device);
-        offscreen->setRenderContentsScale(areaScale);
-        offscreen->setRenderDrawableSize({double(areaImage->size.width), double(areaImage->size.height)});
-        offscreenImage = renderPixels(*view, offscreen, areaScale);
+        // The texture surface draws without a window: its context is the display's.
+        if (std::shared_ptr<platform::gtk::GtkTextureSurfaceView> surface =
+                platform::gtk::GtkTextureSurfaceView::make()) {
+            auto layer = std::make_shared<TerminalMetalLayerView>(surface);
+            layer->setRenderContentsScale(areaScale);
+            layer->setRenderDrawableSize({double(areaImage->size.width), double(areaImage->size.height)});
+            layerImage = renderPixels(*view, layer, areaScale);
+        }
     }
-    if (!areaImage || !offscreenImage) {
+    if (!areaImage || !layerImage) {
         result.unavailableReason = "no drawable or renderer available";
         return result;
     }
-    if (areaImage->bgra.size() != offscreenImage->bgra.size()) {
+    if (areaImage->bgra.size() != layerImage->bgra.size()) {
         result.unavailableReason = "surfaces produced different buffer sizes";
         return result;
     }
     const std::vector<uint8_t>& first = areaImage->bgra;
-    const std::vector<uint8_t>& second = offscreenImage->bgra;
+    const std::vector<uint8_t>& second = layerImage->bgra;
     result.totalPixels = int64_t(first.size() / 4);
     for (size_t pixel = 0; pixel < first.size() / 4; ++pixel) {
         const uint8_t* a = &first[pixel * 4];

@@ -1,10 +1,9 @@
 // Construction and lifecycle of the window-system half, its CPU drawing and the overlays it lays
-// over the frame (progress bar, visual bell, caret blink), the GPU renderer's fallback, and the
-// orderly shutdown of its rendering.
+// over the frame (progress bar, visual bell, caret blink), and the orderly shutdown of its
+// rendering (the GPU surface binding is in MacTerminalViewMetal.cpp).
 
 #include "Kestrovan/Mac/MacTerminalView.h"
 
-#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/TerminalDebugView.h"
 #include "Kestrovan/SelectionService.h"
 #include "Platform/Graphics/Canvas.h"
@@ -50,7 +49,9 @@ void MacTerminalView::attachHost(platform::ViewHost* widget)
 {
     TerminalView::attachHost(widget);
     if (!widget) {
-        // The host's subviews went with it.
+        // The host's subviews went with it, the GPU surface too: the CPU path draws for a host
+        // the view may get later.
+        dropMetalSurfaceWithHost();
         markedTextOverlayView_.reset();
         stopCaretBlink();
         stopOverlayScrollerTimers();
@@ -83,6 +84,12 @@ void MacTerminalView::sizeChanged(platform::Size newSize)
             "resizeSubviews(withOldSize:)");
     layoutScroller();
     layoutFindBar();
+    // The GPU surface covers the view.
+    if (metalView_) {
+        metalView_->view->setFrame(platform::Rect{0, 0, newSize.width, newSize.height});
+        if (metalScaleFactorOverride)
+            applyMetalScale();
+    }
 }
 
 void MacTerminalView::windowChanged(bool hasWindow)
@@ -90,10 +97,20 @@ void MacTerminalView::windowChanged(bool hasWindow)
     if (uiShutdownState_ != UIShutdownState::active)
         return;
     TerminalView::windowChanged(hasWindow);
-    if (hasWindow)
-        startCaretBlink();
-    else
+    if (!hasWindow) {
         stopCaretBlink();
+        // The render loop runs only while the view is in a window.
+        stopRenderLoop();
+        return;
+    }
+    startCaretBlink();
+    if (useMetalRenderer_ && host()) {
+        // A surface made for another window is made again for this one.
+        const uintptr_t window = host()->windowIdentity();
+        if (metalBoundWindow_ != window)
+            rebindMetalRendererToWindow(window);
+        startRenderLoopIfNeeded();
+    }
 }
 
 void MacTerminalView::focusChanged(bool viewHasFocus)
@@ -139,8 +156,8 @@ void MacTerminalView::draw(const platform::DrawRequest& request)
 
 void MacTerminalView::drawTerminalContents(const platform::DrawRequest& request)
 {
-    // Until a GPU renderer exists every frame is drawn here, into the widget's backing store.
-    if (!request.canvas || !terminal())
+    // While a GPU renderer draws, its surface covers what would be drawn here.
+    if (!request.canvas || !terminal() || metalRenderer_)
         return;
     // Stamped before the frame-presented hook runs, so the hook can read this frame's time.
     lastFrameDrawnTime_ = std::chrono::steady_clock::now();
@@ -308,48 +325,6 @@ void MacTerminalView::caretBlinkTick()
 
 // --- GPU renderer and shutdown ---------------------------------------------------------------------
 
-std::optional<MetalError> MacTerminalView::setUseMetal(bool enabled)
-{
-    // Switching off is always done, as nothing is on.
-    if (!enabled)
-        return std::nullopt;
-    static const platform::Logger logger("org.morvane.Kestrovan", "GPU");
-    // A software rasterizer draws a full frame slower than the CPU path: it is no device.
-    if (!systemDefaultMetalDevice()) {
-        if (auto software = softwareOnlyRendererName())
-            logger.error("Kestrovan: only a software GL renderer (" + *software +
-                         ") is available; drawing on the CPU");
-        else
-            logger.error("Kestrovan: no GL device is available; drawing on the CPU");
-        return MetalError::deviceUnavailable;
-    }
-    // No GPU renderer can be bound to the view yet: the request fails as on a machine without a
-    // device, and the CPU path keeps drawing.
-    logger.error("Kestrovan: the GPU renderer is not available; drawing on the CPU: " +
-                 MetalError::deviceUnavailable.description());
-    return MetalError::deviceUnavailable;
-}
-
-bool MacTerminalView::defaultUsesMetalLayerSurface()
-{
-    // Read once for the process; only exactly "0" turns the render-loop surface off.
-    static const bool value = [] {
-        const char* setting = std::getenv("KESTROVAN_METAL_LAYER");
-        return !(setting && std::string_view(setting) == "0");
-    }();
-    return value;
-}
-
-std::optional<MetalError> MacTerminalView::setUsesMetalLayerSurface(bool value)
-{
-    if (value == usesMetalLayerSurface_)
-        return std::nullopt;
-    usesMetalLayerSurface_ = value;
-    // No GPU surface is bound to a view yet (`setUseMetal`): the kind takes effect with the first
-    // one, and nothing drawn now changes.
-    return std::nullopt;
-}
-
 bool MacTerminalView::updateUiClosed()
 {
     if (uiShutdownState_ == UIShutdownState::stopped)
@@ -360,7 +335,14 @@ bool MacTerminalView::updateUiClosed()
         frameSignal()->requestShutdown();
         frameDriver()->consumeSignalOnMain();
     }
-    setRenderLoop(nullptr);
+    stopRenderLoop();
+    // A renderer whose frame stays on the GPU cannot go yet: the host asks again later.
+    if (useMetalRenderer_) {
+        if (!renderOwner().removeMetalRenderer())
+            return false;
+        detachMetalRendererUI();
+        useMetalRenderer_ = false;
+    }
     stopCaretBlink();
     stopTextBlinking();
     clearProgressReport();

@@ -12,7 +12,8 @@
 // shows it in a GTK window, `platform::RecordingViewHost` in tests.
 //
 // The members live in one file per concern:
-//   MacTerminalView.cpp              construction, lifecycle, drawing, overlays, GPU fallback, shutdown
+//   MacTerminalView.cpp              construction, lifecycle, drawing, overlays, shutdown
+//   MacTerminalViewMetal.cpp         the GPU surface: switching, rebinding, fallback, render loop
 //   MacTerminalViewKeyboard.cpp      key presses and releases, modifier keys, editing commands
 //   MacKittyKeyEvents.cpp            key events as kitty keyboard events, and their sending
 //   MacTerminalViewTextInput.cpp     committed text, marked text and its overlay
@@ -34,6 +35,7 @@
 #include "Kestrovan/Apple/WheelDistanceAccumulator.h"
 #include "Kestrovan/KittyKeyboardEncoder.h"
 #include "Kestrovan/KittyKeyboardFlags.h"
+#include "Kestrovan/Mac/MetalSurfaceProvider.h"
 #include "Kestrovan/Mac/TerminalLinkOpening.h"
 #include "Kestrovan/SearchOptions.h"
 #include "Platform/UI/FindBar.h"
@@ -193,6 +195,7 @@ public:
     void windowChanged(bool hasWindow) override;
     void focusChanged(bool viewHasFocus) override;
     void windowActiveChanged(bool windowIsActive) override;
+    void visibilityChanged(bool windowVisible) override;
     void draw(const platform::DrawRequest& request) override;
     void drawTerminalContents(const platform::DrawRequest& request) override;
     void keyDown(const platform::KeyEvent& event) override;
@@ -393,23 +396,46 @@ public:
     void setScrollSensitivity(double value);
     const WheelDistanceAccumulator& scrollAccumulator() const { return scrollAccumulator_; }
 
-    // --- GPU surface and shutdown ------------------------------------------------------------------
+    // --- GPU surface and shutdown (MacTerminalViewMetal.cpp) ----------------------------------------
 
-    /// Switches the GPU renderer on or off. The renderer is not bound to views yet: switching on
-    /// reports `deviceUnavailable` and the view keeps drawing on the CPU (a machine whose only GL
-    /// renderer is a software rasterizer has no GPU device at all, and the log says so); switching
-    /// off is always done.
+    /// Switches the GPU renderer on or off; nothing when it is already so. Switching on needs a
+    /// device (`deviceUnavailable` otherwise: a machine whose only GL renderer is a software
+    /// rasterizer has none unless KESTROVAN_GPU_SOFTWARE=1, and the log says why), a host that can
+    /// show a surface, and a renderer built on it; any failure leaves the CPU path drawing.
+    /// Switching off fails with `rendererBusy` while the renderer's frame stays on the GPU.
     std::optional<MetalError> setUseMetal(bool enabled);
-    bool isUsingMetalRenderer() const { return false; }
+    bool isUsingMetalRenderer() const { return useMetalRenderer_; }
     /// The kind of GPU surface the view makes: true for a surface the render loop's thread draws,
     /// false for the window's GL area drawn on the main thread. New views take the process-wide
     /// default, which the environment variable KESTROVAN_METAL_LAYER set to exactly "0" turns off.
     bool usesMetalLayerSurface() const { return usesMetalLayerSurface_; }
-    /// Stores a different kind; with the GPU renderer in use its surface would be made anew, and a
-    /// failure to do so reported. Nothing happens when the kind is the one in place.
+    /// Stores a different kind; with the GPU renderer in use its surface is made anew, and a
+    /// failure to do so reported (`rendererBusy`: the old surface stays, the new kind comes with
+    /// the next surface). Nothing happens when the kind is the one in place.
     std::optional<MetalError> setUsesMetalLayerSurface(bool value);
     static bool defaultUsesMetalLayerSurface();
-    /// Stops the view's rendering for good; false when it must be called again later.
+    /// Forces the surface's contents scale (never below 1) instead of the window's; none follows
+    /// the window again.
+    void setMetalScaleFactorOverride(std::optional<double> scale);
+    /// True while a render loop draws the frames off the main thread.
+    bool isUsingRenderLoop() const;
+    /// Starts the render loop when the surface is one the view draws (the texture surface).
+    void startRenderLoopIfNeeded();
+    void stopRenderLoop();
+    /// Draws one GPU frame of the current content at once (main thread).
+    void drawMetalFrameNow();
+    /// Draws a frame at once when the view shows again, and applies its side effects afterwards.
+    void drawFrameOnUnhide();
+    /// Where surfaces and renderers come from: GTK's by default; tests give their own.
+    void setMetalSurfaceProvider(std::shared_ptr<MetalSurfaceProvider> provider)
+    {
+        metalSurfaceProvider_ = std::move(provider);
+    }
+    /// The GPU surface and its renderer while the GPU draws (the renderer may be missing for a
+    /// moment while a GL area waits for its context).
+    const std::optional<MetalSurface>& metalView() const { return metalView_; }
+    const std::shared_ptr<MetalTerminalRenderer>& metalRenderer() const { return metalRenderer_; }
+    /// Stops the view's rendering for good; false while the GPU renderer is busy (call again later).
     bool updateUiClosed();
     UIShutdownState uiShutdownState() const { return uiShutdownState_; }
 
@@ -427,10 +453,10 @@ public:
 
         bool matches() const { return !unavailableReason && differingPixels == 0 && nonUniformPixels > 0; }
     };
-    /// Draws the same picture into a GL area in a window of `width` x `height` points and into an
-    /// offscreen target on the system's default device, reads both back and compares them, to show
-    /// that the targets draw alike. Main thread, with GTK initialised; runs the main loop until the
-    /// area has drawn.
+    /// Draws the same picture into a GL area in a window of `width` x `height` points and into a
+    /// render-thread texture surface of the same pixels, reads both back and compares them, to show
+    /// that the two surfaces a view draws with draw alike. Main thread, with GTK initialised; runs
+    /// the main loop until the area has drawn.
     static MetalSurfaceComparison compareMetalSurfaces(int width, int height);
 
     // --- Debug view --------------------------------------------------------------------------------
@@ -544,6 +570,50 @@ private:
     bool scrollerStyleChosenByHost_ = false;
 
     bool usesMetalLayerSurface_ = defaultUsesMetalLayerSurface();
+
+    // GPU surface binding (MacTerminalViewMetal.cpp).
+    /// Switches on (Algorithm of the enable path); nothing when a surface exists.
+    std::optional<MetalError> enableMetalRenderer();
+    /// A surface of the current kind at the view's bounds.
+    std::optional<MetalSurface> makeMetalView();
+    /// A renderer for `surface` with its redraw callback set; an error when none can be made.
+    std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError>
+    makeMetalRenderer(const MetalSurface& surface);
+    /// Hooks the surface to the view (draw handler, context handler or needs-display callback).
+    void bindSurface(const MetalSurface& surface);
+    static void unbindSurface(const MetalSurface& surface);
+    /// Puts the surface into the subview order: below the caret, with the caret hidden.
+    void insertMetalView(const MetalSurface& surface, const MetalSurface* replacing);
+    /// Unbinds and removes the surface and goes back to the CPU path.
+    void detachMetalRendererUI();
+    /// Stops the loop and removes the renderer, then the surface; `rendererBusy` (and the loop
+    /// running again) while the renderer's frame stays on the GPU.
+    std::optional<MetalError> removeMetalSurface();
+    /// The host went, and the surface with it: the CPU path draws for a host the view may get later.
+    void dropMetalSurfaceWithHost();
+    /// The view entered another window: a new surface and renderer (texture surface).
+    void rebindMetalRendererToWindow(uintptr_t window);
+    void rebindMetalRendererToWindowLocked(uintptr_t window);
+    /// The GL area lost its context (false) or got a new one (true).
+    void metalContextChanged(bool available);
+    /// Installs a new renderer for the GL area's new context, falling back when that fails.
+    void rebindGLAreaRenderer();
+    void disableMetalRendererAfterRebindFailure(const MetalError& error);
+    /// Runs `body` while no render-loop frame runs.
+    void withRenderLoopSuspended(const std::function<void()>& body);
+    /// The GL area's render signal: draws the current content into the area's drawable.
+    void drawGLAreaFrame();
+    /// The draw-now sequence on the current surface.
+    void drawMetalFrameNowLocked();
+    void applyMetalScale();
+
+    std::shared_ptr<MetalSurfaceProvider> metalSurfaceProvider_ = gtkMetalSurfaceProvider();
+    bool useMetalRenderer_ = false;
+    std::optional<MetalSurface> metalView_;
+    std::shared_ptr<MetalTerminalRenderer> metalRenderer_;
+    /// The window the surface was made for (`ViewHost::windowIdentity`); 0 for none.
+    uintptr_t metalBoundWindow_ = 0;
+    std::optional<double> appliedMetalScaleOverride_;
 
     // Pointer (MacTerminalViewMouse.cpp, MacTerminalViewSelection.cpp).
     /// Facts about the current left press, from its press to the end of its release.

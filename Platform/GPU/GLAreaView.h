@@ -34,6 +34,10 @@ public:
     /// Called on the main thread, from the widget's render signal, with the drawable. The
     /// widget shows the framebuffer's contents afterwards.
     virtual void setRenderHandler(std::function<void(const Drawable&)> handler) = 0;
+    /// Called on the main thread with true once a realize made a new device, and with false when
+    /// an unrealize is about to lose the device (its context can still be bound then, so objects
+    /// made on it can be deleted).
+    virtual void setContextHandler(std::function<void(bool available)> /*handler*/) {}
     /// Asks for the render signal soon.
     virtual void queueRender() = 0;
     /// The widget's size in points.

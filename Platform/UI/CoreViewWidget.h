@@ -58,6 +58,7 @@ public:
     Size size() const override { return size_; }
     double scaleFactor() const override;
     bool hasWindow() const override { return window_ != nullptr; }
+    uintptr_t windowIdentity() const override { return reinterpret_cast<uintptr_t>(window_); }
     bool isWindowActive() const override { return windowActive_; }
     bool isWindowVisible() const override { return windowVisible_; }
     bool hasFocus() const override { return focused_; }

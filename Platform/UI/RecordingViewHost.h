@@ -169,6 +169,9 @@ public:
     const Bitmap* bitmap() const { return backing_.bitmap(); }
     /// Where the pointer is over the view, or none when it is outside.
     std::optional<Point> pointer;
+    /// Which window the view is in while it has one (`windowIdentity`); a test changes it to move
+    /// the view to another window.
+    uintptr_t window = 1;
     /// Answers the oldest alert still open with `button`; false when none is open.
     bool answerAlert(int button);
     /// The alerts still waiting for an answer, oldest first.
@@ -207,6 +210,7 @@ public:
     Size size() const override { return size_; }
     double scaleFactor() const override { return scale_; }
     bool hasWindow() const override { return hasWindow_; }
+    uintptr_t windowIdentity() const override { return hasWindow_ ? window : 0; }
     bool isWindowActive() const override { return windowActive_; }
     bool isWindowVisible() const override { return windowVisible_; }
     bool hasFocus() const override { return focused_; }

@@ -17,6 +17,7 @@
 #include "Platform/UI/UIGeometry.h"
 #include "Platform/UI/View.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,6 +36,9 @@ public:
     /// Device pixels per point.
     virtual double scaleFactor() const = 0;
     virtual bool hasWindow() const = 0;
+    /// Tells windows apart: equal for the same window, 0 without one. A view that moved to
+    /// another window sees another value.
+    virtual uintptr_t windowIdentity() const { return hasWindow() ? 1 : 0; }
     /// The window is the active (key) window.
     virtual bool isWindowActive() const = 0;
     /// The window is mapped and not minimised.

@@ -1,12 +1,20 @@
 // Keystroke to pixels, start-up to the prompt and idle memory of the terminal demo beside the
-// terminals installed on the machine (xterm, alacritty), measured from outside in the same run.
+// terminals installed on the machine (xterm, alacritty, kitty), measured from outside in the same
+// run.
 // Run it under tools/gui/with-xvfb; it is a program of its own, since everything it measures
 // happens in other processes and in the X server.
 //
-//   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...]
+//   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
 //
 // `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
-// choice, which the demo keeps as it is), beside its own choice.
+// choice, which the demo keeps as it is), beside its own choice. Two rows of the demo drawing with
+// the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) are always there: on the
+// render-thread texture surface (the default) and on the GL area (KESTROVAN_METAL_LAYER=0).
+// `--cat MIB` measures output instead of keys: each terminal, 200 x 50 cells, runs this program's
+// cat child (`--cat-child FILE`), which writes a file of MIB MiB of coloured text (generated once
+// from a fixed seed, no line like another) and then the prompt; the time is from starting the
+// terminal to the prompt's pixels, start-up included, so the whole file went through the
+// terminal's parser and whatever it drew meanwhile.
 // Each terminal runs this program's own echo child (`--echo-child`): a raw, non-echoing line
 // discipline, a prompt of eight magenta cells, then every byte read is written back with a green
 // background. Keys are injected with XTest and the echoed cell is read back from the X server
@@ -27,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <termios.h>
@@ -67,6 +76,96 @@ int runEchoChild()
         if (write(STDOUT_FILENO, out.data(), out.size()) < 0)
             return 1;
     }
+}
+
+/// Writes the file at `path` to the terminal, then the prompt, then waits to be stopped.
+int runCatChild(const char* path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> buffer(1 << 16);
+    while (file.read(buffer.data(), std::streamsize(buffer.size())) || file.gcount() > 0) {
+        const char* from = buffer.data();
+        for (std::streamsize left = file.gcount(); left > 0;) {
+            const ssize_t written = write(STDOUT_FILENO, from, size_t(left));
+            if (written <= 0)
+                return 1;
+            from += written;
+            left -= written;
+        }
+    }
+    std::string prompt = "\x1b[0m\x1b[2J\x1b[H\x1b[48;2;255;0;255m";
+    prompt.append(promptCells, ' ');
+    prompt += "\x1b[0m";
+    if (write(STDOUT_FILENO, prompt.data(), prompt.size()) < 0)
+        return 1;
+    char byte;
+    while (read(STDIN_FILENO, &byte, 1) > 0) {
+    }
+    return 0;
+}
+
+/// `mebibytes` MiB of lines of words in six foreground colours and bold, up to 200 cells, every
+/// line different (a fixed seed); neither magenta nor background colours, so nothing in it looks
+/// like the prompt.
+std::string writeColouredText(int mebibytes)
+{
+    char name[] = "/tmp/vesk-cat-XXXXXX";
+    const int descriptor = mkstemp(name);
+    if (descriptor < 0)
+        return {};
+    std::mt19937 random(20261208);
+    static const char* const colours[] = {"\x1b[31m", "\x1b[32m", "\x1b[33m", "\x1b[34m",
+                                          "\x1b[36m", "\x1b[37m", "\x1b[1m"};
+    std::uniform_int_distribution<int> wordLength(1, 9), colour(0, 6), letter(0, 25), lineWords(4, 30);
+    std::string text;
+    const size_t total = size_t(mebibytes) << 20;
+    text.reserve(total + 512);
+    while (text.size() < total) {
+        int cells = 0;
+        const int words = lineWords(random);
+        for (int word = 0; word < words && cells < 180; ++word) {
+            text += colours[colour(random)];
+            const int length = wordLength(random);
+            for (int index = 0; index < length; ++index)
+                text += char('a' + letter(random));
+            text += "\x1b[0m ";
+            cells += length + 1;
+        }
+        text += "\r\n";
+    }
+    const bool written = write(descriptor, text.data(), text.size()) == ssize_t(text.size());
+    close(descriptor);
+    return written ? name : std::string();
+}
+
+/// The output run: each terminal from its start to the prompt after the file, `rounds` times in
+/// turn; the median and the best of each.
+int runCat(Display* display, const std::vector<Terminal>& terminals, int rounds, int mebibytes,
+           const std::string& file)
+{
+    std::printf("load average before: %s on %u cores; cat of %d MiB of coloured text at 200x50\n",
+                loadAverage().c_str(), std::thread::hardware_concurrency(), mebibytes);
+    std::vector<std::vector<double>> times(terminals.size());
+    int status = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t index = 0; index < terminals.size(); ++index) {
+            std::optional<Running> running = start(display, terminals[index], std::chrono::seconds(60));
+            if (!running) {
+                status = 1;
+                continue;
+            }
+            times[index].push_back(running->startupMs / 1000);
+            stop(*running);
+        }
+    }
+    std::printf("load average after: %s; %d rounds\n", loadAverage().c_str(), rounds);
+    std::printf("%-22s %10s %10s\n", "s, start-up included", "median", "best");
+    for (size_t index = 0; index < terminals.size(); ++index)
+        if (!times[index].empty())
+            std::printf("%-22s %10.3f %10.3f\n", terminals[index].name.c_str(), percentile(times[index], 0.5),
+                        *std::min_element(times[index].begin(), times[index].end()));
+    unlink(file.c_str());
+    return status;
 }
 
 // --- Typing ----------------------------------------------------------------------------------------
@@ -135,12 +234,17 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--echo-child") == 0)
         return runEchoChild();
+    if (argc > 2 && std::strcmp(argv[1], "--cat-child") == 0)
+        return runCatChild(argv[2]);
     int rounds = 3;
     int keys = 100;
     std::vector<std::string> renderers;
+    int catMebibytes = 0;
     for (int index = 1; index + 1 < argc; index += 2) {
         if (std::strcmp(argv[index], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[index + 1]));
+        else if (std::strcmp(argv[index], "--cat") == 0)
+            catMebibytes = std::max(1, std::atoi(argv[index + 1]));
         else if (std::strcmp(argv[index], "--keys") == 0)
             keys = std::max(10, std::atoi(argv[index + 1]));
         else if (std::strcmp(argv[index], "--renderers") == 0)
@@ -154,27 +258,60 @@ int main(int argc, char** argv)
         return 1;
     const std::string child = self;
 
-    // 80x24 cells of a monospace font at 13 px in every terminal.
-    const std::vector<std::string> demo = {
-        KESTROVAN_TERMINAL_DEMO, "--font-size", "13", "--size", "640x410", "--", child, "--echo-child"};
-    std::vector<Terminal> terminals = {{"this view (demo)", demo}};
-    for (const std::string& renderer : renderers) {
-        Terminal row{"  GSK_RENDERER=" + renderer, {"env", "GSK_RENDERER=" + renderer}};
-        row.command.insert(row.command.end(), demo.begin(), demo.end());
-        terminals.push_back(row);
+    // 80x24 cells of a monospace font at 13 px in every terminal (200x50 for the output run), each
+    // running the child given.
+    const std::string catFile = catMebibytes > 0 ? writeColouredText(catMebibytes) : std::string();
+    if (catMebibytes > 0 && catFile.empty()) {
+        std::fprintf(stderr, "could not write the text file\n");
+        return 1;
     }
+    const std::vector<std::string> childCommand =
+        catMebibytes > 0 ? std::vector<std::string>{child, "--cat-child", catFile}
+                         : std::vector<std::string>{child, "--echo-child"};
+    const int columns = catMebibytes > 0 ? 200 : 80;
+    const int lines = catMebibytes > 0 ? 50 : 24;
+    const std::string demoSize = catMebibytes > 0 ? "1600x850" : "640x410";
+    auto demoRow = [&](std::vector<std::string> prefix, std::vector<std::string> options) {
+        std::vector<std::string> command = std::move(prefix);
+        for (const std::string& part : {std::string(KESTROVAN_TERMINAL_DEMO), std::string("--font-size"),
+                                        std::string("13"), std::string("--size"), demoSize})
+            command.push_back(part);
+        command.insert(command.end(), options.begin(), options.end());
+        command.push_back("--");
+        command.insert(command.end(), childCommand.begin(), childCommand.end());
+        return command;
+    };
+    std::vector<Terminal> terminals = {{"this view (demo)", demoRow({}, {})}};
+    terminals.push_back({"  GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"})});
+    terminals.push_back({"  GPU, GL area",
+                         demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"}, {"--gpu"})});
+    for (const std::string& renderer : renderers)
+        terminals.push_back({"  GSK_RENDERER=" + renderer, demoRow({"env", "GSK_RENDERER=" + renderer}, {})});
     auto installed = [](const char* program) {
         return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
     };
+    auto withChild = [&](std::vector<std::string> command) {
+        command.insert(command.end(), childCommand.begin(), childCommand.end());
+        return command;
+    };
     if (installed("xterm"))
-        terminals.push_back({"xterm",
-                             {"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry", "80x24", "-e",
-                              child, "--echo-child"}});
+        terminals.push_back(
+            {"xterm", withChild({"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry",
+                                 std::to_string(columns) + "x" + std::to_string(lines), "-e"})});
     if (installed("alacritty"))
-        terminals.push_back({"alacritty",
-                             {"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono",
-                              "-o", "window.dimensions.columns=80", "-o", "window.dimensions.lines=24", "-e",
-                              child, "--echo-child"}});
+        terminals.push_back(
+            {"alacritty",
+             withChild({"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono", "-o",
+                        "window.dimensions.columns=" + std::to_string(columns), "-o",
+                        "window.dimensions.lines=" + std::to_string(lines), "-e"})});
+    if (installed("kitty"))
+        terminals.push_back(
+            {"kitty", withChild({"kitty", "-o", "font_size=10", "-o", "font_family=DejaVu Sans Mono", "-o",
+                                 "remember_window_size=no", "-o",
+                                 "initial_window_width=" + std::to_string(columns) + "c", "-o",
+                                 "initial_window_height=" + std::to_string(lines) + "c"})});
+    if (catMebibytes > 0)
+        return runCat(display, terminals, rounds, catMebibytes, catFile);
 
     const char* renderer = std::getenv("GSK_RENDERER");
     std::printf("load average before: %s on %u cores; GSK_RENDERER %s; niceness %d\n", loadAverage().c_str(),

@@ -69,7 +69,7 @@ TerminalMetalLayerView::~TerminalMetalLayerView()
 
 void TerminalMetalLayerView::geometryChanged()
 {
-    const double scale = layer_->scaleFactor();
+    const double scale = scaleOverride_.value_or(layer_->scaleFactor());
     if (scale > 0 && scale != contentsScale_)
         viewDidChangeBackingProperties();
     const platform::Size size = layer_->size();
@@ -87,7 +87,7 @@ void TerminalMetalLayerView::setFrameSize(platform::Size size)
 
 void TerminalMetalLayerView::viewDidChangeBackingProperties()
 {
-    setRenderContentsScale(layer_->scaleFactor());
+    setRenderContentsScale(scaleOverride_.value_or(layer_->scaleFactor()));
     if (onNeedsDisplay)
         onNeedsDisplay();
 }

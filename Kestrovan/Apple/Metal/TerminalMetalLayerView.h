@@ -55,8 +55,11 @@ public:
 
     /// The view's size changed: the drawable follows, then `onNeedsDisplay`.
     void setFrameSize(platform::Size size);
-    /// The widget's scale factor changed: it becomes the contents scale, then `onNeedsDisplay`.
+    /// The widget's scale factor changed: it becomes the contents scale (unless one is forced),
+    /// then `onNeedsDisplay`.
     void viewDidChangeBackingProperties();
+    /// A contents scale kept whatever the widget's scale factor; none follows the widget.
+    void setContentsScaleOverride(std::optional<double> scale) { scaleOverride_ = scale; }
 
     platform::Rect bounds() const { return bounds_; }
     platform::Size drawableSize() const { return drawableSize_; }
@@ -88,6 +91,7 @@ private:
     platform::Rect bounds_;
     platform::Size drawableSize_;
     double contentsScale_ = 1;
+    std::optional<double> scaleOverride_;
     std::shared_ptr<TerminalMetalLayerRenderSurface> surface_;
 };
 

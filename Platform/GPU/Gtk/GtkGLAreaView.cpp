@@ -35,11 +35,16 @@ void GtkGLAreaView::onRealize(GtkWidget* widget, gpointer self)
         return;
     view->binding_ = std::make_shared<GdkContextBinding>(context);
     view->device_ = gpu::GLDevice::make(view->binding_);
+    if (view->device_ && view->contextHandler_)
+        view->contextHandler_(true);
 }
 
 void GtkGLAreaView::onUnrealize(GtkWidget*, gpointer self)
 {
     auto* view = static_cast<GtkGLAreaView*>(self);
+    // Whoever made objects on the device deletes them now, while the context can be bound.
+    if (view->device_ && view->contextHandler_)
+        view->contextHandler_(false);
     if (view->device_) {
         const gpu::ContextScope scope = view->device_->bindCurrent();
         if (scope.isCurrent())

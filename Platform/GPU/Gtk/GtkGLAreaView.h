@@ -33,6 +33,10 @@ public:
     {
         handler_ = std::move(handler);
     }
+    void setContextHandler(std::function<void(bool available)> handler) override
+    {
+        contextHandler_ = std::move(handler);
+    }
     void queueRender() override;
     Size size() const override;
     int scaleFactor() const override;
@@ -51,6 +55,7 @@ private:
     std::shared_ptr<GdkContextBinding> binding_;
     std::shared_ptr<gpu::GLDevice> device_;
     std::function<void(const Drawable&)> handler_;
+    std::function<void(bool)> contextHandler_;
     uint64_t renders_ = 0;
 };
 

@@ -1,8 +1,9 @@
 // The terminal font from the bundle beside the executable, the system's monospaced font without
 // it, and the rendering preference: written to the settings file, followed by every pane in one
-// pass (on the CPU until the GPU renderer draws views), suspended in a hidden tab, and still
-// applied for the session when the settings folder cannot be written; and GTK's own renderer,
-// cairo on a machine without hardware GL unless the user chose one.
+// pass, suspended in a hidden tab, and still applied for the session when the settings folder
+// cannot be written; on a machine with a GPU device (Mesa's software rasterizer admitted as one)
+// the focused window's panes draw with it, and switch back and forth with the preference; and
+// GTK's own renderer, cairo on a machine without hardware GL unless the user chose one.
 #include "VeskDriver.h"
 
 #include <algorithm>
@@ -84,7 +85,44 @@ TEST(FontsAndRenderingGuiTests, TheRenderingPreferenceIsStoredAndEveryPaneFollow
         },
         "on again");
     EXPECT_NE(readFile(vesk.settingsPath()).find("gpu=true"), std::string::npos);
-    EXPECT_EQ(vesk.state().activePane()["rendering"], "cpu") << "no GPU renderer draws views yet";
+    EXPECT_EQ(vesk.state().activePane()["rendering"], "cpu")
+        << "a software rasterizer is no GPU device unless KESTROVAN_GPU_SOFTWARE=1";
+}
+
+TEST(FontsAndRenderingGuiTests, WithADeviceThePreferenceSwitchesThePanesToTheGpuAndBack)
+{
+    Vesk vesk(LaunchOptions{"", {"KESTROVAN_GPU_SOFTWARE=1", "LIBGL_ALWAYS_SOFTWARE=1", "LP_NUM_THREADS=2"}});
+    ASSERT_TRUE(vesk.started());
+    vesk.focus();
+    vesk.expect([](const State& s) { return s.activePane()["rendering"] == "gpu"; },
+                "the pane draws on the GPU");
+    // A split moves the first pane into a new parent: it keeps drawing on the GPU beside the new one.
+    vesk.key("ctrl+shift+d");
+    vesk.expect(
+        [](const State& s) {
+            const std::vector<Record> panes = s.panes();
+            return panes.size() == 2 && panes[0]["rendering"] == "gpu" && panes[1]["rendering"] == "gpu";
+        },
+        "both panes on the GPU");
+
+    vesk.activate("app.use-gpu-rendering");
+    vesk.expect(
+        [](const State& s) {
+            const std::vector<Record> panes = s.panes();
+            return s.app()["gpu-preference"] == "0" && panes.size() == 2 && panes[0]["rendering"] == "cpu" &&
+                   panes[1]["rendering"] == "cpu";
+        },
+        "both panes on the CPU");
+    vesk.activate("app.use-gpu-rendering");
+    vesk.expect(
+        [](const State& s) {
+            const std::vector<Record> panes = s.panes();
+            return s.app()["gpu-preference"] == "1" && panes.size() == 2 && panes[0]["rendering"] == "gpu" &&
+                   panes[1]["rendering"] == "gpu";
+        },
+        "both panes on the GPU again");
+    EXPECT_EQ(readFile(vesk.errorLog()).find("Kestrovan: GPU renderer rebind failed"), std::string::npos)
+        << readFile(vesk.errorLog());
 }
 
 TEST(FontsAndRenderingGuiTests, WithoutHardwareGLTheToolkitDrawsWithCairoUnlessTheUserChose)

@@ -1,8 +1,11 @@
 // A window with a shell in it: the terminal view on GTK end to end, for trying it by hand and for
 // looking at it under Xvfb.
 //
-//   kestrovan_terminal_demo [--size WxH] [--font-size N] [--visual-bell] [--quit-after SECONDS]
+//   kestrovan_terminal_demo [--size WxH] [--font-size N] [--visual-bell] [--gpu] [--quit-after SECONDS]
 //                           [-- program [args...]]
+//
+// `--gpu` draws with the GPU (a software rasterizer counts as one only with
+// KESTROVAN_GPU_SOFTWARE=1); when that cannot be, the view says why in the log and draws on the CPU.
 //
 // Without a program it runs the user's login shell (the password database's, else /bin/bash, else
 // /bin/sh). What the view reports (sizes, titles, the child's end, a failed launch) is printed on
@@ -78,6 +81,7 @@ int main(int argc, char** argv)
     double fontSize = 0;
     double quitAfter = 0;
     bool visualBell = false;
+    bool gpu = false;
     std::vector<std::string> program;
     for (int index = 1; index < argc; ++index) {
         const std::string argument = argv[index];
@@ -89,6 +93,8 @@ int main(int argc, char** argv)
             quitAfter = std::atof(argv[++index]);
         else if (argument == "--visual-bell")
             visualBell = true;
+        else if (argument == "--gpu")
+            gpu = true;
         else if (argument == "--") {
             for (++index; index < argc; ++index)
                 program.emplace_back(argv[index]);
@@ -121,6 +127,11 @@ int main(int argc, char** argv)
     gtk_window_set_child(window, widget);
     gtk_window_present(window);
     gtk_widget_grab_focus(widget);
+    if (gpu) {
+        const std::optional<kestrovan::MetalError> failure = view->setUseMetal(true);
+        std::printf("rendering %s\n", failure ? failure->description().c_str() : "gpu");
+        std::fflush(stdout);
+    }
 
     // The menus' part: the view's actions by their shortcuts.
     std::weak_ptr<LocalProcessTerminalView> weakView = view;

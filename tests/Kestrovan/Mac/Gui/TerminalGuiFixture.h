@@ -10,6 +10,7 @@
 #include "Platform/UI/CoreViewWidget.h"
 #include "Platform/UI/Gui/GuiHarness.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,30 @@ public:
     ~TemporaryDirectory() { std::system(("rm -rf '" + path + "'").c_str()); }
     std::string path;
 };
+
+/// Pixels in screen row `row` (cells `cellHeight` device pixels high, from the top) that differ
+/// from `background` (0xRRGGBB).
+inline int inkInRow(const Screenshot& shot, int row, double cellHeight, uint32_t background)
+{
+    int count = 0;
+    const int top = int(std::round(row * cellHeight));
+    const int bottom = std::min(shot.height, int(std::round((row + 1) * cellHeight)));
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            count += shot.pixel(x, y) != background;
+    return count;
+}
+
+/// Whether the running test belongs to this process's scale: a test whose name holds "Scale2" runs
+/// only with GDK_SCALE=2, every other one only without it.
+inline bool testMatchesScale()
+{
+    const bool wantsScale2 =
+        std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
+        std::string::npos;
+    const char* scale = std::getenv("GDK_SCALE");
+    return wantsScale2 == (scale && std::string(scale) == "2");
+}
 
 class TerminalGuiTest : public testing::Test
 {

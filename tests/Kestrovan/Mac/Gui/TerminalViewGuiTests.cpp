@@ -36,11 +36,7 @@ class TerminalViewGuiTests : public guitest::TerminalGuiTest
 protected:
     void SetUp() override
     {
-        const bool wantsScale2 =
-            std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).find("Scale2") !=
-            std::string::npos;
-        const char* scale = std::getenv("GDK_SCALE");
-        if (wantsScale2 != (scale && std::string(scale) == "2"))
+        if (!guitest::testMatchesScale())
             GTEST_SKIP() << "runs only with the matching GDK_SCALE";
         TerminalGuiTest::SetUp();
     }
@@ -70,16 +66,9 @@ protected:
         }
         return -1;
     }
-    /// Pixels in screen row `row` (device pixels, from the top) that differ from `background`.
     static int inkInRow(const guitest::Screenshot& shot, int row, double cellHeight, uint32_t background)
     {
-        int count = 0;
-        const int top = int(std::round(row * cellHeight));
-        const int bottom = std::min(shot.height, int(std::round((row + 1) * cellHeight)));
-        for (int y = top; y < bottom; ++y)
-            for (int x = 0; x < shot.width; ++x)
-                count += shot.pixel(x, y) != background;
-        return count;
+        return guitest::inkInRow(shot, row, cellHeight, background);
     }
 
     std::shared_ptr<RecordingProcessDelegate> delegate = std::make_shared<RecordingProcessDelegate>();

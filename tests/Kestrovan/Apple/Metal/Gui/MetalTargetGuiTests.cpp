@@ -1,6 +1,6 @@
 // The GPU targets in real windows on a private X server: the GL area drawing on the main thread,
 // the texture surface fed from another thread through its ring of textures, and the surface
-// diagnostics comparing the GL area with an offscreen target. Tests whose names end in "Scale2"
+// diagnostics comparing the GL area with the texture surface. Tests whose names end in "Scale2"
 // run with GDK_SCALE=2.
 
 #include "Kestrovan/Apple/Metal/MetalGLAreaTarget.h"
@@ -323,7 +323,7 @@ TEST(MetalTargetGuiTests, ATextureIsDrawnIntoAgainOnlyAfterGtkReleasedIt)
         g_object_unref(texture);
 }
 
-void surfaceDiagnosticsFindTheGLAreaAndOffscreenAlike()
+void surfaceDiagnosticsFindTheGLAreaAndTextureSurfaceAlike()
 {
     ASSERT_TRUE(guitest::startGtk());
     // The check's terminal view is made on the main thread, as the application makes its views.
@@ -342,14 +342,14 @@ void surfaceDiagnosticsFindTheGLAreaAndOffscreenAlike()
     EXPECT_TRUE(comparison.matches());
 }
 
-TEST(MetalTargetGuiTests, SurfaceDiagnosticsFindTheGLAreaAndOffscreenAlike)
+TEST(MetalTargetGuiTests, SurfaceDiagnosticsFindTheGLAreaAndTextureSurfaceAlike)
 {
-    surfaceDiagnosticsFindTheGLAreaAndOffscreenAlike();
+    surfaceDiagnosticsFindTheGLAreaAndTextureSurfaceAlike();
 }
 
-TEST(MetalTargetGuiTests, SurfaceDiagnosticsFindTheGLAreaAndOffscreenAlikeScale2)
+TEST(MetalTargetGuiTests, SurfaceDiagnosticsFindTheGLAreaAndTextureSurfaceAlikeScale2)
 {
-    surfaceDiagnosticsFindTheGLAreaAndOffscreenAlike();
+    surfaceDiagnosticsFindTheGLAreaAndTextureSurfaceAlike();
 }
 
 TEST(MetalTargetGuiTests, AnOffscreenContextBindsWhereGtksContextIsCurrent)
