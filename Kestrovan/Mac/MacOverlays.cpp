@@ -1,4 +1,5 @@
-// The pre-edit and debug overlays: text on the cell grid, drawn glyph run by glyph run.
+// The pre-edit and debug overlays: text on the cell grid, drawn glyph run by glyph run; and the
+// status overlay, drawn by its owner.
 
 #include "Kestrovan/Mac/MacOverlays.h"
 
@@ -176,6 +177,15 @@ void DebugTextOverlay::draw(const platform::DrawRequest& request)
             break;
         drawPlainText(canvas, font_, platform::scalarsFromUtf8(lines_[index]), platform::Point{0, y});
     }
+}
+
+void StatusOverlay::draw(const platform::DrawRequest& request)
+{
+    if (!request.canvas)
+        return;
+    request.canvas->clearRect(request.dirtyRect);
+    if (drawContent_)
+        drawContent_(*request.canvas);
 }
 
 } // namespace kestrovan

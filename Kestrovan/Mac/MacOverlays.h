@@ -1,5 +1,5 @@
 // The small views a terminal view lays over its text: the input method's pre-edit at the caret,
-// and the debug overlay's plain text lines.
+// the debug overlay's plain text lines, and the progress bar and visual bell over a GPU surface.
 //
 // Each is a `platform::ViewCore` shown as a subview of the terminal view's widget. They draw
 // plain text on a background colour with the terminal's font; they take no input.
@@ -10,6 +10,7 @@
 #include "Platform/UI/MarkedText.h"
 #include "Platform/UI/ViewCore.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,23 @@ public:
 private:
     platform::FontRef font_;
     std::vector<std::string> lines_;
+};
+
+/// A transparent view covering the terminal view, drawn by its owner: the progress bar and the
+/// visual bell, which the CPU path draws on the view's own canvas, go here while a GPU surface
+/// covers that canvas.
+class StatusOverlay : public platform::ViewCore
+{
+public:
+    /// `drawContent` draws into the overlay's canvas, in the terminal view's y-up points.
+    explicit StatusOverlay(std::function<void(platform::Canvas&)> drawContent)
+        : drawContent_(std::move(drawContent))
+    {}
+    /// Clears the dirty part (the backing store keeps the last frame) and draws the content.
+    void draw(const platform::DrawRequest& request) override;
+
+private:
+    std::function<void(platform::Canvas&)> drawContent_;
 };
 
 /// Draws `text` with `font` from `origin` (the baseline's left end, y-up), glyph after glyph;

@@ -87,6 +87,8 @@ void MacTerminalView::sizeChanged(platform::Size newSize)
     // The GPU surface covers the view.
     if (metalView_) {
         metalView_->view->setFrame(platform::Rect{0, 0, newSize.width, newSize.height});
+        if (statusOverlayView_)
+            statusOverlayView_->setFrame(platform::Rect{0, 0, newSize.width, newSize.height});
         if (metalScaleFactorOverride)
             applyMetalScale();
     }
@@ -148,10 +150,26 @@ void MacTerminalView::windowActiveChanged(bool windowIsActive)
 void MacTerminalView::draw(const platform::DrawRequest& request)
 {
     TerminalView::draw(request);
-    if (!request.canvas)
+    // Over a GPU surface they are drawn by their own subview, above it.
+    if (!request.canvas || statusOverlayView_)
         return;
-    drawProgressBar(*request.canvas);
-    drawVisualBell(*request.canvas);
+    drawStatusOverlays(*request.canvas);
+}
+
+void MacTerminalView::drawStatusOverlays(platform::Canvas& canvas)
+{
+    drawProgressBar(canvas);
+    drawVisualBell(canvas);
+}
+
+void MacTerminalView::setStatusNeedsDisplay(const std::optional<platform::Rect>& rect)
+{
+    if (statusOverlayView_)
+        statusOverlayView_->setNeedsDisplay();
+    else if (host() && rect)
+        host()->setNeedsDisplayInRect(*rect);
+    else if (host())
+        host()->setNeedsDisplay();
 }
 
 void MacTerminalView::drawTerminalContents(const platform::DrawRequest& request)
@@ -240,7 +258,7 @@ void MacTerminalView::progressReport(Terminal& source, const ProgressReport& rep
             if (!view || !view->host())
                 return;
             const platform::Size size = view->frameSize();
-            view->host()->setNeedsDisplayInRect(
+            view->setStatusNeedsDisplay(
                 platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
             view->scheduleOverlayFrames();
         },
@@ -256,19 +274,16 @@ void MacTerminalView::scheduleOverlayFrames()
         const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock());
         if (!view)
             return;
-        platform::ViewHost* widget = view->host();
+        const platform::Size size = view->frameSize();
         bool more = false;
         if (view->visualBellStart_) {
             // The draw ends the flash once it has run its time; this redraw then clears it.
-            if (widget)
-                widget->setNeedsDisplay();
+            view->setStatusNeedsDisplay(std::nullopt);
             more = true;
         }
         if (view->progressBar().isAnimating(view->nowSeconds())) {
-            const platform::Size size = view->frameSize();
-            if (widget)
-                widget->setNeedsDisplayInRect(
-                    platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
+            view->setStatusNeedsDisplay(
+                platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
             more = true;
         }
         if (!more && view->overlayFrameTimer_)

@@ -57,6 +57,7 @@
 namespace kestrovan {
 
 class MarkedTextOverlay;
+class StatusOverlay;
 class TerminalDebugView;
 
 /// The key-down event handed to the input method, so that the text or command it gives back is
@@ -435,6 +436,11 @@ public:
     /// moment while a GL area waits for its context).
     const std::optional<MetalSurface>& metalView() const { return metalView_; }
     const std::shared_ptr<MetalTerminalRenderer>& metalRenderer() const { return metalRenderer_; }
+    /// The subview showing the progress bar and the visual bell above the GPU surface while it is
+    /// shown; null on the CPU path, which draws them on the view's own canvas.
+    const std::shared_ptr<platform::View>& statusOverlayView() const { return statusOverlayView_; }
+    /// Draws the progress bar and the visual bell (ending a flash that has run its time).
+    void drawStatusOverlays(platform::Canvas& canvas);
     /// Stops the view's rendering for good; false while the GPU renderer is busy (call again later).
     bool updateUiClosed();
     UIShutdownState uiShutdownState() const { return uiShutdownState_; }
@@ -495,6 +501,9 @@ private:
     void stopCaretBlink();
     void setCaretOpacity(double opacity);
     void scheduleOverlayFrames();
+    /// Marks `rect` (the whole view when none) of the progress bar or visual bell for redrawing,
+    /// wherever they are drawn.
+    void setStatusNeedsDisplay(const std::optional<platform::Rect>& rect);
     // The find bar (MacTerminalViewFind.cpp).
     const std::shared_ptr<platform::FindBar>& ensureFindBar();
     void layoutFindBar();
@@ -556,6 +565,9 @@ private:
     // Visual bell and progress bar motion.
     std::optional<double> visualBellStart_;
     std::shared_ptr<platform::MainThreadTimers::Timer> overlayFrameTimer_;
+    // Where they are drawn while a GPU surface covers the view's canvas.
+    std::shared_ptr<StatusOverlay> statusOverlay_;
+    std::shared_ptr<platform::View> statusOverlayView_;
 
     // Overlay scroller. Every show and hide moves the generation on; a fade step acts only for
     // the generation that started it, so a show during the fade keeps the scroller.
@@ -586,6 +598,8 @@ private:
     void insertMetalView(const MetalSurface& surface, const MetalSurface* replacing);
     /// Unbinds and removes the surface and goes back to the CPU path.
     void detachMetalRendererUI();
+    /// Lets the status overlay go, taking its subview out of the host when `fromHost`.
+    void removeStatusOverlay(bool fromHost);
     /// Stops the loop and removes the renderer, then the surface; `rendererBusy` (and the loop
     /// running again) while the renderer's frame stays on the GPU.
     std::optional<MetalError> removeMetalSurface();

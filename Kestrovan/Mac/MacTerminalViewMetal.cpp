@@ -1,5 +1,6 @@
 // The GPU surface binding of the window-system half: switching the GPU renderer on and off, the
-// surface it draws into as a subview below the caret, rebinding when the view moves to another
+// surface it draws into as a subview below the caret with the progress bar and visual bell in a
+// subview above it, rebinding when the view moves to another
 // window or its GL area gets a new context, falling back to the CPU path when that fails, the
 // render loop that draws a texture surface off the main thread, drawing a frame at once, the
 // scale override and the GPU's part of the UI shutdown.
@@ -10,6 +11,7 @@
 
 #include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Apple/Metal/TerminalMetalLayerView.h"
+#include "Kestrovan/Mac/MacOverlays.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Log/Log.h"
@@ -240,8 +242,34 @@ void MacTerminalView::insertMetalView(const MetalSurface& surface, const MetalSu
             caretPresentation->setOpacity(1);
         caret->setHiddenByRenderer(true);
     }
+    // The progress bar and the visual bell, drawn on the canvas the surface covers, move to a
+    // subview just above it; the scroller stays above both, as on the CPU path.
+    if (!statusOverlayView_ && host()) {
+        std::weak_ptr<TerminalView> weak = weak_from_this();
+        statusOverlay_ = std::make_shared<StatusOverlay>([weak](platform::Canvas& canvas) {
+            if (const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock()))
+                view->drawStatusOverlays(canvas);
+        });
+        statusOverlayView_ = host()->addSubview(statusOverlay_);
+        const platform::Size size = frameSize();
+        statusOverlayView_->setFrame(platform::Rect{0, 0, size.width, size.height});
+    }
+    const platform::View* topOfSurface = surface.view.get();
+    if (statusOverlayView_) {
+        statusOverlayView_->orderAbove(topOfSurface);
+        statusOverlayView_->setNeedsDisplay();
+        topOfSurface = statusOverlayView_.get();
+    }
     if (scroller())
-        scroller()->orderAbove(surface.view.get());
+        scroller()->orderAbove(topOfSurface);
+}
+
+void MacTerminalView::removeStatusOverlay(bool fromHost)
+{
+    if (statusOverlayView_ && fromHost)
+        statusOverlayView_->removeFromSuperview();
+    statusOverlayView_.reset();
+    statusOverlay_.reset();
 }
 
 void MacTerminalView::detachMetalRendererUI()
@@ -251,6 +279,8 @@ void MacTerminalView::detachMetalRendererUI()
         metalView_->view->removeFromSuperview();
     }
     metalView_.reset();
+    // The view's own canvas draws the progress bar and the visual bell again.
+    removeStatusOverlay(true);
     releaseRenderer(metalRenderer_);
     metalBoundWindow_ = 0;
     renderTarget.reset();
@@ -272,6 +302,7 @@ void MacTerminalView::dropMetalSurfaceWithHost()
     if (metalView_)
         unbindSurface(*metalView_);
     metalView_.reset();
+    removeStatusOverlay(false);
     releaseRenderer(metalRenderer_);
     renderTarget.reset();
     useMetalRenderer_ = false;

@@ -1,8 +1,11 @@
 // The view's GPU surface binding on the recording host and the recording GPU device: switching on
 // and off with either surface kind, what a missing device or a failing renderer leaves, rebinding
 // when the view moves to another window or its GL area gets a new context, falling back with the
-// log, a busy renderer on every road out, and the scale override.
+// log, a busy renderer on every road out, the scale override, and the progress bar and visual bell
+// shown above the surface.
 #include "Kestrovan/Mac/MacMetalTestSupport.h"
+#include "Platform/Graphics/Canvas.h"
+#include "Platform/UI/RecordingViewHost.h"
 
 #include <gtest/gtest.h>
 
@@ -332,6 +335,88 @@ TEST(MacMetalBindingTests, ChangingTheSurfaceKindRemakesTheSurfaceAndAFailureLea
             EXPECT_TRUE(f.mac().isUsingMetalRenderer());
         }
         EXPECT_TRUE(f.waitForRenders(1));
+    }
+}
+
+} // namespace
+} // namespace kestrovan::testing
+
+namespace kestrovan::testing {
+namespace {
+
+/// Draws a subview's core into a bitmap of the view's size, as the widget would draw the subview.
+std::optional<platform::Bitmap> drawSubview(const platform::View& view, platform::Size size)
+{
+    const auto* recorded = dynamic_cast<const platform::RecordingView*>(&view);
+    std::optional<platform::Bitmap> bitmap = platform::Bitmap::create(int(size.width), int(size.height));
+    if (!recorded || !recorded->core || !bitmap)
+        return std::nullopt;
+    platform::Canvas canvas(*bitmap);
+    platform::DrawRequest request;
+    request.canvas = &canvas;
+    request.dirtyRect = platform::Rect{0, 0, size.width, size.height};
+    request.size = size;
+    recorded->core->draw(request);
+    return bitmap;
+}
+
+TEST(MacMetalBindingTests, TheBellAndTheProgressBarShowAboveTheSurface)
+{
+    using namespace std::chrono_literals;
+    struct Case
+    {
+        const char* name;
+        bool layer;
+        const char* output;
+        // Where the overlay is painted (y-up pixels from the bottom left), and where it stays clear.
+        bool paintsMiddle;
+        bool paintsTop;
+    };
+    const Case cases[] = {
+        {"bell on the texture surface", true, "\a", true, true},
+        {"bell on the GL area", false, "\a", true, true},
+        {"progress on the texture surface", true, "\x1b]9;4;1;50\a", false, true},
+        {"progress on the GL area", false, "\x1b]9;4;1;50\a", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MetalViewFixture f(c.layer);
+        f.view->setBellStyle(BellStyle::visual);
+        EXPECT_FALSE(f.mac().statusOverlayView()) << "the CPU path draws them on its own canvas";
+        ASSERT_EQ(f.mac().setUseMetal(true), std::nullopt);
+        const std::shared_ptr<platform::View> overlay = f.mac().statusOverlayView();
+        ASSERT_TRUE(overlay);
+        EXPECT_FALSE(overlay->isHidden());
+        EXPECT_EQ(overlay->frame(), (platform::Rect{0, 0, 640, 480})) << "it covers the view";
+
+        // Stacked just above the surface, with the scroller still on top.
+        const auto& order = f.host->order;
+        const auto position = [&](const platform::View* view) {
+            return std::find(order.begin(), order.end(), view) - order.begin();
+        };
+        const auto surfacePosition = position(f.mac().metalView()->view.get());
+        EXPECT_EQ(position(overlay.get()), surfacePosition + 1);
+        ASSERT_FALSE(f.host->scrollers.empty());
+        EXPECT_GT(position(&f.host->scrollers.back()->view), position(overlay.get()));
+
+        const int requestsBefore = dynamic_cast<platform::RecordingView&>(*overlay).displayRequests;
+        f.feed(c.output);
+        f.tickUntilPaused();
+        f.timers->advance(60ms);
+        EXPECT_GT(dynamic_cast<platform::RecordingView&>(*overlay).displayRequests, requestsBefore)
+            << "the overlay is asked to redraw";
+        const std::optional<platform::Bitmap> drawn = drawSubview(*overlay, platform::Size{640, 480});
+        ASSERT_TRUE(drawn);
+        EXPECT_EQ(drawn->pixel(320, 240).alpha > 0, c.paintsMiddle);
+        EXPECT_EQ(drawn->pixel(2, 478).alpha > 0, c.paintsTop);
+
+        // A new size moves it with the surface; switching off hands the drawing back to the canvas.
+        f.host->resize(platform::Size{500, 300});
+        EXPECT_EQ(overlay->frame(), (platform::Rect{0, 0, 500, 300}));
+        f.completeFrames();
+        ASSERT_EQ(f.mac().setUseMetal(false), std::nullopt);
+        EXPECT_FALSE(f.mac().statusOverlayView());
+        EXPECT_TRUE(std::find(order.begin(), order.end(), overlay.get()) == order.end());
     }
 }
 

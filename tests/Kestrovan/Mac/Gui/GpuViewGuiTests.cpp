@@ -1,8 +1,8 @@
 // The terminal view drawing with the GPU in a GTK window on a private X server, with Mesa's
 // software rasterizer admitted as a device (KESTROVAN_GPU_SOFTWARE=1): a shell drawn like the CPU
 // path draws it, typed text, a resize, switching off and on at run time, moving into a split (the
-// GL area loses its context), a renderer that cannot be made again, and the shutdown waiting for
-// a busy renderer. The test whose name ends in "Scale2" runs with GDK_SCALE=2.
+// GL area loses its context), the progress bar shown over the surface, a renderer that cannot be made again,
+// and the shutdown waiting for a busy renderer. The test whose name ends in "Scale2" runs with GDK_SCALE=2.
 
 #include "TerminalGuiFixture.h"
 
@@ -301,6 +301,32 @@ TEST_F(GpuViewGuiTests, MovingTheViewIntoASplitKeepsItDrawing)
         });
         EXPECT_GT(inkInRow(shot, rowWith("after the split")), 50) << "new output is drawn in the pane";
         EXPECT_GT(inkInRow(shot, 0), 50) << "the earlier content too";
+        closeForNextRound();
+    }
+}
+
+TEST_F(GpuViewGuiTests, TheProgressBarShowsOverTheSurface)
+{
+    for (const bool layer : {true, false}) {
+        SCOPED_TRACE(layer ? "texture surface" : "GL area");
+        openOnGpu(480, 200, layer);
+        ASSERT_TRUE(waitForGpuFrames(0));
+        const platform::NativeColor bg = view->nativeBackgroundColor();
+        const uint32_t background = (uint32_t(std::lround(bg.red * 255)) << 16) |
+                                    (uint32_t(std::lround(bg.green * 255)) << 8) |
+                                    uint32_t(std::lround(bg.blue * 255));
+        // The GPU's first frame on screen: the empty terminal's background everywhere.
+        shotWhen([&](const guitest::Screenshot& s) {
+            return s.pixel(4, 1) == background && s.pixel(4, s.height / 2) == background;
+        });
+        // A full bar: the top edge takes the bar's colour, the rest of the view stays as it was.
+        view->feed("\x1b]9;4;1;100\a");
+        const guitest::Screenshot shot = shotWhen([&](const guitest::Screenshot& s) {
+            return s.pixel(4, 1) != background && s.pixel(s.width - 30, 1) != background;
+        });
+        EXPECT_NE(shot.pixel(4, 1), background) << "the bar's left end";
+        EXPECT_NE(shot.pixel(shot.width - 30, 1), background) << "its right end";
+        EXPECT_EQ(shot.pixel(4, shot.height / 2), background) << "nothing below the top edge";
         closeForNextRound();
     }
 }
