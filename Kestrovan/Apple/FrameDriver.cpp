@@ -143,12 +143,18 @@ void FrameDriver::tickNowIfDue(bool linkTicking)
     const uint64_t now = nowUptimeNs_();
     if (invalidated_ || !dirty_ || visibilitySuspended_ || !running_)
         return;
-    // A link that resumes on demand ticks as soon as a refresh may, right before the frame is
-    // shown: a frame prepared here would only be older when shown.
-    if (link_ && link_->resumesOnDemand())
+    // A link that resumes on demand ticks right before its frame is shown, at the refresh
+    // interval it keeps after each frame: a frame prepared here would only be older when shown. The
+    // pacing sees it as a link whose tick is coming, so only an echo asks it to come sooner.
+    const bool onDemand = link_ && link_->resumesOnDemand();
+    if (pacing_.frameOwed(now, linkTicking || onDemand) != FramePacing::Decision::drawNow)
         return;
-    if (pacing_.frameOwed(now, linkTicking) == FramePacing::Decision::drawNow)
-        sourceDidTick(true);
+    if (onDemand) {
+        ++counters_.expeditedTicks;
+        link_->expediteTick();
+        return;
+    }
+    sourceDidTick(true);
 }
 
 void FrameDriver::sourceDidTick(bool isImmediate)

@@ -6,9 +6,9 @@
 // owed; eight idle ticks in a row pause the link again, so an idle terminal costs no wake-ups.
 // When an owed frame is drawn at once instead of at the next tick is `FramePacing`'s decision: the
 // first frame after the link resumes, at most once per 16 ms, and the echo of the user's input,
-// also while the link runs. A link that
-// resumes on demand (a window's frame clock) is paused after every frame instead and ticks as soon
-// as it is started, so new content is drawn at the next refresh the display allows. The driver
+// also while the link runs. A link that resumes on demand (a window's frame clock) is paused after
+// every frame instead and ticks once it is started and the refresh interval it keeps after its
+// last frame has passed; for an echo it is asked to tick at once (`expediteTick`). The driver
 // also follows whether its view can be seen and suspends ticking while it cannot, telling its host
 // through `onVisibilityChanged`.
 //
@@ -36,6 +36,8 @@ struct FrameDriverCounters
     int pauses = 0;
     int immediateTicks = 0;
     int deliveries = 0;
+    /// Echoes for which a link that resumes on demand was asked to tick sooner.
+    int expeditedTicks = 0;
 
     friend bool operator==(const FrameDriverCounters&, const FrameDriverCounters&) = default;
 };

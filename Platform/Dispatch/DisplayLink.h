@@ -46,6 +46,10 @@ public:
     /// a frame when it arrives instead of waiting for the next tick of a running clock. False for
     /// links with a fixed phase or a thread to wake.
     virtual bool resumesOnDemand() const { return false; }
+    /// Asks a running link that resumes on demand for its next tick as soon as the display can
+    /// take a frame, instead of after the rest of the refresh interval it keeps between two frames.
+    /// Links with a fixed phase tick when they tick and ignore it.
+    virtual void expediteTick() {}
 
     /// Starts from paused, pauses from running, and ticks that ran the handler, since creation.
     struct Counters

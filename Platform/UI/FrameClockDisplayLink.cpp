@@ -4,6 +4,13 @@
 
 namespace platform::gtk {
 
+namespace {
+
+/// On the frame clock: the frame counter of the cycle that an expedited tick moved forward.
+constexpr const char* expeditedCycleKey = "kestrovan-expedited-cycle";
+
+} // namespace
+
 FrameClockDisplayLink::FrameClockDisplayLink(GtkWidget* widget) : widget_(widget)
 {
     g_object_weak_ref(G_OBJECT(widget_), reinterpret_cast<GWeakNotify>(onWidgetGone), this);
@@ -68,6 +75,31 @@ void FrameClockDisplayLink::start()
     requestFrame();
 }
 
+void FrameClockDisplayLink::expediteTick()
+{
+    // After each frame, GDK's frame clock waits a refresh interval before the next one, measured
+    // on a grid of whole intervals from its first frame, even where nothing waits for a vertical
+    // blank (X11 without a compositor): content that arrives within that time waits on average
+    // half an interval, up to one and a half. The clock keeps that wait as a timeout source on the
+    // default main context that carries the clock as its data; moving its ready time to now runs
+    // the whole frame cycle (update, layout, paint) at the next main-loop iteration. The clock
+    // then measures the next wait from its grid again, so frames for other content keep their
+    // pace. A clock waiting for the compositor (frozen) keeps no such source: nothing to move.
+    if (!running_ || !clock_)
+        return;
+    GSource* pending = g_main_context_find_source_by_funcs_user_data(nullptr, &g_timeout_funcs, clock_);
+    if (!pending)
+        return;
+    g_source_set_ready_time(pending, 0);
+    // The cycle is marked on the clock, which every view of the window shares: only the link that
+    // asked ticks in it, and the others keep their frames for the clock's next regular cycle, so
+    // a neighbour's stream of output still draws at most one frame per refresh.
+    expeditedCycle_ = gdk_frame_clock_get_frame_counter(clock_) + 1;
+    g_object_set_data(G_OBJECT(clock_), expeditedCycleKey,
+                      reinterpret_cast<void*>(intptr_t(expeditedCycle_)));
+    ++expeditedTicks_;
+}
+
 void FrameClockDisplayLink::pause()
 {
     // A frame already asked for comes anyway; its tick finds the link paused and does nothing.
@@ -103,6 +135,14 @@ void FrameClockDisplayLink::onUpdate(GdkFrameClock* clock, void* data)
     auto* self = static_cast<FrameClockDisplayLink*>(data);
     if (!self->running_)
         return;
+    const int64_t cycle = gdk_frame_clock_get_frame_counter(clock);
+    const auto expedited = intptr_t(g_object_get_data(G_OBJECT(clock), expeditedCycleKey));
+    if (expedited == cycle && self->expeditedCycle_ != cycle) {
+        // Another link's expedited cycle: this one waits for the next regular one.
+        ++self->deferredTicks_;
+        self->requestFrame();
+        return;
+    }
     self->lastFrameTimeUs_ = gdk_frame_clock_get_frame_time(clock);
     // The handler runs from a copy, so it may replace the handler, pause or invalidate the link,
     // or even destroy it: only the liveness flag is read before anything else of the link is.

@@ -5,7 +5,9 @@
 // asks again after each tick while it still runs; a paused link asks for nothing, so an idle view
 // costs the window nothing, and the clock's next frame after a start comes as soon as the clock
 // allows (at once when it has been idle for a refresh interval). A clock kept running on its own
-// would instead hold every start back to its next refresh. Ticks start once the widget is realized
+// would instead hold every start back to its next refresh. After each frame the clock holds the
+// next one back for a refresh interval; `expediteTick` lets one frame (an echo of typing) skip
+// that wait; the window's other links sit that early cycle out. Ticks start once the widget is realized
 // and stop when it is unrealized or destroyed. A frame driver binds to it like to any other
 // display link.
 #pragma once
@@ -42,7 +44,13 @@ public:
     /// A paused link asks the clock for nothing; an idle frame clock paints at once when asked,
     /// one refresh interval after its last frame at the soonest.
     bool resumesOnDemand() const override { return true; }
+    /// Moves the clock's pending frame cycle to now (see `expediteTick` in the .cpp).
+    void expediteTick() override;
     Counters counters() const override { return counters_; }
+    /// Ticks asked to come sooner that found the clock's cycle waiting and moved it.
+    uint64_t expeditedTicks() const { return expeditedTicks_; }
+    /// Cycles another link expedited, in which this one did not tick but waited for the next.
+    uint64_t deferredTicks() const { return deferredTicks_; }
 
     /// The frame time of the last tick in microseconds of the monotonic clock, or 0 before one.
     int64_t lastFrameTimeUs() const { return lastFrameTimeUs_; }
@@ -67,6 +75,10 @@ private:
     /// Cleared when the link is destroyed: a tick's handler may destroy the link it runs from.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     int64_t lastFrameTimeUs_ = 0;
+    uint64_t expeditedTicks_ = 0;
+    uint64_t deferredTicks_ = 0;
+    /// The frame counter of the clock's cycle this link last expedited.
+    int64_t expeditedCycle_ = -1;
     Counters counters_;
 };
 

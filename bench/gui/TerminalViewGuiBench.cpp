@@ -12,10 +12,11 @@
 //   fast). Measured alone, then while the busy view draws `cat` of the large file in a loop. The
 //   way is split at the view's stamps: the echo parsed (written, echoed, read and parsed), the
 //   frame prepared, drawn, and shown (the window's frame clock finished painting it). The frame
-//   clock's own timings show how much of the wait is the clock's: it starts a frame no sooner than
-//   its refresh interval after the previous one, so an echo parsed within that interval waits
-//   for it, whatever the view does. A bare GTK drawing area asked to redraw at the same moments
-//   gives the floor the clock allows, in the same window.
+//   clock's own timings show the clock's part: it starts a frame no sooner than its refresh
+//   interval after the previous one, so an echo parsed within that interval would wait for it;
+//   the view has the clock run that frame at once (a negative "from there" is the time it saved).
+//   A bare GTK drawing area asked to redraw at the same moments shows the wait the clock itself
+//   imposes, in the same window.
 // - While the busy view draws `cat`, its frames are counted against the window's frames and the
 //   clock's refresh interval: a stream of output draws at most one frame per interval.
 // - The throughput view runs `cat` of a 64 MiB text file, visible, from `startProcess` to the

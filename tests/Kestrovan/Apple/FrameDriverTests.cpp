@@ -161,10 +161,77 @@ public:
     void invalidate() override { link.invalidate(); }
     bool ticksOnMainThread() const override { return true; }
     bool resumesOnDemand() const override { return true; }
+    void expediteTick() override { ++expedites; }
     Counters counters() const override { return link.counters(); }
 
     platform::ManualDisplayLink link;
+    int expedites = 0;
 };
+
+TEST(FrameDriverTests, OnlyAnEchoAsksALinkThatResumesOnDemandToTickSooner)
+{
+    enum class Step
+    {
+        output, // a batch of output nobody typed for, parsed off the main thread
+        echo,   // the user's input, then the output answering it
+        tick,   // the link's clock ticks (when it runs)
+        hide,
+        show,
+    };
+    struct Case
+    {
+        const char* name;
+        std::vector<Step> steps;
+        int expedites;
+        int frames;
+    };
+    using enum Step;
+    const std::vector<Case> cases = {
+        {"an echo after an idle pause", {echo, tick}, 1, 1},
+        {"an echo while the link waits for its tick", {output, echo, tick}, 1, 1},
+        {"two echoes before the tick", {echo, echo, tick}, 2, 1},
+        {"an echo right after a frame", {output, tick, echo, tick}, 1, 2},
+        {"a flood of output, a frame per tick",
+         {output, output, tick, output, tick, output, output, tick},
+         0,
+         3},
+        {"one echo amid a flood", {output, tick, output, echo, tick, output, tick}, 1, 3},
+        {"output after an echo, before its frame, asks again", {echo, output, tick, output, tick}, 2, 2},
+        {"an echo while hidden is hurried once shown", {hide, echo, tick, show, tick}, 1, 1},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        DriverFixture f;
+        auto link = std::make_shared<OnDemandLink>();
+        f.driver->bind(link);
+        for (Step step : test.steps) {
+            switch (step) {
+            case output:
+                f.signal->publish(Events::needsFrame | Events::outputParsed);
+                break;
+            case echo:
+                f.signal->noteUserInput();
+                f.signal->publish(Events::needsFrame | Events::outputParsed);
+                break;
+            case tick:
+                link->link.tick();
+                break;
+            case hide:
+                f.driver->updateVisibility(true, false);
+                break;
+            case show:
+                f.driver->updateVisibility(true, true);
+                break;
+            }
+            f.loop->runUntilIdle();
+        }
+        EXPECT_EQ(link->expedites, test.expedites);
+        EXPECT_EQ(f.driver->counters().expeditedTicks, test.expedites);
+        EXPECT_EQ(f.frames, test.frames);
+        EXPECT_EQ(f.driver->counters().immediateTicks, 0) << "every frame at the link's tick";
+        EXPECT_FALSE(link->isRunning()) << "paused once nothing is owed";
+    }
+}
 
 TEST(FrameDriverTests, ALinkThatResumesOnDemandRunsOnlyWhileAFrameIsOwed)
 {

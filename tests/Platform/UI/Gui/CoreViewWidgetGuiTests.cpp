@@ -306,6 +306,56 @@ TEST_F(CoreViewWidgetGui, TheDisplayLinkTicksFromTheFrameClockOnlyWhileRunning)
     EXPECT_EQ(ticks, paused) << "an invalidated link never ticks again";
 }
 
+TEST_F(CoreViewWidgetGui, AnExpeditedTickRunsTheFrameTheClockHeldBackAfterTheLastOne)
+{
+    // Right after a frame the window's clock holds the next one back for a refresh interval; an
+    // expedited tick finds that waiting cycle and runs it, once. Another link of the window waiting
+    // for a frame meanwhile (a neighbour's stream) sits that cycle out and ticks in the next.
+    auto core = std::make_shared<RecordingCore>();
+    TestWindow window(core, 200, 100);
+    std::shared_ptr<platform::gtk::FrameClockDisplayLink> link = window.view().displayLink();
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(window.view().widget());
+    int frames = 0;
+    const gulong counting =
+        g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](int* count) { ++*count; }), &frames);
+    int ticks = 0;
+    int64_t linkCycle = 0, neighbourCycle = 0;
+    link->setHandler([&] {
+        ++ticks;
+        linkCycle = gdk_frame_clock_get_frame_counter(clock);
+        window.view().setNeedsDisplay();
+        link->pause();
+    });
+    auto neighbour =
+        std::dynamic_pointer_cast<platform::gtk::FrameClockDisplayLink>(window.view().makeDisplayLink());
+    ASSERT_NE(neighbour, nullptr);
+    int neighbourTicks = 0;
+    neighbour->setHandler([&] {
+        ++neighbourTicks;
+        neighbourCycle = gdk_frame_clock_get_frame_counter(clock);
+        neighbour->pause();
+    });
+    link->expediteTick();
+    EXPECT_EQ(link->expeditedTicks(), 0u) << "a paused link has no tick to hurry";
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        const int framesBefore = frames;
+        neighbour->start();
+        link->start();
+        link->expediteTick();
+        EXPECT_EQ(link->expeditedTicks(), uint64_t(round)) << "the clock's waiting cycle found and moved";
+        ASSERT_TRUE(spinUntil([&] { return neighbourTicks == round && frames >= framesBefore + 2; }));
+        EXPECT_EQ(ticks, round);
+        EXPECT_GT(neighbourCycle, linkCycle) << "the neighbour ticked in a later cycle";
+        EXPECT_EQ(neighbour->deferredTicks(), uint64_t(round));
+    }
+    spinFor(100ms);
+    g_signal_handler_disconnect(clock, counting);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(neighbourTicks, 3);
+    EXPECT_EQ(frames, 6) << "the expedited frame and the neighbour's, none after";
+}
+
 TEST_F(CoreViewWidgetGui, TheHostsLinkTicksOnceAStartAndAMovedSubviewAsksNoFurtherFrame)
 {
     // A frame that moves the caret moves a subview that is shown, or one that is hidden (a program
