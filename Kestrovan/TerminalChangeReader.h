@@ -15,7 +15,6 @@
 
 namespace kestrovan {
 
-
 class TerminalChangeReader
 {
 public:

@@ -67,7 +67,7 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
         metadata.modes.push_back(line ? line->renderMode() : BufferLine::RenderLineMode::single);
     }
     if (!portableRenderMetadata || *portableRenderMetadata != metadata)
-        changes_.markWholeScreen(terminal);
+        changes_.markWholeScreen(*terminal_);
     portableRenderMetadata = std::move(metadata);
 
     // The cursor. The pending-wrap column `cols` is kept so a host can draw the cursor past
@@ -81,8 +81,8 @@ TerminalRenderSnapshot RenderSnapshotBuilder::makeRenderSnapshot(RenderSnapshotS
     cursor.blink = isBlinkingStyle(cursor.style) || terminal.mode(TerminalMode::cursorBlink);
     if (portableRenderCursor != cursor) {
         if (portableRenderCursor && portableRenderCursor->y >= 0 && portableRenderCursor->y < rows)
-            changes_.markRow(terminal, portableRenderCursor->y);
-        changes_.markRow(terminal, cursor.y);
+            changes_.markRow(*terminal_, portableRenderCursor->y);
+        changes_.markRow(*terminal_, cursor.y);
     }
     portableRenderCursor = cursor;
 
