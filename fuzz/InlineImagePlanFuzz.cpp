@@ -81,8 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(plan->strips >= 1 && plan->strips <= screen.lineCapacity);
     check(plan->strips == int(std::ceil(plan->height / cellHeight)));
     check(cellHeight <= InlineImageLimits::maximumSide);
-    const double stripPixels = std::max(std::ceil(plan->width), 1.0) * std::max(std::ceil(cellHeight), 1.0);
+    // Strips are rasterised at the plan's pixels per point, at least 1 and within the limits.
+    const double scale = plan->rasterScale > 0 && std::isfinite(plan->rasterScale) ? plan->rasterScale : 1.0;
+    check(scale >= 1);
+    const double stripWidth = std::max(std::ceil(plan->width * scale), 1.0);
+    const double stripHeight = std::max(std::ceil(cellHeight * scale), 1.0);
+    const double stripPixels = stripWidth * stripHeight;
     check(stripPixels * plan->strips <= InlineImageLimits::maximumPixels);
+    check(scale == 1 || std::max(stripWidth, stripHeight) <= InlineImageLimits::maximumSide);
     // The picture lies inside its box, to a millionth of a point (boxes of denormal size round by
     // more than any relative tolerance).
     const platform::Rect& picture = plan->picture;
@@ -100,8 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const auto strips = cutInlineImageStrips(source, *plan, cellHeight);
         check(strips.size() == size_t(plan->strips));
         for (const auto& strip : strips)
-            check(strip && strip->width() == int(std::max(std::ceil(plan->width), 1.0)) &&
-                  strip->height() == int(std::max(std::ceil(cellHeight), 1.0)));
+            check(strip && strip->width() == int(stripWidth) && strip->height() == int(stripHeight));
     }
     return 0;
 }
