@@ -29,7 +29,7 @@ constexpr BlendState straightBlend{true, BlendFactor::sourceAlpha, BlendFactor::
 /// The cell colour, alpha included, replaces the pixel.
 constexpr BlendState replaceBlend{};
 
-struct PipelineSpec
+struct PipelineRecipe
 {
     MetalPipeline MetalTerminalRenderer::*pipeline;
     const char* vertexFunction;
@@ -38,7 +38,7 @@ struct PipelineSpec
 };
 
 /// The seven pipelines in the order they are built.
-const PipelineSpec pipelineSpecs[] = {
+const PipelineRecipe pipelineRecipes[] = {
     {&MetalTerminalRenderer::textPipeline, "terminal_text_vertex", "terminal_text_fragment",
      premultipliedBlend},
     {&MetalTerminalRenderer::textGrayPipeline, "terminal_text_vertex", "terminal_text_fragment_gray",
@@ -145,19 +145,19 @@ std::optional<MetalError> MetalTerminalRenderer::build(const MetalRendererOption
     // All drawables are RGBA8; GL programs do not depend on the target's format.
     (void)target_->renderPixelFormat();
 
-    for (const PipelineSpec& spec : pipelineSpecs) {
-        auto vertex = library.function(spec.vertexFunction);
-        auto fragment = library.function(spec.fragmentFunction);
+    for (const PipelineRecipe& recipe : pipelineRecipes) {
+        auto vertex = library.function(recipe.vertexFunction);
+        auto fragment = library.function(recipe.fragmentFunction);
         if (!vertex || !fragment)
             return MetalError::pipelineCreationFailed(pipelineFailureText);
         std::string log;
         auto program = device_->linkProgram(*vertex, *fragment, log);
         if (!program) {
             rendererLog().logf(platform::LogLevel::error, "linking %s with %s failed: %s",
-                               spec.vertexFunction, spec.fragmentFunction, log.c_str());
+                               recipe.vertexFunction, recipe.fragmentFunction, log.c_str());
             return MetalError::pipelineCreationFailed(pipelineFailureText);
         }
-        this->*spec.pipeline = MetalPipeline{std::move(program), spec.blend};
+        this->*recipe.pipeline = MetalPipeline{std::move(program), recipe.blend};
     }
 
     sampler_ = device_->makeSampler();
