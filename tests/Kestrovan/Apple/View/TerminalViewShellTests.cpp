@@ -118,7 +118,7 @@ TEST(TerminalViewShellTests, ARealShellEchoesTypedInputAndFollowsTheFrameSize)
     winsize size = ShellAdapter::sizeOf(f.view->terminalDimensions());
     ASSERT_TRUE(process->updateWindowSize(size));
     f.view->send(std::string_view("stty size\r"));
-    EXPECT_TRUE(runUntil(f, [&] { return screenHasRow(f, "17 52"); }));
+    EXPECT_TRUE(runUntil(f, [&] { return screenHasRow(f, "17 52"); })) << "17 52\n" << screen(f);
 
     f.view->send(std::string_view("exit\r"));
     EXPECT_TRUE(runUntil(f, [&] { return adapter->terminated.load(); }));
