@@ -1,6 +1,7 @@
 // The clipboard protocol object: the default policy, capabilities coming and going, resets and
 // teardown dropping late completions, grants and paste tokens, and paste events.
 #include "KittyClipboardFakeHost.h"
+#include "TestSupport.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -11,11 +12,6 @@ namespace {
 
 using Location = KittyClipboardLocation;
 using Caps = KittyClipboardCapabilities;
-
-std::vector<uint8_t> bytes(std::string_view text)
-{
-    return {text.begin(), text.end()};
-}
 
 bool pasteEventsOn(Terminal& terminal)
 {

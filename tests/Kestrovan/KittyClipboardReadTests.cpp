@@ -1,6 +1,7 @@
 // Clipboard reads through a terminal with a fake host: listings, type selection, permission,
 // grants and the host's answers, byte for byte.
 #include "KittyClipboardFakeHost.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +9,6 @@ namespace kestrovan::testing {
 namespace {
 
 using Location = KittyClipboardLocation;
-
-std::vector<uint8_t> bytes(std::string_view text)
-{
-    return {text.begin(), text.end()};
-}
 
 /// A read request body for `types` (space separated) with extra metadata fields.
 std::string readRequest(const std::string& types, const std::string& fields = ":id=r")

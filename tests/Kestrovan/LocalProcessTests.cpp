@@ -1,4 +1,5 @@
 #include "TestChild/TestStream.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/ChildProcessTestSupport.h"
 #include "Kestrovan/LocalProcess.h"
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 
 using namespace kestrovan;
+using kestrovan::testing::bytesOf;
 using kestrovan::testing::childDeadline;
 using kestrovan::testing::eventually;
 
@@ -149,11 +151,6 @@ private:
 std::vector<std::string> shell(const std::string& script)
 {
     return {"-c", script};
-}
-
-std::span<const uint8_t> bytesOf(std::string_view text)
-{
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
 } // namespace

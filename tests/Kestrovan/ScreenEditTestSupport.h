@@ -6,8 +6,10 @@
 
 #include "RecordingTerminalDelegate.h"
 
+#include "Kestrovan/SelectionService.h"
 #include "Kestrovan/Utf8.h"
 
+#include <memory>
 #include <string>
 
 namespace kestrovan::testing {
@@ -71,6 +73,17 @@ inline void setRegion(Terminal& t, int top, int bottom)
 inline void setMargins(Terminal& t, int left, int right)
 {
     t.feed("\x1b[?69h\x1b[" + std::to_string(left + 1) + ";" + std::to_string(right + 1) + "s");
+}
+
+/// Registers an active selection from start to end on the fixture's terminal.
+inline std::shared_ptr<SelectionService> selectRows(TerminalFixture& fixture, Position start, Position end)
+{
+    auto selection = std::make_shared<SelectionService>(fixture.terminal);
+    selection->start = start;
+    selection->end = end;
+    selection->setActive(true);
+    fixture.t().registerSelection(selection);
+    return selection;
 }
 
 } // namespace kestrovan::testing

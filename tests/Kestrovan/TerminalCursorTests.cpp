@@ -2,6 +2,7 @@
 // and the margins, origin mode, the pending-wrap column, reverse wraparound, tab stops, save and
 // restore of the cursor, and DECBI/DECFI.
 #include "RecordingTerminalDelegate.h"
+#include "ScreenEditTestSupport.h"
 #include "TerminalTestAccess.h"
 #include "TestSupport.h"
 
@@ -15,12 +16,6 @@ namespace kestrovan::testing {
 namespace {
 
 using Cursor = std::pair<int, int>;
-
-/// Left/right margins at `left`...`right` with margin mode on: DECLRMM, then DECSLRM.
-void setMargins(Terminal& t, int left, int right)
-{
-    t.feed("\x1b[?69h\x1b[" + std::to_string(left + 1) + ";" + std::to_string(right + 1) + "s");
-}
 
 /// DECLRMM reset, which also puts the margins back at the screen's edges.
 void clearMarginMode(Terminal& t)

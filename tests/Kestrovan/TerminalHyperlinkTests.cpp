@@ -7,6 +7,7 @@
 // cell that carried it is overwritten is the job of payload collection and is tested with it;
 // `PayloadState::release` below checks the bookkeeping collection relies on.
 #include "RecordingTerminalDelegate.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/OscPayloadText.h"
 #include "Kestrovan/TerminalInnerState.h"
@@ -16,11 +17,6 @@
 
 namespace kestrovan::testing {
 namespace {
-
-std::string osc8(std::string_view payload)
-{
-    return "\x1b]8;" + std::string(payload) + "\x1b\\";
-}
 
 /// Prints ASCII text at the cursor.
 void printText(Terminal& t, std::string_view text)

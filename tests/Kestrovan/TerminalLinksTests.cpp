@@ -4,6 +4,7 @@
 // to make the rule backtrack, which must end with an answer (a link or none) and never a partial
 // target.
 #include "RecordingTerminalDelegate.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/LinkMatch.h"
 #include "Kestrovan/TerminalLinks.h"
@@ -13,11 +14,6 @@
 
 namespace kestrovan::testing {
 namespace {
-
-std::string osc8(std::string_view payload)
-{
-    return "\x1b]8;" + std::string(payload) + "\x1b\\";
-}
 
 /// The link text under a cell of the screen as shown.
 std::optional<std::string> linkAt(Terminal& t, int col, int row,

@@ -1,6 +1,7 @@
 // The paste encoder: control bytes filtered, line ends of unbracketed pastes, bracketed-paste
 // markers, the safety test; and the terminal's paste of text through its clipboard protocol.
 #include "RecordingTerminalDelegate.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/KittyClipboardProtocol.h"
 #include "Kestrovan/TerminalPaste.h"
@@ -11,11 +12,6 @@
 
 namespace kestrovan::testing {
 namespace {
-
-std::span<const uint8_t> bytesOf(std::string_view text)
-{
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
 
 /// The encoded text, or "<rejected>".
 std::string encode(std::string_view paste, bool bracketed, bool allowUnsafe,

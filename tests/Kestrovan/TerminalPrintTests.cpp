@@ -2,6 +2,7 @@
 // clusters joined into one cell, widths and presentation selectors, wide characters at the edge,
 // character sets, insert mode, margins and the payload printed cells carry.
 #include "RecordingTerminalDelegate.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/TerminalInnerState.h"
 #include "Kestrovan/TerminalLinks.h"
@@ -13,11 +14,6 @@
 
 namespace kestrovan::testing {
 namespace {
-
-PackedCell packedAt(Terminal& t, int col, int row)
-{
-    return t.getLine(row)->packed(col);
-}
 
 /// The UTF-8 text of one cell, "" for an empty cell.
 std::string cellText(Terminal& t, int col, int row)

@@ -3,6 +3,7 @@
 // multi-line commands), and the click reports.
 #include "RecordingTerminalDelegate.h"
 #include "TerminalTestAccess.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/TerminalInnerState.h"
 
@@ -12,11 +13,6 @@ namespace kestrovan::testing {
 namespace {
 
 using Modifiers = SemanticPromptClickModifiers;
-
-std::string osc133(std::string_view payload)
-{
-    return "\x1b]133;" + std::string(payload) + "\x07";
-}
 
 std::string repeat(std::string_view sequence, int count)
 {

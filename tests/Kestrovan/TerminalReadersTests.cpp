@@ -3,6 +3,7 @@
 // reading changed nothing, not even where a writer would have settled a stale prompt start.
 #include "RecordingTerminalDelegate.h"
 #include "TerminalStateDump.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/Line.h"
 #include "Kestrovan/LinkMatch.h"
@@ -15,11 +16,6 @@
 
 namespace kestrovan::testing {
 namespace {
-
-std::string osc133(std::string_view payload)
-{
-    return "\x1b]133;" + std::string(payload) + "\x07";
-}
 
 // Lines handed to readers cannot be changed through what they get.
 static_assert(

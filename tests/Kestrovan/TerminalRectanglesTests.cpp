@@ -14,12 +14,6 @@
 namespace kestrovan::testing {
 namespace {
 
-/// The packed cell at a screen column and row of the active buffer.
-PackedCell packedAt(Terminal& t, int col, int row)
-{
-    return t.buffer().lines().lineOrEmpty(t.buffer().yBase() + row).packed(col);
-}
-
 Attribute attributeAt(Terminal& t, int col, int row)
 {
     return t.getCharData(col, row)->attribute;

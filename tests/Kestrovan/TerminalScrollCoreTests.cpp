@@ -13,16 +13,6 @@
 namespace kestrovan::testing {
 namespace {
 
-std::shared_ptr<SelectionService> selectRows(TerminalFixture& fixture, Position start, Position end)
-{
-    auto selection = std::make_shared<SelectionService>(fixture.terminal);
-    selection->start = start;
-    selection->end = end;
-    selection->setActive(true);
-    fixture.t().registerSelection(selection);
-    return selection;
-}
-
 /// Fills a 10 x 3 terminal with two lines of scrollback until its ring of 5 lines is full.
 void fillRing(TerminalFixture& fixture)
 {

@@ -13,16 +13,6 @@
 namespace kestrovan::testing {
 namespace {
 
-std::shared_ptr<SelectionService> selectRows(TerminalFixture& fixture, Position start, Position end)
-{
-    auto selection = std::make_shared<SelectionService>(fixture.terminal);
-    selection->start = start;
-    selection->end = end;
-    selection->setActive(true);
-    fixture.t().registerSelection(selection);
-    return selection;
-}
-
 /// Four rows of ten distinct characters.
 void feedGrid(Terminal& t)
 {

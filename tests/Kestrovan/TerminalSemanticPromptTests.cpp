@@ -3,6 +3,7 @@
 // view queries, and the scan of user input for a submitted command line.
 #include "RecordingTerminalDelegate.h"
 #include "TerminalTestAccess.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/TerminalInnerState.h"
 
@@ -12,16 +13,6 @@ namespace kestrovan::testing {
 namespace {
 
 using Cursor = std::pair<int, int>;
-
-std::string osc133(std::string_view payload)
-{
-    return "\x1b]133;" + std::string(payload) + "\x07";
-}
-
-std::span<const uint8_t> bytesOf(std::string_view text)
-{
-    return std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
 
 /// The content codes of an absolute row as digits (0 none, 1-4 prompt kinds, 5 input,
 /// 6 output), trailing zeros dropped: "11555" is a two-cell prompt and three input cells.

@@ -3,9 +3,12 @@
 
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/Diagnostics.h"
+#include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalImage.h"
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,5 +59,35 @@ public:
 private:
     int col_ = 0;
 };
+
+/// An OSC 133 (shell integration) sequence with the given payload.
+inline std::string osc133(std::string_view payload)
+{
+    return "\x1b]133;" + std::string(payload) + "\x07";
+}
+
+/// An OSC 8 (hyperlink) sequence with the given payload.
+inline std::string osc8(std::string_view payload)
+{
+    return "\x1b]8;" + std::string(payload) + "\x1b\\";
+}
+
+/// The bytes of a text, as a view for the byte-taking entry points.
+inline std::span<const uint8_t> bytesOf(std::string_view text)
+{
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+/// The bytes of a text, as an owned copy.
+inline std::vector<uint8_t> bytes(std::string_view text)
+{
+    return {text.begin(), text.end()};
+}
+
+/// The packed cell at a column of a visible row.
+inline PackedCell packedAt(Terminal& t, int col, int row)
+{
+    return t.getLine(row)->packed(col);
+}
 
 } // namespace kestrovan::testing

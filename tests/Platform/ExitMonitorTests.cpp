@@ -1,3 +1,5 @@
+#include "Patience.h"
+
 #include "Platform/Dispatch/ExitMonitor.h"
 #include "Platform/Dispatch/ManualMainLoop.h"
 #include "Platform/Dispatch/SerialQueue.h"
@@ -17,8 +19,6 @@ using platform::ExitMonitor;
 using platform::ManualMainLoop;
 
 namespace {
-
-constexpr auto patience = 10s;
 
 // A child that exits with `code` at once, or, with no code, waits to be killed.
 pid_t startChild(std::optional<int> code)

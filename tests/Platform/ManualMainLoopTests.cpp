@@ -1,3 +1,5 @@
+#include "Patience.h"
+
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Dispatch/ManualMainLoop.h"
 
@@ -13,8 +15,6 @@ using platform::MainQueue;
 using platform::ManualMainLoop;
 
 namespace {
-
-constexpr auto patience = 10s;
 
 // Installs a loop for one test and takes it away again.
 class InstalledLoop

@@ -1,3 +1,5 @@
+#include "Patience.h"
+
 #include "Platform/Dispatch/ProcessWriter.h"
 #include "Platform/Dispatch/SerialQueue.h"
 
@@ -22,8 +24,6 @@ using platform::SerialQueue;
 using WriteResult = ProcessWriter::WriteResult;
 
 namespace {
-
-constexpr auto patience = 10s;
 
 // Collects completions from the writer's queue.
 class Completions

@@ -1,3 +1,5 @@
+#include "Patience.h"
+
 #include "Platform/Dispatch/SerialQueue.h"
 #include "Platform/Dispatch/ThreadRegistry.h"
 
@@ -15,12 +17,7 @@
 using namespace std::chrono_literals;
 using platform::SerialQueue;
 
-namespace {
-
-// Generous: only a broken queue ever waits this long.
-constexpr auto patience = 10s;
-
-} // namespace
+namespace {} // namespace
 
 TEST(SerialQueue, RunsItemsOneAtATimeInOrderOnItsOwnNamedThread)
 {

@@ -1,3 +1,5 @@
+#include "Patience.h"
+
 #include "Platform/Dispatch/ThreadRegistry.h"
 #include "Platform/Dispatch/TimerQueue.h"
 
@@ -16,9 +18,6 @@ using namespace std::chrono_literals;
 using platform::TimerQueue;
 
 namespace {
-
-// Generous: only a broken queue ever waits this long.
-constexpr auto patience = 10s;
 
 // Records what items did, from whichever thread they ran on.
 class Journal

@@ -1,3 +1,5 @@
+#include "Patience.h"
+
 #include "Platform/Dispatch/ThreadRegistry.h"
 #include "Platform/Dispatch/UtilityPool.h"
 
@@ -13,11 +15,7 @@
 using namespace std::chrono_literals;
 using platform::UtilityPool;
 
-namespace {
-
-constexpr auto patience = 10s;
-
-} // namespace
+namespace {} // namespace
 
 TEST(UtilityPool, RunsItemsSideBySideOnItsNamedThreads)
 {

@@ -3,6 +3,7 @@
 // that force a full repaint. Whether a row was decoded again is read from the builder's per-row
 // cache: a reused entry keeps its cell storage, a decoded one gets new storage.
 #include "../RecordingTerminalDelegate.h"
+#include "SnapshotText.h"
 
 #include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 
@@ -14,19 +15,6 @@ namespace {
 std::string osc(std::string_view body)
 {
     return "\x1b]" + std::string(body) + "\x1b\\";
-}
-
-/// The texts of a delivered row's cells joined, blanks read as spaces, trailing spaces removed.
-std::string rowText(const RenderSnapshotRow& row)
-{
-    std::string out;
-    for (const RenderSnapshotCell& cell : row.cells) {
-        if (cell.widthState == RenderSnapshotWidthState::spacerTail)
-            continue;
-        out += cell.text.empty() ? std::string(" ") : cell.text;
-    }
-    out.erase(out.find_last_not_of(' ') + 1);
-    return out;
 }
 
 /// The screen rows of the delivered lines, in order.
@@ -78,8 +66,8 @@ TEST(RenderSnapshotTests, CleanPartialAndFull)
     EXPECT_EQ(first.dirtyRange, (RenderSnapshotRange{0, 2}));
     ASSERT_EQ(first.lines.size(), 3u);
     EXPECT_EQ(deliveredRows(first), (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(rowText(first.lines[0]), "ab");
-    EXPECT_EQ(rowText(first.lines[1]), "cd");
+    EXPECT_EQ(snapshotRowText(first.lines[0]), "ab");
+    EXPECT_EQ(snapshotRowText(first.lines[1]), "cd");
     for (const RenderSnapshotRow& row : first.lines)
         EXPECT_EQ(row.cells.size(), 10u) << "row " << row.y << " has exactly cols cells";
     EXPECT_EQ(first.scrollDirtyRange, (RenderSnapshotRange{0, 2}))
@@ -103,7 +91,7 @@ TEST(RenderSnapshotTests, CleanPartialAndFull)
     EXPECT_EQ(partial.dirtyKind, RenderSnapshotDirtyKind::partial);
     EXPECT_EQ(partial.dirtyRange, (RenderSnapshotRange{1, 1}));
     ASSERT_EQ(partial.lines.size(), 1u);
-    EXPECT_EQ(rowText(partial.lines[0]), "cde");
+    EXPECT_EQ(snapshotRowText(partial.lines[0]), "cde");
     EXPECT_EQ(partial.scrollDirtyRange, (RenderSnapshotRange{1, 1}));
 
     t.clearUpdateRange();
@@ -136,7 +124,7 @@ TEST(RenderSnapshotTests, OnlyChangedRowsAreDecoded)
         EXPECT_NE(storage, nullptr) << "every row is cached after a full snapshot";
 
     const TerminalRenderSnapshot unchanged = builder.makeRenderSnapshot(RenderSnapshotScope::full);
-    EXPECT_EQ(rowText(unchanged.lines[2]), "three");
+    EXPECT_EQ(snapshotRowText(unchanged.lines[2]), "three");
     EXPECT_EQ(cacheStorage(builder), before) << "a full snapshot of unchanged lines decodes nothing";
 
     // Change row 2 only; the cursor moves along that row, so nothing else is marked.
@@ -144,7 +132,7 @@ TEST(RenderSnapshotTests, OnlyChangedRowsAreDecoded)
     const TerminalRenderSnapshot dirty = builder.makeRenderSnapshot(RenderSnapshotScope::dirty);
     EXPECT_EQ(dirty.dirtyKind, RenderSnapshotDirtyKind::partial);
     EXPECT_EQ(deliveredRows(dirty), std::vector<int>{2});
-    EXPECT_EQ(rowText(dirty.lines[0]), "three!");
+    EXPECT_EQ(snapshotRowText(dirty.lines[0]), "three!");
     std::vector<const RenderSnapshotCell*> after = cacheStorage(builder);
     for (int row = 0; row < 6; ++row) {
         if (row == 2)
@@ -160,8 +148,8 @@ TEST(RenderSnapshotTests, OnlyChangedRowsAreDecoded)
     // A full snapshot now decodes nothing new either.
     const TerminalRenderSnapshot full = builder.makeRenderSnapshot(RenderSnapshotScope::full);
     EXPECT_EQ(cacheStorage(builder), after);
-    EXPECT_EQ(rowText(full.lines[2]), "three!");
-    EXPECT_EQ(rowText(full.lines[5]), "six");
+    EXPECT_EQ(snapshotRowText(full.lines[2]), "three!");
+    EXPECT_EQ(snapshotRowText(full.lines[5]), "six");
 }
 
 TEST(RenderSnapshotTests, Cells)
@@ -212,10 +200,10 @@ TEST(RenderSnapshotTests, Cells)
     EXPECT_EQ(erased.attribute.fg, Attribute::Color::defaultColor());
 
     EXPECT_FALSE(s.lines[1].wrapsToNext);
-    EXPECT_EQ(rowText(s.lines[2]), "0123456789");
+    EXPECT_EQ(snapshotRowText(s.lines[2]), "0123456789");
     EXPECT_FALSE(s.lines[2].isWrapped);
     EXPECT_TRUE(s.lines[2].wrapsToNext);
-    EXPECT_EQ(rowText(s.lines[3]), "ab");
+    EXPECT_EQ(snapshotRowText(s.lines[3]), "ab");
     EXPECT_TRUE(s.lines[3].isWrapped);
     EXPECT_FALSE(s.lines[3].wrapsToNext) << "the last line of the ring continues into nothing";
 
@@ -330,14 +318,14 @@ TEST(RenderSnapshotTests, AlternateScreen)
     TerminalRenderSnapshot s = fixture.dirty();
     EXPECT_TRUE(s.isAlternateScreen);
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::full);
-    EXPECT_EQ(rowText(s.lines[0]), "      alt") << "the alternate screen keeps the cursor column";
+    EXPECT_EQ(snapshotRowText(s.lines[0]), "      alt") << "the alternate screen keeps the cursor column";
     fixture.settle();
 
     t.feed("\x1b[?1049l");
     s = fixture.dirty();
     EXPECT_FALSE(s.isAlternateScreen);
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::full);
-    EXPECT_EQ(rowText(s.lines[0]), "normal") << "no row of the alternate screen is reused";
+    EXPECT_EQ(snapshotRowText(s.lines[0]), "normal") << "no row of the alternate screen is reused";
 }
 
 TEST(RenderSnapshotTests, ResizeAndSynchronizedOutput)
@@ -361,7 +349,7 @@ TEST(RenderSnapshotTests, ResizeAndSynchronizedOutput)
     ASSERT_EQ(s.lines.size(), 4u);
     for (const RenderSnapshotRow& row : s.lines)
         EXPECT_EQ(row.cells.size(), 12u) << "row " << row.y;
-    EXPECT_EQ(rowText(s.lines[0]), "abc");
+    EXPECT_EQ(snapshotRowText(s.lines[0]), "abc");
     EXPECT_EQ(builder.portableRenderCells.size(), 4u) << "the cache follows the row count";
     fixture.settle();
 
@@ -393,8 +381,8 @@ TEST(RenderSnapshotTests, ScrollbackViewOffset)
     t.scrollViewportTo(1);
     TerminalRenderSnapshot s = fixture.dirty();
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::full) << "a new view offset repaints everything";
-    EXPECT_EQ(rowText(s.lines[0]), "l1");
-    EXPECT_EQ(rowText(s.lines[2]), "l3");
+    EXPECT_EQ(snapshotRowText(s.lines[0]), "l1");
+    EXPECT_EQ(snapshotRowText(s.lines[2]), "l3");
     EXPECT_TRUE(s.cursor.hidden) << "the cursor's row is outside the view";
     EXPECT_EQ(s.cursor.y, 2) << "clamped to the last row";
     EXPECT_EQ(s.scrollDirtyRange, (RenderSnapshotRange{1, 3})) << "absolute rows of the view";
@@ -410,7 +398,7 @@ TEST(RenderSnapshotTests, ScrollbackViewOffset)
     EXPECT_EQ(s.dirtyKind, RenderSnapshotDirtyKind::full);
     EXPECT_FALSE(s.cursor.hidden);
     EXPECT_EQ(s.cursor.y, 2);
-    EXPECT_EQ(rowText(s.lines[2]), "l4X");
+    EXPECT_EQ(snapshotRowText(s.lines[2]), "l4X");
 }
 
 TEST(RenderSnapshotTests, SnapshotsTakeTheLockThemselves)

@@ -2,6 +2,7 @@
 // every change whatever the other (or a host clearing the update range) took first: every screen
 // row whose text changed lies in the view's range, and the snapshot delivers it with its new text.
 #include "../RecordingTerminalDelegate.h"
+#include "SnapshotText.h"
 
 #include "Kestrovan/Portable/RenderSnapshotBuilder.h"
 #include "Kestrovan/Portable/Viewport.h"
@@ -31,16 +32,6 @@ std::vector<int> changedRows(const std::vector<std::string>& before, const std::
     for (size_t row = 0; row < after.size(); ++row)
         if (row >= before.size() || before[row] != after[row])
             out.push_back(static_cast<int>(row));
-    return out;
-}
-
-std::string snapshotRowText(const RenderSnapshotRow& row)
-{
-    std::string out;
-    for (const RenderSnapshotCell& cell : row.cells)
-        if (cell.widthState != RenderSnapshotWidthState::spacerTail)
-            out += cell.text.empty() ? std::string(" ") : cell.text;
-    out.erase(out.find_last_not_of(' ') + 1);
     return out;
 }
 

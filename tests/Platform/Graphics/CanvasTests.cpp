@@ -9,6 +9,7 @@
 #include <string>
 
 using namespace platform;
+using graphics_test::makeBitmap;
 
 namespace {
 
@@ -17,14 +18,6 @@ constexpr NativeColor blue = NativeColor::sRGB(0, 0, 1);
 constexpr PremultipliedPixel opaqueRed{255, 0, 0, 255};
 constexpr PremultipliedPixel opaqueBlue{0, 0, 255, 255};
 constexpr PremultipliedPixel clear{};
-
-Bitmap makeBitmap(int width, int height, PixelFormat format = PixelFormat::argb32)
-{
-    std::optional<Bitmap> bitmap = Bitmap::create(width, height, format);
-    if (!bitmap)
-        throw std::runtime_error("no bitmap");
-    return std::move(*bitmap);
-}
 
 /// The bitmap as rows of '#' (alpha above half), '+' (some alpha) and '.', top row first.
 std::string coverage(const Bitmap& bitmap)

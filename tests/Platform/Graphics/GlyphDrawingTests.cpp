@@ -10,13 +10,9 @@
 #include <thread>
 
 using namespace platform;
+using graphics_test::makeBitmap;
 
 namespace {
-
-Bitmap makeBitmap(int width, int height, PixelFormat format = PixelFormat::argb32)
-{
-    return std::move(*Bitmap::create(width, height, format));
-}
 
 /// The device-pixel box of everything drawn: {minX, minY, maxX + 1, maxY + 1}, y-up; all zero when
 /// nothing is.

@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace graphics_test {
@@ -48,6 +50,16 @@ inline void expectMatchesGolden(const platform::Bitmap& drawn, const std::string
         ADD_FAILURE() << name << ": " << differing << " pixels differ from the golden, the first at " << first
                       << " (y-up); the drawing is in " << goldenPath(name, ".actual.png");
     }
+}
+
+/// A new bitmap of the given size and format; a test cannot go on without it.
+inline platform::Bitmap makeBitmap(int width, int height,
+                                   platform::PixelFormat format = platform::PixelFormat::argb32)
+{
+    std::optional<platform::Bitmap> bitmap = platform::Bitmap::create(width, height, format);
+    if (!bitmap)
+        throw std::runtime_error("no bitmap");
+    return std::move(*bitmap);
 }
 
 } // namespace graphics_test

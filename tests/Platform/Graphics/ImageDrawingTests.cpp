@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 using namespace platform;
+using graphics_test::makeBitmap;
 
 namespace {
 
@@ -12,11 +13,6 @@ namespace {
 std::shared_ptr<const NativeImage> makeImage(int width, int height, std::vector<uint8_t> rgba)
 {
     return NativeImage::fromRGBA(width, height, std::move(rgba));
-}
-
-Bitmap makeBitmap(int width, int height)
-{
-    return std::move(*Bitmap::create(width, height));
 }
 
 /// A 2 x 2 picture: red and half-transparent green on top, blue and clear below.
