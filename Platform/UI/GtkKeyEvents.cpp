@@ -28,7 +28,12 @@ ToolkitKey toolkitKeyOf(GdkDisplay* display, GdkEvent* event, guint keyval, guin
     key.keyvalWithoutModifiers = translated(GdkModifierType(0), layout);
     key.keyvalWithShift = translated(GDK_SHIFT_MASK, layout);
     key.keyvalInBaseLayout = translated(GdkModifierType(0), 0);
-    if (GdkDevice* keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display)))
+    // The event's own device is the keyboard it came from. Asking the display for its default
+    // seat instead costs X11 clients two round trips to the server, on every press and release.
+    GdkDevice* keyboard = event ? gdk_event_get_device(event) : nullptr;
+    if (!keyboard || gdk_device_get_source(keyboard) != GDK_SOURCE_KEYBOARD)
+        keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display));
+    if (keyboard)
         key.numLock = gdk_device_get_num_lock_state(keyboard);
     return key;
 }

@@ -4,8 +4,10 @@
 // Run it under tools/gui/with-xvfb; it is a program of its own, since everything it measures
 // happens in other processes and in the X server.
 //
-//   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
+//   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB] [--only PART,...]
 //
+// `--only demo,xterm` keeps the rows whose name holds one of the parts given (for a quick rerun of
+// the rows that matter).
 // `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
 // choice, which the demo keeps as it is), beside its own choice. Two rows of the demo drawing with
 // the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) are always there: on the
@@ -240,6 +242,7 @@ int main(int argc, char** argv)
     int keys = 100;
     std::vector<std::string> renderers;
     int catMebibytes = 0;
+    std::vector<std::string> only;
     for (int index = 1; index + 1 < argc; index += 2) {
         if (std::strcmp(argv[index], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[index + 1]));
@@ -249,6 +252,8 @@ int main(int argc, char** argv)
             keys = std::max(10, std::atoi(argv[index + 1]));
         else if (std::strcmp(argv[index], "--renderers") == 0)
             renderers = commaSeparated(argv[index + 1]);
+        else if (std::strcmp(argv[index], "--only") == 0)
+            only = commaSeparated(argv[index + 1]);
     }
     Display* display = openProbeDisplay();
     if (!display)
@@ -310,6 +315,12 @@ int main(int argc, char** argv)
                                  "remember_window_size=no", "-o",
                                  "initial_window_width=" + std::to_string(columns) + "c", "-o",
                                  "initial_window_height=" + std::to_string(lines) + "c"})});
+    if (!only.empty())
+        std::erase_if(terminals, [&](const Terminal& terminal) {
+            return std::none_of(only.begin(), only.end(), [&](const std::string& part) {
+                return terminal.name.find(part) != std::string::npos;
+            });
+        });
     if (catMebibytes > 0)
         return runCat(display, terminals, rounds, catMebibytes, catFile);
 
