@@ -27,8 +27,8 @@ std::vector<uint32_t> copyPixels(const Bitmap& bitmap, const PixelRect& area)
         return {};
     std::vector<uint32_t> pixels(size_t(area.area()));
     for (int row = 0; row < area.height; ++row)
-        std::memcpy(pixels.data() + size_t(row) * size_t(area.width), rowPixels(bitmap, area.y + row) + area.x,
-                    size_t(area.width) * sizeof(uint32_t));
+        std::memcpy(pixels.data() + size_t(row) * size_t(area.width),
+                    rowPixels(bitmap, area.y + row) + area.x, size_t(area.width) * sizeof(uint32_t));
     return pixels;
 }
 

@@ -94,8 +94,9 @@ GskRenderNode* GtkBitmapPictures::makeNode(const Bitmap& bitmap, const PixelRect
     const size_t stride = size_t(bitmap.stride());
     const uint8_t* pixels = bitmap.data() + stride * size_t(rect.y) + size_t(rect.x) * 4;
     // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
-    const graphene_rect_t bounds = GRAPHENE_RECT_INIT(float(rect.x / scale_), float(rect.y / scale_),
-                                                      float(rect.width / scale_), float(rect.height / scale_));
+    const graphene_rect_t bounds =
+        GRAPHENE_RECT_INIT(float(rect.x / scale_), float(rect.y / scale_), float(rect.width / scale_),
+                           float(rect.height / scale_));
     if (cairoNodes_)
         return pixelCairoNode(pixels, rect.width, rect.height, stride, scale_, bounds);
     GdkTexture* texture = pixelTexture(pixels, rect.width, rect.height, stride);
@@ -131,7 +132,8 @@ void GtkBitmapPictures::frameDrawn(const Bitmap& bitmap, const PixelRect& change
 
 void GtkBitmapPictures::append(GtkSnapshot* snapshot, const Bitmap& bitmap, double scale, bool cairoNodes)
 {
-    if (bitmap.width() != width_ || bitmap.height() != height_ || scale != scale_ || cairoNodes != cairoNodes_) {
+    if (bitmap.width() != width_ || bitmap.height() != height_ || scale != scale_ ||
+        cairoNodes != cairoNodes_) {
         clear();
         width_ = bitmap.width();
         height_ = bitmap.height();

@@ -1,5 +1,4 @@
 #include "Platform/Graphics/BitmapPatches.h"
-
 #include "Platform/Graphics/Canvas.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +41,9 @@ TEST(BitmapPatchesTests, SmallChangesArePatchedAndLargeOnesRemakeBands)
         {"nothing changed", {}, Update{}},
         {"a change past the edge is cut to the bitmap", {95, 140, 10, 20}, patch({95, 140, 5, 10})},
         {"exactly half a band is still a patch", {0, 60, 100, 30}, patch({0, 60, 100, 30})},
-        {"a large change remakes its band and every band under a patch", {0, 0, 100, 40}, remade({0, 1, 2}, true)},
+        {"a large change remakes its band and every band under a patch",
+         {0, 0, 100, 40},
+         remade({0, 1, 2}, true)},
         {"after that, small changes are patches again", {0, 55, 10, 10}, patch({0, 55, 10, 10})},
         {"a large change across two bands", {0, 110, 100, 40}, remade({0, 1, 2}, true)},
         {"a large change with no patch drops nothing", {0, 100, 100, 50}, remade({1, 2}, false)},

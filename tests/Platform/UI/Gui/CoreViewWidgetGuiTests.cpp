@@ -134,6 +134,24 @@ TEST_F(CoreViewWidgetGui, TypedKeysReachTheCoreAsTheViewsKeyEvents)
     EXPECT_EQ(core->commands, commands);
 }
 
+TEST_F(CoreViewWidgetGui, KeysCarryNumLockAsItIsAfterEachToggle)
+{
+    // The state is kept between keys: a toggle in between must still show on the next key.
+    auto core = std::make_shared<RecordingCore>();
+    TestWindow window(core, 200, 100);
+    ASSERT_TRUE(window.focus());
+    ASSERT_TRUE(xdotool("key --delay 20 a Num_Lock a Num_Lock a"));
+    auto letters = [&] {
+        std::vector<bool> states;
+        for (const KeyEvent& key : presses(*core))
+            if (key.keyCode == keycode::ansiA)
+                states.push_back(key.numLock);
+        return states;
+    };
+    ASSERT_TRUE(spinUntil([&] { return letters().size() >= 3; }));
+    EXPECT_EQ(letters(), (std::vector<bool>{false, true, false}));
+}
+
 TEST_F(CoreViewWidgetGui, APressWithoutAReleaseBetweenIsARepeat)
 {
     auto core = std::make_shared<RecordingCore>();
