@@ -55,6 +55,8 @@ public:
     uint64_t presentedFrames() const { return presentedFrames_; }
     int backingPixelWidth() const { return backing_.bitmap() ? backing_.bitmap()->width() : 0; }
     int backingPixelHeight() const { return backing_.bitmap() ? backing_.bitmap()->height() : 0; }
+    /// How many patches of changed pixels lie above the shown bitmap's bands (for tests).
+    size_t patchCount() const { return pictures_.patchCount(); }
 
     Size size() const override { return size_; }
     double scaleFactor() const override;
