@@ -59,6 +59,11 @@ PixelRect changedPixels(const Bitmap& bitmap, const std::vector<uint32_t>& befor
     return PixelRect{left, top, right - left, bottom - top};
 }
 
+bool isWorthComparing(const PixelRect& area, int width)
+{
+    return area.area() <= int64_t(width) * BitmapPatches::bandRows * 2;
+}
+
 bool isOpaque(const Bitmap& bitmap, const PixelRect& area)
 {
     if (bitmap.format() != PixelFormat::argb32)

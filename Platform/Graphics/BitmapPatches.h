@@ -27,6 +27,10 @@ std::vector<uint32_t> copyPixels(const Bitmap& bitmap, const PixelRect& area);
 /// The smallest rectangle around the pixels of `area` that differ between `before` (made by
 /// `copyPixels` for the same area) and `bitmap`; empty when none does.
 PixelRect changedPixels(const Bitmap& bitmap, const std::vector<uint32_t>& before, const PixelRect& area);
+/// Whether a frame that redraws `area` of a bitmap `width` pixels wide is worth comparing before and
+/// after: up to two bands' worth of pixels (an echo's rows). A larger redraw (scrolling output) is
+/// taken as changed throughout, sparing it two passes over many pixels that mostly did change.
+bool isWorthComparing(const PixelRect& area, int width);
 /// Whether every pixel of `area` in `bitmap` (an `argb32` bitmap) is opaque.
 bool isOpaque(const Bitmap& bitmap, const PixelRect& area);
 

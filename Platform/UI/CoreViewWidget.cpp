@@ -273,7 +273,9 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
         request.scale = backing_.scaleFactor();
         const Bitmap* bitmap = backing_.bitmap();
         const PixelRect area = bitmap ? pixelArea(*bitmap, request.dirtyRect) : PixelRect{};
-        const std::vector<uint32_t> before = bitmap ? copyPixels(*bitmap, area) : std::vector<uint32_t>{};
+        const std::vector<uint32_t> before = bitmap && isWorthComparing(area, bitmap->width())
+                                                 ? copyPixels(*bitmap, area)
+                                                 : std::vector<uint32_t>{};
         if (std::optional<Canvas> canvas = backing_.beginFrame()) {
             request.canvas = &*canvas;
             core_->draw(request);

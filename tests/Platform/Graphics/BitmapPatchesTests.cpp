@@ -115,4 +115,8 @@ TEST(BitmapPatchesTests, ChangedPixelsAreTheBoundsOfWhatDiffers)
     EXPECT_TRUE(copyPixels(*bitmap, PixelRect{4, 4, 8, 8}).empty()) << "an area past the edge is not copied";
     EXPECT_EQ(changedPixels(*bitmap, {}, PixelRect{4, 4, 8, 8}), (PixelRect{4, 4, 4, 2}))
         << "without a copy, the whole area within the bitmap may have changed";
+    // Rows of an echo are compared; a redraw of most of a view is not.
+    EXPECT_TRUE(isWorthComparing(PixelRect{0, 60, 640, 34}, 640));
+    EXPECT_TRUE(isWorthComparing(PixelRect{0, 0, 640, 120}, 640));
+    EXPECT_FALSE(isWorthComparing(PixelRect{0, 0, 640, 121}, 640));
 }
