@@ -42,9 +42,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <poll.h>
+#include <sched.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -177,7 +179,7 @@ private:
 // --- The headless terminal ------------------------------------------------------------------------
 
 // The process's delegate: hands each batch to the terminal, stamps it, and tells the host.
-class EchoWatcher : public LocalProcessDelegate
+class EchoWatcher : public LocalProcessDelegate, public LocalProcessBorrowedDataDelegate
 {
 public:
     explicit EchoWatcher(std::weak_ptr<HeadlessTerminal> terminal) : terminal_(std::move(terminal)) {}
@@ -198,6 +200,7 @@ public:
         }
         batchArrived_.notify_all();
     }
+    void dataReceivedBorrowed(std::span<const uint8_t> bytes) override { dataReceived(bytes); }
     void processTerminated(LocalProcess& source, std::optional<int32_t> exitCode) override
     {
         if (auto terminal = terminal_.lock())
@@ -432,6 +435,15 @@ void printSummary()
 {
     if (results.empty())
         return;
+    // Latency on a shared machine means little without the load it was measured under, and the
+    // processors the run was allowed.
+    double load[3] = {0, 0, 0};
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    if (getloadavg(load, 3) == 3)
+        std::printf("\nload average at the end: %.2f %.2f %.2f; this run may use %d processors\n", load[0],
+                    load[1], load[2], CPU_COUNT(&allowed));
     std::printf("\nkeystroke to echo, %d keys 10 ms apart, microseconds (bare: the pty round trip in the "
                 "same run)\n",
                 keysPerRun);
