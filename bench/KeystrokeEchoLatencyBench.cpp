@@ -313,15 +313,17 @@ std::string resultName(bool directDelivery, Host host)
     return std::string(directDelivery ? "direct, " : "queued, ") + hosts[int(host)];
 }
 
-// Sends `letter` and looks for its echo as `host` does; true with the time it was seen.
+// Sends `letter` and looks for its echo as `host` does; true with the times the key went and its
+// echo was seen.
 bool sendAndSeeEcho(HeadlessTerminal& headless, EchoWatcher& watcher, Host host, char letter,
-                    Clock::time_point& seenAt)
+                    Clock::time_point& start, Clock::time_point& seenAt)
 {
     Terminal& terminal = *headless.terminal();
     const int64_t cursorBefore = host == Host::spinningOnCursor ? cursorOf(terminal) : 0;
     // Counted before the key goes and before each look, so that no batch is slept through.
     uint64_t batches = watcher.batches();
-    const auto giveUp = Clock::now() + echoPatience;
+    start = Clock::now();
+    const auto giveUp = start + echoPatience;
     headless.send(std::string_view(&letter, 1));
     bool seen = false;
     switch (host) {
@@ -380,9 +382,9 @@ void BM_Echo(benchmark::State& state, bool directDelivery, Host host)
         std::this_thread::sleep_until(next + keyInterval / 2);
         next += keyInterval;
         watcher->resetStamps();
-        const auto start = Clock::now();
+        Clock::time_point start;
         Clock::time_point seenAt;
-        if (!sendAndSeeEcho(*headless, *watcher, host, letter, seenAt)) {
+        if (!sendAndSeeEcho(*headless, *watcher, host, letter, start, seenAt)) {
             state.SkipWithError("no echo in the headless terminal");
             break;
         }
