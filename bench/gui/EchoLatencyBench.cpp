@@ -5,7 +5,10 @@
 // happens in other processes and in the X server.
 //
 //   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
+//                          [--gpu-only] [--compare DEMO]
 //
+// `--gpu-only` keeps only the rows of the demo drawing with the GPU; `--compare DEMO` adds those
+// rows for another build of the demo (a path), for a before and after in the same run.
 // `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
 // choice, which the demo keeps as it is), beside its own choice. Two rows of the demo drawing with
 // the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) are always there: on the
@@ -240,15 +243,27 @@ int main(int argc, char** argv)
     int keys = 100;
     std::vector<std::string> renderers;
     int catMebibytes = 0;
-    for (int index = 1; index + 1 < argc; index += 2) {
-        if (std::strcmp(argv[index], "--rounds") == 0)
-            rounds = std::max(1, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--cat") == 0)
-            catMebibytes = std::max(1, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--keys") == 0)
-            keys = std::max(10, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--renderers") == 0)
-            renderers = commaSeparated(argv[index + 1]);
+    std::string compareDemo;
+    bool gpuOnly = false;
+    for (int index = 1; index < argc; ++index) {
+        const std::string option = argv[index];
+        if (option == "--gpu-only") {
+            gpuOnly = true;
+            continue;
+        }
+        if (index + 1 >= argc)
+            break;
+        const char* value = argv[++index];
+        if (option == "--rounds")
+            rounds = std::max(1, std::atoi(value));
+        else if (option == "--cat")
+            catMebibytes = std::max(1, std::atoi(value));
+        else if (option == "--keys")
+            keys = std::max(10, std::atoi(value));
+        else if (option == "--renderers")
+            renderers = commaSeparated(value);
+        else if (option == "--compare")
+            compareDemo = value;
     }
     Display* display = openProbeDisplay();
     if (!display)
@@ -271,20 +286,30 @@ int main(int argc, char** argv)
     const int columns = catMebibytes > 0 ? 200 : 80;
     const int lines = catMebibytes > 0 ? 50 : 24;
     const std::string demoSize = catMebibytes > 0 ? "1600x850" : "640x410";
-    auto demoRow = [&](std::vector<std::string> prefix, std::vector<std::string> options) {
+    auto demoRow = [&](std::vector<std::string> prefix, std::vector<std::string> options,
+                       const std::string& demo = KESTROVAN_TERMINAL_DEMO) {
         std::vector<std::string> command = std::move(prefix);
-        for (const std::string& part : {std::string(KESTROVAN_TERMINAL_DEMO), std::string("--font-size"),
-                                        std::string("13"), std::string("--size"), demoSize})
+        for (const std::string& part :
+             {demo, std::string("--font-size"), std::string("13"), std::string("--size"), demoSize})
             command.push_back(part);
         command.insert(command.end(), options.begin(), options.end());
         command.push_back("--");
         command.insert(command.end(), childCommand.begin(), childCommand.end());
         return command;
     };
-    std::vector<Terminal> terminals = {{"this view (demo)", demoRow({}, {})}};
+    std::vector<Terminal> terminals;
+    if (!gpuOnly)
+        terminals.push_back({"this view (demo)", demoRow({}, {})});
     terminals.push_back({"  GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"})});
     terminals.push_back({"  GPU, GL area",
                          demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"}, {"--gpu"})});
+    if (!compareDemo.empty()) {
+        terminals.push_back(
+            {"  other GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"}, compareDemo)});
+        terminals.push_back(
+            {"  other GPU, GL area", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"},
+                                             {"--gpu"}, compareDemo)});
+    }
     for (const std::string& renderer : renderers)
         terminals.push_back({"  GSK_RENDERER=" + renderer, demoRow({"env", "GSK_RENDERER=" + renderer}, {})});
     auto installed = [](const char* program) {
@@ -294,17 +319,17 @@ int main(int argc, char** argv)
         command.insert(command.end(), childCommand.begin(), childCommand.end());
         return command;
     };
-    if (installed("xterm"))
+    if (!gpuOnly && installed("xterm"))
         terminals.push_back(
             {"xterm", withChild({"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry",
                                  std::to_string(columns) + "x" + std::to_string(lines), "-e"})});
-    if (installed("alacritty"))
+    if (!gpuOnly && installed("alacritty"))
         terminals.push_back(
             {"alacritty",
              withChild({"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono", "-o",
                         "window.dimensions.columns=" + std::to_string(columns), "-o",
                         "window.dimensions.lines=" + std::to_string(lines), "-e"})});
-    if (installed("kitty"))
+    if (!gpuOnly && installed("kitty"))
         terminals.push_back(
             {"kitty", withChild({"kitty", "-o", "font_size=10", "-o", "font_family=DejaVu Sans Mono", "-o",
                                  "remember_window_size=no", "-o",
