@@ -449,9 +449,13 @@ TEST(MacMetalBindingTests, TheBellAndTheProgressBarShowAboveTheSurface)
         EXPECT_EQ(drawn->pixel(320, 240).alpha > 0, c.paintsMiddle);
         EXPECT_EQ(drawn->pixel(2, 478).alpha > 0, c.paintsTop);
         EXPECT_FALSE(overlay->isHidden());
-        // A flash fades and the overlay goes with it; a progress bar stays.
-        for (int frame = 0; frame < 30; ++frame)
+        // A flash fades and the overlay goes with it; a progress bar stays. The overlay is drawn
+        // at every frame, as the widget draws it.
+        for (int frame = 0; frame < 30; ++frame) {
             f.timers->advance(20ms);
+            if (!overlay->isHidden())
+                drawSubview(*overlay, platform::Size{640, 480});
+        }
         EXPECT_EQ(overlay->isHidden(), c.paintsMiddle);
 
         // A new size moves it with the surface; switching off hands the drawing back to the canvas.
