@@ -1,6 +1,7 @@
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
 
 #include "Platform/GPU/Gtk/GdkContextBinding.h"
+#include "Platform/Graphics/OpaquePixels.h"
 #include "Platform/Sync/Mutex.h"
 #include "Platform/UI/FrameClockDisplayLink.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
@@ -150,20 +151,8 @@ PixelHandOff::Band topFirstBand(const uint8_t* bottomRow, int width, int rows)
     const size_t stride = size_t(width) * 4;
     const size_t packedStride = size_t(width) * 3;
     auto* packed = static_cast<uint8_t*>(g_malloc(packedStride * size_t(rows)));
-    bool opaque = true;
-    for (int row = 0; row < rows && opaque; ++row) {
-        const uint8_t* from = bottomRow + size_t(rows - 1 - row) * stride;
-        uint8_t* to = packed + packedStride * size_t(row);
-        for (int x = 0; x < width; ++x, from += 4, to += 3) {
-            if (from[3] != 0xFF) {
-                opaque = false;
-                break;
-            }
-            to[0] = from[0];
-            to[1] = from[1];
-            to[2] = from[2];
-        }
-    }
+    const bool opaque =
+        packOpaqueRows(bottomRow + size_t(rows - 1) * stride, -ptrdiff_t(stride), width, rows, packed);
     if (opaque)
         return {g_bytes_new_take(packed, packedStride * size_t(rows)), true};
     g_free(packed);
