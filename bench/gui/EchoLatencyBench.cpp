@@ -20,6 +20,8 @@
 // terminal's parser and whatever it drew meanwhile. Each terminal's start-up is measured the same
 // way with an empty file, and the headless terminal (no view, 200 x 50) takes in the same child's
 // output in between, so the views' speed on the bytes is shown as a share of the headless one's.
+// The 200 x 50 windows are wider than the X server's default screen: give it a larger one
+// (`tools/gui/with-xvfb --screen 2200x1000x24`).
 // Each terminal runs this program's own echo child (`--echo-child`): a raw, non-echoing line
 // discipline, a prompt of eight magenta cells, then every byte read is written back with a green
 // background. Keys are injected with XTest and the echoed cell is read back from the X server
