@@ -533,6 +533,14 @@ template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<cons
         return interned;
     const Key erase{eraseTag << backgroundShift, 0};
     eraseKey_ = erase;
+    if (erase == Key()) {
+        // Back to the default background (`CSI 49 m` after a word on a colour of its own): the
+        // default look is id 0, known without a lookup. Left stale, the next line feed that
+        // scrolls would intern the default attribute the long way.
+        setEraseAttribute(Attribute());
+        rebuildEraseCells(0);
+        return interned;
+    }
     eraseAttributeStale_ = true;
     // The erase look's id is known when it is the current look; otherwise it is interned when an
     // erase first needs it. Pictures drawn in half blocks change the background on every cell and

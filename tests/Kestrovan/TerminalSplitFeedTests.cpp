@@ -558,6 +558,35 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
     }
 }
 
+// Random wide characters of three bytes (the print batch's loop for ideographs and kana), single
+// spaces before characters of three and four bytes (stored without the narrow loop), and what ends
+// either: wide characters with grapheme properties or that are pictographs, marks and selectors
+// joining the last of a run, other scripts, broken and cut-off sequences, line ends. Fed whole and
+// one byte per feed, which prints every character on its own: the dumps must be equal. Narrow
+// screens, auto-wrap off, margins and insert mode put wide cells at the edge.
+TEST(TerminalSplitFeedTests, WideRunsAndLoneSpacesMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        "\u4E00", "\u9FA5", "\u4E2D\u6587", "\u30A2", "\u3042", "\u3000", "\uFF21", "\uFF61", "\u3099",
+        "\u309A", "\uAC00", "\u1100\u1161", "\u3030", "\u303D", "\u3297", "\uFE0F", "\uFE0E", "\u200D",
+        "\u0301", "\U0001F600", "\U0001F466\U0001F3FD", "\U0001F1E6\U0001F1E8", "\u0915\u093F", "\u05D0",
+        " ", " ", " ", "a", "ab ", "\xE4\xB8", "\xED\xA0\x80", "\xE4", "\x80", "\xEF\xBF\xBF", "\u2E80",
+        "\u1000", "\r\n", "\t", CSI "31m", CSI "m"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
+        entry.rows = 6;
+        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
+        entry.bytes = modes[seed % 4];
+        for (int i = 0; i < 300; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
 // Runs of whole true-colour sequences, each mostly followed by one character, as half-block
 // pictures and rainbow text write them and as a whole chunk takes them in one go, mixed with what
 // ends such a run (a character the lone-cell road leaves to the print roads, a word, a sequence
