@@ -10,6 +10,7 @@
 
 #include "Kestrovan/ByteRunScanner.h"
 #include "Kestrovan/EscapeSequenceParser.h"
+#include "Kestrovan/PaletteColourSgr.h"
 #include "Kestrovan/TrueColourShuffle.h"
 
 #include <algorithm>
@@ -289,6 +290,19 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 }
                             }
                             i = foldLeadingTrueColours(data, i, length, s.pars);
+                        } else if constexpr (requires { listener.applyPaletteColour(true, uint8_t()); }) {
+                            // A whole 38;5;n m or 48;5;n m likewise goes to a listener that takes it.
+                            const PaletteColourSgr sgr = length - i >= sizeof(uint64_t)
+                                                             ? readPaletteColourSgr(data, i, length)
+                                                             : PaletteColourSgr();
+                            if (sgr.end != 0) {
+                                s.state = ParserState::ground;
+                                _parsColonMask = 0;
+                                i = sgr.end;
+                                listener.applyPaletteColour(sgr.background, sgr.index);
+                                adoptReset();
+                                continue;
+                            }
                         }
                         i = foldParameterBytes(data, i, length, s);
                     }

@@ -341,6 +341,20 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     adoptSgrLook(working, previous);
 }
 
+void Terminal::applyPaletteColour(bool background, uint8_t index)
+{
+    // A column-switch run keeps SGR, as it does when the sequence is dispatched.
+    const Key previous = curKey_;
+    Key working = previous;
+    if (background)
+        setBackground(working, paletteTag(index));
+    else
+        setForeground(working, paletteTag(index));
+    if (working == previous)
+        return;
+    adoptSgrLook(working, previous);
+}
+
 void Terminal::applyTrueColours(uint32_t foreground, uint32_t background)
 {
     switchTrueColours(foreground, background);

@@ -690,6 +690,32 @@ TEST(TerminalSplitFeedTests, SgrResetsMatchOneByteAtATime)
     }
 }
 
+// Palette colours set one to a sequence (the parse loop reads `38;5;n m` and `48;5;n m` whole)
+// between words, among sequences that only look like them (other numbers, colons, more
+// parameters, a fourth digit, an empty number, another final byte, a sequence cut short), with
+// the resets, erases and line ends of coloured output, fed whole and one byte per feed, which
+// takes every sequence the general way: the dumps must be equal.
+TEST(TerminalSplitFeedTests, PaletteColoursMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        CSI "38;5;0m", CSI "38;5;7m", CSI "38;5;42m", CSI "38;5;255m", CSI "48;5;9m", CSI "48;5;196m",
+        CSI "38;5;256m", CSI "38;5;999m", CSI "38;5;0042m", CSI "38;5;007m", CSI "38;5;m", CSI "38;5;12;1m",
+        CSI "1;38;5;12m", CSI "38:5:12m", CSI "38;5:12m", CSI "58;5;3m", CSI "38;5;12H", CSI "38;5;1", CSI "38;5",
+        CSI "48;5;3;38;5;4m", CSI "38;2;1;2;3m", CSI "49m", CSI "39m", CSI "0m", CSI "K", "word", " ", "ab",
+        "\u00e9", "\u4E2D", "\r\n", CSI "?3h", CSI "?40h" CSI "?3h", CSI "?3l"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
+        entry.rows = 5;
+        for (int i = 0; i < 400; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
 {
     TerminalOptions options = TerminalOptions::defaults();
