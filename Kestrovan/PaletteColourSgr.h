@@ -8,11 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace kestrovan::parserLoop {
 
-/// A whole `38;5;n m` or `48;5;n m` as `readPaletteColourSgr` found it.
+/// A whole `38;5;n m` or `48;5;n m` as `readPaletteColour` found it.
 struct PaletteColourSgr
 {
     /// The index after the final "m"; 0 when the bytes are not of this shape.
@@ -23,27 +22,23 @@ struct PaletteColourSgr
     uint8_t index = 0;
 };
 
-/// Reads such a sequence from its first parameter byte at `index` through the final "m". The 8
-/// bytes from `index` must be readable; the number and the final byte are read only up to `length`.
-[[gnu::always_inline]] inline PaletteColourSgr readPaletteColourSgr(const uint8_t* data, size_t index,
-                                                                    size_t length)
+/// `colourIntroducerDifference` (TrueColourFold.h) for "38;5;": the fourth byte differs from
+/// "38;2;" ('5' ^ '2'); "48;5;" also differs in the first ('4' ^ '3').
+constexpr uint64_t paletteIntroducerDifference = uint64_t('5' ^ '2') << 24;
+
+/// Reads such a sequence whose five bytes "38;5;" (or "48;5;" when `background`) start at
+/// `index`, through the final "m": one to three digits, then "m", read only up to `length`.
+[[gnu::always_inline]] inline PaletteColourSgr readPaletteColour(const uint8_t* data, size_t index,
+                                                                 size_t length, bool background)
 {
-    uint64_t word;
-    std::memcpy(&word, data + index, sizeof word);
-    // The five bytes "38;5;" as a little-endian word; "48;5;" differs in the first byte only.
-    constexpr uint64_t foreground = 0x3B353B3833ull;
-    const uint64_t difference = (word & 0xFFFFFFFFFFull) ^ foreground;
-    if (difference != 0 && difference != ('4' ^ '3'))
-        return {};
     size_t at = index + 5;
     unsigned value = 0;
     const size_t numberEnd = at + 3 < length ? at + 3 : length;
     for (; at < numberEnd && static_cast<unsigned>(data[at] - '0') < 10; ++at)
         value = value * 10 + static_cast<unsigned>(data[at] - '0');
-    // One to three digits, then the final byte.
     if (at == index + 5 || at >= length || data[at] != 'm')
         return {};
-    return {at + 1, difference != 0, static_cast<uint8_t>(value < 255 ? value : 255)};
+    return {at + 1, background, static_cast<uint8_t>(value < 255 ? value : 255)};
 }
 
 } // namespace kestrovan::parserLoop
