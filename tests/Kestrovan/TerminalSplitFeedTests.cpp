@@ -478,6 +478,38 @@ std::vector<size_t> randomCuts(size_t length, uint64_t seed)
     return cuts;
 }
 
+/// For seeds 1 to 40: 300 random `pieces` of text on a narrow screen of 6 rows, after nothing,
+/// auto-wrap off, margins or insert mode, fed whole and one byte per feed; the dumps must be equal.
+void expectTextMixesMatchOneByteAtATime(const std::vector<std::string>& pieces)
+{
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
+        entry.rows = 6;
+        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
+        entry.bytes = modes[seed % 4];
+        for (int i = 0; i < 300; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
+/// For seeds 1 to 30: 400 random `pieces` (sequences and the text between them) on a screen of 5
+/// rows, 9, 20 or 31 columns wide, fed whole and one byte per feed; the dumps must be equal.
+void expectSequenceMixesMatchOneByteAtATime(const std::vector<std::string>& pieces)
+{
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
+        entry.rows = 5;
+        for (int i = 0; i < 400; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, CorpusEntriesChangeTheTerminal)
 {
     // A corpus entry that left the dump as a fresh terminal has it would test nothing.
@@ -545,17 +577,7 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
         "\U0001D400", "\U0001D7CE", "\U00010330", "\U0001D165", "\U00010A0D", "\U0001F3FB", "\U0001F1E6",
         "\U0001F468\u200D\U0001F469", "\xF0\x9D\x90", "\xF0\x9D"};
     // clang-format on
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
-        SplitMix random(seed);
-        CorpusEntry entry;
-        entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
-        entry.rows = 6;
-        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
-        entry.bytes = modes[seed % 4];
-        for (int i = 0; i < 300; ++i)
-            entry.bytes += pieces[random.next() % pieces.size()];
-        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
-    }
+    expectTextMixesMatchOneByteAtATime(pieces);
 }
 
 // Random wide characters of three bytes (the print batch's loop for ideographs and kana), single
@@ -574,17 +596,7 @@ TEST(TerminalSplitFeedTests, WideRunsAndLoneSpacesMatchOneByteAtATime)
         " ", " ", " ", "a", "ab ", "\xE4\xB8", "\xED\xA0\x80", "\xE4", "\x80", "\xEF\xBF\xBF", "\u2E80",
         "\u1000", "\r\n", "\t", CSI "31m", CSI "m"};
     // clang-format on
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
-        SplitMix random(seed);
-        CorpusEntry entry;
-        entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
-        entry.rows = 6;
-        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
-        entry.bytes = modes[seed % 4];
-        for (int i = 0; i < 300; ++i)
-            entry.bytes += pieces[random.next() % pieces.size()];
-        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
-    }
+    expectTextMixesMatchOneByteAtATime(pieces);
 }
 
 // Runs of whole true-colour sequences, each mostly followed by one character, as half-block
@@ -679,15 +691,7 @@ TEST(TerminalSplitFeedTests, SgrResetsMatchOneByteAtATime)
         CSI "2J", "word", " ", "ab", "a\u00e9", "\u00e9", "b\x7f", "\r\n", "\x1b[0\r\n", CSI "?40h" CSI "?3h",
         CSI "?3l", CSI "?40l"};
     // clang-format on
-    for (uint64_t seed = 1; seed <= 30; ++seed) {
-        SplitMix random(seed);
-        CorpusEntry entry;
-        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
-        entry.rows = 5;
-        for (int i = 0; i < 400; ++i)
-            entry.bytes += pieces[random.next() % pieces.size()];
-        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
-    }
+    expectSequenceMixesMatchOneByteAtATime(pieces);
 }
 
 // Palette colours set one to a sequence (the parse loop reads `38;5;n m` and `48;5;n m` whole)
@@ -705,15 +709,7 @@ TEST(TerminalSplitFeedTests, PaletteColoursMatchOneByteAtATime)
         CSI "48;5;3;38;5;4m", CSI "38;2;1;2;3m", CSI "49m", CSI "39m", CSI "0m", CSI "K", "word", " ", "ab",
         "\u00e9", "\u4E2D", "\r\n", CSI "?3h", CSI "?40h" CSI "?3h", CSI "?3l"};
     // clang-format on
-    for (uint64_t seed = 1; seed <= 30; ++seed) {
-        SplitMix random(seed);
-        CorpusEntry entry;
-        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
-        entry.rows = 5;
-        for (int i = 0; i < 400; ++i)
-            entry.bytes += pieces[random.next() % pieces.size()];
-        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
-    }
+    expectSequenceMixesMatchOneByteAtATime(pieces);
 }
 
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
