@@ -29,6 +29,14 @@ using namespace std::chrono_literals;
 using guitest::spinUntil;
 using kestrovan::LocalProcessTerminalView;
 
+std::string fileText(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 std::string sgr(int code, int col, int row, char final)
 {
     return "\x1b[<" + std::to_string(code) + ";" + std::to_string(col + 1) + ";" + std::to_string(row + 1) +
