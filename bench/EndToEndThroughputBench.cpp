@@ -12,16 +12,19 @@
 // - a bare read loop: `forkpty` running `cat`, the master read in 64 KiB reads until EIO with the
 //   bytes thrown away, the ceiling any pseudo-terminal consumer can reach on this machine.
 //
-// Three files are generated, deterministically, in a temporary directory at start: plain text
-// lines, coloured output as programs write it and Unicode-heavy text (combining marks, emoji
-// sequences, 2- to 4-byte UTF-8) (the parse-and-print benchmark's inputs, from BenchInputs.h and
-// BenchProgramInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
-// "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the file per second; the
+// Five files are generated, deterministically, in a temporary directory at start: plain text
+// lines, coloured output as programs write it, Unicode-heavy text (combining marks, emoji
+// sequences, 2- to 4-byte UTF-8), scattered cursor-addressed updates and scroll regions set and
+// reset around line feeds (the parse-and-print benchmark's inputs, from BenchInputs.h,
+// BenchProgramInputs.h and BenchShortRunInputs.h). Lines end in "\n" as in any text file; the
+// terminal's line discipline makes them "\r\n" for every consumer alike. The two screen-update
+// files end in a plain line written below the last row, for the check that every byte arrived. Results are megabytes (10^6 bytes) of the file per second; the
 // ratios headless/tmux and headless/bare are printed at the end.
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
 #include "BenchPseudoTerminal.h"
 #include "BenchRatio.h"
+#include "BenchShortRunInputs.h"
 
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Portable/HeadlessTerminal.h"
@@ -81,6 +84,17 @@ std::string unicodeHeavyFile()
     return out;
 }
 
+/// A screen-update input of at least `fileSize` bytes, then the region reset and a plain line
+/// written below the last row: the line the end-of-output check reads.
+std::string screenUpdateFile(std::string (*make)(size_t, uint32_t), const char* lastLine)
+{
+    std::string out = make(fileSize, seed);
+    out += "\x1b[r\x1b[24;1H\n";
+    out += lastLine;
+    out += '\n';
+    return out;
+}
+
 /// The temporary directory with the files; removed at exit.
 struct InputFiles
 {
@@ -88,9 +102,13 @@ struct InputFiles
     std::string plainPath;
     std::string sgrPath;
     std::string unicodePath;
+    std::string cursorUpdatesPath;
+    std::string scrollRegionsPath;
     size_t plainSize = 0;
     size_t sgrSize = 0;
     size_t unicodeSize = 0;
+    size_t cursorUpdatesSize = 0;
+    size_t scrollRegionsSize = 0;
 
     bool make()
     {
@@ -101,13 +119,22 @@ struct InputFiles
         plainPath = directory + "/plain.txt";
         sgrPath = directory + "/sgr.txt";
         unicodePath = directory + "/unicode.txt";
+        cursorUpdatesPath = directory + "/cursor-updates.txt";
+        scrollRegionsPath = directory + "/scroll-regions.txt";
         const std::string plain = inputFile(bench::asciiLines);
         const std::string sgr = inputFile(bench::sgrColoured);
         const std::string unicode = unicodeHeavyFile();
+        const std::string cursorUpdates =
+            screenUpdateFile(bench::cursorUpdates, "the end of the cursor-updates file");
+        const std::string scrollRegions =
+            screenUpdateFile(bench::scrollRegions, "the end of the scroll-regions file");
         plainSize = plain.size();
         sgrSize = sgr.size();
         unicodeSize = unicode.size();
-        return write(plainPath, plain) && write(sgrPath, sgr) && write(unicodePath, unicode);
+        cursorUpdatesSize = cursorUpdates.size();
+        scrollRegionsSize = scrollRegions.size();
+        return write(plainPath, plain) && write(sgrPath, sgr) && write(unicodePath, unicode) &&
+               write(cursorUpdatesPath, cursorUpdates) && write(scrollRegionsPath, scrollRegions);
     }
 
     void remove() const
@@ -115,6 +142,8 @@ struct InputFiles
         unlink(plainPath.c_str());
         unlink(sgrPath.c_str());
         unlink(unicodePath.c_str());
+        unlink(cursorUpdatesPath.c_str());
+        unlink(scrollRegionsPath.c_str());
         rmdir(directory.c_str());
     }
 
@@ -140,6 +169,10 @@ struct Workload
 const Workload plainWorkload{"PlainText", &inputs.plainPath, &inputs.plainSize};
 const Workload sgrWorkload{"SgrColoured", &inputs.sgrPath, &inputs.sgrSize};
 const Workload unicodeWorkload{"UnicodeHeavy", &inputs.unicodePath, &inputs.unicodeSize};
+const Workload cursorUpdatesWorkload{"CursorUpdates", &inputs.cursorUpdatesPath, &inputs.cursorUpdatesSize};
+const Workload scrollRegionsWorkload{"ScrollRegions", &inputs.scrollRegionsPath, &inputs.scrollRegionsSize};
+const Workload* const allWorkloads[] = {&plainWorkload, &sgrWorkload, &unicodeWorkload, &cursorUpdatesWorkload,
+                                        &scrollRegionsWorkload};
 
 double secondsSince(Clock::time_point start)
 {
@@ -410,7 +443,7 @@ void printSummary(const bench::RatioReporter& reporter)
 {
     std::printf("\n%-22s %11s %11s %11s %14s %14s\n", "workload (delivery)", "ours MB/s", "tmux MB/s",
                 "bare MB/s", "ours/tmux", "ours/bare");
-    for (const Workload* workload : {&plainWorkload, &sgrWorkload, &unicodeWorkload}) {
+    for (const Workload* workload : allWorkloads) {
         const std::string name = workload->name;
         const auto tmux = rateOf(reporter, "BM_Tmux_" + name);
         const auto bare = rateOf(reporter, "BM_Bare_" + name);
@@ -436,7 +469,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "could not write the input files to a temporary directory\n");
         return 1;
     }
-    for (const Workload* workload : {&plainWorkload, &sgrWorkload, &unicodeWorkload}) {
+    for (const Workload* workload : allWorkloads) {
         const std::string name = workload->name;
         for (auto [kind, function] : {std::pair{"BM_HeadlessDirect_", &BM_HeadlessDirect},
                                       std::pair{"BM_HeadlessQueued_", &BM_HeadlessQueued},
