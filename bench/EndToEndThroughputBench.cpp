@@ -18,8 +18,9 @@
 // reset around line feeds (the parse-and-print benchmark's inputs, from BenchInputs.h,
 // BenchProgramInputs.h and BenchShortRunInputs.h). Lines end in "\n" as in any text file; the
 // terminal's line discipline makes them "\r\n" for every consumer alike. The two screen-update
-// files end in a plain line written below the last row, for the check that every byte arrived. Results are megabytes (10^6 bytes) of the file per second; the
-// ratios headless/tmux and headless/bare are printed at the end.
+// files end in a plain line written below the last row, for the check that every byte arrived. Results are
+// megabytes (10^6 bytes) of the file per second; the ratios headless/tmux and headless/bare are printed at
+// the end.
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
 #include "BenchPseudoTerminal.h"
@@ -171,8 +172,8 @@ const Workload sgrWorkload{"SgrColoured", &inputs.sgrPath, &inputs.sgrSize};
 const Workload unicodeWorkload{"UnicodeHeavy", &inputs.unicodePath, &inputs.unicodeSize};
 const Workload cursorUpdatesWorkload{"CursorUpdates", &inputs.cursorUpdatesPath, &inputs.cursorUpdatesSize};
 const Workload scrollRegionsWorkload{"ScrollRegions", &inputs.scrollRegionsPath, &inputs.scrollRegionsSize};
-const Workload* const allWorkloads[] = {&plainWorkload, &sgrWorkload, &unicodeWorkload, &cursorUpdatesWorkload,
-                                        &scrollRegionsWorkload};
+const Workload* const allWorkloads[] = {&plainWorkload, &sgrWorkload, &unicodeWorkload,
+                                        &cursorUpdatesWorkload, &scrollRegionsWorkload};
 
 double secondsSince(Clock::time_point start)
 {

@@ -664,8 +664,8 @@ TEST(TerminalSplitFeedTests, ScreenUpdatesMatchOneByteAtATime)
             if (random.next() % 3 == 0) {
                 // The common shape: a field at a position, erased to the line's end.
                 entry.bytes += CSI + std::to_string(1 + random.next() % 9) + ";" +
-                               std::to_string(1 + random.next() % 30) + "H" + pieces[random.next() % pieces.size()] +
-                               CSI "K";
+                               std::to_string(1 + random.next() % 30) + "H" +
+                               pieces[random.next() % pieces.size()] + CSI "K";
                 continue;
             }
             entry.bytes += pieces[random.next() % pieces.size()];
