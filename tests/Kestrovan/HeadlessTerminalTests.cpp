@@ -268,7 +268,8 @@ TEST(HeadlessTerminal, NotesASubmittedCommandLineInTheInputItSends)
         // A shell with shell integration: prompt start, then the command line begins.
         feed(*headless, "\x1b]133;A\x07$ \x1b]133;B\x07");
         auto state = [&] {
-            return terminal.terminalLock().withLock([&] { return terminal.buffer().semanticInput; });
+            return terminal.terminalLock().withLock(
+                [&] { return terminal.buffer().semanticPrompt().input(); });
         };
         ASSERT_EQ(state(), SemanticInputState::armed);
 

@@ -72,7 +72,7 @@ TEST(SelectionServiceTests, DoubleClickSelectsTheThingUnderThePointer)
         fixture.t().feed(c.output);
         fixture.selection->selectWordOrExpression(Position(c.col, c.row), fixture.buffer());
         EXPECT_EQ(fixture.text(), c.expected) << c.name;
-        EXPECT_EQ(fixture.selection->selectionMode, SelectionService::SelectionMode::word) << c.name;
+        EXPECT_EQ(fixture.selection->selectionMode(), SelectionService::SelectionMode::word) << c.name;
     }
 }
 
@@ -84,8 +84,8 @@ TEST(SelectionServiceTests, PointerGesturesCoverWholeCellsAndExtendFromTheirAnch
 
     // A press on the right half of a wide character starts at its first half and covers both.
     fixture.pointer(2, 0, true, Mode::character);
-    EXPECT_EQ(fixture.selection->start, Position(1, 0));
-    EXPECT_EQ(fixture.selection->end, Position(3, 0));
+    EXPECT_EQ(fixture.selection->start(), Position(1, 0));
+    EXPECT_EQ(fixture.selection->end(), Position(3, 0));
     EXPECT_EQ(fixture.text(), "\xe4\xb8\xad");
 
     // Dragging left of the anchor keeps the anchor cell selected.
@@ -128,21 +128,21 @@ TEST(SelectionServiceTests, ExtensionAndGeometryFollowTheirAnchors)
     // Shift-extending past the anchor flips the selection around the old end.
     s.setSelection(Position(2, 1), Position(5, 1));
     s.shiftExtend(Position(0, 1));
-    EXPECT_EQ(s.start, Position(5, 1));
-    EXPECT_EQ(s.end, Position(0, 1));
+    EXPECT_EQ(s.start(), Position(5, 1));
+    EXPECT_EQ(s.end(), Position(0, 1));
 
     // Pivot extension works from the pivot a press left.
     fixture.pointer(4, 2, true, Mode::character);
     s.pivotExtend(Position(1, 2));
-    EXPECT_EQ(s.start, Position(1, 2));
-    EXPECT_EQ(s.end, Position(4, 2));
+    EXPECT_EQ(s.start(), Position(1, 2));
+    EXPECT_EQ(s.end(), Position(4, 2));
 
     // A block shift-extended from a pointer equally far from both edges anchors at the minimum.
     s.startBlockSelection(Position(2, 0));
     s.dragExtend(Position(6, 2));
     s.shiftExtend(Position(4, 1));
-    EXPECT_EQ(s.start, Position(2, 0));
-    EXPECT_EQ(s.end, Position(4, 1));
+    EXPECT_EQ(s.start(), Position(2, 0));
+    EXPECT_EQ(s.end(), Position(4, 1));
     EXPECT_EQ(s.selectedColumnsRange(1, 10), (ColumnRange{2, 4}));
 }
 
@@ -156,7 +156,7 @@ TEST(SelectionServiceTests, ScrollingMovesOrDropsTheSelection)
     s.setSelection(Position(0, 3), Position(1, 3));
     t.feed("\x1b[S"); // scroll the region rows 1-4 up by one
     EXPECT_TRUE(s.active());
-    EXPECT_EQ(s.start, Position(0, 2)) << "the selection moves with its text";
+    EXPECT_EQ(s.start(), Position(0, 2)) << "the selection moves with its text";
     EXPECT_EQ(s.getSelectedText(), "3");
 
     const int before = fixture.delegate->selectionChanges;
