@@ -5,6 +5,7 @@
 #include "Kestrovan/Portable/Viewport.h"
 #include "Kestrovan/SelectionService.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
@@ -144,6 +145,51 @@ TEST(SelectionServiceTests, ExtensionAndGeometryFollowTheirAnchors)
     EXPECT_EQ(s.start(), Position(2, 0));
     EXPECT_EQ(s.end(), Position(4, 1));
     EXPECT_EQ(s.selectedColumnsRange(1, 10), (ColumnRange{2, 4}));
+}
+
+// What a press does before a drag, after any earlier gesture: the ends move to the press with no
+// word to the delegate, starting the selection there resets the gesture and tells it once, and a
+// plain click instead ends the selection and its gesture.
+TEST(SelectionServiceTests, APressAnchorsTheNextSelectionOrEndsTheLast)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(SelectionService&)> earlier;
+    };
+    const Case cases[] = {
+        {"character", [](SelectionService& s) { s.setSelection(Position(1, 0), Position(4, 1)); }},
+        {"word",
+         [](SelectionService& s) { s.selectWordOrExpression(Position(1, 0), s.terminal()->buffer()); }},
+        {"row", [](SelectionService& s) { s.select(1); }},
+        {"block", [](SelectionService& s) { s.startBlockSelection(Position(1, 0)); }},
+    };
+    for (const Case& c : cases) {
+        for (const bool click : {false, true}) {
+            SelectionFixture fixture(10, 4);
+            fixture.t().feed("alpha beta\r\ngamma");
+            SelectionService& s = *fixture.selection;
+            c.earlier(s);
+            ASSERT_TRUE(s.active()) << c.name;
+            const int before = fixture.delegate->selectionChanges;
+            if (click) {
+                s.selectNone();
+                EXPECT_FALSE(s.active()) << c.name;
+            } else {
+                s.collapseTo(Position(3, 2));
+                EXPECT_EQ(fixture.delegate->selectionChanges, before) << c.name << ": placing tells no one";
+                s.startSelection();
+                EXPECT_EQ(fixture.delegate->selectionChanges, before + 1) << c.name;
+                EXPECT_TRUE(s.active()) << c.name;
+                EXPECT_EQ(std::pair(s.start(), s.end()), std::pair(Position(3, 2), Position(3, 2))) << c.name;
+            }
+            EXPECT_EQ(s.selectionMode(), SelectionService::SelectionMode::character) << c.name << click;
+            EXPECT_FALSE(s.isBlock()) << c.name << click;
+            EXPECT_FALSE(s.selectingRows()) << c.name << click;
+            EXPECT_FALSE(s.wordSelectionAnchor().has_value()) << c.name << click;
+            EXPECT_FALSE(s.rowSelectionAnchor().has_value()) << c.name << click;
+        }
+    }
 }
 
 TEST(SelectionServiceTests, ScrollingMovesOrDropsTheSelection)
