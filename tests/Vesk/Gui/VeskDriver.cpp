@@ -159,6 +159,14 @@ bool State::anyLineContains(const std::string& text) const
     return false;
 }
 
+bool State::anyLineIs(const std::string& text) const
+{
+    for (const Record& record : all("line"))
+        if (record["text"] == text)
+            return true;
+    return false;
+}
+
 // --- Files and commands --------------------------------------------------------------------------
 
 TemporaryFolder::TemporaryFolder()

@@ -45,6 +45,9 @@ struct State
     /// The screen rows of a pane.
     std::vector<std::string> lines(long long window, long long tab, long long pane) const;
     bool anyLineContains(const std::string& text) const;
+    /// True when a row of any pane reads `text` whole: a command's answer, where `anyLineContains`
+    /// is already satisfied by the echo of the typed command line.
+    bool anyLineIs(const std::string& text) const;
 };
 
 /// A fresh temporary folder, removed with its contents.

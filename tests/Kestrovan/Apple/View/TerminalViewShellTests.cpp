@@ -8,6 +8,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace kestrovan {
 namespace {
@@ -60,28 +63,53 @@ bool runUntil(ViewFixture& f, const std::function<bool()>& condition)
     return false;
 }
 
-/// True when a row of the last frame's snapshot reads `wanted` (trailing blanks aside).
-bool screenHasRow(ViewFixture& f, const std::string& wanted)
+/// The rows of the last frame's snapshot, trailing blanks aside.
+std::vector<std::string> snapshotRows(ViewFixture& f)
+{
+    std::vector<std::string> rows;
+    if (const std::shared_ptr<TerminalSnapshot> snapshot = f.view->renderOwner().snapshot())
+        for (const auto& snapshotRow : snapshot->rows) {
+            std::string row = snapshotRow->line->translateToString(true);
+            while (!row.empty() && (row.back() == ' ' || row.back() == '\0'))
+                row.pop_back();
+            rows.push_back(std::move(row));
+        }
+    return rows;
+}
+
+/// True when the last frame shows the shell waiting for a line: the caret sits after a "$ "
+/// prompt alone on its row and, when `answer` is given, the row above reads `answer`. A line typed
+/// before that is echoed by the terminal at once and the shell's prompt and answer land after it
+/// ("$ 30 80"), so commands are typed only once this holds.
+bool promptedAfter(ViewFixture& f, const std::optional<std::string>& answer = std::nullopt)
 {
     const std::shared_ptr<TerminalSnapshot> snapshot = f.view->renderOwner().snapshot();
     if (!snapshot)
         return false;
-    for (const auto& snapshotRow : snapshot->rows) {
-        std::string row = snapshotRow->line->translateToString(true);
-        while (!row.empty() && (row.back() == ' ' || row.back() == '\0'))
-            row.pop_back();
-        if (row == wanted)
-            return true;
-    }
-    return false;
+    const std::vector<std::string> rows = snapshotRows(f);
+    const int y = snapshot->y;
+    if (y < 0 || y >= int(rows.size()) || rows[size_t(y)] != "$" || snapshot->x != 2)
+        return false;
+    return !answer || (y > 0 && rows[size_t(y) - 1] == *answer);
 }
 
+/// The screen as the terminal holds it, then as the last frame's snapshot shows it.
 std::string screen(ViewFixture& f)
 {
-    std::string text;
+    std::string text = "terminal:\n";
     for (const std::string& row : f.view->visibleRowsText(0, f.view->terminalDimensions().rows))
         text += "|" + row + "\n";
+    text += "last frame:\n";
+    for (const std::string& row : snapshotRows(f))
+        text += "|" + row + "\n";
     return text;
+}
+
+/// Types `command` at the shell's prompt and waits until its answer is followed by a new prompt.
+bool run(ViewFixture& f, const std::string& command, const std::string& answer)
+{
+    f.view->send(std::string_view(command + "\r"));
+    return runUntil(f, [&] { return promptedAfter(f, answer); });
 }
 
 TEST(TerminalViewShellTests, ARealShellEchoesTypedInputAndFollowsTheFrameSize)
@@ -97,17 +125,13 @@ TEST(TerminalViewShellTests, ARealShellEchoesTypedInputAndFollowsTheFrameSize)
                                                                     "PATH=/usr/bin:/bin", "HOME=/tmp"}),
               std::nullopt);
 
-    // Typing waits for the prompt, as a user would: the terminal would echo earlier input before it.
-    ASSERT_TRUE(runUntil(f, [&] { return screenHasRow(f, "$"); })) << screen(f);
-    f.view->send(std::string_view("echo hi\r"));
-    EXPECT_TRUE(runUntil(f, [&] { return screenHasRow(f, "hi"); }))
-        << "the shell's answer is on the screen:\n"
-        << screen(f);
+    // Each line is typed at a prompt, as a user would, and its answer is awaited with the next one.
+    ASSERT_TRUE(runUntil(f, [&] { return promptedAfter(f); })) << screen(f);
+    ASSERT_TRUE(run(f, "echo hi", "hi")) << "the shell's answer is on the screen:\n" << screen(f);
 
     const TerminalDimensions initial = f.view->terminalDimensions();
-    f.view->send(std::string_view("stty size\r"));
     const std::string before = std::to_string(initial.rows) + " " + std::to_string(initial.cols);
-    EXPECT_TRUE(runUntil(f, [&] { return screenHasRow(f, before); })) << before;
+    ASSERT_TRUE(run(f, "stty size", before)) << before << "\n" << screen(f);
 
     // A new frame size: the view resizes its terminal, the host sets the pseudo-terminal's size.
     const platform::Size cell = *f.view->cellDimension();
@@ -117,11 +141,10 @@ TEST(TerminalViewShellTests, ARealShellEchoesTypedInputAndFollowsTheFrameSize)
     EXPECT_EQ(f.delegate->events, std::vector<std::string>{"size 52x17"});
     winsize size = ShellAdapter::sizeOf(f.view->terminalDimensions());
     ASSERT_TRUE(process->updateWindowSize(size));
-    f.view->send(std::string_view("stty size\r"));
-    EXPECT_TRUE(runUntil(f, [&] { return screenHasRow(f, "17 52"); })) << "17 52\n" << screen(f);
+    EXPECT_TRUE(run(f, "stty size", "17 52")) << "17 52\n" << screen(f);
 
     f.view->send(std::string_view("exit\r"));
-    EXPECT_TRUE(runUntil(f, [&] { return adapter->terminated.load(); }));
+    EXPECT_TRUE(runUntil(f, [&] { return adapter->terminated.load(); })) << screen(f);
 }
 
 } // namespace

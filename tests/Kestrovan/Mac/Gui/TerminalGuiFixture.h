@@ -17,8 +17,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace guitest {
 
@@ -131,6 +133,23 @@ protected:
     {
         spinUntil([&] { return rowWith(text) >= 0; }, std::chrono::seconds(10));
         return rowWith(text);
+    }
+    /// True when a shell waits for a line: the caret sits right after `prompt`, alone on its row,
+    /// and, when `answer` is given, the row above reads `answer` (trailing blanks aside). A line
+    /// typed before the prompt shows is echoed by the terminal at once, and the shell's prompt and
+    /// answer then share a row, so tests type the next line only once this holds.
+    bool promptedAfter(const std::string& prompt, const std::optional<std::string>& answer = std::nullopt)
+    {
+        const auto [x, y] = view->withTerminal(
+            [](kestrovan::Terminal& terminal) { return terminal.getCursorLocation(); }, "TerminalGuiTest");
+        std::vector<std::string> rows = view->visibleRowsText(0, view->terminalDimensions().rows);
+        for (std::string& row : rows)
+            row.erase(row.find_last_not_of(' ') + 1);
+        std::string bare = prompt;
+        bare.erase(bare.find_last_not_of(' ') + 1);
+        if (y < 0 || y >= int(rows.size()) || rows[size_t(y)] != bare || x != int(prompt.size()))
+            return false;
+        return !answer || (y > 0 && rows[size_t(y) - 1] == *answer);
     }
     /// Types `text` and presses Return.
     void type(const std::string& text)

@@ -52,7 +52,13 @@ protected:
     {
         view->startProcess("/bin/sh", {"-c", "export PS1='vesk$ '; exec /bin/sh -i"}, std::nullopt,
                            std::nullopt, std::nullopt);
-        ASSERT_TRUE(spinUntil([&] { return rowWith("vesk$") >= 0; }, 10s));
+        ASSERT_TRUE(spinUntil([&] { return promptedAfter(prompt); }, 10s));
+    }
+    /// Types `line` at the prompt and waits until its one-row answer is followed by the next prompt.
+    bool runLine(const std::string& line, const std::string& answer)
+    {
+        type(line);
+        return spinUntil([&] { return promptedAfter(prompt, answer); }, 10s);
     }
     /// The first screen row holding `text`, or -1.
     int rowWith(const std::string& text, bool whole = false)
@@ -72,14 +78,15 @@ protected:
     }
 
     std::shared_ptr<RecordingProcessDelegate> delegate = std::make_shared<RecordingProcessDelegate>();
+    /// The prompt the tests' shells print.
+    const std::string prompt = "vesk$ ";
 };
 
 TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAndReportsItsEnd)
 {
     open(640, 360);
     startShell();
-    type("echo hello");
-    ASSERT_TRUE(spinUntil([&] { return rowWith("hello", true) >= 0; }, 10s));
+    ASSERT_TRUE(runLine("echo hello", "hello"));
     const int helloRow = rowWith("hello", true);
     spinFor(200ms);
 
@@ -99,7 +106,7 @@ TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAn
     guitest::xdotool("key --window " + std::to_string(xid()) + " dead_acute");
     EXPECT_TRUE(spinUntil([&] { return view->hasMarkedText(); }));
     guitest::xdotool("key --window " + std::to_string(xid()) + " e Return");
-    EXPECT_TRUE(spinUntil([&] { return rowWith("x\xc3\xa9", true) >= 0; }, 10s)) << "composed once";
+    EXPECT_TRUE(spinUntil([&] { return promptedAfter(prompt, "x\xc3\xa9"); }, 10s)) << "composed once";
     EXPECT_FALSE(view->hasMarkedText());
 
     // A resize changes the terminal's size once, and the shell sees it.
@@ -112,9 +119,7 @@ TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAn
     spinFor(300ms);
     EXPECT_EQ(delegate->sizes.size(), 1u);
     const auto [cols, rows] = delegate->sizes.back();
-    type("stty size");
-    EXPECT_TRUE(spinUntil(
-        [&] { return rowWith(std::to_string(rows) + " " + std::to_string(cols), true) >= 0; }, 10s));
+    EXPECT_TRUE(runLine("stty size", std::to_string(rows) + " " + std::to_string(cols)));
 
     type("exit");
     EXPECT_TRUE(spinUntil([&] { return !delegate->exits.empty(); }, 10s));
@@ -247,7 +252,7 @@ TEST_F(TerminalViewGuiTests, AProgramNamedWithoutASlashRunsWithTheHostsPathAndMa
     open(640, 360);
     view->startProcess("sh", {"-c", "export PS1='vesk$ '; exec sh -i"}, std::nullopt, std::nullopt,
                        std::nullopt);
-    ASSERT_TRUE(spinUntil([&] { return rowWith("vesk$") >= 0; }, 10s)) << "the shell did not start";
+    ASSERT_TRUE(spinUntil([&] { return promptedAfter(prompt); }, 10s)) << "the shell did not start";
     const char* hostPath = std::getenv("PATH");
     const std::string expected =
         "[" + std::string(hostPath && *hostPath ? hostPath : "/usr/local/bin:/usr/bin:/bin") + "]";
@@ -267,6 +272,7 @@ TEST_F(TerminalViewGuiTests, AProgramNamedWithoutASlashRunsWithTheHostsPathAndMa
         spinUntil([&] { return screenText().find("\n" + expected + "\n") != std::string::npos; }, 10s))
         << expected << " not in:\n"
         << screenText();
+    ASSERT_TRUE(spinUntil([&] { return promptedAfter(prompt); }, 10s)) << "no prompt after the answer";
 
     // The page comes up in less, with the prompt man gives it, and goes with q.
     type("man -l " + page);
