@@ -545,6 +545,7 @@ void DumpedTerminal::resize(int cols, int rows)
 
 std::string DumpedTerminal::dump()
 {
+    const TerminalUnsharedScope unshared(terminal_->terminalLock());
     std::string out = dumpTerminalState(*terminal_);
     out += "== calls\n";
     for (const std::string& call : delegate_->calls)
