@@ -10,6 +10,7 @@
 
 #include "Kestrovan/ByteRunScanner.h"
 #include "Kestrovan/EscapeSequenceParser.h"
+#include "Kestrovan/PaletteColourSgr.h"
 #include "Kestrovan/TrueColourShuffle.h"
 
 #include <algorithm>
@@ -238,8 +239,12 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                     i += 2;
                     if (i < length && (isDigit(data[i]) || data[i] == ';')) {
                         s.state = ParserState::csiParam;
-                        const int colourKind =
-                            length - i >= sizeof(uint64_t) ? trueColourIntroducer(data, i) : 0;
+                        // What opens the parameters, against "38;2;": 0 for a foreground true colour,
+                        // 7 for a background one, and 0x07000000 or 0x07000007 for "38;5;" and "48;5;".
+                        const uint64_t introducer = length - i >= sizeof(uint64_t)
+                                                        ? colourIntroducerDifference(data, i)
+                                                        : ~uint64_t(0);
+                        const int colourKind = introducer == 0 ? 1 : introducer == ('4' ^ '3') ? 2 : 0;
                         if (colourKind != 0) {
                             // A listener that takes true colours directly gets a whole sequence
                             // of one or two colour groups without the parameter store; any other
@@ -289,6 +294,22 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 }
                             }
                             i = foldLeadingTrueColours(data, i, length, s.pars);
+                        } else if constexpr (requires { listener.applyPaletteColour(true, uint8_t()); }) {
+                            // A whole 38;5;n m or 48;5;n m likewise goes to a listener that takes it.
+                            const PaletteColourSgr sgr =
+                                introducer == paletteIntroducerDifference ||
+                                        introducer == (paletteIntroducerDifference | ('4' ^ '3'))
+                                    ? readPaletteColour(data, i, length,
+                                                        introducer != paletteIntroducerDifference)
+                                    : PaletteColourSgr();
+                            if (sgr.end != 0) {
+                                s.state = ParserState::ground;
+                                _parsColonMask = 0;
+                                i = sgr.end;
+                                listener.applyPaletteColour(sgr.background, sgr.index);
+                                adoptReset();
+                                continue;
+                            }
                         }
                         i = foldParameterBytes(data, i, length, s);
                     }

@@ -40,9 +40,19 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 break;
             }
             if (count > 0 && lastProperties == 0) {
-                // Printable ASCII after a cell without grapheme properties joins nothing: the
-                // stretch of it, with the letters and marks of two bytes among it, goes in
-                // without the tests below.
+                // Printable ASCII after a cell without grapheme properties joins nothing. A lone
+                // byte of it before a sequence of three or four bytes (the space between words of
+                // CJK, emoji or Devanagari) is stored here as the narrow run would store it: that
+                // loop would take only this byte, after setting up for sixteen.
+                if (available - offset >= 2 && at[1] >= 0xE0) {
+                    batch.setScalarCell(count, lead, offset, 1);
+                    last = lead;
+                    ++offset;
+                    ++count;
+                    continue;
+                }
+                // Otherwise the stretch of it, with the letters and marks of two bytes among it,
+                // goes in without the tests below.
                 if (gatherNarrowRun(batch, count, bytes, available, offset, stopper, lastProperties))
                     break;
                 last = batch.lastScalars[count - 1];
@@ -115,6 +125,11 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 break;
             last = batch.lastScalars[count - 1];
             lastProperties = unicode::graphemeProperties(last);
+        } else if (width == 2 && properties == 0 && lead > 0xE0 && lead < 0xF0 && count < maximumBatch) {
+            // A wide character of three bytes that joins nothing (an ideograph, kana): the ones
+            // right after it go through a loop of their own, and leave the cell as plain as this.
+            gatherWideRun(batch, count, bytes, available, offset);
+            last = batch.lastScalars[count - 1];
         }
     }
     if (count == 0)

@@ -6,7 +6,8 @@
 //   text arrives decomposed;
 // - a syllable run of Devanagari and its sister scripts (U+0800-U+0FFF, three bytes a scalar): a
 //   letter and the vowel signs, viramas, nuktas and conjunct consonants that join it, with the
-//   cell's conjunct state carried along instead of walked back to.
+//   cell's conjunct state carried along instead of walked back to;
+// - a wide run: ideographs and kana (three bytes a scalar, two columns), each a cell of its own.
 //
 // The kinds are worked out from the same tables the general loop reads, for exactly the scalars
 // whose join answers depend on nothing but that kind (and the conjunct state); anything else
@@ -168,6 +169,31 @@ Conjunct conjunctAfter(Conjunct state, uint8_t kind)
     default:
         return Conjunct::none;
     }
+}
+
+// The wide characters of U+1000-U+FFFF the wide loop takes, one bit each: two columns, no
+// grapheme properties, not a pictograph and not among the scalars that join despite their width:
+// the general loop stores such a scalar after a cell without grapheme properties as a cell of its
+// own and tests nothing else. Ideographs, kana and fullwidth forms; Hangul syllables have
+// properties of their own and are left to that loop.
+constexpr char32_t wideFirst = 0x1000;
+using WideLetters = std::array<uint64_t, 0x10000 / 64>;
+
+WideLetters makeWideLetters()
+{
+    WideLetters letters{};
+    for (char32_t scalar = wideFirst; scalar < 0x10000; ++scalar) {
+        if (unicode::widthCode(scalar) == 3 && unicode::graphemeProperties(scalar) == 0 &&
+            !joinsDespiteWidth(scalar) && !unicode::isExtendedPictographic(scalar))
+            letters[scalar / 64] |= uint64_t(1) << (scalar % 64);
+    }
+    return letters;
+}
+
+const WideLetters& wideLetters()
+{
+    static const WideLetters letters = makeWideLetters();
+    return letters;
 }
 
 } // namespace
@@ -392,6 +418,38 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& countOut, const uint8_t*
         if (count == maximumBatch)
             return end(false);
     }
+}
+
+// Called right after the batch stored a wide scalar of three bytes without grapheme properties
+// as its last cell, alone, with `offset` just past it and room for another cell. Stores the
+// scalars after it while they are such wide characters (`wideLetters`), each a cell of its own as
+// the general loop would store it; anything else, a mark joining the last of them included, is
+// left to that loop, which finds the last cell as plain as the first.
+void SlowPrint::gatherWideRun(Batch& batch, size_t& countOut, const uint8_t* bytes, size_t available,
+                              size_t& offsetOut)
+{
+    const WideLetters& letters = wideLetters();
+    // The count and the offset live in registers: the batch's byte stores could alias them.
+    size_t count = countOut;
+    size_t offset = offsetOut;
+    while (count < maximumBatch && available - offset >= 3) {
+        // E1-EF and two continuation bytes: a scalar of U+1000-U+FFFF, never an overlong form.
+        // Surrogates decode from ED A0-BF, and none of them is in the table.
+        const uint8_t lead = bytes[offset];
+        const uint8_t second = bytes[offset + 1];
+        const uint8_t third = bytes[offset + 2];
+        if (static_cast<uint8_t>(lead - 0xE1) > 0xEF - 0xE1 || (second & 0xC0) != 0x80 ||
+            (third & 0xC0) != 0x80)
+            break;
+        const char32_t scalar = char32_t(lead & 0x0F) << 12 | char32_t(second & 0x3F) << 6 | (third & 0x3F);
+        if ((letters[scalar / 64] >> (scalar % 64) & 1) == 0)
+            break;
+        batch.setScalarCell(count, scalar, offset, 2);
+        ++count;
+        offset += 3;
+    }
+    countOut = count;
+    offsetOut = offset;
 }
 
 } // namespace kestrovan::printing

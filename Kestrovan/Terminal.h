@@ -855,6 +855,9 @@ private:
     /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
     /// leaves it alone. The same as dispatching the sequence.
     void applyTrueColours(uint32_t foreground, uint32_t background) REQUIRES(terminalLock_);
+    /// An SGR sequence that only sets one palette colour (`38;5;n`, or `48;5;n` when
+    /// `background`), read whole by the parse loop. The same as dispatching the sequence.
+    void applyPaletteColour(bool background, uint8_t index) REQUIRES(terminalLock_);
     /// The same followed by printing `text`, the one to three bytes up to the next control that
     /// the parse loop found after such a sequence: mostly the one character drawn in the new
     /// colours, which is written to the cursor cell in the same call when nothing in the way

@@ -341,6 +341,20 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     adoptSgrLook(working, previous);
 }
 
+void Terminal::applyPaletteColour(bool background, uint8_t index)
+{
+    // A column-switch run keeps SGR, as it does when the sequence is dispatched.
+    const Key previous = curKey_;
+    Key working = previous;
+    if (background)
+        setBackground(working, paletteTag(index));
+    else
+        setForeground(working, paletteTag(index));
+    if (working == previous)
+        return;
+    adoptSgrLook(working, previous);
+}
+
 void Terminal::applyTrueColours(uint32_t foreground, uint32_t background)
 {
     switchTrueColours(foreground, background);
@@ -533,6 +547,14 @@ template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<cons
         return interned;
     const Key erase{eraseTag << backgroundShift, 0};
     eraseKey_ = erase;
+    if (erase == Key()) {
+        // Back to the default background (`CSI 49 m` after a word on a colour of its own): the
+        // default look is id 0, known without a lookup. Left stale, the next line feed that
+        // scrolls would intern the default attribute the long way.
+        setEraseAttribute(Attribute());
+        rebuildEraseCells(0);
+        return interned;
+    }
     eraseAttributeStale_ = true;
     // The erase look's id is known when it is the current look; otherwise it is interned when an
     // erase first needs it. Pictures drawn in half blocks change the background on every cell and

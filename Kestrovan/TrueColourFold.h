@@ -30,15 +30,22 @@
 
 namespace kestrovan::parserLoop {
 
+/// The five bytes at `index` against "38;2;" (as a little-endian word), bit for bit: 0 for that
+/// foreground true colour, '4' ^ '3' in the lowest byte for the background's "48;2;". Needs 8
+/// readable bytes.
+[[gnu::always_inline]] inline uint64_t colourIntroducerDifference(const uint8_t* data, size_t index)
+{
+    uint64_t word;
+    std::memcpy(&word, data + index, sizeof word);
+    constexpr uint64_t foreground = 0x3B323B3833ull;
+    return (word & 0xFFFFFFFFFFull) ^ foreground;
+}
+
 /// Whether the bytes at `index` open a true colour with semicolons: 1 for "38;2;" (foreground), 2
 /// for "48;2;" (background), 0 otherwise, read as one 8-byte compare. Needs 8 readable bytes.
 [[gnu::always_inline]] inline int trueColourIntroducer(const uint8_t* data, size_t index)
 {
-    uint64_t word;
-    std::memcpy(&word, data + index, sizeof word);
-    // The five bytes "38;2;" as a little-endian word; "48;2;" differs in the first byte only.
-    constexpr uint64_t foreground = 0x3B323B3833ull;
-    const uint64_t difference = (word & 0xFFFFFFFFFFull) ^ foreground;
+    const uint64_t difference = colourIntroducerDifference(data, index);
     return difference == 0 ? 1 : difference == ('4' ^ '3') ? 2 : 0;
 }
 

@@ -12,16 +12,18 @@
 // - a bare read loop: `forkpty` running `cat`, the master read in 64 KiB reads until EIO with the
 //   bytes thrown away, the ceiling any pseudo-terminal consumer can reach on this machine.
 //
-// Three files are generated, deterministically, in a temporary directory at start: plain text
-// lines, coloured output as programs write it and Unicode-heavy text (combining marks, emoji
-// sequences, 2- to 4-byte UTF-8) (the parse-and-print benchmark's inputs, from BenchInputs.h and
-// BenchProgramInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
+// Five files are generated, deterministically, in a temporary directory at start: plain text
+// lines, coloured output as programs write it, Unicode-heavy text (combining marks, emoji
+// sequences, 2- to 4-byte UTF-8), lines of short words each with its own SGR, and lines mixing
+// scripts (the parse-and-print benchmark's inputs, from BenchInputs.h, BenchProgramInputs.h and
+// BenchShortRunInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
 // "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the file per second; the
 // ratios headless/tmux and headless/bare are printed at the end.
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
 #include "BenchPseudoTerminal.h"
 #include "BenchRatio.h"
+#include "BenchShortRunInputs.h"
 
 #include "Kestrovan/ContentSnapshot.h"
 #include "Kestrovan/Portable/HeadlessTerminal.h"
@@ -58,7 +60,7 @@ constexpr uint32_t seed = 20240611;
 constexpr int columns = 80;
 constexpr int rows = 24;
 constexpr int scrollback = 10000;
-// Each run moves 64 MiB; two runs per consumer and file keep the whole binary under a minute.
+// Each run moves 64 MiB; two runs per consumer and file keep the whole binary near two minutes.
 constexpr int runsPerBenchmark = 2;
 
 // --- Input files ---------------------------------------------------------------------------------
@@ -71,26 +73,39 @@ std::string inputFile(std::string (*make)(size_t, std::string_view, uint32_t))
     return out;
 }
 
-/// The Unicode-heavy input, ending in a line of ASCII: the check that every byte arrived compares
-/// the last line's text column by column, which only plain text makes simple.
-std::string unicodeHeavyFile()
+/// An input ending in a line of plain ASCII: the check that every byte arrived compares the last
+/// line's text column by column, which only plain text makes simple.
+std::string endingInPlainLine(std::string (*make)(size_t, std::string_view, uint32_t), const char* name)
 {
-    std::string out = inputFile(bench::unicodeHeavy);
+    std::string out = inputFile(make);
     out.resize(out.rfind('\n', out.size() - 256) + 1);
-    out += "the end of the Unicode-heavy file\n";
+    out += std::string("the end of the ") + name + " file\n";
     return out;
 }
+
+/// A workload: the file `cat` writes, made once at start in the temporary directory.
+struct Workload
+{
+    const char* name;
+    std::string (*make)();
+    std::string path;
+    size_t size = 0;
+};
+
+// Plain lines, coloured output, Unicode-heavy text, and short runs of text between controls
+// (BenchShortRunInputs.h): a style per word, and lines mixing scripts.
+Workload workloads[] = {
+    {"PlainText", [] { return inputFile(bench::asciiLines); }, {}, 0},
+    {"SgrColoured", [] { return inputFile(bench::sgrColoured); }, {}, 0},
+    {"UnicodeHeavy", [] { return endingInPlainLine(bench::unicodeHeavy, "Unicode-heavy"); }, {}, 0},
+    {"ColouredWords", [] { return endingInPlainLine(bench::colouredWords, "coloured words"); }, {}, 0},
+    {"MixedScript", [] { return endingInPlainLine(bench::mixedScript, "mixed-script"); }, {}, 0},
+};
 
 /// The temporary directory with the files; removed at exit.
 struct InputFiles
 {
     std::string directory;
-    std::string plainPath;
-    std::string sgrPath;
-    std::string unicodePath;
-    size_t plainSize = 0;
-    size_t sgrSize = 0;
-    size_t unicodeSize = 0;
 
     bool make()
     {
@@ -98,23 +113,20 @@ struct InputFiles
         if (!mkdtemp(pattern))
             return false;
         directory = pattern;
-        plainPath = directory + "/plain.txt";
-        sgrPath = directory + "/sgr.txt";
-        unicodePath = directory + "/unicode.txt";
-        const std::string plain = inputFile(bench::asciiLines);
-        const std::string sgr = inputFile(bench::sgrColoured);
-        const std::string unicode = unicodeHeavyFile();
-        plainSize = plain.size();
-        sgrSize = sgr.size();
-        unicodeSize = unicode.size();
-        return write(plainPath, plain) && write(sgrPath, sgr) && write(unicodePath, unicode);
+        for (Workload& workload : workloads) {
+            workload.path = directory + "/" + workload.name + ".txt";
+            const std::string contents = workload.make();
+            workload.size = contents.size();
+            if (!write(workload.path, contents))
+                return false;
+        }
+        return true;
     }
 
     void remove() const
     {
-        unlink(plainPath.c_str());
-        unlink(sgrPath.c_str());
-        unlink(unicodePath.c_str());
+        for (const Workload& workload : workloads)
+            unlink(workload.path.c_str());
         rmdir(directory.c_str());
     }
 
@@ -129,17 +141,6 @@ struct InputFiles
 };
 
 InputFiles inputs;
-
-struct Workload
-{
-    const char* name;
-    const std::string* path;
-    const size_t* size;
-};
-
-const Workload plainWorkload{"PlainText", &inputs.plainPath, &inputs.plainSize};
-const Workload sgrWorkload{"SgrColoured", &inputs.sgrPath, &inputs.sgrSize};
-const Workload unicodeWorkload{"UnicodeHeavy", &inputs.unicodePath, &inputs.unicodeSize};
 
 double secondsSince(Clock::time_point start)
 {
@@ -229,14 +230,14 @@ void BM_Headless(benchmark::State& state, const Workload& workload, Delivery del
     options.cols = columns;
     options.rows = rows;
     options.scrollback = scrollback;
-    const std::string expected = expectedLastLine(*workload.path);
+    const std::string expected = expectedLastLine(workload.path);
     for (auto _ : state) {
         // A fresh terminal for each run, as tmux gets a fresh window; made before the clock starts.
         EndSignal ended;
         auto headless = HeadlessTerminal::create(nullptr, options, delivery == Delivery::direct, nullptr,
                                                  [&ended](std::optional<int32_t>) { ended.notify(); });
         const auto start = Clock::now();
-        headless->process()->startProcess("/bin/cat", {*workload.path});
+        headless->process()->startProcess("/bin/cat", {workload.path});
         ended.wait();
         state.SetIterationTime(secondsSince(start));
 
@@ -248,7 +249,7 @@ void BM_Headless(benchmark::State& state, const Workload& workload, Delivery del
             return;
         }
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(*workload.size));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(workload.size));
 }
 
 void BM_HeadlessDirect(benchmark::State& state, const Workload& workload)
@@ -269,7 +270,7 @@ void BM_Bare(benchmark::State& state, const Workload& workload)
     for (auto _ : state) {
         const auto start = Clock::now();
         int master = -1;
-        const pid_t pid = bench::startOnTerminal({"/bin/cat", *workload.path}, rows, columns, master);
+        const pid_t pid = bench::startOnTerminal({"/bin/cat", workload.path}, rows, columns, master);
         if (pid < 0) {
             state.SkipWithError("forkpty failed");
             return;
@@ -286,7 +287,7 @@ void BM_Bare(benchmark::State& state, const Workload& workload)
         waitpid(pid, &status, 0);
         state.SetIterationTime(secondsSince(start));
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(*workload.size));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(workload.size));
 }
 
 // --- Peer: tmux ----------------------------------------------------------------------------------
@@ -385,13 +386,13 @@ void BM_Tmux(benchmark::State& state, const Workload& workload)
     }
     for (auto _ : state) {
         const auto start = Clock::now();
-        if (!server.catFile(*workload.path)) {
+        if (!server.catFile(workload.path)) {
             state.SkipWithError("tmux did not run the window");
             return;
         }
         state.SetIterationTime(secondsSince(start));
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(*workload.size));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(workload.size));
 }
 
 // --- Report --------------------------------------------------------------------------------------
@@ -410,8 +411,8 @@ void printSummary(const bench::RatioReporter& reporter)
 {
     std::printf("\n%-22s %11s %11s %11s %14s %14s\n", "workload (delivery)", "ours MB/s", "tmux MB/s",
                 "bare MB/s", "ours/tmux", "ours/bare");
-    for (const Workload* workload : {&plainWorkload, &sgrWorkload, &unicodeWorkload}) {
-        const std::string name = workload->name;
+    for (const Workload& workload : workloads) {
+        const std::string name = workload.name;
         const auto tmux = rateOf(reporter, "BM_Tmux_" + name);
         const auto bare = rateOf(reporter, "BM_Bare_" + name);
         for (const char* delivery : {"Direct", "Queued"}) {
@@ -436,12 +437,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "could not write the input files to a temporary directory\n");
         return 1;
     }
-    for (const Workload* workload : {&plainWorkload, &sgrWorkload, &unicodeWorkload}) {
-        const std::string name = workload->name;
+    for (const Workload& workload : workloads) {
+        const std::string name = workload.name;
         for (auto [kind, function] : {std::pair{"BM_HeadlessDirect_", &BM_HeadlessDirect},
                                       std::pair{"BM_HeadlessQueued_", &BM_HeadlessQueued},
                                       std::pair{"BM_Tmux_", &BM_Tmux}, std::pair{"BM_Bare_", &BM_Bare}}) {
-            benchmark::RegisterBenchmark((kind + name).c_str(), function, *workload)
+            benchmark::RegisterBenchmark((kind + name).c_str(), function, workload)
                 ->Iterations(runsPerBenchmark)
                 ->UseManualTime()
                 ->Unit(benchmark::kMillisecond);

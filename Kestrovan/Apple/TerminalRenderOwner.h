@@ -162,8 +162,9 @@ public:
     /// The hand-over of view settings to the thread that prepares frames.
     TerminalRenderMailbox& mailbox() { return mailbox_; }
     /// The render-loop step: prepares a frame from the mailbox and, with an attached renderer this
-    /// owner draws, draws it; the effects for the main thread, or absent when there was no frame.
-    std::optional<MainFrameEffects> renderPublishedFrame() EXCLUDES(renderStateMutex_);
+    /// owner draws, draws it; the frame for the main thread's part (its effects and the cursor
+    /// it drew), or absent when there was no frame.
+    std::optional<PreparedFrame> renderPublishedFrame() EXCLUDES(renderStateMutex_);
     /// Prepares one frame; absent without a session, and for a frame inside a synchronized-output
     /// block that applied no resize.
     std::optional<PreparedFrame> prepareFrame(const FramePreparationRequest& request)

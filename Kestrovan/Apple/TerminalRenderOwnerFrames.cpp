@@ -198,7 +198,7 @@ std::optional<PreparedFrame> TerminalRenderOwner::prepareFrame(const FramePrepar
     return frame;
 }
 
-std::optional<MainFrameEffects> TerminalRenderOwner::renderPublishedFrame()
+std::optional<PreparedFrame> TerminalRenderOwner::renderPublishedFrame()
 {
     const std::optional<FramePreparationRequest> request = mailbox_.takeRequest();
     if (!request)
@@ -213,7 +213,7 @@ std::optional<MainFrameEffects> TerminalRenderOwner::renderPublishedFrame()
         if (renderState_.renderer && renderState_.needsExternalDraw)
             renderState_.renderer->render();
     }
-    return std::move(frame->mainEffects);
+    return frame;
 }
 
 bool TerminalRenderOwner::refreshMetalSnapshot(const FrameViewState& viewState)

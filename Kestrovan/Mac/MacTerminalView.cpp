@@ -162,11 +162,28 @@ void MacTerminalView::drawStatusOverlays(platform::Canvas& canvas)
     drawVisualBell(canvas);
 }
 
+bool MacTerminalView::hasStatusToShow()
+{
+    const double now = nowSeconds();
+    if (visualBellStart_ && now - *visualBellStart_ < visualBellDuration && now >= *visualBellStart_)
+        return true;
+    return !progressBar().presentation(now).hidden;
+}
+
+void MacTerminalView::updateStatusOverlayVisibility()
+{
+    // A hidden overlay costs the window nothing: shown, its full-size, mostly clear pixels would be
+    // blended over every frame the GPU draws.
+    if (statusOverlayView_)
+        statusOverlayView_->setHidden(!hasStatusToShow());
+}
+
 void MacTerminalView::setStatusNeedsDisplay(const std::optional<platform::Rect>& rect)
 {
-    if (statusOverlayView_)
+    if (statusOverlayView_) {
+        updateStatusOverlayVisibility();
         statusOverlayView_->setNeedsDisplay();
-    else if (host() && rect)
+    } else if (host() && rect)
         host()->setNeedsDisplayInRect(*rect);
     else if (host())
         host()->setNeedsDisplay();
@@ -286,8 +303,10 @@ void MacTerminalView::scheduleOverlayFrames()
                 platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
             more = true;
         }
-        if (!more && view->overlayFrameTimer_)
+        if (!more && view->overlayFrameTimer_) {
             view->overlayFrameTimer_->invalidate();
+            view->updateStatusOverlayVisibility();
+        }
     });
 }
 

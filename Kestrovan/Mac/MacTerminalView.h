@@ -504,6 +504,10 @@ private:
     /// Marks `rect` (the whole view when none) of the progress bar or visual bell for redrawing,
     /// wherever they are drawn.
     void setStatusNeedsDisplay(const std::optional<platform::Rect>& rect);
+    /// Whether the progress bar or a visual bell shows now.
+    bool hasStatusToShow();
+    /// Shows the status overlay above a GPU surface only while it has something to show.
+    void updateStatusOverlayVisibility();
     // The find bar (MacTerminalViewFind.cpp).
     const std::shared_ptr<platform::FindBar>& ensureFindBar();
     void layoutFindBar();

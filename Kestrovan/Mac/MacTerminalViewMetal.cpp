@@ -253,6 +253,7 @@ void MacTerminalView::insertMetalView(const MetalSurface& surface, const MetalSu
         statusOverlayView_ = host()->addSubview(statusOverlay_);
         const platform::Size size = frameSize();
         statusOverlayView_->setFrame(platform::Rect{0, 0, size.width, size.height});
+        updateStatusOverlayVisibility();
     }
     const platform::View* topOfSurface = surface.view.get();
     if (statusOverlayView_) {
@@ -434,12 +435,16 @@ void MacTerminalView::startRenderLoopIfNeeded()
         return;
     std::weak_ptr<TerminalView> weak = weak_from_this();
     auto loop = std::make_shared<RenderLoop>([owner = sharedRenderOwner(), weak] {
-        std::optional<MainFrameEffects> effects = owner->renderPublishedFrame();
-        if (!effects)
+        std::optional<PreparedFrame> frame = owner->renderPublishedFrame();
+        if (!frame)
             return;
-        platform::MainQueue::shared()->async([weak, effects = std::move(*effects)] {
-            if (const std::shared_ptr<TerminalView> view = weak.lock())
-                view->applyFrameSideEffects(effects);
+        // The main thread's part of the frame, in the order a main-thread frame has it. The caret
+        // stays hidden, but its place is where an input method shows its candidate window.
+        platform::MainQueue::shared()->async([weak, frame = std::move(*frame)] {
+            if (const std::shared_ptr<TerminalView> view = weak.lock()) {
+                view->applyFrameSideEffects(frame.mainEffects);
+                view->updateCursorPosition(frame.cursor, frame.cursorRowCount);
+            }
         });
     });
     const std::shared_ptr<RenderLoop> previous = renderLoop();

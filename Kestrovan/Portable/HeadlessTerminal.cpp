@@ -81,13 +81,22 @@ void HeadlessTerminal::setImages(std::vector<Image> images)
 void HeadlessTerminal::send(std::span<const uint8_t> data)
 {
     auto bytes = std::make_shared<const std::vector<uint8_t>>(data.begin(), data.end());
-    if (directDelivery_) {
+    // With queued delivery the scan keeps its place among the output the terminal parses on the
+    // delivery queue. A queue with nothing to do lends its turn, and the scan runs here at once:
+    // queued instead, every keystroke would wake the queue's thread, which on a busy machine
+    // competes for a processor with the kernel's echo of that very key.
+    std::optional<platform::SerialQueue::InlineTurn> turn;
+    if (!directDelivery_ && !deliveryQueue_->isCurrent()) {
+        if (auto* serial = dynamic_cast<platform::SerialQueue*>(deliveryQueue_.get()))
+            turn = serial->inlineTurn();
+    }
+    if (directDelivery_ || turn || deliveryQueue_->isCurrent()) {
         auto terminal =
             inputRegistrationTerminal_.withLock([](const std::shared_ptr<Terminal>& value) { return value; });
         scanForSubmission(terminal, *bytes);
+        turn.reset();
     } else {
-        // Scanned on the delivery queue, in order with the output the terminal parses there; the
-        // bytes may therefore reach the writer before the scan has run.
+        // The bytes may reach the writer before the scan has run.
         deliveryQueue_->async([weakSelf = weak_from_this(), bytes] {
             auto self = weakSelf.lock();
             if (!self)

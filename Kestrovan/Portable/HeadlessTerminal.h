@@ -36,6 +36,7 @@ namespace kestrovan {
 
 class HeadlessTerminal : public TerminalDelegate,
                          public LocalProcessDelegate,
+                         public LocalProcessBorrowedDataDelegate,
                          public std::enable_shared_from_this<HeadlessTerminal>
 {
     struct Passkey
@@ -96,6 +97,9 @@ public:
     void processFailedToStart(LocalProcess& source, const LocalProcessError& error) override;
     void processTerminated(LocalProcess& source, std::optional<int32_t> exitCode) override;
     void dataReceived(std::span<const uint8_t> slice) override;
+    /// The same as `dataReceived`: the terminal parses the batch during the call and keeps none of
+    /// it, so with direct delivery it is parsed straight out of the reader's ring, without a copy.
+    void dataReceivedBorrowed(std::span<const uint8_t> bytes) override { dataReceived(bytes); }
     /// The terminal's rows and columns, with 16 for both pixel fields.
     winsize getWindowSize() override;
 

@@ -51,12 +51,18 @@ bool WorkList::claimIfIdle()
 
 void WorkList::releaseClaim()
 {
+    bool held;
     {
         MutexLock lock(mutex_);
         claimed_ = false;
+        held = !items_.empty() || stopping_;
     }
-    // Every thread may have been held back by the claim.
-    wakeUp_.notify_all();
+    // Every thread may have been held back by the claim, but only from items pushed or a stop
+    // asked for during it. A claim that left nothing behind (a keystroke written by an idle
+    // writer) wakes no thread: the wake-up would only find the list empty again, and on a busy
+    // machine it takes a processor from whoever needs one.
+    if (held)
+        wakeUp_.notify_all();
 }
 
 } // namespace platform

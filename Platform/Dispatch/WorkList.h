@@ -30,7 +30,8 @@ public:
     /// True, and the list is the caller's until `releaseClaim`, when no item is waiting, running
     /// or claimed; false otherwise, with nothing changed.
     bool claimIfIdle() EXCLUDES(mutex_);
-    /// Ends a claim and lets the threads take the items pushed during it.
+    /// Ends a claim and lets the threads take the items pushed during it; wakes none when nothing
+    /// was pushed and no stop was asked for meanwhile.
     void releaseClaim() EXCLUDES(mutex_);
 
 private:

@@ -1,6 +1,7 @@
 #include "Platform/UI/CoreViewWidget.h"
 
 #include "Platform/Graphics/Canvas.h"
+#include "Platform/Graphics/OpaquePixels.h"
 #include "Platform/UI/GtkAlert.h"
 #include "Platform/UI/GtkChildPlacement.h"
 #include "Platform/UI/GtkClipboard.h"
@@ -39,21 +40,7 @@ GdkTexture* bandTexture(const uint8_t* pixels, int width, int rows, size_t strid
 {
     const size_t packedStride = size_t(width) * 3;
     std::vector<uint8_t> packed(packedStride * size_t(rows));
-    bool opaque = true;
-    for (int row = 0; row < rows && opaque; ++row) {
-        const uint8_t* from = pixels + stride * size_t(row);
-        uint8_t* to = packed.data() + packedStride * size_t(row);
-        // Each little-endian word is blue, green, red, alpha in memory.
-        for (int x = 0; x < width; ++x, from += 4, to += 3) {
-            if (from[3] != 0xFF) {
-                opaque = false;
-                break;
-            }
-            to[0] = from[0];
-            to[1] = from[1];
-            to[2] = from[2];
-        }
-    }
+    const bool opaque = packOpaqueRows(pixels, ptrdiff_t(stride), width, rows, packed.data());
     GBytes* bytes =
         opaque ? g_bytes_new(packed.data(), packed.size()) : g_bytes_new(pixels, stride * size_t(rows));
     GdkTexture* texture = opaque ? gdk_memory_texture_new(width, rows, GDK_MEMORY_B8G8R8, bytes, packedStride)

@@ -1,6 +1,7 @@
 #include "Platform/UI/FrameClockDisplayLink.h"
 
 #include <gtk/gtk.h>
+#include <optional>
 
 namespace platform::gtk {
 
@@ -9,7 +10,41 @@ namespace {
 /// On the frame clock: the frame counter of the cycle that an expedited tick moved forward.
 constexpr const char* expeditedCycleKey = "kestrovan-expedited-cycle";
 
+/// Moves `clock`'s pending cycle to now and marks it as an expedited one: for the link that asks
+/// (`forLink`), which alone ticks in it, or for a paint, in which no link ticks unless one marked
+/// the cycle already (an echo's link still ticks in it). The cycle's frame counter, or none when
+/// no cycle waits on the clock's timer.
+std::optional<int64_t> expediteCycle(GdkFrameClock* clock, bool forLink)
+{
+    // After each frame, GDK's frame clock waits a refresh interval before the next one, measured
+    // on a grid of whole intervals from its first frame, even where nothing waits for a vertical
+    // blank (X11 without a compositor): content that arrives within that time waits on average
+    // half an interval, up to one and a half. The clock keeps that wait as a timeout source on the
+    // default main context that carries the clock as its data; moving its ready time to now runs
+    // the whole frame cycle (update, layout, paint) at the next main-loop iteration. The clock
+    // then measures the next wait from its grid again, so frames for other content keep their
+    // pace. A clock waiting for the compositor (frozen) keeps no such source: nothing to move.
+    GSource* pending = g_main_context_find_source_by_funcs_user_data(nullptr, &g_timeout_funcs, clock);
+    if (!pending)
+        return std::nullopt;
+    g_source_set_ready_time(pending, 0);
+    // The cycle is marked on the clock, which every view of the window shares: only the link that
+    // asked ticks in it, and the others keep their frames for the clock's next regular cycle, so
+    // a neighbour's stream of output still draws at most one frame per refresh.
+    const int64_t cycle = gdk_frame_clock_get_frame_counter(clock) + 1;
+    const bool marked = intptr_t(g_object_get_data(G_OBJECT(clock), expeditedCycleKey)) == cycle;
+    if (forLink || !marked)
+        g_object_set_data(G_OBJECT(clock), expeditedCycleKey, reinterpret_cast<void*>(intptr_t(cycle)));
+    return cycle;
+}
+
 } // namespace
+
+bool expeditePaint(GtkWidget* widget)
+{
+    GdkFrameClock* clock = widget ? gtk_widget_get_frame_clock(widget) : nullptr;
+    return clock && expediteCycle(clock, false).has_value();
+}
 
 FrameClockDisplayLink::FrameClockDisplayLink(GtkWidget* widget) : widget_(widget)
 {
@@ -77,26 +112,12 @@ void FrameClockDisplayLink::start()
 
 void FrameClockDisplayLink::expediteTick()
 {
-    // After each frame, GDK's frame clock waits a refresh interval before the next one, measured
-    // on a grid of whole intervals from its first frame, even where nothing waits for a vertical
-    // blank (X11 without a compositor): content that arrives within that time waits on average
-    // half an interval, up to one and a half. The clock keeps that wait as a timeout source on the
-    // default main context that carries the clock as its data; moving its ready time to now runs
-    // the whole frame cycle (update, layout, paint) at the next main-loop iteration. The clock
-    // then measures the next wait from its grid again, so frames for other content keep their
-    // pace. A clock waiting for the compositor (frozen) keeps no such source: nothing to move.
     if (!running_ || !clock_)
         return;
-    GSource* pending = g_main_context_find_source_by_funcs_user_data(nullptr, &g_timeout_funcs, clock_);
-    if (!pending)
+    const std::optional<int64_t> cycle = expediteCycle(clock_, true);
+    if (!cycle)
         return;
-    g_source_set_ready_time(pending, 0);
-    // The cycle is marked on the clock, which every view of the window shares: only the link that
-    // asked ticks in it, and the others keep their frames for the clock's next regular cycle, so
-    // a neighbour's stream of output still draws at most one frame per refresh.
-    expeditedCycle_ = gdk_frame_clock_get_frame_counter(clock_) + 1;
-    g_object_set_data(G_OBJECT(clock_), expeditedCycleKey,
-                      reinterpret_cast<void*>(intptr_t(expeditedCycle_)));
+    expeditedCycle_ = *cycle;
     ++expeditedTicks_;
 }
 

@@ -82,4 +82,11 @@ private:
     Counters counters_;
 };
 
+/// Moves `widget`'s frame clock's pending frame cycle to now, for a paint the widget queued (a frame
+/// drawn on another thread has come in): the window shows it at the next main-loop iteration rather
+/// than a refresh interval after its last frame. No link ticks in that cycle unless one expedited
+/// it for an echo already: content that waits for a tick keeps the clock's pace. Does nothing
+/// when no cycle waits on the clock's timer. True when one was moved.
+bool expeditePaint(GtkWidget* widget);
+
 } // namespace platform::gtk

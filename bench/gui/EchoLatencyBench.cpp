@@ -5,7 +5,10 @@
 // happens in other processes and in the X server.
 //
 //   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
+//                          [--gpu-only] [--compare DEMO]
 //
+// `--gpu-only` keeps only the rows of the demo drawing with the GPU; `--compare DEMO` adds those
+// rows for another build of the demo (a path), for a before and after in the same run.
 // `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
 // choice, which the demo keeps as it is), beside its own choice. Two rows of the demo drawing with
 // the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) are always there: on the
@@ -14,7 +17,11 @@
 // cat child (`--cat-child FILE`), which writes a file of MIB MiB of coloured text (generated once
 // from a fixed seed, no line like another) and then the prompt; the time is from starting the
 // terminal to the prompt's pixels, start-up included, so the whole file went through the
-// terminal's parser and whatever it drew meanwhile.
+// terminal's parser and whatever it drew meanwhile. Each terminal's start-up is measured the same
+// way with an empty file, and the headless terminal (no view, 200 x 50) takes in the same child's
+// output in between, so the views' speed on the bytes is shown as a share of the headless one's.
+// The 200 x 50 windows are wider than the X server's default screen: give it a larger one
+// (`tools/gui/with-xvfb --screen 2200x1000x24`).
 // Each terminal runs this program's own echo child (`--echo-child`): a raw, non-echoing line
 // discipline, a prompt of eight magenta cells, then every byte read is written back with a green
 // background. Keys are injected with XTest and the echoed cell is read back from the X server
@@ -29,13 +36,18 @@
 // every terminal and the X server inherit alike.
 #include "XTerminalProbe.h"
 
+#include "Kestrovan/Portable/HeadlessTerminal.h"
+#include "Kestrovan/TerminalOptions.h"
+
 #include <X11/keysym.h>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
 #include <termios.h>
@@ -78,8 +90,9 @@ int runEchoChild()
     }
 }
 
-/// Writes the file at `path` to the terminal, then the prompt, then waits to be stopped.
-int runCatChild(const char* path)
+/// Writes the file at `path` to the terminal, then the prompt, then waits to be stopped (or ends at
+/// once with `exitAfterPrompt`, for the headless terminal, which is done when its child is).
+int runCatChild(const char* path, bool exitAfterPrompt)
 {
     std::ifstream file(path, std::ios::binary);
     std::vector<char> buffer(1 << 16);
@@ -98,6 +111,8 @@ int runCatChild(const char* path)
     prompt += "\x1b[0m";
     if (write(STDOUT_FILENO, prompt.data(), prompt.size()) < 0)
         return 1;
+    if (exitAfterPrompt)
+        return 0;
     char byte;
     while (read(STDIN_FILENO, &byte, 1) > 0) {
     }
@@ -138,33 +153,91 @@ std::string writeColouredText(int mebibytes)
     return written ? name : std::string();
 }
 
-/// The output run: each terminal from its start to the prompt after the file, `rounds` times in
-/// turn; the median and the best of each.
-int runCat(Display* display, const std::vector<Terminal>& terminals, int rounds, int mebibytes,
-           const std::string& file)
+/// Seconds for the headless terminal of `columns` x `lines` to take in the cat child's output of
+/// `file`: from starting the child to its end, which comes only after its last output was parsed.
+double headlessCat(const std::string& child, const std::string& file, int columns, int lines)
+{
+    kestrovan::TerminalOptions options = kestrovan::TerminalOptions::defaults();
+    options.cols = columns;
+    options.rows = lines;
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool ended = false;
+    auto headless =
+        kestrovan::HeadlessTerminal::create(nullptr, options, true, nullptr, [&](std::optional<int32_t>) {
+            std::lock_guard lock(mutex);
+            ended = true;
+            condition.notify_all();
+        });
+    const auto started = Clock::now();
+    headless->process()->startProcess(child, {"--cat-child", file, "--exit"});
+    std::unique_lock lock(mutex);
+    if (!condition.wait_for(lock, std::chrono::seconds(60), [&] { return ended; }))
+        return -1;
+    return milliseconds(Clock::now() - started) / 1000;
+}
+
+/// The output run: each terminal from its start to the prompt after the file, and to the prompt
+/// with an empty file (its start-up), `rounds` times in turn, with the headless terminal of the
+/// same size taking in the same bytes in between; the median and the best of each, and the
+/// medians without the start-up beside the headless terminal's.
+int runCat(Display* display, const std::vector<Terminal>& terminals, const std::vector<Terminal>& empty,
+           int rounds, int mebibytes, const std::string& child, const std::string& file,
+           const std::string& emptyFile)
 {
     std::printf("load average before: %s on %u cores; cat of %d MiB of coloured text at 200x50\n",
                 loadAverage().c_str(), std::thread::hardware_concurrency(), mebibytes);
-    std::vector<std::vector<double>> times(terminals.size());
+    std::vector<std::vector<double>> times(terminals.size()), startups(terminals.size());
+    std::vector<double> headless;
     int status = 0;
     for (int round = 0; round < rounds; ++round) {
         for (size_t index = 0; index < terminals.size(); ++index) {
-            std::optional<Running> running = start(display, terminals[index], std::chrono::seconds(60));
-            if (!running) {
+            const double seconds = headlessCat(child, file, 200, 50);
+            if (seconds < 0)
                 status = 1;
-                continue;
+            else
+                headless.push_back(seconds);
+            for (const bool withFile : {false, true}) {
+                std::optional<Running> running =
+                    start(display, withFile ? terminals[index] : empty[index], std::chrono::seconds(60));
+                if (!running) {
+                    status = 1;
+                    continue;
+                }
+                (withFile ? times : startups)[index].push_back(running->startupMs / 1000);
+                stop(*running);
             }
-            times[index].push_back(running->startupMs / 1000);
-            stop(*running);
         }
     }
     std::printf("load average after: %s; %d rounds\n", loadAverage().c_str(), rounds);
-    std::printf("%-22s %10s %10s\n", "s, start-up included", "median", "best");
-    for (size_t index = 0; index < terminals.size(); ++index)
-        if (!times[index].empty())
-            std::printf("%-22s %10.3f %10.3f\n", terminals[index].name.c_str(), percentile(times[index], 0.5),
-                        *std::min_element(times[index].begin(), times[index].end()));
+    if (headless.empty())
+        return 1;
+    // On a loaded machine the bests say more than the medians; both are shown.
+    const double headlessMedian = percentile(headless, 0.5);
+    const double headlessBest = *std::min_element(headless.begin(), headless.end());
+    std::printf("%-22s %16s %16s %18s %18s\n", "s", "median / best", "start-up", "without start-up",
+                "headless / view");
+    std::printf("%-22s %7.3f / %-6.3f %16s %7.3f / %-8.3f %7s / %-8s\n", "headless terminal", headlessMedian,
+                headlessBest, "-", headlessMedian, headlessBest, "100%", "100%");
+    for (size_t index = 0; index < terminals.size(); ++index) {
+        if (times[index].empty() || startups[index].empty())
+            continue;
+        const double median = percentile(times[index], 0.5);
+        const double best = *std::min_element(times[index].begin(), times[index].end());
+        const double startup = percentile(startups[index], 0.5);
+        const double startupBest = *std::min_element(startups[index].begin(), startups[index].end());
+        const double bytesMedian = std::max(median - startup, 1e-3);
+        const double bytesBest = std::max(best - startupBest, 1e-3);
+        std::printf("%-22s %7.3f / %-6.3f %7.3f / %-6.3f %7.3f / %-8.3f %6.0f%% / %-6.0f%%\n",
+                    terminals[index].name.c_str(), median, best, startup, startupBest, bytesMedian, bytesBest,
+                    100 * headlessMedian / bytesMedian, 100 * headlessBest / bytesBest);
+    }
+    std::printf(
+        "times run from starting the terminal to its prompt's pixels after the file; start-up is the\n"
+        "same with an empty file; the last column is the headless terminal's time over the view's\n"
+        "without its start-up, medians and bests (100%% is as fast as the headless terminal)\n");
     unlink(file.c_str());
+    unlink(emptyFile.c_str());
     return status;
 }
 
@@ -235,20 +308,32 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strcmp(argv[1], "--echo-child") == 0)
         return runEchoChild();
     if (argc > 2 && std::strcmp(argv[1], "--cat-child") == 0)
-        return runCatChild(argv[2]);
+        return runCatChild(argv[2], argc > 3 && std::strcmp(argv[3], "--exit") == 0);
     int rounds = 3;
     int keys = 100;
     std::vector<std::string> renderers;
     int catMebibytes = 0;
-    for (int index = 1; index + 1 < argc; index += 2) {
-        if (std::strcmp(argv[index], "--rounds") == 0)
-            rounds = std::max(1, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--cat") == 0)
-            catMebibytes = std::max(1, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--keys") == 0)
-            keys = std::max(10, std::atoi(argv[index + 1]));
-        else if (std::strcmp(argv[index], "--renderers") == 0)
-            renderers = commaSeparated(argv[index + 1]);
+    std::string compareDemo;
+    bool gpuOnly = false;
+    for (int index = 1; index < argc; ++index) {
+        const std::string option = argv[index];
+        if (option == "--gpu-only") {
+            gpuOnly = true;
+            continue;
+        }
+        if (index + 1 >= argc)
+            break;
+        const char* value = argv[++index];
+        if (option == "--rounds")
+            rounds = std::max(1, std::atoi(value));
+        else if (option == "--cat")
+            catMebibytes = std::max(1, std::atoi(value));
+        else if (option == "--keys")
+            keys = std::max(10, std::atoi(value));
+        else if (option == "--renderers")
+            renderers = commaSeparated(value);
+        else if (option == "--compare")
+            compareDemo = value;
     }
     Display* display = openProbeDisplay();
     if (!display)
@@ -265,28 +350,24 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "could not write the text file\n");
         return 1;
     }
-    const std::vector<std::string> childCommand =
-        catMebibytes > 0 ? std::vector<std::string>{child, "--cat-child", catFile}
-                         : std::vector<std::string>{child, "--echo-child"};
+    std::vector<std::string> childCommand = catMebibytes > 0
+                                                ? std::vector<std::string>{child, "--cat-child", catFile}
+                                                : std::vector<std::string>{child, "--echo-child"};
     const int columns = catMebibytes > 0 ? 200 : 80;
     const int lines = catMebibytes > 0 ? 50 : 24;
-    const std::string demoSize = catMebibytes > 0 ? "1600x850" : "640x410";
-    auto demoRow = [&](std::vector<std::string> prefix, std::vector<std::string> options) {
+    // The demo's cells are 10 x 17 points at 13 px.
+    const std::string demoSize = catMebibytes > 0 ? "2000x850" : "640x410";
+    auto demoRow = [&](std::vector<std::string> prefix, std::vector<std::string> options,
+                       const std::string& demo = KESTROVAN_TERMINAL_DEMO) {
         std::vector<std::string> command = std::move(prefix);
-        for (const std::string& part : {std::string(KESTROVAN_TERMINAL_DEMO), std::string("--font-size"),
-                                        std::string("13"), std::string("--size"), demoSize})
+        for (const std::string& part :
+             {demo, std::string("--font-size"), std::string("13"), std::string("--size"), demoSize})
             command.push_back(part);
         command.insert(command.end(), options.begin(), options.end());
         command.push_back("--");
         command.insert(command.end(), childCommand.begin(), childCommand.end());
         return command;
     };
-    std::vector<Terminal> terminals = {{"this view (demo)", demoRow({}, {})}};
-    terminals.push_back({"  GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"})});
-    terminals.push_back({"  GPU, GL area",
-                         demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"}, {"--gpu"})});
-    for (const std::string& renderer : renderers)
-        terminals.push_back({"  GSK_RENDERER=" + renderer, demoRow({"env", "GSK_RENDERER=" + renderer}, {})});
     auto installed = [](const char* program) {
         return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
     };
@@ -294,24 +375,54 @@ int main(int argc, char** argv)
         command.insert(command.end(), childCommand.begin(), childCommand.end());
         return command;
     };
-    if (installed("xterm"))
+    // Every terminal measured, running the child command as it is when the list is made.
+    auto listTerminals = [&] {
+        std::vector<Terminal> terminals;
+        if (!gpuOnly)
+            terminals.push_back({"this view (demo)", demoRow({}, {})});
+        terminals.push_back({"  GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"})});
         terminals.push_back(
-            {"xterm", withChild({"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry",
-                                 std::to_string(columns) + "x" + std::to_string(lines), "-e"})});
-    if (installed("alacritty"))
-        terminals.push_back(
-            {"alacritty",
-             withChild({"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono", "-o",
-                        "window.dimensions.columns=" + std::to_string(columns), "-o",
-                        "window.dimensions.lines=" + std::to_string(lines), "-e"})});
-    if (installed("kitty"))
-        terminals.push_back(
-            {"kitty", withChild({"kitty", "-o", "font_size=10", "-o", "font_family=DejaVu Sans Mono", "-o",
-                                 "remember_window_size=no", "-o",
-                                 "initial_window_width=" + std::to_string(columns) + "c", "-o",
-                                 "initial_window_height=" + std::to_string(lines) + "c"})});
-    if (catMebibytes > 0)
-        return runCat(display, terminals, rounds, catMebibytes, catFile);
+            {"  GPU, GL area",
+             demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"}, {"--gpu"})});
+        if (!compareDemo.empty()) {
+            terminals.push_back(
+                {"  other GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"}, compareDemo)});
+            terminals.push_back({"  other GPU, GL area",
+                                 demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"},
+                                         {"--gpu"}, compareDemo)});
+        }
+        for (const std::string& renderer : renderers)
+            terminals.push_back(
+                {"  GSK_RENDERER=" + renderer, demoRow({"env", "GSK_RENDERER=" + renderer}, {})});
+        if (!gpuOnly && installed("xterm"))
+            terminals.push_back(
+                {"xterm", withChild({"xterm", "-fa", "DejaVu Sans Mono", "-fs", "10", "-geometry",
+                                     std::to_string(columns) + "x" + std::to_string(lines), "-e"})});
+        if (!gpuOnly && installed("alacritty"))
+            terminals.push_back(
+                {"alacritty",
+                 withChild({"alacritty", "-o", "font.size=10", "-o", "font.normal.family=DejaVu Sans Mono",
+                            "-o", "window.dimensions.columns=" + std::to_string(columns), "-o",
+                            "window.dimensions.lines=" + std::to_string(lines), "-e"})});
+        if (!gpuOnly && installed("kitty"))
+            terminals.push_back(
+                {"kitty", withChild({"kitty", "-o", "font_size=10", "-o", "font_family=DejaVu Sans Mono",
+                                     "-o", "remember_window_size=no", "-o",
+                                     "initial_window_width=" + std::to_string(columns) + "c", "-o",
+                                     "initial_window_height=" + std::to_string(lines) + "c"})});
+        return terminals;
+    };
+    const std::vector<Terminal> terminals = listTerminals();
+    if (catMebibytes > 0) {
+        // The same terminals with an empty file, for their start-up.
+        char emptyFile[] = "/tmp/vesk-empty-XXXXXX";
+        const int descriptor = mkstemp(emptyFile);
+        if (descriptor < 0)
+            return 1;
+        close(descriptor);
+        childCommand = {child, "--cat-child", emptyFile};
+        return runCat(display, terminals, listTerminals(), rounds, catMebibytes, child, catFile, emptyFile);
+    }
 
     const char* renderer = std::getenv("GSK_RENDERER");
     std::printf("load average before: %s on %u cores; GSK_RENDERER %s; niceness %d\n", loadAverage().c_str(),

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/resource.h>
@@ -279,6 +280,55 @@ TEST(HeadlessTerminal, NotesASubmittedCommandLineInTheInputItSends)
         headless->send("\r");
         queue->sync([] {});
         EXPECT_EQ(state(), SemanticInputState::submitted);
+    }
+}
+
+TEST(HeadlessTerminal, ScansInputAtOnceUnlessTheDeliveryQueueHasOutputToParseFirst)
+{
+    // Queued delivery used to scan every send on the queue's thread, waking it for each keystroke.
+    // An idle queue now lends its turn and the scan is done when `send` returns; a busy one still
+    // scans only after the output queued before the input.
+    struct Case
+    {
+        const char* name;
+        bool direct;
+        bool queueBusy;
+        SemanticInputState rightAfterSend;
+    };
+    const Case cases[] = {
+        {"direct delivery", true, false, SemanticInputState::submitted},
+        {"queued delivery, idle queue", false, false, SemanticInputState::submitted},
+        {"queued delivery, busy queue", false, true, SemanticInputState::idle},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto queue = std::make_shared<platform::SerialQueue>("test-delivery");
+        auto headless =
+            HeadlessTerminal::create(queue, TerminalOptions::defaults(), test.direct, nullptr, nullptr);
+        auto& terminal = *headless->terminal();
+        auto state = [&] {
+            return terminal.terminalLock().withLock([&] { return terminal.buffer().semanticInput; });
+        };
+        std::promise<void> release;
+        std::promise<void> running;
+        if (test.queueBusy) {
+            // Output still to be parsed: the prompt, behind an item that holds the queue.
+            queue->async([opened = release.get_future().share(), &running] {
+                running.set_value();
+                opened.wait();
+            });
+            running.get_future().wait();
+            queue->async([&] { feed(*headless, "\x1b]133;A\x07$ \x1b]133;B\x07"); });
+        } else {
+            feed(*headless, "\x1b]133;A\x07$ \x1b]133;B\x07");
+        }
+
+        headless->send("ls\r");
+        EXPECT_EQ(state(), test.rightAfterSend);
+        if (test.queueBusy)
+            release.set_value();
+        queue->sync([] {});
+        EXPECT_EQ(state(), SemanticInputState::submitted) << "the scan came before the prompt was parsed";
     }
 }
 

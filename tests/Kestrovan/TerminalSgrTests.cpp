@@ -241,6 +241,15 @@ TEST(TerminalSgrTests, EraseAttributeFollowsTheBackgroundOnly)
 
     t.feed("\x1b[45m\x1b[49m");
     EXPECT_EQ(t.innerState().currentEraseAttribute, Attribute()) << "SGR 49 resets the erase background too";
+
+    // The background dropped while a foreground stays (a word on a colour of its own among coloured
+    // words, after an erase that used that colour): the erase look is the default again, though the
+    // current look is not.
+    t.feed("\x1b[31;45m\x1b[K\x1b[49m\n\n\n");
+    EXPECT_EQ(t.innerState().currentEraseAttribute, Attribute()) << "SGR 49 with a foreground";
+    EXPECT_EQ(t.innerState().currentEraseBlankCell.attributeID(), 0);
+    EXPECT_NE(t.innerState().curStyleID, 0);
+    EXPECT_EQ(t.getCharData(5, 2)->attribute, Attribute()) << "a line scrolled in after it is plain";
 }
 
 TEST(TerminalSgrTests, RepeatingAnAttributeDoesNotInternAgain)

@@ -478,6 +478,38 @@ std::vector<size_t> randomCuts(size_t length, uint64_t seed)
     return cuts;
 }
 
+/// For seeds 1 to 40: 300 random `pieces` of text on a narrow screen of 6 rows, after nothing,
+/// auto-wrap off, margins or insert mode, fed whole and one byte per feed; the dumps must be equal.
+void expectTextMixesMatchOneByteAtATime(const std::vector<std::string>& pieces)
+{
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
+        entry.rows = 6;
+        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
+        entry.bytes = modes[seed % 4];
+        for (int i = 0; i < 300; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
+/// For seeds 1 to 30: 400 random `pieces` (sequences and the text between them) on a screen of 5
+/// rows, 9, 20 or 31 columns wide, fed whole and one byte per feed; the dumps must be equal.
+void expectSequenceMixesMatchOneByteAtATime(const std::vector<std::string>& pieces)
+{
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
+        entry.rows = 5;
+        for (int i = 0; i < 400; ++i)
+            entry.bytes += pieces[random.next() % pieces.size()];
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, CorpusEntriesChangeTheTerminal)
 {
     // A corpus entry that left the dump as a fresh terminal has it would test nothing.
@@ -545,17 +577,26 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
         "\U0001D400", "\U0001D7CE", "\U00010330", "\U0001D165", "\U00010A0D", "\U0001F3FB", "\U0001F1E6",
         "\U0001F468\u200D\U0001F469", "\xF0\x9D\x90", "\xF0\x9D"};
     // clang-format on
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
-        SplitMix random(seed);
-        CorpusEntry entry;
-        entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
-        entry.rows = 6;
-        static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
-        entry.bytes = modes[seed % 4];
-        for (int i = 0; i < 300; ++i)
-            entry.bytes += pieces[random.next() % pieces.size()];
-        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
-    }
+    expectTextMixesMatchOneByteAtATime(pieces);
+}
+
+// Random wide characters of three bytes (the print batch's loop for ideographs and kana), single
+// spaces before characters of three and four bytes (stored without the narrow loop), and what ends
+// either: wide characters with grapheme properties or that are pictographs, marks and selectors
+// joining the last of a run, other scripts, broken and cut-off sequences, line ends. Fed whole and
+// one byte per feed, which prints every character on its own: the dumps must be equal. Narrow
+// screens, auto-wrap off, margins and insert mode put wide cells at the edge.
+TEST(TerminalSplitFeedTests, WideRunsAndLoneSpacesMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        "\u4E00", "\u9FA5", "\u4E2D\u6587", "\u30A2", "\u3042", "\u3000", "\uFF21", "\uFF61", "\u3099",
+        "\u309A", "\uAC00", "\u1100\u1161", "\u3030", "\u303D", "\u3297", "\uFE0F", "\uFE0E", "\u200D",
+        "\u0301", "\U0001F600", "\U0001F466\U0001F3FD", "\U0001F1E6\U0001F1E8", "\u0915\u093F", "\u05D0",
+        " ", " ", " ", "a", "ab ", "\xE4\xB8", "\xED\xA0\x80", "\xE4", "\x80", "\xEF\xBF\xBF", "\u2E80",
+        "\u1000", "\r\n", "\t", CSI "31m", CSI "m"};
+    // clang-format on
+    expectTextMixesMatchOneByteAtATime(pieces);
 }
 
 // Runs of whole true-colour sequences, each mostly followed by one character, as half-block
@@ -650,15 +691,25 @@ TEST(TerminalSplitFeedTests, SgrResetsMatchOneByteAtATime)
         CSI "2J", "word", " ", "ab", "a\u00e9", "\u00e9", "b\x7f", "\r\n", "\x1b[0\r\n", CSI "?40h" CSI "?3h",
         CSI "?3l", CSI "?40l"};
     // clang-format on
-    for (uint64_t seed = 1; seed <= 30; ++seed) {
-        SplitMix random(seed);
-        CorpusEntry entry;
-        entry.cols = 9 + static_cast<int>(seed % 3) * 11;
-        entry.rows = 5;
-        for (int i = 0; i < 400; ++i)
-            entry.bytes += pieces[random.next() % pieces.size()];
-        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
-    }
+    expectSequenceMixesMatchOneByteAtATime(pieces);
+}
+
+// Palette colours set one to a sequence (the parse loop reads `38;5;n m` and `48;5;n m` whole)
+// between words, among sequences that only look like them (other numbers, colons, more
+// parameters, a fourth digit, an empty number, another final byte, a sequence cut short), with
+// the resets, erases and line ends of coloured output, fed whole and one byte per feed, which
+// takes every sequence the general way: the dumps must be equal.
+TEST(TerminalSplitFeedTests, PaletteColoursMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        CSI "38;5;0m", CSI "38;5;7m", CSI "38;5;42m", CSI "38;5;255m", CSI "48;5;9m", CSI "48;5;196m",
+        CSI "38;5;256m", CSI "38;5;999m", CSI "38;5;0042m", CSI "38;5;007m", CSI "38;5;m", CSI "38;5;12;1m",
+        CSI "1;38;5;12m", CSI "38:5:12m", CSI "38;5:12m", CSI "58;5;3m", CSI "38;5;12H", CSI "38;5;1", CSI "38;5",
+        CSI "48;5;3;38;5;4m", CSI "38;2;1;2;3m", CSI "49m", CSI "39m", CSI "0m", CSI "K", "word", " ", "ab",
+        "\u00e9", "\u4E2D", "\r\n", CSI "?3h", CSI "?40h" CSI "?3h", CSI "?3l"};
+    // clang-format on
+    expectSequenceMixesMatchOneByteAtATime(pieces);
 }
 
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)

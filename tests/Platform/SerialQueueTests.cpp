@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <dirent.h>
+#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <memory>
@@ -19,6 +21,46 @@ namespace {
 
 // Generous: only a broken queue ever waits this long.
 constexpr auto patience = 10s;
+
+// The id of this process's thread named `name`, or -1.
+int threadNamed(const std::string& name)
+{
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return -1;
+    int found = -1;
+    while (dirent* entry = readdir(tasks)) {
+        std::string comm;
+        std::getline(std::ifstream(std::string("/proc/self/task/") + entry->d_name + "/comm"), comm);
+        if (comm == name)
+            found = std::atoi(entry->d_name);
+    }
+    closedir(tasks);
+    return found;
+}
+
+// The line of /proc/self/task/<thread>/status that starts with `key`, without the key.
+std::string threadStatus(int thread, const std::string& key)
+{
+    std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0)
+            return line.substr(key.size());
+    }
+    return {};
+}
+
+// Waits until `thread` sleeps; false when it never does.
+bool waitUntilAsleep(int thread)
+{
+    for (const auto giveUp = std::chrono::steady_clock::now() + patience;
+         std::chrono::steady_clock::now() < giveUp;) {
+        if (threadStatus(thread, "State:").find('S') != std::string::npos)
+            return true;
+        std::this_thread::yield();
+    }
+    return false;
+}
 
 } // namespace
 
@@ -139,6 +181,40 @@ TEST(SerialQueue, LendsItsTurnOnlyWhenIdle)
             std::this_thread::sleep_for(1ms);
     }
     EXPECT_TRUE(lent) << "not lent once idle again";
+}
+
+TEST(SerialQueue, ATurnThatLeavesNothingBehindLetsTheQueuesThreadSleep)
+{
+    // Each turn used to wake the queue's thread at its end, only for it to find nothing to do: a
+    // context switch for every keystroke an idle writer wrote at once.
+    const std::string name = "kestrovan-sleep"; // 15 bytes, all that Linux keeps
+    SerialQueue queue(name);
+    queue.sync([] {});
+    int thread = -1;
+    for (const auto giveUp = std::chrono::steady_clock::now() + patience;
+         thread < 0 && std::chrono::steady_clock::now() < giveUp;)
+        thread = threadNamed(name);
+    ASSERT_GE(thread, 0) << "no thread named " << name;
+    ASSERT_TRUE(waitUntilAsleep(thread));
+
+    const std::string switchesBefore = threadStatus(thread, "voluntary_ctxt_switches:");
+    for (int turn = 0; turn < 20; ++turn) {
+        ASSERT_TRUE(queue.inlineTurn().has_value());
+        // Had the turn's end woken the thread, it is given the time to sleep again, so that every
+        // wake-up counts.
+        ASSERT_TRUE(waitUntilAsleep(thread));
+    }
+    EXPECT_EQ(threadStatus(thread, "voluntary_ctxt_switches:"), switchesBefore)
+        << "the thread woke for turns that left it nothing";
+
+    // Work queued during a turn still runs once the turn is over.
+    std::promise<void> ran;
+    {
+        auto turn = queue.inlineTurn();
+        ASSERT_TRUE(turn.has_value());
+        queue.async([&] { ran.set_value(); });
+    }
+    EXPECT_EQ(ran.get_future().wait_for(patience), std::future_status::ready);
 }
 
 TEST(SerialQueue, DestructionRunsTheItemsStillQueued)

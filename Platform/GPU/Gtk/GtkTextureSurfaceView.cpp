@@ -1,11 +1,16 @@
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
 
 #include "Platform/GPU/Gtk/GdkContextBinding.h"
+#include "Platform/Graphics/OpaquePixels.h"
 #include "Platform/Sync/Mutex.h"
+#include "Platform/UI/FrameClockDisplayLink.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <vector>
 
 namespace platform::gtk {
 
@@ -36,11 +41,19 @@ struct GtkTextureSurfaceView::State
     Mutex mutex;
     std::array<Slot, ringSize> slots GUARDED_BY(mutex);
 
+    /// Set on the main thread, read by the render thread's `present`.
+    std::atomic<Presentation> presentation{Presentation::followToolkit};
+    /// The window draws with GTK's cairo renderer (main thread writes).
+    std::atomic<bool> toolkitDrawsWithCairo{false};
+
     // Main thread only.
     GdkGLContext* presentContext = nullptr;
     GtkWidget* widget = nullptr;
     GdkTexture* shown = nullptr;
     uint32_t shownName = 0;
+    /// The frame shown as pixels: its size and its bands, top first (see `Presentation::pixels`).
+    gpu::PixelSize bandedSize;
+    std::vector<GdkTexture*> bands;
     uint64_t shownSerial = 0;
     uint64_t drawnSerial = 0;
     uint64_t framesShown = 0;
@@ -50,6 +63,7 @@ struct GtkTextureSurfaceView::State
     {
         if (shown)
             g_object_unref(shown);
+        dropBands();
         if (presentContext)
             g_object_unref(presentContext);
     }
@@ -58,6 +72,39 @@ struct GtkTextureSurfaceView::State
     {
         if (geometryHandler)
             geometryHandler();
+    }
+
+    /// Whether `present` hands over the frame's pixels rather than its GL texture (any thread).
+    bool presentsPixels() const
+    {
+        switch (presentation.load()) {
+        case Presentation::glTexture:
+            return false;
+        case Presentation::pixels:
+            return true;
+        case Presentation::followToolkit:
+            break;
+        }
+        return toolkitDrawsWithCairo.load();
+    }
+
+    void dropBands()
+    {
+        for (GdkTexture* band : bands)
+            if (band)
+                g_object_unref(band);
+        bands.clear();
+    }
+
+    /// The window shows the new frame in a frame of its own at once, not a refresh interval after
+    /// the frame whose tick asked for it.
+    void frameArrived()
+    {
+        ++shownSerial;
+        if (!widget)
+            return;
+        gtk_widget_queue_draw(widget);
+        expeditePaint(widget);
     }
 };
 
@@ -72,6 +119,49 @@ struct HandOff
     std::shared_ptr<gpu::Texture> texture;
 };
 
+/// A presented frame's pixels on their way to the main thread: its bands, top first, each the
+/// band's rows top first, or null for a band unchanged since the frame before.
+struct PixelHandOff
+{
+    struct Band
+    {
+        GBytes* pixels = nullptr;
+        /// Three bytes a pixel (blue, green, red) for a band without transparency, else four.
+        bool opaque = false;
+    };
+
+    std::weak_ptr<GtkTextureSurfaceView::State> state;
+    gpu::PixelSize size;
+    std::vector<Band> bands;
+
+    ~PixelHandOff()
+    {
+        for (const Band& band : bands)
+            if (band.pixels)
+                g_bytes_unref(band.pixels);
+    }
+};
+
+/// The band of `rows` rows of `width` pixels whose last row starts at `bottomRow` (GL rows run from
+/// the bottom up, 4 bytes a pixel), top row first; packed to 3 bytes a pixel when it is opaque.
+/// GTK's cairo renderer draws an opaque texture by copying it, where a translucent one is blended
+/// into what the window shows.
+PixelHandOff::Band topFirstBand(const uint8_t* bottomRow, int width, int rows)
+{
+    const size_t stride = size_t(width) * 4;
+    const size_t packedStride = size_t(width) * 3;
+    auto* packed = static_cast<uint8_t*>(g_malloc(packedStride * size_t(rows)));
+    const bool opaque =
+        packOpaqueRows(bottomRow + size_t(rows - 1) * stride, -ptrdiff_t(stride), width, rows, packed);
+    if (opaque)
+        return {g_bytes_new_take(packed, packedStride * size_t(rows)), true};
+    g_free(packed);
+    auto* pixels = static_cast<uint8_t*>(g_malloc(stride * size_t(rows)));
+    for (int row = 0; row < rows; ++row)
+        std::memcpy(pixels + size_t(row) * stride, bottomRow + size_t(rows - 1 - row) * stride, stride);
+    return {g_bytes_new_take(pixels, stride * size_t(rows)), false};
+}
+
 void releaseSlot(gpointer data)
 {
     std::unique_ptr<HandOff> ticket(static_cast<HandOff*>(data));
@@ -82,7 +172,7 @@ void releaseSlot(gpointer data)
 }
 
 /// The widget: it draws the shown texture over its whole area, flipped, since a GL texture's
-/// first row is its bottom one.
+/// first row is its bottom one; or the bands of the frame shown as pixels, top first.
 class TextureSurfaceWidget
 {
 public:
@@ -106,17 +196,32 @@ public:
     void snapshot(GtkSnapshot* snapshot)
     {
         auto state = state_.lock();
-        if (!state || !state->shown)
+        if (!state)
+            return;
+        noteRenderer(*state);
+        if (!state->shown && state->bands.empty())
             return;
         const float width = float(gtk_widget_get_width(widget_));
         const float height = float(gtk_widget_get_height(widget_));
-        gtk_snapshot_save(snapshot);
-        graphene_point_t bottom = GRAPHENE_POINT_INIT(0, height);
-        gtk_snapshot_translate(snapshot, &bottom);
-        gtk_snapshot_scale(snapshot, 1, -1);
-        graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, width, height);
-        gtk_snapshot_append_texture(snapshot, state->shown, &bounds);
-        gtk_snapshot_restore(snapshot);
+        if (state->shown) {
+            gtk_snapshot_save(snapshot);
+            graphene_point_t bottom = GRAPHENE_POINT_INIT(0, height);
+            gtk_snapshot_translate(snapshot, &bottom);
+            gtk_snapshot_scale(snapshot, 1, -1);
+            graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, width, height);
+            gtk_snapshot_append_texture(snapshot, state->shown, &bounds);
+            gtk_snapshot_restore(snapshot);
+        } else {
+            // Each band over the points its rows stand for.
+            const float pointsPerRow = height / float(std::max(state->bandedSize.height, 1));
+            for (size_t index = 0; index < state->bands.size() && state->bands[index]; ++index) {
+                const int top = int(index) * GtkTextureSurfaceView::bandRows;
+                const int rows = std::min(GtkTextureSurfaceView::bandRows, state->bandedSize.height - top);
+                const graphene_rect_t bounds =
+                    GRAPHENE_RECT_INIT(0, float(top) * pointsPerRow, width, float(rows) * pointsPerRow);
+                gtk_snapshot_append_texture(snapshot, state->bands[index], &bounds);
+            }
+        }
         if (state->drawnSerial != state->shownSerial) {
             state->drawnSerial = state->shownSerial;
             ++state->framesShown;
@@ -124,10 +229,24 @@ public:
     }
     void rooted() {}
     void unrooted() {}
-    void realized() {}
+    void realized()
+    {
+        if (auto state = state_.lock())
+            noteRenderer(*state);
+    }
     void unrealized() {}
 
 private:
+    /// GTK's cairo renderer reads a GL texture back on the main thread at every paint: slow on a
+    /// software rasterizer. The render thread then hands over the pixels instead.
+    void noteRenderer(GtkTextureSurfaceView::State& state) const
+    {
+        GtkNative* native = gtk_widget_get_native(widget_);
+        GskRenderer* renderer = native ? gtk_native_get_renderer(native) : nullptr;
+        if (renderer)
+            state.toolkitDrawsWithCairo = GSK_IS_CAIRO_RENDERER(renderer);
+    }
+
     static void scaleChanged(GObject*, GParamSpec*, gpointer self)
     {
         if (auto state = static_cast<TextureSurfaceWidget*>(self)->state_.lock())
@@ -152,9 +271,42 @@ gboolean showPresentation(gpointer data)
         g_object_unref(state->shown);
     state->shown = texture;
     state->shownName = name;
-    ++state->shownSerial;
-    if (state->widget)
-        gtk_widget_queue_draw(state->widget);
+    state->dropBands();
+    state->frameArrived();
+    return G_SOURCE_REMOVE;
+}
+
+gboolean showPixels(gpointer data)
+{
+    std::unique_ptr<PixelHandOff> presentation(static_cast<PixelHandOff*>(data));
+    auto state = presentation->state.lock();
+    if (!state)
+        return G_SOURCE_REMOVE;
+    if (state->shown)
+        g_object_unref(std::exchange(state->shown, nullptr));
+    state->shownName = 0;
+    const gpu::PixelSize size = presentation->size;
+    if (state->bandedSize != size || state->bands.size() != presentation->bands.size()) {
+        state->dropBands();
+        state->bands.assign(presentation->bands.size(), nullptr);
+        state->bandedSize = size;
+    }
+    // Only the bands that changed get new textures: GTK repaints just those.
+    for (size_t index = 0; index < presentation->bands.size(); ++index) {
+        const PixelHandOff::Band& changed = presentation->bands[index];
+        if (!changed.pixels)
+            continue;
+        const size_t stride = size_t(size.width) * (changed.opaque ? 3 : 4);
+        const int rows = int(g_bytes_get_size(changed.pixels) / stride);
+        // Premultiplied, as every frame is drawn; blue, green, red (and alpha) as the read gives them.
+        GdkTexture* band = gdk_memory_texture_new(
+            size.width, rows, changed.opaque ? GDK_MEMORY_B8G8R8 : GDK_MEMORY_B8G8R8A8_PREMULTIPLIED,
+            changed.pixels, stride);
+        if (state->bands[index])
+            g_object_unref(state->bands[index]);
+        state->bands[index] = band;
+    }
+    state->frameArrived();
     return G_SOURCE_REMOVE;
 }
 
@@ -258,6 +410,12 @@ void GtkTextureSurfaceView::present(const Drawable& drawable)
 {
     if (drawable.slot >= ringSize)
         return;
+    if (state_->presentsPixels()) {
+        presentPixels(drawable);
+        return;
+    }
+    // The widget drops its bands when it shows a texture: a later frame of pixels sends them all.
+    readback_->previousSize = {};
     auto fence = device_->insertFence();
     const bool finished = fence && device_->waitForFence(*fence, presentWait);
     std::shared_ptr<gpu::Texture> texture;
@@ -269,7 +427,51 @@ void GtkTextureSurfaceView::present(const Drawable& drawable)
     }
     if (!finished || !texture)
         return;
-    g_idle_add(showPresentation, new HandOff{state_, drawable.slot, std::move(texture)});
+    // Ahead of the window's layout and paint, so a frame about to be painted shows this texture.
+    g_idle_add_full(G_PRIORITY_HIGH_IDLE, showPresentation,
+                    new HandOff{state_, drawable.slot, std::move(texture)}, nullptr);
+}
+
+void GtkTextureSurfaceView::presentPixels(const Drawable& drawable)
+{
+    // The read waits for the frame to be drawn; the texture is free again as soon as it is read.
+    const gpu::PixelSize size = drawable.size;
+    const size_t stride = size_t(size.width) * 4;
+    PixelReadback& readback = *readback_;
+    readback.current.resize(stride * size_t(size.height));
+    const bool read =
+        device_->readPixels(drawable.framebuffer, {0, 0, size.width, size.height}, readback.current.data());
+    {
+        MutexLock guard(state_->mutex);
+        state_->slots[drawable.slot].use = State::Use::free;
+    }
+    if (!read)
+        return;
+    // GL's rows run from the bottom up: the band of rows [top, top + rows) from the top is the
+    // block of GL rows [height - top - rows, height - top). Only the bands that changed since the
+    // frame before are handed over.
+    const bool sameSize = readback.previousSize == size;
+    auto handOff = std::make_unique<PixelHandOff>();
+    handOff->state = state_;
+    handOff->size = size;
+    for (int top = 0; top < size.height; top += bandRows) {
+        const int rows = std::min(bandRows, size.height - top);
+        const size_t offset = size_t(size.height - top - rows) * stride;
+        const size_t length = size_t(rows) * stride;
+        const bool unchanged = sameSize && std::memcmp(readback.current.data() + offset,
+                                                       readback.previous.data() + offset, length) == 0;
+        handOff->bands.push_back(unchanged
+                                     ? PixelHandOff::Band{}
+                                     : topFirstBand(readback.current.data() + offset, size.width, rows));
+    }
+    std::swap(readback.current, readback.previous);
+    readback.previousSize = size;
+    g_idle_add_full(G_PRIORITY_HIGH_IDLE, showPixels, handOff.release(), nullptr);
+}
+
+void GtkTextureSurfaceView::setPresentation(Presentation presentation)
+{
+    state_->presentation = presentation;
 }
 
 Size GtkTextureSurfaceView::size() const
@@ -295,6 +497,11 @@ uint64_t GtkTextureSurfaceView::framesShown() const
 GdkTexture* GtkTextureSurfaceView::shownTexture() const
 {
     return state_->shown;
+}
+
+std::vector<GdkTexture*> GtkTextureSurfaceView::shownBands() const
+{
+    return state_->bands;
 }
 
 uint32_t GtkTextureSurfaceView::shownTextureName() const

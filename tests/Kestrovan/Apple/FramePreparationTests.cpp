@@ -123,11 +123,11 @@ TEST(FramePreparationTests, TheMailboxAndTheRendererSlot)
         box.updateScroller = true;
     });
     f.feed("\x1b[5mblink");
-    std::optional<MainFrameEffects> effects = f.owner->renderPublishedFrame();
-    ASSERT_TRUE(effects);
-    EXPECT_FALSE(effects->notifyAccessibility);
-    ASSERT_TRUE(effects->scroller);
-    EXPECT_EQ(effects->blinkRows, (std::vector<int64_t>{0}));
+    std::optional<PreparedFrame> drawn = f.owner->renderPublishedFrame();
+    ASSERT_TRUE(drawn);
+    EXPECT_FALSE(drawn->mainEffects.notifyAccessibility);
+    ASSERT_TRUE(drawn->mainEffects.scroller);
+    EXPECT_EQ(drawn->mainEffects.blinkRows, (std::vector<int64_t>{0}));
     EXPECT_TRUE(f.owner->metalHasPreparedSnapshot()) << "handed to the renderer...";
     EXPECT_EQ(f.owner->completedMetalRenders(), 0) << "...but drawn by its own view";
     f.owner->mailbox().state.withLock([](TerminalRenderMailbox::State& box) {
@@ -141,10 +141,14 @@ TEST(FramePreparationTests, TheMailboxAndTheRendererSlot)
     int presented = 0;
     terminalFramePresentedHandler().replace([&] { ++presented; });
     f.feed("\r\nmore");
-    effects = f.owner->renderPublishedFrame();
+    drawn = f.owner->renderPublishedFrame();
     terminalFramePresentedHandler().replace(nullptr);
     EXPECT_EQ(presented, 1);
-    EXPECT_TRUE(effects->notifyAccessibility);
+    ASSERT_TRUE(drawn);
+    EXPECT_TRUE(drawn->mainEffects.notifyAccessibility);
+    ASSERT_TRUE(drawn->cursor) << "the cursor it drew, for the main thread to place";
+    EXPECT_EQ(drawn->cursor->screenRow, 1);
+    EXPECT_EQ(drawn->cursor->visualCol, 4);
     ASSERT_EQ(renderer->renders().size(), 1u);
     EXPECT_EQ(renderer->renders()[0].rowCount, 3u);
     EXPECT_EQ(renderer->renders()[0].cursorRow, 1);

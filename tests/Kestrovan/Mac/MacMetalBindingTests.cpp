@@ -66,6 +66,45 @@ TEST(MacMetalBindingTests, SwitchingOnAndOffKeepsTheContentAndTheCaretFollows)
     }
 }
 
+TEST(MacMetalBindingTests, TheInputMethodsCursorFollowsTheCursorTheGpuDraws)
+{
+    for (const SurfaceKind& kind : surfaceKinds) {
+        SCOPED_TRACE(kind.name);
+        MetalViewFixture f(kind.layer);
+        ASSERT_EQ(f.mac().setUseMetal(true), std::nullopt);
+        ASSERT_TRUE(f.waitForRenders(1));
+        const platform::Size cell = *f.view->cellDimension();
+        const double height = f.view->frameSize().height;
+        struct Step
+        {
+            const char* output;
+            int column, row;
+        };
+        // Each echo moves the cursor; the candidate window's place follows on the main thread.
+        for (const Step& step : {Step{"hello", 5, 0}, Step{"\r\nab", 2, 1}, Step{"\x1b[4;8H", 7, 3}}) {
+            SCOPED_TRACE(step.output);
+            f.completeFrames();
+            const int before = f.renderer()->completedRenderCount();
+            f.host->inputMethodCursorRects.clear();
+            f.feed(step.output);
+            ASSERT_TRUE(f.waitForRenders(before + 1));
+            const platform::Point wanted{cell.width * step.column, height - cell.height * (step.row + 1)};
+            const auto placed = [&] {
+                const auto& rects = f.host->inputMethodCursorRects;
+                return !rects.empty() && rects.back().x == wanted.x && rects.back().y == wanted.y;
+            };
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!placed() && std::chrono::steady_clock::now() < deadline) {
+                f.settle();
+                std::this_thread::yield();
+            }
+            ASSERT_FALSE(f.host->inputMethodCursorRects.empty()) << "the GPU frame placed no rectangle";
+            EXPECT_EQ(f.host->inputMethodCursorRects.back().x, wanted.x);
+            EXPECT_EQ(f.host->inputMethodCursorRects.back().y, wanted.y);
+        }
+    }
+}
+
 TEST(MacMetalBindingTests, AFailedSwitchLeavesTheCpuPathAndNothingBehind)
 {
     struct Case
@@ -386,7 +425,7 @@ TEST(MacMetalBindingTests, TheBellAndTheProgressBarShowAboveTheSurface)
         ASSERT_EQ(f.mac().setUseMetal(true), std::nullopt);
         const std::shared_ptr<platform::View> overlay = f.mac().statusOverlayView();
         ASSERT_TRUE(overlay);
-        EXPECT_FALSE(overlay->isHidden());
+        EXPECT_TRUE(overlay->isHidden()) << "nothing to show: the window does not blend it in";
         EXPECT_EQ(overlay->frame(), (platform::Rect{0, 0, 640, 480})) << "it covers the view";
 
         // Stacked just above the surface, with the scroller still on top.
@@ -409,6 +448,15 @@ TEST(MacMetalBindingTests, TheBellAndTheProgressBarShowAboveTheSurface)
         ASSERT_TRUE(drawn);
         EXPECT_EQ(drawn->pixel(320, 240).alpha > 0, c.paintsMiddle);
         EXPECT_EQ(drawn->pixel(2, 478).alpha > 0, c.paintsTop);
+        EXPECT_FALSE(overlay->isHidden());
+        // A flash fades and the overlay goes with it; a progress bar stays. The overlay is drawn
+        // at every frame, as the widget draws it.
+        for (int frame = 0; frame < 30; ++frame) {
+            f.timers->advance(20ms);
+            if (!overlay->isHidden())
+                drawSubview(*overlay, platform::Size{640, 480});
+        }
+        EXPECT_EQ(overlay->isHidden(), c.paintsMiddle);
 
         // A new size moves it with the surface; switching off hands the drawing back to the canvas.
         f.host->resize(platform::Size{500, 300});

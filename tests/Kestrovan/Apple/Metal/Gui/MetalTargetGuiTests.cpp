@@ -15,9 +15,11 @@
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
 #include "Platform/UI/Gui/GuiHarness.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -242,10 +244,13 @@ struct SurfaceFixture
     std::shared_ptr<MetalTerminalRenderer> renderer;
 };
 
-TEST(MetalTargetGuiTests, TheTextureSurfaceShowsThirtyFramesDrawnOnItsThread)
+using Presentation = platform::gtk::GtkTextureSurfaceView::Presentation;
+
+void textureSurfaceShowsThirtyFramesDrawnOnItsThread(Presentation presentation)
 {
     SurfaceFixture f;
     ASSERT_TRUE(f.started && f.surface && f.renderer);
+    f.surface->setPresentation(presentation);
     const int scale = expectedScale();
     EXPECT_EQ(f.view->drawableSize(), (platform::Size{120.0 * scale, 80.0 * scale}));
 
@@ -290,10 +295,96 @@ TEST(MetalTargetGuiTests, TheTextureSurfaceShowsThirtyFramesDrawnOnItsThread)
     expectOnScreen(*f.window, offscreen);
 }
 
+TEST(MetalTargetGuiTests, TheTextureSurfaceShowsThirtyFramesDrawnOnItsThread)
+{
+    // Handed to GTK as the GL texture and as pixels read back (what a window drawn with cairo gets).
+    for (const Presentation presentation : {Presentation::glTexture, Presentation::pixels}) {
+        SCOPED_TRACE(presentation == Presentation::pixels ? "pixels" : "GL texture");
+        textureSurfaceShowsThirtyFramesDrawnOnItsThread(presentation);
+    }
+}
+
+/// Draws a frame straight into the surface's next texture: all of it `colour`, then the pixel rows
+/// [`top`, `top` + `rows`) from the top in `band`; presents it and waits until the widget shows it.
+bool drawAndShow(platform::gtk::GtkTextureSurfaceView& surface, platform::gpu::PixelSize size,
+                 uint32_t colour, int top, int rows, uint32_t band)
+{
+    const uint64_t before = surface.framesShown();
+    {
+        const platform::gpu::ContextScope scope = surface.device()->bindCurrent();
+        const auto drawable = surface.nextDrawable(size);
+        if (!scope.isCurrent() || !drawable)
+            return false;
+        const auto clear = [](uint32_t rgb) {
+            glClearColor(float(rgb >> 16 & 0xFF) / 255, float(rgb >> 8 & 0xFF) / 255, float(rgb & 0xFF) / 255,
+                         1);
+            glClear(GL_COLOR_BUFFER_BIT);
+        };
+        glBindFramebuffer(GL_FRAMEBUFFER, drawable->framebuffer);
+        glViewport(0, 0, size.width, size.height);
+        clear(colour);
+        if (rows > 0) {
+            glEnable(GL_SCISSOR_TEST);
+            glScissor(0, size.height - top - rows, size.width, rows);
+            clear(band);
+            glDisable(GL_SCISSOR_TEST);
+        }
+        surface.present(*drawable);
+    }
+    return guitest::spinUntil([&] { return surface.framesShown() > before; });
+}
+
+TEST(MetalTargetGuiTests, AFrameShownAsPixelsRenewsOnlyTheBandsThatChanged)
+{
+    SurfaceFixture f;
+    ASSERT_TRUE(f.started && f.surface);
+    f.surface->setPresentation(Presentation::pixels);
+    const platform::gpu::PixelSize size{int(f.view->drawableSize().width),
+                                        int(f.view->drawableSize().height)};
+    constexpr int bandRows = platform::gtk::GtkTextureSurfaceView::bandRows;
+    const size_t bandCount = size_t((size.height + bandRows - 1) / bandRows);
+    ASSERT_GE(bandCount, 2u);
+    ASSERT_TRUE(drawAndShow(*f.surface, size, 0x204060, 0, 0, 0));
+    std::vector<GdkTexture*> bands = f.surface->shownBands();
+    ASSERT_EQ(bands.size(), bandCount);
+
+    struct Step
+    {
+        const char* name;
+        int top, rows;
+        // The bands whose textures are new.
+        std::vector<size_t> renewed;
+    };
+    const Step steps[] = {
+        {"the same frame again", 0, 0, {}}, {"a change inside the second band", bandRows + 3, 2, {1}},
+        {"the change undone", 0, 0, {1}},   {"rows across the first two bands", bandRows - 1, 2, {0, 1}},
+        {"those undone", 0, 0, {0, 1}},     {"the last row", size.height - 1, 1, {bandCount - 1}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        ASSERT_TRUE(drawAndShow(*f.surface, size, 0x204060, step.top, step.rows, 0xF0C010));
+        const std::vector<GdkTexture*> now = f.surface->shownBands();
+        ASSERT_EQ(now.size(), bandCount);
+        for (size_t index = 0; index < bandCount; ++index) {
+            const bool renewed =
+                std::find(step.renewed.begin(), step.renewed.end(), index) != step.renewed.end();
+            EXPECT_EQ(now[index] != bands[index], renewed) << "band " << index;
+        }
+        bands = now;
+        // What the window shows, pixel row for pixel row and the right way up.
+        const guitest::Screenshot shot = guitest::screenshot(f.window->xid());
+        for (int y = 0; y < size.height; ++y) {
+            const bool inBand = y >= step.top && y < step.top + step.rows;
+            ASSERT_EQ(shot.pixel(size.width / 2, y), inBand ? 0xF0C010u : 0x204060u) << "row " << y;
+        }
+    }
+}
+
 TEST(MetalTargetGuiTests, ATextureIsDrawnIntoAgainOnlyAfterGtkReleasedIt)
 {
     SurfaceFixture f;
     ASSERT_TRUE(f.started && f.surface && f.renderer);
+    f.surface->setPresentation(Presentation::glTexture);
     // Hold every texture of the ring as it is shown, as a snapshot still on screen would.
     std::vector<GdkTexture*> held;
     std::vector<uint32_t> names;
