@@ -307,7 +307,8 @@ TEST(HeadlessTerminal, ScansInputAtOnceUnlessTheDeliveryQueueHasOutputToParseFir
             HeadlessTerminal::create(queue, TerminalOptions::defaults(), test.direct, nullptr, nullptr);
         auto& terminal = *headless->terminal();
         auto state = [&] {
-            return terminal.terminalLock().withLock([&] { return terminal.buffer().semanticInput; });
+            return terminal.terminalLock().withLock(
+                [&] { return terminal.buffer().semanticPrompt().input(); });
         };
         std::promise<void> release;
         std::promise<void> running;
