@@ -360,7 +360,7 @@ void BufferLine::replacePackedCells(int start, int end, PackedCell fill)
     markContentChanged();
 }
 
-void BufferLine::eraseToEnd(int start, PackedCell fill)
+void BufferLine::eraseToEndSlow(int start, PackedCell fill)
 {
     const int from = std::max(start, 0);
     if (fill != tailBlankCell_) {
@@ -382,7 +382,7 @@ void BufferLine::blankCell(int index)
     cells_[index] = packed(index).blanked();
 }
 
-void BufferLine::repairWideSeam(int col)
+void BufferLine::repairWideSeamSlow(int col)
 {
     // Column `col` is where an edit is about to cut the line. The two halves are checked on
     // their own, so a stray continuation whose lead is already gone is cleaned up too.

@@ -154,7 +154,13 @@ public:
     /// Fills columns `start` ..< count, as `replacePackedCells(start, count(), fill)` does. With
     /// the tail blank as `fill` only the used cells are written and the used length drops to
     /// `start`, so erasing to the end of a line that is already blank there changes nothing.
-    void eraseToEnd(int start, PackedCell fill);
+    void eraseToEnd(int start, PackedCell fill)
+    {
+        // A tail that already is `fill` from `start` on stays as it is, without a call.
+        if (fill == tailBlankCell_ && start >= usedLength_)
+            return;
+        eraseToEndSlow(start, fill);
+    }
 
     /// ICH: inserts `n` cells of `fill` at `pos`, shifting the cells up to `rightMargin` right;
     /// cells beyond the margin never move and wide characters cut at a seam are blanked whole.
@@ -219,7 +225,14 @@ public:
     void setImages(std::optional<Images> images);
 
     /// Blanks both halves of a wide character split by column `col` (before an edit there).
-    void repairWideSeam(int col);
+    void repairWideSeam(int col)
+    {
+        // Inline, the test alone: a cut through a wide character is rare, and the erases of
+        // full-screen programs cut lines at the cursor many times a screen.
+        if (col >= 1 && col <= count_ &&
+            (cells_[col - 1].isLead() || (col < count_ && cells_[col].isContinuation())))
+            repairWideSeamSlow(col);
+    }
     /// The print path's seam repair before writing `at` ... `lastIndex`: `first` and `last` are
     /// the cells now at `at` and `lastIndex`. A continuation about to be overwritten loses its
     /// lead; a lead about to be overwritten loses its continuation.
@@ -243,6 +256,8 @@ private:
     PackedCell packOrStop(const CharData& data) const;
     PackedCell reencode(PackedCell cell, const CellArena& from) const;
     void fillRange(int start, int end, PackedCell cell);
+    void repairWideSeamSlow(int col);
+    void eraseToEndSlow(int start, PackedCell fill);
     void sortMarks();
     void blankCell(int index);
 

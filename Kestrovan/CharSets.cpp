@@ -65,11 +65,29 @@ constexpr std::array<const CharacterMap*, 256> makeAll()
 // A constant table: made by the compiler, so there is no first-use race to guard.
 constexpr std::array<const CharacterMap*, 256> allSets = makeAll();
 
+/// `allSets` without the sets that replace nothing.
+constexpr std::array<const CharacterMap*, 256> makeTranslations()
+{
+    std::array<const CharacterMap*, 256> translations = allSets;
+    for (const CharacterMap*& set : translations) {
+        if (set && set->isEmpty())
+            set = nullptr;
+    }
+    return translations;
+}
+
+constexpr std::array<const CharacterMap*, 256> translatingSets = makeTranslations();
+
 } // namespace
 
 const std::array<const CharacterMap*, 256>& CharSets::all()
 {
     return allSets;
+}
+
+const CharacterMap* CharSets::translation(uint8_t designator)
+{
+    return translatingSets[designator];
 }
 
 } // namespace kestrovan

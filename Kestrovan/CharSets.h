@@ -45,6 +45,10 @@ public:
 
     /// The set the designator names, null when it names none.
     static const CharacterMap* find(uint8_t designator) { return all()[designator]; }
+    /// The set the designator names when it replaces anything, else null: United States ASCII
+    /// and designators naming no set both translate nothing. A table lookup, since programs such
+    /// as `htop` designate ASCII after nearly every field they draw.
+    static const CharacterMap* translation(uint8_t designator);
 };
 
 } // namespace kestrovan

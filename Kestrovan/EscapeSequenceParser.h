@@ -145,6 +145,11 @@ private:
     };
 
     Scratch loadScratch() const;
+    /// The dispatch of a whole CSI sequence without intermediates and a final other than "m",
+    /// read by the parse loop (EscapeSequenceParserLoop.h).
+    template <typename Listener>
+    static void dispatchPlainCsi(uint8_t finalByte, const Scratch& s,
+                                 Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
     /// The "Parser.Parse" signpost interval of one chunk, when profiling.
     platform::SignpostID beginParseSignpost() const;
     void endParseSignpost(platform::SignpostID signpost) const;

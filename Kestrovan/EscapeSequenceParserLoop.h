@@ -141,6 +141,29 @@ template <typename Scratch>
 
 } // namespace parserLoop
 
+/// A CSI sequence without intermediates, read whole by the parse loop, whose final is not "m":
+/// CUP and EL 0, which full-screen programs send around nearly every field they draw, go to a
+/// listener that takes them directly; every other one is dispatched.
+template <typename Listener>
+[[gnu::always_inline]] inline void EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const Scratch& s,
+                                                                          Listener& listener)
+{
+    if constexpr (requires {
+                      listener.dispatchCursorPosition(CsiParameters());
+                      listener.eraseToEndOfLine();
+                  }) {
+        if (finalByte == 'H') {
+            listener.dispatchCursorPosition(CsiParameters(s.pars));
+            return;
+        }
+        if (finalByte == 'K' && s.pars.count == 1 && s.pars.storage[0] == 0) {
+            listener.eraseToEndOfLine();
+            return;
+        }
+    }
+    listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+}
+
 template <typename Listener>
 void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, Listener& listener)
 {
@@ -318,9 +341,12 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                         s.state = ParserState::ground;
                         ++i;
                         if (!s.parameterLimitExceeded) {
-                            if (finalByte == 'm')
+                            if (finalByte == 'm') {
                                 _parsColonMask = s.colonMask;
-                            listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+                                listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+                            } else {
+                                dispatchPlainCsi(finalByte, s, listener);
+                            }
                         }
                         adoptReset();
                     }

@@ -419,6 +419,21 @@ public:
             refreshEnd_ = std::max(refreshEnd_, y);
         }
     }
+    /// `updateRange(first)` and `updateRange(second)` for two rows on the screen (at or above 0),
+    /// in one step: a cursor move marks the row it leaves and the row it reaches.
+    void updateRanges(int first, int second) REQUIRES(terminalLock_)
+    {
+        const int low = std::min(first, second);
+        const int high = std::max(first, second);
+        const int top = _buffer->settledYDisp();
+        if (top + high >= 0) {
+            scrollInvariantRefreshStart_ =
+                std::min(scrollInvariantRefreshStart_, top + (top + low >= 0 ? low : high));
+            scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, top + high);
+        }
+        refreshStart_ = std::min(refreshStart_, low);
+        refreshEnd_ = std::max(refreshEnd_, high);
+    }
     /// Marks the whole screen changed.
     void updateFullScreen() REQUIRES(terminalLock_);
     /// Empties both update ranges; readers (`TerminalChangeReader`) still get the rows cleared.
@@ -848,6 +863,10 @@ private:
     void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final REQUIRES(terminalLock_);
     void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final
         REQUIRES(terminalLock_);
+    /// CUP (CSI row ; col H) read whole by the parse loop: the same as dispatching it.
+    void dispatchCursorPosition(const CsiParameters& pars) REQUIRES(terminalLock_);
+    /// EL 0 (CSI K or CSI 0 K) read whole by the parse loop: the same as dispatching it.
+    void eraseToEndOfLine() REQUIRES(terminalLock_);
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.
     void dispatchSgrReset(const CsiParameters& pars) REQUIRES(terminalLock_);
@@ -1035,6 +1054,8 @@ private:
     // --- Erasing and line render modes (TerminalErase.cpp) --------------------------------------
 
     void cmdEraseInLine(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
+    /// EL 0 without protection: from the cursor to the end of its line.
+    void eraseCursorLineToEnd(Buffer& active) REQUIRES(terminalLock_);
     void cmdEraseInDisplay(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);
     void eraseUnprotectedInBufferLine(int y, int start, int end) REQUIRES(terminalLock_);
     void cmdEraseChars(const CsiParameters& pars, Collect collect) REQUIRES(terminalLock_);

@@ -18,10 +18,9 @@ void Terminal::setgCharset(uint8_t slot, const CharacterMap* set)
 
 void Terminal::selectCharset(uint8_t intermediate, uint8_t final)
 {
-    const CharacterMap* set = CharSets::find(final);
-    // United States ASCII replaces nothing: store it as no translation, so ASCII keeps its fast road.
-    if (set && set->isEmpty())
-        set = nullptr;
+    // United States ASCII replaces nothing: it is stored as no translation, so ASCII keeps its
+    // fast road.
+    const CharacterMap* set = CharSets::translation(final);
     // The 96-character designators select the same maps as their 94-character partners.
     switch (intermediate) {
     case '(':

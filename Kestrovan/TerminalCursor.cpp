@@ -47,8 +47,8 @@ void Terminal::restrictCursor(bool limitCols)
 void Terminal::setCursor(int col, int row)
 {
     Buffer& active = *_buffer;
-    updateRange(active.y());
     if (modes_[TerminalMode::originMode]) {
+        updateRange(active.y());
         active.setX(col + (modes_[TerminalMode::marginMode] ? active.marginLeft() : 0));
         active.setY(row + active.scrollTop());
         restrictCursor(true);
@@ -57,12 +57,12 @@ void Terminal::setCursor(int col, int row)
     // Outside origin mode this is `restrictCursor(true)` after the move, in one step: TUIs send a
     // CUP before nearly every field they draw, and every DECSTBM homes the cursor. A negative
     // coordinate leaves that one where it was, as `setX` and `setY` do.
-    active.setX(col);
-    active.setY(row);
-    active.setX(std::min(std::max(active.x(), 0), _cols - 1));
-    active.setWrapPending(false);
-    active.setY(std::min(std::max(active.y(), 0), _rows - 1));
-    updateRange(active.y());
+    const int oldY = active.y();
+    const int newX = std::min(std::max(col < 0 ? active.x() : col, 0), _cols - 1);
+    const int newY = std::min(std::max(row < 0 ? oldY : row, 0), _rows - 1);
+    active.setX(newX);
+    active.setY(newY);
+    updateRanges(oldY, newY);
 }
 
 std::pair<int, int> Terminal::getCursorLocation() const

@@ -327,6 +327,25 @@ void Terminal::dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<co
     dispatchCsiOtherThanSgr(code, pars, collect);
 }
 
+void Terminal::dispatchCursorPosition(const CsiParameters& pars)
+{
+    if (columnSwitchRun_.isOpen()) [[unlikely]] {
+        dispatchCsi('H', pars, {});
+        return;
+    }
+    cmdCursorPosition(pars, {});
+}
+
+void Terminal::eraseToEndOfLine()
+{
+    if (columnSwitchRun_.isOpen() || characterProtectionMode_ == CharacterProtectionMode::iso) [[unlikely]] {
+        static constexpr int64_t modeZero = 0;
+        dispatchCsi('K', CsiParameters{&modeZero, 1}, {});
+        return;
+    }
+    eraseCursorLineToEnd(*_buffer);
+}
+
 // The reset after a coloured word: nothing to do when the default look is in effect already,
 // otherwise straight to SGR without the routing. A column-switch run takes the whole road.
 void Terminal::dispatchSgrReset(const CsiParameters& pars)

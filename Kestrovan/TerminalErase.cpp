@@ -60,6 +60,10 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
         return;
     }
 
+    if (mode == 0) {
+        eraseCursorLineToEnd(active);
+        return;
+    }
     // Each plain form first blanks a wide character cut by an edge of the erased span, so no
     // half of one is left behind; the fills stop at the line's stored cells.
     const int row = active.yBase() + y;
@@ -68,17 +72,6 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
     BufferLine& line = *active.lines()[row];
     // The wrap flag stays: erasing the text of a line does not end the paragraph it continues.
     switch (mode) {
-    case 0: // EL 0: from the cursor to the end of the line
-        line.repairWideSeam(x);
-        if (line.count() <= _cols) {
-            // The span reaches the line's end, so no wide character is cut there; a right side
-            // that is blank already is left as it is.
-            line.eraseToEnd(x, currentEraseBlankCell());
-            break;
-        }
-        line.repairWideSeam(_cols);
-        line.replacePackedCells(x, _cols, currentEraseBlankCell());
-        break;
     case 1: // EL 1: from the start of the line through the cursor cell
         line.repairWideSeam(x + 1);
         line.replacePackedCells(0, x + 1, currentEraseBlankCell());
@@ -89,6 +82,29 @@ void Terminal::cmdEraseInLine(const CsiParameters& pars, Collect collect)
         break;
     default:
         break;
+    }
+    updateRange(y);
+}
+
+void Terminal::eraseCursorLineToEnd(Buffer& active)
+{
+    active.setWrapPending(false);
+    const int x = active.x();
+    const int y = active.y();
+    const int row = active.yBase() + y;
+    if (row < 0 || row >= active.lines().count())
+        return;
+    BufferLine& line = *active.lines()[row];
+    // A wide character cut at the cursor is blanked whole. The wrap flag stays: erasing the text
+    // of a line does not end the paragraph it continues.
+    line.repairWideSeam(x);
+    if (line.count() <= _cols) {
+        // The span reaches the line's end, so no wide character is cut there; a right side that
+        // is blank already is left as it is.
+        line.eraseToEnd(x, currentEraseBlankCell());
+    } else {
+        line.repairWideSeam(_cols);
+        line.replacePackedCells(x, _cols, currentEraseBlankCell());
     }
     updateRange(y);
 }

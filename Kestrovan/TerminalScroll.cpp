@@ -115,8 +115,7 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scroll
     }
 
     buffer.setYDisp(buffer.yBase());
-    updateRange(scrollTop);
-    updateRange(scrollBottom);
+    updateRanges(scrollTop, scrollBottom);
     notifyScrollPositionChanged();
 }
 

@@ -12,13 +12,15 @@
 // - a bare read loop: `forkpty` running `cat`, the master read in 64 KiB reads until EIO with the
 //   bytes thrown away, the ceiling any pseudo-terminal consumer can reach on this machine.
 //
-// Five files are generated, deterministically, in a temporary directory at start: plain text
+// Seven files are generated, deterministically, in a temporary directory at start: plain text
 // lines, coloured output as programs write it, Unicode-heavy text (combining marks, emoji
-// sequences, 2- to 4-byte UTF-8), lines of short words each with its own SGR, and lines mixing
-// scripts (the parse-and-print benchmark's inputs, from BenchInputs.h, BenchProgramInputs.h and
+// sequences, 2- to 4-byte UTF-8), lines of short words each with its own SGR, lines mixing
+// scripts, scattered cursor-addressed updates and scroll regions set and reset around line feeds
+// (the parse-and-print benchmark's inputs, from BenchInputs.h, BenchProgramInputs.h and
 // BenchShortRunInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
-// "\r\n" for every consumer alike. Results are megabytes (10^6 bytes) of the file per second; the
-// ratios headless/tmux and headless/bare are printed at the end.
+// "\r\n" for every consumer alike. The two screen-update files end in a plain line written below
+// the last row, for the check that every byte arrived. Results are megabytes (10^6 bytes) of the file per
+// second; the ratios headless/tmux and headless/bare are printed at the end.
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
 #include "BenchPseudoTerminal.h"
@@ -83,6 +85,15 @@ std::string endingInPlainLine(std::string (*make)(size_t, std::string_view, uint
     return out;
 }
 
+/// A screen-update input of at least `fileSize` bytes, then the region reset and a plain line
+/// written below the last row: the line the end-of-output check reads.
+std::string endingBelowTheScreen(std::string (*make)(size_t, uint32_t), const char* name)
+{
+    std::string out = make(fileSize, seed);
+    out += std::string("\x1b[r\x1b[24;1H\nthe end of the ") + name + " file\n";
+    return out;
+}
+
 /// A workload: the file `cat` writes, made once at start in the temporary directory.
 struct Workload
 {
@@ -93,13 +104,16 @@ struct Workload
 };
 
 // Plain lines, coloured output, Unicode-heavy text, and short runs of text between controls
-// (BenchShortRunInputs.h): a style per word, and lines mixing scripts.
+// (BenchShortRunInputs.h): a style per word, lines mixing scripts, position-word-erase updates and
+// scroll regions.
 Workload workloads[] = {
     {"PlainText", [] { return inputFile(bench::asciiLines); }, {}, 0},
     {"SgrColoured", [] { return inputFile(bench::sgrColoured); }, {}, 0},
     {"UnicodeHeavy", [] { return endingInPlainLine(bench::unicodeHeavy, "Unicode-heavy"); }, {}, 0},
     {"ColouredWords", [] { return endingInPlainLine(bench::colouredWords, "coloured words"); }, {}, 0},
     {"MixedScript", [] { return endingInPlainLine(bench::mixedScript, "mixed-script"); }, {}, 0},
+    {"CursorUpdates", [] { return endingBelowTheScreen(bench::cursorUpdates, "cursor-updates"); }, {}, 0},
+    {"ScrollRegions", [] { return endingBelowTheScreen(bench::scrollRegions, "scroll-regions"); }, {}, 0},
 };
 
 /// The temporary directory with the files; removed at exit.

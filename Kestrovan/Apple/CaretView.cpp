@@ -67,12 +67,19 @@ void CaretView::setText(const CaretRenderData& data)
         drawState_.powerlineCodePoint = data.code;
     const platform::FontRef font = data.attributes.font ? data.attributes.font : data.normalFont;
     if (font) {
-        const std::u16string text = characterText(data);
-        const platform::FontRun run{uint32_t(text.size()), font};
-        drawState_.character = CaretCharacter{platform::ShapedLine::shape(text, std::span(&run, 1)),
-                                              {data.attributes.glyphPolicy}};
+        // Every frame sets the caret's text; it is shaped again only when the text or the font
+        // changed (shaping was a quarter of the work of a frame that echoes a key).
+        std::u16string text = characterText(data);
+        if (!drawState_.character || text != shapedText_ || font != shapedFont_) {
+            const platform::FontRun run{uint32_t(text.size()), font};
+            drawState_.character = CaretCharacter{platform::ShapedLine::shape(text, std::span(&run, 1)), {}};
+            shapedText_ = std::move(text);
+            shapedFont_ = font;
+        }
+        drawState_.character->runPolicies = {data.attributes.glyphPolicy};
     } else {
         drawState_.character.reset();
+        shapedFont_.reset();
     }
     setNeedsDisplay();
 }

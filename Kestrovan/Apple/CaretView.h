@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace kestrovan {
 
@@ -101,6 +102,9 @@ public:
 private:
     std::weak_ptr<TerminalView> terminal_;
     CaretDrawState drawState_;
+    /// What `drawState_.character` was shaped from.
+    std::u16string shapedText_;
+    platform::FontRef shapedFont_;
     std::shared_ptr<platform::View> view_;
     platform::Rect frame_;
     bool inSuperview_ = true;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace platform {
 
@@ -90,6 +91,34 @@ struct PixelRect
     int y = 0;
     int width = 0;
     int height = 0;
+
+    bool isEmpty() const { return width <= 0 || height <= 0; }
+    int right() const { return x + width; }
+    int bottom() const { return y + height; }
+    int64_t area() const { return isEmpty() ? 0 : int64_t(width) * height; }
+    /// The smallest rectangle holding both (an empty one adds nothing).
+    PixelRect united(const PixelRect& other) const
+    {
+        if (other.isEmpty())
+            return *this;
+        if (isEmpty())
+            return other;
+        const int left = std::min(x, other.x);
+        const int top = std::min(y, other.y);
+        return PixelRect{left, top, std::max(right(), other.right()) - left,
+                         std::max(bottom(), other.bottom()) - top};
+    }
+    /// The pixels in both; all zero when there are none.
+    PixelRect intersection(const PixelRect& other) const
+    {
+        const int left = std::max(x, other.x);
+        const int top = std::max(y, other.y);
+        const int across = std::min(right(), other.right()) - left;
+        const int down = std::min(bottom(), other.bottom()) - top;
+        if (across <= 0 || down <= 0)
+            return PixelRect{};
+        return PixelRect{left, top, across, down};
+    }
 
     friend bool operator==(const PixelRect&, const PixelRect&) = default;
 };

@@ -1,7 +1,6 @@
 #include "Platform/UI/CoreViewWidget.h"
 
 #include "Platform/Graphics/Canvas.h"
-#include "Platform/Graphics/OpaquePixels.h"
 #include "Platform/UI/GtkAlert.h"
 #include "Platform/UI/GtkChildPlacement.h"
 #include "Platform/UI/GtkClipboard.h"
@@ -28,25 +27,6 @@ using Subclass = GtkWidgetSubclass<CoreViewWidget>;
 NativeColor nativeColor(const GdkRGBA& rgba)
 {
     return NativeColor::sRGB(rgba.red, rgba.green, rgba.blue, rgba.alpha);
-}
-
-// A texture of `rows` rows of premultiplied ARGB32 words (rows from the top, GDK's default memory
-// format), copied: the bitmap keeps changing in place while GTK may still hold the textures of the
-// previous frame. A band without transparency, as a view's frame mostly is, is packed into three
-// bytes a pixel: GTK 4.8 turns premultiplied textures back into its drawing format pixel by pixel
-// through floating point on every frame it draws them in software, several milliseconds for a
-// window, where it copies opaque ones straight across.
-GdkTexture* bandTexture(const uint8_t* pixels, int width, int rows, size_t stride)
-{
-    const size_t packedStride = size_t(width) * 3;
-    std::vector<uint8_t> packed(packedStride * size_t(rows));
-    const bool opaque = packOpaqueRows(pixels, ptrdiff_t(stride), width, rows, packed.data());
-    GBytes* bytes =
-        opaque ? g_bytes_new(packed.data(), packed.size()) : g_bytes_new(pixels, stride * size_t(rows));
-    GdkTexture* texture = opaque ? gdk_memory_texture_new(width, rows, GDK_MEMORY_B8G8R8, bytes, packedStride)
-                                 : gdk_memory_texture_new(width, rows, GDK_MEMORY_DEFAULT, bytes, stride);
-    g_bytes_unref(bytes);
-    return texture;
 }
 
 double luminance(const NativeColor& c)
@@ -232,7 +212,7 @@ void CoreViewWidget::dispose()
     if (core_)
         core_->attachHost(nullptr);
     core_.reset();
-    dropTexture();
+    pictures_.clear();
 }
 
 double CoreViewWidget::scaleFactor() const
@@ -280,80 +260,50 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
 {
     // GTK asks for a snapshot in the paint phase of a frame, after the frame clock's tick (where a
     // display link prepared the frame and asked for redraws), so the core draws exactly the
-    // frames that get shown. Only the bands of pixels the drawing touched get new textures.
+    // frames that get shown. The pixels the drawing changed are found by comparing the dirty
+    // area before and after, and only they are handed to GTK anew.
     if (!core_)
         return;
     if (!backing_.resize(size_, scaleFactor()))
-        dropTexture();
+        pictures_.clear();
     if (!backing_.dirtyRect().isEmpty()) {
         DrawRequest request;
         request.dirtyRect = backing_.dirtyRect();
         request.size = size_;
         request.scale = backing_.scaleFactor();
+        const Bitmap* bitmap = backing_.bitmap();
+        const PixelRect area = bitmap ? pixelArea(*bitmap, request.dirtyRect) : PixelRect{};
+        const std::vector<uint32_t> before = bitmap && isWorthComparing(area, bitmap->width())
+                                                 ? copyPixels(*bitmap, area)
+                                                 : std::vector<uint32_t>{};
         if (std::optional<Canvas> canvas = backing_.beginFrame()) {
             request.canvas = &*canvas;
             core_->draw(request);
-            dropBands(request.dirtyRect);
+            canvas.reset();
+            pictures_.frameDrawn(*bitmap, changedPixels(*bitmap, before, area));
         }
     }
-    if (const Bitmap* bitmap = backing_.bitmap())
-        present(snapshot, *bitmap);
+    if (const Bitmap* bitmap = backing_.bitmap()) {
+        GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(widget_));
+        pictures_.append(snapshot, *bitmap, backing_.scaleFactor(),
+                         renderer && GSK_IS_CAIRO_RENDERER(renderer));
+        ++presentedFrames_;
+    }
     for (GtkWidget* child = gtk_widget_get_first_child(widget_); child;
          child = gtk_widget_get_next_sibling(child))
         gtk_widget_snapshot_child(widget_, child, snapshot);
 }
 
-void CoreViewWidget::dropTexture()
+PixelRect CoreViewWidget::pixelArea(const Bitmap& bitmap, const Rect& dirtyRect) const
 {
-    for (GdkTexture*& band : bands_)
-        if (band)
-            g_object_unref(std::exchange(band, nullptr));
-    bands_.clear();
-}
-
-void CoreViewWidget::dropBands(const Rect& dirtyRect)
-{
-    // The dirty rectangle is in y-up points; bands count pixel rows from the top.
-    const Bitmap* bitmap = backing_.bitmap();
-    if (!bitmap || dirtyRect.isEmpty())
-        return;
+    // The dirty rectangle is in y-up points, on whole pixels already; pixel rows count from the top.
     const double scale = backing_.scaleFactor();
-    const double top = std::floor((size_.height - dirtyRect.maxY()) * scale);
-    const double bottom = std::ceil((size_.height - dirtyRect.minY()) * scale);
-    if (!(bottom > top))
-        return;
-    const size_t count = bands_.size();
-    const size_t first = size_t(std::clamp(top / bandRows, 0.0, double(count)));
-    const size_t last = size_t(std::clamp(std::ceil(bottom / bandRows), 0.0, double(count)));
-    for (size_t index = first; index < last; ++index)
-        if (bands_[index])
-            g_object_unref(std::exchange(bands_[index], nullptr));
-}
-
-void CoreViewWidget::present(GtkSnapshot* snapshot, const Bitmap& bitmap)
-{
-    // The bitmap is shown as horizontal bands of its rows, each a texture of its own that is
-    // remade only when the drawing touched it: GTK then copies and repaints just the changed
-    // bands, where one texture for the whole view made every typed character cost the whole view.
-    const int height = bitmap.height();
-    const size_t count = size_t((height + bandRows - 1) / bandRows);
-    if (bands_.size() != count) {
-        dropTexture();
-        bands_.assign(count, nullptr);
-    }
-    const size_t stride = size_t(bitmap.stride());
-    const double scale = backing_.scaleFactor();
-    for (size_t index = 0; index < count; ++index) {
-        const int top = int(index) * bandRows;
-        const int rows = std::min(bandRows, height - top);
-        if (!bands_[index])
-            bands_[index] = bandTexture(bitmap.data() + stride * size_t(top), bitmap.width(), rows, stride);
-        // Drawn over the points the pixels stand for, the bitmap is shown pixel for pixel.
-        const graphene_rect_t bounds =
-            GRAPHENE_RECT_INIT(0, float(top / scale), float(bitmap.width() / scale), float(rows / scale));
-        gtk_snapshot_append_texture(snapshot, bands_[index], &bounds);
-    }
-    ++presentedFrames_;
+    const int left = int(std::floor(dirtyRect.minX() * scale));
+    const int right = int(std::ceil(dirtyRect.maxX() * scale));
+    const int top = int(std::floor((size_.height - dirtyRect.maxY()) * scale));
+    const int bottom = int(std::ceil((size_.height - dirtyRect.minY()) * scale));
+    return PixelRect{left, top, right - left, bottom - top}.intersection(
+        PixelRect{0, 0, bitmap.width(), bitmap.height()});
 }
 
 void CoreViewWidget::rooted()

@@ -6,13 +6,14 @@
 // focus, visibility and appearance; its display link ticks from the window's frame clock. A
 // subview (made through `addSubview`) only draws and follows size and scale; pointer events pass
 // through it to the view below. The frame is drawn into a persistent backing surface at the
-// device scale and shown as textures of horizontal bands, of which only the changed ones are made
-// again; children are drawn above it in their stacking order.
+// device scale and shown through `GtkBitmapPictures`, which hands GTK only the pixels a frame
+// changed; children are drawn above it in their stacking order.
 // The widget holds no decisions: the core decides, the layer's plain functions translate.
 #pragma once
 
 #include "Platform/Graphics/BackingStore.h"
 #include "Platform/UI/FrameClockDisplayLink.h"
+#include "Platform/UI/GtkBitmapPictures.h"
 #include "Platform/UI/InputMethodBridge.h"
 #include "Platform/UI/KeyboardTranslator.h"
 #include "Platform/UI/PointerEvents.h"
@@ -54,6 +55,8 @@ public:
     uint64_t presentedFrames() const { return presentedFrames_; }
     int backingPixelWidth() const { return backing_.bitmap() ? backing_.bitmap()->width() : 0; }
     int backingPixelHeight() const { return backing_.bitmap() ? backing_.bitmap()->height() : 0; }
+    /// How many patches of changed pixels lie above the shown bitmap's bands (for tests).
+    size_t patchCount() const { return pictures_.patchCount(); }
 
     Size size() const override { return size_; }
     double scaleFactor() const override;
@@ -103,11 +106,8 @@ private:
     void updateWindowState();
     void updateAppearance();
     void updateVisibility();
-    void present(GtkSnapshot* snapshot, const Bitmap& bitmap);
-    /// Drops every band's texture.
-    void dropTexture();
-    /// Drops the textures of the bands that meet `dirtyRect` (y-up points).
-    void dropBands(const Rect& dirtyRect);
+    /// The pixels of `bitmap` under `dirtyRect` (y-up points).
+    PixelRect pixelArea(const Bitmap& bitmap, const Rect& dirtyRect) const;
     /// Ends every press still held as its release would (the grab was broken, the view unmapped).
     void cancelPresses();
     bool widgetPoint(GdkEvent* event, double* x, double* y) const;
@@ -131,11 +131,8 @@ private:
     KeyboardTranslator keyboard_;
     ClickCounter clicks_;
     BackingStore backing_;
-    /// Pixel rows per band of the shown bitmap: a multiple of every usual scale, so that bands
-    /// start on whole points.
-    static constexpr int bandRows = 60;
-    /// The bands' textures, top first; null where a band must be made again.
-    std::vector<GdkTexture*> bands_;
+    /// The backing bitmap as GTK is given it.
+    GtkBitmapPictures pictures_;
     uint64_t presentedFrames_ = 0;
 
     GtkWindow* window_ = nullptr;

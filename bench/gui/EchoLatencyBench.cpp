@@ -5,10 +5,11 @@
 // happens in other processes and in the X server.
 //
 //   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
-//                          [--gpu-only] [--compare DEMO]
+//                          [--gpu-only] [--compare DEMO] [--only PART,...]
 //
 // `--gpu-only` keeps only the rows of the demo drawing with the GPU; `--compare DEMO` adds those
-// rows for another build of the demo (a path), for a before and after in the same run.
+// rows for another build of the demo (a path), for a before and after in the same run. `--only
+// demo,xterm` keeps the rows whose name holds one of the parts given.
 // `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
 // choice, which the demo keeps as it is), beside its own choice. Two rows of the demo drawing with
 // the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) are always there: on the
@@ -315,6 +316,7 @@ int main(int argc, char** argv)
     int catMebibytes = 0;
     std::string compareDemo;
     bool gpuOnly = false;
+    std::vector<std::string> only;
     for (int index = 1; index < argc; ++index) {
         const std::string option = argv[index];
         if (option == "--gpu-only") {
@@ -334,6 +336,8 @@ int main(int argc, char** argv)
             renderers = commaSeparated(value);
         else if (option == "--compare")
             compareDemo = value;
+        else if (option == "--only")
+            only = commaSeparated(value);
     }
     Display* display = openProbeDisplay();
     if (!display)
@@ -410,6 +414,12 @@ int main(int argc, char** argv)
                                      "-o", "remember_window_size=no", "-o",
                                      "initial_window_width=" + std::to_string(columns) + "c", "-o",
                                      "initial_window_height=" + std::to_string(lines) + "c"})});
+        if (!only.empty())
+            std::erase_if(terminals, [&](const Terminal& terminal) {
+                return std::none_of(only.begin(), only.end(), [&](const std::string& part) {
+                    return terminal.name.find(part) != std::string::npos;
+                });
+            });
         return terminals;
     };
     const std::vector<Terminal> terminals = listTerminals();

@@ -175,6 +175,17 @@ TEST(CharSets, DesignatorsOfOneSetShareItAndOthersNameNothing)
     EXPECT_FALSE(CharSets::find('A')->isEmpty());
 }
 
+TEST(CharSets, TheTranslationOfADesignatorIsItsSetUnlessThatReplacesNothing)
+{
+    for (int designator = 0; designator < 256; ++designator) {
+        const CharacterMap* set = CharSets::find(uint8_t(designator));
+        EXPECT_EQ(CharSets::translation(uint8_t(designator)), set && !set->isEmpty() ? set : nullptr)
+            << "designator " << designator;
+    }
+    EXPECT_EQ(CharSets::translation('B'), nullptr) << "United States ASCII";
+    EXPECT_EQ(CharSets::translation('0'), CharSets::find('0')) << "line drawing";
+}
+
 TEST(CharSets, LineDrawingTurnsLettersIntoABox)
 {
     const CharacterMap& graphics = *CharSets::find('0');

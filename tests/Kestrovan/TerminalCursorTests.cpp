@@ -101,6 +101,42 @@ TEST(TerminalCursorTests, CupMarksTheRowsItLeavesAndReachesButHvpMarksNone)
     EXPECT_FALSE(t.getUpdateRange()) << "HVP marks no rows";
 }
 
+TEST(TerminalCursorTests, CupMarksBothRowsInScreenAndScrollbackTermsWhicheverWayItMoves)
+{
+    struct Case
+    {
+        const char* name;
+        int fromRow;
+        const char* cup;
+        int toRow;
+        int linesScrolledOff;
+    };
+    const Case cases[] = {
+        {"down", 1, "\x1b[5;2H", 4, 0},
+        {"up", 4, "\x1b[2;2H", 1, 0},
+        {"the same row", 3, "\x1b[4;9H", 3, 0},
+        {"clamped below the screen", 0, "\x1b[99;1H", 5, 0},
+        {"down with a scrollback", 1, "\x1b[5;2H", 4, 7},
+        {"up with a scrollback", 5, "\x1b[H", 0, 3},
+    };
+    for (const Case& test : cases) {
+        TerminalFixture fixture(10, 6);
+        Terminal& t = fixture.t();
+        for (int line = 0; line < 5 + test.linesScrolledOff; ++line)
+            t.feed("\r\n");
+        moveCursor(t, 0, test.fromRow);
+        t.clearUpdateRange();
+        t.feed(test.cup);
+        ASSERT_EQ(t.getCursorLocation().second, test.toRow) << test.name;
+        const int low = std::min(test.fromRow, test.toRow);
+        const int high = std::max(test.fromRow, test.toRow);
+        EXPECT_EQ(t.getUpdateRange(), std::make_pair(low, high)) << test.name;
+        EXPECT_EQ(t.getScrollInvariantUpdateRange(),
+                  std::make_pair(test.linesScrolledOff + low, test.linesScrolledOff + high))
+            << test.name;
+    }
+}
+
 TEST(TerminalCursorTests, UpAndDownStopAtTheRegionOnlyFromInsideIt)
 {
     TerminalFixture fixture(10, 6);

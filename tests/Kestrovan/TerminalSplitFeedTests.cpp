@@ -677,6 +677,44 @@ TEST(TerminalSplitFeedTests, LineEndsMatchOneByteAtATime)
     }
 }
 
+// Cursor-addressed updates and scroll regions as full-screen programs write them (CUP, then a
+// field, then EL 0, which a whole chunk hands to the terminal without the CSI routing; region set
+// and reset around line feeds; charset designations after every field), mixed with everything
+// those roads must notice: sequences of the same finals in other shapes, wide characters cut by
+// the cursor, protected cells of both kinds, an erase colour, origin mode, column switches, the
+// alternate screen and a translating set. Fed whole and one byte per feed, which takes every
+// sequence the general way: the dumps must be equal.
+TEST(TerminalSplitFeedTests, ScreenUpdatesMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        CSI "K", CSI "0K", CSI "K", CSI "1K", CSI "2K", CSI ";K", CSI "?K", CSI "00K", CSI "3K", CSI "65536K",
+        CSI "H", CSI ";H", CSI "0;0H", CSI "99;99H", CSI "2;3;4H", CSI "4H", CSI ";7H", CSI "?2;3H", CSI " H",
+        CSI "3;5f", CSI "2;4r", CSI "r", CSI "1;9r", CSI "3;3r", "\n", "\n\n", "\r", ESC "(B", ESC "(0",
+        ESC ")0", "\x0e", "\x0f", ESC "%G", CSI "44m", CSI "m", CSI "1\"q", CSI "0\"q", ESC "V", ESC "W",
+        CSI "?6h", CSI "?6l", CSI "?40h" CSI "?3h", CSI "?3l", CSI "?1049h", CSI "?1049l", CSI "?7l", CSI "?7h",
+        "word", "lqk", "a\u597d", "\u597d\u597d", "xy", " ", "\u00e9", CSI "5;1H" "field" CSI "K"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 8 + static_cast<int>(seed % 3) * 9;
+        entry.rows = 4 + static_cast<int>(seed / 3 % 3) * 2;
+        entry.scrollback = static_cast<int>(seed % 2) * 4;
+        for (int i = 0; i < 400; ++i) {
+            if (random.next() % 3 == 0) {
+                // The common shape: a field at a position, erased to the line's end.
+                entry.bytes += CSI + std::to_string(1 + random.next() % 9) + ";" +
+                               std::to_string(1 + random.next() % 30) + "H" +
+                               pieces[random.next() % pieces.size()] + CSI "K";
+                continue;
+            }
+            entry.bytes += pieces[random.next() % pieces.size()];
+        }
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
 // Resets of the look (CSI 0 m and CSI m, which a whole chunk takes without the parameter fold,
 // and the short text after them without the scan) between coloured words, among sequences that
 // only look like them, looks whose reset changes the erase background, erases that use it and

@@ -141,6 +141,41 @@ TEST(TerminalViewFrameTests, TheCaretFollowsTheCursorAndDrawsInItsColour)
     EXPECT_EQ(edge.red, 255);
 }
 
+TEST(TerminalViewFrameTests, TheCaretShowsTheCharacterUnderItInItsFont)
+{
+    // The caret keeps its shaped character from frame to frame: a new character or font under it
+    // must still show.
+    ViewFixture f;
+    struct Step
+    {
+        const char* what;
+        const char* feed;
+        char16_t character;
+        bool bold;
+    };
+    const Step steps[] = {
+        {"over the a", "ab\x1b[2D", u'a', false},
+        {"over the next cell's character", "\x1b[C", u'b', false},
+        {"over the same character again", "\x1b[C\x1b[D", u'b', false},
+        {"over the same character in bold", "\x1b[1mb\x1b[D", u'b', true},
+        {"over it plain again", "\x1b[0mb\x1b[D", u'b', false},
+        {"over a blank", "\x1b[2C", u' ', false},
+    };
+    for (const Step& step : steps) {
+        f.feed(step.feed);
+        f.tickUntilPaused();
+        const CaretDrawState& state = f.view->caretView()->drawState();
+        ASSERT_TRUE(state.character) << step.what;
+        const platform::ShapedLine& line = state.character->line;
+        ASSERT_FALSE(line.runs().empty()) << step.what;
+        const platform::FontRef font = line.runs().front().font;
+        EXPECT_EQ(font != state.renderNormalFont, step.bold) << step.what;
+        const std::u16string text(1, step.character);
+        const platform::FontRun run{1, font};
+        EXPECT_EQ(line.glyphs(), platform::ShapedLine::shape(text, std::span(&run, 1)).glyphs()) << step.what;
+    }
+}
+
 TEST(TerminalViewFrameTests, LinkPreviewsGoWhenLinksAreSwitchedOffAndEmptyFramesDrawNothing)
 {
     ViewFixture f;

@@ -68,6 +68,7 @@ TEST_F(CoreViewWidgetGui, ShowsTheFrameTheCoreDrewWithTheOriginAtTheBottomLeft)
     EXPECT_EQ(shot.pixel(5, 5), 0xC02020u) << "and not at the top left";
 
     // A redraw of part of the view reaches the core as that part, y-up.
+    const size_t patches = window.view().patchCount();
     core->fill = 0x2020C0;
     window.view().setNeedsDisplayInRect(platform::Rect{100, 50, 40, 30});
     ASSERT_TRUE(spinUntil([&] { return core->draws.size() >= 2; }));
@@ -76,6 +77,19 @@ TEST_F(CoreViewWidgetGui, ShowsTheFrameTheCoreDrewWithTheOriginAtTheBottomLeft)
     const Screenshot after = screenshot(window.xid());
     EXPECT_EQ(after.pixel(120, 200 - 65), 0x2020C0u) << "inside the redrawn part";
     EXPECT_EQ(after.pixel(60, 100), 0xC02020u) << "the rest keeps its pixels";
+    EXPECT_EQ(window.view().patchCount(), patches + 1) << "GTK is given the changed pixels alone";
+
+    // Drawing the same pixels again gives GTK nothing new; a change to the whole view remakes its
+    // bands, and the patches go.
+    window.view().setNeedsDisplayInRect(platform::Rect{100, 50, 40, 30});
+    ASSERT_TRUE(spinUntil([&] { return core->draws.size() >= 3; }));
+    EXPECT_EQ(window.view().patchCount(), patches + 1);
+    core->fill = 0x20C0C0;
+    window.view().setNeedsDisplay();
+    ASSERT_TRUE(spinUntil([&] { return core->draws.size() >= 4; }));
+    spinFor(100ms);
+    EXPECT_EQ(window.view().patchCount(), 0u);
+    EXPECT_EQ(screenshot(window.xid()).pixel(120, 200 - 65), 0x20C0C0u) << "the bands show the new pixels";
 }
 
 TEST_F(CoreViewWidgetGui, TypedKeysReachTheCoreAsTheViewsKeyEvents)
@@ -132,6 +146,24 @@ TEST_F(CoreViewWidgetGui, TypedKeysReachTheCoreAsTheViewsKeyEvents)
         platform::TextInputCommand::insertNewline, platform::TextInputCommand::moveUp,
         platform::TextInputCommand::insertBacktab, platform::TextInputCommand::deleteBackward};
     EXPECT_EQ(core->commands, commands);
+}
+
+TEST_F(CoreViewWidgetGui, KeysCarryNumLockAsItIsAfterEachToggle)
+{
+    // The state is kept between keys: a toggle in between must still show on the next key.
+    auto core = std::make_shared<RecordingCore>();
+    TestWindow window(core, 200, 100);
+    ASSERT_TRUE(window.focus());
+    ASSERT_TRUE(xdotool("key --delay 20 a Num_Lock a Num_Lock a"));
+    auto letters = [&] {
+        std::vector<bool> states;
+        for (const KeyEvent& key : presses(*core))
+            if (key.keyCode == keycode::ansiA)
+                states.push_back(key.numLock);
+        return states;
+    };
+    ASSERT_TRUE(spinUntil([&] { return letters().size() >= 3; }));
+    EXPECT_EQ(letters(), (std::vector<bool>{false, true, false}));
 }
 
 TEST_F(CoreViewWidgetGui, APressWithoutAReleaseBetweenIsARepeat)
