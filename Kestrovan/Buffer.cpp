@@ -125,13 +125,7 @@ void Buffer::clear()
     scrollBottom_ = rows_ - 1;
     marginLeft_ = 0;
     marginRight_ = cols_ - 1;
-    semanticContent = SemanticContent::none();
-    semanticInput = SemanticInputState::idle;
-    semanticClickMode = SemanticPromptClickMode::none();
-    semanticUsesSpecialCursorKeys = false;
-    semanticPromptStartLine.reset();
-    semanticGroupCounter = 0;
-    activeSemanticGroupID = 0;
+    semanticPrompt_.clear();
 }
 
 void Buffer::softReset()

@@ -25,6 +25,7 @@
 #include "Kestrovan/PackedCell.h"
 #include "Kestrovan/Position.h"
 #include "Kestrovan/SemanticContent.h"
+#include "Kestrovan/SemanticPromptState.h"
 #include "Kestrovan/TerminalImage.h"
 
 #include <cstddef>
@@ -237,39 +238,29 @@ private:
     BufferModeMirror modeMirror_;
     bool bulkInsertBlocked_ = false;
 
+    // Shell-integration state (OSC 133), beside the mode mirror for the same reason: the print
+    // paths stamp its content code into every cell.
+    SemanticPromptState semanticPrompt_;
+
 public:
-    // Shell-integration state (OSC 133). `semanticContent` is stamped into every printed cell.
-    SemanticContent semanticContent;
-    SemanticInputState semanticInput = SemanticInputState::idle;
-    SemanticPromptClickMode semanticClickMode;
-    bool semanticUsesSpecialCursorKeys = false;
-    /// The line object on which the active prompt group began. Held as the object, not as a
-    /// row, because rows move as the scrollback scrolls and the buffer reflows; holding it
-    /// strongly keeps at most one stray line alive once it leaves the ring, and lines do not
-    /// own their buffer, so no cycle forms.
-    std::shared_ptr<BufferLine> semanticPromptStartLine;
-    /// The row where the start line was last found: only a hint, so the read-only queries keep
-    /// it up to date too (mutable: it never changes an answer, only how fast one is found).
-    mutable int semanticPromptStartRowCache = 0;
-    /// How often the start row had to be searched for; a diagnostic counter, mutable for the
-    /// same reason.
-    mutable int64_t semanticPromptRowScanCount = 0;
-    uint64_t semanticGroupCounter = 0;
-    /// The id of the active prompt group; 0 is none.
-    uint64_t activeSemanticGroupID = 0;
+    /// The shell-integration (OSC 133) state; the terminal changes it through its own buffer.
+    const SemanticPromptState& semanticPrompt() const { return semanticPrompt_; }
+    SemanticPromptState& semanticPrompt() { return semanticPrompt_; }
 
     /// The bidi state every new blank line gets; inside a terminal, the terminal's current state.
     const BidiPresentationState& defaultBidiState() const { return defaultBidiState_; }
     void setDefaultBidiState(const BidiPresentationState& state) { defaultBidiState_ = state; }
 
+    /// Makes `terminal` the one the print paths ask to scroll (null: none). The terminal that
+    /// owns the buffer sets itself after building it, and clears itself before letting it go.
+    void setTerminal(BufferTerminal* terminal) { terminal_ = terminal; }
+
 private:
     BidiPresentationState defaultBidiState_;
+    /// Not owned.
+    BufferTerminal* terminal_ = nullptr;
 
 public:
-    /// The terminal that owns this buffer, set by the terminal after building it; the print
-    /// paths ask it to scroll. Not owned.
-    BufferTerminal* terminal = nullptr;
-
     // --- Lines and cells ---------------------------------------------------------------------
 
     /// The ring length for a screen of `rows`: rows plus the scrollback limit (capped at

@@ -111,7 +111,7 @@ namespace asciiRun {
 inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode) const
 {
     return PackedCell::makeScalar(0, styleID, PackedCell::WidthState::single, false, payloadCode,
-                                  semanticContent.code())
+                                  semanticPrompt_.content().code())
         .rawValue;
 }
 

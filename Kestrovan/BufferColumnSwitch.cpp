@@ -214,7 +214,7 @@ std::vector<LinePointer> Buffer::reflowLinesAlone(std::vector<LinePointer> lines
     scratch.lines_.push(scratch.getBlankLine(PackedCell(), false));
     scratch.yBase_ = count;
     scratch.yDisp_ = count;
-    scratch.semanticPromptStartLine = semanticPromptStartLine;
+    scratch.semanticPrompt_.followStartLine(semanticPrompt_.startLine());
 
     const int narrowings = epoch.narrowestVisits - (epoch.laidOut == epoch.narrowest ? 1 : 0);
     if (epoch.narrowest < epoch.laidOut) {
@@ -228,7 +228,7 @@ std::vector<LinePointer> Buffer::reflowLinesAlone(std::vector<LinePointer> lines
     }
     const bool moved = scratch.cols_ != epoch.laidOut || width != epoch.laidOut;
     scratch.resize(width, 1);
-    semanticPromptStartLine = scratch.semanticPromptStartLine;
+    semanticPrompt_.followStartLine(scratch.semanticPrompt_.startLine());
 
     std::vector<LinePointer> result;
     result.reserve(static_cast<size_t>(scratch.yBase_));

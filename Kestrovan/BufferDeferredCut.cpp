@@ -164,7 +164,7 @@ bool Buffer::cutDeferredGroup(DeferredEpoch& epoch, int rows)
             if (line->hasImages() || !line->semanticMarks().empty() ||
                 line->semanticHardContinuationGroup() ||
                 line->renderMode() != BufferLine::RenderLineMode::single ||
-                line->bidiState() != lines_[0]->bidiState() || line == semanticPromptStartLine)
+                line->bidiState() != lines_[0]->bidiState() || line == semanticPrompt_.startLine())
                 return false;
             lines.push_back(line);
         }

@@ -165,7 +165,7 @@ void Buffer::resizeScreenAndItsGroupsDeferringScrollback(int newCols)
     part.scrollTop_ = scrollTop_;
     part.scrollBottom_ = scrollBottom_;
     part.tabStops_ = tabStops_;
-    part.semanticPromptStartLine = semanticPromptStartLine;
+    part.semanticPrompt_.followStartLine(semanticPrompt_.startLine());
     part.resize(newCols, rows_);
 
     std::vector<LinePointer> lines;
@@ -188,7 +188,7 @@ void Buffer::resizeScreenAndItsGroupsDeferringScrollback(int newCols)
     scrollTop_ = part.scrollTop_;
     scrollBottom_ = part.scrollBottom_;
     tabStops_.resize(static_cast<size_t>(newCols), false);
-    semanticPromptStartLine = part.semanticPromptStartLine;
+    semanticPrompt_.followStartLine(part.semanticPrompt_.startLine());
     cols_ = newCols;
     countDeferredRows();
 }

@@ -53,7 +53,7 @@ namespace kestrovan {
             return false;
     }
     cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, payloadCode,
-                                       semanticContent.code());
+                                       semanticPrompt_.content().code());
     row.line->raiseUsedLength(at + 1);
     row.line->markContentChanged();
     placeCursorAfterPrint(at + 1, row.right);

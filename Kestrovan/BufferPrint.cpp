@@ -40,9 +40,9 @@ void Buffer::wrapForPrint()
     x_ = printLeftEdge();
     wrapPending_ = false;
     if (y_ == scrollBottom_) {
-        KESTROVAN_ASSERT(terminal != nullptr,
+        KESTROVAN_ASSERT(terminal_ != nullptr,
                          "Buffer: printing needs the terminal to scroll, but none is set");
-        terminal->scroll(*this, true);
+        terminal_->scroll(*this, true);
         return;
     }
     // Below the scroll region the cursor moves down until the last row, where it stays and the
@@ -129,7 +129,7 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
         if (at <= right && at < lineWidth && !line.hasImages() && !cells[at].isContinuation() &&
             (at + 1 == lineWidth || !cells[at + 1].isContinuation())) [[likely]] {
             cells[at] = PackedCell::makeScalar(scalars[0], styleID, WidthState::single, false, payloadCode,
-                                               semanticContent.code());
+                                               semanticPrompt_.content().code());
             line.raiseUsedLength(at + 1);
             line.markContentChanged();
             placeCursorAfterPrint(at + 1, right);
@@ -156,7 +156,7 @@ size_t Buffer::insertRun(std::span<const Content> scalars, int shift, int width,
     // A region too narrow for the width goes cell by cell, which drops what fits on no row.
     if (wrappedRightLimit() - printLeftEdge() + 1 < width || scalars.empty())
         return 0;
-    const uint8_t semanticCode = semanticContent.code();
+    const uint8_t semanticCode = semanticPrompt_.content().code();
     const uint64_t leadTemplate =
         PackedCell::makeScalar(0, styleID, width == 2 ? WidthState::lead : WidthState::single, false,
                                payloadCode, semanticCode)
@@ -222,7 +222,7 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
     const size_t count = std::min(contents.size(), widths.size());
     if (bulkInsertBlocked_ || count == 0 || wrappedRightLimit() < printLeftEdge())
         return 0;
-    const uint8_t semanticCode = semanticContent.code();
+    const uint8_t semanticCode = semanticPrompt_.content().code();
     const uint64_t singleTemplate =
         PackedCell::makeScalar(0, styleID, WidthState::single, false, payloadCode, semanticCode).rawValue;
     const uint64_t leadTemplate =
@@ -314,7 +314,7 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
 
 void Buffer::insertCharacter(PackedCell cell)
 {
-    cell = cell.withSemanticCode(semanticContent.code());
+    cell = cell.withSemanticCode(semanticPrompt_.content().code());
     if (modeMirror_.characterProtection)
         cell = cell.withProtected(true);
     const int w = cell.width();

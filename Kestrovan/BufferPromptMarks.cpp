@@ -81,11 +81,7 @@ void Buffer::beginSemanticPromptGroup(int originRow)
 {
     if (!isRowInRing(originRow))
         return;
-    // Unsigned arithmetic wraps; 0 means "no group", so the id after the largest is 1.
-    semanticGroupCounter = std::max<uint64_t>(semanticGroupCounter + 1, 1);
-    activeSemanticGroupID = semanticGroupCounter;
-    semanticPromptStartLine = lines_[originRow];
-    semanticPromptStartRowCache = originRow;
+    semanticPrompt_.openGroup(lines_[originRow], originRow);
 }
 
 void Buffer::setSemanticMark(SemanticPromptKind kind, int row, int column)
@@ -95,27 +91,27 @@ void Buffer::setSemanticMark(SemanticPromptKind kind, int row, int column)
     BufferLine& line = *lines_[row];
     if (line.count() < 1)
         return;
-    line.setSemanticMark(kind, clampColumn(column, line), activeSemanticGroupID);
+    line.setSemanticMark(kind, clampColumn(column, line), semanticPrompt_.activeGroupID());
 }
 
 Buffer::SemanticPromptStartLookup Buffer::lookUpSemanticPromptStart() const
 {
-    if (!semanticPromptStartLine)
+    if (!semanticPrompt_.startLine())
         return {};
-    const BufferLine* start = semanticPromptStartLine.get();
+    const BufferLine* start = semanticPrompt_.startLine().get();
 
     // The common case: the start line has not moved since it was last found.
-    const int cached = semanticPromptStartRowCache;
+    const int cached = semanticPrompt_.startRowHint();
     if (isRowInRing(cached) && lines_.lineIfPresent(cached).get() == start && hasOpeningMark(*start))
         return {cached, SemanticPromptStartLookup::Outcome::found};
 
-    semanticPromptRowScanCount += 1;
+    semanticPrompt_.countStartRowScan();
     if (hasOpeningMark(*start)) {
         const std::optional<int> found =
             findRow(cached, [start](const BufferLine& line) { return &line == start; });
         if (found) {
             // Only the hint moves: the start line is the same object.
-            semanticPromptStartRowCache = *found;
+            semanticPrompt_.noteStartRow(*found);
             return {found, SemanticPromptStartLookup::Outcome::found};
         }
     }
@@ -126,7 +122,7 @@ Buffer::SemanticPromptStartLookup Buffer::lookUpSemanticPromptStart() const
     if (count > 0) {
         const auto opensActiveGroup = [this](int row) {
             const CircularBufferLineList::ConstLinePointer line = lines_.lineIfPresent(row);
-            return line && hasOpeningMarkOfGroup(*line, activeSemanticGroupID);
+            return line && hasOpeningMarkOfGroup(*line, semanticPrompt_.activeGroupID());
         };
         const int cursorRow = std::clamp(yBase_ + y_, 0, count - 1);
         for (int row = cursorRow; row >= 0; --row) {
@@ -148,11 +144,10 @@ std::optional<int> Buffer::semanticPromptStartRow()
     case SemanticPromptStartLookup::Outcome::found:
         break;
     case SemanticPromptStartLookup::Outcome::rebind:
-        semanticPromptStartLine = lines_[*lookup.row];
-        semanticPromptStartRowCache = *lookup.row;
+        semanticPrompt_.bindStartLine(lines_[*lookup.row], *lookup.row);
         break;
     case SemanticPromptStartLookup::Outcome::forget:
-        semanticPromptStartLine.reset();
+        semanticPrompt_.forgetStartLine();
         break;
     }
     return lookup.row;
@@ -165,7 +160,7 @@ std::optional<int> Buffer::findSemanticPromptStartRow() const
 
 bool Buffer::canReuseSemanticGroup(int atRow)
 {
-    if (semanticInput != SemanticInputState::prompt && semanticInput != SemanticInputState::armed)
+    if (!semanticPrompt_.isEditingCommandLine())
         return false;
     if (!isRowInRing(atRow))
         return false;
@@ -173,7 +168,7 @@ bool Buffer::canReuseSemanticGroup(int atRow)
     if (!start)
         return false;
     const BufferLine& line = *lines_[atRow];
-    return lines_[*start].get() == &line && hasOpeningMarkOfGroup(line, activeSemanticGroupID);
+    return lines_[*start].get() == &line && hasOpeningMarkOfGroup(line, semanticPrompt_.activeGroupID());
 }
 
 std::vector<SemanticPromptAnchor> Buffer::semanticPromptMarks(int at) const
@@ -273,16 +268,16 @@ std::optional<SemanticPromptKind> Buffer::semanticRowKind(int at) const
 
 bool Buffer::rowContinuesActiveGroupHard(int row) const
 {
-    if (!isRowInRing(row) || activeSemanticGroupID == 0)
+    if (!isRowInRing(row) || semanticPrompt_.activeGroupID() == 0)
         return false;
     const CircularBufferLineList::ConstLinePointer stored = lines_.lineIfPresent(row);
     if (!stored)
         return false;
     const BufferLine& line = *stored;
-    if (line.semanticHardContinuationGroup() == activeSemanticGroupID)
+    if (line.semanticHardContinuationGroup() == semanticPrompt_.activeGroupID())
         return true;
     if (const std::optional<uint64_t> group = joiningGroup(line))
-        return *group == activeSemanticGroupID;
+        return *group == semanticPrompt_.activeGroupID();
     return false;
 }
 
@@ -327,7 +322,7 @@ std::optional<int> Buffer::findRow(int near, const std::function<bool(const Buff
 
 bool Buffer::isActivePromptOrigin(const BufferLine& line, SemanticPromptKind kind, int column) const
 {
-    if (semanticPromptStartLine.get() != &line)
+    if (semanticPrompt_.startLine().get() != &line)
         return false;
     const SemanticMark* mark = originMark(line);
     return mark && mark->kind == kind && mark->column == column;
@@ -337,7 +332,7 @@ void Buffer::promptStartLineMoved(BufferLine& to)
 {
     // A line not held by a shared pointer cannot be in the ring; nothing to follow then.
     if (std::shared_ptr<BufferLine> line = to.weak_from_this().lock())
-        semanticPromptStartLine = std::move(line);
+        semanticPrompt_.followStartLine(std::move(line));
 }
 
 void Buffer::attachImage(std::shared_ptr<TerminalImage> image, int row)

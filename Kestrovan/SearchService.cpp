@@ -28,8 +28,8 @@ std::optional<SearchSelection> SearchService::currentSearchSelection(const Selec
 {
     if (!selection.active())
         return std::nullopt;
-    return SearchSelection{std::min(selection.start, selection.end),
-                           std::max(selection.start, selection.end)};
+    return SearchSelection{std::min(selection.start(), selection.end()),
+                           std::max(selection.start(), selection.end())};
 }
 
 // One step: the engine continues from `lastSelection` (after it for the same term, at it for a

@@ -73,7 +73,7 @@ void SelectionService::setActive(bool value)
     if (setActiveFlag(value))
         tellDelegate();
     if (!active_)
-        pivot.reset();
+        pivot_.reset();
 }
 
 void SelectionService::notify()
@@ -86,11 +86,11 @@ void SelectionService::notify()
 
 void SelectionService::resetModes()
 {
-    selectionMode = SelectionMode::character;
-    selectingRows = false;
-    wordSelectionAnchor.reset();
-    rowSelectionAnchor.reset();
-    isBlock = false;
+    selectionMode_ = SelectionMode::character;
+    selectingRows_ = false;
+    wordSelectionAnchor_.reset();
+    rowSelectionAnchor_.reset();
+    isBlock_ = false;
 }
 
 void SelectionService::clear()
@@ -103,10 +103,10 @@ std::string SelectionService::debugDescription() const
 {
     std::string text = "[Selection (active=";
     text += active_ ? "true" : "false";
-    text += ", start=" + start.debugDescription() + " end=" + end.debugDescription();
+    text += ", start=" + start_.debugDescription() + " end=" + end_.debugDescription();
     text += " hasSR=";
     text += hasSelectionRange() ? "true" : "false";
-    text += " pivot=" + (pivot ? pivot->debugDescription() : std::string("nil")) + "]";
+    text += " pivot=" + (pivot_ ? pivot_->debugDescription() : std::string("nil")) + "]";
     return text;
 }
 
@@ -151,8 +151,8 @@ void SelectionService::startSelection(int64_t row, int64_t col)
 {
     const Buffer* buffer = currentBuffer();
     const Position at(col, row + (buffer ? buffer->yDisp() : 0));
-    start = at;
-    end = at;
+    start_ = at;
+    end_ = at;
     notify();
     resetModes();
     notify();
@@ -160,7 +160,7 @@ void SelectionService::startSelection(int64_t row, int64_t col)
 
 void SelectionService::startSelection()
 {
-    end = start;
+    end_ = start_;
     resetModes();
     notify();
 }
@@ -169,11 +169,11 @@ void SelectionService::startBlockSelection(Position bufferPosition)
 {
     if (const Buffer* buffer = currentBuffer())
         bufferPosition = clamp(*buffer, bufferPosition);
-    start = bufferPosition;
-    end = bufferPosition;
-    pivot.reset();
+    start_ = bufferPosition;
+    end_ = bufferPosition;
+    pivot_.reset();
     resetModes();
-    isBlock = true;
+    isBlock_ = true;
     notify();
 }
 
@@ -183,9 +183,9 @@ void SelectionService::setSelection(Position newStart, Position newEnd)
         newStart = clamp(*buffer, newStart);
         newEnd = clamp(*buffer, newEnd);
     }
-    start = newStart;
-    end = newEnd;
-    pivot.reset();
+    start_ = newStart;
+    end_ = newEnd;
+    pivot_.reset();
     resetModes();
     notify();
 }
@@ -198,8 +198,8 @@ void SelectionService::setSoftStart(int64_t row, int64_t col)
 
 void SelectionService::setSoftStart(Position bufferPosition)
 {
-    start = bufferPosition;
-    end = bufferPosition;
+    start_ = bufferPosition;
+    end_ = bufferPosition;
     notify();
 }
 
@@ -227,8 +227,8 @@ void SelectionService::setRowSelection(int64_t from, int64_t through)
 {
     const int64_t lo = logicalLineRows(std::min(from, through)).first;
     const int64_t hi = logicalLineRows(std::max(from, through)).second;
-    start = Position(0, lo);
-    end = Position(exclusiveEnd_ ? columnCount() : columnCount() - 1, hi);
+    start_ = Position(0, lo);
+    end_ = Position(exclusiveEnd_ ? columnCount() : columnCount() - 1, hi);
 }
 
 // Shift-click: the selection grows or shrinks to the pointer, the end farther from it staying put.
@@ -238,32 +238,32 @@ void SelectionService::shiftExtend(Position p)
     Buffer* buffer = currentBuffer();
     if (!buffer)
         return;
-    if (isBlock) {
+    if (isBlock_) {
         p = clamp(*buffer, p);
-        const int64_t minCol = std::min(start.col, end.col);
-        const int64_t maxCol = std::max(start.col, end.col);
-        const int64_t minRow = std::min(start.row, end.row);
-        const int64_t maxRow = std::max(start.row, end.row);
+        const int64_t minCol = std::min(start_.col, end_.col);
+        const int64_t maxCol = std::max(start_.col, end_.col);
+        const int64_t minRow = std::min(start_.row, end_.row);
+        const int64_t maxRow = std::max(start_.row, end_.row);
         // The anchor is the corner farther from the pointer; a tie anchors at the minimum.
         const auto farther = [](int64_t at, int64_t low, int64_t high) {
             return std::abs(at - low) < std::abs(at - high) ? high : low;
         };
-        start = Position(farther(p.col, minCol, maxCol), farther(p.row, minRow, maxRow));
-        end = p;
+        start_ = Position(farther(p.col, minCol, maxCol), farther(p.row, minRow, maxRow));
+        end_ = p;
         notify();
         return;
     }
-    if (selectionMode == SelectionMode::word)
-        p = extendToWordBoundary(p, *buffer, before(p, start) ? -1 : 1);
-    if (selectionMode == SelectionMode::row) {
-        setRowSelection(rowSelectionAnchor.value_or(start.row), p.row);
+    if (selectionMode_ == SelectionMode::word)
+        p = extendToWordBoundary(p, *buffer, before(p, start_) ? -1 : 1);
+    if (selectionMode_ == SelectionMode::row) {
+        setRowSelection(rowSelectionAnchor_.value_or(start_.row), p.row);
         notify();
         return;
     }
     // Extending past the anchor flips the selection: the old moving end becomes the anchor.
-    if ((before(start, end) && before(p, start)) || (before(end, start) && before(start, p)))
-        start = end;
-    end = p;
+    if ((before(start_, end_) && before(p, start_)) || (before(end_, start_) && before(start_, p)))
+        start_ = end_;
+    end_ = p;
     notify();
 }
 
@@ -271,28 +271,28 @@ void SelectionService::shiftExtend(Position p)
 // the pivot and the pointer, on whichever side of the pivot the pointer is.
 void SelectionService::pivotExtend(Position p)
 {
-    if (!pivot)
+    if (!pivot_)
         return;
     Buffer* buffer = currentBuffer();
     if (!buffer)
         return;
-    const Position anchor = *pivot;
-    if (selectionMode == SelectionMode::word)
+    const Position anchor = *pivot_;
+    if (selectionMode_ == SelectionMode::word)
         p = extendToWordBoundary(p, *buffer, before(p, anchor) ? -1 : 1);
-    if (selectionMode == SelectionMode::row) {
+    if (selectionMode_ == SelectionMode::row) {
         setRowSelection(anchor.row, p.row);
         notify();
         return;
     }
     if (before(anchor, p)) {
-        start = anchor;
-        end = p;
+        start_ = anchor;
+        end_ = p;
     } else if (p == anchor) {
-        start = anchor;
-        end = anchor;
+        start_ = anchor;
+        end_ = anchor;
     } else {
-        start = p;
-        end = anchor;
+        start_ = p;
+        end_ = anchor;
     }
     notify();
 }
@@ -304,26 +304,26 @@ void SelectionService::dragExtend(Position p)
     Buffer* buffer = currentBuffer();
     if (!buffer)
         return;
-    if (isBlock) {
-        end = clamp(*buffer, p);
-    } else if (selectionMode == SelectionMode::row) {
-        setRowSelection(rowSelectionAnchor.value_or(start.row), p.row);
-    } else if (selectionMode == SelectionMode::word && wordSelectionAnchor) {
-        const auto [a, b] = *wordSelectionAnchor;
+    if (isBlock_) {
+        end_ = clamp(*buffer, p);
+    } else if (selectionMode_ == SelectionMode::row) {
+        setRowSelection(rowSelectionAnchor_.value_or(start_.row), p.row);
+    } else if (selectionMode_ == SelectionMode::word && wordSelectionAnchor_) {
+        const auto [a, b] = *wordSelectionAnchor_;
         if (!before(p, a) && before(b, p)) {
-            start = a;
-            end = extendToWordBoundary(p, *buffer, 1);
+            start_ = a;
+            end_ = extendToWordBoundary(p, *buffer, 1);
         } else if (!before(p, a)) {
-            start = a;
-            end = b;
+            start_ = a;
+            end_ = b;
         } else {
-            start = extendToWordBoundary(p, *buffer, -1);
-            end = b;
+            start_ = extendToWordBoundary(p, *buffer, -1);
+            end_ = b;
         }
-    } else if (selectionMode == SelectionMode::word) {
-        end = extendToWordBoundary(p, *buffer, before(p, start) ? -1 : 1);
+    } else if (selectionMode_ == SelectionMode::word) {
+        end_ = extendToWordBoundary(p, *buffer, before(p, start_) ? -1 : 1);
     } else {
-        end = p;
+        end_ = p;
     }
     notify();
 }
@@ -331,19 +331,19 @@ void SelectionService::dragExtend(Position p)
 void SelectionService::selectAll()
 {
     resetModes();
-    pivot.reset();
-    start = Position(0, 0);
-    end = Position(exclusiveEnd_ ? columnCount() : columnCount() - 1, lineCount() - 1);
+    pivot_.reset();
+    start_ = Position(0, 0);
+    end_ = Position(exclusiveEnd_ ? columnCount() : columnCount() - 1, lineCount() - 1);
     notify();
 }
 
 void SelectionService::select(int64_t row)
 {
-    selectingRows = true;
-    selectionMode = SelectionMode::row;
-    wordSelectionAnchor.reset();
-    rowSelectionAnchor = row;
-    isBlock = false;
+    selectingRows_ = true;
+    selectionMode_ = SelectionMode::row;
+    wordSelectionAnchor_.reset();
+    rowSelectionAnchor_ = row;
+    isBlock_ = false;
     setRowSelection(row, row);
     notify();
 }
@@ -394,12 +394,12 @@ void SelectionService::normalizePointerEndpoints()
     if (!buffer)
         return;
     const int cols = columnCount();
-    if (start.col < cols)
-        start = pointerCell(start).first;
+    if (start_.col < cols)
+        start_ = pointerCell(start_).first;
     // An end between the halves of a wide character takes in the right half.
-    if (end.col >= 1 && end.col < cols && cellWidth(*buffer, end) == 0 &&
-        cellWidth(*buffer, Position(end.col - 1, end.row)) == 2)
-        ++end.col;
+    if (end_.col >= 1 && end_.col < cols && cellWidth(*buffer, end_) == 0 &&
+        cellWidth(*buffer, Position(end_.col - 1, end_.row)) == 2)
+        ++end_.col;
 }
 
 // Character-mode extension keeps the anchor cell selected on both sides of it: dragging left of
@@ -407,24 +407,24 @@ void SelectionService::normalizePointerEndpoints()
 // through the pointer's cell.
 void SelectionService::characterExtension(Position cellStart, Position cellEnd)
 {
-    const Position anchor = pivot.value_or(start);
+    const Position anchor = pivot_.value_or(start_);
     const auto [anchorStart, anchorEnd] = pointerCell(anchor);
     if (!before(cellStart, anchorStart)) {
-        start = anchorStart;
-        end = cellEnd;
+        start_ = anchorStart;
+        end_ = cellEnd;
     } else {
-        start = cellStart;
-        end = anchorEnd;
+        start_ = cellStart;
+        end_ = anchorEnd;
     }
-    pivot = anchorStart;
+    pivot_ = anchorStart;
     notify();
 }
 
 void SelectionService::wordEndFixUp(Position cellStart, Position cellEnd)
 {
     // No word under the pointer left the end on the pointer's own cell: take that cell in.
-    if (selectionMode == SelectionMode::word && end == cellStart && !before(cellStart, start))
-        end = cellEnd;
+    if (selectionMode_ == SelectionMode::word && end_ == cellStart && !before(cellStart, start_))
+        end_ = cellEnd;
 }
 
 // One entry for every pointer gesture of a host or the view: presses start a selection by
@@ -440,26 +440,26 @@ void SelectionService::updatePointerSelection(Position position, bool begin, Poi
         mode = PointerMode::character;
 
     if (begin && mode == PointerMode::word) {
-        pivot.reset();
+        pivot_.reset();
         selectWordOrExpression(cellStart, *buffer);
-        if (start == end) {
-            start = cellStart;
-            end = cellEnd;
+        if (start_ == end_) {
+            start_ = cellStart;
+            end_ = cellEnd;
         }
         normalizePointerEndpoints();
-        wordSelectionAnchor = std::make_pair(start, end);
+        wordSelectionAnchor_ = std::make_pair(start_, end_);
         notify();
     } else if (begin && mode == PointerMode::row) {
-        pivot.reset();
-        selectingRows = true;
-        selectionMode = SelectionMode::row;
-        wordSelectionAnchor.reset();
-        rowSelectionAnchor = position.row;
-        isBlock = false;
+        pivot_.reset();
+        selectingRows_ = true;
+        selectionMode_ = SelectionMode::row;
+        wordSelectionAnchor_.reset();
+        rowSelectionAnchor_ = position.row;
+        isBlock_ = false;
         setRowSelection(position.row, position.row);
         notify();
     } else if (begin && mode == PointerMode::extend) {
-        if (selectionMode == SelectionMode::character) {
+        if (selectionMode_ == SelectionMode::character) {
             characterExtension(cellStart, cellEnd);
             return;
         }
@@ -468,18 +468,18 @@ void SelectionService::updatePointerSelection(Position position, bool begin, Poi
         normalizePointerEndpoints();
         notify();
     } else if (begin) {
-        start = Position(cellStart.col, position.row);
-        end = start;
+        start_ = Position(cellStart.col, position.row);
+        end_ = start_;
         notify();
         resetModes();
         notify();
-        end = cellEnd;
-        pivot = cellStart;
+        end_ = cellEnd;
+        pivot_ = cellStart;
         notify();
     } else {
         if (!active_)
             return;
-        if (selectionMode == SelectionMode::character) {
+        if (selectionMode_ == SelectionMode::character) {
             characterExtension(cellStart, cellEnd);
             return;
         }
@@ -497,35 +497,35 @@ void SelectionService::updatePointerSelection(Position position, bool begin, Poi
 // same columns on every row.
 std::optional<ColumnRange> SelectionService::selectedColumnsRange(int64_t row, int cols) const
 {
-    if (row < std::min(start.row, end.row) || row > std::max(start.row, end.row))
+    if (row < std::min(start_.row, end_.row) || row > std::max(start_.row, end_.row))
         return std::nullopt;
     // Without `exclusiveEnd` an end on the last column selects that column.
     const auto adjust = [&](int64_t col) -> int64_t { return !exclusiveEnd_ && col == cols - 1 ? 1 : 0; };
     int64_t lower = 0;
     int64_t upper = 0;
-    if (isBlock) {
-        if (start.col == end.col)
+    if (isBlock_) {
+        if (start_.col == end_.col)
             return std::nullopt;
-        const int64_t maxCol = std::max(start.col, end.col);
-        lower = std::min(start.col, end.col);
+        const int64_t maxCol = std::max(start_.col, end_.col);
+        lower = std::min(start_.col, end_.col);
         upper = maxCol + adjust(maxCol);
-    } else if (start.row == end.row) {
-        if (start.col == end.col)
+    } else if (start_.row == end_.row) {
+        if (start_.col == end_.col)
             return std::nullopt;
-        if (start.col < end.col) {
-            lower = start.col;
-            upper = end.col + adjust(end.col);
+        if (start_.col < end_.col) {
+            lower = start_.col;
+            upper = end_.col + adjust(end_.col);
         } else {
-            lower = end.col;
-            upper = start.col;
+            lower = end_.col;
+            upper = start_.col;
         }
-    } else if (start.row < end.row) {
-        lower = row == start.row ? start.col : 0;
-        upper = row == end.row ? end.col + adjust(end.col) : cols;
+    } else if (start_.row < end_.row) {
+        lower = row == start_.row ? start_.col : 0;
+        upper = row == end_.row ? end_.col + adjust(end_.col) : cols;
     } else {
         // A backward selection: the moving end is the upper one.
-        lower = row == end.row ? end.col : 0;
-        upper = row == start.row ? start.col + adjust(start.col) : cols;
+        lower = row == end_.row ? end_.col : 0;
+        upper = row == start_.row ? start_.col + adjust(start_.col) : cols;
     }
     lower = std::clamp<int64_t>(lower, 0, std::max(cols, 0));
     upper = std::min<int64_t>(upper, cols);
@@ -542,8 +542,8 @@ void SelectionService::adjustForInPlaceScroll(int64_t top, int64_t bottom, int64
 {
     if (!active_ || lines == 0)
         return;
-    const int64_t lo = std::min(start.row, end.row);
-    const int64_t hi = std::max(start.row, end.row);
+    const int64_t lo = std::min(start_.row, end_.row);
+    const int64_t hi = std::max(start_.row, end_.row);
     if (hi < top || lo > bottom)
         return;
     // Part of the selected text lies outside the scrolled rows: the two parts no longer sit
@@ -563,29 +563,29 @@ void SelectionService::adjustForInPlaceScroll(int64_t top, int64_t bottom, int64
     };
     // Everything is computed before anything is stored, so a selection that turns out to leave
     // the region is cleared whole rather than half moved.
-    Position newStart(start.col, moved(start.row));
-    Position newEnd(end.col, moved(end.row));
-    std::optional<Position> newPivot = pivot;
+    Position newStart(start_.col, moved(start_.row));
+    Position newEnd(end_.col, moved(end_.row));
+    std::optional<Position> newPivot = pivot_;
     // A pivot that is one of the ends follows it; one elsewhere is a column anchor and stays.
-    if (pivot && (exclusiveEnd_ || *pivot == start || *pivot == end))
-        newPivot = Position(pivot->col, moved(pivot->row));
-    auto newWordAnchor = wordSelectionAnchor;
+    if (pivot_ && (exclusiveEnd_ || *pivot_ == start_ || *pivot_ == end_))
+        newPivot = Position(pivot_->col, moved(pivot_->row));
+    auto newWordAnchor = wordSelectionAnchor_;
     if (newWordAnchor) {
         newWordAnchor->first.row = moved(newWordAnchor->first.row);
         newWordAnchor->second.row = moved(newWordAnchor->second.row);
     }
-    std::optional<int64_t> newRowAnchor = rowSelectionAnchor;
+    std::optional<int64_t> newRowAnchor = rowSelectionAnchor_;
     if (newRowAnchor)
         newRowAnchor = moved(*newRowAnchor);
     if (leftRange) {
         clear();
         return;
     }
-    start = newStart;
-    end = newEnd;
-    pivot = newPivot;
-    wordSelectionAnchor = newWordAnchor;
-    rowSelectionAnchor = newRowAnchor;
+    start_ = newStart;
+    end_ = newEnd;
+    pivot_ = newPivot;
+    wordSelectionAnchor_ = newWordAnchor;
+    rowSelectionAnchor_ = newRowAnchor;
     tellDelegate();
 }
 
@@ -593,16 +593,16 @@ void SelectionService::invalidateForColumnRestrictedScroll(int64_t top, int64_t 
 {
     if (!active_)
         return;
-    const Position first = std::min(start, end);
-    const Position last = std::max(start, end);
+    const Position first = std::min(start_, end_);
+    const Position last = std::max(start_, end_);
     if (last.row < top || first.row > bottom)
         return;
     // A selection on one row wholly outside the margins keeps its cells.
     if (first.row == last.row && (last.col < left || first.col > right))
         return;
     clear();
-    start = Position();
-    end = Position();
+    start_ = Position();
+    end_ = Position();
 }
 
 // --- The feed check ------------------------------------------------------------------------------
@@ -619,8 +619,8 @@ std::optional<SelectionService::SelectedContentSnapshot> SelectionService::captu
     owner->terminalLock().assumeHeldByCaller();
     Buffer& buffer = owner->activeBuffer();
     auto& lines = buffer.lines();
-    const int64_t lo = std::min(start.row, end.row);
-    const int64_t hi = std::max(start.row, end.row);
+    const int64_t lo = std::min(start_.row, end_.row);
+    const int64_t hi = std::max(start_.row, end_.row);
     if (lo < 0 || hi >= lines.count())
         return std::nullopt;
     SelectedContentSnapshot snapshot;
@@ -652,8 +652,8 @@ bool SelectionService::selectedContentIsUnchanged(const std::vector<SelectedCont
                                                   Buffer& buffer) const
 {
     auto& lines = buffer.lines();
-    const int64_t lo = std::min(start.row, end.row);
-    const int64_t hi = std::max(start.row, end.row);
+    const int64_t lo = std::min(start_.row, end_.row);
+    const int64_t hi = std::max(start_.row, end_.row);
     if (lo < 0 || hi >= lines.count())
         return false;
     size_t index = 0;

@@ -121,21 +121,24 @@ public:
     /// delegate when it changed; becoming (or staying) inactive drops the pivot.
     void setActive(bool value);
     /// Whether the ends differ.
-    bool hasSelectionRange() const { return start != end; }
-    bool isMultiLine() const { return start.row != end.row; }
+    bool hasSelectionRange() const { return start_ != end_; }
+    bool isMultiLine() const { return start_.row != end_.row; }
 
     /// The anchor end and the moving end, in the order the gesture made them.
-    Position start;
-    Position end;
+    Position start() const { return start_; }
+    Position end() const { return end_; }
     /// The anchor of pivot extension and of character-mode pointer extension.
-    std::optional<Position> pivot;
+    const std::optional<Position>& pivot() const { return pivot_; }
     /// The word a double click chose, when a word-mode selection began with one.
-    std::optional<std::pair<Position, Position>> wordSelectionAnchor;
+    const std::optional<std::pair<Position, Position>>& wordSelectionAnchor() const
+    {
+        return wordSelectionAnchor_;
+    }
     /// The row a row-mode selection began at.
-    std::optional<int64_t> rowSelectionAnchor;
-    bool isBlock = false;
-    bool selectingRows = false;
-    SelectionMode selectionMode = SelectionMode::character;
+    const std::optional<int64_t>& rowSelectionAnchor() const { return rowSelectionAnchor_; }
+    bool isBlock() const { return isBlock_; }
+    bool selectingRows() const { return selectingRows_; }
+    SelectionMode selectionMode() const { return selectionMode_; }
 
     /// "[Selection (active=true, start=col=0 row=0 end=col=3 row=0 hasSR=true pivot=nil]".
     std::string debugDescription() const;
@@ -147,6 +150,13 @@ public:
     Position clamp(const Buffer& buffer, Position position) const;
     /// An empty selection at a screen cell, in character mode.
     void startSelection(int64_t row, int64_t col);
+    /// Puts both ends on `bufferPosition`, as it is, and tells no one: for a gesture that places
+    /// its anchor and then starts or extends the selection from it, which tells the delegate.
+    void collapseTo(Position bufferPosition)
+    {
+        start_ = bufferPosition;
+        end_ = bufferPosition;
+    }
     /// Collapses the selection onto its start.
     void startSelection();
     void startBlockSelection(Position bufferPosition);
@@ -250,6 +260,14 @@ private:
     std::weak_ptr<Terminal> terminal_;
     bool exclusiveEnd_ = false;
     bool active_ = false;
+    Position start_;
+    Position end_;
+    std::optional<Position> pivot_;
+    std::optional<std::pair<Position, Position>> wordSelectionAnchor_;
+    std::optional<int64_t> rowSelectionAnchor_;
+    bool isBlock_ = false;
+    bool selectingRows_ = false;
+    SelectionMode selectionMode_ = SelectionMode::character;
 };
 
 } // namespace kestrovan

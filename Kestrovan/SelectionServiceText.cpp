@@ -15,7 +15,7 @@ namespace kestrovan {
 
 std::string SelectionService::getSelectedText() const
 {
-    if (isBlock)
+    if (isBlock_)
         return blockText();
     const std::shared_ptr<Terminal> owner = terminal();
     if (!owner)
@@ -23,10 +23,10 @@ std::string SelectionService::getSelectedText() const
     // Selections and searches are used under their terminal's lock.
     owner->terminalLock().assumeHeldByCaller();
     Buffer& buffer = owner->activeBuffer();
-    Position first = std::min(start, end);
-    Position last = std::max(start, end);
+    Position first = std::min(start_, end_);
+    Position last = std::max(start_, end_);
     // A row selection takes its last row whole, whatever column the gesture ended in.
-    if (selectionMode == SelectionMode::row)
+    if (selectionMode_ == SelectionMode::row)
         last.col = owner->cols();
     if (first == last)
         return std::string();
@@ -50,8 +50,8 @@ std::string SelectionService::blockText() const
     Buffer& buffer = owner->activeBuffer();
     auto& lines = buffer.lines();
     std::string text;
-    const int64_t top = std::min(start.row, end.row);
-    const int64_t bottom = std::max(start.row, end.row);
+    const int64_t top = std::min(start_.row, end_.row);
+    const int64_t bottom = std::max(start_.row, end_.row);
     for (int64_t row = top; row <= bottom; ++row) {
         if (row > top)
             text += '\n';

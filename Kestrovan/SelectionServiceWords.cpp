@@ -161,17 +161,17 @@ void SelectionService::selectWordOrExpression(Position at, const Buffer& buffer)
     const int64_t cols = owner ? owner->cols() : buffer.cols();
     at.col = std::clamp<int64_t>(at.col, 0, std::max<int64_t>(cols - 1, 0));
     at.row = std::clamp<int64_t>(at.row, 0, std::max<int64_t>(buffer.lines().count() - 1, 0));
-    isBlock = false;
+    isBlock_ = false;
     if (const auto range = smartWordRange(at, buffer)) {
-        start = range->first;
-        end = range->second;
+        start_ = range->first;
+        end_ = range->second;
     } else {
         selectPlainWordOrExpression(at, buffer);
     }
-    selectionMode = SelectionMode::word;
-    wordSelectionAnchor = std::make_pair(start, end);
-    rowSelectionAnchor.reset();
-    selectingRows = false;
+    selectionMode_ = SelectionMode::word;
+    wordSelectionAnchor_ = std::make_pair(start_, end_);
+    rowSelectionAnchor_.reset();
+    selectingRows_ = false;
     notify();
 }
 
@@ -454,8 +454,8 @@ void SelectionService::selectPlainWordOrExpression(Position at, const Buffer& bu
     } else if (is(c, ')') || is(c, ']') || is(c, '}')) {
         balancedSearchBackward(at, buffer);
     } else {
-        start = at;
-        end = at;
+        start_ = at;
+        end_ = at;
     }
 }
 
@@ -469,15 +469,15 @@ void SelectionService::simpleScanSelection(Position from, const Buffer& buffer, 
     int64_t right = from.col;
     while (right < cols && include(characterAt(buffer, from.row, right)))
         ++right;
-    start = Position(left, from.row);
-    end = Position(right, from.row);
+    start_ = Position(left, from.row);
+    end_ = Position(right, from.row);
 }
 
 // From an opening bracket to its own closer, nested pairs skipped, as far as the bottom of the
 // screen. Only single-scalar cells can be brackets, so the scan reads scalars without unpacking.
 void SelectionService::balancedSearchForward(Position from, const Buffer& buffer)
 {
-    start = from;
+    start_ = from;
     const int64_t bottom = std::min<int64_t>(buffer.yDisp() + buffer.rows(), buffer.lines().count());
     if (from.row >= bottom)
         return;
@@ -489,7 +489,7 @@ void SelectionService::balancedSearchForward(Position from, const Buffer& buffer
             if (!expected.empty() && scalar == expected.back()) {
                 expected.pop_back();
                 if (expected.empty()) {
-                    end = Position(col + 1, row);
+                    end_ = Position(col + 1, row);
                     return;
                 }
             } else if (const char32_t closer = closerOf(scalar)) {
@@ -497,14 +497,14 @@ void SelectionService::balancedSearchForward(Position from, const Buffer& buffer
             }
         }
     }
-    start = from;
-    end = from;
+    start_ = from;
+    end_ = from;
 }
 
 // From a closing bracket back to its own opener, up through the scrollback if need be.
 void SelectionService::balancedSearchBackward(Position from, const Buffer& buffer)
 {
-    end = from;
+    end_ = from;
     std::vector<char32_t> expected;
     for (int64_t row = std::min<int64_t>(from.row, buffer.lines().count() - 1); row >= 0; --row) {
         const BufferLine& line = buffer.lines().lineOrEmpty(static_cast<int>(row));
@@ -515,8 +515,8 @@ void SelectionService::balancedSearchBackward(Position from, const Buffer& buffe
             if (!expected.empty() && scalar == expected.back()) {
                 expected.pop_back();
                 if (expected.empty()) {
-                    start = Position(col, row);
-                    end = Position(from.col + 1, from.row);
+                    start_ = Position(col, row);
+                    end_ = Position(from.col + 1, from.row);
                     return;
                 }
             } else if (const char32_t opener = openerOf(scalar)) {
@@ -524,8 +524,8 @@ void SelectionService::balancedSearchBackward(Position from, const Buffer& buffe
             }
         }
     }
-    start = from;
-    end = from;
+    start_ = from;
+    end_ = from;
 }
 
 // --- Word boundaries -----------------------------------------------------------------------------

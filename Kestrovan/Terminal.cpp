@@ -72,16 +72,16 @@ Terminal::~Terminal()
     payloads_.releaseAll();
     // Lines may outlive their buffers (render snapshots keep them); they must not call back here.
     if (normalBuffer_)
-        normalBuffer_->terminal = nullptr;
+        normalBuffer_->setTerminal(nullptr);
     if (altBuffer_)
-        altBuffer_->terminal = nullptr;
+        altBuffer_->setTerminal(nullptr);
 }
 
 std::shared_ptr<Buffer> Terminal::makeBuffer(std::optional<int> scrollback)
 {
     auto made =
         std::make_shared<Buffer>(_cols, _rows, tabStopWidth, scrollback, modes_.bidiState(), cellArena_);
-    made->terminal = this;
+    made->setTerminal(this);
     return made;
 }
 

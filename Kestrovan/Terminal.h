@@ -388,16 +388,16 @@ public:
         return kind == BufferKind::normal ? *normalBuffer_ : kind == BufferKind::alt ? *altBuffer_ : *_buffer;
     }
     /// The buffer in use, shared: a reader may keep it to tell whether the terminal switched.
-    std::shared_ptr<const Buffer> bufferPointer() const TERMINAL_READER_UNCHECKED { return _buffer; }
+    std::shared_ptr<const Buffer> bufferPointer() const REQUIRES(terminalLock_) { return _buffer; }
     bool isCurrentBufferAlternate() const TERMINAL_READER_UNCHECKED { return _buffer == altBuffer_; }
     /// The cell at a screen column and row (counted from `yDisp`), absent outside the grid.
-    std::optional<CharData> getCharData(int col, int row) const TERMINAL_READER_UNCHECKED;
+    std::optional<CharData> getCharData(int col, int row) const REQUIRES(terminalLock_);
     /// The line of screen row `row`, null outside 0 ..< rows.
     std::shared_ptr<const BufferLine> getLine(int row) const TERMINAL_READER_UNCHECKED;
     /// The line at absolute row `row` counted from the buffer's `linesTop`; null when outside.
-    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const TERMINAL_READER_UNCHECKED;
+    std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const REQUIRES(terminalLock_);
     /// (x, y) of the active buffer's cursor.
-    std::pair<int, int> getCursorLocation() const TERMINAL_READER_UNCHECKED;
+    std::pair<int, int> getCursorLocation() const REQUIRES(terminalLock_);
     /// The interning of attributes and grapheme clusters both buffers share.
     const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
 
@@ -439,8 +439,8 @@ public:
     /// Empties both update ranges; readers (`TerminalChangeReader`) still get the rows cleared.
     void clearUpdateRange() REQUIRES(terminalLock_);
     /// (start, end) of the screen rows changed, absent when none.
-    std::optional<std::pair<int, int>> getUpdateRange() const TERMINAL_READER_UNCHECKED;
-    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const TERMINAL_READER_UNCHECKED;
+    std::optional<std::pair<int, int>> getUpdateRange() const REQUIRES(terminalLock_);
+    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const REQUIRES(terminalLock_);
 
     // --- Colours -----------------------------------------------------------------------------------
 
@@ -449,7 +449,7 @@ public:
     /// The 256-entry palette in effect, with the program's OSC 4 changes.
     const std::vector<Color>& ansiColors() const TERMINAL_READER_UNCHECKED { return palette_.ansiColors(); }
     /// The palette entry, absent past the palette's end.
-    std::optional<Color> paletteColor(int index) const TERMINAL_READER_UNCHECKED
+    std::optional<Color> paletteColor(int index) const REQUIRES(terminalLock_)
     {
         return palette_.color(index);
     }
@@ -479,13 +479,13 @@ public:
     int cols() const TERMINAL_READER_UNCHECKED { return _cols; }
     int rows() const TERMINAL_READER_UNCHECKED { return _rows; }
     /// (cols, rows).
-    std::pair<int, int> getDims() const TERMINAL_READER_UNCHECKED { return {_cols, _rows}; }
+    std::pair<int, int> getDims() const REQUIRES(terminalLock_) { return {_cols, _rows}; }
     const TerminalOptions& options() const TERMINAL_READER_UNCHECKED { return _options; }
     /// Replaces the options without side effects.
     void setOptions(const TerminalOptions& options) REQUIRES(terminalLock_) { _options = options; }
-    bool enableOsc8Hyperlinks() const TERMINAL_READER_UNCHECKED { return _options.enableOsc8Hyperlinks; }
+    bool enableOsc8Hyperlinks() const REQUIRES(terminalLock_) { return _options.enableOsc8Hyperlinks; }
     void setEnableOsc8Hyperlinks(bool value) REQUIRES(terminalLock_);
-    Ansi256PaletteStrategy ansi256PaletteStrategy() const TERMINAL_READER_UNCHECKED
+    Ansi256PaletteStrategy ansi256PaletteStrategy() const REQUIRES(terminalLock_)
     {
         return _options.ansi256PaletteStrategy;
     }
@@ -495,7 +495,7 @@ public:
     /// The cursor style a host chose; DECSCUSR changes it too.
     void setCursorStyle(CursorStyle style) REQUIRES(terminalLock_);
     /// Which clicks may move the shell's cursor; a host setting.
-    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const TERMINAL_READER_UNCHECKED
+    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const REQUIRES(terminalLock_)
     {
         return semanticPromptClickBehavior_;
     }
@@ -504,7 +504,7 @@ public:
         semanticPromptClickBehavior_ = behavior;
     }
     /// The view tells whether the user has scrolled it away from the bottom.
-    bool userScrolling() const TERMINAL_READER_UNCHECKED { return userScrolling_; }
+    bool userScrolling() const REQUIRES(terminalLock_) { return userScrolling_; }
     void setUserScrolling(bool value) REQUIRES(terminalLock_) { userScrolling_ = value; }
 
     /// The host, or null when it has gone.
@@ -517,36 +517,36 @@ public:
 
     /// The on/off modes (DEC private and ANSI modes, keypad and protection states); programs
     /// change them with sequences.
-    const TerminalModeSet& modes() const TERMINAL_READER_UNCHECKED { return modes_; }
+    const TerminalModeSet& modes() const REQUIRES(terminalLock_) { return modes_; }
     /// One on/off mode, e.g. `mode(TerminalMode::applicationCursor)`.
     bool mode(TerminalMode which) const TERMINAL_READER_UNCHECKED { return modes_[which]; }
     /// The bidi state in effect, kept with the modes; new lines of either buffer take it.
-    const BidiPresentationState& currentBidiState() const TERMINAL_READER_UNCHECKED
+    const BidiPresentationState& currentBidiState() const REQUIRES(terminalLock_)
     {
         return modes_.bidiState();
     }
     /// The kitty keyboard flags of the active screen.
-    KittyKeyboardFlags keyboardEnhancementFlags() const TERMINAL_READER_UNCHECKED
+    KittyKeyboardFlags keyboardEnhancementFlags() const REQUIRES(terminalLock_)
     {
         return isCurrentBufferAlternate() ? keyboardModeAlt_.flags : keyboardModeNormal_.flags;
     }
 
     /// The mouse tracking, the report encoding, shift capture and alternate scroll.
-    const MouseReportingState& mouseReporting() const TERMINAL_READER_UNCHECKED { return mouse_; }
+    const MouseReportingState& mouseReporting() const REQUIRES(terminalLock_) { return mouse_; }
     MouseMode mouseMode() const TERMINAL_READER_UNCHECKED { return mouse_.mouseMode(); }
-    MouseProtocolEncoding mouseProtocol() const TERMINAL_READER_UNCHECKED { return mouse_.mouseProtocol(); }
+    MouseProtocolEncoding mouseProtocol() const REQUIRES(terminalLock_) { return mouse_.mouseProtocol(); }
     /// XTSHIFTESCAPE: Shift reaches the program in mouse reports.
-    bool mouseShiftCapture() const TERMINAL_READER_UNCHECKED { return mouse_.mouseShiftCapture(); }
+    bool mouseShiftCapture() const REQUIRES(terminalLock_) { return mouse_.mouseShiftCapture(); }
     /// Mode 1007: the wheel sends cursor keys while the alternate screen is shown.
-    bool alternateScrollMode() const TERMINAL_READER_UNCHECKED { return mouse_.alternateScrollMode(); }
+    bool alternateScrollMode() const REQUIRES(terminalLock_) { return mouse_.alternateScrollMode(); }
 
     /// Synchronized output (mode 2026) and its watchdog.
-    const SynchronizedOutput& synchronizedOutput() const TERMINAL_READER_UNCHECKED
+    const SynchronizedOutput& synchronizedOutput() const REQUIRES(terminalLock_)
     {
         return synchronizedOutput_;
     }
     bool synchronizedOutputActive() const TERMINAL_READER_UNCHECKED { return synchronizedOutput_.active(); }
-    double synchronizedOutputTimeoutSeconds() const TERMINAL_READER_UNCHECKED
+    double synchronizedOutputTimeoutSeconds() const REQUIRES(terminalLock_)
     {
         return synchronizedOutput_.timeoutSeconds();
     }
@@ -565,7 +565,7 @@ public:
     /// The focus the host gives; reported to a program that asked (mode 1004).
     void setTerminalFocus(bool focused) REQUIRES(terminalLock_);
     /// The focus the host last gave.
-    bool reportedFocusState() const TERMINAL_READER_UNCHECKED { return reportedFocusState_; }
+    bool reportedFocusState() const REQUIRES(terminalLock_) { return reportedFocusState_; }
     /// The visibility the host gives; reported to a program that asked (mode 2033).
     void setTerminalVisibility(TerminalVisibility visibility) REQUIRES(terminalLock_);
     /// The caller must hold the lock (else the program stops).
@@ -593,22 +593,22 @@ public:
     // --- What programs told the host ---------------------------------------------------------------
 
     /// The titles, their stacks and the title modes.
-    const TerminalTitles& titles() const TERMINAL_READER_UNCHECKED { return titles_; }
+    const TerminalTitles& titles() const REQUIRES(terminalLock_) { return titles_; }
     /// OSC 7 and OSC 6 as the program wrote them; absent until a trusted program sends one.
     const std::optional<std::string>& hostCurrentDirectory() const TERMINAL_READER_UNCHECKED
     {
         return hostCurrentDirectory_;
     }
-    const std::optional<std::string>& hostCurrentDocument() const TERMINAL_READER_UNCHECKED
+    const std::optional<std::string>& hostCurrentDocument() const REQUIRES(terminalLock_)
     {
         return hostCurrentDocument_;
     }
     /// The program-status records (OSC 7501) in update order, each with `effectiveApp` resolved.
-    std::vector<TerminalProgramStatus> programStatusRecords() const TERMINAL_READER_UNCHECKED
+    std::vector<TerminalProgramStatus> programStatusRecords() const REQUIRES(terminalLock_)
     {
         return programStatusStore_.snapshots();
     }
-    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const TERMINAL_READER_UNCHECKED
+    std::optional<TerminalProgramStatus> programStatus(const std::string& id) const REQUIRES(terminalLock_)
     {
         return programStatusStore_.snapshot(id);
     }
@@ -635,7 +635,7 @@ public:
     TerminalContentSnapshot contentSnapshotLocked(const TerminalContentRegion& region, BufferKind kind) const
         REQUIRES(terminalLock_);
     /// The images and placements renderers draw this frame; needs the lock.
-    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot() const TERMINAL_READER_UNCHECKED;
+    KittyGraphicsRenderSnapshot kittyGraphicsRenderSnapshot() const REQUIRES(terminalLock_);
     /// Where animation time comes from and how the animation timer is armed (the uptime clock and
     /// the shared timer queue by default); a host or a test gives its own before images arrive.
     void setKittyAnimationClock(KittyAnimationClock clock) REQUIRES(terminalLock_)
@@ -686,15 +686,15 @@ public:
     // --- Shell integration (TerminalSemanticPrompts.cpp, TerminalPromptClick.cpp) ----------------
 
     /// The content of the cell at (column, absolute row) of the active buffer; absent outside it.
-    std::optional<SemanticContent> semanticContent(Position at) const TERMINAL_READER_UNCHECKED;
+    std::optional<SemanticContent> semanticContent(Position at) const REQUIRES(terminalLock_);
     /// Where a line object now is in the active buffer; absent when it was recycled since
     /// `recycleGeneration` was read, or is no longer in the ring.
-    std::optional<int> semanticRow(const BufferLine& forLineIdentity,
-                                   uint64_t recycleGeneration) const TERMINAL_READER_UNCHECKED;
+    std::optional<int> semanticRow(const BufferLine& forLineIdentity, uint64_t recycleGeneration) const
+        REQUIRES(terminalLock_);
     /// Whether a click could move the shell's cursor; cheap, for the view's mouse-up.
     bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
                                        const SemanticPromptPointerSnapshot& snapshot) const
-        TERMINAL_READER_UNCHECKED;
+        REQUIRES(terminalLock_);
     /// Sends the shell the keys (or click report) that move its cursor to a cell at (column,
     /// absolute row); true when the click was consumed.
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers)
@@ -820,7 +820,7 @@ private:
     }
     SemanticPromptClickMode semanticPromptClickMode() const REQUIRES(terminalLock_)
     {
-        return _buffer->semanticClickMode;
+        return _buffer->semanticPrompt().clickMode();
     }
 
     // --- Focus, visibility and selections (Terminal.cpp) ------------------------------------------

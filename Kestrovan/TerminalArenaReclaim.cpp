@@ -45,8 +45,8 @@ uint64_t countBuffer(CellArenaUsage& usage, const Buffer& buffer)
         }
     }
     // The start of the current prompt may have left the ring; its cells are still read.
-    if (buffer.semanticPromptStartLine)
-        countLine(usage, *buffer.semanticPromptStartLine);
+    if (const std::shared_ptr<BufferLine>& start = buffer.semanticPrompt().startLine())
+        countLine(usage, *start);
     return cells;
 }
 

@@ -49,8 +49,7 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
     buffer.setWrapPending(false);
 
     // Only a line feed while a command line is being edited joins rows to its group.
-    if (moved && (buffer.semanticInput == SemanticInputState::prompt ||
-                  buffer.semanticInput == SemanticInputState::armed)) [[unlikely]]
+    if (moved && buffer.semanticPrompt().isEditingCommandLine()) [[unlikely]]
         finishSemanticLineAdvance(buffer, true);
 
     if (modes_[TerminalMode::lineFeedMode])
@@ -75,8 +74,7 @@ void Terminal::carriageReturnLineFeed()
         return;
     }
     scrollRecyclingOldestLine(buffer, false);
-    if (buffer.semanticInput == SemanticInputState::prompt ||
-        buffer.semanticInput == SemanticInputState::armed) [[unlikely]] {
+    if (buffer.semanticPrompt().isEditingCommandLine()) [[unlikely]] {
         finishSemanticLineAdvance(buffer, true);
     }
 }

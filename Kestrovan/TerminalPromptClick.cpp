@@ -191,9 +191,9 @@ bool Terminal::mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifi
 {
     if (!passesSnapshotGate(snapshot) || !passesModifierGate(semanticPromptClickBehavior_, modifiers))
         return false;
-    if (isCurrentBufferAlternate() || _buffer->semanticInput != SemanticInputState::armed)
+    if (isCurrentBufferAlternate() || _buffer->semanticPrompt().input() != SemanticInputState::armed)
         return false;
-    return _buffer->semanticClickMode.modeCase() != SemanticPromptClickMode::Case::none;
+    return _buffer->semanticPrompt().clickMode().modeCase() != SemanticPromptClickMode::Case::none;
 }
 
 bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
@@ -209,7 +209,7 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
     if (!passesModifierGate(semanticPromptClickBehavior_, modifiers))
         return false;
     // Only while the user edits a command line of the shell on the normal screen.
-    if (isCurrentBufferAlternate() || _buffer->semanticInput != SemanticInputState::armed)
+    if (isCurrentBufferAlternate() || _buffer->semanticPrompt().input() != SemanticInputState::armed)
         return false;
     Buffer& active = *_buffer;
     if (at.col < 0 || at.col >= _cols || at.row < 0 || at.row >= active.lines().count())
@@ -219,7 +219,7 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
     if (!geometry || !geometry->entry(at.row) || !geometry->hasInput)
         return false;
 
-    const SemanticPromptClickMode mode = active.semanticClickMode;
+    const SemanticPromptClickMode mode = active.semanticPrompt().clickMode();
     std::string bytes;
     switch (mode.modeCase()) {
     case SemanticPromptClickMode::Case::none:
@@ -242,7 +242,7 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
             for (int64_t row = origin->row; row <= last; ++row) {
                 for (const SemanticMark& mark : active.lines()[static_cast<int>(row)]->semanticMarks()) {
                     if (mark.kind != SemanticPromptKind::secondary ||
-                        mark.group != active.activeSemanticGroupID)
+                        mark.group != active.semanticPrompt().activeGroupID())
                         continue;
                     if (row < at.row || mark.column <= at.col)
                         base = row;
@@ -273,7 +273,7 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
         if (delta == 0)
             return false;
 
-        const bool special = active.semanticUsesSpecialCursorKeys;
+        const bool special = active.semanticPrompt().usesSpecialCursorKeys();
         const std::string_view right = special                                   ? rightSpecial
                                        : modes_[TerminalMode::applicationCursor] ? rightApp
                                                                                  : rightNormal;

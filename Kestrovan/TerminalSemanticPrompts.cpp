@@ -104,13 +104,12 @@ std::optional<SemanticPromptOptions> parseSemanticPromptOptions(std::span<const 
 /// keys, and a prompt that names neither turns click-to-move off.
 void applySemanticClickSettings(Buffer& buffer, const SemanticPromptOptions& options)
 {
+    SemanticPromptClickMode mode = SemanticPromptClickMode::none();
     if (options.clickEventsMode != SemanticPromptClickMode::none())
-        buffer.semanticClickMode = options.clickEventsMode;
+        mode = options.clickEventsMode;
     else if (options.cursorClickMode)
-        buffer.semanticClickMode = SemanticPromptClickMode::cursorKeys(*options.cursorClickMode);
-    else
-        buffer.semanticClickMode = SemanticPromptClickMode::none();
-    buffer.semanticUsesSpecialCursorKeys = options.specialKey;
+        mode = SemanticPromptClickMode::cursorKeys(*options.cursorClickMode);
+    buffer.semanticPrompt().setClickSettings(mode, options.specialKey);
 }
 
 /// Records a mark of `kind` at the cursor (continuation prompts carry none) and redraws its row.
@@ -162,8 +161,8 @@ struct Terminal::SemanticPromptSteps
         }
         freshSemanticPromptLine(terminal, buffer);
         if (options.kind == SemanticPromptKind::continuation) {
-            buffer.semanticContent = SemanticContent::prompt(SemanticPromptKind::continuation);
-            buffer.semanticInput = SemanticInputState::prompt;
+            buffer.semanticPrompt().setContent(SemanticContent::prompt(SemanticPromptKind::continuation));
+            buffer.semanticPrompt().setInput(SemanticInputState::prompt);
             return;
         }
 
@@ -196,8 +195,8 @@ struct Terminal::SemanticPromptSteps
             applySemanticClickSettings(buffer, options);
 
         markCurrentSemanticPrompt(terminal, buffer, options.kind);
-        buffer.semanticContent = SemanticContent::prompt(options.kind);
-        buffer.semanticInput = SemanticInputState::prompt;
+        buffer.semanticPrompt().setContent(SemanticContent::prompt(options.kind));
+        buffer.semanticPrompt().setInput(SemanticInputState::prompt);
     }
 
     /// OSC 133 P: prompt text of a kind where the cursor is, without a fresh line or an input state
@@ -213,7 +212,7 @@ struct Terminal::SemanticPromptSteps
             applySemanticClickSettings(buffer, options);
         }
         markCurrentSemanticPrompt(terminal, buffer, options.kind);
-        buffer.semanticContent = SemanticContent::prompt(options.kind);
+        buffer.semanticPrompt().setContent(SemanticContent::prompt(options.kind));
     }
 };
 
@@ -246,13 +245,13 @@ void Terminal::oscSemanticPrompt(Bytes data)
         break;
     case 'B': // end of prompt, start of the command line
     case 'I':
-        active.semanticContent = SemanticContent::input();
-        active.semanticInput = SemanticInputState::armed;
+        active.semanticPrompt().setContent(SemanticContent::input());
+        active.semanticPrompt().setInput(SemanticInputState::armed);
         break;
     case 'C': // command running (C) or finished (D); an exit status after D changes nothing
     case 'D':
-        active.semanticContent = SemanticContent::output();
-        active.semanticInput = SemanticInputState::submitted;
+        active.semanticPrompt().setContent(SemanticContent::output());
+        active.semanticPrompt().setInput(SemanticInputState::submitted);
         // The row the echoed Enter left the cursor on carries output, not the command line.
         clearEchoedEnterContinuationBeforeOutput();
         break;
@@ -268,8 +267,7 @@ void Terminal::finishSemanticLineAdvance(Buffer& buffer, bool movedToNextLine)
 {
     if (!movedToNextLine)
         return;
-    if (buffer.semanticInput != SemanticInputState::prompt &&
-        buffer.semanticInput != SemanticInputState::armed)
+    if (!buffer.semanticPrompt().isEditingCommandLine())
         return;
     const int row = buffer.yBase() + buffer.y();
     if (!isRowInRing(buffer, row))
@@ -279,13 +277,13 @@ void Terminal::finishSemanticLineAdvance(Buffer& buffer, bool movedToNextLine)
     // joins the active group.
     BufferLine& line = *buffer.lines()[row];
     const std::optional<uint64_t> group = line.semanticHardContinuationGroup();
-    if (group == buffer.activeSemanticGroupID)
+    if (group == buffer.semanticPrompt().activeGroupID())
         return;
     // A row that belonged to an older group (the screen scrolled back onto it, or the cursor was
     // moved up) must not keep claiming that group's prompt and input cells.
     if (group)
         buffer.clearStaleSemanticCells(line);
-    line.setSemanticHardContinuationGroup(buffer.activeSemanticGroupID);
+    line.setSemanticHardContinuationGroup(buffer.semanticPrompt().activeGroupID());
 }
 
 void Terminal::semanticNoteAlternateScreenSwitch()
@@ -293,12 +291,8 @@ void Terminal::semanticNoteAlternateScreenSwitch()
     // A full-screen program took over (or gave back) the screen, so whatever command line was
     // being edited has been submitted; cells printed from now on are its output.
     for (Buffer* buffer : {normalBuffer_.get(), altBuffer_.get()}) {
-        if (!buffer)
-            continue;
-        buffer->semanticInput = SemanticInputState::submitted;
-        if (buffer->semanticContent.isPrompt() ||
-            buffer->semanticContent.contentCase() == SemanticContent::Case::input)
-            buffer->semanticContent = SemanticContent::output();
+        if (buffer)
+            buffer->semanticPrompt().submitCommandLine();
     }
 }
 
@@ -307,11 +301,7 @@ void Terminal::resetSemanticPromptState()
     for (Buffer* buffer : {normalBuffer_.get(), altBuffer_.get()}) {
         if (!buffer)
             continue;
-        buffer->semanticContent = SemanticContent::none();
-        buffer->semanticInput = SemanticInputState::idle;
-        buffer->semanticClickMode = SemanticPromptClickMode::none();
-        buffer->semanticUsesSpecialCursorKeys = false;
-        buffer->semanticPromptStartLine.reset();
+        buffer->semanticPrompt().endPrompt();
         // Only the screen rows: marks in the scrollback still tell where earlier prompts were.
         // Empty slots hold no marks and are not filled here.
         CircularBufferLineList& lines = buffer->lines();
@@ -338,8 +328,8 @@ bool Terminal::registerUserInput(Bytes data)
 {
     if (!semanticInputScanner_.scan(data))
         return false;
-    if (_buffer->semanticInput == SemanticInputState::armed)
-        _buffer->semanticInput = SemanticInputState::submitted;
+    if (_buffer->semanticPrompt().input() == SemanticInputState::armed)
+        _buffer->semanticPrompt().setInput(SemanticInputState::submitted);
     return true;
 }
 
@@ -366,7 +356,7 @@ std::optional<int> Terminal::semanticRow(const BufferLine& forLineIdentity, uint
         return std::nullopt;
     const Buffer& active = buffer();
     // Lines asked about are nearly always those of the active prompt group, so start there.
-    return active.findRow(active.semanticPromptStartRowCache,
+    return active.findRow(active.semanticPrompt().startRowHint(),
                           [&forLineIdentity](const BufferLine& line) { return &line == &forLineIdentity; });
 }
 

@@ -93,7 +93,7 @@ struct Screen
     {
         buffer->fillViewportRows();
         buffer->setModeMirror(BufferModeMirror{.wraparound = true}); // DECAWM, as a terminal sets it
-        buffer->terminal = &terminal;
+        buffer->setTerminal(&terminal);
     }
 
     void newLine()

@@ -34,7 +34,7 @@ std::unique_ptr<Session> makeSession(int scrollback)
     Buffer& buffer = *session->buffer;
     buffer.fillViewportRows();
     buffer.setModeMirror(BufferModeMirror{.wraparound = true}); // DECAWM, as a terminal sets it
-    buffer.terminal = &session->terminal;
+    buffer.setTerminal(&session->terminal);
     std::mt19937 random(7);
     const auto pick = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);

@@ -166,7 +166,7 @@ void runOperation(Buffer& buffer, Input& input)
         modes.insertMode = flags & 2;
         modes.characterProtection = flags & 4;
         buffer.setModeMirror(modes);
-        buffer.semanticContent = SemanticContent::fromCode(uint8_t(flags >> 4));
+        buffer.semanticPrompt().setContent(SemanticContent::fromCode(uint8_t(flags >> 4)));
         break;
     }
     case 10:
@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Buffer buffer(cols, rows, 8, history == 12 ? std::nullopt : std::optional<int>(history),
                   BidiPresentationState());
     buffer.fillViewportRows();
-    buffer.terminal = &terminal;
+    buffer.setTerminal(&terminal);
     buffer.setModeMirror(BufferModeMirror{.wraparound = true});
     for (int step = 0; step < 256 && !input.empty(); ++step) {
         runOperation(buffer, input);

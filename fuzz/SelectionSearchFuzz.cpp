@@ -192,8 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 if (index < 0 || index > total || total > 16)
                     broken("summary out of range", index, total);
                 text += selection->getSelectedText();
-                search.revealTopRow(selection->start.row);
-                selection->word(selection->start, t.buffer());
+                search.revealTopRow(selection->start().row);
+                selection->word(selection->start(), t.buffer());
             });
             break;
         }

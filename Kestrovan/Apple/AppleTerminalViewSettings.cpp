@@ -17,12 +17,7 @@ namespace kestrovan {
 
 void TerminalView::fullRedraw(const char* caller)
 {
-    withTerminal(
-        [](Terminal& terminal) {
-            terminal.terminalLock().assumeHeldByCaller();
-            markWholeScreenLocked(terminal);
-        },
-        caller);
+    withTerminal([](Terminal& terminal) { markWholeScreenLocked(terminal); }, caller);
     requestRedraw();
 }
 

@@ -14,9 +14,9 @@ SnapshotSelectionState::SnapshotSelectionState(const SelectionService* selection
     if (const std::shared_ptr<Terminal> terminal = selection->terminal())
         terminal->terminalLock().preconditionLocked();
     active = selection->active();
-    start = selection->start;
-    end = selection->end;
-    isBlock = selection->isBlock;
+    start = selection->start();
+    end = selection->end();
+    isBlock = selection->isBlock();
 }
 
 } // namespace kestrovan

@@ -668,9 +668,11 @@ private:
     void mouseMoved(const platform::MouseEvent& event);
     /// Whether an event of the left button goes to the program: the host allows reports, the
     /// press did not turn into a local Alt drag, and Shift does not claim it for the view.
-    bool reportsMouseLocked(Terminal& terminal, platform::ModifierFlags modifiers) const;
+    bool reportsMouseLocked(Terminal& terminal, platform::ModifierFlags modifiers) const
+        REQUIRES(terminal.terminalLock());
     /// Shift held and the program does not capture Shift: the event is the view's.
-    static bool shiftBypassesMouseReportingLocked(Terminal& terminal, platform::ModifierFlags modifiers);
+    static bool shiftBypassesMouseReportingLocked(Terminal& terminal, platform::ModifierFlags modifiers)
+        REQUIRES(terminal.terminalLock());
     /// Builds and sends a report for `event` at its hit; true when sent. For a press, notes that
     /// the program heard it.
     bool sendPointerReport(TerminalMouseAction action, TerminalMouseButton button,

@@ -205,7 +205,6 @@ void MacTerminalView::leftMouseDown(const MouseEvent& event)
     };
     const Decision decision = withTerminal(
         [&](Terminal& terminal) {
-            terminal.terminalLock().assumeHeldByCaller();
             terminal.terminalLock().preconditionLocked();
             const MouseHit hit = calculateMouseHitLocked(event.location);
             press_->grid = hit.grid;
@@ -322,7 +321,6 @@ void MacTerminalView::leftMouseUp(const MouseEvent& event)
     press_.reset();
     withTerminal(
         [](Terminal& terminal) {
-            terminal.terminalLock().assumeHeldByCaller();
             terminal.terminalLock().preconditionLocked();
             terminal.endPrimaryPointerPress();
         },

@@ -44,7 +44,7 @@ Position MacTerminalView::selectionPositionLocked(platform::Point point, const M
     // selection runs between cells, like a text editor's: its end is the cell boundary nearest
     // the pointer, so a drag over the right half of a character takes it in.
     const SelectionService& selection = *this->selection();
-    if (!selection.isBlock && selection.selectionMode != SelectionService::SelectionMode::character)
+    if (!selection.isBlock() && selection.selectionMode() != SelectionService::SelectionMode::character)
         return hit.grid;
     const double width = cellDimension().value_or(platform::Size{}).width;
     const int cols = terminal()->cols();
@@ -85,13 +85,9 @@ void MacTerminalView::localMouseDown(const MouseEvent& event, const MouseHit& hi
                 selection.shiftExtend(selectionPositionLocked(event.location, hit));
                 return true;
             }
-            // A plain click ends the selection; a drag starts the next one.
-            selection.setActive(false);
-            selection.selectionMode = SelectionService::SelectionMode::character;
-            selection.wordSelectionAnchor.reset();
-            selection.rowSelectionAnchor.reset();
-            selection.selectingRows = false;
-            selection.isBlock = false;
+            // A plain click ends the selection and its word, row or block gesture; a drag starts
+            // the next one.
+            selection.selectNone();
             return false;
         },
         "mouseDown(with:)");
@@ -105,15 +101,12 @@ void MacTerminalView::beginDragSelectionLocked(platform::Point to, const MouseHi
         selection.startBlockSelection(press_->grid);
     } else {
         // An empty character selection at the press's cell.
-        selection.start = press_ ? press_->grid : hit.grid;
+        selection.collapseTo(press_ ? press_->grid : hit.grid);
         selection.startSelection();
     }
     // The anchor, too, is the boundary nearest the press.
-    if (press_) {
-        const Position anchor = selectionPositionLocked(press_->point, MouseHit{press_->grid, 0, 0});
-        selection.start = anchor;
-        selection.end = anchor;
-    }
+    if (press_)
+        selection.collapseTo(selectionPositionLocked(press_->point, MouseHit{press_->grid, 0, 0}));
     selection.dragExtend(selectionPositionLocked(to, hit));
 }
 

@@ -123,8 +123,8 @@ std::pair<int64_t, int64_t> MacTerminalView::selectedRange()
             terminal.terminalLock().assumeHeldByCaller();
             const int64_t cols = terminal.cols();
             if (selection() && selection()->active()) {
-                const Position start = selection()->start;
-                const Position end = selection()->end;
+                const Position start = selection()->start();
+                const Position end = selection()->end();
                 const int64_t a = int64_t(start.row) * cols + start.col;
                 const int64_t b = int64_t(end.row) * cols + end.col;
                 if (a != b)

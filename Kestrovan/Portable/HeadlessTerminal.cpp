@@ -204,7 +204,12 @@ void HeadlessTerminal::processTerminated(LocalProcess& /*source*/, std::optional
 
 winsize HeadlessTerminal::getWindowSize()
 {
-    const auto [cols, rows] = terminal_->terminalLock().withLock([&] { return terminal_->getDims(); });
+    std::pair<int, int> dimensions;
+    {
+        TerminalLockGuard guard(terminal_->terminalLock());
+        dimensions = terminal_->getDims();
+    }
+    const auto [cols, rows] = dimensions;
     KESTROVAN_ASSERT(cols < 65536 && rows < 65536,
                      "HeadlessTerminal::getWindowSize: the terminal is too large");
     winsize size{};

@@ -105,8 +105,8 @@ TerminalSelectionState selectionState(Terminal& terminal, SelectionService& sele
         TerminalSelectionState state;
         state.viewport = viewportStateLocked(terminal);
         state.active = selection.active() && selection.hasSelectionRange();
-        state.start = selection.start;
-        state.end = selection.end;
+        state.start = selection.start();
+        state.end = selection.end();
         if (!selection.active())
             return state;
         const int64_t top = terminal.buffer().yDisp();

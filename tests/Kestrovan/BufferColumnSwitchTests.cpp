@@ -40,7 +40,7 @@ struct Screen
     {
         buffer->fillViewportRows();
         setBufferMode(*buffer, &BufferModeMirror::wraparound, true);
-        buffer->terminal = &terminal;
+        buffer->setTerminal(&terminal);
     }
 
     // What a terminal does before output that may move a line into the scrollback.

@@ -85,8 +85,8 @@ struct Twin
             // One line with another bidi state, so that wrapping has a state to carry.
             (*buffer)->lines()[rows / 2]->setBidiState(rtl);
         }
-        fast->terminal = &fastTerminal;
-        slow->terminal = &slowTerminal;
+        fast->setTerminal(&fastTerminal);
+        slow->setTerminal(&slowTerminal);
     }
 
     template <typename F> void both(F&& f)
@@ -155,7 +155,7 @@ void prefill(Twin& twin, Random& random)
         }
         twin.both([&](Buffer& buffer) {
             setBufferMode(buffer, &BufferModeMirror::wraparound, true);
-            buffer.semanticContent = content;
+            buffer.semanticPrompt().setContent(content);
             buffer.setX(x);
             buffer.setY(y);
             for (PackedCell cell : cells)
@@ -187,7 +187,7 @@ void randomizeModes(Twin& twin, Random& random)
         setBufferMode(buffer, &BufferModeMirror::wraparound, wraparound);
         buffer.setScrollTop(top);
         buffer.setScrollBottom(bottom);
-        buffer.semanticContent = content;
+        buffer.semanticPrompt().setContent(content);
     });
 }
 

@@ -38,7 +38,7 @@ struct Screen
     {
         buffer->fillViewportRows();
         setBufferMode(*buffer, &BufferModeMirror::wraparound, true);
-        buffer->terminal = &terminal;
+        buffer->setTerminal(&terminal);
     }
 
     size_t ascii(const std::string& text, uint16_t styleID = 0, uint16_t payload = 0)
@@ -265,12 +265,12 @@ TEST(BufferPrint, WideCharactersThatFitNoRowOfTheRegionAreDropped)
 TEST(BufferPrint, EveryWrittenCellCarriesTheSemanticCode)
 {
     Screen screen(20, 2);
-    screen.buffer->semanticContent = SemanticContent::prompt(SemanticPromptKind::secondary);
+    screen.buffer->semanticPrompt().setContent(SemanticContent::prompt(SemanticPromptKind::secondary));
     screen.ascii("ab");
-    screen.buffer->semanticContent = SemanticContent::input();
+    screen.buffer->semanticPrompt().setContent(SemanticContent::input());
     screen.scalars(U"\u4e00", 2);
     screen.scalars(U"\u00e9", 1);
-    screen.buffer->semanticContent = SemanticContent::output();
+    screen.buffer->semanticPrompt().setContent(SemanticContent::output());
     screen.buffer->insertCharacter(wide(0x4e01).withSemanticCode(2));
     const std::vector<uint8_t> expected{4, 4, 5, 5, 5, 6, 6};
     for (int col = 0; col < 7; ++col)
@@ -351,7 +351,7 @@ TEST(BufferPrint, WritesDropTheLinesImagesAndCountOneChangePerSegment)
 TEST(BufferPrint, MisuseStopsTheProgram)
 {
     Screen screen(4, 2);
-    screen.buffer->terminal = nullptr;
+    screen.buffer->setTerminal(nullptr);
     screen.buffer->setY(1);
     EXPECT_DEATH(screen.ascii("abcdef"), "printing needs the terminal to scroll");
     EXPECT_DEATH(screen.scalars(U"a", 3), "1 or 2 columns wide");

@@ -53,20 +53,20 @@ TEST(BufferPromptMarks, GroupsGetFreshNonZeroIds)
 {
     auto buffer = makeBuffer(5, 5, 5);
     buffer->beginSemanticPromptGroup(2);
-    EXPECT_EQ(buffer->activeSemanticGroupID, 1u);
-    EXPECT_EQ(buffer->semanticPromptStartLine, buffer->lines()[2]);
+    EXPECT_EQ(buffer->semanticPrompt().activeGroupID(), 1u);
+    EXPECT_EQ(buffer->semanticPrompt().startLine(), buffer->lines()[2]);
     buffer->beginSemanticPromptGroup(3);
-    EXPECT_EQ(buffer->activeSemanticGroupID, 2u);
+    EXPECT_EQ(buffer->semanticPrompt().activeGroupID(), 2u);
 
     buffer->beginSemanticPromptGroup(5);
     buffer->beginSemanticPromptGroup(-1);
-    EXPECT_EQ(buffer->activeSemanticGroupID, 2u) << "a row outside the ring changes nothing";
-    EXPECT_EQ(buffer->semanticPromptStartRowCache, 3);
+    EXPECT_EQ(buffer->semanticPrompt().activeGroupID(), 2u) << "a row outside the ring changes nothing";
+    EXPECT_EQ(buffer->semanticPrompt().startRowHint(), 3);
 
-    buffer->semanticGroupCounter = std::numeric_limits<uint64_t>::max();
+    buffer->semanticPrompt().setGroupCounterForTesting(std::numeric_limits<uint64_t>::max());
     buffer->beginSemanticPromptGroup(1);
-    EXPECT_EQ(buffer->activeSemanticGroupID, 1u) << "the id after the largest is 1, never 0";
-    EXPECT_EQ(buffer->semanticGroupCounter, 1u);
+    EXPECT_EQ(buffer->semanticPrompt().activeGroupID(), 1u) << "the id after the largest is 1, never 0";
+    EXPECT_EQ(buffer->semanticPrompt().groupCounter(), 1u);
 }
 
 TEST(BufferPromptMarks, MarksAreClampedAndTaggedWithTheActiveGroup)
@@ -93,15 +93,15 @@ TEST(BufferPromptMarks, StartRowFollowsTheLineAsRowsMove)
     buffer->beginSemanticPromptGroup(3);
     buffer->setSemanticMark(initial, 3, 2);
     EXPECT_EQ(buffer->semanticPromptStartRow(), 3);
-    EXPECT_EQ(buffer->semanticPromptRowScanCount, 0) << "the cached row answers";
+    EXPECT_EQ(buffer->semanticPrompt().startRowScanCount(), 0) << "the cached row answers";
 
     scrollFullRing(*buffer);
     EXPECT_EQ(buffer->semanticPromptStartRow(), 2) << "the same line object, one row up";
-    EXPECT_EQ(buffer->semanticPromptRowScanCount, 1);
-    EXPECT_EQ(buffer->semanticPromptStartRowCache, 2);
+    EXPECT_EQ(buffer->semanticPrompt().startRowScanCount(), 1);
+    EXPECT_EQ(buffer->semanticPrompt().startRowHint(), 2);
     EXPECT_EQ(buffer->activeSemanticPromptOrigin(), Position(2, 2));
     EXPECT_EQ(buffer->semanticPromptStartRow(), 2);
-    EXPECT_EQ(buffer->semanticPromptRowScanCount, 1);
+    EXPECT_EQ(buffer->semanticPrompt().startRowScanCount(), 1);
 }
 
 TEST(BufferPromptMarks, StartRowRebindsOrIsForgottenWhenTheLineLeaves)
@@ -117,13 +117,13 @@ TEST(BufferPromptMarks, StartRowRebindsOrIsForgottenWhenTheLineLeaves)
 
     scrollFullRing(*buffer);
     EXPECT_EQ(buffer->semanticPromptStartRow(), 1) << "rebinds to the row that still opens the group";
-    EXPECT_EQ(buffer->semanticPromptStartLine, buffer->lines()[1]);
+    EXPECT_EQ(buffer->semanticPrompt().startLine(), buffer->lines()[1]);
     EXPECT_EQ(buffer->activeSemanticPromptOrigin(), Position(4, 1)) << "a secondary mark as the origin";
 
     scrollFullRing(*buffer);
     scrollFullRing(*buffer);
     EXPECT_EQ(buffer->semanticPromptStartRow(), std::nullopt);
-    EXPECT_EQ(buffer->semanticPromptStartLine, nullptr) << "the start is forgotten";
+    EXPECT_EQ(buffer->semanticPrompt().startLine(), nullptr) << "the start is forgotten";
     EXPECT_EQ(buffer->activeSemanticPromptOrigin(), std::nullopt);
 }
 
@@ -134,17 +134,17 @@ TEST(BufferPromptMarks, ReadersAnswerARebindWithoutMakingIt)
     buffer->setSemanticMark(initial, 0, 0);
     buffer->setSemanticMark(secondary, 2, 4);
     buffer->setY(1);
-    const std::shared_ptr<BufferLine> start = buffer->semanticPromptStartLine;
+    const std::shared_ptr<BufferLine> start = buffer->semanticPrompt().startLine();
     scrollFullRing(*buffer);
 
     const Buffer& reader = *buffer;
     EXPECT_EQ(reader.findSemanticPromptStartRow(), 1) << "the row a writer would re-bind to";
     EXPECT_EQ(reader.activeSemanticPromptOrigin(), Position(4, 1));
     EXPECT_EQ(reader.semanticRowKind(1), initial) << "the secondary mark opens the group on its start row";
-    EXPECT_EQ(buffer->semanticPromptStartLine, start) << "reading re-binds nothing";
+    EXPECT_EQ(buffer->semanticPrompt().startLine(), start) << "reading re-binds nothing";
 
     EXPECT_EQ(buffer->semanticPromptStartRow(), 1);
-    EXPECT_EQ(buffer->semanticPromptStartLine, buffer->lines()[1]) << "the writers' query does";
+    EXPECT_EQ(buffer->semanticPrompt().startLine(), buffer->lines()[1]) << "the writers' query does";
 }
 
 TEST(BufferPromptMarks, RecycledStartLineLosesItsMarksAndRebindsBelowTheCursorToo)
@@ -166,7 +166,7 @@ TEST(BufferPromptMarks, GroupReuseNeedsAnOpenPromptOnTheStartRow)
     buffer->setSemanticMark(initial, 2, 0);
     for (SemanticInputState state : {SemanticInputState::idle, SemanticInputState::submitted,
                                      SemanticInputState::prompt, SemanticInputState::armed}) {
-        buffer->semanticInput = state;
+        buffer->semanticPrompt().setInput(state);
         EXPECT_EQ(buffer->canReuseSemanticGroup(2),
                   state == SemanticInputState::prompt || state == SemanticInputState::armed)
             << "input state " << int(state);
@@ -183,7 +183,7 @@ TEST(BufferPromptMarks, RowKindsFollowMarksWrapsAndHardContinuations)
 {
     auto buffer = makeBuffer(8, 0, 8);
     buffer->beginSemanticPromptGroup(1);
-    const uint64_t group = buffer->activeSemanticGroupID;
+    const uint64_t group = buffer->semanticPrompt().activeGroupID();
     buffer->setSemanticMark(initial, 1, 0);
     buffer->lines()[2]->setWrapped(true);                        // soft wrap of the prompt row
     buffer->lines()[3]->setSemanticHardContinuationGroup(group); // Enter inside the command
@@ -213,7 +213,7 @@ TEST(BufferPromptMarks, RowsContinueTheActiveGroupThroughGroupsOrJoiningMarks)
     auto buffer = makeBuffer(5, 0, 5);
     EXPECT_FALSE(buffer->rowContinuesActiveGroupHard(1)) << "no active group";
     buffer->beginSemanticPromptGroup(0);
-    const uint64_t group = buffer->activeSemanticGroupID;
+    const uint64_t group = buffer->semanticPrompt().activeGroupID();
     buffer->lines()[1]->setSemanticHardContinuationGroup(group);
     buffer->setSemanticMark(continuation, 2, 0);
     buffer->lines()[3]->setSemanticMark(continuation, 0, group + 5);
@@ -275,7 +275,7 @@ TEST(BufferPromptMarks, CopyingTheOriginMarkMovesTheStartLine)
     // A stale initial mark on the destination gives way to the active origin.
     buffer->lines()[3]->setSemanticMark(initial, 5, 42);
     buffer->lines()[3]->copyFrom(source, 0, 0, 10);
-    EXPECT_EQ(buffer->semanticPromptStartLine, buffer->lines()[3]);
+    EXPECT_EQ(buffer->semanticPrompt().startLine(), buffer->lines()[3]);
     EXPECT_EQ(buffer->lines()[3]->semanticMarks(), (std::vector<SemanticMark>{{initial, 2, 1}}));
     EXPECT_EQ(buffer->semanticPromptStartRow(), 3);
 }

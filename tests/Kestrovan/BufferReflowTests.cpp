@@ -34,7 +34,7 @@ struct Screen
     {
         buffer->fillViewportRows();
         setBufferMode(*buffer, &BufferModeMirror::wraparound, true);
-        buffer->terminal = &terminal;
+        buffer->setTerminal(&terminal);
     }
 
     void ascii(const std::string& text)

@@ -197,11 +197,11 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
     editSavedCursor(*buffer, [&](SavedCursor& saved) { saved.x = 6; });
     setBufferMode(*buffer, &BufferModeMirror::insertMode, true);
     buffer->tabClear(8);
-    buffer->semanticContent = SemanticContent::input();
-    buffer->semanticInput = SemanticInputState::armed;
-    buffer->semanticUsesSpecialCursorKeys = true;
+    buffer->semanticPrompt().setContent(SemanticContent::input());
+    buffer->semanticPrompt().setInput(SemanticInputState::armed);
+    buffer->semanticPrompt().setClickSettings(kestrovan::SemanticPromptClickMode::none(), true);
     buffer->beginSemanticPromptGroup(3);
-    buffer->semanticPromptStartRowCache = 3;
+    buffer->semanticPrompt().noteStartRow(3);
 
     buffer->clear();
     EXPECT_EQ(buffer->lines().count(), 0);
@@ -211,13 +211,13 @@ TEST(Buffer, ClearResetsPositionsAndPromptStateButKeepsTabsAndSavedState)
     EXPECT_EQ((std::vector<int>{buffer->scrollTop(), buffer->scrollBottom(), buffer->marginLeft(),
                                 buffer->marginRight()}),
               (std::vector<int>{0, 3, 0, 19}));
-    EXPECT_EQ(buffer->semanticContent, SemanticContent::none());
-    EXPECT_EQ(buffer->semanticInput, SemanticInputState::idle);
-    EXPECT_FALSE(buffer->semanticUsesSpecialCursorKeys);
-    EXPECT_EQ(buffer->semanticPromptStartLine, nullptr);
-    EXPECT_EQ(std::pair(buffer->semanticGroupCounter, buffer->activeSemanticGroupID),
+    EXPECT_EQ(buffer->semanticPrompt().content(), SemanticContent::none());
+    EXPECT_EQ(buffer->semanticPrompt().input(), SemanticInputState::idle);
+    EXPECT_FALSE(buffer->semanticPrompt().usesSpecialCursorKeys());
+    EXPECT_EQ(buffer->semanticPrompt().startLine(), nullptr);
+    EXPECT_EQ(std::pair(buffer->semanticPrompt().groupCounter(), buffer->semanticPrompt().activeGroupID()),
               (std::pair<uint64_t, uint64_t>(0, 0)));
-    EXPECT_EQ(buffer->semanticPromptStartRowCache, 3) << "the row hint survives a clear";
+    EXPECT_EQ(buffer->semanticPrompt().startRowHint(), 3) << "the row hint survives a clear";
     EXPECT_EQ(buffer->savedCursor().x, 6) << "the saved cursor survives a clear";
     EXPECT_TRUE(buffer->insertMode()) << "mode mirrors survive a clear";
     EXPECT_FALSE(buffer->tabStops()[8]) << "tab stops survive a clear";

@@ -269,7 +269,8 @@ TEST(HeadlessTerminal, NotesASubmittedCommandLineInTheInputItSends)
         // A shell with shell integration: prompt start, then the command line begins.
         feed(*headless, "\x1b]133;A\x07$ \x1b]133;B\x07");
         auto state = [&] {
-            return terminal.terminalLock().withLock([&] { return terminal.buffer().semanticInput; });
+            return terminal.terminalLock().withLock(
+                [&] { return terminal.buffer().semanticPrompt().input(); });
         };
         ASSERT_EQ(state(), SemanticInputState::armed);
 
@@ -306,7 +307,8 @@ TEST(HeadlessTerminal, ScansInputAtOnceUnlessTheDeliveryQueueHasOutputToParseFir
             HeadlessTerminal::create(queue, TerminalOptions::defaults(), test.direct, nullptr, nullptr);
         auto& terminal = *headless->terminal();
         auto state = [&] {
-            return terminal.terminalLock().withLock([&] { return terminal.buffer().semanticInput; });
+            return terminal.terminalLock().withLock(
+                [&] { return terminal.buffer().semanticPrompt().input(); });
         };
         std::promise<void> release;
         std::promise<void> running;

@@ -79,9 +79,7 @@ inline void setMargins(Terminal& t, int left, int right)
 inline std::shared_ptr<SelectionService> selectRows(TerminalFixture& fixture, Position start, Position end)
 {
     auto selection = std::make_shared<SelectionService>(fixture.terminal);
-    selection->start = start;
-    selection->end = end;
-    selection->setActive(true);
+    selection->setSelection(start, end);
     fixture.t().registerSelection(selection);
     return selection;
 }

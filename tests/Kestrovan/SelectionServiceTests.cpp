@@ -5,6 +5,7 @@
 #include "Kestrovan/Portable/Viewport.h"
 #include "Kestrovan/SelectionService.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
@@ -72,7 +73,7 @@ TEST(SelectionServiceTests, DoubleClickSelectsTheThingUnderThePointer)
         fixture.t().feed(c.output);
         fixture.selection->selectWordOrExpression(Position(c.col, c.row), fixture.buffer());
         EXPECT_EQ(fixture.text(), c.expected) << c.name;
-        EXPECT_EQ(fixture.selection->selectionMode, SelectionService::SelectionMode::word) << c.name;
+        EXPECT_EQ(fixture.selection->selectionMode(), SelectionService::SelectionMode::word) << c.name;
     }
 }
 
@@ -84,8 +85,8 @@ TEST(SelectionServiceTests, PointerGesturesCoverWholeCellsAndExtendFromTheirAnch
 
     // A press on the right half of a wide character starts at its first half and covers both.
     fixture.pointer(2, 0, true, Mode::character);
-    EXPECT_EQ(fixture.selection->start, Position(1, 0));
-    EXPECT_EQ(fixture.selection->end, Position(3, 0));
+    EXPECT_EQ(fixture.selection->start(), Position(1, 0));
+    EXPECT_EQ(fixture.selection->end(), Position(3, 0));
     EXPECT_EQ(fixture.text(), "\xe4\xb8\xad");
 
     // Dragging left of the anchor keeps the anchor cell selected.
@@ -128,22 +129,67 @@ TEST(SelectionServiceTests, ExtensionAndGeometryFollowTheirAnchors)
     // Shift-extending past the anchor flips the selection around the old end.
     s.setSelection(Position(2, 1), Position(5, 1));
     s.shiftExtend(Position(0, 1));
-    EXPECT_EQ(s.start, Position(5, 1));
-    EXPECT_EQ(s.end, Position(0, 1));
+    EXPECT_EQ(s.start(), Position(5, 1));
+    EXPECT_EQ(s.end(), Position(0, 1));
 
     // Pivot extension works from the pivot a press left.
     fixture.pointer(4, 2, true, Mode::character);
     s.pivotExtend(Position(1, 2));
-    EXPECT_EQ(s.start, Position(1, 2));
-    EXPECT_EQ(s.end, Position(4, 2));
+    EXPECT_EQ(s.start(), Position(1, 2));
+    EXPECT_EQ(s.end(), Position(4, 2));
 
     // A block shift-extended from a pointer equally far from both edges anchors at the minimum.
     s.startBlockSelection(Position(2, 0));
     s.dragExtend(Position(6, 2));
     s.shiftExtend(Position(4, 1));
-    EXPECT_EQ(s.start, Position(2, 0));
-    EXPECT_EQ(s.end, Position(4, 1));
+    EXPECT_EQ(s.start(), Position(2, 0));
+    EXPECT_EQ(s.end(), Position(4, 1));
     EXPECT_EQ(s.selectedColumnsRange(1, 10), (ColumnRange{2, 4}));
+}
+
+// What a press does before a drag, after any earlier gesture: the ends move to the press with no
+// word to the delegate, starting the selection there resets the gesture and tells it once, and a
+// plain click instead ends the selection and its gesture.
+TEST(SelectionServiceTests, APressAnchorsTheNextSelectionOrEndsTheLast)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(SelectionService&)> earlier;
+    };
+    const Case cases[] = {
+        {"character", [](SelectionService& s) { s.setSelection(Position(1, 0), Position(4, 1)); }},
+        {"word",
+         [](SelectionService& s) { s.selectWordOrExpression(Position(1, 0), s.terminal()->buffer()); }},
+        {"row", [](SelectionService& s) { s.select(1); }},
+        {"block", [](SelectionService& s) { s.startBlockSelection(Position(1, 0)); }},
+    };
+    for (const Case& c : cases) {
+        for (const bool click : {false, true}) {
+            SelectionFixture fixture(10, 4);
+            fixture.t().feed("alpha beta\r\ngamma");
+            SelectionService& s = *fixture.selection;
+            c.earlier(s);
+            ASSERT_TRUE(s.active()) << c.name;
+            const int before = fixture.delegate->selectionChanges;
+            if (click) {
+                s.selectNone();
+                EXPECT_FALSE(s.active()) << c.name;
+            } else {
+                s.collapseTo(Position(3, 2));
+                EXPECT_EQ(fixture.delegate->selectionChanges, before) << c.name << ": placing tells no one";
+                s.startSelection();
+                EXPECT_EQ(fixture.delegate->selectionChanges, before + 1) << c.name;
+                EXPECT_TRUE(s.active()) << c.name;
+                EXPECT_EQ(std::pair(s.start(), s.end()), std::pair(Position(3, 2), Position(3, 2))) << c.name;
+            }
+            EXPECT_EQ(s.selectionMode(), SelectionService::SelectionMode::character) << c.name << click;
+            EXPECT_FALSE(s.isBlock()) << c.name << click;
+            EXPECT_FALSE(s.selectingRows()) << c.name << click;
+            EXPECT_FALSE(s.wordSelectionAnchor().has_value()) << c.name << click;
+            EXPECT_FALSE(s.rowSelectionAnchor().has_value()) << c.name << click;
+        }
+    }
 }
 
 TEST(SelectionServiceTests, ScrollingMovesOrDropsTheSelection)
@@ -156,7 +202,7 @@ TEST(SelectionServiceTests, ScrollingMovesOrDropsTheSelection)
     s.setSelection(Position(0, 3), Position(1, 3));
     t.feed("\x1b[S"); // scroll the region rows 1-4 up by one
     EXPECT_TRUE(s.active());
-    EXPECT_EQ(s.start, Position(0, 2)) << "the selection moves with its text";
+    EXPECT_EQ(s.start(), Position(0, 2)) << "the selection moves with its text";
     EXPECT_EQ(s.getSelectedText(), "3");
 
     const int before = fixture.delegate->selectionChanges;

@@ -238,34 +238,37 @@ TEST(TerminalHostInputTests, TypedEnterSubmitsAnArmedCommandLine)
     Terminal& t = f.t();
     const auto arm = [&] {
         t.feed("\r\n\x1b]133;A\x07$ \x1b]133;B\x07");
-        ASSERT_EQ(t.buffer().semanticInput, SemanticInputState::armed);
+        ASSERT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::armed);
     };
 
     arm();
     EXPECT_TRUE(sendHostText(t, "ls"));
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::armed) << "typing is not submitting";
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::armed) << "typing is not submitting";
     EXPECT_EQ(sendHostKey(t, "Enter", "Enter", 0, press, std::nullopt, 0, 0), 1);
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "Enter as a key";
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::submitted) << "Enter as a key";
 
     arm();
     EXPECT_TRUE(sendHostText(t, "ls\r"));
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "a carriage return in text";
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::submitted)
+        << "a carriage return in text";
 
     arm();
     t.feed("\x1b[>8u");
     EXPECT_EQ(sendHostKey(t, "Enter", "Enter", 0, press, std::nullopt, 0, 0), 1);
     EXPECT_EQ(f.delegate->sends.back(), std::vector<uint8_t>({0x1b, '[', '1', '3', 'u'}));
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "Enter as a kitty key report";
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::submitted)
+        << "Enter as a kitty key report";
 
     arm();
     t.feed("\x1b[<u\x1b=");
     EXPECT_EQ(sendHostKey(t, "Enter", "NumpadEnter", 0, press, std::nullopt, 0, 0), 1);
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::submitted) << "keypad Enter as SS3 M";
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::submitted) << "keypad Enter as SS3 M";
 
     arm();
     t.feed("\x1b[?2004h");
     EXPECT_TRUE(sendHostTextPaste(t, "echo a\necho b\n", false));
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::armed) << "line feeds inside a bracketed paste";
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::armed)
+        << "line feeds inside a bracketed paste";
 }
 
 TEST(TerminalHostInputTests, PastesAreBracketedWhenTheProgramAskedAndFilteredAlways)

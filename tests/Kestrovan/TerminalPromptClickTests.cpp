@@ -143,9 +143,9 @@ TEST(TerminalPromptClickTests, OnlyAnArmedCommandLineWithAClickModeTakesClicks)
         // the state is written directly, through the test-only hook, to check that such clicks are
         // refused all the same.
         Buffer& alternate = TerminalTestAccess::buffer(t, Terminal::BufferKind::alt);
-        alternate.semanticInput = SemanticInputState::armed;
-        alternate.semanticClickMode =
-            SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
+        alternate.semanticPrompt().setInput(SemanticInputState::armed);
+        alternate.semanticPrompt().setClickSettings(
+            SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple), false);
         EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "the alternate screen never takes clicks";
         EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, plainClick));
     }
@@ -237,7 +237,8 @@ TEST(TerminalPromptClickTests, MultiLineCommandsInEachMode)
     {
         TwoLineFixture fixture(";cl=line");
         Terminal& t = fixture.t();
-        ASSERT_EQ(bufferLine(t, 1)->semanticHardContinuationGroup(), t.buffer().activeSemanticGroupID);
+        ASSERT_EQ(bufferLine(t, 1)->semanticHardContinuationGroup(),
+                  t.buffer().semanticPrompt().activeGroupID());
         EXPECT_EQ(fixture.click(3, 0), "(not handled)") << "line mode stays on the cursor's line";
         EXPECT_EQ(fixture.click(3, 1), repeat(left, 2));
     }

@@ -33,7 +33,7 @@ TEST(TerminalReadersTests, ReadingThroughAConstTerminalChangesNothing)
     // and the query a writer makes would forget it.
     t.feed("1\r\n2\r\n3\r\n4");
     const Buffer& buffer = t.buffer();
-    const std::shared_ptr<BufferLine> staleStart = buffer.semanticPromptStartLine;
+    const std::shared_ptr<BufferLine> staleStart = buffer.semanticPrompt().startLine();
     ASSERT_TRUE(staleStart);
     const std::string before = dumpTerminalState(t);
 
@@ -74,12 +74,12 @@ TEST(TerminalReadersTests, ReadingThroughAConstTerminalChangesNothing)
     EXPECT_EQ(getText(reader, Position(0, 1), Position(1, 4)), "1\n2\n3\n4");
     EXPECT_FALSE(reader.buffer().activeSemanticPromptOrigin()) << "no row opens the group any more";
     EXPECT_EQ(describeDumpDifference(before, dumpTerminalState(t)), "");
-    EXPECT_EQ(buffer.semanticPromptStartLine, staleStart) << "reading leaves the stale start alone";
+    EXPECT_EQ(buffer.semanticPrompt().startLine(), staleStart) << "reading leaves the stale start alone";
 
     // The writers' query settles it: a secondary prompt joins the group it finds, and finding none
     // (the stale start forgotten) it opens one on its own row.
     t.feed(osc133("A;k=s"));
-    EXPECT_NE(buffer.semanticPromptStartLine, staleStart);
+    EXPECT_NE(buffer.semanticPrompt().startLine(), staleStart);
     EXPECT_EQ(buffer.findSemanticPromptStartRow(), buffer.yBase() + buffer.y());
 }
 

@@ -198,8 +198,8 @@ TEST(TerminalScrollCoreTests, SelectionsFollowAFullRingScroll)
     t.feed("\n");
     EXPECT_EQ(fixture.buffer().linesTop(), 1);
     EXPECT_TRUE(selection->active());
-    EXPECT_EQ(selection->start, Position(0, 2)) << "the selection moves up with its text";
-    EXPECT_EQ(selection->end, Position(5, 3));
+    EXPECT_EQ(selection->start(), Position(0, 2)) << "the selection moves up with its text";
+    EXPECT_EQ(selection->end(), Position(5, 3));
     EXPECT_FALSE(atTop->active()) << "its first row fell off the ring";
     EXPECT_EQ(t.innerState().activeSelectionCount, 1);
     EXPECT_EQ(fixture.delegate->selectionChanges, 2);
@@ -217,11 +217,11 @@ TEST(TerminalScrollCoreTests, SelectionsFollowARegionScroll)
     moveCursor(t, 0, 3);
     t.feed("\n");
     EXPECT_EQ(screenText(t), "a|c|d||e");
-    EXPECT_EQ(inside->start, Position(0, 1));
-    EXPECT_EQ(inside->end, Position(4, 2));
+    EXPECT_EQ(inside->start(), Position(0, 1));
+    EXPECT_EQ(inside->end(), Position(4, 2));
     EXPECT_FALSE(leaving->active()) << "its first row scrolled out of the region";
     EXPECT_TRUE(outside->active());
-    EXPECT_EQ(outside->start, Position(0, 4)) << "rows below the region do not move";
+    EXPECT_EQ(outside->start(), Position(0, 4)) << "rows below the region do not move";
 }
 
 TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
@@ -245,7 +245,7 @@ TEST(TerminalScrollCoreTests, LeftRightMarginScrollCopiesOnlyTheMarginColumns)
     EXPECT_EQ(t.buffer().lines().lineOrEmpty(2).renderMode(), BufferLine::RenderLineMode::single)
         << "a line whose cells moved is single width again";
     EXPECT_FALSE(touched->active()) << "a selection the copied cells cross is dropped";
-    EXPECT_EQ(touched->start, Position());
+    EXPECT_EQ(touched->start(), Position());
     EXPECT_TRUE(leftOfMargin->active()) << "cells left of the margin did not move";
     EXPECT_TRUE(aboveRegion->active());
     EXPECT_EQ(t.innerState().activeSelectionCount, 2);
@@ -308,7 +308,7 @@ TEST(TerminalScrollCoreTests, ReverseIndexAtTheTopInsertsAnUnwrappedBlankLine)
     EXPECT_FALSE(ring.lineOrEmpty(0).isWrapped()) << "the new top line continues nothing";
     EXPECT_FALSE(ring.lineOrEmpty(2).isWrapped())
         << "the line below the region stops continuing the dropped line";
-    EXPECT_EQ(selection->start, Position(0, 1)) << "the selection moves down with its text";
+    EXPECT_EQ(selection->start(), Position(0, 1)) << "the selection moves down with its text";
     EXPECT_FALSE(below->active()) << "its row was pushed out of the region";
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 1));
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(0, 0));

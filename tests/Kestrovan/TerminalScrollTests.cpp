@@ -110,11 +110,11 @@ TEST(TerminalScrollTests, ScrollUpAndDownAdjustRegisteredSelections)
     t.feed("\x1b[S");
     EXPECT_EQ(screenText(t), "a|c|d|e||f");
     EXPECT_TRUE(inside->active());
-    EXPECT_EQ(inside->start, Position(0, 2)) << "SU moves the selection up with its text";
-    EXPECT_EQ(inside->end, Position(4, 3));
+    EXPECT_EQ(inside->start(), Position(0, 2)) << "SU moves the selection up with its text";
+    EXPECT_EQ(inside->end(), Position(4, 3));
     EXPECT_FALSE(leaving->active()) << "its first row scrolled out of the region";
     EXPECT_TRUE(outside->active());
-    EXPECT_EQ(outside->start, Position(0, 5)) << "rows below the region do not move";
+    EXPECT_EQ(outside->start(), Position(0, 5)) << "rows below the region do not move";
     EXPECT_EQ(fixture.delegate->selectionChanges, 2);
 
     t.feed("\x1b[2T");
@@ -125,7 +125,7 @@ TEST(TerminalScrollTests, ScrollUpAndDownAdjustRegisteredSelections)
 
     auto moved = selectRows(fixture, Position(1, 3), Position(1, 3));
     t.feed("\x1b[T");
-    EXPECT_EQ(moved->start, Position(1, 4)) << "SD moves the selection down with its text";
+    EXPECT_EQ(moved->start(), Position(1, 4)) << "SD moves the selection down with its text";
 
     // With margins the copied cells no longer match the selection, so it goes.
     setMargins(t, 0, 3);
@@ -191,15 +191,15 @@ TEST(TerminalScrollTests, InsertAndDeleteLinesAdjustRegisteredSelections)
     moveCursor(t, 0, 2);
     t.feed("\x1b[L");
     EXPECT_EQ(screenText(t), "a|b||c|d|f");
-    EXPECT_EQ(moving->start, Position(0, 3)) << "IL moves the selection down with its text";
-    EXPECT_EQ(moving->end, Position(3, 4));
+    EXPECT_EQ(moving->start(), Position(0, 3)) << "IL moves the selection down with its text";
+    EXPECT_EQ(moving->end(), Position(3, 4));
     EXPECT_FALSE(pushedOut->active()) << "its line was pushed out of the region";
-    EXPECT_EQ(aboveCursor->start, Position(0, 1)) << "rows above the cursor do not move";
-    EXPECT_EQ(belowRegion->start, Position(0, 5)) << "rows below the region do not move";
+    EXPECT_EQ(aboveCursor->start(), Position(0, 1)) << "rows above the cursor do not move";
+    EXPECT_EQ(belowRegion->start(), Position(0, 5)) << "rows below the region do not move";
 
     t.feed("\x1b[M");
     EXPECT_EQ(screenText(t), "a|b|c|d||f");
-    EXPECT_EQ(moving->start, Position(0, 2)) << "DL moves it back up";
+    EXPECT_EQ(moving->start(), Position(0, 2)) << "DL moves it back up";
     t.feed("\x1b[M");
     EXPECT_FALSE(moving->active()) << "DL deleted its first line";
     EXPECT_TRUE(aboveCursor->active());
@@ -540,10 +540,10 @@ TEST(TerminalScrollTests, RegionFromTheTopAboveTheBottomKeepsSelectionsBelowItIn
         t.feed("\n");
         EXPECT_EQ(screenText(t), "b||c|d");
         ASSERT_TRUE(selection->active()) << "scrollback " << scrollback;
-        EXPECT_EQ(absoluteRowText(t, static_cast<int>(selection->start.row)), "d")
+        EXPECT_EQ(absoluteRowText(t, static_cast<int>(selection->start().row)), "d")
             << "the selection below the region still names its line, scrollback " << scrollback;
         ASSERT_TRUE(inRegion->active()) << "scrollback " << scrollback;
-        EXPECT_EQ(absoluteRowText(t, static_cast<int>(inRegion->start.row)), "b")
+        EXPECT_EQ(absoluteRowText(t, static_cast<int>(inRegion->start().row)), "b")
             << "the selection inside the region follows its line, scrollback " << scrollback;
     }
 }

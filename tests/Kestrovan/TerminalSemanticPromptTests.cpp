@@ -58,10 +58,10 @@ TEST(TerminalSemanticPromptTests, PromptStartTakesAFreshLineOpensAGroupAndMarksI
     t.clearUpdateRange();
     t.feed(osc133("A"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "the prompt starts on a fresh line";
-    EXPECT_EQ(buffer.activeSemanticGroupID, 1u);
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 1u);
     EXPECT_EQ(marks(t, 1), Strings{"initial@0"});
-    EXPECT_EQ(buffer.semanticContent, SemanticContent::prompt(SemanticPromptKind::initial));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::prompt);
+    EXPECT_EQ(buffer.semanticPrompt().content(), SemanticContent::prompt(SemanticPromptKind::initial));
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::prompt);
     EXPECT_EQ(t.buffer().activeSemanticPromptOrigin(), Position(0, 1));
     EXPECT_EQ(t.buffer().semanticRowKind(1), SemanticPromptKind::initial);
     ASSERT_TRUE(t.getUpdateRange());
@@ -69,18 +69,19 @@ TEST(TerminalSemanticPromptTests, PromptStartTakesAFreshLineOpensAGroupAndMarksI
 
     t.feed(osc133("A"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1)) << "at the line start there is no new line";
-    EXPECT_EQ(buffer.activeSemanticGroupID, 1u) << "a prompt redrawn on its own row keeps its group";
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 1u)
+        << "a prompt redrawn on its own row keeps its group";
 
     t.feed(osc133("N"));
-    EXPECT_EQ(buffer.activeSemanticGroupID, 2u) << "N always opens a group";
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 2u) << "N always opens a group";
     EXPECT_EQ(markGroups(t, 1), std::vector<uint64_t>{2});
 
     t.feed("$ " + osc133("A"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 2));
-    EXPECT_EQ(buffer.activeSemanticGroupID, 3u) << "a prompt on another row opens a new group";
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 3u) << "a prompt on another row opens a new group";
 
     t.feed(osc133("C") + osc133("A"));
-    EXPECT_EQ(buffer.activeSemanticGroupID, 4u) << "after the command ran the prompt is a new one";
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 4u) << "after the command ran the prompt is a new one";
 
     // With left and right margins the fresh line starts at the left margin.
     t.feed("\x1b[?69h\x1b[3;8s"); // DECLRMM, margins at columns 2...7
@@ -96,7 +97,7 @@ TEST(TerminalSemanticPromptTests, PrintedCellsCarryPromptInputAndOutputContent)
     TerminalFixture fixture(10, 6);
     Terminal& t = fixture.t();
     t.feed(osc133("A") + "$ " + osc133("B") + "ls");
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::armed);
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::armed);
     t.feed("\r\n" + osc133("C") + "a b\r\n" + osc133("D;0") + osc133("A") + "$ ");
     EXPECT_EQ(codes(t, 0), "1155");
     EXPECT_EQ(codes(t, 1), "666");
@@ -111,7 +112,7 @@ TEST(TerminalSemanticPromptTests, PrintedCellsCarryPromptInputAndOutputContent)
     EXPECT_EQ(marks(t, 2), (Strings{"initial@0", "right@3"}));
     t.feed(osc133("A;k=s") + "> ");
     EXPECT_EQ(codes(t, 3), "44");
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::prompt);
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::prompt);
 
     // The query rejects positions outside the screen width and the ring.
     EXPECT_FALSE(t.semanticContent(Position(-1, 0)));
@@ -133,22 +134,22 @@ TEST(TerminalSemanticPromptTests, OptionsAreParsedOrTheWholeSequenceIsIgnored)
     t.feed(osc133("A;k=r"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(2, 0)) << "a right prompt does not move the cursor";
     EXPECT_EQ(marks(t, 0), Strings{"right@2"});
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle) << "nor change the input state";
-    EXPECT_EQ(buffer.semanticContent, SemanticContent::none());
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::idle) << "nor change the input state";
+    EXPECT_EQ(buffer.semanticPrompt().content(), SemanticContent::none());
 
     t.feed(osc133("A;k=c"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(0, 1));
     EXPECT_TRUE(marks(t, 1).empty()) << "a continuation prompt records no mark";
-    EXPECT_EQ(buffer.semanticContent, SemanticContent::prompt(SemanticPromptKind::continuation));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::prompt);
-    EXPECT_EQ(buffer.activeSemanticGroupID, 0u) << "nor opens a group";
+    EXPECT_EQ(buffer.semanticPrompt().content(), SemanticContent::prompt(SemanticPromptKind::continuation));
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::prompt);
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 0u) << "nor opens a group";
 
     t.feed("x");
     for (const char* payload : {"A;k=x", "A;cl=z", "A;click_events=3", "A;special_key=2", "AB", "a", "",
                                 "A;k=", "Z", "A\xc3\x28", "\xc3\xa9"}) {
         t.feed(osc133(payload));
         EXPECT_EQ(t.getCursorLocation(), Cursor(1, 1)) << "payload \"" << payload << "\" is ignored";
-        EXPECT_EQ(buffer.activeSemanticGroupID, 0u) << payload;
+        EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 0u) << payload;
     }
     t.feed("\x1b]133\x07");
     EXPECT_EQ(t.getCursorLocation(), Cursor(1, 1)) << "OSC 133 without a payload is ignored";
@@ -176,19 +177,19 @@ TEST(TerminalSemanticPromptTests, OptionsAreParsedOrTheWholeSequenceIsIgnored)
     for (const Case& c : cases) {
         // Other settings first, so each case shows what its payload sets.
         t.feed(osc133(std::string("A;click_events=2;special_key=") + (c.special ? "0" : "1")));
-        ASSERT_EQ(buffer.semanticClickMode, SemanticPromptClickMode::clickEventsRelative());
+        ASSERT_EQ(buffer.semanticPrompt().clickMode(), SemanticPromptClickMode::clickEventsRelative());
         t.feed(osc133(c.payload));
-        EXPECT_EQ(buffer.semanticClickMode, c.mode) << c.payload;
+        EXPECT_EQ(buffer.semanticPrompt().clickMode(), c.mode) << c.payload;
         EXPECT_EQ(t.innerState().semanticPromptClickMode, c.mode) << c.payload;
-        EXPECT_EQ(buffer.semanticUsesSpecialCursorKeys, c.special) << c.payload;
-        EXPECT_EQ(buffer.semanticInput, SemanticInputState::prompt) << c.payload;
+        EXPECT_EQ(buffer.semanticPrompt().usesSpecialCursorKeys(), c.special) << c.payload;
+        EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::prompt) << c.payload;
     }
 
     // A secondary prompt inside a running group keeps the group's click settings.
     t.feed(osc133("A;cl=m") + "$ " + osc133("A;k=s;cl=line;special_key=1"));
-    EXPECT_EQ(buffer.semanticClickMode,
+    EXPECT_EQ(buffer.semanticPrompt().clickMode(),
               SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple));
-    EXPECT_FALSE(buffer.semanticUsesSpecialCursorKeys);
+    EXPECT_FALSE(buffer.semanticPrompt().usesSpecialCursorKeys());
     EXPECT_EQ(marks(t, t.buffer().yBase() + t.buffer().y()), Strings{"secondary@0"});
 }
 
@@ -199,18 +200,18 @@ TEST(TerminalSemanticPromptTests, PromptTextMarksWithoutAFreshLine)
     const Buffer& buffer = t.buffer();
     t.feed("out" + osc133("P;k=i;cl=m"));
     EXPECT_EQ(t.getCursorLocation(), Cursor(3, 0)) << "P takes no fresh line";
-    EXPECT_EQ(buffer.activeSemanticGroupID, 1u);
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 1u);
     EXPECT_EQ(marks(t, 0), Strings{"initial@3"});
-    EXPECT_EQ(buffer.semanticClickMode,
+    EXPECT_EQ(buffer.semanticPrompt().clickMode(),
               SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle) << "P keeps the input state";
-    EXPECT_EQ(buffer.semanticContent, SemanticContent::prompt(SemanticPromptKind::initial));
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::idle) << "P keeps the input state";
+    EXPECT_EQ(buffer.semanticPrompt().content(), SemanticContent::prompt(SemanticPromptKind::initial));
 
     t.feed(osc133("A") + "> " + osc133("P") + "$ ");
-    EXPECT_EQ(buffer.activeSemanticGroupID, 2u);
+    EXPECT_EQ(buffer.semanticPrompt().activeGroupID(), 2u);
     EXPECT_EQ(marks(t, 1), Strings{"initial@2"}) << "a second P on the group's row reuses the group";
     EXPECT_EQ(markGroups(t, 1), std::vector<uint64_t>{2});
-    EXPECT_EQ(buffer.semanticClickMode, SemanticPromptClickMode::none());
+    EXPECT_EQ(buffer.semanticPrompt().clickMode(), SemanticPromptClickMode::none());
 
     t.feed(osc133("P;k=c") + "." + osc133("P;k=r"));
     EXPECT_EQ(marks(t, 1), (Strings{"initial@2", "right@5"})) << "P;k=c marks nothing";
@@ -237,7 +238,7 @@ TEST(TerminalSemanticPromptTests, LineFeedsWhileEditingJoinRowsToTheGroup)
     t.feed("\r\n");
     EXPECT_FALSE(bufferLine(t, 2)->semanticHardContinuationGroup()) << "submitted input joins nothing";
     t.feed(osc133("B")); // editing a command line again
-    ASSERT_EQ(buffer.semanticInput, SemanticInputState::armed);
+    ASSERT_EQ(buffer.semanticPrompt().input(), SemanticInputState::armed);
     t.feed("\n");
     ASSERT_EQ(bufferLine(t, 3)->semanticHardContinuationGroup(), 1u);
     const uint64_t generation = bufferLine(t, 3)->generation();
@@ -262,7 +263,7 @@ TEST(TerminalSemanticPromptTests, ARowTakenOverByANewGroupLosesItsStalePromptAnd
     t.feed(osc133("C") + "\x1b[2;4Ho");
     ASSERT_EQ(codes(t, 1), "3356");
     t.feed("\x1b[4;1H" + osc133("A") + "$ " + osc133("B"));
-    ASSERT_EQ(buffer.activeSemanticGroupID, 2u);
+    ASSERT_EQ(buffer.semanticPrompt().activeGroupID(), 2u);
 
     // The shell moves up over the old command (as a redraw would) and line-feeds onto its
     // second row while the new command line is being edited.
@@ -322,27 +323,28 @@ TEST(TerminalSemanticPromptTests, ScreenSwitchesEndTheCommandLineInBothBuffers)
     // OSC 133 is ignored on the alternate screen, so no program gets prompt content there; it is
     // written directly, through the test-only hook, to check that a switch ends the command line in
     // the other buffer too.
-    TerminalTestAccess::buffer(t, Terminal::BufferKind::alt).semanticContent =
-        SemanticContent::prompt(SemanticPromptKind::right);
+    TerminalTestAccess::buffer(t, Terminal::BufferKind::alt)
+        .semanticPrompt()
+        .setContent(SemanticContent::prompt(SemanticPromptKind::right));
 
     t.feed("\x1b[?1049h");
     for (const Buffer* buffer :
          {&t.buffer(Terminal::BufferKind::normal), &t.buffer(Terminal::BufferKind::alt)}) {
-        EXPECT_EQ(buffer->semanticInput, SemanticInputState::submitted);
-        EXPECT_EQ(buffer->semanticContent, SemanticContent::output());
+        EXPECT_EQ(buffer->semanticPrompt().input(), SemanticInputState::submitted);
+        EXPECT_EQ(buffer->semanticPrompt().content(), SemanticContent::output());
     }
 
     t.feed(osc133("A") + osc133("B") + "x");
-    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).semanticInput, SemanticInputState::submitted)
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::alt).semanticPrompt().input(), SemanticInputState::submitted)
         << "OSC 133 is ignored on the alternate screen";
     EXPECT_TRUE(marks(t, t.buffer().yBase()).empty());
     EXPECT_EQ(codes(t, 0), "006") << "full-screen programs print output";
 
     t.feed("\x1b[?1049l");
     t.feed("\x1b[!p"); // DECSTR: the prompt state is forgotten
-    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).semanticContent, SemanticContent::none());
+    ASSERT_EQ(t.buffer(Terminal::BufferKind::normal).semanticPrompt().content(), SemanticContent::none());
     t.feed("\x1b[?1049h");
-    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).semanticContent, SemanticContent::none())
+    EXPECT_EQ(t.buffer(Terminal::BufferKind::normal).semanticPrompt().content(), SemanticContent::none())
         << "none stays none";
 }
 
@@ -359,10 +361,10 @@ TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
 
     t.feed("\x1b[!p"); // DECSTR
     const Buffer& buffer = t.buffer();
-    EXPECT_EQ(buffer.semanticContent, SemanticContent::none());
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle);
-    EXPECT_EQ(buffer.semanticClickMode, SemanticPromptClickMode::none());
-    EXPECT_FALSE(buffer.semanticUsesSpecialCursorKeys);
+    EXPECT_EQ(buffer.semanticPrompt().content(), SemanticContent::none());
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::idle);
+    EXPECT_EQ(buffer.semanticPrompt().clickMode(), SemanticPromptClickMode::none());
+    EXPECT_FALSE(buffer.semanticPrompt().usesSpecialCursorKeys());
     EXPECT_FALSE(buffer.findSemanticPromptStartRow());
     EXPECT_TRUE(marks(t, 0).empty());
     EXPECT_FALSE(bufferLine(t, 1)->semanticHardContinuationGroup());
@@ -374,8 +376,8 @@ TEST(TerminalSemanticPromptTests, ResetForgetsThePromptAndClearsScreenMarks)
     t.feed(osc133("A") + osc133("B") +
            "\x1b"
            "c");
-    EXPECT_EQ(t.buffer().semanticInput, SemanticInputState::idle);
-    EXPECT_EQ(t.buffer().semanticContent, SemanticContent::none());
+    EXPECT_EQ(t.buffer().semanticPrompt().input(), SemanticInputState::idle);
+    EXPECT_EQ(t.buffer().semanticPrompt().content(), SemanticContent::none());
 }
 
 TEST(TerminalSemanticPromptTests, SubmissionMovesOnlyAnArmedCommandLine)
@@ -385,20 +387,22 @@ TEST(TerminalSemanticPromptTests, SubmissionMovesOnlyAnArmedCommandLine)
     const Buffer& buffer = t.buffer();
 
     t.sendUserInput(bytesOf("x\r"));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle) << "no prompt yet";
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::idle) << "no prompt yet";
     t.feed(osc133("A"));
     t.sendUserInput(bytesOf("\r"));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::prompt) << "Enter while the prompt is drawn";
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::prompt)
+        << "Enter while the prompt is drawn";
 
     t.feed(osc133("B"));
     t.sendUserInput(bytesOf("ls"));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::armed);
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::armed);
     t.sendUserInput(bytesOf("\x1b[200~a\rb\x1b[201~"));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::armed) << "a pasted line break is not Enter";
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::armed)
+        << "a pasted line break is not Enter";
     t.sendUserInput(bytesOf("\x1b[13;5u"));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::submitted);
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::submitted);
     t.sendUserInput(bytesOf("\r"));
-    EXPECT_EQ(buffer.semanticInput, SemanticInputState::submitted);
+    EXPECT_EQ(buffer.semanticPrompt().input(), SemanticInputState::submitted);
 
     EXPECT_EQ(fixture.delegate->sent(), "x\r\rls\x1b[200~a\rb\x1b[201~\x1b[13;5u\r")
         << "every byte reaches the child unchanged";

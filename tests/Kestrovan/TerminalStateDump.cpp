@@ -333,10 +333,12 @@ std::string dumpBufferState(const Buffer& buffer)
     out << "mirrors insert=" << buffer.insertMode() << " prot=" << buffer.characterProtection()
         << " bulkBlocked=" << buffer.bulkInsertBlocked() << " margin=" << buffer.marginMode()
         << " wrap=" << buffer.wraparound() << "\n";
-    out << "semantic content=" << int(buffer.semanticContent.code()) << " input=" << int(buffer.semanticInput)
-        << " click=" << describeClickMode(buffer.semanticClickMode)
-        << " specialKeys=" << buffer.semanticUsesSpecialCursorKeys
-        << " groups=" << buffer.semanticGroupCounter << " active=" << buffer.activeSemanticGroupID << "\n";
+    out << "semantic content=" << int(buffer.semanticPrompt().content().code())
+        << " input=" << int(buffer.semanticPrompt().input())
+        << " click=" << describeClickMode(buffer.semanticPrompt().clickMode())
+        << " specialKeys=" << buffer.semanticPrompt().usesSpecialCursorKeys()
+        << " groups=" << buffer.semanticPrompt().groupCounter()
+        << " active=" << buffer.semanticPrompt().activeGroupID() << "\n";
     out << "defaultBidi=" << describeBidi(buffer.defaultBidiState()) << "\n";
     for (int row = 0; row < buffer.lines().count(); ++row)
         out << "L" << row << " " << dumpLine(buffer.lines().lineOrEmpty(row)) << "\n";
@@ -543,6 +545,7 @@ void DumpedTerminal::resize(int cols, int rows)
 
 std::string DumpedTerminal::dump()
 {
+    const TerminalUnsharedScope unshared(terminal_->terminalLock());
     std::string out = dumpTerminalState(*terminal_);
     out += "== calls\n";
     for (const std::string& call : delegate_->calls)

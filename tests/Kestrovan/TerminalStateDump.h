@@ -116,7 +116,7 @@ private:
 };
 
 /// The terminal's observable state as text, one fact per line (see the top of this file).
-std::string dumpTerminalState(Terminal& terminal);
+std::string dumpTerminalState(Terminal& terminal) REQUIRES(terminal.terminalLock());
 
 /// The dump of one buffer, its lines included.
 std::string dumpBufferState(const Buffer& buffer);

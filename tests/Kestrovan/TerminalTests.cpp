@@ -475,9 +475,7 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     Terminal& t = fixture.t();
     const auto makeSelection = [&](Position start, Position end) {
         auto selection = std::make_shared<SelectionService>(fixture.terminal);
-        selection->start = start;
-        selection->end = end;
-        selection->setActive(true);
+        selection->setSelection(start, end);
         t.registerSelection(selection);
         return selection;
     };
@@ -493,8 +491,8 @@ TEST(TerminalTests, ColumnRestrictedScrollInvalidatesOverlappingSelections)
     t.feed("\x1b[3;6r\x1b[?69h\x1b[5;13s\x1b[6;5H\x1b"
            "D");
     EXPECT_FALSE(inside->active());
-    EXPECT_EQ(inside->start, Position());
-    EXPECT_EQ(inside->end, Position());
+    EXPECT_EQ(inside->start(), Position());
+    EXPECT_EQ(inside->end(), Position());
     EXPECT_TRUE(leftOfMargin->active()) << "one row, wholly left of the margin";
     EXPECT_TRUE(rightOfMargin->active()) << "one row, wholly right of the margin";
     EXPECT_TRUE(belowRows->active()) << "rows outside the range";

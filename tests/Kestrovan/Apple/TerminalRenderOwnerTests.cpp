@@ -140,16 +140,16 @@ TEST(TerminalRenderOwnerTests, UserInputSubmitsAnArmedCommandLine)
     };
     {
         TerminalLockGuard guard(f.terminal->terminalLock());
-        ASSERT_EQ(f.terminal->buffer().semanticInput, SemanticInputState::armed);
+        ASSERT_EQ(f.terminal->buffer().semanticPrompt().input(), SemanticInputState::armed);
     }
     f.owner->registerUserInput(input("ls"));
     {
         TerminalLockGuard guard(f.terminal->terminalLock());
-        EXPECT_EQ(f.terminal->buffer().semanticInput, SemanticInputState::armed);
+        EXPECT_EQ(f.terminal->buffer().semanticPrompt().input(), SemanticInputState::armed);
     }
     f.owner->registerUserInput(input("\r"));
     TerminalLockGuard guard(f.terminal->terminalLock());
-    EXPECT_EQ(f.terminal->buffer().semanticInput, SemanticInputState::submitted);
+    EXPECT_EQ(f.terminal->buffer().semanticPrompt().input(), SemanticInputState::submitted);
 }
 
 TEST(TerminalRenderOwnerDeathTest, RegisteringUserInputWithTheLockHeldStops)

@@ -170,8 +170,8 @@ TEST(TerminalSnapshotRowTests, StylesCompareByValue)
     EXPECT_EQ(SnapshotSelectionState(nullptr), SnapshotSelectionState());
     auto selection = SelectionService::create(f.terminal);
     TerminalLockGuard guard(f.t().terminalLock());
-    selection->setSelection(Position(1, 0), Position(3, 1));
-    selection->isBlock = true;
+    selection->startBlockSelection(Position(1, 0));
+    selection->dragExtend(Position(3, 1));
     const SnapshotSelectionState state(selection.get());
     EXPECT_TRUE(state.active);
     EXPECT_EQ(state.start, Position(1, 0));

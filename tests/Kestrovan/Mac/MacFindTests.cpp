@@ -34,7 +34,7 @@ struct FindFixture : MacViewFixture
             const auto& selection = *view->selection();
             if (!selection.active())
                 return "none";
-            return std::to_string(selection.start.row) + ":" + std::to_string(selection.start.col) + " " +
+            return std::to_string(selection.start().row) + ":" + std::to_string(selection.start().col) + " " +
                    selection.getSelectedText();
         });
     }

@@ -290,7 +290,7 @@ TEST(MacPointerTests, ADragSelectsPastAThresholdAndBlocksWithAlt)
     f.drag(left, f.at(3.8, 2.5), alt);
     f.up(left, f.at(3.8, 2.5), alt);
     EXPECT_EQ(f.sent(), "");
-    EXPECT_TRUE(f.locked([&](Terminal&) { return f.view->selection()->isBlock; }));
+    EXPECT_TRUE(f.locked([&](Terminal&) { return f.view->selection()->isBlock(); }));
     EXPECT_EQ(f.selected(), "bcd\nlmn\nvwx");
     EXPECT_EQ(f.host->primaryOffers.back(), "bcd\nlmn\nvwx");
 }
@@ -360,7 +360,7 @@ TEST(MacPointerTests, DraggingPastTheEdgesAutoscrollsOnTheTimersClock)
         f.settle();
         EXPECT_EQ(f.yDisp(), 100 + c.delta) << c.rowsAbove;
         // The selection follows to the row now under the pointer.
-        EXPECT_EQ(f.locked([&](Terminal&) { return f.view->selection()->end.row; }),
+        EXPECT_EQ(f.locked([&](Terminal&) { return f.view->selection()->end().row; }),
                   100 + c.delta - int(c.rowsAbove));
         // Back inside, the scrolling stops at once.
         f.drag(left, f.centre(2, 5));

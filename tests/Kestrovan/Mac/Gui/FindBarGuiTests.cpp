@@ -24,8 +24,8 @@ protected:
                 const auto& selection = *view->selection();
                 if (!selection.active())
                     return "none";
-                return std::to_string(selection.start.row - terminal.buffer().yDisp()) + ":" +
-                       std::to_string(selection.start.col);
+                return std::to_string(selection.start().row - terminal.buffer().yDisp()) + ":" +
+                       std::to_string(selection.start().col);
             },
             "test");
     }
