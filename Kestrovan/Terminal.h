@@ -419,21 +419,6 @@ public:
             refreshEnd_ = std::max(refreshEnd_, y);
         }
     }
-    /// `updateRange(first)` and `updateRange(second)` for two rows on the screen (at or above 0),
-    /// in one step: a cursor move marks the row it leaves and the row it reaches.
-    void updateRanges(int first, int second) REQUIRES(terminalLock_)
-    {
-        const int low = std::min(first, second);
-        const int high = std::max(first, second);
-        const int top = _buffer->settledYDisp();
-        if (top + high >= 0) {
-            scrollInvariantRefreshStart_ =
-                std::min(scrollInvariantRefreshStart_, top + (top + low >= 0 ? low : high));
-            scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, top + high);
-        }
-        refreshStart_ = std::min(refreshStart_, low);
-        refreshEnd_ = std::max(refreshEnd_, high);
-    }
     /// Marks the whole screen changed.
     void updateFullScreen() REQUIRES(terminalLock_);
     /// Empties both update ranges; readers (`TerminalChangeReader`) still get the rows cleared.
@@ -752,6 +737,22 @@ protected:
     void logInfo(std::string_view message) const REQUIRES(terminalLock_);
 
 private:
+    /// `updateRange(first)` and `updateRange(second)` for two rows on the screen (at or above 0),
+    /// in one step: a cursor move marks the row it leaves and the row it reaches.
+    void updateRanges(int first, int second) REQUIRES(terminalLock_)
+    {
+        const int low = std::min(first, second);
+        const int high = std::max(first, second);
+        const int top = _buffer->settledYDisp();
+        if (top + high >= 0) {
+            scrollInvariantRefreshStart_ =
+                std::min(scrollInvariantRefreshStart_, top + (top + low >= 0 ? low : high));
+            scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, top + high);
+        }
+        refreshStart_ = std::min(refreshStart_, low);
+        refreshEnd_ = std::max(refreshEnd_, high);
+    }
+
     // The engine's types that work inside the terminal: the parse loop calls the handlers
     // directly, the slow print road and the kitty graphics engine write cells and placements, the
     // DCS and clipboard protocol objects send replies and read the modes they answer about, and
