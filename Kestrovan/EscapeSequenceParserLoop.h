@@ -139,29 +139,106 @@ template <typename Scratch>
     return index;
 }
 
+/// A CSI sequence of one or two parameters, each of one to four digits or empty, and a final
+/// byte, read whole: the shape of the cursor positions, line erases, scroll regions and short SGRs
+/// full-screen programs send around nearly every field they draw. `end` is 0 when the bytes have
+/// another shape (more parameters, a longer number, a colon, an intermediate, a private marker, a
+/// control, or the chunk's end before the final byte); nothing is read into the sequence state.
+struct ShortCsi
+{
+    size_t end = 0;
+    uint8_t finalByte = 0;
+    int count = 1;
+    int64_t values[2] = {0, 0};
+};
+
+/// Reads a `ShortCsi` whose parameters start at `at` (just after "ESC [").
+[[gnu::always_inline]] inline ShortCsi readShortCsi(const uint8_t* data, size_t at, size_t length)
+{
+    ShortCsi csi;
+    size_t index = at;
+    for (int parameter = 0;; ++parameter) {
+        // Four digits at most: up to 9999 no value reaches the fold's saturation (65535).
+        const size_t digitsEnd = std::min(length, index + 5);
+        int64_t value = 0;
+        while (index < digitsEnd && isDigit(data[index])) {
+            value = value * 10 + (data[index] - '0');
+            ++index;
+        }
+        if (index == digitsEnd)
+            return {};
+        csi.values[parameter] = value;
+        const uint8_t byte = data[index];
+        if (byte >= 0x40 && byte <= 0x7E) {
+            csi.finalByte = byte;
+            csi.end = index + 1;
+            csi.count = parameter + 1;
+            return csi;
+        }
+        if (byte != ';' || parameter == 1)
+            return {};
+        ++index;
+    }
+}
+
 } // namespace parserLoop
 
 /// A CSI sequence without intermediates, read whole by the parse loop, whose final is not "m":
-/// CUP and EL 0, which full-screen programs send around nearly every field they draw, go to a
-/// listener that takes them directly; every other one is dispatched.
+/// CUP and EL 0, which full-screen programs send around nearly every field they draw, and DECSTBM,
+/// which pagers and editors send around every scroll of part of the screen, go to a listener that
+/// takes them directly; every other one is dispatched.
 template <typename Listener>
-[[gnu::always_inline]] inline void EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const Scratch& s,
-                                                                          Listener& listener)
+[[gnu::always_inline]] inline void
+EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const CsiParameters& pars, Listener& listener)
 {
     if constexpr (requires {
                       listener.dispatchCursorPosition(CsiParameters());
                       listener.eraseToEndOfLine();
+                      listener.dispatchScrollRegion(CsiParameters());
                   }) {
         if (finalByte == 'H') {
-            listener.dispatchCursorPosition(CsiParameters(s.pars));
+            listener.dispatchCursorPosition(pars);
             return;
         }
-        if (finalByte == 'K' && s.pars.count == 1 && s.pars.storage[0] == 0) {
+        if (finalByte == 'K' && pars.count == 1 && pars.base[0] == 0) {
             listener.eraseToEndOfLine();
             return;
         }
+        if (finalByte == 'r') {
+            listener.dispatchScrollRegion(pars);
+            return;
+        }
     }
-    listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+    listener.dispatchCsi(finalByte, pars, {});
+}
+
+/// A cursor position is mostly followed by the text of the field it addresses, and that often by
+/// an erase of the rest of the line: a run of printable ASCII right after it goes to a listener
+/// that takes it with the position in one call, together with a "CSI K" right after the run. The
+/// run is the one the text road's scan would find, so the result is the same as dispatching the
+/// three one by one. Anything else after the position is left to the loop.
+template <typename Listener>
+[[gnu::always_inline]] inline size_t
+EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, std::span<const uint8_t> bytes,
+                                                    size_t at, Listener& listener)
+{
+    using namespace parserLoop;
+    if constexpr (requires { listener.placeAsciiAtCursorPosition(pars, bytes, TextThen::nothing); }) {
+        const uint8_t* data = bytes.data();
+        const size_t length = bytes.size();
+        if (at < length && data[at] >= 0x20) {
+            const PrintableRun run = scanPrintableRun(bytes, at);
+            if (run.ascii) {
+                const bool erase = length - run.end >= 3 && data[run.end] == ESC &&
+                                   data[run.end + 1] == '[' && data[run.end + 2] == 'K';
+                listener.placeAsciiAtCursorPosition(pars, bytes.subspan(at, run.end - at),
+                                                    erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
+                return erase ? run.end + 3 : run.end;
+            }
+        }
+    }
+    dispatchPlainCsi('H', pars, listener);
+    return at;
 }
 
 template <typename Listener>
@@ -334,6 +411,28 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 continue;
                             }
                         }
+                        // One or two short parameters, the cursor positions and scroll regions of
+                        // full-screen programs among them, are read and dispatched without the
+                        // sequence state; any other shape is folded as usual. (True colours the
+                        // reader above did not take are folded in part already.)
+                        if constexpr (requires { listener.dispatchCursorPosition(CsiParameters()); }) {
+                            const ShortCsi csi = colourKind == 0 ? readShortCsi(data, i, length) : ShortCsi();
+                            if (csi.end != 0) {
+                                s.state = ParserState::ground;
+                                const CsiParameters pars(csi.values, csi.count);
+                                i = csi.end;
+                                if (csi.finalByte == 'H') {
+                                    i = dispatchCursorPositionAndText(pars, bytes, i, listener);
+                                } else if (csi.finalByte == 'm') {
+                                    _parsColonMask = 0;
+                                    listener.dispatchCsi('m', pars, {});
+                                } else {
+                                    dispatchPlainCsi(csi.finalByte, pars, listener);
+                                }
+                                adoptReset();
+                                continue;
+                            }
+                        }
                         i = foldParameterBytes(data, i, length, s);
                     }
                     if (i < length && data[i] >= 0x40 && data[i] <= 0x7E) {
@@ -345,7 +444,7 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 _parsColonMask = s.colonMask;
                                 listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
                             } else {
-                                dispatchPlainCsi(finalByte, s, listener);
+                                dispatchPlainCsi(finalByte, CsiParameters(s.pars), listener);
                             }
                         }
                         adoptReset();
