@@ -387,6 +387,20 @@ std::vector<CorpusEntry> corpus()
         "m" CSI "2;20H" CSI "K" CSI "4;2H" CSI "1\"qP" CSI "0\"q" CSI "4;1H" CSI "?K" CSI "3;1H" CSI "K" CSI
         "3;1Hz");
 
+    // Fields a whole chunk takes in one call with their position and erase: one reaching the
+    // right edge (the erase then takes the last cell and ends the pending wrap), one ending where
+    // a wide character begins and one starting on its right half, under ISO protection, in
+    // insert mode, in origin mode, inside a hyperlink, and positions whose numbers the short
+    // reader leaves to the fold.
+    add("fields at a position",
+        "\u597d\u597d\u597d\u597d\u597d\u597d" CSI "1;27Habcd" CSI "Kx" CSI "2;29Hzw" CSI "K" CSI "1;1Hab" CSI
+        "K" CSI "1;4Hc" CSI "K" CSI "3;5HISO" ESC "Vkept" ESC "W" CSI "3;5Hy" CSI "K" CSI "4;1Hinsert" CSI
+        "4;1H" CSI "4h"
+        "in" CSI "K" CSI "4l" CSI "2;6r" CSI "?6h" CSI "2;3Horigin" CSI "K" CSI "?6l" CSI "r" OSC
+        "8;;https://example.com" ST CSI "6;2Hlink" CSI "K" OSC "8;;" ST CSI "00007;000012Hlong" CSI "K" CSI
+        "7;99999Hclamped" CSI "K" CSI "8;3H" CSI "4K"
+        "z");
+
     // Regions set, written in, scrolled by line feeds at their bottom and reset, in a region
     // that reaches the top row (whose lines go to the scrollback) and in ones that do not.
     add("scroll regions set and reset",
