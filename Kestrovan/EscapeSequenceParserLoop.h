@@ -141,9 +141,7 @@ template <typename Scratch>
 
 /// A CSI sequence of one or two parameters, each of one to four digits or empty, and a final
 /// byte, read whole: the shape of the cursor positions, line erases, scroll regions and short SGRs
-/// full-screen programs send around nearly every field they draw. `end` is 0 when the bytes have
-/// another shape (more parameters, a longer number, a colon, an intermediate, a private marker, a
-/// control, or the chunk's end before the final byte); nothing is read into the sequence state.
+/// full-screen programs send around nearly every field they draw.
 struct ShortCsi
 {
     size_t end = 0;
@@ -152,10 +150,14 @@ struct ShortCsi
     int64_t values[2] = {0, 0};
 };
 
-/// Reads a `ShortCsi` whose parameters start at `at` (just after "ESC [").
-[[gnu::always_inline]] inline ShortCsi readShortCsi(const uint8_t* data, size_t at, size_t length)
+/// Reads a `ShortCsi` whose parameters start at `at` (just after "ESC [") into `csi`, which is
+/// filled in place: a copy of the whole struct would be read back in wider pieces than it was
+/// written in, which the processor cannot forward from its stores. Answers false, leaving `end`
+/// 0, when the bytes have another shape (more parameters, a longer number, a colon, an
+/// intermediate, a private marker, a control, or the chunk's end before the final byte); nothing
+/// is read into the sequence state.
+[[gnu::always_inline]] inline bool readShortCsi(const uint8_t* data, size_t at, size_t length, ShortCsi& csi)
 {
-    ShortCsi csi;
     size_t index = at;
     for (int parameter = 0;; ++parameter) {
         // Four digits at most: up to 9999 no value reaches the fold's saturation (65535).
@@ -166,17 +168,17 @@ struct ShortCsi
             ++index;
         }
         if (index == digitsEnd)
-            return {};
+            return false;
         csi.values[parameter] = value;
         const uint8_t byte = data[index];
         if (byte >= 0x40 && byte <= 0x7E) {
             csi.finalByte = byte;
             csi.end = index + 1;
             csi.count = parameter + 1;
-            return csi;
+            return true;
         }
         if (byte != ';' || parameter == 1)
-            return {};
+            return false;
         ++index;
     }
 }
@@ -416,8 +418,8 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                         // sequence state; any other shape is folded as usual. (True colours the
                         // reader above did not take are folded in part already.)
                         if constexpr (requires { listener.dispatchCursorPosition(CsiParameters()); }) {
-                            const ShortCsi csi = colourKind == 0 ? readShortCsi(data, i, length) : ShortCsi();
-                            if (csi.end != 0) {
+                            ShortCsi csi;
+                            if (colourKind == 0 && readShortCsi(data, i, length, csi)) {
                                 s.state = ParserState::ground;
                                 const CsiParameters pars(csi.values, csi.count);
                                 i = csi.end;
