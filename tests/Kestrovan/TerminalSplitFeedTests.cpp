@@ -390,8 +390,8 @@ std::vector<CorpusEntry> corpus()
     // Fields a whole chunk takes in one call with their position and erase: one reaching the
     // right edge (the erase then takes the last cell and ends the pending wrap), one ending where
     // a wide character begins and one starting on its right half, under ISO protection, in
-    // insert mode, in origin mode, inside a hyperlink, and positions whose numbers the short
-    // reader leaves to the fold.
+    // insert mode, in origin mode, inside a hyperlink, and positions with leading zeros and
+    // numbers past the screen.
     add("fields at a position",
         "\u597d\u597d\u597d\u597d\u597d\u597d" CSI "1;27Habcd" CSI "Kx" CSI "2;29Hzw" CSI "K" CSI "1;1Hab" CSI
         "K" CSI "1;4Hc" CSI "K" CSI "3;5HISO" ESC "Vkept" ESC "W" CSI "3;5Hy" CSI "K" CSI "4;1Hinsert" CSI
@@ -695,7 +695,7 @@ TEST(TerminalSplitFeedTests, LineEndsMatchOneByteAtATime)
 // field, then EL 0, which a whole chunk hands to the terminal in one call with the field and
 // without the CSI routing; region set and reset around line feeds; charset designations after
 // every field), mixed with everything those roads must notice: sequences of the same finals in
-// other shapes (longer numbers, a colon, a third parameter, an intermediate), short SGRs, wide
+// other shapes (longer numbers, a colon, a third parameter, an intermediate), SGRs, wide
 // characters cut by the cursor, fields reaching the right edge, protected cells of both kinds, an
 // erase colour, origin mode, insert mode, left and right margins, a hyperlink, a prompt mark,
 // column switches, the alternate screen and a translating set. Fed whole and one byte per feed,
