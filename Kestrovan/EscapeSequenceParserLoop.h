@@ -139,44 +139,49 @@ template <typename Scratch>
     return index;
 }
 
-/// A CSI sequence of one or two parameters, each of one to four digits or empty, and a final
-/// byte, read whole: the shape of the cursor positions, line erases, scroll regions and short SGRs
-/// full-screen programs send around nearly every field they draw.
+/// The start of a CSI sequence's parameters, read without the sequence state: one or two
+/// parameters of up to four digits each and a final byte make the whole sequence, the shape of
+/// the cursor positions, line erases, scroll regions and short SGRs full-screen programs send
+/// around nearly every field they draw. Anything longer is left to the parameter fold from where
+/// the reading stopped.
 struct ShortCsi
 {
+    /// Just after the final byte when the sequence was read whole; otherwise where the reading
+    /// stopped, `values` holding the `count` parameters so far, the last one still open.
     size_t end = 0;
     uint8_t finalByte = 0;
     int count = 1;
     int64_t values[2] = {0, 0};
 };
 
-/// Reads a `ShortCsi` whose parameters start at `at` (just after "ESC [") into `csi`, which is
-/// filled in place: a copy of the whole struct would be read back in wider pieces than it was
-/// written in, which the processor cannot forward from its stores. Answers false, leaving `end`
-/// 0, when the bytes have another shape (more parameters, a longer number, a colon, an
-/// intermediate, a private marker, a control, or the chunk's end before the final byte); nothing
-/// is read into the sequence state.
+/// Reads a `ShortCsi` whose parameters start at `at` (just after "ESC [") into `csi` and answers
+/// whether it holds the whole sequence. `csi` is filled in place: a copy of the struct would be
+/// read back in wider pieces than it was written in, which the processor cannot forward from its
+/// stores.
 [[gnu::always_inline]] inline bool readShortCsi(const uint8_t* data, size_t at, size_t length, ShortCsi& csi)
 {
     size_t index = at;
     for (int parameter = 0;; ++parameter) {
-        // Four digits at most: up to 9999 no value reaches the fold's saturation (65535).
-        const size_t digitsEnd = std::min(length, index + 5);
+        // Four digits at most: up to 9999 no value reaches the fold's saturation (65535), so the
+        // fold can go on with a fifth as if it had read the first four itself.
+        const size_t digitsEnd = std::min(length, index + 4);
         int64_t value = 0;
         while (index < digitsEnd && isDigit(data[index])) {
             value = value * 10 + (data[index] - '0');
             ++index;
         }
-        if (index == digitsEnd)
-            return false;
         csi.values[parameter] = value;
+        csi.count = parameter + 1;
+        csi.end = index;
+        if (index == length)
+            return false;
         const uint8_t byte = data[index];
         if (byte >= 0x40 && byte <= 0x7E) {
             csi.finalByte = byte;
             csi.end = index + 1;
-            csi.count = parameter + 1;
             return true;
         }
+        // A fifth digit, a third parameter, a colon, an intermediate or a control.
         if (byte != ';' || parameter == 1)
             return false;
         ++index;
@@ -415,24 +420,32 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                         }
                         // One or two short parameters, the cursor positions and scroll regions of
                         // full-screen programs among them, are read and dispatched without the
-                        // sequence state; any other shape is folded as usual. (True colours the
-                        // reader above did not take are folded in part already.)
+                        // sequence state; anything longer is folded on from where the reading
+                        // stopped. (True colours the reader above did not take are folded in part
+                        // already, so the short reader does not start after them.)
                         if constexpr (requires { listener.dispatchCursorPosition(CsiParameters()); }) {
                             ShortCsi csi;
-                            if (colourKind == 0 && readShortCsi(data, i, length, csi)) {
-                                s.state = ParserState::ground;
-                                const CsiParameters pars(csi.values, csi.count);
-                                i = csi.end;
-                                if (csi.finalByte == 'H') {
-                                    i = dispatchCursorPositionAndText(pars, bytes, i, listener);
-                                } else if (csi.finalByte == 'm') {
-                                    _parsColonMask = 0;
-                                    listener.dispatchCsi('m', pars, {});
-                                } else {
-                                    dispatchPlainCsi(csi.finalByte, pars, listener);
+                            if (colourKind == 0) {
+                                if (readShortCsi(data, i, length, csi)) {
+                                    s.state = ParserState::ground;
+                                    const CsiParameters pars(csi.values, csi.count);
+                                    i = csi.end;
+                                    if (csi.finalByte == 'H') {
+                                        i = dispatchCursorPositionAndText(pars, bytes, i, listener);
+                                    } else if (csi.finalByte == 'm') {
+                                        _parsColonMask = 0;
+                                        listener.dispatchCsi('m', pars, {});
+                                    } else {
+                                        dispatchPlainCsi(csi.finalByte, pars, listener);
+                                    }
+                                    adoptReset();
+                                    continue;
                                 }
-                                adoptReset();
-                                continue;
+                                // The fold goes on with what was read, as if it had read it.
+                                for (int index = 0; index < csi.count; ++index)
+                                    s.pars.storage[static_cast<size_t>(index)] = csi.values[index];
+                                s.pars.count = csi.count;
+                                i = csi.end;
                             }
                         }
                         i = foldParameterBytes(data, i, length, s);
@@ -445,6 +458,8 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                             if (finalByte == 'm') {
                                 _parsColonMask = s.colonMask;
                                 listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+                            } else if (finalByte == 'H') {
+                                i = dispatchCursorPositionAndText(CsiParameters(s.pars), bytes, i, listener);
                             } else {
                                 dispatchPlainCsi(finalByte, CsiParameters(s.pars), listener);
                             }
