@@ -20,16 +20,18 @@ const uint32_t* rowPixels(const Bitmap& bitmap, int row)
 
 } // namespace
 
-std::vector<uint32_t> copyPixels(const Bitmap& bitmap, const PixelRect& area)
+void copyPixels(const Bitmap& bitmap, const PixelRect& area, std::vector<uint32_t>& into)
 {
+    into.clear();
     const PixelRect inside = withinBitmap(bitmap, area);
     if (bitmap.format() != PixelFormat::argb32 || inside != area || area.isEmpty())
-        return {};
-    std::vector<uint32_t> pixels(size_t(area.area()));
-    for (int row = 0; row < area.height; ++row)
-        std::memcpy(pixels.data() + size_t(row) * size_t(area.width),
-                    rowPixels(bitmap, area.y + row) + area.x, size_t(area.width) * sizeof(uint32_t));
-    return pixels;
+        return;
+    // Appended row by row into kept capacity: no pass that zeroes the pixels before they are copied.
+    into.reserve(size_t(area.area()));
+    for (int row = 0; row < area.height; ++row) {
+        const uint32_t* from = rowPixels(bitmap, area.y + row) + area.x;
+        into.insert(into.end(), from, from + area.width);
+    }
 }
 
 PixelRect changedPixels(const Bitmap& bitmap, const std::vector<uint32_t>& before, const PixelRect& area)
