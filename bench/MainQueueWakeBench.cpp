@@ -156,6 +156,21 @@ void BM_EventfdHandOver(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_MainQueueHandOver)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000)->Repetitions(3)->ReportAggregatesOnly();
-BENCHMARK(BM_GLibInvokeHandOver)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000)->Repetitions(3)->ReportAggregatesOnly();
-BENCHMARK(BM_EventfdHandOver)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_MainQueueHandOver)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(2000)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_GLibInvokeHandOver)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(2000)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_EventfdHandOver)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(2000)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();

@@ -126,3 +126,35 @@ TEST(BitmapPatchesTests, ChangedPixelsAreTheBoundsOfWhatDiffers)
     EXPECT_TRUE(isWorthComparing(PixelRect{0, 0, 640, 120}, 640));
     EXPECT_FALSE(isWorthComparing(PixelRect{0, 0, 640, 121}, 640));
 }
+
+// In a row wider than the runs the search compares at once, a change is found wherever it falls:
+// at either end, on either side of a run's edge, and two in one row give their bounds.
+TEST(BitmapPatchesTests, ChangedPixelsInWideRows)
+{
+    constexpr int width = 100;
+    struct Case
+    {
+        std::vector<int> columns;
+        int left, right;
+    };
+    const Case cases[] = {
+        {{0}, 0, 1},    {{15}, 15, 16},  {{16}, 16, 17},   {{17}, 17, 18},         {{83}, 83, 84},
+        {{84}, 84, 85}, {{99}, 99, 100}, {{3, 97}, 3, 98}, {{31, 32, 33}, 31, 34},
+    };
+    std::vector<uint32_t> before;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.columns.front());
+        std::optional<Bitmap> bitmap = Bitmap::create(width, 4);
+        ASSERT_TRUE(bitmap);
+        const PixelRect area{0, 0, width, 4};
+        copyPixels(*bitmap, area, before);
+        {
+            Canvas canvas(*bitmap, 1);
+            canvas.setFillColor(NativeColor::sRGB(0, 1, 0));
+            // Row 1 from the top is row 2 from the bottom.
+            for (int column : test.columns)
+                canvas.fillRect(Rect{double(column), 2, 1, 1});
+        }
+        EXPECT_EQ(changedPixels(*bitmap, before, area), (PixelRect{test.left, 1, test.right - test.left, 1}));
+    }
+}
