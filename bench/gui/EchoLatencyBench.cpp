@@ -7,8 +7,9 @@
 //   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
 //                          [--gpu-only] [--compare DEMO] [--only PART,...] [--wm-check]
 //
-// `--gpu-only` keeps only the rows of the demo drawing with the GPU; `--compare DEMO` adds those
-// rows for another build of the demo (a path), for a before and after in the same run. `--only
+// `--gpu-only` keeps only the rows of the demo drawing with the GPU; `--compare DEMO` adds the
+// demo's rows for another build of it (a path; "other" in their names), for a before and after in
+// the same run. `--only
 // demo,xterm` keeps the rows whose name holds one of the parts given.
 // `--wm-check` marks the screen as one with a window manager (a check window on the root, as a
 // window manager sets it, announcing no hint): without one GTK asks the X server for that window
@@ -440,6 +441,8 @@ int main(int argc, char** argv)
             {"  GPU, GL area",
              demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"}, {"--gpu"})});
         if (!compareDemo.empty()) {
+            if (!gpuOnly)
+                terminals.push_back({"  other build", demoRow({}, {}, compareDemo)});
             terminals.push_back(
                 {"  other GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"}, compareDemo)});
             terminals.push_back({"  other GPU, GL area",
