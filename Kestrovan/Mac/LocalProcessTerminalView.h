@@ -162,8 +162,18 @@ public:
     /// True while the prompt of an OSC 52 read waits for the user.
     bool clipboardReadPromptOpen() const { return clipboardReadPromptOpen_; }
 
+    // The terminal delegate's calls of the same names stay visible beside the view delegate's.
+    using TerminalView::bell;
     using TerminalView::clipboardCopy;
+    using TerminalView::iTermContent;
+    using TerminalView::kittyClipboardAvailableMimeTypes;
+    using TerminalView::kittyClipboardCapabilities;
+    using TerminalView::kittyClipboardRead;
+    using TerminalView::kittyClipboardRequestPermission;
+    using TerminalView::kittyClipboardWrite;
+    using TerminalView::programStatusChanged;
     using TerminalView::send;
+    using TerminalView::setTerminalTitle;
     using TerminalView::sizeChanged;
 
 private:

@@ -18,18 +18,49 @@ const uint32_t* rowPixels(const Bitmap& bitmap, int row)
     return reinterpret_cast<const uint32_t*>(bitmap.data() + size_t(bitmap.stride()) * size_t(row));
 }
 
+/// Pixels compared at once while looking for a difference: memcmp compares a run of them far
+/// faster than a loop compares them one by one.
+constexpr int differenceRun = 16;
+
+/// The first pixel at which two rows of `count` pixels differ; the rows are known to differ.
+int firstDifference(const uint32_t* now, const uint32_t* then, int count)
+{
+    int first = 0;
+    while (first + differenceRun <= count &&
+           std::memcmp(now + first, then + first, differenceRun * sizeof(uint32_t)) == 0)
+        first += differenceRun;
+    while (now[first] == then[first])
+        ++first;
+    return first;
+}
+
+/// The last pixel at which two rows of `count` pixels differ; the rows are known to differ.
+int lastDifference(const uint32_t* now, const uint32_t* then, int count)
+{
+    int end = count;
+    while (end - differenceRun >= 0 && std::memcmp(now + end - differenceRun, then + end - differenceRun,
+                                                   differenceRun * sizeof(uint32_t)) == 0)
+        end -= differenceRun;
+    int last = end - 1;
+    while (now[last] == then[last])
+        --last;
+    return last;
+}
+
 } // namespace
 
-std::vector<uint32_t> copyPixels(const Bitmap& bitmap, const PixelRect& area)
+void copyPixels(const Bitmap& bitmap, const PixelRect& area, std::vector<uint32_t>& into)
 {
+    into.clear();
     const PixelRect inside = withinBitmap(bitmap, area);
     if (bitmap.format() != PixelFormat::argb32 || inside != area || area.isEmpty())
-        return {};
-    std::vector<uint32_t> pixels(size_t(area.area()));
-    for (int row = 0; row < area.height; ++row)
-        std::memcpy(pixels.data() + size_t(row) * size_t(area.width),
-                    rowPixels(bitmap, area.y + row) + area.x, size_t(area.width) * sizeof(uint32_t));
-    return pixels;
+        return;
+    // Appended row by row into kept capacity: no pass that zeroes the pixels before they are copied.
+    into.reserve(size_t(area.area()));
+    for (int row = 0; row < area.height; ++row) {
+        const uint32_t* from = rowPixels(bitmap, area.y + row) + area.x;
+        into.insert(into.end(), from, from + area.width);
+    }
 }
 
 PixelRect changedPixels(const Bitmap& bitmap, const std::vector<uint32_t>& before, const PixelRect& area)
@@ -45,12 +76,8 @@ PixelRect changedPixels(const Bitmap& bitmap, const std::vector<uint32_t>& befor
             continue;
         top = std::min(top, area.y + row);
         bottom = area.y + row + 1;
-        int first = 0;
-        while (now[first] == then[first])
-            ++first;
-        int last = area.width - 1;
-        while (now[last] == then[last])
-            --last;
+        int first = firstDifference(now, then, area.width);
+        int last = lastDifference(now, then, area.width);
         left = std::min(left, area.x + first);
         right = std::max(right, area.x + last + 1);
     }

@@ -22,8 +22,10 @@
 
 namespace platform {
 
-/// The pixels of `area` in `bitmap` (an `argb32` bitmap), row after row, for `changedPixels`.
-std::vector<uint32_t> copyPixels(const Bitmap& bitmap, const PixelRect& area);
+/// Replaces `into` with the pixels of `area` in `bitmap` (an `argb32` bitmap), row after row, for
+/// `changedPixels`; empties it when the area cannot be copied. A buffer kept from frame to frame
+/// is filled without being allocated or cleared again.
+void copyPixels(const Bitmap& bitmap, const PixelRect& area, std::vector<uint32_t>& into);
 /// The smallest rectangle around the pixels of `area` that differ between `before` (made by
 /// `copyPixels` for the same area) and `bitmap`; empty when none does.
 PixelRect changedPixels(const Bitmap& bitmap, const std::vector<uint32_t>& before, const PixelRect& area);

@@ -273,14 +273,15 @@ void CoreViewWidget::snapshot(GtkSnapshot* snapshot)
         request.scale = backing_.scaleFactor();
         const Bitmap* bitmap = backing_.bitmap();
         const PixelRect area = bitmap ? pixelArea(*bitmap, request.dirtyRect) : PixelRect{};
-        const std::vector<uint32_t> before = bitmap && isWorthComparing(area, bitmap->width())
-                                                 ? copyPixels(*bitmap, area)
-                                                 : std::vector<uint32_t>{};
+        if (bitmap && isWorthComparing(area, bitmap->width()))
+            copyPixels(*bitmap, area, pixelsBefore_);
+        else
+            pixelsBefore_.clear();
         if (std::optional<Canvas> canvas = backing_.beginFrame()) {
             request.canvas = &*canvas;
             core_->draw(request);
             canvas.reset();
-            pictures_.frameDrawn(*bitmap, changedPixels(*bitmap, before, area));
+            pictures_.frameDrawn(*bitmap, changedPixels(*bitmap, pixelsBefore_, area));
         }
     }
     if (const Bitmap* bitmap = backing_.bitmap()) {

@@ -133,6 +133,8 @@ private:
     BackingStore backing_;
     /// The backing bitmap as GTK is given it.
     GtkBitmapPictures pictures_;
+    /// The pixels a frame is about to redraw, kept to find what it changed; reused every frame.
+    std::vector<uint32_t> pixelsBefore_;
     uint64_t presentedFrames_ = 0;
 
     GtkWindow* window_ = nullptr;

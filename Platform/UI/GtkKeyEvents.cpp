@@ -53,20 +53,17 @@ ToolkitKey toolkitKeyOf(GdkDisplay* display, GdkEvent* event, guint keyval, guin
     // The same key in the same layout with other modifiers, for the characters the key gives
     // with Shift alone, with none, and with Shift forced on; and the key in the first layout,
     // for shortcuts typed while another layout is active.
-    auto translated = [&](GdkModifierType modifiers, guint inLayout) -> uint32_t {
-        guint result = 0;
-        int effectiveLayout = 0;
-        int level = 0;
-        GdkModifierType consumed{};
-        if (gdk_display_translate_key(display, keycode, modifiers, int(inLayout), &result, &effectiveLayout,
-                                      &level, &consumed))
-            return result;
-        return 0;
-    };
-    key.keyvalIgnoringModifiers = translated(GdkModifierType(state & GDK_SHIFT_MASK), layout);
-    key.keyvalWithoutModifiers = translated(GdkModifierType(0), layout);
-    key.keyvalWithShift = translated(GDK_SHIFT_MASK, layout);
-    key.keyvalInBaseLayout = translated(GdkModifierType(0), 0);
+    fillKeyReadings(
+        key, (state & GDK_SHIFT_MASK) != 0, layout, [&](bool shift, uint32_t inLayout) -> uint32_t {
+            guint result = 0;
+            int effectiveLayout = 0;
+            int level = 0;
+            GdkModifierType consumed{};
+            if (gdk_display_translate_key(display, keycode, shift ? GDK_SHIFT_MASK : GdkModifierType(0),
+                                          int(inLayout), &result, &effectiveLayout, &level, &consumed))
+                return result;
+            return 0;
+        });
     // The event's own device is the keyboard it came from. Asking the display for its default
     // seat instead costs X11 clients a round trip to the server on every press and release.
     GdkDevice* keyboard = event ? gdk_event_get_device(event) : nullptr;

@@ -38,6 +38,22 @@ struct ToolkitKey
     uint32_t timestamp = 0;
 };
 
+/// Fills the four other readings of a key (`keyvalIgnoringModifiers`, `keyvalWithoutModifiers`,
+/// `keyvalWithShift`, `keyvalInBaseLayout`) from `translate(shift, layout)`, which reads the key
+/// with Shift alone (or no modifier) in a layout. Readings that ask the same question share one
+/// answer: with Shift up the key ignoring modifiers is the key without them, with it down the key
+/// with Shift, and in the first layout the base layout's key is the key without modifiers. A
+/// keymap's translation is costly (X11 scans the whole keymap for each), and a typed key is read
+/// twice, on press and on release.
+template <typename Translate>
+void fillKeyReadings(ToolkitKey& key, bool shiftDown, uint32_t layout, Translate&& translate)
+{
+    key.keyvalWithoutModifiers = translate(false, layout);
+    key.keyvalWithShift = translate(true, layout);
+    key.keyvalIgnoringModifiers = shiftDown ? key.keyvalWithShift : key.keyvalWithoutModifiers;
+    key.keyvalInBaseLayout = layout == 0 ? key.keyvalWithoutModifiers : translate(false, 0);
+}
+
 /// The key code of the key at a hardware position; keys without one get
 /// `keycode::unmappedKeyCodeBase` plus their evdev code.
 uint16_t keyCodeForHardwareKeycode(uint32_t hardwareKeycode);

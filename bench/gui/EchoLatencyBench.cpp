@@ -5,11 +5,16 @@
 // happens in other processes and in the X server.
 //
 //   bench_EchoLatencyBench [--rounds N] [--keys N] [--renderers NAME,...] [--cat MIB]
-//                          [--gpu-only] [--compare DEMO] [--only PART,...]
+//                          [--gpu-only] [--compare DEMO] [--only PART,...] [--wm-check]
 //
-// `--gpu-only` keeps only the rows of the demo drawing with the GPU; `--compare DEMO` adds those
-// rows for another build of the demo (a path), for a before and after in the same run. `--only
+// `--gpu-only` keeps only the rows of the demo drawing with the GPU; `--compare DEMO` adds the
+// demo's rows for another build of it (a path; "other" in their names), for a before and after in
+// the same run. `--only
 // demo,xterm` keeps the rows whose name holds one of the parts given.
+// `--wm-check` marks the screen as one with a window manager (a check window on the root, as a
+// window manager sets it, announcing no hint): without one GTK asks the X server for that window
+// on every key press and twice per frame, three round trips on each echo's way that a desktop
+// with a window manager does not have.
 // `--renderers gl,cairo` adds rows of the demo with GSK_RENDERER set to each name (a user's
 // choice, which the demo keeps as it is), beside its own choice. Two rows of the demo drawing with
 // the GPU (`--gpu`, with Mesa's software rasterizer admitted as a device) are always there: on the
@@ -40,6 +45,7 @@
 #include "Kestrovan/Portable/HeadlessTerminal.h"
 #include "Kestrovan/TerminalOptions.h"
 
+#include <X11/Xatom.h>
 #include <X11/keysym.h>
 #include <algorithm>
 #include <chrono>
@@ -242,6 +248,47 @@ int runCat(Display* display, const std::vector<Terminal>& terminals, const std::
     return status;
 }
 
+// --- A window manager's check window ---------------------------------------------------------------
+
+/// Marks the screen as one with a window manager, as a window manager does: a check window named
+/// on the root window and on itself (`_NET_SUPPORTING_WM_CHECK`), and a list of supported hints
+/// that names only the check itself. Without that mark GTK asks the X server for the check window
+/// again on every key press and twice in every frame, each a round trip; with it GTK asks once.
+/// No hint that would change what the terminals do is announced (no frame synchronisation, no
+/// focus requests). The window; remove it with `withdrawWindowManagerCheck`.
+Window announceWindowManagerCheck(Display* display)
+{
+    const Window root = DefaultRootWindow(display);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    const Window check = XCreateWindow(display, root, -10, -10, 1, 1, 0, 0, InputOnly, CopyFromParent,
+                                       CWOverrideRedirect, &attributes);
+    const Atom checkAtom = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    const Atom supported = XInternAtom(display, "_NET_SUPPORTED", False);
+    const Atom name = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    for (const Window window : {root, check})
+        XChangeProperty(display, window, checkAtom, XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&check), 1);
+    const char title[] = "echo benchmark";
+    XChangeProperty(display, check, name, utf8, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title), int(sizeof title - 1));
+    const Atom hints[] = {checkAtom, supported};
+    XChangeProperty(display, root, supported, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(hints), 2);
+    XSync(display, False);
+    return check;
+}
+
+void withdrawWindowManagerCheck(Display* display, Window check)
+{
+    const Window root = DefaultRootWindow(display);
+    XDeleteProperty(display, root, XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False));
+    XDeleteProperty(display, root, XInternAtom(display, "_NET_SUPPORTED", False));
+    XDestroyWindow(display, check);
+    XSync(display, False);
+}
+
 // --- Typing ----------------------------------------------------------------------------------------
 
 /// Types `keys` spaces at pauses drawn from [`minimumMs`, `maximumMs`] and returns each key's
@@ -316,11 +363,16 @@ int main(int argc, char** argv)
     int catMebibytes = 0;
     std::string compareDemo;
     bool gpuOnly = false;
+    bool windowManagerCheck = false;
     std::vector<std::string> only;
     for (int index = 1; index < argc; ++index) {
         const std::string option = argv[index];
         if (option == "--gpu-only") {
             gpuOnly = true;
+            continue;
+        }
+        if (option == "--wm-check") {
+            windowManagerCheck = true;
             continue;
         }
         if (index + 1 >= argc)
@@ -389,6 +441,8 @@ int main(int argc, char** argv)
             {"  GPU, GL area",
              demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1", "KESTROVAN_METAL_LAYER=0"}, {"--gpu"})});
         if (!compareDemo.empty()) {
+            if (!gpuOnly)
+                terminals.push_back({"  other build", demoRow({}, {}, compareDemo)});
             terminals.push_back(
                 {"  other GPU forced", demoRow({"env", "KESTROVAN_GPU_SOFTWARE=1"}, {"--gpu"}, compareDemo)});
             terminals.push_back({"  other GPU, GL area",
@@ -435,8 +489,10 @@ int main(int argc, char** argv)
     }
 
     const char* renderer = std::getenv("GSK_RENDERER");
-    std::printf("load average before: %s on %u cores; GSK_RENDERER %s; niceness %d\n", loadAverage().c_str(),
-                std::thread::hardware_concurrency(), renderer ? renderer : "unset", nice(0));
+    std::printf("load average before: %s on %u cores; GSK_RENDERER %s; niceness %d; %s\n",
+                loadAverage().c_str(), std::thread::hardware_concurrency(), renderer ? renderer : "unset",
+                nice(0), windowManagerCheck ? "a window manager's check window" : "no window manager");
+    const Window check = windowManagerCheck ? announceWindowManagerCheck(display) : None;
     std::vector<Results> results(terminals.size());
     std::mt19937 random(20261208);
     int status = 0;
@@ -486,6 +542,8 @@ int main(int argc, char** argv)
             std::printf(" %s %.1f ms", terminals[index].name.c_str(),
                         *std::min_element(results[index].startup.begin(), results[index].startup.end()));
     std::printf("\n");
+    if (check != None)
+        withdrawWindowManagerCheck(display, check);
     XCloseDisplay(display);
     return status;
 }

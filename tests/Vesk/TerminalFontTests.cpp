@@ -29,9 +29,9 @@ TEST(TerminalFontTests, TheBundleIsFoundBesideTheExecutableNeverInTheCurrentFold
 TEST(TerminalFontTests, OnlyTheFaceWithThePostScriptNameIsTakenElseTheFallback)
 {
     const platform::FontRef jetBrains =
-        platform::Font::fromFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-Regular.ttf", 0, 16);
+        platform::Font::fromFile(VESK_BUNDLE_DIR "/Fonts/JetBrainsMono-Regular.ttf", 0, 16);
     const platform::FontRef bold =
-        platform::Font::fromFile(std::string(VESK_BUNDLE_DIR) + "/Fonts/JetBrainsMono-Bold.ttf", 0, 16);
+        platform::Font::fromFile(VESK_BUNDLE_DIR "/Fonts/JetBrainsMono-Bold.ttf", 0, 16);
     const platform::FontRef dejaVu =
         platform::Font::fromFile("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", 0, 16);
     ASSERT_TRUE(jetBrains && bold && dejaVu);

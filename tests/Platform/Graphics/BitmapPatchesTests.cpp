@@ -90,10 +90,13 @@ TEST(BitmapPatchesTests, ChangedPixelsAreTheBoundsOfWhatDiffers)
         {"a change outside the area is not seen", {0, 0, 4, 3}, {{2, 1, 1, 1}, {6, 4, 1, 1}}, {2, 1, 1, 1}},
         {"the first and last column of a row", {2, 1, 5, 3}, {{2, 2, 1, 1}, {6, 2, 1, 1}}, {2, 2, 5, 1}},
     };
+    // One buffer serves every case, as the view keeps one from frame to frame: a smaller area after
+    // a larger one must not compare against what the larger one left.
+    std::vector<uint32_t> before;
     for (const Case& test : cases) {
         std::optional<Bitmap> bitmap = Bitmap::create(8, 6);
         ASSERT_TRUE(bitmap);
-        const std::vector<uint32_t> before = copyPixels(*bitmap, test.area);
+        copyPixels(*bitmap, test.area, before);
         {
             Canvas canvas(*bitmap, 1);
             canvas.setFillColor(NativeColor::sRGB(1, 0, 0));
@@ -112,11 +115,46 @@ TEST(BitmapPatchesTests, ChangedPixelsAreTheBoundsOfWhatDiffers)
     }
     EXPECT_TRUE(isOpaque(*bitmap, PixelRect{0, 0, 4, 6}));
     EXPECT_FALSE(isOpaque(*bitmap, PixelRect{2, 2, 3, 1})) << "one transparent pixel";
-    EXPECT_TRUE(copyPixels(*bitmap, PixelRect{4, 4, 8, 8}).empty()) << "an area past the edge is not copied";
+    copyPixels(*bitmap, PixelRect{0, 0, 2, 2}, before);
+    copyPixels(*bitmap, PixelRect{4, 4, 8, 8}, before);
+    EXPECT_TRUE(before.empty())
+        << "an area past the edge is not copied, and nothing of an earlier copy stays";
     EXPECT_EQ(changedPixels(*bitmap, {}, PixelRect{4, 4, 8, 8}), (PixelRect{4, 4, 4, 2}))
         << "without a copy, the whole area within the bitmap may have changed";
     // Rows of an echo are compared; a redraw of most of a view is not.
     EXPECT_TRUE(isWorthComparing(PixelRect{0, 60, 640, 34}, 640));
     EXPECT_TRUE(isWorthComparing(PixelRect{0, 0, 640, 120}, 640));
     EXPECT_FALSE(isWorthComparing(PixelRect{0, 0, 640, 121}, 640));
+}
+
+// In a row wider than the runs the search compares at once, a change is found wherever it falls:
+// at either end, on either side of a run's edge, and two in one row give their bounds.
+TEST(BitmapPatchesTests, ChangedPixelsInWideRows)
+{
+    constexpr int width = 100;
+    struct Case
+    {
+        std::vector<int> columns;
+        int left, right;
+    };
+    const Case cases[] = {
+        {{0}, 0, 1},    {{15}, 15, 16},  {{16}, 16, 17},   {{17}, 17, 18},         {{83}, 83, 84},
+        {{84}, 84, 85}, {{99}, 99, 100}, {{3, 97}, 3, 98}, {{31, 32, 33}, 31, 34},
+    };
+    std::vector<uint32_t> before;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.columns.front());
+        std::optional<Bitmap> bitmap = Bitmap::create(width, 4);
+        ASSERT_TRUE(bitmap);
+        const PixelRect area{0, 0, width, 4};
+        copyPixels(*bitmap, area, before);
+        {
+            Canvas canvas(*bitmap, 1);
+            canvas.setFillColor(NativeColor::sRGB(0, 1, 0));
+            // Row 1 from the top is row 2 from the bottom.
+            for (int column : test.columns)
+                canvas.fillRect(Rect{double(column), 2, 1, 1});
+        }
+        EXPECT_EQ(changedPixels(*bitmap, before, area), (PixelRect{test.left, 1, test.right - test.left, 1}));
+    }
 }

@@ -4,8 +4,11 @@
 #include "Platform/UI/KeyCodes.h"
 #include "Platform/UI/KeyTranslation.h"
 
+#include <algorithm>
 #include <gdk/gdk.h>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 using namespace platform;
 
@@ -209,4 +212,41 @@ TEST(KeyTranslation, ModifierKeysAreFlagChangesWithoutCharacters)
     }
     EXPECT_EQ(modifierFlagOfKey(GDK_KEY_ISO_Level3_Shift), 0u) << "AltGr is not Option";
     EXPECT_FALSE(modifierFlagOfKey(GDK_KEY_a).has_value());
+}
+
+// The four other readings of a key come from as few translations of the keymap as the questions
+// allow, and each is what its own question would have answered.
+TEST(KeyReadings, EachReadingAnswersItsQuestionAndNoQuestionIsAskedTwice)
+{
+    struct ReadingCase
+    {
+        const char* name;
+        bool shiftDown;
+        uint32_t layout;
+        size_t questions;
+    };
+    const ReadingCase cases[] = {
+        {"first layout, Shift up", false, 0, 2},
+        {"first layout, Shift down", true, 0, 2},
+        {"second layout, Shift up", false, 1, 3},
+        {"third layout, Shift down", true, 2, 3},
+    };
+    // A keymap in which every question has its own answer.
+    const auto answer = [](bool shift, uint32_t layout) { return 100 * layout + (shift ? 2 : 1); };
+    for (const ReadingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::pair<bool, uint32_t>> asked;
+        ToolkitKey key;
+        fillKeyReadings(key, c.shiftDown, c.layout, [&](bool shift, uint32_t layout) {
+            asked.emplace_back(shift, layout);
+            return answer(shift, layout);
+        });
+        EXPECT_EQ(key.keyvalIgnoringModifiers, answer(c.shiftDown, c.layout));
+        EXPECT_EQ(key.keyvalWithoutModifiers, answer(false, c.layout));
+        EXPECT_EQ(key.keyvalWithShift, answer(true, c.layout));
+        EXPECT_EQ(key.keyvalInBaseLayout, answer(false, 0));
+        EXPECT_EQ(asked.size(), c.questions);
+        std::sort(asked.begin(), asked.end());
+        EXPECT_EQ(std::adjacent_find(asked.begin(), asked.end()), asked.end()) << "a question asked twice";
+    }
 }
