@@ -269,6 +269,18 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
             const uint64_t templates[2] = {singleTemplate, leadTemplate};
             PackedCell scratch;
             while (i < count && column < right) {
+                // Four narrow cells in a row, as words of most scripts are, go in one step.
+                if (count - i >= 4 && column + 3 <= right) {
+                    uint32_t four;
+                    std::memcpy(&four, widths.data() + i, sizeof(four));
+                    if (four == 0x01010101u) {
+                        for (int k = 0; k < 4; ++k)
+                            cells[column + k] = PackedCell(singleTemplate | contents[i + k]);
+                        column += 4;
+                        i += 4;
+                        continue;
+                    }
+                }
                 const unsigned columns = widths[i] & widthMask;
                 if (columns - 1u > 1u)
                     break;
