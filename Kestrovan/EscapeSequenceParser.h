@@ -148,8 +148,14 @@ private:
     /// The dispatch of a whole CSI sequence without intermediates and a final other than "m",
     /// read by the parse loop (EscapeSequenceParserLoop.h).
     template <typename Listener>
-    static void dispatchPlainCsi(uint8_t finalByte, const Scratch& s,
+    static void dispatchPlainCsi(uint8_t finalByte, const CsiParameters& pars,
                                  Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
+    /// A CUP read whole by the parse loop, ending at `at` in `bytes`, and the printable ASCII run
+    /// after it with the EL 0 that may end it, handed over together to a listener that takes
+    /// them so; answers where the loop goes on.
+    template <typename Listener>
+    static size_t dispatchCursorPositionAndText(const CsiParameters& pars, std::span<const uint8_t> bytes,
+                                                size_t at, Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
     /// The "Parser.Parse" signpost interval of one chunk, when profiling.
     platform::SignpostID beginParseSignpost() const;
     void endParseSignpost(platform::SignpostID signpost) const;

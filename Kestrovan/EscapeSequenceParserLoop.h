@@ -139,29 +139,113 @@ template <typename Scratch>
     return index;
 }
 
+/// The start of a CSI sequence's parameters, read without the sequence state: one or two
+/// parameters of up to four digits each and a final byte make the whole sequence, the shape of
+/// the cursor positions, line erases, scroll regions and short SGRs full-screen programs send
+/// around nearly every field they draw. Anything longer is left to the parameter fold from where
+/// the reading stopped.
+struct ShortCsi
+{
+    /// Just after the final byte when the sequence was read whole; otherwise where the reading
+    /// stopped, `values` holding the `count` parameters so far, the last one still open.
+    size_t end = 0;
+    uint8_t finalByte = 0;
+    int count = 1;
+    int64_t values[2] = {0, 0};
+};
+
+/// Reads a `ShortCsi` whose parameters start at `at` (just after "ESC [") into `csi` and answers
+/// whether it holds the whole sequence. `csi` is filled in place: a copy of the struct would be
+/// read back in wider pieces than it was written in, which the processor cannot forward from its
+/// stores.
+[[gnu::always_inline]] inline bool readShortCsi(const uint8_t* data, size_t at, size_t length, ShortCsi& csi)
+{
+    size_t index = at;
+    for (int parameter = 0;; ++parameter) {
+        // Four digits at most: up to 9999 no value reaches the fold's saturation (65535), so the
+        // fold can go on with a fifth as if it had read the first four itself.
+        const size_t digitsEnd = std::min(length, index + 4);
+        int64_t value = 0;
+        while (index < digitsEnd && isDigit(data[index])) {
+            value = value * 10 + (data[index] - '0');
+            ++index;
+        }
+        csi.values[parameter] = value;
+        csi.count = parameter + 1;
+        csi.end = index;
+        if (index == length)
+            return false;
+        const uint8_t byte = data[index];
+        if (byte >= 0x40 && byte <= 0x7E) {
+            csi.finalByte = byte;
+            csi.end = index + 1;
+            return true;
+        }
+        // A fifth digit, a third parameter, a colon, an intermediate or a control.
+        if (byte != ';' || parameter == 1)
+            return false;
+        ++index;
+    }
+}
+
 } // namespace parserLoop
 
 /// A CSI sequence without intermediates, read whole by the parse loop, whose final is not "m":
-/// CUP and EL 0, which full-screen programs send around nearly every field they draw, go to a
-/// listener that takes them directly; every other one is dispatched.
+/// CUP and EL 0, which full-screen programs send around nearly every field they draw, and DECSTBM,
+/// which pagers and editors send around every scroll of part of the screen, go to a listener that
+/// takes them directly; every other one is dispatched.
 template <typename Listener>
-[[gnu::always_inline]] inline void EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const Scratch& s,
-                                                                          Listener& listener)
+[[gnu::always_inline]] inline void
+EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const CsiParameters& pars, Listener& listener)
 {
     if constexpr (requires {
                       listener.dispatchCursorPosition(CsiParameters());
                       listener.eraseToEndOfLine();
+                      listener.dispatchScrollRegion(CsiParameters());
                   }) {
         if (finalByte == 'H') {
-            listener.dispatchCursorPosition(CsiParameters(s.pars));
+            listener.dispatchCursorPosition(pars);
             return;
         }
-        if (finalByte == 'K' && s.pars.count == 1 && s.pars.storage[0] == 0) {
+        if (finalByte == 'K' && pars.count == 1 && pars.base[0] == 0) {
             listener.eraseToEndOfLine();
             return;
         }
+        if (finalByte == 'r') {
+            listener.dispatchScrollRegion(pars);
+            return;
+        }
     }
-    listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+    listener.dispatchCsi(finalByte, pars, {});
+}
+
+/// A cursor position is mostly followed by the text of the field it addresses, and that often by
+/// an erase of the rest of the line: a run of printable ASCII right after it goes to a listener
+/// that takes it with the position in one call, together with a "CSI K" right after the run. The
+/// run is the one the text road's scan would find, so the result is the same as dispatching the
+/// three one by one. Anything else after the position is left to the loop.
+template <typename Listener>
+[[gnu::always_inline]] inline size_t
+EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, std::span<const uint8_t> bytes,
+                                                    size_t at, Listener& listener)
+{
+    using namespace parserLoop;
+    if constexpr (requires { listener.placeAsciiAtCursorPosition(pars, bytes, TextThen::nothing); }) {
+        const uint8_t* data = bytes.data();
+        const size_t length = bytes.size();
+        if (at < length && data[at] >= 0x20) {
+            const PrintableRun run = scanPrintableRun(bytes, at);
+            if (run.ascii) {
+                const bool erase = length - run.end >= 3 && data[run.end] == ESC &&
+                                   data[run.end + 1] == '[' && data[run.end + 2] == 'K';
+                listener.placeAsciiAtCursorPosition(pars, bytes.subspan(at, run.end - at),
+                                                    erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
+                return erase ? run.end + 3 : run.end;
+            }
+        }
+    }
+    dispatchPlainCsi('H', pars, listener);
+    return at;
 }
 
 template <typename Listener>
@@ -334,6 +418,36 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 continue;
                             }
                         }
+                        // One or two short parameters, the cursor positions and scroll regions of
+                        // full-screen programs among them, are read and dispatched without the
+                        // sequence state; anything longer is folded on from where the reading
+                        // stopped. (True colours the reader above did not take are folded in part
+                        // already, so the short reader does not start after them.)
+                        if constexpr (requires { listener.dispatchCursorPosition(CsiParameters()); }) {
+                            ShortCsi csi;
+                            if (colourKind == 0) {
+                                if (readShortCsi(data, i, length, csi)) {
+                                    s.state = ParserState::ground;
+                                    const CsiParameters pars(csi.values, csi.count);
+                                    i = csi.end;
+                                    if (csi.finalByte == 'H') {
+                                        i = dispatchCursorPositionAndText(pars, bytes, i, listener);
+                                    } else if (csi.finalByte == 'm') {
+                                        _parsColonMask = 0;
+                                        listener.dispatchCsi('m', pars, {});
+                                    } else {
+                                        dispatchPlainCsi(csi.finalByte, pars, listener);
+                                    }
+                                    adoptReset();
+                                    continue;
+                                }
+                                // The fold goes on with what was read, as if it had read it.
+                                for (int index = 0; index < csi.count; ++index)
+                                    s.pars.storage[static_cast<size_t>(index)] = csi.values[index];
+                                s.pars.count = csi.count;
+                                i = csi.end;
+                            }
+                        }
                         i = foldParameterBytes(data, i, length, s);
                     }
                     if (i < length && data[i] >= 0x40 && data[i] <= 0x7E) {
@@ -344,8 +458,10 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                             if (finalByte == 'm') {
                                 _parsColonMask = s.colonMask;
                                 listener.dispatchCsi(finalByte, CsiParameters(s.pars), {});
+                            } else if (finalByte == 'H') {
+                                i = dispatchCursorPositionAndText(CsiParameters(s.pars), bytes, i, listener);
                             } else {
-                                dispatchPlainCsi(finalByte, s, listener);
+                                dispatchPlainCsi(finalByte, CsiParameters(s.pars), listener);
                             }
                         }
                         adoptReset();

@@ -18,6 +18,14 @@
 
 namespace kestrovan {
 
+/// What follows a run of text a listener is handed together with it.
+enum class TextThen : uint8_t
+{
+    nothing,
+    /// EL 0 (CSI K): the line is erased from where the text left the cursor.
+    eraseToEndOfLine,
+};
+
 class ParserListener
 {
 public:

@@ -856,6 +856,13 @@ private:
     /// Every road of such a run but the common one: a column-switch run to end, a translating
     /// set, a pending sequence, a hyperlink, a wrap or anything else the cursor's row refuses.
     [[gnu::noinline]] void printAsciiRunAnyRoad(std::span<const uint8_t> bytes) REQUIRES(terminalLock_);
+    /// Whether nothing but the cursor row's own state (a wrap, the margins, a wide character in
+    /// the way) can keep a printable ASCII run from being stored straight into that row.
+    bool asciiRunsMayTakeCursorRow() const REQUIRES(terminalLock_)
+    {
+        return !columnSwitchRun_.isOpen() && !charsets_.charset() && readingBuffer_.putbackBuffer.empty() &&
+               !activeHyperlink();
+    }
     void dispatchExecute(uint8_t code) final REQUIRES(terminalLock_);
     /// CR and then LF, which the parse loop found side by side: the same as dispatching the two,
     /// in one call. A full screen scrolling into a full scrollback, the end of most lines of
@@ -868,6 +875,12 @@ private:
     void dispatchCursorPosition(const CsiParameters& pars) REQUIRES(terminalLock_);
     /// EL 0 (CSI K or CSI 0 K) read whole by the parse loop: the same as dispatching it.
     void eraseToEndOfLine() REQUIRES(terminalLock_);
+    /// DECSTBM (CSI top ; bottom r) read whole by the parse loop: the same as dispatching it.
+    void dispatchScrollRegion(const CsiParameters& pars) REQUIRES(terminalLock_);
+    /// CUP, the printable ASCII run right after it and, with `then`, the EL 0 right after that,
+    /// read whole by the parse loop: the same as dispatching the three one by one.
+    void placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<const uint8_t> text, TextThen then)
+        REQUIRES(terminalLock_);
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.
     void dispatchSgrReset(const CsiParameters& pars) REQUIRES(terminalLock_);

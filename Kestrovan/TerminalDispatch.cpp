@@ -69,12 +69,40 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes)
 void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 {
     Buffer& buffer = *_buffer;
-    if (!columnSwitchRun_.isOpen() && !charsets_.charset() && readingBuffer_.putbackBuffer.empty() &&
-        !activeHyperlink() && buffer.placeAsciiRunOnCursorRow(bytes, curStyleID_, 0)) [[likely]] {
+    if (asciiRunsMayTakeCursorRow() && buffer.placeAsciiRunOnCursorRow(bytes, curStyleID_, 0)) [[likely]] {
         updateRange(buffer.y());
         return;
     }
     printAsciiRunAnyRoad(bytes);
+}
+
+// A field a full-screen program draws: the cursor moved, the text, and mostly the rest of the
+// line erased. The move marks the row it reaches changed; when the text fits on that row, neither
+// the text nor the erase leaves it, so they need no marks of their own.
+void Terminal::placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<const uint8_t> text,
+                                          TextThen then)
+{
+    dispatchCursorPosition(pars);
+    Buffer& buffer = *_buffer;
+    if (!asciiRunsMayTakeCursorRow() || !buffer.placeAsciiRunOnCursorRow(text, curStyleID_, 0)) [[unlikely]] {
+        printAsciiRunAnyRoad(text);
+        if (then == TextThen::eraseToEndOfLine)
+            eraseToEndOfLine();
+        return;
+    }
+    if (then != TextThen::eraseToEndOfLine)
+        return;
+    BufferLine& line = *buffer.lines()[buffer.yBase() + buffer.y()];
+    // The run left the cursor after its last cell, which is no wide character's half, and did
+    // not stop before one (the run's road refuses that), so the erase cuts no wide character.
+    // A pending wrap (the run reached the right edge) keeps the cursor on the run's last cell,
+    // and a protected or overlong line needs the erase's own checks: those take its whole road.
+    if (buffer.wrapPending() || characterProtectionMode_ == CharacterProtectionMode::iso ||
+        line.count() > _cols) [[unlikely]] {
+        eraseToEndOfLine();
+        return;
+    }
+    line.eraseToEnd(buffer.x(), currentEraseBlankCell());
 }
 
 void Terminal::printAsciiRunAnyRoad(std::span<const uint8_t> bytes)
@@ -344,6 +372,15 @@ void Terminal::eraseToEndOfLine()
         return;
     }
     eraseCursorLineToEnd(*_buffer);
+}
+
+void Terminal::dispatchScrollRegion(const CsiParameters& pars)
+{
+    if (columnSwitchRun_.isOpen()) [[unlikely]] {
+        dispatchCsi('r', pars, {});
+        return;
+    }
+    cmdSetScrollRegion(pars, {});
 }
 
 // The reset after a coloured word: nothing to do when the default look is in effect already,

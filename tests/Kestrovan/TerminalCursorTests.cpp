@@ -132,6 +132,61 @@ TEST(TerminalCursorTests, CupMarksBothRowsInScreenAndScrollbackTermsWhicheverWay
     }
 }
 
+// A position, the field after it and the erase of the rest of the line, fed in one chunk, reach
+// the terminal in one call that marks rows only through the move: it must mark what the three
+// controls mark when each arrives on its own (one byte per feed), on the screen and in absolute
+// rows, and leave the same screen.
+TEST(TerminalCursorTests, FieldAtAPositionMarksTheRowsItsControlsMarkOneByOne)
+{
+    struct Case
+    {
+        const char* name;
+        const char* setup;
+        int fromRow;
+        const char* update;
+        int low;
+        int high;
+    };
+    const Case cases[] = {
+        {"field and erase below", "row zero\r\nrow one long text", 0, "\x1b[2;3Hab\x1b[K", 0, 1},
+        {"field and erase above", "a\r\nb\r\nc\r\nd text here", 4, "\x1b[2;6Hxy\x1b[K", 1, 4},
+        {"field without an erase", "", 2, "\x1b[5;5Hxyz", 2, 4},
+        {"field on the cursor's row", "some text", 0, "\x1b[1;2Hq\x1b[K", 0, 0},
+        {"field reaching the right edge", "0123456789", 3, "\x1b[1;8Habc\x1b[K", 0, 3},
+        {"field wrapping onto the next row", "", 0, "\x1b[2;8Habcdef\x1b[K", 0, 2},
+        {"field after lines went to the scrollback", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8", 5,
+         "\x1b[3;1Hnew\x1b[K", 2, 5},
+        {"field in origin mode", "\x1b[2;4r\x1b[?6h", 3, "\x1b[1;1Hfield\x1b[K", 1, 3},
+        {"field over protected cells", "\x1bVkept\x1bW", 0, "\x1b[1;2Hz\x1b[K", 0, 0},
+    };
+    for (const Case& test : cases) {
+        std::optional<std::pair<int, int>> screen[2];
+        std::optional<std::pair<int, int>> absolute[2];
+        std::string text[2];
+        for (int oneByOne = 0; oneByOne < 2; ++oneByOne) {
+            TerminalFixture fixture(10, 6);
+            Terminal& t = fixture.t();
+            t.feed(test.setup);
+            moveCursor(t, 0, test.fromRow);
+            t.clearUpdateRange();
+            const std::string_view update = test.update;
+            if (oneByOne) {
+                for (size_t at = 0; at < update.size(); ++at)
+                    t.feed(update.substr(at, 1));
+            } else {
+                t.feed(update);
+            }
+            screen[oneByOne] = t.getUpdateRange();
+            absolute[oneByOne] = t.getScrollInvariantUpdateRange();
+            text[oneByOne] = screenText(t);
+        }
+        EXPECT_EQ(screen[0], std::make_pair(test.low, test.high)) << test.name;
+        EXPECT_EQ(screen[0], screen[1]) << test.name;
+        EXPECT_EQ(absolute[0], absolute[1]) << test.name;
+        EXPECT_EQ(text[0], text[1]) << test.name;
+    }
+}
+
 TEST(TerminalCursorTests, UpAndDownStopAtTheRegionOnlyFromInsideIt)
 {
     TerminalFixture fixture(10, 6);

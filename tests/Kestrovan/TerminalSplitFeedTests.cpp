@@ -387,6 +387,20 @@ std::vector<CorpusEntry> corpus()
         "m" CSI "2;20H" CSI "K" CSI "4;2H" CSI "1\"qP" CSI "0\"q" CSI "4;1H" CSI "?K" CSI "3;1H" CSI "K" CSI
         "3;1Hz");
 
+    // Fields a whole chunk takes in one call with their position and erase: one reaching the
+    // right edge (the erase then takes the last cell and ends the pending wrap), one ending where
+    // a wide character begins and one starting on its right half, under ISO protection, in
+    // insert mode, in origin mode, inside a hyperlink, and positions with leading zeros and
+    // numbers past the screen.
+    add("fields at a position",
+        "\u597d\u597d\u597d\u597d\u597d\u597d" CSI "1;27Habcd" CSI "Kx" CSI "2;29Hzw" CSI "K" CSI "1;1Hab" CSI
+        "K" CSI "1;4Hc" CSI "K" CSI "3;5HISO" ESC "Vkept" ESC "W" CSI "3;5Hy" CSI "K" CSI "4;1Hinsert" CSI
+        "4;1H" CSI "4h"
+        "in" CSI "K" CSI "4l" CSI "2;6r" CSI "?6h" CSI "2;3Horigin" CSI "K" CSI "?6l" CSI "r" OSC
+        "8;;https://example.com" ST CSI "6;2Hlink" CSI "K" OSC "8;;" ST CSI "00007;000012Hlong" CSI "K" CSI
+        "7;99999Hclamped" CSI "K" CSI "8;3H" CSI "4K"
+        "z");
+
     // Regions set, written in, scrolled by line feeds at their bottom and reset, in a region
     // that reaches the top row (whose lines go to the scrollback) and in ones that do not.
     add("scroll regions set and reset",
@@ -714,12 +728,14 @@ TEST(TerminalSplitFeedTests, LineEndsMatchOneByteAtATime)
 }
 
 // Cursor-addressed updates and scroll regions as full-screen programs write them (CUP, then a
-// field, then EL 0, which a whole chunk hands to the terminal without the CSI routing; region set
-// and reset around line feeds; charset designations after every field), mixed with everything
-// those roads must notice: sequences of the same finals in other shapes, wide characters cut by
-// the cursor, protected cells of both kinds, an erase colour, origin mode, column switches, the
-// alternate screen and a translating set. Fed whole and one byte per feed, which takes every
-// sequence the general way: the dumps must be equal.
+// field, then EL 0, which a whole chunk hands to the terminal in one call with the field and
+// without the CSI routing; region set and reset around line feeds; charset designations after
+// every field), mixed with everything those roads must notice: sequences of the same finals in
+// other shapes (longer numbers, a colon, a third parameter, an intermediate), SGRs, wide
+// characters cut by the cursor, fields reaching the right edge, protected cells of both kinds, an
+// erase colour, origin mode, insert mode, left and right margins, a hyperlink, a prompt mark,
+// column switches, the alternate screen and a translating set. Fed whole and one byte per feed,
+// which takes every sequence the general way: the dumps must be equal.
 TEST(TerminalSplitFeedTests, ScreenUpdatesMatchOneByteAtATime)
 {
     // clang-format off
@@ -729,7 +745,10 @@ TEST(TerminalSplitFeedTests, ScreenUpdatesMatchOneByteAtATime)
         CSI "3;5f", CSI "2;4r", CSI "r", CSI "1;9r", CSI "3;3r", "\n", "\n\n", "\r", ESC "(B", ESC "(0",
         ESC ")0", "\x0e", "\x0f", ESC "%G", CSI "44m", CSI "m", CSI "1\"q", CSI "0\"q", ESC "V", ESC "W",
         CSI "?6h", CSI "?6l", CSI "?40h" CSI "?3h", CSI "?3l", CSI "?1049h", CSI "?1049l", CSI "?7l", CSI "?7h",
-        "word", "lqk", "a\u597d", "\u597d\u597d", "xy", " ", "\u00e9", CSI "5;1H" "field" CSI "K"};
+        "word", "lqk", "a\u597d", "\u597d\u597d", "xy", " ", "\u00e9", CSI "5;1H" "field" CSI "K",
+        CSI "9999;9999H", CSI "10000;2H", CSI "2;00007H", CSI "2:3H", CSI "2;3;H", CSI "1;31m", CSI "22;39m",
+        CSI "4h", CSI "4l", CSI "?69h" CSI "3;6s", CSI "?69l", OSC "8;;https://example.com" ST, OSC "8;;" ST,
+        OSC "133;A\x07", CSI "3;20H" "a field long enough to reach the edge", CSI "2;5H" "ab" CSI "0K"};
     // clang-format on
     for (uint64_t seed = 1; seed <= 30; ++seed) {
         SplitMix random(seed);

@@ -316,7 +316,8 @@ std::string dumpBufferState(const Buffer& buffer)
     out << "ring lines=" << buffer.lines().count() << " yBase=" << buffer.yBase()
         << " yDisp=" << buffer.yDisp() << " linesTop=" << buffer.linesTop() << " xBase=" << buffer.xBase()
         << " xDisp=" << buffer.xDisp() << " imageLines=" << buffer.linesWithImagesCount() << "\n";
-    out << "cursor x=" << buffer.x() << " y=" << buffer.y() << "\n";
+    out << "cursor x=" << buffer.x() << " y=" << buffer.y() << " wrapPending=" << buffer.wrapPending()
+        << "\n";
     out << "region top=" << buffer.scrollTop() << " bottom=" << buffer.scrollBottom()
         << " left=" << buffer.marginLeft() << " right=" << buffer.marginRight() << "\n";
     out << "tabs";
