@@ -260,6 +260,36 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         // the run keeps.
         int column = start;
         size_t i = written;
+        // Text mixing scripts changes width every few cells, where a branch on each cell's width
+        // mispredicts. While a cell of two columns would still fit, and no cell is held to its
+        // row by a narrower limit, each cell is stored without one: the lead or single form by
+        // its width, and the right half to the next column when it is wide, to a scratch cell
+        // when it is not. Widths other than one and two end this loop.
+        if (widenLimit == right && wideFits) {
+            const uint64_t templates[2] = {singleTemplate, leadTemplate};
+            PackedCell scratch;
+            while (i < count && column < right) {
+                // Four narrow cells in a row, as words of most scripts are, go in one step.
+                if (count - i >= 4 && column + 3 <= right) {
+                    uint32_t four;
+                    std::memcpy(&four, widths.data() + i, sizeof(four));
+                    if (four == 0x01010101u) {
+                        for (int k = 0; k < 4; ++k)
+                            cells[column + k] = PackedCell(singleTemplate | contents[i + k]);
+                        column += 4;
+                        i += 4;
+                        continue;
+                    }
+                }
+                const unsigned columns = widths[i] & widthMask;
+                if (columns - 1u > 1u)
+                    break;
+                cells[column] = PackedCell(templates[columns - 1] | contents[i]);
+                *(columns == 2 ? &cells[column + 1] : &scratch) = continuation;
+                column += static_cast<int>(columns);
+                ++i;
+            }
+        }
         for (; i < count; ++i) {
             // Most cells of most text are narrow: four of them that fit are stored without the
             // tests for each. Text of wide characters skips the look.

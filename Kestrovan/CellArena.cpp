@@ -127,8 +127,12 @@ uint64_t CellArena::graphemeHash(std::u32string_view scalars)
 
 void CellArena::forgetCachedCluster(uint32_t id, std::u32string_view scalars)
 {
-    if (ClusterCacheEntry* entry = clusterCacheSlot(scalars); entry && entry->id == id)
-        *entry = ClusterCacheEntry{};
+    if (ClusterCacheSet* set = clusterCacheSet(scalars)) {
+        for (ClusterCacheEntry& entry : set->slots) {
+            if (entry.id == id)
+                entry = ClusterCacheEntry{};
+        }
+    }
     std::array<char32_t, LongClusterCacheEntry::longest> padded;
     if (LongClusterCacheEntry* entry = longClusterCacheSlot(scalars, padded); entry && entry->id == id)
         entry->id = 0;
@@ -158,19 +162,23 @@ uint32_t CellArena::internClusterSlow(std::u32string_view grapheme)
 {
     lastCreatedGrapheme_ = 0;
     if (!clusterCache_ && !isSnapshotCopy_) {
-        clusterCache_ = std::make_unique<ClusterCacheEntry[]>(clusterCacheSize);
+        clusterCache_ = std::make_unique<ClusterCacheSet[]>(clusterCacheSets);
         longClusterCache_ = std::make_unique<LongClusterCacheEntry[]>(longClusterCacheSize);
     }
-    ClusterCacheEntry* const cached = clusterCacheSlot(grapheme);
+    ClusterCacheSet* const cached = clusterCacheSet(grapheme);
     std::array<char32_t, LongClusterCacheEntry::longest> padded;
     LongClusterCacheEntry* const cachedLong = longClusterCacheSlot(grapheme, padded);
     if (cachedLong && cachedLong->id != 0 && cachedLong->scalars == padded)
         return cachedLong->id;
     const auto remember = [&](uint32_t id) {
         if (cached) {
-            *cached = ClusterCacheEntry{};
-            std::copy(grapheme.begin(), grapheme.end(), cached->scalars.begin());
-            cached->id = id;
+            // The newest cluster takes the first slot; the one there moves to the second, and the
+            // one in the second, filled longest ago, is forgotten.
+            std::copy_backward(cached->slots.begin(), cached->slots.end() - 1, cached->slots.end());
+            ClusterCacheEntry& entry = cached->slots[0];
+            entry = ClusterCacheEntry{};
+            std::copy(grapheme.begin(), grapheme.end(), entry.scalars.begin());
+            entry.id = id;
         } else if (cachedLong) {
             cachedLong->scalars = padded;
             cachedLong->id = id;

@@ -113,13 +113,29 @@ struct AttributeCacheEntry
     uint64_t word1AndIdentifier = 0;
 };
 
-/// One slot of the direct-mapped cache in front of the cluster map: a cluster of two or three
-/// scalars (the third `noScalar` for two) and its id; id 0 marks an empty slot.
+/// One slot of the cache in front of the cluster map: a cluster of two or three scalars (the third
+/// `noScalar` for two) and its id; id 0 marks an empty slot.
 struct ClusterCacheEntry
 {
     static constexpr char32_t noScalar = 0xFFFFFFFF;
     std::array<char32_t, 3> scalars{noScalar, noScalar, noScalar};
     uint32_t id = 0;
+
+    /// Whether the slot holds the cluster `first`, `second`, `third`.
+    bool holds(char32_t first, char32_t second, char32_t third) const
+    {
+        return id != 0 && scalars[0] == first && scalars[1] == second && scalars[2] == third;
+    }
+};
+
+/// The two slots a cluster may occupy in that cache, the one filled last first; both in one cache
+/// line. Text mixing scripts cycles through a few thousand short clusters (accented letters,
+/// conjuncts, pointed letters, flags): with one slot per place every seventh of them found its
+/// slot taken by another, and with two about one in thirty does.
+struct alignas(32) ClusterCacheSet
+{
+    static constexpr int ways = 2;
+    std::array<ClusterCacheEntry, ways> slots{};
 };
 
 /// One slot of the direct-mapped cache the map is consulted behind for clusters of four to seven
@@ -184,7 +200,8 @@ public:
     /// picture or theme cycles through with few collisions; half as many kept evicting one look
     /// for another every tenth cell of a picture.
     static constexpr int attributeCacheSize = 8192;
-    static constexpr int clusterCacheSize = 16384;
+    /// Sets of the cache for clusters of two and three scalars: 8192 of two slots, 256 KiB.
+    static constexpr int clusterCacheSets = 8192;
     /// Slots of the cache for clusters of four to seven scalars: 32 KiB. Real text repeats few
     /// such clusters, and a slot read saves the map's probe and the compare against the list it
     /// names, each a likely cache miss.
@@ -276,11 +293,14 @@ public:
     /// recently is found in the cache inline.
     uint32_t internCluster(std::u32string_view grapheme)
     {
-        if (const ClusterCacheEntry* entry = clusterCacheSlot(grapheme);
-            entry && entry->id != 0 && entry->scalars[0] == grapheme[0] && entry->scalars[1] == grapheme[1] &&
-            entry->scalars[2] == (grapheme.size() == 3 ? grapheme[2] : ClusterCacheEntry::noScalar)) {
-            lastCreatedGrapheme_ = 0;
-            return entry->id;
+        if (const ClusterCacheSet* set = clusterCacheSet(grapheme)) {
+            const char32_t third = grapheme.size() == 3 ? grapheme[2] : ClusterCacheEntry::noScalar;
+            for (const ClusterCacheEntry& entry : set->slots) {
+                if (entry.holds(grapheme[0], grapheme[1], third)) {
+                    lastCreatedGrapheme_ = 0;
+                    return entry.id;
+                }
+            }
         }
         return internClusterSlow(grapheme);
     }
@@ -381,9 +401,9 @@ private:
     static uint64_t graphemeHash(std::u32string_view scalars);
 
     std::optional<uint16_t> internSlow(InternedAttributeKey key);
-    /// The cache slot of a cluster of two or three scalars; null for other lengths, for a
+    /// The cache set of a cluster of two or three scalars; null for other lengths, for a
     /// snapshot copy (whose lists its source edits) and before the cache is made.
-    ClusterCacheEntry* clusterCacheSlot(std::u32string_view scalars) const
+    ClusterCacheSet* clusterCacheSet(std::u32string_view scalars) const
     {
         if (scalars.size() - 2 > 1 || !clusterCache_)
             return nullptr;
@@ -391,7 +411,7 @@ private:
         const uint64_t mix = (uint64_t(scalars[0]) * 0x9E3779B97F4A7C15ull) ^
                              (uint64_t(scalars[1]) * 0xBF58476D1CE4E5B9ull) ^
                              (uint64_t(third) * 0x94D049BB133111EBull);
-        return &clusterCache_[(mix ^ (mix >> 29)) & (clusterCacheSize - 1)];
+        return &clusterCache_[(mix ^ (mix >> 29)) & (clusterCacheSets - 1)];
     }
     /// The slot of a cluster of four to seven scalars in the cache for them, and the scalars as
     /// a slot holds them; null for other lengths and before the cache is made.
@@ -435,7 +455,7 @@ private:
     // The short clusters real text repeats (a letter with one or two marks, an emoji with a skin
     // tone, a conjunct) are found here with one read instead of a probe of the map and a compare
     // against the list it names; made on the first cluster interned.
-    std::unique_ptr<ClusterCacheEntry[]> clusterCache_;
+    std::unique_ptr<ClusterCacheSet[]> clusterCache_;
     // The same for the longer clusters a family of emoji or a stack of marks makes; made with
     // the cache above.
     std::unique_ptr<LongClusterCacheEntry[]> longClusterCache_;

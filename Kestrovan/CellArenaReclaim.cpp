@@ -75,7 +75,7 @@ CellArena::ReclaimResult CellArena::reclaimUnused(const CellArenaUsage& usage)
     if (attributeCache_)
         std::fill_n(attributeCache_.get(), attributeCacheSize, AttributeCacheEntry{});
     if (clusterCache_)
-        std::fill_n(clusterCache_.get(), clusterCacheSize, ClusterCacheEntry{});
+        std::fill_n(clusterCache_.get(), clusterCacheSets, ClusterCacheSet{});
     if (longClusterCache_)
         std::fill_n(longClusterCache_.get(), longClusterCacheSize, LongClusterCacheEntry{});
     // Snapshot copies must not take the reused ids for their old meaning: with a new identity

@@ -1,9 +1,13 @@
 #include "Kestrovan/CellArena.h"
 #include "Kestrovan/CellStoragePage.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <random>
+#include <string>
+#include <vector>
 
 using kestrovan::Attribute;
 using kestrovan::CellArena;
@@ -489,4 +493,62 @@ TEST(CellStoragePageDeathTest, ARawCopyNeedsAnArenaThatPreservesTheEncoding)
     EXPECT_EQ(raw.arena(), snapshot);
     EXPECT_DEATH(CellStoragePage(page, std::make_shared<CellArena>()), "does not preserve");
     EXPECT_DEATH(page.copyCells(page, 2, 0, 2), "outside the page");
+}
+
+// Short clusters are found through a cache of two slots per place in front of the map. Far more
+// clusters than the cache has places, interned again in another order, must each give back the
+// id they were given first (a cache that answered for the wrong cluster, or kept a stale id,
+// would not); and a cluster grown in place must no longer be found under its old list.
+TEST(CellArena, ShortClustersKeepTheirIdsWhenTheCacheOverflows)
+{
+    // Cluster i has the prefix i / `sharing`: the clusters sharing one differ in their third
+    // scalar, or (with `pairs`) the first of them has none.
+    struct Case
+    {
+        const char* name;
+        int count;
+        int sharing;
+        bool pairs;
+    };
+    const Case cases[] = {
+        {"letters with a mark", 20000, 1, true},
+        {"conjuncts on one consonant", 20000, 4, false},
+        {"a mark alone and with another", 30000, 2, true},
+    };
+    for (const Case& c : cases) {
+        CellArena arena;
+        std::mt19937 random(7);
+        std::vector<std::u32string> clusters;
+        std::vector<uint32_t> ids;
+        for (int i = 0; i < c.count; ++i) {
+            const int prefix = i / c.sharing;
+            const int member = i % c.sharing;
+            std::u32string cluster{char32_t(0x4E00 + prefix / 48), char32_t(0x300 + prefix % 48)};
+            if (!(c.pairs && member == 0))
+                cluster.push_back(char32_t(0x900 + member));
+            const uint32_t id = arena.internCluster(cluster);
+            ASSERT_NE(id, 0u) << c.name << " " << i;
+            clusters.push_back(cluster);
+            ids.push_back(id);
+        }
+        std::vector<size_t> order(clusters.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        for (int pass = 0; pass < 2; ++pass) {
+            std::shuffle(order.begin(), order.end(), random);
+            for (size_t i : order) {
+                ASSERT_EQ(arena.internCluster(clusters[i]), ids[i]) << c.name << " " << i << " pass " << pass;
+                ASSERT_EQ(*arena.grapheme(ids[i]), clusters[i]) << c.name << " " << i;
+            }
+        }
+        EXPECT_EQ(arena.graphemeCount(), uint32_t(c.count)) << c.name;
+
+        // Grown in place, the first cluster's id names the longer list; its old list is new again.
+        const std::u32string grown = clusters[0] + U'\u0323';
+        ASSERT_EQ(arena.extendGrapheme(ids[0], grown), std::optional<uint32_t>(ids[0])) << c.name;
+        EXPECT_EQ(arena.internCluster(grown), ids[0]) << c.name;
+        const uint32_t again = arena.internCluster(clusters[0]);
+        EXPECT_NE(again, ids[0]) << c.name << ": the old list still finds the grown id";
+        EXPECT_EQ(*arena.grapheme(again), clusters[0]) << c.name;
+    }
 }

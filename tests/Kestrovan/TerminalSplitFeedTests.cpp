@@ -613,6 +613,42 @@ TEST(TerminalSplitFeedTests, WideRunsAndLoneSpacesMatchOneByteAtATime)
     expectTextMixesMatchOneByteAtATime(pieces);
 }
 
+// Lines of words in many scripts, as the print batch meets them in one run: wide ideographs and
+// kana, emoji alone, with a skin tone, joined and as flags, letters carrying combining marks,
+// Devanagari with vowel signs and conjuncts (cells widened by a joined scalar), pointed Hebrew,
+// Arabic with harakat and plain words, a space after each. The run writer stores cells of both
+// widths together, without a test per width while a wide cell still fits; fed one byte per feed,
+// every character goes alone. On screens of every width parity, with auto-wrap off, with margins
+// around the cursor and with the cursor moved right of the margins (where a widened cell wraps at
+// a nearer limit than the others), the dumps must be equal.
+TEST(TerminalSplitFeedTests, MixedScriptWordsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> words = {
+        "\u4E2D\u6587\u5B57 ", "\u30A2\u30AB ", "\u6F22 ", "\U0001F600 ", "\U0001F466\U0001F3FD ",
+        "\U0001F468\u200D\U0001F4BB ", "\U0001F1EF\U0001F1F5 ", "a\u0301b\u0323c ", "e\u0300 ",
+        "\u0915\u094D\u0937\u093F ", "\u0928\u092E\u0938\u094D\u0924\u0947 ", "\u0915\u093E ",
+        "\u05E9\u05C1\u05B8\u05DC\u05D5\u05B9\u05DD ", "\u0645\u064E\u0631\u0652\u062D\u064E\u0628\u0627 ",
+        "word ", "ab ", "x", "\u00E9t\u00E9 ", "\r\n", "\r\n", CSI "2;7H", CSI "4;9H"};
+    const std::vector<std::string> modes = {"", CSI "?7l", CSI "?69h" CSI "3;12s" CSI "2;4H",
+                                            CSI "?69h" CSI "2;5s" CSI "1;8H", CSI "4h"};
+    // clang-format on
+    for (size_t mode = 0; mode < modes.size(); ++mode) {
+        for (int cols : {9, 10, 23, 80}) {
+            SplitMix random(static_cast<uint64_t>(cols) * 31 + mode);
+            CorpusEntry entry;
+            entry.cols = cols;
+            entry.rows = 5;
+            entry.scrollback = 4;
+            entry.bytes = modes[mode];
+            for (int i = 0; i < 250; ++i)
+                entry.bytes += words[random.next() % words.size()];
+            EXPECT_EQ(differenceFromOneBytePerFeed(entry), "")
+                << "mode " << mode << ", " << cols << " columns";
+        }
+    }
+}
+
 // Runs of whole true-colour sequences, each mostly followed by one character, as half-block
 // pictures and rainbow text write them and as a whole chunk takes them in one go, mixed with what
 // ends such a run (a character the lone-cell road leaves to the print roads, a word, a sequence
