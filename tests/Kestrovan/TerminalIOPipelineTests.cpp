@@ -573,14 +573,22 @@ TEST(TerminalIOPipeline, PastTheDeadlineTheRingIsHandedOnOnlyWhenTheEndCameFirst
         auto delegate = std::make_shared<StreamDelegate>(seed);
         delegate->stallNextBatch();
         auto pipeline = TerminalIOPipeline::create(ends[0], delegate);
-        pipeline->start();
         auto& worker = *pipeline->worker();
+        if (test.closeWriter) {
+            // The whole output and its end wait in the pipe before reading starts. Written while
+            // the reader runs, a slow writer leaves the slots part-filled: the ring is full before
+            // the end is read, and the writer blocks on a full pipe for ever.
+            ASSERT_GE(fcntl(ends[1], F_SETPIPE_SZ, 1 << 18), static_cast<int>(test.total));
+        }
         StreamWriter writer(ends[1], seed, test.total);
-        ResumeOnExit resume(*delegate);
-        ASSERT_TRUE(delegate->waitUntilStalled());
         if (test.closeWriter) {
             writer.join();
             close(ends[1]);
+        }
+        pipeline->start();
+        ResumeOnExit resume(*delegate);
+        ASSERT_TRUE(delegate->waitUntilStalled());
+        if (test.closeWriter) {
             ASSERT_TRUE(eventually([&] { return worker.outcome().end == End::endOfOutput; }));
         } else {
             ASSERT_TRUE(eventually([&] { return worker.filledSlots() == 4; }));
