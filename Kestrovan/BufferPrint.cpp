@@ -269,14 +269,27 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
             const uint64_t templates[2] = {singleTemplate, leadTemplate};
             PackedCell scratch;
             while (i < count && column < right) {
-                // Four narrow cells in a row, as words of most scripts are, go in one step.
-                if (count - i >= 4 && column + 3 <= right) {
+                if (count - i >= 4) {
                     uint32_t four;
                     std::memcpy(&four, widths.data() + i, sizeof(four));
-                    if (four == 0x01010101u) {
+                    // Four narrow cells in a row, as words of most scripts are, go in one step.
+                    if (four == 0x01010101u && column + 3 <= right) {
                         for (int k = 0; k < 4; ++k)
                             cells[column + k] = PackedCell(singleTemplate | contents[i + k]);
                         column += 4;
+                        i += 4;
+                        continue;
+                    }
+                    // So do four of one or two columns with room for four wide ones, without the
+                    // test of each width: no byte of the masked widths less one is above 1.
+                    four &= 0x01010101u * widthMask;
+                    if (((four - 0x01010101u) & 0xFEFEFEFEu) == 0 && column + 7 <= right) {
+                        for (int k = 0; k < 4; ++k) {
+                            const unsigned columns = (four >> (8 * k)) & 0xFF;
+                            cells[column] = PackedCell(templates[columns - 1] | contents[i + k]);
+                            *(columns == 2 ? &cells[column + 1] : &scratch) = continuation;
+                            column += static_cast<int>(columns);
+                        }
                         i += 4;
                         continue;
                     }

@@ -121,6 +121,10 @@ bool continuesConjunct(std::u32string_view before)
 // least one Linker.
 bool staysOneCell(std::u32string_view joined)
 {
+    // Two regional indicators alone are one flag; flags are common enough in text to spare them
+    // the segmenter.
+    if (joined.size() == 2 && isRegionalIndicator(joined[0]) && isRegionalIndicator(joined[1]))
+        return true;
     const char32_t appended = joined.back();
     const std::u32string_view before = joined.substr(0, joined.size() - 1);
     const uint8_t properties = unicode::graphemeProperties(appended);

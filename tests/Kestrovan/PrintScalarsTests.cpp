@@ -82,5 +82,35 @@ TEST(PrintScalarsTest, ConsonantAfterACellAgreesWithTheSegmenter)
     }
 }
 
+// Flags: a regional indicator or a letter appended to cells of none to three regional indicators
+// (and to other cells) stays in the cell exactly when the segmenter makes the whole one cluster;
+// a lone pair is answered without segmenting. (Marks and joiners after a cell that is already
+// more than one cluster stay by another rule.)
+TEST(PrintScalarsTest, RegionalIndicatorAfterACellAgreesWithTheSegmenter)
+{
+    std::vector<char32_t> appended = {U'a', 0x1F600, 0x0915};
+    for (char32_t indicator = 0x1F1E6; indicator <= 0x1F1FF; ++indicator)
+        appended.push_back(indicator);
+    const std::u32string cells[] = {
+        U"",
+        U"a",
+        U"\U0001F1E6",
+        U"\U0001F1EF\U0001F1F5",
+        U"\U0001F1EF\U0001F1F5\U0001F1FA",
+        U"\U0001F1E6\u0301",
+        U"\U0001F1E6\u200D",
+        U"\u0600",
+        U"\U0001F468\u200D",
+    };
+    for (const std::u32string& cell : cells) {
+        for (const char32_t scalar : appended) {
+            const std::u32string joined = cell + scalar;
+            EXPECT_EQ(staysOneCell(joined), graphemeCount(joined) == 1)
+                << std::hex << "U+" << static_cast<uint32_t>(scalar) << " after cell of " << std::dec
+                << cell.size() << " scalars";
+        }
+    }
+}
+
 } // namespace
 } // namespace kestrovan::printing
