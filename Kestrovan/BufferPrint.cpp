@@ -266,8 +266,14 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         // its width, and the right half to the next column when it is wide, to a scratch cell
         // when it is not. Widths other than one and two end this loop.
         if (widenLimit == right && wideFits) {
-            const uint64_t templates[2] = {singleTemplate, leadTemplate};
+            // By width: nothing for 0, which never gets here.
+            const uint64_t templates[3] = {0, singleTemplate, leadTemplate};
             PackedCell scratch;
+            const auto store = [&](unsigned columns, uint32_t content) {
+                cells[column] = PackedCell(templates[columns] | content);
+                *(columns == 2 ? &cells[column + 1] : &scratch) = continuation;
+                column += static_cast<int>(columns);
+            };
             while (i < count && column < right) {
                 if (count - i >= 4) {
                     uint32_t four;
@@ -284,12 +290,10 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
                     // test of each width: no byte of the masked widths less one is above 1.
                     four &= 0x01010101u * widthMask;
                     if (((four - 0x01010101u) & 0xFEFEFEFEu) == 0 && column + 7 <= right) {
-                        for (int k = 0; k < 4; ++k) {
-                            const unsigned columns = (four >> (8 * k)) & 0xFF;
-                            cells[column] = PackedCell(templates[columns - 1] | contents[i + k]);
-                            *(columns == 2 ? &cells[column + 1] : &scratch) = continuation;
-                            column += static_cast<int>(columns);
-                        }
+                        store(four & 0xFF, contents[i]);
+                        store(four >> 8 & 0xFF, contents[i + 1]);
+                        store(four >> 16 & 0xFF, contents[i + 2]);
+                        store(four >> 24, contents[i + 3]);
                         i += 4;
                         continue;
                     }
@@ -297,9 +301,7 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
                 const unsigned columns = widths[i] & widthMask;
                 if (columns - 1u > 1u)
                     break;
-                cells[column] = PackedCell(templates[columns - 1] | contents[i]);
-                *(columns == 2 ? &cells[column + 1] : &scratch) = continuation;
-                column += static_cast<int>(columns);
+                store(columns, contents[i]);
                 ++i;
             }
         }

@@ -49,24 +49,6 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                     last = lead;
                     ++offset;
                     ++count;
-                    if (count == maximumBatch)
-                        continue;
-                    // An ideograph or a syllable letter after it starts a cell whatever it is, so
-                    // its run goes straight to the loop that would take it after the first one.
-                    if (at[1] > 0xE0 && at[1] < 0xF0) {
-                        const size_t before = count;
-                        gatherWideRun(batch, count, bytes, available, offset);
-                        if (count != before)
-                            last = batch.lastScalars[count - 1];
-                    } else if (at[1] == 0xE0) {
-                        bool stopped = false;
-                        if (startSyllableRun(batch, count, bytes, available, offset, stopper, stopped)) {
-                            if (stopped)
-                                break;
-                            last = batch.lastScalars[count - 1];
-                            lastProperties = unicode::graphemeProperties(last);
-                        }
-                    }
                     continue;
                 }
                 // Otherwise the stretch of it, with the letters and marks of two bytes among it,

@@ -420,30 +420,6 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& countOut, const uint8_t*
     }
 }
 
-// Called right after the batch stored a cell without grapheme properties (the space between
-// words), with `offset` at the next byte and room for another cell. When the next scalar is a
-// letter that starts a syllable run, it starts a cell there as it would after any such cell: it
-// is stored alone and its run gathered as `gatherSyllableRun` gathers it. Answers whether it was
-// such a letter; `stopped` is then that loop's answer.
-bool SlowPrint::startSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
-                                 size_t& offset, std::optional<Decoded>& stopper, bool& stopped)
-{
-    if (available - offset < 3)
-        return false;
-    const uint8_t second = bytes[offset + 1];
-    const uint8_t third = bytes[offset + 2];
-    if (bytes[offset] != 0xE0 || (second & 0xE0) != 0xA0 || (third & 0xC0) != 0x80)
-        return false;
-    const char32_t index = char32_t(second & 0x1F) << 6 | (third & 0x3F);
-    if ((syllableKinds()[index] & syllableStarts) == 0)
-        return false;
-    batch.setScalarCell(count, index + syllableFirst, offset, 1);
-    ++count;
-    offset += 3;
-    stopped = count < maximumBatch && gatherSyllableRun(batch, count, bytes, available, offset, stopper);
-    return true;
-}
-
 // Called right after the batch stored a wide scalar of three bytes without grapheme properties
 // as its last cell, alone, with `offset` just past it and room for another cell. Stores the
 // scalars after it while they are such wide characters (`wideLetters`), each a cell of its own as

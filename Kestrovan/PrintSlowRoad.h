@@ -85,8 +85,6 @@ private:
     bool gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
                            size_t& offset, std::optional<Decoded>& stopper)
         REQUIRES(terminal_.terminalLock());
-    bool startSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
-                          std::optional<Decoded>& stopper, bool& stopped) REQUIRES(terminal_.terminalLock());
     void gatherWideRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset)
         REQUIRES(terminal_.terminalLock());
     void printStepwise(const uint8_t* bytes, size_t length) REQUIRES(terminal_.terminalLock());
