@@ -18,6 +18,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 namespace kestrovan {
@@ -274,16 +277,38 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
                 *(columns == 2 ? &cells[column + 1] : &scratch) = continuation;
                 column += static_cast<int>(columns);
             };
+#if defined(__SSE2__)
+            const __m128i singles = _mm_set1_epi64x(static_cast<long long>(singleTemplate));
+#endif
+            // Four narrow cells from cell `i` on, at `column`.
+            const auto storeFourNarrow = [&] {
+#if defined(__SSE2__)
+                const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(contents.data() + i));
+                auto* target = reinterpret_cast<__m128i*>(cells + column);
+                _mm_storeu_si128(target,
+                                 _mm_or_si128(singles, _mm_unpacklo_epi32(four, _mm_setzero_si128())));
+                _mm_storeu_si128(target + 1,
+                                 _mm_or_si128(singles, _mm_unpackhi_epi32(four, _mm_setzero_si128())));
+#else
+                for (int k = 0; k < 4; ++k)
+                    cells[column + k] = PackedCell(singleTemplate | contents[i + k]);
+#endif
+                column += 4;
+                i += 4;
+            };
             while (i < count && column < right) {
                 if (count - i >= 4) {
                     uint32_t four;
                     std::memcpy(&four, widths.data() + i, sizeof(four));
-                    // Four narrow cells in a row, as words of most scripts are, go in one step.
+                    // Four narrow cells in a row, as words of most scripts are, go in one step,
+                    // and the four after them in the same step when they are narrow too.
                     if (four == 0x01010101u && column + 3 <= right) {
-                        for (int k = 0; k < 4; ++k)
-                            cells[column + k] = PackedCell(singleTemplate | contents[i + k]);
-                        column += 4;
-                        i += 4;
+                        storeFourNarrow();
+                        if (count - i >= 4 && column + 3 <= right) {
+                            std::memcpy(&four, widths.data() + i, sizeof(four));
+                            if (four == 0x01010101u)
+                                storeFourNarrow();
+                        }
                         continue;
                     }
                     // So do four of one or two columns with room for four wide ones, without the
