@@ -201,7 +201,8 @@ public:
     /// for another every tenth cell of a picture.
     static constexpr int attributeCacheSize = 8192;
     /// Sets of the cache for clusters of two and three scalars: 8192 of two slots, 256 KiB.
-    static constexpr int clusterCacheSets = 8192;
+    static constexpr int clusterCacheSetBits = 13;
+    static constexpr int clusterCacheSets = 1 << clusterCacheSetBits;
     /// Slots of the cache for clusters of four to seven scalars: 32 KiB. Real text repeats few
     /// such clusters, and a slot read saves the map's probe and the compare against the list it
     /// names, each a likely cache miss.
@@ -408,10 +409,10 @@ private:
         if (scalars.size() - 2 > 1 || !clusterCache_)
             return nullptr;
         const char32_t third = scalars.size() == 3 ? scalars[2] : ClusterCacheEntry::noScalar;
-        const uint64_t mix = (uint64_t(scalars[0]) * 0x9E3779B97F4A7C15ull) ^
-                             (uint64_t(scalars[1]) * 0xBF58476D1CE4E5B9ull) ^
-                             (uint64_t(third) * 0x94D049BB133111EBull);
-        return &clusterCache_[(mix ^ (mix >> 29)) & (clusterCacheSets - 1)];
+        // Scalars take 21 bits: the three side by side, times one odd constant, whose top bits
+        // depend on every bit of the key (one multiply where three were).
+        const uint64_t key = uint64_t(scalars[0]) ^ uint64_t(scalars[1]) << 21 ^ uint64_t(third) << 42;
+        return &clusterCache_[(key * 0x9E3779B97F4A7C15ull) >> (64 - clusterCacheSetBits)];
     }
     /// The slot of a cluster of four to seven scalars in the cache for them, and the scalars as
     /// a slot holds them; null for other lengths and before the cache is made.
