@@ -13,9 +13,6 @@ namespace {
 // Slots allocated up front; rows plus the usual scrollback fit without any growth.
 constexpr int initialSlotCount = 1024;
 
-// Rotations by up to this many rows move the lines in a chain rather than by swaps.
-constexpr int maxChainedRotation = 4;
-
 int initialSlotsFor(int maxLength)
 {
     return std::clamp(maxLength, 0, initialSlotCount);
@@ -204,19 +201,18 @@ void CircularBufferLineList::rotateRange(int top, int bottom, int count, bool to
             if (!*slot) [[unlikely]]
                 fillEmptySlot(*slot);
         }
-        if (count <= maxChainedRotation) {
-            // A line feed's scroll, or a few in a row: a few lines leave one end and come round to
-            // the other. A chain of moves does it with half the pointer traffic of the swaps
-            // `std::rotate` makes of elements that are not trivially copyable.
-            LinePointer held[maxChainedRotation];
+        if (count == 1) {
+            // A line feed's scroll: one line leaves one end and comes round to the other. A chain
+            // of moves does it with half the pointer traffic of the swaps `std::rotate` makes of
+            // elements that are not trivially copyable.
             if (towardsTop) {
-                std::move(begin, begin + count, held);
-                std::move(begin + count, end, begin);
-                std::move(held, held + count, end - count);
+                LinePointer first = std::move(*begin);
+                std::move(begin + 1, end, begin);
+                *(end - 1) = std::move(first);
             } else {
-                std::move(end - count, end, held);
-                std::move_backward(begin, end - count, end);
-                std::move(held, held + count, begin);
+                LinePointer last = std::move(*(end - 1));
+                std::move_backward(begin, end - 1, end);
+                *begin = std::move(last);
             }
             return;
         }

@@ -11,6 +11,25 @@
 
 namespace kestrovan {
 
+// Inlined into both callers: most line feeds of a pager or an editor only move the cursor.
+[[gnu::always_inline]] inline void Terminal::lineFeedMoveDown(Buffer& buffer, int oldY)
+{
+    const int newY = oldY + 1;
+    buffer.setY(newY);
+    const int row = buffer.yBase() + newY;
+    if (row >= 0 && row < buffer.lines().count()) {
+        BufferLine& line = *buffer.lines()[row];
+        if (line.isWrapped()) {
+            line.setWrapped(false);
+            updateRange(oldY);
+            updateRange(newY);
+        }
+        // Mostly the state the line has already.
+        if (line.bidiState() != modes_.bidiState()) [[unlikely]]
+            line.setBidiState(modes_.bidiState());
+    }
+}
+
 void Terminal::cmdLineFeedBasic(Buffer& buffer)
 {
     const int oldY = buffer.y();
@@ -44,22 +63,6 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
     if (modes_[TerminalMode::lineFeedMode])
         buffer.setX(modes_[TerminalMode::originMode] && modes_[TerminalMode::marginMode] ? buffer.marginLeft()
                                                                                          : 0);
-}
-
-void Terminal::lineFeedMoveDown(Buffer& buffer, int oldY)
-{
-    const int newY = oldY + 1;
-    buffer.setY(newY);
-    const int row = buffer.yBase() + newY;
-    if (row >= 0 && row < buffer.lines().count()) {
-        BufferLine& line = *buffer.lines()[row];
-        if (line.isWrapped()) {
-            line.setWrapped(false);
-            updateRange(oldY);
-            updateRange(newY);
-        }
-        line.setBidiState(modes_.bidiState());
-    }
 }
 
 // Pagers and editors scroll part of the screen with line feeds at the region's bottom, often two

@@ -36,7 +36,8 @@ std::string filledScreen()
 {
     std::string out;
     for (int line = 0; line < 10; ++line)
-        out += "line " + std::to_string(line) + (line >= 7 ? " long enough to wrap onto another row" : "") + "\r\n";
+        out += "line " + std::to_string(line) + (line >= 7 ? " long enough to wrap onto another row" : "") +
+               "\r\n";
     return out;
 }
 
@@ -57,10 +58,11 @@ std::vector<LineFeedCase> lineFeedCases()
         {"new-line mode", CSI "20h" CSI "3;6r" CSI "6;5Hnl\n\nx" CSI "20l"},
         {"left and right margins", CSI "?69h" CSI "5;20s" CSI "3;6r" CSI "6;8Hm\n\n\nx" CSI "?69l"},
         {"origin mode", CSI "?6h" CSI "3;6r" CSI "4;3Ho\n\n\n\nx" CSI "?6l"},
-        {"alternate screen", CSI "?1049h" + filledScreen() + CSI "1;5r" CSI "5;1Halt\n\n\nx" CSI "3;6r" CSI "6;1H\n\n"},
+        {"alternate screen",
+         CSI "?1049h" + filledScreen() + CSI "1;5r" CSI "5;1Halt\n\n\nx" CSI "3;6r" CSI "6;1H\n\n"},
         {"regions set and reset around scrolls",
          CSI "2;5r" CSI "5;3Ha \n\n" CSI "r" CSI "4;8r" CSI "7;1Hb c \n\n" CSI "r" CSI "1;3r" CSI
-                  "3;2Hd\n\n" CSI "r" CSI "6;7r" CSI "7;9He\n\n\n" CSI "r"},
+             "3;2Hd\n\n" CSI "r" CSI "6;7r" CSI "7;9He\n\n\n" CSI "r"},
     };
 }
 
