@@ -23,20 +23,20 @@ const char* boolText(bool value)
     return value ? "true" : "false";
 }
 
-/// Whether the region check of the in-place paths passes; prints the ring's diagnostic when not.
-bool validRegionRows(int topRow, int bottomRow, int count)
+[[gnu::cold]] void printBadRegionRows(int topRow, int bottomRow)
 {
-    const char* reason = nullptr;
-    if (topRow < 0)
-        reason = "top < 0";
-    else if (bottomRow < topRow)
-        reason = "bottom < top";
-    else if (bottomRow >= count)
-        reason = "bottom >= count";
-    if (!reason)
-        return true;
+    const char* reason = topRow < 0 ? "top < 0" : bottomRow < topRow ? "bottom < top" : "bottom >= count";
     printDiagnostic("Assertion at top=" + std::to_string(topRow) + " bottom=" + std::to_string(bottomRow) +
                     ": " + reason);
+}
+
+/// Whether the region check of the in-place paths passes; prints the ring's diagnostic when not.
+/// Inline, as every scroll of a region checks; the diagnostic is out of the way.
+bool validRegionRows(int topRow, int bottomRow, int count)
+{
+    if (topRow >= 0 && bottomRow >= topRow && bottomRow < count) [[likely]]
+        return true;
+    printBadRegionRows(topRow, bottomRow);
     return false;
 }
 
