@@ -47,7 +47,6 @@ std::vector<LineFeedCase> lineFeedCases()
         {"two at the region's bottom", CSI "3;6r" CSI "6;4Hab\n\ncd"},
         {"more than the region is high", CSI "3;4r" CSI "4;1Hx\n\n\n\n\ny"},
         {"moving down, then scrolling", CSI "2;7r" CSI "4;9Hword \n\n\n\n\n\nz"},
-        {"one at the bottom, after one move", CSI "3;7r" CSI "6;2Hq\n\nr"},
         {"below the region", CSI "2;4r" CSI "6;1Ha\n\n\n\nb"},
         {"onto soft-wrapped rows", CSI "r" CSI "1;1H\n\n\n\n\n\n\nend"},
         {"after a pending wrap", CSI "3;6r" CSI "6;27H1234\n\nafter"},
@@ -60,9 +59,6 @@ std::vector<LineFeedCase> lineFeedCases()
         {"origin mode", CSI "?6h" CSI "3;6r" CSI "4;3Ho\n\n\n\nx" CSI "?6l"},
         {"alternate screen",
          CSI "?1049h" + filledScreen() + CSI "1;5r" CSI "5;1Halt\n\n\nx" CSI "3;6r" CSI "6;1H\n\n"},
-        {"regions set and reset around scrolls",
-         CSI "2;5r" CSI "5;3Ha \n\n" CSI "r" CSI "4;8r" CSI "7;1Hb c \n\n" CSI "r" CSI "1;3r" CSI
-             "3;2Hd\n\n" CSI "r" CSI "6;7r" CSI "7;9He\n\n\n" CSI "r"},
     };
 }
 
@@ -111,7 +107,6 @@ TEST(TerminalLineFeedRunTests, ScrollRegionHomesTheCursorAsCursorPositionDoes)
         {"pending wrap", CSI "5;28Habc", CSI "3;7r"},
         {"reset to the whole screen", CSI "2;5r" CSI "6;3H", CSI "r"},
         {"refused region", CSI "4;9H", CSI "5;5r"},
-        {"cursor on the top row", CSI "1;20H", CSI "1;8r"},
         {"origin mode", CSI "?6h" CSI "3;6r" CSI "3;7H", CSI "2;5r"},
     };
     for (const Case& entry : cases) {
