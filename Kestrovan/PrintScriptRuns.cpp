@@ -370,11 +370,11 @@ bool SlowPrint::gatherSyllableRun(Batch& batch, size_t& countOut, const uint8_t*
         uint8_t kind = 0;
         char32_t next = 0;
         if (available - offset >= 3) {
-            const uint8_t second = bytes[offset + 1];
+            // The lead and the second byte are read and tested together.
+            const uint32_t leadAndSecond = loadPair(bytes + offset);
             const uint8_t third = bytes[offset + 2];
-            const bool sequence =
-                (bytes[offset] == 0xE0) & ((second & 0xE0) == 0xA0) & ((third & 0xC0) == 0x80);
-            const char32_t index = char32_t(second & 0x1F) << 6 | (third & 0x3F);
+            const bool sequence = ((leadAndSecond & 0xE0FF) == 0xA0E0) & ((third & 0xC0) == 0x80);
+            const char32_t index = (leadAndSecond >> 2 & 0x7C0) | (third & 0x3F);
             kind = static_cast<uint8_t>(kinds[index] & -static_cast<uint8_t>(sequence));
             next = index + syllableFirst;
         }

@@ -576,7 +576,8 @@ TEST(TerminalSplitFeedTests, SeededRandomChunkingsMatchOneChunk)
 
 // Random text of the scripts whose runs the print batch takes in loops of their own (syllables of
 // Devanagari and its neighbours; letters of one column, of two and four bytes, with combining
-// marks), mixed with what ends those loops, fed whole and one byte per feed, which prints every
+// marks), mixed with what ends those loops (overlong and truncated sequences of their leads among
+// it), fed whole and one byte per feed, which prints every
 // character on its own: the dumps must be equal. Narrow screens, auto-wrap off and margins put
 // widened cells at the edge.
 TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
@@ -589,7 +590,8 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
         "\u03B1", "\u0436", "\u00E9", "\U0001F600", "\u4E2D", "\xE0\xA4", "\xE0", "\x80", "\xCC", "\r\n",
         "\u0915" + repeated("\u094D", 34) + "\u0937", "o" + repeated("\u0301", 34) + "x",
         "\U0001D400", "\U0001D7CE", "\U00010330", "\U0001D165", "\U00010A0D", "\U0001F3FB", "\U0001F1E6",
-        "\U0001F468\u200D\U0001F469", "\xF0\x9D\x90", "\xF0\x9D"};
+        "\U0001F468\u200D\U0001F469", "\xF0\x9D\x90", "\xF0\x9D", "\xE0\x9F\xBF", "\xE0\x84\xBE",
+        "\xE1\xA4\x81", "\xE0\xA4\x3E"};
     // clang-format on
     expectTextMixesMatchOneByteAtATime(pieces);
 }
