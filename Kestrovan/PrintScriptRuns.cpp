@@ -433,15 +433,15 @@ void SlowPrint::gatherWideRun(Batch& batch, size_t& countOut, const uint8_t* byt
     size_t count = countOut;
     size_t offset = offsetOut;
     while (count < maximumBatch && available - offset >= 3) {
-        // E1-EF and two continuation bytes: a scalar of U+1000-U+FFFF, never an overlong form.
-        // Surrogates decode from ED A0-BF, and none of them is in the table.
-        const uint8_t lead = bytes[offset];
-        const uint8_t second = bytes[offset + 1];
+        // E0-EF and two continuation bytes (the lead and the second byte tested as one pair).
+        // The table holds no scalar below U+1000, which is all lead E0 gives, its overlong forms
+        // included; nor surrogates, which decode from ED A0-BF.
+        const uint32_t leadAndSecond = loadPair(bytes + offset);
         const uint8_t third = bytes[offset + 2];
-        if (static_cast<uint8_t>(lead - 0xE1) > 0xEF - 0xE1 || (second & 0xC0) != 0x80 ||
-            (third & 0xC0) != 0x80)
+        if ((leadAndSecond & 0xC0F0) != 0x80E0 || (third & 0xC0) != 0x80)
             break;
-        const char32_t scalar = char32_t(lead & 0x0F) << 12 | char32_t(second & 0x3F) << 6 | (third & 0x3F);
+        const char32_t scalar =
+            char32_t(leadAndSecond & 0x0F) << 12 | char32_t(leadAndSecond >> 8 & 0x3F) << 6 | (third & 0x3F);
         if ((letters[scalar / 64] >> (scalar % 64) & 1) == 0)
             break;
         batch.setScalarCell(count, scalar, offset, 2);

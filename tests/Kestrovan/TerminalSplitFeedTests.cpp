@@ -610,7 +610,7 @@ TEST(TerminalSplitFeedTests, WideRunsAndLoneSpacesMatchOneByteAtATime)
         "\u309A", "\uAC00", "\u1100\u1161", "\u3030", "\u303D", "\u3297", "\uFE0F", "\uFE0E", "\u200D",
         "\u0301", "\U0001F600", "\U0001F466\U0001F3FD", "\U0001F1E6\U0001F1E8", "\u0915\u093F", "\u05D0",
         " ", " ", " ", "a", "ab ", "\xE4\xB8", "\xED\xA0\x80", "\xE4", "\x80", "\xEF\xBF\xBF", "\u2E80",
-        "\u1000", "\r\n", "\t", CSI "31m", CSI "m"};
+        "\u1000", "\xE0\x80\xBF", "\xE0\xA4\x95", "\r\n", "\t", CSI "31m", CSI "m"};
     // clang-format on
     expectTextMixesMatchOneByteAtATime(pieces);
 }
