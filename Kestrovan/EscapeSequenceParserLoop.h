@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Kestrovan/ByteRunScanner.h"
+#include "Kestrovan/CsiNumberWord.h"
 #include "Kestrovan/EscapeSequenceParser.h"
 #include "Kestrovan/PaletteColourSgr.h"
 #include "Kestrovan/TrueColourShuffle.h"
@@ -160,6 +161,34 @@ struct ShortCsi
 /// stores.
 [[gnu::always_inline]] inline bool readShortCsi(const uint8_t* data, size_t at, size_t length, ShortCsi& csi)
 {
+    // Away from the chunk's end, each parameter and the byte after it are read as one word.
+    if (length - at >= sizeof(uint64_t)) {
+        const auto isFinal = [](unsigned byte) { return byte - 0x40 <= 0x7Eu - 0x40; };
+        const uint64_t first = csiNumberWord::digitValues(csiNumberWord::load(data + at));
+        const unsigned firstDigits = csiNumberWord::leadingDigits(first);
+        const unsigned afterFirst = data[at + firstDigits];
+        if (firstDigits <= 4 && isFinal(afterFirst)) {
+            csi.values[0] = csiNumberWord::fourDigitValue(first, firstDigits);
+            csi.count = 1;
+            csi.finalByte = static_cast<uint8_t>(afterFirst);
+            csi.end = at + firstDigits + 1;
+            return true;
+        }
+        const size_t secondAt = at + firstDigits + 1;
+        if (firstDigits <= 4 && afterFirst == ';' && length - secondAt >= sizeof(uint64_t)) {
+            const uint64_t second = csiNumberWord::digitValues(csiNumberWord::load(data + secondAt));
+            const unsigned secondDigits = csiNumberWord::leadingDigits(second);
+            const unsigned afterSecond = data[secondAt + secondDigits];
+            if (secondDigits <= 4 && isFinal(afterSecond)) {
+                csi.values[0] = csiNumberWord::fourDigitValue(first, firstDigits);
+                csi.values[1] = csiNumberWord::fourDigitValue(second, secondDigits);
+                csi.count = 2;
+                csi.finalByte = static_cast<uint8_t>(afterSecond);
+                csi.end = secondAt + secondDigits + 1;
+                return true;
+            }
+        }
+    }
     size_t index = at;
     for (int parameter = 0;; ++parameter) {
         // Four digits at most: up to 9999 no value reaches the fold's saturation (65535), so the

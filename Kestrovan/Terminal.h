@@ -881,6 +881,10 @@ private:
     /// read whole by the parse loop: the same as dispatching the three one by one.
     void placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<const uint8_t> text, TextThen then)
         REQUIRES(terminalLock_);
+    /// The same one by one, for every field the buffer does not take in one step.
+    [[gnu::noinline]] void placeAsciiAtCursorPositionAnyRoad(const CsiParameters& pars,
+                                                             std::span<const uint8_t> text, TextThen then)
+        REQUIRES(terminalLock_);
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.
     void dispatchSgrReset(const CsiParameters& pars) REQUIRES(terminalLock_);
