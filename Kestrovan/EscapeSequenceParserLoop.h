@@ -43,6 +43,20 @@ struct PrintableRun
     bool ascii;
 };
 
+#if defined(__SSE2__)
+/// The 16 bytes at `data` as bit masks: `c0` marks the C0 controls, `high` DEL and the bytes at
+/// or above 0x80.
+[[gnu::always_inline]] inline void blockMasks(const uint8_t* data, unsigned& c0, unsigned& high)
+{
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+    c0 = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block)));
+    // The sign bit is "at or above 0x80"; DEL is added to it.
+    high = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(block, _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F)))));
+}
+#endif
+
 /// The end of a printable run starting at `start` (a byte at or above 0x20). With at least a
 /// block left in the chunk the scan goes 16 bytes at a time from the start, so the short runs
 /// between escape sequences cost one block; the last partial block is read as the chunk's final
@@ -55,8 +69,6 @@ inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t star
     const size_t length = bytes.size();
 #if defined(__SSE2__)
     if (length >= ByteRunScanner::blockSize) {
-        const __m128i highestC0 = _mm_set1_epi8(0x1F);
-        const __m128i del = _mm_set1_epi8(0x7F);
         // Bits of the bytes at or above 0x7F seen so far, before the end.
         unsigned beyondAscii = 0;
         // The run ends in this block at the first bit of `c0`; `high` marks DEL and 8-bit bytes.
@@ -64,13 +76,7 @@ inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t star
             const unsigned at = static_cast<unsigned>(__builtin_ctz(c0));
             return PrintableRun{base + at, (beyondAscii | (high & ((1u << at) - 1))) == 0};
         };
-        const auto load = [&](size_t at, unsigned& c0, unsigned& high) {
-            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-            c0 = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, highestC0), block)));
-            // The sign bit is "at or above 0x80"; DEL is added to it.
-            high = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(block, _mm_cmpeq_epi8(block, del))));
-        };
+        const auto load = [&](size_t at, unsigned& c0, unsigned& high) { blockMasks(data + at, c0, high); };
         size_t index = start;
         unsigned c0 = 0;
         unsigned high = 0;
@@ -98,6 +104,25 @@ inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t star
     for (; end < length && data[end] >= 0x20; ++end)
         ascii = ascii && data[end] < 0x7F;
     return {end, ascii};
+}
+
+/// `scanPrintableRun` for a run that mostly ends within 16 bytes, the text of a field after a
+/// cursor position: with a block left in the chunk, the first block is scanned inline, and only
+/// a longer run is left to the general scan.
+[[gnu::always_inline]] inline PrintableRun scanShortPrintableRun(std::span<const uint8_t> bytes, size_t start)
+{
+#if defined(__SSE2__)
+    if (bytes.size() - start >= ByteRunScanner::blockSize) {
+        unsigned c0 = 0;
+        unsigned high = 0;
+        blockMasks(bytes.data() + start, c0, high);
+        if (c0 != 0) {
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(c0));
+            return {start + at, (high & ((1u << at) - 1)) == 0};
+        }
+    }
+#endif
+    return scanPrintableRun(bytes, start);
 }
 
 /// Folds the parameter bytes (digits, ";" and ":") from `index` into the sequence's parameters
@@ -263,7 +288,7 @@ EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, s
         const uint8_t* data = bytes.data();
         const size_t length = bytes.size();
         if (at < length && data[at] >= 0x20) {
-            const PrintableRun run = scanPrintableRun(bytes, at);
+            const PrintableRun run = scanShortPrintableRun(bytes, at);
             if (run.ascii) {
                 const bool erase = length - run.end >= 3 && data[run.end] == ESC &&
                                    data[run.end + 1] == '[' && data[run.end + 2] == 'K';
