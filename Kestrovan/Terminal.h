@@ -744,6 +744,10 @@ private:
         const int low = std::min(first, second);
         const int high = std::max(first, second);
         const int top = _buffer->settledYDisp();
+        // After the first few moves of a redraw, both rows are mostly marked already.
+        if (low >= refreshStart_ && high <= refreshEnd_ && top + low >= scrollInvariantRefreshStart_ &&
+            top + high <= scrollInvariantRefreshEnd_)
+            return;
         if (top + high >= 0) {
             scrollInvariantRefreshStart_ =
                 std::min(scrollInvariantRefreshStart_, top + (top + low >= 0 ? low : high));
