@@ -186,36 +186,44 @@ struct ShortCsi
 /// stores.
 [[gnu::always_inline]] inline bool readShortCsi(const uint8_t* data, size_t at, size_t length, ShortCsi& csi)
 {
-    // Away from the chunk's end, each parameter and the byte after it are read as one word.
+    // Away from the chunk's end, each parameter and the byte after it are read as one word, with
+    // the byte road's result for every shape: at most four digits are taken, and whatever ends
+    // the sequence early stops the reading where that road stops it.
+    const auto isFinal = [](unsigned byte) { return byte - 0x40 <= 0x7Eu - 0x40; };
+    size_t index = at;
+    int parameter = 0;
     if (length - at >= sizeof(uint64_t)) {
-        const auto isFinal = [](unsigned byte) { return byte - 0x40 <= 0x7Eu - 0x40; };
         const uint64_t first = csiNumberWord::digitValues(csiNumberWord::load(data + at));
-        const unsigned firstDigits = csiNumberWord::leadingDigits(first);
+        const unsigned firstDigits = std::min(csiNumberWord::leadingDigits(first), 4u);
         const unsigned afterFirst = data[at + firstDigits];
-        if (firstDigits <= 4 && isFinal(afterFirst)) {
-            csi.values[0] = csiNumberWord::fourDigitValue(first, firstDigits);
-            csi.count = 1;
+        csi.values[0] = csiNumberWord::fourDigitValue(first, firstDigits);
+        csi.count = 1;
+        csi.end = at + firstDigits;
+        if (isFinal(afterFirst)) {
             csi.finalByte = static_cast<uint8_t>(afterFirst);
-            csi.end = at + firstDigits + 1;
+            csi.end += 1;
             return true;
         }
-        const size_t secondAt = at + firstDigits + 1;
-        if (firstDigits <= 4 && afterFirst == ';' && length - secondAt >= sizeof(uint64_t)) {
-            const uint64_t second = csiNumberWord::digitValues(csiNumberWord::load(data + secondAt));
-            const unsigned secondDigits = csiNumberWord::leadingDigits(second);
-            const unsigned afterSecond = data[secondAt + secondDigits];
-            if (secondDigits <= 4 && isFinal(afterSecond)) {
-                csi.values[0] = csiNumberWord::fourDigitValue(first, firstDigits);
-                csi.values[1] = csiNumberWord::fourDigitValue(second, secondDigits);
-                csi.count = 2;
-                csi.finalByte = static_cast<uint8_t>(afterSecond);
-                csi.end = secondAt + secondDigits + 1;
-                return true;
-            }
+        if (afterFirst != ';')
+            return false;
+        index = csi.end + 1;
+        parameter = 1;
+        if (length - index >= sizeof(uint64_t)) {
+            const uint64_t second = csiNumberWord::digitValues(csiNumberWord::load(data + index));
+            const unsigned secondDigits = std::min(csiNumberWord::leadingDigits(second), 4u);
+            const unsigned afterSecond = data[index + secondDigits];
+            csi.values[1] = csiNumberWord::fourDigitValue(second, secondDigits);
+            csi.count = 2;
+            csi.end = index + secondDigits;
+            if (!isFinal(afterSecond))
+                return false;
+            csi.finalByte = static_cast<uint8_t>(afterSecond);
+            csi.end += 1;
+            return true;
         }
     }
-    size_t index = at;
-    for (int parameter = 0;; ++parameter) {
+    // Near the chunk's end, byte by byte from the parameter the word road reached.
+    for (;; ++parameter) {
         // Four digits at most: up to 9999 no value reaches the fold's saturation (65535), so the
         // fold can go on with a fifth as if it had read the first four itself.
         const size_t digitsEnd = std::min(length, index + 4);
