@@ -285,28 +285,38 @@ EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const CsiParameters& p
 /// an erase of the rest of the line: a run of printable ASCII right after it goes to a listener
 /// that takes it with the position in one call, together with a "CSI K" right after the run. The
 /// run is the one the text road's scan would find, so the result is the same as dispatching the
-/// three one by one. Anything else after the position is left to the loop.
+/// three one by one. A screen redraw sends field after field: a cursor position right after the
+/// field, read whole, is taken the same way without going back to the loop (none of these calls
+/// resets the parser, and the sequence state stays the ground the loop left). Anything else after
+/// the position is left to the loop.
 template <typename Listener>
 [[gnu::always_inline]] inline size_t
 EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, std::span<const uint8_t> bytes,
                                                     size_t at, Listener& listener)
 {
     using namespace parserLoop;
+    CsiParameters position = pars;
     if constexpr (requires { listener.placeAsciiAtCursorPosition(pars, bytes, TextThen::nothing); }) {
         const uint8_t* data = bytes.data();
         const size_t length = bytes.size();
-        if (at < length && data[at] >= 0x20) {
+        ShortCsi next;
+        while (at < length && data[at] >= 0x20) {
             const PrintableRun run = scanShortPrintableRun(bytes, at);
-            if (run.ascii) {
-                const bool erase = length - run.end >= 3 && data[run.end] == ESC &&
-                                   data[run.end + 1] == '[' && data[run.end + 2] == 'K';
-                listener.placeAsciiAtCursorPosition(pars, bytes.subspan(at, run.end - at),
-                                                    erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
-                return erase ? run.end + 3 : run.end;
-            }
+            if (!run.ascii)
+                break;
+            const bool erase = length - run.end >= 3 && data[run.end] == ESC && data[run.end + 1] == '[' &&
+                               data[run.end + 2] == 'K';
+            listener.placeAsciiAtCursorPosition(position, bytes.subspan(at, run.end - at),
+                                                erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
+            const size_t end = erase ? run.end + 3 : run.end;
+            if (length - end < 3 || data[end] != ESC || data[end + 1] != '[' ||
+                !readShortCsi(data, end + 2, length, next) || next.finalByte != 'H')
+                return end;
+            position = CsiParameters(next.values, next.count);
+            at = next.end;
         }
     }
-    dispatchPlainCsi('H', pars, listener);
+    dispatchPlainCsi('H', position, listener);
     return at;
 }
 
