@@ -120,6 +120,9 @@ inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t star
             const unsigned at = static_cast<unsigned>(__builtin_ctz(c0));
             return {start + at, (high & ((1u << at) - 1)) == 0};
         }
+        // A longer run: the general scan goes on after the block.
+        const PrintableRun rest = scanPrintableRun(bytes, start + ByteRunScanner::blockSize);
+        return {rest.end, rest.ascii && high == 0};
     }
 #endif
     return scanPrintableRun(bytes, start);
