@@ -298,11 +298,12 @@ EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, s
                                                     size_t at, Listener& listener)
 {
     using namespace parserLoop;
+    // A position read after a field is kept in `next`, which outlives every use of `position`.
+    ShortCsi next;
     CsiParameters position = pars;
     if constexpr (requires { listener.placeAsciiAtCursorPosition(pars, bytes, TextThen::nothing); }) {
         const uint8_t* data = bytes.data();
         const size_t length = bytes.size();
-        ShortCsi next;
         while (at < length && data[at] >= 0x20) {
             const PrintableRun run = scanShortPrintableRun(bytes, at);
             if (!run.ascii)
