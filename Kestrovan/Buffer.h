@@ -414,6 +414,15 @@ public:
     /// wide character cut at either end, and answers whether it did; otherwise changes nothing.
     inline bool placeAsciiRunOnCursorRow(std::span<const uint8_t> bytes, uint16_t styleID,
                                          uint16_t payloadCode);
+    /// A field a full-screen program draws, in one step (BufferAsciiRun.h): the cursor moved to
+    /// screen column `col` and row `row` (both on the screen), the run written there and, with
+    /// `erase`, the line erased from the run's end with `eraseFill`, as EL 0 does. Taken only
+    /// outside the left and right margins when the run fits on the row before its last column
+    /// (before or up to it without `erase`), with no images on the row, no wide character cut at
+    /// either end and no insert mode or protection; answers whether it did, otherwise changes
+    /// nothing. Marks no row changed.
+    inline bool placeAsciiField(int col, int row, std::span<const uint8_t> bytes, uint16_t styleID,
+                                bool erase, PackedCell eraseFill);
     /// The cell an ASCII run stores, its byte left out: the look, payload and semantic code.
     inline uint64_t asciiCellTemplate(uint16_t styleID, uint16_t payloadCode) const;
     /// Writes valid scalars that all have display width `width` (1 or 2; anything else stops

@@ -161,6 +161,24 @@ public:
             return;
         eraseToEndSlow(start, fill);
     }
+    /// After cells were stored up to `end`: `raiseUsedLength(end)`, `markContentChanged()` and
+    /// then `eraseToEnd(end, fill)`, with the tail blank as `fill` (nearly always) in one step.
+    void markWrittenThenEraseToEnd(int end, PackedCell fill)
+    {
+        generation_ += 1;
+        if (fill != tailBlankCell_ || end < 0 || end > count_) [[unlikely]] {
+            raiseUsedLength(end);
+            eraseToEndSlow(end, fill);
+            return;
+        }
+        const int used = usedLength_;
+        usedLength_ = end;
+        if (end < used) {
+            // The run ended inside what earlier output used: the rest of that is blanked.
+            fillRange(end, used, fill);
+            generation_ += 1;
+        }
+    }
 
     /// ICH: inserts `n` cells of `fill` at `pos`, shifting the cells up to `rightMargin` right;
     /// cells beyond the margin never move and wide characters cut at a seam are blanked whole.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Kestrovan/ByteRunScanner.h"
+#include "Kestrovan/CsiNumberWord.h"
 #include "Kestrovan/EscapeSequenceParser.h"
 #include "Kestrovan/PaletteColourSgr.h"
 #include "Kestrovan/TrueColourShuffle.h"
@@ -42,6 +43,20 @@ struct PrintableRun
     bool ascii;
 };
 
+#if defined(__SSE2__)
+/// The 16 bytes at `data` as bit masks: `c0` marks the C0 controls, `high` DEL and the bytes at
+/// or above 0x80.
+[[gnu::always_inline]] inline void blockMasks(const uint8_t* data, unsigned& c0, unsigned& high)
+{
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+    c0 = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block)));
+    // The sign bit is "at or above 0x80"; DEL is added to it.
+    high = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(block, _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F)))));
+}
+#endif
+
 /// The end of a printable run starting at `start` (a byte at or above 0x20). With at least a
 /// block left in the chunk the scan goes 16 bytes at a time from the start, so the short runs
 /// between escape sequences cost one block; the last partial block is read as the chunk's final
@@ -54,8 +69,6 @@ inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t star
     const size_t length = bytes.size();
 #if defined(__SSE2__)
     if (length >= ByteRunScanner::blockSize) {
-        const __m128i highestC0 = _mm_set1_epi8(0x1F);
-        const __m128i del = _mm_set1_epi8(0x7F);
         // Bits of the bytes at or above 0x7F seen so far, before the end.
         unsigned beyondAscii = 0;
         // The run ends in this block at the first bit of `c0`; `high` marks DEL and 8-bit bytes.
@@ -63,13 +76,7 @@ inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t star
             const unsigned at = static_cast<unsigned>(__builtin_ctz(c0));
             return PrintableRun{base + at, (beyondAscii | (high & ((1u << at) - 1))) == 0};
         };
-        const auto load = [&](size_t at, unsigned& c0, unsigned& high) {
-            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-            c0 = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, highestC0), block)));
-            // The sign bit is "at or above 0x80"; DEL is added to it.
-            high = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(block, _mm_cmpeq_epi8(block, del))));
-        };
+        const auto load = [&](size_t at, unsigned& c0, unsigned& high) { blockMasks(data + at, c0, high); };
         size_t index = start;
         unsigned c0 = 0;
         unsigned high = 0;
@@ -97,6 +104,28 @@ inline PrintableRun scanPrintableRun(std::span<const uint8_t> bytes, size_t star
     for (; end < length && data[end] >= 0x20; ++end)
         ascii = ascii && data[end] < 0x7F;
     return {end, ascii};
+}
+
+/// `scanPrintableRun` for a run that mostly ends within 16 bytes, the text of a field after a
+/// cursor position: with a block left in the chunk, the first block is scanned inline, and only
+/// a longer run is left to the general scan.
+[[gnu::always_inline]] inline PrintableRun scanShortPrintableRun(std::span<const uint8_t> bytes, size_t start)
+{
+#if defined(__SSE2__)
+    if (bytes.size() - start >= ByteRunScanner::blockSize) {
+        unsigned c0 = 0;
+        unsigned high = 0;
+        blockMasks(bytes.data() + start, c0, high);
+        if (c0 != 0) {
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(c0));
+            return {start + at, (high & ((1u << at) - 1)) == 0};
+        }
+        // A longer run: the general scan goes on after the block.
+        const PrintableRun rest = scanPrintableRun(bytes, start + ByteRunScanner::blockSize);
+        return {rest.end, rest.ascii && high == 0};
+    }
+#endif
+    return scanPrintableRun(bytes, start);
 }
 
 /// Folds the parameter bytes (digits, ";" and ":") from `index` into the sequence's parameters
@@ -160,8 +189,44 @@ struct ShortCsi
 /// stores.
 [[gnu::always_inline]] inline bool readShortCsi(const uint8_t* data, size_t at, size_t length, ShortCsi& csi)
 {
+    // Away from the chunk's end, each parameter and the byte after it are read as one word, with
+    // the byte road's result for every shape: at most four digits are taken, and whatever ends
+    // the sequence early stops the reading where that road stops it.
+    const auto isFinal = [](unsigned byte) { return byte - 0x40 <= 0x7Eu - 0x40; };
     size_t index = at;
-    for (int parameter = 0;; ++parameter) {
+    int parameter = 0;
+    if (length - at >= sizeof(uint64_t)) {
+        const uint64_t first = csiNumberWord::digitValues(csiNumberWord::load(data + at));
+        const unsigned firstDigits = std::min(csiNumberWord::leadingDigits(first), 4u);
+        const unsigned afterFirst = data[at + firstDigits];
+        csi.values[0] = csiNumberWord::fourDigitValue(first, firstDigits);
+        csi.count = 1;
+        csi.end = at + firstDigits;
+        if (isFinal(afterFirst)) {
+            csi.finalByte = static_cast<uint8_t>(afterFirst);
+            csi.end += 1;
+            return true;
+        }
+        if (afterFirst != ';')
+            return false;
+        index = csi.end + 1;
+        parameter = 1;
+        if (length - index >= sizeof(uint64_t)) {
+            const uint64_t second = csiNumberWord::digitValues(csiNumberWord::load(data + index));
+            const unsigned secondDigits = std::min(csiNumberWord::leadingDigits(second), 4u);
+            const unsigned afterSecond = data[index + secondDigits];
+            csi.values[1] = csiNumberWord::fourDigitValue(second, secondDigits);
+            csi.count = 2;
+            csi.end = index + secondDigits;
+            if (!isFinal(afterSecond))
+                return false;
+            csi.finalByte = static_cast<uint8_t>(afterSecond);
+            csi.end += 1;
+            return true;
+        }
+    }
+    // Near the chunk's end, byte by byte from the parameter the word road reached.
+    for (;; ++parameter) {
         // Four digits at most: up to 9999 no value reaches the fold's saturation (65535), so the
         // fold can go on with a fifth as if it had read the first four itself.
         const size_t digitsEnd = std::min(length, index + 4);
@@ -223,28 +288,39 @@ EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const CsiParameters& p
 /// an erase of the rest of the line: a run of printable ASCII right after it goes to a listener
 /// that takes it with the position in one call, together with a "CSI K" right after the run. The
 /// run is the one the text road's scan would find, so the result is the same as dispatching the
-/// three one by one. Anything else after the position is left to the loop.
+/// three one by one. A screen redraw sends field after field: a cursor position right after the
+/// field, read whole, is taken the same way without going back to the loop (none of these calls
+/// resets the parser, and the sequence state stays the ground the loop left). Anything else after
+/// the position is left to the loop.
 template <typename Listener>
 [[gnu::always_inline]] inline size_t
 EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, std::span<const uint8_t> bytes,
                                                     size_t at, Listener& listener)
 {
     using namespace parserLoop;
+    // A position read after a field is kept in `next`, which outlives every use of `position`.
+    ShortCsi next;
+    CsiParameters position = pars;
     if constexpr (requires { listener.placeAsciiAtCursorPosition(pars, bytes, TextThen::nothing); }) {
         const uint8_t* data = bytes.data();
         const size_t length = bytes.size();
-        if (at < length && data[at] >= 0x20) {
-            const PrintableRun run = scanPrintableRun(bytes, at);
-            if (run.ascii) {
-                const bool erase = length - run.end >= 3 && data[run.end] == ESC &&
-                                   data[run.end + 1] == '[' && data[run.end + 2] == 'K';
-                listener.placeAsciiAtCursorPosition(pars, bytes.subspan(at, run.end - at),
-                                                    erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
-                return erase ? run.end + 3 : run.end;
-            }
+        while (at < length && data[at] >= 0x20) {
+            const PrintableRun run = scanShortPrintableRun(bytes, at);
+            if (!run.ascii)
+                break;
+            const bool erase = length - run.end >= 3 && data[run.end] == ESC && data[run.end + 1] == '[' &&
+                               data[run.end + 2] == 'K';
+            listener.placeAsciiAtCursorPosition(position, bytes.subspan(at, run.end - at),
+                                                erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
+            const size_t end = erase ? run.end + 3 : run.end;
+            if (length - end < 3 || data[end] != ESC || data[end + 1] != '[' ||
+                !readShortCsi(data, end + 2, length, next) || next.finalByte != 'H')
+                return end;
+            position = CsiParameters(next.values, next.count);
+            at = next.end;
         }
     }
-    dispatchPlainCsi('H', pars, listener);
+    dispatchPlainCsi('H', position, listener);
     return at;
 }
 

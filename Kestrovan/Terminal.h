@@ -744,6 +744,10 @@ private:
         const int low = std::min(first, second);
         const int high = std::max(first, second);
         const int top = _buffer->settledYDisp();
+        // After the first few moves of a redraw, both rows are mostly marked already.
+        if (low >= refreshStart_ && high <= refreshEnd_ && top + low >= scrollInvariantRefreshStart_ &&
+            top + high <= scrollInvariantRefreshEnd_)
+            return;
         if (top + high >= 0) {
             scrollInvariantRefreshStart_ =
                 std::min(scrollInvariantRefreshStart_, top + (top + low >= 0 ? low : high));
@@ -882,6 +886,10 @@ private:
     /// CUP, the printable ASCII run right after it and, with `then`, the EL 0 right after that,
     /// read whole by the parse loop: the same as dispatching the three one by one.
     void placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<const uint8_t> text, TextThen then)
+        REQUIRES(terminalLock_);
+    /// The same one by one, for every field the buffer does not take in one step.
+    [[gnu::noinline]] void placeAsciiAtCursorPositionAnyRoad(const CsiParameters& pars,
+                                                             std::span<const uint8_t> text, TextThen then)
         REQUIRES(terminalLock_);
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.

@@ -82,6 +82,29 @@ void Terminal::handlePrintableAsciiBorrowed(std::span<const uint8_t> bytes)
 void Terminal::placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<const uint8_t> text,
                                           TextThen then)
 {
+    Buffer& buffer = *_buffer;
+    // Outside origin mode the position is the parameters clamped to the screen, and the buffer
+    // takes the three in one step when nothing on the row is in the way.
+    const bool erase = then == TextThen::eraseToEndOfLine;
+    if (asciiRunsMayTakeCursorRow() && !modes_[TerminalMode::originMode] &&
+        (!erase || characterProtectionMode_ != CharacterProtectionMode::iso)) [[likely]] {
+        const int64_t rowParameter = pars.count > 0 ? pars.base[0] : 1;
+        const int64_t colParameter = pars.count > 1 ? pars.base[1] : 1;
+        const int row = static_cast<int>(std::min<int64_t>(std::max<int64_t>(rowParameter, 1), _rows) - 1);
+        const int col = static_cast<int>(std::min<int64_t>(std::max<int64_t>(colParameter, 1), _cols) - 1);
+        const int oldY = buffer.y();
+        if (buffer.placeAsciiField(col, row, text, curStyleID_, erase,
+                                   erase ? currentEraseBlankCell() : PackedCell())) [[likely]] {
+            updateRanges(oldY, row);
+            return;
+        }
+    }
+    placeAsciiAtCursorPositionAnyRoad(pars, text, then);
+}
+
+void Terminal::placeAsciiAtCursorPositionAnyRoad(const CsiParameters& pars, std::span<const uint8_t> text,
+                                                 TextThen then)
+{
     dispatchCursorPosition(pars);
     Buffer& buffer = *_buffer;
     if (!asciiRunsMayTakeCursorRow() || !buffer.placeAsciiRunOnCursorRow(text, curStyleID_, 0)) [[unlikely]] {

@@ -772,6 +772,57 @@ TEST(TerminalSplitFeedTests, ScreenUpdatesMatchOneByteAtATime)
     }
 }
 
+// Fields at positions, each mostly followed by an erase to the line's end, which a whole chunk
+// writes in one step: fields of every length from one cell to past the row, ending just before,
+// at and past the right edge, over rows whose earlier text reaches past the field by a few cells
+// or by many, over wide characters cut at either end, with an erase colour, after a pending wrap,
+// at positions beyond the screen, and among the modes that keep the step away (origin mode,
+// margins, insert mode, protection, a hyperlink, a translating set, a prompt mark). Fed whole and
+// one byte per feed, which takes every control on its own: the dumps must be equal.
+TEST(TerminalSplitFeedTests, FieldsAtPositionsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> modes = {
+        "", CSI "44m", CSI "?6h" CSI "2;4r", CSI "?69h" CSI "3;9s", CSI "4h", CSI "1\"q", ESC "V",
+        OSC "8;;https://example.com" ST, ESC "(0", OSC "133;A\x07", CSI "?7l"};
+    const std::vector<std::string> fillers = {
+        "", "ab", "\u597d\u597d\u597d", "0123456789abcdefghijklmnopqrstuvwxyz", "x\u597dy", "\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d", CSI "41m" "red" CSI "m"};
+    // clang-format on
+    // Short feeds on a tall screen, so that what one field left wrong is rarely written over.
+    for (size_t mode = 0; mode < modes.size(); ++mode) {
+        for (int cols : {10, 27}) {
+            for (uint64_t seed = 0; seed < 4; ++seed) {
+                SplitMix random(mode * 131 + static_cast<uint64_t>(cols) * 7 + seed);
+                CorpusEntry entry;
+                entry.cols = cols;
+                entry.rows = 16;
+                entry.scrollback = 3;
+                entry.bytes = modes[mode];
+                for (int i = 0; i < 40; ++i) {
+                    // Now and again another mode on top of the entry's own.
+                    if (i % 20 == 19)
+                        entry.bytes += modes[random.next() % modes.size()];
+                    const int row = 1 + static_cast<int>(random.next() % 18);
+                    const int col = static_cast<int>(random.next() % static_cast<uint64_t>(cols + 3));
+                    entry.bytes += CSI + std::to_string(row) + ";" + std::to_string(col) + "H";
+                    if (random.next() % 4 == 0) {
+                        entry.bytes += fillers[random.next() % fillers.size()];
+                        continue;
+                    }
+                    // A field ending anywhere from the row's start to past its edge.
+                    const size_t length = 1 + random.next() % static_cast<uint64_t>(cols + 2);
+                    for (size_t k = 0; k < length; ++k)
+                        entry.bytes += static_cast<char>('A' + (i + static_cast<int>(k)) % 26);
+                    if (random.next() % 3 != 0)
+                        entry.bytes += CSI "K";
+                }
+                EXPECT_EQ(differenceFromOneBytePerFeed(entry), "")
+                    << "mode " << mode << ", " << cols << " columns, seed " << seed;
+            }
+        }
+    }
+}
+
 // Resets of the look (CSI 0 m and CSI m, which a whole chunk takes without the parameter fold,
 // and the short text after them without the scan) between coloured words, among sequences that
 // only look like them, looks whose reset changes the erase background, erases that use it and

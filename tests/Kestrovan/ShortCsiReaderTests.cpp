@@ -1,0 +1,138 @@
+// The parse loop's reader of short CSI sequences (one or two parameters of up to four digits and a
+// final byte), which reads each parameter as one eight-byte word away from the chunk's end and
+// byte by byte near it. Whatever follows the sequence and wherever the chunk ends, both roads
+// must read the same sequence, and hand anything else to the general fold where it stopped.
+#include "Kestrovan/EscapeSequenceParserLoop.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace kestrovan {
+namespace {
+
+using parserLoop::readShortCsi;
+using parserLoop::ShortCsi;
+
+struct Expected
+{
+    bool whole;
+    int count;
+    int64_t first;
+    int64_t second;
+    uint8_t finalByte;
+    /// Where the reading ends, counted from the parameters' start.
+    size_t end;
+};
+
+std::string describe(const ShortCsi& csi, bool whole)
+{
+    return std::string(whole ? "whole" : "partial") + " count " + std::to_string(csi.count) + " values " +
+           std::to_string(csi.values[0]) + "," + (csi.count > 1 ? std::to_string(csi.values[1]) : "-") +
+           " final " + std::to_string(csi.finalByte) + " end " + std::to_string(csi.end);
+}
+
+std::string describe(const Expected& expected, size_t at)
+{
+    ShortCsi csi;
+    csi.count = expected.count;
+    csi.values[0] = expected.first;
+    csi.values[1] = expected.second;
+    csi.finalByte = expected.whole ? expected.finalByte : 0;
+    csi.end = at + expected.end;
+    return describe(csi, expected.whole);
+}
+
+TEST(ShortCsiReaderTests, ReadsTheSameSequenceOnEitherRoadWhateverFollows)
+{
+    struct Case
+    {
+        const char* parameters;
+        Expected expected;
+    };
+    const Case cases[] = {
+        {"H", {true, 1, 0, 0, 'H', 1}},
+        {"K", {true, 1, 0, 0, 'K', 1}},
+        {"7H", {true, 1, 7, 0, 'H', 2}},
+        {"24;72H", {true, 2, 24, 72, 'H', 6}},
+        {"1;1H", {true, 2, 1, 1, 'H', 4}},
+        {";5H", {true, 2, 0, 5, 'H', 3}},
+        {"5;H", {true, 2, 5, 0, 'H', 3}},
+        {";H", {true, 2, 0, 0, 'H', 2}},
+        {"9999;9999H", {true, 2, 9999, 9999, 'H', 10}},
+        {"1000;0001r", {true, 2, 1000, 1, 'r', 10}},
+        {"0090;7H", {true, 2, 90, 7, 'H', 7}},
+        {"3;12r", {true, 2, 3, 12, 'r', 5}},
+        {"0K", {true, 1, 0, 0, 'K', 2}},
+        {"123@", {true, 1, 123, 0, '@', 4}},
+        {"42~", {true, 1, 42, 0, '~', 3}},
+        {"8;9`", {true, 2, 8, 9, '`', 4}},
+        // Anything longer or of another shape stops where the general fold goes on.
+        {"12345H", {false, 1, 1234, 0, 0, 4}},
+        {"1;23456H", {false, 2, 1, 2345, 0, 6}},
+        {"1;2;3H", {false, 2, 1, 2, 0, 3}},
+        {"4:3m", {false, 1, 4, 0, 0, 1}},
+        {"2 q", {false, 1, 2, 0, 0, 1}},
+        {"5\x1b", {false, 1, 5, 0, 0, 1}},
+        {"5;\x7f", {false, 2, 5, 0, 0, 2}},
+        {"6;7\x80", {false, 2, 6, 7, 0, 3}},
+        {"3/", {false, 1, 3, 0, 0, 1}},
+        {"?25h", {false, 1, 0, 0, 0, 0}},
+        {"12345678901234567890H", {false, 1, 1234, 0, 0, 4}},
+    };
+    // Bytes a word read runs into past the sequence: more digits, separators, finals and text.
+    const char* const followers[] = {"", "0123456789", ";;;;;;;;;;", "HHHHHHHHHH", "word\x1b[K", "\x1b[2;3H"};
+    for (const Case& test : cases) {
+        for (const char* follower : followers) {
+            for (size_t at : {0u, 2u, 5u}) {
+                const std::string bytes = std::string(at, 'x') + test.parameters + follower;
+                const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+                const size_t sequenceEnd = at + std::string(test.parameters).size();
+                // Every chunk end from the first parameter byte on: a chunk that ends before the
+                // reading would stop leaves the sequence unfinished; any other reads the same.
+                for (size_t length = at + 1; length <= bytes.size(); ++length) {
+                    ShortCsi csi;
+                    const bool whole = readShortCsi(data, at, length, csi);
+                    const std::string where = std::string(test.parameters) + " + \"" + follower + "\" at " +
+                                              std::to_string(at) + ", chunk of " + std::to_string(length);
+                    if (length < std::min(sequenceEnd, at + test.expected.end + 1)) {
+                        EXPECT_FALSE(whole) << where;
+                        EXPECT_LE(csi.end, length) << where;
+                        continue;
+                    }
+                    EXPECT_EQ(describe(csi, whole), describe(test.expected, at)) << where;
+                }
+            }
+        }
+    }
+}
+
+TEST(ShortCsiReaderTests, WordsOfDigitsGiveTheirLengthAndValue)
+{
+    struct Case
+    {
+        const char* bytes;
+        unsigned digits;
+        uint32_t value;
+    };
+    const Case cases[] = {
+        {"H1234567", 0, 0},   {"0;345678", 1, 0},    {"9;345678", 1, 9},          {"42H45678", 2, 42},
+        {"999;5678", 3, 999}, {"1000H678", 4, 1000}, {"9876;678", 4, 9876},       {"0007;xyz", 4, 7},
+        {"12/45678", 2, 12},  {"12:45678", 2, 12},   {"3\x7f\x80\xff\x00", 1, 3}, {"5\xb0\xb9;", 1, 5},
+    };
+    for (const Case& test : cases) {
+        uint8_t bytes[8] = {};
+        std::memcpy(bytes, test.bytes, std::min<size_t>(8, std::strlen(test.bytes)));
+        const uint64_t values = csiNumberWord::digitValues(csiNumberWord::load(bytes));
+        EXPECT_EQ(csiNumberWord::leadingDigits(values), test.digits) << test.bytes;
+        EXPECT_EQ(csiNumberWord::fourDigitValue(values, test.digits), test.value) << test.bytes;
+    }
+    // Eight digits answer 7 (the caller reads at most four); any longer run is its own case.
+    const uint8_t eight[8] = {'1', '2', '3', '4', '5', '6', '7', '8'};
+    EXPECT_EQ(csiNumberWord::leadingDigits(csiNumberWord::digitValues(csiNumberWord::load(eight))), 7u);
+}
+
+} // namespace
+} // namespace kestrovan
