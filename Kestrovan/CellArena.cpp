@@ -97,8 +97,8 @@ std::optional<uint16_t> CellArena::internSlow(InternedAttributeKey key)
         id = static_cast<uint16_t>(attributes_.size());
         attributes_.push_back(key.attribute());
         attributeKeys_.push_back(key);
-        // Past this many looks the index and the keys are in huge pages; the cache joins them,
-        // empty, and fills again from the misses that follow.
+        // The index and the keys have moved to huge pages as they grew to this many looks; the
+        // cache joins them, empty, and fills again from the misses that follow.
         if (id == largeBlockCacheStyles)
             makeAttributeCache(true);
     }

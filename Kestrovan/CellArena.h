@@ -214,10 +214,10 @@ public:
     /// picture or theme cycles through with few collisions; half as many kept evicting one look
     /// for another every tenth cell of a picture.
     static constexpr int attributeCacheSize = 8192;
-    /// The style count from which the attribute cache moves to a huge page: the index and the
-    /// keys have by then moved to huge pages too, and lookups of looks not met for a while read
-    /// all three at random.
-    static constexpr int largeBlockCacheStyles = 16384;
+    /// The style count from which the attribute cache moves to a huge page, as the index and
+    /// the keys do as they grow to it: lookups of looks not met for a while read all three at
+    /// random. Arenas of fewer looks keep their 128 KiB cache on the heap.
+    static constexpr int largeBlockCacheStyles = 32768;
     /// Sets of the cache for clusters of two and three scalars: 8192 of two slots, 256 KiB.
     static constexpr int clusterCacheSets = 8192;
     /// Slots of the cache for clusters of four to seven scalars: 32 KiB. Real text repeats few

@@ -35,13 +35,14 @@ TEST(LargeBlockAllocator, LargeTablesAreHugePageAlignedAndKeepTheirEntries)
 
 TEST(LargeBlockAllocator, BlocksAreWholeHugePagesThatCanBeWrittenToTheEnd)
 {
-    for (const size_t bytes : {size_t(1), platform::hugePageSize - 1, platform::hugePageSize,
-                               platform::hugePageSize + 1}) {
+    for (const size_t bytes :
+         {size_t(1), platform::hugePageSize - 1, platform::hugePageSize, platform::hugePageSize + 1}) {
         auto* block = static_cast<unsigned char*>(platform::allocateLargeBlock(bytes));
         ASSERT_NE(block, nullptr);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % platform::hugePageSize, 0u) << bytes;
         // Rounded up to whole huge pages: the last byte of the last page is the caller's.
-        const size_t rounded = (bytes + platform::hugePageSize - 1) / platform::hugePageSize * platform::hugePageSize;
+        const size_t rounded =
+            (bytes + platform::hugePageSize - 1) / platform::hugePageSize * platform::hugePageSize;
         block[0] = 1;
         block[rounded - 1] = 2;
         EXPECT_EQ(block[0] + block[rounded - 1], 3) << bytes;
