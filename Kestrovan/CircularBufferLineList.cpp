@@ -277,6 +277,12 @@ bool CircularBufferLineList::rotateAndRecycle(int top, int bottom, int count, bo
     return true;
 }
 
+void CircularBufferLineList::rotateDown(int top, int bottom)
+{
+    if (top >= 0 && top < bottom && bottom < count_)
+        rotateRange(top, bottom, 1, false);
+}
+
 const CircularBufferLineList::LinePointer&
 CircularBufferLineList::recycleInto(int row, PackedCell clearCell, bool isWrapped,
                                     const BidiPresentationState& bidiState)

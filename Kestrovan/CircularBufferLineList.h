@@ -134,6 +134,9 @@ public:
     /// at most the height. Bad rows print a diagnostic and fail.
     bool rotateAndRecycle(int top, int bottom, int count, bool towardsTop, PackedCell clearCell,
                           const BidiPresentationState& bidiState);
+    /// Moves lines `top` ... `bottom` down one row, the line at `bottom` coming round to `top`;
+    /// nothing for a range of fewer than two lines or one outside the ring.
+    void rotateDown(int top, int bottom);
     /// Recycles the oldest line of a full ring as the new line at logical `row` (counted after
     /// the oldest has left), the lines from `row` on moving down one; returns it. A line feed in
     /// a region at the top of the screen that ends above its bottom row uses it.

@@ -480,6 +480,19 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                         continue;
                     }
                 }
+                // Line feeds in a row, a pager's or an editor's scroll, go to a listener that takes
+                // them together.
+                if constexpr (requires { listener.lineFeeds(size_t()); }) {
+                    if (byte == '\n') {
+                        size_t end = i + 1;
+                        while (end < length && data[end] == '\n')
+                            ++end;
+                        listener.lineFeeds(end - i);
+                        i = end;
+                        adoptReset();
+                        continue;
+                    }
+                }
                 listener.dispatchExecute(byte);
                 ++i;
                 adoptReset();

@@ -868,6 +868,8 @@ private:
     /// in one call. A full screen scrolling into a full scrollback, the end of most lines of
     /// output, goes straight to the recycle road without the checks of the two controls apart.
     void carriageReturnLineFeed() REQUIRES(terminalLock_);
+    /// `count` LFs in a row, read by the parse loop: the same as dispatching them one by one.
+    void lineFeeds(size_t count) REQUIRES(terminalLock_);
     void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) final REQUIRES(terminalLock_);
     void dispatchCsi(uint8_t code, const CsiParameters& pars, std::span<const uint8_t> collect) final
         REQUIRES(terminalLock_);
@@ -960,6 +962,12 @@ private:
     // --- Line feed and backspace (TerminalLineFeed.cpp) -----------------------------------------
 
     void cmdLineFeedBasic(Buffer& buffer) REQUIRES(terminalLock_);
+    /// A line feed's move from screen row `oldY`, which is neither the region's bottom nor the
+    /// last row, to the row below.
+    void lineFeedMoveDown(Buffer& buffer, int oldY) REQUIRES(terminalLock_);
+    /// Line feeds at the region's bottom: scrolls the region up by as many of the `count` as one
+    /// step takes and answers how many that was (at least one).
+    int lineFeedsScroll(Buffer& buffer, size_t count) REQUIRES(terminalLock_);
     void cmdCarriageReturn() REQUIRES(terminalLock_);
     void cmdBackspace() REQUIRES(terminalLock_);
     void clearEchoedEnterContinuationBeforeOutput() REQUIRES(terminalLock_);
@@ -1003,8 +1011,9 @@ private:
         refreshEnd_ = std::max(refreshEnd_, _rows - 1);
         notifyScrollPositionChanged();
     }
+    /// Scrolls the region up `lines` rows where it lies (more than one only for unwrapped lines).
     void scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow, int bottomRow,
-                                 bool isWrapped) REQUIRES(terminalLock_);
+                                 bool isWrapped, int lines = 1) REQUIRES(terminalLock_);
     /// The scroll of every kind; `markRows` false leaves marking the changed rows to the caller.
     void scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int scrollBottom, int topRow,
                        int bottomRow, bool markRows = true) REQUIRES(terminalLock_);

@@ -374,15 +374,6 @@ void Terminal::eraseToEndOfLine()
     eraseCursorLineToEnd(*_buffer);
 }
 
-void Terminal::dispatchScrollRegion(const CsiParameters& pars)
-{
-    if (columnSwitchRun_.isOpen()) [[unlikely]] {
-        dispatchCsi('r', pars, {});
-        return;
-    }
-    cmdSetScrollRegion(pars, {});
-}
-
 // The reset after a coloured word: nothing to do when the default look is in effect already,
 // otherwise straight to SGR without the routing. A column-switch run takes the whole road.
 void Terminal::dispatchSgrReset(const CsiParameters& pars)

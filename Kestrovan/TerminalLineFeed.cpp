@@ -11,6 +11,25 @@
 
 namespace kestrovan {
 
+// Inlined into both callers: most line feeds of a pager or an editor only move the cursor.
+[[gnu::always_inline]] inline void Terminal::lineFeedMoveDown(Buffer& buffer, int oldY)
+{
+    const int newY = oldY + 1;
+    buffer.setY(newY);
+    const int row = buffer.yBase() + newY;
+    if (row >= 0 && row < buffer.lines().count()) {
+        BufferLine& line = *buffer.lines()[row];
+        if (line.isWrapped()) {
+            line.setWrapped(false);
+            updateRange(oldY);
+            updateRange(newY);
+        }
+        // Mostly the state the line has already.
+        if (line.bidiState() != modes_.bidiState()) [[unlikely]]
+            line.setBidiState(modes_.bidiState());
+    }
+}
+
 void Terminal::cmdLineFeedBasic(Buffer& buffer)
 {
     const int oldY = buffer.y();
@@ -30,18 +49,7 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
 
     // Below the region the cursor stops on the last screen row.
     if (!handled && oldY < _rows - 1) {
-        const int newY = oldY + 1;
-        buffer.setY(newY);
-        const int row = buffer.yBase() + newY;
-        if (row >= 0 && row < buffer.lines().count()) {
-            BufferLine& line = *buffer.lines()[row];
-            if (line.isWrapped()) {
-                line.setWrapped(false);
-                updateRange(oldY);
-                updateRange(newY);
-            }
-            line.setBidiState(modes_.bidiState());
-        }
+        lineFeedMoveDown(buffer, oldY);
         moved = true;
     }
 
@@ -55,6 +63,54 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
     if (modes_[TerminalMode::lineFeedMode])
         buffer.setX(modes_[TerminalMode::originMode] && modes_[TerminalMode::marginMode] ? buffer.marginLeft()
                                                                                          : 0);
+}
+
+// Pagers and editors scroll part of the screen with line feeds at the region's bottom, often two
+// or more in a row. Without a column-switch run, left and right margins, new-line mode or a
+// command line being edited, each feed only moves the cursor down or scrolls, and the pending
+// wrap ends with the last: the moves are made one by one, and the feeds at the bottom of a region
+// that scrolls in place are made as one rotation of its lines.
+void Terminal::lineFeeds(size_t count)
+{
+    Buffer& buffer = *_buffer;
+    if (columnSwitchRun_.isOpen() || modes_[TerminalMode::marginMode] || modes_[TerminalMode::lineFeedMode] ||
+        buffer.semanticPrompt().isEditingCommandLine()) [[unlikely]] {
+        for (; count > 0; --count)
+            dispatchExecute(0x0A);
+        return;
+    }
+    while (count > 0) {
+        const int y = buffer.y();
+        if (y == buffer.scrollBottom()) {
+            count -= static_cast<size_t>(lineFeedsScroll(buffer, count));
+        } else if (y < _rows - 1) {
+            lineFeedMoveDown(buffer, y);
+            --count;
+        } else {
+            // Below the region on the last row a line feed does nothing.
+            break;
+        }
+    }
+    buffer.setWrapPending(false);
+}
+
+int Terminal::lineFeedsScroll(Buffer& buffer, size_t count)
+{
+    // The region scrolls where it lies when `scroll` would take its in-place road: a region below
+    // the screen's top feeds no scrollback.
+    const int scrollTop = buffer.scrollTop();
+    const int scrollBottom = buffer.scrollBottom();
+    const int topRow = buffer.yBase() + scrollTop;
+    const int bottomRow = buffer.yBase() + scrollBottom;
+    if (scrollTop <= 0 || topRow >= bottomRow || bottomRow >= buffer.lines().count() ||
+        buffer.hasPendingScrollbackReflow() || !scrollUnobserved()) {
+        scroll(buffer, false);
+        return 1;
+    }
+    // One rotation moves the region by its height at most; feeds beyond that scroll again.
+    const int lines = static_cast<int>(std::min<size_t>(count, static_cast<size_t>(bottomRow - topRow + 1)));
+    scrollInPlaceRegionFast(buffer, scrollTop, scrollBottom, topRow, bottomRow, false, lines);
+    return lines;
 }
 
 void Terminal::carriageReturnLineFeed()

@@ -69,8 +69,26 @@ void Terminal::cmdSetScrollRegion(const CsiParameters& pars, Collect collect)
         active.setScrollTop(static_cast<int>(top));
         active.setScrollBottom(static_cast<int>(bottom));
     }
-    // Home, relative to the region when origin mode is on.
-    setCursor(0, 0);
+    // Home, relative to the region when origin mode is on. Without it, `setCursor(0, 0)` in
+    // short: pagers and editors set a region around every scroll of part of the screen.
+    if (modes_[TerminalMode::originMode]) {
+        setCursor(0, 0);
+        return;
+    }
+    const int oldY = active.y();
+    active.setX(0);
+    active.setY(0);
+    updateRanges(0, oldY);
+}
+
+// Here rather than with the other dispatches so that the region's setting is inlined into it.
+void Terminal::dispatchScrollRegion(const CsiParameters& pars)
+{
+    if (columnSwitchRun_.isOpen()) [[unlikely]] {
+        dispatchCsi('r', pars, {});
+        return;
+    }
+    cmdSetScrollRegion(pars, {});
 }
 
 void Terminal::cmdSetCursorStyle(const CsiParameters& pars, Collect collect)

@@ -23,20 +23,20 @@ const char* boolText(bool value)
     return value ? "true" : "false";
 }
 
-/// Whether the region check of the in-place paths passes; prints the ring's diagnostic when not.
-bool validRegionRows(int topRow, int bottomRow, int count)
+[[gnu::cold]] void printBadRegionRows(int topRow, int bottomRow)
 {
-    const char* reason = nullptr;
-    if (topRow < 0)
-        reason = "top < 0";
-    else if (bottomRow < topRow)
-        reason = "bottom < top";
-    else if (bottomRow >= count)
-        reason = "bottom >= count";
-    if (!reason)
-        return true;
+    const char* reason = topRow < 0 ? "top < 0" : bottomRow < topRow ? "bottom < top" : "bottom >= count";
     printDiagnostic("Assertion at top=" + std::to_string(topRow) + " bottom=" + std::to_string(bottomRow) +
                     ": " + reason);
+}
+
+/// Whether the region check of the in-place paths passes; prints the ring's diagnostic when not.
+/// Inline, as every scroll of a region checks; the diagnostic is out of the way.
+bool validRegionRows(int topRow, int bottomRow, int count)
+{
+    if (topRow >= 0 && bottomRow >= topRow && bottomRow < count) [[likely]]
+        return true;
+    printBadRegionRows(topRow, bottomRow);
     return false;
 }
 
@@ -97,7 +97,7 @@ void Terminal::markScrolledRows(int scrollTop, int scrollBottom, bool hasScrollb
 }
 
 void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scrollBottom, int topRow,
-                                       int bottomRow, bool isWrapped)
+                                       int bottomRow, bool isWrapped, int lines)
 {
     CircularBufferLineList& ring = buffer.lines();
     const bool bottomInRing = bottomRow >= 0 && bottomRow < ring.count();
@@ -105,8 +105,12 @@ void Terminal::scrollInPlaceRegionFast(Buffer& buffer, int scrollTop, int scroll
         isWrapped && bottomInRing ? ring[bottomRow]->bidiState() : modes_.bidiState();
 
     if (validRegionRows(topRow, bottomRow, ring.count())) {
-        // The line leaving the top is reused, blanked, as the new bottom line.
-        ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
+        // The lines leaving the top are reused, blanked, as the new bottom lines: scrolling by
+        // several rows at once is that many scrolls by one row in a single rotation.
+        if (lines == 1)
+            ring.shiftUpAndRecycle(topRow, bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
+        else
+            ring.rotateAndRecycle(topRow, bottomRow, lines, true, currentEraseBlankCell(), bidiState);
     } else {
         printDiagnostic("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) +
                         " topRow=" + std::to_string(topRow) + " yDisp=" + std::to_string(buffer.yDisp()) +
@@ -184,8 +188,13 @@ void Terminal::scrollGeneral(Buffer& buffer, bool isWrapped, int scrollTop, int 
             if (wasFull && oldest && oldest->count() == buffer.cols()) {
                 // The ring counts off the recycled line's images itself.
                 ring.recycleInto(bottomRow, currentEraseBlankCell(), isWrapped, bidiState);
+            } else if (!wasFull) {
+                // The ring grows by the new line, which then moves up past the lines below the
+                // region to the row after it.
+                ring.push(buffer.getBlankLine(currentEraseBlankCell(), isWrapped, bidiState));
+                ring.rotateDown(bottomRow + 1, ring.count() - 1);
             } else {
-                if (wasFull && oldest && oldest->hasImages())
+                if (oldest && oldest->hasImages())
                     buffer.adjustLinesWithImagesCount(-1);
                 ring.splice(bottomRow + 1, 0,
                             {buffer.getBlankLine(currentEraseBlankCell(), isWrapped, bidiState)});

@@ -1,0 +1,121 @@
+// Line feeds read together by the parse loop, and the scroll region's setting, against the roads
+// they shortcut.
+//
+// The parse loop hands a run of LFs to the terminal in one call, which moves the cursor and scrolls
+// a region that scrolls in place by a single rotation of its lines. VT is the same control taken
+// one at a time through the execute dispatch, so each input is fed three ways: whole, with every
+// LF replaced by VT, and one byte per feed. The dumps (cells, line flags, cursor, pending wrap,
+// changed rows, scrollback) must be equal.
+//
+// DECSTBM homes the cursor; a CUP to the home position right after it must change nothing.
+#include "tests/Kestrovan/TerminalStateDump.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace kestrovan;
+using namespace kestrovan::testing;
+
+namespace {
+
+#define CSI "\x1b["
+
+struct LineFeedCase
+{
+    const char* name;
+    /// Fed after a screen of text and a clear of the changed rows.
+    std::string bytes;
+    int rows = 8;
+    int scrollback = 20;
+};
+
+// Ten numbered lines of text, the last ones soft-wrapped, so that every row has content to move.
+std::string filledScreen()
+{
+    std::string out;
+    for (int line = 0; line < 10; ++line)
+        out += "line " + std::to_string(line) + (line >= 7 ? " long enough to wrap onto another row" : "") +
+               "\r\n";
+    return out;
+}
+
+std::vector<LineFeedCase> lineFeedCases()
+{
+    return {
+        {"two at the region's bottom", CSI "3;6r" CSI "6;4Hab\n\ncd"},
+        {"more than the region is high", CSI "3;4r" CSI "4;1Hx\n\n\n\n\ny"},
+        {"moving down, then scrolling", CSI "2;7r" CSI "4;9Hword \n\n\n\n\n\nz"},
+        {"below the region", CSI "2;4r" CSI "6;1Ha\n\n\n\nb"},
+        {"onto soft-wrapped rows", CSI "r" CSI "1;1H\n\n\n\n\n\n\nend"},
+        {"after a pending wrap", CSI "3;6r" CSI "6;27H1234\n\nafter"},
+        {"region at the top, scrollback growing", CSI "1;5r" CSI "5;1Htop\n\n\nnext"},
+        {"region at the top, scrollback full", CSI "1;5r" CSI "5;1Htop\n\n\n\n\n\nnext", 8, 2},
+        {"whole screen", CSI "8;1Hlast\n\n\nmore"},
+        {"right-to-left lines", CSI "8l" CSI "2;6r" CSI "4;1Hrtl\n\n\n\n" CSI "8h\n\nltr"},
+        {"new-line mode", CSI "20h" CSI "3;6r" CSI "6;5Hnl\n\nx" CSI "20l"},
+        {"left and right margins", CSI "?69h" CSI "5;20s" CSI "3;6r" CSI "6;8Hm\n\n\nx" CSI "?69l"},
+        {"origin mode", CSI "?6h" CSI "3;6r" CSI "4;3Ho\n\n\n\nx" CSI "?6l"},
+        {"alternate screen",
+         CSI "?1049h" + filledScreen() + CSI "1;5r" CSI "5;1Halt\n\n\nx" CSI "3;6r" CSI "6;1H\n\n"},
+    };
+}
+
+/// The dump after a screen of text and `setup`, a clear of the changed rows and then `bytes`.
+std::string dumpAfter(const std::string& setup, const std::string& bytes, const LineFeedCase& entry,
+                      bool oneByteAtATime)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 30;
+    options.rows = entry.rows;
+    options.scrollback = entry.scrollback;
+    DumpedTerminal terminal(options);
+    terminal.feed(filledScreen() + setup);
+    terminal.terminal().clearUpdateRange();
+    if (oneByteAtATime) {
+        for (char byte : bytes)
+            terminal.feed(std::string_view(&byte, 1));
+    } else {
+        terminal.feed(bytes);
+    }
+    return terminal.dump();
+}
+
+TEST(TerminalLineFeedRunTests, LineFeedsTogetherLeaveWhatTheyLeaveOneByOne)
+{
+    for (const LineFeedCase& entry : lineFeedCases()) {
+        SCOPED_TRACE(entry.name);
+        const std::string whole = dumpAfter({}, entry.bytes, entry, false);
+        std::string verticalTabs = entry.bytes;
+        std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
+        EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
+        EXPECT_EQ(describeDumpDifference(dumpAfter({}, entry.bytes, entry, true), whole), "");
+    }
+}
+
+TEST(TerminalLineFeedRunTests, ScrollRegionHomesTheCursorAsCursorPositionDoes)
+{
+    struct Case
+    {
+        const char* name;
+        std::string before;
+        std::string region;
+    };
+    const Case cases[] = {
+        {"cursor low on the screen", CSI "7;12H", CSI "2;6r"},
+        {"pending wrap", CSI "5;28Habc", CSI "3;7r"},
+        {"reset to the whole screen", CSI "2;5r" CSI "6;3H", CSI "r"},
+        {"refused region", CSI "4;9H", CSI "5;5r"},
+        {"origin mode", CSI "?6h" CSI "3;6r" CSI "3;7H", CSI "2;5r"},
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        const LineFeedCase options{entry.name, {}};
+        const std::string alone = dumpAfter(entry.before, entry.region, options, false);
+        const std::string homedAgain = dumpAfter(entry.before, entry.region + CSI "H", options, false);
+        EXPECT_EQ(describeDumpDifference(homedAgain, alone), "");
+    }
+}
+
+} // namespace
