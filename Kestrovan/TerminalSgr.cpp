@@ -146,6 +146,10 @@ ExtendedColor parseExtendedColor(const CsiParameters& pars, uint64_t colonMask, 
     return {tag, length};
 }
 
+// A fresh cell's attribute, copied from here: one built in place for each reset is written byte
+// by byte and then read back in words, which waits for the bytes to reach memory.
+constexpr Attribute freshCellAttribute{};
+
 /// Erased cells know only a background, and both default forms erase to the plain default.
 uint64_t eraseBackgroundTag(uint64_t tag)
 {
@@ -170,7 +174,7 @@ void Terminal::cmdCsiM(const CsiParameters& pars, Collect collect)
         curAttrStale_ = true;
         curStyleID_ = 0;
         if (eraseBackgroundChanges) {
-            setEraseAttribute(Attribute());
+            setEraseAttribute(freshCellAttribute);
             rebuildEraseCells(0);
         }
         return;
@@ -551,7 +555,7 @@ template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<cons
         // Back to the default background (`CSI 49 m` after a word on a colour of its own): the
         // default look is id 0, known without a lookup. Left stale, the next line feed that
         // scrolls would intern the default attribute the long way.
-        setEraseAttribute(Attribute());
+        setEraseAttribute(freshCellAttribute);
         rebuildEraseCells(0);
         return interned;
     }
