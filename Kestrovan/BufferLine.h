@@ -165,7 +165,7 @@ public:
     /// then `eraseToEnd(end, fill)`, with the tail blank as `fill` (nearly always) in one step.
     void markWrittenThenEraseToEnd(int end, PackedCell fill)
     {
-        generation_ += 1;
+        markContentChanged();
         if (fill != tailBlankCell_ || end < 0 || end > count_) [[unlikely]] {
             raiseUsedLength(end);
             eraseToEndSlow(end, fill);
@@ -176,7 +176,7 @@ public:
         if (end < used) {
             // The run ended inside what earlier output used: the rest of that is blanked.
             fillRange(end, used, fill);
-            generation_ += 1;
+            markContentChanged();
         }
     }
 
