@@ -102,6 +102,34 @@ TEST(TerminalLineFeedRunTests, LineFeedsTogetherLeaveWhatTheyLeaveOneByOne)
     }
 }
 
+// Runs fed right after the changed rows were cleared, so that the rows a run marks are all the
+// dump shows of them; and a pending wrap that only the run ends.
+TEST(TerminalLineFeedRunTests, RowsARunMarksMatchTheControlsOneByOne)
+{
+    struct Case
+    {
+        const char* name;
+        std::string setup;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"a region scrolled in place", CSI "3;6r" CSI "6;1H", "\n\n"},
+        {"a region scrolled past its height", CSI "3;4r" CSI "4;1H", "\n\n\n"},
+        {"moves onto soft-wrapped rows", CSI "r" CSI "6;1H", "\n\n"},
+        {"moves only, after a pending wrap", CSI "2;7r" CSI "3;27H1234", "\n\n"},
+        {"moves only, then text after a pending wrap", CSI "2;7r" CSI "3;27H1234", "\n\nafter"},
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        const LineFeedCase options{entry.name, {}};
+        const std::string whole = dumpAfter(entry.setup, entry.bytes, options, false);
+        std::string verticalTabs = entry.bytes;
+        std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
+        EXPECT_EQ(describeDumpDifference(dumpAfter(entry.setup, verticalTabs, options, false), whole), "");
+        EXPECT_EQ(describeDumpDifference(dumpAfter(entry.setup, entry.bytes, options, true), whole), "");
+    }
+}
+
 // Every case cut into two feeds at every byte: a run of line feeds split between feeds reaches
 // the terminal as two runs, which must leave what the run leaves whole.
 TEST(TerminalLineFeedRunTests, EverySplitOfTheFeedLeavesWhatTheWholeLeaves)
