@@ -79,14 +79,16 @@ private:
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
                        uint32_t firstLength, uint8_t& properties, bool& startsCell)
         REQUIRES(terminal_.terminalLock());
-    bool gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
-                         std::optional<Decoded>& stopper, uint8_t& lastProperties)
-        REQUIRES(terminal_.terminalLock());
-    bool gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
-                           size_t& offset, std::optional<Decoded>& stopper)
-        REQUIRES(terminal_.terminalLock());
-    void gatherWideRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset)
-        REQUIRES(terminal_.terminalLock());
+    /// Where the script run loops start: at printable ASCII that joins nothing before it, or
+    /// right after the batch stored a scalar as a cell of its own.
+    enum class ScriptRunStart : uint8_t
+    {
+        atAscii,
+        afterStoredCell,
+    };
+    bool gatherScriptRuns(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
+                          std::optional<Decoded>& stopper, ScriptRunStart start, bool asciiBatches,
+                          char32_t& last, uint8_t& lastProperties) REQUIRES(terminal_.terminalLock());
     void printStepwise(const uint8_t* bytes, size_t length) REQUIRES(terminal_.terminalLock());
     size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength)
         REQUIRES(terminal_.terminalLock());
