@@ -81,7 +81,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                     if (const size_t taken = gatherJoins(batch, count - 1, at, available - offset, scalar,
                                                          length, lastProperties, startsCell)) {
                         offset += taken;
-                        last = batch.lastScalars[count - 1];
+                        last = batch.lastScalar(count - 1);
                         continue;
                     }
                 }
@@ -122,7 +122,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                                                   std::span<const uint8_t>(batch.widths.data(), count),
                                                   terminal_.curStyleID(), payloadCode_);
     if (written > 0)
-        remember(batch.lastScalars[written - 1]);
+        remember(batch.lastScalar(written - 1));
     // What the run path would not place (auto-wrap off at the right edge, a region too narrow)
     // goes one character at a time, which knows how to overwrite the last column or drop. The
     // clusters interned for those cells are left to the next reclaim.
@@ -155,9 +155,8 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     // One more than the cap, for the scalar being tested.
     std::array<char32_t, CellArena::maximumGraphemeScalars + 1> cluster;
     size_t size = 1;
-    cluster[0] = batch.lastScalars[index];
-    const bool scalarCell =
-        (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
+    cluster[0] = batch.lastScalar(index);
+    const bool scalarCell = batch.isScalarCell(index);
     if (!scalarCell) {
         // A cell this batch gathered a cluster for already: a later scalar may still join it
         // (a consonant after a vowel sign is tested against the whole cluster), so its scalars
@@ -274,8 +273,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
         if (id == 0)
             return 0;
-        batch.contents[index] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-        batch.lastScalars[index] = cluster[size - 1];
+        batch.setClusterCell(index, id, cluster[size - 1]);
     }
     if (widened)
         batch.widths[index] = 2 | Buffer::runCellStaysOnRow;

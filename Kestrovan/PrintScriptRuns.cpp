@@ -224,6 +224,8 @@ enum class Loop : uint8_t
 {
     // Picks the loop for the scalar at the current byte by its lead byte.
     next,
+    // The same where a byte of the batch with room in it is known to be there, beyond ASCII.
+    beyondAscii,
     ascii,
     letters,
     // A letter of U+0800-U+0FFF not stored yet, and the syllable loop after it.
@@ -268,7 +270,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
     // they are one column wide. Answers false, taking nothing, where the general loop goes on.
     const auto gatherFlag = [&](char32_t first) {
         if (!isRegionalIndicator(first) || narrowRegionalIndicators_ ||
-            isRegionalIndicator(batch.lastScalars[cells - 1]) || available - end < 8)
+            isRegionalIndicator(batch.lastScalar(cells - 1)) || available - end < 8)
             return false;
         const char32_t pair[2] = {first, planeOneScalar(loadQuad(bytes + end + 4))};
         if (!isRegionalIndicator(pair[1]))
@@ -277,7 +279,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
         if (id == 0)
             return false;
         batch.setScalarCell(cells, pair[1], end, 2);
-        batch.contents[cells] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+        batch.setClusterCell(cells, id, pair[1]);
         ++cells;
         end += 8;
         return true;
@@ -322,8 +324,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
             stopper = Decoded{Decoded::Kind::scalar, cluster[1], cluster[1] == zeroWidthJoiner ? 3u : 4u};
             return false;
         }
-        batch.contents[cells - 1] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-        batch.lastScalars[cells - 1] = cluster[size - 1];
+        batch.setClusterCell(cells - 1, id, cluster[size - 1]);
         return true;
     };
     // The kind of the letter that starts the syllable loop's first cell.
@@ -331,7 +332,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
     Loop loop = Loop::next;
     if (start == ScriptRunStart::atAscii) {
         loop = Loop::ascii;
-    } else if (const char32_t stored = batch.lastScalars[cells - 1];
+    } else if (const char32_t stored = batch.lastScalar(cells - 1);
                stored - syllableFirst < classifiedEnd - syllableFirst) {
         // A letter of Devanagari or a script near it: its syllable goes on in the syllable loop.
         startKind = syllables[stored - syllableFirst];
@@ -348,10 +349,18 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
             // Printable ASCII; C2-DF and F0, the letters of two bytes and of U+10000-U+1FFFF; E0,
             // U+0800-U+0FFF, where the syllables are; E1-EF, the wide characters. Anything else,
             // a control or a byte that cannot lead a sequence, ends the loops.
+            if (bytes[end] < 0x80) {
+                if (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F && asciiBatches)
+                    loop = Loop::ascii;
+                else
+                    loop = Loop::done;
+                break;
+            }
+            [[fallthrough]];
+        }
+        case Loop::beyondAscii: {
             const uint8_t lead = bytes[end];
-            if (static_cast<uint8_t>(lead - 0x20) < 0x5F)
-                loop = asciiBatches ? Loop::ascii : Loop::done;
-            else if ((lead >= 0xC2 && lead < 0xE0) || lead == 0xF0)
+            if ((lead >= 0xC2 && lead < 0xE0) || lead == 0xF0)
                 loop = Loop::letters;
             else if (lead == 0xE0)
                 loop = Loop::syllableStart;
@@ -370,7 +379,10 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                 batch.setScalarCell(cells, bytes[end], end, 1);
                 ++cells;
                 ++end;
-                loop = Loop::next;
+                if (end == available || cells == maximumBatch)
+                    loop = Loop::done;
+                else
+                    loop = Loop::beyondAscii;
                 break;
             }
             loop = Loop::next;
@@ -401,12 +413,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                 const __m128i scalars1 = _mm_unpackhi_epi16(low, zero);
                 const __m128i scalars2 = _mm_unpacklo_epi16(high, zero);
                 const __m128i scalars3 = _mm_unpackhi_epi16(high, zero);
-                auto* lastScalars = reinterpret_cast<__m128i*>(batch.lastScalars.data() + cells);
                 auto* contents = reinterpret_cast<__m128i*>(batch.contents.data() + cells);
-                _mm_storeu_si128(lastScalars, scalars0);
-                _mm_storeu_si128(lastScalars + 1, scalars1);
-                _mm_storeu_si128(lastScalars + 2, scalars2);
-                _mm_storeu_si128(lastScalars + 3, scalars3);
                 _mm_storeu_si128(contents, _mm_slli_epi32(scalars0, PackedCell::contentShift));
                 _mm_storeu_si128(contents + 1, _mm_slli_epi32(scalars1, PackedCell::contentShift));
                 _mm_storeu_si128(contents + 2, _mm_slli_epi32(scalars2, PackedCell::contentShift));
@@ -450,11 +457,10 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                         end += 2;
                     } else if (kind == narrowMark) {
                         // The cell before must be a lone scalar. Past the cap marks are dropped.
-                        if ((batch.contents[cells - 1] & PackedCell::kindMask) !=
-                            uint32_t(PackedCell::Kind::scalar))
+                        if (!batch.isScalarCell(cells - 1))
                             break;
                         std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
-                        cluster[0] = batch.lastScalars[cells - 1];
+                        cluster[0] = batch.contents[cells - 1] >> PackedCell::contentShift;
                         size_t size = 1;
                         const size_t marksStart = end;
                         do {
@@ -474,9 +480,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                             loop = Loop::stopped;
                             break;
                         }
-                        batch.contents[cells - 1] =
-                            uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-                        batch.lastScalars[cells - 1] = cluster[size - 1];
+                        batch.setClusterCell(cells - 1, id, cluster[size - 1]);
                     } else {
                         break;
                     }
@@ -535,7 +539,8 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
         case Loop::syllable: {
             loop = Loop::next;
             std::array<char32_t, CellArena::maximumGraphemeScalars> cluster;
-            cluster[0] = batch.lastScalars[cells - 1];
+            // The cell holds the letter alone.
+            cluster[0] = batch.contents[cells - 1] >> PackedCell::contentShift;
             size_t size = 1;
             Conjunct conjunct = conjunctAfter(Conjunct::none, startKind);
             bool wideCell = false;
@@ -577,9 +582,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                         loop = Loop::stopped;
                         break;
                     }
-                    batch.contents[cells - 1] =
-                        uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-                    batch.lastScalars[cells - 1] = cluster[size - 1];
+                    batch.setClusterCell(cells - 1, id, cluster[size - 1]);
                     if (wideCell)
                         batch.widths[cells - 1] = 2 | Buffer::runCellStaysOnRow;
                 }
@@ -626,7 +629,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
         case Loop::stopped:
             countOut = cells;
             offsetOut = end;
-            last = batch.lastScalars[cells - 1];
+            last = batch.lastScalar(cells - 1);
             lastProperties = unicode::graphemeProperties(last);
             return loop == Loop::stopped;
         }

@@ -58,12 +58,13 @@ public:
 private:
     size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper)
         REQUIRES(terminal_.terminalLock());
-    /// A batch's cells: content bits (a scalar, or a cluster interned already), last scalar,
-    /// offset of the first byte, and width.
+    /// A batch's cells: content bits (a scalar, or a cluster interned already), last scalar of a
+    /// cluster, offset of the first byte, and width. A cell of one scalar has it in its content
+    /// bits alone, which spares a store for most cells.
     struct Batch
     {
         std::array<uint32_t, maximumBatch> contents;
-        std::array<char32_t, maximumBatch> lastScalars;
+        std::array<char32_t, maximumBatch> clusterLastScalars;
         std::array<uint16_t, maximumBatch> starts;
         std::array<uint8_t, maximumBatch> widths;
 
@@ -71,9 +72,24 @@ private:
         void setScalarCell(size_t index, char32_t scalar, size_t start, uint8_t width)
         {
             contents[index] = scalar << PackedCell::contentShift;
-            lastScalars[index] = scalar;
             starts[index] = static_cast<uint16_t>(start);
             widths[index] = width;
+        }
+        /// Makes cell `index` the cluster of id `id`, whose last scalar is `last`.
+        void setClusterCell(size_t index, uint32_t id, char32_t last)
+        {
+            contents[index] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+            clusterLastScalars[index] = last;
+        }
+        /// Whether cell `index` holds one scalar.
+        bool isScalarCell(size_t index) const
+        {
+            return (contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
+        }
+        /// The last scalar of cell `index`.
+        char32_t lastScalar(size_t index) const
+        {
+            return isScalarCell(index) ? contents[index] >> PackedCell::contentShift : clusterLastScalars[index];
         }
     };
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
