@@ -1,18 +1,23 @@
 // The print batch's loops for runs of text in the commonest shapes, each scalar taken with a byte
 // test and one read of a small table of kinds instead of the batch's general loop (the full
 // decoder, two or three table reads, the pairwise join test, a call gathering the joins):
-// - a narrow run: printable ASCII and the one-column letters of two bytes (Latin, Greek,
-//   Cyrillic, Hebrew, Arabic), with the combining marks of two bytes that join them, as accented
-//   text arrives decomposed;
+// - printable ASCII, sixteen bytes at a time;
+// - letters: the one-column letters of two bytes (Latin, Greek, Cyrillic, Hebrew, Arabic), with
+//   the combining marks of two bytes that join them, as accented text arrives decomposed; and
+//   the letters and emoji of four bytes, with an emoji's skin tone and the emoji joined to it,
+//   and flags;
 // - a syllable run of Devanagari and its sister scripts (U+0800-U+0FFF, three bytes a scalar): a
 //   letter and the vowel signs, viramas, nuktas and conjunct consonants that join it, with the
 //   cell's conjunct state carried along instead of walked back to;
-// - a wide run: ideographs and kana (three bytes a scalar, two columns), each a cell of its own.
+// - characters of three bytes that join nothing: ideographs and kana, box drawing, punctuation,
+//   each a cell of its own.
+// One loop hands over to the next by the lead byte it stops at, so that text switching script
+// every few letters does not go back to the general loop at each switch.
 //
 // The kinds are worked out from the same tables the general loop reads, for exactly the scalars
 // whose join answers depend on nothing but that kind (and the conjunct state); anything else
-// (another block, a joiner, a selector, a byte that is not such a sequence) ends the loop and the
-// general loop goes on with the cell as this one left it, which gives the same cells.
+// (another block, a joiner, a selector, a byte that is not such a sequence) ends the loops and the
+// general loop goes on with the cell as they left it, which gives the same cells.
 #include "Kestrovan/Buffer.h"
 #include "Kestrovan/PrintSlowRoad.h"
 
@@ -194,29 +199,32 @@ Conjunct conjunctAfter(Conjunct state, uint8_t kind)
     }
 }
 
-// The wide characters of U+1000-U+FFFF the wide loop takes, one bit each: two columns, no
-// grapheme properties, not a pictograph and not among the scalars that join despite their width:
-// the general loop stores such a scalar after a cell without grapheme properties as a cell of its
-// own and tests nothing else. Ideographs, kana and fullwidth forms; Hangul syllables have
-// properties of their own and are left to that loop.
-constexpr char32_t wideFirst = 0x1000;
-using WideLetters = std::array<uint64_t, 0x10000 / 64>;
+// The characters of U+1000-U+FFFF the loop of three-byte characters takes, as their width in two
+// bits each (0 for a scalar left to the general loop): no grapheme properties and not among the
+// scalars that join despite their width, so that the general loop stores such a scalar as a cell
+// of its own after any cell these loops leave, and tests nothing else. Ideographs, kana and
+// fullwidth forms of two columns; box drawing, punctuation and symbols of one. Hangul syllables
+// have properties of their own and are left to that loop, and so are surrogates, which decode
+// from ED A0-BF.
+using ThreeByteWidths = std::array<uint64_t, 0x10000 / 32>;
 
-WideLetters makeWideLetters()
+ThreeByteWidths makeThreeByteWidths()
 {
-    WideLetters letters{};
-    for (char32_t scalar = wideFirst; scalar < 0x10000; ++scalar) {
-        if (unicode::widthCode(scalar) == 3 && unicode::graphemeProperties(scalar) == 0 &&
-            !joinsDespiteWidth(scalar) && !unicode::isExtendedPictographic(scalar))
-            letters[scalar / 64] |= uint64_t(1) << (scalar % 64);
+    ThreeByteWidths widths{};
+    for (char32_t scalar = 0x1000; scalar < 0x10000; ++scalar) {
+        const uint8_t code = unicode::widthCode(scalar);
+        if (code < 2 || unicode::graphemeProperties(scalar) != 0 || joinsDespiteWidth(scalar) ||
+            (scalar >= 0xD800 && scalar <= 0xDFFF))
+            continue;
+        widths[scalar / 32] |= uint64_t(code - 1) << (scalar % 32 * 2);
     }
-    return letters;
+    return widths;
 }
 
-const WideLetters& wideLetters()
+const ThreeByteWidths& threeByteWidths()
 {
-    static const WideLetters letters = makeWideLetters();
-    return letters;
+    static const ThreeByteWidths widths = makeThreeByteWidths();
+    return widths;
 }
 
 // The loops of `gatherScriptRuns`, and the steps between them.
@@ -231,7 +239,7 @@ enum class Loop : uint8_t
     // A letter of U+0800-U+0FFF not stored yet, and the syllable loop after it.
     syllableStart,
     syllable,
-    wide,
+    threeByte,
     done,
     stopped,
 };
@@ -261,7 +269,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
     const NarrowKinds& narrow = narrowKinds();
     const PlaneOneWidths& planeOne = planeOneWidths();
     const SyllableKinds& syllables = syllableKinds();
-    const WideLetters& wide = wideLetters();
+    const ThreeByteWidths& threeByte = threeByteWidths();
     // The count and the offset live in registers: the batch's byte stores could alias them.
     size_t cells = countOut;
     size_t end = offsetOut;
@@ -347,7 +355,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                 break;
             }
             // Printable ASCII; C2-DF and F0, the letters of two bytes and of U+10000-U+1FFFF; E0,
-            // U+0800-U+0FFF, where the syllables are; E1-EF, the wide characters. Anything else,
+            // U+0800-U+0FFF, where the syllables are; E1-EF, the other characters of three bytes. Anything else,
             // a control or a byte that cannot lead a sequence, ends the loops.
             if (bytes[end] < 0x80) {
                 if (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F && asciiBatches)
@@ -365,7 +373,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
             else if (lead == 0xE0)
                 loop = Loop::syllableStart;
             else if (lead > 0xE0 && lead < 0xF0)
-                loop = Loop::wide;
+                loop = Loop::threeByte;
             else
                 loop = Loop::done;
             break;
@@ -601,9 +609,9 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
             break;
         }
 
-        // Ideographs and kana: wide characters of three bytes without grapheme properties
-        // (`wideLetters`), each a cell of its own.
-        case Loop::wide: {
+        // Characters of three bytes without grapheme properties (`threeByteWidths`): ideographs,
+        // kana, box drawing, punctuation; each a cell of its own.
+        case Loop::threeByte: {
             const size_t from = end;
             while (cells < maximumBatch && available - end >= 3) {
                 // E0-EF and two continuation bytes (the lead and the second byte tested as one
@@ -615,9 +623,10 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                     break;
                 const char32_t scalar = char32_t(leadAndSecond & 0x0F) << 12 |
                                         char32_t(leadAndSecond >> 8 & 0x3F) << 6 | (third & 0x3F);
-                if ((wide[scalar / 64] >> (scalar % 64) & 1) == 0)
+                const auto width = static_cast<uint8_t>(threeByte[scalar / 32] >> (scalar % 32 * 2) & 3);
+                if (width == 0)
                     break;
-                batch.setScalarCell(cells, scalar, end, 2);
+                batch.setScalarCell(cells, scalar, end, width);
                 ++cells;
                 end += 3;
             }

@@ -112,7 +112,7 @@ std::vector<CorpusEntry> corpus()
         "\u4E2D\u05D0\u05B8\u0915\u094D\u0937\u093Fab\U0001F600\u0628\u064E\U0001D400\u6587 "
         "\U0001F466\U0001F3FD\U0001F468\u200D\U0001F4BBx\U0001F1EF\U0001F1F5\U0001F1E6\u0915\u00E9\r\n"
         "\U0001F1E6\U0001F1E8\U0001F1E9\u1100\uAC00\u0D4Ea\U00017000\U0001F600\U0001F3FB\U0001F468\u200D\u2764"
-        "\U0001F600\u0301\u05D1 \u30A2");
+        "\U0001F600\u0301\u05D1 \u30A2\u250C\u2500\u2500x\u2510\u2764\uFE0F\u201C\u0915\u2026");
     // Runs longer than a batch of 256 cells, whose last cell is a lone space, a letter before a
     // mark, a syllable's letter before its vowel sign, an emoji before its skin tone, a flag: what
     // follows goes in the next batch, or joins the cell on the screen.
@@ -644,7 +644,8 @@ TEST(TerminalSplitFeedTests, WideRunsAndLoneSpacesMatchOneByteAtATime)
 // letters with marks, syllables, ideographs, letters and ideographs of four bytes, emoji alone,
 // with skin tones (after an emoji they modify and after one they do not), joined to emoji (and
 // to what is not one, and past the cap of a cluster), with selectors and marks after them, flags
-// (whole, halves and three halves in a row). Mixed with what changes what joins the next
+// (whole, halves and three halves in a row), box drawing, punctuation and symbols of three bytes
+// with the selectors and joiners after them. Mixed with what changes what joins the next
 // character (a Hangul leading consonant before a syllable, Prepend characters, a control) and
 // sequences cut short. Fed whole and one byte per feed, which prints every character on its own,
 // with regional indicators wide and narrow: the dumps must be equal.
@@ -659,7 +660,9 @@ TEST(TerminalSplitFeedTests, ScriptRunsOneAfterAnotherMatchOneByteAtATime)
         "\U0001F468\u200D\u2764", "\U0001F600\uFE0F", "\U0001F600\uFE0E", "\U0001F600\u0301",
         "\U0001F468" + repeated("\u200D\U0001F469", 20), "\u200D", "\U0001F1EF\U0001F1F5", "\U0001F1E6",
         "\U0001F1E6\U0001F1E8\U0001F1E9", "\u1100", "\uAC00", "\u1161", "\u0D4E", "\u0600", "\u0085", "\u2028", "\u00AD", "\u0301", " ", " ",
-        "\r\n", "\xF0\x9F\x98", "\xE2\x80", "\xF0\x9F", "\xE0\xA4"};
+        "\r\n", "\xF0\x9F\x98", "\xE2\x80", "\xF0\x9F", "\xE0\xA4", "\u2500\u2510", "\u201C", "\u2026",
+        "\u2764", "\u2764\uFE0F", "\u263A\uFE0E", "\u231A", "\u231A\uFE0E", "\u2764\u200D\U0001F525",
+        "\xED\xA0\x80", "\u1E00\u0301"};
     // clang-format on
     expectTextMixesMatchOneByteAtATime(pieces);
     expectTextMixesMatchOneByteAtATime(
