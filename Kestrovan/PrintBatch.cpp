@@ -107,8 +107,8 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         // joins: the batch ends.
         if (count < maximumBatch && (properties & bits::prepend) == 0 &&
             (properties & bits::classMask) != bits::control) {
-            if (gatherScriptRuns(batch, count, bytes, available, offset, stopper, ScriptRunStart::afterStoredCell,
-                                 asciiBatches, last, lastProperties))
+            if (gatherScriptRuns(batch, count, bytes, available, offset, stopper,
+                                 ScriptRunStart::afterStoredCell, asciiBatches, last, lastProperties))
                 break;
         }
     }

@@ -104,7 +104,8 @@ char32_t planeOneScalar(uint32_t quad)
 {
     if ((quad & 0xC0C0F0FF) != 0x808090F0)
         return 0;
-    return 0x10000 | char32_t(quad >> 8 & 0x0F) << 12 | char32_t(quad >> 16 & 0x3F) << 6 | (quad >> 24 & 0x3F);
+    return 0x10000 | char32_t(quad >> 8 & 0x0F) << 12 | char32_t(quad >> 16 & 0x3F) << 6 |
+           (quad >> 24 & 0x3F);
 }
 
 const PlaneOneWidths& planeOneWidths()
@@ -355,8 +356,8 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                 break;
             }
             // Printable ASCII; C2-DF and F0, the letters of two bytes and of U+10000-U+1FFFF; E0,
-            // U+0800-U+0FFF, where the syllables are; E1-EF, the other characters of three bytes. Anything else,
-            // a control or a byte that cannot lead a sequence, ends the loops.
+            // U+0800-U+0FFF, where the syllables are; E1-EF, the other characters of three
+            // bytes. Anything else, a control or a byte that cannot lead a sequence, ends the loops.
             if (bytes[end] < 0x80) {
                 if (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F && asciiBatches)
                     loop = Loop::ascii;
@@ -492,7 +493,8 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                     } else {
                         break;
                     }
-                } else if (const char32_t scalar = available - end >= 4 ? planeOneScalar(loadQuad(bytes + end)) : 0) {
+                } else if (const char32_t scalar =
+                               available - end >= 4 ? planeOneScalar(loadQuad(bytes + end)) : 0) {
                     // A scalar of U+10000-U+1FFFF, which rides here when the table gives it a kind,
                     // and as a flag's first half.
                     const unsigned kind = planeOneKind(planeOne, scalar);

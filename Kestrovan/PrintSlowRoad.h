@@ -89,7 +89,8 @@ private:
         /// The last scalar of cell `index`.
         char32_t lastScalar(size_t index) const
         {
-            return isScalarCell(index) ? contents[index] >> PackedCell::contentShift : clusterLastScalars[index];
+            return isScalarCell(index) ? contents[index] >> PackedCell::contentShift
+                                       : clusterLastScalars[index];
         }
     };
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,

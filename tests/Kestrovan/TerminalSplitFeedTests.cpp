@@ -111,21 +111,21 @@ std::vector<CorpusEntry> corpus()
     add("scripts one after another",
         "\u4E2D\u05D0\u05B8\u0915\u094D\u0937\u093Fab\U0001F600\u0628\u064E\U0001D400\u6587 "
         "\U0001F466\U0001F3FD\U0001F468\u200D\U0001F4BBx\U0001F1EF\U0001F1F5\U0001F1E6\u0915\u00E9\r\n"
-        "\U0001F1E6\U0001F1E8\U0001F1E9\u1100\uAC00\u0D4Ea\U00017000\U0001F600\U0001F3FB\U0001F468\u200D\u2764"
+        "\U0001F1E6\U0001F1E8\U0001F1E9\u1100\uAC00\u0D4Ea\U00017000\U0001F600\U0001F3FB\U0001F468\u200D"
+        "\u2764"
         "\U0001F600\u0301\u05D1 \u30A2\u250C\u2500\u2500x\u2510\u2764\uFE0F\u201C\u0915\u2026");
     // Runs longer than a batch of 256 cells, whose last cell is a lone space, a letter before a
     // mark, a syllable's letter before its vowel sign, an emoji before its skin tone, a flag: what
     // follows goes in the next batch, or joins the cell on the screen.
     const std::string ideographs = repeated("\u4E2D", 255);
-    add("runs past a batch",
-        ideographs + " \u05D0\u05D1\r\n" + ideographs + "\u00E9\u0301x\r\n" + ideographs + "\u0915\u093F\u0916\r\n" +
-            ideographs + "\U0001F466\U0001F3FD\u4E2D\r\n" + ideographs + "\U0001F1EF\U0001F1F5\U0001F1E6\r\n" +
-            repeated("\u05D0", 255) + "a\u0301");
-    addWithOptions("scripts one after another, regional indicators narrow",
-                   "\u05D0\U0001F1EF\U0001F1F5\u4E2D\U0001F1E6\U0001F1E8\U0001F1E9a\U0001F1E6 \U0001F600",
-                   [](TerminalOptions& options) {
-                       options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
-                   });
+    add("runs past a batch", ideographs + " \u05D0\u05D1\r\n" + ideographs + "\u00E9\u0301x\r\n" +
+                                 ideographs + "\u0915\u093F\u0916\r\n" + ideographs +
+                                 "\U0001F466\U0001F3FD\u4E2D\r\n" + ideographs +
+                                 "\U0001F1EF\U0001F1F5\U0001F1E6\r\n" + repeated("\u05D0", 255) + "a\u0301");
+    addWithOptions(
+        "scripts one after another, regional indicators narrow",
+        "\u05D0\U0001F1EF\U0001F1F5\u4E2D\U0001F1E6\U0001F1E8\U0001F1E9a\U0001F1E6 \U0001F600",
+        [](TerminalOptions& options) { options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow; });
 
     add("Indic conjuncts and Hangul",
         "क्षत्रिय हिन्दी का कि क्‍ष\r\nதமிழ் ক্ষ "
@@ -665,8 +665,9 @@ TEST(TerminalSplitFeedTests, ScriptRunsOneAfterAnotherMatchOneByteAtATime)
         "\xED\xA0\x80", "\u1E00\u0301"};
     // clang-format on
     expectTextMixesMatchOneByteAtATime(pieces);
-    expectTextMixesMatchOneByteAtATime(
-        pieces, [](TerminalOptions& options) { options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow; });
+    expectTextMixesMatchOneByteAtATime(pieces, [](TerminalOptions& options) {
+        options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
+    });
 }
 
 // Lines of words in many scripts, as the print batch meets them in one run: wide ideographs and
