@@ -103,10 +103,11 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         offset += length;
         ++count;
         // What follows goes through the script run loops while they take it, unless this cell
-        // is Prepend or a control, which change what joins them. A cell at the cap gathers no
-        // joins: the batch ends.
-        if (count < maximumBatch && (properties & bits::prepend) == 0 &&
-            (properties & bits::classMask) != bits::control) {
+        // is Prepend, a control or a Hangul leading consonant, which change what joins them. A
+        // cell at the cap gathers no joins: the batch ends.
+        const uint8_t hangulOrControl = properties & bits::classMask;
+        if (count < maximumBatch && (properties & bits::prepend) == 0 && hangulOrControl != bits::control &&
+            hangulOrControl != bits::hangulL) {
             if (gatherScriptRuns(batch, count, bytes, available, offset, stopper,
                                  ScriptRunStart::afterStoredCell, asciiBatches, last, lastProperties))
                 break;

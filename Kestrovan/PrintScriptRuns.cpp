@@ -203,10 +203,9 @@ Conjunct conjunctAfter(Conjunct state, uint8_t kind)
 // The characters of U+1000-U+FFFF the loop of three-byte characters takes, as their width in two
 // bits each (0 for a scalar left to the general loop): no grapheme properties and not among the
 // scalars that join despite their width, so that the general loop stores such a scalar as a cell
-// of its own after any cell these loops leave, and tests nothing else. Ideographs, kana and
-// fullwidth forms of two columns; box drawing, punctuation and symbols of one. Hangul syllables
-// have properties of their own and are left to that loop, and so are surrogates, which decode
-// from ED A0-BF.
+// of its own after any cell these loops leave, and tests nothing else; and Hangul syllables.
+// Ideographs, kana, Hangul and fullwidth forms of two columns; box drawing, punctuation and
+// symbols of one. Surrogates, which decode from ED A0-BF, are left to the general loop.
 using ThreeByteWidths = std::array<uint64_t, 0x10000 / 32>;
 
 ThreeByteWidths makeThreeByteWidths()
@@ -214,7 +213,12 @@ ThreeByteWidths makeThreeByteWidths()
     ThreeByteWidths widths{};
     for (char32_t scalar = 0x1000; scalar < 0x10000; ++scalar) {
         const uint8_t code = unicode::widthCode(scalar);
-        if (code < 2 || unicode::graphemeProperties(scalar) != 0 || joinsDespiteWidth(scalar) ||
+        const uint8_t properties = unicode::graphemeProperties(scalar);
+        // A Hangul syllable joins only a leading consonant before it, which no cell these loops
+        // leave ends in, and only the vowels and trailing consonants after it, which have no
+        // width and end the loop.
+        const bool syllable = properties == bits::hangulLV || properties == bits::hangulLVT;
+        if (code < 2 || (properties != 0 && !syllable) || joinsDespiteWidth(scalar) ||
             (scalar >= 0xD800 && scalar <= 0xDFFF))
             continue;
         widths[scalar / 32] |= uint64_t(code - 1) << (scalar % 32 * 2);

@@ -488,6 +488,8 @@ TEST(TerminalPrintTests, ScriptsOneAfterAnotherMakeTheseCells)
         {"\U0001F1E6\u05D0\U0001F1E6\U0001F1E7", {"\U0001F1E6", "", "\u05D0", "\U0001F1E6\U0001F1E7", ""}},
         {"\u4E2D\u0915\u093F\u0301", {"\u4E2D", "", "\u0915\u093F\u0301", ""}},
         {"\u4E2D\u093Fa", {"\u4E2D\u093F", "", "a"}},
+        {"x\uD55C\uAD6D\uAC00\u11A8a", {"x", "\uD55C", "", "\uAD6D", "", "\uAC00\u11A8", "", "a"}},
+        {"x\u1100\uAC00", {"x", "\u1100\uAC00", ""}},
         {"\U0001F1E6\U0001F1E7\U0001F1E8", {"\U0001F1E6\U0001F1E7", "", "\U0001F1E8", ""}},
         {"\U0001D400\u0301\U00017000", {"\U0001D400\u0301", "\U00017000", ""}},
         {"\u2764\uFE0Fa", {"\u2764\uFE0F", "", "a"}},

@@ -662,7 +662,7 @@ TEST(TerminalSplitFeedTests, ScriptRunsOneAfterAnotherMatchOneByteAtATime)
         "\U0001F1E6\U0001F1E8\U0001F1E9", "\u1100", "\uAC00", "\u1161", "\u0D4E", "\u0600", "\u0085", "\u2028", "\u00AD", "\u0301", " ", " ",
         "\r\n", "\xF0\x9F\x98", "\xE2\x80", "\xF0\x9F", "\xE0\xA4", "\u2500\u2510", "\u201C", "\u2026",
         "\u2764", "\u2764\uFE0F", "\u263A\uFE0E", "\u231A", "\u231A\uFE0E", "\u2764\u200D\U0001F525",
-        "\xED\xA0\x80", "\u1E00\u0301"};
+        "\xED\xA0\x80", "\u1E00\u0301", "\uD55C\uAD6D", "\uAC00\u11A8", "\u1100\u1161\u11A8"};
     // clang-format on
     expectTextMixesMatchOneByteAtATime(pieces);
     expectTextMixesMatchOneByteAtATime(pieces, [](TerminalOptions& options) {
