@@ -90,6 +90,8 @@ bool sameBidiState(const BidiPresentationState& first, const BidiPresentationSta
     const int first = std::max(yBase + y + 1, 0);
     int row = first - yBase;
     ring.forEachLine(first, std::min(yBase + y + steps + 1, ring.count()), [&](BufferLine& line) {
+        // Called right here, under the lock this function holds.
+        terminalLock_.assumeHeldByCaller();
         if (line.isWrapped() || !sameBidiState(line.bidiState(), bidiState)) [[unlikely]]
             lineFeedMovedOnto(line, row);
         ++row;
