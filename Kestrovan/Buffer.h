@@ -420,11 +420,11 @@ public:
     /// The cells of a field a full-screen program draws (BufferAsciiRun.h): the run written at
     /// screen column `col` of screen row `row` (both on the screen) as cells `cellTemplate` (see
     /// `asciiCellTemplate`) and, with `erase`, the line erased from the run's end with
-    /// `eraseFill`, as EL 0 does. Taken only when `asciiFieldsMayBeStored`, the run fits on the
-    /// row before its last column (before or up to it without `erase`), the row has no images
-    /// and no wide character is cut at either end; answers whether it did, otherwise changes
-    /// nothing. Leaves the cursor where it was (`placeCursorAfterField` moves it) and marks no
-    /// row changed, so that a run of fields settles both once.
+    /// `eraseFill`, as EL 0 does. The caller has found `asciiFieldsMayBeStored`; taken when the
+    /// run fits on the row before its last column (before or up to it without `erase`), the row
+    /// has no images and no wide character is cut at either end; answers whether it did,
+    /// otherwise changes nothing. Leaves the cursor where it was (`placeCursorAfterField` moves
+    /// it) and marks no row changed, so that a run of fields settles both once.
     inline bool storeAsciiField(int col, int row, std::span<const uint8_t> bytes, uint64_t cellTemplate,
                                 bool erase, PackedCell eraseFill);
     /// The cursor where a field stored by `storeAsciiField` on screen row `row` and ending at
