@@ -4,6 +4,8 @@
 #include "Kestrovan/Fatal.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace kestrovan {
@@ -185,6 +187,79 @@ bool CircularBufferLineList::shiftElements(int start, int count, int offset)
     return true;
 }
 
+// A shared pointer is the address of its line and the address of the line's control block, and
+// nothing points at a shared pointer itself; so the two words of a slot can move to another slot
+// as they are, which leaves every reference count where a move would leave it. A region scroll
+// moves each line of the region up one slot this way, with one copy of the words per line
+// instead of the read, clear and release test of a move assignment.
+static_assert(sizeof(CircularBufferLineList::LinePointer) == 2 * sizeof(void*),
+              "a line pointer is relocated as two words");
+
+namespace {
+
+/// The two words of a line pointer, as they lie in its slot.
+struct SlotWords
+{
+    uint64_t first;
+    uint64_t second;
+};
+
+SlotWords wordsAt(const void* slot)
+{
+    SlotWords words;
+    std::memcpy(&words, slot, sizeof words);
+    return words;
+}
+
+void storeWords(void* slot, SlotWords words)
+{
+    std::memcpy(slot, &words, sizeof words);
+}
+
+} // namespace
+
+// Rotates the `height` consecutive slots at `first` by `moved` lines (one or two, fewer than
+// `height`), filling each empty slot before its words move.
+[[gnu::always_inline]] inline void CircularBufferLineList::relocateRotate(LinePointer* first, size_t height,
+                                                                          size_t moved, bool towardsTop)
+{
+    static_assert(sizeof(SlotWords) == sizeof(LinePointer));
+    static_assert(maxRelocatedLines == 2, "one or two lines are kept aside");
+    const auto present = [this](LinePointer& slot) -> const void* {
+        if (!slot) [[unlikely]]
+            fillEmptySlot(slot);
+        return &slot;
+    };
+    const auto at = [first](size_t index) -> void* { return first + index; };
+    const bool two = moved == 2;
+    const size_t rest = height - moved;
+    if (towardsTop && !two) {
+        // The first line waits aside while the rest move up, then takes the last slot.
+        const SlotWords leaving = wordsAt(present(first[0]));
+        for (LinePointer* slot = first + 1; slot != first + height; ++slot)
+            storeWords(slot - 1, wordsAt(present(*slot)));
+        storeWords(at(rest), leaving);
+    } else if (towardsTop) {
+        const SlotWords leaving = wordsAt(present(first[0]));
+        const SlotWords leavingNext = wordsAt(present(first[1]));
+        for (LinePointer* slot = first + 2; slot != first + height; ++slot)
+            storeWords(slot - 2, wordsAt(present(*slot)));
+        storeWords(at(rest), leaving);
+        storeWords(at(rest + 1), leavingNext);
+    } else {
+        // The last lines wait aside while the rest move down, then take the first slots.
+        const SlotWords leaving = wordsAt(present(first[rest]));
+        const SlotWords leavingNext = two ? wordsAt(present(first[rest + 1])) : SlotWords{};
+        for (LinePointer* slot = first + rest; slot != first;) {
+            --slot;
+            storeWords(slot + moved, wordsAt(present(*slot)));
+        }
+        storeWords(at(0), leaving);
+        if (two)
+            storeWords(at(1), leavingNext);
+    }
+}
+
 // Rotates lines `top` ... `bottom` by `count` rows, towards `top` or away from it. An empty slot
 // in the range first gets its blank line, as a subscript would give it, so that every line
 // there afterwards is present.
@@ -193,28 +268,19 @@ void CircularBufferLineList::rotateRange(int top, int bottom, int count, bool to
     const size_t firstSlot = physical(top);
     const size_t lastSlot = physical(bottom);
     if (firstSlot <= lastSlot) {
-        // The usual case, the range in consecutive slots: it rotates where it lies, by moving
-        // pointers, without touching a reference count.
-        const auto begin = array_.begin() + static_cast<ptrdiff_t>(firstSlot);
-        const auto end = array_.begin() + static_cast<ptrdiff_t>(lastSlot) + 1;
-        for (auto slot = begin; slot != end; ++slot) {
+        // The usual case, the range in consecutive slots: it rotates where it lies. A scroll by a
+        // few lines moves the words of the slots; a longer rotation is left to `std::rotate`.
+        LinePointer* const begin = array_.data() + firstSlot;
+        LinePointer* const end = array_.data() + lastSlot + 1;
+        const size_t height = lastSlot - firstSlot + 1;
+        const auto moved = static_cast<size_t>(count);
+        if (moved <= maxRelocatedLines && moved < height) [[likely]] {
+            relocateRotate(begin, height, moved, towardsTop);
+            return;
+        }
+        for (LinePointer* slot = begin; slot != end; ++slot) {
             if (!*slot) [[unlikely]]
                 fillEmptySlot(*slot);
-        }
-        if (count == 1) {
-            // A line feed's scroll: one line leaves one end and comes round to the other. A chain
-            // of moves does it with half the pointer traffic of the swaps `std::rotate` makes of
-            // elements that are not trivially copyable.
-            if (towardsTop) {
-                LinePointer first = std::move(*begin);
-                std::move(begin + 1, end, begin);
-                *(end - 1) = std::move(first);
-            } else {
-                LinePointer last = std::move(*(end - 1));
-                std::move_backward(begin, end - 1, end);
-                *begin = std::move(last);
-            }
-            return;
         }
         std::rotate(begin, towardsTop ? begin + count : end - count, end);
         return;
@@ -248,10 +314,7 @@ bool CircularBufferLineList::shiftUpAndRecycle(int top, int bottom, PackedCell c
                         " count=" + std::to_string(count_) + ": " + reason);
         return false;
     }
-    rotateRange(top, bottom, 1, true);
-    const bool hadImages = array_[physical(bottom)]->recycle(clearCell, isWrapped, bidiState);
-    if (isLive_ && hadImages)
-        owner_->adjustLinesWithImagesCount(-1);
+    rotateUpRecycling(top, bottom, 1, clearCell, isWrapped, bidiState);
     return true;
 }
 
@@ -264,6 +327,10 @@ bool CircularBufferLineList::rotateAndRecycle(int top, int bottom, int count, bo
                         " count=" + std::to_string(count) + ": bad rotation");
         return false;
     }
+    if (towardsTop) {
+        rotateUpRecycling(top, bottom, count, clearCell, false, bidiState);
+        return true;
+    }
     rotateRange(top, bottom, count, towardsTop);
     // The lines that came round are at the end after moving up, at the start after moving down.
     const int firstRecycled = top + (towardsTop ? height - count : 0);
@@ -275,6 +342,30 @@ bool CircularBufferLineList::rotateAndRecycle(int top, int bottom, int count, bo
     if (isLive_ && droppedImages > 0)
         owner_->adjustLinesWithImagesCount(-droppedImages);
     return true;
+}
+
+// A region's scroll: the lines leaving its top come round, blanked, as its new bottom lines.
+void CircularBufferLineList::rotateUpRecycling(int top, int bottom, int count, PackedCell clearCell,
+                                               bool isWrapped, const BidiPresentationState& bidiState)
+{
+    const size_t firstSlot = physical(top);
+    const size_t lastSlot = physical(bottom);
+    const auto moved = static_cast<size_t>(count);
+    int droppedImages = 0;
+    if (firstSlot <= lastSlot && moved <= maxRelocatedLines && moved < lastSlot - firstSlot + 1) [[likely]] {
+        // In consecutive slots, the lines that came round are the last `moved` slots.
+        LinePointer* const first = array_.data() + firstSlot;
+        const size_t height = lastSlot - firstSlot + 1;
+        relocateRotate(first, height, moved, true);
+        for (LinePointer* slot = first + (height - moved); slot != first + height; ++slot)
+            droppedImages += (*slot)->recycle(clearCell, isWrapped, bidiState) ? 1 : 0;
+    } else {
+        rotateRange(top, bottom, count, true);
+        for (int row = bottom - count + 1; row <= bottom; ++row)
+            droppedImages += array_[physical(row)]->recycle(clearCell, isWrapped, bidiState) ? 1 : 0;
+    }
+    if (isLive_ && droppedImages > 0) [[unlikely]]
+        owner_->adjustLinesWithImagesCount(-droppedImages);
 }
 
 void CircularBufferLineList::rotateDown(int top, int bottom)

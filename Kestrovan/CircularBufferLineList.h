@@ -77,6 +77,23 @@ public:
         const LinePointer& slot = array_[physical(index)];
         return slot ? *slot : BufferLine::empty();
     }
+    /// Calls `visit` with each line at logical indexes `first` ..< `end`, which lie in the ring, in
+    /// order; an empty slot first receives its blank line, as through the subscript. One slot
+    /// lookup for the whole run: a run of line feeds visits every line it moves onto.
+    template <typename Visit> void forEachLine(int first, int end, Visit&& visit)
+    {
+        if (first >= end)
+            return;
+        LinePointer* slot = array_.data() + physical(first);
+        LinePointer* const slotsEnd = array_.data() + array_.size();
+        for (int index = first; index < end; ++index) {
+            if (!*slot) [[unlikely]]
+                fillEmptySlot(*slot);
+            visit(**slot);
+            if (++slot == slotsEnd) [[unlikely]]
+                slot = array_.data();
+        }
+    }
     /// Stores a line at a logical index; on a live ring it adopts the owner's arena and owner.
     void set(int index, LinePointer line);
 
@@ -134,6 +151,11 @@ public:
     /// at most the height. Bad rows print a diagnostic and fail.
     bool rotateAndRecycle(int top, int bottom, int count, bool towardsTop, PackedCell clearCell,
                           const BidiPresentationState& bidiState);
+    /// `rotateAndRecycle` towards `top` without the checks, for callers that made them: rows
+    /// `top` ... `bottom` lie in the ring with `top <= bottom`, and `count` is 1 ... height. The
+    /// recycled lines take `isWrapped`.
+    void rotateUpRecycling(int top, int bottom, int count, PackedCell clearCell, bool isWrapped,
+                           const BidiPresentationState& bidiState);
     /// Moves lines `top` ... `bottom` down one row, the line at `bottom` coming round to `top`;
     /// nothing for a range of fewer than two lines or one outside the ring.
     void rotateDown(int top, int bottom);
@@ -174,6 +196,11 @@ private:
     /// Rotates logical lines `top` ... `bottom` (a valid range) by `count` rows, filling empty
     /// slots in the range first.
     void rotateRange(int top, int bottom, int count, bool towardsTop);
+    /// Rotates `height` consecutive slots by moving the words of their line pointers.
+    void relocateRotate(LinePointer* first, size_t height, size_t moved, bool towardsTop);
+    /// The most lines a rotation by moved words takes: the one or two of the line feeds a pager
+    /// or an editor sends at once. Longer rotations use `std::rotate`.
+    static constexpr size_t maxRelocatedLines = 2;
 
     std::vector<LinePointer> array_;
     // The lines `rotateRange` moves when they wrap round the slot array, kept for its capacity.

@@ -39,23 +39,17 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 stopper = Decoded{Decoded::Kind::scalar, lead, 1};
                 break;
             }
-            if (count > 0 && lastProperties == 0) {
-                // Printable ASCII after a cell without grapheme properties joins nothing. A lone
-                // byte of it before a sequence of three or four bytes (the space between words of
-                // CJK, emoji or Devanagari) is stored here as the narrow run would store it: that
-                // loop would take only this byte, after setting up for sixteen.
-                if (available - offset >= 2 && at[1] >= 0xE0) {
-                    batch.setScalarCell(count, lead, offset, 1);
-                    last = lead;
-                    ++offset;
-                    ++count;
-                    continue;
-                }
-                // Otherwise the stretch of it, with the letters and marks of two bytes among it,
-                // goes in without the tests below.
-                if (gatherNarrowRun(batch, count, bytes, available, offset, stopper, lastProperties))
+            if (count > 0) {
+                // Printable ASCII joins the cell before only after a Prepend character or a
+                // joiner: what it joins goes the general road. Otherwise it and what follows it
+                // go through the script run loops.
+                if (lastProperties != 0 && asciiJoins(last, lastProperties)) {
+                    stopper = Decoded{Decoded::Kind::scalar, lead, 1};
                     break;
-                last = batch.lastScalars[count - 1];
+                }
+                if (gatherScriptRuns(batch, count, bytes, available, offset, stopper, ScriptRunStart::atAscii,
+                                     asciiBatches, last, lastProperties))
+                    break;
                 continue;
             }
         } else {
@@ -87,7 +81,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                     if (const size_t taken = gatherJoins(batch, count - 1, at, available - offset, scalar,
                                                          length, lastProperties, startsCell)) {
                         offset += taken;
-                        last = batch.lastScalars[count - 1];
+                        last = batch.lastScalar(count - 1);
                         continue;
                     }
                 }
@@ -98,38 +92,25 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                 }
             }
         }
-        if (count == 0) {
-            // A batch only starts where its first scalar begins a new cell.
-            if (joinWithPrevious(scalar, properties, width) != GraphemeJoin::newCell) {
-                stopper = Decoded{Decoded::Kind::scalar, scalar, length};
-                return 0;
-            }
-        } else if (lead < 0x80 && lastProperties != 0) {
-            // Printable ASCII after a cell with grapheme properties (other scalars were tested
-            // above): what it joins goes the general road.
-            if (asciiJoins(last, lastProperties)) {
-                stopper = Decoded{Decoded::Kind::scalar, scalar, length};
-                break;
-            }
+        // A batch only starts where its first scalar begins a new cell.
+        if (count == 0 && joinWithPrevious(scalar, properties, width) != GraphemeJoin::newCell) {
+            stopper = Decoded{Decoded::Kind::scalar, scalar, length};
+            return 0;
         }
         batch.setScalarCell(count, scalar, offset, width);
         last = scalar;
         lastProperties = properties;
         offset += length;
         ++count;
-        // A scalar of U+0800-U+0FFF: when it is a letter of Devanagari or a script near it, its
-        // syllable and the ones after it go through a loop of their own. A cell at the cap
-        // gathers no joins, as above.
-        if (lead == 0xE0 && count < maximumBatch) {
-            if (gatherSyllableRun(batch, count, bytes, available, offset, stopper))
+        // What follows goes through the script run loops while they take it, unless this cell
+        // is Prepend, a control or a Hangul leading consonant, which change what joins them. A
+        // cell at the cap gathers no joins: the batch ends.
+        const uint8_t hangulOrControl = properties & bits::classMask;
+        if (count < maximumBatch && (properties & bits::prepend) == 0 && hangulOrControl != bits::control &&
+            hangulOrControl != bits::hangulL) {
+            if (gatherScriptRuns(batch, count, bytes, available, offset, stopper,
+                                 ScriptRunStart::afterStoredCell, asciiBatches, last, lastProperties))
                 break;
-            last = batch.lastScalars[count - 1];
-            lastProperties = unicode::graphemeProperties(last);
-        } else if (width == 2 && properties == 0 && lead > 0xE0 && lead < 0xF0 && count < maximumBatch) {
-            // A wide character of three bytes that joins nothing (an ideograph, kana): the ones
-            // right after it go through a loop of their own, and leave the cell as plain as this.
-            gatherWideRun(batch, count, bytes, available, offset);
-            last = batch.lastScalars[count - 1];
         }
     }
     if (count == 0)
@@ -142,7 +123,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
                                                   std::span<const uint8_t>(batch.widths.data(), count),
                                                   terminal_.curStyleID(), payloadCode_);
     if (written > 0)
-        remember(batch.lastScalars[written - 1]);
+        remember(batch.lastScalar(written - 1));
     // What the run path would not place (auto-wrap off at the right edge, a region too narrow)
     // goes one character at a time, which knows how to overwrite the last column or drop. The
     // clusters interned for those cells are left to the next reclaim.
@@ -175,9 +156,8 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
     // One more than the cap, for the scalar being tested.
     std::array<char32_t, CellArena::maximumGraphemeScalars + 1> cluster;
     size_t size = 1;
-    cluster[0] = batch.lastScalars[index];
-    const bool scalarCell =
-        (batch.contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
+    cluster[0] = batch.lastScalar(index);
+    const bool scalarCell = batch.isScalarCell(index);
     if (!scalarCell) {
         // A cell this batch gathered a cluster for already: a later scalar may still join it
         // (a consonant after a vowel sign is tested against the whole cluster), so its scalars
@@ -294,8 +274,7 @@ size_t SlowPrint::insertScalarBatch(const uint8_t* bytes, size_t available, std:
         const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
         if (id == 0)
             return 0;
-        batch.contents[index] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
-        batch.lastScalars[index] = cluster[size - 1];
+        batch.setClusterCell(index, id, cluster[size - 1]);
     }
     if (widened)
         batch.widths[index] = 2 | Buffer::runCellStaysOnRow;

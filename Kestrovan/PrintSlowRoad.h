@@ -58,12 +58,13 @@ public:
 private:
     size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper)
         REQUIRES(terminal_.terminalLock());
-    /// A batch's cells: content bits (a scalar, or a cluster interned already), last scalar,
-    /// offset of the first byte, and width.
+    /// A batch's cells: content bits (a scalar, or a cluster interned already), last scalar of a
+    /// cluster, offset of the first byte, and width. A cell of one scalar has it in its content
+    /// bits alone, which spares a store for most cells.
     struct Batch
     {
         std::array<uint32_t, maximumBatch> contents;
-        std::array<char32_t, maximumBatch> lastScalars;
+        std::array<char32_t, maximumBatch> clusterLastScalars;
         std::array<uint16_t, maximumBatch> starts;
         std::array<uint8_t, maximumBatch> widths;
 
@@ -71,22 +72,40 @@ private:
         void setScalarCell(size_t index, char32_t scalar, size_t start, uint8_t width)
         {
             contents[index] = scalar << PackedCell::contentShift;
-            lastScalars[index] = scalar;
             starts[index] = static_cast<uint16_t>(start);
             widths[index] = width;
+        }
+        /// Makes cell `index` the cluster of id `id`, whose last scalar is `last`.
+        void setClusterCell(size_t index, uint32_t id, char32_t last)
+        {
+            contents[index] = uint32_t(PackedCell::Kind::grapheme) | (id << PackedCell::contentShift);
+            clusterLastScalars[index] = last;
+        }
+        /// Whether cell `index` holds one scalar.
+        bool isScalarCell(size_t index) const
+        {
+            return (contents[index] & PackedCell::kindMask) == uint32_t(PackedCell::Kind::scalar);
+        }
+        /// The last scalar of cell `index`.
+        char32_t lastScalar(size_t index) const
+        {
+            return isScalarCell(index) ? contents[index] >> PackedCell::contentShift
+                                       : clusterLastScalars[index];
         }
     };
     size_t gatherJoins(Batch& batch, size_t index, const uint8_t* bytes, size_t available, char32_t first,
                        uint32_t firstLength, uint8_t& properties, bool& startsCell)
         REQUIRES(terminal_.terminalLock());
-    bool gatherNarrowRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
-                         std::optional<Decoded>& stopper, uint8_t& lastProperties)
-        REQUIRES(terminal_.terminalLock());
-    bool gatherSyllableRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available,
-                           size_t& offset, std::optional<Decoded>& stopper)
-        REQUIRES(terminal_.terminalLock());
-    void gatherWideRun(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset)
-        REQUIRES(terminal_.terminalLock());
+    /// Where the script run loops start: at printable ASCII that joins nothing before it, or
+    /// right after the batch stored a scalar as a cell of its own.
+    enum class ScriptRunStart : uint8_t
+    {
+        atAscii,
+        afterStoredCell,
+    };
+    bool gatherScriptRuns(Batch& batch, size_t& count, const uint8_t* bytes, size_t available, size_t& offset,
+                          std::optional<Decoded>& stopper, ScriptRunStart start, bool asciiBatches,
+                          char32_t& last, uint8_t& lastProperties) REQUIRES(terminal_.terminalLock());
     void printStepwise(const uint8_t* bytes, size_t length) REQUIRES(terminal_.terminalLock());
     size_t joinMarks(const uint8_t* bytes, size_t available, char32_t mark, uint32_t markLength)
         REQUIRES(terminal_.terminalLock());

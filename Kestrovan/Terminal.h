@@ -1006,6 +1006,15 @@ private:
     /// A line feed's move from screen row `oldY`, which is neither the region's bottom nor the
     /// last row, to the row below.
     void lineFeedMoveDown(Buffer& buffer, int oldY) REQUIRES(terminalLock_);
+    /// `steps` line feeds' moves from screen row `y` down, none of them past the region's bottom
+    /// (or, below the region, the last row).
+    void lineFeedMovesDown(Buffer& buffer, int y, int steps) REQUIRES(terminalLock_);
+    /// A line feed's move onto `line`, at screen row `y`, that is soft-wrapped or has another bidi
+    /// state than the terminal's.
+    [[gnu::cold]] void lineFeedMovedOnto(BufferLine& line, int y) REQUIRES(terminalLock_);
+    /// The line feeds of a run that reaches the region's bottom or the screen's last row: moves
+    /// and scrolls in turn, then the end of a pending wrap.
+    void lineFeedsReachingBottom(Buffer& buffer, size_t count) REQUIRES(terminalLock_);
     /// Line feeds at the region's bottom: scrolls the region up by as many of the `count` as one
     /// step takes and answers how many that was (at least one).
     int lineFeedsScroll(Buffer& buffer, size_t count) REQUIRES(terminalLock_);

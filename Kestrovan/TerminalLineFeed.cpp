@@ -8,6 +8,8 @@
 #include "Kestrovan/Terminal.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 
 namespace kestrovan {
 
@@ -65,11 +67,51 @@ void Terminal::cmdLineFeedBasic(Buffer& buffer)
                                                                                          : 0);
 }
 
+namespace {
+
+/// Whether two bidi states are the same, compared as one word: the state is four one-byte fields.
+bool sameBidiState(const BidiPresentationState& first, const BidiPresentationState& second)
+{
+    static_assert(sizeof(BidiPresentationState) == sizeof(uint32_t), "the bidi state is one word");
+    return std::bit_cast<uint32_t>(first) == std::bit_cast<uint32_t>(second);
+}
+
+} // namespace
+
+// The moves of `lineFeeds`: each line the cursor reaches is a hard break from the one above it
+// and takes the terminal's bidi state, as `lineFeedMoveDown` leaves it. Most runs of line feeds
+// only move the cursor, onto lines that need neither change: inlined into both callers.
+[[gnu::always_inline]] inline void Terminal::lineFeedMovesDown(Buffer& buffer, int y, int steps)
+{
+    buffer.setY(y + steps);
+    CircularBufferLineList& ring = buffer.lines();
+    const BidiPresentationState bidiState = modes_.bidiState();
+    const int yBase = buffer.yBase();
+    const int first = std::max(yBase + y + 1, 0);
+    int row = first - yBase;
+    ring.forEachLine(first, std::min(yBase + y + steps + 1, ring.count()), [&](BufferLine& line) {
+        if (line.isWrapped() || !sameBidiState(line.bidiState(), bidiState)) [[unlikely]]
+            lineFeedMovedOnto(line, row);
+        ++row;
+    });
+}
+
+void Terminal::lineFeedMovedOnto(BufferLine& line, int y)
+{
+    if (line.isWrapped()) {
+        line.setWrapped(false);
+        updateRange(y - 1);
+        updateRange(y);
+    }
+    line.setBidiState(modes_.bidiState());
+}
+
 // Pagers and editors scroll part of the screen with line feeds at the region's bottom, often two
 // or more in a row. Without a column-switch run, left and right margins, new-line mode or a
 // command line being edited, each feed only moves the cursor down or scrolls, and the pending
-// wrap ends with the last: the moves are made one by one, and the feeds at the bottom of a region
-// that scrolls in place are made as one rotation of its lines.
+// wrap ends with the last: the moves down to the region's bottom (or, below it, to the screen's
+// last row) are made together, and the feeds at the bottom of a region that scrolls in place are
+// made as one rotation of its lines.
 void Terminal::lineFeeds(size_t count)
 {
     Buffer& buffer = *_buffer;
@@ -79,17 +121,37 @@ void Terminal::lineFeeds(size_t count)
             dispatchExecute(0x0A);
         return;
     }
+    // Mostly the run ends before the region's bottom (or, below the region, the last row): it only
+    // moves the cursor.
+    const int y = buffer.y();
+    const int scrollBottom = buffer.scrollBottom();
+    const int lastRow = y <= scrollBottom ? scrollBottom : _rows - 1;
+    if (y < lastRow && count <= static_cast<size_t>(lastRow - y)) [[likely]] {
+        lineFeedMovesDown(buffer, y, static_cast<int>(count));
+        buffer.setWrapPending(false);
+        return;
+    }
+    lineFeedsReachingBottom(buffer, count);
+}
+
+void Terminal::lineFeedsReachingBottom(Buffer& buffer, size_t count)
+{
+    // Neither a move nor a scroll changes the region or, when scrolling, the cursor's row.
+    const int scrollBottom = buffer.scrollBottom();
+    int y = buffer.y();
     while (count > 0) {
-        const int y = buffer.y();
-        if (y == buffer.scrollBottom()) {
+        if (y == scrollBottom) {
             count -= static_cast<size_t>(lineFeedsScroll(buffer, count));
-        } else if (y < _rows - 1) {
-            lineFeedMoveDown(buffer, y);
-            --count;
-        } else {
-            // Below the region on the last row a line feed does nothing.
-            break;
+            continue;
         }
+        const int lastRow = y < scrollBottom ? scrollBottom : _rows - 1;
+        // Below the region on the last row a line feed does nothing.
+        if (y >= lastRow)
+            break;
+        const int steps = static_cast<int>(std::min<size_t>(count, static_cast<size_t>(lastRow - y)));
+        lineFeedMovesDown(buffer, y, steps);
+        y += steps;
+        count -= static_cast<size_t>(steps);
     }
     buffer.setWrapPending(false);
 }
@@ -102,14 +164,19 @@ int Terminal::lineFeedsScroll(Buffer& buffer, size_t count)
     const int scrollBottom = buffer.scrollBottom();
     const int topRow = buffer.yBase() + scrollTop;
     const int bottomRow = buffer.yBase() + scrollBottom;
-    if (scrollTop <= 0 || topRow >= bottomRow || bottomRow >= buffer.lines().count() ||
-        buffer.hasPendingScrollbackReflow() || !scrollUnobserved()) {
+    CircularBufferLineList& ring = buffer.lines();
+    if (scrollTop <= 0 || topRow < 0 || topRow >= bottomRow || bottomRow >= ring.count() ||
+        buffer.hasPendingScrollbackReflow() || !scrollUnobserved()) [[unlikely]] {
         scroll(buffer, false);
         return 1;
     }
-    // One rotation moves the region by its height at most; feeds beyond that scroll again.
+    // One rotation moves the region by its height at most; feeds beyond that scroll again. This
+    // is `scrollInPlaceRegionFast` for unwrapped lines, whose region checks passed above.
     const int lines = static_cast<int>(std::min<size_t>(count, static_cast<size_t>(bottomRow - topRow + 1)));
-    scrollInPlaceRegionFast(buffer, scrollTop, scrollBottom, topRow, bottomRow, false, lines);
+    ring.rotateUpRecycling(topRow, bottomRow, lines, currentEraseBlankCell(), false, modes_.bidiState());
+    buffer.setYDisp(buffer.yBase());
+    updateRanges(scrollTop, scrollBottom);
+    notifyScrollPositionChanged();
     return lines;
 }
 

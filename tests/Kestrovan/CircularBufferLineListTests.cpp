@@ -314,13 +314,59 @@ TEST(CircularBufferLineList, RotatingARegionMatchesAModelWhereverTheRingStarts)
                         std::vector<BufferLine*> after;
                         for (int i = 0; i < size; ++i)
                             after.push_back(ring[i].get());
-                        std::sort(objects.begin(), objects.end());
-                        std::sort(after.begin(), after.end());
-                        EXPECT_EQ(after, objects) << "the same line objects, none made or lost";
+                        // The ring's own line objects, each in the row the rotation takes it to.
+                        const auto regionBegin = objects.begin() + top;
+                        const auto regionEnd = objects.begin() + bottom + 1;
+                        std::rotate(regionBegin, towardsTop ? regionBegin + count : regionEnd - count, regionEnd);
+                        EXPECT_EQ(after, objects) << "the same line objects in their new rows, none made or lost";
+                        for (int i = 0; i < size; ++i)
+                            EXPECT_EQ(ring[i].use_count(), 1) << "row " << i << " owned once, by the ring";
                     }
                 }
             }
         }
+    }
+}
+
+// Rotations over rows whose slots were never filled: each empty slot gets the owner's blank line
+// before its line moves, so that afterwards every row holds a line of its own.
+TEST(CircularBufferLineList, RotationsFillTheEmptySlotsTheyMove)
+{
+    struct Case
+    {
+        const char* name;
+        std::string pushed;
+        int count;
+        int top;
+        int bottom;
+        int by;
+        bool towardsTop;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"up by one", "abc", 6, 1, 5, 1, true, "ac...."},
+        {"up by two", "abc", 6, 1, 5, 2, true, "a....."},
+        {"up by two, an empty slot first", "ab", 5, 2, 4, 2, true, "ab..."},
+        {"down by one", "ab", 5, 0, 4, 1, false, ".ab.."},
+        {"down by two", "abcd", 6, 1, 5, 2, false, "a..bcd"},
+        {"up by three, the general rotation", "abcd", 8, 0, 6, 3, true, "d......-"},
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        FakeOwner owner(3);
+        CircularBufferLineList ring = ringOf(entry.pushed, 8, &owner);
+        ring.setCount(entry.count);
+        const int empty = entry.count - static_cast<int>(entry.pushed.size());
+        ASSERT_TRUE(ring.rotateAndRecycle(entry.top, entry.bottom, entry.by, entry.towardsTop, PackedCell(),
+                                          BidiPresentationState()));
+        EXPECT_EQ(tags(ring), entry.expected);
+        int filled = 0;
+        for (int row = entry.top; row <= entry.bottom; ++row) {
+            EXPECT_TRUE(ring.lineIfPresent(row)) << "row " << row;
+            filled += row >= static_cast<int>(entry.pushed.size()) ? 1 : 0;
+        }
+        EXPECT_EQ(owner.blankLinesMade, filled) << "one blank line per empty slot in the range";
+        EXPECT_LE(filled, empty);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,13 @@ std::vector<LineFeedCase> lineFeedCases()
         {"origin mode", CSI "?6h" CSI "3;6r" CSI "4;3Ho\n\n\n\nx" CSI "?6l"},
         {"alternate screen",
          CSI "?1049h" + filledScreen() + CSI "1;5r" CSI "5;1Halt\n\n\nx" CSI "3;6r" CSI "6;1H\n\n"},
+        {"ending one row above the region's bottom", CSI "2;7r" CSI "4;3Hab\n\n\ncd"},
+        {"ending on the region's bottom, then one more", CSI "2;7r" CSI "5;3Hab\n\n" "x\ny"},
+        {"one at the region's bottom", CSI "3;6r" CSI "6;2Hone\nz"},
+        {"two in a region of two rows", CSI "5;6r" CSI "5;1Hp\n\nq\n\nr"},
+        {"below the region onto the last row", CSI "2;4r" CSI "7;1Hv\n\n\nw"},
+        {"from the region's top onto wrapped rows", CSI "6;8r" CSI "6;1H\n\n\n\nx"},
+        {"into the scrollback past a full ring", CSI "2;8r" CSI "1;1Htop\n" CSI "r" CSI "8;1H\n\n\n\n", 8, 1},
     };
 }
 
@@ -91,6 +99,104 @@ TEST(TerminalLineFeedRunTests, LineFeedsTogetherLeaveWhatTheyLeaveOneByOne)
         std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
         EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
         EXPECT_EQ(describeDumpDifference(dumpAfter({}, entry.bytes, entry, true), whole), "");
+    }
+}
+
+// Runs fed right after the changed rows were cleared, so that the rows a run marks are all the
+// dump shows of them; and a pending wrap that only the run ends.
+TEST(TerminalLineFeedRunTests, RowsARunMarksMatchTheControlsOneByOne)
+{
+    struct Case
+    {
+        const char* name;
+        std::string setup;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"a region scrolled in place", CSI "3;6r" CSI "6;1H", "\n\n"},
+        {"a region scrolled past its height", CSI "3;4r" CSI "4;1H", "\n\n\n"},
+        {"moves onto soft-wrapped rows", CSI "r" CSI "6;1H", "\n\n"},
+        {"moves only, after a pending wrap", CSI "2;7r" CSI "3;27H1234", "\n\n"},
+        {"moves only, then text after a pending wrap", CSI "2;7r" CSI "3;27H1234", "\n\nafter"},
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        const LineFeedCase options{entry.name, {}};
+        const std::string whole = dumpAfter(entry.setup, entry.bytes, options, false);
+        std::string verticalTabs = entry.bytes;
+        std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
+        EXPECT_EQ(describeDumpDifference(dumpAfter(entry.setup, verticalTabs, options, false), whole), "");
+        EXPECT_EQ(describeDumpDifference(dumpAfter(entry.setup, entry.bytes, options, true), whole), "");
+    }
+}
+
+// Every case cut into two feeds at every byte: a run of line feeds split between feeds reaches
+// the terminal as two runs, which must leave what the run leaves whole.
+TEST(TerminalLineFeedRunTests, EverySplitOfTheFeedLeavesWhatTheWholeLeaves)
+{
+    for (const LineFeedCase& entry : lineFeedCases()) {
+        SCOPED_TRACE(entry.name);
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = 30;
+        options.rows = entry.rows;
+        options.scrollback = entry.scrollback;
+        const std::string whole = dumpAfter({}, entry.bytes, entry, false);
+        for (size_t split = 1; split < entry.bytes.size(); ++split) {
+            DumpedTerminal terminal(options);
+            terminal.feed(filledScreen());
+            terminal.terminal().clearUpdateRange();
+            terminal.feed(std::string_view(entry.bytes).substr(0, split));
+            terminal.feed(std::string_view(entry.bytes).substr(split));
+            EXPECT_EQ(describeDumpDifference(terminal.dump(), whole), "") << "split at " << split;
+        }
+    }
+}
+
+// A pager's traffic as the throughput benchmark sends it, on seeded random regions: a region set,
+// a field inside it, runs of line feeds and the region reset, on a screen whose small scrollback
+// fills, so that regions lie across the end of the ring's slots as well as inside them. Fed whole,
+// with VT for LF (one control at a time through the execute dispatch) and in chunks of odd sizes.
+TEST(TerminalLineFeedRunTests, RandomRegionTrafficMatchesTheControlsOneByOne)
+{
+    for (const uint32_t seed : {1u, 2u, 3u, 4u}) {
+        std::mt19937 random(seed);
+        const int rows = 6 + static_cast<int>(random() % 6);
+        std::string bytes;
+        for (int region = 0; region < 120; ++region) {
+            const int top = 1 + static_cast<int>(random() % static_cast<unsigned>(rows - 1));
+            const int bottom = top + 1 + static_cast<int>(random() % static_cast<unsigned>(rows - top));
+            if (random() % 8 == 0)
+                bytes += CSI "r";
+            else
+                bytes += CSI + std::to_string(top) + ";" + std::to_string(bottom) + "r";
+            const int row = 1 + static_cast<int>(random() % static_cast<unsigned>(rows));
+            bytes += CSI + std::to_string(row) + ";" + std::to_string(1 + random() % 20) + "H";
+            bytes += std::string(1 + random() % 12, static_cast<char>('a' + region % 26));
+            if (random() % 6 == 0)
+                bytes += std::string(30, '#');
+            bytes += std::string(1 + random() % 4, '\n');
+            if (random() % 10 == 0)
+                bytes += random() % 2 ? CSI "8l" : CSI "8h";
+            if (random() % 2 == 0)
+                bytes += CSI "r";
+        }
+        const LineFeedCase entry{"random", bytes, rows, 3};
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const std::string whole = dumpAfter({}, bytes, entry, false);
+        std::string verticalTabs = bytes;
+        std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
+        EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
+
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = 30;
+        options.rows = rows;
+        options.scrollback = 3;
+        DumpedTerminal chunked(options);
+        chunked.feed(filledScreen());
+        chunked.terminal().clearUpdateRange();
+        for (size_t at = 0, size = 1; at < bytes.size(); at += size, size = size % 7 + 1)
+            chunked.feed(std::string_view(bytes).substr(at, size));
+        EXPECT_EQ(describeDumpDifference(chunked.dump(), whole), "");
     }
 }
 

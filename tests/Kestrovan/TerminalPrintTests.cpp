@@ -462,6 +462,51 @@ TEST(TerminalPrintTests, WhatAMarkJoins)
     }
 }
 
+TEST(TerminalPrintTests, ScriptsOneAfterAnotherMakeTheseCells)
+{
+    // Text switching script from one character to the next, as one run: each character takes
+    // the cells it takes alone, whatever came before it, and what joins a cell joins the one
+    // before. A right half reads as "".
+    struct Case
+    {
+        std::string printed;
+        std::vector<std::string> cells;
+    };
+    const Case cases[] = {
+        {"\u4E2D\u05D0\u05B8ab", {"\u4E2D", "", "\u05D0\u05B8", "a", "b"}},
+        {"\u0915\u094D\u0937\u093F\u4E2D", {"\u0915\u094D\u0937\u093F", "", "\u4E2D", ""}},
+        {"\u2500\u2510x\u2026", {"\u2500", "\u2510", "x", "\u2026"}},
+        {"x\U0001F466\U0001F3FDx", {"x", "\U0001F466\U0001F3FD", "", "x"}},
+        {"x\U0001F600\U0001F3FB", {"x", "\U0001F600", "", "\U0001F3FB", ""}},
+        {"x\U0001F600a", {"x", "\U0001F600", "", "a"}},
+        {"x\U0001F468\u200D\U0001F4BBa", {"x", "\U0001F468\u200D\U0001F4BB", "", "a"}},
+        {"x\U0001F468\u200Dx", {"x", "\U0001F468\u200D", "", "x"}},
+        {"x\U0001F468\u200D\U0001D400", {"x", "\U0001F468\u200D", "", "\U0001D400"}},
+        {"x\U0001F1EF\U0001F1F5\U0001F1E6\U0001F1E7\U0001F1E8",
+         {"x", "\U0001F1EF\U0001F1F5", "", "\U0001F1E6\U0001F1E7", "", "\U0001F1E8", ""}},
+        {"x\U0001F1EF\U0001F600", {"x", "\U0001F1EF", "", "\U0001F600", ""}},
+        {"\U0001F1E6\u05D0\U0001F1E6\U0001F1E7", {"\U0001F1E6", "", "\u05D0", "\U0001F1E6\U0001F1E7", ""}},
+        {"\u4E2D\u0915\u093F\u0301", {"\u4E2D", "", "\u0915\u093F\u0301", ""}},
+        {"\u4E2D\u093Fa", {"\u4E2D\u093F", "", "a"}},
+        {"x\uD55C\uAD6D\uAC00\u11A8a", {"x", "\uD55C", "", "\uAD6D", "", "\uAC00\u11A8", "", "a"}},
+        {"x\u1100\uAC00", {"x", "\u1100\uAC00", ""}},
+        {"\U0001F1E6\U0001F1E7\U0001F1E8", {"\U0001F1E6\U0001F1E7", "", "\U0001F1E8", ""}},
+        {"\U0001D400\u0301\U00017000", {"\U0001D400\u0301", "\U00017000", ""}},
+        {"\u2764\uFE0Fa", {"\u2764\uFE0F", "", "a"}},
+    };
+    for (const Case& c : cases) {
+        TerminalFixture fixture(20, 3);
+        Terminal& t = fixture.t();
+        t.feed(c.printed);
+        std::vector<std::string> cells;
+        for (size_t col = 0; col < c.cells.size(); ++col) {
+            const std::string text = getText(t, int(col), 0).value_or("?");
+            cells.push_back(text == std::string(1, '\0') ? "" : text);
+        }
+        EXPECT_EQ(cells, c.cells) << "printing \"" << c.printed << "\"";
+    }
+}
+
 TEST(TerminalPrintTests, CharDataConveniences)
 {
     const Attribute attribute;

@@ -106,6 +106,27 @@ std::vector<CorpusEntry> corpus()
         options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
     });
 
+    // Scripts right after one another, as the print batch's loops hand over to each other, with
+    // emoji sequences and flags among them.
+    add("scripts one after another",
+        "\u4E2D\u05D0\u05B8\u0915\u094D\u0937\u093Fab\U0001F600\u0628\u064E\U0001D400\u6587 "
+        "\U0001F466\U0001F3FD\U0001F468\u200D\U0001F4BBx\U0001F1EF\U0001F1F5\U0001F1E6\u0915\u00E9\r\n"
+        "\U0001F1E6\U0001F1E8\U0001F1E9\u1100\uAC00\u0D4Ea\U00017000\U0001F600\U0001F3FB\U0001F468\u200D"
+        "\u2764"
+        "\U0001F600\u0301\u05D1 \u30A2\u250C\u2500\u2500x\u2510\u2764\uFE0F\u201C\u0915\u2026");
+    // Runs longer than a batch of 256 cells, whose last cell is a lone space, a letter before a
+    // mark, a syllable's letter before its vowel sign, an emoji before its skin tone, a flag: what
+    // follows goes in the next batch, or joins the cell on the screen.
+    const std::string ideographs = repeated("\u4E2D", 255);
+    add("runs past a batch", ideographs + " \u05D0\u05D1\r\n" + ideographs + "\u00E9\u0301x\r\n" +
+                                 ideographs + "\u0915\u093F\u0916\r\n" + ideographs +
+                                 "\U0001F466\U0001F3FD\u4E2D\r\n" + ideographs +
+                                 "\U0001F1EF\U0001F1F5\U0001F1E6\r\n" + repeated("\u05D0", 255) + "a\u0301");
+    addWithOptions(
+        "scripts one after another, regional indicators narrow",
+        "\u05D0\U0001F1EF\U0001F1F5\u4E2D\U0001F1E6\U0001F1E8\U0001F1E9a\U0001F1E6 \U0001F600",
+        [](TerminalOptions& options) { options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow; });
+
     add("Indic conjuncts and Hangul",
         "क्षत्रिय हिन्दी का कि क्‍ष\r\nதமிழ் ক্ষ "
         "ಕನ್ನಡ "
@@ -505,11 +526,14 @@ std::vector<size_t> randomCuts(size_t length, uint64_t seed)
 
 /// For seeds 1 to 40: 300 random `pieces` of text on a narrow screen of 6 rows, after nothing,
 /// auto-wrap off, margins or insert mode, fed whole and one byte per feed; the dumps must be equal.
-void expectTextMixesMatchOneByteAtATime(const std::vector<std::string>& pieces)
+/// `adjust`, when given, changes the options of both terminals.
+void expectTextMixesMatchOneByteAtATime(const std::vector<std::string>& pieces,
+                                        std::function<void(TerminalOptions&)> adjust = {})
 {
     for (uint64_t seed = 1; seed <= 40; ++seed) {
         SplitMix random(seed);
         CorpusEntry entry;
+        entry.adjust = adjust;
         entry.cols = 5 + static_cast<int>(seed / 4 % 4) * 8;
         entry.rows = 6;
         static const char* const modes[] = {"", CSI "?7l", CSI "?69h" CSI "3;9s" CSI "1;4H", CSI "4h"};
@@ -624,6 +648,37 @@ TEST(TerminalSplitFeedTests, WideRunsAndLoneSpacesMatchOneByteAtATime)
         "\u1000", "\xE0\x80\xBF", "\xE0\xA4\x95", "\r\n", "\t", CSI "31m", CSI "m"};
     // clang-format on
     expectTextMixesMatchOneByteAtATime(pieces);
+}
+
+// Text of every script the print batch takes in loops of its own, one script right after another
+// without a space between, so that each loop hands over to the next by the lead byte it stops at:
+// letters with marks, syllables, ideographs, letters and ideographs of four bytes, emoji alone,
+// with skin tones (after an emoji they modify and after one they do not), joined to emoji (and
+// to what is not one, and past the cap of a cluster), with selectors and marks after them, flags
+// (whole, halves and three halves in a row), box drawing, punctuation and symbols of three bytes
+// with the selectors and joiners after them. Mixed with what changes what joins the next
+// character (a Hangul leading consonant before a syllable, Prepend characters, a control) and
+// sequences cut short. Fed whole and one byte per feed, which prints every character on its own,
+// with regional indicators wide and narrow: the dumps must be equal.
+TEST(TerminalSplitFeedTests, ScriptRunsOneAfterAnotherMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        "\u4E2D", "\u6587\u5B57", "\u05D0\u05B8", "\u0628\u064E", "\u0915\u094D\u0937", "\u0915\u093F", "ab",
+        "x", "\u00E9", "e\u0301", "\U0001D400", "\U00017000", "\U0001B001", "\U0001F600", "\U0001F466\U0001F3FD",
+        "\U0001F600\U0001F3FB", "\U0001F3FB", "\U0001F468\u200D\U0001F4BB", "\U0001F468\U0001F3FF\u200D\U0001F4BB",
+        "\U0001F468\u200D\U0001F469\u200D\U0001F467", "\U0001F468\u200D", "\U0001F468\u200Dx",
+        "\U0001F468\u200D\u2764", "\U0001F600\uFE0F", "\U0001F600\uFE0E", "\U0001F600\u0301",
+        "\U0001F468" + repeated("\u200D\U0001F469", 20), "\u200D", "\U0001F1EF\U0001F1F5", "\U0001F1E6",
+        "\U0001F1E6\U0001F1E8\U0001F1E9", "\u1100", "\uAC00", "\u1161", "\u0D4E", "\u0600", "\u0085", "\u2028", "\u00AD", "\u0301", " ", " ",
+        "\r\n", "\xF0\x9F\x98", "\xE2\x80", "\xF0\x9F", "\xE0\xA4", "\u2500\u2510", "\u201C", "\u2026",
+        "\u2764", "\u2764\uFE0F", "\u263A\uFE0E", "\u231A", "\u231A\uFE0E", "\u2764\u200D\U0001F525",
+        "\xED\xA0\x80", "\u1E00\u0301", "\uD55C\uAD6D", "\uAC00\u11A8", "\u1100\u1161\u11A8"};
+    // clang-format on
+    expectTextMixesMatchOneByteAtATime(pieces);
+    expectTextMixesMatchOneByteAtATime(pieces, [](TerminalOptions& options) {
+        options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
+    });
 }
 
 // Lines of words in many scripts, as the print batch meets them in one run: wide ideographs and
