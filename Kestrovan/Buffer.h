@@ -414,15 +414,26 @@ public:
     /// wide character cut at either end, and answers whether it did; otherwise changes nothing.
     inline bool placeAsciiRunOnCursorRow(std::span<const uint8_t> bytes, uint16_t styleID,
                                          uint16_t payloadCode);
-    /// A field a full-screen program draws, in one step (BufferAsciiRun.h): the cursor moved to
-    /// screen column `col` and row `row` (both on the screen), the run written there and, with
-    /// `erase`, the line erased from the run's end with `eraseFill`, as EL 0 does. Taken only
-    /// outside the left and right margins when the run fits on the row before its last column
-    /// (before or up to it without `erase`), with no images on the row, no wide character cut at
-    /// either end and no insert mode or protection; answers whether it did, otherwise changes
-    /// nothing. Marks no row changed.
-    inline bool placeAsciiField(int col, int row, std::span<const uint8_t> bytes, uint16_t styleID,
+    /// Whether `storeAsciiField` may take fields at all: no insert mode, no protection and no
+    /// left and right margins, none of which a field changes.
+    bool asciiFieldsMayBeStored() const { return !bulkInsertBlocked_ && !modeMirror_.marginMode; }
+    /// The cells of a field a full-screen program draws (BufferAsciiRun.h): the run written at
+    /// screen column `col` of screen row `row` (both on the screen) as cells `cellTemplate` (see
+    /// `asciiCellTemplate`) and, with `erase`, the line erased from the run's end with
+    /// `eraseFill`, as EL 0 does. The caller has found `asciiFieldsMayBeStored`; taken when the
+    /// run fits on the row before its last column (before or up to it without `erase`), the row
+    /// has no images and no wide character is cut at either end; answers whether it did,
+    /// otherwise changes nothing. Leaves the cursor where it was (`placeCursorAfterField` moves
+    /// it) and marks no row changed, so that a run of fields settles both once.
+    inline bool storeAsciiField(int col, int row, std::span<const uint8_t> bytes, uint64_t cellTemplate,
                                 bool erase, PackedCell eraseFill);
+    /// The cursor where a field stored by `storeAsciiField` on screen row `row` and ending at
+    /// column `end` leaves it, as printing the run after moving there would.
+    void placeCursorAfterField(int row, int end)
+    {
+        y_ = row;
+        placeCursorAfterPrint(end, cols_ - 1);
+    }
     /// The cell an ASCII run stores, its byte left out: the look, payload and semantic code.
     inline uint64_t asciiCellTemplate(uint16_t styleID, uint16_t payloadCode) const;
     /// Writes valid scalars that all have display width `width` (1 or 2; anything else stops

@@ -143,14 +143,15 @@ inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode
 
 // The cursor position, the run and the erase each re-check what the one before them settled; a
 // full-screen program sends the three around nearly every field it draws, so this checks once.
-[[gnu::always_inline]] inline bool Buffer::placeAsciiField(int col, int row, std::span<const uint8_t> bytes,
-                                                           uint16_t styleID, bool erase, PackedCell eraseFill)
+// What no field changes (the modes, the look) its caller checks once for a whole run of them.
+[[gnu::always_inline]] inline bool Buffer::storeAsciiField(int col, int row, std::span<const uint8_t> bytes,
+                                                           uint64_t cellTemplate, bool erase,
+                                                           PackedCell eraseFill)
 {
     const size_t count = bytes.size();
     // With `erase` the run must end before the last column: one reaching it leaves a wrap
     // pending, which the erase ends, on the run's last cell, which it blanks.
-    if (bulkInsertBlocked_ || modeMirror_.marginMode || count == 0 ||
-        count > static_cast<size_t>(cols_ - col - (erase ? 1 : 0)))
+    if (count == 0 || count > static_cast<size_t>(cols_ - col - (erase ? 1 : 0)))
         return false;
     BufferLine& line = *lines_[yBase_ + row];
     const int end = col + static_cast<int>(count);
@@ -161,15 +162,13 @@ inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode
     if (line.hasImages() || end > width || (erase && width > cols_) || cells[col].isContinuation() ||
         (end != width && cells[end].isContinuation()))
         return false;
-    asciiRun::storeAsciiCells(cells + col, bytes.data(), count, asciiCellTemplate(styleID, 0));
+    asciiRun::storeAsciiCells(cells + col, bytes.data(), count, cellTemplate);
     if (erase)
         line.markWrittenThenEraseToEnd(end, eraseFill);
     else {
         line.raiseUsedLength(end);
         line.markContentChanged();
     }
-    y_ = row;
-    placeCursorAfterPrint(end, cols_ - 1);
     return true;
 }
 

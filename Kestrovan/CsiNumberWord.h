@@ -23,14 +23,21 @@ namespace kestrovan::csiNumberWord {
     return word - 0x3030303030303030ull;
 }
 
+/// The top bit of every byte of `values` (see `digitValues`) that is not a decimal digit's, up to
+/// and including the first such byte; past a byte below "0" or from 0xBA on, the marks are
+/// not to be relied on.
+[[gnu::always_inline]] inline uint64_t nonDigitMarks(uint64_t values)
+{
+    // A byte's top bit is set when its value is 10 or more: from 0x80 on it is set already, and
+    // below that adding 0x76 sets it. A carry out of a byte only reaches bytes past it.
+    return ((values + 0x7676767676767676ull) | values) & 0x8080808080808080ull;
+}
+
 /// How many bytes (0 to 7) from the first are decimal digits, given the `digitValues` of eight
 /// bytes of which at least one is not a digit; a word of eight digits answers 7.
 [[gnu::always_inline]] inline unsigned leadingDigits(uint64_t values)
 {
-    // A byte's top bit is set when its value is 10 or more: from 0x80 on it is set already, and
-    // below that adding 0x76 sets it. A carry out of a byte only reaches bytes past it.
-    const uint64_t marks = ((values + 0x7676767676767676ull) | values) & 0x8080808080808080ull;
-    return static_cast<unsigned>(__builtin_ctzll(marks | (1ull << 63))) / 8;
+    return static_cast<unsigned>(__builtin_ctzll(nonDigitMarks(values) | (1ull << 63))) / 8;
 }
 
 /// The number the first `count` (0 to 4) bytes of `values` are the digits of, the first the most

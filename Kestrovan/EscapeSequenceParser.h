@@ -29,6 +29,10 @@
 
 namespace kestrovan {
 
+namespace parserLoop {
+struct ShortCsi;
+} // namespace parserLoop
+
 /// The record made for a parsing-error report: where the error happened and what was pending.
 class ParsingState
 {
@@ -156,6 +160,12 @@ private:
     template <typename Listener>
     static size_t dispatchCursorPositionAndText(const CsiParameters& pars, std::span<const uint8_t> bytes,
                                                 size_t at, Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
+    /// The fields after the first of `dispatchCursorPositionAndText`, from the CUP `position`
+    /// read whole and ending at `at`, taken as one run by a listener that takes them so;
+    /// answers where the loop goes on.
+    template <typename Listener>
+    static size_t dispatchFieldRun(const parserLoop::ShortCsi& position, std::span<const uint8_t> bytes,
+                                   size_t at, Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
     /// The "Parser.Parse" signpost interval of one chunk, when profiling.
     platform::SignpostID beginParseSignpost() const;
     void endParseSignpost(platform::SignpostID signpost) const;

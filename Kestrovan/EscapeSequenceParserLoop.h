@@ -253,6 +253,34 @@ struct ShortCsi
     }
 }
 
+/// The parameters and final byte of a cursor position of the shape a redraw sends, "row;colH" with
+/// up to four digits a number, when they lie in the eight bytes at `at` (just after "ESC ["):
+/// answers how many bytes they take, with the two numbers in `row` and `col`, or 0 for any other
+/// shape or a chunk ending within the word, which `readShortCsi` then reads. Both numbers come
+/// from one word: a ";" neither borrows nor carries between bytes, so the digits after it and the
+/// byte that ends them are marked as if read from a word of their own. What this reads,
+/// `readShortCsi` reads the same.
+[[gnu::always_inline]] inline size_t readCursorPositionWord(const uint8_t* data, size_t at, size_t length,
+                                                            int64_t& row, int64_t& col)
+{
+    if (length - at < sizeof(uint64_t))
+        return 0;
+    const uint64_t values = csiNumberWord::digitValues(csiNumberWord::load(data + at));
+    const uint64_t marks = csiNumberWord::nonDigitMarks(values);
+    // The second mark, cleared with the first when the word holds no more.
+    const uint64_t laterMarks = marks & (marks - 1);
+    if (laterMarks == 0)
+        return 0;
+    const unsigned firstDigits = static_cast<unsigned>(__builtin_ctzll(marks)) / 8;
+    const unsigned secondEnd = static_cast<unsigned>(__builtin_ctzll(laterMarks)) / 8;
+    const unsigned secondDigits = secondEnd - firstDigits - 1;
+    if (firstDigits > 4 || secondDigits > 4 || data[at + firstDigits] != ';' || data[at + secondEnd] != 'H')
+        return 0;
+    row = csiNumberWord::fourDigitValue(values, firstDigits);
+    col = csiNumberWord::fourDigitValue(values >> (8 * (firstDigits + 1)), secondDigits);
+    return secondEnd + 1;
+}
+
 } // namespace parserLoop
 
 /// A CSI sequence without intermediates, read whole by the parse loop, whose final is not "m":
@@ -289,38 +317,89 @@ EscapeSequenceParser::dispatchPlainCsi(uint8_t finalByte, const CsiParameters& p
 /// that takes it with the position in one call, together with a "CSI K" right after the run. The
 /// run is the one the text road's scan would find, so the result is the same as dispatching the
 /// three one by one. A screen redraw sends field after field: a cursor position right after the
-/// field, read whole, is taken the same way without going back to the loop (none of these calls
-/// resets the parser, and the sequence state stays the ground the loop left). Anything else after
-/// the position is left to the loop.
+/// field, read whole, goes on to `dispatchFieldRun`. Anything else after the position is left to
+/// the loop.
 template <typename Listener>
 [[gnu::always_inline]] inline size_t
 EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, std::span<const uint8_t> bytes,
                                                     size_t at, Listener& listener)
 {
     using namespace parserLoop;
-    // A position read after a field is kept in `next`, which outlives every use of `position`.
-    ShortCsi next;
-    CsiParameters position = pars;
     if constexpr (requires { listener.placeAsciiAtCursorPosition(pars, bytes, TextThen::nothing); }) {
         const uint8_t* data = bytes.data();
         const size_t length = bytes.size();
-        while (at < length && data[at] >= 0x20) {
+        if (at < length && data[at] >= 0x20) {
             const PrintableRun run = scanShortPrintableRun(bytes, at);
-            if (!run.ascii)
-                break;
-            const bool erase = length - run.end >= 3 && data[run.end] == ESC && data[run.end + 1] == '[' &&
-                               data[run.end + 2] == 'K';
-            listener.placeAsciiAtCursorPosition(position, bytes.subspan(at, run.end - at),
-                                                erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
-            const size_t end = erase ? run.end + 3 : run.end;
-            if (length - end < 3 || data[end] != ESC || data[end + 1] != '[' ||
-                !readShortCsi(data, end + 2, length, next) || next.finalByte != 'H')
-                return end;
-            position = CsiParameters(next.values, next.count);
-            at = next.end;
+            if (run.ascii) {
+                const bool erase = length - run.end >= 3 && data[run.end] == ESC &&
+                                   data[run.end + 1] == '[' && data[run.end + 2] == 'K';
+                listener.placeAsciiAtCursorPosition(pars, bytes.subspan(at, run.end - at),
+                                                    erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
+                const size_t end = erase ? run.end + 3 : run.end;
+                ShortCsi next;
+                if (length - end < 3 || data[end] != ESC || data[end + 1] != '[' ||
+                    !readShortCsi(data, end + 2, length, next) || next.finalByte != 'H')
+                    return end;
+                return dispatchFieldRun(next, bytes, next.end, listener);
+            }
         }
     }
-    dispatchPlainCsi('H', position, listener);
+    dispatchPlainCsi('H', pars, listener);
+    return at;
+}
+
+/// The fields of a redraw after its first, each a cursor position read whole, its text and
+/// maybe an erase, are taken the same way without going back to the loop (none of these calls
+/// resets the parser, and the sequence state stays the ground the loop left), as one run the
+/// listener checks its state for once. Out of line, so that the parse loop keeps its registers
+/// for its own roads and the run its own for the fields: the position read and the run's state
+/// stay in registers from one field to the next.
+template <typename Listener>
+[[gnu::noinline]] size_t EscapeSequenceParser::dispatchFieldRun(const parserLoop::ShortCsi& position,
+                                                                std::span<const uint8_t> bytes, size_t at,
+                                                                Listener& listener)
+{
+    using namespace parserLoop;
+    const uint8_t* data = bytes.data();
+    const size_t length = bytes.size();
+    int64_t row = position.values[0];
+    int64_t col = position.values[1];
+    int count = position.count;
+    if (at < length && data[at] >= 0x20) {
+        auto run = listener.beginAsciiFieldRun();
+        do {
+            const PrintableRun text = scanShortPrintableRun(bytes, at);
+            if (!text.ascii)
+                break;
+            const bool erase = length - text.end >= 3 && data[text.end] == ESC && data[text.end + 1] == '[' &&
+                               data[text.end + 2] == 'K';
+            listener.placeAsciiFieldInRun(run, row, col, count, bytes.subspan(at, text.end - at),
+                                          erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
+            const size_t end = erase ? text.end + 3 : text.end;
+            if (length - end < 3 || data[end] != ESC || data[end + 1] != '[') {
+                listener.endAsciiFieldRun(run);
+                return end;
+            }
+            // A redraw's position mostly fits in one word; any other shape is read the usual way.
+            if (const size_t size = readCursorPositionWord(data, end + 2, length, row, col)) {
+                count = 2;
+                at = end + 2 + size;
+                continue;
+            }
+            ShortCsi next;
+            if (!readShortCsi(data, end + 2, length, next) || next.finalByte != 'H') {
+                listener.endAsciiFieldRun(run);
+                return end;
+            }
+            row = next.values[0];
+            col = next.values[1];
+            count = next.count;
+            at = next.end;
+        } while (at < length && data[at] >= 0x20);
+        listener.endAsciiFieldRun(run);
+    }
+    const int64_t values[2] = {row, col};
+    dispatchPlainCsi('H', CsiParameters(values, count), listener);
     return at;
 }
 

@@ -887,7 +887,40 @@ private:
     /// read whole by the parse loop: the same as dispatching the three one by one.
     void placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<const uint8_t> text, TextThen then)
         REQUIRES(terminalLock_);
-    /// The same one by one, for every field the buffer does not take in one step.
+    /// What a run of fields the parse loop reads one after another (each a CUP, the printable
+    /// ASCII run right after it and maybe the EL 0 right after that) settles once for all of
+    /// them: whether the modes let the buffer store them in one step, the cell of the current
+    /// look, and the rows they mark changed and the cursor they leave, which go to the terminal
+    /// when the run ends. No field changes what is settled at the start.
+    struct AsciiFieldRun
+    {
+        uint64_t cellTemplate = 0;
+        /// The lowest and highest screen row marked: the cursor's row at the start and every
+        /// field's row.
+        int lowRow = 0;
+        int highRow = 0;
+        /// The last field's row, -1 before the first, and the column after its run.
+        int cursorRow = -1;
+        int cursorEnd = 0;
+        bool oneStep = false;
+    };
+    /// Starts a run of fields at the current state. This and the next two are inline in
+    /// TerminalDispatch.cpp, the parse loop's file, the only one that calls them.
+    inline AsciiFieldRun beginAsciiFieldRun() REQUIRES(terminalLock_);
+    /// One field of `run`: CUP with the `count` (1 or 2) parameters `row` and `col`, `text` and,
+    /// with `then`, EL 0, read whole by the parse loop: the same as dispatching the three one by
+    /// one once the run ends.
+    inline void placeAsciiFieldInRun(AsciiFieldRun& run, int64_t row, int64_t col, int count,
+                                     std::span<const uint8_t> text, TextThen then) REQUIRES(terminalLock_);
+    /// Ends `run`: its cursor and marks go to the terminal.
+    inline void endAsciiFieldRun(const AsciiFieldRun& run) REQUIRES(terminalLock_);
+    /// A field the buffer does not take in one step: `run` ends, the field is dispatched one
+    /// control at a time, and the run that starts again after it is returned.
+    [[gnu::noinline]] AsciiFieldRun placeAsciiFieldAnyRoad(const AsciiFieldRun& run, int64_t row, int64_t col,
+                                                           int count, std::span<const uint8_t> text,
+                                                           TextThen then) REQUIRES(terminalLock_);
+    /// CUP, the printable ASCII run right after it and, with `then`, the EL 0 right after that,
+    /// one by one.
     [[gnu::noinline]] void placeAsciiAtCursorPositionAnyRoad(const CsiParameters& pars,
                                                              std::span<const uint8_t> text, TextThen then)
         REQUIRES(terminalLock_);

@@ -87,19 +87,80 @@ void Terminal::placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<c
     // takes the three in one step when nothing on the row is in the way.
     const bool erase = then == TextThen::eraseToEndOfLine;
     if (asciiRunsMayTakeCursorRow() && !modes_[TerminalMode::originMode] &&
-        (!erase || characterProtectionMode_ != CharacterProtectionMode::iso)) [[likely]] {
+        (!erase || characterProtectionMode_ != CharacterProtectionMode::iso) &&
+        buffer.asciiFieldsMayBeStored()) [[likely]] {
         const int64_t rowParameter = pars.count > 0 ? pars.base[0] : 1;
         const int64_t colParameter = pars.count > 1 ? pars.base[1] : 1;
         const int row = static_cast<int>(std::min<int64_t>(std::max<int64_t>(rowParameter, 1), _rows) - 1);
         const int col = static_cast<int>(std::min<int64_t>(std::max<int64_t>(colParameter, 1), _cols) - 1);
         const int oldY = buffer.y();
-        if (buffer.placeAsciiField(col, row, text, curStyleID_, erase,
+        if (buffer.storeAsciiField(col, row, text, buffer.asciiCellTemplate(curStyleID_, 0), erase,
                                    erase ? currentEraseBlankCell() : PackedCell())) [[likely]] {
+            buffer.placeCursorAfterField(row, col + static_cast<int>(text.size()));
             updateRanges(oldY, row);
             return;
         }
     }
     placeAsciiAtCursorPositionAnyRoad(pars, text, then);
+}
+
+// Fields a full-screen program draws: each the cursor moved, the text, and mostly the rest of
+// the line erased. A redraw sends them one after another, and nothing a field does changes the
+// modes, the look or the scrollback, so a run of them is checked once: outside origin mode the
+// position is the parameters clamped to the screen, and the buffer stores each field's cells
+// when nothing on its row is in the way. The cursor is moved once, after the run's last field;
+// every move marks the row it leaves and the row it reaches, so the run marks the range from the
+// cursor's first row over every field's row, which is the same when the view is not above the
+// screen's top (rows marked are counted from it).
+inline Terminal::AsciiFieldRun Terminal::beginAsciiFieldRun()
+{
+    Buffer& buffer = *_buffer;
+    AsciiFieldRun run;
+    run.oneStep = asciiRunsMayTakeCursorRow() && !modes_[TerminalMode::originMode] &&
+                  characterProtectionMode_ != CharacterProtectionMode::iso &&
+                  buffer.asciiFieldsMayBeStored() && buffer.settledYDisp() >= 0;
+    run.cellTemplate = buffer.asciiCellTemplate(curStyleID_, 0);
+    run.lowRow = buffer.y();
+    run.highRow = buffer.y();
+    return run;
+}
+
+[[gnu::always_inline]] inline void Terminal::placeAsciiFieldInRun(AsciiFieldRun& run, int64_t rowParameter,
+                                                                  int64_t colParameter, int count,
+                                                                  std::span<const uint8_t> text,
+                                                                  TextThen then)
+{
+    const bool erase = then == TextThen::eraseToEndOfLine;
+    const int row = static_cast<int>(std::min<int64_t>(std::max<int64_t>(rowParameter, 1), _rows) - 1);
+    const int col =
+        count > 1 ? static_cast<int>(std::min<int64_t>(std::max<int64_t>(colParameter, 1), _cols) - 1) : 0;
+    if (run.oneStep && _buffer->storeAsciiField(col, row, text, run.cellTemplate, erase,
+                                                erase ? currentEraseBlankCell() : PackedCell())) [[likely]] {
+        run.lowRow = std::min(run.lowRow, row);
+        run.highRow = std::max(run.highRow, row);
+        run.cursorRow = row;
+        run.cursorEnd = col + static_cast<int>(text.size());
+        return;
+    }
+    run = placeAsciiFieldAnyRoad(run, rowParameter, colParameter, count, text, then);
+}
+
+inline void Terminal::endAsciiFieldRun(const AsciiFieldRun& run)
+{
+    if (run.cursorRow < 0)
+        return;
+    _buffer->placeCursorAfterField(run.cursorRow, run.cursorEnd);
+    updateRanges(run.lowRow, run.highRow);
+}
+
+Terminal::AsciiFieldRun Terminal::placeAsciiFieldAnyRoad(const AsciiFieldRun& run, int64_t row, int64_t col,
+                                                         int count, std::span<const uint8_t> text,
+                                                         TextThen then)
+{
+    endAsciiFieldRun(run);
+    const int64_t values[2] = {row, col};
+    placeAsciiAtCursorPositionAnyRoad(CsiParameters(values, count), text, then);
+    return beginAsciiFieldRun();
 }
 
 void Terminal::placeAsciiAtCursorPositionAnyRoad(const CsiParameters& pars, std::span<const uint8_t> text,

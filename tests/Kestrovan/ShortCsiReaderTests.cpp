@@ -109,6 +109,55 @@ TEST(ShortCsiReaderTests, ReadsTheSameSequenceOnEitherRoadWhateverFollows)
     }
 }
 
+// The field run's reader of "row;colH" from one word takes the shapes a redraw sends, leaves every
+// other one to the short reader, and whatever it takes, the short reader reads the same: every
+// shape, whatever follows it, wherever the chunk ends.
+TEST(ShortCsiReaderTests, CursorPositionWordReadsWhatTheShortReaderReads)
+{
+    struct Case
+    {
+        const char* parameters;
+        /// The bytes the word reader takes with enough bytes after them, 0 when it leaves them.
+        size_t taken;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"1;1H", 4}, {"24;72H", 6}, {"1234;5H", 7}, {"1;2345H", 7}, {";5H", 3}, {"5;H", 3}, {";H", 2},
+        {"0090;7H", 7}, {"007;0H", 6}, {"12;34H", 6}, {"99;9H", 5}, {"1234;56H", 8},
+        // Past the word, another final, one parameter, more digits or parameters: left alone.
+        {"1234;567H", 0}, {"12;345678H", 0}, {"3;12r", 0}, {"2;3f", 0}, {"7H", 0}, {"H", 0}, {"12345;1H", 0},
+        {"1;23456H", 0}, {"1;2;3H", 0}, {"4:3H", 0}, {"4;3:2H", 0}, {"2;3 H", 0}, {"?2;3H", 0}, {"5;\x7fH", 0},
+        {"6;7\x80", 0}, {"1;\x1b[H", 0}, {"\xb0;1H", 0}, {"1\xba;2H", 0}, {"2;3\x18H", 0},
+    };
+    // clang-format on
+    const char* const followers[] = {"", "0123456789", ";;;;;;;;;;", "HHHHHHHHHH", "word\x1b[K", "\x1b[2;3H"};
+    for (const Case& test : cases) {
+        for (const char* follower : followers) {
+            for (size_t at : {0u, 3u}) {
+                const std::string bytes = std::string(at, 'x') + test.parameters + follower;
+                const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+                for (size_t length = at + 1; length <= bytes.size(); ++length) {
+                    const std::string where = std::string(test.parameters) + " + \"" + follower + "\" at " +
+                                              std::to_string(at) + ", chunk of " + std::to_string(length);
+                    int64_t row = -1;
+                    int64_t col = -1;
+                    const size_t taken = parserLoop::readCursorPositionWord(data, at, length, row, col);
+                    if (length - at >= sizeof(uint64_t))
+                        EXPECT_EQ(taken, test.taken) << where;
+                    else
+                        EXPECT_EQ(taken, 0u) << where;
+                    if (taken == 0)
+                        continue;
+                    ShortCsi csi;
+                    ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
+                    EXPECT_EQ(describe(csi, true), describe(Expected{true, 2, row, col, 'H', taken}, at))
+                        << where;
+                }
+            }
+        }
+    }
+}
+
 TEST(ShortCsiReaderTests, WordsOfDigitsGiveTheirLengthAndValue)
 {
     struct Case

@@ -422,6 +422,17 @@ std::vector<CorpusEntry> corpus()
         "7;99999Hclamped" CSI "K" CSI "8;3H" CSI "4K"
         "z");
 
+    // A redraw's fields one right after another, which a whole chunk takes as one run: positions
+    // of every shape (one number, none, four digits, leading zeros, past the screen), a field
+    // reaching the edge and one on a wide character's right half in the middle of the run, a
+    // position without text, and a run broken by a colour and by a character beyond ASCII.
+    add("fields in a run",
+        "\u597d\u597d\u597d row three" CSI "8;1Hbottom" CSI "2;3Hab" CSI "K" CSI "5;1Hcd" CSI "4Hef" CSI
+        "K" CSI "H"
+        "gh" CSI ";7Hij" CSI "K" CSI "0003;0004Hkl" CSI "K" CSI "9;99Hmn" CSI "K" CSI "1;27Hedge" CSI "K" CSI
+        "6;2Hop" CSI "K" CSI "1;4Hqr" CSI "K" CSI "2;5H" CSI "7;3Hst" CSI "K" CSI "44m" CSI "3;2Huv" CSI
+        "K" CSI "4;6Hw\u00e9" CSI "K" CSI "5;5Hxy" CSI "K" CSI "12345;1Hz" CSI "K");
+
     // Regions set, written in, scrolled by line feeds at their bottom and reset, in a region
     // that reaches the top row (whose lines go to the scrollback) and in ones that do not.
     add("scroll regions set and reset",
@@ -874,6 +885,60 @@ TEST(TerminalSplitFeedTests, FieldsAtPositionsMatchOneByteAtATime)
                 EXPECT_EQ(differenceFromOneBytePerFeed(entry), "")
                     << "mode " << mode << ", " << cols << " columns, seed " << seed;
             }
+        }
+    }
+}
+
+// Fields one right after another, which a whole chunk takes as one run, checking the modes once
+// and marking rows and moving the cursor once at the run's end. Each case is short, so that the
+// rows it marks changed are its own: fields on rows on either side of where the cursor starts,
+// fields the buffer does not take in one step in the middle of a run (one reaching the edge, one
+// cut by a wide character, one on a line with more text than the field), positions of every
+// shape, and runs after each mode that keeps the one step away. Fed whole and one byte per feed,
+// which takes every control on its own: the dumps must be equal.
+TEST(TerminalSplitFeedTests, FieldRunsMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> runs = {
+        CSI "4;1H" "start" CSI "2;3Hab" CSI "K" CSI "6;1Hcd" CSI "K",
+        CSI "3;3Hx" CSI "3;5Hy" CSI "3;1Hz",
+        CSI "1;1Hab" CSI "7;2Hcd" CSI "K" CSI "2;3Hef",
+        CSI "2;3Hab" CSI "3;4Hcd" CSI "5;6fcd" CSI "K" CSI "6;7Hef" CSI "7;1Hgh" CSI "2;5r" CSI "1;2Hij" CSI
+        "2;3Hkl" CSI "3;4J",
+        CSI "1;1Hlong text on the row" CSI "1;3Hab" CSI "K" CSI "2;1Hcd",
+        CSI "2;1H" "\u597d\u597d\u597d" CSI "1;2Hab" CSI "2;2Hcd" CSI "K" CSI "3;2Hef" CSI "K",
+        CSI "2;5Hab" CSI "2;25Hto the edge" CSI "K" CSI "5;2Hcd" CSI "K",
+        CSI "2;5Hab" CSI "2;27Hwrapping on" CSI "6;2Hcd" CSI "K",
+        CSI "5Hab" CSI "K" CSI "Hcd" CSI "K" CSI ";3Hef" CSI "3;Hgh" CSI ";Hij",
+        CSI "0002;0009Hab" CSI "K" CSI "7;0000Hcd" CSI "K" CSI "99;99Hef" CSI "K" CSI "0;0Hgh" CSI "K",
+        CSI "2;3Hab" CSI "K" CSI "4;5H" "\x1b[6;7Hcd",
+        CSI "2;3Hab" CSI "K" CSI "12345;6Hcd" CSI "K" CSI "2;3;4Hef" CSI "K" CSI "5;6Hgh",
+        CSI "2;3Hab" CSI "K" CSI "3;4Hc\u00e9" CSI "K" CSI "4;4Hd\x7f" CSI "K" CSI "5;4He",
+        CSI "41m" CSI "2;3Hab" CSI "K" CSI "3;4Hcd" CSI "K" CSI "m" CSI "4;4Hef" CSI "K"};
+    const std::vector<std::string> modes = {
+        "", CSI "?6h" CSI "2;5r", CSI "?69h" CSI "3;9s", CSI "4h", CSI "1\"q", ESC "V",
+        OSC "8;;https://example.com" ST, ESC "(0", OSC "133;A\x07", CSI "?7l", CSI "?3h"};
+    // clang-format on
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 30;
+    options.rows = 8;
+    options.scrollback = 20;
+    for (size_t mode = 0; mode < modes.size(); ++mode) {
+        for (size_t run = 0; run < runs.size(); ++run) {
+            // Lines scrolled into the scrollback first, so that screen rows and absolute rows
+            // differ, and the rows marked so far forgotten, so that the run's own marks are seen.
+            const std::string before = modes[mode] + repeated("line\r\n", 10) + CSI "4;9H";
+            DumpedTerminal whole(options);
+            DumpedTerminal oneByOne(options);
+            whole.feed(before);
+            oneByOne.feed(before);
+            whole.terminal().clearUpdateRange();
+            oneByOne.terminal().clearUpdateRange();
+            whole.feed(runs[run]);
+            for (char byte : runs[run])
+                oneByOne.feed(std::string_view(&byte, 1));
+            EXPECT_EQ(describeDumpDifference(whole.dump(), oneByOne.dump()), "")
+                << "mode " << mode << ", run " << run;
         }
     }
 }
