@@ -317,8 +317,10 @@ TEST(CircularBufferLineList, RotatingARegionMatchesAModelWhereverTheRingStarts)
                         // The ring's own line objects, each in the row the rotation takes it to.
                         const auto regionBegin = objects.begin() + top;
                         const auto regionEnd = objects.begin() + bottom + 1;
-                        std::rotate(regionBegin, towardsTop ? regionBegin + count : regionEnd - count, regionEnd);
-                        EXPECT_EQ(after, objects) << "the same line objects in their new rows, none made or lost";
+                        std::rotate(regionBegin, towardsTop ? regionBegin + count : regionEnd - count,
+                                    regionEnd);
+                        EXPECT_EQ(after, objects)
+                            << "the same line objects in their new rows, none made or lost";
                         for (int i = 0; i < size; ++i)
                             EXPECT_EQ(ring[i].use_count(), 1) << "row " << i << " owned once, by the ring";
                     }

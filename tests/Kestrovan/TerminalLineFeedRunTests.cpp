@@ -61,7 +61,8 @@ std::vector<LineFeedCase> lineFeedCases()
         {"alternate screen",
          CSI "?1049h" + filledScreen() + CSI "1;5r" CSI "5;1Halt\n\n\nx" CSI "3;6r" CSI "6;1H\n\n"},
         {"ending one row above the region's bottom", CSI "2;7r" CSI "4;3Hab\n\n\ncd"},
-        {"ending on the region's bottom, then one more", CSI "2;7r" CSI "5;3Hab\n\n" "x\ny"},
+        {"ending on the region's bottom, then one more", CSI "2;7r" CSI "5;3Hab\n\n"
+                                                             "x\ny"},
         {"one at the region's bottom", CSI "3;6r" CSI "6;2Hone\nz"},
         {"two in a region of two rows", CSI "5;6r" CSI "5;1Hp\n\nq\n\nr"},
         {"below the region onto the last row", CSI "2;4r" CSI "7;1Hv\n\n\nw"},
