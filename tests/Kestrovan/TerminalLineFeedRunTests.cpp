@@ -204,10 +204,11 @@ TEST(TerminalLineFeedRunTests, RandomRegionTrafficMatchesTheControlsOneByOne)
 // A pager's scroll as it reaches the terminal: a region set (which homes the cursor), a position
 // inside it, text without an erase after it, line feeds and the region reset. The parse loop takes
 // the position and the text in one call, the region's setting and the line feeds in one call each;
-// every case is fed whole, one byte per feed (each control on its own) and cut into two feeds at
-// every byte, and the dumps must be equal. The cases hold what keeps the one-step roads away or
-// changes what they must do: text reaching and passing the last column, a wide character cut at
-// either end of the text, protected text an erase must keep, origin mode, left and right margins,
+// every case is fed whole, one byte per feed (each control on its own), with VT for LF (the line
+// feed's general road) and cut into two feeds at every byte, and the dumps must be equal. The
+// cases hold what keeps the one-step roads away or changes what they must do: text reaching and
+// passing the last column, a region set while a wrap is pending, a wide character cut at either
+// end of the text, protected text an erase must keep, origin mode, left and right margins,
 // regions the terminal refuses, a region at the screen's top (the scrollback grows, or is full),
 // and the alternate screen.
 TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
@@ -216,6 +217,9 @@ TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
         {"words, then feeds at the region's bottom", CSI "3;6r" CSI "6;4Hab cd \n\n" CSI "r"},
         {"words, one feed above the bottom", CSI "2;7r" CSI "6;9Hword \n\n" CSI "r" CSI "2;2Hz"},
         {"text reaching the last column", CSI "2;7r" CSI "5;25Habcdef\n\n" CSI "r" CSI "4;25Habcdef"},
+        {"a region set while a wrap is pending", CSI "4;25Habcdef" CSI "2;5r"
+                                                     "x" CSI "7;25Hghijkl" CSI "r"
+                                                     "y"},
         {"text past the last column", CSI "2;7r" CSI "5;27Habcdefgh\n\n" CSI "r"},
         {"a wide character cut at the text's end",
          CSI "3;4H\u597d\u597d" CSI "2;6r" CSI "3;1Habcd\n" CSI "3;3Hx\n" CSI "r"},
@@ -237,6 +241,9 @@ TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
         SCOPED_TRACE(entry.name);
         const std::string whole = dumpAfter({}, entry.bytes, entry, false);
         EXPECT_EQ(describeDumpDifference(dumpAfter({}, entry.bytes, entry, true), whole), "");
+        std::string verticalTabs = entry.bytes;
+        std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
+        EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
         TerminalOptions options = TerminalOptions::defaults();
         options.cols = 30;
         options.rows = entry.rows;
