@@ -277,6 +277,15 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
                 *(columns == 2 ? &cells[column + 1] : &scratch) = continuation;
                 column += static_cast<int>(columns);
             };
+            // The same where the column after the cell may take a right half it does not need:
+            // the lead form is the single one with width state 1.
+            static_assert(uint64_t(WidthState::lead) - uint64_t(WidthState::single) == 1);
+            const auto storeAhead = [&](unsigned columns, uint32_t content) {
+                cells[column + 1] = continuation;
+                cells[column] = PackedCell(singleTemplate |
+                                           uint64_t(columns - 1) << PackedCell::widthStateShift | content);
+                column += static_cast<int>(columns);
+            };
 #if defined(__SSE2__)
             const __m128i singles = _mm_set1_epi64x(static_cast<long long>(singleTemplate));
 #endif
@@ -313,11 +322,14 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
                     }
                     // So do four of one or two columns with room for four wide ones, without the
                     // test of each width: no byte of the masked widths less one is above 1.
+                    // The first three store a right half after them whatever their width: the
+                    // next cell's store overwrites it where the cell was narrow, and all eight
+                    // columns are inside the limit. Only the last picks where its right half goes.
                     four &= 0x01010101u * widthMask;
                     if (((four - 0x01010101u) & 0xFEFEFEFEu) == 0 && column + 7 <= right) {
-                        store(four & 0xFF, contents[i]);
-                        store(four >> 8 & 0xFF, contents[i + 1]);
-                        store(four >> 16 & 0xFF, contents[i + 2]);
+                        storeAhead(four & 0xFF, contents[i]);
+                        storeAhead(four >> 8 & 0xFF, contents[i + 1]);
+                        storeAhead(four >> 16 & 0xFF, contents[i + 2]);
                         store(four >> 24, contents[i + 3]);
                         i += 4;
                         continue;
@@ -371,7 +383,10 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         // left half it overwrote at its end, loses its other half.
         if (cutsWideAtStart)
             cells[start - 1] = cells[start - 1].blanked();
-        repairRunSeams(line, -1, column);
+        if (column < line.count() && cells[column].isContinuation()) {
+            cells[column] = cells[column].blanked();
+            line.raiseUsedLength(column + 1);
+        }
         if (line.hasImages())
             dropImages(line);
         line.raiseUsedLength(column);

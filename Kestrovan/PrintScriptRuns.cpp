@@ -249,6 +249,20 @@ enum class Loop : uint8_t
     stopped,
 };
 
+// The loop for the scalar whose lead byte, beyond ASCII, is `lead`: C2-DF and F0, the letters of
+// two bytes and of U+10000-U+1FFFF; E0, U+0800-U+0FFF, where the syllables are; E1-EF, the other
+// characters of three bytes. Any other byte ends the loops.
+Loop nextLoop(uint8_t lead)
+{
+    if ((lead >= 0xC2 && lead < 0xE0) || lead == 0xF0)
+        return Loop::letters;
+    if (lead == 0xE0)
+        return Loop::syllableStart;
+    if (lead > 0xE0 && lead < 0xF0)
+        return Loop::threeByte;
+    return Loop::done;
+}
+
 } // namespace
 
 // Called with room for a cell in the batch, at printable ASCII that joins nothing before it
@@ -359,30 +373,32 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                 loop = Loop::done;
                 break;
             }
-            // Printable ASCII; C2-DF and F0, the letters of two bytes and of U+10000-U+1FFFF; E0,
-            // U+0800-U+0FFF, where the syllables are; E1-EF, the other characters of three
-            // bytes. Anything else, a control or a byte that cannot lead a sequence, ends the loops.
-            if (bytes[end] < 0x80) {
-                if (static_cast<uint8_t>(bytes[end] - 0x20) < 0x5F && asciiBatches)
-                    loop = Loop::ascii;
-                else
+            // Printable ASCII, or a lead byte picking a loop (`nextLoop`). Anything else, a control
+            // or a byte that cannot lead a sequence, ends the loops.
+            uint8_t lead = bytes[end];
+            if (lead < 0x80) {
+                if (static_cast<uint8_t>(lead - 0x20) >= 0x5F || !asciiBatches) {
                     loop = Loop::done;
-                break;
+                    break;
+                }
+                // A lone byte before a sequence (the space between words of other scripts) is
+                // stored here, and the lead after it picks the next loop straight away. Longer
+                // stretches, and a byte that would fill the batch, go to the ASCII loop.
+                if (available - end < 2 || bytes[end + 1] < 0x80 || cells + 1 == maximumBatch) {
+                    loop = Loop::ascii;
+                    break;
+                }
+                batch.setScalarCell(cells, lead, end, 1);
+                ++cells;
+                ++end;
+                lead = bytes[end];
             }
-            [[fallthrough]];
-        }
-        case Loop::beyondAscii: {
-            const uint8_t lead = bytes[end];
-            if ((lead >= 0xC2 && lead < 0xE0) || lead == 0xF0)
-                loop = Loop::letters;
-            else if (lead == 0xE0)
-                loop = Loop::syllableStart;
-            else if (lead > 0xE0 && lead < 0xF0)
-                loop = Loop::threeByte;
-            else
-                loop = Loop::done;
+            loop = nextLoop(lead);
             break;
         }
+        case Loop::beyondAscii:
+            loop = nextLoop(bytes[end]);
+            break;
 
         // Printable ASCII.
         case Loop::ascii: {

@@ -41,6 +41,10 @@ namespace {
 // Stands for "the last character the fast road placed": a letter without grapheme properties.
 constexpr char32_t placedAsciiStandIn = 0x41;
 
+// The longest printable-ASCII start of a run with more after it that the slow road takes whole
+// (one block of its ASCII loop).
+constexpr size_t asciiPrefixTakenBySlowRoad = 16;
+
 } // namespace
 
 namespace printing {
@@ -119,9 +123,11 @@ void Terminal::handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffe
     }
     // When non-ASCII follows, the last ASCII character goes with it to the slow road: what
     // follows is often a mark joining it, which that road's batch gathers with the letter
-    // instead of joining it to the cell already written.
+    // instead of joining it to the cell already written. A word or two before it (text mixing
+    // scripts) goes there too: that road's batch takes a short stretch of ASCII for less than a
+    // run of its own costs, and then writes the line in one call instead of two.
     const size_t leading = ascii < bytes.size() ? ascii - 1 : ascii;
-    if (leading == 0)
+    if (leading == 0 || (ascii < bytes.size() && ascii <= asciiPrefixTakenBySlowRoad))
         handlePrintSlow(bytes, std::nullopt);
     else
         printAsciiRun(bytes, leading, buffer);

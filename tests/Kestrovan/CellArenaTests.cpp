@@ -335,6 +335,27 @@ TEST(CellArena, ClustersAreInternedOnceAndReadBack)
     EXPECT_FALSE(arena.unpack(unknown).graphemeScalarValues);
 }
 
+// An empty slot of the cache in front of the map holds the value no scalar has, three times, and
+// no id: a list of two made of that value (which no printed text has) must still be interned, not
+// taken for the empty slot, and found again.
+TEST(CellArena, ListsShapedLikeAnEmptyCacheSlotGetIds)
+{
+    CellArena arena;
+    ASSERT_NE(arena.internCluster(U"e\u0301"), 0u) << "the cache is made on the first cluster";
+    const std::u32string lists[] = {
+        std::u32string(2, char32_t(0xFFFFFFFF)),
+        std::u32string{U'e', char32_t(0xFFFFFFFF)},
+        std::u32string{char32_t(0xFFFFFFFF), U'e', char32_t(0xFFFFFFFF)},
+    };
+    for (const std::u32string& list : lists) {
+        const uint32_t id = arena.internCluster(list);
+        ASSERT_NE(id, 0u) << list.size() << " scalars";
+        ASSERT_NE(arena.grapheme(id), nullptr);
+        EXPECT_EQ(*arena.grapheme(id), list);
+        EXPECT_EQ(arena.internCluster(list), id) << list.size() << " scalars, again";
+    }
+}
+
 TEST(CellArena, TextAndScalarsByKind)
 {
     CellArena arena;
@@ -514,6 +535,7 @@ TEST(CellArena, ShortClustersKeepTheirIdsWhenTheCacheOverflows)
         {"letters with a mark", 20000, 1, true},
         {"conjuncts on one consonant", 20000, 4, false},
         {"a mark alone and with another", 30000, 2, true},
+        {"one letter and mark under many others", 20000, 20000, true},
     };
     for (const Case& c : cases) {
         CellArena arena;

@@ -507,6 +507,42 @@ TEST(TerminalPrintTests, ScriptsOneAfterAnotherMakeTheseCells)
     }
 }
 
+TEST(TerminalPrintTests, MixedWidthRunsOverTextKeepWhatFollows)
+{
+    // A run of narrow and wide characters written over a row of text from column `at`: the cells
+    // it takes change, the cells after it keep their text, and a wide character whose left half
+    // the run overwrote loses its right half (read as a blank), the other half of a cut one too.
+    // The runs of four and more mix widths in every order, as the run writer takes four cells at
+    // once; each ends a column short of, at, or past the end of a wide character already there.
+    struct Case
+    {
+        std::string printed;
+        int at;
+        std::string row;
+    };
+    const std::string before = "0123\u4E00"
+                               "6789abcdefgh";
+    const Case cases[] = {
+        {"\u00E9\u4E2D\u00E9\u00E9", 0, "\u00E9\u4E2D\u00E9\u00E9 6789abcdefgh"},
+        {"\u00E9\u00E9\u4E2D\u00E9", 7, "0123\u4E006\u00E9\u00E9\u4E2D\u00E9cdefgh"},
+        {"\u4E2D\u00E9\u00E9\u00E9x", 0, "\u4E2D\u00E9\u00E9\u00E9x6789abcdefgh"},
+        {"\u4E2D\u4E2D\u00E9\u4E2D", 0, "\u4E2D\u4E2D\u00E9\u4E2D789abcdefgh"},
+        {"\u00E9\u4E2D\u4E2D\u00E9", 1, "0\u00E9\u4E2D\u4E2D\u00E9789abcdefgh"},
+        {"\u00E9\u00E9\u00E9\u4E2D", 0, "\u00E9\u00E9\u00E9\u4E2D 6789abcdefgh"},
+        {"\u00E9\u00E9\u00E9\u00E9\u4E2D\u00E9", 2, "01\u00E9\u00E9\u00E9\u00E9\u4E2D\u00E99abcdefgh"},
+        {"\u05D0\u4E2D\u05D0", 5, "0123 \u05D0\u4E2D\u05D09abcdefgh"},
+        {"\u4E2D\u05D0\u05D0\u05D0\u05D0", 3, "012\u4E2D\u05D0\u05D0\u05D0\u05D09abcdefgh"},
+    };
+    for (const Case& c : cases) {
+        TerminalFixture fixture(20, 3);
+        Terminal& t = fixture.t();
+        t.feed(before);
+        t.feed("\x1b[1;" + std::to_string(c.at + 1) + "H");
+        t.feed(c.printed);
+        EXPECT_EQ(rowText(t, 0), c.row) << "printing \"" << c.printed << "\" at column " << c.at;
+    }
+}
+
 TEST(TerminalPrintTests, CharDataConveniences)
 {
     const Attribute attribute;

@@ -717,6 +717,66 @@ TEST(TerminalSplitFeedTests, MixedScriptWordsMatchOneByteAtATime)
     }
 }
 
+// One run longer than the print batch: `cells` cells of one script, a space, then a character
+// that picks one of the script run loops (or none), and text after it, so that the space lands
+// before, at and past the batch's last cell. And runs starting with up to twenty ASCII characters
+// before other text, which the slow road takes whole when they are short, after a Prepend
+// character or a joiner that the first of them joins. Each fed whole, one byte per feed and split
+// in two at every byte from a few letters before the space on: the dumps must be equal.
+TEST(TerminalSplitFeedTests, SpacesBetweenScriptsAtTheBatchCapMatchEverySplit)
+{
+    // clang-format off
+    const std::vector<std::string> afterSpace = {
+        "\u05D0\u05B8b", "\u0915\u093F", "\u4E2D\u6587", "\U0001F600\U0001F3FB", "ab", "\xF8" "a",
+        "\x80", "\u2500x", " \u05D0", "\u0301x", "\xE0\xA4"};
+    // clang-format on
+    // Each entry with the first byte it is split at.
+    std::vector<std::pair<CorpusEntry, size_t>> entries;
+    for (int cells = 252; cells <= 258; ++cells) {
+        for (const std::string& after : afterSpace) {
+            CorpusEntry entry;
+            entry.name = std::to_string(cells) + " cells then a space and \"" + escapeBytes(after) + "\"";
+            entry.cols = 80;
+            entry.rows = 6;
+            for (int i = 0; i < cells; ++i)
+                entry.bytes += i % 3 == 2 ? "\u0628" : "\u05D0";
+            const size_t space = entry.bytes.size();
+            entry.bytes += " " + after + " \u0915 x";
+            entries.emplace_back(entry, space - 8);
+        }
+    }
+    for (const std::string& before :
+         {std::string("\u0600"), std::string("\U0001F468\u200D"), std::string("")}) {
+        for (size_t ascii : {1, 2, 15, 16, 17, 20}) {
+            for (const std::string& after :
+                 {std::string("\u0301\u05D0"), std::string("\u4E2D"), std::string("\xE4")}) {
+                CorpusEntry entry;
+                entry.name = escapeBytes(before) + " then " + std::to_string(ascii) + " ASCII then " +
+                             escapeBytes(after);
+                entry.cols = 12;
+                entry.rows = 4;
+                entry.bytes = before;
+                for (size_t i = 0; i < ascii; ++i)
+                    entry.bytes += static_cast<char>('a' + i % 26);
+                entry.bytes += after + "z";
+                entries.emplace_back(entry, 1);
+            }
+        }
+    }
+    for (const auto& [entry, firstCut] : entries) {
+        const std::string reference = dumpAfterFeeding(entry, {});
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << entry.name << ": one byte per feed";
+        for (size_t cut = firstCut; cut < entry.bytes.size(); ++cut) {
+            const std::string split = dumpAfterFeeding(entry, {cut});
+            if (split != reference) {
+                ADD_FAILURE() << entry.name << ": split at byte " << cut << "\n"
+                              << describeDumpDifference(reference, split);
+                break;
+            }
+        }
+    }
+}
+
 // Runs of whole true-colour sequences, each mostly followed by one character, as half-block
 // pictures and rainbow text write them and as a whole chunk takes them in one go, mixed with what
 // ends such a run (a character the lone-cell road leaves to the print roads, a word, a sequence
