@@ -492,7 +492,8 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
     // of one to three printable ASCII bytes up to a control is the run the text road's scan would
     // find, and is printed without it. Answers where the loop goes on.
     auto printShortTextAfterReset = [&](std::span<const uint8_t> chunk, size_t at, auto& to)
-                                        __attribute__((always_inline)) {
+        __attribute__((always_inline))
+    {
         const size_t run = shortTextBeforeControl(data, at, length);
         if (run == 0 || !std::all_of(data + at, data + at + run, [](uint8_t b) { return b < 0x7F; }))
             return at;
@@ -600,29 +601,31 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                     break;
                                 }
                             } else {
-                            i += 2 + size;
-                            const CsiParameters pars(csi.values, csi.count);
-                            if (csi.finalByte == 'H') {
-                                i = dispatchCursorPositionAndText(pars, bytes, i, listener);
-                            } else if (csi.finalByte != 'm') {
-                                dispatchPlainCsi(csi.finalByte, pars, listener);
-                            } else if (csi.count == 1 && csi.values[0] == 0) {
-                                _parsColonMask = 0;
-                                listener.dispatchSgrReset(pars);
-                                if (didResetDuringParse && resetSerial != seenResetSerial) [[unlikely]] {
-                                    adoptReset();
-                                    backToLoop = true;
-                                    break;
+                                i += 2 + size;
+                                const CsiParameters pars(csi.values, csi.count);
+                                if (csi.finalByte == 'H') {
+                                    i = dispatchCursorPositionAndText(pars, bytes, i, listener);
+                                } else if (csi.finalByte != 'm') {
+                                    dispatchPlainCsi(csi.finalByte, pars, listener);
+                                } else if (csi.count == 1 && csi.values[0] == 0) {
+                                    _parsColonMask = 0;
+                                    listener.dispatchSgrReset(pars);
+                                    if (didResetDuringParse && resetSerial != seenResetSerial) [[unlikely]] {
+                                        adoptReset();
+                                        backToLoop = true;
+                                        break;
+                                    }
+                                    i = printShortTextAfterReset(bytes, i, listener);
+                                } else {
+                                    _parsColonMask = 0;
+                                    if constexpr (requires {
+                                                      listener.applyShortSgr(int64_t(), int64_t(), int());
+                                                  })
+                                        listener.applyShortSgr(csi.values[0], csi.values[1], csi.count);
+                                    else
+                                        listener.dispatchCsi('m', pars, {});
+                                    printTextAfterSgr(i);
                                 }
-                                i = printShortTextAfterReset(bytes, i, listener);
-                            } else {
-                                _parsColonMask = 0;
-                                if constexpr (requires { listener.applyShortSgr(int64_t(), int64_t(), int()); })
-                                    listener.applyShortSgr(csi.values[0], csi.values[1], csi.count);
-                                else
-                                    listener.dispatchCsi('m', pars, {});
-                                printTextAfterSgr(i);
-                            }
                             }
                             if (didResetDuringParse && resetSerial != seenResetSerial) [[unlikely]] {
                                 adoptReset();

@@ -26,14 +26,6 @@ struct PaletteColourSgr
 /// "38;2;" ('5' ^ '2'); "48;5;" also differs in the first ('4' ^ '3').
 constexpr uint64_t paletteIntroducerDifference = uint64_t('5' ^ '2') << 24;
 
-/// Whether a `colourIntroducerDifference` is that of "38;2;", "48;2;", "38;5;" or "48;5;", the
-/// openers of the colour roads; a few other openers of three or more parameters ("18;0;") pass
-/// too, which is harmless to the one- and two-parameter reader that asks.
-[[gnu::always_inline]] inline bool isColourIntroducer(uint64_t difference)
-{
-    return (difference & ~(paletteIntroducerDifference | ('4' ^ '3'))) == 0;
-}
-
 /// Reads such a sequence whose five bytes "38;5;" (or "48;5;" when `background`) start at
 /// `index`, through the final "m": one to three digits, then "m", read only up to `length`.
 [[gnu::always_inline]] inline PaletteColourSgr readPaletteColour(const uint8_t* data, size_t index,

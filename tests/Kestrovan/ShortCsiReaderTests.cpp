@@ -196,7 +196,8 @@ TEST(ShortCsiReaderTests, CsiWordReadsWhatTheShortReaderReads)
                     // Filled with what no reading gives, so that a field the reading leaves shows.
                     parserLoop::CsiWord word{{-1, -1}, -1, 0};
                     const size_t taken = parserLoop::readCsiWord(data, at, length, word);
-                    if (length - at >= sizeof(uint64_t) && at + std::string(test.parameters).size() <= length) {
+                    if (length - at >= sizeof(uint64_t) &&
+                        at + std::string(test.parameters).size() <= length) {
                         EXPECT_EQ(taken, test.taken) << where;
                     } else if (length - at < sizeof(uint64_t)) {
                         EXPECT_EQ(taken, 0u) << where;
@@ -206,8 +207,8 @@ TEST(ShortCsiReaderTests, CsiWordReadsWhatTheShortReaderReads)
                     ShortCsi csi;
                     ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
                     EXPECT_EQ(describe(csi, true),
-                              describe(Expected{true, word.count, word.values[0], word.count > 1 ? word.values[1] : 0,
-                                                word.finalByte, taken},
+                              describe(Expected{true, word.count, word.values[0],
+                                                word.count > 1 ? word.values[1] : 0, word.finalByte, taken},
                                        at))
                         << where;
                     if (word.count == 1) {

@@ -84,7 +84,8 @@ TEST(TerminalShortSequenceFeedTests, ShortSgrsMatchTheParameterFold)
                 for (char byte : bytes)
                     oneByOne.feed(std::string_view(&byte, 1));
                 const std::string difference = describeDumpDifference(whole.dump(), oneByOne.dump());
-                ASSERT_EQ(difference, "") << "from \"" << (look.empty() ? look : look.substr(2)) << "\", CSI " << parameters << " m";
+                ASSERT_EQ(difference, "") << "from \"" << (look.empty() ? look : look.substr(2)) << "\", CSI "
+                                          << parameters << " m";
             }
         }
     }
@@ -118,7 +119,8 @@ TEST(TerminalShortSequenceFeedTests, SequenceRunsMatchOneByteAtATimeAndEverySpli
         for (size_t cut = 1; cut < bytes.size(); ++cut) {
             const std::string split = dumpAfter(bytes, {cut});
             if (split != whole) {
-                ADD_FAILURE() << "seed " << seed << ", cut at " << cut << "\n" << describeDumpDifference(whole, split);
+                ADD_FAILURE() << "seed " << seed << ", cut at " << cut << "\n"
+                              << describeDumpDifference(whole, split);
                 break;
             }
         }
@@ -138,9 +140,11 @@ TEST(TerminalShortSequenceFeedTests, RegionScrollsAndColouredWordsMatchOneByteAt
             bytes += CSI + std::to_string(top) + ";" + std::to_string(bottom) + "r" CSI +
                      std::to_string(top + nextRandom(state) % (bottom - top + 1)) + ";" +
                      std::to_string(1 + nextRandom(state) % 20) + "Hsome words \n\n" CSI "r";
-            static const char* const looks[] = {"31", "1;32", "22;37", "4;90", "24;107", "38;5;42", "48;5;1", "38;2;9;9;9"};
+            static const char* const looks[] = {"31",     "1;32",    "22;37",  "4;90",
+                                                "24;107", "38;5;42", "48;5;1", "38;2;9;9;9"};
             for (int word = 0; word < 3; ++word)
-                bytes += std::string(CSI) + looks[nextRandom(state) % 8] + "mw" + std::to_string(word) + CSI "49m ";
+                bytes += std::string(CSI) + looks[nextRandom(state) % 8] + "mw" + std::to_string(word) +
+                         CSI "49m ";
             bytes += CSI "0m\r\n";
         }
         EXPECT_EQ(differenceFromOneBytePerFeed(bytes), "") << "seed " << seed;
