@@ -2,7 +2,8 @@
 //
 // `cmdCsiM` walks CSI ... m over the canonical key of the current look (`InternedAttributeKey`:
 // the colours' tags, the style bits and the underline style packed in two words), so that each
-// parameter is a mask and an or on a register and the result is interned in the cell arena by
+// parameter is a mask and an or on a register (for the one or two plain parameters of the short
+// SGRs the parse loop reads whole, masks from a table) and the result is interned in the cell arena by
 // its key, once per sequence, without building an attribute at all: the key is the current look,
 // and the attribute is spelled out from it only when read. Printed cells carry the 16-bit
 // style id. Erasing, scrolling and insertion fill new cells with the background of the current attribute
