@@ -161,6 +161,14 @@ public:
         if (value >= 0)
             y_ = value;
     }
+    /// Moves the cursor to the screen's first row and column and ends a pending wrap: `setX(0)`
+    /// and `setY(0)` in one step (a buffer has at least one column), for DECSTBM's homing.
+    void homeCursor()
+    {
+        x_ = 0;
+        y_ = 0;
+        wrapPending_ = false;
+    }
     /// Absolute row of screen row 0.
     int yBase() const { return yBase_; }
     void setYBase(int value) { yBase_ = value; }

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <type_traits>
 
 namespace kestrovan {
 
@@ -84,23 +85,33 @@ void Terminal::placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<c
 {
     Buffer& buffer = *_buffer;
     // Outside origin mode the position is the parameters clamped to the screen, and the buffer
-    // takes the three in one step when nothing on the row is in the way.
-    const bool erase = then == TextThen::eraseToEndOfLine;
-    if (asciiRunsMayTakeCursorRow() && !modes_[TerminalMode::originMode] &&
-        (!erase || characterProtectionMode_ != CharacterProtectionMode::iso) &&
-        buffer.asciiFieldsMayBeStored()) [[likely]] {
+    // takes the three in one step when nothing on the row is in the way. The step is made in two
+    // forms, with and without the erase, so that neither tests whether to erase at each stage: a
+    // redraw erases after nearly every field, a pager's text inside a region after none.
+    const auto placeInOneStep = [&](auto eraseTag) __attribute__((always_inline))->bool
+    {
+        // Called right here, under the lock this function holds.
+        terminalLock_.assumeHeldByCaller();
+        constexpr bool erase = decltype(eraseTag)::value;
+        if (!asciiRunsMayTakeCursorRow() || modes_[TerminalMode::originMode] ||
+            (erase && characterProtectionMode_ == CharacterProtectionMode::iso) ||
+            !buffer.asciiFieldsMayBeStored()) [[unlikely]]
+            return false;
         const int64_t rowParameter = pars.count > 0 ? pars.base[0] : 1;
         const int64_t colParameter = pars.count > 1 ? pars.base[1] : 1;
         const int row = static_cast<int>(std::min<int64_t>(std::max<int64_t>(rowParameter, 1), _rows) - 1);
         const int col = static_cast<int>(std::min<int64_t>(std::max<int64_t>(colParameter, 1), _cols) - 1);
         const int oldY = buffer.y();
-        if (buffer.storeAsciiField(col, row, text, buffer.asciiCellTemplate(curStyleID_, 0), erase,
-                                   erase ? currentEraseBlankCell() : PackedCell())) [[likely]] {
-            buffer.placeCursorAfterField(row, col + static_cast<int>(text.size()));
-            updateRanges(oldY, row);
-            return;
-        }
-    }
+        if (!buffer.storeAsciiField(col, row, text, buffer.asciiCellTemplate(curStyleID_, 0), erase,
+                                    erase ? currentEraseBlankCell() : PackedCell())) [[unlikely]]
+            return false;
+        buffer.placeCursorAfterField(row, col + static_cast<int>(text.size()));
+        updateRanges(oldY, row);
+        return true;
+    };
+    if (then == TextThen::eraseToEndOfLine ? placeInOneStep(std::true_type())
+                                           : placeInOneStep(std::false_type())) [[likely]]
+        return;
     placeAsciiAtCursorPositionAnyRoad(pars, text, then);
 }
 

@@ -136,29 +136,9 @@ void Terminal::lineFeeds(size_t count)
     lineFeedsReachingBottom(buffer, count);
 }
 
-void Terminal::lineFeedsReachingBottom(Buffer& buffer, size_t count)
-{
-    // Neither a move nor a scroll changes the region or, when scrolling, the cursor's row.
-    const int scrollBottom = buffer.scrollBottom();
-    int y = buffer.y();
-    while (count > 0) {
-        if (y == scrollBottom) {
-            count -= static_cast<size_t>(lineFeedsScroll(buffer, count));
-            continue;
-        }
-        const int lastRow = y < scrollBottom ? scrollBottom : _rows - 1;
-        // Below the region on the last row a line feed does nothing.
-        if (y >= lastRow)
-            break;
-        const int steps = static_cast<int>(std::min<size_t>(count, static_cast<size_t>(lastRow - y)));
-        lineFeedMovesDown(buffer, y, steps);
-        y += steps;
-        count -= static_cast<size_t>(steps);
-    }
-    buffer.setWrapPending(false);
-}
-
-int Terminal::lineFeedsScroll(Buffer& buffer, size_t count)
+// Inlined into its one caller: a pager's scroll inside a region comes here once or twice per run
+// of line feeds, and a call each time would cost as much as the checks.
+[[gnu::always_inline]] inline int Terminal::lineFeedsScroll(Buffer& buffer, size_t count)
 {
     // The region scrolls where it lies when `scroll` would take its in-place road: a region below
     // the screen's top feeds no scrollback.
@@ -180,6 +160,28 @@ int Terminal::lineFeedsScroll(Buffer& buffer, size_t count)
     updateRanges(scrollTop, scrollBottom);
     notifyScrollPositionChanged();
     return lines;
+}
+
+void Terminal::lineFeedsReachingBottom(Buffer& buffer, size_t count)
+{
+    // Neither a move nor a scroll changes the region or, when scrolling, the cursor's row.
+    const int scrollBottom = buffer.scrollBottom();
+    int y = buffer.y();
+    while (count > 0) {
+        if (y == scrollBottom) {
+            count -= static_cast<size_t>(lineFeedsScroll(buffer, count));
+            continue;
+        }
+        const int lastRow = y < scrollBottom ? scrollBottom : _rows - 1;
+        // Below the region on the last row a line feed does nothing.
+        if (y >= lastRow)
+            break;
+        const int steps = static_cast<int>(std::min<size_t>(count, static_cast<size_t>(lastRow - y)));
+        lineFeedMovesDown(buffer, y, steps);
+        y += steps;
+        count -= static_cast<size_t>(steps);
+    }
+    buffer.setWrapPending(false);
 }
 
 void Terminal::carriageReturnLineFeed()

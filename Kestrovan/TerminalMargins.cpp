@@ -76,8 +76,7 @@ void Terminal::cmdSetScrollRegion(const CsiParameters& pars, Collect collect)
         return;
     }
     const int oldY = active.y();
-    active.setX(0);
-    active.setY(0);
+    active.homeCursor();
     updateRanges(0, oldY);
 }
 

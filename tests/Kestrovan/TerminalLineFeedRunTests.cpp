@@ -201,6 +201,64 @@ TEST(TerminalLineFeedRunTests, RandomRegionTrafficMatchesTheControlsOneByOne)
     }
 }
 
+// A pager's scroll as it reaches the terminal: a region set (which homes the cursor), a position
+// inside it, text without an erase after it, line feeds and the region reset. The parse loop takes
+// the position and the text in one call, the region's setting and the line feeds in one call each;
+// every case is fed whole, one byte per feed (each control on its own), with VT for LF (the line
+// feed's general road) and cut into two feeds at every byte, and the dumps must be equal. The
+// cases hold what keeps the one-step roads away or changes what they must do: text reaching and
+// passing the last column, a region set while a wrap is pending, a wide character cut at either
+// end of the text, protected text an erase must keep, origin mode, left and right margins,
+// regions the terminal refuses, a region at the screen's top (the scrollback grows, or is full),
+// and the alternate screen.
+TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
+{
+    const LineFeedCase cases[] = {
+        {"words, then feeds at the region's bottom", CSI "3;6r" CSI "6;4Hab cd \n\n" CSI "r"},
+        {"words, one feed above the bottom", CSI "2;7r" CSI "6;9Hword \n\n" CSI "r" CSI "2;2Hz"},
+        {"text reaching the last column", CSI "2;7r" CSI "5;25Habcdef\n\n" CSI "r" CSI "4;25Habcdef"},
+        {"a region set while a wrap is pending", CSI "4;25Habcdef" CSI "2;5r"
+                                                     "x" CSI "7;25Hghijkl" CSI "r"
+                                                     "y"},
+        {"text past the last column", CSI "2;7r" CSI "5;27Habcdefgh\n\n" CSI "r"},
+        {"a wide character cut at the text's end",
+         CSI "3;4H\u597d\u597d" CSI "2;6r" CSI "3;1Habcd\n" CSI "3;3Hx\n" CSI "r"},
+        {"protected text, with and without an erase",
+         "\x1bV" CSI "4;20Hkeep"
+         "\x1bW" CSI "3;6r" CSI "4;3Hab" CSI "K" CSI "4;8Hcd\n\n" CSI "r"},
+        {"origin mode", CSI "?6h" CSI "3;6r" CSI "2;4Hxy \n\n\n" CSI "r" CSI "?6l"},
+        {"left and right margins", CSI "?69h" CSI "5;20s" CSI "3;6r" CSI "6;8Hm n \n\n" CSI "r" CSI "?69l"},
+        {"refused and odd regions",
+         CSI "5;3r" CSI "4;2Hx\n\n" CSI "0;0r" CSI ";r" CSI "3;3r" CSI "99;100r" CSI "3;0r" CSI "8;1Hy\n\n"},
+        {"region at the top, scrollback growing",
+         CSI "1;4r" CSI "4;2Htop \n\n" CSI "1;3r" CSI "2;1Hx\n\n" CSI "r"},
+        {"region at the top, scrollback full",
+         CSI "1;4r" CSI "4;2Htop \n\n" CSI "1;3r" CSI "3;1Hx\n\n" CSI "r", 8, 1},
+        {"alternate screen",
+         CSI "?1049h" CSI "1;4r" CSI "4;2Halt \n\n" CSI "2;5r" CSI "5;3Hb\n\n" CSI "r" CSI "?1049l"},
+    };
+    for (const LineFeedCase& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        const std::string whole = dumpAfter({}, entry.bytes, entry, false);
+        EXPECT_EQ(describeDumpDifference(dumpAfter({}, entry.bytes, entry, true), whole), "");
+        std::string verticalTabs = entry.bytes;
+        std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
+        EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
+        TerminalOptions options = TerminalOptions::defaults();
+        options.cols = 30;
+        options.rows = entry.rows;
+        options.scrollback = entry.scrollback;
+        for (size_t split = 1; split < entry.bytes.size(); ++split) {
+            DumpedTerminal terminal(options);
+            terminal.feed(filledScreen());
+            terminal.terminal().clearUpdateRange();
+            terminal.feed(std::string_view(entry.bytes).substr(0, split));
+            terminal.feed(std::string_view(entry.bytes).substr(split));
+            EXPECT_EQ(describeDumpDifference(terminal.dump(), whole), "") << "split at " << split;
+        }
+    }
+}
+
 TEST(TerminalLineFeedRunTests, ScrollRegionHomesTheCursorAsCursorPositionDoes)
 {
     struct Case

@@ -78,6 +78,17 @@ TEST(TabsAndPanesGuiTests, TabsOpenCycleWithWrapAroundAndIgnoreNumbersPastTheLas
         << "nothing typed before the marker";
 }
 
+/// Every pane has its place on screen: a split's new view is sized by the next frame's layout,
+/// which can come after its shell is running, and every pane is sized in that one pass.
+bool laidOut(const State& state)
+{
+    for (const auto& pane : state.panes()) {
+        if (pane.number("width") <= 0 || pane.number("height") <= 0)
+            return false;
+    }
+    return true;
+}
+
 TEST(TabsAndPanesGuiTests, SplitsFollowTheFolderAndFocusMovesInPaneOrder)
 {
     Vesk vesk;
@@ -91,9 +102,11 @@ TEST(TabsAndPanesGuiTests, SplitsFollowTheFolderAndFocusMovesInPaneOrder)
     // [A] -> [A, B]: side by side, the new pane in the same folder and active.
     const long long a = vesk.state().activePane().number("pid");
     vesk.key("ctrl+shift+d");
-    State state =
-        vesk.expect([](const State& s) { return s.panes().size() == 2 && s.activePane()["running"] == "1"; },
-                    "two panes");
+    State state = vesk.expect(
+        [](const State& s) {
+            return s.panes().size() == 2 && s.activePane()["running"] == "1" && laidOut(s);
+        },
+        "two panes");
     const long long b = state.activePane().number("pid");
     EXPECT_EQ(state.activePane().number("index"), 1);
     EXPECT_EQ(state.activePane()["directory"], folder);
@@ -104,9 +117,11 @@ TEST(TabsAndPanesGuiTests, SplitsFollowTheFolderAndFocusMovesInPaneOrder)
     vesk.key("ctrl+shift+bracketleft");
     vesk.expect([&](const State& s) { return s.activePane().number("pid") == a; }, "A is active again");
     vesk.key("super+shift+d");
-    state =
-        vesk.expect([](const State& s) { return s.panes().size() == 3 && s.activePane()["running"] == "1"; },
-                    "three panes");
+    state = vesk.expect(
+        [](const State& s) {
+            return s.panes().size() == 3 && s.activePane()["running"] == "1" && laidOut(s);
+        },
+        "three panes");
     const long long c = state.activePane().number("pid");
     EXPECT_EQ(state.panes()[1].number("pid"), c) << "the new pane follows the one split";
     EXPECT_EQ(state.panes()[0].number("width"), state.panes()[1].number("width")) << "stacked";
@@ -124,9 +139,11 @@ TEST(TabsAndPanesGuiTests, SplitsFollowTheFolderAndFocusMovesInPaneOrder)
     vesk.key("ctrl+shift+bracketright");
     vesk.expect([&](const State& s) { return s.activePane().number("pid") == b; }, "B is active");
     vesk.key("ctrl+shift+d");
-    state =
-        vesk.expect([](const State& s) { return s.panes().size() == 4 && s.activePane()["running"] == "1"; },
-                    "four panes");
+    state = vesk.expect(
+        [](const State& s) {
+            return s.panes().size() == 4 && s.activePane()["running"] == "1" && laidOut(s);
+        },
+        "four panes");
     ASSERT_LT(state.activePane().number("width"), 321);
     const long long beeps = state.app().number("beeps");
     vesk.key("ctrl+shift+d");
