@@ -281,6 +281,61 @@ struct ShortCsi
     return secondEnd + 1;
 }
 
+/// A sequence `readCsiWord` read whole. Its fields are written by the reading, not before it.
+struct CsiWord
+{
+    int64_t values[2];
+    int count;
+    uint8_t finalByte;
+};
+
+/// A whole CSI sequence of one or two parameters of up to four digits each and a final byte, the
+/// shape of nearly every cursor position, line erase, scroll region and short SGR, when all of it
+/// lies in the eight bytes at `at` (just after "ESC ["): answers how many bytes it takes, with the
+/// parameters in `csi.values` (the second 0 when there is one) and `csi.count` and its final in
+/// `csi.finalByte`, or 0 for any other shape or a chunk ending within the word, which the loop
+/// then reads the longer way. The parameters come from the one word as `readCursorPositionWord`
+/// reads them; what this reads, `readShortCsi` reads the same.
+[[gnu::always_inline]] inline size_t readCsiWord(const uint8_t* data, size_t at, size_t length, CsiWord& csi)
+{
+    if (length - at < sizeof(uint64_t))
+        return 0;
+    const uint64_t word = csiNumberWord::load(data + at);
+    const uint64_t values = csiNumberWord::digitValues(word);
+    const uint64_t marks = csiNumberWord::nonDigitMarks(values);
+    if (marks == 0)
+        return 0;
+    const auto isFinal = [](unsigned byte) { return byte - 0x40 <= 0x7Eu - 0x40; };
+    const unsigned firstDigits = static_cast<unsigned>(__builtin_ctzll(marks)) / 8;
+    const auto afterFirst = static_cast<unsigned>(word >> (8 * firstDigits)) & 0xFF;
+    if (firstDigits > 4)
+        return 0;
+    if (isFinal(afterFirst)) {
+        csi.values[0] = csiNumberWord::fourDigitValue(values, firstDigits);
+        csi.values[1] = 0;
+        csi.count = 1;
+        csi.finalByte = static_cast<uint8_t>(afterFirst);
+        return firstDigits + 1;
+    }
+    // The second mark, cleared with the first when the word holds no more. Past a ";" the marks
+    // are as good as the first: it neither borrows nor carries. A colour's "38;" or "48;", which
+    // brings more parameters, is left at once (as little-endian words, 0x3B3833 and 0x3B3834).
+    const uint64_t laterMarks = marks & (marks - 1);
+    const auto opener = static_cast<uint32_t>(word) & 0xFFFFFF;
+    if (afterFirst != ';' || laterMarks == 0 || opener == 0x3B3833 || opener == 0x3B3834)
+        return 0;
+    csi.values[0] = csiNumberWord::fourDigitValue(values, firstDigits);
+    const unsigned secondEnd = static_cast<unsigned>(__builtin_ctzll(laterMarks)) / 8;
+    const unsigned secondDigits = secondEnd - firstDigits - 1;
+    const auto afterSecond = static_cast<unsigned>(word >> (8 * secondEnd)) & 0xFF;
+    if (secondDigits > 4 || !isFinal(afterSecond))
+        return 0;
+    csi.values[1] = csiNumberWord::fourDigitValue(values >> (8 * (firstDigits + 1)), secondDigits);
+    csi.count = 2;
+    csi.finalByte = static_cast<uint8_t>(afterSecond);
+    return secondEnd + 1;
+}
+
 } // namespace parserLoop
 
 /// A CSI sequence without intermediates, read whole by the parse loop, whose final is not "m":
@@ -433,6 +488,20 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
         }
     };
 
+    // What follows a reset of the look is mostly the space before the next coloured word: a run
+    // of one to three printable ASCII bytes up to a control is the run the text road's scan would
+    // find, and is printed without it. Answers where the loop goes on.
+    auto printShortTextAfterReset = [&](std::span<const uint8_t> chunk, size_t at, auto& to)
+        __attribute__((always_inline))
+    {
+        const size_t run = shortTextBeforeControl(data, at, length);
+        if (run == 0 || !std::all_of(data + at, data + at + run, [](uint8_t b) { return b < 0x7F; }))
+            return at;
+        to.handlePrintableAsciiBorrowed(chunk.subspan(at, run));
+        adoptReset();
+        return at + run;
+    };
+
     if (stringRunOpen_ && (s.state == ParserState::oscString || s.state == ParserState::apcString)) {
         i = s.state == ParserState::oscString ? consumeOscRun(bytes, 0, s, listener)
                                               : consumeApcRun(bytes, 0);
@@ -467,6 +536,111 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
             // table would have reached, and the loop goes on from there.
             if (byte == ESC) {
                 if (i + 1 < length && data[i + 1] == '[') {
+                    // Whether the chunk holds a word of parameters for the word road.
+                    [[maybe_unused]] bool wordRoad = false;
+                    // A whole sequence of one or two short parameters, read from one word, goes to
+                    // the listener's road for it without the sequence state: a sequence dispatched
+                    // whole leaves that state as the loop found it, ground, and the next sequence
+                    // clears what is left in it. Such sequences mostly follow one another, or
+                    // come around a few words: the text after an SGR and the sequence right after
+                    // a sequence or that text are taken here too, without going back to the loop.
+                    // Colour SGRs and any other shape are read the longer way below, from the
+                    // "ESC [" the road stopped at; anything else goes back to the loop.
+                    if constexpr (requires {
+                                      listener.dispatchCursorPosition(CsiParameters());
+                                      listener.dispatchSgrReset(CsiParameters());
+                                      listener.handlePrintableAsciiBorrowed(bytes);
+                                  }) {
+                        wordRoad = length - i >= 2 + sizeof(uint64_t);
+                        bool backToLoop = false;
+                        // The text drawn in the look an SGR set, as the text road takes it.
+                        const auto printTextAfterSgr = [&](size_t& at) {
+                            if (at < length && data[at] >= 0x20 &&
+                                !(didResetDuringParse && resetSerial != seenResetSerial)) {
+                                const PrintableRun run = scanPrintableRun(bytes, at);
+                                if (run.ascii)
+                                    listener.handlePrintableAsciiBorrowed(bytes.subspan(at, run.end - at));
+                                else
+                                    listener.handlePrintBorrowed(bytes.subspan(at, run.end - at));
+                                at = run.end;
+                            }
+                        };
+                        CsiWord csi;
+                        while (wordRoad) {
+                            // CSI 0 m and CSI m, the reset after nearly every coloured word, are
+                            // told apart first, without the word.
+                            const uint8_t first = data[i + 2];
+                            if (first == 'm' || (first == '0' && data[i + 3] == 'm')) {
+                                i += first == 'm' ? 3 : 4;
+                                _parsColonMask = 0;
+                                static constexpr int64_t zero = 0;
+                                listener.dispatchSgrReset(CsiParameters(&zero, 1));
+                                if (didResetDuringParse && resetSerial != seenResetSerial) [[unlikely]] {
+                                    adoptReset();
+                                    backToLoop = true;
+                                    break;
+                                }
+                                i = printShortTextAfterReset(bytes, i, listener);
+                            } else if (const size_t size = readCsiWord(data, i + 2, length, csi); size == 0) {
+                                // A whole 38;5;n m or 48;5;n m, and the text drawn in it.
+                                if constexpr (requires { listener.applyPaletteColour(true, uint8_t()); }) {
+                                    const uint64_t introducer = colourIntroducerDifference(data, i + 2);
+                                    const PaletteColourSgr sgr =
+                                        introducer == paletteIntroducerDifference ||
+                                                introducer == (paletteIntroducerDifference | ('4' ^ '3'))
+                                            ? readPaletteColour(data, i + 2, length,
+                                                                introducer != paletteIntroducerDifference)
+                                            : PaletteColourSgr();
+                                    if (sgr.end == 0)
+                                        break;
+                                    _parsColonMask = 0;
+                                    i = sgr.end;
+                                    listener.applyPaletteColour(sgr.background, sgr.index);
+                                    printTextAfterSgr(i);
+                                } else {
+                                    break;
+                                }
+                            } else {
+                                i += 2 + size;
+                                const CsiParameters pars(csi.values, csi.count);
+                                if (csi.finalByte == 'H') {
+                                    i = dispatchCursorPositionAndText(pars, bytes, i, listener);
+                                } else if (csi.finalByte != 'm') {
+                                    dispatchPlainCsi(csi.finalByte, pars, listener);
+                                } else if (csi.count == 1 && csi.values[0] == 0) {
+                                    _parsColonMask = 0;
+                                    listener.dispatchSgrReset(pars);
+                                    if (didResetDuringParse && resetSerial != seenResetSerial) [[unlikely]] {
+                                        adoptReset();
+                                        backToLoop = true;
+                                        break;
+                                    }
+                                    i = printShortTextAfterReset(bytes, i, listener);
+                                } else {
+                                    _parsColonMask = 0;
+                                    if constexpr (requires {
+                                                      listener.applyShortSgr(int64_t(), int64_t(), int());
+                                                  })
+                                        listener.applyShortSgr(csi.values[0], csi.values[1], csi.count);
+                                    else
+                                        listener.dispatchCsi('m', pars, {});
+                                    printTextAfterSgr(i);
+                                }
+                            }
+                            if (didResetDuringParse && resetSerial != seenResetSerial) [[unlikely]] {
+                                adoptReset();
+                                backToLoop = true;
+                                break;
+                            }
+                            wordRoad = length - i >= 2 + sizeof(uint64_t);
+                            if (!wordRoad || data[i] != ESC || data[i + 1] != '[') {
+                                backToLoop = true;
+                                break;
+                            }
+                        }
+                        if (backToLoop)
+                            continue;
+                    }
                     clearSequence(s);
                     // CSI 0 m and CSI m, which coloured output sends after nearly every coloured
                     // word, go to a listener that takes them directly without the parameter fold:
@@ -475,25 +649,16 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                       listener.dispatchSgrReset(CsiParameters());
                                       listener.handlePrintableAsciiBorrowed(bytes);
                                   }) {
+                        // The word road above takes both whenever it has a word to read.
                         const size_t end = i + 2 + (i + 2 < length && data[i + 2] == '0');
-                        if (end < length && data[end] == 'm') {
+                        if (!wordRoad && end < length && data[end] == 'm') {
                             s.state = ParserState::ground;
                             _parsColonMask = 0;
                             i = end + 1;
                             listener.dispatchSgrReset(CsiParameters(s.pars));
                             adoptReset();
-                            // What follows is mostly the space before the next coloured word: a
-                            // run of one to three printable ASCII bytes up to a control is the
-                            // run the text road's scan would find, and is printed without it.
-                            if (s.state == ParserState::ground) {
-                                const size_t run = shortTextBeforeControl(data, i, length);
-                                if (run != 0 && std::all_of(data + i, data + i + run,
-                                                            [](uint8_t b) { return b < 0x7F; })) {
-                                    listener.handlePrintableAsciiBorrowed(bytes.subspan(i, run));
-                                    i += run;
-                                    adoptReset();
-                                }
-                            }
+                            if (s.state == ParserState::ground)
+                                i = printShortTextAfterReset(bytes, i, listener);
                             continue;
                         }
                     }

@@ -927,6 +927,10 @@ private:
     /// CSI 0 m or CSI m, read whole by the parse loop; `pars` holds its one parameter, 0. The
     /// same as dispatching the sequence.
     void dispatchSgrReset(const CsiParameters& pars) REQUIRES(terminalLock_);
+    /// An SGR sequence of one or two parameters without colons (`31`, `1;32`, `49`), read
+    /// whole by the parse loop; `second` counts only when `count` is 2. The same as dispatching
+    /// the sequence.
+    void applyShortSgr(int64_t first, int64_t second, int count) REQUIRES(terminalLock_);
     /// An SGR sequence that only sets true colours with semicolons (`38;2;r;g;b`, `48;2;r;g;b`),
     /// read whole by the parse loop: each colour is 0x1000000 | 0xRRGGBB, or 0 when the sequence
     /// leaves it alone. The same as dispatching the sequence.

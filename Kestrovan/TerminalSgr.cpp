@@ -2,7 +2,8 @@
 //
 // `cmdCsiM` walks CSI ... m over the canonical key of the current look (`InternedAttributeKey`:
 // the colours' tags, the style bits and the underline style packed in two words), so that each
-// parameter is a mask and an or on a register and the result is interned in the cell arena by
+// parameter is a mask and an or on a register (for the one or two plain parameters of the short
+// SGRs the parse loop reads whole, masks from a table) and the result is interned in the cell arena by
 // its key, once per sequence, without building an attribute at all: the key is the current look,
 // and the attribute is spelled out from it only when read. Printed cells carry the 16-bit
 // style id. Erasing, scrolling and insertion fill new cells with the background of the current attribute
@@ -15,6 +16,7 @@
 #include "Kestrovan/TrueColourShuffle.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -149,6 +151,129 @@ ExtendedColor parseExtendedColor(const CsiParameters& pars, uint64_t colonMask, 
 // A fresh cell's attribute, copied from here: one built in place for each reset is written byte
 // by byte and then read back in words, which waits for the bytes to reach memory.
 constexpr Attribute freshCellAttribute{};
+
+/// What one SGR parameter that needs no other does to a key, as masks: the first word becomes
+/// (word0 & keep0) | set0 and the second word1 & keep1. The short road folds a parameter with
+/// three operations and no branch on its value.
+struct SgrStep
+{
+    uint64_t keep0 = ~uint64_t(0);
+    uint64_t set0 = 0;
+    uint64_t keep1 = ~uint64_t(0);
+    /// False for the parameters the step cannot express (the extended colours 38, 48 and 58,
+    /// which read those after them) and those SGR does not know, which it reports.
+    bool simple = true;
+
+    constexpr void insert(CharacterStyle style) { set0 |= uint64_t(style.rawValue) << styleShift; }
+    constexpr void remove(CharacterStyle style)
+    {
+        keep0 &= ~(uint64_t(style.rawValue) << styleShift);
+        set0 &= ~(uint64_t(style.rawValue) << styleShift);
+    }
+    constexpr void field(uint64_t mask, uint64_t value)
+    {
+        keep0 &= ~mask;
+        set0 = (set0 & ~mask) | value;
+    }
+    constexpr void underlineStyle(UnderlineStyle style)
+    {
+        field(underlineStyleField, uint64_t(style) << underlineStyleShift);
+    }
+    constexpr void foreground(uint64_t tag) { field(tagMask, tag); }
+    constexpr void background(uint64_t tag) { field(tagMask << backgroundShift, tag << backgroundShift); }
+};
+
+/// One past the largest parameter a step is kept for: the bright backgrounds end at 107.
+constexpr int sgrStepCount = 108;
+
+/// The steps of parameters 0 ..< `sgrStepCount`, each what `applySgrParameters` does for that
+/// parameter alone without colons.
+constexpr std::array<SgrStep, sgrStepCount> sgrSteps = [] {
+    std::array<SgrStep, sgrStepCount> steps{};
+    for (int value = 0; value < sgrStepCount; ++value) {
+        SgrStep& step = steps[static_cast<size_t>(value)];
+        switch (value) {
+        case 0:
+            step.keep0 = 0;
+            step.keep1 = 0;
+            break;
+        case 1:
+            step.insert(CharacterStyle::bold);
+            break;
+        case 2:
+            step.insert(CharacterStyle::dim);
+            break;
+        case 3:
+            step.insert(CharacterStyle::italic);
+            break;
+        case 4:
+            step.insert(CharacterStyle::underline);
+            step.underlineStyle(UnderlineStyle::single);
+            break;
+        case 5:
+            step.insert(CharacterStyle::blink);
+            break;
+        case 7:
+            step.insert(CharacterStyle::inverse);
+            break;
+        case 8:
+            step.insert(CharacterStyle::invisible);
+            break;
+        case 9:
+            step.insert(CharacterStyle::crossedOut);
+            break;
+        case 21:
+            step.insert(CharacterStyle::underline);
+            step.underlineStyle(UnderlineStyle::double_);
+            break;
+        case 22:
+            step.remove(CharacterStyle::bold);
+            step.remove(CharacterStyle::dim);
+            break;
+        case 23:
+            step.remove(CharacterStyle::italic);
+            break;
+        case 24:
+            step.remove(CharacterStyle::underline);
+            step.underlineStyle(UnderlineStyle::none);
+            break;
+        case 25:
+            step.remove(CharacterStyle::blink);
+            break;
+        case 27:
+            step.remove(CharacterStyle::inverse);
+            break;
+        case 28:
+            step.remove(CharacterStyle::invisible);
+            break;
+        case 29:
+            step.remove(CharacterStyle::crossedOut);
+            break;
+        case 39:
+            step.foreground(0);
+            break;
+        case 49:
+            step.background(0);
+            break;
+        case 59:
+            step.keep1 = 0;
+            break;
+        default:
+            if (value >= 30 && value <= 37)
+                step.foreground(paletteTag(value - 30));
+            else if (value >= 40 && value <= 47)
+                step.background(paletteTag(value - 40));
+            else if (value >= 90 && value <= 97)
+                step.foreground(paletteTag(value - 90 + 8));
+            else if (value >= 100 && value <= 107)
+                step.background(paletteTag(value - 100 + 8));
+            else
+                step.simple = false;
+            break;
+        }
+    }
+    return steps;
+}();
 
 /// Erased cells know only a background, and both default forms erase to the plain default.
 uint64_t eraseBackgroundTag(uint64_t tag)
@@ -340,6 +465,36 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     }
 
     // Repeating an attribute already in effect (CSI 1 m twice) costs nothing more.
+    if (working == previous)
+        return;
+    adoptSgrLook(working, previous);
+}
+
+void Terminal::applyShortSgr(int64_t first, int64_t second, int count)
+{
+    const int64_t values[2] = {first, second};
+    const CsiParameters pars(values, count);
+    // A column-switch run takes the whole road; CSI 0 m has its own in `cmdCsiM`.
+    if (columnSwitchRun_.isOpen() || (count == 1 && first == 0)) [[unlikely]] {
+        dispatchCsi('m', pars, {});
+        return;
+    }
+    // Both steps are looked up before either is applied, so that a parameter the steps cannot
+    // express sends the whole sequence to the parameter fold.
+    const auto stepOf = [](int64_t value) -> const SgrStep* {
+        static constexpr SgrStep general{0, 0, 0, false};
+        return static_cast<uint64_t>(value) < sgrStepCount ? &sgrSteps[static_cast<size_t>(value)] : &general;
+    };
+    const SgrStep& a = *stepOf(first);
+    const SgrStep& b = *stepOf(count == 2 ? second : 0);
+    if (!a.simple || (count == 2 && !b.simple)) {
+        applySgrParameters(pars);
+        return;
+    }
+    const Key previous = curKey_;
+    Key working{(previous.word0 & a.keep0) | a.set0, previous.word1 & a.keep1};
+    if (count == 2)
+        working = Key{(working.word0 & b.keep0) | b.set0, working.word1 & b.keep1};
     if (working == previous)
         return;
     adoptSgrLook(working, previous);

@@ -158,6 +158,68 @@ TEST(ShortCsiReaderTests, CursorPositionWordReadsWhatTheShortReaderReads)
     }
 }
 
+// The loop's word road reads a whole sequence of one or two short parameters from one word and
+// leaves every other shape, colours first among them, to the longer reading; whatever it takes,
+// the short reader reads the same: every shape, whatever follows it, wherever the chunk ends.
+TEST(ShortCsiReaderTests, CsiWordReadsWhatTheShortReaderReads)
+{
+    struct Case
+    {
+        const char* parameters;
+        /// The bytes the word reader takes with enough bytes after them, 0 when it leaves them.
+        size_t taken;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"m", 1}, {"0m", 2}, {"31m", 3}, {"1;32m", 5}, {"22;37m", 6}, {"49m", 3}, {"107m", 4}, {"r", 1},
+        {"3;12r", 5}, {"24;72H", 6}, {"1234;5H", 7}, {"1;2345H", 7}, {";5H", 3}, {"5;H", 3}, {";H", 2}, {"K", 1},
+        {"0K", 2}, {"9999@", 5}, {"0090;7H", 7}, {"42~", 3}, {"8;9`", 4}, {"1234;56H", 8}, {"8;1m", 4},
+        {"28;1m", 5}, {"18;24r", 6}, {"38m", 3}, {"3;8m", 4},
+        // Colours, longer numbers and other shapes: left alone; 38 or 48 before a ";" is left at
+        // once, as a colour's opener, even before what is not one.
+        {"38;1m", 0}, {"48;24r", 0},
+        {"38;5;9m", 0}, {"48;5;200m", 0}, {"38;2;1;2;3m", 0}, {"38;5m", 0}, {"18;0;1m", 0}, {"12345m", 0},
+        {"1234;567H", 0}, {"1;23456H", 0}, {"1;2;3H", 0}, {"4:3m", 0}, {"2 q", 0}, {"?25h", 0}, {"5;\x7fH", 0},
+        {"6;7\x80", 0}, {"1;\x1b[H", 0}, {"\xb0;1H", 0}, {"1\xba;2H", 0}, {"2;3\x18H", 0}, {"5\x1b", 0},
+        {"12345678", 0},
+    };
+    // clang-format on
+    const char* const followers[] = {"", "0123456789", ";;;;;;;;;;", "HHHHHHHHHH", "word\x1b[K", "\x1b[2;3H"};
+    for (const Case& test : cases) {
+        for (const char* follower : followers) {
+            for (size_t at : {0u, 3u}) {
+                const std::string bytes = std::string(at, 'x') + test.parameters + follower;
+                const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+                for (size_t length = at + 1; length <= bytes.size(); ++length) {
+                    const std::string where = std::string(test.parameters) + " + \"" + follower + "\" at " +
+                                              std::to_string(at) + ", chunk of " + std::to_string(length);
+                    // Filled with what no reading gives, so that a field the reading leaves shows.
+                    parserLoop::CsiWord word{{-1, -1}, -1, 0};
+                    const size_t taken = parserLoop::readCsiWord(data, at, length, word);
+                    if (length - at >= sizeof(uint64_t) &&
+                        at + std::string(test.parameters).size() <= length) {
+                        EXPECT_EQ(taken, test.taken) << where;
+                    } else if (length - at < sizeof(uint64_t)) {
+                        EXPECT_EQ(taken, 0u) << where;
+                    }
+                    if (taken == 0)
+                        continue;
+                    ShortCsi csi;
+                    ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
+                    EXPECT_EQ(describe(csi, true),
+                              describe(Expected{true, word.count, word.values[0],
+                                                word.count > 1 ? word.values[1] : 0, word.finalByte, taken},
+                                       at))
+                        << where;
+                    if (word.count == 1) {
+                        EXPECT_EQ(word.values[1], 0) << where;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(ShortCsiReaderTests, WordsOfDigitsGiveTheirLengthAndValue)
 {
     struct Case
