@@ -491,8 +491,10 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
     // What follows a reset of the look is mostly the space before the next coloured word: a run
     // of one to three printable ASCII bytes up to a control is the run the text road's scan would
     // find, and is printed without it. Answers where the loop goes on.
+    // Like the loop itself, the lambdas that call the listener run under whatever lock the
+    // loop's caller holds for it, which the analysis cannot see into a lambda.
     auto printShortTextAfterReset = [&](std::span<const uint8_t> chunk, size_t at, auto& to)
-        __attribute__((always_inline))
+        __attribute__((always_inline)) NO_THREAD_SAFETY_ANALYSIS
     {
         const size_t run = shortTextBeforeControl(data, at, length);
         if (run == 0 || !std::all_of(data + at, data + at + run, [](uint8_t b) { return b < 0x7F; }))
@@ -554,7 +556,7 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                         wordRoad = length - i >= 2 + sizeof(uint64_t);
                         bool backToLoop = false;
                         // The text drawn in the look an SGR set, as the text road takes it.
-                        const auto printTextAfterSgr = [&](size_t& at) {
+                        const auto printTextAfterSgr = [&](size_t& at) NO_THREAD_SAFETY_ANALYSIS {
                             if (at < length && data[at] >= 0x20 &&
                                 !(didResetDuringParse && resetSerial != seenResetSerial)) {
                                 const PrintableRun run = scanPrintableRun(bytes, at);
