@@ -71,15 +71,21 @@ std::vector<LineFeedCase> lineFeedCases()
     };
 }
 
-/// The dump after a screen of text and `setup`, a clear of the changed rows and then `bytes`.
-std::string dumpAfter(const std::string& setup, const std::string& bytes, const LineFeedCase& entry,
-                      bool oneByteAtATime)
+/// A 30-column terminal of the case's rows and scrollback.
+TerminalOptions optionsFor(const LineFeedCase& entry)
 {
     TerminalOptions options = TerminalOptions::defaults();
     options.cols = 30;
     options.rows = entry.rows;
     options.scrollback = entry.scrollback;
-    DumpedTerminal terminal(options);
+    return options;
+}
+
+/// The dump after a screen of text and `setup`, a clear of the changed rows and then `bytes`.
+std::string dumpAfter(const std::string& setup, const std::string& bytes, const LineFeedCase& entry,
+                      bool oneByteAtATime)
+{
+    DumpedTerminal terminal(optionsFor(entry));
     terminal.feed(filledScreen() + setup);
     terminal.terminal().clearUpdateRange();
     if (oneByteAtATime) {
@@ -89,6 +95,21 @@ std::string dumpAfter(const std::string& setup, const std::string& bytes, const 
         terminal.feed(bytes);
     }
     return terminal.dump();
+}
+
+/// Checks that `entry`'s bytes cut into two feeds at every byte leave `whole`, the dump after
+/// them fed in one piece.
+void expectEverySplitLeaves(const LineFeedCase& entry, const std::string& whole)
+{
+    const TerminalOptions options = optionsFor(entry);
+    for (size_t split = 1; split < entry.bytes.size(); ++split) {
+        DumpedTerminal terminal(options);
+        terminal.feed(filledScreen());
+        terminal.terminal().clearUpdateRange();
+        terminal.feed(std::string_view(entry.bytes).substr(0, split));
+        terminal.feed(std::string_view(entry.bytes).substr(split));
+        EXPECT_EQ(describeDumpDifference(terminal.dump(), whole), "") << "split at " << split;
+    }
 }
 
 TEST(TerminalLineFeedRunTests, LineFeedsTogetherLeaveWhatTheyLeaveOneByOne)
@@ -137,19 +158,8 @@ TEST(TerminalLineFeedRunTests, EverySplitOfTheFeedLeavesWhatTheWholeLeaves)
 {
     for (const LineFeedCase& entry : lineFeedCases()) {
         SCOPED_TRACE(entry.name);
-        TerminalOptions options = TerminalOptions::defaults();
-        options.cols = 30;
-        options.rows = entry.rows;
-        options.scrollback = entry.scrollback;
         const std::string whole = dumpAfter({}, entry.bytes, entry, false);
-        for (size_t split = 1; split < entry.bytes.size(); ++split) {
-            DumpedTerminal terminal(options);
-            terminal.feed(filledScreen());
-            terminal.terminal().clearUpdateRange();
-            terminal.feed(std::string_view(entry.bytes).substr(0, split));
-            terminal.feed(std::string_view(entry.bytes).substr(split));
-            EXPECT_EQ(describeDumpDifference(terminal.dump(), whole), "") << "split at " << split;
-        }
+        expectEverySplitLeaves(entry, whole);
     }
 }
 
@@ -188,11 +198,7 @@ TEST(TerminalLineFeedRunTests, RandomRegionTrafficMatchesTheControlsOneByOne)
         std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
         EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
 
-        TerminalOptions options = TerminalOptions::defaults();
-        options.cols = 30;
-        options.rows = rows;
-        options.scrollback = 3;
-        DumpedTerminal chunked(options);
+        DumpedTerminal chunked(optionsFor(entry));
         chunked.feed(filledScreen());
         chunked.terminal().clearUpdateRange();
         for (size_t at = 0, size = 1; at < bytes.size(); at += size, size = size % 7 + 1)
@@ -244,18 +250,7 @@ TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
         std::string verticalTabs = entry.bytes;
         std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
         EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
-        TerminalOptions options = TerminalOptions::defaults();
-        options.cols = 30;
-        options.rows = entry.rows;
-        options.scrollback = entry.scrollback;
-        for (size_t split = 1; split < entry.bytes.size(); ++split) {
-            DumpedTerminal terminal(options);
-            terminal.feed(filledScreen());
-            terminal.terminal().clearUpdateRange();
-            terminal.feed(std::string_view(entry.bytes).substr(0, split));
-            terminal.feed(std::string_view(entry.bytes).substr(split));
-            EXPECT_EQ(describeDumpDifference(terminal.dump(), whole), "") << "split at " << split;
-        }
+        expectEverySplitLeaves(entry, whole);
     }
 }
 
