@@ -109,6 +109,25 @@ TEST(ShortCsiReaderTests, ReadsTheSameSequenceOnEitherRoadWhateverFollows)
     }
 }
 
+/// Calls `check(data, at, length, where)` for `parameters` after no text and after three bytes
+/// of it, followed by each of the bytes the word readers may meet after a sequence, with the
+/// chunk ending at every byte.
+template <typename Check> void forEveryReading(const char* parameters, Check&& check)
+{
+    const char* const followers[] = {"", "0123456789", ";;;;;;;;;;", "HHHHHHHHHH", "word\x1b[K", "\x1b[2;3H"};
+    for (const char* follower : followers) {
+        for (size_t at : {0u, 3u}) {
+            const std::string bytes = std::string(at, 'x') + parameters + follower;
+            const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+            for (size_t length = at + 1; length <= bytes.size(); ++length) {
+                check(data, at, length,
+                      std::string(parameters) + " + \"" + follower + "\" at " + std::to_string(at) +
+                          ", chunk of " + std::to_string(length));
+            }
+        }
+    }
+}
+
 // The field run's reader of "row;colH" from one word takes the shapes a redraw sends, leaves every
 // other one to the short reader, and whatever it takes, the short reader reads the same: every
 // shape, whatever follows it, wherever the chunk ends.
@@ -130,31 +149,22 @@ TEST(ShortCsiReaderTests, CursorPositionWordReadsWhatTheShortReaderReads)
         {"6;7\x80", 0}, {"1;\x1b[H", 0}, {"\xb0;1H", 0}, {"1\xba;2H", 0}, {"2;3\x18H", 0},
     };
     // clang-format on
-    const char* const followers[] = {"", "0123456789", ";;;;;;;;;;", "HHHHHHHHHH", "word\x1b[K", "\x1b[2;3H"};
     for (const Case& test : cases) {
-        for (const char* follower : followers) {
-            for (size_t at : {0u, 3u}) {
-                const std::string bytes = std::string(at, 'x') + test.parameters + follower;
-                const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-                for (size_t length = at + 1; length <= bytes.size(); ++length) {
-                    const std::string where = std::string(test.parameters) + " + \"" + follower + "\" at " +
-                                              std::to_string(at) + ", chunk of " + std::to_string(length);
-                    int64_t row = -1;
-                    int64_t col = -1;
-                    const size_t taken = parserLoop::readCursorPositionWord(data, at, length, row, col);
-                    if (length - at >= sizeof(uint64_t))
-                        EXPECT_EQ(taken, test.taken) << where;
-                    else
-                        EXPECT_EQ(taken, 0u) << where;
-                    if (taken == 0)
-                        continue;
-                    ShortCsi csi;
-                    ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
-                    EXPECT_EQ(describe(csi, true), describe(Expected{true, 2, row, col, 'H', taken}, at))
-                        << where;
-                }
-            }
-        }
+        forEveryReading(test.parameters, [&](const uint8_t* data, size_t at, size_t length,
+                                             const std::string& where) {
+            int64_t row = -1;
+            int64_t col = -1;
+            const size_t taken = parserLoop::readCursorPositionWord(data, at, length, row, col);
+            if (length - at >= sizeof(uint64_t))
+                EXPECT_EQ(taken, test.taken) << where;
+            else
+                EXPECT_EQ(taken, 0u) << where;
+            if (taken == 0)
+                return;
+            ShortCsi csi;
+            ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
+            EXPECT_EQ(describe(csi, true), describe(Expected{true, 2, row, col, 'H', taken}, at)) << where;
+        });
     }
 }
 
@@ -184,39 +194,30 @@ TEST(ShortCsiReaderTests, CsiWordReadsWhatTheShortReaderReads)
         {"12345678", 0},
     };
     // clang-format on
-    const char* const followers[] = {"", "0123456789", ";;;;;;;;;;", "HHHHHHHHHH", "word\x1b[K", "\x1b[2;3H"};
     for (const Case& test : cases) {
-        for (const char* follower : followers) {
-            for (size_t at : {0u, 3u}) {
-                const std::string bytes = std::string(at, 'x') + test.parameters + follower;
-                const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-                for (size_t length = at + 1; length <= bytes.size(); ++length) {
-                    const std::string where = std::string(test.parameters) + " + \"" + follower + "\" at " +
-                                              std::to_string(at) + ", chunk of " + std::to_string(length);
-                    // Filled with what no reading gives, so that a field the reading leaves shows.
-                    parserLoop::CsiWord word{{-1, -1}, -1, 0};
-                    const size_t taken = parserLoop::readCsiWord(data, at, length, word);
-                    if (length - at >= sizeof(uint64_t) &&
-                        at + std::string(test.parameters).size() <= length) {
-                        EXPECT_EQ(taken, test.taken) << where;
-                    } else if (length - at < sizeof(uint64_t)) {
-                        EXPECT_EQ(taken, 0u) << where;
-                    }
-                    if (taken == 0)
-                        continue;
-                    ShortCsi csi;
-                    ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
-                    EXPECT_EQ(describe(csi, true),
-                              describe(Expected{true, word.count, word.values[0],
-                                                word.count > 1 ? word.values[1] : 0, word.finalByte, taken},
-                                       at))
-                        << where;
-                    if (word.count == 1) {
-                        EXPECT_EQ(word.values[1], 0) << where;
-                    }
+        forEveryReading(
+            test.parameters, [&](const uint8_t* data, size_t at, size_t length, const std::string& where) {
+                // Filled with what no reading gives, so that a field the reading leaves shows.
+                parserLoop::CsiWord word{{-1, -1}, -1, 0};
+                const size_t taken = parserLoop::readCsiWord(data, at, length, word);
+                if (length - at >= sizeof(uint64_t) && at + std::string(test.parameters).size() <= length) {
+                    EXPECT_EQ(taken, test.taken) << where;
+                } else if (length - at < sizeof(uint64_t)) {
+                    EXPECT_EQ(taken, 0u) << where;
                 }
-            }
-        }
+                if (taken == 0)
+                    return;
+                ShortCsi csi;
+                ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
+                EXPECT_EQ(describe(csi, true),
+                          describe(Expected{true, word.count, word.values[0],
+                                            word.count > 1 ? word.values[1] : 0, word.finalByte, taken},
+                                   at))
+                    << where;
+                if (word.count == 1) {
+                    EXPECT_EQ(word.values[1], 0) << where;
+                }
+            });
     }
 }
 
