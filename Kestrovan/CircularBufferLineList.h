@@ -127,6 +127,16 @@ public:
             fillEmptySlot(oldest);
         BufferLine& line = *oldest;
         startIndex_ = startIndex_ + 1 == slotCount() ? 0 : startIndex_ + 1;
+        // Output that scrolls recycles the lines in slot order, each written so long ago that it
+        // has left the cache. Fetching the objects two lines ahead, and the cells of the next line
+        // (whose object came one line feed ago), lets a line feed find what it blanks and the
+        // printing after it writes already there instead of waiting on memory for each.
+        const size_t next = static_cast<size_t>(startIndex_);
+        const size_t afterNext = next + 1 == array_.size() ? 0 : next + 1;
+        if (const BufferLine* ahead = array_[afterNext].get())
+            ahead->prefetchObject();
+        if (const BufferLine* upcoming = array_[next].get())
+            upcoming->prefetchCells();
         const bool hadImages = line.recycle(clearCell, isWrapped, bidiState);
         if (isLive_ && hadImages) [[unlikely]]
             owner_->adjustLinesWithImagesCount(-1);
