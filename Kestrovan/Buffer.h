@@ -484,6 +484,10 @@ public:
     /// `putPlainNarrowScalar` in a run begun by `beginLoneCells` with nothing else changing the
     /// buffer since.
     inline bool putLoneCell(const LoneCellRow& row, char32_t scalar, uint16_t styleID, uint16_t payloadCode);
+    /// `placeAsciiRunOnCursorRow` for a run of printable ASCII in a run of writes begun by
+    /// `beginLoneCells` with nothing but such writes and their looks changing the buffer since;
+    /// `cellTemplate` is the cell of the look (`asciiCellTemplate`). Inline (BufferAsciiRun.h).
+    inline bool putAsciiRun(const LoneCellRow& row, std::span<const uint8_t> bytes, uint64_t cellTemplate);
 
     // --- LineRingOwner and PromptOriginProvider ----------------------------------------------
 

@@ -141,6 +141,27 @@ inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode
     return true;
 }
 
+// Coloured words on one row: the checks of the row that no word or look changes were made once by
+// `beginLoneCells`, which leaves the cursor at or before the right limit; each run checks only
+// the pending wrap, its room and the wide characters at its ends.
+[[gnu::always_inline]] inline bool Buffer::putAsciiRun(const LoneCellRow& row, std::span<const uint8_t> bytes,
+                                                       uint64_t cellTemplate)
+{
+    const size_t count = bytes.size();
+    const int start = x_;
+    if (wrapPending_ || count == 0 || count > static_cast<size_t>(row.right - start) + 1)
+        return false;
+    const int end = start + static_cast<int>(count);
+    PackedCell* cells = row.cells;
+    if (end > row.width || cells[start].isContinuation() || (end != row.width && cells[end].isContinuation()))
+        return false;
+    asciiRun::storeAsciiCells(cells + start, bytes.data(), count, cellTemplate);
+    row.line->raiseUsedLength(end);
+    row.line->markContentChanged();
+    placeCursorAfterPrint(end, row.right);
+    return true;
+}
+
 // The cursor position, the run and the erase each re-check what the one before them settled; a
 // full-screen program sends the three around nearly every field it draws, so this checks once.
 // What no field changes (the modes, the look) its caller checks once for a whole run of them.

@@ -556,7 +556,9 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                         wordRoad = length - i >= 2 + sizeof(uint64_t);
                         bool backToLoop = false;
                         // The text drawn in the look an SGR set, as the text road takes it.
-                        const auto printTextAfterSgr = [&](size_t& at) NO_THREAD_SAFETY_ANALYSIS {
+                        const auto printTextAfterSgr = [&](size_t & at) __attribute__((always_inline))
+                        NO_THREAD_SAFETY_ANALYSIS
+                        {
                             if (at < length && data[at] >= 0x20 &&
                                 !(didResetDuringParse && resetSerial != seenResetSerial)) {
                                 const PrintableRun run = scanPrintableRun(bytes, at);
@@ -565,6 +567,31 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 else
                                     listener.handlePrintBorrowed(bytes.subspan(at, run.end - at));
                                 at = run.end;
+                                // More coloured words mostly follow on the row: a listener that
+                                // takes them itself goes on from here when the next sequence may
+                                // be an SGR (its first byte that is no parameter byte is an "m",
+                                // or a colour's parameters fill the word). A reset mostly ends the
+                                // coloured text, and is taken on only where CR LF ends the line
+                                // after it.
+                                if constexpr (requires { listener.continueColouredWords(bytes, at); }) {
+                                    if (length - at >= 2 + sizeof(uint64_t) && data[at] == ESC &&
+                                        data[at + 1] == '[') {
+                                        const uint64_t word = csiNumberWord::load(data + at + 2);
+                                        const uint64_t others =
+                                            (word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull;
+                                        bool takeOn = others == 0;
+                                        if (!takeOn) {
+                                            const unsigned shift =
+                                                static_cast<unsigned>(__builtin_ctzll(others)) & 56u;
+                                            const bool reset =
+                                                shift == 0 || (shift == 8 && (word & 0xFF) == '0');
+                                            takeOn = ((word >> shift) & 0xFF) == 'm' &&
+                                                     (!reset || ((word >> (shift + 8)) & 0xFFFF) == 0x0A0D);
+                                        }
+                                        if (takeOn)
+                                            at = listener.continueColouredWords(bytes, at);
+                                    }
+                                }
                             }
                         };
                         CsiWord csi;

@@ -951,6 +951,16 @@ private:
     [[gnu::noinline]] size_t applyTrueColourRun(uint32_t foreground, uint32_t background,
                                                 std::span<const uint8_t> bytes, size_t at, size_t run)
         REQUIRES(terminalLock_);
+    /// The coloured words after the one the parse loop just printed, from `at`: each SGR the
+    /// loop reads whole without the parameter store (a reset, one or two short parameters, a
+    /// palette colour, one or two true colours) and the printable ASCII run right after it, row
+    /// after row as long as CR LF ends one and the next starts with such an SGR; the same as the
+    /// loop's roads for them. Answers the index after the last byte taken; anything else, and a
+    /// run the row does not take in one step, is left to the loop there (the run printed the
+    /// general way first). The loop calls it after an SGR, whose colon mask it has cleared as
+    /// the sequences here would.
+    [[gnu::noinline]] size_t continueColouredWords(std::span<const uint8_t> bytes, size_t at)
+        REQUIRES(terminalLock_);
     void dispatchOsc(int code, std::span<const uint8_t> data, uint8_t terminator) override
         REQUIRES(terminalLock_);
     void dispatchApc(uint8_t command, std::span<const uint8_t> content) override REQUIRES(terminalLock_);
@@ -1161,6 +1171,9 @@ private:
     /// `applyTrueColours` inline, for it and `applyTrueColoursAndPrint`; answers as
     /// `adoptSgrLook` does (true when the look stays).
     bool switchTrueColours(uint32_t foreground, uint32_t background) REQUIRES(terminalLock_);
+    /// `applyShortSgr` and `applyPaletteColour` inline, for them and `continueColouredWords`.
+    void foldShortSgr(int64_t first, int64_t second, int count) REQUIRES(terminalLock_);
+    void foldPaletteColour(bool background, uint8_t index) REQUIRES(terminalLock_);
     /// Whether printing `text` after true colours may take the lone-cell road (none of the print
     /// roads' special cases is in effect), and the character it writes when so.
     bool loneCellCharacter(std::span<const uint8_t> text, char32_t& scalar) const REQUIRES(terminalLock_);

@@ -10,7 +10,9 @@
 // only; that background-only look is recorded here, as a key, and only when the background really
 // changed, because most SGR sequences (bold, colours of text) leave it alone; the attribute and its
 // two packed cells are built from the key when first read.
+#include "Kestrovan/BufferAsciiRun.h"
 #include "Kestrovan/BufferLoneCell.h"
+#include "Kestrovan/EscapeSequenceParserLoop.h"
 #include "Kestrovan/SequenceDescription.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TrueColourShuffle.h"
@@ -472,6 +474,11 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
 
 void Terminal::applyShortSgr(int64_t first, int64_t second, int count)
 {
+    foldShortSgr(first, second, count);
+}
+
+[[gnu::always_inline]] inline void Terminal::foldShortSgr(int64_t first, int64_t second, int count)
+{
     const int64_t values[2] = {first, second};
     const CsiParameters pars(values, count);
     // A column-switch run takes the whole road; CSI 0 m has its own in `cmdCsiM`.
@@ -501,6 +508,11 @@ void Terminal::applyShortSgr(int64_t first, int64_t second, int count)
 }
 
 void Terminal::applyPaletteColour(bool background, uint8_t index)
+{
+    foldPaletteColour(background, index);
+}
+
+[[gnu::always_inline]] inline void Terminal::foldPaletteColour(bool background, uint8_t index)
 {
     // A column-switch run keeps SGR, as it does when the sequence is dispatched.
     const Key previous = curKey_;
@@ -723,6 +735,103 @@ template <typename Reader> size_t Terminal::continueTrueColourRun(std::span<cons
     else
         eraseCellsStale_ = true;
     return interned;
+}
+
+// Coloured words, one after another: compilers, `ls --color`, `git diff` and log viewers colour
+// word after word (a short SGR, a few letters and a space) up to the line's end. The parse loop
+// reads each such SGR whole and prints the word after it; here the same SGRs are folded the same
+// way, but the checks of the row that neither a look nor a word changes (a column-switch run, a
+// translating set, bytes put back, a hyperlink, insert mode, the margins, images on the line)
+// are made once per row, and each word is stored with the checks of its own cells alone. The row
+// is marked changed once, before anything that may leave it. What this does not read whole, and
+// a word the row does not take in one step, goes back to the loop's roads unchanged.
+size_t Terminal::continueColouredWords(std::span<const uint8_t> bytes, size_t at)
+{
+    using namespace parserLoop;
+    const uint8_t* data = bytes.data();
+    const size_t length = bytes.size();
+    // One row after another: lines of coloured words end in CR LF, which goes to its own handler
+    // as the loop sends it, and the next row is checked afresh.
+    for (;;) {
+        // The row is checked when its first word is met, so that an SGR before anything else
+        // costs no look at the row.
+        Buffer& buffer = *_buffer;
+        Buffer::LoneCellRow row;
+        bool rowChecked = false;
+        int y = 0;
+        bool wrote = false;
+        // The word road's shapes, read as it reads them: with a whole word of parameters in the
+        // chunk, CSI m and CSI 0 m, one or two short parameters, then the palette and the true
+        // colours it leaves to the longer readers.
+        while (length - at >= 2 + sizeof(uint64_t) && data[at] == ESC && data[at + 1] == '[') {
+            const uint8_t first = data[at + 2];
+            CsiWord csi;
+            if (first == 'm' || (first == '0' && data[at + 3] == 'm')) {
+                at += first == 'm' ? 3 : 4;
+                static constexpr int64_t zero = 0;
+                dispatchSgrReset(CsiParameters(&zero, 1));
+            } else if (const size_t size = readCsiWord(data, at + 2, length, csi); size != 0) {
+                // A cursor position or any other final ends the words; the loop takes it.
+                if (csi.finalByte != 'm')
+                    break;
+                at += 2 + size;
+                if (csi.count == 1 && csi.values[0] == 0) {
+                    dispatchSgrReset(CsiParameters(csi.values, csi.count));
+                } else {
+                    foldShortSgr(csi.values[0], csi.values[1], csi.count);
+                }
+            } else {
+                const uint64_t introducer = colourIntroducerDifference(data, at + 2);
+                if (introducer == paletteIntroducerDifference ||
+                    introducer == (paletteIntroducerDifference | ('4' ^ '3'))) {
+                    const PaletteColourSgr sgr =
+                        readPaletteColour(data, at + 2, length, introducer != paletteIntroducerDifference);
+                    if (sgr.end == 0)
+                        break;
+                    at = sgr.end;
+                    foldPaletteColour(sgr.background, sgr.index);
+                } else {
+                    const int kind = introducer == 0 ? 1 : introducer == ('4' ^ '3') ? 2 : 0;
+                    if (kind == 0)
+                        break;
+                    const TrueColourSgr sgr = readTrueColourSgr(data, at + 2, length, kind);
+                    if (sgr.end == 0)
+                        break;
+                    at = sgr.end;
+                    switchTrueColours(sgr.foreground, sgr.background);
+                }
+            }
+            // The word drawn in the new look: the run up to the next control, as the text road's
+            // scan finds it. A run with other bytes than printable ASCII is left to the loop.
+            if (at == length || data[at] < 0x20)
+                continue;
+            const PrintableRun run = scanShortPrintableRun(bytes, at);
+            if (!run.ascii)
+                break;
+            const std::span<const uint8_t> text = bytes.subspan(at, run.end - at);
+            if (!rowChecked) {
+                if (!asciiRunsMayTakeCursorRow() || !buffer.beginLoneCells(row))
+                    return at;
+                rowChecked = true;
+                y = buffer.y();
+            }
+            if (!buffer.putAsciiRun(row, text, buffer.asciiCellTemplate(curStyleID_, 0))) [[unlikely]] {
+                // The general road may wrap or scroll: the row's mark goes first.
+                if (wrote)
+                    updateRange(y);
+                handlePrintableAsciiBorrowed(text);
+                return run.end;
+            }
+            wrote = true;
+            at = run.end;
+        }
+        if (wrote)
+            updateRange(y);
+        if (length - at < 2 || data[at] != '\r' || data[at + 1] != '\n')
+            return at;
+        carriageReturnLineFeed();
+        at += 2;
+    }
 }
 
 } // namespace kestrovan

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,116 @@ TEST(TerminalShortSequenceFeedTests, RegionScrollsAndColouredWordsMatchOneByteAt
             bytes += CSI "0m\r\n";
         }
         EXPECT_EQ(differenceFromOneBytePerFeed(bytes), "") << "seed " << seed;
+    }
+}
+
+// Rows of coloured words, which the terminal takes word after word once the loop has printed the
+// first: every SGR shape it reads, words up to the right edge and past it, lines ended by CR LF,
+// LF alone or nothing, and what must send a word back to the loop's roads (text beyond ASCII, a
+// control inside a word, a cursor position, a wide character the word would cut, and settings
+// the row is checked for once: insert mode, protection, left and right margins, a hyperlink, a
+// translating set, a column-switch run). Each setting with random rows, fed whole against one
+// byte per feed, and for some against every cut into two chunks.
+TEST(TerminalShortSequenceFeedTests, ColouredWordRowsMatchOneByteAtATimeAndEverySplit)
+{
+    // clang-format off
+    const std::vector<std::string> settings = {
+        "", CSI "4h", CSI "1\"q", CSI "?69h" CSI "3;14s", CSI "?69h" CSI "3;14s" CSI "1;16H",
+        "\x1b]8;;https://example.org/\x1b\\", "\x1b(0", CSI "?40h" CSI "?3h",
+        "\u597d\u597d\u597d\u597d\u597d\u597d\u597d\r\n\u597d\u597d\u597d\u597d\u597d\x1b[A\r"};
+    const std::vector<std::string> looks = {
+        "31", "1;32", "22;33", "4;34", "24;35", "38;5;7", "38;5;255", "38;5;1000", "48;5;42", "38;2;1;2;3",
+        "48;2;200;100;0", "38;2;9;8;7;48;2;1;1;1", "0", "", "49", "39;49", "1;2;3", "38;5", "38:5:9", "4:3"};
+    const std::vector<std::string> oddWords = {"\u00e9t\u00e9", "a\tb", CSI "3;4H", CSI "K", "x\x7f", "\u597d"};
+    const std::vector<std::string> lineEnds = {CSI "0m\r\n", CSI "m\r\n", "\r\n", "\n", "", "\r\n\r\n", "\r"};
+    // clang-format on
+    for (size_t setting = 0; setting < settings.size(); ++setting) {
+        for (uint64_t seed = 1; seed <= 3; ++seed) {
+            uint64_t state = seed * 104729 + setting;
+            std::string bytes = settings[setting];
+            for (int line = 0; line < 14; ++line) {
+                for (int word = 0, words = 2 + static_cast<int>(nextRandom(state) % 6); word < words;
+                     ++word) {
+                    bytes += CSI + looks[nextRandom(state) % looks.size()] + "m";
+                    if (nextRandom(state) % 12 == 0) {
+                        bytes += oddWords[nextRandom(state) % oddWords.size()];
+                        continue;
+                    }
+                    for (uint64_t letters = 1 + nextRandom(state) % 9; letters > 0; --letters)
+                        bytes += static_cast<char>('a' + nextRandom(state) % 26);
+                    if (nextRandom(state) % 4 != 0)
+                        bytes += ' ';
+                }
+                bytes += lineEnds[nextRandom(state) % lineEnds.size()];
+            }
+            EXPECT_EQ(differenceFromOneBytePerFeed(bytes), "") << "setting " << setting << ", seed " << seed;
+            if (seed > 1)
+                continue;
+            const std::string whole = dumpAfter(bytes, {});
+            for (size_t cut = 1; cut < bytes.size(); ++cut) {
+                const std::string split = dumpAfter(bytes, {cut});
+                if (split != whole) {
+                    ADD_FAILURE() << "setting " << setting << ", cut at " << cut << "\n"
+                                  << describeDumpDifference(whole, split);
+                    break;
+                }
+            }
+        }
+    }
+}
+
+// The words after the first on a row are stored by the terminal's own loop over the row, which
+// marks the row once and hands a word back where the row's cells or the cursor need more: each
+// case fed whole must leave the screen, the cursor and the rows marked changed (on the screen and
+// in absolute rows) that it leaves fed one byte per feed.
+TEST(TerminalShortSequenceFeedTests, ColouredWordRowsMarkAndStoreWhatTheyDoOneByOne)
+{
+    struct Case
+    {
+        const char* name;
+        const char* setup;
+        const char* words;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"words on two rows", "", CSI "31mab " CSI "32mcd\r\n" CSI "33mef " CSI "48;5;3mgh" CSI "49m "},
+        {"words on rows after lines went to the scrollback", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\x1b[3;1H",
+         CSI "31mab\r\n" CSI "38;2;1;2;3mcd\r\n" CSI "38;5;9mef" CSI "0m\r\n"},
+        {"a word filling the row, then one letter", "",
+         CSI "31mabcdefghij" CSI "32mklmnopqrst" CSI "33mu" CSI "34mv"},
+        {"a word too long for the rest of the row", "", CSI "31mabcdefghij" CSI "32mklmnopqrstuvwxyz"},
+        {"a word ending on a wide character's right half", "\u597d\u597d\u597d\u597d\u597d\r",
+         CSI "31ma" CSI "32mbc" CSI "0m\r\n"},
+        {"a row starting on a wide character's right half",
+         "\u597d\u597d\u597d\u597d\u597d\r\n\u597d\u597d\u597d\u597d\u597d" CSI "?69h" CSI "2;12s" CSI "1;2H",
+         CSI "31mab" CSI "32mcd\r\n" CSI "33me" CSI "34mfg" CSI "0m\r\n"},
+        {"words after a line feed alone", "", CSI "31mab\n" CSI "32mcd " CSI "33mef"},
+        {"words inside left and right margins", CSI "?69h" CSI "3;12s" CSI "1;3H",
+         CSI "31mabc " CSI "32mdefg " CSI "33mhij" CSI "34mk"},
+    };
+    // clang-format on
+    for (const Case& test : cases) {
+        std::string dumps[2];
+        std::optional<std::pair<int, int>> screen[2];
+        std::optional<std::pair<int, int>> absolute[2];
+        for (int oneByOne = 0; oneByOne < 2; ++oneByOne) {
+            DumpedTerminal session(smallScreen());
+            session.feed(test.setup);
+            {
+                const TerminalUnsharedScope unshared(session.terminal().terminalLock());
+                session.terminal().clearUpdateRange();
+            }
+            const std::string_view words = test.words;
+            for (size_t at = 0; at < words.size(); at += oneByOne ? 1 : words.size())
+                session.feed(words.substr(at, oneByOne ? 1 : words.size()));
+            const TerminalUnsharedScope unshared(session.terminal().terminalLock());
+            screen[oneByOne] = session.terminal().getUpdateRange();
+            absolute[oneByOne] = session.terminal().getScrollInvariantUpdateRange();
+            dumps[oneByOne] = dumpTerminalState(session.terminal());
+        }
+        EXPECT_EQ(describeDumpDifference(dumps[0], dumps[1]), "") << test.name;
+        EXPECT_EQ(screen[0], screen[1]) << test.name;
+        EXPECT_EQ(absolute[0], absolute[1]) << test.name;
     }
 }
 
