@@ -568,14 +568,15 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                     listener.handlePrintBorrowed(bytes.subspan(at, run.end - at));
                                 at = run.end;
                                 // More coloured words mostly follow on the row: a listener that
-                                // takes them itself goes on from here when the next sequence may
-                                // be an SGR (its first byte that is no parameter byte is an "m",
-                                // or a colour's parameters fill the word). A reset mostly ends the
-                                // coloured text, and is taken on only where CR LF ends the line
-                                // after it.
+                                // takes them itself goes on from here when the text was a word and
+                                // the space after it, and the next sequence may be an SGR (its
+                                // first byte that is no parameter byte is an "m", or a colour's
+                                // parameters fill the word). A reset mostly ends the coloured
+                                // text, and is taken on only where CR LF ends the line after it.
+                                // Single letters, pictures and fields go on in the loop.
                                 if constexpr (requires { listener.continueColouredWords(bytes, at); }) {
-                                    if (length - at >= 2 + sizeof(uint64_t) && data[at] == ESC &&
-                                        data[at + 1] == '[') {
+                                    if (data[at - 1] == ' ' && length - at >= 2 + sizeof(uint64_t) &&
+                                        data[at] == ESC && data[at + 1] == '[') {
                                         const uint64_t word = csiNumberWord::load(data + at + 2);
                                         const uint64_t others =
                                             (word & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull;
