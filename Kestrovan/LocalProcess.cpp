@@ -657,16 +657,15 @@ void LocalProcess::pipeline(TerminalIOPipeline& source, std::span<const uint8_t>
             borrowing->dataReceivedBorrowed(bytes);
             return;
         }
-        const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
-        client->dataReceived(copy);
+        client->dataReceived(bytes);
         return;
     }
     // The parse thread waits for the delivery, so a slow consumer holds back reading (and, once
-    // the ring is full, the child).
-    const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+    // the ring is full, the child). The bytes stay in the ring's slot until then: the delegate
+    // reads them there, as it would a copy.
     dispatchQueue->sync([&] {
         if (auto client = delegate())
-            client->dataReceived(copy);
+            client->dataReceived(bytes);
     });
 }
 

@@ -2,9 +2,9 @@
 //
 // `cmdCsiM` walks CSI ... m over the canonical key of the current look (`InternedAttributeKey`:
 // the colours' tags, the style bits and the underline style packed in two words), so that each
-// parameter is a mask and an or on a register (for the one or two plain parameters of the short
-// SGRs the parse loop reads whole, masks from a table) and the result is interned in the cell arena by
-// its key, once per sequence, without building an attribute at all: the key is the current look,
+// parameter that needs no other is a mask and an or on a register, both from one table (the short
+// SGRs the parse loop reads whole take the same steps), and the result is interned in the cell
+// arena by its key, once per sequence, without building an attribute at all: the key is the current look,
 // and the attribute is spelled out from it only when read. Printed cells carry the 16-bit
 // style id. Erasing, scrolling and insertion fill new cells with the background of the current attribute
 // only; that background-only look is recorded here, as a key, and only when the background really
@@ -181,13 +181,15 @@ struct SgrStep
     }
     constexpr void foreground(uint64_t tag) { field(tagMask, tag); }
     constexpr void background(uint64_t tag) { field(tagMask << backgroundShift, tag << backgroundShift); }
+
+    /// `key` with this step applied.
+    constexpr Key applied(Key key) const { return Key{(key.word0 & keep0) | set0, key.word1 & keep1}; }
 };
 
 /// One past the largest parameter a step is kept for: the bright backgrounds end at 107.
 constexpr int sgrStepCount = 108;
 
-/// The steps of parameters 0 ..< `sgrStepCount`, each what `applySgrParameters` does for that
-/// parameter alone without colons.
+/// The steps of parameters 0 ..< `sgrStepCount`: what each does alone, without colons.
 constexpr std::array<SgrStep, sgrStepCount> sgrSteps = [] {
     std::array<SgrStep, sgrStepCount> steps{};
     for (int value = 0; value < sgrStepCount; ++value) {
@@ -275,6 +277,16 @@ constexpr std::array<SgrStep, sgrStepCount> sgrSteps = [] {
     return steps;
 }();
 
+/// The step of a parameter that needs no other; null for the rest (the extended colours, and
+/// parameters SGR does not know).
+const SgrStep* sgrStepOf(int64_t value)
+{
+    if (static_cast<uint64_t>(value) >= sgrStepCount)
+        return nullptr;
+    const SgrStep& step = sgrSteps[static_cast<size_t>(value)];
+    return step.simple ? &step : nullptr;
+}
+
 /// Erased cells know only a background, and both default forms erase to the plain default.
 uint64_t eraseBackgroundTag(uint64_t tag)
 {
@@ -336,20 +348,16 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
     }
     while (i < pars.count) {
         const int64_t value = pars[i];
+        // A parameter that needs no other is one step of masks; 4 ended by a colon names an
+        // underline style in the parameter after it, and the extended colours read theirs.
+        if (const SgrStep* simple = sgrStepOf(value);
+            simple && !(value == 4 && followedByColon(colonMask, i))) {
+            working = simple->applied(working);
+            ++i;
+            continue;
+        }
         int step = 1;
         switch (value) {
-        case 0: // reset everything
-            working = Key();
-            break;
-        case 1: // bold
-            insertStyle(working, CharacterStyle::bold);
-            break;
-        case 2: // dim (faint)
-            insertStyle(working, CharacterStyle::dim);
-            break;
-        case 3: // italic
-            insertStyle(working, CharacterStyle::italic);
-            break;
         case 4: {
             // 4:n picks the underline style; plain 4 (or an unknown n) is a single underline.
             UnderlineStyle style = UnderlineStyle::single;
@@ -382,45 +390,6 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
             setUnderlineStyle(working, style);
             break;
         }
-        case 5:
-            insertStyle(working, CharacterStyle::blink);
-            break;
-        case 7: // inverse
-            insertStyle(working, CharacterStyle::inverse);
-            break;
-        case 8: // invisible (concealed)
-            insertStyle(working, CharacterStyle::invisible);
-            break;
-        case 9: // crossed out
-            insertStyle(working, CharacterStyle::crossedOut);
-            break;
-        case 21: // doubly underlined, not "bold off"
-            insertStyle(working, CharacterStyle::underline);
-            setUnderlineStyle(working, UnderlineStyle::double_);
-            break;
-        case 22: // normal intensity: neither bold nor dim
-            removeStyle(working, CharacterStyle::bold);
-            removeStyle(working, CharacterStyle::dim);
-            break;
-        case 23: // not italic
-            removeStyle(working, CharacterStyle::italic);
-            break;
-        case 24: // not underlined
-            removeStyle(working, CharacterStyle::underline);
-            setUnderlineStyle(working, UnderlineStyle::none);
-            break;
-        case 25: // not blinking
-            removeStyle(working, CharacterStyle::blink);
-            break;
-        case 27: // not inverse
-            removeStyle(working, CharacterStyle::inverse);
-            break;
-        case 28: // visible
-            removeStyle(working, CharacterStyle::invisible);
-            break;
-        case 29: // not crossed out
-            removeStyle(working, CharacterStyle::crossedOut);
-            break;
         case 38: // foreground, background and underline colour from the palette or 24-bit
         case 48:
         case 58: {
@@ -438,27 +407,8 @@ void Terminal::applySgrParameters(const CsiParameters& pars)
             step = 1 + std::max(read.consumed, 1);
             break;
         }
-        case 39: // default foreground
-            setForeground(working, 0);
-            break;
-        case 49: // default background
-            setBackground(working, 0);
-            break;
-        case 59: // default underline colour
-            working.word1 = 0;
-            break;
         default:
-            // The eight base colours and their bright forms.
-            if (value >= 30 && value <= 37)
-                setForeground(working, paletteTag(value - 30));
-            else if (value >= 40 && value <= 47)
-                setBackground(working, paletteTag(value - 40));
-            else if (value >= 90 && value <= 97)
-                setForeground(working, paletteTag(value - 90 + 8));
-            else if (value >= 100 && value <= 107)
-                setBackground(working, paletteTag(value - 100 + 8));
-            else
-                reportUnknown(value);
+            reportUnknown(value);
             break;
         }
         i += step;
@@ -481,20 +431,16 @@ void Terminal::applyShortSgr(int64_t first, int64_t second, int count)
     }
     // Both steps are looked up before either is applied, so that a parameter the steps cannot
     // express sends the whole sequence to the parameter fold.
-    const auto stepOf = [](int64_t value) -> const SgrStep* {
-        static constexpr SgrStep general{0, 0, 0, false};
-        return static_cast<uint64_t>(value) < sgrStepCount ? &sgrSteps[static_cast<size_t>(value)] : &general;
-    };
-    const SgrStep& a = *stepOf(first);
-    const SgrStep& b = *stepOf(count == 2 ? second : 0);
-    if (!a.simple || (count == 2 && !b.simple)) {
+    const SgrStep* a = sgrStepOf(first);
+    const SgrStep* b = count == 2 ? sgrStepOf(second) : a;
+    if (!a || !b) {
         applySgrParameters(pars);
         return;
     }
     const Key previous = curKey_;
-    Key working{(previous.word0 & a.keep0) | a.set0, previous.word1 & a.keep1};
+    Key working = a->applied(previous);
     if (count == 2)
-        working = Key{(working.word0 & b.keep0) | b.set0, working.word1 & b.keep1};
+        working = b->applied(working);
     if (working == previous)
         return;
     adoptSgrLook(working, previous);
