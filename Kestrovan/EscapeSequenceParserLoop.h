@@ -489,13 +489,15 @@ template <typename Listener>
 }
 
 /// A pager or an editor scrolls part of the screen with a region set around every scroll: DECSTBM,
-/// a CUP inside the region with mostly some text, line feeds, and DECSTBM again, which resets the
-/// region and is mostly followed at once by the next region. After a DECSTBM read whole, such
-/// traffic is taken here without going back to the loop (none of these calls resets the parser,
-/// and the sequence state stays the ground the loop left), and a region set right after another,
-/// the reset and the next region, goes to a listener that takes the two in one call. Anything
-/// else, a sequence not read whole among it, is left to the loop where it starts. Out of line,
-/// like `dispatchFieldRun`, so that the loop keeps its registers for its own roads.
+/// a CUP inside the region with mostly some text, an erase or lines inserted or deleted, line
+/// feeds (or CR LF), and DECSTBM
+/// again, which resets the region and is mostly followed at once by the next region. After a
+/// DECSTBM read whole, such traffic is taken here without going back to the loop (none of these
+/// calls resets the parser, and the sequence state stays the ground the loop left), and a region
+/// set right after another, the reset and the next region, goes to a listener that takes the two
+/// in one call. Anything else is left to the loop where it starts. Each sequence is read once: the
+/// one read after a region, to see whether it is another, is the next one taken. Out of line, like
+/// `dispatchFieldRun`, so that the loop keeps its registers for its own roads.
 template <typename Listener>
 [[gnu::noinline]] size_t EscapeSequenceParser::dispatchRegionRun(const parserLoop::CsiWord& region,
                                                                  std::span<const uint8_t> bytes, size_t at,
@@ -505,51 +507,68 @@ template <typename Listener>
     if constexpr (requires {
                       listener.dispatchScrollRegionPair(CsiParameters(), CsiParameters());
                       listener.lineFeeds(size_t());
+                      listener.carriageReturnLineFeed();
                   }) {
         const uint8_t* data = bytes.data();
         const size_t length = bytes.size();
         // The region read last and not yet dispatched.
         CsiWord pending = region;
+        // The sequence at `at` when `size` is not 0, read and not yet taken.
+        CsiWord next;
+        size_t size = readRegionRunSequence(data, at, length, next);
         for (;;) {
             // The region, and the one right after it when another follows read whole.
-            CsiWord next;
-            size_t size = readRegionRunSequence(data, at, length, next);
             if (size != 0 && next.finalByte == 'r') {
                 listener.dispatchScrollRegionPair(CsiParameters(pending.values, pending.count),
                                                   CsiParameters(next.values, next.count));
                 at += size;
+                size = 0;
             } else {
                 listener.dispatchScrollRegion(CsiParameters(pending.values, pending.count));
             }
-            // Positions, their text, and line feeds, until the next region.
+            // Positions with their text or an erase, and line feeds, until the next region.
             for (;;) {
-                if (at < length && data[at] == '\n') {
-                    size_t end = at + 1;
-                    while (end < length && data[end] == '\n')
-                        ++end;
-                    listener.lineFeeds(end - at);
-                    at = end;
+                if (size == 0) {
+                    if (at < length && data[at] == '\n') {
+                        size_t end = at + 1;
+                        while (end < length && data[end] == '\n')
+                            ++end;
+                        listener.lineFeeds(end - at);
+                        at = end;
+                    } else if (length - at >= 2 && data[at] == '\r' && data[at + 1] == '\n') {
+                        listener.carriageReturnLineFeed();
+                        at += 2;
+                    }
+                    // The reset, with no parameters, is told apart without the word.
+                    if (length - at >= 2 + sizeof(uint64_t) && data[at] == ESC && data[at + 1] == '[' &&
+                        data[at + 2] == 'r') {
+                        pending.values[0] = 0;
+                        pending.values[1] = 0;
+                        pending.count = 1;
+                        at += 3;
+                        size = readRegionRunSequence(data, at, length, next);
+                        break;
+                    }
+                    if ((size = readRegionRunSequence(data, at, length, next)) == 0)
+                        return at;
                 }
-                // The reset, with no parameters, is told apart without the word.
-                if (length - at >= 2 + sizeof(uint64_t) && data[at] == ESC && data[at + 1] == '[' &&
-                    data[at + 2] == 'r') {
-                    pending.values[0] = 0;
-                    pending.values[1] = 0;
-                    pending.count = 1;
-                    at += 3;
-                    break;
-                }
-                if ((size = readRegionRunSequence(data, at, length, next)) == 0)
-                    return at;
                 if (next.finalByte == 'r') {
                     pending = next;
                     at += size;
+                    size = readRegionRunSequence(data, at, length, next);
                     break;
                 }
-                if (next.finalByte != 'H')
+                if (next.finalByte == 'H') {
+                    at = dispatchCursorPositionAndText(CsiParameters(next.values, next.count), bytes,
+                                                       at + size, listener);
+                } else if (next.finalByte == 'K' || next.finalByte == 'L' || next.finalByte == 'M') {
+                    // EL, and IL and DL, an editor's scroll of the lines below the cursor.
+                    at += size;
+                    dispatchPlainCsi(next.finalByte, CsiParameters(next.values, next.count), listener);
+                } else {
                     return at;
-                at = dispatchCursorPositionAndText(CsiParameters(next.values, next.count), bytes, at + size,
-                                                   listener);
+                }
+                size = 0;
             }
         }
     } else {

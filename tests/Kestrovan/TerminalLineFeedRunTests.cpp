@@ -218,7 +218,9 @@ TEST(TerminalLineFeedRunTests, RandomRegionTrafficMatchesTheControlsOneByOne)
 // passing the last column, a region set while a wrap is pending, a wide character cut at either
 // end of the text, protected text an erase must keep, origin mode, left and right margins,
 // regions the terminal refuses, a region at the screen's top (the scrollback grows, or is full),
-// and the alternate screen.
+// the alternate screen, and a pager's scrolls one after another with pairs of regions of every
+// outcome (both taken, only the first, only the second, neither), in origin mode and while a wrap
+// is pending, and what ends such a run.
 TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
 {
     const LineFeedCase cases[] = {
@@ -244,27 +246,8 @@ TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
          CSI "1;4r" CSI "4;2Htop \n\n" CSI "1;3r" CSI "3;1Hx\n\n" CSI "r", 8, 1},
         {"alternate screen",
          CSI "?1049h" CSI "1;4r" CSI "4;2Halt \n\n" CSI "2;5r" CSI "5;3Hb\n\n" CSI "r" CSI "?1049l"},
-    };
-    for (const LineFeedCase& entry : cases) {
-        SCOPED_TRACE(entry.name);
-        const std::string whole = dumpAfter({}, entry.bytes, entry, false);
-        EXPECT_EQ(describeDumpDifference(dumpAfter({}, entry.bytes, entry, true), whole), "");
-        std::string verticalTabs = entry.bytes;
-        std::replace(verticalTabs.begin(), verticalTabs.end(), '\n', '\x0b');
-        EXPECT_EQ(describeDumpDifference(dumpAfter({}, verticalTabs, entry, false), whole), "");
-        expectEverySplitLeaves(entry, whole);
-    }
-}
-
-// A pager's scrolls one after another, as the parse loop takes them in one run once a region is
-// read whole: regions, positions with their text, line feeds, and a reset mostly followed at once
-// by the next region, which goes to the terminal as one pair. Each case is fed whole, one byte per
-// feed (every control on its own, the pair as two regions), with VT for LF and cut into two feeds
-// at every byte. The cases hold pairs of every outcome (both regions taken, only the first, only
-// the second, neither), pairs in origin mode and while a wrap is pending, and what ends the run.
-TEST(TerminalLineFeedRunTests, RegionRunsMatchOneByteAtATimeAndEverySplit)
-{
-    const LineFeedCase cases[] = {
+        // Scrolls one after another, as the parse loop takes them in one run once a region is read
+        // whole: a reset followed at once by the next region goes to the terminal as one pair.
         {"scroll after scroll",
          CSI "2;6r" CSI "6;3Hab cd \n\n" CSI "r" CSI "3;7r" CSI "7;1Hef\n\n\n" CSI "r" CSI "1;4r" CSI
              "4;2Hgh\n\n" CSI "r" CSI "5;8r" CSI "8;5Hij\n\n" CSI "r"},
@@ -285,6 +268,9 @@ TEST(TerminalLineFeedRunTests, RegionRunsMatchOneByteAtATimeAndEverySplit)
         {"other sequences inside a region",
          CSI "2;7r" CSI "7;1H" CSI "1mbold" CSI "0m\n\n" CSI "2J" CSI "6;2Hz\n"
              "\r\n" CSI "1;2;3r" CSI "r"},
+        {"an editor's scroll", CSI "1;7r" CSI "7;1H\r\n" CSI "1;8r" CSI "8;1H" CSI "K" CSI "1;7r" CSI
+                                   "1;1H" CSI "2M" CSI "1;8r" CSI "6;1H" CSI "32mconst" CSI "m" CSI "2;6r" CSI
+                                   "2;1H" CSI "L" CSI "2;3H" CSI "2K" CSI "3;4H" CSI "1Kx\r\n\r\n" CSI "r"},
         {"line feeds not followed by a sequence", CSI "3;6r" CSI "6;3Hab\n\ncd\n\n" CSI "r" CSI "4;7r"
                                                       "ef"},
         {"a region at the top with its scrollback full",
