@@ -726,10 +726,11 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 const CsiParameters pars(csi.values, csi.count);
                                 if (csi.finalByte == 'H') {
                                     i = dispatchCursorPositionAndText(pars, bytes, i, listener);
-                                } else if (csi.finalByte == 'r') {
-                                    i = dispatchRegionRun(csi, bytes, i, listener);
                                 } else if (csi.finalByte != 'm') {
-                                    dispatchPlainCsi(csi.finalByte, pars, listener);
+                                    if (csi.finalByte == 'r')
+                                        i = dispatchRegionRun(csi, bytes, i, listener);
+                                    else
+                                        dispatchPlainCsi(csi.finalByte, pars, listener);
                                 } else if (csi.count == 1 && csi.values[0] == 0) {
                                     _parsColonMask = 0;
                                     listener.dispatchSgrReset(pars);
