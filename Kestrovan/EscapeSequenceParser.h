@@ -31,6 +31,7 @@ namespace kestrovan {
 
 namespace parserLoop {
 struct ShortCsi;
+struct CsiWord;
 } // namespace parserLoop
 
 /// The record made for a parsing-error report: where the error happened and what was pending.
@@ -166,6 +167,12 @@ private:
     template <typename Listener>
     static size_t dispatchFieldRun(const parserLoop::ShortCsi& position, std::span<const uint8_t> bytes,
                                    size_t at, Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
+    /// A pager's region traffic after the DECSTBM `region` read whole and ending at `at` in
+    /// `bytes`: regions, positions with their text and line feeds, taken one after another by a
+    /// listener that takes them so; answers where the loop goes on.
+    template <typename Listener>
+    static size_t dispatchRegionRun(const parserLoop::CsiWord& region, std::span<const uint8_t> bytes,
+                                    size_t at, Listener& listener) NO_THREAD_SAFETY_ANALYSIS;
     /// The "Parser.Parse" signpost interval of one chunk, when profiling.
     platform::SignpostID beginParseSignpost() const;
     void endParseSignpost(platform::SignpostID signpost) const;

@@ -253,15 +253,16 @@ struct ShortCsi
     }
 }
 
-/// The parameters and final byte of a cursor position of the shape a redraw sends, "row;colH" with
-/// up to four digits a number, when they lie in the eight bytes at `at` (just after "ESC ["):
-/// answers how many bytes they take, with the two numbers in `row` and `col`, or 0 for any other
-/// shape or a chunk ending within the word, which `readShortCsi` then reads. Both numbers come
-/// from one word: a ";" neither borrows nor carries between bytes, so the digits after it and the
-/// byte that ends them are marked as if read from a word of their own. What this reads,
-/// `readShortCsi` reads the same.
-[[gnu::always_inline]] inline size_t readCursorPositionWord(const uint8_t* data, size_t at, size_t length,
-                                                            int64_t& row, int64_t& col)
+/// The parameters and final byte of a sequence of two numbers of up to four digits each, "8;20r"
+/// or "row;colH", when they lie in the eight bytes at `at` (just after "ESC ["): with `finalByte`
+/// 0 any final byte ends them, otherwise only `finalByte`. Answers how many bytes they take, the
+/// last of them the final, with the two numbers in `first` and `second`, or 0 for any other shape
+/// or a chunk ending within the word, which `readShortCsi` then reads. Both numbers come from one
+/// word: a ";" neither borrows nor carries between bytes, so the digits after it and the byte that
+/// ends them are marked as if read from a word of their own. What this reads, `readShortCsi` reads
+/// the same.
+[[gnu::always_inline]] inline size_t readTwoParameterWord(const uint8_t* data, size_t at, size_t length,
+                                                          uint8_t finalByte, int64_t& first, int64_t& second)
 {
     if (length - at < sizeof(uint64_t))
         return 0;
@@ -274,11 +275,20 @@ struct ShortCsi
     const unsigned firstDigits = static_cast<unsigned>(__builtin_ctzll(marks)) / 8;
     const unsigned secondEnd = static_cast<unsigned>(__builtin_ctzll(laterMarks)) / 8;
     const unsigned secondDigits = secondEnd - firstDigits - 1;
-    if (firstDigits > 4 || secondDigits > 4 || data[at + firstDigits] != ';' || data[at + secondEnd] != 'H')
+    const unsigned last = data[at + secondEnd];
+    const bool ended = finalByte != 0 ? last == finalByte : last - 0x40 <= 0x7Eu - 0x40;
+    if (firstDigits > 4 || secondDigits > 4 || data[at + firstDigits] != ';' || !ended)
         return 0;
-    row = csiNumberWord::fourDigitValue(values, firstDigits);
-    col = csiNumberWord::fourDigitValue(values >> (8 * (firstDigits + 1)), secondDigits);
+    first = csiNumberWord::fourDigitValue(values, firstDigits);
+    second = csiNumberWord::fourDigitValue(values >> (8 * (firstDigits + 1)), secondDigits);
     return secondEnd + 1;
+}
+
+/// A cursor position of the shape a redraw sends, "row;colH", read by `readTwoParameterWord`.
+[[gnu::always_inline]] inline size_t readCursorPositionWord(const uint8_t* data, size_t at, size_t length,
+                                                            int64_t& row, int64_t& col)
+{
+    return readTwoParameterWord(data, at, length, 'H', row, col);
 }
 
 /// A sequence `readCsiWord` read whole. Its fields are written by the reading, not before it.
@@ -336,6 +346,25 @@ struct CsiWord
     return secondEnd + 1;
 }
 
+/// A whole CSI sequence of one or two parameters of up to four digits each and a final byte,
+/// "ESC [" included, at `at`, read into `csi` for `dispatchRegionRun`: answers its size, or 0 for
+/// anything else or a chunk ending within the word after "ESC [". Two parameters, the shape of the
+/// regions and the positions a pager sends, are read by `readTwoParameterWord`, which does without
+/// `readCsiWord`'s tests for the other shapes.
+[[gnu::always_inline]] inline size_t readRegionRunSequence(const uint8_t* data, size_t at, size_t length,
+                                                           CsiWord& csi)
+{
+    if (length - at < 2 + sizeof(uint64_t) || data[at] != ESC || data[at + 1] != '[')
+        return 0;
+    if (const size_t size = readTwoParameterWord(data, at + 2, length, 0, csi.values[0], csi.values[1])) {
+        csi.count = 2;
+        csi.finalByte = data[at + 1 + size];
+        return 2 + size;
+    }
+    const size_t size = readCsiWord(data, at + 2, length, csi);
+    return size == 0 ? 0 : 2 + size;
+}
+
 } // namespace parserLoop
 
 /// A CSI sequence without intermediates, read whole by the parse loop, whose final is not "m":
@@ -391,9 +420,10 @@ EscapeSequenceParser::dispatchCursorPositionAndText(const CsiParameters& pars, s
                 listener.placeAsciiAtCursorPosition(pars, bytes.subspan(at, run.end - at),
                                                     erase ? TextThen::eraseToEndOfLine : TextThen::nothing);
                 const size_t end = erase ? run.end + 3 : run.end;
+                if (length - end < 3 || data[end] != ESC || data[end + 1] != '[')
+                    return end;
                 ShortCsi next;
-                if (length - end < 3 || data[end] != ESC || data[end + 1] != '[' ||
-                    !readShortCsi(data, end + 2, length, next) || next.finalByte != 'H')
+                if (!readShortCsi(data, end + 2, length, next) || next.finalByte != 'H')
                     return end;
                 return dispatchFieldRun(next, bytes, next.end, listener);
             }
@@ -456,6 +486,95 @@ template <typename Listener>
     const int64_t values[2] = {row, col};
     dispatchPlainCsi('H', CsiParameters(values, count), listener);
     return at;
+}
+
+/// A pager or an editor scrolls part of the screen with a region set around every scroll: DECSTBM,
+/// a CUP inside the region with mostly some text, an erase or lines inserted or deleted, line
+/// feeds (or CR LF), and DECSTBM
+/// again, which resets the region and is mostly followed at once by the next region. After a
+/// DECSTBM read whole, such traffic is taken here without going back to the loop (none of these
+/// calls resets the parser, and the sequence state stays the ground the loop left), and a region
+/// set right after another, the reset and the next region, goes to a listener that takes the two
+/// in one call. Anything else is left to the loop where it starts. Each sequence is read once: the
+/// one read after a region, to see whether it is another, is the next one taken. Out of line, like
+/// `dispatchFieldRun`, so that the loop keeps its registers for its own roads.
+template <typename Listener>
+[[gnu::noinline]] size_t EscapeSequenceParser::dispatchRegionRun(const parserLoop::CsiWord& region,
+                                                                 std::span<const uint8_t> bytes, size_t at,
+                                                                 Listener& listener)
+{
+    using namespace parserLoop;
+    if constexpr (requires {
+                      listener.dispatchScrollRegionPair(CsiParameters(), CsiParameters());
+                      listener.lineFeeds(size_t());
+                      listener.carriageReturnLineFeed();
+                  }) {
+        const uint8_t* data = bytes.data();
+        const size_t length = bytes.size();
+        // The region read last and not yet dispatched.
+        CsiWord pending = region;
+        // The sequence at `at` when `size` is not 0, read and not yet taken.
+        CsiWord next;
+        size_t size = readRegionRunSequence(data, at, length, next);
+        for (;;) {
+            // The region, and the one right after it when another follows read whole.
+            if (size != 0 && next.finalByte == 'r') {
+                listener.dispatchScrollRegionPair(CsiParameters(pending.values, pending.count),
+                                                  CsiParameters(next.values, next.count));
+                at += size;
+                size = 0;
+            } else {
+                listener.dispatchScrollRegion(CsiParameters(pending.values, pending.count));
+            }
+            // Positions with their text or an erase, and line feeds, until the next region.
+            for (;;) {
+                if (size == 0) {
+                    if (at < length && data[at] == '\n') {
+                        size_t end = at + 1;
+                        while (end < length && data[end] == '\n')
+                            ++end;
+                        listener.lineFeeds(end - at);
+                        at = end;
+                    } else if (length - at >= 2 && data[at] == '\r' && data[at + 1] == '\n') {
+                        listener.carriageReturnLineFeed();
+                        at += 2;
+                    }
+                    // The reset, with no parameters, is told apart without the word.
+                    if (length - at >= 2 + sizeof(uint64_t) && data[at] == ESC && data[at + 1] == '[' &&
+                        data[at + 2] == 'r') {
+                        pending.values[0] = 0;
+                        pending.values[1] = 0;
+                        pending.count = 1;
+                        at += 3;
+                        size = readRegionRunSequence(data, at, length, next);
+                        break;
+                    }
+                    if ((size = readRegionRunSequence(data, at, length, next)) == 0)
+                        return at;
+                }
+                if (next.finalByte == 'r') {
+                    pending = next;
+                    at += size;
+                    size = readRegionRunSequence(data, at, length, next);
+                    break;
+                }
+                if (next.finalByte == 'H') {
+                    at = dispatchCursorPositionAndText(CsiParameters(next.values, next.count), bytes,
+                                                       at + size, listener);
+                } else if (next.finalByte == 'K' || next.finalByte == 'L' || next.finalByte == 'M') {
+                    // EL, and IL and DL, an editor's scroll of the lines below the cursor.
+                    at += size;
+                    dispatchPlainCsi(next.finalByte, CsiParameters(next.values, next.count), listener);
+                } else {
+                    return at;
+                }
+                size = 0;
+            }
+        }
+    } else {
+        dispatchPlainCsi('r', CsiParameters(region.values, region.count), listener);
+        return at;
+    }
 }
 
 template <typename Listener>
@@ -636,7 +755,10 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
                                 if (csi.finalByte == 'H') {
                                     i = dispatchCursorPositionAndText(pars, bytes, i, listener);
                                 } else if (csi.finalByte != 'm') {
-                                    dispatchPlainCsi(csi.finalByte, pars, listener);
+                                    if (csi.finalByte == 'r')
+                                        i = dispatchRegionRun(csi, bytes, i, listener);
+                                    else
+                                        dispatchPlainCsi(csi.finalByte, pars, listener);
                                 } else if (csi.count == 1 && csi.values[0] == 0) {
                                     _parsColonMask = 0;
                                     listener.dispatchSgrReset(pars);

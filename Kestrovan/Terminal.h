@@ -883,6 +883,10 @@ private:
     void eraseToEndOfLine() REQUIRES(terminalLock_);
     /// DECSTBM (CSI top ; bottom r) read whole by the parse loop: the same as dispatching it.
     void dispatchScrollRegion(const CsiParameters& pars) REQUIRES(terminalLock_);
+    /// Two DECSTBMs in a row read whole by the parse loop, mostly a pager's reset right before
+    /// its next region: the same as dispatching the two.
+    void dispatchScrollRegionPair(const CsiParameters& first, const CsiParameters& second)
+        REQUIRES(terminalLock_);
     /// CUP, the printable ASCII run right after it and, with `then`, the EL 0 right after that,
     /// read whole by the parse loop: the same as dispatching the three one by one.
     void placeAsciiAtCursorPosition(const CsiParameters& pars, std::span<const uint8_t> text, TextThen then)

@@ -36,6 +36,23 @@ std::optional<CursorStyle> cursorStyleForParameter(int64_t value, CursorStyle de
     }
 }
 
+/// The region, as first and last screen row, that DECSTBM's parameters ask for on a screen of
+/// `rows` rows; false for one the terminal refuses. A bottom of 0 or past the screen means the
+/// last row, and a region must span at least two rows.
+[[gnu::always_inline]] inline bool scrollRegionFor(const CsiParameters& pars, int rows, int& top, int& bottom)
+{
+    const int64_t first = std::max<int64_t>(pars.count > 0 ? pars[0] - 1 : 0, 0);
+    int64_t last = rows;
+    if (pars.count >= 2 && pars[1] != 0 && pars[1] <= rows)
+        last = pars[1];
+    last -= 1;
+    if (first >= last)
+        return false;
+    top = static_cast<int>(first);
+    bottom = static_cast<int>(last);
+    return true;
+}
+
 } // namespace
 
 void Terminal::cmdSetMargins(const CsiParameters& pars, Collect collect)
@@ -59,15 +76,11 @@ void Terminal::cmdSetScrollRegion(const CsiParameters& pars, Collect collect)
     if (!collect.empty())
         return;
     Buffer& active = *_buffer;
-    const int64_t top = std::max<int64_t>(pars.count > 0 ? pars[0] - 1 : 0, 0);
-    int64_t bottom = _rows;
-    if (pars.count >= 2 && pars[1] != 0 && pars[1] <= _rows)
-        bottom = pars[1];
-    bottom -= 1;
-    // A region must span at least two rows; anything else leaves the old one in place.
-    if (top < bottom) {
-        active.setScrollTop(static_cast<int>(top));
-        active.setScrollBottom(static_cast<int>(bottom));
+    int top = 0;
+    int bottom = 0;
+    if (scrollRegionFor(pars, _rows, top, bottom)) {
+        active.setScrollTop(top);
+        active.setScrollBottom(bottom);
     }
     // Home, relative to the region when origin mode is on. Without it, `setCursor(0, 0)` in
     // short: pagers and editors set a region around every scroll of part of the screen.
@@ -88,6 +101,29 @@ void Terminal::dispatchScrollRegion(const CsiParameters& pars)
         return;
     }
     cmdSetScrollRegion(pars, {});
+}
+
+// The second region replaces the first wherever the terminal takes it, and the first stays where
+// only it is taken. Outside origin mode both home the cursor, and the second finds it home
+// already, which marks no row the first did not: one homing does for the two. In origin mode the
+// home is the region's top, which each region moves.
+void Terminal::dispatchScrollRegionPair(const CsiParameters& first, const CsiParameters& second)
+{
+    if (columnSwitchRun_.isOpen() || modes_[TerminalMode::originMode]) [[unlikely]] {
+        dispatchScrollRegion(first);
+        dispatchScrollRegion(second);
+        return;
+    }
+    Buffer& active = *_buffer;
+    int top = 0;
+    int bottom = 0;
+    if (scrollRegionFor(second, _rows, top, bottom) || scrollRegionFor(first, _rows, top, bottom)) {
+        active.setScrollTop(top);
+        active.setScrollBottom(bottom);
+    }
+    const int oldY = active.y();
+    active.homeCursor();
+    updateRanges(0, oldY);
 }
 
 void Terminal::cmdSetCursorStyle(const CsiParameters& pars, Collect collect)

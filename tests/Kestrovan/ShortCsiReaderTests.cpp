@@ -168,6 +168,53 @@ TEST(ShortCsiReaderTests, CursorPositionWordReadsWhatTheShortReaderReads)
     }
 }
 
+// The region run's reader of two parameters from one word takes them before any final byte, or
+// before the one final it is given, leaves every other shape to the other readers, and whatever it
+// takes, the short reader reads the same: every shape, whatever follows it, wherever the chunk ends.
+TEST(ShortCsiReaderTests, TwoParameterWordReadsWhatTheShortReaderReads)
+{
+    struct Case
+    {
+        const char* parameters;
+        /// The bytes taken with enough bytes after them, before any final and before "r" only.
+        size_t takenBeforeAnyFinal;
+        size_t takenBeforeR;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"3;12r", 5, 5}, {"18;24r", 6, 6}, {"1;1H", 4, 0}, {"1234;5678r", 0, 0}, {"1234;56r", 8, 8}, {"1234;567r", 0, 0},
+        {";r", 2, 2}, {"5;r", 3, 3}, {";5r", 3, 3}, {"2;3f", 4, 0}, {"8;9`", 4, 0}, {"8;9~", 4, 0},
+        {"38;5m", 5, 0}, {"0090;0007r", 0, 0},
+        // One parameter, three, more digits, intermediates, colons, controls and bytes past a
+        // final: left alone.
+        {"r", 0, 0}, {"7r", 0, 0}, {"1;2;3r", 0, 0}, {"12345;1r", 0, 0}, {"1;23456r", 0, 0}, {"4:3r", 0, 0},
+        {"2;3 q", 0, 0}, {"?2;3r", 0, 0}, {"5;\x7fr", 0, 0}, {"6;7\x7f", 0, 0}, {"6;7\x80", 0, 0},
+        {"2;3\x18r", 0, 0}, {"1;\x1b[r", 0, 0}, {"\xb0;1r", 0, 0}, {"1\xba;2r", 0, 0}, {"3;4/r", 0, 0},
+    };
+    // clang-format on
+    for (const Case& test : cases) {
+        for (const uint8_t finalByte : {uint8_t(0), uint8_t('r')}) {
+            const size_t expected = finalByte == 0 ? test.takenBeforeAnyFinal : test.takenBeforeR;
+            forEveryReading(test.parameters, [&](const uint8_t* data, size_t at, size_t length,
+                                                 const std::string& where) {
+                int64_t first = -1;
+                int64_t second = -1;
+                const size_t taken =
+                    parserLoop::readTwoParameterWord(data, at, length, finalByte, first, second);
+                EXPECT_EQ(taken, length - at >= sizeof(uint64_t) ? expected : 0u)
+                    << where << ", final " << int(finalByte);
+                if (taken == 0)
+                    return;
+                ShortCsi csi;
+                ASSERT_TRUE(readShortCsi(data, at, length, csi)) << where;
+                EXPECT_EQ(describe(csi, true),
+                          describe(Expected{true, 2, first, second, data[at + taken - 1], taken}, at))
+                    << where;
+            });
+        }
+    }
+}
+
 // The loop's word road reads a whole sequence of one or two short parameters from one word and
 // leaves every other shape, colours first among them, to the longer reading; whatever it takes,
 // the short reader reads the same: every shape, whatever follows it, wherever the chunk ends.

@@ -140,6 +140,8 @@ TEST(TerminalLineFeedRunTests, RowsARunMarksMatchTheControlsOneByOne)
         {"moves onto soft-wrapped rows", CSI "r" CSI "6;1H", "\n\n"},
         {"moves only, after a pending wrap", CSI "2;7r" CSI "3;27H1234", "\n\n"},
         {"moves only, then text after a pending wrap", CSI "2;7r" CSI "3;27H1234", "\n\nafter"},
+        {"a region's reset and the next region, then text", CSI "3;6r" CSI "6;1H", CSI "r" CSI "2;5rtext"},
+        {"two regions, then text", CSI "7;12H", CSI "2;6r" CSI "3;7rtext"},
     };
     for (const Case& entry : cases) {
         SCOPED_TRACE(entry.name);
@@ -216,7 +218,9 @@ TEST(TerminalLineFeedRunTests, RandomRegionTrafficMatchesTheControlsOneByOne)
 // passing the last column, a region set while a wrap is pending, a wide character cut at either
 // end of the text, protected text an erase must keep, origin mode, left and right margins,
 // regions the terminal refuses, a region at the screen's top (the scrollback grows, or is full),
-// and the alternate screen.
+// the alternate screen, and a pager's scrolls one after another with pairs of regions of every
+// outcome (both taken, only the first, only the second, neither), in origin mode and while a wrap
+// is pending, and what ends such a run.
 TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
 {
     const LineFeedCase cases[] = {
@@ -242,6 +246,38 @@ TEST(TerminalLineFeedRunTests, PagerTrafficMatchesOneByteAtATimeAndEverySplit)
          CSI "1;4r" CSI "4;2Htop \n\n" CSI "1;3r" CSI "3;1Hx\n\n" CSI "r", 8, 1},
         {"alternate screen",
          CSI "?1049h" CSI "1;4r" CSI "4;2Halt \n\n" CSI "2;5r" CSI "5;3Hb\n\n" CSI "r" CSI "?1049l"},
+        // Scrolls one after another, as the parse loop takes them in one run once a region is read
+        // whole: a reset followed at once by the next region goes to the terminal as one pair.
+        {"scroll after scroll",
+         CSI "2;6r" CSI "6;3Hab cd \n\n" CSI "r" CSI "3;7r" CSI "7;1Hef\n\n\n" CSI "r" CSI "1;4r" CSI
+             "4;2Hgh\n\n" CSI "r" CSI "5;8r" CSI "8;5Hij\n\n" CSI "r"},
+        {"a reset, then a region refused",
+         CSI "2;6r" CSI "6;3Hab\n\n" CSI "r" CSI "5;5r" CSI "4;4Hx\n\n" CSI "r"},
+        {"two regions, the second refused", CSI "3;6r" CSI "6;1Ha\n\n" CSI "2;7r" CSI "9;2r" CSI "7;1Hb\n\n"},
+        {"two regions, the first refused", CSI "3;6r" CSI "6;1Ha\n\n" CSI "4;4r" CSI "2;5r" CSI "5;1Hb\n\n"},
+        {"two regions, both refused", CSI "3;6r" CSI "6;1Ha\n\n" CSI "4;4r" CSI "0;1r" CSI "6;1Hb\n\n"},
+        {"one-parameter regions", CSI "2;6r" CSI "6;1Ha\n\n" CSI "0r" CSI "3r" CSI "8;1Hb\n\n" CSI "r"},
+        {"a pair in origin mode", CSI "?6h" CSI "3;6r" CSI "2;2Hab\n\n" CSI "r" CSI "4;7r"
+                                      "cd\n\n" CSI "3;1Hef\n\n" CSI "r" CSI "?6l"},
+        {"a pair while a wrap is pending", CSI "2;6r" CSI "6;27Habcd" CSI "r" CSI "3;7r"
+                                               "x" CSI "7;27Hefgh" CSI "r" CSI "2;4r"
+                                               "y"},
+        {"positions without text and fields with erases",
+         CSI "2;6r" CSI "6;1H\n\n" CSI "5;2Hab" CSI "K" CSI "6;4Hcd" CSI "K\n" CSI "3;3Hx" CSI "5;5Hy\n\n" CSI
+             "r"},
+        {"other sequences inside a region",
+         CSI "2;7r" CSI "7;1H" CSI "1mbold" CSI "0m\n\n" CSI "2J" CSI "6;2Hz\n"
+             "\r\n" CSI "1;2;3r" CSI "r"},
+        {"an editor's scroll", CSI "1;7r" CSI "7;1H\r\n" CSI "1;8r" CSI "8;1H" CSI "K" CSI "1;7r" CSI
+                                   "1;1H" CSI "2M" CSI "1;8r" CSI "6;1H" CSI "32mconst" CSI "m" CSI "2;6r" CSI
+                                   "2;1H" CSI "L" CSI "2;3H" CSI "2K" CSI "3;4H" CSI "1Kx\r\n\r\n" CSI "r"},
+        {"line feeds not followed by a sequence", CSI "3;6r" CSI "6;3Hab\n\ncd\n\n" CSI "r" CSI "4;7r"
+                                                      "ef"},
+        {"a region at the top with its scrollback full",
+         CSI "1;5r" CSI "5;1Ha\n\n\n" CSI "r" CSI "1;4r" CSI "4;2Hb\n\n" CSI "r" CSI "2;5r" CSI "5;1Hc\n\n",
+         8, 1},
+        {"left and right margins", CSI "?69h" CSI "5;20s" CSI "2;6r" CSI "6;8Hm\n\n" CSI "r" CSI "3;7r" CSI
+                                       "7;6Hn\n\n" CSI "r" CSI "?69l"},
     };
     for (const LineFeedCase& entry : cases) {
         SCOPED_TRACE(entry.name);
