@@ -146,10 +146,13 @@ uint64_t CellArena::graphemeHash(std::u32string_view scalars)
 
 void CellArena::forgetCachedCluster(uint32_t id, std::u32string_view scalars)
 {
-    if (ClusterCacheSet* set = clusterCacheSet(scalars)) {
-        for (ClusterCacheEntry& entry : set->slots) {
-            if (entry.id == id)
-                entry = ClusterCacheEntry{};
+    uint64_t key;
+    if (ClusterCacheSet* set = clusterCacheSet(scalars, key)) {
+        for (int way = 0; way < ClusterCacheSet::ways; ++way) {
+            if (set->ids[way] == id) {
+                set->keys[way] = ClusterCacheSet::emptyKey;
+                set->ids[way] = 0;
+            }
         }
     }
     std::array<char32_t, LongClusterCacheEntry::longest> padded;
@@ -165,7 +168,7 @@ CellArena::longClusterCacheSlot(std::u32string_view scalars,
             LongClusterCacheEntry::longest - LongClusterCacheEntry::shortest ||
         !longClusterCache_)
         return nullptr;
-    padded.fill(ClusterCacheEntry::noScalar);
+    padded.fill(LongClusterCacheEntry::noScalar);
     uint64_t mix = scalars.size();
     for (size_t index = 0; index < scalars.size(); ++index) {
         padded[index] = scalars[index];
@@ -184,20 +187,20 @@ uint32_t CellArena::internClusterSlow(std::u32string_view grapheme)
         clusterCache_ = std::make_unique<ClusterCacheSet[]>(clusterCacheSets);
         longClusterCache_ = std::make_unique<LongClusterCacheEntry[]>(longClusterCacheSize);
     }
-    ClusterCacheSet* const cached = clusterCacheSet(grapheme);
+    uint64_t key = 0;
+    ClusterCacheSet* const cached = clusterCacheSet(grapheme, key);
     std::array<char32_t, LongClusterCacheEntry::longest> padded;
     LongClusterCacheEntry* const cachedLong = longClusterCacheSlot(grapheme, padded);
     if (cachedLong && cachedLong->id != 0 && cachedLong->scalars == padded)
         return cachedLong->id;
     const auto remember = [&](uint32_t id) {
         if (cached) {
-            // The newest cluster takes the first slot; the one there moves to the second, and the
-            // one in the second, filled longest ago, is forgotten.
-            std::copy_backward(cached->slots.begin(), cached->slots.end() - 1, cached->slots.end());
-            ClusterCacheEntry& entry = cached->slots[0];
-            entry = ClusterCacheEntry{};
-            std::copy(grapheme.begin(), grapheme.end(), entry.scalars.begin());
-            entry.id = id;
+            // The newest cluster takes the first slot, the others move down one, and the one in
+            // the last, filled longest ago, is forgotten.
+            std::copy_backward(cached->keys.begin(), cached->keys.end() - 1, cached->keys.end());
+            std::copy_backward(cached->ids.begin(), cached->ids.end() - 1, cached->ids.end());
+            cached->keys[0] = key;
+            cached->ids[0] = id;
         } else if (cachedLong) {
             cachedLong->scalars = padded;
             cachedLong->id = id;

@@ -128,37 +128,43 @@ struct AttributeCacheRelease
     }
 };
 
-/// One slot of the cache in front of the cluster map: a cluster of two or three scalars (the third
-/// `noScalar` for two) and its id; id 0 marks an empty slot.
-struct ClusterCacheEntry
+/// A set of the cache in front of the cluster map for clusters of two or three scalars: five
+/// slots in one cache line, the one filled last first. A slot holds a cluster's scalars packed in
+/// one word (`key`) and its id. Text mixing scripts cycles through a few thousand such clusters
+/// (accented letters, conjuncts, pointed letters, flags) in no order: with two slots of scalars
+/// side by side in half a line, a cache twice this size missed one lookup in fifty and was read
+/// back from beyond the second-level cache; packed, fewer than one in five thousand miss.
+struct alignas(64) ClusterCacheSet
 {
-    static constexpr char32_t noScalar = 0xFFFFFFFF;
-    std::array<char32_t, 3> scalars{noScalar, noScalar, noScalar};
-    uint32_t id = 0;
+    static constexpr int ways = 5;
+    /// The key of a free slot, which no cluster packs to (`clusterCacheSet` keeps the values it
+    /// would take out of the cache).
+    static constexpr uint64_t emptyKey = ~uint64_t(0);
+    /// The scalar a cluster of two has for its third.
+    static constexpr char32_t noScalar = 0x1FFFFF;
 
-    /// Whether the slot holds the cluster `first`, `second`, `third`.
-    bool holds(char32_t first, char32_t second, char32_t third) const
-    {
-        return id != 0 && scalars[0] == first && scalars[1] == second && scalars[2] == third;
-    }
-    /// The same with the first two scalars as they lie in memory, read as one word: one compare
-    /// where two were, on the print path's every cluster.
-    bool holds(uint64_t firstTwo, char32_t third) const
-    {
-        uint64_t stored;
-        std::memcpy(&stored, scalars.data(), sizeof(stored));
-        return stored == firstTwo && scalars[2] == third && id != 0;
-    }
-};
+    std::array<uint64_t, ways> keys{emptyKey, emptyKey, emptyKey, emptyKey, emptyKey};
+    std::array<uint32_t, ways> ids{};
 
-/// The two slots a cluster may occupy in that cache, the one filled last first; both in one cache
-/// line. Text mixing scripts cycles through a few thousand short clusters (accented letters,
-/// conjuncts, pointed letters, flags): with one slot per place every seventh of them found its
-/// slot taken by another, and with two about one in thirty does.
-struct alignas(32) ClusterCacheSet
-{
-    static constexpr int ways = 2;
-    std::array<ClusterCacheEntry, ways> slots{};
+    /// The key of the cluster `first`, `second`, `third`: 21 bits each, side by side.
+    static uint64_t key(char32_t first, char32_t second, char32_t third)
+    {
+        return uint64_t(first) | uint64_t(second) << 21 | uint64_t(third) << 42;
+    }
+    /// The id of the cluster of key `key`; 0 when no slot holds it. Keys in a set are distinct:
+    /// every slot is compared and the one match kept with a mask, without a branch on the slots
+    /// (which slot holds a cluster is as random as the text).
+    uint32_t find(uint64_t key) const
+    {
+        uint32_t id = 0;
+        static_assert(ways == 5);
+        id |= ids[0] & -static_cast<uint32_t>(keys[0] == key);
+        id |= ids[1] & -static_cast<uint32_t>(keys[1] == key);
+        id |= ids[2] & -static_cast<uint32_t>(keys[2] == key);
+        id |= ids[3] & -static_cast<uint32_t>(keys[3] == key);
+        id |= ids[4] & -static_cast<uint32_t>(keys[4] == key);
+        return id;
+    }
 };
 
 /// One slot of the direct-mapped cache the map is consulted behind for clusters of four to seven
@@ -168,6 +174,7 @@ struct LongClusterCacheEntry
 {
     static constexpr size_t shortest = 4;
     static constexpr size_t longest = 7;
+    static constexpr char32_t noScalar = 0xFFFFFFFF;
     std::array<char32_t, longest> scalars{};
     uint32_t id = 0;
 };
@@ -227,8 +234,8 @@ public:
     /// the keys do as they grow to it: lookups of looks not met for a while read all three at
     /// random. Arenas of fewer looks keep their 128 KiB cache on the heap.
     static constexpr int largeBlockCacheStyles = 32768;
-    /// Sets of the cache for clusters of two and three scalars: 8192 of two slots, 256 KiB.
-    static constexpr int clusterCacheSetBits = 13;
+    /// Sets of the cache for clusters of two and three scalars: 2048 of five slots, 128 KiB.
+    static constexpr int clusterCacheSetBits = 11;
     static constexpr int clusterCacheSets = 1 << clusterCacheSetBits;
     /// Slots of the cache for clusters of four to seven scalars: 32 KiB. Real text repeats few
     /// such clusters, and a slot read saves the map's probe and the compare against the list it
@@ -321,15 +328,11 @@ public:
     /// recently is found in the cache inline.
     uint32_t internCluster(std::u32string_view grapheme)
     {
-        if (const ClusterCacheSet* set = clusterCacheSet(grapheme)) {
-            const char32_t third = grapheme.size() == 3 ? grapheme[2] : ClusterCacheEntry::noScalar;
-            uint64_t firstTwo;
-            std::memcpy(&firstTwo, grapheme.data(), sizeof(firstTwo));
-            for (const ClusterCacheEntry& entry : set->slots) {
-                if (entry.holds(firstTwo, third)) {
-                    lastCreatedGrapheme_ = 0;
-                    return entry.id;
-                }
+        uint64_t key;
+        if (const ClusterCacheSet* set = clusterCacheSet(grapheme, key)) {
+            if (const uint32_t id = set->find(key); id != 0) {
+                lastCreatedGrapheme_ = 0;
+                return id;
             }
         }
         return internClusterSlow(grapheme);
@@ -433,16 +436,22 @@ private:
     std::optional<uint16_t> internSlow(InternedAttributeKey key);
     /// Makes the attribute cache again, empty, in a huge page when `inLargeBlock`.
     void makeAttributeCache(bool inLargeBlock);
-    /// The cache set of a cluster of two or three scalars; null for other lengths, for a
-    /// snapshot copy (whose lists its source edits) and before the cache is made.
-    ClusterCacheSet* clusterCacheSet(std::u32string_view scalars) const
+    /// The cache set of a cluster of two or three scalars, and its `key` there; null for other
+    /// lengths, for values a key cannot hold, for a snapshot copy (whose lists its source edits)
+    /// and before the cache is made.
+    ClusterCacheSet* clusterCacheSet(std::u32string_view scalars, uint64_t& key) const
     {
         if (scalars.size() - 2 > 1 || !clusterCache_)
             return nullptr;
-        const char32_t third = scalars.size() == 3 ? scalars[2] : ClusterCacheEntry::noScalar;
-        // Scalars take 21 bits: the three side by side, times one odd constant, whose top bits
-        // depend on every bit of the key (one multiply where three were).
-        const uint64_t key = uint64_t(scalars[0]) ^ uint64_t(scalars[1]) << 21 ^ uint64_t(third) << 42;
+        // Two or three scalars: the last is read either way and kept only for three.
+        const char32_t last = scalars.back();
+        const bool three = scalars.size() == 3;
+        // A key has 21 bits a scalar and all ones for a missing third: lists of values that do
+        // not fit below that (which no text has) are left to the map, lest two share a key.
+        if ((scalars[0] | scalars[1] | (three ? last : 0)) >= ClusterCacheSet::noScalar)
+            return nullptr;
+        key = ClusterCacheSet::key(scalars[0], scalars[1], three ? last : ClusterCacheSet::noScalar);
+        // Times one odd constant, whose top bits depend on every bit of the key.
         return &clusterCache_[(key * 0x9E3779B97F4A7C15ull) >> (64 - clusterCacheSetBits)];
     }
     /// The slot of a cluster of four to seven scalars in the cache for them, and the scalars as

@@ -335,9 +335,11 @@ TEST(CellArena, ClustersAreInternedOnceAndReadBack)
     EXPECT_FALSE(arena.unpack(unknown).graphemeScalarValues);
 }
 
-// An empty slot of the cache in front of the map holds the value no scalar has, three times, and
-// no id: a list of two made of that value (which no printed text has) must still be interned, not
-// taken for the empty slot, and found again.
+// The cache in front of the map packs a short list into one word, 21 bits a value, all ones for
+// a missing third, and marks an empty slot with a word no list packs to. Lists of values no
+// printed text has, shaped like an empty slot or packing like another list interned before them
+// (all ones as a third value; a first value spilling into the second's bits), must each get an
+// id of their own and find it again.
 TEST(CellArena, ListsShapedLikeAnEmptyCacheSlotGetIds)
 {
     CellArena arena;
@@ -346,6 +348,11 @@ TEST(CellArena, ListsShapedLikeAnEmptyCacheSlotGetIds)
         std::u32string(2, char32_t(0xFFFFFFFF)),
         std::u32string{U'e', char32_t(0xFFFFFFFF)},
         std::u32string{char32_t(0xFFFFFFFF), U'e', char32_t(0xFFFFFFFF)},
+        std::u32string(3, char32_t(0x1FFFFF)),
+        std::u32string{U'e', U'x'},
+        std::u32string{U'e', U'x', char32_t(0x1FFFFF)},
+        std::u32string{U'e', U'y'},
+        std::u32string{char32_t(0x200000 | U'e'), U'x'},
     };
     for (const std::u32string& list : lists) {
         const uint32_t id = arena.internCluster(list);
@@ -516,7 +523,7 @@ TEST(CellStoragePageDeathTest, ARawCopyNeedsAnArenaThatPreservesTheEncoding)
     EXPECT_DEATH(page.copyCells(page, 2, 0, 2), "outside the page");
 }
 
-// Short clusters are found through a cache of two slots per place in front of the map. Far more
+// Short clusters are found through a cache of five slots per place in front of the map. Far more
 // clusters than the cache has places, interned again in another order, must each give back the
 // id they were given first (a cache that answered for the wrong cluster, or kept a stale id,
 // would not); and a cluster grown in place must no longer be found under its old list.
