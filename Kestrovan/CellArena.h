@@ -26,7 +26,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
