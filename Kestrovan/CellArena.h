@@ -25,6 +25,7 @@
 
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -32,6 +33,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kestrovan {
 
@@ -155,16 +160,31 @@ struct alignas(64) ClusterCacheSet
     /// (which slot holds a cluster is as random as the text).
     uint32_t find(uint64_t key) const
     {
-        uint32_t id = 0;
         static_assert(ways == 5);
+#if defined(__SSE2__)
+        // Two keys a compare, as halves of 32 bits: a key matches where both its halves do. The
+        // third load takes the fifth key and the first two ids, whose lane is masked off.
+        const __m128i wanted = _mm_set1_epi64x(static_cast<long long>(key));
+        const auto* line = reinterpret_cast<const __m128i*>(this);
+        const auto matches = [&](size_t quarter) {
+            const __m128i halves = _mm_cmpeq_epi32(_mm_load_si128(line + quarter), wanted);
+            const __m128i whole = _mm_and_si128(halves, _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1)));
+            return static_cast<unsigned>(_mm_movemask_pd(_mm_castsi128_pd(whole)));
+        };
+        const unsigned found = matches(0) | matches(1) << 2 | (matches(2) & 1) << 4;
+        return found != 0 ? ids[static_cast<size_t>(std::countr_zero(found))] : 0;
+#else
+        uint32_t id = 0;
         id |= ids[0] & -static_cast<uint32_t>(keys[0] == key);
         id |= ids[1] & -static_cast<uint32_t>(keys[1] == key);
         id |= ids[2] & -static_cast<uint32_t>(keys[2] == key);
         id |= ids[3] & -static_cast<uint32_t>(keys[3] == key);
         id |= ids[4] & -static_cast<uint32_t>(keys[4] == key);
         return id;
+#endif
     }
 };
+static_assert(sizeof(ClusterCacheSet) == 64 && offsetof(ClusterCacheSet, keys) == 0);
 
 /// One slot of the direct-mapped cache the map is consulted behind for clusters of four to seven
 /// scalars (an emoji family or profession, a flag of tags, a letter under several marks): the
@@ -336,6 +356,21 @@ public:
         }
         return internClusterSlow(grapheme);
     }
+    /// `internCluster` for a cluster of two or three scalars of decoded text, each at most
+    /// U+10FFFF (which a cache key always holds): `third` is `ClusterCacheSet::noScalar` for two.
+    /// The print path's gather loops call it with the scalars in hand, sparing the list's checks.
+    uint32_t internShortCluster(char32_t first, char32_t second, char32_t third)
+    {
+        const uint64_t key = ClusterCacheSet::key(first, second, third);
+        if (clusterCache_) [[likely]] {
+            if (const uint32_t id = clusterCache_[clusterCacheSetIndex(key)].find(key); id != 0) {
+                lastCreatedGrapheme_ = 0;
+                return id;
+            }
+        }
+        const char32_t scalars[3] = {first, second, third};
+        return internClusterSlow(std::u32string_view(scalars, third == ClusterCacheSet::noScalar ? 2 : 3));
+    }
     /// The id the latest cluster intern gave anew; 0 when it found the list already there (or
     /// gave nothing). The print path uses it to know a cluster only its own cell holds.
     uint32_t lastCreatedGrapheme() const { return lastCreatedGrapheme_; }
@@ -450,8 +485,13 @@ private:
         if ((scalars[0] | scalars[1] | (three ? last : 0)) >= ClusterCacheSet::noScalar)
             return nullptr;
         key = ClusterCacheSet::key(scalars[0], scalars[1], three ? last : ClusterCacheSet::noScalar);
-        // Times one odd constant, whose top bits depend on every bit of the key.
-        return &clusterCache_[(key * 0x9E3779B97F4A7C15ull) >> (64 - clusterCacheSetBits)];
+        return &clusterCache_[clusterCacheSetIndex(key)];
+    }
+    /// The set of a key: its product with one odd constant, whose top bits depend on every bit
+    /// of the key.
+    static size_t clusterCacheSetIndex(uint64_t key)
+    {
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - clusterCacheSetBits));
     }
     /// The slot of a cluster of four to seven scalars in the cache for them, and the scalars as
     /// a slot holds them; null for other lengths and before the cache is made.

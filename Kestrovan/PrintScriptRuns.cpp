@@ -292,6 +292,18 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
     // The count and the offset live in registers: the batch's byte stores could alias them.
     size_t cells = countOut;
     size_t end = offsetOut;
+    // The id of the cluster of the `size` scalars, two or more, gathered at `scalars`; 0 when the
+    // arena could not store it. The short ones, nearly all, skip the arena's checks of the list.
+    const auto intern = [&](const char32_t* scalars, size_t size) __attribute__((always_inline))
+    {
+        if (size > 3)
+            return arena_.internCluster(std::u32string_view(scalars, size));
+        // Two or three: the last scalar is read either way and made `noScalar` for two (all of
+        // its bits set, as a scalar of text has none beyond them), without a branch on the size.
+        const char32_t third =
+            scalars[size - 1] | static_cast<char32_t>(3 - size) * ClusterCacheSet::noScalar;
+        return arena_.internShortCluster(scalars[0], scalars[1], third);
+    };
     // A flag at `end`, whose first half `first` was read: two regional indicators make one cell of
     // two columns, unless the cell before ends in one, which the second half of a flag joins, or
     // they are one column wide. Answers false, taking nothing, where the general loop goes on.
@@ -302,7 +314,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
         const char32_t pair[2] = {first, planeOneScalar(loadQuad(bytes + end + 4))};
         if (!isRegionalIndicator(pair[1]))
             return false;
-        const uint32_t id = arena_.internCluster(std::u32string_view(pair, 2));
+        const uint32_t id = arena_.internShortCluster(pair[0], pair[1], ClusterCacheSet::noScalar);
         if (id == 0)
             return false;
         batch.setScalarCell(cells, pair[1], end, 2);
@@ -345,7 +357,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
         }
         if (size == 1)
             return true;
-        const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+        const uint32_t id = intern(cluster.data(), size);
         if (id == 0) {
             end = sequenceStart;
             stopper = Decoded{Decoded::Kind::scalar, cluster[1], cluster[1] == zeroWidthJoiner ? 3u : 4u};
@@ -500,7 +512,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                                 break;
                             scalar = char32_t(bytes[end] & 0x1F) << 6 | (bytes[end + 1] & 0x3F);
                         } while (narrow[scalar] == narrowMark);
-                        const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+                        const uint32_t id = intern(cluster.data(), size);
                         if (id == 0) {
                             // The general road joins the marks one at a time; the batch ends
                             // before them.
@@ -604,7 +616,7 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                 }
                 // The cell is complete.
                 if (size > 1) {
-                    const uint32_t id = arena_.internCluster(std::u32string_view(cluster.data(), size));
+                    const uint32_t id = intern(cluster.data(), size);
                     if (id == 0) {
                         // The general road joins the marks one at a time; the batch ends before them.
                         end = batch.starts[cells - 1] + 3;
