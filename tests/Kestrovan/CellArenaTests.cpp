@@ -364,6 +364,39 @@ TEST(CellArena, ListsShapedLikeAnEmptyCacheSlotGetIds)
     }
 }
 
+// The print path's entry for two or three scalars, on an arena that has no cache yet (the first
+// cluster makes it) and on a snapshot copy, which has none, answers as the general entry and
+// gives no new ids.
+TEST(CellArena, TheShortClusterEntryMakesTheCacheAndGivesNoIdsOnACopy)
+{
+    const std::u32string pair = U"e\u0301";
+    const std::u32string triple = U"\u0915\u094D\u0937";
+    const auto internShort = [](CellArena& arena, const std::u32string& cluster) {
+        return arena.internShortCluster(cluster[0], cluster[1],
+                                        cluster.size() == 3 ? cluster[2] : ClusterCacheSet::noScalar);
+    };
+    CellArena arena;
+    const uint32_t pairId = internShort(arena, pair);
+    ASSERT_NE(pairId, 0u);
+    EXPECT_EQ(arena.lastCreatedGrapheme(), pairId) << "made anew";
+    const uint32_t tripleId = internShort(arena, triple);
+    ASSERT_NE(tripleId, 0u);
+    ASSERT_NE(tripleId, pairId);
+    for (const auto& [cluster, id] : {std::pair{pair, pairId}, std::pair{triple, tripleId}}) {
+        EXPECT_EQ(*arena.grapheme(id), cluster) << cluster.size() << " scalars";
+        EXPECT_EQ(internShort(arena, cluster), id) << cluster.size() << " scalars, from the cache";
+        EXPECT_EQ(arena.lastCreatedGrapheme(), 0u) << "found, not made";
+        EXPECT_EQ(arena.internCluster(cluster), id) << cluster.size() << " scalars, the general entry";
+    }
+
+    const auto copy = CellArena::makeSnapshot(arena);
+    for (const std::u32string& cluster : {pair, triple})
+        EXPECT_EQ(internShort(*copy, cluster), copy->internCluster(cluster))
+            << cluster.size() << " scalars, on a copy";
+    EXPECT_EQ(internShort(*copy, U"a\u0308"), 0u) << "a copy gives no new ids";
+    EXPECT_EQ(arena.graphemeCount(), 2u);
+}
+
 TEST(CellArena, TextAndScalarsByKind)
 {
     CellArena arena;
