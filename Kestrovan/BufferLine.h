@@ -161,6 +161,12 @@ public:
             return;
         eraseToEndSlow(start, fill);
     }
+    /// For a run about to be stored at `start` ..< `end` (0 <= `start` < `end` <= count): erases
+    /// the line from `end` on with `fill` and counts the changes as `markWrittenThenEraseToEnd`
+    /// would after the run. Only when `fill` is the tail blank and the line has eight cells from
+    /// `start` on; false, with nothing done, otherwise. Cells of the run may be overwritten
+    /// meanwhile: the caller stores it next.
+    inline bool eraseToEndBeforeWrite(int start, int end, PackedCell fill);
     /// After cells were stored up to `end`: `raiseUsedLength(end)`, `markContentChanged()` and
     /// then `eraseToEnd(end, fill)`, with the tail blank as `fill` (nearly always) in one step.
     void markWrittenThenEraseToEnd(int end, PackedCell fill)

@@ -914,9 +914,10 @@ TEST(TerminalSplitFeedTests, FieldsAtPositionsMatchOneByteAtATime)
     const std::vector<std::string> fillers = {
         "", "ab", "\u597d\u597d\u597d", "0123456789abcdefghijklmnopqrstuvwxyz", "x\u597dy", "\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d\u597d", CSI "41m" "red" CSI "m"};
     // clang-format on
-    // Short feeds on a tall screen, so that what one field left wrong is rarely written over.
+    // Short feeds on a tall screen, so that what one field left wrong is rarely written over; the
+    // 80-column screen has erases of more than 32 cells, past the fixed groups of the field road.
     for (size_t mode = 0; mode < modes.size(); ++mode) {
-        for (int cols : {10, 27}) {
+        for (int cols : {10, 27, 80}) {
             for (uint64_t seed = 0; seed < 4; ++seed) {
                 SplitMix random(mode * 131 + static_cast<uint64_t>(cols) * 7 + seed);
                 CorpusEntry entry;
