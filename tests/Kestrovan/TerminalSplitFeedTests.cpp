@@ -950,6 +950,40 @@ TEST(TerminalSplitFeedTests, FieldsAtPositionsMatchOneByteAtATime)
     }
 }
 
+// A field's erase on an 80-column row whose earlier text reaches a given column: erases of 31,
+// 32 and 33 cells and to the row's end, fields starting 8 and 7 cells before the end, one ending
+// among the row's last 8 cells, one erasing nothing; each alone and right after another field
+// (the run of fields), with the default look and with an erase colour. Fed whole and one byte per
+// feed, which erases the general way: the dumps must be equal.
+TEST(TerminalSplitFeedTests, FieldErasesOfEveryReachMatchOneByteAtATime)
+{
+    struct Case
+    {
+        int col; // 1-based, as the position sends it
+        int length;
+        int reach; // cells of earlier text on the row
+    };
+    const Case cases[] = {{1, 5, 36},  {1, 5, 37},   {1, 5, 38},   {20, 9, 80},  {73, 3, 80},
+                          {74, 3, 80}, {60, 15, 80}, {70, 11, 80}, {10, 30, 12}, {1, 1, 2}};
+    for (const char* look : {"", CSI "44m"}) {
+        for (bool another : {false, true}) {
+            for (const Case& field : cases) {
+                CorpusEntry entry;
+                entry.cols = 80;
+                entry.rows = 6;
+                entry.bytes = CSI "3;1H" + std::string(static_cast<size_t>(field.reach), 'x') + look;
+                if (another)
+                    entry.bytes += CSI "5;2Hfirst" CSI "K";
+                entry.bytes += CSI "3;" + std::to_string(field.col) + "H" +
+                               std::string(static_cast<size_t>(field.length), 'f') + CSI "K";
+                EXPECT_EQ(differenceFromOneBytePerFeed(entry), "")
+                    << "look \"" << look + (*look != 0) << "\", field at " << field.col << " of "
+                    << field.length << " over " << field.reach << (another ? ", after another" : "");
+            }
+        }
+    }
+}
+
 // Fields one right after another, which a whole chunk takes as one run, checking the modes once
 // and marking rows and moving the cursor once at the run's end. Each case is short, so that the
 // rows it marks changed are its own: fields on rows on either side of where the cursor starts,
