@@ -122,27 +122,10 @@ namespace asciiRun {
         return false;
     const int used = usedLength_;
     const int last = count_ - group;
-    PackedCell* cells = cells_;
-#if defined(__SSE2__)
-    const __m128i pair = _mm_set1_epi64x(static_cast<long long>(fill.rawValue));
-    const auto storeGroup = [&](int at) __attribute__((always_inline))
-    {
-        auto* target = reinterpret_cast<__m128i*>(cells + at);
-        _mm_storeu_si128(target, pair);
-        _mm_storeu_si128(target + 1, pair);
-        _mm_storeu_si128(target + 2, pair);
-        _mm_storeu_si128(target + 3, pair);
-    };
-#else
-    const auto storeGroup = [&](int at) {
-        for (int i = 0; i < group; ++i)
-            cells[at + i] = fill;
-    };
-#endif
-    storeGroup(std::min(end, last));
-    storeGroup(std::min(end + group, last));
-    storeGroup(std::min(end + 2 * group, last));
-    storeGroup(std::min(end + 3 * group, last));
+    storeEightCells(cells_ + std::min(end, last), fill);
+    storeEightCells(cells_ + std::min(end + group, last), fill);
+    storeEightCells(cells_ + std::min(end + 2 * group, last), fill);
+    storeEightCells(cells_ + std::min(end + 3 * group, last), fill);
     if (used > end + 4 * group) [[unlikely]]
         fillRange(end + 4 * group, used, fill);
     usedLength_ = end;

@@ -291,25 +291,18 @@ void BufferLine::fillRange(int start, int end, PackedCell cell)
     PackedCell* cells = mutableCells() + start;
     const size_t count = end > start ? static_cast<size_t>(end - start) : 0;
     size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i pair = _mm_set1_epi64x(static_cast<long long>(cell.rawValue));
-    const auto storeEight = [pair](PackedCell* at) {
-        auto* target = reinterpret_cast<__m128i*>(at);
-        _mm_storeu_si128(target, pair);
-        _mm_storeu_si128(target + 1, pair);
-        _mm_storeu_si128(target + 2, pair);
-        _mm_storeu_si128(target + 3, pair);
-    };
     if (count >= 8) {
         for (; count - i > 16; i += 16) {
-            storeEight(cells + i);
-            storeEight(cells + i + 8);
+            storeEightCells(cells + i, cell);
+            storeEightCells(cells + i + 8, cell);
         }
         if (count - i > 8)
-            storeEight(cells + i);
-        storeEight(cells + count - 8);
+            storeEightCells(cells + i, cell);
+        storeEightCells(cells + count - 8, cell);
         return;
     }
+#if defined(__SSE2__)
+    const __m128i pair = _mm_set1_epi64x(static_cast<long long>(cell.rawValue));
     for (; i + 2 <= count; i += 2)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + i), pair);
 #endif
