@@ -186,18 +186,38 @@ enum class Conjunct : uint8_t
     linked,
 };
 
+// The state after a scalar of conjunct class `kind & bits::conjunctMask`: a consonant starts a
+// conjunct, a linker links one that has started, an extending mark keeps the state, and anything
+// else ends it. Read from a word of two bits a state and class, as the classes come in no order
+// in a syllable and a branch on them mispredicts.
+constexpr uint32_t conjunctTransitions = [] {
+    const auto after = [](Conjunct state, uint8_t conjunctClass) {
+        switch (conjunctClass) {
+        case bits::conjunctConsonant:
+            return Conjunct::consonant;
+        case bits::conjunctExtend:
+            return state;
+        case bits::conjunctLinker:
+            return state == Conjunct::none ? Conjunct::none : Conjunct::linked;
+        default:
+            return Conjunct::none;
+        }
+    };
+    uint32_t table = 0;
+    for (unsigned state = 0; state < 3; ++state) {
+        for (unsigned conjunctClass = 0; conjunctClass < 4; ++conjunctClass) {
+            const auto next = after(static_cast<Conjunct>(state), static_cast<uint8_t>(conjunctClass << 6));
+            table |= static_cast<uint32_t>(next) << ((state * 4 + conjunctClass) * 2);
+        }
+    }
+    return table;
+}();
+static_assert(bits::conjunctMask == 0xC0);
+
 Conjunct conjunctAfter(Conjunct state, uint8_t kind)
 {
-    switch (kind & bits::conjunctMask) {
-    case bits::conjunctConsonant:
-        return Conjunct::consonant;
-    case bits::conjunctExtend:
-        return state;
-    case bits::conjunctLinker:
-        return state == Conjunct::none ? Conjunct::none : Conjunct::linked;
-    default:
-        return Conjunct::none;
-    }
+    const unsigned index = static_cast<unsigned>(state) * 4 + (kind >> 6);
+    return static_cast<Conjunct>(conjunctTransitions >> (index * 2) & 3);
 }
 
 // The characters of U+1000-U+FFFF the loop of three-byte characters takes, as their width in two
