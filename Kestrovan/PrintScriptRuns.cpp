@@ -612,7 +612,14 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                 // the kind kept only for such a sequence, which spares a branch per byte tested.
                 uint8_t kind = 0;
                 char32_t next = 0;
-                if (available - end >= 3) {
+                if (available - end >= 4) {
+                    // The three bytes read and tested as one word, with the byte after them.
+                    const uint32_t quad = loadQuad(bytes + end);
+                    const bool sequence = (quad & 0xC0E0FF) == 0x80A0E0;
+                    const char32_t index = (quad >> 2 & 0x7C0) | (quad >> 16 & 0x3F);
+                    kind = static_cast<uint8_t>(syllables[index] & -static_cast<uint8_t>(sequence));
+                    next = index + syllableFirst;
+                } else if (available - end == 3) {
                     // The lead and the second byte are read and tested together.
                     const uint32_t leadAndSecond = loadPair(bytes + end);
                     const uint8_t third = bytes[end + 2];
@@ -645,8 +652,9 @@ bool SlowPrint::gatherScriptRuns(Batch& batch, size_t& countOut, const uint8_t* 
                         break;
                     }
                     batch.setClusterCell(cells - 1, id, cluster[size - 1]);
-                    if (wideCell)
-                        batch.widths[cells - 1] = 2 | Buffer::runCellStaysOnRow;
+                    // Stored either way: whether a vowel sign widened the cell is as random as
+                    // the text.
+                    batch.widths[cells - 1] = wideCell ? 2 | Buffer::runCellStaysOnRow : 1;
                 }
                 if ((kind & syllableStarts) == 0 || cells == maximumBatch)
                     break;
