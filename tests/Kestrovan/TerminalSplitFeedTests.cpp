@@ -626,7 +626,9 @@ TEST(TerminalSplitFeedTests, ScriptRunsMatchOneByteAtATime)
         "\u0915" + repeated("\u094D", 34) + "\u0937", "o" + repeated("\u0301", 34) + "x",
         "\U0001D400", "\U0001D7CE", "\U00010330", "\U0001D165", "\U00010A0D", "\U0001F3FB", "\U0001F1E6",
         "\U0001F468\u200D\U0001F469", "\xF0\x9D\x90", "\xF0\x9D", "\xE0\x9F\xBF", "\xE0\x84\xBE",
-        "\xE1\xA4\x81", "\xE0\xA4\x3E"};
+        "\xE1\xA4\x81", "\xE0\xA4\x3E",
+        // Conjuncts through every state: stacked, a nukta and a joiner between linker and consonant.
+        "\u0915\u094D\u0937\u094D\u0930\u093F", "\u0915\u093C\u094D\u200D\u0937\u0941\u0902"};
     // clang-format on
     expectTextMixesMatchOneByteAtATime(pieces);
 }
