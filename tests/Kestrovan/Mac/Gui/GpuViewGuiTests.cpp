@@ -321,9 +321,12 @@ TEST_F(GpuViewGuiTests, TheProgressBarShowsOverTheSurface)
             return s.pixel(4, 1) == background && s.pixel(4, s.height / 2) == background;
         });
         // A full bar: the top edge takes the bar's colour, the rest of the view stays as it was.
+        // The wait is for that whole picture: a frame still being made up (a fresh surface not
+        // yet filled) also differs from the background at the top.
         view->feed("\x1b]9;4;1;100\a");
         const guitest::Screenshot shot = shotWhen([&](const guitest::Screenshot& s) {
-            return s.pixel(4, 1) != background && s.pixel(s.width - 30, 1) != background;
+            return s.pixel(4, 1) != background && s.pixel(s.width - 30, 1) != background &&
+                   s.pixel(4, s.height / 2) == background;
         });
         EXPECT_NE(shot.pixel(4, 1), background) << "the bar's left end";
         EXPECT_NE(shot.pixel(shot.width - 30, 1), background) << "its right end";
