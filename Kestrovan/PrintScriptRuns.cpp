@@ -188,8 +188,8 @@ enum class Conjunct : uint8_t
 
 // The state after a scalar of conjunct class `kind & bits::conjunctMask`: a consonant starts a
 // conjunct, a linker links one that has started, an extending mark keeps the state, and anything
-// else ends it. Read from a word of two bits a state and class, as the classes come in no order
-// in a syllable and a branch on them mispredicts.
+// else ends it. Read from a word of two bits for each state and class, as the classes come in no
+// order in a syllable and a branch on them mispredicts.
 constexpr uint32_t conjunctTransitions = [] {
     const auto after = [](Conjunct state, uint8_t conjunctClass) {
         switch (conjunctClass) {
