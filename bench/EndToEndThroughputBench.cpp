@@ -20,7 +20,8 @@
 // BenchShortRunInputs.h). Lines end in "\n" as in any text file; the terminal's line discipline makes them
 // "\r\n" for every consumer alike. The two screen-update files end in a plain line written below
 // the last row, for the check that every byte arrived. Results are megabytes (10^6 bytes) of the file per
-// second; the ratios headless/tmux and headless/bare of each consumer's best round are printed at the end.
+// second; the ratios headless/tmux and headless/bare of each consumer's best round are printed at the end,
+// with the median over the rounds of headless/bare taken within each round.
 #include "BenchInputs.h"
 #include "BenchProgramInputs.h"
 #include "BenchPseudoTerminal.h"
@@ -66,8 +67,8 @@ constexpr int scrollback = 10000;
 // Each run moves 64 MiB. A pseudo-terminal's speed drifts by a factor of two or more over a minute
 // on a busy or virtual machine, so the consumers are measured in rounds: each round runs every
 // consumer once on each file, one after another, and the summary keeps each consumer's best round.
-// Three rounds keep the whole binary near five minutes where the terminal moves 20 MB/s.
-constexpr int defaultRounds = 3;
+// Five rounds keep the whole binary near eight minutes where the terminal moves 20 MB/s.
+constexpr int defaultRounds = 5;
 
 // --- Input files ---------------------------------------------------------------------------------
 
@@ -426,24 +427,58 @@ std::optional<double> rateOf(const bench::RatioReporter& reporter, const std::st
     return best;
 }
 
+/// The bytes per second of the run of `prefix` in round `round`, if it ran.
+std::optional<double> rateInRound(const bench::RatioReporter& reporter, const std::string& prefix, int round)
+{
+    const std::string start = prefix + "/round:" + std::to_string(round) + "/";
+    for (const auto& [name, rate] : reporter.bytesPerSecond) {
+        if (name.rfind(start, 0) == 0)
+            return rate;
+    }
+    return std::nullopt;
+}
+
+/// The median over the rounds of `ours / peer` taken within each round, whose runs follow one
+/// another within seconds: the pseudo-terminal's drift between rounds cancels out, which it does
+/// not between two best rounds taken minutes apart. 0 when no round has both.
+double medianRoundRatio(const bench::RatioReporter& reporter, const std::string& ours,
+                        const std::string& peer, int rounds)
+{
+    std::vector<double> ratios;
+    for (int round = 1; round <= rounds; ++round) {
+        const auto our = rateInRound(reporter, ours, round);
+        const auto their = rateInRound(reporter, peer, round);
+        if (our && their && *their > 0)
+            ratios.push_back(*our / *their);
+    }
+    if (ratios.empty())
+        return 0;
+    std::sort(ratios.begin(), ratios.end());
+    const size_t middle = ratios.size() / 2;
+    return ratios.size() % 2 ? ratios[middle] : (ratios[middle - 1] + ratios[middle]) / 2;
+}
+
 void printSummary(const bench::RatioReporter& reporter, int rounds)
 {
-    std::printf("\nBest of %d round%s:\n", rounds, rounds == 1 ? "" : "s");
-    std::printf("%-22s %11s %11s %11s %14s %14s\n", "workload (delivery)", "ours MB/s", "tmux MB/s",
-                "bare MB/s", "ours/tmux", "ours/bare");
+    std::printf("\nBest of %d round%s, and the median of the rounds' own ratios:\n", rounds,
+                rounds == 1 ? "" : "s");
+    std::printf("%-22s %11s %11s %11s %14s %14s %14s\n", "workload (delivery)", "ours MB/s", "tmux MB/s",
+                "bare MB/s", "ours/tmux", "ours/bare", "median o/b");
     for (const Workload& workload : workloads) {
         const std::string name = workload.name;
         const auto tmux = rateOf(reporter, "BM_Tmux_" + name);
         const auto bare = rateOf(reporter, "BM_Bare_" + name);
         for (const char* delivery : {"Direct", "Queued"}) {
-            const auto ours = rateOf(reporter, "BM_Headless" + std::string(delivery) + "_" + name);
+            const std::string oursName = "BM_Headless" + std::string(delivery) + "_" + name;
+            const auto ours = rateOf(reporter, oursName);
             if (!ours)
                 continue;
             auto megabytes = [](std::optional<double> rate) { return rate ? *rate / 1e6 : 0.0; };
             auto ratio = [&](std::optional<double> peer) { return peer && *peer > 0 ? *ours / *peer : 0.0; };
             const std::string label = name + " (" + delivery + ")";
-            std::printf("%-22s %11.1f %11.1f %11.1f %13.2fx %13.0f%%\n", label.c_str(), megabytes(ours),
-                        megabytes(tmux), megabytes(bare), ratio(tmux), 100 * ratio(bare));
+            std::printf("%-22s %11.1f %11.1f %11.1f %13.2fx %13.0f%% %13.0f%%\n", label.c_str(),
+                        megabytes(ours), megabytes(tmux), megabytes(bare), ratio(tmux), 100 * ratio(bare),
+                        100 * medianRoundRatio(reporter, oursName, "BM_Bare_" + name, rounds));
         }
     }
 }
