@@ -638,16 +638,20 @@ void EscapeSequenceParser::parseBorrowedDirect(std::span<const uint8_t> bytes, L
             if (byte >= 0x20) {
                 const PrintableRun run = scanPrintableRun(bytes, i);
                 const std::span<const uint8_t> text = bytes.subspan(i, run.end - i);
-                // A listener that has a road for printable ASCII alone is told when it may take it.
+                size_t end = run.end;
+                // A listener that has a road for printable ASCII alone is told when it may take it;
+                // one with a road for lines of other text, ended by CR LF, goes on with them.
                 if constexpr (requires { listener.handlePrintableAsciiBorrowed(text); }) {
                     if (run.ascii)
                         listener.handlePrintableAsciiBorrowed(text);
+                    else if constexpr (requires { listener.printTextLines(bytes, i, end); })
+                        end = listener.printTextLines(bytes, i, end);
                     else
                         listener.handlePrintBorrowed(text);
                 } else {
                     listener.handlePrintBorrowed(text);
                 }
-                i = run.end;
+                i = end;
                 adoptReset();
                 continue;
             }

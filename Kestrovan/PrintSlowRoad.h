@@ -54,6 +54,14 @@ public:
 
     /// Called by the terminal member that made this, under its lock (the constructor requires it).
     void run(std::span<const uint8_t> bytes);
+    /// After a line feed moved the cursor: nothing is known of the cell before it, unless the
+    /// caller knows there is none (`atLineStart`, the cursor in column 0 with no wrap pending).
+    void beginLine(bool atLineStart)
+    {
+        previous_.reset();
+        previousIsStale_ = !atLineStart;
+        growing_ = {};
+    }
 
 private:
     size_t insertScalarBatch(const uint8_t* bytes, size_t available, std::optional<Decoded>& stopper)

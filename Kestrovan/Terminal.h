@@ -998,6 +998,11 @@ private:
     // --- Print path (TerminalPrint.cpp) ---------------------------------------------------------
 
     void handlePrintBorrowed(std::span<const uint8_t> bytes, Buffer& buffer) REQUIRES(terminalLock_);
+    /// The run of `bytes` from `start` to `end`, text with more than printable ASCII, then the
+    /// lines after it while each is CR LF and such text: the same as the parser dispatching them
+    /// one by one, with one print context across the lines. Answers where it stopped.
+    [[gnu::noinline]] size_t printTextLines(std::span<const uint8_t> bytes, size_t start, size_t end)
+        REQUIRES(terminalLock_);
     /// The run road: the first `ascii` bytes (at least one) are printable ASCII, written as one
     /// run; the rest goes the slow road.
     void printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffer& buffer) REQUIRES(terminalLock_);

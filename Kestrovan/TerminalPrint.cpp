@@ -15,6 +15,11 @@
 // cell at the right edge, a text presentation selector narrowing a wide cell, the modes in which
 // the run writers refuse.
 //
+// Text beyond ASCII mostly comes a line at a time, each ended by CR LF: the parser hands such a
+// run to `printTextLines`, which takes the lines after it itself while they are that, so that each
+// line costs a CR LF and the slow road's batches, not a trip through the parser and the road's
+// set-up.
+//
 // Malformed UTF-8 never stops printing. A byte that cannot start a sequence prints as the
 // character U+0080-U+00FF of the same value (or nothing when that has no width). A sequence cut
 // short by a byte that is not a continuation byte ends before that byte: its lead prints the same
@@ -24,6 +29,7 @@
 // Nothing here allocates per run: the batch arrays are on the stack, and the scalars of a cell
 // being joined are gathered in a scratch string that keeps its capacity.
 #include "Kestrovan/BufferLoneCell.h"
+#include "Kestrovan/EscapeSequenceParserLoop.h"
 #include "Kestrovan/PrintScalars.h"
 #include "Kestrovan/PrintSlowRoad.h"
 #include "Kestrovan/Terminal.h"
@@ -201,6 +207,39 @@ void Terminal::printAsciiRun(std::span<const uint8_t> bytes, size_t ascii, Buffe
     if (placed < bytes.size())
         handlePrintSlow(bytes.subspan(placed),
                         placed > 0 ? std::optional<char32_t>(placedAsciiStandIn) : std::nullopt);
+}
+
+size_t Terminal::printTextLines(std::span<const uint8_t> bytes, size_t start, size_t end)
+{
+    handlePrintBorrowed(bytes.subspan(start, end - start));
+    const uint8_t* data = bytes.data();
+    const size_t length = bytes.size();
+    // Made at the first line after the run, and kept: CR LF changes neither the buffer nor the
+    // style or link the cells get.
+    std::optional<printing::SlowPrint> print;
+    Buffer& buffer = *_buffer;
+    // Lines the print road would give the slow road whole, and only while nothing but what the
+    // slow road does itself (a column-switch run, margins, a translating set, a sequence carried
+    // over) could make the controls or the text take another way. Plain ASCII lines, lone
+    // characters and long ASCII starts are left to the parser, which gives them their roads.
+    while (length - end >= 3 && data[end] == '\r' && data[end + 1] == '\n' && data[end + 2] >= 0x20 &&
+           !columnSwitchRun_.isOpen() && !modes_[TerminalMode::marginMode] && !charsets_.charset() &&
+           readingBuffer_.putbackBuffer.empty()) {
+        const parserLoop::PrintableRun run = parserLoop::scanPrintableRun(bytes, end + 2);
+        const std::span<const uint8_t> text = bytes.subspan(end + 2, run.end - end - 2);
+        if (run.ascii || text.size() <= 3 ||
+            printing::printableAsciiPrefix(text) > asciiPrefixTakenBySlowRoad)
+            break;
+        carriageReturnLineFeed();
+        if (!print)
+            print.emplace(*this, readingBuffer_.putbackBuffer, std::nullopt);
+        print->beginLine(buffer.x() == 0 && !buffer.wrapPending());
+        updateRange(buffer.y());
+        print->run(text);
+        updateRange(buffer.y());
+        end = run.end;
+    }
+    return end;
 }
 
 void Terminal::handlePrintSlow(std::span<const uint8_t> bytes, std::optional<char32_t> previousScalar)

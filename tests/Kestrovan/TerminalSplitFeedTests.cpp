@@ -1075,6 +1075,45 @@ TEST(TerminalSplitFeedTests, PaletteColoursMatchOneByteAtATime)
     expectSequenceMixesMatchOneByteAtATime(pieces);
 }
 
+// Lines of text beyond ASCII, each ended by CR LF, which a whole chunk prints line after line in
+// one go: lines starting with what joins the cell before it (a mark, a joiner, a selector, a skin
+// tone, a vowel sign, a Hangul vowel) after lines ending in what it would join, short lines, lines
+// with a long ASCII start, lines that fill the row or wrap, a sequence cut short at a line's end,
+// a CR alone or two LFs before more text, and, between lines, an SGR, a translating set, margins
+// and insert mode. Fed whole and one byte
+// per feed: the dumps, update ranges included, must be equal.
+TEST(TerminalSplitFeedTests, TextLinesMatchOneByteAtATime)
+{
+    // clang-format off
+    const std::vector<std::string> starts = {
+        "\u0301x", "\u200D\U0001F4BB", "\uFE0F!", "\U0001F3FD ", "\u093F\u0915", "\u1161\u11A8",
+        "\U0001F1EF\U0001F1F5", "\u0915\u094D\u0937", "\u05E9\u05C1", "\u4E2D\u6587", "e\u0301",
+        "\u00E9", "\u0645\u064E", "abcdefghijklmnopqrst\u00E9", "abc\u00E9", ""};
+    const std::vector<std::string> ends = {
+        "a", "\U0001F468", "\u2764", "\U0001F466", "\u0915", "\u1100", "\U0001F1EF", "\u0915\u094D",
+        "\u4E2D", "\xE0\xA4", "\xF0\x9F\x98", " ", "\r\u00E8\u00E9\u00EA\u00EB", "\n\n\u00E8\u00E9\u00EA\u00EB", "\r\r\n\u00E8", ""};
+    const std::vector<std::string> between = {
+        "", "", "", "", "", CSI "44m", CSI "m", ESC "(0", ESC "(B", CSI "?69h" CSI "2;7s", CSI "?69l", CSI "4h",
+        CSI "4l", "\r\n\r\n"};
+    // clang-format on
+    for (uint64_t seed = 1; seed <= 24; ++seed) {
+        SplitMix random(seed);
+        CorpusEntry entry;
+        entry.cols = 8 + static_cast<int>(seed % 3) * 9;
+        entry.rows = 4;
+        entry.scrollback = static_cast<int>(seed % 2) * 5;
+        for (int i = 0; i < 200; ++i) {
+            entry.bytes += starts[random.next() % starts.size()];
+            for (uint64_t middle = random.next() % 4; middle > 0; --middle)
+                entry.bytes += random.next() % 2 ? "\u05D0\u05D1 " : "\u30A2\u0928\u093E";
+            entry.bytes += ends[random.next() % ends.size()];
+            entry.bytes += "\r\n";
+            entry.bytes += between[random.next() % between.size()];
+        }
+        EXPECT_EQ(differenceFromOneBytePerFeed(entry), "") << "seed " << seed;
+    }
+}
+
 TEST(TerminalSplitFeedTests, DumpSeesWhatDiffersAndOnlyThat)
 {
     TerminalOptions options = TerminalOptions::defaults();
