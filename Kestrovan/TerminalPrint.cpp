@@ -218,10 +218,10 @@ size_t Terminal::printTextLines(std::span<const uint8_t> bytes, size_t start, si
     // style or link the cells get.
     std::optional<printing::SlowPrint> print;
     Buffer& buffer = *_buffer;
-    // Lines the print road would give the slow road whole, and only while nothing but what the
-    // slow road does itself (a column-switch run, margins, a translating set, a sequence carried
-    // over) could make the controls or the text take another way. Plain ASCII lines, lone
-    // characters and long ASCII starts are left to the parser, which gives them their roads.
+    // Lines the print road would give the slow road whole, and only while no column-switch run,
+    // margins, translating set or sequence carried over could send the controls or the text
+    // another way. Plain ASCII lines, lone characters and long ASCII starts are left to the
+    // parser, which gives them their roads.
     while (length - end >= 3 && data[end] == '\r' && data[end + 1] == '\n' && data[end + 2] >= 0x20 &&
            !columnSwitchRun_.isOpen() && !modes_[TerminalMode::marginMode] && !charsets_.charset() &&
            readingBuffer_.putbackBuffer.empty()) {
