@@ -1080,8 +1080,8 @@ TEST(TerminalSplitFeedTests, PaletteColoursMatchOneByteAtATime)
 // tone, a vowel sign, a Hangul vowel) after lines ending in what it would join, short lines, lines
 // with a long ASCII start, lines that fill the row or wrap, a sequence cut short at a line's end,
 // a CR alone or two LFs before more text, and, between lines, an SGR, a translating set, margins
-// and insert mode. Fed whole and one byte
-// per feed: the dumps, update ranges included, must be equal.
+// and insert mode. Fed whole and one byte per feed: the dumps, update ranges included, must be
+// equal.
 TEST(TerminalSplitFeedTests, TextLinesMatchOneByteAtATime)
 {
     // clang-format off
@@ -1091,7 +1091,8 @@ TEST(TerminalSplitFeedTests, TextLinesMatchOneByteAtATime)
         "\u00E9", "\u0645\u064E", "abcdefghijklmnopqrst\u00E9", "abc\u00E9", ""};
     const std::vector<std::string> ends = {
         "a", "\U0001F468", "\u2764", "\U0001F466", "\u0915", "\u1100", "\U0001F1EF", "\u0915\u094D",
-        "\u4E2D", "\xE0\xA4", "\xF0\x9F\x98", " ", "\r\u00E8\u00E9\u00EA\u00EB", "\n\n\u00E8\u00E9\u00EA\u00EB", "\r\r\n\u00E8", ""};
+        "\u4E2D", "\xE0\xA4", "\xF0\x9F\x98", " ", "\r\u00E8\u00E9\u00EA\u00EB",
+        "\n\n\u00E8\u00E9\u00EA\u00EB", "\r\r\n\u00E8", ""};
     const std::vector<std::string> between = {
         "", "", "", "", "", CSI "44m", CSI "m", ESC "(0", ESC "(B", CSI "?69h" CSI "2;7s", CSI "?69l", CSI "4h",
         CSI "4l", "\r\n\r\n"};
