@@ -97,10 +97,6 @@ std::optional<uint16_t> CellArena::internSlow(InternedAttributeKey key)
         id = static_cast<uint16_t>(attributes_.size());
         attributes_.push_back(key.attribute());
         attributeKeys_.push_back(key);
-        // The index and the keys have moved to huge pages as they grew to this many looks; the
-        // cache joins them, empty, and fills again from the misses that follow.
-        if (id == largeBlockCacheStyles)
-            makeAttributeCache(true);
     }
     attributeIdentifiers_.insert(hash, uint32_t(id) + 1, [this](uint32_t idPlusOne) {
         return keyHash(attributeKeys_[idPlusOne - 1]);
@@ -112,25 +108,11 @@ std::optional<uint16_t> CellArena::internSlow(InternedAttributeKey key)
 void CellArena::storeInCache(InternedAttributeKey key, uint16_t id)
 {
     if (!attributeCache_)
-        makeAttributeCache(false);
+        attributeCache_ = std::make_unique<AttributeCacheEntry[]>(attributeCacheSize);
     if (key.word1 > AttributeCacheEntry::largestWord1)
         return;
     attributeCache_[cacheSlot(key)] =
         AttributeCacheEntry{key.word0, key.word1 << AttributeCacheEntry::identifierBits | (uint64_t(id) + 1)};
-}
-
-void CellArena::makeAttributeCache(bool inLargeBlock)
-{
-    AttributeCacheEntry* cache = nullptr;
-    if (inLargeBlock) {
-        cache = static_cast<AttributeCacheEntry*>(
-            platform::allocateLargeBlock(attributeCacheSize * sizeof(AttributeCacheEntry)));
-        std::uninitialized_value_construct_n(cache, attributeCacheSize);
-    } else {
-        cache = new AttributeCacheEntry[attributeCacheSize];
-    }
-    attributeCache_ = std::unique_ptr<AttributeCacheEntry[], AttributeCacheRelease>(
-        cache, AttributeCacheRelease{inLargeBlock});
 }
 
 uint64_t CellArena::graphemeHash(std::u32string_view scalars)

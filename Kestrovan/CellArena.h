@@ -21,7 +21,6 @@
 #include "Kestrovan/Character.h"
 #include "Kestrovan/InternTable.h"
 #include "Kestrovan/PackedCell.h"
-#include "Platform/Memory/LargeBlockAllocator.h"
 
 #include <array>
 #include <bit>
@@ -117,19 +116,6 @@ struct AttributeCacheEntry
 
     uint64_t word0 = 0;
     uint64_t word1AndIdentifier = 0;
-};
-
-/// Frees the attribute cache where it was taken from: a huge page or the heap.
-struct AttributeCacheRelease
-{
-    bool inLargeBlock = false;
-    void operator()(AttributeCacheEntry* cache) const
-    {
-        if (inLargeBlock)
-            platform::releaseLargeBlock(cache);
-        else
-            delete[] cache;
-    }
 };
 
 /// A set of the cache in front of the cluster map for clusters of two or three scalars: five
@@ -249,10 +235,6 @@ public:
     /// picture or theme cycles through with few collisions; half as many kept evicting one look
     /// for another every tenth cell of a picture.
     static constexpr int attributeCacheSize = 8192;
-    /// The style count from which the attribute cache moves to a huge page, as the index and
-    /// the keys do as they grow to it: lookups of looks not met for a while read all three at
-    /// random. Arenas of fewer looks keep their 128 KiB cache on the heap.
-    static constexpr int largeBlockCacheStyles = 32768;
     /// Sets of the cache for clusters of two and three scalars: 2048 of five slots, 128 KiB.
     static constexpr int clusterCacheSetBits = 11;
     static constexpr int clusterCacheSets = 1 << clusterCacheSetBits;
@@ -468,8 +450,6 @@ private:
     static uint64_t graphemeHash(std::u32string_view scalars);
 
     std::optional<uint16_t> internSlow(InternedAttributeKey key);
-    /// Makes the attribute cache again, empty, in a huge page when `inLargeBlock`.
-    void makeAttributeCache(bool inLargeBlock);
     /// The cache set of a cluster of two or three scalars, and its `key` there; null for other
     /// lengths, for values a key cannot hold, for a snapshot copy (whose lists its source edits)
     /// and before the cache is made.
@@ -520,7 +500,7 @@ private:
     // full capacity, so a stand-alone line's arena stays small.
     std::vector<Attribute> attributes_;
     // The key of each id, beside its attribute, for the index to compare against.
-    std::vector<InternedAttributeKey, platform::LargeBlockAllocator<InternedAttributeKey>> attributeKeys_;
+    std::vector<InternedAttributeKey> attributeKeys_;
     // The attribute map: key to id, as the id plus one.
     InternTable attributeIdentifiers_{17};
     // Blocks of 256 clusters, allocated as ids reach them; the table grows with the blocks
@@ -531,7 +511,7 @@ private:
     // The cluster map: scalar list to id, the lists being those of the blocks.
     InternTable graphemeIdentifiers_{24};
     // Made on the first miss, so arenas that only ever see the default attribute stay small.
-    std::unique_ptr<AttributeCacheEntry[], AttributeCacheRelease> attributeCache_;
+    std::unique_ptr<AttributeCacheEntry[]> attributeCache_;
     // The short clusters real text repeats (a letter with one or two marks, an emoji with a skin
     // tone, a conjunct) are found here with one read instead of a probe of the map and a compare
     // against the list it names; made on the first cluster interned.

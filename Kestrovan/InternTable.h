@@ -14,8 +14,6 @@
 // its new key) and the whole index is rebuilt after the arena reclaims ids nothing uses.
 #pragma once
 
-#include "Platform/Memory/LargeBlockAllocator.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +51,7 @@ public:
     template <typename HashOf> void insert(uint64_t hash, uint32_t value, HashOf&& hashOf)
     {
         if ((count_ + 1) * 2 > slots_.size()) {
-            Slots old = std::move(slots_);
+            std::vector<uint32_t> old = std::move(slots_);
             const size_t capacity = old.empty() ? minimumCapacity : old.size() * 2;
             slots_.assign(capacity, 0);
             mask_ = capacity - 1;
@@ -123,9 +121,7 @@ private:
         slots_[index] = tagOf(hash) | value;
     }
 
-    // A full attribute index is 512 KiB read at random: huge pages spare it a page walk per lookup.
-    using Slots = std::vector<uint32_t, platform::LargeBlockAllocator<uint32_t>>;
-    Slots slots_;
+    std::vector<uint32_t> slots_;
     size_t count_ = 0;
     size_t mask_ = 0;
     unsigned shift_ = 64;
