@@ -67,8 +67,9 @@ constexpr int scrollback = 10000;
 // Each run moves 64 MiB. A pseudo-terminal's speed drifts by a factor of two or more over a minute
 // on a busy or virtual machine, so the consumers are measured in rounds: each round runs every
 // consumer once on each file, one after another, and the summary keeps each consumer's best round.
-// Five rounds keep the whole binary near eight minutes where the terminal moves 20 MB/s.
-constexpr int defaultRounds = 5;
+// Eight rounds give each of the four consumers each place in the round twice (see `main`), in
+// about eight minutes where the terminal moves 60 MB/s.
+constexpr int defaultRounds = 8;
 
 // --- Input files ---------------------------------------------------------------------------------
 
@@ -496,13 +497,21 @@ int main(int argc, char** argv)
     int rounds = defaultRounds;
     if (const char* value = std::getenv("KESTROVAN_E2E_ROUNDS"))
         rounds = std::max(1, std::atoi(value));
+    using Consumer = std::pair<const char*, void (*)(benchmark::State&, const Workload&)>;
+    const Consumer consumers[] = {{"BM_HeadlessDirect_", &BM_HeadlessDirect},
+                                  {"BM_HeadlessQueued_", &BM_HeadlessQueued},
+                                  {"BM_Tmux_", &BM_Tmux},
+                                  {"BM_Bare_", &BM_Bare}};
+    constexpr int consumerCount = int(std::size(consumers));
     // Registered round by round, so that the consumers of one round run close together in time.
+    // A run's place in the round moves its speed by more than the differences measured (what ran
+    // just before it leaves the machine's memory and caches in another state), so each round
+    // starts with the next consumer in turn, and over the rounds every consumer takes every place.
     for (int round = 1; round <= rounds; ++round) {
         for (const Workload& workload : workloads) {
             const std::string name = workload.name;
-            for (auto [kind, function] : {std::pair{"BM_HeadlessDirect_", &BM_HeadlessDirect},
-                                          std::pair{"BM_HeadlessQueued_", &BM_HeadlessQueued},
-                                          std::pair{"BM_Tmux_", &BM_Tmux}, std::pair{"BM_Bare_", &BM_Bare}}) {
+            for (int place = 0; place < consumerCount; ++place) {
+                const auto& [kind, function] = consumers[(place + round - 1) % consumerCount];
                 benchmark::RegisterBenchmark((kind + name + "/round:" + std::to_string(round)).c_str(),
                                              function, workload)
                     ->Iterations(1)
