@@ -68,7 +68,7 @@ constexpr int scrollback = 10000;
 // on a busy or virtual machine, so the consumers are measured in rounds: each round runs every
 // consumer once on each file, one after another, and the summary keeps each consumer's best round.
 // Eight rounds give each of the four consumers each place in the round twice (see `main`), in
-// about eight minutes where the terminal moves 60 MB/s.
+// about ten minutes where the terminal moves 60 MB/s.
 constexpr int defaultRounds = 8;
 
 // --- Input files ---------------------------------------------------------------------------------
