@@ -268,6 +268,10 @@ public:
 
     /// Names this arena; snapshot copies remember their source by it.
     uint64_t identity() const { return identity_; }
+    /// The identity under which every id keeps one meaning: a live arena's own, and for a snapshot
+    /// copy that of the arena it copies. A cache of what ids stand for is valid for one such
+    /// identity, since a reclaim gives freed ids to new attributes and clusters and renews it.
+    uint64_t encodingIdentity() const { return snapshotSourceIdentity_.value_or(identity_); }
     bool isSnapshotCopy() const { return isSnapshotCopy_; }
     std::optional<uint64_t> snapshotSourceIdentity() const { return snapshotSourceIdentity_; }
 

@@ -88,6 +88,7 @@ ViewLineInfo SnapshotTextBuilder::buildAttributedString(const TerminalSnapshotRo
     const CellArena& arena = *line.arena();
     const int stored = line.count();
     const std::optional<BidiRowLayout>& layout = row.bidiLayout;
+    prepareAttributeCache(context, arena);
 
     std::optional<ViewLineSegmentBuilder> segment;
     SnapshotTextAttributesRef pendingAttributes;

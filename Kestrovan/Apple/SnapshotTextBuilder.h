@@ -106,6 +106,10 @@ public:
     /// Empties the context-bound caches when the context's identity is not the one they were
     /// filled for.
     void prepareAttributeCache(const SnapshotRenderContext& context);
+    /// Also empties the caches found by style id when `arena` encodes ids under another identity
+    /// than the one they were filled under: the terminal gives the ids of looks no cell shows any
+    /// more to new looks when its style table fills.
+    void prepareAttributeCache(const SnapshotRenderContext& context, const CellArena& arena);
 
     /// Cache sizes, for tests.
     struct CacheSizes
@@ -174,6 +178,7 @@ private:
     // state and the context, so within one context identity it is worked out once.
     std::unordered_map<AttributeCacheKey, PlainRunStyle, AttributeCacheKeyHash> plainStyleCache_;
     uint64_t attributeCacheContextID_ = UINT64_MAX;
+    uint64_t attributeCacheArenaID_ = UINT64_MAX;
     std::unordered_map<CoverageKey, bool, CoverageKeyHash> glyphCoverageCache_;
     /// The provider's fallback font: not asked yet, or asked with its answer (possibly none).
     std::optional<GlyphFallbackFontRef> cachedGlyphFallbackFont_;

@@ -344,6 +344,16 @@ void SnapshotTextBuilder::prepareAttributeCache(const SnapshotRenderContext& con
     attributeCacheContextID_ = context.identity;
 }
 
+void SnapshotTextBuilder::prepareAttributeCache(const SnapshotRenderContext& context, const CellArena& arena)
+{
+    prepareAttributeCache(context);
+    if (arena.encodingIdentity() == attributeCacheArenaID_)
+        return;
+    packedAttributeCache_.clear();
+    plainStyleCache_.clear();
+    attributeCacheArenaID_ = arena.encodingIdentity();
+}
+
 std::optional<GlyphFallbackSelection>
 SnapshotTextBuilder::resolveGlyphFallback(const Character& character, const platform::FontRef& styleFont,
                                           const SnapshotRenderContext& context)

@@ -25,7 +25,7 @@ std::optional<PlainRow> SnapshotTextBuilder::plainRow(const TerminalSnapshotRow&
     const int stored = line.count();
     const std::optional<SelectedColumns> selectedColumns = context.selection.columns(absoluteRow);
 
-    prepareAttributeCache(context);
+    prepareAttributeCache(context, arena);
     PlainRow result;
     result.bytes.reserve(size_t(columns));
     // Most rows change style a few times; one reservation covers them.

@@ -157,7 +157,9 @@ void TerminalSnapshot::refreshRow(size_t index, Terminal& terminal, const Buffer
     Row& row = *rows[index];
     const int64_t revision = TerminalBidi::layoutRevision(absolute, buffer, maximumBidiParagraphRows);
 
-    const bool copy = !row.isCopyOf(source);
+    // A row copied before the snapshot made a new copy of the arena is copied again, so that every
+    // row of a frame reads its ids through the one current copy.
+    const bool copy = !row.isCopyOf(source) || row.line->arena() != cellArenaSnapshot_;
     const bool layOut = copy || bidiSettingsChanged || row.bidiParagraphRevision != revision;
     if (copy) {
         row.copy(source, cellArenaSnapshot_, cols);

@@ -129,6 +129,8 @@ TEST(TerminalSnapshotTests, ReclaimedArenaIdsAreReadWithTheirNewMeaning)
     testing::refresh(snapshot, f.t());
     EXPECT_EQ(snapshot.counters().arenaRebuilds, 2u) << "the reclaim renewed the arena's identity";
     EXPECT_EQ(foregroundOf(0, 0), Attribute::Color::trueColor(1, 2, 3)) << "an unchanged row";
+    EXPECT_EQ(snapshot.rows[0]->line->arena(), snapshot.rows[1]->line->arena())
+        << "an unchanged row reads through the new copy too, so a frame's rows share one";
     EXPECT_EQ(foregroundOf(1, 0), Attribute::Color::trueColor(200, 100, 50));
 
     // An id freed by the reclaim given again: the copy is kept in step, not made again.
