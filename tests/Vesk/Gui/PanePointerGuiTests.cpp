@@ -105,7 +105,6 @@ struct PaneFixture
         EXPECT_TRUE(held) << "the marker never arrived: " << text;
         return held ? text.substr(0, text.size() - marker.size()) : text;
     }
-    long long scrollTop() { return vesk.state().activePane().number("scroll-top"); }
 
     Vesk vesk;
 };
@@ -202,6 +201,14 @@ TEST(PanePointerGuiTests, TheCloseButtonCoversNoCellAndNotTheFindBarsCloseButton
                     pane.number("rows") * geometry.cellHeight);
     EXPECT_GT(close.width, 0);
     EXPECT_FALSE(close.overlaps(cells)) << "button " << close << ", cells " << cells;
+    // It hides when the pointer leaves the pane (for the menu bar above it), in the same place.
+    f.pointer({static_cast<int>(geometry.x) + 4, static_cast<int>(geometry.y) - 8});
+    pane = f.vesk.expect([](const State& s) { return s.activePane()["close-shown"] == "0"; }, "hidden again")
+               .activePane();
+    EXPECT_EQ(Box(pane, "close").x, close.x);
+    EXPECT_EQ(pane.number("cols") * geometry.cellWidth, cells.width) << "the terminal keeps its size";
+    f.pointer(geometry.at(2.5, 1.5));
+    f.vesk.expect([](const State& s) { return s.activePane()["close-shown"] == "1"; }, "shown again");
 
     f.vesk.activate("win.find");
     pane = f.vesk.expect([](const State& s) { return s.activePane()["find-bar"] == "1"; }, "the find bar")
