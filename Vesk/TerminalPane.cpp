@@ -67,10 +67,10 @@ TerminalPane::TerminalPane(std::string directory, double fontSize, RenderingPref
     : renderingPreferences_(renderingPreferences), fontSize_(clampedFontSize(fontSize)),
       currentDirectory_(std::move(directory))
 {
-    // The terminal view and, beside it, a narrow column for the close button: the button floats
-    // over no text (the last columns of the top rows hold a prompt's end, a pager's status, a
-    // full-screen program's clock) and over none of the terminal's own controls, such as the find
-    // bar in its top right corner.
+    // The terminal view and, beside it, a narrow column for the close button, so that the button
+    // covers no text (the last columns of the top rows hold a pager's header, a full-screen
+    // program's clock) and none of the terminal's own controls, such as the find bar in its top
+    // right corner.
     view_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     g_object_ref_sink(view_);
     gtk_widget_set_hexpand(view_, true);

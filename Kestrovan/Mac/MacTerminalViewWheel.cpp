@@ -4,10 +4,11 @@
 // with the overlay scroller shown. Shift (unless the program captures it) or Alt keep the wheel
 // for the view: the scrollback on the normal screen, nothing on the alternate one.
 //
-// Touchpad points and the fractions of a notch that high-resolution wheels send are gathered into
-// whole lines, so one notch moves the same three lines (or makes one report) however many events
-// carry it. Reports and keys are
-// rate-limited by the view's wheel budget (6 at once, 100 a second); local scrolling is not.
+// A wheel's notch moves three lines of the scrollback or sends three cursor keys, and is one report
+// to a program tracking the mouse. Touchpad points and the fractions of a notch that
+// high-resolution wheels send are gathered into whole lines, so a notch moves the same however
+// many events carry it. Reports and keys are rate-limited by the view's wheel budget (6 at once,
+// 100 a second); local scrolling is not.
 // With KESTROVAN_MOUSE_LOG=1 every decision is logged on standard error.
 
 #include "Kestrovan/Mac/MacTerminalView.h"
