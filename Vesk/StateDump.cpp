@@ -1,6 +1,7 @@
 #include "Vesk/StateDump.h"
 
 #include "Kestrovan/Terminal.h"
+#include "Platform/UI/GtkChildPlacement.h"
 #include "Vesk/AlertCenter.h"
 #include "Vesk/AppDelegate.h"
 #include "Vesk/ErrorBell.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <gdk/x11/gdkx.h>
 #include <glib-unix.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace vesk {
@@ -123,6 +125,38 @@ long long number(size_t value)
     return static_cast<long long>(value);
 }
 
+/// A widget's rectangle in another's coordinates; all 0 without the widget or a common root.
+struct Bounds
+{
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+};
+
+Bounds boundsIn(GtkWidget* widget, GtkWidget* target)
+{
+    graphene_rect_t rect;
+    if (!widget || !gtk_widget_compute_bounds(widget, target, &rect))
+        return {};
+    return {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height};
+}
+
+/// The first button at or under `widget` whose tool tip is `toolTip`.
+GtkWidget* buttonWithToolTip(GtkWidget* widget, const std::string& toolTip)
+{
+    if (!widget)
+        return nullptr;
+    const char* text = gtk_widget_get_tooltip_text(widget);
+    if (GTK_IS_BUTTON(widget) && text && toolTip == text)
+        return widget;
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
+         child = gtk_widget_get_next_sibling(child))
+        if (GtkWidget* found = buttonWithToolTip(child, toolTip))
+            return found;
+    return nullptr;
+}
+
 std::string windowRecord(const TerminalWindow& window, size_t index)
 {
     GtkWindow* gtkWindow = window.gtkWindow();
@@ -187,6 +221,27 @@ std::string paneRecord(const TerminalWindow& window, const TerminalWindowControl
                                                                number(gtk_widget_get_height(pane.view())));
     record("terminal-x", origin.x)("terminal-y", origin.y)("cell-width", cell.width)("cell-height",
                                                                                      cell.height);
+    // The close button and the find bar's own close button, where they are in the window; the
+    // grid and where the view is scrolled to, and the selected text.
+    const Bounds close = boundsIn(pane.closeButton(), GTK_WIDGET(window.gtkWindow()));
+    record("close-shown", pane.closeButtonShown())("close-x", close.x)("close-y", close.y);
+    record("close-width", close.width)("close-height", close.height);
+    if (terminal) {
+        const auto [cols, rows, top] = terminal->withTerminal(
+            [](kestrovan::Terminal& t) { return std::tuple(t.cols(), t.rows(), t.buffer().yDisp()); },
+            "stateDump");
+        record("cols", static_cast<long long>(cols))("rows", static_cast<long long>(rows));
+        record("scroll-top", static_cast<long long>(top));
+        record("selection", terminal->getSelection().value_or(""));
+        const auto* bar = dynamic_cast<const platform::gtk::GtkChildHolder*>(terminal->findBar().get());
+        GtkWidget* barClose =
+            bar && !terminal->findBar()->isHidden()
+                ? buttonWithToolTip(bar->childWidget(), terminal->findBarLabels().closeTooltip)
+                : nullptr;
+        const Bounds found = boundsIn(barClose, GTK_WIDGET(window.gtkWindow()));
+        record("find-bar", barClose != nullptr)("find-close-x", found.x)("find-close-y", found.y);
+        record("find-close-width", found.width)("find-close-height", found.height);
+    }
     std::string out = record.str();
     if (!terminal)
         return out;

@@ -67,25 +67,30 @@ TerminalPane::TerminalPane(std::string directory, double fontSize, RenderingPref
     : renderingPreferences_(renderingPreferences), fontSize_(clampedFontSize(fontSize)),
       currentDirectory_(std::move(directory))
 {
-    view_ = gtk_overlay_new();
+    // The terminal view and, beside it, a narrow column for the close button, so that the button
+    // covers no text (the last columns of the top rows hold a pager's header, a full-screen
+    // program's clock) and none of the terminal's own controls, such as the find bar in its top
+    // right corner.
+    view_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     g_object_ref_sink(view_);
     gtk_widget_set_hexpand(view_, true);
     gtk_widget_set_vexpand(view_, true);
     gtk_widget_set_size_request(view_, 1, 1);
+    closeColumn_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_margin_end(closeColumn_, 2);
+    gtk_box_append(GTK_BOX(view_), closeColumn_);
 
     closeButton_ = gtk_button_new_from_icon_name("window-close-symbolic");
     gtk_widget_set_tooltip_text(closeButton_, closeButtonToolTip);
     gtk_accessible_update_property(GTK_ACCESSIBLE(closeButton_), GTK_ACCESSIBLE_PROPERTY_LABEL, "Close pane",
                                    -1);
     gtk_widget_set_focusable(closeButton_, false);
-    gtk_widget_set_halign(closeButton_, GTK_ALIGN_END);
     gtk_widget_set_valign(closeButton_, GTK_ALIGN_START);
-    gtk_widget_set_margin_end(closeButton_, 8);
     gtk_widget_set_margin_top(closeButton_, 6);
     gtk_widget_set_size_request(closeButton_, 24, -1);
     gtk_widget_add_css_class(closeButton_, "circular");
-    gtk_widget_set_visible(closeButton_, false);
-    gtk_overlay_add_overlay(GTK_OVERLAY(view_), closeButton_);
+    gtk_box_append(GTK_BOX(closeColumn_), closeButton_);
+    setCloseButtonShown(false);
 }
 
 TerminalPane::~TerminalPane()
@@ -118,7 +123,7 @@ int32_t TerminalPane::shellPid() const
 void TerminalPane::buildContent()
 {
     if (terminalWidget_) {
-        gtk_overlay_set_child(GTK_OVERLAY(view_), nullptr);
+        gtk_box_remove(GTK_BOX(view_), terminalWidget_);
         terminalWidget_ = nullptr;
     }
     terminal_ = SafeTerminalView::create(fontSize_);
@@ -154,7 +159,7 @@ void TerminalPane::buildContent()
         setMargin(terminalWidget_, 2);
     gtk_accessible_update_property(GTK_ACCESSIBLE(terminalWidget_), GTK_ACCESSIBLE_PROPERTY_LABEL, "Terminal",
                                    -1);
-    gtk_overlay_set_child(GTK_OVERLAY(view_), terminalWidget_);
+    gtk_box_prepend(GTK_BOX(view_), terminalWidget_);
     if (gtk_widget_get_root(view_))
         focus();
 }
@@ -179,7 +184,15 @@ void TerminalPane::setActive(bool active)
 
 void TerminalPane::setCloseButtonShown(bool shown)
 {
-    gtk_widget_set_visible(closeButton_, shown);
+    // Hidden, the button keeps its place, so that the terminal's size does not follow the pointer.
+    gtk_widget_set_opacity(closeButton_, shown ? 1 : 0);
+    gtk_widget_set_can_target(closeButton_, shown);
+    gtk_accessible_update_state(GTK_ACCESSIBLE(closeButton_), GTK_ACCESSIBLE_STATE_HIDDEN, !shown, -1);
+}
+
+bool TerminalPane::closeButtonShown() const
+{
+    return gtk_widget_get_can_target(closeButton_);
 }
 
 // --- The shell -----------------------------------------------------------------------------------
@@ -232,7 +245,7 @@ void TerminalPane::stopShell()
             shell_->signal(SIGHUP);
         terminal_->terminate();
         terminal_->closeRendering();
-        gtk_overlay_set_child(GTK_OVERLAY(view_), nullptr);
+        gtk_box_remove(GTK_BOX(view_), terminalWidget_);
         terminalWidget_ = nullptr;
         terminal_.reset();
     }

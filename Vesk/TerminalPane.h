@@ -1,5 +1,5 @@
-// One pane of a window: a container holding one safe terminal view and a small close button that
-// shows while the pointer is over the pane.
+// One pane of a window: a container holding one safe terminal view and, in a narrow column beside
+// it, a small close button that shows while the pointer is over the pane.
 //
 // The pane runs the user's login shell in its view with the fixed shell environment, follows the
 // shell's working directory twice a second (read from the kernel, through a handle on the shell's
@@ -101,6 +101,9 @@ public:
     void setActive(bool active);
     /// Shows or hides the close button (the pointer entered or left the pane).
     void setCloseButtonShown(bool shown);
+    bool closeButtonShown() const;
+    /// The close button, in its column beside the terminal view.
+    GtkWidget* closeButton() const { return closeButton_; }
 
     /// `size` clamped to the pane's font sizes.
     static double clampedFontSize(double size);
@@ -122,6 +125,7 @@ private:
     void stopDirectoryTracking();
 
     GtkWidget* view_ = nullptr;
+    GtkWidget* closeColumn_ = nullptr;
     GtkWidget* closeButton_ = nullptr;
     GtkWidget* terminalWidget_ = nullptr;
     std::shared_ptr<SafeTerminalView> terminal_;

@@ -392,6 +392,9 @@ public:
     /// Scrolls the scrollback, reports the wheel to a program that tracks the mouse, or sends
     /// cursor keys to a full-screen program that asked for them (mode 1007).
     void scrollWheel(const platform::ScrollEvent& event) override;
+    /// Lines that one notch of a wheel moves in the scrollback, and cursor keys it sends on the
+    /// alternate screen; a program tracking the mouse gets one report a notch.
+    static constexpr int linesPerWheelNotch = 3;
     /// Multiplies every scroll distance; never below 0.05 (not a number stores 0.05).
     double scrollSensitivity() const { return scrollSensitivity_; }
     void setScrollSensitivity(double value);

@@ -4,9 +4,11 @@
 // with the overlay scroller shown. Shift (unless the program captures it) or Alt keep the wheel
 // for the view: the scrollback on the normal screen, nothing on the alternate one.
 //
-// Touchpad points and the fractions of a notch that high-resolution wheels send are gathered into
-// whole lines, so one notch moves one line however many events carry it. Reports and keys are
-// rate-limited by the view's wheel budget (6 at once, 100 a second); local scrolling is not.
+// A wheel's notch moves three lines of the scrollback or sends three cursor keys, and is one report
+// to a program tracking the mouse. Touchpad points and the fractions of a notch that
+// high-resolution wheels send are gathered into whole lines, so a notch moves the same however
+// many events carry it. Reports and keys are rate-limited by the view's wheel budget (6 at once,
+// 100 a second); local scrolling is not.
 // With KESTROVAN_MOUSE_LOG=1 every decision is logged on standard error.
 
 #include "Kestrovan/Mac/MacTerminalView.h"
@@ -93,10 +95,14 @@ void MacTerminalView::scrollWheel(const platform::ScrollEvent& event)
         return;
     }
 
-    // Touchpads scroll by points, a cell's height to a line; wheels by notches, one to a line.
-    const double unit = event.hasPreciseScrollingDeltas ? cell->height : 1.0;
-    const int lines = scrollAccumulator_.takeWholeLines(deltaY * scrollSensitivity_, unit, decision.route,
-                                                        decision.lineCount);
+    // Touchpads scroll by points, a cell's height to a line. Wheels scroll by notches: a notch is
+    // one report for a program tracking the mouse, and several lines (or cursor keys) otherwise,
+    // so a long file does not crawl by one line a notch.
+    const bool precise = event.hasPreciseScrollingDeltas;
+    const double unit = precise ? cell->height : 1.0;
+    const double perNotch = precise || decision.route == WheelRoute::mouse ? 1.0 : double(linesPerWheelNotch);
+    const int lines = scrollAccumulator_.takeWholeLines(deltaY * scrollSensitivity_ * perNotch, unit,
+                                                        decision.route, decision.lineCount);
     if (lines == 0) {
         logScroll(event, scrollAccumulator_.remainder, 0, wheelRouteName(decision.route));
         return;
@@ -133,9 +139,9 @@ void MacTerminalView::scrollWheel(const platform::ScrollEvent& event)
     case WheelRoute::mouse: {
         logScroll(event, scrollAccumulator_.remainder, lines,
                   up ? "route=mouse button=4" : "route=mouse button=5");
-        // A touchpad's lines each make a report; a wheel's event makes one, however far it went.
-        const int requested = event.hasPreciseScrollingDeltas ? std::min(count, maximumReportsPerEvent) : 1;
-        const int granted = wheelReportBudget.grant(requested, now);
+        // A touchpad's lines and a wheel's notches each make a report (several notches arrive in
+        // one event when the toolkit merges them).
+        const int granted = wheelReportBudget.grant(std::min(count, maximumReportsPerEvent), now);
         platform::MouseEvent pointer;
         pointer.location = event.location;
         pointer.modifierFlags = event.modifierFlags;

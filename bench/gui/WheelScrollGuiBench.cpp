@@ -4,7 +4,7 @@
 // everything happens on the GTK main loop.
 //
 // Two views share one window. The wheel view holds 10,000 lines of coloured program output in its
-// scrollback and is scrolled through all of it: 800 steps of 25 lines, up to the top and back down,
+// scrollback and is scrolled through all of it: 833 steps of 24 lines, up to the top and back down,
 // each step delivered as the widget delivers a wheel notch, 2-20 ms after the previous step was
 // shown (a timer of its own, so steps fall at every phase of the frame clock). A step is measured
 // from its delivery to the paint of the first frame whose snapshot starts at the new top line,
@@ -41,7 +41,8 @@ using namespace kestrovan;
 using Clock = std::chrono::steady_clock;
 
 constexpr int scrollbackLines = 10000;
-constexpr int linesPerStep = 25;
+constexpr int linesPerStep = 24;
+static_assert(linesPerStep % MacTerminalView::linesPerWheelNotch == 0, "a step is whole notches");
 constexpr int steps = 2 * scrollbackLines / linesPerStep;
 constexpr size_t busyFileSize = 32u << 20;
 
@@ -99,7 +100,8 @@ WheelResult measureWheel(LocalProcessTerminalView& view, GtkWidget* window)
     const gulong paintHandler = g_signal_connect_swapped(
         frameClock, "after-paint", G_CALLBACK(+[](Hook* hook) { hook->painted(); }), &hook);
 
-    view.setScrollSensitivity(linesPerStep);
+    // One event a step, as a notch that moves `linesPerStep` lines.
+    view.setScrollSensitivity(linesPerStep / MacTerminalView::linesPerWheelNotch);
     for (int step = 0; step < steps; ++step) {
         bool paused = true;
         g_timeout_add_once(

@@ -431,31 +431,40 @@ TEST(MacPointerTests, TheMiddleButtonAndShiftInsertPasteThePrimarySelection)
 
 TEST(MacPointerTests, TheWheelScrollsReportsOrSendsCursorKeysByScreenModeAndModifiers)
 {
+    // A wheel's notch is three lines or cursor keys and one report; a touchpad's distance is a
+    // cell's height to a line, key or report.
+    const std::string up3 = "\x1b[A\x1b[A\x1b[A";
     struct Case
     {
         const char* name;
         const char* setup;
         uint32_t flags;
         double deltaY;
+        bool precise;
         bool allow;
         int scrolledLines;
         std::string sent;
     };
     const Case cases[] = {
-        {"the scrollback", "", 0, 1, true, 1, ""},
-        {"three notches at once", "", 0, 3, true, 3, ""},
-        {"back down", "", 0, -1, true, -1, ""},
-        {"a program tracking the mouse", "\x1b[?1000h", 0, 1, true, 0, sgr(64, 3, 4, 'M')},
-        {"down, with Ctrl", "\x1b[?1000h", control, -1, true, 0, sgr(81, 3, 4, 'M')},
-        {"Shift keeps it local", "\x1b[?1000h", shift, 1, true, 1, ""},
-        {"Alt keeps it local", "\x1b[?1000h", alt, 1, true, 1, ""},
-        {"the host's switch off", "\x1b[?1000h", 0, 1, false, 1, ""},
-        {"alternate screen: cursor keys", "\x1b[?1049h", 0, 2, true, 0, "\x1b[A\x1b[A"},
-        {"in application mode", "\x1b[?1049h\x1b[?1h", 0, 1, true, 0, "\x1bOA"},
-        {"down", "\x1b[?1049h", 0, -1, true, 0, "\x1b[B"},
-        {"Alt: nothing", "\x1b[?1049h", alt, 1, true, 0, ""},
-        {"without mode 1007: nothing", "\x1b[?1049h\x1b[?1007l", 0, 1, true, 0, ""},
-        {"a program on the alternate screen", "\x1b[?1049h\x1b[?1000h", 0, -1, true, 0, sgr(65, 3, 4, 'M')},
+        {"the scrollback", "", 0, 1, false, true, 3, ""},
+        {"three notches at once", "", 0, 3, false, true, 9, ""},
+        {"back down", "", 0, -1, false, true, -3, ""},
+        {"a touchpad's two lines", "", 0, 2, true, true, 2, ""},
+        {"a program tracking the mouse", "\x1b[?1000h", 0, 1, false, true, 0, sgr(64, 3, 4, 'M')},
+        {"two notches merged into one event", "\x1b[?1000h", 0, 2, false, true, 0,
+         sgr(64, 3, 4, 'M') + sgr(64, 3, 4, 'M')},
+        {"down, with Ctrl", "\x1b[?1000h", control, -1, false, true, 0, sgr(81, 3, 4, 'M')},
+        {"Shift keeps it local", "\x1b[?1000h", shift, 1, false, true, 3, ""},
+        {"Alt keeps it local", "\x1b[?1000h", alt, 1, false, true, 3, ""},
+        {"the host's switch off", "\x1b[?1000h", 0, 1, false, false, 3, ""},
+        {"alternate screen: cursor keys", "\x1b[?1049h", 0, 2, false, true, 0, up3 + up3},
+        {"in application mode", "\x1b[?1049h\x1b[?1h", 0, 1, false, true, 0, "\x1bOA\x1bOA\x1bOA"},
+        {"down", "\x1b[?1049h", 0, -1, false, true, 0, "\x1b[B\x1b[B\x1b[B"},
+        {"a touchpad's two lines: two keys", "\x1b[?1049h", 0, 2, true, true, 0, "\x1b[A\x1b[A"},
+        {"Alt: nothing", "\x1b[?1049h", alt, 1, false, true, 0, ""},
+        {"without mode 1007: nothing", "\x1b[?1049h\x1b[?1007l", 0, 1, false, true, 0, ""},
+        {"a program on the alternate screen", "\x1b[?1049h\x1b[?1000h", 0, -1, false, true, 0,
+         sgr(65, 3, 4, 'M')},
     };
     for (const Case& c : cases) {
         PointerFixture f;
@@ -465,7 +474,7 @@ TEST(MacPointerTests, TheWheelScrollsReportsOrSendsCursorKeysByScreenModeAndModi
         f.view->allowMouseReporting = c.allow;
         f.sent();
         const int before = f.yDisp();
-        f.wheel(c.deltaY, false, c.flags);
+        f.wheel(c.precise ? c.deltaY * f.cell.height : c.deltaY, c.precise, c.flags);
         EXPECT_EQ(f.sent(), c.sent) << c.name;
         if (!f.locked([](Terminal& t) { return t.isCurrentBufferAlternate(); })) {
             EXPECT_EQ(before - f.yDisp(), c.scrolledLines) << c.name;
@@ -506,10 +515,19 @@ TEST(MacPointerTests, WheelReportsKeepToTheBudgetAndFractionsOfANotchAddUp)
     EXPECT_EQ(reports(), 0u);
     f.wheel(0.125);
     EXPECT_EQ(reports(), 1u);
-
-    // Locally: deltas that are not numbers move nothing; a sensitivity without bound scrolls to
-    // the top, no further.
+    // Locally the same eighths add up to a notch's three lines; a touchpad's points still add up
+    // a cell's height to a line.
     f.feed("\x1b[?1000l");
+    f.view->scrollTo(50, false);
+    for (int eighth = 0; eighth < 8; ++eighth)
+        f.wheel(0.125);
+    EXPECT_EQ(f.yDisp(), 47);
+    for (int step = 0; step < 3; ++step)
+        f.wheel(f.cell.height / 3 + 0.01, true);
+    EXPECT_EQ(f.yDisp(), 46);
+
+    // Deltas that are not numbers move nothing; a sensitivity without bound scrolls to the top, no
+    // further.
     f.view->scrollTo(50, false);
     f.wheel(std::numeric_limits<double>::quiet_NaN());
     f.wheel(std::numeric_limits<double>::infinity());
@@ -524,7 +542,7 @@ TEST(MacPointerTests, WheelReportsKeepToTheBudgetAndFractionsOfANotchAddUp)
     const uint64_t shows = f.view->overlayScrollerShows();
     f.mac().setScrollSensitivity(1);
     f.wheel(-1);
-    EXPECT_EQ(f.yDisp(), 1);
+    EXPECT_EQ(f.yDisp(), 3);
     EXPECT_GT(f.view->overlayScrollerShows(), shows) << "local scrolling shows the scroller";
 }
 

@@ -279,17 +279,20 @@ TEST_F(PointerGuiTests, TheWheelScrollsShowsTheScrollerAndKeepsItsBudget)
     const int newest = yDisp();
     const std::shared_ptr<platform::Scroller>& bar = view->scroller();
     ASSERT_TRUE(spinUntil([&] { return bar->state().isEnabled; }));
+    // Three lines a notch.
     moveTo(3, 3);
-    pointer("click --repeat 3 --delay 10 4");
-    EXPECT_TRUE(spinUntil([&] { return yDisp() == newest - 3; })) << yDisp();
+    pointer("click --repeat 2 --delay 10 4");
+    EXPECT_TRUE(spinUntil([&] { return yDisp() == newest - 6; })) << yDisp();
     EXPECT_FALSE(bar->isHidden()) << "the scroller shows";
     pointer("click 5");
-    EXPECT_TRUE(spinUntil([&] { return yDisp() == newest - 2; }));
+    EXPECT_TRUE(spinUntil([&] { return yDisp() == newest - 3; })) << yDisp();
 
-    // On the alternate screen with mode 1007: cursor keys, in application form; Alt: nothing.
+    // On the alternate screen with mode 1007: three cursor keys a notch, in application form;
+    // Alt: nothing.
     startRecorder("\\033[?1049h\\033[?1h");
     pointer("click 4 click 5");
-    EXPECT_TRUE(recorded("\x1bOA\x1bOB")) << fileText(recordPath);
+    const std::string keys = "\x1bOA\x1bOA\x1bOA\x1bOB\x1bOB\x1bOB";
+    EXPECT_TRUE(recorded(keys)) << fileText(recordPath);
     pointer("keydown alt click 4 keyup alt");
     // A program tracking the mouse: ten quick notches make a burst of six reports (the clock
     // stands still, so nothing refills meanwhile).
@@ -300,7 +303,7 @@ TEST_F(PointerGuiTests, TheWheelScrollsShowsTheScrollerAndKeepsItsBudget)
     std::string six;
     for (int count = 0; count < 6; ++count)
         six += report;
-    EXPECT_TRUE(recorded("\x1bOA\x1bOB" + six)) << fileText(recordPath);
+    EXPECT_TRUE(recorded(keys + six)) << fileText(recordPath);
 }
 
 TEST_F(PointerGuiTests, WithoutOverlayScrollingTheScrollbarStaysAndTheGridLosesColumns)
