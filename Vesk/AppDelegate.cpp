@@ -1,12 +1,12 @@
 #include "Vesk/AppDelegate.h"
 
 #include "Platform/Dispatch/MainQueue.h"
-#include "Platform/UI/LinkLauncher.h"
 #include "Platform/UI/MenuKeyRouter.h"
 #include "Vesk/AlertCenter.h"
 #include "Vesk/MainMenu.h"
 #include "Vesk/TerminalWindow.h"
 #include "Vesk/TerminalWindowController.h"
+#include "Vesk/VeskApp.h"
 #include "VeskCore/RenderingPreferences.h"
 
 #include <algorithm>
@@ -228,12 +228,13 @@ bool AppDelegate::performMenuKeyEquivalent(const platform::KeyEvent& menuForm)
 void AppDelegate::configureTerminal(SafeTerminalView& terminal)
 {
     std::weak_ptr<AppDelegate> weak = weak_from_this();
-    terminal.openConfirmedLink = [weak](const std::string& url) {
+    std::weak_ptr<kestrovan::TerminalView> weakTerminal = terminal.weak_from_this();
+    terminal.openConfirmedLink = [weak, weakTerminal](const std::string& url) {
         const auto delegate = weak.lock();
         if (delegate && delegate->openLink)
             delegate->openLink(url);
-        else
-            platform::openWithDefaultApplication(url);
+        else if (const auto view = std::static_pointer_cast<SafeTerminalView>(weakTerminal.lock()))
+            view->openWithDesktop(url);
     };
 }
 
