@@ -91,7 +91,7 @@ void AppDelegate::installActions()
     connectAction(map, g_simple_action_new("about", nullptr), self, [](AppDelegate& app) {
         const auto window = app.keyWindow();
         gtk_show_about_dialog(window ? window->gtkWindow() : nullptr, "program-name", "Vesk", "version",
-                              "0.1.1", "comments", "A terminal emulator.", nullptr);
+                              VeskApp::version, "comments", "A terminal emulator.", nullptr);
     });
     // The rendering preference, a check item whose state follows the stored choice.
     GSimpleAction* rendering = g_simple_action_new_stateful(
