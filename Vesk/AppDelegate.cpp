@@ -1,12 +1,12 @@
 #include "Vesk/AppDelegate.h"
 
 #include "Platform/Dispatch/MainQueue.h"
-#include "Platform/UI/LinkLauncher.h"
 #include "Platform/UI/MenuKeyRouter.h"
 #include "Vesk/AlertCenter.h"
 #include "Vesk/MainMenu.h"
 #include "Vesk/TerminalWindow.h"
 #include "Vesk/TerminalWindowController.h"
+#include "Vesk/VeskApp.h"
 #include "VeskCore/RenderingPreferences.h"
 
 #include <algorithm>
@@ -91,7 +91,7 @@ void AppDelegate::installActions()
     connectAction(map, g_simple_action_new("about", nullptr), self, [](AppDelegate& app) {
         const auto window = app.keyWindow();
         gtk_show_about_dialog(window ? window->gtkWindow() : nullptr, "program-name", "Vesk", "version",
-                              "0.1.1", "comments", "A terminal emulator.", nullptr);
+                              VeskApp::version, "comments", "A terminal emulator.", nullptr);
     });
     // The rendering preference, a check item whose state follows the stored choice.
     GSimpleAction* rendering = g_simple_action_new_stateful(
@@ -228,12 +228,13 @@ bool AppDelegate::performMenuKeyEquivalent(const platform::KeyEvent& menuForm)
 void AppDelegate::configureTerminal(SafeTerminalView& terminal)
 {
     std::weak_ptr<AppDelegate> weak = weak_from_this();
-    terminal.openConfirmedLink = [weak](const std::string& url) {
+    std::weak_ptr<kestrovan::TerminalView> weakTerminal = terminal.weak_from_this();
+    terminal.openConfirmedLink = [weak, weakTerminal](const std::string& url) {
         const auto delegate = weak.lock();
         if (delegate && delegate->openLink)
             delegate->openLink(url);
-        else
-            platform::openWithDefaultApplication(url);
+        else if (const auto view = std::static_pointer_cast<SafeTerminalView>(weakTerminal.lock()))
+            view->openWithDesktop(url);
     };
 }
 

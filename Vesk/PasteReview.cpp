@@ -14,6 +14,10 @@ platform::Alert PasteReview::makeAlert(std::string_view text)
     alert.informativeText = "The complete text is shown below. Line breaks may run commands immediately. "
                             "Hidden control characters are displayed as \\u{\u2026}.";
     alert.detailText = displayText(text);
+    alert.detailWidth = 600;
+    alert.detailHeight = 320;
+    alert.detailInset = 8;
+    alert.detailAccessibleLabel = "Complete paste preview";
     alert.buttons = {"Cancel", "Paste"};
     alert.cancelButton = 0;
     return alert;

@@ -168,8 +168,18 @@ void SafeTerminalView::requestOpenLink(kestrovan::TerminalView&, const std::stri
             if (view->openConfirmedLink)
                 view->openConfirmedLink(url);
             else
-                platform::openWithDefaultApplication(url);
+                view->openWithDesktop(url);
         });
+    });
+}
+
+void SafeTerminalView::openWithDesktop(const std::string& url)
+{
+    // No browser, or one that does not start: the user hears it, as with a refused link.
+    std::weak_ptr<TerminalView> weak = weak_from_this();
+    platform::openWithDefaultApplication(url, [weak](const std::string&) {
+        if (const auto view = std::static_pointer_cast<SafeTerminalView>(weak.lock()))
+            view->playBeep();
     });
 }
 

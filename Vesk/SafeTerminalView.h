@@ -56,6 +56,9 @@ public:
     std::function<void()> beep;
     /// Opens a link the user confirmed; set by the application (by default the desktop opens it).
     std::function<void(const std::string& url)> openConfirmedLink;
+    /// Opens `url` with the desktop's default application; when none can be started, the failure
+    /// is logged and the view beeps.
+    void openWithDesktop(const std::string& url);
     /// Called whenever the view enters or leaves a window, until `closeRendering`.
     std::function<void()> onWindowChanged;
 

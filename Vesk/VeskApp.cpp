@@ -65,10 +65,19 @@ int VeskApp::main(int argc, char** argv)
     g_signal_connect_data(application, "activate", G_CALLBACK(Handlers::activate),
                           new std::weak_ptr<AppDelegate>(delegate), freeWeak, GConnectFlags(0));
 
-    // No options: the arguments after the program's name are not the toolkit's either.
-    (void)argc;
-    char* arguments[] = {argv[0], nullptr};
-    const int status = g_application_run(G_APPLICATION(application), 1, arguments);
+    // The arguments go to GLib's own option handling, which answers --help and refuses an unknown
+    // option, or a file to open, with an error. --version is the one option of our own.
+    g_application_add_main_option(G_APPLICATION(application), "version", 0, G_OPTION_FLAG_NONE,
+                                  G_OPTION_ARG_NONE, "Show the version and exit", nullptr);
+    g_signal_connect(application, "handle-local-options",
+                     G_CALLBACK(+[](GApplication*, GVariantDict* options, gpointer) {
+                         if (!g_variant_dict_contains(options, "version"))
+                             return -1;
+                         g_print("Vesk %s\n", VeskApp::version);
+                         return 0;
+                     }),
+                     nullptr);
+    const int status = g_application_run(G_APPLICATION(application), argc, argv);
     g_object_unref(application);
     return status;
 }

@@ -8,7 +8,11 @@ namespace vesk {
 
 struct VeskApp
 {
-    /// Runs the application; the process's exit status. The program reads no options of its own.
+    /// The version the program reports.
+    static constexpr const char* version = "0.1.1";
+
+    /// Runs the application; the process's exit status. The arguments take GLib's options (--help
+    /// lists them) and --version; anything else ends the program with an error.
     static int main(int argc, char** argv);
 
     /// Whether a session bus can be reached without starting one: its address is set, or the

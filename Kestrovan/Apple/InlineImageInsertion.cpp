@@ -8,7 +8,7 @@
 #include "Platform/Graphics/Bitmap.h"
 #include "Platform/Graphics/Canvas.h"
 #include "Platform/Graphics/ImageBitmapCache.h"
-#include "Platform/Image/PngImage.h"
+#include "Platform/Image/Pixbuf/ImageDecoding.h"
 
 #include <cmath>
 
@@ -197,12 +197,11 @@ int createImage(Terminal& terminal, std::span<const uint8_t> data, ImageSizeRequ
 {
     if (!metrics)
         return 0;
-    // PNG is the format decoded here; its header says how large the picture is before any pixel
-    // is decoded, so an oversized one costs nothing.
-    const std::optional<KittyPngHeader> header = validateKittyPNGHeader(data);
-    if (!header || header->width * header->height > InlineImageLimits::maximumDecodedPixels)
-        return 0;
-    std::optional<platform::RgbaImage> decoded = platform::decodePng(data, int(kittyMaximumImageSide));
+    // Any format the desktop reads; the decoder learns the picture's size from its header and
+    // refuses an oversized one before it decodes a pixel.
+    std::optional<platform::RgbaImage> decoded =
+        platform::decodeImage(data, platform::ImageDecodingLimits{int(kittyMaximumImageSide),
+                                                                  InlineImageLimits::maximumDecodedPixels});
     if (!decoded)
         return 0;
     const std::shared_ptr<const NativeImage> picture =

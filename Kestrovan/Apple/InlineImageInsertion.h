@@ -96,8 +96,9 @@ int insertImage(const std::shared_ptr<const platform::NativeImage>& picture, Ter
                 ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio,
                 const std::optional<InlineImageMetrics>& metrics) REQUIRES(terminal.terminalLock());
 
-/// An OSC 1337 file: a PNG of at most `maximumDecodedPixels` is decoded and inserted; anything
-/// else is dropped. Returns the number of strips attached.
+/// An OSC 1337 file: a picture of any format the desktop decodes (the first frame of an
+/// animation), of at most `maximumDecodedPixels`, is decoded and inserted; anything else is
+/// dropped. Returns the number of strips attached.
 int createImage(Terminal& terminal, std::span<const uint8_t> data, ImageSizeRequest width,
                 ImageSizeRequest height, bool preserveAspectRatio,
                 const std::optional<InlineImageMetrics>& metrics) REQUIRES(terminal.terminalLock());

@@ -28,8 +28,15 @@ struct Alert
     std::string messageText;
     /// The sentence or two below it.
     std::string informativeText;
-    /// Text shown in a scrolling box below, in a monospaced font: selectable, never editable.
+    /// Text shown in a scrolling box below, in a monospaced font: selectable, never editable. It is
+    /// shown exactly, wrapped at the box's width without a hyphen added.
     std::optional<std::string> detailText;
+    /// The detail box's size and the margin around its text, in points.
+    int detailWidth = 480;
+    int detailHeight = 96;
+    int detailInset = 6;
+    /// What assistive technologies call the detail text; nothing when empty.
+    std::string detailAccessibleLabel;
     /// The buttons' titles, left to right.
     std::vector<std::string> buttons;
     /// The index of the button that Return, Escape and closing the window answer with.

@@ -46,25 +46,36 @@ GtkWidget* wrappedLabel(const std::string& text, bool headline)
     return label;
 }
 
-// The detail text: 480 x 96 points, scrolling vertically, selectable and copyable, never editable.
-GtkWidget* detailView(const std::string& text)
+// The detail text: a box of the alert's size, scrolling vertically, selectable and copyable, never
+// editable. It shows the text as it is: long words wrap where the width ends, without the hyphen
+// Pango would otherwise draw at a break inside a word, which is not in the text.
+GtkWidget* detailView(const Alert& alert)
 {
     GtkWidget* scroller = gtk_scrolled_window_new();
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
     gtk_scrolled_window_set_has_frame(GTK_SCROLLED_WINDOW(scroller), true);
-    gtk_widget_set_size_request(scroller, 480, 96);
+    gtk_widget_set_size_request(scroller, alert.detailWidth, alert.detailHeight);
     GtkWidget* textView = gtk_text_view_new();
     gtk_text_view_set_editable(GTK_TEXT_VIEW(textView), false);
     gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(textView), false);
     gtk_text_view_set_monospace(GTK_TEXT_VIEW(textView), true);
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(textView), GTK_WRAP_CHAR);
-    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(textView), 6);
-    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(textView), 6);
-    gtk_text_view_set_top_margin(GTK_TEXT_VIEW(textView), 6);
-    gtk_text_view_set_bottom_margin(GTK_TEXT_VIEW(textView), 6);
+    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(textView), alert.detailInset);
+    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(textView), alert.detailInset);
+    gtk_text_view_set_top_margin(GTK_TEXT_VIEW(textView), alert.detailInset);
+    gtk_text_view_set_bottom_margin(GTK_TEXT_VIEW(textView), alert.detailInset);
+    if (!alert.detailAccessibleLabel.empty())
+        gtk_accessible_update_property(GTK_ACCESSIBLE(textView), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                       alert.detailAccessibleLabel.c_str(), -1);
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView));
+    const std::string& text = *alert.detailText;
     char* valid = g_utf8_make_valid(text.data(), gssize(text.size()));
-    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView)), valid, -1);
+    gtk_text_buffer_set_text(buffer, valid, -1);
     g_free(valid);
+    GtkTextTag* exact = gtk_text_buffer_create_tag(buffer, nullptr, "insert-hyphens", false, nullptr);
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    gtk_text_buffer_apply_tag(buffer, exact, &start, &end);
     gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), textView);
     return scroller;
 }
@@ -111,7 +122,7 @@ void presentAlert(const Alert& alert, GtkWindow* parent, AlertCompletion complet
     gtk_box_append(GTK_BOX(heading), texts);
     gtk_box_append(GTK_BOX(content), heading);
     if (alert.detailText)
-        gtk_box_append(GTK_BOX(content), detailView(*alert.detailText));
+        gtk_box_append(GTK_BOX(content), detailView(alert));
 
     GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
     gtk_widget_set_halign(buttons, GTK_ALIGN_END);

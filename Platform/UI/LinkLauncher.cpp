@@ -1,7 +1,10 @@
 #include "Platform/UI/LinkLauncher.h"
 
+#include "Platform/Log/Log.h"
+
 #include <gio/gio.h>
 #include <gtk/gtk.h>
+#include <memory>
 
 namespace platform {
 
@@ -26,8 +29,14 @@ std::optional<std::string> defaultApplicationName(const std::string& uri)
     return name;
 }
 
-void openWithDefaultApplication(const std::string& uri)
+void openWithDefaultApplication(const std::string& uri,
+                                std::function<void(const std::string& message)> failed)
 {
+    struct Launch
+    {
+        std::string uri;
+        std::function<void(const std::string&)> failed;
+    };
     // The display's launch context tells the application where to appear and lets the desktop
     // hand it the focus.
     GdkDisplay* display = gdk_display_get_default();
@@ -35,14 +44,20 @@ void openWithDefaultApplication(const std::string& uri)
         display ? G_APP_LAUNCH_CONTEXT(gdk_display_get_app_launch_context(display)) : nullptr;
     g_app_info_launch_default_for_uri_async(
         uri.c_str(), context, nullptr,
-        [](GObject*, GAsyncResult* result, gpointer) {
+        [](GObject*, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Launch> launch(static_cast<Launch*>(data));
             GError* error = nullptr;
-            if (!g_app_info_launch_default_for_uri_finish(result, &error) && error) {
-                g_message("vesk: could not open a link: %s", error->message);
+            if (g_app_info_launch_default_for_uri_finish(result, &error))
+                return;
+            const std::string message = error ? error->message : "the launch failed";
+            if (error)
                 g_error_free(error);
-            }
+            static const Logger log("Platform", "Links");
+            log.logf(LogLevel::error, "could not open %s: %s", launch->uri.c_str(), message.c_str());
+            if (launch->failed)
+                launch->failed(message);
         },
-        nullptr);
+        new Launch{uri, std::move(failed)});
     if (context)
         g_object_unref(context);
 }

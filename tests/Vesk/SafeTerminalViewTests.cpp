@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace vesk {
@@ -194,6 +195,10 @@ TEST(SafeTerminalViewTests, EveryPasteTheUserStartsGoesThroughTheReview)
                     const platform::Alert review = f.host->openAlerts().front();
                     EXPECT_EQ(review.messageText, "Paste 5.0\u00A0kB of text?");
                     EXPECT_EQ(review.detailText, text.text) << "the preview is the whole text";
+                    EXPECT_EQ(std::tuple(review.detailWidth, review.detailHeight, review.detailInset),
+                              std::tuple(600, 320, 8))
+                        << "a preview of 600 x 320 points";
+                    EXPECT_EQ(review.detailAccessibleLabel, "Complete paste preview");
                     EXPECT_EQ(review.buttons, (std::vector<std::string>{"Cancel", "Paste"}));
                     EXPECT_EQ(review.cancelButton, 0) << "Return and Escape cancel";
                     EXPECT_TRUE(f.host->answerAlert(answer));

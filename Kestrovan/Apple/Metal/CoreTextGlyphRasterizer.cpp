@@ -106,8 +106,8 @@ GlyphRasterizationResult CoreTextGlyphRasterizer::rasterize(const platform::Font
         }
     }
     if (bitmap.isColor && (box->width > colorMaximumGlyphSide_ || box->height > colorMaximumGlyphSide_))
-        return GlyphRasterizationResult::empty();
-    return GlyphRasterizationResult{GlyphRasterizationResult::Kind::bitmap, std::move(bitmap)};
+        return GlyphRasterizationResult::empty(true);
+    return GlyphRasterizationResult{GlyphRasterizationResult::Kind::bitmap, std::move(bitmap), true};
 }
 
 } // namespace kestrovan

@@ -38,9 +38,11 @@ struct GlyphRasterizationResult
 
     Kind kind = Kind::empty;
     GlyphBitmap bitmap;
+    /// The glyph was drawn (a colour glyph too large for its atlas is drawn, then found empty).
+    bool drewGlyph = false;
 
-    static GlyphRasterizationResult empty() { return {Kind::empty, {}}; }
-    static GlyphRasterizationResult transientFailure() { return {Kind::transientFailure, {}}; }
+    static GlyphRasterizationResult empty(bool drewGlyph = false) { return {Kind::empty, {}, drewGlyph}; }
+    static GlyphRasterizationResult transientFailure() { return {Kind::transientFailure, {}, false}; }
 };
 
 /// The ink rectangle rounded out to whole pixels: `x0`, `y0` the bottom-left pixel relative to

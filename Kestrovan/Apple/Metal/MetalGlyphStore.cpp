@@ -53,6 +53,23 @@ uint32_t MetalGlyphStore::rasterFontToken(const platform::FontRef& rasterFont)
     return *token;
 }
 
+uint32_t MetalGlyphStore::profileFullFontToken(const platform::FontRef& rasterFont,
+                                               const platform::FontRef& fittingFont, double renderingScale,
+                                               uint32_t rasterFontToken)
+{
+    if (!counters_)
+        return 0;
+    return profileIdentities_.fullFontToken(rasterFont, fittingFont, renderingScale, rasterFontToken,
+                                            *counters_);
+}
+
+void MetalGlyphStore::recordProfileGlyphIdentityAlias(uint32_t fullFontToken, uint32_t rasterFontToken,
+                                                      uint16_t glyph)
+{
+    if (counters_)
+        profileIdentities_.recordGlyph(fullFontToken, rasterFontToken, glyph, *counters_);
+}
+
 std::optional<ResolvedGlyph>
 MetalGlyphStore::glyphEntry(uint32_t rasterFontToken, const platform::FontRef& font,
                             const platform::FontRef& fittingFont, double renderingScale,
@@ -80,6 +97,8 @@ MetalGlyphStore::glyphEntry(uint32_t rasterFontToken, const platform::FontRef& f
     count([&](MetalProfileCounters& c) {
         ++c.metricsCacheLookups;
         ++(lookup.fromCache ? c.metricsCacheHits : c.metricsCacheMisses);
+        // A metrics miss asks the font for the glyph's bounds.
+        c.glyphBoundsQueries += !lookup.fromCache;
     });
     const GlyphMetrics& metrics = lookup.metrics;
     if (!(metrics.inkBounds.width > 0 && metrics.inkBounds.height > 0)) {
@@ -89,6 +108,7 @@ MetalGlyphStore::glyphEntry(uint32_t rasterFontToken, const platform::FontRef& f
 
     count([](MetalProfileCounters& c) { ++c.rasterizations; });
     GlyphRasterizationResult result = rasterizer_.rasterize(*font, glyph, metrics);
+    count([&](MetalProfileCounters& c) { c.glyphDrawCalls += result.drewGlyph; });
     switch (result.kind) {
     case GlyphRasterizationResult::Kind::empty:
         count([](MetalProfileCounters& c) { ++c.emptyRasterizationResults; });
@@ -126,8 +146,11 @@ GlyphSlotFit MetalGlyphStore::glyphSlotFit(const ResolvedGlyph& resolved, uint16
                                            double iconHeight, bool fitsFallbackToCell)
 {
     // The common glyph, one cell of a font of the view, needs no metrics at all.
-    if (!policy && columnWidth <= 1 && !fitsFallbackToCell)
+    if (!policy && columnWidth <= 1 && !fitsFallbackToCell) {
+        if (!resolved.metrics)
+            count([](MetalProfileCounters& c) { ++c.drawableHitsAvoidedMetricsLookup; });
         return GlyphSlotFit::identity();
+    }
     GlyphMetrics metrics;
     if (resolved.metrics) {
         metrics = *resolved.metrics;
@@ -137,9 +160,13 @@ GlyphSlotFit MetalGlyphStore::glyphSlotFit(const ResolvedGlyph& resolved, uint16
             metricsFont = glyphMetricsCache_.intern(font, fittingFont, renderingScale);
             handleMetricsGenerationChange();
         }
-        metrics = glyphMetricsCache_.metrics(*metricsFont, glyph).metrics;
+        const GlyphMetricsLookup lookup = glyphMetricsCache_.metrics(*metricsFont, glyph);
+        metrics = lookup.metrics;
         handleMetricsGenerationChange();
-        count([](MetalProfileCounters& c) { ++c.drawableHitsRequiredMetricsLookup; });
+        count([&](MetalProfileCounters& c) {
+            ++c.drawableHitsRequiredMetricsLookup;
+            c.glyphBoundsQueries += !lookup.fromCache;
+        });
     }
     return glyphSlotFit(metrics, columnWidth, cellDimension, baselineFromBottom, renderingScale, policy,
                         iconHeight, fitsFallbackToCell);

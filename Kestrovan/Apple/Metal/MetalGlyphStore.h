@@ -17,6 +17,7 @@
 #include "Kestrovan/Apple/Metal/GlyphBitmapResultCache.h"
 #include "Kestrovan/Apple/Metal/GlyphMetricsCache.h"
 #include "Kestrovan/Apple/Metal/MetalProfileCounters.h"
+#include "Kestrovan/Apple/Metal/MetalProfileIdentities.h"
 #include "Kestrovan/Apple/Metal/RasterFontRegistry.h"
 #include "Kestrovan/Apple/TerminalGlyphPlacementPolicy.h"
 #include "Platform/Graphics/Bitmap.h"
@@ -76,6 +77,13 @@ public:
     /// The raster font's token; a full registry empties everything keyed by tokens and starts over.
     uint32_t rasterFontToken(const platform::FontRef& rasterFont);
 
+    /// The profiling token of the full identity a glyph run draws with (its raster font, the font
+    /// it is fitted in and the scale); 0 while nothing is counted.
+    uint32_t profileFullFontToken(const platform::FontRef& rasterFont, const platform::FontRef& fittingFont,
+                                  double renderingScale, uint32_t rasterFontToken);
+    /// Records for profiling that `glyph` of the full identity `fullFontToken` is asked for.
+    void recordProfileGlyphIdentityAlias(uint32_t fullFontToken, uint32_t rasterFontToken, uint16_t glyph);
+
     /// The packed entry of `glyph` of the raster font `font` (token `rasterFontToken`), fitted in
     /// `fittingFont` at `renderingScale`: from the cache, else measured (through `metricsFont`, the
     /// caller's slot for the run), rasterized and packed. None for a glyph without ink (remembered),
@@ -132,6 +140,7 @@ public:
     const GlyphMetricsCache& glyphMetricsCache() const { return glyphMetricsCache_; }
     size_t customGlyphCount() const { return customGlyphCache_.size(); }
     size_t scaledFontCount() const { return scaledFontCache_.size(); }
+    const MetalProfileIdentities& profileIdentities() const { return profileIdentities_; }
 
 private:
     void cachePermanentEmpty(const GlyphKey& key);
@@ -152,6 +161,7 @@ private:
     std::unordered_map<ScaledFontKey, platform::FontRef> scaledFontCache_;
     std::unordered_map<CustomGlyphKey, CustomGlyphEntry, CustomGlyphKeyHash> customGlyphCache_;
     MetalProfileCounters* counters_ = nullptr;
+    MetalProfileIdentities profileIdentities_;
 };
 
 } // namespace kestrovan

@@ -224,9 +224,12 @@ metal::PreparedRow MetalTerminalRenderer::prepareRow(const TerminalSnapshotRow& 
                     !policy && segment.columnWidth == 1 && !context.fonts.contains(*glyphRun.font);
                 const platform::FontRef rasterFont = glyphStore_->scaledFontFor(glyphRun.font, scale);
                 const uint32_t token = glyphStore_->rasterFontToken(rasterFont);
+                const uint32_t fullToken =
+                    glyphStore_->profileFullFontToken(rasterFont, glyphRun.font, scale, token);
                 std::optional<GlyphMetricsFont> metricsFont;
                 for (size_t i = 0; i < glyphRun.glyphs.size(); ++i) {
                     const uint16_t glyph = glyphRun.glyphs[i];
+                    glyphStore_->recordProfileGlyphIdentityAlias(fullToken, token, glyph);
                     const std::optional<ResolvedGlyph> resolved =
                         glyphStore_->glyphEntry(token, rasterFont, glyphRun.font, scale, metricsFont, glyph);
                     if (!resolved || !(resolved->entry.size.width > 0 && resolved->entry.size.height > 0))

@@ -12,7 +12,10 @@
 #include "Platform/Image/PngImage.h"
 #include "Platform/Text/Font.h"
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 
 namespace kestrovan {
 namespace {
@@ -58,6 +61,17 @@ std::string osc1337Png(int width, int height, std::string_view arguments)
            base64Encode(platform::encodePng(rgba, width, height)) + "\x07";
 }
 
+/// A picture of tests/data/images/ (64 x 32 pixels), cut to `keep` bytes when given.
+std::string osc1337File(const std::string& name, std::string_view arguments, size_t keep = std::string::npos)
+{
+    std::ifstream file(std::string(KESTROVAN_TEST_DATA_DIR) + "/images/" + name, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    EXPECT_FALSE(bytes.empty()) << name;
+    bytes.resize(std::min(keep, bytes.size()));
+    return "\x1b]1337;File=inline=1;" + std::string(arguments) + ":" +
+           base64Encode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) + "\x07";
+}
+
 /// A red Sixel image `width` pixels wide and 6 x `bands` pixels high.
 std::string sixel(int width, int bands)
 {
@@ -92,6 +106,10 @@ TEST(TerminalViewInlineImageTests, PicturesBecomeStripsUnderTheCursorSizedByTheV
         // At two pixels a point, a picture's own size is half as many points.
         {"OSC 1337, its own size at scale 2", osc1337Png(40, 40, "width=auto;height=auto"), 2, 20,
          [](int) { return 2; }},
+        // Formats other than PNG: 64 x 32 pixels, ceil(32 / 18) strips.
+        {"OSC 1337 JPEG, its own size", osc1337File("blocks.jpg", "width=auto;height=auto"), 1, 64,
+         [](int) { return 2; }},
+        {"OSC 1337 GIF, 4 cells wide", osc1337File("blocks.gif", "width=4"), 1, 32, [](int) { return 1; }},
         {"Sixel narrower than the text area", sixel(16, 2), 1, 16, [](int) { return 1; }},
         {"Sixel of 7 bands", sixel(16, 7), 1, 16, [](int) { return 3; }},
         // 700 pixels against 80 columns of 8 points (640): shown across the text area.
@@ -137,6 +155,9 @@ TEST(TerminalViewInlineImageTests, PicturesThatCannotBeShownLeaveTheScreenAsItWa
         "\x1b]1337;File=inline=1;width=10:" +
             base64Encode(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())) + "\x07",
         damaged,
+        // A JPEG cut before its frame begins, and a GIF cut in its frames.
+        osc1337File("blocks.jpg", "width=10", 150),
+        osc1337File("blocks.gif", "width=10", 200),
         // Taller than the longest side a picture may have.
         osc1337Png(16, 17000, "width=auto;height=auto"),
         "\x1bPq\"1;1;1;1\x1b\\",

@@ -11,6 +11,7 @@
 #include "Platform/Image/PngImage.h"
 
 #include <array>
+#include <tuple>
 
 namespace {
 
@@ -163,6 +164,63 @@ void InlinePictureGuiTests::showAndScrollAway(const std::string& golden, double 
     EXPECT_TRUE(spinUntil([&] { return stripCount() == 0; }, 10s)) << stripCount();
     EXPECT_TRUE(screenshotWhere(movedUp(shown.height), golden + "-gone"))
         << "the pictures stayed in the window";
+}
+
+TEST_F(InlinePictureGuiTests, AJpegAndAGifShowTheirPixelsAtTheirOwnSize)
+{
+    // The pictures of tests/data/images/: 64 x 32 pixels of 8 x 8 blocks in colours taken in turn,
+    // the JPEG's kept by its compression within a few levels in each block's middle, the GIF's
+    // first frame exactly (its second frame is black).
+    const std::vector<uint32_t> jpegColours{0xC03030, 0x30A040, 0x3050D0, 0xE0C020, 0xF0F0F0};
+    const std::vector<uint32_t> gifColours{0xD020A0, 0x20B0B0, 0xF08010};
+    guitest::TemporaryDirectory folder;
+    std::string output;
+    for (const char* name : {"blocks.jpg", "blocks.gif"}) {
+        const std::string bytes = guitest::fileText(std::string(KESTROVAN_TEST_DATA_DIR) + "/images/" + name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        output +=
+            "\x1b]1337;File=inline=1;width=auto;height=auto:" +
+            kestrovan::base64Encode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) +
+            "\x07";
+    }
+    writeFile(folder.path + "/osc.txt", output);
+
+    open(320, 240);
+    ASSERT_TRUE(spinUntil([&] { return view->backingScale() == 1; }));
+    // No echo and no caret, so only the pictures are drawn; the program then waits for a line.
+    run("stty -echo; printf '\\033[?25l'; cat '" + folder.path + "/osc.txt'; read line");
+    const double cellHeight = view->cellDimension()->height;
+    const int stripsEach = int(std::ceil(32 / cellHeight));
+    ASSERT_TRUE(spinUntil([&] { return stripCount() == 2 * stripsEach; }, 10s)) << stripCount();
+    EXPECT_EQ(firstStripRow(), 0);
+
+    // Each block's middle pixel, the JPEG's from the top and the GIF's from the line under it.
+    const int gifTop = int(std::lround(stripsEach * cellHeight));
+    auto blocksShown = [&](const guitest::Screenshot& shot, std::string* wrong) {
+        for (int by = 0; by < 4; ++by)
+            for (int bx = 0; bx < 8; ++bx)
+                for (const auto& [top, colours, tolerance] :
+                     {std::tuple(0, &jpegColours, 8), std::tuple(gifTop, &gifColours, 0)}) {
+                    const int x = bx * 8 + 4, y = top + by * 8 + 4;
+                    const uint32_t expected = (*colours)[size_t(by * 8 + bx) % colours->size()];
+                    const uint32_t shown = shot.pixel(x, y);
+                    for (int shift : {16, 8, 0})
+                        if (std::abs(int((shown >> shift) & 0xFF) - int((expected >> shift) & 0xFF)) >
+                            tolerance) {
+                            if (wrong)
+                                *wrong = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+                            return false;
+                        }
+                }
+        return true;
+    };
+    guitest::Screenshot shown;
+    EXPECT_TRUE(screenshotWhere([&](const guitest::Screenshot& shot) { return blocksShown(shot, nullptr); },
+                                "inline-pictures-jpeg-gif", &shown));
+    std::string wrong;
+    EXPECT_TRUE(blocksShown(shown, &wrong)) << "the block at " << wrong << " shows another colour";
+    // The whole window, the JPEG's pixels within a few levels.
+    guitest::expectMatchesGolden(shown, "inline-pictures-jpeg-gif", 8);
 }
 
 TEST_F(InlinePictureGuiTests, ASixelAndAnOsc1337PictureShowAndScrollAwayWithTheirLines)
