@@ -40,6 +40,40 @@ void connectAction(GActionMap* map, GSimpleAction* action, const std::shared_ptr
     g_object_unref(action);
 }
 
+/// The About panel over `parent`. A window manager gives the keyboard back to the window under a
+/// dialog that closes; without one nobody does, and typing would reach nothing: so the panel
+/// hands it back itself, as the alerts do.
+void showAboutPanel(GtkWindow* parent)
+{
+    GtkWidget* panel = gtk_about_dialog_new();
+    gtk_about_dialog_set_program_name(GTK_ABOUT_DIALOG(panel), "Vesk");
+    gtk_about_dialog_set_version(GTK_ABOUT_DIALOG(panel), VeskApp::version);
+    gtk_about_dialog_set_comments(GTK_ABOUT_DIALOG(panel), "A terminal emulator.");
+    if (parent) {
+        gtk_window_set_transient_for(GTK_WINDOW(panel), parent);
+        gtk_window_set_destroy_with_parent(GTK_WINDOW(panel), true);
+        // The parent is held weakly: it may close while the panel is open.
+        auto* weakParent = g_new0(GWeakRef, 1);
+        g_weak_ref_init(weakParent, parent);
+        g_signal_connect_data(
+            panel, "close-request", G_CALLBACK(+[](GtkWindow*, gpointer data) -> gboolean {
+                if (gpointer window = g_weak_ref_get(static_cast<GWeakRef*>(data))) {
+                    if (gtk_widget_get_visible(GTK_WIDGET(window)))
+                        gtk_window_present(GTK_WINDOW(window));
+                    g_object_unref(window);
+                }
+                return false;
+            }),
+            weakParent,
+            [](gpointer data, GClosure*) {
+                g_weak_ref_clear(static_cast<GWeakRef*>(data));
+                g_free(data);
+            },
+            GConnectFlags(0));
+    }
+    gtk_window_present(GTK_WINDOW(panel));
+}
+
 } // namespace
 
 std::shared_ptr<AppDelegate> AppDelegate::create(GtkApplication* application,
@@ -90,8 +124,7 @@ void AppDelegate::installActions()
                   [](AppDelegate& app) { app.applicationShouldTerminate(); });
     connectAction(map, g_simple_action_new("about", nullptr), self, [](AppDelegate& app) {
         const auto window = app.keyWindow();
-        gtk_show_about_dialog(window ? window->gtkWindow() : nullptr, "program-name", "Vesk", "version",
-                              VeskApp::version, "comments", "A terminal emulator.", nullptr);
+        showAboutPanel(window ? window->gtkWindow() : nullptr);
     });
     // The rendering preference, a check item whose state follows the stored choice.
     GSimpleAction* rendering = g_simple_action_new_stateful(

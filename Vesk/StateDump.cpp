@@ -2,6 +2,7 @@
 
 #include "Kestrovan/Terminal.h"
 #include "Platform/UI/GtkChildPlacement.h"
+#include "Platform/UI/GtkMenuBar.h"
 #include "Vesk/AlertCenter.h"
 #include "Vesk/AppDelegate.h"
 #include "Vesk/ErrorBell.h"
@@ -176,7 +177,28 @@ std::string windowRecord(const TerminalWindow& window, size_t index)
     record("tabs", number(tabs.size()))("selected", selected);
     GskRenderer* renderer = gtk_native_get_renderer(GTK_NATIVE(gtkWindow));
     record("toolkit-renderer", std::string(renderer ? G_OBJECT_TYPE_NAME(renderer) : ""));
+    record("focus-in-menu-bar", platform::gtk::focusIsInMenuBar(gtkWindow));
     return record.str();
+}
+
+/// The titles of a window's menu bar, where they are in the window (so that a test can click
+/// one), and whether each one's menu is open.
+std::string menuRecords(const TerminalWindow& window, size_t windowIndex)
+{
+    std::string out;
+    GtkWidget* bar = platform::gtk::menuBarOf(window.gtkWindow());
+    for (const platform::gtk::MenuBarMenu& menu : platform::gtk::menusOf(bar)) {
+        graphene_rect_t bounds;
+        if (!gtk_widget_compute_bounds(menu.title, GTK_WIDGET(window.gtkWindow()), &bounds))
+            continue;
+        Record record("menu");
+        record("window", number(windowIndex))("title", menu.text);
+        record("x", double(bounds.origin.x))("y", double(bounds.origin.y));
+        record("width", double(bounds.size.width))("height", double(bounds.size.height));
+        record("open", menu.popover && gtk_widget_get_visible(GTK_WIDGET(menu.popover)));
+        out += record.str();
+    }
+    return out;
 }
 
 std::string tabRecord(const TerminalWindowController& tab, size_t window, size_t index)
@@ -277,6 +299,7 @@ std::string StateDump::describe(const AppDelegate& delegate)
     const auto& windows = delegate.windows();
     for (size_t w = 0; w < windows.size(); ++w) {
         out += windowRecord(*windows[w], w);
+        out += menuRecords(*windows[w], w);
         const auto tabs = windows[w]->tabs();
         for (size_t t = 0; t < tabs.size(); ++t) {
             out += tabRecord(*tabs[t], w, t);

@@ -1,7 +1,7 @@
-// A test-only view into the running application: its windows, tabs, panes, titles, focus, beeps,
-// fonts, rendering and open alerts as text, written to a file when the process receives SIGUSR1,
-// and a stand-in for the desktop's link opening. Both exist only when a test asks for them through
-// the environment; an ordinary start installs neither.
+// A test-only view into the running application: its windows and their menus, tabs, panes, titles,
+// focus, beeps, fonts, rendering and open alerts as text, written to a file when the process
+// receives SIGUSR1, and a stand-in for the desktop's link opening. Both exist only when a test asks
+// for them through the environment; an ordinary start installs neither.
 //
 //   VESK_TEST_STATE_DUMP=path     SIGUSR1 writes the state to `path` (atomically: a new file
 //                                 renamed over the old), its first line "serial=N" counting dumps;

@@ -1,6 +1,8 @@
 #include "Vesk/TerminalWindow.h"
 
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/UI/GtkKeyEvents.h"
+#include "Platform/UI/GtkMenuBar.h"
 #include "Vesk/AlertCenter.h"
 #include "Vesk/TerminalWindowController.h"
 #include "Vesk/WeakSignal.h"
@@ -56,6 +58,10 @@ struct TerminalWindowSignals
             return;
         if (const auto tab = window->selectedTab())
             tab->focusMoved(gtk_window_get_focus(window->window_));
+        // The focus moves within the menu bar as its menus open and close; once none is open,
+        // the keyboard goes back to the pane.
+        if (platform::gtk::focusIsInMenuBar(window->window_))
+            window->returnKeyboardFromMenuBar();
     }
 
     static void surfaceStateChanged(GObject*, GParamSpec*, gpointer data)
@@ -157,6 +163,8 @@ TerminalWindow::TerminalWindow(GtkApplication* application)
     gtk_window_set_title(window_, "Vesk");
     gtk_window_set_default_size(window_, defaultWidth, defaultHeight);
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window_), true);
+    // F10 is the program's (htop, mc), not the menu bar's.
+    platform::gtk::removeMenuBarKey(window_);
 
     notebook_ = GTK_NOTEBOOK(gtk_notebook_new());
     gtk_notebook_set_show_tabs(notebook_, false);
@@ -204,6 +212,25 @@ void TerminalWindow::installKeyController()
     connectWeak(keys, "key-pressed", G_CALLBACK(TerminalWindowSignals::keyPressed), self);
     connectWeak(keys, "key-released", G_CALLBACK(TerminalWindowSignals::keyReleased), self);
     gtk_widget_add_controller(GTK_WIDGET(window_), keys);
+}
+
+// --- Menus ---------------------------------------------------------------------------------------
+
+void TerminalWindow::returnKeyboardFromMenuBar()
+{
+    // GTK leaves the keyboard on the title of a menu that closed, where typing reaches nothing and
+    // Escape does not leave; a closed menu gives it back to the pane. This runs from the main loop,
+    // not inside the focus change that reported it, so as not to move the focus while GTK does.
+    const std::weak_ptr<TerminalWindow> weak = weak_from_this();
+    platform::MainQueue::shared()->async([weak] {
+        const auto window = weak.lock();
+        if (!window || !platform::gtk::focusIsInMenuBar(window->window_) ||
+            platform::gtk::menuBarIsOpen(platform::gtk::menuBarOf(window->window_)))
+            return;
+        if (const auto tab = window->selectedTab())
+            if (const auto& pane = tab->activePane())
+                pane->focus();
+    });
 }
 
 // --- Tabs ----------------------------------------------------------------------------------------

@@ -5,9 +5,10 @@
 // selected tab. The tab bar shows from two tabs on, with "+" at its end. The window shows the
 // selected tab's title. Keys pass a capture-phase controller first, which hands each press to the
 // selected tab's shortcut table, unless an alert of this window is open; the menus' actions
-// ("win.…") act on the selected tab. The window tells its tabs when it gains or loses the focus,
-// when the selected page changes, when pages come and go and when it is minimised, so that each
-// tab decides whether its panes may draw on the GPU.
+// ("win.…") act on the selected tab. The menu bar opens by mouse only (F10 is the program's), and
+// a menu that closes gives the keyboard back to the active pane. The window tells its tabs when it gains or
+// loses the focus, when the selected page changes, when pages come and go and when it is minimised, so that
+// each tab decides whether its panes may draw on the GPU.
 //
 // Closing the window closes all its tabs: a single tab asks as a tab does; several ask once,
 // "Close this window and all its tabs?", while any of their shells runs. Main thread only.
@@ -84,6 +85,8 @@ private:
     void installKeyController();
     void connectSignals();
     void tabsChanged();
+    /// Gives the keyboard back to the active pane once no menu is open, if it is left on the bar.
+    void returnKeyboardFromMenuBar();
     GtkWidget* tabLabelFor(const std::shared_ptr<TerminalWindowController>& tab);
     std::shared_ptr<TerminalWindowController> tabOfPage(GtkWidget* page) const;
 

@@ -27,10 +27,6 @@ namespace functionkey = platform::functionkey;
 
 namespace {
 
-constexpr std::string_view emacsBack = "\x1b"
-                                       "b";
-constexpr std::string_view emacsForward = "\x1b"
-                                          "f";
 constexpr std::string_view controlLeft = "\x1b[1;5D";
 constexpr std::string_view controlRight = "\x1b[1;5C";
 constexpr std::string_view functionKeys[12] = {"\x1bOP",   "\x1bOQ",   "\x1bOR",   "\x1bOS",
@@ -281,26 +277,9 @@ void MacTerminalView::legacyKeyDown(const KeyEvent& event)
             interpretKeyEvent(event);
         return;
     }
-    // Alt alone on the arrows: word moves left and right, plain cursor moves up and down.
-    if (option && !command && !control && !shift && !kittyIsComposing_) {
-        switch (event.keyCode) {
-        case platform::keycode::leftArrow:
-            sendBytes(emacsBack);
-            return;
-        case platform::keycode::rightArrow:
-            sendBytes(emacsForward);
-            return;
-        case platform::keycode::downArrow:
-            sendKeyDown();
-            return;
-        case platform::keycode::upArrow:
-            sendKeyUp();
-            return;
-        default:
-            break;
-        }
-    }
     // Functional keys through the encoder, which gives their legacy sequences with the flags at 0.
+    // Alt as meta is a parameter of the sequence here, as xterm sends it: Alt+Left is CSI 1;3D,
+    // which tmux, vim, irssi and weechat bind, and Alt+Up is no plain Up that a shell takes for history.
     if (!command && (!option || optionIsMeta(event))) {
         if (const std::optional<KittyFunctionalKey> functional = kittyFunctionalKey(event)) {
             KittyKeyboardModifiers chord;
@@ -333,20 +312,23 @@ void MacTerminalView::legacyKeyDown(const KeyEvent& event)
         const std::u32string& characters = event.charactersIgnoringModifiers;
         if (characters.empty())
             return;
-        if (characters[0] == functionkey::rightArrow) {
-            sendBytes(emacsForward);
-        } else if (characters[0] == functionkey::leftArrow) {
-            sendBytes(emacsBack);
-        } else {
-            // Meta as an escape prefix, then the key's own characters.
-            sendBytes("\x1b");
-            sendBytes(platform::utf8FromScalars(characters));
-        }
+        // Meta as an escape prefix, then the key's own characters.
+        sendBytes("\x1b");
+        sendBytes(platform::utf8FromScalars(characters));
         return;
     }
     if (control) {
         if (event.keyCode == platform::keycode::space) {
             sendBytes(std::string_view("\0", 1));
+            return;
+        }
+        // Ctrl+Backspace is BS, as in xterm, where shells and editors rub out a word with it;
+        // the encoder says so for the key with Ctrl.
+        if (event.keyCode == platform::keycode::deleteKey) {
+            KittyKeyboardModifiers chord = KittyKeyboardModifiers::ctrl;
+            if (shift)
+                chord.insert(KittyKeyboardModifiers::shift);
+            sendKittyFunctionalKey(KittyFunctionalKey::backspace, chord, pressType);
             return;
         }
         const std::u32string& characters = event.charactersIgnoringModifiers;

@@ -28,9 +28,12 @@ TEST(MacKeyboardTests, LegacyChordsSendTheirSequences)
     EXPECT_EQ(f.chord(keyPageDown, shiftMask), "\x1b[6;2~");
     f.feed("\x1b[?1049l");
 
-    // Application cursor keys and the keypad in application mode.
+    // Application cursor keys and the keypad in application mode; a modified cursor key keeps
+    // its CSI form.
     f.feed("\x1b[?1h\x1b=");
     EXPECT_EQ(f.chord(keyUp), "\x1bOA");
+    EXPECT_EQ(f.chord(keyUp, altMask), "\x1b[1;3A");
+    EXPECT_EQ(f.chord(keyLeft, altMask), "\x1b[1;3D");
     EXPECT_EQ(f.chord(keyKp1, 0, true), "\x1bOq");
     EXPECT_EQ(f.chord(keyKpEnter, 0, true), "\x1bOM");
     EXPECT_EQ(f.chord(keyKpAdd, 0, true), "\x1bOk");
@@ -40,11 +43,15 @@ TEST(MacKeyboardTests, LegacyChordsSendTheirSequences)
     // DECBKM and the view's setting make Backspace send BS.
     f.mac().backspaceSendsControlH = true;
     EXPECT_EQ(f.chord(keyBackSpace), "\x08");
+    EXPECT_EQ(f.chord(keyBackSpace, controlMask), "\x08");
     f.mac().backspaceSendsControlH = false;
 
-    // With Alt not as meta, Alt-b goes to the key bindings as text.
+    // With Alt not as meta, Alt-b goes to the key bindings as text, and Alt leaves the arrows and
+    // Ctrl+Backspace as they are.
     f.mac().optionAsMetaKey = false;
     EXPECT_EQ(f.chord(keyB, altMask), "b");
+    EXPECT_EQ(f.chord(keyUp, altMask), "\x1b[A");
+    EXPECT_EQ(f.chord(keyBackSpace, controlMask | altMask), "\x08");
 }
 
 TEST(MacKeyboardTests, KittyProtocolReportsPressRepeatReleaseWithModifiersTextAndBaseKeys)

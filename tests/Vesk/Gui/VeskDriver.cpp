@@ -394,6 +394,14 @@ void Vesk::key(const std::string& chords)
     execute({"xdotool", "key", "--clearmodifiers", chords});
 }
 
+void Vesk::click(double x, double y, long long window)
+{
+    // No --sync: it waits for the pointer to move, which it never does when it is there already.
+    // The server plays the move and the click in order all the same.
+    execute({"xdotool", "mousemove", "--window", std::to_string(xid(window)),
+             std::to_string(static_cast<long>(x)), std::to_string(static_cast<long>(y)), "click", "1"});
+}
+
 void Vesk::typeLine(const std::string& text)
 {
     execute({"xdotool", "type", "--delay", "2", "--", text});

@@ -115,6 +115,8 @@ public:
     void focus(long long window = 0);
     /// Presses chords ("ctrl+shift+t") in the focused window.
     void key(const std::string& chords);
+    /// Clicks the first mouse button at (`x`, `y`) in window `index`'s coordinates.
+    void click(double x, double y, long long window = 0);
     /// Types text and presses Return.
     void typeLine(const std::string& text);
     /// Activates a menu action ("win.new-session", "app.quit") over the session bus.
