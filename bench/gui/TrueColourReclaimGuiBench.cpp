@@ -208,6 +208,11 @@ std::optional<double> runOnce(Display* display, Build& build, bool gpu, const st
     if (gpu)
         command.push_back("KESTROVAN_GPU_SOFTWARE=1");
     command.push_back(build.path);
+    // The pointer rests away from where the window appears: over its menu bar, a key could open a
+    // menu, which would then take the keys.
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, DisplayWidth(display, 0) - 1,
+                 DisplayHeight(display, 0) - 1);
+    XSync(display, False);
     const std::set<Window> before = viewableWindows(display);
     const pid_t pid = launch(command);
     Window window = 0;
@@ -239,8 +244,11 @@ std::optional<double> runOnce(Display* display, Build& build, bool gpu, const st
         std::this_thread::sleep_for(5ms);
     // The view lays out its new grid and tells the shell on its next frame.
     std::this_thread::sleep_for(300ms);
+    XWarpPointer(display, None, window, 0, 0, 0, 0, int(cells->left + cells->width),
+                 int(cells->top + 2 * cells->height));
+    XSync(display, False);
     XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    XWarpPointer(display, None, window, 0, 0, 0, 0, int(cells->left + cells->width), int(cells->height));
+    XSync(display, False);
     pressKey(display, XK_b);
     const ProbeClock::time_point pressed = ProbeClock::now();
     pressKey(display, XK_Return);
