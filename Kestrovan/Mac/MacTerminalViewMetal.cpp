@@ -275,6 +275,9 @@ void MacTerminalView::removeStatusOverlay(bool fromHost)
 
 void MacTerminalView::detachMetalRendererUI()
 {
+    // The renderer goes first, while its surface is still in place: a GL area loses its context
+    // when it leaves its parent, and objects made on that context could not be deleted after.
+    releaseRenderer(metalRenderer_);
     if (metalView_) {
         unbindSurface(*metalView_);
         metalView_->view->removeFromSuperview();
@@ -282,7 +285,6 @@ void MacTerminalView::detachMetalRendererUI()
     metalView_.reset();
     // The view's own canvas draws the progress bar and the visual bell again.
     removeStatusOverlay(true);
-    releaseRenderer(metalRenderer_);
     metalBoundWindow_ = 0;
     renderTarget.reset();
     if (caretView()) {
@@ -300,11 +302,11 @@ void MacTerminalView::dropMetalSurfaceWithHost()
     stopRenderLoop();
     if (!useMetalRenderer_ || !renderOwner().removeMetalRenderer())
         return;
+    releaseRenderer(metalRenderer_);
     if (metalView_)
         unbindSurface(*metalView_);
     metalView_.reset();
     removeStatusOverlay(false);
-    releaseRenderer(metalRenderer_);
     renderTarget.reset();
     useMetalRenderer_ = false;
     if (caretView())
@@ -369,15 +371,16 @@ void MacTerminalView::rebindMetalRendererToWindowLocked(uintptr_t window)
 
 void MacTerminalView::metalContextChanged(bool available)
 {
-    if (!useMetalRenderer_ || !metalView_ || uiShutdownState_ != UIShutdownState::active)
+    if (!useMetalRenderer_ || !metalView_)
         return;
     if (available) {
-        rebindGLAreaRenderer();
+        if (uiShutdownState_ == UIShutdownState::active)
+            rebindGLAreaRenderer();
         return;
     }
     // The area is unrealized (a split moves it, or its window goes): its context and every object
-    // made on it are about to go. The renderer goes first, deleting its objects while it can; a
-    // busy one stays until the new context replaces it.
+    // made on it are about to go. The renderer goes first, deleting its objects while it can, also
+    // while the view is shutting down; a busy one stays until the new context replaces it.
     if (metalRenderer_ && renderOwner().removeMetalRenderer())
         releaseRenderer(metalRenderer_);
 }
