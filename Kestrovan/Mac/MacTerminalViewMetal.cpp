@@ -9,7 +9,6 @@
 // lock, then the terminal lock. Renderers are installed, replaced and removed on the main thread,
 // which never holds the terminal lock here.
 
-#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Apple/Metal/TerminalMetalLayerView.h"
 #include "Kestrovan/Mac/MacOverlays.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
@@ -98,11 +97,7 @@ std::optional<MetalError> MacTerminalView::enableMetalRenderer()
         return std::nullopt;
     // A software rasterizer draws a full frame slower than the CPU path: it is no device.
     if (!metalSurfaceProvider_->systemDevice()) {
-        if (auto software = softwareOnlyRendererName())
-            gpuLog().error("Kestrovan: only a software GL renderer (" + *software +
-                           ") is available; drawing on the CPU");
-        else
-            gpuLog().error("Kestrovan: no GL device is available; drawing on the CPU");
+        metalSurfaceProvider_->reportNoDevice();
         return MetalError::deviceUnavailable;
     }
     std::optional<MetalSurface> surface =
