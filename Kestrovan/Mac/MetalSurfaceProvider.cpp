@@ -5,8 +5,8 @@
 #include "Kestrovan/Apple/Metal/TerminalMetalLayerView.h"
 #include "Platform/GPU/Gtk/GtkGLAreaView.h"
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
-#include "Platform/UI/CoreViewWidget.h"
 #include "Platform/Log/Log.h"
+#include "Platform/UI/CoreViewWidget.h"
 #include "Platform/UI/GtkChildPlacement.h"
 
 namespace kestrovan {

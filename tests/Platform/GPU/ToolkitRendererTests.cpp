@@ -110,7 +110,8 @@ TEST(ToolkitRendererTests, NoHardwareGLWithoutARenderNodeOrWithMesaForcedToSoftw
     };
     for (const auto& test : cases)
         EXPECT_EQ(hardwareGLAbsence(test.alwaysSoftware, test.hasRenderNode), test.expected)
-            << (test.alwaysSoftware ? test.alwaysSoftware : "unset") << ", render node " << test.hasRenderNode;
+            << (test.alwaysSoftware ? test.alwaysSoftware : "unset") << ", render node "
+            << test.hasRenderNode;
 }
 
 } // namespace
