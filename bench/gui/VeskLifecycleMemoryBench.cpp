@@ -155,11 +155,13 @@ void measureGpuRounds(const char* surface, std::vector<std::string> environment)
         if (round == warmUpRounds)
             start = residentKiB(vesk.pid());
         vesk.activate("app.use-gpu-rendering");
-        vesk.expect([](const State& s) { return s.app()["gpu-preference"] == "0" && allPanesDraw(s, "cpu", 2); },
-                    "GPU off");
+        vesk.expect(
+            [](const State& s) { return s.app()["gpu-preference"] == "0" && allPanesDraw(s, "cpu", 2); },
+            "GPU off");
         vesk.activate("app.use-gpu-rendering");
-        vesk.expect([](const State& s) { return s.app()["gpu-preference"] == "1" && allPanesDraw(s, "gpu", 2); },
-                    "GPU on");
+        vesk.expect(
+            [](const State& s) { return s.app()["gpu-preference"] == "1" && allPanesDraw(s, "gpu", 2); },
+            "GPU on");
         if (failuresSoFar() > reported)
             return;
     }
