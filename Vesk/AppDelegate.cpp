@@ -79,7 +79,18 @@ void showAboutPanel(GtkWindow* parent)
 std::shared_ptr<AppDelegate> AppDelegate::create(GtkApplication* application,
                                                  RenderingPreferences& renderingPreferences)
 {
-    return std::make_shared<AppDelegate>(application, renderingPreferences);
+    auto delegate = std::make_shared<AppDelegate>(application, renderingPreferences);
+    // A window closed by any path leaves the application (GTK releases it there when it is
+    // destroyed); the list lets it go then, and with it the window and everything it showed.
+    auto removed = +[](GtkApplication*, GtkWindow* window, gpointer data) {
+        if (const auto app = static_cast<std::weak_ptr<AppDelegate>*>(data)->lock())
+            app->windowClosed(window);
+    };
+    g_signal_connect_data(
+        application, "window-removed", G_CALLBACK(removed), new std::weak_ptr<AppDelegate>(delegate),
+        [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<AppDelegate>*>(data); },
+        GConnectFlags(0));
+    return delegate;
 }
 
 AppDelegate::AppDelegate(GtkApplication* application, RenderingPreferences& renderingPreferences)
@@ -146,17 +157,14 @@ std::shared_ptr<TerminalWindow> AppDelegate::makeWindow()
         if (const auto delegate = weak.lock())
             delegate->moveTabToNewWindow(tab);
     };
-    window->onDestroyed = [weak](TerminalWindow& destroyed) {
-        const auto delegate = weak.lock();
-        if (!delegate)
-            return;
-        auto& windows = delegate->windows_;
-        windows.erase(std::remove_if(windows.begin(), windows.end(),
-                                     [&destroyed](const auto& entry) { return entry.get() == &destroyed; }),
-                      windows.end());
-    };
     windows_.push_back(window);
     return window;
+}
+
+void AppDelegate::windowClosed(GtkWindow* closed)
+{
+    // Whoever closed the window holds it until its own work is done; the list lets it go now.
+    std::erase_if(windows_, [closed](const auto& entry) { return entry->gtkWindow() == closed; });
 }
 
 std::shared_ptr<TerminalWindowController> AppDelegate::createSession(TerminalWindow* tabbedWith,

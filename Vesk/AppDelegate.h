@@ -76,6 +76,8 @@ public:
 
 private:
     std::shared_ptr<TerminalWindow> makeWindow();
+    /// `window` left the application: it was destroyed.
+    void windowClosed(GtkWindow* window);
     void installActions();
     void terminateNow();
     void renderingPreferenceChanged();

@@ -28,10 +28,11 @@ struct TerminalWindowSignals
         return true;
     }
 
-    static void destroyed(GtkWidget*, gpointer data)
+    static void unrealized(GtkWidget*, gpointer data)
     {
-        if (const auto window = receiverOf<TerminalWindow>(data); window && window->onDestroyed)
-            window->onDestroyed(*window);
+        // The surface goes with the window's realization; its handler goes first.
+        if (const auto window = receiverOf<TerminalWindow>(data))
+            window->forgetSurface();
     }
 
     static void activeChanged(GObject*, GParamSpec*, gpointer data)
@@ -77,6 +78,7 @@ struct TerminalWindowSignals
         if (!window)
             return;
         // Minimising shows only in the surface's state (GTK 4.8 reports no occlusion).
+        window->forgetSurface();
         window->surface_ = gtk_native_get_surface(GTK_NATIVE(widget));
         if (window->surface_)
             window->surfaceStateHandler_ =
@@ -184,19 +186,26 @@ TerminalWindow::TerminalWindow(GtkApplication* application)
 
 TerminalWindow::~TerminalWindow()
 {
+    forgetSurface();
+    g_object_unref(window_);
+}
+
+void TerminalWindow::forgetSurface()
+{
     if (surface_ && surfaceStateHandler_)
         g_signal_handler_disconnect(surface_, surfaceStateHandler_);
-    g_object_unref(window_);
+    surface_ = nullptr;
+    surfaceStateHandler_ = 0;
 }
 
 void TerminalWindow::connectSignals()
 {
     const auto self = shared_from_this();
     connectWeak(window_, "close-request", G_CALLBACK(TerminalWindowSignals::closeRequested), self);
-    connectWeak(window_, "destroy", G_CALLBACK(TerminalWindowSignals::destroyed), self);
     connectWeak(window_, "notify::is-active", G_CALLBACK(TerminalWindowSignals::activeChanged), self);
     connectWeak(window_, "notify::focus-widget", G_CALLBACK(TerminalWindowSignals::focusChanged), self);
     connectWeak(window_, "realize", G_CALLBACK(TerminalWindowSignals::realized), self);
+    connectWeak(window_, "unrealize", G_CALLBACK(TerminalWindowSignals::unrealized), self);
     connectWeak(notebook_, "notify::page", G_CALLBACK(TerminalWindowSignals::pageChanged), self);
     connectWeak(notebook_, "page-added", G_CALLBACK(TerminalWindowSignals::pagesChanged), self);
     connectWeak(notebook_, "page-removed", G_CALLBACK(TerminalWindowSignals::pagesChanged), self);

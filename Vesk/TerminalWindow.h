@@ -48,8 +48,6 @@ public:
 
     /// Set by the application: "+" was pressed, or a tab asked for a new tab in this window.
     std::function<void(TerminalWindow&)> onNewTab;
-    /// Set by the application: the window is being destroyed.
-    std::function<void(TerminalWindow&)> onDestroyed;
     /// Set by the application: Move Tab to New Window.
     std::function<void(TerminalWindowController&)> onMoveTabToNewWindow;
 
@@ -82,6 +80,7 @@ public:
 
 private:
     void installActions();
+    void forgetSurface();
     void installKeyController();
     void connectSignals();
     void tabsChanged();

@@ -9,7 +9,6 @@
 // lock, then the terminal lock. Renderers are installed, replaced and removed on the main thread,
 // which never holds the terminal lock here.
 
-#include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Apple/Metal/TerminalMetalLayerView.h"
 #include "Kestrovan/Mac/MacOverlays.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
@@ -98,11 +97,7 @@ std::optional<MetalError> MacTerminalView::enableMetalRenderer()
         return std::nullopt;
     // A software rasterizer draws a full frame slower than the CPU path: it is no device.
     if (!metalSurfaceProvider_->systemDevice()) {
-        if (auto software = softwareOnlyRendererName())
-            gpuLog().error("Kestrovan: only a software GL renderer (" + *software +
-                           ") is available; drawing on the CPU");
-        else
-            gpuLog().error("Kestrovan: no GL device is available; drawing on the CPU");
+        metalSurfaceProvider_->reportNoDevice();
         return MetalError::deviceUnavailable;
     }
     std::optional<MetalSurface> surface =
@@ -275,6 +270,9 @@ void MacTerminalView::removeStatusOverlay(bool fromHost)
 
 void MacTerminalView::detachMetalRendererUI()
 {
+    // The renderer goes first, while its surface is still in place: a GL area loses its context
+    // when it leaves its parent, and objects made on that context could not be deleted after.
+    releaseRenderer(metalRenderer_);
     if (metalView_) {
         unbindSurface(*metalView_);
         metalView_->view->removeFromSuperview();
@@ -282,7 +280,6 @@ void MacTerminalView::detachMetalRendererUI()
     metalView_.reset();
     // The view's own canvas draws the progress bar and the visual bell again.
     removeStatusOverlay(true);
-    releaseRenderer(metalRenderer_);
     metalBoundWindow_ = 0;
     renderTarget.reset();
     if (caretView()) {
@@ -300,11 +297,11 @@ void MacTerminalView::dropMetalSurfaceWithHost()
     stopRenderLoop();
     if (!useMetalRenderer_ || !renderOwner().removeMetalRenderer())
         return;
+    releaseRenderer(metalRenderer_);
     if (metalView_)
         unbindSurface(*metalView_);
     metalView_.reset();
     removeStatusOverlay(false);
-    releaseRenderer(metalRenderer_);
     renderTarget.reset();
     useMetalRenderer_ = false;
     if (caretView())
@@ -369,15 +366,16 @@ void MacTerminalView::rebindMetalRendererToWindowLocked(uintptr_t window)
 
 void MacTerminalView::metalContextChanged(bool available)
 {
-    if (!useMetalRenderer_ || !metalView_ || uiShutdownState_ != UIShutdownState::active)
+    if (!useMetalRenderer_ || !metalView_)
         return;
     if (available) {
-        rebindGLAreaRenderer();
+        if (uiShutdownState_ == UIShutdownState::active)
+            rebindGLAreaRenderer();
         return;
     }
     // The area is unrealized (a split moves it, or its window goes): its context and every object
-    // made on it are about to go. The renderer goes first, deleting its objects while it can; a
-    // busy one stays until the new context replaces it.
+    // made on it are about to go. The renderer goes first, deleting its objects while it can, also
+    // while the view is shutting down; a busy one stays until the new context replaces it.
     if (metalRenderer_ && renderOwner().removeMetalRenderer())
         releaseRenderer(metalRenderer_);
 }

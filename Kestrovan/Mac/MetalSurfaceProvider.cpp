@@ -5,6 +5,7 @@
 #include "Kestrovan/Apple/Metal/TerminalMetalLayerView.h"
 #include "Platform/GPU/Gtk/GtkGLAreaView.h"
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
+#include "Platform/Log/Log.h"
 #include "Platform/UI/CoreViewWidget.h"
 #include "Platform/UI/GtkChildPlacement.h"
 
@@ -13,6 +14,20 @@ namespace kestrovan {
 std::shared_ptr<platform::gpu::Device> MetalSurfaceProvider::systemDevice()
 {
     return systemDefaultMetalDevice();
+}
+
+std::string MetalSurfaceProvider::systemDeviceAbsence()
+{
+    return kestrovan::systemDeviceAbsence().value_or("no GL device is available");
+}
+
+void MetalSurfaceProvider::reportNoDevice()
+{
+    if (reportedNoDevice_)
+        return;
+    reportedNoDevice_ = true;
+    static const platform::Logger logger("org.morvane.Kestrovan", "GPU");
+    logger.info("Kestrovan: " + systemDeviceAbsence() + "; drawing on the CPU");
 }
 
 std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError>

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <variant>
 
 namespace kestrovan {
@@ -46,6 +47,11 @@ public:
 
     /// The system's default device, or none (a software-only GL counts only when allowed).
     virtual std::shared_ptr<platform::gpu::Device> systemDevice();
+    /// Why there is no system device, for the log.
+    virtual std::string systemDeviceAbsence();
+    /// Says why there is no device, at the informational level (a machine without a GPU is an
+    /// expected condition), the first time only: every view of the provider asks again.
+    void reportNoDevice();
     /// A new surface of the kind asked for (`layerSurface`: the render-thread texture surface;
     /// else the GL area) inside `host` at `frame`, below every other subview; none when the host
     /// cannot show one.
@@ -54,6 +60,9 @@ public:
     /// A renderer for `target`.
     virtual std::variant<std::shared_ptr<MetalTerminalRenderer>, MetalError>
     makeRenderer(const std::shared_ptr<MetalRenderTarget>& target, const MetalRendererOptions& options);
+
+private:
+    bool reportedNoDevice_ = false;
 };
 
 /// The provider of GTK surfaces for views shown by `platform::gtk::CoreViewWidget`.

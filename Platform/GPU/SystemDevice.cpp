@@ -1,6 +1,7 @@
 #include "Platform/GPU/SystemDevice.h"
 
 #include "Platform/GPU/EglContext.h"
+#include "Platform/GPU/ToolkitRenderer.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -26,6 +27,22 @@ bool isSoftwareRenderer(std::string_view renderer, const char* alwaysSoftware)
         if (renderer.find(name) != std::string_view::npos)
             return true;
     return false;
+}
+
+std::optional<std::string> hardwareGLAbsence(const char* alwaysSoftware, bool hasRenderNode)
+{
+    if (isSoftwareRenderer({}, alwaysSoftware))
+        return "LIBGL_ALWAYS_SOFTWARE asks for a software GL renderer";
+    if (!hasRenderNode)
+        return "no GPU render node is available";
+    return std::nullopt;
+}
+
+const std::optional<std::string>& machineHardwareGLAbsence()
+{
+    static const std::optional<std::string> absence =
+        hardwareGLAbsence(std::getenv("LIBGL_ALWAYS_SOFTWARE"), hasUsableRenderNode());
+    return absence;
 }
 
 const SystemDeviceProbe& systemDeviceProbe()

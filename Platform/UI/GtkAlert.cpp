@@ -23,6 +23,9 @@ struct OpenAlert
         answered = true;
         AlertCompletion done = std::move(completion);
         // Closing first: the completion may open the next alert, which should not sit under this one.
+        // The alert lets go of its parent too: the completion may close the parent, and GTK may
+        // finalize this window only later, when it would still refer to the parent gone.
+        gtk_window_set_transient_for(window, nullptr);
         gtk_window_destroy(window);
         if (done)
             done(button);

@@ -15,18 +15,28 @@ bool softwareRenderingAllowed()
 
 std::shared_ptr<platform::gpu::Device> systemDefaultMetalDevice()
 {
+    const bool softwareAllowed = softwareRenderingAllowed();
+    if (!softwareAllowed && platform::gpu::machineHardwareGLAbsence())
+        return nullptr;
     const platform::gpu::SystemDeviceProbe& probe = platform::gpu::systemDeviceProbe();
-    if (!probe.device || (probe.isSoftware && !softwareRenderingAllowed()))
+    if (!probe.device || (probe.isSoftware && !softwareAllowed))
         return nullptr;
     return probe.device;
 }
 
-std::optional<std::string> softwareOnlyRendererName()
+std::optional<std::string> systemDeviceAbsence()
 {
+    const bool softwareAllowed = softwareRenderingAllowed();
+    if (!softwareAllowed) {
+        if (const std::optional<std::string>& absence = platform::gpu::machineHardwareGLAbsence())
+            return absence;
+    }
     const platform::gpu::SystemDeviceProbe& probe = platform::gpu::systemDeviceProbe();
-    if (!probe.device || !probe.isSoftware || softwareRenderingAllowed())
-        return std::nullopt;
-    return probe.renderer;
+    if (!probe.device)
+        return "no GL device is available";
+    if (probe.isSoftware && !softwareAllowed)
+        return "only a software GL renderer (" + probe.renderer + ") is available";
+    return std::nullopt;
 }
 
 } // namespace kestrovan

@@ -16,12 +16,14 @@
 namespace kestrovan {
 
 /// The system's default device, or none: none when no GL context can be made, or when the only
-/// renderer is a software rasterizer and `KESTROVAN_GPU_SOFTWARE` is not "1".
+/// renderer is a software rasterizer and `KESTROVAN_GPU_SOFTWARE` is not "1". Unless software
+/// rasterizers count, a machine that can have no hardware GL (no DRM render node, or Mesa forced to
+/// software) has no device, and no GL library is loaded to find that out.
 std::shared_ptr<platform::gpu::Device> systemDefaultMetalDevice();
 
-/// The renderer's name when the system has no default device because its only GL renderer is a
-/// software rasterizer; none otherwise.
-std::optional<std::string> softwareOnlyRendererName();
+/// Why the system has no default device, in words for the log ("only a software GL renderer
+/// (llvmpipe) is available"); none when it has one.
+std::optional<std::string> systemDeviceAbsence();
 
 /// Whether software rasterizers count as devices (`KESTROVAN_GPU_SOFTWARE` is "1").
 bool softwareRenderingAllowed();

@@ -111,11 +111,13 @@ struct GtkTextureSurfaceView::State
 namespace {
 
 /// A presented frame: on its way to the main thread, then the release ticket GTK hands back when
-/// it is done with the texture, which the ticket keeps alive until then.
+/// it is done with the texture, which the ticket keeps alive until then. GTK may let go after the
+/// surface has gone; the ticket keeps the device too, so that the texture is deleted then.
 struct HandOff
 {
     std::weak_ptr<GtkTextureSurfaceView::State> state;
     uint32_t slot = 0;
+    std::shared_ptr<gpu::GLDevice> device;
     std::shared_ptr<gpu::Texture> texture;
 };
 
@@ -162,13 +164,20 @@ PixelHandOff::Band topFirstBand(const uint8_t* bottomRow, int width, int rows)
     return {g_bytes_new_take(pixels, stride * size_t(rows)), false};
 }
 
-void releaseSlot(gpointer data)
+/// Ends a ticket: its texture goes back into the ring or, once the surface has gone, to its
+/// device's release queue, which the device empties when it draws again for a later surface or
+/// when it is destroyed (its last holder may be this ticket).
+void endTicket(std::unique_ptr<HandOff> ticket)
 {
-    std::unique_ptr<HandOff> ticket(static_cast<HandOff*>(data));
     if (auto state = ticket->state.lock()) {
         MutexLock guard(state->mutex);
         state->slots[ticket->slot].use = GtkTextureSurfaceView::State::Use::free;
     }
+}
+
+void releaseSlot(gpointer data)
+{
+    endTicket(std::unique_ptr<HandOff>(static_cast<HandOff*>(data)));
 }
 
 /// The widget: it draws the shown texture over its whole area, flipped, since a GL texture's
@@ -261,8 +270,10 @@ gboolean showPresentation(gpointer data)
 {
     std::unique_ptr<HandOff> presentation(static_cast<HandOff*>(data));
     auto state = presentation->state.lock();
-    if (!state)
+    if (!state) {
+        endTicket(std::move(presentation));
         return G_SOURCE_REMOVE;
+    }
     const gpu::PixelSize size = presentation->texture->size();
     const uint32_t name = presentation->texture->glName();
     GdkTexture* texture = gdk_gl_texture_new(state->presentContext, name, size.width, size.height,
@@ -327,6 +338,69 @@ GdkGLContext* makeRealizedContext(GdkDisplay* display)
     return context;
 }
 
+/// The contexts surfaces share or hand on. A GL context is costly to make (tens of milliseconds,
+/// and on a software rasterizer threads of its own and memory that is not all given back), and a
+/// tab switch drops one surface and makes another. So every surface of a display hands its frames
+/// to GTK through one present context, and the render context of a surface that went is kept for
+/// the next one, its objects deleted. Main thread only.
+class ContextPool
+{
+public:
+    static ContextPool& shared()
+    {
+        static ContextPool* const pool = new ContextPool;
+        return *pool;
+    }
+
+    /// The display's present context (a new reference); null when none can be made.
+    GdkGLContext* presentContext(GdkDisplay* display)
+    {
+        forgetOtherDisplays(display);
+        if (!present_)
+            present_ = makeRealizedContext(display);
+        return present_ ? GDK_GL_CONTEXT(g_object_ref(present_)) : nullptr;
+    }
+
+    /// A render device kept from a surface that went, else a new one; null when none can be made.
+    std::shared_ptr<gpu::GLDevice> renderDevice(GdkDisplay* display)
+    {
+        forgetOtherDisplays(display);
+        if (!idle_.empty()) {
+            std::shared_ptr<gpu::GLDevice> device = std::move(idle_.back());
+            idle_.pop_back();
+            return device;
+        }
+        GdkGLContext* context = makeRealizedContext(display);
+        if (!context)
+            return nullptr;
+        auto binding = std::make_shared<GdkContextBinding>(context);
+        g_object_unref(context);
+        return gpu::GLDevice::make(std::move(binding));
+    }
+
+    /// Takes back the render device of a surface that went, once no thread draws with it.
+    void giveBack(std::shared_ptr<gpu::GLDevice> device)
+    {
+        if (idle_.size() < GtkTextureSurfaceView::contextsKept)
+            idle_.push_back(std::move(device));
+    }
+
+private:
+    void forgetOtherDisplays(GdkDisplay* display)
+    {
+        if (display == display_)
+            return;
+        display_ = display;
+        idle_.clear();
+        if (present_)
+            g_object_unref(std::exchange(present_, nullptr));
+    }
+
+    GdkDisplay* display_ = nullptr;
+    GdkGLContext* present_ = nullptr;
+    std::vector<std::shared_ptr<gpu::GLDevice>> idle_;
+};
+
 } // namespace
 
 std::shared_ptr<GtkTextureSurfaceView> GtkTextureSurfaceView::make()
@@ -334,16 +408,13 @@ std::shared_ptr<GtkTextureSurfaceView> GtkTextureSurfaceView::make()
     GdkDisplay* display = gdk_display_get_default();
     if (!display)
         return nullptr;
-    GdkGLContext* renderContext = makeRealizedContext(display);
-    if (!renderContext)
+    ContextPool& pool = ContextPool::shared();
+    GdkGLContext* presentContext = pool.presentContext(display);
+    if (!presentContext)
         return nullptr;
-    auto binding = std::make_shared<GdkContextBinding>(renderContext);
-    g_object_unref(renderContext);
-    auto device = gpu::GLDevice::make(std::move(binding));
-    GdkGLContext* presentContext = makeRealizedContext(display);
-    if (!device || !presentContext) {
-        if (presentContext)
-            g_object_unref(presentContext);
+    auto device = pool.renderDevice(display);
+    if (!device) {
+        g_object_unref(presentContext);
         return nullptr;
     }
     auto state = std::make_shared<State>();
@@ -364,6 +435,26 @@ GtkTextureSurfaceView::~GtkTextureSurfaceView()
     GtkWidget* widget = std::exchange(state_->widget, nullptr);
     if (widget)
         g_object_unref(widget);
+    // The ring's textures are deleted now, on the render context: they are shared with GTK's
+    // contexts and would outlive it. A texture GTK still shows goes when GTK lets it go.
+    std::array<State::Slot, ringSize> ring;
+    {
+        MutexLock guard(state_->mutex);
+        ring.swap(state_->slots);
+    }
+    for (State::Slot& slot : ring) {
+        slot.framebuffer.reset();
+        slot.texture.reset();
+    }
+    {
+        const gpu::ContextScope scope = device_->bindCurrent();
+        if (!scope.isCurrent())
+            return;
+        device_->collectReleased();
+    }
+    // Whoever drew with the device has let it go (the surface outlives its renderer and its
+    // render loop): the next surface can have it.
+    ContextPool::shared().giveBack(std::move(device_));
 }
 
 GtkWidget* GtkTextureSurfaceView::widget() const
@@ -429,7 +520,7 @@ void GtkTextureSurfaceView::present(const Drawable& drawable)
         return;
     // Ahead of the window's layout and paint, so a frame about to be painted shows this texture.
     g_idle_add_full(G_PRIORITY_HIGH_IDLE, showPresentation,
-                    new HandOff{state_, drawable.slot, std::move(texture)}, nullptr);
+                    new HandOff{state_, drawable.slot, device_, std::move(texture)}, nullptr);
 }
 
 void GtkTextureSurfaceView::presentPixels(const Drawable& drawable)

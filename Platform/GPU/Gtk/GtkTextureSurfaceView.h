@@ -30,6 +30,8 @@ public:
     static constexpr uint32_t ringSize = 3;
     /// Pixel rows in a band of a frame shown as pixels.
     static constexpr int bandRows = 60;
+    /// Render contexts of surfaces that went, kept for new surfaces.
+    static constexpr size_t contextsKept = 2;
 
     /// How a finished frame reaches GTK.
     enum class Presentation : uint8_t

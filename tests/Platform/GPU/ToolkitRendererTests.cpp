@@ -1,3 +1,4 @@
+#include "Platform/GPU/SystemDevice.h"
 #include "Platform/GPU/ToolkitRenderer.h"
 
 #include <cstdlib>
@@ -90,6 +91,27 @@ TEST(ToolkitRendererTests, ARenderNodeCountsOnlyWhenItCanBeOpened)
     touch("renderD129", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_TRUE(hasUsableRenderNode(directory.c_str()));
     std::filesystem::remove_all(directory);
+}
+
+TEST(ToolkitRendererTests, NoHardwareGLWithoutARenderNodeOrWithMesaForcedToSoftware)
+{
+    const struct
+    {
+        const char* alwaysSoftware;
+        bool hasRenderNode;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {nullptr, true, std::nullopt},
+        {"0", true, std::nullopt},
+        {nullptr, false, "no GPU render node is available"},
+        {"0", false, "no GPU render node is available"},
+        {"1", true, "LIBGL_ALWAYS_SOFTWARE asks for a software GL renderer"},
+        {"true", false, "LIBGL_ALWAYS_SOFTWARE asks for a software GL renderer"},
+    };
+    for (const auto& test : cases)
+        EXPECT_EQ(hardwareGLAbsence(test.alwaysSoftware, test.hasRenderNode), test.expected)
+            << (test.alwaysSoftware ? test.alwaysSoftware : "unset") << ", render node "
+            << test.hasRenderNode;
 }
 
 } // namespace

@@ -145,6 +145,30 @@ TEST(FontsAndRenderingGuiTests, WithoutHardwareGLTheToolkitDrawsWithCairoUnlessT
     }
 }
 
+TEST(FontsAndRenderingGuiTests, WithoutHardwareGLTheGpuChoiceLoadsNoGLAndSaysWhyOnceAsInformation)
+{
+    // Mesa forced to software: no hardware GL on any machine. The choice is on (never written), and
+    // the toolkit's renderer is the application's to choose.
+    Vesk vesk(LaunchOptions{"", {"GSK_RENDERER", "LIBGL_ALWAYS_SOFTWARE=1"}});
+    ASSERT_TRUE(vesk.started());
+    vesk.focus();
+    vesk.key("ctrl+shift+t");
+    State state =
+        vesk.expect([](const State& s) { return s.tabs().size() == 2 && s.activePane()["running"] == "1"; },
+                    "a second tab");
+    EXPECT_EQ(state.app()["gpu-preference"], "1");
+    EXPECT_EQ(state.activePane()["rendering"], "cpu");
+    const std::string maps = readFile("/proc/" + std::to_string(vesk.pid()) + "/maps");
+    for (const char* driver : {"libEGL_mesa", "libGLX_mesa", "/dri/", "libgallium", "libLLVM"})
+        EXPECT_EQ(maps.find(driver), std::string::npos) << driver << " is loaded";
+    const std::string log = readFile(vesk.errorLog());
+    EXPECT_EQ(log.find(" error: "), std::string::npos) << log;
+    const std::string reason = "org.morvane.Kestrovan[GPU] info: Kestrovan: LIBGL_ALWAYS_SOFTWARE asks for a "
+                               "software GL renderer; drawing on the CPU\n";
+    ASSERT_NE(log.find(reason), std::string::npos) << log;
+    EXPECT_EQ(log.find(reason), log.rfind(reason)) << "said once for both panes\n" << log;
+}
+
 TEST(FontsAndRenderingGuiTests, AnUnwritableSettingsFolderIsLoggedAndTheChoiceStillApplies)
 {
     TemporaryFolder blocked;

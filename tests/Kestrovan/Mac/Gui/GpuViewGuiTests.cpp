@@ -211,6 +211,31 @@ TEST_F(GpuViewGuiTests, TheGpuDrawsAShellLikeTheCpuAndSwitchesAtRunTimeKeepingTh
     }
 }
 
+TEST_F(GpuViewGuiTests, SwitchingOffDeletesEveryGpuObjectWhileItsContextCanStillBeBound)
+{
+    // A GL area's context goes when the area leaves the view, and the texture surface's GL objects
+    // are shared with GTK's contexts: an object dropped after that waits for a context forever.
+    struct Kind
+    {
+        const char* name;
+        bool layer;
+    };
+    for (const Kind kind : {Kind{"texture surface", true}, Kind{"GL area", false}}) {
+        SCOPED_TRACE(kind.name);
+        for (int round = 0; round < 2; ++round) {
+            if (round == 0)
+                openOnGpu(480, 200, kind.layer);
+            else
+                ASSERT_EQ(view->setUseMetal(true), std::nullopt);
+            ASSERT_TRUE(waitForGpuFrames(0));
+            const std::shared_ptr<platform::gpu::Device> device = view->metalRenderer()->device();
+            ASSERT_EQ(view->setUseMetal(false), std::nullopt);
+            EXPECT_TRUE(device->releaseQueue()->take().empty()) << "round " << round;
+        }
+        closeForNextRound();
+    }
+}
+
 TEST_F(GpuViewGuiTests, TypedTextAppearsAndAResizeRedrawsAtTheNewSize)
 {
     openOnGpu(480, 200, true);
