@@ -167,6 +167,10 @@ std::vector<int> getLinesToRemove(CircularBufferLineList& lines, int oldCols, in
 /// wide character would straddle the edge. An all-empty group gives none.
 std::vector<int> getNewLineLengths(const WrappedLines& wrappedLines, int oldCols, int newCols)
 {
+    // A line of one column cannot hold a wide character, whose lines would then take no cells
+    // and the split below would never end: such a group is not split.
+    if (newCols < 2)
+        return {};
     int cellsNeeded = 0;
     for (size_t i = 0; i < wrappedLines.size(); ++i)
         cellsNeeded += getWrappedLineTrimmedLength(wrappedLines, i, oldCols);

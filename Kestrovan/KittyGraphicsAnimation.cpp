@@ -379,9 +379,11 @@ std::optional<uint64_t> KittyGraphicsEngine::kittyGraphicsAdvanceAnimations(uint
         }
         // One step, past frames with no gap; a wait pass ends on its last frame, and a counted
         // loop ends when its passes are done. A late timer does not catch up on missed frames.
+        // One lap round the frames comes back to the frame on show, so a frame with a gap is met
+        // within `count` moves; the bound keeps a stale count of such frames from spinning here.
         size_t index = static_cast<size_t>(animation.currentIndex);
         bool reached = false;
-        for (;;) {
+        for (size_t moves = 0; moves < count; ++moves) {
             index = (index + 1) % count;
             if (index == 0) {
                 if (animation.playbackState == PlaybackState::runningWait)

@@ -89,6 +89,9 @@ bool KittyGraphicsEngine::reserveKittyStorageBytes(int64_t bytes, std::optional<
         if (!candidate)
             return false;
         removeKittyImage(*candidate);
+        // A candidate the store could not remove would be offered again forever.
+        if (screen().evictionCandidate(excludingImageId) == candidate)
+            return false;
     }
     return true;
 }

@@ -1,15 +1,23 @@
 #include "Kestrovan/PayloadState.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace kestrovan {
 
-void PayloadState::insert(TinyAtom atom)
+void PayloadState::insert(TinyAtom atom, size_t textBytes)
 {
     if (atom.code == 0 || isHeld(atom.code))
         return;
     held[atom.code / 64] |= uint64_t{1} << (atom.code % 64);
     ++count;
+    const auto bytes = static_cast<uint16_t>(std::min(textBytes, ActiveHyperlink::maximumPayloadBytes));
+    if (bytes == 0)
+        return;
+    if (textBytesByCode.size() <= atom.code)
+        textBytesByCode.resize(size_t(atom.code) + 1, 0);
+    textBytesByCode[atom.code] = bytes;
+    heldTextBytes += bytes;
 }
 
 std::vector<uint16_t> PayloadState::release(const CodeBits& inUse)
@@ -28,13 +36,16 @@ std::vector<uint16_t> PayloadState::release(const CodeBits& inUse)
     count -= static_cast<int>(freed.size());
     if (freed.empty())
         return freed;
-    // A slot must not hand out a code that may be given to another value once released.
-    for (size_t index = 0; index < linkCodes.size(); ++index) {
-        const uint16_t code = linkCodes[index];
-        if (code != 0 && !((inUse[code / 64] >> (code % 64)) & 1)) {
-            linkCodes[index] = 0;
-            linkPayloads[index].reset();
+    for (const uint16_t code : freed) {
+        if (code < textBytesByCode.size()) {
+            heldTextBytes -= textBytesByCode[code];
+            textBytesByCode[code] = 0;
         }
+    }
+    // A slot must not hand out a code that may be given to another value once released.
+    for (uint16_t& code : linkCodes) {
+        if (code != 0 && !((inUse[code / 64] >> (code % 64)) & 1))
+            code = 0;
     }
     return freed;
 }
@@ -52,26 +63,23 @@ size_t PayloadState::slot(std::string_view payload)
 
 std::optional<uint16_t> PayloadState::linkCode(std::string_view payload, size_t slot) const
 {
-    // Slots are shared by colliding payloads, so the stored text must match, not only the slot.
+    // Slots are shared by colliding payloads, so the code's text must match, not only the slot.
+    // A slot's code is held, so its entry in the atom table is still the text it was made for.
     if (slot >= linkCodes.size() || linkCodes[slot] == 0)
         return std::nullopt;
-    const std::optional<std::string>& stored = linkPayloads[slot];
-    if (!stored || *stored != payload)
+    if (!TinyAtom::holdsText(linkCodes[slot], payload))
         return std::nullopt;
     return linkCodes[slot];
 }
 
-void PayloadState::setLinkCode(uint16_t code, std::string_view payload, size_t slot)
+void PayloadState::setLinkCode(uint16_t code, size_t slot)
 {
     if (slot >= linkSlotCount)
         return;
-    // Both lists are made on first use so that terminals without links pay nothing.
-    if (linkCodes.empty()) {
+    // Made on first use so that terminals without links pay nothing.
+    if (linkCodes.empty())
         linkCodes.assign(linkSlotCount, 0);
-        linkPayloads.assign(linkSlotCount, std::nullopt);
-    }
     linkCodes[slot] = code;
-    linkPayloads[slot] = std::string(payload);
 }
 
 void PayloadState::releaseAll()
@@ -88,7 +96,8 @@ void PayloadState::releaseAll()
     TinyAtom::release(codes);
     held.fill(0);
     count = 0;
-    linkPayloads.clear();
+    heldTextBytes = 0;
+    textBytesByCode.clear();
     linkCodes.clear();
 }
 

@@ -32,6 +32,11 @@ struct ActiveHyperlink
         unavailable,
     };
 
+    /// The longest payload (parameters and URI) a link may have. A target this long is no address
+    /// a person follows; a longer one is dropped, not cut, so no link ever opens a place the
+    /// program did not name.
+    static constexpr size_t maximumPayloadBytes = 2048;
+
     Case kind = Case::unavailable;
     std::string payload;
     TinyAtom atom;
@@ -51,9 +56,17 @@ public:
     /// Slots of the payload-to-code cache.
     static constexpr size_t linkSlotCount = 1024;
 
+    /// What one terminal may hold at once, so that one pane cannot take the process-wide table
+    /// or grow the whole application: this many codes, and this many bytes of link text.
+    static constexpr int maximumHeldCodes = 16384;
+    static constexpr size_t maximumHeldTextBytes = size_t(4) << 20;
+
     std::array<uint64_t, heldWordCount> held{};
     int count = 0;
-    std::vector<std::optional<std::string>> linkPayloads;
+    /// Bytes of link text behind the held codes, and each held code's share, by code.
+    size_t heldTextBytes = 0;
+    std::vector<uint16_t> textBytesByCode;
+    /// Each slot names a code only; its text is the atom table's, compared there, not a copy.
     std::vector<uint16_t> linkCodes;
     int collectAtCount = 1024;
     int linksUntilCollectRetry = 0;
@@ -62,8 +75,14 @@ public:
     using CodeBits = std::array<uint64_t, heldWordCount>;
 
     bool isHeld(uint16_t code) const { return (held[code / 64] >> (code % 64)) & 1; }
-    /// Records a code as held; code 0 (no payload) is never recorded.
-    void insert(TinyAtom atom);
+    /// Records a code as held, standing for `textBytes` bytes of link text (at most
+    /// `maximumPayloadBytes`); code 0 (no payload) is never recorded.
+    void insert(TinyAtom atom, size_t textBytes = 0);
+    /// Whether one more code with `textBytes` of text stays within what a terminal may hold.
+    bool hasRoomFor(size_t textBytes) const
+    {
+        return count < maximumHeldCodes && heldTextBytes + textBytes <= maximumHeldTextBytes;
+    }
     /// Forgets every held code that `inUse` does not mark and empties the cache slots that named
     /// one. Answers the forgotten codes in ascending order; the caller gives them back to the
     /// atom table.
@@ -73,10 +92,12 @@ public:
 
     /// The cache slot of a payload text: its 32-bit FNV-1a hash folded to 0 ..< 1024.
     static size_t slot(std::string_view payload);
-    /// The code cached in `slot` for exactly this payload text, if any.
+    /// The code cached in `slot` for exactly this payload text, if any: the slot's code when the
+    /// atom table holds this text under it.
     std::optional<uint16_t> linkCode(std::string_view payload, size_t slot) const;
-    /// Caches `code` for the payload text in `slot`, replacing whatever the slot held.
-    void setLinkCode(uint16_t code, std::string_view payload, size_t slot);
+    /// Caches `code` in `slot`, replacing whatever the slot held. The code must be held and name
+    /// the payload text in the atom table.
+    void setLinkCode(uint16_t code, size_t slot);
 };
 
 } // namespace kestrovan

@@ -4,12 +4,12 @@
 // rows and breaks lines only where the program ended them. A rectangle is read row by row here,
 // widened so that a wide character cut by either edge is taken whole.
 #include "Kestrovan/Buffer.h"
-#include "Kestrovan/Line.h"
 #include "Kestrovan/SelectionService.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalTextExtraction.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace kestrovan {
 
@@ -34,10 +34,7 @@ std::string SelectionService::getSelectedText() const
     if (first.row < 0 || first.row >= count || last.row < 0)
         return std::string();
     last.row = std::min(last.row, count - 1);
-    std::string text;
-    for (const Line& line : getSelectedLines(first, last, buffer))
-        text += line.toString();
-    return text;
+    return kestrovan::getSelectedText(first, last, buffer);
 }
 
 std::string SelectionService::blockText() const
@@ -49,32 +46,41 @@ std::string SelectionService::blockText() const
     owner->terminalLock().assumeHeldByCaller();
     Buffer& buffer = owner->activeBuffer();
     auto& lines = buffer.lines();
-    std::string text;
     const int64_t top = std::min(start_.row, end_.row);
     const int64_t bottom = std::max(start_.row, end_.row);
-    for (int64_t row = top; row <= bottom; ++row) {
-        if (row > top)
-            text += '\n';
-        if (row < 0 || row >= lines.count())
-            continue;
-        const BufferLine& line = *lines[static_cast<int>(row)];
-        const std::optional<ColumnRange> range = selectedColumnsRange(row, line.count());
-        if (!range)
-            continue;
-        int lo = range->lower;
-        int hi = range->upper;
-        // A wide character cut by the left edge, or by the right edge after its first half, is
-        // taken whole.
-        if (lo >= 1 && lo < line.count() && line.packed(lo).width() == 0 && line.packed(lo - 1).width() == 2)
-            --lo;
-        if (hi >= 1 && hi < line.count() && line.packed(hi - 1).width() == 2)
-            ++hi;
-        if (lo >= hi)
-            continue;
-        std::string rowText = translateBufferLineToString(buffer, static_cast<int>(row), lo, hi);
-        rowText.erase(rowText.find_last_not_of(' ') + 1);
-        text += rowText;
-    }
+    // Hands each row's text, and the line feeds between rows, to `emit` in order.
+    auto walk = [&](auto&& emit) {
+        for (int64_t row = top; row <= bottom; ++row) {
+            if (row > top)
+                emit(std::string_view("\n"));
+            if (row < 0 || row >= lines.count())
+                continue;
+            const BufferLine& line = *lines[static_cast<int>(row)];
+            const std::optional<ColumnRange> range = selectedColumnsRange(row, line.count());
+            if (!range)
+                continue;
+            int lo = range->lower;
+            int hi = range->upper;
+            // A wide character cut by the left edge, or by the right edge after its first half, is
+            // taken whole.
+            if (lo >= 1 && lo < line.count() && line.packed(lo).width() == 0 &&
+                line.packed(lo - 1).width() == 2)
+                --lo;
+            if (hi >= 1 && hi < line.count() && line.packed(hi - 1).width() == 2)
+                ++hi;
+            if (lo >= hi)
+                continue;
+            std::string rowText = translateBufferLineToString(buffer, static_cast<int>(row), lo, hi);
+            rowText.erase(rowText.find_last_not_of(' ') + 1);
+            emit(std::string_view(rowText));
+        }
+    };
+    // Two walks, the first only counting, so that the text is made once at its final size.
+    size_t size = 0;
+    walk([&](std::string_view piece) { size += piece.size(); });
+    std::string text;
+    text.reserve(size);
+    walk([&](std::string_view piece) { text += piece; });
     return text;
 }
 

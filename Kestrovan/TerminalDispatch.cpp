@@ -43,7 +43,15 @@ std::string titleText(std::span<const uint8_t> data)
 {
     if (!isValidUtf8(data))
         return std::string();
-    return std::string(data.begin(), data.end());
+    // The parser drops the C0 controls from the payload already; DEL is a control as well, and
+    // a title must not carry it to the window system either.
+    std::string text;
+    text.reserve(data.size());
+    for (const uint8_t byte : data) {
+        if (byte != 0x7F)
+            text.push_back(static_cast<char>(byte));
+    }
+    return text;
 }
 
 } // namespace

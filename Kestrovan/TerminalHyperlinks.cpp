@@ -4,9 +4,10 @@
 // in the process-wide atom table when the first character is printed under it, so a link that
 // is opened and closed without output costs nothing. Registration goes through a 1024-slot cache
 // keyed by the payload text, so a program redrawing the same link reuses its code instead of
-// taking a new one each time. When the atom table is full the link prints without a code, and
-// collection is retried only every 256 failed links so a full table does not make every link
-// walk both screens.
+// taking a new one each time. When the atom table is full, or the terminal holds as many codes
+// or as much link text as one terminal may, the link prints without a code, and collection is
+// retried only every 256 failed links so a full table does not make every link walk both
+// screens. A payload longer than `ActiveHyperlink::maximumPayloadBytes` is no link at all.
 #include "Kestrovan/OscPayloadText.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalLinks.h"
@@ -29,6 +30,12 @@ void Terminal::oscHyperlink(Bytes data)
     }
     // OSC 8;; closes the link. Any other payload, an empty URI included, opens one.
     if (data.size() == 1 && data[0] == ';') {
+        activeHyperlink_.reset();
+        return;
+    }
+    // A payload past the bound opens no link, and closes the one open: its text would
+    // otherwise go on under a link the program meant to leave.
+    if (data.size() > ActiveHyperlink::maximumPayloadBytes) {
         activeHyperlink_.reset();
         return;
     }
@@ -71,13 +78,24 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
     if (payloads_.count >= payloads_.collectAtCount)
         garbageCollectPayload();
 
-    std::optional<TinyAtom> atom = makePayload(payload);
+    // A terminal that holds all it may, like a full atom table, gets no new code; a collection
+    // may make room, but after one that did not, the next links fail without one.
+    auto registerLink = [&]() -> std::optional<TinyAtom> {
+        if (!payloads_.hasRoomFor(payload.size()))
+            return std::nullopt;
+        const size_t textBytes = payload.size();
+        const std::optional<TinyAtom> atom = TinyAtom::lookup(std::string(payload));
+        if (atom)
+            payloads_.insert(*atom, textBytes);
+        return atom;
+    };
+    std::optional<TinyAtom> atom = registerLink();
     if (!atom) {
         if (payloads_.linksUntilCollectRetry > 0) {
             --payloads_.linksUntilCollectRetry;
         } else {
             garbageCollectPayload();
-            atom = makePayload(payload);
+            atom = registerLink();
             if (!atom)
                 payloads_.linksUntilCollectRetry = collectRetryInterval;
         }
@@ -87,7 +105,7 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
         activeHyperlink_ = ActiveHyperlink::unavailable();
         return std::nullopt;
     }
-    payloads_.setLinkCode(atom->code, payload, slot);
+    payloads_.setLinkCode(atom->code, slot);
     activeHyperlink_ = ActiveHyperlink::resolved(*atom);
     return atom->code;
 }

@@ -14,40 +14,17 @@ namespace kestrovan {
 
 namespace {
 
-/// The fragment that ends the logical line whose last row is `row`.
-LineFragment lineBreakFragment(int64_t row)
+/// One piece of selected text as the walk below finds it: a row's text, or the line break that
+/// ends the logical line whose last row is `row`.
+struct SelectedPiece
 {
-    return LineFragment{std::string("\n"), row, -1, 1};
-}
+    std::string text;
+    int64_t row = 0;
+    int64_t location = 0;
+    bool isBreak = false;
 
-LineFragment textFragment(std::string text, int64_t row, int64_t location)
-{
-    const auto length = static_cast<int64_t>(graphemeCount(decodeUtf8(text)));
-    return LineFragment{std::move(text), row, location, length};
-}
-
-/// Adds the fragments of blank rows that turned out to lie inside the text. Each blank row
-/// after the first opens a logical line of its own, so that it reads as an empty line.
-void flushPending(std::vector<Line>& lines, std::vector<LineFragment>& pending)
-{
-    for (size_t index = 0; index < pending.size(); ++index) {
-        if (index > 0 && pending[index].line != pending[index - 1].line)
-            lines.emplace_back();
-        lines.back().add(std::move(pending[index]));
-    }
-    pending.clear();
-}
-
-/// Adds row `row`'s text after the rows before it: on the same logical line when the row is a
-/// soft-wrapped continuation, else on a new line after a line break.
-void appendRow(std::vector<Line>& lines, const BufferLine& line, int64_t row, std::string text)
-{
-    if (!line.isWrapped()) {
-        lines.back().add(lineBreakFragment(row - 1));
-        lines.emplace_back();
-    }
-    lines.back().add(textFragment(std::move(text), row, 0));
-}
+    static SelectedPiece lineBreak(int64_t row) { return {std::string("\n"), row, -1, true}; }
+};
 
 /// A column of a `Position` as the row reader takes it; far-off columns clamp, they do not wrap.
 int columnArgument(int64_t column)
@@ -129,53 +106,141 @@ std::string translateBufferLineToString(const Buffer& buffer, int line, int star
     return text;
 }
 
-std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer)
+namespace {
+
+/// Walks the logical lines from `start` to `end` (start first, end row within the buffer) and
+/// hands each piece to `sink` in order: `sink.piece(piece)` for text and line breaks, and
+/// `sink.startLine()` where a new logical line begins. Soft-wrapped rows join; blank rows are held
+/// back until a later row with content shows they lie inside the text, and blank rows at the
+/// end of the range are left out. The rows are read one at a time, so a reader that only wants
+/// the text holds no more than the text itself.
+template <typename Sink>
+void walkSelectedLines(Position start, Position end, const Buffer& buffer, Sink& sink)
 {
-    std::vector<Line> lines(1);
     const int64_t firstRow = start.row;
     const int64_t lastRow = end.row;
     if (firstRow < 0 || lastRow >= buffer.lines().count() || firstRow > lastRow)
-        return lines;
+        return;
     const int firstColumn = columnArgument(start.col);
     const int lastColumn = columnArgument(end.col);
 
-    // Blank rows are held back until a later row with content shows they lie inside the text;
-    // blank rows at the end of the range are left out.
-    std::vector<LineFragment> pending;
+    // The blank rows held back: always the run of rows just before the current one, so two
+    // numbers stand for them however many there are. Their texts are read when they are let go.
+    int64_t pendingFrom = -1;
+    int64_t pendingTo = -1;
+    // Each held-back blank row after the first opens a logical line of its own, so that it reads
+    // as an empty line.
+    auto flushPending = [&] {
+        for (int64_t row = pendingFrom; pendingFrom >= 0 && row <= pendingTo; ++row) {
+            const bool wrapped = lineAt(buffer, row).isWrapped();
+            if (!wrapped)
+                sink.piece(SelectedPiece::lineBreak(row - 1));
+            if (row > pendingFrom || !wrapped)
+                sink.startLine();
+            sink.piece(SelectedPiece{translateBufferLineToString(buffer, static_cast<int>(row), 0, -1), row,
+                                     0, false});
+        }
+        pendingFrom = pendingTo = -1;
+    };
+    // A row with content after the rows before it: on the same logical line when it is a
+    // soft-wrapped continuation, else on a new line after a line break.
+    auto appendRow = [&](const BufferLine& line, int64_t row, std::string text) {
+        if (!line.isWrapped()) {
+            sink.piece(SelectedPiece::lineBreak(row - 1));
+            sink.startLine();
+        }
+        sink.piece(SelectedPiece{std::move(text), row, 0, false});
+    };
 
     // The first row: from the start column to the row's end, or to the end column when the
     // range is one row. A blank first row adds nothing, not even a line break.
     if (lineAt(buffer, firstRow).hasAnyContent()) {
         const int to = firstRow == lastRow ? lastColumn : -1;
-        lines.back().add(
-            textFragment(translateBufferLineToString(buffer, static_cast<int>(firstRow), firstColumn, to),
-                         firstRow, start.col));
+        sink.piece(
+            SelectedPiece{translateBufferLineToString(buffer, static_cast<int>(firstRow), firstColumn, to),
+                          firstRow, start.col, false});
     }
 
     // The rows between: whole rows.
     for (int64_t row = firstRow + 1; row < lastRow; ++row) {
         const BufferLine& line = lineAt(buffer, row);
-        std::string text = translateBufferLineToString(buffer, static_cast<int>(row), 0, -1);
         if (!line.hasAnyContent()) {
-            if (!line.isWrapped())
-                pending.push_back(lineBreakFragment(row - 1));
-            pending.push_back(textFragment(std::move(text), row, 0));
+            if (pendingFrom < 0)
+                pendingFrom = row;
+            pendingTo = row;
             continue;
         }
-        flushPending(lines, pending);
-        appendRow(lines, line, row, std::move(text));
+        flushPending();
+        appendRow(line, row, translateBufferLineToString(buffer, static_cast<int>(row), 0, -1));
     }
 
     // The last row: from column 0 to the end column; when blank, the held-back rows go with it.
     if (lastRow != firstRow) {
         const BufferLine& last = lineAt(buffer, lastRow);
         if (!last.hasAnyContent())
-            return lines;
-        flushPending(lines, pending);
-        appendRow(lines, last, lastRow,
+            return;
+        flushPending();
+        appendRow(last, lastRow,
                   translateBufferLineToString(buffer, static_cast<int>(lastRow), 0, lastColumn));
     }
-    return lines;
+}
+
+/// Builds the `Line`s of the walk, each piece a fragment with its length in characters.
+struct LinesSink
+{
+    std::vector<Line> lines = std::vector<Line>(1);
+
+    void startLine() { lines.emplace_back(); }
+    void piece(SelectedPiece piece)
+    {
+        if (piece.isBreak) {
+            lines.back().add(LineFragment{std::move(piece.text), piece.row, -1, 1});
+            return;
+        }
+        const auto length = static_cast<int64_t>(graphemeCount(decodeUtf8(piece.text)));
+        lines.back().add(LineFragment{std::move(piece.text), piece.row, piece.location, length});
+    }
+};
+
+/// Counts the bytes of the walk's text.
+struct TextSizeSink
+{
+    size_t bytes = 0;
+
+    void startLine() {}
+    void piece(const SelectedPiece& piece) { bytes += piece.text.size(); }
+};
+
+/// Appends the walk's text to a string made large enough beforehand.
+struct TextSink
+{
+    std::string& text;
+
+    void startLine() {}
+    void piece(const SelectedPiece& piece) { text += piece.text; }
+};
+
+} // namespace
+
+std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer)
+{
+    LinesSink sink;
+    walkSelectedLines(start, end, buffer, sink);
+    return std::move(sink.lines);
+}
+
+std::string getSelectedText(Position start, Position end, const Buffer& buffer)
+{
+    // Two walks, the first only counting, so that the text is made once at its final size: a
+    // string grown as it goes would hold its old and new storage at once on every doubling, up
+    // to two and a half times a large selection's text.
+    TextSizeSink size;
+    walkSelectedLines(start, end, buffer, size);
+    std::string text;
+    text.reserve(size.bytes);
+    TextSink sink{text};
+    walkSelectedLines(start, end, buffer, sink);
+    return text;
 }
 
 std::string getText(const Terminal& terminal, Position start, Position end)
@@ -190,11 +255,7 @@ std::string getText(const Terminal& terminal, Position start, Position end)
         return std::string();
     end.row = std::min<int64_t>(end.row, count - 1);
 
-    // Line breaks are fragments of their own, so joining the texts is all there is to do.
-    std::string text;
-    for (const Line& line : getSelectedLines(start, end, active))
-        text += line.toString();
-    return text;
+    return getSelectedText(start, end, active);
 }
 
 std::vector<uint8_t> getBufferAsData(const Terminal& terminal, Terminal::BufferKind kind,

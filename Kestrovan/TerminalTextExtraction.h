@@ -35,6 +35,8 @@ std::string translateBufferLineToString(const Buffer& buffer, int line, int star
 /// The logical lines from `start` to `end` (start first, end row within the buffer): soft-wrapped
 /// rows join, a line-break fragment ends each hard line, trailing blank rows are dropped.
 std::vector<Line> getSelectedLines(Position start, Position end, const Buffer& buffer);
+/// The text of those lines joined, as `getSelectedLines` would give it, made at its final size.
+std::string getSelectedText(Position start, Position end, const Buffer& buffer);
 /// The text between two positions of the active buffer, in either order.
 std::string getText(const Terminal& terminal, Position start, Position end) REQUIRES(terminal.terminalLock());
 /// Every line of a buffer, scrollback included, one line feed after each; rows the encoding cannot

@@ -77,6 +77,18 @@ std::optional<std::any> TinyAtom::target() const
     return state.map[code];
 }
 
+bool TinyAtom::holdsText(uint16_t code, std::string_view text)
+{
+    if (code == 0)
+        return false;
+    State& state = table();
+    platform::MutexLock guard(state.mutex);
+    if (code >= state.map.size() || !state.map[code])
+        return false;
+    const std::string* stored = std::any_cast<std::string>(&*state.map[code]);
+    return stored && *stored == text;
+}
+
 void TinyAtom::release(uint16_t code)
 {
     State& state = table();

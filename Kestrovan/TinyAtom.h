@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrovan {
@@ -43,6 +45,9 @@ struct TinyAtom
 
     /// The value of this atom's code; nothing for code 0, a released code or an unknown one.
     std::optional<std::any> target() const;
+
+    /// Whether `code` names a text value equal to `text`; compared in the table, without a copy.
+    static bool holdsText(uint16_t code, std::string_view text);
 
     /// Releases one code; releasing an empty entry (code 0, or released before) does nothing.
     static void release(uint16_t code);

@@ -17,6 +17,8 @@ inline std::atomic<std::size_t> largestCountedAllocation{0};
 /// Bytes the process holds from the counting allocation functions, as the allocator reports the
 /// blocks' usable sizes.
 inline std::atomic<int64_t> heldBytes{0};
+/// The most `heldBytes` has been since `resetPeakHeld()`.
+inline std::atomic<int64_t> peakHeldBytes{0};
 // Constant-initialised, so reading it needs no set-up even inside the first allocation a thread
 // makes.
 inline thread_local bool countingOnThisThread = false;
@@ -24,7 +26,11 @@ inline thread_local bool countingOnThisThread = false;
 /// Notes a new block of `size` bytes asked for at `pointer`.
 inline void noteAllocation(void* pointer, std::size_t size)
 {
-    heldBytes.fetch_add(int64_t(malloc_usable_size(pointer)), std::memory_order_relaxed);
+    const int64_t usable = int64_t(malloc_usable_size(pointer));
+    const int64_t held = heldBytes.fetch_add(usable, std::memory_order_relaxed) + usable;
+    int64_t peak = peakHeldBytes.load(std::memory_order_relaxed);
+    while (held > peak && !peakHeldBytes.compare_exchange_weak(peak, held, std::memory_order_relaxed)) {
+    }
     if (!countingOnThisThread)
         return;
     countedAllocations.fetch_add(1, std::memory_order_relaxed);
@@ -75,6 +81,18 @@ inline std::size_t largestAllocation()
 inline int64_t bytesHeld()
 {
     return heldBytes.load();
+}
+
+/// Starts following the peak afresh from what the process holds now.
+inline void resetPeakHeld()
+{
+    peakHeldBytes.store(heldBytes.load());
+}
+
+/// The most bytes the process held at once since `resetPeakHeld()`.
+inline int64_t peakBytesHeld()
+{
+    return peakHeldBytes.load();
 }
 
 } // namespace counting

@@ -129,10 +129,11 @@ TerminalView::kittyPlatformPublish(KittyClipboardLocation location,
 void TerminalView::copy()
 {
     requireMainThread("copy(_:)");
-    const std::string text = withTerminal(
+    std::string text = withTerminal(
         [this](Terminal&) { return selection_ ? selection_->getSelectedText() : std::string(); }, "copy(_:)");
+    // Handed over, not copied: a large selection's text is then held once.
     if (platform::Clipboard* clipboard = systemClipboard(KittyClipboardLocation::standard))
-        clipboard->setText(text);
+        clipboard->setText(std::move(text));
 }
 
 void TerminalView::paste()

@@ -43,8 +43,9 @@ public:
     /// The MIME types on offer, in the owner's order; empty for an empty clipboard.
     virtual std::vector<std::string> formats() const = 0;
     /// Offers `text` as plain text (bytes that are not UTF-8 are replaced by U+FFFD); false when
-    /// the clipboard cannot be set.
-    virtual bool setText(const std::string& text) = 0;
+    /// the clipboard cannot be set. The clipboard keeps the string it is given: a caller that
+    /// moves a large text in hands over its storage rather than have it copied.
+    virtual bool setText(std::string text) = 0;
     /// Replaces the contents with one offer holding every (MIME type, bytes) pair; false when the
     /// clipboard refused them. An empty list empties the clipboard.
     virtual bool publish(const ClipboardItems& items) = 0;

@@ -155,13 +155,26 @@ std::vector<std::string> GtkClipboard::formats() const
     return types;
 }
 
-bool GtkClipboard::setText(const std::string& text)
+bool GtkClipboard::setText(std::string text)
 {
     // GDK offers the text as UTF-8 to every reader, so the offer must be valid UTF-8.
-    char* valid = g_utf8_make_valid(text.data(), gssize(text.size()));
-    gdk_clipboard_set_text(clipboard_, valid);
-    g_free(valid);
-    return true;
+    if (!g_utf8_validate_len(text.data(), text.size(), nullptr)) {
+        char* valid = g_utf8_make_valid(text.data(), gssize(text.size()));
+        text = valid;
+        g_free(valid);
+    }
+    // The offer holds the string itself, under both plain-text names: a large copy reaches the
+    // toolkit without another copy of its text, as a string value would make.
+    auto* owned = new std::string(std::move(text));
+    GBytes* bytes = g_bytes_new_with_free_func(
+        owned->data(), owned->size(), [](gpointer data) { delete static_cast<std::string*>(data); }, owned);
+    GdkContentProvider* providers[] = {gdk_content_provider_new_for_bytes("text/plain;charset=utf-8", bytes),
+                                       gdk_content_provider_new_for_bytes("text/plain", bytes)};
+    g_bytes_unref(bytes);
+    GdkContentProvider* provider = gdk_content_provider_new_union(providers, 2);
+    const bool claimed = gdk_clipboard_set_content(clipboard_, provider);
+    g_object_unref(provider);
+    return claimed;
 }
 
 bool GtkClipboard::publish(const ClipboardItems& items)

@@ -31,7 +31,7 @@ public:
 
     uint64_t changeCount() const override { return changes_; }
     std::vector<std::string> formats() const override;
-    bool setText(const std::string& text) override;
+    bool setText(std::string text) override;
     bool publish(const ClipboardItems& items) override;
     void readText(TextCompletion completion) override;
     void read(const std::string& mimeType, DataCompletion completion) override;

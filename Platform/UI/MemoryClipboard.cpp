@@ -14,6 +14,11 @@ bool isTextFormat(const std::string& mimeType)
     return mimeType == "text/plain" || mimeType == "text/plain;charset=utf-8";
 }
 
+std::vector<uint8_t> bytesOf(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 } // namespace
 
 std::vector<std::string> MemoryClipboard::formats() const
@@ -26,24 +31,34 @@ std::vector<std::string> MemoryClipboard::formats() const
     return types;
 }
 
-bool MemoryClipboard::setText(const std::string& text)
+bool MemoryClipboard::setText(std::string text)
 {
     if (refuseWrites)
         return false;
-    // As the display's clipboard offers text: UTF-8, under both plain-text names.
-    const std::string valid = utf8FromScalars(scalarsFromUtf8(text));
-    const std::vector<uint8_t> bytes(valid.begin(), valid.end());
+    // As the display's clipboard offers text: UTF-8, under both plain-text names, which share the
+    // one string taken over here.
+    if (!isValidUtf8(text))
+        text = utf8FromScalars(scalarsFromUtf8(text));
+    const auto bytes = std::make_shared<const std::string>(std::move(text));
     items_ = {{"text/plain;charset=utf-8", bytes}, {"text/plain", bytes}};
     ++changes_;
     ++writes;
     return true;
 }
 
+MemoryClipboard::Items MemoryClipboard::itemsOf(const ClipboardItems& items)
+{
+    Items stored;
+    for (const auto& [mimeType, bytes] : items)
+        stored.emplace_back(mimeType, std::make_shared<const std::string>(bytes.begin(), bytes.end()));
+    return stored;
+}
+
 bool MemoryClipboard::publish(const ClipboardItems& items)
 {
     if (refuseWrites)
         return false;
-    items_ = items;
+    items_ = itemsOf(items);
     ++changes_;
     ++writes;
     return true;
@@ -51,7 +66,7 @@ bool MemoryClipboard::publish(const ClipboardItems& items)
 
 void MemoryClipboard::takeOwnership(const ClipboardItems& items)
 {
-    items_ = items;
+    items_ = itemsOf(items);
     ++changes_;
 }
 
@@ -61,17 +76,17 @@ std::optional<std::vector<uint8_t>> MemoryClipboard::contents(const std::string&
         std::find_if(items_.begin(), items_.end(), [&](const auto& item) { return item.first == mimeType; });
     if (found == items_.end())
         return std::nullopt;
-    return found->second;
+    return bytesOf(*found->second);
 }
 
 void MemoryClipboard::readText(TextCompletion completion)
 {
     // The answer reads the contents when it runs (a held read sees later changes); it captures no
     // pointer to the clipboard, which a test may drop before the main queue runs.
-    answer([completion = std::move(completion)](const ClipboardItems& items) {
+    answer([completion = std::move(completion)](const Items& items) {
         for (const auto& [mimeType, bytes] : items) {
             if (isTextFormat(mimeType)) {
-                completion(std::string(bytes.begin(), bytes.end()));
+                completion(*bytes);
                 return;
             }
         }
@@ -81,10 +96,10 @@ void MemoryClipboard::readText(TextCompletion completion)
 
 void MemoryClipboard::read(const std::string& mimeType, DataCompletion completion)
 {
-    answer([mimeType, completion = std::move(completion)](const ClipboardItems& items) {
+    answer([mimeType, completion = std::move(completion)](const Items& items) {
         const auto found = std::find_if(items.begin(), items.end(),
                                         [&](const auto& item) { return item.first == mimeType; });
-        completion(found == items.end() ? std::nullopt : std::optional(found->second));
+        completion(found == items.end() ? std::nullopt : std::optional(bytesOf(*found->second)));
     });
 }
 

@@ -7,6 +7,7 @@
 #include "Platform/UI/Clipboard.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -16,7 +17,7 @@ class MemoryClipboard final : public Clipboard
 public:
     uint64_t changeCount() const override { return changes_; }
     std::vector<std::string> formats() const override;
-    bool setText(const std::string& text) override;
+    bool setText(std::string text) override;
     bool publish(const ClipboardItems& items) override;
     void readText(TextCompletion completion) override;
     void read(const std::string& mimeType, DataCompletion completion) override;
@@ -39,10 +40,13 @@ public:
     int writes = 0;
 
 private:
-    using Reply = std::function<void(const ClipboardItems&)>;
+    /// The contents: formats and their bytes, shared between formats and with pending reads.
+    using Items = std::vector<std::pair<std::string, std::shared_ptr<const std::string>>>;
+    using Reply = std::function<void(const Items&)>;
     void answer(Reply reply);
+    static Items itemsOf(const ClipboardItems& items);
 
-    ClipboardItems items_;
+    Items items_;
     uint64_t changes_ = 0;
     std::vector<Reply> held_;
 };

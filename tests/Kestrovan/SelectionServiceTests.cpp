@@ -1,5 +1,6 @@
 // The selection service on fed text: double-click rules, pointer gestures and their geometry,
 // extension, scrolling, the feed check, and the selected text of streams, rows and rectangles.
+#include "AllocationCounters.h"
 #include "RecordingTerminalDelegate.h"
 
 #include "Kestrovan/Portable/Viewport.h"
@@ -264,6 +265,41 @@ TEST(SelectionServiceTests, SelectedTextOfStreamsRowsAndRectangles)
     s.dragExtend(Position(4, 3));
     EXPECT_EQ(s.getSelectedText(), "abcd\ngh\n\xe4\xb8\xad\xe6\x96\x87\nx\xe4\xb8\xad\xe6\x96\x87")
         << "one line per row, no trailing blanks, no final newline";
+}
+
+TEST(SelectionServiceTests, ALargeSelectionsTextIsMadeOnceAtItsSize)
+{
+    // 20,000 lines of 79 characters: about 1.6 MB of text, read as a stream and as a rectangle.
+    constexpr int lines = 20000;
+    SelectionFixture fixture(80, 24, lines);
+    Terminal& t = fixture.t();
+    SelectionService& s = *fixture.selection;
+    std::string output;
+    for (int line = 0; line < lines; ++line) {
+        std::string text = "line " + std::to_string(line) + " ";
+        text.resize(79, char('a' + line % 26));
+        output += text + "\r\n";
+    }
+    t.feed(output);
+
+    for (const bool block : {false, true}) {
+        if (block) {
+            s.startBlockSelection(Position(0, 0));
+            s.dragExtend(Position(79, t.buffer().lines().count() - 1));
+        } else {
+            s.selectAll();
+        }
+        const int64_t before = counting::bytesHeld();
+        counting::resetPeakHeld();
+        const std::string text = s.getSelectedText();
+        const int64_t peak = counting::peakBytesHeld() - before;
+        EXPECT_EQ(text.substr(0, 12), "line 0 aaaaa") << (block ? "rectangle" : "stream");
+        EXPECT_GT(text.size(), size_t(lines) * 79);
+        // The text itself, and a row's worth of work besides: no list of rows, no regrowing.
+        EXPECT_LT(peak, int64_t(text.size()) * 11 / 10 + (64 << 10))
+            << (block ? "rectangle" : "stream") << ": at its peak the extraction held " << peak
+            << " bytes for " << text.size() << " bytes of text";
+    }
 }
 
 } // namespace

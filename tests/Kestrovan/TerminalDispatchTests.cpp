@@ -187,6 +187,24 @@ TEST(TerminalDispatchTests, OscTitles)
     EXPECT_EQ(t.titles().terminalTitle(), "") << "an encoded surrogate is not valid UTF-8";
     t.feed("\x1b]2;\x07");
     EXPECT_EQ(fixture.delegate->titles.back(), "");
+
+    // Controls never reach the window system: C0 bytes and DEL alike are left out of the title.
+    const std::pair<std::string, std::string> controls[] = {
+        {"\x1b]2;a\x7f"
+         "b\x1b\\",
+         "ab"},
+        {"\x1b]0;\x7f\x7f\x07", ""},
+        {"\x1b]2;a\x01\tb\x7f\x1b\\", "ab"},
+        {"\x1b]2;caf\xc3\xa9\x7f\x07", "caf\xc3\xa9"},
+    };
+    for (const auto& [sequence, title] : controls) {
+        t.feed(sequence);
+        EXPECT_EQ(fixture.delegate->titles.back(), title) << "from " << ::testing::PrintToString(sequence);
+        EXPECT_EQ(t.titles().terminalTitle(), title);
+    }
+    t.feed("\x1b]1;i\x7f"
+           "con\x07");
+    EXPECT_EQ(fixture.delegate->iconTitles.back(), "icon") << "the icon title too";
 }
 
 TEST(TerminalDispatchTests, OscCursorColourResetAndUnknownNumbers)

@@ -6,6 +6,7 @@
 // the code `resolveActiveHyperlink` gives while a link is active. Giving a code back once every
 // cell that carried it is overwritten is the job of payload collection and is tested with it;
 // `PayloadState::release` below checks the bookkeeping collection relies on.
+#include "AllocationCounters.h"
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
@@ -13,6 +14,7 @@
 #include "Kestrovan/TerminalInnerState.h"
 #include "Kestrovan/TerminalLinks.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace kestrovan::testing {
@@ -159,41 +161,141 @@ TEST(TerminalHyperlinkTests, PayloadSlots)
     PayloadState state;
     EXPECT_EQ(PayloadState::slot(""), 217u);
     EXPECT_LT(PayloadState::slot(";https://example.invalid"), 1024u);
-    EXPECT_TRUE(state.linkCodes.empty()) << "the slot lists are made on first use";
+    EXPECT_TRUE(state.linkCodes.empty()) << "the slot list is made on first use";
     EXPECT_FALSE(state.linkCode("a", 5));
 
-    state.setLinkCode(7, "a", 5);
+    const TinyAtom a = *TinyAtom::lookup(std::string("a"));
+    const TinyAtom b = *TinyAtom::lookup(std::string("b"));
+    state.setLinkCode(a.code, 5);
     EXPECT_EQ(state.linkCodes.size(), 1024u);
-    EXPECT_EQ(state.linkCode("a", 5), 7);
+    EXPECT_EQ(state.linkCode("a", 5), a.code);
     EXPECT_FALSE(state.linkCode("b", 5)) << "a slot answers only for its own text";
-    state.setLinkCode(9, "b", 5);
+    state.setLinkCode(b.code, 5);
     EXPECT_FALSE(state.linkCode("a", 5)) << "a colliding payload overwrites the slot";
-    EXPECT_EQ(state.linkCode("b", 5), 9);
+    EXPECT_EQ(state.linkCode("b", 5), b.code);
+    TinyAtom::release(std::vector<uint16_t>{a.code, b.code});
 }
 
-TEST(TerminalHyperlinkTests, ReleasingUnusedCodesEmptiesTheirSlots)
+TEST(TerminalHyperlinkTests, ReleasingUnusedCodesEmptiesTheirSlotsAndGivesBackTheirText)
 {
     PayloadState state;
-    for (uint16_t code : {3, 64, 65, 700})
-        state.insert(TinyAtom{code});
-    state.insert(TinyAtom{64});
-    state.insert(TinyAtom{0});
+    std::vector<TinyAtom> atoms;
+    for (const std::string text : {"kept", "gone", "x", "yz"}) {
+        atoms.push_back(*TinyAtom::lookup(text));
+        state.insert(atoms.back(), text.size());
+    }
+    state.insert(atoms[1], 4);
+    state.insert(TinyAtom{0}, 9);
     EXPECT_EQ(state.count, 4) << "held once each; code 0 never";
-    state.setLinkCode(64, "kept", 1);
-    state.setLinkCode(700, "gone", 2);
+    EXPECT_EQ(state.heldTextBytes, 4u + 4 + 1 + 2);
+    state.setLinkCode(atoms[0].code, 1);
+    state.setLinkCode(atoms[1].code, 2);
 
     PayloadState::CodeBits inUse{};
-    inUse[1] |= uint64_t{1} << 0; // code 64
-    const std::vector<uint16_t> freed = state.release(inUse);
-    EXPECT_EQ(freed, (std::vector<uint16_t>{3, 65, 700})) << "in ascending order";
+    inUse[atoms[0].code / 64] |= uint64_t{1} << (atoms[0].code % 64);
+    std::vector<uint16_t> expected{atoms[1].code, atoms[2].code, atoms[3].code};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(state.release(inUse), expected) << "in ascending order";
     EXPECT_EQ(state.count, 1);
-    EXPECT_TRUE(state.isHeld(64));
-    EXPECT_FALSE(state.isHeld(700));
-    EXPECT_EQ(state.linkCode("kept", 1), 64);
-    EXPECT_FALSE(state.linkCode("gone", 2)) << "a released code is no longer offered by its slot";
-    EXPECT_FALSE(state.linkPayloads[2]);
+    EXPECT_EQ(state.heldTextBytes, 4u) << "the text of the kept code only";
+    EXPECT_TRUE(state.isHeld(atoms[0].code));
+    EXPECT_FALSE(state.isHeld(atoms[1].code));
+    EXPECT_EQ(state.linkCode("kept", 1), atoms[0].code);
+    EXPECT_EQ(state.linkCodes[2], 0) << "a released code is no longer offered by its slot";
 
     EXPECT_TRUE(state.release(inUse).empty()) << "nothing more to free";
+    for (const TinyAtom& atom : atoms)
+        atom.release();
+}
+
+/// An OSC 8 payload of exactly `bytes` bytes: parameters naming `id`, then a URI padded with "a".
+std::string payloadOfSize(size_t bytes, int id)
+{
+    std::string payload = "id=" + std::to_string(id) + ";https://example.invalid/";
+    payload.append(bytes - payload.size(), 'a');
+    return payload;
+}
+
+TEST(TerminalHyperlinkTests, LinkTargetsAreBoundedInLengthAndByWhatOneTerminalHolds)
+{
+    // Length: a payload up to the bound links; a longer one is no link and closes the open one.
+    {
+        TerminalFixture fixture(20, 3);
+        Terminal& t = fixture.t();
+        t.feed(osc8(payloadOfSize(ActiveHyperlink::maximumPayloadBytes, 1)) + "a");
+        EXPECT_NE(codeAt(t, 0, 0), 0) << "a payload of the largest size links";
+        EXPECT_EQ(stringPayload(t.getLine(0)->packed(0)),
+                  payloadOfSize(ActiveHyperlink::maximumPayloadBytes, 1));
+        t.feed(osc8(payloadOfSize(ActiveHyperlink::maximumPayloadBytes + 1, 2)) + "b");
+        EXPECT_EQ(codeAt(t, 1, 0), 0) << "one byte more is no link";
+        EXPECT_FALSE(t.innerState().activeHyperlink) << "and the link open before is closed";
+        t.feed(osc8(";" + std::string(65000, 'u')) + "c");
+        EXPECT_EQ(codeAt(t, 2, 0), 0);
+        EXPECT_EQ((*t.innerState().payloads).count, 1);
+    }
+
+    // Text: links of the largest size, each on one cell, stop getting codes once the terminal
+    // holds as much link text as one terminal may.
+    {
+        TerminalFixture fixture(80, 24, 3000);
+        Terminal& t = fixture.t();
+        const size_t fit = PayloadState::maximumHeldTextBytes / ActiveHyperlink::maximumPayloadBytes;
+        std::string output;
+        for (size_t link = 0; link < fit + 10; ++link)
+            output += osc8(payloadOfSize(ActiveHyperlink::maximumPayloadBytes, int(link))) + "x";
+        t.feed(output + osc8(";"));
+        const PayloadState& payloads = *t.innerState().payloads;
+        EXPECT_EQ(payloads.count, int(fit)) << "every link that fits, and no more";
+        EXPECT_LE(payloads.heldTextBytes, PayloadState::maximumHeldTextBytes);
+        // The code of the cell the link numbered `link` printed on, one cell after another.
+        auto codeOfLink = [&](size_t link) {
+            return codeAt(t, int(link % 80), int(link / 80) - t.buffer().yDisp());
+        };
+        EXPECT_NE(codeOfLink(fit - 1), 0) << "the last link that fits has its code";
+        EXPECT_EQ(codeOfLink(fit), 0) << "the links past the bound print without one";
+        EXPECT_EQ(codeOfLink(fit + 9), 0);
+
+        // Once no cell carries them, the codes and their text go, and links work again.
+        t.feed(""
+               "c");
+        t.garbageCollectPayload();
+        EXPECT_EQ(payloads.count, 0);
+        EXPECT_EQ(payloads.heldTextBytes, 0u);
+        t.feed(osc8(";https://example.invalid/again") + "y" + osc8(";"));
+        EXPECT_NE(codeAt(t, 0, 0), 0);
+    }
+
+    // Codes: short links stop getting codes once the terminal holds as many as it may.
+    {
+        TerminalFixture fixture(80, 24, 300);
+        Terminal& t = fixture.t();
+        std::string output;
+        for (int link = 0; link < PayloadState::maximumHeldCodes + 5; ++link)
+            output += osc8("id=" + std::to_string(link) + ";u") + "x";
+        t.feed(output + osc8(";"));
+        EXPECT_EQ((*t.innerState().payloads).count, PayloadState::maximumHeldCodes);
+        t.feed(""
+               "c");
+        t.garbageCollectPayload();
+        EXPECT_EQ((*t.innerState().payloads).count, 0) << "all given back to the process-wide table";
+    }
+}
+
+TEST(TerminalHyperlinkTests, ALinksTextIsHeldOnceInTheProcess)
+{
+    // Distinct links fill the slot cache; it names codes only, so the text is held once, in the
+    // atom table, however many links the cache remembers.
+    TerminalFixture fixture(80, 24, 100);
+    Terminal& t = fixture.t();
+    constexpr int links = 1000;
+    std::string output;
+    for (int link = 0; link < links; ++link)
+        output += osc8(payloadOfSize(2000, link)) + "x";
+    const int64_t before = counting::bytesHeld();
+    t.feed(output + osc8(";"));
+    const int64_t grown = counting::bytesHeld() - before;
+    EXPECT_EQ((*t.innerState().payloads).count, links);
+    EXPECT_LT(grown, int64_t(links) * 2000 * 13 / 10) << "about one copy of each link's text";
 }
 
 TEST(TerminalHyperlinkTests, FullAtomTableLeavesLinksWithoutCodes)

@@ -85,6 +85,28 @@ TEST_F(ClipboardGuiTests, CopyFillsTheClipboardAndLeavesPrimaryAlone)
     EXPECT_EQ(xclipOut("primary"), "primary before");
 }
 
+TEST_F(ClipboardGuiTests, ACopyPastesBackIntoTheViewThatMadeIt)
+{
+    // The copied text is offered from this process itself: the paste reads it back from there.
+    open(400, 200);
+    const std::string file = directory.path + "/received";
+    record(file, "caf\xc3\xa9 au lait\\r\\n");
+    const int row = waitForRow("caf\xc3\xa9 au lait");
+    ASSERT_GE(row, 0);
+    view->withTerminal(
+        [&](kestrovan::Terminal& terminal) {
+            const int top = terminal.buffer().yDisp() + row;
+            view->selection()->setSelection(kestrovan::Position(0, top), kestrovan::Position(12, top));
+        },
+        "test");
+    key("ctrl+shift+c");
+    std::string copied;
+    EXPECT_TRUE(spinUntil([&] { return (copied = xclipOut("clipboard")) == "caf\xc3\xa9 au lait"; }, 10s))
+        << copied;
+    key("ctrl+shift+v");
+    EXPECT_TRUE(spinUntil([&] { return fileText(file) == "caf\xc3\xa9 au lait"; }, 10s)) << fileText(file);
+}
+
 TEST_F(ClipboardGuiTests, PasteIsXclipsTextBracketed)
 {
     open(400, 200);
