@@ -197,7 +197,8 @@ std::shared_ptr<TerminalWindowController> AppDelegate::createSession(TerminalWin
             window = open;
     if (!window)
         window = makeWindow();
-    // The shell starts before the window is shown: its start-up runs while GTK maps the window.
+    // The shell is asked for before the window is shown; it starts at the window's first layout,
+    // with the grid the window gives its pane.
     if (startShell && controller->activePane())
         controller->activePane()->startShell();
     window->addTab(controller, true);

@@ -231,6 +231,13 @@ void SafeTerminalView::windowChanged(bool hasWindow)
         onWindowChanged();
 }
 
+void SafeTerminalView::sizeChanged(platform::Size newSize)
+{
+    LocalProcessTerminalView::sizeChanged(newSize);
+    if (onLaidOut)
+        onLaidOut();
+}
+
 // --- Alerts, beeps and teardown ------------------------------------------------------------------
 
 void SafeTerminalView::ask(const platform::Alert& alert, platform::AlertCompletion completion)
@@ -254,6 +261,7 @@ void SafeTerminalView::playBeep()
 void SafeTerminalView::closeRendering()
 {
     onWindowChanged = nullptr;
+    onLaidOut = nullptr;
     if (updateUiClosed())
         return;
     // The retry holds the view, so that it lives until its rendering has stopped.

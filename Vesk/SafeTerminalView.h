@@ -61,6 +61,9 @@ public:
     void openWithDesktop(const std::string& url);
     /// Called whenever the view enters or leaves a window, until `closeRendering`.
     std::function<void()> onWindowChanged;
+    /// Called whenever the toolkit lays the view out at a new size, once its grid fits that size,
+    /// until `closeRendering`.
+    std::function<void()> onLaidOut;
 
     /// The question a paste of `text` asks before it is sent, or none when it goes at once.
     static std::optional<platform::Alert> reviewFor(const std::string& text);
@@ -94,12 +97,14 @@ public:
     void requestOpenLink(kestrovan::TerminalView& source, const std::string& link,
                          const std::map<std::string, std::string>& params) override;
     void windowChanged(bool hasWindow) override;
+    void sizeChanged(platform::Size newSize) override;
     /// A clicked link goes to the application's own policy (`requestOpenLink`), not the view's.
     void activateLink(const std::string& link, const std::map<std::string, std::string>& params,
                       bool isExplicit,
                       kestrovan::TerminalLinkOpening::PresentAlert presentAlert = nullptr) override;
 
     using kestrovan::LocalProcessTerminalView::send;
+    using kestrovan::LocalProcessTerminalView::sizeChanged;
 
 private:
     /// Which shell a deferred answer belongs to: its process id while it runs; none without one.

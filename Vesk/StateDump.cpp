@@ -235,6 +235,9 @@ std::string paneRecord(const TerminalWindow& window, const TerminalWindowControl
     record("active", tab.panes()[index] == tab.activePane())("focus", pane.hasFocus() && window.isActive());
     record("directory", pane.currentDirectory())("running", pane.isRunning());
     record("pid", static_cast<long long>(pane.shellPid()));
+    // The grid the pseudo-terminal had when the shell started.
+    record("start-cols", static_cast<long long>(pane.shellStartSize().ws_col))(
+        "start-rows", static_cast<long long>(pane.shellStartSize().ws_row));
     record("font", fontName(terminal))("font-size", static_cast<long long>(pane.fontSize()));
     record("suspended", pane.graphicsSuspended);
     record("rendering", std::string(terminal && terminal->isUsingMetalRenderer() ? "gpu" : "cpu"));

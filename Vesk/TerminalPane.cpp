@@ -1,6 +1,8 @@
 #include "Vesk/TerminalPane.h"
 
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/UI/CoreViewWidget.h"
+#include "Platform/UI/ViewHost.h"
 #include "Vesk/AlertCenter.h"
 #include "Vesk/ErrorBell.h"
 #include "Vesk/LoginShell.h"
@@ -95,6 +97,7 @@ TerminalPane::TerminalPane(std::string directory, double fontSize, RenderingPref
 
 TerminalPane::~TerminalPane()
 {
+    cancelPendingStart();
     stopDirectoryTracking();
     if (renderingRetry_)
         renderingRetry_->invalidate();
@@ -132,6 +135,10 @@ void TerminalPane::buildContent()
     terminal_->onWindowChanged = [weak] {
         if (const auto pane = weak.lock())
             pane->applyRenderingPreference();
+    };
+    terminal_->onLaidOut = [weak] {
+        if (const auto pane = weak.lock())
+            pane->viewLaidOut();
     };
     // The view's questions are modal for the pane's window; its beeps are the application's.
     terminal_->presentAlert = [weak](const platform::Alert& alert, platform::AlertCompletion completion) {
@@ -202,14 +209,69 @@ void TerminalPane::startShell()
     if (started_ || !terminal_)
         return;
     started_ = true;
+    startPending_ = true;
+    // The titles show the shell's folder from now on.
+    updateDirectoryLabel(startingDirectory());
+    // The pseudo-terminal gets its size from the view's grid when the shell starts. Before its
+    // window lays it out, the view has only its initial frame: a shell started then would see a
+    // wrong size, and a program started at once from its profile (a multiplexer attaching, a
+    // full-screen program) would draw at it until the SIGWINCH a moment later. So the shell waits
+    // for the first layout at a real size.
+    if (isLaidOut()) {
+        launchShell();
+        return;
+    }
+    std::weak_ptr<TerminalPane> weak = weak_from_this();
+    std::weak_ptr<SafeTerminalView> view = terminal_;
+    layoutWait_ = platform::MainThreadTimers::system()->schedule(layoutWaitLimit, false, [weak, view] {
+        const auto pane = weak.lock();
+        const auto waiting = view.lock();
+        if (pane && waiting && pane->terminal_ == waiting)
+            pane->launchShell();
+    });
+}
+
+std::string TerminalPane::startingDirectory() const
+{
+    return isDirectory(currentDirectory_) ? currentDirectory_ : LoginShell::homeDirectory();
+}
+
+bool TerminalPane::isLaidOut() const
+{
+    const platform::ViewHost* host = terminal_ ? terminal_->host() : nullptr;
+    return host && host->hasWindow() && host->size().width > 0 && host->size().height > 0;
+}
+
+void TerminalPane::viewLaidOut()
+{
+    if (!startPending_ || !isLaidOut())
+        return;
+    // The view's grid fits its laid-out size already. The shell starts from the main loop, not
+    // inside the toolkit's layout pass: starting updates the menus and the titles.
+    std::weak_ptr<TerminalPane> weak = weak_from_this();
+    std::weak_ptr<SafeTerminalView> view = terminal_;
+    platform::MainQueue::shared()->async([weak, view] {
+        const auto pane = weak.lock();
+        const auto laidOut = view.lock();
+        if (pane && laidOut && pane->terminal_ == laidOut)
+            pane->launchShell();
+    });
+}
+
+void TerminalPane::launchShell()
+{
+    if (!startPending_ || !terminal_)
+        return;
+    cancelPendingStart();
     const std::string shell = LoginShell::path();
     const std::string home = LoginShell::homeDirectory();
-    const std::string directory = isDirectory(currentDirectory_) ? currentDirectory_ : home;
+    const std::string directory = startingDirectory();
     const std::vector<std::string> environment = SafetyPolicy::shellEnvironment(
         LoginShell::userName(), home, shell, SafetyPolicy::processEnvironment());
     updateDirectoryLabel(directory);
-    // A login shell ("-l"), named as the file it runs.
+    // A login shell ("-l"), named as the file it runs, with the view's grid as its window size.
     terminal_->startProcess(shell, {"-l"}, environment, lastPathComponent(shell), directory);
+    shellStartSize_ = terminal_->storedWindowSize();
     SafetyPolicy::markCloseOnExec(terminal_->process()->childfd());
     // The shell's handles are taken at once, while it is certainly our unreaped child.
     const int32_t pid = terminal_->process()->shellPid();
@@ -218,14 +280,24 @@ void TerminalPane::startShell()
     if (shell_)
         shellDirectory_ = ProcessDirectory::open(pid, shell_->descriptor());
     startDirectoryTracking();
-    if (gtk_widget_get_root(view_))
-        focus();
+    // No focus is taken here: whoever made the view gave it the focus when it did, and a shell
+    // that starts a moment later must not take the focus from where the user has moved it since.
     if (onStateChanged)
         onStateChanged(*this);
 }
 
+void TerminalPane::cancelPendingStart()
+{
+    startPending_ = false;
+    if (layoutWait_) {
+        layoutWait_->invalidate();
+        layoutWait_.reset();
+    }
+}
+
 void TerminalPane::stopShell()
 {
+    cancelPendingStart();
     if (renderingRetry_) {
         renderingRetry_->invalidate();
         renderingRetry_.reset();

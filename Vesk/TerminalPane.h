@@ -1,7 +1,9 @@
 // One pane of a window: a container holding one safe terminal view and, in a narrow column beside
 // it, a small close button that shows while the pointer is over the pane.
 //
-// The pane runs the user's login shell in its view with the fixed shell environment, follows the
+// The pane runs the user's login shell in its view with the fixed shell environment, started once
+// its window has laid the view out so that the shell's pseudo-terminal has the view's grid from
+// the first moment (a view never laid out starts its shell after a while all the same), follows the
 // shell's working directory twice a second (read from the kernel, through a handle on the shell's
 // /proc directory opened when it started), writes a notice into the terminal when the shell ends
 // or cannot start, applies the rendering choice to its view, and can stop, restart and re-font
@@ -42,6 +44,9 @@ public:
     static constexpr int initialHeight = 620;
     /// How often the shell's directory is read.
     static constexpr auto directoryPollInterval = std::chrono::milliseconds(500);
+    /// How long a shell waits for its view's first layout before it starts at the grid the view
+    /// has: a view whose window is never shown still gets its shell.
+    static constexpr auto layoutWaitLimit = std::chrono::seconds(3);
     /// The close button's tool tip.
     static constexpr const char* closeButtonToolTip = "Close pane (Ctrl+Shift+W)";
 
@@ -67,6 +72,9 @@ public:
     bool isRunning() const;
     /// The shell's process id while it runs, else 0.
     int32_t shellPid() const;
+    /// The window size the pseudo-terminal had when the pane's last shell started; zero before
+    /// the first starts.
+    const winsize& shellStartSize() const { return shellStartSize_; }
     /// How many times the pane applied the rendering choice to its view.
     uint64_t renderingApplications() const { return renderingApplications_; }
 
@@ -81,7 +89,9 @@ public:
     /// change (a selection comes or goes), so that the menus follow.
     std::function<void(TerminalPane&)> onStateChanged;
 
-    /// Starts the login shell once per terminal view.
+    /// Starts the login shell once per terminal view: at once when the view is laid out in a
+    /// window, else at its first layout at a real size (or after `layoutWaitLimit`). The titles
+    /// show the shell's folder at once.
     void startShell();
     /// Hangs up the shell and its foreground programs, ends the process and drops the view.
     void stopShell();
@@ -121,6 +131,15 @@ public:
 private:
     void buildContent();
     void updateDirectoryLabel(const std::string& path);
+    /// The folder the shell starts in: the pane's, else the home folder.
+    std::string startingDirectory() const;
+    /// True when the view has been laid out in a window at a size that holds cells.
+    bool isLaidOut() const;
+    /// The view was laid out: a shell waiting for that starts from the main loop.
+    void viewLaidOut();
+    /// Starts the shell that `startShell` asked for, at the view's grid as it is now.
+    void launchShell();
+    void cancelPendingStart();
     void startDirectoryTracking();
     void stopDirectoryTracking();
 
@@ -134,6 +153,10 @@ private:
     std::shared_ptr<platform::MainThreadTimers::Timer> renderingRetry_;
     double fontSize_;
     bool started_ = false;
+    /// The shell was asked for and has not started yet.
+    bool startPending_ = false;
+    std::shared_ptr<platform::MainThreadTimers::Timer> layoutWait_;
+    winsize shellStartSize_{};
     std::shared_ptr<platform::MainThreadTimers::Timer> directoryTimer_;
     std::string currentDirectory_;
     std::optional<ShellProcessHandle> shell_;

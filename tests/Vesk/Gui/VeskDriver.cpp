@@ -236,6 +236,8 @@ int execute(const std::vector<std::string>& arguments)
 Vesk::Vesk(LaunchOptions options)
 {
     mkdir(home().c_str(), 0700);
+    for (const auto& [name, text] : options.homeFiles)
+        writeFile(home() + "/" + name, text);
     const std::string executable = options.executable.empty() ? VESK_EXECUTABLE : options.executable;
     std::vector<std::string> environment = {
         "HOME=" + home(),

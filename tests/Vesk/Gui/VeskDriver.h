@@ -83,6 +83,8 @@ struct LaunchOptions
     /// Further environment, "NAME=value" each, in place of the driver's own of the same name; a
     /// "NAME" alone leaves the driver's out.
     std::vector<std::string> environment;
+    /// Files written into the home folder before the start (a shell profile): name and text.
+    std::map<std::string, std::string> homeFiles;
 };
 
 /// One running application.

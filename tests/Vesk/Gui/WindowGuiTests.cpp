@@ -1,9 +1,12 @@
 // The application as a user meets it: one window with a shell, titled by the shell's directory,
 // the shell's environment, a shell that ends and starts again, programs that try to retitle the
-// window or write the clipboard, and a second start that opens a window in the running instance.
+// window or write the clipboard, a second start that opens a window in the running instance, and
+// every shell starting at its pane's grid.
 #include "VeskDriver.h"
 
+#include <functional>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace veskgui {
 namespace {
@@ -76,6 +79,66 @@ TEST(WindowGuiTests, StartingAgainOpensAWindowInTheRunningInstance)
     EXPECT_EQ(status, 0) << "the second start hands over and ends";
     State state = vesk.expect([](const State& s) { return s.windows().size() == 2; }, "a second window");
     EXPECT_EQ(state.app().number("sessions"), 2);
+}
+
+TEST(WindowGuiTests, EveryShellStartsAtItsPanesGrid)
+{
+    // Each login shell appends what `stty size` ("rows cols") says while its profile runs: a
+    // program started from the profile draws at that size.
+    const std::string profile = "stty size >> \"$HOME/starts\"\n";
+    LaunchOptions options;
+    options.homeFiles = {{".bash_profile", profile}, {".profile", profile}};
+    Vesk vesk(options);
+    ASSERT_TRUE(vesk.started());
+    vesk.focus();
+
+    struct Step
+    {
+        const char* what;
+        std::function<void()> act;
+        long long window;
+        long long tab;
+        long long pane;
+    };
+    const Step steps[] = {
+        {"the first window's shell", [] {}, 0, 0, 0},
+        {"a split's new pane", [&] { vesk.key("ctrl+shift+d"); }, 0, 0, 1},
+        {"a new tab", [&] { vesk.key("ctrl+shift+t"); }, 0, 1, 0},
+        {"New Session in a fresh view",
+         [&] {
+             vesk.typeLine("exit");
+             vesk.expect([](const State& s) { return s.activePane()["running"] == "0"; }, "the shell ended");
+             vesk.activate("win.new-session");
+         },
+         0, 1, 0},
+        {"a second window",
+         [&] { run(std::string("HOME=") + vesk.home() + " " + VESK_EXECUTABLE + " >/dev/null 2>&1"); }, 1, 0,
+         0},
+    };
+    for (size_t index = 0; index < std::size(steps); ++index) {
+        const Step& step = steps[index];
+        step.act();
+        std::vector<std::string> starts;
+        const State state = vesk.expect(
+            [&](const State& s) {
+                starts.clear();
+                std::istringstream lines(readFile(vesk.home() + "/starts"));
+                for (std::string line; std::getline(lines, line);)
+                    starts.push_back(line);
+                const std::vector<Record> panes = s.panes(step.window, step.tab);
+                return starts.size() > index && step.pane < static_cast<long long>(panes.size()) &&
+                       panes[static_cast<size_t>(step.pane)]["running"] == "1";
+            },
+            std::string(step.what) + " started");
+        const std::vector<Record> panes = state.panes(step.window, step.tab);
+        ASSERT_GT(starts.size(), index) << step.what;
+        ASSERT_LT(step.pane, static_cast<long long>(panes.size())) << step.what;
+        const Record& pane = panes[static_cast<size_t>(step.pane)];
+        const std::string grid = pane["rows"] + " " + pane["cols"];
+        EXPECT_EQ(starts[index], grid) << step.what << ": the shell's first stty size";
+        EXPECT_EQ(pane["start-rows"] + " " + pane["start-cols"], grid)
+            << step.what << ": the pseudo-terminal's size when the shell started";
+    }
 }
 
 } // namespace
