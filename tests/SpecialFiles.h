@@ -71,8 +71,8 @@ inline void plant(Thing thing, const std::string& path, const std::string& conte
 
 inline const char* nameOf(Thing thing)
 {
-    constexpr const char* names[] = {"nothing", "a regular file", "a link to a regular file", "a FIFO",
-                                     "a directory", "a link loop", "a socket"};
+    constexpr const char* names[] = {"nothing", "a regular file", "a link to a regular file",
+                                     "a FIFO",  "a directory",    "a link loop",
+                                     "a socket"};
     return names[static_cast<int>(thing)];
 }
-

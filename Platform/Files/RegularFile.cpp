@@ -131,7 +131,8 @@ FileResult<std::string> readRegularFile(const std::string& path, size_t maximumB
     return readToEnd(file.value(), path, maximumBytes);
 }
 
-FileResult<FileDescriptor> openRegularFileForWriting(const std::string& path, WriteMode mode, mode_t permissions)
+FileResult<FileDescriptor> openRegularFileForWriting(const std::string& path, WriteMode mode,
+                                                     mode_t permissions)
 {
     // O_TRUNC leaves a FIFO or a device alone; it empties only a regular file, which is kept.
     const int flags = O_WRONLY | O_CREAT | (mode == WriteMode::append ? O_APPEND : O_TRUNC);

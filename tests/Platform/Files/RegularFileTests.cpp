@@ -39,8 +39,8 @@ TEST(RegularFileTests, ReadingTakesRegularFilesAndRefusesEverythingElseAtOnce)
         const std::string path = folder / ("file" + std::to_string(index++));
         BoundSocket socket;
         plant(c.thing, path, "[Rendering]\ngpu=false\n", socket);
-        const auto read = withoutWaitingOn<FileResult<std::string>>(
-            path, [&] { return readRegularFile(path, 1024); });
+        const auto read =
+            withoutWaitingOn<FileResult<std::string>>(path, [&] { return readRegularFile(path, 1024); });
         if (!read)
             continue;
         if (!c.failure) {
@@ -50,7 +50,8 @@ TEST(RegularFileTests, ReadingTakesRegularFilesAndRefusesEverythingElseAtOnce)
         }
         ASSERT_FALSE(read->ok()) << nameOf(c.thing);
         EXPECT_EQ(read->error().failure, *c.failure) << nameOf(c.thing);
-        EXPECT_EQ(read->error().reason.rfind(c.reason, 0), 0u) << nameOf(c.thing) << ": " << read->error().reason;
+        EXPECT_EQ(read->error().reason.rfind(c.reason, 0), 0u)
+            << nameOf(c.thing) << ": " << read->error().reason;
         EXPECT_EQ(read->error().message(), path + ": " + read->error().reason);
     }
 }
@@ -94,15 +95,16 @@ TEST(RegularFileTests, WritingTakesRegularFilesAndNeverWaitsForAReader)
             const std::string path = folder / ("file" + std::to_string(index++));
             BoundSocket socket;
             plant(c.thing, path, "old\n", socket);
-            const std::string what = std::string(nameOf(c.thing)) +
-                                     (mode == WriteMode::append ? ", appending" : ", replacing");
+            const std::string what =
+                std::string(nameOf(c.thing)) + (mode == WriteMode::append ? ", appending" : ", replacing");
             const auto failure = withoutWaitingOn<std::optional<FileError>>(
                 path, [&] { return writeRegularFile(path, bytes, mode); });
             if (!failure)
                 continue;
             if (!c.failure) {
                 EXPECT_FALSE(*failure) << what << ": " << (*failure)->message();
-                const std::string before = c.thing == Thing::nothing || mode == WriteMode::replace ? "" : "old\n";
+                const std::string before =
+                    c.thing == Thing::nothing || mode == WriteMode::replace ? "" : "old\n";
                 std::ifstream file(path);
                 EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), before + line) << what;
                 continue;

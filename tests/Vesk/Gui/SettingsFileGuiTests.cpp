@@ -53,8 +53,7 @@ const Occupant occupants[] = {
 };
 
 class SettingsFileGuiTests : public testing::TestWithParam<Occupant>
-{
-};
+{};
 
 TEST_P(SettingsFileGuiTests, VeskStartsOnTheDefaultsAndSaysWhy)
 {
