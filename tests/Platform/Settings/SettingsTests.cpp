@@ -1,7 +1,5 @@
 // The settings file: where it is, what an absent or broken file reads as, and how it is written.
-#include "SpecialFiles.h"
 #include "TemporaryFolder.h"
-#include "WithoutWaiting.h"
 
 #include "Platform/Log/Log.h"
 #include "Platform/Settings/Settings.h"
@@ -52,48 +50,6 @@ TEST(SettingsTests, AbsentBrokenAndOtherTypedValuesReadAsNone)
         EXPECT_EQ(Settings(path).boolean("Rendering", "gpu"), c.value) << c.file.value_or("(no file)");
         setLogSink({});
         EXPECT_EQ(errors, c.errorsLogged) << c.file.value_or("(no file)");
-    }
-}
-
-TEST(SettingsTests, WhatIsNoRegularFileReadsAsEmptyWithoutWaitingAndAChangeGoesInItsPlace)
-{
-    // A FIFO at the path held start-up for ever in open(2); none of these may be waited on.
-    const struct
-    {
-        Thing thing;
-        const char* logged;
-        bool written; // a rename replaces anything but a directory
-    } cases[] = {
-        {Thing::fifo, "(a FIFO, not a regular file)", true},
-        {Thing::directory, "(a directory, not a regular file)", false},
-        {Thing::linkLoop, "(Too many levels of symbolic links)", true},
-        {Thing::socket, "(a socket, not a regular file)", true},
-    };
-    TemporaryFolder folder;
-    int index = 0;
-    for (const auto& c : cases) {
-        const std::string path = folder / std::to_string(index++);
-        BoundSocket socket;
-        plant(c.thing, path, "", socket);
-        std::vector<std::string> errors;
-        setLogSink([&](const LogRecord& record) { errors.emplace_back(record.message); });
-        const auto written = withoutWaitingOn<std::optional<bool>>(path, [&]() -> std::optional<bool> {
-            Settings settings(path);
-            if (settings.boolean("Rendering", "gpu"))
-                return std::nullopt;
-            return settings.setBoolean("Rendering", "gpu", false);
-        });
-        setLogSink({});
-        if (!written)
-            continue;
-        ASSERT_TRUE(*written) << nameOf(c.thing) << ": the store starts empty";
-        EXPECT_EQ(**written, c.written) << nameOf(c.thing);
-        ASSERT_FALSE(errors.empty()) << nameOf(c.thing);
-        EXPECT_EQ(errors[0],
-                  "Couldn't read the settings file " + path + " " + c.logged + "; using the defaults");
-        if (c.written) {
-            EXPECT_EQ(Settings(path).boolean("Rendering", "gpu"), false) << nameOf(c.thing);
-        }
     }
 }
 
