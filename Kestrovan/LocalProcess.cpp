@@ -9,6 +9,7 @@
 #include "Platform/Dispatch/ProcessWriter.h"
 #include "Platform/Dispatch/SerialQueue.h"
 #include "Platform/Dispatch/UtilityPool.h"
+#include "Platform/Files/RegularFile.h"
 #include "Platform/Log/Log.h"
 
 #include <cerrno>
@@ -60,21 +61,6 @@ std::string byteList(std::span<const uint8_t> bytes)
         text += std::to_string(bytes[i]);
     }
     return text + "]";
-}
-
-// Writes one dump file; false with the errno that stopped it.
-bool writeWholeFile(const std::string& path, std::span<const uint8_t> bytes, int& error)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        error = errno;
-        return false;
-    }
-    const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
-    error = written == bytes.size() ? 0 : errno;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno;
-    return error == 0;
 }
 
 } // namespace
@@ -642,10 +628,11 @@ void LocalProcess::pipeline(TerminalIOPipeline& source, std::span<const uint8_t>
         processLog().info("[READ] count=" + std::to_string(bytes.size()) +
                           " received from host total=" + std::to_string(trace.totalRead));
     if (trace.dumpPath) {
-        int error = 0;
-        if (!writeWholeFile(*trace.dumpPath, bytes, error))
+        // The reading thread never waits on the dump: a FIFO left at its name is refused.
+        if (const auto failure =
+                platform::writeRegularFile(*trace.dumpPath, bytes, platform::WriteMode::replace))
             processLog().error("Got error while logging data dump to " + *trace.dumpPath + ": " +
-                               std::strerror(error));
+                               failure->reason);
     }
 
     // Direct delivery stays on this thread; a borrowing client even reads the ring's slot itself.

@@ -1,6 +1,7 @@
 #include "Vesk/StateDump.h"
 
 #include "Kestrovan/Terminal.h"
+#include "Platform/Files/RegularFile.h"
 #include "Platform/UI/GtkChildPlacement.h"
 #include "Platform/UI/GtkMenuBar.h"
 #include "Vesk/AlertCenter.h"
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <gdk/x11/gdkx.h>
 #include <glib-unix.h>
+#include <span>
 #include <tuple>
 #include <unistd.h>
 
@@ -110,11 +112,10 @@ void writeDump(const AppDelegate& delegate, const std::string& path)
 {
     const std::string text = "serial=" + std::to_string(++dumpSerial) + "\n" + StateDump::describe(delegate);
     const std::string temporary = path + ".new";
-    if (FILE* file = std::fopen(temporary.c_str(), "wb")) {
-        const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        if (std::fclose(file) == 0 && written)
-            std::rename(temporary.c_str(), path.c_str());
-    }
+    // The test names the paths; whatever sits there, the main loop never waits on it.
+    const auto bytes = std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    if (!platform::writeRegularFile(temporary, bytes, platform::WriteMode::replace))
+        std::rename(temporary.c_str(), path.c_str());
 }
 
 } // namespace
@@ -336,10 +337,10 @@ void StateDump::installTestHooks(const std::shared_ptr<AppDelegate>& delegate)
     if (const char* path = std::getenv("VESK_TEST_OPEN_URL_LOG"); path && path[0]) {
         const std::string log = path;
         delegate->openLink = [log](const std::string& url) {
-            if (FILE* file = std::fopen(log.c_str(), "ab")) {
-                std::fprintf(file, "%s\n", url.c_str());
-                std::fclose(file);
-            }
+            const std::string line = url + "\n";
+            platform::writeRegularFile(log,
+                                       std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size()),
+                                       platform::WriteMode::append);
         };
     }
 }

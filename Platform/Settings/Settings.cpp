@@ -1,6 +1,7 @@
 // The key-file store behind the application's settings.
 #include "Platform/Settings/Settings.h"
 
+#include "Platform/Files/RegularFile.h"
 #include "Platform/Log/Log.h"
 
 #include <cerrno>
@@ -18,6 +19,10 @@ const Logger& logger()
     static const Logger log("Vesk", "Settings");
     return log;
 }
+
+/// The most of a settings file that is read. The application writes a few short lines; a file
+/// past this is not one it wrote, and is read as empty like any other it cannot use.
+constexpr size_t maximumFileBytes = 1 << 20;
 
 bool isAbsolute(const char* path)
 {
@@ -58,17 +63,24 @@ Settings& Settings::shared()
 
 Settings::Settings(std::string path) : path_(std::move(path)), keyFile_(std::make_unique<KeyFile>())
 {
+    // The path is the user's to fill: a FIFO there would hold start-up for ever in a plain open,
+    // so only a regular file is read, and anything else leaves the defaults.
+    const FileResult<std::string> contents = readRegularFile(path_, maximumFileBytes);
+    if (!contents) {
+        // No file there yet (or no folder) is the usual first start, not worth a line.
+        if (contents.error().failure != FileFailure::missing)
+            logger().logf(LogLevel::error, "Couldn't read the settings file %s (%s); using the defaults",
+                          path_.c_str(), contents.error().reason.c_str());
+        return;
+    }
     GError* error = nullptr;
     const GKeyFileFlags flags =
         static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS);
-    if (g_key_file_load_from_file(keyFile_->file, path_.c_str(), flags, &error))
+    if (g_key_file_load_from_data(keyFile_->file, contents.value().data(), contents.value().size(), flags,
+                                  &error))
         return;
-    // No file there yet (or no folder) is the usual first start, not worth a line.
-    const bool absent = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) ||
-                        g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOTDIR);
-    if (!absent)
-        logger().logf(LogLevel::error, "Couldn't read the settings file %s (%s); using the defaults",
-                      path_.c_str(), error->message);
+    logger().logf(LogLevel::error, "Couldn't read the settings file %s (%s); using the defaults",
+                  path_.c_str(), error->message);
     g_error_free(error);
     // A failed load may leave part of the file behind; the store starts empty instead.
     g_key_file_free(keyFile_->file);
@@ -115,6 +127,8 @@ bool Settings::write()
         return false;
 
     // g_key_file_save_to_file writes a temporary file beside the old one and renames it over it.
+    // The path itself is never opened, so a FIFO or socket there is replaced rather than waited
+    // on, and a directory there fails the rename.
     GError* error = nullptr;
     if (g_key_file_save_to_file(keyFile_->file, path_.c_str(), &error))
         return true;

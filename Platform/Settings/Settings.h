@@ -27,7 +27,9 @@ public:
     static Settings& shared();
 
     /// A store on the file `path`. A missing file is an empty store; a file that cannot be parsed
-    /// is logged and read as empty too (the next change replaces it).
+    /// is logged and read as empty too (the next change replaces it), and so is anything at `path`
+    /// but a regular file or a link to one: a FIFO, a socket, a directory or a link loop is never
+    /// waited on.
     explicit Settings(std::string path);
     ~Settings();
 

@@ -1,8 +1,13 @@
 #include "FontFace.h"
 
+#include "Platform/Files/RegularFile.h"
+
+#include <climits>
 #include <ft2build.h>
 #include <hb.h>
 #include <map>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <utility>
 #include FT_FREETYPE_H
 
@@ -41,6 +46,41 @@ FaceCache& faceCache()
     // destruction has begun, and must still find this alive.
     static FaceCache* shared = new FaceCache;
     return *shared;
+}
+
+/// The font file at `path` as a blob over a read-only mapping of it; none when the path names no
+/// regular file (a FIFO put in a font's place is refused, never waited on) or it cannot be read.
+hb_blob_t* fontFileBlob(const std::string& path)
+{
+    const FileResult<FileDescriptor> file = openRegularFileForReading(path);
+    struct stat info
+    {};
+    // A blob measures its bytes in an unsigned int.
+    if (!file || fstat(file.value().get(), &info) != 0 || info.st_size <= 0 ||
+        static_cast<uint64_t>(info.st_size) > UINT_MAX)
+        return nullptr;
+    struct Mapping
+    {
+        void* address;
+        size_t length;
+    };
+    const size_t length = static_cast<size_t>(info.st_size);
+    if (void* address = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.value().get(), 0);
+        address != MAP_FAILED)
+        return hb_blob_create_or_fail(static_cast<const char*>(address), static_cast<unsigned>(length),
+                                      HB_MEMORY_MODE_READONLY_MAY_MAKE_WRITABLE, new Mapping{address, length},
+                                      [](void* data) {
+                                          const auto* mapping = static_cast<Mapping*>(data);
+                                          munmap(mapping->address, mapping->length);
+                                          delete mapping;
+                                      });
+    // A file system that cannot map the file: its bytes are read into memory instead.
+    FileResult<std::string> contents = readToEnd(file.value(), path, UINT_MAX);
+    if (!contents || contents.value().empty())
+        return nullptr;
+    auto* held = new std::string(std::move(contents.value()));
+    return hb_blob_create_or_fail(held->data(), static_cast<unsigned>(held->size()), HB_MEMORY_MODE_READONLY,
+                                  held, [](void* data) { delete static_cast<std::string*>(data); });
 }
 
 FT_Face openFreeTypeFace(hb_blob_t* blob, uint32_t index)
@@ -111,7 +151,7 @@ std::shared_ptr<FontFace> FontFace::open(const FaceLocation& location)
     }
 
     // The file is mapped once; HarfBuzz and FreeType both read that one mapping.
-    hb_blob_t* blob = hb_blob_create_from_file_or_fail(location.path.c_str());
+    hb_blob_t* blob = fontFileBlob(location.path);
     if (!blob)
         return nullptr;
     FT_Face freeTypeFace = openFreeTypeFace(blob, location.index);

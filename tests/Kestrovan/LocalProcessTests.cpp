@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -552,6 +553,28 @@ TEST(LocalProcess, TracesAndDumpsItsTrafficWhenAsked)
     ASSERT_TRUE(delegate->waitForEnds(2));
     EXPECT_NE(delegate->outputNow().find("still"), std::string::npos);
     EXPECT_TRUE(diagnostics.contains("Got error while logging data dump to /nonexistent/folder/log-0: "));
+
+    // A FIFO at a dump's name is refused, not waited on: the reading thread would stall there
+    // until a reader came, and the output with it.
+    char fifoFolderTemplate[] = "/tmp/kestrovan-dumps-XXXXXX";
+    ASSERT_NE(mkdtemp(fifoFolderTemplate), nullptr);
+    const std::string fifo = std::string(fifoFolderTemplate) + "/log-0";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    process->setHostLogging(std::string(fifoFolderTemplate));
+    delegate->clearOutput();
+    ASSERT_EQ(process->startProcessChecked("/bin/sh", shell("echo past the fifo")), std::nullopt);
+    if (!delegate->waitForOutput("past the fifo")) {
+        ADD_FAILURE() << "the output waited on the FIFO";
+        // A reader lets the waiting open go on, so that the process can be ended; it stays open
+        // while the dump is written.
+        const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        delegate->waitForOutput("past the fifo");
+        close(reader);
+    }
+    EXPECT_TRUE(diagnostics.contains("Got error while logging data dump to " + fifo +
+                                     ": a FIFO, not a regular file"));
+    process->setHostLogging(std::nullopt);
+    std::filesystem::remove_all(fifoFolderTemplate);
 }
 
 TEST(LocalProcess, AWriteTheChildNeverReadsEndsWhenTheProcessGoes)

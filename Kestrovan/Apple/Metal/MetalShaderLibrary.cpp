@@ -1,10 +1,9 @@
 #include "Kestrovan/Apple/Metal/MetalShaderLibrary.h"
 
+#include "Platform/Files/RegularFile.h"
 #include "Platform/Log/Log.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace kestrovan {
 
@@ -69,16 +68,20 @@ std::string shaderPrelude(bool isES)
 
 std::optional<MetalShaderSources> loadShaderDirectory(const std::string& directory)
 {
+    // One shader source is a few kilobytes; a megabyte is far past any of them.
+    constexpr size_t maximumSourceBytes = 1 << 20;
     MetalShaderSources sources;
     for (std::string_view name : requiredShaderFunctions) {
-        std::ifstream file(directory + "/" + std::string(name) + ".glsl", std::ios::binary);
-        if (!file)
+        const std::string path = directory + "/" + std::string(name) + ".glsl";
+        // Only a regular file is read: a FIFO in the directory is refused, never waited on.
+        platform::FileResult<std::string> text = platform::readRegularFile(path, maximumSourceBytes);
+        if (!text) {
+            if (text.error().failure != platform::FileFailure::missing)
+                shaderLog().logf(platform::LogLevel::error, "shader source not read: %s",
+                                 text.error().message().c_str());
             return std::nullopt;
-        std::ostringstream text;
-        text << file.rdbuf();
-        if (!file.good() && !file.eof())
-            return std::nullopt;
-        sources.emplace(std::string(name), text.str());
+        }
+        sources.emplace(std::string(name), std::move(text.value()));
     }
     return sources;
 }

@@ -1,4 +1,7 @@
+#include "SpecialFiles.h"
+#include "TemporaryFolder.h"
 #include "TextTestFonts.h"
+#include "WithoutWaiting.h"
 
 #include "Platform/Text/Font.h"
 #include "Platform/Text/FontRegistry.h"
@@ -51,6 +54,25 @@ TEST(FontTests, TerminalFontLoadsFromTheBundleWithItsFourStyles)
     // Containment is by face and size, not by object.
     EXPECT_TRUE(set.contains(*Font::named("JetBrainsMono-Bold", 16)));
     EXPECT_FALSE(set.contains(*regular->withSize(17)));
+}
+
+TEST(FontTests, AFontPathNamingNoRegularFileIsRefusedNotWaitedOn)
+{
+    TemporaryFolder folder;
+    const std::string font = textfonts::bundleFontPath("Regular");
+    for (Thing thing : {Thing::fifo, Thing::directory, Thing::linkLoop, Thing::socket, Thing::nothing}) {
+        const std::string path = folder / nameOf(thing);
+        BoundSocket socket;
+        plant(thing, path, "", socket);
+        const auto opened =
+            withoutWaitingOn<bool>(path, [&] { return Font::fromFile(path, 0, 12) != nullptr; });
+        EXPECT_EQ(opened, false) << nameOf(thing);
+    }
+    // A link to a font file is followed.
+    std::filesystem::create_symlink(font, folder / "link.ttf");
+    const FontRef linked = Font::fromFile(folder / "link.ttf", 0, 12);
+    ASSERT_TRUE(linked);
+    EXPECT_TRUE(linked->hasGlyph(U'W'));
 }
 
 TEST(FontTests, MissingFontsFallBackToTheSystemMonospacedFont)

@@ -2,6 +2,8 @@
 // where the shader sources come from, and every failure with its case, its text and no GL object
 // left behind.
 
+#include "WithoutWaiting.h"
+
 #include "Kestrovan/Apple/Metal/MetalOffscreenTarget.h"
 #include "Kestrovan/Apple/Metal/MetalTerminalRenderer.h"
 #include "Platform/GPU/RecordingDevice.h"
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrovan {
@@ -199,6 +202,32 @@ TEST(MetalRendererSetupTests, ShaderSourcesComeFromACompleteDirectoryElseTheBuil
         options.shaderDirectory = directory.path.string();
         EXPECT_TRUE(renderer(setup.make(options))) << c.name;
     }
+}
+
+TEST(MetalRendererSetupTests, AFifoInPlaceOfADirectorySourceIsRefusedNotWaitedOn)
+{
+    RendererSetup setup;
+    ShaderDirectory directory(markedSources("from the directory"));
+    const std::string fifo = (directory.path / "terminal_text_fragment.glsl").string();
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> lines;
+    platform::setLogSink([&](const platform::LogRecord& record) { lines.emplace_back(record.message); });
+    const auto fromDirectory = withoutWaitingOn<std::optional<bool>>(fifo, [&]() -> std::optional<bool> {
+        auto made = makeShaderLibrary(*setup.device, builtInShaderSources(), directory.path.string());
+        if (!std::holds_alternative<MetalShaderLibrary>(made))
+            return std::nullopt;
+        const auto& library = std::get<MetalShaderLibrary>(made);
+        const std::string& source = setup.device->shaderSource(*library.function("terminal_text_vertex"));
+        return source.find("from the directory") != std::string::npos;
+    });
+    platform::setLogSink({});
+    if (!fromDirectory)
+        return;
+    ASSERT_TRUE(*fromDirectory) << "a library is made";
+    EXPECT_FALSE(**fromDirectory) << "the built-in sources serve";
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "shader source not read: " + fifo + ": a FIFO, not a regular file");
 }
 
 TEST(MetalRendererSetupTests, BuiltInSourcesLackingAFunctionOrFailingToCompileAreErrors)
