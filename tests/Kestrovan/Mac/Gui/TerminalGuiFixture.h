@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <optional>
@@ -69,6 +70,12 @@ inline bool testMatchesScale()
         std::string::npos;
     const char* scale = std::getenv("GDK_SCALE");
     return wantsScale2 == (scale && std::string(scale) == "2");
+}
+
+/// The background colour of a view's screenshot, from the right edge of the middle row.
+inline uint32_t backgroundOf(const Screenshot& shot)
+{
+    return shot.pixel(shot.width - 2, shot.height / 2);
 }
 
 class TerminalGuiTest : public testing::Test
@@ -180,6 +187,23 @@ protected:
         xdotool("click 1");
         if (!modifier.empty())
             xdotool("keyup " + modifier);
+    }
+
+    /// Screenshots of the window, taken while the main loop runs, until one satisfies `wanted`
+    /// (or ten seconds pass); the last one. A frame reaches the screen some time after the change
+    /// that asked for it, later on a loaded machine: a test looks for the frame it expects.
+    Screenshot shotWhen(const std::function<bool(const Screenshot&)>& wanted)
+    {
+        Screenshot shot;
+        spinUntil(
+            [&] {
+                while (g_main_context_iteration(nullptr, false)) {
+                }
+                shot = screenshot(xid());
+                return shot.width > 0 && wanted(shot);
+            },
+            std::chrono::seconds(10));
+        return shot;
     }
 
     /// Keeps a screenshot as a PPM file in $VESK_GUI_SHOTS, for looking at.
