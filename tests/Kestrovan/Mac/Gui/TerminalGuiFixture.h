@@ -189,21 +189,10 @@ protected:
             xdotool("keyup " + modifier);
     }
 
-    /// Screenshots of the window, taken while the main loop runs, until one satisfies `wanted`
-    /// (or ten seconds pass); the last one. A frame reaches the screen some time after the change
-    /// that asked for it, later on a loaded machine: a test looks for the frame it expects.
+    /// Screenshots of the window until one satisfies `wanted` (see `screenshotWhen`).
     Screenshot shotWhen(const std::function<bool(const Screenshot&)>& wanted)
     {
-        Screenshot shot;
-        spinUntil(
-            [&] {
-                while (g_main_context_iteration(nullptr, false)) {
-                }
-                shot = screenshot(xid());
-                return shot.width > 0 && wanted(shot);
-            },
-            std::chrono::seconds(10));
-        return shot;
+        return screenshotWhen(xid(), wanted);
     }
 
     /// Keeps a screenshot as a PPM file in $VESK_GUI_SHOTS, for looking at.
