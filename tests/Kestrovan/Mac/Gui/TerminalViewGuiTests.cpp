@@ -147,6 +147,10 @@ TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
 {
     open(400, 200);
     startShell();
+    // The caret view follows the cursor with the frame after the prompt's.
+    const platform::Size cell = *view->cellDimension();
+    ASSERT_TRUE(spinUntil([&] { return std::abs(view->caretFrame().x - cell.width * prompt.size()) < 0.5; }))
+        << "the caret after the prompt";
     const double scale = view->backingScale();
     const platform::Rect caret = view->caretFrame();
     const double viewHeight = view->frameSize().height;
@@ -260,6 +264,8 @@ TEST_F(TerminalViewGuiTests, TheScrollbarShowsOverTheTextWhenScrolledAndFadesAwa
             column.push_back(shot.pixel(shot.width - 3, y));
         return column;
     };
+    // The scroller learns of the scrollback with a later frame; a scroll before that shows nothing.
+    ASSERT_TRUE(spinUntil([&] { return view->scroller() && view->scroller()->state().isEnabled; }));
     view->scrollUp(50);
     const guitest::Screenshot shown =
         shotWhen([&](const guitest::Screenshot& shot) { return edge(shot) != edge(before); });
