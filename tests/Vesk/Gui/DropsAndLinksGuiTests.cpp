@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@ namespace veskgui {
 namespace {
 
 /// The small GTK window of the tests that offers files to drag, placed beside the application's.
+/// It reports each step of a drag on its standard output (see Helpers/DragSource.cpp), and the
+/// drag here waits for those reports where a hand would wait to see the drag follow it.
 class DragSource
 {
 public:
@@ -27,9 +30,9 @@ public:
         for (const std::string& path : paths)
             command += " '" + path + "'";
         output_ = popen(("exec env " + command).c_str(), "r");
-        char line[64] = {};
-        if (output_ && std::fgets(line, sizeof line, output_))
-            std::sscanf(line, "ready %lu", &xid_);
+        if (output_ &&
+            waitForReport([](const std::string& line) { return line.rfind("ready ", 0) == 0; }, 0, 20s))
+            std::sscanf(reports_.back().c_str(), "ready %lu", &xid_);
         // Out of the application's way (without a window manager every window opens at 0, 0).
         if (xid_)
             execute({"xdotool", "windowmove", "--sync", std::to_string(xid_), "1000", "650"});
@@ -43,24 +46,51 @@ public:
     }
     unsigned long xid() const { return xid_; }
 
-    /// Drags from the middle of this window to (`x`, `y`) of window `target`, step by step, as a
-    /// hand moves. `settle` runs before the button is released: the drop is offered only once the
-    /// target has answered the drag's last position, which a loaded machine can delay.
-    void dragTo(unsigned long target, int x, int y, const std::function<void()>& settle)
+    /// Drags from the middle of this window to (`x`, `y`) of window `target` as a hand does: the
+    /// button goes down, the pointer moves on until the drag has begun, then on to the target in
+    /// steps, and the button goes up only once the target has said it takes the files. Answers
+    /// how the drag ended ("finished", "cancelled ..."), or what it waited for in vain.
+    std::string dragTo(unsigned long target, int x, int y)
     {
+        const size_t from = reports_.size();
         const auto [fromX, fromY] = origin(xid_);
         const auto [toX, toY] = origin(target);
         const int startX = fromX + 100, startY = fromY + 50, endX = toX + x, endY = toY + y;
         execute({"xdotool", "mousemove", "--sync", std::to_string(startX), std::to_string(startY),
                  "mousedown", "1"});
+        // The source begins the drag, and grabs the pointer, once the pointer has gone past the
+        // drag threshold; a move the server plays before that grab is not the drag's.
+        const auto begun = [](const std::string& line) { return line == "begin"; };
+        for (int step = 1; step <= 20 && !waitForReport(begun, from, 0ms); ++step)
+            execute({"xdotool", "mousemove", "--sync", std::to_string(startX + 3 * step),
+                     std::to_string(startY)});
+        if (!waitForReport(begun, from, 10s)) {
+            execute({"xdotool", "mouseup", "1"});
+            return "the drag never began";
+        }
+        const size_t begin = reports_.size();
+        const int dragX = startX + 60;
         constexpr int steps = 12;
         for (int step = 1; step <= steps; ++step)
-            execute({"xdotool", "mousemove", "--sync",
-                     std::to_string(startX + (endX - startX) * step / steps),
+            execute({"xdotool", "mousemove", "--sync", std::to_string(dragX + (endX - dragX) * step / steps),
                      std::to_string(startY + (endY - startY) * step / steps)});
-        execute({"xdotool", "mousemove", "--sync", std::to_string(endX + 3), std::to_string(endY + 3)});
-        settle();
+        // The target answers each position it is sent; the last answer says whether it takes the
+        // files. The path enters the pane and stays in it, so an accepting answer is the pane's.
+        const bool accepted = waitForReport(
+            [this, begin](const std::string&) {
+                for (size_t index = reports_.size(); index > begin; --index)
+                    if (reports_[index - 1].rfind("action ", 0) == 0)
+                        return reports_[index - 1] == "action copy";
+                return false;
+            },
+            begin, 10s);
         execute({"xdotool", "mouseup", "1"});
+        const bool ended = waitForReport(
+            [](const std::string& line) { return line == "finished" || line.rfind("cancelled", 0) == 0; },
+            begin, 10s);
+        if (!accepted)
+            return "the target never took the files" + std::string(ended ? ": " + reports_.back() : "");
+        return ended ? reports_.back() : "the drag never ended";
     }
 
     /// The screen position of a window's top left corner.
@@ -76,8 +106,41 @@ public:
     }
 
 private:
+    /// Reads the source's reports until one from index `from` on satisfies `wanted`, blocking in
+    /// poll() until a line comes or `timeout` passes.
+    bool waitForReport(const std::function<bool(const std::string&)>& wanted, size_t from,
+                       std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            for (size_t index = from; index < reports_.size(); ++index)
+                if (wanted(reports_[index]))
+                    return true;
+            from = reports_.size();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd ready{fileno(output_), POLLIN, 0};
+            if (left.count() < 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+                return false;
+            char buffer[256];
+            const ssize_t count = read(ready.fd, buffer, sizeof buffer);
+            if (count <= 0)
+                return false;
+            for (ssize_t index = 0; index < count; ++index) {
+                if (buffer[index] != '\n') {
+                    pending_ += buffer[index];
+                    continue;
+                }
+                reports_.push_back(pending_);
+                pending_.clear();
+            }
+        }
+    }
+
     FILE* output_ = nullptr;
     unsigned long xid_ = 0;
+    std::vector<std::string> reports_;
+    std::string pending_;
 };
 
 TEST(DropsAndLinksGuiTests, ADroppedNameWithASpaceIsTypedQuotedAndOneWithAnEscapeBeeps)
@@ -92,33 +155,47 @@ TEST(DropsAndLinksGuiTests, ADroppedNameWithASpaceIsTypedQuotedAndOneWithAnEscap
     const Record pane = vesk.state().activePane();
     const int x = static_cast<int>(pane.number("terminal-x") + 300);
     const int y = static_cast<int>(pane.number("terminal-y") + 300);
-    // A state dump is answered after the application has handled the X events before it, the
-    // drag's last position among them.
-    const auto settle = [&] { vesk.state(); };
-    // A drag that a loaded machine loses on its way (the source can end it before the target has
-    // answered) is made again, up to three times: what is checked is what a drop that arrives does.
-    const auto dropUntil = [&](const std::string& path, const std::function<bool(const State&)>& arrived) {
-        DragSource source({path});
-        EXPECT_NE(source.xid(), 0u);
-        bool held = false;
-        State state;
-        for (int attempt = 0; attempt < 3 && !held; ++attempt) {
-            source.dragTo(vesk.xid(), x, y, settle);
-            state = vesk.waitFor(arrived, &held, 4s);
+    // Every drag is made once and must arrive: the same name dropped three times is typed three
+    // times, each once the target has taken it.
+    const std::string quoted = "'" + spaced + "' ";
+    // The pane's rows as one text, each padded to the pane's width: a long line runs on.
+    const auto screenText = [](const State& s) {
+        const size_t cols = static_cast<size_t>(s.activePane().number("cols"));
+        std::string text;
+        for (std::string row : s.lines(0, 0, 0)) {
+            row.resize(std::max(row.size(), cols), ' ');
+            text += row;
         }
-        return std::make_pair(held, state);
+        return text;
     };
-    EXPECT_TRUE(
-        dropUntil(spaced, [&](const State& s) { return s.anyLineContains("# '" + spaced + "'"); }).first)
-        << "the quoted path is typed at the prompt";
+    const auto typedTimes = [&](const State& s) {
+        const std::string text = screenText(s);
+        int count = 0;
+        for (size_t at = text.find(quoted); at != std::string::npos; at = text.find(quoted, at + 1))
+            ++count;
+        return count;
+    };
+    {
+        DragSource source({spaced});
+        ASSERT_NE(source.xid(), 0u);
+        for (int drop = 1; drop <= 3; ++drop) {
+            EXPECT_EQ(source.dragTo(vesk.xid(), x, y), "finished") << "drop " << drop;
+            vesk.expect([&](const State& s) { return typedTimes(s) >= drop; },
+                        "the quoted path is typed at the prompt, drop " + std::to_string(drop));
+        }
+    }
+    EXPECT_NE(screenText(vesk.state()).find("# " + quoted + quoted + quoted), std::string::npos)
+        << "the quoted path and a space, each time";
     vesk.focus();
     vesk.typeLine(" echo dropped-and-typed-on");
     vesk.expect([&](const State& s) { return s.anyLineContains("dropped-and-typed-on"); }, "the line ran");
 
     const long long beeps = vesk.state().app().number("beeps");
-    const auto [beeped, state] =
-        dropUntil(escaped, [&](const State& s) { return s.app().number("beeps") > beeps; });
-    EXPECT_TRUE(beeped) << "the refused drop beeps";
+    DragSource source({escaped});
+    ASSERT_NE(source.xid(), 0u);
+    EXPECT_EQ(source.dragTo(vesk.xid(), x, y), "finished");
+    const State state = vesk.expect([&](const State& s) { return s.app().number("beeps") > beeps; },
+                                    "the refused drop beeps");
     EXPECT_FALSE(state.anyLineContains("31mb")) << "nothing of the name was typed";
 }
 

@@ -10,7 +10,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using guitest::spinFor;
 using guitest::spinUntil;
 
 class FindBarGuiTests : public guitest::TerminalGuiTest
@@ -95,15 +94,18 @@ TEST_F(FindBarGuiTests, OpensPrefilledSearchesBothWaysWithEachOptionAndHandsTheK
     EXPECT_TRUE(matchIs("2:0")) << match();
 
     // The match is drawn in the selection's colour.
-    spinFor(200ms);
-    const guitest::Screenshot shot = guitest::screenshot(xid());
-    keep(shot, "find-match");
     const auto [x, y] = cellPixel(1, 2);
     const double cellHeight = view->cellDimension()->height;
-    int selectionColoured = 0;
-    for (int dy = -int(cellHeight / 2) + 1; dy < int(cellHeight / 2); ++dy)
-        selectionColoured += shot.pixel(x, y + dy) == 0x00A6B2;
-    EXPECT_GT(selectionColoured, 2);
+    const auto selectionColoured = [&](const guitest::Screenshot& shot) {
+        int count = 0;
+        for (int dy = -int(cellHeight / 2) + 1; dy < int(cellHeight / 2); ++dy)
+            count += shot.pixel(x, y + dy) == 0x00A6B2;
+        return count;
+    };
+    const guitest::Screenshot shot =
+        shotWhen([&](const guitest::Screenshot& shot) { return selectionColoured(shot) > 2; });
+    keep(shot, "find-match");
+    EXPECT_GT(selectionColoured(shot), 2);
 
     // Case sensitive: turning it on searches on at once; going back, "Beta" on row 1 is skipped.
     toggle("Aa");

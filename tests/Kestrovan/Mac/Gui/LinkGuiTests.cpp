@@ -12,7 +12,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using guitest::spinFor;
 using guitest::spinUntil;
 
 /// Temporary XDG directories, made once per test program (GIO reads them once), in which a test
@@ -107,23 +106,12 @@ TEST_F(LinkGuiTests, CtrlShowsThePreviewAndTheHighlight)
     run("printf '\\033[?25l'; " + osc8("https://example.org/page", "a link here") + "exec sleep 60");
     ASSERT_GE(waitForRow("a link here"), 0);
     pointAt(3, 0);
-    spinFor(200ms);
-    const guitest::Screenshot before = guitest::screenshot(xid());
-    guitest::xdotool("keydown ctrl");
-    ASSERT_TRUE(spinUntil([&] { return view->urlPreview && view->linkHighlightRange(); }));
-    EXPECT_EQ(view->urlPreview->text(), "https://example.org/page");
-    spinFor(200ms);
-    const guitest::Screenshot held = guitest::screenshot(xid());
-    guitest::xdotool("keyup ctrl");
-    ASSERT_TRUE(spinUntil([&] { return !view->urlPreview && !view->linkHighlightRange(); }));
-    spinFor(200ms);
-    const guitest::Screenshot after = guitest::screenshot(xid());
-    keep(held, "link-preview");
-    ASSERT_EQ(before.width, held.width);
-
+    const double cellHeight = view->cellDimension()->height * view->backingScale();
+    const guitest::Screenshot before = shotWhen([&](const guitest::Screenshot& shot) {
+        return guitest::inkInRow(shot, 0, cellHeight, guitest::backgroundOf(shot)) > 0;
+    });
     // Pixels that changed in the link's row (the highlight) and in the bottom-left corner (the
     // preview label), and that everything is back once Ctrl is up.
-    const double cellHeight = view->cellDimension()->height * view->backingScale();
     auto changed = [&](const guitest::Screenshot& a, const guitest::Screenshot& b, int top, int bottom,
                        int right) {
         int count = 0;
@@ -132,6 +120,21 @@ TEST_F(LinkGuiTests, CtrlShowsThePreviewAndTheHighlight)
                 count += a.pixel(x, y) != b.pixel(x, y);
         return count;
     };
+    guitest::xdotool("keydown ctrl");
+    ASSERT_TRUE(spinUntil([&] { return view->urlPreview && view->linkHighlightRange(); }));
+    EXPECT_EQ(view->urlPreview->text(), "https://example.org/page");
+    const guitest::Screenshot held = shotWhen([&](const guitest::Screenshot& shot) {
+        return changed(before, shot, 0, int(cellHeight), shot.width) > 5 &&
+               changed(before, shot, shot.height - 12, shot.height, 150) > 200;
+    });
+    guitest::xdotool("keyup ctrl");
+    ASSERT_TRUE(spinUntil([&] { return !view->urlPreview && !view->linkHighlightRange(); }));
+    const guitest::Screenshot after = shotWhen([&](const guitest::Screenshot& shot) {
+        return changed(before, shot, 0, shot.height, shot.width) == 0;
+    });
+    keep(held, "link-preview");
+    ASSERT_EQ(before.width, held.width);
+
     EXPECT_GT(changed(before, held, 0, int(cellHeight), held.width), 5) << "the highlight";
     EXPECT_GT(changed(before, held, held.height - 12, held.height, 150), 200) << "the preview label";
     EXPECT_EQ(changed(before, after, 0, after.height, after.width), 0) << "gone with Ctrl";

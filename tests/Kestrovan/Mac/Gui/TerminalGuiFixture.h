@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <optional>
@@ -69,6 +70,12 @@ inline bool testMatchesScale()
         std::string::npos;
     const char* scale = std::getenv("GDK_SCALE");
     return wantsScale2 == (scale && std::string(scale) == "2");
+}
+
+/// The background colour of a view's screenshot, from the right edge of the middle row.
+inline uint32_t backgroundOf(const Screenshot& shot)
+{
+    return shot.pixel(shot.width - 2, shot.height / 2);
 }
 
 class TerminalGuiTest : public testing::Test
@@ -180,6 +187,12 @@ protected:
         xdotool("click 1");
         if (!modifier.empty())
             xdotool("keyup " + modifier);
+    }
+
+    /// Screenshots of the window until one satisfies `wanted` (see `screenshotWhen`).
+    Screenshot shotWhen(const std::function<bool(const Screenshot&)>& wanted)
+    {
+        return screenshotWhen(xid(), wanted);
     }
 
     /// Keeps a screenshot as a PPM file in $VESK_GUI_SHOTS, for looking at.

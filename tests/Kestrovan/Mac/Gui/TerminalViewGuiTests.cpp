@@ -1,15 +1,20 @@
 // The terminal view in a GTK window on a private X server: a real shell typed into with xdotool,
 // resized, and looked at through screenshots; the caret's blink and its hollow form without
 // focus; the scale's effect on the pixel cell; the progress bar and the visual bell; the scrollbar.
+// The view's timers run on a manual clock: the blink, the bar, the flash and the scrollbar's fade
+// step only when a test moves it, and a screenshot is taken again until the frame it looks for
+// has been drawn.
 
 #include "TerminalGuiFixture.h"
+
+#include "Platform/Dispatch/MainThreadTimers.h"
 
 #include <algorithm>
 
 namespace {
 
 using namespace std::chrono_literals;
-using guitest::spinFor;
+using guitest::backgroundOf;
 using guitest::spinUntil;
 using kestrovan::LocalProcessTerminalView;
 
@@ -41,11 +46,20 @@ protected:
         TerminalGuiTest::SetUp();
     }
 
-    /// A window of `width` × `height` points showing a local-process view, focused.
+    /// A window of `width` × `height` points showing a local-process view on the manual clock,
+    /// focused.
     void open(int width, int height)
     {
-        TerminalGuiTest::open(width, height);
+        kestrovan::TerminalView::Configuration configuration;
+        configuration.timers = timers;
+        TerminalGuiTest::open(width, height, configuration);
         view->setProcessDelegate(delegate);
+    }
+    /// True once the bells and other notifications fed so far have all been delivered.
+    bool notificationsDelivered(int64_t postsBefore)
+    {
+        const kestrovan::TerminalEventQueue::State state = view->eventQueue().snapshot();
+        return state.posts > postsBefore && state.pending == 0 && !state.drainScheduled;
     }
     /// An interactive shell with a known prompt.
     void startShell()
@@ -78,6 +92,8 @@ protected:
     }
 
     std::shared_ptr<RecordingProcessDelegate> delegate = std::make_shared<RecordingProcessDelegate>();
+    std::shared_ptr<platform::ManualMainThreadTimers> timers =
+        std::make_shared<platform::ManualMainThreadTimers>();
     /// The prompt the tests' shells print.
     const std::string prompt = "vesk$ ";
 };
@@ -88,15 +104,16 @@ TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAn
     startShell();
     ASSERT_TRUE(runLine("echo hello", "hello"));
     const int helloRow = rowWith("hello", true);
-    spinFor(200ms);
 
     // The screenshot shows the prompt and the output in the text colour on the background.
-    const guitest::Screenshot shot = guitest::screenshot(xid());
-    ASSERT_GT(shot.width, 0);
-    keep(shot, "echo");
     const double scale = view->backingScale();
     const double cellHeight = view->cellDimension()->height * scale;
-    const uint32_t background = shot.pixel(shot.width - 2, shot.height / 2);
+    const guitest::Screenshot shot = shotWhen([&](const guitest::Screenshot& shot) {
+        return inkInRow(shot, helloRow + 1, cellHeight, backgroundOf(shot)) > 0;
+    });
+    ASSERT_GT(shot.width, 0);
+    keep(shot, "echo");
+    const uint32_t background = backgroundOf(shot);
     EXPECT_GT(inkInRow(shot, 0, cellHeight, background), 20) << "the prompt and the command";
     EXPECT_GT(inkInRow(shot, helloRow, cellHeight, background), 10) << "hello";
     EXPECT_EQ(inkInRow(shot, helloRow + 4, cellHeight, background), 0) << "blank rows below";
@@ -116,10 +133,10 @@ TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAn
                      std::to_string(int(cell.width * 50 * scale / scale) + 1) + " " +
                      std::to_string(int(cell.height * 12) + 1));
     ASSERT_TRUE(spinUntil([&] { return !delegate->sizes.empty(); }, 5s));
-    spinFor(300ms);
-    EXPECT_EQ(delegate->sizes.size(), 1u);
     const auto [cols, rows] = delegate->sizes.back();
     EXPECT_TRUE(runLine("stty size", std::to_string(rows) + " " + std::to_string(cols)));
+    // By the shell's answer the resize has long been laid out: a second change would be here.
+    EXPECT_EQ(delegate->sizes.size(), 1u);
 
     type("exit");
     EXPECT_TRUE(spinUntil([&] { return !delegate->exits.empty(); }, 10s));
@@ -130,7 +147,10 @@ TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
 {
     open(400, 200);
     startShell();
-    spinFor(300ms);
+    // The caret view follows the cursor with the frame after the prompt's.
+    const platform::Size cell = *view->cellDimension();
+    ASSERT_TRUE(spinUntil([&] { return std::abs(view->caretFrame().x - cell.width * prompt.size()) < 0.5; }))
+        << "the caret after the prompt";
     const double scale = view->backingScale();
     const platform::Rect caret = view->caretFrame();
     const double viewHeight = view->frameSize().height;
@@ -139,31 +159,50 @@ TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
               right = int(std::ceil((caret.x + caret.width) * scale));
     const int top = int(std::floor((viewHeight - caret.y - caret.height) * scale));
     const int bottom = int(std::ceil((viewHeight - caret.y) * scale));
-    const guitest::Screenshot first = guitest::screenshot(xid());
-    spinFor(700ms);
-    const guitest::Screenshot second = guitest::screenshot(xid());
+    // The caret shows until the clock moves: the first picture is the frame that drew it.
+    const guitest::Screenshot first = shotWhen([&](const guitest::Screenshot& shot) {
+        return shot.pixel((left + right) / 2, (top + bottom) / 2) != backgroundOf(shot);
+    });
+    // The first tick after the prompt's output may only restart the blink's phase; one that
+    // turns the caret comes within two more.
+    const auto interval = std::chrono::duration_cast<platform::MainThreadTimers::Clock::duration>(
+        std::chrono::duration<double>(LocalProcessTerminalView::caretBlinkInterval));
+    for (int tick = 0; tick < 3 && !view->caretBlinkHidden(); ++tick)
+        timers->advance(interval);
+    ASSERT_TRUE(view->caretBlinkHidden()) << "the blink hides the caret";
+    const auto changes = [&](const guitest::Screenshot& shot) {
+        int inside = 0, outside = 0;
+        for (int y = 0; y < std::min(first.height, shot.height); ++y)
+            for (int x = 0; x < std::min(first.width, shot.width); ++x)
+                if (first.pixel(x, y) != shot.pixel(x, y))
+                    ++((x >= left && x < right && y >= top && y < bottom) ? inside : outside);
+        return std::make_pair(inside, outside);
+    };
+    const guitest::Screenshot second =
+        shotWhen([&](const guitest::Screenshot& shot) { return changes(shot).first > 0; });
     ASSERT_EQ(first.width, second.width);
-    int inside = 0, outside = 0;
-    for (int y = 0; y < first.height; ++y)
-        for (int x = 0; x < first.width; ++x)
-            if (first.pixel(x, y) != second.pixel(x, y))
-                ++((x >= left && x < right && y >= top && y < bottom) ? inside : outside);
+    const auto [inside, outside] = changes(second);
     EXPECT_GT(inside, 0) << "the caret turned";
     EXPECT_EQ(outside, 0) << "nothing else changed";
 
-    // Another window takes the focus: the caret stays, drawn as an outline.
+    // Another window takes the focus: within a blink's interval the caret shows again, drawn as
+    // an outline.
     GtkWindow* other = GTK_WINDOW(gtk_window_new());
     gtk_window_set_default_size(other, 100, 100);
     gtk_window_present(other);
-    spinFor(200ms);
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(other)); }));
     guitest::xdotool("windowfocus --sync " + std::to_string(guitest::windowXid(other)));
     ASSERT_TRUE(spinUntil([&] { return !view->hasFocus(); }));
-    spinFor(800ms);
-    const guitest::Screenshot hollow = guitest::screenshot(xid());
+    timers->advance(interval);
+    const auto isHollow = [&](const guitest::Screenshot& shot) {
+        return shot.pixel((left + right) / 2, (top + bottom) / 2) == backgroundOf(shot) &&
+               shot.pixel(left, (top + bottom) / 2) != backgroundOf(shot);
+    };
+    const guitest::Screenshot hollow = shotWhen(isHollow);
     keep(first, "caret-1");
     keep(second, "caret-2");
     keep(hollow, "caret-hollow");
-    const uint32_t background = hollow.pixel(hollow.width - 2, hollow.height / 2);
+    const uint32_t background = backgroundOf(hollow);
     EXPECT_EQ(hollow.pixel((left + right) / 2, (top + bottom) / 2), background) << "an empty inside";
     EXPECT_NE(hollow.pixel(left, (top + bottom) / 2), background) << "an outline";
     gtk_window_destroy(other);
@@ -172,24 +211,37 @@ TEST_F(TerminalViewGuiTests, TheCaretBlinksInItsCellAndIsHollowWithoutFocus)
 TEST_F(TerminalViewGuiTests, ProgressReportsShowAndLeaveTheBarAndTwoBellsFlashOnce)
 {
     open(400, 200);
-    spinFor(200ms);
-    const guitest::Screenshot before = guitest::screenshot(xid());
+    // The empty view drawn: its top edge is the background.
+    const guitest::Screenshot before =
+        shotWhen([](const guitest::Screenshot& shot) { return shot.pixel(10, 1) == backgroundOf(shot); });
     view->feed(std::string_view("\x1b]9;4;1;100\x07"));
-    spinFor(500ms);
-    const guitest::Screenshot shown = guitest::screenshot(xid());
+    ASSERT_TRUE(spinUntil([&] { return !view->progressBar().isHidden(); }));
+    timers->advance(500ms);
+    const guitest::Screenshot shown =
+        shotWhen([&](const guitest::Screenshot& shot) { return shot.pixel(10, 1) != before.pixel(10, 1); });
     keep(shown, "progress");
     EXPECT_NE(shown.pixel(10, 1), before.pixel(10, 1)) << "a bar along the top edge";
     view->feed(std::string_view("\x1b]9;4;0\x07"));
-    spinFor(300ms);
-    EXPECT_EQ(guitest::screenshot(xid()).pixel(10, 1), before.pixel(10, 1));
+    ASSERT_TRUE(spinUntil([&] { return view->progressBar().isHidden(); }));
+    timers->advance(300ms);
+    EXPECT_EQ(shotWhen([&](const guitest::Screenshot& shot) {
+                  return shot.pixel(10, 1) == before.pixel(10, 1);
+              }).pixel(10, 1),
+              before.pixel(10, 1));
 
+    // The second bell comes 50 ms after the first, within the flash: it does not flash again.
     view->setBellStyle(kestrovan::BellStyle::visual);
+    int64_t posts = view->eventQueue().snapshot().posts;
     view->feed(std::string_view("\x07"));
-    spinFor(50ms);
+    ASSERT_TRUE(spinUntil([&] { return notificationsDelivered(posts); }));
+    timers->advance(50ms);
+    posts = view->eventQueue().snapshot().posts;
     view->feed(std::string_view("\x07"));
-    spinFor(400ms);
+    ASSERT_TRUE(spinUntil([&] { return notificationsDelivered(posts); }));
+    timers->advance(400ms);
+    // The frame drawn after the flash has run its time ends it.
+    EXPECT_TRUE(spinUntil([&] { return !view->visualBellFlashing(); }));
     EXPECT_EQ(view->visualBellFlashes(), 1u);
-    EXPECT_FALSE(view->visualBellFlashing());
 }
 
 TEST_F(TerminalViewGuiTests, TheScrollbarShowsOverTheTextWhenScrolledAndFadesAway)
@@ -198,9 +250,13 @@ TEST_F(TerminalViewGuiTests, TheScrollbarShowsOverTheTextWhenScrolledAndFadesAwa
     std::string lines;
     for (int line = 0; line < 100; ++line)
         lines += "line\r\n";
-    view->feed(std::string_view(lines));
-    spinFor(300ms);
-    const guitest::Screenshot before = guitest::screenshot(xid());
+    view->feed(std::string_view(lines + "last"));
+    ASSERT_GE(waitForRow("last"), 0);
+    const int lastRow = rowWith("last");
+    const double cellHeight = view->cellDimension()->height * view->backingScale();
+    const guitest::Screenshot before = shotWhen([&](const guitest::Screenshot& shot) {
+        return inkInRow(shot, lastRow, cellHeight, backgroundOf(shot)) > 0;
+    });
     // The right edge's column of pixels down the middle of the view.
     auto edge = [](const guitest::Screenshot& shot) {
         std::vector<uint32_t> column;
@@ -208,13 +264,19 @@ TEST_F(TerminalViewGuiTests, TheScrollbarShowsOverTheTextWhenScrolledAndFadesAwa
             column.push_back(shot.pixel(shot.width - 3, y));
         return column;
     };
+    // The scroller learns of the scrollback with a later frame; a scroll before that shows nothing.
+    ASSERT_TRUE(spinUntil([&] { return view->scroller() && view->scroller()->state().isEnabled; }));
     view->scrollUp(50);
-    spinFor(300ms);
-    const guitest::Screenshot shown = guitest::screenshot(xid());
+    const guitest::Screenshot shown =
+        shotWhen([&](const guitest::Screenshot& shot) { return edge(shot) != edge(before); });
     keep(shown, "scrollbar");
     EXPECT_NE(edge(shown), edge(before)) << "the scrollbar along the right edge";
-    spinFor(2200ms);
-    EXPECT_EQ(edge(guitest::screenshot(xid())), edge(before)) << "faded away";
+    // It waits 1.5 s, then fades over a quarter of a second.
+    timers->advance(1600ms);
+    timers->advance(600ms);
+    EXPECT_EQ(edge(shotWhen([&](const guitest::Screenshot& shot) { return edge(shot) == edge(before); })),
+              edge(before))
+        << "faded away";
 }
 
 TEST_F(TerminalViewGuiTests, Scale2DoublesThePixelCellAndItsReport)

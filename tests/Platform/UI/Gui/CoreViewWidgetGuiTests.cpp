@@ -73,8 +73,8 @@ TEST_F(CoreViewWidgetGui, ShowsTheFrameTheCoreDrewWithTheOriginAtTheBottomLeft)
     window.view().setNeedsDisplayInRect(platform::Rect{100, 50, 40, 30});
     ASSERT_TRUE(spinUntil([&] { return core->draws.size() >= 2; }));
     EXPECT_EQ(core->draws.back(), (platform::Rect{100, 50, 40, 30}));
-    spinFor(100ms);
-    const Screenshot after = screenshot(window.xid());
+    const Screenshot after = screenshotWhen(
+        window.xid(), [](const Screenshot& shot) { return shot.pixel(120, 200 - 65) == 0x2020C0u; });
     EXPECT_EQ(after.pixel(120, 200 - 65), 0x2020C0u) << "inside the redrawn part";
     EXPECT_EQ(after.pixel(60, 100), 0xC02020u) << "the rest keeps its pixels";
     EXPECT_EQ(window.view().patchCount(), patches + 1) << "GTK is given the changed pixels alone";
@@ -87,9 +87,12 @@ TEST_F(CoreViewWidgetGui, ShowsTheFrameTheCoreDrewWithTheOriginAtTheBottomLeft)
     core->fill = 0x20C0C0;
     window.view().setNeedsDisplay();
     ASSERT_TRUE(spinUntil([&] { return core->draws.size() >= 4; }));
-    spinFor(100ms);
+    EXPECT_EQ(screenshotWhen(window.xid(),
+                             [](const Screenshot& shot) { return shot.pixel(120, 200 - 65) == 0x20C0C0u; })
+                  .pixel(120, 200 - 65),
+              0x20C0C0u)
+        << "the bands show the new pixels";
     EXPECT_EQ(window.view().patchCount(), 0u);
-    EXPECT_EQ(screenshot(window.xid()).pixel(120, 200 - 65), 0x20C0C0u) << "the bands show the new pixels";
 }
 
 TEST_F(CoreViewWidgetGui, TypedKeysReachTheCoreAsTheViewsKeyEvents)
@@ -287,9 +290,9 @@ TEST_F(CoreViewWidgetGui, SubviewsSitAtYUpFramesAndTheScrollerReportsClicks)
     };
     scroller->onTrackingChanged = [&](bool on) { tracking.push_back(on); };
     ASSERT_TRUE(spinUntil([&] { return !childCore->draws.empty(); }));
-    spinFor(100ms);
 
-    const Screenshot shot = screenshot(window.xid());
+    const Screenshot shot = screenshotWhen(
+        window.xid(), [](const Screenshot& shot) { return shot.pixel(70, 200 - 35) == 0x2020C0u; });
     EXPECT_EQ(shot.pixel(70, 200 - 35), 0x2020C0u)
         << "inside the subview's frame, 20 points above the bottom";
     EXPECT_EQ(shot.pixel(70, 200 - 55), 0xC02020u) << "above it";

@@ -186,4 +186,20 @@ Screenshot screenshot(unsigned long xid)
     return shot;
 }
 
+Screenshot screenshotWhen(unsigned long xid, const std::function<bool(const Screenshot&)>& wanted,
+                          std::chrono::milliseconds timeout)
+{
+    Screenshot shot;
+    spinUntil(
+        [&] {
+            // What the main loop has ready (a frame among it) goes first.
+            while (g_main_context_iteration(nullptr, false)) {
+            }
+            shot = screenshot(xid);
+            return shot.width > 0 && wanted(shot);
+        },
+        timeout);
+    return shot;
+}
+
 } // namespace guitest

@@ -119,4 +119,10 @@ struct Screenshot
 /// Takes a screenshot of the window `xid`; empty when it failed.
 Screenshot screenshot(unsigned long xid);
 
+/// Takes screenshots of the window `xid` while the main loop runs, until one satisfies `wanted`
+/// or `timeout` passes; the last one. A frame reaches the screen some time after the change that
+/// asked for it, later on a loaded machine: a test looks for the frame it expects.
+Screenshot screenshotWhen(unsigned long xid, const std::function<bool(const Screenshot&)>& wanted,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 } // namespace guitest

@@ -1,6 +1,12 @@
 // A window the drop tests drag files from: a small GTK window whose label is a drag source of the
-// files named on its command line. It prints "ready" and its X window id once it is shown, and
-// runs until it is killed.
+// files named on its command line. It prints "ready" and its X window id once it is shown, then a
+// line for each step of a drag, for the test to wait on:
+//   begin            the drag has started (the pointer is grabbed: moves from now on are the drag's)
+//   action copy      the target under the pointer accepts the files ("action none": it refuses)
+//   performed        the button went up over a target that accepts: the drop is offered
+//   finished         the target has taken the drop
+//   cancelled REASON the drag ended without a drop (no-target, user, error)
+// It runs until it is killed.
 //
 //   vesk_drag_source PATH...
 #include <cstdio>
@@ -8,6 +14,12 @@
 #include <gtk/gtk.h>
 
 namespace {
+
+void report(const char* line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
 
 GdkContentProvider* filesOf(GtkDragSource*, double, double, gpointer data)
 {
@@ -19,6 +31,26 @@ GdkContentProvider* filesOf(GtkDragSource*, double, double, gpointer data)
     GdkContentProvider* provider = gdk_content_provider_new_typed(GDK_TYPE_FILE_LIST, list);
     g_boxed_free(GDK_TYPE_FILE_LIST, list);
     return provider;
+}
+
+void onDragBegin(GtkDragSource*, GdkDrag* drag, gpointer)
+{
+    g_signal_connect(drag, "notify::selected-action", G_CALLBACK(+[](GdkDrag* drag, GParamSpec*, gpointer) {
+                         report(gdk_drag_get_selected_action(drag) == 0 ? "action none" : "action copy");
+                     }),
+                     nullptr);
+    g_signal_connect(drag, "drop-performed", G_CALLBACK(+[](GdkDrag*, gpointer) { report("performed"); }),
+                     nullptr);
+    g_signal_connect(drag, "dnd-finished", G_CALLBACK(+[](GdkDrag*, gpointer) { report("finished"); }),
+                     nullptr);
+    g_signal_connect(drag, "cancel", G_CALLBACK(+[](GdkDrag*, GdkDragCancelReason reason, gpointer) {
+                         report(reason == GDK_DRAG_CANCEL_NO_TARGET        ? "cancelled no-target"
+                                : reason == GDK_DRAG_CANCEL_USER_CANCELLED ? "cancelled user"
+                                                                           : "cancelled error");
+                     }),
+                     nullptr);
+    // Reported last: the drag has grabbed the pointer by now.
+    report("begin");
 }
 
 } // namespace
@@ -35,6 +67,7 @@ int main(int argc, char** argv)
     GtkDragSource* source = gtk_drag_source_new();
     gtk_drag_source_set_actions(source, GDK_ACTION_COPY);
     g_signal_connect(source, "prepare", G_CALLBACK(filesOf), argv + 1);
+    g_signal_connect(source, "drag-begin", G_CALLBACK(onDragBegin), nullptr);
     gtk_widget_add_controller(label, GTK_EVENT_CONTROLLER(source));
     gtk_window_set_child(window, label);
     g_signal_connect(window, "map", G_CALLBACK(+[](GtkWidget* widget, gpointer) {

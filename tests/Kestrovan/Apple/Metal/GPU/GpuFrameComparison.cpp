@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <sstream>
+#include <system_error>
 
 namespace gpu_frame_test {
 
@@ -205,7 +207,7 @@ FrameDifference compare(const Pixels& gpu, const Pixels& cpu, const CellClasses&
 }
 
 void expectWithinThresholds(const FrameDifference& difference, const Pixels& gpu, const Pixels& cpu,
-                            const std::string& pathWithoutSuffix)
+                            const std::string& name)
 {
     const double beyond2 =
         difference.glyphPixels ? double(difference.glyphBeyond2) / difference.glyphPixels : 0;
@@ -217,13 +219,16 @@ void expectWithinThresholds(const FrameDifference& difference, const Pixels& gpu
                         difference.worstScaledMean <= 1.5 && difference.worstStretchedMean <= 16 &&
                         difference.worstScaledBoxMove <= 1;
     if (std::getenv("KESTROVAN_GPU_FRAME_REPORT"))
-        std::cerr << pathWithoutSuffix << ": exact " << difference.exactMismatches << ", glyph beyond 2 "
-                  << beyond2 * 100 << "%, beyond 24 " << beyond24 * 100 << "%, ink "
-                  << difference.worstInkRatio * 100 << "%, scaled mean " << difference.worstScaledMean
-                  << ", stretched mean " << difference.worstStretchedMean << ", box move "
-                  << difference.worstScaledBoxMove << "\n";
+        std::cerr << name << ": exact " << difference.exactMismatches << ", glyph beyond 2 " << beyond2 * 100
+                  << "%, beyond 24 " << beyond24 * 100 << "%, ink " << difference.worstInkRatio * 100
+                  << "%, scaled mean " << difference.worstScaledMean << ", stretched mean "
+                  << difference.worstStretchedMean << ", box move " << difference.worstScaledBoxMove << "\n";
     if (within)
         return;
+    // The pictures of a failure go to the build tree, never beside the goldens in the sources.
+    const std::string pathWithoutSuffix = std::string(KESTROVAN_FAILED_GOLDEN_DIR) + "/" + name;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(pathWithoutSuffix).parent_path(), error);
     gpu.bitmap().writePNG(pathWithoutSuffix + ".gpu.png");
     // The differences: dark where the frames agree, brighter red the more they differ.
     Pixels map{gpu.width, gpu.height, std::vector<uint8_t>(gpu.bgra.size())};
@@ -236,14 +241,13 @@ void expectWithinThresholds(const FrameDifference& difference, const Pixels& gpu
             p[3] = 255;
         }
     map.bitmap().writePNG(pathWithoutSuffix + ".diff.png");
-    ADD_FAILURE() << pathWithoutSuffix << ": exact cells differ in " << difference.exactMismatches
-                  << " pixels (first at " << difference.firstExactMismatch << "); glyph cells "
-                  << beyond2 * 100 << "% beyond 2, " << beyond24 * 100 << "% beyond 24, worst ink difference "
-                  << difference.worstInkRatio * 100 << "%; scaled cells worst mean "
-                  << difference.worstScaledMean << ", stretched cells worst mean "
-                  << difference.worstStretchedMean << ", worst ink box move " << difference.worstScaledBoxMove
-                  << " px. The GPU picture is in " << pathWithoutSuffix << ".gpu.png, the differences in "
-                  << pathWithoutSuffix << ".diff.png";
+    ADD_FAILURE() << name << ": exact cells differ in " << difference.exactMismatches << " pixels (first at "
+                  << difference.firstExactMismatch << "); glyph cells " << beyond2 * 100 << "% beyond 2, "
+                  << beyond24 * 100 << "% beyond 24, worst ink difference " << difference.worstInkRatio * 100
+                  << "%; scaled cells worst mean " << difference.worstScaledMean
+                  << ", stretched cells worst mean " << difference.worstStretchedMean
+                  << ", worst ink box move " << difference.worstScaledBoxMove << " px. The GPU picture is in "
+                  << pathWithoutSuffix << ".gpu.png, the differences in " << pathWithoutSuffix << ".diff.png";
 }
 
 void expectMatchesDrawingGolden(const Pixels& gpu, const std::string& name, const CellClasses& classes)
@@ -252,7 +256,7 @@ void expectMatchesDrawingGolden(const Pixels& gpu, const std::string& name, cons
     std::optional<platform::Bitmap> golden = platform::Bitmap::readPNG(path + ".png");
     ASSERT_TRUE(golden) << "no golden image " << path << ".png";
     const Pixels cpu = Pixels::of(*golden);
-    expectWithinThresholds(compare(gpu, cpu, classes), gpu, cpu, path);
+    expectWithinThresholds(compare(gpu, cpu, classes), gpu, cpu, "drawing/" + name);
 }
 
 } // namespace gpu_frame_test

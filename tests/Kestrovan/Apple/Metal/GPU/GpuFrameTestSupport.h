@@ -177,10 +177,11 @@ struct FrameDifference
 FrameDifference compare(const Pixels& gpu, const Pixels& cpu, const CellClasses& classes,
                         bool measureCells = true);
 
-/// Checks the thresholds; on failure writes <name>.gpu.png and <name>.diff.png beside the golden
-/// directory's picture `goldenPath` (without its suffix).
+/// Checks the thresholds; on failure writes <name>.gpu.png and <name>.diff.png under the build
+/// tree's folder for failed goldens (`name` is the golden's path in tests/golden, without its
+/// suffix) and says where they went.
 void expectWithinThresholds(const FrameDifference& difference, const Pixels& gpu, const Pixels& cpu,
-                            const std::string& goldenPathWithoutSuffix);
+                            const std::string& name);
 
 /// Compares a GPU frame with tests/golden/drawing/<name>.png.
 void expectMatchesDrawingGolden(const Pixels& gpu, const std::string& name, const CellClasses& classes);
