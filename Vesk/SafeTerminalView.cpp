@@ -233,7 +233,10 @@ void SafeTerminalView::windowChanged(bool hasWindow)
 
 void SafeTerminalView::sizeChanged(platform::Size newSize)
 {
-    LocalProcessTerminalView::sizeChanged(newSize);
+    // Named by the class that lays the view out: through LocalProcessTerminalView the name reaches
+    // only the view core's half, which would leave the GPU surface, the scroller and the find bar
+    // where they were.
+    kestrovan::MacTerminalView::sizeChanged(newSize);
     if (onLaidOut)
         onLaidOut();
 }

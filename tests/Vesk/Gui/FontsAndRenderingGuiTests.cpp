@@ -94,8 +94,24 @@ TEST(FontsAndRenderingGuiTests, WithADeviceThePreferenceSwitchesThePanesToTheGpu
     Vesk vesk(LaunchOptions{"", {"KESTROVAN_GPU_SOFTWARE=1", "LIBGL_ALWAYS_SOFTWARE=1", "LP_NUM_THREADS=2"}});
     ASSERT_TRUE(vesk.started());
     vesk.focus();
-    vesk.expect([](const State& s) { return s.activePane()["rendering"] == "gpu"; },
-                "the pane draws on the GPU");
+    const State gpu = vesk.expect([](const State& s) { return s.activePane()["rendering"] == "gpu"; },
+                                  "the pane draws on the GPU");
+    // And the GPU surface shows the shell's prompt where the terminal lies: a surface left at the
+    // view's initial frame, or never placed, leaves the terminal's area without a lit pixel.
+    const Record pane = gpu.activePane();
+    const std::string area = std::to_string(int(pane.number("cell-width") * 10)) + "x" +
+                             std::to_string(int(pane.number("cell-height"))) + "+" +
+                             std::to_string(int(pane.number("terminal-x"))) + "+" +
+                             std::to_string(int(pane.number("terminal-y")));
+    const TemporaryFolder shots;
+    const std::string shot = shots.path() + "/gpu-prompt.png";
+    const auto brightest = [&] {
+        run("import -silent -window " + std::to_string(vesk.xid()) + " '" + shot + "'");
+        return run("convert '" + shot + "' -crop " + area +
+                   " +repage -colorspace gray -format '%[fx:maxima]' info:");
+    };
+    EXPECT_TRUE(poll([&] { return std::atof(brightest().c_str()) > 0.25; }, 10s))
+        << "the first row of the terminal, " << area << ", stays dark: " << brightest();
     // A split moves the first pane into a new parent: it keeps drawing on the GPU beside the new one.
     vesk.key("ctrl+shift+d");
     vesk.expect(

@@ -61,7 +61,14 @@ State parse(const std::string& text, long long* serial)
     return state;
 }
 
-/// Polls `done` every few milliseconds until it holds or `timeout` passes.
+const Record& emptyRecord()
+{
+    static const Record empty;
+    return empty;
+}
+
+} // namespace
+
 bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -72,14 +79,6 @@ bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
     }
     return true;
 }
-
-const Record& emptyRecord()
-{
-    static const Record empty;
-    return empty;
-}
-
-} // namespace
 
 // --- Records and states --------------------------------------------------------------------------
 

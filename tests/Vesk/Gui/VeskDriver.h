@@ -69,6 +69,9 @@ void writeFile(const std::string& path, const std::string& text);
 /// (WM_DELETE_WINDOW); false without a display.
 bool sendDeleteWindow(unsigned long xid);
 
+/// Polls `done` every few milliseconds until it holds or `timeout` passes; false at the deadline.
+bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
 /// Runs a program with `arguments` (no shell between) and waits; its exit status.
 int execute(const std::vector<std::string>& arguments);
 
