@@ -184,7 +184,10 @@ struct CellPixelSize
     friend constexpr bool operator==(CellPixelSize, CellPixelSize) = default;
 };
 
-class Terminal : public ParserListener, public BufferTerminal, public std::enable_shared_from_this<Terminal>
+// The parser's and the buffers' callbacks are private bases: they run with the terminal lock held,
+// which their interfaces cannot state, so only the terminal itself (when it hands itself to its
+// parser and buffers) and its friends may view it as one.
+class Terminal : private ParserListener, private BufferTerminal, public std::enable_shared_from_this<Terminal>
 {
 public:
     using Collect = std::span<const uint8_t>;
@@ -398,8 +401,9 @@ public:
     std::shared_ptr<const BufferLine> getScrollInvariantLine(int64_t row) const REQUIRES(terminalLock_);
     /// (x, y) of the active buffer's cursor.
     std::pair<int, int> getCursorLocation() const REQUIRES(terminalLock_);
-    /// The interning of attributes and grapheme clusters both buffers share.
-    const std::shared_ptr<CellArena>& cellArena() const { return cellArena_; }
+    /// The interning of attributes and grapheme clusters both buffers share. Printing, SGR and
+    /// reclaims change it, so it is read and written under the lock.
+    const std::shared_ptr<CellArena>& cellArena() const REQUIRES(terminalLock_) { return cellArena_; }
 
     // --- Changed rows ---------------------------------------------------------------------------
 
@@ -1583,7 +1587,7 @@ private:
     // reads for every run (the active buffer, the set in effect, the put-back bytes, the style and
     // link of printed cells, the update range) and the modes sit together, as they did when they
     // were neighbouring fields, so a run touches as few cache lines of the terminal as before.
-    std::shared_ptr<CellArena> cellArena_;
+    std::shared_ptr<CellArena> cellArena_ GUARDED_BY(terminalLock_);
     std::shared_ptr<Buffer> normalBuffer_ GUARDED_BY(terminalLock_);
     std::shared_ptr<Buffer> altBuffer_ GUARDED_BY(terminalLock_);
     /// The active buffer; always one of the two.

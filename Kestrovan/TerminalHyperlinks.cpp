@@ -80,7 +80,7 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
 
     // A terminal that holds all it may, like a full atom table, gets no new code; a collection
     // may make room, but after one that did not, the next links fail without one.
-    auto registerLink = [&]() -> std::optional<TinyAtom> {
+    auto registerLink = [&]() REQUIRES(terminalLock_) -> std::optional<TinyAtom> {
         if (!payloads_.hasRoomFor(payload.size()))
             return std::nullopt;
         const size_t textBytes = payload.size();

@@ -16,6 +16,7 @@
 //      within the quota.
 // Local media stay off (the default), so nothing here touches the file system.
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
+#include "tests/Kestrovan/TerminalTestAccess.h"
 
 #include "Kestrovan/KittyGraphicsControl.h"
 #include "Kestrovan/KittyGraphicsEngine.h"
@@ -102,7 +103,7 @@ void runSession(std::span<const uint8_t> input, uint8_t selector)
             // to reach it whole.
             const int repeats = (piece[0] & 0x80) ? 32 * ((piece[0] >> 1) & 0x3F) : 1;
             for (int repeat = 0; repeat < repeats; ++repeat)
-                static_cast<ParserListener&>(*terminal).dispatchApc('G', piece.subspan(1));
+                TerminalTestAccess::parserListener(*terminal).dispatchApc('G', piece.subspan(1));
         } else {
             terminal->feed(piece.subspan(1));
         }

@@ -1,6 +1,7 @@
 // Routing of controls and sequences to the terminal's handlers, the unknown-sequence reports, the
 // OSC observers and host handlers, and the built-in DCS and APC handling.
 #include "RecordingTerminalDelegate.h"
+#include "TerminalTestAccess.h"
 #include "TestSupport.h"
 
 #include "Kestrovan/KittyClipboardProtocol.h"
@@ -32,8 +33,8 @@ TEST(TerminalDispatchTests, ExecuteControls)
     t.feed("ab\tc");
     EXPECT_EQ(rowText(t, 0), "ab      c") << "HT goes to the next tab stop";
     // 8-bit C1 controls reach the terminal through the parser's execute action, never from UTF-8
-    // text; the tests make that call through the listener interface.
-    ParserListener& listener = t;
+    // text; the tests make that call through the listener interface (TerminalTestAccess).
+    ParserListener& listener = TerminalTestAccess::parserListener(t);
     moveCursor(t, 1, 1);
     listener.dispatchExecute(0x88); // HTS: a stop at column 1
     moveCursor(t, 3, 1);

@@ -20,6 +20,10 @@ struct TerminalTestAccess
             return *terminal.altBuffer_;
         return *terminal._buffer;
     }
+    /// The terminal as its parser sees it, for calls no byte sequence makes on its own: an 8-bit C1
+    /// control reaches the execute action only from the parser's 8-bit state, never from UTF-8
+    /// text, and an APC body handed over whole needs no escaping. The caller holds the lock.
+    static ParserListener& parserListener(Terminal& terminal) { return terminal; }
     /// The in-place scroll of rows `topRow` ... `bottomRow` of the active buffer, which reports rows
     /// outside the ring instead of moving lines.
     static void scrollInPlaceRegionFast(Terminal& terminal, int scrollTop, int scrollBottom, int topRow,
