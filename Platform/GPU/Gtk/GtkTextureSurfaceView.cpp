@@ -19,6 +19,8 @@ namespace {
 /// How long `present` waits for the GPU; a frame not finished by then is dropped.
 constexpr std::chrono::seconds presentWait{5};
 
+std::atomic<uint64_t> frameBuffersMadeSoFar{0};
+
 } // namespace
 
 /// What the surface object, its widget and GTK's release callbacks share.
@@ -519,6 +521,7 @@ std::optional<gpu::TextureSurfaceView::Drawable> GtkTextureSurfaceView::nextDraw
     if (!framebuffer || framebuffer->size() != size) {
         auto texture = device_->makeTexture(gpu::TextureFormat::rgba8, size);
         framebuffer = texture ? device_->makeFramebuffer(texture) : nullptr;
+        ++frameBuffersMadeSoFar;
     }
     MutexLock guard(state_->mutex);
     State::Slot& slot = state_->slots[index];
@@ -563,6 +566,8 @@ void GtkTextureSurfaceView::presentPixels(const Drawable& drawable)
     const gpu::PixelSize size = drawable.size;
     const size_t stride = size_t(size.width) * 4;
     PixelReadback& readback = *readback_;
+    if (readback.current.capacity() < stride * size_t(size.height))
+        ++frameBuffersMadeSoFar;
     readback.current.resize(stride * size_t(size.height));
     const bool read =
         device_->readPixels(drawable.framebuffer, {0, 0, size.width, size.height}, readback.current.data());
@@ -632,6 +637,11 @@ std::vector<GdkTexture*> GtkTextureSurfaceView::shownBands() const
 uint32_t GtkTextureSurfaceView::shownTextureName() const
 {
     return state_->shown ? state_->shownName : 0;
+}
+
+uint64_t GtkTextureSurfaceView::frameBuffersMade()
+{
+    return frameBuffersMadeSoFar.load();
 }
 
 } // namespace platform::gtk

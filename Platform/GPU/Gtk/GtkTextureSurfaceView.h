@@ -76,6 +76,10 @@ public:
     std::vector<GdkTexture*> shownBands() const;
     /// The GL name of the texture the widget shows; 0 when none or when it shows pixels (main thread).
     uint32_t shownTextureName() const;
+    /// Frame-sized buffers the texture surfaces of the process have made so far: ring textures and
+    /// read-back buffers grown (any thread). Surfaces hand theirs on, so a surface made again at
+    /// the same size makes none.
+    static uint64_t frameBuffersMade();
 
     struct State;
     /// What a surface that goes hands on to the next one: its render context, the textures of its
