@@ -19,6 +19,8 @@ namespace {
 /// How long `present` waits for the GPU; a frame not finished by then is dropped.
 constexpr std::chrono::seconds presentWait{5};
 
+std::atomic<uint64_t> frameBuffersMadeSoFar{0};
+
 } // namespace
 
 /// What the surface object, its widget and GTK's release callbacks share.
@@ -106,6 +108,15 @@ struct GtkTextureSurfaceView::State
         gtk_widget_queue_draw(widget);
         expeditePaint(widget);
     }
+};
+
+struct GtkTextureSurfaceView::Resources
+{
+    /// Declared first, so that it goes last: the textures go into its release queue.
+    std::shared_ptr<gpu::GLDevice> device;
+    /// Textures of the ring, each with its framebuffer, that nobody else holds.
+    std::vector<std::shared_ptr<gpu::Framebuffer>> frames;
+    std::unique_ptr<PixelReadback> readback;
 };
 
 namespace {
@@ -342,7 +353,11 @@ GdkGLContext* makeRealizedContext(GdkDisplay* display)
 /// and on a software rasterizer threads of its own and memory that is not all given back), and a
 /// tab switch drops one surface and makes another. So every surface of a display hands its frames
 /// to GTK through one present context, and the render context of a surface that went is kept for
-/// the next one, its objects deleted. Main thread only.
+/// the next one with its frame-sized buffers: the ring's textures GTK no longer holds and the
+/// read-back buffers. Remade at every switch, those are several megabytes allocated on the new
+/// surface's render thread and freed on the main thread; the C library keeps such freed blocks in
+/// the render threads' arenas, so the process grew with every switch although nothing was live.
+/// Main thread only.
 class ContextPool
 {
 public:
@@ -361,29 +376,44 @@ public:
         return present_ ? GDK_GL_CONTEXT(g_object_ref(present_)) : nullptr;
     }
 
-    /// A render device kept from a surface that went, else a new one; null when none can be made.
-    std::shared_ptr<gpu::GLDevice> renderDevice(GdkDisplay* display)
+    /// What a surface that went left, else a new render device with nothing else; no device when
+    /// none can be made.
+    GtkTextureSurfaceView::Resources renderResources(GdkDisplay* display)
     {
         forgetOtherDisplays(display);
         if (!idle_.empty()) {
-            std::shared_ptr<gpu::GLDevice> device = std::move(idle_.back());
+            GtkTextureSurfaceView::Resources resources = std::move(idle_.back());
             idle_.pop_back();
-            return device;
+            return resources;
         }
         GdkGLContext* context = makeRealizedContext(display);
         if (!context)
-            return nullptr;
+            return {};
         auto binding = std::make_shared<GdkContextBinding>(context);
         g_object_unref(context);
-        return gpu::GLDevice::make(std::move(binding));
+        return {gpu::GLDevice::make(std::move(binding)), {}, nullptr};
     }
 
-    /// Takes back the render device of a surface that went, once no thread draws with it.
-    void giveBack(std::shared_ptr<gpu::GLDevice> device)
+    /// Takes back what a surface that went leaves, once no thread draws with its device; the
+    /// objects dropped before are deleted now, on the device's context. Beyond the contexts kept,
+    /// everything goes.
+    void giveBack(GtkTextureSurfaceView::Resources resources)
     {
-        if (idle_.size() < GtkTextureSurfaceView::contextsKept)
-            idle_.push_back(std::move(device));
+        const bool kept = idle_.size() < GtkTextureSurfaceView::contextsKept;
+        if (!kept)
+            resources.frames.clear();
+        {
+            const gpu::ContextScope scope = resources.device->bindCurrent();
+            if (!scope.isCurrent())
+                return;
+            resources.device->collectReleased();
+        }
+        if (kept)
+            idle_.push_back(std::move(resources));
     }
+
+    /// Render contexts kept for new surfaces (main thread).
+    size_t idleCount() const { return idle_.size(); }
 
 private:
     void forgetOtherDisplays(GdkDisplay* display)
@@ -398,7 +428,7 @@ private:
 
     GdkDisplay* display_ = nullptr;
     GdkGLContext* present_ = nullptr;
-    std::vector<std::shared_ptr<gpu::GLDevice>> idle_;
+    std::vector<GtkTextureSurfaceView::Resources> idle_;
 };
 
 } // namespace
@@ -412,8 +442,8 @@ std::shared_ptr<GtkTextureSurfaceView> GtkTextureSurfaceView::make()
     GdkGLContext* presentContext = pool.presentContext(display);
     if (!presentContext)
         return nullptr;
-    auto device = pool.renderDevice(display);
-    if (!device) {
+    Resources resources = pool.renderResources(display);
+    if (!resources.device) {
         g_object_unref(presentContext);
         return nullptr;
     }
@@ -422,39 +452,45 @@ std::shared_ptr<GtkTextureSurfaceView> GtkTextureSurfaceView::make()
     state->widget =
         GTK_WIDGET(g_object_ref_sink(TextureSurfaceWidget::Subclass::create(std::weak_ptr<State>(state))));
     return std::shared_ptr<GtkTextureSurfaceView>(
-        new GtkTextureSurfaceView(std::move(state), std::move(device)));
+        new GtkTextureSurfaceView(std::move(state), std::move(resources)));
 }
 
-GtkTextureSurfaceView::GtkTextureSurfaceView(std::shared_ptr<State> state,
-                                             std::shared_ptr<gpu::GLDevice> device)
-    : state_(std::move(state)), device_(std::move(device))
-{}
+GtkTextureSurfaceView::GtkTextureSurfaceView(std::shared_ptr<State> state, Resources resources)
+    : state_(std::move(state)), device_(std::move(resources.device)),
+      readback_(resources.readback ? std::move(resources.readback) : std::make_unique<PixelReadback>())
+{
+    // A new widget shows no bands yet: the first frame read back sends them all.
+    readback_->previousSize = {};
+    MutexLock guard(state_->mutex);
+    for (size_t index = 0; index < resources.frames.size() && index < ringSize; ++index) {
+        state_->slots[index].framebuffer = std::move(resources.frames[index]);
+        state_->slots[index].texture = state_->slots[index].framebuffer->color();
+    }
+}
 
 GtkTextureSurfaceView::~GtkTextureSurfaceView()
 {
     GtkWidget* widget = std::exchange(state_->widget, nullptr);
     if (widget)
         g_object_unref(widget);
-    // The ring's textures are deleted now, on the render context: they are shared with GTK's
-    // contexts and would outlive it. A texture GTK still shows goes when GTK lets it go.
+    // Whoever drew with the device has let it go (the surface outlives its renderer and its
+    // render loop): the next surface can have it, with the ring's textures GTK no longer holds.
+    // A texture GTK still shows goes when GTK lets it go. The pool deletes what it does not keep
+    // on the render context: the textures are shared with GTK's contexts and would outlive it.
     std::array<State::Slot, ringSize> ring;
     {
         MutexLock guard(state_->mutex);
         ring.swap(state_->slots);
     }
+    Resources resources{std::move(device_), {}, std::move(readback_)};
+    for (State::Slot& slot : ring)
+        if (slot.use == State::Use::free && slot.framebuffer)
+            resources.frames.push_back(std::move(slot.framebuffer));
     for (State::Slot& slot : ring) {
         slot.framebuffer.reset();
         slot.texture.reset();
     }
-    {
-        const gpu::ContextScope scope = device_->bindCurrent();
-        if (!scope.isCurrent())
-            return;
-        device_->collectReleased();
-    }
-    // Whoever drew with the device has let it go (the surface outlives its renderer and its
-    // render loop): the next surface can have it.
-    ContextPool::shared().giveBack(std::move(device_));
+    ContextPool::shared().giveBack(std::move(resources));
 }
 
 GtkWidget* GtkTextureSurfaceView::widget() const
@@ -485,6 +521,7 @@ std::optional<gpu::TextureSurfaceView::Drawable> GtkTextureSurfaceView::nextDraw
     if (!framebuffer || framebuffer->size() != size) {
         auto texture = device_->makeTexture(gpu::TextureFormat::rgba8, size);
         framebuffer = texture ? device_->makeFramebuffer(texture) : nullptr;
+        ++frameBuffersMadeSoFar;
     }
     MutexLock guard(state_->mutex);
     State::Slot& slot = state_->slots[index];
@@ -529,6 +566,8 @@ void GtkTextureSurfaceView::presentPixels(const Drawable& drawable)
     const gpu::PixelSize size = drawable.size;
     const size_t stride = size_t(size.width) * 4;
     PixelReadback& readback = *readback_;
+    if (readback.current.capacity() < stride * size_t(size.height))
+        ++frameBuffersMadeSoFar;
     readback.current.resize(stride * size_t(size.height));
     const bool read =
         device_->readPixels(drawable.framebuffer, {0, 0, size.width, size.height}, readback.current.data());
@@ -598,6 +637,11 @@ std::vector<GdkTexture*> GtkTextureSurfaceView::shownBands() const
 uint32_t GtkTextureSurfaceView::shownTextureName() const
 {
     return state_->shown ? state_->shownName : 0;
+}
+
+uint64_t GtkTextureSurfaceView::frameBuffersMade()
+{
+    return frameBuffersMadeSoFar.load();
 }
 
 } // namespace platform::gtk

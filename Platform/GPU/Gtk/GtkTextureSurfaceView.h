@@ -30,7 +30,7 @@ public:
     static constexpr uint32_t ringSize = 3;
     /// Pixel rows in a band of a frame shown as pixels.
     static constexpr int bandRows = 60;
-    /// Render contexts of surfaces that went, kept for new surfaces.
+    /// Render contexts of surfaces that went, kept for new surfaces with their frame buffers.
     static constexpr size_t contextsKept = 2;
 
     /// How a finished frame reaches GTK.
@@ -76,11 +76,18 @@ public:
     std::vector<GdkTexture*> shownBands() const;
     /// The GL name of the texture the widget shows; 0 when none or when it shows pixels (main thread).
     uint32_t shownTextureName() const;
+    /// Frame-sized buffers the texture surfaces of the process have made so far: ring textures and
+    /// read-back buffers grown (any thread). Surfaces hand theirs on, so a surface made again at
+    /// the same size makes none.
+    static uint64_t frameBuffersMade();
 
     struct State;
+    /// What a surface that goes hands on to the next one: its render context, the textures of its
+    /// ring that GTK no longer holds and its read-back buffers.
+    struct Resources;
 
 private:
-    GtkTextureSurfaceView(std::shared_ptr<State> state, std::shared_ptr<gpu::GLDevice> device);
+    GtkTextureSurfaceView(std::shared_ptr<State> state, Resources resources);
     void presentPixels(const Drawable& drawable);
 
     /// The render thread's last frames read back, bottom row first, for finding changed bands.
@@ -92,7 +99,7 @@ private:
 
     std::shared_ptr<State> state_;
     std::shared_ptr<gpu::GLDevice> device_;
-    std::unique_ptr<PixelReadback> readback_ = std::make_unique<PixelReadback>();
+    std::unique_ptr<PixelReadback> readback_;
 };
 
 } // namespace platform::gtk

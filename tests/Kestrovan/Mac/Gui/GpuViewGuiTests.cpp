@@ -8,6 +8,7 @@
 
 #include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/MetalSurfaceProvider.h"
+#include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
 #include "Platform/Log/Log.h"
 
 #include <algorithm>
@@ -233,6 +234,26 @@ TEST_F(GpuViewGuiTests, SwitchingOffDeletesEveryGpuObjectWhileItsContextCanStill
             EXPECT_TRUE(device->releaseQueue()->take().empty()) << "round " << round;
         }
         closeForNextRound();
+    }
+}
+
+TEST_F(GpuViewGuiTests, ATextureSurfaceMadeAgainAtTheSameSizeMakesNoNewFrameBuffers)
+{
+    // A tab switch switches the hidden tab's GPU off and the shown tab's on: each time one texture
+    // surface goes and another comes. The frame-sized buffers go on to the next surface, since
+    // remaking them at every switch left megabytes of freed memory behind in the render threads'
+    // arenas. The first round may make buffers of this size (earlier surfaces had others).
+    openOnGpu(480, 200, true);
+    ASSERT_TRUE(waitForGpuFrames(0));
+    uint64_t made = 0;
+    for (int round = 0; round < 6; ++round) {
+        ASSERT_EQ(view->setUseMetal(false), std::nullopt);
+        ASSERT_EQ(view->setUseMetal(true), std::nullopt);
+        ASSERT_TRUE(waitForGpuFrames(0)) << "round " << round;
+        if (round == 0)
+            made = platform::gtk::GtkTextureSurfaceView::frameBuffersMade();
+        else
+            EXPECT_EQ(platform::gtk::GtkTextureSurfaceView::frameBuffersMade(), made) << "round " << round;
     }
 }
 
