@@ -242,19 +242,22 @@ TEST_F(GpuViewGuiTests, ATextureSurfaceMadeAgainAtTheSameSizeMakesNoNewFrameBuff
     // A tab switch switches the hidden tab's GPU off and the shown tab's on: each time one texture
     // surface goes and another comes. The frame-sized buffers go on to the next surface, since
     // remaking them at every switch left megabytes of freed memory behind in the render threads'
-    // arenas. The first round may make buffers of this size (earlier surfaces had others).
+    // arenas. The first round may make buffers of this size (earlier surfaces had others). A ring
+    // texture GTK still shows when its surface goes is let go with GTK's hold, so under load a later
+    // surface may make one now and then; a surface that handed nothing on makes some every round.
     openOnGpu(480, 200, true);
     ASSERT_TRUE(waitForGpuFrames(0));
+    constexpr int rounds = 8;
     uint64_t made = 0;
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         ASSERT_EQ(view->setUseMetal(false), std::nullopt);
         ASSERT_EQ(view->setUseMetal(true), std::nullopt);
         ASSERT_TRUE(waitForGpuFrames(0)) << "round " << round;
         if (round == 0)
             made = platform::gtk::GtkTextureSurfaceView::frameBuffersMade();
-        else
-            EXPECT_EQ(platform::gtk::GtkTextureSurfaceView::frameBuffersMade(), made) << "round " << round;
     }
+    EXPECT_LE(platform::gtk::GtkTextureSurfaceView::frameBuffersMade() - made, uint64_t(rounds - 1) / 2)
+        << "frame buffers made in " << rounds - 1 << " rounds at the same size";
 }
 
 TEST_F(GpuViewGuiTests, TypedTextAppearsAndAResizeRedrawsAtTheNewSize)
