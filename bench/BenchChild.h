@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <optional>
+#include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <type_traits>
@@ -18,6 +21,29 @@ inline double peakResidentMiB()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_maxrss) / 1024.0;
+}
+
+/// A field of /proc/self/status in MiB (VmRSS, VmHWM); 0 when it cannot be read.
+inline double statusMiB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::stod(line.substr(prefix.size())) / 1024.0;
+    }
+    return 0;
+}
+
+/// Starts the peak resident size afresh from the current one; false where the kernel cannot.
+inline bool resetPeakResident()
+{
+    std::FILE* file = std::fopen("/proc/self/clear_refs", "w");
+    if (!file)
+        return false;
+    const bool written = std::fputs("5", file) >= 0;
+    return std::fclose(file) == 0 && written;
 }
 
 /// The CPU time this process has used so far, user and system, in seconds.

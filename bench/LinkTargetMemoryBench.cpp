@@ -32,29 +32,6 @@ using namespace kestrovan;
 constexpr size_t targetBytesInAll = size_t(512) << 20;
 constexpr size_t chunkSize = 64u << 10;
 
-/// A field of /proc/self/status in MiB (VmRSS, VmHWM); 0 when it cannot be read.
-double statusMiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::stod(line.substr(prefix.size())) / 1024.0;
-    }
-    return 0;
-}
-
-/// Starts the peak resident size afresh from the current one; false where the kernel cannot.
-bool resetPeakResident()
-{
-    std::FILE* file = std::fopen("/proc/self/clear_refs", "w");
-    if (!file)
-        return false;
-    const bool written = std::fputs("5", file) >= 0;
-    return std::fclose(file) == 0 && written;
-}
-
 struct LinkFigures
 {
     double growthMiB = 0;
@@ -70,8 +47,8 @@ std::optional<LinkFigures> measureInChild(size_t targetBytes)
         auto terminal = bench::makeTerminal(80, 24, 10000);
         terminal->feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("start\r\n"), 7));
         malloc_trim(0);
-        const double base = statusMiB("VmRSS");
-        const bool peakReset = resetPeakResident();
+        const double base = bench::statusMiB("VmRSS");
+        const bool peakReset = bench::resetPeakResident();
         const double cpuBefore = bench::cpuSeconds();
 
         LinkFigures out;
@@ -91,9 +68,9 @@ std::optional<LinkFigures> measureInChild(size_t targetBytes)
         terminal->feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("\x1b]8;;\x1b\\"), 7));
         out.cpuSeconds = bench::cpuSeconds() - cpuBefore;
         out.links = double(links);
-        out.growthMiB = (peakReset ? statusMiB("VmHWM") : bench::peakResidentMiB()) - base;
+        out.growthMiB = (peakReset ? bench::statusMiB("VmHWM") : bench::peakResidentMiB()) - base;
         malloc_trim(0);
-        out.keptMiB = statusMiB("VmRSS") - base;
+        out.keptMiB = bench::statusMiB("VmRSS") - base;
 
         // The last links printed are the ones still in the buffer: count those that carry a link.
         TerminalLockGuard guard(terminal->terminalLock());

@@ -35,29 +35,6 @@ using namespace kestrovan;
 
 constexpr size_t chunkSize = 64u << 10;
 
-/// A field of /proc/self/status in MiB (VmRSS, VmHWM); 0 when it cannot be read.
-double statusMiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::stod(line.substr(prefix.size())) / 1024.0;
-    }
-    return 0;
-}
-
-/// Starts the peak resident size afresh from the current one; false where the kernel cannot.
-bool resetPeakResident()
-{
-    std::FILE* file = std::fopen("/proc/self/clear_refs", "w");
-    if (!file)
-        return false;
-    const bool written = std::fputs("5", file) >= 0;
-    return std::fclose(file) == 0 && written;
-}
-
 struct CopyFigures
 {
     double textMiB = 0;
@@ -102,12 +79,12 @@ std::optional<CopyFigures> measureInChild(int lines)
 
             CopyFigures out;
             malloc_trim(0);
-            const double base = statusMiB("VmRSS");
-            out.peakReset = resetPeakResident();
+            const double base = bench::statusMiB("VmRSS");
+            out.peakReset = bench::resetPeakResident();
             const auto start = std::chrono::steady_clock::now();
             view->copy();
             out.copySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            out.peakGrowthMiB = (out.peakReset ? statusMiB("VmHWM") : bench::peakResidentMiB()) - base;
+            out.peakGrowthMiB = (out.peakReset ? bench::statusMiB("VmHWM") : bench::peakResidentMiB()) - base;
             const auto copied = host->standardClipboard.contents("text/plain;charset=utf-8");
             out.textMiB = copied ? double(copied->size()) / (1 << 20) : 0;
             return out;
@@ -174,8 +151,8 @@ std::optional<ExtractionFigures> measureExtractionInChild(int lines, bool joined
 
             ExtractionFigures out;
             malloc_trim(0);
-            const double base = statusMiB("VmRSS");
-            const bool peakReset = resetPeakResident();
+            const double base = bench::statusMiB("VmRSS");
+            const bool peakReset = bench::resetPeakResident();
             const auto start = std::chrono::steady_clock::now();
             std::string text;
             if (joinedLines) {
@@ -185,7 +162,7 @@ std::optional<ExtractionFigures> measureExtractionInChild(int lines, bool joined
                 text = getSelectedText(first, last, buffer);
             }
             out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            out.peakGrowthMiB = (peakReset ? statusMiB("VmHWM") : bench::peakResidentMiB()) - base;
+            out.peakGrowthMiB = (peakReset ? bench::statusMiB("VmHWM") : bench::peakResidentMiB()) - base;
             out.textMiB = double(text.size()) / (1 << 20);
             return out;
         },
