@@ -19,9 +19,11 @@
 // (100, 200 and 50).
 #include "tests/Vesk/Gui/VeskDriver.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace veskgui {
 namespace {
@@ -37,9 +39,12 @@ int rounds(const char* variable, int fallback)
     return value && std::atoi(value) > 0 ? std::atoi(value) : fallback;
 }
 
-/// The process's resident set in KiB.
-long long residentKiB(pid_t pid)
+/// The process's resident set in KiB, read once it has been idle for a moment: a GPU surface that
+/// goes hands its freed memory back to the system a quarter of a second later, and a reading
+/// taken just before or just after that would show the timing, not what the process keeps.
+long long settledResidentKiB(pid_t pid)
 {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
     const std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
     const size_t found = status.find("VmRSS:");
     return found == std::string::npos ? -1 : std::atoll(status.c_str() + found + 6);
@@ -86,7 +91,7 @@ TEST(VeskLifecycleMemoryBench, StartUpWithTheGpuChoiceOnAndOff)
         ASSERT_TRUE(vesk.started());
         vesk.expect([on](const State& s) { return s.app()["gpu-preference"] == (on ? "1" : "0"); },
                     "the choice read");
-        resident[on ? 0 : 1] = residentKiB(vesk.pid());
+        resident[on ? 0 : 1] = settledResidentKiB(vesk.pid());
         const std::string log = readFile(vesk.errorLog());
         EXPECT_EQ(log.find(" error: "), std::string::npos) << log;
     }
@@ -102,7 +107,7 @@ TEST(VeskLifecycleMemoryBench, ClosedWindows)
     long long start = 0;
     for (int round = 0; round < count + warmUpRounds; ++round) {
         if (round == warmUpRounds)
-            start = residentKiB(vesk.pid());
+            start = settledResidentKiB(vesk.pid());
         vesk.focus(0);
         vesk.key("ctrl+shift+n");
         vesk.expect(
@@ -116,7 +121,8 @@ TEST(VeskLifecycleMemoryBench, ClosedWindows)
         if (failuresSoFar() > 0)
             return;
     }
-    report(std::to_string(count) + " windows opened, ended and closed", start, residentKiB(vesk.pid()));
+    report(std::to_string(count) + " windows opened, ended and closed", start,
+           settledResidentKiB(vesk.pid()));
 }
 
 void measureGpuRounds(const char* surface, std::vector<std::string> environment)
@@ -135,7 +141,7 @@ void measureGpuRounds(const char* surface, std::vector<std::string> environment)
     long long start = 0;
     for (int round = 0; round < switches + warmUpRounds; ++round) {
         if (round == warmUpRounds)
-            start = residentKiB(vesk.pid());
+            start = settledResidentKiB(vesk.pid());
         const long long selected = vesk.state().windows()[0].number("selected");
         vesk.key("ctrl+Tab");
         vesk.expect(
@@ -147,13 +153,13 @@ void measureGpuRounds(const char* surface, std::vector<std::string> environment)
             return;
     }
     report(std::string(surface) + ": " + std::to_string(switches) + " tab switches", start,
-           residentKiB(vesk.pid()));
+           settledResidentKiB(vesk.pid()));
 
     const int reported = failuresSoFar();
     const int toggles = rounds("VESK_MEMORY_TOGGLES", 50);
     for (int round = 0; round < toggles + warmUpRounds; ++round) {
         if (round == warmUpRounds)
-            start = residentKiB(vesk.pid());
+            start = settledResidentKiB(vesk.pid());
         vesk.activate("app.use-gpu-rendering");
         vesk.expect(
             [](const State& s) { return s.app()["gpu-preference"] == "0" && allPanesDraw(s, "cpu", 2); },
@@ -166,7 +172,7 @@ void measureGpuRounds(const char* surface, std::vector<std::string> environment)
             return;
     }
     report(std::string(surface) + ": " + std::to_string(toggles) + " GPU off/on toggles", start,
-           residentKiB(vesk.pid()));
+           settledResidentKiB(vesk.pid()));
 }
 
 TEST(VeskLifecycleMemoryBench, GpuTextureSurface)

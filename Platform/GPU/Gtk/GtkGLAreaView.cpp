@@ -1,5 +1,6 @@
 #include "Platform/GPU/Gtk/GtkGLAreaView.h"
 
+#include "Platform/GPU/Gtk/FreedMemoryReturn.h"
 #include "Platform/GPU/Gtk/GdkContextBinding.h"
 
 #include <epoxy/gl.h>
@@ -24,6 +25,7 @@ GtkGLAreaView::~GtkGLAreaView()
     g_signal_handlers_disconnect_by_data(area_, this);
     device_.reset();
     g_object_unref(area_);
+    returnFreedMemorySoon();
 }
 
 void GtkGLAreaView::onRealize(GtkWidget* widget, gpointer self)

@@ -1,5 +1,6 @@
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
 
+#include "Platform/GPU/Gtk/FreedMemoryReturn.h"
 #include "Platform/GPU/Gtk/GdkContextBinding.h"
 #include "Platform/Graphics/OpaquePixels.h"
 #include "Platform/Sync/Mutex.h"
@@ -491,6 +492,7 @@ GtkTextureSurfaceView::~GtkTextureSurfaceView()
         slot.texture.reset();
     }
     ContextPool::shared().giveBack(std::move(resources));
+    returnFreedMemorySoon();
 }
 
 GtkWidget* GtkTextureSurfaceView::widget() const

@@ -8,6 +8,7 @@
 
 #include "Kestrovan/Apple/Metal/MetalSystemDevice.h"
 #include "Kestrovan/Mac/MetalSurfaceProvider.h"
+#include "Platform/GPU/Gtk/FreedMemoryReturn.h"
 #include "Platform/GPU/Gtk/GtkTextureSurfaceView.h"
 #include "Platform/Log/Log.h"
 
@@ -258,6 +259,10 @@ TEST_F(GpuViewGuiTests, ATextureSurfaceMadeAgainAtTheSameSizeMakesNoNewFrameBuff
     }
     EXPECT_LE(platform::gtk::GtkTextureSurfaceView::frameBuffersMade() - made, uint64_t(rounds - 1) / 2)
         << "frame buffers made in " << rounds - 1 << " rounds at the same size";
+    // What the surfaces that went freed is given back to the system soon after.
+    const int trims = platform::gtk::freedMemoryReturns();
+    ASSERT_EQ(view->setUseMetal(false), std::nullopt);
+    EXPECT_TRUE(spinUntil([&] { return platform::gtk::freedMemoryReturns() > trims; }));
 }
 
 TEST_F(GpuViewGuiTests, TypedTextAppearsAndAResizeRedrawsAtTheNewSize)
