@@ -120,6 +120,7 @@ TEST_F(TerminalViewGuiTests, AShellShowsItsPromptEchoesTypedTextFollowsResizesAn
 
     // A dead key shows its accent at the caret, and the next letter commits "é" once.
     guitest::xdotool("type --window " + std::to_string(xid()) + " 'echo x'");
+    ASSERT_TRUE(guitest::mapKeysym("dead_acute"));
     guitest::xdotool("key --window " + std::to_string(xid()) + " dead_acute");
     EXPECT_TRUE(spinUntil([&] { return view->hasMarkedText(); }));
     guitest::xdotool("key --window " + std::to_string(xid()) + " e Return");

@@ -193,6 +193,7 @@ TEST_F(CoreViewWidgetGui, ADeadKeyShowsMarkedTextAndCommitsTheComposedCharacterO
     auto core = std::make_shared<RecordingCore>();
     TestWindow window(core, 200, 100);
     ASSERT_TRUE(window.focus());
+    ASSERT_TRUE(mapKeysym("dead_acute"));
     ASSERT_TRUE(xdotool("key dead_acute"));
     ASSERT_TRUE(spinUntil([&] { return !core->marked.empty(); }));
     EXPECT_TRUE(core->inserted.empty()) << "a dead key commits nothing by itself";

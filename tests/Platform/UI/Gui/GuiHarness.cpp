@@ -2,6 +2,7 @@
 
 #include "Platform/Graphics/Canvas.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +101,40 @@ bool TestWindow::focus()
     xdotool("windowfocus --sync " + std::to_string(xid()));
     gtk_widget_grab_focus(widget_);
     return spinUntil([&] { return view().hasFocus() && view().isWindowActive(); });
+}
+
+bool mapKeysym(const std::string& name)
+{
+    GdkDisplay* display = gdk_display_get_default();
+    const guint keyval = gdk_keyval_from_name(name.c_str());
+    const auto gtkHasIt = [&] {
+        GdkKeymapKey* keys = nullptr;
+        int count = 0;
+        const bool found = gdk_display_map_keyval(display, keyval, &keys, &count);
+        g_free(keys);
+        return found && count > 0;
+    };
+    if (keyval == GDK_KEY_VoidSymbol || !GDK_IS_X11_DISPLAY(display))
+        return false;
+    if (gtkHasIt())
+        return true;
+    Display* x = gdk_x11_display_get_xdisplay(display);
+    int low = 0, high = 0, perKey = 0;
+    XDisplayKeycodes(x, &low, &high);
+    KeySym* map = XGetKeyboardMapping(x, KeyCode(low), high - low + 1, &perKey);
+    int spare = 0;
+    for (int code = high; code >= low && !spare; --code) {
+        const KeySym* symbols = map + size_t(code - low) * size_t(perKey);
+        if (std::all_of(symbols, symbols + perKey, [](KeySym symbol) { return symbol == NoSymbol; }))
+            spare = code;
+    }
+    XFree(map);
+    if (!spare)
+        return false;
+    KeySym symbols[2] = {XStringToKeysym(name.c_str()), XStringToKeysym(name.c_str())};
+    XChangeKeyboardMapping(x, spare, 2, symbols, 1);
+    XSync(x, False);
+    return spinUntil(gtkHasIt);
 }
 
 bool xdotool(const std::string& arguments)

@@ -75,6 +75,11 @@ bool spinUntil(const std::function<bool()>& done,
 /// Runs the main loop for `duration`.
 void spinFor(std::chrono::milliseconds duration);
 
+/// Makes sure the X keyboard map has a key for the keysym `name` ("dead_acute") and that GTK has
+/// seen it. Without one, xdotool maps a spare key for the one press and maps it back at once, and
+/// a client that reads the map after that reads another key; false when no key is spare.
+bool mapKeysym(const std::string& name);
+
 /// A window of `width` x `height` points showing `core`, presented and focused.
 class TestWindow
 {
