@@ -35,6 +35,22 @@ using namespace kestrovan;
 
 constexpr size_t chunkSize = 64u << 10;
 
+/// Hands `lines` lines of 76 characters ("line N " and a letter repeated), each ended by CR LF, to
+/// `feed` in chunks of about `chunkSize` bytes.
+template <typename Feed> void feedNumberedLines(int lines, Feed&& feed)
+{
+    std::string chunk;
+    for (int line = 0; line < lines; ++line) {
+        std::string text = "line " + std::to_string(line) + " ";
+        text.resize(76, char('a' + line % 26));
+        chunk += text + "\r\n";
+        if (chunk.size() >= chunkSize || line + 1 == lines) {
+            feed(chunk);
+            chunk.clear();
+        }
+    }
+}
+
 struct CopyFigures
 {
     double textMiB = 0;
@@ -63,17 +79,10 @@ std::optional<CopyFigures> measureInChild(int lines)
             host->attach(view);
             loop->runUntilIdle();
 
-            std::string chunk;
-            for (int line = 0; line < lines; ++line) {
-                std::string text = "line " + std::to_string(line) + " ";
-                text.resize(76, char('a' + line % 26));
-                chunk += text + "\r\n";
-                if (chunk.size() >= chunkSize || line + 1 == lines) {
-                    view->feed(chunk);
-                    chunk.clear();
-                    loop->runUntilIdle();
-                }
-            }
+            feedNumberedLines(lines, [&](const std::string& chunk) {
+                view->feed(chunk);
+                loop->runUntilIdle();
+            });
             view->selectAll();
             loop->runUntilIdle();
 
@@ -134,16 +143,7 @@ std::optional<ExtractionFigures> measureExtractionInChild(int lines, bool joined
             TerminalOptions options = TerminalOptions::defaults();
             options.scrollback = lines;
             auto terminal = Terminal::create(bench::quietDelegate(), options);
-            std::string chunk;
-            for (int line = 0; line < lines; ++line) {
-                std::string text = "line " + std::to_string(line) + " ";
-                text.resize(76, char('a' + line % 26));
-                chunk += text + "\r\n";
-                if (chunk.size() >= chunkSize || line + 1 == lines) {
-                    terminal->feed(chunk);
-                    chunk.clear();
-                }
-            }
+            feedNumberedLines(lines, [&](const std::string& chunk) { terminal->feed(chunk); });
             TerminalLockGuard guard(terminal->terminalLock());
             const Buffer& buffer = terminal->buffer();
             const Position first(0, 0);

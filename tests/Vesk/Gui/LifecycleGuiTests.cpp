@@ -20,17 +20,22 @@ void endShell(Vesk& vesk, long long window)
                 "the shell of window " + std::to_string(window) + " ended");
 }
 
+/// Opens a second window from the first, waits for its shell, and ends that shell.
+void openSecondWindowAndEndItsShell(Vesk& vesk)
+{
+    vesk.focus(0);
+    vesk.key("ctrl+shift+n");
+    vesk.expect([](const State& s) { return s.windows().size() == 2 && s.activePane(1)["running"] == "1"; },
+                "a second window with a shell");
+    endShell(vesk, 1);
+}
+
 TEST(LifecycleGuiTests, AClosedWindowLeavesTheApplication)
 {
     Vesk vesk(LaunchOptions{"", {fatalWarnings}});
     ASSERT_TRUE(vesk.started());
     for (int round = 0; round < 2; ++round) {
-        vesk.focus(0);
-        vesk.key("ctrl+shift+n");
-        vesk.expect(
-            [](const State& s) { return s.windows().size() == 2 && s.activePane(1)["running"] == "1"; },
-            "a second window with a shell");
-        endShell(vesk, 1);
+        openSecondWindowAndEndItsShell(vesk);
         vesk.key("ctrl+shift+w");
         const State state = vesk.expect([](const State& s) { return s.windows().size() == 1; },
                                         "the closed window left the application's list");
@@ -86,12 +91,7 @@ TEST(LifecycleGuiTests, EveryWayOfClosingTheLastWindowOrQuittingEndsCleanly)
             vesk.answerAlert("Quit Vesk and close this session?", true);
             break;
         case Close::quitWithTwoWindows:
-            vesk.focus(0);
-            vesk.key("ctrl+shift+n");
-            vesk.expect(
-                [](const State& s) { return s.windows().size() == 2 && s.activePane(1)["running"] == "1"; },
-                "a second window with a shell");
-            endShell(vesk, 1);
+            openSecondWindowAndEndItsShell(vesk);
             vesk.requestClose(1);
             vesk.expect([](const State& s) { return s.windows().size() == 1; }, "one window left");
             endShell(vesk, 0);
