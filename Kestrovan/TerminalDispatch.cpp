@@ -39,17 +39,46 @@ std::string printableCharacter(uint8_t byte)
     return hex;
 }
 
+/// The length of the UTF-8 sequence a lead byte starts, or 0 for a byte no sequence starts with.
+size_t utf8SequenceLength(uint8_t lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
 std::string titleText(std::span<const uint8_t> data)
 {
-    if (!isValidUtf8(data))
-        return std::string();
-    // The parser drops the C0 controls from the payload already; DEL is a control as well, and
-    // a title must not carry it to the window system either.
+    // A title must not carry a control to the window system. The parser drops the C0 controls from
+    // the payload already; DEL and the C1 controls go here, both as characters (U+0080 to U+009F)
+    // and as raw bytes 0x80 to 0x9F that no UTF-8 sequence takes in. What is left must be valid
+    // UTF-8, else the title is the empty text.
     std::string text;
     text.reserve(data.size());
-    for (const uint8_t byte : data) {
-        if (byte != 0x7F)
-            text.push_back(static_cast<char>(byte));
+    size_t index = 0;
+    while (index < data.size()) {
+        const uint8_t lead = data[index];
+        const size_t length = utf8SequenceLength(lead);
+        if (length == 0) {
+            if (lead >= 0x80 && lead <= 0x9F) {
+                ++index;
+                continue;
+            }
+            return std::string();
+        }
+        if (data.size() - index < length || !isValidUtf8(data.subspan(index, length)))
+            return std::string();
+        // U+0080 to U+009F are the two-byte sequences C2 80 to C2 9F.
+        const bool control = lead == 0x7F || (lead == 0xC2 && data[index + 1] <= 0x9F);
+        if (!control)
+            text.append(reinterpret_cast<const char*>(data.data() + index), length);
+        index += length;
     }
     return text;
 }

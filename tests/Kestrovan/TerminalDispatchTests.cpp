@@ -208,6 +208,41 @@ TEST(TerminalDispatchTests, OscTitles)
     EXPECT_EQ(fixture.delegate->iconTitles.back(), "icon") << "the icon title too";
 }
 
+TEST(TerminalDispatchTests, NoC1ControlReachesTheHostInATitle)
+{
+    // Every C1 control, as the character U+0080 ... U+009F and as the raw byte (0x9C, the string
+    // terminator, ends the title instead), in OSC 0, 1 and 2 and in the titles the two stacks give
+    // back. Characters that merely share those bytes in UTF-8 stay.
+    TerminalFixture fixture;
+    Terminal& t = fixture.t();
+    const RecordingTerminalDelegate& host = *fixture.delegate;
+    const std::string kept = "\xc4\x80\xe2\x80\x9c\xf0\x9f\x98\x80"; // U+0100, U+201C, U+1F600
+    for (int control = 0x80; control <= 0x9F; ++control) {
+        std::vector<std::pair<std::string, std::string>> titles = {
+            {"a\xc2" + std::string(1, char(control)) + "b" + kept, "ab" + kept},
+            {"\xc2" + std::string(1, char(control)), ""},
+        };
+        if (control != 0x9C)
+            titles.push_back({"c" + std::string(1, char(control)) + "d" + kept, "cd" + kept});
+        for (const auto& [payload, shown] : titles) {
+            const std::string context =
+                "control " + std::to_string(control) + " in " + ::testing::PrintToString(payload);
+            t.feed("\x1b]0;" + payload + "\x07");
+            EXPECT_EQ(host.titles.back(), shown) << context;
+            t.feed("\x1b]1;" + payload + "\x1b\\");
+            EXPECT_EQ(host.iconTitles.back(), shown) << context;
+            t.feed("\x1b[22;0t\x1b]2;x\x07\x1b]1;y\x07\x1b[23;0t");
+            EXPECT_EQ(host.titles.back(), shown) << "popped: " << context;
+            EXPECT_EQ(host.iconTitles.back(), shown) << "popped: " << context;
+            t.feed("\x1b]2;" + payload + "\x07");
+            EXPECT_EQ(t.titles().terminalTitle(), shown) << context;
+        }
+    }
+    t.feed("\x1b]2;a\xa0"
+           "b\x07");
+    EXPECT_EQ(host.titles.back(), "") << "a byte past the C1 range that starts no character is invalid UTF-8";
+}
+
 TEST(TerminalDispatchTests, OscCursorColourResetAndUnknownNumbers)
 {
     LoudFixture fixture;
