@@ -57,6 +57,7 @@ Terminal::Terminal(const std::shared_ptr<TerminalDelegate>& delegate, const Term
     altBuffer_->setupTabStops(-1, tabStopWidth);
 
     setup(false);
+    joinPayloadHolders();
 }
 
 std::shared_ptr<Terminal> Terminal::create(const std::shared_ptr<TerminalDelegate>& delegate,
@@ -67,6 +68,8 @@ std::shared_ptr<Terminal> Terminal::create(const std::shared_ptr<TerminalDelegat
 
 Terminal::~Terminal()
 {
+    // First, so that no other terminal takes codes from this one while it goes.
+    leavePayloadHolders();
     if (kittyClipboardProtocol_)
         kittyClipboardProtocol_->terminalDestroyed();
     payloads_.releaseAll();

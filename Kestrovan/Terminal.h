@@ -121,6 +121,7 @@
 #include <algorithm>
 #include <any>
 #include <array>
+#include <atomic>
 #include <concepts>
 #include <cstdint>
 #include <cstring>
@@ -1383,6 +1384,28 @@ private:
     /// full.
     std::optional<TinyAtom> makePayload(std::any value) REQUIRES(terminalLock_);
 
+    // --- Room for new links (TerminalPayloadCollection.cpp) -------------------------------------
+
+    /// Makes room for a link of `textBytes` that found no code: when this terminal holds all it
+    /// may, its oldest links go; when the process-wide table is full, the terminals holding the
+    /// most codes give up their oldest links. True when a code was freed.
+    bool makeRoomForLink(size_t textBytes) REQUIRES(terminalLock_);
+    /// Takes the link codes off the oldest rows of the normal buffer's scrollback (their text
+    /// stays) until those rows gave up a quarter of the codes and of the link text this terminal
+    /// holds, then collects. Answers the number of codes given back to the atom table.
+    int dropOldestLinks() REQUIRES(terminalLock_);
+    /// Has the live terminals holding more codes than this one, largest first, drop their oldest
+    /// links, skipping any whose lock is busy, until one frees a code; then this terminal's own.
+    bool reclaimSharedLinkCodes() REQUIRES(terminalLock_);
+    /// Publishes the count of held codes for other terminals choosing whom to take codes from.
+    void publishHeldCodeCount() REQUIRES(terminalLock_)
+    {
+        heldCodeCountForOthers_.store(payloads_.count, std::memory_order_relaxed);
+    }
+    /// Enters and leaves the process-wide list of terminals that codes can be taken from.
+    void joinPayloadHolders();
+    void leavePayloadHolders();
+
     // --- OSC 1337 (TerminalITerm2.cpp) ----------------------------------------------------------
 
     /// OSC 1337: the capability report and inline files; any other form goes to the host.
@@ -1676,6 +1699,8 @@ private:
 
     // Payloads.
     PayloadState payloads_ GUARDED_BY(terminalLock_);
+    /// `payloads_.count` as last published, read by other terminals without this one's lock.
+    std::atomic<int> heldCodeCountForOthers_{0};
     SemanticInputScanner semanticInputScanner_ GUARDED_BY(terminalLock_);
 
     // Arena reclaims (cold: only a full table reads them). A reclaim scans every cell, so after

@@ -5,9 +5,12 @@
 // is opened and closed without output costs nothing. Registration goes through a 1024-slot cache
 // keyed by the payload text, so a program redrawing the same link reuses its code instead of
 // taking a new one each time. When the atom table is full, or the terminal holds as many codes
-// or as much link text as one terminal may, the link prints without a code, and collection is
-// retried only every 256 failed links so a full table does not make every link walk both
-// screens. A payload longer than `ActiveHyperlink::maximumPayloadBytes` is no link at all.
+// or as much link text as one terminal may, codes no cell uses are collected, and when that is
+// not enough the oldest scrollback rows give up their links (TerminalPayloadCollection.cpp), so
+// new output keeps its links. Only when even that frees nothing does the link print without a
+// code; collection is then retried only every 256 failed links, so a terminal whose codes are
+// all on its screen does not make every link walk both screens. A payload longer than
+// `ActiveHyperlink::maximumPayloadBytes` is no link at all.
 #include "Kestrovan/OscPayloadText.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalLinks.h"
@@ -96,6 +99,8 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
         } else {
             garbageCollectPayload();
             atom = registerLink();
+            if (!atom && makeRoomForLink(payload.size()))
+                atom = registerLink();
             if (!atom)
                 payloads_.linksUntilCollectRetry = collectRetryInterval;
         }
@@ -106,6 +111,7 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
         return std::nullopt;
     }
     payloads_.setLinkCode(atom->code, slot);
+    publishHeldCodeCount();
     activeHyperlink_ = ActiveHyperlink::resolved(*atom);
     return atom->code;
 }
@@ -113,8 +119,10 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
 std::optional<TinyAtom> Terminal::makePayload(std::any value)
 {
     const std::optional<TinyAtom> atom = TinyAtom::lookup(std::move(value));
-    if (atom)
+    if (atom) {
         payloads_.insert(*atom);
+        publishHeldCodeCount();
+    }
     return atom;
 }
 

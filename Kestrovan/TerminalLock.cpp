@@ -57,6 +57,22 @@ void TerminalLock::takeTurn()
         holdInterval = ProfilingInterval::begin(ProfilingEvent::lockHold, ownerTag, ownerMessage(ownerTag));
 }
 
+bool TerminalLock::tryTakeTurn()
+{
+    const bool profiling = Profiling::enabled();
+    const ProfilingOwner ownerTag = profiling ? currentProfilingOwner() : ProfilingOwner::other;
+
+    platform::MutexLock guard(conditionMutex);
+    // Free means no holder and no ticket handed out ahead of this one.
+    if (owner || nextTicket != nowServing)
+        return false;
+    ++nextTicket;
+    owner = std::this_thread::get_id();
+    if (profiling)
+        holdInterval = ProfilingInterval::begin(ProfilingEvent::lockHold, ownerTag, ownerMessage(ownerTag));
+    return true;
+}
+
 void TerminalLock::passTurn()
 {
     std::optional<ProfilingInterval> hold;

@@ -47,6 +47,11 @@ public:
     // capability; `takeTurn` and `passTurn` are checked against their own mutex instead.
     void lock() ACQUIRE() NO_THREAD_SAFETY_ANALYSIS { takeTurn(); }
 
+    /// Takes the lock only when nobody holds it or waits for it; never waits. A thread that
+    /// holds one terminal's lock may try another's this way without risking a deadlock. False
+    /// also when the calling thread holds it already.
+    bool tryLock() TRY_ACQUIRE(true) NO_THREAD_SAFETY_ANALYSIS { return tryTakeTurn(); }
+
     /// Releases the lock and lets the next ticket in. Stops the program unless the calling thread
     /// holds it.
     void unlock() RELEASE() NO_THREAD_SAFETY_ANALYSIS { passTurn(); }
@@ -75,6 +80,7 @@ public:
 
 private:
     void takeTurn() EXCLUDES(conditionMutex);
+    bool tryTakeTurn() EXCLUDES(conditionMutex);
     void passTurn() EXCLUDES(conditionMutex);
 
     // The mutex of the condition guards every field below. It is held only for this bookkeeping,
@@ -106,7 +112,9 @@ private:
 /// For code that owns a terminal no other thread can reach (a fuzzer's or a test's own terminal,
 /// set-up before the terminal is shared): the lock counts as held for the scope as far as the
 /// analysis goes, at no cost and with no check, and nothing is taken, so callbacks that take the
-/// lock themselves still work. Never for a terminal another thread may touch.
+/// lock themselves still work. Never for a terminal another thread may touch: that includes a
+/// terminal whose link codes another terminal, fed on another thread, may take when the
+/// process-wide table is full (it tries the lock, which such a scope leaves free).
 class SCOPED_CAPABILITY TerminalUnsharedScope
 {
 public:

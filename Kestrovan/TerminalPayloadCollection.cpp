@@ -1,13 +1,25 @@
-// Payload collection: giving back the payload codes (`TinyAtom`) that no cell uses any more.
+// Payload collection: giving back the payload codes (`TinyAtom`) that no cell uses any more, and
+// making room for new links when there are no codes to give back.
 //
 // Cells only carry a 16-bit code, so the terminal cannot tell when the last cell of a hyperlink
 // is overwritten. Instead the hyperlink code runs a collection when the codes it holds reach a
 // threshold: every cell of both buffers is scanned, and the codes found nowhere are released in
 // the process-wide atom table. The threshold then doubles with what is still held, so a program
 // printing many links pays for one scan per doubling rather than one per link.
+//
+// New output wins over old: when a terminal holds as many codes or as much link text as it may,
+// or the process-wide table is full, the oldest scrollback rows give up their links (their text
+// stays) so that what is printed now links. Codes are taken from the terminals holding the most,
+// so no terminal, nor several together, can leave another without links: every live terminal is
+// on a list, and one whose link finds the table full has the largest holders drop their oldest
+// links. It only tries their locks, never waits for one, so two terminals doing this at once
+// cannot deadlock; a holder busy at that moment is passed over.
 #include "Kestrovan/Terminal.h"
+#include "Platform/Sync/Mutex.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace kestrovan {
 
@@ -56,6 +68,131 @@ void Terminal::garbageCollectPayload()
         TinyAtom::release(freed);
 
     payloads_.collectAtCount = std::max(2 * payloads_.count, 1024);
+    publishHeldCodeCount();
+}
+
+namespace {
+
+/// Every live terminal. Leaked on purpose: terminals may outlive the static destructors.
+struct PayloadHolders
+{
+    platform::Mutex mutex;
+    std::vector<Terminal*> terminals GUARDED_BY(mutex);
+};
+
+PayloadHolders& payloadHolders()
+{
+    static PayloadHolders* holders = new PayloadHolders;
+    return *holders;
+}
+
+} // namespace
+
+void Terminal::joinPayloadHolders()
+{
+    PayloadHolders& holders = payloadHolders();
+    platform::MutexLock guard(holders.mutex);
+    holders.terminals.push_back(this);
+}
+
+void Terminal::leavePayloadHolders()
+{
+    // Waits for a terminal that is taking codes from this one to finish.
+    PayloadHolders& holders = payloadHolders();
+    platform::MutexLock guard(holders.mutex);
+    std::erase(holders.terminals, this);
+}
+
+bool Terminal::makeRoomForLink(size_t textBytes)
+{
+    if (!payloads_.hasRoomFor(textBytes))
+        return dropOldestLinks() > 0;
+    return reclaimSharedLinkCodes();
+}
+
+int Terminal::dropOldestLinks()
+{
+    if (payloads_.count == 0)
+        return 0;
+    // A quarter, so that the links after this one find room for a while before the next drop.
+    const int codesWanted = std::max(payloads_.count / 4, 1);
+    const size_t bytesWanted = payloads_.heldTextBytes / 4;
+    PayloadState::CodeBits taken{};
+    int codesTaken = 0;
+    size_t bytesTaken = 0;
+    const auto enough = [&] { return codesTaken >= codesWanted && bytesTaken >= bytesWanted; };
+    const auto dropLinks = [&](BufferLine& line) REQUIRES(terminalLock_) {
+        // Blank tails never carry a code (erasing takes no link), so only the cells change.
+        PackedCell* cells = line.mutableCells();
+        bool changed = false;
+        for (int col = 0; col < line.count(); ++col) {
+            const uint16_t code = cells[col].payloadCode();
+            if (code == 0)
+                continue;
+            cells[col].rawValue &= ~PackedCell::payloadMask;
+            changed = true;
+            uint64_t& word = taken[code / 64];
+            const uint64_t bit = uint64_t{1} << (code % 64);
+            if (word & bit)
+                continue;
+            word |= bit;
+            ++codesTaken;
+            if (code < payloads_.textBytesByCode.size())
+                bytesTaken += payloads_.textBytesByCode[code];
+        }
+        if (changed)
+            line.markContentChanged();
+    };
+
+    // Lines left in slots past the ring's count show nowhere; then the scrollback, oldest first.
+    // The screen's rows, and the alternate buffer's, keep their links.
+    CircularBufferLineList& ring = normalBuffer_->lines();
+    for (int index = ring.count(); index < ring.slotCount() && !enough(); ++index) {
+        if (const CircularBufferLineList::LinePointer& line = ring.lineIfPresent(index))
+            dropLinks(*line);
+    }
+    const int scrollback = std::min(normalBuffer_->yBase(), ring.count());
+    int row = 0;
+    for (; row < scrollback && !enough(); ++row) {
+        if (const CircularBufferLineList::LinePointer& line = ring.lineIfPresent(row))
+            dropLinks(*line);
+    }
+    // Rows the user has scrolled back to are drawn again without their links.
+    if (_buffer == normalBuffer_) {
+        for (int y = 0; normalBuffer_->yDisp() + y < row && y < _rows; ++y)
+            updateRange(y);
+    }
+
+    const int held = payloads_.count;
+    garbageCollectPayload();
+    return held - payloads_.count;
+}
+
+bool Terminal::reclaimSharedLinkCodes()
+{
+    {
+        PayloadHolders& holders = payloadHolders();
+        platform::MutexLock guard(holders.mutex);
+        std::vector<std::pair<int, Terminal*>> larger;
+        for (Terminal* other : holders.terminals) {
+            const int held = other->heldCodeCountForOthers_.load(std::memory_order_relaxed);
+            if (other != this && held > payloads_.count)
+                larger.emplace_back(held, other);
+        }
+        std::sort(larger.begin(), larger.end(),
+                  [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& [held, other] : larger) {
+            // Only tried: waiting here, holding this terminal's lock, could deadlock with one
+            // doing the same the other way round.
+            if (!other->terminalLock_.tryLock())
+                continue;
+            const int freed = other->dropOldestLinks();
+            other->terminalLock_.unlock();
+            if (freed > 0)
+                return true;
+        }
+    }
+    return dropOldestLinks() > 0;
 }
 
 } // namespace kestrovan

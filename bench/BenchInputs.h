@@ -146,6 +146,54 @@ inline void appendListingLine(std::string& out, std::mt19937& random)
     }
 }
 
+/// Output whose names link to their files, as `ls --hyperlink --color` rows of four names and
+/// `rg --hyperlink-format` matches (a linked path, a line number, the matched line) write it, in
+/// runs of a few lines of each. Nearly every link names a file of its own: the directory changes
+/// every few dozen names and the names are random, so the terminal registers a new link for each.
+inline std::string hyperlinkedListing(size_t inputSize, std::string_view lineEnd, uint32_t seed)
+{
+    std::mt19937 random(seed + 9);
+    std::string out;
+    out.reserve(inputSize + 512);
+    std::string directory = "/home/user";
+    const auto linked = [&](const std::string& target, const std::string& text) {
+        out += "\x1b]8;;file://host" + target + "\x1b\\" + text + "\x1b]8;;\x1b\\";
+    };
+    while (out.size() < inputSize) {
+        if (random() % 40 == 0)
+            directory = "/home/user/" + randomWord(random) + "/" + randomWord(random);
+        const int lines = 1 + static_cast<int>(random() % 6);
+        const bool listing = random() % 2;
+        for (int line = 0; line < lines; ++line) {
+            if (listing) {
+                static constexpr const char* kinds[] = {"01;34", "01;32", "01;36", "00"};
+                for (int name = 0; name < 4; ++name) {
+                    std::string word = randomWord(random) + randomWord(random);
+                    word.resize(std::min<size_t>(word.size(), 16));
+                    out += "\x1b[";
+                    out += kinds[random() % 4];
+                    out += 'm';
+                    linked(directory + "/" + word, word);
+                    out += "\x1b[0m";
+                    out.append(18 - word.size(), ' ');
+                }
+            } else {
+                const std::string path = randomWord(random) + "/" + randomWord(random) + ".cpp";
+                out += "\x1b[35m";
+                linked(directory + "/" + path, path);
+                out += "\x1b[0m:\x1b[32m" + std::to_string(1 + random() % 4000) + "\x1b[0m:";
+                std::string match;
+                const size_t width = 10 + random() % 40;
+                while (match.size() < width)
+                    match += randomWord(random) + ' ';
+                out += match;
+            }
+            out += lineEnd;
+        }
+    }
+    return out;
+}
+
 /// One line of `git log --oneline --decorate` or `git diff`: a yellow hash and decorated refs,
 /// or a coloured hunk header, addition or removal, with trailing whitespace shown inverse.
 inline void appendGitLine(std::string& out, std::mt19937& random)

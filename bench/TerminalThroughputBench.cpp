@@ -21,6 +21,8 @@
 // - ColouredWords, CursorUpdates, ScrollRegions, MixedScript: short runs of text between controls
 //   (BenchShortRunInputs.h describes them): a style per word, scattered position-word-erase
 //   updates, scroll regions set and reset around two line feeds, and lines mixing scripts.
+// - HyperlinkedListing: `ls --hyperlink` rows and `rg` matches whose names link to their files,
+//   nearly every link a new target, so that links are registered, and room made for them, all along.
 // - Recorded: real programs' output at 80x24, recorded with `script` and kept in bench/data:
 //   `ls -l --color` of three large directories, `git log -p --color` of this repository, `vim`
 //   scrolling a source file line by line and page by page, and `htop` refreshing. Each is fed
@@ -101,6 +103,7 @@ const Workload workloads[] = {
     {"CursorUpdates", [] { return bench::cursorUpdates(inputSize, seed); }},
     {"ScrollRegions", [] { return bench::scrollRegions(inputSize, seed); }},
     {"MixedScript", [] { return bench::mixedScript(inputSize, "\r\n", seed); }},
+    {"HyperlinkedListing", [] { return bench::hyperlinkedListing(inputSize, "\r\n", seed); }},
     {"RecordedLs", [] { return recorded("ls-l-color.out"); }},
     {"RecordedGitLog", [] { return recorded("git-log-p-color.out"); }},
     {"RecordedVim", [] { return recorded("vim-scroll.out"); }},

@@ -234,50 +234,58 @@ TEST(TerminalHyperlinkTests, LinkTargetsAreBoundedInLengthAndByWhatOneTerminalHo
         EXPECT_EQ((*t.innerState().payloads).count, 1);
     }
 
-    // Text: links of the largest size, each on one cell, stop getting codes once the terminal
-    // holds as much link text as one terminal may.
+    // Text and codes: links of the largest size, or short ones, each on one cell, past what one
+    // terminal may hold. The oldest scrollback rows give up their links so that the newest keep
+    // theirs, and the terminal never holds more than it may.
+    struct Case
     {
+        const char* name;
+        size_t links;
+        std::function<std::string(size_t)> payload;
+    };
+    const size_t fit = PayloadState::maximumHeldTextBytes / ActiveHyperlink::maximumPayloadBytes;
+    const Case cases[] = {
+        {"largest links", fit + 10,
+         [](size_t link) { return payloadOfSize(ActiveHyperlink::maximumPayloadBytes, int(link)); }},
+        {"short links", size_t(PayloadState::maximumHeldCodes) + 5,
+         [](size_t link) { return "id=" + std::to_string(link) + ";u"; }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
         TerminalFixture fixture(80, 24, 3000);
         Terminal& t = fixture.t();
-        const size_t fit = PayloadState::maximumHeldTextBytes / ActiveHyperlink::maximumPayloadBytes;
         std::string output;
-        for (size_t link = 0; link < fit + 10; ++link)
-            output += osc8(payloadOfSize(ActiveHyperlink::maximumPayloadBytes, int(link))) + "x";
+        for (size_t link = 0; link < test.links; ++link)
+            output += osc8(test.payload(link)) + "x";
         t.feed(output + osc8(";"));
         const PayloadState& payloads = *t.innerState().payloads;
-        EXPECT_EQ(payloads.count, int(fit)) << "every link that fits, and no more";
+        EXPECT_LE(payloads.count, PayloadState::maximumHeldCodes);
         EXPECT_LE(payloads.heldTextBytes, PayloadState::maximumHeldTextBytes);
-        // The code of the cell the link numbered `link` printed on, one cell after another.
-        auto codeOfLink = [&](size_t link) {
-            return codeAt(t, int(link % 80), int(link / 80) - t.buffer().yDisp());
+        // The payload of the cell the link numbered `link` printed on, one cell after another.
+        const Buffer& buffer = t.buffer();
+        auto payloadOfLink = [&](size_t link) {
+            return stringPayload(buffer.lines().lineOrEmpty(int(link / 80)).packed(int(link % 80)));
         };
-        EXPECT_NE(codeOfLink(fit - 1), 0) << "the last link that fits has its code";
-        EXPECT_EQ(codeOfLink(fit), 0) << "the links past the bound print without one";
-        EXPECT_EQ(codeOfLink(fit + 9), 0);
+        EXPECT_EQ(payloadOfLink(test.links - 1), test.payload(test.links - 1))
+            << "the newest link keeps its code";
+        EXPECT_FALSE(payloadOfLink(0)) << "the oldest gave its code up";
+        int linked = 0;
+        for (size_t link = 0; link < test.links; ++link) {
+            if (const std::optional<std::string> payload = payloadOfLink(link)) {
+                EXPECT_EQ(*payload, test.payload(link)) << "link " << link;
+                ++linked;
+            }
+        }
+        EXPECT_GE(linked, payloads.count / 2) << "only the oldest rows lost theirs";
 
         // Once no cell carries them, the codes and their text go, and links work again.
-        t.feed(""
+        t.feed("\x1b"
                "c");
         t.garbageCollectPayload();
-        EXPECT_EQ(payloads.count, 0);
+        EXPECT_EQ(payloads.count, 0) << "all given back to the process-wide table";
         EXPECT_EQ(payloads.heldTextBytes, 0u);
         t.feed(osc8(";https://example.invalid/again") + "y" + osc8(";"));
         EXPECT_NE(codeAt(t, 0, 0), 0);
-    }
-
-    // Codes: short links stop getting codes once the terminal holds as many as it may.
-    {
-        TerminalFixture fixture(80, 24, 300);
-        Terminal& t = fixture.t();
-        std::string output;
-        for (int link = 0; link < PayloadState::maximumHeldCodes + 5; ++link)
-            output += osc8("id=" + std::to_string(link) + ";u") + "x";
-        t.feed(output + osc8(";"));
-        EXPECT_EQ((*t.innerState().payloads).count, PayloadState::maximumHeldCodes);
-        t.feed(""
-               "c");
-        t.garbageCollectPayload();
-        EXPECT_EQ((*t.innerState().payloads).count, 0) << "all given back to the process-wide table";
     }
 }
 

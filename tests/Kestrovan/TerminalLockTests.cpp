@@ -42,21 +42,27 @@ TEST(TerminalLock, ServesWaitingThreadsInTicketOrder)
 
 TEST(TerminalLock, KeepsHoldersApart)
 {
+    // Half the threads wait their turn, the other half only try until they get it.
     TerminalLock lock;
     int counter = 0;
     bool inside = false;
     bool overlapped = false;
     std::vector<std::thread> threads;
     for (int thread = 0; thread < 4; ++thread) {
-        threads.emplace_back([&] {
+        threads.emplace_back([&, trying = thread % 2 == 1] {
             for (int index = 0; index < 2000; ++index) {
-                lock.withLock([&] {
-                    lock.preconditionLocked();
-                    overlapped = overlapped || inside;
-                    inside = true;
-                    ++counter;
-                    inside = false;
-                });
+                if (trying) {
+                    while (!lock.tryLock())
+                        std::this_thread::yield();
+                } else {
+                    lock.lock();
+                }
+                lock.preconditionLocked();
+                overlapped = overlapped || inside;
+                inside = true;
+                ++counter;
+                inside = false;
+                lock.unlock();
             }
         });
     }
@@ -64,6 +70,24 @@ TEST(TerminalLock, KeepsHoldersApart)
         thread.join();
     EXPECT_FALSE(overlapped) << "two threads held the lock at once";
     EXPECT_EQ(counter, 8000);
+}
+
+TEST(TerminalLock, TryingFailsWhileTheLockIsHeld)
+{
+    TerminalLock lock;
+    ASSERT_TRUE(lock.tryLock());
+    EXPECT_FALSE(lock.tryLock()) << "held by this thread";
+    bool triedFromOther = true;
+    std::thread([&] { triedFromOther = lock.tryLock(); }).join();
+    EXPECT_FALSE(triedFromOther) << "held by another thread";
+
+    // A thread waiting for its turn gets it when this one lets go; then the lock is free again.
+    std::thread waiter([&] { lock.withLock([] {}); });
+    waitForWaiters(lock, 1);
+    lock.unlock();
+    waiter.join();
+    EXPECT_TRUE(lock.tryLock()) << "free again once the queue is empty";
+    lock.unlock();
 }
 
 TEST(TerminalLock, WithLockReturnsTheResultAndReleasesWhenTheBodyThrows)
