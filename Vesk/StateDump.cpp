@@ -202,15 +202,38 @@ std::string menuRecords(const TerminalWindow& window, size_t windowIndex)
     return out;
 }
 
-std::string tabRecord(const TerminalWindowController& tab, size_t window, size_t index)
+/// The text a label shows: its own where the layout keeps it, "…" where the layout cuts it short.
+std::string shownText(GtkLabel* label)
+{
+    PangoLayout* layout = gtk_label_get_layout(label);
+    const std::string text = pango_layout_get_text(layout);
+    std::string shown;
+    for (int line = 0; line < pango_layout_get_line_count(layout); ++line)
+        for (GSList* runs = pango_layout_get_line_readonly(layout, line)->runs; runs; runs = runs->next) {
+            const PangoItem* item = static_cast<PangoLayoutRun*>(runs->data)->item;
+            if (item->analysis.flags & PANGO_ANALYSIS_FLAG_IS_ELLIPSIS)
+                shown += "…";
+            else
+                shown += text.substr(static_cast<size_t>(item->offset), static_cast<size_t>(item->length));
+        }
+    return shown;
+}
+
+std::string tabRecord(const TerminalWindow& window, const TerminalWindowController& tab, size_t windowIndex,
+                      size_t index)
 {
     long long active = -1;
     for (size_t p = 0; p < tab.panes().size(); ++p)
         if (tab.panes()[p] == tab.activePane())
             active = number(p);
     Record record("tab");
-    record("window", number(window))("index", number(index));
+    record("window", number(windowIndex))("index", number(index));
     record("title", tab.title())("label", tab.tabLabel())("tooltip", tab.toolTip());
+    // What the tab bar shows of the label, and whether the label is on screen (a tab scrolled
+    // out of the bar is not).
+    GtkLabel* label = window.tabLabelOf(tab);
+    record("label-shown", label ? shownText(label) : std::string());
+    record("label-mapped", label && gtk_widget_get_mapped(GTK_WIDGET(label)));
     record("panes", number(tab.panes().size()))("active-pane", active)("hidden", tab.isHiddenTab());
     record("graphics-updates", number(tab.graphicsUpdates()));
     return record.str();
@@ -306,7 +329,7 @@ std::string StateDump::describe(const AppDelegate& delegate)
         out += menuRecords(*windows[w], w);
         const auto tabs = windows[w]->tabs();
         for (size_t t = 0; t < tabs.size(); ++t) {
-            out += tabRecord(*tabs[t], w, t);
+            out += tabRecord(*windows[w], *tabs[t], w, t);
             for (size_t p = 0; p < tabs[t]->panes().size(); ++p)
                 out += paneRecord(*windows[w], *tabs[t], w, t, p);
         }

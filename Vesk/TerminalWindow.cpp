@@ -329,12 +329,24 @@ void TerminalWindow::tabsChanged()
         tab->scheduleGraphicsUpdate();
 }
 
+GtkLabel* TerminalWindow::tabLabelOf(const TerminalWindowController& tab) const
+{
+    if (gtk_notebook_page_num(notebook_, tab.page()) < 0)
+        return nullptr;
+    GtkWidget* box = gtk_notebook_get_tab_label(notebook_, tab.page());
+    return box ? GTK_LABEL(gtk_widget_get_first_child(box)) : nullptr;
+}
+
 void TerminalWindow::tabTitlesChanged(const TerminalWindowController& tab)
 {
-    if (GtkWidget* box = gtk_notebook_get_tab_label(notebook_, tab.page())) {
-        GtkWidget* label = gtk_widget_get_first_child(box);
-        gtk_label_set_text(GTK_LABEL(label), tab.tabLabel().c_str());
-        gtk_widget_set_tooltip_text(box, tab.toolTip().c_str());
+    if (GtkLabel* label = tabLabelOf(tab)) {
+        const std::string text = tab.tabLabel();
+        gtk_label_set_text(label, text.c_str());
+        // The label's least width: a few characters of the title around the ellipsis, and never
+        // more room than the whole title takes.
+        const auto characters = static_cast<int>(g_utf8_strlen(text.c_str(), -1));
+        gtk_label_set_width_chars(label, std::min(characters, tabLabelMinimumCharacters));
+        gtk_widget_set_tooltip_text(gtk_widget_get_parent(GTK_WIDGET(label)), tab.toolTip().c_str());
     }
     if (selectedTab().get() == &tab)
         gtk_window_set_title(window_, tab.title().c_str());

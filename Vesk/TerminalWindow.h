@@ -2,9 +2,10 @@
 // a window controller (`TerminalWindowController`).
 //
 // The notebook is the tab group: its page order is the order of the tabs, its current page the
-// selected tab. The tab bar shows from two tabs on, with "+" at its end. The window shows the
-// selected tab's title. Keys pass a capture-phase controller first, which hands each press to the
-// selected tab's shortcut table, unless an alert of this window is open; the menus' actions
+// selected tab. The tab bar shows from two tabs on, with "+" at its end; its labels shrink down to
+// a few characters of their titles, and when the tabs no longer fit then it scrolls. The window
+// shows the selected tab's title. Keys pass a capture-phase controller first, which hands each
+// press to the selected tab's shortcut table, unless an alert of this window is open; the menus' actions
 // ("win.…") act on the selected tab. The menu bar opens by mouse only (F10 is the program's), and
 // a menu that closes gives the keyboard back to the active pane. The window tells its tabs when it gains or
 // loses the focus, when the selected page changes, when pages come and go and when it is minimised, so that
@@ -34,6 +35,9 @@ public:
     static constexpr int defaultHeight = 620;
     static constexpr int minimumWidth = 560;
     static constexpr int minimumHeight = 320;
+    /// The width, in characters, a tab's label keeps at least (a shorter title needs only its
+    /// own): when the bar has no room for that, it scrolls instead of cutting the labels shorter.
+    static constexpr int tabLabelMinimumCharacters = 8;
     /// The confirmation of closing a window of several tabs.
     static constexpr const char* closeWindowMessage = "Close this window and all its tabs?";
     static constexpr const char* closeWindowInformativeText =
@@ -64,6 +68,8 @@ public:
     void present();
     /// The tab's label, tool tip and (when it is selected) the window's title changed.
     void tabTitlesChanged(const TerminalWindowController& tab);
+    /// The label that shows `tab`'s title in the tab bar; null for a tab of another window.
+    GtkLabel* tabLabelOf(const TerminalWindowController& tab) const;
     /// The menus' enabled states follow the selected tab (a shell ended, a pane was activated).
     void updateActionStates();
 

@@ -66,19 +66,38 @@ int VeskApp::main(int argc, char** argv)
                           new std::weak_ptr<AppDelegate>(delegate), freeWeak, GConnectFlags(0));
 
     // The arguments go to GLib's own option handling, which answers --help and refuses an unknown
-    // option, or a file to open, with an error. --version is the one option of our own.
-    g_application_add_main_option(G_APPLICATION(application), "version", 0, G_OPTION_FLAG_NONE,
-                                  G_OPTION_ARG_NONE, "Show the version and exit", nullptr);
-    g_signal_connect(application, "handle-local-options",
-                     G_CALLBACK(+[](GApplication*, GVariantDict* options, gpointer) {
-                         if (!g_variant_dict_contains(options, "version"))
-                             return -1;
-                         g_print("Vesk %s\n", VeskApp::version);
-                         return 0;
-                     }),
-                     nullptr);
+    // option with an error. --version is the one option of our own. What is left after the options
+    // would be files to open, which Vesk does not do: they are collected here and refused with an
+    // error of the same kind, before GLib would try to open them.
+    struct Arguments
+    {
+        gboolean version = false;
+        char** remaining = nullptr;
+    } arguments;
+    const GOptionEntry entries[] = {
+        {"version", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, &arguments.version, "Show the version and exit",
+         nullptr},
+        {G_OPTION_REMAINING, 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_FILENAME_ARRAY, &arguments.remaining,
+         nullptr, nullptr},
+        {},
+    };
+    g_application_add_main_option_entries(G_APPLICATION(application), entries);
+    g_signal_connect(
+        application, "handle-local-options", G_CALLBACK(+[](GApplication*, GVariantDict*, gpointer data) {
+            const auto* given = static_cast<const Arguments*>(data);
+            if (given->remaining && given->remaining[0]) {
+                g_printerr("Unknown argument %s: Vesk does not open files\n", given->remaining[0]);
+                return 1;
+            }
+            if (!given->version)
+                return -1;
+            g_print("Vesk %s\n", VeskApp::version);
+            return 0;
+        }),
+        &arguments);
     const int status = g_application_run(G_APPLICATION(application), argc, argv);
     g_object_unref(application);
+    g_strfreev(arguments.remaining);
     return status;
 }
 
