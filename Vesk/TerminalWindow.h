@@ -37,7 +37,7 @@ public:
     static constexpr int minimumHeight = 320;
     /// The width, in characters, a tab's label keeps at least (a shorter title needs only its
     /// own): when the bar has no room for that, it scrolls instead of cutting the labels shorter.
-    static constexpr int tabLabelMinimumCharacters = 8;
+    static constexpr int tabLabelMinimumCharacters = 6;
     /// The confirmation of closing a window of several tabs.
     static constexpr const char* closeWindowMessage = "Close this window and all its tabs?";
     static constexpr const char* closeWindowInformativeText =
