@@ -72,6 +72,13 @@ void showAboutPanel(GtkWindow* parent)
             GConnectFlags(0));
     }
     gtk_window_present(GTK_WINDOW(panel));
+    // The panel opens with the keyboard on its first focusable widget, the program's name: a
+    // selectable label, which selects all its text when it takes the focus. The panel opens with
+    // nothing selected and no text caret; Tab still reaches the texts.
+    if (GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(panel)); focus && GTK_IS_LABEL(focus)) {
+        gtk_label_select_region(GTK_LABEL(focus), 0, 0);
+        gtk_window_set_focus(GTK_WINDOW(panel), nullptr);
+    }
 }
 
 } // namespace

@@ -154,9 +154,12 @@ CoreViewWidget::CoreViewWidget(GtkWidget* widget, std::shared_ptr<ViewCore> core
                                      G_CALLBACK(+[](CoreViewWidget* self) { self->updateAppearance(); }),
                                      this);
     } else {
-        // A subview lets clicks through to the view under it.
+        // A subview lets clicks through to the view under it. What it draws (the caret, an
+        // overlay) is part of that view, which is what a screen reader reads: it has no place of
+        // its own in the accessibility tree.
         gtk_widget_set_can_target(widget_, false);
         gtk_widget_set_focusable(widget_, false);
+        gtk_accessible_update_state(GTK_ACCESSIBLE(widget_), GTK_ACCESSIBLE_STATE_HIDDEN, true, -1);
     }
     if (core_)
         core_->attachHost(this);

@@ -87,7 +87,10 @@ GtkWidget* detailView(const Alert& alert)
 
 void presentAlert(const Alert& alert, GtkWindow* parent, AlertCompletion completion)
 {
-    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    // Screen readers meet the window as an alert named by its title, the message. GTK 4.8 gives
+    // AT-SPI its alert role for this role (its alert-dialog role shows as a plain dialog).
+    GtkWindow* window =
+        GTK_WINDOW(g_object_new(GTK_TYPE_WINDOW, "accessible-role", GTK_ACCESSIBLE_ROLE_ALERT, nullptr));
     gtk_window_set_title(window, alert.messageText.c_str());
     gtk_window_set_modal(window, true);
     gtk_window_set_resizable(window, false);
@@ -116,6 +119,8 @@ void presentAlert(const Alert& alert, GtkWindow* parent, AlertCompletion complet
     GtkWidget* icon = gtk_image_new_from_icon_name(
         alert.style == AlertStyle::warning ? "dialog-warning-symbolic" : "dialog-information-symbolic");
     gtk_image_set_pixel_size(GTK_IMAGE(icon), 32);
+    // Only a picture: the alert's role and texts say what it is.
+    gtk_accessible_update_state(GTK_ACCESSIBLE(icon), GTK_ACCESSIBLE_STATE_HIDDEN, true, -1);
     gtk_widget_set_valign(icon, GTK_ALIGN_START);
     GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_box_append(GTK_BOX(texts), wrappedLabel(alert.messageText, true));

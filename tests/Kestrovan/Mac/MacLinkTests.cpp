@@ -265,26 +265,51 @@ TEST(MacLinkTests, TheHostIsAskedWithTheApprovedLink)
             approved = static_cast<MacTerminalView&>(source).approvedLinkForDelegate();
             asked = link;
             this->params = params;
-            source.openLinkFromDelegate(link, params);
+            // Any other link would be judged again, with alerts of the whole application.
+            if (approved == link)
+                source.openLinkFromDelegate(link, params);
         }
         std::optional<std::string> approved;
         std::string asked;
         std::map<std::string, std::string> params;
     };
-    LinkFixture f;
-    auto delegate = std::make_shared<AskedDelegate>();
-    f.view->setTerminalDelegate(delegate);
-    f.feed("\x1b]8;id=7;https://example.org/x\x1b\\web\x1b]8;;\x1b\\\r\n");
-    f.click(0, 0, control);
-    EXPECT_EQ(delegate->asked, "https://example.org/x");
-    EXPECT_EQ(delegate->approved, "https://example.org/x");
-    EXPECT_EQ(delegate->params, (std::map<std::string, std::string>{{"id", "7"}}));
-    EXPECT_EQ(f.mac().approvedLinkForDelegate(), std::nullopt) << "only while the host is asked";
-    EXPECT_EQ(f.opened, std::vector<std::string>{"https://example.org/x"});
+    char pattern[] = "/tmp/vesk-asked-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    std::ofstream(root + "/notes.txt") << "text\n";
+    std::ofstream(root + "/draft#1.txt") << "text\n";
+    // The host is handed what the view opens: a web link as it is, a printed path as the file URL
+    // of the file it names in the shell's directory, escaped where a URL needs it.
+    const struct
+    {
+        std::string output;
+        std::string url;
+        std::map<std::string, std::string> params;
+    } cases[] = {
+        {"\x1b]8;id=7;https://example.org/x\x1b\\web\x1b]8;;\x1b\\", "https://example.org/x", {{"id", "7"}}},
+        {"./notes.txt", "file://" + root + "/notes.txt", {}},
+        {root + "/draft#1.txt", "file://" + root + "/draft%231.txt", {}},
+    };
+    for (const auto& c : cases) {
+        LinkFixture f;
+        f.mac().directory = root;
+        auto delegate = std::make_shared<AskedDelegate>();
+        f.view->setTerminalDelegate(delegate);
+        f.feed(c.output + "\r\n");
+        f.pointAt(1, 0, control);
+        f.click(1, 0, control);
+        EXPECT_EQ(delegate->asked, c.url) << c.output;
+        EXPECT_EQ(delegate->approved, c.url) << c.output;
+        EXPECT_EQ(delegate->params, c.params) << c.output;
+        EXPECT_EQ(f.mac().approvedLinkForDelegate(), std::nullopt) << "only while the host is asked";
+        EXPECT_EQ(f.opened, std::vector<std::string>{c.url}) << c.output;
+        EXPECT_TRUE(f.host->openAlerts().empty()) << c.output;
+    }
 
     // A link the host hands over on its own is judged first: a web link with a host opens.
+    LinkFixture f;
     f.mac().openLinkFromDelegate("https://example.org/y", {});
-    EXPECT_EQ(f.opened.back(), "https://example.org/y");
+    EXPECT_EQ(f.opened, std::vector<std::string>{"https://example.org/y"});
+    std::system(("rm -rf '" + root + "'").c_str());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // every shell starting at its pane's grid.
 #include "VeskDriver.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -68,6 +69,34 @@ TEST(WindowGuiTests, AnEndedShellLeavesItsPaneUntilNewSession)
     state = vesk.expect([](const State& s) { return s.activePane()["running"] == "1"; }, "a new shell runs");
     EXPECT_NE(state.activePane().number("pid"), firstShell);
     EXPECT_FALSE(state.anyLineContains("Session ended")) << "a fresh terminal view";
+}
+
+TEST(WindowGuiTests, NewSessionGivesTheKeyboardToTheRestartedPane)
+{
+    // The restarted pane is the second of two: a view that lost the keyboard with its old view
+    // would leave it to GTK, which hands it to the first focusable widget, the other pane.
+    Vesk vesk;
+    ASSERT_TRUE(vesk.started());
+    vesk.focus();
+    vesk.key("ctrl+shift+d");
+    const auto second = [](const State& s) { return s.panes().size() == 2 ? s.panes()[1] : Record{}; };
+    vesk.expect([&](const State& s) { return second(s)["running"] == "1"; }, "a second pane with a shell");
+    vesk.typeLine("exit");
+    vesk.expect([&](const State& s) { return second(s)["running"] == "0"; }, "the second pane's shell ended");
+
+    vesk.activate("win.new-session");
+    vesk.expect([&](const State& s) { return second(s)["running"] == "1" && !s.lines(0, 0, 1).empty(); },
+                "a new shell with its prompt in the second pane");
+    vesk.typeLine("echo typed-into-the-new-session");
+    const auto ranIn = [](const State& s, long long pane) {
+        const std::vector<std::string> lines = s.lines(0, 0, pane);
+        return std::find(lines.begin(), lines.end(), "typed-into-the-new-session") != lines.end();
+    };
+    const State state =
+        vesk.expect([&](const State& s) { return ranIn(s, 0) || ranIn(s, 1); }, "the typed line ran");
+    EXPECT_TRUE(ranIn(state, 1)) << "in the restarted pane";
+    EXPECT_FALSE(ranIn(state, 0)) << "not in the other pane";
+    EXPECT_EQ(second(state)["focus"], "1");
 }
 
 TEST(WindowGuiTests, StartingAgainOpensAWindowInTheRunningInstance)

@@ -160,6 +160,30 @@ TEST(TerminalViewPasteboardTests, PasteEventsAndTokensThatOutliveTheClipboard)
     EXPECT_EQ(f.reply(), packet("read", "ENOSYS", ":id=p"));
 }
 
+TEST(TerminalViewPasteboardTests, APasteWhileScrolledBackReturnsToTheCaret)
+{
+    // The text, or with paste events on only the event, goes to the program at the caret: the
+    // view follows it there from the scrollback.
+    for (const bool events : {false, true}) {
+        PasteFixture f;
+        f.clipboard().takeOwnership({{"text/plain", bytes("secret")}});
+        if (events)
+            f.feed("\x1b[?5522h");
+        for (int line = 0; line < 100; ++line)
+            f.feed("output\r\n");
+        const auto top = [&f] { return f.locked([](Terminal& t) { return t.buffer().yDisp(); }); };
+        const int caretTop = f.locked([](Terminal& t) { return t.buffer().yBase(); });
+        ASSERT_GT(caretTop, 0);
+        f.view->scrollTo(0, false);
+        ASSERT_EQ(top(), 0);
+        const std::string sent = f.pasted();
+        EXPECT_EQ(sent.find("secret") == std::string::npos, events) << sent;
+        EXPECT_EQ(sent.find("status=DONE") != std::string::npos, events) << sent;
+        EXPECT_EQ(top(), caretTop) << (events ? "a paste event" : "a paste");
+        EXPECT_FALSE(f.view->userScrolling());
+    }
+}
+
 TEST(TerminalViewPasteboardTests, SnapshotsStandOnlyForOneChangeCount)
 {
     // The clipboard changes hands while its formats are read, `changes` times in a row: the view
