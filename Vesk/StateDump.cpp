@@ -3,6 +3,7 @@
 #include "Kestrovan/Terminal.h"
 #include "Platform/Files/RegularFile.h"
 #include "Platform/UI/GtkChildPlacement.h"
+#include "Platform/UI/GtkFindBar.h"
 #include "Platform/UI/GtkMenuBar.h"
 #include "Vesk/AlertCenter.h"
 #include "Vesk/AppDelegate.h"
@@ -144,6 +145,18 @@ Bounds boundsIn(GtkWidget* widget, GtkWidget* target)
     return {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height};
 }
 
+/// The width the text of a text widget takes in its font; 0 without the widget.
+long long textWidth(GtkWidget* widget)
+{
+    if (!widget)
+        return 0;
+    PangoLayout* layout = gtk_widget_create_pango_layout(widget, gtk_editable_get_text(GTK_EDITABLE(widget)));
+    int width = 0;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    g_object_unref(layout);
+    return width;
+}
+
 /// The first button at or under `widget` whose tool tip is `toolTip`.
 GtkWidget* buttonWithToolTip(GtkWidget* widget, const std::string& toolTip)
 {
@@ -270,6 +283,11 @@ std::string paneRecord(const TerminalWindow& window, const TerminalWindowControl
                                                                number(gtk_widget_get_height(pane.view())));
     record("terminal-x", origin.x)("terminal-y", origin.y)("cell-width", cell.width)("cell-height",
                                                                                      cell.height);
+    // Where the pane and its terminal view are in the window.
+    const Bounds paneBounds = boundsIn(pane.view(), GTK_WIDGET(window.gtkWindow()));
+    const Bounds terminalBounds = boundsIn(pane.terminalWidget(), GTK_WIDGET(window.gtkWindow()));
+    record("x", paneBounds.x)("y", paneBounds.y);
+    record("terminal-width", terminalBounds.width)("terminal-height", terminalBounds.height);
     // The close button and the find bar's own close button, where they are in the window; the
     // grid and where the view is scrolled to, and the selected text.
     const Bounds close = boundsIn(pane.closeButton(), GTK_WIDGET(window.gtkWindow()));
@@ -282,14 +300,25 @@ std::string paneRecord(const TerminalWindow& window, const TerminalWindowControl
         record("cols", static_cast<long long>(cols))("rows", static_cast<long long>(rows));
         record("scroll-top", static_cast<long long>(top));
         record("selection", terminal->getSelection().value_or(""));
-        const auto* bar = dynamic_cast<const platform::gtk::GtkChildHolder*>(terminal->findBar().get());
+        const auto* bar = dynamic_cast<const platform::gtk::GtkFindBar*>(terminal->findBar().get());
+        const bool barShown = bar && !bar->isHidden();
         GtkWidget* barClose =
-            bar && !terminal->findBar()->isHidden()
-                ? buttonWithToolTip(bar->childWidget(), terminal->findBarLabels().closeTooltip)
-                : nullptr;
+            barShown ? buttonWithToolTip(bar->childWidget(), terminal->findBarLabels().closeTooltip)
+                     : nullptr;
         const Bounds found = boundsIn(barClose, GTK_WIDGET(window.gtkWindow()));
         record("find-bar", barClose != nullptr)("find-close-x", found.x)("find-close-y", found.y);
         record("find-close-width", found.width)("find-close-height", found.height);
+        // The find bar, the part of its field that shows the text, and the width the text needs.
+        const Bounds barBounds =
+            boundsIn(barShown ? bar->childWidget() : nullptr, GTK_WIDGET(window.gtkWindow()));
+        record("find-bar-x", barBounds.x)("find-bar-y", barBounds.y);
+        record("find-bar-width", barBounds.width)("find-bar-height", barBounds.height);
+        GtkWidget* fieldText =
+            barShown ? GTK_WIDGET(gtk_editable_get_delegate(GTK_EDITABLE(bar->entry()))) : nullptr;
+        const Bounds field = boundsIn(fieldText, GTK_WIDGET(window.gtkWindow()));
+        record("find-field-x", field.x)("find-field-y", field.y);
+        record("find-field-width", field.width)("find-field-height", field.height);
+        record("find-field-text-width", textWidth(fieldText));
     }
     std::string out = record.str();
     if (!terminal)

@@ -36,6 +36,62 @@ std::string lastPathComponent(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The close button: its icon and a few points around it, the toolkit's round shape.
+constexpr const char* closeButtonStyle = R"css(
+button.vesk-pane-close {
+    min-width: 16px;
+    min-height: 16px;
+    padding: 3px;
+}
+)css";
+
+void installCloseButtonStyleOnce(GtkWidget* widget)
+{
+    GdkDisplay* display = gtk_widget_get_display(widget);
+    if (!display || g_object_get_data(G_OBJECT(display), "vesk-pane-close-style"))
+        return;
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, closeButtonStyle, -1);
+    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(provider),
+                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_set_data_full(G_OBJECT(display), "vesk-pane-close-style", provider, g_object_unref);
+}
+
+// The pane's container: a box that paints the terminal's background under its children, so that
+// the close button's column and the margins around the terminal are the terminal's colour, not
+// the window's. The terminal view redraws itself when its colours change, and a redraw of a
+// child draws its parents again, so the box follows.
+constexpr const char* paneKey = "vesk-terminal-pane";
+
+void (*boxSnapshot)(GtkWidget*, GtkSnapshot*) = nullptr;
+
+void snapshotPaneBox(GtkWidget* widget, GtkSnapshot* snapshot)
+{
+    const auto* pane = static_cast<const TerminalPane*>(g_object_get_data(G_OBJECT(widget), paneKey));
+    if (pane && pane->terminal()) {
+        const platform::NativeColor color = pane->terminal()->backingLayerColor();
+        const GdkRGBA rgba{float(color.red), float(color.green), float(color.blue), float(color.alpha)};
+        const graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(gtk_widget_get_width(widget)),
+                                                          float(gtk_widget_get_height(widget)));
+        if (color.space == platform::NativeColor::Space::sRGB && color.alpha > 0)
+            gtk_snapshot_append_color(snapshot, &rgba, &bounds);
+    }
+    boxSnapshot(widget, snapshot);
+}
+
+GType paneBoxType()
+{
+    static const GType type = g_type_register_static_simple(
+        GTK_TYPE_BOX, "VeskPaneBox", sizeof(GtkBoxClass),
+        [](gpointer klass, gpointer) {
+            GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(klass);
+            boxSnapshot = widgetClass->snapshot;
+            widgetClass->snapshot = snapshotPaneBox;
+        },
+        sizeof(GtkBox), nullptr, GTypeFlags(0));
+    return type;
+}
+
 void onPointerEntered(GtkEventControllerMotion*, double, double, gpointer data);
 void onPointerLeft(GtkEventControllerMotion*, gpointer data);
 void onCloseClicked(GtkButton*, gpointer data);
@@ -69,12 +125,13 @@ TerminalPane::TerminalPane(std::string directory, double fontSize, RenderingPref
     : renderingPreferences_(renderingPreferences), fontSize_(clampedFontSize(fontSize)),
       currentDirectory_(std::move(directory))
 {
-    // The terminal view and, beside it, a narrow column for the close button, so that the button
-    // covers no text (the last columns of the top rows hold a pager's header, a full-screen
-    // program's clock) and none of the terminal's own controls, such as the find bar in its top
-    // right corner.
-    view_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    // The terminal view and, beside it, a column as narrow as the close button, so that the
+    // button covers no text (the last columns of the top rows hold a pager's header, a
+    // full-screen program's clock) and none of the terminal's own controls, such as the find bar
+    // in its top right corner. The column is painted in the terminal's background.
+    view_ = GTK_WIDGET(g_object_new(paneBoxType(), "orientation", GTK_ORIENTATION_HORIZONTAL, nullptr));
     g_object_ref_sink(view_);
+    g_object_set_data(G_OBJECT(view_), paneKey, this);
     gtk_widget_set_hexpand(view_, true);
     gtk_widget_set_vexpand(view_, true);
     gtk_widget_set_size_request(view_, 1, 1);
@@ -89,8 +146,9 @@ TerminalPane::TerminalPane(std::string directory, double fontSize, RenderingPref
     gtk_widget_set_focusable(closeButton_, false);
     gtk_widget_set_valign(closeButton_, GTK_ALIGN_START);
     gtk_widget_set_margin_top(closeButton_, 6);
-    gtk_widget_set_size_request(closeButton_, 24, -1);
     gtk_widget_add_css_class(closeButton_, "circular");
+    gtk_widget_add_css_class(closeButton_, "vesk-pane-close");
+    installCloseButtonStyleOnce(closeButton_);
     gtk_box_append(GTK_BOX(closeColumn_), closeButton_);
     setCloseButtonShown(false);
 }
@@ -101,6 +159,8 @@ TerminalPane::~TerminalPane()
     stopDirectoryTracking();
     if (renderingRetry_)
         renderingRetry_->invalidate();
+    // The split tree may hold the container a moment longer; it paints nothing more for the pane.
+    g_object_set_data(G_OBJECT(view_), paneKey, nullptr);
     g_object_unref(view_);
 }
 

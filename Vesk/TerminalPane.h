@@ -1,5 +1,6 @@
-// One pane of a window: a container holding one safe terminal view and, in a narrow column beside
-// it, a small close button that shows while the pointer is over the pane.
+// One pane of a window: a container holding one safe terminal view and, in a column beside it as
+// narrow as the button, a small close button that shows while the pointer is over the pane. The
+// container is painted in the terminal's background, so the column reads as part of the terminal.
 //
 // The pane runs the user's login shell in its view with the fixed shell environment, started once
 // its window has laid the view out so that the shell's pseudo-terminal has the view's grid from

@@ -281,15 +281,23 @@ public:
 
     // --- Find bar and find actions (MacTerminalViewFind.cpp) ---------------------------------------
 
-    /// The bar's distance from the view's top and right edges (and its least from the left), and
-    /// its greatest width, in points.
+    /// The bar's distance from the view's top (or bottom) and right edges, and from its left
+    /// while the view is wide enough, and its greatest width, in points.
     static constexpr double findBarMargin = 8;
     static constexpr double findBarMaximumWidth = 520;
     /// The texts of the bar's controls.
     static platform::FindBarLabels findBarLabels();
-    /// Where the bar goes in a view of `viewSize` (y-up): top right, as wide as the view allows up
-    /// to the greatest width, never narrower than the bar's own least width.
-    static platform::Rect findBarFrame(platform::Size viewSize, platform::Size barMinimum);
+    /// The width the bar is given in a view `viewWidth` points wide: all of it between the
+    /// margins, up to the greatest width.
+    static double findBarRoom(double viewWidth);
+    /// Where a bar of `barSize` goes in a view of `viewSize` (y-up): at the right, below the top
+    /// edge, or above the bottom edge when `atBottom`. It never reaches past the view's left
+    /// edge: a view narrower than the bar and its margins gives up the margins first, then
+    /// narrows the bar.
+    static platform::Rect findBarFrame(platform::Size viewSize, platform::Size barSize, bool atBottom);
+    /// True while the bar sits at the bottom edge, where it went because at the top it covered
+    /// the match and the scrollback could not move the match out from under it.
+    bool findBarAtBottom() const { return findBarAtBottom_; }
 
     /// The find bar; made the first time it is shown.
     const std::shared_ptr<platform::FindBar>& findBar() const { return findBar_; }
@@ -514,6 +522,14 @@ private:
     // The find bar (MacTerminalViewFind.cpp).
     const std::shared_ptr<platform::FindBar>& ensureFindBar();
     void layoutFindBar();
+    /// Searches forwards or backwards, scrolling to the match, and keeps the match clear of the
+    /// shown bar.
+    void findAndReveal(const std::string& term, const SearchOptions& options, bool forward);
+    /// The match under the shown bar comes out from under it: the view scrolls back until it
+    /// shows below the bar, where the scrollback allows, else the bar moves to the bottom edge.
+    /// A match clear of the top edge brings the bar back there.
+    void keepMatchClearOfFindBar();
+    void placeFindBar(bool atBottom);
     void handleFindBarSearchChanged(const std::string& text);
     void handleFindBarOptionsChanged(const SearchOptions& options);
     // Links (MacTerminalViewLinks.cpp).
@@ -721,6 +737,7 @@ private:
     std::shared_ptr<platform::FindBar> findBar_;
     std::string findBarTerm_;
     SearchOptions findBarOptions_;
+    bool findBarAtBottom_ = false;
     std::optional<TerminalViewActionStates> pushedActionStates_;
 
     // Links.

@@ -6,12 +6,18 @@
 // Every change of the bar's text searches forwards at once and puts the text on the find
 // pasteboard, so another view's Find Next looks for the same. Hiding the bar keeps the term, the
 // options and the match. Main thread only.
+//
+// The bar stays inside the view at any width (a narrow view gets a narrower bar, on more rows),
+// and never covers the match it moved to: the view scrolls the match out from under it, or, when
+// the scrollback cannot (the match is in the first lines), the bar moves to the bottom edge.
 
 #include "Kestrovan/Mac/FindPasteboard.h"
 #include "Kestrovan/Mac/MacTerminalView.h"
+#include "Kestrovan/SearchService.h"
 #include "Kestrovan/SelectionService.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestrovan {
 
@@ -44,15 +50,17 @@ platform::FindBarLabels MacTerminalView::findBarLabels()
     return labels;
 }
 
-platform::Rect MacTerminalView::findBarFrame(platform::Size viewSize, platform::Size barMinimum)
+double MacTerminalView::findBarRoom(double viewWidth)
 {
-    // As wide as the view leaves between the margins, up to the greatest width; a view narrower
-    // than the bar's least width gives up the left margin first.
-    const double room = std::min(viewSize.width - 2 * findBarMargin, findBarMaximumWidth);
-    const double width = std::max(room, barMinimum.width);
-    const double height = barMinimum.height;
-    return platform::Rect{viewSize.width - findBarMargin - width, viewSize.height - findBarMargin - height,
-                          width, height};
+    return std::max(std::min(viewWidth - 2 * findBarMargin, findBarMaximumWidth), 0.0);
+}
+
+platform::Rect MacTerminalView::findBarFrame(platform::Size viewSize, platform::Size barSize, bool atBottom)
+{
+    const double width = std::max(std::min(barSize.width, viewSize.width), 0.0);
+    const double x = std::max(viewSize.width - findBarMargin - width, 0.0);
+    const double y = atBottom ? findBarMargin : viewSize.height - findBarMargin - barSize.height;
+    return platform::Rect{x, y, width, barSize.height};
 }
 
 const std::shared_ptr<platform::FindBar>& MacTerminalView::ensureFindBar()
@@ -84,8 +92,90 @@ const std::shared_ptr<platform::FindBar>& MacTerminalView::ensureFindBar()
 
 void MacTerminalView::layoutFindBar()
 {
-    if (findBar_)
-        findBar_->setFrame(findBarFrame(frameSize(), findBar_->minimumSize()));
+    if (!findBar_)
+        return;
+    const platform::Size view = frameSize();
+    findBar_->setFrame(findBarFrame(view, findBar_->sizeForWidth(findBarRoom(view.width)), findBarAtBottom_));
+}
+
+void MacTerminalView::placeFindBar(bool atBottom)
+{
+    if (atBottom == findBarAtBottom_)
+        return;
+    findBarAtBottom_ = atBottom;
+    layoutFindBar();
+}
+
+void MacTerminalView::findAndReveal(const std::string& term, const SearchOptions& options, bool forward)
+{
+    if (forward)
+        findNext(term, options, true);
+    else
+        findPrevious(term, options, true);
+    keepMatchClearOfFindBar();
+}
+
+void MacTerminalView::keepMatchClearOfFindBar()
+{
+    const std::optional<platform::Size> cell = cellDimension();
+    if (!findBarVisible() || !cell || !(cell->width > 0 && cell->height > 0))
+        return;
+    struct Shown
+    {
+        SearchSelection match;
+        int64_t top;
+        int64_t rows;
+        int64_t cols;
+        bool scrollable;
+    };
+    const std::optional<Shown> shown = withTerminal(
+        [this](Terminal& terminal) -> std::optional<Shown> {
+            const std::optional<SearchSelection> match =
+                selection() ? SearchService::currentSearchSelection(*selection()) : std::nullopt;
+            if (!match)
+                return std::nullopt;
+            return Shown{*match, terminal.buffer().yDisp(), terminal.rows(), terminal.cols(),
+                         !terminal.isCurrentBufferAlternate()};
+        },
+        "keepMatchClearOfFindBar()");
+    if (!shown)
+        return;
+    const platform::Size view = frameSize();
+    const platform::Rect frame = findBar_->frame();
+    const platform::Size bar{frame.width, frame.height};
+    // The match's cells on screen, row by row, with the view's top line at `top` (y-up).
+    const SearchSelection& match = shown->match;
+    const auto covers = [&](const platform::Rect& barFrame, int64_t top) {
+        for (int64_t row = match.start.row; row <= match.end.row; ++row) {
+            const int64_t screenRow = row - top;
+            const int64_t first = row == match.start.row ? match.start.col : 0;
+            const int64_t end = row == match.end.row ? match.end.col : shown->cols;
+            if (screenRow < 0 || screenRow >= shown->rows || end <= first)
+                continue;
+            const platform::Rect cells{double(first) * cell->width,
+                                       view.height - double(screenRow + 1) * cell->height,
+                                       double(end - first) * cell->width, cell->height};
+            if (cells.intersects(barFrame))
+                return true;
+        }
+        return false;
+    };
+    const platform::Rect atTop = findBarFrame(view, bar, false);
+    if (!covers(atTop, shown->top)) {
+        placeFindBar(false);
+        return;
+    }
+    // Scrolled back far enough, the match's first row shows just below the bar.
+    const int64_t rowsUnderBar = int64_t(std::ceil((view.height - atTop.y) / cell->height));
+    const int64_t lastRow =
+        match.end.col == 0 && match.end.row > match.start.row ? match.end.row - 1 : match.end.row;
+    const int64_t shift = rowsUnderBar - (match.start.row - shown->top);
+    if (shown->scrollable && shift > 0 && shift <= shown->top && lastRow - shown->top + shift < shown->rows) {
+        scrollTo(int(shown->top - shift), true);
+        placeFindBar(false);
+        return;
+    }
+    placeFindBar(!covers(findBarFrame(view, bar, true), shown->top));
 }
 
 void MacTerminalView::showFindBar(bool prefillSelection)
@@ -93,6 +183,7 @@ void MacTerminalView::showFindBar(bool prefillSelection)
     if (!ensureFindBar())
         return;
     findBar_->setHidden(false);
+    findBarAtBottom_ = false;
     layoutFindBar();
     std::optional<std::string> term;
     if (prefillSelection) {
@@ -134,14 +225,14 @@ void MacTerminalView::handleFindBarSearchChanged(const std::string& text)
         return;
     }
     FindPasteboard::setString(text);
-    findNext(text, findBarOptions_, true);
+    findAndReveal(text, findBarOptions_, true);
 }
 
 void MacTerminalView::handleFindBarOptionsChanged(const SearchOptions& options)
 {
     findBarOptions_ = options;
     if (!findBarTerm_.empty())
-        findNext(findBarTerm_, findBarOptions_, true);
+        findAndReveal(findBarTerm_, findBarOptions_, true);
 }
 
 void MacTerminalView::performFind(bool next)
@@ -153,10 +244,7 @@ void MacTerminalView::performFind(bool next)
     FindPasteboard::setString(*term);
     // The bar's switches as they are now; all off without a bar.
     const SearchOptions options = findBar_ ? searchOptions(findBar_->options()) : SearchOptions{};
-    if (next)
-        findNext(*term, options, true);
-    else
-        findPrevious(*term, options, true);
+    findAndReveal(*term, options, next);
 }
 
 void MacTerminalView::setFindPasteboardFromSelection()

@@ -59,8 +59,10 @@ public:
     virtual FindBarOptions options() const = 0;
     /// Gives the search field the keyboard focus, its text selected.
     virtual void focusSearchField() = 0;
-    /// The narrowest the bar can be (its field at its narrowest) and its height, in points.
-    virtual Size minimumSize() const = 0;
+    /// The bar's size, in points, when it is given `width` points: that width, or the bar's
+    /// narrowest when that is more, and the height its controls take at that width (more rows
+    /// when one row does not hold them).
+    virtual Size sizeForWidth(double width) const = 0;
 };
 
 } // namespace platform

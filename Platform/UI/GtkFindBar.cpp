@@ -1,24 +1,34 @@
 #include "Platform/UI/GtkFindBar.h"
 
+#include "Platform/UI/GtkWidgetSubclass.h"
+
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <gtk/gtk.h>
+#include <vector>
 
 namespace platform::gtk {
 
 namespace {
 
-// The bar's look: the theme's window background, rounded, with a thin edge; the check buttons'
-// titles in a smaller font.
+// The bar's look: the theme's window background, rounded, with a thin edge, its controls inside
+// the padding; the check buttons' titles in a smaller font.
 constexpr const char* barStyle = R"css(
 vesk-find-bar {
     background-color: @theme_bg_color;
     border: 1px solid alpha(@theme_fg_color, 0.15);
     border-radius: 8px;
+    padding: 6px 8px;
 }
 vesk-find-bar checkbutton label {
     font-size: 11px;
 }
 )css";
+
+/// The space between two controls of a row, and between two rows.
+constexpr int controlSpacing = 6;
+constexpr int rowSpacing = 4;
 
 void installStyleOnce(GtkWidget* widget)
 {
@@ -32,12 +42,194 @@ void installStyleOnce(GtkWidget* widget)
     g_object_set_data_full(G_OBJECT(display), "vesk-find-bar-style", provider, g_object_unref);
 }
 
+/// The bar's widget: its children (the entry first, the close button last, the other controls
+/// between them, in order) laid out in rows for the width it is given.
+class FindBarRows
+{
+public:
+    static constexpr const char* typeName = "VeskFindBar";
+
+    explicit FindBarRows(GtkWidget* widget) : widget_(widget) {}
+
+    static void classInit(GtkWidgetClass* widgetClass)
+    {
+        gtk_widget_class_set_css_name(widgetClass, "vesk-find-bar");
+        // Its height depends on its width: narrower, it takes more rows.
+        widgetClass->get_request_mode = [](GtkWidget*) { return GTK_SIZE_REQUEST_HEIGHT_FOR_WIDTH; };
+    }
+
+    void measure(GtkOrientation orientation, int forSize, int* minimum, int* natural)
+    {
+        const std::vector<Control> controls = measuredControls();
+        if (controls.size() < 2)
+            return;
+        if (orientation == GTK_ORIENTATION_HORIZONTAL) {
+            // At its narrowest every control has a row's width of its own.
+            *minimum = controls.front().minimumWidth;
+            for (size_t index = 1; index < controls.size(); ++index)
+                *minimum = std::max(*minimum, controls[index].width);
+            *natural = std::max(*minimum, oneRowWidth(controls));
+            return;
+        }
+        int height = 0;
+        arrange(controls, forSize < 0 ? oneRowWidth(controls) : forSize, &height);
+        *minimum = *natural = height;
+    }
+
+    void sizeAllocate(int width, int)
+    {
+        int height = 0;
+        for (const Placement& placement : arrange(measuredControls(), width, &height)) {
+            GtkAllocation allocation{placement.x, placement.y, placement.width, placement.height};
+            gtk_widget_size_allocate(placement.widget, &allocation, -1);
+        }
+    }
+
+    void snapshot(GtkSnapshot* snapshot)
+    {
+        for (GtkWidget* child = gtk_widget_get_first_child(widget_); child;
+             child = gtk_widget_get_next_sibling(child))
+            gtk_widget_snapshot_child(widget_, child, snapshot);
+    }
+
+    void rooted() {}
+    void unrooted() {}
+    void realized() {}
+    void unrealized() {}
+
+    void dispose()
+    {
+        while (GtkWidget* child = gtk_widget_get_first_child(widget_))
+            gtk_widget_unparent(child);
+    }
+
+private:
+    struct Control
+    {
+        GtkWidget* widget;
+        int minimumWidth;
+        int width;
+        int height;
+    };
+    struct Placement
+    {
+        GtkWidget* widget;
+        int x;
+        int y;
+        int width;
+        int height;
+    };
+
+    std::vector<Control> measuredControls() const
+    {
+        std::vector<Control> controls;
+        for (GtkWidget* child = gtk_widget_get_first_child(widget_); child;
+             child = gtk_widget_get_next_sibling(child)) {
+            if (!gtk_widget_should_layout(child))
+                continue;
+            Control control{child, 0, 0, 0};
+            int unused = 0;
+            gtk_widget_measure(child, GTK_ORIENTATION_HORIZONTAL, -1, &control.minimumWidth, &control.width,
+                               nullptr, nullptr);
+            gtk_widget_measure(child, GTK_ORIENTATION_VERTICAL, -1, &unused, &control.height, nullptr,
+                               nullptr);
+            controls.push_back(control);
+        }
+        return controls;
+    }
+
+    /// The width of one row holding everything, the entry at its narrowest on such a row.
+    static int oneRowWidth(const std::vector<Control>& controls)
+    {
+        int width = std::max(GtkFindBar::rowFieldWidth, controls.front().minimumWidth);
+        for (size_t index = 1; index < controls.size(); ++index)
+            width += controlSpacing + controls[index].width;
+        return width;
+    }
+
+    /// Where each control goes in a bar `width` points wide, and the height the rows take.
+    static std::vector<Placement> arrange(const std::vector<Control>& controls, int width, int* height)
+    {
+        std::vector<Placement> placements;
+        *height = 0;
+        if (controls.size() < 2)
+            return placements;
+        const Control& entry = controls.front();
+        const Control& close = controls.back();
+        const std::vector<Control> middle(controls.begin() + 1, controls.end() - 1);
+        // Rows of controls, each row's controls with their x and width.
+        std::vector<std::vector<Placement>> rows(1);
+        if (width >= oneRowWidth(controls)) {
+            int rest = 0;
+            for (const Control& control : middle)
+                rest += controlSpacing + control.width;
+            const int entryWidth = width - rest - controlSpacing - close.width;
+            rows[0].push_back({entry.widget, 0, 0, entryWidth, entry.height});
+            int x = entryWidth;
+            for (const Control& control : middle) {
+                x += controlSpacing;
+                rows[0].push_back({control.widget, x, 0, control.width, control.height});
+                x += control.width;
+            }
+            rows[0].push_back({close.widget, width - close.width, 0, close.width, close.height});
+        } else {
+            // The entry takes what the close button leaves of the first row, or the whole row
+            // when that would be too little to show its text; the others follow under it, left
+            // to right, a new row whenever the next one does not fit, and a close button that
+            // did not stay beside the entry ends the last row at its right.
+            const bool closeBesideEntry = width - controlSpacing - close.width >= GtkFindBar::rowFieldWidth;
+            const int entryWidth =
+                std::max(closeBesideEntry ? width - controlSpacing - close.width : width, entry.minimumWidth);
+            rows[0].push_back({entry.widget, 0, 0, entryWidth, entry.height});
+            if (closeBesideEntry)
+                rows[0].push_back({close.widget, width - close.width, 0, close.width, close.height});
+            int x = 0;
+            rows.emplace_back();
+            for (const Control& control : middle) {
+                if (x > 0 && x + control.width > width) {
+                    rows.emplace_back();
+                    x = 0;
+                }
+                rows.back().push_back({control.widget, x, 0, control.width, control.height});
+                x += control.width + controlSpacing;
+            }
+            if (!closeBesideEntry) {
+                if (x + close.width > width)
+                    rows.emplace_back();
+                rows.back().push_back(
+                    {close.widget, std::max(width - close.width, 0), 0, close.width, close.height});
+            }
+        }
+        // Each row is as high as its highest control; the others are centred in it.
+        int y = 0;
+        for (std::vector<Placement>& row : rows) {
+            if (row.empty())
+                continue;
+            int rowHeight = 0;
+            for (const Placement& placement : row)
+                rowHeight = std::max(rowHeight, placement.height);
+            if (y > 0)
+                y += rowSpacing;
+            for (Placement& placement : row) {
+                placement.y = y + (rowHeight - placement.height) / 2;
+                placements.push_back(placement);
+            }
+            y += rowHeight;
+        }
+        *height = y;
+        return placements;
+    }
+
+    GtkWidget* widget_;
+};
+
+using FindBarWidget = GtkWidgetSubclass<FindBarRows>;
+
 GtkWidget* iconButton(const char* icon, const std::string& tooltip)
 {
     GtkWidget* button = gtk_button_new_from_icon_name(icon);
     gtk_widget_set_tooltip_text(button, tooltip.c_str());
     gtk_widget_set_focus_on_click(button, false);
-    gtk_widget_set_valign(button, GTK_ALIGN_CENTER);
     gtk_button_set_has_frame(GTK_BUTTON(button), false);
     return button;
 }
@@ -47,37 +239,19 @@ GtkWidget* checkButton(const std::string& title, const std::string& tooltip)
     GtkWidget* button = gtk_check_button_new_with_label(title.c_str());
     gtk_widget_set_tooltip_text(button, tooltip.c_str());
     gtk_widget_set_focus_on_click(button, false);
-    gtk_widget_set_valign(button, GTK_ALIGN_CENTER);
     return button;
-}
-
-GtkWidget* makeBar()
-{
-    // A box with a CSS name of its own, so the bar's style reaches only the bar.
-    GtkWidget* box = GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_HORIZONTAL,
-                                             "spacing", 6, "css-name", "vesk-find-bar", nullptr));
-    return box;
 }
 
 } // namespace
 
-GtkFindBar::GtkFindBar(const FindBarLabels& labels) : GtkChildSubview<FindBar>(makeBar())
+GtkFindBar::GtkFindBar(const FindBarLabels& labels) : GtkChildSubview<FindBar>(FindBarWidget::create())
 {
     GtkWidget* bar = view_.widget();
-    // The margins inside the rounded box.
-    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-    gtk_widget_set_margin_start(content, 8);
-    gtk_widget_set_margin_end(content, 8);
-    gtk_widget_set_margin_top(content, 6);
-    gtk_widget_set_margin_bottom(content, 6);
-    gtk_widget_set_hexpand(content, true);
-    gtk_box_append(GTK_BOX(bar), content);
+    // Whatever the width, nothing of the bar is drawn outside it.
+    gtk_widget_set_overflow(bar, GTK_OVERFLOW_HIDDEN);
 
     entry_ = gtk_search_entry_new();
     g_object_set(entry_, "placeholder-text", labels.placeholder.c_str(), nullptr);
-    gtk_widget_set_size_request(entry_, minimumFieldWidth, -1);
-    gtk_widget_set_hexpand(entry_, true);
-    gtk_widget_set_valign(entry_, GTK_ALIGN_CENTER);
     // Every edit at once: GtkSearchEntry's own signal waits a moment, "changed" does not.
     g_signal_connect(entry_, "changed", G_CALLBACK(onChanged), this);
 
@@ -88,7 +262,7 @@ GtkFindBar::GtkFindBar(const FindBarLabels& labels) : GtkChildSubview<FindBar>(m
     wholeWord_ = checkButton(labels.wholeWordTitle, labels.wholeWordTooltip);
     GtkWidget* close = iconButton("window-close-symbolic", labels.closeTooltip);
     for (GtkWidget* control : {entry_, previous, next, caseSensitive_, regex_, wholeWord_, close})
-        gtk_box_append(GTK_BOX(content), control);
+        gtk_widget_set_parent(control, bar);
 
     auto call = [](GtkWidget*, gpointer slot) {
         if (const auto& callback = *static_cast<std::function<void()>*>(slot))
@@ -175,17 +349,18 @@ void GtkFindBar::focusSearchField()
     gtk_editable_select_region(GTK_EDITABLE(entry_), 0, -1);
 }
 
-Size GtkFindBar::minimumSize() const
+Size GtkFindBar::sizeForWidth(double width) const
 {
+    GtkWidget* bar = view_.widget();
     int minimumWidth = 0;
     int naturalWidth = 0;
+    gtk_widget_measure(bar, GTK_ORIENTATION_HORIZONTAL, -1, &minimumWidth, &naturalWidth, nullptr, nullptr);
+    const int fitted = std::max(std::isfinite(width) ? int(std::floor(width)) : 0, minimumWidth);
     int minimumHeight = 0;
     int naturalHeight = 0;
-    gtk_widget_measure(view_.widget(), GTK_ORIENTATION_HORIZONTAL, -1, &minimumWidth, &naturalWidth, nullptr,
+    gtk_widget_measure(bar, GTK_ORIENTATION_VERTICAL, fitted, &minimumHeight, &naturalHeight, nullptr,
                        nullptr);
-    gtk_widget_measure(view_.widget(), GTK_ORIENTATION_VERTICAL, -1, &minimumHeight, &naturalHeight, nullptr,
-                       nullptr);
-    return Size{double(minimumWidth), double(naturalHeight)};
+    return Size{double(fitted), double(naturalHeight)};
 }
 
 void GtkFindBar::onChanged(GtkWidget* entry, void* data)

@@ -1,6 +1,11 @@
 // The find bar on GTK: a rounded box of the theme's background holding a search entry, previous
 // and next buttons, three check buttons and a close button, in that order, 6 points apart inside
-// margins of 8 points left and right and 6 top and bottom. The entry is at least 200 points wide.
+// padding of 8 points left and right and 6 top and bottom.
+//
+// The bar fits the width it is given. When everything fits on one row with the entry at least
+// `rowFieldWidth` wide, it is one row; otherwise the entry takes the first row (beside the close
+// button while it keeps that width) and the other controls follow on as many rows under it as
+// they need, so that a bar in a narrow pane stays inside it and its entry still shows its text.
 //
 // Every edit of the entry is reported at once (no search delay); Return reports find-next and
 // Shift+Return find-previous, Escape reports close, whatever the entry's own bindings would do.
@@ -17,8 +22,8 @@ namespace platform::gtk {
 class GtkFindBar final : public GtkChildSubview<FindBar>
 {
 public:
-    /// The entry's narrowest width, in points.
-    static constexpr int minimumFieldWidth = 200;
+    /// The narrowest the entry is on a row with the other controls, in points.
+    static constexpr int rowFieldWidth = 120;
 
     /// A new bar, hidden; its widget is not yet in any parent.
     explicit GtkFindBar(const FindBarLabels& labels);
@@ -30,7 +35,7 @@ public:
     std::string searchText() const override;
     FindBarOptions options() const override;
     void focusSearchField() override;
-    Size minimumSize() const override;
+    Size sizeForWidth(double width) const override;
 
     GtkWidget* widget() const { return view_.widget(); }
     GtkWidget* entry() const { return entry_; }

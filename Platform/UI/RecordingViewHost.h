@@ -16,6 +16,7 @@
 #include "Platform/UI/ViewCore.h"
 #include "Platform/UI/ViewHost.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -121,7 +122,12 @@ public:
     std::string searchText() const override { return text_; }
     FindBarOptions options() const override { return options_; }
     void focusSearchField() override { ++focusRequests; }
-    Size minimumSize() const override { return Size{400, 30}; }
+    /// A stand-in measure: one row 30 high from 400 points on, two rows below, never narrower
+    /// than 200.
+    Size sizeForWidth(double width) const override
+    {
+        return Size{std::max(width, 200.0), width >= 400 ? 30.0 : 60.0};
+    }
 
     // The user's part.
     /// Types into the field: the text changes and the change is reported.

@@ -46,23 +46,30 @@ struct FindFixture : MacViewFixture
     std::vector<TerminalViewActionStates> pushed;
 };
 
-TEST(MacFindTests, TheBarSitsTopRightWithinItsWidths)
+TEST(MacFindTests, TheBarSitsTopRightWithinItsWidthsAndNeverPastTheLeftEdge)
 {
     struct Case
     {
         platform::Size view;
-        platform::Size minimum;
+        double room;
+        platform::Size bar;
+        bool atBottom;
         platform::Rect frame;
     };
     const Case cases[] = {
-        {{640, 480}, {400, 30}, {112, 442, 520, 30}},
-        {{500, 300}, {400, 30}, {8, 262, 484, 30}},
-        {{416, 300}, {400, 30}, {8, 262, 400, 30}},
-        // Too narrow for the bar: its least width wins over the left margin.
-        {{300, 100}, {400, 30}, {-108, 62, 400, 30}},
+        {{640, 480}, 520, {520, 30}, false, {112, 442, 520, 30}},
+        {{500, 300}, 484, {484, 30}, false, {8, 262, 484, 30}},
+        {{500, 300}, 484, {484, 30}, true, {8, 8, 484, 30}},
+        {{300, 100}, 284, {284, 60}, false, {8, 32, 284, 60}},
+        // Narrower than the bar and its margins: the margins go first, then the bar's width.
+        {{210, 100}, 194, {200, 60}, false, {2, 32, 200, 60}},
+        {{150, 100}, 134, {200, 60}, false, {0, 32, 150, 60}},
+        {{10, 100}, 0, {200, 60}, true, {0, 8, 10, 60}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(MacTerminalView::findBarFrame(c.view, c.minimum), c.frame) << c.view.width;
+    for (const Case& c : cases) {
+        EXPECT_EQ(MacTerminalView::findBarRoom(c.view.width), c.room) << c.view.width;
+        EXPECT_EQ(MacTerminalView::findBarFrame(c.view, c.bar, c.atBottom), c.frame) << c.view.width;
+    }
 
     FindFixture f;
     f.mac().showFindBar(false);
@@ -72,7 +79,81 @@ TEST(MacFindTests, TheBarSitsTopRightWithinItsWidths)
     EXPECT_EQ(f.bar().frame(), (platform::Rect{112, 442, 520, 30}));
     f.host->resize({500, 300});
     EXPECT_EQ(f.bar().frame(), (platform::Rect{8, 262, 484, 30})) << "follows the view's size";
+    f.host->resize({300, 300});
+    EXPECT_EQ(f.bar().frame(), (platform::Rect{8, 232, 284, 60})) << "the bar's size at the room it has";
     EXPECT_EQ(f.host->findBars.size(), 1u) << "made once";
+}
+
+TEST(MacFindTests, TheMatchItMovesToIsNeverUnderTheBar)
+{
+    // A view 300 points wide, where the bar covers the top rows over their whole width.
+    struct Case
+    {
+        const char* name;
+        /// Output fed before the search, with `%rows` replaced by the screen's row count less 3.
+        std::string output;
+        std::string term;
+        bool barAtBottom;
+        /// How many lines the view scrolled back to show the match below the bar.
+        int64_t scrolledBack;
+    };
+    const Case cases[] = {
+        {"no scrollback to move: the bar goes down", "\r\nneedle\r\n", "needle", true, 0},
+        {"scrollback above: the match comes down", "%lines\r\nneedle\r\n%rows", "needle", false, -1},
+        {"a match clear of the top", "\r\n\r\n\r\n\r\n\r\n\r\n\r\nneedle\r\n", "needle", false, 0},
+        {"the alternate screen cannot scroll", "\033[?1049h\r\nneedle\r\n", "needle", true, 0},
+    };
+    for (const Case& c : cases) {
+        FindFixture f;
+        f.feed("\033[H\033[2J\033[3J");
+        f.host->resize({300, 300});
+        const int rows = f.locked([](Terminal& terminal) { return terminal.rows(); });
+        std::string output = c.output;
+        if (const size_t at = output.find("%lines"); at != std::string::npos) {
+            std::string lines;
+            for (int line = 0; line < 100; ++line)
+                lines += "line " + std::to_string(line) + "\r\n";
+            output.replace(at, 6, lines);
+        }
+        if (const size_t at = output.find("%rows"); at != std::string::npos) {
+            std::string lines;
+            for (int line = 0; line < rows - 3; ++line)
+                lines += "x\r\n";
+            output.replace(at, 5, lines);
+        }
+        f.feed(output);
+        const int64_t top = f.locked([](Terminal& terminal) { return terminal.buffer().yDisp(); });
+        f.mac().showFindBar(false);
+        f.bar().userTypes(c.term);
+        f.settle();
+        ASSERT_NE(f.match(), "none") << c.name;
+        const auto [row, col, shownTop] = f.locked([&](Terminal& terminal) {
+            const auto& selection = *f.view->selection();
+            return std::tuple(selection.start().row, selection.start().col, terminal.buffer().yDisp());
+        });
+        const platform::Size cell = *f.view->cellDimension();
+        const platform::Rect cells{double(col) * cell.width, 300 - double(row - shownTop + 1) * cell.height,
+                                   double(c.term.size()) * cell.width, cell.height};
+        EXPECT_FALSE(cells.intersects(f.bar().frame())) << c.name;
+        EXPECT_EQ(f.mac().findBarAtBottom(), c.barAtBottom) << c.name;
+        if (c.scrolledBack >= 0)
+            EXPECT_EQ(top - shownTop, c.scrolledBack) << c.name;
+        else
+            EXPECT_GT(top - shownTop, 0) << c.name;
+    }
+
+    // The next match, clear of the top, brings the bar back up.
+    FindFixture f;
+    f.feed("\033[H\033[2J\033[3J");
+    f.host->resize({300, 300});
+    f.feed("\r\nneedle\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\nneedle\r\n");
+    f.mac().showFindBar(false);
+    f.bar().userTypes("needle");
+    EXPECT_EQ(f.match(), "1:0 needle");
+    EXPECT_TRUE(f.mac().findBarAtBottom());
+    f.bar().userPressesReturn(false);
+    EXPECT_EQ(f.match(), "9:0 needle");
+    EXPECT_FALSE(f.mac().findBarAtBottom());
 }
 
 TEST(MacFindTests, ShowingFillsTheBarFromTheSelectionOrTheFindPasteboard)

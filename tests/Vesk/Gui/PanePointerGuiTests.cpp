@@ -2,58 +2,13 @@
 // and send three cursor keys to a full-screen program (one report each to a program tracking the
 // mouse); Shift-click extends a selection, also over a program that reports the mouse; and the
 // pane's close button covers no cell of the terminal and not the find bar's close button.
+#include "PaneGeometry.h"
 #include "VeskDriver.h"
 
 #include <gtest/gtest.h>
 
 namespace veskgui {
 namespace {
-
-/// Where things are in the active pane, from a state dump.
-struct PaneGeometry
-{
-    explicit PaneGeometry(const Record& pane)
-        : x(std::stod(pane["terminal-x"])), y(std::stod(pane["terminal-y"])),
-          cellWidth(std::stod(pane["cell-width"])), cellHeight(std::stod(pane["cell-height"]))
-    {}
-    /// The window point at (column, row) in cells; 0.5 is a cell's centre.
-    std::pair<int, int> at(double col, double row) const
-    {
-        return {static_cast<int>(x + col * cellWidth), static_cast<int>(y + row * cellHeight)};
-    }
-    double x;
-    double y;
-    double cellWidth;
-    double cellHeight;
-};
-
-/// A rectangle of the dump: `prefix`-x, -y, -width and -height.
-struct Box
-{
-    Box(const Record& record, const std::string& prefix)
-        : x(std::stod(record[prefix + "-x"])), y(std::stod(record[prefix + "-y"])),
-          width(std::stod(record[prefix + "-width"])), height(std::stod(record[prefix + "-height"]))
-    {}
-    Box(double x, double y, double width, double height) : x(x), y(y), width(width), height(height) {}
-    bool overlaps(const Box& other) const
-    {
-        return x < other.x + other.width && other.x < x + width && y < other.y + other.height &&
-               other.y < y + height;
-    }
-    std::pair<int, int> centre() const
-    {
-        return {static_cast<int>(x + width / 2), static_cast<int>(y + height / 2)};
-    }
-    double x;
-    double y;
-    double width;
-    double height;
-};
-
-std::ostream& operator<<(std::ostream& out, const Box& box)
-{
-    return out << box.width << "x" << box.height << "+" << box.x << "+" << box.y;
-}
 
 struct PaneFixture
 {
