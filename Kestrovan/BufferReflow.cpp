@@ -5,7 +5,7 @@
 // needs and the emptied lines at its end are removed; when it gets narrower, the text is split
 // over more lines and the new lines are inserted after the group. A wide character is never cut
 // by the new edge: it moves whole to the next line, which leaves the line before one column short
-// (a gap the next widening recognises and closes again).
+// (a gap the line notes, as printing does, and the next widening closes again).
 //
 // The group holding the cursor is left alone: the program at the cursor redraws it. Lines keep
 // their objects where they can, so what hangs on a line (prompt marks, images, the prompt start
