@@ -596,7 +596,7 @@ private:
     }
     int printLeftEdge() const { return modeMirror_.marginMode ? marginLeft_ : 0; }
     BufferLine& cursorLine() { return *lines_[yBase_ + y_]; }
-    void wrapForPrint();
+    void wrapForPrint(bool wide);
     /// The run writer behind `insertScalarRun` and `insertContentRun`: value i becomes the
     /// content bits `contents[i] << shift` of its cell.
     template <typename Content>

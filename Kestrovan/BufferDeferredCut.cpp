@@ -235,7 +235,9 @@ std::vector<LinePointer> Buffer::layOutCutGroup(const DeferredEpoch& epoch)
     int64_t position = cut.offset;
     while (position < length) {
         int cells = static_cast<int>(std::min<int64_t>(length - position, width));
-        if (cells == width && std::binary_search(cut.leads.begin(), cut.leads.end(), position + width - 1))
+        const bool leavesGap =
+            cells == width && std::binary_search(cut.leads.begin(), cut.leads.end(), position + width - 1);
+        if (leavesGap)
             cells -= 1;
         LinePointer line = getBlankLine(nullCell, true, bidiState);
         for (int col = 0; col < cells;) {
@@ -248,6 +250,7 @@ std::vector<LinePointer> Buffer::layOutCutGroup(const DeferredEpoch& epoch)
         }
         // A reflow leaves every cell of its lines counted as written (`usedLength`).
         line->resize(line->count(), nullCell);
+        line->setEndsWithWideGap(leavesGap);
         result.push_back(std::move(line));
         position += cells;
     }

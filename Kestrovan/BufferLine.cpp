@@ -65,7 +65,8 @@ BufferLine::BufferLine(const BufferLine& from)
     : std::enable_shared_from_this<BufferLine>(), usedLength_(from.usedLength_),
       tailBlankCell_(from.tailBlankCell_), isWrappedValue_(from.isWrappedValue_),
       renderModeValue_(from.renderModeValue_), bidiStateValue_(from.bidiStateValue_),
-      imagesValue_(from.imagesValue_), semanticMarksValue_(from.semanticMarksValue_),
+      endsWithWideGapValue_(from.endsWithWideGapValue_), imagesValue_(from.imagesValue_),
+      semanticMarksValue_(from.semanticMarksValue_),
       semanticHardContinuationGroupValue_(from.semanticHardContinuationGroupValue_),
       renderIdentity_(newRenderIdentity())
 {
@@ -545,6 +546,7 @@ void BufferLine::copyFrom(const BufferLine& line)
         usedLength_ = line.usedLength_;
     }
     setWrapped(line.isWrappedValue_);
+    endsWithWideGapValue_ = line.endsWithWideGapValue_;
     if (semanticMarksValue_ != line.semanticMarksValue_) {
         semanticMarksValue_ = line.semanticMarksValue_;
         markDecorationChanged();
@@ -624,8 +626,10 @@ void BufferLine::copyFrom(BufferLine& source, int srcCol, int dstCol, int len)
         origins->promptStartLineMoved(*this);
 
     if (srcCol == 0 && dstCol == 0 && len >= count()) {
-        // The group travels with a whole line: it leaves the source.
+        // The group travels with a whole line: it leaves the source. So does the wide gap,
+        // which its last column holds.
         setSemanticHardContinuationGroup(source.semanticHardContinuationGroupValue_);
+        endsWithWideGapValue_ = source.endsWithWideGapValue_;
         if (!sameLine)
             source.setSemanticHardContinuationGroup(std::nullopt);
     }

@@ -116,6 +116,11 @@ public:
     std::string debugDescription() const;
 
     bool isWrapped() const { return isWrappedValue_; }
+    /// Whether the row's last column is the gap a wide character left when it did not fit there
+    /// and moved on to the next row: no text, so a reflow joins across it. Set where such a gap
+    /// is made (printing, reflow), cleared on recycling; not counted as a change, as nothing
+    /// shows it.
+    bool endsWithWideGap() const { return endsWithWideGapValue_; }
     const BidiPresentationState& bidiState() const { return bidiStateValue_; }
     RenderLineMode renderMode() const { return renderModeValue_; }
     const std::vector<SemanticMark>& semanticMarks() const { return semanticMarksValue_; }
@@ -142,6 +147,7 @@ public:
     /// nearest column instead; a cell that cannot be packed stops the program.
     void set(int index, const CharData& data);
     void setWrapped(bool value);
+    void setEndsWithWideGap(bool value) { endsWithWideGapValue_ = value; }
     void setBidiState(const BidiPresentationState& value);
     void setRenderMode(RenderLineMode mode);
     void setSemanticHardContinuationGroup(std::optional<uint64_t> group);
@@ -203,8 +209,8 @@ public:
     void resize(int cols, const CharData& fillData);
     void resize(int cols, PackedCell fill);
 
-    /// Makes this line a copy of `line` (cells, used length, wrap flag, marks, group, bidi
-    /// state), keeping its own identity, render mode and images.
+    /// Makes this line a copy of `line` (cells, used length, wrap flag, wide gap, marks, group,
+    /// bidi state), keeping its own identity, render mode and images.
     void copyFrom(const BufferLine& line);
     /// Copies `len` cells and the prompt marks on them from `source` (this line or another) at
     /// `srcCol` to `dstCol`. Wide-character seams are not repaired here.
@@ -249,6 +255,7 @@ public:
         semanticMarksValue_.clear();
         semanticHardContinuationGroupValue_.reset();
         isWrappedValue_ = isWrapped;
+        endsWithWideGapValue_ = false;
         bidiStateValue_ = bidiState;
         renderModeValue_ = RenderLineMode::single;
         recycleGeneration_ += 1;
@@ -339,6 +346,7 @@ private:
     bool isWrappedValue_ = false;
     RenderLineMode renderModeValue_ = RenderLineMode::single;
     BidiPresentationState bidiStateValue_;
+    bool endsWithWideGapValue_ = false;
     std::optional<Images> imagesValue_;
     std::vector<SemanticMark> semanticMarksValue_;
     std::optional<uint64_t> semanticHardContinuationGroupValue_;

@@ -38,8 +38,13 @@ constexpr uint64_t continuationSharedMask =
 // Moves the cursor to the start of the next row after a print reached the right limit: at the
 // bottom of the scroll region the terminal scrolls the region (the new bottom line marked as
 // wrapped); elsewhere the cursor moves down and the row it reaches continues the one above.
-void Buffer::wrapForPrint()
+// A row left from its last column notes whether that column is the gap of a wide character
+// that did not fit there (`wide`, with no wrap pending: nothing was printed into the column), so
+// that a reflow takes the column for text or gap as it was made.
+void Buffer::wrapForPrint(bool wide)
 {
+    if (x_ == cols_ - 1)
+        cursorLine().setEndsWithWideGap(wide && !wrapPending_);
     x_ = printLeftEdge();
     wrapPending_ = false;
     if (y_ == scrollBottom_) {
@@ -93,7 +98,7 @@ size_t Buffer::insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cell
         if (wrapPending_) {
             if (!modeMirror_.wraparound)
                 break;
-            wrapForPrint();
+            wrapForPrint(false);
             right = printRightLimit();
         }
         const int segmentStart = x_;
@@ -172,7 +177,7 @@ size_t Buffer::insertRun(std::span<const Content> scalars, int shift, int width,
         if (wrapPending_ || x_ + width - 1 > right) {
             if (!modeMirror_.wraparound)
                 break;
-            wrapForPrint();
+            wrapForPrint(width == 2);
             right = printRightLimit();
         }
         const int room = (right - x_ + 1) / width;
@@ -246,7 +251,7 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
             // left edge; one that merely does not fit is left to the one-cell path.
             if (!modeMirror_.wraparound || ((first & runCellStaysOnRow) && !wrapPending_))
                 break;
-            wrapForPrint();
+            wrapForPrint(firstWidth == 2);
             right = printRightLimit();
         }
         BufferLine& line = cursorLine();
@@ -424,7 +429,7 @@ void Buffer::insertCharacter(PackedCell cell)
             // or leave its lead without one at the last column.
             if (wrappedRightLimit() - printLeftEdge() + 1 < w)
                 return;
-            wrapForPrint();
+            wrapForPrint(w == 2);
             right = printRightLimit();
         }
         wrapPending_ = false;

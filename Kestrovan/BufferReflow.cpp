@@ -5,7 +5,7 @@
 // needs and the emptied lines at its end are removed; when it gets narrower, the text is split
 // over more lines and the new lines are inserted after the group. A wide character is never cut
 // by the new edge: it moves whole to the next line, which leaves the line before one column short
-// (a gap the next widening recognises and closes again).
+// (a gap the line notes, as printing does, and the next widening closes again).
 //
 // The group holding the cursor is left alone: the program at the cursor redraws it. Lines keep
 // their objects where they can, so what hangs on a line (prompt marks, images, the prompt start
@@ -65,12 +65,16 @@ bool holdsCharacter(const BufferLine& line, int col)
 
 /// The columns line `i` of a group contributes at width `cols`: the trimmed length of the last
 /// line, a full line otherwise, except one column less where a wide character that did not fit
-/// left an empty last column and starts the next line.
+/// left an empty last column and starts the next line. Only a gap noted where it was made counts:
+/// an empty last column before a wide character may as well be text (blanks a cursor move left,
+/// which a reflow put there).
 int getWrappedLineTrimmedLength(std::span<const LinePointer> lines, size_t i, int cols)
 {
     if (i + 1 == lines.size())
         return lines[i]->getTrimmedLength();
     const BufferLine& line = *lines[i];
+    if (!line.endsWithWideGap())
+        return cols;
     const bool endsInGap = !holdsCharacter(line, cols - 1) &&
                            cellAt(line, cols - 1).widthState() == PackedCell::WidthState::single;
     if (endsInGap && cellAt(*lines[i + 1], 0).isLead())
@@ -92,6 +96,9 @@ std::vector<int> getLinesToRemove(CircularBufferLineList& lines, int oldCols, in
                                   int bufferAbsoluteY)
 {
     std::vector<int> toRemove;
+    // The columns each line of a group contributes, read before the join rewrites the lines'
+    // gaps.
+    std::vector<int> lengths;
     const int count = lines.count();
     for (int row = 0; row < count - 1; ++row) {
         int next = row + 1;
@@ -107,12 +114,17 @@ std::vector<int> getLinesToRemove(CircularBufferLineList& lines, int oldCols, in
             continue;
         }
 
+        lengths.clear();
+        for (size_t i = 0; i < group.size(); ++i) {
+            lengths.push_back(getWrappedLineTrimmedLength(group, i, oldCols));
+            group[i]->setEndsWithWideGap(false);
+        }
         size_t destLine = 0;
-        int destCol = getWrappedLineTrimmedLength(group, 0, oldCols);
+        int destCol = lengths[0];
         size_t srcLine = 1;
         int srcCol = 0;
         while (srcLine < group.size()) {
-            const int srcLength = getWrappedLineTrimmedLength(group, srcLine, oldCols);
+            const int srcLength = lengths[srcLine];
             const int n = std::max(std::min(srcLength - srcCol, newCols - destCol), 0);
             group[destLine]->copyFrom(*group[srcLine], srcCol, destCol, n);
             destCol += n;
@@ -131,6 +143,7 @@ std::vector<int> getLinesToRemove(CircularBufferLineList& lines, int oldCols, in
                 group[destLine]->copyFrom(*group[destLine - 1], newCols - 1, 0, 1);
                 destCol = 1;
                 group[destLine - 1]->replacePackedCells(newCols - 1, newCols, nullCell);
+                group[destLine - 1]->setEndsWithWideGap(true);
             }
         }
         group[destLine]->replacePackedCells(destCol, newCols, nullCell);
@@ -456,10 +469,11 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows)
         }
 
         // A line that ends early (a wide character moved on, or the group's last line) must not
-        // keep old cells between its end and the new edge.
+        // keep old cells between its end and the new edge; before the last line that is the gap.
         for (size_t i = 0; i < destLengths.size(); ++i) {
             if (destLengths[i] < newCols)
                 group[i]->replacePackedCells(destLengths[i], newCols, nullCell);
+            group[i]->setEndsWithWideGap(i + 1 < destLengths.size() && destLengths[i] < newCols);
         }
     }
 

@@ -338,6 +338,7 @@ TEST(BufferLine, RecycleRewritesOnlyTheUsedPrefixWhenTheTailMatches)
     line->setSemanticMark(initial, 1, 3);
     line->setSemanticHardContinuationGroup(3);
     line->attachImage(std::make_shared<TestImage>());
+    line->setEndsWithWideGap(true);
     const PackedCell blue = PackedCell::makePaletteBlank(4, WidthState::single, false, 0, 0);
     EXPECT_TRUE(line->recycle(blue, false, BidiPresentationState()));
     for (int i = 0; i < line->count(); ++i)
@@ -346,6 +347,7 @@ TEST(BufferLine, RecycleRewritesOnlyTheUsedPrefixWhenTheTailMatches)
     EXPECT_TRUE(line->semanticMarks().empty());
     EXPECT_FALSE(line->semanticHardContinuationGroup());
     EXPECT_EQ(line->renderMode(), BufferLine::RenderLineMode::single);
+    EXPECT_FALSE(line->endsWithWideGap()) << "a new row has no gap";
     EXPECT_FALSE(line->recycle(blue, false, BidiPresentationState())) << "no images the second time";
 }
 
@@ -407,14 +409,15 @@ TEST(BufferLine, CopiesShareOrRepackAgainstTheRightArena)
     source->setSemanticHardContinuationGroup(4);
     source->attachImage(std::make_shared<TestImage>());
     source->setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+    source->setEndsWithWideGap(true);
 
     const BufferLine copy(*source);
     EXPECT_NE(copy.renderIdentity(), source->renderIdentity());
     EXPECT_NE(copy.storage(), source->storage());
     EXPECT_EQ(shape(copy), "aW>b");
     EXPECT_TRUE(copy.hasImages() && copy.semanticHardContinuationGroup() == 4u &&
-                copy.renderMode() == BufferLine::RenderLineMode::doubleWidth)
-        << "a copy carries images, group and render mode";
+                copy.renderMode() == BufferLine::RenderLineMode::doubleWidth && copy.endsWithWideGap())
+        << "a copy carries images, group, render mode and wide gap";
 
     // Into a line with another arena: cells and tail are re-packed; render mode and images stay.
     CharData boldBlank;
@@ -440,6 +443,7 @@ TEST(BufferLine, CopiesShareOrRepackAgainstTheRightArena)
     EXPECT_TRUE(withImages->hasImages()) << "images are not copied by copyFrom";
     EXPECT_EQ(withImages->renderMode(), BufferLine::RenderLineMode::single);
     EXPECT_EQ(withImages->semanticMarks(), source->semanticMarks());
+    EXPECT_TRUE(withImages->endsWithWideGap()) << "the gap goes with the last column";
 }
 
 TEST(BufferLine, AdoptingAnArenaReencodesEveryCell)
@@ -490,13 +494,17 @@ TEST(BufferLine, RangeCopiesCarryMarksAndGroups)
     ASSERT_EQ(from->semanticMarks().size(), 1u);
     EXPECT_EQ(from->semanticMarks()[0], (SemanticMark{right, 1, 5}));
 
-    // The whole line moves its hard-continuation group.
+    // The whole line moves its hard-continuation group, and takes its wide gap.
     from->setSemanticHardContinuationGroup(12);
+    from->setEndsWithWideGap(true);
     to->copyFrom(*from, 0, 0, 6);
     EXPECT_EQ(to->semanticHardContinuationGroup(), 12u);
     EXPECT_FALSE(from->semanticHardContinuationGroup());
+    EXPECT_TRUE(to->endsWithWideGap());
+    from->setEndsWithWideGap(false);
     to->copyFrom(*from, 0, 0, 5);
     EXPECT_EQ(to->semanticHardContinuationGroup(), 12u) << "a partial copy leaves the group alone";
+    EXPECT_TRUE(to->endsWithWideGap()) << "and the gap";
 }
 
 TEST(BufferLine, TheActivePromptOriginWinsAndMovesTheStartLine)

@@ -3,6 +3,8 @@
 
 #include "Kestrovan/Buffer.h"
 
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -242,6 +244,63 @@ TEST(BufferReflow, WideCharactersNeverStraddleTheEdge)
     expectConsistent(*screen.buffer, "back at 10");
 }
 
+// Each writer of wide characters that wraps one which does not fit in the last column leaves
+// that column as a gap, which widening closes; a column printed into, or blanked by a cursor
+// move and printed over by nothing but the wide character's wrap, is told apart by how the row
+// was left, not by its cells.
+TEST(BufferReflow, GapsLeftByPrintingCloseWhenWidening)
+{
+    using Write = std::function<void(Buffer&)>;
+    const char32_t han = U'\u4e2d';
+    const Write scalarRun = [&](Buffer& buffer) { buffer.insertScalarRun(std::span(&han, 1), 2, 0, 0); };
+    const Write contentRun = [&](Buffer& buffer) {
+        const uint32_t content = uint32_t(han) << PackedCell::contentShift;
+        buffer.insertContentRun(std::span(&content, 1), 2, 0, 0);
+    };
+    const Write mixedRun = [&](Buffer& buffer) {
+        const uint32_t contents[] = {'z' << PackedCell::contentShift, uint32_t(han)
+                                                                          << PackedCell::contentShift};
+        const uint8_t widths[] = {1, 2};
+        buffer.insertMixedRun(contents, widths, 0, 0);
+    };
+    const Write oneCell = [&](Buffer& buffer) {
+        buffer.insertCharacter(PackedCell::makeScalar(han, 0, PackedCell::WidthState::lead, false, 0, 0));
+    };
+    struct Case
+    {
+        std::string name;
+        std::string before; // printed first; '>' moves the cursor to the last column
+        Write write;
+        bool gap;
+        std::string joined;
+    };
+    const std::vector<Case> cases = {
+        {"scalar run", "abcdefghi", scalarRun, true, "abcdefghi\u4e2d"},
+        {"content run", "abcdefghi", contentRun, true, "abcdefghi\u4e2d"},
+        {"mixed run", "abcdefgh", mixedRun, true, "abcdefghz\u4e2d"},
+        {"one cell", "abcdefghi", oneCell, true, "abcdefghi\u4e2d"},
+        {"after a cursor move", "abc>", scalarRun, true, "abc......\u4e2d"},
+        {"after a pending wrap", "abcdefghij", scalarRun, false, "abcdefghij\u4e2d"},
+        {"mixed run after a pending wrap", "abcdefghi", mixedRun, false, "abcdefghiz\u4e2d"},
+    };
+    for (const Case& test : cases) {
+        Screen screen(10, 4);
+        for (const char c : test.before) {
+            if (c == '>')
+                screen.buffer->setX(9);
+            else
+                screen.ascii(std::string(1, c));
+        }
+        test.write(*screen.buffer);
+        screen.newline();
+        screen.ascii("$");
+        EXPECT_EQ(screen.line(0).endsWithWideGap(), test.gap) << test.name;
+        screen.buffer->resize(20, 4);
+        EXPECT_EQ(screen.row(0), test.joined) << test.name;
+        EXPECT_EQ(screen.row(1), "$") << test.name;
+    }
+}
+
 TEST(BufferReflow, NarrowingThenWideningGivesBackTheTextOnSeededRandomScreens)
 {
     for (uint32_t seed = 1; seed <= 60; ++seed) {
@@ -307,6 +366,86 @@ TEST(BufferReflow, NarrowingThenWideningGivesBackTheTextOnSeededRandomScreens)
         } else {
             EXPECT_TRUE(cellsOf(*screen.buffer) == cells) << context << " and back: not as printed";
         }
+    }
+}
+
+// Reflowing keeps a group's text, blanks included, so the lines a width gets do not depend on
+// the widths the buffer went through. Each screen is written from its seed twice: once resized
+// straight to the last width, once through twelve widths on the way; every line above the cursor
+// must come out the same, wrap flag and wide gap included. Blanks that cursor moves leave are text,
+// also at the end of a line before a wide character; only the column a wide character left
+// when it did not fit is not.
+TEST(BufferReflow, EveryPathOfWidthsGivesTheTextOfTheDirectResize)
+{
+    const auto write = [](uint32_t seed, Screen& screen) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        for (int paragraphs = pick(10, 40); paragraphs > 0; --paragraphs) {
+            for (int items = pick(0, 12); items > 0; --items) {
+                switch (pick(0, 3)) {
+                case 0: {
+                    std::string word;
+                    for (int n = pick(1, 8); n > 0; --n)
+                        word += letters[size_t(pick(0, int(letters.size()) - 1))];
+                    screen.ascii(word);
+                    break;
+                }
+                case 1:
+                    screen.ascii(std::string(size_t(pick(1, 3)), ' '));
+                    break;
+                case 2: // CUF
+                    screen.buffer->setX(screen.buffer->x() + pick(1, 12));
+                    break;
+                default:
+                    for (int n = pick(1, 3); n > 0; --n)
+                        screen.wide(std::u32string(1, char32_t(0x4e00 + pick(0, 500))));
+                }
+            }
+            screen.newline();
+        }
+    };
+    // Every line above the cursor: wrap flag, wide gap and text.
+    const auto linesOf = [](Screen& screen) {
+        Lines out;
+        const int cursorRow = screen.buffer->yBase() + screen.buffer->y();
+        for (int row = 0; row < cursorRow; ++row) {
+            const BufferLine& line = *screen.buffer->lines()[row];
+            out.push_back(std::string(line.isWrapped() ? "w" : "-") + (line.endsWithWideGap() ? "g " : "  ") +
+                          Screen::text(line));
+        }
+        return out;
+    };
+    for (uint32_t seed = 1; seed <= 24; ++seed) {
+        std::mt19937 random(seed * 7919);
+        const auto pick = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        const int cols = pick(8, 60);
+        std::vector<int> path;
+        for (int step = 0; step < 12; ++step)
+            path.push_back(pick(2, 100));
+        std::string context = "seed " + std::to_string(seed) + ": " + std::to_string(cols);
+        for (const int width : path)
+            context += " -> " + std::to_string(width);
+
+        Screen direct(cols, 5, 20000);
+        write(seed, direct);
+        direct.buffer->resize(path.back(), 5);
+        Screen stepwise(cols, 5, 20000);
+        write(seed, stepwise);
+        for (const int width : path)
+            stepwise.buffer->resize(width, 5);
+        ASSERT_EQ(stepwise.buffer->totalLinesTrimmed(), 0) << context;
+        const Lines expected = linesOf(direct);
+        const Lines actual = linesOf(stepwise);
+        EXPECT_EQ(actual.size(), expected.size()) << context;
+        const auto differs = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+        if (differs.first != actual.end() && differs.second != expected.end())
+            ADD_FAILURE() << context << ": row " << (differs.first - actual.begin()) << " is\n"
+                          << *differs.first << "\nnot\n"
+                          << *differs.second;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "tests/Kestrovan/RecordingTerminalDelegate.h"
+#include "tests/Kestrovan/TerminalStateDump.h"
 
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalInnerState.h"
@@ -15,6 +16,9 @@ using kestrovan::Terminal;
 using kestrovan::TerminalMode;
 using kestrovan::TerminalOptions;
 using kestrovan::TerminalPixelGeometry;
+using kestrovan::testing::describeDumpDifference;
+using kestrovan::testing::dumpBufferState;
+using kestrovan::testing::DumpedTerminal;
 using kestrovan::testing::RecordingTerminalDelegate;
 using kestrovan::testing::rowText;
 using kestrovan::testing::screenText;
@@ -116,6 +120,66 @@ TEST(TerminalResize, TheNormalScreenReflowsAndTheCursorStaysOnItsText)
     EXPECT_EQ(t.buffer().x(), 2);
     t.feed("ls");
     EXPECT_EQ(rowText(t, 1), "$ ls") << "printing goes on where the cursor was";
+}
+
+// A line of 65 'x' at 32 columns, with a wide character printed at column 16 of its third row:
+// 15 blanks lie between them, which reach the last column at 80 columns, before the wide
+// character that starts the next row there. Those blanks are text: 132 columns show them all,
+// whether the width got there directly, through 80 columns, or through column switches fed in
+// one read or cut into two anywhere.
+TEST(TerminalResize, BlanksBeforeAWideCharacterSurviveEveryWayToAWidth)
+{
+    TerminalOptions options = TerminalOptions::defaults();
+    options.cols = 32;
+    options.rows = 5;
+    options.scrollback = 40;
+    const std::string text = "\x1b[?40h" + std::string(65, 'x') + "\n\n\n\n\x1b[1;17H\u4e2d\x1b[5;1H\n\n\n\n";
+    const std::string switches = "\x1b[?3l\x1b[?3h";
+    const std::string expected = std::string(65, 'x') + std::string(15, '.') + "\u4e2d";
+    // The scrollback line holding the wide character, an empty cell shown as '.'.
+    const auto wideLine = [](Terminal& t) {
+        const kestrovan::Buffer& buffer = t.buffer();
+        for (int row = 0; row < buffer.yBase(); ++row) {
+            const kestrovan::BufferLine& line = *buffer.lines().lineIfPresent(row);
+            std::string out;
+            for (int col = 0; col < line.count(); ++col) {
+                const kestrovan::PackedCell cell = line.packed(col);
+                if (!cell.isContinuation())
+                    out += cell.rawValue == 0 ? std::string(".") : line[col].getText();
+            }
+            out.erase(out.find_last_not_of('.') + 1);
+            if (out.find("\u4e2d") != std::string::npos)
+                return out;
+        }
+        return std::string("no line holds the wide character");
+    };
+
+    DumpedTerminal whole(options);
+    whole.feed(text + switches);
+    EXPECT_EQ(whole.terminal().cols(), 132);
+    EXPECT_EQ(wideLine(whole.terminal()), expected) << "fed whole";
+    const std::string wholeDump = whole.dump();
+    for (size_t cut = text.size() + 5; cut < text.size() + switches.size(); ++cut) {
+        DumpedTerminal split(options);
+        const std::string bytes = text + switches;
+        split.feed(bytes.substr(0, cut));
+        split.feed(bytes.substr(cut));
+        EXPECT_EQ(wideLine(split.terminal()), expected) << "cut at " << cut;
+        EXPECT_EQ(describeDumpDifference(wholeDump, split.dump()), "") << "cut at " << cut;
+    }
+
+    DumpedTerminal direct(options);
+    direct.feed(text);
+    direct.resize(132, 5);
+    DumpedTerminal through80(options);
+    through80.feed(text);
+    through80.resize(80, 5);
+    through80.resize(132, 5);
+    EXPECT_EQ(wideLine(direct.terminal()), expected) << "32 -> 132";
+    EXPECT_EQ(wideLine(through80.terminal()), expected) << "32 -> 80 -> 132";
+    EXPECT_EQ(describeDumpDifference(dumpBufferState(direct.terminal().buffer()),
+                                     dumpBufferState(through80.terminal().buffer())),
+              "");
 }
 
 TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)

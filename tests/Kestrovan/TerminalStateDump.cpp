@@ -267,6 +267,8 @@ std::string dumpLine(const BufferLine& line)
                       " used=" + std::to_string(line.usedLength()) + " marks=" + describeMarks(line);
     if (const std::optional<uint64_t> group = line.semanticHardContinuationGroup())
         out += " hc=" + std::to_string(*group);
+    if (line.endsWithWideGap())
+        out += " gap";
     if (line.hasImages())
         out += " images=" + std::to_string(line.images()->size());
     out += " |";

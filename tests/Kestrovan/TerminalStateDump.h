@@ -122,7 +122,7 @@ std::string dumpTerminalState(Terminal& terminal) REQUIRES(terminal.terminalLock
 std::string dumpBufferState(const Buffer& buffer);
 
 /// One line of a buffer: its header (wrap flag, render mode, bidi state, used length, prompt
-/// marks, images) and its cells, runs of equal cells shortened to "cell*count".
+/// marks, wide gap, images) and its cells, runs of equal cells shortened to "cell*count".
 std::string dumpLine(const BufferLine& line);
 
 /// Bytes as printable text: printable ASCII as is (backslash doubled), everything else \xHH.
