@@ -304,6 +304,10 @@ void MacTerminalView::scheduleOverlayFrames()
             more = true;
         }
         if (!more && view->overlayFrameTimer_) {
+            // The last frame drawn may have been from just before the bar's animation ended: one
+            // more shows the bar where it comes to rest.
+            view->setStatusNeedsDisplay(
+                platform::Rect{0, size.height - progressBarHeight, size.width, progressBarHeight});
             view->overlayFrameTimer_->invalidate();
             view->updateStatusOverlayVisibility();
         }

@@ -234,6 +234,30 @@ TEST(MacViewTests, ProgressBarShowsAlongTheTopAndLeaves)
     EXPECT_EQ(f.host->bitmap()->pixel(2, top), below);
 }
 
+TEST(MacViewTests, ProgressBarComesToRestAtItsWidth)
+{
+    using namespace std::chrono_literals;
+    // The bar eases from half to full width, the second report arriving at some point of the
+    // redraw timer's period; the window draws soon after each request. However the frames fall
+    // against the animation, the last one drawn shows the bar at its full width.
+    for (const auto later : {5ms, 10ms, 15ms}) {
+        SCOPED_TRACE(later.count());
+        MacViewFixture f;
+        f.feed("\x1b]9;4;1;50\a");
+        f.timers->advance(later);
+        f.feed("\x1b]9;4;1;100\a");
+        for (auto elapsed = 0ms; elapsed < 500ms; elapsed += 5ms) {
+            f.timers->advance(5ms);
+            f.host->drawIfNeeded();
+        }
+        const platform::Bitmap* bitmap = f.host->bitmap();
+        ASSERT_TRUE(bitmap);
+        const int top = bitmap->height() - 2;
+        EXPECT_NE(bitmap->pixel(0, top), bitmap->pixel(0, top - 8)) << "a bar along the top edge";
+        EXPECT_EQ(bitmap->pixel(bitmap->width() - 1, top), bitmap->pixel(0, top)) << "up to the right edge";
+    }
+}
+
 TEST(MacViewTests, CaretBlinksWhileFocusedAndStaysWhenNot)
 {
     MacViewFixture f;

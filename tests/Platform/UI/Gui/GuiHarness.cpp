@@ -50,11 +50,20 @@ bool startGtk()
 
 bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
+    // Between two checks the loop runs everything it has ready, for up to `slice`. One iteration
+    // a check runs only the ready sources of the highest priority: under load, with a check that
+    // takes a second (a screenshot), a timer due at every check kept the idle sources that show a
+    // finished frame from ever running.
+    constexpr auto slice = std::chrono::milliseconds(20);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        if (!g_main_context_iteration(nullptr, false))
+        const auto sliceEnd = std::chrono::steady_clock::now() + slice;
+        bool ran = false;
+        while (std::chrono::steady_clock::now() < sliceEnd && g_main_context_iteration(nullptr, false))
+            ran = true;
+        if (!ran)
             g_usleep(2000);
     }
     return true;
