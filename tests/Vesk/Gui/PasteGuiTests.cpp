@@ -13,11 +13,14 @@ namespace {
 const std::string letters = std::string(5000, 'a');
 const std::string withLineFeed = std::string(5000, 'b') + "\n";
 
-/// Puts `text` on a clipboard of the display (xclip keeps serving it in the background).
+/// Puts `text` on a clipboard of the display (xclip keeps serving it in the background) and waits
+/// until the clipboard reads back as `text`: xclip takes it only once it has gone to the background.
 void offer(const std::string& selection, const std::string& text, const std::string& folder)
 {
     writeFile(folder + "/offer", text);
     run("xclip -selection " + selection + " -i '" + folder + "/offer' >/dev/null 2>&1");
+    EXPECT_TRUE(poll([&] { return run("xclip -o -selection " + selection + " 2>/dev/null") == text; }, 10s))
+        << "xclip never took the " << selection;
 }
 
 struct PasteFixture

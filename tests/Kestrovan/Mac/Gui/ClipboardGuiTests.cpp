@@ -52,7 +52,7 @@ protected:
     /// xclip offers `text` on a selection ("clipboard" or "primary") from the background.
     void offer(const std::string& text, const std::string& selection = "clipboard")
     {
-        outputOf("printf '%s' '" + text + "' | xclip -selection " + selection + " -i >/dev/null 2>&1");
+        ASSERT_TRUE(guitest::offerSelection(selection, text)) << "xclip never took the " << selection;
     }
     std::string xclipOut(const std::string& selection)
     {

@@ -206,7 +206,7 @@ TEST_F(PointerGuiTests, DraggingAboveTheViewAutoscrollsOnTheClock)
 
 TEST_F(PointerGuiTests, TheMiddleButtonAndShiftInsertPastePrimaryBracketed)
 {
-    guitest::outputOf("printf 'from primary' | xclip -selection primary -i >/dev/null 2>&1");
+    ASSERT_TRUE(guitest::offerSelection("primary", "from primary"));
     startRecorder("\\033[?2004h");
     moveTo(3.5, 2.5);
     pointer("click 2");

@@ -183,6 +183,23 @@ std::string outputOf(const std::string& command)
     return output;
 }
 
+bool offerSelection(const std::string& selection, const std::string& text)
+{
+    char path[] = "/tmp/vesk-gui-offer-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    close(fd);
+    // xclip has read the file before it goes to the background.
+    if (written)
+        outputOf("xclip -selection " + selection + " -i '" + path + "' >/dev/null 2>&1");
+    std::remove(path);
+    return written &&
+           spinUntil([&] { return outputOf("xclip -o -selection " + selection + " 2>/dev/null") == text; },
+                     std::chrono::seconds(10));
+}
+
 uint32_t Screenshot::pixel(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= width || y >= height)

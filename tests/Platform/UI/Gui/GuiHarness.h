@@ -109,6 +109,10 @@ bool xdotool(const std::string& arguments);
 /// Runs a shell command on a thread while the main loop goes on (GTK must answer the X server
 /// meanwhile, for instance when it owns a clipboard xclip reads); its standard output.
 std::string outputOf(const std::string& command);
+/// Has xclip offer `text` on the X selection `selection` ("clipboard" or "primary") from the
+/// background, and waits until the selection reads back as `text`: xclip takes the selection only
+/// once it has gone to the background, after its command returned. False if it never does.
+bool offerSelection(const std::string& selection, const std::string& text);
 
 /// A screenshot of one X window as 8-bit RGB pixels, rows from the top.
 struct Screenshot
