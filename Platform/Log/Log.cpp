@@ -8,22 +8,49 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <set>
 
 namespace platform {
 
 namespace {
 
-// The sink log records go to instead of standard error, set from any thread.
+using SinkFunction = std::function<void(const LogRecord&)>;
+
+// A sink set by `setLogSink`, with the number of threads running it right now.
+struct InstalledSink
+{
+    explicit InstalledSink(SinkFunction function) : function(std::move(function)) {}
+    const SinkFunction function;
+    int callsRunning = 0; // under LogSink::mutex
+};
+
+// Where log records go instead of standard error, set from any thread. Never destroyed: a thread
+// may log while the process exits.
 struct LogSink
 {
     Mutex mutex;
-    std::function<void(const LogRecord&)> sink GUARDED_BY(mutex);
+    std::condition_variable callEnded;
+    std::shared_ptr<InstalledSink> sink GUARDED_BY(mutex);
 };
 
 LogSink& logSink()
 {
-    static LogSink state;
-    return state;
+    static LogSink* const state = new LogSink;
+    return *state;
+}
+
+// The one copy of each logger name, kept for the life of the process.
+const std::string* internedName(std::string name)
+{
+    struct Names
+    {
+        Mutex mutex;
+        std::set<std::string, std::less<>> names GUARDED_BY(mutex);
+    };
+    static Names* const table = new Names;
+    MutexLock guard(table->mutex);
+    return &*table->names.insert(std::move(name)).first;
 }
 
 bool debugEnabledFromEnvironment()
@@ -51,7 +78,7 @@ const char* levelName(LogLevel level)
 } // namespace
 
 Logger::Logger(std::string subsystem, std::string category)
-    : subsystem_(std::move(subsystem)), category_(std::move(category))
+    : subsystem_(internedName(std::move(subsystem))), category_(internedName(std::move(category)))
 {}
 
 bool Logger::isDebugEnabled() const
@@ -62,18 +89,23 @@ bool Logger::isDebugEnabled() const
 void Logger::write(LogLevel level, std::string_view message) const
 {
     LogSink& state = logSink();
-    std::function<void(const LogRecord&)> sink;
+    std::shared_ptr<InstalledSink> sink;
     {
         MutexLock guard(state.mutex);
         sink = state.sink;
+        if (sink)
+            ++sink->callsRunning;
     }
     if (sink) {
-        sink(LogRecord{subsystem_, category_, level, message});
+        sink->function(LogRecord{*subsystem_, *category_, level, message});
+        MutexLock guard(state.mutex);
+        if (--sink->callsRunning == 0)
+            state.callEnded.notify_all();
         return;
     }
     if (level == LogLevel::debug && !isDebugEnabled())
         return;
-    std::fprintf(stderr, "%s[%s] %s: %.*s\n", subsystem_.c_str(), category_.c_str(), levelName(level),
+    std::fprintf(stderr, "%s[%s] %s: %.*s\n", subsystem_->c_str(), category_->c_str(), levelName(level),
                  static_cast<int>(message.size()), message.data());
 }
 
@@ -124,7 +156,12 @@ void setLogSink(std::function<void(const LogRecord&)> sink)
 {
     LogSink& state = logSink();
     MutexLock guard(state.mutex);
-    state.sink = std::move(sink);
+    std::shared_ptr<InstalledSink> replaced = std::move(state.sink);
+    if (sink)
+        state.sink = std::make_shared<InstalledSink>(std::move(sink));
+    // The caller may free what the replaced sink refers to as soon as this returns.
+    while (replaced && replaced->callsRunning > 0)
+        state.mutex.wait(state.callEnded);
 }
 
 } // namespace platform

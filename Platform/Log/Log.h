@@ -4,6 +4,10 @@
 // "subsystem[category] level: message"; debug lines appear only when VESK_LOG_DEBUG is "1".
 // Signposts mark the start and end of a named interval with an id; they are written as debug-level
 // lines so that a profiling run can be read back. A test can take every line with `setLogSink`.
+//
+// Loggers are usually function-local statics, and a worker thread may still log while the process
+// exits and destroys its statics: a logger keeps its names in storage that lives as long as the
+// process, and has nothing to destroy.
 #pragma once
 
 #include <cstdint>
@@ -52,17 +56,19 @@ public:
     void signpostEnd(std::string_view name, SignpostID id) const;
 
     bool isDebugEnabled() const;
-    const std::string& subsystem() const { return subsystem_; }
-    const std::string& category() const { return category_; }
+    const std::string& subsystem() const { return *subsystem_; }
+    const std::string& category() const { return *category_; }
 
 private:
     void write(LogLevel level, std::string_view message) const;
 
-    std::string subsystem_;
-    std::string category_;
+    const std::string* subsystem_;
+    const std::string* category_;
 };
 
-/// Replaces where log lines go (for tests); an empty function restores standard error.
+/// Replaces where log lines go (for tests); an empty function restores standard error. Returns
+/// once no thread is still inside the sink it replaced, so that whatever that sink refers to may
+/// go away; a sink must therefore not call `setLogSink` itself.
 void setLogSink(std::function<void(const LogRecord&)> sink);
 
 } // namespace platform

@@ -1,0 +1,101 @@
+#include "Platform/Log/Log.h"
+
+#include "Patience.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Whether the thread `id` of this process sleeps (waits on a lock or a condition).
+bool threadSleeps(pid_t id)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t end = line.rfind(')');
+    return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
+}
+
+} // namespace
+
+// A test sets a sink that refers to its own locals and unsets it at its end, while worker threads
+// may still be logging: the sink must not be running once it has been replaced.
+TEST(Log, ReplacingTheSinkWaitsForTheCallsStillInIt)
+{
+    const platform::Logger logger("Tests", "Log");
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    std::atomic<bool> replaced{false};
+    std::atomic<bool> replacedWhileRunning{false};
+    platform::setLogSink([&](const platform::LogRecord&) {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        replacedWhileRunning = replaced.load();
+    });
+    std::thread logging([&] { logger.error("held in the sink"); });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, patience, [&] { return entered; }));
+    }
+    std::atomic<pid_t> replacerId{0};
+    std::thread replacer([&] {
+        replacerId = static_cast<pid_t>(syscall(SYS_gettid));
+        platform::setLogSink({});
+        replaced = true;
+    });
+    // Either the replacer returned at once (the fault) or it waits for the call in the sink.
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!replaced && !(replacerId != 0 && threadSleeps(replacerId)) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    logging.join();
+    replacer.join();
+    EXPECT_TRUE(replaced);
+    EXPECT_FALSE(replacedWhileRunning) << "the sink was replaced while a thread was still in it";
+}
+
+// Worker threads outlive `main` when the process exits with work queued; one that logs then must
+// not read a logger or a sink that the exit has destroyed (the thread sanitizer stage sees it).
+TEST(LogDeathTest, AThreadMayLogWhileTheProcessExits)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            platform::setLogSink([](const platform::LogRecord& record) {
+                volatile size_t seen = record.subsystem.size() + record.category.size();
+                for (char c : record.subsystem)
+                    seen = seen + static_cast<unsigned char>(c);
+                (void)seen;
+            });
+            static std::atomic<int> lines{0};
+            std::thread([] {
+                static const platform::Logger logger("org.example.LoggingTests", "AThreadThatLogsAtExit");
+                for (;;) {
+                    logger.info("still working");
+                    ++lines;
+                }
+            }).detach();
+            while (lines < 100)
+                std::this_thread::yield();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
