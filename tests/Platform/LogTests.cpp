@@ -1,13 +1,12 @@
-#include "Platform/Log/Log.h"
-
 #include "Patience.h"
 
-#include <gtest/gtest.h>
+#include "Platform/Log/Log.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <sys/syscall.h>
 #include <thread>
