@@ -46,7 +46,7 @@ const std::string* internedName(std::string name)
     struct Names
     {
         Mutex mutex;
-        std::set<std::string, std::less<>> names GUARDED_BY(mutex);
+        std::set<std::string> names GUARDED_BY(mutex);
     };
     static Names* const table = new Names;
     MutexLock guard(table->mutex);

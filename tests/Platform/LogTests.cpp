@@ -1,30 +1,16 @@
 #include "Patience.h"
+#include "ThreadState.h"
 
 #include "Platform/Log/Log.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
-
-namespace {
-
-// Whether the thread `id` of this process sleeps (waits on a lock or a condition).
-bool threadSleeps(pid_t id)
-{
-    std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t end = line.rfind(')');
-    return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
-}
-
-} // namespace
 
 // A test sets a sink that refers to its own locals and unsets it at its end, while worker threads
 // may still be logging: the sink must not be running once it has been replaced.
@@ -55,11 +41,10 @@ TEST(Log, ReplacingTheSinkWaitsForTheCallsStillInIt)
         platform::setLogSink({});
         replaced = true;
     });
-    // Either the replacer returned at once (the fault) or it waits for the call in the sink.
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!replaced && !(replacerId != 0 && threadSleeps(replacerId)) &&
-           std::chrono::steady_clock::now() < deadline)
+    // The replacer waits for the call in the sink, or (the fault) returned at once.
+    while (replacerId == 0)
         std::this_thread::yield();
+    waitUntilAsleep(replacerId, [&] { return replaced.load(); });
     {
         std::lock_guard lock(mutex);
         released = true;

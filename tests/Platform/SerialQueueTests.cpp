@@ -1,4 +1,5 @@
 #include "Patience.h"
+#include "ThreadState.h"
 
 #include "Platform/Dispatch/SerialQueue.h"
 #include "Platform/Dispatch/ThreadRegistry.h"
@@ -36,29 +37,6 @@ int threadNamed(const std::string& name)
     }
     closedir(tasks);
     return found;
-}
-
-// The line of /proc/self/task/<thread>/status that starts with `key`, without the key.
-std::string threadStatus(int thread, const std::string& key)
-{
-    std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(key, 0) == 0)
-            return line.substr(key.size());
-    }
-    return {};
-}
-
-// Waits until `thread` sleeps; false when it never does.
-bool waitUntilAsleep(int thread)
-{
-    for (const auto giveUp = std::chrono::steady_clock::now() + patience;
-         std::chrono::steady_clock::now() < giveUp;) {
-        if (threadStatus(thread, "State:").find('S') != std::string::npos)
-            return true;
-        std::this_thread::yield();
-    }
-    return false;
 }
 
 } // namespace
