@@ -97,10 +97,20 @@ void Logger::write(LogLevel level, std::string_view message) const
             ++sink->callsRunning;
     }
     if (sink) {
+        // Counted out however the call ends: a sink that throws must not leave a later
+        // `setLogSink` waiting for a call that is over.
+        struct CallEnd
+        {
+            LogSink& state;
+            InstalledSink& sink;
+            ~CallEnd()
+            {
+                MutexLock guard(state.mutex);
+                if (--sink.callsRunning == 0)
+                    state.callEnded.notify_all();
+            }
+        } callEnd{state, *sink};
         sink->function(LogRecord{*subsystem_, *category_, level, message});
-        MutexLock guard(state.mutex);
-        if (--sink->callsRunning == 0)
-            state.callEnded.notify_all();
         return;
     }
     if (level == LogLevel::debug && !isDebugEnabled())

@@ -6,8 +6,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <future>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -54,6 +57,26 @@ TEST(Log, ReplacingTheSinkWaitsForTheCallsStillInIt)
     replacer.join();
     EXPECT_TRUE(replaced);
     EXPECT_FALSE(replacedWhileRunning) << "the sink was replaced while a thread was still in it";
+}
+
+// A sink that throws passes its exception to the caller that logged, and the call still counts
+// as over: replacing that sink afterwards returns instead of waiting for ever.
+TEST(Log, ASinkThatThrowsCanStillBeReplaced)
+{
+    const platform::Logger logger("Tests", "Log");
+    platform::setLogSink([](const platform::LogRecord&) { throw std::runtime_error("the sink failed"); });
+    EXPECT_THROW(logger.error("thrown from the sink"), std::runtime_error);
+    EXPECT_THROW(logger.info("thrown again"), std::runtime_error);
+
+    // On its own thread, so that the failure is a failed wait rather than a test that hangs.
+    auto replaced = std::make_shared<std::promise<void>>();
+    std::future<void> done = replaced->get_future();
+    std::thread([replaced] {
+        platform::setLogSink({});
+        replaced->set_value();
+    }).detach();
+    EXPECT_EQ(done.wait_for(patience), std::future_status::ready)
+        << "replacing a sink that threw waits for calls that have ended";
 }
 
 // Worker threads outlive `main` when the process exits with work queued; one that logs then must
