@@ -15,6 +15,23 @@ namespace {
 
 constexpr const char* tabOfPageKey = "vesk-tab";
 
+/// Names a button that shows only an icon by what it does: screen readers otherwise take the
+/// name of its picture, which is the image's class name.
+void nameIconButton(GtkWidget* button, const char* name)
+{
+    gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL, name, -1);
+}
+
+/// The notebook's own widget around a tab's label: what screen readers meet as the page tab (and
+/// the page's content is labelled by). Null when the label is not in a tab.
+GtkWidget* pageTabOf(GtkWidget* tabLabel)
+{
+    GtkWidget* parent = tabLabel ? gtk_widget_get_parent(tabLabel) : nullptr;
+    return parent && gtk_accessible_get_accessible_role(GTK_ACCESSIBLE(parent)) == GTK_ACCESSIBLE_ROLE_TAB
+               ? parent
+               : nullptr;
+}
+
 } // namespace
 
 /// The window's signal handlers, each holding the window weakly.
@@ -180,6 +197,7 @@ TerminalWindow::TerminalWindow(GtkApplication* application)
     gtk_button_set_has_frame(GTK_BUTTON(newTabButton_), false);
     gtk_widget_set_focusable(newTabButton_, false);
     gtk_widget_set_tooltip_text(newTabButton_, "New Tab");
+    nameIconButton(newTabButton_, "New tab");
     gtk_notebook_set_action_widget(notebook_, newTabButton_, GTK_PACK_END);
     gtk_window_set_child(window_, GTK_WIDGET(notebook_));
 }
@@ -279,6 +297,7 @@ GtkWidget* TerminalWindow::tabLabelFor(const std::shared_ptr<TerminalWindowContr
     gtk_button_set_has_frame(GTK_BUTTON(close), false);
     gtk_widget_set_focusable(close, false);
     gtk_widget_set_tooltip_text(close, "Close Tab");
+    nameIconButton(close, "Close tab");
     g_object_set_data(G_OBJECT(close), "vesk-page", tab->page());
     g_signal_connect(close, "clicked", G_CALLBACK(TerminalWindowSignals::tabCloseClicked), nullptr);
     gtk_box_append(GTK_BOX(box), label);
@@ -346,7 +365,12 @@ void TerminalWindow::tabTitlesChanged(const TerminalWindowController& tab)
         // more room than the whole title takes.
         const auto characters = static_cast<int>(g_utf8_strlen(text.c_str(), -1));
         gtk_label_set_width_chars(label, std::min(characters, tabLabelMinimumCharacters));
-        gtk_widget_set_tooltip_text(gtk_widget_get_parent(GTK_WIDGET(label)), tab.toolTip().c_str());
+        GtkWidget* box = gtk_widget_get_parent(GTK_WIDGET(label));
+        gtk_widget_set_tooltip_text(box, tab.toolTip().c_str());
+        // The notebook names every tab "Tab"; a screen reader says the title, as the label shows it.
+        if (GtkWidget* pageTab = pageTabOf(box))
+            gtk_accessible_update_property(GTK_ACCESSIBLE(pageTab), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                           text.c_str(), -1);
     }
     if (selectedTab().get() == &tab)
         gtk_window_set_title(window_, tab.title().c_str());

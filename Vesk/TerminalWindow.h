@@ -3,7 +3,8 @@
 //
 // The notebook is the tab group: its page order is the order of the tabs, its current page the
 // selected tab. The tab bar shows from two tabs on, with "+" at its end; its labels shrink down to
-// a few characters of their titles, and when the tabs no longer fit then it scrolls. The window
+// a few characters of their titles, and when the tabs no longer fit then it scrolls. Screen readers
+// meet each tab by its title and the bar's buttons as "Close tab" and "New tab". The window
 // shows the selected tab's title. Keys pass a capture-phase controller first, which hands each
 // press to the selected tab's shortcut table, unless an alert of this window is open; the menus' actions
 // ("win.…") act on the selected tab. The menu bar opens by mouse only (F10 is the program's), and

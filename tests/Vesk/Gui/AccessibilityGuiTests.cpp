@@ -1,6 +1,7 @@
 // The application as a screen reader meets it over AT-SPI: alerts are alerts named by their
 // message, each terminal view is named as a pane (the active one told apart) with nothing named
-// by a class beneath it, and the About panel opens with none of its text selected.
+// by a class beneath it, each tab is named by its title and the tab bar's buttons by what they do,
+// and the About panel opens with none of its text selected.
 #include "VeskDriver.h"
 
 #include <algorithm>
@@ -115,6 +116,83 @@ TEST(AccessibilityGuiTests, TerminalViewsAreNamedAsPanesWithNoClassNameBeneath)
     EXPECT_EQ(panes(window), split) << joined(describe(window));
     for (const Accessible& object : window)
         EXPECT_EQ(object.name.find("VeskCoreView"), std::string::npos) << object.role << " named by a class";
+}
+
+/// The tab bar of a window: the page tab list and what sits beside it (the new-tab button).
+std::vector<Accessible> tabBar(const std::vector<Accessible>& window)
+{
+    const auto list = std::find_if(window.begin(), window.end(),
+                                   [](const Accessible& o) { return o.role == "page tab list"; });
+    if (list == window.end())
+        return {};
+    auto bar = list;
+    while (bar != window.begin() && bar->depth >= list->depth)
+        --bar;
+    return subtree(window, static_cast<size_t>(bar - window.begin()));
+}
+
+/// The names of the page tabs of a tab bar, in order, each with the push buttons inside it.
+std::vector<std::string> pageTabs(const std::vector<Accessible>& bar)
+{
+    std::vector<std::string> tabs;
+    for (size_t index = 0; index < bar.size(); ++index) {
+        if (bar[index].role != "page tab")
+            continue;
+        std::string tab = bar[index].name;
+        for (const Accessible& inside : subtree(bar, index))
+            if (inside.role == "push button")
+                tab += " [" + inside.name + "]";
+        tabs.push_back(tab);
+    }
+    return tabs;
+}
+
+TEST(AccessibilityGuiTests, TabsAreNamedByTheirTitlesAndTheTabBarsButtonsByWhatTheyDo)
+{
+    Vesk vesk(withAccessibility());
+    ASSERT_TRUE(vesk.started());
+    vesk.focus();
+    vesk.key("ctrl+shift+t");
+    vesk.expect([](const State& s) { return s.tabs().size() == 2 && !s.lines(0, 1, 0).empty(); },
+                "a second tab with its prompt");
+    // Each step changes directories, and so titles, and reads the bar from the window (named by
+    // the selected tab's directory) once it names the tabs as expected. The second tab's shell
+    // waits on a pipe for its next directory, so that its title changes while the first tab is
+    // selected.
+    struct Step
+    {
+        std::string chords;
+        std::string command;
+        std::string window;
+        std::vector<std::string> tabs;
+    };
+    const Step steps[] = {
+        {"", "", "~", {"home [Close tab]", "home [Close tab]"}},
+        {"",
+         "mkdir -p notes/drafts && mkfifo next && cd notes && read d < ../next && cd \"$d\"",
+         "~/notes",
+         {"home [Close tab]", "notes [Close tab]"}},
+        {"ctrl+shift+1", "cd / && echo drafts > ~/next", "/", {"/ [Close tab]", "drafts [Close tab]"}},
+    };
+    for (const Step& step : steps) {
+        if (!step.chords.empty())
+            vesk.key(step.chords);
+        if (!step.command.empty())
+            vesk.typeLine(step.command);
+        const std::vector<Accessible> window =
+            windowWhen(vesk, step.window,
+                       [&](const std::vector<Accessible>& w) { return pageTabs(tabBar(w)) == step.tabs; });
+        const std::vector<Accessible> bar = tabBar(window);
+        EXPECT_EQ(pageTabs(bar), step.tabs) << step.window << "\n" << joined(describe(window));
+        std::vector<std::string> buttons;
+        for (const Accessible& object : bar) {
+            EXPECT_NE(object.name.rfind("Gtk", 0), 0u)
+                << object.role << " \"" << object.name << "\" named by a class";
+            if (object.role == "push button")
+                buttons.push_back(object.name);
+        }
+        EXPECT_EQ(std::count(buttons.begin(), buttons.end(), "New tab"), 1) << joined(describe(bar));
+    }
 }
 
 TEST(AccessibilityGuiTests, AnAlertIsAnAlertNamedByItsMessage)
