@@ -110,6 +110,9 @@ private:
         int minimumWidth;
         int width;
         int height;
+        /// The narrowest the entry is on a row with other controls: wide enough for its text
+        /// part to be `rowFieldWidth` beside its icons and padding. The others' own width.
+        int rowWidth;
     };
     struct Placement
     {
@@ -127,12 +130,23 @@ private:
              child = gtk_widget_get_next_sibling(child)) {
             if (!gtk_widget_should_layout(child))
                 continue;
-            Control control{child, 0, 0, 0};
+            Control control{child, 0, 0, 0, 0};
             int unused = 0;
             gtk_widget_measure(child, GTK_ORIENTATION_HORIZONTAL, -1, &control.minimumWidth, &control.width,
                                nullptr, nullptr);
             gtk_widget_measure(child, GTK_ORIENTATION_VERTICAL, -1, &unused, &control.height, nullptr,
                                nullptr);
+            control.rowWidth = control.width;
+            if (GTK_IS_EDITABLE(child)) {
+                // The entry's icons and padding take their part of its width: the text gets what
+                // is left of it.
+                int textMinimum = 0;
+                if (GtkEditable* text = gtk_editable_get_delegate(GTK_EDITABLE(child)))
+                    gtk_widget_measure(GTK_WIDGET(text), GTK_ORIENTATION_HORIZONTAL, -1, &textMinimum,
+                                       &unused, nullptr, nullptr);
+                control.rowWidth =
+                    std::max(control.minimumWidth - textMinimum, 0) + GtkFindBar::rowFieldWidth;
+            }
             controls.push_back(control);
         }
         return controls;
@@ -141,7 +155,7 @@ private:
     /// The width of one row holding everything, the entry at its narrowest on such a row.
     static int oneRowWidth(const std::vector<Control>& controls)
     {
-        int width = std::max(GtkFindBar::rowFieldWidth, controls.front().minimumWidth);
+        int width = std::max(controls.front().rowWidth, controls.front().minimumWidth);
         for (size_t index = 1; index < controls.size(); ++index)
             width += controlSpacing + controls[index].width;
         return width;
@@ -177,7 +191,7 @@ private:
             // when that would be too little to show its text; the others follow under it, left
             // to right, a new row whenever the next one does not fit, and a close button that
             // did not stay beside the entry ends the last row at its right.
-            const bool closeBesideEntry = width - controlSpacing - close.width >= GtkFindBar::rowFieldWidth;
+            const bool closeBesideEntry = width - controlSpacing - close.width >= entry.rowWidth;
             const int entryWidth =
                 std::max(closeBesideEntry ? width - controlSpacing - close.width : width, entry.minimumWidth);
             rows[0].push_back({entry.widget, 0, 0, entryWidth, entry.height});

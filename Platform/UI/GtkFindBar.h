@@ -2,10 +2,11 @@
 // and next buttons, three check buttons and a close button, in that order, 6 points apart inside
 // padding of 8 points left and right and 6 top and bottom.
 //
-// The bar fits the width it is given. When everything fits on one row with the entry at least
-// `rowFieldWidth` wide, it is one row; otherwise the entry takes the first row (beside the close
-// button while it keeps that width) and the other controls follow on as many rows under it as
-// they need, so that a bar in a narrow pane stays inside it and its entry still shows its text.
+// The bar fits the width it is given. When everything fits on one row with the entry's text at
+// least `rowFieldWidth` wide (its icons beside it take more), it is one row; otherwise the entry
+// takes the first row (beside the close button while its text keeps that width) and the other
+// controls follow on as many rows under it as they need, so that a bar in a narrow pane stays
+// inside it and its entry still shows a good part of the term.
 //
 // Every edit of the entry is reported at once (no search delay); Return reports find-next and
 // Shift+Return find-previous, Escape reports close, whatever the entry's own bindings would do.
@@ -22,7 +23,8 @@ namespace platform::gtk {
 class GtkFindBar final : public GtkChildSubview<FindBar>
 {
 public:
-    /// The narrowest the entry is on a row with the other controls, in points.
+    /// The narrowest the entry's text part is on a row with other controls, in points (about 15
+    /// characters).
     static constexpr int rowFieldWidth = 120;
 
     /// A new bar, hidden; its widget is not yet in any parent.
