@@ -10,13 +10,15 @@
 //
 // Every edit of the entry is reported at once (no search delay); Return reports find-next and
 // Shift+Return find-previous, Escape reports close, whatever the entry's own bindings would do.
+// Other presses that may be shortcuts go to `onShortcut` before the entry's bindings.
 // Presses, releases and motion over the bar stay with the bar: the view under it never sees them.
 #pragma once
 
 #include "Platform/UI/FindBar.h"
 #include "Platform/UI/GtkChildPlacement.h"
+#include "Platform/UI/KeyboardTranslator.h"
 
-typedef struct _GtkWidget GtkWidget;
+#include <gtk/gtk.h>
 
 namespace platform::gtk {
 
@@ -37,12 +39,17 @@ public:
     std::string searchText() const override;
     FindBarOptions options() const override;
     void focusSearchField() override;
+    void editSearchField(FindFieldEdit edit) override;
     Size sizeForWidth(double width) const override;
 
     GtkWidget* widget() const { return view_.widget(); }
     GtkWidget* entry() const { return entry_; }
 
 private:
+    static gboolean onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                                 GdkModifierType state, gpointer self);
+    static void onKeyReleased(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                              GdkModifierType state, gpointer self);
     static void onChanged(GtkWidget* entry, void* self);
     static void onToggled(GtkWidget* button, void* self);
 
@@ -50,6 +57,11 @@ private:
     GtkWidget* caseSensitive_;
     GtkWidget* regex_;
     GtkWidget* wholeWord_;
+    /// The entry's key and focus controllers (the entry owns them).
+    GtkEventController* keys_;
+    GtkEventController* focus_;
+    /// The keys held in the field, so that a press of a key already down is a repeat.
+    KeyboardTranslator keyboard_;
     /// True while code sets the entry's text, which is not the user's change.
     bool settingText_ = false;
 };
