@@ -319,6 +319,9 @@ std::string paneRecord(const TerminalWindow& window, const TerminalWindowControl
         record("find-field-x", field.x)("find-field-y", field.y);
         record("find-field-width", field.width)("find-field-height", field.height);
         record("find-field-text-width", textWidth(fieldText));
+        // What the field holds, and whether it has the keyboard.
+        record("find-text", std::string(barShown ? bar->searchText() : ""));
+        record("find-focus", fieldText != nullptr && gtk_widget_has_focus(fieldText));
     }
     std::string out = record.str();
     if (!terminal)

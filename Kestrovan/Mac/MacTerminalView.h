@@ -532,6 +532,10 @@ private:
     void placeFindBar(bool atBottom);
     void handleFindBarSearchChanged(const std::string& text);
     void handleFindBarOptionsChanged(const SearchOptions& options);
+    /// A press in the bar's field that may be a shortcut: taken (true) when a menu or one of the
+    /// view's find actions has it, or when it is a clipboard or select-all chord, which the field
+    /// then performs on its own text.
+    bool handleFindFieldShortcut(const platform::KeyEvent& event);
     // Links (MacTerminalViewLinks.cpp).
     TerminalLinkOpening::PresentAlert hostAlertPresenter();
     /// The cell (column, buffer row) under a point of the view (y-up); none before the cell is

@@ -7,6 +7,10 @@
 // pasteboard, so another view's Find Next looks for the same. Hiding the bar keeps the term, the
 // options and the match. Main thread only.
 //
+// The menus' shortcuts work while the field has the keyboard, as they do in the view: Find Next
+// and Find Previous step from the field and the window's items run; only the clipboard and
+// select-all chords act on the field's own text, as in any text field.
+//
 // The bar stays inside the view at any width (a narrow view gets a narrower bar, on more rows),
 // and never covers the match it moved to: the view scrolls the match out from under it, or, when
 // the scrollback cannot (the match is in the first lines), the bar moves to the bottom edge.
@@ -15,6 +19,7 @@
 #include "Kestrovan/Mac/MacTerminalView.h"
 #include "Kestrovan/SearchService.h"
 #include "Kestrovan/SelectionService.h"
+#include "Platform/UI/MenuKeyRouter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +35,18 @@ SearchOptions searchOptions(const platform::FindBarOptions& options)
     converted.regex = options.regex;
     converted.wholeWord = options.wholeWord;
     return converted;
+}
+
+/// The edit the search field makes of its own text for one of the view's actions, if any.
+std::optional<platform::FindFieldEdit> fieldEditFor(std::optional<TerminalViewAction> action)
+{
+    if (action == TerminalViewAction::copy)
+        return platform::FindFieldEdit::copy;
+    if (action == TerminalViewAction::paste)
+        return platform::FindFieldEdit::paste;
+    if (action == TerminalViewAction::selectAll)
+        return platform::FindFieldEdit::selectAll;
+    return std::nullopt;
 }
 
 } // namespace
@@ -87,6 +104,10 @@ const std::shared_ptr<platform::FindBar>& MacTerminalView::ensureFindBar()
     findBar_->onOptionsChanged = withView([](MacTerminalView& view, platform::FindBarOptions options) {
         view.handleFindBarOptionsChanged(searchOptions(options));
     });
+    findBar_->onShortcut = [weak](const platform::KeyEvent& event) {
+        const auto view = std::static_pointer_cast<MacTerminalView>(weak.lock());
+        return view && view->handleFindFieldShortcut(event);
+    };
     return findBar_;
 }
 
@@ -233,6 +254,21 @@ void MacTerminalView::handleFindBarOptionsChanged(const SearchOptions& options)
     findBarOptions_ = options;
     if (!findBarTerm_.empty())
         findAndReveal(findBarTerm_, findBarOptions_, true);
+}
+
+bool MacTerminalView::handleFindFieldShortcut(const platform::KeyEvent& event)
+{
+    const std::optional<platform::KeyEvent> menuForm = platform::menuKeyEquivalent(event);
+    if (!menuForm || !findBar_)
+        return false;
+    // Copy, Paste and Select All in the field act on the field's text, as in any text field.
+    if (const std::optional<platform::FindFieldEdit> edit = fieldEditFor(actionForKeyEquivalent(*menuForm))) {
+        findBar_->editSearchField(*edit);
+        return true;
+    }
+    // The rest as from the view itself: the menus first, then the view's find shortcuts, which
+    // step through the matches while the field keeps the keyboard.
+    return platform::MenuKeyRouter::offer(event) || performKeyEquivalent(*menuForm);
 }
 
 void MacTerminalView::performFind(bool next)

@@ -3,9 +3,12 @@
 // the keyboard focus, the input method and the clipboard like any text field.
 //
 // The bar only reports what the user did; the view decides what it means. Setting the field's
-// text from code does not report a change. The texts and tooltips come from the view.
+// text from code does not report a change. The texts and tooltips come from the view. A press in
+// the field that may be a shortcut is the owner's to take first, so that the window's menus work
+// while the field has the keyboard; what the owner leaves is the field's.
 #pragma once
 
+#include "Platform/UI/KeyEvent.h"
 #include "Platform/UI/View.h"
 
 #include <functional>
@@ -40,6 +43,14 @@ struct FindBarLabels
     friend bool operator==(const FindBarLabels&, const FindBarLabels&) = default;
 };
 
+/// An edit the search field makes to its own text.
+enum class FindFieldEdit
+{
+    copy,
+    paste,
+    selectAll,
+};
+
 class FindBar : public View
 {
 public:
@@ -52,6 +63,10 @@ public:
     std::function<void()> onClose;
     /// A switch was turned, with the states of all three afterwards.
     std::function<void(FindBarOptions)> onOptionsChanged;
+    /// A press in the field that has a menu form (`menuKeyEquivalent`: Super, or Ctrl+Shift, with
+    /// a key), before the field sees it; answers true when it was taken, and the field then never
+    /// sees it. Without a callback, or answered false, the press is the field's.
+    std::function<bool(const KeyEvent&)> onShortcut;
 
     /// Replaces the field's text without reporting a change.
     virtual void setSearchText(const std::string& text) = 0;
@@ -59,6 +74,9 @@ public:
     virtual FindBarOptions options() const = 0;
     /// Gives the search field the keyboard focus, its text selected.
     virtual void focusSearchField() = 0;
+    /// Copies the field's selected text to the clipboard, pastes the clipboard into the field, or
+    /// selects all of its text, as the field's own Ctrl+C, Ctrl+V and Ctrl+A do.
+    virtual void editSearchField(FindFieldEdit edit) = 0;
     /// The bar's size, in points, when it is given `width` points: that width, or the bar's
     /// narrowest when that is more, and the height its controls take at that width (more rows
     /// when one row does not hold them).

@@ -1,6 +1,8 @@
 #include "Platform/UI/GtkFindBar.h"
 
+#include "Platform/UI/GtkKeyEvents.h"
 #include "Platform/UI/GtkWidgetSubclass.h"
+#include "Platform/UI/MenuKeyRouter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -110,6 +112,9 @@ private:
         int minimumWidth;
         int width;
         int height;
+        /// The narrowest the entry is on a row with other controls: wide enough for its text
+        /// part to be `rowFieldWidth` beside its icons and padding. The others' own width.
+        int rowWidth;
     };
     struct Placement
     {
@@ -127,12 +132,23 @@ private:
              child = gtk_widget_get_next_sibling(child)) {
             if (!gtk_widget_should_layout(child))
                 continue;
-            Control control{child, 0, 0, 0};
+            Control control{child, 0, 0, 0, 0};
             int unused = 0;
             gtk_widget_measure(child, GTK_ORIENTATION_HORIZONTAL, -1, &control.minimumWidth, &control.width,
                                nullptr, nullptr);
             gtk_widget_measure(child, GTK_ORIENTATION_VERTICAL, -1, &unused, &control.height, nullptr,
                                nullptr);
+            control.rowWidth = control.width;
+            if (GTK_IS_EDITABLE(child)) {
+                // The entry's icons and padding take their part of its width: the text gets what
+                // is left of it.
+                int textMinimum = 0;
+                if (GtkEditable* text = gtk_editable_get_delegate(GTK_EDITABLE(child)))
+                    gtk_widget_measure(GTK_WIDGET(text), GTK_ORIENTATION_HORIZONTAL, -1, &textMinimum,
+                                       &unused, nullptr, nullptr);
+                control.rowWidth =
+                    std::max(control.minimumWidth - textMinimum, 0) + GtkFindBar::rowFieldWidth;
+            }
             controls.push_back(control);
         }
         return controls;
@@ -141,7 +157,7 @@ private:
     /// The width of one row holding everything, the entry at its narrowest on such a row.
     static int oneRowWidth(const std::vector<Control>& controls)
     {
-        int width = std::max(GtkFindBar::rowFieldWidth, controls.front().minimumWidth);
+        int width = std::max(controls.front().rowWidth, controls.front().minimumWidth);
         for (size_t index = 1; index < controls.size(); ++index)
             width += controlSpacing + controls[index].width;
         return width;
@@ -177,7 +193,7 @@ private:
             // when that would be too little to show its text; the others follow under it, left
             // to right, a new row whenever the next one does not fit, and a close button that
             // did not stay beside the entry ends the last row at its right.
-            const bool closeBesideEntry = width - controlSpacing - close.width >= GtkFindBar::rowFieldWidth;
+            const bool closeBesideEntry = width - controlSpacing - close.width >= entry.rowWidth;
             const int entryWidth =
                 std::max(closeBesideEntry ? width - controlSpacing - close.width : width, entry.minimumWidth);
             rows[0].push_back({entry.widget, 0, 0, entryWidth, entry.height});
@@ -274,30 +290,20 @@ GtkFindBar::GtkFindBar(const FindBarLabels& labels) : GtkChildSubview<FindBar>(F
     for (GtkWidget* option : {caseSensitive_, regex_, wholeWord_})
         g_signal_connect(option, "toggled", G_CALLBACK(onToggled), this);
 
-    // Return, Shift+Return and Escape mean the bar's steps, before the entry's own bindings.
-    GtkEventController* keys = gtk_event_controller_key_new();
-    gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
-    g_signal_connect(keys, "key-pressed",
-                     G_CALLBACK(+[](GtkEventControllerKey*, guint keyval, guint, GdkModifierType state,
-                                    gpointer data) -> gboolean {
-                         auto* self = static_cast<GtkFindBar*>(data);
-                         if (keyval == GDK_KEY_Escape) {
-                             if (self->onClose)
-                                 self->onClose();
-                             return true;
-                         }
-                         if (keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter ||
-                             keyval == GDK_KEY_ISO_Enter) {
-                             const std::function<void()>& step =
-                                 (state & GDK_SHIFT_MASK) ? self->onFindPrevious : self->onFindNext;
-                             if (step)
-                                 step();
-                             return true;
-                         }
-                         return false;
+    // Return, Shift+Return and Escape mean the bar's steps, and a shortcut is the owner's to take,
+    // before the entry's own bindings.
+    keys_ = gtk_event_controller_key_new();
+    gtk_event_controller_set_propagation_phase(keys_, GTK_PHASE_CAPTURE);
+    g_signal_connect(keys_, "key-pressed", G_CALLBACK(onKeyPressed), this);
+    g_signal_connect(keys_, "key-released", G_CALLBACK(onKeyReleased), this);
+    gtk_widget_add_controller(entry_, keys_);
+    // Keys held while the focus leaves the field are released elsewhere; forget them.
+    focus_ = gtk_event_controller_focus_new();
+    g_signal_connect(focus_, "leave", G_CALLBACK(+[](GtkEventControllerFocus*, gpointer data) {
+                         static_cast<GtkFindBar*>(data)->keyboard_.reset();
                      }),
                      this);
-    gtk_widget_add_controller(entry_, keys);
+    gtk_widget_add_controller(entry_, focus_);
 
     // Pointer input over the bar is the bar's: presses on its background would otherwise reach
     // the view under it as clicks on the terminal.
@@ -316,7 +322,9 @@ GtkFindBar::GtkFindBar(const FindBarLabels& labels) : GtkChildSubview<FindBar>(F
 
 GtkFindBar::~GtkFindBar()
 {
-    g_signal_handlers_disconnect_by_data(entry_, this);
+    // The widgets may outlive the bar; their handlers must not reach it then.
+    for (gpointer instance : {gpointer(entry_), gpointer(keys_), gpointer(focus_)})
+        g_signal_handlers_disconnect_by_data(instance, this);
     removeFromSuperview();
 }
 
@@ -349,6 +357,16 @@ void GtkFindBar::focusSearchField()
     gtk_editable_select_region(GTK_EDITABLE(entry_), 0, -1);
 }
 
+void GtkFindBar::editSearchField(FindFieldEdit edit)
+{
+    // The actions of the entry's text part, which its own key bindings and context menu run.
+    const char* action = edit == FindFieldEdit::copy    ? "clipboard.copy"
+                         : edit == FindFieldEdit::paste ? "clipboard.paste"
+                                                        : "selection.select-all";
+    if (GtkEditable* text = gtk_editable_get_delegate(GTK_EDITABLE(entry_)))
+        gtk_widget_activate_action(GTK_WIDGET(text), action, nullptr);
+}
+
 Size GtkFindBar::sizeForWidth(double width) const
 {
     GtkWidget* bar = view_.widget();
@@ -361,6 +379,38 @@ Size GtkFindBar::sizeForWidth(double width) const
     gtk_widget_measure(bar, GTK_ORIENTATION_VERTICAL, fitted, &minimumHeight, &naturalHeight, nullptr,
                        nullptr);
     return Size{double(fitted), double(naturalHeight)};
+}
+
+gboolean GtkFindBar::onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                                  GdkModifierType state, gpointer data)
+{
+    auto* self = static_cast<GtkFindBar*>(data);
+    GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
+    // The translator notes the key as held first, so that a second press is a repeat.
+    const KeyEvent key = self->keyboard_.press(
+        toolkitKeyOf(gtk_widget_get_display(self->entry_), event, keyval, keycode, state));
+    if (keyval == GDK_KEY_Escape) {
+        if (self->onClose)
+            self->onClose();
+        return true;
+    }
+    if (keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter || keyval == GDK_KEY_ISO_Enter) {
+        const std::function<void()>& step =
+            (state & GDK_SHIFT_MASK) ? self->onFindPrevious : self->onFindNext;
+        if (step)
+            step();
+        return true;
+    }
+    return menuKeyEquivalent(key) && self->onShortcut && self->onShortcut(key);
+}
+
+void GtkFindBar::onKeyReleased(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                               GdkModifierType state, gpointer data)
+{
+    auto* self = static_cast<GtkFindBar*>(data);
+    GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
+    self->keyboard_.release(
+        toolkitKeyOf(gtk_widget_get_display(self->entry_), event, keyval, keycode, state));
 }
 
 void GtkFindBar::onChanged(GtkWidget* entry, void* data)

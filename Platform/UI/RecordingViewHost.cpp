@@ -2,6 +2,7 @@
 
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Graphics/Canvas.h"
+#include "Platform/UI/MenuKeyRouter.h"
 #include "Platform/UI/TextInputCommand.h"
 #include "Platform/UI/Utf8.h"
 
@@ -59,6 +60,11 @@ void RecordingFindBar::userPressesEscape()
 {
     if (onClose)
         onClose();
+}
+
+bool RecordingFindBar::userPressesKey(const KeyEvent& event)
+{
+    return menuKeyEquivalent(event) && onShortcut && onShortcut(event);
 }
 
 void RecordingFindBar::userSetsOptions(FindBarOptions options)

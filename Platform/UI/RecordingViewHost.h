@@ -122,6 +122,7 @@ public:
     std::string searchText() const override { return text_; }
     FindBarOptions options() const override { return options_; }
     void focusSearchField() override { ++focusRequests; }
+    void editSearchField(FindFieldEdit edit) override { fieldEdits.push_back(edit); }
     /// A stand-in measure: one row 30 high from 400 points on, two rows below, never narrower
     /// than 200.
     Size sizeForWidth(double width) const override
@@ -135,10 +136,14 @@ public:
     /// Return (or Shift+Return) in the field.
     void userPressesReturn(bool shift);
     void userPressesEscape();
+    /// Another key in the field: offered to `onShortcut` when it may be a shortcut; true when
+    /// taken there, false when the field keeps it.
+    bool userPressesKey(const KeyEvent& event);
     void userSetsOptions(FindBarOptions options);
 
     const FindBarLabels labels;
     int focusRequests = 0;
+    std::vector<FindFieldEdit> fieldEdits;
 
 private:
     std::string text_;
@@ -195,6 +200,7 @@ public:
     std::vector<Rect> inputMethodCursorRects;
     int inputMethodResets = 0;
     int focusRequests = 0;
+    std::vector<FindFieldEdit> fieldEdits;
     int beeps = 0;
     /// The texts the core offered as the primary selection, in order.
     std::vector<std::string> primaryOffers;

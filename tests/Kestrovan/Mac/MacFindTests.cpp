@@ -344,5 +344,58 @@ TEST(MacFindTests, MenusThatTakeTheShortcutGoFirst)
     EXPECT_EQ(f.host->standardClipboard.heldReads(), 0u);
 }
 
+TEST(MacFindTests, ShortcutsInTheFieldStepLikeTheMenusAndEditTheFieldsOwnText)
+{
+    FindFixture f;
+    std::vector<std::string> menus;
+    platform::MenuKeyRouter::setHandler([&](const platform::KeyEvent& event) {
+        const std::string key = platform::utf8FromScalars(event.charactersIgnoringModifiers);
+        menus.push_back(key);
+        return key == "k";
+    });
+    f.mac().showFindBar(false);
+    f.bar().userTypes("hel");
+    ASSERT_EQ(f.match(), "0:0 hel");
+    struct Case
+    {
+        const char* name;
+        UsKey key;
+        uint32_t state;
+        bool taken;
+        std::string match;
+    };
+    const Case cases[] = {
+        {"Ctrl-Shift-g", keyG, controlMask | shiftMask, true, "1:0 hel"},
+        {"Ctrl-Shift-g again", keyG, controlMask | shiftMask, true, "1:5 Hel"},
+        {"Ctrl-Shift-h", keyH, controlMask | shiftMask, true, "1:0 hel"},
+        {"Super-Shift-g", keyG, superMask | shiftMask, true, "0:0 hel"},
+        {"Super-g", keyG, superMask, true, "1:0 hel"},
+        // Copy, paste and select all act on the field's text.
+        {"Ctrl-Shift-c", keyC, controlMask | shiftMask, true, "1:0 hel"},
+        {"Ctrl-Shift-v", keyV, controlMask | shiftMask, true, "1:0 hel"},
+        {"Ctrl-Shift-a", keyA, controlMask | shiftMask, true, "1:0 hel"},
+        {"Super-c", keyC, superMask, true, "1:0 hel"},
+        {"Ctrl-g, not a shortcut", keyG, controlMask, false, "1:0 hel"},
+        // A menu item takes its chord; one that no menu or find action has is the field's.
+        {"Ctrl-Shift-k, a menu's", keyK, controlMask | shiftMask, true, "1:0 hel"},
+        {"Ctrl-Shift-x, nobody's", keyX, controlMask | shiftMask, false, "1:0 hel"},
+    };
+    platform::KeyboardTranslator translator;
+    for (const Case& c : cases) {
+        const platform::KeyEvent press = translator.press(toolkitKey(c.key, c.state));
+        translator.release(toolkitKey(c.key, c.state));
+        EXPECT_EQ(f.bar().userPressesKey(press), c.taken) << c.name;
+        f.settle();
+        EXPECT_EQ(f.match(), c.match) << c.name;
+    }
+    platform::MenuKeyRouter::setHandler(nullptr);
+    EXPECT_EQ(menus, (std::vector<std::string>{"g", "g", "h", "G", "g", "k", "x"})) << "the menus go first";
+    using Edit = platform::FindFieldEdit;
+    EXPECT_EQ(f.bar().fieldEdits, (std::vector<Edit>{Edit::copy, Edit::paste, Edit::selectAll, Edit::copy}));
+    EXPECT_EQ(f.host->standardClipboard.writes, 0) << "the view copied nothing";
+    EXPECT_EQ(f.host->standardClipboard.heldReads(), 0u) << "the view pasted nothing";
+    EXPECT_EQ(f.mac().findBarTerm(), "hel");
+}
+
 } // namespace
 } // namespace kestrovan::testing

@@ -1,7 +1,7 @@
 // The edges of a pane in a split window: the find bar stays inside a half- or third-width pane
-// with the start of its text in sight and moves the match out from under itself, and the close
-// button's column beside the terminal is painted in the terminal's background and is no wider
-// than the button.
+// with the start of its text in sight and room for about 15 characters of it, and moves the match
+// out from under itself, and the close button's column beside the terminal is painted in the
+// terminal's background and is no wider than the button.
 #include "PaneGeometry.h"
 #include "VeskDriver.h"
 
@@ -118,6 +118,8 @@ TEST(PaneEdgesGuiTests, TheFindBarFitsAHalfOrThirdWidthPaneAndLeavesTheMatchInSi
         EXPECT_TRUE(bar.contains(field)) << "field " << field << ", bar " << bar;
         EXPECT_GT(pane.number("find-field-text-width"), 0);
         EXPECT_LE(pane.number("find-field-text-width"), field.width) << "the whole text shows, its start too";
+        // The other controls go to a row of their own before the field gets narrow.
+        EXPECT_GE(field.width, 120) << "about 15 characters of a term show";
 
         // The match is not under the bar.
         const std::vector<std::string> lines = state.lines(0, 0, 1);
