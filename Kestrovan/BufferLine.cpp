@@ -24,6 +24,10 @@ std::shared_ptr<const BufferLine::RenderIdentity> newRenderIdentity()
 
 } // namespace
 
+// Every row of every scrollback is a line object, so a field more costs its size for each of
+// them: on 64-bit targets a new field belongs in the padding left, or this bound moves on purpose.
+static_assert(sizeof(void*) != 8 || sizeof(BufferLine) <= 184, "BufferLine grew");
+
 BufferLine::BufferLine(int cols, PackedCell packedFill, std::optional<PackedCell> blankTailCell,
                        bool isWrapped, BidiPresentationState bidiState, std::shared_ptr<CellArena> arena)
     : tailBlankCell_(blankTailCell.value_or(PackedCell())), isWrappedValue_(isWrapped),

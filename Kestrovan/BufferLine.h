@@ -8,7 +8,9 @@
 //
 // `generation()` counts changes: +1 for cells, the wrap flag or the bidi state; +2^40 for the
 // render mode, the prompt marks, the hard-continuation group or the images. Readers compare it
-// for equality only. Recoverable misuse (an index out of range through `set`) prints a
+// for equality only. Links taken off cells step it by 1 too, and are also counted on their own,
+// so a reader that keeps text (the selection) can tell a row that only lost links from one that
+// was rewritten. Recoverable misuse (an index out of range through `set`) prints a
 // diagnostic and clamps; a cell that cannot be packed stops the program.
 #pragma once
 
@@ -131,6 +133,17 @@ public:
     const std::optional<Images>& images() const { return imagesValue_; }
     bool hasImages() const { return imagesValue_.has_value(); }
     uint64_t generation() const { return generation_; }
+    /// How many times links were taken off the line's cells (`markLinksRemoved()`), modulo 256.
+    uint8_t linkRemovals() const { return linkRemovals_; }
+    /// Whether taking links off cells is all that changed the line since it had `generation` and
+    /// `linkRemovals`.
+    bool onlyLinksRemovedSince(uint64_t generation, uint8_t linkRemovals) const
+    {
+        // A removal steps both counters by one, any other change the generation alone, so the
+        // steps match exactly when nothing else happened. The byte may wrap, but only after 256
+        // removals, and then the steps differ: that reads as a change, never the other way.
+        return generation_ - generation == uint8_t(linkRemovals_ - linkRemovals);
+    }
     uint64_t recycleGeneration() const { return recycleGeneration_; }
     const std::shared_ptr<const RenderIdentity>& renderIdentity() const { return renderIdentity_; }
     const std::shared_ptr<BufferRef>& owningBufferRef() const { return owningBufferRef_; }
@@ -305,6 +318,14 @@ public:
     }
     void markContentChanged() { generation_ += 1; }
     void markDecorationChanged() { generation_ += decorationChange; }
+    /// After the payload codes (links) of some cells were cleared through `mutableCells()`, their
+    /// text and look left as they were: renderers draw the row again (a hovered link loses its
+    /// underline), and readers that keep text may count it as no change.
+    void markLinksRemoved()
+    {
+        generation_ += 1;
+        linkRemovals_ += 1;
+    }
 
 private:
     bool holdsCharacter(PackedCell cell) const;
@@ -347,6 +368,8 @@ private:
     RenderLineMode renderModeValue_ = RenderLineMode::single;
     BidiPresentationState bidiStateValue_;
     bool endsWithWideGapValue_ = false;
+    // In the byte the flags above leave free before the next field: lines are many.
+    uint8_t linkRemovals_ = 0;
     std::optional<Images> imagesValue_;
     std::vector<SemanticMark> semanticMarksValue_;
     std::optional<uint64_t> semanticHardContinuationGroupValue_;

@@ -633,11 +633,13 @@ std::optional<SelectionService::SelectedContentSnapshot> SelectionService::captu
         SelectedContentSnapshot::Row record;
         record.line = line;
         record.contentGeneration = line->generation();
+        record.linkRemovals = line->linkRemovals();
         record.columns = *range;
         record.isWrapped = line->isWrapped();
         record.bidiState = line->bidiState();
         // A whole scrollback row can only change by being recycled into a new line object, which
-        // the identity check sees; it needs no copy of its cells.
+        // the identity check sees, or by giving up its links, which changes neither text nor
+        // look; it needs no copy of its cells.
         const bool wholeScrollbackRow =
             row < buffer.yBase() && range->lower == 0 && range->upper == line->count();
         if (!wholeScrollbackRow)
@@ -667,8 +669,10 @@ bool SelectionService::selectedContentIsUnchanged(const std::vector<SelectedCont
         const SelectedContentSnapshot::Row& recorded = rows[index++];
         if (recorded.columns != *range)
             return false;
-        // The same line untouched since: nothing to compare.
-        if (recorded.line == line && recorded.contentGeneration == line->generation())
+        // The same line untouched since, or one that only gave up links to newer output (its text
+        // and look stay): nothing to compare.
+        const bool sameLine = recorded.line == line;
+        if (sameLine && line->onlyLinksRemovedSince(recorded.contentGeneration, recorded.linkRemovals))
             continue;
         // Otherwise the cells decide: output that wrote the same characters with the same look
         // (a redraw) keeps the selection. A recycled scrollback row kept no cells and counts as
@@ -676,12 +680,20 @@ bool SelectionService::selectedContentIsUnchanged(const std::vector<SelectedCont
         if (!recorded.cells || recorded.isWrapped != line->isWrapped() ||
             !(recorded.bidiState == line->bidiState()))
             return false;
+        // When the line also gave up links, a cell that lost its link and nothing else is
+        // unchanged. (Without a removal, text written again without its link is a change.)
+        const bool linksRemoved = sameLine && line->linkRemovals() != recorded.linkRemovals;
         const std::vector<PackedCell>& cells = *recorded.cells;
         const int length = range->upper - range->lower;
         for (int k = 0; k < length && static_cast<size_t>(k) < cells.size(); ++k) {
             const int col = range->lower + k;
             const PackedCell now = col < line->count() ? line->packed(col) : PackedCell();
-            if (now != cells[static_cast<size_t>(k)])
+            const PackedCell then = cells[static_cast<size_t>(k)];
+            if (now == then)
+                continue;
+            const bool lostOnlyItsLink =
+                linksRemoved && now.rawValue == (then.rawValue & ~PackedCell::payloadMask);
+            if (!lostOnlyItsLink)
                 return false;
         }
     }

@@ -70,6 +70,9 @@ public:
         {
             std::shared_ptr<const BufferLine> line;
             uint64_t contentGeneration = 0;
+            /// The line's count of link removals when captured: rows that only gave up links
+            /// keep their text and look.
+            uint8_t linkRemovals = 0;
             ColumnRange columns;
             /// A copy of the selected cells; absent for a whole scrollback row, which only changes
             /// by being recycled (a new line object).

@@ -141,7 +141,7 @@ int Terminal::dropOldestLinks()
                 bytesTaken += payloads_.textBytesByCode[code];
         }
         if (changed)
-            line.markContentChanged();
+            line.markLinksRemoved();
     };
 
     // Lines left in slots past the ring's count show nowhere; then the scrollback, oldest first.

@@ -2,6 +2,7 @@
 // extension, scrolling, the feed check, and the selected text of streams, rows and rectangles.
 #include "AllocationCounters.h"
 #include "RecordingTerminalDelegate.h"
+#include "TestSupport.h"
 
 #include "Kestrovan/Portable/Viewport.h"
 #include "Kestrovan/SelectionService.h"
@@ -240,6 +241,94 @@ TEST(SelectionServiceTests, FeedsDropTheSelectionOnlyWhenItsCellsChange)
     s.setSelection(Position(0, 1), Position(3, 1));
     feed("\x1b[?1049h");
     EXPECT_FALSE(s.active()) << "switching to the alternate screen drops it";
+}
+
+/// Names listed as `ls --hyperlink` does, from `first` on: each its own link, five a row in
+/// columns of 16.
+std::string linkedNames(int first, int count)
+{
+    std::string output;
+    for (int entry = first; entry < first + count; ++entry) {
+        const std::string name = std::to_string(1000000 + entry) + ".txt";
+        output += osc8(";file://h/x/" + name) + name + osc8(";");
+        output += entry % 5 == 4 ? "\r\n" : std::string(16 - name.size(), ' ');
+    }
+    return output;
+}
+
+TEST(SelectionServiceTests, ASelectionStaysWhenItsRowsGiveUpTheirLinks)
+{
+    // Past the codes a terminal may hold, the oldest scrollback rows give up their links to new
+    // output; their text stays, and so does a selection on them, whether whole rows (which keep
+    // no copy of their cells), part of a row or one cell.
+    struct Case
+    {
+        const char* name;
+        Position start, end;
+    };
+    const Case cases[] = {
+        {"rows 1-40", Position(0, 1), Position(79, 40)},
+        {"part of row 1", Position(20, 1), Position(50, 1)},
+        {"one cell of row 30", Position(16, 30), Position(17, 30)},
+    };
+    for (const Case& c : cases) {
+        SelectionFixture fixture(80, 25, 4000);
+        Terminal& t = fixture.t();
+        SelectionService& s = *fixture.selection;
+        t.feed("plain line\r\n" + linkedNames(0, 16000));
+        s.setSelection(c.start, c.end);
+        const std::string before = s.getSelectedText();
+        const BufferLine& line = t.buffer().lines().lineOrEmpty(static_cast<int>(c.start.row));
+        const uint64_t generation = line.generation();
+        ASSERT_NE(line.packed(c.start.col).payloadCode(), 0) << c.name;
+
+        const std::string more = linkedNames(16000, 1000);
+        feedPreservingSelection(t, bytesOf(more), s);
+        ASSERT_EQ(line.packed(c.start.col).payloadCode(), 0) << c.name << ": the row gave up its links";
+        EXPECT_NE(line.generation(), generation) << c.name << ": the row is drawn again, without them";
+        EXPECT_TRUE(s.active()) << c.name;
+        EXPECT_EQ(s.getSelectedText(), before) << c.name;
+    }
+}
+
+TEST(SelectionServiceTests, ACellThatOnlyLostItsLinkIsUnchanged)
+{
+    // A screen row that gives up its links in the same feed that rewrites it elsewhere is compared
+    // cell by cell: a selected cell that lost its link and nothing else keeps the selection.
+    struct Case
+    {
+        const char* name;
+        const char* output;
+        bool linksRemoved;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"output elsewhere on the row", "\x1b[1;9HX", true, true},
+        {"a selected character rewritten", "\x1b[1;2HX", true, false},
+        {"the text written again without its link", "\x1b[1;1Hhello", false, false},
+    };
+    for (const Case& c : cases) {
+        SelectionFixture fixture(20, 3);
+        Terminal& t = fixture.t();
+        SelectionService& s = *fixture.selection;
+        t.feed(osc8(";https://example.invalid/") + "hello" + osc8(";") + " world");
+        s.setSelection(Position(0, 0), Position(5, 0));
+        t.terminalLock().withLock([&] {
+            t.terminalLock().assumeHeldByCaller();
+            const auto captured = s.captureSelectedContent();
+            ASSERT_TRUE(captured) << c.name;
+            t.feed(c.output);
+            if (c.linksRemoved) {
+                // What the link drop does to a row, done here to a screen row.
+                auto& line = const_cast<BufferLine&>(t.buffer().lines().lineOrEmpty(t.buffer().yBase()));
+                for (int col = 0; col < line.count(); ++col)
+                    line.mutableCells()[col].rawValue &= ~PackedCell::payloadMask;
+                line.markLinksRemoved();
+            }
+            s.clearIfSelectedContentChanged(*captured);
+        });
+        EXPECT_EQ(s.active(), c.kept) << c.name;
+    }
 }
 
 TEST(SelectionServiceTests, SelectedTextOfStreamsRowsAndRectangles)
