@@ -40,7 +40,7 @@ namespace kestrovan {
         return false;
     PackedCell* cells = row.cells;
     // Neither half of a wide character may be cut by the write.
-    if (cells[at].isContinuation() || (at + 1 < row.width && cells[at + 1].isContinuation()))
+    if (cells[at].isContinuation())
         return false;
     if (at > 0) {
         // Empty cells and inline blanks hold nothing to join; a cluster or the right half of a
@@ -51,6 +51,14 @@ namespace kestrovan {
         const auto previous = static_cast<char32_t>(before.content());
         if (before.kind() == PackedCell::Kind::scalar && previous >= 0x600 && previous != scalar)
             return false;
+    }
+    // The last test: the cell after is looked at only when there is one, and a write of the last
+    // column ends a wide gap there.
+    if (at + 1 < row.width) {
+        if (cells[at + 1].isContinuation())
+            return false;
+    } else {
+        row.line->noteWrittenTo(at + 1);
     }
     cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, payloadCode,
                                        semanticPrompt_.content().code());

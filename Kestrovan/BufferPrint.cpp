@@ -75,6 +75,7 @@ void Buffer::repairRunSeams(BufferLine& line, int start, int end)
     if (end >= 0 && end < width && cells[end].isContinuation()) {
         cells[end] = cells[end].blanked();
         line.raiseUsedLength(end + 1);
+        line.noteWrittenTo(end + 1);
     }
 }
 
@@ -114,6 +115,7 @@ size_t Buffer::insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cell
             asciiRun::storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
                                       static_cast<size_t>(stored), cellTemplate);
             line.raiseUsedLength(end);
+            line.noteWrittenTo(end);
             line.markContentChanged();
         }
         placeCursorAfterPrint(end, right);
@@ -139,6 +141,7 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
             cells[at] = PackedCell::makeScalar(scalars[0], styleID, WidthState::single, false, payloadCode,
                                                semanticPrompt_.content().code());
             line.raiseUsedLength(at + 1);
+            line.noteWrittenTo(at + 1);
             line.markContentChanged();
             placeCursorAfterPrint(at + 1, right);
             return 1;
@@ -205,6 +208,7 @@ size_t Buffer::insertRun(std::span<const Content> scalars, int shift, int width,
                 }
             }
             line.raiseUsedLength(end);
+            line.noteWrittenTo(start + stored * width);
             line.markContentChanged();
         }
         placeCursorAfterPrint(end, right);
@@ -391,10 +395,12 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         if (column < line.count() && cells[column].isContinuation()) {
             cells[column] = cells[column].blanked();
             line.raiseUsedLength(column + 1);
+            line.noteWrittenTo(column + 1);
         }
         if (line.hasImages())
             dropImages(line);
         line.raiseUsedLength(column);
+        line.noteWrittenTo(column);
         line.markContentChanged();
         placeCursorAfterPrint(column, right);
         written = i;
@@ -469,8 +475,10 @@ void Buffer::insertCharacter(PackedCell cell)
         line.markContentChanged();
         x_ += 1;
     }
-    // The cursor waits on the limit; a pending wrap was cleared above whenever one was set.
+    // The cursor waits on the limit; a pending wrap was cleared above whenever one was set. Only
+    // a write up to the limit can have reached the line's last column.
     if (x_ > right) [[unlikely]] {
+        line.noteWrittenTo(x_);
         x_ = right;
         wrapPending_ = true;
     }
