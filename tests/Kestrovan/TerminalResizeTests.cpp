@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 using kestrovan::BidiDirection;
 using kestrovan::BidiPresentationState;
@@ -180,6 +181,77 @@ TEST(TerminalResize, BlanksBeforeAWideCharacterSurviveEveryWayToAWidth)
     EXPECT_EQ(describeDumpDifference(dumpBufferState(direct.terminal().buffer()),
                                      dumpBufferState(through80.terminal().buffer())),
               "");
+}
+
+// A wide character that does not fit in the last column leaves it as a gap, which widening
+// closes. Anything else that writes the column afterwards makes it text again: each history ends
+// with the same cells as its twin, whose last column held a character instead of the gap, and
+// must read as the twin does at 80 columns (an empty cell shown as '.').
+TEST(TerminalResize, AGapWrittenOverReadsAsTheTextThere)
+{
+    const std::string wide = "\u4e2d";
+    // The gap, or a character, at column 32 after 31 'x'; the same after 30 'x' and a blank.
+    const std::string gap = std::string(31, 'x') + wide;
+    const std::string filled = std::string(31, 'x') + "Z" + wide;
+    const std::string gapAfterBlank = std::string(30, 'x') + "\x1b[C" + wide;
+    const std::string filledAfterBlank = std::string(30, 'x') + "\x1b[CZ" + wide;
+    const std::string x31 = std::string(31, 'x');
+    struct Case
+    {
+        const char* name;
+        std::string history;
+        std::string twin;
+        std::string edit;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"ECH in red", gap, filled, "\x1b[1;32H\x1b[41m\x1b[X\x1b[m", x31 + "." + wide},
+        {"EL", gap, filled, "\x1b[1;32H\x1b[K", x31 + "." + wide},
+        {"DECSEL", gap, filled, "\x1b[1;32H\x1b[?K", x31 + "." + wide},
+        {"DCH", gap, filled, "\x1b[1;32H\x1b[P", x31 + "." + wide},
+        {"DECCARA", gap, filled + "\x1b[1;32H\x1b[K", "\x1b[2*x\x1b[1;32;1;32;4$r", x31 + "." + wide},
+        {"DECCRA", gap, filled, "\x1b[3;1;3;1;1;1;32;1$v", x31 + "." + wide},
+        {"half of a wide character", gap, filled, "\x1b[1;31H" + wide + "\x1b[1;31Ha",
+         std::string(30, 'x') + "a." + wide},
+        {"insert mode", gapAfterBlank, filledAfterBlank, "\x1b[H\x1b[4hy\x1b[4l",
+         "y" + std::string(30, 'x') + "." + wide},
+        {"ICH", gapAfterBlank, filledAfterBlank, "\x1b[H\x1b[@", "." + std::string(30, 'x') + "." + wide},
+    };
+    // The first row's cells, an empty one as '.', the right halves of wide characters left out.
+    const auto firstRow = [](Terminal& t) {
+        const kestrovan::BufferLine& line = *t.buffer().lines().lineIfPresent(t.buffer().yBase());
+        std::string out;
+        for (int col = 0; col < line.count(); ++col) {
+            const kestrovan::PackedCell cell = line.packed(col);
+            if (cell.isContinuation())
+                continue;
+            const bool empty = cell.isBlankKind() ||
+                               (cell.kind() == kestrovan::PackedCell::Kind::scalar && cell.scalar() == 0);
+            out += empty ? std::string(".") : line[col].getText();
+        }
+        return out.erase(out.find_last_not_of('.') + 1);
+    };
+    const auto cells = [](Terminal& t) {
+        std::vector<uint64_t> out;
+        for (int row = 0; row < 2; ++row) {
+            const kestrovan::BufferLine& line = *t.buffer().lines().lineIfPresent(t.buffer().yBase() + row);
+            for (int col = 0; col < line.count(); ++col)
+                out.push_back(line.packed(col).rawValue);
+        }
+        return out;
+    };
+    for (const Case& test : cases) {
+        TerminalFixture history(32, 5, 40);
+        TerminalFixture twin(32, 5, 40);
+        // The cursor leaves the two rows, whose group a reflow would otherwise leave as it is.
+        history.t().feed(test.history + test.edit + "\x1b[5H");
+        twin.t().feed(test.twin + test.edit + "\x1b[5H");
+        ASSERT_EQ(cells(history.t()), cells(twin.t())) << test.name << ": not twins";
+        history.t().resize(80, 5);
+        twin.t().resize(80, 5);
+        EXPECT_EQ(firstRow(twin.t()), test.expected) << test.name;
+        EXPECT_EQ(firstRow(history.t()), test.expected) << test.name;
+    }
 }
 
 TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
