@@ -187,14 +187,8 @@ inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode
         return false;
     const int end = start + static_cast<int>(count);
     PackedCell* cells = row.cells;
-    if (end > row.width || cells[start].isContinuation())
+    if (end > row.width || cells[start].isContinuation() || (end != row.width && cells[end].isContinuation()))
         return false;
-    if (end != row.width) {
-        if (cells[end].isContinuation())
-            return false;
-    } else {
-        row.line->noteWrittenTo(end);
-    }
     asciiRun::storeAsciiCells(cells + start, bytes.data(), count, cellTemplate);
     row.line->raiseUsedLength(end);
     row.line->markContentChanged();

@@ -167,9 +167,9 @@ public:
     /// `start`, so erasing to the end of a line that is already blank there changes nothing.
     void eraseToEnd(int start, PackedCell fill)
     {
-        // The erase reaches the last column even where it finds it blank already.
-        if (start < count_)
-            endsWithWideGapValue_ = false;
+        // The erase reaches the last column (`start` lies within the line) even where it finds
+        // it blank already.
+        endsWithWideGapValue_ = false;
         // A tail that already is `fill` from `start` on stays as it is, without a call.
         if (fill == tailBlankCell_ && start >= usedLength_)
             return;

@@ -26,7 +26,9 @@ namespace kestrovan {
         return false;
     const int right = printRightLimit();
     BufferLine& line = cursorLine();
-    if (x_ > right || printLeftEdge() > right || line.hasImages())
+    // A row whose last column is a wide character's gap goes the general way, whose writes end
+    // the gap when they reach that column; such rows are few, and the writes here need no test.
+    if (x_ > right || printLeftEdge() > right || line.hasImages() || line.endsWithWideGap())
         return false;
     row = {&line, line.mutableCells(), right, line.count()};
     return true;
@@ -40,7 +42,7 @@ namespace kestrovan {
         return false;
     PackedCell* cells = row.cells;
     // Neither half of a wide character may be cut by the write.
-    if (cells[at].isContinuation())
+    if (cells[at].isContinuation() || (at + 1 < row.width && cells[at + 1].isContinuation()))
         return false;
     if (at > 0) {
         // Empty cells and inline blanks hold nothing to join; a cluster or the right half of a
@@ -51,14 +53,6 @@ namespace kestrovan {
         const auto previous = static_cast<char32_t>(before.content());
         if (before.kind() == PackedCell::Kind::scalar && previous >= 0x600 && previous != scalar)
             return false;
-    }
-    // The last test: the cell after is looked at only when there is one, and a write of the last
-    // column ends a wide gap there.
-    if (at + 1 < row.width) {
-        if (cells[at + 1].isContinuation())
-            return false;
-    } else {
-        row.line->noteWrittenTo(at + 1);
     }
     cells[at] = PackedCell::makeScalar(scalar, styleID, PackedCell::WidthState::single, false, payloadCode,
                                        semanticPrompt_.content().code());

@@ -66,13 +66,16 @@ void Buffer::wrapForPrint(bool wide)
 
 // Before a run overwrites columns start ..< end: a wide character cut at either end loses its
 // surviving half (character and width state cleared, look kept), so no half-character remains.
+// Either the run or the blanked half may be the line's last column, which ends a gap there.
 void Buffer::repairRunSeams(BufferLine& line, int start, int end)
 {
     PackedCell* cells = line.mutableCells();
     const int width = line.count();
     if (start >= 1 && start < width && cells[start].isContinuation() && cells[start - 1].isLead())
         cells[start - 1] = cells[start - 1].blanked();
-    if (end >= 0 && end < width && cells[end].isContinuation()) {
+    if (end >= width) {
+        line.noteWrittenTo(end);
+    } else if (end >= 0 && cells[end].isContinuation()) {
         cells[end] = cells[end].blanked();
         line.raiseUsedLength(end + 1);
         line.noteWrittenTo(end + 1);
@@ -115,7 +118,6 @@ size_t Buffer::insertAsciiSegments(std::span<const uint8_t> bytes, uint64_t cell
             asciiRun::storeAsciiCells(line.mutableCells() + segmentStart, bytes.data() + written,
                                       static_cast<size_t>(stored), cellTemplate);
             line.raiseUsedLength(end);
-            line.noteWrittenTo(end);
             line.markContentChanged();
         }
         placeCursorAfterPrint(end, right);
@@ -208,7 +210,6 @@ size_t Buffer::insertRun(std::span<const Content> scalars, int shift, int width,
                 }
             }
             line.raiseUsedLength(end);
-            line.noteWrittenTo(start + stored * width);
             line.markContentChanged();
         }
         placeCursorAfterPrint(end, right);
@@ -392,7 +393,10 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         // left half it overwrote at its end, loses its other half.
         if (cutsWideAtStart)
             cells[start - 1] = cells[start - 1].blanked();
-        if (column < line.count() && cells[column].isContinuation()) {
+        // Or it reached the last column, which ends a gap there.
+        if (column >= line.count()) {
+            line.noteWrittenTo(column);
+        } else if (cells[column].isContinuation()) {
             cells[column] = cells[column].blanked();
             line.raiseUsedLength(column + 1);
             line.noteWrittenTo(column + 1);
@@ -400,7 +404,6 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         if (line.hasImages())
             dropImages(line);
         line.raiseUsedLength(column);
-        line.noteWrittenTo(column);
         line.markContentChanged();
         placeCursorAfterPrint(column, right);
         written = i;
