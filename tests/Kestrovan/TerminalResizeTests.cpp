@@ -195,6 +195,9 @@ TEST(TerminalResize, AGapWrittenOverReadsAsTheTextThere)
     const std::string filled = std::string(31, 'x') + "Z" + wide;
     const std::string gapAfterBlank = std::string(30, 'x') + "\x1b[C" + wide;
     const std::string filledAfterBlank = std::string(30, 'x') + "\x1b[CZ" + wide;
+    // The gap left with the right half of a wide character still in the column, or no gap.
+    const std::string gapOverHalf = std::string(30, 'x') + wide + "\x1b[1;32H" + wide;
+    const std::string noGap = std::string(30, 'x') + wide + wide;
     const std::string x31 = std::string(31, 'x');
     struct Case
     {
@@ -211,29 +214,39 @@ TEST(TerminalResize, AGapWrittenOverReadsAsTheTextThere)
         {"DCH", gap, filled, "\x1b[1;32H\x1b[P", x31 + "." + wide},
         {"DECCARA", gap, filled + "\x1b[1;32H\x1b[K", "\x1b[2*x\x1b[1;32;1;32;4$r", x31 + "." + wide},
         {"DECCRA", gap, filled, "\x1b[3;1;3;1;1;1;32;1$v", x31 + "." + wide},
-        {"half of a wide character", gap, filled, "\x1b[1;31H" + wide + "\x1b[1;31Ha",
+        {"a character cutting a wide one", gapOverHalf, noGap, "\x1b[1;31Ha",
+         std::string(30, 'x') + "a." + wide},
+        {"a protected one", gapOverHalf, noGap, "\x1b[1;31H\x1b[1\"qa\x1b[0\"q",
          std::string(30, 'x') + "a." + wide},
         {"insert mode", gapAfterBlank, filledAfterBlank, "\x1b[H\x1b[4hy\x1b[4l",
          "y" + std::string(30, 'x') + "." + wide},
         {"ICH", gapAfterBlank, filledAfterBlank, "\x1b[H\x1b[@", "." + std::string(30, 'x') + "." + wide},
+        // IL within the margins 2 to 32, at the top of a region whose last row is the gap's.
+        {"IL within margins", "a\r\n" + gap, "a\r\n" + filled,
+         "\x1b[?69h\x1b[2;32s\x1b[1;2r\x1b[1;2H\x1b[L\x1b[r\x1b[?69l", "x" + std::string(31, '.') + wide},
     };
-    // The first row's cells, an empty one as '.', the right halves of wide characters left out.
-    const auto firstRow = [](Terminal& t) {
-        const kestrovan::BufferLine& line = *t.buffer().lines().lineIfPresent(t.buffer().yBase());
-        std::string out;
-        for (int col = 0; col < line.count(); ++col) {
-            const kestrovan::PackedCell cell = line.packed(col);
-            if (cell.isContinuation())
-                continue;
-            const bool empty = cell.isBlankKind() ||
-                               (cell.kind() == kestrovan::PackedCell::Kind::scalar && cell.scalar() == 0);
-            out += empty ? std::string(".") : line[col].getText();
+    // The row holding the wide character: an empty cell as '.', right halves of wide characters
+    // left out.
+    const auto wideRow = [&](Terminal& t) {
+        for (int row = 0; row < t.rows(); ++row) {
+            const kestrovan::BufferLine& line = *t.buffer().lines().lineIfPresent(t.buffer().yBase() + row);
+            std::string out;
+            for (int col = 0; col < line.count(); ++col) {
+                const kestrovan::PackedCell cell = line.packed(col);
+                if (cell.isContinuation())
+                    continue;
+                const bool empty = cell.isBlankKind() ||
+                                   (cell.kind() == kestrovan::PackedCell::Kind::scalar && cell.scalar() == 0);
+                out += empty ? std::string(".") : line[col].getText();
+            }
+            if (out.find(wide) != std::string::npos)
+                return out.erase(out.find_last_not_of('.') + 1);
         }
-        return out.erase(out.find_last_not_of('.') + 1);
+        return std::string("no row holds the wide character");
     };
     const auto cells = [](Terminal& t) {
         std::vector<uint64_t> out;
-        for (int row = 0; row < 2; ++row) {
+        for (int row = 0; row < 3; ++row) {
             const kestrovan::BufferLine& line = *t.buffer().lines().lineIfPresent(t.buffer().yBase() + row);
             for (int col = 0; col < line.count(); ++col)
                 out.push_back(line.packed(col).rawValue);
@@ -243,14 +256,14 @@ TEST(TerminalResize, AGapWrittenOverReadsAsTheTextThere)
     for (const Case& test : cases) {
         TerminalFixture history(32, 5, 40);
         TerminalFixture twin(32, 5, 40);
-        // The cursor leaves the two rows, whose group a reflow would otherwise leave as it is.
+        // The cursor leaves the rows written, whose group a reflow would otherwise leave as it is.
         history.t().feed(test.history + test.edit + "\x1b[5H");
         twin.t().feed(test.twin + test.edit + "\x1b[5H");
         ASSERT_EQ(cells(history.t()), cells(twin.t())) << test.name << ": not twins";
         history.t().resize(80, 5);
         twin.t().resize(80, 5);
-        EXPECT_EQ(firstRow(twin.t()), test.expected) << test.name;
-        EXPECT_EQ(firstRow(history.t()), test.expected) << test.name;
+        EXPECT_EQ(wideRow(twin.t()), test.expected) << test.name;
+        EXPECT_EQ(wideRow(history.t()), test.expected) << test.name;
     }
 }
 
