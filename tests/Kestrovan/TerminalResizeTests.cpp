@@ -55,6 +55,22 @@ struct SizingFixture
     }
 };
 
+/// A line's cells: an empty cell or an inline blank as '.', the right halves of wide characters
+/// left out, trailing empty cells trimmed.
+std::string cellText(const kestrovan::BufferLine& line)
+{
+    std::string out;
+    for (int col = 0; col < line.count(); ++col) {
+        const kestrovan::PackedCell cell = line.packed(col);
+        if (cell.isContinuation())
+            continue;
+        const bool empty =
+            cell.isBlankKind() || (cell.kind() == kestrovan::PackedCell::Kind::scalar && cell.scalar() == 0);
+        out += empty ? std::string(".") : line[col].getText();
+    }
+    return out.erase(out.find_last_not_of('.') + 1);
+}
+
 /// DECSCL with `values` as its parameters.
 void setConformance(Terminal& t, std::initializer_list<int64_t> values)
 {
@@ -141,16 +157,9 @@ TEST(TerminalResize, BlanksBeforeAWideCharacterSurviveEveryWayToAWidth)
     const auto wideLine = [](Terminal& t) {
         const kestrovan::Buffer& buffer = t.buffer();
         for (int row = 0; row < buffer.yBase(); ++row) {
-            const kestrovan::BufferLine& line = *buffer.lines().lineIfPresent(row);
-            std::string out;
-            for (int col = 0; col < line.count(); ++col) {
-                const kestrovan::PackedCell cell = line.packed(col);
-                if (!cell.isContinuation())
-                    out += cell.rawValue == 0 ? std::string(".") : line[col].getText();
-            }
-            out.erase(out.find_last_not_of('.') + 1);
-            if (out.find("\u4e2d") != std::string::npos)
-                return out;
+            const std::string text = cellText(*buffer.lines().lineIfPresent(row));
+            if (text.find("\u4e2d") != std::string::npos)
+                return text;
         }
         return std::string("no line holds the wide character");
     };
@@ -225,22 +234,12 @@ TEST(TerminalResize, AGapWrittenOverReadsAsTheTextThere)
         {"IL within margins", "a\r\n" + gap, "a\r\n" + filled,
          "\x1b[?69h\x1b[2;32s\x1b[1;2r\x1b[1;2H\x1b[L\x1b[r\x1b[?69l", "x" + std::string(31, '.') + wide},
     };
-    // The row holding the wide character: an empty cell as '.', right halves of wide characters
-    // left out.
+    // The screen row holding the wide character.
     const auto wideRow = [&](Terminal& t) {
         for (int row = 0; row < t.rows(); ++row) {
-            const kestrovan::BufferLine& line = *t.buffer().lines().lineIfPresent(t.buffer().yBase() + row);
-            std::string out;
-            for (int col = 0; col < line.count(); ++col) {
-                const kestrovan::PackedCell cell = line.packed(col);
-                if (cell.isContinuation())
-                    continue;
-                const bool empty = cell.isBlankKind() ||
-                                   (cell.kind() == kestrovan::PackedCell::Kind::scalar && cell.scalar() == 0);
-                out += empty ? std::string(".") : line[col].getText();
-            }
-            if (out.find(wide) != std::string::npos)
-                return out.erase(out.find_last_not_of('.') + 1);
+            const std::string text = cellText(*t.buffer().lines().lineIfPresent(t.buffer().yBase() + row));
+            if (text.find(wide) != std::string::npos)
+                return text;
         }
         return std::string("no row holds the wide character");
     };
