@@ -129,6 +129,7 @@ namespace asciiRun {
     if (used > end + 4 * group) [[unlikely]]
         fillRange(end + 4 * group, used, fill);
     usedLength_ = end;
+    endsWithWideGapValue_ = false;
     // One change for the run, one more when the erase blanked cells it used.
     generation_ += 1 + static_cast<uint64_t>(end < used);
     return true;
@@ -157,9 +158,16 @@ inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode
     const int end = start + static_cast<int>(count);
     const int width = line.count();
     PackedCell* cells = line.mutableCells();
-    if (line.hasImages() || end > width || cells[start].isContinuation() ||
-        (end != width && cells[end].isContinuation()))
+    if (line.hasImages() || end > width || cells[start].isContinuation())
         return false;
+    // The cell after the run is looked at only when there is one; a run that reaches the last
+    // column ends a wide gap there instead.
+    if (end != width) {
+        if (cells[end].isContinuation())
+            return false;
+    } else {
+        line.noteWrittenTo(end);
+    }
     asciiRun::storeAsciiCells(cells + start, bytes.data(), count, asciiCellTemplate(styleID, payloadCode));
     line.raiseUsedLength(end);
     line.markContentChanged();
@@ -206,9 +214,14 @@ inline uint64_t Buffer::asciiCellTemplate(uint16_t styleID, uint16_t payloadCode
     PackedCell* cells = line.mutableCells();
     // A line wider than the screen (not yet reflowed) needs the erase's own care at the screen's
     // edge. The erase cuts no wide character: the cell before it is the run's last.
-    if (line.hasImages() || end > width || (erase && width > cols_) || cells[col].isContinuation() ||
-        (end != width && cells[end].isContinuation()))
+    if (line.hasImages() || end > width || (erase && width > cols_) || cells[col].isContinuation())
         return false;
+    if (end != width) {
+        if (cells[end].isContinuation())
+            return false;
+    } else {
+        line.noteWrittenTo(end);
+    }
     if (erase && line.eraseToEndBeforeWrite(col, end, eraseFill)) [[likely]] {
         asciiRun::storeAsciiCells(cells + col, bytes.data(), count, cellTemplate);
         return true;

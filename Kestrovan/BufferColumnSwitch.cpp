@@ -388,9 +388,12 @@ void Buffer::resizeScreenDeferringScrollback(int newCols)
     const PackedCell nullCell;
     for (int screenRow = yBase_; screenRow < lines_.count(); ++screenRow) {
         BufferLine& line = *lines_[screenRow];
+        // As there, the cells the repair blanks past the edge go with the cut and end no gap.
+        const bool gap = line.endsWithWideGap();
         if (newCols < cols_)
             line.repairWideSeam(newCols);
         line.resize(newCols, nullCell);
+        line.setEndsWithWideGap(gap);
     }
     fitCursorColumn(newCols);
     saved_.x = std::min(saved_.x, newCols - 1);

@@ -246,11 +246,13 @@ void BufferLine::set(int index, const CharData& data)
             return;
         cells_[index < 0 ? 0 : columns - 1] = cell;
         usedLength_ = columns;
+        noteWrittenTo(index < 0 ? 1 : columns);
         markContentChanged();
         return;
     }
     cells_[index] = cell;
     raiseUsedLength(index + 1);
+    noteWrittenTo(index + 1);
     markContentChanged();
 }
 
@@ -324,6 +326,7 @@ void BufferLine::fill(PackedCell cell)
 {
     fillRange(0, count(), cell);
     usedLength_ = count();
+    noteWrittenTo(count());
     markContentChanged();
 }
 
@@ -339,6 +342,7 @@ void BufferLine::fill(PackedCell cell, int atCol, int len)
     KESTROVAN_ASSERT(atCol >= 0 && len <= count() - atCol, "BufferLine.fill: range outside the line");
     fillRange(atCol, atCol + len, cell);
     raiseUsedLength(atCol + len);
+    noteWrittenTo(atCol + len);
     markContentChanged();
 }
 
@@ -355,6 +359,7 @@ void BufferLine::replacePackedCells(int start, int end, PackedCell fill)
         return;
     fillRange(from, to, fill);
     raiseUsedLength(to);
+    noteWrittenTo(to);
     markContentChanged();
 }
 
@@ -390,10 +395,12 @@ void BufferLine::repairWideSeamSlow(int col)
     bool changed = false;
     if (packed(col - 1).isLead()) {
         blankCell(col - 1);
+        noteWrittenTo(col);
         changed = true;
     }
     if (col < columns && packed(col).isContinuation()) {
         blankCell(col);
+        noteWrittenTo(col + 1);
         changed = true;
     }
     if (changed) {
@@ -414,6 +421,7 @@ void BufferLine::repairSeamsForWriteSlow(int at, PackedCell first, int lastIndex
     if (last.isLead() && next >= 0 && next < std::min(cellCount, count()) && packed(next).isContinuation()) {
         blankCell(next);
         raiseUsedLength(next + 1);
+        noteWrittenTo(next + 1);
         changed = true;
     }
     if (changed)
@@ -446,6 +454,7 @@ void BufferLine::insertPackedCells(int pos, int n, int rightMargin, PackedCell f
         std::fill(cells + p, cells + end, fill);
     }
     marksShift(p, n, rightMargin);
+    noteWrittenTo(end);
     markContentChanged();
     usedLength_ = count();
 }
@@ -474,6 +483,7 @@ void BufferLine::deletePackedCells(int pos, int n, int rightMargin, PackedCell f
         std::fill(cells + pos, cells + end, fill);
     }
     marksShift(pos, -n, rightMargin);
+    noteWrittenTo(end);
     markContentChanged();
     usedLength_ = count();
 }
@@ -636,6 +646,9 @@ void BufferLine::copyFrom(BufferLine& source, int srcCol, int dstCol, int len)
         endsWithWideGapValue_ = source.endsWithWideGapValue_;
         if (!sameLine)
             source.setSemanticHardContinuationGroup(std::nullopt);
+    } else if (len > 0) {
+        // Cells copied into the last column end a gap there: a gap is made by a wrap, not copied.
+        noteWrittenTo(dstCol + len);
     }
     markContentChanged();
     if (len > 0)

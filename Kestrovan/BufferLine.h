@@ -120,8 +120,9 @@ public:
     bool isWrapped() const { return isWrappedValue_; }
     /// Whether the row's last column is the gap a wide character left when it did not fit there
     /// and moved on to the next row: no text, so a reflow joins across it. Set where such a gap
-    /// is made (printing, reflow), cleared on recycling; not counted as a change, as nothing
-    /// shows it.
+    /// is made (printing, reflow); any later write of that column ends it, whatever it writes (a
+    /// blank written there is text like any other), and so does recycling. Not counted as a
+    /// change, as nothing shows it.
     bool endsWithWideGap() const { return endsWithWideGapValue_; }
     const BidiPresentationState& bidiState() const { return bidiStateValue_; }
     RenderLineMode renderMode() const { return renderModeValue_; }
@@ -179,6 +180,9 @@ public:
     /// `start`, so erasing to the end of a line that is already blank there changes nothing.
     void eraseToEnd(int start, PackedCell fill)
     {
+        // The erase reaches the last column (`start` lies within the line) even where it finds
+        // it blank already.
+        endsWithWideGapValue_ = false;
         // A tail that already is `fill` from `start` on stays as it is, without a call.
         if (fill == tailBlankCell_ && start >= usedLength_)
             return;
@@ -194,6 +198,8 @@ public:
     /// then `eraseToEnd(end, fill)`, with the tail blank as `fill` (nearly always) in one step.
     void markWrittenThenEraseToEnd(int end, PackedCell fill)
     {
+        // The run or the erase wrote the last column.
+        endsWithWideGapValue_ = false;
         markContentChanged();
         if (fill != tailBlankCell_ || end < 0 || end > count_) [[unlikely]] {
             raiseUsedLength(end);
@@ -307,8 +313,15 @@ public:
     void repairSeamsForWriteSlow(int at, PackedCell first, int lastIndex, PackedCell last, int cellCount);
 
     // Direct cell access for the buffer's fast paths: write the cells, then raise the used
-    // length over them and count one content change.
+    // length over them and count one content change; a write that reaches the last column also
+    // ends a wide gap there (`noteWrittenTo`).
 
+    /// Called with one past the last column written, by the line's own writers and by direct ones.
+    void noteWrittenTo(int end)
+    {
+        if (end >= count_)
+            endsWithWideGapValue_ = false;
+    }
     PackedCell* mutableCells() { return cells_; }
     const PackedCell* cells() const { return cells_; }
     void raiseUsedLength(int length)

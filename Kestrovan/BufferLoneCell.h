@@ -26,7 +26,9 @@ namespace kestrovan {
         return false;
     const int right = printRightLimit();
     BufferLine& line = cursorLine();
-    if (x_ > right || printLeftEdge() > right || line.hasImages())
+    // A row whose last column is a wide character's gap goes the general way, whose writes end
+    // the gap when they reach that column; such rows are few, and the writes here need no test.
+    if (x_ > right || printLeftEdge() > right || line.hasImages() || line.endsWithWideGap())
         return false;
     row = {&line, line.mutableCells(), right, line.count()};
     return true;

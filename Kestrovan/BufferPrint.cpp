@@ -66,15 +66,19 @@ void Buffer::wrapForPrint(bool wide)
 
 // Before a run overwrites columns start ..< end: a wide character cut at either end loses its
 // surviving half (character and width state cleared, look kept), so no half-character remains.
+// Either the run or the blanked half may be the line's last column, which ends a gap there.
 void Buffer::repairRunSeams(BufferLine& line, int start, int end)
 {
     PackedCell* cells = line.mutableCells();
     const int width = line.count();
     if (start >= 1 && start < width && cells[start].isContinuation() && cells[start - 1].isLead())
         cells[start - 1] = cells[start - 1].blanked();
-    if (end >= 0 && end < width && cells[end].isContinuation()) {
+    if (end >= width) {
+        line.noteWrittenTo(end);
+    } else if (end >= 0 && cells[end].isContinuation()) {
         cells[end] = cells[end].blanked();
         line.raiseUsedLength(end + 1);
+        line.noteWrittenTo(end + 1);
     }
 }
 
@@ -139,6 +143,7 @@ size_t Buffer::insertScalarRun(std::span<const char32_t> scalars, int width, uin
             cells[at] = PackedCell::makeScalar(scalars[0], styleID, WidthState::single, false, payloadCode,
                                                semanticPrompt_.content().code());
             line.raiseUsedLength(at + 1);
+            line.noteWrittenTo(at + 1);
             line.markContentChanged();
             placeCursorAfterPrint(at + 1, right);
             return 1;
@@ -388,9 +393,13 @@ size_t Buffer::insertMixedRun(std::span<const uint32_t> contents, std::span<cons
         // left half it overwrote at its end, loses its other half.
         if (cutsWideAtStart)
             cells[start - 1] = cells[start - 1].blanked();
-        if (column < line.count() && cells[column].isContinuation()) {
+        // Or it reached the last column, which ends a gap there.
+        if (column >= line.count()) {
+            line.noteWrittenTo(column);
+        } else if (cells[column].isContinuation()) {
             cells[column] = cells[column].blanked();
             line.raiseUsedLength(column + 1);
+            line.noteWrittenTo(column + 1);
         }
         if (line.hasImages())
             dropImages(line);
@@ -469,8 +478,10 @@ void Buffer::insertCharacter(PackedCell cell)
         line.markContentChanged();
         x_ += 1;
     }
-    // The cursor waits on the limit; a pending wrap was cleared above whenever one was set.
+    // The cursor waits on the limit; a pending wrap was cleared above whenever one was set. Only
+    // a write up to the limit can have reached the line's last column.
     if (x_ > right) [[unlikely]] {
+        line.noteWrittenTo(x_);
         x_ = right;
         wrapPending_ = true;
     }

@@ -82,6 +82,14 @@ int getWrappedLineTrimmedLength(std::span<const LinePointer> lines, size_t i, in
     return cols;
 }
 
+/// For the lines of a group that a reflow leaves as they are while their width changes: the
+/// column a gap was left in is no longer their last.
+void forgetWideGaps(const WrappedLines& group)
+{
+    for (const LinePointer& line : group)
+        line->setEndsWithWideGap(false);
+}
+
 /// Whether a line below the cursor may be dropped when the screen has no room for it.
 bool isDisposable(const BufferLine& line)
 {
@@ -108,8 +116,10 @@ std::vector<int> getLinesToRemove(CircularBufferLineList& lines, int oldCols, in
         while (next < count && lines[next]->isWrapped())
             group.push_back(lines[next++]);
 
-        // The program at the cursor redraws its own lines.
+        // The program at the cursor redraws its own lines. Their last columns are new blanks now,
+        // none of them a gap.
         if (bufferAbsoluteY >= row && bufferAbsoluteY < next) {
+            forgetWideGaps(group);
             row = next - 1;
             continue;
         }
@@ -410,18 +420,25 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows)
         std::reverse(group.begin(), group.end());
         const int groupSize = static_cast<int>(group.size());
         const int lastRow = row + groupSize - 1;
-        if (cursorRow >= row && cursorRow <= lastRow)
+        // A group left as it is gets cut at the new edge, which takes any gap with it.
+        if (cursorRow >= row && cursorRow <= lastRow) {
+            forgetWideGaps(group);
             continue;
+        }
 
         const int lastLineLength = group.back()->getTrimmedLength();
         const std::vector<int> destLengths = getNewLineLengths(group, oldCols, newCols);
-        if (destLengths.empty())
+        if (destLengths.empty()) {
+            forgetWideGaps(group);
             continue;
+        }
         const int linesToAdd = static_cast<int>(destLengths.size()) - groupSize;
         // Text never needs fewer lines at a narrower width; a group that claims to is left as
         // it is rather than half rewritten.
-        if (linesToAdd < 0)
+        if (linesToAdd < 0) {
+            forgetWideGaps(group);
             continue;
+        }
 
         // New lines are made at the old width: the cells are moved first and every line is cut
         // to the new width afterwards.

@@ -128,10 +128,14 @@ void Buffer::resize(int newCols, int newRows)
         recalculateLinesWithImagesCount();
         if (newCols < cols_) {
             // The cut must not leave half a wide character: the lines of the cursor's group were
-            // not reflowed and may hold one across the new edge.
+            // not reflowed and may hold one across the new edge. What the repair blanks past the
+            // edge goes with the cut, so it ends no gap the reflow left at the new edge.
             for (int row = 0; row < lines_.count(); ++row) {
-                lines_[row]->repairWideSeam(newCols);
-                lines_[row]->resize(newCols, nullCell);
+                BufferLine& line = *lines_[row];
+                const bool gap = line.endsWithWideGap();
+                line.repairWideSeam(newCols);
+                line.resize(newCols, nullCell);
+                line.setEndsWithWideGap(gap);
             }
         }
     }

@@ -109,6 +109,7 @@ size_t SlowPrint::joinMarks(const uint8_t* bytes, size_t available, char32_t mar
         packJoined(line, x, cell, joined, cell.isLead() ? WidthState::lead : WidthState::single);
     if (replaced) {
         line.mutableCells()[x] = *replaced;
+        line.noteWrittenTo(x + 1);
         line.markContentChanged();
         remember(joined.back());
     }
@@ -240,6 +241,7 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
         if (!replaced)
             return false;
         line.mutableCells()[x] = *replaced;
+        line.noteWrittenTo(x + 1);
         line.markContentChanged();
         return true;
     };
@@ -266,8 +268,10 @@ SlowPrint::JoinOutcome SlowPrint::joinTarget(char32_t scalar, GraphemeJoin answe
             if (stored && wasWide) {
                 // Text presentation is one column: the right half becomes an empty cell of the
                 // same look, and the cursor steps back onto it.
-                if (x + 1 < line.count() && line.packed(x + 1).isContinuation())
+                if (x + 1 < line.count() && line.packed(x + 1).isContinuation()) {
                     line.mutableCells()[x + 1] = line.packed(x + 1).blanked();
+                    line.noteWrittenTo(x + 2);
+                }
                 if (buffer_.wrapPending())
                     buffer_.setWrapPending(false);
                 else if (buffer_.x() > 0)
@@ -312,6 +316,7 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
         cells[x] = *wide;
         cells[x + 1] = continuationOf(*wide);
         line.raiseUsedLength(x + 2);
+        line.noteWrittenTo(x + 2);
         line.markContentChanged();
         // The cursor stood right after the one-column cell; it moves past the new right half,
         // which may leave it waiting to wrap.
@@ -325,7 +330,9 @@ bool SlowPrint::widenCombinedCell(int lineIndex, int x, PackedCell cell, std::u3
     const int left = buffer_.marginMode() ? buffer_.marginLeft() : 0;
     if (buffer_.wraparound() && x == right && right - left + 1 >= 2 &&
         lineIndex == buffer_.yBase() + buffer_.y()) {
+        // The wrap below notes the gap this leaves, as for a wide character that arrived wide.
         line.mutableCells()[x] = cell.blanked();
+        line.noteWrittenTo(x + 1);
         line.markContentChanged();
         const int oldRow = buffer_.y();
         buffer_.setX(x);

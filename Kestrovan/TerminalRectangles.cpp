@@ -116,8 +116,8 @@ BufferLine* screenLine(Buffer& active, int row)
     return active.lines()[index].get();
 }
 
-/// Writes one cell: the column is clamped to the line's last cell, the used length covers it, and
-/// the line's generation advances.
+/// Writes one cell: the column is clamped to the line's last cell, the used length covers it (and
+/// a write of the last column ends a wide gap there), and the line's generation advances.
 void writeCell(BufferLine& line, int col, PackedCell cell)
 {
     const int count = line.count();
@@ -126,6 +126,7 @@ void writeCell(BufferLine& line, int col, PackedCell cell)
     col = std::min(col, count - 1);
     line.mutableCells()[col] = cell;
     line.raiseUsedLength(col + 1);
+    line.noteWrittenTo(col + 1);
     line.markContentChanged();
 }
 

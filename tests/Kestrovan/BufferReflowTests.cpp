@@ -301,6 +301,21 @@ TEST(BufferReflow, GapsLeftByPrintingCloseWhenWidening)
     }
 }
 
+// The group holding the cursor is left as it is when the width changes, widened or cut: the
+// column its gap was left in is then no longer its last, and a later reflow must not take the
+// new last column for one.
+TEST(BufferReflow, TheCursorsGroupKeepsNoGapAtAnotherWidth)
+{
+    for (const int width : {20, 8}) {
+        Screen screen(10, 4);
+        screen.ascii("abcdefghi");
+        screen.wide(U"\u4e2d");
+        ASSERT_TRUE(screen.line(0).endsWithWideGap());
+        screen.buffer->resize(width, 4);
+        EXPECT_FALSE(screen.line(0).endsWithWideGap()) << width << " columns";
+    }
+}
+
 TEST(BufferReflow, NarrowingThenWideningGivesBackTheTextOnSeededRandomScreens)
 {
     for (uint32_t seed = 1; seed <= 60; ++seed) {
@@ -373,8 +388,9 @@ TEST(BufferReflow, NarrowingThenWideningGivesBackTheTextOnSeededRandomScreens)
 // the widths the buffer went through. Each screen is written from its seed twice: once resized
 // straight to the last width, once through twelve widths on the way; every line above the cursor
 // must come out the same, wrap flag and wide gap included. Blanks that cursor moves leave are text,
-// also at the end of a line before a wide character; only the column a wide character left
-// when it did not fit is not.
+// also at the end of a line before a wide character, and so are blanks that erases and insertions
+// put in the last column, where a wide character may have left a gap; only the column a wide
+// character left when it did not fit, and nothing wrote since, is not.
 TEST(BufferReflow, EveryPathOfWidthsGivesTheTextOfTheDirectResize)
 {
     const auto write = [](uint32_t seed, Screen& screen) {
@@ -384,7 +400,17 @@ TEST(BufferReflow, EveryPathOfWidthsGivesTheTextOfTheDirectResize)
         };
         for (int paragraphs = pick(10, 40); paragraphs > 0; --paragraphs) {
             for (int items = pick(0, 12); items > 0; --items) {
-                switch (pick(0, 3)) {
+                const int row = screen.buffer->yBase() + screen.buffer->y();
+                const bool rowAbove = screen.buffer->y() > 0;
+                // The blank an erase or insertion writes: plain, or with a background on the row
+                // above where this row continues it (blanks with a background at a paragraph's end
+                // are no text, and a narrower width cuts them).
+                const bool continued = rowAbove && screen.buffer->lines()[row]->isWrapped();
+                const PackedCell blank =
+                    continued && pick(0, 1)
+                        ? PackedCell::makePaletteBlank(1, PackedCell::WidthState::single, false, 0, 0)
+                        : PackedCell();
+                switch (pick(0, 5)) {
                 case 0: {
                     std::string word;
                     for (int n = pick(1, 8); n > 0; --n)
@@ -398,9 +424,26 @@ TEST(BufferReflow, EveryPathOfWidthsGivesTheTextOfTheDirectResize)
                 case 2: // CUF
                     screen.buffer->setX(screen.buffer->x() + pick(1, 12));
                     break;
-                default:
+                case 3:
                     for (int n = pick(1, 3); n > 0; --n)
                         screen.wide(std::u32string(1, char32_t(0x4e00 + pick(0, 500))));
+                    break;
+                case 4: { // ECH at the last column of the row above, or EL from the cursor
+                    const int cols = screen.buffer->cols();
+                    const bool above = rowAbove && pick(0, 1) == 0;
+                    BufferLine& line = *screen.buffer->lines()[above ? row - 1 : row];
+                    const int from = above ? cols - 1 : screen.buffer->x();
+                    line.repairWideSeam(from);
+                    line.replacePackedCells(from, cols, above ? blank : PackedCell());
+                    screen.buffer->setWrapPending(false);
+                    break;
+                }
+                default: // ICH on the row above, which pushes a blank or a character into its last column
+                    if (rowAbove) {
+                        const int cols = screen.buffer->cols();
+                        screen.buffer->lines()[row - 1]->insertPackedCells(pick(0, cols - 1), pick(1, 3),
+                                                                           cols - 1, blank);
+                    }
                 }
             }
             screen.newline();
@@ -426,6 +469,9 @@ TEST(BufferReflow, EveryPathOfWidthsGivesTheTextOfTheDirectResize)
         std::vector<int> path;
         for (int step = 0; step < 12; ++step)
             path.push_back(pick(2, 100));
+        // Every third path comes back to where it started: the screen as written, untouched.
+        if (seed % 3 == 0)
+            path.back() = cols;
         std::string context = "seed " + std::to_string(seed) + ": " + std::to_string(cols);
         for (const int width : path)
             context += " -> " + std::to_string(width);

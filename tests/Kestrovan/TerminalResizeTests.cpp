@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 using kestrovan::BidiDirection;
 using kestrovan::BidiPresentationState;
@@ -53,6 +54,22 @@ struct SizingFixture
         terminal = Terminal::create(delegate, options);
     }
 };
+
+/// A line's cells: an empty cell or an inline blank as '.', the right halves of wide characters
+/// left out, trailing empty cells trimmed.
+std::string cellText(const kestrovan::BufferLine& line)
+{
+    std::string out;
+    for (int col = 0; col < line.count(); ++col) {
+        const kestrovan::PackedCell cell = line.packed(col);
+        if (cell.isContinuation())
+            continue;
+        const bool empty =
+            cell.isBlankKind() || (cell.kind() == kestrovan::PackedCell::Kind::scalar && cell.scalar() == 0);
+        out += empty ? std::string(".") : line[col].getText();
+    }
+    return out.erase(out.find_last_not_of('.') + 1);
+}
 
 /// DECSCL with `values` as its parameters.
 void setConformance(Terminal& t, std::initializer_list<int64_t> values)
@@ -140,16 +157,9 @@ TEST(TerminalResize, BlanksBeforeAWideCharacterSurviveEveryWayToAWidth)
     const auto wideLine = [](Terminal& t) {
         const kestrovan::Buffer& buffer = t.buffer();
         for (int row = 0; row < buffer.yBase(); ++row) {
-            const kestrovan::BufferLine& line = *buffer.lines().lineIfPresent(row);
-            std::string out;
-            for (int col = 0; col < line.count(); ++col) {
-                const kestrovan::PackedCell cell = line.packed(col);
-                if (!cell.isContinuation())
-                    out += cell.rawValue == 0 ? std::string(".") : line[col].getText();
-            }
-            out.erase(out.find_last_not_of('.') + 1);
-            if (out.find("\u4e2d") != std::string::npos)
-                return out;
+            const std::string text = cellText(*buffer.lines().lineIfPresent(row));
+            if (text.find("\u4e2d") != std::string::npos)
+                return text;
         }
         return std::string("no line holds the wide character");
     };
@@ -180,6 +190,80 @@ TEST(TerminalResize, BlanksBeforeAWideCharacterSurviveEveryWayToAWidth)
     EXPECT_EQ(describeDumpDifference(dumpBufferState(direct.terminal().buffer()),
                                      dumpBufferState(through80.terminal().buffer())),
               "");
+}
+
+// A wide character that does not fit in the last column leaves it as a gap, which widening
+// closes. Anything else that writes the column afterwards makes it text again: each history ends
+// with the same cells as its twin, whose last column held a character instead of the gap, and
+// must read as the twin does at 80 columns (an empty cell shown as '.').
+TEST(TerminalResize, AGapWrittenOverReadsAsTheTextThere)
+{
+    const std::string wide = "\u4e2d";
+    // The gap, or a character, at column 32 after 31 'x'; the same after 30 'x' and a blank.
+    const std::string gap = std::string(31, 'x') + wide;
+    const std::string filled = std::string(31, 'x') + "Z" + wide;
+    const std::string gapAfterBlank = std::string(30, 'x') + "\x1b[C" + wide;
+    const std::string filledAfterBlank = std::string(30, 'x') + "\x1b[CZ" + wide;
+    // The gap left with the right half of a wide character still in the column, or no gap.
+    const std::string gapOverHalf = std::string(30, 'x') + wide + "\x1b[1;32H" + wide;
+    const std::string noGap = std::string(30, 'x') + wide + wide;
+    const std::string x31 = std::string(31, 'x');
+    struct Case
+    {
+        const char* name;
+        std::string history;
+        std::string twin;
+        std::string edit;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"ECH in red", gap, filled, "\x1b[1;32H\x1b[41m\x1b[X\x1b[m", x31 + "." + wide},
+        {"EL", gap, filled, "\x1b[1;32H\x1b[K", x31 + "." + wide},
+        {"DECSEL", gap, filled, "\x1b[1;32H\x1b[?K", x31 + "." + wide},
+        {"DCH", gap, filled, "\x1b[1;32H\x1b[P", x31 + "." + wide},
+        {"DECCARA", gap, filled + "\x1b[1;32H\x1b[K", "\x1b[2*x\x1b[1;32;1;32;4$r", x31 + "." + wide},
+        {"DECCRA", gap, filled, "\x1b[3;1;3;1;1;1;32;1$v", x31 + "." + wide},
+        {"a character cutting a wide one", gapOverHalf, noGap, "\x1b[1;31Ha",
+         std::string(30, 'x') + "a." + wide},
+        {"a protected one", gapOverHalf, noGap, "\x1b[1;31H\x1b[1\"qa\x1b[0\"q",
+         std::string(30, 'x') + "a." + wide},
+        {"insert mode", gapAfterBlank, filledAfterBlank, "\x1b[H\x1b[4hy\x1b[4l",
+         "y" + std::string(30, 'x') + "." + wide},
+        {"ICH", gapAfterBlank, filledAfterBlank, "\x1b[H\x1b[@", "." + std::string(30, 'x') + "." + wide},
+        // IL within the margins 2 to 32, at the top of a region whose last row is the gap's.
+        {"IL within margins", "a\r\n" + gap, "a\r\n" + filled,
+         "\x1b[?69h\x1b[2;32s\x1b[1;2r\x1b[1;2H\x1b[L\x1b[r\x1b[?69l", "x" + std::string(31, '.') + wide},
+    };
+    // The screen row holding the wide character.
+    const auto wideRow = [&](Terminal& t) {
+        for (int row = 0; row < t.rows(); ++row) {
+            const std::string text = cellText(*t.buffer().lines().lineIfPresent(t.buffer().yBase() + row));
+            if (text.find(wide) != std::string::npos)
+                return text;
+        }
+        return std::string("no row holds the wide character");
+    };
+    const auto cells = [](Terminal& t) {
+        std::vector<uint64_t> out;
+        for (int row = 0; row < 3; ++row) {
+            const kestrovan::BufferLine& line = *t.buffer().lines().lineIfPresent(t.buffer().yBase() + row);
+            for (int col = 0; col < line.count(); ++col)
+                out.push_back(line.packed(col).rawValue);
+        }
+        return out;
+    };
+    for (const Case& test : cases) {
+        TerminalFixture history(32, 5, 40);
+        TerminalFixture twin(32, 5, 40);
+        // The cursor leaves the rows written, whose group a reflow would otherwise leave as it is.
+        history.t().feed(test.history + test.edit + "\x1b[5H");
+        twin.t().feed(test.twin + test.edit + "\x1b[5H");
+        ASSERT_EQ(cells(history.t()), cells(twin.t())) << test.name << ": not twins";
+        history.t().resize(80, 5);
+        twin.t().resize(80, 5);
+        EXPECT_EQ(wideRow(twin.t()), test.expected) << test.name;
+        EXPECT_EQ(wideRow(history.t()), test.expected) << test.name;
+    }
 }
 
 TEST(TerminalResize, WithTheAlternateScreenActiveTheNormalScreenWaits)
