@@ -3,6 +3,8 @@
 #include "Platform/Sync/Mutex.h"
 #include "Platform/Sync/ThreadSafety.h"
 
+#include <atomic>
+
 namespace kestrovan {
 
 uint32_t FreeAtomCodes::take()
@@ -28,6 +30,15 @@ struct TinyAtom::State
     std::vector<std::optional<std::any>> map GUARDED_BY(mutex) = std::vector<std::optional<std::any>>(1);
     uint16_t lastUsed GUARDED_BY(mutex) = 0;
     FreeAtomCodes free GUARDED_BY(mutex);
+    /// Codes naming a value now; `freeCodes` mirrors what is left for readers without the lock.
+    int liveCodes GUARDED_BY(mutex) = 0;
+    std::atomic<int> freeCodes{maximumCode};
+
+    void countLive(int change) REQUIRES(mutex)
+    {
+        liveCodes += change;
+        freeCodes.store(maximumCode - liveCodes, std::memory_order_relaxed);
+    }
 
     void releaseLocked(uint16_t code) REQUIRES(mutex)
     {
@@ -35,6 +46,7 @@ struct TinyAtom::State
             return;
         map[code].reset();
         free.codes.push_back(code);
+        countLive(-1);
     }
 };
 
@@ -57,12 +69,14 @@ std::optional<TinyAtom> TinyAtom::lookup(std::any value)
     const uint32_t reused = state.free.take();
     if (reused != FreeAtomCodes::noCode) {
         state.map[reused] = std::move(value);
+        state.countLive(1);
         return TinyAtom{static_cast<uint16_t>(reused)};
     }
     if (state.lastUsed >= maximumCode)
         return std::nullopt;
     state.lastUsed += 1;
     state.map.emplace_back(std::move(value));
+    state.countLive(1);
     return TinyAtom{state.lastUsed};
 }
 
@@ -104,6 +118,11 @@ void TinyAtom::release(std::span<const uint16_t> codes)
         state.releaseLocked(code);
 }
 
+int TinyAtom::freeCodeCount()
+{
+    return table().freeCodes.load(std::memory_order_relaxed);
+}
+
 void TinyAtom::resetForTesting()
 {
     State& state = table();
@@ -111,6 +130,7 @@ void TinyAtom::resetForTesting()
     state.map.assign(1, std::nullopt);
     state.lastUsed = 0;
     state.free = FreeAtomCodes();
+    state.countLive(-state.liveCodes);
 }
 
 } // namespace kestrovan

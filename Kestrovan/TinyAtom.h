@@ -55,6 +55,10 @@ struct TinyAtom
     /// Releases many codes under one acquisition of the table's lock.
     static void release(std::span<const uint16_t> codes);
 
+    /// How many codes are free, read without the table's lock: other threads may change it the
+    /// next moment, so it only tells whether the table is nearly full, cheaply.
+    static int freeCodeCount();
+
     /// The process-wide table: values by code, the highest code handed out, the free codes and
     /// the mutex guarding them. Made on first use.
     struct State;
