@@ -148,8 +148,11 @@ int Terminal::dropOldestLinks()
         PackedCell* cells = line.mutableCells();
         bool changed = false;
         for (int col = 0; col < line.count(); ++col) {
+            // Most cells carry no link: one test of the packed bits passes them.
+            if ((cells[col].rawValue & PackedCell::payloadMask) == 0)
+                continue;
             const uint16_t code = cells[col].payloadCode();
-            if (code == 0 || code == openCode)
+            if (code == openCode)
                 continue;
             cells[col].rawValue &= ~PackedCell::payloadMask;
             changed = true;

@@ -3,8 +3,6 @@
 #include "Platform/Sync/Mutex.h"
 #include "Platform/Sync/ThreadSafety.h"
 
-#include <atomic>
-
 namespace kestrovan {
 
 uint32_t FreeAtomCodes::take()
@@ -30,9 +28,9 @@ struct TinyAtom::State
     std::vector<std::optional<std::any>> map GUARDED_BY(mutex) = std::vector<std::optional<std::any>>(1);
     uint16_t lastUsed GUARDED_BY(mutex) = 0;
     FreeAtomCodes free GUARDED_BY(mutex);
-    /// Codes naming a value now; `freeCodes` mirrors what is left for readers without the lock.
+    /// Codes naming a value now; `TinyAtom::freeCodes` mirrors what is left for readers without
+    /// the lock.
     int liveCodes GUARDED_BY(mutex) = 0;
-    std::atomic<int> freeCodes{maximumCode};
 
     void countLive(int change) REQUIRES(mutex)
     {
@@ -40,13 +38,14 @@ struct TinyAtom::State
         freeCodes.store(maximumCode - liveCodes, std::memory_order_relaxed);
     }
 
-    void releaseLocked(uint16_t code) REQUIRES(mutex)
+    /// Whether the code named a value, now released.
+    bool releaseLocked(uint16_t code) REQUIRES(mutex)
     {
         if (code >= map.size() || !map[code])
-            return;
+            return false;
         map[code].reset();
         free.codes.push_back(code);
-        countLive(-1);
+        return true;
     }
 };
 
@@ -107,20 +106,18 @@ void TinyAtom::release(uint16_t code)
 {
     State& state = table();
     platform::MutexLock guard(state.mutex);
-    state.releaseLocked(code);
+    if (state.releaseLocked(code))
+        state.countLive(-1);
 }
 
 void TinyAtom::release(std::span<const uint16_t> codes)
 {
     State& state = table();
     platform::MutexLock guard(state.mutex);
+    int released = 0;
     for (uint16_t code : codes)
-        state.releaseLocked(code);
-}
-
-int TinyAtom::freeCodeCount()
-{
-    return table().freeCodes.load(std::memory_order_relaxed);
+        released += state.releaseLocked(code);
+    state.countLive(-released);
 }
 
 void TinyAtom::resetForTesting()
