@@ -96,7 +96,7 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
         return atom;
     };
     // The table's last free codes are left to terminals holding little of it. One that holds more
-    // always has links of its own to give up, so this walks its rows once per quarter it holds.
+    // always has links of its own to give up, a quarter of them at a time, so this is seldom.
     if (TinyAtom::freeCodeCount() <= PayloadState::sharedReserve && payloads_.hasRoomFor(payload.size()) &&
         !holdsLittleOfSharedTable())
         leaveSharedReserve();

@@ -1,6 +1,7 @@
 // New output keeps its links: once a terminal holds all the link codes it may, or the process-wide
-// table is full, the oldest scrollback rows give up theirs, in this terminal or in the terminals
-// holding the most, and no cell ever shows another link's target.
+// table is full, the oldest rows give up theirs (the scrollback's, then the screens'), in this
+// terminal or in the terminals holding the most, and no cell ever shows another link's target. A
+// terminal holding little finds codes beside busy ones.
 #include "RecordingTerminalDelegate.h"
 #include "TestSupport.h"
 
