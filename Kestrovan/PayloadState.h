@@ -60,6 +60,10 @@ public:
     /// or grow the whole application: this many codes, and this many bytes of link text.
     static constexpr int maximumHeldCodes = 16384;
     static constexpr size_t maximumHeldTextBytes = size_t(4) << 20;
+    /// The last free codes of the process-wide table, left to terminals that hold little of it:
+    /// one that holds more makes room among its own or larger holders' links instead of taking
+    /// them, so a quiet terminal beside busy ones finds codes without waiting for their locks.
+    static constexpr int sharedReserve = 1024;
 
     std::array<uint64_t, heldWordCount> held{};
     int count = 0;
@@ -70,6 +74,8 @@ public:
     std::vector<uint16_t> linkCodes;
     int collectAtCount = 1024;
     int linksUntilCollectRetry = 0;
+    /// How often this terminal tried another's lock to take codes from it.
+    int holdersTried = 0;
 
     /// A bit per atom code, laid out like `held`: code c is bit c % 64 of word c / 64.
     using CodeBits = std::array<uint64_t, heldWordCount>;

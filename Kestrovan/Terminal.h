@@ -1390,13 +1390,25 @@ private:
     /// may, its oldest links go; when the process-wide table is full, the terminals holding the
     /// most codes give up their oldest links. True when a code was freed.
     bool makeRoomForLink(size_t textBytes) REQUIRES(terminalLock_);
-    /// Takes the link codes off the oldest rows of the normal buffer's scrollback (their text
-    /// stays) until those rows gave up a quarter of the codes and of the link text this terminal
-    /// holds, then collects. Answers the number of codes given back to the atom table.
+    /// Takes the link codes off the oldest rows (their text stays) until those rows gave up a
+    /// quarter of the codes and of the link text this terminal holds, then collects: rows in
+    /// slots no screen shows, the scrollback, the screen not in use, then the one in use, each
+    /// from the top. The open link keeps its code. Rows in view that changed are drawn again.
+    /// Answers the number of codes given back to the atom table.
     int dropOldestLinks() REQUIRES(terminalLock_);
-    /// Has the live terminals holding more codes than this one, largest first, drop their oldest
-    /// links, skipping any whose lock is busy, until one frees a code; then this terminal's own.
+    /// `askLargerHolders`, and when none of them freed a code, this terminal's own oldest links.
     bool reclaimSharedLinkCodes() REQUIRES(terminalLock_);
+    /// Has the live terminals holding more codes than this one, largest first, drop their oldest
+    /// links, skipping any whose lock is busy, until one frees a code. True when one did.
+    bool askLargerHolders() REQUIRES(terminalLock_);
+    /// Whether this terminal holds far less than its share of the process-wide table (the table
+    /// split evenly among the live terminals): it may take the last free codes, and when there
+    /// are none it asks the larger holders again at each link.
+    bool holdsLittleOfSharedTable() const REQUIRES(terminalLock_);
+    /// Called before a terminal that holds more than a little takes one of the last free codes:
+    /// makes room instead, among its own oldest links when it holds its share, else among the
+    /// larger holders' first. True when a code was freed.
+    bool leaveSharedReserve() REQUIRES(terminalLock_);
     /// Publishes the count of held codes for other terminals choosing whom to take codes from.
     void publishHeldCodeCount() REQUIRES(terminalLock_)
     {

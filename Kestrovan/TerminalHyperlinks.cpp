@@ -6,11 +6,14 @@
 // keyed by the payload text, so a program redrawing the same link reuses its code instead of
 // taking a new one each time. When the atom table is full, or the terminal holds as many codes
 // or as much link text as one terminal may, codes no cell uses are collected, and when that is
-// not enough the oldest scrollback rows give up their links (TerminalPayloadCollection.cpp), so
-// new output keeps its links. Only when even that frees nothing does the link print without a
-// code; collection is then retried only every 256 failed links, so a terminal whose codes are
-// all on its screen does not make every link walk both screens. A payload longer than
-// `ActiveHyperlink::maximumPayloadBytes` is no link at all.
+// not enough the oldest rows give up their links (TerminalPayloadCollection.cpp), so new output
+// keeps its links; a terminal that holds more than a little of the table does so already when
+// only the table's last free codes are left, which it leaves to terminals holding little. Only
+// when even that frees nothing does the link print without a code; collection is then retried
+// only every 256 failed links, so that a terminal with nothing to give up does not make every
+// link walk both screens. A terminal holding little still asks the larger holders at each of
+// those links: that walks none of its rows, and their locks may be free by then. A payload
+// longer than `ActiveHyperlink::maximumPayloadBytes` is no link at all.
 #include "Kestrovan/OscPayloadText.h"
 #include "Kestrovan/Terminal.h"
 #include "Kestrovan/TerminalLinks.h"
@@ -92,10 +95,17 @@ std::optional<uint16_t> Terminal::resolveActiveHyperlink()
             payloads_.insert(*atom, textBytes);
         return atom;
     };
+    // The table's last free codes are left to terminals holding little of it. One that holds more
+    // always has links of its own to give up, a quarter of them at a time, so this is seldom.
+    if (TinyAtom::freeCodeCount() <= PayloadState::sharedReserve && payloads_.hasRoomFor(payload.size()) &&
+        !holdsLittleOfSharedTable())
+        leaveSharedReserve();
     std::optional<TinyAtom> atom = registerLink();
     if (!atom) {
         if (payloads_.linksUntilCollectRetry > 0) {
             --payloads_.linksUntilCollectRetry;
+            if (payloads_.hasRoomFor(payload.size()) && holdsLittleOfSharedTable() && askLargerHolders())
+                atom = registerLink();
         } else {
             garbageCollectPayload();
             atom = registerLink();

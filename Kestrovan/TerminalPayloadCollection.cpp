@@ -8,16 +8,24 @@
 // printing many links pays for one scan per doubling rather than one per link.
 //
 // New output wins over old: when a terminal holds as many codes or as much link text as it may,
-// or the process-wide table is full, the oldest scrollback rows give up their links (their text
-// stays) so that what is printed now links. Codes are taken from the terminals holding the most,
-// so no terminal, nor several together, can leave another without links: every live terminal is
-// on a list, and one whose link finds the table full has the largest holders drop their oldest
-// links. It only tries their locks, never waits for one, so two terminals doing this at once
-// cannot deadlock; a holder busy at that moment is passed over.
+// or the process-wide table is full, the oldest rows give up their links (their text stays) so
+// that what is printed now links: the scrollback's first, then the screens'. Codes are taken
+// from the terminals holding the most, so no terminal, nor several together, can leave another
+// without links: every live terminal is on a list, and one whose link finds the table full has
+// the largest holders drop their oldest links. It only tries their locks, never waits for one,
+// so two terminals doing this at once cannot deadlock; a holder busy at that moment is passed
+// over.
+//
+// Busy holders may be busy at every try, so the table's last free codes are left to terminals
+// that hold little of it: one holding more makes room among its own or larger holders' links
+// instead of taking them. A quiet terminal beside busy ones then finds free codes without any
+// lock, and when it finds none it asks again at its next link rather than after the 256 links a
+// terminal holding more waits.
 #include "Kestrovan/Terminal.h"
 #include "Platform/Sync/Mutex.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -78,12 +86,20 @@ struct PayloadHolders
 {
     platform::Mutex mutex;
     std::vector<Terminal*> terminals GUARDED_BY(mutex);
+    /// The size of `terminals`, read without the mutex.
+    std::atomic<int> live{0};
 };
 
 PayloadHolders& payloadHolders()
 {
     static PayloadHolders* holders = new PayloadHolders;
     return *holders;
+}
+
+/// The process-wide table split evenly among the live terminals.
+int sharedTableShare()
+{
+    return TinyAtom::maximumCode / std::max(payloadHolders().live.load(std::memory_order_relaxed), 1);
 }
 
 } // namespace
@@ -93,6 +109,7 @@ void Terminal::joinPayloadHolders()
     PayloadHolders& holders = payloadHolders();
     platform::MutexLock guard(holders.mutex);
     holders.terminals.push_back(this);
+    holders.live.store(static_cast<int>(holders.terminals.size()), std::memory_order_relaxed);
 }
 
 void Terminal::leavePayloadHolders()
@@ -101,6 +118,7 @@ void Terminal::leavePayloadHolders()
     PayloadHolders& holders = payloadHolders();
     platform::MutexLock guard(holders.mutex);
     std::erase(holders.terminals, this);
+    holders.live.store(static_cast<int>(holders.terminals.size()), std::memory_order_relaxed);
 }
 
 bool Terminal::makeRoomForLink(size_t textBytes)
@@ -117,6 +135,10 @@ int Terminal::dropOldestLinks()
     // A quarter, so that the links after this one find room for a while before the next drop.
     const int codesWanted = std::max(payloads_.count / 4, 1);
     const size_t bytesWanted = payloads_.heldTextBytes / 4;
+    // The open link keeps its code, so that its cells printed so far stay one link with the rest.
+    const uint16_t openCode = activeHyperlink_ && activeHyperlink_->kind == ActiveHyperlink::Case::resolved
+                                  ? activeHyperlink_->atom.code
+                                  : 0;
     PayloadState::CodeBits taken{};
     int codesTaken = 0;
     size_t bytesTaken = 0;
@@ -126,8 +148,11 @@ int Terminal::dropOldestLinks()
         PackedCell* cells = line.mutableCells();
         bool changed = false;
         for (int col = 0; col < line.count(); ++col) {
+            // Most cells carry no link: one test of the packed bits passes them.
+            if ((cells[col].rawValue & PackedCell::payloadMask) == 0)
+                continue;
             const uint16_t code = cells[col].payloadCode();
-            if (code == 0)
+            if (code == openCode)
                 continue;
             cells[col].rawValue &= ~PackedCell::payloadMask;
             changed = true;
@@ -142,57 +167,79 @@ int Terminal::dropOldestLinks()
         }
         if (changed)
             line.markLinksRemoved();
+        return changed;
+    };
+    // Rows `from` ..< `to` of a buffer's ring, first to last; a row in view that changed is drawn
+    // again, on the screen or where the user has scrolled back to.
+    const auto dropRows = [&](Buffer& buffer, int from, int to) REQUIRES(terminalLock_) {
+        CircularBufferLineList& ring = buffer.lines();
+        const bool shown = &buffer == _buffer.get();
+        for (int row = from; row < to && !enough(); ++row) {
+            const CircularBufferLineList::LinePointer& line = ring.lineIfPresent(row);
+            if (line && dropLinks(*line) && shown && row >= buffer.yDisp() && row < buffer.yDisp() + _rows)
+                updateRange(row - buffer.yDisp());
+        }
     };
 
-    // Lines left in slots past the ring's count show nowhere; then the scrollback, oldest first.
-    // The screen's rows, and the alternate buffer's, keep their links.
-    CircularBufferLineList& ring = normalBuffer_->lines();
-    for (int index = ring.count(); index < ring.slotCount() && !enough(); ++index) {
-        if (const CircularBufferLineList::LinePointer& line = ring.lineIfPresent(index))
-            dropLinks(*line);
-    }
-    const int scrollback = std::min(normalBuffer_->yBase(), ring.count());
-    int row = 0;
-    for (; row < scrollback && !enough(); ++row) {
-        if (const CircularBufferLineList::LinePointer& line = ring.lineIfPresent(row))
-            dropLinks(*line);
-    }
-    // Rows the user has scrolled back to are drawn again without their links.
-    if (_buffer == normalBuffer_) {
-        for (int y = 0; normalBuffer_->yDisp() + y < row && y < _rows; ++y)
-            updateRange(y);
-    }
+    Buffer& normal = *normalBuffer_;
+    Buffer& alternate = *altBuffer_;
+    // Lines left in slots past a ring's count show nowhere; then the scrollback, oldest first;
+    // then the screen not in use, and last the one in use, each from its top row down.
+    dropRows(normal, normal.lines().count(), normal.lines().slotCount());
+    dropRows(alternate, alternate.lines().count(), alternate.lines().slotCount());
+    const int scrollback = std::min(normal.yBase(), normal.lines().count());
+    dropRows(normal, 0, scrollback);
+    if (_buffer == altBuffer_)
+        dropRows(normal, scrollback, normal.lines().count());
+    dropRows(alternate, 0, alternate.lines().count());
+    if (_buffer != altBuffer_)
+        dropRows(normal, scrollback, normal.lines().count());
 
     const int held = payloads_.count;
     garbageCollectPayload();
     return held - payloads_.count;
 }
 
+bool Terminal::askLargerHolders()
+{
+    PayloadHolders& holders = payloadHolders();
+    platform::MutexLock guard(holders.mutex);
+    std::vector<std::pair<int, Terminal*>> larger;
+    for (Terminal* other : holders.terminals) {
+        const int held = other->heldCodeCountForOthers_.load(std::memory_order_relaxed);
+        if (other != this && held > payloads_.count)
+            larger.emplace_back(held, other);
+    }
+    std::sort(larger.begin(), larger.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [held, other] : larger) {
+        // Only tried: waiting here, holding this terminal's lock, could deadlock with one doing
+        // the same the other way round.
+        ++payloads_.holdersTried;
+        if (!other->terminalLock_.tryLock())
+            continue;
+        const int freed = other->dropOldestLinks();
+        other->terminalLock_.unlock();
+        if (freed > 0)
+            return true;
+    }
+    return false;
+}
+
 bool Terminal::reclaimSharedLinkCodes()
 {
-    {
-        PayloadHolders& holders = payloadHolders();
-        platform::MutexLock guard(holders.mutex);
-        std::vector<std::pair<int, Terminal*>> larger;
-        for (Terminal* other : holders.terminals) {
-            const int held = other->heldCodeCountForOthers_.load(std::memory_order_relaxed);
-            if (other != this && held > payloads_.count)
-                larger.emplace_back(held, other);
-        }
-        std::sort(larger.begin(), larger.end(),
-                  [](const auto& a, const auto& b) { return a.first > b.first; });
-        for (const auto& [held, other] : larger) {
-            // Only tried: waiting here, holding this terminal's lock, could deadlock with one
-            // doing the same the other way round.
-            if (!other->terminalLock_.tryLock())
-                continue;
-            const int freed = other->dropOldestLinks();
-            other->terminalLock_.unlock();
-            if (freed > 0)
-                return true;
-        }
-    }
-    return dropOldestLinks() > 0;
+    return askLargerHolders() || dropOldestLinks() > 0;
+}
+
+bool Terminal::holdsLittleOfSharedTable() const
+{
+    return payloads_.count < sharedTableShare() / 4;
+}
+
+bool Terminal::leaveSharedReserve()
+{
+    if (payloads_.count >= sharedTableShare())
+        return dropOldestLinks() > 0;
+    return reclaimSharedLinkCodes();
 }
 
 } // namespace kestrovan

@@ -28,13 +28,24 @@ struct TinyAtom::State
     std::vector<std::optional<std::any>> map GUARDED_BY(mutex) = std::vector<std::optional<std::any>>(1);
     uint16_t lastUsed GUARDED_BY(mutex) = 0;
     FreeAtomCodes free GUARDED_BY(mutex);
+    /// Codes naming a value now; `TinyAtom::freeCodes` mirrors what is left for readers without
+    /// the lock.
+    int liveCodes GUARDED_BY(mutex) = 0;
 
-    void releaseLocked(uint16_t code) REQUIRES(mutex)
+    void countLive(int change) REQUIRES(mutex)
+    {
+        liveCodes += change;
+        freeCodes.store(maximumCode - liveCodes, std::memory_order_relaxed);
+    }
+
+    /// Whether the code named a value, now released.
+    bool releaseLocked(uint16_t code) REQUIRES(mutex)
     {
         if (code >= map.size() || !map[code])
-            return;
+            return false;
         map[code].reset();
         free.codes.push_back(code);
+        return true;
     }
 };
 
@@ -57,12 +68,14 @@ std::optional<TinyAtom> TinyAtom::lookup(std::any value)
     const uint32_t reused = state.free.take();
     if (reused != FreeAtomCodes::noCode) {
         state.map[reused] = std::move(value);
+        state.countLive(1);
         return TinyAtom{static_cast<uint16_t>(reused)};
     }
     if (state.lastUsed >= maximumCode)
         return std::nullopt;
     state.lastUsed += 1;
     state.map.emplace_back(std::move(value));
+    state.countLive(1);
     return TinyAtom{state.lastUsed};
 }
 
@@ -93,15 +106,18 @@ void TinyAtom::release(uint16_t code)
 {
     State& state = table();
     platform::MutexLock guard(state.mutex);
-    state.releaseLocked(code);
+    if (state.releaseLocked(code))
+        state.countLive(-1);
 }
 
 void TinyAtom::release(std::span<const uint16_t> codes)
 {
     State& state = table();
     platform::MutexLock guard(state.mutex);
+    int released = 0;
     for (uint16_t code : codes)
-        state.releaseLocked(code);
+        released += state.releaseLocked(code);
+    state.countLive(-released);
 }
 
 void TinyAtom::resetForTesting()
@@ -111,6 +127,7 @@ void TinyAtom::resetForTesting()
     state.map.assign(1, std::nullopt);
     state.lastUsed = 0;
     state.free = FreeAtomCodes();
+    state.countLive(-state.liveCodes);
 }
 
 } // namespace kestrovan

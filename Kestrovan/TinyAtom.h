@@ -8,6 +8,7 @@
 #pragma once
 
 #include <any>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -55,6 +56,10 @@ struct TinyAtom
     /// Releases many codes under one acquisition of the table's lock.
     static void release(std::span<const uint16_t> codes);
 
+    /// How many codes are free, read without the table's lock: other threads may change it the
+    /// next moment, so it only tells whether the table is nearly full, cheaply.
+    static int freeCodeCount() { return freeCodes.load(std::memory_order_relaxed); }
+
     /// The process-wide table: values by code, the highest code handed out, the free codes and
     /// the mutex guarding them. Made on first use.
     struct State;
@@ -64,6 +69,10 @@ struct TinyAtom
     static void resetForTesting();
 
     friend constexpr bool operator==(TinyAtom, TinyAtom) = default;
+
+private:
+    /// Written by the table under its lock whenever a code is taken or released.
+    static constinit inline std::atomic<int> freeCodes{maximumCode};
 };
 
 } // namespace kestrovan

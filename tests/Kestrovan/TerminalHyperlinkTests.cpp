@@ -317,17 +317,35 @@ TEST(TerminalHyperlinkTests, FullAtomTableLeavesLinksWithoutCodes)
 
     // Take every code that is left.
     std::vector<uint16_t> filler;
-    while (const std::optional<TinyAtom> atom = TinyAtom::lookup(std::string("filler")))
-        filler.push_back(atom->code);
+    const auto fillTable = [&] {
+        while (const std::optional<TinyAtom> atom = TinyAtom::lookup(std::string("filler")))
+            filler.push_back(atom->code);
+    };
+    fillTable();
 
-    t.feed(osc8(";second"));
+    t.feed(osc8(";first"));
     printText(t, "b");
-    EXPECT_EQ(codeAt(t, 1, 0), 0) << "the text prints without a link";
+    EXPECT_EQ(codeAt(t, 1, 0), first) << "a payload already registered needs no new code";
+
+    // New output wins: with no other code to be had, the screen's older link gives its code up.
+    t.feed(osc8(";second"));
+    printText(t, "c");
+    EXPECT_EQ(stringPayload(t.getLine(0)->packed(2)), ";second");
+    EXPECT_EQ(codeAt(t, 0, 0), 0) << "the older link's text stays, without its link";
+    EXPECT_EQ(rowText(t, 0), "abc");
+
+    // With nothing left to give up, a link prints without one.
+    t.feed(osc8(";") + "\x1b[2K\r");
+    t.garbageCollectPayload();
+    fillTable();
+    t.feed(osc8(";third"));
+    printText(t, "d");
+    EXPECT_EQ(codeAt(t, 0, 0), 0) << "the text prints without a link";
     EXPECT_EQ(*t.innerState().activeHyperlink, ActiveHyperlink::unavailable());
     EXPECT_EQ((*t.innerState().payloads).linksUntilCollectRetry, 256)
         << "after a collection that did not help";
-    printText(t, "c");
-    EXPECT_EQ(codeAt(t, 2, 0), 0) << "the rest of that link too";
+    printText(t, "e");
+    EXPECT_EQ(codeAt(t, 1, 0), 0) << "the rest of that link too";
     EXPECT_EQ((*t.innerState().payloads).linksUntilCollectRetry, 256) << "one attempt per link, not per run";
 
     // Each link printed once, on the cell the next character goes to (BS steps back to it).
@@ -338,16 +356,12 @@ TEST(TerminalHyperlinkTests, FullAtomTableLeavesLinksWithoutCodes)
     t.feed(osc8(";one more") + "x\b");
     EXPECT_EQ((*t.innerState().payloads).linksUntilCollectRetry, 256) << "the next one collected again";
 
-    t.feed(osc8(";first"));
-    printText(t, "d");
-    EXPECT_EQ(codeAt(t, 3, 0), first) << "a payload already registered needs no new code";
-
     TinyAtom::release(filler.back());
     filler.pop_back();
-    t.feed(osc8(";third"));
-    printText(t, "e");
-    EXPECT_NE(codeAt(t, 4, 0), 0) << "a freed code is used at once, retry count or not";
-    EXPECT_EQ(stringPayload(t.getLine(0)->packed(4)), ";third");
+    t.feed(osc8(";fourth"));
+    printText(t, "f");
+    EXPECT_NE(codeAt(t, 2, 0), 0) << "a freed code is used at once, retry count or not";
+    EXPECT_EQ(stringPayload(t.getLine(0)->packed(2)), ";fourth");
 
     TinyAtom::release(filler);
 }
