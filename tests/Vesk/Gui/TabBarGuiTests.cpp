@@ -87,6 +87,7 @@ TEST(TabBarGuiTests, EveryLabelOnScreenKeepsAFewCharactersWithManyTabs)
     // its ends.
     for (const size_t count : {size_t(12), size_t(24)}) {
         while (vesk.state().tabs().size() < count) {
+            ASSERT_FALSE(vesk.exited()) << "Vesk ended while tabs were being opened";
             const size_t before = vesk.state().tabs().size();
             vesk.key("ctrl+shift+t");
             vesk.expect([&](const State& s) { return s.tabs().size() == before + 1; }, "a new tab");

@@ -313,13 +313,16 @@ Vesk::~Vesk()
 State Vesk::state()
 {
     const std::string path = folder_.path() + "/state";
-    if (exited_ || kill(pid_, SIGUSR1) != 0)
+    // A process that has ended is a zombie until reaped, and a signal to it still succeeds.
+    if (reapIfEnded() || kill(pid_, SIGUSR1) != 0)
         return {};
     State state;
     long long serial = serial_;
     // The process writes the dump from its main loop and renames it into place.
     poll(
         [&] {
+            if (reapIfEnded())
+                return true;
             long long found = 0;
             State parsed = parse(readFile(path), &found);
             if (found <= serial_)
@@ -461,16 +464,23 @@ void Vesk::screenshot(const std::string& name, long long window)
     run("import -silent -window " + which + " '" + target + "'");
 }
 
-std::optional<int> Vesk::waitForExit(std::chrono::milliseconds timeout)
+bool Vesk::reapIfEnded()
 {
     if (exited_)
-        return 0;
+        return true;
     int status = 0;
-    const bool ended = poll([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
-    if (!ended)
-        return std::nullopt;
+    if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_)
+        return false;
     exited_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+std::optional<int> Vesk::waitForExit(std::chrono::milliseconds timeout)
+{
+    if (!poll([&] { return reapIfEnded(); }, timeout))
+        return std::nullopt;
+    return exitStatus_;
 }
 
 } // namespace veskgui

@@ -87,7 +87,7 @@ struct LaunchOptions
     /// "NAME" alone leaves the driver's out.
     std::vector<std::string> environment;
     /// Files written into the home folder before the start (a shell profile): name and text.
-    std::map<std::string, std::string> homeFiles;
+    std::map<std::string, std::string> homeFiles = {};
 };
 
 /// One running application.
@@ -107,7 +107,7 @@ public:
     /// True when the first window shows a shell prompt (and its process runs).
     bool started() const { return started_; }
 
-    /// A fresh dump of the state.
+    /// A fresh dump of the state; empty once the process has ended.
     State state();
     /// Dumps until `condition` holds; the last state, and whether it held, in `held`.
     State waitFor(const std::function<bool(const State&)>& condition, bool* held,
@@ -139,12 +139,19 @@ public:
     /// Waits until the process has ended; its exit status, or none at the deadline.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout = 10s);
 
+    /// Whether the process has ended (noticed by a dump or a wait).
+    bool exited() const { return exited_; }
+
 private:
+    /// Reaps the process if it has ended, keeping its exit status; true once it has.
+    bool reapIfEnded();
+
     TemporaryFolder folder_;
     pid_t pid_ = -1;
     long long serial_ = 0;
     bool started_ = false;
     bool exited_ = false;
+    int exitStatus_ = 0;
 };
 
 } // namespace veskgui
